@@ -1,0 +1,381 @@
+#include "core/engine/Engine.h"
+
+#include "core/model/MusicalTime.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace orvane {
+
+namespace {
+
+int64_t pdcLineLength(int64_t renderBlockSize) {
+    return std::max<int64_t>(renderBlockSize, 64) + Engine::pdcHeadroomSamples;
+}
+
+std::shared_ptr<RenderScratch> makeScratch(int64_t size) {
+    auto buffers = std::make_shared<RenderScratch>();
+    buffers->blockSize = size;
+    const auto length = static_cast<std::size_t>(size);
+    buffers->masterLeft.assign(length, 0.0f);
+    buffers->masterRight.assign(length, 0.0f);
+    buffers->trackLeft.assign(length, 0.0f);
+    buffers->trackRight.assign(length, 0.0f);
+    for (std::size_t slot = 0; slot < 8; ++slot) {
+        buffers->returnLeft[slot].assign(length, 0.0f);
+        buffers->returnRight[slot].assign(length, 0.0f);
+    }
+    return buffers;
+}
+
+/// A deep copy of the track and its clips, so the snapshot shares no container with the
+/// live project. Sample buffers stay shared: they are immutable once published.
+std::shared_ptr<const Track> snapshotTrack(const Track& track) {
+    auto copy = std::make_shared<Track>(track);
+    for (auto& clip : copy->clips)
+        if (clip) clip = std::make_shared<Clip>(*clip);
+    return copy;
+}
+
+} // namespace
+
+Engine::Engine() {
+    notePressure.fill(1.0f);
+    lastNoteOnChannel.fill(-1);
+    publishGraph();
+}
+
+Engine::~Engine() {
+    // No audio thread may be rendering when the engine goes away.
+    graphForAudio.store(nullptr);
+    retiredGraphs.clear();
+}
+
+// --- Publication -------------------------------------------------------------------------
+
+std::shared_ptr<const GraphSnapshot> Engine::currentGraph() const {
+    std::lock_guard lock(projectMutex);
+    return publishedGraph;
+}
+
+void Engine::setInsertHook(InsertHook hook) {
+    std::lock_guard lock(projectMutex);
+    insertHook = std::move(hook);
+    publishGraph();
+}
+
+void Engine::setLatencyHook(LatencyHook hook) {
+    std::lock_guard lock(projectMutex);
+    latencyHook = std::move(hook);
+    publishGraph();
+}
+
+void Engine::ensureRenderCaches() {
+    const int64_t size = rtBlockSize.load();
+    if (size < 1) {
+        // Released: nothing renders until the next prepare.
+        scratch.reset();
+        trackStates.clear();
+        return;
+    }
+    if (!scratch || scratch->blockSize != size) scratch = makeScratch(size);
+    const int64_t lineLength = pdcLineLength(std::max<int64_t>(blockSize.load(), size));
+    // States of removed tracks go with the snapshots that still hold them.
+    std::erase_if(trackStates, [this](const auto& entry) { return !project.findTrack(entry.first); });
+    for (const auto& track : project.tracks) {
+        if (!track) continue;
+        auto& state = trackStates[track->id];
+        if (state && static_cast<int64_t>(state->pdc.left.size()) >= lineLength) continue;
+        // A new state rather than a resize: the audio thread may be reading the old one.
+        auto grown = std::make_shared<TrackRenderState>();
+        grown->trackId = track->id;
+        grown->pdc.left.assign(static_cast<std::size_t>(lineLength), 0.0f);
+        grown->pdc.right.assign(static_cast<std::size_t>(lineLength), 0.0f);
+        state = std::move(grown);
+    }
+}
+
+std::shared_ptr<GraphSnapshot> Engine::buildSnapshot() {
+    auto snapshot = std::make_shared<GraphSnapshot>();
+    snapshot->tracks.reserve(project.tracks.size());
+    for (const auto& track : project.tracks)
+        if (track) snapshot->tracks.push_back(snapshotTrack(*track));
+    snapshot->rows = project.session.rows;
+    snapshot->cols = project.session.cols;
+    snapshot->launchQuantize = project.session.launchQuantize;
+    snapshot->scenes = project.session.scenes;
+    snapshot->tempoBpm = project.tempoBpm;
+    snapshot->timeSignature = project.timeSignature;
+    snapshot->tempoMarkers = project.tempoMarkers;
+    snapshot->meterMarkers = project.meterMarkers;
+    snapshot->controlRoom = project.controlRoom;
+    snapshot->masterEq = project.masterEq;
+    snapshot->mastering = project.mastering;
+    snapshot->metronomeVolume = project.metronomeVolume;
+    snapshot->sessionMode = sessionMode.load();
+    // The built-in default expression maps join here when the project has none.
+    snapshot->expressionMaps = project.expressionMaps;
+    snapshot->scalaCents = project.scalaCents;
+    snapshot->scaleRoot = project.scaleRoot;
+    snapshot->scaleMinor = project.scaleMinor;
+    snapshot->kbmDegrees = project.kbmDegrees;
+    for (const auto& track : snapshot->tracks) {
+        if (track->armed) snapshot->anyArmed = true;
+        if (track->type == TrackType::Return && snapshot->returnCount < 8)
+            snapshot->returnIds[static_cast<std::size_t>(snapshot->returnCount++)] = track->id;
+    }
+
+    snapshot->sampleRate = sampleRate.load();
+    snapshot->sortedTempoMarkers = sortedTempoMarkers(project.tempoMarkers);
+    snapshot->trackStates.reserve(snapshot->tracks.size());
+    snapshot->trackMeters = std::make_unique<TrackMeter[]>(snapshot->tracks.size());
+    for (std::size_t i = 0; i < snapshot->tracks.size(); ++i) {
+        const auto& track = snapshot->tracks[i];
+        const auto state = trackStates.find(track->id);
+        snapshot->trackStates.push_back(state == trackStates.end() ? nullptr : state->second);
+        snapshot->trackMeters[i].trackId.store(track->id, std::memory_order_relaxed);
+    }
+    snapshot->scratch = scratch;
+    snapshot->insertHook = insertHook;
+    snapshot->latencyHook = latencyHook;
+    return snapshot;
+}
+
+void Engine::publishGraph() {
+    std::lock_guard lock(projectMutex);
+    ensureRenderCaches();
+    auto snapshot = buildSnapshot();
+    tempo.store(usableBpm(project.tempoBpm));
+    meter.store(project.timeSignature.packed());
+    metronomeOn.store(project.metronomeEnabled);
+
+    std::shared_ptr<const GraphSnapshot> previous = std::move(publishedGraph);
+    publishedGraph = std::move(snapshot);
+    graphForAudio.store(publishedGraph.get(), std::memory_order_seq_cst);
+    if (previous) retiredGraphs.push_back(std::move(previous));
+    talkback.store(project.controlRoom.talkback);
+    collectRetiredGraphs();
+}
+
+void Engine::collectRetiredGraphs() {
+    std::lock_guard lock(projectMutex);
+    const GraphSnapshot* inUse = graphInUse.load(std::memory_order_seq_cst);
+    std::erase_if(retiredGraphs, [inUse](const auto& retired) { return retired.get() != inUse; });
+}
+
+void Engine::copyTrackMetersToProject() {
+    std::lock_guard lock(projectMutex);
+    if (!publishedGraph) return;
+    const auto& snapshot = *publishedGraph;
+    for (std::size_t i = 0; i < snapshot.tracks.size(); ++i) {
+        const TrackMeter& meterSlot = snapshot.trackMeters[i];
+        if (auto track = project.findTrack(meterSlot.trackId.load(std::memory_order_relaxed))) {
+            track->peakL = meterSlot.peakL.load(std::memory_order_relaxed);
+            track->peakR = meterSlot.peakR.load(std::memory_order_relaxed);
+        }
+    }
+}
+
+void Engine::replaceProject(Project replacement) {
+    std::lock_guard lock(projectMutex);
+    project = std::move(replacement);
+    sampleRate.store(project.sampleRate);
+    publishGraph();
+}
+
+void Engine::prepareToPlay(double newSampleRate, int32_t newBlockSize) {
+    std::lock_guard lock(projectMutex);
+    sampleRate.store(newSampleRate);
+    blockSize.store(newBlockSize);
+    rtBlockSize.store(std::max<int64_t>(newBlockSize, 64));
+    // Master EQ, mastering and flashback preparation join here with the master section.
+    publishGraph();
+}
+
+void Engine::releaseResources() {
+    std::lock_guard lock(projectMutex);
+    rtBlockSize.store(0);
+    trackStates.clear();
+    publishGraph();
+}
+
+void Engine::rebuildRtCaches(int32_t newBlockSize) {
+    std::lock_guard lock(projectMutex);
+    rtBlockSize.store(std::max<int64_t>(newBlockSize, 64));
+    publishGraph();
+}
+
+uint32_t Engine::returnSlotFor(const GraphSnapshot& snapshot, uint64_t trackId) {
+    const int64_t count = std::min<int64_t>(snapshot.returnCount, 8);
+    for (int64_t slot = 0; slot < count; ++slot)
+        if (snapshot.returnIds[static_cast<std::size_t>(slot)] == trackId)
+            return static_cast<uint32_t>(slot);
+    return noReturnSlot;
+}
+
+// --- Rings -------------------------------------------------------------------------------
+
+bool Engine::pushRequest(RequestProducer producer, const Request& request) {
+    return requestRings[static_cast<std::size_t>(producer)].push(request);
+}
+
+bool Engine::popNotification(Notification& notification) { return notifications.pop(notification); }
+
+void Engine::postNotificationRt(uint8_t kind, uint64_t id, float value) {
+    notifications.push(Notification{kind, id, value});
+}
+
+// --- Audio thread ------------------------------------------------------------------------
+
+const GraphSnapshot* Engine::acquireGraphRt() {
+    const GraphSnapshot* snapshot = graphForAudio.load(std::memory_order_seq_cst);
+    while (true) {
+        graphInUse.store(snapshot, std::memory_order_seq_cst);
+        const GraphSnapshot* again = graphForAudio.load(std::memory_order_seq_cst);
+        if (again == snapshot) return snapshot;
+        snapshot = again;
+    }
+}
+
+void Engine::releaseGraphRt() { graphInUse.store(nullptr, std::memory_order_seq_cst); }
+
+void Engine::processBlock(float* const* channels, int32_t channelCount, int32_t frames) {
+    const GraphSnapshot* snapshot = acquireGraphRt();
+    drainRequestsRt(*snapshot);
+
+    if (channels && channelCount >= 1 && frames >= 1)
+        for (int32_t channel = 0; channel < channelCount; ++channel)
+            if (channels[channel]) std::fill_n(channels[channel], frames, 0.0f);
+
+    const bool isPlaying = playing.load();
+    const bool isRecording = recording.load();
+    if (!isPlaying && !isRecording) {
+        releaseGraphRt();
+        return;
+    }
+
+    const int64_t position = playhead.load();
+    bool sessionRendered = false;
+    if (isPlaying && sessionMode.load() && activeCount > 0) {
+        renderSessionRt(*snapshot, channels, channelCount, frames, position);
+        sessionRendered = true;
+    }
+    if ((isPlaying && !sessionRendered) || (!isPlaying && isRecording))
+        renderArrangementRt(*snapshot, channels, channelCount, frames, position);
+    renderMetronomeRt(*snapshot, channels, channelCount, frames, position);
+
+    int64_t next = position + std::max<int32_t>(frames, 0);
+    const int64_t cycleStart = loopStart.load();
+    const int64_t cycleEnd = loopEnd.load();
+    if (loopEnabled.load() && cycleEnd > cycleStart && next >= cycleEnd)
+        next = cycleStart + (next - cycleEnd) % (cycleEnd - cycleStart);
+    playhead.store(next);
+    followTempoRt(*snapshot, next);
+    releaseGraphRt();
+}
+
+void Engine::drainRequestsRt(const GraphSnapshot& snapshot) {
+    Request request;
+    for (auto& ring : requestRings)
+        while (ring.pop(request)) applyRequestRt(request, snapshot);
+}
+
+void Engine::followTempoRt(const GraphSnapshot& snapshot, int64_t position) {
+    const double inForce =
+        usableBpm(tempoAtPosition(position, snapshot.tempoMarkers, snapshot.tempoBpm));
+    if (std::abs(inForce - tempo.load()) > 0.01) tempo.store(inForce);
+}
+
+void Engine::stopTransportRt(bool rewind) {
+    playing.store(false);
+    recording.store(false);
+    if (rewind) playhead.store(0);
+    for (int32_t i = 0; i < activeCount; ++i) activeSessionClips[static_cast<std::size_t>(i)].playing = false;
+    postNotificationRt(NotificationKind::transport, 0, 0.0f);
+}
+
+void Engine::applyRequestRt(const Request& request, const GraphSnapshot& snapshot) {
+    switch (request.type) {
+    case RequestType::play:
+        playing.store(true);
+        postNotificationRt(NotificationKind::transport, 0, 1.0f);
+        break;
+    case RequestType::stop: stopTransportRt(true); break;
+    case RequestType::pause: stopTransportRt(false); break;
+    case RequestType::recordToggle: recording.store(!recording.load()); break;
+    case RequestType::setTempo: tempo.store(request.b); break;
+    case RequestType::setCycle:
+        loopEnabled.store(request.b > 0.5);
+        loopStart.store(saturatingToInt64(request.c));
+        loopEnd.store(request.a);
+        break;
+    case RequestType::locate:
+        playhead.store(saturatingToInt64(request.b));
+        followTempoRt(snapshot, playhead.load());
+        break;
+    case RequestType::launchSessionClip:
+        launchSessionClipRt(snapshot, static_cast<uint64_t>(request.a));
+        break;
+    case RequestType::launchScene: launchSceneRt(snapshot, static_cast<uint64_t>(request.a)); break;
+    case RequestType::releaseSessionClip:
+        for (int32_t i = 0; i < activeCount; ++i) {
+            auto& active = activeSessionClips[static_cast<std::size_t>(i)];
+            if (active.clipId == static_cast<uint64_t>(request.a)) active.playing = active.queued = false;
+        }
+        break;
+    case RequestType::midiNoteOn: noteOnRt(request.a, request.b); break;
+    case RequestType::midiNoteOff: noteOffRt(request.a); break;
+    case RequestType::midiPitchBend: {
+        const int32_t note = lastNoteOnChannel[static_cast<std::size_t>(request.a & 15)];
+        // -1 means no key is held on that channel: there is nothing to bend.
+        if (note >= 0 && note < 128) noteBend[static_cast<std::size_t>(note)] = static_cast<float>(request.c);
+        break;
+    }
+    case RequestType::midiPressure:
+        notePressure[static_cast<std::size_t>(request.a & 127)] =
+            static_cast<float>(std::clamp(request.b, 0.0, 1.0));
+        break;
+    default: break; // unknown types are consumed and ignored
+    }
+}
+
+void Engine::noteOnRt(int64_t channelAndNote, double velocity) {
+    if (!(velocity > 0.0)) return;
+    const auto note = static_cast<std::size_t>(channelAndNote & 127);
+    const auto channel = static_cast<std::size_t>((channelAndNote >> 8) & 15);
+    heldVelocity[note] = static_cast<float>(std::min(velocity, 1.0));
+    notePressure[note] = 1.0f;
+    lastNoteOnChannel[channel] = static_cast<int32_t>(note);
+    if (midiRecordActive.load()) {
+        noteOnPending[note] = true;
+        noteOnPosition[note] = playhead.load();
+    }
+}
+
+void Engine::noteOffRt(int64_t channelAndNote) {
+    const auto note = static_cast<std::size_t>(channelAndNote & 127);
+    const auto channel = static_cast<std::size_t>((channelAndNote >> 8) & 15);
+    if (midiRecordActive.load())
+        recordNoteOffRt(static_cast<int32_t>(note), heldVelocity[note], playhead.load());
+    heldVelocity[note] = 0.0f;
+    noteBend[note] = 0.0f;
+    notePressure[note] = 1.0f;
+    if (lastNoteOnChannel[channel] == static_cast<int32_t>(note)) lastNoteOnChannel[channel] = -1;
+}
+
+void Engine::recordNoteOffRt(int32_t note, float velocity, int64_t position) {
+    if (note < 0 || note > 127) return;
+    const auto index = static_cast<std::size_t>(note);
+    if (!noteOnPending[index]) return;
+    noteOnPending[index] = false;
+    if (position <= noteOnPosition[index] || recordedCount >= maxRecordedNotes) return;
+    MidiNote& recorded = recordedNotes[static_cast<std::size_t>(recordedCount++)];
+    recorded.pitch = note;
+    recorded.velocity = std::clamp(velocity, 0.05f, 1.0f);
+    recorded.start = noteOnPosition[index] - midiRecordStart;
+    recorded.length = position - noteOnPosition[index];
+    recorded.expression = 1.0f;
+    recorded.bendCents = 0.0f;
+}
+
+} // namespace orvane

@@ -1,0 +1,178 @@
+#pragma once
+
+#include "core/engine/EngineRings.h"
+#include "core/engine/GraphSnapshot.h"
+#include "core/model/Project.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+namespace orvane {
+
+struct ActiveSessionClip {
+    uint64_t clipId = 0;
+    int64_t offset = 0;
+    bool playing = false;
+    bool queued = false;
+    int64_t launchAt = 0;
+};
+
+/// The real-time heart of the workstation: the live project and its mutex, the transport,
+/// the request and notification rings, snapshot publication and block rendering.
+///
+/// Threads: `processBlock` and every `...Rt` member run on the audio thread (or on the one
+/// thread that renders offline; never two at once). Everything else runs on the main thread
+/// with `projectMutex` held or taken. `prepareToPlay` and `releaseResources` are called by
+/// the device layer while its stream is stopped.
+class Engine {
+public:
+    static constexpr int32_t maxActiveSessionClips = 64;
+    static constexpr int32_t maxRecordedNotes = 4096;
+    static constexpr int64_t pdcHeadroomSamples = 8256;
+    static constexpr uint32_t noReturnSlot = 0xFFFFFFFFu;
+
+    Engine();
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // --- Document and publication (main thread) -------------------------------------
+    Project project;
+    mutable std::recursive_mutex projectMutex;
+
+    void prepareToPlay(double newSampleRate, int32_t newBlockSize);
+    void releaseResources();
+    void rebuildRtCaches(int32_t newBlockSize);
+    void publishGraph();
+    void replaceProject(Project replacement);
+    /// The snapshot most recently published, for main-thread readers.
+    std::shared_ptr<const GraphSnapshot> currentGraph() const;
+    /// Frees snapshots the audio thread has let go of; called by publishing and by the
+    /// user-interface tick, so no snapshot is ever freed on the audio thread.
+    void collectRetiredGraphs();
+    /// Copies the audio thread's track meters into the project's tracks for display.
+    void copyTrackMetersToProject();
+    void setInsertHook(InsertHook hook);
+    void setLatencyHook(LatencyHook hook);
+
+    static uint32_t returnSlotFor(const GraphSnapshot& snapshot, uint64_t trackId);
+
+    // --- Requests and notifications ---------------------------------------------------
+    /// Producer side of one producer's ring; false when the ring was full and the request
+    /// dropped. Each thread pushes only with its own `RequestProducer`.
+    bool pushRequest(RequestProducer producer, const Request& request);
+    /// Consumer side of the notification ring (user-interface tick).
+    bool popNotification(Notification& notification);
+
+    // --- Audio thread -------------------------------------------------------------------
+    /// Renders one block into `channelCount` buffers of `frames` floats; null buffers are
+    /// skipped.
+    void processBlock(float* const* channels, int32_t channelCount, int32_t frames);
+
+    // --- Transport (atomics) ------------------------------------------------------------
+    std::atomic<bool> playing{false};
+    std::atomic<bool> recording{false};
+    std::atomic<bool> loopEnabled{false};
+    std::atomic<bool> metronomeOn{false};
+    std::atomic<int64_t> playhead{0};
+    std::atomic<int64_t> loopStart{0};
+    std::atomic<int64_t> loopEnd{0};
+
+    // --- Rendering context -------------------------------------------------------------
+    std::atomic<double> sampleRate{48000.0};
+    std::atomic<int32_t> blockSize{512};
+    /// What the user interface shows; playback updates it, never the document's tempo.
+    std::atomic<double> tempo{120.0};
+    /// `TimeSignature::packed()` of the current meter.
+    std::atomic<uint64_t> meter{TimeSignature{}.packed()};
+    std::atomic<int64_t> rtBlockSize{0};
+    /// The control room's talkback switch as last published, for the master section.
+    std::atomic<bool> talkback{false};
+    TimeSignature currentMeter() const { return TimeSignature::fromPacked(meter.load()); }
+
+    // --- Session state (audio thread) ----------------------------------------------------
+    std::array<ActiveSessionClip, maxActiveSessionClips> activeSessionClips{};
+    int32_t activeCount = 0;
+    int32_t currentSceneRow = -1;
+    std::atomic<bool> sessionMode{false};
+
+    // --- Live MIDI state (audio thread) --------------------------------------------------
+    std::array<float, 128> heldVelocity{};
+    std::array<float, 128> noteBend{};
+    std::array<float, 128> notePressure{};
+    std::array<int32_t, 16> lastNoteOnChannel{};
+
+    // --- MIDI recording state ------------------------------------------------------------
+    std::atomic<bool> midiRecordActive{false};
+    int64_t midiRecordStart = 0;
+    int32_t recordedCount = 0;
+    std::array<MidiNote, maxRecordedNotes> recordedNotes{};
+    std::array<bool, 128> noteOnPending{};
+    std::array<int64_t, 128> noteOnPosition{};
+
+    // --- Musical time (main thread; each takes the project mutex) -------------------------
+    int64_t beatsToSamples(double beats) const;
+    double samplesToBeats(int64_t samples) const;
+    TimeSignature timeSignatureAt(int64_t position) const;
+    int64_t barLengthSamplesAt(int64_t position) const;
+    int64_t barLengthSamples() const;
+    void applyTempoAtPosition(int64_t position);
+    void applyMeterAtPosition(int64_t position);
+    double gridBeats(GridQuantize grid) const;
+    int64_t quantizeSamples(int64_t position, GridQuantize grid, float swing) const;
+    int64_t quantizeLaunchSamples(int64_t position, LaunchQuantize quantize) const;
+
+    // --- Musical time on a snapshot (audio thread; no lock, no allocation) ---------------
+    static int64_t beatsToSamplesRt(const GraphSnapshot& snapshot, double beats);
+    static int64_t barLengthSamplesRt(const GraphSnapshot& snapshot, int64_t position);
+    int64_t quantizeLaunchSamplesRt(const GraphSnapshot& snapshot, int64_t position,
+                                    LaunchQuantize quantize) const;
+
+private:
+    void drainRequestsRt(const GraphSnapshot& snapshot);
+    void applyRequestRt(const Request& request, const GraphSnapshot& snapshot);
+    void stopTransportRt(bool rewind);
+    void noteOnRt(int64_t channelAndNote, double velocity);
+    void noteOffRt(int64_t channelAndNote);
+    void recordNoteOffRt(int32_t note, float velocity, int64_t position);
+    void followTempoRt(const GraphSnapshot& snapshot, int64_t position);
+    void postNotificationRt(uint8_t kind, uint64_t id, float value);
+
+    // Renderer seams, each in its own source file.
+    void renderArrangementRt(const GraphSnapshot& snapshot, float* const* channels,
+                             int32_t channelCount, int32_t frames, int64_t position);
+    void renderSessionRt(const GraphSnapshot& snapshot, float* const* channels,
+                         int32_t channelCount, int32_t frames, int64_t position);
+    void renderMetronomeRt(const GraphSnapshot& snapshot, float* const* channels,
+                           int32_t channelCount, int32_t frames, int64_t position);
+    void launchSessionClipRt(const GraphSnapshot& snapshot, uint64_t clipId);
+    void launchSceneRt(const GraphSnapshot& snapshot, uint64_t sceneId);
+
+    const GraphSnapshot* acquireGraphRt();
+    void releaseGraphRt();
+    void ensureRenderCaches();
+    std::shared_ptr<GraphSnapshot> buildSnapshot();
+
+    std::array<RequestRing, requestProducerCount> requestRings;
+    NotificationRing notifications;
+
+    // Publication: the main thread owns every snapshot; the audio thread announces the one
+    // it reads in `graphInUse`, so a retired snapshot is freed only once it is not in use.
+    std::shared_ptr<const GraphSnapshot> publishedGraph;
+    std::atomic<const GraphSnapshot*> graphForAudio{nullptr};
+    std::atomic<const GraphSnapshot*> graphInUse{nullptr};
+    std::vector<std::shared_ptr<const GraphSnapshot>> retiredGraphs;
+
+    // Main-thread side of the per-track state and buffers handed to the audio thread.
+    std::unordered_map<uint64_t, std::shared_ptr<TrackRenderState>> trackStates;
+    std::shared_ptr<RenderScratch> scratch;
+    InsertHook insertHook;
+    LatencyHook latencyHook;
+};
+
+} // namespace orvane

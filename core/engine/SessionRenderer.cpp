@@ -1,0 +1,12 @@
+#include "core/engine/Engine.h"
+
+namespace orvane {
+
+// Session clips and scenes render and launch here; until then they stay silent.
+void Engine::renderSessionRt(const GraphSnapshot&, float* const*, int32_t, int32_t, int64_t) {}
+
+void Engine::launchSessionClipRt(const GraphSnapshot&, uint64_t) {}
+
+void Engine::launchSceneRt(const GraphSnapshot&, uint64_t) {}
+
+} // namespace orvane

@@ -1,0 +1,161 @@
+#include "core/engine/tests/EngineTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace orvane;
+using namespace orvane::testing;
+
+namespace {
+
+std::shared_ptr<Track> addReturn(Engine& engine) {
+    std::lock_guard lock(engine.projectMutex);
+    return engine.project.addTrack(TrackType::Return, "");
+}
+
+} // namespace
+
+TEST(EnginePublication, OnlyTheFirstEightReturnTracksGetASlot) {
+    Engine engine;
+    std::vector<uint64_t> returnIds;
+    const auto audio = [&] {
+        std::lock_guard lock(engine.projectMutex);
+        return engine.project.addTrack(TrackType::Audio, "");
+    }();
+    for (int i = 0; i < 10; ++i) returnIds.push_back(addReturn(engine)->id);
+    engine.publishGraph();
+    const auto snapshot = engine.currentGraph();
+    EXPECT_EQ(snapshot->returnCount, 8);
+    for (uint32_t slot = 0; slot < 8; ++slot)
+        EXPECT_EQ(Engine::returnSlotFor(*snapshot, returnIds[slot]), slot);
+    EXPECT_EQ(Engine::returnSlotFor(*snapshot, returnIds[8]), Engine::noReturnSlot);
+    EXPECT_EQ(Engine::returnSlotFor(*snapshot, returnIds[9]), Engine::noReturnSlot);
+    EXPECT_EQ(Engine::returnSlotFor(*snapshot, audio->id), Engine::noReturnSlot);
+    GraphSnapshot empty;
+    EXPECT_EQ(Engine::returnSlotFor(empty, 0), Engine::noReturnSlot);
+}
+
+TEST(EnginePublication, SnapshotKeepsItsOwnCopiesWhileTheProjectIsEdited) {
+    Engine engine;
+    std::shared_ptr<Clip> clip;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        auto track = engine.project.addTrack(TrackType::Midi, "");
+        clip = engine.project.addClip(track->id, ClipKind::Midi);
+        clip->notes.push_back(MidiNote{});
+        clip->audio = std::make_shared<std::vector<float>>(4, 0.5f);
+        track->armed = true;
+    }
+    engine.publishGraph();
+    const auto snapshot = engine.currentGraph();
+    {
+        std::lock_guard lock(engine.projectMutex);
+        clip->notes.resize(1000);
+        engine.project.tracks[0]->clips.clear();
+        engine.project.addTrack(TrackType::Audio, "");
+    }
+    ASSERT_EQ(snapshot->tracks.size(), 1u);
+    ASSERT_EQ(snapshot->tracks[0]->clips.size(), 1u);
+    EXPECT_EQ(snapshot->tracks[0]->clips[0]->notes.size(), 1u);
+    EXPECT_NE(snapshot->tracks[0]->clips[0], clip);
+    EXPECT_EQ(snapshot->tracks[0]->clips[0]->audio, clip->audio); // buffers are shared
+    EXPECT_TRUE(snapshot->anyArmed);
+}
+
+TEST(EnginePublication, SnapshotCarriesTheDocumentSettings) {
+    Engine engine;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        auto& project = engine.project;
+        project.tempoBpm = 97.0;
+        project.timeSignature = {5, 4};
+        project.tempoMarkers = {{96000, 140.0}, {0, 80.0}};
+        project.session.rows = 3;
+        project.session.scenes.push_back(Scene{1, "Intro", {}});
+        project.controlRoom.talkback = true;
+        project.metronomeEnabled = true;
+        project.scaleRoot = 7;
+        project.kbmDegrees = {0, 2, 4};
+    }
+    engine.publishGraph();
+    const auto snapshot = engine.currentGraph();
+    EXPECT_EQ(snapshot->tempoBpm, 97.0);
+    EXPECT_EQ(snapshot->timeSignature, (TimeSignature{5, 4}));
+    EXPECT_EQ(snapshot->rows, 3);
+    EXPECT_EQ(snapshot->scenes.size(), 1u);
+    EXPECT_EQ(snapshot->scaleRoot, 7);
+    EXPECT_EQ(snapshot->kbmDegrees.size(), 3u);
+    ASSERT_EQ(snapshot->sortedTempoMarkers.size(), 2u);
+    EXPECT_EQ(snapshot->sortedTempoMarkers[0].bpm, 80.0);
+    EXPECT_EQ(snapshot->tempoMarkers[0].bpm, 140.0); // the stored order is kept
+    EXPECT_TRUE(engine.talkback);
+    EXPECT_TRUE(engine.metronomeOn);
+    EXPECT_DOUBLE_EQ(engine.tempo, 97.0);
+    EXPECT_EQ(engine.currentMeter(), (TimeSignature{5, 4}));
+}
+
+TEST(EnginePublication, PreparedTracksGetDelayLinesThatReleaseDrops) {
+    Engine engine;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        engine.project.addTrack(TrackType::Audio, "");
+    }
+    engine.prepareToPlay(44100, 1024);
+    auto snapshot = engine.currentGraph();
+    EXPECT_EQ(engine.rtBlockSize, 1024);
+    ASSERT_TRUE(snapshot->scratch);
+    EXPECT_EQ(snapshot->scratch->returnRight[7].size(), 1024u);
+    ASSERT_TRUE(snapshot->trackStates[0]);
+    EXPECT_GE(snapshot->trackStates[0]->pdc.left.size(), 1024u + 8256u);
+    EXPECT_EQ(snapshot->sampleRate, 44100.0);
+
+    // Publishing again keeps the same state, so delay lines carry over between blocks.
+    engine.publishGraph();
+    EXPECT_EQ(engine.currentGraph()->trackStates[0], snapshot->trackStates[0]);
+    engine.rebuildRtCaches(16);
+    EXPECT_EQ(engine.rtBlockSize, 64);
+
+    engine.releaseResources();
+    snapshot = engine.currentGraph();
+    EXPECT_EQ(engine.rtBlockSize, 0);
+    EXPECT_FALSE(snapshot->scratch);
+    EXPECT_FALSE(snapshot->trackStates[0]);
+}
+
+TEST(EnginePublication, RetiredSnapshotsAreFreedOnceNoBlockUsesThem) {
+    Engine engine;
+    std::weak_ptr<const GraphSnapshot> first = engine.currentGraph();
+    engine.publishGraph();
+    EXPECT_TRUE(first.expired());
+}
+
+TEST(EnginePublication, MetersReachTheProjectOnTheMainThread) {
+    Engine engine;
+    std::shared_ptr<Track> track;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        track = engine.project.addTrack(TrackType::Audio, "");
+    }
+    engine.publishGraph();
+    const auto snapshot = engine.currentGraph();
+    snapshot->trackMeters[0].peakL.store(0.25f);
+    snapshot->trackMeters[0].peakR.store(0.5f);
+    engine.copyTrackMetersToProject();
+    EXPECT_EQ(track->peakL, 0.25f);
+    EXPECT_EQ(track->peakR, 0.5f);
+}
+
+TEST(EnginePublication, ReplaceProjectTakesTempoMeterAndRate) {
+    Engine engine;
+    Project replacement;
+    replacement.sampleRate = 44100;
+    replacement.tempoBpm = 0.0; // damaged: the engine shows a usable tempo
+    replacement.timeSignature = {7, 8};
+    replacement.name = "Song";
+    engine.replaceProject(std::move(replacement));
+    EXPECT_EQ(engine.project.name, "Song");
+    EXPECT_EQ(engine.sampleRate, 44100.0);
+    EXPECT_DOUBLE_EQ(engine.tempo, 120.0);
+    EXPECT_EQ(engine.project.tempoBpm, 0.0); // stored values stay as read
+    EXPECT_EQ(engine.currentMeter(), (TimeSignature{7, 8}));
+    EXPECT_EQ(engine.beatsToSamples(1.0), 22050);
+}

@@ -1,0 +1,120 @@
+#include "core/engine/tests/EngineTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <random>
+#include <thread>
+
+using namespace orvane;
+using namespace orvane::testing;
+
+namespace {
+
+/// One random edit of the live project, the kind commands make during playback.
+void editProject(Engine& engine, std::mt19937& random) {
+    std::lock_guard lock(engine.projectMutex);
+    Project& project = engine.project;
+    const int choice = static_cast<int>(random() % 6);
+    if (project.tracks.empty() || choice == 0) {
+        auto track = project.addTrack(random() % 2 ? TrackType::Midi : TrackType::Return, "");
+        project.addClip(track->id, ClipKind::Midi);
+        return;
+    }
+    auto& track = project.tracks[random() % project.tracks.size()];
+    switch (choice) {
+    case 1:
+        if (project.tracks.size() > 3) project.removeTrack(track->id);
+        break;
+    case 2: project.addClip(track->id, ClipKind::Midi); break;
+    case 3:
+        if (!track->clips.empty()) project.removeClip(track->clips.front()->id);
+        break;
+    case 4:
+        if (!track->clips.empty())
+            track->clips.back()->notes.push_back(MidiNote{static_cast<int32_t>(random() % 128)});
+        break;
+    default:
+        track->volumeAutomation.push_back({static_cast<int64_t>(random() % 100000), 0.5f});
+        track->armed = !track->armed;
+        project.tempoMarkers.push_back({static_cast<int64_t>(random() % 200000), 100.0 + random() % 40});
+        if (project.tempoMarkers.size() > 16) project.tempoMarkers.clear();
+        break;
+    }
+}
+
+} // namespace
+
+TEST(EngineThreads, RequestsFromEveryProducerArriveInOrderWhileTheProjectIsEdited) {
+    Engine engine;
+    engine.prepareToPlay(48000, 256);
+    constexpr int transportRequests = 20000;
+    constexpr int pressureRequests = 20000;
+    std::atomic<bool> producersDone{false};
+    std::atomic<int> producersRunning{2};
+    std::atomic<uint64_t> notificationsConsumed{0};
+    std::atomic<bool> audioDone{false};
+    int transportAccepted = 0;
+    std::array<float, 128> lastPressureSent{};
+    lastPressureSent.fill(1.0f);
+
+    std::thread audio([&] {
+        StereoOutput out(256);
+        // Keep rendering until every producer is done and both rings are empty.
+        int quietBlocks = 0;
+        while (quietBlocks < 4) {
+            out.render(engine);
+            if (producersDone) ++quietBlocks;
+        }
+        audioDone = true;
+    });
+    std::thread transport([&] {
+        for (int i = 0; i < transportRequests; ++i) {
+            // Wait for the interface tick to keep up, so no notification is dropped.
+            while (static_cast<uint64_t>(transportAccepted) - notificationsConsumed.load() > 500)
+                std::this_thread::yield();
+            const uint8_t type = transportAccepted % 2 == 0 ? RequestType::play : RequestType::pause;
+            if (engine.pushRequest(RequestProducer::MainThread, request(type))) ++transportAccepted;
+        }
+        if (--producersRunning == 0) producersDone = true;
+    });
+    std::thread midi([&] {
+        for (int i = 0; i < pressureRequests; ++i) {
+            const int note = i % 128;
+            const float value = static_cast<float>(i) / pressureRequests;
+            if (engine.pushRequest(RequestProducer::MidiInput,
+                                   request(RequestType::midiPressure, note, value)))
+                lastPressureSent[static_cast<std::size_t>(note)] = value;
+        }
+        if (--producersRunning == 0) producersDone = true;
+    });
+
+    std::mt19937 random(1234);
+    std::vector<float> notificationValues;
+    int edits = 0;
+    auto consumeNotifications = [&] {
+        Notification notification;
+        while (engine.popNotification(notification)) {
+            notificationValues.push_back(notification.value);
+            ++notificationsConsumed;
+        }
+    };
+    while (!audioDone || edits < 2000) {
+        editProject(engine, random);
+        engine.publishGraph();
+        consumeNotifications();
+        ++edits;
+    }
+    audio.join();
+    transport.join();
+    midi.join();
+    consumeNotifications();
+    engine.collectRetiredGraphs();
+
+    ASSERT_EQ(notificationValues.size(), static_cast<std::size_t>(transportAccepted));
+    for (std::size_t i = 0; i < notificationValues.size(); ++i)
+        ASSERT_EQ(notificationValues[i], i % 2 == 0 ? 1.0f : 0.0f) << "request " << i;
+    for (std::size_t note = 0; note < 128; ++note)
+        EXPECT_EQ(engine.notePressure[note], lastPressureSent[note]) << note;
+    EXPECT_GE(edits, 2000);
+}

@@ -1,0 +1,208 @@
+#include "core/model/MusicalTime.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+
+namespace orvane {
+
+double usableBpm(double bpm) { return (std::isfinite(bpm) && bpm > 0.0) ? bpm : 120.0; }
+
+TimeSignature usableMeter(TimeSignature meter) {
+    if (meter.numerator < 1) meter.numerator = 4;
+    if (meter.denominator < 1) meter.denominator = 4;
+    return meter;
+}
+
+int64_t saturatingToInt64(double value) {
+    if (std::isnan(value)) return 0;
+    // 2^63 is exactly representable; anything at or beyond it does not fit.
+    constexpr double limit = 9223372036854775808.0;
+    if (value >= limit) return std::numeric_limits<int64_t>::max();
+    if (value <= -limit) return std::numeric_limits<int64_t>::min();
+    return static_cast<int64_t>(value);
+}
+
+double beatsPerBar(TimeSignature meter) {
+    const TimeSignature usable = usableMeter(meter);
+    return 4.0 / usable.denominator * usable.numerator;
+}
+
+double tempoAtPosition(int64_t position, const std::vector<TempoMarker>& markers, double baseBpm) {
+    double result = baseBpm;
+    for (const auto& marker : markers)
+        if (marker.position <= position) result = marker.bpm;
+    return result;
+}
+
+TimeSignature meterAtPosition(int64_t position, const std::vector<MeterMarker>& markers,
+                              TimeSignature baseMeter) {
+    TimeSignature result = baseMeter;
+    for (const auto& marker : markers)
+        if (marker.position <= position) result = TimeSignature{marker.num, marker.den};
+    return result;
+}
+
+std::vector<TempoMarker> sortedTempoMarkers(const std::vector<TempoMarker>& markers) {
+    std::vector<TempoMarker> sorted = markers;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const TempoMarker& a, const TempoMarker& b) { return a.position < b.position; });
+    return sorted;
+}
+
+double samplesToMusicalBeatsSorted(int64_t samples, double sampleRate,
+                                   std::span<const TempoMarker> sortedMarkers, double baseBpm) {
+    if (samples < 1 || !(sampleRate > 0.0)) return 0.0;
+    double bpm = usableBpm(baseBpm);
+    if (sortedMarkers.empty()) return static_cast<double>(samples) / sampleRate * bpm / 60.0;
+    double beats = 0.0;
+    int64_t previous = 0;
+    for (const auto& marker : sortedMarkers) {
+        if (marker.position >= samples) break;
+        beats += static_cast<double>(marker.position - previous) / sampleRate * bpm / 60.0;
+        bpm = usableBpm(marker.bpm);
+        previous = marker.position;
+    }
+    return beats + static_cast<double>(samples - previous) / sampleRate * bpm / 60.0;
+}
+
+int64_t musicalBeatsToSamplesSorted(double beats, double sampleRate,
+                                    std::span<const TempoMarker> sortedMarkers, double baseBpm) {
+    if (!(beats > 0.0) || !(sampleRate > 0.0)) return 0;
+    double bpm = usableBpm(baseBpm);
+    if (sortedMarkers.empty()) return saturatingToInt64(60.0 / bpm * beats * sampleRate);
+    if (beats <= 1e-9) return 0;
+    constexpr int64_t endOfTime = 0x3FFFFFFFFFFFFFFF;
+    double remaining = beats;
+    int64_t segmentStart = 0;
+    std::size_t index = 0;
+    while (true) {
+        const int64_t segmentEnd =
+            index < sortedMarkers.size() ? sortedMarkers[index].position : endOfTime;
+        if (segmentEnd <= segmentStart) {
+            bpm = usableBpm(sortedMarkers[index].bpm);
+            ++index;
+            continue;
+        }
+        const double segmentBeats =
+            bpm / 60.0 * static_cast<double>(segmentEnd - segmentStart) / sampleRate;
+        if (segmentBeats >= remaining || index >= sortedMarkers.size()) break;
+        remaining -= segmentBeats;
+        bpm = usableBpm(sortedMarkers[index].bpm);
+        ++index;
+        segmentStart = segmentEnd;
+        if (remaining <= 1e-9) return segmentStart;
+    }
+    const int64_t offset = saturatingToInt64(remaining * 60.0 / bpm * sampleRate);
+    if (offset > std::numeric_limits<int64_t>::max() - segmentStart)
+        return std::numeric_limits<int64_t>::max();
+    return segmentStart + offset;
+}
+
+double samplesToMusicalBeats(int64_t samples, double sampleRate,
+                             const std::vector<TempoMarker>& markers, double baseBpm) {
+    if (markers.empty()) return samplesToMusicalBeatsSorted(samples, sampleRate, {}, baseBpm);
+    const auto sorted = sortedTempoMarkers(markers);
+    return samplesToMusicalBeatsSorted(samples, sampleRate, sorted, baseBpm);
+}
+
+int64_t musicalBeatsToSamples(double beats, double sampleRate,
+                              const std::vector<TempoMarker>& markers, double baseBpm) {
+    if (markers.empty()) return musicalBeatsToSamplesSorted(beats, sampleRate, {}, baseBpm);
+    const auto sorted = sortedTempoMarkers(markers);
+    return musicalBeatsToSamplesSorted(beats, sampleRate, sorted, baseBpm);
+}
+
+double gridBeats(GridQuantize grid, TimeSignature meter) {
+    switch (grid) {
+    case GridQuantize::Off: return 0.0;
+    case GridQuantize::Quarter: return 1.0;
+    case GridQuantize::Eighth: return 0.5;
+    case GridQuantize::Sixteenth: return 0.25;
+    case GridQuantize::Bar: return beatsPerBar(meter);
+    case GridQuantize::QuarterTriplet: return 2.0 / 3.0;
+    case GridQuantize::EighthTriplet: return 1.0 / 3.0;
+    case GridQuantize::SixteenthTriplet: return 1.0 / 6.0;
+    }
+    return 1.0;
+}
+
+int64_t quantizeSamples(int64_t position, GridQuantize grid, float swing, double sampleRate,
+                        const std::vector<TempoMarker>& tempoMarkers, double baseBpm,
+                        const std::vector<MeterMarker>& meterMarkers, TimeSignature baseMeter) {
+    if (grid == GridQuantize::Off) return position;
+    const double cell =
+        gridBeats(grid, meterAtPosition(position, meterMarkers, baseMeter));
+    if (!(cell > 0.0)) return position;
+    const double beat = samplesToMusicalBeats(position, sampleRate, tempoMarkers, baseBpm);
+    if (swing > 0.0f) {
+        const double half = cell / 2.0;
+        const double k = std::floor(beat / half + 1e-9);
+        if (k > 0.0 && std::fmod(k, 2.0) == 1.0) {
+            const double target =
+                half * (k - 1.0) + cell * (0.5 + 0.5 * std::min(static_cast<double>(swing), 1.0));
+            return musicalBeatsToSamples(std::max(target, 0.0), sampleRate, tempoMarkers, baseBpm);
+        }
+    }
+    const double target = cell * std::round(beat / cell);
+    return musicalBeatsToSamples(std::max(target, 0.0), sampleRate, tempoMarkers, baseBpm);
+}
+
+int64_t quantizeLaunchPosition(int64_t position, LaunchQuantize quantize, int64_t beatSamples,
+                               int64_t barSamples) {
+    int64_t unit = 0;
+    switch (quantize) {
+    case LaunchQuantize::Immediate: return position;
+    case LaunchQuantize::OneBeat: unit = beatSamples; break;
+    case LaunchQuantize::OneBar: unit = barSamples; break;
+    case LaunchQuantize::EightBars:
+        unit = barSamples > std::numeric_limits<int64_t>::max() / 8
+                   ? std::numeric_limits<int64_t>::max()
+                   : barSamples * 8;
+        break;
+    default: return position;
+    }
+    unit = std::max<int64_t>(unit, 1);
+    const int64_t boundary = (position / unit) * unit;
+    if (boundary > std::numeric_limits<int64_t>::max() - unit) return std::numeric_limits<int64_t>::max();
+    return boundary + unit;
+}
+
+double clipTimelineToSource(const Clip& clip, int64_t t) {
+    int64_t length = clip.length;
+    if (length < 1) length = clip.audioFrameCount();
+    if (length < 1) return static_cast<double>(clip.sourceOffset);
+
+    struct WarpPoint {
+        double timeline;
+        double source;
+    };
+    constexpr std::size_t maxWarpMarkers = 63;
+    std::array<WarpPoint, maxWarpMarkers + 2> points;
+    std::size_t count = 0;
+    const double ratio = std::max(clip.stretchRatio, 0.01);
+    const double endSource = static_cast<double>(clip.sourceOffset + length) * ratio;
+    points[count++] = {0.0, static_cast<double>(clip.sourceOffset)};
+    for (std::size_t i = 0; i < clip.warpMarkers.size() && i < maxWarpMarkers; ++i)
+        points[count++] = {static_cast<double>(clip.warpMarkers[i].dest),
+                           static_cast<double>(clip.warpMarkers[i].source)};
+    points[count++] = {static_cast<double>(length), endSource};
+    // Insertion sort: stable, allocation-free, and the table is tiny.
+    for (std::size_t i = 1; i < count; ++i)
+        for (std::size_t j = i; j > 0 && points[j].timeline < points[j - 1].timeline; --j)
+            std::swap(points[j], points[j - 1]);
+
+    const double clamped = static_cast<double>(std::clamp<int64_t>(t, 0, length));
+    for (std::size_t i = 1; i < count; ++i) {
+        if (points[i].timeline >= clamped) {
+            const WarpPoint& a = points[i - 1];
+            const WarpPoint& b = points[i];
+            return a.source +
+                   (b.source - a.source) * (clamped - a.timeline) / std::max(b.timeline - a.timeline, 1.0);
+        }
+    }
+    return endSource;
+}
+
+} // namespace orvane

@@ -1,0 +1,381 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace orvane {
+
+enum class TrackType : uint8_t { Audio = 0, Midi = 1, Unused = 2, Return = 3 };
+enum class ClipKind : uint8_t { Audio = 0, Midi = 1 };
+enum class GridQuantize : uint8_t {
+    Off = 0,
+    Quarter = 1,
+    Eighth = 2,
+    Sixteenth = 3,
+    Bar = 4,
+    QuarterTriplet = 5,
+    EighthTriplet = 6,
+    SixteenthTriplet = 7
+};
+enum class LaunchQuantize : uint8_t { Immediate = 0, OneBeat = 1, OneBar = 2, EightBars = 3 };
+enum class SessionLaunchMode : uint8_t { Trigger = 0, Gate = 1, Toggle = 2, PlayOnce = 3 };
+enum class FollowAction : uint8_t {
+    None = 0,
+    Again = 1,
+    NextScene = 2,
+    PreviousScene = 3,
+    NextClipInColumn = 4
+};
+enum class AutomationWriteMode : uint8_t { Read = 0, Touch = 1, Latch = 2, Write = 3 };
+enum class SessionPlayerKind : uint8_t {
+    DrumsFourFour = 0,
+    DrumsBreak = 1,
+    BassRoot = 2,
+    ChordsPad = 3
+};
+
+/// Display label of each enumeration value, as the user sees it when cycling.
+const char* sessionLaunchModeLabel(SessionLaunchMode mode);
+const char* followActionLabel(FollowAction action);
+const char* automationWriteModeLabel(AutomationWriteMode mode);
+const char* sessionPlayerKindLabel(SessionPlayerKind kind);
+
+struct TimeSignature {
+    int32_t numerator = 4;
+    int32_t denominator = 4;
+
+    /// The pair as one 64-bit word, numerator in the low half.
+    uint64_t packed() const;
+    static TimeSignature fromPacked(uint64_t word);
+    bool operator==(const TimeSignature&) const = default;
+};
+
+struct MidiNote {
+    int32_t pitch = 60;
+    float velocity = 0.8f;
+    int64_t start = 0;
+    int64_t length = 0;
+    float expression = 1.0f; // not stored
+    float bendCents = 0.0f;  // not stored; kept within -200..+200
+    bool operator==(const MidiNote&) const = default;
+};
+static_assert(sizeof(MidiNote) == 32, "MidiNote is a 32-byte record");
+
+struct AutomationPoint {
+    int64_t t = 0;
+    float v = 0.0f;
+    bool operator==(const AutomationPoint&) const = default;
+};
+
+struct AutomationClip {
+    uint64_t id = 0;
+    int64_t start = 0;
+    int64_t length = 0;
+    int32_t lane = 0; // 0 volume, 1 pan, 2 mute
+    std::vector<AutomationPoint> points; // t relative to start
+    bool operator==(const AutomationClip&) const = default;
+};
+
+struct WarpMarker {
+    int64_t dest = 0;   // timeline position relative to the clip
+    int64_t source = 0; // source position
+    bool operator==(const WarpMarker&) const = default;
+};
+
+struct Marker {
+    uint64_t id = 0;
+    std::string name;
+    int64_t position = 0;
+    bool operator==(const Marker&) const = default;
+};
+
+struct TempoMarker {
+    int64_t position = 0;
+    double bpm = 120.0;
+    bool operator==(const TempoMarker&) const = default;
+};
+
+struct MeterMarker {
+    int64_t position = 0;
+    int32_t num = 4;
+    int32_t den = 4;
+    bool operator==(const MeterMarker&) const = default;
+};
+
+struct ChordMarker {
+    int64_t position = 0;
+    std::string chord;
+    bool operator==(const ChordMarker&) const = default;
+};
+
+struct BeatMarker {
+    int64_t position = 0;
+    bool downbeat = false;
+    bool operator==(const BeatMarker&) const = default;
+};
+
+struct ControlRoomSettings {
+    float masterGain = 1.0f;
+    float cueGain = 1.0f;
+    bool dim = false;
+    bool mono = false;
+    bool talkback = false;
+    bool operator==(const ControlRoomSettings&) const = default;
+};
+
+/// Band types 0..4: high-pass, low shelf, peak, high shelf, low-pass.
+enum class EqBandType : uint8_t { HighPass = 0, LowShelf = 1, Peak = 2, HighShelf = 3, LowPass = 4 };
+
+struct EqBandSettings {
+    uint8_t type = 2;
+    float freq = 1000.0f;
+    float gainDb = 0.0f;
+    float q = 1.0f;
+    bool enabled = true;
+    bool operator==(const EqBandSettings&) const = default;
+};
+
+struct ChannelEq8 {
+    bool enabled = true;
+    bool bypass = false;
+    float outDb = 0.0f;
+    std::array<EqBandSettings, 8> bands = defaultBands();
+
+    static std::array<EqBandSettings, 8> defaultBands();
+    bool operator==(const ChannelEq8&) const = default;
+};
+
+struct MasteringUtility {
+    bool enabled = true;
+    bool bypass = false;
+    int32_t character = 0;
+    float loudness = 0.35f;
+    bool excite = false;
+    float exciteAmt = 0.25f;
+    float width = 1.0f;
+    bool loudCmp = true;
+    bool operator==(const MasteringUtility&) const = default;
+};
+
+struct SendSlot {
+    uint64_t returnId = 0; // "return" in the file; id of the target return track, 0 = none
+    float level = 0.0f;    // linear send gain
+    bool pre = false;      // pre-fader
+    bool operator==(const SendSlot&) const = default;
+};
+
+struct InsertSlot {
+    std::string pluginId;
+    std::string displayName;
+    std::string bundlePath;
+    std::vector<uint8_t> state;
+    bool bypassed = false;
+    bool isStock = false;
+    uint32_t automParamId = 0;
+    std::vector<AutomationPoint> paramAutomation;
+    bool operator==(const InsertSlot&) const = default;
+};
+
+struct Clip {
+    uint64_t id = 0;
+    uint64_t trackId = 0;
+    ClipKind kind = ClipKind::Audio;
+    std::string name;
+    int64_t arrangeStart = 0;
+    int64_t length = 0;
+    int64_t sourceOffset = 0;
+    bool loop = false;
+    int64_t loopLength = 0;
+    float gain = 1.0f;
+    int64_t fadeIn = 0;
+    int64_t fadeOut = 0;
+    std::string audioFile;
+    double stretchRatio = 1.0;
+    std::vector<WarpMarker> warpMarkers;
+    /// Decoded samples, interleaved by `channels`. Once published to the engine a buffer is
+    /// never written again: edits build a new buffer, so the audio thread can read it unlocked.
+    std::shared_ptr<const std::vector<float>> audio;
+    int32_t channels = 2;
+    std::vector<MidiNote> notes;
+    int32_t sessionRow = -1;
+    int32_t sessionCol = -1;
+    LaunchQuantize launchQuantize = LaunchQuantize::OneBar; // not stored
+    SessionLaunchMode launchMode = SessionLaunchMode::Trigger;
+    bool legatoLaunch = false;
+    std::vector<AutomationPoint> gainEnvelope;
+    int32_t takeLane = 0;
+    bool takeActive = true;
+    FollowAction followAction = FollowAction::None;
+
+    bool isSessionClip() const { return sessionRow >= 0; }
+    /// Frames of decoded audio: sample count over channels, fewer than 2 channels count as 1.
+    int64_t audioFrameCount() const;
+};
+
+struct Track {
+    uint64_t id = 0;
+    TrackType type = TrackType::Audio;
+    std::string name;
+    uint32_t color = 0xFF4A90D9u; // not stored
+    bool armed = false;           // not stored
+    float gain = 1.0f;
+    float pan = 0.0f;
+    bool mute = false;
+    bool solo = false;
+    float peakL = 0.0f; // not stored; copied from the engine's meter table on the main thread
+    float peakR = 0.0f; // not stored
+    ChannelEq8 eq;
+    std::vector<InsertSlot> inserts;
+    std::array<SendSlot, 4> sends{};
+    std::vector<std::shared_ptr<Clip>> clips;
+    std::vector<AutomationPoint> volumeAutomation;
+    std::vector<AutomationPoint> panAutomation;
+    std::vector<AutomationPoint> muteAutomation;
+    std::vector<AutomationClip> automationClips;
+    std::array<float, 4> macros{0.5f, 0.5f, 0.5f, 0.5f};
+    int32_t expressionMapIndex = -1;
+    bool mpeEnabled = false;
+    bool frozen = false;
+};
+
+struct Scene {
+    uint64_t id = 0;
+    std::string name;
+    std::vector<uint64_t> clips; // 0 = emptied slot
+    FollowAction followAction = FollowAction::None;
+    bool useSceneTempo = false;
+    double sceneTempoBpm = 120.0;
+    bool useSceneMeter = false;
+    int32_t sceneMeterNum = 4;
+    int32_t sceneMeterDen = 4;
+    bool operator==(const Scene&) const = default;
+};
+
+struct SessionGrid {
+    int32_t rows = 8;
+    int32_t cols = 8;
+    LaunchQuantize launchQuantize = LaunchQuantize::OneBar; // not stored
+    std::vector<Scene> scenes;
+    bool operator==(const SessionGrid&) const = default;
+};
+
+struct TrackMixerSnapshot {
+    uint64_t trackId = 0;
+    float gain = 1.0f;
+    float pan = 0.0f;
+    bool mute = false;
+    bool solo = false;
+    std::array<SendSlot, 4> sends{};
+    std::array<float, 4> macros{0.5f, 0.5f, 0.5f, 0.5f};
+    bool operator==(const TrackMixerSnapshot&) const = default;
+};
+
+struct MixerSnapshot {
+    std::string name;
+    std::vector<TrackMixerSnapshot> tracks;
+    ControlRoomSettings controlRoom;
+    bool operator==(const MixerSnapshot&) const = default;
+};
+
+struct MixerSnapshotEvent {
+    std::string label;
+    MixerSnapshot snapshot;
+    bool operator==(const MixerSnapshotEvent&) const = default;
+};
+
+struct GrooveTemplate {
+    std::string name;
+    float timing = 0.0f;
+    float velocity = 0.0f;
+    std::array<float, 16> timingPattern{};
+    std::array<float, 16> velocityPattern{};
+    bool operator==(const GrooveTemplate&) const = default;
+};
+
+struct ExpressionArticulation {
+    std::string name;
+    int32_t keyswitch = 0;
+    float velScale = 1.0f;
+    int32_t cc = 0;
+    int32_t ccVal = 0;
+    bool operator==(const ExpressionArticulation&) const = default;
+};
+
+struct ExpressionMap {
+    std::string name;
+    std::vector<ExpressionArticulation> articulations;
+    bool operator==(const ExpressionMap&) const = default;
+};
+
+struct Project {
+    int32_t formatVersion = 1;
+    std::string name = "Untitled";
+    std::string rootPath; // not stored
+    double sampleRate = 48000.0;
+    double tempoBpm = 120.0;
+    TimeSignature timeSignature;
+    GridQuantize gridQuantize = GridQuantize::Quarter; // not stored
+    float swingAmount = 0.0f;
+    float grooveTimingAmount = 0.0f;
+    float grooveVelocityAmount = 0.0f;
+    float quantizeStrength = 1.0f;
+    int32_t scaleRoot = 0;
+    bool scaleMinor = false;
+    bool scaleSnapEnabled = false;
+    float metronomeVolume = 0.8f;
+    AutomationWriteMode automationWriteMode = AutomationWriteMode::Read;
+    uint8_t smartTempoMode = 0; // 0 Keep, 1 Adapt, 2 Automatic
+    bool metronomeEnabled = false; // not stored
+    int32_t countInBars = 1;
+    bool punchEnabled = false;
+    int64_t punchIn = 0;
+    int64_t punchOut = 0;
+    int64_t lengthSamples = 0; // not stored
+    std::vector<std::shared_ptr<Track>> tracks;
+    SessionGrid session;
+    uint64_t nextTrackId = 1;
+    uint64_t nextClipId = 1;
+    uint64_t nextSceneId = 1;
+    uint64_t nextMarkerId = 1;
+    std::vector<Marker> markers;
+    std::vector<TempoMarker> tempoMarkers;
+    std::vector<MeterMarker> meterMarkers;
+    std::vector<ChordMarker> chordMarkers;
+    std::vector<BeatMarker> beatMarkers;
+    ControlRoomSettings controlRoom;
+    ChannelEq8 masterEq;
+    MasteringUtility mastering;
+    std::vector<MixerSnapshot> mixerSnapshots;
+    std::vector<MixerSnapshotEvent> mixerSnapshotHistory;
+    std::vector<ExpressionMap> expressionMaps;
+    std::vector<GrooveTemplate> groovePool;
+    int32_t activeGrooveIndex = -1;
+    bool tempoFollowerEnabled = false;
+    float tempoFollowerSmoothing = 0.35f;
+    bool tempoFollowerFromInput = true;
+    bool lowLatencyMode = false;
+    int32_t flashbackBufferSeconds = 30;
+    std::unordered_map<std::string, std::vector<std::string>> pluginUserTags;
+    std::unordered_map<std::string, std::vector<std::string>> audioMediaTags;
+    int32_t scalaPresetIndex = 0;
+    std::array<float, 12> scalaCents{};
+    std::string scalaName;
+    std::string kbmName;
+    std::vector<int32_t> kbmDegrees;
+    int32_t inputLatencyOffsetSamples = 0;
+    int32_t outputLatencyOffsetSamples = 0;
+
+    std::shared_ptr<Track> findTrack(uint64_t id) const;
+    std::shared_ptr<Clip> findClip(uint64_t id) const;
+    std::shared_ptr<Track> addTrack(TrackType type, const std::string& trackName);
+    std::shared_ptr<Clip> addClip(uint64_t trackId, ClipKind kind);
+    void removeClip(uint64_t id);
+    bool moveClipToTrack(const std::shared_ptr<Clip>& clip, uint64_t trackId);
+    void removeTrack(uint64_t id);
+};
+
+} // namespace orvane

@@ -1,0 +1,24 @@
+#!/bin/sh
+# Usage: scripts/build.sh VARIANT — configures and builds build/VARIANT, where VARIANT is
+# release, asan (AddressSanitizer + UndefinedBehaviorSanitizer), tsan (ThreadSanitizer) or
+# fuzz (clang with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer).
+set -eu
+cd "$(dirname "$0")/.."
+
+variant="${1:-release}"
+jobs="${HALVORA_JOBS:-$(nproc)}"
+case "$variant" in
+    release) options="-DCMAKE_BUILD_TYPE=RelWithDebInfo" ;;
+    asan) options="-DCMAKE_BUILD_TYPE=Debug -DHALVORA_SANITIZER=address" ;;
+    tsan) options="-DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVORA_SANITIZER=thread" ;;
+    fuzz) options="-DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVORA_BUILD_FUZZERS=ON -DHALVORA_BUILD_BENCHMARKS=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++" ;;
+    *) echo "build.sh: unknown variant '$variant'" >&2; exit 2 ;;
+esac
+
+# shellcheck disable=SC2086
+cmake -S . -B "build/$variant" -G Ninja $options
+if [ "$variant" = fuzz ]; then
+    cmake --build "build/$variant" -j "$jobs" --target halvora_fuzzers
+else
+    cmake --build "build/$variant" -j "$jobs"
+fi
