@@ -1,6 +1,7 @@
 #include "core/engine/Engine.h"
 
 #include "core/model/MusicalTime.h"
+#include "core/music/ExpressionMaps.h"
 
 #include <algorithm>
 #include <cmath>
@@ -35,6 +36,37 @@ std::shared_ptr<const Track> snapshotTrack(const Track& track) {
     for (auto& clip : copy->clips)
         if (clip) clip = std::make_shared<Clip>(*clip);
     return copy;
+}
+
+bool sameInsertIds(const StockInsertChain& chain, const Track& track) {
+    if (chain.processors.size() != track.inserts.size()) return false;
+    for (std::size_t i = 0; i < track.inserts.size(); ++i)
+        if (chain.processors[i].pluginId != track.inserts[i].pluginId ||
+            chain.processors[i].isStock != track.inserts[i].isStock)
+            return false;
+    return true;
+}
+
+/// Delay and reverb inserts run the stock processors with their default settings: a
+/// quarter-second echo at 30 % feedback and half mix, and a medium room at 30 % mix.
+std::shared_ptr<StockInsertChain> makeStockChain(const Track& track, double rate) {
+    auto chain = std::make_shared<StockInsertChain>();
+    chain->processors.resize(track.inserts.size());
+    for (std::size_t i = 0; i < track.inserts.size(); ++i) {
+        const InsertSlot& insert = track.inserts[i];
+        StockInsertProcessor& processor = chain->processors[i];
+        processor.pluginId = insert.pluginId;
+        processor.isStock = insert.isStock;
+        if (!insert.isStock) continue;
+        if (insert.pluginId == "stock.delay") {
+            processor.delay = std::make_unique<stock::Delay>();
+            processor.delay->prepare(rate);
+        } else if (insert.pluginId == "stock.reverb") {
+            processor.reverb = std::make_unique<stock::Reverb>();
+            processor.reverb->prepare(rate);
+        }
+    }
+    return chain;
 }
 
 } // namespace
@@ -76,9 +108,23 @@ void Engine::ensureRenderCaches() {
         // Released: nothing renders until the next prepare.
         scratch.reset();
         trackStates.clear();
+        stockChains.clear();
+        masterState.reset();
         return;
     }
     if (!scratch || scratch->blockSize != size) scratch = makeScratch(size);
+    const double rate = sampleRate.load();
+    if (!masterState) {
+        masterState = std::make_shared<MasterRenderState>();
+        masterState->eq.prepare(rate);
+        masterState->mastering.prepare(rate);
+    }
+    std::erase_if(stockChains, [this](const auto& entry) { return !project.findTrack(entry.first); });
+    for (const auto& track : project.tracks) {
+        if (!track) continue;
+        auto& chain = stockChains[track->id];
+        if (!chain || !sameInsertIds(*chain, *track)) chain = makeStockChain(*track, rate);
+    }
     const int64_t lineLength = pdcLineLength(std::max<int64_t>(blockSize.load(), size));
     // States of removed tracks go with the snapshots that still hold them.
     std::erase_if(trackStates, [this](const auto& entry) { return !project.findTrack(entry.first); });
@@ -91,6 +137,8 @@ void Engine::ensureRenderCaches() {
         grown->trackId = track->id;
         grown->pdc.left.assign(static_cast<std::size_t>(lineLength), 0.0f);
         grown->pdc.right.assign(static_cast<std::size_t>(lineLength), 0.0f);
+        grown->eq.setSettings(track->eq);
+        grown->eq.prepare(rate);
         state = std::move(grown);
     }
 }
@@ -113,8 +161,8 @@ std::shared_ptr<GraphSnapshot> Engine::buildSnapshot() {
     snapshot->mastering = project.mastering;
     snapshot->metronomeVolume = project.metronomeVolume;
     snapshot->sessionMode = sessionMode.load();
-    // The built-in default expression maps join here when the project has none.
-    snapshot->expressionMaps = project.expressionMaps;
+    snapshot->expressionMaps =
+        project.expressionMaps.empty() ? defaultExpressionMaps() : project.expressionMaps;
     snapshot->scalaCents = project.scalaCents;
     snapshot->scaleRoot = project.scaleRoot;
     snapshot->scaleMinor = project.scaleMinor;
@@ -133,9 +181,13 @@ std::shared_ptr<GraphSnapshot> Engine::buildSnapshot() {
         const auto& track = snapshot->tracks[i];
         const auto state = trackStates.find(track->id);
         snapshot->trackStates.push_back(state == trackStates.end() ? nullptr : state->second);
+        const auto chain = stockChains.find(track->id);
+        snapshot->stockChains.push_back(chain == stockChains.end() ? nullptr : chain->second);
         snapshot->trackMeters[i].trackId.store(track->id, std::memory_order_relaxed);
     }
     snapshot->scratch = scratch;
+    snapshot->master = masterState;
+    snapshot->flashback = flashback;
     snapshot->insertHook = insertHook;
     snapshot->latencyHook = latencyHook;
     return snapshot;
@@ -188,7 +240,13 @@ void Engine::prepareToPlay(double newSampleRate, int32_t newBlockSize) {
     sampleRate.store(newSampleRate);
     blockSize.store(newBlockSize);
     rtBlockSize.store(std::max<int64_t>(newBlockSize, 64));
-    // Master EQ, mastering and flashback preparation join here with the master section.
+    // Processors are prepared for the new rate: build them afresh.
+    trackStates.clear();
+    stockChains.clear();
+    masterState.reset();
+    flashback = std::make_shared<FlashbackRing>(
+        FlashbackRing::framesFor(newSampleRate > 0.0 ? newSampleRate : project.sampleRate,
+                          project.flashbackBufferSeconds));
     publishGraph();
 }
 
@@ -347,35 +405,27 @@ void Engine::noteOnRt(int64_t channelAndNote, double velocity) {
     notePressure[note] = 1.0f;
     lastNoteOnChannel[channel] = static_cast<int32_t>(note);
     if (midiRecordActive.load()) {
-        noteOnPending[note] = true;
-        noteOnPosition[note] = playhead.load();
+        MidiRecordGuard guard(midiRecordLock);
+        if (midiRecordActive.load()) {
+            noteOnPending[note] = true;
+            noteOnPosition[note] = playhead.load();
+            noteOnVelocity[note] = heldVelocity[note];
+        }
     }
 }
 
 void Engine::noteOffRt(int64_t channelAndNote) {
     const auto note = static_cast<std::size_t>(channelAndNote & 127);
     const auto channel = static_cast<std::size_t>((channelAndNote >> 8) & 15);
-    if (midiRecordActive.load())
-        recordNoteOffRt(static_cast<int32_t>(note), heldVelocity[note], playhead.load());
+    if (midiRecordActive.load()) {
+        MidiRecordGuard guard(midiRecordLock);
+        const float held = heldVelocity[note] > 0.001f ? heldVelocity[note] : 0.8f;
+        if (midiRecordActive.load()) recordNoteOffLocked(static_cast<int32_t>(note), held, playhead.load());
+    }
     heldVelocity[note] = 0.0f;
     noteBend[note] = 0.0f;
     notePressure[note] = 1.0f;
     if (lastNoteOnChannel[channel] == static_cast<int32_t>(note)) lastNoteOnChannel[channel] = -1;
-}
-
-void Engine::recordNoteOffRt(int32_t note, float velocity, int64_t position) {
-    if (note < 0 || note > 127) return;
-    const auto index = static_cast<std::size_t>(note);
-    if (!noteOnPending[index]) return;
-    noteOnPending[index] = false;
-    if (position <= noteOnPosition[index] || recordedCount >= maxRecordedNotes) return;
-    MidiNote& recorded = recordedNotes[static_cast<std::size_t>(recordedCount++)];
-    recorded.pitch = note;
-    recorded.velocity = std::clamp(velocity, 0.05f, 1.0f);
-    recorded.start = noteOnPosition[index] - midiRecordStart;
-    recorded.length = position - noteOnPosition[index];
-    recorded.expression = 1.0f;
-    recorded.bendCents = 0.0f;
 }
 
 } // namespace orvane

@@ -2,6 +2,7 @@
 
 #include "core/engine/EngineRings.h"
 #include "core/engine/GraphSnapshot.h"
+#include "core/engine/RenderStages.h"
 #include "core/model/Project.h"
 
 #include <array>
@@ -107,13 +108,36 @@ public:
     std::array<float, 128> notePressure{};
     std::array<int32_t, 16> lastNoteOnChannel{};
 
+    // --- Master meters (written by the audio thread) ---------------------------------------
+    std::atomic<float> masterPeakL{0.0f};
+    std::atomic<float> masterPeakR{0.0f};
+    std::atomic<float> masterLoudness{0.0f};
+    /// Tempo follower estimate, 0 until the first one (main thread).
+    double followedBpm = 0.0;
+
+    // --- Master section (main thread) -----------------------------------------------------
+    uint64_t flashbackAvailableSamples() const;
+    /// The last `frames` frames of the master, oldest first, interleaved left, right.
+    bool readFlashback(uint64_t frames, std::vector<float>& out) const;
+    void resizeFlashbackBuffer(int32_t seconds);
+    void tickTempoFollower(double estimate);
+    void beginMidiRecording(int64_t start);
+    void recordMidiNoteOn(int32_t note, float velocity, int64_t position);
+    void recordMidiNoteOff(int32_t note, float velocity, int64_t position);
+    std::vector<MidiNote> endMidiRecording(int64_t end);
+
     // --- MIDI recording state ------------------------------------------------------------
+    // Shared by the main thread (begin, end, the record calls) and the audio thread
+    // (requests 16 and 17). Both hold `midiRecordLock` while touching it; the main thread
+    // holds it only for short, allocation-free sections, so the audio thread's wait is
+    // bounded by a few hundred instructions.
     std::atomic<bool> midiRecordActive{false};
     int64_t midiRecordStart = 0;
     int32_t recordedCount = 0;
     std::array<MidiNote, maxRecordedNotes> recordedNotes{};
     std::array<bool, 128> noteOnPending{};
     std::array<int64_t, 128> noteOnPosition{};
+    std::array<float, 128> noteOnVelocity{};
 
     // --- Musical time (main thread; each takes the project mutex) -------------------------
     int64_t beatsToSamples(double beats) const;
@@ -134,12 +158,28 @@ public:
                                     LaunchQuantize quantize) const;
 
 private:
+    enum class TrackSource { Arrangement, Session };
+
+    class MidiRecordGuard {
+    public:
+        explicit MidiRecordGuard(std::atomic_flag& flag) : flag(flag) {
+            while (flag.test_and_set(std::memory_order_acquire)) {
+            }
+        }
+        ~MidiRecordGuard() { flag.clear(std::memory_order_release); }
+        MidiRecordGuard(const MidiRecordGuard&) = delete;
+        MidiRecordGuard& operator=(const MidiRecordGuard&) = delete;
+
+    private:
+        std::atomic_flag& flag;
+    };
+
+    void recordNoteOffLocked(int32_t note, float velocity, int64_t position);
     void drainRequestsRt(const GraphSnapshot& snapshot);
     void applyRequestRt(const Request& request, const GraphSnapshot& snapshot);
     void stopTransportRt(bool rewind);
     void noteOnRt(int64_t channelAndNote, double velocity);
     void noteOffRt(int64_t channelAndNote);
-    void recordNoteOffRt(int32_t note, float velocity, int64_t position);
     void followTempoRt(const GraphSnapshot& snapshot, int64_t position);
     void postNotificationRt(uint8_t kind, uint64_t id, float value);
 
@@ -150,8 +190,38 @@ private:
                          int32_t channelCount, int32_t frames, int64_t position);
     void renderMetronomeRt(const GraphSnapshot& snapshot, float* const* channels,
                            int32_t channelCount, int32_t frames, int64_t position);
+    void produceSessionSourceRt(const GraphSnapshot& snapshot, const Track& track, float* left,
+                                float* right, int32_t frames, int64_t position) const;
     void launchSessionClipRt(const GraphSnapshot& snapshot, uint64_t clipId);
     void launchSceneRt(const GraphSnapshot& snapshot, uint64_t sceneId);
+
+    // Shared stages of the renderers.
+    bool prepareTracksRt(const GraphSnapshot& snapshot, int32_t frames);
+    void renderTracksRt(const GraphSnapshot& snapshot, int32_t frames, int64_t position,
+                        TrackSource source);
+    void renderSourceTrackRt(const GraphSnapshot& snapshot, std::size_t index, int32_t frames,
+                             int64_t position, TrackSource source, bool anySolo,
+                             int64_t maxLatency);
+    void renderReturnTrackRt(const GraphSnapshot& snapshot, std::size_t index, int32_t frames,
+                             int64_t position, bool anySolo);
+    void runChannelStagesRt(const GraphSnapshot& snapshot, std::size_t index, float* left,
+                            float* right, int32_t frames);
+    void addSendsRt(const GraphSnapshot& snapshot, const Track& track, const float* left,
+                    const float* right, int32_t frames, bool preFader);
+    static void storePeaksRt(const GraphSnapshot& snapshot, std::size_t index, Peaks peaks);
+    void produceArrangementSourceRt(const GraphSnapshot& snapshot, const Track& track,
+                                    float* left, float* right, int32_t frames,
+                                    int64_t position) const;
+    void addMidiClipRt(const GraphSnapshot& snapshot, const Clip& clip, const ExpressionMap* map,
+                       float* left, float* right, int32_t frames, int64_t position) const;
+    void addLiveInputRt(const GraphSnapshot& snapshot, const Track& track, float* left,
+                        float* right, int32_t frames, int64_t position) const;
+    void finishMasterRt(const GraphSnapshot& snapshot, float* const* channels,
+                        int32_t channelCount, int32_t frames);
+    void updateMasterMeters(const GraphSnapshot& snapshot, const float* left, const float* right,
+                            int32_t frames);
+    void pushFlashback(const GraphSnapshot& snapshot, const float* left, const float* right,
+                       int32_t frames);
 
     const GraphSnapshot* acquireGraphRt();
     void releaseGraphRt();
@@ -170,7 +240,12 @@ private:
 
     // Main-thread side of the per-track state and buffers handed to the audio thread.
     std::unordered_map<uint64_t, std::shared_ptr<TrackRenderState>> trackStates;
+    std::unordered_map<uint64_t, std::shared_ptr<StockInsertChain>> stockChains;
+    std::shared_ptr<MasterRenderState> masterState;
+    std::shared_ptr<FlashbackRing> flashback;
     std::shared_ptr<RenderScratch> scratch;
+    std::atomic_flag midiRecordLock = ATOMIC_FLAG_INIT;
+    float loudnessState = 0.0f; // audio thread
     InsertHook insertHook;
     LatencyHook latencyHook;
 };

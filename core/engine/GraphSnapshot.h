@@ -1,12 +1,17 @@
 #pragma once
 
 #include "core/model/Project.h"
+#include "core/stock/Delay.h"
+#include "core/stock/MasteringProcessor.h"
+#include "core/stock/ParametricEq8.h"
+#include "core/stock/Reverb.h"
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace orvane {
@@ -25,6 +30,47 @@ struct PdcState {
 struct TrackRenderState {
     uint64_t trackId = 0;
     PdcState pdc;
+    stock::ParametricEq8 eq;
+};
+
+/// The processor behind one stock insert; ids without a processor of their own leave both
+/// empty and the engine's stage handles them.
+struct StockInsertProcessor {
+    std::string pluginId;
+    bool isStock = false;
+    std::unique_ptr<stock::Delay> delay;
+    std::unique_ptr<stock::Reverb> reverb;
+};
+
+/// Processors parallel to one track's inserts. Rebuilt on the main thread only when the
+/// list of insert ids changes, so effect tails carry over between publications.
+struct StockInsertChain {
+    std::vector<StockInsertProcessor> processors;
+};
+
+/// Master-bus processors, prepared on the main thread, run by the audio thread.
+struct MasterRenderState {
+    stock::ParametricEq8 eq;
+    stock::MasteringProcessor mastering;
+};
+
+/// The always-on capture of the master. Samples are atomics so that the main thread may
+/// read while the audio thread writes; a reader may see frames of different blocks.
+struct FlashbackRing {
+    explicit FlashbackRing(uint64_t frames)
+        : capacity(frames), left(std::make_unique<std::atomic<float>[]>(frames)),
+          right(std::make_unique<std::atomic<float>[]>(frames)) {}
+    /// Frames for `seconds` (held to 5..120) at `rate`, at least one.
+    static uint64_t framesFor(double rate, int32_t seconds) {
+        const double seconds5to120 = seconds < 5 ? 5.0 : (seconds > 120 ? 120.0 : seconds);
+        const double frames = rate * seconds5to120;
+        return frames >= 1.0 ? static_cast<uint64_t>(frames) : 1;
+    }
+    const uint64_t capacity;
+    std::unique_ptr<std::atomic<float>[]> left;
+    std::unique_ptr<std::atomic<float>[]> right;
+    std::atomic<uint64_t> writePos{0};
+    std::atomic<uint64_t> filled{0};
 };
 
 /// Peak meter of one track, written by the audio thread, read by the main thread.
@@ -76,8 +122,12 @@ struct GraphSnapshot {
     double sampleRate = 48000.0;
     /// `tempoMarkers` sorted by position, so the audio thread converts without sorting.
     std::vector<TempoMarker> sortedTempoMarkers;
-    /// Parallel to `tracks`.
+    /// Parallel to `tracks`; null while the engine is released.
     std::vector<std::shared_ptr<TrackRenderState>> trackStates;
+    /// Parallel to `tracks`.
+    std::vector<std::shared_ptr<StockInsertChain>> stockChains;
+    std::shared_ptr<MasterRenderState> master;
+    std::shared_ptr<FlashbackRing> flashback;
     /// Parallel to `tracks`; the main thread copies these into the project for display.
     std::unique_ptr<TrackMeter[]> trackMeters;
     std::shared_ptr<RenderScratch> scratch;
