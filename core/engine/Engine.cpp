@@ -297,13 +297,54 @@ const GraphSnapshot* Engine::acquireGraphRt() {
 
 void Engine::releaseGraphRt() { graphInUse.store(nullptr, std::memory_order_seq_cst); }
 
+namespace {
+
+void clearChannels(float* const* channels, int32_t channelCount, int32_t frames) {
+    if (!channels || channelCount < 1 || frames < 1) return;
+    for (int32_t channel = 0; channel < channelCount; ++channel)
+        if (channels[channel]) std::fill_n(channels[channel], frames, 0.0f);
+}
+
+} // namespace
+
+bool Engine::beginOfflineRender() {
+    bool expected = false;
+    if (!offlineRendering.compare_exchange_strong(expected, true)) return false;
+    // Wait for a device block that started before the hand-over to finish.
+    while (blockInProgress.load()) {
+    }
+    return true;
+}
+
+void Engine::endOfflineRender() { offlineRendering.store(false); }
+
 void Engine::processBlock(float* const* channels, int32_t channelCount, int32_t frames) {
+    if (offlineRendering.load() || blockInProgress.exchange(true)) {
+        clearChannels(channels, channelCount, frames);
+        return;
+    }
+    if (offlineRendering.load()) {
+        clearChannels(channels, channelCount, frames);
+    } else {
+        renderBlockRt(channels, channelCount, frames, false);
+    }
+    blockInProgress.store(false);
+}
+
+void Engine::processBlockOffline(float* const* channels, int32_t channelCount, int32_t frames) {
+    if (!offlineRendering.load() || blockInProgress.exchange(true)) {
+        clearChannels(channels, channelCount, frames);
+        return;
+    }
+    renderBlockRt(channels, channelCount, frames, true);
+    blockInProgress.store(false);
+}
+
+void Engine::renderBlockRt(float* const* channels, int32_t channelCount, int32_t frames,
+                           bool mixdown) {
     const GraphSnapshot* snapshot = acquireGraphRt();
     drainRequestsRt(*snapshot);
-
-    if (channels && channelCount >= 1 && frames >= 1)
-        for (int32_t channel = 0; channel < channelCount; ++channel)
-            if (channels[channel]) std::fill_n(channels[channel], frames, 0.0f);
+    clearChannels(channels, channelCount, frames);
 
     const bool isPlaying = playing.load();
     const bool isRecording = recording.load();
@@ -314,18 +355,18 @@ void Engine::processBlock(float* const* channels, int32_t channelCount, int32_t 
 
     const int64_t position = playhead.load();
     bool sessionRendered = false;
-    if (isPlaying && sessionMode.load() && activeCount > 0) {
+    if (!mixdown && isPlaying && sessionMode.load() && activeCount > 0) {
         renderSessionRt(*snapshot, channels, channelCount, frames, position);
         sessionRendered = true;
     }
     if ((isPlaying && !sessionRendered) || (!isPlaying && isRecording))
         renderArrangementRt(*snapshot, channels, channelCount, frames, position);
-    renderMetronomeRt(*snapshot, channels, channelCount, frames, position);
+    if (!mixdown) renderMetronomeRt(*snapshot, channels, channelCount, frames, position);
 
     int64_t next = position + std::max<int32_t>(frames, 0);
     const int64_t cycleStart = loopStart.load();
     const int64_t cycleEnd = loopEnd.load();
-    if (loopEnabled.load() && cycleEnd > cycleStart && next >= cycleEnd)
+    if (!mixdown && loopEnabled.load() && cycleEnd > cycleStart && next >= cycleEnd)
         next = cycleStart + (next - cycleEnd) % (cycleEnd - cycleStart);
     playhead.store(next);
     followTempoRt(*snapshot, next);

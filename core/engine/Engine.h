@@ -72,8 +72,17 @@ public:
 
     // --- Audio thread -------------------------------------------------------------------
     /// Renders one block into `channelCount` buffers of `frames` floats; null buffers are
-    /// skipped.
+    /// skipped. While an offline render owns the engine, device blocks come out silent.
     void processBlock(float* const* channels, int32_t channelCount, int32_t frames);
+
+    // --- Offline rendering (one main-thread or worker caller at a time) -------------------
+    /// Takes the engine for an offline mixdown; false when another offline render has it.
+    bool beginOfflineRender();
+    void endOfflineRender();
+    bool offlineRenderActive() const { return offlineRendering.load(); }
+    /// One block of a mixdown: the arrangement only, without the metronome click and without
+    /// wrapping at the cycle end. Only between `beginOfflineRender` and `endOfflineRender`.
+    void processBlockOffline(float* const* channels, int32_t channelCount, int32_t frames);
 
     // --- Transport (atomics) ------------------------------------------------------------
     std::atomic<bool> playing{false};
@@ -223,6 +232,7 @@ private:
     void pushFlashback(const GraphSnapshot& snapshot, const float* left, const float* right,
                        int32_t frames);
 
+    void renderBlockRt(float* const* channels, int32_t channelCount, int32_t frames, bool mixdown);
     const GraphSnapshot* acquireGraphRt();
     void releaseGraphRt();
     void ensureRenderCaches();
@@ -245,6 +255,10 @@ private:
     std::shared_ptr<FlashbackRing> flashback;
     std::shared_ptr<RenderScratch> scratch;
     std::atomic_flag midiRecordLock = ATOMIC_FLAG_INIT;
+    std::atomic<bool> offlineRendering{false};
+    /// Set while a block renders, so that a second caller gets silence instead of sharing the
+    /// audio thread's state.
+    std::atomic<bool> blockInProgress{false};
     float loudnessState = 0.0f; // audio thread
     InsertHook insertHook;
     LatencyHook latencyHook;
