@@ -1,0 +1,316 @@
+#include "core/commands/ClipCommands.h"
+
+#include "core/commands/ClipPlacement.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace orvane {
+
+namespace {
+
+/// Notes ending at or before `offset` stay left, notes starting at or after it move right,
+/// and a note across the cut becomes a head on the left and a tail at 0 on the right.
+void divideNotes(Clip &left, Clip &right, int64_t offset) {
+    std::vector<MidiNote> leftNotes;
+    std::vector<MidiNote> rightNotes;
+    for (const MidiNote &note : left.notes) {
+        const int64_t end = saturatingAdd(note.start, note.length);
+        if (end <= offset) {
+            leftNotes.push_back(note);
+        } else if (note.start >= offset) {
+            MidiNote moved = note;
+            moved.start = note.start - offset;
+            rightNotes.push_back(moved);
+        } else {
+            MidiNote head = note;
+            head.length = offset - note.start;
+            MidiNote tail = note;
+            tail.start = 0;
+            tail.length = note.length - head.length;
+            leftNotes.push_back(head);
+            rightNotes.push_back(tail);
+        }
+    }
+    left.notes = std::move(leftNotes);
+    right.notes = std::move(rightNotes);
+}
+
+int32_t interleavedChannels(const Clip &clip) { return clip.channels < 2 ? 1 : clip.channels; }
+
+void appendAudio(Clip &first, const Clip &second) {
+    const int32_t channels = interleavedChannels(first);
+    auto joined = std::make_shared<std::vector<float>>();
+    joined->reserve((first.audio ? first.audio->size() : 0) +
+                    (second.audio ? second.audio->size() : 0));
+    if (first.audio) joined->insert(joined->end(), first.audio->begin(), first.audio->end());
+    if (second.audio) joined->insert(joined->end(), second.audio->begin(), second.audio->end());
+    if (joined->empty()) {
+        first.length = saturatingAdd(first.length, second.length);
+        return;
+    }
+    first.length = static_cast<int64_t>(joined->size()) / channels;
+    first.channels = channels;
+    first.audio = std::move(joined);
+}
+
+void appendNotes(Clip &first, const Clip &second) {
+    for (MidiNote note : second.notes) {
+        note.start = saturatingAdd(note.start, first.length);
+        first.notes.push_back(note);
+    }
+    first.length = saturatingAdd(first.length, second.length);
+}
+
+std::size_t indexOnOwnTrack(const Project &project, const Clip &clip) {
+    const auto track = project.findTrack(clip.trackId);
+    if (!track) return 0;
+    return clipIndex(*track, clip.id).value_or(track->clips.size());
+}
+
+} // namespace
+
+SplitClipCommand::SplitClipCommand(uint64_t clipId, int64_t position)
+    : clipId_(clipId), position_(position) {}
+
+void SplitClipCommand::redo(Project &project) {
+    rightClipId_ = 0;
+    const auto clip = project.findClip(clipId_);
+    if (!clip) return;
+    const int64_t start = clip->arrangeStart;
+    if (!(start < position_ && position_ < saturatingAdd(start, clip->length))) return;
+    const int64_t offset = position_ - start;
+    lengthBefore_ = clip->length;
+    const auto right = project.addClip(clip->trackId, clip->kind);
+    if (!right) return;
+    rightClipId_ = right->id;
+    right->name = clip->name + " B";
+    right->arrangeStart = position_;
+    right->length = clip->length - offset;
+    right->sourceOffset = saturatingAdd(clip->sourceOffset, offset);
+    right->audioFile = clip->audioFile;
+    right->audio = clip->audio;
+    right->channels = clip->channels;
+    right->notes = clip->notes;
+    right->gain = clip->gain;
+    if (clip->kind == ClipKind::Midi) divideNotes(*clip, *right, offset);
+    clip->length = offset;
+}
+
+void SplitClipCommand::undo(Project &project) {
+    if (rightClipId_ == 0) return;
+    const auto left = project.findClip(clipId_);
+    if (!left) return;
+    left->length = lengthBefore_;
+    const auto right = project.findClip(rightClipId_);
+    if (right && left->kind == ClipKind::Midi) {
+        const int64_t offset = saturatingSubtract(position_, left->arrangeStart);
+        for (MidiNote note : right->notes) {
+            note.start = saturatingAdd(note.start, offset);
+            left->notes.push_back(note);
+        }
+    }
+    project.removeClip(rightClipId_);
+    rightClipId_ = 0;
+}
+
+std::string SplitClipCommand::name() const { return "Split Clip"; }
+
+MoveClipCommand::MoveClipCommand(uint64_t clipId, int64_t newStart, uint64_t targetTrackId)
+    : clipId_(clipId), newStart_(newStart), targetTrackId_(targetTrackId) {}
+
+void MoveClipCommand::redo(Project &project) {
+    const auto clip = project.findClip(clipId_);
+    if (!clip) return;
+    if (!captured_) {
+        previousStart_ = clip->arrangeStart;
+        previousTrackId_ = clip->trackId;
+        captured_ = true;
+    }
+    previousIndex_ = indexOnOwnTrack(project, *clip);
+    clip->arrangeStart = std::max<int64_t>(newStart_, 0);
+    if (targetTrackId_ != 0) project.moveClipToTrack(clip, targetTrackId_);
+}
+
+void MoveClipCommand::undo(Project &project) {
+    const auto clip = project.findClip(clipId_);
+    if (!clip || !captured_) return;
+    clip->arrangeStart = previousStart_;
+    const bool changedTrack = clip->trackId != previousTrackId_;
+    if (!project.moveClipToTrack(clip, previousTrackId_) || !changedTrack) return;
+    // Returning to the old track appends the clip; put it back where it was so the track's
+    // list, and with it the saved document, reads as before the move.
+    if (const auto track = project.findTrack(previousTrackId_))
+        moveClipWithinTrack(*track, clipId_, previousIndex_);
+}
+
+std::string MoveClipCommand::name() const { return "Move Clip"; }
+
+TrimClipCommand::TrimClipCommand(uint64_t clipId, int64_t newStart, int64_t newLength,
+                                 int64_t newSourceOffset)
+    : clipId_(clipId), newStart_(newStart), newLength_(newLength),
+      newSourceOffset_(newSourceOffset) {}
+
+void TrimClipCommand::redo(Project &project) {
+    const auto clip = project.findClip(clipId_);
+    if (!clip) return;
+    if (!captured_) {
+        previousStart_ = clip->arrangeStart;
+        previousLength_ = clip->length;
+        previousSourceOffset_ = clip->sourceOffset;
+        captured_ = true;
+    }
+    clip->arrangeStart = newStart_;
+    clip->length = std::max<int64_t>(newLength_, 1);
+    clip->sourceOffset = newSourceOffset_;
+}
+
+void TrimClipCommand::undo(Project &project) {
+    const auto clip = project.findClip(clipId_);
+    if (!clip || !captured_) return;
+    clip->arrangeStart = previousStart_;
+    clip->length = previousLength_;
+    clip->sourceOffset = previousSourceOffset_;
+}
+
+std::string TrimClipCommand::name() const { return "Trim Clip"; }
+
+DuplicateClipCommand::DuplicateClipCommand(uint64_t clipId) : clipId_(clipId) {}
+
+void DuplicateClipCommand::redo(Project &project) {
+    copyId_ = 0;
+    const auto source = project.findClip(clipId_);
+    if (!source) return;
+    const auto track = project.findTrack(source->trackId);
+    if (!track) return;
+    const auto copy = project.addClip(track->id, source->kind);
+    if (!copy) return;
+    copyId_ = copy->id;
+    copy->name = source->name + " copy";
+    copy->length = source->length;
+    copy->sourceOffset = source->sourceOffset;
+    copy->arrangeStart = saturatingAdd(source->arrangeStart, std::max<int64_t>(source->length, 1));
+    copy->loop = source->loop;
+    copy->loopLength = source->loopLength;
+    copy->gain = source->gain;
+    copy->fadeIn = source->fadeIn;
+    copy->fadeOut = source->fadeOut;
+    copy->audioFile = source->audioFile;
+    copy->stretchRatio = source->stretchRatio;
+    copy->channels = source->channels;
+    copy->notes = source->notes;
+    if (source->audio) copy->audio = std::make_shared<const std::vector<float>>(*source->audio);
+}
+
+void DuplicateClipCommand::undo(Project &project) {
+    if (copyId_ == 0) return;
+    project.removeClip(copyId_);
+    copyId_ = 0;
+}
+
+std::string DuplicateClipCommand::name() const { return "Duplicate Clip"; }
+
+GlueClipsCommand::GlueClipsCommand(uint64_t firstClipId, uint64_t secondClipId)
+    : firstClipId_(firstClipId), secondClipId_(secondClipId) {}
+
+void GlueClipsCommand::redo(Project &project) {
+    glued_ = false;
+    if (firstClipId_ == secondClipId_) return;
+    const auto first = project.findClip(firstClipId_);
+    const auto second = project.findClip(secondClipId_);
+    if (!first || !second) return;
+    if (first->trackId != second->trackId || first->kind != second->kind) return;
+    if (first->kind == ClipKind::Audio &&
+        interleavedChannels(*first) != interleavedChannels(*second))
+        return;
+    if (!captured_) {
+        firstLength_ = first->length;
+        firstChannels_ = first->channels;
+        firstNotes_ = first->notes;
+        // Published sample buffers are never written again, so holding the pointer keeps the
+        // samples exactly as they were without a second copy of them.
+        firstAudio_ = first->audio;
+        secondCopy_ = cloneClipForUndo(*second);
+        captured_ = true;
+    }
+    secondIndex_ = indexOnOwnTrack(project, *second);
+    if (first->kind == ClipKind::Audio)
+        appendAudio(*first, *second);
+    else
+        appendNotes(*first, *second);
+    project.removeClip(secondClipId_);
+    glued_ = true;
+}
+
+void GlueClipsCommand::undo(Project &project) {
+    // Only the glue of the latest redo is taken apart: restoring after a refused redo would
+    // bring back a second clip that was never removed.
+    if (!captured_ || !glued_) return;
+    const auto first = project.findClip(firstClipId_);
+    if (!first) return;
+    first->length = firstLength_;
+    first->channels = firstChannels_;
+    first->notes = firstNotes_;
+    first->audio = firstAudio_;
+    if (const auto track = project.findTrack(secondCopy_->trackId))
+        insertClipAt(*track, secondCopy_, secondIndex_);
+    glued_ = false;
+}
+
+std::string GlueClipsCommand::name() const { return "Glue Clips"; }
+
+CrossfadeClipsCommand::CrossfadeClipsCommand(uint64_t firstClipId, uint64_t secondClipId,
+                                             int64_t fadeLength)
+    : firstClipId_(firstClipId), secondClipId_(secondClipId), fadeLength_(fadeLength) {}
+
+void CrossfadeClipsCommand::redo(Project &project) {
+    const auto first = project.findClip(firstClipId_);
+    const auto second = project.findClip(secondClipId_);
+    if (!first || !second || first->trackId != second->trackId) return;
+    if (!captured_) {
+        previousFadeOut_ = first->fadeOut;
+        previousFadeIn_ = second->fadeIn;
+        captured_ = true;
+    }
+    const int64_t fade = std::min({std::max<int64_t>(second->length, 1) / 2,
+                                   std::max<int64_t>(first->length, 1) / 2, fadeLength_});
+    first->fadeOut = fade;
+    second->fadeIn = fade;
+}
+
+void CrossfadeClipsCommand::undo(Project &project) {
+    if (!captured_) return;
+    const auto first = project.findClip(firstClipId_);
+    const auto second = project.findClip(secondClipId_);
+    if (!first || !second) return;
+    first->fadeOut = previousFadeOut_;
+    second->fadeIn = previousFadeIn_;
+}
+
+std::string CrossfadeClipsCommand::name() const { return "Crossfade Clips"; }
+
+DeleteClipCommand::DeleteClipCommand(uint64_t clipId) : clipId_(clipId) {}
+
+void DeleteClipCommand::redo(Project &project) {
+    const auto clip = project.findClip(clipId_);
+    if (!clip) return;
+    if (!copy_) {
+        copy_ = cloneClipForUndo(*clip);
+        trackId_ = clip->trackId;
+    }
+    index_ = indexOnOwnTrack(project, *clip);
+    project.removeClip(clipId_);
+    deleted_ = true;
+}
+
+void DeleteClipCommand::undo(Project &project) {
+    if (!copy_ || !deleted_) return;
+    const auto track = project.findTrack(trackId_);
+    if (!track) return;
+    insertClipAt(*track, copy_, index_);
+    deleted_ = false;
+}
+
+std::string DeleteClipCommand::name() const { return "Delete Clip"; }
+
+} // namespace orvane

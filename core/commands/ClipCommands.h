@@ -1,0 +1,139 @@
+#pragma once
+
+#include "core/commands/Command.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace orvane {
+
+/// "Split Clip" at an absolute timeline position strictly inside the clip. The right-hand
+/// clip draws a fresh id on every redo. Undo merges the notes back, so a note that the split
+/// cut returns as two adjacent notes.
+class SplitClipCommand : public Command {
+  public:
+    SplitClipCommand(uint64_t clipId, int64_t position);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    uint64_t clipId_;
+    int64_t position_;
+    uint64_t rightClipId_ = 0;
+    int64_t lengthBefore_ = 0;
+};
+
+/// "Move Clip" to a new start (never before 0) and, when `targetTrackId` is not 0, onto
+/// another track of the same type.
+class MoveClipCommand : public Command {
+  public:
+    MoveClipCommand(uint64_t clipId, int64_t newStart, uint64_t targetTrackId);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    uint64_t clipId_;
+    int64_t newStart_;
+    uint64_t targetTrackId_;
+    int64_t previousStart_ = 0;
+    uint64_t previousTrackId_ = 0;
+    std::size_t previousIndex_ = 0;
+    bool captured_ = false;
+};
+
+/// "Trim Clip": sets start, length (at least 1) and source offset together.
+class TrimClipCommand : public Command {
+  public:
+    TrimClipCommand(uint64_t clipId, int64_t newStart, int64_t newLength, int64_t newSourceOffset);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    uint64_t clipId_;
+    int64_t newStart_;
+    int64_t newLength_;
+    int64_t newSourceOffset_;
+    int64_t previousStart_ = 0;
+    int64_t previousLength_ = 0;
+    int64_t previousSourceOffset_ = 0;
+    bool captured_ = false;
+};
+
+/// "Duplicate Clip": a copy on the same track starting where the source clip ends. The copy
+/// draws a fresh id on every redo.
+class DuplicateClipCommand : public Command {
+  public:
+    explicit DuplicateClipCommand(uint64_t clipId);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    uint64_t clipId_;
+    uint64_t copyId_ = 0;
+};
+
+/// "Glue Clips": appends the second clip's material to the first and removes the second.
+/// Refused for clips on different tracks, of different kinds, for a clip glued to itself and
+/// for audio clips whose channel counts differ (their samples cannot share one interleaving).
+class GlueClipsCommand : public Command {
+  public:
+    GlueClipsCommand(uint64_t firstClipId, uint64_t secondClipId);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    uint64_t firstClipId_;
+    uint64_t secondClipId_;
+    int64_t firstLength_ = 0;
+    int32_t firstChannels_ = 2;
+    std::vector<MidiNote> firstNotes_;
+    std::shared_ptr<const std::vector<float>> firstAudio_;
+    std::shared_ptr<Clip> secondCopy_;
+    std::size_t secondIndex_ = 0;
+    bool captured_ = false;
+    bool glued_ = false;
+};
+
+/// "Crossfade Clips": the same fade length, limited by half of each clip and the request, as
+/// the first clip's fade-out and the second clip's fade-in.
+class CrossfadeClipsCommand : public Command {
+  public:
+    CrossfadeClipsCommand(uint64_t firstClipId, uint64_t secondClipId, int64_t fadeLength);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    uint64_t firstClipId_;
+    uint64_t secondClipId_;
+    int64_t fadeLength_;
+    int64_t previousFadeOut_ = 0;
+    int64_t previousFadeIn_ = 0;
+    bool captured_ = false;
+};
+
+/// "Delete Clip". Undo returns the clip with its id at its old place in the track's list.
+class DeleteClipCommand : public Command {
+  public:
+    explicit DeleteClipCommand(uint64_t clipId);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    uint64_t clipId_;
+    std::shared_ptr<Clip> copy_;
+    uint64_t trackId_ = 0;
+    std::size_t index_ = 0;
+    bool deleted_ = false;
+};
+
+} // namespace orvane

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "core/model/Project.h"
+
+#include <memory>
+#include <string>
+
+namespace orvane {
+
+/// One undoable edit of the project. A command stores ids, positions and indices only and looks
+/// its targets up again on every call, so it stays valid however the project changed around it;
+/// a missing target makes the call a silent no-op.
+class Command {
+  public:
+    virtual ~Command() = default;
+    /// Applies the edit; the first execution is a redo as well.
+    virtual void redo(Project &project) = 0;
+    virtual void undo(Project &project) = 0;
+    /// The display name, for example "Split Clip".
+    virtual std::string name() const = 0;
+};
+
+/// A member-wise copy of `clip` with its own copy of the samples, so that the copy shares no
+/// sample memory with the clip it was taken from.
+std::shared_ptr<Clip> cloneClipForUndo(const Clip &clip);
+
+} // namespace orvane

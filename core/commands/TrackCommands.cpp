@@ -1,0 +1,69 @@
+#include "core/commands/TrackCommands.h"
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+namespace orvane {
+
+namespace {
+
+std::optional<std::size_t> trackIndex(const Project &project, uint64_t trackId) {
+    for (std::size_t index = 0; index < project.tracks.size(); ++index)
+        if (project.tracks[index] && project.tracks[index]->id == trackId) return index;
+    return std::nullopt;
+}
+
+} // namespace
+
+AddTrackCommand::AddTrackCommand(TrackType type, std::string name)
+    : type_(type), requestedName_(std::move(name)) {}
+
+void AddTrackCommand::redo(Project &project) {
+    if (trackId_ == 0) {
+        const auto track = project.addTrack(type_, requestedName_);
+        trackId_ = track->id;
+        // An empty request was turned into "Track <id>"; the re-added track must carry that
+        // name too, not an empty one.
+        givenName_ = track->name;
+        return;
+    }
+    auto track = std::make_shared<Track>();
+    track->id = trackId_;
+    track->type = type_;
+    track->name = givenName_;
+    project.tracks.push_back(std::move(track));
+}
+
+void AddTrackCommand::undo(Project &project) {
+    if (trackId_ == 0) return;
+    std::erase_if(project.tracks,
+                  [this](const auto &track) { return track && track->id == trackId_; });
+}
+
+std::string AddTrackCommand::name() const { return "Add Track"; }
+
+RemoveTrackCommand::RemoveTrackCommand(uint64_t trackId) : trackId_(trackId) {}
+
+void RemoveTrackCommand::redo(Project &project) {
+    if (done_) return;
+    const auto index = trackIndex(project, trackId_);
+    if (!index) return;
+    removed_ = project.tracks[*index];
+    index_ = *index;
+    scenesBefore_ = project.session.scenes;
+    project.removeTrack(trackId_);
+    done_ = true;
+}
+
+void RemoveTrackCommand::undo(Project &project) {
+    if (!done_ || !removed_) return;
+    const std::size_t index = std::min(index_, project.tracks.size());
+    project.tracks.insert(project.tracks.begin() + static_cast<std::ptrdiff_t>(index), removed_);
+    project.session.scenes = scenesBefore_;
+    done_ = false;
+}
+
+std::string RemoveTrackCommand::name() const { return "Remove Track"; }
+
+} // namespace orvane

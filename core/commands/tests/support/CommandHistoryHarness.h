@@ -1,0 +1,57 @@
+#pragma once
+
+#include "core/commands/Command.h"
+#include "core/commands/tests/support/RandomProject.h"
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace orvane::testing {
+
+/// One drawn command: a readable form for failure messages and a maker that builds a new
+/// command with the same arguments, so a history can be replayed from scratch.
+struct CommandRecipe {
+    std::string description;
+    std::function<std::unique_ptr<Command>()> make;
+};
+
+/// One row per command class: draws plausible arguments from the project as it is now,
+/// including ids that do not exist and positions outside the clips.
+struct CommandTableRow {
+    std::string commandName;
+    std::function<CommandRecipe(const Project &, Random &)> generate;
+};
+
+/// Which id counters hand out fresh ids when a creating command is redone. A creator that
+/// re-uses the id of its first redo (tracks) replays from the starting counter; one that
+/// draws a fresh id (split and duplicated clips) replays from the counter the undos left.
+/// A family whose creators behave otherwise sets its counter here.
+struct IdCounterReplay {
+    bool freshTrackIds = false;
+    bool freshClipIds = true;
+    bool freshSceneIds = true;
+    bool freshMarkerIds = true;
+};
+
+struct HistoryOutcome {
+    std::vector<std::string> failures;
+    /// The drawn commands in order, to replay a failure by hand.
+    std::vector<std::string> commands;
+    bool changedProject = false;
+    bool drewFreshIds = false;
+};
+
+/// Runs `commandCount` commands drawn from `table` on `project` through a command stack,
+/// undoes them all and redoes them all, and lists every broken expectation:
+/// - the bottom of the history equals the starting project (id counters may only advance);
+/// - the top equals the same commands executed anew on the starting project with the counters
+///   of `replay`, which is the end state itself when no fresh id was drawn;
+/// - without fresh ids, undoing again from the top returns to the start once more.
+HistoryOutcome checkRandomHistory(Project project, const std::vector<CommandTableRow> &table,
+                                  std::size_t commandCount, Random &random,
+                                  const IdCounterReplay &replay = {});
+
+} // namespace orvane::testing

@@ -1,0 +1,202 @@
+#include "core/commands/tests/support/TrackClipAndTakeCommandTable.h"
+
+#include "core/commands/ClipCommands.h"
+#include "core/commands/ClipSettingCommands.h"
+#include "core/commands/TakeCommands.h"
+#include "core/commands/TrackCommands.h"
+
+#include <limits>
+#include <string>
+
+namespace orvane::testing {
+
+namespace {
+
+std::vector<std::shared_ptr<Clip>> allClips(const Project &project) {
+    std::vector<std::shared_ptr<Clip>> clips;
+    for (const auto &track : project.tracks)
+        clips.insert(clips.end(), track->clips.begin(), track->clips.end());
+    return clips;
+}
+
+template <typename T> const T &pick(Random &random, const std::vector<T> &items) {
+    return items[static_cast<std::size_t>(
+        between(random, 0, static_cast<int64_t>(items.size()) - 1))];
+}
+
+uint64_t missingId(Random &random, uint64_t counter) {
+    const std::vector<uint64_t> ids{0, counter, counter + 3, std::numeric_limits<uint64_t>::max()};
+    return pick(random, ids);
+}
+
+uint64_t someClipId(const Project &project, Random &random) {
+    const auto clips = allClips(project);
+    if (clips.empty() || chance(random, 15)) return missingId(random, project.nextClipId);
+    return pick(random, clips)->id;
+}
+
+/// Mostly a clip on the same track as `clipId`, so that two-clip commands get past their checks.
+uint64_t partnerClipId(const Project &project, uint64_t clipId, Random &random) {
+    const auto clip = project.findClip(clipId);
+    const auto track = clip ? project.findTrack(clip->trackId) : nullptr;
+    if (!track || chance(random, 25)) return someClipId(project, random);
+    return pick(random, track->clips)->id;
+}
+
+uint64_t someTrackId(const Project &project, Random &random) {
+    if (project.tracks.empty() || chance(random, 15)) return missingId(random, project.nextTrackId);
+    return pick(random, project.tracks)->id;
+}
+
+/// The clip's edges, points inside and points beyond it.
+int64_t somePosition(const Project &project, uint64_t clipId, Random &random) {
+    const auto clip = project.findClip(clipId);
+    if (!clip) return between(random, -1000, 200000);
+    const int64_t start = clip->arrangeStart;
+    const int64_t length = clip->length;
+    switch (between(random, 0, 3)) {
+    case 0: return start;
+    case 1: return start + length;
+    default: return start + between(random, -length / 2 - 1, length + length / 2 + 1);
+    }
+}
+
+int64_t someLength(Random &random) {
+    return chance(random, 20) ? between(random, -5, 1) : between(random, 2, 120000);
+}
+
+std::string call(const std::string &name, std::initializer_list<std::string> arguments) {
+    std::string text = name + "(";
+    for (const auto &argument : arguments)
+        text += (text.back() == '(' ? "" : ", ") + argument;
+    return text + ")";
+}
+
+template <typename CommandType> CommandTableRow oneClipRow(const char *name) {
+    return {name, [name](const Project &project, Random &random) {
+                const uint64_t clip = someClipId(project, random);
+                return CommandRecipe{call(name, {std::to_string(clip)}),
+                                     [clip] { return std::make_unique<CommandType>(clip); }};
+            }};
+}
+
+CommandTableRow addTrackRow() {
+    return {"AddTrackCommand", [](const Project &, Random &random) {
+                const auto type = static_cast<TrackType>(between(random, 0, 3));
+                const std::string name = chance(random, 50) ? "" : "Вокал";
+                return CommandRecipe{
+                    call("AddTrack", {std::to_string(static_cast<int>(type)), name}),
+                    [type, name] { return std::make_unique<AddTrackCommand>(type, name); }};
+            }};
+}
+
+CommandTableRow removeTrackRow() {
+    return {"RemoveTrackCommand", [](const Project &project, Random &random) {
+                const uint64_t track = someTrackId(project, random);
+                return CommandRecipe{call("RemoveTrack", {std::to_string(track)}), [track] {
+                                         return std::make_unique<RemoveTrackCommand>(track);
+                                     }};
+            }};
+}
+
+CommandTableRow splitRow() {
+    return {"SplitClipCommand", [](const Project &project, Random &random) {
+                const uint64_t clip = someClipId(project, random);
+                const int64_t position = somePosition(project, clip, random);
+                return CommandRecipe{
+                    call("SplitClip", {std::to_string(clip), std::to_string(position)}),
+                    [=] { return std::make_unique<SplitClipCommand>(clip, position); }};
+            }};
+}
+
+CommandTableRow moveRow() {
+    return {"MoveClipCommand", [](const Project &project, Random &random) {
+                const uint64_t clip = someClipId(project, random);
+                const int64_t start = between(random, -2000, 200000);
+                const uint64_t track = chance(random, 40) ? 0 : someTrackId(project, random);
+                return CommandRecipe{
+                    call("MoveClip",
+                         {std::to_string(clip), std::to_string(start), std::to_string(track)}),
+                    [=] { return std::make_unique<MoveClipCommand>(clip, start, track); }};
+            }};
+}
+
+CommandTableRow trimRow() {
+    return {"TrimClipCommand", [](const Project &project, Random &random) {
+                const uint64_t clip = someClipId(project, random);
+                const int64_t start = somePosition(project, clip, random);
+                const int64_t length = someLength(random);
+                const int64_t offset = between(random, -100, 9000);
+                return CommandRecipe{
+                    call("TrimClip", {std::to_string(clip), std::to_string(start),
+                                      std::to_string(length), std::to_string(offset)}),
+                    [=] { return std::make_unique<TrimClipCommand>(clip, start, length, offset); }};
+            }};
+}
+
+CommandTableRow glueRow() {
+    return {"GlueClipsCommand", [](const Project &project, Random &random) {
+                const uint64_t first = someClipId(project, random);
+                const uint64_t second = partnerClipId(project, first, random);
+                return CommandRecipe{
+                    call("GlueClips", {std::to_string(first), std::to_string(second)}),
+                    [=] { return std::make_unique<GlueClipsCommand>(first, second); }};
+            }};
+}
+
+CommandTableRow crossfadeRow() {
+    return {"CrossfadeClipsCommand", [](const Project &project, Random &random) {
+                const uint64_t first = someClipId(project, random);
+                const uint64_t second = partnerClipId(project, first, random);
+                const int64_t length = someLength(random);
+                return CommandRecipe{
+                    call("CrossfadeClips",
+                         {std::to_string(first), std::to_string(second), std::to_string(length)}),
+                    [=] { return std::make_unique<CrossfadeClipsCommand>(first, second, length); }};
+            }};
+}
+
+CommandTableRow gainRow() {
+    return {"SetClipGainCommand", [](const Project &project, Random &random) {
+                const uint64_t clip = someClipId(project, random);
+                const float gain = chance(random, 5)
+                                       ? std::numeric_limits<float>::quiet_NaN()
+                                       : static_cast<float>(between(random, -200, 800)) / 100.0f;
+                return CommandRecipe{
+                    call("SetClipGain", {std::to_string(clip), std::to_string(gain)}),
+                    [=] { return std::make_unique<SetClipGainCommand>(clip, gain); }};
+            }};
+}
+
+CommandTableRow fadesRow() {
+    return {"SetClipFadesCommand", [](const Project &project, Random &random) {
+                const uint64_t clip = someClipId(project, random);
+                const int64_t fadeIn = someLength(random);
+                const int64_t fadeOut = someLength(random);
+                return CommandRecipe{
+                    call("SetClipFades",
+                         {std::to_string(clip), std::to_string(fadeIn), std::to_string(fadeOut)}),
+                    [=] { return std::make_unique<SetClipFadesCommand>(clip, fadeIn, fadeOut); }};
+            }};
+}
+
+} // namespace
+
+std::vector<CommandTableRow> trackClipAndTakeCommandRows() {
+    return {addTrackRow(),
+            removeTrackRow(),
+            splitRow(),
+            moveRow(),
+            trimRow(),
+            oneClipRow<DuplicateClipCommand>("DuplicateClip"),
+            glueRow(),
+            crossfadeRow(),
+            oneClipRow<DeleteClipCommand>("DeleteClip"),
+            oneClipRow<SetTakeActiveCommand>("SetTakeActive"),
+            oneClipRow<FlattenCompCommand>("FlattenComp"),
+            gainRow(),
+            fadesRow(),
+            oneClipRow<ToggleClipLoopCommand>("ToggleClipLoop")};
+}
+
+} // namespace orvane::testing
