@@ -45,6 +45,44 @@ void readSourceFrame(const Clip& clip, double source, int64_t frameCount, float&
     right = firstRight + (secondRight - firstRight) * fraction;
 }
 
+float fadeAt(const Clip& clip, int64_t offset, int64_t span) {
+    float fade = 1.0f;
+    if (clip.fadeIn >= 1 && offset < clip.fadeIn)
+        fade = static_cast<float>(offset) / static_cast<float>(clip.fadeIn);
+    if (clip.fadeOut >= 1 && offset > span - clip.fadeOut)
+        fade *= static_cast<float>(span - offset) / static_cast<float>(clip.fadeOut);
+    return fade;
+}
+
+/// True when the map is a straight line of slope 1 from a whole source frame: every
+/// timeline frame then reads exactly one source frame and interpolation has nothing to do.
+bool playsSourceFrameByFrame(const ClipWarpTable& warp) {
+    if (warp.count != 2) return false;
+    const auto& start = warp.points[0];
+    const auto& end = warp.points[1];
+    return start.timeline == 0.0 && end.source - start.source == end.timeline &&
+           start.source == std::floor(start.source) && std::abs(start.source) < 9.0e15;
+}
+
+/// The common case of an unwarped, unstretched clip: the same samples the interpolating path
+/// gives, read directly.
+void addUnwarpedClip(const Clip& clip, float* left, float* right, int64_t begin, int64_t end,
+                     int64_t position, int64_t span, int64_t frameCount) {
+    const std::vector<float>& samples = *clip.audio;
+    const int64_t channels = clip.channels < 2 ? 1 : clip.channels;
+    const int64_t secondChannel = channels == 1 ? 0 : 1;
+    const int64_t sourceOffset = clip.sourceOffset;
+    const bool fades = clip.fadeIn >= 1 || clip.fadeOut >= 1;
+    for (int64_t p = begin; p < end; ++p) {
+        const int64_t offset = p - clip.arrangeStart;
+        const int64_t frame = std::clamp<int64_t>(sourceOffset + offset, 0, frameCount - 1);
+        const float gain = fades ? clip.gain * fadeAt(clip, offset, span) : clip.gain;
+        const auto index = static_cast<std::size_t>(p - position);
+        left[index] += gain * samples[static_cast<std::size_t>(frame * channels)];
+        right[index] += gain * samples[static_cast<std::size_t>(frame * channels + secondChannel)];
+    }
+}
+
 void addAudioClip(const Clip& clip, float* left, float* right, int32_t frames, int64_t position) {
     const int64_t frameCount = clip.audioFrameCount();
     const int64_t span = clip.length >= 1 ? clip.length : frameCount;
@@ -52,17 +90,18 @@ void addAudioClip(const Clip& clip, float* left, float* right, int32_t frames, i
     const int64_t begin = std::max(position, clip.arrangeStart);
     const int64_t end = std::min(position + frames, clip.arrangeStart + span);
     if (begin >= end || frameCount < 1) return;
+    // The warp map is the same for every frame of the block: build it once.
+    const ClipWarpTable warp = buildClipWarpTable(clip);
+    if (playsSourceFrameByFrame(warp)) {
+        addUnwarpedClip(clip, left, right, begin, end, position, span, frameCount);
+        return;
+    }
     for (int64_t p = begin; p < end; ++p) {
         const int64_t offset = p - clip.arrangeStart;
-        float fade = 1.0f;
-        if (clip.fadeIn >= 1 && offset < clip.fadeIn)
-            fade = static_cast<float>(offset) / static_cast<float>(clip.fadeIn);
-        if (clip.fadeOut >= 1 && offset > span - clip.fadeOut)
-            fade *= static_cast<float>(span - offset) / static_cast<float>(clip.fadeOut);
+        const float fade = fadeAt(clip, offset, span);
         float sampleLeft = 0.0f;
         float sampleRight = 0.0f;
-        readSourceFrame(clip, clipTimelineToSource(clip, offset), frameCount, sampleLeft,
-                        sampleRight);
+        readSourceFrame(clip, warp.sourceAt(offset), frameCount, sampleLeft, sampleRight);
         const auto index = static_cast<std::size_t>(p - position);
         left[index] += clip.gain * fade * sampleLeft;
         right[index] += clip.gain * fade * sampleRight;

@@ -177,8 +177,19 @@ std::shared_ptr<GraphSnapshot> Engine::buildSnapshot() {
     snapshot->sortedTempoMarkers = sortedTempoMarkers(project.tempoMarkers);
     snapshot->trackStates.reserve(snapshot->tracks.size());
     snapshot->trackMeters = std::make_unique<TrackMeter[]>(snapshot->tracks.size());
+    // Meters carry over, so a track that stops sounding keeps showing its last peaks.
+    std::unordered_map<uint64_t, const TrackMeter*> previousMeters;
+    if (publishedGraph)
+        for (std::size_t i = 0; i < publishedGraph->tracks.size(); ++i)
+            previousMeters[publishedGraph->tracks[i]->id] = &publishedGraph->trackMeters[i];
     for (std::size_t i = 0; i < snapshot->tracks.size(); ++i) {
         const auto& track = snapshot->tracks[i];
+        if (const auto previous = previousMeters.find(track->id); previous != previousMeters.end()) {
+            snapshot->trackMeters[i].peakL.store(previous->second->peakL.load(std::memory_order_relaxed),
+                                                 std::memory_order_relaxed);
+            snapshot->trackMeters[i].peakR.store(previous->second->peakR.load(std::memory_order_relaxed),
+                                                 std::memory_order_relaxed);
+        }
         const auto state = trackStates.find(track->id);
         snapshot->trackStates.push_back(state == trackStates.end() ? nullptr : state->second);
         const auto chain = stockChains.find(track->id);
@@ -232,6 +243,11 @@ void Engine::replaceProject(Project replacement) {
     std::lock_guard lock(projectMutex);
     project = std::move(replacement);
     sampleRate.store(project.sampleRate);
+    // Track ids start again in every project: no effect tail or delay line may carry over
+    // from a track of the old project that happens to share an id.
+    trackStates.clear();
+    stockChains.clear();
+    masterState.reset();
     publishGraph();
 }
 

@@ -169,40 +169,45 @@ int64_t quantizeLaunchPosition(int64_t position, LaunchQuantize quantize, int64_
     return boundary + unit;
 }
 
-double clipTimelineToSource(const Clip& clip, int64_t t) {
+ClipWarpTable buildClipWarpTable(const Clip& clip) {
+    ClipWarpTable table;
+    table.sourceOffset = static_cast<double>(clip.sourceOffset);
     int64_t length = clip.length;
     if (length < 1) length = clip.audioFrameCount();
-    if (length < 1) return static_cast<double>(clip.sourceOffset);
-
-    struct WarpPoint {
-        double timeline;
-        double source;
-    };
-    constexpr std::size_t maxWarpMarkers = 63;
-    std::array<WarpPoint, maxWarpMarkers + 2> points;
-    std::size_t count = 0;
+    if (length < 1) return table;
+    table.length = length;
+    using Point = ClipWarpTable::Point;
+    auto& points = table.points;
     const double ratio = std::max(clip.stretchRatio, 0.01);
-    const double endSource = static_cast<double>(clip.sourceOffset + length) * ratio;
-    points[count++] = {0.0, static_cast<double>(clip.sourceOffset)};
-    for (std::size_t i = 0; i < clip.warpMarkers.size() && i < maxWarpMarkers; ++i)
-        points[count++] = {static_cast<double>(clip.warpMarkers[i].dest),
-                           static_cast<double>(clip.warpMarkers[i].source)};
-    points[count++] = {static_cast<double>(length), endSource};
+    points[table.count++] = Point{0.0, static_cast<double>(clip.sourceOffset)};
+    for (std::size_t i = 0; i < clip.warpMarkers.size() && i < ClipWarpTable::maxWarpMarkers; ++i)
+        points[table.count++] = Point{static_cast<double>(clip.warpMarkers[i].dest),
+                                      static_cast<double>(clip.warpMarkers[i].source)};
+    points[table.count++] =
+        Point{static_cast<double>(length), static_cast<double>(clip.sourceOffset + length) * ratio};
     // Insertion sort: stable, allocation-free, and the table is tiny.
-    for (std::size_t i = 1; i < count; ++i)
+    for (std::size_t i = 1; i < table.count; ++i)
         for (std::size_t j = i; j > 0 && points[j].timeline < points[j - 1].timeline; --j)
             std::swap(points[j], points[j - 1]);
+    return table;
+}
 
+double ClipWarpTable::sourceAt(int64_t t) const {
+    if (length < 1) return sourceOffset;
     const double clamped = static_cast<double>(std::clamp<int64_t>(t, 0, length));
     for (std::size_t i = 1; i < count; ++i) {
         if (points[i].timeline >= clamped) {
-            const WarpPoint& a = points[i - 1];
-            const WarpPoint& b = points[i];
-            return a.source +
-                   (b.source - a.source) * (clamped - a.timeline) / std::max(b.timeline - a.timeline, 1.0);
+            const Point& a = points[i - 1];
+            const Point& b = points[i];
+            return a.source + (b.source - a.source) * (clamped - a.timeline) /
+                                  std::max(b.timeline - a.timeline, 1.0);
         }
     }
-    return endSource;
+    return points[count - 1].source;
+}
+
+double clipTimelineToSource(const Clip& clip, int64_t t) {
+    return buildClipWarpTable(clip).sourceAt(t);
 }
 
 } // namespace orvane

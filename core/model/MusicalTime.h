@@ -2,6 +2,8 @@
 
 #include "core/model/Project.h"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -55,8 +57,26 @@ int64_t quantizeSamples(int64_t position, GridQuantize grid, float swing, double
 int64_t quantizeLaunchPosition(int64_t position, LaunchQuantize quantize, int64_t beatSamples,
                                int64_t barSamples);
 
+/// The clip's warp map as (timeline, source) points sorted by timeline: the start, at most
+/// the first 63 warp markers, and the end. Built once per block by the renderers.
+struct ClipWarpTable {
+    struct Point {
+        double timeline = 0.0;
+        double source = 0.0;
+    };
+    static constexpr std::size_t maxWarpMarkers = 63;
+    std::array<Point, maxWarpMarkers + 2> points{};
+    std::size_t count = 0;
+    int64_t length = 0; // 0 when the clip has neither a length nor audio
+    double sourceOffset = 0.0;
+
+    /// Source frame for timeline offset `t`; the same value `clipTimelineToSource` gives.
+    double sourceAt(int64_t t) const;
+};
+ClipWarpTable buildClipWarpTable(const Clip& clip);
+
 /// Source frame for timeline offset `t` (samples from the clip's start) through the warp
-/// markers and stretch ratio. Allocates nothing: it runs per sample in the renderers.
+/// markers and stretch ratio. Allocates nothing.
 double clipTimelineToSource(const Clip& clip, int64_t t);
 
 } // namespace orvane
