@@ -20,7 +20,27 @@ libavcodec-dev
 libavutil-dev
 libswresample-dev
 nlohmann-json3-dev
+juce-modules-source-data
+zam-plugins
+xvfb
+libx11-dev
+locales
 "
+
+# Tests check that numbers are read and written the same under a decimal-comma locale.
+ensure_russian_locale() {
+    if locale -a 2>/dev/null | grep -qi '^ru_RU.utf8$'; then
+        return
+    fi
+    echo "install-deps: generating the ru_RU.UTF-8 locale"
+    $SUDO sh -c "sed -i 's/^# *ru_RU.UTF-8 UTF-8/ru_RU.UTF-8 UTF-8/' /etc/locale.gen && locale-gen"
+}
+
+if [ "$(id -u)" -eq 0 ]; then
+    SUDO=""
+else
+    SUDO="sudo"
+fi
 
 missing=""
 for package in $PACKAGES; do
@@ -29,18 +49,13 @@ for package in $PACKAGES; do
     fi
 done
 
-if [ -z "$missing" ]; then
-    echo "install-deps: everything is installed"
-    exit 0
-fi
-
-echo "install-deps: installing$missing"
-if [ "$(id -u)" -eq 0 ]; then
-    SUDO=""
+if [ -n "$missing" ]; then
+    echo "install-deps: installing$missing"
+    export DEBIAN_FRONTEND=noninteractive
+    $SUDO apt-get update -q
+    # shellcheck disable=SC2086
+    $SUDO apt-get install -y -q --no-install-recommends $missing
 else
-    SUDO="sudo"
+    echo "install-deps: every package is installed"
 fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q
-# shellcheck disable=SC2086
-$SUDO apt-get install -y -q --no-install-recommends $missing
+ensure_russian_locale

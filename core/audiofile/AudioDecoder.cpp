@@ -1,0 +1,215 @@
+#include "core/audiofile/AudioFile.h"
+
+#include <cmath>
+
+#include <samplerate.h>
+#include <sndfile.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libswresample/swresample.h>
+}
+
+namespace orvane {
+
+namespace {
+
+/// The decoder's messages. The open failure originally named the other platform's file
+/// interface; on Linux it names the library that opens the file.
+struct DecodeMessages {
+    static constexpr const char *badPath = "bad path";
+    static constexpr const char *openFailed = "sf_open failed"; // was "ExtAudioFileOpenURL failed"
+    static constexpr const char *formatRefused = "set client format failed";
+};
+
+constexpr sf_count_t framesPerRead = 4096;
+
+/// Audio at the file's own rate, already mapped to interleaved stereo.
+struct SourceAudio {
+    std::vector<float> stereo;
+    double sampleRate = 0.0;
+};
+
+/// Keeps the first two channels and duplicates a single one, for every decoder alike.
+void appendAsStereo(const float *interleaved, int64_t frames, int channels,
+                    std::vector<float> &stereo) {
+    const std::size_t start = stereo.size();
+    stereo.resize(start + 2 * static_cast<std::size_t>(frames));
+    float *out = stereo.data() + start;
+    for (int64_t frame = 0; frame < frames; ++frame) {
+        const float *in = interleaved + frame * channels;
+        out[2 * frame] = in[0];
+        out[2 * frame + 1] = channels >= 2 ? in[1] : in[0];
+    }
+}
+
+bool readWithSndfile(const std::string &path, SourceAudio &source) {
+    SF_INFO info{};
+    SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file) return false;
+    if (info.channels < 1 || info.samplerate < 1) {
+        sf_close(file);
+        return false;
+    }
+    source.sampleRate = info.samplerate;
+    source.stereo.reserve(2 * static_cast<std::size_t>(std::max<sf_count_t>(1, info.frames)));
+    std::vector<float> block(static_cast<std::size_t>(framesPerRead * info.channels));
+    while (true) {
+        const sf_count_t got = sf_readf_float(file, block.data(), framesPerRead);
+        if (got <= 0) break;
+        appendAsStereo(block.data(), got, info.channels, source.stereo);
+    }
+    sf_close(file);
+    return true;
+}
+
+struct FormatCloser {
+    void operator()(AVFormatContext *context) const { avformat_close_input(&context); }
+};
+struct CodecFreer {
+    void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
+};
+struct ResamplerFreer {
+    void operator()(SwrContext *context) const { swr_free(&context); }
+};
+struct FrameFreer {
+    void operator()(AVFrame *frame) const { av_frame_free(&frame); }
+};
+struct PacketFreer {
+    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
+};
+
+/// An opened FFmpeg audio stream with a converter to interleaved float in its own layout.
+struct FfmpegStream {
+    std::unique_ptr<AVFormatContext, FormatCloser> format;
+    std::unique_ptr<AVCodecContext, CodecFreer> codec;
+    std::unique_ptr<SwrContext, ResamplerFreer> converter;
+    int streamIndex = -1;
+    int channels = 0;
+};
+
+bool openFfmpegStream(const std::string &path, FfmpegStream &stream) {
+    AVFormatContext *rawFormat = nullptr;
+    if (avformat_open_input(&rawFormat, path.c_str(), nullptr, nullptr) < 0) return false;
+    stream.format.reset(rawFormat);
+    if (avformat_find_stream_info(rawFormat, nullptr) < 0) return false;
+    const AVCodec *decoder = nullptr;
+    stream.streamIndex = av_find_best_stream(rawFormat, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+    if (stream.streamIndex < 0 || !decoder) return false;
+    stream.codec.reset(avcodec_alloc_context3(decoder));
+    AVCodecContext *codec = stream.codec.get();
+    if (!codec ||
+        avcodec_parameters_to_context(codec, rawFormat->streams[stream.streamIndex]->codecpar) <
+            0 ||
+        avcodec_open2(codec, decoder, nullptr) < 0)
+        return false;
+    stream.channels = codec->ch_layout.nb_channels;
+    if (stream.channels < 1 || codec->sample_rate < 1) return false;
+    SwrContext *converter = nullptr;
+    if (swr_alloc_set_opts2(&converter, &codec->ch_layout, AV_SAMPLE_FMT_FLT, codec->sample_rate,
+                            &codec->ch_layout, codec->sample_fmt, codec->sample_rate, 0,
+                            nullptr) < 0)
+        return false;
+    stream.converter.reset(converter);
+    return swr_init(converter) >= 0;
+}
+
+void convertFrame(FfmpegStream &stream, const AVFrame &frame, std::vector<float> &scratch,
+                  SourceAudio &source) {
+    const int capacity = swr_get_out_samples(stream.converter.get(), frame.nb_samples);
+    if (capacity <= 0) return;
+    scratch.resize(static_cast<std::size_t>(capacity) * static_cast<std::size_t>(stream.channels));
+    auto *out = reinterpret_cast<uint8_t *>(scratch.data());
+    const int converted =
+        swr_convert(stream.converter.get(), &out, capacity,
+                    const_cast<const uint8_t **>(frame.extended_data), frame.nb_samples);
+    if (converted > 0) appendAsStereo(scratch.data(), converted, stream.channels, source.stereo);
+}
+
+void drainDecoder(FfmpegStream &stream, AVFrame &frame, std::vector<float> &scratch,
+                  SourceAudio &source) {
+    while (avcodec_receive_frame(stream.codec.get(), &frame) == 0) {
+        convertFrame(stream, frame, scratch, source);
+        av_frame_unref(&frame);
+    }
+}
+
+/// For what libsndfile cannot open, M4A (AAC, ALAC) above all.
+bool readWithFfmpeg(const std::string &path, SourceAudio &source) {
+    av_log_set_level(AV_LOG_QUIET);
+    FfmpegStream stream;
+    if (!openFfmpegStream(path, stream)) return false;
+    source.sampleRate = stream.codec->sample_rate;
+    std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
+    std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
+    if (!packet || !frame) return false;
+    std::vector<float> scratch;
+    while (av_read_frame(stream.format.get(), packet.get()) >= 0) {
+        if (packet->stream_index == stream.streamIndex &&
+            avcodec_send_packet(stream.codec.get(), packet.get()) >= 0)
+            drainDecoder(stream, *frame, scratch, source);
+        av_packet_unref(packet.get());
+    }
+    avcodec_send_packet(stream.codec.get(), nullptr);
+    drainDecoder(stream, *frame, scratch, source);
+    return true;
+}
+
+/// libsamplerate's range of conversion ratios.
+bool canConvert(double fromRate, double toRate) {
+    if (!std::isfinite(toRate) || toRate <= 0.0 || fromRate <= 0.0) return false;
+    const double ratio = toRate / fromRate;
+    return ratio >= 1.0 / 256.0 && ratio <= 256.0;
+}
+
+bool resampleStereo(const std::vector<float> &input, double ratio, std::vector<float> &output) {
+    const long inputFrames = static_cast<long>(input.size() / 2);
+    const long outputCapacity = static_cast<long>(std::ceil(inputFrames * ratio)) + 64;
+    output.assign(2 * static_cast<std::size_t>(outputCapacity), 0.0f);
+    SRC_DATA data{};
+    data.data_in = input.data();
+    data.input_frames = inputFrames;
+    data.data_out = output.data();
+    data.output_frames = outputCapacity;
+    data.src_ratio = ratio;
+    if (src_simple(&data, SRC_SINC_BEST_QUALITY, 2) != 0) return false;
+    output.resize(2 * static_cast<std::size_t>(data.output_frames_gen));
+    return true;
+}
+
+bool failWith(std::string *error, const char *message) {
+    if (error) *error = message;
+    return false;
+}
+
+} // namespace
+
+bool decodeAudioFile(const std::string &path, double targetSampleRate, DecodedAudio &result,
+                     std::string *error) {
+    result = DecodedAudio{};
+    if (path.empty() || path.find('\0') != std::string::npos)
+        return failWith(error, DecodeMessages::badPath);
+    SourceAudio source;
+    if (!readWithSndfile(path, source)) {
+        source = SourceAudio{};
+        if (!readWithFfmpeg(path, source)) return failWith(error, DecodeMessages::openFailed);
+    }
+    if (!canConvert(source.sampleRate, targetSampleRate))
+        return failWith(error, DecodeMessages::formatRefused);
+    auto samples = std::make_shared<std::vector<float>>();
+    if (source.sampleRate == targetSampleRate) {
+        *samples = std::move(source.stereo);
+    } else if (!source.stereo.empty() &&
+               !resampleStereo(source.stereo, targetSampleRate / source.sampleRate, *samples)) {
+        return failWith(error, DecodeMessages::formatRefused);
+    }
+    result.frames = static_cast<int64_t>(samples->size() / 2);
+    result.sampleRate = targetSampleRate;
+    const bool decodedEnough = samples->size() > 1;
+    result.samples = std::move(samples);
+    return decodedEnough;
+}
+
+} // namespace orvane

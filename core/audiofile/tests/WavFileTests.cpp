@@ -1,0 +1,234 @@
+#include "core/audiofile/AudioFile.h"
+#include "core/audiofile/tests/TestTone.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <random>
+
+namespace orvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+class WavFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override { folder_ = testing::makeScratchFolder("wav"); }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    std::string path(const std::string &name) const { return (fs::path(folder_) / name).string(); }
+
+    std::vector<uint8_t> readBytes(const std::string &file) const {
+        std::ifstream in(file, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    void writeBytes(const std::string &file, const std::vector<uint8_t> &bytes) const {
+        std::ofstream out(file, std::ios::binary);
+        out.write(reinterpret_cast<const char *>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+    }
+
+    /// The 16-bit sample values of an exported file, after its 44-byte header.
+    std::vector<int16_t> exportedSamples(const std::string &file) const {
+        const std::vector<uint8_t> bytes = readBytes(file);
+        std::vector<int16_t> samples;
+        for (std::size_t offset = 44; offset + 1 < bytes.size(); offset += 2)
+            samples.push_back(static_cast<int16_t>(bytes[offset] | (bytes[offset + 1] << 8)));
+        return samples;
+    }
+
+    std::string folder_;
+};
+
+/// Hand-built RIFF files for the reader's edge cases.
+struct RiffBuilder {
+    std::vector<uint8_t> bytes;
+
+    RiffBuilder() {
+        const std::string head("RIFF\0\0\0\0WAVE", 12);
+        bytes.assign(head.begin(), head.end());
+    }
+
+    void put(uint32_t value, int size) {
+        for (int index = 0; index < size; ++index)
+            bytes.push_back(static_cast<uint8_t>(value >> (8 * index)));
+    }
+    RiffBuilder &chunk(const char *id, uint32_t declaredSize, const std::vector<uint8_t> &body) {
+        bytes.insert(bytes.end(), id, id + 4);
+        put(declaredSize, 4);
+        bytes.insert(bytes.end(), body.begin(), body.end());
+        return *this;
+    }
+    RiffBuilder &format(uint32_t tag, uint32_t channels, uint32_t rate, uint32_t bits,
+                        uint32_t chunkSize = 16) {
+        RiffBuilder body;
+        body.bytes.clear();
+        body.put(tag, 2);
+        body.put(channels, 2);
+        body.put(rate, 4);
+        body.put(rate * channels * bits / 8, 4);
+        body.put(channels * bits / 8, 2);
+        body.put(bits, 2);
+        body.bytes.resize(chunkSize < 16 ? 16 : chunkSize, 0);
+        return chunk("fmt ", chunkSize, body.bytes);
+    }
+    RiffBuilder &data(const std::vector<int16_t> &samples) {
+        std::vector<uint8_t> body;
+        for (const int16_t sample : samples) {
+            body.push_back(static_cast<uint8_t>(sample & 0xFF));
+            body.push_back(static_cast<uint8_t>((static_cast<uint16_t>(sample) >> 8) & 0xFF));
+        }
+        return chunk("data", static_cast<uint32_t>(body.size()), body);
+    }
+};
+
+TEST_F(WavFileTest, ExportWritesTheCanonicalHeader) {
+    const std::vector<float> samples{0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
+    ASSERT_TRUE(exportWav(path("h.wav"), samples.data(), 3, 2, 44100.7));
+    const std::vector<uint8_t> bytes = readBytes(path("h.wav"));
+    const std::vector<uint8_t> header{'R', 'I', 'F',  'F',  48,  0,   0,    0,    'W',  'A', 'V',
+                                      'E', 'f', 'm',  't',  ' ', 16,  0,    0,    0,    1,   0,
+                                      2,   0,   0x44, 0xAC, 0,   0,   0x10, 0xB1, 0x02, 0,   4,
+                                      0,   16,  0,    'd',  'a', 't', 'a',  12,   0,    0,   0};
+    ASSERT_EQ(bytes.size(), 56u);
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 44), header);
+}
+
+TEST_F(WavFileTest, ExportClampsScalesAndTruncatesSamples) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const std::vector<float> samples{1.5f, -1.5f, 0.5f, -0.5f, 1.0f, -1.0f, nan, 0.0f};
+    ASSERT_TRUE(exportWav(path("s.wav"), samples.data(), 4, 2, 48000));
+    EXPECT_EQ(exportedSamples(path("s.wav")),
+              (std::vector<int16_t>{32767, -32767, 16383, -16383, 32767, -32767, 0, 0}));
+}
+
+TEST_F(WavFileTest, ExportRefusesEmptyInputWithoutCreatingAFile) {
+    const float sample = 0.0f;
+    EXPECT_FALSE(exportWav(path("a.wav"), nullptr, 1, 1, 48000));
+    EXPECT_FALSE(exportWav(path("b.wav"), &sample, 0, 1, 48000));
+    EXPECT_FALSE(exportWav(path("c.wav"), &sample, 1, 0, 48000));
+    EXPECT_TRUE(fs::is_empty(folder_));
+    EXPECT_FALSE(exportWav(path("missing/d.wav"), &sample, 1, 1, 48000));
+}
+
+// Export scales by 32767 and truncates, import divides by 32768: a value comes back within
+// one step of truncation plus the scale difference, (1 + |s|) / 32768, never further.
+TEST_F(WavFileTest, ExportThenImportStaysWithinOneStepAndTheScaleDifference) {
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> value(-1.0f, 1.0f);
+    std::vector<float> samples(2 * 5000);
+    for (float &sample : samples)
+        sample = value(random);
+    samples[0] = -1.0f;
+    samples[1] = 1.0f;
+    ASSERT_TRUE(exportWav(path("r.wav"), samples.data(), 5000, 2, 44100));
+    ImportedWav imported;
+    ASSERT_TRUE(importWav(path("r.wav"), imported));
+    EXPECT_EQ(imported.channels, 2);
+    EXPECT_EQ(imported.frames, 5000);
+    EXPECT_EQ(imported.sampleRate, 44100.0);
+    ASSERT_EQ(imported.samples->size(), samples.size());
+    for (std::size_t index = 0; index < samples.size(); ++index)
+        ASSERT_NEAR((*imported.samples)[index], samples[index],
+                    (1.0 + std::fabs(samples[index])) / 32768.0 + 1e-9)
+            << index;
+}
+
+TEST_F(WavFileTest, ImportDuplicatesMonoAndKeepsTheFirstTwoOfFourChannels) {
+    writeBytes(path("mono.wav"),
+               RiffBuilder().format(1, 1, 22050, 16).data({100, -200, 300}).bytes);
+    ImportedWav mono;
+    ASSERT_TRUE(importWav(path("mono.wav"), mono));
+    EXPECT_EQ(mono.frames, 3);
+    EXPECT_EQ(mono.channels, 2);
+    EXPECT_EQ(mono.sampleRate, 22050.0);
+    EXPECT_EQ(*mono.samples, (std::vector<float>{100 / 32768.0f, 100 / 32768.0f, -200 / 32768.0f,
+                                                 -200 / 32768.0f, 300 / 32768.0f, 300 / 32768.0f}));
+
+    writeBytes(path("quad.wav"),
+               RiffBuilder().format(1, 4, 48000, 16).data({1, 2, 3, 4, 5, 6, 7, 8, 9}).bytes);
+    ImportedWav quad;
+    ASSERT_TRUE(importWav(path("quad.wav"), quad));
+    EXPECT_EQ(quad.frames, 2);
+    EXPECT_EQ(*quad.samples,
+              (std::vector<float>{1 / 32768.0f, 2 / 32768.0f, 5 / 32768.0f, 6 / 32768.0f}));
+}
+
+TEST_F(WavFileTest, ImportWalksPastOtherChunksAndFormatExtensions) {
+    // An odd-sized chunk is not padded, and a longer format chunk has its tail skipped.
+    writeBytes(path("walk.wav"), RiffBuilder()
+                                     .chunk("LIST", 3, {'a', 'b', 'c'})
+                                     .format(1, 2, 8000, 16, 18)
+                                     .chunk("junk", 2, {0, 0})
+                                     .data({-32768, 32767})
+                                     .bytes);
+    ImportedWav imported;
+    ASSERT_TRUE(importWav(path("walk.wav"), imported));
+    EXPECT_EQ(*imported.samples, (std::vector<float>{-1.0f, 32767 / 32768.0f}));
+}
+
+TEST_F(WavFileTest, ImportRejectsOtherFormatsAndBrokenStructure) {
+    const auto fails = [&](const std::string &name, const std::vector<uint8_t> &bytes) {
+        writeBytes(path(name), bytes);
+        ImportedWav imported;
+        imported.frames = 99;
+        const bool ok = importWav(path(name), imported);
+        EXPECT_EQ(imported.frames, 0) << name;
+        EXPECT_EQ(imported.samples, nullptr) << name;
+        return !ok;
+    };
+    EXPECT_TRUE(fails("before.wav", RiffBuilder().data({1, 2}).format(1, 2, 48000, 16).bytes));
+    EXPECT_TRUE(fails("24bit.wav", RiffBuilder().format(1, 2, 48000, 24).data({1, 2, 3}).bytes));
+    EXPECT_TRUE(fails("float.wav", RiffBuilder().format(3, 2, 48000, 32).data({1, 2}).bytes));
+    EXPECT_TRUE(fails("ext.wav", RiffBuilder().format(0xFFFE, 2, 48000, 16).data({1, 2}).bytes));
+    EXPECT_TRUE(fails("nodata.wav", RiffBuilder().format(1, 2, 48000, 16).bytes));
+    EXPECT_TRUE(fails("empty.wav", RiffBuilder().format(1, 2, 48000, 16).data({}).bytes));
+    EXPECT_TRUE(fails("zero.wav", RiffBuilder().format(1, 0, 48000, 16).data({1, 2}).bytes));
+    EXPECT_TRUE(fails("rifx.wav", {'R', 'I', 'F', 'X', 0, 0, 0, 0, 'W', 'A', 'V', 'E'}));
+    EXPECT_TRUE(fails("short.wav", {'R', 'I', 'F', 'F', 0, 0}));
+    ImportedWav imported;
+    EXPECT_FALSE(importWav(path("absent.wav"), imported));
+    EXPECT_FALSE(importWav(folder_, imported));
+}
+
+TEST_F(WavFileTest, ImportOfATruncatedDataChunkEndsAtTheEndOfTheFile) {
+    std::vector<uint8_t> bytes =
+        RiffBuilder().format(1, 1, 48000, 16).data({1000, 2000, 3000}).bytes;
+    bytes.pop_back(); // the last sample loses its high byte
+    writeBytes(path("cut.wav"), bytes);
+    ImportedWav imported;
+    ASSERT_TRUE(importWav(path("cut.wav"), imported));
+    ASSERT_EQ(imported.frames, 3);
+    EXPECT_EQ((*imported.samples)[4], static_cast<float>(3000 & 0xFF) / 32768.0f);
+}
+
+TEST_F(WavFileTest, ImportOfAHugeDeclaredSizeReadsOnlyWhatTheFileHolds) {
+    RiffBuilder builder;
+    builder.format(1, 2, 48000, 16).chunk("data", 0xFFFFFFFFu, {1, 0, 2, 0, 3, 0, 4, 0});
+    writeBytes(path("huge.wav"), builder.bytes);
+    ImportedWav imported;
+    ASSERT_TRUE(importWav(path("huge.wav"), imported));
+    EXPECT_EQ(imported.frames, 2);
+    EXPECT_EQ(imported.samples->size(), 4u);
+}
+
+TEST_F(WavFileTest, ImportOfAHugeChannelCountOrSkipNeverReadsPastTheFile) {
+    writeBytes(path("wide.wav"), RiffBuilder().format(1, 65535, 48000, 16).data({1, 2}).bytes);
+    ImportedWav wide;
+    ASSERT_TRUE(importWav(path("wide.wav"), wide));
+    EXPECT_EQ(wide.frames, 0);
+    writeBytes(
+        path("skip.wav"),
+        RiffBuilder().format(1, 2, 48000, 16).chunk("junk", 0xFFFFFFF0u, {}).data({1, 2}).bytes);
+    ImportedWav skipped;
+    EXPECT_FALSE(importWav(path("skip.wav"), skipped));
+}
+
+} // namespace
+} // namespace orvane

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+namespace orvane::project_io {
+
+// A file written through these functions is either its old self or complete: the new bytes
+// go to a temporary file in the same folder, which is flushed to the disk and renamed over
+// the target, and the folder itself is then flushed so that the rename survives a power cut.
+
+/// The temporary name used for `target`, in the same folder so that the rename is atomic.
+std::filesystem::path temporaryPathFor(const std::filesystem::path &target);
+
+/// Writes `contents` to `target` durably. On failure the target is untouched and no
+/// temporary file is left behind.
+bool writeFileDurably(const std::filesystem::path &target, std::string_view contents);
+
+/// Flushes a complete `temporary` file and renames it over `target`. On failure the
+/// temporary file is removed and the target is untouched.
+bool commitTemporaryFile(const std::filesystem::path &temporary,
+                         const std::filesystem::path &target);
+
+/// Test seam for fault injection: called with the target after its temporary file is
+/// complete and flushed, just before the rename. Null (the default) does nothing.
+using BeforeReplaceHook = void (*)(const std::filesystem::path &target);
+void setBeforeReplaceHook(BeforeReplaceHook hook);
+
+} // namespace orvane::project_io

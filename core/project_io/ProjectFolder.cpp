@@ -1,0 +1,295 @@
+#include "core/project_io/ProjectFolder.h"
+
+#include "core/audiofile/AudioFile.h"
+#include "core/project_io/DurableFile.h"
+#include "core/project_io/ProjectDocument.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <unordered_map>
+
+namespace orvane::project_io {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char *documentName = "project.json";
+
+std::string mediaName(uint64_t clipId, const std::string &extension) {
+    return "clip_" + std::to_string(clipId) + extension;
+}
+
+/// An absolute "audioFile" replaces the root; a relative one is taken from the root.
+fs::path resolveMedia(const std::string &root, const std::string &audioFile) {
+    return fs::path(root) / audioFile;
+}
+
+bool hasAudio(const Clip &clip) { return clip.audio && !clip.audio->empty(); }
+
+template <typename Visit> void forEachAudioClip(const Project &project, Visit visit) {
+    for (const auto &track : project.tracks) {
+        if (!track) continue;
+        for (const auto &clip : track->clips)
+            if (clip && clip->kind == ClipKind::Audio) visit(*clip);
+    }
+}
+
+bool isInsideFolder(const fs::path &file, const fs::path &folder) {
+    std::error_code error;
+    const fs::path canonicalFile = fs::weakly_canonical(fs::absolute(file), error);
+    const fs::path canonicalFolder = fs::weakly_canonical(folder, error);
+    if (error) return false;
+    const auto [folderEnd, fileAt] = std::mismatch(canonicalFolder.begin(), canonicalFolder.end(),
+                                                   canonicalFile.begin(), canonicalFile.end());
+    return folderEnd == canonicalFolder.end() ||
+           (std::next(folderEnd) == canonicalFolder.end() && folderEnd->empty());
+}
+
+/// Writes the clip's audio as its media file; false names a failure to report.
+bool writeClipAudio(Clip &clip, const fs::path &mediaFolder, double sampleRate) {
+    const std::string fileName = mediaName(clip.id, ".wav");
+    const fs::path target = mediaFolder / fileName;
+    const fs::path temporary = temporaryPathFor(target);
+    const int channels = std::max(1, clip.channels);
+    const auto frames = static_cast<int64_t>(clip.audio->size()) / channels;
+    if (frames > std::numeric_limits<int>::max() ||
+        !exportWav(temporary.string(), clip.audio->data(), static_cast<int>(frames), channels,
+                   sampleRate)) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        return false;
+    }
+    if (!commitTemporaryFile(temporary, target)) return false;
+    const std::string relative = "media/" + fileName;
+    if (clip.audioFile != relative) clip.audioFile = relative;
+    return true;
+}
+
+/// Copies a file the clip plays from outside the media folder; missing files and files
+/// already inside are left alone. False names a failure to report.
+bool collectClipFile(Clip &clip, const std::string &previousRoot, const fs::path &mediaFolder) {
+    fs::path source = clip.audioFile;
+    if (!source.has_root_directory()) source = fs::path(previousRoot) / source;
+    std::error_code error;
+    if (!fs::exists(source, error) || isInsideFolder(source, mediaFolder)) return true;
+    const std::string fileName = mediaName(clip.id, source.extension().string());
+    const fs::path target = mediaFolder / fileName;
+    const fs::path temporary = temporaryPathFor(target);
+    if (!fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, error)) {
+        fs::remove(temporary, error);
+        return false;
+    }
+    if (!commitTemporaryFile(temporary, target)) return false;
+    clip.audioFile = "media/" + fileName;
+    return true;
+}
+
+/// Returns the message for the first media file that could not be written, or empty.
+std::string saveMedia(Project &project, const fs::path &mediaFolder, bool collectAll) {
+    std::string failure;
+    const std::string previousRoot = project.rootPath;
+    forEachAudioClip(project, [&](Clip &clip) {
+        bool written = true;
+        std::string fileName;
+        if (hasAudio(clip) && clip.length >= 1) {
+            written = writeClipAudio(clip, mediaFolder, project.sampleRate);
+            fileName = mediaName(clip.id, ".wav");
+        } else if (collectAll && !clip.audioFile.empty()) {
+            written = collectClipFile(clip, previousRoot, mediaFolder);
+            fileName = mediaName(clip.id, fs::path(clip.audioFile).extension().string());
+        }
+        if (!written && failure.empty()) failure = "cannot write media/" + fileName;
+    });
+    return failure;
+}
+
+uint64_t counterAbove(uint64_t counter, uint64_t largestId) {
+    const uint64_t next =
+        largestId == std::numeric_limits<uint64_t>::max() ? largestId : largestId + 1;
+    return std::max({counter, next, uint64_t{1}});
+}
+
+void raiseIdCounters(Project &project) {
+    uint64_t largestTrack = 0, largestClip = 0, largestScene = 0, largestMarker = 0;
+    for (const auto &track : project.tracks) {
+        largestTrack = std::max(largestTrack, track->id);
+        for (const auto &clip : track->clips)
+            largestClip = std::max(largestClip, clip->id);
+    }
+    for (const auto &scene : project.session.scenes)
+        largestScene = std::max(largestScene, scene.id);
+    for (const auto &marker : project.markers)
+        largestMarker = std::max(largestMarker, marker.id);
+    project.nextTrackId = counterAbove(project.nextTrackId, largestTrack);
+    project.nextClipId = counterAbove(project.nextClipId, largestClip);
+    project.nextSceneId = counterAbove(project.nextSceneId, largestScene);
+    project.nextMarkerId = counterAbove(project.nextMarkerId, largestMarker);
+}
+
+void attachAudio(Clip &clip, const ImportedWav &imported) {
+    clip.audio = imported.samples;
+    clip.channels = imported.channels;
+    if (clip.length < 1) clip.length = imported.frames;
+}
+
+} // namespace
+
+SaveResult saveProject(Project &project, const std::string &folder, bool collectAll) {
+    try {
+        const fs::path root(folder);
+        fs::create_directories(root);
+        fs::create_directories(root / "media");
+        fs::create_directories(root / "plugins");
+        const fs::path mediaFolder = fs::absolute(root / "media");
+        const std::string mediaFailure = saveMedia(project, mediaFolder, collectAll);
+        if (!writeFileDurably(root / documentName, toJson(project)))
+            return {false, "cannot write project.json"};
+        project.rootPath = folder;
+        if (!mediaFailure.empty()) return {false, mediaFailure};
+        return {true, {}};
+    } catch (const std::exception &exception) {
+        return {false, exception.what()};
+    }
+}
+
+std::optional<Project> loadProject(const std::string &folder) {
+    std::ifstream in(fs::path(folder) / documentName, std::ios::binary);
+    if (!in) return std::nullopt;
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) return std::nullopt;
+    std::optional<Project> project = fromJson(text);
+    if (!project) return std::nullopt;
+    project->rootPath = folder;
+    raiseIdCounters(*project);
+    return project;
+}
+
+bool hydrateProjectMedia(Project &project, std::string *error) {
+    if (project.rootPath.empty()) {
+        if (error) *error = "project has no root path";
+        return false;
+    }
+    bool allLoaded = true;
+    forEachAudioClip(project, [&](Clip &clip) {
+        if (clip.audioFile.empty() || hasAudio(clip)) return;
+        const std::string path = resolveMedia(project.rootPath, clip.audioFile).string();
+        ImportedWav imported;
+        if (importWav(path, imported)) {
+            attachAudio(clip, imported);
+        } else {
+            if (error) *error = "cannot load " + path;
+            allLoaded = false;
+        }
+    });
+    return allLoaded;
+}
+
+std::vector<MissingMediaEntry> findMissingMedia(const Project &project) {
+    std::vector<MissingMediaEntry> missing;
+    if (project.rootPath.empty()) return missing;
+    forEachAudioClip(project, [&](const Clip &clip) {
+        if (clip.audioFile.empty() || hasAudio(clip)) return;
+        std::error_code error;
+        if (!fs::exists(resolveMedia(project.rootPath, clip.audioFile), error))
+            missing.push_back({clip.id, clip.audioFile});
+    });
+    return missing;
+}
+
+bool relinkClipMedia(Project &project, uint64_t clipId, const std::string &path,
+                     std::string *error) {
+    const std::shared_ptr<Clip> clip = project.findClip(clipId);
+    if (!clip || clip->kind != ClipKind::Audio) {
+        if (error) *error = "clip not found";
+        return false;
+    }
+    ImportedWav imported;
+    if (!importWav(path, imported)) {
+        if (error) *error = "cannot import " + path;
+        return false;
+    }
+    attachAudio(*clip, imported);
+    const fs::path file(path);
+    clip->audioFile = file.filename().string();
+    if (!project.rootPath.empty()) {
+        std::error_code failure;
+        const fs::path relative =
+            fs::absolute(file, failure).lexically_relative(fs::absolute(project.rootPath, failure));
+        if (!failure && !relative.empty()) clip->audioFile = relative.string();
+    }
+    return true;
+}
+
+int relinkMissingFromFolder(Project &project, const std::vector<MissingMediaEntry> &missing,
+                            const std::string &folder) {
+    if (missing.empty() || folder.empty()) return 0;
+    std::unordered_map<std::string, std::string> filesByName;
+    std::error_code error;
+    fs::recursive_directory_iterator walk(folder, error);
+    for (; !error && walk != fs::recursive_directory_iterator(); walk.increment(error)) {
+        std::error_code statusError;
+        if (walk->is_regular_file(statusError))
+            filesByName.emplace(walk->path().filename().string(), walk->path().string());
+    }
+    int relinked = 0;
+    for (const MissingMediaEntry &entry : missing) {
+        const auto found = filesByName.find(fs::path(entry.audioFile).filename().string());
+        if (found != filesByName.end() && relinkClipMedia(project, entry.clipId, found->second))
+            ++relinked;
+    }
+    return relinked;
+}
+
+} // namespace orvane::project_io
+
+namespace orvane {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool sameContents(const fs::path &first, const fs::path &second) {
+    std::error_code error;
+    if (fs::file_size(first, error) != fs::file_size(second, error) || error) return false;
+    std::ifstream a(first, std::ios::binary);
+    std::ifstream b(second, std::ios::binary);
+    return std::equal(std::istreambuf_iterator<char>(a), std::istreambuf_iterator<char>(),
+                      std::istreambuf_iterator<char>(b), std::istreambuf_iterator<char>());
+}
+
+/// The source's own name, or "stem (n)ext" for the first n from 2 that is free, unless the
+/// file of that name already holds the same bytes.
+fs::path mediaTargetFor(const fs::path &source, const fs::path &mediaFolder) {
+    const fs::path wanted = mediaFolder / source.filename();
+    std::error_code error;
+    if (!fs::exists(wanted, error) || sameContents(source, wanted)) return wanted;
+    for (int copy = 2;; ++copy) {
+        const fs::path candidate =
+            mediaFolder / (source.stem().string() + " (" + std::to_string(copy) + ")" +
+                           source.extension().string());
+        if (!fs::exists(candidate, error) || sameContents(source, candidate)) return candidate;
+    }
+}
+
+} // namespace
+
+bool copyFileIntoProjectMedia(const std::string &source, const std::string &projectRoot,
+                              std::string &relativePath) {
+    std::error_code error;
+    const fs::path mediaFolder = fs::path(projectRoot) / "media";
+    fs::create_directories(mediaFolder, error);
+    if (error) return false;
+    const fs::path target = mediaTargetFor(source, mediaFolder);
+    if (!fs::equivalent(source, target, error)) {
+        fs::copy_file(source, target, fs::copy_options::overwrite_existing, error);
+        if (error) return false;
+    }
+    relativePath = (fs::path("media") / target.filename()).string();
+    return true;
+}
+
+} // namespace orvane

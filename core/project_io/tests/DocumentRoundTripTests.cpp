@@ -1,0 +1,46 @@
+#include "core/project_io/ProjectDocument.h"
+#include "core/project_io/tests/RandomProject.h"
+
+#include <gtest/gtest.h>
+
+namespace orvane::project_io {
+namespace {
+
+TEST(DocumentRoundTrip, RandomProjectsKeepEveryStoredFieldAndGiveTheSameTextAgain) {
+    for (uint32_t seed = 1; seed <= 60; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        const Project original = testing::makeRandomProject(seed);
+        const std::string text = toJson(original);
+        std::string error;
+        const std::optional<Project> loaded = fromJson(text, &error);
+        ASSERT_TRUE(loaded.has_value()) << error;
+        testing::expectSameStoredFields(original, *loaded);
+        testing::expectNotStoredFieldsAtLoadDefaults(*loaded);
+        EXPECT_EQ(toJson(*loaded), text);
+    }
+}
+
+TEST(DocumentRoundTrip, ClipsBelongToTheTrackThatHoldsThemWhateverTheirStoredTrackId) {
+    Project project;
+    auto track = project.addTrack(TrackType::Audio, "");
+    auto clip = project.addClip(track->id, ClipKind::Audio);
+    clip->trackId = 99;
+    const auto loaded = fromJson(toJson(project));
+    ASSERT_TRUE(loaded.has_value());
+    ASSERT_EQ(loaded->tracks.size(), 1u);
+    ASSERT_EQ(loaded->tracks[0]->clips.size(), 1u);
+    EXPECT_EQ(loaded->tracks[0]->clips[0]->trackId, track->id);
+}
+
+TEST(DocumentRoundTrip, LoadedTracksAndClipsAreNewObjects) {
+    Project project;
+    auto track = project.addTrack(TrackType::Midi, "");
+    project.addClip(track->id, ClipKind::Midi);
+    const auto loaded = fromJson(toJson(project));
+    ASSERT_TRUE(loaded.has_value());
+    EXPECT_NE(loaded->tracks[0].get(), track.get());
+    EXPECT_NE(loaded->tracks[0]->clips[0].get(), track->clips[0].get());
+}
+
+} // namespace
+} // namespace orvane::project_io
