@@ -1,0 +1,275 @@
+#include "core/vst/PluginScanner.h"
+
+#include "core/vst/hosting/Module.h"
+
+#include <pluginterfaces/vst/ivstaudioprocessor.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <pwd.h>
+#include <sstream>
+#include <system_error>
+#include <unistd.h>
+
+namespace orvane::vst {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string environment(const char *name) {
+    const char *value = std::getenv(name);
+    return value ? value : "";
+}
+
+// With HOME unset the user database names the home folder; never a shared folder such as /tmp,
+// which another user could have prepared.
+std::string homeFolder() {
+    std::string home = environment("HOME");
+    if (!home.empty()) return home;
+    if (const passwd *entry = getpwuid(getuid()); entry && entry->pw_dir) return entry->pw_dir;
+    return {};
+}
+
+std::string asciiLower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    });
+    return text;
+}
+
+bool containsAny(const std::string &text, std::initializer_list<const char *> keywords) {
+    return std::any_of(keywords.begin(), keywords.end(), [&text](const char *keyword) {
+        return text.find(keyword) != std::string::npos;
+    });
+}
+
+std::vector<std::string> splitColonList(const std::string &text) {
+    std::vector<std::string> parts;
+    std::stringstream stream(text);
+    std::string part;
+    while (std::getline(stream, part, ':'))
+        if (!part.empty()) parts.push_back(part);
+    return parts;
+}
+
+std::vector<std::string> splitTabs(const std::string &line) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    while (true) {
+        size_t tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab - start));
+        if (tab == std::string::npos) break;
+        start = tab + 1;
+    }
+    return fields;
+}
+
+// Walk errors end that folder's walk; what was found until then is kept.
+void collectBundles(const std::string &folder, std::vector<std::string> &bundles) {
+    std::error_code error;
+    if (!fs::is_directory(folder, error)) return;
+    fs::recursive_directory_iterator walk(folder, fs::directory_options::follow_directory_symlink,
+                                          error);
+    for (fs::recursive_directory_iterator end; !error && walk != end; walk.increment(error)) {
+        if (walk->path().extension() == ".vst3") bundles.push_back(walk->path().string());
+    }
+}
+
+PluginDescription describeClass(const std::string &bundle, const ClassInfo &info) {
+    PluginDescription description;
+    description.path = bundle;
+    description.name = info.name;
+    description.vendor = info.vendor;
+    description.uid = tuidToHex(info.id);
+    description.category = info.subCategories;
+    description.isInstrument = description.category.find("Instrument") != std::string::npos;
+    return description;
+}
+
+} // namespace
+
+std::string tuidToHex(const std::array<uint8_t, 16> &id) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(32);
+    for (uint8_t byte : id) {
+        text += digits[byte >> 4];
+        text += digits[byte & 0x0F];
+    }
+    return text;
+}
+
+std::vector<std::string> defaultVst3Paths() {
+    if (const char *override = std::getenv("VST3_PATH")) return splitColonList(override);
+    std::vector<std::string> paths;
+    if (std::string home = homeFolder(); !home.empty())
+        paths.push_back((fs::path(home) / ".vst3").string());
+    paths.push_back("/usr/lib/vst3");
+    paths.push_back("/usr/local/lib/vst3");
+    return paths;
+}
+
+std::string halvoraSupportDir() {
+    fs::path base;
+    if (std::string dataHome = environment("XDG_DATA_HOME"); !dataHome.empty())
+        base = dataHome;
+    else
+        base = fs::path(homeFolder()) / ".local" / "share";
+    fs::path folder = base / "Halvora";
+    std::error_code ignored;
+    fs::create_directories(folder, ignored);
+    return folder.string();
+}
+
+std::string defaultVstCompatPath() {
+    return (fs::path(halvoraSupportDir()) / "vst_compat.tsv").string();
+}
+
+std::string defaultVstBlacklistPath() {
+    return (fs::path(halvoraSupportDir()) / "vst_blacklist.txt").string();
+}
+
+std::string defaultVstWhitelistPath() {
+    return (fs::path(halvoraSupportDir()) / "vst_whitelist.txt").string();
+}
+
+std::vector<std::string> loadVstWhitelist(const std::string &path) {
+    std::vector<std::string> patterns;
+    std::ifstream file(path);
+    std::string line;
+    while (std::getline(file, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        patterns.push_back(line);
+    }
+    return patterns;
+}
+
+bool pluginMatchesWhitelist(const PluginDescription &description,
+                            const std::vector<std::string> &patterns) {
+    if (patterns.empty()) return true;
+    std::string text =
+        asciiLower(description.name + " " + description.uid + " " + description.vendor);
+    for (const std::string &pattern : patterns) {
+        if (pattern.empty()) continue;
+        if (description.uid == pattern) return true;
+        if (text.find(asciiLower(pattern)) != std::string::npos) return true;
+    }
+    return false;
+}
+
+void assignPluginTags(PluginDescription &description) {
+    description.tags.clear();
+    std::string text =
+        asciiLower(description.name + " " + description.category + " " + description.vendor);
+    if (containsAny(text, {"eq", "equal", "filter", "shelf"})) description.tags.push_back("EQ");
+    if (containsAny(text, {"comp", "limit", "gate", "dynam"})) description.tags.push_back("Dyn");
+    if (containsAny(text, {"reverb", "room", "hall"})) description.tags.push_back("Reverb");
+    if (containsAny(text, {"delay", "echo"})) description.tags.push_back("Delay");
+    if (containsAny(text, {"chorus", "flang", "phase"})) description.tags.push_back("Mod");
+    if (containsAny(text, {"synth", "piano", "instrument"})) description.tags.push_back("Inst");
+    if (description.tags.empty()) description.tags.push_back("FX");
+}
+
+void PluginScanner::setSearchPaths(std::vector<std::string> paths) {
+    searchPaths = std::move(paths);
+}
+
+void PluginScanner::setBlacklist(std::vector<std::string> uids) { blacklist = std::move(uids); }
+
+void PluginScanner::addToBlacklist(const std::string &uid) {
+    if (!isBlacklisted(uid)) blacklist.push_back(uid);
+}
+
+bool PluginScanner::isBlacklisted(const std::string &uid) const {
+    return std::find(blacklist.begin(), blacklist.end(), uid) != blacklist.end();
+}
+
+bool PluginScanner::saveBlacklist(const std::string &path) const {
+    std::ofstream file(path, std::ios::trunc);
+    if (!file) return false;
+    for (const std::string &uid : blacklist)
+        file << uid << '\n';
+    return static_cast<bool>(file);
+}
+
+bool PluginScanner::loadBlacklist(const std::string &path) {
+    std::ifstream file(path);
+    if (!file) return false;
+    std::string line;
+    while (std::getline(file, line))
+        if (!line.empty()) addToBlacklist(line);
+    return true;
+}
+
+std::vector<PluginDescription> PluginScanner::scan(const ScanProgressCallback &progress) {
+    results.clear();
+    if (searchPaths.empty()) searchPaths = defaultVst3Paths();
+    std::vector<std::string> bundles;
+    for (const std::string &folder : searchPaths)
+        collectBundles(folder, bundles);
+    int current = 0;
+    for (const std::string &bundle : bundles) {
+        ++current;
+        if (progress) progress({current, static_cast<int>(bundles.size()), bundle});
+        PluginDescription description;
+        description.path = bundle;
+        description.uid = bundle;
+        description.name = fs::path(bundle).stem().string();
+        description.vendor = "Unknown";
+        if (isBlacklisted(description.uid)) continue;
+        assignPluginTags(description);
+        results.push_back(std::move(description));
+    }
+    return results;
+}
+
+std::vector<PluginDescription>
+PluginScanner::scanWithFactory(const ScanProgressCallback &progress) {
+    std::vector<PluginDescription> bundles = scan(progress);
+    results.clear();
+    for (const PluginDescription &bundle : bundles) {
+        std::string ignoredError;
+        std::shared_ptr<Module> module = Module::create(bundle.path, ignoredError);
+        if (!module) continue;
+        for (const ClassInfo &info : module->getFactory().classInfos()) {
+            if (info.category != kVstAudioEffectClass) continue;
+            PluginDescription description = describeClass(bundle.path, info);
+            if (isBlacklisted(description.uid)) continue;
+            assignPluginTags(description);
+            results.push_back(std::move(description));
+        }
+    }
+    return results;
+}
+
+bool PluginScanner::saveScanCache(const std::string &path) const {
+    std::ofstream file(path, std::ios::trunc);
+    if (!file) return false;
+    for (const PluginDescription &description : results) {
+        file << description.uid << '\t' << description.name << '\t' << description.path << '\t'
+             << (description.isInstrument ? "1" : "0") << '\n';
+    }
+    return static_cast<bool>(file);
+}
+
+bool PluginScanner::loadScanCache(const std::string &path) {
+    std::ifstream file(path);
+    if (!file) return false;
+    results.clear();
+    std::string line;
+    while (std::getline(file, line)) {
+        std::vector<std::string> fields = splitTabs(line);
+        if (fields.size() < 4) continue;
+        PluginDescription description;
+        description.uid = fields[0];
+        description.name = fields[1];
+        description.path = fields[2];
+        description.isInstrument = fields[3] == "1";
+        results.push_back(std::move(description));
+    }
+    return true;
+}
+
+} // namespace orvane::vst

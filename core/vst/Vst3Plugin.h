@@ -1,0 +1,97 @@
+#pragma once
+
+#include "core/vst/PluginDescription.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace orvane::vst {
+
+class PluginSandboxController;
+
+/// One parameter as the plug-in's edit controller describes it.
+struct PluginParameterInfo {
+    uint32_t id = 0;
+    std::string name;
+    float normalizedValue = 0.0f;
+};
+
+/// A note to start at the beginning of the next block.
+struct NoteOn {
+    int pitch = 0;
+    float velocity = 0.0f;
+};
+
+/// Hosts one VST 3 audio plug-in instance, in this process or (through the sandbox helper) in
+/// another one, behind one interface.
+///
+/// Threads: `process` and `processInstrument` run on the audio thread; everything else on the
+/// main thread. The audio thread never waits: it only tries the instance's processing lock and
+/// leaves the block untouched while `prepare` or `unload` hold it. Parameter values reach the
+/// audio thread through a lock-free hand-over; the edit controller is only ever called from the
+/// main thread.
+class Vst3Plugin {
+  public:
+    Vst3Plugin();
+    ~Vst3Plugin();
+    Vst3Plugin(const Vst3Plugin &) = delete;
+    Vst3Plugin &operator=(const Vst3Plugin &) = delete;
+
+    /// Filled by `load`, cleared by `unload`.
+    PluginDescription description;
+    /// Latency in samples reported at the last `prepare`; 0 after `load` and `unload`.
+    int32_t latency = 0;
+
+    void setUseOutOfProcess(bool outOfProcess, PluginSandboxController *sandbox);
+    bool usesOutOfProcess() const { return useOutOfProcess; }
+
+    /// Loads the bundle at `path`. A `uid` of 32 hexadecimal digits picks the audio class whose
+    /// id, in uppercase hexadecimal, equals it exactly; any other uid (empty, a path) takes the
+    /// bundle's first audio class.
+    bool load(const std::string &path, const std::string &uid);
+    bool prepare(double sampleRate, int blockSize);
+    /// Processes the two buffers in place.
+    void process(float *left, float *right, int frames);
+    /// Processes in place and starts and stops notes at the start of the block (note-offs
+    /// first; at most 50 events a block).
+    void processInstrument(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
+                           std::span<const int> noteOffs);
+
+    bool getState(std::vector<uint8_t> &state);
+    bool setState(const std::vector<uint8_t> &state);
+
+    std::vector<PluginParameterInfo> listParameters();
+    /// Clamps the value to [0, 1] and keeps it for every later block.
+    bool setParameterNormalized(uint32_t id, float value);
+    float getParameterNormalized(uint32_t id);
+
+    bool hasEditor();
+    /// Opens the editor in a window of its own (at least 400 × 300), titled with the plug-in's
+    /// name. `parent` is not used: the window is top-level.
+    bool attachEditor(void *parent);
+    void closeEditor();
+    /// X11 id of the open editor window, 0 when none is open.
+    unsigned long editorWindowId() const;
+
+    void unload();
+    bool isLoaded() const;
+
+  private:
+    struct Impl;
+
+    bool loadInProcess(const std::string &path, const std::string &uid);
+    bool loadOutOfProcess(const std::string &path, const std::string &uid);
+    void rememberParameter(uint32_t id, float value);
+    void refreshParametersFromController();
+    void processBlock(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
+                      std::span<const int> noteOffs);
+
+    std::unique_ptr<Impl> impl;
+    bool useOutOfProcess = false;
+    PluginSandboxController *controller = nullptr;
+};
+
+} // namespace orvane::vst

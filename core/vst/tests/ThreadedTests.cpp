@@ -1,0 +1,114 @@
+// Tests where the audio thread and the main thread work on one instance at the same time; the
+// ThreadSanitizer build runs them too.
+#include "core/vst/Vst3Plugin.h"
+#include "core/vst/hosting/ParameterHandOver.h"
+
+#include "core/vst/tests/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace orvane::vst {
+namespace {
+
+constexpr float untouched = 7.0f; // no instrument output reaches this value
+constexpr int blockSize = 128;
+
+enum class BlockOutcome { processed, skipped, torn };
+
+BlockOutcome classify(const std::vector<float> &block) {
+    size_t untouchedCount = 0;
+    for (float sample : block) {
+        if (sample == untouched)
+            ++untouchedCount;
+        else if (!(sample >= -1.0f && sample <= 1.0f))
+            return BlockOutcome::torn;
+    }
+    if (untouchedCount == block.size()) return BlockOutcome::skipped;
+    return untouchedCount == 0 ? BlockOutcome::processed : BlockOutcome::torn;
+}
+
+TEST(ConcurrentUse, BlocksAreWhollyProcessedOrWhollySkippedWhilePrepareRuns) {
+    Vst3Plugin plugin;
+    ASSERT_TRUE(plugin.load(testing::testInstrumentPath(), ""));
+    ASSERT_TRUE(plugin.prepare(48000.0, blockSize));
+    std::atomic<bool> stop{false};
+    std::atomic<int> torn{0};
+    std::thread audio([&] {
+        std::vector<float> left(blockSize), right(blockSize);
+        std::vector<NoteOn> note{{69, 1.0f}};
+        int block = 0;
+        while (!stop.load()) {
+            std::fill(left.begin(), left.end(), untouched);
+            std::fill(right.begin(), right.end(), untouched);
+            std::span<const NoteOn> starting;
+            if (block++ % 8 == 0) starting = note;
+            plugin.processInstrument(left.data(), right.data(), blockSize, starting, {});
+            if (classify(left) == BlockOutcome::torn) ++torn;
+        }
+    });
+    for (int round = 0; round < 300; ++round) {
+        ASSERT_TRUE(plugin.prepare(round % 2 ? 44100.0 : 48000.0, round % 3 ? blockSize : 64));
+        plugin.setParameterNormalized(0, float(round % 10) / 10.0f);
+        plugin.setParameterNormalized(1000 + uint32_t(round), 0.5f); // grows the hand-over
+    }
+    stop.store(true);
+    audio.join();
+    EXPECT_EQ(torn.load(), 0);
+
+    // With the main thread idle, every block is processed.
+    std::vector<float> left(blockSize, untouched), right(blockSize, untouched);
+    plugin.process(left.data(), right.data(), blockSize);
+    EXPECT_EQ(classify(left), BlockOutcome::processed);
+}
+
+TEST(ConcurrentUse, UnloadWhileTheAudioThreadRunsLeavesItsBuffersAlone) {
+    Vst3Plugin plugin;
+    ASSERT_TRUE(plugin.load(testing::testInstrumentPath(), ""));
+    ASSERT_TRUE(plugin.prepare(48000.0, blockSize));
+    std::atomic<bool> stop{false};
+    std::atomic<int> torn{0};
+    std::thread audio([&] {
+        std::vector<float> left(blockSize), right(blockSize);
+        while (!stop.load()) {
+            std::fill(left.begin(), left.end(), untouched);
+            plugin.process(left.data(), right.data(), blockSize);
+            if (classify(left) == BlockOutcome::torn) ++torn;
+        }
+    });
+    for (int round = 0; round < 20; ++round) {
+        plugin.unload();
+        ASSERT_TRUE(plugin.load(testing::testInstrumentPath(), ""));
+        ASSERT_TRUE(plugin.prepare(48000.0, blockSize));
+    }
+    stop.store(true);
+    audio.join();
+    EXPECT_EQ(torn.load(), 0);
+}
+
+TEST(ParameterHandOver, ReaderOnAnotherThreadOnlySeesValuesThatWereSet) {
+    ParameterHandOver handOver(1024);
+    std::atomic<bool> done{false};
+    std::atomic<int> badReads{0};
+    std::thread reader([&] {
+        while (!done.load()) {
+            handOver.forEach([&](uint32_t id, float value) {
+                // Every value written for id is id / 1000 or id / 2000.
+                if (value != float(id) / 1000.0f && value != float(id) / 2000.0f) ++badReads;
+            });
+        }
+    });
+    for (uint32_t id = 1; id <= 1000; ++id) {
+        handOver.set(id, float(id) / 1000.0f);
+        handOver.set(id, float(id) / 2000.0f);
+    }
+    done.store(true);
+    reader.join();
+    EXPECT_EQ(badReads.load(), 0);
+    EXPECT_EQ(handOver.size(), 1000u);
+}
+
+} // namespace
+} // namespace orvane::vst
