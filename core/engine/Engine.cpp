@@ -4,6 +4,7 @@
 #include "core/music/ExpressionMaps.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace orvane {
@@ -347,6 +348,20 @@ void Engine::processBlock(float* const* channels, int32_t channelCount, int32_t 
     blockInProgress.store(false);
 }
 
+bool Engine::drainRequestsWhileIdle() {
+    using namespace std::chrono;
+    const int64_t now = duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+    // A device calls at least every few tens of milliseconds; a longer silence means none does.
+    constexpr int64_t idleAfterNanos = 200'000'000;
+    if (now - lastBlockStartNanos.load(std::memory_order_relaxed) < idleAfterNanos) return false;
+    if (blockInProgress.exchange(true)) return false;
+    const GraphSnapshot* snapshot = acquireGraphRt();
+    drainRequestsRt(*snapshot);
+    releaseGraphRt();
+    blockInProgress.store(false);
+    return true;
+}
+
 void Engine::processBlockOffline(float* const* channels, int32_t channelCount, int32_t frames) {
     if (!offlineRendering.load() || blockInProgress.exchange(true)) {
         clearChannels(channels, channelCount, frames);
@@ -358,6 +373,10 @@ void Engine::processBlockOffline(float* const* channels, int32_t channelCount, i
 
 void Engine::renderBlockRt(float* const* channels, int32_t channelCount, int32_t frames,
                            bool mixdown) {
+    lastBlockStartNanos.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                  std::chrono::steady_clock::now().time_since_epoch())
+                                  .count(),
+                              std::memory_order_relaxed);
     const GraphSnapshot* snapshot = acquireGraphRt();
     drainRequestsRt(*snapshot);
     clearChannels(channels, channelCount, frames);
@@ -450,6 +469,17 @@ void Engine::applyRequestRt(const Request& request, const GraphSnapshot& snapsho
         notePressure[static_cast<std::size_t>(request.a & 127)] =
             static_cast<float>(std::clamp(request.b, 0.0, 1.0));
         break;
+    case RequestType::beginMidiRecording: beginMidiRecordingRt(request.a); break;
+    case RequestType::recordMidiNoteOn:
+        recordNoteOnRt(static_cast<int32_t>(request.a), saturatingToInt64(request.c));
+        break;
+    case RequestType::recordMidiNoteOff:
+        recordNoteOffRt(static_cast<int32_t>(request.a), static_cast<float>(request.b),
+                        saturatingToInt64(request.c));
+        break;
+    case RequestType::endMidiRecording:
+        endMidiRecordingRt(request.a, static_cast<uint64_t>(request.b));
+        break;
     default: break; // unknown types are consumed and ignored
     }
 }
@@ -461,23 +491,15 @@ void Engine::noteOnRt(int64_t channelAndNote, double velocity) {
     heldVelocity[note] = static_cast<float>(std::min(velocity, 1.0));
     notePressure[note] = 1.0f;
     lastNoteOnChannel[channel] = static_cast<int32_t>(note);
-    if (midiRecordActive.load()) {
-        MidiRecordGuard guard(midiRecordLock);
-        if (midiRecordActive.load()) {
-            noteOnPending[note] = true;
-            noteOnPosition[note] = playhead.load();
-            noteOnVelocity[note] = heldVelocity[note];
-        }
-    }
+    if (midiRecordActive.load()) recordNoteOnRt(static_cast<int32_t>(note), playhead.load());
 }
 
 void Engine::noteOffRt(int64_t channelAndNote) {
     const auto note = static_cast<std::size_t>(channelAndNote & 127);
     const auto channel = static_cast<std::size_t>((channelAndNote >> 8) & 15);
     if (midiRecordActive.load()) {
-        MidiRecordGuard guard(midiRecordLock);
         const float held = heldVelocity[note] > 0.001f ? heldVelocity[note] : 0.8f;
-        if (midiRecordActive.load()) recordNoteOffLocked(static_cast<int32_t>(note), held, playhead.load());
+        recordNoteOffRt(static_cast<int32_t>(note), held, playhead.load());
     }
     heldVelocity[note] = 0.0f;
     noteBend[note] = 0.0f;

@@ -136,17 +136,16 @@ public:
     std::vector<MidiNote> endMidiRecording(int64_t end);
 
     // --- MIDI recording state ------------------------------------------------------------
-    // Shared by the main thread (begin, end, the record calls) and the audio thread
-    // (requests 16 and 17). Both hold `midiRecordLock` while touching it; the main thread
-    // holds it only for short, allocation-free sections, so the audio thread's wait is
-    // bounded by a few hundred instructions.
+    // Touched only by the thread that renders blocks: the main thread's begin, record and
+    // end calls travel as requests, and the finished take comes back through a hand-over
+    // table. When no block is rendering (no device), the main thread claims the rendering
+    // slot and carries the requests out itself.
     std::atomic<bool> midiRecordActive{false};
     int64_t midiRecordStart = 0;
     int32_t recordedCount = 0;
     std::array<MidiNote, maxRecordedNotes> recordedNotes{};
     std::array<bool, 128> noteOnPending{};
     std::array<int64_t, 128> noteOnPosition{};
-    std::array<float, 128> noteOnVelocity{};
 
     // --- Musical time (main thread; each takes the project mutex) -------------------------
     int64_t beatsToSamples(double beats) const;
@@ -169,21 +168,14 @@ public:
 private:
     enum class TrackSource { Arrangement, Session };
 
-    class MidiRecordGuard {
-    public:
-        explicit MidiRecordGuard(std::atomic_flag& flag) : flag(flag) {
-            while (flag.test_and_set(std::memory_order_acquire)) {
-            }
-        }
-        ~MidiRecordGuard() { flag.clear(std::memory_order_release); }
-        MidiRecordGuard(const MidiRecordGuard&) = delete;
-        MidiRecordGuard& operator=(const MidiRecordGuard&) = delete;
-
-    private:
-        std::atomic_flag& flag;
-    };
-
-    void recordNoteOffLocked(int32_t note, float velocity, int64_t position);
+    void beginMidiRecordingRt(int64_t start);
+    void recordNoteOnRt(int32_t note, int64_t position);
+    void recordNoteOffRt(int32_t note, float velocity, int64_t position);
+    void endMidiRecordingRt(int64_t end, uint64_t sequence);
+    /// Carries out pending requests on the calling thread when no block is rendering and
+    /// none has started recently (no device is driving the engine). False when a device is.
+    bool drainRequestsWhileIdle();
+    bool pushRecordingRequest(const Request& request);
     void drainRequestsRt(const GraphSnapshot& snapshot);
     void applyRequestRt(const Request& request, const GraphSnapshot& snapshot);
     void stopTransportRt(bool rewind);
@@ -254,7 +246,12 @@ private:
     std::shared_ptr<MasterRenderState> masterState;
     std::shared_ptr<FlashbackRing> flashback;
     std::shared_ptr<RenderScratch> scratch;
-    std::atomic_flag midiRecordLock = ATOMIC_FLAG_INIT;
+    // Hand-over of a finished MIDI take from the rendering thread to the main thread.
+    std::array<MidiNote, maxRecordedNotes> handOverNotes{};
+    int32_t handOverCount = 0;
+    std::atomic<uint64_t> midiTakesRequested{0}; // main thread
+    std::atomic<uint64_t> midiTakesHandedOver{0};
+    std::atomic<int64_t> lastBlockStartNanos{0};
     std::atomic<bool> offlineRendering{false};
     /// Set while a block renders, so that a second caller gets silence instead of sharing the
     /// audio thread's state.

@@ -44,6 +44,13 @@ inline constexpr uint8_t midiNoteOn = 16;
 inline constexpr uint8_t midiNoteOff = 17;
 inline constexpr uint8_t midiPitchBend = 18;
 inline constexpr uint8_t midiPressure = 19;
+// The main thread's MIDI recording calls, carried out by the rendering thread so that the
+// recording state has one writer: `a` = note or position, `b` = velocity or take number,
+// `c` = position.
+inline constexpr uint8_t beginMidiRecording = 20;
+inline constexpr uint8_t recordMidiNoteOn = 21;
+inline constexpr uint8_t recordMidiNoteOff = 22;
+inline constexpr uint8_t endMidiRecording = 23;
 } // namespace RequestType
 
 namespace NotificationKind {

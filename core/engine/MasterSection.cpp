@@ -2,7 +2,9 @@
 #include "core/model/MusicalTime.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 namespace orvane {
 
@@ -125,41 +127,58 @@ void Engine::tickTempoFollower(double estimate) {
     tempo.store(followedBpm);
 }
 
+// The main thread never touches the recording state: its calls become requests.
+
+bool Engine::pushRecordingRequest(const Request& request) {
+    if (pushRequest(RequestProducer::MainThread, request)) return true;
+    // A full ring with no device to empty it: carry the waiting requests out here.
+    return drainRequestsWhileIdle() && pushRequest(RequestProducer::MainThread, request);
+}
+
 void Engine::beginMidiRecording(int64_t start) {
-    MidiRecordGuard guard(midiRecordLock);
+    pushRecordingRequest(Request{RequestType::beginMidiRecording, start, 0, 0});
+}
+
+void Engine::recordMidiNoteOn(int32_t note, float velocity, int64_t position) {
+    pushRecordingRequest(
+        Request{RequestType::recordMidiNoteOn, note, velocity, static_cast<double>(position)});
+}
+
+void Engine::recordMidiNoteOff(int32_t note, float velocity, int64_t position) {
+    pushRecordingRequest(
+        Request{RequestType::recordMidiNoteOff, note, velocity, static_cast<double>(position)});
+}
+
+std::vector<MidiNote> Engine::endMidiRecording(int64_t end) {
+    const uint64_t take = midiTakesRequested.fetch_add(1) + 1;
+    if (!pushRecordingRequest(
+            Request{RequestType::endMidiRecording, end, static_cast<double>(take), 0}))
+        return {};
+    // Wait for the rendering thread to close the take, or close it here when nothing renders.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (midiTakesHandedOver.load(std::memory_order_acquire) < take) {
+        if (!drainRequestsWhileIdle()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (std::chrono::steady_clock::now() > giveUp) return {};
+    }
+    return std::vector<MidiNote>(handOverNotes.begin(), handOverNotes.begin() + handOverCount);
+}
+
+// --- Recording on the rendering thread --------------------------------------------------
+
+void Engine::beginMidiRecordingRt(int64_t start) {
     recordedCount = 0;
     midiRecordStart = start;
     noteOnPending.fill(false);
     midiRecordActive.store(true);
 }
 
-void Engine::recordMidiNoteOn(int32_t note, float /*velocity*/, int64_t position) {
+void Engine::recordNoteOnRt(int32_t note, int64_t position) {
     if (note < 0 || note >= 128) return;
-    MidiRecordGuard guard(midiRecordLock);
     noteOnPending[static_cast<std::size_t>(note)] = true;
     noteOnPosition[static_cast<std::size_t>(note)] = position;
-    noteOnVelocity[static_cast<std::size_t>(note)] = 0.0f;
 }
 
-void Engine::recordMidiNoteOff(int32_t note, float velocity, int64_t position) {
-    MidiRecordGuard guard(midiRecordLock);
-    recordNoteOffLocked(note, velocity, position);
-}
-
-std::vector<MidiNote> Engine::endMidiRecording(int64_t end) {
-    std::vector<MidiNote> notes;
-    notes.reserve(maxRecordedNotes);
-    MidiRecordGuard guard(midiRecordLock);
-    midiRecordActive.store(false);
-    for (int32_t note = 0; note < 128; ++note) {
-        recordNoteOffLocked(note, noteOnVelocity[static_cast<std::size_t>(note)], end);
-    }
-    notes.assign(recordedNotes.begin(), recordedNotes.begin() + recordedCount);
-    recordedCount = 0;
-    return notes;
-}
-
-void Engine::recordNoteOffLocked(int32_t note, float velocity, int64_t position) {
+void Engine::recordNoteOffRt(int32_t note, float velocity, int64_t position) {
     if (note < 0 || note > 127) return;
     const auto index = static_cast<std::size_t>(note);
     if (!noteOnPending[index]) return;
@@ -172,6 +191,16 @@ void Engine::recordNoteOffLocked(int32_t note, float velocity, int64_t position)
     recorded.length = position - noteOnPosition[index];
     recorded.expression = 1.0f;
     recorded.bendCents = 0.0f;
+}
+
+void Engine::endMidiRecordingRt(int64_t end, uint64_t take) {
+    midiRecordActive.store(false);
+    for (int32_t note = 0; note < 128; ++note)
+        recordNoteOffRt(note, heldVelocity[static_cast<std::size_t>(note)], end);
+    std::copy_n(recordedNotes.begin(), recordedCount, handOverNotes.begin());
+    handOverCount = recordedCount;
+    recordedCount = 0;
+    midiTakesHandedOver.store(take, std::memory_order_release);
 }
 
 } // namespace orvane

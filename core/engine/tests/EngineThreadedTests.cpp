@@ -118,3 +118,39 @@ TEST(EngineThreads, RequestsFromEveryProducerArriveInOrderWhileTheProjectIsEdite
         EXPECT_EQ(engine.notePressure[note], lastPressureSent[note]) << note;
     EXPECT_GE(edits, 2000);
 }
+
+TEST(EngineThreads, MidiTakesRecordWhileADeviceRenders) {
+    Engine engine;
+    engine.prepareToPlay(48000, 128);
+    std::atomic<bool> stop{false};
+    std::thread audio([&] {
+        StereoOutput out(128);
+        while (!stop) out.render(engine);
+    });
+    send(engine, RequestType::play);
+    for (int take = 0; take < 20; ++take) {
+        engine.beginMidiRecording(engine.playhead.load());
+        for (int note = 0; note < 10; ++note) {
+            // The MIDI thread's keys: each held for a little while, then released.
+            while (!engine.pushRequest(RequestProducer::MidiInput,
+                                       request(RequestType::midiNoteOn, 40 + note, 0.6)))
+                std::this_thread::yield();
+            const int64_t pressedAt = engine.playhead.load();
+            while (engine.playhead.load() < pressedAt + 256) std::this_thread::yield();
+            while (!engine.pushRequest(RequestProducer::MidiInput,
+                                       request(RequestType::midiNoteOff, 40 + note)))
+                std::this_thread::yield();
+        }
+        const int64_t last = engine.playhead.load();
+        while (engine.playhead.load() < last + 512) std::this_thread::yield();
+        const auto notes = engine.endMidiRecording(engine.playhead.load());
+        ASSERT_EQ(notes.size(), 10u) << "take " << take;
+        for (std::size_t i = 0; i < notes.size(); ++i) {
+            EXPECT_EQ(notes[i].pitch, 40 + static_cast<int>(i));
+            EXPECT_FLOAT_EQ(notes[i].velocity, 0.6f);
+            EXPECT_GE(notes[i].length, 128);
+        }
+    }
+    stop = true;
+    audio.join();
+}
