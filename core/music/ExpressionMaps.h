@@ -1,14 +1,12 @@
 #pragma once
 
+#include "core/model/BuiltInPresets.h"
 #include "core/model/Project.h"
 
 #include <span>
 #include <vector>
 
 namespace orvane {
-
-/// The built-in maps "Strings" and "Brass", used wherever a project has no maps of its own.
-std::vector<ExpressionMap> defaultExpressionMaps();
 
 /// Velocity factor of `note`: the scale of the last keyswitch among the clip's notes that
 /// start no later than `note` (notes in start order), 1 when none. Allocates nothing; the

@@ -111,22 +111,4 @@ GrooveTemplate extractGrooveTemplate(std::span<const MidiNote> notes, int64_t gr
     return groove;
 }
 
-std::vector<GrooveTemplate> defaultGroovePool() {
-    GrooveTemplate shuffle = neutralGroove("Shuffle");
-    shuffle.timing = 0.4f;
-    shuffle.velocity = 0.25f;
-    GrooveTemplate swing = neutralGroove("MPC Swing");
-    swing.timing = 0.55f;
-    swing.velocity = 0.35f;
-    constexpr std::array<float, 3> swingAccents{0.45f, 0.55f, 0.65f};
-    for (std::size_t step = 0; step < patternSteps; ++step) {
-        const bool offbeat = step % 2 == 1;
-        shuffle.timingPattern[step] = offbeat ? 0.18f : -0.04f;
-        shuffle.velocityPattern[step] = step % 4 == 2 ? 0.65f : 0.5f;
-        swing.timingPattern[step] = offbeat ? 0.22f : 0.0f;
-        swing.velocityPattern[step] = swingAccents[step % swingAccents.size()];
-    }
-    return {shuffle, swing};
-}
-
 } // namespace orvane

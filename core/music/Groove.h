@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/model/BuiltInPresets.h"
 #include "core/model/Project.h"
 
 #include <cstdint>
@@ -23,8 +24,5 @@ void applyGrooveToNotes(std::span<MidiNote> notes, const GrooveTemplate &groove,
 /// nearest grid point and the mean velocity, with amounts from their overall spread.
 GrooveTemplate extractGrooveTemplate(std::span<const MidiNote> notes, int64_t grid,
                                      const std::string &name);
-
-/// "Shuffle" and "MPC Swing".
-std::vector<GrooveTemplate> defaultGroovePool();
 
 } // namespace orvane

@@ -14,28 +14,6 @@ using note_arithmetic::clampToMidi;
 using note_arithmetic::floorDiv;
 using note_arithmetic::floorMod;
 
-struct TuningPreset {
-    const char *name;
-    CentTable cents;
-};
-
-const std::array<TuningPreset, 4> &tuningPresets() {
-    static const std::array<TuningPreset, 4> presets{{
-        {"12-TET", {}},
-        {"Pythagorean",
-         {0.0f, 3.91f, 3.91f, -1.96f, 3.91f, 3.91f, 3.91f, 0.0f, 3.91f, 3.91f, -1.96f, 1.96f}},
-        {"Just Major",
-         {0.0f, -29.33f, -3.91f, -15.64f, -1.96f, -1.96f, -17.6f, 1.96f, -13.69f, -1.96f, -15.64f,
-          -11.73f}},
-        {"Just Minor",
-         {0.0f, -29.33f, -5.87f, -15.64f, -1.96f, -17.6f, -5.87f, 1.96f, -13.69f, -3.91f, -15.64f,
-          -11.73f}},
-    }};
-    return presets;
-}
-
-bool isPresetIndex(int32_t index) { return index >= 0 && index < scalaPresetCount(); }
-
 // Truncated toward zero on purpose: pitch-quantising commands move keyboard-map targets
 // between octaves with the same rule, and both must agree on which octave a pitch is in.
 int64_t octaveAboveRoot(int64_t pitch, int32_t root) { return (pitch - root) / 12; }
@@ -57,18 +35,6 @@ int32_t kbmEntryAt(int64_t index, std::span<const int32_t> kbmDegrees) {
 constexpr double pitchLimit = 1.0e6;
 
 } // namespace
-
-int32_t scalaPresetCount() { return static_cast<int32_t>(tuningPresets().size()); }
-
-const char *scalaPresetName(int32_t index) {
-    return isPresetIndex(index) ? tuningPresets()[static_cast<std::size_t>(index)].name
-                                : tuningPresets()[0].name;
-}
-
-CentTable scalaPresetCents(int32_t index) {
-    return isPresetIndex(index) ? tuningPresets()[static_cast<std::size_t>(index)].cents
-                                : CentTable{};
-}
 
 double midiNoteFrequency(int64_t pitch, const CentTable &cents) {
     const float offset = cents[static_cast<std::size_t>(pitchClassOf(pitch))];

@@ -1,19 +1,12 @@
 #pragma once
 
+#include "core/model/BuiltInPresets.h"
+
 #include <array>
 #include <cstdint>
 #include <span>
 
 namespace orvane {
-
-/// Deviation in cents from equal temperament for each pitch class, C first.
-using CentTable = std::array<float, 12>;
-
-int32_t scalaPresetCount();
-/// "12-TET", "Pythagorean", "Just Major", "Just Minor"; "12-TET" outside 0 to 3.
-const char *scalaPresetName(int32_t index);
-/// The preset's cent table; all zeros for any index other than 1, 2 or 3.
-CentTable scalaPresetCents(int32_t index);
 
 // The frequency functions run on the audio thread for every sounding note and frame: they
 // allocate nothing, take no lock and accept any input. A pitch that is not finite gives 0 Hz.

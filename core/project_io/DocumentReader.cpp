@@ -1,5 +1,5 @@
 #include "core/project_io/DocumentReader.h"
-#include "core/project_io/DocumentDefaults.h"
+#include "core/model/BuiltInPresets.h"
 #include "core/project_io/DocumentEncoding.h"
 #include "core/project_io/JsonReader.h"
 #include "core/project_io/ProjectDocument.h"

@@ -1,4 +1,4 @@
-#include "core/project_io/DocumentDefaults.h"
+#include "core/model/BuiltInPresets.h"
 #include "core/project_io/ProjectDocument.h"
 
 #include <gtest/gtest.h>
