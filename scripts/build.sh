@@ -19,6 +19,11 @@ esac
 cmake -S . -B "build/$variant" -G Ninja $options
 if [ "$variant" = fuzz ]; then
     cmake --build "build/$variant" -j "$jobs" --target halvora_fuzzers
+elif [ "$variant" = tsan ]; then
+    # Only the threaded tests run under ThreadSanitizer; build just those.
+    targets=$(ninja -C "build/$variant" -t targets all | sed -n 's/^\(halvora_[A-Za-z0-9_]*_threaded_tests\): .*/\1/p' | sort -u)
+    # shellcheck disable=SC2086
+    cmake --build "build/$variant" -j "$jobs" --target $targets
 else
     cmake --build "build/$variant" -j "$jobs"
 fi
