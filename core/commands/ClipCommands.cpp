@@ -81,6 +81,7 @@ void SplitClipCommand::redo(Project &project) {
     if (!(start < position_ && position_ < saturatingAdd(start, clip->length))) return;
     const int64_t offset = position_ - start;
     lengthBefore_ = clip->length;
+    notesBefore_ = clip->notes;
     const auto right = project.addClip(clip->trackId, clip->kind);
     if (!right) return;
     rightClipId_ = right->id;
@@ -102,14 +103,10 @@ void SplitClipCommand::undo(Project &project) {
     const auto left = project.findClip(clipId_);
     if (!left) return;
     left->length = lengthBefore_;
-    const auto right = project.findClip(rightClipId_);
-    if (right && left->kind == ClipKind::Midi) {
-        const int64_t offset = saturatingSubtract(position_, left->arrangeStart);
-        for (MidiNote note : right->notes) {
-            note.start = saturatingAdd(note.start, offset);
-            left->notes.push_back(note);
-        }
-    }
+    // Later edits of either half were undone before this one, so the notes as they were
+    // before the split are exactly what belongs back; joining the halves instead would
+    // leave a cut note in two pieces.
+    if (project.findClip(rightClipId_) && left->kind == ClipKind::Midi) left->notes = notesBefore_;
     project.removeClip(rightClipId_);
     rightClipId_ = 0;
 }

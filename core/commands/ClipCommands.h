@@ -25,6 +25,8 @@ class SplitClipCommand : public Command {
     int64_t position_;
     uint64_t rightClipId_ = 0;
     int64_t lengthBefore_ = 0;
+    /// The clip's notes before the split, so that undo gives back a cut note whole.
+    std::vector<MidiNote> notesBefore_;
 };
 
 /// "Move Clip" to a new start (never before 0) and, when `targetTrackId` is not 0, onto

@@ -2,6 +2,7 @@
 
 #include "core/commands/CommandStack.h"
 #include "core/commands/tests/support/ProjectComparison.h"
+#include "core/project_io/ProjectDocument.h"
 
 namespace orvane::testing {
 
@@ -65,11 +66,19 @@ HistoryOutcome checkRandomHistory(Project project, const std::vector<CommandTabl
 
     for (std::size_t i = 0; i < commandCount; ++i)
         stack.redo(project);
-    collect(failures, "redone to the top",
-            projectDifferences(replayFromStart(start, bottom, recipes, replay), project));
+    const Project replayed = replayFromStart(start, bottom, recipes, replay);
+    collect(failures, "redone to the top", projectDifferences(replayed, project));
 
-    // Saved documents: once core/project_io writes projects, compare here the text written for
-    // `start` with the text written for `bottom`, and the replayed project's text with the top's.
+    // What the user would find on disk must come back too, not only what the model compares.
+    Project bottomWithStartCounters = deepCopyProject(bottom);
+    bottomWithStartCounters.nextTrackId = start.nextTrackId;
+    bottomWithStartCounters.nextClipId = start.nextClipId;
+    bottomWithStartCounters.nextSceneId = start.nextSceneId;
+    bottomWithStartCounters.nextMarkerId = start.nextMarkerId;
+    if (project_io::toJson(bottomWithStartCounters) != project_io::toJson(start))
+        failures.push_back("undone to the bottom: the saved document differs from the start's");
+    if (project_io::toJson(replayed) != project_io::toJson(project))
+        failures.push_back("redone to the top: the saved document differs from the replay's");
 
     if (outcome.drewFreshIds) return outcome;
     collect(failures, "redone to the top, no fresh ids", projectDifferences(end, project));

@@ -30,31 +30,6 @@ template <typename T> std::string show(const T &value) {
         return "(differs)";
 }
 
-bool continues(const MidiNote &head, const MidiNote &tail) {
-    return head.length > 0 && tail.length > 0 && head.start + head.length == tail.start &&
-           head.pitch == tail.pitch && head.velocity == tail.velocity &&
-           head.expression == tail.expression && head.bendCents == tail.bendCents;
-}
-
-std::vector<MidiNote> canonicalNotes(std::vector<MidiNote> notes) {
-    auto byKey = [](const MidiNote &a, const MidiNote &b) {
-        return std::tie(a.pitch, a.start, a.length, a.velocity, a.expression, a.bendCents) <
-               std::tie(b.pitch, b.start, b.length, b.velocity, b.expression, b.bendCents);
-    };
-    std::sort(notes.begin(), notes.end(), byKey);
-    for (std::size_t head = 0; head < notes.size(); ++head) {
-        for (std::size_t tail = 0; tail < notes.size(); ++tail) {
-            if (tail == head || !continues(notes[head], notes[tail])) continue;
-            notes[head].length += notes[tail].length;
-            notes.erase(notes.begin() + static_cast<std::ptrdiff_t>(tail));
-            if (tail < head) --head;
-            tail = static_cast<std::size_t>(-1); // the longer note may continue again
-        }
-    }
-    std::sort(notes.begin(), notes.end(), byKey);
-    return notes;
-}
-
 struct Comparer {
     const ComparisonRules &rules;
     std::vector<std::string> differences;
@@ -100,7 +75,7 @@ struct Comparer {
         field(path + ".warpMarkers", a.warpMarkers, b.warpMarkers);
         samples(path + ".audio", a.audio, b.audio);
         field(path + ".channels", a.channels, b.channels);
-        field(path + ".notes", canonicalNotes(a.notes), canonicalNotes(b.notes));
+        field(path + ".notes", a.notes, b.notes);
         field(path + ".sessionRow", a.sessionRow, b.sessionRow);
         field(path + ".sessionCol", a.sessionCol, b.sessionCol);
         field(path + ".launchQuantize", a.launchQuantize, b.launchQuantize);
