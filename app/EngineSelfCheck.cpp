@@ -16,7 +16,7 @@ EngineSelfCheckReport runEngineSelfCheck(double sampleRate, int32_t blockSize, i
     engine.pushRequest(RequestProducer::MainThread, Request{RequestType::play, 0, 0.0, 0.0});
 
     std::vector<float> left(static_cast<std::size_t>(blockSize)), right(left.size());
-    std::array<float*, 2> channels{left.data(), right.data()};
+    std::array<float *, 2> channels{left.data(), right.data()};
     EngineSelfCheckReport report;
     for (int32_t block = 0; block < blocks; ++block) {
         engine.processBlock(channels.data(), 2, blockSize);
@@ -33,7 +33,7 @@ EngineSelfCheckReport runEngineSelfCheck(double sampleRate, int32_t blockSize, i
     return report;
 }
 
-std::string describeSelfCheck(const EngineSelfCheckReport& report) {
+std::string describeSelfCheck(const EngineSelfCheckReport &report) {
     char text[256];
     std::snprintf(text, sizeof text,
                   "engine self-check: %s\n  sample rate  %.0f Hz\n  block size   %d frames\n"

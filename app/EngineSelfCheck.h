@@ -16,6 +16,6 @@ struct EngineSelfCheckReport {
 
 /// Prepares an engine on the default project, plays a few blocks and reports what it saw.
 EngineSelfCheckReport runEngineSelfCheck(double sampleRate, int32_t blockSize, int32_t blocks);
-std::string describeSelfCheck(const EngineSelfCheckReport& report);
+std::string describeSelfCheck(const EngineSelfCheckReport &report);
 
 } // namespace orvane

@@ -1,7 +1,14 @@
 #include "app/EngineSelfCheck.h"
+#include "app/ReferenceProjectCommand.h"
+#include "app/RenderCommand.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
 
 #ifndef HALVORA_VERSION
 #define HALVORA_VERSION "0.0.0"
@@ -9,13 +16,15 @@
 
 namespace {
 
-void printUsage() {
-    std::puts("usage: Halvora [--version] [--self-check]");
+void printUsage(std::FILE *stream) {
+    std::fputs("usage: Halvora [--version] [--self-check]\n"
+               "       Halvora render PROJECT.halvora -o OUT.wav [options]   (see render --help)\n"
+               "       Halvora render --demo -o OUT.wav [options]\n"
+               "       Halvora reference-project DIR [--tracks N] [--seconds S]\n",
+               stream);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int runShellOptions(int argc, char **argv) {
     bool showVersion = argc < 2;
     bool selfCheck = argc < 2;
     for (int i = 1; i < argc; ++i) {
@@ -23,9 +32,12 @@ int main(int argc, char** argv) {
             showVersion = true;
         } else if (std::strcmp(argv[i], "--self-check") == 0) {
             selfCheck = true;
+        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            printUsage(stdout);
+            return 0;
         } else {
             std::fprintf(stderr, "Halvora: unknown argument \"%s\"\n", argv[i]);
-            printUsage();
+            printUsage(stderr);
             return 2;
         }
     }
@@ -34,4 +46,37 @@ int main(int argc, char** argv) {
     const auto report = orvane::runEngineSelfCheck(48000.0, 512, 8);
     std::fputs(orvane::describeSelfCheck(report).c_str(), stdout);
     return report.passed ? 0 : 1;
+}
+
+/// Offline commands fault in hundreds of megabytes of media and mix buffers. On a virtual
+/// machine a 4 KiB page fault costs about as much as decoding the page, and measured on a
+/// 32-track minute the faults took three quarters of the command's time; huge pages cut
+/// them 512-fold. The C library asks for them only when told so before it starts, hence one
+/// fresh start of the same program with the tunable set. Should that fail, run as we are.
+void restartWithHugePages(char **argv) {
+    static constexpr const char *tunable = "glibc.malloc.hugetlb=1";
+    const char *current = std::getenv("GLIBC_TUNABLES");
+    if (current && std::strstr(current, "glibc.malloc.hugetlb")) return;
+    const std::string previous = current ? current : "";
+    const std::string tunables = previous.empty() ? tunable : previous + ":" + tunable;
+    if (::setenv("GLIBC_TUNABLES", tunables.c_str(), 1) != 0) return;
+    ::execv("/proc/self/exe", argv);
+    if (previous.empty())
+        ::unsetenv("GLIBC_TUNABLES");
+    else
+        ::setenv("GLIBC_TUNABLES", previous.c_str(), 1);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc >= 2) {
+        const std::string subcommand = argv[1];
+        if (subcommand == "render" || subcommand == "reference-project") restartWithHugePages(argv);
+        const std::vector<std::string> rest(argv + 2, argv + argc);
+        if (subcommand == "render") return orvane::runRenderCommand(rest, stdout, stderr);
+        if (subcommand == "reference-project")
+            return orvane::runReferenceProjectCommand(rest, stdout, stderr);
+    }
+    return runShellOptions(argc, argv);
 }

@@ -4,4 +4,4 @@ set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh release
-build/release/app/Halvora --version --self-check
+build/release/app/Halvora render --demo -o build/release/demo.wav

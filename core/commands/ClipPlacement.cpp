@@ -24,16 +24,4 @@ void moveClipWithinTrack(Track &track, uint64_t clipId, std::size_t index) {
     insertClipAt(track, std::move(clip), index);
 }
 
-int64_t saturatingAdd(int64_t a, int64_t b) {
-    int64_t sum = 0;
-    if (!__builtin_add_overflow(a, b, &sum)) return sum;
-    return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
-}
-
-int64_t saturatingSubtract(int64_t a, int64_t b) {
-    int64_t difference = 0;
-    if (!__builtin_sub_overflow(a, b, &difference)) return difference;
-    return b < 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
-}
-
 } // namespace orvane

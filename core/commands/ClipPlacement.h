@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/model/Project.h"
+#include "core/model/SaturatingMath.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -18,9 +19,5 @@ void insertClipAt(Track &track, std::shared_ptr<Clip> clip, std::size_t index);
 
 /// Moves a clip already held by `track` to `index` (or to the end when the list is shorter).
 void moveClipWithinTrack(Track &track, uint64_t clipId, std::size_t index);
-
-/// Sum of two timeline values that saturates instead of overflowing on damaged input.
-int64_t saturatingAdd(int64_t a, int64_t b);
-int64_t saturatingSubtract(int64_t a, int64_t b);
 
 } // namespace orvane

@@ -88,7 +88,7 @@ void addAudioClip(const Clip& clip, float* left, float* right, int32_t frames, i
     const int64_t span = clip.length >= 1 ? clip.length : frameCount;
     if (span < 1) return;
     const int64_t begin = std::max(position, clip.arrangeStart);
-    const int64_t end = std::min(position + frames, clip.arrangeStart + span);
+    const int64_t end = std::min(position + frames, saturatingAdd(clip.arrangeStart, span));
     if (begin >= end || frameCount < 1) return;
     // The warp map is the same for every frame of the block: build it once.
     const ClipWarpTable warp = buildClipWarpTable(clip);
@@ -121,9 +121,9 @@ void Engine::addMidiClipRt(const GraphSnapshot& snapshot, const Clip& clip,
     const double rate = snapshot.sampleRate > 0.0 ? snapshot.sampleRate : 48000.0;
     const int64_t blockEnd = position + frames;
     for (const MidiNote& note : clip.notes) {
-        const int64_t noteStart = clip.arrangeStart + note.start;
+        const int64_t noteStart = saturatingAdd(clip.arrangeStart, note.start);
         const int64_t begin = std::max(position, noteStart);
-        const int64_t end = std::min(blockEnd, noteStart + note.length);
+        const int64_t end = std::min(blockEnd, saturatingAdd(noteStart, note.length));
         if (begin >= end) continue;
         float scale = 1.0f;
         if (map) {
@@ -181,7 +181,8 @@ void Engine::produceArrangementSourceRt(const GraphSnapshot& snapshot, const Tra
         map = &snapshot.expressionMaps[static_cast<std::size_t>(track.expressionMapIndex)];
     for (const auto& clip : track.clips) {
         if (clip->kind != ClipKind::Midi || clip->isSessionClip()) continue;
-        if (clip->arrangeStart >= position + frames || clip->arrangeStart + clip->length <= position)
+        if (clip->arrangeStart >= position + frames ||
+            saturatingAdd(clip->arrangeStart, clip->length) <= position)
             continue;
         addMidiClipRt(snapshot, *clip, map, left, right, frames, position);
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/model/Project.h"
+#include "core/model/SaturatingMath.h"
 
 #include <array>
 #include <cstddef>

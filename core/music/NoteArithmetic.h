@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/model/SaturatingMath.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -27,11 +29,7 @@ constexpr int32_t clampToMidi(int64_t pitch) {
     return static_cast<int32_t>(std::clamp<int64_t>(pitch, 0, 127));
 }
 
-constexpr int64_t saturatingAdd(int64_t a, int64_t b) {
-    int64_t sum = 0;
-    if (!__builtin_add_overflow(a, b, &sum)) return sum;
-    return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
-}
+using ::orvane::saturatingAdd;
 
 constexpr int64_t saturatingMultiply(int64_t a, int64_t b) {
     int64_t product = 0;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 using namespace orvane;
 using namespace orvane::testing;
@@ -353,4 +354,25 @@ TEST(ArrangementAudio, UnwarpedClipsSoundTheSameAsAnIdentityWarp) {
         ASSERT_EQ(direct[1][i], general[1][i]) << i;
     }
     EXPECT_NE(direct[0][500], 0.0f);
+}
+
+TEST(ArrangementLimits, PositionsFromADamagedDocumentNeitherOverflowNorSound) {
+    RenderRig rig;
+    constexpr int64_t far = std::numeric_limits<int64_t>::max();
+    auto keys = rig.addTrack(TrackType::Midi);
+    auto audio = rig.addTrack(TrackType::Audio);
+    auto clip = rig.addConstantClip(audio, 64, 1.0f, 1.0f);
+    rig.edit([&](Project& project) {
+        auto midi = project.addClip(keys->id, ClipKind::Midi);
+        midi->arrangeStart = far - 10;
+        midi->length = far;
+        midi->notes.push_back(MidiNote{60, 1.0f, far, far});
+        midi->notes.push_back(MidiNote{61, 1.0f, -far, far});
+        clip->arrangeStart = far - 5;
+        clip->length = far;
+    });
+    auto out = rig.play(0);
+    for (float sample : out[0]) ASSERT_EQ(sample, 0.0f);
+    out = rig.play(far - 4096, 2);
+    for (float sample : out[0]) ASSERT_TRUE(std::isfinite(sample));
 }

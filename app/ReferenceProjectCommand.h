@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace orvane {
+
+/// `Halvora reference-project DIR [--tracks N] [--seconds S]`: writes the reference session
+/// (N audio tracks, 16 MIDI tracks, two returns, master chain) as a project folder with its
+/// media. Returns the exit status: 0 written, 1 the folder cannot be written, 2 bad arguments.
+int runReferenceProjectCommand(const std::vector<std::string> &arguments, std::FILE *output,
+                               std::FILE *errors);
+
+const char *referenceProjectHelp();
+
+} // namespace orvane

@@ -1,0 +1,513 @@
+#include "app/RenderCommand.h"
+
+#include "app/DocumentOperations.h"
+#include "core/audiofile/AudioFile.h"
+#include "core/engine/Engine.h"
+#include "core/project_io/ProjectDocument.h"
+#include "core/project_io/ProjectFolder.h"
+#include "device/OfflineRender.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <system_error>
+
+#include <unistd.h>
+
+namespace orvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double demoSampleRate = 48000.0;
+// Outside this range the stock processors' filters are not designed to work, and a damaged
+// document could ask for billions of frames a second.
+constexpr double lowestSampleRate = 1000.0;
+constexpr double highestSampleRate = 768000.0;
+constexpr int32_t renderBlockSize = offlineRenderMaxBlock;
+constexpr int progressBarWidth = 40;
+
+template <typename Number> bool parseWhole(const std::string &text, Number &value) {
+    const char *end = text.data() + text.size();
+    const auto [stop, fault] = std::from_chars(text.data(), end, value);
+    return fault == std::errc{} && stop == end && !text.empty();
+}
+
+bool needsValue(const std::vector<std::string> &arguments, std::size_t index, std::string &error) {
+    if (index + 1 < arguments.size()) return true;
+    error = "option " + arguments[index] + " needs a value";
+    return false;
+}
+
+bool parseSampleCount(const std::string &option, const std::string &text, int64_t &value,
+                      std::string &error) {
+    if (parseWhole(text, value) && value >= 0) return true;
+    error = option + " takes a whole number of samples, not \"" + text + "\"";
+    return false;
+}
+
+bool parseOption(const std::vector<std::string> &arguments, std::size_t &index,
+                 RenderCommandOptions &options, std::string &error) {
+    const std::string &option = arguments[index];
+    if (option == "--demo") {
+        options.demo = true;
+    } else if (option == "--quiet") {
+        options.quiet = true;
+    } else if (option == "--help" || option == "-h") {
+        options.help = true;
+    } else if (option == "-o" || option == "--output") {
+        if (!needsValue(arguments, index, error)) return false;
+        options.outputPath = arguments[++index];
+    } else if (option == "--start" || option == "--length") {
+        if (!needsValue(arguments, index, error)) return false;
+        int64_t value = 0;
+        if (!parseSampleCount(option, arguments[++index], value, error)) return false;
+        (option == "--start" ? options.start : options.length) = value;
+    } else if (option == "--track") {
+        if (!needsValue(arguments, index, error)) return false;
+        const std::string &text = arguments[++index];
+        if (!parseWhole(text, options.trackId) || options.trackId == 0) {
+            error = "--track takes a track id (a whole number above 0), not \"" + text + "\"";
+            return false;
+        }
+    } else if (option == "--channels") {
+        if (!needsValue(arguments, index, error)) return false;
+        const std::string &text = arguments[++index];
+        if (text != "1" && text != "2") {
+            error = "--channels takes 1 or 2, not \"" + text + "\"";
+            return false;
+        }
+        options.channels = text == "1" ? 1 : 2;
+    } else {
+        error = "unknown option \"" + option + "\"";
+        return false;
+    }
+    return true;
+}
+
+void printLine(std::FILE *stream, const std::string &text) {
+    std::fputs(text.c_str(), stream);
+    std::fputc('\n', stream);
+}
+
+/// The parse error is not passed on by the loader, so read the text again to tell the user
+/// what is wrong with it.
+std::string describeUnloadableDocument(const fs::path &document) {
+    std::ifstream file(document, std::ios::binary);
+    if (!file) return "cannot read \"" + document.string() + "\"";
+    std::ostringstream text;
+    text << file.rdbuf();
+    std::string parseError;
+    if (!project_io::fromJson(text.str(), &parseError))
+        return "\"" + document.string() + "\" does not parse: " + parseError;
+    return "cannot load \"" + document.string() + "\"";
+}
+
+bool checkProjectFolder(const std::string &folder, std::string &error) {
+    std::error_code fault;
+    if (!fs::exists(folder, fault)) {
+        error = "no project folder at \"" + folder + "\"";
+        return false;
+    }
+    if (!fs::is_directory(folder, fault)) {
+        error = "\"" + folder + "\" is not a project folder";
+        return false;
+    }
+    if (!fs::is_regular_file(fs::path(folder) / "project.json", fault)) {
+        error = "no project.json in \"" + folder + "\"";
+        return false;
+    }
+    return true;
+}
+
+/// Clips whose media could not be loaded play silence; the user learns which ones.
+void warnAboutUnloadedMedia(const Project &project,
+                            const std::vector<project_io::MissingMediaEntry> &missing,
+                            std::FILE *errors) {
+    std::set<uint64_t> missingClips;
+    for (const auto &entry : missing)
+        missingClips.insert(entry.clipId);
+    for (const auto &track : project.tracks) {
+        if (!track) continue;
+        for (const auto &clip : track->clips) {
+            if (!clip || clip->kind != ClipKind::Audio || clip->audioFile.empty()) continue;
+            if (clip->audio && !clip->audio->empty()) continue;
+            const char *reason = missingClips.count(clip->id) ? "missing" : "unreadable";
+            printLine(errors, "Halvora render: warning: media file \"" + clip->audioFile +
+                                  "\" of clip " + std::to_string(clip->id) + " is " + reason +
+                                  "; the clip renders as silence");
+        }
+    }
+}
+
+std::optional<Project> loadProjectForRender(const std::string &folder, std::FILE *errors,
+                                            std::string &error) {
+    if (!checkProjectFolder(folder, error)) return std::nullopt;
+    std::optional<Project> project = project_io::loadProject(folder);
+    if (!project) {
+        error = describeUnloadableDocument(fs::path(folder) / "project.json");
+        return std::nullopt;
+    }
+    const auto missing = project_io::findMissingMedia(*project);
+    project_io::hydrateProjectMedia(*project);
+    warnAboutUnloadedMedia(*project, missing, errors);
+    return project;
+}
+
+bool checkSampleRate(double sampleRate, std::string &error) {
+    if (std::isfinite(sampleRate) && sampleRate >= lowestSampleRate &&
+        sampleRate <= highestSampleRate)
+        return true;
+    std::ostringstream text;
+    text << "the project's sample rate " << sampleRate << " is not usable (expected "
+         << lowestSampleRate << " to " << highestSampleRate << " Hz)";
+    error = text.str();
+    return false;
+}
+
+/// Positions and lengths are added together while rendering (a clip's start, a note's
+/// start within it, its length). Held below 2^61 samples, some 1.5 million years, no such
+/// sum can overflow, so anything beyond is damage and refused before it reaches the engine.
+constexpr int64_t timelineLimit = int64_t{1} << 61;
+
+bool withinTimeline(int64_t value) { return value > -timelineLimit && value < timelineLimit; }
+
+bool pointsWithinTimeline(const std::vector<AutomationPoint> &points) {
+    return std::all_of(points.begin(), points.end(),
+                       [](const AutomationPoint &point) { return withinTimeline(point.t); });
+}
+
+bool clipWithinTimeline(const Clip &clip) {
+    for (const int64_t value : {clip.arrangeStart, clip.length, clip.sourceOffset, clip.loopLength,
+                                clip.fadeIn, clip.fadeOut})
+        if (!withinTimeline(value)) return false;
+    for (const auto &note : clip.notes)
+        if (!withinTimeline(note.start) || !withinTimeline(note.length)) return false;
+    for (const auto &marker : clip.warpMarkers)
+        if (!withinTimeline(marker.dest) || !withinTimeline(marker.source)) return false;
+    return pointsWithinTimeline(clip.gainEnvelope);
+}
+
+bool trackWithinTimeline(const Track &track) {
+    if (!pointsWithinTimeline(track.volumeAutomation) ||
+        !pointsWithinTimeline(track.panAutomation) || !pointsWithinTimeline(track.muteAutomation))
+        return false;
+    for (const auto &lane : track.automationClips)
+        if (!withinTimeline(lane.start) || !withinTimeline(lane.length) ||
+            !pointsWithinTimeline(lane.points))
+            return false;
+    for (const auto &insert : track.inserts)
+        if (!pointsWithinTimeline(insert.paramAutomation)) return false;
+    return true;
+}
+
+bool checkTimelineRange(const Project &project, std::string &error) {
+    for (const auto &track : project.tracks) {
+        if (!track) continue;
+        if (!trackWithinTimeline(*track)) {
+            error = "track " + std::to_string(track->id) +
+                    " has automation beyond the end of the timeline";
+            return false;
+        }
+        for (const auto &clip : track->clips) {
+            if (clip && !clipWithinTimeline(*clip)) {
+                error = "clip " + std::to_string(clip->id) + " on track " +
+                        std::to_string(track->id) +
+                        " has a position or length beyond the end of the timeline";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+/// A 16-bit WAV file counts its data in 32 bits, and the writer takes an int frame count.
+int64_t largestWavFrames(int32_t channels) {
+    const int64_t byData = (int64_t{std::numeric_limits<uint32_t>::max()} - 36) / (2 * channels);
+    return std::min<int64_t>(byData, std::numeric_limits<int>::max());
+}
+
+struct RenderSpan {
+    int64_t start = 0;
+    int64_t frames = 0;
+};
+
+std::optional<RenderSpan> resolveSpan(const RenderCommandOptions &options, const Project &project,
+                                      std::string &error) {
+    const int64_t songEnd = arrangementExportLength(project);
+    RenderSpan span{options.start.value_or(0), 0};
+    if (options.length) {
+        span.frames = *options.length;
+    } else if (span.start < songEnd) {
+        span.frames = songEnd - span.start;
+    } else {
+        error = "--start " + std::to_string(span.start) +
+                " lies beyond the end of the arrangement (" + std::to_string(songEnd) +
+                " samples); give --length as well";
+        return std::nullopt;
+    }
+    if (span.frames < 1) {
+        error = "--length must be at least 1 sample";
+        return std::nullopt;
+    }
+    const int64_t limit = largestWavFrames(options.channels);
+    if (span.frames > limit) {
+        error = "the render would be " + std::to_string(span.frames) +
+                " frames long, more than a 16-bit WAV file holds (" + std::to_string(limit) +
+                " frames of " + std::to_string(options.channels) + " channels)";
+        return std::nullopt;
+    }
+    if (span.start > std::numeric_limits<int64_t>::max() - span.frames) {
+        error = "--start and --length run past the end of the timeline";
+        return std::nullopt;
+    }
+    return span;
+}
+
+bool checkOutputPath(const std::string &path, std::string &error) {
+    if (path.empty()) {
+        error = "no output file: give -o OUT.wav";
+        return false;
+    }
+    std::error_code fault;
+    if (fs::is_directory(path, fault)) {
+        error = "cannot write \"" + path + "\": it is a folder";
+        return false;
+    }
+    const fs::path parent = fs::path(path).parent_path();
+    const std::string folder = parent.empty() ? "." : parent.string();
+    if (!fs::is_directory(folder, fault)) {
+        error = "cannot write \"" + path + "\": no folder \"" + folder + "\"";
+        return false;
+    }
+    if (::access(folder.c_str(), W_OK) != 0) {
+        error = "cannot write \"" + path + "\": the folder \"" + folder + "\" is not writable";
+        return false;
+    }
+    return true;
+}
+
+/// Written beside the target and renamed over it, so that a write that fails halfway never
+/// destroys a file the user already had under that name.
+bool writeOutput(const std::string &path, const std::vector<float> &samples, int64_t frames,
+                 int32_t channels, double sampleRate, std::string &error) {
+    const std::string partial = path + ".partial";
+    std::error_code fault;
+    if (!exportWav(partial, samples.data(), static_cast<int>(frames), channels, sampleRate)) {
+        fs::remove(partial, fault);
+        error = "cannot write \"" + path + "\"";
+        return false;
+    }
+    fs::rename(partial, path, fault);
+    if (fault) {
+        fs::remove(partial, fault);
+        error = "cannot write \"" + path + "\": " + fault.message();
+        return false;
+    }
+    return true;
+}
+
+class ProgressBar {
+  public:
+    explicit ProgressBar(std::FILE *stream) : stream(stream) {}
+    void show(int64_t done, int64_t total) {
+        const int percent = static_cast<int>(done * 100 / std::max<int64_t>(total, 1));
+        if (percent == shownPercent) return;
+        shownPercent = percent;
+        const int filled = percent * progressBarWidth / 100;
+        std::string bar(static_cast<std::size_t>(filled), '#');
+        bar.resize(progressBarWidth, '.');
+        std::fprintf(stream, "\rrendering [%s] %3d%%", bar.c_str(), percent);
+        std::fflush(stream);
+    }
+    void finish() {
+        if (shownPercent >= 0) std::fputc('\n', stream);
+    }
+
+  private:
+    std::FILE *stream;
+    int shownPercent = -1;
+};
+
+bool renderProject(Project project, const RenderCommandOptions &options, const RenderSpan &span,
+                   std::vector<float> &samples, std::FILE *errors, std::string &error) {
+    const double sampleRate = project.sampleRate;
+    Engine engine;
+    engine.replaceProject(std::move(project));
+    {
+        std::lock_guard lock(engine.projectMutex);
+        // Opening a project gives it its returns; the render must sound like playback.
+        HVEnsureReturnTracks(engine.project);
+    }
+    engine.prepareToPlay(sampleRate, renderBlockSize);
+
+    const bool showProgress = !options.quiet && ::isatty(::fileno(errors)) == 1;
+    ProgressBar bar(errors);
+    OfflineRenderProgress progress;
+    if (showProgress) progress = [&bar](int64_t done, int64_t total) { bar.show(done, total); };
+    const bool rendered = options.trackId != 0
+                              ? renderTrackMixdown(engine, options.trackId, samples, span.start,
+                                                   span.frames, options.channels, &error, progress)
+                              : renderMixdown(engine, samples, span.start, span.frames,
+                                              options.channels, &error, progress);
+    bar.finish();
+    return rendered;
+}
+
+bool checkTrack(const Project &project, uint64_t trackId, std::string &error) {
+    if (trackId == 0 || project.findTrack(trackId)) return true;
+    error = "no track with id " + std::to_string(trackId) + " in the project";
+    return false;
+}
+
+int fail(std::FILE *errors, const std::string &error, int status) {
+    printLine(errors, "Halvora render: " + error);
+    return status;
+}
+
+std::string decibels(double level) {
+    if (!(level > 0.0)) return "-inf";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", 20.0 * std::log10(level));
+    return text;
+}
+
+} // namespace
+
+bool parseRenderArguments(const std::vector<std::string> &arguments, RenderCommandOptions &options,
+                          std::string &error) {
+    options = {};
+    for (std::size_t index = 0; index < arguments.size(); ++index) {
+        const std::string &argument = arguments[index];
+        if (argument.size() > 1 && argument[0] == '-') {
+            if (!parseOption(arguments, index, options, error)) return false;
+        } else if (options.projectFolder.empty()) {
+            options.projectFolder = argument;
+        } else {
+            error = "more than one project folder given (\"" + options.projectFolder + "\" and \"" +
+                    argument + "\")";
+            return false;
+        }
+    }
+    if (options.help) return true;
+    if (options.demo && !options.projectFolder.empty()) {
+        error = "give either a project folder or --demo, not both";
+        return false;
+    }
+    if (!options.demo && options.projectFolder.empty()) {
+        error = "no project folder given (or --demo for the built-in project)";
+        return false;
+    }
+    if (options.outputPath.empty()) {
+        error = "no output file: give -o OUT.wav";
+        return false;
+    }
+    return true;
+}
+
+RenderSummary summariseRender(const std::vector<float> &samples, int32_t channels,
+                              double sampleRate) {
+    RenderSummary summary;
+    summary.channels = std::max(channels, 1);
+    summary.sampleRate = sampleRate;
+    const auto width = static_cast<std::size_t>(summary.channels);
+    summary.frames = static_cast<int64_t>(samples.size() / width);
+    double sumOfSquares = 0.0;
+    for (std::size_t frame = 0; frame < samples.size() / width; ++frame) {
+        const float *at = samples.data() + frame * width;
+        const double mid = width == 1 ? at[0] : (static_cast<double>(at[0]) + at[1]) / 2.0;
+        sumOfSquares += mid * mid;
+        for (std::size_t channel = 0; channel < width; ++channel)
+            summary.peak = std::max(summary.peak, std::abs(at[channel]));
+    }
+    if (summary.frames > 0) summary.meanSquare = sumOfSquares / static_cast<double>(summary.frames);
+    return summary;
+}
+
+std::string describeRenderSummary(const RenderSummary &summary, const std::string &outputPath) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f",
+                  summary.sampleRate > 0.0 ? summary.frames / summary.sampleRate : 0.0);
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.0f", summary.sampleRate);
+    return "rendered " + std::to_string(summary.frames) + " frames (" + seconds + " s at " + rate +
+           " Hz, " + std::to_string(summary.channels) + " channel" +
+           (summary.channels == 1 ? "" : "s") + ") to \"" + outputPath + "\": peak " +
+           decibels(summary.peak) + " dBFS, loudness " + decibels(std::sqrt(summary.meanSquare)) +
+           " dBFS RMS";
+}
+
+int runRenderCommand(const std::vector<std::string> &arguments, std::FILE *output,
+                     std::FILE *errors) {
+    RenderCommandOptions options;
+    std::string error;
+    if (!parseRenderArguments(arguments, options, error)) {
+        printLine(errors, "Halvora render: " + error);
+        return fail(errors, "see \"Halvora render --help\"", 2);
+    }
+    if (options.help) {
+        std::fputs(renderCommandHelp(), output);
+        return 0;
+    }
+    if (!checkOutputPath(options.outputPath, error)) return fail(errors, error, 1);
+
+    std::optional<Project> project =
+        options.demo ? std::optional<Project>(buildStartupProject(demoSampleRate))
+                     : loadProjectForRender(options.projectFolder, errors, error);
+    if (!project) return fail(errors, error, 1);
+    const double sampleRate = project->sampleRate;
+    if (!checkSampleRate(sampleRate, error) || !checkTimelineRange(*project, error) ||
+        !checkTrack(*project, options.trackId, error))
+        return fail(errors, error, 1);
+    const std::optional<RenderSpan> span = resolveSpan(options, *project, error);
+    if (!span) return fail(errors, error, 1);
+
+    std::vector<float> samples;
+    if (!renderProject(std::move(*project), options, *span, samples, errors, error))
+        return fail(errors, error, 1);
+    if (!writeOutput(options.outputPath, samples, span->frames, options.channels, sampleRate,
+                     error))
+        return fail(errors, error, 1);
+    if (!options.quiet)
+        printLine(output,
+                  describeRenderSummary(summariseRender(samples, options.channels, sampleRate),
+                                        options.outputPath));
+    return 0;
+}
+
+const char *renderCommandHelp() {
+    return R"(usage: Halvora render PROJECT.halvora -o OUT.wav [options]
+       Halvora render --demo -o OUT.wav [options]
+
+Renders the arrangement of a project folder offline into a 16-bit WAV file at the
+project's sample rate: the same mixdown an export gives, without the metronome and
+without wrapping at the cycle end.
+
+  PROJECT.halvora    a project folder holding "project.json" and its "media" folder;
+                     media files that are missing are listed as warnings and render
+                     as silence
+  --demo             render the built-in start-up project instead (no input files)
+  -o, --output OUT   the WAV file to write (replaced only once the render succeeded)
+  --start SAMPLES    first sample to render (default 0)
+  --length SAMPLES   number of frames to render (default: from --start to the end of
+                     the song: its last clip or four bars, whichever is later, plus one
+                     beat)
+  --track TRACK_ID   render that track alone, as if it were the only one soloed
+  --channels 1|2     stereo (default) or the left side only
+  --quiet            no progress bar and no summary line
+  -h, --help         this text
+
+A progress bar is drawn on standard error when it is a terminal. On success one
+summary line goes to standard output: frames, duration, peak and loudness.
+Exit status: 0 rendered, 1 the project or output cannot be used, 2 bad arguments.
+)";
+}
+
+} // namespace orvane

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvane {
+
+struct RenderCommandOptions {
+    std::string projectFolder; // empty with `demo`
+    bool demo = false;
+    std::string outputPath;
+    std::optional<int64_t> start;
+    std::optional<int64_t> length;
+    uint64_t trackId = 0; // 0 renders the whole mix
+    int32_t channels = 2;
+    bool quiet = false;
+    bool help = false;
+};
+
+/// What the summary line tells about a finished render.
+struct RenderSummary {
+    int64_t frames = 0;
+    int32_t channels = 2;
+    double sampleRate = 48000.0;
+    float peak = 0.0f;
+    /// Mean square of the mid signal (left and right averaged), as the master meter sees it.
+    double meanSquare = 0.0;
+};
+
+/// Reads the arguments after "render". False with `error` set for anything it does not
+/// understand, so that a mistyped option never renders something the user did not ask for.
+bool parseRenderArguments(const std::vector<std::string> &arguments, RenderCommandOptions &options,
+                          std::string &error);
+
+RenderSummary summariseRender(const std::vector<float> &samples, int32_t channels,
+                              double sampleRate);
+std::string describeRenderSummary(const RenderSummary &summary, const std::string &outputPath);
+
+/// The whole command: load (or build the demo), hydrate, render, write. Progress, warnings
+/// and errors go to `errors`, the summary line to `output`. Returns the exit status: 0 on
+/// success, 1 when the input cannot be rendered or written, 2 for a usage error.
+int runRenderCommand(const std::vector<std::string> &arguments, std::FILE *output,
+                     std::FILE *errors);
+
+const char *renderCommandHelp();
+
+} // namespace orvane

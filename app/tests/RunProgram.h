@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace orvane::testing {
+
+struct ProgramRun {
+    int exitStatus = -1; // -1 when the program did not exit normally
+    int signal = 0;      // the signal that ended it, if any
+    std::string output;  // standard output
+    std::string errors;  // standard error
+};
+
+/// Runs the built `Halvora` with `arguments` (no shell involved) and waits for it.
+ProgramRun runHalvora(const std::vector<std::string> &arguments,
+                      const std::filesystem::path &scratchFolder);
+
+/// A fresh empty folder for one test under the test's temporary folder.
+std::filesystem::path makeScratchFolder(const std::string &name);
+
+/// The raw 16-bit samples and the header fields of a WAV file the program wrote.
+struct WrittenWav {
+    bool valid = false;
+    int32_t channels = 0;
+    uint32_t sampleRate = 0;
+    std::vector<int16_t> samples;
+};
+WrittenWav readWrittenWav(const std::filesystem::path &path);
+
+} // namespace orvane::testing

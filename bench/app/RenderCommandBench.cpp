@@ -1,0 +1,230 @@
+#include "app/DocumentOperations.h"
+#include "core/audiofile/AudioFile.h"
+#include "core/engine/reference/ReferenceSession.h"
+#include "core/project_io/ProjectFolder.h"
+#include "device/OfflineRender.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <numbers>
+#include <optional>
+
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+
+extern char **environ;
+
+#include <unistd.h>
+
+using namespace orvane;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double sampleRate = 48000.0;
+constexpr double songSeconds = 60.0;
+
+/// Project folders written once per run and removed at exit; writing them is not measured.
+struct BenchFolders {
+    fs::path root =
+        fs::temp_directory_path() / ("halvora_render_bench_" + std::to_string(::getpid()));
+    BenchFolders() { fs::create_directories(root); }
+    ~BenchFolders() {
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+};
+
+BenchFolders &folders() {
+    static BenchFolders instance;
+    return instance;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point started) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+}
+
+/// User and system time of the process: other builds on a shared machine inflate wall time,
+/// while page faults of fresh buffers show up as system time and are part of the cost.
+double processCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+struct Timed {
+    double wall = 0.0;
+    double cpu = 0.0;
+};
+
+template <typename Work> Timed timed(Work work) {
+    const auto started = std::chrono::steady_clock::now();
+    const double cpuStarted = processCpuSeconds();
+    work();
+    return {secondsSince(started), processCpuSeconds() - cpuStarted};
+}
+
+/// CPU time of the children that have ended, user and system.
+double childrenCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    const auto seconds = [](const timeval &time) {
+        return static_cast<double>(time.tv_sec) + 1e-6 * static_cast<double>(time.tv_usec);
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+/// The whole command as a user runs it, in its own process: load, hydrate, render, write.
+Timed runCommandOnce(const fs::path &project, const fs::path &output) {
+    std::vector<std::string> words{HALVORA_EXECUTABLE, "render", project.string(), "-o",
+                                   output.string(),    "--quiet"};
+    std::vector<char *> argv;
+    for (auto &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const double cpuBefore = childrenCpuSeconds();
+    const auto started = std::chrono::steady_clock::now();
+    pid_t child = 0;
+    int status = -1;
+    if (posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) == 0)
+        waitpid(child, &status, 0);
+    const double wall = secondsSince(started);
+    if (status != 0) std::fprintf(stderr, "render failed with status %d\n", status);
+    return {wall, childrenCpuSeconds() - cpuBefore};
+}
+
+fs::path referenceFolder() {
+    const fs::path folder = folders().root / "reference.halvora";
+    if (!fs::exists(folder / "project.json")) {
+        ReferenceSessionOptions options;
+        options.seconds = songSeconds;
+        Project project = buildReferenceSession(options);
+        project_io::saveProject(project, folder.string(), false);
+    }
+    return folder;
+}
+
+std::shared_ptr<std::vector<float>> stereoMaterial(int32_t index, int64_t frames) {
+    auto samples = std::make_shared<std::vector<float>>(static_cast<std::size_t>(frames) * 2);
+    const double frequency = 80.0 * std::pow(2.0, index / 12.0);
+    for (int64_t frame = 0; frame < frames; ++frame) {
+        const double phase = 2.0 * std::numbers::pi * frequency * frame / sampleRate;
+        (*samples)[2 * frame] = static_cast<float>(0.2 * std::sin(phase));
+        (*samples)[2 * frame + 1] = static_cast<float>(0.2 * std::sin(1.003 * phase));
+    }
+    return samples;
+}
+
+/// 32 tracks, each one 60-second stereo clip with its own gain and pan, channel EQ off or
+/// with four enabled bands, no master processing: the mixing workload alone.
+fs::path mixingFolder(int32_t eqBands) {
+    const fs::path folder = folders().root / ("mix_eq" + std::to_string(eqBands) + ".halvora");
+    if (fs::exists(folder / "project.json")) return folder;
+    Project project;
+    project.sampleRate = sampleRate;
+    project.masterEq.enabled = false;
+    project.mastering.enabled = false;
+    const auto frames = static_cast<int64_t>(songSeconds * sampleRate);
+    for (int32_t index = 0; index < 32; ++index) {
+        auto track = project.addTrack(TrackType::Audio, "Track " + std::to_string(index + 1));
+        track->gain = 0.5f + 0.01f * index;
+        track->pan = static_cast<float>(index % 9 - 4) / 5.0f;
+        track->eq.enabled = eqBands > 0;
+        for (std::size_t band = 0; band < track->eq.bands.size(); ++band) {
+            track->eq.bands[band].enabled = static_cast<int32_t>(band) < eqBands;
+            track->eq.bands[band].gainDb = band % 2 == 0 ? 3.0f : -2.0f;
+        }
+        auto clip = project.addClip(track->id, ClipKind::Audio);
+        clip->audio = stereoMaterial(index, frames);
+        clip->channels = 2;
+        clip->length = frames;
+    }
+    HVEnsureReturnTracks(project);
+    project_io::saveProject(project, folder.string(), false);
+    return folder;
+}
+
+void reportRealTime(benchmark::State &state, Timed spent, double audioSeconds) {
+    state.SetIterationTime(spent.wall);
+    state.counters["realtime_factor"] = audioSeconds / spent.wall;
+    state.counters["cpu_realtime_factor"] = audioSeconds / spent.cpu;
+}
+
+/// Baseline of the same run: the reference session rendered in memory, nothing loaded or
+/// written.
+void referenceInProcess(benchmark::State &state) {
+    ReferenceSessionOptions options;
+    options.seconds = songSeconds;
+    Engine engine;
+    engine.replaceProject(buildReferenceSession(options));
+    engine.prepareToPlay(sampleRate, 512);
+    const auto frames = static_cast<int64_t>(songSeconds * sampleRate);
+    for (auto _ : state) {
+        std::vector<float> out;
+        reportRealTime(state, timed([&] { renderMixdown(engine, out, 0, frames, 2); }),
+                       songSeconds);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(referenceInProcess)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+
+void referenceCommand(benchmark::State &state) {
+    const fs::path folder = referenceFolder();
+    const fs::path output = folders().root / "reference.wav";
+    for (auto _ : state)
+        reportRealTime(state, runCommandOnce(folder, output), songSeconds + 0.5);
+}
+BENCHMARK(referenceCommand)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+
+void mixingCommand(benchmark::State &state) {
+    const auto bands = static_cast<int32_t>(state.range(0));
+    const fs::path folder = mixingFolder(bands);
+    const fs::path output = folders().root / "mix.wav";
+    for (auto _ : state)
+        reportRealTime(state, runCommandOnce(folder, output), songSeconds + 0.5);
+    state.SetLabel(bands == 0 ? "32 tracks, channel EQ off" : "32 tracks, 4 EQ bands each");
+}
+BENCHMARK(mixingCommand)->Arg(0)->Arg(4)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(3);
+
+/// Where the command's time goes, phase by phase, on the mixing project without EQ: each
+/// counter is the share of the whole in percent.
+void mixingCommandPhases(benchmark::State &state) {
+    const fs::path folder = mixingFolder(0);
+    const fs::path output = folders().root / "phases.wav";
+    const auto frames = static_cast<int64_t>((songSeconds + 0.5) * sampleRate);
+    for (auto _ : state) {
+        std::optional<Project> project;
+        const Timed load = timed([&] {
+            project = project_io::loadProject(folder.string());
+            project_io::hydrateProjectMedia(*project);
+        });
+        Engine engine;
+        std::vector<float> out;
+        const Timed render = timed([&] {
+            engine.replaceProject(std::move(*project));
+            engine.prepareToPlay(sampleRate, 512);
+            renderMixdown(engine, out, 0, frames, 2);
+        });
+        const Timed write = timed([&] {
+            exportWav(output.string(), out.data(), static_cast<int>(frames), 2, sampleRate);
+        });
+        const double wall = load.wall + render.wall + write.wall;
+        const double cpu = load.cpu + render.cpu + write.cpu;
+        state.SetIterationTime(wall);
+        state.counters["load_pct"] = 100.0 * load.cpu / cpu;
+        state.counters["render_pct"] = 100.0 * render.cpu / cpu;
+        state.counters["write_pct"] = 100.0 * write.cpu / cpu;
+        state.counters["cpu_realtime_factor"] = (songSeconds + 0.5) / cpu;
+    }
+}
+BENCHMARK(mixingCommandPhases)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(3);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,156 @@
+#include "device/OfflineRender.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <mutex>
+#include <new>
+#include <utility>
+
+namespace orvane {
+
+namespace {
+
+void setError(std::string *error, std::string text) {
+    if (error) *error = std::move(text);
+}
+
+struct TransportState {
+    int64_t playhead = 0;
+    bool playing = false;
+    bool recording = false;
+    double tempo = 120.0;
+};
+
+TransportState captureTransport(const Engine &engine) {
+    return {engine.playhead.load(), engine.playing.load(), engine.recording.load(),
+            engine.tempo.load()};
+}
+
+void restoreTransport(Engine &engine, const TransportState &state) {
+    engine.playhead.store(state.playhead);
+    engine.playing.store(state.playing);
+    engine.recording.store(state.recording);
+    engine.tempo.store(state.tempo);
+}
+
+bool checkRenderArguments(int64_t start, int64_t frames, int32_t channels, std::string *error) {
+    if (channels < 1 || channels > 2) {
+        setError(error, "channels must be 1 or 2");
+        return false;
+    }
+    if (frames < 1) {
+        setError(error, "nothing to render: the length must be at least one frame");
+        return false;
+    }
+    if (start < 0) {
+        setError(error, "the render cannot start before sample 0");
+        return false;
+    }
+    if (frames > std::numeric_limits<int64_t>::max() - start ||
+        static_cast<uint64_t>(frames) > std::vector<float>().max_size() / 2) {
+        setError(error, "the render length is too large");
+        return false;
+    }
+    return true;
+}
+
+bool allocateOutput(std::vector<float> &out, int64_t frames, int32_t channels, std::string *error) {
+    try {
+        out.assign(static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels), 0.0f);
+        return true;
+    } catch (const std::bad_alloc &) {
+        out.clear();
+        setError(error, "not enough memory for " + std::to_string(frames) + " frames");
+        return false;
+    }
+}
+
+/// Interleaves one rendered block into the output at `offset` frames.
+void storeBlock(std::vector<float> &out, int64_t offset, const float *left, const float *right,
+                int32_t frames, int32_t channels) {
+    float *target = out.data() + offset * channels;
+    if (channels == 1) {
+        std::copy_n(left, frames, target);
+        return;
+    }
+    for (int32_t i = 0; i < frames; ++i) {
+        target[2 * i] = left[i];
+        target[2 * i + 1] = right[i];
+    }
+}
+
+void renderBlocks(Engine &engine, std::vector<float> &out, int64_t frames, int32_t channels,
+                  int32_t block, const OfflineRenderProgress &progress) {
+    std::array<std::vector<float>, 2> scratch{std::vector<float>(static_cast<std::size_t>(block)),
+                                              std::vector<float>(static_cast<std::size_t>(block))};
+    std::array<float *, 2> buffers{scratch[0].data(), scratch[1].data()};
+    for (int64_t done = 0; done < frames;) {
+        const auto count = static_cast<int32_t>(std::min<int64_t>(block, frames - done));
+        engine.processBlockOffline(buffers.data(), 2, count);
+        storeBlock(out, done, buffers[0], buffers[1], count, channels);
+        done += count;
+        if (progress) progress(done, frames);
+    }
+}
+
+} // namespace
+
+bool renderMixdown(Engine &engine, std::vector<float> &out, int64_t start, int64_t frames,
+                   int32_t channels, std::string *error, const OfflineRenderProgress &progress) {
+    if (!checkRenderArguments(start, frames, channels, error)) return false;
+    const int64_t prepared = engine.rtBlockSize.load();
+    if (prepared < 1) {
+        setError(error, "the engine is not prepared to render");
+        return false;
+    }
+    if (!allocateOutput(out, frames, channels, error)) return false;
+    if (!engine.beginOfflineRender()) {
+        setError(error, "another offline render is using the engine");
+        return false;
+    }
+    const TransportState saved = captureTransport(engine);
+    // Through the ring rather than the atomics: a request the user queued just before the
+    // export is applied first, so it cannot stop or move the render halfway.
+    const bool queued =
+        engine.pushRequest(RequestProducer::MainThread,
+                           Request{RequestType::locate, 0, static_cast<double>(start), 0.0}) &&
+        engine.pushRequest(RequestProducer::MainThread, Request{RequestType::play, 0, 0.0, 0.0});
+    if (!queued) {
+        engine.endOfflineRender();
+        setError(error, "the engine's request queue is full");
+        return false;
+    }
+    const auto block = static_cast<int32_t>(std::min<int64_t>(offlineRenderMaxBlock, prepared));
+    renderBlocks(engine, out, frames, channels, block, progress);
+    restoreTransport(engine, saved);
+    engine.endOfflineRender();
+    return true;
+}
+
+bool renderTrackMixdown(Engine &engine, uint64_t trackId, std::vector<float> &out, int64_t start,
+                        int64_t frames, int32_t channels, std::string *error,
+                        const OfflineRenderProgress &progress) {
+    std::vector<std::pair<uint64_t, bool>> savedSolo;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        if (trackId == 0 || !engine.project.findTrack(trackId)) {
+            setError(error, "no track with id " + std::to_string(trackId));
+            return false;
+        }
+        for (const auto &track : engine.project.tracks) {
+            if (!track) continue;
+            savedSolo.emplace_back(track->id, track->solo);
+            track->solo = track->id == trackId;
+        }
+        engine.publishGraph();
+    }
+    const bool rendered = renderMixdown(engine, out, start, frames, channels, error, progress);
+    std::lock_guard lock(engine.projectMutex);
+    for (const auto &[id, solo] : savedSolo)
+        if (const auto track = engine.project.findTrack(id)) track->solo = solo;
+    engine.publishGraph();
+    return rendered;
+}
+
+} // namespace orvane

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "core/engine/Engine.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace orvane {
+
+/// Called after every rendered block with the frames done so far and the frames asked for.
+using OfflineRenderProgress = std::function<void(int64_t renderedFrames, int64_t totalFrames)>;
+
+/// The largest block an offline render hands the engine: the engine renders nothing for a
+/// block above its prepared size, so a render never asks for more than that either.
+constexpr int32_t offlineRenderMaxBlock = 512;
+
+/// Renders `frames` frames of the arrangement from `start` into `out` (interleaved; with one
+/// channel the left signal only), as a mixdown: no metronome click, no wrap at the cycle end,
+/// never the session grid. The engine must be prepared; the render takes it over for its
+/// whole length (device blocks stay silent) and puts back the playhead, the play and record
+/// states and the displayed tempo afterwards. Runs on the main thread, the producer of the
+/// engine's main-thread request ring. False with `error` set when nothing was rendered.
+bool renderMixdown(Engine &engine, std::vector<float> &out, int64_t start, int64_t frames,
+                   int32_t channels, std::string *error = nullptr,
+                   const OfflineRenderProgress &progress = {});
+
+/// `renderMixdown` with the track `trackId` soloed alone; every track's solo switch is put
+/// back afterwards (tracks that vanished meanwhile are skipped).
+bool renderTrackMixdown(Engine &engine, uint64_t trackId, std::vector<float> &out, int64_t start,
+                        int64_t frames, int32_t channels, std::string *error = nullptr,
+                        const OfflineRenderProgress &progress = {});
+
+} // namespace orvane
