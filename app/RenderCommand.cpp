@@ -5,6 +5,8 @@
 #include "core/engine/Engine.h"
 #include "core/project_io/ProjectDocument.h"
 #include "core/project_io/ProjectFolder.h"
+#include "core/vst/PluginRack.h"
+#include "core/vst/PluginSandboxController.h"
 #include "device/OfflineRender.h"
 
 #include <algorithm>
@@ -340,6 +342,10 @@ bool renderProject(Project project, const RenderCommandOptions &options, const R
                    std::vector<float> &samples, std::FILE *errors, std::string &error) {
     const double sampleRate = project.sampleRate;
     Engine engine;
+    // The sandbox outlives the rack, whose plug-ins may run inside it.
+    vst::PluginSandboxController sandbox;
+    sandbox.enabled = vst::sandboxEnabledFromEnvironment();
+    vst::PluginRack rack(vst::pluginRackHostFor(engine), vst::pluginRackSandboxFor(sandbox));
     engine.replaceProject(std::move(project));
     {
         std::lock_guard lock(engine.projectMutex);
@@ -347,6 +353,11 @@ bool renderProject(Project project, const RenderCommandOptions &options, const R
         HVEnsureReturnTracks(engine.project);
     }
     engine.prepareToPlay(sampleRate, renderBlockSize);
+    vst::installPluginRackHooks(engine, rack);
+    // A plug-in that cannot be restored is left out with a warning, as opening would.
+    std::string rackWarnings;
+    if (!vst::restoreRackForRender(rack, sampleRate, renderBlockSize, &rackWarnings))
+        printLine(errors, "Halvora render: warning: " + rackWarnings);
 
     const bool showProgress = !options.quiet && ::isatty(::fileno(errors)) == 1;
     ProgressBar bar(errors);

@@ -1,9 +1,35 @@
-#include <cstdio>
+#include "helper/HelperServer.h"
 
-// The sandbox server arrives with plug-in hosting; until then the helper refuses to start
-// rather than accept a connection it cannot serve.
-int main(int argc, char** argv) {
-    std::fprintf(stderr, "usage: %s SOCKET_PATH\n", argc > 0 ? argv[0] : "HalvoraVstHelper");
-    std::fprintf(stderr, "HalvoraVstHelper: plug-in hosting is not available in this build\n");
-    return 1;
+#include <csignal>
+#include <cstring>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace {
+
+// Copied once at start-up, so the termination handler reaches it without allocating.
+char socketPathForSignal[108];
+
+// Termination by the application (or its death) still removes the socket file.
+void removeSocketAndExit(int signalNumber) {
+    unlink(socketPathForSignal);
+    _exit(128 + signalNumber);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    using namespace orvane::vst;
+    if (argc < 2) return helperUsage;
+    std::strncpy(socketPathForSignal, argv[1], sizeof socketPathForSignal - 1);
+    std::signal(SIGTERM, removeSocketAndExit);
+    // A helper whose application has gone has nobody to serve.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    // A reply written to a closed connection must end only that connection.
+    std::signal(SIGPIPE, SIG_IGN);
+    HelperServer server(argv[1]);
+    HelperExitStatus status = server.listen();
+    if (status != helperQuit) return status;
+    server.serve();
+    return helperQuit;
 }

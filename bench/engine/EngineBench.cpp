@@ -10,7 +10,7 @@ using namespace orvane;
 namespace {
 
 /// 100 tracks of 10 MIDI clips with 100 notes each, plus automation on every track.
-void fillLargeProject(Project& project) {
+void fillLargeProject(Project &project) {
     for (int trackIndex = 0; trackIndex < 100; ++trackIndex) {
         auto track = project.addTrack(TrackType::Midi, "");
         for (int point = 0; point < 200; ++point)
@@ -25,12 +25,12 @@ void fillLargeProject(Project& project) {
     }
 }
 
-void processBlockDefaultProject(benchmark::State& state) {
+void processBlockDefaultProject(benchmark::State &state) {
     Engine engine;
     engine.prepareToPlay(48000, 512);
     engine.pushRequest(RequestProducer::MainThread, Request{RequestType::play, 0, 0, 0});
     std::vector<float> left(512), right(512);
-    std::array<float*, 2> channels{left.data(), right.data()};
+    std::array<float *, 2> channels{left.data(), right.data()};
     for (auto _ : state) {
         engine.processBlock(channels.data(), 2, 512);
         benchmark::DoNotOptimize(left.data());
@@ -39,28 +39,30 @@ void processBlockDefaultProject(benchmark::State& state) {
 }
 BENCHMARK(processBlockDefaultProject);
 
-void requestPushAndDrain(benchmark::State& state) {
+void requestPushAndDrain(benchmark::State &state) {
     Engine engine;
     engine.prepareToPlay(48000, 64);
     std::vector<float> left(64), right(64);
-    std::array<float*, 2> channels{left.data(), right.data()};
+    std::array<float *, 2> channels{left.data(), right.data()};
     const Request pressure{RequestType::midiPressure, 60, 0.5, 0};
     for (auto _ : state) {
-        for (int i = 0; i < 1000; ++i) engine.pushRequest(RequestProducer::MidiInput, pressure);
+        for (int i = 0; i < 1000; ++i)
+            engine.pushRequest(RequestProducer::MidiInput, pressure);
         engine.processBlock(channels.data(), 2, 64);
     }
     state.SetItemsProcessed(state.iterations() * 1000);
 }
 BENCHMARK(requestPushAndDrain);
 
-void publishGraphLargeProject(benchmark::State& state) {
+void publishGraphLargeProject(benchmark::State &state) {
     Engine engine;
     {
         std::lock_guard lock(engine.projectMutex);
         fillLargeProject(engine.project);
     }
     engine.prepareToPlay(48000, 512);
-    for (auto _ : state) engine.publishGraph();
+    for (auto _ : state)
+        engine.publishGraph();
     state.SetLabel("1,000 clips, 100,000 notes, 20,000 automation points");
 }
 BENCHMARK(publishGraphLargeProject)->Unit(benchmark::kMillisecond);

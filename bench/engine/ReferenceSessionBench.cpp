@@ -14,7 +14,7 @@ namespace {
 /// Renders the whole reference session once per iteration in 512-frame blocks and reports
 /// the real-time factor (seconds of audio per second of wall time) and the cost per track
 /// per block.
-void renderReferenceSession(benchmark::State& state) {
+void renderReferenceSession(benchmark::State &state) {
     ReferenceSessionOptions options;
     options.seconds = static_cast<double>(state.range(0));
     Engine engine;
@@ -23,7 +23,7 @@ void renderReferenceSession(benchmark::State& state) {
     const auto trackCount = static_cast<double>(engine.currentGraph()->tracks.size());
     const auto totalFrames = static_cast<int64_t>(options.seconds * options.sampleRate);
     std::vector<float> left(512), right(512);
-    std::array<float*, 2> channels{left.data(), right.data()};
+    std::array<float *, 2> channels{left.data(), right.data()};
     int64_t blocks = 0;
     double wallSeconds = 0.0;
     for (auto _ : state) {
@@ -36,7 +36,8 @@ void renderReferenceSession(benchmark::State& state) {
         engine.playing = false;
         engine.endOfflineRender();
         benchmark::DoNotOptimize(left.data());
-        wallSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        wallSeconds +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     }
     const double audioSeconds = options.seconds * static_cast<double>(state.iterations());
     state.counters["realtime_factor"] = audioSeconds / wallSeconds;

@@ -21,9 +21,9 @@ float sineAtPhase(double phase) {
 
 /// Linear interpolation between the two source frames around `source`, both clamped to
 /// the last frame; mono buffers give the same value on both sides.
-void readSourceFrame(const Clip& clip, double source, int64_t frameCount, float& left,
-                     float& right) {
-    const std::vector<float>& samples = *clip.audio;
+void readSourceFrame(const Clip &clip, double source, int64_t frameCount, float &left,
+                     float &right) {
+    const std::vector<float> &samples = *clip.audio;
     const int64_t channels = clip.channels < 2 ? 1 : clip.channels;
     const double floorSource = std::floor(source);
     const int64_t last = frameCount - 1;
@@ -45,7 +45,7 @@ void readSourceFrame(const Clip& clip, double source, int64_t frameCount, float&
     right = firstRight + (secondRight - firstRight) * fraction;
 }
 
-float fadeAt(const Clip& clip, int64_t offset, int64_t span) {
+float fadeAt(const Clip &clip, int64_t offset, int64_t span) {
     float fade = 1.0f;
     if (clip.fadeIn >= 1 && offset < clip.fadeIn)
         fade = static_cast<float>(offset) / static_cast<float>(clip.fadeIn);
@@ -56,19 +56,19 @@ float fadeAt(const Clip& clip, int64_t offset, int64_t span) {
 
 /// True when the map is a straight line of slope 1 from a whole source frame: every
 /// timeline frame then reads exactly one source frame and interpolation has nothing to do.
-bool playsSourceFrameByFrame(const ClipWarpTable& warp) {
+bool playsSourceFrameByFrame(const ClipWarpTable &warp) {
     if (warp.count != 2) return false;
-    const auto& start = warp.points[0];
-    const auto& end = warp.points[1];
+    const auto &start = warp.points[0];
+    const auto &end = warp.points[1];
     return start.timeline == 0.0 && end.source - start.source == end.timeline &&
            start.source == std::floor(start.source) && std::abs(start.source) < 9.0e15;
 }
 
 /// The common case of an unwarped, unstretched clip: the same samples the interpolating path
 /// gives, read directly.
-void addUnwarpedClip(const Clip& clip, float* left, float* right, int64_t begin, int64_t end,
+void addUnwarpedClip(const Clip &clip, float *left, float *right, int64_t begin, int64_t end,
                      int64_t position, int64_t span, int64_t frameCount) {
-    const std::vector<float>& samples = *clip.audio;
+    const std::vector<float> &samples = *clip.audio;
     const int64_t channels = clip.channels < 2 ? 1 : clip.channels;
     const int64_t secondChannel = channels == 1 ? 0 : 1;
     const int64_t sourceOffset = clip.sourceOffset;
@@ -83,7 +83,7 @@ void addUnwarpedClip(const Clip& clip, float* left, float* right, int64_t begin,
     }
 }
 
-void addAudioClip(const Clip& clip, float* left, float* right, int32_t frames, int64_t position) {
+void addAudioClip(const Clip &clip, float *left, float *right, int32_t frames, int64_t position) {
     const int64_t frameCount = clip.audioFrameCount();
     const int64_t span = clip.length >= 1 ? clip.length : frameCount;
     if (span < 1) return;
@@ -108,19 +108,19 @@ void addAudioClip(const Clip& clip, float* left, float* right, int32_t frames, i
     }
 }
 
-bool isKeyswitch(const ExpressionMap& map, int32_t pitch) {
+bool isKeyswitch(const ExpressionMap &map, int32_t pitch) {
     return std::any_of(map.articulations.begin(), map.articulations.end(),
-                       [pitch](const ExpressionArticulation& a) { return a.keyswitch == pitch; });
+                       [pitch](const ExpressionArticulation &a) { return a.keyswitch == pitch; });
 }
 
 } // namespace
 
-void Engine::addMidiClipRt(const GraphSnapshot& snapshot, const Clip& clip,
-                           const ExpressionMap* map, float* left, float* right, int32_t frames,
+void Engine::addMidiClipRt(const GraphSnapshot &snapshot, const Clip &clip,
+                           const ExpressionMap *map, float *left, float *right, int32_t frames,
                            int64_t position) const {
     const double rate = snapshot.sampleRate > 0.0 ? snapshot.sampleRate : 48000.0;
     const int64_t blockEnd = position + frames;
-    for (const MidiNote& note : clip.notes) {
+    for (const MidiNote &note : clip.notes) {
         const int64_t noteStart = saturatingAdd(clip.arrangeStart, note.start);
         const int64_t begin = std::max(position, noteStart);
         const int64_t end = std::min(blockEnd, saturatingAdd(noteStart, note.length));
@@ -130,9 +130,9 @@ void Engine::addMidiClipRt(const GraphSnapshot& snapshot, const Clip& clip,
             if (isKeyswitch(*map, note.pitch)) continue;
             scale = expressionVelocityAt(*map, clip.notes, note);
         }
-        const double frequency = midiNoteFrequencyTuned(
-            note.pitch + note.bendCents / 100.0, snapshot.scaleRoot, snapshot.scaleMinor,
-            snapshot.kbmDegrees, snapshot.scalaCents);
+        const double frequency =
+            midiNoteFrequencyTuned(note.pitch + note.bendCents / 100.0, snapshot.scaleRoot,
+                                   snapshot.scaleMinor, snapshot.kbmDegrees, snapshot.scalaCents);
         const float level = clip.gain * scale * note.expression * note.velocity * voiceLevel;
         for (int64_t p = begin; p < end; ++p) {
             const float value =
@@ -144,8 +144,8 @@ void Engine::addMidiClipRt(const GraphSnapshot& snapshot, const Clip& clip,
     }
 }
 
-void Engine::addLiveInputRt(const GraphSnapshot& snapshot, const Track& track, float* left,
-                            float* right, int32_t frames, int64_t position) const {
+void Engine::addLiveInputRt(const GraphSnapshot &snapshot, const Track &track, float *left,
+                            float *right, int32_t frames, int64_t position) const {
     const double rate = snapshot.sampleRate > 0.0 ? snapshot.sampleRate : 48000.0;
     for (std::size_t note = 0; note < 128; ++note) {
         const float velocity = heldVelocity[note];
@@ -164,22 +164,22 @@ void Engine::addLiveInputRt(const GraphSnapshot& snapshot, const Track& track, f
     }
 }
 
-void Engine::produceArrangementSourceRt(const GraphSnapshot& snapshot, const Track& track,
-                                        float* left, float* right, int32_t frames,
+void Engine::produceArrangementSourceRt(const GraphSnapshot &snapshot, const Track &track,
+                                        float *left, float *right, int32_t frames,
                                         int64_t position) const {
     if (track.type == TrackType::Audio) {
-        for (const auto& clip : track.clips)
+        for (const auto &clip : track.clips)
             if (clip->kind == ClipKind::Audio && clip->takeActive && !clip->isSessionClip() &&
                 clip->audio)
                 addAudioClip(*clip, left, right, frames, position);
         return;
     }
     if (track.type != TrackType::Midi) return;
-    const ExpressionMap* map = nullptr;
+    const ExpressionMap *map = nullptr;
     if (track.expressionMapIndex >= 0 &&
         static_cast<std::size_t>(track.expressionMapIndex) < snapshot.expressionMaps.size())
         map = &snapshot.expressionMaps[static_cast<std::size_t>(track.expressionMapIndex)];
-    for (const auto& clip : track.clips) {
+    for (const auto &clip : track.clips) {
         if (clip->kind != ClipKind::Midi || clip->isSessionClip()) continue;
         if (clip->arrangeStart >= position + frames ||
             saturatingAdd(clip->arrangeStart, clip->length) <= position)
@@ -189,15 +189,15 @@ void Engine::produceArrangementSourceRt(const GraphSnapshot& snapshot, const Tra
     if (track.armed) addLiveInputRt(snapshot, track, left, right, frames, position);
 }
 
-void Engine::renderArrangementRt(const GraphSnapshot& snapshot, float* const* channels,
+void Engine::renderArrangementRt(const GraphSnapshot &snapshot, float *const *channels,
                                  int32_t channelCount, int32_t frames, int64_t position) {
     if (!prepareTracksRt(snapshot, frames)) return;
     renderTracksRt(snapshot, frames, position, TrackSource::Arrangement);
     finishMasterRt(snapshot, channels, channelCount, frames);
 }
 
-bool Engine::prepareTracksRt(const GraphSnapshot& snapshot, int32_t frames) {
-    RenderScratch* buffers = snapshot.scratch.get();
+bool Engine::prepareTracksRt(const GraphSnapshot &snapshot, int32_t frames) {
+    RenderScratch *buffers = snapshot.scratch.get();
     if (frames < 1 || !buffers || frames > buffers->blockSize) return false;
     const auto count = static_cast<std::size_t>(frames);
     std::fill_n(buffers->masterLeft.data(), count, 0.0f);
@@ -209,11 +209,11 @@ bool Engine::prepareTracksRt(const GraphSnapshot& snapshot, int32_t frames) {
     return true;
 }
 
-void Engine::renderTracksRt(const GraphSnapshot& snapshot, int32_t frames, int64_t position,
+void Engine::renderTracksRt(const GraphSnapshot &snapshot, int32_t frames, int64_t position,
                             TrackSource source) {
     bool anySolo = false;
     int64_t maxLatency = 0;
-    for (const auto& track : snapshot.tracks) {
+    for (const auto &track : snapshot.tracks) {
         anySolo = anySolo || track->solo;
         if (snapshot.latencyHook)
             maxLatency = std::max(maxLatency, snapshot.latencyHook(track->id));
@@ -226,18 +226,18 @@ void Engine::renderTracksRt(const GraphSnapshot& snapshot, int32_t frames, int64
             renderReturnTrackRt(snapshot, index, frames, position, anySolo);
 }
 
-void Engine::addSendsRt(const GraphSnapshot& snapshot, const Track& track, const float* left,
-                        const float* right, int32_t frames, bool preFader) {
+void Engine::addSendsRt(const GraphSnapshot &snapshot, const Track &track, const float *left,
+                        const float *right, int32_t frames, bool preFader) {
     if (snapshot.returnCount < 1) return;
-    RenderScratch& buffers = *snapshot.scratch;
+    RenderScratch &buffers = *snapshot.scratch;
     for (std::size_t k = 0; k < track.sends.size(); ++k) {
-        const SendSlot& send = track.sends[k];
+        const SendSlot &send = track.sends[k];
         if (send.pre != preFader || send.returnId == 0 || send.level <= 0.0f) continue;
         const uint32_t slot = returnSlotFor(snapshot, send.returnId);
         if (slot == noReturnSlot) continue;
         const float gain = sendGain(track, k);
-        float* returnLeft = buffers.returnLeft[slot].data();
-        float* returnRight = buffers.returnRight[slot].data();
+        float *returnLeft = buffers.returnLeft[slot].data();
+        float *returnRight = buffers.returnRight[slot].data();
         for (int32_t i = 0; i < frames; ++i) {
             returnLeft[i] += left[i] * gain;
             returnRight[i] += right[i] * gain;
@@ -245,10 +245,10 @@ void Engine::addSendsRt(const GraphSnapshot& snapshot, const Track& track, const
     }
 }
 
-void Engine::runChannelStagesRt(const GraphSnapshot& snapshot, std::size_t index, float* left,
-                                float* right, int32_t frames) {
-    const Track& track = *snapshot.tracks[index];
-    TrackRenderState* state = snapshot.trackStates[index].get();
+void Engine::runChannelStagesRt(const GraphSnapshot &snapshot, std::size_t index, float *left,
+                                float *right, int32_t frames) {
+    const Track &track = *snapshot.tracks[index];
+    TrackRenderState *state = snapshot.trackStates[index].get();
     if (track.eq.enabled && !track.eq.bypass && state) {
         state->eq.setSettings(track.eq);
         state->eq.process(left, right, frames);
@@ -257,19 +257,19 @@ void Engine::runChannelStagesRt(const GraphSnapshot& snapshot, std::size_t index
     if (snapshot.insertHook) snapshot.insertHook(track.id, left, right, frames);
 }
 
-void Engine::storePeaksRt(const GraphSnapshot& snapshot, std::size_t index, Peaks peaks) {
+void Engine::storePeaksRt(const GraphSnapshot &snapshot, std::size_t index, Peaks peaks) {
     snapshot.trackMeters[index].peakL.store(peaks.left, std::memory_order_relaxed);
     snapshot.trackMeters[index].peakR.store(peaks.right, std::memory_order_relaxed);
 }
 
-void Engine::renderSourceTrackRt(const GraphSnapshot& snapshot, std::size_t index, int32_t frames,
+void Engine::renderSourceTrackRt(const GraphSnapshot &snapshot, std::size_t index, int32_t frames,
                                  int64_t position, TrackSource source, bool anySolo,
                                  int64_t maxLatency) {
-    const Track& track = *snapshot.tracks[index];
+    const Track &track = *snapshot.tracks[index];
     if (trackMutedAt(track, position) || (anySolo && !track.solo)) return;
-    RenderScratch& buffers = *snapshot.scratch;
-    float* left = buffers.trackLeft.data();
-    float* right = buffers.trackRight.data();
+    RenderScratch &buffers = *snapshot.scratch;
+    float *left = buffers.trackLeft.data();
+    float *right = buffers.trackRight.data();
     std::fill_n(left, frames, 0.0f);
     std::fill_n(right, frames, 0.0f);
     if (source == TrackSource::Arrangement)
@@ -280,7 +280,7 @@ void Engine::renderSourceTrackRt(const GraphSnapshot& snapshot, std::size_t inde
     const float laneGain = readAutomationAt(track, 0, position, track.gain);
     addSendsRt(snapshot, track, left, right, frames, true);
     runChannelStagesRt(snapshot, index, left, right, frames);
-    if (TrackRenderState* state = snapshot.trackStates[index].get()) {
+    if (TrackRenderState *state = snapshot.trackStates[index].get()) {
         const int64_t latency = snapshot.latencyHook ? snapshot.latencyHook(track.id) : 0;
         applyPdcDelay(&state->pdc, left, right, frames, maxLatency - latency);
     }
@@ -295,15 +295,15 @@ void Engine::renderSourceTrackRt(const GraphSnapshot& snapshot, std::size_t inde
     }
 }
 
-void Engine::renderReturnTrackRt(const GraphSnapshot& snapshot, std::size_t index, int32_t frames,
+void Engine::renderReturnTrackRt(const GraphSnapshot &snapshot, std::size_t index, int32_t frames,
                                  int64_t position, bool anySolo) {
-    const Track& track = *snapshot.tracks[index];
+    const Track &track = *snapshot.tracks[index];
     if (trackMutedAt(track, position) || (anySolo && !track.solo)) return;
     const uint32_t slot = returnSlotFor(snapshot, track.id);
     if (slot == noReturnSlot) return;
-    RenderScratch& buffers = *snapshot.scratch;
-    float* left = buffers.returnLeft[slot].data();
-    float* right = buffers.returnRight[slot].data();
+    RenderScratch &buffers = *snapshot.scratch;
+    float *left = buffers.returnLeft[slot].data();
+    float *right = buffers.returnRight[slot].data();
     runChannelStagesRt(snapshot, index, left, right, frames);
     storePeaksRt(snapshot, index, applyMixer(track, left, right, frames, -1.0f, 2.0f));
     for (int32_t i = 0; i < frames; ++i) {
@@ -312,13 +312,13 @@ void Engine::renderReturnTrackRt(const GraphSnapshot& snapshot, std::size_t inde
     }
 }
 
-void Engine::finishMasterRt(const GraphSnapshot& snapshot, float* const* channels,
+void Engine::finishMasterRt(const GraphSnapshot &snapshot, float *const *channels,
                             int32_t channelCount, int32_t frames) {
     if (!channels || channelCount < 1 || !channels[0]) return;
-    RenderScratch& buffers = *snapshot.scratch;
-    float* left = buffers.masterLeft.data();
-    float* right = buffers.masterRight.data();
-    if (MasterRenderState* master = snapshot.master.get()) {
+    RenderScratch &buffers = *snapshot.scratch;
+    float *left = buffers.masterLeft.data();
+    float *right = buffers.masterRight.data();
+    if (MasterRenderState *master = snapshot.master.get()) {
         master->eq.setSettings(snapshot.masterEq);
         master->eq.process(left, right, frames);
         master->mastering.setSettings(snapshot.mastering);

@@ -32,14 +32,14 @@ std::shared_ptr<RenderScratch> makeScratch(int64_t size) {
 
 /// A deep copy of the track and its clips, so the snapshot shares no container with the
 /// live project. Sample buffers stay shared: they are immutable once published.
-std::shared_ptr<const Track> snapshotTrack(const Track& track) {
+std::shared_ptr<const Track> snapshotTrack(const Track &track) {
     auto copy = std::make_shared<Track>(track);
-    for (auto& clip : copy->clips)
+    for (auto &clip : copy->clips)
         if (clip) clip = std::make_shared<Clip>(*clip);
     return copy;
 }
 
-bool sameInsertIds(const StockInsertChain& chain, const Track& track) {
+bool sameInsertIds(const StockInsertChain &chain, const Track &track) {
     if (chain.processors.size() != track.inserts.size()) return false;
     for (std::size_t i = 0; i < track.inserts.size(); ++i)
         if (chain.processors[i].pluginId != track.inserts[i].pluginId ||
@@ -50,12 +50,12 @@ bool sameInsertIds(const StockInsertChain& chain, const Track& track) {
 
 /// Delay and reverb inserts run the stock processors with their default settings: a
 /// quarter-second echo at 30 % feedback and half mix, and a medium room at 30 % mix.
-std::shared_ptr<StockInsertChain> makeStockChain(const Track& track, double rate) {
+std::shared_ptr<StockInsertChain> makeStockChain(const Track &track, double rate) {
     auto chain = std::make_shared<StockInsertChain>();
     chain->processors.resize(track.inserts.size());
     for (std::size_t i = 0; i < track.inserts.size(); ++i) {
-        const InsertSlot& insert = track.inserts[i];
-        StockInsertProcessor& processor = chain->processors[i];
+        const InsertSlot &insert = track.inserts[i];
+        StockInsertProcessor &processor = chain->processors[i];
         processor.pluginId = insert.pluginId;
         processor.isStock = insert.isStock;
         if (!insert.isStock) continue;
@@ -120,18 +120,20 @@ void Engine::ensureRenderCaches() {
         masterState->eq.prepare(rate);
         masterState->mastering.prepare(rate);
     }
-    std::erase_if(stockChains, [this](const auto& entry) { return !project.findTrack(entry.first); });
-    for (const auto& track : project.tracks) {
+    std::erase_if(stockChains,
+                  [this](const auto &entry) { return !project.findTrack(entry.first); });
+    for (const auto &track : project.tracks) {
         if (!track) continue;
-        auto& chain = stockChains[track->id];
+        auto &chain = stockChains[track->id];
         if (!chain || !sameInsertIds(*chain, *track)) chain = makeStockChain(*track, rate);
     }
     const int64_t lineLength = pdcLineLength(std::max<int64_t>(blockSize.load(), size));
     // States of removed tracks go with the snapshots that still hold them.
-    std::erase_if(trackStates, [this](const auto& entry) { return !project.findTrack(entry.first); });
-    for (const auto& track : project.tracks) {
+    std::erase_if(trackStates,
+                  [this](const auto &entry) { return !project.findTrack(entry.first); });
+    for (const auto &track : project.tracks) {
         if (!track) continue;
-        auto& state = trackStates[track->id];
+        auto &state = trackStates[track->id];
         if (state && static_cast<int64_t>(state->pdc.left.size()) >= lineLength) continue;
         // A new state rather than a resize: the audio thread may be reading the old one.
         auto grown = std::make_shared<TrackRenderState>();
@@ -147,7 +149,7 @@ void Engine::ensureRenderCaches() {
 std::shared_ptr<GraphSnapshot> Engine::buildSnapshot() {
     auto snapshot = std::make_shared<GraphSnapshot>();
     snapshot->tracks.reserve(project.tracks.size());
-    for (const auto& track : project.tracks)
+    for (const auto &track : project.tracks)
         if (track) snapshot->tracks.push_back(snapshotTrack(*track));
     snapshot->rows = project.session.rows;
     snapshot->cols = project.session.cols;
@@ -168,7 +170,7 @@ std::shared_ptr<GraphSnapshot> Engine::buildSnapshot() {
     snapshot->scaleRoot = project.scaleRoot;
     snapshot->scaleMinor = project.scaleMinor;
     snapshot->kbmDegrees = project.kbmDegrees;
-    for (const auto& track : snapshot->tracks) {
+    for (const auto &track : snapshot->tracks) {
         if (track->armed) snapshot->anyArmed = true;
         if (track->type == TrackType::Return && snapshot->returnCount < 8)
             snapshot->returnIds[static_cast<std::size_t>(snapshot->returnCount++)] = track->id;
@@ -179,17 +181,18 @@ std::shared_ptr<GraphSnapshot> Engine::buildSnapshot() {
     snapshot->trackStates.reserve(snapshot->tracks.size());
     snapshot->trackMeters = std::make_unique<TrackMeter[]>(snapshot->tracks.size());
     // Meters carry over, so a track that stops sounding keeps showing its last peaks.
-    std::unordered_map<uint64_t, const TrackMeter*> previousMeters;
+    std::unordered_map<uint64_t, const TrackMeter *> previousMeters;
     if (publishedGraph)
         for (std::size_t i = 0; i < publishedGraph->tracks.size(); ++i)
             previousMeters[publishedGraph->tracks[i]->id] = &publishedGraph->trackMeters[i];
     for (std::size_t i = 0; i < snapshot->tracks.size(); ++i) {
-        const auto& track = snapshot->tracks[i];
-        if (const auto previous = previousMeters.find(track->id); previous != previousMeters.end()) {
-            snapshot->trackMeters[i].peakL.store(previous->second->peakL.load(std::memory_order_relaxed),
-                                                 std::memory_order_relaxed);
-            snapshot->trackMeters[i].peakR.store(previous->second->peakR.load(std::memory_order_relaxed),
-                                                 std::memory_order_relaxed);
+        const auto &track = snapshot->tracks[i];
+        if (const auto previous = previousMeters.find(track->id);
+            previous != previousMeters.end()) {
+            snapshot->trackMeters[i].peakL.store(
+                previous->second->peakL.load(std::memory_order_relaxed), std::memory_order_relaxed);
+            snapshot->trackMeters[i].peakR.store(
+                previous->second->peakR.load(std::memory_order_relaxed), std::memory_order_relaxed);
         }
         const auto state = trackStates.find(track->id);
         snapshot->trackStates.push_back(state == trackStates.end() ? nullptr : state->second);
@@ -223,16 +226,16 @@ void Engine::publishGraph() {
 
 void Engine::collectRetiredGraphs() {
     std::lock_guard lock(projectMutex);
-    const GraphSnapshot* inUse = graphInUse.load(std::memory_order_seq_cst);
-    std::erase_if(retiredGraphs, [inUse](const auto& retired) { return retired.get() != inUse; });
+    const GraphSnapshot *inUse = graphInUse.load(std::memory_order_seq_cst);
+    std::erase_if(retiredGraphs, [inUse](const auto &retired) { return retired.get() != inUse; });
 }
 
 void Engine::copyTrackMetersToProject() {
     std::lock_guard lock(projectMutex);
     if (!publishedGraph) return;
-    const auto& snapshot = *publishedGraph;
+    const auto &snapshot = *publishedGraph;
     for (std::size_t i = 0; i < snapshot.tracks.size(); ++i) {
-        const TrackMeter& meterSlot = snapshot.trackMeters[i];
+        const TrackMeter &meterSlot = snapshot.trackMeters[i];
         if (auto track = project.findTrack(meterSlot.trackId.load(std::memory_order_relaxed))) {
             track->peakL = meterSlot.peakL.load(std::memory_order_relaxed);
             track->peakR = meterSlot.peakR.load(std::memory_order_relaxed);
@@ -261,9 +264,8 @@ void Engine::prepareToPlay(double newSampleRate, int32_t newBlockSize) {
     trackStates.clear();
     stockChains.clear();
     masterState.reset();
-    flashback = std::make_shared<FlashbackRing>(
-        FlashbackRing::framesFor(newSampleRate > 0.0 ? newSampleRate : project.sampleRate,
-                          project.flashbackBufferSeconds));
+    flashback = std::make_shared<FlashbackRing>(FlashbackRing::framesFor(
+        newSampleRate > 0.0 ? newSampleRate : project.sampleRate, project.flashbackBufferSeconds));
     publishGraph();
 }
 
@@ -280,7 +282,7 @@ void Engine::rebuildRtCaches(int32_t newBlockSize) {
     publishGraph();
 }
 
-uint32_t Engine::returnSlotFor(const GraphSnapshot& snapshot, uint64_t trackId) {
+uint32_t Engine::returnSlotFor(const GraphSnapshot &snapshot, uint64_t trackId) {
     const int64_t count = std::min<int64_t>(snapshot.returnCount, 8);
     for (int64_t slot = 0; slot < count; ++slot)
         if (snapshot.returnIds[static_cast<std::size_t>(slot)] == trackId)
@@ -290,11 +292,11 @@ uint32_t Engine::returnSlotFor(const GraphSnapshot& snapshot, uint64_t trackId) 
 
 // --- Rings -------------------------------------------------------------------------------
 
-bool Engine::pushRequest(RequestProducer producer, const Request& request) {
+bool Engine::pushRequest(RequestProducer producer, const Request &request) {
     return requestRings[static_cast<std::size_t>(producer)].push(request);
 }
 
-bool Engine::popNotification(Notification& notification) { return notifications.pop(notification); }
+bool Engine::popNotification(Notification &notification) { return notifications.pop(notification); }
 
 void Engine::postNotificationRt(uint8_t kind, uint64_t id, float value) {
     notifications.push(Notification{kind, id, value});
@@ -302,11 +304,11 @@ void Engine::postNotificationRt(uint8_t kind, uint64_t id, float value) {
 
 // --- Audio thread ------------------------------------------------------------------------
 
-const GraphSnapshot* Engine::acquireGraphRt() {
-    const GraphSnapshot* snapshot = graphForAudio.load(std::memory_order_seq_cst);
+const GraphSnapshot *Engine::acquireGraphRt() {
+    const GraphSnapshot *snapshot = graphForAudio.load(std::memory_order_seq_cst);
     while (true) {
         graphInUse.store(snapshot, std::memory_order_seq_cst);
-        const GraphSnapshot* again = graphForAudio.load(std::memory_order_seq_cst);
+        const GraphSnapshot *again = graphForAudio.load(std::memory_order_seq_cst);
         if (again == snapshot) return snapshot;
         snapshot = again;
     }
@@ -316,7 +318,7 @@ void Engine::releaseGraphRt() { graphInUse.store(nullptr, std::memory_order_seq_
 
 namespace {
 
-void clearChannels(float* const* channels, int32_t channelCount, int32_t frames) {
+void clearChannels(float *const *channels, int32_t channelCount, int32_t frames) {
     if (!channels || channelCount < 1 || frames < 1) return;
     for (int32_t channel = 0; channel < channelCount; ++channel)
         if (channels[channel]) std::fill_n(channels[channel], frames, 0.0f);
@@ -335,7 +337,7 @@ bool Engine::beginOfflineRender() {
 
 void Engine::endOfflineRender() { offlineRendering.store(false); }
 
-void Engine::processBlock(float* const* channels, int32_t channelCount, int32_t frames) {
+void Engine::processBlock(float *const *channels, int32_t channelCount, int32_t frames) {
     if (offlineRendering.load() || blockInProgress.exchange(true)) {
         clearChannels(channels, channelCount, frames);
         return;
@@ -355,14 +357,14 @@ bool Engine::drainRequestsWhileIdle() {
     constexpr int64_t idleAfterNanos = 200'000'000;
     if (now - lastBlockStartNanos.load(std::memory_order_relaxed) < idleAfterNanos) return false;
     if (blockInProgress.exchange(true)) return false;
-    const GraphSnapshot* snapshot = acquireGraphRt();
+    const GraphSnapshot *snapshot = acquireGraphRt();
     drainRequestsRt(*snapshot);
     releaseGraphRt();
     blockInProgress.store(false);
     return true;
 }
 
-void Engine::processBlockOffline(float* const* channels, int32_t channelCount, int32_t frames) {
+void Engine::processBlockOffline(float *const *channels, int32_t channelCount, int32_t frames) {
     if (!offlineRendering.load() || blockInProgress.exchange(true)) {
         clearChannels(channels, channelCount, frames);
         return;
@@ -371,13 +373,13 @@ void Engine::processBlockOffline(float* const* channels, int32_t channelCount, i
     blockInProgress.store(false);
 }
 
-void Engine::renderBlockRt(float* const* channels, int32_t channelCount, int32_t frames,
+void Engine::renderBlockRt(float *const *channels, int32_t channelCount, int32_t frames,
                            bool mixdown) {
     lastBlockStartNanos.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
                                   std::chrono::steady_clock::now().time_since_epoch())
                                   .count(),
                               std::memory_order_relaxed);
-    const GraphSnapshot* snapshot = acquireGraphRt();
+    const GraphSnapshot *snapshot = acquireGraphRt();
     drainRequestsRt(*snapshot);
     clearChannels(channels, channelCount, frames);
 
@@ -408,13 +410,14 @@ void Engine::renderBlockRt(float* const* channels, int32_t channelCount, int32_t
     releaseGraphRt();
 }
 
-void Engine::drainRequestsRt(const GraphSnapshot& snapshot) {
+void Engine::drainRequestsRt(const GraphSnapshot &snapshot) {
     Request request;
-    for (auto& ring : requestRings)
-        while (ring.pop(request)) applyRequestRt(request, snapshot);
+    for (auto &ring : requestRings)
+        while (ring.pop(request))
+            applyRequestRt(request, snapshot);
 }
 
-void Engine::followTempoRt(const GraphSnapshot& snapshot, int64_t position) {
+void Engine::followTempoRt(const GraphSnapshot &snapshot, int64_t position) {
     const double inForce =
         usableBpm(tempoAtPosition(position, snapshot.tempoMarkers, snapshot.tempoBpm));
     if (std::abs(inForce - tempo.load()) > 0.01) tempo.store(inForce);
@@ -424,11 +427,12 @@ void Engine::stopTransportRt(bool rewind) {
     playing.store(false);
     recording.store(false);
     if (rewind) playhead.store(0);
-    for (int32_t i = 0; i < activeCount; ++i) activeSessionClips[static_cast<std::size_t>(i)].playing = false;
+    for (int32_t i = 0; i < activeCount; ++i)
+        activeSessionClips[static_cast<std::size_t>(i)].playing = false;
     postNotificationRt(NotificationKind::transport, 0, 0.0f);
 }
 
-void Engine::applyRequestRt(const Request& request, const GraphSnapshot& snapshot) {
+void Engine::applyRequestRt(const Request &request, const GraphSnapshot &snapshot) {
     switch (request.type) {
     case RequestType::play:
         playing.store(true);
@@ -453,8 +457,9 @@ void Engine::applyRequestRt(const Request& request, const GraphSnapshot& snapsho
     case RequestType::launchScene: launchSceneRt(snapshot, static_cast<uint64_t>(request.a)); break;
     case RequestType::releaseSessionClip:
         for (int32_t i = 0; i < activeCount; ++i) {
-            auto& active = activeSessionClips[static_cast<std::size_t>(i)];
-            if (active.clipId == static_cast<uint64_t>(request.a)) active.playing = active.queued = false;
+            auto &active = activeSessionClips[static_cast<std::size_t>(i)];
+            if (active.clipId == static_cast<uint64_t>(request.a))
+                active.playing = active.queued = false;
         }
         break;
     case RequestType::midiNoteOn: noteOnRt(request.a, request.b); break;
@@ -462,7 +467,8 @@ void Engine::applyRequestRt(const Request& request, const GraphSnapshot& snapsho
     case RequestType::midiPitchBend: {
         const int32_t note = lastNoteOnChannel[static_cast<std::size_t>(request.a & 15)];
         // -1 means no key is held on that channel: there is nothing to bend.
-        if (note >= 0 && note < 128) noteBend[static_cast<std::size_t>(note)] = static_cast<float>(request.c);
+        if (note >= 0 && note < 128)
+            noteBend[static_cast<std::size_t>(note)] = static_cast<float>(request.c);
         break;
     }
     case RequestType::midiPressure:

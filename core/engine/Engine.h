@@ -31,7 +31,7 @@ struct ActiveSessionClip {
 /// with `projectMutex` held or taken. `prepareToPlay` and `releaseResources` are called by
 /// the device layer while its stream is stopped.
 class Engine {
-public:
+  public:
     static constexpr int32_t maxActiveSessionClips = 64;
     static constexpr int32_t maxRecordedNotes = 4096;
     static constexpr int64_t pdcHeadroomSamples = 8256;
@@ -39,8 +39,8 @@ public:
 
     Engine();
     ~Engine();
-    Engine(const Engine&) = delete;
-    Engine& operator=(const Engine&) = delete;
+    Engine(const Engine &) = delete;
+    Engine &operator=(const Engine &) = delete;
 
     // --- Document and publication (main thread) -------------------------------------
     Project project;
@@ -61,19 +61,19 @@ public:
     void setInsertHook(InsertHook hook);
     void setLatencyHook(LatencyHook hook);
 
-    static uint32_t returnSlotFor(const GraphSnapshot& snapshot, uint64_t trackId);
+    static uint32_t returnSlotFor(const GraphSnapshot &snapshot, uint64_t trackId);
 
     // --- Requests and notifications ---------------------------------------------------
     /// Producer side of one producer's ring; false when the ring was full and the request
     /// dropped. Each thread pushes only with its own `RequestProducer`.
-    bool pushRequest(RequestProducer producer, const Request& request);
+    bool pushRequest(RequestProducer producer, const Request &request);
     /// Consumer side of the notification ring (user-interface tick).
-    bool popNotification(Notification& notification);
+    bool popNotification(Notification &notification);
 
     // --- Audio thread -------------------------------------------------------------------
     /// Renders one block into `channelCount` buffers of `frames` floats; null buffers are
     /// skipped. While an offline render owns the engine, device blocks come out silent.
-    void processBlock(float* const* channels, int32_t channelCount, int32_t frames);
+    void processBlock(float *const *channels, int32_t channelCount, int32_t frames);
 
     // --- Offline rendering (one main-thread or worker caller at a time) -------------------
     /// Takes the engine for an offline mixdown; false when another offline render has it.
@@ -82,7 +82,7 @@ public:
     bool offlineRenderActive() const { return offlineRendering.load(); }
     /// One block of a mixdown: the arrangement only, without the metronome click and without
     /// wrapping at the cycle end. Only between `beginOfflineRender` and `endOfflineRender`.
-    void processBlockOffline(float* const* channels, int32_t channelCount, int32_t frames);
+    void processBlockOffline(float *const *channels, int32_t channelCount, int32_t frames);
 
     // --- Transport (atomics) ------------------------------------------------------------
     std::atomic<bool> playing{false};
@@ -127,7 +127,7 @@ public:
     // --- Master section (main thread) -----------------------------------------------------
     uint64_t flashbackAvailableSamples() const;
     /// The last `frames` frames of the master, oldest first, interleaved left, right.
-    bool readFlashback(uint64_t frames, std::vector<float>& out) const;
+    bool readFlashback(uint64_t frames, std::vector<float> &out) const;
     void resizeFlashbackBuffer(int32_t seconds);
     void tickTempoFollower(double estimate);
     void beginMidiRecording(int64_t start);
@@ -160,12 +160,12 @@ public:
     int64_t quantizeLaunchSamples(int64_t position, LaunchQuantize quantize) const;
 
     // --- Musical time on a snapshot (audio thread; no lock, no allocation) ---------------
-    static int64_t beatsToSamplesRt(const GraphSnapshot& snapshot, double beats);
-    static int64_t barLengthSamplesRt(const GraphSnapshot& snapshot, int64_t position);
-    int64_t quantizeLaunchSamplesRt(const GraphSnapshot& snapshot, int64_t position,
+    static int64_t beatsToSamplesRt(const GraphSnapshot &snapshot, double beats);
+    static int64_t barLengthSamplesRt(const GraphSnapshot &snapshot, int64_t position);
+    int64_t quantizeLaunchSamplesRt(const GraphSnapshot &snapshot, int64_t position,
                                     LaunchQuantize quantize) const;
 
-private:
+  private:
     enum class TrackSource { Arrangement, Session };
 
     void beginMidiRecordingRt(int64_t start);
@@ -175,57 +175,56 @@ private:
     /// Carries out pending requests on the calling thread when no block is rendering and
     /// none has started recently (no device is driving the engine). False when a device is.
     bool drainRequestsWhileIdle();
-    bool pushRecordingRequest(const Request& request);
-    void drainRequestsRt(const GraphSnapshot& snapshot);
-    void applyRequestRt(const Request& request, const GraphSnapshot& snapshot);
+    bool pushRecordingRequest(const Request &request);
+    void drainRequestsRt(const GraphSnapshot &snapshot);
+    void applyRequestRt(const Request &request, const GraphSnapshot &snapshot);
     void stopTransportRt(bool rewind);
     void noteOnRt(int64_t channelAndNote, double velocity);
     void noteOffRt(int64_t channelAndNote);
-    void followTempoRt(const GraphSnapshot& snapshot, int64_t position);
+    void followTempoRt(const GraphSnapshot &snapshot, int64_t position);
     void postNotificationRt(uint8_t kind, uint64_t id, float value);
 
     // Renderer seams, each in its own source file.
-    void renderArrangementRt(const GraphSnapshot& snapshot, float* const* channels,
+    void renderArrangementRt(const GraphSnapshot &snapshot, float *const *channels,
                              int32_t channelCount, int32_t frames, int64_t position);
-    void renderSessionRt(const GraphSnapshot& snapshot, float* const* channels,
+    void renderSessionRt(const GraphSnapshot &snapshot, float *const *channels,
                          int32_t channelCount, int32_t frames, int64_t position);
-    void renderMetronomeRt(const GraphSnapshot& snapshot, float* const* channels,
+    void renderMetronomeRt(const GraphSnapshot &snapshot, float *const *channels,
                            int32_t channelCount, int32_t frames, int64_t position);
-    void produceSessionSourceRt(const GraphSnapshot& snapshot, const Track& track, float* left,
-                                float* right, int32_t frames, int64_t position) const;
-    void launchSessionClipRt(const GraphSnapshot& snapshot, uint64_t clipId);
-    void launchSceneRt(const GraphSnapshot& snapshot, uint64_t sceneId);
+    void produceSessionSourceRt(const GraphSnapshot &snapshot, const Track &track, float *left,
+                                float *right, int32_t frames, int64_t position) const;
+    void launchSessionClipRt(const GraphSnapshot &snapshot, uint64_t clipId);
+    void launchSceneRt(const GraphSnapshot &snapshot, uint64_t sceneId);
 
     // Shared stages of the renderers.
-    bool prepareTracksRt(const GraphSnapshot& snapshot, int32_t frames);
-    void renderTracksRt(const GraphSnapshot& snapshot, int32_t frames, int64_t position,
+    bool prepareTracksRt(const GraphSnapshot &snapshot, int32_t frames);
+    void renderTracksRt(const GraphSnapshot &snapshot, int32_t frames, int64_t position,
                         TrackSource source);
-    void renderSourceTrackRt(const GraphSnapshot& snapshot, std::size_t index, int32_t frames,
+    void renderSourceTrackRt(const GraphSnapshot &snapshot, std::size_t index, int32_t frames,
                              int64_t position, TrackSource source, bool anySolo,
                              int64_t maxLatency);
-    void renderReturnTrackRt(const GraphSnapshot& snapshot, std::size_t index, int32_t frames,
+    void renderReturnTrackRt(const GraphSnapshot &snapshot, std::size_t index, int32_t frames,
                              int64_t position, bool anySolo);
-    void runChannelStagesRt(const GraphSnapshot& snapshot, std::size_t index, float* left,
-                            float* right, int32_t frames);
-    void addSendsRt(const GraphSnapshot& snapshot, const Track& track, const float* left,
-                    const float* right, int32_t frames, bool preFader);
-    static void storePeaksRt(const GraphSnapshot& snapshot, std::size_t index, Peaks peaks);
-    void produceArrangementSourceRt(const GraphSnapshot& snapshot, const Track& track,
-                                    float* left, float* right, int32_t frames,
-                                    int64_t position) const;
-    void addMidiClipRt(const GraphSnapshot& snapshot, const Clip& clip, const ExpressionMap* map,
-                       float* left, float* right, int32_t frames, int64_t position) const;
-    void addLiveInputRt(const GraphSnapshot& snapshot, const Track& track, float* left,
-                        float* right, int32_t frames, int64_t position) const;
-    void finishMasterRt(const GraphSnapshot& snapshot, float* const* channels,
-                        int32_t channelCount, int32_t frames);
-    void updateMasterMeters(const GraphSnapshot& snapshot, const float* left, const float* right,
+    void runChannelStagesRt(const GraphSnapshot &snapshot, std::size_t index, float *left,
+                            float *right, int32_t frames);
+    void addSendsRt(const GraphSnapshot &snapshot, const Track &track, const float *left,
+                    const float *right, int32_t frames, bool preFader);
+    static void storePeaksRt(const GraphSnapshot &snapshot, std::size_t index, Peaks peaks);
+    void produceArrangementSourceRt(const GraphSnapshot &snapshot, const Track &track, float *left,
+                                    float *right, int32_t frames, int64_t position) const;
+    void addMidiClipRt(const GraphSnapshot &snapshot, const Clip &clip, const ExpressionMap *map,
+                       float *left, float *right, int32_t frames, int64_t position) const;
+    void addLiveInputRt(const GraphSnapshot &snapshot, const Track &track, float *left,
+                        float *right, int32_t frames, int64_t position) const;
+    void finishMasterRt(const GraphSnapshot &snapshot, float *const *channels, int32_t channelCount,
+                        int32_t frames);
+    void updateMasterMeters(const GraphSnapshot &snapshot, const float *left, const float *right,
                             int32_t frames);
-    void pushFlashback(const GraphSnapshot& snapshot, const float* left, const float* right,
+    void pushFlashback(const GraphSnapshot &snapshot, const float *left, const float *right,
                        int32_t frames);
 
-    void renderBlockRt(float* const* channels, int32_t channelCount, int32_t frames, bool mixdown);
-    const GraphSnapshot* acquireGraphRt();
+    void renderBlockRt(float *const *channels, int32_t channelCount, int32_t frames, bool mixdown);
+    const GraphSnapshot *acquireGraphRt();
     void releaseGraphRt();
     void ensureRenderCaches();
     std::shared_ptr<GraphSnapshot> buildSnapshot();
@@ -236,8 +235,8 @@ private:
     // Publication: the main thread owns every snapshot; the audio thread announces the one
     // it reads in `graphInUse`, so a retired snapshot is freed only once it is not in use.
     std::shared_ptr<const GraphSnapshot> publishedGraph;
-    std::atomic<const GraphSnapshot*> graphForAudio{nullptr};
-    std::atomic<const GraphSnapshot*> graphInUse{nullptr};
+    std::atomic<const GraphSnapshot *> graphForAudio{nullptr};
+    std::atomic<const GraphSnapshot *> graphInUse{nullptr};
     std::vector<std::shared_ptr<const GraphSnapshot>> retiredGraphs;
 
     // Main-thread side of the per-track state and buffers handed to the audio thread.

@@ -65,12 +65,12 @@ inline constexpr uint8_t sessionClipEnded = 4;
 /// It is empty when the indices are equal and full when one more push would make them
 /// equal, so it holds at most 1023 entries; a push into a full ring drops the entry.
 template <typename Slot> class SpscRing {
-public:
+  public:
     static constexpr uint64_t slotCount = 1024;
     static constexpr uint64_t indexMask = slotCount - 1;
 
     /// Producer side. Returns false when the ring was full and the entry was dropped.
-    bool push(const Slot& slot) {
+    bool push(const Slot &slot) {
         const uint64_t write = writeIndex.load(std::memory_order_relaxed);
         const uint64_t next = (write + 1) & indexMask;
         if (next == readIndex.load(std::memory_order_acquire)) return false;
@@ -80,7 +80,7 @@ public:
     }
 
     /// Consumer side. Returns false when the ring is empty.
-    bool pop(Slot& slot) {
+    bool pop(Slot &slot) {
         const uint64_t read = readIndex.load(std::memory_order_relaxed);
         if (read == writeIndex.load(std::memory_order_acquire)) return false;
         slot = slots[read];
@@ -95,7 +95,7 @@ public:
                indexMask;
     }
 
-private:
+  private:
     std::array<Slot, slotCount> slots{};
     std::atomic<uint64_t> readIndex{0};
     std::atomic<uint64_t> writeIndex{0};

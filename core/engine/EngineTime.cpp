@@ -13,7 +13,8 @@ int64_t Engine::beatsToSamples(double beats) const {
 
 double Engine::samplesToBeats(int64_t samples) const {
     std::lock_guard lock(projectMutex);
-    return samplesToMusicalBeats(samples, sampleRate.load(), project.tempoMarkers, project.tempoBpm);
+    return samplesToMusicalBeats(samples, sampleRate.load(), project.tempoMarkers,
+                                 project.tempoBpm);
 }
 
 TimeSignature Engine::timeSignatureAt(int64_t position) const {
@@ -45,7 +46,9 @@ void Engine::applyMeterAtPosition(int64_t position) {
     project.timeSignature = inForce;
 }
 
-double Engine::gridBeats(GridQuantize grid) const { return orvane::gridBeats(grid, currentMeter()); }
+double Engine::gridBeats(GridQuantize grid) const {
+    return orvane::gridBeats(grid, currentMeter());
+}
 
 int64_t Engine::quantizeSamples(int64_t position, GridQuantize grid, float swing) const {
     std::lock_guard lock(projectMutex);
@@ -58,18 +61,18 @@ int64_t Engine::quantizeLaunchSamples(int64_t position, LaunchQuantize quantize)
     return quantizeLaunchPosition(position, quantize, beatsToSamples(1.0), barLengthSamples());
 }
 
-int64_t Engine::beatsToSamplesRt(const GraphSnapshot& snapshot, double beats) {
+int64_t Engine::beatsToSamplesRt(const GraphSnapshot &snapshot, double beats) {
     return musicalBeatsToSamplesSorted(beats, snapshot.sampleRate, snapshot.sortedTempoMarkers,
                                        snapshot.tempoBpm);
 }
 
-int64_t Engine::barLengthSamplesRt(const GraphSnapshot& snapshot, int64_t position) {
+int64_t Engine::barLengthSamplesRt(const GraphSnapshot &snapshot, int64_t position) {
     const TimeSignature inForce =
         meterAtPosition(position, snapshot.meterMarkers, snapshot.timeSignature);
     return beatsToSamplesRt(snapshot, beatsPerBar(inForce));
 }
 
-int64_t Engine::quantizeLaunchSamplesRt(const GraphSnapshot& snapshot, int64_t position,
+int64_t Engine::quantizeLaunchSamplesRt(const GraphSnapshot &snapshot, int64_t position,
                                         LaunchQuantize quantize) const {
     return quantizeLaunchPosition(position, quantize, beatsToSamplesRt(snapshot, 1.0),
                                   barLengthSamplesRt(snapshot, playhead.load()));

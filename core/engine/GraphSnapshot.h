@@ -88,7 +88,7 @@ struct RenderScratch {
     std::array<std::vector<float>, 8> returnLeft, returnRight;
 };
 
-using InsertHook = std::function<void(uint64_t trackId, float* left, float* right, int32_t frames)>;
+using InsertHook = std::function<void(uint64_t trackId, float *left, float *right, int32_t frames)>;
 using LatencyHook = std::function<int64_t(uint64_t trackId)>;
 
 /// The immutable view the audio thread renders from. Tracks and clips are the snapshot's

@@ -17,15 +17,16 @@ constexpr float beatOmega = 7853.982f;      // 1250 Hz
 
 // --- Audio thread -----------------------------------------------------------------------
 
-void Engine::renderMetronomeRt(const GraphSnapshot& snapshot, float* const* channels,
+void Engine::renderMetronomeRt(const GraphSnapshot &snapshot, float *const *channels,
                                int32_t channelCount, int32_t frames, int64_t position) {
     if (!channels || channelCount < 1 || !channels[0] || !metronomeOn.load()) return;
-    float* left = channels[0];
-    float* right = channelCount >= 2 ? channels[1] : nullptr;
+    float *left = channels[0];
+    float *right = channelCount >= 2 ? channels[1] : nullptr;
     const float volume = std::clamp(snapshot.metronomeVolume, 0.0f, 2.0f);
     const double rate = snapshot.sampleRate > 0.0 ? snapshot.sampleRate : 48000.0;
     const int64_t beatLength = std::max<int64_t>(beatsToSamplesRt(snapshot, 1.0), 1);
-    const int64_t clickLength = std::max<int64_t>(static_cast<int64_t>(std::floor(rate * 0.012)), 1);
+    const int64_t clickLength =
+        std::max<int64_t>(static_cast<int64_t>(std::floor(rate * 0.012)), 1);
     const int64_t beatsInBar = std::max<int32_t>(currentMeter().numerator, 1);
     for (int32_t i = 0; i < frames; ++i) {
         const int64_t at = position + i;
@@ -42,8 +43,8 @@ void Engine::renderMetronomeRt(const GraphSnapshot& snapshot, float* const* chan
     }
 }
 
-void Engine::updateMasterMeters(const GraphSnapshot& snapshot, const float* left,
-                                const float* right, int32_t frames) {
+void Engine::updateMasterMeters(const GraphSnapshot &snapshot, const float *left,
+                                const float *right, int32_t frames) {
     if (!left || !right || frames < 1) return;
     float peakLeft = 0.0f;
     float peakRight = 0.0f;
@@ -65,9 +66,9 @@ void Engine::updateMasterMeters(const GraphSnapshot& snapshot, const float* left
     masterLoudness.store(std::clamp(loudness, -70.0f, 0.0f), std::memory_order_relaxed);
 }
 
-void Engine::pushFlashback(const GraphSnapshot& snapshot, const float* left, const float* right,
+void Engine::pushFlashback(const GraphSnapshot &snapshot, const float *left, const float *right,
                            int32_t frames) {
-    FlashbackRing* ring = snapshot.flashback.get();
+    FlashbackRing *ring = snapshot.flashback.get();
     if (!ring || !left || !right || frames < 1 || ring->capacity == 0) return;
     uint64_t write = ring->writePos.load(std::memory_order_relaxed);
     for (int32_t i = 0; i < frames; ++i) {
@@ -89,7 +90,7 @@ uint64_t Engine::flashbackAvailableSamples() const {
     return std::min(flashback->capacity, flashback->filled.load(std::memory_order_acquire));
 }
 
-bool Engine::readFlashback(uint64_t frames, std::vector<float>& out) const {
+bool Engine::readFlashback(uint64_t frames, std::vector<float> &out) const {
     std::shared_ptr<FlashbackRing> ring;
     {
         std::lock_guard lock(projectMutex);
@@ -102,7 +103,8 @@ bool Engine::readFlashback(uint64_t frames, std::vector<float>& out) const {
     for (uint64_t i = 0; i < frames; ++i) {
         const uint64_t index = (write - frames + ring->capacity + i) % ring->capacity;
         out[static_cast<std::size_t>(2 * i)] = ring->left[index].load(std::memory_order_relaxed);
-        out[static_cast<std::size_t>(2 * i + 1)] = ring->right[index].load(std::memory_order_relaxed);
+        out[static_cast<std::size_t>(2 * i + 1)] =
+            ring->right[index].load(std::memory_order_relaxed);
     }
     return true;
 }
@@ -122,14 +124,15 @@ void Engine::tickTempoFollower(double estimate) {
     if (!(estimate > 0.0)) return;
     std::lock_guard lock(projectMutex);
     const double smoothing = std::clamp<double>(project.tempoFollowerSmoothing, 0.01, 1.0);
-    followedBpm = followedBpm <= 0.0 ? estimate : followedBpm * (1.0 - smoothing) + smoothing * estimate;
+    followedBpm =
+        followedBpm <= 0.0 ? estimate : followedBpm * (1.0 - smoothing) + smoothing * estimate;
     project.tempoBpm = followedBpm;
     tempo.store(followedBpm);
 }
 
 // The main thread never touches the recording state: its calls become requests.
 
-bool Engine::pushRecordingRequest(const Request& request) {
+bool Engine::pushRecordingRequest(const Request &request) {
     if (pushRequest(RequestProducer::MainThread, request)) return true;
     // A full ring with no device to empty it: carry the waiting requests out here.
     return drainRequestsWhileIdle() && pushRequest(RequestProducer::MainThread, request);
@@ -184,7 +187,7 @@ void Engine::recordNoteOffRt(int32_t note, float velocity, int64_t position) {
     if (!noteOnPending[index]) return;
     noteOnPending[index] = false;
     if (position <= noteOnPosition[index] || recordedCount >= maxRecordedNotes) return;
-    MidiNote& recorded = recordedNotes[static_cast<std::size_t>(recordedCount++)];
+    MidiNote &recorded = recordedNotes[static_cast<std::size_t>(recordedCount++)];
     recorded.pitch = note;
     recorded.velocity = std::clamp(velocity, 0.05f, 1.0f);
     recorded.start = noteOnPosition[index] - midiRecordStart;

@@ -9,8 +9,8 @@ float readAutomation(std::span<const AutomationPoint> points, int64_t position, 
     if (points.empty()) return fallback;
     if (position <= points.front().t) return points.front().v;
     for (std::size_t i = 0; i + 1 < points.size(); ++i) {
-        const AutomationPoint& from = points[i];
-        const AutomationPoint& to = points[i + 1];
+        const AutomationPoint &from = points[i];
+        const AutomationPoint &to = points[i + 1];
         if (position <= to.t) {
             const double fraction = static_cast<double>(position - from.t) /
                                     static_cast<double>(std::max<int64_t>(to.t - from.t, 1));
@@ -22,7 +22,7 @@ float readAutomation(std::span<const AutomationPoint> points, int64_t position, 
 
 namespace {
 
-const std::vector<AutomationPoint>& laneVector(const Track& track, int32_t lane) {
+const std::vector<AutomationPoint> &laneVector(const Track &track, int32_t lane) {
     switch (lane) {
     case 1: return track.panAutomation;
     case 2: return track.muteAutomation;
@@ -30,15 +30,15 @@ const std::vector<AutomationPoint>& laneVector(const Track& track, int32_t lane)
     }
 }
 
-bool laneAutomated(const Track& track, int32_t lane) {
+bool laneAutomated(const Track &track, int32_t lane) {
     if (laneVector(track, lane).size() >= 2) return true;
     return std::any_of(track.automationClips.begin(), track.automationClips.end(),
-                       [lane](const AutomationClip& clip) {
+                       [lane](const AutomationClip &clip) {
                            return clip.lane == lane && clip.points.size() >= 2;
                        });
 }
 
-Peaks blockPeaks(const float* left, const float* right, int32_t frames) {
+Peaks blockPeaks(const float *left, const float *right, int32_t frames) {
     Peaks peaks;
     for (int32_t i = 0; i < frames; ++i) {
         peaks.left = std::max(peaks.left, std::abs(left[i]));
@@ -49,8 +49,8 @@ Peaks blockPeaks(const float* left, const float* right, int32_t frames) {
 
 } // namespace
 
-float readAutomationAt(const Track& track, int32_t lane, int64_t position, float fallback) {
-    for (const AutomationClip& clip : track.automationClips) {
+float readAutomationAt(const Track &track, int32_t lane, int64_t position, float fallback) {
+    for (const AutomationClip &clip : track.automationClips) {
         if (clip.lane != lane) continue;
         if (position < clip.start || position >= clip.start + std::max<int64_t>(clip.length, 1))
             continue;
@@ -60,23 +60,23 @@ float readAutomationAt(const Track& track, int32_t lane, int64_t position, float
     return readAutomation(laneVector(track, lane), position, fallback);
 }
 
-bool trackMutedAt(const Track& track, int64_t position) {
+bool trackMutedAt(const Track &track, int64_t position) {
     if (track.muteAutomation.size() <= 1 && track.automationClips.empty()) return track.mute;
     return readAutomationAt(track, 2, position, track.mute ? 0.0f : 1.0f) < 0.5f;
 }
 
-bool hasMixerAutomation(const Track& track) {
+bool hasMixerAutomation(const Track &track) {
     return track.volumeAutomation.size() > 1 || track.panAutomation.size() > 1 ||
            !track.automationClips.empty();
 }
 
-float faderGain(const Track& track, float gain) { return gain * (track.macros[0] * 1.75f + 0.25f); }
+float faderGain(const Track &track, float gain) { return gain * (track.macros[0] * 1.75f + 0.25f); }
 
-float macroPan(const Track& track, float pan) {
+float macroPan(const Track &track, float pan) {
     return std::clamp(pan + (track.macros[1] - 0.5f) * 2.0f, -1.0f, 1.0f);
 }
 
-Peaks applyMixer(const Track& track, float* left, float* right, int32_t frames, float gainOverride,
+Peaks applyMixer(const Track &track, float *left, float *right, int32_t frames, float gainOverride,
                  float panOverride) {
     const float gain = faderGain(track, gainOverride >= 0.0f ? gainOverride : track.gain);
     const float pan = macroPan(track, panOverride < 2.0f ? panOverride : track.pan);
@@ -89,7 +89,7 @@ Peaks applyMixer(const Track& track, float* left, float* right, int32_t frames, 
     return blockPeaks(left, right, frames);
 }
 
-Peaks applyMixerAutomation(const Track& track, float* left, float* right, int32_t frames,
+Peaks applyMixerAutomation(const Track &track, float *left, float *right, int32_t frames,
                            int64_t position) {
     const bool volumeAutomated = laneAutomated(track, 0);
     const bool panAutomated = laneAutomated(track, 1);
@@ -105,7 +105,7 @@ Peaks applyMixerAutomation(const Track& track, float* left, float* right, int32_
     return blockPeaks(left, right, frames);
 }
 
-void applyPdcDelay(PdcState* state, float* left, float* right, int32_t frames, int64_t delay) {
+void applyPdcDelay(PdcState *state, float *left, float *right, int32_t frames, int64_t delay) {
     if (frames < 1 || !left || !right || delay < 1 || !state) return;
     const uint64_t length = state->left.size();
     if (length < static_cast<uint64_t>(frames) + static_cast<uint64_t>(delay) + 1) return;
@@ -122,10 +122,10 @@ void applyPdcDelay(PdcState* state, float* left, float* right, int32_t frames, i
     state->writePos = write;
 }
 
-void processStockFx(const Track& track, StockInsertChain* chain, float* left, float* right,
+void processStockFx(const Track &track, StockInsertChain *chain, float *left, float *right,
                     int32_t frames) {
     for (std::size_t index = 0; index < track.inserts.size(); ++index) {
-        const InsertSlot& insert = track.inserts[index];
+        const InsertSlot &insert = track.inserts[index];
         if (insert.bypassed || !insert.isStock) continue;
         if (insert.pluginId == "stock.eq") {
             for (int32_t i = 0; i < frames; ++i) {
@@ -138,22 +138,22 @@ void processStockFx(const Track& track, StockInsertChain* chain, float* left, fl
                 right[i] = std::tanh(1.2f * right[i]);
             }
         } else if (chain && index < chain->processors.size()) {
-            StockInsertProcessor& processor = chain->processors[index];
+            StockInsertProcessor &processor = chain->processors[index];
             if (processor.delay) processor.delay->process(left, right, frames);
             if (processor.reverb) processor.reverb->process(left, right, frames);
         }
     }
 }
 
-void writeMasterOutput(const ControlRoomSettings& controlRoom, const float* masterLeft,
-                       const float* masterRight, float* const* channels, int32_t channelCount,
+void writeMasterOutput(const ControlRoomSettings &controlRoom, const float *masterLeft,
+                       const float *masterRight, float *const *channels, int32_t channelCount,
                        int32_t frames) {
     const float master = std::max(controlRoom.masterGain, 0.0f) * (controlRoom.dim ? 0.25f : 1.0f);
     const float cue = std::clamp(controlRoom.cueGain, 0.0f, 2.0f);
     if (frames < 1 || !channels || channelCount < 1) return;
     const float gain = master + cue * 0.35f;
-    float* first = channels[0];
-    float* second = channelCount >= 2 ? channels[1] : nullptr;
+    float *first = channels[0];
+    float *second = channelCount >= 2 ? channels[1] : nullptr;
     for (int32_t i = 0; i < frames; ++i) {
         float outLeft = masterLeft[i] * gain;
         float outRight = masterRight[i] * gain;
@@ -167,7 +167,7 @@ void writeMasterOutput(const ControlRoomSettings& controlRoom, const float* mast
     }
 }
 
-float sendGain(const Track& track, std::size_t index) {
+float sendGain(const Track &track, std::size_t index) {
     const float level = track.sends[index].level;
     return index == 0 ? level * (track.macros[2] * 1.75f + 0.25f) : level;
 }

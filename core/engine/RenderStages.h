@@ -17,17 +17,17 @@ float readAutomation(std::span<const AutomationPoint> points, int64_t position, 
 
 /// Lane 0 volume, 1 pan, 2 mute (other lanes read the volume lane). An automation clip of
 /// the lane covering `position` overrides the lane.
-float readAutomationAt(const Track& track, int32_t lane, int64_t position, float fallback);
+float readAutomationAt(const Track &track, int32_t lane, int64_t position, float fallback);
 
-bool trackMutedAt(const Track& track, int64_t position);
+bool trackMutedAt(const Track &track, int64_t position);
 
 /// True when the fader or the pan must be evaluated per sample.
-bool hasMixerAutomation(const Track& track);
+bool hasMixerAutomation(const Track &track);
 
 /// Fader gain with macro 0 applied.
-float faderGain(const Track& track, float gain);
+float faderGain(const Track &track, float gain);
 /// Pan with macro 1 applied, clamped to -1..1.
-float macroPan(const Track& track, float pan);
+float macroPan(const Track &track, float pan);
 
 struct Peaks {
     float left = 0.0f;
@@ -36,26 +36,26 @@ struct Peaks {
 
 /// Fader and pan for the whole block. `gainOverride` is used when not negative and
 /// `panOverride` when below 2.
-Peaks applyMixer(const Track& track, float* left, float* right, int32_t frames, float gainOverride,
+Peaks applyMixer(const Track &track, float *left, float *right, int32_t frames, float gainOverride,
                  float panOverride);
 /// Fader and pan evaluated per sample from the automation, starting at `position`.
-Peaks applyMixerAutomation(const Track& track, float* left, float* right, int32_t frames,
+Peaks applyMixerAutomation(const Track &track, float *left, float *right, int32_t frames,
                            int64_t position);
 
 /// Delays both channels by `delay` samples through the track's delay lines; does nothing
 /// when the lines are too short for the block.
-void applyPdcDelay(PdcState* state, float* left, float* right, int32_t frames, int64_t delay);
+void applyPdcDelay(PdcState *state, float *left, float *right, int32_t frames, int64_t delay);
 
 /// The built-in stock stage of one track's inserts.
-void processStockFx(const Track& track, StockInsertChain* chain, float* left, float* right,
+void processStockFx(const Track &track, StockInsertChain *chain, float *left, float *right,
                     int32_t frames);
 
 /// Maps the master bus onto the device channels through the control room.
-void writeMasterOutput(const ControlRoomSettings& controlRoom, const float* masterLeft,
-                       const float* masterRight, float* const* channels, int32_t channelCount,
+void writeMasterOutput(const ControlRoomSettings &controlRoom, const float *masterLeft,
+                       const float *masterRight, float *const *channels, int32_t channelCount,
                        int32_t frames);
 
 /// Gain of send slot `index`: send 0 follows macro 2.
-float sendGain(const Track& track, std::size_t index);
+float sendGain(const Track &track, std::size_t index);
 
 } // namespace orvane

@@ -6,7 +6,7 @@ namespace {
 
 constexpr std::size_t grooveSteps = 16;
 
-GrooveTemplate neutralGroove(const std::string& name) {
+GrooveTemplate neutralGroove(const std::string &name) {
     GrooveTemplate groove;
     groove.name = name;
     groove.timingPattern.fill(0.0f);
@@ -15,11 +15,11 @@ GrooveTemplate neutralGroove(const std::string& name) {
 }
 
 struct TuningPreset {
-    const char* name;
+    const char *name;
     CentTable cents;
 };
 
-const std::array<TuningPreset, 4>& tuningPresets() {
+const std::array<TuningPreset, 4> &tuningPresets() {
     static const std::array<TuningPreset, 4> presets{{
         {"12-TET", {}},
         {"Pythagorean",
@@ -72,7 +72,7 @@ std::vector<GrooveTemplate> defaultGroovePool() {
 
 int32_t scalaPresetCount() { return static_cast<int32_t>(tuningPresets().size()); }
 
-const char* scalaPresetName(int32_t index) {
+const char *scalaPresetName(int32_t index) {
     return isPresetIndex(index) ? tuningPresets()[static_cast<std::size_t>(index)].name
                                 : tuningPresets()[0].name;
 }

@@ -22,7 +22,7 @@ using CentTable = std::array<float, 12>;
 
 int32_t scalaPresetCount();
 /// "12-TET", "Pythagorean", "Just Major", "Just Minor"; "12-TET" outside 0 to 3.
-const char* scalaPresetName(int32_t index);
+const char *scalaPresetName(int32_t index);
 /// The preset's cent table; all zeros for any index other than 1, 2 or 3.
 CentTable scalaPresetCents(int32_t index);
 

@@ -29,25 +29,26 @@ double beatsPerBar(TimeSignature meter) {
     return 4.0 / usable.denominator * usable.numerator;
 }
 
-double tempoAtPosition(int64_t position, const std::vector<TempoMarker>& markers, double baseBpm) {
+double tempoAtPosition(int64_t position, const std::vector<TempoMarker> &markers, double baseBpm) {
     double result = baseBpm;
-    for (const auto& marker : markers)
+    for (const auto &marker : markers)
         if (marker.position <= position) result = marker.bpm;
     return result;
 }
 
-TimeSignature meterAtPosition(int64_t position, const std::vector<MeterMarker>& markers,
+TimeSignature meterAtPosition(int64_t position, const std::vector<MeterMarker> &markers,
                               TimeSignature baseMeter) {
     TimeSignature result = baseMeter;
-    for (const auto& marker : markers)
+    for (const auto &marker : markers)
         if (marker.position <= position) result = TimeSignature{marker.num, marker.den};
     return result;
 }
 
-std::vector<TempoMarker> sortedTempoMarkers(const std::vector<TempoMarker>& markers) {
+std::vector<TempoMarker> sortedTempoMarkers(const std::vector<TempoMarker> &markers) {
     std::vector<TempoMarker> sorted = markers;
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const TempoMarker& a, const TempoMarker& b) { return a.position < b.position; });
+    std::stable_sort(sorted.begin(), sorted.end(), [](const TempoMarker &a, const TempoMarker &b) {
+        return a.position < b.position;
+    });
     return sorted;
 }
 
@@ -58,7 +59,7 @@ double samplesToMusicalBeatsSorted(int64_t samples, double sampleRate,
     if (sortedMarkers.empty()) return static_cast<double>(samples) / sampleRate * bpm / 60.0;
     double beats = 0.0;
     int64_t previous = 0;
-    for (const auto& marker : sortedMarkers) {
+    for (const auto &marker : sortedMarkers) {
         if (marker.position >= samples) break;
         beats += static_cast<double>(marker.position - previous) / sampleRate * bpm / 60.0;
         bpm = usableBpm(marker.bpm);
@@ -101,14 +102,14 @@ int64_t musicalBeatsToSamplesSorted(double beats, double sampleRate,
 }
 
 double samplesToMusicalBeats(int64_t samples, double sampleRate,
-                             const std::vector<TempoMarker>& markers, double baseBpm) {
+                             const std::vector<TempoMarker> &markers, double baseBpm) {
     if (markers.empty()) return samplesToMusicalBeatsSorted(samples, sampleRate, {}, baseBpm);
     const auto sorted = sortedTempoMarkers(markers);
     return samplesToMusicalBeatsSorted(samples, sampleRate, sorted, baseBpm);
 }
 
 int64_t musicalBeatsToSamples(double beats, double sampleRate,
-                              const std::vector<TempoMarker>& markers, double baseBpm) {
+                              const std::vector<TempoMarker> &markers, double baseBpm) {
     if (markers.empty()) return musicalBeatsToSamplesSorted(beats, sampleRate, {}, baseBpm);
     const auto sorted = sortedTempoMarkers(markers);
     return musicalBeatsToSamplesSorted(beats, sampleRate, sorted, baseBpm);
@@ -129,11 +130,10 @@ double gridBeats(GridQuantize grid, TimeSignature meter) {
 }
 
 int64_t quantizeSamples(int64_t position, GridQuantize grid, float swing, double sampleRate,
-                        const std::vector<TempoMarker>& tempoMarkers, double baseBpm,
-                        const std::vector<MeterMarker>& meterMarkers, TimeSignature baseMeter) {
+                        const std::vector<TempoMarker> &tempoMarkers, double baseBpm,
+                        const std::vector<MeterMarker> &meterMarkers, TimeSignature baseMeter) {
     if (grid == GridQuantize::Off) return position;
-    const double cell =
-        gridBeats(grid, meterAtPosition(position, meterMarkers, baseMeter));
+    const double cell = gridBeats(grid, meterAtPosition(position, meterMarkers, baseMeter));
     if (!(cell > 0.0)) return position;
     const double beat = samplesToMusicalBeats(position, sampleRate, tempoMarkers, baseBpm);
     if (swing > 0.0f) {
@@ -165,11 +165,12 @@ int64_t quantizeLaunchPosition(int64_t position, LaunchQuantize quantize, int64_
     }
     unit = std::max<int64_t>(unit, 1);
     const int64_t boundary = (position / unit) * unit;
-    if (boundary > std::numeric_limits<int64_t>::max() - unit) return std::numeric_limits<int64_t>::max();
+    if (boundary > std::numeric_limits<int64_t>::max() - unit)
+        return std::numeric_limits<int64_t>::max();
     return boundary + unit;
 }
 
-ClipWarpTable buildClipWarpTable(const Clip& clip) {
+ClipWarpTable buildClipWarpTable(const Clip &clip) {
     ClipWarpTable table;
     table.sourceOffset = static_cast<double>(clip.sourceOffset);
     int64_t length = clip.length;
@@ -177,7 +178,7 @@ ClipWarpTable buildClipWarpTable(const Clip& clip) {
     if (length < 1) return table;
     table.length = length;
     using Point = ClipWarpTable::Point;
-    auto& points = table.points;
+    auto &points = table.points;
     const double ratio = std::max(clip.stretchRatio, 0.01);
     points[table.count++] = Point{0.0, static_cast<double>(clip.sourceOffset)};
     for (std::size_t i = 0; i < clip.warpMarkers.size() && i < ClipWarpTable::maxWarpMarkers; ++i)
@@ -197,8 +198,8 @@ double ClipWarpTable::sourceAt(int64_t t) const {
     const double clamped = static_cast<double>(std::clamp<int64_t>(t, 0, length));
     for (std::size_t i = 1; i < count; ++i) {
         if (points[i].timeline >= clamped) {
-            const Point& a = points[i - 1];
-            const Point& b = points[i];
+            const Point &a = points[i - 1];
+            const Point &b = points[i];
             return a.source + (b.source - a.source) * (clamped - a.timeline) /
                                   std::max(b.timeline - a.timeline, 1.0);
         }
@@ -206,7 +207,7 @@ double ClipWarpTable::sourceAt(int64_t t) const {
     return points[count - 1].source;
 }
 
-double clipTimelineToSource(const Clip& clip, int64_t t) {
+double clipTimelineToSource(const Clip &clip, int64_t t) {
     return buildClipWarpTable(clip).sourceAt(t);
 }
 

@@ -26,15 +26,15 @@ int64_t saturatingToInt64(double value);
 double beatsPerBar(TimeSignature meter);
 
 /// The last tempo marker at or before `position` (front-to-back walk), else `baseBpm`.
-double tempoAtPosition(int64_t position, const std::vector<TempoMarker>& markers, double baseBpm);
+double tempoAtPosition(int64_t position, const std::vector<TempoMarker> &markers, double baseBpm);
 /// The last meter marker at or before `position`, else `baseMeter`.
-TimeSignature meterAtPosition(int64_t position, const std::vector<MeterMarker>& markers,
+TimeSignature meterAtPosition(int64_t position, const std::vector<MeterMarker> &markers,
                               TimeSignature baseMeter);
 
 double samplesToMusicalBeats(int64_t samples, double sampleRate,
-                             const std::vector<TempoMarker>& markers, double baseBpm);
+                             const std::vector<TempoMarker> &markers, double baseBpm);
 int64_t musicalBeatsToSamples(double beats, double sampleRate,
-                              const std::vector<TempoMarker>& markers, double baseBpm);
+                              const std::vector<TempoMarker> &markers, double baseBpm);
 
 /// The same conversions on markers already sorted by position. They allocate nothing, so
 /// the audio thread can use them on a snapshot whose markers were sorted when published.
@@ -43,15 +43,15 @@ double samplesToMusicalBeatsSorted(int64_t samples, double sampleRate,
 int64_t musicalBeatsToSamplesSorted(double beats, double sampleRate,
                                     std::span<const TempoMarker> sortedMarkers, double baseBpm);
 /// A copy sorted by position; markers at the same position keep their order.
-std::vector<TempoMarker> sortedTempoMarkers(const std::vector<TempoMarker>& markers);
+std::vector<TempoMarker> sortedTempoMarkers(const std::vector<TempoMarker> &markers);
 
 /// Grid size in beats; the bar grid uses `meter`.
 double gridBeats(GridQuantize grid, TimeSignature meter);
 
 /// Snap `position` to `grid` with swing, under the given tempo and meter maps.
 int64_t quantizeSamples(int64_t position, GridQuantize grid, float swing, double sampleRate,
-                        const std::vector<TempoMarker>& tempoMarkers, double baseBpm,
-                        const std::vector<MeterMarker>& meterMarkers, TimeSignature baseMeter);
+                        const std::vector<TempoMarker> &tempoMarkers, double baseBpm,
+                        const std::vector<MeterMarker> &meterMarkers, TimeSignature baseMeter);
 
 /// The next launch boundary strictly after the start of the unit holding `position`.
 /// `beatSamples` and `barSamples` are one beat and one bar; units below 1 count as 1.
@@ -74,10 +74,10 @@ struct ClipWarpTable {
     /// Source frame for timeline offset `t`; the same value `clipTimelineToSource` gives.
     double sourceAt(int64_t t) const;
 };
-ClipWarpTable buildClipWarpTable(const Clip& clip);
+ClipWarpTable buildClipWarpTable(const Clip &clip);
 
 /// Source frame for timeline offset `t` (samples from the clip's start) through the warp
 /// markers and stretch ratio. Allocates nothing.
-double clipTimelineToSource(const Clip& clip, int64_t t);
+double clipTimelineToSource(const Clip &clip, int64_t t);
 
 } // namespace orvane

@@ -4,7 +4,7 @@
 
 namespace orvane {
 
-const char* sessionLaunchModeLabel(SessionLaunchMode mode) {
+const char *sessionLaunchModeLabel(SessionLaunchMode mode) {
     switch (mode) {
     case SessionLaunchMode::Trigger: return "Tr";
     case SessionLaunchMode::Gate: return "Gt";
@@ -14,7 +14,7 @@ const char* sessionLaunchModeLabel(SessionLaunchMode mode) {
     return "Tr";
 }
 
-const char* followActionLabel(FollowAction action) {
+const char *followActionLabel(FollowAction action) {
     switch (action) {
     case FollowAction::None: return "";
     case FollowAction::Again: return "↻";
@@ -25,7 +25,7 @@ const char* followActionLabel(FollowAction action) {
     return "";
 }
 
-const char* automationWriteModeLabel(AutomationWriteMode mode) {
+const char *automationWriteModeLabel(AutomationWriteMode mode) {
     switch (mode) {
     case AutomationWriteMode::Read: return "Read";
     case AutomationWriteMode::Touch: return "Touch";
@@ -35,7 +35,7 @@ const char* automationWriteModeLabel(AutomationWriteMode mode) {
     return "Read";
 }
 
-const char* sessionPlayerKindLabel(SessionPlayerKind kind) {
+const char *sessionPlayerKindLabel(SessionPlayerKind kind) {
     switch (kind) {
     case SessionPlayerKind::DrumsFourFour: return "Drums 4/4";
     case SessionPlayerKind::DrumsBreak: return "Drums Break";
@@ -71,21 +71,21 @@ int64_t Clip::audioFrameCount() const {
 }
 
 std::shared_ptr<Track> Project::findTrack(uint64_t id) const {
-    for (const auto& track : tracks)
+    for (const auto &track : tracks)
         if (track && track->id == id) return track;
     return nullptr;
 }
 
 std::shared_ptr<Clip> Project::findClip(uint64_t id) const {
-    for (const auto& track : tracks) {
+    for (const auto &track : tracks) {
         if (!track) continue;
-        for (const auto& clip : track->clips)
+        for (const auto &clip : track->clips)
             if (clip && clip->id == id) return clip;
     }
     return nullptr;
 }
 
-std::shared_ptr<Track> Project::addTrack(TrackType type, const std::string& trackName) {
+std::shared_ptr<Track> Project::addTrack(TrackType type, const std::string &trackName) {
     auto track = std::make_shared<Track>();
     track->id = nextTrackId++;
     track->type = type;
@@ -107,18 +107,18 @@ std::shared_ptr<Clip> Project::addClip(uint64_t trackId, ClipKind kind) {
 }
 
 void Project::removeClip(uint64_t id) {
-    for (auto& track : tracks) {
+    for (auto &track : tracks) {
         if (!track) continue;
-        std::erase_if(track->clips, [id](const auto& clip) { return clip && clip->id == id; });
+        std::erase_if(track->clips, [id](const auto &clip) { return clip && clip->id == id; });
     }
 }
 
-bool Project::moveClipToTrack(const std::shared_ptr<Clip>& clip, uint64_t trackId) {
+bool Project::moveClipToTrack(const std::shared_ptr<Clip> &clip, uint64_t trackId) {
     if (!clip || trackId == 0 || clip->trackId == trackId) return true;
     auto source = findTrack(clip->trackId);
     auto target = findTrack(trackId);
     if (!source || !target || source->type != target->type) return false;
-    std::erase_if(source->clips, [&clip](const auto& held) { return held == clip; });
+    std::erase_if(source->clips, [&clip](const auto &held) { return held == clip; });
     clip->trackId = trackId;
     target->clips.push_back(clip);
     return true;
@@ -126,15 +126,15 @@ bool Project::moveClipToTrack(const std::shared_ptr<Clip>& clip, uint64_t trackI
 
 void Project::removeTrack(uint64_t id) {
     std::vector<uint64_t> clipIds;
-    for (const auto& track : tracks) {
+    for (const auto &track : tracks) {
         if (!track || track->id != id) continue;
-        for (const auto& clip : track->clips)
+        for (const auto &clip : track->clips)
             if (clip) clipIds.push_back(clip->id);
     }
-    for (auto& scene : session.scenes)
-        for (auto& slot : scene.clips)
+    for (auto &scene : session.scenes)
+        for (auto &slot : scene.clips)
             if (std::find(clipIds.begin(), clipIds.end(), slot) != clipIds.end()) slot = 0;
-    std::erase_if(tracks, [id](const auto& track) { return track && track->id == id; });
+    std::erase_if(tracks, [id](const auto &track) { return track && track->id == id; });
 }
 
 } // namespace orvane

@@ -39,10 +39,10 @@ enum class SessionPlayerKind : uint8_t {
 };
 
 /// Display label of each enumeration value, as the user sees it when cycling.
-const char* sessionLaunchModeLabel(SessionLaunchMode mode);
-const char* followActionLabel(FollowAction action);
-const char* automationWriteModeLabel(AutomationWriteMode mode);
-const char* sessionPlayerKindLabel(SessionPlayerKind kind);
+const char *sessionLaunchModeLabel(SessionLaunchMode mode);
+const char *followActionLabel(FollowAction action);
+const char *automationWriteModeLabel(AutomationWriteMode mode);
+const char *sessionPlayerKindLabel(SessionPlayerKind kind);
 
 struct TimeSignature {
     int32_t numerator = 4;
@@ -51,7 +51,7 @@ struct TimeSignature {
     /// The pair as one 64-bit word, numerator in the low half.
     uint64_t packed() const;
     static TimeSignature fromPacked(uint64_t word);
-    bool operator==(const TimeSignature&) const = default;
+    bool operator==(const TimeSignature &) const = default;
 };
 
 struct MidiNote {
@@ -61,61 +61,61 @@ struct MidiNote {
     int64_t length = 0;
     float expression = 1.0f; // not stored
     float bendCents = 0.0f;  // not stored; kept within -200..+200
-    bool operator==(const MidiNote&) const = default;
+    bool operator==(const MidiNote &) const = default;
 };
 static_assert(sizeof(MidiNote) == 32, "MidiNote is a 32-byte record");
 
 struct AutomationPoint {
     int64_t t = 0;
     float v = 0.0f;
-    bool operator==(const AutomationPoint&) const = default;
+    bool operator==(const AutomationPoint &) const = default;
 };
 
 struct AutomationClip {
     uint64_t id = 0;
     int64_t start = 0;
     int64_t length = 0;
-    int32_t lane = 0; // 0 volume, 1 pan, 2 mute
+    int32_t lane = 0;                    // 0 volume, 1 pan, 2 mute
     std::vector<AutomationPoint> points; // t relative to start
-    bool operator==(const AutomationClip&) const = default;
+    bool operator==(const AutomationClip &) const = default;
 };
 
 struct WarpMarker {
     int64_t dest = 0;   // timeline position relative to the clip
     int64_t source = 0; // source position
-    bool operator==(const WarpMarker&) const = default;
+    bool operator==(const WarpMarker &) const = default;
 };
 
 struct Marker {
     uint64_t id = 0;
     std::string name;
     int64_t position = 0;
-    bool operator==(const Marker&) const = default;
+    bool operator==(const Marker &) const = default;
 };
 
 struct TempoMarker {
     int64_t position = 0;
     double bpm = 120.0;
-    bool operator==(const TempoMarker&) const = default;
+    bool operator==(const TempoMarker &) const = default;
 };
 
 struct MeterMarker {
     int64_t position = 0;
     int32_t num = 4;
     int32_t den = 4;
-    bool operator==(const MeterMarker&) const = default;
+    bool operator==(const MeterMarker &) const = default;
 };
 
 struct ChordMarker {
     int64_t position = 0;
     std::string chord;
-    bool operator==(const ChordMarker&) const = default;
+    bool operator==(const ChordMarker &) const = default;
 };
 
 struct BeatMarker {
     int64_t position = 0;
     bool downbeat = false;
-    bool operator==(const BeatMarker&) const = default;
+    bool operator==(const BeatMarker &) const = default;
 };
 
 struct ControlRoomSettings {
@@ -124,11 +124,17 @@ struct ControlRoomSettings {
     bool dim = false;
     bool mono = false;
     bool talkback = false;
-    bool operator==(const ControlRoomSettings&) const = default;
+    bool operator==(const ControlRoomSettings &) const = default;
 };
 
 /// Band types 0..4: high-pass, low shelf, peak, high shelf, low-pass.
-enum class EqBandType : uint8_t { HighPass = 0, LowShelf = 1, Peak = 2, HighShelf = 3, LowPass = 4 };
+enum class EqBandType : uint8_t {
+    HighPass = 0,
+    LowShelf = 1,
+    Peak = 2,
+    HighShelf = 3,
+    LowPass = 4
+};
 
 struct EqBandSettings {
     uint8_t type = 2;
@@ -136,7 +142,7 @@ struct EqBandSettings {
     float gainDb = 0.0f;
     float q = 1.0f;
     bool enabled = true;
-    bool operator==(const EqBandSettings&) const = default;
+    bool operator==(const EqBandSettings &) const = default;
 };
 
 struct ChannelEq8 {
@@ -146,7 +152,7 @@ struct ChannelEq8 {
     std::array<EqBandSettings, 8> bands = defaultBands();
 
     static std::array<EqBandSettings, 8> defaultBands();
-    bool operator==(const ChannelEq8&) const = default;
+    bool operator==(const ChannelEq8 &) const = default;
 };
 
 struct MasteringUtility {
@@ -158,14 +164,14 @@ struct MasteringUtility {
     float exciteAmt = 0.25f;
     float width = 1.0f;
     bool loudCmp = true;
-    bool operator==(const MasteringUtility&) const = default;
+    bool operator==(const MasteringUtility &) const = default;
 };
 
 struct SendSlot {
     uint64_t returnId = 0; // "return" in the file; id of the target return track, 0 = none
     float level = 0.0f;    // linear send gain
     bool pre = false;      // pre-fader
-    bool operator==(const SendSlot&) const = default;
+    bool operator==(const SendSlot &) const = default;
 };
 
 struct InsertSlot {
@@ -177,7 +183,7 @@ struct InsertSlot {
     bool isStock = false;
     uint32_t automParamId = 0;
     std::vector<AutomationPoint> paramAutomation;
-    bool operator==(const InsertSlot&) const = default;
+    bool operator==(const InsertSlot &) const = default;
 };
 
 struct Clip {
@@ -252,7 +258,7 @@ struct Scene {
     bool useSceneMeter = false;
     int32_t sceneMeterNum = 4;
     int32_t sceneMeterDen = 4;
-    bool operator==(const Scene&) const = default;
+    bool operator==(const Scene &) const = default;
 };
 
 struct SessionGrid {
@@ -260,7 +266,7 @@ struct SessionGrid {
     int32_t cols = 8;
     LaunchQuantize launchQuantize = LaunchQuantize::OneBar; // not stored
     std::vector<Scene> scenes;
-    bool operator==(const SessionGrid&) const = default;
+    bool operator==(const SessionGrid &) const = default;
 };
 
 struct TrackMixerSnapshot {
@@ -271,20 +277,20 @@ struct TrackMixerSnapshot {
     bool solo = false;
     std::array<SendSlot, 4> sends{};
     std::array<float, 4> macros{0.5f, 0.5f, 0.5f, 0.5f};
-    bool operator==(const TrackMixerSnapshot&) const = default;
+    bool operator==(const TrackMixerSnapshot &) const = default;
 };
 
 struct MixerSnapshot {
     std::string name;
     std::vector<TrackMixerSnapshot> tracks;
     ControlRoomSettings controlRoom;
-    bool operator==(const MixerSnapshot&) const = default;
+    bool operator==(const MixerSnapshot &) const = default;
 };
 
 struct MixerSnapshotEvent {
     std::string label;
     MixerSnapshot snapshot;
-    bool operator==(const MixerSnapshotEvent&) const = default;
+    bool operator==(const MixerSnapshotEvent &) const = default;
 };
 
 struct GrooveTemplate {
@@ -293,7 +299,7 @@ struct GrooveTemplate {
     float velocity = 0.0f;
     std::array<float, 16> timingPattern{};
     std::array<float, 16> velocityPattern{};
-    bool operator==(const GrooveTemplate&) const = default;
+    bool operator==(const GrooveTemplate &) const = default;
 };
 
 struct ExpressionArticulation {
@@ -302,13 +308,13 @@ struct ExpressionArticulation {
     float velScale = 1.0f;
     int32_t cc = 0;
     int32_t ccVal = 0;
-    bool operator==(const ExpressionArticulation&) const = default;
+    bool operator==(const ExpressionArticulation &) const = default;
 };
 
 struct ExpressionMap {
     std::string name;
     std::vector<ExpressionArticulation> articulations;
-    bool operator==(const ExpressionMap&) const = default;
+    bool operator==(const ExpressionMap &) const = default;
 };
 
 struct Project {
@@ -328,7 +334,7 @@ struct Project {
     bool scaleSnapEnabled = false;
     float metronomeVolume = 0.8f;
     AutomationWriteMode automationWriteMode = AutomationWriteMode::Read;
-    uint8_t smartTempoMode = 0; // 0 Keep, 1 Adapt, 2 Automatic
+    uint8_t smartTempoMode = 0;    // 0 Keep, 1 Adapt, 2 Automatic
     bool metronomeEnabled = false; // not stored
     int32_t countInBars = 1;
     bool punchEnabled = false;
@@ -371,10 +377,10 @@ struct Project {
 
     std::shared_ptr<Track> findTrack(uint64_t id) const;
     std::shared_ptr<Clip> findClip(uint64_t id) const;
-    std::shared_ptr<Track> addTrack(TrackType type, const std::string& trackName);
+    std::shared_ptr<Track> addTrack(TrackType type, const std::string &trackName);
     std::shared_ptr<Clip> addClip(uint64_t trackId, ClipKind kind);
     void removeClip(uint64_t id);
-    bool moveClipToTrack(const std::shared_ptr<Clip>& clip, uint64_t trackId);
+    bool moveClipToTrack(const std::shared_ptr<Clip> &clip, uint64_t trackId);
     void removeTrack(uint64_t id);
 };
 

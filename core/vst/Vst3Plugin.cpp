@@ -1,6 +1,8 @@
 #include "core/vst/Vst3Plugin.h"
 
+#include "core/vst/PluginSandboxController.h"
 #include "core/vst/PluginScanner.h"
+#include "core/vst/SandboxProtocol.h"
 #include "core/vst/hosting/EditorWindow.h"
 #include "core/vst/hosting/HostContext.h"
 #include "core/vst/hosting/Module.h"
@@ -15,10 +17,15 @@
 #include <public.sdk/source/common/memorystream.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
+#include <sstream>
+#include <unistd.h>
 #include <unordered_map>
 
 namespace orvane::vst {
@@ -34,6 +41,44 @@ constexpr int eventCapacity = 50;
 constexpr size_t initialParameterCapacity = 64;
 constexpr int outputPointsPerParameter = 16;
 constexpr double contextTempo = 120.0;
+
+constexpr int noTransportFailure = 0;
+constexpr int processWriteFailed = 1;
+constexpr int processReadFailed = 2;
+constexpr int processTimedOut = 3;
+// Room in front of the samples for the "PROCESS " line, so that line and block leave in one
+// write.
+constexpr size_t transferHeaderFloats = 8;
+constexpr size_t transferHeaderBytes = transferHeaderFloats * sizeof(float);
+// A helper gets a few blocks' time to answer an audio block, never less than this.
+constexpr int processDeadlineBlocks = 4;
+constexpr std::chrono::milliseconds shortestProcessDeadline{100};
+
+std::chrono::milliseconds processDeadline(int frames, double sampleRate) {
+    auto blocks = std::chrono::milliseconds(
+        static_cast<long long>(processDeadlineBlocks * 1000.0 * frames / sampleRate));
+    return std::max(blocks, shortestProcessDeadline);
+}
+
+const char *transportFailureText(int failure) {
+    switch (failure) {
+    case processWriteFailed: return "PROCESS write failed";
+    case processReadFailed: return "PROCESS read failed";
+    default: return "Helper not responding";
+    }
+}
+
+std::string formatDefault(double value) {
+    std::ostringstream text;
+    text << value;
+    return text.str();
+}
+
+std::string formatDefault(float value) {
+    std::ostringstream text;
+    text << value;
+    return text.str();
+}
 
 bool isClassFilter(const std::string &uid) {
     return uid.size() == 32 && std::all_of(uid.begin(), uid.end(),
@@ -106,7 +151,15 @@ struct Vst3Plugin::Impl {
     double sampleRate = 48000.0;
     int32_t blockSize = 512;
     bool active = false;
-    int socketFd = -1;
+    // Connection to this instance's own helper; the audio thread drops it after a failed
+    // transfer, so it is atomic.
+    std::atomic<int> socketFd{-1};
+    HelperProcess helper;
+    // Set by the audio thread when a transfer fails; the main thread turns it into text.
+    std::atomic<int> transportFailure{noTransportFailure};
+    // Interleaved samples of one exchange, sized once at load so the audio thread never
+    // allocates.
+    std::vector<float> transfer;
     // Every value given since the instance was created; main thread only. The audio thread
     // reads the same values through `handOver`.
     std::unordered_map<uint32_t, float> pendingParams;
@@ -137,11 +190,133 @@ bool Vst3Plugin::load(const std::string &path, const std::string &uid) {
     return loadInProcess(path, uid);
 }
 
-// The helper program and its connection come with the sandbox controller; until then an
-// instance asked to run out of process does not load rather than silently running in process.
-bool Vst3Plugin::loadOutOfProcess(const std::string &, const std::string &) {
+// Each out-of-process instance runs in a helper of its own: a plug-in that crashes or hangs
+// takes down only its own process, and no request waits behind another plug-in's connection.
+bool Vst3Plugin::loadOutOfProcess(const std::string &path, const std::string &uid) {
+    // A line break in a project's path or uid would let the rest pose as a request of its own.
+    if (!isSafeRequestArgument(path) || !isSafeRequestArgument(uid)) return false;
+    if (!controller->ensureSandboxRunning()) return false;
     impl->socketFd = -1;
-    return false;
+    if (!controller->running) return false;
+    if (!controller->startPluginHelper(impl->helper)) return false;
+    int fd = connectToSocket(impl->helper.socketPath);
+    if (fd < 0) {
+        stopHelperProcess(impl->helper);
+        return false;
+    }
+    std::string request = "LOAD " + path + (uid.empty() ? "" : " " + uid);
+    if (!oopWriteLine(fd, request) || !oopExpectOk(fd)) {
+        close(fd);
+        stopHelperProcess(impl->helper);
+        return false;
+    }
+    impl->transfer.assign(transferHeaderFloats + 2 * maximumProcessFrames, 0.0f);
+    impl->transportFailure = noTransportFailure;
+    impl->socketFd = fd;
+    description = PluginDescription{};
+    description.path = path;
+    description.uid = uid.empty() ? path : uid;
+    description.name = std::filesystem::path(path).stem().string();
+    description.vendor = "VST3";
+    description.isInstrument = false;
+    latency = 0;
+    return true;
+}
+
+// One request and its reply line, kept apart from the audio thread's exchanges by the
+// processing lock. A helper that does not answer in time is treated as crashed.
+bool Vst3Plugin::remoteExchange(std::string_view request, std::string &reply) {
+    bool answered = false;
+    {
+        std::lock_guard<std::mutex> lock(impl->processing);
+        int fd = impl->socketFd;
+        if (fd < 0) return false;
+        answered = oopWriteLine(fd, request) &&
+                   oopReadReply(fd, reply, Deadline::after(controlReplyDeadline));
+    }
+    if (!answered) dropHelper("Helper not responding");
+    return answered;
+}
+
+bool Vst3Plugin::remoteExpectOk(std::string_view request) {
+    std::string reply;
+    return remoteExchange(request, reply) && reply.starts_with("OK");
+}
+
+void Vst3Plugin::dropHelper(const std::string &reason) {
+    {
+        // The audio thread may be inside a transfer on this descriptor.
+        std::lock_guard<std::mutex> lock(impl->processing);
+        int fd = impl->socketFd.exchange(-1);
+        if (fd >= 0) close(fd);
+    }
+    if (controller != nullptr) controller->noteHelperCrash(reason);
+    stopHelperProcess(impl->helper, false);
+}
+
+bool Vst3Plugin::collectTransportFailure() {
+    int failure = impl->transportFailure.exchange(noTransportFailure);
+    if (failure == noTransportFailure) return false;
+    dropHelper(transportFailureText(failure));
+    return true;
+}
+
+// Audio thread. Never allocates and never assigns a string: a failure leaves a code for the
+// main thread and clears the controller's running flag.
+void Vst3Plugin::failTransfer(int failure) {
+    impl->transportFailure = failure;
+    if (controller != nullptr) controller->running = false;
+    int fd = impl->socketFd.exchange(-1);
+    if (fd >= 0) close(fd);
+}
+
+bool Vst3Plugin::transferBlock(float *left, float *right, int frames) {
+    int fd = impl->socketFd;
+    char header[transferHeaderBytes];
+    std::memcpy(header, "PROCESS ", 8);
+    auto [end, ignored] = std::to_chars(header + 8, header + sizeof header - 1, frames);
+    *end++ = '\n';
+    auto headerSize = static_cast<size_t>(end - header);
+    float *samples = impl->transfer.data() + transferHeaderFloats;
+    char *wire = reinterpret_cast<char *>(samples) - headerSize;
+    std::memcpy(wire, header, headerSize);
+    for (int frame = 0; frame < frames; ++frame) {
+        samples[frame * 2] = left[frame];
+        samples[frame * 2 + 1] = right[frame];
+    }
+    size_t blockBytes = static_cast<size_t>(frames) * 2 * sizeof(float);
+    Deadline deadline = Deadline::after(processDeadline(frames, impl->sampleRate));
+    if (!oopWriteAll(fd, wire, headerSize + blockBytes, deadline)) {
+        failTransfer(deadline.remainingMilliseconds() == 0 ? processTimedOut : processWriteFailed);
+        return false;
+    }
+    if (!oopReadExact(fd, samples, blockBytes, deadline)) {
+        failTransfer(deadline.remainingMilliseconds() == 0 ? processTimedOut : processReadFailed);
+        return false;
+    }
+    for (int frame = 0; frame < frames; ++frame) {
+        left[frame] = samples[frame * 2];
+        right[frame] = samples[frame * 2 + 1];
+    }
+    return true;
+}
+
+void Vst3Plugin::processRemote(float *left, float *right, int frames,
+                               std::span<const NoteOn> noteOns, std::span<const int> noteOffs) {
+    if (!noteOns.empty() || !noteOffs.empty()) {
+        char line[notesLineCapacity];
+        size_t length = formatNotesLine(line, noteOffs, noteOns);
+        Deadline deadline = Deadline::after(processDeadline(frames, impl->sampleRate));
+        if (!oopWriteAll(impl->socketFd, line, length, deadline)) {
+            failTransfer(deadline.remainingMilliseconds() == 0 ? processTimedOut
+                                                               : processWriteFailed);
+            return;
+        }
+    }
+    for (int offset = 0; offset < frames; offset += maximumProcessFrames) {
+        int count = std::min(frames - offset, maximumProcessFrames);
+        if (!transferBlock(left + offset, right + offset, count)) return;
+    }
 }
 
 bool Vst3Plugin::loadInProcess(const std::string &path, const std::string &uid) {
@@ -185,6 +360,7 @@ bool Vst3Plugin::loadInProcess(const std::string &path, const std::string &uid) 
 
 bool Vst3Plugin::prepare(double sampleRate, int blockSize) {
     if (!impl->processor && impl->socketFd < 0) return false;
+    if (impl->socketFd >= 0) return prepareRemote(sampleRate, blockSize);
     if (!impl->component || blockSize <= 0 || !(sampleRate > 0.0)) return false;
     std::lock_guard<std::mutex> lock(impl->processing);
     if (impl->active) {
@@ -219,6 +395,24 @@ bool Vst3Plugin::prepare(double sampleRate, int blockSize) {
     return true;
 }
 
+bool Vst3Plugin::prepareRemote(double sampleRate, int blockSize) {
+    std::string reply;
+    if (!remoteExchange("PREPARE " + formatDefault(sampleRate) + " " + std::to_string(blockSize),
+                        reply) ||
+        !reply.starts_with("OK"))
+        return false;
+    size_t space = reply.find(' ');
+    int32_t reported = 0;
+    if (space != std::string::npos)
+        std::from_chars(reply.data() + space + 1, reply.data() + reply.size(), reported);
+    latency = reported;
+    // The audio thread sizes its reply deadline from the rate.
+    std::lock_guard<std::mutex> lock(impl->processing);
+    impl->sampleRate = sampleRate;
+    impl->blockSize = blockSize;
+    return true;
+}
+
 void Vst3Plugin::process(float *left, float *right, int frames) {
     processInstrument(left, right, frames, {}, {});
 }
@@ -227,7 +421,12 @@ void Vst3Plugin::processInstrument(float *left, float *right, int frames,
                                    std::span<const NoteOn> noteOns, std::span<const int> noteOffs) {
     if (frames <= 0 || left == nullptr || right == nullptr) return;
     std::unique_lock<std::mutex> lock(impl->processing, std::try_to_lock);
-    if (!lock.owns_lock() || !impl->active || !impl->processor) return;
+    if (!lock.owns_lock()) return;
+    if (impl->socketFd >= 0) {
+        processRemote(left, right, frames, noteOns, noteOffs);
+        return;
+    }
+    if (!impl->active || !impl->processor) return;
     // Blocks longer than the prepared size are cut into prepared-size pieces; notes start with
     // the first piece.
     int offset = 0;
@@ -270,6 +469,7 @@ void Vst3Plugin::processBlock(float *left, float *right, int frames,
 
 bool Vst3Plugin::getState(std::vector<uint8_t> &state) {
     state.clear();
+    if (impl->socketFd >= 0) return getStateRemote(state);
     if (!impl->component) return false;
     IPtr<Steinberg::MemoryStream> stream = Steinberg::owned(new Steinberg::MemoryStream());
     if (impl->component->getState(stream) != kResultOk) return false;
@@ -280,7 +480,18 @@ bool Vst3Plugin::getState(std::vector<uint8_t> &state) {
     return true;
 }
 
+bool Vst3Plugin::getStateRemote(std::vector<uint8_t> &state) {
+    std::string reply;
+    if (!remoteExchange("GETSTATE", reply) || !reply.starts_with("STATE ")) return false;
+    std::optional<std::vector<uint8_t>> decoded =
+        decodeHex(std::string_view(reply).substr(6), false);
+    if (!decoded) return false;
+    state = std::move(*decoded);
+    return true;
+}
+
 bool Vst3Plugin::setState(const std::vector<uint8_t> &state) {
+    if (impl->socketFd >= 0) return remoteExpectOk("SETSTATE " + encodeHex(state));
     if (!impl->component) return false;
     // The stream only reads from the caller's bytes; it never takes them over.
     IPtr<Steinberg::MemoryStream> stream = Steinberg::owned(new Steinberg::MemoryStream(
@@ -333,9 +544,21 @@ void Vst3Plugin::rememberParameter(uint32_t id, float value) {
     impl->handOver.set(id, value);
 }
 
+void Vst3Plugin::prepareParameterForAutomation(uint32_t id) {
+    if (impl->pendingParams.count(id)) return;
+    rememberParameter(id, getParameterNormalized(id));
+}
+
+bool Vst3Plugin::setParameterNormalizedRt(uint32_t id, float value) {
+    if (useOutOfProcess) return false;
+    return impl->handOver.setExisting(id, clampNormalized(value));
+}
+
 bool Vst3Plugin::setParameterNormalized(uint32_t id, float value) {
     float clamped = clampNormalized(value);
     rememberParameter(id, clamped);
+    if (useOutOfProcess && impl->socketFd >= 0)
+        return remoteExpectOk("SETPARAM " + std::to_string(id) + " " + formatDefault(clamped));
     if (!impl->editController) return false;
     return impl->editController->setParamNormalized(id, clamped) == kResultOk;
 }
@@ -348,10 +571,17 @@ float Vst3Plugin::getParameterNormalized(uint32_t id) {
     return 0.0f;
 }
 
-bool Vst3Plugin::hasEditor() { return static_cast<bool>(impl->editController); }
+bool Vst3Plugin::hasEditor() {
+    if (impl->socketFd >= 0) {
+        std::string reply;
+        return remoteExchange("HASEDITOR", reply) && reply == "YES";
+    }
+    return static_cast<bool>(impl->editController);
+}
 
 bool Vst3Plugin::attachEditor(void *) {
     closeEditor();
+    if (impl->socketFd >= 0) return remoteExpectOk("OPENEDITOR");
     if (!impl->editController) return false;
     impl->view = Steinberg::owned(impl->editController->createView(ViewType::kEditor));
     if (!impl->view) return false;
@@ -380,6 +610,7 @@ bool Vst3Plugin::attachEditor(void *) {
 }
 
 void Vst3Plugin::closeEditor() {
+    if (impl->socketFd >= 0) remoteExpectOk("CLOSEEDITOR");
     if (impl->view) {
         impl->view->removed();
         impl->view->setFrame(nullptr);
@@ -397,6 +628,7 @@ unsigned long Vst3Plugin::editorWindowId() const {
 
 void Vst3Plugin::unload() {
     closeEditor();
+    unloadRemote();
     {
         std::lock_guard<std::mutex> lock(impl->processing);
         if (impl->active) {
@@ -415,6 +647,19 @@ void Vst3Plugin::unload() {
     impl->module.reset();
     description = PluginDescription{};
     latency = 0;
+}
+
+// The helper belongs to this instance alone, so it goes with the plug-in: asked to quit, and
+// terminated when it does not.
+void Vst3Plugin::unloadRemote() {
+    if (collectTransportFailure()) return;
+    int fd = impl->socketFd.exchange(-1);
+    if (fd >= 0) {
+        std::lock_guard<std::mutex> lock(impl->processing);
+        oopWriteLine(fd, "UNLOAD");
+        close(fd);
+    }
+    if (impl->helper.pid >= 1) stopHelperProcess(impl->helper);
 }
 
 bool Vst3Plugin::isLoaded() const { return impl->component || impl->socketFd >= 0; }

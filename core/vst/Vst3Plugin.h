@@ -6,6 +6,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orvane::vst {
@@ -33,6 +34,11 @@ struct NoteOn {
 /// leaves the block untouched while `prepare` or `unload` hold it. Parameter values reach the
 /// audio thread through a lock-free hand-over; the edit controller is only ever called from the
 /// main thread.
+///
+/// Out of process, every instance runs in a sandbox helper of its own, reached over one
+/// connection that main-thread requests and the audio thread's blocks share under the same
+/// processing lock. Every reply has a deadline; a helper that misses it, crashes or closes the
+/// connection is dropped, and the instance falls back to the unloaded state.
 class Vst3Plugin {
   public:
     Vst3Plugin();
@@ -66,6 +72,12 @@ class Vst3Plugin {
     std::vector<PluginParameterInfo> listParameters();
     /// Clamps the value to [0, 1] and keeps it for every later block.
     bool setParameterNormalized(uint32_t id, float value);
+    /// Main thread: makes `id` settable from the audio thread, keeping its current value.
+    void prepareParameterForAutomation(uint32_t id);
+    /// Audio thread, in process: the value reaches the plug-in through the next block's
+    /// parameter changes, never through the edit controller. False for an id that was not
+    /// prepared, and out of process, where automation is not carried yet.
+    bool setParameterNormalizedRt(uint32_t id, float value);
     float getParameterNormalized(uint32_t id);
 
     bool hasEditor();
@@ -79,6 +91,11 @@ class Vst3Plugin {
     void unload();
     bool isLoaded() const;
 
+    /// Main thread, out of process: when an audio transfer has failed since the last call,
+    /// records "PROCESS write failed" or "PROCESS read failed" with the sandbox controller,
+    /// stops this instance's helper and returns true. The instance is then unloaded.
+    bool collectTransportFailure();
+
   private:
     struct Impl;
 
@@ -88,6 +105,17 @@ class Vst3Plugin {
     void refreshParametersFromController();
     void processBlock(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
                       std::span<const int> noteOffs);
+
+    bool remoteExchange(std::string_view request, std::string &reply);
+    bool remoteExpectOk(std::string_view request);
+    bool prepareRemote(double sampleRate, int blockSize);
+    bool getStateRemote(std::vector<uint8_t> &state);
+    void processRemote(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
+                       std::span<const int> noteOffs);
+    bool transferBlock(float *left, float *right, int frames);
+    void failTransfer(int failure);
+    void dropHelper(const std::string &reason);
+    void unloadRemote();
 
     std::unique_ptr<Impl> impl;
     bool useOutOfProcess = false;

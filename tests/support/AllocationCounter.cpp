@@ -9,22 +9,22 @@ thread_local bool counting = false;
 thread_local uint64_t allocationCount = 0;
 thread_local uint64_t freeCount = 0;
 
-void* allocateOrThrow(std::size_t size) {
+void *allocateOrThrow(std::size_t size) {
     if (counting) ++allocationCount;
     if (size == 0) size = 1;
-    if (void* memory = std::malloc(size)) return memory;
+    if (void *memory = std::malloc(size)) return memory;
     throw std::bad_alloc();
 }
 
-void* allocateAlignedOrThrow(std::size_t size, std::align_val_t alignment) {
+void *allocateAlignedOrThrow(std::size_t size, std::align_val_t alignment) {
     if (counting) ++allocationCount;
     const auto align = static_cast<std::size_t>(alignment);
     const std::size_t rounded = ((size == 0 ? 1 : size) + align - 1) / align * align;
-    if (void* memory = std::aligned_alloc(align, rounded)) return memory;
+    if (void *memory = std::aligned_alloc(align, rounded)) return memory;
     throw std::bad_alloc();
 }
 
-void release(void* memory) {
+void release(void *memory) {
     if (!memory) return;
     if (counting) ++freeCount;
     std::free(memory);
@@ -47,33 +47,33 @@ uint64_t AllocationScope::frees() const { return freeCount; }
 
 } // namespace orvane::testing
 
-void* operator new(std::size_t size) { return allocateOrThrow(size); }
-void* operator new[](std::size_t size) { return allocateOrThrow(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+void *operator new(std::size_t size) { return allocateOrThrow(size); }
+void *operator new[](std::size_t size) { return allocateOrThrow(size); }
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
     try {
         return allocateOrThrow(size);
     } catch (...) {
         return nullptr;
     }
 }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
     try {
         return allocateOrThrow(size);
     } catch (...) {
         return nullptr;
     }
 }
-void* operator new(std::size_t size, std::align_val_t alignment) {
+void *operator new(std::size_t size, std::align_val_t alignment) {
     return allocateAlignedOrThrow(size, alignment);
 }
-void* operator new[](std::size_t size, std::align_val_t alignment) {
+void *operator new[](std::size_t size, std::align_val_t alignment) {
     return allocateAlignedOrThrow(size, alignment);
 }
-void operator delete(void* memory) noexcept { release(memory); }
-void operator delete[](void* memory) noexcept { release(memory); }
-void operator delete(void* memory, std::size_t) noexcept { release(memory); }
-void operator delete[](void* memory, std::size_t) noexcept { release(memory); }
-void operator delete(void* memory, std::align_val_t) noexcept { release(memory); }
-void operator delete[](void* memory, std::align_val_t) noexcept { release(memory); }
-void operator delete(void* memory, std::size_t, std::align_val_t) noexcept { release(memory); }
-void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept { release(memory); }
+void operator delete(void *memory) noexcept { release(memory); }
+void operator delete[](void *memory) noexcept { release(memory); }
+void operator delete(void *memory, std::size_t) noexcept { release(memory); }
+void operator delete[](void *memory, std::size_t) noexcept { release(memory); }
+void operator delete(void *memory, std::align_val_t) noexcept { release(memory); }
+void operator delete[](void *memory, std::align_val_t) noexcept { release(memory); }
+void operator delete(void *memory, std::size_t, std::align_val_t) noexcept { release(memory); }
+void operator delete[](void *memory, std::size_t, std::align_val_t) noexcept { release(memory); }

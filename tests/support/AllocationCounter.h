@@ -8,11 +8,11 @@ namespace orvane::testing {
 /// `AllocationScope` construction and destruction. Only threads inside a scope are
 /// counted, so a test can watch the audio thread while other threads allocate.
 class AllocationScope {
-public:
+  public:
     AllocationScope();
     ~AllocationScope();
-    AllocationScope(const AllocationScope&) = delete;
-    AllocationScope& operator=(const AllocationScope&) = delete;
+    AllocationScope(const AllocationScope &) = delete;
+    AllocationScope &operator=(const AllocationScope &) = delete;
 
     uint64_t allocations() const;
     uint64_t frees() const;

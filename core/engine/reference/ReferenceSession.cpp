@@ -28,8 +28,8 @@ std::shared_ptr<std::vector<float>> trackMaterial(int32_t trackIndex, int64_t fr
     return samples;
 }
 
-void addAudioTracks(Project& project, const ReferenceSessionOptions& options,
-                    const std::vector<uint64_t>& returns, int64_t totalFrames) {
+void addAudioTracks(Project &project, const ReferenceSessionOptions &options,
+                    const std::vector<uint64_t> &returns, int64_t totalFrames) {
     const auto clipFrames = static_cast<int64_t>(clipSeconds * options.sampleRate);
     for (int32_t index = 0; index < options.audioTracks; ++index) {
         auto track = project.addTrack(TrackType::Audio, "Audio " + std::to_string(index + 1));
@@ -50,8 +50,8 @@ void addAudioTracks(Project& project, const ReferenceSessionOptions& options,
     }
 }
 
-void addMidiTracks(Project& project, const ReferenceSessionOptions& options,
-                   const std::vector<uint64_t>& returns, int64_t totalFrames) {
+void addMidiTracks(Project &project, const ReferenceSessionOptions &options,
+                   const std::vector<uint64_t> &returns, int64_t totalFrames) {
     const auto beatFrames = static_cast<int64_t>(60.0 / project.tempoBpm * options.sampleRate);
     static constexpr int32_t chordShape[4] = {0, 4, 7, 11};
     for (int32_t index = 0; index < options.midiTracks; ++index) {
@@ -63,14 +63,14 @@ void addMidiTracks(Project& project, const ReferenceSessionOptions& options,
         const int32_t root = 48 + (index * 5) % 24;
         for (int64_t beat = 0; beat * beatFrames < totalFrames; ++beat)
             for (int32_t interval : chordShape)
-                clip->notes.push_back(MidiNote{root + interval, 0.6f, beat * beatFrames,
-                                               beatFrames / 2, 1.0f, 0.0f});
+                clip->notes.push_back(
+                    MidiNote{root + interval, 0.6f, beat * beatFrames, beatFrames / 2, 1.0f, 0.0f});
     }
 }
 
 } // namespace
 
-Project buildReferenceSession(const ReferenceSessionOptions& options) {
+Project buildReferenceSession(const ReferenceSessionOptions &options) {
     Project project;
     project.name = "Reference Session";
     project.sampleRate = options.sampleRate;
@@ -78,14 +78,14 @@ Project buildReferenceSession(const ReferenceSessionOptions& options) {
     const auto totalFrames = static_cast<int64_t>(options.seconds * options.sampleRate);
     project.lengthSamples = totalFrames;
     std::vector<uint64_t> returns;
-    for (const char* name : {"Reverb Return", "Delay Return"}) {
+    for (const char *name : {"Reverb Return", "Delay Return"}) {
         auto track = project.addTrack(TrackType::Return, name);
         returns.push_back(track->id);
     }
-    project.findTrack(returns[0])->inserts.push_back(
-        InsertSlot{"stock.reverb", "Reverb", "", {}, false, true, 0, {}});
-    project.findTrack(returns[1])->inserts.push_back(
-        InsertSlot{"stock.delay", "Delay", "", {}, false, true, 0, {}});
+    project.findTrack(returns[0])
+        ->inserts.push_back(InsertSlot{"stock.reverb", "Reverb", "", {}, false, true, 0, {}});
+    project.findTrack(returns[1])
+        ->inserts.push_back(InsertSlot{"stock.delay", "Delay", "", {}, false, true, 0, {}});
     addAudioTracks(project, options, returns, totalFrames);
     addMidiTracks(project, options, returns, totalFrames);
     project.masterEq.enabled = true;

@@ -18,6 +18,6 @@ struct ReferenceSessionOptions {
 
 /// Builds the session in memory; every clip's audio is generated, distinct per track and
 /// never silent. The clips of one track share one buffer.
-Project buildReferenceSession(const ReferenceSessionOptions& options = {});
+Project buildReferenceSession(const ReferenceSessionOptions &options = {});
 
 } // namespace orvane

@@ -17,7 +17,7 @@ TEST(ArrangementAudio, FadesScaleLinearlyAtBothEnds) {
     RenderRig rig;
     auto track = rig.addTrack(TrackType::Audio);
     auto clip = rig.addConstantClip(track, 1000, 1.0f, 1.0f);
-    rig.edit([&](Project&) {
+    rig.edit([&](Project &) {
         clip->fadeIn = 100;
         clip->fadeOut = 100;
     });
@@ -50,23 +50,25 @@ TEST(ArrangementAudio, SessionClipsAndInactiveTakesStaySilent) {
     auto track = rig.addTrack(TrackType::Audio);
     auto session = rig.addConstantClip(track, 512, 1.0f, 1.0f);
     auto take = rig.addConstantClip(track, 512, 1.0f, 1.0f);
-    rig.edit([&](Project&) {
+    rig.edit([&](Project &) {
         session->sessionRow = 0;
         session->sessionCol = 0;
         take->takeActive = false;
     });
     const auto out = rig.play(0);
-    for (float sample : out[0]) ASSERT_EQ(sample, 0.0f);
+    for (float sample : out[0])
+        ASSERT_EQ(sample, 0.0f);
 }
 
 TEST(ArrangementAudio, WarpedAndStretchedClipsFollowThePerSampleMap) {
     RenderRig rig;
     auto track = rig.addTrack(TrackType::Audio);
     auto clip = rig.addConstantClip(track, 1, 0.0f, 0.0f, 1);
-    rig.edit([&](Project&) {
+    rig.edit([&](Project &) {
         // A ramp, so a sample's value tells where in the source it was read.
         auto ramp = std::make_shared<std::vector<float>>(5000);
-        for (std::size_t i = 0; i < ramp->size(); ++i) (*ramp)[i] = static_cast<float>(i) * 1e-4f;
+        for (std::size_t i = 0; i < ramp->size(); ++i)
+            (*ramp)[i] = static_cast<float>(i) * 1e-4f;
         clip->audio = ramp;
         clip->length = 2048;
         clip->sourceOffset = 100;
@@ -84,7 +86,7 @@ TEST(ArrangementAudio, NegativeSourcePositionsReadTheFirstFrame) {
     RenderRig rig;
     auto track = rig.addTrack(TrackType::Audio);
     auto clip = rig.addConstantClip(track, 4, 0.5f, 0.5f);
-    rig.edit([&](Project&) {
+    rig.edit([&](Project &) {
         clip->length = 512;
         clip->sourceOffset = -100000;
         clip->warpMarkers = {{10, -50}};
@@ -98,11 +100,11 @@ TEST(ArrangementMixer, PanUsesTheBalanceLaw) {
     RenderRig rig;
     auto track = rig.addTrack(TrackType::Audio);
     rig.addConstantClip(track, 512, 1.0f, 1.0f);
-    rig.edit([&](Project&) { track->pan = 1.0f; });
+    rig.edit([&](Project &) { track->pan = 1.0f; });
     auto out = rig.play(0);
     EXPECT_EQ(out[0][5], 0.0f);
     EXPECT_FLOAT_EQ(out[1][5], fader);
-    rig.edit([&](Project&) { track->pan = -0.5f; });
+    rig.edit([&](Project &) { track->pan = -0.5f; });
     out = rig.play(0);
     EXPECT_FLOAT_EQ(out[0][5], fader);
     EXPECT_FLOAT_EQ(out[1][5], fader * 0.5f);
@@ -112,18 +114,18 @@ TEST(ArrangementMixer, SingleAutomationPointsActAsStaticValues) {
     RenderRig rig;
     auto track = rig.addTrack(TrackType::Audio);
     rig.addConstantClip(track, 512, 1.0f, 1.0f);
-    rig.edit([&](Project&) { track->volumeAutomation = {{300, 0.5f}}; });
+    rig.edit([&](Project &) { track->volumeAutomation = {{300, 0.5f}}; });
     auto out = rig.play(0);
     EXPECT_FLOAT_EQ(out[0][0], 0.5f * fader);
     EXPECT_FLOAT_EQ(out[0][511], 0.5f * fader);
 
-    rig.edit([&](Project&) {
+    rig.edit([&](Project &) {
         track->volumeAutomation.clear();
         track->muteAutomation = {{0, 1.0f}};
         track->mute = true;
     });
     EXPECT_EQ(rig.play(0)[0][10], 0.0f);
-    rig.edit([&](Project&) { track->mute = false; });
+    rig.edit([&](Project &) { track->mute = false; });
     EXPECT_FLOAT_EQ(rig.play(0)[0][10], fader);
 }
 
@@ -131,7 +133,7 @@ TEST(ArrangementMixer, TwoVolumePointsRampPerSample) {
     RenderRig rig;
     auto track = rig.addTrack(TrackType::Audio);
     rig.addConstantClip(track, 1024, 1.0f, 1.0f);
-    rig.edit([&](Project&) { track->volumeAutomation = {{0, 0.0f}, {512, 1.0f}}; });
+    rig.edit([&](Project &) { track->volumeAutomation = {{0, 0.0f}, {512, 1.0f}}; });
     const auto out = rig.play(0, 2);
     EXPECT_EQ(out[0][0], 0.0f);
     EXPECT_NEAR(out[0][256], 0.5f * fader, 1e-6);
@@ -155,7 +157,7 @@ TEST(ArrangementRouting, MutedTrackFeedsNoReturnAndKeepsItsMeters) {
     auto reverb = rig.addTrack(TrackType::Return);
     auto track = rig.addTrack(TrackType::Audio);
     rig.addConstantClip(track, 4096, 0.5f, 0.5f);
-    rig.edit([&](Project&) { track->sends[1] = SendSlot{reverb->id, 1.0f, true}; });
+    rig.edit([&](Project &) { track->sends[1] = SendSlot{reverb->id, 1.0f, true}; });
     auto out = rig.play(0);
     // Pre-fader send at unity, then the return's own fader: 0.5 x 1.125 twice over.
     EXPECT_FLOAT_EQ(out[0][0], 0.5f * fader + 0.5f * fader);
@@ -163,9 +165,10 @@ TEST(ArrangementRouting, MutedTrackFeedsNoReturnAndKeepsItsMeters) {
     const float peak = track->peakL;
     EXPECT_FLOAT_EQ(peak, 0.5f * fader);
 
-    rig.edit([&](Project&) { track->mute = true; });
+    rig.edit([&](Project &) { track->mute = true; });
     out = rig.play(512);
-    for (float sample : out[0]) ASSERT_EQ(sample, 0.0f);
+    for (float sample : out[0])
+        ASSERT_EQ(sample, 0.0f);
     rig.engine.copyTrackMetersToProject();
     EXPECT_FLOAT_EQ(track->peakL, peak);
 }
@@ -177,7 +180,7 @@ TEST(ArrangementRouting, SoloSilencesUnsoloedReturns) {
     auto other = rig.addTrack(TrackType::Audio);
     rig.addConstantClip(soloed, 512, 0.25f, 0.25f);
     rig.addConstantClip(other, 512, 0.5f, 0.5f);
-    rig.edit([&](Project&) {
+    rig.edit([&](Project &) {
         soloed->solo = true;
         soloed->sends[2] = SendSlot{reverb->id, 1.0f, false};
     });
@@ -188,13 +191,14 @@ TEST(ArrangementRouting, SoloSilencesUnsoloedReturns) {
 TEST(ArrangementRouting, SendsReachOnlyTheFirstEightReturnsAndSendZeroFollowsMacroTwo) {
     RenderRig rig;
     std::vector<std::shared_ptr<Track>> returns;
-    for (int i = 0; i < 9; ++i) returns.push_back(rig.addTrack(TrackType::Return));
+    for (int i = 0; i < 9; ++i)
+        returns.push_back(rig.addTrack(TrackType::Return));
     auto track = rig.addTrack(TrackType::Audio);
     rig.addConstantClip(track, 512, 1.0f, 1.0f);
-    rig.edit([&](Project&) { track->sends[1] = SendSlot{returns[8]->id, 1.0f, false}; });
+    rig.edit([&](Project &) { track->sends[1] = SendSlot{returns[8]->id, 1.0f, false}; });
     EXPECT_FLOAT_EQ(rig.play(0)[0][0], fader);
 
-    rig.edit([&](Project&) {
+    rig.edit([&](Project &) {
         track->sends[1] = SendSlot{};
         track->sends[0] = SendSlot{returns[0]->id, 0.5f, true};
         track->macros[2] = 1.0f; // send 0 gain x (1 x 1.75 + 0.25) = x 2
@@ -220,12 +224,14 @@ TEST(ArrangementRouting, InsertHookAndStockStagesProcessTheTrack) {
     auto track = rig.addTrack(TrackType::Audio);
     rig.addConstantClip(track, 512, 0.5f, 0.5f);
     uint64_t seenTrack = 0;
-    rig.engine.setInsertHook([&seenTrack](uint64_t id, float* left, float* right, int32_t frames) {
+    rig.engine.setInsertHook([&seenTrack](uint64_t id, float *left, float *right, int32_t frames) {
         seenTrack = id;
-        for (int32_t i = 0; i < frames; ++i) right[i] = -left[i];
+        for (int32_t i = 0; i < frames; ++i)
+            right[i] = -left[i];
     });
-    rig.edit([&](Project&) {
-        track->inserts.push_back(InsertSlot{"stock.compressor", "Comp", "", {}, false, true, 0, {}});
+    rig.edit([&](Project &) {
+        track->inserts.push_back(
+            InsertSlot{"stock.compressor", "Comp", "", {}, false, true, 0, {}});
         track->inserts.push_back(InsertSlot{"stock.eq", "EQ", "", {}, true, true, 0, {}});
     });
     const auto out = rig.play(0);
@@ -238,7 +244,7 @@ TEST(ArrangementRouting, ReplacingTheProjectDropsEffectTailsOfReusedTrackIds) {
     RenderRig rig;
     auto track = rig.addTrack(TrackType::Audio);
     rig.addConstantClip(track, 512, 1.0f, 1.0f);
-    rig.edit([&](Project&) {
+    rig.edit([&](Project &) {
         track->inserts.push_back(InsertSlot{"stock.delay", "Delay", "", {}, false, true, 0, {}});
     });
     rig.play(0, 1);
@@ -252,20 +258,22 @@ TEST(ArrangementRouting, ReplacingTheProjectDropsEffectTailsOfReusedTrackIds) {
     fresh->inserts = track->inserts;
     rig.engine.replaceProject(std::move(silent));
     const auto out = rig.play(512, 40);
-    for (float sample : out[0]) ASSERT_EQ(sample, 0.0f);
+    for (float sample : out[0])
+        ASSERT_EQ(sample, 0.0f);
 }
 
 TEST(ArrangementMidi, NotesSoundAtTheirPitchFromTheirStart) {
     RenderRig rig;
     auto track = rig.addTrack(TrackType::Midi);
-    rig.edit([&](Project& project) {
+    rig.edit([&](Project &project) {
         auto clip = project.addClip(track->id, ClipKind::Midi);
         clip->length = 48000;
         clip->notes.push_back(MidiNote{69, 1.0f, 100, 4000});
     });
     const auto out = rig.play(0, 10);
     ASSERT_EQ(out[0].size(), 5120u);
-    for (int i = 0; i <= 100; ++i) ASSERT_EQ(out[0][static_cast<std::size_t>(i)], 0.0f) << i;
+    for (int i = 0; i <= 100; ++i)
+        ASSERT_EQ(out[0][static_cast<std::size_t>(i)], 0.0f) << i;
     EXPECT_GT(out[0][110], 0.0f);
     int crossings = 0;
     for (std::size_t i = 101; i < 4100; ++i)
@@ -273,7 +281,8 @@ TEST(ArrangementMidi, NotesSoundAtTheirPitchFromTheirStart) {
     // 4000 samples of 440 Hz at 48 kHz hold 36.7 periods, two crossings each.
     EXPECT_NEAR(crossings, 73, 1);
     float peak = 0.0f;
-    for (float sample : out[0]) peak = std::max(peak, sample);
+    for (float sample : out[0])
+        peak = std::max(peak, sample);
     EXPECT_NEAR(peak, fader * 0.2f, 1e-3);
     EXPECT_EQ(out[0][4200], 0.0f);
 }
@@ -281,8 +290,9 @@ TEST(ArrangementMidi, NotesSoundAtTheirPitchFromTheirStart) {
 TEST(ArrangementMidi, KeyswitchesAreSilentAndScaleTheNotesAfterThem) {
     RenderRig rig;
     auto track = rig.addTrack(TrackType::Midi);
-    rig.edit([&](Project& project) {
-        project.expressionMaps = {ExpressionMap{"Test", {ExpressionArticulation{"Soft", 24, 0.5f, 0, 0}}}};
+    rig.edit([&](Project &project) {
+        project.expressionMaps = {
+            ExpressionMap{"Test", {ExpressionArticulation{"Soft", 24, 0.5f, 0, 0}}}};
         track->expressionMapIndex = 0;
         auto clip = project.addClip(track->id, ClipKind::Midi);
         clip->length = 4096;
@@ -291,28 +301,32 @@ TEST(ArrangementMidi, KeyswitchesAreSilentAndScaleTheNotesAfterThem) {
     });
     auto out = rig.play(0, 4);
     float peak = 0.0f;
-    for (float sample : out[0]) peak = std::max(peak, std::abs(sample));
+    for (float sample : out[0])
+        peak = std::max(peak, std::abs(sample));
     EXPECT_NEAR(peak, fader * 0.2f * 0.5f, 1e-3);
 
-    rig.edit([&](Project&) { track->expressionMapIndex = -1; });
+    rig.edit([&](Project &) { track->expressionMapIndex = -1; });
     out = rig.play(0, 4);
     peak = 0.0f;
-    for (float sample : out[0]) peak = std::max(peak, std::abs(sample));
+    for (float sample : out[0])
+        peak = std::max(peak, std::abs(sample));
     EXPECT_GT(peak, fader * 0.2f); // both notes sound without a map
 }
 
 TEST(ArrangementMidi, ArmedTrackPlaysHeldKeys) {
     RenderRig rig;
     auto track = rig.addTrack(TrackType::Midi);
-    rig.edit([&](Project&) { track->armed = true; });
+    rig.edit([&](Project &) { track->armed = true; });
     sendMidi(rig.engine, RequestType::midiNoteOn, 69, 0.5);
     auto out = rig.play(0, 2);
     float peak = 0.0f;
-    for (float sample : out[0]) peak = std::max(peak, sample);
+    for (float sample : out[0])
+        peak = std::max(peak, sample);
     EXPECT_NEAR(peak, fader * 0.5f * 0.2f, 1e-3);
     sendMidi(rig.engine, RequestType::midiNoteOff, 69);
     out = rig.play(0);
-    for (float sample : out[0]) ASSERT_EQ(sample, 0.0f);
+    for (float sample : out[0])
+        ASSERT_EQ(sample, 0.0f);
 }
 
 TEST(ArrangementLimits, BlocksLargerThanPreparedRenderSilenceButAdvance) {
@@ -320,7 +334,8 @@ TEST(ArrangementLimits, BlocksLargerThanPreparedRenderSilenceButAdvance) {
     auto track = rig.addTrack(TrackType::Audio);
     rig.addConstantClip(track, 8192, 1.0f, 1.0f);
     const auto out = rig.play(0, 1, 1024);
-    for (float sample : out[0]) ASSERT_EQ(sample, 0.0f);
+    for (float sample : out[0])
+        ASSERT_EQ(sample, 0.0f);
     EXPECT_EQ(rig.engine.playhead, 1024);
 }
 
@@ -329,10 +344,10 @@ TEST(ArrangementAudio, UnwarpedClipsSoundTheSameAsAnIdentityWarp) {
         RenderRig rig;
         auto track = rig.addTrack(TrackType::Audio);
         auto clip = rig.addConstantClip(track, 1, 0.0f, 0.0f);
-        rig.edit([&](Project&) {
+        rig.edit([&](Project &) {
             auto noise = std::make_shared<std::vector<float>>(6000);
             uint32_t state = 12345;
-            for (float& sample : *noise) {
+            for (float &sample : *noise) {
                 state = state * 1664525u + 1013904223u;
                 sample = static_cast<float>(state >> 8) / 16777216.0f - 0.5f;
             }
@@ -362,7 +377,7 @@ TEST(ArrangementLimits, PositionsFromADamagedDocumentNeitherOverflowNorSound) {
     auto keys = rig.addTrack(TrackType::Midi);
     auto audio = rig.addTrack(TrackType::Audio);
     auto clip = rig.addConstantClip(audio, 64, 1.0f, 1.0f);
-    rig.edit([&](Project& project) {
+    rig.edit([&](Project &project) {
         auto midi = project.addClip(keys->id, ClipKind::Midi);
         midi->arrangeStart = far - 10;
         midi->length = far;
@@ -372,7 +387,9 @@ TEST(ArrangementLimits, PositionsFromADamagedDocumentNeitherOverflowNorSound) {
         clip->length = far;
     });
     auto out = rig.play(0);
-    for (float sample : out[0]) ASSERT_EQ(sample, 0.0f);
+    for (float sample : out[0])
+        ASSERT_EQ(sample, 0.0f);
     out = rig.play(far - 4096, 2);
-    for (float sample : out[0]) ASSERT_TRUE(std::isfinite(sample));
+    for (float sample : out[0])
+        ASSERT_TRUE(std::isfinite(sample));
 }

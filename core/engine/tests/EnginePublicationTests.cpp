@@ -7,7 +7,7 @@ using namespace orvane::testing;
 
 namespace {
 
-std::shared_ptr<Track> addReturn(Engine& engine) {
+std::shared_ptr<Track> addReturn(Engine &engine) {
     std::lock_guard lock(engine.projectMutex);
     return engine.project.addTrack(TrackType::Return, "");
 }
@@ -21,7 +21,8 @@ TEST(EnginePublication, OnlyTheFirstEightReturnTracksGetASlot) {
         std::lock_guard lock(engine.projectMutex);
         return engine.project.addTrack(TrackType::Audio, "");
     }();
-    for (int i = 0; i < 10; ++i) returnIds.push_back(addReturn(engine)->id);
+    for (int i = 0; i < 10; ++i)
+        returnIds.push_back(addReturn(engine)->id);
     engine.publishGraph();
     const auto snapshot = engine.currentGraph();
     EXPECT_EQ(snapshot->returnCount, 8);
@@ -65,7 +66,7 @@ TEST(EnginePublication, SnapshotCarriesTheDocumentSettings) {
     Engine engine;
     {
         std::lock_guard lock(engine.projectMutex);
-        auto& project = engine.project;
+        auto &project = engine.project;
         project.tempoBpm = 97.0;
         project.timeSignature = {5, 4};
         project.tempoMarkers = {{96000, 140.0}, {0, 80.0}};

@@ -11,21 +11,23 @@ using namespace orvane::testing;
 
 namespace {
 
-void addMidiTrackWithNotes(Engine& engine, int notes) {
+void addMidiTrackWithNotes(Engine &engine, int notes) {
     std::lock_guard lock(engine.projectMutex);
     auto track = engine.project.addTrack(TrackType::Midi, "");
     auto clip = engine.project.addClip(track->id, ClipKind::Midi);
-    for (int i = 0; i < notes; ++i) clip->notes.push_back(MidiNote{60 + i % 12, 0.8f, i * 1000, 900});
+    for (int i = 0; i < notes; ++i)
+        clip->notes.push_back(MidiNote{60 + i % 12, 0.8f, i * 1000, 900});
     track->volumeAutomation.push_back({0, 0.5f});
 }
 
 /// Every stage of the renderer at work: audio with fades and warp, MIDI through an
 /// expression map, live input, sends into a return, stock effects, automation, metronome.
-void buildBusyProject(Engine& engine) {
+void buildBusyProject(Engine &engine) {
     std::lock_guard lock(engine.projectMutex);
-    Project& project = engine.project;
+    Project &project = engine.project;
     auto reverbReturn = project.addTrack(TrackType::Return, "");
-    reverbReturn->inserts.push_back(InsertSlot{"stock.reverb", "Reverb", "", {}, false, true, 0, {}});
+    reverbReturn->inserts.push_back(
+        InsertSlot{"stock.reverb", "Reverb", "", {}, false, true, 0, {}});
     auto audio = project.addTrack(TrackType::Audio, "");
     audio->inserts.push_back(InsertSlot{"stock.delay", "Delay", "", {}, false, true, 0, {}});
     audio->inserts.push_back(InsertSlot{"stock.compressor", "Comp", "", {}, false, true, 0, {}});
@@ -69,7 +71,8 @@ TEST(EngineRealTime, ProcessBlockNeitherAllocatesNorFreesWhileSnapshotsChange) {
         StereoOutput out(512);
         AllocationScope scope;
         // Render until the main thread has swapped snapshots under us many times.
-        for (int block = 0; block < blocks || published.load() < 200; ++block) out.render(engine);
+        for (int block = 0; block < blocks || published.load() < 200; ++block)
+            out.render(engine);
         allocations = scope.allocations();
         frees = scope.frees();
         audioDone = true;

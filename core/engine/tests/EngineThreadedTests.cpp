@@ -12,16 +12,16 @@ using namespace orvane::testing;
 namespace {
 
 /// One random edit of the live project, the kind commands make during playback.
-void editProject(Engine& engine, std::mt19937& random) {
+void editProject(Engine &engine, std::mt19937 &random) {
     std::lock_guard lock(engine.projectMutex);
-    Project& project = engine.project;
+    Project &project = engine.project;
     const int choice = static_cast<int>(random() % 6);
     if (project.tracks.empty() || choice == 0) {
         auto track = project.addTrack(random() % 2 ? TrackType::Midi : TrackType::Return, "");
         project.addClip(track->id, ClipKind::Midi);
         return;
     }
-    auto& track = project.tracks[random() % project.tracks.size()];
+    auto &track = project.tracks[random() % project.tracks.size()];
     switch (choice) {
     case 1:
         if (project.tracks.size() > 3) project.removeTrack(track->id);
@@ -37,7 +37,8 @@ void editProject(Engine& engine, std::mt19937& random) {
     default:
         track->volumeAutomation.push_back({static_cast<int64_t>(random() % 100000), 0.5f});
         track->armed = !track->armed;
-        project.tempoMarkers.push_back({static_cast<int64_t>(random() % 200000), 100.0 + random() % 40});
+        project.tempoMarkers.push_back(
+            {static_cast<int64_t>(random() % 200000), 100.0 + random() % 40});
         if (project.tempoMarkers.size() > 16) project.tempoMarkers.clear();
         break;
     }
@@ -73,7 +74,8 @@ TEST(EngineThreads, RequestsFromEveryProducerArriveInOrderWhileTheProjectIsEdite
             // Wait for the interface tick to keep up, so no notification is dropped.
             while (static_cast<uint64_t>(transportAccepted) - notificationsConsumed.load() > 500)
                 std::this_thread::yield();
-            const uint8_t type = transportAccepted % 2 == 0 ? RequestType::play : RequestType::pause;
+            const uint8_t type =
+                transportAccepted % 2 == 0 ? RequestType::play : RequestType::pause;
             if (engine.pushRequest(RequestProducer::MainThread, request(type))) ++transportAccepted;
         }
         if (--producersRunning == 0) producersDone = true;
@@ -125,7 +127,8 @@ TEST(EngineThreads, MidiTakesRecordWhileADeviceRenders) {
     std::atomic<bool> stop{false};
     std::thread audio([&] {
         StereoOutput out(128);
-        while (!stop) out.render(engine);
+        while (!stop)
+            out.render(engine);
     });
     send(engine, RequestType::play);
     for (int take = 0; take < 20; ++take) {
@@ -136,13 +139,15 @@ TEST(EngineThreads, MidiTakesRecordWhileADeviceRenders) {
                                        request(RequestType::midiNoteOn, 40 + note, 0.6)))
                 std::this_thread::yield();
             const int64_t pressedAt = engine.playhead.load();
-            while (engine.playhead.load() < pressedAt + 256) std::this_thread::yield();
+            while (engine.playhead.load() < pressedAt + 256)
+                std::this_thread::yield();
             while (!engine.pushRequest(RequestProducer::MidiInput,
                                        request(RequestType::midiNoteOff, 40 + note)))
                 std::this_thread::yield();
         }
         const int64_t last = engine.playhead.load();
-        while (engine.playhead.load() < last + 512) std::this_thread::yield();
+        while (engine.playhead.load() < last + 512)
+            std::this_thread::yield();
         const auto notes = engine.endMidiRecording(engine.playhead.load());
         ASSERT_EQ(notes.size(), 10u) << "take " << take;
         for (std::size_t i = 0; i < notes.size(); ++i) {

@@ -7,15 +7,16 @@ using namespace orvane::testing;
 
 namespace {
 
-std::vector<Notification> drainNotifications(Engine& engine) {
+std::vector<Notification> drainNotifications(Engine &engine) {
     std::vector<Notification> all;
     Notification notification;
-    while (engine.popNotification(notification)) all.push_back(notification);
+    while (engine.popNotification(notification))
+        all.push_back(notification);
     return all;
 }
 
 class EngineTransport : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { engine.prepareToPlay(48000, 512); }
     Engine engine;
     StereoOutput out{512};
@@ -25,8 +26,9 @@ protected:
 
 TEST_F(EngineTransport, ARingHolds1023RequestsAppliedInOrderAndDropsThe1024th) {
     for (int i = 0; i < 1023; ++i)
-        ASSERT_TRUE(engine.pushRequest(RequestProducer::MainThread,
-                                       request(i % 2 == 0 ? RequestType::play : RequestType::pause)));
+        ASSERT_TRUE(
+            engine.pushRequest(RequestProducer::MainThread,
+                               request(i % 2 == 0 ? RequestType::play : RequestType::pause)));
     EXPECT_FALSE(engine.pushRequest(RequestProducer::MainThread, request(RequestType::stop)));
     out.render(engine);
     const auto posted = drainNotifications(engine);
@@ -93,14 +95,15 @@ TEST_F(EngineTransport, RecordingWithoutPlayingAdvancesWhileIdleStaysPut) {
 
 TEST_F(EngineTransport, NullChannelsAreSkipped) {
     std::vector<float> left(64, 3.0f);
-    std::array<float*, 2> channels{left.data(), nullptr};
+    std::array<float *, 2> channels{left.data(), nullptr};
     engine.processBlock(channels.data(), 2, 64);
     EXPECT_EQ(left[63], 0.0f);
     engine.processBlock(nullptr, 0, 64);
 }
 
 TEST_F(EngineTransport, UnknownRequestTypesAreConsumed) {
-    for (uint8_t type : {4, 8, 9, 10, 11, 15, 200}) send(engine, type, 1, 2.0, 3.0);
+    for (uint8_t type : {4, 8, 9, 10, 11, 15, 200})
+        send(engine, type, 1, 2.0, 3.0);
     out.render(engine);
     EXPECT_FALSE(engine.playing);
     EXPECT_TRUE(drainNotifications(engine).empty());
@@ -113,7 +116,8 @@ TEST_F(EngineTransport, PlayingPastATempoMarkerChangesTheShownTempoButNotTheDocu
     }
     engine.publishGraph();
     send(engine, RequestType::play);
-    for (int i = 0; i < 3; ++i) out.render(engine);
+    for (int i = 0; i < 3; ++i)
+        out.render(engine);
     EXPECT_DOUBLE_EQ(engine.tempo, 90.0);
     EXPECT_DOUBLE_EQ(engine.project.tempoBpm, 120.0);
     send(engine, RequestType::locate, 0, 0.0);
@@ -153,7 +157,8 @@ TEST_F(EngineTransport, NoteOnAndOffTrackHeldKeysPerChannel) {
 TEST_F(EngineTransport, BendWithNoKeyHeldTouchesNothing) {
     sendMidi(engine, RequestType::midiPitchBend, 5, 0.0, 200.0);
     out.render(engine);
-    for (float bend : engine.noteBend) EXPECT_EQ(bend, 0.0f);
+    for (float bend : engine.noteBend)
+        EXPECT_EQ(bend, 0.0f);
 }
 
 TEST_F(EngineTransport, NotesPlayedWhileMidiRecordingAreCaptured) {

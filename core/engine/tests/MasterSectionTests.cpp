@@ -14,20 +14,20 @@ struct ControlRoomOutput {
     std::array<float, 4> left{}, right{};
 };
 
-ControlRoomOutput routeThrough(const ControlRoomSettings& controlRoom, float inLeft, float inRight,
+ControlRoomOutput routeThrough(const ControlRoomSettings &controlRoom, float inLeft, float inRight,
                                int32_t channelCount) {
     const std::array<float, 4> masterLeft{inLeft, inLeft, inLeft, inLeft};
     const std::array<float, 4> masterRight{inRight, inRight, inRight, inRight};
     ControlRoomOutput out;
     out.left.fill(9.0f);
     out.right.fill(9.0f);
-    std::array<float*, 2> channels{out.left.data(), out.right.data()};
+    std::array<float *, 2> channels{out.left.data(), out.right.data()};
     writeMasterOutput(controlRoom, masterLeft.data(), masterRight.data(), channels.data(),
                       channelCount, 4);
     return out;
 }
 
-int zeroCrossings(const std::vector<float>& samples, std::size_t begin, std::size_t end) {
+int zeroCrossings(const std::vector<float> &samples, std::size_t begin, std::size_t end) {
     int crossings = 0;
     for (std::size_t i = begin + 1; i < end; ++i)
         if ((samples[i - 1] < 0.0f) != (samples[i] < 0.0f)) ++crossings;
@@ -68,12 +68,13 @@ TEST(ControlRoom, OneChannelDevicesGetTheLeftSideUnlessMono) {
 
 TEST(Metronome, ClicksForTwelveMillisecondsOnEveryBeatWithAHigherDownbeat) {
     RenderRig rig;
-    rig.edit([](Project& project) { project.metronomeEnabled = true; });
+    rig.edit([](Project &project) { project.metronomeEnabled = true; });
     const auto out = rig.play(0, 48000 * 5 / 512 + 1); // a little over two seconds: one bar
-    const std::vector<float>& left = out[0];
+    const std::vector<float> &left = out[0];
     EXPECT_NE(left[1], 0.0f);
     EXPECT_NE(left[575], 0.0f);
-    for (std::size_t i = 576; i < 24000; ++i) ASSERT_EQ(left[i], 0.0f) << i;
+    for (std::size_t i = 576; i < 24000; ++i)
+        ASSERT_EQ(left[i], 0.0f) << i;
     EXPECT_NE(left[24001], 0.0f);
     EXPECT_EQ(left[24576], 0.0f);
     // 576 samples hold 22.8 periods at 1900 Hz and 15 at 1250 Hz.
@@ -82,7 +83,7 @@ TEST(Metronome, ClicksForTwelveMillisecondsOnEveryBeatWithAHigherDownbeat) {
     EXPECT_NEAR(zeroCrossings(left, 96000, 96576), 45, 2); // the next bar's downbeat
     EXPECT_EQ(out[1][100], left[100]);
 
-    rig.edit([](Project& project) { project.metronomeEnabled = false; });
+    rig.edit([](Project &project) { project.metronomeEnabled = false; });
     const auto silent = rig.play(0);
     EXPECT_EQ(silent[0][1], 0.0f);
 }
@@ -95,7 +96,7 @@ TEST(MasterMeters, LoudnessOfSilenceAndOfAFullScaleConstant) {
 
     auto track = rig.addTrack(TrackType::Audio);
     rig.addConstantClip(track, 48000 * 4, 1.0f, 1.0f);
-    rig.edit([&](Project&) { track->macros[0] = 0.75f / 1.75f; }); // fader at unity
+    rig.edit([&](Project &) { track->macros[0] = 0.75f / 1.75f; }); // fader at unity
     rig.play(0, 48000 * 4 / 512);
     EXPECT_NEAR(rig.engine.masterLoudness.load(), -0.691f, 0.01f);
     EXPECT_NEAR(rig.engine.masterPeakL.load(), 1.0f, 1e-5f);
@@ -103,13 +104,14 @@ TEST(MasterMeters, LoudnessOfSilenceAndOfAFullScaleConstant) {
 
 TEST(Flashback, KeepsTheLastSecondsAndRefusesLongerReads) {
     RenderRig rig;
-    rig.edit([](Project& project) { project.flashbackBufferSeconds = 5; });
+    rig.edit([](Project &project) { project.flashbackBufferSeconds = 5; });
     rig.engine.prepareToPlay(48000, 512);
     auto track = rig.addTrack(TrackType::Audio);
     auto clip = rig.addConstantClip(track, 1, 0.0f, 0.0f, 1);
-    rig.edit([&](Project&) {
+    rig.edit([&](Project &) {
         auto ramp = std::make_shared<std::vector<float>>(500000);
-        for (std::size_t i = 0; i < ramp->size(); ++i) (*ramp)[i] = static_cast<float>(i) / 1e6f;
+        for (std::size_t i = 0; i < ramp->size(); ++i)
+            (*ramp)[i] = static_cast<float>(i) / 1e6f;
         clip->audio = ramp;
         track->macros[0] = 0.75f / 1.75f;
     });

@@ -12,20 +12,20 @@ namespace orvane::testing {
 /// An engine prepared at 48 kHz with 512-frame blocks, the master chain switched off and the
 /// cue level at 0, so that what a track plays reaches the output with only its fader applied.
 class RenderRig {
-public:
+  public:
     /// The fader gain of a track with the default macros (macro 0 at 0.5).
     static constexpr float defaultFader = 1.125f;
 
     RenderRig() {
         engine.prepareToPlay(48000, 512);
-        edit([](Project& project) {
+        edit([](Project &project) {
             project.masterEq.enabled = false;
             project.mastering.enabled = false;
             project.controlRoom.cueGain = 0.0f;
         });
     }
 
-    void edit(const std::function<void(Project&)>& change) {
+    void edit(const std::function<void(Project &)> &change) {
         {
             std::lock_guard lock(engine.projectMutex);
             change(engine.project);
@@ -35,7 +35,7 @@ public:
 
     std::shared_ptr<Track> addTrack(TrackType type) {
         std::shared_ptr<Track> track;
-        edit([&](Project& project) {
+        edit([&](Project &project) {
             track = project.addTrack(type, "");
             track->eq.enabled = false;
         });
@@ -43,10 +43,10 @@ public:
     }
 
     /// A clip of `frames` frames whose every sample is `value` (stereo) or `left`/`right`.
-    std::shared_ptr<Clip> addConstantClip(const std::shared_ptr<Track>& track, int64_t frames,
+    std::shared_ptr<Clip> addConstantClip(const std::shared_ptr<Track> &track, int64_t frames,
                                           float left, float right, int32_t channels = 2) {
         std::shared_ptr<Clip> clip;
-        edit([&](Project& project) {
+        edit([&](Project &project) {
             clip = project.addClip(track->id, ClipKind::Audio);
             auto samples = std::make_shared<std::vector<float>>();
             for (int64_t i = 0; i < frames; ++i) {

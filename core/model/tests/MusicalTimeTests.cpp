@@ -32,7 +32,8 @@ TEST(TempoMap, TwoSegmentsPlaceBeatTwoAfterTheTempoChange) {
 }
 
 TEST(TempoMap, RoundTripHoldsAcrossManyMarkers) {
-    const std::vector<TempoMarker> markers{{0, 100.0}, {30000, 140.0}, {90000, 75.5}, {200000, 180.0}};
+    const std::vector<TempoMarker> markers{
+        {0, 100.0}, {30000, 140.0}, {90000, 75.5}, {200000, 180.0}};
     for (int64_t samples = 1; samples < 400000; samples += 7919) {
         const double beats = samplesToMusicalBeats(samples, 44100, markers, 120);
         const int64_t back = musicalBeatsToSamples(beats, 44100, markers, 120);
@@ -63,7 +64,8 @@ TEST(DamagedDocument, ZeroOrNonFiniteTempoAndZeroMeterGiveFinitePositions) {
     EXPECT_EQ(beatsPerBar(TimeSignature{3, 0}), 3.0);
     EXPECT_EQ(beatsPerBar(TimeSignature{0, 8}), 2.0);
     EXPECT_EQ(gridBeats(GridQuantize::Bar, TimeSignature{0, 0}), 4.0);
-    EXPECT_EQ(musicalBeatsToSamples(1e300, 48000, noMarkers, 120), std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(musicalBeatsToSamples(1e300, 48000, noMarkers, 120),
+              std::numeric_limits<int64_t>::max());
     EXPECT_EQ(saturatingToInt64(-1e300), std::numeric_limits<int64_t>::min());
     EXPECT_EQ(saturatingToInt64(std::numeric_limits<double>::quiet_NaN()), 0);
 }
@@ -71,23 +73,30 @@ TEST(DamagedDocument, ZeroOrNonFiniteTempoAndZeroMeterGiveFinitePositions) {
 TEST(GridQuantizeSnap, SwingMovesTheSecondHalfOfTheCell) {
     // 0.3 beats into a beat with a 1/8 grid and swing 0.5 lands on 0.375 beats.
     const int64_t at03 = musicalBeatsToSamples(0.3, 48000, noMarkers, 120);
-    EXPECT_EQ(quantizeSamples(at03, GridQuantize::Eighth, 0.5f, 48000, noMarkers, 120, noMeters, {}),
-              musicalBeatsToSamples(0.375, 48000, noMarkers, 120));
+    EXPECT_EQ(
+        quantizeSamples(at03, GridQuantize::Eighth, 0.5f, 48000, noMarkers, 120, noMeters, {}),
+        musicalBeatsToSamples(0.375, 48000, noMarkers, 120));
     const int64_t at02 = musicalBeatsToSamples(0.2, 48000, noMarkers, 120);
-    EXPECT_EQ(quantizeSamples(at02, GridQuantize::Eighth, 0.5f, 48000, noMarkers, 120, noMeters, {}), 0);
+    EXPECT_EQ(
+        quantizeSamples(at02, GridQuantize::Eighth, 0.5f, 48000, noMarkers, 120, noMeters, {}), 0);
     // Full swing pushes to the next grid line; no swing rounds to the nearest line.
-    EXPECT_EQ(quantizeSamples(at03, GridQuantize::Eighth, 1.0f, 48000, noMarkers, 120, noMeters, {}),
-              musicalBeatsToSamples(0.5, 48000, noMarkers, 120));
-    EXPECT_EQ(quantizeSamples(at03, GridQuantize::Eighth, 0.0f, 48000, noMarkers, 120, noMeters, {}),
-              musicalBeatsToSamples(0.5, 48000, noMarkers, 120));
-    EXPECT_EQ(quantizeSamples(12345, GridQuantize::Off, 0.0f, 48000, noMarkers, 120, noMeters, {}), 12345);
+    EXPECT_EQ(
+        quantizeSamples(at03, GridQuantize::Eighth, 1.0f, 48000, noMarkers, 120, noMeters, {}),
+        musicalBeatsToSamples(0.5, 48000, noMarkers, 120));
+    EXPECT_EQ(
+        quantizeSamples(at03, GridQuantize::Eighth, 0.0f, 48000, noMarkers, 120, noMeters, {}),
+        musicalBeatsToSamples(0.5, 48000, noMarkers, 120));
+    EXPECT_EQ(quantizeSamples(12345, GridQuantize::Off, 0.0f, 48000, noMarkers, 120, noMeters, {}),
+              12345);
 }
 
 TEST(GridQuantizeSnap, BarGridUsesTheMeterInForceAtThePosition) {
     const std::vector<MeterMarker> meters{{0, 3, 4}};
     // 3/4 bars at 120 BPM are 72000 samples; 130000 is nearer 2 bars than 1.
-    EXPECT_EQ(quantizeSamples(130000, GridQuantize::Bar, 0.0f, 48000, noMarkers, 120, meters, {}), 144000);
-    EXPECT_EQ(quantizeSamples(130000, GridQuantize::Bar, 0.0f, 48000, noMarkers, 120, noMeters, {}), 96000);
+    EXPECT_EQ(quantizeSamples(130000, GridQuantize::Bar, 0.0f, 48000, noMarkers, 120, meters, {}),
+              144000);
+    EXPECT_EQ(quantizeSamples(130000, GridQuantize::Bar, 0.0f, 48000, noMarkers, 120, noMeters, {}),
+              96000);
 }
 
 TEST(LaunchQuantizeBoundary, PositionsOnABoundaryLaunchOneUnitLater) {
@@ -132,7 +141,8 @@ TEST(WarpMapping, ClipWithoutLengthOrAudioMapsToItsOffset) {
 TEST(WarpMapping, OnlyTheFirst63MarkersCount) {
     Clip clip;
     clip.length = 10000;
-    for (int i = 1; i <= 64; ++i) clip.warpMarkers.push_back({i * 100, i * 100});
+    for (int i = 1; i <= 64; ++i)
+        clip.warpMarkers.push_back({i * 100, i * 100});
     clip.warpMarkers.back() = {6450, 0}; // the 64th would fold the map back if it counted
     EXPECT_DOUBLE_EQ(clipTimelineToSource(clip, 6450), 6450.0);
 }

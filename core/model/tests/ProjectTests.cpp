@@ -51,7 +51,8 @@ TEST(ProjectRemoval, RemoveTrackEmptiesItsSceneSlotsButKeepsTheirPositions) {
 TEST(ProjectRemoval, RemoveClipKeepsTheOrderOfTheOthersAndLeavesScenesAlone) {
     Project project;
     auto track = project.addTrack(TrackType::Audio, "");
-    for (int i = 0; i < 3; ++i) project.addClip(track->id, ClipKind::Audio);
+    for (int i = 0; i < 3; ++i)
+        project.addClip(track->id, ClipKind::Audio);
     project.session.scenes.push_back(Scene{1, "A", {2}});
     project.removeClip(2);
     ASSERT_EQ(track->clips.size(), 2u);

@@ -21,6 +21,17 @@ class ParameterHandOver {
 
     /// Main thread. Stores the value; false when the id is new and the table is full.
     bool set(uint32_t id, float value);
+    /// Audio thread: stores a value for an id the main thread has already set; false for any
+    /// other id. No lock, no allocation: a scan of the published slots.
+    bool setExisting(uint32_t id, float value) {
+        const size_t published = count.load(std::memory_order_acquire);
+        for (size_t index = 0; index < published; ++index) {
+            if (slots[index].id != id) continue;
+            slots[index].value.store(value, std::memory_order_relaxed);
+            return true;
+        }
+        return false;
+    }
     /// Main thread, with the audio thread kept out: room for at least `capacity` parameters.
     void grow(size_t capacity);
     size_t capacity() const { return slotCapacity; }

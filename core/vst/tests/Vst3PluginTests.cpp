@@ -1,5 +1,6 @@
 #include "core/vst/Vst3Plugin.h"
 
+#include "core/vst/PluginSandboxController.h"
 #include "core/vst/PluginScanner.h"
 #include "core/vst/tests/TestSupport.h"
 #include "tests/support/AllocationCounter.h"
@@ -131,7 +132,11 @@ TEST(Vst3PluginLoad, LoadsAgainAfterUnloadAndAcceptsThePlainSharedObject) {
 
 TEST(Vst3PluginLoad, OutOfProcessWithoutAHelperDoesNotFallBackToInProcess) {
     Vst3Plugin plugin;
-    plugin.setUseOutOfProcess(true, reinterpret_cast<PluginSandboxController *>(&plugin));
+    testing::TemporaryFolder withoutHelper;
+    PluginSandboxController sandbox;
+    sandbox.enabled = true;
+    sandbox.helperSearchFolder = withoutHelper.path().string();
+    plugin.setUseOutOfProcess(true, &sandbox);
     EXPECT_FALSE(plugin.load(testing::misbehavingEffectPath(), ""));
     EXPECT_FALSE(plugin.isLoaded());
     plugin.setUseOutOfProcess(true, nullptr);
@@ -292,6 +297,27 @@ TEST_F(TestInstrumentTest, LevelParameterReachesTheProcessorOnEveryBlock) {
             ASSERT_NEAR(halfLeft[frame], 0.5f * fullLeft[frame], 1e-6) << block << ":" << frame;
     }
     EXPECT_FLOAT_EQ(halved.getParameterNormalized(0), 0.5f);
+}
+
+TEST_F(TestInstrumentTest, AutomationFromTheAudioThreadReachesOnlyPreparedParameters) {
+    std::vector<float> left(blockSize), right(blockSize);
+    EXPECT_FALSE(plugin.setParameterNormalizedRt(0, 0.0f)) << "not prepared yet";
+    plugin.prepareParameterForAutomation(0);
+    std::vector<NoteOn> note{{69, 1.0f}};
+    plugin.processInstrument(left.data(), right.data(), blockSize, note, {});
+    const double full = rms(left.data(), blockSize);
+    EXPECT_GT(full, 0.05);
+
+    orvane::testing::AllocationScope scope;
+    const bool accepted = plugin.setParameterNormalizedRt(0, 0.0f);
+    plugin.processInstrument(left.data(), right.data(), blockSize, {}, {});
+    const uint64_t allocations = scope.allocations();
+    EXPECT_TRUE(accepted);
+    EXPECT_EQ(allocations, 0u);
+    EXPECT_EQ(rms(left.data(), blockSize), 0.0) << "level 0 arrived with the next block";
+    EXPECT_TRUE(plugin.setParameterNormalizedRt(0, 7.0f)); // clamped to 1
+    plugin.processInstrument(left.data(), right.data(), blockSize, {}, {});
+    EXPECT_NEAR(rms(left.data(), blockSize), full, full * 0.05);
 }
 
 TEST_F(TestInstrumentTest, MoreThanFiftyNotesInOneBlockAreCappedNotFatal) {

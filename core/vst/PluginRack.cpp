@@ -1,0 +1,601 @@
+#include "core/vst/PluginRack.h"
+
+#include "core/vst/Vst3Plugin.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <limits>
+#include <thread>
+
+namespace orvane::vst {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr float noAutomationValue = std::numeric_limits<float>::quiet_NaN();
+
+// Sends one automation value on the audio thread: in process it goes into the next block's
+// parameter changes. The main-thread setter is no use here: it reaches the edit controller.
+void sendAutomationRt(Vst3Plugin &plugin, uint32_t id, float value) {
+    plugin.setParameterNormalizedRt(id, value);
+}
+
+void runBypassDelayRt(PluginRackBypassDelay &delay, float *left, float *right, int32_t frames) {
+    const std::size_t length = delay.left.size();
+    if (length == 0) return;
+    for (int32_t i = 0; i < frames; ++i) {
+        const float delayedLeft = delay.left[delay.position];
+        const float delayedRight = delay.right[delay.position];
+        delay.left[delay.position] = left[i];
+        delay.right[delay.position] = right[i];
+        left[i] = delayedLeft;
+        right[i] = delayedRight;
+        if (++delay.position == length) delay.position = 0;
+    }
+}
+
+std::string canonicalOrEmpty(const std::string &path) {
+    if (path.empty()) return {};
+    std::error_code error;
+    fs::path canonical = fs::weakly_canonical(path, error);
+    return error ? std::string{} : canonical.string();
+}
+
+std::string unavailableLine(const InsertSlot &insert) {
+    const std::string &name = insert.displayName.empty() ? insert.pluginId : insert.displayName;
+    return "VST3 недоступен: " + name + " (" +
+           (insert.bundlePath.empty() ? std::string("без пути") : insert.bundlePath) + ")\n";
+}
+
+// Out of process a plug-in's uid is its bundle path. Any uid other than a class id picks the
+// bundle's first class anyway, and the helper would read a path sent as uid as part of the
+// bundle path, so only class ids are passed on.
+std::string classFilterOf(const std::string &uid) {
+    const bool classId = uid.size() == 32 && std::all_of(uid.begin(), uid.end(), [](char c) {
+                             return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+                         });
+    return classId ? uid : std::string{};
+}
+
+struct SavedInsert {
+    uint64_t trackId = 0;
+    InsertSlot insert;
+};
+
+} // namespace
+
+bool sandboxEnabledFromEnvironment() {
+    const char *value = std::getenv("HALVORA_VST_SANDBOX");
+    return value != nullptr && value[0] == '1';
+}
+
+std::optional<float> pluginAutomationValueAt(std::span<const AutomationPoint> points,
+                                             int64_t playhead) {
+    if (points.size() < 2) return std::nullopt;
+    const auto next = std::upper_bound(
+        points.begin(), points.end(), playhead,
+        [](int64_t position, const AutomationPoint &point) { return position < point.t; });
+    float value = 0.0f;
+    if (next == points.begin()) {
+        value = points.front().v;
+    } else if (next == points.end()) {
+        value = points.back().v;
+    } else {
+        const AutomationPoint &p0 = *(next - 1);
+        const AutomationPoint &p1 = *next;
+        const float span = static_cast<float>(std::max<int64_t>(1, p1.t - p0.t));
+        const float t = std::clamp(static_cast<float>(playhead - p0.t) / span, 0.0f, 1.0f);
+        value = p0.v + (p1.v - p0.v) * t;
+    }
+    if (std::isnan(value)) return 0.0f;
+    return std::clamp(value, 0.0f, 1.0f);
+}
+
+// The audio thread announces itself before it loads the view; a retired view is freed only
+// after the main thread has seen no reader once since the swap, because any later reader
+// loads the newer view.
+class PluginRack::ViewReader {
+  public:
+    explicit ViewReader(const PluginRack &rack) : rack(rack) {
+        rack.audioReaders.fetch_add(1, std::memory_order_seq_cst);
+        view = rack.viewForAudio.load(std::memory_order_seq_cst);
+    }
+    ~ViewReader() { rack.audioReaders.fetch_sub(1, std::memory_order_seq_cst); }
+    ViewReader(const ViewReader &) = delete;
+    ViewReader &operator=(const ViewReader &) = delete;
+
+    const PluginRackView *view = nullptr;
+
+  private:
+    const PluginRack &rack;
+};
+
+PluginRack::PluginRack(PluginRackHost rackHost, PluginRackSandbox rackSandbox)
+    : host(std::move(rackHost)), sandbox(std::move(rackSandbox)) {
+    sandboxEnabled = sandboxEnabledFromEnvironment();
+    {
+        std::lock_guard lock(slotsMutex);
+        publishViewLocked();
+    }
+    // Started with the application so that the first plug-in does not wait for the helper;
+    // a failure shows when a plug-in is loaded.
+    if (sandboxEnabled && sandbox.ensureSandboxRunning) sandbox.ensureSandboxRunning();
+}
+
+PluginRack::~PluginRack() {
+    viewForAudio.store(nullptr, std::memory_order_seq_cst);
+    while (audioReaders.load(std::memory_order_seq_cst) != 0)
+        std::this_thread::yield();
+    std::lock_guard lock(slotsMutex);
+    retiredViews.clear();
+    publishedView.reset();
+    takeSlots();
+}
+
+// --- Main thread ------------------------------------------------------------------------
+
+void PluginRack::prepare(double newSampleRate, int32_t newBlockSize) {
+    sampleRate = newSampleRate;
+    blockSize = newBlockSize;
+    std::unique_lock<std::recursive_mutex> projectLock;
+    if (host.projectMutex) projectLock = std::unique_lock(*host.projectMutex);
+    std::lock_guard lock(slotsMutex);
+    for (Slot &slot : slots)
+        if (slot.plugin) slot.plugin->prepare(sampleRate, blockSize);
+    // Latencies may have changed with the new settings.
+    publishViewLocked();
+}
+
+void PluginRack::scan() {
+    scanner.loadBlacklist(defaultVstBlacklistPath());
+    scanner.setSearchPaths(defaultVst3Paths());
+    plugins = scanner.scan();
+    std::vector<PluginDescription> classes = scanner.scanWithFactory();
+    if (!classes.empty()) plugins = std::move(classes);
+}
+
+void PluginRack::blacklistPluginUid(const std::string &uid) {
+    if (uid.empty()) return;
+    scanner.addToBlacklist(uid);
+    scanner.saveBlacklist(defaultVstBlacklistPath());
+    for (PluginDescription &description : plugins)
+        if (description.uid == uid) description.blacklisted = true;
+}
+
+bool PluginRack::loadStock(uint64_t trackId, const std::string &stockId) {
+    if (!host.project || !host.projectMutex) return false;
+    std::lock_guard projectLock(*host.projectMutex);
+    std::shared_ptr<Track> track = host.project->findTrack(trackId);
+    if (!track) return false;
+    InsertSlot insert;
+    insert.pluginId = stockId;
+    insert.displayName = stockId;
+    insert.isStock = true;
+    track->inserts.push_back(std::move(insert));
+    Slot slot;
+    slot.trackId = trackId;
+    slot.insertIndex = static_cast<int32_t>(track->inserts.size()) - 1;
+    slot.isStock = 1;
+    slot.stockId = stockId;
+    appendSlot(std::move(slot));
+    if (host.publishGraph) host.publishGraph();
+    return true;
+}
+
+bool PluginRack::helperRunning() const { return sandbox.isRunning && sandbox.isRunning(); }
+
+std::shared_ptr<Vst3Plugin> PluginRack::createPlugin(const std::string &path,
+                                                     const std::string &uid,
+                                                     const std::vector<uint8_t> *state) {
+    auto plugin = std::make_shared<Vst3Plugin>();
+    if (sandboxEnabled) {
+        if (sandbox.refreshHealth) sandbox.refreshHealth();
+        if (!sandbox.ensureSandboxRunning || !sandbox.ensureSandboxRunning()) return nullptr;
+        plugin->setUseOutOfProcess(true, sandbox.controller);
+    }
+    if (!plugin->load(path, classFilterOf(uid)) || !plugin->prepare(sampleRate, blockSize)) {
+        // A plug-in that took the helper down would do it again on the next scan's load.
+        if (sandboxEnabled && !helperRunning() && !uid.empty()) blacklistPluginUid(uid);
+        return nullptr;
+    }
+    // A rejected state is not fatal: the insert keeps the saved bytes for a later attempt.
+    if (state && !state->empty()) plugin->setState(*state);
+    return plugin;
+}
+
+bool PluginRack::appendVst3(uint64_t trackId, std::shared_ptr<Vst3Plugin> plugin,
+                            const std::string &path, const std::vector<uint8_t> *state) {
+    std::vector<PluginParameterInfo> parameters;
+    if (!plugin->usesOutOfProcess()) parameters = plugin->listParameters();
+    std::lock_guard projectLock(*host.projectMutex);
+    std::shared_ptr<Track> track = host.project->findTrack(trackId);
+    if (!track) return false;
+    InsertSlot insert;
+    insert.pluginId = plugin->description.uid;
+    insert.displayName = plugin->description.name;
+    insert.bundlePath = path;
+    if (state && !state->empty()) insert.state = *state;
+    insert.automParamId = parameters.empty() ? 0 : parameters.front().id;
+    track->inserts.push_back(std::move(insert));
+    Slot slot;
+    slot.trackId = trackId;
+    slot.insertIndex = static_cast<int32_t>(track->inserts.size()) - 1;
+    slot.bundlePath = path;
+    slot.plugin = std::move(plugin);
+    appendSlot(std::move(slot));
+    return true;
+}
+
+bool PluginRack::loadVst3(uint64_t trackId, const std::string &path, const std::string &uid,
+                          const std::vector<uint8_t> *state) {
+    if (!host.project || !host.projectMutex) return false;
+    std::shared_ptr<Vst3Plugin> plugin = createPlugin(path, uid, state);
+    if (!plugin) return false;
+    std::lock_guard projectLock(*host.projectMutex);
+    if (!appendVst3(trackId, std::move(plugin), path, state)) return false;
+    if (host.publishGraph) host.publishGraph();
+    return true;
+}
+
+bool PluginRack::openEditor(uint64_t trackId, int32_t insertIndex) {
+    if (sandboxEnabled && sandbox.refreshHealth) sandbox.refreshHealth();
+    std::lock_guard lock(slotsMutex);
+    auto found = std::find_if(slots.begin(), slots.end(), [&](const Slot &slot) {
+        return slot.trackId == trackId && slot.insertIndex == insertIndex && slot.plugin;
+    });
+    if (found == slots.end()) return false;
+    if (found->plugin->attachEditor(nullptr)) return true;
+    if (sandboxEnabled && !helperRunning()) blacklistPluginUid(found->plugin->description.uid);
+    return false;
+}
+
+void PluginRack::saveStatesIntoProject() {
+    if (!host.project || !host.projectMutex) return;
+    std::lock_guard projectLock(*host.projectMutex);
+    std::lock_guard lock(slotsMutex);
+    std::vector<uint8_t> state;
+    for (Slot &slot : slots) {
+        // Placeholders have no plug-in: their saved record goes back to disk untouched.
+        if (!slot.plugin) continue;
+        std::shared_ptr<Track> track = host.project->findTrack(slot.trackId);
+        if (!track || slot.insertIndex < 0 ||
+            slot.insertIndex >= static_cast<int32_t>(track->inserts.size()))
+            continue;
+        InsertSlot &insert = track->inserts[static_cast<std::size_t>(slot.insertIndex)];
+        if (slot.plugin->getState(state)) insert.state = state;
+        insert.bundlePath = slot.bundlePath;
+    }
+}
+
+void PluginRack::unloadAll() {
+    std::vector<Slot> taken;
+    {
+        std::lock_guard lock(slotsMutex);
+        taken = takeSlots();
+        publishViewLocked();
+    }
+    releaseRetiredViews(true);
+    taken.clear();
+    if (!host.project || !host.projectMutex) return;
+    std::lock_guard projectLock(*host.projectMutex);
+    for (const std::shared_ptr<Track> &track : host.project->tracks)
+        if (track) track->inserts.clear();
+    if (host.publishGraph) host.publishGraph();
+}
+
+std::string PluginRack::trustedBundleFor(const InsertSlot &insert,
+                                         const std::vector<std::string> &foundBundles) const {
+    if (!insert.pluginId.empty())
+        for (const PluginDescription &description : plugins)
+            if (description.uid == insert.pluginId && !description.blacklisted)
+                return description.path;
+    // Compared in canonical form, so that ".." or a symbolic link in the document cannot
+    // lead out of the scanned folders.
+    const std::string wanted = canonicalOrEmpty(insert.bundlePath);
+    if (wanted.empty()) return {};
+    for (const std::string &bundle : foundBundles)
+        if (canonicalOrEmpty(bundle) == wanted) return bundle;
+    return {};
+}
+
+void PluginRack::restoreStock(uint64_t trackId, InsertSlot insert) {
+    std::lock_guard projectLock(*host.projectMutex);
+    std::shared_ptr<Track> track = host.project->findTrack(trackId);
+    if (!track) return;
+    Slot slot;
+    slot.trackId = trackId;
+    slot.isStock = 1;
+    slot.stockId = insert.pluginId;
+    track->inserts.push_back(std::move(insert));
+    slot.insertIndex = static_cast<int32_t>(track->inserts.size()) - 1;
+    appendSlot(std::move(slot));
+}
+
+void PluginRack::restorePlaceholder(uint64_t trackId, InsertSlot insert) {
+    std::lock_guard projectLock(*host.projectMutex);
+    std::shared_ptr<Track> track = host.project->findTrack(trackId);
+    if (!track) return;
+    Slot slot;
+    slot.trackId = trackId;
+    slot.bundlePath = insert.bundlePath;
+    slot.available = false;
+    track->inserts.push_back(std::move(insert));
+    slot.insertIndex = static_cast<int32_t>(track->inserts.size()) - 1;
+    appendSlot(std::move(slot));
+}
+
+int PluginRack::restoreFromProject(std::string *warnings, bool rescan) {
+    if (!host.project || !host.projectMutex) return 0;
+    std::vector<SavedInsert> saved;
+    {
+        std::lock_guard projectLock(*host.projectMutex);
+        for (const std::shared_ptr<Track> &track : host.project->tracks) {
+            if (!track) continue;
+            for (InsertSlot &insert : track->inserts)
+                saved.push_back({track->id, std::move(insert)});
+            track->inserts.clear();
+        }
+    }
+    std::vector<Slot> taken;
+    {
+        std::lock_guard lock(slotsMutex);
+        taken = takeSlots();
+        publishViewLocked();
+    }
+    releaseRetiredViews(true);
+    taken.clear();
+    // A project of stock inserts only needs no scan: the factory pass loads every plug-in on
+    // the machine, which is slow and lets them print.
+    const bool anyPluginInsert = std::any_of(saved.begin(), saved.end(),
+                                             [](const SavedInsert &entry) { return !entry.insert.isStock; });
+    // Only now: the factory pass enters and exits every module, and a module must not be
+    // exited while instances of it are alive.
+    if (rescan && anyPluginInsert) scan();
+
+    // Only bundles a walk of the VST 3 folders finds may run: a document must not be able to
+    // point the application at code anywhere else.
+    std::vector<std::string> foundBundles;
+    for (const PluginDescription &description : plugins)
+        if (!description.blacklisted) foundBundles.push_back(description.path);
+    if (plugins.empty() && anyPluginInsert) {
+        scanner.setSearchPaths(defaultVst3Paths());
+        for (const PluginDescription &description : scanner.scan())
+            foundBundles.push_back(description.path);
+    }
+
+    int placeholders = 0;
+    for (SavedInsert &entry : saved) {
+        InsertSlot &insert = entry.insert;
+        if (insert.isStock) {
+            restoreStock(entry.trackId, std::move(insert));
+            continue;
+        }
+        // Loaded outside the project mutex: loading can take long and the main thread's other
+        // readers of the project would wait for it.
+        const std::string path = trustedBundleFor(insert, foundBundles);
+        std::shared_ptr<Vst3Plugin> plugin;
+        if (!path.empty()) plugin = createPlugin(path, insert.pluginId, &insert.state);
+        std::lock_guard projectLock(*host.projectMutex);
+        if (plugin && appendVst3(entry.trackId, std::move(plugin), path, &insert.state)) {
+            InsertSlot &restored = host.project->findTrack(entry.trackId)->inserts.back();
+            restored.bypassed = insert.bypassed;
+            restored.automParamId = insert.automParamId;
+            restored.paramAutomation = std::move(insert.paramAutomation);
+            continue;
+        }
+        if (!host.project->findTrack(entry.trackId)) continue;
+        ++placeholders;
+        if (warnings) *warnings += unavailableLine(insert);
+        restorePlaceholder(entry.trackId, std::move(insert));
+    }
+    {
+        std::lock_guard projectLock(*host.projectMutex);
+        if (host.publishGraph) host.publishGraph();
+        std::lock_guard lock(slotsMutex);
+        publishViewLocked();
+    }
+    return placeholders;
+}
+
+void PluginRack::appendSlot(Slot slot) {
+    std::lock_guard lock(slotsMutex);
+    slots.push_back(std::move(slot));
+    publishViewLocked();
+}
+
+std::vector<Slot> PluginRack::takeSlots() {
+    std::vector<Slot> taken;
+    taken.reserve(slots.size());
+    while (!slots.empty()) {
+        taken.push_back(std::move(slots.back()));
+        slots.pop_back();
+    }
+    return taken;
+}
+
+void PluginRack::publishRtView() {
+    std::unique_lock<std::recursive_mutex> projectLock;
+    if (host.projectMutex) projectLock = std::unique_lock(*host.projectMutex);
+    std::lock_guard lock(slotsMutex);
+    publishViewLocked();
+}
+
+// Called with `slotsMutex` held (and the project mutex, when there is a project).
+void PluginRack::publishViewLocked() {
+    auto view = std::make_shared<PluginRackView>();
+    view->entries.reserve(slots.size());
+    for (Slot &slot : slots) {
+        if (!slot.plugin) continue;
+        RtSlotView entry;
+        entry.trackId = slot.trackId;
+        entry.insertIndex = slot.insertIndex;
+        entry.isStock = slot.isStock;
+        entry.plugin = slot.plugin.get();
+        entry.latency = std::max<int32_t>(slot.plugin->latency, 0);
+        std::shared_ptr<Track> track =
+            host.project ? host.project->findTrack(slot.trackId) : nullptr;
+        if (track && slot.insertIndex >= 0 &&
+            slot.insertIndex < static_cast<int32_t>(track->inserts.size())) {
+            const InsertSlot &insert = track->inserts[static_cast<std::size_t>(slot.insertIndex)];
+            entry.bypassed = insert.bypassed;
+            entry.automParamId = insert.automParamId;
+            if (!insert.isStock && insert.paramAutomation.size() >= 2) {
+                entry.paramAutomation = insert.paramAutomation;
+                // The audio thread may only set parameters the main thread made known.
+                slot.plugin->prepareParameterForAutomation(insert.automParamId);
+            }
+        }
+        if (entry.latency > 0) {
+            const auto length = static_cast<std::size_t>(entry.latency);
+            // Reused while the latency holds, so a bypassed insert's delayed tail carries over.
+            if (!slot.bypassDelay || slot.bypassDelay->left.size() != length) {
+                auto delay = std::make_shared<PluginRackBypassDelay>();
+                delay->left.assign(length, 0.0f);
+                delay->right.assign(length, 0.0f);
+                slot.bypassDelay = std::move(delay);
+            }
+            entry.bypassDelay = slot.bypassDelay.get();
+            view->bypassDelays.push_back(slot.bypassDelay);
+        } else {
+            slot.bypassDelay.reset();
+        }
+        view->plugins.push_back(slot.plugin);
+        view->entries.push_back(std::move(entry));
+    }
+    view->automationValues = std::make_unique<std::atomic<float>[]>(view->entries.size());
+    const PluginRackView *previousRaw = publishedView.get();
+    for (std::size_t i = 0; i < view->entries.size(); ++i) {
+        float carried = noAutomationValue;
+        if (previousRaw)
+            for (std::size_t j = 0; j < previousRaw->entries.size(); ++j)
+                if (previousRaw->entries[j].plugin == view->entries[i].plugin)
+                    carried = previousRaw->automationValues[j].load(std::memory_order_relaxed);
+        view->automationValues[i].store(carried, std::memory_order_relaxed);
+    }
+    std::shared_ptr<const PluginRackView> previous = std::move(publishedView);
+    publishedView = std::move(view);
+    viewForAudio.store(publishedView.get(), std::memory_order_seq_cst);
+    if (previous) retiredViews.push_back(std::move(previous));
+    if (audioReaders.load(std::memory_order_seq_cst) == 0) retiredViews.clear();
+}
+
+void PluginRack::collectRetiredViews() { releaseRetiredViews(false); }
+
+int PluginRack::collectHelperFailures() {
+    int failures = 0;
+    std::lock_guard lock(slotsMutex);
+    for (Slot &slot : slots)
+        if (slot.plugin && slot.plugin->usesOutOfProcess() &&
+            slot.plugin->collectTransportFailure())
+            ++failures;
+    return failures;
+}
+
+void PluginRack::releaseRetiredViews(bool waitForAudioThread) {
+    std::vector<std::shared_ptr<const PluginRackView>> released;
+    {
+        std::lock_guard lock(slotsMutex);
+        if (retiredViews.empty()) return;
+        // Waiting is bounded by one audio-thread call: a call that starts now reads the newer
+        // view, so the count has to fall to zero once the calls in flight return.
+        while (waitForAudioThread && audioReaders.load(std::memory_order_seq_cst) != 0)
+            std::this_thread::yield();
+        if (audioReaders.load(std::memory_order_seq_cst) != 0) return;
+        released.swap(retiredViews);
+    }
+    // Destroying the last view of a plug-in unloads it, which may talk to the helper: done
+    // outside the lock.
+    released.clear();
+}
+
+bool PluginRack::insertAvailable(uint64_t trackId, int32_t insertIndex) {
+    std::lock_guard lock(slotsMutex);
+    for (const Slot &slot : slots)
+        if (slot.trackId == trackId && slot.insertIndex == insertIndex) return slot.available;
+    return false;
+}
+
+std::optional<float> PluginRack::lastAutomationValue(uint64_t trackId, int32_t insertIndex) const {
+    const PluginRackView *view = publishedView.get();
+    if (!view) return std::nullopt;
+    for (std::size_t i = 0; i < view->entries.size(); ++i) {
+        const RtSlotView &entry = view->entries[i];
+        if (entry.trackId != trackId || entry.insertIndex != insertIndex) continue;
+        const float value = view->automationValues[i].load(std::memory_order_relaxed);
+        if (std::isnan(value)) return std::nullopt;
+        return value;
+    }
+    return std::nullopt;
+}
+
+std::size_t PluginRack::livePluginCount() const {
+    std::vector<const Vst3Plugin *> seen;
+    auto note = [&seen](const Vst3Plugin *plugin) {
+        if (plugin && std::find(seen.begin(), seen.end(), plugin) == seen.end())
+            seen.push_back(plugin);
+    };
+    for (const Slot &slot : slots)
+        note(slot.plugin.get());
+    for (const auto &view : retiredViews)
+        for (const auto &plugin : view->plugins)
+            note(plugin.get());
+    if (publishedView)
+        for (const auto &plugin : publishedView->plugins)
+            note(plugin.get());
+    return seen.size();
+}
+
+// --- Audio thread -------------------------------------------------------------------------
+
+void PluginRack::processTrack(uint64_t trackId, float *left, float *right, int32_t frames) {
+    if (left == nullptr || right == nullptr || frames <= 0) return;
+    ViewReader reader(*this);
+    const PluginRackView *view = reader.view;
+    if (!view) return;
+    const int64_t playhead = host.playhead ? host.playhead->load(std::memory_order_relaxed) : 0;
+    for (std::size_t i = 0; i < view->entries.size(); ++i) {
+        const RtSlotView &entry = view->entries[i];
+        if (entry.trackId != trackId || !entry.plugin) continue;
+        if (entry.bypassed) {
+            if (entry.bypassDelay) runBypassDelayRt(*entry.bypassDelay, left, right, frames);
+            continue;
+        }
+        if (const auto value = pluginAutomationValueAt(entry.paramAutomation, playhead)) {
+            view->automationValues[i].store(*value, std::memory_order_relaxed);
+            sendAutomationRt(*entry.plugin, entry.automParamId, *value);
+        }
+        entry.plugin->process(left, right, frames);
+    }
+}
+
+int32_t PluginRack::latencySamples(uint64_t trackId) const {
+    ViewReader reader(*this);
+    if (!reader.view) return 0;
+    int32_t total = 0;
+    for (const RtSlotView &entry : reader.view->entries)
+        if (entry.trackId == trackId) total += entry.latency;
+    return total;
+}
+
+int32_t PluginRack::maxLatencySamples() const {
+    ViewReader reader(*this);
+    if (!reader.view) return 0;
+    int32_t largest = 0;
+    for (const RtSlotView &entry : reader.view->entries)
+        largest = std::max(largest, entry.latency);
+    return largest;
+}
+
+// --- Headless render ----------------------------------------------------------------------
+
+bool restoreRackForRender(PluginRack &rack, double sampleRate, int32_t blockSize,
+                          std::string *warnings) {
+    rack.prepare(sampleRate, blockSize);
+    return rack.restoreFromProject(warnings, true) == 0;
+}
+
+} // namespace orvane::vst

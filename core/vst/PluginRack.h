@@ -1,0 +1,219 @@
+#pragma once
+
+#include "core/model/Project.h"
+#include "core/vst/PluginDescription.h"
+#include "core/vst/PluginScanner.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace orvane::vst {
+
+class PluginSandboxController;
+class Vst3Plugin;
+
+/// What the rack needs of the engine. The plug-in library sits below the engine, so the
+/// application binds these to its `Engine` (see `pluginRackHostFor`).
+struct PluginRackHost {
+    Project *project = nullptr;
+    std::recursive_mutex *projectMutex = nullptr;
+    /// Read once per `processTrack` call for parameter automation.
+    const std::atomic<int64_t> *playhead = nullptr;
+    std::function<void()> publishGraph;
+};
+
+/// What the rack needs of the out-of-process helper's controller; empty functions count as a
+/// helper that is not running.
+struct PluginRackSandbox {
+    PluginSandboxController *controller = nullptr;
+    std::function<bool()> ensureSandboxRunning;
+    std::function<void()> refreshHealth;
+    std::function<bool()> isRunning;
+};
+
+/// True when "HALVORA_VST_SANDBOX" is set and begins with "1".
+bool sandboxEnabledFromEnvironment();
+
+/// The value of one automated plug-in parameter at `playhead`, or none with fewer than two
+/// points. Points are sorted by position; the result lies in [0, 1].
+std::optional<float> pluginAutomationValueAt(std::span<const AutomationPoint> points,
+                                             int64_t playhead);
+
+/// Keeps a bypassed plug-in's latency in the signal, so that bypassing it does not move the
+/// track against the others that delay compensation lines up with it.
+struct PluginRackBypassDelay {
+    std::vector<float> left;
+    std::vector<float> right;
+    std::size_t position = 0;
+};
+
+/// One insert the rack created. Placeholders (`available` false) stand for a saved VST 3
+/// insert whose plug-in could not be restored: their `InsertSlot` stays in the project as it
+/// was read, and nothing processes them.
+struct Slot {
+    uint64_t trackId = 0;
+    int32_t insertIndex = 0;
+    int32_t isStock = 0;
+    std::string stockId;
+    std::string bundlePath;
+    /// Shared with the published views, which the main thread alone releases: the last owner
+    /// of a plug-in is never the audio thread.
+    std::shared_ptr<Vst3Plugin> plugin;
+    bool available = true;
+    std::shared_ptr<PluginRackBypassDelay> bypassDelay;
+
+    Slot() = default;
+    Slot(Slot &&) = default;
+    Slot &operator=(Slot &&) = default;
+    Slot(const Slot &) = delete;
+    Slot &operator=(const Slot &) = delete;
+};
+
+/// What the audio thread knows about one live VST 3 insert. The insert's bypass flag and
+/// automation are copies taken when the view was published, so the audio thread never reads
+/// the live project.
+struct RtSlotView {
+    uint64_t trackId = 0;
+    int32_t insertIndex = 0;
+    int32_t isStock = 0;
+    Vst3Plugin *plugin = nullptr;
+    int32_t latency = 0;
+    bool bypassed = false;
+    uint32_t automParamId = 0;
+    /// Empty unless the insert has at least two points and its index is still valid.
+    std::vector<AutomationPoint> paramAutomation;
+    PluginRackBypassDelay *bypassDelay = nullptr;
+};
+
+/// One published view; immutable once published except for the audio thread's own state
+/// (bypass delay lines, the last automation values).
+struct PluginRackView {
+    std::vector<RtSlotView> entries;
+    std::vector<std::shared_ptr<Vst3Plugin>> plugins;
+    std::vector<std::shared_ptr<PluginRackBypassDelay>> bypassDelays;
+    /// Parallel to `entries`: the last automation value sent, NaN before the first.
+    std::unique_ptr<std::atomic<float>[]> automationValues;
+};
+
+/// Owns every live plug-in instance and keeps it in step with the insert lists of the
+/// project's tracks.
+///
+/// Threads: `processTrack`, `latencySamples` and `maxLatencySamples` may run on the audio
+/// thread; they read the published view without locks or allocation. Everything else runs on
+/// the main thread. Lock order: project mutex, then `slotsMutex`.
+class PluginRack {
+  public:
+    explicit PluginRack(PluginRackHost host, PluginRackSandbox sandbox = {});
+    ~PluginRack();
+    PluginRack(const PluginRack &) = delete;
+    PluginRack &operator=(const PluginRack &) = delete;
+
+    PluginRackHost host;
+    PluginScanner scanner;
+    PluginRackSandbox sandbox;
+    std::vector<PluginDescription> plugins;
+    std::vector<Slot> slots;
+    std::mutex slotsMutex;
+    double sampleRate = 48000.0;
+    int32_t blockSize = 512;
+    bool sandboxEnabled = false;
+
+    void prepare(double newSampleRate, int32_t newBlockSize);
+    void scan();
+    void blacklistPluginUid(const std::string &uid);
+    bool loadStock(uint64_t trackId, const std::string &stockId);
+    bool loadVst3(uint64_t trackId, const std::string &path, const std::string &uid,
+                  const std::vector<uint8_t> *state = nullptr);
+    bool openEditor(uint64_t trackId, int32_t insertIndex);
+
+    // Audio thread.
+    void processTrack(uint64_t trackId, float *left, float *right, int32_t frames);
+    int32_t latencySamples(uint64_t trackId) const;
+    int32_t maxLatencySamples() const;
+
+    void saveStatesIntoProject();
+    void unloadAll();
+    /// Rebuilds every insert from the project's records, keeping each one's bypass flag and
+    /// automation. Inserts that cannot be restored stay as placeholders; each is described in
+    /// one line of `warnings`. With `rescan`, the VST 3 folders are scanned again once the old
+    /// plug-ins are gone. Returns the number of placeholders.
+    int restoreFromProject(std::string *warnings = nullptr, bool rescan = false);
+
+    /// Copies the inserts' bypass flags and automation into a new view for the audio thread.
+    /// Call after every `Engine::publishGraph` that may have changed them.
+    void publishRtView();
+    /// Frees views (and the plug-ins only they still hold) that the audio thread has left.
+    void collectRetiredViews();
+    /// Lets every out-of-process plug-in whose helper failed during a block record the failure
+    /// and stop that helper; the insert then stays silent. Returns how many failed.
+    int collectHelperFailures();
+
+    /// False for a placeholder; true for every other insert the rack created.
+    bool insertAvailable(uint64_t trackId, int32_t insertIndex);
+    /// Last automation value the audio thread sent to the insert's plug-in, if any.
+    std::optional<float> lastAutomationValue(uint64_t trackId, int32_t insertIndex) const;
+    /// Number of live plug-in instances, those awaiting release included.
+    std::size_t livePluginCount() const;
+
+  private:
+    class ViewReader;
+
+    std::shared_ptr<Vst3Plugin> createPlugin(const std::string &path, const std::string &uid,
+                                             const std::vector<uint8_t> *state);
+    bool appendVst3(uint64_t trackId, std::shared_ptr<Vst3Plugin> plugin, const std::string &path,
+                    const std::vector<uint8_t> *state);
+    void appendSlot(Slot slot);
+    void restoreStock(uint64_t trackId, InsertSlot insert);
+    void restorePlaceholder(uint64_t trackId, InsertSlot insert);
+    std::vector<Slot> takeSlots();
+    void publishViewLocked();
+    void releaseRetiredViews(bool waitForAudioThread);
+    bool helperRunning() const;
+    std::string trustedBundleFor(const InsertSlot &insert,
+                                 const std::vector<std::string> &foundBundles) const;
+
+    std::shared_ptr<const PluginRackView> publishedView;
+    std::vector<std::shared_ptr<const PluginRackView>> retiredViews;
+    std::atomic<const PluginRackView *> viewForAudio{nullptr};
+    mutable std::atomic<int32_t> audioReaders{0};
+};
+
+/// Everything a headless render needs: prepares the rack, scans the VST 3 folders and
+/// restores the project's inserts. False when an insert could not be restored (described in
+/// `warnings`); the project still renders, without that insert.
+bool restoreRackForRender(PluginRack &rack, double sampleRate, int32_t blockSize,
+                          std::string *warnings);
+
+/// Binds a rack to the application's engine. A template so that this library does not
+/// depend on the engine's.
+template <class EngineType> PluginRackHost pluginRackHostFor(EngineType &engine) {
+    return PluginRackHost{&engine.project, &engine.projectMutex, &engine.playhead,
+                          [&engine] { engine.publishGraph(); }};
+}
+
+/// Binds a rack to the application's sandbox controller.
+template <class Controller> PluginRackSandbox pluginRackSandboxFor(Controller &controller) {
+    return PluginRackSandbox{&controller,
+                             [&controller] { return controller.ensureSandboxRunning(); },
+                             [&controller] { controller.refreshHealth(); },
+                             [&controller] { return controller.running.load(); }};
+}
+
+/// Installs the rack as the engine's insert and latency hooks. The rack must outlive every
+/// block the engine renders afterwards.
+template <class EngineType> void installPluginRackHooks(EngineType &engine, PluginRack &rack) {
+    engine.setInsertHook([&rack](uint64_t trackId, float *left, float *right, int32_t frames) {
+        rack.processTrack(trackId, left, right, frames);
+    });
+    engine.setLatencyHook(
+        [&rack](uint64_t trackId) -> int64_t { return rack.latencySamples(trackId); });
+}
+
+} // namespace orvane::vst

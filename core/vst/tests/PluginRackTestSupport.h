@@ -1,0 +1,58 @@
+#pragma once
+
+#include "core/vst/PluginRack.h"
+#include "core/vst/tests/TestSupport.h"
+
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace orvane::vst::testing {
+
+inline std::string rackBundlesDir() { return HALVORA_RACK_BUNDLES_DIR; }
+inline std::string rackDelayEffectPath() {
+    return rackBundlesDir() + "/HalvoraRackDelayEffect.vst3";
+}
+
+/// The delay effect reports (and applies) the delay that the environment names when an
+/// instance is created.
+class ScopedRackDelay {
+  public:
+    explicit ScopedRackDelay(int samples)
+        : environment("HALVORA_TEST_RACK_DELAY", std::to_string(samples)) {}
+
+  private:
+    ScopedEnvironment environment;
+};
+
+/// The environment a rack test runs in: the VST 3 folders are the test bundle folders, the
+/// support folder (blacklist) is private and the sandbox is off.
+class RackEnvironment {
+  public:
+    RackEnvironment()
+        : vst3Path("VST3_PATH", rackBundlesDir() + ":" + testBundlesDir()),
+          dataHome("XDG_DATA_HOME", supportFolder.path().string()),
+          sandbox("HALVORA_VST_SANDBOX", std::nullopt) {}
+
+  private:
+    TemporaryFolder supportFolder;
+    ScopedEnvironment vst3Path;
+    ScopedEnvironment dataHome;
+    ScopedEnvironment sandbox;
+};
+
+/// A project and what the rack needs of an engine, without the engine.
+struct RackHarness {
+    Project project;
+    std::recursive_mutex projectMutex;
+    std::atomic<int64_t> playhead{0};
+    int publishCount = 0;
+
+    PluginRackHost host() {
+        return PluginRackHost{&project, &projectMutex, &playhead, [this] { ++publishCount; }};
+    }
+};
+
+} // namespace orvane::vst::testing
