@@ -39,13 +39,20 @@ TEST(ConcurrentUse, BlocksAreWhollyProcessedOrWhollySkippedWhilePrepareRuns) {
     std::thread audio([&] {
         std::vector<float> left(blockSize), right(blockSize);
         std::vector<NoteOn> note{{69, 1.0f}};
+        // Each restrike releases the previous note: stacked voices could leave the -1..1
+        // range that tells a processed sample from a torn one.
+        std::vector<int> release{69};
         int block = 0;
         while (!stop.load()) {
             std::fill(left.begin(), left.end(), untouched);
             std::fill(right.begin(), right.end(), untouched);
             std::span<const NoteOn> starting;
-            if (block++ % 8 == 0) starting = note;
-            plugin.processInstrument(left.data(), right.data(), blockSize, starting, {});
+            std::span<const int> ending;
+            if (block++ % 8 == 0) {
+                starting = note;
+                ending = release;
+            }
+            plugin.processInstrument(left.data(), right.data(), blockSize, starting, ending);
             if (classify(left) == BlockOutcome::torn) ++torn;
         }
     });
