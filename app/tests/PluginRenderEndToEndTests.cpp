@@ -8,12 +8,9 @@
 #include "core/vst/PluginSandboxController.h"
 #include "core/vst/Vst3Plugin.h"
 #include "device/OfflineRender.h"
+#include "tests/support/ScopedTestState.h"
 
 #include <gtest/gtest.h>
-
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -28,41 +25,8 @@ constexpr int64_t frames = 24000;
 constexpr uint32_t zamCompThreshold = 7;
 const std::string zamFolder = "/usr/lib/vst3";
 
-/// Sets an environment variable for the scope's lifetime; the program inherits it.
-class EnvironmentSetting {
-  public:
-    EnvironmentSetting(const char *name, const std::string &value) : name(name) {
-        if (const char *old = std::getenv(name)) previous = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~EnvironmentSetting() {
-        if (previous.empty())
-            ::unsetenv(name);
-        else
-            ::setenv(name, previous.c_str(), 1);
-    }
-
-  private:
-    const char *name;
-    std::string previous;
-};
-
-/// The zam plug-ins keep allocations past unload; their leaks are not ours to report.
-class ThirdPartyLeaksIgnored {
-  public:
-    ThirdPartyLeaksIgnored() {
-#if defined(__SANITIZE_ADDRESS__)
-        __lsan_disable();
-#endif
-    }
-    ~ThirdPartyLeaksIgnored() {
-#if defined(__SANITIZE_ADDRESS__)
-        __lsan_enable();
-#endif
-    }
-    ThirdPartyLeaksIgnored(const ThirdPartyLeaksIgnored &) = delete;
-    ThirdPartyLeaksIgnored &operator=(const ThirdPartyLeaksIgnored &) = delete;
-};
+using testing::ScopedEnvironment;
+using testing::ThirdPartyLeaksIgnored;
 
 std::string fileBytes(const std::filesystem::path &path) {
     std::ifstream in(path, std::ios::binary);
@@ -75,11 +39,11 @@ TEST_P(PluginRenderEndToEnd, SavedPluginProjectRendersByTheProgramAsItSoundedBef
     const bool sandboxed = GetParam();
     ASSERT_TRUE(std::filesystem::exists(zamFolder + "/ZamComp.vst3"))
         << "zam-plugins missing: run scripts/install-deps.sh";
-    EnvironmentSetting pluginFolders("VST3_PATH", zamFolder);
-    EnvironmentSetting sandboxSwitch("HALVORA_VST_SANDBOX", sandboxed ? "1" : "0");
+    ScopedEnvironment pluginFolders("VST3_PATH", zamFolder);
+    ScopedEnvironment sandboxSwitch("HALVORA_VST_SANDBOX", sandboxed ? "1" : "0");
     // In the sanitizer build the program and its helper load the same leaky plug-ins.
     const char *sanitizerOptions = std::getenv("ASAN_OPTIONS");
-    EnvironmentSetting noThirdPartyLeakReports(
+    ScopedEnvironment noThirdPartyLeakReports(
         "ASAN_OPTIONS", std::string(sanitizerOptions ? sanitizerOptions : "") + ":detect_leaks=0");
     ThirdPartyLeaksIgnored zamLeaks;
     const auto scratch = testing::makeScratchFolder(sandboxed ? "plugins_sandboxed" : "plugins");
