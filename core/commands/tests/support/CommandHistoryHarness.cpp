@@ -35,7 +35,54 @@ Project replayFromStart(const Project &start, const Project &bottom,
     return project;
 }
 
+/// Whether `undone` saves the same document text as `start`, apart from the id counters that
+/// undo may leave advanced.
+bool savesAsStart(const Project &start, const Project &undone) {
+    Project withStartCounters = deepCopyProject(undone);
+    withStartCounters.nextTrackId = start.nextTrackId;
+    withStartCounters.nextClipId = start.nextClipId;
+    withStartCounters.nextSceneId = start.nextSceneId;
+    withStartCounters.nextMarkerId = start.nextMarkerId;
+    return project_io::toJson(withStartCounters) == project_io::toJson(start);
+}
+
+void checkUndone(std::vector<std::string> &failures, const std::string &phase, const Project &start,
+                 const Project &undone) {
+    collect(failures, phase, projectDifferences(start, undone, ComparisonRules{true}));
+    if (!savesAsStart(start, undone))
+        failures.push_back(phase + ": the saved document differs from the start's");
+}
+
 } // namespace
+
+HistoryOutcome checkSingleCommand(Project project, const CommandTableRow &row, Random &random,
+                                  const IdCounterReplay &replay) {
+    const Project start = deepCopyProject(project);
+    const CommandRecipe recipe = row.generate(project, random);
+    CommandStack stack;
+    stack.execute(project, recipe.make());
+    const Project executed = deepCopyProject(project);
+
+    HistoryOutcome outcome;
+    outcome.commands.push_back(recipe.description);
+    outcome.changedProject = !projectDifferences(start, executed).empty();
+    outcome.drewFreshIds = drewFreshIds(start, executed, replay);
+    auto &failures = outcome.failures;
+    stack.undo(project);
+    checkUndone(failures, "undone", start, project);
+
+    const Project bottom = deepCopyProject(project);
+    stack.redo(project);
+    const Project expected =
+        outcome.drewFreshIds ? replayFromStart(start, bottom, {recipe}, replay) : executed;
+    collect(failures, "redone", projectDifferences(expected, project));
+    if (project_io::toJson(expected) != project_io::toJson(project))
+        failures.push_back("redone: the saved document differs from the executed one's");
+
+    stack.undo(project);
+    checkUndone(failures, "undone again", start, project);
+    return outcome;
+}
 
 HistoryOutcome checkRandomHistory(Project project, const std::vector<CommandTableRow> &table,
                                   std::size_t commandCount, Random &random,
@@ -70,12 +117,7 @@ HistoryOutcome checkRandomHistory(Project project, const std::vector<CommandTabl
     collect(failures, "redone to the top", projectDifferences(replayed, project));
 
     // What the user would find on disk must come back too, not only what the model compares.
-    Project bottomWithStartCounters = deepCopyProject(bottom);
-    bottomWithStartCounters.nextTrackId = start.nextTrackId;
-    bottomWithStartCounters.nextClipId = start.nextClipId;
-    bottomWithStartCounters.nextSceneId = start.nextSceneId;
-    bottomWithStartCounters.nextMarkerId = start.nextMarkerId;
-    if (project_io::toJson(bottomWithStartCounters) != project_io::toJson(start))
+    if (!savesAsStart(start, bottom))
         failures.push_back("undone to the bottom: the saved document differs from the start's");
     if (project_io::toJson(replayed) != project_io::toJson(project))
         failures.push_back("redone to the top: the saved document differs from the replay's");

@@ -44,6 +44,13 @@ struct HistoryOutcome {
     bool drewFreshIds = false;
 };
 
+/// Runs one command drawn from `row` on `project` through a command stack: execute, undo,
+/// redo, undo. After each undo the project and its saved document text equal the start's (id
+/// counters may only advance); after the redo they equal the executed state, or for a command
+/// that drew fresh ids, the command run anew on the start with the counters of `replay`.
+HistoryOutcome checkSingleCommand(Project project, const CommandTableRow &row, Random &random,
+                                  const IdCounterReplay &replay = {});
+
 /// Runs `commandCount` commands drawn from `table` on `project` through a command stack,
 /// undoes them all and redoes them all, and lists every broken expectation:
 /// - the bottom of the history equals the starting project (id counters may only advance);
