@@ -20,17 +20,30 @@ using note_arithmetic::saturatingMultiply;
 
 namespace {
 
-/// The grid position of `position` under the project's tempo and meter maps.
-int64_t gridPosition(const Project &project, int64_t position, GridQuantize grid, float swing) {
-    return quantizeSamples(position, grid, swing, project.sampleRate, project.tempoMarkers,
-                           project.tempoBpm, project.meterMarkers, project.timeSignature);
-}
+/// Grid positions under the project's tempo and meter maps. The tempo map is sorted once,
+/// not once per note.
+class GridSnapper {
+  public:
+    GridSnapper(const Project &project, GridQuantize grid, float swing)
+        : project_(project), grid_(grid), swing_(swing),
+          sortedTempo_(sortedTempoMarkers(project.tempoMarkers)) {}
 
-void quantizeNoteStarts(const Project &project, std::vector<MidiNote> &notes, GridQuantize grid,
-                        float swing, float strength) {
+    int64_t operator()(int64_t position) const {
+        return quantizeSamplesSorted(position, grid_, swing_, project_.sampleRate, sortedTempo_,
+                                     project_.tempoBpm, project_.meterMarkers,
+                                     project_.timeSignature);
+    }
+
+  private:
+    const Project &project_;
+    GridQuantize grid_;
+    float swing_;
+    std::vector<TempoMarker> sortedTempo_;
+};
+
+void quantizeNoteStarts(const GridSnapper &snap, std::vector<MidiNote> &notes, float strength) {
     for (MidiNote &note : notes)
-        note.start =
-            blendPosition(note.start, gridPosition(project, note.start, grid, swing), strength);
+        note.start = blendPosition(note.start, snap(note.start), strength);
 }
 
 bool matchesTrack(const Track &track, uint64_t trackId) {
@@ -93,15 +106,14 @@ void QuantizeSelectionCommand::redo(Project &project) {
             for (const auto &clip : track->clips)
                 if (!clip->isSessionClip())
                     clips_.push_back({clip->id, clip->arrangeStart, clip->notes});
+    const GridSnapper snap(project, grid_, swing_);
     for (const ClipState &state : clips_) {
         const auto clip = project.findClip(state.clipId);
         if (!clip) continue;
-        clip->arrangeStart =
-            blendPosition(clip->arrangeStart,
-                          gridPosition(project, clip->arrangeStart, grid_, swing_), strength_);
+        clip->arrangeStart = blendPosition(clip->arrangeStart, snap(clip->arrangeStart), strength_);
         if (clip->kind != ClipKind::Midi) continue;
         auto notes = clip->notes;
-        quantizeNoteStarts(project, notes, grid_, swing_, strength_);
+        quantizeNoteStarts(snap, notes, strength_);
         if (snapToScale_) snapMidiNotesToScale(notes, scaleRoot_, minor_);
         replaceNotes(*clip, std::move(notes));
     }
@@ -129,7 +141,7 @@ IterativeQuantizeClipCommand::IterativeQuantizeClipCommand(uint64_t clipId, Grid
 bool IterativeQuantizeClipCommand::rewrite(const Project &project, Clip &,
                                            std::vector<MidiNote> &notes) {
     if (grid_ == GridQuantize::Off) return false;
-    quantizeNoteStarts(project, notes, grid_, swing_, strength_);
+    quantizeNoteStarts(GridSnapper(project, grid_, swing_), notes, strength_);
     if (snapToScale_) snapMidiNotesToScale(notes, scaleRoot_, minor_);
     return true;
 }

@@ -133,20 +133,32 @@ int64_t quantizeSamples(int64_t position, GridQuantize grid, float swing, double
                         const std::vector<TempoMarker> &tempoMarkers, double baseBpm,
                         const std::vector<MeterMarker> &meterMarkers, TimeSignature baseMeter) {
     if (grid == GridQuantize::Off) return position;
+    const auto sorted = sortedTempoMarkers(tempoMarkers);
+    return quantizeSamplesSorted(position, grid, swing, sampleRate, sorted, baseBpm, meterMarkers,
+                                 baseMeter);
+}
+
+int64_t quantizeSamplesSorted(int64_t position, GridQuantize grid, float swing, double sampleRate,
+                              std::span<const TempoMarker> sortedTempoMarkers, double baseBpm,
+                              const std::vector<MeterMarker> &meterMarkers,
+                              TimeSignature baseMeter) {
+    if (grid == GridQuantize::Off) return position;
     const double cell = gridBeats(grid, meterAtPosition(position, meterMarkers, baseMeter));
     if (!(cell > 0.0)) return position;
-    const double beat = samplesToMusicalBeats(position, sampleRate, tempoMarkers, baseBpm);
+    const double beat =
+        samplesToMusicalBeatsSorted(position, sampleRate, sortedTempoMarkers, baseBpm);
+    const auto toSamples = [&](double target) {
+        return musicalBeatsToSamplesSorted(std::max(target, 0.0), sampleRate, sortedTempoMarkers,
+                                           baseBpm);
+    };
     if (swing > 0.0f) {
         const double half = cell / 2.0;
         const double k = std::floor(beat / half + 1e-9);
-        if (k > 0.0 && std::fmod(k, 2.0) == 1.0) {
-            const double target =
-                half * (k - 1.0) + cell * (0.5 + 0.5 * std::min(static_cast<double>(swing), 1.0));
-            return musicalBeatsToSamples(std::max(target, 0.0), sampleRate, tempoMarkers, baseBpm);
-        }
+        if (k > 0.0 && std::fmod(k, 2.0) == 1.0)
+            return toSamples(half * (k - 1.0) +
+                             cell * (0.5 + 0.5 * std::min(static_cast<double>(swing), 1.0)));
     }
-    const double target = cell * std::round(beat / cell);
-    return musicalBeatsToSamples(std::max(target, 0.0), sampleRate, tempoMarkers, baseBpm);
+    return toSamples(cell * std::round(beat / cell));
 }
 
 int64_t quantizeLaunchPosition(int64_t position, LaunchQuantize quantize, int64_t beatSamples,

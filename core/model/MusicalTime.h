@@ -52,6 +52,12 @@ double gridBeats(GridQuantize grid, TimeSignature meter);
 int64_t quantizeSamples(int64_t position, GridQuantize grid, float swing, double sampleRate,
                         const std::vector<TempoMarker> &tempoMarkers, double baseBpm,
                         const std::vector<MeterMarker> &meterMarkers, TimeSignature baseMeter);
+/// The same on tempo markers already sorted by position, for callers that snap many
+/// positions under one map.
+int64_t quantizeSamplesSorted(int64_t position, GridQuantize grid, float swing, double sampleRate,
+                              std::span<const TempoMarker> sortedTempoMarkers, double baseBpm,
+                              const std::vector<MeterMarker> &meterMarkers,
+                              TimeSignature baseMeter);
 
 /// The next launch boundary strictly after the start of the unit holding `position`.
 /// `beatSamples` and `barSamples` are one beat and one bar; units below 1 count as 1.

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <typeindex>
+
 namespace orvane::testing {
 namespace {
 
@@ -15,25 +18,50 @@ std::string describeHistory(const HistoryOutcome &outcome) {
     return text;
 }
 
-TEST(CommandHistory, UndoAndRedoOfRandomTrackClipAndTakeEditsRestoreEveryState) {
-    const auto table = trackClipAndTakeCommandRows();
+struct HistoryCounts {
     int changed = 0;
     int withFreshIds = 0;
-    constexpr uint64_t seeds = 300;
+};
+
+/// One random history of up to 256 commands from `table` per seed, on a project from
+/// `makeProject`; stops at the first seed that fails.
+HistoryCounts checkRandomHistories(const std::vector<CommandTableRow> &table,
+                                   Project (*makeProject)(Random &), uint64_t seeds) {
+    HistoryCounts counts;
     for (uint64_t seed = 1; seed <= seeds; ++seed) {
         Random random(seed);
-        Project project = randomProject(random);
+        Project project = makeProject(random);
         const auto commandCount = static_cast<std::size_t>(between(random, 1, 256));
         const auto outcome = checkRandomHistory(std::move(project), table, commandCount, random);
-        ASSERT_TRUE(outcome.failures.empty()) << "seed " << seed << '\n'
+        EXPECT_TRUE(outcome.failures.empty()) << "seed " << seed << '\n'
                                               << describeHistory(outcome);
-        changed += outcome.changedProject ? 1 : 0;
-        withFreshIds += outcome.drewFreshIds ? 1 : 0;
+        if (!outcome.failures.empty()) break;
+        counts.changed += outcome.changedProject ? 1 : 0;
+        counts.withFreshIds += outcome.drewFreshIds ? 1 : 0;
     }
+    return counts;
+}
+
+TEST(CommandHistory, UndoAndRedoOfRandomTrackClipAndTakeEditsRestoreEveryState) {
+    constexpr int seeds = 300;
+    const auto counts = checkRandomHistories(trackClipAndTakeCommandRows(), randomProject, seeds);
     // Both kinds of history must really occur, or the checks above prove little.
-    EXPECT_GT(changed, static_cast<int>(seeds * 9 / 10));
-    EXPECT_GT(withFreshIds, static_cast<int>(seeds / 2));
-    EXPECT_GT(seeds - withFreshIds, seeds / 20);
+    EXPECT_GT(counts.changed, seeds * 9 / 10);
+    EXPECT_GT(counts.withFreshIds, seeds / 2);
+    EXPECT_GT(seeds - counts.withFreshIds, seeds / 20);
+}
+
+TEST(CommandHistory, EveryRowOfTheTablesBuildsACommandClassOfItsOwn) {
+    Random random(1);
+    const Project project = randomProjectForAllCommands(random);
+    std::set<std::type_index> classes;
+    std::set<std::string> rowNames;
+    for (const auto &row : allCommandRows()) {
+        const auto command = row.generate(project, random).make();
+        const Command &made = *command;
+        EXPECT_TRUE(classes.insert(typeid(made)).second) << row.commandName;
+        EXPECT_TRUE(rowNames.insert(row.commandName).second) << row.commandName;
+    }
 }
 
 TEST(CommandHistory, EveryRegisteredCommandUndoesAndRedoesToTheSavedDocument) {
@@ -54,19 +82,10 @@ TEST(CommandHistory, EveryRegisteredCommandUndoesAndRedoesToTheSavedDocument) {
 }
 
 TEST(CommandHistory, RandomSequencesOfEveryCommandUndoToTheStartAndRedoToTheEnd) {
-    const auto table = allCommandRows();
-    int changed = 0;
-    constexpr uint64_t seeds = 200;
-    for (uint64_t seed = 1; seed <= seeds; ++seed) {
-        Random random(seed);
-        Project project = randomProjectForAllCommands(random);
-        const auto commandCount = static_cast<std::size_t>(between(random, 1, 256));
-        const auto outcome = checkRandomHistory(std::move(project), table, commandCount, random);
-        ASSERT_TRUE(outcome.failures.empty()) << "seed " << seed << '\n'
-                                              << describeHistory(outcome);
-        changed += outcome.changedProject ? 1 : 0;
-    }
-    EXPECT_GT(changed, static_cast<int>(seeds * 9 / 10));
+    constexpr int seeds = 200;
+    const auto counts = checkRandomHistories(allCommandRows(), randomProjectForAllCommands, seeds);
+    EXPECT_GT(counts.changed, seeds * 9 / 10);
+    EXPECT_GT(counts.withFreshIds, 0);
 }
 
 } // namespace

@@ -167,24 +167,25 @@ std::vector<CommandTableRow> singleNoteRows() {
     };
 }
 
+/// Both quantise commands take a target id and the same six grid values.
+template <typename CommandType>
+CommandTableRow quantiseRow(const char *name, uint64_t (*target)(const Project &, Random &)) {
+    return row(name, [name, target](const Project &project, Random &random) {
+        const uint64_t id = target(project, random);
+        const GridQuantize grid = someGrid(random);
+        const float swing = someFloat(random, 0, 150);
+        const float strength = someFloat(random, -50, 150);
+        const auto root = static_cast<int32_t>(between(random, 0, 11));
+        const bool minor = chance(random, 50);
+        const bool snapToScale = chance(random, 30);
+        return recipe<CommandType>(name, id, grid, swing, strength, root, minor, snapToScale);
+    });
+}
+
 std::vector<CommandTableRow> quantiseRows() {
     return {
-        row("QuantizeSelection",
-            [](const Project &project, Random &random) {
-                return recipe<QuantizeSelectionCommand>(
-                    "QuantizeSelection", someTrackId(project, random), someGrid(random),
-                    someFloat(random, 0, 150), someFloat(random, -50, 150),
-                    static_cast<int32_t>(between(random, 0, 11)), chance(random, 50),
-                    chance(random, 30));
-            }),
-        row("IterativeQuantizeClip",
-            [](const Project &project, Random &random) {
-                return recipe<IterativeQuantizeClipCommand>(
-                    "IterativeQuantizeClip", someClipId(project, random), someGrid(random),
-                    someFloat(random, 0, 150), someFloat(random, -50, 150),
-                    static_cast<int32_t>(between(random, 0, 11)), chance(random, 50),
-                    chance(random, 30));
-            }),
+        quantiseRow<QuantizeSelectionCommand>("QuantizeSelection", someTrackId),
+        quantiseRow<IterativeQuantizeClipCommand>("IterativeQuantizeClip", someClipId),
         row("HumanizeMidiClip",
             [](const Project &project, Random &random) {
                 return recipe<HumanizeMidiClipCommand>(
