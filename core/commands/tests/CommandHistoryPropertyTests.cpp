@@ -65,7 +65,7 @@ TEST(CommandHistory, EveryRowOfTheTablesBuildsACommandClassOfItsOwn) {
 }
 
 TEST(CommandHistory, EveryRegisteredCommandUndoesAndRedoesToTheSavedDocument) {
-    constexpr uint64_t seeds = 40;
+    constexpr uint64_t seeds = 25;
     for (const auto &row : allCommandRows()) {
         int changed = 0;
         for (uint64_t seed = 1; seed <= seeds; ++seed) {

@@ -249,9 +249,15 @@ std::vector<CommandTableRow> generatorRows() {
             }),
         row("GenerateMidiClip",
             [](const Project &project, Random &random) {
-                return recipe<GenerateMidiClipCommand>(
-                    "GenerateMidiClip", someClipId(project, random), someStep(random),
-                    static_cast<uint32_t>(random()), someFloat(random, -10, 120));
+                // Steps follow the clip, which earlier edits may have stretched a long way,
+                // so that a history does not grow to millions of notes.
+                const uint64_t clip = someClipId(project, random);
+                const int64_t step = chance(random, 10)
+                                         ? between(random, -3, 1)
+                                         : clipLength(project, clip) / between(random, 2, 64) + 1;
+                const auto seed = static_cast<uint32_t>(random());
+                return recipe<GenerateMidiClipCommand>("GenerateMidiClip", clip, step, seed,
+                                                       someFloat(random, -10, 120));
             }),
         row("ApplyEuclideanStepSeq",
             [](const Project &project, Random &random) {
