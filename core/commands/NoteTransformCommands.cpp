@@ -88,7 +88,10 @@ void MidiClipRewriteCommand::redo(Project &project) {
 void MidiClipRewriteCommand::undo(Project &project) {
     const auto clip = findMidiClip(project, clipId_);
     if (!clip || !captured_) return;
-    replaceNotes(*clip, notesBefore_);
+    // The next redo takes a new copy, so this one can go back without copying.
+    replaceNotes(*clip, std::move(notesBefore_));
+    notesBefore_.clear();
+    captured_ = false;
     if (behaviour_.changesLength) clip->length = lengthBefore_;
 }
 
