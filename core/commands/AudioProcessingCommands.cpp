@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 namespace orvane {
@@ -45,13 +46,28 @@ void shiftClipPitch(Clip &clip, float semitones) {
     if (!pitchShiftInterleaved(shifted, interleavedChannels(clip), semitones)) return;
     const double ratio = std::pow(2.0, static_cast<double>(semitones) / 12.0);
     const auto scaled = [ratio](int64_t frames) {
-        return static_cast<int64_t>(static_cast<double>(frames) / ratio);
+        // A damaged length shifted down could leave the range of the type.
+        const double result = static_cast<double>(frames) / ratio;
+        return result >= 9.2e18 ? std::numeric_limits<int64_t>::max()
+                                : static_cast<int64_t>(result);
     };
     clip.sourceOffset = scaled(clip.sourceOffset);
     clip.audio = std::make_shared<const std::vector<float>>(std::move(shifted));
     // A clip without a length of its own plays its whole buffer.
     clip.length =
         clip.length < 1 ? clip.audioFrameCount() : std::max<int64_t>(1, scaled(clip.length));
+}
+
+/// A clip holding a rendered or captured stereo buffer; its id.
+uint64_t addStereoClip(Project &project, uint64_t trackId, const char *name, int64_t start,
+                       int64_t length, const SharedSamples &samples) {
+    const auto clip = project.addClip(trackId, ClipKind::Audio);
+    clip->name = name;
+    clip->arrangeStart = start;
+    clip->length = length;
+    clip->audio = samples;
+    clip->channels = 2;
+    return clip->id;
 }
 
 } // namespace
@@ -188,7 +204,7 @@ void AlignAudioOnsetCommand::apply(Clip &clip, const Project &) {
         available = clip.audioFrameCount();
     const int64_t shift = available >= 1 && available < onsetOffset_ ? available : onsetOffset_;
     clip.sourceOffset = saturatingAdd(clip.sourceOffset, shift);
-    if (clip.length - shift > 0) clip.length -= shift;
+    if (saturatingSubtract(clip.length, shift) > 0) clip.length -= shift;
     clip.arrangeStart = saturatingAdd(clip.arrangeStart, shift);
 }
 
@@ -325,13 +341,7 @@ void BounceTrackInPlaceCommand::placeRendered(Project &project, Track &track, co
         silenced_.push_back({clip->id, clip->takeActive});
         clip->takeActive = false;
     }
-    const auto clip = project.addClip(track.id, ClipKind::Audio);
-    clip->name = clipName;
-    clip->arrangeStart = start_;
-    clip->length = length_;
-    clip->audio = rendered_;
-    clip->channels = 2;
-    renderedClipId_ = clip->id;
+    renderedClipId_ = addStereoClip(project, track.id, clipName, start_, length_, rendered_);
 }
 
 void BounceTrackInPlaceCommand::removeRendered(Project &project) {
@@ -421,13 +431,7 @@ std::shared_ptr<Track> CaptureFlashbackCommand::targetTrack(Project &project) {
 void CaptureFlashbackCommand::redo(Project &project) {
     if (!captured_ || captured_->empty() || length_ < 1) return;
     const auto track = targetTrack(project);
-    const auto clip = project.addClip(track->id, ClipKind::Audio);
-    clip->name = "Flashback";
-    clip->arrangeStart = start_;
-    clip->length = length_;
-    clip->audio = captured_;
-    clip->channels = 2;
-    clipId_ = clip->id;
+    clipId_ = addStereoClip(project, track->id, "Flashback", start_, length_, captured_);
 }
 
 void CaptureFlashbackCommand::undo(Project &project) {

@@ -72,6 +72,9 @@ double foldIntoTempoRange(double bpm) {
 
 AudioFingerprint silentFingerprint() { return {0.0f, 0.0f, 1.0f, 0.0f}; }
 
+/// Rates turn into frame counts below; a damaged document's rate must not overflow them.
+bool isUsableRate(double sampleRate) { return sampleRate > 0.0 && sampleRate <= 1e8; }
+
 } // namespace
 
 ClipAudioWindow clipAnalysisWindow(const Clip &clip) {
@@ -113,7 +116,7 @@ bool pitchShiftInterleaved(std::vector<float> &buffer, int32_t channels, float s
 
 std::optional<double> detectTempoBpm(const float *samples, int64_t frames, int32_t channels,
                                      double sampleRate) {
-    if (!samples || frames < 8192 || channels < 1 || !(sampleRate > 0.0)) return std::nullopt;
+    if (!samples || frames < 8192 || channels < 1 || !isUsableRate(sampleRate)) return std::nullopt;
     const int64_t hop = std::max<int64_t>(1, static_cast<int64_t>(sampleRate / 150.0));
     const auto envelope = tempoEnvelope(samples, frames, channels, hop);
     const auto count = static_cast<int64_t>(envelope.size());
@@ -132,7 +135,7 @@ std::optional<double> detectTempoBpm(const float *samples, int64_t frames, int32
 
 double estimateAudioFundamentalHz(const float *samples, int64_t frames, int32_t channels,
                                   double sampleRate) {
-    if (!samples || frames < 256 || channels < 1 || !(sampleRate > 0.0)) return 0.0;
+    if (!samples || frames < 256 || channels < 1 || !isUsableRate(sampleRate)) return 0.0;
     const int64_t count = std::min<int64_t>(frames, 4096);
     std::vector<float> mono(static_cast<std::size_t>(count));
     for (int64_t i = 0; i < count; ++i)
@@ -181,7 +184,8 @@ int64_t detectAudioOnset(const float *samples, int64_t frames, int32_t channels,
 std::vector<int64_t> detectAudioTransients(const float *samples, int64_t frames, int32_t channels,
                                            double sampleRate, float threshold, int32_t maxCount) {
     std::vector<int64_t> found;
-    if (!samples || frames < 2 || channels < 1 || !(sampleRate > 0.0) || maxCount < 1) return found;
+    if (!samples || frames < 2 || channels < 1 || !isUsableRate(sampleRate) || maxCount < 1)
+        return found;
     const int64_t spacing = std::max<int64_t>(1, static_cast<int64_t>(0.03 * sampleRate));
     const auto peakAt = [&](int64_t frame) {
         float peak = 0.0f;

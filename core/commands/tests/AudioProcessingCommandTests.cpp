@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
 
 namespace orvane::testing {
 namespace {
@@ -265,6 +266,14 @@ TEST(OnsetCommands, AlignCutsBeforeTheOnsetAndSnapMovesItToThePlayhead) {
     EXPECT_EQ(clip->length, 150);
     EXPECT_EQ(clip->arrangeStart, 1050);
 
+    // A damaged clip without length or samples: positions saturate instead of overflowing.
+    const auto damaged = setup.addClip(nullptr, 2, 10, -5);
+    setup.run(
+        std::make_unique<AlignAudioOnsetCommand>(damaged->id, std::numeric_limits<int64_t>::max()));
+    EXPECT_EQ(damaged->arrangeStart, std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(damaged->length, -5);
+    setup.stack.undo(setup.project);
+
     setup.run(std::make_unique<SnapAudioOnsetToPlayheadCommand>(clip->id, 300, 500));
     EXPECT_EQ(clip->arrangeStart, 0);
     setup.run(std::make_unique<SnapAudioOnsetToPlayheadCommand>(clip->id, 3000, 500));
@@ -362,7 +371,7 @@ void checkHistories(const std::vector<CommandTableRow> &table, uint64_t seeds,
     for (uint64_t seed = 1; seed <= seeds; ++seed) {
         Random random(seed);
         Project project = randomProjectWithAudio(random);
-        const auto commandCount = static_cast<std::size_t>(between(random, 1, 60));
+        const auto commandCount = static_cast<std::size_t>(between(random, 1, 40));
         const auto outcome =
             checkRandomHistory(std::move(project), table, commandCount, random, replay);
         ASSERT_TRUE(outcome.failures.empty()) << "seed " << seed << '\n'
@@ -376,14 +385,14 @@ TEST(CommandHistory, EveryAudioProcessingRowReachesRealWork) {
     // Histories prove little if a generator only ever draws arguments that change nothing.
     for (const auto &row : audioProcessingCommandRows()) {
         int changed = 0;
-        for (uint64_t seed = 1; seed <= 40; ++seed) {
+        for (uint64_t seed = 1; seed <= 24; ++seed) {
             Random random(seed);
             Project project = randomProjectWithAudio(random);
             const Project before = deepCopyProject(project);
             row.generate(project, random).make()->redo(project);
             changed += projectDifferences(before, project).empty() ? 0 : 1;
         }
-        EXPECT_GE(changed, 10) << row.commandName;
+        EXPECT_GE(changed, 6) << row.commandName;
     }
 }
 
@@ -391,7 +400,7 @@ TEST(CommandHistory, EveryAudioProcessingRowReachesRealWork) {
 constexpr IdCounterReplay freshTracks{true, true, true, true};
 
 TEST(CommandHistory, UndoAndRedoOfRandomAudioProcessingRestoreEveryState) {
-    checkHistories(audioProcessingCommandRows(), 120, freshTracks);
+    checkHistories(audioProcessingCommandRows(), 80, freshTracks);
 }
 
 TEST(CommandHistory, UndoAndRedoOfAudioProcessingAmongTheOtherFamiliesRestoreEveryState) {
@@ -401,7 +410,7 @@ TEST(CommandHistory, UndoAndRedoOfAudioProcessingAmongTheOtherFamiliesRestoreEve
     std::erase_if(rows, [](const CommandTableRow &row) {
         return row.commandName == "SplitAudioStems" || row.commandName == "CaptureFlashback";
     });
-    checkHistories(rows, 80, {});
+    checkHistories(rows, 40, {});
 }
 
 } // namespace

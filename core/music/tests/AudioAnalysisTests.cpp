@@ -58,6 +58,9 @@ TEST(TempoDetection, StaysInItsRangeAndNeedsEnoughAudio) {
     EXPECT_TRUE(detectTempoBpm(clicks.data(), 60000, 1, rate));
     EXPECT_FALSE(detectTempoBpm(nullptr, 60000, 1, rate));
     EXPECT_FALSE(detectTempoBpm(clicks.data(), 60000, 1, 0.0));
+    EXPECT_FALSE(detectTempoBpm(clicks.data(), 60000, 1, 1e300));
+    EXPECT_EQ(estimateAudioFundamentalHz(clicks.data(), 60000, 1, 1e300), 0.0);
+    EXPECT_TRUE(detectAudioTransients(clicks.data(), 60000, 1, 1e300, 0.1f, 4).empty());
     const std::vector<float> silence(480000, 0.0f);
     EXPECT_FALSE(tempoOf(silence, 1, rate));
 }

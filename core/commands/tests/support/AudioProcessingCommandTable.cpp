@@ -59,7 +59,7 @@ SharedSamples someRenderedBuffer(Random &random) {
     case 2: return std::make_shared<const std::vector<float>>(std::vector<float>{0.1f, -0.1f});
     default:
         return std::make_shared<const std::vector<float>>(
-            clickTrack(200.0, static_cast<double>(between(random, 1, 8)) / 10.0, 48000.0, 2));
+            clickTrack(600.0, static_cast<double>(between(random, 1, 4)) / 10.0, 48000.0, 2));
     }
 }
 
@@ -193,9 +193,10 @@ Project randomProjectWithAudio(Random &random) {
     Project project = randomProject(random);
     const auto track = project.addTrack(TrackType::Audio, "Loops");
     const auto channels = static_cast<int32_t>(between(random, 1, 2));
-    const double bpm = static_cast<double>(between(random, 300, 600));
+    // Three to six clicks, 50 to 100 ms apart: enough transients for slices.
+    const double bpm = static_cast<double>(between(random, 600, 1200));
     const auto clicks = std::make_shared<const std::vector<float>>(
-        clickTrack(bpm, static_cast<double>(between(random, 2, 6)) / 10.0, 48000.0, channels));
+        clickTrack(bpm, static_cast<double>(between(random, 15, 30)) / 100.0, 48000.0, channels));
     const auto whole = addAudioClip(project, track->id, clicks, channels, 0);
     // The right half of a split: the same buffer from the middle on.
     const auto half = addAudioClip(project, track->id, clicks, channels, 100000);
