@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <utility>
 
 namespace orvane {
@@ -46,10 +45,9 @@ void shiftClipPitch(Clip &clip, float semitones) {
     if (!pitchShiftInterleaved(shifted, interleavedChannels(clip), semitones)) return;
     const double ratio = std::pow(2.0, static_cast<double>(semitones) / 12.0);
     const auto scaled = [ratio](int64_t frames) {
-        // A damaged length shifted down could leave the range of the type.
-        const double result = static_cast<double>(frames) / ratio;
-        return result >= 9.2e18 ? std::numeric_limits<int64_t>::max()
-                                : static_cast<int64_t>(result);
+        // A damaged position shifted down could leave the range of the type.
+        return static_cast<int64_t>(
+            std::clamp(static_cast<double>(frames) / ratio, -9.2e18, 9.2e18));
     };
     clip.sourceOffset = scaled(clip.sourceOffset);
     clip.audio = std::make_shared<const std::vector<float>>(std::move(shifted));
@@ -87,7 +85,7 @@ void AudioClipEditCommand::redo(Project &project) {
         previousStretchRatio_ = clip->stretchRatio;
         captured_ = true;
     }
-    apply(*clip, project);
+    apply(*clip);
 }
 
 void AudioClipEditCommand::undo(Project &project) {
@@ -103,7 +101,7 @@ void AudioClipEditCommand::undo(Project &project) {
 NormalizeAudioClipCommand::NormalizeAudioClipCommand(uint64_t clipId, float targetPeak)
     : AudioClipEditCommand(clipId, true), targetPeak_(targetPeak) {}
 
-void NormalizeAudioClipCommand::apply(Clip &clip, const Project &) {
+void NormalizeAudioClipCommand::apply(Clip &clip) {
     const float peak = largestMagnitude(*clip.audio);
     if (!(peak > 1e-6f) || !std::isfinite(targetPeak_)) return;
     const float scale = targetPeak_ / peak;
@@ -118,7 +116,7 @@ std::string NormalizeAudioClipCommand::name() const { return "Normalize Audio"; 
 ReverseAudioClipCommand::ReverseAudioClipCommand(uint64_t clipId)
     : AudioClipEditCommand(clipId, true) {}
 
-void ReverseAudioClipCommand::apply(Clip &clip, const Project &) {
+void ReverseAudioClipCommand::apply(Clip &clip) {
     const int32_t channels = interleavedChannels(clip);
     const int64_t frames = clip.audioFrameCount();
     auto reversed = std::make_shared<std::vector<float>>(clip.audio->size(), 0.0f);
@@ -133,7 +131,7 @@ std::string ReverseAudioClipCommand::name() const { return "Reverse Audio"; }
 InvertAudioPhaseCommand::InvertAudioPhaseCommand(uint64_t clipId)
     : AudioClipEditCommand(clipId, true) {}
 
-void InvertAudioPhaseCommand::apply(Clip &clip, const Project &) {
+void InvertAudioPhaseCommand::apply(Clip &clip) {
     rewriteSamples(clip, [](std::vector<float> &samples) {
         for (float &value : samples)
             value = -value;
@@ -145,7 +143,7 @@ std::string InvertAudioPhaseCommand::name() const { return "Invert Phase"; }
 TrimAudioSilenceCommand::TrimAudioSilenceCommand(uint64_t clipId, float threshold)
     : AudioClipEditCommand(clipId, true), threshold_(threshold) {}
 
-void TrimAudioSilenceCommand::apply(Clip &clip, const Project &) {
+void TrimAudioSilenceCommand::apply(Clip &clip) {
     const int32_t channels = interleavedChannels(clip);
     const int64_t frames = clip.audioFrameCount();
     if (frames < 2) return;
@@ -168,7 +166,7 @@ std::string TrimAudioSilenceCommand::name() const { return "Trim Silence"; }
 PitchShiftAudioClipCommand::PitchShiftAudioClipCommand(uint64_t clipId, float semitones)
     : AudioClipEditCommand(clipId, true), semitones_(semitones) {}
 
-void PitchShiftAudioClipCommand::apply(Clip &clip, const Project &) {
+void PitchShiftAudioClipCommand::apply(Clip &clip) {
     shiftClipPitch(clip, semitones_);
 }
 
@@ -179,7 +177,7 @@ PitchCorrectAudioClipCommand::PitchCorrectAudioClipCommand(uint64_t clipId, doub
     : AudioClipEditCommand(clipId, true), sampleRate_(sampleRate), scaleRoot_(scaleRoot),
       minor_(minor) {}
 
-void PitchCorrectAudioClipCommand::apply(Clip &clip, const Project &) {
+void PitchCorrectAudioClipCommand::apply(Clip &clip) {
     const auto window = clipAnalysisWindow(clip);
     const double fundamental =
         estimateAudioFundamentalHz(window.samples, window.frames, window.channels, sampleRate_);
@@ -195,7 +193,7 @@ std::string PitchCorrectAudioClipCommand::name() const { return "Pitch Correct";
 AlignAudioOnsetCommand::AlignAudioOnsetCommand(uint64_t clipId, int64_t onsetOffset)
     : AudioClipEditCommand(clipId, false), onsetOffset_(onsetOffset) {}
 
-void AlignAudioOnsetCommand::apply(Clip &clip, const Project &) {
+void AlignAudioOnsetCommand::apply(Clip &clip) {
     if (onsetOffset_ < 1) return;
     int64_t available = 0;
     if (clip.length > 0)
@@ -214,7 +212,7 @@ SnapAudioOnsetToPlayheadCommand::SnapAudioOnsetToPlayheadCommand(uint64_t clipId
                                                                  int64_t onsetOffset)
     : AudioClipEditCommand(clipId, false), playhead_(playhead), onsetOffset_(onsetOffset) {}
 
-void SnapAudioOnsetToPlayheadCommand::apply(Clip &clip, const Project &) {
+void SnapAudioOnsetToPlayheadCommand::apply(Clip &clip) {
     clip.arrangeStart = std::max<int64_t>(saturatingSubtract(playhead_, onsetOffset_), 0);
 }
 

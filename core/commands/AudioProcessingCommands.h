@@ -26,7 +26,7 @@ class AudioClipEditCommand : public Command {
     /// `needsSamples`: the edit applies only to a clip that holds a non-empty buffer.
     AudioClipEditCommand(uint64_t clipId, bool needsSamples);
     /// Changes the clip, which is an audio clip (with samples when they are needed).
-    virtual void apply(Clip &clip, const Project &project) = 0;
+    virtual void apply(Clip &clip) = 0;
 
   private:
     uint64_t clipId_;
@@ -47,7 +47,7 @@ class NormalizeAudioClipCommand : public AudioClipEditCommand {
     std::string name() const override;
 
   private:
-    void apply(Clip &clip, const Project &project) override;
+    void apply(Clip &clip) override;
     float targetPeak_;
 };
 
@@ -58,7 +58,7 @@ class ReverseAudioClipCommand : public AudioClipEditCommand {
     std::string name() const override;
 
   private:
-    void apply(Clip &clip, const Project &project) override;
+    void apply(Clip &clip) override;
 };
 
 /// "Invert Phase": every sample negated.
@@ -68,7 +68,7 @@ class InvertAudioPhaseCommand : public AudioClipEditCommand {
     std::string name() const override;
 
   private:
-    void apply(Clip &clip, const Project &project) override;
+    void apply(Clip &clip) override;
 };
 
 /// "Trim Silence": keeps the frames from the first to the last one louder than the threshold
@@ -80,7 +80,7 @@ class TrimAudioSilenceCommand : public AudioClipEditCommand {
     std::string name() const override;
 
   private:
-    void apply(Clip &clip, const Project &project) override;
+    void apply(Clip &clip) override;
     float threshold_;
 };
 
@@ -93,7 +93,7 @@ class PitchShiftAudioClipCommand : public AudioClipEditCommand {
     std::string name() const override;
 
   private:
-    void apply(Clip &clip, const Project &project) override;
+    void apply(Clip &clip) override;
     float semitones_;
 };
 
@@ -106,7 +106,7 @@ class PitchCorrectAudioClipCommand : public AudioClipEditCommand {
     std::string name() const override;
 
   private:
-    void apply(Clip &clip, const Project &project) override;
+    void apply(Clip &clip) override;
     double sampleRate_;
     int32_t scaleRoot_;
     bool minor_;
@@ -119,7 +119,7 @@ class AlignAudioOnsetCommand : public AudioClipEditCommand {
     std::string name() const override;
 
   private:
-    void apply(Clip &clip, const Project &project) override;
+    void apply(Clip &clip) override;
     int64_t onsetOffset_;
 };
 
@@ -130,7 +130,7 @@ class SnapAudioOnsetToPlayheadCommand : public AudioClipEditCommand {
     std::string name() const override;
 
   private:
-    void apply(Clip &clip, const Project &project) override;
+    void apply(Clip &clip) override;
     int64_t playhead_;
     int64_t onsetOffset_;
 };
