@@ -23,6 +23,10 @@ struct CommandRecipe {
 struct CommandTableRow {
     std::string commandName;
     std::function<CommandRecipe(const Project &, Random &)> generate;
+    /// Creators that add tracks with fresh ids on every redo (stems, flashback captures)
+    /// cannot share one replay rule with those that re-use their first id (added tracks), so
+    /// they are checked alone and left out of mixed histories.
+    bool redoDrawsFreshTrackIds = false;
 };
 
 /// Which id counters hand out fresh ids when a creating command is redone. A creator that

@@ -1,28 +1,23 @@
 #include "core/commands/tests/support/CommandTables.h"
 
+#include "core/commands/tests/support/AudioProcessingCommandTable.h"
 #include "core/commands/tests/support/MidiEditCommandTable.h"
-#include "core/commands/tests/support/RandomProject.h"
 #include "core/commands/tests/support/TrackClipAndTakeCommandTable.h"
 
 namespace orvane::testing {
 
-namespace {
-
-void append(std::vector<CommandTableRow> &rows, std::vector<CommandTableRow> family) {
-    rows.insert(rows.end(), family.begin(), family.end());
-}
-
-} // namespace
-
 std::vector<CommandTableRow> allCommandRows() {
     std::vector<CommandTableRow> rows;
-    append(rows, trackClipAndTakeCommandRows());
-    append(rows, midiEditCommandRows());
+    for (auto family : {trackClipAndTakeCommandRows, midiEditCommandRows,
+                        audioProcessingCommandRows}) {
+        auto familyRows = family();
+        rows.insert(rows.end(), familyRows.begin(), familyRows.end());
+    }
     return rows;
 }
 
 Project randomProjectForAllCommands(Random &random) {
-    Project project = randomProject(random);
+    Project project = randomProjectWithAudio(random);
     addMidiMaterial(project, random);
     return project;
 }
