@@ -69,21 +69,21 @@ HistoryTally checkHistories(const std::vector<CommandTableRow> &table, uint64_t 
 }
 
 TEST(CommandHistory, UndoAndRedoOfRandomMarkerAndAutomationEditsRestoreEveryState) {
-    const auto tally = checkHistories(markerAndAutomationCommandRows(), 150);
-    EXPECT_GT(tally.changed, 140);
+    const auto tally = checkHistories(markerAndAutomationCommandRows(), 60);
+    EXPECT_GT(tally.changed, 55);
     // Automation clips draw fresh ids on redo; histories without them get the stricter check.
-    EXPECT_GT(tally.withFreshIds, 20);
-    EXPECT_LT(tally.withFreshIds, 150);
+    EXPECT_GT(tally.withFreshIds, 10);
+    EXPECT_LT(tally.withFreshIds, 58);
 }
 
 TEST(CommandHistory, UndoAndRedoOfRandomMixerSnapshotTagAndTuningEditsRestoreEveryState) {
-    const auto tally = checkHistories(mixerCommandRows(), 150);
-    EXPECT_GT(tally.changed, 140);
+    const auto tally = checkHistories(mixerCommandRows(), 60);
+    EXPECT_GT(tally.changed, 55);
 }
 
 TEST(CommandHistory, UndoAndRedoOfHistoriesMixingEveryFamilyRestoreEveryState) {
-    const auto tally = checkHistories(allCommandRows(), 100);
-    EXPECT_GT(tally.changed, 95);
+    const auto tally = checkHistories(allCommandRows(), 50);
+    EXPECT_GT(tally.changed, 45);
 }
 
 // The histories above prove little for a row whose drawn commands never change anything.
@@ -92,7 +92,7 @@ TEST(CommandHistory, EveryMarkerAutomationAndMixerRowChangesTheSavedDocumentSome
     for (auto &row : mixerCommandRows())
         table.push_back(std::move(row));
     std::map<std::string, int> changes;
-    for (uint64_t seed = 1; seed <= 40; ++seed) {
+    for (uint64_t seed = 1; seed <= 20; ++seed) {
         Random random(seed);
         Project project = withPluginAndMixerState(randomProject(random), random);
         // A history first, so that moves and recalls find markers and snapshots.
@@ -110,7 +110,7 @@ TEST(CommandHistory, EveryMarkerAutomationAndMixerRowChangesTheSavedDocumentSome
         }
     }
     for (const auto &row : table)
-        EXPECT_GE(changes[row.commandName], 8) << row.commandName;
+        EXPECT_GE(changes[row.commandName], 4) << row.commandName;
 }
 
 } // namespace
