@@ -284,6 +284,9 @@ struct MixerSnapshot {
     std::string name;
     std::vector<TrackMixerSnapshot> tracks;
     ControlRoomSettings controlRoom;
+    /// Not stored. False for a snapshot read from a file, whose track entries keep only gain,
+    /// pan, mute and solo; recalling it then leaves the tracks' sends and macros alone.
+    bool hasSendsAndMacros = true;
     bool operator==(const MixerSnapshot &) const = default;
 };
 

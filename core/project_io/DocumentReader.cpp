@@ -217,6 +217,7 @@ BeatMarker readBeatMarker(const JsonValue &object) {
 
 MixerSnapshot readMixerSnapshot(const JsonValue &object, std::string_view trackKey) {
     MixerSnapshot snapshot;
+    snapshot.hasSendsAndMacros = false;
     snapshot.name = readString(object, "name");
     snapshot.controlRoom = readControlRoom(object.find("controlRoom"));
     forEachObject(object, "tracks", [&](const JsonValue &element) {
@@ -233,6 +234,7 @@ MixerSnapshot readMixerSnapshot(const JsonValue &object, std::string_view trackK
 
 MixerSnapshotEvent readHistoryEntry(const JsonValue &object) {
     MixerSnapshotEvent event;
+    event.snapshot.hasSendsAndMacros = false;
     event.label = readString(object, "label");
     const JsonValue *snapshot = object.find("snapshot");
     if (snapshot && snapshot->isObject()) event.snapshot = readMixerSnapshot(*snapshot, "track");

@@ -1,0 +1,136 @@
+#include "core/commands/MixerCommands.h"
+
+#include "core/commands/InsertEdits.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace orvane {
+
+namespace {
+
+constexpr int32_t sendCount = 4;
+constexpr int32_t macroCount = 4;
+
+bool inRange(int32_t index, int32_t count) { return index >= 0 && index < count; }
+
+TrackFaderState faderStateOf(const Track &track) {
+    return {track.gain, track.pan, track.mute, track.solo};
+}
+
+void applyFaderState(Track &track, const TrackFaderState &state) {
+    track.gain = state.gain;
+    track.pan = state.pan;
+    track.mute = state.mute;
+    track.solo = state.solo;
+}
+
+} // namespace
+
+SetTrackMixerCommand::SetTrackMixerCommand(uint64_t trackId, float gain, float pan, bool mute,
+                                           bool solo)
+    : trackId_(trackId), state_{gain, pan, mute, solo} {}
+
+void SetTrackMixerCommand::redo(Project &project) {
+    const auto track = project.findTrack(trackId_);
+    if (!track || !std::isfinite(state_.gain) || !std::isfinite(state_.pan)) return;
+    before_.capture(faderStateOf(*track));
+    applyFaderState(*track, state_);
+}
+
+void SetTrackMixerCommand::undo(Project &project) {
+    const auto track = project.findTrack(trackId_);
+    if (track && before_.captured()) applyFaderState(*track, before_.value());
+}
+
+std::string SetTrackMixerCommand::name() const { return "Mixer"; }
+
+SetTrackSendCommand::SetTrackSendCommand(uint64_t trackId, int32_t slot, SendSlot send)
+    : trackId_(trackId), slot_(slot), send_(send) {}
+
+void SetTrackSendCommand::redo(Project &project) {
+    const auto track = project.findTrack(trackId_);
+    if (!track || !inRange(slot_, sendCount) || !std::isfinite(send_.level)) return;
+    auto &send = track->sends[static_cast<std::size_t>(slot_)];
+    before_.capture(send);
+    send = send_;
+}
+
+void SetTrackSendCommand::undo(Project &project) {
+    const auto track = project.findTrack(trackId_);
+    if (track && inRange(slot_, sendCount))
+        before_.restoreInto(track->sends[static_cast<std::size_t>(slot_)]);
+}
+
+std::string SetTrackSendCommand::name() const { return "Send Level"; }
+
+SetTrackMacroCommand::SetTrackMacroCommand(uint64_t trackId, int32_t macroIndex, float value)
+    : trackId_(trackId), macroIndex_(macroIndex), value_(value) {}
+
+void SetTrackMacroCommand::redo(Project &project) {
+    const auto track = project.findTrack(trackId_);
+    if (!track || !inRange(macroIndex_, macroCount) || std::isnan(value_)) return;
+    auto &macro = track->macros[static_cast<std::size_t>(macroIndex_)];
+    before_.capture(macro);
+    macro = std::clamp(value_, 0.0f, 1.0f);
+}
+
+void SetTrackMacroCommand::undo(Project &project) {
+    const auto track = project.findTrack(trackId_);
+    if (track && inRange(macroIndex_, macroCount))
+        before_.restoreInto(track->macros[static_cast<std::size_t>(macroIndex_)]);
+}
+
+std::string SetTrackMacroCommand::name() const { return "Macro"; }
+
+ToggleInsertBypassCommand::ToggleInsertBypassCommand(uint64_t trackId, int32_t insertIndex)
+    : trackId_(trackId), insertIndex_(insertIndex) {}
+
+InsertSlot *ToggleInsertBypassCommand::findInsert(const Project &project) const {
+    const auto track = project.findTrack(trackId_);
+    if (!track || !inRange(insertIndex_, static_cast<int32_t>(track->inserts.size())))
+        return nullptr;
+    return &track->inserts[static_cast<std::size_t>(insertIndex_)];
+}
+
+void ToggleInsertBypassCommand::redo(Project &project) {
+    InsertSlot *insert = findInsert(project);
+    if (!insert) return;
+    before_.capture(insert->bypassed);
+    insert->bypassed = !insert->bypassed;
+    reportInsertEdit();
+}
+
+void ToggleInsertBypassCommand::undo(Project &project) {
+    InsertSlot *insert = findInsert(project);
+    if (insert && before_.restoreInto(insert->bypassed)) reportInsertEdit();
+}
+
+std::string ToggleInsertBypassCommand::name() const { return "Bypass FX"; }
+
+SetControlRoomCommand::SetControlRoomCommand(ControlRoomSettings settings) : settings_(settings) {}
+
+void SetControlRoomCommand::redo(Project &project) {
+    if (!std::isfinite(settings_.masterGain) || !std::isfinite(settings_.cueGain)) return;
+    before_.capture(project.controlRoom);
+    project.controlRoom = settings_;
+}
+
+void SetControlRoomCommand::undo(Project &project) { before_.restoreInto(project.controlRoom); }
+
+std::string SetControlRoomCommand::name() const { return "Control Room"; }
+
+SetLowLatencyModeCommand::SetLowLatencyModeCommand(bool on) : on_(on) {}
+
+void SetLowLatencyModeCommand::redo(Project &project) {
+    before_.capture(project.lowLatencyMode);
+    project.lowLatencyMode = on_;
+}
+
+void SetLowLatencyModeCommand::undo(Project &project) {
+    before_.restoreInto(project.lowLatencyMode);
+}
+
+std::string SetLowLatencyModeCommand::name() const { return "Low Latency Mode"; }
+
+} // namespace orvane

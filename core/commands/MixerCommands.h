@@ -1,0 +1,109 @@
+#pragma once
+
+#include "core/commands/CapturedValue.h"
+#include "core/commands/Command.h"
+
+#include <cstdint>
+#include <string>
+
+namespace orvane {
+
+// Mixer settings of a track and of the monitoring section. Gains, pans and levels that are
+// not numbers are refused: they would reach the audio as NaN.
+
+/// The four fader values of a track, as `SetTrackMixerCommand` keeps them for undo.
+struct TrackFaderState {
+    float gain = 1.0f;
+    float pan = 0.0f;
+    bool mute = false;
+    bool solo = false;
+};
+
+/// "Mixer": fader gain, pan, mute and solo, unclamped.
+class SetTrackMixerCommand : public Command {
+  public:
+    SetTrackMixerCommand(uint64_t trackId, float gain, float pan, bool mute, bool solo);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    uint64_t trackId_;
+    TrackFaderState state_;
+    CapturedValue<TrackFaderState> before_;
+};
+
+/// "Send Level": replaces one of the four send slots; other slot numbers do nothing.
+class SetTrackSendCommand : public Command {
+  public:
+    SetTrackSendCommand(uint64_t trackId, int32_t slot, SendSlot send);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    uint64_t trackId_;
+    int32_t slot_;
+    SendSlot send_;
+    CapturedValue<SendSlot> before_;
+};
+
+/// "Macro": one of the four macro knobs, clamped to 0..1.
+class SetTrackMacroCommand : public Command {
+  public:
+    SetTrackMacroCommand(uint64_t trackId, int32_t macroIndex, float value);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    uint64_t trackId_;
+    int32_t macroIndex_;
+    float value_;
+    CapturedValue<float> before_;
+};
+
+/// "Bypass FX": flips an insert's bypass and reports the edit to the insert hook, so that a
+/// plug-in insert is bypassed from the next audio block on.
+class ToggleInsertBypassCommand : public Command {
+  public:
+    ToggleInsertBypassCommand(uint64_t trackId, int32_t insertIndex);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    InsertSlot *findInsert(const Project &project) const;
+
+    uint64_t trackId_;
+    int32_t insertIndex_;
+    CapturedValue<bool> before_;
+};
+
+/// "Control Room".
+class SetControlRoomCommand : public Command {
+  public:
+    explicit SetControlRoomCommand(ControlRoomSettings settings);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    ControlRoomSettings settings_;
+    CapturedValue<ControlRoomSettings> before_;
+};
+
+/// "Low Latency Mode".
+class SetLowLatencyModeCommand : public Command {
+  public:
+    explicit SetLowLatencyModeCommand(bool on);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    bool on_;
+    CapturedValue<bool> before_;
+};
+
+} // namespace orvane

@@ -1,0 +1,158 @@
+#include "core/commands/AutomationCommands.h"
+#include "core/commands/CommandStack.h"
+#include "core/commands/InsertEdits.h"
+#include "core/commands/MixerCommands.h"
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+using Points = std::vector<AutomationPoint>;
+
+/// Counts the insert edits reported while it lives.
+class InsertEditCounter {
+  public:
+    InsertEditCounter() {
+        setInsertEditHook([this] { ++count; });
+    }
+    ~InsertEditCounter() { setInsertEditHook({}); }
+    int count = 0;
+};
+
+struct AutomationFixture {
+    AutomationFixture() { track = project.addTrack(TrackType::Audio, ""); }
+    void addPluginInsert() {
+        track->inserts.push_back({"stock.eq", "stock.eq", "", {}, false, true, 0, {}});
+        track->inserts.push_back({"vst3:A1", "Gain", "/Gain.vst3", {}, false, false, 0, {}});
+    }
+    Project project;
+    std::shared_ptr<Track> track;
+    CommandStack stack;
+};
+
+TEST(AutomationPoints, LaneNumbersSelectVolumePanMuteAndLaneZeroForTheRest) {
+    AutomationFixture f;
+    for (const int32_t lane : {0, 1, 2, 9, -4})
+        f.stack.execute(f.project, std::make_unique<SetAutomationPointCommand>(f.track->id, lane,
+                                                                               100 + lane, 0.5f));
+    EXPECT_EQ(f.track->volumeAutomation, (Points{{96, 0.5f}, {100, 0.5f}, {109, 0.5f}}));
+    EXPECT_EQ(f.track->panAutomation, (Points{{101, 0.5f}}));
+    EXPECT_EQ(f.track->muteAutomation, (Points{{102, 0.5f}}));
+}
+
+TEST(AutomationPoints, SettingTwiceAtOnePositionLeavesOnePointWithTheNewValue) {
+    AutomationFixture f;
+    f.stack.execute(f.project,
+                    std::make_unique<SetAutomationPointCommand>(f.track->id, 0, 500, 0.2f));
+    f.stack.execute(f.project,
+                    std::make_unique<SetAutomationPointCommand>(f.track->id, 0, 100, 0.9f));
+    f.stack.execute(f.project,
+                    std::make_unique<SetAutomationPointCommand>(f.track->id, 0, 500, 0.7f));
+    EXPECT_EQ(f.track->volumeAutomation, (Points{{100, 0.9f}, {500, 0.7f}}));
+    f.stack.undo(f.project);
+    EXPECT_EQ(f.track->volumeAutomation, (Points{{100, 0.9f}, {500, 0.2f}}));
+}
+
+TEST(AutomationPoints, APointInsideAnAutomationClipOfTheLaneEditsTheClipAtTheRelativePosition) {
+    AutomationFixture f;
+    f.stack.execute(f.project,
+                    std::make_unique<AddAutomationClipCommand>(f.track->id, 1, 1000, 400));
+    f.stack.execute(f.project,
+                    std::make_unique<SetAutomationPointCommand>(f.track->id, 1, 1100, -0.5f));
+    f.stack.execute(f.project,
+                    std::make_unique<SetAutomationPointCommand>(f.track->id, 0, 1100, 0.3f));
+    EXPECT_EQ(f.track->automationClips[0].points, (Points{{0, 0.0f}, {100, -0.5f}, {400, 0.0f}}));
+    EXPECT_TRUE(f.track->panAutomation.empty());
+    EXPECT_EQ(f.track->volumeAutomation, (Points{{1100, 0.3f}}));
+    f.stack.undo(f.project);
+    f.stack.undo(f.project);
+    EXPECT_EQ(f.track->automationClips[0].points, (Points{{0, 0.0f}, {400, 0.0f}}));
+}
+
+TEST(AutomationPoints, MovingResortsAndUndoingAMoveOfAMissingPointChangesNothing) {
+    AutomationFixture f;
+    f.track->volumeAutomation = {{0, 1.0f}, {100, 0.5f}, {200, 0.0f}};
+    const auto before = f.track->volumeAutomation;
+    f.stack.execute(f.project,
+                    std::make_unique<MoveAutomationPointCommand>(f.track->id, 0, 0, 150, 0.8f));
+    EXPECT_EQ(f.track->volumeAutomation, (Points{{100, 0.5f}, {150, 0.8f}, {200, 0.0f}}));
+    f.stack.execute(f.project,
+                    std::make_unique<MoveAutomationPointCommand>(f.track->id, 0, 999, 5, 0.1f));
+    f.stack.undo(f.project);
+    EXPECT_EQ(f.track->volumeAutomation, (Points{{100, 0.5f}, {150, 0.8f}, {200, 0.0f}}));
+    f.stack.undo(f.project);
+    EXPECT_EQ(f.track->volumeAutomation, before);
+}
+
+TEST(AutomationClips, NewClipsHaveTheShapeOfTheirLane) {
+    AutomationFixture f;
+    for (const int32_t lane : {0, 1, 2})
+        f.stack.execute(f.project,
+                        std::make_unique<AddAutomationClipCommand>(f.track->id, lane, 0, 0));
+    const auto &clips = f.track->automationClips;
+    ASSERT_EQ(clips.size(), 3u);
+    EXPECT_EQ(clips[0].points, (Points{{0, 1.0f}, {1, 0.5f}}));
+    EXPECT_EQ(clips[1].points, (Points{{0, 0.0f}, {1, 0.0f}}));
+    EXPECT_EQ(clips[2].points, (Points{{0, 1.0f}, {1, 1.0f}}));
+    EXPECT_EQ(clips[2].length, 1);
+}
+
+TEST(AutomationClips, IdsComeFromTheClipCounterAndARedoDrawsAFreshOne) {
+    AutomationFixture f;
+    f.project.nextClipId = 40;
+    f.stack.execute(f.project, std::make_unique<AddAutomationClipCommand>(f.track->id, 0, 0, 100));
+    EXPECT_EQ(f.track->automationClips[0].id, 40u);
+    f.stack.undo(f.project);
+    EXPECT_TRUE(f.track->automationClips.empty());
+    f.stack.redo(f.project);
+    EXPECT_EQ(f.track->automationClips[0].id, 41u);
+    EXPECT_EQ(f.project.nextClipId, 42u);
+}
+
+TEST(PluginAutomation, LaneThreeIsTheFirstVst3InsertAndEditsOfItAreReported) {
+    AutomationFixture f;
+    f.addPluginInsert();
+    InsertEditCounter edits;
+    f.stack.execute(f.project,
+                    std::make_unique<SetAutomationPointCommand>(f.track->id, 3, 0, 0.25f));
+    f.stack.execute(f.project,
+                    std::make_unique<MoveAutomationPointCommand>(f.track->id, 3, 0, 10, 0.5f));
+    EXPECT_EQ(f.track->inserts[1].paramAutomation, (Points{{10, 0.5f}}));
+    EXPECT_TRUE(f.track->inserts[0].paramAutomation.empty());
+    EXPECT_EQ(edits.count, 2);
+    f.stack.undo(f.project);
+    f.stack.undo(f.project);
+    EXPECT_TRUE(f.track->inserts[1].paramAutomation.empty());
+    EXPECT_EQ(edits.count, 4);
+    // Lanes the engine renders from the graph need no report.
+    f.stack.execute(f.project,
+                    std::make_unique<SetAutomationPointCommand>(f.track->id, 0, 0, 0.25f));
+    EXPECT_EQ(edits.count, 4);
+}
+
+TEST(PluginAutomation, WithoutAVst3InsertLaneThreeChangesNothing) {
+    AutomationFixture f;
+    f.track->inserts.push_back({"stock.eq", "stock.eq", "", {}, false, true, 0, {}});
+    InsertEditCounter edits;
+    f.stack.execute(f.project,
+                    std::make_unique<SetAutomationPointCommand>(f.track->id, 3, 0, 0.25f));
+    EXPECT_TRUE(f.track->inserts[0].paramAutomation.empty());
+    EXPECT_TRUE(f.track->volumeAutomation.empty());
+    EXPECT_EQ(edits.count, 0);
+}
+
+TEST(PluginAutomation, BypassTogglesAreReportedBothWays) {
+    AutomationFixture f;
+    f.addPluginInsert();
+    InsertEditCounter edits;
+    f.stack.execute(f.project, std::make_unique<ToggleInsertBypassCommand>(f.track->id, 1));
+    EXPECT_TRUE(f.track->inserts[1].bypassed);
+    f.stack.undo(f.project);
+    EXPECT_FALSE(f.track->inserts[1].bypassed);
+    f.stack.execute(f.project, std::make_unique<ToggleInsertBypassCommand>(f.track->id, 2));
+    EXPECT_EQ(edits.count, 2);
+}
+
+} // namespace
+} // namespace orvane

@@ -1,0 +1,205 @@
+#include "core/commands/tests/support/MixerCommandTable.h"
+
+#include "core/commands/MixerCommands.h"
+#include "core/commands/SnapshotCommands.h"
+#include "core/commands/TagAndTuningCommands.h"
+#include "core/commands/tests/support/ArgumentDrawing.h"
+
+#include <string>
+
+namespace orvane::testing {
+
+namespace {
+
+using namespace drawing;
+
+uint64_t someReturnId(const Project &project, Random &random) {
+    std::vector<uint64_t> ids{0};
+    for (const auto &track : project.tracks)
+        if (track->type == TrackType::Return) ids.push_back(track->id);
+    return pick(random, ids);
+}
+
+/// Mostly a valid index; otherwise one just outside the list.
+int32_t someIndex(Random &random, std::size_t count) {
+    if (count > 0 && chance(random, 80))
+        return static_cast<int32_t>(between(random, 0, static_cast<int64_t>(count) - 1));
+    return chance(random, 50) ? -1 : static_cast<int32_t>(count);
+}
+
+/// Mostly a track with inserts, when there is one.
+uint64_t trackWithInserts(const Project &project, Random &random) {
+    std::vector<uint64_t> ids;
+    for (const auto &track : project.tracks)
+        if (!track->inserts.empty()) ids.push_back(track->id);
+    return !ids.empty() && chance(random, 80) ? pick(random, ids) : someTrackId(project, random);
+}
+
+std::size_t someListIndex(Random &random, std::size_t count) {
+    return static_cast<std::size_t>(between(random, 0, static_cast<int64_t>(count)));
+}
+
+std::size_t insertCount(const Project &project, uint64_t trackId) {
+    const auto track = project.findTrack(trackId);
+    return track ? track->inserts.size() : 0;
+}
+
+std::array<float, 12> someCents(Random &random) {
+    std::array<float, 12> cents{};
+    for (auto &value : cents)
+        value = static_cast<float>(between(random, -5000, 5000)) / 100.0f;
+    if (chance(random, 5)) cents[static_cast<std::size_t>(between(random, 0, 11))] = std::nanf("");
+    return cents;
+}
+
+std::string someTag(Random &random) {
+    return pick(random, std::vector<std::string>{"Drums", "Тёплый", "Bus", ""});
+}
+
+CommandTableRow trackMixerRow() {
+    return {"SetTrackMixerCommand", [](const Project &project, Random &random) {
+                return recipe<SetTrackMixerCommand>(
+                    "SetTrackMixer", someTrackId(project, random), someValue(random, 0, 200),
+                    someValue(random, -100, 100), chance(random, 30), chance(random, 20));
+            }};
+}
+
+CommandTableRow sendRow() {
+    return {"SetTrackSendCommand", [](const Project &project, Random &random) {
+                const SendSlot send{someReturnId(project, random), someValue(random, 0, 150),
+                                    chance(random, 30)};
+                return recipe<SetTrackSendCommand>("SetTrackSend", someTrackId(project, random),
+                                                   static_cast<int32_t>(between(random, -1, 4)),
+                                                   send);
+            }};
+}
+
+CommandTableRow macroRow() {
+    return {"SetTrackMacroCommand", [](const Project &project, Random &random) {
+                return recipe<SetTrackMacroCommand>("SetTrackMacro", someTrackId(project, random),
+                                                    static_cast<int32_t>(between(random, -1, 4)),
+                                                    someValue(random, -50, 170));
+            }};
+}
+
+CommandTableRow bypassRow() {
+    return {"ToggleInsertBypassCommand", [](const Project &project, Random &random) {
+                const uint64_t track = trackWithInserts(project, random);
+                return recipe<ToggleInsertBypassCommand>(
+                    "ToggleInsertBypass", track, someIndex(random, insertCount(project, track)));
+            }};
+}
+
+CommandTableRow pluginTagRow() {
+    return {"TogglePluginUserTagCommand", [](const Project &, Random &random) {
+                const std::string plugin =
+                    pick(random, std::vector<std::string>{"stock.comp", "vst3:A1B2", ""});
+                return recipe<TogglePluginUserTagCommand>("TogglePluginUserTag", plugin,
+                                                          someTag(random));
+            }};
+}
+
+CommandTableRow audioTagRow() {
+    return {"ToggleAudioMediaTagCommand", [](const Project &, Random &random) {
+                const std::string media =
+                    pick(random, std::vector<std::string>{"media/clip_1.wav", "loop.wav", ""});
+                return recipe<ToggleAudioMediaTagCommand>("ToggleAudioMediaTag", media,
+                                                          someTag(random));
+            }};
+}
+
+CommandTableRow captureRow() {
+    return {"CaptureMixerSnapshotCommand", [](const Project &, Random &random) {
+                const std::string name =
+                    pick(random, std::vector<std::string>{"A", "B", "Мастер", "Loaded"});
+                return recipe<CaptureMixerSnapshotCommand>("CaptureMixerSnapshot", name);
+            }};
+}
+
+CommandTableRow recallRow() {
+    return {"RecallMixerSnapshotCommand", [](const Project &project, Random &random) {
+                return recipe<RecallMixerSnapshotCommand>(
+                    "RecallMixerSnapshot", someListIndex(random, project.mixerSnapshots.size()));
+            }};
+}
+
+CommandTableRow recallHistoryRow() {
+    return {"RecallMixerHistoryCommand", [](const Project &project, Random &random) {
+                return recipe<RecallMixerHistoryCommand>(
+                    "RecallMixerHistory",
+                    someListIndex(random, project.mixerSnapshotHistory.size()));
+            }};
+}
+
+CommandTableRow controlRoomRow() {
+    return {"SetControlRoomCommand", [](const Project &, Random &random) {
+                const ControlRoomSettings settings{someValue(random, 0, 200),
+                                                   someValue(random, 0, 200), chance(random, 50),
+                                                   chance(random, 50), chance(random, 20)};
+                return recipe<SetControlRoomCommand>("SetControlRoom", settings);
+            }};
+}
+
+CommandTableRow lowLatencyRow() {
+    return {"SetLowLatencyModeCommand", [](const Project &, Random &random) {
+                return recipe<SetLowLatencyModeCommand>("SetLowLatencyMode", chance(random, 50));
+            }};
+}
+
+CommandTableRow scalaPresetRow() {
+    return {"SetScalaPresetCommand", [](const Project &, Random &random) {
+                return recipe<SetScalaPresetCommand>("SetScalaPreset",
+                                                     static_cast<int32_t>(between(random, -1, 6)),
+                                                     someCents(random));
+            }};
+}
+
+CommandTableRow scalaFileRow() {
+    return {"SetScalaFromFileCommand", [](const Project &, Random &random) {
+                const std::string name =
+                    pick(random, std::vector<std::string>{"Werckmeister III", "Пифагоров", ""});
+                return recipe<SetScalaFromFileCommand>("SetScalaFromFile", name, someCents(random));
+            }};
+}
+
+CommandTableRow kbmRow() {
+    return {"SetKbmMappingCommand", [](const Project &, Random &random) {
+                std::vector<int32_t> degrees;
+                for (int64_t i = between(random, 0, 12); i > 0; --i)
+                    degrees.push_back(static_cast<int32_t>(between(random, -1, 11)));
+                return recipe<SetKbmMappingCommand>(
+                    "SetKbmMapping", std::string(chance(random, 50) ? "white keys" : ""), degrees);
+            }};
+}
+
+} // namespace
+
+std::vector<CommandTableRow> mixerCommandRows() {
+    return {trackMixerRow(),    sendRow(),        macroRow(),      bypassRow(),
+            pluginTagRow(),     audioTagRow(),    captureRow(),    recallRow(),
+            recallHistoryRow(), controlRoomRow(), lowLatencyRow(), scalaPresetRow(),
+            scalaFileRow(),     kbmRow()};
+}
+
+/// What the random project lacks and these commands read: VST 3 inserts with parameter
+/// automation, snapshots and a full history as a file gives them back, and tags.
+Project withPluginAndMixerState(Project project, Random &random) {
+    for (auto &track : project.tracks) {
+        if (chance(random, 40)) continue;
+        InsertSlot insert{"vst3:A1B2", "Gain", "/plugins/Gain.vst3", {7}, chance(random, 30), false,
+                          3,           {}};
+        if (chance(random, 70)) insert.paramAutomation = {{0, 0.2f}, {4800, 0.8f}};
+        track->inserts.push_back(insert);
+    }
+    MixerSnapshot loaded{"Loaded", {}, {0.5f, 1.0f, true, false, false}, false};
+    for (const auto &track : project.tracks)
+        loaded.tracks.push_back({track->id, 0.25f, -0.5f, true, false, {}, {}});
+    project.mixerSnapshots.push_back(loaded);
+    for (int64_t i = between(random, 0, 34); i > 0; --i)
+        project.mixerSnapshotHistory.push_back({"Capture Loaded", loaded});
+    project.pluginUserTags["stock.comp"] = {"Bus", "Drums"};
+    project.audioMediaTags["loop.wav"] = {"Тёплый"};
+    return project;
+}
+
+} // namespace orvane::testing
