@@ -108,8 +108,8 @@ TEST(ParameterHandOver, ReaderOnAnotherThreadOnlySeesValuesThatWereSet) {
         }
     });
     for (uint32_t id = 1; id <= 1000; ++id) {
-        handOver.set(id, float(id) / 1000.0f);
-        handOver.set(id, float(id) / 2000.0f);
+        EXPECT_TRUE(handOver.set(id, float(id) / 1000.0f));
+        EXPECT_TRUE(handOver.set(id, float(id) / 2000.0f));
     }
     done.store(true);
     reader.join();
