@@ -60,7 +60,7 @@ class PluginCommandsOnAPlayingEngine : public ::testing::Test {
         }
         ScopedRackDelay noLatency(0);
         EXPECT_TRUE(rack.loadVst3(trackId, rackDelayEffectPath(), ""));
-        engine.pushRequest(RequestProducer::MainThread, Request{RequestType::play});
+        EXPECT_TRUE(engine.pushRequest(RequestProducer::MainThread, Request::play()));
     }
     ~PluginCommandsOnAPlayingEngine() override { setInsertEditHook({}); }
 
