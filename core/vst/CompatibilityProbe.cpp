@@ -189,10 +189,13 @@ bool checkSandbox(ProbeRun &run) {
     return ok;
 }
 
-int soak(ProbeRun &run, int soakSeconds) {
+// Soaks the first plug-in that passed: one that failed its two blocks has nothing to show.
+int soak(ProbeRun &run, int soakSeconds, const std::vector<std::string> &passedIds) {
     auto blocks = static_cast<int>(soakSeconds * blocksPerSecond);
     for (const PluginDescription &description : run.descriptions) {
-        if (!run.qualifies(description)) continue;
+        if (!run.qualifies(description) ||
+            std::find(passedIds.begin(), passedIds.end(), description.uid) == passedIds.end())
+            continue;
         std::unique_ptr<Vst3Plugin> plugin = run.makePlugin();
         if (!plugin->load(description.path, description.uid) ||
             !plugin->prepare(probeSampleRate, probeBlock))
@@ -275,17 +278,19 @@ VstCompatibilityResult runVstCompatibilityProbe(int maximumPlugins, int soakSeco
     scanForProbe(run, result);
     run.whitelist = whitelistFromEnvironment();
     result.whitelistSize = static_cast<int>(run.whitelist.size());
+    std::vector<std::string> passedIds;
     for (const PluginDescription &description : run.descriptions) {
         if (result.tested >= maximumPlugins) break;
         if (!run.qualifies(description)) continue;
         ++result.tested;
         bool passed = false;
         result.entries.push_back(testOne(run, description, passed));
-        result.passed += passed ? 1 : 0;
+        if (passed) passedIds.push_back(description.uid);
     }
+    result.passed = static_cast<int>(passedIds.size());
     result.sandboxOk = checkSandbox(run);
     if (!result.entries.empty()) saveCompatibilityReport(defaultVstCompatPath(), result.entries);
-    if (soakSeconds > 0 && result.passed > 0) result.soakBlocks = soak(run, soakSeconds);
+    if (soakSeconds > 0 && result.passed > 0) result.soakBlocks = soak(run, soakSeconds, passedIds);
     run.controller.shutdownSandbox();
     return result;
 }
