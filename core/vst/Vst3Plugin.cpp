@@ -342,6 +342,8 @@ void Vst3Plugin::dropHelper(const std::string &reason) {
 
 bool Vst3Plugin::ownHelperCrashed() const { return impl->helperDied; }
 
+int32_t Vst3Plugin::helperProcessId() const { return impl->helper.pid; }
+
 bool Vst3Plugin::collectTransportFailure() {
     int failure = impl->transportFailure.exchange(noTransportFailure);
     if (failure == noTransportFailure) return false;

@@ -108,6 +108,8 @@ class Vst3Plugin {
     /// crash while loading, processing or opening the editor), rather than being stopped.
     /// Reset by `load`.
     bool ownHelperCrashed() const;
+    /// Process id of this instance's own helper, or -1 (in process, or not loaded).
+    int32_t helperProcessId() const;
     /// Main thread: takes the parameter edits the plug-in reported from inside `process` and
     /// keeps them as edits made here; returns how many there were. Parameter reads do it too.
     size_t collectProcessEdits();
