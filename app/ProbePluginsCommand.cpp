@@ -37,7 +37,8 @@ bool parseArguments(const std::vector<std::string> &arguments, ProbeArguments &p
         } else if (argument == "--help" || argument == "-h") {
             parsed.help = true;
         } else if (argument == "--soak") {
-            if (index + 1 >= arguments.size() || !parseSeconds(arguments[++index], parsed.soakSeconds)) {
+            if (index + 1 >= arguments.size() ||
+                !parseSeconds(arguments[++index], parsed.soakSeconds)) {
                 problem = "--soak needs a whole number of seconds from 0 to 3600";
                 return false;
             }

@@ -79,7 +79,8 @@ int main(int argc, char **argv) {
         if (subcommand == "render") return orvane::runRenderCommand(rest, stdout, stderr);
         if (subcommand == "reference-project")
             return orvane::runReferenceProjectCommand(rest, stdout, stderr);
-        if (subcommand == "probe-plugins") return orvane::runProbePluginsCommand(rest, stdout, stderr);
+        if (subcommand == "probe-plugins")
+            return orvane::runProbePluginsCommand(rest, stdout, stderr);
     }
     return runShellOptions(argc, argv);
 }

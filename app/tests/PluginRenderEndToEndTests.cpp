@@ -132,8 +132,8 @@ TEST(PluginScanEndToEnd, ABundleThatCrashesOnLoadNoLongerEndsASandboxedRender) {
     const auto scratch = testing::makeScratchFolder("crash_on_load_scan");
     const std::string crashBundle =
         std::string(HALVORA_CRASH_BUNDLES_DIR) + "/HalvoraCrashOnLoad.vst3";
-    ScopedEnvironment pluginFolders("VST3_PATH", std::string(HALVORA_CRASH_BUNDLES_DIR) + ":" +
-                                                     zamFolder);
+    ScopedEnvironment pluginFolders("VST3_PATH",
+                                    std::string(HALVORA_CRASH_BUNDLES_DIR) + ":" + zamFolder);
     ScopedEnvironment sandboxSwitch("HALVORA_VST_SANDBOX", "1");
     ScopedEnvironment supportFolder("XDG_DATA_HOME", (scratch / "support").string());
     const char *sanitizerOptions = std::getenv("ASAN_OPTIONS");
@@ -143,9 +143,9 @@ TEST(PluginScanEndToEnd, ABundleThatCrashesOnLoadNoLongerEndsASandboxedRender) {
     saveZamCompProject(scratch / "Scan.halvora");
     for (int run = 0; run < 2; ++run) {
         const auto rendered = scratch / ("rendered" + std::to_string(run) + ".wav");
-        const auto result = testing::runHalvora({"render", (scratch / "Scan.halvora").string(),
-                                                 "-o", rendered.string(), "--quiet"},
-                                                scratch);
+        const auto result = testing::runHalvora(
+            {"render", (scratch / "Scan.halvora").string(), "-o", rendered.string(), "--quiet"},
+            scratch);
         ASSERT_EQ(result.exitStatus, 0) << "signal " << result.signal << ": " << result.errors;
         EXPECT_TRUE(testing::readWrittenWav(rendered).valid);
     }

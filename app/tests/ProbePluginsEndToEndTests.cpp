@@ -17,7 +17,8 @@ using testing::ScopedEnvironment;
 
 const std::string zamFolder = "/usr/lib/vst3";
 
-TEST(ProbePluginsEndToEnd, SandboxedProbeRecordsTheCrashingPluginsPrintsTheTableAndWritesTheReport) {
+TEST(ProbePluginsEndToEnd,
+     SandboxedProbeRecordsTheCrashingPluginsPrintsTheTableAndWritesTheReport) {
     ASSERT_TRUE(std::filesystem::exists(zamFolder + "/ZamComp.vst3"))
         << "zam-plugins missing: run scripts/install-deps.sh";
     const auto scratch = testing::makeScratchFolder("probe_plugins");
@@ -34,12 +35,12 @@ TEST(ProbePluginsEndToEnd, SandboxedProbeRecordsTheCrashingPluginsPrintsTheTable
                                       ":detect_leaks=0:handle_segv=0");
     const auto run = testing::runHalvora({"probe-plugins", "--sandbox", "--soak", "1"}, scratch);
     ASSERT_EQ(run.exitStatus, 0) << "signal " << run.signal << ": " << run.errors;
-    for (const char *expected : {"ZamComp", "crashed while loading", "process failed",
-                                 "soak blocks 93", "whitelist 2", "built-in matrix:", "Surge XT",
-                                 "Stock Reverb", "report: "})
+    for (const char *expected :
+         {"ZamComp", "crashed while loading", "process failed", "soak blocks 93", "whitelist 2",
+          "built-in matrix:", "Surge XT", "Stock Reverb", "report: "})
         EXPECT_NE(run.output.find(expected), std::string::npos) << expected << "\n" << run.output;
-    const auto report = vst::loadCompatibilityReport(
-        (scratch / "support" / "Halvora" / "vst_compat.tsv").string());
+    const auto report =
+        vst::loadCompatibilityReport((scratch / "support" / "Halvora" / "vst_compat.tsv").string());
     int zamPassed = 0;
     for (const vst::CompatibilityEntry &entry : report)
         if (entry.name.starts_with("Zam") && entry.loaded && entry.stateSaved &&

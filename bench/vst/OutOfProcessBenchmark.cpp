@@ -42,7 +42,8 @@ double cpuSeconds(clockid_t clock) {
 }
 
 std::chrono::nanoseconds budgetFor(int frames) {
-    return std::chrono::nanoseconds(static_cast<long long>(budgetShare * 1e9 * frames / sampleRate));
+    return std::chrono::nanoseconds(
+        static_cast<long long>(budgetShare * 1e9 * frames / sampleRate));
 }
 
 std::vector<std::unique_ptr<Vst3Plugin>> makeChain(PluginSandboxController &controller,
@@ -101,11 +102,14 @@ void sandboxAddedCost(benchmark::State &state) {
         // the exchange rather than misses.
         Deadline deadline = Deadline::after(std::chrono::milliseconds(100));
         for (auto &plugin : sandboxed)
-            missed += plugin->process(remoteLeft.data(), remoteRight.data(), frames, deadline) ? 0 : 1;
+            missed +=
+                plugin->process(remoteLeft.data(), remoteRight.data(), frames, deadline) ? 0 : 1;
         auto end = std::chrono::steady_clock::now();
         callerCpu += cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuBefore;
-        localMicroseconds.push_back(std::chrono::duration<double, std::micro>(middle - start).count());
-        sandboxedMicroseconds.push_back(std::chrono::duration<double, std::micro>(end - middle).count());
+        localMicroseconds.push_back(
+            std::chrono::duration<double, std::micro>(middle - start).count());
+        sandboxedMicroseconds.push_back(
+            std::chrono::duration<double, std::micro>(end - middle).count());
         state.SetIterationTime(std::chrono::duration<double>(end - middle).count());
         benchmark::DoNotOptimize(remoteLeft.data());
     }
@@ -141,7 +145,8 @@ void twoHungInsertsPerBlock(benchmark::State &state) {
         for (int index = 0; index < 2; ++index) {
             auto plugin = std::make_unique<Vst3Plugin>();
             plugin->setUseOutOfProcess(true, &controller);
-            if (!plugin->load(HALVORA_MISBEHAVING_EFFECT, "") || !plugin->prepare(sampleRate, frames)) {
+            if (!plugin->load(HALVORA_MISBEHAVING_EFFECT, "") ||
+                !plugin->prepare(sampleRate, frames)) {
                 state.SkipWithError("the misbehaving test effect did not load");
                 return;
             }
@@ -154,7 +159,8 @@ void twoHungInsertsPerBlock(benchmark::State &state) {
             Deadline budget = Deadline::after(budgetFor(frames));
             for (auto &plugin : inserts)
                 plugin->process(left.data(), right.data(), frames, budget);
-            double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            double took =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             blockMicroseconds.push_back(took * 1e6);
             slowest = std::max(slowest, took);
         }

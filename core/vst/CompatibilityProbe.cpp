@@ -22,25 +22,10 @@ constexpr double blocksPerSecond = 93.75;
 // A sandboxed block waits this long before its helper counts as stuck.
 constexpr auto sandboxedBlockWait = std::chrono::seconds(5);
 
-std::vector<std::string> splitTabs(const std::string &line) {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (;;) {
-        size_t tab = line.find('\t', start);
-        if (tab == std::string::npos) {
-            fields.push_back(line.substr(start));
-            return fields;
-        }
-        fields.push_back(line.substr(start, tab - start));
-        start = tab + 1;
-    }
-}
-
 // A note or name is one field of one line: tabs and line breaks in it would break the file.
 std::string fieldText(std::string text) {
     std::replace_if(
-        text.begin(), text.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; },
-        ' ');
+        text.begin(), text.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
     return text;
 }
 
@@ -112,7 +97,8 @@ void scanForProbe(ProbeRun &run, VstCompatibilityResult &result) {
 std::string failureNote(ProbeRun &run, Vst3Plugin &plugin, const std::string &fallback) {
     if (plugin.usesOutOfProcess() && plugin.collectTransportFailure())
         return fallback + ": " + run.controller.lastError;
-    if (plugin.usesOutOfProcess() && plugin.ownHelperCrashed()) return fallback + ": helper crashed";
+    if (plugin.usesOutOfProcess() && plugin.ownHelperCrashed())
+        return fallback + ": helper crashed";
     return fallback;
 }
 
@@ -249,8 +235,9 @@ bool saveCompatibilityReport(const std::string &path,
                              const std::vector<CompatibilityEntry> &entries) {
     std::vector<CompatibilityEntry> merged = loadCompatibilityReport(path);
     for (const CompatibilityEntry &entry : entries) {
-        auto same = std::find_if(merged.begin(), merged.end(),
-                                 [&entry](const CompatibilityEntry &old) { return old.id == entry.id; });
+        auto same =
+            std::find_if(merged.begin(), merged.end(),
+                         [&entry](const CompatibilityEntry &old) { return old.id == entry.id; });
         if (same != merged.end())
             *same = entry;
         else

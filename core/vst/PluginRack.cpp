@@ -596,13 +596,14 @@ Deadline PluginRack::sandboxBudgetRt(int32_t frames, int64_t playhead) {
     if (!host.renderingOffline || host.renderingOffline()) return Deadline::after(offlineWait);
     const auto now = std::chrono::steady_clock::now();
     const auto period = std::chrono::duration<double>(frames / std::max(sampleRate, 1.0));
-    if (!blockBudget.made || blockBudget.playhead != playhead || now - blockBudget.madeAt >= period) {
+    if (!blockBudget.made || blockBudget.playhead != playhead ||
+        now - blockBudget.madeAt >= period) {
         blockBudget.made = true;
         blockBudget.madeAt = now;
         blockBudget.playhead = playhead;
-        blockBudget.deadline = {now + std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                          period * sandboxBudgetShare),
-                                false};
+        blockBudget.deadline = {
+            now + std::chrono::duration_cast<std::chrono::nanoseconds>(period * sandboxBudgetShare),
+            false};
     }
     return blockBudget.deadline;
 }

@@ -4,11 +4,11 @@
 
 #include <atomic>
 #include <cerrno>
-#include <fcntl.h>
 #include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <spawn.h>
 #include <sys/stat.h>

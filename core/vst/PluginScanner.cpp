@@ -54,18 +54,6 @@ std::vector<std::string> splitColonList(const std::string &text) {
     return parts;
 }
 
-std::vector<std::string> splitTabs(const std::string &line) {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    while (true) {
-        size_t tab = line.find('\t', start);
-        fields.push_back(line.substr(start, tab - start));
-        if (tab == std::string::npos) break;
-        start = tab + 1;
-    }
-    return fields;
-}
-
 // Walk errors end that folder's walk; what was found until then is kept.
 void collectBundles(const std::string &folder, std::vector<std::string> &bundles) {
     std::error_code error;
@@ -105,6 +93,18 @@ PluginDescription describeClass(const std::string &bundle, const ClassInfo &info
 }
 
 } // namespace
+
+std::vector<std::string> splitTabs(const std::string &line) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    while (true) {
+        size_t tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab - start));
+        if (tab == std::string::npos) break;
+        start = tab + 1;
+    }
+    return fields;
+}
 
 std::string tuidToHex(const std::array<uint8_t, 16> &id) {
     static constexpr char digits[] = "0123456789ABCDEF";

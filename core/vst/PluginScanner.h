@@ -42,6 +42,10 @@ std::vector<std::string> loadVstWhitelist(const std::string &path);
 bool pluginMatchesWhitelist(const PluginDescription &description,
                             const std::vector<std::string> &patterns);
 
+/// The tab-separated fields of one line of the plug-in files (an empty line gives one empty
+/// field).
+std::vector<std::string> splitTabs(const std::string &line);
+
 /// Sets the browser tags from keywords in the name, category and vendor ("FX" when none fits).
 void assignPluginTags(PluginDescription &description);
 

@@ -4,10 +4,10 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <limits>
-#include <csignal>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>

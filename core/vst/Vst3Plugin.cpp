@@ -217,6 +217,9 @@ struct Vst3Plugin::Impl {
     // Last value sent to the helper per hand-over slot; NaN before the first. Written under
     // the processing lock only.
     std::unique_ptr<float[]> sentValues;
+    // The slots and values in `paramsLine`, taken as sent once the line has gone out.
+    std::array<ParameterValue, maximumParamsPerLine> formatted{};
+    size_t formattedCount = 0;
     // Bytes of a reply that came too late for its block, still to be read and dropped before
     // the next exchange. Under the processing lock only.
     size_t lateReplyBytes = 0;
@@ -278,7 +281,8 @@ bool Vst3Plugin::loadOutOfProcess(const std::string &path, const std::string &ui
         // A plug-in that crashed while loading has taken its helper with it; one that merely
         // failed to load leaves the helper answering.
         impl->helperDied = reply.empty() && helperExitedWithin(impl->helper, exitGrace);
-        if (impl->helperDied && controller != nullptr) controller->lastError = "Helper crashed in LOAD";
+        if (impl->helperDied && controller != nullptr)
+            controller->lastError = "Helper crashed in LOAD";
         stopHelperProcess(impl->helper);
         return false;
     }
@@ -311,10 +315,11 @@ bool Vst3Plugin::remoteExchange(std::string_view request, std::string &reply) {
         Deadline deadline = Deadline::after(controlReplyDeadline);
         // Values set since the last block go first, so that the request sees them.
         size_t paramsLength = formatChangedParams();
-        answered = dropLateReply(deadline) &&
-                   (paramsLength == 0 ||
-                    oopWriteAll(fd, impl->paramsLine, paramsLength, deadline)) &&
-                   oopWriteLine(fd, request) && oopReadReply(fd, reply, deadline);
+        bool paramsSent =
+            dropLateReply(deadline) &&
+            (paramsLength == 0 || oopWriteAll(fd, impl->paramsLine, paramsLength, deadline));
+        if (paramsSent) commitParams();
+        answered = paramsSent && oopWriteLine(fd, request) && oopReadReply(fd, reply, deadline);
     }
     if (!answered) dropHelper("Helper not responding");
     return answered;
@@ -361,19 +366,26 @@ void Vst3Plugin::failTransfer(int failure) {
 
 // Under the processing lock. Writes the values set since they were last sent into
 // `paramsLine`; its length, 0 when nothing changed. Values that do not fit go with the next
-// exchange.
+// exchange, and so do these unless `commitParams` follows a successful write.
 size_t Vst3Plugin::formatChangedParams() {
     ParamsLineWriter writer(impl->paramsLine);
-    size_t index = 0;
-    float *sent = impl->sentValues.get();
+    impl->formattedCount = 0;
+    uint32_t index = 0;
+    const float *sent = impl->sentValues.get();
     impl->handOver.forEach([&](uint32_t id, float value) {
         // Bit patterns are compared, so that a first value (NaN sent) always goes out.
         if (sent != nullptr && index < trackedParameters &&
             std::memcmp(&sent[index], &value, sizeof value) != 0 && writer.add(id, value))
-            sent[index] = value;
+            impl->formatted[impl->formattedCount++] = {index, value};
         ++index;
     });
     return writer.finish();
+}
+
+void Vst3Plugin::commitParams() {
+    for (size_t entry = 0; entry < impl->formattedCount; ++entry)
+        impl->sentValues[impl->formatted[entry].id] = impl->formatted[entry].value;
+    impl->formattedCount = 0;
 }
 
 // Under the processing lock: reads and drops what is left of a reply that missed its block.
@@ -423,6 +435,7 @@ bool Vst3Plugin::transferBlock(float *left, float *right, int frames, std::strin
         failTransfer(deadline.passed() ? processTimedOut : processWriteFailed);
         return false;
     }
+    if (!lines.empty()) commitParams();
     size_t blockBytes = static_cast<size_t>(frames) * 2 * sizeof(float);
     float *samples = impl->transfer.data();
     bool failed = false;

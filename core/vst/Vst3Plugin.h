@@ -135,6 +135,7 @@ class Vst3Plugin {
     bool transferBlock(float *left, float *right, int frames, std::string_view lines,
                        Deadline deadline, bool patient);
     size_t formatChangedParams();
+    void commitParams();
     bool dropLateReply(Deadline deadline);
     bool missBlock(bool patient);
     void failTransfer(int failure);

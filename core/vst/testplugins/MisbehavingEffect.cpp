@@ -9,10 +9,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 

@@ -107,7 +107,7 @@ TEST(CompatibilityProbe, SandboxedItRecordsPluginsThatCrashAndGoesOn) {
     ScopedEnvironment immediateCrash("ASAN_OPTIONS",
                                      withSanitizerOption("ASAN_OPTIONS", "handle_segv=0"));
     ScopedEnvironment crashing("HALVORA_TEST_MISBEHAVIOUR", "crash");
-    ProbeEnvironment environment(std::string(HALVORA_CRASH_BUNDLES_DIR) + ":" + testBundlesDir() +
+    ProbeEnvironment environment(crashBundlesDir() + ":" + testBundlesDir() +
                                      ":" + zamDir(),
                                  {"Misbehaving", "ZamCompX2", "ZamEQ2"});
     VstCompatibilityResult result = runVstCompatibilityProbe(10, 1, environment.settings(true));
@@ -119,8 +119,7 @@ TEST(CompatibilityProbe, SandboxedItRecordsPluginsThatCrashAndGoesOn) {
     ASSERT_NE(effect, nullptr);
     EXPECT_TRUE(effect->loaded);
     EXPECT_EQ(effect->note, "process failed: PROCESS read failed");
-    const CompatibilityEntry *crashed =
-        entryFor(report, std::string(HALVORA_CRASH_BUNDLES_DIR) + "/HalvoraCrashOnLoad.vst3");
+    const CompatibilityEntry *crashed = entryFor(report, crashOnLoadPath());
     ASSERT_NE(crashed, nullptr);
     EXPECT_EQ(crashed->note, "crashed while loading");
     EXPECT_FALSE(crashed->loaded);

@@ -229,9 +229,8 @@ using namespace testing;
 
 TEST_F(HelperProtocol, PrepareRefusesBlockSizesPastTheProcessBoundAndKeepsTheLastGoodOnes) {
     ASSERT_EQ(client.request("LOAD " + misbehavingEffectPath()), "OK");
-    for (const char *request : {"PREPARE 48000 2147483647", "PREPARE 48000 8193",
-                                "PREPARE 48000 0", "PREPARE 48000 -5",
-                                "PREPARE -48000 512", "PREPARE 1e300 512"})
+    for (const char *request : {"PREPARE 48000 2147483647", "PREPARE 48000 8193", "PREPARE 48000 0",
+                                "PREPARE 48000 -5", "PREPARE -48000 512", "PREPARE 1e300 512"})
         EXPECT_EQ(client.request(request), "ERR prepare") << request;
     EXPECT_EQ(client.request("PREPARE 48000 8192"), "OK 0");
     // An unreadable request keeps the last good numbers, which still prepare.

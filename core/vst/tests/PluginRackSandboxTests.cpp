@@ -23,9 +23,6 @@ const std::string misbehavingUid = "48564C544D4953424548415645464658";
 // The misbehaving effect's state with the latency of 256 samples.
 const std::vector<uint8_t> latencyState = {0x4D, 0x42, 0x56, 0x48, 3, 0, 0, 0};
 
-std::string crashBundlesDir() { return HALVORA_CRASH_BUNDLES_DIR; }
-std::string crashOnLoadPath() { return crashBundlesDir() + "/HalvoraCrashOnLoad.vst3"; }
-
 std::vector<std::string> fileLines(const std::string &path) {
     std::vector<std::string> lines;
     std::ifstream file(path);

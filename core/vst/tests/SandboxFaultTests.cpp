@@ -15,10 +15,6 @@ constexpr int blockSize = 256;
 constexpr uint32_t zamCompThreshold = 7;
 constexpr int missesBeforeDrop = 8;
 
-std::string crashOnLoadPath() {
-    return std::string(HALVORA_CRASH_BUNDLES_DIR) + "/HalvoraCrashOnLoad.vst3";
-}
-
 std::vector<float> sineBlock(int frames, long firstFrame) {
     std::vector<float> left(static_cast<size_t>(frames)), right(static_cast<size_t>(frames));
     fillSine(left, 1000.0, 0.5, sampleRate, firstFrame);
@@ -94,6 +90,18 @@ TEST_F(SandboxFault, AReplyThatMissedItsBlockIsDroppedAndTheNextBlockGetsItsOwn)
 
 // --- Automation on the block's own exchange --------------------------------------------------
 
+TEST_F(SandboxFault, AValueSetBeforeAMissedBlockGoesWithTheNextOneThatLeaves) {
+    Vst3Plugin plugin;
+    loadSandboxed(plugin, misbehavingEffectPath());
+    // "Behaviour" 0.6: the plug-in reports a latency of 256 samples from its next prepare.
+    ASSERT_TRUE(plugin.setParameterNormalized(0, 0.6f));
+    std::vector<float> samples = sineBlock(64, 0);
+    EXPECT_FALSE(runWithin(plugin, samples, alreadyPassed()));
+    EXPECT_TRUE(runWithin(plugin, samples, Deadline::after(std::chrono::seconds(5))));
+    ASSERT_TRUE(plugin.prepare(sampleRate, blockSize));
+    EXPECT_EQ(plugin.latency, 256);
+}
+
 TEST_F(SandboxFault, AutomationReachesASandboxedPluginExactlyAsItReachesALocalOne) {
     ASSERT_TRUE(zamPluginsInstalled());
     Vst3Plugin local, remote, unautomated;
@@ -116,8 +124,8 @@ TEST_F(SandboxFault, AutomationReachesASandboxedPluginExactlyAsItReachesALocalOn
             if (which < 2) {
                 orvane::testing::AllocationScope scope;
                 EXPECT_TRUE(plugins[which]->setParameterNormalizedRt(zamCompThreshold, value));
-                EXPECT_TRUE(runWithin(*plugins[which], samples,
-                                      Deadline::after(std::chrono::seconds(5))));
+                EXPECT_TRUE(
+                    runWithin(*plugins[which], samples, Deadline::after(std::chrono::seconds(5))));
                 EXPECT_EQ(scope.allocations(), 0u);
             } else {
                 runWithin(*plugins[which], samples, Deadline::after(std::chrono::seconds(5)));
