@@ -315,8 +315,9 @@ bool Vst3Plugin::remoteExchange(std::string_view request, std::string &reply) {
         Deadline deadline = Deadline::after(controlReplyDeadline);
         // Values set since the last block go first, so that the request sees them.
         size_t paramsLength = formatChangedParams();
+        bool broken = false;
         bool paramsSent =
-            dropLateReply(deadline) &&
+            dropLateReply(deadline, broken) &&
             (paramsLength == 0 || oopWriteAll(fd, impl->paramsLine, paramsLength, deadline));
         if (paramsSent) commitParams();
         answered = paramsSent && oopWriteLine(fd, request) && oopReadReply(fd, reply, deadline);
@@ -389,16 +390,16 @@ void Vst3Plugin::commitParams() {
 }
 
 // Under the processing lock: reads and drops what is left of a reply that missed its block.
-// False when it has not all come by the deadline.
-bool Vst3Plugin::dropLateReply(Deadline deadline) {
+// False when it has not all come by the deadline, or (with `broken` set) the stream ended.
+bool Vst3Plugin::dropLateReply(Deadline deadline, bool &broken) {
     char *discard = reinterpret_cast<char *>(impl->transfer.data());
     size_t room = impl->transfer.size() * sizeof(float);
+    broken = false;
     while (impl->lateReplyBytes > 0) {
-        bool failed = false;
         size_t wanted = std::min(impl->lateReplyBytes, room);
-        size_t got = oopReadUntil(impl->socketFd, discard, wanted, deadline, failed);
+        size_t got = oopReadUntil(impl->socketFd, discard, wanted, deadline, broken);
         impl->lateReplyBytes -= got;
-        if (failed || got < wanted) return false;
+        if (broken || got < wanted) return false;
     }
     return true;
 }
@@ -418,7 +419,12 @@ bool Vst3Plugin::missBlock(bool patient) {
 bool Vst3Plugin::transferBlock(float *left, float *right, int frames, std::string_view lines,
                                Deadline deadline, bool patient) {
     int fd = impl->socketFd;
-    if (deadline.passed() || !dropLateReply(deadline)) return missBlock(patient);
+    bool broken = false;
+    if (deadline.passed() || !dropLateReply(deadline, broken)) {
+        if (!broken) return missBlock(patient);
+        failTransfer(processReadFailed);
+        return false;
+    }
     char *wire = impl->outgoing.data();
     std::memcpy(wire, lines.data(), lines.size());
     char *cursor = wire + lines.size();

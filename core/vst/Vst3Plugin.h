@@ -136,7 +136,7 @@ class Vst3Plugin {
                        Deadline deadline, bool patient);
     size_t formatChangedParams();
     void commitParams();
-    bool dropLateReply(Deadline deadline);
+    bool dropLateReply(Deadline deadline, bool &broken);
     bool missBlock(bool patient);
     void failTransfer(int failure);
     void dropHelper(const std::string &reason);
