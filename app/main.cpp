@@ -1,5 +1,6 @@
 #include "app/AnalyzeCommand.h"
 #include "app/EngineSelfCheck.h"
+#include "app/ProbePluginsCommand.h"
 #include "app/ReferenceProjectCommand.h"
 #include "app/RenderCommand.h"
 
@@ -22,7 +23,8 @@ void printUsage(std::FILE *stream) {
                "       Halvora render PROJECT.halvora -o OUT.wav [options]   (see render --help)\n"
                "       Halvora render --demo -o OUT.wav [options]\n"
                "       Halvora reference-project DIR [--tracks N] [--seconds S]\n"
-               "       Halvora analyze FILE.wav [--json]\n",
+               "       Halvora analyze FILE.wav [--json]\n"
+               "       Halvora probe-plugins [--soak SECONDS] [--sandbox]\n",
                stream);
 }
 
@@ -80,6 +82,8 @@ int main(int argc, char **argv) {
         if (subcommand == "reference-project")
             return orvane::runReferenceProjectCommand(rest, stdout, stderr);
         if (subcommand == "analyze") return orvane::runAnalyzeCommand(rest, stdout, stderr);
+        if (subcommand == "probe-plugins")
+            return orvane::runProbePluginsCommand(rest, stdout, stderr);
     }
     return runShellOptions(argc, argv);
 }

@@ -1,9 +1,13 @@
 #include "helper/HelperServer.h"
 
+#include "core/vst/PluginScanner.h"
 #include "core/vst/SandboxProtocol.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cstring>
 #include <sstream>
 #include <sys/socket.h>
@@ -19,6 +23,11 @@ constexpr int listenBacklog = 4;
 // The loop wakes this often even when nothing happens, so editor timers never starve.
 constexpr int idleWaitMilliseconds = 1000;
 constexpr size_t classUidLength = 32;
+constexpr size_t receiveChunk = 65536;
+// An audio block follows its "PROCESS " line at once; a client that stops half-way through
+// one holds the helper no longer than this.
+constexpr auto payloadDeadline = std::chrono::seconds(2);
+constexpr double highestSampleRate = 1536000.0;
 
 bool isClassUid(const std::string &word) {
     if (word.size() != classUidLength) return false;
@@ -52,13 +61,18 @@ bool reply(int fd, const std::string &text) {
     return oopWriteLine(fd, text);
 }
 
+size_t lineLimitFor(const std::string &pending) {
+    return pending.starts_with("SETSTATE ") ? stateRequestLimit : requestLineLimit;
+}
+
 } // namespace
 
 HelperServer::HelperServer(std::string path) : socketPath(std::move(path)) {}
 
 HelperServer::~HelperServer() {
     EditorRunLoop::instance().unregisterEventHandler(this);
-    if (connectionFd >= 0) close(connectionFd);
+    for (Connection &connection : connections)
+        close(connection.fd);
     if (listenFd >= 0) close(listenFd);
 }
 
@@ -81,30 +95,41 @@ HelperExitStatus HelperServer::listen() {
     return helperQuit;
 }
 
-void HelperServer::watch(int fd) {
+void HelperServer::watchAll() {
     EditorRunLoop &runLoop = EditorRunLoop::instance();
     runLoop.unregisterEventHandler(this);
-    runLoop.registerEventHandler(this, fd);
+    runLoop.registerEventHandler(this, listenFd);
+    for (const Connection &connection : connections)
+        runLoop.registerEventHandler(this, connection.fd);
 }
 
 void HelperServer::serve() {
-    watch(listenFd);
+    watchAll();
     while (!quitRequested)
         runEditorEvents(idleWaitMilliseconds);
     EditorRunLoop::instance().unregisterEventHandler(this);
-    if (connectionFd >= 0) close(connectionFd);
-    connectionFd = -1;
+    for (Connection &connection : connections)
+        close(connection.fd);
+    connections.clear();
     close(listenFd);
     listenFd = -1;
     unlink(socketPath.c_str());
     plugin.unload();
 }
 
+HelperServer::Connection *HelperServer::connectionFor(int fd) {
+    auto found = std::find_if(connections.begin(), connections.end(),
+                              [fd](const Connection &connection) { return connection.fd == fd; });
+    return found == connections.end() ? nullptr : &*found;
+}
+
 void PLUGIN_API HelperServer::onFDIsSet(Steinberg::Linux::FileDescriptor fd) {
-    if (fd == listenFd && connectionFd < 0)
+    if (quitRequested) return;
+    if (fd == listenFd) {
         acceptConnection();
-    else if (fd == connectionFd)
-        serveOneRequest();
+        return;
+    }
+    if (Connection *connection = connectionFor(fd)) receive(*connection);
 }
 
 Steinberg::tresult PLUGIN_API HelperServer::queryInterface(const Steinberg::TUID iid,
@@ -115,32 +140,76 @@ Steinberg::tresult PLUGIN_API HelperServer::queryInterface(const Steinberg::TUID
     return Steinberg::kNoInterface;
 }
 
+// Past the limit a new client is let in and closed at once: it learns that it is not served
+// instead of waiting in the backlog, and the backlog never fills up.
 void HelperServer::acceptConnection() {
     int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) return;
-    connectionFd = fd;
-    watch(connectionFd);
+    if (connections.size() >= maximumHelperConnections) {
+        close(fd);
+        return;
+    }
+    connections.push_back({fd, {}});
+    watchAll();
 }
 
 // The plug-in is not touched: the next connection carries on with it as it was left.
-void HelperServer::endConnection() {
-    close(connectionFd);
-    connectionFd = -1;
-    watch(listenFd);
+void HelperServer::endConnection(int fd) {
+    auto found = std::find_if(connections.begin(), connections.end(),
+                              [fd](const Connection &connection) { return connection.fd == fd; });
+    if (found == connections.end()) return;
+    close(found->fd);
+    connections.erase(found);
+    connectionEnded = true;
+    watchAll();
 }
 
-void HelperServer::serveOneRequest() {
-    std::string line;
-    if (!oopReadLine(connectionFd, line, std::string::npos, Deadline::never())) {
-        endConnection();
+void HelperServer::receive(Connection &connection) {
+    char chunk[receiveChunk];
+    ssize_t received = recv(connection.fd, chunk, sizeof chunk, MSG_DONTWAIT);
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+    if (received <= 0) {
+        endConnection(connection.fd);
         return;
     }
-    std::string answer = dispatch(line);
-    if (quitRequested) return;
-    if (!reply(connectionFd, answer)) endConnection();
+    connection.pending.append(chunk, static_cast<size_t>(received));
+    serveBuffered(connection);
 }
 
-std::string HelperServer::dispatch(const std::string &line) {
+bool HelperServer::serveBuffered(Connection &connection) {
+    int fd = connection.fd;
+    size_t start = 0;
+    for (;;) {
+        size_t lineFeed = connection.pending.find('\n', start);
+        if (lineFeed == std::string::npos) break;
+        std::string line = connection.pending.substr(start, lineFeed - start);
+        start = lineFeed + 1;
+        // Requests may read past their line (an audio block), so the buffer is handed over
+        // without what has been served.
+        connection.pending.erase(0, start);
+        start = 0;
+        connectionEnded = false;
+        std::string answer = dispatch(connection, line);
+        if (quitRequested) return false;
+        // The connection may have ended, and with it this reference.
+        if (connectionEnded) return false;
+        if (!reply(fd, answer)) {
+            endConnection(fd);
+            return false;
+        }
+    }
+    connection.pending.erase(0, start);
+    if (connection.pending.size() > lineLimitFor(connection.pending)) {
+        endConnection(fd);
+        return false;
+    }
+    // Room kept for the largest line is given back once the line has been served.
+    if (connection.pending.empty() && connection.pending.capacity() > receiveChunk)
+        std::string().swap(connection.pending);
+    return true;
+}
+
+std::string HelperServer::dispatch(Connection &connection, const std::string &line) {
     auto rest = [&line](std::string_view prefix) { return line.substr(prefix.size()); };
     if (line == "PING") return "PONG";
     if (line == "QUIT") {
@@ -148,13 +217,18 @@ std::string HelperServer::dispatch(const std::string &line) {
         return {};
     }
     if (line.starts_with("LOAD ")) return load(rest("LOAD "));
+    if (line.starts_with("DESCRIBE ")) return describe(rest("DESCRIBE "));
     if (line.starts_with("PREPARE ")) return prepare(rest("PREPARE "));
     if (line.starts_with("SETPARAM ")) return setParameter(rest("SETPARAM "));
-    if (line.starts_with("PROCESS ")) {
-        processBlock(rest("PROCESS "));
+    // No reply: the client sends its block right behind these lines.
+    if (line.starts_with("PARAMS ")) {
+        applyParams(rest("PARAMS "));
         return {};
     }
-    // No reply: the client sends its block right behind this line.
+    if (line.starts_with("PROCESS ")) {
+        processBlock(connection, rest("PROCESS "));
+        return {};
+    }
     if (line.starts_with("NOTES ")) {
         pendingNotes = parseNotes(rest("NOTES ")).value_or(BlockNotes{});
         return {};
@@ -181,11 +255,29 @@ std::string HelperServer::load(const std::string &arguments) {
     return plugin.load(path, uid) ? "OK" : "ERR load";
 }
 
+// Loading a bundle to list its classes runs its code, which is why the application asks a
+// helper to do it: a bundle that crashes takes only this process down.
+std::string HelperServer::describe(const std::string &arguments) {
+    std::optional<std::vector<PluginDescription>> classes =
+        describeBundleClasses(trimmed(arguments));
+    if (!classes) return "ERR load";
+    size_t count = std::min<size_t>(classes->size(), maximumDescribedClasses);
+    std::string text = "CLASSES " + std::to_string(count);
+    for (size_t index = 0; index < count; ++index)
+        text += "\n" + formatClassLine((*classes)[index]);
+    return text;
+}
+
 std::string HelperServer::prepare(const std::string &arguments) {
     std::istringstream words(arguments);
     double rate = 0.0;
     int size = 0;
     if (words >> rate >> size) {
+        // Buffers are sized from these numbers: a block size past the bound, or a rate that is
+        // no rate, is refused and the last good values stay.
+        if (size < 1 || size > maximumPrepareFrames || !std::isfinite(rate) || rate <= 0.0 ||
+            rate > highestSampleRate)
+            return "ERR prepare";
         sampleRate = rate;
         blockSize = size;
     }
@@ -202,23 +294,39 @@ std::string HelperServer::setParameter(const std::string &arguments) {
     return plugin.setParameterNormalized(static_cast<uint32_t>(id), value) ? "OK" : "ERR param";
 }
 
-void HelperServer::processBlock(const std::string &arguments) {
-    std::istringstream words(arguments);
+void HelperServer::applyParams(const std::string &arguments) {
+    std::optional<std::vector<ParameterValue>> values = parseParams(arguments);
+    if (!values) return;
+    for (const ParameterValue &entry : *values)
+        plugin.setParameterNormalized(entry.id, entry.value);
+}
+
+bool HelperServer::processBlock(Connection &connection, const std::string &arguments) {
     long frames = 0;
-    if (!(words >> frames)) frames = 0;
+    std::string_view text = arguments;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), frames);
+    if (error != std::errc()) frames = 0;
     if (frames < 1 || frames > maximumProcessFrames) {
-        reply(connectionFd, "ERR frames");
-        return;
+        reply(connection.fd, "ERR frames");
+        pendingNotes = BlockNotes{};
+        return false;
     }
     auto count = static_cast<size_t>(frames);
+    size_t bytes = count * 2 * sizeof(float);
     // Kept between requests: a block of the same size as the last one allocates nothing.
     interleaved.resize(count * 2);
     left.resize(count);
     right.resize(count);
-    if (!oopReadExact(connectionFd, interleaved.data(), count * 2 * sizeof(float),
-                      Deadline::never())) {
-        reply(connectionFd, "ERR read");
-        return;
+    size_t buffered = std::min(bytes, connection.pending.size());
+    std::memcpy(interleaved.data(), connection.pending.data(), buffered);
+    connection.pending.erase(0, buffered);
+    auto *rest = reinterpret_cast<char *>(interleaved.data()) + buffered;
+    if (buffered < bytes &&
+        !oopReadExact(connection.fd, rest, bytes - buffered, Deadline::after(payloadDeadline))) {
+        reply(connection.fd, "ERR read");
+        pendingNotes = BlockNotes{};
+        endConnection(connection.fd);
+        return false;
     }
     for (size_t frame = 0; frame < count; ++frame) {
         left[frame] = interleaved[frame * 2];
@@ -231,9 +339,12 @@ void HelperServer::processBlock(const std::string &arguments) {
         interleaved[frame * 2] = left[frame];
         interleaved[frame * 2 + 1] = right[frame];
     }
-    if (!oopWriteAll(connectionFd, interleaved.data(), count * 2 * sizeof(float),
-                     Deadline::after(controlReplyDeadline)))
-        endConnection();
+    if (!oopWriteAll(connection.fd, interleaved.data(), bytes,
+                     Deadline::after(controlReplyDeadline))) {
+        endConnection(connection.fd);
+        return false;
+    }
+    return true;
 }
 
 std::string HelperServer::getState() {

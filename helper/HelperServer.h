@@ -12,9 +12,14 @@ namespace orvane::vst {
 /// Exit statuses of the helper program.
 enum HelperExitStatus { helperQuit = 0, helperUsage = 1, helperNoSocket = 2, helperNoListen = 3 };
 
-/// Serves the sandbox protocol for one in-process plug-in, one connection at a time. The
-/// listening socket or the open connection is registered with the editor run loop, so requests
-/// and the plug-in's editor window are served from the same single-threaded loop.
+/// Serves the sandbox protocol for one in-process plug-in. The listening socket and every open
+/// connection are registered with the editor run loop, so requests and the plug-in's editor
+/// window are served from the same single-threaded loop.
+///
+/// Several connections are served side by side, each with a buffer of its own: a client that
+/// sends nothing, or half a line, never keeps another one waiting. What a client can make the
+/// helper hold is bounded: request lines by `requestLineLimit` (`stateRequestLimit` for
+/// "SETSTATE "), block sizes by `maximumPrepareFrames`, connections by `maximumHelperConnections`.
 class HelperServer : public Steinberg::Linux::IEventHandler {
   public:
     explicit HelperServer(std::string socketPath);
@@ -33,23 +38,37 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     Steinberg::uint32 PLUGIN_API release() override { return 1; }
 
   private:
+    struct Connection {
+        int fd = -1;
+        /// Bytes received and not yet served.
+        std::string pending;
+    };
+
     void acceptConnection();
-    void endConnection();
-    void serveOneRequest();
+    void endConnection(int fd);
+    void receive(Connection &connection);
+    /// Serves every complete request in the connection's buffer; false when the connection
+    /// ended meanwhile.
+    bool serveBuffered(Connection &connection);
     /// The reply to one request line; empty when the request sends no reply line.
-    std::string dispatch(const std::string &line);
+    std::string dispatch(Connection &connection, const std::string &line);
     std::string load(const std::string &arguments);
+    std::string describe(const std::string &arguments);
     std::string prepare(const std::string &arguments);
     std::string setParameter(const std::string &arguments);
-    void processBlock(const std::string &arguments);
+    void applyParams(const std::string &arguments);
+    bool processBlock(Connection &connection, const std::string &arguments);
     std::string getState();
     std::string setState(const std::string &arguments);
     std::string openEditor();
-    void watch(int fd);
+    void watchAll();
+    Connection *connectionFor(int fd);
 
     std::string socketPath;
     int listenFd = -1;
-    int connectionFd = -1;
+    std::vector<Connection> connections;
+    /// Set when a request ended its own connection while it was being served.
+    bool connectionEnded = false;
     bool quitRequested = false;
     Vst3Plugin plugin;
     double sampleRate = 48000.0;

@@ -48,6 +48,8 @@ TEST_P(PluginRenderEndToEnd, SavedPluginProjectRendersByTheProgramAsItSoundedBef
     ThirdPartyLeaksIgnored zamLeaks;
     const auto scratch = testing::makeScratchFolder(sandboxed ? "plugins_sandboxed" : "plugins");
     const auto projectFolder = scratch / "Plugins.halvora";
+    // The blacklist and the scan cache go to a folder of the test's own.
+    ScopedEnvironment supportFolder("XDG_DATA_HOME", (scratch / "support").string());
 
     std::vector<float> before;
     {
@@ -107,6 +109,52 @@ TEST_P(PluginRenderEndToEnd, SavedPluginProjectRendersByTheProgramAsItSoundedBef
 
 INSTANTIATE_TEST_SUITE_P(InProcessAndSandboxed, PluginRenderEndToEnd, ::testing::Bool(),
                          [](const auto &info) { return info.param ? "Sandboxed" : "InProcess"; });
+
+/// A saved project of one note track with a ZamComp insert, known by its bundle only.
+void saveZamCompProject(const std::filesystem::path &folder) {
+    Project project;
+    project.sampleRate = rate;
+    auto track = project.addTrack(TrackType::Midi, "Keys");
+    auto clip = project.addClip(track->id, ClipKind::Midi);
+    clip->length = frames;
+    clip->notes = {MidiNote{57, 1.0f, 0, frames / 2}};
+    InsertSlot insert;
+    insert.displayName = "ZamComp";
+    insert.bundlePath = zamFolder + "/ZamComp.vst3";
+    track->inserts.push_back(insert);
+    const auto saved = project_io::saveProject(project, folder.string(), false);
+    ASSERT_TRUE(saved.ok) << saved.error;
+}
+
+TEST(PluginScanEndToEnd, ABundleThatCrashesOnLoadNoLongerEndsASandboxedRender) {
+    ASSERT_TRUE(std::filesystem::exists(zamFolder + "/ZamComp.vst3"))
+        << "zam-plugins missing: run scripts/install-deps.sh";
+    const auto scratch = testing::makeScratchFolder("crash_on_load_scan");
+    const std::string crashBundle =
+        std::string(HALVORA_CRASH_BUNDLES_DIR) + "/HalvoraCrashOnLoad.vst3";
+    ScopedEnvironment pluginFolders("VST3_PATH",
+                                    std::string(HALVORA_CRASH_BUNDLES_DIR) + ":" + zamFolder);
+    ScopedEnvironment sandboxSwitch("HALVORA_VST_SANDBOX", "1");
+    ScopedEnvironment supportFolder("XDG_DATA_HOME", (scratch / "support").string());
+    const char *sanitizerOptions = std::getenv("ASAN_OPTIONS");
+    ScopedEnvironment crashAtOnce("ASAN_OPTIONS",
+                                  std::string(sanitizerOptions ? sanitizerOptions : "") +
+                                      ":detect_leaks=0:handle_segv=0");
+    saveZamCompProject(scratch / "Scan.halvora");
+    for (int run = 0; run < 2; ++run) {
+        const auto rendered = scratch / ("rendered" + std::to_string(run) + ".wav");
+        const auto result = testing::runHalvora(
+            {"render", (scratch / "Scan.halvora").string(), "-o", rendered.string(), "--quiet"},
+            scratch);
+        ASSERT_EQ(result.exitStatus, 0) << "signal " << result.signal << ": " << result.errors;
+        EXPECT_TRUE(testing::readWrittenWav(rendered).valid);
+    }
+    std::ifstream blacklist(scratch / "support" / "Halvora" / "vst_blacklist.txt");
+    std::string line;
+    ASSERT_TRUE(std::getline(blacklist, line));
+    EXPECT_EQ(line, crashBundle);
+    EXPECT_TRUE(std::filesystem::exists(scratch / "support" / "Halvora" / "vst_scan_cache.tsv"));
+}
 
 } // namespace
 } // namespace orvane

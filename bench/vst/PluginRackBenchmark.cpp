@@ -35,8 +35,8 @@ struct Rig {
     std::unique_ptr<PluginRack> rack;
 
     Rig() {
-        rack =
-            std::make_unique<PluginRack>(PluginRackHost{&project, &projectMutex, &playhead, [] {}});
+        rack = std::make_unique<PluginRack>(
+            PluginRackHost{&project, &projectMutex, &playhead, [] {}, {}});
         rack->prepare(sampleRate, frames);
         for (int i = 0; i < projectTracks; ++i) {
             auto track = project.addTrack(TrackType::Audio, "");

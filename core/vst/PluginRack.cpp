@@ -1,5 +1,6 @@
 #include "core/vst/PluginRack.h"
 
+#include "core/vst/PluginSandboxController.h"
 #include "core/vst/Vst3Plugin.h"
 
 #include <algorithm>
@@ -17,6 +18,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr float noAutomationValue = std::numeric_limits<float>::quiet_NaN();
+// An offline render waits this long for a sandboxed insert's block before the helper counts
+// as stuck.
+constexpr std::chrono::seconds offlineWait{5};
 
 // Sends one automation value on the audio thread: in process it goes into the next block's
 // parameter changes. The main-thread setter is no use here: it reaches the edit controller.
@@ -129,11 +133,23 @@ void PluginRack::prepare(double newSampleRate, int32_t newBlockSize) {
     publishViewLocked();
 }
 
+// With the sandbox on, the bundles' classes are read in helpers and kept in the scan cache:
+// this process never runs a plug-in's code, and a bundle that crashes is blacklisted by path.
 void PluginRack::scan() {
     scanner.loadBlacklist(defaultVstBlacklistPath());
     scanner.setSearchPaths(defaultVst3Paths());
     plugins = scanner.scan();
-    std::vector<PluginDescription> classes = scanner.scanWithFactory();
+    std::vector<PluginDescription> classes;
+    if (!sandboxEnabled) {
+        classes = scanner.scanWithFactory();
+    } else if (sandbox.controller) {
+        SandboxBundleDescriber describer(*sandbox.controller);
+        classes = scanner.scanWithDescriber(std::ref(describer), defaultVstScanCachePath());
+        if (!scanner.crashedBundles.empty()) {
+            scanner.saveBlacklist(defaultVstBlacklistPath());
+            plugins = scanner.scan();
+        }
+    }
     if (!classes.empty()) plugins = std::move(classes);
 }
 
@@ -165,8 +181,6 @@ bool PluginRack::loadStock(uint64_t trackId, const std::string &stockId) {
     return true;
 }
 
-bool PluginRack::helperRunning() const { return sandbox.isRunning && sandbox.isRunning(); }
-
 std::shared_ptr<Vst3Plugin> PluginRack::createPlugin(const std::string &path,
                                                      const std::string &uid,
                                                      const std::vector<uint8_t> *state) {
@@ -177,8 +191,9 @@ std::shared_ptr<Vst3Plugin> PluginRack::createPlugin(const std::string &path,
         plugin->setUseOutOfProcess(true, sandbox.controller);
     }
     if (!plugin->load(path, classFilterOf(uid)) || !plugin->prepare(sampleRate, blockSize)) {
-        // A plug-in that took the helper down would do it again on the next scan's load.
-        if (sandboxEnabled && !helperRunning() && !uid.empty()) blacklistPluginUid(uid);
+        // A plug-in that took its own helper down would do it again on the next load.
+        if (sandboxEnabled && plugin->ownHelperCrashed())
+            blacklistPluginUid(uid.empty() ? path : uid);
         return nullptr;
     }
     // A rejected state is not fatal: the insert keeps the saved bytes for a later attempt.
@@ -227,8 +242,9 @@ bool PluginRack::openEditor(uint64_t trackId, int32_t insertIndex) {
         return slot.trackId == trackId && slot.insertIndex == insertIndex && slot.plugin;
     });
     if (found == slots.end()) return false;
+    const std::string uid = found->plugin->description.uid;
     if (found->plugin->attachEditor(nullptr)) return true;
-    if (sandboxEnabled && !helperRunning()) blacklistPluginUid(found->plugin->description.uid);
+    if (sandboxEnabled && found->plugin->ownHelperCrashed()) blacklistPluginUid(uid);
     return false;
 }
 
@@ -547,7 +563,11 @@ void PluginRack::processTrack(uint64_t trackId, float *left, float *right, int32
             view->automationValues[i].store(*value, std::memory_order_relaxed);
             sendAutomationRt(*entry.plugin, entry.automParamId, *value);
         }
-        entry.plugin->process(left, right, frames);
+        // A block the plug-in did not process goes on dry, delayed as the plug-in would have
+        // delayed it, so that compensation keeps the track in line.
+        if (!entry.plugin->process(left, right, frames, sandboxBudgetRt(frames, playhead)) &&
+            entry.bypassDelay)
+            runBypassDelayRt(*entry.bypassDelay, left, right, frames);
     }
 }
 
@@ -556,6 +576,22 @@ const PluginRackView *PluginRack::usableView(const PluginRackView *view) const {
     if (host.projectGeneration && host.projectGeneration->load() != view->projectGeneration)
         return nullptr;
     return view;
+}
+
+Deadline PluginRack::sandboxBudgetRt(int32_t frames, int64_t playhead) {
+    if (!host.renderingOffline || host.renderingOffline()) return Deadline::after(offlineWait);
+    const auto now = std::chrono::steady_clock::now();
+    const auto period = std::chrono::duration<double>(frames / std::max(sampleRate, 1.0));
+    if (!blockBudget.made || blockBudget.playhead != playhead ||
+        now - blockBudget.madeAt >= period) {
+        blockBudget.made = true;
+        blockBudget.madeAt = now;
+        blockBudget.playhead = playhead;
+        blockBudget.deadline = {
+            now + std::chrono::duration_cast<std::chrono::nanoseconds>(period * sandboxBudgetShare),
+            false};
+    }
+    return blockBudget.deadline;
 }
 
 int32_t PluginRack::latencySamples(uint64_t trackId) const {

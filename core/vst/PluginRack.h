@@ -2,10 +2,12 @@
 
 #include "core/model/Project.h"
 #include "core/model/RtPublished.h"
+#include "core/vst/Deadline.h"
 #include "core/vst/PluginDescription.h"
 #include "core/vst/PluginScanner.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -31,6 +33,10 @@ struct PluginRackHost {
     /// The engine's count of replaced projects: a view built for another project's tracks
     /// (whose ids start again) is not used. Null counts as always current.
     const std::atomic<uint64_t> *projectGeneration = nullptr;
+    /// Audio thread: true while an offline render owns the engine. Sandboxed inserts then get
+    /// all the time they need; otherwise they share the block's real-time budget. Empty: every
+    /// block counts as offline.
+    std::function<bool()> renderingOffline;
 };
 
 /// What the rack needs of the out-of-process helper's controller; empty functions count as a
@@ -139,6 +145,11 @@ class PluginRack {
                   const std::vector<uint8_t> *state = nullptr);
     bool openEditor(uint64_t trackId, int32_t insertIndex);
 
+    /// Share of a block's period that all sandboxed inserts of a real-time block may spend
+    /// waiting for their helpers, together. An insert whose helper has not answered in time
+    /// passes the block on dry, with its latency kept.
+    static constexpr double sandboxBudgetShare = 0.5;
+
     // Audio thread.
     void processTrack(uint64_t trackId, float *left, float *right, int32_t frames);
     int32_t latencySamples(uint64_t trackId) const;
@@ -188,12 +199,23 @@ class PluginRack {
     std::vector<Slot> takeSlots();
     void publishViewLocked();
     void releaseRetiredViews(bool waitForAudioThread);
-    bool helperRunning() const;
+    Deadline sandboxBudgetRt(int32_t frames, int64_t playhead);
     std::string trustedBundleFor(const InsertSlot &insert,
                                  const std::vector<std::string> &foundBundles) const;
 
     /// Written with `slotsMutex` held.
     RtPublished<PluginRackView> views;
+
+    /// The real-time budget of the block being rendered (audio thread only): made by the first
+    /// `processTrack` of a block and shared by the rest. A block is new when the playhead has
+    /// moved or a period has passed since the budget was made.
+    struct BlockBudget {
+        Deadline deadline;
+        std::chrono::steady_clock::time_point madeAt;
+        int64_t playhead = 0;
+        bool made = false;
+    };
+    BlockBudget blockBudget;
 };
 
 /// Everything a headless render needs: prepares the rack, scans the VST 3 folders and
@@ -206,7 +228,8 @@ bool restoreRackForRender(PluginRack &rack, double sampleRate, int32_t blockSize
 /// depend on the engine's.
 template <class EngineType> PluginRackHost pluginRackHostFor(EngineType &engine) {
     return PluginRackHost{&engine.project, &engine.projectMutex, &engine.playhead,
-                          [&engine] { engine.publishGraph(); }, &engine.projectGeneration};
+                          [&engine] { engine.publishGraph(); }, &engine.projectGeneration,
+                          [&engine] { return engine.offlineRenderActive(); }};
 }
 
 /// Binds a rack to the application's sandbox controller.

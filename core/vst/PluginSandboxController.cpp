@@ -4,9 +4,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -103,6 +105,9 @@ bool spawnHelper(const std::string &program, const std::string &socketPath, pid_
     // Other plug-ins' connections must not live on in this helper, or their helpers would never
     // see those connections close.
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    // Plug-ins print as they please; whatever the application writes to its own output must
+    // not be mixed with that.
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     char *arguments[] = {const_cast<char *>(program.c_str()),
                          const_cast<char *>(socketPath.c_str()), nullptr};
     int result = posix_spawn(&pid, program.c_str(), &actions, nullptr, arguments, environ);
@@ -162,6 +167,10 @@ std::string executableFolder() {
 }
 
 bool helperProcessExists(int32_t pid) { return pid >= 1 && kill(pid, 0) == 0; }
+
+bool helperExitedWithin(HelperProcess &helper, std::chrono::milliseconds grace) {
+    return waitForExit(helper, grace);
+}
 
 bool startHelperProcess(const std::string &program, const std::string &socketPath,
                         HelperProcess &helper, std::string &errorText) {
@@ -287,6 +296,68 @@ bool PluginSandboxController::startPluginHelper(HelperProcess &helper) {
         return false;
     }
     return startHelperProcess(program, path, helper, lastError);
+}
+
+namespace {
+
+// Loading a large bundle can take a while; one that takes longer than this counts as hung.
+constexpr auto describeDeadline = std::chrono::seconds(10);
+constexpr auto crashGrace = std::chrono::milliseconds(500);
+
+} // namespace
+
+SandboxBundleDescriber::SandboxBundleDescriber(PluginSandboxController &owner)
+    : controller(owner) {}
+
+SandboxBundleDescriber::~SandboxBundleDescriber() { stop(true); }
+
+bool SandboxBundleDescriber::connect() {
+    if (fd >= 0) return true;
+    if (!controller.startPluginHelper(helper)) return false;
+    fd = connectToSocket(helper.socketPath);
+    if (fd >= 0) return true;
+    stop(false);
+    return false;
+}
+
+void SandboxBundleDescriber::stop(bool askFirst) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+    if (helper.pid >= 1) stopHelperProcess(helper, askFirst);
+}
+
+BundleClasses SandboxBundleDescriber::operator()(const std::string &bundle) {
+    BundleClasses found;
+    if (!isSafeRequestArgument(bundle) || !connect()) return found;
+    Deadline deadline = Deadline::after(describeDeadline);
+    std::string line;
+    if (!oopWriteLine(fd, "DESCRIBE " + bundle) ||
+        !oopReadLine(fd, line, replyLineLimit, deadline)) {
+        // The bundle took its helper down, or hung it: either way it must not run again.
+        bool died = helperExitedWithin(helper, crashGrace);
+        controller.lastError = died ? "Helper crashed in DESCRIBE" : "Helper not responding";
+        found.outcome = BundleClasses::crashed;
+        stop(false);
+        return found;
+    }
+    int count = -1;
+    if (line.starts_with("CLASSES ")) {
+        auto [end, error] = std::from_chars(line.data() + 8, line.data() + line.size(), count);
+        if (error != std::errc() || end != line.data() + line.size()) count = -1;
+    }
+    if (count < 0 || count > maximumDescribedClasses) return found;
+    for (int index = 0; index < count; ++index) {
+        if (!oopReadLine(fd, line, replyLineLimit, deadline)) {
+            stop(false);
+            return found;
+        }
+        if (std::optional<PluginDescription> description = parseClassLine(line)) {
+            description->path = bundle;
+            found.classes.push_back(std::move(*description));
+        }
+    }
+    found.outcome = BundleClasses::described;
+    return found;
 }
 
 } // namespace orvane::vst

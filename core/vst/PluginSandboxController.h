@@ -1,6 +1,9 @@
 #pragma once
 
+#include "core/vst/PluginScanner.h"
+
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -35,6 +38,9 @@ bool startHelperProcess(const std::string &program, const std::string &socketPat
 void stopHelperProcess(HelperProcess &helper, bool askFirst = true);
 /// True while the process exists (signal 0 succeeds).
 bool helperProcessExists(int32_t pid);
+/// True when the helper has exited (it is then reaped) or exits within `grace`. A helper that
+/// broke its connection by dying needs a moment before it can be reaped.
+bool helperExitedWithin(HelperProcess &helper, std::chrono::milliseconds grace);
 
 /// Finds, starts, checks and stops the sandbox helper of the plug-in rack. Out-of-process
 /// plug-ins do not share this helper: each starts one of its own through `startPluginHelper`,
@@ -70,6 +76,27 @@ class PluginSandboxController {
   private:
     std::string helperProgram();
     void stopOwnHelper();
+};
+
+/// Describes bundles for the plug-in scan in a helper, so that the application never runs a
+/// bundle's code itself. A bundle that crashes (or hangs) its helper is reported as crashed;
+/// the next bundle gets a fresh helper. Main thread.
+class SandboxBundleDescriber {
+  public:
+    explicit SandboxBundleDescriber(PluginSandboxController &controller);
+    ~SandboxBundleDescriber();
+    SandboxBundleDescriber(const SandboxBundleDescriber &) = delete;
+    SandboxBundleDescriber &operator=(const SandboxBundleDescriber &) = delete;
+
+    BundleClasses operator()(const std::string &bundle);
+
+  private:
+    bool connect();
+    void stop(bool askFirst);
+
+    PluginSandboxController &controller;
+    HelperProcess helper;
+    int fd = -1;
 };
 
 } // namespace orvane::vst

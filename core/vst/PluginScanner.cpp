@@ -54,18 +54,6 @@ std::vector<std::string> splitColonList(const std::string &text) {
     return parts;
 }
 
-std::vector<std::string> splitTabs(const std::string &line) {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    while (true) {
-        size_t tab = line.find('\t', start);
-        fields.push_back(line.substr(start, tab - start));
-        if (tab == std::string::npos) break;
-        start = tab + 1;
-    }
-    return fields;
-}
-
 // Walk errors end that folder's walk; what was found until then is kept.
 void collectBundles(const std::string &folder, std::vector<std::string> &bundles) {
     std::error_code error;
@@ -75,6 +63,22 @@ void collectBundles(const std::string &folder, std::vector<std::string> &bundles
     for (fs::recursive_directory_iterator end; !error && walk != end; walk.increment(error)) {
         if (walk->path().extension() == ".vst3") bundles.push_back(walk->path().string());
     }
+}
+
+// The newest modification time of the bundle and anything inside it; the newest possible time
+// when it cannot be read, so that the bundle is looked at again.
+fs::file_time_type lastChangeOf(const std::string &bundle) {
+    std::error_code error;
+    fs::file_time_type newest = fs::last_write_time(bundle, error);
+    if (error) return fs::file_time_type::max();
+    fs::recursive_directory_iterator walk(bundle, error);
+    for (fs::recursive_directory_iterator end; !error && walk != end; walk.increment(error)) {
+        std::error_code entryError;
+        fs::file_time_type changed = walk->last_write_time(entryError);
+        if (entryError) return fs::file_time_type::max();
+        newest = std::max(newest, changed);
+    }
+    return newest;
 }
 
 PluginDescription describeClass(const std::string &bundle, const ClassInfo &info) {
@@ -89,6 +93,18 @@ PluginDescription describeClass(const std::string &bundle, const ClassInfo &info
 }
 
 } // namespace
+
+std::vector<std::string> splitTabs(const std::string &line) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    while (true) {
+        size_t tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab - start));
+        if (tab == std::string::npos) break;
+        start = tab + 1;
+    }
+    return fields;
+}
 
 std::string tuidToHex(const std::array<uint8_t, 16> &id) {
     static constexpr char digits[] = "0123456789ABCDEF";
@@ -133,6 +149,10 @@ std::string defaultVstBlacklistPath() {
 
 std::string defaultVstWhitelistPath() {
     return (fs::path(halvoraSupportDir()) / "vst_whitelist.txt").string();
+}
+
+std::string defaultVstScanCachePath() {
+    return (fs::path(halvoraSupportDir()) / "vst_scan_cache.tsv").string();
 }
 
 std::vector<std::string> loadVstWhitelist(const std::string &path) {
@@ -225,23 +245,73 @@ std::vector<PluginDescription> PluginScanner::scan(const ScanProgressCallback &p
     return results;
 }
 
+std::optional<std::vector<PluginDescription>> describeBundleClasses(const std::string &bundle) {
+    std::string ignoredError;
+    std::shared_ptr<Module> module = Module::create(bundle, ignoredError);
+    if (!module) return std::nullopt;
+    std::vector<PluginDescription> classes;
+    for (const ClassInfo &info : module->getFactory().classInfos())
+        if (info.category == kVstAudioEffectClass) classes.push_back(describeClass(bundle, info));
+    return classes;
+}
+
 std::vector<PluginDescription>
 PluginScanner::scanWithFactory(const ScanProgressCallback &progress) {
+    auto inProcess = [](const std::string &bundle) {
+        BundleClasses found;
+        if (auto classes = describeBundleClasses(bundle)) {
+            found.outcome = BundleClasses::described;
+            found.classes = std::move(*classes);
+        }
+        return found;
+    };
+    return scanWithDescriber(inProcess, {}, progress);
+}
+
+std::vector<PluginDescription>
+PluginScanner::scanWithDescriber(const BundleDescriber &describe, const std::string &cachePath,
+                                 const ScanProgressCallback &progress) {
     std::vector<PluginDescription> bundles = scan(progress);
+    std::vector<PluginDescription> cached = cachedDescriptions(cachePath);
     results.clear();
+    crashedBundles.clear();
     for (const PluginDescription &bundle : bundles) {
-        std::string ignoredError;
-        std::shared_ptr<Module> module = Module::create(bundle.path, ignoredError);
-        if (!module) continue;
-        for (const ClassInfo &info : module->getFactory().classInfos()) {
-            if (info.category != kVstAudioEffectClass) continue;
-            PluginDescription description = describeClass(bundle.path, info);
+        std::vector<PluginDescription> classes;
+        for (const PluginDescription &entry : cached)
+            if (entry.path == bundle.path) classes.push_back(entry);
+        if (classes.empty()) {
+            BundleClasses found = describe(bundle.path);
+            if (found.outcome == BundleClasses::crashed) {
+                crashedBundles.push_back(bundle.path);
+                addToBlacklist(bundle.path);
+                continue;
+            }
+            classes = std::move(found.classes);
+        }
+        for (PluginDescription &description : classes) {
+            description.path = bundle.path;
             if (isBlacklisted(description.uid)) continue;
             assignPluginTags(description);
             results.push_back(std::move(description));
         }
     }
+    if (!cachePath.empty()) saveScanCache(cachePath);
     return results;
+}
+
+// The cache's entries for bundles that have not changed since it was written; none without
+// a cache. A scanner-local copy, so that `results` is not disturbed.
+std::vector<PluginDescription> PluginScanner::cachedDescriptions(const std::string &cachePath) {
+    std::vector<PluginDescription> kept;
+    std::error_code error;
+    if (cachePath.empty()) return kept;
+    auto written = fs::last_write_time(cachePath, error);
+    if (error) return kept;
+    PluginScanner reader;
+    if (!reader.loadScanCache(cachePath)) return kept;
+    for (PluginDescription &description : reader.results)
+        if (lastChangeOf(description.path) < written) kept.push_back(std::move(description));
+    return kept;
 }
 
 bool PluginScanner::saveScanCache(const std::string &path) const {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ std::string halvoraSupportDir();
 std::string defaultVstCompatPath();
 std::string defaultVstBlacklistPath();
 std::string defaultVstWhitelistPath();
+/// The scan cache kept between starts: "vst_scan_cache.tsv" in the support folder.
+std::string defaultVstScanCachePath();
 
 /// Patterns of an allow-list file: empty lines and lines starting with "#" are skipped. Empty
 /// when the file cannot be opened.
@@ -39,11 +42,28 @@ std::vector<std::string> loadVstWhitelist(const std::string &path);
 bool pluginMatchesWhitelist(const PluginDescription &description,
                             const std::vector<std::string> &patterns);
 
+/// The tab-separated fields of one line of the plug-in files (an empty line gives one empty
+/// field).
+std::vector<std::string> splitTabs(const std::string &line);
+
 /// Sets the browser tags from keywords in the name, category and vendor ("FX" when none fits).
 void assignPluginTags(PluginDescription &description);
 
 /// A class id as 32 uppercase hexadecimal digits, bytes in storage order.
 std::string tuidToHex(const std::array<uint8_t, 16> &id);
+
+/// Loads the bundle in this process and describes its audio classes; absent when the bundle
+/// cannot be loaded. The bundle's code runs: call it where a crash may be afforded.
+std::optional<std::vector<PluginDescription>> describeBundleClasses(const std::string &bundle);
+
+/// What looking inside one bundle gave: its audio classes, or why there are none.
+struct BundleClasses {
+    enum Outcome { described, notLoadable, crashed };
+    Outcome outcome = notLoadable;
+    std::vector<PluginDescription> classes;
+};
+/// Looks inside one bundle, in this process or elsewhere.
+using BundleDescriber = std::function<BundleClasses(const std::string &bundle)>;
 
 /// Finds plug-in bundles (the walk) and the classes inside them (the factory pass), keeping a
 /// blacklist of uids or bundle paths to leave out.
@@ -63,12 +83,23 @@ class PluginScanner {
     std::vector<PluginDescription> scan(const ScanProgressCallback &progress = {});
     /// The walk, then every bundle's factory: one description per audio class.
     std::vector<PluginDescription> scanWithFactory(const ScanProgressCallback &progress = {});
+    /// The walk, then every bundle through `describe`: one description per audio class. A
+    /// bundle the cache at `cachePath` already describes, and that has not changed since the
+    /// cache was written, is taken from it; the cache is rewritten afterwards. A bundle that
+    /// crashed its describer is put on the blacklist (by path) and left out; the scan goes on.
+    /// `cachePath` may be empty: no cache.
+    std::vector<PluginDescription> scanWithDescriber(const BundleDescriber &describe,
+                                                     const std::string &cachePath,
+                                                     const ScanProgressCallback &progress = {});
+    /// Bundle paths that crashed their describer during the last `scanWithDescriber`.
+    std::vector<std::string> crashedBundles;
 
     bool saveScanCache(const std::string &path) const;
     bool loadScanCache(const std::string &path);
 
   private:
     bool isBlacklisted(const std::string &uid) const;
+    static std::vector<PluginDescription> cachedDescriptions(const std::string &cachePath);
 };
 
 } // namespace orvane::vst

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
+#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <limits>
@@ -24,7 +26,8 @@ constexpr char hexDigits[] = "0123456789ABCDEF";
 bool waitFor(int fd, short events, Deadline deadline) {
     for (;;) {
         pollfd descriptor{fd, events, 0};
-        int ready = poll(&descriptor, 1, deadline.remainingMilliseconds());
+        timespec left{};
+        int ready = ppoll(&descriptor, 1, deadline.remaining(left), nullptr);
         if (ready > 0) return (descriptor.revents & (events | POLLHUP | POLLERR)) != 0;
         if (ready == 0) return false;
         if (errno != EINTR) return false;
@@ -69,6 +72,16 @@ int Deadline::remainingMilliseconds() const {
         std::clamp<long long>(left.count(), 0, std::numeric_limits<int>::max()));
 }
 
+const timespec *Deadline::remaining(timespec &storage) const {
+    if (unlimited) return nullptr;
+    auto left = std::max(at - std::chrono::steady_clock::now(), std::chrono::nanoseconds::zero());
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+    storage.tv_sec = static_cast<time_t>(seconds.count());
+    storage.tv_nsec = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds).count());
+    return &storage;
+}
+
 bool oopWriteAll(int fd, const void *data, size_t size, Deadline deadline) {
     const auto *bytes = static_cast<const char *>(data);
     while (size > 0) {
@@ -87,24 +100,32 @@ bool oopWriteAll(int fd, const void *data, size_t size, Deadline deadline) {
     return true;
 }
 
-bool oopReadExact(int fd, void *data, size_t size, Deadline deadline) {
+size_t oopReadUntil(int fd, void *data, size_t size, Deadline deadline, bool &failed) {
     auto *bytes = static_cast<char *>(data);
-    // Tries first and waits only when nothing is there: one system call less per transfer
-    // when the peer has already answered.
-    while (size > 0) {
-        ssize_t received = recv(fd, bytes, size, MSG_DONTWAIT);
+    size_t got = 0;
+    failed = false;
+    // Waits before reading: the peer has rarely answered by the time the request is out, and
+    // a read that finds nothing costs a system call.
+    while (got < size) {
+        if (!waitFor(fd, POLLIN, deadline)) {
+            failed = !deadline.passed();
+            return got;
+        }
+        ssize_t received = recv(fd, bytes + got, size - got, MSG_DONTWAIT);
         if (received > 0) {
-            bytes += received;
-            size -= static_cast<size_t>(received);
+            got += static_cast<size_t>(received);
             continue;
         }
-        if (received < 0 && errno == EINTR) continue;
-        if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
-            waitFor(fd, POLLIN, deadline))
-            continue;
-        return false;
+        if (received < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+        failed = true;
+        return got;
     }
-    return true;
+    return got;
+}
+
+bool oopReadExact(int fd, void *data, size_t size, Deadline deadline) {
+    bool failed = false;
+    return oopReadUntil(fd, data, size, deadline, failed) == size;
 }
 
 bool oopWriteLine(int fd, std::string_view text) {
@@ -242,6 +263,88 @@ std::optional<BlockNotes> parseNotes(std::string_view text) {
         ++cursor;
     if (cursor != end) return std::nullopt;
     return notes;
+}
+
+bool ParamsLineWriter::add(uint32_t id, float value) {
+    if (count >= maximumParamsPerLine) return false;
+    if (count == 0) {
+        std::memcpy(cursor, "PARAMS", 6);
+        cursor += 6;
+    }
+    char *end = begin + paramsLineCapacity;
+    *cursor++ = ' ';
+    cursor = std::to_chars(cursor, end, id).ptr;
+    *cursor++ = ' ';
+    // The shortest text that reads back as the same float, so values arrive exactly.
+    cursor = std::to_chars(cursor, end, value).ptr;
+    ++count;
+    return true;
+}
+
+size_t ParamsLineWriter::finish() {
+    if (count == 0) return 0;
+    *cursor++ = '\n';
+    return static_cast<size_t>(cursor - begin);
+}
+
+std::optional<std::vector<ParameterValue>> parseParams(std::string_view text) {
+    const char *cursor = text.data();
+    const char *end = text.data() + text.size();
+    auto skipSpaces = [&] {
+        while (cursor < end && *cursor == ' ')
+            ++cursor;
+    };
+    std::vector<ParameterValue> values;
+    for (skipSpaces(); cursor < end; skipSpaces()) {
+        if (values.size() >= static_cast<size_t>(maximumParamsPerLine)) return std::nullopt;
+        ParameterValue entry;
+        auto [afterId, idError] = std::from_chars(cursor, end, entry.id);
+        if (idError != std::errc() || afterId == end || *afterId != ' ') return std::nullopt;
+        cursor = afterId + 1;
+        auto [afterValue, valueError] = std::from_chars(cursor, end, entry.value);
+        if (valueError != std::errc() || !std::isfinite(entry.value)) return std::nullopt;
+        cursor = afterValue;
+        values.push_back(entry);
+    }
+    return values;
+}
+
+namespace {
+
+// Names come from plug-in code: a tab or a line break in one must not shift the fields or
+// start a line of its own.
+std::string fieldText(std::string text) {
+    for (char &c : text)
+        if (c == '\t' || c == '\n' || c == '\r' || c == '\0') c = ' ';
+    return text;
+}
+
+} // namespace
+
+std::string formatClassLine(const PluginDescription &description) {
+    return "CLASS " + fieldText(description.uid) + "\t" + fieldText(description.name) + "\t" +
+           fieldText(description.vendor) + "\t" + fieldText(description.category);
+}
+
+std::optional<PluginDescription> parseClassLine(std::string_view line) {
+    if (!line.starts_with("CLASS ")) return std::nullopt;
+    line.remove_prefix(6);
+    std::string_view fields[4];
+    for (int index = 0; index < 3; ++index) {
+        size_t tab = line.find('\t');
+        if (tab == std::string_view::npos) return std::nullopt;
+        fields[index] = line.substr(0, tab);
+        line.remove_prefix(tab + 1);
+    }
+    if (line.find('\t') != std::string_view::npos) return std::nullopt;
+    fields[3] = line;
+    PluginDescription description;
+    description.uid = fields[0];
+    description.name = fields[1];
+    description.vendor = fields[2];
+    description.category = fields[3];
+    description.isInstrument = description.category.find("Instrument") != std::string::npos;
+    return description;
 }
 
 bool writeStateBlob(const std::string &path, const PluginInstanceState &blob) {

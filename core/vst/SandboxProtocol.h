@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/vst/Deadline.h"
+#include "core/vst/PluginDescription.h"
 #include "core/vst/Vst3Plugin.h"
 
 #include <chrono>
@@ -26,20 +28,6 @@ constexpr size_t notesLineCapacity = 32 + maximumBlockNotes * 40;
 /// How long the application waits for the reply to a control request.
 constexpr std::chrono::milliseconds controlReplyDeadline{5000};
 
-/// A point in time after which a socket transfer counts as failed. `never` waits without end
-/// (the helper waits for its client that way).
-struct Deadline {
-    std::chrono::steady_clock::time_point at;
-    bool unlimited = false;
-
-    static Deadline never() { return {{}, true}; }
-    static Deadline after(std::chrono::milliseconds span) {
-        return {std::chrono::steady_clock::now() + span, false};
-    }
-    /// Milliseconds left, for poll: -1 without a deadline, 0 once it has passed.
-    int remainingMilliseconds() const;
-};
-
 /// Writes `text` and a line feed (unless it already ends with one), repeating partial writes;
 /// true when every byte went out before the control deadline.
 bool oopWriteLine(int fd, std::string_view text);
@@ -55,6 +43,10 @@ bool oopReadReply(int fd, std::string &line, Deadline deadline);
 
 /// Sends every byte, never raising SIGPIPE. Allocation-free, so the audio thread may call it.
 bool oopWriteAll(int fd, const void *data, size_t size, Deadline deadline);
+/// Receives up to `size` bytes, until all have come or the deadline passes; returns how many
+/// came. `failed` is set when the stream ended or broke (not when the deadline passed).
+/// Allocation-free, so the audio thread may call it.
+size_t oopReadUntil(int fd, void *data, size_t size, Deadline deadline, bool &failed);
 /// Receives exactly `size` bytes. Allocation-free, so the audio thread may call it.
 bool oopReadExact(int fd, void *data, size_t size, Deadline deadline);
 
@@ -85,6 +77,50 @@ size_t formatNotesLine(char (&line)[notesLineCapacity], std::span<const int> not
                        std::span<const NoteOn> noteOns);
 /// Parses the rest of a "NOTES " line; absent when it does not parse.
 std::optional<BlockNotes> parseNotes(std::string_view text);
+
+/// Longest request line the helper accepts, apart from "SETSTATE " requests; a longer line
+/// ends the connection.
+constexpr size_t requestLineLimit = 65536;
+/// Longest "SETSTATE " request: the same 32 MB of state that a "STATE " reply may carry.
+constexpr size_t stateRequestLimit = 9 + 64u * 1024u * 1024u;
+/// Connections one helper serves side by side; a client past them is closed at once.
+constexpr size_t maximumHelperConnections = 4;
+/// Largest block size "PREPARE " accepts: the same bound as one "PROCESS " exchange.
+constexpr int maximumPrepareFrames = maximumProcessFrames;
+
+/// Parameter values for the next audio block, carried by a "PARAMS " request: pairs of a
+/// parameter id and a normalised value. It has no reply; the helper applies the values before
+/// the next "PROCESS " block.
+constexpr int maximumParamsPerLine = 128;
+constexpr size_t paramsLineCapacity = 16 + maximumParamsPerLine * 32;
+struct ParameterValue {
+    uint32_t id = 0;
+    float value = 0.0f;
+    bool operator==(const ParameterValue &) const = default;
+};
+/// Builds a "PARAMS " line in the caller's room without allocating.
+class ParamsLineWriter {
+  public:
+    explicit ParamsLineWriter(char (&room)[paramsLineCapacity]) : begin(room), cursor(room) {}
+    /// False, and nothing written, once the line holds `maximumParamsPerLine` values.
+    bool add(uint32_t id, float value);
+    /// Ends the line with its line feed and returns its length; 0 when no value was added.
+    size_t finish();
+
+  private:
+    char *begin;
+    char *cursor;
+    int count = 0;
+};
+/// Parses the rest of a "PARAMS " line; absent when it does not parse.
+std::optional<std::vector<ParameterValue>> parseParams(std::string_view text);
+
+/// The helper's answer to "DESCRIBE " (one bundle's audio classes): "CLASSES " and a count,
+/// then that many lines of "CLASS " with uid, name, vendor and sub-categories separated by tabs.
+constexpr int maximumDescribedClasses = 1024;
+std::string formatClassLine(const PluginDescription &description);
+/// Absent when the line is not a "CLASS " line with four fields.
+std::optional<PluginDescription> parseClassLine(std::string_view line);
 
 /// A plug-in's class uid and state, as a state blob file holds them.
 struct PluginInstanceState {

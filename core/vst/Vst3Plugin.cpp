@@ -17,12 +17,14 @@
 #include <public.sdk/source/common/memorystream.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <mutex>
 #include <sstream>
 #include <unistd.h>
@@ -46,13 +48,23 @@ constexpr int noTransportFailure = 0;
 constexpr int processWriteFailed = 1;
 constexpr int processReadFailed = 2;
 constexpr int processTimedOut = 3;
-// Room in front of the samples for the "PROCESS " line, so that line and block leave in one
-// write.
-constexpr size_t transferHeaderFloats = 8;
-constexpr size_t transferHeaderBytes = transferHeaderFloats * sizeof(float);
-// A helper gets a few blocks' time to answer an audio block, never less than this.
+// Room for the "PROCESS " line in front of the samples.
+constexpr size_t processLineCapacity = 32;
+// Lines and samples of one exchange leave in one write.
+constexpr size_t outgoingCapacity = paramsLineCapacity + notesLineCapacity + processLineCapacity +
+                                    2 * maximumProcessFrames * sizeof(float);
+// Parameters whose last sent value is remembered, so that a block carries only changes.
+constexpr size_t trackedParameters = 4096;
+// Without a budget of its own a helper gets a few blocks' time to answer an audio block, never
+// less than this.
 constexpr int processDeadlineBlocks = 4;
 constexpr std::chrono::milliseconds shortestProcessDeadline{100};
+// A miss of a wait this long means the helper is stuck: the instance is dropped at once.
+// Shorter budgets (the real-time ones) drop it only after this many misses in a row.
+constexpr std::chrono::milliseconds patientWait = shortestProcessDeadline;
+constexpr int consecutiveMissesBeforeDrop = 8;
+// How long a helper that broke its connection is given to be seen as exited.
+constexpr std::chrono::milliseconds exitGrace{500};
 
 std::chrono::milliseconds processDeadline(int frames, double sampleRate) {
     auto blocks = std::chrono::milliseconds(
@@ -74,11 +86,7 @@ std::string formatDefault(double value) {
     return text.str();
 }
 
-std::string formatDefault(float value) {
-    std::ostringstream text;
-    text << value;
-    return text.str();
-}
+float noAutomationValue() { return std::numeric_limits<float>::quiet_NaN(); }
 
 bool isClassFilter(const std::string &uid) {
     return uid.size() == 32 && std::all_of(uid.begin(), uid.end(),
@@ -132,6 +140,48 @@ Event noteOnEvent(const NoteOn &note) {
     return event;
 }
 
+// Parameter edits a plug-in reports from inside its own `process`: the audio thread must not
+// allocate or lock, so they wait here for the main thread. One producer (the thread inside
+// `process`, which holds the instance's processing lock) and one consumer (the main thread).
+// A full queue drops the newest edit.
+class ProcessEditQueue {
+  public:
+    bool push(uint32_t id, float value) {
+        size_t write = written.load(std::memory_order_relaxed);
+        if (write - read.load(std::memory_order_acquire) >= capacity) return false;
+        entries[write % capacity] = {id, value};
+        written.store(write + 1, std::memory_order_release);
+        return true;
+    }
+    template <class Visitor> size_t drain(Visitor &&visit) {
+        size_t taken = 0;
+        size_t next = read.load(std::memory_order_relaxed);
+        while (next != written.load(std::memory_order_acquire)) {
+            ParameterValue entry = entries[next % capacity];
+            read.store(++next, std::memory_order_release);
+            visit(entry.id, entry.value);
+            ++taken;
+        }
+        return taken;
+    }
+
+  private:
+    static constexpr size_t capacity = 256;
+    std::array<ParameterValue, capacity> entries{};
+    std::atomic<size_t> written{0};
+    std::atomic<size_t> read{0};
+};
+
+// The instance whose plug-in `process` runs on this thread, if any.
+thread_local const void *instanceInProcess = nullptr;
+
+struct InsideProcess {
+    explicit InsideProcess(const void *instance) { instanceInProcess = instance; }
+    ~InsideProcess() { instanceInProcess = nullptr; }
+    InsideProcess(const InsideProcess &) = delete;
+    InsideProcess &operator=(const InsideProcess &) = delete;
+};
+
 } // namespace
 
 struct Vst3Plugin::Impl {
@@ -157,9 +207,26 @@ struct Vst3Plugin::Impl {
     HelperProcess helper;
     // Set by the audio thread when a transfer fails; the main thread turns it into text.
     std::atomic<int> transportFailure{noTransportFailure};
-    // Interleaved samples of one exchange, sized once at load so the audio thread never
-    // allocates.
+    // Interleaved samples of one exchange, and the lines and samples sent, sized once at load
+    // so that the audio thread never allocates.
     std::vector<float> transfer;
+    std::vector<char> outgoing;
+    char paramsLine[paramsLineCapacity];
+    char notesLine[notesLineCapacity];
+    char lineStaging[paramsLineCapacity + notesLineCapacity];
+    // Last value sent to the helper per hand-over slot; NaN before the first. Written under
+    // the processing lock only.
+    std::unique_ptr<float[]> sentValues;
+    // The slots and values in `paramsLine`, taken as sent once the line has gone out.
+    std::array<ParameterValue, maximumParamsPerLine> formatted{};
+    size_t formattedCount = 0;
+    // Bytes of a reply that came too late for its block, still to be read and dropped before
+    // the next exchange. Under the processing lock only.
+    size_t lateReplyBytes = 0;
+    int consecutiveMisses = 0;
+    // Whether this instance's own helper process died by itself (main thread).
+    bool helperDied = false;
+    ProcessEditQueue processEdits;
     // Every value given since the instance was created; main thread only. The audio thread
     // reads the same values through `handOver`.
     std::unordered_map<uint32_t, float> pendingParams;
@@ -193,6 +260,7 @@ bool Vst3Plugin::load(const std::string &path, const std::string &uid) {
 // Each out-of-process instance runs in a helper of its own: a plug-in that crashes or hangs
 // takes down only its own process, and no request waits behind another plug-in's connection.
 bool Vst3Plugin::loadOutOfProcess(const std::string &path, const std::string &uid) {
+    impl->helperDied = false;
     // A line break in a project's path or uid would let the rest pose as a request of its own.
     if (!isSafeRequestArgument(path) || !isSafeRequestArgument(uid)) return false;
     if (!controller->ensureSandboxRunning()) return false;
@@ -205,12 +273,25 @@ bool Vst3Plugin::loadOutOfProcess(const std::string &path, const std::string &ui
         return false;
     }
     std::string request = "LOAD " + path + (uid.empty() ? "" : " " + uid);
-    if (!oopWriteLine(fd, request) || !oopExpectOk(fd)) {
+    std::string reply;
+    if (!oopWriteLine(fd, request) ||
+        !oopReadReply(fd, reply, Deadline::after(controlReplyDeadline)) ||
+        !reply.starts_with("OK")) {
         close(fd);
+        // A plug-in that crashed while loading has taken its helper with it; one that merely
+        // failed to load leaves the helper answering.
+        impl->helperDied = reply.empty() && helperExitedWithin(impl->helper, exitGrace);
+        if (impl->helperDied && controller != nullptr)
+            controller->lastError = "Helper crashed in LOAD";
         stopHelperProcess(impl->helper);
         return false;
     }
-    impl->transfer.assign(transferHeaderFloats + 2 * maximumProcessFrames, 0.0f);
+    impl->transfer.assign(2 * maximumProcessFrames, 0.0f);
+    impl->outgoing.assign(outgoingCapacity, 0);
+    impl->sentValues = std::make_unique<float[]>(trackedParameters);
+    std::fill_n(impl->sentValues.get(), trackedParameters, noAutomationValue());
+    impl->lateReplyBytes = 0;
+    impl->consecutiveMisses = 0;
     impl->transportFailure = noTransportFailure;
     impl->socketFd = fd;
     description = PluginDescription{};
@@ -231,8 +312,15 @@ bool Vst3Plugin::remoteExchange(std::string_view request, std::string &reply) {
         std::lock_guard<std::mutex> lock(impl->processing);
         int fd = impl->socketFd;
         if (fd < 0) return false;
-        answered = oopWriteLine(fd, request) &&
-                   oopReadReply(fd, reply, Deadline::after(controlReplyDeadline));
+        Deadline deadline = Deadline::after(controlReplyDeadline);
+        // Values set since the last block go first, so that the request sees them.
+        size_t paramsLength = formatChangedParams();
+        bool broken = false;
+        bool paramsSent =
+            dropLateReply(deadline, broken) &&
+            (paramsLength == 0 || oopWriteAll(fd, impl->paramsLine, paramsLength, deadline));
+        if (paramsSent) commitParams();
+        answered = paramsSent && oopWriteLine(fd, request) && oopReadReply(fd, reply, deadline);
     }
     if (!answered) dropHelper("Helper not responding");
     return answered;
@@ -243,6 +331,8 @@ bool Vst3Plugin::remoteExpectOk(std::string_view request) {
     return remoteExchange(request, reply) && reply.starts_with("OK");
 }
 
+// Only this instance's helper is affected: the controller keeps its own helper, and the rack
+// learns from `ownHelperCrashed` whether this plug-in is to blame.
 void Vst3Plugin::dropHelper(const std::string &reason) {
     {
         // The audio thread may be inside a transfer on this descriptor.
@@ -250,9 +340,15 @@ void Vst3Plugin::dropHelper(const std::string &reason) {
         int fd = impl->socketFd.exchange(-1);
         if (fd >= 0) close(fd);
     }
-    if (controller != nullptr) controller->noteHelperCrash(reason);
+    if (controller != nullptr) controller->lastError = reason;
+    if (impl->helper.pid >= 1 && helperExitedWithin(impl->helper, exitGrace))
+        impl->helperDied = true;
     stopHelperProcess(impl->helper, false);
 }
+
+bool Vst3Plugin::ownHelperCrashed() const { return impl->helperDied; }
+
+int32_t Vst3Plugin::helperProcessId() const { return impl->helper.pid; }
 
 bool Vst3Plugin::collectTransportFailure() {
     int failure = impl->transportFailure.exchange(noTransportFailure);
@@ -261,39 +357,104 @@ bool Vst3Plugin::collectTransportFailure() {
     return true;
 }
 
-// Audio thread. Never allocates and never assigns a string: a failure leaves a code for the
-// main thread and clears the controller's running flag.
+// Audio thread. Never allocates, never assigns a string and never touches the controller,
+// which other instances share: a failure leaves a code for the main thread.
 void Vst3Plugin::failTransfer(int failure) {
     impl->transportFailure = failure;
-    if (controller != nullptr) controller->running = false;
     int fd = impl->socketFd.exchange(-1);
     if (fd >= 0) close(fd);
 }
 
-bool Vst3Plugin::transferBlock(float *left, float *right, int frames) {
+// Under the processing lock. Writes the values set since they were last sent into
+// `paramsLine`; its length, 0 when nothing changed. Values that do not fit go with the next
+// exchange, and so do these unless `commitParams` follows a successful write.
+size_t Vst3Plugin::formatChangedParams() {
+    ParamsLineWriter writer(impl->paramsLine);
+    impl->formattedCount = 0;
+    uint32_t index = 0;
+    const float *sent = impl->sentValues.get();
+    impl->handOver.forEach([&](uint32_t id, float value) {
+        // Bit patterns are compared, so that a first value (NaN sent) always goes out.
+        if (sent != nullptr && index < trackedParameters &&
+            std::memcmp(&sent[index], &value, sizeof value) != 0 && writer.add(id, value))
+            impl->formatted[impl->formattedCount++] = {index, value};
+        ++index;
+    });
+    return writer.finish();
+}
+
+void Vst3Plugin::commitParams() {
+    for (size_t entry = 0; entry < impl->formattedCount; ++entry)
+        impl->sentValues[impl->formatted[entry].id] = impl->formatted[entry].value;
+    impl->formattedCount = 0;
+}
+
+// Under the processing lock: reads and drops what is left of a reply that missed its block.
+// False when it has not all come by the deadline, or (with `broken` set) the stream ended.
+bool Vst3Plugin::dropLateReply(Deadline deadline, bool &broken) {
+    char *discard = reinterpret_cast<char *>(impl->transfer.data());
+    size_t room = impl->transfer.size() * sizeof(float);
+    broken = false;
+    while (impl->lateReplyBytes > 0) {
+        size_t wanted = std::min(impl->lateReplyBytes, room);
+        size_t got = oopReadUntil(impl->socketFd, discard, wanted, deadline, broken);
+        impl->lateReplyBytes -= got;
+        if (broken || got < wanted) return false;
+    }
+    return true;
+}
+
+// Audio thread: the block is left as it was. A helper that was given a patient wait is
+// stuck; one that missed a short budget is dropped only when it keeps missing.
+bool Vst3Plugin::missBlock(bool patient) {
+    if (patient || ++impl->consecutiveMisses >= consecutiveMissesBeforeDrop)
+        failTransfer(processTimedOut);
+    return false;
+}
+
+// Audio thread, under the processing lock. The block's parameter values, its notes, the
+// "PROCESS " line and the samples leave in one write; the samples come back within the
+// deadline or the block is missed. A reply that comes later is dropped before the next
+// exchange, so the stream stays in step.
+bool Vst3Plugin::transferBlock(float *left, float *right, int frames, std::string_view lines,
+                               Deadline deadline, bool patient) {
     int fd = impl->socketFd;
-    char header[transferHeaderBytes];
-    std::memcpy(header, "PROCESS ", 8);
-    auto [end, ignored] = std::to_chars(header + 8, header + sizeof header - 1, frames);
-    *end++ = '\n';
-    auto headerSize = static_cast<size_t>(end - header);
-    float *samples = impl->transfer.data() + transferHeaderFloats;
-    char *wire = reinterpret_cast<char *>(samples) - headerSize;
-    std::memcpy(wire, header, headerSize);
+    bool broken = false;
+    if (deadline.passed() || !dropLateReply(deadline, broken)) {
+        if (!broken) return missBlock(patient);
+        failTransfer(processReadFailed);
+        return false;
+    }
+    char *wire = impl->outgoing.data();
+    std::memcpy(wire, lines.data(), lines.size());
+    char *cursor = wire + lines.size();
+    std::memcpy(cursor, "PROCESS ", 8);
+    cursor = std::to_chars(cursor + 8, cursor + processLineCapacity - 1, frames).ptr;
+    *cursor++ = '\n';
     for (int frame = 0; frame < frames; ++frame) {
-        samples[frame * 2] = left[frame];
-        samples[frame * 2 + 1] = right[frame];
+        float pair[2] = {left[frame], right[frame]};
+        std::memcpy(cursor, pair, sizeof pair);
+        cursor += sizeof pair;
     }
+    if (!oopWriteAll(fd, wire, static_cast<size_t>(cursor - wire), deadline)) {
+        // Part of a request may have gone out: the stream cannot be trusted any more.
+        failTransfer(deadline.passed() ? processTimedOut : processWriteFailed);
+        return false;
+    }
+    if (!lines.empty()) commitParams();
     size_t blockBytes = static_cast<size_t>(frames) * 2 * sizeof(float);
-    Deadline deadline = Deadline::after(processDeadline(frames, impl->sampleRate));
-    if (!oopWriteAll(fd, wire, headerSize + blockBytes, deadline)) {
-        failTransfer(deadline.remainingMilliseconds() == 0 ? processTimedOut : processWriteFailed);
+    float *samples = impl->transfer.data();
+    bool failed = false;
+    size_t got = oopReadUntil(fd, samples, blockBytes, deadline, failed);
+    if (failed) {
+        failTransfer(processReadFailed);
         return false;
     }
-    if (!oopReadExact(fd, samples, blockBytes, deadline)) {
-        failTransfer(deadline.remainingMilliseconds() == 0 ? processTimedOut : processReadFailed);
-        return false;
+    if (got < blockBytes) {
+        impl->lateReplyBytes = blockBytes - got;
+        return missBlock(patient);
     }
+    impl->consecutiveMisses = 0;
     for (int frame = 0; frame < frames; ++frame) {
         left[frame] = samples[frame * 2];
         right[frame] = samples[frame * 2 + 1];
@@ -301,22 +462,29 @@ bool Vst3Plugin::transferBlock(float *left, float *right, int frames) {
     return true;
 }
 
-void Vst3Plugin::processRemote(float *left, float *right, int frames,
-                               std::span<const NoteOn> noteOns, std::span<const int> noteOffs) {
+bool Vst3Plugin::processRemote(float *left, float *right, int frames,
+                               std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
+                               const Deadline *budget) {
+    // Without a budget of its own the block gets the helper's whole deadline.
+    bool patient = budget == nullptr || budget->unlimited ||
+                   budget->at - std::chrono::steady_clock::now() >= patientWait;
+    Deadline deadline =
+        budget ? *budget : Deadline::after(processDeadline(frames, impl->sampleRate));
+    // Parameters and notes go with the first piece of the block only.
+    size_t length = formatChangedParams();
+    std::memcpy(impl->lineStaging, impl->paramsLine, length);
     if (!noteOns.empty() || !noteOffs.empty()) {
-        char line[notesLineCapacity];
-        size_t length = formatNotesLine(line, noteOffs, noteOns);
-        Deadline deadline = Deadline::after(processDeadline(frames, impl->sampleRate));
-        if (!oopWriteAll(impl->socketFd, line, length, deadline)) {
-            failTransfer(deadline.remainingMilliseconds() == 0 ? processTimedOut
-                                                               : processWriteFailed);
-            return;
-        }
+        size_t notesLength = formatNotesLine(impl->notesLine, noteOffs, noteOns);
+        std::memcpy(impl->lineStaging + length, impl->notesLine, notesLength);
+        length += notesLength;
     }
     for (int offset = 0; offset < frames; offset += maximumProcessFrames) {
         int count = std::min(frames - offset, maximumProcessFrames);
-        if (!transferBlock(left + offset, right + offset, count)) return;
+        std::string_view lines(impl->lineStaging, offset == 0 ? length : 0);
+        if (!transferBlock(left + offset, right + offset, count, lines, deadline, patient))
+            return false;
     }
+    return true;
 }
 
 bool Vst3Plugin::loadInProcess(const std::string &path, const std::string &uid) {
@@ -344,7 +512,13 @@ bool Vst3Plugin::loadInProcess(const std::string &path, const std::string &uid) 
     if (impl->editController) {
         impl->componentHandler =
             Steinberg::owned(new ComponentHandler([this](ParamID id, double value) {
-                rememberParameter(id, static_cast<float>(value));
+                // From inside `process` (which plug-ins are not meant to do) the edit waits
+                // for the main thread: the audio thread neither allocates nor takes the lock
+                // it already holds.
+                if (instanceInProcess == impl.get())
+                    impl->processEdits.push(id, static_cast<float>(value));
+                else
+                    rememberParameter(id, static_cast<float>(value));
             }));
         impl->editController->setComponentHandler(impl->componentHandler);
     }
@@ -414,19 +588,26 @@ bool Vst3Plugin::prepareRemote(double sampleRate, int blockSize) {
 }
 
 void Vst3Plugin::process(float *left, float *right, int frames) {
-    processInstrument(left, right, frames, {}, {});
+    processWithin(left, right, frames, {}, {}, nullptr);
+}
+
+bool Vst3Plugin::process(float *left, float *right, int frames, Deadline deadline) {
+    return processWithin(left, right, frames, {}, {}, &deadline);
 }
 
 void Vst3Plugin::processInstrument(float *left, float *right, int frames,
                                    std::span<const NoteOn> noteOns, std::span<const int> noteOffs) {
-    if (frames <= 0 || left == nullptr || right == nullptr) return;
+    processWithin(left, right, frames, noteOns, noteOffs, nullptr);
+}
+
+bool Vst3Plugin::processWithin(float *left, float *right, int frames,
+                               std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
+                               const Deadline *budget) {
+    if (frames <= 0 || left == nullptr || right == nullptr) return false;
     std::unique_lock<std::mutex> lock(impl->processing, std::try_to_lock);
-    if (!lock.owns_lock()) return;
-    if (impl->socketFd >= 0) {
-        processRemote(left, right, frames, noteOns, noteOffs);
-        return;
-    }
-    if (!impl->active || !impl->processor) return;
+    if (!lock.owns_lock()) return false;
+    if (impl->socketFd >= 0) return processRemote(left, right, frames, noteOns, noteOffs, budget);
+    if (!impl->active || !impl->processor) return false;
     // Blocks longer than the prepared size are cut into prepared-size pieces; notes start with
     // the first piece.
     int offset = 0;
@@ -437,6 +618,7 @@ void Vst3Plugin::processInstrument(float *left, float *right, int frames,
         noteOffs = {};
         offset += count;
     }
+    return true;
 }
 
 void Vst3Plugin::processBlock(float *left, float *right, int frames,
@@ -464,6 +646,7 @@ void Vst3Plugin::processBlock(float *left, float *right, int frames,
     impl->context.state = ProcessContext::kPlaying | ProcessContext::kTempoValid;
     impl->processData.bindMainBuses(left, right, frames);
     impl->processor->setProcessing(true);
+    InsideProcess inside(impl.get());
     impl->processor->process(impl->processData);
 }
 
@@ -516,6 +699,7 @@ void Vst3Plugin::refreshParametersFromController() {
 }
 
 std::vector<PluginParameterInfo> Vst3Plugin::listParameters() {
+    collectProcessEdits();
     std::vector<PluginParameterInfo> parameters;
     if (!impl->editController) return parameters;
     Steinberg::int32 count = impl->editController->getParameterCount();
@@ -555,20 +739,28 @@ void Vst3Plugin::prepareParameterForAutomation(uint32_t id) {
 }
 
 bool Vst3Plugin::setParameterNormalizedRt(uint32_t id, float value) {
-    if (useOutOfProcess) return false;
     return impl->handOver.setExisting(id, clampNormalized(value));
 }
 
+// Out of process the value travels with the next exchange on the connection (an audio block
+// or a main-thread request), so setting a parameter never holds the processing lock and never
+// makes a block wait.
 bool Vst3Plugin::setParameterNormalized(uint32_t id, float value) {
+    collectProcessEdits();
     float clamped = clampNormalized(value);
     rememberParameter(id, clamped);
-    if (useOutOfProcess && impl->socketFd >= 0)
-        return remoteExpectOk("SETPARAM " + std::to_string(id) + " " + formatDefault(clamped));
+    if (useOutOfProcess && impl->socketFd >= 0) return true;
     if (!impl->editController) return false;
     return impl->editController->setParamNormalized(id, clamped) == kResultOk;
 }
 
+size_t Vst3Plugin::collectProcessEdits() {
+    return impl->processEdits.drain(
+        [this](uint32_t id, float value) { rememberParameter(id, value); });
+}
+
 float Vst3Plugin::getParameterNormalized(uint32_t id) {
+    collectProcessEdits();
     if (auto found = impl->pendingParams.find(id); found != impl->pendingParams.end())
         return found->second;
     if (impl->editController)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/vst/Deadline.h"
 #include "core/vst/PluginDescription.h"
 
 #include <cstdint>
@@ -37,8 +38,10 @@ struct NoteOn {
 ///
 /// Out of process, every instance runs in a sandbox helper of its own, reached over one
 /// connection that main-thread requests and the audio thread's blocks share under the same
-/// processing lock. Every reply has a deadline; a helper that misses it, crashes or closes the
-/// connection is dropped, and the instance falls back to the unloaded state.
+/// processing lock. Parameter values ride on the audio thread's own exchanges, so setting one
+/// never takes that lock. Every reply has a deadline; a helper that crashes, closes the
+/// connection or keeps missing its deadlines is dropped, and the instance falls back to the
+/// unloaded state.
 class Vst3Plugin {
   public:
     Vst3Plugin();
@@ -61,6 +64,12 @@ class Vst3Plugin {
     bool prepare(double sampleRate, int blockSize);
     /// Processes the two buffers in place.
     void process(float *left, float *right, int frames);
+    /// Audio thread: processes in place within `deadline`. True when the buffers hold the
+    /// plug-in's output; false when they were left as they were: the instance was busy with a
+    /// main-thread request, is not loaded, or (out of process) its helper missed the deadline.
+    /// A helper that misses short deadlines several blocks in a row is dropped; its reply, if
+    /// it comes later, is discarded.
+    bool process(float *left, float *right, int frames, Deadline deadline);
     /// Processes in place and starts and stops notes at the start of the block (note-offs
     /// first; at most 50 events a block).
     void processInstrument(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
@@ -74,9 +83,9 @@ class Vst3Plugin {
     bool setParameterNormalized(uint32_t id, float value);
     /// Main thread: makes `id` settable from the audio thread, keeping its current value.
     void prepareParameterForAutomation(uint32_t id);
-    /// Audio thread, in process: the value reaches the plug-in through the next block's
-    /// parameter changes, never through the edit controller. False for an id that was not
-    /// prepared, and out of process, where automation is not carried yet.
+    /// Audio thread: the value reaches the plug-in with the next block (in process through its
+    /// parameter changes, out of process on the block's own exchange), never through the edit
+    /// controller. False for an id that was not prepared.
     bool setParameterNormalizedRt(uint32_t id, float value);
     float getParameterNormalized(uint32_t id);
 
@@ -95,6 +104,15 @@ class Vst3Plugin {
     /// records "PROCESS write failed" or "PROCESS read failed" with the sandbox controller,
     /// stops this instance's helper and returns true. The instance is then unloaded.
     bool collectTransportFailure();
+    /// Main thread, out of process: true when this instance's own helper died by itself (a
+    /// crash while loading, processing or opening the editor), rather than being stopped.
+    /// Reset by `load`.
+    bool ownHelperCrashed() const;
+    /// Process id of this instance's own helper, or -1 (in process, or not loaded).
+    int32_t helperProcessId() const;
+    /// Main thread: takes the parameter edits the plug-in reported from inside `process` and
+    /// keeps them as edits made here; returns how many there were. Parameter reads do it too.
+    size_t collectProcessEdits();
 
   private:
     struct Impl;
@@ -105,14 +123,21 @@ class Vst3Plugin {
     void refreshParametersFromController();
     void processBlock(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
                       std::span<const int> noteOffs);
+    bool processWithin(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
+                       std::span<const int> noteOffs, const Deadline *budget);
 
     bool remoteExchange(std::string_view request, std::string &reply);
     bool remoteExpectOk(std::string_view request);
     bool prepareRemote(double sampleRate, int blockSize);
     bool getStateRemote(std::vector<uint8_t> &state);
-    void processRemote(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
-                       std::span<const int> noteOffs);
-    bool transferBlock(float *left, float *right, int frames);
+    bool processRemote(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
+                       std::span<const int> noteOffs, const Deadline *budget);
+    bool transferBlock(float *left, float *right, int frames, std::string_view lines,
+                       Deadline deadline, bool patient);
+    size_t formatChangedParams();
+    void commitParams();
+    bool dropLateReply(Deadline deadline, bool &broken);
+    bool missBlock(bool patient);
     void failTransfer(int failure);
     void dropHelper(const std::string &reason);
     void unloadRemote();

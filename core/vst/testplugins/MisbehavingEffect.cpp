@@ -2,12 +2,17 @@
 // can watch the host (and later the sandbox) cope. The behaviour comes from the parameter
 // "Behaviour" (normalised value × 5, rounded) or, at creation, from the environment variable
 // HALVORA_TEST_MISBEHAVIOUR ("crash", "hang", "latency", "reject-state", "large-state").
+// Two more values of that variable add a habit to any behaviour: "slow" takes 50 ms over
+// every block, and "edit-in-process" reports a parameter edit from inside `process`, which
+// plug-ins are not meant to do.
 #include "core/vst/testplugins/TestPluginSupport.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -40,12 +45,24 @@ Behaviour behaviourOf(double normalized) {
 
 uint8_t payloadByte(int32 index) { return static_cast<uint8_t>((index * 7 + 3) & 0xFF); }
 
+bool habitFromEnvironment(const char *habit) {
+    const char *value = std::getenv("HALVORA_TEST_MISBEHAVIOUR");
+    return value != nullptr && std::string(value) == habit;
+}
+
+constexpr auto slowBlock = std::chrono::milliseconds(50);
+
 class MisbehavingEffect : public TestPluginBase {
   public:
     MisbehavingEffect() : TestPluginBase({2, 2, false}) {
         Behaviour initial = behaviourFromEnvironment();
         behaviour.store(initial);
         controllerValues[0] = normalizedOf(initial);
+    }
+
+    tresult PLUGIN_API setComponentHandler(IComponentHandler *handler) override {
+        componentHandler = handler;
+        return kResultOk;
     }
 
     int32 parameterCount() override { return 1; }
@@ -68,6 +85,11 @@ class MisbehavingEffect : public TestPluginBase {
         if (behaviour.load() == hang)
             for (;;)
                 pause();
+        if (slow) std::this_thread::sleep_for(slowBlock);
+        if (editsInProcess && componentHandler != nullptr) {
+            ++editsReported;
+            componentHandler->performEdit(0, normalizedOf(behaviour.load()) + 0.01 * editsReported);
+        }
         copyInputToOutput(data);
         return kResultOk;
     }
@@ -118,6 +140,10 @@ class MisbehavingEffect : public TestPluginBase {
     }
 
     std::atomic<Behaviour> behaviour{passThrough};
+    const bool slow = habitFromEnvironment("slow");
+    const bool editsInProcess = habitFromEnvironment("edit-in-process");
+    IComponentHandler *componentHandler = nullptr;
+    int editsReported = 0;
 };
 
 } // namespace

@@ -219,3 +219,95 @@ TEST_F(HelperProtocol, APeerThatClosesRightAfterUnloadNeverEndsTheHelper) {
 
 } // namespace
 } // namespace orvane::vst
+
+namespace orvane::vst {
+namespace {
+
+using namespace testing;
+
+// --- What a client can make the helper hold ------------------------------------------------
+
+TEST_F(HelperProtocol, PrepareRefusesBlockSizesPastTheProcessBoundAndKeepsTheLastGoodOnes) {
+    ASSERT_EQ(client.request("LOAD " + misbehavingEffectPath()), "OK");
+    for (const char *request : {"PREPARE 48000 2147483647", "PREPARE 48000 8193", "PREPARE 48000 0",
+                                "PREPARE 48000 -5", "PREPARE -48000 512", "PREPARE 1e300 512"})
+        EXPECT_EQ(client.request(request), "ERR prepare") << request;
+    EXPECT_EQ(client.request("PREPARE 48000 8192"), "OK 0");
+    // An unreadable request keeps the last good numbers, which still prepare.
+    EXPECT_EQ(client.request("PREPARE what"), "OK 0");
+    EXPECT_EQ(client.request("PING"), "PONG");
+}
+
+TEST_F(HelperProtocol, AnOverlongLineEndsOnlyItsOwnConnection) {
+    RawClient flooding(helper.socketPath);
+    // A little over the limit, without a line feed: the helper must not wait for the end.
+    std::string line(requestLineLimit + 4096, 'A');
+    flooding.sendBytes(line.data(), line.size());
+    char byte = 0;
+    EXPECT_FALSE(flooding.receiveBytes(&byte, 1)) << "the connection stays open";
+    // Only "SETSTATE " lines may be longer, up to the size of the largest state.
+    RawClient stateSender(helper.socketPath);
+    std::string state = "SETSTATE " + std::string(requestLineLimit * 2, '0');
+    EXPECT_EQ(stateSender.request(state), "ERR setstate");
+    EXPECT_EQ(client.request("PING"), "PONG");
+}
+
+TEST_F(HelperProtocol, IdleAndHalfSentConnectionsKeepNoOtherClientWaiting) {
+    RawClient idle(helper.socketPath);
+    RawClient halfLine(helper.socketPath);
+    ASSERT_TRUE(halfLine.sendBytes("PIN", 3));
+    RawClient third(helper.socketPath);
+    EXPECT_EQ(third.request("PING"), "PONG");
+    EXPECT_EQ(client.request("PING"), "PONG");
+    // The half line is served once it is complete.
+    ASSERT_TRUE(halfLine.send("G"));
+    EXPECT_EQ(halfLine.reply(), "PONG");
+}
+
+TEST_F(HelperProtocol, ConnectionsPastTheLimitAreClosedAtOnce) {
+    std::vector<std::unique_ptr<RawClient>> others;
+    for (size_t count = 1; count < maximumHelperConnections; ++count)
+        others.push_back(std::make_unique<RawClient>(helper.socketPath));
+    for (auto &other : others)
+        EXPECT_EQ(other->request("PING"), "PONG");
+    RawClient refused(helper.socketPath);
+    EXPECT_EQ(refused.request("PING"), "<no reply>");
+    others.pop_back();
+    // Served in the same pass as the closed connection's end, so the room is free after it.
+    EXPECT_EQ(client.request("PING"), "PONG");
+    RawClient admitted(helper.socketPath);
+    EXPECT_EQ(admitted.request("PING"), "PONG");
+}
+
+// --- Requests added for the application -------------------------------------------------------
+
+TEST_F(HelperProtocol, DescribeListsABundlesAudioClassesOrRefusesWhatIsNoBundle) {
+    ASSERT_TRUE(client.send("DESCRIBE " + misbehavingEffectPath()));
+    EXPECT_EQ(client.reply(), "CLASSES 1");
+    std::optional<PluginDescription> described = parseClassLine(client.reply());
+    ASSERT_TRUE(described.has_value());
+    EXPECT_EQ(described->uid, "48564C544D4953424548415645464658");
+    EXPECT_EQ(described->name, "Halvora Misbehaving Effect");
+    EXPECT_EQ(described->vendor, "Halvora Tests");
+    EXPECT_EQ(client.request("DESCRIBE /nonexistent/Nothing.vst3"), "ERR load");
+    EXPECT_EQ(client.request("PING"), "PONG");
+}
+
+TEST_F(HelperProtocol, ParamsLinesHaveNoReplyAndReachThePluginBeforeTheNextBlock) {
+    loadMisbehavingEffect();
+    // "Behaviour" 0.6 selects the latency of 256 samples, which the next prepare reports.
+    ASSERT_TRUE(client.send("PARAMS 0 0.6"));
+    std::vector<float> block = rampBlock(64);
+    ASSERT_TRUE(client.send("PROCESS 64"));
+    ASSERT_TRUE(client.sendBytes(block.data(), block.size() * sizeof(float)));
+    std::vector<float> back(block.size());
+    ASSERT_TRUE(client.receiveBytes(back.data(), back.size() * sizeof(float)));
+    EXPECT_EQ(back, block);
+    EXPECT_EQ(client.request("PREPARE 48000 512"), "OK 256");
+    // A line that does not parse changes nothing and is not answered either.
+    ASSERT_TRUE(client.send("PARAMS 0 x"));
+    EXPECT_EQ(client.request("PING"), "PONG");
+}
+
+} // namespace
+} // namespace orvane::vst

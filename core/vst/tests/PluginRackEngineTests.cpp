@@ -216,6 +216,36 @@ TEST_P(ZamRoundTrip, ZamPluginsSoundTheSameAfterSavingAndLoading) {
 INSTANTIATE_TEST_SUITE_P(InProcessAndSandboxed, ZamRoundTrip, ::testing::Bool(),
                          [](const auto &info) { return info.param ? "Sandboxed" : "InProcess"; });
 
+/// A render of a note track through ZamComp whose threshold is automated from 1 down to 0
+/// (or left alone), in process or sandboxed.
+std::vector<float> renderThroughAutomatedZamComp(bool sandboxed, bool automated, int64_t frames) {
+    RenderSession session(sandboxed);
+    const uint64_t trackId = addNotesTrack(session.engine, frames);
+    EXPECT_TRUE(session.rack.loadVst3(trackId, zamBundle("ZamComp"), ""))
+        << session.controller.lastError;
+    if (automated) {
+        std::lock_guard lock(session.engine.projectMutex);
+        InsertSlot &insert = session.engine.project.findTrack(trackId)->inserts.at(0);
+        insert.automParamId = zamCompThreshold;
+        insert.paramAutomation = {{0, 1.0f}, {frames, 0.0f}};
+    }
+    session.rack.publishRtView();
+    return renderAll(session.engine, frames);
+}
+
+TEST_F(ZamRoundTrip, ASandboxedPluginFollowsItsAutomationBitForBitAsInProcess) {
+    ASSERT_TRUE(zamPluginsInstalled());
+    constexpr int64_t frames = 24000;
+    const std::vector<float> local = renderThroughAutomatedZamComp(false, true, frames);
+    const std::vector<float> sandboxed = renderThroughAutomatedZamComp(true, true, frames);
+    const std::vector<float> unautomated = renderThroughAutomatedZamComp(true, false, frames);
+    ASSERT_EQ(sandboxed.size(), local.size());
+    EXPECT_TRUE(sandboxed == local) << "the automated renders must agree bit for bit";
+    EXPECT_LT(testing::rms(sandboxed.data(), sandboxed.size()),
+              0.9 * testing::rms(unautomated.data(), unautomated.size()))
+        << "the falling threshold must be heard";
+}
+
 TEST_F(RackEngineTest, BypassAndAutomationSurviveSavingAndLoading) {
     const uint64_t trackId = addImpulseTrack(engine);
     {

@@ -22,6 +22,12 @@ inline std::string misbehavingEffectPath() {
     return testBundlesDir() + "/HalvoraMisbehavingEffect.vst3";
 }
 
+#ifdef HALVORA_CRASH_BUNDLES_DIR
+/// A bundle that crashes whatever process loads it, kept in a folder of its own.
+inline std::string crashBundlesDir() { return HALVORA_CRASH_BUNDLES_DIR; }
+inline std::string crashOnLoadPath() { return crashBundlesDir() + "/HalvoraCrashOnLoad.vst3"; }
+#endif
+
 /// Debian's zam-plugins, installed by the dependency script. Tests that need them fail (never
 /// skip) when they are missing, so a CI machine without them cannot pass by accident.
 inline std::string zamDir() { return "/usr/lib/vst3"; }

@@ -400,6 +400,28 @@ TEST_F(MisbehavingEffectTest, PassesAudioThroughWhenBehaving) {
     EXPECT_EQ(right, expectedRight);
 }
 
+TEST_F(MisbehavingEffectTest, EditsReportedFromInsideProcessNeitherAllocateNorDeadlock) {
+    testing::ScopedEnvironment mode("HALVORA_TEST_MISBEHAVIOUR", "edit-in-process");
+    load();
+    // More new parameters than the hand-over first holds: an edit handled on the audio thread
+    // would then have to grow it, under the lock that thread already holds.
+    for (uint32_t id = 100; id < 400; ++id)
+        plugin.setParameterNormalized(id, 0.5f);
+    std::vector<float> left(blockSize), right(blockSize);
+    constexpr int blocks = 20;
+    {
+        orvane::testing::AllocationScope scope;
+        for (int block = 0; block < blocks; ++block)
+            EXPECT_TRUE(plugin.process(left.data(), right.data(), blockSize,
+                                       Deadline::after(std::chrono::seconds(1))));
+        EXPECT_EQ(scope.allocations(), 0u);
+        EXPECT_EQ(scope.frees(), 0u);
+    }
+    // The edits wait for the main thread, which keeps the last one as its own.
+    EXPECT_NEAR(plugin.getParameterNormalized(behaviourParameter), 0.01f * blocks, 1e-6);
+    EXPECT_EQ(plugin.collectProcessEdits(), 0u);
+}
+
 TEST_F(MisbehavingEffectTest, ReportsLatencyFromTheEnvironmentAtPrepare) {
     testing::ScopedEnvironment mode("HALVORA_TEST_MISBEHAVIOUR", "latency");
     load();

@@ -1,0 +1,184 @@
+// The rack with its plug-ins in the sandbox: scanning out of process, whose helper death
+// blacklists what, and the time budget of a real-time block.
+#include "core/vst/PluginRack.h"
+#include "core/vst/PluginSandboxController.h"
+#include "core/vst/Vst3Plugin.h"
+#include "core/vst/tests/PluginRackTestSupport.h"
+#include "core/vst/tests/SandboxTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace orvane::vst {
+namespace {
+
+using namespace testing;
+
+constexpr double rate = 48000.0;
+// The shortest period a live device runs: 1.33 ms.
+constexpr int32_t shortBlock = 64;
+constexpr int missesBeforeDrop = 8;
+const std::string misbehavingUid = "48564C544D4953424548415645464658";
+// The misbehaving effect's state with the latency of 256 samples.
+const std::vector<uint8_t> latencyState = {0x4D, 0x42, 0x56, 0x48, 3, 0, 0, 0};
+
+std::vector<std::string> fileLines(const std::string &path) {
+    std::vector<std::string> lines;
+    std::ifstream file(path);
+    for (std::string line; std::getline(file, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+bool contains(const std::vector<std::string> &lines, const std::string &wanted) {
+    return std::find(lines.begin(), lines.end(), wanted) != lines.end();
+}
+
+std::vector<float> ramp(int32_t frames, int32_t first) {
+    std::vector<float> samples(static_cast<std::size_t>(frames));
+    for (int32_t i = 0; i < frames; ++i)
+        samples[static_cast<std::size_t>(i)] = float((first + i) % 997) / 997.0f - 0.5f;
+    return samples;
+}
+
+class SandboxedRack : public ::testing::Test {
+  protected:
+    SandboxedRack() {
+        controller.enabled = true;
+        controller.helperSearchFolder = helperProgramFolder();
+        {
+            std::lock_guard lock(harness.projectMutex);
+            trackId = harness.project.addTrack(TrackType::Audio, "")->id;
+        }
+        rack.prepare(rate, shortBlock);
+    }
+
+    /// Real time unless a test renders offline, where inserts get all the time they need.
+    PluginRackHost realTimeHost() {
+        PluginRackHost host = harness.host();
+        host.renderingOffline = [this] { return renderingOffline; };
+        return host;
+    }
+
+    /// Runs one block of a ramp through the track; what came out.
+    std::vector<float> runBlock(int32_t first) {
+        std::vector<float> left = ramp(shortBlock, first), right = ramp(shortBlock, first + 7);
+        rack.processTrack(trackId, left.data(), right.data(), shortBlock);
+        left.insert(left.end(), right.begin(), right.end());
+        return left;
+    }
+
+    RackEnvironment environment;
+    ScopedEnvironment sandboxOn{"HALVORA_VST_SANDBOX", "1"};
+    ScopedEnvironment immediateCrash{"ASAN_OPTIONS",
+                                     withSanitizerOption("ASAN_OPTIONS", "handle_segv=0")};
+    RackHarness harness;
+    bool renderingOffline = false;
+    PluginSandboxController controller;
+    PluginRack rack{realTimeHost(), pluginRackSandboxFor(controller)};
+    uint64_t trackId = 0;
+};
+
+// --- Scanning -------------------------------------------------------------------------------
+
+TEST_F(SandboxedRack, ScansInHelpersRecordsABundleThatCrashesAndKeepsTheCacheForTheNextStart) {
+    ScopedEnvironment folders("VST3_PATH", crashBundlesDir() + ":" + testBundlesDir());
+    // Loading the crashing bundle here would end this test program.
+    rack.scan();
+    std::vector<std::string> uids;
+    for (const PluginDescription &description : rack.plugins)
+        uids.push_back(description.uid);
+    EXPECT_TRUE(contains(uids, misbehavingUid));
+    EXPECT_EQ(uids.size(), 2u) << "the misbehaving effect and the instrument";
+    EXPECT_TRUE(contains(fileLines(defaultVstBlacklistPath()), crashOnLoadPath()));
+    EXPECT_TRUE(std::filesystem::exists(defaultVstScanCachePath()));
+
+    // A second start takes the classes from the cache: without any helper to ask, it still
+    // knows them.
+    TemporaryFolder noHelper;
+    controller.helperSearchFolder = noHelper.path().string();
+    rack.scan();
+    std::vector<std::string> again;
+    for (const PluginDescription &description : rack.plugins)
+        again.push_back(description.uid);
+    EXPECT_EQ(again, uids);
+}
+
+// --- Whose failure blacklists what ----------------------------------------------------------
+
+TEST_F(SandboxedRack, APluginThatCrashesWhileLoadingIsBlacklisted) {
+    EXPECT_FALSE(rack.loadVst3(trackId, crashOnLoadPath(), ""));
+    EXPECT_TRUE(contains(fileLines(defaultVstBlacklistPath()), crashOnLoadPath()));
+    EXPECT_TRUE(controller.running);
+}
+
+TEST_F(SandboxedRack, OneInsertsCrashNeverBlacklistsAHealthyOne) {
+    {
+        ScopedRackDelay latency(0);
+        ASSERT_TRUE(rack.loadVst3(trackId, rackDelayEffectPath(), "")) << controller.lastError;
+    }
+    {
+        ScopedEnvironment crash("HALVORA_TEST_MISBEHAVIOUR", "crash");
+        ASSERT_TRUE(rack.loadVst3(trackId, misbehavingEffectPath(), "")) << controller.lastError;
+    }
+    const std::string healthyUid = rack.slots[0].plugin->description.uid;
+    // Offline, so that a slow machine cannot make the healthy insert miss its budget.
+    renderingOffline = true;
+    runBlock(0);
+    EXPECT_EQ(rack.collectHelperFailures(), 1);
+    EXPECT_TRUE(controller.running);
+    // The healthy insert has no editor: an ordinary failure, which blacklists nothing.
+    EXPECT_FALSE(rack.openEditor(trackId, 0));
+    EXPECT_FALSE(contains(fileLines(defaultVstBlacklistPath()), healthyUid));
+    EXPECT_TRUE(rack.slots[0].plugin->isLoaded());
+    EXPECT_FALSE(rack.slots[1].plugin->isLoaded());
+}
+
+// --- One budget per real-time block ---------------------------------------------------------
+
+TEST_F(SandboxedRack, TwoHungInsertsHoldABlockNoLongerThanItsBudgetAndAreDroppedLater) {
+    {
+        ScopedEnvironment hang("HALVORA_TEST_MISBEHAVIOUR", "hang");
+        ASSERT_TRUE(rack.loadVst3(trackId, misbehavingEffectPath(), "")) << controller.lastError;
+        ASSERT_TRUE(rack.loadVst3(trackId, misbehavingEffectPath(), "")) << controller.lastError;
+    }
+    for (int block = 0; block < missesBeforeDrop; ++block) {
+        EXPECT_EQ(rack.collectHelperFailures(), 0) << "kept through " << block << " misses";
+        const auto start = std::chrono::steady_clock::now();
+        std::vector<float> out = runBlock(block * shortBlock);
+        const auto took = std::chrono::steady_clock::now() - start;
+        // The budget is half of 1.33 ms; waiting for each helper's own deadline took 200 ms.
+        EXPECT_LT(took, std::chrono::milliseconds(50));
+        std::vector<float> dry = ramp(shortBlock, block * shortBlock);
+        std::vector<float> dryRight = ramp(shortBlock, block * shortBlock + 7);
+        dry.insert(dry.end(), dryRight.begin(), dryRight.end());
+        EXPECT_EQ(out, dry) << "a missed block passes on dry";
+    }
+    EXPECT_EQ(rack.collectHelperFailures(), 2);
+}
+
+TEST_F(SandboxedRack, AMissedBlockPassesOnDryWithTheInsertsLatencyKept) {
+    {
+        ScopedEnvironment slow("HALVORA_TEST_MISBEHAVIOUR", "slow");
+        ASSERT_TRUE(rack.loadVst3(trackId, misbehavingEffectPath(), "", &latencyState))
+            << controller.lastError;
+    }
+    rack.prepare(rate, shortBlock);
+    ASSERT_EQ(rack.latencySamples(trackId), 256);
+    const int32_t latencyBlocks = 256 / shortBlock;
+    for (int32_t block = 0; block < latencyBlocks + 2; ++block) {
+        std::vector<float> out = runBlock(block * shortBlock);
+        std::vector<float> expected(out.size(), 0.0f);
+        if (block >= latencyBlocks) {
+            int32_t first = (block - latencyBlocks) * shortBlock;
+            expected = ramp(shortBlock, first);
+            std::vector<float> right = ramp(shortBlock, first + 7);
+            expected.insert(expected.end(), right.begin(), right.end());
+        }
+        EXPECT_EQ(out, expected) << "block " << block;
+    }
+}
+
+} // namespace
+} // namespace orvane::vst
