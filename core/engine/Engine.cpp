@@ -361,6 +361,7 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
     if (!snapshot.scratch) return;
     const int64_t position = Transport::clampPosition(playhead.load());
     RenderContext context = liveContextRt(snapshot, outputs, outputChannelCount, frames, position);
+    renderPosition.store(position, std::memory_order_relaxed);
     bool sessionRendered = false;
     if (isPlaying && sessionMode.load() && activeCount > 0) {
         renderSessionRt(context);
@@ -386,6 +387,7 @@ void Engine::renderOfflinePieceRt(const GraphSnapshot &snapshot, float *const *o
                           .outputs = outputs,
                           .outputChannelCount = outputChannelCount,
                           .notifications = &notifications};
+    renderPosition.store(offlinePosition, std::memory_order_relaxed);
     renderArrangementRt(context);
     offlinePosition = transport.nextPositionRt(offlinePosition, frames, false);
 }

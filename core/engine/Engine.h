@@ -147,6 +147,9 @@ class Engine {
     std::atomic<bool> &loopEnabled = transport.loopEnabled;
     std::atomic<bool> &metronomeOn = transport.metronomeOn;
     std::atomic<int64_t> &playhead = transport.playhead;
+    /// Where the block being rendered starts, live or exported: an export keeps its own
+    /// position and leaves the live playhead alone, and inserts read their automation here.
+    std::atomic<int64_t> renderPosition{0};
     std::atomic<int64_t> &loopStart = transport.loopStart;
     std::atomic<int64_t> &loopEnd = transport.loopEnd;
 

@@ -227,7 +227,7 @@ bool restoreRackForRender(PluginRack &rack, double sampleRate, int32_t blockSize
 /// Binds a rack to the application's engine. A template so that this library does not
 /// depend on the engine's.
 template <class EngineType> PluginRackHost pluginRackHostFor(EngineType &engine) {
-    return PluginRackHost{&engine.project, &engine.projectMutex, &engine.playhead,
+    return PluginRackHost{&engine.project, &engine.projectMutex, &engine.renderPosition,
                           [&engine] { engine.publishGraph(); }, &engine.projectGeneration,
                           [&engine] { return engine.offlineRenderActive(); }};
 }

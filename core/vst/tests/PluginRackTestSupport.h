@@ -51,7 +51,8 @@ struct RackHarness {
     int publishCount = 0;
 
     PluginRackHost host() {
-        return PluginRackHost{&project, &projectMutex, &playhead, [this] { ++publishCount; }, {}};
+        return PluginRackHost{&project, &projectMutex, &playhead, [this] { ++publishCount; },
+                              {}, {}};
     }
 };
 
