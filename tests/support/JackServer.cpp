@@ -57,7 +57,8 @@ int runTool(const std::vector<std::string> &arguments, const std::string &logFil
     return child < 0 ? -1 : waitForExit(child);
 }
 
-JackServer::JackServer(int32_t periodFrames, int32_t sampleRate) : serverName(uniqueServerName()) {
+JackServer::JackServer(int32_t periodFrames, int32_t sampleRate, bool synchronous)
+    : serverName(uniqueServerName()) {
     logPath = (std::filesystem::temp_directory_path() / (serverName + ".log")).string();
     std::filesystem::remove(logPath);
     if (const char *previous = std::getenv("JACK_DEFAULT_SERVER")) {
@@ -66,10 +67,15 @@ JackServer::JackServer(int32_t periodFrames, int32_t sampleRate) : serverName(un
     }
     ::setenv("JACK_NO_START_SERVER", "1", 1);
     ::setenv("JACK_DEFAULT_SERVER", serverName.c_str(), 1);
-    pid = spawnTool({"jackd", "--no-realtime", "--name", serverName, "-d", "dummy", "-r",
-                     std::to_string(sampleRate), "-p", std::to_string(periodFrames), "-C", "2",
-                     "-P", "2"},
-                    logPath);
+    std::vector<std::string> command{"jackd", "--no-realtime", "--name", serverName};
+    if (synchronous) command.push_back("-S");
+    for (const std::string word : {"-d", "dummy", "-r"})
+        command.push_back(word);
+    for (const std::string &word :
+         {std::to_string(sampleRate), std::string("-p"), std::to_string(periodFrames),
+          std::string("-C"), std::string("2"), std::string("-P"), std::string("2")})
+        command.push_back(word);
+    pid = spawnTool(command, logPath);
     if (pid < 0) return;
     isReady = runTool({"jack_wait", "-s", serverName, "-w", "-t", "10"}, logPath) == 0;
 }
@@ -95,7 +101,16 @@ bool JackServer::setPeriod(int32_t frames) {
     return isReady && runTool({"jack_bufsize", std::to_string(frames)}, logPath) == 0;
 }
 
-void JackServer::kill() { end(SIGKILL); }
+void JackServer::kill() {
+    if (pid < 0) return;
+    end(SIGKILL);
+    // A killed server leaves its entry in the machine-wide server registry, which has room
+    // for eight; only a server of the same name reclaims it. Start one and stop it politely.
+    pid = spawnTool({"jackd", "--no-realtime", "--name", serverName, "-d", "dummy"}, logPath);
+    if (pid < 0) return;
+    runTool({"jack_wait", "-s", serverName, "-w", "-t", "10"}, logPath);
+    end(SIGTERM);
+}
 
 void JackServer::stop() { end(SIGTERM); }
 

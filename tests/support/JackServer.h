@@ -15,12 +15,16 @@ int runTool(const std::vector<std::string> &arguments, const std::string &logFil
 
 /// A private JACK server for one test: `jackd --no-realtime --name <unique> -d dummy` with the
 /// dummy driver's two capture and two playback ports, ready once `jack_wait` reaches it, and
-/// stopped by its own process id. While it lives, JACK_DEFAULT_SERVER names it and
+/// stopped by its own process id. Synchronous by default (`-S`): the server then waits for
+/// every client each period, so that a loaded machine makes periods late instead of dropping
+/// a late client's period from the graph, which would tear a test's recording; benchmarks
+/// that measure what the user gets pass false. While it lives, JACK_DEFAULT_SERVER names it and
 /// JACK_NO_START_SERVER=1 keeps clients (ours and the programs the test starts) from starting
 /// another one.
 class JackServer {
   public:
-    explicit JackServer(int32_t periodFrames = 256, int32_t sampleRate = 48000);
+    explicit JackServer(int32_t periodFrames = 256, int32_t sampleRate = 48000,
+                        bool synchronous = true);
     ~JackServer();
     JackServer(const JackServer &) = delete;
     JackServer &operator=(const JackServer &) = delete;
