@@ -266,6 +266,7 @@ void tearDown(Engine &engine, AudioDeviceEngine &device, vst::PluginRack &rack) 
     device.stop();
     engine.setInsertHook({});
     engine.setLatencyHook({});
+    engine.setDeviceFormatHook({});
     engine.collectRetiredGraphs();
     rack.collectRetiredViews();
 }
@@ -389,14 +390,16 @@ int runPlayCommand(const std::vector<std::string> &arguments, std::FILE *output,
     if (!vst::restoreRackForRender(rack, device.sampleRate, pluginBlock, &rackWarnings))
         printLine(errors, commandPrefix + "warning: " + rackWarnings);
     vst::installPluginRackHooks(engine, rack);
-    device.formatChanged = [&rack, pluginBlock](double rate, int32_t frames) {
+    engine.setDeviceFormatHook([&rack, pluginBlock](double rate, int32_t frames) {
         if (rate != rack.sampleRate || frames > pluginBlock)
             rack.prepare(rate, std::max(frames, pluginBlock));
-    };
+    });
 
-    engine.pushRequest(RequestProducer::MainThread,
-                       Request{RequestType::locate, 0, static_cast<double>(span->start), 0.0});
-    engine.pushRequest(RequestProducer::MainThread, Request{RequestType::play, 0, 0.0, 0.0});
+    if (!engine.pushRequest(RequestProducer::MainThread, Request::locate(span->start)) ||
+        !engine.pushRequest(RequestProducer::MainThread, Request::play())) {
+        tearDown(engine, device, rack);
+        return fail(errors, "the engine's request queue is full", 1);
+    }
     lockMemoryIfAllowed();
     StopSignals signals;
     if (!device.start()) {

@@ -185,7 +185,8 @@ bool AudioDeviceEngine::openOutput() {
 void AudioDeviceEngine::closeOutput() {
     if (backend) backend->stop();
     backend.reset();
-    outputRunning.store(false);
+    // After the last period: the main thread may render and carry out requests again.
+    if (outputRunning.exchange(false)) engine.deviceStopped();
 }
 
 bool AudioDeviceEngine::applySettings(uint32_t outputId, uint32_t inputId, int32_t frames) {
@@ -208,9 +209,15 @@ bool AudioDeviceEngine::applySettings(uint32_t outputId, uint32_t inputId, int32
     if (!openOutput()) return false;
     prepareEngine(sampleRate, bufferFrames);
     refreshDeviceLabels();
-    if (!wasRunning) return true;
+    return !wasRunning || startBackend();
+}
+
+bool AudioDeviceEngine::startBackend() {
+    // The device owns the engine's rendering from before its first period.
+    engine.deviceStarted();
     std::string error;
     if (!backend->start(error)) {
+        engine.deviceStopped();
         lastError = error;
         writeLog(error);
         return false;
@@ -227,13 +234,7 @@ bool AudioDeviceEngine::start() {
         return false;
     }
     prepareEngine(sampleRate, bufferFrames);
-    std::string error;
-    if (!backend->start(error)) {
-        lastError = error;
-        writeLog(error);
-        return false;
-    }
-    outputRunning.store(true);
+    if (!startBackend()) return false;
     ensureInputMonitor();
     writeLog("audio started sr=" + std::to_string(sampleRate) +
              " buf=" + std::to_string(bufferFrames));
@@ -340,7 +341,13 @@ void AudioDeviceEngine::renderDevice(const float *const *inputs, int32_t inputCo
     std::fill_n(renderLeft.data(), frames, 0.0f);
     std::fill_n(renderRight.data(), frames, 0.0f);
     std::array<float *, 2> channels{renderLeft.data(), renderRight.data()};
-    engine.processBlock(channels.data(), 2, frames);
+    BlockIo io;
+    io.inputs = inputs;
+    io.inputChannelCount = inputs ? inputCount : 0;
+    io.outputs = channels.data();
+    io.outputChannelCount = 2;
+    io.frames = frames;
+    engine.processBlock(io);
     if (recording.load(std::memory_order_relaxed) || engine.recording.load()) mixInputRt(frames);
     if (outputs[0]) std::copy_n(renderLeft.data(), frames, outputs[0]);
     if (outputCount > 1 && outputs[1]) std::copy_n(renderRight.data(), frames, outputs[1]);
@@ -362,13 +369,8 @@ void AudioDeviceEngine::mixInputRt(int32_t frames) {
 void AudioDeviceEngine::periodChanging(double newSampleRate, int32_t frames) {
     // No period renders while the device changes its format, so buffers may be replaced.
     if (frames > renderCapacity.load()) sizeRenderBuffers(frames);
-    if (newSampleRate != periodRate.load()) {
-        engine.prepareToPlay(newSampleRate, std::max<int32_t>(frames, 64));
-        periodRate.store(newSampleRate);
-    } else if (frames > engine.rtBlockSize.load()) {
-        engine.rebuildRtCaches(frames);
-    }
-    if (formatChanged) formatChanged(newSampleRate, frames);
+    engine.prepareForDeviceFormat(newSampleRate, frames);
+    periodRate.store(newSampleRate);
 }
 
 void AudioDeviceEngine::deviceUnderrun() { xruns.fetch_add(1, std::memory_order_relaxed); }
@@ -377,6 +379,8 @@ void AudioDeviceEngine::deviceLost(const char *reason) {
     const char *text = reason && *reason ? reason : "the audio server stopped";
     std::strncpy(lostText.data(), text, lostText.size() - 1);
     lost.store(true, std::memory_order_release);
+    // No more periods: the engine may be driven from the main thread again.
+    engine.deviceStopped();
 }
 
 // --- Memory ----------------------------------------------------------------------------------

@@ -71,10 +71,6 @@ class AudioDeviceEngine final : public DeviceHost {
 
     /// Main thread, while stopped.
     void setRenderObserver(RenderObserver *observer) { observerForAudio.store(observer); }
-    /// Called (off the audio thread, while no period renders) before periods of a new size or
-    /// rate arrive, after the engine was made ready for them: the application prepares its
-    /// plug-in rack here. Set while stopped.
-    std::function<void(double sampleRate, int32_t frames)> formatChanged;
     /// Log lines ("audio started sr=…"); set while stopped.
     std::function<void(const std::string &line)> log;
     /// Connect the ports to the system's playback and capture ports when starting.
@@ -117,6 +113,7 @@ class AudioDeviceEngine final : public DeviceHost {
     const AudioDeviceDesc *findDevice(uint32_t id) const;
     void resolveDefaultDevices();
     bool openOutput();
+    bool startBackend();
     void closeOutput();
     void sizeRenderBuffers(int32_t frames);
     void prepareEngine(double rate, int32_t frames);

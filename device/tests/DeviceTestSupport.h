@@ -36,9 +36,9 @@ inline Project toneProject(double rate, double seconds) {
 }
 
 /// Starts playing from the top through the main thread's request ring.
-inline void playFromStart(Engine &engine) {
-    engine.pushRequest(RequestProducer::MainThread, Request{RequestType::locate, 0, 0.0, 0.0});
-    engine.pushRequest(RequestProducer::MainThread, Request{RequestType::play, 0, 0.0, 0.0});
+inline bool playFromStart(Engine &engine) {
+    return engine.pushRequest(RequestProducer::MainThread, Request::locate(0)) &&
+           engine.pushRequest(RequestProducer::MainThread, Request::play());
 }
 
 /// Counts, on the audio thread, what each device block allocates and frees (the back end's

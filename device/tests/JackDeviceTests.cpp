@@ -42,7 +42,7 @@ class JackDevice : public ::testing::Test {
         ASSERT_NE(jack, 0u) << "the JACK device is not listed";
         device.setRenderObserver(&observer);
         ASSERT_TRUE(device.applySettings(jack, jack, 512)) << device.lastError;
-        playFromStart(engine);
+        ASSERT_TRUE(playFromStart(engine));
         ASSERT_TRUE(device.start()) << device.lastError;
     }
 

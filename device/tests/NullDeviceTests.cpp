@@ -18,7 +18,7 @@ class NullDevice : public ::testing::Test {
         const uint32_t null = device.deviceIdByName(nullDeviceName);
         ASSERT_NE(null, 0u);
         ASSERT_TRUE(device.applySettings(null, null, frames)) << device.lastError;
-        playFromStart(engine);
+        ASSERT_TRUE(playFromStart(engine));
         ASSERT_TRUE(device.start()) << device.lastError;
     }
 
