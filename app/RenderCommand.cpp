@@ -521,4 +521,13 @@ Exit status: 0 rendered, 1 the project or output cannot be used, 2 bad arguments
 )";
 }
 
+std::optional<Project> loadProjectForCommand(const std::string &folder, std::FILE *errors,
+                                             std::string &error) {
+    std::optional<Project> project = loadProjectForRender(folder, errors, error);
+    if (!project || !checkSampleRate(project->sampleRate, error) ||
+        !checkTimelineRange(*project, error))
+        return std::nullopt;
+    return project;
+}
+
 } // namespace orvane
