@@ -1,4 +1,5 @@
 #include "app/EngineSelfCheck.h"
+#include "app/HeadlessCommand.h"
 #include "app/PlayCommand.h"
 #include "app/ReferenceProjectCommand.h"
 #include "app/RenderCommand.h"
@@ -22,7 +23,8 @@ void printUsage(std::FILE *stream) {
                "       Halvora render PROJECT.halvora -o OUT.wav [options]   (see render --help)\n"
                "       Halvora render --demo -o OUT.wav [options]\n"
                "       Halvora reference-project DIR [--tracks N] [--seconds S]\n"
-               "       Halvora play PROJECT.halvora [options]   (see play --help)\n",
+               "       Halvora play PROJECT.halvora [options]   (see play --help)\n"
+               "       Halvora --headless [PROJECT.halvora]   (see --headless --help)\n",
                stream);
 }
 
@@ -78,6 +80,13 @@ int main(int argc, char **argv) {
         const std::vector<std::string> rest(argv + 2, argv + argc);
         if (subcommand == "render") return orvane::runRenderCommand(rest, stdout, stderr);
         if (subcommand == "play") return orvane::runPlayCommand(rest, stdout, stderr);
+        if (subcommand == "--headless") {
+            if (rest.size() == 1 && (rest[0] == "--help" || rest[0] == "-h")) {
+                std::fputs(orvane::headlessHelp(), stdout);
+                return 0;
+            }
+            return orvane::runHeadless(rest, STDIN_FILENO, stdout, stderr);
+        }
         if (subcommand == "reference-project")
             return orvane::runReferenceProjectCommand(rest, stdout, stderr);
     }
