@@ -157,12 +157,12 @@ struct Session {
     bool quit = false;
 };
 
-using Operation = std::function<void(Session &, std::deque<std::string> &)>;
+/// An operation and the rest of its line (a path or a name keeps its spaces).
+using Operation = std::function<void(Session &, const std::string &rest)>;
 
-void selectTrack(Session &session, std::deque<std::string> &words) {
+void selectTrack(Session &session, const std::string &name) {
     OVMainView &view = session.app.view();
     Engine &engine = session.app.engine();
-    const std::string name = words.empty() ? std::string() : words.front();
     std::lock_guard lock(engine.projectMutex);
     for (const auto &track : engine.project.tracks)
         if (track->name == name) {
@@ -172,7 +172,8 @@ void selectTrack(Session &session, std::deque<std::string> &words) {
     session.ui.print("error: no track \"" + name + "\"");
 }
 
-void setCycle(Session &session, std::deque<std::string> &words) {
+void setCycle(Session &session, const std::string &rest) {
+    const std::deque<std::string> words = splitWords(rest);
     const auto start = words.size() >= 2 ? parseInteger(words[0]) : std::nullopt;
     const auto end = words.size() >= 2 ? parseInteger(words[1]) : std::nullopt;
     if (!start || !end) {
@@ -184,29 +185,30 @@ void setCycle(Session &session, std::deque<std::string> &words) {
 
 const std::map<std::string, Operation> &operations() {
     static const std::map<std::string, Operation> table = {
-        {"new", [](Session &s, auto &) { s.app.view().newProject(); }},
-        {"open", [](Session &s, auto &) { s.app.view().openProject(); }},
-        {"save", [](Session &s, auto &) { s.app.view().saveProject(); }},
-        {"save-as", [](Session &s, auto &) { s.app.view().saveProjectAs(); }},
-        {"collect", [](Session &s, auto &) { s.app.view().collectAllAndSave(); }},
-        {"import", [](Session &s, auto &) { s.app.view().importAudio(); }},
-        {"export", [](Session &s, auto &) { s.app.view().exportWav(); }},
-        {"export-cycle", [](Session &s, auto &) { s.app.view().exportLoopWav(); }},
-        {"export-track", [](Session &s, auto &) { s.app.view().exportSelectedTrackWav(); }},
+        {"new", [](Session &s, const std::string &) { s.app.view().newProject(); }},
+        {"open", [](Session &s, const std::string &) { s.app.view().openProject(); }},
+        {"save", [](Session &s, const std::string &) { s.app.view().saveProject(); }},
+        {"save-as", [](Session &s, const std::string &) { s.app.view().saveProjectAs(); }},
+        {"collect", [](Session &s, const std::string &) { s.app.view().collectAllAndSave(); }},
+        {"import", [](Session &s, const std::string &) { s.app.view().importAudio(); }},
+        {"export", [](Session &s, const std::string &) { s.app.view().exportWav(); }},
+        {"export-cycle", [](Session &s, const std::string &) { s.app.view().exportLoopWav(); }},
+        {"export-track",
+         [](Session &s, const std::string &) { s.app.view().exportSelectedTrackWav(); }},
         {"select-track", selectTrack},
         {"cycle", setCycle},
         {"add-track",
-         [](Session &s, auto &words) {
-             const std::string name = words.empty() ? "Аудио" : words.front();
+         [](Session &s, const std::string &rest) {
+             const std::string name = rest.empty() ? "Аудио" : rest;
              s.app.view().executeEdit(std::make_unique<AddTrackCommand>(TrackType::Audio, name));
          }},
-        {"undo", [](Session &s, auto &) { s.app.view().undoEdit(); }},
-        {"redo", [](Session &s, auto &) { s.app.view().redoEdit(); }},
-        {"play", [](Session &s, auto &) { s.app.view().play(); }},
-        {"stop", [](Session &s, auto &) { s.app.view().stop(); }},
-        {"autosave", [](Session &s, auto &) { s.app.onAutosave(); }},
-        {"status", [](Session &s, auto &) { s.ui.print(s.app.status().text()); }},
-        {"quit", [](Session &s, auto &) { s.quit = s.app.shouldTerminate(); }},
+        {"undo", [](Session &s, const std::string &) { s.app.view().undoEdit(); }},
+        {"redo", [](Session &s, const std::string &) { s.app.view().redoEdit(); }},
+        {"play", [](Session &s, const std::string &) { s.app.view().play(); }},
+        {"stop", [](Session &s, const std::string &) { s.app.view().stop(); }},
+        {"autosave", [](Session &s, const std::string &) { s.app.onAutosave(); }},
+        {"status", [](Session &s, const std::string &) { s.ui.print(s.app.status().text()); }},
+        {"quit", [](Session &s, const std::string &) { s.quit = s.app.shouldTerminate(); }},
     };
     return table;
 }
@@ -221,16 +223,20 @@ void runLine(Session &session, const std::string &line) {
         session.ui.print("error: unknown operation \"" + name + "\" (see Halvora --help)");
         return;
     }
-    // Path arguments keep their spaces: a chooser takes the rest of the line whole.
-    session.ui.arguments.clear();
+    std::string rest;
     if (!words.empty()) {
+        const auto end = line.find_last_not_of(" \t");
         const auto start = line.find(words.front(), line.find(name) + name.size());
-        if (name == "import")
-            session.ui.arguments = words;
-        else
-            session.ui.arguments.push_back(line.substr(start));
+        rest = line.substr(start, end + 1 - start);
     }
-    found->second(session, words);
+    // A chooser takes the argument instead of asking: every file for an import, else the
+    // rest of the line whole.
+    session.ui.arguments.clear();
+    if (name == "import")
+        session.ui.arguments = words;
+    else if (!rest.empty())
+        session.ui.arguments.push_back(rest);
+    found->second(session, rest);
     session.ui.arguments.clear();
 }
 
