@@ -253,7 +253,10 @@ int runHeadless(const std::vector<std::string> &arguments, int inputFd, std::FIL
     OVApplication app(ui);
     app.didFinishLaunching();
     app.offerRecoveryIfNeeded();
-    if (!arguments.empty() && !app.view().loadProjectFromBundle(arguments.front())) return 1;
+    if (!arguments.empty() && !app.view().loadProjectFromBundle(arguments.front())) {
+        app.willTerminate();
+        return 1;
+    }
 
     Session session{app, ui};
     const auto tick = std::chrono::duration_cast<Clock::duration>(

@@ -174,6 +174,68 @@ void OVApplication::startAudio() {
                         " Hz " + device.outputDeviceName + "→" + input);
 }
 
+namespace {
+int32_t latencySamples(double rate, double milliseconds) {
+    return rate > 0.0 ? static_cast<int32_t>(std::lround(rate * milliseconds / 1000.0)) : 0;
+}
+} // namespace
+
+bool OVApplication::applyAudioSettings(const AudioSettingsChoice &choice) {
+    AudioDeviceEngine &device = *audioPtr;
+    if (enginePtr->recording.load()) {
+        statusField.setText("Остановите запись перед сменой устройств");
+        return false;
+    }
+    if (device.listDevices().empty()) {
+        statusField.setText("Не найдены аудиоустройства");
+        return false;
+    }
+    if (choice.outputDevice.empty() || choice.inputDevice.empty() || choice.bufferFrames < 1) {
+        statusField.setText("Выберите устройства ввода и вывода");
+        return false;
+    }
+    const uint32_t output = device.deviceIdByName(choice.outputDevice);
+    const uint32_t input = device.deviceIdByName(choice.inputDevice);
+    if (output == 0 || input == 0) {
+        // A device that went away since the panel listed it: never fall back silently.
+        const std::string &gone = output == 0 ? choice.outputDevice : choice.inputDevice;
+        statusField.setText("Ошибка аудио: нет устройства «" + gone + "»");
+        return false;
+    }
+    if (!device.applySettings(output, input, choice.bufferFrames) ||
+        (!device.outputRunning.load() && !device.start())) {
+        statusField.setText("Ошибка аудио: " + device.lastError);
+        return false;
+    }
+    const double rate = device.sampleRate;
+    rackPtr->prepare(rate, device.bufferFrames);
+    {
+        std::lock_guard lock(enginePtr->projectMutex);
+        enginePtr->project.sampleRate = rate;
+        enginePtr->project.inputLatencyOffsetSamples = latencySamples(rate, choice.inputLatencyMs);
+        enginePtr->project.outputLatencyOffsetSamples =
+            latencySamples(rate, choice.outputLatencyMs);
+    }
+    viewPtr->markDocumentDirty();
+    std::string error;
+    if (!saveDeviceSettings(deviceSettingsPath(),
+                            DeviceSettings{choice.outputDevice, choice.inputDevice,
+                                           clampBufferFrames(choice.bufferFrames)},
+                            error))
+        betaSessionLog("error", "audio", "settings: " + error);
+    statusField.setText("Аудио: " + choice.outputDevice + " → " + choice.inputDevice + " · " +
+                        std::to_string(choice.bufferFrames) + " сэмплов · " +
+                        std::to_string(static_cast<int64_t>(std::lround(rate))) + " Hz");
+    return true;
+}
+
+void OVApplication::applyPrivacyPreferences(const PrivacyPreferences &prefs) {
+    writePrivacyPreferences(prefs);
+    recordTelemetryEvent("privacy_updated", prefs.telemetry ? "telemetry=on" : "telemetry=off");
+    statusField.setText(prefs.telemetry ? "Телеметрия включена (offline-first)"
+                                        : "Телеметрия выкл");
+}
+
 void OVApplication::offerRecoveryIfNeeded() {
     if (!recoverySnapshotExists() || previousSession.cleanShutdown) return;
     // An autosave older than the crashed session's start belongs to an earlier session (its

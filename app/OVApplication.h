@@ -4,6 +4,7 @@
 #include "app/SessionState.h"
 #include "core/engine/EngineRings.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -18,6 +19,15 @@ namespace vst {
 class PluginRack;
 class PluginSandboxController;
 } // namespace vst
+
+/// What the audio settings panel hands over on "Применить".
+struct AudioSettingsChoice {
+    std::string outputDevice; // by name, as the device list shows it
+    std::string inputDevice;
+    int32_t bufferFrames = 0;
+    double inputLatencyMs = 0.0;
+    double outputLatencyMs = 0.0;
+};
 
 /// The application object: owns the long-lived services for the whole process (engine,
 /// audio device, plug-in rack, command stack), builds the start-up project, starts audio,
@@ -50,6 +60,12 @@ class OVApplication {
     /// Reads the stored device choice and hands it to the device; false when the device
     /// refused it.
     bool applyPersistedAudioSettings();
+    /// The audio settings panel's "Применить": switches devices, sets the latency
+    /// calibration of the project and remembers the choice. False when refused or failed
+    /// (the status line says why).
+    bool applyAudioSettings(const AudioSettingsChoice &choice);
+    /// The privacy panel's switches, saved and announced in the status line.
+    void applyPrivacyPreferences(const PrivacyPreferences &prefs);
 
     Engine &engine() { return *enginePtr; }
     AudioDeviceEngine &audio() { return *audioPtr; }

@@ -94,8 +94,7 @@ OVMainView::OVMainView(Engine &engine, AudioDeviceEngine *audio, vst::PluginRack
     : engine(engine), audio(audio), rack(rack), commands(commands), status(status), ui(ui) {}
 
 double OVMainView::deviceSampleRate() const {
-    if (audio && audio->outputRunning.load()) return audio->sampleRate;
-    return engine.sampleRate.load();
+    return audio && audio->outputRunning.load() ? audio->sampleRate : 0.0;
 }
 
 bool OVMainView::confirmDiscardingChanges(const std::string &title,
@@ -486,25 +485,22 @@ void OVMainView::executeEdit(std::unique_ptr<Command> command) {
     markDocumentDirty();
 }
 
-void OVMainView::undoEdit() {
+void OVMainView::stepHistory(bool undo) {
     std::lock_guard lock(engine.projectMutex);
-    const std::string name = commands.undoName();
+    const std::string name = undo ? commands.undoName() : commands.redoName();
     if (name.empty()) return;
-    commands.undo(engine.project);
+    if (undo)
+        commands.undo(engine.project);
+    else
+        commands.redo(engine.project);
     engine.publishGraph();
     markDocumentDirty();
-    showStatus("Отмена: " + name);
+    showStatus((undo ? "Отмена: " : "Повтор: ") + name);
 }
 
-void OVMainView::redoEdit() {
-    std::lock_guard lock(engine.projectMutex);
-    const std::string name = commands.redoName();
-    if (name.empty()) return;
-    commands.redo(engine.project);
-    engine.publishGraph();
-    markDocumentDirty();
-    showStatus("Повтор: " + name);
-}
+void OVMainView::undoEdit() { stepHistory(true); }
+
+void OVMainView::redoEdit() { stepHistory(false); }
 
 void OVMainView::play() { (void)engine.pushRequest(RequestProducer::MainThread, Request::play()); }
 

@@ -81,7 +81,8 @@ class OVMainView {
 
     int64_t arrangementExportLength() const;
     int64_t projectEndSamples() const;
-    /// Shows a warning when a loaded project's rate differed from the device's.
+    /// The running device's rate, which every opened project adopts; 0 without a device
+    /// (a project then keeps its own rate).
     double deviceSampleRate() const;
 
   private:
@@ -92,6 +93,7 @@ class OVMainView {
     void adoptDeviceRate(Project &project);
     /// The grid position nearest `position` that is not before it (so clips never overlap).
     int64_t snapNotBefore(int64_t position) const;
+    void stepHistory(bool undo);
     bool saveWithPrompt(bool collectAll, bool alwaysAsk, const char *doneText);
     bool renderAndWrite(const std::string &defaultName, int64_t start, int64_t frames,
                         uint64_t soloTrackId, const char *doneFormat, const char *failedText);

@@ -1,14 +1,15 @@
 #include "app/SessionState.h"
 
+#include "core/project_io/DurableFile.h"
+#include "device/DeviceSettings.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <system_error>
 
-#include <pwd.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace orvane {
 
@@ -27,7 +28,7 @@ std::string environmentValue(const char *name) {
 fs::path xdgFolder(const char *variable, const char *homeRelative) {
     const std::string base = environmentValue(variable);
     if (!base.empty() && fs::path(base).is_absolute()) return fs::path(base) / "Halvora";
-    const fs::path home = homeFolder();
+    const fs::path home = userHomeFolder();
     if (home.empty()) return {};
     return home / homeRelative / "Halvora";
 }
@@ -78,6 +79,13 @@ std::string quotedAfterColon(const std::string &line) {
     return line.substr(open + 1, close - open - 1);
 }
 
+const char *boolText(bool value) { return value ? "true" : "false"; }
+
+/// A crash while writing must not leave half a file: the next start reads these.
+void replaceSmallFile(const fs::path &path, const std::string &text) {
+    if (!path.empty()) project_io::writeFileDurably(path, text);
+}
+
 std::string withUnderscores(std::string name) {
     for (char &c : name)
         if (c == '"' || c == '\\') c = '_';
@@ -110,14 +118,6 @@ void applyEnvironmentLine(const std::string &raw) {
 }
 
 } // namespace
-
-fs::path homeFolder() {
-    const std::string home = environmentValue("HOME");
-    if (!home.empty()) return home;
-    if (const passwd *entry = ::getpwuid(::getuid()); entry && entry->pw_dir && *entry->pw_dir)
-        return entry->pw_dir;
-    return {};
-}
 
 fs::path halvoraSupportDir() {
     const fs::path folder = xdgFolder("XDG_DATA_HOME", ".local/share");
@@ -166,16 +166,12 @@ std::string logSafeText(std::string text) {
 }
 
 void writeSessionMeta(const SessionMeta &meta) {
-    const fs::path path = sessionMetaPath();
-    if (path.empty()) return;
-    std::ofstream out(path, std::ios::trunc | std::ios::binary);
-    if (!out) return;
-    out << "{\n"
-        << "  \"cleanShutdown\": " << (meta.cleanShutdown ? "true" : "false") << ",\n"
-        << "  \"lastAutosave\": " << meta.lastAutosave << ",\n"
-        << "  \"sessionStart\": " << meta.sessionStart << ",\n"
-        << "  \"projectName\": \"" << withUnderscores(meta.projectName) << "\"\n"
-        << "}\n";
+    replaceSmallFile(sessionMetaPath(),
+                     std::string("{\n") + "  \"cleanShutdown\": " + boolText(meta.cleanShutdown) +
+                         ",\n" + "  \"lastAutosave\": " + std::to_string(meta.lastAutosave) +
+                         ",\n" + "  \"sessionStart\": " + std::to_string(meta.sessionStart) +
+                         ",\n" + "  \"projectName\": \"" + withUnderscores(meta.projectName) +
+                         "\"\n}\n");
 }
 
 SessionMeta readSessionMeta() {
@@ -227,14 +223,9 @@ PrivacyPreferences readPrivacyPreferences() {
 }
 
 void writePrivacyPreferences(const PrivacyPreferences &prefs) {
-    const fs::path path = privacyPreferencesPath();
-    if (path.empty()) return;
-    std::ofstream out(path, std::ios::trunc | std::ios::binary);
-    if (!out) return;
-    out << "{\n"
-        << "  \"telemetry\": " << (prefs.telemetry ? "true" : "false") << ",\n"
-        << "  \"crashReports\": " << (prefs.crashReports ? "true" : "false") << "\n"
-        << "}\n";
+    replaceSmallFile(privacyPreferencesPath(),
+                     std::string("{\n") + "  \"telemetry\": " + boolText(prefs.telemetry) + ",\n" +
+                         "  \"crashReports\": " + boolText(prefs.crashReports) + "\n}\n");
 }
 
 void loadBetaEnvironmentFile() {
@@ -245,7 +236,7 @@ void loadBetaEnvironmentFile() {
 }
 
 namespace {
-bool crashLoggingOn() { return readPrivacyPreferences().crashReports && !homeFolder().empty(); }
+bool crashLoggingOn() { return readPrivacyPreferences().crashReports && !userHomeFolder().empty(); }
 } // namespace
 
 void installCrashLogging() {

@@ -11,8 +11,6 @@ namespace orvane {
 // function may be called from any thread; each log serialises on its own mutex. File work is
 // best effort: what cannot be opened is skipped and readers fall back to the defaults.
 
-/// The user's home: "HOME", else the user database. Never a shared folder such as /tmp.
-std::filesystem::path homeFolder();
 /// "$XDG_DATA_HOME/Halvora", else "~/.local/share/Halvora"; created on demand.
 std::filesystem::path halvoraSupportDir();
 /// "$XDG_STATE_HOME/Halvora/logs", else "~/.local/state/Halvora/logs".

@@ -97,6 +97,8 @@ std::string oneLine(std::string text) {
 
 } // namespace
 
+fs::path userHomeFolder() { return homeFolder(); }
+
 int32_t clampBufferFrames(int64_t frames) {
     return static_cast<int32_t>(
         std::clamp<int64_t>(frames, smallestBufferFrames, largestBufferFrames));

@@ -19,6 +19,10 @@ inline constexpr int32_t largestBufferFrames = 4096;
 
 int32_t clampBufferFrames(int64_t frames);
 
+/// The user's home: "HOME", else the user database; empty when neither names one. Never a
+/// shared folder such as /tmp that another user could prepare.
+std::filesystem::path userHomeFolder();
+
 /// "$XDG_CONFIG_HOME/Halvora/settings.ini", else "$HOME/.config/Halvora/settings.ini"; with
 /// HOME unset, the home folder from the user database. Empty when no home can be found.
 std::filesystem::path deviceSettingsPath();

@@ -204,4 +204,14 @@ TEST(HeadlessEndToEnd, OffersTheAutosaveAfterTheProcessWasKilled) {
     EXPECT_EQ(invalidLogLines(halvoraLogDir()), std::vector<std::string>{});
 }
 
+TEST(HeadlessEndToEnd, AProjectThatCannotBeOpenedEndsTheRun) {
+    TemporaryHome home("headless-missing");
+    HeadlessProgram program({(home.root() / "missing.halvora").string()},
+                            home.root() / "errors.txt");
+    EXPECT_EQ(program.finish(), 1);
+    EXPECT_NE(program.output().find("Не удалось открыть проект\n"), std::string::npos)
+        << program.output();
+    EXPECT_TRUE(readSessionMeta().cleanShutdown);
+}
+
 } // namespace

@@ -8,12 +8,14 @@
 #include "core/engine/Engine.h"
 #include "core/project_io/ProjectFolder.h"
 #include "device/AudioDeviceEngine.h"
+#include "device/DeviceSettings.h"
 
 #include <gtest/gtest.h>
 
 #include <sndfile.h>
 
 #include <chrono>
+#include <cmath>
 #include <fstream>
 
 using namespace orvane;
@@ -572,6 +574,68 @@ TEST_F(ApplicationTest, TheTickLogsEngineNotifications) {
     }
     app->onTick(); // drains whatever the device posted; must not disturb the document
     EXPECT_EQ(trackNames().size(), 4u);
+}
+
+TEST_F(ApplicationTest, AudioSettingsAreCheckedAppliedAndRemembered) {
+    struct Case {
+        AudioSettingsChoice choice;
+        const char *status;
+    };
+    const std::vector<Case> refused = {
+        {{"Null", "", 256, 0.0, 0.0}, "Выберите устройства ввода и вывода"},
+        {{"Null", "Null", 0, 0.0, 0.0}, "Выберите устройства ввода и вывода"},
+        {{"Gone", "Null", 256, 0.0, 0.0}, "Ошибка аудио: нет устройства «Gone»"},
+    };
+    for (const auto &check : refused) {
+        EXPECT_FALSE(app->applyAudioSettings(check.choice));
+        EXPECT_EQ(ui.lastStatus(), check.status);
+    }
+    app->engine().recording.store(true);
+    EXPECT_FALSE(app->applyAudioSettings({"Null", "Null", 256, 0.0, 0.0}));
+    EXPECT_EQ(ui.lastStatus(), "Остановите запись перед сменой устройств");
+    app->engine().recording.store(false);
+
+    ASSERT_TRUE(app->applyAudioSettings({"Null", "Null", 256, 5.0, 2.5}));
+    const double rate = app->audio().sampleRate;
+    EXPECT_EQ(ui.lastStatus(), "Аудио: Null → Null · 256 сэмплов · " +
+                                   std::to_string(static_cast<int64_t>(rate)) + " Hz");
+    EXPECT_TRUE(app->audioRunning());
+    EXPECT_EQ(project().inputLatencyOffsetSamples, static_cast<int32_t>(std::lround(rate * 0.005)));
+    EXPECT_EQ(project().outputLatencyOffsetSamples,
+              static_cast<int32_t>(std::lround(rate * 0.0025)));
+    EXPECT_TRUE(view().projectDirty);
+    const DeviceSettings stored = loadDeviceSettings(deviceSettingsPath());
+    EXPECT_EQ(stored.outputDevice, "Null");
+    EXPECT_EQ(stored.bufferSize, 256);
+}
+
+TEST_F(ApplicationTest, StoredDevicesThatVanishedAreForgotten) {
+    DeviceSettings settings;
+    settings.outputDevice = "Unplugged card";
+    settings.inputDevice = "Unplugged mic";
+    settings.bufferSize = 128;
+    std::string error;
+    ASSERT_TRUE(saveDeviceSettings(deviceSettingsPath(), settings, error));
+    app.reset();
+    launch();
+    EXPECT_TRUE(app->audioRunning());
+    const DeviceSettings stored = loadDeviceSettings(deviceSettingsPath());
+    EXPECT_EQ(stored.outputDevice, "");
+    EXPECT_EQ(stored.inputDevice, "");
+    EXPECT_EQ(stored.bufferSize, 128);
+}
+
+TEST_F(ApplicationTest, PrivacyChoicesAreSavedAndAnnounced) {
+    app->applyPrivacyPreferences({true, true});
+    EXPECT_EQ(ui.lastStatus(), "Телеметрия включена (offline-first)");
+    EXPECT_TRUE(readPrivacyPreferences().telemetry);
+    std::ifstream queue(telemetryQueuePath());
+    std::string line;
+    ASSERT_TRUE(std::getline(queue, line));
+    EXPECT_NE(line.find("\"e\":\"privacy_updated\",\"p\":\"telemetry=on\""), std::string::npos);
+    app->applyPrivacyPreferences({false, true});
+    EXPECT_EQ(ui.lastStatus(), "Телеметрия выкл");
+    EXPECT_FALSE(readPrivacyPreferences().telemetry);
 }
 
 TEST_F(ApplicationTest, LaunchAndQuitAreLogged) {
