@@ -76,6 +76,7 @@ class HeadlessProgram {
     /// Closes standard input and waits for the program to exit; its exit status.
     int finish() {
         closeInput();
+        if (pid <= 0) return -1;
         while (readSome()) {
         }
         int status = 0;
