@@ -100,6 +100,15 @@ TEST_F(NullDevice, InputIsMixedInOnlyWhileRecording) {
     device.renderDevice(nullptr, 0, outputs.data(), 2, 256);
     EXPECT_FLOAT_EQ(left[10], 0.55f * 0.5f);
     EXPECT_FLOAT_EQ(right[200], 0.55f * 0.5f);
+    // One output channel takes the left side alone, never a down-mix.
+    std::vector<float> wide(2 * 512);
+    for (std::size_t i = 0; i < wide.size(); ++i)
+        wide[i] = i % 2 == 0 ? 0.5f : -0.5f;
+    device.pushMonitorSamples(wide.data(), 512, 2);
+    std::array<float, 256> mono{};
+    std::array<float *, 1> single{mono.data()};
+    device.renderDevice(nullptr, 0, single.data(), 1, 256);
+    EXPECT_FLOAT_EQ(mono[10], 0.55f * 0.5f);
     // More frames than the render buffers hold: silence, not stale samples.
     std::vector<float> huge(8192, 1.0f);
     std::array<float *, 2> big{huge.data(), nullptr};
