@@ -219,7 +219,7 @@ class StatusLine {
         shownSum = sum;
         if (!shown) return;
         std::fprintf(stream, "\rplaying %s / %s   DSP %s   xruns %llu   ",
-                     clockTime(position - span.start, rate).c_str(),
+                     clockTime(std::min(position, span.end) - span.start, rate).c_str(),
                      clockTime(span.end - span.start, rate).c_str(), percent(recent).c_str(),
                      static_cast<unsigned long long>(xruns));
         std::fflush(stream);

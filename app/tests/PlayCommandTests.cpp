@@ -108,8 +108,8 @@ class StallingObserver final : public RenderObserver {
 
 TEST(LiveTick, HandsOnNotificationsAndTurnsUnderrunsIntoKindOne) {
     Engine engine;
+    StallingObserver observer; // outlives the device, whose audio thread calls it
     AudioDeviceEngine device(engine);
-    StallingObserver observer;
     device.setRenderObserver(&observer);
     const uint32_t null = device.deviceIdByName("Null");
     ASSERT_TRUE(device.applySettings(null, 0, 512));

@@ -59,8 +59,8 @@ class JackDevice : public ::testing::Test {
 
     JackServer server;
     Engine engine;
+    CountingObserver observer; // outlives the device, whose audio thread calls it
     AudioDeviceEngine device{engine};
-    CountingObserver observer;
 };
 
 TEST_F(JackDevice, IsListedBesideTheNullDeviceWhileTheServerAnswers) {
@@ -187,6 +187,28 @@ TEST_F(JackDevice, AServerThatDiesIsReportedAndStopIsSafe) {
     EXPECT_EQ(engine.rtBlockSize.load(), 0);
 }
 
+/// A host for back ends that must fail before any period runs.
+class IdleHost final : public DeviceHost {
+    void renderDevice(const float *const *, int32_t, float *const *, int32_t, int32_t) override {}
+    void periodChanging(double, int32_t) override {}
+    void deviceUnderrun() override {}
+    void deviceLost(const char *) override {}
+    RenderObserver *renderObserver() override { return nullptr; }
+};
+
+TEST(AlsaDevice, ANameThatIsNotListedCannotBeOpened) {
+    IdleHost host;
+    auto backend = makeRtAudioBackend();
+    std::string error;
+    EXPECT_FALSE(backend->open(BackendOpenRequest{"ALSA: no such card", "", 256, 48000.0, true},
+                               host, error));
+    EXPECT_EQ(error, "Не удалось выбрать устройство вывода: ALSA: no such card");
+    backend->stop();
+    std::string startError;
+    EXPECT_FALSE(backend->start(startError));
+    EXPECT_FALSE(startError.empty());
+}
+
 TEST(JackWithoutServer, IsNotListedAndCannotBeOpened) {
     ScopedEnvironment noStart("JACK_NO_START_SERVER", "1");
     ScopedEnvironment nowhere("JACK_DEFAULT_SERVER", "halvora_no_such_server");
@@ -194,14 +216,7 @@ TEST(JackWithoutServer, IsNotListedAndCannotBeOpened) {
     AudioDeviceEngine device(engine);
     EXPECT_EQ(device.deviceIdByName("JACK"), 0u);
     EXPECT_NE(device.deviceIdByName("Null"), 0u);
-    class Host final : public DeviceHost {
-        void renderDevice(const float *const *, int32_t, float *const *, int32_t,
-                          int32_t) override {}
-        void periodChanging(double, int32_t) override {}
-        void deviceUnderrun() override {}
-        void deviceLost(const char *) override {}
-        RenderObserver *renderObserver() override { return nullptr; }
-    } host;
+    IdleHost host;
     auto backend = makeJackBackend();
     std::string error;
     EXPECT_FALSE(backend->open(BackendOpenRequest{"JACK", "", 256, 48000.0, false}, host, error));
