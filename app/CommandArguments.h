@@ -6,6 +6,14 @@
 
 namespace orvane {
 
+/// False with `error` set when the option at `index` is the last word and so has no value.
+inline bool needsValue(const std::vector<std::string> &arguments, std::size_t index,
+                       std::string &error) {
+    if (index + 1 < arguments.size()) return true;
+    error = "option " + arguments[index] + " needs a value";
+    return false;
+}
+
 /// Reads the arguments of a command that works on one project folder or on the built-in
 /// song: words starting with '-' go to `parseOption(index, error)`, which takes an option's
 /// value by advancing the index; the one other word is the project folder. Unless help was

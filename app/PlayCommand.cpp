@@ -58,12 +58,6 @@ class StopSignals {
     struct sigaction previousTerminate {};
 };
 
-bool needsValue(const std::vector<std::string> &arguments, std::size_t index, std::string &error) {
-    if (index + 1 < arguments.size()) return true;
-    error = "option " + arguments[index] + " needs a value";
-    return false;
-}
-
 template <typename Number> bool parseNumber(const std::string &text, Number &value) {
     const char *end = text.data() + text.size();
     const auto [stop, fault] = std::from_chars(text.data(), end, value);

@@ -43,12 +43,6 @@ template <typename Number> bool parseWhole(const std::string &text, Number &valu
     return fault == std::errc{} && stop == end && !text.empty();
 }
 
-bool needsValue(const std::vector<std::string> &arguments, std::size_t index, std::string &error) {
-    if (index + 1 < arguments.size()) return true;
-    error = "option " + arguments[index] + " needs a value";
-    return false;
-}
-
 bool parseSampleCount(const std::string &option, const std::string &text, int64_t &value,
                       std::string &error) {
     if (parseWhole(text, value) && value >= 0) return true;

@@ -20,12 +20,18 @@ namespace orvane::testing {
 
 namespace {
 
-pid_t spawnTool(const std::vector<std::string> &arguments, const std::string &logFile) {
-    std::vector<std::string> words = arguments;
+/// The null-terminated argument vector exec wants, pointing into `words`.
+std::vector<char *> argumentVector(std::vector<std::string> &words) {
     std::vector<char *> argv;
     for (auto &word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
+    return argv;
+}
+
+pid_t spawnTool(const std::vector<std::string> &arguments, const std::string &logFile) {
+    std::vector<std::string> words = arguments;
+    const std::vector<char *> argv = argumentVector(words);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     const char *target = logFile.empty() ? "/dev/null" : logFile.c_str();
@@ -42,10 +48,7 @@ pid_t spawnTool(const std::vector<std::string> &arguments, const std::string &lo
 /// registry clean) when the test process dies without reaching the fixture's destructor.
 pid_t spawnServer(const std::vector<std::string> &arguments, const std::string &logFile) {
     std::vector<std::string> words = arguments;
-    std::vector<char *> argv;
-    for (auto &word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
+    const std::vector<char *> argv = argumentVector(words);
     const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child != 0) return child;
