@@ -1,5 +1,6 @@
 #include "app/PlayCommand.h"
 
+#include "app/CommandArguments.h"
 #include "app/DocumentOperations.h"
 #include "app/LiveTick.h"
 #include "app/RenderCommand.h"
@@ -56,12 +57,6 @@ class StopSignals {
     struct sigaction previousInterrupt {};
     struct sigaction previousTerminate {};
 };
-
-bool needsValue(const std::vector<std::string> &arguments, std::size_t index, std::string &error) {
-    if (index + 1 < arguments.size()) return true;
-    error = "option " + arguments[index] + " needs a value";
-    return false;
-}
 
 template <typename Number> bool parseNumber(const std::string &text, Number &value) {
     const char *end = text.data() + text.size();
@@ -218,7 +213,7 @@ class StatusLine {
         shownSum = sum;
         if (!shown) return;
         std::fprintf(stream, "\rplaying %s / %s   DSP %s   xruns %llu   ",
-                     clockTime(position - span.start, rate).c_str(),
+                     clockTime(std::min(position, span.end) - span.start, rate).c_str(),
                      clockTime(span.end - span.start, rate).c_str(), percent(recent).c_str(),
                      static_cast<unsigned long long>(xruns));
         std::fflush(stream);
@@ -276,28 +271,10 @@ void tearDown(Engine &engine, AudioDeviceEngine &device, vst::PluginRack &rack) 
 bool parsePlayArguments(const std::vector<std::string> &arguments, PlayCommandOptions &options,
                         std::string &error) {
     options = {};
-    for (std::size_t index = 0; index < arguments.size(); ++index) {
-        const std::string &argument = arguments[index];
-        if (argument.size() > 1 && argument[0] == '-') {
-            if (!parseOption(arguments, index, options, error)) return false;
-        } else if (options.projectFolder.empty()) {
-            options.projectFolder = argument;
-        } else {
-            error = "more than one project folder given (\"" + options.projectFolder + "\" and \"" +
-                    argument + "\")";
-            return false;
-        }
-    }
-    if (options.help) return true;
-    if (options.demo && !options.projectFolder.empty()) {
-        error = "give either a project folder or --demo, not both";
-        return false;
-    }
-    if (!options.demo && options.projectFolder.empty()) {
-        error = "no project folder given (or --demo for the built-in project)";
-        return false;
-    }
-    return true;
+    const auto option = [&](std::size_t &index, std::string &fault) {
+        return parseOption(arguments, index, options, fault);
+    };
+    return readProjectCommandArguments(arguments, options, option, error);
 }
 
 std::string resolveDeviceChoice(const std::string &choice,

@@ -1,5 +1,7 @@
 #include "device/AudioDeviceEngine.h"
 
+#include "device/DeviceSettings.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -203,7 +205,7 @@ bool AudioDeviceEngine::applySettings(uint32_t outputId, uint32_t inputId, int32
             writeLog(invalidInputLog);
     }
     resolveDefaultDevices();
-    requestedBufferFrames = std::clamp(frames, 64, 4096);
+    requestedBufferFrames = clampBufferFrames(frames);
     const bool wasRunning = outputRunning.load();
     closeOutput();
     if (!openOutput()) return false;

@@ -69,7 +69,8 @@ class AudioDeviceEngine final : public DeviceHost {
     DspLoadSummary dspLoad() const { return loadMeter.summary(); }
     const DspLoadMeter &dspLoadMeter() const { return loadMeter; }
 
-    /// Main thread, while stopped.
+    /// Main thread, while stopped. The observer must outlive every period: stop the device
+    /// (or destroy it) before the observer goes.
     void setRenderObserver(RenderObserver *observer) { observerForAudio.store(observer); }
     /// Log lines ("audio started sr=…"); set while stopped.
     std::function<void(const std::string &line)> log;

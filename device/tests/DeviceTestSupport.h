@@ -56,11 +56,13 @@ class CountingObserver final : public RenderObserver {
         blocks.fetch_add(1);
         blockDone.release();
     }
-    /// Waits for `count` more blocks; false when they do not come within `timeout`.
+    /// Waits until `count` more blocks have finished; false when they do not come within
+    /// `timeout`.
     bool waitForBlocks(int count, std::chrono::milliseconds timeout) {
         const auto giveUp = std::chrono::steady_clock::now() + timeout;
-        for (int i = 0; i < count; ++i)
-            if (!blockDone.try_acquire_until(giveUp)) return false;
+        const uint64_t target = blocks.load() + static_cast<uint64_t>(count);
+        while (blocks.load() < target)
+            if (!blockDone.try_acquire_until(giveUp)) return blocks.load() >= target;
         return true;
     }
     /// Makes the next block late by `duration`, as an overloaded machine would.

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,12 +20,18 @@ namespace orvane::testing {
 
 namespace {
 
-pid_t spawnTool(const std::vector<std::string> &arguments, const std::string &logFile) {
-    std::vector<std::string> words = arguments;
+/// The null-terminated argument vector exec wants, pointing into `words`.
+std::vector<char *> argumentVector(std::vector<std::string> &words) {
     std::vector<char *> argv;
     for (auto &word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
+    return argv;
+}
+
+pid_t spawnTool(const std::vector<std::string> &arguments, const std::string &logFile) {
+    std::vector<std::string> words = arguments;
+    const std::vector<char *> argv = argumentVector(words);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     const char *target = logFile.empty() ? "/dev/null" : logFile.c_str();
@@ -35,6 +42,27 @@ pid_t spawnTool(const std::vector<std::string> &arguments, const std::string &lo
     const int failed = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     return failed == 0 ? child : -1;
+}
+
+/// Like `spawnTool`, but the server is told to stop (SIGTERM, so that it leaves the server
+/// registry clean) when the test process dies without reaching the fixture's destructor.
+pid_t spawnServer(const std::vector<std::string> &arguments, const std::string &logFile) {
+    std::vector<std::string> words = arguments;
+    const std::vector<char *> argv = argumentVector(words);
+    const pid_t parent = ::getpid();
+    const pid_t child = ::fork();
+    if (child != 0) return child;
+    // Only async-signal-safe calls between fork and exec.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(127);
+    const int input = ::open("/dev/null", O_RDONLY);
+    const int output = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (input < 0 || output < 0) ::_exit(127);
+    ::dup2(input, 0);
+    ::dup2(output, 1);
+    ::dup2(output, 2);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
 }
 
 int waitForExit(pid_t child) {
@@ -75,7 +103,7 @@ JackServer::JackServer(int32_t periodFrames, int32_t sampleRate, bool synchronou
          {std::to_string(sampleRate), std::string("-p"), std::to_string(periodFrames),
           std::string("-C"), std::string("2"), std::string("-P"), std::string("2")})
         command.push_back(word);
-    pid = spawnTool(command, logPath);
+    pid = spawnServer(command, logPath);
     if (pid < 0) return;
     isReady = runTool({"jack_wait", "-s", serverName, "-w", "-t", "10"}, logPath) == 0;
 }
@@ -106,7 +134,7 @@ void JackServer::kill() {
     end(SIGKILL);
     // A killed server leaves its entry in the machine-wide server registry, which has room
     // for eight; only a server of the same name reclaims it. Start one and stop it politely.
-    pid = spawnTool({"jackd", "--no-realtime", "--name", serverName, "-d", "dummy"}, logPath);
+    pid = spawnServer({"jackd", "--no-realtime", "--name", serverName, "-d", "dummy"}, logPath);
     if (pid < 0) return;
     runTool({"jack_wait", "-s", serverName, "-w", "-t", "10"}, logPath);
     end(SIGTERM);
