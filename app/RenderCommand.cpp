@@ -1,5 +1,6 @@
 #include "app/RenderCommand.h"
 
+#include "app/CommandArguments.h"
 #include "app/DocumentOperations.h"
 #include "core/audiofile/AudioFile.h"
 #include "core/engine/Engine.h"
@@ -40,12 +41,6 @@ template <typename Number> bool parseWhole(const std::string &text, Number &valu
     const char *end = text.data() + text.size();
     const auto [stop, fault] = std::from_chars(text.data(), end, value);
     return fault == std::errc{} && stop == end && !text.empty();
-}
-
-bool needsValue(const std::vector<std::string> &arguments, std::size_t index, std::string &error) {
-    if (index + 1 < arguments.size()) return true;
-    error = "option " + arguments[index] + " needs a value";
-    return false;
 }
 
 bool parseSampleCount(const std::string &option, const std::string &text, int64_t &value,
@@ -395,27 +390,11 @@ std::string decibels(double level) {
 bool parseRenderArguments(const std::vector<std::string> &arguments, RenderCommandOptions &options,
                           std::string &error) {
     options = {};
-    for (std::size_t index = 0; index < arguments.size(); ++index) {
-        const std::string &argument = arguments[index];
-        if (argument.size() > 1 && argument[0] == '-') {
-            if (!parseOption(arguments, index, options, error)) return false;
-        } else if (options.projectFolder.empty()) {
-            options.projectFolder = argument;
-        } else {
-            error = "more than one project folder given (\"" + options.projectFolder + "\" and \"" +
-                    argument + "\")";
-            return false;
-        }
-    }
+    const auto option = [&](std::size_t &index, std::string &fault) {
+        return parseOption(arguments, index, options, fault);
+    };
+    if (!readProjectCommandArguments(arguments, options, option, error)) return false;
     if (options.help) return true;
-    if (options.demo && !options.projectFolder.empty()) {
-        error = "give either a project folder or --demo, not both";
-        return false;
-    }
-    if (!options.demo && options.projectFolder.empty()) {
-        error = "no project folder given (or --demo for the built-in project)";
-        return false;
-    }
     if (options.outputPath.empty()) {
         error = "no output file: give -o OUT.wav";
         return false;
@@ -519,6 +498,15 @@ A progress bar is drawn on standard error when it is a terminal. On success one
 summary line goes to standard output: frames, duration, peak and loudness.
 Exit status: 0 rendered, 1 the project or output cannot be used, 2 bad arguments.
 )";
+}
+
+std::optional<Project> loadProjectForCommand(const std::string &folder, std::FILE *errors,
+                                             std::string &error) {
+    std::optional<Project> project = loadProjectForRender(folder, errors, error);
+    if (!project || !checkSampleRate(project->sampleRate, error) ||
+        !checkTimelineRange(*project, error))
+        return std::nullopt;
+    return project;
 }
 
 } // namespace orvane

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/model/Project.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -46,5 +48,11 @@ int runRenderCommand(const std::vector<std::string> &arguments, std::FILE *outpu
                      std::FILE *errors);
 
 const char *renderCommandHelp();
+
+/// Loads a project folder the way the commands take it: media read in (missing or unreadable
+/// media are warned about on `errors`), sample rate and positions checked. nullopt with
+/// `error` set when the project cannot be used.
+std::optional<Project> loadProjectForCommand(const std::string &folder, std::FILE *errors,
+                                             std::string &error);
 
 } // namespace orvane

@@ -1,6 +1,8 @@
 #include "app/AnalyzeCommand.h"
 #include "app/EngineSelfCheck.h"
 #include "app/ProbePluginsCommand.h"
+#include "app/HeadlessCommand.h"
+#include "app/PlayCommand.h"
 #include "app/ReferenceProjectCommand.h"
 #include "app/RenderCommand.h"
 
@@ -24,7 +26,9 @@ void printUsage(std::FILE *stream) {
                "       Halvora render --demo -o OUT.wav [options]\n"
                "       Halvora reference-project DIR [--tracks N] [--seconds S]\n"
                "       Halvora analyze FILE.wav [--json]\n"
-               "       Halvora probe-plugins [--soak SECONDS] [--sandbox]\n",
+               "       Halvora probe-plugins [--soak SECONDS] [--sandbox]\n"
+               "       Halvora play PROJECT.halvora [options]   (see play --help)\n"
+               "       Halvora --headless [PROJECT.halvora]   (see --headless --help)\n",
                stream);
 }
 
@@ -79,6 +83,14 @@ int main(int argc, char **argv) {
         if (subcommand == "render" || subcommand == "reference-project") restartWithHugePages(argv);
         const std::vector<std::string> rest(argv + 2, argv + argc);
         if (subcommand == "render") return orvane::runRenderCommand(rest, stdout, stderr);
+        if (subcommand == "play") return orvane::runPlayCommand(rest, stdout, stderr);
+        if (subcommand == "--headless") {
+            if (rest.size() == 1 && (rest[0] == "--help" || rest[0] == "-h")) {
+                std::fputs(orvane::headlessHelp(), stdout);
+                return 0;
+            }
+            return orvane::runHeadless(rest, STDIN_FILENO, stdout, stderr);
+        }
         if (subcommand == "reference-project")
             return orvane::runReferenceProjectCommand(rest, stdout, stderr);
         if (subcommand == "analyze") return orvane::runAnalyzeCommand(rest, stdout, stderr);

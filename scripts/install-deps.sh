@@ -25,6 +25,10 @@ zam-plugins
 xvfb
 libx11-dev
 locales
+jackd2
+libjack-jackd2-dev
+librtaudio-dev
+libasound2-dev
 "
 
 # Tests check that numbers are read and written the same under a decimal-comma locale.

@@ -33,7 +33,8 @@ uint32_t readLittleEndian(const std::string &bytes, std::size_t at, std::size_t 
 
 } // namespace
 
-ProgramRun runHalvora(const std::vector<std::string> &arguments, const fs::path &scratchFolder) {
+RunningProgram startHalvora(const std::vector<std::string> &arguments,
+                            const fs::path &scratchFolder) {
     const fs::path outputFile = scratchFolder / "stdout.txt";
     const fs::path errorFile = scratchFolder / "stderr.txt";
     std::vector<std::string> words{HALVORA_EXECUTABLE};
@@ -51,21 +52,31 @@ ProgramRun runHalvora(const std::vector<std::string> &arguments, const fs::path 
     posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     pid_t child = 0;
-    ProgramRun run;
+    RunningProgram program{-1, scratchFolder};
     const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        run.errors = std::string("cannot start the program: ") + std::strerror(spawned);
+    if (spawned == 0) program.pid = child;
+    return program;
+}
+
+ProgramRun finishHalvora(const RunningProgram &program) {
+    ProgramRun run;
+    if (program.pid < 0) {
+        run.errors = "the program did not start";
         return run;
     }
     int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
+    while (waitpid(program.pid, &status, 0) < 0) {
     }
     if (WIFEXITED(status)) run.exitStatus = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
-    run.output = readWholeFile(outputFile);
-    run.errors = readWholeFile(errorFile);
+    run.output = readWholeFile(program.scratchFolder / "stdout.txt");
+    run.errors = readWholeFile(program.scratchFolder / "stderr.txt");
     return run;
+}
+
+ProgramRun runHalvora(const std::vector<std::string> &arguments, const fs::path &scratchFolder) {
+    return finishHalvora(startHalvora(arguments, scratchFolder));
 }
 
 fs::path makeScratchFolder(const std::string &name) {

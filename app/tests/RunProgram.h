@@ -18,6 +18,16 @@ struct ProgramRun {
 ProgramRun runHalvora(const std::vector<std::string> &arguments,
                       const std::filesystem::path &scratchFolder);
 
+/// The built `Halvora` started in the background, for tests that act on it while it runs.
+struct RunningProgram {
+    int pid = -1;
+    std::filesystem::path scratchFolder;
+};
+RunningProgram startHalvora(const std::vector<std::string> &arguments,
+                            const std::filesystem::path &scratchFolder);
+/// Waits for a program `startHalvora` started and collects what it printed.
+ProgramRun finishHalvora(const RunningProgram &program);
+
 /// A fresh empty folder for one test under the test's temporary folder.
 std::filesystem::path makeScratchFolder(const std::string &name);
 

@@ -1,0 +1,542 @@
+#include "app/OVMainView.h"
+
+#include "app/DocumentOperations.h"
+#include "app/SessionState.h"
+#include "core/audiofile/AudioFile.h"
+#include "core/model/MusicalTime.h"
+#include "core/vst/PluginRack.h"
+#include "device/AudioDeviceEngine.h"
+#include "device/OfflineRender.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <mutex>
+
+namespace orvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char *unsavedChangesText = "Несохранённые изменения будут потеряны.";
+constexpr const char *defaultProjectName = "Новый проект.halvora";
+const std::vector<std::string> importTypes = {"wav", "aif", "aiff", "caf", "mp3", "m4a"};
+
+std::string lowerExtension(const std::string &path) {
+    std::string extension = fs::path(path).extension().string();
+    if (!extension.empty()) extension.erase(0, 1);
+    for (char &c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension;
+}
+
+std::string withProjectSuffix(std::string path) {
+    if (fs::path(path).extension() != ".halvora") path += ".halvora";
+    return path;
+}
+
+/// Rewrites the session metadata after a save: the session is still running, so the
+/// shutdown stays unclean, and the session's start time is kept.
+void recordSaveInSessionMeta(const std::string &projectName) {
+    SessionMeta meta = readSessionMeta();
+    meta.cleanShutdown = false;
+    meta.lastAutosave = unixTimeNow();
+    meta.projectName = projectName;
+    writeSessionMeta(meta);
+}
+
+int64_t beatSamples(const Project &project, double beats) {
+    return musicalBeatsToSamples(beats, project.sampleRate, project.tempoMarkers, project.tempoBpm);
+}
+
+int64_t fadeFor(const Project &project, int64_t frames) {
+    return std::min(beatSamples(project, 0.05), frames / 20);
+}
+
+/// Decodes every audio clip's file again at `rate`, for a project made at another rate.
+void convertMediaTo(Project &project, double rate) {
+    for (const auto &track : project.tracks)
+        for (const auto &clip : track->clips) {
+            if (clip->kind != ClipKind::Audio || clip->audioFile.empty() || !clip->audio) continue;
+            DecodedAudio decoded;
+            const std::string path = (fs::path(project.rootPath) / clip->audioFile).string();
+            if (!decodeAudioFile(path, rate, decoded)) continue;
+            clip->audio = decoded.samples;
+            clip->channels = decoded.channels;
+        }
+}
+
+std::string formatHz(double rate) { return std::to_string(static_cast<int64_t>(rate)) + " Hz"; }
+
+} // namespace
+
+bool isImportableAudioFile(const std::string &path, bool dropped) {
+    const std::string extension = lowerExtension(path);
+    if (dropped && extension == "flac") return true;
+    return std::find(importTypes.begin(), importTypes.end(), extension) != importTypes.end();
+}
+
+Project buildNewProject(double sampleRate) {
+    Project project = buildStartupProject(sampleRate);
+    // The start-up song's session loop is not part of a new project.
+    auto midi = project.tracks.front();
+    std::erase_if(midi->clips, [](const auto &clip) { return clip->isSessionClip(); });
+    const int64_t bar = beatSamples(project, beatsPerBar(usableMeter(project.timeSignature)));
+    midi->volumeAutomation = {{0, 1.0f}, {2 * bar, 0.85f}, {4 * bar, 1.0f}};
+    midi->panAutomation = {{0, 0.0f}, {2 * bar, -0.35f}, {4 * bar, 0.35f}};
+    project.tempoMarkers.push_back(TempoMarker{4 * bar, 140.0});
+    return project;
+}
+
+OVMainView::OVMainView(Engine &engine, AudioDeviceEngine *audio, vst::PluginRack &rack,
+                       CommandStack &commands, HVLoggingStatusField &status, ApplicationUi &ui)
+    : engine(engine), audio(audio), rack(rack), commands(commands), status(status), ui(ui) {}
+
+double OVMainView::deviceSampleRate() const {
+    return audio && audio->outputRunning.load() ? audio->sampleRate : 0.0;
+}
+
+bool OVMainView::confirmDiscardingChanges(const std::string &title,
+                                          const std::string &discardButton) {
+    if (!projectDirty) return true;
+    const int choice =
+        ui.runAlert(title, unsavedChangesText, {"Сохранить", discardButton, "Отмена"});
+    if (choice == 0) return saveProject();
+    return choice == 1;
+}
+
+void OVMainView::ensureReturnTracksAndPublish() {
+    std::lock_guard lock(engine.projectMutex);
+    HVEnsureReturnTracks(engine.project);
+    engine.publishGraph();
+}
+
+void OVMainView::selectFirstTrack() {
+    std::lock_guard lock(engine.projectMutex);
+    selectedTrackId = engine.project.tracks.empty() ? 0 : engine.project.tracks.front()->id;
+    selectedClipId = 0;
+}
+
+void OVMainView::fitTimelineToContent() {
+    timelineScrollBeats = 0.0;
+    timelineVisibleBeats = engine.samplesToBeats(projectEndSamples());
+}
+
+void OVMainView::newProject() {
+    if (!confirmDiscardingChanges("Новый проект?", "Создать")) return;
+    rack.unloadAll();
+    Project project = buildNewProject(engine.sampleRate.load());
+    engine.replaceProject(std::move(project));
+    ensureReturnTracksAndPublish();
+    commands.clear();
+    projectPath.clear();
+    projectDirty = false;
+    selectFirstTrack();
+    timelineScrollBeats = 0.0;
+    timelinePpb = 36.0;
+    (void)engine.pushRequest(RequestProducer::MainThread, Request::stop());
+    showStatus("Новый проект");
+}
+
+void OVMainView::openProject() {
+    if (!confirmDiscardingChanges("Открыть проект?", "Не сохранять")) return;
+    const auto chosen =
+        ui.chooseFilesToOpen("Выберите проект Halvora (.halvora)", {"halvora"}, false);
+    if (chosen.empty()) return;
+    loadProjectFromBundle(chosen.front());
+}
+
+void OVMainView::adoptDeviceRate(Project &project) {
+    const double rate = deviceSampleRate();
+    if (!(rate > 0.0) || project.sampleRate == rate) return;
+    // The engine keeps the device's rate. Positions stay in samples as stored; only the
+    // media are decoded again at the device's rate.
+    convertMediaTo(project, rate);
+    project.sampleRate = rate;
+}
+
+bool OVMainView::loadProjectFromBundle(const std::string &path,
+                                       const std::optional<std::string> &statusMessage) {
+    if (path.empty()) return false;
+    std::optional<Project> loaded = project_io::loadProject(path);
+    if (!loaded) {
+        showStatus("Не удалось открыть проект");
+        return false;
+    }
+    std::string warning;
+    if (!project_io::hydrateProjectMedia(*loaded, &warning) && !warning.empty())
+        logBreadcrumb("hydrate warning: " + warning);
+    const auto missing = project_io::findMissingMedia(*loaded);
+    const double fileRate = loaded->sampleRate;
+    adoptDeviceRate(*loaded);
+    const double openedRate = loaded->sampleRate;
+    const std::string name = loaded->name;
+
+    rack.unloadAll();
+    engine.replaceProject(std::move(*loaded));
+    if (!missing.empty()) relinkMissingMedia(missing);
+    ensureReturnTracksAndPublish();
+    rack.prepare(engine.sampleRate.load(), engine.blockSize.load());
+    std::string rackWarnings;
+    rack.restoreFromProject(&rackWarnings);
+    if (!rackWarnings.empty()) betaSessionLog("error", "plugins", rackWarnings);
+
+    commands.clear();
+    projectPath = path;
+    projectDirty = false;
+    selectFirstTrack();
+    fitTimelineToContent();
+    showStatus(statusMessage ? *statusMessage : "Открыт: " + name);
+    if (fileRate != openedRate)
+        showStatus("Проект " + formatHz(fileRate) + " открыт на частоте устройства " +
+                   formatHz(openedRate) + " (позиции не пересчитаны)");
+    return true;
+}
+
+bool OVMainView::saveProjectToPath(const std::string &path, bool markSaved, bool collectAll) {
+    project_io::SaveResult result;
+    std::string name;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        rack.saveStatesIntoProject();
+        result = project_io::saveProject(engine.project, path, collectAll);
+        name = engine.project.name;
+    }
+    if (!result.ok) {
+        showStatus("Ошибка: " + result.error);
+        return false;
+    }
+    if (markSaved) {
+        projectDirty = false;
+        // The document on disk now holds everything the autosave held.
+        removeRecoverySnapshot();
+    }
+    recordSaveInSessionMeta(name);
+    logBreadcrumb("save " + path);
+    return true;
+}
+
+bool OVMainView::saveWithPrompt(bool collectAll, bool alwaysAsk, const char *doneText) {
+    std::string path = projectPath;
+    if (path.empty() || alwaysAsk) {
+        const auto chosen = ui.chooseSaveLocation("halvora", defaultProjectName);
+        if (!chosen || chosen->empty()) return false;
+        path = withProjectSuffix(*chosen);
+    }
+    if (!saveProjectToPath(path, true, collectAll)) return false;
+    projectPath = path;
+    showStatus(doneText);
+    return true;
+}
+
+bool OVMainView::saveProject() { return saveWithPrompt(false, false, "Проект сохранён"); }
+
+bool OVMainView::saveProjectAs() { return saveWithPrompt(false, true, "Проект сохранён"); }
+
+bool OVMainView::collectAllAndSave() {
+    return saveWithPrompt(true, false, "Проект сохранён (медиа собраны в папку)");
+}
+
+bool OVMainView::performAutosaveSilently() {
+    if (!projectDirty) return true;
+    const fs::path bundle = autosaveBundlePath();
+    if (bundle.empty()) {
+        lastAutosaveError = "no home folder";
+        return false;
+    }
+    project_io::SaveResult result;
+    std::string name;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        // The copy must not move the project: its media stay relative to its own folder.
+        const std::string root = engine.project.rootPath;
+        rack.saveStatesIntoProject();
+        result = project_io::saveProject(engine.project, bundle.string(), false);
+        engine.project.rootPath = root;
+        name = engine.project.name;
+    }
+    if (!result.ok) {
+        lastAutosaveError = result.error;
+        return false;
+    }
+    recordSaveInSessionMeta(name);
+    logBreadcrumb("autosave");
+    return true;
+}
+
+void OVMainView::loadRecoveryProject(const std::string &storedName) {
+    if (!loadProjectFromBundle(autosaveBundlePath().string(), "Восстановлено: " + storedName))
+        return;
+    projectPath.clear();
+    projectDirty = true;
+}
+
+void OVMainView::relinkMissingMedia(const std::vector<project_io::MissingMediaEntry> &missing) {
+    if (missing.empty()) return;
+    const std::string text = "Не удалось загрузить " + std::to_string(missing.size()) +
+                             " аудиофайл(ов). Укажите папку для поиска или выберите файл вручную.";
+    if (ui.runAlert("Медиафайлы не найдены", text, {"Выбрать папку", "Пропустить"}) != 0) return;
+    const auto folder = ui.chooseFolder("Папка с аудиофайлами для relink");
+    if (!folder) return;
+    int relinked = 0;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        relinked = project_io::relinkMissingFromFolder(engine.project, missing, *folder);
+        engine.publishGraph();
+    }
+    markDocumentDirty();
+    showStatus(relinked > 0 ? "Перепривязано файлов: " + std::to_string(relinked)
+                            : "Файлы не найдены в выбранной папке");
+}
+
+bool OVMainView::importAudioFileAtPath(const std::string &path, std::string &errorMessage) {
+    return importAudioFileAtPath(path, 0, 0, true, errorMessage);
+}
+
+bool OVMainView::importAudioFileAtPath(const std::string &path, uint64_t trackId,
+                                       int64_t startSamples, bool usePlayheadIfZero,
+                                       std::string &errorMessage) {
+    if (path.empty()) {
+        errorMessage = "Нет пути к файлу";
+        return false;
+    }
+    if (!isImportableAudioFile(path, true)) {
+        errorMessage = "Неподдерживаемый формат";
+        return false;
+    }
+    DecodedAudio decoded;
+    if (!decodeAudioFile(path, engine.sampleRate.load(), decoded, &errorMessage)) return false;
+    std::string trackName = fs::path(path).stem().string();
+    if (trackName.empty()) trackName = "Аудио";
+
+    std::lock_guard lock(engine.projectMutex);
+    Project &project = engine.project;
+    std::shared_ptr<Track> track;
+    if (trackId != 0) {
+        track = project.findTrack(trackId);
+        if (!track) {
+            errorMessage = "Дорожка не найдена";
+            return false;
+        }
+        if (track->type == TrackType::Midi) {
+            errorMessage = "На MIDI-дорожку нельзя импортировать аудио";
+            return false;
+        }
+    } else {
+        track = project.addTrack(TrackType::Audio, trackName);
+        if (!track) {
+            errorMessage = "Не удалось создать дорожку";
+            return false;
+        }
+    }
+    auto clip = project.addClip(track->id, ClipKind::Audio);
+    if (!clip) {
+        errorMessage = "Не удалось создать клип";
+        return false;
+    }
+    int64_t start = startSamples;
+    if (start == 0 && usePlayheadIfZero) start = engine.playhead.load();
+    start = engine.quantizeSamples(start, project.gridQuantize, 0.0f);
+
+    clip->name = trackName;
+    clip->audio = decoded.samples;
+    clip->channels = decoded.channels;
+    clip->arrangeStart = start;
+    clip->length = decoded.frames;
+    clip->fadeIn = clip->fadeOut = fadeFor(project, decoded.frames);
+    project.lengthSamples = std::max(project.lengthSamples, saturatingAdd(start, clip->length));
+    selectedTrackId = track->id;
+    engine.publishGraph();
+    logBreadcrumb("import_audio track=" + std::to_string(track->id) +
+                  " frames=" + std::to_string(decoded.frames));
+    return true;
+}
+
+void OVMainView::importAudio() {
+    const auto files = ui.chooseFilesToOpen(
+        "Каждый выбранный файл будет импортирован на отдельную новую аудиодорожку.", importTypes,
+        true);
+    if (files.empty()) return;
+    int imported = 0;
+    std::string errors;
+    for (const auto &file : files) {
+        std::string error;
+        if (importAudioFileAtPath(file, 0, 0, true, error)) {
+            ++imported;
+        } else {
+            if (!errors.empty()) errors += "\n";
+            errors += fs::path(file).filename().string() + ": " + error;
+        }
+    }
+    if (imported == 0) {
+        showStatus(errors.empty() ? "Импорт не удался" : errors);
+        return;
+    }
+    markDocumentDirty();
+    showStatus(imported == 1
+                   ? std::string("Импортирован 1 файл на новую дорожку")
+                   : "Импортировано " + std::to_string(imported) + " файлов на отдельные дорожки");
+    fitTimelineToContent();
+}
+
+int64_t OVMainView::snapNotBefore(int64_t position) const {
+    const GridQuantize grid = engine.project.gridQuantize;
+    const int64_t snapped = engine.quantizeSamples(position, grid, 0.0f);
+    if (snapped >= position) return snapped;
+    const int64_t step = engine.beatsToSamples(engine.gridBeats(grid));
+    return engine.quantizeSamples(saturatingAdd(position, step), grid, 0.0f);
+}
+
+void OVMainView::dropFiles(const std::vector<std::string> &paths, uint64_t trackId,
+                           int64_t startSamples) {
+    std::vector<std::string> accepted;
+    for (const auto &path : paths)
+        if (isImportableAudioFile(path, true)) accepted.push_back(path);
+    int added = 0;
+    int64_t start = startSamples;
+    for (const auto &path : accepted) {
+        std::string error;
+        if (!importAudioFileAtPath(path, trackId, start, false, error)) continue;
+        ++added;
+        std::lock_guard lock(engine.projectMutex);
+        // The first file made the target track when there was none; the next ones follow
+        // the last arrangement clip on it.
+        if (trackId == 0) trackId = selectedTrackId;
+        if (auto track = engine.project.findTrack(trackId))
+            for (const auto &clip : track->clips)
+                if (!clip->isSessionClip())
+                    start = std::max(start, saturatingAdd(clip->arrangeStart, clip->length));
+        start = snapNotBefore(start);
+    }
+    if (added == 0) {
+        showStatus("Не удалось импортировать файл");
+        return;
+    }
+    markDocumentDirty();
+    showStatus(added == 1 ? std::string("Файл добавлен на дорожку")
+                          : "Добавлено " + std::to_string(added) + " файлов на дорожку");
+    fitTimelineToContent();
+}
+
+bool OVMainView::renderAndWrite(const std::string &defaultName, int64_t start, int64_t frames,
+                                uint64_t soloTrackId, const char *doneFormat,
+                                const char *failedText) {
+    const auto chosen = ui.chooseSaveLocation("wav", defaultName);
+    if (!chosen || chosen->empty()) return false;
+    std::vector<float> buffer;
+    std::string error;
+    const bool rendered =
+        soloTrackId != 0 ? renderTrackMixdown(engine, soloTrackId, buffer, start, frames, 2, &error)
+                         : renderMixdown(engine, buffer, start, frames, 2, &error);
+    if (!rendered) {
+        showStatus(failedText);
+        return false;
+    }
+    const int64_t written = static_cast<int64_t>(buffer.size() / 2);
+    if (!orvane::exportWav(*chosen, buffer.data(), static_cast<int>(written), 2,
+                           engine.sampleRate.load())) {
+        showStatus("Export failed");
+        return false;
+    }
+    showStatus(std::string(doneFormat) + std::to_string(written) + " сэмплов)");
+    return true;
+}
+
+void OVMainView::exportWav() {
+    renderAndWrite("mixdown.wav", 0, arrangementExportLength(), 0, "WAV экспортирован (",
+                   "Export failed");
+}
+
+void OVMainView::exportLoopWav() {
+    if (!engine.loopEnabled.load()) {
+        showStatus("Включите cycle (C) для экспорта петли");
+        return;
+    }
+    const int64_t start = engine.loopStart.load(), end = engine.loopEnd.load();
+    if (end <= start) {
+        showStatus("Некорректный loop range");
+        return;
+    }
+    renderAndWrite("loop.wav", start, end - start, 0, "Loop WAV (", "Export failed");
+}
+
+void OVMainView::exportSelectedTrackWav() {
+    std::string trackName;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        const auto track = selectedTrackId ? engine.project.findTrack(selectedTrackId) : nullptr;
+        if (track) trackName = track->name;
+    }
+    if (selectedTrackId == 0 || trackName.empty()) {
+        showStatus("Выберите дорожку");
+        return;
+    }
+    renderAndWrite(trackName + ".wav", 0, arrangementExportLength(), selectedTrackId,
+                   "Дорожка экспортирована (", "Экспорт дорожки не удался");
+}
+
+void OVMainView::executeEdit(std::unique_ptr<Command> command) {
+    {
+        std::lock_guard lock(engine.projectMutex);
+        commands.execute(engine.project, std::move(command));
+        engine.publishGraph();
+    }
+    markDocumentDirty();
+}
+
+void OVMainView::stepHistory(bool undo) {
+    std::lock_guard lock(engine.projectMutex);
+    const std::string name = undo ? commands.undoName() : commands.redoName();
+    if (name.empty()) return;
+    if (undo)
+        commands.undo(engine.project);
+    else
+        commands.redo(engine.project);
+    engine.publishGraph();
+    markDocumentDirty();
+    showStatus((undo ? "Отмена: " : "Повтор: ") + name);
+}
+
+void OVMainView::undoEdit() { stepHistory(true); }
+
+void OVMainView::redoEdit() { stepHistory(false); }
+
+void OVMainView::play() { (void)engine.pushRequest(RequestProducer::MainThread, Request::play()); }
+
+void OVMainView::stop() { (void)engine.pushRequest(RequestProducer::MainThread, Request::stop()); }
+
+void OVMainView::setCycle(int64_t start, int64_t end, bool enabled) {
+    (void)engine.pushRequest(RequestProducer::MainThread, Request::setCycle(start, end, enabled));
+    // Without a device nobody consumes the request; the range is plain atomics, and the
+    // export reads it right away.
+    engine.loopStart.store(std::max<int64_t>(start, 0));
+    engine.loopEnd.store(std::max<int64_t>(end, 0));
+    engine.loopEnabled.store(enabled);
+}
+
+int64_t OVMainView::arrangementExportLength() const {
+    std::lock_guard lock(engine.projectMutex);
+    return orvane::arrangementExportLength(engine.project);
+}
+
+int64_t OVMainView::projectEndSamples() const {
+    std::lock_guard lock(engine.projectMutex);
+    const Project &project = engine.project;
+    int64_t end =
+        std::max(beatSamples(project, 4.0 * beatsPerBar(usableMeter(project.timeSignature))),
+                 project.lengthSamples);
+    for (const auto &track : project.tracks)
+        for (const auto &clip : track->clips) {
+            if (clip->isSessionClip()) continue;
+            int64_t length = std::max<int64_t>(clip->length, 1);
+            if (clip->kind == ClipKind::Audio && clip->audio)
+                length = std::max(length, clip->audioFrameCount());
+            end = std::max(end, saturatingAdd(clip->arrangeStart, length));
+        }
+    for (const auto &marker : project.markers)
+        end = std::max(end, marker.position);
+    return std::max<int64_t>(end, 1);
+}
+
+} // namespace orvane

@@ -1,0 +1,116 @@
+#pragma once
+
+#include "app/ApplicationUi.h"
+#include "core/commands/CommandStack.h"
+#include "core/engine/Engine.h"
+#include "core/project_io/ProjectFolder.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvane {
+
+class AudioDeviceEngine;
+namespace vst {
+class PluginRack;
+}
+
+/// The document side of the workspace view: new, open, save, collect, autosave, recovery,
+/// relink, import, export and undo/redo over the application's services, asking the user
+/// through `ApplicationUi` and reporting in the status line. Main thread only; every touch
+/// of the project happens under the engine's project lock.
+class OVMainView {
+  public:
+    OVMainView(Engine &engine, AudioDeviceEngine *audio, vst::PluginRack &rack,
+               CommandStack &commands, HVLoggingStatusField &status, ApplicationUi &ui);
+
+    // Document state.
+    std::string projectPath; // empty for a project never saved
+    bool projectDirty = false;
+    uint64_t selectedTrackId = 0;
+    uint64_t selectedClipId = 0;
+    double timelineScrollBeats = 0.0;
+    double timelinePpb = 36.0;
+    /// Beats the timeline shows after fitting it to the content.
+    double timelineVisibleBeats = 0.0;
+
+    void markDocumentDirty() { projectDirty = true; }
+    /// Before an operation that replaces the document: with unsaved changes, asks to save,
+    /// discard or cancel. True when the operation may go on.
+    bool confirmDiscardingChanges(const std::string &title, const std::string &discardButton);
+
+    void newProject();
+    void openProject();
+    bool loadProjectFromBundle(const std::string &path,
+                               const std::optional<std::string> &statusMessage = std::nullopt);
+    bool saveProject();
+    bool collectAllAndSave();
+    /// Asks for a new location even when the project has one.
+    bool saveProjectAs();
+    bool saveProjectToPath(const std::string &path, bool markSaved, bool collectAll = false);
+
+    bool performAutosaveSilently();
+    /// Why the last autosave failed.
+    std::string lastAutosaveError;
+    void loadRecoveryProject(const std::string &storedName);
+    void relinkMissingMedia(const std::vector<project_io::MissingMediaEntry> &missing);
+
+    void importAudio();
+    bool importAudioFileAtPath(const std::string &path, std::string &errorMessage);
+    bool importAudioFileAtPath(const std::string &path, uint64_t trackId, int64_t startSamples,
+                               bool usePlayheadIfZero, std::string &errorMessage);
+    /// Files dropped on the view: onto `trackId` (0: a new audio track) at `startSamples`.
+    void dropFiles(const std::vector<std::string> &paths, uint64_t trackId, int64_t startSamples);
+
+    void exportWav();
+    void exportLoopWav();
+    void exportSelectedTrackWav();
+
+    /// Runs an edit through the command stack and marks the document dirty.
+    void executeEdit(std::unique_ptr<Command> command);
+    void undoEdit();
+    void redoEdit();
+
+    void play();
+    void stop();
+    /// The cycle range in samples, which the cycle export renders.
+    void setCycle(int64_t start, int64_t end, bool enabled);
+
+    int64_t arrangementExportLength() const;
+    int64_t projectEndSamples() const;
+    /// The running device's rate, which every opened project adopts; 0 without a device
+    /// (a project then keeps its own rate).
+    double deviceSampleRate() const;
+
+  private:
+    void showStatus(const std::string &text) { status.setText(text); }
+    void ensureReturnTracksAndPublish();
+    void selectFirstTrack();
+    void fitTimelineToContent();
+    void adoptDeviceRate(Project &project);
+    /// The grid position nearest `position` that is not before it (so clips never overlap).
+    int64_t snapNotBefore(int64_t position) const;
+    void stepHistory(bool undo);
+    bool saveWithPrompt(bool collectAll, bool alwaysAsk, const char *doneText);
+    bool renderAndWrite(const std::string &defaultName, int64_t start, int64_t frames,
+                        uint64_t soloTrackId, const char *doneFormat, const char *failedText);
+
+    Engine &engine;
+    AudioDeviceEngine *audio;
+    vst::PluginRack &rack;
+    CommandStack &commands;
+    HVLoggingStatusField &status;
+    ApplicationUi &ui;
+};
+
+/// The project "New" makes: the start-up song's "MIDI 1" phrase with volume and pan
+/// automation, an empty "Аудио 1", and a tempo change to 140 BPM at bar 5.
+Project buildNewProject(double sampleRate);
+
+/// Accepted by the import and drop paths, compared without regard to case.
+bool isImportableAudioFile(const std::string &path, bool dropped);
+
+} // namespace orvane

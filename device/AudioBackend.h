@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace orvane {
+
+/// One entry of the device list. Ids number the list of the moment; names are what lasts.
+struct AudioDeviceDesc {
+    uint32_t id = 0;
+    std::string name;
+    bool hasInput = false;
+    bool hasOutput = false;
+};
+
+enum class AudioBackendKind : uint8_t { Jack = 0, RtAudio = 1, Null = 2 };
+
+inline constexpr const char *jackDeviceName = "JACK";
+inline constexpr const char *nullDeviceName = "Null";
+inline constexpr const char *alsaDevicePrefix = "ALSA: ";
+
+/// Watches every device block from inside the audio thread's callback (tests and benchmarks
+/// count allocations or time there). Both calls run on the audio thread.
+class RenderObserver {
+  public:
+    virtual ~RenderObserver() = default;
+    virtual void blockStarted() = 0;
+    virtual void blockFinished() = 0;
+};
+
+/// What a back end calls. `renderDevice` runs on the audio thread; the others on whatever
+/// thread the back end reports from, never at the same time as `renderDevice` for
+/// `periodChanging`.
+class DeviceHost {
+  public:
+    virtual ~DeviceHost() = default;
+    /// One device period: `inputs` may be null (no capture); outputs are always written.
+    virtual void renderDevice(const float *const *inputs, int32_t inputCount, float *const *outputs,
+                              int32_t outputCount, int32_t frames) = 0;
+    /// Before the first period of a new size or rate.
+    virtual void periodChanging(double sampleRate, int32_t frames) = 0;
+    virtual void deviceUnderrun() = 0;
+    /// The server or driver went away: no more periods will come.
+    virtual void deviceLost(const char *reason) = 0;
+    virtual RenderObserver *renderObserver() = 0;
+};
+
+struct BackendOpenRequest {
+    std::string outputDevice;
+    std::string inputDevice; // empty: no capture
+    int32_t bufferFrames = 512;
+    double sampleRate = 48000.0;
+    bool connectPorts = true;
+};
+
+/// One way of reaching sound hardware. `open` prepares everything (ports, stream) without
+/// running; `start` runs the callbacks; `stop` returns once no callback can run any more and
+/// releases the device. `stop` is safe after the device was lost and when never started.
+class AudioBackend {
+  public:
+    virtual ~AudioBackend() = default;
+    virtual bool open(const BackendOpenRequest &request, DeviceHost &host, std::string &error) = 0;
+    virtual bool start(std::string &error) = 0;
+    virtual void stop() = 0;
+    virtual double sampleRate() const = 0;
+    virtual int32_t bufferFrames() const = 0;
+    virtual int32_t inputChannels() const = 0;
+};
+
+// JACK: one device named "JACK" while a server answers (the JACK_DEFAULT_SERVER it finds).
+std::vector<AudioDeviceDesc> listJackDevices();
+std::unique_ptr<AudioBackend> makeJackBackend();
+
+// ALSA through RtAudio: "ALSA: " followed by RtAudio's device name.
+std::vector<AudioDeviceDesc> listRtAudioDevices();
+std::unique_ptr<AudioBackend> makeRtAudioBackend();
+
+// A timer thread that asks for periods in real time; always present.
+std::unique_ptr<AudioBackend> makeNullBackend();
+
+AudioBackendKind backendKindOf(const std::string &deviceName);
+
+} // namespace orvane

@@ -1,0 +1,402 @@
+#include "device/AudioDeviceEngine.h"
+
+#include "device/DeviceSettings.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace orvane {
+
+namespace {
+
+// What the device layer reports, in the user's words. Back ends add their own texts for
+// their own calls ("jack_activate failed", "openStream failed: …").
+constexpr const char *inputUnavailable = "Устройство ввода недоступно";
+constexpr const char *noDeviceName = "—";
+constexpr const char *invalidOutputLog = "audio: invalid output device id, keeping current";
+constexpr const char *invalidInputLog = "audio: invalid input device id, keeping current";
+
+/// The device gives the engine its own rate; the Part's fixed 48 kHz render format is only
+/// what a device is asked for when it lets the application choose.
+constexpr double requestedSampleRate = 48000.0;
+/// Render buffers hold at least this much, so that most period changes need no new memory.
+constexpr int32_t minimumRenderCapacity = 4096;
+/// Input mixed into the output while recording: louder while the talkback is on.
+constexpr float talkbackInputGain = 0.85f;
+constexpr float recordingInputGain = 0.55f;
+
+std::unique_ptr<AudioBackend> makeBackend(AudioBackendKind kind) {
+    switch (kind) {
+    case AudioBackendKind::Jack: return makeJackBackend();
+    case AudioBackendKind::RtAudio: return makeRtAudioBackend();
+    case AudioBackendKind::Null: break;
+    }
+    return makeNullBackend();
+}
+
+} // namespace
+
+AudioBackendKind backendKindOf(const std::string &deviceName) {
+    if (deviceName == jackDeviceName) return AudioBackendKind::Jack;
+    if (deviceName.rfind(alsaDevicePrefix, 0) == 0) return AudioBackendKind::RtAudio;
+    return AudioBackendKind::Null;
+}
+
+AudioDeviceEngine::AudioDeviceEngine(Engine &engine) : engine(engine) { refreshDeviceLabels(); }
+
+AudioDeviceEngine::~AudioDeviceEngine() { stop(); }
+
+// --- Devices ---------------------------------------------------------------------------------
+
+std::vector<AudioDeviceDesc> AudioDeviceEngine::listDevices() {
+    std::vector<AudioDeviceDesc> found = listJackDevices();
+    for (auto &device : listRtAudioDevices())
+        found.push_back(std::move(device));
+    found.push_back(AudioDeviceDesc{0, nullDeviceName, true, true});
+    for (std::size_t index = 0; index < found.size(); ++index)
+        found[index].id = static_cast<uint32_t>(index + 1);
+    // Ids of the old list keep naming the same devices where the names still exist.
+    const std::string outputName = nameOf(outputDeviceId);
+    const std::string inputName = nameOf(inputDeviceId);
+    devices = std::move(found);
+    outputDeviceId = outputName.empty() ? 0 : deviceIdByName(outputName);
+    inputDeviceId = inputName.empty() ? 0 : deviceIdByName(inputName);
+    writeLog("audio devices enumerated: " + std::to_string(devices.size()));
+    return devices;
+}
+
+const AudioDeviceDesc *AudioDeviceEngine::findDevice(uint32_t id) const {
+    for (const auto &device : devices)
+        if (device.id == id && id != 0) return &device;
+    return nullptr;
+}
+
+std::string AudioDeviceEngine::nameOf(uint32_t id) const {
+    const AudioDeviceDesc *device = findDevice(id);
+    return device ? device->name : std::string();
+}
+
+uint32_t AudioDeviceEngine::deviceIdByName(const std::string &name) {
+    if (devices.empty()) listDevices();
+    for (const auto &device : devices)
+        if (device.name == name) return device.id;
+    return 0;
+}
+
+uint32_t AudioDeviceEngine::defaultOutputDeviceId() {
+    if (devices.empty()) listDevices();
+    for (const auto &device : devices)
+        if (device.hasOutput) return device.id;
+    return 0;
+}
+
+uint32_t AudioDeviceEngine::defaultInputDeviceId() {
+    if (devices.empty()) listDevices();
+    // Input is captured by the output's stream, so the default input is on its back end.
+    const AudioDeviceDesc *output = findDevice(outputDeviceId);
+    const AudioBackendKind kind =
+        output ? backendKindOf(output->name) : backendKindOf(nameOf(defaultOutputDeviceId()));
+    for (const auto &device : devices)
+        if (device.hasInput && backendKindOf(device.name) == kind) return device.id;
+    return 0;
+}
+
+bool AudioDeviceEngine::isValidDevice(uint32_t id, bool needsInput, bool needsOutput) {
+    if (devices.empty()) listDevices();
+    const AudioDeviceDesc *device = findDevice(id);
+    return device && (!needsInput || device->hasInput) && (!needsOutput || device->hasOutput);
+}
+
+double AudioDeviceEngine::inputNominalSampleRate() const {
+    if (inputDeviceId == 0) return sampleRate;
+    // Capture runs in the output's stream, at its rate.
+    return sampleRate > 0.0 ? sampleRate : 48000.0;
+}
+
+void AudioDeviceEngine::refreshDeviceLabels() {
+    const std::string output = nameOf(outputDeviceId);
+    const std::string input = nameOf(inputDeviceId);
+    outputDeviceName = output.empty() ? noDeviceName : output;
+    inputDeviceName = input.empty() ? noDeviceName : input;
+    deviceLabel = outputDeviceName + " → " + inputDeviceName;
+}
+
+void AudioDeviceEngine::resolveDefaultDevices() {
+    if (outputDeviceId == 0 || !isValidDevice(outputDeviceId, false, true))
+        outputDeviceId = defaultOutputDeviceId();
+    if (inputDeviceId == 0) inputDeviceId = defaultInputDeviceId();
+}
+
+// --- Running -----------------------------------------------------------------------------------
+
+void AudioDeviceEngine::sizeRenderBuffers(int32_t frames) {
+    const auto capacity = static_cast<std::size_t>(std::max(frames, minimumRenderCapacity));
+    for (auto *buffer : {&renderLeft, &renderRight, &monitorScratchLeft, &monitorScratchRight})
+        buffer->assign(capacity, 0.0f);
+    renderCapacity.store(static_cast<int32_t>(capacity), std::memory_order_release);
+}
+
+void AudioDeviceEngine::prepareEngine(double rate, int32_t frames) {
+    engine.prepareToPlay(rate, frames);
+    preparedFrames = frames;
+    periodRate.store(rate);
+}
+
+bool AudioDeviceEngine::openOutput() {
+    closeOutput();
+    resolveDefaultDevices();
+    const std::string output = nameOf(outputDeviceId);
+    const std::string input = nameOf(inputDeviceId);
+    const AudioBackendKind kind = backendKindOf(output);
+    BackendOpenRequest request;
+    request.outputDevice = output;
+    // Capture runs in the output's stream; an input on another back end is not captured.
+    if (!input.empty() && backendKindOf(input) == kind)
+        request.inputDevice = input;
+    else if (!input.empty())
+        writeLog("audio: input " + input + " is not on the output's back end");
+    request.bufferFrames = requestedBufferFrames;
+    request.sampleRate = requestedSampleRate;
+    request.connectPorts = connectPorts;
+    lost.store(false);
+    backend = makeBackend(kind);
+    std::string error;
+    if (!backend->open(request, *this, error)) {
+        lastError = error;
+        backend.reset();
+        return false;
+    }
+    sampleRate = backend->sampleRate() > 0.0 ? backend->sampleRate() : requestedSampleRate;
+    bufferFrames = backend->bufferFrames();
+    outputInterleaved = false;
+    sizeRenderBuffers(bufferFrames);
+    monitor.allocate();
+    captureQueue.allocate();
+    loadMeter.reset();
+    refreshDeviceLabels();
+    writeLog("audio open out=" + outputDeviceName + " sr=" + std::to_string(sampleRate) +
+             " buf=" + std::to_string(bufferFrames));
+    return true;
+}
+
+void AudioDeviceEngine::closeOutput() {
+    if (backend) backend->stop();
+    backend.reset();
+    // After the last period: the main thread may render and carry out requests again.
+    if (outputRunning.exchange(false)) engine.deviceStopped();
+}
+
+bool AudioDeviceEngine::applySettings(uint32_t outputId, uint32_t inputId, int32_t frames) {
+    if (outputId != 0) {
+        if (isValidDevice(outputId, false, true))
+            outputDeviceId = outputId;
+        else
+            writeLog(invalidOutputLog);
+    }
+    if (inputId != 0) {
+        if (isValidDevice(inputId, true, false))
+            inputDeviceId = inputId;
+        else
+            writeLog(invalidInputLog);
+    }
+    resolveDefaultDevices();
+    requestedBufferFrames = clampBufferFrames(frames);
+    const bool wasRunning = outputRunning.load();
+    closeOutput();
+    if (!openOutput()) return false;
+    prepareEngine(sampleRate, bufferFrames);
+    refreshDeviceLabels();
+    return !wasRunning || startBackend();
+}
+
+bool AudioDeviceEngine::startBackend() {
+    // The device owns the engine's rendering from before its first period.
+    engine.deviceStarted();
+    std::string error;
+    if (!backend->start(error)) {
+        engine.deviceStopped();
+        lastError = error;
+        writeLog(error);
+        return false;
+    }
+    outputRunning.store(true);
+    return true;
+}
+
+bool AudioDeviceEngine::start() {
+    if (outputRunning.load()) return true;
+    resolveDefaultDevices();
+    if (!backend && !openOutput()) {
+        writeLog("audio open failed: " + lastError);
+        return false;
+    }
+    prepareEngine(sampleRate, bufferFrames);
+    if (!startBackend()) return false;
+    ensureInputMonitor();
+    writeLog("audio started sr=" + std::to_string(sampleRate) +
+             " buf=" + std::to_string(bufferFrames));
+    return true;
+}
+
+void AudioDeviceEngine::stop() {
+    recording.store(false);
+    stopRecordQueue();
+    closeOutput();
+    if (preparedFrames > 0) engine.releaseResources();
+    preparedFrames = 0;
+}
+
+bool AudioDeviceEngine::startRecordQueue() {
+    stopRecordQueue();
+    if (inputDeviceId == 0) inputDeviceId = defaultInputDeviceId();
+    const int32_t channels = backend ? backend->inputChannels() : 0;
+    if (!isValidDevice(inputDeviceId, true, false) || channels < 1) {
+        lastError = inputUnavailable;
+        writeLog(lastError);
+        return false;
+    }
+    recordChannels = std::clamp(channels, 1, 2);
+    recordSampleRate = sampleRate;
+    recordNonInterleaved = false;
+    recordQueueRunning = true;
+    writeLog("record queue started in=" + inputDeviceName + " sr=" + std::to_string(sampleRate) +
+             " ch=" + std::to_string(recordChannels));
+    return true;
+}
+
+void AudioDeviceEngine::stopRecordQueue() {
+    // What was captured before the stop still belongs to the recording.
+    if (recordQueueRunning) drainCapture();
+    recordQueueRunning = false;
+}
+
+bool AudioDeviceEngine::ensureInputMonitor() {
+    if (recordQueueRunning) return true;
+    if (inputDeviceId == 0) inputDeviceId = defaultInputDeviceId();
+    if (inputDeviceId == 0 || !isValidDevice(inputDeviceId, true, false)) return false;
+    return startRecordQueue();
+}
+
+// --- Input -------------------------------------------------------------------------------------
+
+void AudioDeviceEngine::pushMonitorSamples(const float *samples, int32_t frames, int32_t channels) {
+    monitor.push(samples, frames, channels);
+}
+
+void AudioDeviceEngine::pullMonitorSamples(float *left, float *right, int32_t frames) const {
+    monitor.pull(left, right, frames);
+}
+
+bool AudioDeviceEngine::readMonitorInterleaved(std::vector<float> &out, uint32_t frames) const {
+    return monitor.readInterleaved(out, frames);
+}
+
+void AudioDeviceEngine::capturePreview(std::vector<float> &out, int32_t &channels,
+                                       int64_t &frames) {
+    std::lock_guard lock(recordMutex);
+    channels = recordChannels;
+    if (channels >= 1 && !recordBuffer.empty()) {
+        frames = static_cast<int64_t>(recordBuffer.size()) / channels;
+        out = recordBuffer;
+    } else {
+        frames = 0;
+        out.clear();
+    }
+}
+
+int64_t AudioDeviceEngine::drainCapture() {
+    std::lock_guard lock(recordMutex);
+    return captureQueue.popInto(recordBuffer, recordChannels);
+}
+
+std::string AudioDeviceEngine::lostReason() const {
+    if (!lost.load(std::memory_order_acquire)) return {};
+    return std::string(lostText.data());
+}
+
+void AudioDeviceEngine::writeLog(const std::string &line) {
+    if (log) log(line);
+}
+
+// --- Back-end callbacks ------------------------------------------------------------------------
+
+void AudioDeviceEngine::renderDevice(const float *const *inputs, int32_t inputCount,
+                                     float *const *outputs, int32_t outputCount, int32_t frames) {
+    const auto started = std::chrono::steady_clock::now();
+    if (frames < 1 || outputCount < 1) return;
+    if (frames > renderCapacity.load(std::memory_order_acquire)) {
+        // More than the buffers hold: silence rather than whatever the device buffer held.
+        for (int32_t channel = 0; channel < outputCount; ++channel)
+            if (outputs[channel]) std::fill_n(outputs[channel], frames, 0.0f);
+        return;
+    }
+    if (inputs && inputCount > 0 && inputs[0]) {
+        const float *right = inputCount > 1 ? inputs[1] : nullptr;
+        monitor.pushPlanar(inputs[0], right, frames);
+        if (recording.load(std::memory_order_relaxed)) captureQueue.push(inputs[0], right, frames);
+    }
+    std::fill_n(renderLeft.data(), frames, 0.0f);
+    std::fill_n(renderRight.data(), frames, 0.0f);
+    std::array<float *, 2> channels{renderLeft.data(), renderRight.data()};
+    BlockIo io;
+    io.inputs = inputs;
+    io.inputChannelCount = inputs ? inputCount : 0;
+    io.outputs = channels.data();
+    io.outputChannelCount = 2;
+    io.frames = frames;
+    engine.processBlock(io);
+    if (recording.load(std::memory_order_relaxed) || engine.recording.load()) mixInputRt(frames);
+    if (outputs[0]) std::copy_n(renderLeft.data(), frames, outputs[0]);
+    if (outputCount > 1 && outputs[1]) std::copy_n(renderRight.data(), frames, outputs[1]);
+    const double period = frames / periodRate.load(std::memory_order_relaxed);
+    const double spent =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    loadMeter.record(spent / period);
+}
+
+void AudioDeviceEngine::mixInputRt(int32_t frames) {
+    monitor.pull(monitorScratchLeft.data(), monitorScratchRight.data(), frames);
+    const float gain = engine.talkback.load() ? talkbackInputGain : recordingInputGain;
+    for (int32_t i = 0; i < frames; ++i) {
+        renderLeft[i] = std::clamp(renderLeft[i] + gain * monitorScratchLeft[i], -1.0f, 1.0f);
+        renderRight[i] = std::clamp(renderRight[i] + gain * monitorScratchRight[i], -1.0f, 1.0f);
+    }
+}
+
+void AudioDeviceEngine::periodChanging(double newSampleRate, int32_t frames) {
+    // No period renders while the device changes its format, so buffers may be replaced.
+    if (frames > renderCapacity.load()) sizeRenderBuffers(frames);
+    engine.prepareForDeviceFormat(newSampleRate, frames);
+    periodRate.store(newSampleRate);
+}
+
+void AudioDeviceEngine::deviceUnderrun() { xruns.fetch_add(1, std::memory_order_relaxed); }
+
+void AudioDeviceEngine::deviceLost(const char *reason) {
+    const char *text = reason && *reason ? reason : "the audio server stopped";
+    std::strncpy(lostText.data(), text, lostText.size() - 1);
+    lost.store(true, std::memory_order_release);
+    // No more periods: the engine may be driven from the main thread again.
+    engine.deviceStopped();
+}
+
+// --- Memory ----------------------------------------------------------------------------------
+
+bool lockMemoryIfAllowed() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return false;
+#else
+    rlimit limit{};
+    const bool unlimited =
+        ::getrlimit(RLIMIT_MEMLOCK, &limit) == 0 && limit.rlim_cur == RLIM_INFINITY;
+    if (!unlimited && ::geteuid() != 0) return false;
+    return ::mlockall(MCL_CURRENT | MCL_FUTURE) == 0;
+#endif
+}
+
+} // namespace orvane

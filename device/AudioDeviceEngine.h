@@ -1,0 +1,140 @@
+#pragma once
+
+#include "core/engine/Engine.h"
+#include "device/AudioBackend.h"
+#include "device/DspLoad.h"
+#include "device/InputRings.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace orvane {
+
+/// Connects the engine to the machine's sound: JACK first, ALSA through RtAudio second, and a
+/// null device that keeps time when neither has anything to play on. Renders the engine on
+/// the device's audio thread, mixes the input in while recording, keeps the latest input in a
+/// monitor ring and hands captured input to the main thread for the recording.
+///
+/// Threads: `renderDevice` runs on the audio thread; `periodChanging`, `deviceUnderrun` and
+/// `deviceLost` on the back end's own threads; everything else on the main thread. The audio
+/// thread takes no lock: the monitor ring and the capture queue are lock-free, and the
+/// recording buffer is only touched by the main thread (`drainCapture`).
+class AudioDeviceEngine final : public DeviceHost {
+  public:
+    explicit AudioDeviceEngine(Engine &engine);
+    ~AudioDeviceEngine() override;
+    AudioDeviceEngine(const AudioDeviceEngine &) = delete;
+    AudioDeviceEngine &operator=(const AudioDeviceEngine &) = delete;
+
+    // --- Devices ---------------------------------------------------------------------------
+    /// Every device that can play or capture now: "JACK" while a server answers, each ALSA
+    /// device, and "Null". Ids number this list (1 upwards) until the next call.
+    std::vector<AudioDeviceDesc> listDevices();
+    uint32_t defaultOutputDeviceId();
+    uint32_t defaultInputDeviceId();
+    bool isValidDevice(uint32_t id, bool needsInput, bool needsOutput);
+    /// The id of the device with that exact name in the current list, 0 when there is none.
+    uint32_t deviceIdByName(const std::string &name);
+    double inputNominalSampleRate() const;
+    void refreshDeviceLabels();
+
+    // --- Running ---------------------------------------------------------------------------
+    bool applySettings(uint32_t outputId, uint32_t inputId, int32_t bufferFrames);
+    bool start();
+    void stop();
+    bool startRecordQueue();
+    void stopRecordQueue();
+    bool ensureInputMonitor();
+
+    // --- Input -----------------------------------------------------------------------------
+    void pushMonitorSamples(const float *samples, int32_t frames, int32_t channels);
+    void pullMonitorSamples(float *left, float *right, int32_t frames) const;
+    bool readMonitorInterleaved(std::vector<float> &out, uint32_t frames) const;
+    void capturePreview(std::vector<float> &out, int32_t &channels, int64_t &frames);
+    /// Main thread: moves captured input into `recordBuffer` while recording; returns the
+    /// frames appended. Input captured while not recording is left to the monitor ring.
+    int64_t drainCapture();
+
+    // --- Device health -----------------------------------------------------------------------
+    uint64_t xrunCount() const { return xruns.load(std::memory_order_relaxed); }
+    bool deviceWasLost() const { return lost.load(std::memory_order_acquire); }
+    /// Why the device went away, once `deviceWasLost`.
+    std::string lostReason() const;
+    DspLoadSummary dspLoad() const { return loadMeter.summary(); }
+    const DspLoadMeter &dspLoadMeter() const { return loadMeter; }
+
+    /// Main thread, while stopped. The observer must outlive every period: stop the device
+    /// (or destroy it) before the observer goes.
+    void setRenderObserver(RenderObserver *observer) { observerForAudio.store(observer); }
+    /// Log lines ("audio started sr=…"); set while stopped.
+    std::function<void(const std::string &line)> log;
+    /// Connect the ports to the system's playback and capture ports when starting.
+    bool connectPorts = true;
+
+    // --- State -------------------------------------------------------------------------------
+    MonitorRing monitor;
+    std::vector<float> monitorScratchLeft, monitorScratchRight;
+    Engine &engine;
+    std::unique_ptr<AudioBackend> backend; // the output stream and its capture
+    double sampleRate = 48000.0;
+    int32_t bufferFrames = 512;
+    int32_t requestedBufferFrames = 512;
+    int32_t recordChannels = 1;
+    bool recordNonInterleaved = false;
+    double recordSampleRate = 48000.0;
+    bool outputInterleaved = false;
+    uint32_t outputDeviceId = 0, inputDeviceId = 0;
+    std::string deviceLabel = "Default Output";
+    std::string outputDeviceName, inputDeviceName;
+    std::string lastError;
+    std::atomic<bool> outputRunning{false};
+    std::atomic<bool> recording{false};
+    std::mutex recordMutex;
+    std::vector<float> recordBuffer;
+    std::vector<float> renderLeft, renderRight;
+    CaptureQueue captureQueue;
+    bool recordQueueRunning = false;
+
+    // DeviceHost, called by the back end.
+    void renderDevice(const float *const *inputs, int32_t inputCount, float *const *outputs,
+                      int32_t outputCount, int32_t frames) override;
+    void periodChanging(double newSampleRate, int32_t frames) override;
+    void deviceUnderrun() override;
+    void deviceLost(const char *reason) override;
+    RenderObserver *renderObserver() override { return observerForAudio.load(); }
+
+  private:
+    std::string nameOf(uint32_t id) const;
+    const AudioDeviceDesc *findDevice(uint32_t id) const;
+    void resolveDefaultDevices();
+    bool openOutput();
+    bool startBackend();
+    void closeOutput();
+    void sizeRenderBuffers(int32_t frames);
+    void prepareEngine(double rate, int32_t frames);
+    void mixInputRt(int32_t frames);
+    void writeLog(const std::string &line);
+
+    std::vector<AudioDeviceDesc> devices;
+    DspLoadMeter loadMeter;
+    std::atomic<uint64_t> xruns{0};
+    std::atomic<bool> lost{false};
+    std::array<char, 256> lostText{};
+    std::atomic<RenderObserver *> observerForAudio{nullptr};
+    std::atomic<int32_t> renderCapacity{0};
+    std::atomic<double> periodRate{48000.0};
+    int64_t preparedFrames = 0;
+};
+
+/// Locks the process's memory against paging when the system allows it, so that the audio
+/// thread never waits for the disk. Skipped in sanitizer builds (their shadow memory is far
+/// larger than any lock limit). True when memory is locked.
+bool lockMemoryIfAllowed();
+
+} // namespace orvane

@@ -1,0 +1,107 @@
+#include "device/InputRings.h"
+
+#include <algorithm>
+
+namespace orvane {
+
+void MonitorRing::allocate() {
+    if (allocated()) return;
+    left = std::make_unique<float[]>(frameCount);
+    right = std::make_unique<float[]>(frameCount);
+    count.store(0);
+}
+
+void MonitorRing::push(const float *samples, int32_t frames, int32_t channels) {
+    if (!allocated() || !samples || frames < 1) return;
+    const int32_t stride = std::max(channels, 1);
+    uint32_t at = count.load(std::memory_order_relaxed);
+    for (int32_t frame = 0; frame < frames; ++frame, ++at) {
+        const float *source = samples + static_cast<std::size_t>(frame) * stride;
+        left[at & slotMask] = source[0];
+        right[at & slotMask] = stride >= 2 ? source[1] : source[0];
+    }
+    count.store(at, std::memory_order_release);
+}
+
+void MonitorRing::pushPlanar(const float *leftInput, const float *rightInput, int32_t frames) {
+    if (!allocated() || !leftInput || frames < 1) return;
+    if (!rightInput) rightInput = leftInput;
+    uint32_t at = count.load(std::memory_order_relaxed);
+    for (int32_t frame = 0; frame < frames; ++frame, ++at) {
+        left[at & slotMask] = leftInput[frame];
+        right[at & slotMask] = rightInput[frame];
+    }
+    count.store(at, std::memory_order_release);
+}
+
+void MonitorRing::pull(float *leftOut, float *rightOut, int32_t frames) const {
+    if (frames < 1) return;
+    const uint32_t end = count.load(std::memory_order_acquire);
+    if (!allocated() || end < static_cast<uint32_t>(frames) ||
+        static_cast<uint32_t>(frames) > frameCount) {
+        std::fill_n(leftOut, frames, 0.0f);
+        std::fill_n(rightOut, frames, 0.0f);
+        return;
+    }
+    const uint32_t first = end - static_cast<uint32_t>(frames);
+    for (int32_t i = 0; i < frames; ++i) {
+        leftOut[i] = left[(first + static_cast<uint32_t>(i)) & slotMask];
+        rightOut[i] = right[(first + static_cast<uint32_t>(i)) & slotMask];
+    }
+}
+
+bool MonitorRing::readInterleaved(std::vector<float> &out, uint32_t frames) const {
+    const uint32_t end = count.load(std::memory_order_acquire);
+    if (frames == 0 || frames > frameCount || !allocated() || end < frames) return false;
+    const uint32_t first = end - frames;
+    out.resize(static_cast<std::size_t>(frames) * 2);
+    for (uint32_t i = 0; i < frames; ++i) {
+        out[2 * i] = left[(first + i) & slotMask];
+        out[2 * i + 1] = right[(first + i) & slotMask];
+    }
+    // Slots from `first` on are rewritten once the count passes first + frameCount.
+    const uint32_t after = count.load(std::memory_order_acquire);
+    return after - first <= frameCount;
+}
+
+void CaptureQueue::allocate() {
+    if (allocated()) return;
+    samples = std::make_unique<float[]>(static_cast<std::size_t>(frameCapacity) * 2);
+    written.store(0);
+    read.store(0);
+}
+
+bool CaptureQueue::push(const float *leftInput, const float *rightInput, int32_t frames) {
+    if (!allocated() || !leftInput || frames < 1) return false;
+    if (!rightInput) rightInput = leftInput;
+    const uint64_t end = written.load(std::memory_order_relaxed);
+    if (end + static_cast<uint64_t>(frames) - read.load(std::memory_order_acquire) >
+        frameCapacity) {
+        dropped.fetch_add(static_cast<uint64_t>(frames), std::memory_order_relaxed);
+        return false;
+    }
+    for (int32_t i = 0; i < frames; ++i) {
+        const std::size_t slot = ((end + static_cast<uint64_t>(i)) & (frameCapacity - 1)) * 2;
+        samples[slot] = leftInput[i];
+        samples[slot + 1] = rightInput[i];
+    }
+    written.store(end + static_cast<uint64_t>(frames), std::memory_order_release);
+    return true;
+}
+
+int64_t CaptureQueue::popInto(std::vector<float> &out, int32_t channels) {
+    if (!allocated()) return 0;
+    const uint64_t begin = read.load(std::memory_order_relaxed);
+    const uint64_t end = written.load(std::memory_order_acquire);
+    const bool stereo = channels >= 2;
+    out.reserve(out.size() + (end - begin) * (stereo ? 2 : 1));
+    for (uint64_t frame = begin; frame < end; ++frame) {
+        const std::size_t slot = (frame & (frameCapacity - 1)) * 2;
+        out.push_back(samples[slot]);
+        if (stereo) out.push_back(samples[slot + 1]);
+    }
+    read.store(end, std::memory_order_release);
+    return static_cast<int64_t>(end - begin);
+}
+
+} // namespace orvane

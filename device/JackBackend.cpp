@@ -1,0 +1,205 @@
+#include "device/AudioBackend.h"
+
+#include <jack/jack.h>
+
+#include <array>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+namespace orvane {
+
+namespace {
+
+constexpr const char *clientName = "Halvora";
+constexpr const char *probeClientName = "Halvora device list";
+constexpr std::array<const char *, 2> outputPortNames{"out_1", "out_2"};
+constexpr std::array<const char *, 2> inputPortNames{"in_1", "in_2"};
+
+/// libjack prints every failed attempt to reach a server on standard error; the device layer
+/// reports failures itself, once and in its own words.
+void quietJackMessages() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        jack_set_error_function([](const char *) {});
+        jack_set_info_function([](const char *) {});
+    });
+}
+
+jack_client_t *openClient(const char *name, jack_status_t &status) {
+    quietJackMessages();
+    return jack_client_open(name, JackNoStartServer, &status);
+}
+
+/// Connects `ours` in order to the physical ports that carry `flags`; a missing partner is
+/// no failure (a mono interface has one playback port).
+void connectToPhysical(jack_client_t *client, const std::array<jack_port_t *, 2> &ours,
+                       unsigned long flags, bool oursAreOutputs) {
+    const char **physical =
+        jack_get_ports(client, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | flags);
+    if (!physical) return;
+    for (std::size_t index = 0; index < ours.size() && physical[index]; ++index) {
+        const char *own = jack_port_name(ours[index]);
+        if (oursAreOutputs)
+            jack_connect(client, own, physical[index]);
+        else
+            jack_connect(client, physical[index], own);
+    }
+    jack_free(physical);
+}
+
+class JackBackend final : public AudioBackend {
+  public:
+    ~JackBackend() override { stop(); }
+
+    bool open(const BackendOpenRequest &request, DeviceHost &deviceHost,
+              std::string &error) override {
+        stop();
+        host = &deviceHost;
+        connect = request.connectPorts;
+        capture = !request.inputDevice.empty();
+        jack_status_t status{};
+        client = openClient(clientName, status);
+        if (!client) {
+            error = "JACK недоступен";
+            return false;
+        }
+        lost.store(false);
+        if (!registerPorts(error) || !installCallbacks(error)) {
+            closeClient();
+            return false;
+        }
+        rate.store(static_cast<double>(jack_get_sample_rate(client)));
+        frames.store(static_cast<int32_t>(jack_get_buffer_size(client)));
+        return true;
+    }
+
+    bool start(std::string &error) override {
+        if (!client) {
+            error = "JACK недоступен";
+            return false;
+        }
+        if (jack_activate(client) != 0) {
+            error = "jack_activate failed";
+            return false;
+        }
+        active = true;
+        if (connect) {
+            connectToPhysical(client, outputs, JackPortIsInput, true);
+            if (capture) connectToPhysical(client, inputs, JackPortIsOutput, false);
+        }
+        return true;
+    }
+
+    void stop() override {
+        if (!client) return;
+        // A server that shut down has already dropped the client: only its memory is left.
+        if (active && !lost.load()) jack_deactivate(client);
+        active = false;
+        closeClient();
+    }
+
+    double sampleRate() const override { return rate.load(); }
+    int32_t bufferFrames() const override { return frames.load(); }
+    int32_t inputChannels() const override { return capture ? 2 : 0; }
+
+  private:
+    bool registerPorts(std::string &error) {
+        for (std::size_t index = 0; index < outputs.size(); ++index) {
+            outputs[index] = jack_port_register(client, outputPortNames[index],
+                                                JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+            inputs[index] = jack_port_register(client, inputPortNames[index],
+                                               JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+            if (!outputs[index] || !inputs[index]) {
+                error = "jack_port_register failed";
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool installCallbacks(std::string &error) {
+        if (jack_set_process_callback(client, &JackBackend::process, this) != 0) {
+            error = "jack_set_process_callback failed";
+            return false;
+        }
+        jack_set_buffer_size_callback(client, &JackBackend::bufferSizeChanged, this);
+        jack_set_sample_rate_callback(client, &JackBackend::sampleRateChanged, this);
+        jack_set_xrun_callback(client, &JackBackend::xrun, this);
+        jack_on_info_shutdown(client, &JackBackend::shutdown, this);
+        return true;
+    }
+
+    void closeClient() {
+        jack_client_close(client);
+        client = nullptr;
+        outputs = {};
+        inputs = {};
+    }
+
+    static int process(jack_nframes_t count, void *context) {
+        auto &self = *static_cast<JackBackend *>(context);
+        RenderObserver *observer = self.host->renderObserver();
+        if (observer) observer->blockStarted();
+        std::array<float *, 2> out{};
+        std::array<const float *, 2> in{};
+        for (std::size_t index = 0; index < out.size(); ++index) {
+            out[index] = static_cast<float *>(jack_port_get_buffer(self.outputs[index], count));
+            in[index] = static_cast<const float *>(jack_port_get_buffer(self.inputs[index], count));
+        }
+        self.host->renderDevice(self.capture ? in.data() : nullptr, self.capture ? 2 : 0,
+                                out.data(), 2, static_cast<int32_t>(count));
+        if (observer) observer->blockFinished();
+        return 0;
+    }
+
+    static int bufferSizeChanged(jack_nframes_t count, void *context) {
+        auto &self = *static_cast<JackBackend *>(context);
+        self.host->periodChanging(self.rate.load(), static_cast<int32_t>(count));
+        self.frames.store(static_cast<int32_t>(count));
+        return 0;
+    }
+
+    static int sampleRateChanged(jack_nframes_t newRate, void *context) {
+        auto &self = *static_cast<JackBackend *>(context);
+        self.host->periodChanging(static_cast<double>(newRate), self.frames.load());
+        self.rate.store(static_cast<double>(newRate));
+        return 0;
+    }
+
+    static int xrun(void *context) {
+        static_cast<JackBackend *>(context)->host->deviceUnderrun();
+        return 0;
+    }
+
+    static void shutdown(jack_status_t, const char *reason, void *context) {
+        auto &self = *static_cast<JackBackend *>(context);
+        self.lost.store(true);
+        self.host->deviceLost(reason);
+    }
+
+    DeviceHost *host = nullptr;
+    jack_client_t *client = nullptr;
+    std::array<jack_port_t *, 2> outputs{};
+    std::array<jack_port_t *, 2> inputs{};
+    std::atomic<double> rate{48000.0};
+    std::atomic<int32_t> frames{512};
+    std::atomic<bool> lost{false};
+    bool active = false;
+    bool connect = true;
+    bool capture = false;
+};
+
+} // namespace
+
+std::vector<AudioDeviceDesc> listJackDevices() {
+    jack_status_t status{};
+    jack_client_t *probe = openClient(probeClientName, status);
+    if (!probe) return {};
+    jack_client_close(probe);
+    return {AudioDeviceDesc{0, jackDeviceName, true, true}};
+}
+
+std::unique_ptr<AudioBackend> makeJackBackend() { return std::make_unique<JackBackend>(); }
+
+} // namespace orvane

@@ -1,0 +1,228 @@
+#include "device/AudioDeviceEngine.h"
+#include "device/tests/DeviceTestSupport.h"
+#include "tests/support/JackServer.h"
+#include "tests/support/JackTestClient.h"
+#include "tests/support/ScopedTestState.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+
+using namespace orvane;
+using namespace orvane::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr double rate = 48000.0;
+
+float peakOf(const std::vector<float> &samples) {
+    float peak = 0.0f;
+    for (const float sample : samples)
+        peak = std::max(peak, std::abs(sample));
+    return peak;
+}
+
+bool contains(const std::vector<std::string> &names, const std::string &name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+/// A private server and an engine playing a tone through Halvora's JACK client.
+class JackDevice : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.ready()) << server.failure();
+        engine.replaceProject(toneProject(rate, 30.0));
+    }
+
+    void startOnJack(bool connect) {
+        device.connectPorts = connect;
+        const uint32_t jack = device.deviceIdByName(jackDeviceName);
+        ASSERT_NE(jack, 0u) << "the JACK device is not listed";
+        device.setRenderObserver(&observer);
+        ASSERT_TRUE(device.applySettings(jack, jack, 512)) << device.lastError;
+        ASSERT_TRUE(playFromStart(engine));
+        ASSERT_TRUE(device.start()) << device.lastError;
+    }
+
+    /// Records Halvora's two outputs for `frames` frames.
+    std::vector<std::vector<float>> recordOutputs(JackTestClient &recorder, int64_t frames) {
+        recorder.prepareRecording(frames);
+        EXPECT_TRUE(recorder.activate());
+        EXPECT_TRUE(recorder.connect("Halvora:out_1", recorder.recordPort(0)));
+        EXPECT_TRUE(recorder.connect("Halvora:out_2", recorder.recordPort(1)));
+        recorder.startRecording();
+        EXPECT_TRUE(recorder.waitForRecordedFrames(frames, 10s));
+        return {recorder.recording(0), recorder.recording(1)};
+    }
+
+    JackServer server;
+    Engine engine;
+    CountingObserver observer; // outlives the device, whose audio thread calls it
+    AudioDeviceEngine device{engine};
+};
+
+TEST_F(JackDevice, IsListedBesideTheNullDeviceWhileTheServerAnswers) {
+    const auto devices = device.listDevices();
+    std::vector<std::string> names;
+    for (const auto &entry : devices)
+        names.push_back(entry.name);
+    EXPECT_TRUE(contains(names, "JACK"));
+    EXPECT_TRUE(contains(names, "Null"));
+    EXPECT_EQ(device.defaultOutputDeviceId(), device.deviceIdByName("JACK"));
+    for (std::size_t index = 0; index < devices.size(); ++index)
+        EXPECT_EQ(devices[index].id, index + 1);
+}
+
+TEST_F(JackDevice, PlaysTheEngineIntoOtherClientsWithoutTouchingTheSystemPorts) {
+    startOnJack(false);
+    EXPECT_EQ(device.outputDeviceName, "JACK");
+    EXPECT_EQ(device.deviceLabel, "JACK → JACK");
+    EXPECT_EQ(device.bufferFrames, 256); // the server's period, not the one asked for
+    JackTestClient recorder("recorder", 2, 0);
+    ASSERT_TRUE(recorder.ok()) << recorder.error();
+    const auto outputs = recordOutputs(recorder, 12000);
+    EXPECT_GT(peakOf(outputs[0]), 0.2f);
+    EXPECT_GT(peakOf(outputs[1]), 0.2f);
+    EXPECT_EQ(recorder.connections("Halvora:out_1"),
+              std::vector<std::string>{recorder.recordPort(0)});
+    EXPECT_TRUE(recorder.connections("Halvora:in_1").empty());
+}
+
+TEST_F(JackDevice, ConnectsToTheSystemPortsWhenAllowed) {
+    startOnJack(true);
+    JackTestClient watcher("watcher", 0, 0);
+    ASSERT_TRUE(watcher.ok()) << watcher.error();
+    EXPECT_TRUE(contains(watcher.connections("Halvora:out_1"), "system:playback_1"));
+    EXPECT_TRUE(contains(watcher.connections("Halvora:out_2"), "system:playback_2"));
+    EXPECT_TRUE(contains(watcher.connections("Halvora:in_1"), "system:capture_1"));
+    EXPECT_TRUE(contains(watcher.connections("Halvora:in_2"), "system:capture_2"));
+}
+
+TEST_F(JackDevice, CapturedInputReachesTheMonitorRingAndTheRecording) {
+    std::vector<float> left(48000), right(48000);
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        left[i] = static_cast<float>(i + 1) / 65536.0f;
+        right[i] = -left[i];
+    }
+    JackTestClient player("player", 0, 2);
+    ASSERT_TRUE(player.ok()) << player.error();
+    player.preparePlayback({left, right});
+    ASSERT_TRUE(player.activate());
+    startOnJack(false);
+    ASSERT_TRUE(player.connect(player.playPort(0), "Halvora:in_1"));
+    ASSERT_TRUE(player.connect(player.playPort(1), "Halvora:in_2"));
+    device.recording.store(true);
+    player.startPlaying();
+    ASSERT_TRUE(observer.waitForBlocks(40, 10s));
+    device.recording.store(false);
+    device.drainCapture();
+
+    int32_t channels = 0;
+    int64_t frames = 0;
+    std::vector<float> preview;
+    device.capturePreview(preview, channels, frames);
+    ASSERT_EQ(channels, 2);
+    // The ramp arrives whole and in order: every captured frame is the one after the last,
+    // from the first period in which the server had made both connections.
+    std::size_t offset = 0;
+    while (offset + 1 < preview.size() && !(preview[offset] > 0 && preview[offset + 1] < 0))
+        offset += 2;
+    ASSERT_LT(offset + 1, preview.size()) << "no stereo input was captured";
+    int64_t checked = 0;
+    for (std::size_t at = offset; at + 1 < preview.size() && preview[at] > 0; at += 2, ++checked) {
+        const float expected = preview[offset] + static_cast<float>((at - offset) / 2) / 65536.0f;
+        ASSERT_FLOAT_EQ(preview[at], expected) << "frame " << (at - offset) / 2;
+        ASSERT_FLOAT_EQ(preview[at + 1], -expected);
+    }
+    EXPECT_GT(checked, 5000);
+    std::vector<float> latest;
+    EXPECT_TRUE(device.readMonitorInterleaved(latest, 512));
+    EXPECT_EQ(device.captureQueue.droppedFrames(), 0u);
+}
+
+TEST_F(JackDevice, TheProcessCallbackAllocatesNothingWhileEditsArePublished) {
+    startOnJack(false);
+    ASSERT_TRUE(observer.waitForBlocks(5, 10s));
+    const uint64_t before = observer.blocks.load();
+    for (int edit = 0; edit < 50; ++edit) {
+        {
+            std::lock_guard lock(engine.projectMutex);
+            engine.project.tracks.front()->gain = 0.5f + 0.01f * static_cast<float>(edit);
+            engine.publishGraph();
+        }
+        ASSERT_TRUE(observer.waitForBlocks(1, 10s));
+        engine.collectRetiredGraphs();
+    }
+    EXPECT_GE(observer.blocks.load() - before, 50u);
+    EXPECT_EQ(observer.allocations.load(), 0u);
+    EXPECT_EQ(observer.frees.load(), 0u);
+}
+
+TEST_F(JackDevice, ALargerPeriodIsPreparedBeforeItArrives) {
+    startOnJack(false);
+    ASSERT_TRUE(observer.waitForBlocks(3, 10s));
+    ASSERT_TRUE(server.setPeriod(2048));
+    JackTestClient recorder("recorder", 2, 0);
+    ASSERT_TRUE(recorder.ok()) << recorder.error();
+    const auto outputs = recordOutputs(recorder, 8192);
+    EXPECT_EQ(recorder.lastPeriod(), 2048);
+    EXPECT_GE(engine.rtBlockSize.load(), 2048);
+    // Rendered, not silence: a period larger than the engine was prepared for plays nothing.
+    EXPECT_GT(peakOf(outputs[0]), 0.2f);
+    EXPECT_EQ(observer.allocations.load(), 0u);
+}
+
+TEST_F(JackDevice, AServerThatDiesIsReportedAndStopIsSafe) {
+    startOnJack(false);
+    ASSERT_TRUE(observer.waitForBlocks(3, 10s));
+    server.kill();
+    const auto giveUp = std::chrono::steady_clock::now() + 10s;
+    while (!device.deviceWasLost() && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::yield();
+    ASSERT_TRUE(device.deviceWasLost());
+    EXPECT_FALSE(device.lostReason().empty());
+    device.stop();
+    EXPECT_FALSE(device.outputRunning.load());
+    EXPECT_EQ(engine.rtBlockSize.load(), 0);
+}
+
+/// A host for back ends that must fail before any period runs.
+class IdleHost final : public DeviceHost {
+    void renderDevice(const float *const *, int32_t, float *const *, int32_t, int32_t) override {}
+    void periodChanging(double, int32_t) override {}
+    void deviceUnderrun() override {}
+    void deviceLost(const char *) override {}
+    RenderObserver *renderObserver() override { return nullptr; }
+};
+
+TEST(AlsaDevice, ANameThatIsNotListedCannotBeOpened) {
+    IdleHost host;
+    auto backend = makeRtAudioBackend();
+    std::string error;
+    EXPECT_FALSE(backend->open(BackendOpenRequest{"ALSA: no such card", "", 256, 48000.0, true},
+                               host, error));
+    EXPECT_EQ(error, "Не удалось выбрать устройство вывода: ALSA: no such card");
+    backend->stop();
+    std::string startError;
+    EXPECT_FALSE(backend->start(startError));
+    EXPECT_FALSE(startError.empty());
+}
+
+TEST(JackWithoutServer, IsNotListedAndCannotBeOpened) {
+    ScopedEnvironment noStart("JACK_NO_START_SERVER", "1");
+    ScopedEnvironment nowhere("JACK_DEFAULT_SERVER", "halvora_no_such_server");
+    Engine engine;
+    AudioDeviceEngine device(engine);
+    EXPECT_EQ(device.deviceIdByName("JACK"), 0u);
+    EXPECT_NE(device.deviceIdByName("Null"), 0u);
+    IdleHost host;
+    auto backend = makeJackBackend();
+    std::string error;
+    EXPECT_FALSE(backend->open(BackendOpenRequest{"JACK", "", 256, 48000.0, false}, host, error));
+    EXPECT_EQ(error, "JACK недоступен");
+    backend->stop();
+}
+
+} // namespace
