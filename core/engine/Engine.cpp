@@ -332,35 +332,43 @@ void Engine::renderDeviceBlockRt(const GraphSnapshot &snapshot, const BlockIo &i
     }
 }
 
-RenderContext Engine::liveContextRt(const GraphSnapshot &snapshot, float *const *outputs,
-                                    int32_t outputChannelCount, int32_t frames, int64_t position) {
-    return RenderContext{.snapshot = snapshot,
-                         .scratch = *snapshot.scratch,
-                         .dsp = snapshot.live,
-                         .position = position,
-                         .frames = frames,
-                         .outputs = outputs,
-                         .outputChannelCount = outputChannelCount,
-                         .liveMidi = &liveMidi,
-                         .meters = &masterMeters,
-                         .flashback = snapshot.flashback.get(),
-                         .notifications = &notifications};
+RenderContext Engine::contextRt(const GraphSnapshot &snapshot, bool offline, float *const *outputs,
+                                int32_t outputChannelCount, int32_t frames, int64_t position) {
+    RenderContext context{.snapshot = snapshot,
+                          .scratch = *snapshot.scratch,
+                          .dsp = offline ? snapshot.exportStates : snapshot.live,
+                          .position = position,
+                          .frames = frames,
+                          .outputs = outputs,
+                          .outputChannelCount = outputChannelCount,
+                          .notifications = &notifications};
+    // An export hears no live keys and leaves the meters and the flashback capture alone.
+    if (!offline) {
+        context.liveMidi = &liveMidi;
+        context.meters = &masterMeters;
+        context.flashback = snapshot.flashback.get();
+    }
+    return context;
 }
 
 void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *outputs,
                                  int32_t outputChannelCount, int32_t frames,
                                  std::span<const MidiEvent> midi, int32_t firstFrame, bool first) {
     liveMidi.beginBlockRt(frames);
+    // Keys from the request rings start with the piece and sound through it.
+    pieceFramesRt = frames;
     if (first) drainRequestsRt(snapshot);
     for (const MidiEvent &event : midi)
         applyMidiEventRt(event, std::clamp(event.frame - firstFrame, 0, frames - 1), frames);
 
+    pieceFramesRt = 0; // requests carried out between blocks: the next block starts the keys
     const bool isPlaying = playing.load();
     const bool isRecording = recording.load();
     if (!isPlaying && !isRecording) return;
     if (!snapshot.scratch) return;
     const int64_t position = Transport::clampPosition(playhead.load());
-    RenderContext context = liveContextRt(snapshot, outputs, outputChannelCount, frames, position);
+    RenderContext context =
+        contextRt(snapshot, false, outputs, outputChannelCount, frames, position);
     renderPosition.store(position, std::memory_order_relaxed);
     bool sessionRendered = false;
     if (isPlaying && sessionMode.load() && activeCount > 0) {
@@ -379,14 +387,8 @@ void Engine::renderOfflinePieceRt(const GraphSnapshot &snapshot, float *const *o
                                   int32_t outputChannelCount, int32_t frames) {
     expectAudioThread("Engine::renderOfflinePieceRt");
     if (!snapshot.scratch || snapshot.exportStates.empty()) return;
-    RenderContext context{.snapshot = snapshot,
-                          .scratch = *snapshot.scratch,
-                          .dsp = snapshot.exportStates,
-                          .position = offlinePosition,
-                          .frames = frames,
-                          .outputs = outputs,
-                          .outputChannelCount = outputChannelCount,
-                          .notifications = &notifications};
+    RenderContext context =
+        contextRt(snapshot, true, outputs, outputChannelCount, frames, offlinePosition);
     renderPosition.store(offlinePosition, std::memory_order_relaxed);
     renderArrangementRt(context);
     offlinePosition = transport.nextPositionRt(offlinePosition, frames, false);
@@ -435,7 +437,7 @@ void Engine::applyRequestRt(const Request &request, const GraphSnapshot &snapsho
     case RequestType::launchScene: launchSceneRt(snapshot, request.sceneId()); break;
     case RequestType::releaseSessionClip: releaseSessionClipRt(request.clipId()); break;
     case RequestType::midiNoteOn:
-        noteOnRt(request.channel(), request.note(), request.velocity(), 0, 1);
+        noteOnRt(request.channel(), request.note(), request.velocity(), 0, pieceFramesRt);
         break;
     case RequestType::midiNoteOff: noteOffRt(request.channel(), request.note(), 0); break;
     case RequestType::midiPitchBend:

@@ -250,8 +250,8 @@ class Engine {
     void noteOffRt(int32_t channel, int32_t note, int32_t frame);
     void followTempoRt(const GraphSnapshot &snapshot, int64_t position);
     void postNotificationRt(NotificationKind kind, uint64_t id, float value);
-    RenderContext liveContextRt(const GraphSnapshot &snapshot, float *const *outputs,
-                                int32_t outputChannelCount, int32_t frames, int64_t position);
+    RenderContext contextRt(const GraphSnapshot &snapshot, bool offline, float *const *outputs,
+                            int32_t outputChannelCount, int32_t frames, int64_t position);
 
     // Session seams, in SessionRenderer.cpp: render the playing session clips through the
     // shared per-track chain (`renderTracksRt` with a session `TrackSource`, then
@@ -278,6 +278,8 @@ class Engine {
     std::atomic<bool> blockInProgress{false};
     /// The export's own playhead (rendering thread).
     int64_t offlinePosition = 0;
+    /// Frames of the piece being rendered, 0 between blocks (rendering thread).
+    int32_t pieceFramesRt = 0;
 };
 
 } // namespace orvane

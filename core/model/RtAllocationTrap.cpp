@@ -38,27 +38,4 @@ void release(void *memory) {
 
 } // namespace
 
-void *operator new(std::size_t size) { return allocate(size); }
-void *operator new[](std::size_t size) { return allocate(size); }
-void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
-    checkRealTime("allocation");
-    return std::malloc(size == 0 ? 1 : size);
-}
-void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
-    checkRealTime("allocation");
-    return std::malloc(size == 0 ? 1 : size);
-}
-void *operator new(std::size_t size, std::align_val_t alignment) {
-    return allocateAligned(size, alignment);
-}
-void *operator new[](std::size_t size, std::align_val_t alignment) {
-    return allocateAligned(size, alignment);
-}
-void operator delete(void *memory) noexcept { release(memory); }
-void operator delete[](void *memory) noexcept { release(memory); }
-void operator delete(void *memory, std::size_t) noexcept { release(memory); }
-void operator delete[](void *memory, std::size_t) noexcept { release(memory); }
-void operator delete(void *memory, std::align_val_t) noexcept { release(memory); }
-void operator delete[](void *memory, std::align_val_t) noexcept { release(memory); }
-void operator delete(void *memory, std::size_t, std::align_val_t) noexcept { release(memory); }
-void operator delete[](void *memory, std::size_t, std::align_val_t) noexcept { release(memory); }
+#include "core/model/GlobalAllocationFunctions.inc"

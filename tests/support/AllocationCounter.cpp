@@ -20,7 +20,7 @@ thread_local bool counting = false;
 thread_local uint64_t allocationCount = 0;
 thread_local uint64_t freeCount = 0;
 
-void *allocateOrThrow(std::size_t size) {
+void *allocate(std::size_t size) {
     checkRealTime();
     if (counting) ++allocationCount;
     if (size == 0) size = 1;
@@ -28,7 +28,7 @@ void *allocateOrThrow(std::size_t size) {
     throw std::bad_alloc();
 }
 
-void *allocateAlignedOrThrow(std::size_t size, std::align_val_t alignment) {
+void *allocateAligned(std::size_t size, std::align_val_t alignment) {
     checkRealTime();
     if (counting) ++allocationCount;
     const auto align = static_cast<std::size_t>(alignment);
@@ -61,33 +61,4 @@ uint64_t AllocationScope::frees() const { return freeCount; }
 
 } // namespace orvane::testing
 
-void *operator new(std::size_t size) { return allocateOrThrow(size); }
-void *operator new[](std::size_t size) { return allocateOrThrow(size); }
-void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
-    try {
-        return allocateOrThrow(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
-    try {
-        return allocateOrThrow(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void *operator new(std::size_t size, std::align_val_t alignment) {
-    return allocateAlignedOrThrow(size, alignment);
-}
-void *operator new[](std::size_t size, std::align_val_t alignment) {
-    return allocateAlignedOrThrow(size, alignment);
-}
-void operator delete(void *memory) noexcept { release(memory); }
-void operator delete[](void *memory) noexcept { release(memory); }
-void operator delete(void *memory, std::size_t) noexcept { release(memory); }
-void operator delete[](void *memory, std::size_t) noexcept { release(memory); }
-void operator delete(void *memory, std::align_val_t) noexcept { release(memory); }
-void operator delete[](void *memory, std::align_val_t) noexcept { release(memory); }
-void operator delete(void *memory, std::size_t, std::align_val_t) noexcept { release(memory); }
-void operator delete[](void *memory, std::size_t, std::align_val_t) noexcept { release(memory); }
+#include "core/model/GlobalAllocationFunctions.inc"

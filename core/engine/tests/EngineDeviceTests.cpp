@@ -16,14 +16,6 @@ using namespace orvane::testing;
 
 namespace {
 
-std::vector<Notification> notificationsOf(Engine &engine) {
-    std::vector<Notification> all;
-    Notification notification;
-    while (engine.popNotification(notification))
-        all.push_back(notification);
-    return all;
-}
-
 /// One device period with MIDI, returning the left channel.
 std::vector<float> renderPeriod(Engine &engine, int32_t frames,
                                 std::span<const MidiEvent> midi = {}) {
@@ -66,6 +58,12 @@ TEST(DeviceBlocks, MidiEventsActAtTheirFrame) {
     EXPECT_EQ(take[0].start, 1000 + 100);
     EXPECT_EQ(take[0].length, 256 - 100 + 50);
     EXPECT_EQ(engine.lastNoteOnChannel[2], -1);
+
+    // A key from the MIDI thread's ring starts with the block and sounds through all of it.
+    sendMidi(engine, Request::noteOn(0, 81, 1.0));
+    const auto ringKey = renderPeriod(engine, 256);
+    EXPECT_LE(firstSounding(ringKey), 1u);
+    EXPECT_NE(ringKey[255], 0.0f);
 }
 
 // A period longer than prepared renders in full; a format change at the same rate keeps the
@@ -110,12 +108,12 @@ TEST(DeviceBlocks, ANonFiniteTrackIsSilencedAloneAndReportedOnce) {
     auto good = rig.addTrack(TrackType::Audio);
     rig.addConstantClip(broken, 4096, std::numeric_limits<float>::quiet_NaN(), 0.0f);
     rig.addConstantClip(good, 4096, 0.25f, 0.25f);
-    notificationsOf(rig.engine);
+    drainNotifications(rig.engine);
     const auto out = rig.play(0, 4);
     for (float sample : out[0])
         ASSERT_FLOAT_EQ(sample, 0.25f * RenderRig::defaultFader);
     std::vector<uint64_t> silenced;
-    for (const Notification &notification : notificationsOf(rig.engine))
+    for (const Notification &notification : drainNotifications(rig.engine))
         if (notification.kind == NotificationKind::trackSilenced)
             silenced.push_back(notification.id);
     EXPECT_EQ(silenced, std::vector<uint64_t>{broken->id});

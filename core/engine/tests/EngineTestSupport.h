@@ -44,4 +44,13 @@ inline void sendMidi(Engine &engine, RequestType type, int64_t a = 0, double b =
     sendMidi(engine, request(type, a, b, c));
 }
 
+/// Every notification waiting, oldest first.
+inline std::vector<Notification> drainNotifications(Engine &engine) {
+    std::vector<Notification> all;
+    Notification notification;
+    while (engine.popNotification(notification))
+        all.push_back(notification);
+    return all;
+}
+
 } // namespace orvane::testing

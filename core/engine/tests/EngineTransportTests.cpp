@@ -7,14 +7,6 @@ using namespace orvane::testing;
 
 namespace {
 
-std::vector<Notification> drainNotifications(Engine &engine) {
-    std::vector<Notification> all;
-    Notification notification;
-    while (engine.popNotification(notification))
-        all.push_back(notification);
-    return all;
-}
-
 class EngineTransport : public ::testing::Test {
   protected:
     void SetUp() override { engine.prepareToPlay(48000, 512); }
