@@ -259,8 +259,7 @@ PlayEnd playUntilDone(Engine &engine, AudioDeviceEngine &device, vst::PluginRack
 /// nothing left that refers to a plug-in, before the rack (and after it the engine) goes.
 void tearDown(Engine &engine, AudioDeviceEngine &device, vst::PluginRack &rack) {
     device.stop();
-    engine.setInsertHook({});
-    engine.setLatencyHook({});
+    engine.setRenderHooks({}, {});
     engine.setDeviceFormatHook({});
     engine.collectRetiredGraphs();
     rack.collectRetiredViews();
@@ -360,17 +359,13 @@ int runPlayCommand(const std::vector<std::string> &arguments, std::FILE *output,
     }
     if (!span) return fail(errors, error, 1);
 
-    // Plug-ins are prepared for the largest period the render buffers take, so that a larger
-    // period from the server needs nothing new from them.
+    // Plug-ins are prepared for the largest period the render buffers take; a larger period
+    // or a new rate from the server prepares them again through the engine's format hook.
     const int32_t pluginBlock = static_cast<int32_t>(device.renderLeft.size());
     std::string rackWarnings;
     if (!vst::restoreRackForRender(rack, device.sampleRate, pluginBlock, &rackWarnings))
         printLine(errors, commandPrefix + "warning: " + rackWarnings);
     vst::installPluginRackHooks(engine, rack);
-    engine.setDeviceFormatHook([&rack, pluginBlock](double rate, int32_t frames) {
-        if (rate != rack.sampleRate || frames > pluginBlock)
-            rack.prepare(rate, std::max(frames, pluginBlock));
-    });
 
     if (!engine.pushRequest(RequestProducer::MainThread, Request::locate(span->start)) ||
         !engine.pushRequest(RequestProducer::MainThread, Request::play())) {
