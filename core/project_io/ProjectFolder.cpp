@@ -122,8 +122,10 @@ bool isInsideFolder(const fs::path &file, const fs::path &folder) {
 /// buffer; false names a failure to report.
 bool writeClipAudio(Clip &clip, const fs::path &root, const fs::path &mediaFolder,
                     double sampleRate) {
-    const fs::path current(clip.audioFile);
-    if (!clip.audioFile.empty() && current.is_relative() &&
+    // A file inside the project that already holds this audio is kept as it is, whatever
+    // its name or encoding.
+    const fs::path current = fs::path(clip.audioFile).lexically_normal();
+    if (!clip.audioFile.empty() && current.is_relative() && *current.begin() != ".." &&
         mediaLedger().holds(root / current, clip.audio))
         return true;
     const std::string fileName = mediaName(clip.id, ".wav");

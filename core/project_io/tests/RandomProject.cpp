@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <utility>
 
 namespace orvane::project_io::testing {
 
@@ -36,37 +37,38 @@ class RandomSource {
     std::mt19937 engine_;
 };
 
-/// A value of the field's type within its range that the document carries exactly: integers
-/// within 2^53, doubles of at most 15 significant digits, floats of any magnitude allowed.
+/// The values the field's storage can hold, as far as the document carries them exactly.
+std::pair<double, double> storableRange(FieldType type) {
+    switch (type) {
+    case FieldType::Bool: return {0.0, 1.0};
+    case FieldType::Byte: return {0.0, 255.0};
+    case FieldType::Int32: return {-2147483648.0, 2147483647.0};
+    case FieldType::Uint32: return {0.0, 4294967295.0};
+    case FieldType::Uint64: return {0.0, exactInteger};
+    default: return {-exactInteger, exactInteger};
+    }
+}
+
+/// A value of the field's type within its meaningful range that the document carries
+/// exactly: integers within 2^53, doubles of at most 15 significant digits, floats of any
+/// magnitude the range allows.
 template <typename Owner> double randomNumber(const Field<Owner> &field, RandomSource &random) {
-    double low = std::max(field.lowest, -exactInteger);
-    double high = std::min(field.highest, exactInteger);
-    switch (field.type) {
-    case FieldType::Bool: return random.flip() ? 1.0 : 0.0;
-    case FieldType::Byte: low = std::max(low, 0.0), high = std::min(high, 255.0); break;
-    case FieldType::Int32:
-        low = std::max(low, -2147483648.0), high = std::min(high, 2147483647.0);
-        break;
-    case FieldType::Uint32: low = std::max(low, 0.0), high = std::min(high, 4294967295.0); break;
-    case FieldType::Uint64: low = std::max(low, 0.0); break;
-    case FieldType::Float: {
+    const auto [storableLow, storableHigh] = storableRange(field.type);
+    const double low = std::max(field.lowest, storableLow);
+    const double high = std::min(field.highest, storableHigh);
+    if (field.type == FieldType::Float) {
         if (std::isinf(field.lowest) && std::isinf(field.highest)) {
             const double magnitudes[] = {1.0, 1e-3, 1e3, 1e30};
             return (random.unit() * 2.0 - 1.0) * magnitudes[random.count(3)];
         }
         return low + random.unit() * (high - low);
     }
-    case FieldType::Double: {
-        const double scaledLow = std::max(low * 1000.0, -99999999999.0);
-        const double scaledHigh = std::min(high * 1000.0, 99999999999.0);
-        return static_cast<double>(random.integer(static_cast<int64_t>(std::ceil(scaledLow)),
-                                                  static_cast<int64_t>(std::floor(scaledHigh)))) /
-               1000.0;
-    }
-    default: break;
-    }
-    return static_cast<double>(random.integer(static_cast<int64_t>(std::ceil(low)),
-                                              static_cast<int64_t>(std::floor(high))));
+    const double scale = field.type == FieldType::Double ? 1000.0 : 1.0;
+    const double scaledLow = std::max(low * scale, -99999999999999.0);
+    const double scaledHigh = std::min(high * scale, 99999999999999.0);
+    return static_cast<double>(random.integer(static_cast<int64_t>(std::ceil(scaledLow)),
+                                              static_cast<int64_t>(std::floor(scaledHigh)))) /
+           scale;
 }
 
 /// Every scalar and string field of the table; composites are left to the caller.
