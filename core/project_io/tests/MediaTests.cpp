@@ -91,6 +91,22 @@ TEST_F(Media, ASaveWritesTheMediaOfAClipOnlyWhenItsAudioChanged) {
     EXPECT_EQ(writesOfSave(project, folder), 3u);
 }
 
+TEST_F(Media, MediaReadFromOutsideTheFolderIsWrittenIntoItOnce) {
+    writeWav(path("elsewhere/take.wav"), 50, 4);
+    const std::string folder = path("song.halvora");
+    fs::create_directories(folder);
+    Project project;
+    project.rootPath = folder;
+    auto clip = addAudioClip(project, 0, 0);
+    clip->audio = nullptr;
+    clip->audioFile = "../elsewhere/take.wav";
+    std::string error;
+    ASSERT_TRUE(hydrateProjectMedia(project, &error)) << error;
+    EXPECT_EQ(writesOfSave(project, folder), 1u) << "a project holds its own media";
+    EXPECT_EQ(clip->audioFile, "media/clip_" + std::to_string(clip->id) + ".wav");
+    EXPECT_EQ(writesOfSave(project, folder), 0u);
+}
+
 TEST_F(Media, LoadAndSaveAreExactInversesOnTheSixteenBitGrid) {
     // Float audio from a recording, beyond the grid and beyond full scale.
     std::mt19937 random(7);
