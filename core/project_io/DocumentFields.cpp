@@ -83,9 +83,9 @@ template <typename Value> constexpr FieldType typeOf() {
 /// The one place where a number read from a document is brought into its field's range.
 template <typename Owner> double rangedNumber(const Field<Owner> &field, double number) {
     if (std::isnan(number)) return field.fallback;
-    if (field.type == FieldType::Byte) {
+    if (field.type == FieldType::Byte || field.defaultOutsideRange) {
         // An enumeration value nothing knows about means nothing; the default is the safe one.
-        const double value = toInt32(number);
+        const double value = field.type == FieldType::Byte ? toInt32(number) : number;
         return value < field.lowest || value > field.highest ? field.fallback : value;
     }
     return std::clamp(number, field.lowest, field.highest);
@@ -197,6 +197,14 @@ template <auto Member>
 auto number(const char *key, double fallback, double lowest = -unbounded,
             double highest = unbounded) {
     return scalarField<Member>(key, fallback, lowest, highest);
+}
+
+/// A number whose nonsensical values mean the default (see `Field::defaultOutsideRange`).
+template <auto Member>
+auto numberOrDefault(const char *key, double fallback, double lowest, double highest) {
+    auto field = scalarField<Member>(key, fallback, lowest, highest);
+    field.defaultOutsideRange = true;
+    return field;
 }
 
 template <auto Member> auto flag(const char *key, bool fallback) {
@@ -602,8 +610,8 @@ FieldTable<MasteringUtility> masteringFields() {
 
 FieldTable<TimeSignature> timeSignatureFields() {
     static const std::array fields{
-        number<&TimeSignature::numerator>("numerator", 4, 1, largestMeterPart),
-        number<&TimeSignature::denominator>("denominator", 4, 1, largestMeterPart),
+        numberOrDefault<&TimeSignature::numerator>("numerator", 4, 1, largestMeterPart),
+        numberOrDefault<&TimeSignature::denominator>("denominator", 4, 1, largestMeterPart),
     };
     return tableOf(fields);
 }
@@ -641,7 +649,7 @@ FieldTable<Marker> markerFields() {
 FieldTable<TempoMarker> tempoMarkerFields() {
     static const std::array fields{
         number<&TempoMarker::position>("position", 0),
-        number<&TempoMarker::bpm>("bpm", 120, slowestTempo, fastestTempo),
+        numberOrDefault<&TempoMarker::bpm>("bpm", 120, slowestTempo, fastestTempo),
     };
     return tableOf(fields);
 }
@@ -649,8 +657,8 @@ FieldTable<TempoMarker> tempoMarkerFields() {
 FieldTable<MeterMarker> meterMarkerFields() {
     static const std::array fields{
         number<&MeterMarker::position>("position", 0),
-        number<&MeterMarker::num>("num", 4, 1, largestMeterPart),
-        number<&MeterMarker::den>("den", 4, 1, largestMeterPart),
+        numberOrDefault<&MeterMarker::num>("num", 4, 1, largestMeterPart),
+        numberOrDefault<&MeterMarker::den>("den", 4, 1, largestMeterPart),
     };
     return tableOf(fields);
 }
@@ -746,10 +754,10 @@ FieldTable<Scene> sceneFields() {
         text<&Scene::name>("name"),
         number<&Scene::followAction>("followAction", 0, 0, 4),
         flag<&Scene::useSceneTempo>("useSceneTempo", false),
-        number<&Scene::sceneTempoBpm>("sceneTempoBpm", 120, slowestTempo, fastestTempo),
+        numberOrDefault<&Scene::sceneTempoBpm>("sceneTempoBpm", 120, slowestTempo, fastestTempo),
         flag<&Scene::useSceneMeter>("useSceneMeter", false),
-        number<&Scene::sceneMeterNum>("sceneMeterNum", 4, 1, largestMeterPart),
-        number<&Scene::sceneMeterDen>("sceneMeterDen", 4, 1, largestMeterPart),
+        numberOrDefault<&Scene::sceneMeterNum>("sceneMeterNum", 4, 1, largestMeterPart),
+        numberOrDefault<&Scene::sceneMeterDen>("sceneMeterDen", 4, 1, largestMeterPart),
         composite<&Scene::clips>("clips", writeSceneClips, readSceneClips),
     };
     return tableOf(fields);
@@ -885,7 +893,7 @@ FieldTable<Project> projectFields() {
         text<&Project::name>("name", "Untitled"),
         // Checked where it is used: a render refuses an unusable rate with a message.
         number<&Project::sampleRate>("sampleRate", 48000),
-        number<&Project::tempoBpm>("tempoBpm", 120, slowestTempo, fastestTempo),
+        numberOrDefault<&Project::tempoBpm>("tempoBpm", 120, slowestTempo, fastestTempo),
         number<&Project::countInBars>("countInBars", 1, 0, mostCountInBars),
         flag<&Project::punchEnabled>("punchEnabled", false),
         number<&Project::punchIn>("punchIn", 0),

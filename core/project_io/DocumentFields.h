@@ -41,6 +41,9 @@ template <typename Owner> struct Field {
     /// checks them against what exists.
     double lowest = -unbounded;
     double highest = unbounded;
+    /// A value outside the range takes the default instead of the nearest end, where the
+    /// model reads a nonsensical value (a tempo of 0, a meter of 4/0) as the default.
+    bool defaultOutsideRange = false;
     void (*write)(std::string &out, const Field &field, const Owner &owner) = nullptr;
     /// `value` is null when the key is absent.
     void (*read)(const Field &field, const JsonValue *value, Owner &owner) = nullptr;
