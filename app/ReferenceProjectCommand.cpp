@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 
 namespace orvane {
@@ -19,6 +20,7 @@ constexpr double longestSeconds = 3600.0;
 struct ReferenceProjectArguments {
     std::string folder;
     ReferenceSessionOptions session;
+    bool force = false;
     bool help = false;
 };
 
@@ -48,6 +50,8 @@ std::optional<ReferenceProjectArguments> parseArguments(const std::vector<std::s
         const bool hasValue = index + 1 < arguments.size();
         if (argument == "--help" || argument == "-h") {
             parsed.help = true;
+        } else if (argument == "--force") {
+            parsed.force = true;
         } else if (argument == "--tracks") {
             if (!hasValue || !parseCount(arguments[++index], parsed.session.audioTracks)) {
                 error = "--tracks takes a number of audio tracks from 0 to " +
@@ -77,6 +81,20 @@ std::optional<ReferenceProjectArguments> parseArguments(const std::vector<std::s
     return parsed;
 }
 
+/// An existing folder may hold someone's project; it is replaced only when asked for.
+bool mayWriteInto(const std::string &folder, bool force, std::string &error) {
+    std::error_code fault;
+    const auto status = std::filesystem::symlink_status(folder, fault);
+    if (!std::filesystem::exists(status)) return true;
+    if (!std::filesystem::is_directory(status)) {
+        error = "\"" + folder + "\" exists and is not a folder";
+        return false;
+    }
+    if (force || std::filesystem::is_empty(folder, fault)) return true;
+    error = "\"" + folder + "\" already exists and is not empty; give --force to overwrite it";
+    return false;
+}
+
 } // namespace
 
 int runReferenceProjectCommand(const std::vector<std::string> &arguments, std::FILE *output,
@@ -94,6 +112,10 @@ int runReferenceProjectCommand(const std::vector<std::string> &arguments, std::F
         std::fputs(referenceProjectHelp(), output);
         return 0;
     }
+    if (!mayWriteInto(parsed->folder, parsed->force, error)) {
+        std::fprintf(errors, "Halvora reference-project: %s\n", error.c_str());
+        return 1;
+    }
     Project project = buildReferenceSession(parsed->session);
     const project_io::SaveResult saved = project_io::saveProject(project, parsed->folder, false);
     if (!saved.ok) {
@@ -108,12 +130,15 @@ int runReferenceProjectCommand(const std::vector<std::string> &arguments, std::F
 }
 
 const char *referenceProjectHelp() {
-    return R"(usage: Halvora reference-project DIR [--tracks N] [--seconds S]
+    return R"(usage: Halvora reference-project DIR [--tracks N] [--seconds S] [--force]
 
 Writes the reference session as a project folder DIR (with "project.json" and its
 "media" folder): N stereo audio tracks (default 64) of ten-second clips, 16 MIDI tracks
 playing chords, a reverb and a delay return fed by every track, master EQ and mastering
 on, S seconds long (default 60). Render it with "Halvora render DIR -o OUT.wav".
+
+DIR must not exist yet or be empty: an existing project is never overwritten unless
+--force is given, which replaces its "project.json" and the media files of the session.
 )";
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/CommandArguments.h"
 #include "app/DocumentOperations.h"
+#include "app/RenderOutput.h"
 #include "core/audiofile/AudioFile.h"
 #include "core/engine/Engine.h"
 #include "core/project_io/ProjectDocument.h"
@@ -14,10 +15,8 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <mutex>
-#include <set>
 #include <sstream>
 #include <system_error>
 
@@ -89,22 +88,10 @@ bool parseOption(const std::vector<std::string> &arguments, std::size_t &index,
     return true;
 }
 
+/// Names in messages come from documents and plug-ins; none may drive the terminal.
 void printLine(std::FILE *stream, const std::string &text) {
-    std::fputs(text.c_str(), stream);
+    std::fputs(printableText(text).c_str(), stream);
     std::fputc('\n', stream);
-}
-
-/// The parse error is not passed on by the loader, so read the text again to tell the user
-/// what is wrong with it.
-std::string describeUnloadableDocument(const fs::path &document) {
-    std::ifstream file(document, std::ios::binary);
-    if (!file) return "cannot read \"" + document.string() + "\"";
-    std::ostringstream text;
-    text << file.rdbuf();
-    std::string parseError;
-    if (!project_io::fromJson(text.str(), &parseError))
-        return "\"" + document.string() + "\" does not parse: " + parseError;
-    return "cannot load \"" + document.string() + "\"";
 }
 
 bool checkProjectFolder(const std::string &folder, std::string &error) {
@@ -117,44 +104,42 @@ bool checkProjectFolder(const std::string &folder, std::string &error) {
         error = "\"" + folder + "\" is not a project folder";
         return false;
     }
-    if (!fs::is_regular_file(fs::path(folder) / "project.json", fault)) {
+    const fs::path document = fs::path(folder) / "project.json";
+    if (!fs::exists(document, fault)) {
         error = "no project.json in \"" + folder + "\"";
+        return false;
+    }
+    if (!fs::is_regular_file(document, fault)) {
+        error = "\"" + document.string() + "\" is not a regular file";
         return false;
     }
     return true;
 }
 
-/// Clips whose media could not be loaded play silence; the user learns which ones.
+/// Clips whose media could not be loaded play silence; the user learns which ones and why.
 void warnAboutUnloadedMedia(const Project &project,
-                            const std::vector<project_io::MissingMediaEntry> &missing,
+                            const std::vector<project_io::MediaLoadFailure> &failures,
                             std::FILE *errors) {
-    std::set<uint64_t> missingClips;
-    for (const auto &entry : missing)
-        missingClips.insert(entry.clipId);
-    for (const auto &track : project.tracks) {
-        if (!track) continue;
-        for (const auto &clip : track->clips) {
-            if (!clip || clip->kind != ClipKind::Audio || clip->audioFile.empty()) continue;
-            if (clip->audio && !clip->audio->empty()) continue;
-            const char *reason = missingClips.count(clip->id) ? "missing" : "unreadable";
-            printLine(errors, "Halvora render: warning: media file \"" + clip->audioFile +
-                                  "\" of clip " + std::to_string(clip->id) + " is " + reason +
-                                  "; the clip renders as silence");
-        }
+    for (const auto &failure : failures) {
+        const std::shared_ptr<Clip> clip = project.findClip(failure.clipId);
+        const std::string name = clip ? clip->audioFile : failure.path;
+        std::error_code fault;
+        const bool missing = !fs::exists(fs::symlink_status(failure.path, fault));
+        printLine(errors, "Halvora render: warning: media file \"" + name + "\" of clip " +
+                              std::to_string(failure.clipId) + " is " +
+                              (missing ? "missing" : "unreadable (" + failure.reason + ")") +
+                              "; the clip renders as silence");
     }
 }
 
 std::optional<Project> loadProjectForRender(const std::string &folder, std::FILE *errors,
                                             std::string &error) {
     if (!checkProjectFolder(folder, error)) return std::nullopt;
-    std::optional<Project> project = project_io::loadProject(folder);
-    if (!project) {
-        error = describeUnloadableDocument(fs::path(folder) / "project.json");
-        return std::nullopt;
-    }
-    const auto missing = project_io::findMissingMedia(*project);
-    project_io::hydrateProjectMedia(*project);
-    warnAboutUnloadedMedia(*project, missing, errors);
+    std::optional<Project> project = project_io::loadProject(folder, &error);
+    if (!project) return std::nullopt;
+    std::vector<project_io::MediaLoadFailure> failures;
+    project_io::hydrateProjectMedia(*project, failures);
+    warnAboutUnloadedMedia(*project, failures, errors);
     return project;
 }
 
@@ -266,49 +251,6 @@ std::optional<RenderSpan> resolveSpan(const RenderCommandOptions &options, const
         return std::nullopt;
     }
     return span;
-}
-
-bool checkOutputPath(const std::string &path, std::string &error) {
-    if (path.empty()) {
-        error = "no output file: give -o OUT.wav";
-        return false;
-    }
-    std::error_code fault;
-    if (fs::is_directory(path, fault)) {
-        error = "cannot write \"" + path + "\": it is a folder";
-        return false;
-    }
-    const fs::path parent = fs::path(path).parent_path();
-    const std::string folder = parent.empty() ? "." : parent.string();
-    if (!fs::is_directory(folder, fault)) {
-        error = "cannot write \"" + path + "\": no folder \"" + folder + "\"";
-        return false;
-    }
-    if (::access(folder.c_str(), W_OK) != 0) {
-        error = "cannot write \"" + path + "\": the folder \"" + folder + "\" is not writable";
-        return false;
-    }
-    return true;
-}
-
-/// Written beside the target and renamed over it, so that a write that fails halfway never
-/// destroys a file the user already had under that name.
-bool writeOutput(const std::string &path, const std::vector<float> &samples, int64_t frames,
-                 int32_t channels, double sampleRate, std::string &error) {
-    const std::string partial = path + ".partial";
-    std::error_code fault;
-    if (!exportWav(partial, samples.data(), static_cast<int>(frames), channels, sampleRate)) {
-        fs::remove(partial, fault);
-        error = "cannot write \"" + path + "\"";
-        return false;
-    }
-    fs::rename(partial, path, fault);
-    if (fault) {
-        fs::remove(partial, fault);
-        error = "cannot write \"" + path + "\": " + fault.message();
-        return false;
-    }
-    return true;
 }
 
 class ProgressBar {
@@ -446,7 +388,8 @@ int runRenderCommand(const std::vector<std::string> &arguments, std::FILE *outpu
         std::fputs(renderCommandHelp(), output);
         return 0;
     }
-    if (!checkOutputPath(options.outputPath, error)) return fail(errors, error, 1);
+    if (!checkOutputTarget(options.outputPath, options.projectFolder, error))
+        return fail(errors, error, 1);
 
     std::optional<Project> project =
         options.demo ? std::optional<Project>(buildStartupProject(demoSampleRate))
@@ -462,8 +405,8 @@ int runRenderCommand(const std::vector<std::string> &arguments, std::FILE *outpu
     std::vector<float> samples;
     if (!renderProject(std::move(*project), options, *span, samples, errors, error))
         return fail(errors, error, 1);
-    if (!writeOutput(options.outputPath, samples, span->frames, options.channels, sampleRate,
-                     error))
+    if (!writeRenderOutput(options.outputPath, samples, span->frames, options.channels, sampleRate,
+                           error))
         return fail(errors, error, 1);
     if (!options.quiet)
         printLine(output,
@@ -481,10 +424,12 @@ project's sample rate: the same mixdown an export gives, without the metronome a
 without wrapping at the cycle end.
 
   PROJECT.halvora    a project folder holding "project.json" and its "media" folder;
-                     media files that are missing are listed as warnings and render
-                     as silence
+                     media files in any encoding libsndfile reads are converted to
+                     the project's sample rate; media files that are missing or
+                     unreadable are listed as warnings and render as silence
   --demo             render the built-in start-up project instead (no input files)
-  -o, --output OUT   the WAV file to write (replaced only once the render succeeded)
+  -o, --output OUT   the WAV file to write (replaced only once the render succeeded;
+                     never a device, a pipe or a file inside the project folder)
   --start SAMPLES    first sample to render (default 0)
   --length SAMPLES   number of frames to render (default: from --start to the end of
                      the song: its last clip or four bars, whichever is later, plus one

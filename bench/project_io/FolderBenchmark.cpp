@@ -21,7 +21,7 @@ class MediaProject {
         std::string pattern = (fs::temp_directory_path() / "halvora_bench_XXXXXX").string();
         if (!::mkdtemp(pattern.data())) std::abort();
         folder_ = pattern;
-        Project project;
+        Project &project = project_;
         auto track = project.addTrack(TrackType::Audio, "");
         for (int index = 0; index < clipCount; ++index) {
             auto clip = project.addClip(track->id, ClipKind::Audio);
@@ -39,6 +39,7 @@ class MediaProject {
     ~MediaProject() { fs::remove_all(folder_); }
 
     const std::string &folder() const { return folder_; }
+    Project &project() { return project_; }
     const std::vector<fs::path> &files() const { return files_; }
     int64_t bytes() const {
         int64_t total = 0;
@@ -48,6 +49,7 @@ class MediaProject {
     }
 
   private:
+    Project project_;
     std::string folder_;
     std::vector<fs::path> files_;
 };
@@ -84,6 +86,41 @@ void readSameBytes(benchmark::State &state) {
     state.SetBytesProcessed(state.iterations() * media.bytes());
 }
 
+/// An edit of one clip: its audio becomes a new buffer (buffers are never written in place).
+void changeOneClip(Project &project, int iteration) {
+    auto &clip = project.tracks[0]->clips[static_cast<std::size_t>(iteration % clipCount)];
+    clip->audio = std::make_shared<const std::vector<float>>(*clip->audio);
+}
+
+/// After: a save writes the media of the one changed clip and the document.
+void saveWithOneClipChanged(benchmark::State &state) {
+    MediaProject &media = mediaProject();
+    int iteration = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        changeOneClip(media.project(), iteration++);
+        state.ResumeTiming();
+        if (!project_io::saveProject(media.project(), media.folder(), false).ok)
+            state.SkipWithError("the save failed");
+    }
+}
+
+/// Before: every save wrote the media of every clip, changed or not.
+void saveRewritingEveryClip(benchmark::State &state) {
+    MediaProject &media = mediaProject();
+    int iteration = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        changeOneClip(media.project(), iteration++);
+        project_io::forgetWrittenMedia();
+        state.ResumeTiming();
+        if (!project_io::saveProject(media.project(), media.folder(), false).ok)
+            state.SkipWithError("the save failed");
+    }
+}
+
+BENCHMARK(saveRewritingEveryClip)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(saveWithOneClipChanged)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(readSameBytes)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(loadAndHydrate)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,15 +25,32 @@ struct DecodedAudio {
 };
 
 /// Writes `frames` frames of `channels` interleaved samples as a 16-bit PCM WAV file.
-/// Samples are clamped to -1..1 and scaled by 32767 with truncation, so the lowest value
-/// written is -32767. Returns true when every byte reached the file.
+/// Samples are clamped to -1..1, scaled by 32767 and rounded, so the lowest value written
+/// is -32767. Import divides by the same 32767: a buffer read from a 16-bit file is written
+/// back bit for bit. Returns true when every byte reached the file.
 bool exportWav(const std::string &path, const float *samples, int frames, int channels,
                double sampleRate);
+/// The same into a file the caller opened (and flushes and closes).
+bool exportWav(int descriptor, const float *samples, int frames, int channels, double sampleRate);
 
-/// Reads a 16-bit PCM WAV file. The first two channels are kept, mono is duplicated; the
-/// samples are not resampled. The file is untrusted: a data chunk that claims more bytes
-/// than the file holds ends at the end of the file.
+/// Reads a 16-bit PCM WAV file (plain or extensible). The first two channels are kept, mono
+/// is duplicated; the samples are not resampled. The file is untrusted: a data chunk that
+/// claims more bytes than the file holds ends at the end of the file, and anything but a
+/// regular file (a FIFO, a device) is refused without waiting on it.
 bool importWav(const std::string &path, ImportedWav &result);
+/// The same from an open file, which this takes over and closes.
+bool importWav(std::FILE *file, ImportedWav &result);
+
+/// Opens `path` for reading only when it is a regular file, never blocking on a FIFO or a
+/// device. Returns the descriptor, or -1 with `error` (when given) saying why.
+int openRegularFile(const std::string &path, std::string *error);
+
+/// Reads a clip's media file: 16-bit PCM WAV exactly on the grid `exportWav` writes, every
+/// other encoding libsndfile reads (8, 24, 32-bit, float, extensible, AIFF, FLAC, ...), as
+/// stereo converted to `sampleRate` when the file has another rate. False with `error` (when
+/// given) saying why; running out of memory is such an error, not an abort.
+bool readMediaFile(const std::string &path, double sampleRate, DecodedAudio &result,
+                   std::string *error = nullptr);
 
 /// Decodes any file that the system's decoders read (WAV of every depth, AIFF, CAF, FLAC,
 /// Ogg, MP3, M4A) to stereo at `targetSampleRate`.

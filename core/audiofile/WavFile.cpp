@@ -16,6 +16,9 @@ namespace orvane {
 namespace {
 
 constexpr std::size_t blockBytes = 1 << 16;
+constexpr double pcmScale = 32767.0;
+constexpr uint32_t formatPcm = 1;
+constexpr uint32_t formatExtensible = 0xFFFE;
 
 void putLittleEndian(uint8_t *out, uint32_t value, int bytes) {
     for (int index = 0; index < bytes; ++index)
@@ -43,11 +46,13 @@ int32_t saturateSigned(double value) {
     return static_cast<int32_t>(value);
 }
 
+/// Rounds to the nearest step of 1/32767, the inverse of `pcmValue`: a buffer that was read
+/// from a 16-bit file is written back to the same bytes, however often it is saved.
 int16_t toPcm16(float sample) {
     if (std::isnan(sample)) return 0;
     if (sample < -1.0f) return -32767;
     if (sample > 1.0f) return 32767;
-    return static_cast<int16_t>(sample * 32767.0f);
+    return static_cast<int16_t>(std::lround(static_cast<double>(sample) * pcmScale));
 }
 
 bool writeAll(int descriptor, const uint8_t *bytes, std::size_t size) {
@@ -98,7 +103,8 @@ bool writeSamples(int descriptor, const float *samples, uint64_t count) {
 /// not an allocation.
 class WavReader {
   public:
-    explicit WavReader(const std::string &path) : file_(std::fopen(path.c_str(), "rb")) {
+    /// Takes ownership of `file`, which may be null.
+    explicit WavReader(std::FILE *file) : file_(file) {
         struct stat status {};
         if (file_ && ::fstat(fileno(file_), &status) == 0)
             size_ = static_cast<uint64_t>(status.st_size);
@@ -150,7 +156,7 @@ class WavReader {
 };
 
 float pcmValue(const uint8_t *bytes) {
-    return static_cast<float>(static_cast<int16_t>(getLittleEndian(bytes, 2))) / 32768.0f;
+    return static_cast<float>(static_cast<int16_t>(getLittleEndian(bytes, 2)) / pcmScale);
 }
 
 struct WavFormat {
@@ -161,6 +167,9 @@ struct WavFormat {
     uint32_t bitsPerSample = 0;
 };
 
+/// Chunks are padded to an even size; the pad byte is not counted in the chunk's size.
+uint64_t paddedSize(uint32_t chunkSize) { return uint64_t{chunkSize} + (chunkSize & 1u); }
+
 void readFormatChunk(WavReader &reader, uint32_t chunkSize, WavFormat &format) {
     format.seen = true;
     format.formatTag = reader.readField(2);
@@ -169,7 +178,16 @@ void readFormatChunk(WavReader &reader, uint32_t chunkSize, WavFormat &format) {
     reader.readField(4); // byte rate
     reader.readField(2); // block align
     format.bitsPerSample = reader.readField(2);
-    if (chunkSize >= 17) reader.skip(chunkSize - 16);
+    uint64_t consumed = 16;
+    // The extensible form names the real format in the first two bytes of its sub-format.
+    if (format.formatTag == formatExtensible && chunkSize >= 40) {
+        reader.readField(2); // extension size
+        reader.readField(2); // valid bits
+        reader.readField(4); // channel mask
+        format.formatTag = reader.readField(2);
+        consumed = 26;
+    }
+    if (paddedSize(chunkSize) > consumed) reader.skip(paddedSize(chunkSize) - consumed);
 }
 
 /// Converts the data chunk straight into the stereo result. Only the bytes the file holds
@@ -177,7 +195,7 @@ void readFormatChunk(WavReader &reader, uint32_t chunkSize, WavFormat &format) {
 bool readDataChunk(WavReader &reader, uint32_t chunkSize, const WavFormat &format,
                    ImportedWav &result) {
     const uint64_t presentBytes = std::min<uint64_t>(chunkSize, reader.remaining());
-    const uint64_t sampleCount = (presentBytes + 1) / 2;
+    const uint64_t sampleCount = presentBytes / 2;
     if (sampleCount == 0 || format.channels == 0) return false;
     const uint64_t frames = sampleCount / format.channels;
     // Filled by appending: sizing the buffer up front would write every page twice, and for
@@ -209,20 +227,45 @@ bool readDataChunk(WavReader &reader, uint32_t chunkSize, const WavFormat &forma
 
 } // namespace
 
-bool exportWav(const std::string &path, const float *samples, int frames, int channels,
-               double sampleRate) {
-    if (!samples || frames < 1 || channels < 1) return false;
+int openRegularFile(const std::string &path, std::string *error) {
+    // Without O_NONBLOCK opening a FIFO waits for a writer that may never come.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) {
+        if (error) *error = std::strerror(errno);
+        return -1;
+    }
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        if (error) *error = "not a regular file";
+        ::close(descriptor);
+        return -1;
+    }
+    ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
+    return descriptor;
+}
+
+bool exportWav(int descriptor, const float *samples, int frames, int channels, double sampleRate) {
+    if (descriptor < 0 || !samples || frames < 1 || channels < 1) return false;
     const uint64_t sampleCount = static_cast<uint64_t>(frames) * static_cast<uint64_t>(channels);
     // The RIFF size fields are 32-bit; a longer buffer cannot be described truthfully.
     if (channels > 0xFFFF || 2 * sampleCount + 36 > std::numeric_limits<uint32_t>::max())
         return false;
-    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (descriptor < 0) return false;
     uint8_t header[44];
     writeHeader(header, static_cast<uint32_t>(channels), static_cast<uint32_t>(2 * sampleCount),
                 sampleRate);
-    bool written = writeAll(descriptor, header, sizeof header) &&
-                   writeSamples(descriptor, samples, sampleCount);
+    return writeAll(descriptor, header, sizeof header) &&
+           writeSamples(descriptor, samples, sampleCount);
+}
+
+bool exportWav(const std::string &path, const float *samples, int frames, int channels,
+               double sampleRate) {
+    if (!samples || frames < 1 || channels < 1) return false;
+    const uint64_t sampleCount = static_cast<uint64_t>(frames) * static_cast<uint64_t>(channels);
+    if (channels > 0xFFFF || 2 * sampleCount + 36 > std::numeric_limits<uint32_t>::max())
+        return false;
+    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (descriptor < 0) return false;
+    bool written = exportWav(descriptor, samples, frames, channels, sampleRate);
     // A full disk may only show when the data is handed over at close.
     if (::close(descriptor) != 0) written = false;
     return written;
@@ -230,7 +273,19 @@ bool exportWav(const std::string &path, const float *samples, int frames, int ch
 
 bool importWav(const std::string &path, ImportedWav &result) {
     result = ImportedWav{};
-    WavReader reader(path);
+    const int descriptor = openRegularFile(path, nullptr);
+    if (descriptor < 0) return false;
+    std::FILE *file = ::fdopen(descriptor, "rb");
+    if (!file) {
+        ::close(descriptor);
+        return false;
+    }
+    return importWav(file, result);
+}
+
+bool importWav(std::FILE *file, ImportedWav &result) {
+    result = ImportedWav{};
+    WavReader reader(file);
     if (!reader.isOpen()) return false;
     uint8_t riff[12];
     if (!reader.read(riff, sizeof riff) || std::memcmp(riff, "RIFF", 4) != 0 ||
@@ -244,10 +299,11 @@ bool importWav(const std::string &path, ImportedWav &result) {
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
             readFormatChunk(reader, chunkSize, format);
         } else if (std::memcmp(chunk, "data", 4) == 0) {
-            if (!format.seen || format.formatTag != 1 || format.bitsPerSample != 16) return false;
+            if (!format.seen || format.formatTag != formatPcm || format.bitsPerSample != 16)
+                return false;
             return readDataChunk(reader, chunkSize, format, result);
         } else {
-            reader.skip(chunkSize);
+            reader.skip(paddedSize(chunkSize));
         }
     }
     return false;

@@ -29,6 +29,21 @@ template <typename Value> void appendChars(std::string &out, Value value) {
     out.append(buffer, result.ptr);
 }
 
+/// Control bytes other than tab, line feed and carriage return may not stand raw in a JSON
+/// string; they are written as `\u00XX`, which the reader decodes.
+bool isOtherControl(char byte) {
+    const auto value = static_cast<unsigned char>(byte);
+    return value < 0x20 || value == 0x7F;
+}
+
+void appendControlEscape(std::string &out, char byte) {
+    constexpr char digits[] = "0123456789abcdef";
+    const auto value = static_cast<unsigned char>(byte);
+    out += "\\u00";
+    out += digits[value >> 4];
+    out += digits[value & 0xF];
+}
+
 } // namespace
 
 void appendEscaped(std::string &out, std::string_view text) {
@@ -41,10 +56,14 @@ void appendEscaped(std::string &out, std::string_view text) {
         case '\r': replacement = "\\r"; break;
         case '\\': replacement = "\\\\"; break;
         case '"': replacement = "\\\""; break;
-        default: continue;
+        default:
+            if (!isOtherControl(text[index])) continue;
         }
         out.append(text.data() + runStart, index - runStart);
-        out += replacement;
+        if (replacement)
+            out += replacement;
+        else
+            appendControlEscape(out, text[index]);
         runStart = index + 1;
     }
     out.append(text.data() + runStart, text.size() - runStart);

@@ -7,8 +7,9 @@
 
 namespace orvane::project_io {
 
-/// Quotes are not added. Only tab, line feed, carriage return, backslash and quote are
-/// escaped; every other byte, UTF-8 included, is copied unchanged.
+/// Quotes are not added. Tab, line feed, carriage return, backslash and quote get their short
+/// escapes, other control bytes `\u00XX` so that the text is valid JSON for every tool;
+/// every other byte, UTF-8 included, is copied unchanged.
 std::string escape(std::string_view text);
 void appendEscaped(std::string &out, std::string_view text);
 

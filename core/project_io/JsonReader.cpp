@@ -36,8 +36,65 @@ char unescape(char byte) {
     case 't': return '\t';
     case 'r': return '\r';
     case 'n': return '\n';
+    case 'b': return '\b';
+    case 'f': return '\f';
     default: return byte;
     }
+}
+
+/// The value of four hexadecimal digits at `at`, or -1.
+int32_t hexQuad(std::string_view text, std::size_t at) {
+    if (at + 4 > text.size()) return -1;
+    int32_t value = 0;
+    for (std::size_t index = at; index < at + 4; ++index) {
+        const char byte = text[index];
+        int digit = -1;
+        if (byte >= '0' && byte <= '9') digit = byte - '0';
+        if (byte >= 'a' && byte <= 'f') digit = byte - 'a' + 10;
+        if (byte >= 'A' && byte <= 'F') digit = byte - 'A' + 10;
+        if (digit < 0) return -1;
+        value = value * 16 + digit;
+    }
+    return value;
+}
+
+void appendUtf8(std::string &out, uint32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+constexpr uint32_t replacementCharacter = 0xFFFD;
+
+/// Decodes the `\uXXXX` escape at `at` (the backslash), a surrogate pair as one character,
+/// and returns the bytes consumed; a lone surrogate becomes U+FFFD. Zero when the four
+/// digits are not hexadecimal, which leaves the escape to the plain rule.
+std::size_t decodeUnicodeEscape(std::string_view text, std::size_t at, std::string &out) {
+    const int32_t first = hexQuad(text, at + 2);
+    if (first < 0) return 0;
+    const auto high = static_cast<uint32_t>(first);
+    if (high >= 0xD800 && high <= 0xDBFF && text.substr(at + 6, 2) == "\\u") {
+        const int32_t second = hexQuad(text, at + 8);
+        if (second >= 0xDC00 && second <= 0xDFFF) {
+            appendUtf8(out, 0x10000 + ((high - 0xD800) << 10) +
+                                (static_cast<uint32_t>(second) - 0xDC00));
+            return 12;
+        }
+    }
+    appendUtf8(out, high >= 0xD800 && high <= 0xDFFF ? replacementCharacter : high);
+    return 6;
 }
 
 } // namespace
@@ -147,6 +204,13 @@ std::string Parser::parseString() {
             result.push_back('\\');
             ++position_;
             break;
+        }
+        if (text_[position_ + 1] == 'u') {
+            const std::size_t consumed = decodeUnicodeEscape(text_, position_, result);
+            if (consumed > 0) {
+                position_ += consumed;
+                continue;
+            }
         }
         result.push_back(unescape(text_[position_ + 1]));
         position_ += 2;

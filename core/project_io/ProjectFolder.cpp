@@ -5,11 +5,17 @@
 #include "core/project_io/ProjectDocument.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <mutex>
 #include <unordered_map>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace orvane::project_io {
 
@@ -30,6 +36,69 @@ fs::path resolveMedia(const std::string &root, const std::string &audioFile) {
 
 bool hasAudio(const Clip &clip) { return clip.audio && !clip.audio->empty(); }
 
+/// What identifies one version of a file on disk: replaced, rewritten or removed behind our
+/// back, it no longer matches.
+struct FileStamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    int64_t modified = 0; // nanoseconds
+    bool operator==(const FileStamp &) const = default;
+};
+
+std::optional<FileStamp> stampOf(const fs::path &file) {
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+    return FileStamp{status.st_dev, status.st_ino, status.st_size,
+                     int64_t{status.st_mtim.tv_sec} * 1000000000 + status.st_mtim.tv_nsec};
+}
+
+/// Which buffer each media file was last written from or read into. Buffers are immutable,
+/// so while a clip still holds that very buffer (and the file is as we left it) the file
+/// needs no rewrite. Buffers are held weakly and compared by identity: any shared buffer
+/// type can be recorded, and a freed buffer never matches a new one at the same address.
+class MediaLedger {
+  public:
+    void record(const fs::path &file, const std::shared_ptr<const void> &buffer) {
+        const std::optional<FileStamp> stamp = stampOf(file);
+        std::lock_guard lock(mutex_);
+        if (stamp)
+            entries_[keyOf(file)] = {buffer, *stamp};
+        else
+            entries_.erase(keyOf(file));
+    }
+
+    bool holds(const fs::path &file, const std::shared_ptr<const void> &buffer) {
+        const std::optional<FileStamp> stamp = stampOf(file);
+        std::lock_guard lock(mutex_);
+        const auto found = entries_.find(keyOf(file));
+        return stamp && found != entries_.end() && found->second.stamp == *stamp &&
+               found->second.buffer.lock() == buffer;
+    }
+
+    void clear() {
+        std::lock_guard lock(mutex_);
+        entries_.clear();
+    }
+
+  private:
+    struct Entry {
+        std::weak_ptr<const void> buffer;
+        FileStamp stamp;
+    };
+    static std::string keyOf(const fs::path &file) {
+        std::error_code error;
+        return fs::absolute(file, error).lexically_normal().string();
+    }
+    std::mutex mutex_;
+    std::unordered_map<std::string, Entry> entries_;
+};
+
+MediaLedger &mediaLedger() {
+    static MediaLedger ledger;
+    return ledger;
+}
+
 template <typename Visit> void forEachAudioClip(const Project &project, Visit visit) {
     for (const auto &track : project.tracks) {
         if (!track) continue;
@@ -49,10 +118,23 @@ bool isInsideFolder(const fs::path &file, const fs::path &folder) {
            (std::next(folderEnd) == canonicalFolder.end() && folderEnd->empty());
 }
 
-/// Writes the clip's audio as its media file; false names a failure to report.
-bool writeClipAudio(Clip &clip, const fs::path &mediaFolder, double sampleRate) {
+/// Writes the clip's audio as its media file unless a file in the project already holds that
+/// buffer; false names a failure to report.
+bool writeClipAudio(Clip &clip, const fs::path &root, const fs::path &mediaFolder,
+                    double sampleRate) {
+    // A file inside the project that already holds this audio is kept as it is, whatever
+    // its name or encoding.
+    const fs::path current = fs::path(clip.audioFile).lexically_normal();
+    if (!clip.audioFile.empty() && current.is_relative() && *current.begin() != ".." &&
+        mediaLedger().holds(root / current, clip.audio))
+        return true;
     const std::string fileName = mediaName(clip.id, ".wav");
     const fs::path target = mediaFolder / fileName;
+    const std::string relative = "media/" + fileName;
+    if (mediaLedger().holds(target, clip.audio)) {
+        clip.audioFile = relative;
+        return true;
+    }
     const fs::path temporary = temporaryPathFor(target);
     const int channels = std::max(1, clip.channels);
     const auto frames = static_cast<int64_t>(clip.audio->size()) / channels;
@@ -64,7 +146,7 @@ bool writeClipAudio(Clip &clip, const fs::path &mediaFolder, double sampleRate) 
         return false;
     }
     if (!commitTemporaryFile(temporary, target)) return false;
-    const std::string relative = "media/" + fileName;
+    mediaLedger().record(target, clip.audio);
     if (clip.audioFile != relative) clip.audioFile = relative;
     return true;
 }
@@ -89,14 +171,15 @@ bool collectClipFile(Clip &clip, const std::string &previousRoot, const fs::path
 }
 
 /// Returns the message for the first media file that could not be written, or empty.
-std::string saveMedia(Project &project, const fs::path &mediaFolder, bool collectAll) {
+std::string saveMedia(Project &project, const fs::path &root, const fs::path &mediaFolder,
+                      bool collectAll) {
     std::string failure;
     const std::string previousRoot = project.rootPath;
     forEachAudioClip(project, [&](Clip &clip) {
         bool written = true;
         std::string fileName;
         if (hasAudio(clip) && clip.length >= 1) {
-            written = writeClipAudio(clip, mediaFolder, project.sampleRate);
+            written = writeClipAudio(clip, root, mediaFolder, project.sampleRate);
             fileName = mediaName(clip.id, ".wav");
         } else if (collectAll && !clip.audioFile.empty()) {
             written = collectClipFile(clip, previousRoot, mediaFolder);
@@ -130,10 +213,35 @@ void raiseIdCounters(Project &project) {
     project.nextMarkerId = counterAbove(project.nextMarkerId, largestMarker);
 }
 
-void attachAudio(Clip &clip, const ImportedWav &imported) {
-    clip.audio = imported.samples;
-    clip.channels = imported.channels;
-    if (clip.length < 1) clip.length = imported.frames;
+void attachAudio(Clip &clip, const fs::path &file, const DecodedAudio &decoded) {
+    clip.audio = decoded.samples;
+    clip.channels = decoded.channels;
+    if (clip.length < 1) clip.length = decoded.frames;
+    mediaLedger().record(file, clip.audio);
+}
+
+/// The whole document, or nothing with `error` saying why. Only a regular file is read, so
+/// a FIFO or a device in its place cannot block the load.
+std::optional<std::string> readDocument(const fs::path &file, std::string *error) {
+    std::string reason;
+    const int descriptor = openRegularFile(file.string(), &reason);
+    if (descriptor < 0) {
+        if (error) *error = "cannot read \"" + file.string() + "\": " + reason;
+        return std::nullopt;
+    }
+    std::string text;
+    char block[1 << 16];
+    while (true) {
+        const ssize_t got = ::read(descriptor, block, sizeof block);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            ::close(descriptor);
+            if (got == 0) return text;
+            if (error) *error = "cannot read \"" + file.string() + "\": " + std::strerror(errno);
+            return std::nullopt;
+        }
+        text.append(block, static_cast<std::size_t>(got));
+    }
 }
 
 } // namespace
@@ -145,7 +253,7 @@ SaveResult saveProject(Project &project, const std::string &folder, bool collect
         fs::create_directories(root / "media");
         fs::create_directories(root / "plugins");
         const fs::path mediaFolder = fs::absolute(root / "media");
-        const std::string mediaFailure = saveMedia(project, mediaFolder, collectAll);
+        const std::string mediaFailure = saveMedia(project, root, mediaFolder, collectAll);
         if (!writeFileDurably(root / documentName, toJson(project)))
             return {false, "cannot write project.json"};
         project.rootPath = folder;
@@ -156,36 +264,55 @@ SaveResult saveProject(Project &project, const std::string &folder, bool collect
     }
 }
 
-std::optional<Project> loadProject(const std::string &folder) {
-    std::ifstream in(fs::path(folder) / documentName, std::ios::binary);
-    if (!in) return std::nullopt;
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) return std::nullopt;
-    std::optional<Project> project = fromJson(text);
-    if (!project) return std::nullopt;
-    project->rootPath = folder;
-    raiseIdCounters(*project);
-    return project;
+void forgetWrittenMedia() { mediaLedger().clear(); }
+
+std::optional<Project> loadProject(const std::string &folder, std::string *error) {
+    const fs::path document = fs::path(folder) / documentName;
+    try {
+        const std::optional<std::string> text = readDocument(document, error);
+        if (!text) return std::nullopt;
+        std::string parseError;
+        std::optional<Project> project = fromJson(*text, &parseError);
+        if (!project) {
+            if (error) *error = "\"" + document.string() + "\" does not parse: " + parseError;
+            return std::nullopt;
+        }
+        project->rootPath = folder;
+        raiseIdCounters(*project);
+        return project;
+    } catch (const std::bad_alloc &) {
+        if (error) *error = "not enough memory to load \"" + document.string() + "\"";
+        return std::nullopt;
+    }
+}
+
+bool hydrateProjectMedia(Project &project, std::vector<MediaLoadFailure> &failures) {
+    failures.clear();
+    if (project.rootPath.empty()) {
+        failures.push_back({0, {}, "project has no root path"});
+        return false;
+    }
+    forEachAudioClip(project, [&](Clip &clip) {
+        if (clip.audioFile.empty() || hasAudio(clip)) return;
+        const fs::path path = resolveMedia(project.rootPath, clip.audioFile);
+        DecodedAudio decoded;
+        std::string reason;
+        if (readMediaFile(path.string(), project.sampleRate, decoded, &reason))
+            attachAudio(clip, path, decoded);
+        else
+            failures.push_back({clip.id, path.string(), reason});
+    });
+    return failures.empty();
 }
 
 bool hydrateProjectMedia(Project &project, std::string *error) {
-    if (project.rootPath.empty()) {
-        if (error) *error = "project has no root path";
-        return false;
+    std::vector<MediaLoadFailure> failures;
+    if (hydrateProjectMedia(project, failures)) return true;
+    if (error) {
+        const MediaLoadFailure &last = failures.back();
+        *error = last.path.empty() ? last.reason : "cannot load " + last.path + ": " + last.reason;
     }
-    bool allLoaded = true;
-    forEachAudioClip(project, [&](Clip &clip) {
-        if (clip.audioFile.empty() || hasAudio(clip)) return;
-        const std::string path = resolveMedia(project.rootPath, clip.audioFile).string();
-        ImportedWav imported;
-        if (importWav(path, imported)) {
-            attachAudio(clip, imported);
-        } else {
-            if (error) *error = "cannot load " + path;
-            allLoaded = false;
-        }
-    });
-    return allLoaded;
+    return false;
 }
 
 std::vector<MissingMediaEntry> findMissingMedia(const Project &project) {
@@ -207,12 +334,13 @@ bool relinkClipMedia(Project &project, uint64_t clipId, const std::string &path,
         if (error) *error = "clip not found";
         return false;
     }
-    ImportedWav imported;
-    if (!importWav(path, imported)) {
-        if (error) *error = "cannot import " + path;
+    DecodedAudio decoded;
+    std::string reason;
+    if (!readMediaFile(path, project.sampleRate, decoded, &reason)) {
+        if (error) *error = "cannot import " + path + ": " + reason;
         return false;
     }
-    attachAudio(*clip, imported);
+    attachAudio(*clip, path, decoded);
     const fs::path file(path);
     clip->audioFile = file.filename().string();
     if (!project.rootPath.empty()) {

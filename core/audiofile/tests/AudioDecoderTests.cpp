@@ -8,6 +8,10 @@
 #include <fstream>
 
 #include <sndfile.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace orvane {
 namespace {
@@ -60,6 +64,19 @@ TEST_P(AudioDecoderTest, DecodesToStereoAtTheTargetRateKeepingTheTone) {
     expectToneAtTargetRate(decoded, encoded.frameTolerance);
 }
 
+// Clip media takes the same road as an import: every encoding, converted to the project rate.
+TEST_P(AudioDecoderTest, ReadsAsClipMediaAtTheProjectRate) {
+    const EncodedCase &encoded = GetParam();
+    const std::string file = path(encoded.file);
+    const auto tone = testing::makeTone(toneHz, sourceRate, sourceFrames, encoded.channels);
+    if (!testing::writeWithSndfile(file, tone, encoded.channels, sourceRate, encoded.format))
+        GTEST_SKIP() << "libsndfile cannot write " << encoded.name << " here";
+    DecodedAudio read;
+    std::string error;
+    ASSERT_TRUE(readMediaFile(file, targetRate, read, &error)) << error;
+    expectToneAtTargetRate(read, encoded.frameTolerance);
+}
+
 // MP3 keeps its encoder delay and padding (libsndfile does not trim them): up to about two
 // codec frames of 1152 samples.
 INSTANTIATE_TEST_SUITE_P(
@@ -67,6 +84,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         EncodedCase{"Wav16", "a.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 4},
         EncodedCase{"Wav24", "b.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2, 4},
+        EncodedCase{"Wav8", "b8.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 2, 4},
+        EncodedCase{"Wav32", "b32.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 2, 4},
+        EncodedCase{"WavDouble", "c64.wav", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 2, 4},
+        EncodedCase{"WavExtensible16", "x16.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, 6, 4},
+        EncodedCase{"WavExtensible24", "x24.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 2, 4},
         EncodedCase{"WavFloat", "c.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 4},
         EncodedCase{"WavMono", "d.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 4},
         EncodedCase{"WavFourChannels", "e.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 4, 4},
@@ -139,6 +161,73 @@ TEST_F(AudioDecoderTest, ReportsTheFailuresWithTheirMessages) {
     EXPECT_EQ(error, "set client format failed");
     EXPECT_EQ(decoded.samples, nullptr);
 }
+
+TEST_F(AudioDecoderTest, MediaThatIsNoRegularFileOrNoAudioIsRefusedWithItsReason) {
+    ASSERT_EQ(::mkfifo(path("pipe.wav").c_str(), 0600), 0);
+    std::ofstream(path("notes.wav")) << "this is not audio, only text\n";
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {path("pipe.wav"), "not a regular file"},
+        {"/dev/zero", "not a regular file"},
+        {folder_, "not a regular file"},
+        {path("absent.wav"), "No such file or directory"},
+        {path("notes.wav"), "not an audio file that can be read"},
+    };
+    for (const auto &[file, reason] : cases) {
+        DecodedAudio read;
+        std::string error;
+        EXPECT_FALSE(readMediaFile(file, targetRate, read, &error)) << file;
+        EXPECT_EQ(error, reason) << file;
+        EXPECT_EQ(read.samples, nullptr);
+    }
+    DecodedAudio decoded;
+    EXPECT_FALSE(decodeAudioFile(path("pipe.wav"), targetRate, decoded)) << "never blocks";
+}
+
+TEST_F(AudioDecoderTest, SixteenBitMediaIsReadOnTheExportGrid) {
+    const auto tone = testing::makeTone(toneHz, 48000, 480, 2);
+    ASSERT_TRUE(exportWav(path("grid.wav"), tone.data(), 480, 2, 48000));
+    DecodedAudio read;
+    ASSERT_TRUE(readMediaFile(path("grid.wav"), 48000, read));
+    ImportedWav imported;
+    ASSERT_TRUE(importWav(path("grid.wav"), imported));
+    EXPECT_EQ(*read.samples, *imported.samples);
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// A legal file can need more memory than there is; that is an error message, not an abort.
+TEST_F(AudioDecoderTest, RunningOutOfMemoryWhileReadingMediaIsAnError) {
+    const std::string file = path("huge.wav");
+    {
+        std::ofstream out(file, std::ios::binary);
+        const uint32_t dataBytes = 1u << 30; // mono 16-bit: 2 GiB of stereo floats
+        const auto put = [&](uint32_t value, int bytes) {
+            for (int index = 0; index < bytes; ++index)
+                out.put(static_cast<char>(value >> (8 * index)));
+        };
+        out << "RIFF";
+        put(36 + dataBytes, 4);
+        out << "WAVEfmt ";
+        put(16, 4), put(1, 2), put(1, 2), put(48000, 4), put(96000, 4), put(2, 2), put(16, 2);
+        out << "data";
+        put(dataBytes, 4);
+    }
+    fs::resize_file(file, 44 + (uint64_t{1} << 30)); // sparse: no disk used
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const rlimit limit{uint64_t{1} << 30, uint64_t{1} << 30};
+        ::setrlimit(RLIMIT_AS, &limit);
+        DecodedAudio read;
+        std::string error;
+        const bool ok = readMediaFile(file, 48000, read, &error);
+        ::_exit(!ok && error == "not enough memory to read it" ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the reader aborted";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+#endif
 
 TEST_F(AudioDecoderTest, AFileWithASingleSampleDecodesToNothingUseful) {
     const std::vector<float> one{0.5f};

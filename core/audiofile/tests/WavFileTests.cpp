@@ -100,12 +100,13 @@ TEST_F(WavFileTest, ExportWritesTheCanonicalHeader) {
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 44), header);
 }
 
-TEST_F(WavFileTest, ExportClampsScalesAndTruncatesSamples) {
+TEST_F(WavFileTest, ExportClampsScalesAndRoundsSamples) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const std::vector<float> samples{1.5f, -1.5f, 0.5f, -0.5f, 1.0f, -1.0f, nan, 0.0f};
-    ASSERT_TRUE(exportWav(path("s.wav"), samples.data(), 4, 2, 48000));
+    const std::vector<float> samples{1.5f,  -1.5f, 0.5f, -0.5f,        1.0f,
+                                     -1.0f, nan,   0.0f, 0.4f / 32767, 0.6f / 32767};
+    ASSERT_TRUE(exportWav(path("s.wav"), samples.data(), 5, 2, 48000));
     EXPECT_EQ(exportedSamples(path("s.wav")),
-              (std::vector<int16_t>{32767, -32767, 16383, -16383, 32767, -32767, 0, 0}));
+              (std::vector<int16_t>{32767, -32767, 16384, -16384, 32767, -32767, 0, 0, 0, 1}));
 }
 
 TEST_F(WavFileTest, ExportRefusesEmptyInputWithoutCreatingAFile) {
@@ -117,9 +118,9 @@ TEST_F(WavFileTest, ExportRefusesEmptyInputWithoutCreatingAFile) {
     EXPECT_FALSE(exportWav(path("missing/d.wav"), &sample, 1, 1, 48000));
 }
 
-// Export scales by 32767 and truncates, import divides by 32768: a value comes back within
-// one step of truncation plus the scale difference, (1 + |s|) / 32768, never further.
-TEST_F(WavFileTest, ExportThenImportStaysWithinOneStepAndTheScaleDifference) {
+// Export rounds to the nearest step of 1/32767 and import divides by the same 32767: a value
+// comes back within half a step, and what was imported exports to the very same bytes.
+TEST_F(WavFileTest, ExportAndImportAreInversesOnTheSixteenBitGrid) {
     std::mt19937 random(11);
     std::uniform_real_distribution<float> value(-1.0f, 1.0f);
     std::vector<float> samples(2 * 5000);
@@ -134,10 +135,27 @@ TEST_F(WavFileTest, ExportThenImportStaysWithinOneStepAndTheScaleDifference) {
     EXPECT_EQ(imported.frames, 5000);
     EXPECT_EQ(imported.sampleRate, 44100.0);
     ASSERT_EQ(imported.samples->size(), samples.size());
+    EXPECT_EQ((*imported.samples)[0], -1.0f);
+    EXPECT_EQ((*imported.samples)[1], 1.0f);
     for (std::size_t index = 0; index < samples.size(); ++index)
-        ASSERT_NEAR((*imported.samples)[index], samples[index],
-                    (1.0 + std::fabs(samples[index])) / 32768.0 + 1e-9)
-            << index;
+        ASSERT_NEAR((*imported.samples)[index], samples[index], 0.5 / 32767.0 + 1e-7) << index;
+    ASSERT_TRUE(exportWav(path("again.wav"), imported.samples->data(), 5000, 2, 44100));
+    EXPECT_EQ(readBytes(path("again.wav")), readBytes(path("r.wav")));
+}
+
+TEST_F(WavFileTest, EveryStepOfTheGridSurvivesImportAndExport) {
+    RiffBuilder builder;
+    std::vector<int16_t> steps;
+    for (int value = -32767; value <= 32767; ++value)
+        steps.push_back(static_cast<int16_t>(value));
+    writeBytes(path("grid.wav"), builder.format(1, 1, 48000, 16).data(steps).bytes);
+    ImportedWav imported;
+    ASSERT_TRUE(importWav(path("grid.wav"), imported));
+    std::vector<float> left(steps.size());
+    for (std::size_t index = 0; index < steps.size(); ++index)
+        left[index] = (*imported.samples)[2 * index];
+    ASSERT_TRUE(exportWav(path("out.wav"), left.data(), static_cast<int>(left.size()), 1, 48000));
+    EXPECT_EQ(exportedSamples(path("out.wav")), steps);
 }
 
 TEST_F(WavFileTest, ImportDuplicatesMonoAndKeepsTheFirstTwoOfFourChannels) {
@@ -148,8 +166,8 @@ TEST_F(WavFileTest, ImportDuplicatesMonoAndKeepsTheFirstTwoOfFourChannels) {
     EXPECT_EQ(mono.frames, 3);
     EXPECT_EQ(mono.channels, 2);
     EXPECT_EQ(mono.sampleRate, 22050.0);
-    EXPECT_EQ(*mono.samples, (std::vector<float>{100 / 32768.0f, 100 / 32768.0f, -200 / 32768.0f,
-                                                 -200 / 32768.0f, 300 / 32768.0f, 300 / 32768.0f}));
+    EXPECT_EQ(*mono.samples, (std::vector<float>{100 / 32767.0f, 100 / 32767.0f, -200 / 32767.0f,
+                                                 -200 / 32767.0f, 300 / 32767.0f, 300 / 32767.0f}));
 
     writeBytes(path("quad.wav"),
                RiffBuilder().format(1, 4, 48000, 16).data({1, 2, 3, 4, 5, 6, 7, 8, 9}).bytes);
@@ -157,20 +175,49 @@ TEST_F(WavFileTest, ImportDuplicatesMonoAndKeepsTheFirstTwoOfFourChannels) {
     ASSERT_TRUE(importWav(path("quad.wav"), quad));
     EXPECT_EQ(quad.frames, 2);
     EXPECT_EQ(*quad.samples,
-              (std::vector<float>{1 / 32768.0f, 2 / 32768.0f, 5 / 32768.0f, 6 / 32768.0f}));
+              (std::vector<float>{1 / 32767.0f, 2 / 32767.0f, 5 / 32767.0f, 6 / 32767.0f}));
 }
 
-TEST_F(WavFileTest, ImportWalksPastOtherChunksAndFormatExtensions) {
-    // An odd-sized chunk is not padded, and a longer format chunk has its tail skipped.
+TEST_F(WavFileTest, ImportWalksPastOtherChunksHonouringThePadByte) {
+    // An odd-sized chunk is followed by a pad byte that its size does not count, and a longer
+    // format chunk has its tail skipped.
     writeBytes(path("walk.wav"), RiffBuilder()
-                                     .chunk("LIST", 3, {'a', 'b', 'c'})
+                                     .chunk("LIST", 3, {'a', 'b', 'c', 0})
                                      .format(1, 2, 8000, 16, 18)
                                      .chunk("junk", 2, {0, 0})
                                      .data({-32768, 32767})
                                      .bytes);
     ImportedWav imported;
     ASSERT_TRUE(importWav(path("walk.wav"), imported));
-    EXPECT_EQ(*imported.samples, (std::vector<float>{-1.0f, 32767 / 32768.0f}));
+    EXPECT_EQ(*imported.samples, (std::vector<float>{-32768 / 32767.0f, 1.0f}));
+}
+
+TEST_F(WavFileTest, AnOddSizedDataChunkGivesOnlyItsWholeSamples) {
+    writeBytes(path("odd.wav"),
+               RiffBuilder().format(1, 1, 48000, 16).chunk("data", 5, {1, 0, 2, 0, 3, 0}).bytes);
+    ImportedWav imported;
+    ASSERT_TRUE(importWav(path("odd.wav"), imported));
+    EXPECT_EQ(imported.frames, 2);
+    EXPECT_EQ(*imported.samples,
+              (std::vector<float>{1 / 32767.0f, 1 / 32767.0f, 2 / 32767.0f, 2 / 32767.0f}));
+}
+
+TEST_F(WavFileTest, ImportReadsTheExtensibleFormWithSixteenBitPcmInside) {
+    // cbSize 22, 16 valid bits, front left and right, then the PCM sub-format GUID.
+    std::vector<uint8_t> extension{22, 0, 16,   0, 3,    0, 0, 0,    1, 0,    0,    0,
+                                   0,  0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+    RiffBuilder builder;
+    builder.format(0xFFFE, 2, 44100, 16, 40);
+    std::copy(extension.begin(), extension.end(), builder.bytes.end() - 24);
+    writeBytes(path("ext.wav"), builder.data({300, -300}).bytes);
+    ImportedWav imported;
+    ASSERT_TRUE(importWav(path("ext.wav"), imported));
+    EXPECT_EQ(*imported.samples, (std::vector<float>{300 / 32767.0f, -300 / 32767.0f}));
+
+    extension[8] = 3; // a float sub-format is not for this reader
+    std::copy(extension.begin(), extension.end(), builder.bytes.end() - 24 - 12);
+    writeBytes(path("extfloat.wav"), builder.bytes);
+    EXPECT_FALSE(importWav(path("extfloat.wav"), imported));
 }
 
 TEST_F(WavFileTest, ImportRejectsOtherFormatsAndBrokenStructure) {
@@ -195,17 +242,18 @@ TEST_F(WavFileTest, ImportRejectsOtherFormatsAndBrokenStructure) {
     ImportedWav imported;
     EXPECT_FALSE(importWav(path("absent.wav"), imported));
     EXPECT_FALSE(importWav(folder_, imported));
+    EXPECT_FALSE(importWav("/dev/zero", imported)) << "a device is never read";
 }
 
 TEST_F(WavFileTest, ImportOfATruncatedDataChunkEndsAtTheEndOfTheFile) {
     std::vector<uint8_t> bytes =
         RiffBuilder().format(1, 1, 48000, 16).data({1000, 2000, 3000}).bytes;
-    bytes.pop_back(); // the last sample loses its high byte
+    bytes.pop_back(); // the last sample loses its high byte, and is no sample any more
     writeBytes(path("cut.wav"), bytes);
     ImportedWav imported;
     ASSERT_TRUE(importWav(path("cut.wav"), imported));
-    ASSERT_EQ(imported.frames, 3);
-    EXPECT_EQ((*imported.samples)[4], static_cast<float>(3000 & 0xFF) / 32768.0f);
+    ASSERT_EQ(imported.frames, 2);
+    EXPECT_EQ((*imported.samples)[2], 2000 / 32767.0f);
 }
 
 TEST_F(WavFileTest, ImportOfAHugeDeclaredSizeReadsOnlyWhatTheFileHolds) {

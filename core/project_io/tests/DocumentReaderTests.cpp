@@ -81,29 +81,33 @@ TEST(DocumentReaderTypes, TheFirstOfDuplicateKeysWinsAndUnknownKeysAreIgnored) {
     EXPECT_EQ(p.name, "first");
 }
 
-TEST(DocumentReaderNumbers, IntegersTruncateTowardZeroAndSaturate) {
+TEST(DocumentReaderNumbers, IntegersTruncateTowardZeroSaturateAndKeepToTheirRange) {
     const Project p = load(R"({"formatVersion":7.9,"scaleRoot":-7.9,"countInBars":1e12,)"
                            R"("flashbackBufferSeconds":-1e12,"nextClipId":-5,)"
                            R"("nextTrackId":1e300,"punchIn":1e300,"punchOut":-1e300,)"
-                           R"("automationWriteMode":258,"smartTempoMode":-1})");
+                           R"("automationWriteMode":258,"smartTempoMode":-1,)"
+                           R"("inputLatencyOffsetSamples":-1e12})");
     EXPECT_EQ(p.formatVersion, 7);
-    EXPECT_EQ(p.scaleRoot, -7);
-    EXPECT_EQ(p.countInBars, 2147483647);
-    EXPECT_EQ(p.flashbackBufferSeconds, std::numeric_limits<int32_t>::min());
+    EXPECT_EQ(p.scaleRoot, 0) << "a scale root names one of the twelve pitch classes";
+    EXPECT_EQ(p.countInBars, 16);
+    EXPECT_EQ(p.flashbackBufferSeconds, 1);
     EXPECT_EQ(p.nextClipId, 0u);
     EXPECT_EQ(p.nextTrackId, std::numeric_limits<uint64_t>::max());
     EXPECT_EQ(p.punchIn, std::numeric_limits<int64_t>::max());
     EXPECT_EQ(p.punchOut, std::numeric_limits<int64_t>::min());
-    EXPECT_EQ(static_cast<int>(p.automationWriteMode), 2);
-    EXPECT_EQ(p.smartTempoMode, 255);
+    EXPECT_EQ(p.inputLatencyOffsetSamples, std::numeric_limits<int32_t>::min());
+    EXPECT_EQ(p.automationWriteMode, AutomationWriteMode::Read) << "unknown modes take the default";
+    EXPECT_EQ(p.smartTempoMode, 0);
 }
 
-TEST(DocumentReaderNumbers, FloatsTakeTheNearestFloatAndSaturateBeyondItsRange) {
+TEST(DocumentReaderNumbers, FloatsTakeTheNearestFloatAndKeepToTheirRange) {
     const Project p = load(R"({"swingAmount":0.800000011920929,"metronomeVolume":1e300,)"
-                           R"("quantizeStrength":-1e300})");
+                           R"("quantizeStrength":-1e300,"tracks":[{"clips":[{"name":"c"}],)"
+                           R"("volumeAutomation":[{"t":1,"v":-0.25}]}]})");
     EXPECT_EQ(p.swingAmount, 0.8f);
-    EXPECT_EQ(p.metronomeVolume, FLT_MAX);
-    EXPECT_EQ(p.quantizeStrength, -FLT_MAX);
+    EXPECT_EQ(p.metronomeVolume, 1.0f);
+    EXPECT_EQ(p.quantizeStrength, 0.0f);
+    EXPECT_EQ(p.tracks[0]->volumeAutomation[0].v, -0.25f);
 }
 
 TEST(DocumentReaderNumbers, UnsignedThirtyTwoBitParameterSaturatesAtBothEnds) {
@@ -148,7 +152,7 @@ TEST(DocumentReaderLists, GroovePatternsTakeAtMostSixteenValuesAndZeroTheRest) {
     const Project p = load(R"({"groovePool":[{"name":"g","timingPattern":)" + longPattern +
                            R"(,"velocityPattern":[0.5,"x",0.25]}]})");
     ASSERT_EQ(p.groovePool.size(), 1u);
-    EXPECT_EQ(p.groovePool[0].timingPattern[15], 16.0f);
+    EXPECT_EQ(p.groovePool[0].timingPattern[15], 1.0f) << "a step moves by at most a step";
     EXPECT_EQ(p.groovePool[0].velocityPattern[0], 0.5f);
     EXPECT_EQ(p.groovePool[0].velocityPattern[1], 0.0f);
     EXPECT_EQ(p.groovePool[0].velocityPattern[2], 0.25f);
@@ -271,6 +275,19 @@ TEST(DocumentReaderFailures, AMillionLevelsOfNestingFailWithoutExhaustingTheStac
     std::string error;
     EXPECT_FALSE(fromJson(deep, &error).has_value());
     EXPECT_EQ(error, "nesting too deep");
+}
+
+TEST(DocumentReaderTolerance, AByteOrderMarkAndEscapesFromOtherToolsAreAccepted) {
+    const Project p = load("\xEF\xBB\xBF"
+                           R"({"name":"Caf\u00e9 \ud83c\udfb5\u0007"})");
+    EXPECT_EQ(p.name, "Caf\xC3\xA9 \xF0\x9F\x8E\xB5\x07");
+    // Written back, the control byte is escaped and the document reads the same again.
+    Project named;
+    named.name = p.name;
+    const std::string text = toJson(named);
+    EXPECT_NE(text.find("\"name\": \"Caf\xC3\xA9 \xF0\x9F\x8E\xB5\\u0007\""), std::string::npos)
+        << text;
+    EXPECT_EQ(load(text).name, p.name);
 }
 
 TEST(DocumentReaderTolerance, LeadingWhitespaceAndTrailingTextAreAccepted) {

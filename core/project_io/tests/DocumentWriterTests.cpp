@@ -301,10 +301,10 @@ TEST(DocumentWriterNumbers, IgnoreAProcessLocaleWithADecimalComma) {
     if (!switched) GTEST_SKIP() << "no locale with a decimal comma is installed";
 }
 
-TEST(DocumentWriterStrings, EscapesOnlyTheFiveSpecialBytes) {
+TEST(DocumentWriterStrings, EscapesSpecialAndControlBytesAndKeepsUtf8) {
     EXPECT_EQ(escape("a\tb\nc\rd\\e\"f"), "a\\tb\\nc\\rd\\\\e\\\"f");
-    const std::string raw = std::string("\x01\x1f/\xD0\xB0", 5);
-    EXPECT_EQ(escape(raw), raw);
+    const std::string raw = std::string("\x01\x1f/\xD0\xB0\x7f\0", 7);
+    EXPECT_EQ(escape(raw), "\\u0001\\u001f/\xD0\xB0\\u007f\\u0000");
 }
 
 TEST(DocumentWriterTags, SameTagsInAnyInsertionOrderGiveTheSameText) {

@@ -190,11 +190,33 @@ TEST(JsonReaderLiterals, NullSkipsFourBytesUncheckedButNeverPassesTheEnd) {
     EXPECT_EQ(parse("[n").error, "expected ',' or ']'");
 }
 
-TEST(JsonReaderStrings, DecodesOnlyTheSimpleEscapes) {
+TEST(JsonReaderStrings, DecodesEveryStandardEscape) {
     EXPECT_EQ(parse(R"("a\tb\nc\rd")").value.string, "a\tb\nc\rd");
     EXPECT_EQ(parse(R"("\"\\\/")").value.string, "\"\\/");
-    EXPECT_EQ(parse(R"("\b\f")").value.string, "bf");
-    EXPECT_EQ(parse(R"("\u0041")").value.string, "u0041");
+    EXPECT_EQ(parse(R"("\b\f")").value.string, "\b\f");
+    EXPECT_EQ(parse(R"("\u0041")").value.string, "A");
+}
+
+TEST(JsonReaderStrings, UnicodeEscapesBecomeUtf8WithSurrogatePairsJoined) {
+    struct Case {
+        const char *json;
+        std::string expected;
+    };
+    const std::vector<Case> cases{
+        {R"("Caf\u00e9.wav")", "Caf\xC3\xA9.wav"},
+        {R"("\u0437\u0432\u0443\u043A")", "\xD0\xB7\xD0\xB2\xD1\x83\xD0\xBA"},
+        {R"("\u20AC")", "\xE2\x82\xAC"},
+        {R"("\ud83c\udfb5")", "\xF0\x9F\x8E\xB5"},
+        {R"("\ud83c!")", "\xEF\xBF\xBD!"}, // a lone high surrogate
+        {R"("\udfb5")", "\xEF\xBF\xBD"},   // a lone low surrogate
+        {R"("\ud83c\u0041")", "\xEF\xBF\xBD"
+                              "A"}, // a high surrogate before no low one
+        {R"("\u0000x")", std::string("\0x", 2)},
+        {R"("\u00zz")", "u00zz"}, // not hexadecimal: the plain rule
+        {R"("\u12")", "u12"},     // cut short by the end
+    };
+    for (const Case &test : cases)
+        EXPECT_EQ(parse(test.json).value.string, test.expected) << test.json;
 }
 
 TEST(JsonReaderStrings, KeepsRawBytesAndEmbeddedZeros) {

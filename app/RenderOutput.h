@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvane {
+
+/// `text` with every control byte (and DEL) shown as `\xNN`, so that names taken from a
+/// document can never move the cursor, clear lines or retitle the terminal.
+std::string printableText(std::string_view text);
+
+/// Refuses an output the render must not write: none given, a folder, anything that exists
+/// and is neither a regular file nor a symbolic link (a device node or a FIFO would be
+/// replaced by a regular file), a file inside `projectFolder` (the project being rendered,
+/// empty for none), or a folder that does not exist or is not writable.
+bool checkOutputTarget(const std::string &outputPath, const std::string &projectFolder,
+                       std::string &error);
+
+/// Writes the WAV file into a fresh temporary file beside `outputPath` (created exclusively,
+/// never through a symbolic link), flushes it to the disk and renames it over the output, so
+/// that a write that fails or is killed halfway never damages a file the user already had.
+/// Temporary files left by a render that was killed are removed first.
+bool writeRenderOutput(const std::string &outputPath, const std::vector<float> &samples,
+                       int64_t frames, int32_t channels, double sampleRate, std::string &error);
+
+} // namespace orvane

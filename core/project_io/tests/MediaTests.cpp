@@ -1,0 +1,210 @@
+#include "core/audiofile/AudioFile.h"
+#include "core/project_io/DurableFile.h"
+#include "core/project_io/ProjectFolder.h"
+#include "core/project_io/tests/ProjectFolderFixture.h"
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+
+#include <sys/stat.h>
+
+namespace orvane::project_io {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<fs::path> mediaWrites;
+
+void countMediaWrite(const fs::path &target) {
+    if (target.extension() == ".wav") mediaWrites.push_back(target);
+}
+
+/// Counts the media files each save replaces, through the durable writer's own seam.
+class Media : public testing::ProjectFolderTest {
+  protected:
+    void SetUp() override {
+        ProjectFolderTest::SetUp();
+        forgetWrittenMedia();
+        mediaWrites.clear();
+        setBeforeReplaceHook(countMediaWrite);
+    }
+    void TearDown() override {
+        setBeforeReplaceHook(nullptr);
+        ProjectFolderTest::TearDown();
+    }
+
+    std::size_t writesOfSave(Project &project, const std::string &folder) {
+        mediaWrites.clear();
+        const SaveResult saved = saveProject(project, folder, false);
+        EXPECT_TRUE(saved.ok) << saved.error;
+        return mediaWrites.size();
+    }
+
+    Project loadHydrated(const std::string &folder) {
+        std::string error;
+        std::optional<Project> project = loadProject(folder, &error);
+        EXPECT_TRUE(project.has_value()) << error;
+        if (!project) return {};
+        EXPECT_TRUE(hydrateProjectMedia(*project, &error)) << error;
+        return std::move(*project);
+    }
+
+    /// Every byte of every file in the media folder, by name.
+    std::map<std::string, std::string> mediaBytes(const std::string &folder) {
+        std::map<std::string, std::string> files;
+        for (const auto &entry : fs::directory_iterator(folder + "/media"))
+            files[entry.path().filename().string()] = readFile(entry.path().string());
+        return files;
+    }
+};
+
+TEST_F(Media, ASaveWritesTheMediaOfAClipOnlyWhenItsAudioChanged) {
+    Project project;
+    auto first = addAudioClip(project, 300, 1);
+    auto second = addAudioClip(project, 200, 2);
+    addAudioClip(project, 100, 3);
+    const std::string folder = path("song.halvora");
+
+    EXPECT_EQ(writesOfSave(project, folder), 3u) << "a first save writes every clip";
+    EXPECT_EQ(writesOfSave(project, folder), 0u) << "an unchanged project writes no media";
+
+    second->audio = ramp(200, 7); // an edit always builds a new buffer
+    EXPECT_EQ(writesOfSave(project, folder), 1u);
+    ASSERT_EQ(mediaWrites.size(), 1u);
+    EXPECT_EQ(mediaWrites[0].filename(), "clip_" + std::to_string(second->id) + ".wav");
+
+    Project loaded = loadHydrated(folder);
+    EXPECT_EQ(writesOfSave(loaded, folder), 0u) << "audio read from its file is that file";
+
+    EXPECT_EQ(writesOfSave(loaded, path("copy.halvora")), 3u) << "another folder needs its own";
+    EXPECT_EQ(writesOfSave(loaded, path("copy.halvora")), 0u);
+
+    fs::remove(folder + "/media/clip_" + std::to_string(first->id) + ".wav");
+    EXPECT_EQ(writesOfSave(loaded, folder), 1u) << "a file removed behind our back is rewritten";
+
+    EXPECT_EQ(writesOfSave(project, folder), 3u)
+        << "the same samples in other buffers count as new";
+    forgetWrittenMedia();
+    EXPECT_EQ(writesOfSave(project, folder), 3u);
+}
+
+TEST_F(Media, MediaReadFromOutsideTheFolderIsWrittenIntoItOnce) {
+    writeWav(path("elsewhere/take.wav"), 50, 4);
+    const std::string folder = path("song.halvora");
+    fs::create_directories(folder);
+    Project project;
+    project.rootPath = folder;
+    auto clip = addAudioClip(project, 0, 0);
+    clip->audio = nullptr;
+    clip->audioFile = "../elsewhere/take.wav";
+    std::string error;
+    ASSERT_TRUE(hydrateProjectMedia(project, &error)) << error;
+    EXPECT_EQ(writesOfSave(project, folder), 1u) << "a project holds its own media";
+    EXPECT_EQ(clip->audioFile, "media/clip_" + std::to_string(clip->id) + ".wav");
+    EXPECT_EQ(writesOfSave(project, folder), 0u);
+}
+
+TEST_F(Media, LoadAndSaveAreExactInversesOnTheSixteenBitGrid) {
+    // Float audio from a recording, beyond the grid and beyond full scale.
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> level(-1.2f, 1.2f);
+    auto recorded = std::make_shared<std::vector<float>>(2 * 4000);
+    for (float &sample : *recorded)
+        sample = level(random);
+    (*recorded)[0] = -1.0f;
+    (*recorded)[1] = 1.0f;
+    Project project;
+    auto clip = addAudioClip(project, 4000, 0);
+    clip->audio = recorded;
+    const std::string folder = path("cycles.halvora");
+    ASSERT_TRUE(saveProject(project, folder, false).ok);
+    const auto firstBytes = mediaBytes(folder);
+    const Project firstLoad = loadHydrated(folder);
+    ASSERT_EQ(firstLoad.tracks.size(), 1u);
+    const std::vector<float> firstAudio = *firstLoad.tracks[0]->clips[0]->audio;
+    EXPECT_EQ(firstAudio[0], -1.0f);
+    EXPECT_EQ(firstAudio[1], 1.0f);
+
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        Project loaded = loadHydrated(folder);
+        ASSERT_EQ(*loaded.tracks[0]->clips[0]->audio, firstAudio) << "cycle " << cycle;
+        forgetWrittenMedia(); // every save writes the media again
+        mediaWrites.clear();
+        ASSERT_TRUE(saveProject(loaded, folder, false).ok);
+        ASSERT_EQ(mediaWrites.size(), 1u);
+        ASSERT_EQ(mediaBytes(folder), firstBytes) << "cycle " << cycle;
+    }
+}
+
+TEST_F(Media, MediaAtAnotherRateIsConvertedToTheProjectsRateOnLoad) {
+    Project project;
+    project.sampleRate = 48000;
+    auto clip = addAudioClip(project, 0, 0);
+    clip->audio = nullptr;
+    clip->length = 0;
+    clip->audioFile = "media/slow.wav";
+    fs::create_directories(path("media"));
+    constexpr int frames = 12000; // half a second at 24 kHz
+    std::vector<float> tone(2 * frames);
+    for (int frame = 0; frame < frames; ++frame)
+        tone[2 * frame] = tone[2 * frame + 1] =
+            0.5f * static_cast<float>(std::sin(2.0 * M_PI * 440.0 * frame / 24000.0));
+    ASSERT_TRUE(exportWav(path("media/slow.wav"), tone.data(), frames, 2, 24000));
+    project.rootPath = root_;
+    std::string error;
+    ASSERT_TRUE(hydrateProjectMedia(project, &error)) << error;
+    EXPECT_NEAR(static_cast<double>(clip->length), 2.0 * frames, 4.0);
+    // Upward zero crossings over the middle: the tone stays at 440 Hz, not 880 Hz.
+    const std::vector<float> &audio = *clip->audio;
+    int crossings = 0;
+    for (std::size_t frame = 4800; frame < 4800 + 19200; ++frame)
+        if (audio[2 * (frame - 1)] < 0.0f && audio[2 * frame] >= 0.0f) ++crossings;
+    EXPECT_NEAR(crossings, 176, 2); // 0.4 s of 440 Hz
+}
+
+TEST_F(Media, APipeOrADeviceIsRefusedAtOnceAsMediaOrAsDocument) {
+    Project project;
+    project.rootPath = root_;
+    fs::create_directories(path("media"));
+    ASSERT_EQ(::mkfifo(path("media/pipe.wav").c_str(), 0600), 0);
+    for (const char *file : {"media/pipe.wav", "/dev/zero", "/dev/stdin"}) {
+        auto clip = addAudioClip(project, 0, 0);
+        clip->audio = nullptr;
+        clip->audioFile = file;
+    }
+    std::vector<MediaLoadFailure> failures;
+    EXPECT_FALSE(hydrateProjectMedia(project, failures));
+    ASSERT_EQ(failures.size(), 3u);
+    EXPECT_EQ(failures[0].reason, "not a regular file");
+    EXPECT_EQ(failures[1].reason, "not a regular file");
+
+    ASSERT_EQ(::mkfifo(path("project.json").c_str(), 0600), 0);
+    std::string error;
+    EXPECT_FALSE(loadProject(root_, &error).has_value());
+    EXPECT_EQ(error, "cannot read \"" + path("project.json") + "\": not a regular file");
+}
+
+TEST_F(Media, AnUnreadableFileIsNamedWithItsReasonAndTheOthersStillLoad) {
+    Project project;
+    project.rootPath = root_;
+    writeWav(path("media/good.wav"), 10, 1);
+    std::ofstream(path("media/text.wav")) << "not audio at all";
+    for (const char *file : {"media/text.wav", "media/good.wav", "media/absent.wav"}) {
+        auto clip = addAudioClip(project, 0, 0);
+        clip->audio = nullptr;
+        clip->audioFile = file;
+    }
+    std::vector<MediaLoadFailure> failures;
+    EXPECT_FALSE(hydrateProjectMedia(project, failures));
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_EQ(failures[0].path, path("media/text.wav"));
+    EXPECT_EQ(failures[0].reason, "not an audio file that can be read");
+    EXPECT_EQ(failures[1].reason, "No such file or directory");
+    EXPECT_EQ(project.tracks[0]->clips[1]->audio->size(), 20u);
+}
+
+} // namespace
+} // namespace orvane::project_io
