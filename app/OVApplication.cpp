@@ -4,6 +4,7 @@
 #include "app/LiveTick.h"
 #include "app/OVMainView.h"
 #include "core/commands/CommandStack.h"
+#include "core/commands/InsertEdits.h"
 #include "core/engine/Engine.h"
 #include "core/vst/PluginRack.h"
 #include "core/vst/PluginSandboxController.h"
@@ -105,6 +106,9 @@ void OVApplication::didFinishLaunching(bool withAudio) {
     enginePtr->setDeviceFormatHook([&rackRef](double rate, int32_t frames) {
         if (rate != rackRef.sampleRate || frames > rackRef.blockSize) rackRef.prepare(rate, frames);
     });
+    // Bypass and automation edits made through commands must be heard from the next block,
+    // not when the rack next happens to publish.
+    setInsertEditHook([&rackRef] { rackRef.publishRtView(); });
 
     enginePtr->replaceProject(buildStartupProject(enginePtr->sampleRate.load()));
     {
@@ -302,6 +306,7 @@ void OVApplication::stopServices() {
     enginePtr->setInsertHook({});
     enginePtr->setLatencyHook({});
     enginePtr->setDeviceFormatHook({});
+    setInsertEditHook({});
     CommandStack::setAuditHook({});
     viewPtr.reset();
     liveTick.reset();
