@@ -340,24 +340,9 @@ class ProgressBar {
 
 bool renderProject(Project project, const RenderCommandOptions &options, const RenderSpan &span,
                    std::vector<float> &samples, std::FILE *errors, std::string &error) {
-    const double sampleRate = project.sampleRate;
-    Engine engine;
-    // The sandbox outlives the rack, whose plug-ins may run inside it.
-    vst::PluginSandboxController sandbox;
-    sandbox.enabled = vst::sandboxEnabledFromEnvironment();
-    vst::PluginRack rack(vst::pluginRackHostFor(engine), vst::pluginRackSandboxFor(sandbox));
-    engine.replaceProject(std::move(project));
-    {
-        std::lock_guard lock(engine.projectMutex);
-        // Opening a project gives it its returns; the render must sound like playback.
-        HVEnsureReturnTracks(engine.project);
-    }
-    engine.prepareToPlay(sampleRate, renderBlockSize);
-    vst::installPluginRackHooks(engine, rack);
-    // A plug-in that cannot be restored is left out with a warning, as opening would.
-    std::string rackWarnings;
-    if (!vst::restoreRackForRender(rack, sampleRate, renderBlockSize, &rackWarnings))
-        printLine(errors, "Halvora render: warning: " + rackWarnings);
+    PreparedEngine prepared;
+    prepareEngineForRender(prepared, std::move(project), renderBlockSize, "Halvora render", errors);
+    Engine &engine = prepared.engine;
 
     const bool showProgress = !options.quiet && ::isatty(::fileno(errors)) == 1;
     ProgressBar bar(errors);
@@ -519,6 +504,52 @@ A progress bar is drawn on standard error when it is a terminal. On success one
 summary line goes to standard output: frames, duration, peak and loudness.
 Exit status: 0 rendered, 1 the project or output cannot be used, 2 bad arguments.
 )";
+}
+
+// --- Shared with the other offline commands ---------------------------------------------
+
+void prepareEngineForRender(PreparedEngine &prepared, Project project, int32_t blockSize,
+                            const std::string &program, std::FILE *errors) {
+    const double sampleRate = project.sampleRate;
+    Engine &engine = prepared.engine;
+    prepared.sandbox.enabled = vst::sandboxEnabledFromEnvironment();
+    prepared.rack = std::make_unique<vst::PluginRack>(vst::pluginRackHostFor(engine),
+                                                      vst::pluginRackSandboxFor(prepared.sandbox));
+    engine.replaceProject(std::move(project));
+    {
+        std::lock_guard lock(engine.projectMutex);
+        // Opening a project gives it its returns; the render must sound like playback.
+        HVEnsureReturnTracks(engine.project);
+    }
+    engine.prepareToPlay(sampleRate, blockSize);
+    vst::installPluginRackHooks(engine, *prepared.rack);
+    // A plug-in that cannot be restored is left out with a warning, as opening would.
+    std::string rackWarnings;
+    if (!vst::restoreRackForRender(*prepared.rack, sampleRate, blockSize, &rackWarnings))
+        printLine(errors, program + ": warning: " + rackWarnings);
+}
+
+std::optional<Project> loadRenderableProject(const std::string &folder, std::FILE *errors,
+                                             std::string &error) {
+    std::optional<Project> project = loadProjectForRender(folder, errors, error);
+    if (!project) return std::nullopt;
+    if (!checkSampleRate(project->sampleRate, error) || !checkTimelineRange(*project, error))
+        return std::nullopt;
+    return project;
+}
+
+bool checkRenderOutput(const std::string &path, int64_t frames, int32_t channels,
+                       std::string &error) {
+    if (!checkOutputPath(path, error)) return false;
+    if (frames <= largestWavFrames(channels)) return true;
+    error = "the render would be " + std::to_string(frames) +
+            " frames long, more than a 16-bit WAV file holds";
+    return false;
+}
+
+bool writeRenderOutput(const std::string &path, const std::vector<float> &samples, int64_t frames,
+                       int32_t channels, double sampleRate, std::string &error) {
+    return writeOutput(path, samples, frames, channels, sampleRate, error);
 }
 
 } // namespace orvane

@@ -1,7 +1,12 @@
 #pragma once
 
+#include "core/engine/Engine.h"
+#include "core/vst/PluginRack.h"
+#include "core/vst/PluginSandboxController.h"
+
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,5 +51,33 @@ int runRenderCommand(const std::vector<std::string> &arguments, std::FILE *outpu
                      std::FILE *errors);
 
 const char *renderCommandHelp();
+
+// --- Shared with the other offline commands ---------------------------------------------
+
+/// An engine that plays a project as the application would, with its plug-ins restored. The
+/// sandbox outlives the rack, whose plug-ins may run inside it.
+struct PreparedEngine {
+    Engine engine;
+    vst::PluginSandboxController sandbox;
+    std::unique_ptr<vst::PluginRack> rack;
+};
+
+/// Loads `project` into `prepared` with its return tracks, prepared for blocks of `blockSize`
+/// at the project's rate, and restores its plug-ins; warnings go to `errors` after `program`.
+void prepareEngineForRender(PreparedEngine &prepared, Project project, int32_t blockSize,
+                            const std::string &program, std::FILE *errors);
+
+/// A project folder loaded with its media, refused with `error` when its sample rate or its
+/// positions cannot be rendered. Media that cannot be loaded are listed on `errors`.
+std::optional<Project> loadRenderableProject(const std::string &folder, std::FILE *errors,
+                                             std::string &error);
+
+/// False with `error` when `path` cannot be written or a 16-bit WAV file cannot hold `frames`.
+bool checkRenderOutput(const std::string &path, int64_t frames, int32_t channels,
+                       std::string &error);
+
+/// Writes interleaved `samples` as a 16-bit WAV file, replacing `path` only on success.
+bool writeRenderOutput(const std::string &path, const std::vector<float> &samples, int64_t frames,
+                       int32_t channels, double sampleRate, std::string &error);
 
 } // namespace orvane

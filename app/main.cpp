@@ -1,4 +1,5 @@
 #include "app/EngineSelfCheck.h"
+#include "app/PerformCommand.h"
 #include "app/ReferenceProjectCommand.h"
 #include "app/RenderCommand.h"
 
@@ -20,6 +21,7 @@ void printUsage(std::FILE *stream) {
     std::fputs("usage: Halvora [--version] [--self-check]\n"
                "       Halvora render PROJECT.halvora -o OUT.wav [options]   (see render --help)\n"
                "       Halvora render --demo -o OUT.wav [options]\n"
+               "       Halvora perform PROJECT.halvora -o OUT.wav --length N ACTION...\n"
                "       Halvora reference-project DIR [--tracks N] [--seconds S]\n",
                stream);
 }
@@ -75,6 +77,7 @@ int main(int argc, char **argv) {
         if (subcommand == "render" || subcommand == "reference-project") restartWithHugePages(argv);
         const std::vector<std::string> rest(argv + 2, argv + argc);
         if (subcommand == "render") return orvane::runRenderCommand(rest, stdout, stderr);
+        if (subcommand == "perform") return orvane::runPerformCommand(rest, stdout, stderr);
         if (subcommand == "reference-project")
             return orvane::runReferenceProjectCommand(rest, stdout, stderr);
     }

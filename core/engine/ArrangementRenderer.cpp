@@ -1,116 +1,26 @@
+#include "core/engine/ClipVoices.h"
 #include "core/engine/Engine.h"
 #include "core/engine/RenderStages.h"
 #include "core/model/MusicalTime.h"
-#include "core/music/ExpressionMaps.h"
 #include "core/music/Tuning.h"
 
 #include <algorithm>
-#include <cmath>
-#include <numbers>
 
 namespace orvane {
 
 namespace {
 
-constexpr double twoPi = 2.0 * std::numbers::pi;
-constexpr float voiceLevel = 0.2f;
-
-float sineAtPhase(double phase) {
-    return static_cast<float>(std::sin(twoPi * (phase - std::floor(phase))));
-}
-
-/// Linear interpolation between the two source frames around `source`, both clamped to
-/// the last frame; mono buffers give the same value on both sides.
-void readSourceFrame(const Clip &clip, double source, int64_t frameCount, float &left,
-                     float &right) {
-    const std::vector<float> &samples = *clip.audio;
-    const int64_t channels = clip.channels < 2 ? 1 : clip.channels;
-    const double floorSource = std::floor(source);
-    const int64_t last = frameCount - 1;
-    const int64_t first = std::clamp<int64_t>(saturatingToInt64(floorSource), 0, last);
-    const int64_t second = std::clamp<int64_t>(first + 1, 0, last);
-    const float fraction = static_cast<float>(source - floorSource);
-    const auto at = [&](int64_t frame, int64_t channel) {
-        return samples[static_cast<std::size_t>(frame * channels + channel)];
-    };
-    const float firstLeft = at(first, 0);
-    const float secondLeft = at(second, 0);
-    left = firstLeft + (secondLeft - firstLeft) * fraction;
-    if (channels == 1) {
-        right = left;
-        return;
-    }
-    const float firstRight = at(first, 1);
-    const float secondRight = at(second, 1);
-    right = firstRight + (secondRight - firstRight) * fraction;
-}
-
-float fadeAt(const Clip &clip, int64_t offset, int64_t span) {
-    float fade = 1.0f;
-    if (clip.fadeIn >= 1 && offset < clip.fadeIn)
-        fade = static_cast<float>(offset) / static_cast<float>(clip.fadeIn);
-    if (clip.fadeOut >= 1 && offset > span - clip.fadeOut)
-        fade *= static_cast<float>(span - offset) / static_cast<float>(clip.fadeOut);
-    return fade;
-}
-
-/// True when the map is a straight line of slope 1 from a whole source frame: every
-/// timeline frame then reads exactly one source frame and interpolation has nothing to do.
-bool playsSourceFrameByFrame(const ClipWarpTable &warp) {
-    if (warp.count != 2) return false;
-    const auto &start = warp.points[0];
-    const auto &end = warp.points[1];
-    return start.timeline == 0.0 && end.source - start.source == end.timeline &&
-           start.source == std::floor(start.source) && std::abs(start.source) < 9.0e15;
-}
-
-/// The common case of an unwarped, unstretched clip: the same samples the interpolating path
-/// gives, read directly.
-void addUnwarpedClip(const Clip &clip, float *left, float *right, int64_t begin, int64_t end,
-                     int64_t position, int64_t span, int64_t frameCount) {
-    const std::vector<float> &samples = *clip.audio;
-    const int64_t channels = clip.channels < 2 ? 1 : clip.channels;
-    const int64_t secondChannel = channels == 1 ? 0 : 1;
-    const int64_t sourceOffset = clip.sourceOffset;
-    const bool fades = clip.fadeIn >= 1 || clip.fadeOut >= 1;
-    for (int64_t p = begin; p < end; ++p) {
-        const int64_t offset = p - clip.arrangeStart;
-        const int64_t frame = std::clamp<int64_t>(sourceOffset + offset, 0, frameCount - 1);
-        const float gain = fades ? clip.gain * fadeAt(clip, offset, span) : clip.gain;
-        const auto index = static_cast<std::size_t>(p - position);
-        left[index] += gain * samples[static_cast<std::size_t>(frame * channels)];
-        right[index] += gain * samples[static_cast<std::size_t>(frame * channels + secondChannel)];
-    }
-}
-
 void addAudioClip(const Clip &clip, float *left, float *right, int32_t frames, int64_t position) {
-    const int64_t frameCount = clip.audioFrameCount();
-    const int64_t span = clip.length >= 1 ? clip.length : frameCount;
+    const int64_t span = audioClipSpan(clip);
     if (span < 1) return;
     const int64_t begin = std::max(position, clip.arrangeStart);
     const int64_t end = std::min(position + frames, saturatingAdd(clip.arrangeStart, span));
-    if (begin >= end || frameCount < 1) return;
+    if (begin >= end || clip.audioFrameCount() < 1) return;
     // The warp map is the same for every frame of the block: build it once.
     const ClipWarpTable warp = buildClipWarpTable(clip);
-    if (playsSourceFrameByFrame(warp)) {
-        addUnwarpedClip(clip, left, right, begin, end, position, span, frameCount);
-        return;
-    }
-    for (int64_t p = begin; p < end; ++p) {
-        const int64_t offset = p - clip.arrangeStart;
-        const float fade = fadeAt(clip, offset, span);
-        float sampleLeft = 0.0f;
-        float sampleRight = 0.0f;
-        readSourceFrame(clip, warp.sourceAt(offset), frameCount, sampleLeft, sampleRight);
-        const auto index = static_cast<std::size_t>(p - position);
-        left[index] += clip.gain * fade * sampleLeft;
-        right[index] += clip.gain * fade * sampleRight;
-    }
-}
-
-bool isKeyswitch(const ExpressionMap &map, int32_t pitch) {
-    return std::any_of(map.articulations.begin(), map.articulations.end(),
-                       [pitch](const ExpressionArticulation &a) { return a.keyswitch == pitch; });
+    const auto index = static_cast<std::size_t>(begin - position);
+    addAudioClipFrames(clip, warp, begin - clip.arrangeStart, end - begin, left + index,
+                       right + index, ClipLevel{clip.gain});
 }
 
 } // namespace
@@ -125,22 +35,13 @@ void Engine::addMidiClipRt(const GraphSnapshot &snapshot, const Clip &clip,
         const int64_t begin = std::max(position, noteStart);
         const int64_t end = std::min(blockEnd, saturatingAdd(noteStart, note.length));
         if (begin >= end) continue;
+        double frequency = 0.0;
         float scale = 1.0f;
-        if (map) {
-            if (isKeyswitch(*map, note.pitch)) continue;
-            scale = expressionVelocityAt(*map, clip.notes, note);
-        }
-        const double frequency =
-            midiNoteFrequencyTuned(note.pitch + note.bendCents / 100.0, snapshot.scaleRoot,
-                                   snapshot.scaleMinor, snapshot.kbmDegrees, snapshot.scalaCents);
-        const float level = clip.gain * scale * note.expression * note.velocity * voiceLevel;
-        for (int64_t p = begin; p < end; ++p) {
-            const float value =
-                level * sineAtPhase(static_cast<double>(p - noteStart) * frequency / rate);
-            const auto index = static_cast<std::size_t>(p - position);
-            left[index] += value;
-            right[index] += value;
-        }
+        if (!noteVoiceRt(snapshot, map, clip, note, frequency, scale)) continue;
+        const float level = clip.gain * scale * note.expression * note.velocity * noteVoiceLevel;
+        const auto index = static_cast<std::size_t>(begin - position);
+        addSineFrames(level, begin - noteStart, frequency, rate, left + index, right + index,
+                      end - begin);
     }
 }
 
@@ -154,13 +55,8 @@ void Engine::addLiveInputRt(const GraphSnapshot &snapshot, const Track &track, f
             static_cast<double>(note) + noteBend[note] / 100.0, snapshot.scaleRoot,
             snapshot.scaleMinor, snapshot.kbmDegrees, snapshot.scalaCents);
         const float pressure = track.mpeEnabled ? notePressure[note] : 1.0f;
-        const float level = velocity * pressure * voiceLevel;
-        for (int32_t i = 0; i < frames; ++i) {
-            const float value =
-                level * sineAtPhase(static_cast<double>(position + i) * frequency / rate);
-            left[i] += value;
-            right[i] += value;
-        }
+        addSineFrames(velocity * pressure * noteVoiceLevel, position, frequency, rate, left, right,
+                      frames);
     }
 }
 
@@ -175,10 +71,7 @@ void Engine::produceArrangementSourceRt(const GraphSnapshot &snapshot, const Tra
         return;
     }
     if (track.type != TrackType::Midi) return;
-    const ExpressionMap *map = nullptr;
-    if (track.expressionMapIndex >= 0 &&
-        static_cast<std::size_t>(track.expressionMapIndex) < snapshot.expressionMaps.size())
-        map = &snapshot.expressionMaps[static_cast<std::size_t>(track.expressionMapIndex)];
+    const ExpressionMap *map = trackExpressionMap(snapshot, track);
     for (const auto &clip : track.clips) {
         if (clip->kind != ClipKind::Midi || clip->isSessionClip()) continue;
         if (clip->arrangeStart >= position + frames ||
@@ -274,8 +167,8 @@ void Engine::renderSourceTrackRt(const GraphSnapshot &snapshot, std::size_t inde
     std::fill_n(right, frames, 0.0f);
     if (source == TrackSource::Arrangement)
         produceArrangementSourceRt(snapshot, track, left, right, frames, position);
-    else
-        produceSessionSourceRt(snapshot, track, left, right, frames, position);
+    else if (!produceSessionSourceRt(snapshot, index, left, right, frames, position))
+        return; // no clip of this track sounds in the session: nothing to send or mix
 
     const float laneGain = readAutomationAt(track, 0, position, track.gain);
     addSendsRt(snapshot, track, left, right, frames, true);

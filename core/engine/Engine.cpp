@@ -212,8 +212,8 @@ void Engine::publishGraph() {
     std::lock_guard lock(projectMutex);
     ensureRenderCaches();
     auto snapshot = buildSnapshot();
-    tempo.store(usableBpm(project.tempoBpm));
-    meter.store(project.timeSignature.packed());
+    if (!sceneTempoInForce.load()) tempo.store(usableBpm(project.tempoBpm));
+    if (!sceneMeterInForce.load()) meter.store(project.timeSignature.packed());
     metronomeOn.store(project.metronomeEnabled);
 
     std::shared_ptr<const GraphSnapshot> previous = std::move(publishedGraph);
@@ -252,6 +252,10 @@ void Engine::replaceProject(Project replacement) {
     trackStates.clear();
     stockChains.clear();
     masterState.reset();
+    // The old project's session entries name clips of the old project.
+    const Request reset{RequestType::resetSession, 0, 0.0, 0.0};
+    if (!pushRequest(RequestProducer::MainThread, reset) && drainRequestsWhileIdle())
+        pushRequest(RequestProducer::MainThread, reset);
     publishGraph();
 }
 
@@ -407,6 +411,7 @@ void Engine::renderBlockRt(float *const *channels, int32_t channelCount, int32_t
         next = cycleStart + (next - cycleEnd) % (cycleEnd - cycleStart);
     playhead.store(next);
     followTempoRt(*snapshot, next);
+    publishSessionTableRt();
     releaseGraphRt();
 }
 
@@ -415,20 +420,25 @@ void Engine::drainRequestsRt(const GraphSnapshot &snapshot) {
     for (auto &ring : requestRings)
         while (ring.pop(request))
             applyRequestRt(request, snapshot);
+    publishSessionTableRt();
 }
 
 void Engine::followTempoRt(const GraphSnapshot &snapshot, int64_t position) {
+    if (sceneTempoInForce.load()) return;
     const double inForce =
         usableBpm(tempoAtPosition(position, snapshot.tempoMarkers, snapshot.tempoBpm));
     if (std::abs(inForce - tempo.load()) > 0.01) tempo.store(inForce);
 }
 
-void Engine::stopTransportRt(bool rewind) {
+void Engine::stopTransportRt(const GraphSnapshot &snapshot, bool rewind) {
     playing.store(false);
     recording.store(false);
-    if (rewind) playhead.store(0);
-    for (int32_t i = 0; i < activeCount; ++i)
-        activeSessionClips[static_cast<std::size_t>(i)].playing = false;
+    // Stop ends the performance and hands playback back to the arrangement; pause keeps the
+    // session where it is, so that play carries on.
+    if (rewind) {
+        playhead.store(0);
+        stopSessionRt(snapshot);
+    }
     postNotificationRt(NotificationKind::transport, 0, 0.0f);
 }
 
@@ -438,8 +448,8 @@ void Engine::applyRequestRt(const Request &request, const GraphSnapshot &snapsho
         playing.store(true);
         postNotificationRt(NotificationKind::transport, 0, 1.0f);
         break;
-    case RequestType::stop: stopTransportRt(true); break;
-    case RequestType::pause: stopTransportRt(false); break;
+    case RequestType::stop: stopTransportRt(snapshot, true); break;
+    case RequestType::pause: stopTransportRt(snapshot, false); break;
     case RequestType::recordToggle: recording.store(!recording.load()); break;
     case RequestType::setTempo: tempo.store(request.b); break;
     case RequestType::setCycle:
@@ -454,7 +464,11 @@ void Engine::applyRequestRt(const Request &request, const GraphSnapshot &snapsho
     case RequestType::launchSessionClip:
         launchSessionClipRt(snapshot, static_cast<uint64_t>(request.a));
         break;
-    case RequestType::launchScene: launchSceneRt(snapshot, static_cast<uint64_t>(request.a)); break;
+    case RequestType::launchScene:
+        sessionMode.store(true);
+        launchSceneRt(snapshot, static_cast<uint64_t>(request.a), playhead.load());
+        break;
+    case RequestType::resetSession: stopSessionRt(snapshot); break;
     case RequestType::releaseSessionClip:
         for (int32_t i = 0; i < activeCount; ++i) {
             auto &active = activeSessionClips[static_cast<std::size_t>(i)];

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
@@ -21,6 +22,24 @@ struct ActiveSessionClip {
     bool playing = false;
     bool queued = false;
     int64_t launchAt = 0;
+};
+
+/// A consistent copy of the session table, as the audio thread last published it.
+struct SessionTableCopy {
+    std::array<ActiveSessionClip, 64> entries{};
+    int32_t count = 0;
+};
+
+/// The table as the audio thread publishes it after every block: a sequence counter that is
+/// odd while a copy is being written, around fields that are atomics, so that the main
+/// thread reads a consistent copy without a lock and without a data race.
+struct PublishedSessionTable {
+    std::atomic<uint64_t> sequence{0};
+    std::atomic<int32_t> count{0};
+    std::array<std::atomic<uint64_t>, 64> clipIds{};
+    std::array<std::atomic<int64_t>, 64> offsets{};
+    std::array<std::atomic<uint8_t>, 64> flags{}; // 1 playing, 2 queued
+    std::array<std::atomic<int64_t>, 64> launchAts{};
 };
 
 /// The real-time heart of the workstation: the live project and its mutex, the transport,
@@ -110,6 +129,17 @@ class Engine {
     int32_t activeCount = 0;
     int32_t currentSceneRow = -1;
     std::atomic<bool> sessionMode{false};
+    /// Set while a launched scene's own tempo is the displayed tempo: the tempo map is left
+    /// alone, and neither the end-of-block follow nor a publication puts the map's tempo back.
+    std::atomic<bool> sceneTempoInForce{false};
+    std::atomic<bool> sceneMeterInForce{false};
+
+    // --- Session (main thread) --------------------------------------------------------------
+    /// The session table as the audio thread last published it.
+    SessionTableCopy readSessionTable() const;
+    /// Turns what the session is playing into arrangement clips at the playhead and publishes;
+    /// returns the new clip ids. Takes the project mutex.
+    std::vector<uint64_t> captureSessionToArrangement();
 
     // --- Live MIDI state (audio thread) --------------------------------------------------
     std::array<float, 128> heldVelocity{};
@@ -178,7 +208,7 @@ class Engine {
     bool pushRecordingRequest(const Request &request);
     void drainRequestsRt(const GraphSnapshot &snapshot);
     void applyRequestRt(const Request &request, const GraphSnapshot &snapshot);
-    void stopTransportRt(bool rewind);
+    void stopTransportRt(const GraphSnapshot &snapshot, bool rewind);
     void noteOnRt(int64_t channelAndNote, double velocity);
     void noteOffRt(int64_t channelAndNote);
     void followTempoRt(const GraphSnapshot &snapshot, int64_t position);
@@ -191,10 +221,24 @@ class Engine {
                          int32_t channelCount, int32_t frames, int64_t position);
     void renderMetronomeRt(const GraphSnapshot &snapshot, float *const *channels,
                            int32_t channelCount, int32_t frames, int64_t position);
-    void produceSessionSourceRt(const GraphSnapshot &snapshot, const Track &track, float *left,
-                                float *right, int32_t frames, int64_t position) const;
+    /// False when no session clip of the track played in this block.
+    bool produceSessionSourceRt(const GraphSnapshot &snapshot, std::size_t trackIndex,
+                                float *left, float *right, int32_t frames, int64_t position) const;
     void launchSessionClipRt(const GraphSnapshot &snapshot, uint64_t clipId);
-    void launchSceneRt(const GraphSnapshot &snapshot, uint64_t sceneId);
+    /// Launches a scene quantised from `now`: the playhead for a request, the end of the
+    /// block for a follow action.
+    void launchSceneRt(const GraphSnapshot &snapshot, uint64_t sceneId, int64_t now);
+    void stopSessionRt(const GraphSnapshot &snapshot);
+    /// Hands the displayed tempo and meter back to the maps once a scene's own are over.
+    void releaseSceneTempoRt(const GraphSnapshot &snapshot, int64_t position);
+    void scheduleSessionBlockRt(const GraphSnapshot &snapshot, int32_t frames, int64_t position);
+    void finishSessionBlockRt(const GraphSnapshot &snapshot, int64_t now);
+    void handleSessionClipEnded(const GraphSnapshot &snapshot, const Clip &clip,
+                                std::size_t entry, int64_t now);
+    bool isSceneRowIdle(const GraphSnapshot &snapshot, int32_t row) const;
+    void handleSceneRowEnded(const GraphSnapshot &snapshot, int32_t row, int64_t now,
+                             bool applyFollowAction);
+    void publishSessionTableRt();
 
     // Shared stages of the renderers.
     bool prepareTracksRt(const GraphSnapshot &snapshot, int32_t frames);
@@ -256,6 +300,21 @@ class Engine {
     /// audio thread's state.
     std::atomic<bool> blockInProgress{false};
     float loudnessState = 0.0f; // audio thread
+    /// What each session entry does in the block being rendered (audio thread).
+    struct SessionEntryBlock {
+        const Clip *clip = nullptr;
+        std::size_t trackIndex = 0;
+        int64_t firstFrame = 0;
+        int64_t endFrame = 0; // frames firstFrame..endFrame-1 sound
+        int64_t startOffset = 0;
+        int64_t period = 1;
+        bool loops = false;
+        bool ended = false;
+    };
+    std::array<SessionEntryBlock, maxActiveSessionClips> sessionBlock{};
+    int32_t sessionBlockCount = 0;
+    uint64_t sceneLaunchesRt = 0;
+    PublishedSessionTable publishedSessionTable;
     InsertHook insertHook;
     LatencyHook latencyHook;
 };

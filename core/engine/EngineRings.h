@@ -51,6 +51,8 @@ inline constexpr uint8_t beginMidiRecording = 20;
 inline constexpr uint8_t recordMidiNoteOn = 21;
 inline constexpr uint8_t recordMidiNoteOff = 22;
 inline constexpr uint8_t endMidiRecording = 23;
+// Empties the session table and leaves session mode; sent when the project is replaced.
+inline constexpr uint8_t resetSession = 24;
 } // namespace RequestType
 
 namespace NotificationKind {

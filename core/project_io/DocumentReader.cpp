@@ -269,11 +269,18 @@ Scene readScene(const JsonValue &object) {
     return scene;
 }
 
+// Launch quantisation, stored since files without it read as one bar, as they always did.
+LaunchQuantize readLaunchQuantize(const JsonValue &object) {
+    const uint8_t stored = readByte(object, "launchQuantize", 2);
+    return stored <= 3 ? static_cast<LaunchQuantize>(stored) : LaunchQuantize::OneBar;
+}
+
 SessionGrid readSession(const JsonValue *object) {
     SessionGrid session;
     if (!object || !object->isObject()) return session;
     session.rows = readInt32(*object, "rows", 8);
     session.cols = readInt32(*object, "cols", 8);
+    session.launchQuantize = readLaunchQuantize(*object);
     session.scenes = readObjectList<Scene>(*object, "scenes", readScene);
     return session;
 }
@@ -337,6 +344,7 @@ std::shared_ptr<Clip> readClip(const JsonValue &object, uint64_t trackId) {
     clip->followAction = static_cast<FollowAction>(readByte(object, "followAction"));
     clip->launchMode = static_cast<SessionLaunchMode>(readByte(object, "launchMode"));
     clip->legatoLaunch = readBool(object, "legatoLaunch", false);
+    clip->launchQuantize = readLaunchQuantize(object);
     clip->gainEnvelope = readAutomation(object, "gainEnvelope");
     clip->warpMarkers = readObjectList<WarpMarker>(object, "warpMarkers", readWarpMarker);
     clip->notes = readObjectList<MidiNote>(object, "notes", readNote);

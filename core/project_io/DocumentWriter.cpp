@@ -350,6 +350,8 @@ void writeClip(std::string &out, const Clip &clip) {
     appendInteger(out, static_cast<uint8_t>(clip.launchMode));
     appendKey(out, "legatoLaunch");
     appendBool(out, clip.legatoLaunch);
+    appendKey(out, "launchQuantize");
+    appendInteger(out, static_cast<uint8_t>(clip.launchQuantize));
     appendKey(out, "gainEnvelope");
     writeAutomation(out, clip.gainEnvelope);
     appendKey(out, "warpMarkers");
@@ -541,6 +543,8 @@ void writeSession(std::string &out, const SessionGrid &session) {
     appendInteger(out, session.rows);
     out += ",\n    \"cols\": ";
     appendInteger(out, session.cols);
+    out += ",\n    \"launchQuantize\": ";
+    appendInteger(out, static_cast<uint8_t>(session.launchQuantize));
     out += ",\n    \"scenes\": ";
     writeList(out, session.scenes, writeScene);
     out += "\n  },\n";

@@ -98,7 +98,7 @@ std::shared_ptr<Clip> randomClip(RandomSource &random, uint64_t trackId) {
         note = {random.int32(), random.real(), random.int64(), random.int64(), 0.5f, 12.0f};
     clip->sessionRow = random.int32();
     clip->sessionCol = random.int32();
-    clip->launchQuantize = LaunchQuantize::EightBars;
+    clip->launchQuantize = static_cast<LaunchQuantize>(random.integer(0, 3));
     clip->launchMode = static_cast<SessionLaunchMode>(random.byte());
     clip->legatoLaunch = random.flip();
     clip->gainEnvelope = randomAutomation(random);
@@ -258,7 +258,7 @@ void randomiseLists(RandomSource &random, Project &p) {
 void randomiseSession(RandomSource &random, Project &p) {
     p.session.rows = random.int32();
     p.session.cols = random.int32();
-    p.session.launchQuantize = LaunchQuantize::Immediate;
+    p.session.launchQuantize = static_cast<LaunchQuantize>(random.integer(0, 3));
     p.session.scenes.resize(random.count(4));
     for (auto &scene : p.session.scenes) {
         scene = {random.id(),
@@ -303,6 +303,7 @@ void expectSameClip(const Clip &expected, const Clip &actual) {
     EXPECT_EQ(expected.sessionCol, actual.sessionCol);
     EXPECT_EQ(expected.launchMode, actual.launchMode);
     EXPECT_EQ(expected.legatoLaunch, actual.legatoLaunch);
+    EXPECT_EQ(expected.launchQuantize, actual.launchQuantize);
     EXPECT_EQ(expected.gainEnvelope, actual.gainEnvelope);
     EXPECT_EQ(expected.takeLane, actual.takeLane);
     EXPECT_EQ(expected.takeActive, actual.takeActive);
@@ -383,6 +384,7 @@ void expectSameStoredFields(const Project &e, const Project &a) {
     EXPECT_EQ(e.punchOut, a.punchOut);
     EXPECT_EQ(e.session.rows, a.session.rows);
     EXPECT_EQ(e.session.cols, a.session.cols);
+    EXPECT_EQ(e.session.launchQuantize, a.session.launchQuantize);
     EXPECT_EQ(e.session.scenes, a.session.scenes);
     EXPECT_EQ(e.nextTrackId, a.nextTrackId);
     EXPECT_EQ(e.nextClipId, a.nextClipId);
@@ -432,7 +434,6 @@ void expectNotStoredFieldsAtLoadDefaults(const Project &p) {
     EXPECT_EQ(p.gridQuantize, GridQuantize::Quarter);
     EXPECT_FALSE(p.metronomeEnabled);
     EXPECT_EQ(p.lengthSamples, 0);
-    EXPECT_EQ(p.session.launchQuantize, LaunchQuantize::OneBar);
     const TrackMixerSnapshot freshEntry;
     for (const auto &snapshot : p.mixerSnapshots)
         for (const auto &track : snapshot.tracks) {
@@ -452,7 +453,6 @@ void expectNotStoredFieldsAtLoadDefaults(const Project &p) {
         for (const auto &clip : track->clips) {
             EXPECT_EQ(clip->audio, nullptr);
             EXPECT_EQ(clip->channels, 2);
-            EXPECT_EQ(clip->launchQuantize, LaunchQuantize::OneBar);
             for (const auto &note : clip->notes) {
                 EXPECT_EQ(note.expression, 1.0f);
                 EXPECT_EQ(note.bendCents, 0.0f);
