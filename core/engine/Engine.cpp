@@ -253,9 +253,11 @@ void Engine::replaceProject(Project replacement) {
     stockChains.clear();
     masterState.reset();
     // The old project's session entries name clips of the old project.
+    // Without a device nothing would carry it out before a capture reads the table.
     const Request reset{RequestType::resetSession, 0, 0.0, 0.0};
     if (!pushRequest(RequestProducer::MainThread, reset) && drainRequestsWhileIdle())
         pushRequest(RequestProducer::MainThread, reset);
+    drainRequestsWhileIdle();
     publishGraph();
 }
 
