@@ -13,7 +13,7 @@ namespace orvane {
 EngineSelfCheckReport runEngineSelfCheck(double sampleRate, int32_t blockSize, int32_t blocks) {
     Engine engine;
     engine.prepareToPlay(sampleRate, blockSize);
-    engine.pushRequest(RequestProducer::MainThread, Request{RequestType::play, 0, 0.0, 0.0});
+    const bool queued = engine.pushRequest(RequestProducer::MainThread, Request::play());
 
     std::vector<float> left(static_cast<std::size_t>(blockSize)), right(left.size());
     std::array<float *, 2> channels{left.data(), right.data()};
@@ -27,7 +27,7 @@ EngineSelfCheckReport runEngineSelfCheck(double sampleRate, int32_t blockSize, i
     report.sampleRate = engine.sampleRate.load();
     report.blockSize = engine.blockSize.load();
     report.playhead = engine.playhead.load();
-    report.passed = engine.playing.load() &&
+    report.passed = queued && engine.playing.load() &&
                     report.playhead == static_cast<int64_t>(blockSize) * blocks &&
                     std::isfinite(report.peak);
     return report;

@@ -91,15 +91,12 @@ bool checkActionIds(const Project &project, const std::vector<PerformAction> &ac
 
 Request requestFor(const PerformAction &action) {
     switch (action.kind) {
-    case PerformAction::Kind::LaunchClip:
-        return {RequestType::launchSessionClip, static_cast<int64_t>(action.id), 0.0, 0.0};
-    case PerformAction::Kind::LaunchScene:
-        return {RequestType::launchScene, static_cast<int64_t>(action.id), 0.0, 0.0};
-    case PerformAction::Kind::Release:
-        return {RequestType::releaseSessionClip, static_cast<int64_t>(action.id), 0.0, 0.0};
+    case PerformAction::Kind::LaunchClip: return Request::launchClip(action.id);
+    case PerformAction::Kind::LaunchScene: return Request::launchScene(action.id);
+    case PerformAction::Kind::Release: return Request::releaseClip(action.id);
     case PerformAction::Kind::Stop: break;
     }
-    return {RequestType::stop, 0, 0.0, 0.0};
+    return Request::stop();
 }
 
 /// Plays the session from sample 0 and keeps what the master produced, interleaved stereo.
@@ -112,7 +109,10 @@ bool perform(Engine &engine, const PerformOptions &options, std::vector<float> &
     std::vector<float> left(block), right(block);
     std::array<float *, 2> channels{left.data(), right.data()};
     samples.assign(static_cast<std::size_t>(options.length) * 2, 0.0f);
-    engine.pushRequest(RequestProducer::MainThread, {RequestType::play, 0, 0.0, 0.0});
+    if (!engine.pushRequest(RequestProducer::MainThread, Request::play())) {
+        error = "the engine's request queue is full";
+        return false;
+    }
     auto next = actions.begin();
     for (int64_t position = 0; position < options.length; position += options.block) {
         const auto frames =
@@ -121,8 +121,7 @@ bool perform(Engine &engine, const PerformOptions &options, std::vector<float> &
             // A launch after a stop starts the transport again, as a click in the grid would.
             const bool launches = next->kind == PerformAction::Kind::LaunchClip ||
                                   next->kind == PerformAction::Kind::LaunchScene;
-            if ((launches && !engine.pushRequest(RequestProducer::MainThread,
-                                                 {RequestType::play, 0, 0.0, 0.0})) ||
+            if ((launches && !engine.pushRequest(RequestProducer::MainThread, Request::play())) ||
                 !engine.pushRequest(RequestProducer::MainThread, requestFor(*next))) {
                 error = "too many actions at sample " + std::to_string(next->sample);
                 return false;

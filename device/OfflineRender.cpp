@@ -15,25 +15,6 @@ void setError(std::string *error, std::string text) {
     if (error) *error = std::move(text);
 }
 
-struct TransportState {
-    int64_t playhead = 0;
-    bool playing = false;
-    bool recording = false;
-    double tempo = 120.0;
-};
-
-TransportState captureTransport(const Engine &engine) {
-    return {engine.playhead.load(), engine.playing.load(), engine.recording.load(),
-            engine.tempo.load()};
-}
-
-void restoreTransport(Engine &engine, const TransportState &state) {
-    engine.playhead.store(state.playhead);
-    engine.playing.store(state.playing);
-    engine.recording.store(state.recording);
-    engine.tempo.store(state.tempo);
-}
-
 bool checkRenderArguments(int64_t start, int64_t frames, int32_t channels, std::string *error) {
     if (channels < 1 || channels > 2) {
         setError(error, "channels must be 1 or 2");
@@ -105,25 +86,14 @@ bool renderMixdown(Engine &engine, std::vector<float> &out, int64_t start, int64
         return false;
     }
     if (!allocateOutput(out, frames, channels, error)) return false;
-    if (!engine.beginOfflineRender()) {
+    // The export keeps its own position and processing state: the live transport, the
+    // queued requests and what plays live are left exactly as they were.
+    if (!engine.beginOfflineRender(start)) {
         setError(error, "another offline render is using the engine");
-        return false;
-    }
-    const TransportState saved = captureTransport(engine);
-    // Through the ring rather than the atomics: a request the user queued just before the
-    // export is applied first, so it cannot stop or move the render halfway.
-    const bool queued =
-        engine.pushRequest(RequestProducer::MainThread,
-                           Request{RequestType::locate, 0, static_cast<double>(start), 0.0}) &&
-        engine.pushRequest(RequestProducer::MainThread, Request{RequestType::play, 0, 0.0, 0.0});
-    if (!queued) {
-        engine.endOfflineRender();
-        setError(error, "the engine's request queue is full");
         return false;
     }
     const auto block = static_cast<int32_t>(std::min<int64_t>(offlineRenderMaxBlock, prepared));
     renderBlocks(engine, out, frames, channels, block, progress);
-    restoreTransport(engine, saved);
     engine.endOfflineRender();
     return true;
 }

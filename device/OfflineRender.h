@@ -19,9 +19,10 @@ constexpr int32_t offlineRenderMaxBlock = 512;
 /// Renders `frames` frames of the arrangement from `start` into `out` (interleaved; with one
 /// channel the left signal only), as a mixdown: no metronome click, no wrap at the cycle end,
 /// never the session grid. The engine must be prepared; the render takes it over for its
-/// whole length (device blocks stay silent) and puts back the playhead, the play and record
-/// states and the displayed tempo afterwards. Runs on the main thread, the producer of the
-/// engine's main-thread request ring. False with `error` set when nothing was rendered.
+/// whole length (device blocks stay silent) from fresh processing state, without live MIDI,
+/// queued requests, meters or flashback, so two renders of one span are identical whatever
+/// played before; the live transport is not touched. Runs on one thread at a time (the main
+/// thread or a worker). False with `error` set when nothing was rendered.
 bool renderMixdown(Engine &engine, std::vector<float> &out, int64_t start, int64_t frames,
                    int32_t channels, std::string *error = nullptr,
                    const OfflineRenderProgress &progress = {});

@@ -28,7 +28,8 @@ void fillLargeProject(Project &project) {
 void processBlockDefaultProject(benchmark::State &state) {
     Engine engine;
     engine.prepareToPlay(48000, 512);
-    engine.pushRequest(RequestProducer::MainThread, Request{RequestType::play, 0, 0, 0});
+    if (!engine.pushRequest(RequestProducer::MainThread, Request::play()))
+        state.SkipWithError("request ring full");
     std::vector<float> left(512), right(512);
     std::array<float *, 2> channels{left.data(), right.data()};
     for (auto _ : state) {
@@ -44,10 +45,10 @@ void requestPushAndDrain(benchmark::State &state) {
     engine.prepareToPlay(48000, 64);
     std::vector<float> left(64), right(64);
     std::array<float *, 2> channels{left.data(), right.data()};
-    const Request pressure{RequestType::midiPressure, 60, 0.5, 0};
+    const Request pressure = Request::notePressure(60, 0.5);
     for (auto _ : state) {
         for (int i = 0; i < 1000; ++i)
-            engine.pushRequest(RequestProducer::MidiInput, pressure);
+            benchmark::DoNotOptimize(engine.pushRequest(RequestProducer::MidiInput, pressure));
         engine.processBlock(channels.data(), 2, 64);
     }
     state.SetItemsProcessed(state.iterations() * 1000);

@@ -28,12 +28,12 @@ void renderReferenceSession(benchmark::State &state) {
     double wallSeconds = 0.0;
     for (auto _ : state) {
         const auto started = std::chrono::steady_clock::now();
-        engine.beginOfflineRender();
-        engine.playhead = 0;
-        engine.playing = true;
+        if (!engine.beginOfflineRender(0)) {
+            state.SkipWithError("the engine is taken by another render");
+            return;
+        }
         for (int64_t done = 0; done < totalFrames; done += 512, ++blocks)
             engine.processBlockOffline(channels.data(), 2, 512);
-        engine.playing = false;
         engine.endOfflineRender();
         benchmark::DoNotOptimize(left.data());
         wallSeconds +=

@@ -39,11 +39,12 @@ Project referenceSessionOnTheGrid(const ReferenceSessionOptions &options) {
 double play(Engine &engine, int64_t frames, uint64_t sceneId) {
     std::vector<float> left(blockFrames), right(blockFrames);
     std::array<float *, 2> channels{left.data(), right.data()};
-    engine.pushRequest(RequestProducer::MainThread, {RequestType::stop, 0, 0.0, 0.0});
-    engine.pushRequest(RequestProducer::MainThread, {RequestType::play, 0, 0.0, 0.0});
+    bool queued = engine.pushRequest(RequestProducer::MainThread, Request::stop()) &&
+                  engine.pushRequest(RequestProducer::MainThread, Request::play());
     if (sceneId != 0)
-        engine.pushRequest(RequestProducer::MainThread,
-                           {RequestType::launchScene, static_cast<int64_t>(sceneId), 0.0, 0.0});
+        queued = queued &&
+                 engine.pushRequest(RequestProducer::MainThread, Request::launchScene(sceneId));
+    if (!queued) return 0.0;
     const auto started = std::chrono::steady_clock::now();
     for (int64_t done = 0; done < frames; done += blockFrames)
         engine.processBlock(channels.data(), 2, blockFrames);

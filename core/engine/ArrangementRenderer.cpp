@@ -1,14 +1,23 @@
 #include "core/engine/ClipVoices.h"
-#include "core/engine/Engine.h"
+#include "core/engine/RenderContext.h"
 #include "core/engine/RenderStages.h"
 #include "core/model/MusicalTime.h"
+#include "core/music/ExpressionMaps.h"
 #include "core/music/Tuning.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
 
 namespace orvane {
 
 namespace {
+
+bool isKeyswitch(const ExpressionMap &map, int32_t pitch) {
+    return std::any_of(map.articulations.begin(), map.articulations.end(),
+                       [pitch](const ExpressionArticulation &a) { return a.keyswitch == pitch; });
+}
 
 void addAudioClip(const Clip &clip, float *left, float *right, int32_t frames, int64_t position) {
     const int64_t span = audioClipSpan(clip);
@@ -23,46 +32,106 @@ void addAudioClip(const Clip &clip, float *left, float *right, int32_t frames, i
                        right + index, ClipLevel{clip.gain});
 }
 
+constexpr double fallbackRate = 48000.0;
+
+/// The notes of one clip that sound in the block, newest first, until the track's voices
+/// are used up: the block visits only these, whatever the clip holds.
+void addIndexedMidiClip(const Clip &clip, const MidiClipIndex &index, double rate, float *left,
+                        float *right, int32_t frames, int64_t position, int32_t &voicesLeft) {
+    const int64_t blockEnd = saturatingAdd(position, frames);
+    // Notes starting before the block's end...
+    const auto last = static_cast<std::size_t>(
+        std::lower_bound(index.starts.begin(), index.starts.end(), blockEnd) -
+        index.starts.begin());
+    // ...and, from the first one whose end (or an earlier note's) reaches past the block start.
+    const auto first = static_cast<std::size_t>(
+        std::upper_bound(index.endsSoFar.begin(),
+                         index.endsSoFar.begin() + static_cast<std::ptrdiff_t>(last), position) -
+        index.endsSoFar.begin());
+    for (std::size_t sorted = last; sorted > first && voicesLeft > 0; --sorted) {
+        const uint32_t noteIndex = index.byStart[sorted - 1];
+        const MidiNote &note = clip.notes[noteIndex];
+        const int64_t noteStart = index.starts[sorted - 1];
+        const int64_t noteEnd = saturatingAdd(noteStart, note.length);
+        const int64_t begin = std::max(position, noteStart);
+        const int64_t end = std::min(blockEnd, noteEnd);
+        if (begin >= end) continue;
+        const float level = clip.gain * index.level[noteIndex];
+        if (level == 0.0f) continue;
+        --voicesLeft;
+        const auto at = static_cast<std::size_t>(begin - position);
+        addNoteFrames(level, begin - noteStart, index.frequency[noteIndex] / rate, left + at,
+                      right + at, end - begin);
+    }
+}
+
 } // namespace
 
-void Engine::addMidiClipRt(const GraphSnapshot &snapshot, const Clip &clip,
-                           const ExpressionMap *map, float *left, float *right, int32_t frames,
-                           int64_t position) const {
-    const double rate = snapshot.sampleRate > 0.0 ? snapshot.sampleRate : 48000.0;
-    const int64_t blockEnd = position + frames;
-    for (const MidiNote &note : clip.notes) {
-        const int64_t noteStart = saturatingAdd(clip.arrangeStart, note.start);
-        const int64_t begin = std::max(position, noteStart);
-        const int64_t end = std::min(blockEnd, saturatingAdd(noteStart, note.length));
-        if (begin >= end) continue;
-        double frequency = 0.0;
+void buildMidiClipIndex(const GraphSnapshot &snapshot, const Clip &clip, const ExpressionMap *map,
+                        MidiClipIndex &index) {
+    const std::size_t count = clip.notes.size();
+    index.byStart.resize(count);
+    index.starts.resize(count);
+    index.endsSoFar.resize(count);
+    index.frequency.resize(count);
+    index.level.resize(count);
+    for (std::size_t i = 0; i < count; ++i)
+        index.byStart[i] = static_cast<uint32_t>(i);
+    const auto startOf = [&clip](uint32_t i) {
+        return saturatingAdd(clip.arrangeStart, clip.notes[i].start);
+    };
+    std::stable_sort(index.byStart.begin(), index.byStart.end(),
+                     [&](uint32_t x, uint32_t y) { return startOf(x) < startOf(y); });
+    int64_t furthest = std::numeric_limits<int64_t>::min();
+    for (std::size_t i = 0; i < count; ++i) {
+        const uint32_t note = index.byStart[i];
+        index.starts[i] = startOf(note);
+        furthest = std::max(furthest, saturatingAdd(index.starts[i], clip.notes[note].length));
+        index.endsSoFar[i] = furthest;
+    }
+
+    // The articulation in force for a note is the last keyswitch among the notes stored
+    // before the first note that starts after it, so one pass over the notes in stored order
+    // gives every prefix, and a search in the running latest start finds each note's prefix.
+    std::vector<float> factorAfter(count + 1, 1.0f);
+    std::vector<int64_t> latestStart(count, std::numeric_limits<int64_t>::min());
+    for (std::size_t i = 0; i < count; ++i) {
+        float factor = factorAfter[i];
+        if (map)
+            for (const ExpressionArticulation &articulation : map->articulations)
+                if (articulation.keyswitch == clip.notes[i].pitch) {
+                    factor = articulation.velScale;
+                    break;
+                }
+        factorAfter[i + 1] = factor;
+        latestStart[i] = std::max(i ? latestStart[i - 1] : latestStart[0], clip.notes[i].start);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const MidiNote &note = clip.notes[i];
+        index.frequency[i] =
+            midiNoteFrequencyTuned(note.pitch + note.bendCents / 100.0, snapshot.scaleRoot,
+                                   snapshot.scaleMinor, snapshot.kbmDegrees, snapshot.scalaCents);
         float scale = 1.0f;
-        if (!noteVoiceRt(snapshot, map, clip, note, frequency, scale)) continue;
-        const float level = clip.gain * scale * note.expression * note.velocity * noteVoiceLevel;
-        const auto index = static_cast<std::size_t>(begin - position);
-        addSineFrames(level, begin - noteStart, frequency, rate, left + index, right + index,
-                      end - begin);
+        if (map) {
+            if (isKeyswitch(*map, note.pitch)) {
+                index.level[i] = 0.0f;
+                continue;
+            }
+            const auto prefix = static_cast<std::size_t>(
+                std::upper_bound(latestStart.begin(), latestStart.end(), note.start) -
+                latestStart.begin());
+            scale = factorAfter[prefix];
+        }
+        index.level[i] = scale * note.expression * note.velocity * noteVoiceLevel;
     }
 }
 
-void Engine::addLiveInputRt(const GraphSnapshot &snapshot, const Track &track, float *left,
-                            float *right, int32_t frames, int64_t position) const {
-    const double rate = snapshot.sampleRate > 0.0 ? snapshot.sampleRate : 48000.0;
-    for (std::size_t note = 0; note < 128; ++note) {
-        const float velocity = heldVelocity[note];
-        if (velocity <= 0.001f) continue;
-        const double frequency = midiNoteFrequencyTuned(
-            static_cast<double>(note) + noteBend[note] / 100.0, snapshot.scaleRoot,
-            snapshot.scaleMinor, snapshot.kbmDegrees, snapshot.scalaCents);
-        const float pressure = track.mpeEnabled ? notePressure[note] : 1.0f;
-        addSineFrames(velocity * pressure * noteVoiceLevel, position, frequency, rate, left, right,
-                      frames);
-    }
-}
-
-void Engine::produceArrangementSourceRt(const GraphSnapshot &snapshot, const Track &track,
-                                        float *left, float *right, int32_t frames,
-                                        int64_t position) const {
+void ArrangementSource::produceRt(const RenderContext &context, std::size_t trackIndex, float *left,
+                                  float *right) {
+    const GraphSnapshot &snapshot = context.snapshot;
+    const Track &track = *snapshot.tracks[trackIndex];
+    const int32_t frames = context.frames;
+    const int64_t position = context.position;
     if (track.type == TrackType::Audio) {
         for (const auto &clip : track.clips)
             if (clip->kind == ClipKind::Audio && clip->takeActive && !clip->isSessionClip() &&
@@ -71,155 +140,28 @@ void Engine::produceArrangementSourceRt(const GraphSnapshot &snapshot, const Tra
         return;
     }
     if (track.type != TrackType::Midi) return;
-    const ExpressionMap *map = trackExpressionMap(snapshot, track);
-    for (const auto &clip : track.clips) {
-        if (clip->kind != ClipKind::Midi || clip->isSessionClip()) continue;
-        if (clip->arrangeStart >= position + frames ||
-            saturatingAdd(clip->arrangeStart, clip->length) <= position)
+    const double rate = snapshot.sampleRate > 0.0 ? snapshot.sampleRate : fallbackRate;
+    const std::vector<MidiClipIndex> *indexes =
+        trackIndex < snapshot.midiIndexes.size() ? &snapshot.midiIndexes[trackIndex] : nullptr;
+    int32_t voicesLeft = maxVoicesPerTrack;
+    for (std::size_t c = 0; c < track.clips.size(); ++c) {
+        const Clip &clip = *track.clips[c];
+        if (clip.kind != ClipKind::Midi || clip.isSessionClip()) continue;
+        // A clip that does not overlap the block is silent, even where its notes run past it.
+        if (clip.arrangeStart >= saturatingAdd(position, frames) ||
+            saturatingAdd(clip.arrangeStart, clip.length) <= position)
             continue;
-        addMidiClipRt(snapshot, *clip, map, left, right, frames, position);
+        if (!indexes || c >= indexes->size()) continue;
+        addIndexedMidiClip(clip, (*indexes)[c], rate, left, right, frames, position, voicesLeft);
     }
-    if (track.armed) addLiveInputRt(snapshot, track, left, right, frames, position);
+    if (track.armed && context.liveMidi)
+        addLiveInputRt(snapshot, *context.liveMidi, track, left, right, frames, position);
 }
 
-void Engine::renderArrangementRt(const GraphSnapshot &snapshot, float *const *channels,
-                                 int32_t channelCount, int32_t frames, int64_t position) {
-    if (!prepareTracksRt(snapshot, frames)) return;
-    renderTracksRt(snapshot, frames, position, TrackSource::Arrangement);
-    finishMasterRt(snapshot, channels, channelCount, frames);
-}
-
-bool Engine::prepareTracksRt(const GraphSnapshot &snapshot, int32_t frames) {
-    RenderScratch *buffers = snapshot.scratch.get();
-    if (frames < 1 || !buffers || frames > buffers->blockSize) return false;
-    const auto count = static_cast<std::size_t>(frames);
-    std::fill_n(buffers->masterLeft.data(), count, 0.0f);
-    std::fill_n(buffers->masterRight.data(), count, 0.0f);
-    for (int64_t slot = 0; slot < std::min<int64_t>(snapshot.returnCount, 8); ++slot) {
-        std::fill_n(buffers->returnLeft[static_cast<std::size_t>(slot)].data(), count, 0.0f);
-        std::fill_n(buffers->returnRight[static_cast<std::size_t>(slot)].data(), count, 0.0f);
-    }
-    return true;
-}
-
-void Engine::renderTracksRt(const GraphSnapshot &snapshot, int32_t frames, int64_t position,
-                            TrackSource source) {
-    bool anySolo = false;
-    int64_t maxLatency = 0;
-    for (const auto &track : snapshot.tracks) {
-        anySolo = anySolo || track->solo;
-        if (snapshot.latencyHook)
-            maxLatency = std::max(maxLatency, snapshot.latencyHook(track->id));
-    }
-    for (std::size_t index = 0; index < snapshot.tracks.size(); ++index)
-        if (snapshot.tracks[index]->type != TrackType::Return)
-            renderSourceTrackRt(snapshot, index, frames, position, source, anySolo, maxLatency);
-    for (std::size_t index = 0; index < snapshot.tracks.size(); ++index)
-        if (snapshot.tracks[index]->type == TrackType::Return)
-            renderReturnTrackRt(snapshot, index, frames, position, anySolo);
-}
-
-void Engine::addSendsRt(const GraphSnapshot &snapshot, const Track &track, const float *left,
-                        const float *right, int32_t frames, bool preFader) {
-    if (snapshot.returnCount < 1) return;
-    RenderScratch &buffers = *snapshot.scratch;
-    for (std::size_t k = 0; k < track.sends.size(); ++k) {
-        const SendSlot &send = track.sends[k];
-        if (send.pre != preFader || send.returnId == 0 || send.level <= 0.0f) continue;
-        const uint32_t slot = returnSlotFor(snapshot, send.returnId);
-        if (slot == noReturnSlot) continue;
-        const float gain = sendGain(track, k);
-        float *returnLeft = buffers.returnLeft[slot].data();
-        float *returnRight = buffers.returnRight[slot].data();
-        for (int32_t i = 0; i < frames; ++i) {
-            returnLeft[i] += left[i] * gain;
-            returnRight[i] += right[i] * gain;
-        }
-    }
-}
-
-void Engine::runChannelStagesRt(const GraphSnapshot &snapshot, std::size_t index, float *left,
-                                float *right, int32_t frames) {
-    const Track &track = *snapshot.tracks[index];
-    TrackRenderState *state = snapshot.trackStates[index].get();
-    if (track.eq.enabled && !track.eq.bypass && state) {
-        state->eq.setSettings(track.eq);
-        state->eq.process(left, right, frames);
-    }
-    processStockFx(track, snapshot.stockChains[index].get(), left, right, frames);
-    if (snapshot.insertHook) snapshot.insertHook(track.id, left, right, frames);
-}
-
-void Engine::storePeaksRt(const GraphSnapshot &snapshot, std::size_t index, Peaks peaks) {
-    snapshot.trackMeters[index].peakL.store(peaks.left, std::memory_order_relaxed);
-    snapshot.trackMeters[index].peakR.store(peaks.right, std::memory_order_relaxed);
-}
-
-void Engine::renderSourceTrackRt(const GraphSnapshot &snapshot, std::size_t index, int32_t frames,
-                                 int64_t position, TrackSource source, bool anySolo,
-                                 int64_t maxLatency) {
-    const Track &track = *snapshot.tracks[index];
-    if (trackMutedAt(track, position) || (anySolo && !track.solo)) return;
-    RenderScratch &buffers = *snapshot.scratch;
-    float *left = buffers.trackLeft.data();
-    float *right = buffers.trackRight.data();
-    std::fill_n(left, frames, 0.0f);
-    std::fill_n(right, frames, 0.0f);
-    if (source == TrackSource::Arrangement)
-        produceArrangementSourceRt(snapshot, track, left, right, frames, position);
-    else if (!produceSessionSourceRt(snapshot, index, left, right, frames, position))
-        return; // no clip of this track sounds in the session: nothing to send or mix
-
-    const float laneGain = readAutomationAt(track, 0, position, track.gain);
-    addSendsRt(snapshot, track, left, right, frames, true);
-    runChannelStagesRt(snapshot, index, left, right, frames);
-    if (TrackRenderState *state = snapshot.trackStates[index].get()) {
-        const int64_t latency = snapshot.latencyHook ? snapshot.latencyHook(track.id) : 0;
-        applyPdcDelay(&state->pdc, left, right, frames, maxLatency - latency);
-    }
-    const Peaks peaks = hasMixerAutomation(track)
-                            ? applyMixerAutomation(track, left, right, frames, position)
-                            : applyMixer(track, left, right, frames, laneGain, track.pan);
-    storePeaksRt(snapshot, index, peaks);
-    addSendsRt(snapshot, track, left, right, frames, false);
-    for (int32_t i = 0; i < frames; ++i) {
-        buffers.masterLeft[static_cast<std::size_t>(i)] += left[i];
-        buffers.masterRight[static_cast<std::size_t>(i)] += right[i];
-    }
-}
-
-void Engine::renderReturnTrackRt(const GraphSnapshot &snapshot, std::size_t index, int32_t frames,
-                                 int64_t position, bool anySolo) {
-    const Track &track = *snapshot.tracks[index];
-    if (trackMutedAt(track, position) || (anySolo && !track.solo)) return;
-    const uint32_t slot = returnSlotFor(snapshot, track.id);
-    if (slot == noReturnSlot) return;
-    RenderScratch &buffers = *snapshot.scratch;
-    float *left = buffers.returnLeft[slot].data();
-    float *right = buffers.returnRight[slot].data();
-    runChannelStagesRt(snapshot, index, left, right, frames);
-    storePeaksRt(snapshot, index, applyMixer(track, left, right, frames, -1.0f, 2.0f));
-    for (int32_t i = 0; i < frames; ++i) {
-        buffers.masterLeft[static_cast<std::size_t>(i)] += left[i];
-        buffers.masterRight[static_cast<std::size_t>(i)] += right[i];
-    }
-}
-
-void Engine::finishMasterRt(const GraphSnapshot &snapshot, float *const *channels,
-                            int32_t channelCount, int32_t frames) {
-    if (!channels || channelCount < 1 || !channels[0]) return;
-    RenderScratch &buffers = *snapshot.scratch;
-    float *left = buffers.masterLeft.data();
-    float *right = buffers.masterRight.data();
-    if (MasterRenderState *master = snapshot.master.get()) {
-        master->eq.setSettings(snapshot.masterEq);
-        master->eq.process(left, right, frames);
-        master->mastering.setSettings(snapshot.mastering);
-        master->mastering.process(left, right, frames);
-    }
-    updateMasterMeters(snapshot, left, right, frames);
-    pushFlashback(snapshot, left, right, frames);
-    writeMasterOutput(snapshot.controlRoom, left, right, channels, channelCount, frames);
+void renderArrangementRt(RenderContext &context) {
+    ArrangementSource source;
+    if (!renderTracksRt(context, source)) return;
+    finishMasterRt(context);
 }
 
 } // namespace orvane

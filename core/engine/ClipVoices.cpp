@@ -1,7 +1,6 @@
 #include "core/engine/ClipVoices.h"
 
 #include "core/engine/RenderStages.h"
-#include "core/music/ExpressionMaps.h"
 #include "core/music/Tuning.h"
 
 #include <algorithm>
@@ -69,11 +68,6 @@ void addUnwarpedFrames(const Clip &clip, int64_t t, int64_t count, float *left, 
     }
 }
 
-bool isKeyswitch(const ExpressionMap &map, int32_t pitch) {
-    return std::any_of(map.articulations.begin(), map.articulations.end(),
-                       [pitch](const ExpressionArticulation &a) { return a.keyswitch == pitch; });
-}
-
 } // namespace
 
 float ClipLevel::at(int64_t t) const {
@@ -130,34 +124,43 @@ float sineAtPhase(double phase) {
     return static_cast<float>(std::sin(2.0 * std::numbers::pi * (phase - std::floor(phase))));
 }
 
-bool noteVoiceRt(const GraphSnapshot &snapshot, const ExpressionMap *map, const Clip &clip,
-                 const MidiNote &note, double &frequency, float &scale) {
-    scale = 1.0f;
-    if (map) {
-        if (isKeyswitch(*map, note.pitch)) return false;
-        scale = expressionVelocityAt(*map, clip.notes, note);
-    }
-    frequency =
-        midiNoteFrequencyTuned(note.pitch + note.bendCents / 100.0, snapshot.scaleRoot,
-                               snapshot.scaleMinor, snapshot.kbmDegrees, snapshot.scalaCents);
-    return true;
-}
-
-const ExpressionMap *trackExpressionMap(const GraphSnapshot &snapshot, const Track &track) {
-    if (track.expressionMapIndex < 0 ||
-        static_cast<std::size_t>(track.expressionMapIndex) >= snapshot.expressionMaps.size())
-        return nullptr;
-    return &snapshot.expressionMaps[static_cast<std::size_t>(track.expressionMapIndex)];
-}
-
-void addSineFrames(float level, int64_t elapsed, double frequency, double rate, float *left,
-                   float *right, int64_t count) {
+void addNoteFrames(float level, int64_t elapsed, double step, float *left, float *right,
+                   int64_t count) {
     for (int64_t i = 0; i < count; ++i) {
-        const float value =
-            level * sineAtPhase(static_cast<double>(elapsed + i) * frequency / rate);
+        const float value = level * sineAtPhase(static_cast<double>(elapsed + i) * step);
         left[i] += value;
         right[i] += value;
     }
+}
+
+void addLiveInputRt(const GraphSnapshot &snapshot, const LiveMidiState &live, const Track &track,
+                    float *left, float *right, int32_t frames, int64_t position) {
+    const double rate = snapshot.sampleRate > 0.0 ? snapshot.sampleRate : 48000.0;
+    for (std::size_t note = 0; note < 128; ++note) {
+        const int32_t from = std::max(live.soundFrom[note], 0);
+        const int32_t until = std::min(live.soundUntil[note], frames);
+        const float velocity = live.blockVelocity[note];
+        if (from >= until || velocity <= LiveMidiState::audibleVelocity) continue;
+        const double frequency = midiNoteFrequencyTuned(
+            static_cast<double>(note) + live.noteBend[note] / 100.0, snapshot.scaleRoot,
+            snapshot.scaleMinor, snapshot.kbmDegrees, snapshot.scalaCents);
+        const float pressure = track.mpeEnabled ? live.notePressure[note] : 1.0f;
+        const float level = velocity * pressure * noteVoiceLevel;
+        for (int32_t i = from; i < until; ++i) {
+            const float value =
+                level * sineAtPhase(static_cast<double>(position + i) * frequency / rate);
+            left[i] += value;
+            right[i] += value;
+        }
+    }
+}
+
+bool anyLiveKeySounds(const LiveMidiState &live) {
+    for (std::size_t note = 0; note < 128; ++note)
+        if (live.soundFrom[note] < live.soundUntil[note] &&
+            live.blockVelocity[note] > LiveMidiState::audibleVelocity)
+            return true;
+    return false;
 }
 
 } // namespace orvane

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/engine/GraphSnapshot.h"
+#include "core/engine/LiveMidi.h"
 #include "core/model/MusicalTime.h"
 #include "core/model/Project.h"
 
@@ -43,19 +44,20 @@ StereoSample sampleAudioClip(const Clip &clip, int64_t t);
 /// sin(2π × the fractional part of `phase`).
 float sineAtPhase(double phase);
 
-/// The sine voice of one note: false for a keyswitch of `map`. Otherwise its tuned frequency
-/// and the expression map's velocity scale (1 without a map).
-bool noteVoiceRt(const GraphSnapshot &snapshot, const ExpressionMap *map, const Clip &clip,
-                 const MidiNote &note, double &frequency, float &scale);
-
-/// The snapshot's expression map the track picks, or null.
-const ExpressionMap *trackExpressionMap(const GraphSnapshot &snapshot, const Track &track);
-
 /// The peak level of the built-in voice.
 inline constexpr float noteVoiceLevel = 0.2f;
 
-/// Adds `count` frames of a sine at `frequency`, `elapsed` samples after the note began.
-void addSineFrames(float level, int64_t elapsed, double frequency, double rate, float *left,
-                   float *right, int64_t count);
+/// Adds `count` frames of a sine at `level`, `elapsed` samples after its note began, whose
+/// phase advances by `step` cycles a sample.
+void addNoteFrames(float level, int64_t elapsed, double step, float *left, float *right,
+                   int64_t count);
+
+/// The keys held live, on an armed MIDI track: each on the frames of the block it sounds,
+/// its phase running from the timeline origin.
+void addLiveInputRt(const GraphSnapshot &snapshot, const LiveMidiState &live, const Track &track,
+                    float *left, float *right, int32_t frames, int64_t position);
+
+/// True when some key sounds in the block.
+bool anyLiveKeySounds(const LiveMidiState &live);
 
 } // namespace orvane

@@ -1,241 +1,133 @@
 #include "core/engine/Engine.h"
 
 #include "core/model/MusicalTime.h"
-#include "core/music/ExpressionMaps.h"
+#include "core/model/RtThread.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
+#include <thread>
+
+#if defined(__SSE__) || defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
 
 namespace orvane {
 
 namespace {
 
-int64_t pdcLineLength(int64_t renderBlockSize) {
-    return std::max<int64_t>(renderBlockSize, 64) + Engine::pdcHeadroomSamples;
+/// Flush-to-zero and denormals-are-zero for the span of a block: a decaying tail that
+/// reaches the subnormal range would otherwise cost some processors (and some plug-ins)
+/// many times the normal price per sample.
+class DenormalsOff {
+  public:
+#if defined(__SSE__) || defined(__x86_64__)
+    DenormalsOff() : saved(_mm_getcsr()) { _mm_setcsr(saved | 0x8040u); }
+    ~DenormalsOff() { _mm_setcsr(saved); }
+
+  private:
+    unsigned int saved;
+#endif
+};
+
+void clearChannels(float *const *channels, int32_t channelCount, int32_t frames) {
+    if (!channels || channelCount < 1 || frames < 1) return;
+    for (int32_t channel = 0; channel < channelCount; ++channel)
+        if (channels[channel]) std::fill_n(channels[channel], frames, 0.0f);
 }
 
-std::shared_ptr<RenderScratch> makeScratch(int64_t size) {
-    auto buffers = std::make_shared<RenderScratch>();
-    buffers->blockSize = size;
-    const auto length = static_cast<std::size_t>(size);
-    buffers->masterLeft.assign(length, 0.0f);
-    buffers->masterRight.assign(length, 0.0f);
-    buffers->trackLeft.assign(length, 0.0f);
-    buffers->trackRight.assign(length, 0.0f);
-    for (std::size_t slot = 0; slot < 8; ++slot) {
-        buffers->returnLeft[slot].assign(length, 0.0f);
-        buffers->returnRight[slot].assign(length, 0.0f);
+/// Device outputs beyond this many channels stay silent (they are cleared, never written).
+constexpr int32_t maxPieceChannels = 64;
+
+/// The outputs of a piece of a period: every channel pointer moved on by `offset` frames.
+struct PieceOutputs {
+    std::array<float *, maxPieceChannels> channels{};
+    int32_t count = 0;
+    PieceOutputs(float *const *outputs, int32_t outputCount, int32_t offset) {
+        count = outputs ? std::min(outputCount, maxPieceChannels) : 0;
+        for (int32_t c = 0; c < count; ++c)
+            channels[static_cast<std::size_t>(c)] = outputs[c] ? outputs[c] + offset : nullptr;
     }
-    return buffers;
-}
-
-/// A deep copy of the track and its clips, so the snapshot shares no container with the
-/// live project. Sample buffers stay shared: they are immutable once published.
-std::shared_ptr<const Track> snapshotTrack(const Track &track) {
-    auto copy = std::make_shared<Track>(track);
-    for (auto &clip : copy->clips)
-        if (clip) clip = std::make_shared<Clip>(*clip);
-    return copy;
-}
-
-bool sameInsertIds(const StockInsertChain &chain, const Track &track) {
-    if (chain.processors.size() != track.inserts.size()) return false;
-    for (std::size_t i = 0; i < track.inserts.size(); ++i)
-        if (chain.processors[i].pluginId != track.inserts[i].pluginId ||
-            chain.processors[i].isStock != track.inserts[i].isStock)
-            return false;
-    return true;
-}
-
-/// Delay and reverb inserts run the stock processors with their default settings: a
-/// quarter-second echo at 30 % feedback and half mix, and a medium room at 30 % mix.
-std::shared_ptr<StockInsertChain> makeStockChain(const Track &track, double rate) {
-    auto chain = std::make_shared<StockInsertChain>();
-    chain->processors.resize(track.inserts.size());
-    for (std::size_t i = 0; i < track.inserts.size(); ++i) {
-        const InsertSlot &insert = track.inserts[i];
-        StockInsertProcessor &processor = chain->processors[i];
-        processor.pluginId = insert.pluginId;
-        processor.isStock = insert.isStock;
-        if (!insert.isStock) continue;
-        if (insert.pluginId == "stock.delay") {
-            processor.delay = std::make_unique<stock::Delay>();
-            processor.delay->prepare(rate);
-        } else if (insert.pluginId == "stock.reverb") {
-            processor.reverb = std::make_unique<stock::Reverb>();
-            processor.reverb->prepare(rate);
-        }
-    }
-    return chain;
-}
+};
 
 } // namespace
 
 Engine::Engine() {
-    notePressure.fill(1.0f);
-    lastNoteOnChannel.fill(-1);
+    markMainThread();
     publishGraph();
 }
 
 Engine::~Engine() {
-    // No audio thread may be rendering when the engine goes away.
-    graphForAudio.store(nullptr);
-    retiredGraphs.clear();
+    // The device must be stopped, and every export ended, before the engine goes away.
+    if (deviceOwnsRendering.load() || offlineRendering.load())
+        failThreadContract("~Engine while a device or an export renders", currentThreadRole());
+    graphs.publish(nullptr);
+    graphs.waitForRetired();
 }
 
 // --- Publication -------------------------------------------------------------------------
 
 std::shared_ptr<const GraphSnapshot> Engine::currentGraph() const {
     std::lock_guard lock(projectMutex);
-    return publishedGraph;
+    return graphs.current();
 }
 
 void Engine::setInsertHook(InsertHook hook) {
+    expectMainThread("Engine::setInsertHook");
     std::lock_guard lock(projectMutex);
     insertHook = std::move(hook);
     publishGraph();
 }
 
 void Engine::setLatencyHook(LatencyHook hook) {
+    expectMainThread("Engine::setLatencyHook");
     std::lock_guard lock(projectMutex);
     latencyHook = std::move(hook);
     publishGraph();
 }
 
-void Engine::ensureRenderCaches() {
-    const int64_t size = rtBlockSize.load();
-    if (size < 1) {
-        // Released: nothing renders until the next prepare.
-        scratch.reset();
-        trackStates.clear();
-        stockChains.clear();
-        masterState.reset();
-        return;
-    }
-    if (!scratch || scratch->blockSize != size) scratch = makeScratch(size);
-    const double rate = sampleRate.load();
-    if (!masterState) {
-        masterState = std::make_shared<MasterRenderState>();
-        masterState->eq.prepare(rate);
-        masterState->mastering.prepare(rate);
-    }
-    std::erase_if(stockChains,
-                  [this](const auto &entry) { return !project.findTrack(entry.first); });
-    for (const auto &track : project.tracks) {
-        if (!track) continue;
-        auto &chain = stockChains[track->id];
-        if (!chain || !sameInsertIds(*chain, *track)) chain = makeStockChain(*track, rate);
-    }
-    const int64_t lineLength = pdcLineLength(std::max<int64_t>(blockSize.load(), size));
-    // States of removed tracks go with the snapshots that still hold them.
-    std::erase_if(trackStates,
-                  [this](const auto &entry) { return !project.findTrack(entry.first); });
-    for (const auto &track : project.tracks) {
-        if (!track) continue;
-        auto &state = trackStates[track->id];
-        if (state && static_cast<int64_t>(state->pdc.left.size()) >= lineLength) continue;
-        // A new state rather than a resize: the audio thread may be reading the old one.
-        auto grown = std::make_shared<TrackRenderState>();
-        grown->trackId = track->id;
-        grown->pdc.left.assign(static_cast<std::size_t>(lineLength), 0.0f);
-        grown->pdc.right.assign(static_cast<std::size_t>(lineLength), 0.0f);
-        grown->eq.setSettings(track->eq);
-        grown->eq.prepare(rate);
-        state = std::move(grown);
-    }
+void Engine::setRenderHooks(InsertHook insert, LatencyHook latency) {
+    expectMainThread("Engine::setRenderHooks");
+    std::unique_lock lock(projectMutex);
+    insertHook = std::move(insert);
+    latencyHook = std::move(latency);
+    publishGraph();
+    // Waiting for blocks to let go of the old hooks needs no lock; a block takes none.
+    lock.unlock();
+    std::lock_guard again(projectMutex);
+    graphs.waitForRetired();
 }
 
-std::shared_ptr<GraphSnapshot> Engine::buildSnapshot() {
-    auto snapshot = std::make_shared<GraphSnapshot>();
-    snapshot->tracks.reserve(project.tracks.size());
-    for (const auto &track : project.tracks)
-        if (track) snapshot->tracks.push_back(snapshotTrack(*track));
-    snapshot->rows = project.session.rows;
-    snapshot->cols = project.session.cols;
-    snapshot->launchQuantize = project.session.launchQuantize;
-    snapshot->scenes = project.session.scenes;
-    snapshot->tempoBpm = project.tempoBpm;
-    snapshot->timeSignature = project.timeSignature;
-    snapshot->tempoMarkers = project.tempoMarkers;
-    snapshot->meterMarkers = project.meterMarkers;
-    snapshot->controlRoom = project.controlRoom;
-    snapshot->masterEq = project.masterEq;
-    snapshot->mastering = project.mastering;
-    snapshot->metronomeVolume = project.metronomeVolume;
-    snapshot->sessionMode = sessionMode.load();
-    snapshot->expressionMaps =
-        project.expressionMaps.empty() ? defaultExpressionMaps() : project.expressionMaps;
-    snapshot->scalaCents = project.scalaCents;
-    snapshot->scaleRoot = project.scaleRoot;
-    snapshot->scaleMinor = project.scaleMinor;
-    snapshot->kbmDegrees = project.kbmDegrees;
-    for (const auto &track : snapshot->tracks) {
-        if (track->armed) snapshot->anyArmed = true;
-        if (track->type == TrackType::Return && snapshot->returnCount < 8)
-            snapshot->returnIds[static_cast<std::size_t>(snapshot->returnCount++)] = track->id;
-    }
-
-    snapshot->sampleRate = sampleRate.load();
-    snapshot->sortedTempoMarkers = sortedTempoMarkers(project.tempoMarkers);
-    snapshot->trackStates.reserve(snapshot->tracks.size());
-    snapshot->trackMeters = std::make_unique<TrackMeter[]>(snapshot->tracks.size());
-    // Meters carry over, so a track that stops sounding keeps showing its last peaks.
-    std::unordered_map<uint64_t, const TrackMeter *> previousMeters;
-    if (publishedGraph)
-        for (std::size_t i = 0; i < publishedGraph->tracks.size(); ++i)
-            previousMeters[publishedGraph->tracks[i]->id] = &publishedGraph->trackMeters[i];
-    for (std::size_t i = 0; i < snapshot->tracks.size(); ++i) {
-        const auto &track = snapshot->tracks[i];
-        if (const auto previous = previousMeters.find(track->id);
-            previous != previousMeters.end()) {
-            snapshot->trackMeters[i].peakL.store(
-                previous->second->peakL.load(std::memory_order_relaxed), std::memory_order_relaxed);
-            snapshot->trackMeters[i].peakR.store(
-                previous->second->peakR.load(std::memory_order_relaxed), std::memory_order_relaxed);
-        }
-        const auto state = trackStates.find(track->id);
-        snapshot->trackStates.push_back(state == trackStates.end() ? nullptr : state->second);
-        const auto chain = stockChains.find(track->id);
-        snapshot->stockChains.push_back(chain == stockChains.end() ? nullptr : chain->second);
-        snapshot->trackMeters[i].trackId.store(track->id, std::memory_order_relaxed);
-    }
-    snapshot->scratch = scratch;
-    snapshot->master = masterState;
-    snapshot->flashback = flashback;
-    snapshot->insertHook = insertHook;
-    snapshot->latencyHook = latencyHook;
-    return snapshot;
+void Engine::setDeviceFormatHook(DeviceFormatHook hook) {
+    std::lock_guard lock(projectMutex);
+    deviceFormatHook = std::move(hook);
 }
 
 void Engine::publishGraph() {
+    expectMainThread("Engine::publishGraph");
     std::lock_guard lock(projectMutex);
-    ensureRenderCaches();
-    auto snapshot = buildSnapshot();
+    const RenderFormat format{sampleRate.load(), rtBlockSize.load()};
+    auto snapshot = snapshotBuilder.build(project, format, graphs.current().get());
+    snapshot->sessionMode = sessionMode.load();
+    snapshot->insertHook = insertHook;
+    snapshot->latencyHook = latencyHook;
     if (!sceneTempoInForce.load()) tempo.store(usableBpm(project.tempoBpm));
     if (!sceneMeterInForce.load()) meter.store(project.timeSignature.packed());
     metronomeOn.store(project.metronomeEnabled);
-
-    std::shared_ptr<const GraphSnapshot> previous = std::move(publishedGraph);
-    publishedGraph = std::move(snapshot);
-    graphForAudio.store(publishedGraph.get(), std::memory_order_seq_cst);
-    if (previous) retiredGraphs.push_back(std::move(previous));
     talkback.store(project.controlRoom.talkback);
-    collectRetiredGraphs();
+    graphs.publish(std::move(snapshot));
 }
 
 void Engine::collectRetiredGraphs() {
     std::lock_guard lock(projectMutex);
-    const GraphSnapshot *inUse = graphInUse.load(std::memory_order_seq_cst);
-    std::erase_if(retiredGraphs, [inUse](const auto &retired) { return retired.get() != inUse; });
+    graphs.collect();
 }
 
 void Engine::copyTrackMetersToProject() {
     std::lock_guard lock(projectMutex);
-    if (!publishedGraph) return;
-    const auto &snapshot = *publishedGraph;
-    for (std::size_t i = 0; i < snapshot.tracks.size(); ++i) {
-        const TrackMeter &meterSlot = snapshot.trackMeters[i];
+    const GraphSnapshot *snapshot = graphs.current().get();
+    if (!snapshot) return;
+    for (std::size_t i = 0; i < snapshot->tracks.size(); ++i) {
+        const TrackMeter &meterSlot = snapshot->trackMeters[i];
         if (auto track = project.findTrack(meterSlot.trackId.load(std::memory_order_relaxed))) {
             track->peakL = meterSlot.peakL.load(std::memory_order_relaxed);
             track->peakR = meterSlot.peakR.load(std::memory_order_relaxed);
@@ -244,45 +136,63 @@ void Engine::copyTrackMetersToProject() {
 }
 
 void Engine::replaceProject(Project replacement) {
+    expectMainThread("Engine::replaceProject");
     std::lock_guard lock(projectMutex);
     project = std::move(replacement);
     sampleRate.store(project.sampleRate);
     // Track ids start again in every project: no effect tail or delay line may carry over
-    // from a track of the old project that happens to share an id.
-    trackStates.clear();
-    stockChains.clear();
-    masterState.reset();
-    // The old project's session entries name clips of the old project.
-    // Without a device nothing would carry it out before a capture reads the table.
-    const Request reset{RequestType::resetSession, 0, 0.0, 0.0};
-    if (!pushRequest(RequestProducer::MainThread, reset) && drainRequestsWhileIdle())
-        pushRequest(RequestProducer::MainThread, reset);
-    drainRequestsWhileIdle();
+    // from a track of the old project that happens to share an id, and the rack learns that
+    // its inserts belong to the old project until it restores the new one's.
+    snapshotBuilder.resetLiveStates();
+    projectGeneration.fetch_add(1);
+    // The old project's session entries name clips of the old project. Without a device
+    // nothing would carry the reset out before a capture reads the table, so do it here then.
+    if (!pushRequest(RequestProducer::MainThread, Request::resetSession()) &&
+        drainRequestsWhileIdle())
+        (void)pushRequest(RequestProducer::MainThread, Request::resetSession());
     publishGraph();
+    drainRequestsWhileIdle();
 }
 
 void Engine::prepareToPlay(double newSampleRate, int32_t newBlockSize) {
+    expectMainThread("Engine::prepareToPlay");
     std::lock_guard lock(projectMutex);
     sampleRate.store(newSampleRate);
     blockSize.store(newBlockSize);
     rtBlockSize.store(std::max<int64_t>(newBlockSize, 64));
     // Processors are prepared for the new rate: build them afresh.
-    trackStates.clear();
-    stockChains.clear();
-    masterState.reset();
-    flashback = std::make_shared<FlashbackRing>(FlashbackRing::framesFor(
+    snapshotBuilder.resetLiveStates();
+    snapshotBuilder.flashback = std::make_shared<FlashbackRing>(FlashbackRing::framesFor(
         newSampleRate > 0.0 ? newSampleRate : project.sampleRate, project.flashbackBufferSeconds));
     publishGraph();
 }
 
+void Engine::prepareForDeviceFormat(double newSampleRate, int32_t maxFrames) {
+    expectMainThread("Engine::prepareForDeviceFormat");
+    std::lock_guard lock(projectMutex);
+    const double rate = newSampleRate > 0.0 ? newSampleRate : sampleRate.load();
+    const bool rateChanged = rate != sampleRate.load() || !snapshotBuilder.flashback;
+    sampleRate.store(rate);
+    blockSize.store(std::max<int32_t>(maxFrames, 1));
+    rtBlockSize.store(std::max<int64_t>(maxFrames, 64));
+    if (rateChanged) {
+        snapshotBuilder.resetLiveStates();
+        snapshotBuilder.flashback = std::make_shared<FlashbackRing>(
+            FlashbackRing::framesFor(rate, project.flashbackBufferSeconds));
+    }
+    publishGraph();
+    if (deviceFormatHook) deviceFormatHook(rate, blockSize.load());
+}
+
 void Engine::releaseResources() {
+    expectMainThread("Engine::releaseResources");
     std::lock_guard lock(projectMutex);
     rtBlockSize.store(0);
-    trackStates.clear();
     publishGraph();
 }
 
 void Engine::rebuildRtCaches(int32_t newBlockSize) {
+    expectMainThread("Engine::rebuildRtCaches");
     std::lock_guard lock(projectMutex);
     rtBlockSize.store(std::max<int64_t>(newBlockSize, 64));
     publishGraph();
@@ -304,117 +214,187 @@ bool Engine::pushRequest(RequestProducer producer, const Request &request) {
 
 bool Engine::popNotification(Notification &notification) { return notifications.pop(notification); }
 
-void Engine::postNotificationRt(uint8_t kind, uint64_t id, float value) {
-    notifications.push(Notification{kind, id, value});
+void Engine::postNotificationRt(NotificationKind kind, uint64_t id, float value) {
+    // A full ring drops the notification; the user interface catches up from the state.
+    (void)notifications.push(Notification{kind, id, value});
+}
+
+// --- The rendering slot --------------------------------------------------------------------
+
+void Engine::deviceStarted() {
+    deviceOwnsRendering.store(true);
+    // A claim that began before the store ends within a few requests; one that begins after
+    // it sees the device and backs off.
+    while (blockInProgress.load())
+        std::this_thread::yield();
+}
+
+void Engine::deviceStopped() { deviceOwnsRendering.store(false); }
+
+bool Engine::beginOfflineRender() { return beginOfflineRender(playhead.load()); }
+
+bool Engine::beginOfflineRender(int64_t start) {
+    expectMainThread("Engine::beginOfflineRender");
+    bool expected = false;
+    if (!offlineRendering.compare_exchange_strong(expected, true)) return false;
+    // A device block that began before the hand-over finishes first; later ones are silent.
+    while (blockInProgress.load())
+        std::this_thread::yield();
+    offlinePosition = Transport::clampPosition(start);
+    std::lock_guard lock(projectMutex);
+    snapshotBuilder.beginExport();
+    publishGraph();
+    return true;
+}
+
+void Engine::endOfflineRender() {
+    expectMainThread("Engine::endOfflineRender");
+    {
+        std::lock_guard lock(projectMutex);
+        snapshotBuilder.endExport();
+        publishGraph();
+    }
+    offlineRendering.store(false);
+}
+
+bool Engine::claimSlotWhileIdle() {
+    if (deviceOwnsRendering.load() || offlineRendering.load()) return false;
+    if (blockInProgress.exchange(true)) return false;
+    // Checked again once the slot is held: `deviceStarted` and `beginOfflineRender` store
+    // their flag before they look at the slot, so one of the two sides always sees the other.
+    if (deviceOwnsRendering.load() || offlineRendering.load()) {
+        releaseSlot();
+        return false;
+    }
+    return true;
+}
+
+bool Engine::drainRequestsWhileIdle() {
+    if (!claimSlotWhileIdle()) return false;
+    {
+        RtScope scope;
+        const auto snapshot = graphs.read();
+        if (snapshot) drainRequestsRt(*snapshot);
+    }
+    releaseSlot();
+    return true;
 }
 
 // --- Audio thread ------------------------------------------------------------------------
 
-const GraphSnapshot *Engine::acquireGraphRt() {
-    const GraphSnapshot *snapshot = graphForAudio.load(std::memory_order_seq_cst);
-    while (true) {
-        graphInUse.store(snapshot, std::memory_order_seq_cst);
-        const GraphSnapshot *again = graphForAudio.load(std::memory_order_seq_cst);
-        if (again == snapshot) return snapshot;
-        snapshot = again;
-    }
-}
-
-void Engine::releaseGraphRt() { graphInUse.store(nullptr, std::memory_order_seq_cst); }
-
-namespace {
-
-void clearChannels(float *const *channels, int32_t channelCount, int32_t frames) {
-    if (!channels || channelCount < 1 || frames < 1) return;
-    for (int32_t channel = 0; channel < channelCount; ++channel)
-        if (channels[channel]) std::fill_n(channels[channel], frames, 0.0f);
-}
-
-} // namespace
-
-bool Engine::beginOfflineRender() {
-    bool expected = false;
-    if (!offlineRendering.compare_exchange_strong(expected, true)) return false;
-    // Wait for a device block that started before the hand-over to finish.
-    while (blockInProgress.load()) {
-    }
-    return true;
-}
-
-void Engine::endOfflineRender() { offlineRendering.store(false); }
-
 void Engine::processBlock(float *const *channels, int32_t channelCount, int32_t frames) {
-    if (offlineRendering.load() || blockInProgress.exchange(true)) {
-        clearChannels(channels, channelCount, frames);
-        return;
-    }
-    if (offlineRendering.load()) {
-        clearChannels(channels, channelCount, frames);
-    } else {
-        renderBlockRt(channels, channelCount, frames, false);
-    }
-    blockInProgress.store(false);
+    processBlock(BlockIo{nullptr, 0, channels, channelCount, frames, {}});
 }
 
-bool Engine::drainRequestsWhileIdle() {
-    using namespace std::chrono;
-    const int64_t now = duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
-    // A device calls at least every few tens of milliseconds; a longer silence means none does.
-    constexpr int64_t idleAfterNanos = 200'000'000;
-    if (now - lastBlockStartNanos.load(std::memory_order_relaxed) < idleAfterNanos) return false;
-    if (blockInProgress.exchange(true)) return false;
-    const GraphSnapshot *snapshot = acquireGraphRt();
-    drainRequestsRt(*snapshot);
-    releaseGraphRt();
-    blockInProgress.store(false);
-    return true;
+void Engine::processBlock(const BlockIo &io) {
+    // In debug and sanitizer builds an allocation on a device's thread aborts.
+    RtScope scope(deviceOwnsRendering.load());
+    DenormalsOff denormals;
+    clearChannels(io.outputs, io.outputChannelCount, io.frames);
+    if (offlineRendering.load() || blockInProgress.exchange(true)) return;
+    if (!offlineRendering.load() && io.frames >= 1) {
+        const auto snapshot = graphs.read();
+        if (snapshot) renderDeviceBlockRt(*snapshot, io);
+    }
+    releaseSlot();
 }
 
 void Engine::processBlockOffline(float *const *channels, int32_t channelCount, int32_t frames) {
-    if (!offlineRendering.load() || blockInProgress.exchange(true)) {
-        clearChannels(channels, channelCount, frames);
-        return;
+    RtScope scope;
+    DenormalsOff denormals;
+    clearChannels(channels, channelCount, frames);
+    if (!offlineRendering.load() || frames < 1) return;
+    // The export owns the engine: a device block can hold the slot only for the moment it
+    // takes to see that and back off, so waiting never loses a block.
+    while (blockInProgress.exchange(true))
+        std::this_thread::yield();
+    {
+        const auto snapshot = graphs.read();
+        const int64_t piece = snapshot && snapshot->scratch ? snapshot->scratch->blockSize : 0;
+        for (int32_t done = 0; snapshot && piece > 0 && done < frames;) {
+            const auto count = static_cast<int32_t>(std::min<int64_t>(piece, frames - done));
+            const PieceOutputs outputs(channels, channelCount, done);
+            renderOfflinePieceRt(*snapshot, outputs.channels.data(), outputs.count, count);
+            done += count;
+        }
     }
-    renderBlockRt(channels, channelCount, frames, true);
-    blockInProgress.store(false);
+    releaseSlot();
 }
 
-void Engine::renderBlockRt(float *const *channels, int32_t channelCount, int32_t frames,
-                           bool mixdown) {
-    lastBlockStartNanos.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                  std::chrono::steady_clock::now().time_since_epoch())
-                                  .count(),
-                              std::memory_order_relaxed);
-    const GraphSnapshot *snapshot = acquireGraphRt();
-    drainRequestsRt(*snapshot);
-    clearChannels(channels, channelCount, frames);
+void Engine::renderDeviceBlockRt(const GraphSnapshot &snapshot, const BlockIo &io) {
+    expectAudioThread("Engine::renderDeviceBlockRt");
+    const int64_t piece = snapshot.scratch ? snapshot.scratch->blockSize : io.frames;
+    std::size_t nextEvent = 0;
+    for (int32_t done = 0; done < io.frames;) {
+        const auto count = static_cast<int32_t>(std::min<int64_t>(piece, io.frames - done));
+        std::size_t lastEvent = nextEvent;
+        while (lastEvent < io.midi.size() && io.midi[lastEvent].frame < done + count)
+            ++lastEvent;
+        const PieceOutputs outputs(io.outputs, io.outputChannelCount, done);
+        renderDevicePieceRt(snapshot, outputs.channels.data(), outputs.count, count,
+                            io.midi.subspan(nextEvent, lastEvent - nextEvent), done, done == 0);
+        nextEvent = lastEvent;
+        done += count;
+    }
+}
+
+RenderContext Engine::liveContextRt(const GraphSnapshot &snapshot, float *const *outputs,
+                                    int32_t outputChannelCount, int32_t frames, int64_t position) {
+    return RenderContext{.snapshot = snapshot,
+                         .scratch = *snapshot.scratch,
+                         .dsp = snapshot.live,
+                         .position = position,
+                         .frames = frames,
+                         .outputs = outputs,
+                         .outputChannelCount = outputChannelCount,
+                         .liveMidi = &liveMidi,
+                         .meters = &masterMeters,
+                         .flashback = snapshot.flashback.get(),
+                         .notifications = &notifications};
+}
+
+void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *outputs,
+                                 int32_t outputChannelCount, int32_t frames,
+                                 std::span<const MidiEvent> midi, int32_t firstFrame, bool first) {
+    liveMidi.beginBlockRt(frames);
+    if (first) drainRequestsRt(snapshot);
+    for (const MidiEvent &event : midi)
+        applyMidiEventRt(event, std::clamp(event.frame - firstFrame, 0, frames - 1), frames);
 
     const bool isPlaying = playing.load();
     const bool isRecording = recording.load();
-    if (!isPlaying && !isRecording) {
-        releaseGraphRt();
-        return;
-    }
-
-    const int64_t position = playhead.load();
+    if (!isPlaying && !isRecording) return;
+    if (!snapshot.scratch) return;
+    const int64_t position = Transport::clampPosition(playhead.load());
+    RenderContext context = liveContextRt(snapshot, outputs, outputChannelCount, frames, position);
     bool sessionRendered = false;
-    if (!mixdown && isPlaying && sessionMode.load() && activeCount > 0) {
-        renderSessionRt(*snapshot, channels, channelCount, frames, position);
+    if (isPlaying && sessionMode.load() && activeCount > 0) {
+        renderSessionRt(context);
         sessionRendered = true;
     }
     if ((isPlaying && !sessionRendered) || (!isPlaying && isRecording))
-        renderArrangementRt(*snapshot, channels, channelCount, frames, position);
-    if (!mixdown) renderMetronomeRt(*snapshot, channels, channelCount, frames, position);
-
-    int64_t next = position + std::max<int32_t>(frames, 0);
-    const int64_t cycleStart = loopStart.load();
-    const int64_t cycleEnd = loopEnd.load();
-    if (!mixdown && loopEnabled.load() && cycleEnd > cycleStart && next >= cycleEnd)
-        next = cycleStart + (next - cycleEnd) % (cycleEnd - cycleStart);
+        renderArrangementRt(context);
+    renderMetronomeRt(snapshot, outputs, outputChannelCount, frames, position);
+    const int64_t next = transport.nextPositionRt(position, frames, true);
     playhead.store(next);
-    followTempoRt(*snapshot, next);
+    followTempoRt(snapshot, next);
     publishSessionTableRt();
-    releaseGraphRt();
+}
+
+void Engine::renderOfflinePieceRt(const GraphSnapshot &snapshot, float *const *outputs,
+                                  int32_t outputChannelCount, int32_t frames) {
+    expectAudioThread("Engine::renderOfflinePieceRt");
+    if (!snapshot.scratch || snapshot.exportStates.empty()) return;
+    RenderContext context{.snapshot = snapshot,
+                          .scratch = *snapshot.scratch,
+                          .dsp = snapshot.exportStates,
+                          .position = offlinePosition,
+                          .frames = frames,
+                          .outputs = outputs,
+                          .outputChannelCount = outputChannelCount,
+                          .notifications = &notifications};
+    renderArrangementRt(context);
+    offlinePosition = transport.nextPositionRt(offlinePosition, frames, false);
 }
 
 void Engine::drainRequestsRt(const GraphSnapshot &snapshot) {
@@ -428,23 +408,20 @@ void Engine::drainRequestsRt(const GraphSnapshot &snapshot) {
 void Engine::followTempoRt(const GraphSnapshot &snapshot, int64_t position) {
     if (sceneTempoInForce.load()) return;
     const double inForce =
-        usableBpm(tempoAtPosition(position, snapshot.tempoMarkers, snapshot.tempoBpm));
+        usableBpm(tempoAtPosition(position, snapshot.sortedTempoMarkers, snapshot.tempoBpm));
     if (std::abs(inForce - tempo.load()) > 0.01) tempo.store(inForce);
 }
 
 void Engine::stopTransportRt(const GraphSnapshot &snapshot, bool rewind) {
-    playing.store(false);
-    recording.store(false);
+    transport.stopRt(rewind);
     // Stop ends the performance and hands playback back to the arrangement; pause keeps the
     // session where it is, so that play carries on.
-    if (rewind) {
-        playhead.store(0);
-        stopSessionRt(snapshot);
-    }
+    if (rewind) stopSessionRt(snapshot);
     postNotificationRt(NotificationKind::transport, 0, 0.0f);
 }
 
 void Engine::applyRequestRt(const Request &request, const GraphSnapshot &snapshot) {
+    expectAudioThread("Engine::applyRequestRt");
     switch (request.type) {
     case RequestType::play:
         playing.store(true);
@@ -453,80 +430,90 @@ void Engine::applyRequestRt(const Request &request, const GraphSnapshot &snapsho
     case RequestType::stop: stopTransportRt(snapshot, true); break;
     case RequestType::pause: stopTransportRt(snapshot, false); break;
     case RequestType::recordToggle: recording.store(!recording.load()); break;
-    case RequestType::setTempo: tempo.store(request.b); break;
+    case RequestType::setTempo: tempo.store(request.bpm()); break;
     case RequestType::setCycle:
-        loopEnabled.store(request.b > 0.5);
-        loopStart.store(saturatingToInt64(request.c));
-        loopEnd.store(request.a);
+        transport.setCycleRt(request.cycleStart(), static_cast<double>(request.cycleEnd()),
+                             request.cycleEnabled());
         break;
     case RequestType::locate:
-        playhead.store(saturatingToInt64(request.b));
+        transport.locateRt(request.position());
         followTempoRt(snapshot, playhead.load());
         break;
-    case RequestType::launchSessionClip:
-        launchSessionClipRt(snapshot, static_cast<uint64_t>(request.a));
-        break;
+    case RequestType::launchSessionClip: launchSessionClipRt(snapshot, request.clipId()); break;
     case RequestType::launchScene:
         sessionMode.store(true);
-        launchSceneRt(snapshot, static_cast<uint64_t>(request.a), playhead.load());
+        launchSceneRt(snapshot, request.sceneId(), playhead.load());
         break;
     case RequestType::resetSession: stopSessionRt(snapshot); break;
-    case RequestType::releaseSessionClip:
-        for (int32_t i = 0; i < activeCount; ++i) {
-            auto &active = activeSessionClips[static_cast<std::size_t>(i)];
-            if (active.clipId == static_cast<uint64_t>(request.a))
-                active.playing = active.queued = false;
-        }
+    case RequestType::releaseSessionClip: releaseSessionClipRt(request.clipId()); break;
+    case RequestType::midiNoteOn:
+        noteOnRt(request.channel(), request.note(), request.velocity(), 0, 1);
         break;
-    case RequestType::midiNoteOn: noteOnRt(request.a, request.b); break;
-    case RequestType::midiNoteOff: noteOffRt(request.a); break;
-    case RequestType::midiPitchBend: {
-        const int32_t note = lastNoteOnChannel[static_cast<std::size_t>(request.a & 15)];
-        // -1 means no key is held on that channel: there is nothing to bend.
-        if (note >= 0 && note < 128)
-            noteBend[static_cast<std::size_t>(note)] = static_cast<float>(request.c);
+    case RequestType::midiNoteOff: noteOffRt(request.channel(), request.note(), 0); break;
+    case RequestType::midiPitchBend:
+        liveMidi.pitchBendRt(request.channel(), static_cast<float>(request.bendCents()));
         break;
-    }
     case RequestType::midiPressure:
-        notePressure[static_cast<std::size_t>(request.a & 127)] =
-            static_cast<float>(std::clamp(request.b, 0.0, 1.0));
+        liveMidi.notePressureRt(request.note(),
+                                static_cast<float>(std::clamp(request.pressure(), 0.0, 1.0)));
         break;
-    case RequestType::beginMidiRecording: beginMidiRecordingRt(request.a); break;
+    case RequestType::midiChannelPressure:
+        liveMidi.channelPressureRt(request.channel(),
+                                   static_cast<float>(std::clamp(request.pressure(), 0.0, 1.0)));
+        break;
+    case RequestType::beginMidiRecording: midiRecorder.beginRt(request.a); break;
     case RequestType::recordMidiNoteOn:
-        recordNoteOnRt(static_cast<int32_t>(request.a), saturatingToInt64(request.c));
+        midiRecorder.noteOnRt(static_cast<int32_t>(request.a), saturatingToInt64(request.c));
         break;
     case RequestType::recordMidiNoteOff:
-        recordNoteOffRt(static_cast<int32_t>(request.a), static_cast<float>(request.b),
-                        saturatingToInt64(request.c));
+        midiRecorder.noteOffRt(static_cast<int32_t>(request.a), static_cast<float>(request.b),
+                               saturatingToInt64(request.c));
         break;
     case RequestType::endMidiRecording:
-        endMidiRecordingRt(request.a, static_cast<uint64_t>(request.b));
+        midiRecorder.endRt(request.a, static_cast<uint64_t>(request.b), liveMidi);
         break;
     default: break; // unknown types are consumed and ignored
     }
 }
 
-void Engine::noteOnRt(int64_t channelAndNote, double velocity) {
-    if (!(velocity > 0.0)) return;
-    const auto note = static_cast<std::size_t>(channelAndNote & 127);
-    const auto channel = static_cast<std::size_t>((channelAndNote >> 8) & 15);
-    heldVelocity[note] = static_cast<float>(std::min(velocity, 1.0));
-    notePressure[note] = 1.0f;
-    lastNoteOnChannel[channel] = static_cast<int32_t>(note);
-    if (midiRecordActive.load()) recordNoteOnRt(static_cast<int32_t>(note), playhead.load());
+void Engine::applyMidiEventRt(const MidiEvent &event, int32_t frame, int32_t frames) {
+    const int32_t channel = event.status & 15;
+    switch (event.status & 0xF0) {
+    case 0x90:
+        if (event.data2 > 0) {
+            noteOnRt(channel, event.data1 & 127, event.data2 / 127.0, frame, frames);
+            break;
+        }
+        [[fallthrough]]; // a note-on of velocity 0 is a note-off
+    case 0x80: noteOffRt(channel, event.data1 & 127, frame); break;
+    case 0xA0: liveMidi.notePressureRt(event.data1 & 127, (event.data2 & 127) / 127.0f); break;
+    case 0xD0: liveMidi.channelPressureRt(channel, (event.data1 & 127) / 127.0f); break;
+    case 0xE0: {
+        const int32_t value = ((event.data2 & 127) << 7 | (event.data1 & 127)) - 8192;
+        liveMidi.pitchBendRt(channel, static_cast<float>(value) * 200.0f / 8192.0f);
+        break;
+    }
+    default: break;
+    }
 }
 
-void Engine::noteOffRt(int64_t channelAndNote) {
-    const auto note = static_cast<std::size_t>(channelAndNote & 127);
-    const auto channel = static_cast<std::size_t>((channelAndNote >> 8) & 15);
-    if (midiRecordActive.load()) {
-        const float held = heldVelocity[note] > 0.001f ? heldVelocity[note] : 0.8f;
-        recordNoteOffRt(static_cast<int32_t>(note), held, playhead.load());
+void Engine::noteOnRt(int32_t channel, int32_t note, double velocity, int32_t frame,
+                      int32_t frames) {
+    if (!(velocity > 0.0)) return;
+    liveMidi.noteOnRt(channel, note, static_cast<float>(std::min(velocity, 1.0)), frame, frames);
+    if (midiRecorder.active.load())
+        midiRecorder.noteOnRt(note & 127, saturatingAdd(playhead.load(), frame));
+}
+
+void Engine::noteOffRt(int32_t channel, int32_t note, int32_t frame) {
+    const auto key = static_cast<std::size_t>(note & 127);
+    if (midiRecorder.active.load()) {
+        const float held = liveMidi.heldVelocity[key] > LiveMidiState::audibleVelocity
+                               ? liveMidi.heldVelocity[key]
+                               : 0.8f;
+        midiRecorder.noteOffRt(note & 127, held, saturatingAdd(playhead.load(), frame));
     }
-    heldVelocity[note] = 0.0f;
-    noteBend[note] = 0.0f;
-    notePressure[note] = 1.0f;
-    if (lastNoteOnChannel[channel] == static_cast<int32_t>(note)) lastNoteOnChannel[channel] = -1;
+    liveMidi.noteOffRt(channel, note, frame);
 }
 
 } // namespace orvane

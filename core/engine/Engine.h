@@ -1,13 +1,22 @@
 #pragma once
 
+#include "core/engine/BlockIo.h"
 #include "core/engine/EngineRings.h"
 #include "core/engine/GraphSnapshot.h"
+#include "core/engine/LiveMidi.h"
+#include "core/engine/MasterBus.h"
+#include "core/engine/MidiRecorder.h"
+#include "core/engine/RenderContext.h"
 #include "core/engine/RenderStages.h"
+#include "core/engine/SnapshotBuilder.h"
+#include "core/engine/Transport.h"
 #include "core/model/Project.h"
+#include "core/model/RtPublished.h"
 
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -42,17 +51,44 @@ struct PublishedSessionTable {
     std::array<std::atomic<int64_t>, 64> launchAts{};
 };
 
-/// The real-time heart of the workstation: the live project and its mutex, the transport,
-/// the request and notification rings, snapshot publication and block rendering.
+/// What one session entry does in the block being rendered (audio thread).
+struct SessionEntryBlock {
+    const Clip *clip = nullptr;
+    std::size_t trackIndex = 0;
+    std::size_t clipIndex = 0; // among its track's clips
+    int64_t firstFrame = 0;
+    int64_t endFrame = 0; // frames firstFrame..endFrame-1 sound
+    int64_t startOffset = 0;
+    int64_t period = 1;
+    bool loops = false;
+    bool ended = false;
+};
+
+/// Called by the engine when the device format changes, so the plug-in rack can prepare its
+/// plug-ins for it (sample rate, longest block).
+using DeviceFormatHook = std::function<void(double sampleRate, int32_t maxFrames)>;
+
+/// The real-time heart of the workstation and the front door of the engine: the live
+/// project and its mutex, the transport, the request and notification rings, snapshot
+/// publication and block rendering. The state behind it is split by owner: `Transport`
+/// (positions and flags), `SnapshotBuilder` (snapshots and the processing state they carry),
+/// the renderers of `RenderContext.h`, `MidiRecorder` and `MasterMeters`.
 ///
-/// Threads: `processBlock` and every `...Rt` member run on the audio thread (or on the one
-/// thread that renders offline; never two at once). Everything else runs on the main thread
-/// with `projectMutex` held or taken. `prepareToPlay` and `releaseResources` are called by
-/// the device layer while its stream is stopped.
+/// Threads and the rendering slot. One thread at a time renders; it holds the rendering
+/// slot for the block and is the only consumer of the request rings and the only producer
+/// of the notification ring. The slot is taken by
+/// - a device: between `deviceStarted` and `deviceStopped`, every `processBlock` renders;
+/// - an export: between `beginOfflineRender` and `endOfflineRender`, `processBlockOffline`
+///   renders (device blocks come out silent meanwhile) and waits rather than skip a block;
+/// - the main thread, only while neither owns the engine, to carry out queued requests
+///   itself (MIDI recording without a device).
+/// Members named `...Rt` run only while the slot is held; the others on the main thread
+/// (debug builds check both). `prepareForDeviceFormat` may also run on the device layer's
+/// own thread while no block renders.
 class Engine {
   public:
     static constexpr int32_t maxActiveSessionClips = 64;
-    static constexpr int32_t maxRecordedNotes = 4096;
+    static constexpr int32_t maxRecordedNotes = MidiRecorder::maxRecordedNotes;
     static constexpr int64_t pdcHeadroomSamples = 8256;
     static constexpr uint32_t noReturnSlot = 0xFFFFFFFFu;
 
@@ -72,45 +108,78 @@ class Engine {
     void replaceProject(Project replacement);
     /// The snapshot most recently published, for main-thread readers.
     std::shared_ptr<const GraphSnapshot> currentGraph() const;
-    /// Frees snapshots the audio thread has let go of; called by publishing and by the
-    /// user-interface tick, so no snapshot is ever freed on the audio thread.
+    /// Frees snapshots no block holds any more; called by publishing and by the user-interface
+    /// tick, so no snapshot is ever freed on the audio thread.
     void collectRetiredGraphs();
     /// Copies the audio thread's track meters into the project's tracks for display.
     void copyTrackMetersToProject();
     void setInsertHook(InsertHook hook);
     void setLatencyHook(LatencyHook hook);
+    /// Installs both hooks and returns once no block renders with the previous ones, so the
+    /// owner of the previous hooks may go away (a rack uninstalls itself this way).
+    void setRenderHooks(InsertHook insert, LatencyHook latency);
+    /// Called by `prepareForDeviceFormat` after the engine's own caches are rebuilt.
+    void setDeviceFormatHook(DeviceFormatHook hook);
+    /// Counts `replaceProject` calls. Track ids start again in every project, so whoever keys
+    /// state by track id (the rack) compares generations before trusting it.
+    std::atomic<uint64_t> projectGeneration{0};
 
     static uint32_t returnSlotFor(const GraphSnapshot &snapshot, uint64_t trackId);
+
+    // --- Device (the device layer) ------------------------------------------------------
+    /// Before the device's first callback: from now on every `processBlock` renders and the
+    /// main thread never claims the rendering slot. Returns once a claim in progress ended.
+    void deviceStarted();
+    /// After the device's last callback returned, also when the server shut the device down
+    /// (callable from the server's thread).
+    void deviceStopped();
+    bool deviceActive() const { return deviceOwnsRendering.load(); }
+    /// Before a larger period or a new sample rate arrives: rebuilds the real-time caches for
+    /// blocks of up to `maxFrames`, prepares the processors afresh when the rate changed, calls
+    /// the device format hook (the rack re-prepares its plug-ins) and publishes. Main thread,
+    /// or the device layer's own thread while no block renders (a JACK buffer-size or
+    /// sample-rate callback). Effect tails survive a change of period at the same rate.
+    void prepareForDeviceFormat(double sampleRate, int32_t maxFrames);
 
     // --- Requests and notifications ---------------------------------------------------
     /// Producer side of one producer's ring; false when the ring was full and the request
     /// dropped. Each thread pushes only with its own `RequestProducer`.
-    bool pushRequest(RequestProducer producer, const Request &request);
+    [[nodiscard]] bool pushRequest(RequestProducer producer, const Request &request);
     /// Consumer side of the notification ring (user-interface tick).
-    bool popNotification(Notification &notification);
+    [[nodiscard]] bool popNotification(Notification &notification);
 
     // --- Audio thread -------------------------------------------------------------------
-    /// Renders one block into `channelCount` buffers of `frames` floats; null buffers are
-    /// skipped. While an offline render owns the engine, device blocks come out silent.
+    /// Renders one device period: queued requests at its start, `io.midi` at each event's
+    /// frame, then the session or arrangement, the master and the metronome. A period longer
+    /// than the prepared block is rendered in prepared-size pieces rather than dropped.
+    /// While an export owns the engine, device blocks come out silent.
+    void processBlock(const BlockIo &io);
+    /// The same without inputs or MIDI: `channelCount` output buffers of `frames` floats;
+    /// null buffers are skipped.
     void processBlock(float *const *channels, int32_t channelCount, int32_t frames);
 
-    // --- Offline rendering (one main-thread or worker caller at a time) -------------------
-    /// Takes the engine for an offline mixdown; false when another offline render has it.
-    bool beginOfflineRender();
+    // --- Offline rendering (one thread at a time, the main thread or a worker) -------------
+    /// Takes the engine for an export starting at `start` (at the playhead without it);
+    /// false when another export has it. The export renders from fresh processing state,
+    /// with its own position: it reads no live MIDI, consumes no request, writes no meter or
+    /// flashback frame and leaves the live transport as it was.
+    [[nodiscard]] bool beginOfflineRender();
+    [[nodiscard]] bool beginOfflineRender(int64_t start);
     void endOfflineRender();
     bool offlineRenderActive() const { return offlineRendering.load(); }
-    /// One block of a mixdown: the arrangement only, without the metronome click and without
+    /// One block of an export: the arrangement only, without the metronome click and without
     /// wrapping at the cycle end. Only between `beginOfflineRender` and `endOfflineRender`.
     void processBlockOffline(float *const *channels, int32_t channelCount, int32_t frames);
 
     // --- Transport (atomics) ------------------------------------------------------------
-    std::atomic<bool> playing{false};
-    std::atomic<bool> recording{false};
-    std::atomic<bool> loopEnabled{false};
-    std::atomic<bool> metronomeOn{false};
-    std::atomic<int64_t> playhead{0};
-    std::atomic<int64_t> loopStart{0};
-    std::atomic<int64_t> loopEnd{0};
+    Transport transport;
+    std::atomic<bool> &playing = transport.playing;
+    std::atomic<bool> &recording = transport.recording;
+    std::atomic<bool> &loopEnabled = transport.loopEnabled;
+    std::atomic<bool> &metronomeOn = transport.metronomeOn;
+    std::atomic<int64_t> &playhead = transport.playhead;
+    std::atomic<int64_t> &loopStart = transport.loopStart;
+    std::atomic<int64_t> &loopEnd = transport.loopEnd;
 
     // --- Rendering context -------------------------------------------------------------
     std::atomic<double> sampleRate{48000.0};
@@ -142,40 +211,43 @@ class Engine {
     std::vector<uint64_t> captureSessionToArrangement();
 
     // --- Live MIDI state (audio thread) --------------------------------------------------
-    std::array<float, 128> heldVelocity{};
-    std::array<float, 128> noteBend{};
-    std::array<float, 128> notePressure{};
-    std::array<int32_t, 16> lastNoteOnChannel{};
+    LiveMidiState liveMidi;
+    std::array<float, 128> &heldVelocity = liveMidi.heldVelocity;
+    std::array<float, 128> &noteBend = liveMidi.noteBend;
+    std::array<float, 128> &notePressure = liveMidi.notePressure;
+    std::array<int32_t, 16> &lastNoteOnChannel = liveMidi.lastNoteOnChannel;
 
     // --- Master meters (written by the audio thread) ---------------------------------------
-    std::atomic<float> masterPeakL{0.0f};
-    std::atomic<float> masterPeakR{0.0f};
-    std::atomic<float> masterLoudness{0.0f};
+    MasterMeters masterMeters;
+    std::atomic<float> &masterPeakL = masterMeters.peakL;
+    std::atomic<float> &masterPeakR = masterMeters.peakR;
+    std::atomic<float> &masterLoudness = masterMeters.loudness;
     /// Tempo follower estimate, 0 until the first one (main thread).
     double followedBpm = 0.0;
 
     // --- Master section (main thread) -----------------------------------------------------
     uint64_t flashbackAvailableSamples() const;
     /// The last `frames` frames of the master, oldest first, interleaved left, right.
-    bool readFlashback(uint64_t frames, std::vector<float> &out) const;
+    [[nodiscard]] bool readFlashback(uint64_t frames, std::vector<float> &out) const;
     void resizeFlashbackBuffer(int32_t seconds);
     void tickTempoFollower(double estimate);
-    void beginMidiRecording(int64_t start);
-    void recordMidiNoteOn(int32_t note, float velocity, int64_t position);
-    void recordMidiNoteOff(int32_t note, float velocity, int64_t position);
+    /// The recording calls travel to the rendering thread as requests; each returns false
+    /// when its request could not be queued, so the caller can report the loss.
+    [[nodiscard]] bool beginMidiRecording(int64_t start);
+    [[nodiscard]] bool recordMidiNoteOn(int32_t note, float velocity, int64_t position);
+    [[nodiscard]] bool recordMidiNoteOff(int32_t note, float velocity, int64_t position);
+    /// Closes the take and returns it; false (and nothing in `take`) when the request could
+    /// not be queued. While a device renders, waits for it to close the take, however long.
+    [[nodiscard]] bool endMidiRecording(int64_t end, std::vector<MidiNote> &take);
+    /// The take, empty when it was lost.
     std::vector<MidiNote> endMidiRecording(int64_t end);
 
-    // --- MIDI recording state ------------------------------------------------------------
-    // Touched only by the thread that renders blocks: the main thread's begin, record and
-    // end calls travel as requests, and the finished take comes back through a hand-over
-    // table. When no block is rendering (no device), the main thread claims the rendering
-    // slot and carries the requests out itself.
-    std::atomic<bool> midiRecordActive{false};
-    int64_t midiRecordStart = 0;
-    int32_t recordedCount = 0;
-    std::array<MidiNote, maxRecordedNotes> recordedNotes{};
-    std::array<bool, 128> noteOnPending{};
-    std::array<int64_t, 128> noteOnPosition{};
+    // --- MIDI recording state (rendering thread) ------------------------------------------
+    MidiRecorder midiRecorder;
+    std::atomic<bool> &midiRecordActive = midiRecorder.active;
+    int64_t &midiRecordStart = midiRecorder.start;
+    int32_t &recordedCount = midiRecorder.count;
+    std::array<MidiNote, maxRecordedNotes> &recordedNotes = midiRecorder.notes;
 
     // --- Musical time (main thread; each takes the project mutex) -------------------------
     int64_t beatsToSamples(double beats) const;
@@ -196,127 +268,75 @@ class Engine {
                                     LaunchQuantize quantize) const;
 
   private:
-    enum class TrackSource { Arrangement, Session };
-
-    void beginMidiRecordingRt(int64_t start);
-    void recordNoteOnRt(int32_t note, int64_t position);
-    void recordNoteOffRt(int32_t note, float velocity, int64_t position);
-    void endMidiRecordingRt(int64_t end, uint64_t sequence);
-    /// Carries out pending requests on the calling thread when no block is rendering and
-    /// none has started recently (no device is driving the engine). False when a device is.
+    /// Carries out pending requests on the calling thread while neither a device nor an
+    /// export owns the engine. False when one does (or a block is rendering right now).
     bool drainRequestsWhileIdle();
-    bool pushRecordingRequest(const Request &request);
+    [[nodiscard]] bool pushRecordingRequest(const Request &request);
+    bool claimSlotWhileIdle();
+    void releaseSlot() { blockInProgress.store(false); }
+
+    void renderDeviceBlockRt(const GraphSnapshot &snapshot, const BlockIo &io);
+    void renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *outputs,
+                             int32_t outputChannelCount, int32_t frames,
+                             std::span<const MidiEvent> midi, int32_t firstFrame, bool first);
+    void renderOfflinePieceRt(const GraphSnapshot &snapshot, float *const *outputs,
+                              int32_t outputChannelCount, int32_t frames);
     void drainRequestsRt(const GraphSnapshot &snapshot);
     void applyRequestRt(const Request &request, const GraphSnapshot &snapshot);
+    void applyMidiEventRt(const MidiEvent &event, int32_t frame, int32_t frames);
     void stopTransportRt(const GraphSnapshot &snapshot, bool rewind);
-    void noteOnRt(int64_t channelAndNote, double velocity);
-    void noteOffRt(int64_t channelAndNote);
+    void noteOnRt(int32_t channel, int32_t note, double velocity, int32_t frame, int32_t frames);
+    void noteOffRt(int32_t channel, int32_t note, int32_t frame);
     void followTempoRt(const GraphSnapshot &snapshot, int64_t position);
-    void postNotificationRt(uint8_t kind, uint64_t id, float value);
+    void postNotificationRt(NotificationKind kind, uint64_t id, float value);
+    RenderContext liveContextRt(const GraphSnapshot &snapshot, float *const *outputs,
+                                int32_t outputChannelCount, int32_t frames, int64_t position);
 
-    // Renderer seams, each in its own source file.
-    void renderArrangementRt(const GraphSnapshot &snapshot, float *const *channels,
-                             int32_t channelCount, int32_t frames, int64_t position);
-    void renderSessionRt(const GraphSnapshot &snapshot, float *const *channels,
-                         int32_t channelCount, int32_t frames, int64_t position);
-    void renderMetronomeRt(const GraphSnapshot &snapshot, float *const *channels,
-                           int32_t channelCount, int32_t frames, int64_t position);
-    /// False when no session clip of the track played in this block.
-    bool produceSessionSourceRt(const GraphSnapshot &snapshot, std::size_t trackIndex,
-                                float *left, float *right, int32_t frames, int64_t position) const;
+    // Session seams, in SessionRenderer.cpp: render the playing session clips through the
+    // shared per-track chain (`renderTracksRt` with a session `TrackSource`, then
+    // `finishMasterRt`), and act on the launch and release requests.
+    void renderSessionRt(RenderContext &context);
     void launchSessionClipRt(const GraphSnapshot &snapshot, uint64_t clipId);
     /// Launches a scene quantised from `now`: the playhead for a request, the end of the
     /// block for a follow action.
     void launchSceneRt(const GraphSnapshot &snapshot, uint64_t sceneId, int64_t now);
+    void releaseSessionClipRt(uint64_t clipId);
     void stopSessionRt(const GraphSnapshot &snapshot);
     /// Hands the displayed tempo and meter back to the maps once a scene's own are over.
     void releaseSceneTempoRt(const GraphSnapshot &snapshot, int64_t position);
     void scheduleSessionBlockRt(const GraphSnapshot &snapshot, int32_t frames, int64_t position);
+    /// True when some session clip of the track, or a live key on it, sounds in the block.
+    bool sessionTrackSoundsRt(const RenderContext &context, std::size_t trackIndex) const;
     void finishSessionBlockRt(const GraphSnapshot &snapshot, int64_t now);
-    void handleSessionClipEnded(const GraphSnapshot &snapshot, const Clip &clip,
-                                std::size_t entry, int64_t now);
+    void handleSessionClipEnded(const GraphSnapshot &snapshot, const Clip &clip, std::size_t entry,
+                                int64_t now);
     bool isSceneRowIdle(const GraphSnapshot &snapshot, int32_t row) const;
     void handleSceneRowEnded(const GraphSnapshot &snapshot, int32_t row, int64_t now,
                              bool applyFollowAction);
     void publishSessionTableRt();
-
-    // Shared stages of the renderers.
-    bool prepareTracksRt(const GraphSnapshot &snapshot, int32_t frames);
-    void renderTracksRt(const GraphSnapshot &snapshot, int32_t frames, int64_t position,
-                        TrackSource source);
-    void renderSourceTrackRt(const GraphSnapshot &snapshot, std::size_t index, int32_t frames,
-                             int64_t position, TrackSource source, bool anySolo,
-                             int64_t maxLatency);
-    void renderReturnTrackRt(const GraphSnapshot &snapshot, std::size_t index, int32_t frames,
-                             int64_t position, bool anySolo);
-    void runChannelStagesRt(const GraphSnapshot &snapshot, std::size_t index, float *left,
-                            float *right, int32_t frames);
-    void addSendsRt(const GraphSnapshot &snapshot, const Track &track, const float *left,
-                    const float *right, int32_t frames, bool preFader);
-    static void storePeaksRt(const GraphSnapshot &snapshot, std::size_t index, Peaks peaks);
-    void produceArrangementSourceRt(const GraphSnapshot &snapshot, const Track &track, float *left,
-                                    float *right, int32_t frames, int64_t position) const;
-    void addMidiClipRt(const GraphSnapshot &snapshot, const Clip &clip, const ExpressionMap *map,
-                       float *left, float *right, int32_t frames, int64_t position) const;
-    void addLiveInputRt(const GraphSnapshot &snapshot, const Track &track, float *left,
-                        float *right, int32_t frames, int64_t position) const;
-    void finishMasterRt(const GraphSnapshot &snapshot, float *const *channels, int32_t channelCount,
-                        int32_t frames);
-    void updateMasterMeters(const GraphSnapshot &snapshot, const float *left, const float *right,
-                            int32_t frames);
-    void pushFlashback(const GraphSnapshot &snapshot, const float *left, const float *right,
-                       int32_t frames);
-
-    void renderBlockRt(float *const *channels, int32_t channelCount, int32_t frames, bool mixdown);
-    const GraphSnapshot *acquireGraphRt();
-    void releaseGraphRt();
-    void ensureRenderCaches();
-    std::shared_ptr<GraphSnapshot> buildSnapshot();
+    void renderMetronomeRt(const GraphSnapshot &snapshot, float *const *channels,
+                           int32_t channelCount, int32_t frames, int64_t position);
 
     std::array<RequestRing, requestProducerCount> requestRings;
     NotificationRing notifications;
 
-    // Publication: the main thread owns every snapshot; the audio thread announces the one
-    // it reads in `graphInUse`, so a retired snapshot is freed only once it is not in use.
-    std::shared_ptr<const GraphSnapshot> publishedGraph;
-    std::atomic<const GraphSnapshot *> graphForAudio{nullptr};
-    std::atomic<const GraphSnapshot *> graphInUse{nullptr};
-    std::vector<std::shared_ptr<const GraphSnapshot>> retiredGraphs;
+    RtPublished<GraphSnapshot> graphs;
+    SnapshotBuilder snapshotBuilder;
+    InsertHook insertHook;
+    LatencyHook latencyHook;
+    DeviceFormatHook deviceFormatHook;
 
-    // Main-thread side of the per-track state and buffers handed to the audio thread.
-    std::unordered_map<uint64_t, std::shared_ptr<TrackRenderState>> trackStates;
-    std::unordered_map<uint64_t, std::shared_ptr<StockInsertChain>> stockChains;
-    std::shared_ptr<MasterRenderState> masterState;
-    std::shared_ptr<FlashbackRing> flashback;
-    std::shared_ptr<RenderScratch> scratch;
-    // Hand-over of a finished MIDI take from the rendering thread to the main thread.
-    std::array<MidiNote, maxRecordedNotes> handOverNotes{};
-    int32_t handOverCount = 0;
-    std::atomic<uint64_t> midiTakesRequested{0}; // main thread
-    std::atomic<uint64_t> midiTakesHandedOver{0};
-    std::atomic<int64_t> lastBlockStartNanos{0};
+    std::atomic<bool> deviceOwnsRendering{false};
     std::atomic<bool> offlineRendering{false};
-    /// Set while a block renders, so that a second caller gets silence instead of sharing the
-    /// audio thread's state.
+    /// Held by the thread that renders (or drains requests); see the class comment.
     std::atomic<bool> blockInProgress{false};
-    float loudnessState = 0.0f; // audio thread
-    /// What each session entry does in the block being rendered (audio thread).
-    struct SessionEntryBlock {
-        const Clip *clip = nullptr;
-        std::size_t trackIndex = 0;
-        int64_t firstFrame = 0;
-        int64_t endFrame = 0; // frames firstFrame..endFrame-1 sound
-        int64_t startOffset = 0;
-        int64_t period = 1;
-        bool loops = false;
-        bool ended = false;
-    };
-    std::array<SessionEntryBlock, maxActiveSessionClips> sessionBlock{};
+    /// The export's own playhead (rendering thread).
+    int64_t offlinePosition = 0;
+
+    std::array<SessionEntryBlock, maxActiveSessionClips> sessionBlock{}; // audio thread
     int32_t sessionBlockCount = 0;
     uint64_t sceneLaunchesRt = 0;
     PublishedSessionTable publishedSessionTable;
-    InsertHook insertHook;
-    LatencyHook latencyHook;
 };
 
 } // namespace orvane

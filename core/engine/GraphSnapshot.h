@@ -31,13 +31,21 @@ struct TrackRenderState {
     uint64_t trackId = 0;
     PdcState pdc;
     stock::ParametricEq8 eq;
+    /// Set once a non-finite sample from this track has been reported, so that a track that
+    /// keeps failing is reported once rather than on every block.
+    bool nonFiniteReported = false;
 };
 
 /// The processor behind one stock insert; ids without a processor of their own leave both
 /// empty and the engine's stage handles them.
 struct StockInsertProcessor {
+    /// What the stock stage does for this insert, resolved when the chain is built so that
+    /// the block path compares no strings.
+    enum class Kind : uint8_t { none, gain, saturation, delay, reverb };
+
     std::string pluginId;
     bool isStock = false;
+    Kind kind = Kind::none;
     std::unique_ptr<stock::Delay> delay;
     std::unique_ptr<stock::Reverb> reverb;
 };
@@ -80,12 +88,42 @@ struct TrackMeter {
     std::atomic<float> peakR{0.0f};
 };
 
-/// Working buffers of the audio thread: master, track and eight return pairs.
+/// Working buffers of the audio thread: master, track and eight return pairs, and the
+/// latency of every track read once per block, so a block sees one consistent set.
 struct RenderScratch {
     int64_t blockSize = 0;
     std::vector<float> masterLeft, masterRight;
     std::vector<float> trackLeft, trackRight;
     std::array<std::vector<float>, 8> returnLeft, returnRight;
+    std::vector<int64_t> trackLatencies;
+};
+
+/// The processing state one rendering of the tracks carries from block to block (effect
+/// tails, EQ states, delay lines). Live playback and each export have their own, so an
+/// export starts from silence and leaves nothing behind in what plays live.
+struct DspStates {
+    /// Parallel to the snapshot's `tracks`; null while the engine is released.
+    std::vector<std::shared_ptr<TrackRenderState>> tracks;
+    /// Parallel to the snapshot's `tracks`.
+    std::vector<std::shared_ptr<StockInsertChain>> stockChains;
+    std::shared_ptr<MasterRenderState> master;
+    bool empty() const { return !master; }
+};
+
+/// One MIDI clip's notes prepared at publication, so that a block visits only the notes that
+/// sound in it and resolves each note's pitch and level without looking at other notes.
+struct MidiClipIndex {
+    /// Note indices sorted by absolute start.
+    std::vector<uint32_t> byStart;
+    /// Absolute start of `byStart[i]`.
+    std::vector<int64_t> starts;
+    /// Largest end among `byStart[0..i]`: the first entry past a block's start is the first
+    /// note that can still sound in it.
+    std::vector<int64_t> endsSoFar;
+    /// Per note (clip order): frequency after tuning, and the level before the clip gain;
+    /// 0 for a keyswitch, which never sounds.
+    std::vector<double> frequency;
+    std::vector<float> level;
 };
 
 using InsertHook = std::function<void(uint64_t trackId, float *left, float *right, int32_t frames)>;
@@ -122,11 +160,13 @@ struct GraphSnapshot {
     double sampleRate = 48000.0;
     /// `tempoMarkers` sorted by position, so the audio thread converts without sorting.
     std::vector<TempoMarker> sortedTempoMarkers;
-    /// Parallel to `tracks`; null while the engine is released.
-    std::vector<std::shared_ptr<TrackRenderState>> trackStates;
-    /// Parallel to `tracks`.
-    std::vector<std::shared_ptr<StockInsertChain>> stockChains;
-    std::shared_ptr<MasterRenderState> master;
+    /// Parallel to `tracks`, each parallel to the track's `clips`: the index of every MIDI
+    /// clip (empty for other clips).
+    std::vector<std::vector<MidiClipIndex>> midiIndexes;
+    /// What live playback renders with.
+    DspStates live;
+    /// What the running export renders with; empty when no export runs.
+    DspStates exportStates;
     std::shared_ptr<FlashbackRing> flashback;
     /// Parallel to `tracks`; the main thread copies these into the project for display.
     std::unique_ptr<TrackMeter[]> trackMeters;

@@ -1,5 +1,6 @@
 #include "core/engine/Engine.h"
 #include "core/model/MusicalTime.h"
+#include "core/model/RtThread.h"
 
 #include <algorithm>
 #include <chrono>
@@ -43,58 +44,20 @@ void Engine::renderMetronomeRt(const GraphSnapshot &snapshot, float *const *chan
     }
 }
 
-void Engine::updateMasterMeters(const GraphSnapshot &snapshot, const float *left,
-                                const float *right, int32_t frames) {
-    if (!left || !right || frames < 1) return;
-    float peakLeft = 0.0f;
-    float peakRight = 0.0f;
-    double sumOfSquares = 0.0;
-    for (int32_t i = 0; i < frames; ++i) {
-        peakLeft = std::max(peakLeft, std::abs(left[i]));
-        peakRight = std::max(peakRight, std::abs(right[i]));
-        const double mid = (static_cast<double>(left[i]) + right[i]) / 2.0;
-        sumOfSquares += mid * mid;
-    }
-    masterPeakL.store(peakLeft, std::memory_order_relaxed);
-    masterPeakR.store(peakRight, std::memory_order_relaxed);
-    const double meanSquare = sumOfSquares / frames;
-    const double rate = std::max(snapshot.sampleRate, 1.0);
-    const double smoothing = 1.0 - std::exp(-(frames / rate) * 1000.0 / 400.0);
-    loudnessState += static_cast<float>(smoothing * (meanSquare - loudnessState));
-    const float loudness =
-        loudnessState > 1e-12f ? 10.0f * std::log10(loudnessState) - 0.691f : -60.0f;
-    masterLoudness.store(std::clamp(loudness, -70.0f, 0.0f), std::memory_order_relaxed);
-}
-
-void Engine::pushFlashback(const GraphSnapshot &snapshot, const float *left, const float *right,
-                           int32_t frames) {
-    FlashbackRing *ring = snapshot.flashback.get();
-    if (!ring || !left || !right || frames < 1 || ring->capacity == 0) return;
-    uint64_t write = ring->writePos.load(std::memory_order_relaxed);
-    for (int32_t i = 0; i < frames; ++i) {
-        ring->left[write].store(left[i], std::memory_order_relaxed);
-        ring->right[write].store(right[i], std::memory_order_relaxed);
-        write = (write + 1) % ring->capacity;
-    }
-    const uint64_t filled = ring->filled.load(std::memory_order_relaxed);
-    ring->filled.store(std::min(filled + static_cast<uint64_t>(frames), ring->capacity),
-                       std::memory_order_release);
-    ring->writePos.store(write, std::memory_order_release);
-}
-
 // --- Main thread --------------------------------------------------------------------------
 
 uint64_t Engine::flashbackAvailableSamples() const {
     std::lock_guard lock(projectMutex);
-    if (!flashback) return 0;
-    return std::min(flashback->capacity, flashback->filled.load(std::memory_order_acquire));
+    const FlashbackRing *ring = snapshotBuilder.flashback.get();
+    if (!ring) return 0;
+    return std::min(ring->capacity, ring->filled.load(std::memory_order_acquire));
 }
 
 bool Engine::readFlashback(uint64_t frames, std::vector<float> &out) const {
     std::shared_ptr<FlashbackRing> ring;
     {
         std::lock_guard lock(projectMutex);
-        ring = flashback;
+        ring = snapshotBuilder.flashback;
     }
     if (frames == 0 || !ring || ring->capacity == 0) return false;
     if (ring->filled.load(std::memory_order_acquire) < frames) return false;
@@ -116,7 +79,8 @@ void Engine::resizeFlashbackBuffer(int32_t seconds) {
     const double rate = sampleRate.load() > 0.0 ? sampleRate.load() : project.sampleRate;
     // A new ring reaches the audio thread with the next snapshot; the old one is freed here
     // once no block uses it.
-    flashback = std::make_shared<FlashbackRing>(FlashbackRing::framesFor(rate, clamped));
+    snapshotBuilder.flashback =
+        std::make_shared<FlashbackRing>(FlashbackRing::framesFor(rate, clamped));
     publishGraph();
 }
 
@@ -133,77 +97,46 @@ void Engine::tickTempoFollower(double estimate) {
 // The main thread never touches the recording state: its calls become requests.
 
 bool Engine::pushRecordingRequest(const Request &request) {
-    if (pushRequest(RequestProducer::MainThread, request)) return true;
-    // A full ring with no device to empty it: carry the waiting requests out here.
-    return drainRequestsWhileIdle() && pushRequest(RequestProducer::MainThread, request);
+    expectMainThread("Engine::pushRecordingRequest");
+    while (!pushRequest(RequestProducer::MainThread, request)) {
+        // A full ring: with nothing rendering, carry the waiting requests out here; while a
+        // device or an export renders, wait for it to take them.
+        if (drainRequestsWhileIdle()) continue;
+        if (!deviceOwnsRendering.load() && !offlineRendering.load() && !blockInProgress.load())
+            return false; // nobody will ever empty the ring
+        std::this_thread::yield();
+    }
+    return true;
 }
 
-void Engine::beginMidiRecording(int64_t start) {
-    pushRecordingRequest(Request{RequestType::beginMidiRecording, start, 0, 0});
+bool Engine::beginMidiRecording(int64_t start) {
+    return pushRecordingRequest(Request::beginMidiRecording(start));
 }
 
-void Engine::recordMidiNoteOn(int32_t note, float velocity, int64_t position) {
-    pushRecordingRequest(
-        Request{RequestType::recordMidiNoteOn, note, velocity, static_cast<double>(position)});
+bool Engine::recordMidiNoteOn(int32_t note, float, int64_t position) {
+    return pushRecordingRequest(Request::recordNoteOn(note, position));
 }
 
-void Engine::recordMidiNoteOff(int32_t note, float velocity, int64_t position) {
-    pushRecordingRequest(
-        Request{RequestType::recordMidiNoteOff, note, velocity, static_cast<double>(position)});
+bool Engine::recordMidiNoteOff(int32_t note, float velocity, int64_t position) {
+    return pushRecordingRequest(Request::recordNoteOff(note, velocity, position));
+}
+
+bool Engine::endMidiRecording(int64_t end, std::vector<MidiNote> &take) {
+    take.clear();
+    const uint64_t number = midiRecorder.nextTake();
+    if (!pushRecordingRequest(Request::endMidiRecording(end, number))) return false;
+    // No clock decides that the renderer is gone: a device or an export that owns the engine
+    // closes the take in its next block; without one, this thread closes it.
+    while (!midiRecorder.takeReady(number))
+        if (!drainRequestsWhileIdle()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    take = midiRecorder.handedOver();
+    return true;
 }
 
 std::vector<MidiNote> Engine::endMidiRecording(int64_t end) {
-    const uint64_t take = midiTakesRequested.fetch_add(1) + 1;
-    if (!pushRecordingRequest(
-            Request{RequestType::endMidiRecording, end, static_cast<double>(take), 0}))
-        return {};
-    // Wait for the rendering thread to close the take, or close it here when nothing renders.
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (midiTakesHandedOver.load(std::memory_order_acquire) < take) {
-        if (!drainRequestsWhileIdle()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (std::chrono::steady_clock::now() > giveUp) return {};
-    }
-    return std::vector<MidiNote>(handOverNotes.begin(), handOverNotes.begin() + handOverCount);
-}
-
-// --- Recording on the rendering thread --------------------------------------------------
-
-void Engine::beginMidiRecordingRt(int64_t start) {
-    recordedCount = 0;
-    midiRecordStart = start;
-    noteOnPending.fill(false);
-    midiRecordActive.store(true);
-}
-
-void Engine::recordNoteOnRt(int32_t note, int64_t position) {
-    if (note < 0 || note >= 128) return;
-    noteOnPending[static_cast<std::size_t>(note)] = true;
-    noteOnPosition[static_cast<std::size_t>(note)] = position;
-}
-
-void Engine::recordNoteOffRt(int32_t note, float velocity, int64_t position) {
-    if (note < 0 || note > 127) return;
-    const auto index = static_cast<std::size_t>(note);
-    if (!noteOnPending[index]) return;
-    noteOnPending[index] = false;
-    if (position <= noteOnPosition[index] || recordedCount >= maxRecordedNotes) return;
-    MidiNote &recorded = recordedNotes[static_cast<std::size_t>(recordedCount++)];
-    recorded.pitch = note;
-    recorded.velocity = std::clamp(velocity, 0.05f, 1.0f);
-    recorded.start = noteOnPosition[index] - midiRecordStart;
-    recorded.length = position - noteOnPosition[index];
-    recorded.expression = 1.0f;
-    recorded.bendCents = 0.0f;
-}
-
-void Engine::endMidiRecordingRt(int64_t end, uint64_t take) {
-    midiRecordActive.store(false);
-    for (int32_t note = 0; note < 128; ++note)
-        recordNoteOffRt(note, heldVelocity[static_cast<std::size_t>(note)], end);
-    std::copy_n(recordedNotes.begin(), recordedCount, handOverNotes.begin());
-    handOverCount = recordedCount;
-    recordedCount = 0;
-    midiTakesHandedOver.store(take, std::memory_order_release);
+    std::vector<MidiNote> take;
+    if (!endMidiRecording(end, take)) return {};
+    return take;
 }
 
 } // namespace orvane

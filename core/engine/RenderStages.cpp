@@ -122,25 +122,44 @@ void applyPdcDelay(PdcState *state, float *left, float *right, int32_t frames, i
     state->writePos = write;
 }
 
+StockInsertProcessor::Kind stockKindOf(const std::string &pluginId) {
+    using Kind = StockInsertProcessor::Kind;
+    if (pluginId == "stock.eq") return Kind::gain;
+    if (pluginId == "stock.compressor") return Kind::saturation;
+    if (pluginId == "stock.delay") return Kind::delay;
+    if (pluginId == "stock.reverb") return Kind::reverb;
+    return Kind::none;
+}
+
 void processStockFx(const Track &track, StockInsertChain *chain, float *left, float *right,
                     int32_t frames) {
+    using Kind = StockInsertProcessor::Kind;
     for (std::size_t index = 0; index < track.inserts.size(); ++index) {
         const InsertSlot &insert = track.inserts[index];
         if (insert.bypassed || !insert.isStock) continue;
-        if (insert.pluginId == "stock.eq") {
+        StockInsertProcessor *processor =
+            chain && index < chain->processors.size() ? &chain->processors[index] : nullptr;
+        const Kind kind = processor ? processor->kind : stockKindOf(insert.pluginId);
+        switch (kind) {
+        case Kind::gain:
             for (int32_t i = 0; i < frames; ++i) {
                 left[i] *= 1.02f;
                 right[i] *= 1.02f;
             }
-        } else if (insert.pluginId == "stock.compressor") {
+            break;
+        case Kind::saturation:
             for (int32_t i = 0; i < frames; ++i) {
                 left[i] = std::tanh(1.2f * left[i]);
                 right[i] = std::tanh(1.2f * right[i]);
             }
-        } else if (chain && index < chain->processors.size()) {
-            StockInsertProcessor &processor = chain->processors[index];
-            if (processor.delay) processor.delay->process(left, right, frames);
-            if (processor.reverb) processor.reverb->process(left, right, frames);
+            break;
+        case Kind::delay:
+            if (processor && processor->delay) processor->delay->process(left, right, frames);
+            break;
+        case Kind::reverb:
+            if (processor && processor->reverb) processor->reverb->process(left, right, frames);
+            break;
+        case Kind::none: break;
         }
     }
 }

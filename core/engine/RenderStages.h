@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace orvane {
 
@@ -45,6 +46,9 @@ Peaks applyMixerAutomation(const Track &track, float *left, float *right, int32_
 /// Delays both channels by `delay` samples through the track's delay lines; does nothing
 /// when the lines are too short for the block.
 void applyPdcDelay(PdcState *state, float *left, float *right, int32_t frames, int64_t delay);
+
+/// What the stock stage does for a stock insert id.
+StockInsertProcessor::Kind stockKindOf(const std::string &pluginId);
 
 /// The built-in stock stage of one track's inserts.
 void processStockFx(const Track &track, StockInsertChain *chain, float *left, float *right,

@@ -1,8 +1,10 @@
 #include "core/engine/ClipVoices.h"
 #include "core/engine/Engine.h"
+#include "core/engine/RenderContext.h"
 #include "core/model/MusicalTime.h"
 
 #include <algorithm>
+#include <span>
 #include <thread>
 
 namespace orvane {
@@ -22,13 +24,16 @@ namespace {
 struct FoundClip {
     const Clip *clip = nullptr;
     std::size_t trackIndex = 0;
+    std::size_t clipIndex = 0;
 };
 
 FoundClip findClipRt(const GraphSnapshot &snapshot, uint64_t clipId) {
     if (clipId == 0) return {};
-    for (std::size_t index = 0; index < snapshot.tracks.size(); ++index)
-        for (const auto &clip : snapshot.tracks[index]->clips)
-            if (clip && clip->id == clipId) return {clip.get(), index};
+    for (std::size_t index = 0; index < snapshot.tracks.size(); ++index) {
+        const auto &clips = snapshot.tracks[index]->clips;
+        for (std::size_t c = 0; c < clips.size(); ++c)
+            if (clips[c] && clips[c]->id == clipId) return {clips[c].get(), index, c};
+    }
     return {};
 }
 
@@ -66,41 +71,89 @@ int64_t launchPointRt(const GraphSnapshot &snapshot, int64_t now, LaunchQuantize
                                   Engine::barLengthSamplesRt(snapshot, now));
 }
 
+/// The note index the publication prepared for a MIDI clip, or null.
+const MidiClipIndex *noteIndexOf(const GraphSnapshot &snapshot, const SessionEntryBlock &block) {
+    if (block.trackIndex >= snapshot.midiIndexes.size()) return nullptr;
+    const auto &indexes = snapshot.midiIndexes[block.trackIndex];
+    if (block.clipIndex >= indexes.size()) return nullptr;
+    const MidiClipIndex &index = indexes[block.clipIndex];
+    return index.level.size() == block.clip->notes.size() ? &index : nullptr;
+}
+
 /// Adds one stretch of a session clip without a loop point inside it: `count` frames from
-/// clip time `t` on.
-void addSessionClipFrames(const GraphSnapshot &snapshot, const ExpressionMap *map, const Clip &clip,
+/// clip time `t` on. Notes sound with the voice the publication prepared for them.
+void addSessionClipFrames(const GraphSnapshot &snapshot, const SessionEntryBlock &block,
                           const ClipWarpTable &warp, int64_t t, int64_t count, float *left,
                           float *right) {
+    const Clip &clip = *block.clip;
     const ClipLevel level{clip.gain, clip.gainEnvelope.size() >= 2 ? &clip.gainEnvelope : nullptr};
     if (clip.kind == ClipKind::Audio) {
         const int64_t sounding = std::clamp<int64_t>(audioClipSpan(clip) - t, 0, count);
         addAudioClipFrames(clip, warp, t, sounding, left, right, level);
         return;
     }
+    const MidiClipIndex *index = noteIndexOf(snapshot, block);
+    if (!index) return;
     const double rate = snapshot.sampleRate > 0.0 ? snapshot.sampleRate : 48000.0;
-    for (const MidiNote &note : clip.notes) {
+    for (std::size_t i = 0; i < clip.notes.size(); ++i) {
+        const MidiNote &note = clip.notes[i];
         const int64_t begin = std::max(t, note.start);
         const int64_t end = std::min(t + count, saturatingAdd(note.start, note.length));
-        if (begin >= end) continue;
-        double frequency = 0.0;
-        float scale = 1.0f;
-        if (!noteVoiceRt(snapshot, map, clip, note, frequency, scale)) continue;
-        const auto index = static_cast<std::size_t>(begin - t);
+        if (begin >= end || index->level[i] == 0.0f) continue;
+        const double step = index->frequency[i] / rate;
+        const auto at = static_cast<std::size_t>(begin - t);
         if (!level.envelope) {
-            const float gain = clip.gain * scale * note.expression * note.velocity * noteVoiceLevel;
-            addSineFrames(gain, begin - note.start, frequency, rate, left + index, right + index,
-                          end - begin);
+            addNoteFrames(clip.gain * index->level[i], begin - note.start, step, left + at,
+                          right + at, end - begin);
             continue;
         }
-        for (int64_t at = begin; at < end; ++at) {
-            const float value =
-                level.at(at) * scale * note.expression * note.velocity * noteVoiceLevel *
-                sineAtPhase(static_cast<double>(at - note.start) * frequency / rate);
-            left[index + static_cast<std::size_t>(at - begin)] += value;
-            right[index + static_cast<std::size_t>(at - begin)] += value;
+        for (int64_t p = begin; p < end; ++p) {
+            const float value = level.at(p) * index->level[i] *
+                                sineAtPhase(static_cast<double>(p - note.start) * step);
+            left[at + static_cast<std::size_t>(p - begin)] += value;
+            right[at + static_cast<std::size_t>(p - begin)] += value;
         }
     }
 }
+
+/// The session's source for the shared track chain: every entry scheduled on the track.
+class SessionSource final : public TrackSource {
+  public:
+    explicit SessionSource(std::span<const SessionEntryBlock> blocks) : blocks(blocks) {}
+
+    void produceRt(const RenderContext &context, std::size_t trackIndex, float *left,
+                   float *right) override {
+        for (const SessionEntryBlock &block : blocks)
+            if (block.clip && block.trackIndex == trackIndex && block.endFrame > block.firstFrame)
+                addEntry(context.snapshot, block, left, right);
+        const Track &track = *context.snapshot.tracks[trackIndex];
+        // Live keys keep sounding on an armed instrument track while the session plays.
+        if (track.type == TrackType::Midi && track.armed && context.liveMidi)
+            addLiveInputRt(context.snapshot, *context.liveMidi, track, left, right, context.frames,
+                           context.position);
+    }
+
+  private:
+    static void addEntry(const GraphSnapshot &snapshot, const SessionEntryBlock &block, float *left,
+                         float *right) {
+        const Clip &clip = *block.clip;
+        const ClipWarpTable warp =
+            clip.kind == ClipKind::Audio ? buildClipWarpTable(clip) : ClipWarpTable{};
+        int64_t frame = block.firstFrame;
+        int64_t t = block.startOffset;
+        while (frame < block.endFrame) {
+            const int64_t count = block.loops ? std::min(block.endFrame - frame, block.period - t)
+                                              : block.endFrame - frame;
+            const auto index = static_cast<std::size_t>(frame);
+            addSessionClipFrames(snapshot, block, warp, t, count, left + index, right + index);
+            frame += count;
+            t += count;
+            if (block.loops && t >= block.period) t = 0;
+        }
+    }
+
+    std::span<const SessionEntryBlock> blocks;
+};
 
 } // namespace
 
@@ -189,6 +242,13 @@ void Engine::releaseSceneTempoRt(const GraphSnapshot &snapshot, int64_t position
     if (sceneTempoInForce.exchange(false)) followTempoRt(snapshot, position);
 }
 
+void Engine::releaseSessionClipRt(uint64_t clipId) {
+    for (int32_t i = 0; i < activeCount; ++i) {
+        auto &active = activeSessionClips[static_cast<std::size_t>(i)];
+        if (active.clipId == clipId) active.playing = active.queued = false;
+    }
+}
+
 void Engine::stopSessionRt(const GraphSnapshot &snapshot) {
     activeCount = 0;
     sessionBlockCount = 0;
@@ -220,6 +280,7 @@ void Engine::scheduleSessionBlockRt(const GraphSnapshot &snapshot, int32_t frame
         }
         block.clip = found.clip;
         block.trackIndex = found.trackIndex;
+        block.clipIndex = found.clipIndex;
         block.firstFrame = first;
         block.period = sessionClipPeriod(snapshot, *found.clip);
         block.loops = sessionClipLoops(*found.clip);
@@ -246,48 +307,32 @@ void Engine::scheduleSessionBlockRt(const GraphSnapshot &snapshot, int32_t frame
     }
 }
 
-bool Engine::produceSessionSourceRt(const GraphSnapshot &snapshot, std::size_t trackIndex,
-                                    float *left, float *right, int32_t frames,
-                                    int64_t position) const {
-    const Track &track = *snapshot.tracks[trackIndex];
-    const ExpressionMap *map = trackExpressionMap(snapshot, track);
-    bool produced = false;
+bool Engine::sessionTrackSoundsRt(const RenderContext &context, std::size_t trackIndex) const {
     for (int32_t i = 0; i < sessionBlockCount; ++i) {
         const SessionEntryBlock &block = sessionBlock[static_cast<std::size_t>(i)];
-        if (!block.clip || block.trackIndex != trackIndex || block.endFrame <= block.firstFrame)
-            continue;
-        produced = true;
-        const Clip &clip = *block.clip;
-        const ClipWarpTable warp =
-            clip.kind == ClipKind::Audio ? buildClipWarpTable(clip) : ClipWarpTable{};
-        int64_t frame = block.firstFrame;
-        int64_t t = block.startOffset;
-        while (frame < block.endFrame) {
-            const int64_t count = block.loops ? std::min(block.endFrame - frame, block.period - t)
-                                              : block.endFrame - frame;
-            const auto index = static_cast<std::size_t>(frame);
-            addSessionClipFrames(snapshot, map, clip, warp, t, count, left + index, right + index);
-            frame += count;
-            t += count;
-            if (block.loops && t >= block.period) t = 0;
-        }
+        if (block.clip && block.trackIndex == trackIndex && block.endFrame > block.firstFrame)
+            return true;
     }
-    // Live input keeps sounding on an armed instrument track while the session plays.
-    if (track.type == TrackType::Midi && track.armed &&
-        std::any_of(heldVelocity.begin(), heldVelocity.end(), [](float v) { return v > 0.001f; })) {
-        addLiveInputRt(snapshot, track, left, right, frames, position);
-        produced = true;
-    }
-    return produced;
+    const Track &track = *context.snapshot.tracks[trackIndex];
+    return track.type == TrackType::Midi && track.armed && context.liveMidi &&
+           anyLiveKeySounds(*context.liveMidi);
 }
 
-void Engine::renderSessionRt(const GraphSnapshot &snapshot, float *const *channels,
-                             int32_t channelCount, int32_t frames, int64_t position) {
-    if (!prepareTracksRt(snapshot, frames)) return;
-    scheduleSessionBlockRt(snapshot, frames, position);
-    renderTracksRt(snapshot, frames, position, TrackSource::Session);
-    finishMasterRt(snapshot, channels, channelCount, frames);
-    finishSessionBlockRt(snapshot, position + frames);
+void Engine::renderSessionRt(RenderContext &context) {
+    const GraphSnapshot &snapshot = context.snapshot;
+    if (!beginTracksRt(context)) return;
+    scheduleSessionBlockRt(snapshot, context.frames, context.position);
+    SessionSource source(
+        std::span(sessionBlock.data(), static_cast<std::size_t>(sessionBlockCount)));
+    // A track none of whose clips plays in this block is left out after its source: no
+    // sends, effects, inserts or fader run for it.
+    for (std::size_t index = 0; index < snapshot.tracks.size(); ++index)
+        if (snapshot.tracks[index]->type != TrackType::Return &&
+            sessionTrackSoundsRt(context, index))
+            renderSourceTrackRt(context, index, source);
+    renderReturnTracksRt(context);
+    finishMasterRt(context);
+    finishSessionBlockRt(snapshot, context.position + context.frames);
 }
 
 // --- Ends and follow actions -------------------------------------------------------------

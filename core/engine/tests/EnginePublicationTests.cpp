@@ -105,13 +105,13 @@ TEST(EnginePublication, PreparedTracksGetDelayLinesThatReleaseDrops) {
     EXPECT_EQ(engine.rtBlockSize, 1024);
     ASSERT_TRUE(snapshot->scratch);
     EXPECT_EQ(snapshot->scratch->returnRight[7].size(), 1024u);
-    ASSERT_TRUE(snapshot->trackStates[0]);
-    EXPECT_GE(snapshot->trackStates[0]->pdc.left.size(), 1024u + 8256u);
+    ASSERT_TRUE(snapshot->live.tracks[0]);
+    EXPECT_GE(snapshot->live.tracks[0]->pdc.left.size(), 1024u + 8256u);
     EXPECT_EQ(snapshot->sampleRate, 44100.0);
 
     // Publishing again keeps the same state, so delay lines carry over between blocks.
     engine.publishGraph();
-    EXPECT_EQ(engine.currentGraph()->trackStates[0], snapshot->trackStates[0]);
+    EXPECT_EQ(engine.currentGraph()->live.tracks[0], snapshot->live.tracks[0]);
     engine.rebuildRtCaches(16);
     EXPECT_EQ(engine.rtBlockSize, 64);
 
@@ -119,7 +119,7 @@ TEST(EnginePublication, PreparedTracksGetDelayLinesThatReleaseDrops) {
     snapshot = engine.currentGraph();
     EXPECT_EQ(engine.rtBlockSize, 0);
     EXPECT_FALSE(snapshot->scratch);
-    EXPECT_FALSE(snapshot->trackStates[0]);
+    EXPECT_FALSE(snapshot->live.tracks[0]);
 }
 
 TEST(EnginePublication, RetiredSnapshotsAreFreedOnceNoBlockUsesThem) {

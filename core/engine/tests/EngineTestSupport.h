@@ -2,6 +2,8 @@
 
 #include "core/engine/Engine.h"
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <vector>
 
@@ -20,16 +22,26 @@ struct StereoOutput {
     void render(Engine &engine) { engine.processBlock(channels.data(), 2, frames); }
 };
 
-inline Request request(uint8_t type, int64_t a = 0, double b = 0.0, double c = 0.0) {
+inline Request request(RequestType type, int64_t a = 0, double b = 0.0, double c = 0.0) {
     return Request{type, a, b, c};
 }
 
-inline void send(Engine &engine, uint8_t type, int64_t a = 0, double b = 0.0, double c = 0.0) {
-    engine.pushRequest(RequestProducer::MainThread, request(type, a, b, c));
+/// Queues a request from the main thread; a full ring fails the test.
+inline void send(Engine &engine, const Request &request) {
+    EXPECT_TRUE(engine.pushRequest(RequestProducer::MainThread, request));
 }
 
-inline void sendMidi(Engine &engine, uint8_t type, int64_t a = 0, double b = 0.0, double c = 0.0) {
-    engine.pushRequest(RequestProducer::MidiInput, request(type, a, b, c));
+inline void send(Engine &engine, RequestType type, int64_t a = 0, double b = 0.0, double c = 0.0) {
+    send(engine, request(type, a, b, c));
+}
+
+inline void sendMidi(Engine &engine, const Request &request) {
+    EXPECT_TRUE(engine.pushRequest(RequestProducer::MidiInput, request));
+}
+
+inline void sendMidi(Engine &engine, RequestType type, int64_t a = 0, double b = 0.0,
+                     double c = 0.0) {
+    sendMidi(engine, request(type, a, b, c));
 }
 
 } // namespace orvane::testing

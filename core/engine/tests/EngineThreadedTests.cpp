@@ -74,7 +74,7 @@ TEST(EngineThreads, RequestsFromEveryProducerArriveInOrderWhileTheProjectIsEdite
             // Wait for the interface tick to keep up, so no notification is dropped.
             while (static_cast<uint64_t>(transportAccepted) - notificationsConsumed.load() > 500)
                 std::this_thread::yield();
-            const uint8_t type =
+            const RequestType type =
                 transportAccepted % 2 == 0 ? RequestType::play : RequestType::pause;
             if (engine.pushRequest(RequestProducer::MainThread, request(type))) ++transportAccepted;
         }
@@ -124,6 +124,7 @@ TEST(EngineThreads, RequestsFromEveryProducerArriveInOrderWhileTheProjectIsEdite
 TEST(EngineThreads, MidiTakesRecordWhileADeviceRenders) {
     Engine engine;
     engine.prepareToPlay(48000, 128);
+    engine.deviceStarted();
     std::atomic<bool> stop{false};
     std::thread audio([&] {
         StereoOutput out(128);
@@ -132,7 +133,7 @@ TEST(EngineThreads, MidiTakesRecordWhileADeviceRenders) {
     });
     send(engine, RequestType::play);
     for (int take = 0; take < 20; ++take) {
-        engine.beginMidiRecording(engine.playhead.load());
+        ASSERT_TRUE(engine.beginMidiRecording(engine.playhead.load()));
         for (int note = 0; note < 10; ++note) {
             // The MIDI thread's keys: each held for a little while, then released.
             while (!engine.pushRequest(RequestProducer::MidiInput,
@@ -158,4 +159,5 @@ TEST(EngineThreads, MidiTakesRecordWhileADeviceRenders) {
     }
     stop = true;
     audio.join();
+    engine.deviceStopped();
 }

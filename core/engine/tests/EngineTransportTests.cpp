@@ -103,7 +103,7 @@ TEST_F(EngineTransport, NullChannelsAreSkipped) {
 
 TEST_F(EngineTransport, UnknownRequestTypesAreConsumed) {
     for (uint8_t type : {4, 8, 9, 10, 11, 15, 200})
-        send(engine, type, 1, 2.0, 3.0);
+        send(engine, static_cast<RequestType>(type), 1, 2.0, 3.0);
     out.render(engine);
     EXPECT_FALSE(engine.playing);
     EXPECT_TRUE(drainNotifications(engine).empty());

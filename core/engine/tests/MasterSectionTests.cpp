@@ -143,15 +143,15 @@ TEST(Flashback, ResizingClampsTheDurationAndEmptiesTheRing) {
 
 TEST(MidiRecording, SamePositionReleasesAreDroppedAndTheTableStopsAt4096) {
     Engine engine;
-    engine.beginMidiRecording(1000);
-    engine.recordMidiNoteOn(60, 0.9f, 1000);
-    engine.recordMidiNoteOff(60, 0.9f, 1000);
+    ASSERT_TRUE(engine.beginMidiRecording(1000));
+    ASSERT_TRUE(engine.recordMidiNoteOn(60, 0.9f, 1000));
+    ASSERT_TRUE(engine.recordMidiNoteOff(60, 0.9f, 1000));
     for (int i = 0; i < 4097; ++i) {
-        engine.recordMidiNoteOn(i % 128, 0.5f, 2000 + i * 10);
-        engine.recordMidiNoteOff(i % 128, 2.0f, 2005 + i * 10);
+        ASSERT_TRUE(engine.recordMidiNoteOn(i % 128, 0.5f, 2000 + i * 10));
+        ASSERT_TRUE(engine.recordMidiNoteOff(i % 128, 2.0f, 2005 + i * 10));
     }
-    engine.recordMidiNoteOn(72, 0.5f, 90000);
-    engine.recordMidiNoteOn(64, 0.5f, 90000);
+    ASSERT_TRUE(engine.recordMidiNoteOn(72, 0.5f, 90000));
+    ASSERT_TRUE(engine.recordMidiNoteOn(64, 0.5f, 90000));
     const auto notes = engine.endMidiRecording(100000);
     ASSERT_EQ(notes.size(), 4096u);
     EXPECT_EQ(notes[0].start, 1000);
@@ -163,11 +163,11 @@ TEST(MidiRecording, SamePositionReleasesAreDroppedAndTheTableStopsAt4096) {
 
 TEST(MidiRecording, HeldNotesCloseAtTheEndInPitchOrder) {
     Engine engine;
-    engine.beginMidiRecording(0);
-    engine.recordMidiNoteOn(72, 0.5f, 100);
-    engine.recordMidiNoteOn(64, 0.5f, 200);
-    engine.recordMidiNoteOn(50, 0.5f, 300);
-    engine.recordMidiNoteOff(50, 0.7f, 400);
+    ASSERT_TRUE(engine.beginMidiRecording(0));
+    ASSERT_TRUE(engine.recordMidiNoteOn(72, 0.5f, 100));
+    ASSERT_TRUE(engine.recordMidiNoteOn(64, 0.5f, 200));
+    ASSERT_TRUE(engine.recordMidiNoteOn(50, 0.5f, 300));
+    ASSERT_TRUE(engine.recordMidiNoteOff(50, 0.7f, 400));
     const auto notes = engine.endMidiRecording(1000);
     ASSERT_EQ(notes.size(), 3u);
     EXPECT_EQ(notes[0].pitch, 50);

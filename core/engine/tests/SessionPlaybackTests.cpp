@@ -61,7 +61,7 @@ class SessionRig : public RenderRig {
         return all;
     }
 
-    static bool posted(const std::vector<Notification> &all, uint8_t kind, uint64_t id,
+    static bool posted(const std::vector<Notification> &all, NotificationKind kind, uint64_t id,
                        float value) {
         return std::any_of(all.begin(), all.end(), [&](const Notification &n) {
             return n.kind == kind && n.id == id && n.value == value;

@@ -481,15 +481,15 @@ std::vector<std::vector<const Action *>> actionsPerBlock(const Scenario &scenari
     return blocks;
 }
 
-uint8_t requestFor(ActionKind kind) {
-    switch (kind) {
-    case ActionKind::LaunchClip: return RequestType::launchSessionClip;
-    case ActionKind::LaunchScene: return RequestType::launchScene;
-    case ActionKind::Release: return RequestType::releaseSessionClip;
-    case ActionKind::Stop: return RequestType::stop;
-    case ActionKind::Pause: return RequestType::pause;
+Request requestFor(const Action &action) {
+    switch (action.kind) {
+    case ActionKind::LaunchClip: return Request::launchClip(action.id);
+    case ActionKind::LaunchScene: return Request::launchScene(action.id);
+    case ActionKind::Release: return Request::releaseClip(action.id);
+    case ActionKind::Stop: return Request::stop();
+    case ActionKind::Pause: break;
     }
-    return 255;
+    return Request::pause();
 }
 
 bool pausesIn(const std::vector<const Action *> &actions) {
@@ -525,7 +525,7 @@ Performance playOnEngine(const Scenario &scenario, int32_t block, int64_t publis
         }
         if (resume) send(engine, RequestType::play);
         for (const Action *action : blocks[index]) {
-            send(engine, requestFor(action->kind), static_cast<int64_t>(action->id));
+            send(engine, requestFor(*action));
             if (action->kind == ActionKind::Stop) send(engine, RequestType::play);
         }
         resume = pausesIn(blocks[index]);

@@ -1,0 +1,223 @@
+#include "core/engine/SnapshotBuilder.h"
+
+#include "core/engine/Engine.h"
+#include "core/engine/RenderContext.h"
+#include "core/engine/RenderStages.h"
+#include "core/model/MusicalTime.h"
+#include "core/music/ExpressionMaps.h"
+
+#include <algorithm>
+
+namespace orvane {
+
+namespace {
+
+int64_t pdcLineLength(int64_t renderBlockSize) {
+    return std::max<int64_t>(renderBlockSize, 64) + Engine::pdcHeadroomSamples;
+}
+
+std::shared_ptr<RenderScratch> makeScratch(int64_t size) {
+    auto buffers = std::make_shared<RenderScratch>();
+    buffers->blockSize = size;
+    const auto length = static_cast<std::size_t>(size);
+    buffers->masterLeft.assign(length, 0.0f);
+    buffers->masterRight.assign(length, 0.0f);
+    buffers->trackLeft.assign(length, 0.0f);
+    buffers->trackRight.assign(length, 0.0f);
+    for (std::size_t slot = 0; slot < 8; ++slot) {
+        buffers->returnLeft[slot].assign(length, 0.0f);
+        buffers->returnRight[slot].assign(length, 0.0f);
+    }
+    return buffers;
+}
+
+/// A deep copy of the track and its clips, so the snapshot shares no container with the
+/// live project. Sample buffers stay shared: they are immutable once published.
+std::shared_ptr<const Track> snapshotTrack(const Track &track) {
+    auto copy = std::make_shared<Track>(track);
+    for (auto &clip : copy->clips)
+        if (clip) clip = std::make_shared<Clip>(*clip);
+    return copy;
+}
+
+bool sameInsertIds(const StockInsertChain &chain, const Track &track) {
+    if (chain.processors.size() != track.inserts.size()) return false;
+    for (std::size_t i = 0; i < track.inserts.size(); ++i)
+        if (chain.processors[i].pluginId != track.inserts[i].pluginId ||
+            chain.processors[i].isStock != track.inserts[i].isStock)
+            return false;
+    return true;
+}
+
+/// Delay and reverb inserts run the stock processors with their default settings: a
+/// quarter-second echo at 30 % feedback and half mix, and a medium room at 30 % mix.
+std::shared_ptr<StockInsertChain> makeStockChain(const Track &track, double rate) {
+    auto chain = std::make_shared<StockInsertChain>();
+    chain->processors.resize(track.inserts.size());
+    for (std::size_t i = 0; i < track.inserts.size(); ++i) {
+        const InsertSlot &insert = track.inserts[i];
+        StockInsertProcessor &processor = chain->processors[i];
+        processor.pluginId = insert.pluginId;
+        processor.isStock = insert.isStock;
+        if (!insert.isStock) continue;
+        processor.kind = stockKindOf(insert.pluginId);
+        if (processor.kind == StockInsertProcessor::Kind::delay) {
+            processor.delay = std::make_unique<stock::Delay>();
+            processor.delay->prepare(rate);
+        } else if (processor.kind == StockInsertProcessor::Kind::reverb) {
+            processor.reverb = std::make_unique<stock::Reverb>();
+            processor.reverb->prepare(rate);
+        }
+    }
+    return chain;
+}
+
+const ExpressionMap *expressionMapOf(const GraphSnapshot &snapshot, const Track &track) {
+    if (track.expressionMapIndex < 0 ||
+        static_cast<std::size_t>(track.expressionMapIndex) >= snapshot.expressionMaps.size())
+        return nullptr;
+    return &snapshot.expressionMaps[static_cast<std::size_t>(track.expressionMapIndex)];
+}
+
+void indexMidiClips(GraphSnapshot &snapshot) {
+    snapshot.midiIndexes.resize(snapshot.tracks.size());
+    for (std::size_t t = 0; t < snapshot.tracks.size(); ++t) {
+        const Track &track = *snapshot.tracks[t];
+        if (track.type != TrackType::Midi) continue;
+        const ExpressionMap *map = expressionMapOf(snapshot, track);
+        auto &indexes = snapshot.midiIndexes[t];
+        indexes.resize(track.clips.size());
+        for (std::size_t c = 0; c < track.clips.size(); ++c)
+            if (track.clips[c]->kind == ClipKind::Midi)
+                buildMidiClipIndex(snapshot, *track.clips[c], map, indexes[c]);
+    }
+}
+
+} // namespace
+
+void SnapshotBuilder::ensureScratch(const Project &project, int64_t size) {
+    if (scratch && scratch->blockSize == size &&
+        scratch->trackLatencies.size() >= project.tracks.size())
+        return;
+    scratch = makeScratch(size);
+    // Room for more tracks than there are, so adding a few does not rebuild the buffers.
+    scratch->trackLatencies.assign(project.tracks.size() + 16, 0);
+}
+
+void SnapshotBuilder::ensureStates(StateSet &set, const Project &project,
+                                   const RenderFormat &format) {
+    const double rate = format.sampleRate;
+    if (!set.master) {
+        set.master = std::make_shared<MasterRenderState>();
+        set.master->eq.setSettings(project.masterEq);
+        set.master->eq.prepare(rate);
+        set.master->mastering.prepare(rate);
+    }
+    std::erase_if(set.chains,
+                  [&project](const auto &entry) { return !project.findTrack(entry.first); });
+    for (const auto &track : project.tracks) {
+        if (!track) continue;
+        auto &chain = set.chains[track->id];
+        if (!chain || !sameInsertIds(*chain, *track)) chain = makeStockChain(*track, rate);
+    }
+    const int64_t lineLength = pdcLineLength(format.rtBlockSize);
+    // States of removed tracks go with the snapshots that still hold them.
+    std::erase_if(set.tracks,
+                  [&project](const auto &entry) { return !project.findTrack(entry.first); });
+    for (const auto &track : project.tracks) {
+        if (!track) continue;
+        auto &state = set.tracks[track->id];
+        if (state && static_cast<int64_t>(state->pdc.left.size()) >= lineLength) continue;
+        // A new state rather than a resize: the audio thread may be reading the old one.
+        auto grown = std::make_shared<TrackRenderState>();
+        grown->trackId = track->id;
+        grown->pdc.left.assign(static_cast<std::size_t>(lineLength), 0.0f);
+        grown->pdc.right.assign(static_cast<std::size_t>(lineLength), 0.0f);
+        grown->eq.setSettings(track->eq);
+        grown->eq.prepare(rate);
+        state = std::move(grown);
+    }
+}
+
+DspStates SnapshotBuilder::statesFor(const StateSet &set, const GraphSnapshot &snapshot) {
+    DspStates states;
+    states.master = set.master;
+    states.tracks.reserve(snapshot.tracks.size());
+    states.stockChains.reserve(snapshot.tracks.size());
+    for (const auto &track : snapshot.tracks) {
+        const auto state = set.tracks.find(track->id);
+        states.tracks.push_back(state == set.tracks.end() ? nullptr : state->second);
+        const auto chain = set.chains.find(track->id);
+        states.stockChains.push_back(chain == set.chains.end() ? nullptr : chain->second);
+    }
+    return states;
+}
+
+std::shared_ptr<GraphSnapshot> SnapshotBuilder::build(const Project &project,
+                                                      const RenderFormat &format,
+                                                      const GraphSnapshot *previous) {
+    if (format.rtBlockSize < 1) {
+        // Released: nothing renders until the next prepare.
+        scratch.reset();
+        live = {};
+    } else {
+        ensureScratch(project, format.rtBlockSize);
+        ensureStates(live, project, format);
+        if (exporting) ensureStates(*exporting, project, format);
+    }
+    auto snapshot = std::make_shared<GraphSnapshot>();
+    snapshot->tracks.reserve(project.tracks.size());
+    for (const auto &track : project.tracks)
+        if (track) snapshot->tracks.push_back(snapshotTrack(*track));
+    snapshot->rows = project.session.rows;
+    snapshot->cols = project.session.cols;
+    snapshot->launchQuantize = project.session.launchQuantize;
+    snapshot->scenes = project.session.scenes;
+    snapshot->tempoBpm = project.tempoBpm;
+    snapshot->timeSignature = project.timeSignature;
+    snapshot->tempoMarkers = project.tempoMarkers;
+    snapshot->meterMarkers = project.meterMarkers;
+    snapshot->controlRoom = project.controlRoom;
+    snapshot->masterEq = project.masterEq;
+    snapshot->mastering = project.mastering;
+    snapshot->metronomeVolume = project.metronomeVolume;
+    snapshot->expressionMaps =
+        project.expressionMaps.empty() ? defaultExpressionMaps() : project.expressionMaps;
+    snapshot->scalaCents = project.scalaCents;
+    snapshot->scaleRoot = project.scaleRoot;
+    snapshot->scaleMinor = project.scaleMinor;
+    snapshot->kbmDegrees = project.kbmDegrees;
+    for (const auto &track : snapshot->tracks) {
+        if (track->armed) snapshot->anyArmed = true;
+        if (track->type == TrackType::Return && snapshot->returnCount < 8)
+            snapshot->returnIds[static_cast<std::size_t>(snapshot->returnCount++)] = track->id;
+    }
+
+    snapshot->sampleRate = format.sampleRate;
+    snapshot->sortedTempoMarkers = sortedTempoMarkers(project.tempoMarkers);
+    indexMidiClips(*snapshot);
+    snapshot->trackMeters = std::make_unique<TrackMeter[]>(snapshot->tracks.size());
+    // Meters carry over, so a track that stops sounding keeps showing its last peaks.
+    std::unordered_map<uint64_t, const TrackMeter *> previousMeters;
+    if (previous)
+        for (std::size_t i = 0; i < previous->tracks.size(); ++i)
+            previousMeters[previous->tracks[i]->id] = &previous->trackMeters[i];
+    for (std::size_t i = 0; i < snapshot->tracks.size(); ++i) {
+        const auto &track = snapshot->tracks[i];
+        if (const auto found = previousMeters.find(track->id); found != previousMeters.end()) {
+            snapshot->trackMeters[i].peakL.store(
+                found->second->peakL.load(std::memory_order_relaxed), std::memory_order_relaxed);
+            snapshot->trackMeters[i].peakR.store(
+                found->second->peakR.load(std::memory_order_relaxed), std::memory_order_relaxed);
+        }
+        snapshot->trackMeters[i].trackId.store(track->id, std::memory_order_relaxed);
+    }
+    // While released the sets are empty and every entry is null: nothing renders.
+    snapshot->live = statesFor(live, *snapshot);
+    if (exporting) snapshot->exportStates = statesFor(*exporting, *snapshot);
+    snapshot->scratch = scratch;
+    snapshot->flashback = flashback;
+    return snapshot;
+}
+
+} // namespace orvane
