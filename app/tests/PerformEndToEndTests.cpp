@@ -15,10 +15,6 @@ namespace {
 
 constexpr double rate = 44100.0;
 
-std::shared_ptr<std::vector<float>> tone(double frequency, int64_t frames, float level) {
-    return stereoTone(frequency, frames, level, rate);
-}
-
 std::shared_ptr<std::vector<float>> constant(int64_t frames, float level) {
     return std::make_shared<std::vector<float>>(static_cast<std::size_t>(frames) * 2, level);
 }
@@ -42,7 +38,7 @@ Project makeSong(bool inSession) {
         track->gain = index == 0 ? 0.8f : 0.6f;
         track->pan = index == 0 ? -0.4f : 0.5f;
         auto clip = project.addClip(track->id, ClipKind::Audio);
-        clip->audio = tone(index == 0 ? 220.0 : 330.0, 30000, 0.5f);
+        clip->audio = stereoTone(index == 0 ? 220.0 : 330.0, 30000, 0.5f, rate);
         clip->length = 30000;
         clip->fadeIn = 100;
         clip->fadeOut = 400;

@@ -1,3 +1,4 @@
+#include "core/engine/ClipVoices.h"
 #include "core/engine/tests/RenderRig.h"
 #include "tests/support/AllocationCounter.h"
 
@@ -292,6 +293,30 @@ TEST(SessionCapture, APlayedClipBecomesAnArrangementClipOfThePlayedLength) {
     ASSERT_EQ(keys->notes.size(), 2u);
     EXPECT_EQ(keys->notes[0].length, 30000);
     EXPECT_EQ(keys->notes[1].length, 500);
+}
+
+TEST(SessionClipSamples, AClipFrameHasItsFadesGainAndInterpolationAndIsSilentOutsideItsSpan) {
+    Clip clip;
+    clip.channels = 2;
+    auto samples = std::make_shared<std::vector<float>>();
+    for (int frame = 0; frame < 100; ++frame) {
+        samples->push_back(static_cast<float>(frame) / 100.0f);
+        samples->push_back(-1.0f);
+    }
+    clip.audio = samples;
+    clip.length = 80;
+    clip.gain = 0.5f;
+    clip.fadeIn = 10;
+    clip.fadeOut = 20;
+    clip.stretchRatio = 0.5; // reads half a source frame per frame
+    EXPECT_EQ(sampleAudioClip(clip, -1).left, 0.0f);
+    EXPECT_EQ(sampleAudioClip(clip, 80).left, 0.0f);
+    EXPECT_FLOAT_EQ(sampleAudioClip(clip, 5).left, 0.5f * 0.5f * 0.025f);
+    EXPECT_FLOAT_EQ(sampleAudioClip(clip, 5).right, 0.5f * 0.5f * -1.0f);
+    EXPECT_FLOAT_EQ(sampleAudioClip(clip, 31).left, 0.5f * 0.155f);
+    EXPECT_FLOAT_EQ(sampleAudioClip(clip, 70).left, 0.5f * 0.5f * 0.35f);
+    clip.audio.reset();
+    EXPECT_EQ(sampleAudioClip(clip, 31).left, 0.0f);
 }
 
 TEST(SessionRealTime, RenderingTheSessionAllocatesNothing) {
