@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <optional>
 
 namespace orvane {
@@ -55,9 +56,13 @@ void restoreRows(Project &project, const std::vector<ClipRow> &rows) {
         if (const auto clip = project.findClip(clipId)) clip->sessionRow = row;
 }
 
+/// Moves the rows from `fromRow` on by one up (-1) or down (+1); a row a damaged document put
+/// at the very end of the range stays there.
 void shiftRows(Project &project, int32_t fromRow, int32_t by) {
     forEachClip(project, [&](const auto &clip) {
-        if (clip->isSessionClip() && clip->sessionRow >= fromRow) clip->sessionRow += by;
+        if (!clip->isSessionClip() || clip->sessionRow < fromRow) return;
+        if (by > 0 && clip->sessionRow == std::numeric_limits<int32_t>::max()) return;
+        clip->sessionRow += by;
     });
 }
 
@@ -462,6 +467,8 @@ std::shared_ptr<Clip> InsertSessionPlayerClipCommand::targetClip(Project &projec
 void InsertSessionPlayerClipCommand::redo(Project &project) {
     const auto track = project.findTrack(trackId_);
     if (!track || track->type != TrackType::Midi) return;
+    if (row_ < 0 || row_ >= project.session.rows || column_ < 0 || column_ >= project.session.cols)
+        return;
     const auto clip = targetClip(project, *track);
     if (!clip) return;
     clip->kind = ClipKind::Midi;

@@ -192,6 +192,8 @@ TEST_F(SessionCommandTest, ASessionPlayerWritesAPatternOnInstrumentTracksOnly) {
     const SessionPlayerSettings bass{SessionPlayerKind::BassRoot, 96000, 2, true, 7};
     const Project before = deepCopyProject(project);
     InsertSessionPlayerClipCommand(audio->id, 0, 2, bass).redo(project);
+    InsertSessionPlayerClipCommand(midi->id, 0, 3, bass).redo(project); // beyond the columns
+    InsertSessionPlayerClipCommand(midi->id, -1, 0, bass).redo(project);
     EXPECT_TRUE(projectDifferences(before, project).empty());
 
     executeUndoable(std::make_unique<InsertSessionPlayerClipCommand>(midi->id, 0, 2, bass));
