@@ -41,9 +41,18 @@ template <class T, std::size_t readerSlots = 4> class RtPublished {
     const std::shared_ptr<const T> &current() const { return published; }
 
     /// Writer: frees every retired copy that no reader announces.
-    void collect() {
-        std::erase_if(retired,
-                      [this](const std::shared_ptr<const T> &copy) { return !isRead(copy.get()); });
+    void collect() { takeUnread(); }
+
+    /// Writer: hands over the retired copies no reader holds, for a caller that must destroy
+    /// them somewhere particular (outside a lock, say).
+    std::vector<std::shared_ptr<const T>> takeUnread() {
+        std::vector<std::shared_ptr<const T>> unread;
+        std::erase_if(retired, [&](std::shared_ptr<const T> &copy) {
+            if (isRead(copy.get())) return false;
+            unread.push_back(std::move(copy));
+            return true;
+        });
+        return unread;
     }
 
     /// Writer: waits until every retired copy is freed. Bounded by the longest reader in
@@ -58,6 +67,8 @@ template <class T, std::size_t readerSlots = 4> class RtPublished {
 
     /// Writer: number of copies retired and still held by a reader.
     std::size_t retiredCount() const { return retired.size(); }
+    /// Writer: the copies retired and not yet freed.
+    const std::vector<std::shared_ptr<const T>> &retiredCopies() const { return retired; }
 
     /// For tests: readers holding a copy right now.
     std::size_t readersNow() const {

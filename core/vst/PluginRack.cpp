@@ -95,25 +95,6 @@ std::optional<float> pluginAutomationValueAt(std::span<const AutomationPoint> po
     return std::clamp(value, 0.0f, 1.0f);
 }
 
-// The audio thread announces itself before it loads the view; a retired view is freed only
-// after the main thread has seen no reader once since the swap, because any later reader
-// loads the newer view.
-class PluginRack::ViewReader {
-  public:
-    explicit ViewReader(const PluginRack &rack) : rack(rack) {
-        rack.audioReaders.fetch_add(1, std::memory_order_seq_cst);
-        view = rack.viewForAudio.load(std::memory_order_seq_cst);
-    }
-    ~ViewReader() { rack.audioReaders.fetch_sub(1, std::memory_order_seq_cst); }
-    ViewReader(const ViewReader &) = delete;
-    ViewReader &operator=(const ViewReader &) = delete;
-
-    const PluginRackView *view = nullptr;
-
-  private:
-    const PluginRack &rack;
-};
-
 PluginRack::PluginRack(PluginRackHost rackHost, PluginRackSandbox rackSandbox)
     : host(std::move(rackHost)), sandbox(std::move(rackSandbox)) {
     sandboxEnabled = sandboxEnabledFromEnvironment();
@@ -127,12 +108,10 @@ PluginRack::PluginRack(PluginRackHost rackHost, PluginRackSandbox rackSandbox)
 }
 
 PluginRack::~PluginRack() {
-    viewForAudio.store(nullptr, std::memory_order_seq_cst);
-    while (audioReaders.load(std::memory_order_seq_cst) != 0)
-        std::this_thread::yield();
+    if (detachFromEngine) detachFromEngine();
     std::lock_guard lock(slotsMutex);
-    retiredViews.clear();
-    publishedView.reset();
+    views.publish(nullptr);
+    views.waitForRetired();
     takeSlots();
 }
 
@@ -350,8 +329,8 @@ int PluginRack::restoreFromProject(std::string *warnings, bool rescan) {
     taken.clear();
     // A project of stock inserts only needs no scan: the factory pass loads every plug-in on
     // the machine, which is slow and lets them print.
-    const bool anyPluginInsert = std::any_of(saved.begin(), saved.end(),
-                                             [](const SavedInsert &entry) { return !entry.insert.isStock; });
+    const bool anyPluginInsert = std::any_of(
+        saved.begin(), saved.end(), [](const SavedInsert &entry) { return !entry.insert.isStock; });
     // Only now: the factory pass enters and exits every module, and a module must not be
     // exited while instances of it are alive.
     if (rescan && anyPluginInsert) scan();
@@ -467,7 +446,7 @@ void PluginRack::publishViewLocked() {
         view->entries.push_back(std::move(entry));
     }
     view->automationValues = std::make_unique<std::atomic<float>[]>(view->entries.size());
-    const PluginRackView *previousRaw = publishedView.get();
+    const PluginRackView *previousRaw = views.current().get();
     for (std::size_t i = 0; i < view->entries.size(); ++i) {
         float carried = noAutomationValue;
         if (previousRaw)
@@ -476,11 +455,8 @@ void PluginRack::publishViewLocked() {
                     carried = previousRaw->automationValues[j].load(std::memory_order_relaxed);
         view->automationValues[i].store(carried, std::memory_order_relaxed);
     }
-    std::shared_ptr<const PluginRackView> previous = std::move(publishedView);
-    publishedView = std::move(view);
-    viewForAudio.store(publishedView.get(), std::memory_order_seq_cst);
-    if (previous) retiredViews.push_back(std::move(previous));
-    if (audioReaders.load(std::memory_order_seq_cst) == 0) retiredViews.clear();
+    view->projectGeneration = host.projectGeneration ? host.projectGeneration->load() : 0;
+    views.publish(std::move(view));
 }
 
 void PluginRack::collectRetiredViews() { releaseRetiredViews(false); }
@@ -499,13 +475,16 @@ void PluginRack::releaseRetiredViews(bool waitForAudioThread) {
     std::vector<std::shared_ptr<const PluginRackView>> released;
     {
         std::lock_guard lock(slotsMutex);
-        if (retiredViews.empty()) return;
         // Waiting is bounded by one audio-thread call: a call that starts now reads the newer
-        // view, so the count has to fall to zero once the calls in flight return.
-        while (waitForAudioThread && audioReaders.load(std::memory_order_seq_cst) != 0)
-            std::this_thread::yield();
-        if (audioReaders.load(std::memory_order_seq_cst) != 0) return;
-        released.swap(retiredViews);
+        // view.
+        if (waitForAudioThread)
+            while (views.retiredCount() != 0) {
+                for (auto &view : views.takeUnread())
+                    released.push_back(std::move(view));
+                if (views.retiredCount() != 0) std::this_thread::yield();
+            }
+        for (auto &view : views.takeUnread())
+            released.push_back(std::move(view));
     }
     // Destroying the last view of a plug-in unloads it, which may talk to the helper: done
     // outside the lock.
@@ -520,7 +499,7 @@ bool PluginRack::insertAvailable(uint64_t trackId, int32_t insertIndex) {
 }
 
 std::optional<float> PluginRack::lastAutomationValue(uint64_t trackId, int32_t insertIndex) const {
-    const PluginRackView *view = publishedView.get();
+    const PluginRackView *view = views.current().get();
     if (!view) return std::nullopt;
     for (std::size_t i = 0; i < view->entries.size(); ++i) {
         const RtSlotView &entry = view->entries[i];
@@ -540,11 +519,11 @@ std::size_t PluginRack::livePluginCount() const {
     };
     for (const Slot &slot : slots)
         note(slot.plugin.get());
-    for (const auto &view : retiredViews)
+    for (const auto &view : views.retiredCopies())
         for (const auto &plugin : view->plugins)
             note(plugin.get());
-    if (publishedView)
-        for (const auto &plugin : publishedView->plugins)
+    if (views.current())
+        for (const auto &plugin : views.current()->plugins)
             note(plugin.get());
     return seen.size();
 }
@@ -553,8 +532,8 @@ std::size_t PluginRack::livePluginCount() const {
 
 void PluginRack::processTrack(uint64_t trackId, float *left, float *right, int32_t frames) {
     if (left == nullptr || right == nullptr || frames <= 0) return;
-    ViewReader reader(*this);
-    const PluginRackView *view = reader.view;
+    const auto reader = views.read();
+    const PluginRackView *view = usableView(reader.get());
     if (!view) return;
     const int64_t playhead = host.playhead ? host.playhead->load(std::memory_order_relaxed) : 0;
     for (std::size_t i = 0; i < view->entries.size(); ++i) {
@@ -572,20 +551,29 @@ void PluginRack::processTrack(uint64_t trackId, float *left, float *right, int32
     }
 }
 
+const PluginRackView *PluginRack::usableView(const PluginRackView *view) const {
+    if (!view) return nullptr;
+    if (host.projectGeneration && host.projectGeneration->load() != view->projectGeneration)
+        return nullptr;
+    return view;
+}
+
 int32_t PluginRack::latencySamples(uint64_t trackId) const {
-    ViewReader reader(*this);
-    if (!reader.view) return 0;
+    const auto reader = views.read();
+    const PluginRackView *view = usableView(reader.get());
+    if (!view) return 0;
     int32_t total = 0;
-    for (const RtSlotView &entry : reader.view->entries)
+    for (const RtSlotView &entry : view->entries)
         if (entry.trackId == trackId) total += entry.latency;
     return total;
 }
 
 int32_t PluginRack::maxLatencySamples() const {
-    ViewReader reader(*this);
-    if (!reader.view) return 0;
+    const auto reader = views.read();
+    const PluginRackView *view = usableView(reader.get());
+    if (!view) return 0;
     int32_t largest = 0;
-    for (const RtSlotView &entry : reader.view->entries)
+    for (const RtSlotView &entry : view->entries)
         largest = std::max(largest, entry.latency);
     return largest;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/model/Project.h"
+#include "core/model/RtPublished.h"
 #include "core/vst/PluginDescription.h"
 #include "core/vst/PluginScanner.h"
 
@@ -27,6 +28,9 @@ struct PluginRackHost {
     /// Read once per `processTrack` call for parameter automation.
     const std::atomic<int64_t> *playhead = nullptr;
     std::function<void()> publishGraph;
+    /// The engine's count of replaced projects: a view built for another project's tracks
+    /// (whose ids start again) is not used. Null counts as always current.
+    const std::atomic<uint64_t> *projectGeneration = nullptr;
 };
 
 /// What the rack needs of the out-of-process helper's controller; empty functions count as a
@@ -100,6 +104,8 @@ struct PluginRackView {
     std::vector<std::shared_ptr<PluginRackBypassDelay>> bypassDelays;
     /// Parallel to `entries`: the last automation value sent, NaN before the first.
     std::unique_ptr<std::atomic<float>[]> automationValues;
+    /// The host's project generation when the view was built.
+    uint64_t projectGeneration = 0;
 };
 
 /// Owns every live plug-in instance and keeps it in step with the insert lists of the
@@ -151,6 +157,8 @@ class PluginRack {
     void publishRtView();
     /// Frees views (and the plug-ins only they still hold) that the audio thread has left.
     void collectRetiredViews();
+    /// For tests: views retired and still held by a block.
+    std::size_t retiredViewCount() const { return views.retiredCount(); }
     /// Lets every out-of-process plug-in whose helper failed during a block record the failure
     /// and stop that helper; the insert then stays silent. Returns how many failed.
     int collectHelperFailures();
@@ -162,8 +170,13 @@ class PluginRack {
     /// Number of live plug-in instances, those awaiting release included.
     std::size_t livePluginCount() const;
 
+    /// Set by `installPluginRackHooks`: takes the rack's hooks out of the engine and waits
+    /// until no block uses them. Run by the destructor first.
+    std::function<void()> detachFromEngine;
+
   private:
-    class ViewReader;
+    /// The view a block reads, if it belongs to the project the engine holds now.
+    const PluginRackView *usableView(const PluginRackView *view) const;
 
     std::shared_ptr<Vst3Plugin> createPlugin(const std::string &path, const std::string &uid,
                                              const std::vector<uint8_t> *state);
@@ -179,10 +192,8 @@ class PluginRack {
     std::string trustedBundleFor(const InsertSlot &insert,
                                  const std::vector<std::string> &foundBundles) const;
 
-    std::shared_ptr<const PluginRackView> publishedView;
-    std::vector<std::shared_ptr<const PluginRackView>> retiredViews;
-    std::atomic<const PluginRackView *> viewForAudio{nullptr};
-    mutable std::atomic<int32_t> audioReaders{0};
+    /// Written with `slotsMutex` held.
+    RtPublished<PluginRackView> views;
 };
 
 /// Everything a headless render needs: prepares the rack, scans the VST 3 folders and
@@ -195,7 +206,7 @@ bool restoreRackForRender(PluginRack &rack, double sampleRate, int32_t blockSize
 /// depend on the engine's.
 template <class EngineType> PluginRackHost pluginRackHostFor(EngineType &engine) {
     return PluginRackHost{&engine.project, &engine.projectMutex, &engine.playhead,
-                          [&engine] { engine.publishGraph(); }};
+                          [&engine] { engine.publishGraph(); }, &engine.projectGeneration};
 }
 
 /// Binds a rack to the application's sandbox controller.
@@ -206,14 +217,21 @@ template <class Controller> PluginRackSandbox pluginRackSandboxFor(Controller &c
                              [&controller] { return controller.running.load(); }};
 }
 
-/// Installs the rack as the engine's insert and latency hooks. The rack must outlive every
-/// block the engine renders afterwards.
+/// Installs the rack as the engine's insert, latency and device format hooks. The rack takes
+/// them out again when it is destroyed (and waits for the blocks using them), so it may go
+/// before the engine; the engine must outlive the rack.
 template <class EngineType> void installPluginRackHooks(EngineType &engine, PluginRack &rack) {
-    engine.setInsertHook([&rack](uint64_t trackId, float *left, float *right, int32_t frames) {
-        rack.processTrack(trackId, left, right, frames);
-    });
-    engine.setLatencyHook(
+    engine.setRenderHooks(
+        [&rack](uint64_t trackId, float *left, float *right, int32_t frames) {
+            rack.processTrack(trackId, left, right, frames);
+        },
         [&rack](uint64_t trackId) -> int64_t { return rack.latencySamples(trackId); });
+    engine.setDeviceFormatHook(
+        [&rack](double sampleRate, int32_t maxFrames) { rack.prepare(sampleRate, maxFrames); });
+    rack.detachFromEngine = [&engine] {
+        engine.setDeviceFormatHook({});
+        engine.setRenderHooks({}, {});
+    };
 }
 
 } // namespace orvane::vst

@@ -534,14 +534,19 @@ std::vector<PluginParameterInfo> Vst3Plugin::listParameters() {
 
 void Vst3Plugin::rememberParameter(uint32_t id, float value) {
     impl->pendingParams[id] = value;
+    impl->handOver.collect();
     if (impl->handOver.set(id, value)) return;
-    // A new parameter and a full table: grow both the table and the block's parameter list
-    // while the audio thread is kept out (it skips at most this one block).
-    std::lock_guard<std::mutex> lock(impl->processing);
-    size_t capacity = impl->handOver.capacity() * 2;
+    // A new parameter and a full table. The block's parameter list is grown while the audio
+    // thread is kept out of processing (it skips at most this one block); the table itself
+    // is republished, so automation the audio thread writes outside that lock never meets
+    // freed memory.
+    const size_t capacity = impl->handOver.capacity() * 2;
+    {
+        std::lock_guard<std::mutex> lock(impl->processing);
+        impl->inputParameterChanges.setCapacity(static_cast<int>(capacity), 1);
+    }
     impl->handOver.grow(capacity);
-    impl->inputParameterChanges.setCapacity(static_cast<int>(capacity), 1);
-    impl->handOver.set(id, value);
+    (void)impl->handOver.set(id, value); // room was just made
 }
 
 void Vst3Plugin::prepareParameterForAutomation(uint32_t id) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <memory>
 #include <numbers>
@@ -218,4 +219,71 @@ TEST(RenderTrackMixdown, UnknownTrackIsRefusedAndChangesNothing) {
     EXPECT_FALSE(renderTrackMixdown(*engine, 0, out, 0, 1000, 2, &error));
     for (const auto &track : engine->project.tracks)
         EXPECT_FALSE(track->solo);
+}
+
+namespace {
+
+/// The tone project with a delay on the first track (a tail that outlives the clip) and an
+/// armed MIDI track, so that live keys and live effect tails would show in an export.
+Project makeLiveProject() {
+    Project project = makeToneProject();
+    InsertSlot delay;
+    delay.pluginId = "stock.delay";
+    delay.isStock = true;
+    project.tracks[0]->inserts.push_back(delay);
+    auto keys = project.addTrack(TrackType::Midi, "Keys");
+    keys->armed = true;
+    return project;
+}
+
+struct LiveState {
+    uint64_t flashback = 0;
+    float masterPeak = 0.0f;
+    int64_t playhead = 0;
+    bool playing = false;
+};
+
+LiveState liveStateOf(Engine &engine) {
+    return {engine.flashbackAvailableSamples(), engine.masterPeakL.load(), engine.playhead.load(),
+            engine.playing.load()};
+}
+
+void playLive(Engine &engine, int blocks) {
+    std::vector<float> left(256), right(256);
+    std::array<float *, 2> outputs{left.data(), right.data()};
+    for (int i = 0; i < blocks; ++i)
+        engine.processBlock(outputs.data(), 2, 256);
+}
+
+} // namespace
+
+// An export is a pure function of the document and the span: whatever played live before,
+// whatever keys are held and whatever the user queued, two exports of a span are identical,
+// and the export leaves the live state (tails, meters, flashback, transport, queued requests)
+// exactly as it found it.
+TEST(RenderMixdown, ExportsAreIsolatedFromLivePlayback) {
+    const auto fresh = makeEngine(makeLiveProject(), 256);
+    const std::vector<float> reference = render(*fresh, 12000, 48000, 2);
+    ASSERT_GT(energy(reference, 0, reference.size()), 0.0);
+
+    const auto engine = makeEngine(makeLiveProject(), 256);
+    ASSERT_TRUE(engine->pushRequest(RequestProducer::MainThread, Request::play()));
+    playLive(*engine, 150); // the live delay now carries a tail
+    // A key held on the MIDI input, a request the user queued just before exporting.
+    ASSERT_TRUE(engine->pushRequest(RequestProducer::MidiInput, Request::noteOn(0, 69, 1.0)));
+    ASSERT_TRUE(engine->pushRequest(RequestProducer::MainThread, Request::locate(4800)));
+    const LiveState before = liveStateOf(*engine);
+
+    EXPECT_EQ(render(*engine, 12000, 48000, 2), reference) << "first export";
+    EXPECT_EQ(render(*engine, 12000, 48000, 2), reference) << "second export";
+
+    const LiveState after = liveStateOf(*engine);
+    EXPECT_EQ(after.flashback, before.flashback) << "the export wrote the flashback capture";
+    EXPECT_EQ(after.masterPeak, before.masterPeak) << "the export wrote the live meters";
+    EXPECT_EQ(after.playhead, before.playhead);
+    EXPECT_EQ(after.playing, before.playing);
+    EXPECT_EQ(engine->heldVelocity[69], 0.0f) << "the export consumed the live MIDI ring";
+    playLive(*engine, 1);
+    EXPECT_EQ(engine->heldVelocity[69], 1.0f) << "the live key arrives with the next block";
+    EXPECT_EQ(engine->playhead.load(), 4800 + 256) << "the queued locate survives the export";
 }

@@ -1,10 +1,12 @@
 #include "core/engine/tests/RenderRig.h"
 #include "core/model/MusicalTime.h"
+#include "core/music/ExpressionMaps.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+#include <random>
 
 using namespace orvane;
 using namespace orvane::testing;
@@ -393,4 +395,65 @@ TEST(ArrangementLimits, PositionsFromADamagedDocumentNeitherOverflowNorSound) {
     out = rig.play(far - 4096, 2);
     for (float sample : out[0])
         ASSERT_TRUE(std::isfinite(sample));
+}
+
+// The levels the publication gives each note equal the expression map's own rule, which scans
+// the notes stored before the note; here on shuffled notes, where stored order and time
+// order differ.
+TEST(ArrangementMidi, PublishedNoteLevelsFollowTheExpressionMapRule) {
+    RenderRig rig;
+    auto track = rig.addTrack(TrackType::Midi);
+    const ExpressionMap map{"Test",
+                            {ExpressionArticulation{"Soft", 24, 0.5f, 0, 0},
+                             ExpressionArticulation{"Loud", 25, 1.5f, 0, 0}}};
+    std::vector<MidiNote> notes;
+    std::mt19937 random(99);
+    for (int i = 0; i < 400; ++i) {
+        const int32_t pitch = random() % 10 == 0 ? 24 + static_cast<int32_t>(random() % 2)
+                                                 : 40 + static_cast<int32_t>(random() % 40);
+        notes.push_back(MidiNote{pitch, 0.1f + static_cast<float>(random() % 90) / 100.0f,
+                                 static_cast<int64_t>(random() % 5000), 100,
+                                 0.5f + static_cast<float>(random() % 50) / 100.0f, 0.0f});
+    }
+    rig.edit([&](Project &project) {
+        project.expressionMaps = {map};
+        track->expressionMapIndex = 0;
+        auto clip = project.addClip(track->id, ClipKind::Midi);
+        clip->length = 6000;
+        clip->notes = notes;
+    });
+    const auto snapshot = rig.engine.currentGraph();
+    const MidiClipIndex &index = snapshot->midiIndexes[0][0];
+    ASSERT_EQ(index.level.size(), notes.size());
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        const MidiNote &note = notes[i];
+        const bool keyswitch = note.pitch == 24 || note.pitch == 25;
+        const float expected = keyswitch ? 0.0f
+                                         : expressionVelocityAt(map, notes, note) *
+                                               note.expression * note.velocity * 0.2f;
+        ASSERT_FLOAT_EQ(index.level[i], expected) << i;
+    }
+}
+
+// Stacked notes sound with at most the track's voice limit; the newest keep sounding.
+TEST(ArrangementMidi, StackedNotesAreCappedAtTheVoiceLimitKeepingTheNewest) {
+    RenderRig rig;
+    auto track = rig.addTrack(TrackType::Midi);
+    constexpr int noteCount = 200;
+    rig.edit([&](Project &project) {
+        auto clip = project.addClip(track->id, ClipKind::Midi);
+        clip->length = 20000;
+        for (int i = 0; i < noteCount; ++i)
+            clip->notes.push_back(MidiNote{40 + i % 50, 0.01f, i, 10000, 1.0f, 0.0f});
+    });
+    const auto out = rig.play(1024);
+    for (std::size_t frame = 0; frame < out[0].size(); frame += 37) {
+        double expected = 0.0;
+        for (int i = noteCount - maxVoicesPerTrack; i < noteCount; ++i) {
+            const double frequency = 440.0 * std::pow(2.0, (40 + i % 50 - 69) / 12.0);
+            const double phase = static_cast<double>(1024 + frame - i) * frequency / 48000.0;
+            expected += 0.01 * 0.2 * std::sin(2.0 * M_PI * (phase - std::floor(phase)));
+        }
+        ASSERT_NEAR(out[0][frame], RenderRig::defaultFader * expected, 1e-4) << frame;
+    }
 }

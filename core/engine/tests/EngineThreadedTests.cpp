@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <memory>
 #include <random>
 #include <thread>
 
@@ -15,7 +17,7 @@ namespace {
 void editProject(Engine &engine, std::mt19937 &random) {
     std::lock_guard lock(engine.projectMutex);
     Project &project = engine.project;
-    const int choice = static_cast<int>(random() % 6);
+    const int choice = static_cast<int>(random() % 7);
     if (project.tracks.empty() || choice == 0) {
         auto track = project.addTrack(random() % 2 ? TrackType::Midi : TrackType::Return, "");
         project.addClip(track->id, ClipKind::Midi);
@@ -34,6 +36,12 @@ void editProject(Engine &engine, std::mt19937 &random) {
         if (!track->clips.empty())
             track->clips.back()->notes.push_back(MidiNote{static_cast<int32_t>(random() % 128)});
         break;
+    case 5:
+        // Mixer and EQ parameters, as a knob drag sends them.
+        track->gain = static_cast<float>(random() % 100) / 100.0f;
+        track->pan = static_cast<float>(random() % 200) / 100.0f - 1.0f;
+        track->eq.bands[random() % 8].gainDb = static_cast<float>(random() % 24) - 12.0f;
+        break;
     default:
         track->volumeAutomation.push_back({static_cast<int64_t>(random() % 100000), 0.5f});
         track->armed = !track->armed;
@@ -46,7 +54,7 @@ void editProject(Engine &engine, std::mt19937 &random) {
 
 } // namespace
 
-TEST(EngineThreads, RequestsFromEveryProducerArriveInOrderWhileTheProjectIsEdited) {
+TEST(EngineThreads, RequestsFromEveryProducerArriveInOrderWhileEditsAndExportsRun) {
     Engine engine;
     engine.prepareToPlay(48000, 256);
     constexpr int transportRequests = 20000;
@@ -59,15 +67,40 @@ TEST(EngineThreads, RequestsFromEveryProducerArriveInOrderWhileTheProjectIsEdite
     std::array<float, 128> lastPressureSent{};
     lastPressureSent.fill(1.0f);
 
+    engine.deviceStarted();
+    std::atomic<bool> exporterDone{false};
+    std::atomic<int64_t> deviceBlocks{0};
     std::thread audio([&] {
         StereoOutput out(256);
+        // The device's own MIDI: a key struck and released inside every block.
+        const std::array<MidiEvent, 2> keys{MidiEvent{10, 0x91, 64, 90},
+                                            MidiEvent{200, 0x81, 64, 0}};
+        const BlockIo io{nullptr, 0, out.channels.data(), 2, 256, keys};
         // Keep rendering until every producer is done and both rings are empty.
         int quietBlocks = 0;
         while (quietBlocks < 4) {
-            out.render(engine);
-            if (producersDone) ++quietBlocks;
+            engine.processBlock(io);
+            deviceBlocks.fetch_add(1);
+            if (producersDone && exporterDone) ++quietBlocks;
         }
         audioDone = true;
+    });
+    // Exports run meanwhile; device blocks stay silent while one owns the engine.
+    std::atomic<int> exports{0};
+    std::thread exporter([&] {
+        StereoOutput out(256);
+        while (!producersDone) {
+            // Now and then, so that the device gets most of the blocks.
+            const int64_t resume = deviceBlocks.load() + 64;
+            while (deviceBlocks.load() < resume && !producersDone)
+                std::this_thread::yield();
+            if (!engine.beginOfflineRender(0)) continue;
+            for (int block = 0; block < 8; ++block)
+                engine.processBlockOffline(out.channels.data(), 2, 256);
+            engine.endOfflineRender();
+            exports.fetch_add(1);
+        }
+        exporterDone = true;
     });
     std::thread transport([&] {
         for (int i = 0; i < transportRequests; ++i) {
@@ -97,7 +130,8 @@ TEST(EngineThreads, RequestsFromEveryProducerArriveInOrderWhileTheProjectIsEdite
     auto consumeNotifications = [&] {
         Notification notification;
         while (engine.popNotification(notification)) {
-            notificationValues.push_back(notification.value);
+            if (notification.kind == NotificationKind::transport)
+                notificationValues.push_back(notification.value);
             ++notificationsConsumed;
         }
     };
@@ -110,14 +144,19 @@ TEST(EngineThreads, RequestsFromEveryProducerArriveInOrderWhileTheProjectIsEdite
     audio.join();
     transport.join();
     midi.join();
+    exporter.join();
+    engine.deviceStopped();
     consumeNotifications();
     engine.collectRetiredGraphs();
+    EXPECT_GT(exports.load(), 0);
 
     ASSERT_EQ(notificationValues.size(), static_cast<std::size_t>(transportAccepted));
     for (std::size_t i = 0; i < notificationValues.size(); ++i)
         ASSERT_EQ(notificationValues[i], i % 2 == 0 ? 1.0f : 0.0f) << "request " << i;
-    for (std::size_t note = 0; note < 128; ++note)
+    for (std::size_t note = 0; note < 128; ++note) {
+        if (note == 64) continue; // the device's own key, whose strikes reset its pressure
         EXPECT_EQ(engine.notePressure[note], lastPressureSent[note]) << note;
+    }
     EXPECT_GE(edits, 2000);
 }
 
@@ -159,5 +198,104 @@ TEST(EngineThreads, MidiTakesRecordWhileADeviceRenders) {
     }
     stop = true;
     audio.join();
+    engine.deviceStopped();
+}
+
+namespace {
+
+/// A project whose only track plays a constant 0.5 for a long time: every rendered block
+/// of it is loud, a lost block is silent.
+void addSteadyTrack(Engine &engine) {
+    {
+        std::lock_guard lock(engine.projectMutex);
+        auto track = engine.project.addTrack(TrackType::Audio, "");
+        track->eq.enabled = false;
+        auto clip = engine.project.addClip(track->id, ClipKind::Audio);
+        clip->audio = std::make_shared<std::vector<float>>(48000 * 20, 0.5f);
+        clip->channels = 1;
+        engine.project.masterEq.enabled = false;
+        engine.project.mastering.enabled = false;
+    }
+    engine.publishGraph();
+}
+
+bool silent(const StereoOutput &out) {
+    return std::all_of(out.left.begin(), out.left.end(), [](float v) { return v == 0.0f; });
+}
+
+} // namespace
+
+// The main thread keeps issuing recording actions (it carries queued requests out itself
+// while no device renders) when a device starts: from the device's first block on, no block
+// may be lost to the main thread's claim of the rendering slot.
+TEST(EngineThreads, ADeviceThatStartsWhileTheMainThreadRecordsNeverLosesABlock) {
+    for (int start = 0; start < 20; ++start) {
+        Engine engine;
+        engine.prepareToPlay(48000, 128);
+        addSteadyTrack(engine);
+        send(engine, Request::play());
+        std::atomic<bool> stop{false};
+        std::thread recorder([&] {
+            ASSERT_TRUE(engine.beginMidiRecording(0));
+            for (int note = 0; !stop.load(); note = (note + 1) % 128) {
+                ASSERT_TRUE(engine.recordMidiNoteOn(note, 0.5f, note));
+                ASSERT_TRUE(engine.recordMidiNoteOff(note, 0.5f, note + 10));
+            }
+        });
+        engine.deviceStarted();
+        std::atomic<int> silentBlocks{0};
+        std::atomic<int> blocks{0};
+        std::atomic<bool> deviceStop{false};
+        std::thread device([&] {
+            StereoOutput out(128);
+            // The device renders until it is stopped, as a real one does: recording requests
+            // wait for it to take them.
+            while (!deviceStop.load()) {
+                out.render(engine);
+                if (blocks.fetch_add(1) < 16 && silent(out)) silentBlocks.fetch_add(1);
+            }
+        });
+        while (blocks.load() < 16)
+            std::this_thread::yield();
+        stop.store(true);
+        recorder.join();
+        deviceStop.store(true);
+        device.join();
+        engine.deviceStopped();
+        ASSERT_EQ(silentBlocks.load(), 0) << "start " << start;
+    }
+}
+
+// An export owns the engine for its whole length; a device thread calling all the while never
+// takes a block from it, so every export equals the first.
+TEST(EngineThreads, AnExportNeverLosesABlockToADevice) {
+    Engine engine;
+    engine.prepareToPlay(48000, 128);
+    addSteadyTrack(engine);
+    auto exportOnce = [&engine] {
+        std::vector<float> rendered;
+        StereoOutput out(128);
+        EXPECT_TRUE(engine.beginOfflineRender(1000));
+        for (int block = 0; block < 32; ++block) {
+            engine.processBlockOffline(out.channels.data(), 2, 128);
+            rendered.insert(rendered.end(), out.left.begin(), out.left.end());
+        }
+        engine.endOfflineRender();
+        return rendered;
+    };
+    const std::vector<float> reference = exportOnce();
+    ASSERT_NE(reference[0], 0.0f);
+
+    engine.deviceStarted();
+    std::atomic<bool> stop{false};
+    std::thread device([&] {
+        StereoOutput out(128);
+        while (!stop.load())
+            out.render(engine);
+    });
+    for (int round = 0; round < 100; ++round)
+        ASSERT_EQ(exportOnce(), reference) << "export " << round;
+    stop.store(true);
+    device.join();
     engine.deviceStopped();
 }

@@ -8,12 +8,16 @@
 #include "core/vst/tests/PluginRackTestSupport.h"
 #include "core/vst/tests/SandboxTestSupport.h"
 #include "device/OfflineRender.h"
+#include "tests/support/AllocationCounter.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace orvane::vst {
@@ -250,6 +254,92 @@ TEST_F(RackEngineTest, BypassAndAutomationSurviveSavingAndLoading) {
     EXPECT_EQ(inserts[1].paramAutomation, points);
     EXPECT_TRUE(freshRack.insertAvailable(trackId, 0));
     EXPECT_TRUE(freshRack.insertAvailable(trackId, 1));
+}
+
+} // namespace
+} // namespace orvane::vst
+
+namespace orvane::vst {
+namespace {
+
+// The device's block path with a rack holding an automated in-process plug-in, while the main
+// thread keeps publishing new snapshots and views and freeing the old ones.
+TEST_F(RackEngineTest, DeviceBlocksNeitherAllocateNorFreeWhileTheMainThreadPublishes) {
+    const uint64_t trackId = addImpulseTrack(engine);
+    {
+        ScopedRackDelay latency(16);
+        ASSERT_TRUE(rack.loadVst3(trackId, rackDelayEffectPath(), ""));
+    }
+    {
+        std::lock_guard lock(engine.projectMutex);
+        engine.project.findTrack(trackId)->inserts[0].paramAutomation = {{0, 0.0f}, {48000, 1.0f}};
+        engine.publishGraph();
+    }
+    rack.publishRtView();
+    ASSERT_TRUE(engine.pushRequest(RequestProducer::MainThread, Request::play()));
+    engine.deviceStarted();
+    std::vector<float> left(block), right(block);
+    std::array<float *, 2> outputs{left.data(), right.data()};
+    const std::array<MidiEvent, 2> keys{MidiEvent{3, 0x90, 60, 100}, MidiEvent{200, 0x80, 60, 0}};
+    const BlockIo io{nullptr, 0, outputs.data(), 2, block, keys};
+    engine.processBlock(io); // the first block after publication frees nothing either, but
+                             // warms the plug-in's own first-call paths
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> publications{0};
+    std::thread mainThread([&] {
+        for (int round = 0; !stop.load(); ++round) {
+            {
+                std::lock_guard lock(engine.projectMutex);
+                engine.project.findTrack(trackId)->gain = round % 2 ? 0.9f : 1.0f;
+                engine.publishGraph();
+            }
+            rack.publishRtView();
+            engine.collectRetiredGraphs();
+            rack.collectRetiredViews();
+            publications.fetch_add(1);
+        }
+    });
+    uint64_t allocations = 0;
+    uint64_t frees = 0;
+    int blocks = 0;
+    {
+        orvane::testing::AllocationScope scope;
+        while (blocks < 200 || publications.load() < 50) {
+            engine.processBlock(io);
+            ++blocks;
+        }
+        allocations = scope.allocations();
+        frees = scope.frees();
+    }
+    stop.store(true);
+    mainThread.join();
+    engine.deviceStopped();
+    EXPECT_EQ(allocations, 0u);
+    EXPECT_EQ(frees, 0u);
+    EXPECT_TRUE(rack.lastAutomationValue(trackId, 0)) << "the automation reached the plug-in";
+}
+
+// Track ids start again in every project: until the rack has restored the new project's
+// inserts, the old project's plug-ins must not run on the new tracks that share their ids.
+TEST_F(RackEngineTest, AReplacedProjectsTracksNeverRunTheOldProjectsPlugins) {
+    const uint64_t trackId = addImpulseTrack(engine);
+    const int64_t plainArrival = trackArrival(engine, trackId);
+    {
+        ScopedRackDelay latency(100);
+        ASSERT_TRUE(rack.loadVst3(trackId, rackDelayEffectPath(), ""));
+    }
+    ASSERT_EQ(trackArrival(engine, trackId), plainArrival + 100);
+
+    Project replacement;
+    replacement.sampleRate = rate;
+    engine.replaceProject(std::move(replacement));
+    const uint64_t newTrack = addImpulseTrack(engine);
+    ASSERT_EQ(newTrack, trackId) << "the new project reuses the id";
+    EXPECT_EQ(rack.latencySamples(newTrack), 0);
+    EXPECT_EQ(trackArrival(engine, newTrack), plainArrival);
+    rack.restoreFromProject();
+    EXPECT_EQ(trackArrival(engine, newTrack), plainArrival);
 }
 
 } // namespace

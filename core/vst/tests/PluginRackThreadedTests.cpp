@@ -1,12 +1,15 @@
 // The audio thread keeps processing while the main thread replaces every plug-in again and
 // again; run under ThreadSanitizer and AddressSanitizer, this catches a plug-in or a view freed
 // while a block still uses it.
+#include "core/engine/Engine.h"
 #include "core/vst/PluginRack.h"
 #include "core/vst/tests/PluginRackTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -72,6 +75,56 @@ TEST(PluginRackThreads, PluginsOutliveEveryBlockThatReachesThem) {
     EXPECT_GT(blocks.load(), rounds);
     rack.collectRetiredViews();
     EXPECT_EQ(rack.livePluginCount(), 1u);
+}
+
+void waitForBlocks(const std::atomic<int64_t> &blocks, int64_t count) {
+    const int64_t until = blocks.load() + count;
+    while (blocks.load() < until)
+        std::this_thread::yield();
+}
+
+// A rack may go away while a device keeps rendering: it takes its hooks out of the engine and
+// waits for the blocks that still use them, so no block reaches a destroyed rack.
+TEST(PluginRackThreads, ARackDestroyedWhileADeviceRendersTakesItsHooksAlong) {
+    RackEnvironment environment;
+    ScopedRackDelay delay(32);
+    Engine engine;
+    engine.prepareToPlay(48000, 128);
+    uint64_t trackId = 0;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        auto track = engine.project.addTrack(TrackType::Audio, "");
+        trackId = track->id;
+        auto clip = engine.project.addClip(trackId, ClipKind::Audio);
+        clip->audio = std::make_shared<std::vector<float>>(96000, 0.25f);
+        clip->channels = 1;
+    }
+    engine.publishGraph();
+    ASSERT_TRUE(engine.pushRequest(RequestProducer::MainThread, Request::play()));
+    engine.deviceStarted();
+    std::atomic<bool> stop{false};
+    std::atomic<int64_t> blocks{0};
+    std::thread device([&] {
+        std::vector<float> left(128), right(128);
+        std::array<float *, 2> outputs{left.data(), right.data()};
+        while (!stop.load()) {
+            engine.processBlock(outputs.data(), 2, 128);
+            blocks.fetch_add(1);
+        }
+    });
+    for (int round = 0; round < 10; ++round) {
+        auto rack = std::make_unique<PluginRack>(pluginRackHostFor(engine));
+        installPluginRackHooks(engine, *rack);
+        ASSERT_TRUE(rack->loadVst3(trackId, rackDelayEffectPath(), ""));
+        waitForBlocks(blocks, 2);
+        rack.reset();
+        waitForBlocks(blocks, 2);
+    }
+    stop.store(true);
+    device.join();
+    engine.deviceStopped();
+    EXPECT_FALSE(engine.currentGraph()->insertHook);
+    EXPECT_FALSE(engine.currentGraph()->latencyHook);
 }
 
 } // namespace

@@ -108,13 +108,60 @@ TEST(ParameterHandOver, ReaderOnAnotherThreadOnlySeesValuesThatWereSet) {
         }
     });
     for (uint32_t id = 1; id <= 1000; ++id) {
-        handOver.set(id, float(id) / 1000.0f);
-        handOver.set(id, float(id) / 2000.0f);
+        EXPECT_TRUE(handOver.set(id, float(id) / 1000.0f));
+        EXPECT_TRUE(handOver.set(id, float(id) / 2000.0f));
     }
     done.store(true);
     reader.join();
     EXPECT_EQ(badReads.load(), 0);
     EXPECT_EQ(handOver.size(), 1000u);
+}
+
+// The audio thread writes automation into the hand-over outside any lock while the main thread
+// makes new parameters known and the table grows under it, at the table's own level and
+// through a loaded plug-in; the sanitizer builds catch a table freed under the reader.
+TEST(ParameterHandOver, AutomationKeepsFlowingWhileTheTableGrows) {
+    ParameterHandOver handOver(2);
+    ASSERT_TRUE(handOver.set(1, 0.0f));
+    std::atomic<bool> done{false};
+    std::atomic<int> unknownAutomated{0};
+    std::thread audio([&] {
+        float value = 0.0f;
+        while (!done.load()) {
+            value = value >= 1.0f ? 0.0f : value + 0.001f;
+            if (!handOver.setExisting(1, value)) ++unknownAutomated;
+            handOver.forEach([](uint32_t, float) {});
+        }
+    });
+    for (uint32_t id = 2; id <= 4000; ++id) {
+        ASSERT_TRUE(handOver.set(id, 0.5f) ||
+                    (handOver.grow(handOver.capacity() * 2), handOver.set(id, 0.5f)));
+        handOver.collect();
+    }
+    done.store(true);
+    audio.join();
+    EXPECT_EQ(unknownAutomated.load(), 0) << "an id the main thread set went missing";
+    EXPECT_EQ(handOver.size(), 4000u);
+    EXPECT_GE(handOver.capacity(), 4000u);
+
+    Vst3Plugin plugin;
+    ASSERT_TRUE(plugin.load(testing::testInstrumentPath(), ""));
+    ASSERT_TRUE(plugin.prepare(48000.0, blockSize));
+    plugin.prepareParameterForAutomation(0);
+    std::atomic<bool> stop{false};
+    std::thread automation([&] {
+        std::vector<float> left(blockSize), right(blockSize);
+        float value = 0.0f;
+        while (!stop.load()) {
+            value = value >= 1.0f ? 0.0f : value + 0.01f;
+            plugin.setParameterNormalizedRt(0, value);
+            plugin.process(left.data(), right.data(), blockSize);
+        }
+    });
+    for (uint32_t id = 0; id < 3000; ++id)
+        plugin.setParameterNormalized(5000 + id, 0.25f); // each one new: the table keeps growing
+    stop.store(true);
+    automation.join();
 }
 
 } // namespace

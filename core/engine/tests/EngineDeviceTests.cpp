@@ -1,0 +1,161 @@
+// What a live device relies on: MIDI at its frame, periods of any length, format changes that
+// keep what plays, transport values held to the timeline, and a broken track kept out of
+// the mix.
+#include "core/engine/tests/RenderRig.h"
+#include "core/music/ExpressionMaps.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+using namespace orvane;
+using namespace orvane::testing;
+
+namespace {
+
+std::vector<Notification> notificationsOf(Engine &engine) {
+    std::vector<Notification> all;
+    Notification notification;
+    while (engine.popNotification(notification))
+        all.push_back(notification);
+    return all;
+}
+
+/// One device period with MIDI, returning the left channel.
+std::vector<float> renderPeriod(Engine &engine, int32_t frames,
+                                std::span<const MidiEvent> midi = {}) {
+    std::vector<float> left(static_cast<std::size_t>(frames), 7.0f);
+    std::vector<float> right(left);
+    std::array<float *, 2> outputs{left.data(), right.data()};
+    engine.processBlock(BlockIo{nullptr, 0, outputs.data(), 2, frames, midi});
+    return left;
+}
+
+std::size_t firstSounding(const std::vector<float> &samples) {
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        if (samples[i] != 0.0f) return i;
+    return samples.size();
+}
+
+} // namespace
+
+// A device reads its MIDI inside the callback; the key must sound from the frame it came at,
+// stop at the frame it was released, and be recorded at block start + offset.
+TEST(DeviceBlocks, MidiEventsActAtTheirFrame) {
+    RenderRig rig;
+    auto keys = rig.addTrack(TrackType::Midi);
+    rig.edit([&](Project &) { keys->armed = true; });
+    Engine &engine = rig.engine;
+    send(engine, Request::locate(1000));
+    send(engine, Request::play());
+    ASSERT_TRUE(engine.beginMidiRecording(0));
+    const std::array<MidiEvent, 1> press{MidiEvent{100, 0x92, 69, 127}};
+    const auto first = renderPeriod(engine, 256, press);
+    EXPECT_EQ(firstSounding(first), 100u);
+    const std::array<MidiEvent, 1> release{MidiEvent{50, 0x82, 69, 0}};
+    const auto second = renderPeriod(engine, 256, release);
+    EXPECT_NE(second[49], 0.0f);
+    for (std::size_t i = 50; i < second.size(); ++i)
+        ASSERT_EQ(second[i], 0.0f) << i;
+    std::vector<MidiNote> take;
+    ASSERT_TRUE(engine.endMidiRecording(5000, take));
+    ASSERT_EQ(take.size(), 1u);
+    EXPECT_EQ(take[0].start, 1000 + 100);
+    EXPECT_EQ(take[0].length, 256 - 100 + 50);
+    EXPECT_EQ(engine.lastNoteOnChannel[2], -1);
+}
+
+// A period longer than prepared renders in full; a format change at the same rate keeps the
+// effect tails, a new rate prepares the processors afresh; the rack's hook hears of both.
+TEST(DeviceBlocks, FormatChangesKeepWhatPlaysAndReachTheRack) {
+    RenderRig rig;
+    Engine &engine = rig.engine;
+    auto track = rig.addTrack(TrackType::Audio);
+    rig.addConstantClip(track, 4800, 0.5f, 0.5f);
+    rig.edit([&](Project &) {
+        InsertSlot delay;
+        delay.pluginId = "stock.delay";
+        delay.isStock = true;
+        track->inserts.push_back(delay);
+    });
+    std::vector<std::pair<double, int32_t>> formats;
+    engine.setDeviceFormatHook(
+        [&formats](double rate, int32_t frames) { formats.emplace_back(rate, frames); });
+    engine.prepareForDeviceFormat(48000, 128);
+    send(engine, Request::play());
+    for (int i = 0; i < 40; ++i) // 5120 frames: the clip is over, its echo is not yet due
+        renderPeriod(engine, 128);
+    engine.prepareForDeviceFormat(48000, 2048);
+    // Still longer than prepared; the quarter-second echo of the clip is due at 12000.
+    const auto longPeriod = renderPeriod(engine, 8192);
+    EXPECT_NE(longPeriod.back(), 7.0f);
+    EXPECT_EQ(firstSounding(longPeriod), 12000u - 5120u) << "the echo survived the change";
+    engine.prepareForDeviceFormat(96000, 2048);
+    send(engine, Request::locate(96000 * 60)); // far past the clip: only a tail could sound
+    EXPECT_EQ(firstSounding(renderPeriod(engine, 2048)), 2048u) << "a new rate starts afresh";
+    EXPECT_EQ(engine.currentGraph()->sampleRate, 96000.0);
+    const std::vector<std::pair<double, int32_t>> expected{
+        {48000.0, 128}, {48000.0, 2048}, {96000.0, 2048}};
+    EXPECT_EQ(formats, expected);
+}
+
+// A track that produces a non-finite sample is silenced alone for that block, its state reset
+// so the next block starts clean, and reported once however long it keeps failing.
+TEST(DeviceBlocks, ANonFiniteTrackIsSilencedAloneAndReportedOnce) {
+    RenderRig rig;
+    auto broken = rig.addTrack(TrackType::Audio);
+    auto good = rig.addTrack(TrackType::Audio);
+    rig.addConstantClip(broken, 4096, std::numeric_limits<float>::quiet_NaN(), 0.0f);
+    rig.addConstantClip(good, 4096, 0.25f, 0.25f);
+    notificationsOf(rig.engine);
+    const auto out = rig.play(0, 4);
+    for (float sample : out[0])
+        ASSERT_FLOAT_EQ(sample, 0.25f * RenderRig::defaultFader);
+    std::vector<uint64_t> silenced;
+    for (const Notification &notification : notificationsOf(rig.engine))
+        if (notification.kind == NotificationKind::trackSilenced)
+            silenced.push_back(notification.id);
+    EXPECT_EQ(silenced, std::vector<uint64_t>{broken->id});
+}
+
+// Requests with values no timeline holds (a damaged document, a runaway locate) keep the
+// transport on the timeline; the sanitizer build checks that no sum overflows on the way.
+TEST(DeviceBlocks, ExtremeLocateAndCycleStayOnTheTimeline) {
+    RenderRig rig;
+    Engine &engine = rig.engine;
+    const double extremes[] = {1e300, -1e300, std::numeric_limits<double>::quiet_NaN(), 9.3e18,
+                               -9.3e18};
+    for (double start : extremes)
+        for (double end : extremes) {
+            send(engine,
+                 Request{RequestType::setCycle,
+                         static_cast<int64_t>(std::clamp(end, -9.2e18, 9.2e18)), 1.0, start});
+            send(engine, Request{RequestType::locate, 0, end});
+            send(engine, Request::play());
+            renderPeriod(engine, 512);
+            renderPeriod(engine, 512);
+            ASSERT_GE(engine.playhead.load(), 0);
+            ASSERT_LE(engine.playhead.load(), Transport::maxPosition);
+            ASSERT_GE(engine.loopStart.load(), 0);
+            ASSERT_LE(engine.loopEnd.load(), Transport::maxPosition);
+        }
+    // The named requests say which value is which.
+    send(engine, Request::setCycle(1000, 2000, true));
+    send(engine, Request::locate(1900));
+    renderPeriod(engine, 512);
+    EXPECT_EQ(engine.playhead.load(), 1412);
+}
+
+// The tempo shown during playback comes from the markers in time order, whatever order the
+// document lists them in.
+TEST(DeviceBlocks, TheShownTempoFollowsMarkersInTimeOrder) {
+    RenderRig rig;
+    rig.edit([](Project &project) { project.tempoMarkers = {{48000, 90.0}, {1000, 140.0}}; });
+    send(rig.engine, Request::locate(2000));
+    send(rig.engine, Request::play());
+    renderPeriod(rig.engine, 512);
+    EXPECT_NEAR(rig.engine.tempo.load(), 140.0, 0.01);
+}
