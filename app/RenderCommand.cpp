@@ -277,24 +277,9 @@ class ProgressBar {
 
 bool renderProject(Project project, const RenderCommandOptions &options, const RenderSpan &span,
                    std::vector<float> &samples, std::FILE *errors, std::string &error) {
-    const double sampleRate = project.sampleRate;
-    Engine engine;
-    // The sandbox outlives the rack, whose plug-ins may run inside it.
-    vst::PluginSandboxController sandbox;
-    sandbox.enabled = vst::sandboxEnabledFromEnvironment();
-    vst::PluginRack rack(vst::pluginRackHostFor(engine), vst::pluginRackSandboxFor(sandbox));
-    engine.replaceProject(std::move(project));
-    {
-        std::lock_guard lock(engine.projectMutex);
-        // Opening a project gives it its returns; the render must sound like playback.
-        HVEnsureReturnTracks(engine.project);
-    }
-    engine.prepareToPlay(sampleRate, renderBlockSize);
-    vst::installPluginRackHooks(engine, rack);
-    // A plug-in that cannot be restored is left out with a warning, as opening would.
-    std::string rackWarnings;
-    if (!vst::restoreRackForRender(rack, sampleRate, renderBlockSize, &rackWarnings))
-        printLine(errors, "Halvora render: warning: " + rackWarnings);
+    PreparedEngine prepared;
+    prepareEngineForRender(prepared, std::move(project), renderBlockSize, "Halvora render", errors);
+    Engine &engine = prepared.engine;
 
     const bool showProgress = !options.quiet && ::isatty(::fileno(errors)) == 1;
     ProgressBar bar(errors);
@@ -452,6 +437,38 @@ std::optional<Project> loadProjectForCommand(const std::string &folder, std::FIL
         !checkTimelineRange(*project, error))
         return std::nullopt;
     return project;
+}
+
+// --- Shared with the other offline commands ---------------------------------------------
+
+void prepareEngineForRender(PreparedEngine &prepared, Project project, int32_t blockSize,
+                            const std::string &program, std::FILE *errors) {
+    const double sampleRate = project.sampleRate;
+    Engine &engine = prepared.engine;
+    prepared.sandbox.enabled = vst::sandboxEnabledFromEnvironment();
+    prepared.rack = std::make_unique<vst::PluginRack>(vst::pluginRackHostFor(engine),
+                                                      vst::pluginRackSandboxFor(prepared.sandbox));
+    engine.replaceProject(std::move(project));
+    {
+        std::lock_guard lock(engine.projectMutex);
+        // Opening a project gives it its returns; the render must sound like playback.
+        HVEnsureReturnTracks(engine.project);
+    }
+    engine.prepareToPlay(sampleRate, blockSize);
+    vst::installPluginRackHooks(engine, *prepared.rack);
+    // A plug-in that cannot be restored is left out with a warning, as opening would.
+    std::string rackWarnings;
+    if (!vst::restoreRackForRender(*prepared.rack, sampleRate, blockSize, &rackWarnings))
+        printLine(errors, program + ": warning: " + rackWarnings);
+}
+
+bool checkRenderOutput(const std::string &path, const std::string &projectFolder, int64_t frames,
+                       int32_t channels, std::string &error) {
+    if (!checkOutputTarget(path, projectFolder, error)) return false;
+    if (frames <= largestWavFrames(channels)) return true;
+    error = "the render would be " + std::to_string(frames) +
+            " frames long, more than a 16-bit WAV file holds";
+    return false;
 }
 
 } // namespace orvane

@@ -1,9 +1,14 @@
 #pragma once
 
+#include "app/RenderOutput.h"
+#include "core/engine/Engine.h"
 #include "core/model/Project.h"
+#include "core/vst/PluginRack.h"
+#include "core/vst/PluginSandboxController.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,5 +59,25 @@ const char *renderCommandHelp();
 /// `error` set when the project cannot be used.
 std::optional<Project> loadProjectForCommand(const std::string &folder, std::FILE *errors,
                                              std::string &error);
+
+// --- Shared with the other offline commands ---------------------------------------------
+
+/// An engine that plays a project as the application would, with its plug-ins restored. The
+/// sandbox outlives the rack, whose plug-ins may run inside it.
+struct PreparedEngine {
+    Engine engine;
+    vst::PluginSandboxController sandbox;
+    std::unique_ptr<vst::PluginRack> rack;
+};
+
+/// Loads `project` into `prepared` with its return tracks, prepared for blocks of `blockSize`
+/// at the project's rate, and restores its plug-ins; warnings go to `errors` after `program`.
+void prepareEngineForRender(PreparedEngine &prepared, Project project, int32_t blockSize,
+                            const std::string &program, std::FILE *errors);
+
+/// False with `error` when `path` must not be written (see `checkOutputTarget`) or a 16-bit
+/// WAV file cannot hold `frames`.
+bool checkRenderOutput(const std::string &path, const std::string &projectFolder, int64_t frames,
+                       int32_t channels, std::string &error);
 
 } // namespace orvane

@@ -3,6 +3,7 @@
 #include "app/ProbePluginsCommand.h"
 #include "app/HeadlessCommand.h"
 #include "app/PlayCommand.h"
+#include "app/PerformCommand.h"
 #include "app/ReferenceProjectCommand.h"
 #include "app/RenderCommand.h"
 
@@ -24,6 +25,7 @@ void printUsage(std::FILE *stream) {
     std::fputs("usage: Halvora [--version] [--self-check]\n"
                "       Halvora render PROJECT.halvora -o OUT.wav [options]   (see render --help)\n"
                "       Halvora render --demo -o OUT.wav [options]\n"
+               "       Halvora perform PROJECT.halvora -o OUT.wav --length N ACTION...\n"
                "       Halvora reference-project DIR [--tracks N] [--seconds S]\n"
                "       Halvora analyze FILE.wav [--json]\n"
                "       Halvora probe-plugins [--soak SECONDS] [--sandbox]\n"
@@ -91,6 +93,7 @@ int main(int argc, char **argv) {
             }
             return orvane::runHeadless(rest, STDIN_FILENO, stdout, stderr);
         }
+        if (subcommand == "perform") return orvane::runPerformCommand(rest, stdout, stderr);
         if (subcommand == "reference-project")
             return orvane::runReferenceProjectCommand(rest, stdout, stderr);
         if (subcommand == "analyze") return orvane::runAnalyzeCommand(rest, stdout, stderr);

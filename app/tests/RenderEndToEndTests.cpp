@@ -20,13 +20,7 @@ namespace {
 constexpr double rate = 44100.0;
 
 std::shared_ptr<std::vector<float>> tone(double frequency, int64_t frames, float level) {
-    auto samples = std::make_shared<std::vector<float>>(static_cast<std::size_t>(frames) * 2);
-    for (int64_t frame = 0; frame < frames; ++frame) {
-        const double phase = 2.0 * std::numbers::pi * frequency * frame / rate;
-        (*samples)[2 * frame] = level * static_cast<float>(std::sin(phase));
-        (*samples)[2 * frame + 1] = level * static_cast<float>(std::cos(1.01 * phase));
-    }
-    return samples;
+    return stereoTone(frequency, frames, level, rate);
 }
 
 /// Two audio tracks at different places and a MIDI track, all sending to the returns.

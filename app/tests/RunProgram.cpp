@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <numbers>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -102,6 +104,17 @@ WrittenWav readWrittenWav(const fs::path &path) {
     std::memcpy(wav.samples.data(), bytes.data() + 44, dataBytes);
     wav.valid = true;
     return wav;
+}
+
+std::shared_ptr<std::vector<float>> stereoTone(double frequency, int64_t frames, float level,
+                                               double sampleRate) {
+    auto samples = std::make_shared<std::vector<float>>(static_cast<std::size_t>(frames) * 2);
+    for (int64_t frame = 0; frame < frames; ++frame) {
+        const double phase = 2.0 * std::numbers::pi * frequency * frame / sampleRate;
+        (*samples)[2 * frame] = level * static_cast<float>(std::sin(phase));
+        (*samples)[2 * frame + 1] = level * static_cast<float>(std::cos(1.01 * phase));
+    }
+    return samples;
 }
 
 } // namespace orvane::testing

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,5 +40,10 @@ struct WrittenWav {
     std::vector<int16_t> samples;
 };
 WrittenWav readWrittenWav(const std::filesystem::path &path);
+
+/// Interleaved stereo test audio: a sine at `frequency` on the left and a slightly detuned
+/// cosine on the right, at `level`.
+std::shared_ptr<std::vector<float>> stereoTone(double frequency, int64_t frames, float level,
+                                               double sampleRate);
 
 } // namespace orvane::testing

@@ -1,3 +1,4 @@
+#include "core/engine/ClipVoices.h"
 #include "core/engine/RenderContext.h"
 #include "core/engine/RenderStages.h"
 #include "core/model/MusicalTime.h"
@@ -13,105 +14,22 @@ namespace orvane {
 
 namespace {
 
-constexpr double twoPi = 2.0 * std::numbers::pi;
-constexpr float voiceLevel = 0.2f;
-
-float sineAtPhase(double phase) {
-    return static_cast<float>(std::sin(twoPi * (phase - std::floor(phase))));
-}
-
-/// Linear interpolation between the two source frames around `source`, both clamped to
-/// the last frame; mono buffers give the same value on both sides.
-void readSourceFrame(const Clip &clip, double source, int64_t frameCount, float &left,
-                     float &right) {
-    const std::vector<float> &samples = *clip.audio;
-    const int64_t channels = clip.channels < 2 ? 1 : clip.channels;
-    const double floorSource = std::floor(source);
-    const int64_t last = frameCount - 1;
-    const int64_t first = std::clamp<int64_t>(saturatingToInt64(floorSource), 0, last);
-    const int64_t second = std::clamp<int64_t>(first + 1, 0, last);
-    const float fraction = static_cast<float>(source - floorSource);
-    const auto at = [&](int64_t frame, int64_t channel) {
-        return samples[static_cast<std::size_t>(frame * channels + channel)];
-    };
-    const float firstLeft = at(first, 0);
-    const float secondLeft = at(second, 0);
-    left = firstLeft + (secondLeft - firstLeft) * fraction;
-    if (channels == 1) {
-        right = left;
-        return;
-    }
-    const float firstRight = at(first, 1);
-    const float secondRight = at(second, 1);
-    right = firstRight + (secondRight - firstRight) * fraction;
-}
-
-float fadeAt(const Clip &clip, int64_t offset, int64_t span) {
-    float fade = 1.0f;
-    if (clip.fadeIn >= 1 && offset < clip.fadeIn)
-        fade = static_cast<float>(offset) / static_cast<float>(clip.fadeIn);
-    if (clip.fadeOut >= 1 && offset > span - clip.fadeOut)
-        fade *= static_cast<float>(span - offset) / static_cast<float>(clip.fadeOut);
-    return fade;
-}
-
-/// True when the map is a straight line of slope 1 from a whole source frame: every
-/// timeline frame then reads exactly one source frame and interpolation has nothing to do.
 bool isKeyswitch(const ExpressionMap &map, int32_t pitch) {
     return std::any_of(map.articulations.begin(), map.articulations.end(),
                        [pitch](const ExpressionArticulation &a) { return a.keyswitch == pitch; });
 }
 
-bool playsSourceFrameByFrame(const ClipWarpTable &warp) {
-    if (warp.count != 2) return false;
-    const auto &start = warp.points[0];
-    const auto &end = warp.points[1];
-    return start.timeline == 0.0 && end.source - start.source == end.timeline &&
-           start.source == std::floor(start.source) && std::abs(start.source) < 9.0e15;
-}
-
-/// The common case of an unwarped, unstretched clip: the same samples the interpolating path
-/// gives, read directly.
-void addUnwarpedClip(const Clip &clip, float *left, float *right, int64_t begin, int64_t end,
-                     int64_t position, int64_t span, int64_t frameCount) {
-    const std::vector<float> &samples = *clip.audio;
-    const int64_t channels = clip.channels < 2 ? 1 : clip.channels;
-    const int64_t secondChannel = channels == 1 ? 0 : 1;
-    const int64_t sourceOffset = clip.sourceOffset;
-    const bool fades = clip.fadeIn >= 1 || clip.fadeOut >= 1;
-    for (int64_t p = begin; p < end; ++p) {
-        const int64_t offset = p - clip.arrangeStart;
-        const int64_t frame = std::clamp<int64_t>(sourceOffset + offset, 0, frameCount - 1);
-        const float gain = fades ? clip.gain * fadeAt(clip, offset, span) : clip.gain;
-        const auto index = static_cast<std::size_t>(p - position);
-        left[index] += gain * samples[static_cast<std::size_t>(frame * channels)];
-        right[index] += gain * samples[static_cast<std::size_t>(frame * channels + secondChannel)];
-    }
-}
-
 void addAudioClip(const Clip &clip, float *left, float *right, int32_t frames, int64_t position) {
-    const int64_t frameCount = clip.audioFrameCount();
-    const int64_t span = clip.length >= 1 ? clip.length : frameCount;
+    const int64_t span = audioClipSpan(clip);
     if (span < 1) return;
     const int64_t begin = std::max(position, clip.arrangeStart);
     const int64_t end = std::min(position + frames, saturatingAdd(clip.arrangeStart, span));
-    if (begin >= end || frameCount < 1) return;
+    if (begin >= end || clip.audioFrameCount() < 1) return;
     // The warp map is the same for every frame of the block: build it once.
     const ClipWarpTable warp = buildClipWarpTable(clip);
-    if (playsSourceFrameByFrame(warp)) {
-        addUnwarpedClip(clip, left, right, begin, end, position, span, frameCount);
-        return;
-    }
-    for (int64_t p = begin; p < end; ++p) {
-        const int64_t offset = p - clip.arrangeStart;
-        const float fade = fadeAt(clip, offset, span);
-        float sampleLeft = 0.0f;
-        float sampleRight = 0.0f;
-        readSourceFrame(clip, warp.sourceAt(offset), frameCount, sampleLeft, sampleRight);
-        const auto index = static_cast<std::size_t>(p - position);
-        left[index] += clip.gain * fade * sampleLeft;
-        right[index] += clip.gain * fade * sampleRight;
-    }
+    const auto index = static_cast<std::size_t>(begin - position);
+    addAudioClipFrames(clip, warp, begin - clip.arrangeStart, end - begin, left + index,
+                       right + index, ClipLevel{clip.gain});
 }
 
 constexpr double fallbackRate = 48000.0;
@@ -141,36 +59,9 @@ void addIndexedMidiClip(const Clip &clip, const MidiClipIndex &index, double rat
         const float level = clip.gain * index.level[noteIndex];
         if (level == 0.0f) continue;
         --voicesLeft;
-        const double step = index.frequency[noteIndex] / rate;
-        for (int64_t p = begin; p < end; ++p) {
-            const float value = level * sineAtPhase(static_cast<double>(p - noteStart) * step);
-            const auto at = static_cast<std::size_t>(p - position);
-            left[at] += value;
-            right[at] += value;
-        }
-    }
-}
-
-void addLiveInput(const GraphSnapshot &snapshot, const LiveMidiState &live, const Track &track,
-                  float *left, float *right, int32_t frames, int64_t position) {
-    const double rate = snapshot.sampleRate > 0.0 ? snapshot.sampleRate : fallbackRate;
-    for (std::size_t note = 0; note < 128; ++note) {
-        const int32_t from = std::max(live.soundFrom[note], 0);
-        const int32_t until = std::min(live.soundUntil[note], frames);
-        const float velocity = live.blockVelocity[note];
-        if (from >= until || velocity <= LiveMidiState::audibleVelocity) continue;
-        const double frequency = midiNoteFrequencyTuned(
-            static_cast<double>(note) + live.noteBend[note] / 100.0, snapshot.scaleRoot,
-            snapshot.scaleMinor, snapshot.kbmDegrees, snapshot.scalaCents);
-        const float pressure = track.mpeEnabled ? live.notePressure[note] : 1.0f;
-        const float level = velocity * pressure * voiceLevel;
-        // The phase runs from the timeline origin, not from the key press.
-        for (int32_t i = from; i < until; ++i) {
-            const float value =
-                level * sineAtPhase(static_cast<double>(position + i) * frequency / rate);
-            left[i] += value;
-            right[i] += value;
-        }
+        const auto at = static_cast<std::size_t>(begin - position);
+        addNoteFrames(level, begin - noteStart, index.frequency[noteIndex] / rate, left + at,
+                      right + at, end - begin);
     }
 }
 
@@ -231,7 +122,7 @@ void buildMidiClipIndex(const GraphSnapshot &snapshot, const Clip &clip, const E
                 latestStart.begin());
             scale = factorAfter[prefix];
         }
-        index.level[i] = scale * note.expression * note.velocity * voiceLevel;
+        index.level[i] = scale * note.expression * note.velocity * noteVoiceLevel;
     }
 }
 
@@ -264,7 +155,7 @@ void ArrangementSource::produceRt(const RenderContext &context, std::size_t trac
         addIndexedMidiClip(clip, (*indexes)[c], rate, left, right, frames, position, voicesLeft);
     }
     if (track.armed && context.liveMidi)
-        addLiveInput(snapshot, *context.liveMidi, track, left, right, frames, position);
+        addLiveInputRt(snapshot, *context.liveMidi, track, left, right, frames, position);
 }
 
 void renderArrangementRt(RenderContext &context) {

@@ -110,8 +110,8 @@ void Engine::publishGraph() {
     snapshot->sessionMode = sessionMode.load();
     snapshot->insertHook = insertHook;
     snapshot->latencyHook = latencyHook;
-    tempo.store(usableBpm(project.tempoBpm));
-    meter.store(project.timeSignature.packed());
+    if (!sceneTempoInForce.load()) tempo.store(usableBpm(project.tempoBpm));
+    if (!sceneMeterInForce.load()) meter.store(project.timeSignature.packed());
     metronomeOn.store(project.metronomeEnabled);
     talkback.store(project.controlRoom.talkback);
     graphs.publish(std::move(snapshot));
@@ -145,7 +145,13 @@ void Engine::replaceProject(Project replacement) {
     // its inserts belong to the old project until it restores the new one's.
     snapshotBuilder.resetLiveStates();
     projectGeneration.fetch_add(1);
+    // The old project's session entries name clips of the old project. Without a device
+    // nothing would carry the reset out before a capture reads the table, so do it here then.
+    if (!pushRequest(RequestProducer::MainThread, Request::resetSession()) &&
+        drainRequestsWhileIdle())
+        (void)pushRequest(RequestProducer::MainThread, Request::resetSession());
     publishGraph();
+    drainRequestsWhileIdle();
 }
 
 void Engine::prepareToPlay(double newSampleRate, int32_t newBlockSize) {
@@ -381,6 +387,7 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
     const int64_t next = transport.nextPositionRt(position, frames, true);
     playhead.store(next);
     followTempoRt(snapshot, next);
+    publishSessionTableRt();
 }
 
 void Engine::renderOfflinePieceRt(const GraphSnapshot &snapshot, float *const *outputs,
@@ -399,18 +406,21 @@ void Engine::drainRequestsRt(const GraphSnapshot &snapshot) {
     for (auto &ring : requestRings)
         while (ring.pop(request))
             applyRequestRt(request, snapshot);
+    publishSessionTableRt();
 }
 
 void Engine::followTempoRt(const GraphSnapshot &snapshot, int64_t position) {
+    if (sceneTempoInForce.load()) return;
     const double inForce =
         usableBpm(tempoAtPosition(position, snapshot.sortedTempoMarkers, snapshot.tempoBpm));
     if (std::abs(inForce - tempo.load()) > 0.01) tempo.store(inForce);
 }
 
-void Engine::stopTransportRt(bool rewind) {
+void Engine::stopTransportRt(const GraphSnapshot &snapshot, bool rewind) {
     transport.stopRt(rewind);
-    for (int32_t i = 0; i < activeCount; ++i)
-        activeSessionClips[static_cast<std::size_t>(i)].playing = false;
+    // Stop ends the performance and hands playback back to the arrangement; pause keeps the
+    // session where it is, so that play carries on.
+    if (rewind) stopSessionRt(snapshot);
     postNotificationRt(NotificationKind::transport, 0, 0.0f);
 }
 
@@ -421,8 +431,8 @@ void Engine::applyRequestRt(const Request &request, const GraphSnapshot &snapsho
         playing.store(true);
         postNotificationRt(NotificationKind::transport, 0, 1.0f);
         break;
-    case RequestType::stop: stopTransportRt(true); break;
-    case RequestType::pause: stopTransportRt(false); break;
+    case RequestType::stop: stopTransportRt(snapshot, true); break;
+    case RequestType::pause: stopTransportRt(snapshot, false); break;
     case RequestType::recordToggle: recording.store(!recording.load()); break;
     case RequestType::setTempo: tempo.store(request.bpm()); break;
     case RequestType::setCycle:
@@ -434,7 +444,11 @@ void Engine::applyRequestRt(const Request &request, const GraphSnapshot &snapsho
         followTempoRt(snapshot, playhead.load());
         break;
     case RequestType::launchSessionClip: launchSessionClipRt(snapshot, request.clipId()); break;
-    case RequestType::launchScene: launchSceneRt(snapshot, request.sceneId()); break;
+    case RequestType::launchScene:
+        sessionMode.store(true);
+        launchSceneRt(snapshot, request.sceneId(), playhead.load());
+        break;
+    case RequestType::resetSession: stopSessionRt(snapshot); break;
     case RequestType::releaseSessionClip: releaseSessionClipRt(request.clipId()); break;
     case RequestType::midiNoteOn:
         noteOnRt(request.channel(), request.note(), request.velocity(), 0, pieceFramesRt);

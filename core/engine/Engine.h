@@ -33,6 +33,37 @@ struct ActiveSessionClip {
     int64_t launchAt = 0;
 };
 
+/// A consistent copy of the session table, as the audio thread last published it.
+struct SessionTableCopy {
+    std::array<ActiveSessionClip, 64> entries{};
+    int32_t count = 0;
+};
+
+/// The table as the audio thread publishes it after every block: a sequence counter that is
+/// odd while a copy is being written, around fields that are atomics, so that the main
+/// thread reads a consistent copy without a lock and without a data race.
+struct PublishedSessionTable {
+    std::atomic<uint64_t> sequence{0};
+    std::atomic<int32_t> count{0};
+    std::array<std::atomic<uint64_t>, 64> clipIds{};
+    std::array<std::atomic<int64_t>, 64> offsets{};
+    std::array<std::atomic<uint8_t>, 64> flags{}; // 1 playing, 2 queued
+    std::array<std::atomic<int64_t>, 64> launchAts{};
+};
+
+/// What one session entry does in the block being rendered (audio thread).
+struct SessionEntryBlock {
+    const Clip *clip = nullptr;
+    std::size_t trackIndex = 0;
+    std::size_t clipIndex = 0; // among its track's clips
+    int64_t firstFrame = 0;
+    int64_t endFrame = 0; // frames firstFrame..endFrame-1 sound
+    int64_t startOffset = 0;
+    int64_t period = 1;
+    bool loops = false;
+    bool ended = false;
+};
+
 /// Called by the engine when the device format changes, so the plug-in rack can prepare its
 /// plug-ins for it (sample rate, longest block).
 using DeviceFormatHook = std::function<void(double sampleRate, int32_t maxFrames)>;
@@ -170,6 +201,17 @@ class Engine {
     int32_t activeCount = 0;
     int32_t currentSceneRow = -1;
     std::atomic<bool> sessionMode{false};
+    /// Set while a launched scene's own tempo is the displayed tempo: the tempo map is left
+    /// alone, and neither the end-of-block follow nor a publication puts the map's tempo back.
+    std::atomic<bool> sceneTempoInForce{false};
+    std::atomic<bool> sceneMeterInForce{false};
+
+    // --- Session (main thread) --------------------------------------------------------------
+    /// The session table as the audio thread last published it.
+    SessionTableCopy readSessionTable() const;
+    /// Turns what the session is playing into arrangement clips at the playhead and publishes;
+    /// returns the new clip ids. Takes the project mutex.
+    std::vector<uint64_t> captureSessionToArrangement();
 
     // --- Live MIDI state (audio thread) --------------------------------------------------
     LiveMidiState liveMidi;
@@ -245,7 +287,7 @@ class Engine {
     void drainRequestsRt(const GraphSnapshot &snapshot);
     void applyRequestRt(const Request &request, const GraphSnapshot &snapshot);
     void applyMidiEventRt(const MidiEvent &event, int32_t frame, int32_t frames);
-    void stopTransportRt(bool rewind);
+    void stopTransportRt(const GraphSnapshot &snapshot, bool rewind);
     void noteOnRt(int32_t channel, int32_t note, double velocity, int32_t frame, int32_t frames);
     void noteOffRt(int32_t channel, int32_t note, int32_t frame);
     void followTempoRt(const GraphSnapshot &snapshot, int64_t position);
@@ -258,8 +300,23 @@ class Engine {
     // `finishMasterRt`), and act on the launch and release requests.
     void renderSessionRt(RenderContext &context);
     void launchSessionClipRt(const GraphSnapshot &snapshot, uint64_t clipId);
-    void launchSceneRt(const GraphSnapshot &snapshot, uint64_t sceneId);
+    /// Launches a scene quantised from `now`: the playhead for a request, the end of the
+    /// block for a follow action.
+    void launchSceneRt(const GraphSnapshot &snapshot, uint64_t sceneId, int64_t now);
     void releaseSessionClipRt(uint64_t clipId);
+    void stopSessionRt(const GraphSnapshot &snapshot);
+    /// Hands the displayed tempo and meter back to the maps once a scene's own are over.
+    void releaseSceneTempoRt(const GraphSnapshot &snapshot, int64_t position);
+    void scheduleSessionBlockRt(const GraphSnapshot &snapshot, int32_t frames, int64_t position);
+    /// True when some session clip of the track, or a live key on it, sounds in the block.
+    bool sessionTrackSoundsRt(const RenderContext &context, std::size_t trackIndex) const;
+    void finishSessionBlockRt(const GraphSnapshot &snapshot, int64_t now);
+    void handleSessionClipEnded(const GraphSnapshot &snapshot, const Clip &clip, std::size_t entry,
+                                int64_t now);
+    bool isSceneRowIdle(const GraphSnapshot &snapshot, int32_t row) const;
+    void handleSceneRowEnded(const GraphSnapshot &snapshot, int32_t row, int64_t now,
+                             bool applyFollowAction);
+    void publishSessionTableRt();
     void renderMetronomeRt(const GraphSnapshot &snapshot, float *const *channels,
                            int32_t channelCount, int32_t frames, int64_t position);
 
@@ -280,6 +337,11 @@ class Engine {
     int64_t offlinePosition = 0;
     /// Frames of the piece being rendered, 0 between blocks (rendering thread).
     int32_t pieceFramesRt = 0;
+
+    std::array<SessionEntryBlock, maxActiveSessionClips> sessionBlock{}; // audio thread
+    int32_t sessionBlockCount = 0;
+    uint64_t sceneLaunchesRt = 0;
+    PublishedSessionTable publishedSessionTable;
 };
 
 } // namespace orvane

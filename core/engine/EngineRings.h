@@ -30,6 +30,8 @@ enum class RequestType : uint8_t {
     endMidiRecording = 23,
     /// Pressure of every key held on one channel, as a keyboard without per-key sensors sends.
     midiChannelPressure = 24,
+    /// Empties the session table and leaves session mode; sent when the project is replaced.
+    resetSession = 25,
 };
 
 enum class NotificationKind : uint8_t {
@@ -95,6 +97,8 @@ struct Request {
     static constexpr Request channelPressure(int32_t channel, double pressure) {
         return {RequestType::midiChannelPressure, channel & 15, pressure};
     }
+
+    static constexpr Request resetSession() { return {RequestType::resetSession}; }
 
     static constexpr Request beginMidiRecording(int64_t start) {
         return {RequestType::beginMidiRecording, start};

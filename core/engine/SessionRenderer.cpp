@@ -1,19 +1,503 @@
+#include "core/engine/ClipVoices.h"
 #include "core/engine/Engine.h"
+#include "core/engine/RenderContext.h"
+#include "core/model/MusicalTime.h"
+
+#include <algorithm>
+#include <span>
+#include <thread>
 
 namespace orvane {
 
-// Session clips and scenes render and launch here; until then the session is silent.
-void Engine::renderSessionRt(RenderContext &) {}
+// The clip launcher on the audio thread. Each block runs in three steps:
+// 1. the table is scheduled: every active entry learns where in the block it starts, where it
+//    stops and from which clip time, whether or not its track is heard, so that a muted
+//    track's clips keep time with the rest of their scene;
+// 2. the tracks render through the same chain as the arrangement, each taking its signal from
+//    the entries of its own clips;
+// 3. clips that ended in the block run their follow actions, then the scene rows they left
+//    idle run theirs. Everything launched there is quantised from the end of the block, so
+//    all of it starts together, whatever the order of the tracks.
 
-void Engine::launchSessionClipRt(const GraphSnapshot &, uint64_t) {}
+namespace {
 
-void Engine::launchSceneRt(const GraphSnapshot &, uint64_t) {}
+struct FoundClip {
+    const Clip *clip = nullptr;
+    std::size_t trackIndex = 0;
+    std::size_t clipIndex = 0;
+};
+
+FoundClip findClipRt(const GraphSnapshot &snapshot, uint64_t clipId) {
+    if (clipId == 0) return {};
+    for (std::size_t index = 0; index < snapshot.tracks.size(); ++index) {
+        const auto &clips = snapshot.tracks[index]->clips;
+        for (std::size_t c = 0; c < clips.size(); ++c)
+            if (clips[c] && clips[c]->id == clipId) return {clips[c].get(), index, c};
+    }
+    return {};
+}
+
+/// The session clip in the cell below, searched across the tracks in order.
+const Clip *clipBelowRt(const GraphSnapshot &snapshot, const Clip &clip) {
+    for (const auto &track : snapshot.tracks)
+        for (const auto &candidate : track->clips)
+            if (candidate && candidate->sessionRow == clip.sessionRow + 1 &&
+                candidate->sessionCol == clip.sessionCol)
+                return candidate.get();
+    return nullptr;
+}
+
+bool isActive(const ActiveSessionClip &entry) { return entry.playing || entry.queued; }
+
+bool sessionClipLoops(const Clip &clip) {
+    return clip.loop && clip.loopLength > 0 && clip.launchMode != SessionLaunchMode::PlayOnce;
+}
+
+/// A looping clip repeats its loop; any other clip plays its length, or one 4/4 bar from the
+/// song start when it has none.
+int64_t sessionClipPeriod(const GraphSnapshot &snapshot, const Clip &clip) {
+    if (sessionClipLoops(clip)) return clip.loopLength;
+    if (clip.length >= 1) return clip.length;
+    return std::max<int64_t>(Engine::beatsToSamplesRt(snapshot, 4.0), 1);
+}
+
+bool isQuantised(LaunchQuantize quantize) {
+    return quantize == LaunchQuantize::OneBeat || quantize == LaunchQuantize::OneBar ||
+           quantize == LaunchQuantize::EightBars;
+}
+
+int64_t launchPointRt(const GraphSnapshot &snapshot, int64_t now, LaunchQuantize quantize) {
+    return quantizeLaunchPosition(now, quantize, Engine::beatsToSamplesRt(snapshot, 1.0),
+                                  Engine::barLengthSamplesRt(snapshot, now));
+}
+
+/// The note index the publication prepared for a MIDI clip, or null.
+const MidiClipIndex *noteIndexOf(const GraphSnapshot &snapshot, const SessionEntryBlock &block) {
+    if (block.trackIndex >= snapshot.midiIndexes.size()) return nullptr;
+    const auto &indexes = snapshot.midiIndexes[block.trackIndex];
+    if (block.clipIndex >= indexes.size()) return nullptr;
+    const MidiClipIndex &index = indexes[block.clipIndex];
+    return index.level.size() == block.clip->notes.size() ? &index : nullptr;
+}
+
+/// Adds one stretch of a session clip without a loop point inside it: `count` frames from
+/// clip time `t` on. Notes sound with the voice the publication prepared for them.
+void addSessionClipFrames(const GraphSnapshot &snapshot, const SessionEntryBlock &block,
+                          const ClipWarpTable &warp, int64_t t, int64_t count, float *left,
+                          float *right) {
+    const Clip &clip = *block.clip;
+    const ClipLevel level{clip.gain, clip.gainEnvelope.size() >= 2 ? &clip.gainEnvelope : nullptr};
+    if (clip.kind == ClipKind::Audio) {
+        const int64_t sounding = std::clamp<int64_t>(audioClipSpan(clip) - t, 0, count);
+        addAudioClipFrames(clip, warp, t, sounding, left, right, level);
+        return;
+    }
+    const MidiClipIndex *index = noteIndexOf(snapshot, block);
+    if (!index) return;
+    const double rate = snapshot.sampleRate > 0.0 ? snapshot.sampleRate : 48000.0;
+    for (std::size_t i = 0; i < clip.notes.size(); ++i) {
+        const MidiNote &note = clip.notes[i];
+        const int64_t begin = std::max(t, note.start);
+        const int64_t end = std::min(t + count, saturatingAdd(note.start, note.length));
+        if (begin >= end || index->level[i] == 0.0f) continue;
+        const double step = index->frequency[i] / rate;
+        const auto at = static_cast<std::size_t>(begin - t);
+        if (!level.envelope) {
+            addNoteFrames(clip.gain * index->level[i], begin - note.start, step, left + at,
+                          right + at, end - begin);
+            continue;
+        }
+        for (int64_t p = begin; p < end; ++p) {
+            const float value = level.at(p) * index->level[i] *
+                                sineAtPhase(static_cast<double>(p - note.start) * step);
+            left[at + static_cast<std::size_t>(p - begin)] += value;
+            right[at + static_cast<std::size_t>(p - begin)] += value;
+        }
+    }
+}
+
+/// The session's source for the shared track chain: every entry scheduled on the track.
+class SessionSource final : public TrackSource {
+  public:
+    explicit SessionSource(std::span<const SessionEntryBlock> blocks) : blocks(blocks) {}
+
+    void produceRt(const RenderContext &context, std::size_t trackIndex, float *left,
+                   float *right) override {
+        for (const SessionEntryBlock &block : blocks)
+            if (block.clip && block.trackIndex == trackIndex && block.endFrame > block.firstFrame)
+                addEntry(context.snapshot, block, left, right);
+        const Track &track = *context.snapshot.tracks[trackIndex];
+        // Live keys keep sounding on an armed instrument track while the session plays.
+        if (track.type == TrackType::Midi && track.armed && context.liveMidi)
+            addLiveInputRt(context.snapshot, *context.liveMidi, track, left, right, context.frames,
+                           context.position);
+    }
+
+  private:
+    static void addEntry(const GraphSnapshot &snapshot, const SessionEntryBlock &block, float *left,
+                         float *right) {
+        const Clip &clip = *block.clip;
+        const ClipWarpTable warp =
+            clip.kind == ClipKind::Audio ? buildClipWarpTable(clip) : ClipWarpTable{};
+        int64_t frame = block.firstFrame;
+        int64_t t = block.startOffset;
+        while (frame < block.endFrame) {
+            const int64_t count = block.loops ? std::min(block.endFrame - frame, block.period - t)
+                                              : block.endFrame - frame;
+            const auto index = static_cast<std::size_t>(frame);
+            addSessionClipFrames(snapshot, block, warp, t, count, left + index, right + index);
+            frame += count;
+            t += count;
+            if (block.loops && t >= block.period) t = 0;
+        }
+    }
+
+    std::span<const SessionEntryBlock> blocks;
+};
+
+} // namespace
+
+// --- Launching ---------------------------------------------------------------------------
+
+void Engine::launchSessionClipRt(const GraphSnapshot &snapshot, uint64_t clipId) {
+    sessionMode.store(true);
+    const FoundClip found = findClipRt(snapshot, clipId);
+    const auto entries =
+        std::span(activeSessionClips.data(), static_cast<std::size_t>(activeCount));
+    const auto existing = std::find_if(entries.begin(), entries.end(),
+                                       [clipId](const auto &e) { return e.clipId == clipId; });
+    const auto running = std::find_if(entries.begin(), entries.end(), [clipId](const auto &e) {
+        return e.clipId == clipId && isActive(e);
+    });
+    if (found.clip && found.clip->launchMode == SessionLaunchMode::Toggle &&
+        running != entries.end()) {
+        running->playing = running->queued = false;
+        postNotificationRt(NotificationKind::sessionClipEnded, clipId, 0.0f);
+        return;
+    }
+    // A legato relaunch carries on from where the clip is: it simply keeps playing.
+    const bool keepsPlaying = found.clip && found.clip->legatoLaunch &&
+                              std::any_of(entries.begin(), entries.end(), [clipId](const auto &e) {
+                                  return e.clipId == clipId && e.playing;
+                              });
+    if (!keepsPlaying) {
+        LaunchQuantize quantize = snapshot.launchQuantize;
+        if (found.clip && found.clip->launchQuantize != LaunchQuantize::Immediate)
+            quantize = found.clip->launchQuantize;
+        const int64_t now = playhead.load();
+        const int64_t at = launchPointRt(snapshot, now, quantize);
+        ActiveSessionClip launched{clipId, 0, at <= now, at > now, at > now ? at : 0};
+        auto slot = existing != entries.end()
+                        ? existing
+                        : std::find_if(entries.begin(), entries.end(),
+                                       [](const auto &e) { return !isActive(e); });
+        if (slot != entries.end())
+            *slot = launched;
+        else if (activeCount < maxActiveSessionClips)
+            activeSessionClips[static_cast<std::size_t>(activeCount++)] = launched;
+    }
+    postNotificationRt(NotificationKind::sessionClipLaunched, clipId, 1.0f);
+}
+
+void Engine::launchSceneRt(const GraphSnapshot &snapshot, uint64_t sceneId, int64_t now) {
+    const auto scene = std::find_if(snapshot.scenes.begin(), snapshot.scenes.end(),
+                                    [sceneId](const Scene &s) { return s.id == sceneId; });
+    if (scene == snapshot.scenes.end()) return;
+    currentSceneRow = static_cast<int32_t>(scene - snapshot.scenes.begin());
+    activeCount = 0;
+    ++sceneLaunchesRt;
+    const int64_t at = isQuantised(snapshot.launchQuantize)
+                           ? launchPointRt(snapshot, now, snapshot.launchQuantize)
+                           : now;
+    const bool queued = at > now;
+    for (const uint64_t clipId : scene->clips)
+        if (clipId != 0 && activeCount < maxActiveSessionClips)
+            activeSessionClips[static_cast<std::size_t>(activeCount++)] =
+                ActiveSessionClip{clipId, 0, !queued, queued, queued ? at : 0};
+    postNotificationRt(NotificationKind::sceneLaunched, sceneId, 1.0f);
+
+    // The scene's tempo is what the user sees while the scene plays; the tempo map, which
+    // times the song, stays as it is.
+    const bool ownTempo =
+        scene->useSceneTempo && scene->sceneTempoBpm >= 20.0 && scene->sceneTempoBpm <= 400.0;
+    sceneTempoInForce.store(ownTempo);
+    if (ownTempo) {
+        tempo.store(scene->sceneTempoBpm);
+        postNotificationRt(NotificationKind::transport, 0,
+                           static_cast<float>(scene->sceneTempoBpm));
+    }
+    const bool ownMeter =
+        scene->useSceneMeter && scene->sceneMeterNum >= 1 && scene->sceneMeterDen >= 1;
+    if (ownMeter)
+        meter.store(TimeSignature{scene->sceneMeterNum, scene->sceneMeterDen}.packed());
+    else if (sceneMeterInForce.load())
+        meter.store(meterAtPosition(now, snapshot.meterMarkers, snapshot.timeSignature).packed());
+    sceneMeterInForce.store(ownMeter);
+}
+
+void Engine::releaseSceneTempoRt(const GraphSnapshot &snapshot, int64_t position) {
+    if (sceneMeterInForce.exchange(false))
+        meter.store(
+            meterAtPosition(position, snapshot.meterMarkers, snapshot.timeSignature).packed());
+    if (sceneTempoInForce.exchange(false)) followTempoRt(snapshot, position);
+}
 
 void Engine::releaseSessionClipRt(uint64_t clipId) {
     for (int32_t i = 0; i < activeCount; ++i) {
         auto &active = activeSessionClips[static_cast<std::size_t>(i)];
         if (active.clipId == clipId) active.playing = active.queued = false;
     }
+}
+
+void Engine::stopSessionRt(const GraphSnapshot &snapshot) {
+    activeCount = 0;
+    sessionBlockCount = 0;
+    currentSceneRow = -1;
+    sessionMode.store(false);
+    releaseSceneTempoRt(snapshot, playhead.load());
+}
+
+// --- Rendering ---------------------------------------------------------------------------
+
+void Engine::scheduleSessionBlockRt(const GraphSnapshot &snapshot, int32_t frames,
+                                    int64_t position) {
+    sessionBlockCount = activeCount;
+    for (int32_t i = 0; i < activeCount; ++i) {
+        ActiveSessionClip &entry = activeSessionClips[static_cast<std::size_t>(i)];
+        SessionEntryBlock &block = sessionBlock[static_cast<std::size_t>(i)];
+        block = SessionEntryBlock{};
+        if (!isActive(entry)) continue;
+        const FoundClip found = findClipRt(snapshot, entry.clipId);
+        if (!found.clip) continue;
+        int64_t first = 0;
+        if (entry.queued) {
+            // A launch point on the block's first frame, or one the playhead already passed
+            // (after a locate), starts at the top of the block.
+            if (entry.launchAt >= position + frames) continue;
+            first = std::max<int64_t>(entry.launchAt - position, 0);
+            entry.queued = false;
+            entry.playing = true;
+        }
+        block.clip = found.clip;
+        block.trackIndex = found.trackIndex;
+        block.clipIndex = found.clipIndex;
+        block.firstFrame = first;
+        block.period = sessionClipPeriod(snapshot, *found.clip);
+        block.loops = sessionClipLoops(*found.clip);
+        const int64_t sounding = frames - first;
+        if (block.loops) {
+            entry.offset = std::max<int64_t>(entry.offset, 0) % block.period;
+            block.startOffset = entry.offset;
+            block.endFrame = frames;
+            entry.offset = (entry.offset + sounding) % block.period;
+            continue;
+        }
+        block.startOffset = entry.offset;
+        const int64_t remaining = std::max<int64_t>(block.period - entry.offset, 0);
+        if (remaining > sounding) {
+            block.endFrame = frames;
+            entry.offset += sounding;
+            continue;
+        }
+        // The clip's last sample plays in this block.
+        block.endFrame = first + remaining;
+        entry.offset += remaining;
+        entry.playing = false;
+        block.ended = true;
+    }
+}
+
+bool Engine::sessionTrackSoundsRt(const RenderContext &context, std::size_t trackIndex) const {
+    for (int32_t i = 0; i < sessionBlockCount; ++i) {
+        const SessionEntryBlock &block = sessionBlock[static_cast<std::size_t>(i)];
+        if (block.clip && block.trackIndex == trackIndex && block.endFrame > block.firstFrame)
+            return true;
+    }
+    const Track &track = *context.snapshot.tracks[trackIndex];
+    return track.type == TrackType::Midi && track.armed && context.liveMidi &&
+           anyLiveKeySounds(*context.liveMidi);
+}
+
+void Engine::renderSessionRt(RenderContext &context) {
+    const GraphSnapshot &snapshot = context.snapshot;
+    if (!beginTracksRt(context)) return;
+    scheduleSessionBlockRt(snapshot, context.frames, context.position);
+    SessionSource source(
+        std::span(sessionBlock.data(), static_cast<std::size_t>(sessionBlockCount)));
+    // A track none of whose clips plays in this block is left out after its source: no
+    // sends, effects, inserts or fader run for it.
+    for (std::size_t index = 0; index < snapshot.tracks.size(); ++index)
+        if (snapshot.tracks[index]->type != TrackType::Return &&
+            sessionTrackSoundsRt(context, index))
+            renderSourceTrackRt(context, index, source);
+    renderReturnTracksRt(context);
+    finishMasterRt(context);
+    finishSessionBlockRt(snapshot, context.position + context.frames);
+}
+
+// --- Ends and follow actions -------------------------------------------------------------
+
+void Engine::finishSessionBlockRt(const GraphSnapshot &snapshot, int64_t now) {
+    const uint64_t launchesBefore = sceneLaunchesRt;
+    std::array<int32_t, maxActiveSessionClips> endedRows{};
+    std::size_t endedRowCount = 0;
+    for (int32_t i = 0; i < sessionBlockCount; ++i) {
+        const SessionEntryBlock &block = sessionBlock[static_cast<std::size_t>(i)];
+        if (!block.ended) continue;
+        handleSessionClipEnded(snapshot, *block.clip, static_cast<std::size_t>(i), now);
+        // A scene launched by a follow action has replaced the whole table.
+        if (sceneLaunchesRt != launchesBefore) break;
+        const int32_t row = block.clip->sessionRow;
+        if (row >= 0 && std::find(endedRows.begin(), endedRows.begin() + endedRowCount, row) ==
+                            endedRows.begin() + endedRowCount)
+            endedRows[endedRowCount++] = row;
+    }
+    sessionBlockCount = 0;
+    for (std::size_t i = 0; i < endedRowCount; ++i) {
+        if (!isSceneRowIdle(snapshot, endedRows[i])) continue;
+        handleSceneRowEnded(snapshot, endedRows[i], now, sceneLaunchesRt == launchesBefore);
+    }
+}
+
+void Engine::handleSessionClipEnded(const GraphSnapshot &snapshot, const Clip &clip,
+                                    std::size_t entry, int64_t now) {
+    postNotificationRt(NotificationKind::sessionClipEnded, clip.id, 1.0f);
+    ActiveSessionClip &active = activeSessionClips[entry];
+    const auto sceneCount = static_cast<int64_t>(snapshot.scenes.size());
+    const int32_t row = clip.sessionRow;
+    switch (clip.followAction) {
+    case FollowAction::Again:
+        active.offset = 0;
+        active.playing = true;
+        break;
+    case FollowAction::NextScene:
+        if (row >= 0 && row + 1 < sceneCount)
+            launchSceneRt(snapshot, snapshot.scenes[static_cast<std::size_t>(row + 1)].id, now);
+        break;
+    case FollowAction::PreviousScene:
+        if (row >= 1 && row - 1 < sceneCount)
+            launchSceneRt(snapshot, snapshot.scenes[static_cast<std::size_t>(row - 1)].id, now);
+        break;
+    case FollowAction::NextClipInColumn:
+        if (row >= 0 && clip.sessionCol >= 0) {
+            const Clip *next = clipBelowRt(snapshot, clip);
+            if (!next || next->id == 0) break;
+            active = ActiveSessionClip{next->id, 0, true, false, 0};
+            postNotificationRt(NotificationKind::sessionClipLaunched, next->id, 1.0f);
+        }
+        break;
+    default: break;
+    }
+}
+
+bool Engine::isSceneRowIdle(const GraphSnapshot &snapshot, int32_t row) const {
+    if (row < 0) return true;
+    for (int32_t i = 0; i < activeCount; ++i) {
+        const ActiveSessionClip &entry = activeSessionClips[static_cast<std::size_t>(i)];
+        if (!isActive(entry)) continue;
+        const FoundClip found = findClipRt(snapshot, entry.clipId);
+        if (found.clip && found.clip->sessionRow == row) return false;
+    }
+    return true;
+}
+
+void Engine::handleSceneRowEnded(const GraphSnapshot &snapshot, int32_t row, int64_t now,
+                                 bool applyFollowAction) {
+    if (row < 0 || static_cast<std::size_t>(row) >= snapshot.scenes.size()) return;
+    const Scene &scene = snapshot.scenes[static_cast<std::size_t>(row)];
+    postNotificationRt(NotificationKind::sceneLaunched, scene.id, 0.0f);
+    if (row == currentSceneRow) releaseSceneTempoRt(snapshot, now);
+    if (!applyFollowAction) return;
+    switch (scene.followAction) {
+    case FollowAction::Again: launchSceneRt(snapshot, scene.id, now); break;
+    case FollowAction::NextScene:
+        if (static_cast<std::size_t>(row) + 1 < snapshot.scenes.size())
+            launchSceneRt(snapshot, snapshot.scenes[static_cast<std::size_t>(row) + 1].id, now);
+        break;
+    case FollowAction::PreviousScene:
+        if (row > 0)
+            launchSceneRt(snapshot, snapshot.scenes[static_cast<std::size_t>(row) - 1].id, now);
+        break;
+    default: break;
+    }
+}
+
+// --- The table for the main thread -------------------------------------------------------
+
+void Engine::publishSessionTableRt() {
+    PublishedSessionTable &table = publishedSessionTable;
+    const uint64_t sequence = table.sequence.load(std::memory_order_relaxed);
+    table.sequence.store(sequence + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    table.count.store(activeCount, std::memory_order_relaxed);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(activeCount); ++i) {
+        const ActiveSessionClip &entry = activeSessionClips[i];
+        table.clipIds[i].store(entry.clipId, std::memory_order_relaxed);
+        table.offsets[i].store(entry.offset, std::memory_order_relaxed);
+        table.flags[i].store(static_cast<uint8_t>((entry.playing ? 1 : 0) | (entry.queued ? 2 : 0)),
+                             std::memory_order_relaxed);
+        table.launchAts[i].store(entry.launchAt, std::memory_order_relaxed);
+    }
+    table.sequence.store(sequence + 2, std::memory_order_release);
+}
+
+SessionTableCopy Engine::readSessionTable() const {
+    const PublishedSessionTable &table = publishedSessionTable;
+    SessionTableCopy copy;
+    while (true) {
+        const uint64_t before = table.sequence.load(std::memory_order_acquire);
+        if (before % 2 == 1) {
+            std::this_thread::yield();
+            continue;
+        }
+        copy.count =
+            std::clamp(table.count.load(std::memory_order_relaxed), 0, maxActiveSessionClips);
+        for (std::size_t i = 0; i < static_cast<std::size_t>(copy.count); ++i) {
+            const uint8_t flags = table.flags[i].load(std::memory_order_relaxed);
+            copy.entries[i] = ActiveSessionClip{table.clipIds[i].load(std::memory_order_relaxed),
+                                                table.offsets[i].load(std::memory_order_relaxed),
+                                                (flags & 1) != 0, (flags & 2) != 0,
+                                                table.launchAts[i].load(std::memory_order_relaxed)};
+        }
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (table.sequence.load(std::memory_order_relaxed) == before) return copy;
+    }
+}
+
+std::vector<uint64_t> Engine::captureSessionToArrangement() {
+    std::lock_guard lock(projectMutex);
+    const SessionTableCopy table = readSessionTable();
+    const int64_t now = playhead.load();
+    std::vector<uint64_t> captured;
+    for (int32_t i = 0; i < table.count; ++i) {
+        const ActiveSessionClip &entry = table.entries[static_cast<std::size_t>(i)];
+        if (!entry.playing && entry.offset < 1) continue;
+        const std::shared_ptr<Clip> source = project.findClip(entry.clipId);
+        if (!source) continue;
+        const std::shared_ptr<Clip> copy = project.addClip(source->trackId, source->kind);
+        if (!copy) continue;
+        const uint64_t id = copy->id;
+        *copy = *source;
+        copy->id = id;
+        copy->arrangeStart = now;
+        copy->sessionRow = copy->sessionCol = -1;
+        copy->name = "Capture " + source->name;
+        copy->loop = false;
+        const int64_t played = std::max<int64_t>(entry.offset, 1);
+        if (copy->kind == ClipKind::Audio) {
+            copy->length =
+                std::min(played, std::max({source->length, int64_t{1}, source->audioFrameCount()}));
+        } else {
+            copy->length = played;
+            std::erase_if(copy->notes,
+                          [played](const MidiNote &note) { return note.start >= played; });
+            for (MidiNote &note : copy->notes)
+                note.length = std::min(note.length, played - note.start);
+        }
+        captured.push_back(id);
+    }
+    publishGraph();
+    return captured;
 }
 
 } // namespace orvane

@@ -209,7 +209,7 @@ struct Clip {
     std::vector<MidiNote> notes;
     int32_t sessionRow = -1;
     int32_t sessionCol = -1;
-    LaunchQuantize launchQuantize = LaunchQuantize::OneBar; // not stored
+    LaunchQuantize launchQuantize = LaunchQuantize::OneBar;
     SessionLaunchMode launchMode = SessionLaunchMode::Trigger;
     bool legatoLaunch = false;
     std::vector<AutomationPoint> gainEnvelope;
@@ -264,7 +264,7 @@ struct Scene {
 struct SessionGrid {
     int32_t rows = 8;
     int32_t cols = 8;
-    LaunchQuantize launchQuantize = LaunchQuantize::OneBar; // not stored
+    LaunchQuantize launchQuantize = LaunchQuantize::OneBar;
     std::vector<Scene> scenes;
     bool operator==(const SessionGrid &) const = default;
 };

@@ -767,6 +767,8 @@ FieldTable<SessionGrid> sessionFields() {
     static const std::array fields{
         number<&SessionGrid::rows>("rows", 8, 0, mostSessionSlots),
         number<&SessionGrid::cols>("cols", 8, 0, mostSessionSlots),
+        // Files written before it was stored read as one bar, as they always played.
+        number<&SessionGrid::launchQuantize>("launchQuantize", 2, 0, 3),
         objectList<&SessionGrid::scenes, sceneFields>("scenes"),
     };
     return tableOf(fields);
@@ -844,6 +846,7 @@ FieldTable<Clip> clipFields() {
         number<&Clip::followAction>("followAction", 0, 0, 4),
         number<&Clip::launchMode>("launchMode", 0, 0, 3),
         flag<&Clip::legatoLaunch>("legatoLaunch", false),
+        number<&Clip::launchQuantize>("launchQuantize", 2, 0, 3),
         automation<&Clip::gainEnvelope>("gainEnvelope"),
         objectList<&Clip::warpMarkers, warpMarkerFields>("warpMarkers"),
         objectList<&Clip::notes, noteFields>("notes"),

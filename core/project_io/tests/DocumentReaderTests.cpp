@@ -296,4 +296,20 @@ TEST(DocumentReaderTolerance, LeadingWhitespaceAndTrailingTextAreAccepted) {
 }
 
 } // namespace
+// Launch quantisation of the clip and of the session grid: kept as written, one bar when a
+// document has none (as every document did before it was stored) or an unknown value.
+TEST(DocumentReaderSession, LaunchQuantizeIsKeptAndDefaultsToOneBar) {
+    const Project stored = load(R"({"session":{"launchQuantize":3},"tracks":[{"clips":[)"
+                                R"({"launchQuantize":0},{"launchQuantize":1},{"launchQuantize":9}]}]})");
+    EXPECT_EQ(stored.session.launchQuantize, LaunchQuantize::EightBars);
+    const auto &clips = stored.tracks[0]->clips;
+    EXPECT_EQ(clips[0]->launchQuantize, LaunchQuantize::Immediate);
+    EXPECT_EQ(clips[1]->launchQuantize, LaunchQuantize::OneBeat);
+    EXPECT_EQ(clips[2]->launchQuantize, LaunchQuantize::OneBar);
+    EXPECT_EQ(load(R"({"session":{"rows":2}})").session.launchQuantize, LaunchQuantize::OneBar);
+    const Project again = load(toJson(stored));
+    EXPECT_EQ(again.session.launchQuantize, LaunchQuantize::EightBars);
+    EXPECT_EQ(again.tracks[0]->clips[0]->launchQuantize, LaunchQuantize::Immediate);
+}
+
 } // namespace orvane::project_io

@@ -177,6 +177,7 @@ TEST(DocumentWriter, PinsTheExactTextOfASmallProject) {
         "  \"session\": {\n"
         "    \"rows\": 8,\n"
         "    \"cols\": 8,\n"
+        "    \"launchQuantize\": 2,\n"
         "    \"scenes\": [{\"id\":1,\"name\":\"Scene \\\"1\\\"\",\"followAction\":2,"
         "\"useSceneTempo\":true,\"sceneTempoBpm\":90,\"useSceneMeter\":false,"
         "\"sceneMeterNum\":4,\"sceneMeterDen\":4,\"clips\":[1,0]}]\n"
@@ -213,7 +214,7 @@ TEST(DocumentWriter, PinsTheExactTextOfASmallProject) {
         "\"sourceOffset\":0,\"loop\":false,\"loopLength\":0,\"gain\":1,\"stretchRatio\":1,"
         "\"audioFile\":\"\",\"sessionRow\":0,\"sessionCol\":0,\"fadeIn\":0,\"fadeOut\":0,"
         "\"takeLane\":0,\"takeActive\":true,\"followAction\":1,\"launchMode\":2,"
-        "\"legatoLaunch\":false,\"gainEnvelope\":[{\"t\":0,\"v\":1}],"
+        "\"legatoLaunch\":false,\"launchQuantize\":2,\"gainEnvelope\":[{\"t\":0,\"v\":1}],"
         "\"warpMarkers\":[{\"dest\":0,\"source\":0}],"
         "\"notes\":[{\"pitch\":64,\"velocity\":0.800000011920929,\"start\":0,\"length\":240}]}\n"
         "      ]\n"
@@ -256,7 +257,7 @@ TEST(DocumentWriter, ProjectWithoutTracksEndsWithAnEmptyLineInsideTheTrackList) 
     ASSERT_GE(text.size(), ending.size());
     EXPECT_EQ(text.substr(text.size() - ending.size()), ending);
     EXPECT_NE(text.find("\n  \"session\": {\n    \"rows\": 8,\n    \"cols\": 8,\n"
-                        "    \"scenes\": []\n  },\n"),
+                        "    \"launchQuantize\": 2,\n    \"scenes\": []\n  },\n"),
               std::string::npos);
 }
 

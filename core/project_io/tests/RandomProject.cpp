@@ -155,7 +155,6 @@ std::shared_ptr<Clip> randomClip(RandomSource &random, uint64_t trackId) {
     clip->gainEnvelope = randomAutomation(random);
     clip->audio = std::make_shared<const std::vector<float>>(6, 0.5f);
     clip->channels = 3;
-    clip->launchQuantize = LaunchQuantize::EightBars;
     return clip;
 }
 
@@ -220,7 +219,6 @@ void randomiseLists(RandomSource &random, Project &p) {
 
 void randomiseSession(RandomSource &random, Project &p) {
     p.session = randomObject(sessionFields(), random);
-    p.session.launchQuantize = LaunchQuantize::Immediate;
     p.session.scenes = randomList<Scene>(0, 4, random, [&](Scene &scene) {
         scene = randomObject(sceneFields(), random);
         scene.clips = randomList<uint64_t>(0, 5, random, [&](uint64_t &clip) {
@@ -284,7 +282,6 @@ void expectNotStoredFieldsAtLoadDefaults(const Project &p) {
     EXPECT_EQ(p.gridQuantize, GridQuantize::Quarter);
     EXPECT_FALSE(p.metronomeEnabled);
     EXPECT_EQ(p.lengthSamples, 0);
-    EXPECT_EQ(p.session.launchQuantize, LaunchQuantize::OneBar);
     const TrackMixerSnapshot freshEntry;
     const auto expectFreshEntries = [&](const MixerSnapshot &snapshot) {
         for (const auto &track : snapshot.tracks) {
@@ -304,7 +301,6 @@ void expectNotStoredFieldsAtLoadDefaults(const Project &p) {
         for (const auto &clip : track->clips) {
             EXPECT_EQ(clip->audio, nullptr);
             EXPECT_EQ(clip->channels, 2);
-            EXPECT_EQ(clip->launchQuantize, LaunchQuantize::OneBar);
             for (const auto &note : clip->notes) {
                 EXPECT_EQ(note.expression, 1.0f);
                 EXPECT_EQ(note.bendCents, 0.0f);

@@ -4,6 +4,7 @@
 #include "core/commands/tests/support/MarkerAndAutomationCommandTable.h"
 #include "core/commands/tests/support/MidiEditCommandTable.h"
 #include "core/commands/tests/support/MixerCommandTable.h"
+#include "core/commands/tests/support/SessionCommandTable.h"
 #include "core/commands/tests/support/TrackClipAndTakeCommandTable.h"
 
 namespace orvane::testing {
@@ -12,7 +13,7 @@ std::vector<CommandTableRow> allCommandRows() {
     std::vector<CommandTableRow> rows;
     for (auto family : {trackClipAndTakeCommandRows, midiEditCommandRows,
                         audioProcessingCommandRows, markerAndAutomationCommandRows,
-                        mixerCommandRows})
+                        mixerCommandRows, sessionCommandRows})
         for (auto &row : family())
             rows.push_back(std::move(row));
     return rows;

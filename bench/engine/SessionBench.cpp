@@ -1,0 +1,88 @@
+#include "core/engine/Engine.h"
+#include "core/engine/reference/ReferenceSession.h"
+
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <ctime>
+#include <vector>
+
+using namespace orvane;
+
+namespace {
+
+constexpr int32_t blockFrames = 512;
+
+/// The reference session moved onto the grid: each track's first clip, looping over its own
+/// length, in one scene that launches at once. It plays the same kind of audio as the
+/// arrangement through the same chain.
+Project referenceSessionOnTheGrid(const ReferenceSessionOptions &options) {
+    Project project = buildReferenceSession(options);
+    project.session.launchQuantize = LaunchQuantize::Immediate;
+    Scene scene;
+    scene.id = project.nextSceneId++;
+    for (const auto &track : project.tracks) {
+        if (track->clips.empty()) continue;
+        track->clips.resize(1);
+        Clip &clip = *track->clips.front();
+        clip.sessionRow = 0;
+        clip.sessionCol = static_cast<int32_t>(scene.clips.size());
+        clip.loop = true;
+        clip.loopLength = clip.length;
+        scene.clips.push_back(clip.id);
+    }
+    project.session.scenes.push_back(scene);
+    return project;
+}
+
+/// CPU time of this thread: on a shared machine the wall clock also counts other work.
+double threadSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+/// Plays `frames` frames from 0 the way a device would and returns the CPU time it took.
+double play(Engine &engine, int64_t frames, uint64_t sceneId) {
+    std::vector<float> left(blockFrames), right(blockFrames);
+    std::array<float *, 2> channels{left.data(), right.data()};
+    bool queued = engine.pushRequest(RequestProducer::MainThread, Request::stop()) &&
+                  engine.pushRequest(RequestProducer::MainThread, Request::play());
+    if (sceneId != 0)
+        queued = queued &&
+                 engine.pushRequest(RequestProducer::MainThread, Request::launchScene(sceneId));
+    if (!queued) return 0.0;
+    const double started = threadSeconds();
+    for (int64_t done = 0; done < frames; done += blockFrames)
+        engine.processBlock(channels.data(), 2, blockFrames);
+    benchmark::DoNotOptimize(left.data());
+    return threadSeconds() - started;
+}
+
+/// The reference session played from the session grid against the same session played from
+/// the arrangement, in the same run: `session_over_arrangement` is the ratio of their times.
+void sessionGridAgainstArrangement(benchmark::State &state) {
+    ReferenceSessionOptions options;
+    options.seconds = static_cast<double>(state.range(0));
+    const auto frames = static_cast<int64_t>(options.seconds * options.sampleRate);
+    Engine arrangement;
+    arrangement.replaceProject(buildReferenceSession(options));
+    arrangement.prepareToPlay(options.sampleRate, blockFrames);
+    Engine session;
+    session.replaceProject(referenceSessionOnTheGrid(options));
+    session.prepareToPlay(options.sampleRate, blockFrames);
+    const uint64_t sceneId = session.currentGraph()->scenes.front().id;
+    double arrangementSeconds = 0.0;
+    double sessionSeconds = 0.0;
+    for (auto _ : state) {
+        arrangementSeconds += play(arrangement, frames, 0);
+        sessionSeconds += play(session, frames, sceneId);
+    }
+    const double audioSeconds = options.seconds * static_cast<double>(state.iterations());
+    state.counters["session_over_arrangement"] = sessionSeconds / arrangementSeconds;
+    state.counters["session_realtime_factor"] = audioSeconds / sessionSeconds;
+    state.counters["arrangement_realtime_factor"] = audioSeconds / arrangementSeconds;
+}
+BENCHMARK(sessionGridAgainstArrangement)->Arg(20)->Unit(benchmark::kSecond)->Iterations(1);
+
+} // namespace

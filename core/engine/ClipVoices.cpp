@@ -1,0 +1,166 @@
+#include "core/engine/ClipVoices.h"
+
+#include "core/engine/RenderStages.h"
+#include "core/music/Tuning.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace orvane {
+
+namespace {
+
+/// Linear interpolation between the two source frames around `source`, both clamped to
+/// the last frame; mono buffers give the same value on both sides.
+void readSourceFrame(const Clip &clip, double source, int64_t frameCount, float &left,
+                     float &right) {
+    const std::vector<float> &samples = *clip.audio;
+    const int64_t channels = clip.channels < 2 ? 1 : clip.channels;
+    const double floorSource = std::floor(source);
+    const int64_t last = frameCount - 1;
+    const int64_t first = std::clamp<int64_t>(saturatingToInt64(floorSource), 0, last);
+    const int64_t second = std::clamp<int64_t>(first + 1, 0, last);
+    const float fraction = static_cast<float>(source - floorSource);
+    const auto at = [&](int64_t frame, int64_t channel) {
+        return samples[static_cast<std::size_t>(frame * channels + channel)];
+    };
+    const float firstLeft = at(first, 0);
+    const float secondLeft = at(second, 0);
+    left = firstLeft + (secondLeft - firstLeft) * fraction;
+    if (channels == 1) {
+        right = left;
+        return;
+    }
+    const float firstRight = at(first, 1);
+    const float secondRight = at(second, 1);
+    right = firstRight + (secondRight - firstRight) * fraction;
+}
+
+/// True when the map is a straight line of slope 1 from a whole source frame: every
+/// timeline frame then reads exactly one source frame and interpolation has nothing to do.
+bool playsSourceFrameByFrame(const ClipWarpTable &warp) {
+    if (warp.count != 2) return false;
+    const auto &start = warp.points[0];
+    const auto &end = warp.points[1];
+    return start.timeline == 0.0 && end.source - start.source == end.timeline &&
+           start.source == std::floor(start.source) && std::abs(start.source) < 9.0e15;
+}
+
+/// The common case of an unwarped, unstretched clip: the same samples the interpolating path
+/// gives, read directly.
+void addUnwarpedFrames(const Clip &clip, int64_t t, int64_t count, float *left, float *right,
+                       ClipLevel level) {
+    const std::vector<float> &samples = *clip.audio;
+    const int64_t frameCount = clip.audioFrameCount();
+    const int64_t span = audioClipSpan(clip);
+    const int64_t channels = clip.channels < 2 ? 1 : clip.channels;
+    const int64_t secondChannel = channels == 1 ? 0 : 1;
+    const bool fades = clip.fadeIn >= 1 || clip.fadeOut >= 1;
+    for (int64_t i = 0; i < count; ++i) {
+        const int64_t offset = t + i;
+        const int64_t frame = std::clamp<int64_t>(clip.sourceOffset + offset, 0, frameCount - 1);
+        const float levelNow = level.at(offset);
+        const float gain = fades ? levelNow * clipFadeAt(clip, offset, span) : levelNow;
+        const auto index = static_cast<std::size_t>(i);
+        left[index] += gain * samples[static_cast<std::size_t>(frame * channels)];
+        right[index] += gain * samples[static_cast<std::size_t>(frame * channels + secondChannel)];
+    }
+}
+
+} // namespace
+
+float ClipLevel::at(int64_t t) const {
+    return envelope ? readAutomation(*envelope, t, gain) : gain;
+}
+
+float clipFadeAt(const Clip &clip, int64_t offset, int64_t span) {
+    float fade = 1.0f;
+    if (clip.fadeIn >= 1 && offset < clip.fadeIn)
+        fade = static_cast<float>(offset) / static_cast<float>(clip.fadeIn);
+    if (clip.fadeOut >= 1 && offset > span - clip.fadeOut)
+        fade *= static_cast<float>(span - offset) / static_cast<float>(clip.fadeOut);
+    return fade;
+}
+
+int64_t audioClipSpan(const Clip &clip) {
+    return clip.length >= 1 ? clip.length : clip.audioFrameCount();
+}
+
+void addAudioClipFrames(const Clip &clip, const ClipWarpTable &warp, int64_t t, int64_t count,
+                        float *left, float *right, ClipLevel level) {
+    const int64_t frameCount = clip.audioFrameCount();
+    if (count < 1 || !clip.audio || frameCount < 1) return;
+    if (playsSourceFrameByFrame(warp)) {
+        addUnwarpedFrames(clip, t, count, left, right, level);
+        return;
+    }
+    const int64_t span = audioClipSpan(clip);
+    for (int64_t i = 0; i < count; ++i) {
+        const int64_t offset = t + i;
+        const float fade = clipFadeAt(clip, offset, span);
+        float sampleLeft = 0.0f;
+        float sampleRight = 0.0f;
+        readSourceFrame(clip, warp.sourceAt(offset), frameCount, sampleLeft, sampleRight);
+        const float gain = level.at(offset);
+        const auto index = static_cast<std::size_t>(i);
+        left[index] += gain * fade * sampleLeft;
+        right[index] += gain * fade * sampleRight;
+    }
+}
+
+StereoSample sampleAudioClip(const Clip &clip, int64_t t) {
+    StereoSample sample;
+    const int64_t frameCount = clip.audioFrameCount();
+    if (t < 0 || t >= audioClipSpan(clip) || !clip.audio || frameCount < 1) return sample;
+    readSourceFrame(clip, clipTimelineToSource(clip, t), frameCount, sample.left, sample.right);
+    const float gain = clip.gain * clipFadeAt(clip, t, audioClipSpan(clip));
+    sample.left *= gain;
+    sample.right *= gain;
+    return sample;
+}
+
+float sineAtPhase(double phase) {
+    return static_cast<float>(std::sin(2.0 * std::numbers::pi * (phase - std::floor(phase))));
+}
+
+void addNoteFrames(float level, int64_t elapsed, double step, float *left, float *right,
+                   int64_t count) {
+    for (int64_t i = 0; i < count; ++i) {
+        const float value = level * sineAtPhase(static_cast<double>(elapsed + i) * step);
+        left[i] += value;
+        right[i] += value;
+    }
+}
+
+void addLiveInputRt(const GraphSnapshot &snapshot, const LiveMidiState &live, const Track &track,
+                    float *left, float *right, int32_t frames, int64_t position) {
+    const double rate = snapshot.sampleRate > 0.0 ? snapshot.sampleRate : 48000.0;
+    for (std::size_t note = 0; note < 128; ++note) {
+        const int32_t from = std::max(live.soundFrom[note], 0);
+        const int32_t until = std::min(live.soundUntil[note], frames);
+        const float velocity = live.blockVelocity[note];
+        if (from >= until || velocity <= LiveMidiState::audibleVelocity) continue;
+        const double frequency = midiNoteFrequencyTuned(
+            static_cast<double>(note) + live.noteBend[note] / 100.0, snapshot.scaleRoot,
+            snapshot.scaleMinor, snapshot.kbmDegrees, snapshot.scalaCents);
+        const float pressure = track.mpeEnabled ? live.notePressure[note] : 1.0f;
+        const float level = velocity * pressure * noteVoiceLevel;
+        for (int32_t i = from; i < until; ++i) {
+            const float value =
+                level * sineAtPhase(static_cast<double>(position + i) * frequency / rate);
+            left[i] += value;
+            right[i] += value;
+        }
+    }
+}
+
+bool anyLiveKeySounds(const LiveMidiState &live) {
+    for (std::size_t note = 0; note < 128; ++note)
+        if (live.soundFrom[note] < live.soundUntil[note] &&
+            live.blockVelocity[note] > LiveMidiState::audibleVelocity)
+            return true;
+    return false;
+}
+
+} // namespace orvane
