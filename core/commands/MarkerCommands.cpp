@@ -151,7 +151,10 @@ void MoveMeterMarkerCommand::undo(Project &project) {
 std::string MoveMeterMarkerCommand::name() const { return "Move Meter"; }
 
 AddChordMarkerCommand::AddChordMarkerCommand(int64_t position, std::string chord)
-    : position_(position), chord_(std::move(chord)) {}
+    : position_(position), chord_(std::move(chord)) {
+    // A chord marker without text reads back from a document as C; it is one from the start.
+    if (chord_.empty()) chord_.push_back('C');
+}
 
 void AddChordMarkerCommand::redo(Project &project) {
     auto &markers = project.chordMarkers;

@@ -11,6 +11,14 @@ namespace orvane {
 
 namespace {
 
+/// A value outside the enumeration could not be saved and would come back as another one.
+bool knownFollowAction(FollowAction action) {
+    return static_cast<uint8_t>(action) <= static_cast<uint8_t>(FollowAction::NextClipInColumn);
+}
+
+bool storableMeterPart(int32_t part) { return part >= 1 && part <= 64; }
+
+
 /// A scene's clip list has a slot per column. A damaged document may claim billions of
 /// columns; the list is held to a size a grid can show.
 constexpr int32_t maxSceneSlots = 4096;
@@ -281,7 +289,7 @@ SetSceneFollowActionCommand::SetSceneFollowActionCommand(uint64_t sceneId, Follo
 
 void SetSceneFollowActionCommand::redo(Project &project) {
     const auto index = sceneIndex(project, sceneId_);
-    if (!index) return;
+    if (!index || !knownFollowAction(action_)) return;
     Scene &scene = project.session.scenes[*index];
     if (!captured_) {
         previousAction_ = scene.followAction;
@@ -308,9 +316,14 @@ SetSceneTempoMeterCommand::TempoMeter SetSceneTempoMeterCommand::of(const Scene 
 
 void SetSceneTempoMeterCommand::apply(Scene &scene, const TempoMeter &values) {
     scene.useSceneTempo = values.useTempo;
-    // Not a number or infinite could not be saved; such a tempo is left as it was.
-    if (std::isfinite(values.bpm)) scene.sceneTempoBpm = values.bpm;
+    // A tempo a document cannot keep (not a number, below 1 or above 999 BPM) would come back
+    // as another one; such a tempo is left as it was.
+    if (std::isfinite(values.bpm) && values.bpm >= 1.0 && values.bpm <= 999.0)
+        scene.sceneTempoBpm = values.bpm;
     scene.useSceneMeter = values.useMeter;
+    // Neither could a meter part below 1 or above what a document keeps.
+    if (!storableMeterPart(values.meter.numerator) || !storableMeterPart(values.meter.denominator))
+        return;
     scene.sceneMeterNum = values.meter.numerator;
     scene.sceneMeterDen = values.meter.denominator;
 }
@@ -340,7 +353,7 @@ SetClipFollowActionCommand::SetClipFollowActionCommand(uint64_t clipId, FollowAc
 
 void SetClipFollowActionCommand::redo(Project &project) {
     const auto clip = project.findClip(clipId_);
-    if (!clip) return;
+    if (!clip || !knownFollowAction(action_)) return;
     if (!captured_) {
         previousAction_ = clip->followAction;
         captured_ = true;
@@ -361,7 +374,8 @@ SetClipLaunchModeCommand::SetClipLaunchModeCommand(uint64_t clipId, SessionLaunc
 
 void SetClipLaunchModeCommand::redo(Project &project) {
     const auto clip = project.findClip(clipId_);
-    if (!clip) return;
+    if (!clip || static_cast<uint8_t>(mode_) > static_cast<uint8_t>(SessionLaunchMode::PlayOnce))
+        return;
     if (!captured_) {
         previousMode_ = clip->launchMode;
         previousLegato_ = clip->legatoLaunch;

@@ -291,7 +291,9 @@ TEST(SessionCommandHistory, RandomSessionAndSceneEditsUndoRedoSaveAndLoad) {
 }
 
 TEST(SessionCommandHistory, RandomEditsOfEveryFamilyMixed) {
-    checkRandomHistories(testing::allCommandRows(), 60);
+    auto rows = testing::allCommandRows();
+    std::erase_if(rows, [](const auto &row) { return row.redoDrawsFreshTrackIds; });
+    checkRandomHistories(rows, 60);
 }
 
 } // namespace
