@@ -271,7 +271,9 @@ TEST_F(HelperProtocol, ConnectionsPastTheLimitAreClosedAtOnce) {
     for (auto &other : others)
         EXPECT_EQ(other->request("PING"), "PONG");
     RawClient refused(helper.socketPath);
-    EXPECT_EQ(refused.request("PING"), "<no reply>");
+    // Closed at once: depending on when the close lands, the request cannot even be sent.
+    const std::string answer = refused.request("PING");
+    EXPECT_TRUE(answer == "<no reply>" || answer == "<send failed>") << answer;
     others.pop_back();
     // Served in the same pass as the closed connection's end, so the room is free after it.
     EXPECT_EQ(client.request("PING"), "PONG");
