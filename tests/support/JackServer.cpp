@@ -6,11 +6,15 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -85,7 +89,23 @@ int runTool(const std::vector<std::string> &arguments, const std::string &logFil
     return child < 0 ? -1 : waitForExit(child);
 }
 
-JackServer::JackServer(int32_t periodFrames, int32_t sampleRate, bool synchronous)
+bool realtimeSchedulingAllowed() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur > 0) return true;
+    // Without an rtprio limit only a privileged process may; ask the kernel on a throwaway
+    // thread rather than guessing from the user id.
+    bool allowed = false;
+    std::thread probe([&allowed] {
+        sched_param priority{};
+        priority.sched_priority = 1;
+        allowed = ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &priority) == 0;
+    });
+    probe.join();
+    return allowed;
+}
+
+JackServer::JackServer(int32_t periodFrames, int32_t sampleRate, bool synchronous,
+                       bool realtime)
     : serverName(uniqueServerName()) {
     logPath = (std::filesystem::temp_directory_path() / (serverName + ".log")).string();
     std::filesystem::remove(logPath);
@@ -95,7 +115,8 @@ JackServer::JackServer(int32_t periodFrames, int32_t sampleRate, bool synchronou
     }
     ::setenv("JACK_NO_START_SERVER", "1", 1);
     ::setenv("JACK_DEFAULT_SERVER", serverName.c_str(), 1);
-    std::vector<std::string> command{"jackd", "--no-realtime", "--name", serverName};
+    std::vector<std::string> command{"jackd", realtime ? "--realtime" : "--no-realtime", "--name",
+                                     serverName};
     if (synchronous) command.push_back("-S");
     for (const std::string word : {"-d", "dummy", "-r"})
         command.push_back(word);

@@ -13,6 +13,9 @@ namespace orvane::testing {
 /// nowhere.
 int runTool(const std::vector<std::string> &arguments, const std::string &logFile = {});
 
+/// True when this process may give a thread real-time (FIFO) scheduling.
+bool realtimeSchedulingAllowed();
+
 /// A private JACK server for one test: `jackd --no-realtime --name <unique> -d dummy` with the
 /// dummy driver's two capture and two playback ports, ready once `jack_wait` reaches it, and
 /// stopped by its own process id. Synchronous by default (`-S`): the server then waits for
@@ -20,11 +23,13 @@ int runTool(const std::vector<std::string> &arguments, const std::string &logFil
 /// a late client's period from the graph, which would tear a test's recording; benchmarks
 /// that measure what the user gets pass false. While it lives, JACK_DEFAULT_SERVER names it and
 /// JACK_NO_START_SERVER=1 keeps clients (ours and the programs the test starts) from starting
-/// another one.
+/// another one. `realtime` runs the server and its clients' process threads with real-time
+/// scheduling (`-R`), as a tuned studio machine does; it needs the right to do so (root or an
+/// rtprio limit), so only benchmarks ask for it, after `realtimeSchedulingAllowed`.
 class JackServer {
   public:
     explicit JackServer(int32_t periodFrames = 256, int32_t sampleRate = 48000,
-                        bool synchronous = true);
+                        bool synchronous = true, bool realtime = false);
     ~JackServer();
     JackServer(const JackServer &) = delete;
     JackServer &operator=(const JackServer &) = delete;
