@@ -201,6 +201,9 @@ struct Vst3Plugin::Impl {
     double sampleRate = 48000.0;
     int32_t blockSize = 512;
     bool active = false;
+    /// `setProcessing(true)` has been said since the last activation; the audio thread says it
+    /// once, before the first block, because plug-ins may reset their voices there.
+    bool processingStarted = false;
     // Connection to this instance's own helper; the audio thread drops it after a failed
     // transfer, so it is atomic.
     std::atomic<int> socketFd{-1};
@@ -541,6 +544,7 @@ bool Vst3Plugin::prepare(double sampleRate, int blockSize) {
         impl->processor->setProcessing(false);
         impl->component->setActive(false);
         impl->active = false;
+        impl->processingStarted = false;
     }
     impl->setup.processMode = kRealtime;
     impl->setup.symbolicSampleSize = kSample32;
@@ -563,6 +567,10 @@ bool Vst3Plugin::prepare(double sampleRate, int blockSize) {
     impl->processData.inputEvents = &impl->inputEvents;
     impl->processData.outputEvents = &impl->outputEvents;
     impl->processData.processContext = &impl->context;
+    if (!impl->sentValues) impl->sentValues = std::make_unique<float[]>(trackedParameters);
+    // A fresh activation hears every parameter again.
+    std::fill_n(impl->sentValues.get(), trackedParameters, noAutomationValue());
+    impl->processingStarted = false;
     if (impl->component->setActive(true) != kResultOk) return false;
     impl->active = true;
     latency = static_cast<int32_t>(impl->processor->getLatencySamples());
@@ -621,18 +629,33 @@ bool Vst3Plugin::processWithin(float *left, float *right, int frames,
     return true;
 }
 
+// Audio thread. Only values that changed since the last block go to the plug-in: resending
+// every value would undo what the plug-in changed itself (a preset, its own editor) and costs
+// a queue per parameter per block. Parameters beyond the tracked ones always go.
+void Vst3Plugin::queueChangedParameters() {
+    float *sent = impl->sentValues.get();
+    uint32_t index = 0;
+    impl->handOver.forEach([&](uint32_t id, float value) {
+        const bool tracked = sent != nullptr && index < trackedParameters;
+        // Bit patterns are compared, so that a first value (NaN sent) always goes out.
+        const bool changed = !tracked || std::memcmp(&sent[index], &value, sizeof value) != 0;
+        ++index;
+        if (!changed) return;
+        ParamValueQueue *queue = impl->inputParameterChanges.appendParameter(id);
+        if (queue == nullptr) return; // full: retried next block, as it stays unsent
+        Steinberg::int32 point = 0;
+        queue->addPoint(0, value, point);
+        if (tracked) sent[index - 1] = value;
+    });
+}
+
 void Vst3Plugin::processBlock(float *left, float *right, int frames,
                               std::span<const NoteOn> noteOns, std::span<const int> noteOffs) {
     impl->inputEvents.clear();
     impl->outputEvents.clear();
     impl->inputParameterChanges.clear();
     impl->outputParameterChanges.clear();
-    impl->handOver.forEach([this](uint32_t id, float value) {
-        if (ParamValueQueue *queue = impl->inputParameterChanges.appendParameter(id)) {
-            Steinberg::int32 index = 0;
-            queue->addPoint(0, value, index);
-        }
-    });
+    queueChangedParameters();
     for (int pitch : noteOffs) {
         Event event = noteOffEvent(pitch);
         impl->inputEvents.addEvent(event);
@@ -645,7 +668,10 @@ void Vst3Plugin::processBlock(float *left, float *right, int frames,
     impl->context.tempo = contextTempo;
     impl->context.state = ProcessContext::kPlaying | ProcessContext::kTempoValid;
     impl->processData.bindMainBuses(left, right, frames);
-    impl->processor->setProcessing(true);
+    if (!impl->processingStarted) {
+        impl->processor->setProcessing(true);
+        impl->processingStarted = true;
+    }
     InsideProcess inside(impl.get());
     impl->processor->process(impl->processData);
 }
@@ -832,6 +858,7 @@ void Vst3Plugin::unload() {
             impl->processor->setProcessing(false);
             impl->component->setActive(false);
             impl->active = false;
+            impl->processingStarted = false;
         }
         impl->processData.unprepare();
     }

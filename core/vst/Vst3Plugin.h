@@ -134,6 +134,7 @@ class Vst3Plugin {
                        std::span<const int> noteOffs, const Deadline *budget);
     bool transferBlock(float *left, float *right, int frames, std::string_view lines,
                        Deadline deadline, bool patient);
+    void queueChangedParameters();
     size_t formatChangedParams();
     void commitParams();
     bool dropLateReply(Deadline deadline, bool &broken);

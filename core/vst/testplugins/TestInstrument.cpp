@@ -35,6 +35,14 @@ class TestInstrument : public TestPluginBase {
         info.flags = ParameterInfo::kCanAutomate;
     }
     void prepareToPlay(double rate, int32) override { sampleRate = rate; }
+    // Like many instruments, a processing restart begins silent: a host that restarts
+    // processing on every block cuts every held note short.
+    tresult PLUGIN_API setProcessing(TBool state) override {
+        if (state)
+            for (Voice &voice : voices)
+                voice.active = false;
+        return kResultOk;
+    }
 
     tresult processAudio(ProcessData &data) override {
         double values[8] = {level.load()};
