@@ -1,5 +1,7 @@
 #include "core/project_io/JsonReader.h"
 
+#include "core/model/Utf8.h"
+
 #include <algorithm>
 #include <charconv>
 #include <system_error>
@@ -56,24 +58,6 @@ int32_t hexQuad(std::string_view text, std::size_t at) {
         value = value * 16 + digit;
     }
     return value;
-}
-
-void appendUtf8(std::string &out, uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
 }
 
 constexpr uint32_t replacementCharacter = 0xFFFD;
