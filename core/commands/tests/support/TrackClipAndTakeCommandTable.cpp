@@ -1,5 +1,7 @@
 #include "core/commands/tests/support/TrackClipAndTakeCommandTable.h"
 
+#include "core/commands/tests/support/ArgumentDrawing.h"
+
 #include "core/commands/ClipCommands.h"
 #include "core/commands/ClipSettingCommands.h"
 #include "core/commands/TakeCommands.h"
@@ -19,15 +21,8 @@ std::vector<std::shared_ptr<Clip>> allClips(const Project &project) {
     return clips;
 }
 
-template <typename T> const T &pick(Random &random, const std::vector<T> &items) {
-    return items[static_cast<std::size_t>(
-        between(random, 0, static_cast<int64_t>(items.size()) - 1))];
-}
-
-uint64_t missingId(Random &random, uint64_t counter) {
-    const std::vector<uint64_t> ids{0, counter, counter + 3, std::numeric_limits<uint64_t>::max()};
-    return pick(random, ids);
-}
+using drawing::missingId;
+using drawing::pick;
 
 uint64_t someClipId(const Project &project, Random &random) {
     const auto clips = allClips(project);
