@@ -1,11 +1,12 @@
 #include "app/AnalyzeCommand.h"
 #include "app/EngineSelfCheck.h"
-#include "app/ProbePluginsCommand.h"
 #include "app/HeadlessCommand.h"
-#include "app/PlayCommand.h"
 #include "app/PerformCommand.h"
+#include "app/PlayCommand.h"
+#include "app/ProbePluginsCommand.h"
 #include "app/ReferenceProjectCommand.h"
 #include "app/RenderCommand.h"
+#include "app/window/MainWindow.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -79,7 +80,22 @@ void restartWithHugePages(char **argv) {
 
 } // namespace
 
+/// Without a display there is no window to open: say how to work without one.
+int explainHeadlessUse() {
+    std::fputs(
+        "Halvora: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are unset).\n"
+        "Without a window, run the application core and type document operations:\n"
+        "       Halvora --headless [PROJECT.halvora]   (open, save, import, export, play, "
+        "stop, undo, redo, quit; see --headless --help)\n"
+        "or one of the offline commands:\n",
+        stdout);
+    printUsage(stdout);
+    return 0;
+}
+
 int main(int argc, char **argv) {
+    if (argc < 2)
+        return orvane::displayAvailable() ? orvane::runWindow(argc, argv) : explainHeadlessUse();
     if (argc >= 2) {
         const std::string subcommand = argv[1];
         if (subcommand == "render" || subcommand == "reference-project") restartWithHugePages(argv);
