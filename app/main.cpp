@@ -1,9 +1,9 @@
 #include "app/AnalyzeCommand.h"
 #include "app/EngineSelfCheck.h"
-#include "app/HeadlessCommand.h"
-#include "app/PerformCommand.h"
-#include "app/PlayCommand.h"
 #include "app/ProbePluginsCommand.h"
+#include "app/HeadlessCommand.h"
+#include "app/PlayCommand.h"
+#include "app/PerformCommand.h"
 #include "app/ReferenceProjectCommand.h"
 #include "app/RenderCommand.h"
 #include "app/window/MainWindow.h"
@@ -78,8 +78,6 @@ void restartWithHugePages(char **argv) {
         ::setenv("GLIBC_TUNABLES", previous.c_str(), 1);
 }
 
-} // namespace
-
 /// Without a display there is no window to open: say how to work without one.
 int explainHeadlessUse() {
     std::fputs(
@@ -92,6 +90,8 @@ int explainHeadlessUse() {
     printUsage(stdout);
     return 0;
 }
+
+} // namespace
 
 int main(int argc, char **argv) {
     if (argc < 2)
