@@ -1,5 +1,6 @@
 #include "app/OVMainView.h"
 #include "app/window/MainWindow.h"
+#include "app/window/QtApplicationUi.h"
 #include "app/window/SettingsPanels.h"
 #include "app/window/TimelineView.h"
 #include "app/window/WorkspacePanels.h"
@@ -147,6 +148,11 @@ TEST_F(MainWindowTest, TheAudioSettingsPanelListsTheDevicesAndAppliesTheChoice) 
     std::lock_guard lock(engine.projectMutex);
     EXPECT_EQ(engine.project.inputLatencyOffsetSamples,
               static_cast<int32_t>(std::lround(engine.project.sampleRate * 0.010)));
+}
+
+TEST(FileChooser, OffersTheFileTypesTheOperationAsksFor) {
+    EXPECT_EQ(fileFilterFor({"wav", "flac"}), "(*.wav *.flac)");
+    EXPECT_EQ(fileFilterFor({"halvora"}), "(*.halvora)");
 }
 
 TEST(QuickStart, IsOfferedOnceAndRemembered) {
