@@ -29,6 +29,9 @@ jackd2
 libjack-jackd2-dev
 librtaudio-dev
 libasound2-dev
+qt6-base-dev
+libgl-dev
+libcurl4-openssl-dev
 "
 
 # Tests check that numbers are read and written the same under a decimal-comma locale.
