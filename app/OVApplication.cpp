@@ -4,6 +4,7 @@
 #include "app/LiveTick.h"
 #include "app/OVMainView.h"
 #include "app/Telemetry.h"
+#include "app/TempoTools.h"
 #include "app/UpdateCheck.h"
 #include "core/commands/CommandStack.h"
 #include "core/commands/InsertEdits.h"
@@ -263,6 +264,7 @@ void OVApplication::offerRecoveryIfNeeded() {
 
 void OVApplication::onTick() {
     updateCheckPtr->presentIfDone();
+    viewPtr->tempoTools().onUiTick();
     const LiveTickReport report = liveTick->run([](const Notification &notification) {
         std::string category;
         const std::string message = describeNotification(notification, category);

@@ -3,6 +3,7 @@
 #include "app/AutomationWriter.h"
 #include "app/DocumentOperations.h"
 #include "app/SessionState.h"
+#include "app/TempoTools.h"
 #include "core/audiofile/AudioFile.h"
 #include "core/model/MusicalTime.h"
 #include "core/vst/PluginRack.h"
@@ -94,6 +95,8 @@ OVMainView::OVMainView(Engine &engine, AudioDeviceEngine *audio, vst::PluginRack
                        CommandStack &commands, HVLoggingStatusField &status, ApplicationUi &ui)
     : engine(engine), audio(audio), rack(rack), commands(commands), status(status), ui(ui),
       automationTools(std::make_unique<AutomationTools>(
+          WorkspaceServices{engine, audio, rack, commands, status}, *this)),
+      tempoToolsPtr(std::make_unique<TempoTools>(
           WorkspaceServices{engine, audio, rack, commands, status}, *this)) {}
 
 OVMainView::~OVMainView() = default;

@@ -15,6 +15,7 @@ namespace orvane {
 
 class AudioDeviceEngine;
 class AutomationTools;
+class TempoTools;
 namespace vst {
 class PluginRack;
 }
@@ -47,6 +48,8 @@ class OVMainView {
 
     /// Automation write mode, latch and lane (the mixer's drags write through it).
     AutomationTools &automation() { return *automationTools; }
+    /// Tempo analysis, tap tempo, the tempo follower and flashback capture.
+    TempoTools &tempoTools() { return *tempoToolsPtr; }
     void fitTimelineToContent();
 
     void markDocumentDirty() { projectDirty = true; }
@@ -116,6 +119,7 @@ class OVMainView {
     HVLoggingStatusField &status;
     ApplicationUi &ui;
     std::unique_ptr<AutomationTools> automationTools;
+    std::unique_ptr<TempoTools> tempoToolsPtr;
 };
 
 /// The project "New" makes: the start-up song's "MIDI 1" phrase with volume and pan
