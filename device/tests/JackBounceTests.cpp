@@ -41,9 +41,8 @@ std::vector<float> referenceRender(uint64_t soloTrack, int32_t channels) {
     engine.prepareToPlay(rate, offlineRenderMaxBlock);
     std::vector<float> out;
     const bool rendered =
-        soloTrack == 0
-            ? renderMixdown(engine, out, 1000, bounceFrames, channels)
-            : renderTrackMixdown(engine, soloTrack, out, 1000, bounceFrames, channels);
+        soloTrack == 0 ? renderMixdown(engine, out, 1000, bounceFrames, channels)
+                       : renderTrackMixdown(engine, soloTrack, out, 1000, bounceFrames, channels);
     EXPECT_TRUE(rendered);
     return out;
 }
@@ -93,6 +92,7 @@ TEST_P(BounceWhileTheDevicePlays, EqualsTheOfflineRenderAndLeavesTheLiveTranspor
         EXPECT_FALSE(track->solo) << "solo switches are put back";
 }
 
-INSTANTIATE_TEST_SUITE_P(DevicePeriods, BounceWhileTheDevicePlays, ::testing::Values(64, 256, 1024));
+INSTANTIATE_TEST_SUITE_P(DevicePeriods, BounceWhileTheDevicePlays,
+                         ::testing::Values(64, 256, 1024));
 
 } // namespace

@@ -1,7 +1,9 @@
+#include "device/AudioDeviceEngine.h"
 #include "device/Recording.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <mutex>
 
 using namespace orvane;
@@ -286,6 +288,40 @@ TEST_F(Recording, RecordedNotesBecomeAMidiClipOnTheirOwnLane) {
     EXPECT_EQ(b->takeLane, 1);
     EXPECT_FALSE(a->takeActive);
     EXPECT_TRUE(b->takeActive);
+}
+
+} // namespace
+
+namespace {
+
+TEST(RecordingHandOff, FramesAStalledMainThreadLosesAreCountedAndReported) {
+    Engine engine;
+    engine.replaceProject(Project{});
+    AudioDeviceEngine device(engine);
+    const uint32_t null = device.deviceIdByName(nullDeviceName);
+    // Opened, not started: this test is the device's audio thread.
+    ASSERT_TRUE(device.applySettings(null, null, 4096)) << device.lastError;
+    ASSERT_TRUE(device.beginRecording()) << device.lastError;
+    constexpr int32_t block = 4096;
+    std::vector<float> input(block, 0.25f), left(block), right(block);
+    const std::array<const float *, 2> inputs{input.data(), input.data()};
+    const std::array<float *, 2> outputs{left.data(), right.data()};
+    const int32_t fits = static_cast<int32_t>(CaptureQueue::frameCapacity) / block;
+    for (int32_t count = 0; count < fits + 3; ++count)
+        device.renderDevice(inputs.data(), 2, outputs.data(), 2, block);
+    uint64_t trackId = 0;
+    const int64_t kept = device.finishRecordingIntoProject(engine, 0, &trackId, nullptr, 0, -1, -1);
+    EXPECT_EQ(kept, static_cast<int64_t>(fits) * block);
+    EXPECT_NE(trackId, 0u);
+    EXPECT_EQ(device.lastRecordingOverflowFrames, 3u * block);
+    EXPECT_EQ(device.captureOverflowFrames(), 3u * block);
+    EXPECT_EQ(device.lastError, "Запись: потеряно кадров входа: 12288");
+    // The next take starts its own count.
+    ASSERT_TRUE(device.beginRecording());
+    device.renderDevice(inputs.data(), 2, outputs.data(), 2, block);
+    EXPECT_EQ(device.finishRecordingIntoProject(engine, trackId, nullptr, nullptr, 0, -1, -1),
+              block);
+    EXPECT_EQ(device.lastRecordingOverflowFrames, 0u);
 }
 
 } // namespace
