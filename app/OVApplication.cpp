@@ -3,6 +3,7 @@
 #include "app/DocumentOperations.h"
 #include "app/LiveTick.h"
 #include "app/OVMainView.h"
+#include "app/RecordingWorkflow.h"
 #include "app/Telemetry.h"
 #include "app/TempoTools.h"
 #include "app/UpdateCheck.h"
@@ -264,6 +265,7 @@ void OVApplication::offerRecoveryIfNeeded() {
 
 void OVApplication::onTick() {
     updateCheckPtr->presentIfDone();
+    viewPtr->recording().tickCountIn();
     viewPtr->tempoTools().onUiTick();
     const LiveTickReport report = liveTick->run([](const Notification &notification) {
         std::string category;
@@ -298,6 +300,7 @@ void OVApplication::willTerminate() {
     terminated = true;
     logBreadcrumb("terminate");
     betaSessionLog("action", "app", "terminate");
+    if (viewPtr->recording().isRecordingActive()) viewPtr->recording().stopRecordingAndSaveClip();
     std::string projectName;
     {
         std::lock_guard lock(enginePtr->projectMutex);

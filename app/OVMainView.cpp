@@ -2,6 +2,7 @@
 
 #include "app/AutomationWriter.h"
 #include "app/DocumentOperations.h"
+#include "app/RecordingWorkflow.h"
 #include "app/SessionState.h"
 #include "app/TempoTools.h"
 #include "core/audiofile/AudioFile.h"
@@ -97,6 +98,8 @@ OVMainView::OVMainView(Engine &engine, AudioDeviceEngine *audio, vst::PluginRack
       automationTools(std::make_unique<AutomationTools>(
           WorkspaceServices{engine, audio, rack, commands, status}, *this)),
       tempoToolsPtr(std::make_unique<TempoTools>(
+          WorkspaceServices{engine, audio, rack, commands, status}, *this)),
+      recordingPtr(std::make_unique<RecordingWorkflow>(
           WorkspaceServices{engine, audio, rack, commands, status}, *this)) {}
 
 OVMainView::~OVMainView() = default;

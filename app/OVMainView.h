@@ -15,6 +15,7 @@ namespace orvane {
 
 class AudioDeviceEngine;
 class AutomationTools;
+class RecordingWorkflow;
 class TempoTools;
 namespace vst {
 class PluginRack;
@@ -50,6 +51,8 @@ class OVMainView {
     AutomationTools &automation() { return *automationTools; }
     /// Tempo analysis, tap tempo, the tempo follower and flashback capture.
     TempoTools &tempoTools() { return *tempoToolsPtr; }
+    /// The record command, count-in, punch and the session recording modes.
+    RecordingWorkflow &recording() { return *recordingPtr; }
     void fitTimelineToContent();
 
     void markDocumentDirty() { projectDirty = true; }
@@ -120,6 +123,7 @@ class OVMainView {
     ApplicationUi &ui;
     std::unique_ptr<AutomationTools> automationTools;
     std::unique_ptr<TempoTools> tempoToolsPtr;
+    std::unique_ptr<RecordingWorkflow> recordingPtr;
 };
 
 /// The project "New" makes: the start-up song's "MIDI 1" phrase with volume and pan
