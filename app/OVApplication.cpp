@@ -70,7 +70,8 @@ std::string describeNotification(const Notification &notification, std::string &
 }
 
 OVApplication::OVApplication(ApplicationUi &ui)
-    : ui(ui), statusField(ui), updateCheckPtr(std::make_unique<UpdateCheckAction>(ui, statusField)) {}
+    : ui(ui), statusField(ui),
+      updateCheckPtr(std::make_unique<UpdateCheckAction>(ui, statusField)) {}
 
 OVApplication::~OVApplication() { stopServices(); }
 

@@ -18,18 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readText(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeText(const fs::path &path, const std::string &text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
-
 struct VersionCase {
     const char *current;
     const char *candidate;
@@ -120,7 +108,7 @@ TEST_F(NetworkServicesTest, UpdateCheckAnswersFromTheAnnouncedVersion) {
 TEST_F(NetworkServicesTest, UpdateCheckOpensOnlyHttpEndpoints) {
     EXPECT_EQ(checkAgainst("").message,
               "Автообновление не настроено (HALVORA_UPDATE_URL). Текущая версия: 1.0.0");
-    writeText(home.root() / "version.json", R"({"version":"9.0"})");
+    writeTextFile(home.root() / "version.json", R"({"version":"9.0"})");
     for (const std::string &url :
          {"file://" + (home.root() / "version.json").string(), std::string("ftp://127.0.0.1/v"),
           std::string("not a url"), std::string("http://")})
@@ -134,7 +122,7 @@ TEST_F(NetworkServicesTest, AnUnreachableServerIsANetworkFailureInTheLog) {
         return gone.url();
     }();
     EXPECT_EQ(checkAgainst(closedPort).message, "Не удалось проверить обновления (сеть).");
-    EXPECT_NE(readText(betaSessionLogPath()).find("update check failed"), std::string::npos);
+    EXPECT_NE(readTextFile(betaSessionLogPath()).find("update check failed"), std::string::npos);
 }
 
 /// Records the alerts and the addresses handed to the browser.
@@ -189,7 +177,7 @@ TEST_F(NetworkServicesTest, ASilentServerTimesOutWithoutHoldingUpTheTick) {
     EXPECT_EQ(harness.ui.alerts[0].text, "Не удалось проверить обновления (сеть).");
     EXPECT_FALSE(harness.action.pending());
     EXPECT_EQ(server.requests().size(), 1u);
-    EXPECT_NE(readText(betaSessionLogPath()).find("update check failed"), std::string::npos);
+    EXPECT_NE(readTextFile(betaSessionLogPath()).find("update check failed"), std::string::npos);
 }
 
 class TelemetryUploadTest : public NetworkServicesTest {
@@ -203,9 +191,9 @@ TEST_F(TelemetryUploadTest, QueuedEventsArriveAsOneBatchAndLeaveTheQueue) {
     recordTelemetryEvent("app_launch", "1.0.0");
     recordTelemetryEvent("privacy_updated", "telemetry=on");
     recordTelemetryEvent("export", "");
-    const std::string queued = readText(telemetryQueuePath());
+    const std::string queued = readTextFile(telemetryQueuePath());
     // A line a crash cut short stays out of the batch.
-    writeText(telemetryQueuePath(), queued + "{\"t\":17,\"e\":\"cut\n");
+    writeTextFile(telemetryQueuePath(), queued + "{\"t\":17,\"e\":\"cut\n");
 
     EXPECT_EQ(upload(), 3);
     ASSERT_EQ(server.requests().size(), 1u);
@@ -223,14 +211,14 @@ TEST_F(TelemetryUploadTest, QueuedEventsArriveAsOneBatchAndLeaveTheQueue) {
     EXPECT_FALSE(body["events"][2].contains("p"));
     EXPECT_EQ(request.body.substr(0, 46),
               "{\"version\":\"1.0.0\",\"machine\":\"m-1\",\"events\":[{");
-    EXPECT_EQ(readText(telemetryQueuePath()), "");
+    EXPECT_EQ(readTextFile(telemetryQueuePath()), "");
     EXPECT_EQ(upload(), 0) << "nothing left to send";
     EXPECT_EQ(server.requests().size(), 1u);
 }
 
 TEST_F(TelemetryUploadTest, NothingIsSentWithoutConsentOrEndpointAndFailuresKeepTheQueue) {
     const std::string queued = "{\"t\":1,\"e\":\"app_launch\"}\n";
-    writeText(telemetryQueuePath(), queued);
+    writeTextFile(telemetryQueuePath(), queued);
     allowTelemetry(false);
     EXPECT_EQ(upload(), 0);
     allowTelemetry(true);
@@ -248,8 +236,9 @@ TEST_F(TelemetryUploadTest, NothingIsSentWithoutConsentOrEndpointAndFailuresKeep
     server.stayMute();
     EXPECT_EQ(upload(), 0);
     EXPECT_EQ(server.requests().size(), 4u);
-    EXPECT_EQ(readText(telemetryQueuePath()), queued);
-    EXPECT_NE(readText(betaSessionLogPath()).find("upload failed: status 500"), std::string::npos);
+    EXPECT_EQ(readTextFile(telemetryQueuePath()), queued);
+    EXPECT_NE(readTextFile(betaSessionLogPath()).find("upload failed: status 500"),
+              std::string::npos);
 }
 
 TEST_F(TelemetryUploadTest, TheEndpointComesFromTheEnvironment) {
@@ -293,8 +282,8 @@ TEST_F(TelemetryUploadTest, QuittingUploadsTheQueueAndTheMenuCheckAnswersOnATick
     const auto body = nlohmann::json::parse(requests[1].body);
     EXPECT_EQ(body["events"][0]["e"], "app_launch");
     EXPECT_EQ(body["machine"], telemetryMachineIdentifier());
-    EXPECT_EQ(readText(telemetryQueuePath()), "");
-    EXPECT_NE(readText(betaSessionLogPath()).find("uploaded 1 events"), std::string::npos);
+    EXPECT_EQ(readTextFile(telemetryQueuePath()), "");
+    EXPECT_NE(readTextFile(betaSessionLogPath()).find("uploaded 1 events"), std::string::npos);
 }
 
 } // namespace

@@ -137,6 +137,46 @@ TEST_F(RecordingWorkflowTest, WithoutATargetAnAudioTrackIsAddedAndArmed) {
     EXPECT_EQ(recording.armedOrSelectedRecordTrackId(), added);
 }
 
+TEST_F(RecordingWorkflowTest, LiveLoopRecordsIntoTheHoveredSlotsColumnOnTheSessionTab) {
+    setCountIn(0);
+    const uint64_t loops = rig.addTrack(TrackType::Audio, "Loops");
+    int32_t column = -1;
+    {
+        std::lock_guard lock(rig.engine().projectMutex);
+        const auto &tracks = rig.engine().project.tracks;
+        for (std::size_t i = 0; i < tracks.size(); ++i)
+            if (tracks[i]->id == loops) column = static_cast<int32_t>(i);
+    }
+    recording.toggleLiveLoop();
+    recording.hoveredSessionRow = 2;
+    recording.hoveredSessionCol = column;
+    rig.view().selectedTrackId = keys;
+    rig.view().tab = OVMainView::Tab::Timeline;
+    recording.startActualRecordingOnTrack(keys);
+    EXPECT_FALSE(recording.sessionRecordSlotValid) << "only on the session tab";
+    EXPECT_EQ(rig.ui.lastStatus(), "MIDI-запись…");
+    recording.toggleRecording();
+    EXPECT_EQ(rig.ui.lastStatus(), "MIDI-запись пуста");
+    rig.render(); // the transport takes the stop
+
+    rig.view().tab = OVMainView::Tab::Session;
+    recording.toggleRecording();
+    EXPECT_EQ(rig.view().tab, OVMainView::Tab::Session);
+    EXPECT_TRUE(recording.sessionRecordSlotValid);
+    EXPECT_EQ(recording.sessionRecordRow, 2);
+    EXPECT_EQ(recording.sessionRecordCol, column);
+    EXPECT_EQ(recording.recordingTargetTrackId, loops);
+    // An audio column needs the device's input, which this rig does not have.
+    EXPECT_EQ(rig.ui.lastStatus(), "Устройство ввода недоступно");
+
+    recording.hoveredSessionCol = 99;
+    recording.startActualRecordingOnTrack(keys);
+    EXPECT_FALSE(recording.sessionRecordSlotValid) << "a column beyond the tracks has no track";
+    EXPECT_EQ(recording.recordingTargetTrackId, keys);
+    recording.toggleRecording();
+    EXPECT_EQ(rig.ui.lastStatus(), "MIDI-запись пуста");
+}
+
 TEST_F(RecordingWorkflowTest, SwitchesShowTheirState) {
     const std::vector<std::pair<void (RecordingWorkflow::*)(), std::vector<std::string>>> rows = {
         {&RecordingWorkflow::togglePunch, {"Punch вкл — [ ] границы", "Punch выкл"}},
