@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -178,16 +179,20 @@ TEST_F(RecordingWorkflowTest, LiveLoopRecordsIntoTheHoveredSlotsColumnOnTheSessi
 }
 
 TEST_F(RecordingWorkflowTest, SwitchesShowTheirState) {
-    const std::vector<std::pair<void (RecordingWorkflow::*)(), std::vector<std::string>>> rows = {
-        {&RecordingWorkflow::togglePunch, {"Punch вкл — [ ] границы", "Punch выкл"}},
-        {&RecordingWorkflow::toggleSessionOverdub,
+    struct Row {
+        std::function<void()> press;
+        std::vector<std::string> texts;
+    };
+    const Row rows[] = {
+        {[&] { recording.togglePunch(); }, {"Punch вкл — [ ] границы", "Punch выкл"}},
+        {[&] { recording.toggleSessionOverdub(); },
          {"Session overdub вкл — ⌘R записывает в клип", "Session overdub выкл"}},
-        {&RecordingWorkflow::toggleLiveLoop,
+        {[&] { recording.toggleLiveLoop(); },
          {"Live Loop вкл — ⌘R записывает в слот Session (⌃⇧R)", "Live Loop выкл"}},
     };
-    for (const auto &[action, texts] : rows)
-        for (const auto &text : texts) {
-            (recording.*action)();
+    for (const Row &row : rows)
+        for (const auto &text : row.texts) {
+            row.press();
             EXPECT_EQ(rig.ui.lastStatus(), text);
         }
     rig.locate(1000);
