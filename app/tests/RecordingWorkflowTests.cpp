@@ -288,9 +288,9 @@ TEST_F(JackRecordingWorkflowTest, TheKeptTakeHoldsTheFedInputAfterTheCountIn) {
     EXPECT_GE(take.length, 20000);
     EXPECT_EQ(saved, "Запись сохранена — " + std::to_string(take.length) + " сэмплов");
     // Where the take sits: the count-in's end less the device's round trip, give or take
-    // the block in which the tick noticed it.
+    // the time the tick took to notice it on a busy machine (0.1 s).
     EXPECT_GE(take.arrangeStart + app->audio().roundTripLatencyFrames(), barFrames);
-    EXPECT_LE(take.arrangeStart, barFrames + 4 * 256);
+    EXPECT_LE(take.arrangeStart, barFrames + 4800);
     // The middle of the take is the fed signal (plus the dummy driver's silent capture).
     const auto &samples = *take.audio;
     const std::size_t middle = samples.size() / 4 * 2;
