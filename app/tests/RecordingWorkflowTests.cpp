@@ -220,6 +220,27 @@ class JackRecordingWorkflowTest : public ::testing::Test {
     }
     void TearDown() override { app.reset(); }
 
+    /// A client that feeds 0.25 into Halvora's left input and -0.25 into its right one.
+    void feedInput(JackTestClient &feeder) {
+        ASSERT_TRUE(feeder.ok()) << feeder.error();
+        feeder.preparePlayback(
+            {std::vector<float>(10 * 48000, 0.25f), std::vector<float>(10 * 48000, -0.25f)});
+        ASSERT_TRUE(feeder.activate());
+        ASSERT_TRUE(feeder.connect(feeder.playPort(0), "Halvora:in_1"));
+        ASSERT_TRUE(feeder.connect(feeder.playPort(1), "Halvora:in_2"));
+        feeder.startPlaying();
+    }
+    /// The last audio track and its column in the session grid.
+    std::pair<uint64_t, int32_t> lastAudioTrack() {
+        std::lock_guard lock(app->engine().projectMutex);
+        const auto &tracks = app->engine().project.tracks;
+        std::pair<uint64_t, int32_t> found{0, -1};
+        for (std::size_t i = 0; i < tracks.size(); ++i)
+            if (tracks[i]->type == TrackType::Audio)
+                found = {tracks[i]->id, static_cast<int32_t>(i)};
+        return found;
+    }
+
     /// Runs the user-interface tick until `done` holds (10 s at most).
     template <typename Condition> bool tickUntil(Condition done) {
         const auto giveUp = std::chrono::steady_clock::now() + 10s;
@@ -233,26 +254,17 @@ class JackRecordingWorkflowTest : public ::testing::Test {
 
 TEST_F(JackRecordingWorkflowTest, TheKeptTakeHoldsTheFedInputAfterTheCountIn) {
     JackTestClient feeder("feeder", 0, 2);
-    ASSERT_TRUE(feeder.ok()) << feeder.error();
-    feeder.preparePlayback(
-        {std::vector<float>(10 * 48000, 0.25f), std::vector<float>(10 * 48000, -0.25f)});
-    ASSERT_TRUE(feeder.activate());
-    ASSERT_TRUE(feeder.connect(feeder.playPort(0), "Halvora:in_1"));
-    ASSERT_TRUE(feeder.connect(feeder.playPort(1), "Halvora:in_2"));
-    feeder.startPlaying();
-
+    feedInput(feeder);
     Engine &engine = app->engine();
     OVMainView &view = app->view();
-    uint64_t target = 0;
     {
         std::lock_guard lock(engine.projectMutex);
         engine.project.countInBars = 1;
         engine.project.tempoBpm = 240.0; // a bar of 1 s keeps the count-in short
         engine.project.tempoMarkers.clear();
         engine.publishGraph();
-        for (const auto &track : engine.project.tracks)
-            if (track->type == TrackType::Audio) target = track->id;
     }
+    const uint64_t target = lastAudioTrack().first;
     ASSERT_NE(target, 0u);
     const int64_t barFrames = engine.barLengthSamples();
     ASSERT_EQ(barFrames, 48000);
@@ -296,6 +308,48 @@ TEST_F(JackRecordingWorkflowTest, TheKeptTakeHoldsTheFedInputAfterTheCountIn) {
     const std::size_t middle = samples.size() / 4 * 2;
     EXPECT_FLOAT_EQ(samples[middle], 0.25f);
     EXPECT_FLOAT_EQ(samples[middle + 1], -0.25f);
+}
+
+TEST_F(JackRecordingWorkflowTest, ALiveLoopTakeFillsTheHoveredSessionSlot) {
+    JackTestClient feeder("feeder", 0, 2);
+    feedInput(feeder);
+    Engine &engine = app->engine();
+    OVMainView &view = app->view();
+    {
+        std::lock_guard lock(engine.projectMutex);
+        engine.project.countInBars = 0;
+    }
+    const auto [target, column] = lastAudioTrack();
+    ASSERT_GE(column, 0);
+    RecordingWorkflow &recording = view.recording();
+    recording.toggleLiveLoop();
+    view.tab = OVMainView::Tab::Session;
+    view.selectedClipId = 0;
+    recording.hoveredSessionRow = 1;
+    recording.hoveredSessionCol = column;
+    const std::string slot = "Live Loop R1 C" + std::to_string(column);
+
+    recording.toggleRecording();
+    ASSERT_TRUE(recording.isRecordingActive()) << ui.lastStatus();
+    EXPECT_EQ(ui.lastStatus(), slot + " — «" + app->audio().inputDeviceName + "»…");
+    ASSERT_TRUE(tickUntil([&] { return engine.playhead.load() >= 24000; }));
+    recording.toggleRecording();
+
+    std::shared_ptr<Clip> take;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        for (const auto &clip : engine.project.findTrack(target)->clips)
+            if (clip->sessionRow == 1 && clip->sessionCol == column) take = clip;
+    }
+    ASSERT_TRUE(take) << ui.lastStatus();
+    EXPECT_EQ(ui.lastStatus(), slot + " — " + std::to_string(take->length) + " сэмплов");
+    EXPECT_EQ(view.tab, OVMainView::Tab::Session);
+    EXPECT_EQ(view.selectedClipId, take->id);
+    // A loop lasts whole bars; the input sits at its start, the rest of the bar is silent.
+    EXPECT_EQ(take->length % engine.barLengthSamples(), 0);
+    ASSERT_GT(take->audioFrameCount(), 12000);
+    EXPECT_FLOAT_EQ((*take->audio)[2 * 12000], 0.25f);
+    EXPECT_FLOAT_EQ((*take->audio)[2 * 12000 + 1], -0.25f);
 }
 
 } // namespace
