@@ -3,6 +3,10 @@
 #include "app/DocumentOperations.h"
 #include "app/LiveTick.h"
 #include "app/OVMainView.h"
+#include "app/RecordingWorkflow.h"
+#include "app/Telemetry.h"
+#include "app/TempoTools.h"
+#include "app/UpdateCheck.h"
 #include "core/commands/CommandStack.h"
 #include "core/commands/InsertEdits.h"
 #include "core/engine/Engine.h"
@@ -12,6 +16,7 @@
 #include "device/DeviceSettings.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
@@ -64,7 +69,9 @@ std::string describeNotification(const Notification &notification, std::string &
     return {};
 }
 
-OVApplication::OVApplication(ApplicationUi &ui) : ui(ui), statusField(ui) {}
+OVApplication::OVApplication(ApplicationUi &ui)
+    : ui(ui), statusField(ui),
+      updateCheckPtr(std::make_unique<UpdateCheckAction>(ui, statusField)) {}
 
 OVApplication::~OVApplication() { stopServices(); }
 
@@ -240,6 +247,10 @@ void OVApplication::applyPrivacyPreferences(const PrivacyPreferences &prefs) {
                                         : "Телеметрия выкл");
 }
 
+void OVApplication::checkForUpdates() {
+    if (!updateCheckPtr->start(versionText)) statusField.setText("Проверка обновлений уже идёт");
+}
+
 void OVApplication::offerRecoveryIfNeeded() {
     if (!recoverySnapshotExists() || previousSession.cleanShutdown) return;
     // An autosave older than the crashed session's start belongs to an earlier session (its
@@ -254,6 +265,9 @@ void OVApplication::offerRecoveryIfNeeded() {
 }
 
 void OVApplication::onTick() {
+    updateCheckPtr->presentIfDone();
+    viewPtr->recording().tickCountIn();
+    viewPtr->tempoTools().onUiTick();
     const LiveTickReport report = liveTick->run([](const Notification &notification) {
         std::string category;
         const std::string message = describeNotification(notification, category);
@@ -287,6 +301,7 @@ void OVApplication::willTerminate() {
     terminated = true;
     logBreadcrumb("terminate");
     betaSessionLog("action", "app", "terminate");
+    if (viewPtr->recording().isRecordingActive()) viewPtr->recording().stopRecordingAndSaveClip();
     std::string projectName;
     {
         std::lock_guard lock(enginePtr->projectMutex);
@@ -296,7 +311,18 @@ void OVApplication::willTerminate() {
     // later as if it were a crashed session's work.
     removeRecoverySnapshot();
     writeSessionMeta(SessionMeta{true, unixTimeNow(), sessionStart, projectName});
+    // The upload runs beside the shutdown of the services; only its own time limit can make
+    // the quit wait for it.
+    BackgroundCall<int32_t> upload;
+    const std::string machine = telemetryMachineIdentifier();
+    const char *endpoint = std::getenv("HALVORA_TELEMETRY_URL");
+    upload.start([machine, url = std::string(endpoint ? endpoint : "")] {
+        return uploadTelemetryQueueTo(url, versionText, machine);
+    });
     stopServices();
+    const int32_t sent = upload.wait().value_or(0);
+    if (sent > 0)
+        betaSessionLog("action", "telemetry", "uploaded " + std::to_string(sent) + " events");
 }
 
 void OVApplication::stopServices() {

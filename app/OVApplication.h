@@ -15,6 +15,7 @@ class CommandStack;
 class Engine;
 class LiveTick;
 class OVMainView;
+class UpdateCheckAction;
 namespace vst {
 class PluginRack;
 class PluginSandboxController;
@@ -66,6 +67,9 @@ class OVApplication {
     bool applyAudioSettings(const AudioSettingsChoice &choice);
     /// The privacy panel's switches, saved and announced in the status line.
     void applyPrivacyPreferences(const PrivacyPreferences &prefs);
+    /// "Проверить обновления…": the check runs on a worker; the tick shows its answer.
+    void checkForUpdates();
+    UpdateCheckAction &updateCheck() { return *updateCheckPtr; }
 
     Engine &engine() { return *enginePtr; }
     AudioDeviceEngine &audio() { return *audioPtr; }
@@ -96,6 +100,7 @@ class OVApplication {
     std::unique_ptr<CommandStack> commandsPtr;
     std::unique_ptr<LiveTick> liveTick;
     std::unique_ptr<OVMainView> viewPtr;
+    std::unique_ptr<UpdateCheckAction> updateCheckPtr;
 };
 
 /// The beta-log message for one engine notification; empty for kinds that are not logged.

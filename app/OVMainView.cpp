@@ -1,7 +1,10 @@
 #include "app/OVMainView.h"
 
+#include "app/AutomationWriter.h"
 #include "app/DocumentOperations.h"
+#include "app/RecordingWorkflow.h"
 #include "app/SessionState.h"
+#include "app/TempoTools.h"
 #include "core/audiofile/AudioFile.h"
 #include "core/model/MusicalTime.h"
 #include "core/vst/PluginRack.h"
@@ -91,7 +94,15 @@ Project buildNewProject(double sampleRate) {
 
 OVMainView::OVMainView(Engine &engine, AudioDeviceEngine *audio, vst::PluginRack &rack,
                        CommandStack &commands, HVLoggingStatusField &status, ApplicationUi &ui)
-    : engine(engine), audio(audio), rack(rack), commands(commands), status(status), ui(ui) {}
+    : engine(engine), audio(audio), rack(rack), commands(commands), status(status), ui(ui),
+      automationTools(std::make_unique<AutomationTools>(
+          WorkspaceServices{engine, audio, rack, commands, status}, *this)),
+      tempoToolsPtr(std::make_unique<TempoTools>(
+          WorkspaceServices{engine, audio, rack, commands, status}, *this)),
+      recordingPtr(std::make_unique<RecordingWorkflow>(
+          WorkspaceServices{engine, audio, rack, commands, status}, *this)) {}
+
+OVMainView::~OVMainView() = default;
 
 double OVMainView::deviceSampleRate() const {
     return audio && audio->outputRunning.load() ? audio->sampleRate : 0.0;

@@ -14,6 +14,9 @@
 namespace orvane {
 
 class AudioDeviceEngine;
+class AutomationTools;
+class RecordingWorkflow;
+class TempoTools;
 namespace vst {
 class PluginRack;
 }
@@ -26,6 +29,9 @@ class OVMainView {
   public:
     OVMainView(Engine &engine, AudioDeviceEngine *audio, vst::PluginRack &rack,
                CommandStack &commands, HVLoggingStatusField &status, ApplicationUi &ui);
+    ~OVMainView();
+    OVMainView(const OVMainView &) = delete;
+    OVMainView &operator=(const OVMainView &) = delete;
 
     // Document state.
     std::string projectPath; // empty for a project never saved
@@ -36,6 +42,18 @@ class OVMainView {
     double timelinePpb = 36.0;
     /// Beats the timeline shows after fitting it to the content.
     double timelineVisibleBeats = 0.0;
+    enum class Tab : uint8_t { Timeline, Session };
+    Tab tab = Tab::Timeline;
+    /// The timeline scrolls with the playhead.
+    bool followPlayhead = false;
+
+    /// Automation write mode, latch and lane (the mixer's drags write through it).
+    AutomationTools &automation() { return *automationTools; }
+    /// Tempo analysis, tap tempo, the tempo follower and flashback capture.
+    TempoTools &tempoTools() { return *tempoToolsPtr; }
+    /// The record command, count-in, punch and the session recording modes.
+    RecordingWorkflow &recording() { return *recordingPtr; }
+    void fitTimelineToContent();
 
     void markDocumentDirty() { projectDirty = true; }
     /// Before an operation that replaces the document: with unsaved changes, asks to save,
@@ -89,7 +107,6 @@ class OVMainView {
     void showStatus(const std::string &text) { status.setText(text); }
     void ensureReturnTracksAndPublish();
     void selectFirstTrack();
-    void fitTimelineToContent();
     void adoptDeviceRate(Project &project);
     /// The grid position nearest `position` that is not before it (so clips never overlap).
     int64_t snapNotBefore(int64_t position) const;
@@ -104,6 +121,9 @@ class OVMainView {
     CommandStack &commands;
     HVLoggingStatusField &status;
     ApplicationUi &ui;
+    std::unique_ptr<AutomationTools> automationTools;
+    std::unique_ptr<TempoTools> tempoToolsPtr;
+    std::unique_ptr<RecordingWorkflow> recordingPtr;
 };
 
 /// The project "New" makes: the start-up song's "MIDI 1" phrase with volume and pan

@@ -3,6 +3,7 @@
 #include "app/ProbePluginsCommand.h"
 #include "app/HeadlessCommand.h"
 #include "app/PlayCommand.h"
+#include "app/RecordCommand.h"
 #include "app/PerformCommand.h"
 #include "app/ReferenceProjectCommand.h"
 #include "app/RenderCommand.h"
@@ -31,6 +32,7 @@ void printUsage(std::FILE *stream) {
                "       Halvora analyze FILE.wav [--json]\n"
                "       Halvora probe-plugins [--soak SECONDS] [--sandbox]\n"
                "       Halvora play PROJECT.halvora [options]   (see play --help)\n"
+               "       Halvora record PROJECT.halvora --track ID --seconds S [options]\n"
                "       Halvora --headless [PROJECT.halvora]   (see --headless --help)\n",
                stream);
 }
@@ -102,6 +104,7 @@ int main(int argc, char **argv) {
         const std::vector<std::string> rest(argv + 2, argv + argc);
         if (subcommand == "render") return orvane::runRenderCommand(rest, stdout, stderr);
         if (subcommand == "play") return orvane::runPlayCommand(rest, stdout, stderr);
+        if (subcommand == "record") return orvane::runRecordCommand(rest, stdout, stderr);
         if (subcommand == "--headless") {
             if (rest.size() == 1 && (rest[0] == "--help" || rest[0] == "-h")) {
                 std::fputs(orvane::headlessHelp(), stdout);

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "core/engine/BlockIo.h"
+
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -37,8 +40,10 @@ class DeviceHost {
   public:
     virtual ~DeviceHost() = default;
     /// One device period: `inputs` may be null (no capture); outputs are always written.
+    /// `midi` holds the period's short MIDI messages read by the back end, sorted by frame.
     virtual void renderDevice(const float *const *inputs, int32_t inputCount, float *const *outputs,
-                              int32_t outputCount, int32_t frames) = 0;
+                              int32_t outputCount, int32_t frames,
+                              std::span<const MidiEvent> midi = {}) = 0;
     /// Before the first period of a new size or rate.
     virtual void periodChanging(double sampleRate, int32_t frames) = 0;
     virtual void deviceUnderrun() = 0;
@@ -67,6 +72,13 @@ class AudioBackend {
     virtual double sampleRate() const = 0;
     virtual int32_t bufferFrames() const = 0;
     virtual int32_t inputChannels() const = 0;
+    /// Frames between a sound reaching the device's input and its capture reaching us, and
+    /// between our output and the sound leaving the device, as the device reports them now
+    /// (0 when it reports nothing). Main thread, while running.
+    virtual int64_t captureLatencyFrames() const { return 0; }
+    virtual int64_t playbackLatencyFrames() const { return 0; }
+    /// MIDI messages that did not fit the period's event table and were dropped.
+    virtual uint64_t droppedMidiEvents() const { return 0; }
 };
 
 // JACK: one device named "JACK" while a server answers (the JACK_DEFAULT_SERVER it finds).

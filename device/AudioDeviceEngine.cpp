@@ -1,10 +1,12 @@
 #include "device/AudioDeviceEngine.h"
 
 #include "device/DeviceSettings.h"
+#include "device/OfflineRender.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -20,6 +22,9 @@ constexpr const char *inputUnavailable = "Устройство ввода нед
 constexpr const char *noDeviceName = "—";
 constexpr const char *invalidOutputLog = "audio: invalid output device id, keeping current";
 constexpr const char *invalidInputLog = "audio: invalid input device id, keeping current";
+constexpr const char *alreadyRecording = "Запись уже идёт";
+/// How long a finishing take waits for the device to end the block it may be capturing.
+constexpr auto lastBlockTimeout = std::chrono::seconds(2);
 
 /// The device gives the engine its own rate; the Part's fixed 48 kHz render format is only
 /// what a device is asked for when it lets the application choose.
@@ -314,6 +319,107 @@ int64_t AudioDeviceEngine::drainCapture() {
     return captureQueue.popInto(recordBuffer, recordChannels);
 }
 
+// --- Recording and bouncing -------------------------------------------------------------------
+
+bool AudioDeviceEngine::beginRecording() {
+    if (recording.load()) {
+        lastError = alreadyRecording;
+        writeLog(lastError);
+        return false;
+    }
+    if (!startRecordQueue()) return false;
+    {
+        std::lock_guard lock(recordMutex);
+        recordBuffer.clear();
+    }
+    // Input that waited in the hand-off belongs to no take.
+    captureQueue.discard();
+    captureStartKnown.store(false, std::memory_order_relaxed);
+    overflowAtStart = captureQueue.droppedFrames();
+    lastRecordingOverflowFrames = 0;
+    recordStartSample = engine.playhead.load();
+    recording.store(true, std::memory_order_release);
+    writeLog("record: started at sample " + std::to_string(recordStartSample) +
+             " in=" + inputDeviceName);
+    return true;
+}
+
+void AudioDeviceEngine::waitForDeviceBlock() {
+    const uint64_t target = blocksRendered.load(std::memory_order_acquire) + 2;
+    const auto giveUp = std::chrono::steady_clock::now() + lastBlockTimeout;
+    while (outputRunning.load() && !deviceWasLost() &&
+           blocksRendered.load(std::memory_order_acquire) < target &&
+           std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::yield();
+}
+
+int64_t AudioDeviceEngine::roundTripLatencyFrames() const {
+    if (!backend) return 0;
+    return std::max<int64_t>(backend->captureLatencyFrames(), 0) +
+           std::max<int64_t>(backend->playbackLatencyFrames(), 0);
+}
+
+int64_t AudioDeviceEngine::finishRecordingIntoProject(Engine &target, uint64_t targetTrackId,
+                                                      uint64_t *outTrackId, uint64_t *outClipId,
+                                                      uint64_t overdubClipId, int32_t sessionRow,
+                                                      int32_t sessionColumn) {
+    if (outTrackId) *outTrackId = 0;
+    if (outClipId) *outClipId = 0;
+    const bool wasRecording = recording.exchange(false);
+    if (wasRecording) waitForDeviceBlock();
+    drainCapture();
+    std::vector<float> captured;
+    {
+        std::lock_guard lock(recordMutex);
+        captured.swap(recordBuffer);
+    }
+    const int32_t channels = std::max(recordChannels, 1);
+    const auto frames = static_cast<int64_t>(captured.size()) / channels;
+    writeLog("record: captured raw frames=" + std::to_string(frames) +
+             " sr=" + std::to_string(recordSampleRate));
+    lastRecordingOverflowFrames = captureQueue.droppedFrames() - overflowAtStart;
+    overflowAtStart = captureQueue.droppedFrames();
+    if (lastRecordingOverflowFrames > 0) {
+        lastError = "Запись: потеряно кадров входа: " + std::to_string(lastRecordingOverflowFrames);
+        writeLog("record: hand-off overflow dropped " +
+                 std::to_string(lastRecordingOverflowFrames) + " frames");
+    }
+    if (frames == 0) {
+        writeLog("record: empty capture (frames=0)");
+        return 0;
+    }
+    if (captureStartKnown.load(std::memory_order_acquire))
+        recordStartSample = captureStart.load(std::memory_order_relaxed);
+    CapturedTake take;
+    take.samples = widenToStereo(
+        convertCaptureRate(captured, channels, recordSampleRate, sampleRate), channels);
+    // The input arrives a round trip after the sound it answers was rendered; frames heard
+    // before the timeline's start have no place on it.
+    take.start = recordStartSample - roundTripLatencyFrames();
+    if (take.start < 0) {
+        take.samples = extractPcmFrames(take.samples, 2, -take.start, take.frames());
+        take.start = 0;
+    }
+    const RecordingOutcome outcome = placeRecordedTake(
+        target, std::move(take),
+        RecordingDestination{targetTrackId, overdubClipId, sessionRow, sessionColumn});
+    writeLog("record: takes frames=" + std::to_string(outcome.frames) +
+             " cycling=" + (target.loopEnabled.load() ? "1" : "0"));
+    if (outTrackId) *outTrackId = outcome.trackId;
+    if (outClipId) *outClipId = outcome.clipId;
+    return outcome.clipId != 0 ? outcome.frames : 0;
+}
+
+bool AudioDeviceEngine::bounce(std::vector<float> &out, int64_t start, int64_t frames,
+                               int32_t channels) {
+    return renderMixdown(engine, out, start, frames, channels, &lastError);
+}
+
+bool AudioDeviceEngine::bounceTrack(uint64_t trackId, std::vector<float> &out, int64_t start,
+                                    int64_t frames, int32_t channels) {
+    return renderTrackMixdown(engine, trackId, out, start, frames, channels, &lastError);
+}
+
 std::string AudioDeviceEngine::lostReason() const {
     if (!lost.load(std::memory_order_acquire)) return {};
     return std::string(lostText.data());
@@ -326,7 +432,8 @@ void AudioDeviceEngine::writeLog(const std::string &line) {
 // --- Back-end callbacks ------------------------------------------------------------------------
 
 void AudioDeviceEngine::renderDevice(const float *const *inputs, int32_t inputCount,
-                                     float *const *outputs, int32_t outputCount, int32_t frames) {
+                                     float *const *outputs, int32_t outputCount, int32_t frames,
+                                     std::span<const MidiEvent> midi) {
     const auto started = std::chrono::steady_clock::now();
     if (frames < 1 || outputCount < 1) return;
     if (frames > renderCapacity.load(std::memory_order_acquire)) {
@@ -334,11 +441,6 @@ void AudioDeviceEngine::renderDevice(const float *const *inputs, int32_t inputCo
         for (int32_t channel = 0; channel < outputCount; ++channel)
             if (outputs[channel]) std::fill_n(outputs[channel], frames, 0.0f);
         return;
-    }
-    if (inputs && inputCount > 0 && inputs[0]) {
-        const float *right = inputCount > 1 ? inputs[1] : nullptr;
-        monitor.pushPlanar(inputs[0], right, frames);
-        if (recording.load(std::memory_order_relaxed)) captureQueue.push(inputs[0], right, frames);
     }
     std::fill_n(renderLeft.data(), frames, 0.0f);
     std::fill_n(renderRight.data(), frames, 0.0f);
@@ -349,7 +451,10 @@ void AudioDeviceEngine::renderDevice(const float *const *inputs, int32_t inputCo
     io.outputs = channels.data();
     io.outputChannelCount = 2;
     io.frames = frames;
+    io.midi = midi;
     engine.processBlock(io);
+    // After the block's requests: the block start is then the position the input was heard at.
+    captureInputRt(inputs, inputCount, frames);
     if (recording.load(std::memory_order_relaxed) || engine.recording.load()) mixInputRt(frames);
     if (outputs[0]) std::copy_n(renderLeft.data(), frames, outputs[0]);
     if (outputCount > 1 && outputs[1]) std::copy_n(renderRight.data(), frames, outputs[1]);
@@ -357,6 +462,22 @@ void AudioDeviceEngine::renderDevice(const float *const *inputs, int32_t inputCo
     const double spent =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     loadMeter.record(spent / period);
+    framesRendered.fetch_add(static_cast<uint64_t>(frames), std::memory_order_release);
+    blocksRendered.fetch_add(1, std::memory_order_release);
+}
+
+void AudioDeviceEngine::captureInputRt(const float *const *inputs, int32_t inputCount,
+                                       int32_t frames) {
+    if (!inputs || inputCount < 1 || !inputs[0]) return;
+    const float *right = inputCount > 1 ? inputs[1] : nullptr;
+    monitor.pushPlanar(inputs[0], right, frames);
+    if (!recording.load(std::memory_order_acquire)) return;
+    if (!captureStartKnown.load(std::memory_order_relaxed)) {
+        captureStart.store(engine.deviceBlockStart.load(std::memory_order_acquire),
+                           std::memory_order_relaxed);
+        captureStartKnown.store(true, std::memory_order_release);
+    }
+    captureQueue.push(inputs[0], right, frames);
 }
 
 void AudioDeviceEngine::mixInputRt(int32_t frames) {

@@ -4,6 +4,7 @@
 #include "device/AudioBackend.h"
 #include "device/DspLoad.h"
 #include "device/InputRings.h"
+#include "device/Recording.h"
 
 #include <array>
 #include <atomic>
@@ -61,6 +62,35 @@ class AudioDeviceEngine final : public DeviceHost {
     /// frames appended. Input captured while not recording is left to the monitor ring.
     int64_t drainCapture();
 
+    // --- Recording and bouncing (main thread) ------------------------------------------------
+    /// Starts capturing input for a take from the next device block on; false (with
+    /// `lastError`) when a recording runs already or no input can be captured.
+    bool beginRecording();
+    /// Ends the take and turns it into clips (see `placeRecordedTake`): the input is
+    /// aligned by the latencies the device reports, so that what was played against the
+    /// timeline lands where it was heard. Returns the frames kept, 0 when nothing was added;
+    /// `outTrackId` and `outClipId` (may be null) name the track and the last clip added.
+    /// Frames lost to a stalled main thread are counted in `lastRecordingOverflowFrames`
+    /// and reported in `lastError` and the log.
+    int64_t finishRecordingIntoProject(Engine &engine, uint64_t targetTrackId, uint64_t *outTrackId,
+                                       uint64_t *outClipId, uint64_t overdubClipId,
+                                       int32_t sessionRow, int32_t sessionColumn);
+    /// The device's reported round trip: capture plus playback latency, in frames.
+    int64_t roundTripLatencyFrames() const;
+    /// Offline mixdown of the arrangement (no click, no cycle wrap) into `out`, interleaved
+    /// with `channels` (1: the left signal only). The export has its own position and state:
+    /// the live transport and what the device plays are left as they were.
+    bool bounce(std::vector<float> &out, int64_t start, int64_t frames, int32_t channels);
+    /// `bounce` with one track soloed alone; every solo switch is put back afterwards.
+    bool bounceTrack(uint64_t trackId, std::vector<float> &out, int64_t start, int64_t frames,
+                     int32_t channels);
+    /// Input frames the hand-off from the audio thread dropped, since the device opened.
+    uint64_t captureOverflowFrames() const { return captureQueue.droppedFrames(); }
+    /// Frames the device has asked for since this object was made (any thread).
+    uint64_t renderedFrames() const { return framesRendered.load(std::memory_order_acquire); }
+    /// MIDI messages a period could not carry, since the device opened.
+    uint64_t droppedMidiEvents() const { return backend ? backend->droppedMidiEvents() : 0; }
+
     // --- Device health -----------------------------------------------------------------------
     uint64_t xrunCount() const { return xruns.load(std::memory_order_relaxed); }
     bool deviceWasLost() const { return lost.load(std::memory_order_acquire); }
@@ -100,10 +130,15 @@ class AudioDeviceEngine final : public DeviceHost {
     std::vector<float> renderLeft, renderRight;
     CaptureQueue captureQueue;
     bool recordQueueRunning = false;
+    /// Timeline position of the first captured frame of the take, before latency alignment.
+    int64_t recordStartSample = 0;
+    /// Frames of the last take lost in the hand-off (0 when it arrived whole).
+    uint64_t lastRecordingOverflowFrames = 0;
 
     // DeviceHost, called by the back end.
     void renderDevice(const float *const *inputs, int32_t inputCount, float *const *outputs,
-                      int32_t outputCount, int32_t frames) override;
+                      int32_t outputCount, int32_t frames,
+                      std::span<const MidiEvent> midi = {}) override;
     void periodChanging(double newSampleRate, int32_t frames) override;
     void deviceUnderrun() override;
     void deviceLost(const char *reason) override;
@@ -119,6 +154,10 @@ class AudioDeviceEngine final : public DeviceHost {
     void sizeRenderBuffers(int32_t frames);
     void prepareEngine(double rate, int32_t frames);
     void mixInputRt(int32_t frames);
+    void captureInputRt(const float *const *inputs, int32_t inputCount, int32_t frames);
+    /// Waits (briefly) until the device has finished a block begun after this call, so that
+    /// nothing captured before a flag changed can still arrive.
+    void waitForDeviceBlock();
     void writeLog(const std::string &line);
 
     std::vector<AudioDeviceDesc> devices;
@@ -128,6 +167,13 @@ class AudioDeviceEngine final : public DeviceHost {
     std::array<char, 256> lostText{};
     std::atomic<RenderObserver *> observerForAudio{nullptr};
     std::atomic<int32_t> renderCapacity{0};
+    /// Set by the audio thread with the first captured block of a take (release), cleared by
+    /// the main thread before the take starts.
+    std::atomic<bool> captureStartKnown{false};
+    std::atomic<int64_t> captureStart{0};
+    std::atomic<uint64_t> blocksRendered{0};
+    std::atomic<uint64_t> framesRendered{0};
+    uint64_t overflowAtStart = 0;
     std::atomic<double> periodRate{48000.0};
     int64_t preparedFrames = 0;
 };

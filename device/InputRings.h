@@ -54,6 +54,10 @@ class CaptureQueue {
     /// Consumer (main thread): appends every waiting frame to `out` with `channels` (1 or 2)
     /// samples per frame, and returns the frames taken.
     int64_t popInto(std::vector<float> &out, int32_t channels);
+    /// Consumer: forgets every waiting frame.
+    void discard() {
+        read.store(written.load(std::memory_order_acquire), std::memory_order_release);
+    }
     uint64_t droppedFrames() const { return dropped.load(std::memory_order_relaxed); }
 
   private:

@@ -1,7 +1,9 @@
 #include "device/AudioBackend.h"
 
 #include <jack/jack.h>
+#include <jack/midiport.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstring>
@@ -15,6 +17,9 @@ constexpr const char *clientName = "Halvora";
 constexpr const char *probeClientName = "Halvora device list";
 constexpr std::array<const char *, 2> outputPortNames{"out_1", "out_2"};
 constexpr std::array<const char *, 2> inputPortNames{"in_1", "in_2"};
+constexpr const char *midiInputPortName = "midi_in";
+/// MIDI messages one period can carry to the engine; more are dropped and counted.
+constexpr std::size_t maxMidiEventsPerPeriod = 512;
 
 /// libjack prints every failed attempt to reach a server on standard error; the device layer
 /// reports failures itself, once and in its own words.
@@ -46,6 +51,52 @@ void connectToPhysical(jack_client_t *client, const std::array<jack_port_t *, 2>
             jack_connect(client, physical[index], own);
     }
     jack_free(physical);
+}
+
+/// Every MIDI source the server has now feeds `port`: hardware ports and the bridges that
+/// stand in for them carry the physical flag.
+void connectMidiSources(jack_client_t *client, jack_port_t *port) {
+    const char **sources = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE,
+                                          JackPortIsPhysical | JackPortIsOutput);
+    if (!sources) return;
+    for (const char **source = sources; *source; ++source)
+        jack_connect(client, *source, jack_port_name(port));
+    jack_free(sources);
+}
+
+int64_t latencyOf(jack_port_t *port, jack_latency_callback_mode_t mode) {
+    jack_latency_range_t range{};
+    jack_port_get_latency_range(port, mode, &range);
+    return static_cast<int64_t>(range.max);
+}
+
+/// The largest latency the server reports for `port` in `mode`, or for any port connected
+/// to it (what reaches an input port is as late as the latest port feeding it); 0 without a
+/// port. Not for the process thread.
+int64_t reportedLatency(jack_client_t *client, jack_port_t *port,
+                        jack_latency_callback_mode_t mode) {
+    if (!port) return 0;
+    int64_t latest = latencyOf(port, mode);
+    if (const char **connected = jack_port_get_all_connections(client, port)) {
+        for (const char **name = connected; *name; ++name)
+            if (jack_port_t *other = jack_port_by_name(client, *name))
+                latest = std::max(latest, latencyOf(other, mode));
+        jack_free(connected);
+    }
+    return latest;
+}
+
+/// Short channel messages only (note, pressure, controller, program, bend): system
+/// messages and anything longer than three bytes are not the engine's.
+bool toMidiEvent(const jack_midi_event_t &raw, MidiEvent &event) {
+    if (raw.size < 2 || raw.size > 3 || !raw.buffer) return false;
+    const uint8_t status = raw.buffer[0];
+    if (status < 0x80 || status >= 0xF0) return false;
+    event.frame = static_cast<int32_t>(raw.time);
+    event.status = status;
+    event.data1 = raw.buffer[1] & 0x7F;
+    event.data2 = raw.size > 2 ? raw.buffer[2] & 0x7F : 0;
+    return true;
 }
 
 class JackBackend final : public AudioBackend {
@@ -87,6 +138,7 @@ class JackBackend final : public AudioBackend {
         if (connect) {
             connectToPhysical(client, outputs, JackPortIsInput, true);
             if (capture) connectToPhysical(client, inputs, JackPortIsOutput, false);
+            connectMidiSources(client, midiInput);
         }
         return true;
     }
@@ -102,6 +154,13 @@ class JackBackend final : public AudioBackend {
     double sampleRate() const override { return rate.load(); }
     int32_t bufferFrames() const override { return frames.load(); }
     int32_t inputChannels() const override { return capture ? 2 : 0; }
+    int64_t captureLatencyFrames() const override {
+        return client ? reportedLatency(client, inputs[0], JackCaptureLatency) : 0;
+    }
+    int64_t playbackLatencyFrames() const override {
+        return client ? reportedLatency(client, outputs[0], JackPlaybackLatency) : 0;
+    }
+    uint64_t droppedMidiEvents() const override { return midiDropped.load(); }
 
   private:
     bool registerPorts(std::string &error) {
@@ -114,6 +173,12 @@ class JackBackend final : public AudioBackend {
                 error = "jack_port_register failed";
                 return false;
             }
+        }
+        midiInput = jack_port_register(client, midiInputPortName, JACK_DEFAULT_MIDI_TYPE,
+                                       JackPortIsInput, 0);
+        if (!midiInput) {
+            error = "jack_port_register failed";
+            return false;
         }
         return true;
     }
@@ -135,6 +200,7 @@ class JackBackend final : public AudioBackend {
         client = nullptr;
         outputs = {};
         inputs = {};
+        midiInput = nullptr;
     }
 
     static int process(jack_nframes_t count, void *context) {
@@ -147,10 +213,30 @@ class JackBackend final : public AudioBackend {
             out[index] = static_cast<float *>(jack_port_get_buffer(self.outputs[index], count));
             in[index] = static_cast<const float *>(jack_port_get_buffer(self.inputs[index], count));
         }
+        const std::size_t events = self.readMidi(count);
         self.host->renderDevice(self.capture ? in.data() : nullptr, self.capture ? 2 : 0,
-                                out.data(), 2, static_cast<int32_t>(count));
+                                out.data(), 2, static_cast<int32_t>(count),
+                                std::span<const MidiEvent>(self.midiEvents.data(), events));
         if (observer) observer->blockFinished();
         return 0;
+    }
+
+    /// The period's MIDI into the fixed event table, at the frames the server stamped
+    /// (already in order); returns how many.
+    std::size_t readMidi(jack_nframes_t count) {
+        void *buffer = jack_port_get_buffer(midiInput, count);
+        const uint32_t available = buffer ? jack_midi_get_event_count(buffer) : 0;
+        std::size_t stored = 0;
+        for (uint32_t index = 0; index < available; ++index) {
+            jack_midi_event_t raw{};
+            if (jack_midi_event_get(&raw, buffer, index) != 0) continue;
+            if (stored == midiEvents.size()) {
+                midiDropped.fetch_add(1, std::memory_order_relaxed);
+                continue;
+            }
+            if (toMidiEvent(raw, midiEvents[stored])) ++stored;
+        }
+        return stored;
     }
 
     static int bufferSizeChanged(jack_nframes_t count, void *context) {
@@ -182,6 +268,9 @@ class JackBackend final : public AudioBackend {
     jack_client_t *client = nullptr;
     std::array<jack_port_t *, 2> outputs{};
     std::array<jack_port_t *, 2> inputs{};
+    jack_port_t *midiInput = nullptr;
+    std::array<MidiEvent, maxMidiEventsPerPeriod> midiEvents{}; // process thread
+    std::atomic<uint64_t> midiDropped{0};
     std::atomic<double> rate{48000.0};
     std::atomic<int32_t> frames{512};
     std::atomic<bool> lost{false};

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <sstream>
 
 #include <stdlib.h>
 
@@ -41,6 +42,18 @@ TemporaryHome::TemporaryHome(const std::string &label) : folder(freshFolder(labe
 TemporaryHome::~TemporaryHome() {
     std::error_code ignored;
     if (!folder.empty()) fs::remove_all(folder, ignored);
+}
+
+std::string readTextFile(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeTextFile(const fs::path &path, const std::string &text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
 }
 
 void TemporaryHome::rememberOutputDevice(const std::string &name) const {

@@ -65,6 +65,11 @@ class ScriptedUi final : public ApplicationUi {
     bool scriptUsedUp() const;
 };
 
+/// The whole file, empty when it cannot be read.
+std::string readTextFile(const std::filesystem::path &path);
+/// Writes `text` as the whole file, making its folder first.
+void writeTextFile(const std::filesystem::path &path, const std::string &text);
+
 /// Every line of every log file below `folder` that is not valid JSON ("name:line: text");
 /// empty when all parse.
 std::vector<std::string> invalidLogLines(const std::filesystem::path &folder);

@@ -13,18 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readText(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeText(const fs::path &path, const std::string &text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
-
 class SessionStateTest : public ::testing::Test {
   protected:
     TemporaryHome home{"state"};
@@ -47,12 +35,12 @@ TEST_F(SessionStateTest, FoldersFollowTheXdgVariablesAndFallBackToHome) {
 
 TEST_F(SessionStateTest, SessionMetaIsWrittenLineByLineAndReadBack) {
     writeSessionMeta({false, 1700000000, 1699999000, "Мой \"трек\" a\\b"});
-    EXPECT_EQ(readText(sessionMetaPath()), "{\n"
-                                           "  \"cleanShutdown\": false,\n"
-                                           "  \"lastAutosave\": 1700000000,\n"
-                                           "  \"sessionStart\": 1699999000,\n"
-                                           "  \"projectName\": \"Мой _трек_ a_b\"\n"
-                                           "}\n");
+    EXPECT_EQ(readTextFile(sessionMetaPath()), "{\n"
+                                               "  \"cleanShutdown\": false,\n"
+                                               "  \"lastAutosave\": 1700000000,\n"
+                                               "  \"sessionStart\": 1699999000,\n"
+                                               "  \"projectName\": \"Мой _трек_ a_b\"\n"
+                                               "}\n");
     const SessionMeta meta = readSessionMeta();
     EXPECT_FALSE(meta.cleanShutdown);
     EXPECT_EQ(meta.lastAutosave, 1700000000);
@@ -66,8 +54,8 @@ TEST_F(SessionStateTest, SessionMetaReaderKeepsDefaultsForWhatItCannotRead) {
     EXPECT_EQ(missing.lastAutosave, 0);
     EXPECT_EQ(missing.projectName, "");
 
-    writeText(sessionMetaPath(), "{\"cleanShutdown\":false,\n\"lastAutosave\": never,\n"
-                                 "\"projectName\": \"Demo\", \"x\": \"y\"\n}");
+    writeTextFile(sessionMetaPath(), "{\"cleanShutdown\":false,\n\"lastAutosave\": never,\n"
+                                     "\"projectName\": \"Demo\", \"x\": \"y\"\n}");
     const SessionMeta compact = readSessionMeta();
     EXPECT_FALSE(compact.cleanShutdown);
     EXPECT_EQ(compact.lastAutosave, 0);
@@ -78,11 +66,11 @@ TEST_F(SessionStateTest, PrivacyPreferencesDefaultToNoTelemetryAndCrashReports) 
     EXPECT_FALSE(readPrivacyPreferences().telemetry);
     EXPECT_TRUE(readPrivacyPreferences().crashReports);
     writePrivacyPreferences({true, false});
-    EXPECT_EQ(readText(privacyPreferencesPath()),
+    EXPECT_EQ(readTextFile(privacyPreferencesPath()),
               "{\n  \"telemetry\": true,\n  \"crashReports\": false\n}\n");
     EXPECT_TRUE(readPrivacyPreferences().telemetry);
     EXPECT_FALSE(readPrivacyPreferences().crashReports);
-    writeText(privacyPreferencesPath(), "{\"telemetry\":true,\"crashReports\":true}");
+    writeTextFile(privacyPreferencesPath(), "{\"telemetry\":true,\"crashReports\":true}");
     EXPECT_TRUE(readPrivacyPreferences().telemetry);
     EXPECT_TRUE(readPrivacyPreferences().crashReports);
 }
@@ -91,12 +79,12 @@ TEST_F(SessionStateTest, BetaEnvironmentFileSetsOnlyUndefinedVariables) {
     ScopedEnvironment quoted("HV_TEST_QUOTED", std::nullopt), plain("HV_TEST_PLAIN", std::nullopt),
         kept("HV_TEST_KEPT", "mine"), empty("HV_TEST_EMPTY", std::nullopt),
         comment("HV_TEST_COMMENT", std::nullopt);
-    writeText(betaEnvironmentPath(), "  \tHV_TEST_QUOTED = \"value with spaces\"\r\n"
-                                     "HV_TEST_PLAIN=1  \n"
-                                     "HV_TEST_KEPT=theirs\n"
-                                     "HV_TEST_EMPTY=\n"
-                                     "# HV_TEST_COMMENT=1\n"
-                                     "no equals sign here\n");
+    writeTextFile(betaEnvironmentPath(), "  \tHV_TEST_QUOTED = \"value with spaces\"\r\n"
+                                         "HV_TEST_PLAIN=1  \n"
+                                         "HV_TEST_KEPT=theirs\n"
+                                         "HV_TEST_EMPTY=\n"
+                                         "# HV_TEST_COMMENT=1\n"
+                                         "no equals sign here\n");
     loadBetaEnvironmentFile();
     EXPECT_STREQ(std::getenv("HV_TEST_QUOTED"), "value with spaces");
     EXPECT_STREQ(std::getenv("HV_TEST_PLAIN"), "1");
@@ -108,7 +96,7 @@ TEST_F(SessionStateTest, BetaEnvironmentFileSetsOnlyUndefinedVariables) {
 TEST_F(SessionStateTest, BreadcrumbsFollowTheCrashReportSwitchButTheBetaLogIsAlwaysOn) {
     installCrashLogging();
     logBreadcrumb("launch");
-    const std::string on = readText(breadcrumbLogPath());
+    const std::string on = readTextFile(breadcrumbLogPath());
     EXPECT_EQ(on.rfind("session_start ", 0), 0u);
     EXPECT_NE(on.find(" version=1.0.0\nlaunch\n"), std::string::npos);
 
@@ -118,7 +106,7 @@ TEST_F(SessionStateTest, BreadcrumbsFollowTheCrashReportSwitchButTheBetaLogIsAlw
     logBreadcrumb("save /x");
     betaSessionLog("action", "app", "launch Halvora 1.0.0");
     EXPECT_FALSE(fs::exists(breadcrumbLogPath()));
-    EXPECT_NE(readText(betaSessionLogPath()).find("\"msg\":\"launch Halvora 1.0.0\"}"),
+    EXPECT_NE(readTextFile(betaSessionLogPath()).find("\"msg\":\"launch Halvora 1.0.0\"}"),
               std::string::npos);
 }
 
@@ -128,7 +116,7 @@ TEST_F(SessionStateTest, TelemetryQueueExistsOnlyWhenSwitchedOn) {
     writePrivacyPreferences({true, true});
     recordTelemetryEvent("app_launch", "1.0.0");
     recordTelemetryEvent("quit", "");
-    const std::string queue = readText(telemetryQueuePath());
+    const std::string queue = readTextFile(telemetryQueuePath());
     EXPECT_NE(queue.find(",\"e\":\"app_launch\",\"p\":\"1.0.0\"}\n"), std::string::npos);
     EXPECT_NE(queue.find(",\"e\":\"quit\"}\n"), std::string::npos);
 }
@@ -138,11 +126,11 @@ TEST_F(SessionStateTest, LogRecordsStayOneValidJsonLineWhateverTheText) {
         std::string("line one\nline \"two\"\ttab\\ bell\a esc\x1b nul") + '\0' + "end\r";
     betaSessionLog("action", "status", awkward);
     betaSessionLogFeedback(awkward, "tester\n\"name\"\x01");
-    const std::string log = readText(betaSessionLogPath());
+    const std::string log = readTextFile(betaSessionLogPath());
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
     EXPECT_NE(log.find("\"msg\":\"line one line  two  tab  bell  esc  nul end \"}"),
               std::string::npos);
-    const std::string feedback = readText(betaFeedbackLogPath());
+    const std::string feedback = readTextFile(betaFeedbackLogPath());
     EXPECT_NE(feedback.find("\"tester\":\"tester  name  \""), std::string::npos);
     EXPECT_EQ(invalidLogLines(halvoraLogDir()), std::vector<std::string>{});
 }
@@ -151,7 +139,7 @@ TEST_F(SessionStateTest, LogTailHoldsOnlyWholeLines) {
     EXPECT_EQ(betaSessionLogTail(100), "");
     betaSessionLog("action", "app", "first");
     betaSessionLog("action", "app", "second");
-    const std::string whole = readText(betaSessionLogPath());
+    const std::string whole = readTextFile(betaSessionLogPath());
     EXPECT_EQ(betaSessionLogTail(whole.size() + 10), whole);
     const std::string tail = betaSessionLogTail(whole.size() - 5);
     EXPECT_EQ(tail, whole.substr(whole.find('\n') + 1));
@@ -160,7 +148,7 @@ TEST_F(SessionStateTest, LogTailHoldsOnlyWholeLines) {
 TEST_F(SessionStateTest, RecoverySnapshotIsTheAutosaveDocument) {
     EXPECT_FALSE(recoverySnapshotExists());
     EXPECT_EQ(recoverySnapshotTime(), 0);
-    writeText(autosaveBundlePath() / "project.json", "{}");
+    writeTextFile(autosaveBundlePath() / "project.json", "{}");
     EXPECT_TRUE(recoverySnapshotExists());
     EXPECT_GT(recoverySnapshotTime(), 0);
     removeRecoverySnapshot();

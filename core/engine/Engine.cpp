@@ -363,7 +363,10 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
     liveMidi.beginBlockRt(frames);
     // Keys from the request rings start with the piece and sound through it.
     pieceFramesRt = frames;
-    if (first) drainRequestsRt(snapshot);
+    if (first) {
+        drainRequestsRt(snapshot);
+        deviceBlockStart.store(playhead.load(), std::memory_order_release);
+    }
     for (const MidiEvent &event : midi)
         applyMidiEventRt(event, std::clamp(event.frame - firstFrame, 0, frames - 1), frames);
 

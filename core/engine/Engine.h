@@ -181,6 +181,9 @@ class Engine {
     /// Where the block being rendered starts, live or exported: an export keeps its own
     /// position and leaves the live playhead alone, and inserts read their automation here.
     std::atomic<int64_t> renderPosition{0};
+    /// Where the last device block began once its requests were carried out, whether the
+    /// transport rolled or not: the timeline position of the input that block captured.
+    std::atomic<int64_t> deviceBlockStart{0};
     std::atomic<int64_t> &loopStart = transport.loopStart;
     std::atomic<int64_t> &loopEnd = transport.loopEnd;
 

@@ -190,7 +190,8 @@ TEST_F(JackDevice, AServerThatDiesIsReportedAndStopIsSafe) {
 
 /// A host for back ends that must fail before any period runs.
 class IdleHost final : public DeviceHost {
-    void renderDevice(const float *const *, int32_t, float *const *, int32_t, int32_t) override {}
+    void renderDevice(const float *const *, int32_t, float *const *, int32_t, int32_t,
+                      std::span<const MidiEvent>) override {}
     void periodChanging(double, int32_t) override {}
     void deviceUnderrun() override {}
     void deviceLost(const char *) override {}

@@ -1,0 +1,332 @@
+#include "app/RecordCommand.h"
+
+#include "app/CommandArguments.h"
+#include "app/LiveTick.h"
+#include "app/PlayCommand.h"
+#include "app/RenderCommand.h"
+#include "core/project_io/ProjectFolder.h"
+#include "core/vst/PluginRack.h"
+#include "device/AudioDeviceEngine.h"
+#include "device/DeviceSettings.h"
+#include "device/OfflineRender.h"
+#include "device/Recording.h"
+
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <thread>
+
+namespace orvane {
+
+namespace {
+
+const std::string commandPrefix = "Halvora record: ";
+constexpr auto tickInterval = std::chrono::milliseconds(20);
+/// How long the device may take to carry out the first requests before we give up on it.
+constexpr auto deviceStartTimeout = std::chrono::seconds(10);
+
+void printLine(std::FILE *stream, const std::string &text) {
+    std::fputs(text.c_str(), stream);
+    std::fputc('\n', stream);
+}
+
+int fail(std::FILE *errors, const std::string &error, int status) {
+    printLine(errors, commandPrefix + error);
+    return status;
+}
+
+template <typename Number> bool parseNumber(const std::string &text, Number &value) {
+    const char *end = text.data() + text.size();
+    const auto [stop, fault] = std::from_chars(text.data(), end, value);
+    return fault == std::errc{} && stop == end && !text.empty();
+}
+
+bool parseValueOption(const std::string &option, const std::string &text,
+                      RecordCommandOptions &options, std::string &error) {
+    if (option == "--track") {
+        if (parseNumber(text, options.trackId) && options.trackId != 0) return true;
+        error = "--track takes a track id (a whole number above 0), not \"" + text + "\"";
+    } else if (option == "--seconds") {
+        if (parseNumber(text, options.seconds) && std::isfinite(options.seconds) &&
+            options.seconds > 0.0 && options.seconds <= 86400.0)
+            return true;
+        error = "--seconds takes a positive number of seconds up to a day, not \"" + text + "\"";
+    } else if (option == "--punch" || option == "--cycle") {
+        auto &range = option == "--punch" ? options.punch : options.cycle;
+        range = parseSampleRange(text);
+        if (range) return true;
+        error = option + " takes START:END in samples with START below END, not \"" + text + "\"";
+    } else if (option == "--device") {
+        options.device = text;
+        return true;
+    } else if (option == "--buffer") {
+        int32_t frames = 0;
+        if (parseNumber(text, frames) && frames >= smallestBufferFrames &&
+            frames <= largestBufferFrames) {
+            options.bufferFrames = frames;
+            return true;
+        }
+        error = "--buffer takes a number of frames from 64 to 4096, not \"" + text + "\"";
+    } else {
+        if (parseNumber(text, options.start) && options.start >= 0) return true;
+        error = "--start takes a whole number of samples, not \"" + text + "\"";
+    }
+    return false;
+}
+
+bool parseOption(const std::vector<std::string> &arguments, std::size_t &index,
+                 RecordCommandOptions &options, std::string &error) {
+    const std::string &option = arguments[index];
+    if (option == "--no-connect") {
+        options.connect = false;
+    } else if (option == "--help" || option == "-h") {
+        options.help = true;
+    } else if (option == "--demo") {
+        options.demo = true;
+    } else if (option == "--track" || option == "--seconds" || option == "--punch" ||
+               option == "--cycle" || option == "--device" || option == "--buffer" ||
+               option == "--start") {
+        if (!needsValue(arguments, index, error)) return false;
+        return parseValueOption(option, arguments[++index], options, error);
+    } else {
+        error = "unknown option \"" + option + "\"";
+        return false;
+    }
+    return true;
+}
+
+/// Everything one recording run holds, torn down in the application's order: no more
+/// blocks, then no more hooks into the rack.
+struct LiveRecording {
+    PreparedEngine prepared;
+    std::unique_ptr<AudioDeviceEngine> device;
+
+    ~LiveRecording() {
+        if (device) device->stop();
+        prepared.engine.setRenderHooks({}, {});
+        prepared.engine.setDeviceFormatHook({});
+        prepared.engine.collectRetiredGraphs();
+        if (prepared.rack) prepared.rack->collectRetiredViews();
+    }
+};
+
+bool openDevice(LiveRecording &live, const RecordCommandOptions &options, std::string &error) {
+    std::string warnings;
+    const DeviceSettings settings = loadDeviceSettings(deviceSettingsPath(), &warnings);
+    live.device = std::make_unique<AudioDeviceEngine>(live.prepared.engine);
+    AudioDeviceEngine &device = *live.device;
+    device.connectPorts = options.connect;
+    std::vector<std::string> names;
+    for (const auto &entry : device.listDevices())
+        if (entry.hasInput && entry.hasOutput) names.push_back(entry.name);
+    const std::string wanted = options.device.empty() ? "jack" : options.device;
+    const std::string name = resolveDeviceChoice(wanted, names);
+    if (name.empty()) {
+        error = "no device \"" + wanted + "\" that can capture input is available";
+        return false;
+    }
+    const uint32_t id = device.deviceIdByName(name);
+    if (!device.applySettings(id, id, options.bufferFrames.value_or(settings.bufferSize))) {
+        error = "cannot open \"" + name + "\": " + device.lastError;
+        return false;
+    }
+    // Plug-ins take any period the render buffers hold; a later change of format prepares
+    // them again through the engine's format hook.
+    live.prepared.rack->prepare(device.sampleRate, static_cast<int32_t>(device.renderLeft.size()));
+    return true;
+}
+
+/// Waits until the device's audio thread has carried out the queued requests, so that the
+/// take begins from the position asked for.
+bool waitUntilRolling(Engine &engine, AudioDeviceEngine &device, LiveTick &tick) {
+    const auto giveUp = std::chrono::steady_clock::now() + deviceStartTimeout;
+    while (!engine.playing.load()) {
+        if (device.deviceWasLost() || std::chrono::steady_clock::now() > giveUp) return false;
+        tick.run();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+struct TakeResult {
+    RecordingOutcome outcome;
+    uint64_t overflowFrames = 0;
+};
+
+/// Records for the requested length on the running device and places the take.
+std::optional<TakeResult> recordTake(LiveRecording &live, const RecordCommandOptions &options,
+                                     bool midiTrack, std::string &error) {
+    Engine &engine = live.prepared.engine;
+    AudioDeviceEngine &device = *live.device;
+    LiveTick tick(engine, device, live.prepared.rack.get());
+    if (!waitUntilRolling(engine, device, tick)) {
+        error = "the device did not start playing";
+        return std::nullopt;
+    }
+    const int64_t midiStart = engine.playhead.load();
+    if (midiTrack ? !engine.beginMidiRecording(midiStart) : !device.beginRecording()) {
+        error = midiTrack ? "the engine's request queue is full" : device.lastError;
+        return std::nullopt;
+    }
+    const auto length = static_cast<uint64_t>(std::llround(options.seconds * device.sampleRate));
+    const uint64_t end = device.renderedFrames() + length;
+    while (device.renderedFrames() < end && !device.deviceWasLost()) {
+        tick.run();
+        std::this_thread::sleep_for(tickInterval);
+    }
+    if (device.deviceWasLost()) {
+        error = "the audio server stopped during the recording (" + device.lostReason() + ")";
+        return std::nullopt;
+    }
+    TakeResult result;
+    if (midiTrack) {
+        const int64_t stopAt = engine.playhead.load();
+        auto notes = engine.endMidiRecording(stopAt);
+        result.outcome = placeRecordedNotes(engine, options.trackId, std::move(notes), midiStart,
+                                            static_cast<int64_t>(length));
+    } else {
+        uint64_t trackId = 0, clipId = 0;
+        const int64_t frames = device.finishRecordingIntoProject(engine, options.trackId, &trackId,
+                                                                 &clipId, 0, -1, -1);
+        result.outcome = RecordingOutcome{trackId, clipId, frames};
+        result.overflowFrames = device.lastRecordingOverflowFrames;
+    }
+    (void)engine.pushRequest(RequestProducer::MainThread, Request::pause());
+    return result;
+}
+
+std::optional<bool> trackIsMidi(const Project &project, uint64_t trackId, std::string &error) {
+    const auto track = project.findTrack(trackId);
+    if (track && (track->type == TrackType::Audio || track->type == TrackType::Midi))
+        return track->type == TrackType::Midi;
+    error = track ? "track " + std::to_string(trackId) + " is not an audio or MIDI track"
+                  : "the project has no track " + std::to_string(trackId);
+    return std::nullopt;
+}
+
+std::string describeTake(const TakeResult &take, bool midiTrack, double rate) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f",
+                  rate > 0.0 ? static_cast<double>(take.outcome.frames) / rate : 0.0);
+    return std::string("recorded ") + (midiTrack ? "notes for " : "") + seconds + " s into track " +
+           std::to_string(take.outcome.trackId) + ", clip " + std::to_string(take.outcome.clipId) +
+           "; " + std::to_string(take.overflowFrames) + " frames lost in the hand-off";
+}
+
+} // namespace
+
+std::optional<SampleRange> parseSampleRange(const std::string &text) {
+    const auto colon = text.find(':');
+    if (colon == std::string::npos) return std::nullopt;
+    SampleRange range;
+    if (!parseNumber(text.substr(0, colon), range.start) ||
+        !parseNumber(text.substr(colon + 1), range.end) || range.start < 0 ||
+        range.end <= range.start)
+        return std::nullopt;
+    return range;
+}
+
+bool parseRecordArguments(const std::vector<std::string> &arguments, RecordCommandOptions &options,
+                          std::string &error) {
+    options = {};
+    const auto option = [&](std::size_t &index, std::string &fault) {
+        return parseOption(arguments, index, options, fault);
+    };
+    if (!readProjectCommandArguments(arguments, options, option, error)) return false;
+    if (options.help) return true;
+    if (options.demo) {
+        error = "a recording needs a project folder to save into, not --demo";
+        return false;
+    }
+    if (options.trackId == 0 || options.seconds <= 0.0) {
+        error = options.trackId == 0 ? "--track is required" : "--seconds is required";
+        return false;
+    }
+    return true;
+}
+
+int runRecordCommand(const std::vector<std::string> &arguments, std::FILE *output,
+                     std::FILE *errors) {
+    RecordCommandOptions options;
+    std::string error;
+    if (!parseRecordArguments(arguments, options, error)) {
+        printLine(errors, commandPrefix + error);
+        return fail(errors, "see \"Halvora record --help\"", 2);
+    }
+    if (options.help) {
+        std::fputs(recordCommandHelp(), output);
+        return 0;
+    }
+    std::optional<Project> project = loadProjectForCommand(options.projectFolder, errors, error);
+    if (!project) return fail(errors, error, 1);
+    const auto midiTrack = trackIsMidi(*project, options.trackId, error);
+    if (!midiTrack) return fail(errors, error, 1);
+    if (options.punch) {
+        project->punchEnabled = true;
+        project->punchIn = options.punch->start;
+        project->punchOut = options.punch->end;
+    }
+
+    LiveRecording live;
+    prepareEngineForRender(live.prepared, std::move(*project), offlineRenderMaxBlock,
+                           "Halvora record", errors);
+    Engine &engine = live.prepared.engine;
+    if (!openDevice(live, options, error)) return fail(errors, error, 1);
+    const Request cycle = options.cycle
+                              ? Request::setCycle(options.cycle->start, options.cycle->end, true)
+                              : Request::setCycle(0, 0, false);
+    if (!engine.pushRequest(RequestProducer::MainThread, cycle) ||
+        !engine.pushRequest(RequestProducer::MainThread, Request::locate(options.start)) ||
+        !engine.pushRequest(RequestProducer::MainThread, Request::play()))
+        return fail(errors, "the engine's request queue is full", 1);
+    if (!live.device->start())
+        return fail(errors, "cannot start the device: " + live.device->lastError, 1);
+
+    const auto take = recordTake(live, options, *midiTrack, error);
+    const double rate = live.device->sampleRate;
+    live.device->stop();
+    if (!take) return fail(errors, error, 1);
+    if (take->overflowFrames > 0)
+        printLine(errors, commandPrefix + "warning: " + std::to_string(take->overflowFrames) +
+                              " input frames were lost: the main thread fell behind");
+    if (take->outcome.clipId == 0) {
+        printLine(output, "nothing was recorded (the punch range or the input held nothing); "
+                          "the project is unchanged");
+        return 0;
+    }
+    project_io::SaveResult saved;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        saved = project_io::saveProject(engine.project, options.projectFolder, false);
+    }
+    if (!saved.ok) return fail(errors, "the recording was not saved: " + saved.error, 1);
+    printLine(output, describeTake(*take, *midiTrack, rate));
+    return 0;
+}
+
+const char *recordCommandHelp() {
+    return R"(usage: Halvora record PROJECT.halvora --track TRACK_ID --seconds S [options]
+
+Plays the project from --start on the sound device while one track records, then places
+the take and saves the project. An audio track records the device's two inputs (JACK:
+Halvora:in_1 and in_2); a MIDI track records the notes of the MIDI input (JACK:
+Halvora:midi_in). The take is aligned by the latency the device reports.
+
+  --track TRACK_ID    the track to record into (its id in project.json)
+  --seconds S         how long to record
+  --punch START:END   keep only what falls between these samples
+  --cycle START:END   loop between these samples; each full pass becomes a take
+  --start SAMPLES     where playback and recording begin (default 0)
+  --device DEVICE     jack (default), alsa, null, or the exact name of a device
+  --buffer FRAMES     period to ask the device for, 64 to 4096
+  --no-connect        leave Halvora's JACK ports unconnected (connect them yourself)
+  -h, --help          this text
+
+One summary line goes to standard output. Exit status: 0 saved (or nothing recorded,
+project unchanged), 1 the project or device cannot be used or saving failed, 2 bad
+arguments.
+)";
+}
+
+} // namespace orvane

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvane {
+
+/// A range of samples given as "START:END".
+struct SampleRange {
+    int64_t start = 0;
+    int64_t end = 0;
+};
+
+struct RecordCommandOptions {
+    std::string projectFolder;
+    bool demo = false; // refused: a recording needs a project to save into
+    uint64_t trackId = 0;
+    double seconds = 0.0;
+    std::optional<SampleRange> punch;
+    std::optional<SampleRange> cycle;
+    std::string device; // "jack", "alsa", "null", a device name, or empty
+    std::optional<int32_t> bufferFrames;
+    int64_t start = 0;
+    bool connect = true;
+    bool help = false;
+};
+
+/// Reads the arguments after "record". False with `error` set for anything it does not
+/// understand or that is missing (the track and the length are required).
+bool parseRecordArguments(const std::vector<std::string> &arguments, RecordCommandOptions &options,
+                          std::string &error);
+
+/// "START:END" with 0 <= START < END; nullopt otherwise.
+std::optional<SampleRange> parseSampleRange(const std::string &text);
+
+/// The whole command: load the project, play it from `--start` on the device while the
+/// track records its input (audio from the device's inputs on an audio track, notes from the
+/// MIDI input on a MIDI track) for `--seconds`, place the take (punch and cycle applied) and
+/// save the project. One summary line goes to `output`. Returns 0 when the project was saved
+/// (or nothing was recorded and it was left alone), 1 when the project or device cannot be
+/// used or saving failed, 2 for a usage error.
+int runRecordCommand(const std::vector<std::string> &arguments, std::FILE *output,
+                     std::FILE *errors);
+
+const char *recordCommandHelp();
+
+} // namespace orvane

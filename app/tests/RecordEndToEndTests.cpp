@@ -1,0 +1,166 @@
+#include "app/tests/RunProgram.h"
+#include "core/project_io/ProjectFolder.h"
+#include "tests/support/JackServer.h"
+#include "tests/support/JackTestClient.h"
+#include "tests/support/ScopedTestState.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+
+using namespace orvane;
+using namespace orvane::testing;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double rate = 48000.0;
+/// Steps of 1/32767 are what a 16-bit media file holds exactly.
+constexpr double mediaStep = 1.0 / 32767.0;
+
+float stepValue(int64_t n) { return static_cast<float>(static_cast<double>(n) * mediaStep); }
+
+/// An audio track "Vox" (id 1) and a MIDI track "Keys" (id 2), saved empty.
+fs::path saveEmptySong(const fs::path &scratch) {
+    Project project;
+    project.sampleRate = rate;
+    project.addTrack(TrackType::Audio, "Vox");
+    project.addTrack(TrackType::Midi, "Keys");
+    const fs::path folder = scratch / "song.halvora";
+    const auto saved = project_io::saveProject(project, folder.string(), false);
+    EXPECT_TRUE(saved.ok) << saved.error;
+    return folder;
+}
+
+/// Connects once the running program's port takes connections.
+bool connectWhenReady(JackTestClient &client, const std::string &from, const std::string &to) {
+    const auto giveUp = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < giveUp) {
+        if (client.connect(from, to)) return true;
+        std::this_thread::yield();
+    }
+    return false;
+}
+
+class RecordOnJack : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.ready()) << server.failure();
+        scratch = makeScratchFolder("record");
+        config.emplace("XDG_CONFIG_HOME", (scratch / "config").string());
+        song = saveEmptySong(scratch);
+    }
+
+    JackServer server;
+    fs::path scratch;
+    fs::path song;
+    std::optional<ScopedEnvironment> config;
+};
+
+TEST_F(RecordOnJack, APunchedTakeIsSavedAndReadsBackAsItWasPlayed) {
+    // Every frame the player sends is one step above the last, on the 16-bit grid.
+    std::vector<float> left(480000), right(480000);
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        left[i] = stepValue(static_cast<int64_t>(i % 30000) + 1);
+        right[i] = -left[i];
+    }
+    JackTestClient player("player", 0, 2);
+    ASSERT_TRUE(player.ok()) << player.error();
+    player.preparePlayback({left, right});
+    ASSERT_TRUE(player.activate());
+    player.startPlaying();
+    const RunningProgram program =
+        startHalvora({"record", song.string(), "--track", "1", "--seconds", "2", "--punch",
+                      "48000:72000", "--no-connect"},
+                     scratch);
+    ASSERT_TRUE(connectWhenReady(player, player.playPort(0), "Halvora:in_1"));
+    ASSERT_TRUE(connectWhenReady(player, player.playPort(1), "Halvora:in_2"));
+    const ProgramRun record = finishHalvora(program);
+    ASSERT_EQ(record.exitStatus, 0) << record.errors;
+    EXPECT_NE(record.output.find("recorded 0.500 s into track 1, clip "), std::string::npos)
+        << record.output;
+    EXPECT_NE(record.output.find("; 0 frames lost in the hand-off"), std::string::npos)
+        << record.output;
+
+    auto reloaded = project_io::loadProject(song.string());
+    ASSERT_TRUE(reloaded);
+    ASSERT_TRUE(project_io::hydrateProjectMedia(*reloaded));
+    const auto track = reloaded->findTrack(1);
+    ASSERT_TRUE(track);
+    ASSERT_EQ(track->clips.size(), 1u);
+    const auto &take = *track->clips.front();
+    EXPECT_EQ(take.arrangeStart, 48000);
+    EXPECT_EQ(take.length, 24000);
+    ASSERT_TRUE(take.audio);
+    ASSERT_EQ(take.audio->size(), 48000u);
+    // Bit for bit what was played: consecutive steps, the ramp wrapping every 30,000.
+    const auto first = static_cast<int64_t>(std::lround((*take.audio)[0] / mediaStep));
+    for (int64_t i = 0; i < 24000; ++i) {
+        const float expected = stepValue((first - 1 + i) % 30000 + 1);
+        ASSERT_EQ((*take.audio)[2 * i], expected) << "frame " << i;
+        ASSERT_EQ((*take.audio)[2 * i + 1], -expected) << "frame " << i;
+    }
+}
+
+TEST_F(RecordOnJack, NotesFromTheMidiInputBecomeAClipOnTheMidiTrack) {
+    JackTestClient player("player", 0, 0, true);
+    ASSERT_TRUE(player.ok()) << player.error();
+    std::vector<TestMidiEvent> notes;
+    // Played over and over, so that a late connection still hears whole notes.
+    for (int64_t at = 0; at < 480000; at += 12000) {
+        notes.push_back({at + 1000, {0x90, 67, 100}});
+        notes.push_back({at + 7000, {0x80, 67, 0}});
+    }
+    player.preparePlayback({}, notes);
+    ASSERT_TRUE(player.activate());
+    player.startPlaying();
+    const RunningProgram program = startHalvora(
+        {"record", song.string(), "--track", "2", "--seconds", "1.5", "--no-connect"}, scratch);
+    ASSERT_TRUE(connectWhenReady(player, player.midiPort(), "Halvora:midi_in"));
+    const ProgramRun record = finishHalvora(program);
+    ASSERT_EQ(record.exitStatus, 0) << record.errors;
+    auto reloaded = project_io::loadProject(song.string());
+    ASSERT_TRUE(reloaded);
+    const auto track = reloaded->findTrack(2);
+    ASSERT_TRUE(track);
+    ASSERT_EQ(track->clips.size(), 1u);
+    const auto &clip = *track->clips.front();
+    EXPECT_EQ(clip.kind, ClipKind::Midi);
+    ASSERT_GE(clip.notes.size(), 2u);
+    for (const auto &note : clip.notes) {
+        EXPECT_EQ(note.pitch, 67);
+        EXPECT_EQ(note.length, 6000);
+    }
+    // The repeats keep their spacing to the frame.
+    EXPECT_EQ(clip.notes[1].start - clip.notes[0].start, 12000);
+}
+
+struct RefusedCase {
+    std::vector<std::string> arguments;
+    int status;
+    const char *message;
+};
+
+TEST(RecordCommand, RefusesWhatItCannotRecordWithAReason) {
+    const fs::path scratch = makeScratchFolder("record-refused");
+    const std::string song = saveEmptySong(scratch).string();
+    const std::vector<RefusedCase> cases{
+        {{"record", song, "--seconds", "1"}, 2, "--track is required"},
+        {{"record", song, "--track", "1"}, 2, "--seconds is required"},
+        {{"record", song, "--track", "1", "--seconds", "-1"}, 2, "--seconds takes"},
+        {{"record", song, "--track", "1", "--seconds", "1", "--punch", "9:3"}, 2, "--punch takes"},
+        {{"record", song, "--track", "1", "--seconds", "1", "--cycle", "x"}, 2, "--cycle takes"},
+        {{"record", "--demo", "--track", "1", "--seconds", "1"}, 2, "not --demo"},
+        {{"record", song, "--track", "9", "--seconds", "1"}, 1, "the project has no track 9"},
+    };
+    for (const auto &[arguments, status, message] : cases) {
+        SCOPED_TRACE(message);
+        const ProgramRun run = runHalvora(arguments, scratch);
+        EXPECT_EQ(run.exitStatus, status) << run.errors;
+        EXPECT_NE(run.errors.find(message), std::string::npos) << run.errors;
+    }
+}
+
+} // namespace
