@@ -1,0 +1,135 @@
+#pragma once
+
+#include "core/commands/CapturedValue.h"
+#include "core/commands/Command.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace orvane {
+
+namespace vst {
+class PluginRack;
+}
+
+// Edits the mixer panel makes beyond the catalogue's own mixer commands. Values that are not
+// numbers are refused, as the other mixer commands refuse them: they would reach the audio.
+
+/// "Channel EQ": replaces the whole 8-band EQ of a track, or of the master bus when the track
+/// id is 0 (ids start at 1, so 0 never names a track).
+class SetChannelEqCommand : public Command {
+  public:
+    SetChannelEqCommand(uint64_t trackId, ChannelEq8 eq);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    ChannelEq8 *target(Project &project) const;
+
+    uint64_t trackId_;
+    ChannelEq8 eq_;
+    CapturedValue<ChannelEq8> before_;
+};
+
+/// "Mastering": the master bus's mastering settings.
+class SetMasteringCommand : public Command {
+  public:
+    explicit SetMasteringCommand(MasteringUtility settings);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    MasteringUtility settings_;
+    CapturedValue<MasteringUtility> before_;
+};
+
+/// "Arm Track": the record-arm switch of one track.
+class SetTrackArmedCommand : public Command {
+  public:
+    SetTrackArmedCommand(uint64_t trackId, bool armed);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    uint64_t trackId_;
+    bool armed_;
+    CapturedValue<bool> before_;
+};
+
+/// What an insert edit adds: a stock processor by id, or a VST 3 plug-in by bundle and uid.
+struct InsertChoice {
+    bool isStock = true;
+    std::string pluginId; // stock id or plug-in uid
+    std::string bundlePath;
+};
+
+/// Insert-list edits keep the rack in step: the rack numbers its plug-ins by their place in
+/// the track's list, so after the list changes it rebuilds them from the project's records
+/// (each plug-in's state having been saved into its record first, so nothing the user set is
+/// lost on the way).
+class InsertListCommand : public Command {
+  public:
+    InsertListCommand(vst::PluginRack &rack, uint64_t trackId);
+
+  protected:
+    /// Saves the plug-ins' states, runs `edit` on the track's list and rebuilds the rack.
+    /// False when the track is missing.
+    template <class Edit> bool editInserts(Project &project, Edit edit);
+
+    vst::PluginRack &rack_;
+    uint64_t trackId_;
+};
+
+/// "Add Insert": appends a stock or VST 3 insert to a track. The first redo loads it through
+/// the rack, which refuses plug-ins that cannot be loaded; later redos put back the record the
+/// first one made.
+class AddInsertCommand : public InsertListCommand {
+  public:
+    AddInsertCommand(vst::PluginRack &rack, uint64_t trackId, InsertChoice choice);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+    /// False when the rack could not load the plug-in (nothing was added).
+    bool added() const { return added_.has_value(); }
+
+  private:
+    InsertChoice choice_;
+    std::optional<InsertSlot> added_;
+    std::size_t index_ = 0;
+    bool applied_ = false;
+};
+
+/// "Remove Insert".
+class RemoveInsertCommand : public InsertListCommand {
+  public:
+    RemoveInsertCommand(vst::PluginRack &rack, uint64_t trackId, int32_t insertIndex);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    int32_t index_;
+    std::optional<InsertSlot> removed_;
+};
+
+/// "Move Insert": the insert changes places with the one `offset` places away (-1 = earlier).
+class MoveInsertCommand : public InsertListCommand {
+  public:
+    MoveInsertCommand(vst::PluginRack &rack, uint64_t trackId, int32_t insertIndex, int32_t offset);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    bool swap(Project &project);
+
+    int32_t index_;
+    int32_t offset_;
+    bool applied_ = false;
+};
+
+} // namespace orvane
