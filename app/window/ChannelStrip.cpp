@@ -125,9 +125,11 @@ ChannelStrip::ChannelStrip(StripKind kind, uint64_t trackId, StripActions stripA
 
 void ChannelStrip::showGain(int position) {
     const float gain = faderPositionToGain(position);
-    gainText->setText(gain <= 0.0f ? QStringLiteral("-∞ dB")
-                                   : QString::number(20.0 * std::log10(gain), 'f', 1) +
-                                         QStringLiteral(" dB"));
+    // Rounded first, so that a gain a hair below unity reads "0.0 dB", not "-0.0 dB".
+    const double db = std::round(200.0 * std::log10(std::max(gain, 1e-9f))) / 10.0;
+    gainText->setText(gain <= 0.0f
+                          ? QStringLiteral("-∞ dB")
+                          : QString::number(db == 0.0 ? 0.0 : db, 'f', 1) + QStringLiteral(" dB"));
 }
 
 void ChannelStrip::setValues(const StripValues &values) {

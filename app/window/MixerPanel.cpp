@@ -19,6 +19,7 @@
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 #include <mutex>
@@ -67,7 +68,7 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
 
     auto *detail = new QWidget(this);
     detail->setFixedWidth(420);
-    auto *detailLayout = new QVBoxLayout(detail);
+    detailLayout = new QVBoxLayout(detail);
     detailTitle = new QLabel(detail);
     eqOn = new QCheckBox(QStringLiteral("EQ"), detail);
     eqCurve = new EqCurveView(detail);
@@ -89,6 +90,7 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
     inserts = new QListWidget(insertPage);
     insertLayout->addWidget(new QLabel(QStringLiteral("Inserts"), insertPage));
     insertLayout->addWidget(inserts, 1);
+    auto *adding = new QHBoxLayout();
     auto *buttons = new QHBoxLayout();
     auto *stockButton = smallButton(QStringLiteral("+ Stock"), QStringLiteral("Stock FX"), this);
     auto *stockMenu = new QMenu(stockButton);
@@ -112,8 +114,9 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
                 ->setEnabled(false);
     });
     vstButton->setMenu(vstMenu);
-    buttons->addWidget(stockButton);
-    buttons->addWidget(vstButton);
+    adding->addWidget(stockButton);
+    adding->addWidget(vstButton);
+    insertLayout->addLayout(adding);
     auto add = [&](const QString &text, const QString &tip, auto action) {
         auto *button = smallButton(text, tip, this);
         connect(button, &QPushButton::clicked, this, action);
@@ -124,8 +127,10 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
     add(QStringLiteral("↓"), QStringLiteral("Ниже"), [this] { moveInsert(1); });
     add(QStringLiteral("✕"), QStringLiteral("Удалить"), [this] { removeInsert(); });
     add(QStringLiteral("Editor"), QStringLiteral("Открыть редактор плагина"),
-        [this] { openInsertEditor(); });
+        [this] { openInsertEditor(embedEditor->isChecked()); });
     insertLayout->addLayout(buttons);
+    embedEditor = new QCheckBox(QStringLiteral("Редактор в панели"), insertPage);
+    insertLayout->addWidget(embedEditor);
     detailPages->addWidget(insertPage);
     mastering = new MasteringPanel(detailPages);
     mastering->onEdited = [this](const MasteringUtility &settings) {
@@ -360,7 +365,7 @@ void MixerPanel::removeInsert() {
     execute(std::make_unique<RemoveInsertCommand>(app.rack(), selected, index));
 }
 
-bool MixerPanel::openInsertEditor() {
+bool MixerPanel::openInsertEditor(bool embedded) {
     const int index = selectedInsert();
     if (index < 0) return false;
     closeInsertEditor();
@@ -371,6 +376,7 @@ bool MixerPanel::openInsertEditor() {
     editorTrack = selected;
     editorInsert = index;
     editorPump->start();
+    if (embedded) embedOpenEditor();
     return true;
 }
 
@@ -384,8 +390,31 @@ vst::Vst3Plugin *insertPlugin(vst::PluginRack &rack, uint64_t trackId, int index
 }
 } // namespace
 
+void MixerPanel::embedOpenEditor() {
+    const unsigned long id = editorWindowId();
+    if (id == 0) return;
+    editorWindow = QWindow::fromWinId(static_cast<WId>(id));
+    if (!editorWindow) return;
+    const QSize size = editorWindow->size().expandedTo(QSize(400, 300));
+    editorContainer = QWidget::createWindowContainer(editorWindow, this);
+    editorContainer->setMinimumSize(size);
+    detailLayout->addWidget(editorContainer);
+    editorContainer->show();
+}
+
+void MixerPanel::releaseEmbeddedEditor() {
+    if (!editorContainer) return;
+    // The plug-in destroys its window itself: hand it back to the desktop first, so that
+    // taking the holder away does not take the window with it.
+    editorWindow->setParent(nullptr);
+    editorWindow = nullptr;
+    delete editorContainer;
+    editorContainer = nullptr;
+}
+
 void MixerPanel::closeInsertEditor() {
     if (editorInsert < 0) return;
+    releaseEmbeddedEditor();
     {
         std::lock_guard lock(app.rack().slotsMutex);
         if (vst::Vst3Plugin *plugin = insertPlugin(app.rack(), editorTrack, editorInsert))

@@ -16,8 +16,10 @@ class QHBoxLayout;
 class QLabel;
 class QListWidget;
 class QPushButton;
+class QVBoxLayout;
 class QStackedWidget;
 class QTimer;
+class QWindow;
 
 namespace orvane {
 
@@ -44,7 +46,11 @@ class MixerPanel : public WorkspacePanel {
     void toggleInsertBypass();
     void moveInsert(int offset);
     void removeInsert();
-    bool openInsertEditor();
+    /// Opens the selected insert's editor, in a window of its own or, with `embedded`, inside
+    /// the panel under the insert list.
+    bool openInsertEditor(bool embedded = false);
+    /// The panel's holder of an embedded editor, null while none is embedded.
+    QWidget *embeddedEditor() const { return editorContainer; }
     void closeInsertEditor();
     /// X11 id of the editor window the panel opened, 0 when none is open.
     unsigned long editorWindowId();
@@ -56,6 +62,8 @@ class MixerPanel : public WorkspacePanel {
     void refreshDetail();
     void execute(std::unique_ptr<Command> command);
     int selectedInsert() const;
+    void embedOpenEditor();
+    void releaseEmbeddedEditor();
     std::vector<uint64_t> channelIds() const;
 
     OVApplication &app;
@@ -75,6 +83,10 @@ class MixerPanel : public WorkspacePanel {
     MasteringPanel *mastering = nullptr;
     /// Lets an open editor redraw and react, between the window's own events.
     QTimer *editorPump = nullptr;
+    QCheckBox *embedEditor = nullptr;
+    QWidget *editorContainer = nullptr;
+    QWindow *editorWindow = nullptr;
+    QVBoxLayout *detailLayout = nullptr;
     uint64_t editorTrack = 0;
     int editorInsert = -1;
 };

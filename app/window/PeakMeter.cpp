@@ -27,7 +27,8 @@ bool PeakHold::update(float peak) {
 }
 
 PeakMeter::PeakMeter(QWidget *parent) : QWidget(parent) {
-    setMinimumSize(14, 120);
+    setFixedWidth(16);
+    setMinimumHeight(120);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 

@@ -1,0 +1,282 @@
+// The panels as a user meets them: on a private X display, over the application core with its
+// audio on the null device, clicked and dragged with the pointer.
+#include "app/OVApplication.h"
+#include "app/OVMainView.h"
+#include "app/tests/ApplicationTestSupport.h"
+#include "app/window/MixerPanel.h"
+#include "app/window/PluginBrowserPanel.h"
+#include "app/window/SessionPanel.h"
+#include "core/commands/CommandStack.h"
+#include "core/engine/Engine.h"
+#include "core/vst/PluginRack.h"
+#include "core/vst/tests/PrivateXServer.h"
+#include "tests/support/ScopedTestState.h"
+
+#include <QApplication>
+#include <QDial>
+#include <QImage>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSlider>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <set>
+
+namespace orvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+/// One X server and one QApplication for the whole executable.
+class DisplayEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        ASSERT_TRUE(server.start(error)) << error;
+        setenv("DISPLAY", server.name().c_str(), 1);
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+        application = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override {
+        application.reset();
+        server.stop();
+    }
+
+  private:
+    vst::testing::PrivateXServer server;
+    std::string error;
+    int argc = 1;
+    char name[16] = "panel-tests";
+    char *argv[2] = {name, nullptr};
+    std::unique_ptr<QApplication> application;
+};
+
+const auto *const display = ::testing::AddGlobalTestEnvironment(new DisplayEnvironment);
+
+/// True when the picture holds more than a handful of colours: something was drawn.
+::testing::AssertionResult notBlank(const QImage &image) {
+    std::set<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 3)
+        for (int x = 0; x < image.width(); x += 3)
+            colours.insert(image.pixel(x, y));
+    if (colours.size() > 8) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "only " << colours.size() << " colours";
+}
+
+/// Saves `widget` as a PNG among the test artefacts and checks that it is not blank.
+::testing::AssertionResult screenshot(QWidget &widget, const std::string &name) {
+    QApplication::processEvents();
+    const QImage image = widget.grab().toImage();
+    const fs::path folder = HALVORA_SCREENSHOT_DIR;
+    std::error_code ignored;
+    fs::create_directories(folder, ignored);
+    const fs::path file = folder / (name + ".png");
+    if (!image.save(QString::fromStdString(file.string()), "PNG"))
+        return ::testing::AssertionFailure() << "cannot write " << file;
+    return notBlank(QImage(QString::fromStdString(file.string())));
+}
+
+/// The application started as the program starts it, with its audio on the null device, and
+/// the user-interface tick running as the window runs it.
+struct PanelTest : ::testing::Test {
+    testing::TemporaryHome home{"panels"};
+    testing::ScriptedUi ui;
+    OVApplication app{ui};
+    std::unique_ptr<WorkspacePanel> panel;
+    QTimer tick;
+
+    void SetUp() override {
+        app.didFinishLaunching(true);
+        ASSERT_TRUE(app.audioRunning()) << ui.lastStatus();
+        QObject::connect(&tick, &QTimer::timeout, [this] {
+            app.onTick();
+            if (panel) panel->onTick();
+        });
+        tick.start(static_cast<int>(OVApplication::uiTickSeconds * 1000.0));
+    }
+    void TearDown() override {
+        tick.stop();
+        panel.reset();
+    }
+    template <class Panel> Panel &show(WorkspacePanel *made) {
+        panel.reset(made);
+        panel->resize(1200, 640);
+        panel->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(panel.get()));
+        return *static_cast<Panel *>(made);
+    }
+    std::shared_ptr<Track> track(const std::string &name) {
+        std::lock_guard lock(app.engine().projectMutex);
+        for (const auto &candidate : app.engine().project.tracks)
+            if (candidate->name == name) return candidate;
+        return nullptr;
+    }
+};
+
+TEST_F(PanelTest, ClickingASessionClipLaunchesItAndTheGridMarksItPlaying) {
+    auto &session = show<SessionPanel>(createSessionPanel(app, nullptr));
+    const SessionGridModel &grid = session.model();
+    int row = -1, column = -1;
+    for (std::size_t r = 0; r < grid.rows.size(); ++r)
+        for (std::size_t c = 0; c < grid.columns.size(); ++c)
+            if (grid.cell(r, c).name == "Loop A") row = int(r), column = int(c);
+    ASSERT_GE(row, 0) << "the start-up song's session clip is in the grid";
+    EXPECT_FALSE(grid.cell(row, column).playing);
+
+    QTest::mouseClick(session.gridWidget(), Qt::LeftButton, {},
+                      session.cellRect(row, column).center());
+    // Launched on the next bar: queued first, then playing.
+    QTRY_VERIFY_WITH_TIMEOUT(grid.cell(row, column).playing, 8000);
+    EXPECT_TRUE(app.engine().playing.load());
+    EXPECT_TRUE(screenshot(*session.gridWidget(), "session-grid"));
+
+    QTest::mouseClick(session.gridWidget(), Qt::LeftButton, {}, session.stopRect(column).center());
+    QTRY_VERIFY_WITH_TIMEOUT(!grid.cell(row, column).playing, 4000);
+}
+
+TEST_F(PanelTest, MovingAFaderChangesTheTrackGainAsOneUndoableStep) {
+    auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
+    const auto audio = track("Аудио 1");
+    ASSERT_TRUE(audio);
+    ChannelStrip *strip = mixer.stripFor(audio->id);
+    ASSERT_NE(strip, nullptr);
+    const float before = audio->gain;
+    QSlider *fader = strip->fader();
+    const int start = fader->value();
+
+    // A click on the groove above the handle moves the fader up.
+    QTest::mouseClick(fader, Qt::LeftButton, {}, QPoint(fader->width() / 2, 4));
+    EXPECT_GT(fader->value(), start);
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        EXPECT_GT(audio->gain, before);
+        EXPECT_NEAR(audio->gain, faderPositionToGain(fader->value()), 1e-6f);
+    }
+    EXPECT_EQ(app.commands().undoName(), "Mixer");
+    EXPECT_TRUE(screenshot(mixer, "mixer"));
+
+    app.view().undoEdit();
+    mixer.projectChanged();
+    EXPECT_EQ(audio->gain, before);
+    EXPECT_EQ(fader->value(), start);
+}
+
+TEST_F(PanelTest, MuteSoloAndArmButtonsEditTheTrackThroughCommands) {
+    auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
+    const auto midi = track("MIDI 1");
+    ChannelStrip *strip = mixer.stripFor(midi->id);
+    QTest::mouseClick(strip->muteButton(), Qt::LeftButton);
+    QTest::mouseClick(strip->armButton(), Qt::LeftButton);
+    EXPECT_TRUE(midi->mute);
+    EXPECT_TRUE(midi->armed);
+    EXPECT_EQ(app.commands().undoName(), "Arm Track");
+    app.view().undoEdit();
+    app.view().undoEdit();
+    EXPECT_FALSE(midi->mute);
+    EXPECT_FALSE(midi->armed);
+}
+
+/// Sends a drag from `from` to `to` with the left button, as the pointer would.
+void drag(QWidget *widget, QPoint from, QPoint to) {
+    QTest::mousePress(widget, Qt::LeftButton, {}, from);
+    for (int step = 1; step <= 4; ++step) {
+        const QPointF at = from + (to - from) * step / 4;
+        QMouseEvent move(QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(widget, &move);
+    }
+    QTest::mouseRelease(widget, Qt::LeftButton, {}, to);
+}
+
+TEST_F(PanelTest, DraggingOnTheEqCurveAddsABandAndTheCurveFollows) {
+    auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
+    const auto audio = track("Аудио 1");
+    mixer.selectChannel(audio->id);
+    EqCurveView *eq = mixer.eqView();
+    const double hz = 3000.0;
+    EXPECT_NEAR(eq->responseDbAt(hz), 0.0, 0.01) << "the EQ starts flat";
+    const QImage flat = eq->grab().toImage();
+
+    drag(eq, eq->pointFor(hz, 0.0).toPoint(), eq->pointFor(hz, 9.0).toPoint());
+    EXPECT_GT(eq->responseDbAt(hz), 7.0);
+    EXPECT_NE(eq->grab().toImage(), flat) << "the curve is drawn anew";
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto raised = std::find_if(audio->eq.bands.begin(), audio->eq.bands.end(),
+                                         [](const EqBandSettings &b) { return b.gainDb > 7.0f; });
+        ASSERT_NE(raised, audio->eq.bands.end());
+        EXPECT_NEAR(raised->freq, hz, hz * 0.05);
+    }
+    EXPECT_EQ(app.commands().undoName(), "Channel EQ");
+    app.view().undoEdit();
+    mixer.projectChanged();
+    EXPECT_NEAR(eq->responseDbAt(hz), 0.0, 0.01);
+    EXPECT_EQ(audio->eq, ChannelEq8{});
+}
+
+TEST_F(PanelTest, TheMastersPanelEditsTheMasteringSettings) {
+    auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
+    mixer.selectChannel(0);
+    ASSERT_TRUE(mixer.masteringPanel()->isVisible());
+    mixer.masteringPanel()->loudnessSlider()->setValue(80);
+    EXPECT_FLOAT_EQ(app.engine().project.mastering.loudness, 0.8f);
+    app.view().undoEdit();
+    EXPECT_EQ(app.engine().project.mastering, MasteringUtility{});
+}
+
+TEST_F(PanelTest, ABrowsedPluginLoadsIntoTheTrackAndItsEditorOpensAndCloses) {
+    testing::ThirdPartyLeaksIgnored zamLeaks;
+    const fs::path folder = home.root() / "vst3";
+    fs::create_directories(folder);
+    fs::create_directory_symlink("/usr/lib/vst3/ZamComp.vst3", folder / "ZamComp.vst3");
+    testing::ScopedEnvironment path("VST3_PATH", folder.string());
+
+    auto &browser = show<PluginBrowserPanel>(createPluginBrowserPanel(app, nullptr));
+    ASSERT_TRUE(browser.startScan());
+    QTRY_VERIFY_WITH_TIMEOUT(!browser.scanning(), 30000);
+    QTest::keyClicks(browser.searchField(), "zamcomp");
+    ASSERT_EQ(browser.table()->rowCount(), 1) << ui.lastStatus();
+    browser.table()->selectRow(0);
+    EXPECT_TRUE(screenshot(browser, "plugin-browser"));
+    const auto audio = track("Аудио 1");
+    app.view().selectedTrackId = audio->id;
+    ASSERT_TRUE(browser.loadSelected()) << ui.lastStatus();
+    ASSERT_EQ(audio->inserts.size(), 1u);
+    EXPECT_EQ(audio->inserts[0].displayName, "ZamComp");
+
+    auto mixer =
+        std::unique_ptr<MixerPanel>(static_cast<MixerPanel *>(createMixerPanel(app, nullptr)));
+    mixer->show();
+    mixer->selectChannel(audio->id);
+    ASSERT_EQ(mixer->insertList()->count(), 1);
+    mixer->insertList()->setCurrentRow(0);
+    ASSERT_TRUE(mixer->openInsertEditor()) << ui.lastStatus();
+    EXPECT_NE(mixer->editorWindowId(), 0u);
+    QTest::qWait(100); // the editor's run loop turns on the window's timer meanwhile
+    mixer->closeInsertEditor();
+    EXPECT_EQ(mixer->editorWindowId(), 0u);
+
+    ASSERT_TRUE(mixer->openInsertEditor(true)) << ui.lastStatus();
+    ASSERT_NE(mixer->embeddedEditor(), nullptr);
+    EXPECT_TRUE(mixer->embeddedEditor()->isVisible());
+    EXPECT_GE(mixer->embeddedEditor()->minimumWidth(), 400);
+    QTest::qWait(100);
+    mixer->closeInsertEditor();
+    EXPECT_EQ(mixer->embeddedEditor(), nullptr);
+    EXPECT_EQ(mixer->editorWindowId(), 0u);
+
+    app.view().undoEdit();
+    EXPECT_TRUE(audio->inserts.empty()) << "loading is one undoable edit";
+    QTRY_COMPARE_WITH_TIMEOUT(app.rack().livePluginCount(), std::size_t{0}, 4000);
+}
+
+} // namespace
+} // namespace orvane
