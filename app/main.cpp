@@ -6,6 +6,7 @@
 #include "app/PerformCommand.h"
 #include "app/ReferenceProjectCommand.h"
 #include "app/RenderCommand.h"
+#include "app/window/MainWindow.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -77,9 +78,24 @@ void restartWithHugePages(char **argv) {
         ::setenv("GLIBC_TUNABLES", previous.c_str(), 1);
 }
 
+/// Without a display there is no window to open: say how to work without one.
+int explainHeadlessUse() {
+    std::fputs(
+        "Halvora: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are unset).\n"
+        "Without a window, run the application core and type document operations:\n"
+        "       Halvora --headless [PROJECT.halvora]   (open, save, import, export, play, "
+        "stop, undo, redo, quit; see --headless --help)\n"
+        "or one of the offline commands:\n",
+        stdout);
+    printUsage(stdout);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
+    if (argc < 2)
+        return orvane::displayAvailable() ? orvane::runWindow(argc, argv) : explainHeadlessUse();
     if (argc >= 2) {
         const std::string subcommand = argv[1];
         if (subcommand == "render" || subcommand == "reference-project") restartWithHugePages(argv);

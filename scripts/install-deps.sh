@@ -30,6 +30,8 @@ libjack-jackd2-dev
 librtaudio-dev
 libasound2-dev
 qt6-base-dev
+qt6-qpa-plugins
+fonts-dejavu-core
 libgl-dev
 libcurl4-openssl-dev
 "

@@ -2,6 +2,7 @@
 
 #include "app/OVApplication.h"
 #include "app/OVMainView.h"
+#include "app/window/WindowCommands.h"
 #include "core/commands/MixerCommands.h"
 #include "core/engine/Engine.h"
 #include "core/vst/PluginRack.h"

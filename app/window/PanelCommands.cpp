@@ -59,22 +59,6 @@ void SetMasteringCommand::undo(Project &project) { before_.restoreInto(project.m
 
 std::string SetMasteringCommand::name() const { return "Mastering"; }
 
-SetTrackArmedCommand::SetTrackArmedCommand(uint64_t trackId, bool armed)
-    : trackId_(trackId), armed_(armed) {}
-
-void SetTrackArmedCommand::redo(Project &project) {
-    const auto track = project.findTrack(trackId_);
-    if (!track) return;
-    before_.capture(track->armed);
-    track->armed = armed_;
-}
-
-void SetTrackArmedCommand::undo(Project &project) {
-    if (const auto track = project.findTrack(trackId_)) before_.restoreInto(track->armed);
-}
-
-std::string SetTrackArmedCommand::name() const { return "Arm Track"; }
-
 InsertListCommand::InsertListCommand(vst::PluginRack &rack, uint64_t trackId)
     : rack_(rack), trackId_(trackId) {}
 

@@ -46,20 +46,6 @@ class SetMasteringCommand : public Command {
     CapturedValue<MasteringUtility> before_;
 };
 
-/// "Arm Track": the record-arm switch of one track.
-class SetTrackArmedCommand : public Command {
-  public:
-    SetTrackArmedCommand(uint64_t trackId, bool armed);
-    void redo(Project &project) override;
-    void undo(Project &project) override;
-    std::string name() const override;
-
-  private:
-    uint64_t trackId_;
-    bool armed_;
-    CapturedValue<bool> before_;
-};
-
 /// What an insert edit adds: a stock processor by id, or a VST 3 plug-in by bundle and uid.
 struct InsertChoice {
     bool isStock = true;

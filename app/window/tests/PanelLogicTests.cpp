@@ -214,9 +214,8 @@ TEST(PanelCommandsTest, ChannelEqOfATrackOrTheMasterIsSetAndUndone) {
     SetChannelEqCommand(999, eq).redo(project); // a missing track: nothing happens
 }
 
-TEST(PanelCommandsTest, MasteringAndArmAreSetAndUndone) {
+TEST(PanelCommandsTest, MasteringIsSetAndUndoneAndNonNumbersRefused) {
     Project project;
-    const auto track = project.addTrack(TrackType::Midi, "M");
     MasteringUtility settings;
     settings.character = 2;
     settings.width = 1.5f;
@@ -228,12 +227,6 @@ TEST(PanelCommandsTest, MasteringAndArmAreSetAndUndone) {
     settings.loudness = std::numeric_limits<float>::infinity();
     SetMasteringCommand(settings).redo(project);
     EXPECT_EQ(project.mastering, MasteringUtility{});
-
-    SetTrackArmedCommand arm(track->id, true);
-    arm.redo(project);
-    EXPECT_TRUE(track->armed);
-    arm.undo(project);
-    EXPECT_FALSE(track->armed);
 }
 
 /// A rack bound to an engine, as the application binds them.

@@ -6,10 +6,10 @@
 #include "app/window/MixerPanel.h"
 #include "app/window/PluginBrowserPanel.h"
 #include "app/window/SessionPanel.h"
+#include "app/window/tests/WindowTestSupport.h"
 #include "core/commands/CommandStack.h"
 #include "core/engine/Engine.h"
 #include "core/vst/PluginRack.h"
-#include "core/vst/tests/PrivateXServer.h"
 #include "tests/support/ScopedTestState.h"
 
 #include <QApplication>
@@ -29,72 +29,30 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
-#include <set>
 
 namespace orvane {
 namespace {
 
 namespace fs = std::filesystem;
 
-/// One X server and one QApplication for the whole executable.
-class DisplayEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        ASSERT_TRUE(server.start(error)) << error;
-        setenv("DISPLAY", server.name().c_str(), 1);
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
-        application = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override {
-        application.reset();
-        server.stop();
-    }
-
-  private:
-    vst::testing::PrivateXServer server;
-    std::string error;
-    int argc = 1;
-    char name[16] = "panel-tests";
-    char *argv[2] = {name, nullptr};
-    std::unique_ptr<QApplication> application;
-};
-
-const auto *const display = ::testing::AddGlobalTestEnvironment(new DisplayEnvironment);
-
-/// True when the picture holds more than a handful of colours: something was drawn.
-::testing::AssertionResult notBlank(const QImage &image) {
-    std::set<QRgb> colours;
-    for (int y = 0; y < image.height(); y += 3)
-        for (int x = 0; x < image.width(); x += 3)
-            colours.insert(image.pixel(x, y));
-    if (colours.size() > 8) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "only " << colours.size() << " colours";
-}
-
-/// Saves `widget` as a PNG among the test artefacts and checks that it is not blank.
+/// Saves `widget` among the test artefacts and checks that it shows more than a background.
 ::testing::AssertionResult screenshot(QWidget &widget, const std::string &name) {
-    QApplication::processEvents();
-    const QImage image = widget.grab().toImage();
-    const fs::path folder = HALVORA_SCREENSHOT_DIR;
-    std::error_code ignored;
-    fs::create_directories(folder, ignored);
-    const fs::path file = folder / (name + ".png");
-    if (!image.save(QString::fromStdString(file.string()), "PNG"))
-        return ::testing::AssertionFailure() << "cannot write " << file;
-    return notBlank(QImage(QString::fromStdString(file.string())));
+    const QImage image = testing::saveScreenshot(widget, name);
+    const int colours = testing::distinctColours(image);
+    if (colours > 8) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << name << " shows only " << colours << " colours";
 }
 
 /// The application started as the program starts it, with its audio on the null device, and
 /// the user-interface tick running as the window runs it.
 struct PanelTest : ::testing::Test {
-    testing::TemporaryHome home{"panels"};
-    testing::ScriptedUi ui;
-    OVApplication app{ui};
+    testing::WindowTestHarness harness{"panels"};
+    testing::ScriptedUi &ui = harness.ui;
+    OVApplication &app = harness.application();
     std::unique_ptr<WorkspacePanel> panel;
     QTimer tick;
 
     void SetUp() override {
-        app.didFinishLaunching(true);
         ASSERT_TRUE(app.audioRunning()) << ui.lastStatus();
         QObject::connect(&tick, &QTimer::timeout, [this] {
             app.onTick();
@@ -234,7 +192,7 @@ TEST_F(PanelTest, TheMastersPanelEditsTheMasteringSettings) {
 
 TEST_F(PanelTest, ABrowsedPluginLoadsIntoTheTrackAndItsEditorOpensAndCloses) {
     testing::ThirdPartyLeaksIgnored zamLeaks;
-    const fs::path folder = home.root() / "vst3";
+    const fs::path folder = harness.scratch("vst3");
     fs::create_directories(folder);
     fs::create_directory_symlink("/usr/lib/vst3/ZamComp.vst3", folder / "ZamComp.vst3");
     testing::ScopedEnvironment path("VST3_PATH", folder.string());

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <cstdint>
+#include <memory>
+
+class QAction;
+class QComboBox;
+class QDockWidget;
+class QDoubleSpinBox;
+class QLabel;
+class QSplitter;
+class QStackedWidget;
+class QTabBar;
+class QTimer;
+
+namespace orvane {
+
+class Command;
+class MidiEditor;
+class OVApplication;
+class TimelineView;
+class WorkspacePanel;
+
+/// The workspace window: menus, toolbar with the transport, the timeline, session and mixer
+/// tabs, the plug-in browser beside them and the status line. Drives the application's
+/// user-interface tick (every 1/30 s) and autosave tick. Menu and toolbar actions forward to
+/// the application's view and services; every edit is a command.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+  public:
+    enum Tab { TimelineTab = 0, SessionTab = 1, MixerTab = 2 };
+
+    explicit MainWindow(OVApplication &application, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    TimelineView &timeline() { return *timelineView; }
+    MidiEditor &midiEditor() { return *editor; }
+    WorkspacePanel &sessionPanel() { return *session; }
+    WorkspacePanel &mixerPanel() { return *mixer; }
+    WorkspacePanel &browserPanel() { return *browser; }
+    QDockWidget &browserDock() { return *browserHolder; }
+    void showTab(Tab tab);
+    Tab currentTab() const;
+    /// The status line's text.
+    QString statusText() const;
+    /// A menu or toolbar action by its text; null when there is none.
+    QAction *action(const QString &text) const;
+
+    /// One user-interface tick, as the timer runs it.
+    void tick();
+    /// Opens the MIDI editor under the timeline on a MIDI clip.
+    void openMidiClip(uint64_t clipId);
+    /// Shows the audio settings panel without waiting for it (tests drive it).
+    class AudioSettingsPanel *openAudioSettings();
+
+    // Transport and editing, as the menus, toolbar and keys run them.
+    void togglePlay();
+    void stopTransport();
+    void toggleRecord();
+    void toggleCycle();
+    void toggleMetronome();
+    void splitAtPlayhead();
+    void duplicateSelection();
+    void deleteSelection();
+    void undo();
+    void redo();
+    /// Offers the quick-start panel at the first start only.
+    void offerQuickStart();
+
+    QAction *playAction = nullptr;
+    QLabel *positionBars = nullptr;
+    QLabel *positionTime = nullptr;
+    QDoubleSpinBox *tempoField = nullptr;
+    QComboBox *meterField = nullptr;
+    QComboBox *gridPopup = nullptr;
+
+  protected:
+    void closeEvent(QCloseEvent *event) override;
+
+  private:
+    void buildCentre();
+    void buildMenus();
+    void buildToolbar();
+    void buildStudioMenu(class QMenu *menu);
+    void buildHelpMenu(class QMenu *menu);
+    void edit(std::unique_ptr<Command> command);
+    void projectChanged();
+    void refreshTransport();
+    void showShortcuts();
+    void showPrivacy();
+    void setStatus(const std::string &text);
+    uint64_t selectedMidiClip() const;
+    uint64_t clipUnderPlayhead() const;
+
+    OVApplication &app;
+    TimelineView *timelineView = nullptr;
+    MidiEditor *editor = nullptr;
+    QSplitter *timelinePage = nullptr;
+    WorkspacePanel *session = nullptr;
+    WorkspacePanel *mixer = nullptr;
+    WorkspacePanel *browser = nullptr;
+    QDockWidget *browserHolder = nullptr;
+    QStackedWidget *pages = nullptr;
+    QTabBar *tabs = nullptr;
+    QLabel *statusLine = nullptr;
+    QTimer *uiTimer = nullptr;
+    QTimer *autosaveTimer = nullptr;
+    uint64_t projectGenerationSeen = 0;
+    bool terminated = false;
+};
+
+/// `Halvora` without arguments: the window over the application, until it is closed.
+int runWindow(int argc, char **argv);
+/// Whether a display is there to open the window on.
+bool displayAvailable();
+
+} // namespace orvane

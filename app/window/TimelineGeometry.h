@@ -1,0 +1,78 @@
+#pragma once
+
+#include "core/model/Project.h"
+
+#include <QPointF>
+#include <QRectF>
+
+#include <cstdint>
+#include <vector>
+
+namespace orvane {
+
+/// Samples to beats and back under the project's tempo map, sorted once per use.
+struct TimeMap {
+    double sampleRate = 48000.0;
+    double baseBpm = 120.0;
+    TimeSignature meter;
+    std::vector<TempoMarker> tempoMarkers; // sorted
+    std::vector<MeterMarker> meterMarkers;
+
+    static TimeMap of(const Project &project);
+    double beats(int64_t samples) const;
+    int64_t samples(double beats) const;
+    /// Beats per bar at `beats`, from the meter map.
+    double barBeatsAt(double beats) const;
+    /// "bar.beat.sixteenth" counted from 1, under the meter map.
+    std::string barsBeats(int64_t samples) const;
+};
+
+/// Where a clip's parts sit: what a press at a point grabs.
+enum class ClipPart : uint8_t { None, Body, StartEdge, EndEdge, FadeIn, FadeOut, Gain };
+
+/// One track's row of the timeline: a lane per take, lane 0 on top.
+struct TrackRow {
+    uint64_t trackId = 0;
+    double top = 0.0;
+    double height = 0.0;
+    int32_t lanes = 1;
+};
+
+/// The timeline's coordinates: a header column on the left, the ruler on top, a row per
+/// audio or MIDI track below, time running right at `pixelsPerBeat`.
+struct TimelineGeometry {
+    static constexpr double headerWidth = 176.0;
+    static constexpr double rulerHeight = 46.0;
+    static constexpr double laneHeight = 58.0;
+    static constexpr double takeLaneHeight = 30.0;
+    static constexpr double edgeGrab = 6.0;
+    static constexpr double handleSize = 8.0;
+
+    double scrollBeats = 0.0;
+    double pixelsPerBeat = 36.0;
+    double scrollY = 0.0;
+
+    double xForBeats(double beats) const {
+        return headerWidth + (beats - scrollBeats) * pixelsPerBeat;
+    }
+    double beatsForX(double x) const { return scrollBeats + (x - headerWidth) / pixelsPerBeat; }
+
+    /// The rows of the tracks the timeline shows (returns live in the mixer only).
+    std::vector<TrackRow> rows(const Project &project) const;
+    /// The row under `y`, null when none.
+    static const TrackRow *rowAt(const std::vector<TrackRow> &rows, double y);
+    /// The rectangle of `clip` in `row`, its lane by take.
+    QRectF clipRect(const Clip &clip, const TrackRow &row, const TimeMap &time) const;
+    /// What of the clip at `rect` lies under `point`; fades and gain only for audio clips.
+    static ClipPart partAt(const Clip &clip, const QRectF &rect, QPointF point,
+                           double framesPerPixel);
+    /// The fade handle's x offset into the clip for a fade of `fadeFrames`.
+    static double fadeOffset(int64_t fadeFrames, double framesPerPixel) {
+        return static_cast<double>(fadeFrames) / framesPerPixel;
+    }
+    /// The gain line's height within `rect` for a linear gain up to 4 (unity at half height).
+    static double gainLineY(const QRectF &rect, float gain);
+    static float gainForY(const QRectF &rect, double y);
+};
+
+} // namespace orvane

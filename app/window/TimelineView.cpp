@@ -1,0 +1,776 @@
+#include "app/window/TimelineView.h"
+
+#include "app/OVApplication.h"
+#include "app/OVMainView.h"
+#include "app/window/WindowCommands.h"
+#include "core/commands/ClipCommands.h"
+#include "core/commands/ClipSettingCommands.h"
+#include "core/commands/MixerCommands.h"
+#include "core/commands/TakeCommands.h"
+#include "core/engine/Engine.h"
+#include "core/model/MusicalTime.h"
+
+#include <QDragEnterEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QUrl>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace orvane {
+
+namespace {
+
+constexpr QColor background{30, 31, 36};
+constexpr QColor rowShade{36, 38, 44};
+constexpr QColor rulerShade{44, 46, 54};
+constexpr QColor headerShade{40, 42, 50};
+constexpr QColor gridLine{52, 55, 64};
+constexpr QColor barLine{72, 76, 88};
+constexpr QColor textColour{214, 218, 226};
+constexpr QColor playheadColour{255, 92, 72};
+constexpr QColor cycleColour{255, 196, 64, 90};
+
+constexpr double muteX = 10.0, soloX = 34.0, armX = 58.0, buttonY = 30.0, buttonW = 20.0,
+                 buttonH = 16.0;
+constexpr double volumeX = 86.0, volumeW = 80.0;
+constexpr float maxFaderGain = 2.0f;
+
+QColor trackColour(const Track &track) { return QColor::fromRgba(track.color); }
+
+QRectF headerButton(const TrackRow &row, double x) {
+    return QRectF(x, row.top + buttonY, buttonW, buttonH);
+}
+
+QRectF volumeBar(const TrackRow &row) {
+    return QRectF(volumeX, row.top + buttonY + 2.0, volumeW, buttonH - 4.0);
+}
+
+} // namespace
+
+TimelineView::TimelineView(OVApplication &application, QWidget *parent)
+    : QWidget(parent), app(application) {
+    setAcceptDrops(true);
+    setMouseTracking(true);
+    setFocusPolicy(Qt::ClickFocus);
+    setMinimumSize(480, 240);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    layout.scrollBeats = app.view().timelineScrollBeats;
+    layout.pixelsPerBeat = app.view().timelinePpb;
+}
+
+void TimelineView::edit(std::unique_ptr<Command> command) {
+    app.view().executeEdit(std::move(command));
+    Q_EMIT projectEdited();
+    update();
+}
+
+// --- Time and position --------------------------------------------------------------------
+
+int64_t TimelineView::samplesAtX(double x) const {
+    std::lock_guard lock(app.engine().projectMutex);
+    const TimeMap time = TimeMap::of(app.engine().project);
+    return std::max<int64_t>(time.samples(std::max(layout.beatsForX(x), 0.0)), 0);
+}
+
+int64_t TimelineView::snapped(int64_t position, bool snap) const {
+    if (!snap) return std::max<int64_t>(position, 0);
+    Engine &engine = app.engine();
+    std::lock_guard lock(engine.projectMutex);
+    const GridQuantize grid = engine.project.gridQuantize;
+    if (grid == GridQuantize::Off) return std::max<int64_t>(position, 0);
+    return std::max<int64_t>(engine.quantizeSamples(position, grid, 0.0f), 0);
+}
+
+double TimelineView::framesPerPixelAt(int64_t position) const {
+    const Project &project = app.engine().project;
+    const double bpm = usableBpm(tempoAtPosition(position, project.tempoMarkers, project.tempoBpm));
+    const double rate = project.sampleRate > 0.0 ? project.sampleRate : 48000.0;
+    return rate * 60.0 / bpm / layout.pixelsPerBeat;
+}
+
+double TimelineView::playheadX() const {
+    std::lock_guard lock(app.engine().projectMutex);
+    const TimeMap time = TimeMap::of(app.engine().project);
+    return layout.xForBeats(time.beats(app.engine().playhead.load()));
+}
+
+QRectF TimelineView::clipRectOf(uint64_t clipId) const {
+    std::lock_guard lock(app.engine().projectMutex);
+    const Project &project = app.engine().project;
+    const auto clip = project.findClip(clipId);
+    if (!clip || clip->isSessionClip()) return {};
+    const auto rows = layout.rows(project);
+    for (const auto &row : rows)
+        if (row.trackId == clip->trackId) return layout.clipRect(*clip, row, TimeMap::of(project));
+    return {};
+}
+
+std::optional<TrackRow> TimelineView::rowOf(uint64_t trackId) const {
+    std::lock_guard lock(app.engine().projectMutex);
+    for (const auto &row : layout.rows(app.engine().project))
+        if (row.trackId == trackId) return row;
+    return std::nullopt;
+}
+
+void TimelineView::setVisibleBeats(double beats) {
+    const double width = std::max(1.0, this->width() - TimelineGeometry::headerWidth);
+    layout.pixelsPerBeat = std::clamp(width / std::max(beats, 0.25), 0.05, 4000.0);
+    app.view().timelinePpb = layout.pixelsPerBeat;
+    app.view().timelineVisibleBeats = beats;
+    update();
+}
+
+void TimelineView::zoomBy(double factor, double anchorX) {
+    const double anchorBeats = layout.beatsForX(anchorX);
+    layout.pixelsPerBeat = std::clamp(layout.pixelsPerBeat * factor, 0.05, 4000.0);
+    layout.scrollBeats = std::max(0.0, anchorBeats - (anchorX - TimelineGeometry::headerWidth) /
+                                                         layout.pixelsPerBeat);
+    app.view().timelinePpb = layout.pixelsPerBeat;
+    app.view().timelineScrollBeats = layout.scrollBeats;
+    update();
+}
+
+void TimelineView::onTick() {
+    OVMainView &view = app.view();
+    // The document side may move the view (fit to content after open).
+    layout.scrollBeats = view.timelineScrollBeats;
+    layout.pixelsPerBeat = view.timelinePpb > 0.0 ? view.timelinePpb : layout.pixelsPerBeat;
+    Engine &engine = app.engine();
+    const int64_t playhead = engine.playhead.load();
+    if (followPlayhead && (engine.playing.load() || engine.recording.load()) && isVisible()) {
+        double beats = 0.0;
+        {
+            std::lock_guard lock(engine.projectMutex);
+            beats = TimeMap::of(engine.project).beats(playhead);
+        }
+        const double visible = (width() - TimelineGeometry::headerWidth) / layout.pixelsPerBeat;
+        if (beats < layout.scrollBeats + 2.0)
+            layout.scrollBeats = std::max(beats - 2.0, 0.0);
+        else if (beats > layout.scrollBeats + visible - 2.0)
+            layout.scrollBeats = beats - visible + 2.0;
+        view.timelineScrollBeats = layout.scrollBeats;
+    }
+    const uint64_t built = peakCache.finishedBuilds();
+    if (playhead != lastPlayhead || built != peaksSeen) {
+        lastPlayhead = playhead;
+        peaksSeen = built;
+        update();
+    }
+}
+
+// --- Painting ------------------------------------------------------------------------------
+
+void TimelineView::paintEvent(QPaintEvent *) {
+    QPainter painter(this);
+    painter.fillRect(rect(), background);
+    Engine &engine = app.engine();
+    std::lock_guard lock(engine.projectMutex);
+    const Project &project = engine.project;
+    const TimeMap time = TimeMap::of(project);
+    const auto rows = layout.rows(project);
+    paintRows(painter, project, time, rows);
+    paintRuler(painter, project, time);
+    paintHeaders(painter, project, rows);
+    const double x = layout.xForBeats(time.beats(engine.playhead.load()));
+    if (x >= TimelineGeometry::headerWidth) {
+        painter.setPen(QPen(playheadColour, 1.5));
+        painter.drawLine(QPointF(x, 0), QPointF(x, height()));
+    }
+}
+
+void TimelineView::paintRuler(QPainter &painter, const Project &project, const TimeMap &time) {
+    const double left = TimelineGeometry::headerWidth;
+    const QRectF ruler(left, 0, width() - left, TimelineGeometry::rulerHeight);
+    painter.fillRect(ruler, rulerShade);
+    painter.setClipRect(ruler);
+    Engine &engine = app.engine();
+    if (engine.loopEnd.load() > engine.loopStart.load()) {
+        const double from = layout.xForBeats(time.beats(engine.loopStart.load()));
+        const double to = layout.xForBeats(time.beats(engine.loopEnd.load()));
+        QColor shade = cycleColour;
+        if (!engine.loopEnabled.load()) shade.setAlpha(35);
+        painter.fillRect(QRectF(from, 30, to - from, 14), shade);
+    }
+    // Bars with their numbers; beats too when they are far enough apart.
+    const double endBeats = layout.beatsForX(width());
+    double barStart = 0.0;
+    int bar = 1;
+    painter.setFont(QFont(font().family(), 8));
+    const double minBarPixels = 48.0;
+    int barStep = 1;
+    while (time.barBeatsAt(0) * barStep * layout.pixelsPerBeat < minBarPixels && barStep < 4096)
+        barStep *= 2;
+    while (barStart <= endBeats && bar < 1000000) {
+        const double barBeats = std::max(time.barBeatsAt(barStart), 0.25);
+        const double x = layout.xForBeats(barStart);
+        if (x >= left - 80 && (bar - 1) % barStep == 0) {
+            painter.setPen(barLine);
+            painter.drawLine(QPointF(x, 14), QPointF(x, TimelineGeometry::rulerHeight));
+            painter.setPen(textColour);
+            painter.drawText(QPointF(x + 3, 12), QString::number(bar));
+        }
+        if (layout.pixelsPerBeat >= 12.0 && x >= left - 80) {
+            painter.setPen(gridLine);
+            for (double beat = 1.0; beat < barBeats; beat += 1.0) {
+                const double bx = layout.xForBeats(barStart + beat);
+                painter.drawLine(QPointF(bx, 22), QPointF(bx, TimelineGeometry::rulerHeight));
+            }
+        }
+        barStart += barBeats;
+        ++bar;
+    }
+    painter.setPen(QColor(120, 200, 255));
+    for (const auto &marker : project.markers) {
+        const double x = layout.xForBeats(time.beats(marker.position));
+        painter.drawLine(QPointF(x, 14), QPointF(x, 28));
+        painter.drawText(QPointF(x + 3, 26), QString::fromStdString(marker.name));
+    }
+    painter.setPen(QColor(255, 170, 90));
+    for (const auto &tempo : project.tempoMarkers) {
+        const double x = layout.xForBeats(time.beats(tempo.position));
+        painter.drawText(QPointF(x + 3, 40), QStringLiteral("♩=%1").arg(tempo.bpm, 0, 'f', 0));
+    }
+    painter.setPen(QColor(170, 230, 140));
+    for (const auto &meter : project.meterMarkers) {
+        const double x = layout.xForBeats(time.beats(meter.position));
+        painter.drawText(QPointF(x + 44, 40),
+                         QStringLiteral("%1/%2").arg(meter.num).arg(meter.den));
+    }
+    painter.setClipping(false);
+    painter.fillRect(QRectF(0, 0, left, TimelineGeometry::rulerHeight), headerShade);
+    painter.setPen(textColour);
+    painter.drawText(QRectF(8, 0, left - 16, TimelineGeometry::rulerHeight),
+                     Qt::AlignVCenter | Qt::AlignLeft,
+                     QString::fromStdString(time.barsBeats(engine.playhead.load())));
+}
+
+void TimelineView::paintRows(QPainter &painter, const Project &project, const TimeMap &time,
+                             const std::vector<TrackRow> &rows) {
+    const double left = TimelineGeometry::headerWidth;
+    const QRectF area(left, TimelineGeometry::rulerHeight, width() - left,
+                      height() - TimelineGeometry::rulerHeight);
+    painter.setClipRect(area);
+    std::optional<DraggedClip> preview;
+    if (clipDrag) preview = dragged(*clipDrag);
+    for (std::size_t index = 0; index < rows.size(); ++index) {
+        const TrackRow &row = rows[index];
+        if (row.top > height() || row.top + row.height < TimelineGeometry::rulerHeight) continue;
+        if (index % 2 == 1)
+            painter.fillRect(QRectF(left, row.top, area.width(), row.height), rowShade);
+        const auto track = project.findTrack(row.trackId);
+        if (!track) continue;
+        if (track->id == app.view().selectedTrackId)
+            painter.fillRect(QRectF(left, row.top, area.width(), row.height),
+                             QColor(255, 255, 255, 10));
+        for (const auto &clip : track->clips) {
+            if (clip->isSessionClip()) continue;
+            const bool isDragged = preview && clipDrag->clipId == clip->id;
+            QRectF rect = layout.clipRect(*clip, row, time);
+            if (isDragged) {
+                const TrackRow *target = &row;
+                for (const auto &other : rows)
+                    if (other.trackId == preview->trackId) target = &other;
+                Clip moved = *clip;
+                moved.arrangeStart = preview->start;
+                moved.length = preview->length;
+                rect = layout.clipRect(moved, *target, time);
+            }
+            if (rect.right() < left || rect.left() > width()) continue;
+            paintClip(painter, *clip, *track, rect, time, isDragged ? &*preview : nullptr);
+        }
+    }
+    painter.setPen(gridLine);
+    for (const auto &row : rows)
+        painter.drawLine(QPointF(left, row.top + row.height),
+                         QPointF(width(), row.top + row.height));
+    painter.setClipping(false);
+}
+
+void TimelineView::paintClip(QPainter &painter, const Clip &clip, const Track &track, QRectF rect,
+                             const TimeMap &time, const DraggedClip *override) {
+    Clip shown = clip;
+    if (override) {
+        shown.arrangeStart = override->start;
+        shown.length = override->length;
+        shown.sourceOffset = override->sourceOffset;
+        shown.fadeIn = override->fadeIn;
+        shown.fadeOut = override->fadeOut;
+        shown.gain = override->gain;
+    }
+    QColor colour = trackColour(track);
+    if (!shown.takeActive) colour = colour.darker(220);
+    const bool selected = clip.id == app.view().selectedClipId;
+    painter.fillRect(rect, colour.darker(160));
+    painter.fillRect(QRectF(rect.left(), rect.top(), rect.width(), 12), colour);
+    const double fpp = framesPerPixelAt(shown.arrangeStart);
+    if (shown.kind == ClipKind::Audio)
+        paintWaveform(painter, shown, rect.adjusted(0, 12, 0, 0), fpp);
+    else
+        paintNotes(painter, shown, rect.adjusted(0, 13, 0, -1), time);
+    if (rect.width() > 36) {
+        painter.setPen(Qt::black);
+        painter.drawText(rect.adjusted(4, -1, -4, 0), Qt::AlignTop | Qt::AlignLeft,
+                         QString::fromStdString(shown.name));
+    }
+    if (shown.kind == ClipKind::Audio && rect.width() > 4 * TimelineGeometry::handleSize) {
+        const double in = rect.left() + TimelineGeometry::fadeOffset(shown.fadeIn, fpp);
+        const double out = rect.right() - TimelineGeometry::fadeOffset(shown.fadeOut, fpp);
+        painter.setPen(QPen(QColor(255, 255, 255, 170), 1));
+        painter.drawLine(QPointF(rect.left(), rect.bottom()), QPointF(in, rect.top() + 4));
+        painter.drawLine(QPointF(out, rect.top() + 4), QPointF(rect.right(), rect.bottom()));
+        const double h = TimelineGeometry::handleSize;
+        painter.fillRect(QRectF(in - h / 2, rect.top(), h, h), Qt::white);
+        painter.fillRect(QRectF(out - h / 2, rect.top(), h, h), Qt::white);
+        const double gy = TimelineGeometry::gainLineY(rect, shown.gain);
+        painter.setPen(QPen(QColor(255, 230, 120, 200), 1, Qt::DashLine));
+        painter.drawLine(QPointF(rect.left(), gy), QPointF(rect.right(), gy));
+    }
+    painter.setPen(QPen(selected ? QColor(255, 255, 255) : colour.lighter(130), selected ? 2 : 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(rect);
+}
+
+void TimelineView::paintWaveform(QPainter &painter, const Clip &clip, QRectF rect,
+                                 double framesPerPixel) {
+    const auto peaks = peakCache.peaksFor(clip.audio, clip.channels);
+    const double middle = rect.center().y();
+    painter.setPen(QColor(225, 235, 255, 210));
+    if (!peaks || peaks->frames == 0) {
+        painter.drawLine(QPointF(rect.left(), middle), QPointF(rect.right(), middle));
+        return;
+    }
+    const PeakLevel *level = peaks->levelFor(framesPerPixel);
+    if (!level) return;
+    const double firstX = std::max(rect.left(), TimelineGeometry::headerWidth);
+    const double lastX = std::min(rect.right(), static_cast<double>(width()));
+    const double halfHeight = rect.height() / 2.0 - 1.0;
+    const double gain = std::clamp(static_cast<double>(clip.gain), 0.0, 4.0);
+    const int64_t buckets = static_cast<int64_t>(level->minimum.size());
+    const double bucketsPerPixel = framesPerPixel / static_cast<double>(level->framesPerBucket);
+    QVector<QLineF> lines;
+    lines.reserve(static_cast<int>(std::max(0.0, lastX - firstX)) + 1);
+    for (double x = std::floor(firstX); x < lastX; x += 1.0) {
+        const double frame =
+            static_cast<double>(clip.sourceOffset) + (x - rect.left()) * framesPerPixel;
+        double bucket = frame / static_cast<double>(level->framesPerBucket);
+        if (clip.loop || clip.length > peaks->frames)
+            bucket = std::fmod(bucket, static_cast<double>(buckets));
+        const auto from = static_cast<int64_t>(bucket);
+        if (from < 0 || from >= buckets) continue;
+        const int64_t to =
+            std::min(buckets, from + std::max<int64_t>(1, static_cast<int64_t>(bucketsPerPixel)));
+        float low = 0.0f, high = 0.0f;
+        for (int64_t b = from; b < to; ++b) {
+            low = std::min(low, level->minimum[static_cast<std::size_t>(b)]);
+            high = std::max(high, level->maximum[static_cast<std::size_t>(b)]);
+        }
+        lines.append(QLineF(x, middle - std::clamp(high * gain, -1.0, 1.0) * halfHeight, x,
+                            middle - std::clamp(low * gain, -1.0, 1.0) * halfHeight));
+    }
+    painter.drawLines(lines);
+}
+
+void TimelineView::paintNotes(QPainter &painter, const Clip &clip, QRectF rect,
+                              const TimeMap &time) {
+    if (clip.notes.empty() || rect.height() < 4) return;
+    int lowest = 127, highest = 0;
+    for (const auto &note : clip.notes) {
+        lowest = std::min(lowest, note.pitch);
+        highest = std::max(highest, note.pitch);
+    }
+    const double span = std::max(highest - lowest + 1, 12);
+    const double noteHeight = std::max(1.5, rect.height() / span);
+    const double clipBeats = time.beats(clip.arrangeStart);
+    const int64_t period = clip.loop && clip.loopLength > 0 ? clip.loopLength : clip.length;
+    const int repeats =
+        period > 0 ? static_cast<int>(std::min<int64_t>(64, (clip.length + period - 1) / period))
+                   : 1;
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(240, 240, 250, 220));
+    QVector<QRectF> bars;
+    for (int repeat = 0; repeat < std::max(repeats, 1); ++repeat)
+        for (const auto &note : clip.notes) {
+            const int64_t start = note.start + repeat * period;
+            if (start >= clip.length) continue;
+            const int64_t end = std::min(start + std::max<int64_t>(note.length, 1), clip.length);
+            const double x0 = layout.xForBeats(time.beats(clip.arrangeStart + start));
+            const double x1 = layout.xForBeats(time.beats(clip.arrangeStart + end));
+            const double y = rect.bottom() - (note.pitch - lowest + 1) * noteHeight;
+            bars.append(QRectF(x0, y, std::max(x1 - x0, 1.0), noteHeight - 0.5));
+        }
+    (void)clipBeats;
+    painter.drawRects(bars);
+    painter.setBrush(Qt::NoBrush);
+}
+
+void TimelineView::paintHeaders(QPainter &painter, const Project &project,
+                                const std::vector<TrackRow> &rows) {
+    const double left = TimelineGeometry::headerWidth;
+    painter.setClipRect(
+        QRectF(0, TimelineGeometry::rulerHeight, left, height() - TimelineGeometry::rulerHeight));
+    painter.fillRect(QRectF(0, TimelineGeometry::rulerHeight, left, height()), headerShade);
+    for (const auto &row : rows) {
+        if (row.top > height() || row.top + row.height < TimelineGeometry::rulerHeight) continue;
+        const auto track = project.findTrack(row.trackId);
+        if (!track) continue;
+        painter.fillRect(QRectF(0, row.top, 5, row.height), trackColour(*track));
+        painter.setPen(textColour);
+        painter.drawText(QRectF(10, row.top + 4, left - 16, 20), Qt::AlignLeft | Qt::AlignVCenter,
+                         QString::fromStdString(track->name));
+        const struct {
+            double x;
+            const char *label;
+            bool on;
+            QColor colour;
+        } buttons[] = {{muteX, "M", track->mute, QColor(240, 200, 60)},
+                       {soloX, "S", track->solo, QColor(90, 200, 255)},
+                       {armX, "R", track->armed, QColor(240, 70, 70)}};
+        for (const auto &button : buttons) {
+            const QRectF box = headerButton(row, button.x);
+            painter.fillRect(box, button.on ? button.colour : QColor(62, 65, 76));
+            painter.setPen(button.on ? Qt::black : textColour);
+            painter.drawText(box, Qt::AlignCenter, button.label);
+        }
+        const QRectF bar = volumeBar(row);
+        painter.fillRect(bar, QColor(24, 25, 30));
+        const double filled = std::clamp(track->gain / maxFaderGain, 0.0f, 1.0f) * bar.width();
+        painter.fillRect(QRectF(bar.left(), bar.top(), filled, bar.height()),
+                         QColor(110, 190, 120));
+        painter.setPen(gridLine);
+        painter.drawLine(QPointF(0, row.top + row.height), QPointF(left, row.top + row.height));
+    }
+    painter.setClipping(false);
+    painter.setPen(barLine);
+    painter.drawLine(QPointF(left, 0), QPointF(left, height()));
+}
+
+// --- Mouse -----------------------------------------------------------------------------------
+
+TimelineView::DraggedClip TimelineView::dragged(const ClipDrag &drag) const {
+    DraggedClip result{drag.start,   drag.length, drag.sourceOffset, drag.fadeIn,
+                       drag.fadeOut, drag.gain,   drag.trackId};
+    const double dx = drag.current.x() - drag.origin.x();
+    const auto deltaFrames = static_cast<int64_t>(std::llround(dx * drag.framesPerPixel));
+    const int64_t end = drag.start + drag.length;
+    switch (drag.part) {
+    case ClipPart::Body: {
+        result.start = snapped(std::max<int64_t>(drag.start + deltaFrames, 0), drag.snap);
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto rows = layout.rows(app.engine().project);
+        if (const TrackRow *row = TimelineGeometry::rowAt(rows, drag.current.y())) {
+            const auto target = app.engine().project.findTrack(row->trackId);
+            const bool sameKind =
+                target && (target->type == TrackType::Midi) == (drag.kind == ClipKind::Midi);
+            if (sameKind) result.trackId = row->trackId;
+        }
+        break;
+    }
+    case ClipPart::StartEdge: {
+        int64_t start = snapped(std::max<int64_t>(drag.start + deltaFrames, 0), drag.snap);
+        start = std::min(start, end - 1);
+        // Audio cannot start before its source: the offset never goes below zero.
+        if (drag.kind == ClipKind::Audio) start = std::max(start, drag.start - drag.sourceOffset);
+        result.start = start;
+        result.length = end - start;
+        result.sourceOffset =
+            drag.kind == ClipKind::Audio ? drag.sourceOffset + (start - drag.start) : 0;
+        break;
+    }
+    case ClipPart::EndEdge: {
+        const int64_t newEnd = snapped(std::max<int64_t>(end + deltaFrames, 0), drag.snap);
+        result.length = std::max<int64_t>(newEnd - drag.start, 1);
+        break;
+    }
+    case ClipPart::FadeIn:
+        result.fadeIn = std::clamp<int64_t>(drag.fadeIn + deltaFrames, 0, drag.length / 2);
+        break;
+    case ClipPart::FadeOut:
+        result.fadeOut = std::clamp<int64_t>(drag.fadeOut - deltaFrames, 0, drag.length / 2);
+        break;
+    case ClipPart::Gain:
+        result.gain = TimelineGeometry::gainForY(drag.rect, drag.current.y());
+        break;
+    case ClipPart::None: break;
+    }
+    return result;
+}
+
+void TimelineView::mousePressEvent(QMouseEvent *event) {
+    const QPointF point = event->position();
+    if (event->button() != Qt::LeftButton) return;
+    if (point.y() < TimelineGeometry::rulerHeight) {
+        pressRuler(point);
+        return;
+    }
+    if (point.x() < TimelineGeometry::headerWidth) {
+        pressHeader(point);
+        return;
+    }
+    Engine &engine = app.engine();
+    std::lock_guard lock(engine.projectMutex);
+    const Project &project = engine.project;
+    const TimeMap time = TimeMap::of(project);
+    const auto rows = layout.rows(project);
+    const TrackRow *row = TimelineGeometry::rowAt(rows, point.y());
+    if (!row) return;
+    app.view().selectedTrackId = row->trackId;
+    app.view().selectedClipId = 0;
+    const auto track = project.findTrack(row->trackId);
+    // Topmost first: the clip drawn last wins.
+    for (auto it = track->clips.rbegin(); it != track->clips.rend(); ++it) {
+        const Clip &clip = **it;
+        if (clip.isSessionClip()) continue;
+        const QRectF rect = layout.clipRect(clip, *row, time);
+        const double fpp = framesPerPixelAt(clip.arrangeStart);
+        const ClipPart part = TimelineGeometry::partAt(clip, rect, point, fpp);
+        if (part == ClipPart::None) continue;
+        app.view().selectedClipId = clip.id;
+        ClipDrag drag;
+        drag.part = part;
+        drag.clipId = clip.id;
+        drag.trackId = clip.trackId;
+        drag.kind = clip.kind;
+        drag.origin = drag.current = point;
+        drag.rect = rect;
+        drag.start = clip.arrangeStart;
+        drag.length = clip.length;
+        drag.sourceOffset = clip.sourceOffset;
+        drag.fadeIn = clip.fadeIn;
+        drag.fadeOut = clip.fadeOut;
+        drag.gain = clip.gain;
+        drag.audioFrames = clip.audioFrameCount();
+        drag.framesPerPixel = fpp;
+        drag.snap = !(event->modifiers() & Qt::ShiftModifier);
+        clipDrag = drag;
+        break;
+    }
+    update();
+}
+
+void TimelineView::pressRuler(QPointF point) {
+    if (point.x() < TimelineGeometry::headerWidth) return;
+    const int64_t position = samplesAtX(point.x());
+    if (point.y() >= 28.0) {
+        cycleDragStart = snapped(position, true);
+        return;
+    }
+    (void)app.engine().pushRequest(RequestProducer::MainThread, Request::locate(position));
+    update();
+}
+
+bool TimelineView::pressHeader(QPointF point) {
+    Engine &engine = app.engine();
+    std::unique_lock lock(engine.projectMutex);
+    const auto rows = layout.rows(engine.project);
+    const TrackRow *row = TimelineGeometry::rowAt(rows, point.y());
+    if (!row) return false;
+    const auto track = engine.project.findTrack(row->trackId);
+    if (!track) return false;
+    app.view().selectedTrackId = track->id;
+    const Track current = *track;
+    lock.unlock();
+    if (headerButton(*row, muteX).contains(point))
+        edit(std::make_unique<SetTrackMixerCommand>(current.id, current.gain, current.pan,
+                                                    !current.mute, current.solo));
+    else if (headerButton(*row, soloX).contains(point))
+        edit(std::make_unique<SetTrackMixerCommand>(current.id, current.gain, current.pan,
+                                                    current.mute, !current.solo));
+    else if (headerButton(*row, armX).contains(point))
+        edit(std::make_unique<SetTrackArmedCommand>(current.id, !current.armed));
+    else if (volumeBar(*row).adjusted(0, -4, 0, 4).contains(point))
+        headerDrag = HeaderDrag{current.id, current.gain};
+    update();
+    return true;
+}
+
+void TimelineView::mouseMoveEvent(QMouseEvent *event) {
+    const QPointF point = event->position();
+    if (clipDrag) {
+        clipDrag->current = point;
+        update();
+        return;
+    }
+    if (headerDrag) {
+        const double fraction = std::clamp((point.x() - volumeX) / volumeW, 0.0, 1.0);
+        headerDrag->gain = static_cast<float>(fraction) * maxFaderGain;
+        update();
+        return;
+    }
+    // The cursor tells what a press would grab.
+    Qt::CursorShape shape = Qt::ArrowCursor;
+    if (point.y() > TimelineGeometry::rulerHeight && point.x() > TimelineGeometry::headerWidth) {
+        std::lock_guard lock(app.engine().projectMutex);
+        const Project &project = app.engine().project;
+        const auto rows = layout.rows(project);
+        if (const TrackRow *row = TimelineGeometry::rowAt(rows, point.y()))
+            if (const auto track = project.findTrack(row->trackId)) {
+                const TimeMap time = TimeMap::of(project);
+                for (const auto &clip : track->clips) {
+                    if (clip->isSessionClip()) continue;
+                    const auto part =
+                        TimelineGeometry::partAt(*clip, layout.clipRect(*clip, *row, time), point,
+                                                 framesPerPixelAt(clip->arrangeStart));
+                    if (part == ClipPart::StartEdge || part == ClipPart::EndEdge)
+                        shape = Qt::SizeHorCursor;
+                    else if (part == ClipPart::Gain)
+                        shape = Qt::SizeVerCursor;
+                    else if (part == ClipPart::FadeIn || part == ClipPart::FadeOut)
+                        shape = Qt::PointingHandCursor;
+                    else if (part == ClipPart::Body)
+                        shape = Qt::OpenHandCursor;
+                }
+            }
+    }
+    setCursor(shape);
+}
+
+void TimelineView::mouseReleaseEvent(QMouseEvent *event) {
+    if (clipDrag) {
+        clipDrag->current = event->position();
+        finishClipDrag();
+        return;
+    }
+    if (headerDrag) {
+        const HeaderDrag drag = *headerDrag;
+        headerDrag.reset();
+        std::unique_lock lock(app.engine().projectMutex);
+        const auto track = app.engine().project.findTrack(drag.trackId);
+        if (!track) return;
+        const Track current = *track;
+        lock.unlock();
+        const double fraction = std::clamp((event->position().x() - volumeX) / volumeW, 0.0, 1.0);
+        const float gain = static_cast<float>(fraction) * maxFaderGain;
+        if (gain != current.gain)
+            edit(std::make_unique<SetTrackMixerCommand>(current.id, gain, current.pan, current.mute,
+                                                        current.solo));
+        return;
+    }
+    if (cycleDragStart) {
+        const int64_t from = *cycleDragStart;
+        cycleDragStart.reset();
+        const int64_t to = snapped(samplesAtX(event->position().x()), true);
+        if (to != from) app.view().setCycle(std::min(from, to), std::max(from, to), true);
+        update();
+    }
+}
+
+void TimelineView::finishClipDrag() {
+    const ClipDrag drag = *clipDrag;
+    const DraggedClip result = dragged(drag);
+    clipDrag.reset();
+    const bool moved = std::abs(drag.current.x() - drag.origin.x()) >= 3.0 ||
+                       std::abs(drag.current.y() - drag.origin.y()) >= 3.0;
+    if (!moved) {
+        update();
+        return;
+    }
+    switch (drag.part) {
+    case ClipPart::Body:
+        if (result.start != drag.start || result.trackId != drag.trackId)
+            edit(std::make_unique<MoveClipCommand>(
+                drag.clipId, result.start, result.trackId != drag.trackId ? result.trackId : 0));
+        break;
+    case ClipPart::StartEdge:
+    case ClipPart::EndEdge:
+        if (result.start != drag.start || result.length != drag.length)
+            edit(std::make_unique<TrimClipCommand>(drag.clipId, result.start, result.length,
+                                                   result.sourceOffset));
+        break;
+    case ClipPart::FadeIn:
+    case ClipPart::FadeOut:
+        edit(std::make_unique<SetClipFadesCommand>(drag.clipId, result.fadeIn, result.fadeOut));
+        break;
+    case ClipPart::Gain:
+        edit(std::make_unique<SetClipGainCommand>(drag.clipId, result.gain));
+        break;
+    case ClipPart::None: break;
+    }
+    update();
+}
+
+void TimelineView::mouseDoubleClickEvent(QMouseEvent *event) {
+    const QPointF point = event->position();
+    std::unique_lock lock(app.engine().projectMutex);
+    const Project &project = app.engine().project;
+    const auto rows = layout.rows(project);
+    const TrackRow *row = TimelineGeometry::rowAt(rows, point.y());
+    if (!row || point.x() < TimelineGeometry::headerWidth) return;
+    const auto track = project.findTrack(row->trackId);
+    const TimeMap time = TimeMap::of(project);
+    for (const auto &clip : track->clips) {
+        if (clip->isSessionClip() || !layout.clipRect(*clip, *row, time).contains(point)) continue;
+        const uint64_t id = clip->id;
+        const bool midi = clip->kind == ClipKind::Midi;
+        const bool inactiveTake = !clip->takeActive;
+        lock.unlock();
+        clipDrag.reset();
+        if (inactiveTake)
+            edit(std::make_unique<SetTakeActiveCommand>(id));
+        else if (midi)
+            Q_EMIT midiClipOpened(id);
+        return;
+    }
+}
+
+void TimelineView::wheelEvent(QWheelEvent *event) {
+    const double steps = event->angleDelta().y() / 120.0;
+    if (event->modifiers() & Qt::ControlModifier) {
+        zoomBy(std::pow(1.25, steps), event->position().x());
+    } else if (event->modifiers() & Qt::ShiftModifier) {
+        layout.scrollBeats =
+            std::max(0.0, layout.scrollBeats - steps * 80.0 / layout.pixelsPerBeat);
+        app.view().timelineScrollBeats = layout.scrollBeats;
+    } else {
+        layout.scrollY = std::max(0.0, layout.scrollY - steps * 40.0);
+    }
+    update();
+    event->accept();
+}
+
+// --- Dropped files ---------------------------------------------------------------------------
+
+namespace {
+std::vector<std::string> droppedAudioFiles(const QMimeData *data) {
+    std::vector<std::string> paths;
+    if (!data || !data->hasUrls()) return paths;
+    for (const QUrl &url : data->urls())
+        if (url.isLocalFile() && isImportableAudioFile(url.toLocalFile().toStdString(), true))
+            paths.push_back(url.toLocalFile().toStdString());
+    return paths;
+}
+} // namespace
+
+void TimelineView::dragEnterEvent(QDragEnterEvent *event) {
+    if (!droppedAudioFiles(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void TimelineView::dragMoveEvent(QDragMoveEvent *event) {
+    if (!droppedAudioFiles(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void TimelineView::dropEvent(QDropEvent *event) {
+    const auto paths = droppedAudioFiles(event->mimeData());
+    if (paths.empty()) return;
+    const QPointF point = event->position();
+    uint64_t trackId = 0;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto rows = layout.rows(app.engine().project);
+        if (const TrackRow *row = TimelineGeometry::rowAt(rows, point.y())) {
+            const auto track = app.engine().project.findTrack(row->trackId);
+            if (track && track->type == TrackType::Audio) trackId = track->id;
+        }
+    }
+    const int64_t start = point.x() > TimelineGeometry::headerWidth ? samplesAtX(point.x()) : 0;
+    event->acceptProposedAction();
+    app.view().dropFiles(paths, trackId, start);
+    Q_EMIT projectEdited();
+    update();
+}
+
+} // namespace orvane

@@ -1,0 +1,159 @@
+#include "app/OVMainView.h"
+#include "app/window/MainWindow.h"
+#include "app/window/SettingsPanels.h"
+#include "app/window/TimelineView.h"
+#include "app/window/WorkspacePanels.h"
+#include "app/window/tests/WindowTestSupport.h"
+#include "core/engine/Engine.h"
+#include "device/AudioDeviceEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QDockWidget>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QTest>
+
+using namespace orvane;
+using namespace orvane::testing;
+
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    WindowTestHarness harness{"window"};
+    MainWindow &window = harness.window();
+    Engine &engine = harness.application().engine();
+};
+
+TEST_F(MainWindowTest, TheMenusHoldTheTableItemsWithTheirShortcuts) {
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Halvora"));
+    const struct {
+        const char *text;
+        QKeySequence keys;
+    } items[] = {
+        {"О Halvora…", {}},
+        {"Выйти из Halvora", QKeySequence(Qt::CTRL | Qt::Key_Q)},
+        {"Импортировать аудио…", QKeySequence(Qt::CTRL | Qt::Key_I)},
+        {"Экспортировать WAV…", QKeySequence(Qt::CTRL | Qt::Key_E)},
+        {"Экспорт дорожки WAV…", {}},
+        {"Новый проект", QKeySequence(Qt::CTRL | Qt::Key_N)},
+        {"Открыть проект…", QKeySequence(Qt::CTRL | Qt::Key_O)},
+        {"Сохранить проект…", QKeySequence(Qt::CTRL | Qt::Key_S)},
+        {"Собрать медиа и сохранить…", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)},
+        {"Отменить", QKeySequence(Qt::CTRL | Qt::Key_Z)},
+        {"Повторить", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)},
+        {"Настройки аудио…", QKeySequence(Qt::CTRL | Qt::Key_Comma)},
+        {"Punch вкл/выкл", QKeySequence(Qt::CTRL | Qt::Key_P)},
+        {"Punch In (playhead)", {}},
+        {"Punch Out (playhead)", {}},
+        {"Low latency", {}},
+        {"Browser", QKeySequence(Qt::CTRL | Qt::Key_B)},
+        {"Chord marker", QKeySequence(Qt::CTRL | Qt::Key_H)},
+        {"Клавиатурные сокращения…", QKeySequence(Qt::CTRL | Qt::Key_Question)},
+        {"Быстрый старт…", {}},
+        {"Бета-тест: Debug…", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D)},
+        {"Бета-тест: чеклист…", {}},
+        {"Лицензия VST3 (MIT)…", {}},
+        {"Проверить обновления…", {}},
+        {"Конфиденциальность…", {}},
+        {"Выкл", {}},
+        {"4 такта", {}},
+        {"67%", {}},
+        {"Сильный", {}},
+        {"Извлечь из клипа", {}},
+        {"Adapt Project", {}},
+        {"6/8", {}},
+        {"Marker на playhead", {}},
+        {"Transpose -12", {}},
+        {"Generate (scale)", {}},
+        {"Применить Scala/KBM", {}},
+    };
+    for (const auto &item : items) {
+        QAction *found = window.action(QString::fromUtf8(item.text));
+        ASSERT_NE(found, nullptr) << item.text;
+        EXPECT_EQ(found->shortcut(), item.keys) << item.text;
+    }
+    QStringList menus;
+    for (QAction *menu : window.menuBar()->actions())
+        menus << menu->text();
+    EXPECT_TRUE(menus.contains(QStringLiteral("Файл")));
+    EXPECT_TRUE(menus.contains(QStringLiteral("Студия")));
+    EXPECT_TRUE(menus.contains(QStringLiteral("Справка")));
+}
+
+TEST_F(MainWindowTest, TabsSwitchTheWorkspaceAndTheBrowserToggles) {
+    EXPECT_EQ(window.currentTab(), MainWindow::TimelineTab);
+    EXPECT_TRUE(window.timeline().isVisible());
+    window.showTab(MainWindow::MixerTab);
+    EXPECT_TRUE(window.mixerPanel().isVisible());
+    EXPECT_FALSE(window.timeline().isVisible());
+    window.showTab(MainWindow::SessionTab);
+    EXPECT_TRUE(window.sessionPanel().isVisible());
+    EXPECT_FALSE(window.browserDock().isVisible());
+    window.action(QStringLiteral("Browser"))->trigger();
+    EXPECT_TRUE(window.browserDock().isVisible());
+    window.action(QStringLiteral("Browser"))->trigger();
+    EXPECT_FALSE(window.browserDock().isVisible());
+}
+
+TEST_F(MainWindowTest, ProjectSettingsFromTheStudioMenuAreUndoable) {
+    const auto project = [&]() -> Project & { return engine.project; };
+    window.action(QStringLiteral("4 такта"))->trigger();
+    EXPECT_EQ(project().countInBars, 4);
+    window.action(QStringLiteral("67%"))->trigger();
+    EXPECT_FLOAT_EQ(project().swingAmount, 0.67f);
+    window.action(QStringLiteral("Punch вкл/выкл"))->trigger();
+    EXPECT_TRUE(project().punchEnabled);
+    window.action(QStringLiteral("6/8"))->trigger();
+    EXPECT_EQ(project().timeSignature, (TimeSignature{6, 8}));
+    window.undo();
+    EXPECT_EQ(project().timeSignature, (TimeSignature{4, 4}));
+    window.undo();
+    EXPECT_FALSE(project().punchEnabled);
+    window.undo();
+    EXPECT_FLOAT_EQ(project().swingAmount, 0.0f);
+}
+
+TEST_F(MainWindowTest, TheTickShowsTheStatusLineAndTheTempo) {
+    harness.application().status().setText("проверка");
+    window.tick();
+    EXPECT_EQ(window.statusText(), QStringLiteral("проверка"));
+    EXPECT_NEAR(window.tempoField->value(), engine.tempo.load(), 0.05);
+    EXPECT_EQ(window.meterField->currentText(), QStringLiteral("4/4"));
+}
+
+TEST_F(MainWindowTest, TheAudioSettingsPanelListsTheDevicesAndAppliesTheChoice) {
+    AudioSettingsPanel *panel = window.openAudioSettings();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->windowTitle(), QStringLiteral("Настройки аудио"));
+    EXPECT_GE(panel->outputDevices->findText(QStringLiteral("Null")), 0);
+    EXPECT_EQ(panel->bufferSize->currentData().toInt(), harness.application().audio().bufferFrames);
+    EXPECT_TRUE(panel->latencyLine->text().startsWith(QStringLiteral("ввод ~")));
+    EXPECT_TRUE(panel->rateLine->text().contains(QStringLiteral("Hz")));
+    panel->resize(panel->sizeHint());
+    saveScreenshot(*panel, "audio-settings");
+    panel->outputDevices->setCurrentIndex(panel->outputDevices->findText(QStringLiteral("Null")));
+    panel->inputDevices->setCurrentIndex(panel->inputDevices->findText(QStringLiteral("Null")));
+    panel->bufferSize->setCurrentIndex(panel->bufferSize->findData(256));
+    panel->inputCalibration->setValue(10.0);
+    ASSERT_TRUE(panel->apply()) << harness.application().status().text();
+    window.tick();
+    EXPECT_TRUE(window.statusText().startsWith(QStringLiteral("Аудио: Null → Null · 256 сэмплов")))
+        << window.statusText().toStdString();
+    std::lock_guard lock(engine.projectMutex);
+    EXPECT_EQ(engine.project.inputLatencyOffsetSamples,
+              static_cast<int32_t>(std::lround(engine.project.sampleRate * 0.010)));
+}
+
+TEST(QuickStart, IsOfferedOnceAndRemembered) {
+    TemporaryHome home("quickstart");
+    EXPECT_FALSE(quickStartWasOffered());
+    EXPECT_TRUE(rememberQuickStartOffered());
+    EXPECT_TRUE(quickStartWasOffered());
+}
+
+} // namespace

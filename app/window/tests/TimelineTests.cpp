@@ -1,0 +1,276 @@
+#include "app/OVMainView.h"
+#include "app/window/MainWindow.h"
+#include "app/window/TimelineView.h"
+#include "app/window/tests/WindowTestSupport.h"
+#include "core/audiofile/AudioFile.h"
+#include "core/engine/Engine.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDropEvent>
+#include <QLabel>
+#include <QMimeData>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+
+#include <cmath>
+#include <fstream>
+
+using namespace orvane;
+using namespace orvane::testing;
+
+namespace {
+
+// --- Geometry and musical time without a window -------------------------------------------
+
+TEST(TimeMap, CountsBarsBeatsAndSixteenthsUnderTheMeterMap) {
+    Project project;
+    project.sampleRate = 48000.0;
+    project.tempoBpm = 120.0;                                     // a beat is 24000 samples
+    project.meterMarkers.push_back(MeterMarker{8 * 24000, 3, 4}); // bar 3 onwards in 3/4
+    const TimeMap time = TimeMap::of(project);
+    const struct {
+        int64_t samples;
+        const char *expected;
+    } cases[] = {{0, "1.1.1"},
+                 {6000, "1.1.2"},
+                 {2 * 24000, "1.3.1"},
+                 {4 * 24000, "2.1.1"},
+                 {8 * 24000, "3.1.1"},
+                 {11 * 24000, "4.1.1"},
+                 {13 * 24000 + 12000, "4.3.3"},
+                 {-5, "1.1.1"}};
+    for (const auto &c : cases)
+        EXPECT_EQ(time.barsBeats(c.samples), c.expected) << c.samples;
+    EXPECT_DOUBLE_EQ(time.beats(48000), 2.0);
+    EXPECT_EQ(time.samples(3.0), 72000);
+}
+
+TEST(TimelineGeometry, APressGrabsTheEdgeTheFadeHandleTheGainLineOrTheBody) {
+    Clip clip;
+    clip.kind = ClipKind::Audio;
+    clip.length = 48000;
+    clip.fadeIn = 4800; // 48 pixels at 100 frames a pixel
+    clip.fadeOut = 0;
+    clip.gain = 1.0f;
+    const QRectF rect(200, 100, 480, 54);
+    const double gainY = TimelineGeometry::gainLineY(rect, 1.0f);
+    EXPECT_DOUBLE_EQ(gainY, rect.center().y()) << "unity gain sits at half height";
+    const struct {
+        QPointF point;
+        ClipPart part;
+    } cases[] = {{{202, 130}, ClipPart::StartEdge}, {{677, 130}, ClipPart::EndEdge},
+                 {{248, 102}, ClipPart::FadeIn},    {{676, 102}, ClipPart::FadeOut},
+                 {{440, gainY}, ClipPart::Gain},    {{300, 140}, ClipPart::Body},
+                 {{100, 130}, ClipPart::None}};
+    for (const auto &c : cases)
+        EXPECT_EQ(TimelineGeometry::partAt(clip, rect, c.point, 100.0), c.part)
+            << c.point.x() << "," << c.point.y();
+    clip.kind = ClipKind::Midi;
+    EXPECT_EQ(TimelineGeometry::partAt(clip, rect, {248, 102}, 100.0), ClipPart::Body)
+        << "MIDI clips have no fades";
+    EXPECT_NEAR(TimelineGeometry::gainForY(rect, TimelineGeometry::gainLineY(rect, 2.5f)), 2.5f,
+                1e-4);
+}
+
+// --- The timeline in the window ----------------------------------------------------------
+
+class TimelineTest : public ::testing::Test {
+  protected:
+    WindowTestHarness harness{"timeline"};
+    MainWindow &window = harness.window();
+    TimelineView &timeline = window.timeline();
+    Engine &engine = harness.application().engine();
+
+    std::shared_ptr<Clip> firstClipOf(const std::string &trackName) {
+        std::lock_guard lock(engine.projectMutex);
+        for (const auto &track : engine.project.tracks)
+            if (track->name == trackName)
+                for (const auto &clip : track->clips)
+                    if (!clip->isSessionClip()) return clip;
+        return nullptr;
+    }
+    uint64_t trackId(const std::string &name) {
+        std::lock_guard lock(engine.projectMutex);
+        for (const auto &track : engine.project.tracks)
+            if (track->name == name) return track->id;
+        return 0;
+    }
+    /// A press, a move in steps and a release, as a hand drags.
+    void drag(QPointF from, QPointF to) {
+        QTest::mousePress(&timeline, Qt::LeftButton, {}, from.toPoint());
+        for (int step = 1; step <= 4; ++step)
+            QTest::mouseMove(&timeline, (from + (to - from) * step / 4.0).toPoint());
+        QTest::mouseRelease(&timeline, Qt::LeftButton, {}, to.toPoint());
+    }
+    int64_t beats(double count) { return engine.beatsToSamples(count); }
+    std::filesystem::path writeTone(const std::string &name, int frames) {
+        std::vector<float> samples(static_cast<std::size_t>(frames) * 2);
+        for (int i = 0; i < frames; ++i)
+            samples[2 * i] = samples[2 * i + 1] = 0.5f *
+                                                  std::sin(2.0 * M_PI * 220.0 * i / 48000.0) *
+                                                  (1.0f - static_cast<float>(i) / frames);
+        const auto path = harness.scratch(name);
+        EXPECT_TRUE(exportWav(path.string(), samples.data(), frames, 2, 48000.0));
+        return path;
+    }
+    void dropFile(const std::filesystem::path &path, QPointF at) {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path.string()))});
+        QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(&timeline, &enter);
+        ASSERT_TRUE(enter.isAccepted()) << "an audio file is accepted for dropping";
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(&timeline, &drop);
+    }
+};
+
+TEST_F(TimelineTest, ClickingPlayMovesThePlayheadAcrossTheTimeline) {
+    const double before = timeline.playheadX();
+    const QString positionBefore = window.positionTime->text();
+    auto *toolbar = window.findChild<QToolBar *>(QStringLiteral("transport"));
+    ASSERT_NE(toolbar, nullptr);
+    QWidget *button = toolbar->widgetForAction(window.playAction);
+    ASSERT_NE(button, nullptr);
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return timeline.playheadX() > before + 2.0; }, 10000))
+        << "the playhead did not move";
+    EXPECT_TRUE(engine.playing.load());
+    window.tick();
+    EXPECT_NE(window.positionTime->text(), positionBefore);
+    EXPECT_TRUE(window.playAction->isChecked());
+    window.stopTransport();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !engine.playing.load(); }, 10000));
+}
+
+TEST_F(TimelineTest, DraggingAClipMovesItOnTheGridAndUndoPutsItBack) {
+    const auto clip = firstClipOf("MIDI 1");
+    ASSERT_NE(clip, nullptr);
+    const int64_t start = clip->arrangeStart;
+    const QRectF rect = timeline.clipRectOf(clip->id);
+    ASSERT_FALSE(rect.isEmpty());
+    const double ppb = timeline.timelineGeometry().pixelsPerBeat;
+    const QPointF grab = rect.center();
+    drag(grab, grab + QPointF(4.0 * ppb + 0.3 * ppb, 0.0)); // a little past 4 beats snaps back
+    EXPECT_EQ(clip->arrangeStart, start + beats(4.0));
+    EXPECT_EQ(harness.application().commands().undoName(), "Move Clip");
+    EXPECT_TRUE(harness.application().view().projectDirty);
+    window.action(QStringLiteral("Отменить"))->trigger();
+    EXPECT_EQ(clip->arrangeStart, start);
+    window.action(QStringLiteral("Повторить"))->trigger();
+    EXPECT_EQ(clip->arrangeStart, start + beats(4.0));
+}
+
+TEST_F(TimelineTest, DraggingTheEndEdgeTrimsAndAPressWithoutMovingChangesNothing) {
+    const auto clip = firstClipOf("MIDI 1");
+    ASSERT_NE(clip, nullptr);
+    const int64_t length = clip->length;
+    const QRectF rect = timeline.clipRectOf(clip->id);
+    const double ppb = timeline.timelineGeometry().pixelsPerBeat;
+    const QPointF edge(rect.right() - 2.0, rect.center().y());
+    drag(edge, edge - QPointF(ppb, 0.0));
+    EXPECT_EQ(clip->length, length - beats(1.0));
+    EXPECT_EQ(harness.application().commands().undoName(), "Trim Clip");
+    QTest::mouseClick(&timeline, Qt::LeftButton, {}, rect.center().toPoint());
+    EXPECT_EQ(harness.application().commands().undoName(), "Trim Clip") << "a click is no edit";
+    EXPECT_EQ(harness.application().view().selectedClipId, clip->id);
+}
+
+TEST_F(TimelineTest, AWavDroppedOnTheAudioTrackIsImportedAtTheDropPositionAndDrawn) {
+    const uint64_t audioTrack = trackId("Аудио 1");
+    ASSERT_NE(audioTrack, 0u);
+    const auto row = timeline.rowOf(audioTrack);
+    ASSERT_TRUE(row.has_value());
+    const auto path = writeTone("dropped.wav", 96000);
+    const double x = timeline.timelineGeometry().xForBeats(8.0);
+    dropFile(path, QPointF(x, row->top + row->height / 2));
+    const auto clip = firstClipOf("Аудио 1");
+    ASSERT_NE(clip, nullptr) << harness.ui.lastStatus();
+    EXPECT_EQ(clip->trackId, audioTrack);
+    EXPECT_EQ(clip->arrangeStart, beats(8.0));
+    EXPECT_EQ(clip->audioFrameCount(), 96000);
+    // The waveform arrives from the worker and is drawn.
+    timeline.update();
+    QApplication::processEvents();
+    timeline.peaks().waitUntilIdle();
+    window.tick();
+    const QRectF rect = timeline.clipRectOf(clip->id);
+    ASSERT_FALSE(rect.isEmpty());
+    const QImage picture = timeline.grab().toImage();
+    // Where the tone is loud, the waveform's strokes cover a good part of the column; a flat
+    // line (no peaks) would mark only a pixel or two.
+    const int column = static_cast<int>(rect.left() + 20);
+    const QRgb fill = picture.pixel(column, static_cast<int>(rect.bottom() - 2));
+    int marked = 0;
+    for (int y = static_cast<int>(rect.top() + 14); y < static_cast<int>(rect.bottom() - 2); ++y)
+        marked += picture.pixel(column, y) != fill ? 1 : 0;
+    EXPECT_GT(marked, 10);
+    saveScreenshot(window, "timeline");
+}
+
+TEST_F(TimelineTest, DroppingAFileThatIsNotAudioIsRefused) {
+    const auto path = harness.scratch("notes.txt");
+    { std::ofstream(path) << "not audio"; }
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path.string()))});
+    QDragEnterEvent enter(QPoint(400, 120), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(&timeline, &enter);
+    EXPECT_FALSE(enter.isAccepted());
+}
+
+TEST_F(TimelineTest, FadeAndGainHandlesOfAnAudioClipEditThroughCommands) {
+    const auto path = writeTone("handles.wav", 192000);
+    const uint64_t audioTrack = trackId("Аудио 1");
+    const auto row = timeline.rowOf(audioTrack);
+    ASSERT_TRUE(row.has_value());
+    timeline.setVisibleBeats(32.0);
+    dropFile(path, QPointF(timeline.timelineGeometry().xForBeats(4.0), row->top + 20));
+    const auto clip = firstClipOf("Аудио 1");
+    ASSERT_NE(clip, nullptr);
+    const QRectF rect = timeline.clipRectOf(clip->id);
+    drag(QPointF(rect.left() + 1.0, rect.top() + 3.0),
+         QPointF(rect.left() + 40.0, rect.top() + 3.0));
+    EXPECT_GT(clip->fadeIn, 0);
+    EXPECT_EQ(harness.application().commands().undoName(), "Clip Fades");
+    const double unityY = TimelineGeometry::gainLineY(rect, clip->gain);
+    drag(QPointF(rect.center().x(), unityY), QPointF(rect.center().x(), rect.top() + 13.0));
+    EXPECT_GT(clip->gain, 1.0f);
+    EXPECT_EQ(harness.application().commands().undoName(), "Clip Gain");
+    window.undo();
+    EXPECT_FLOAT_EQ(clip->gain, 1.0f);
+}
+
+TEST_F(TimelineTest, SplitDuplicateAndDeleteWorkOnTheSelectedClip) {
+    const auto clip = firstClipOf("MIDI 1");
+    ASSERT_NE(clip, nullptr);
+    const auto countClips = [&] {
+        std::lock_guard lock(engine.projectMutex);
+        std::size_t count = 0;
+        for (const auto &c : engine.project.findTrack(clip->trackId)->clips)
+            count += c->isSessionClip() ? 0 : 1;
+        return count;
+    };
+    const std::size_t before = countClips();
+    QTest::mouseClick(&timeline, Qt::LeftButton, {},
+                      timeline.clipRectOf(clip->id).center().toPoint());
+    window.duplicateSelection();
+    EXPECT_EQ(countClips(), before + 1);
+    // Locate by clicking the ruler one bar in, then split there.
+    const int64_t bar = engine.barLengthSamples();
+    QTest::mouseClick(
+        &timeline, Qt::LeftButton, {},
+        QPoint(static_cast<int>(timeline.timelineGeometry().xForBeats(engine.samplesToBeats(bar))),
+               8));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return std::llabs(engine.playhead.load() - bar) < bar / 8; }, 10000));
+    window.splitAtPlayhead();
+    EXPECT_EQ(countClips(), before + 2);
+    window.deleteSelection();
+    EXPECT_EQ(countClips(), before + 1);
+    EXPECT_EQ(harness.application().commands().undoName(), "Delete Clip");
+}
+
+} // namespace
