@@ -280,9 +280,21 @@ void SessionPanel::launchClip(const SessionCell &cell) {
 
 void SessionPanel::launchScene(std::size_t row) {
     const uint64_t sceneId = grid.rows[row].sceneId;
-    if (sceneId == 0) return;
+    std::vector<uint64_t> listed;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        for (const Scene &scene : app.engine().project.session.scenes)
+            if (scene.id == sceneId) listed = scene.clips;
+    }
     if (!app.engine().playing.load()) push(Request::play());
-    push(Request::launchScene(sceneId));
+    // A scene plays the clips its own list names; the row may show others (moved there, or
+    // on a row that has no scene), and the user launches what the row shows.
+    push(sceneId != 0 ? Request::launchScene(sceneId) : Request::resetSession());
+    for (std::size_t column = 0; column < grid.columns.size(); ++column) {
+        const uint64_t clipId = grid.cell(row, column).clipId;
+        if (clipId != 0 && std::find(listed.begin(), listed.end(), clipId) == listed.end())
+            push(Request::launchClip(clipId));
+    }
 }
 
 void SessionPanel::stopColumn(std::size_t column) {

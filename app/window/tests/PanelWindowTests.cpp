@@ -17,6 +17,7 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
@@ -100,6 +101,37 @@ TEST_F(PanelTest, ClickingASessionClipLaunchesItAndTheGridMarksItPlaying) {
     QTRY_VERIFY_WITH_TIMEOUT(!grid.cell(row, column).playing, 4000);
 }
 
+/// The button of `parent` that reads `text`.
+QPushButton *button(QWidget &parent, const QString &text) {
+    for (QPushButton *candidate : parent.findChildren<QPushButton *>())
+        if (candidate->text() == text) return candidate;
+    ADD_FAILURE() << "no button " << text.toStdString();
+    return nullptr;
+}
+
+TEST_F(PanelTest, ARowsLauncherPlaysWhatTheRowShowsAndStopAllEndsIt) {
+    auto &session = show<SessionPanel>(createSessionPanel(app, nullptr));
+    const SessionGridModel &grid = session.model();
+    ASSERT_FALSE(grid.rows.empty());
+    QTest::mouseClick(session.gridWidget(), Qt::LeftButton, {}, session.sceneRect(0).center());
+    QTRY_VERIFY_WITH_TIMEOUT(grid.cell(0, 0).playing, 8000);
+    QTest::mouseClick(button(session, QStringLiteral("Стоп все клипы")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!grid.cell(0, 0).playing, 4000);
+}
+
+TEST_F(PanelTest, AddingASceneIsAnUndoableEditThatTheGridShows) {
+    auto &session = show<SessionPanel>(createSessionPanel(app, nullptr));
+    const std::size_t rows = session.model().rows.size();
+    QTest::mouseClick(button(session, QStringLiteral("Добавить сцену")), Qt::LeftButton);
+    EXPECT_EQ(app.commands().undoName(), "Insert Scene");
+    ASSERT_EQ(session.model().rows.size(), rows + 1);
+    EXPECT_NE(session.model().rows.front().sceneId, 0u);
+    app.view().undoEdit();
+    session.projectChanged();
+    EXPECT_EQ(session.model().rows.size(), rows);
+    EXPECT_EQ(session.model().rows.front().sceneId, 0u);
+}
+
 TEST_F(PanelTest, MovingAFaderChangesTheTrackGainAsOneUndoableStep) {
     auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
     const auto audio = track("Аудио 1");
@@ -140,6 +172,53 @@ TEST_F(PanelTest, MuteSoloAndArmButtonsEditTheTrackThroughCommands) {
     app.view().undoEdit();
     EXPECT_FALSE(midi->mute);
     EXPECT_FALSE(midi->armed);
+}
+
+TEST_F(PanelTest, ASendKnobFeedsTheFirstReturnTrack) {
+    auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
+    const auto audio = track("Аудио 1");
+    const auto reverb = track("Reverb A");
+    ASSERT_TRUE(reverb);
+    const SendSlot before = audio->sends[0];
+    mixer.stripFor(audio->id)->sendDial(0)->setValue(50);
+    EXPECT_EQ(audio->sends[0].returnId, reverb->id);
+    EXPECT_FLOAT_EQ(audio->sends[0].level, 0.5f);
+    app.view().undoEdit();
+    EXPECT_EQ(audio->sends[0], before);
+}
+
+TEST_F(PanelTest, TheInsertButtonsAddBypassReorderAndRemoveStockEffects) {
+    auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
+    const auto audio = track("Аудио 1");
+    mixer.selectChannel(audio->id);
+    QMenu *stock = button(mixer, QStringLiteral("+ Stock"))->menu();
+    ASSERT_NE(stock, nullptr);
+    const auto pick = [&](const QString &id) {
+        for (QAction *action : stock->actions())
+            if (action->text() == id) action->trigger();
+    };
+    pick(QStringLiteral("stock.delay"));
+    pick(QStringLiteral("stock.reverb"));
+    ASSERT_EQ(mixer.insertList()->count(), 2);
+    EXPECT_EQ(mixer.insertList()->currentRow(), 1) << "the new insert is chosen";
+
+    QTest::mouseClick(button(mixer, QStringLiteral("Bypass")), Qt::LeftButton);
+    EXPECT_TRUE(audio->inserts[1].bypassed);
+    EXPECT_TRUE(mixer.insertList()->item(1)->text().contains(QStringLiteral("bypass")));
+    QTest::mouseClick(button(mixer, QStringLiteral("↑")), Qt::LeftButton);
+    ASSERT_EQ(audio->inserts.size(), 2u);
+    EXPECT_EQ(audio->inserts[0].pluginId, "stock.reverb");
+    EXPECT_TRUE(audio->inserts[0].bypassed) << "the flag moves with its insert";
+    EXPECT_EQ(mixer.insertList()->currentRow(), 0);
+    QTest::mouseClick(button(mixer, QStringLiteral("✕")), Qt::LeftButton);
+    ASSERT_EQ(audio->inserts.size(), 1u);
+    EXPECT_EQ(audio->inserts[0].pluginId, "stock.delay");
+
+    for (int step = 0; step < 3; ++step)
+        app.view().undoEdit();
+    ASSERT_EQ(audio->inserts.size(), 2u);
+    EXPECT_EQ(audio->inserts[1].pluginId, "stock.reverb");
+    EXPECT_FALSE(audio->inserts[1].bypassed);
 }
 
 /// Sends a drag from `from` to `to` with the left button, as the pointer would.
@@ -206,6 +285,14 @@ TEST_F(PanelTest, ABrowsedPluginLoadsIntoTheTrackAndItsEditorOpensAndCloses) {
     EXPECT_TRUE(screenshot(browser, "plugin-browser"));
     const auto audio = track("Аудио 1");
     app.view().selectedTrackId = audio->id;
+
+    browser.blockSelected(true);
+    EXPECT_EQ(browser.table()->item(0, 3)->text(), QStringLiteral("заблокирован"));
+    EXPECT_FALSE(browser.loadSelected()) << "a blocked plug-in is not loaded";
+    EXPECT_TRUE(audio->inserts.empty());
+    browser.blockSelected(false);
+    EXPECT_TRUE(browser.table()->item(0, 3)->text().isEmpty());
+
     ASSERT_TRUE(browser.loadSelected()) << ui.lastStatus();
     ASSERT_EQ(audio->inserts.size(), 1u);
     EXPECT_EQ(audio->inserts[0].displayName, "ZamComp");
