@@ -336,14 +336,9 @@ void MixerPanel::addInsert(const InsertChoice &choice) {
         app.status().setText("Выберите дорожку для вставки эффекта");
         return;
     }
-    auto command = std::make_unique<AddInsertCommand>(app.rack(), selected, choice);
-    AddInsertCommand &added = *command;
-    execute(std::move(command));
-    if (!added.added()) {
-        // The stack still holds the command; it does nothing on undo or redo.
-        app.status().setText("Не удалось загрузить плагин");
-        return;
-    }
+    if (!executeAddInsert(app, selected, choice)) return;
+    refreshValues();
+    refreshDetail();
     inserts->setCurrentRow(inserts->count() - 1);
 }
 

@@ -1,9 +1,13 @@
 #include "app/window/PanelCommands.h"
 
+#include "app/OVApplication.h"
+#include "app/OVMainView.h"
+#include "core/engine/Engine.h"
 #include "core/vst/PluginRack.h"
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <utility>
 
 namespace orvane {
@@ -71,25 +75,28 @@ template <class Edit> bool InsertListCommand::editInserts(Project &project, Edit
     return changed;
 }
 
-AddInsertCommand::AddInsertCommand(vst::PluginRack &rack, uint64_t trackId, InsertChoice choice)
-    : InsertListCommand(rack, trackId), choice_(std::move(choice)) {}
+AddInsertCommand::AddInsertCommand(vst::PluginRack &rack, uint64_t trackId, InsertSlot added,
+                                   std::size_t index)
+    : InsertListCommand(rack, trackId), added_(std::move(added)), index_(index) {}
+
+std::unique_ptr<AddInsertCommand> AddInsertCommand::load(vst::PluginRack &rack, Project &project,
+                                                         uint64_t trackId,
+                                                         const InsertChoice &choice) {
+    const auto track = project.findTrack(trackId);
+    if (!track) return nullptr;
+    const std::size_t before = track->inserts.size();
+    const bool loaded = choice.isStock ? rack.loadStock(trackId, choice.pluginId)
+                                       : rack.loadVst3(trackId, choice.bundlePath, choice.pluginId);
+    if (!loaded || track->inserts.size() != before + 1) return nullptr;
+    return std::unique_ptr<AddInsertCommand>(
+        new AddInsertCommand(rack, trackId, track->inserts.back(), before));
+}
 
 void AddInsertCommand::redo(Project &project) {
     if (applied_) return;
-    if (!added_) {
-        const bool loaded = choice_.isStock
-                                ? rack_.loadStock(trackId_, choice_.pluginId)
-                                : rack_.loadVst3(trackId_, choice_.bundlePath, choice_.pluginId);
-        const auto track = project.findTrack(trackId_);
-        if (!loaded || !track || track->inserts.empty()) return;
-        index_ = track->inserts.size() - 1;
-        added_ = track->inserts.back();
-        applied_ = true;
-        return;
-    }
     applied_ = editInserts(project, [&](std::vector<InsertSlot> &inserts) {
         const std::size_t at = std::min(index_, inserts.size());
-        inserts.insert(inserts.begin() + static_cast<std::ptrdiff_t>(at), *added_);
+        inserts.insert(inserts.begin() + static_cast<std::ptrdiff_t>(at), added_);
         return true;
     });
 }
@@ -102,6 +109,19 @@ void AddInsertCommand::undo(Project &project) {
         return true;
     });
     applied_ = false;
+}
+
+bool executeAddInsert(OVApplication &application, uint64_t trackId, const InsertChoice &choice) {
+    std::lock_guard lock(application.engine().projectMutex);
+    auto command =
+        AddInsertCommand::load(application.rack(), application.engine().project, trackId, choice);
+    if (!command) {
+        application.status().setText("Не удалось загрузить " +
+                                     (choice.isStock ? choice.pluginId : choice.bundlePath));
+        return false;
+    }
+    application.view().executeEdit(std::move(command));
+    return true;
 }
 
 std::string AddInsertCommand::name() const { return "Add Insert"; }

@@ -4,11 +4,13 @@
 #include "core/commands/Command.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace orvane {
 
+class OVApplication;
 namespace vst {
 class PluginRack;
 }
@@ -70,24 +72,30 @@ class InsertListCommand : public Command {
     uint64_t trackId_;
 };
 
-/// "Add Insert": appends a stock or VST 3 insert to a track. The first redo loads it through
-/// the rack, which refuses plug-ins that cannot be loaded; later redos put back the record the
-/// first one made.
+/// "Add Insert": a stock or VST 3 insert appended to a track. The rack loads it first (see
+/// `load`); the command then only records it, so executing it changes nothing until an undo
+/// takes the insert away, and a redo puts the same record back.
 class AddInsertCommand : public InsertListCommand {
   public:
-    AddInsertCommand(vst::PluginRack &rack, uint64_t trackId, InsertChoice choice);
+    /// Loads the insert through the rack (project lock held); none, with nothing added, when
+    /// the track is missing or the rack cannot load the plug-in.
+    static std::unique_ptr<AddInsertCommand> load(vst::PluginRack &rack, Project &project,
+                                                  uint64_t trackId, const InsertChoice &choice);
     void redo(Project &project) override;
     void undo(Project &project) override;
     std::string name() const override;
-    /// False when the rack could not load the plug-in (nothing was added).
-    bool added() const { return added_.has_value(); }
 
   private:
-    InsertChoice choice_;
-    std::optional<InsertSlot> added_;
-    std::size_t index_ = 0;
-    bool applied_ = false;
+    AddInsertCommand(vst::PluginRack &rack, uint64_t trackId, InsertSlot added, std::size_t index);
+
+    InsertSlot added_;
+    std::size_t index_;
+    bool applied_ = true;
 };
+
+/// Loads an insert onto a track as one undoable edit of the application; false, with the
+/// reason in the status line, when nothing could be loaded.
+bool executeAddInsert(OVApplication &application, uint64_t trackId, const InsertChoice &choice);
 
 /// "Remove Insert".
 class RemoveInsertCommand : public InsertListCommand {

@@ -177,9 +177,16 @@ void PluginBrowserPanel::scanFinished(std::vector<vst::PluginDescription> found)
     refill();
 }
 
+void PluginBrowserPanel::onTick() {
+    const auto &plugins = app.rack().plugins;
+    if (!worker && (plugins.data() != listedData || plugins.size() != listedCount)) refill();
+}
+
 void PluginBrowserPanel::refill() {
     const std::string query = search->text().toStdString();
     const auto &plugins = app.rack().plugins;
+    listedData = plugins.data();
+    listedCount = plugins.size();
     shown.clear();
     for (std::size_t i = 0; i < plugins.size(); ++i) {
         const bool allowed =
@@ -261,13 +268,9 @@ bool PluginBrowserPanel::loadSelected() {
         app.status().setText("Выберите дорожку для плагина");
         return false;
     }
-    auto command = std::make_unique<AddInsertCommand>(app.rack(), trackId,
-                                                      InsertChoice{false, plugin.uid, plugin.path});
-    const AddInsertCommand &added = *command;
-    app.view().executeEdit(std::move(command));
-    app.status().setText(added.added() ? "Плагин загружен: " + plugin.name
-                                       : "Не удалось загрузить плагин: " + plugin.name);
-    return added.added();
+    if (!executeAddInsert(app, trackId, InsertChoice{false, plugin.uid, plugin.path})) return false;
+    app.status().setText("Плагин загружен: " + plugin.name);
+    return true;
 }
 
 WorkspacePanel *createPluginBrowserPanel(OVApplication &application, QWidget *parent) {

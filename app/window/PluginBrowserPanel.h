@@ -30,6 +30,8 @@ class PluginBrowserPanel : public WorkspacePanel {
   public:
     PluginBrowserPanel(OVApplication &application, QWidget *parent);
     ~PluginBrowserPanel() override;
+    /// Follows a scan started elsewhere (the toolbar's), which replaces the rack's list.
+    void onTick() override;
     void projectChanged() override {}
 
     QLineEdit *searchField() const { return search; }
@@ -57,6 +59,9 @@ class PluginBrowserPanel : public WorkspacePanel {
     QPushButton *scanButton = nullptr;
     QThread *worker = nullptr;
     std::vector<std::size_t> shown;
+    /// The rack's list as last shown: where it started and how long it was.
+    const void *listedData = nullptr;
+    std::size_t listedCount = 0;
     std::vector<std::string> allowPatterns;
 };
 

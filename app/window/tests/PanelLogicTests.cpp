@@ -253,16 +253,20 @@ struct InsertCommandsTest : ::testing::Test {
             indices.push_back(slot.insertIndex);
         return indices;
     }
-    void add(const std::string &id) {
-        AddInsertCommand command(rack, trackId, InsertChoice{true, id, {}});
-        command.redo(engine.project);
-        ASSERT_TRUE(command.added());
+    std::unique_ptr<AddInsertCommand> add(const std::string &id) {
+        std::lock_guard lock(engine.projectMutex);
+        auto command =
+            AddInsertCommand::load(rack, engine.project, trackId, InsertChoice{true, id, {}});
+        EXPECT_TRUE(command) << id;
+        return command;
     }
 };
 
 TEST_F(InsertCommandsTest, AddMoveAndRemoveKeepTheRackInStepThroughUndoAndRedo) {
-    AddInsertCommand addEq(rack, trackId, InsertChoice{true, "stock.eq", {}});
-    addEq.redo(engine.project);
+    const auto addEq = add("stock.eq");
+    ASSERT_TRUE(addEq);
+    addEq->redo(engine.project);
+    EXPECT_EQ(insertIds(), std::vector<std::string>{"stock.eq"}) << "executing adds nothing more";
     add("stock.delay");
     add("stock.reverb");
     EXPECT_EQ(insertIds(), (std::vector<std::string>{"stock.eq", "stock.delay", "stock.reverb"}));
@@ -281,9 +285,9 @@ TEST_F(InsertCommandsTest, AddMoveAndRemoveKeepTheRackInStepThroughUndoAndRedo) 
     remove.undo(engine.project);
     EXPECT_EQ(insertIds(), (std::vector<std::string>{"stock.eq", "stock.delay", "stock.reverb"}));
 
-    addEq.undo(engine.project);
+    addEq->undo(engine.project);
     EXPECT_EQ(insertIds(), (std::vector<std::string>{"stock.delay", "stock.reverb"}));
-    addEq.redo(engine.project);
+    addEq->redo(engine.project);
     EXPECT_EQ(insertIds(), (std::vector<std::string>{"stock.eq", "stock.delay", "stock.reverb"}));
     EXPECT_EQ(rackIndices(), (std::vector<int32_t>{0, 1, 2}));
 }
@@ -293,10 +297,13 @@ TEST_F(InsertCommandsTest, OutOfRangeEditsAndUnloadablePluginsChangeNothing) {
     MoveInsertCommand(rack, trackId, 0, 1).redo(engine.project);
     RemoveInsertCommand(rack, trackId, 4).redo(engine.project);
     EXPECT_EQ(insertIds(), std::vector<std::string>{"stock.eq"});
-    AddInsertCommand missing(rack, trackId, InsertChoice{false, "", "/nonexistent/Gone.vst3"});
-    missing.redo(engine.project);
-    EXPECT_FALSE(missing.added());
-    missing.undo(engine.project);
+    {
+        std::lock_guard lock(engine.projectMutex);
+        EXPECT_FALSE(AddInsertCommand::load(rack, engine.project, trackId,
+                                            InsertChoice{false, "", "/nonexistent/Gone.vst3"}));
+        EXPECT_FALSE(
+            AddInsertCommand::load(rack, engine.project, 999, InsertChoice{true, "stock.eq", {}}));
+    }
     EXPECT_EQ(insertIds(), std::vector<std::string>{"stock.eq"});
 }
 
