@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <functional>
 #include <mutex>
 
 namespace orvane {
@@ -25,6 +26,16 @@ constexpr int sceneWidth = 120;
 constexpr int cellWidth = 110;
 constexpr int cellHeight = 34;
 constexpr int stopHeight = 26;
+
+/// A "Follow Action" submenu with every action, each handed to `choose`.
+void addFollowActionMenu(QMenu &menu, const std::function<void(FollowAction)> &choose) {
+    QMenu *follow = menu.addMenu(QStringLiteral("Follow Action"));
+    for (uint8_t value = 0; value <= static_cast<uint8_t>(FollowAction::NextClipInColumn);
+         ++value) {
+        const auto action = static_cast<FollowAction>(value);
+        follow->addAction(followActionLabel(action), [choose, action] { choose(action); });
+    }
+}
 
 QColor trackColour(uint32_t argb) { return QColor::fromRgba(argb | 0xFF000000u); }
 
@@ -354,12 +365,9 @@ void SessionPanel::sceneMenu(std::size_t row, const QPoint &globalPos) {
         menu.addAction(QStringLiteral("Ниже"),
                        [&] { execute(std::make_unique<MoveSceneCommand>(sceneId, 1)); });
         menu.addAction(QStringLiteral("Переименовать…"), [&] { renameScene(sceneId); });
-        QMenu *follow = menu.addMenu(QStringLiteral("Follow Action"));
-        for (uint8_t action = 0; action <= 4; ++action)
-            follow->addAction(followActionLabel(static_cast<FollowAction>(action)), [&, action] {
-                execute(std::make_unique<SetSceneFollowActionCommand>(
-                    sceneId, static_cast<FollowAction>(action)));
-            });
+        addFollowActionMenu(menu, [&](FollowAction action) {
+            execute(std::make_unique<SetSceneFollowActionCommand>(sceneId, action));
+        });
     }
     menu.exec(globalPos);
 }
@@ -375,12 +383,9 @@ void SessionPanel::clipMenu(const SessionCell &cell, const QPoint &globalPos) {
             execute(std::make_unique<SetClipLaunchModeCommand>(
                 clipId, static_cast<SessionLaunchMode>(value), false));
         });
-    QMenu *follow = menu.addMenu(QStringLiteral("Follow Action"));
-    for (uint8_t action = 0; action <= 4; ++action)
-        follow->addAction(followActionLabel(static_cast<FollowAction>(action)), [&, action] {
-            execute(std::make_unique<SetClipFollowActionCommand>(
-                clipId, static_cast<FollowAction>(action)));
-        });
+    addFollowActionMenu(menu, [&](FollowAction action) {
+        execute(std::make_unique<SetClipFollowActionCommand>(clipId, action));
+    });
     menu.exec(globalPos);
 }
 
