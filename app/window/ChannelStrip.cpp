@@ -134,8 +134,13 @@ void ChannelStrip::showGain(int position) {
 
 void ChannelStrip::setValues(const StripValues &values) {
     name->setText(QString::fromStdString(values.name));
-    name->setStyleSheet(QStringLiteral("background:%1;color:white;padding:2px")
-                            .arg(QColor::fromRgba(values.color | 0xFF000000u).darker(160).name()));
+    // Style sheets are costly to apply: only when the colour really changed.
+    if (values.color != shownColor || name->styleSheet().isEmpty()) {
+        shownColor = values.color;
+        name->setStyleSheet(
+            QStringLiteral("background:%1;color:white;padding:2px")
+                .arg(QColor::fromRgba(values.color | 0xFF000000u).darker(160).name()));
+    }
     {
         const QSignalBlocker blocker(faderSlider);
         if (!faderSlider->isSliderDown()) faderSlider->setValue(gainToFaderPosition(values.gain));

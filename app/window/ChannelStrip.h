@@ -83,6 +83,7 @@ class ChannelStrip : public QWidget {
     QPushButton *arm = nullptr;
     std::array<QDial *, 4> sends{};
     PeakMeter *meter = nullptr;
+    uint32_t shownColor = 0;
 };
 
 } // namespace orvane

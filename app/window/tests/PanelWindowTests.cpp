@@ -27,6 +27,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -35,6 +36,11 @@ namespace orvane {
 namespace {
 
 namespace fs = std::filesystem;
+
+/// Qt asks the desktop's session bus for its settings when it starts, and libdbus keeps a
+/// buffer from that it never frees. The tests' private display has no desktop: no bus either.
+/// Set while the program starts, before any test makes the one QApplication.
+[[maybe_unused]] const bool noSessionBus = ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
 
 /// Saves `widget` among the test artefacts and checks that it shows more than a background.
 ::testing::AssertionResult screenshot(QWidget &widget, const std::string &name) {
