@@ -208,6 +208,7 @@ void PluginBrowserPanel::refill() {
         for (int column = 0; column < 5; ++column)
             list->setItem(row, column, new QTableWidgetItem(cells[column]));
     }
+    list->resizeColumnsToContents();
 }
 
 int PluginBrowserPanel::chosenPlugin() const {
