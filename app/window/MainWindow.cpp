@@ -147,13 +147,7 @@ void MainWindow::buildToolbar() {
     QAction *cycle = bar->addAction(QStringLiteral("Cycle"), this, &MainWindow::toggleCycle);
     cycle->setCheckable(true);
     cycle->setShortcut(Qt::Key_C);
-    bar->addAction(QStringLiteral("Punch"), this, [this] {
-        std::unique_lock lock(app.engine().projectMutex);
-        const bool punch = app.engine().project.punchEnabled;
-        lock.unlock();
-        edit(
-            std::make_unique<ProjectSettingCommand<bool>>("Punch", &Project::punchEnabled, !punch));
-    });
+    bar->addAction(QStringLiteral("Punch"), this, &MainWindow::togglePunch);
     QAction *scissors = bar->addAction(QStringLiteral("✂"), this, &MainWindow::splitAtPlayhead);
     scissors->setToolTip(QStringLiteral("S — split at the playhead"));
     scissors->setShortcut(Qt::Key_S);
@@ -293,13 +287,7 @@ void MainWindow::buildStudioMenu(QMenu *studio) {
                                                                   bars));
         });
     studio->addAction(QStringLiteral("Punch вкл/выкл"), QKeySequence(Qt::CTRL | Qt::Key_P), this,
-                      [this] {
-                          std::unique_lock lock(app.engine().projectMutex);
-                          const bool punch = app.engine().project.punchEnabled;
-                          lock.unlock();
-                          edit(std::make_unique<ProjectSettingCommand<bool>>(
-                              "Punch", &Project::punchEnabled, !punch));
-                      });
+                      &MainWindow::togglePunch);
     studio->addAction(QStringLiteral("Punch In (playhead)"), this, [this] {
         edit(std::make_unique<ProjectSettingCommand<int64_t>>("Punch In", &Project::punchIn,
                                                               app.engine().playhead.load()));
@@ -469,6 +457,13 @@ void MainWindow::toggleCycle() {
     }
     app.view().setCycle(start, end, !engine.loopEnabled.load());
     timelineView->update();
+}
+
+void MainWindow::togglePunch() {
+    std::unique_lock lock(app.engine().projectMutex);
+    const bool punch = app.engine().project.punchEnabled;
+    lock.unlock();
+    edit(std::make_unique<ProjectSettingCommand<bool>>("Punch", &Project::punchEnabled, !punch));
 }
 
 void MainWindow::toggleMetronome() {

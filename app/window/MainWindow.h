@@ -61,6 +61,7 @@ class MainWindow : public QMainWindow {
     void toggleRecord();
     void toggleCycle();
     void toggleMetronome();
+    void togglePunch();
     void splitAtPlayhead();
     void duplicateSelection();
     void deleteSelection();

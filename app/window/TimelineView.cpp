@@ -293,31 +293,28 @@ void TimelineView::paintRows(QPainter &painter, const Project &project, const Ti
 
 void TimelineView::paintClip(QPainter &painter, const Clip &clip, const Track &track, QRectF rect,
                              const TimeMap &time, const DraggedClip *override) {
-    Clip shown = clip;
-    if (override) {
-        shown.arrangeStart = override->start;
-        shown.length = override->length;
-        shown.sourceOffset = override->sourceOffset;
-        shown.fadeIn = override->fadeIn;
-        shown.fadeOut = override->fadeOut;
-        shown.gain = override->gain;
-    }
+    // Snapped to whole pixels, the fills take the raster engine's fast path.
+    rect = QRectF(rect.toRect());
+    const DraggedClip shown =
+        override ? *override
+                 : DraggedClip{clip.arrangeStart, clip.length, clip.sourceOffset, clip.fadeIn,
+                               clip.fadeOut,      clip.gain,   clip.trackId};
     QColor colour = trackColour(track);
-    if (!shown.takeActive) colour = colour.darker(220);
+    if (!clip.takeActive) colour = colour.darker(220);
     const bool selected = clip.id == app.view().selectedClipId;
     painter.fillRect(rect, colour.darker(160));
     painter.fillRect(QRectF(rect.left(), rect.top(), rect.width(), 12), colour);
-    const double fpp = framesPerPixelAt(shown.arrangeStart);
-    if (shown.kind == ClipKind::Audio)
-        paintWaveform(painter, shown, rect.adjusted(0, 12, 0, 0), fpp);
+    const double fpp = framesPerPixelAt(shown.start);
+    if (clip.kind == ClipKind::Audio)
+        paintWaveform(painter, clip, shown, rect.adjusted(0, 12, 0, 0), fpp);
     else
-        paintNotes(painter, shown, rect.adjusted(0, 13, 0, -1), time);
+        paintNotes(painter, clip, shown, rect.adjusted(0, 13, 0, -1), time);
     if (rect.width() > 36) {
         painter.setPen(Qt::black);
         painter.drawText(rect.adjusted(4, -1, -4, 0), Qt::AlignTop | Qt::AlignLeft,
-                         QString::fromStdString(shown.name));
+                         QString::fromStdString(clip.name));
     }
-    if (shown.kind == ClipKind::Audio && rect.width() > 4 * TimelineGeometry::handleSize) {
+    if (clip.kind == ClipKind::Audio && rect.width() > 4 * TimelineGeometry::handleSize) {
         const double in = rect.left() + TimelineGeometry::fadeOffset(shown.fadeIn, fpp);
         const double out = rect.right() - TimelineGeometry::fadeOffset(shown.fadeOut, fpp);
         painter.setPen(QPen(QColor(255, 255, 255, 170), 1));
@@ -335,48 +332,58 @@ void TimelineView::paintClip(QPainter &painter, const Clip &clip, const Track &t
     painter.drawRect(rect);
 }
 
-void TimelineView::paintWaveform(QPainter &painter, const Clip &clip, QRectF rect,
-                                 double framesPerPixel) {
+void TimelineView::paintWaveform(QPainter &painter, const Clip &clip, const DraggedClip &shown,
+                                 QRectF rect, double framesPerPixel) {
     const auto peaks = peakCache.peaksFor(clip.audio, clip.channels);
-    const double middle = rect.center().y();
-    painter.setPen(QColor(225, 235, 255, 210));
+    const int middle = static_cast<int>(rect.center().y());
+    // Opaque: blending every column costs a third of a frame.
+    const QColor stroke(205, 218, 240);
     if (!peaks || peaks->frames == 0) {
-        painter.drawLine(QPointF(rect.left(), middle), QPointF(rect.right(), middle));
+        painter.fillRect(
+            QRect(static_cast<int>(rect.left()), middle, static_cast<int>(rect.width()), 1),
+            stroke);
         return;
     }
     const PeakLevel *level = peaks->levelFor(framesPerPixel);
     if (!level) return;
-    const double firstX = std::max(rect.left(), TimelineGeometry::headerWidth);
-    const double lastX = std::min(rect.right(), static_cast<double>(width()));
+    const int firstX = static_cast<int>(std::max(rect.left(), TimelineGeometry::headerWidth));
+    const int lastX = static_cast<int>(std::min(rect.right(), static_cast<double>(width())));
     const double halfHeight = rect.height() / 2.0 - 1.0;
-    const double gain = std::clamp(static_cast<double>(clip.gain), 0.0, 4.0);
-    const int64_t buckets = static_cast<int64_t>(level->minimum.size());
-    const double bucketsPerPixel = framesPerPixel / static_cast<double>(level->framesPerBucket);
-    QVector<QLineF> lines;
-    lines.reserve(static_cast<int>(std::max(0.0, lastX - firstX)) + 1);
-    for (double x = std::floor(firstX); x < lastX; x += 1.0) {
+    const double gain = std::clamp(static_cast<double>(shown.gain), 0.0, 4.0);
+    const auto buckets = static_cast<int64_t>(level->minimum.size());
+    const auto bucketFrames = static_cast<double>(level->framesPerBucket);
+    const int64_t bucketsPerPixel =
+        std::max<int64_t>(1, static_cast<int64_t>(framesPerPixel / bucketFrames));
+    const bool wraps = clip.loop || shown.length > peaks->frames;
+    // One whole-pixel column per x: the raster engine fills these far faster than lines.
+    QVector<QRect> columns;
+    columns.reserve(std::max(0, lastX - firstX));
+    for (int x = firstX; x < lastX; ++x) {
         const double frame =
-            static_cast<double>(clip.sourceOffset) + (x - rect.left()) * framesPerPixel;
-        double bucket = frame / static_cast<double>(level->framesPerBucket);
-        if (clip.loop || clip.length > peaks->frames)
-            bucket = std::fmod(bucket, static_cast<double>(buckets));
+            static_cast<double>(shown.sourceOffset) + (x - rect.left()) * framesPerPixel;
+        double bucket = frame / bucketFrames;
+        if (wraps) bucket = std::fmod(bucket, static_cast<double>(buckets));
         const auto from = static_cast<int64_t>(bucket);
         if (from < 0 || from >= buckets) continue;
-        const int64_t to =
-            std::min(buckets, from + std::max<int64_t>(1, static_cast<int64_t>(bucketsPerPixel)));
+        const int64_t to = std::min(buckets, from + bucketsPerPixel);
         float low = 0.0f, high = 0.0f;
         for (int64_t b = from; b < to; ++b) {
             low = std::min(low, level->minimum[static_cast<std::size_t>(b)]);
             high = std::max(high, level->maximum[static_cast<std::size_t>(b)]);
         }
-        lines.append(QLineF(x, middle - std::clamp(high * gain, -1.0, 1.0) * halfHeight, x,
-                            middle - std::clamp(low * gain, -1.0, 1.0) * halfHeight));
+        const int top = middle - static_cast<int>(std::clamp(high * gain, -1.0, 1.0) * halfHeight);
+        const int bottom =
+            middle - static_cast<int>(std::clamp(low * gain, -1.0, 1.0) * halfHeight);
+        columns.append(QRect(x, top, 1, std::max(1, bottom - top + 1)));
     }
-    painter.drawLines(lines);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(stroke);
+    painter.drawRects(columns);
+    painter.setBrush(Qt::NoBrush);
 }
 
-void TimelineView::paintNotes(QPainter &painter, const Clip &clip, QRectF rect,
-                              const TimeMap &time) {
+void TimelineView::paintNotes(QPainter &painter, const Clip &clip, const DraggedClip &shown,
+                              QRectF rect, const TimeMap &time) {
     if (clip.notes.empty() || rect.height() < 4) return;
     int lowest = 127, highest = 0;
     for (const auto &note : clip.notes) {
@@ -385,25 +392,24 @@ void TimelineView::paintNotes(QPainter &painter, const Clip &clip, QRectF rect,
     }
     const double span = std::max(highest - lowest + 1, 12);
     const double noteHeight = std::max(1.5, rect.height() / span);
-    const double clipBeats = time.beats(clip.arrangeStart);
-    const int64_t period = clip.loop && clip.loopLength > 0 ? clip.loopLength : clip.length;
-    const int repeats =
-        period > 0 ? static_cast<int>(std::min<int64_t>(64, (clip.length + period - 1) / period))
-                   : 1;
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(240, 240, 250, 220));
-    QVector<QRectF> bars;
-    for (int repeat = 0; repeat < std::max(repeats, 1); ++repeat)
+    const int64_t period = clip.loop && clip.loopLength > 0 ? clip.loopLength : shown.length;
+    const int64_t repeats =
+        period > 0 ? std::min<int64_t>(64, (shown.length + period - 1) / period) : 1;
+    QVector<QRect> bars;
+    for (int64_t repeat = 0; repeat < std::max<int64_t>(repeats, 1); ++repeat)
         for (const auto &note : clip.notes) {
             const int64_t start = note.start + repeat * period;
-            if (start >= clip.length) continue;
-            const int64_t end = std::min(start + std::max<int64_t>(note.length, 1), clip.length);
-            const double x0 = layout.xForBeats(time.beats(clip.arrangeStart + start));
-            const double x1 = layout.xForBeats(time.beats(clip.arrangeStart + end));
+            if (start >= shown.length) continue;
+            const int64_t end = std::min(start + std::max<int64_t>(note.length, 1), shown.length);
+            const double x0 = layout.xForBeats(time.beats(shown.start + start));
+            const double x1 = layout.xForBeats(time.beats(shown.start + end));
             const double y = rect.bottom() - (note.pitch - lowest + 1) * noteHeight;
-            bars.append(QRectF(x0, y, std::max(x1 - x0, 1.0), noteHeight - 0.5));
+            bars.append(QRect(static_cast<int>(x0), static_cast<int>(y),
+                              std::max(1, static_cast<int>(x1 - x0)),
+                              std::max(1, static_cast<int>(noteHeight - 0.5))));
         }
-    (void)clipBeats;
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(235, 236, 245));
     painter.drawRects(bars);
     painter.setBrush(Qt::NoBrush);
 }

@@ -96,8 +96,10 @@ class TimelineView : public QWidget {
                    const std::vector<TrackRow> &rows);
     void paintClip(QPainter &painter, const Clip &clip, const Track &track, QRectF rect,
                    const TimeMap &time, const DraggedClip *override);
-    void paintWaveform(QPainter &painter, const Clip &clip, QRectF rect, double framesPerPixel);
-    void paintNotes(QPainter &painter, const Clip &clip, QRectF rect, const TimeMap &time);
+    void paintWaveform(QPainter &painter, const Clip &clip, const DraggedClip &shown, QRectF rect,
+                       double framesPerPixel);
+    void paintNotes(QPainter &painter, const Clip &clip, const DraggedClip &shown, QRectF rect,
+                    const TimeMap &time);
     void paintHeaders(QPainter &painter, const Project &project, const std::vector<TrackRow> &rows);
 
     OVApplication &app;

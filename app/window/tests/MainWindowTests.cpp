@@ -1,5 +1,6 @@
 #include "app/OVMainView.h"
 #include "app/window/MainWindow.h"
+#include "app/window/QtApplicationUi.h"
 #include "app/window/SettingsPanels.h"
 #include "app/window/TimelineView.h"
 #include "app/window/WorkspacePanels.h"
@@ -147,6 +148,44 @@ TEST_F(MainWindowTest, TheAudioSettingsPanelListsTheDevicesAndAppliesTheChoice) 
     std::lock_guard lock(engine.projectMutex);
     EXPECT_EQ(engine.project.inputLatencyOffsetSamples,
               static_cast<int32_t>(std::lround(engine.project.sampleRate * 0.010)));
+}
+
+TEST_F(MainWindowTest, TheUsualKeysPlayDuplicateUndoAndDelete) {
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    std::shared_ptr<Clip> clip;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        for (const auto &track : engine.project.tracks)
+            for (const auto &candidate : track->clips)
+                if (!candidate->isSessionClip() && !clip) clip = candidate;
+    }
+    ASSERT_NE(clip, nullptr);
+    QTest::mouseClick(&window.timeline(), Qt::LeftButton, {},
+                      window.timeline().clipRectOf(clip->id).center().toPoint());
+    const auto clipCount = [&] {
+        std::lock_guard lock(engine.projectMutex);
+        return engine.project.findTrack(clip->trackId)->clips.size();
+    };
+    const std::size_t before = clipCount();
+    QTest::keyClick(&window.timeline(), Qt::Key_D, Qt::ControlModifier);
+    EXPECT_EQ(clipCount(), before + 1);
+    QTest::keyClick(&window.timeline(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(clipCount(), before);
+    QTest::keyClick(&window.timeline(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(clipCount(), before + 1);
+    QTest::keyClick(&window.timeline(), Qt::Key_Delete);
+    EXPECT_EQ(clipCount(), before);
+    EXPECT_EQ(engine.project.findClip(clip->id), nullptr);
+    QTest::keyClick(&window.timeline(), Qt::Key_Space);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return engine.playing.load(); }, 10000));
+    QTest::keyClick(&window.timeline(), Qt::Key_Space);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !engine.playing.load(); }, 10000));
+}
+
+TEST(FileChooser, OffersTheFileTypesTheOperationAsksFor) {
+    EXPECT_EQ(fileFilterFor({"wav", "flac"}), "(*.wav *.flac)");
+    EXPECT_EQ(fileFilterFor({"halvora"}), "(*.halvora)");
 }
 
 TEST(QuickStart, IsOfferedOnceAndRemembered) {

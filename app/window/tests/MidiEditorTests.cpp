@@ -40,12 +40,7 @@ class MidiEditorTest : public ::testing::Test {
         ASSERT_TRUE(editor.isVisible());
         QApplication::processEvents();
     }
-    void drag(QPointF from, QPointF to) {
-        QTest::mousePress(&editor, Qt::LeftButton, {}, from.toPoint());
-        QTest::mouseMove(&editor, ((from + to) / 2).toPoint());
-        QTest::mouseMove(&editor, to.toPoint());
-        QTest::mouseRelease(&editor, Qt::LeftButton, {}, to.toPoint());
-    }
+    void drag(QPointF from, QPointF to) { dragMouse(editor, from, to); }
     int64_t beats(double count) { return engine.beatsToSamples(count); }
 };
 

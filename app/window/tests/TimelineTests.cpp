@@ -15,6 +15,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+#include <QWheelEvent>
 
 #include <cmath>
 #include <fstream>
@@ -99,13 +100,7 @@ class TimelineTest : public ::testing::Test {
             if (track->name == name) return track->id;
         return 0;
     }
-    /// A press, a move in steps and a release, as a hand drags.
-    void drag(QPointF from, QPointF to) {
-        QTest::mousePress(&timeline, Qt::LeftButton, {}, from.toPoint());
-        for (int step = 1; step <= 4; ++step)
-            QTest::mouseMove(&timeline, (from + (to - from) * step / 4.0).toPoint());
-        QTest::mouseRelease(&timeline, Qt::LeftButton, {}, to.toPoint());
-    }
+    void drag(QPointF from, QPointF to) { dragMouse(timeline, from, to); }
     int64_t beats(double count) { return engine.beatsToSamples(count); }
     std::filesystem::path writeTone(const std::string &name, int frames) {
         std::vector<float> samples(static_cast<std::size_t>(frames) * 2);
@@ -271,6 +266,89 @@ TEST_F(TimelineTest, SplitDuplicateAndDeleteWorkOnTheSelectedClip) {
     window.deleteSelection();
     EXPECT_EQ(countClips(), before + 1);
     EXPECT_EQ(harness.application().commands().undoName(), "Delete Clip");
+}
+
+TEST_F(TimelineTest, TrackHeaderButtonsAndTheVolumeBarEditTheTrack) {
+    const uint64_t id = trackId("MIDI 1");
+    const auto row = timeline.rowOf(id);
+    ASSERT_TRUE(row.has_value());
+    const auto track = [&] { return engine.project.findTrack(id); };
+    const int buttonY = static_cast<int>(row->top + 38);
+    QTest::mouseClick(&timeline, Qt::LeftButton, {}, QPoint(20, buttonY)); // M
+    EXPECT_TRUE(track()->mute);
+    QTest::mouseClick(&timeline, Qt::LeftButton, {}, QPoint(44, buttonY)); // S
+    EXPECT_TRUE(track()->solo);
+    QTest::mouseClick(&timeline, Qt::LeftButton, {}, QPoint(68, buttonY)); // R
+    EXPECT_TRUE(track()->armed);
+    // The volume bar spans 0 to 2 over 80 pixels from x 86: three quarters along is 1.5.
+    drag(QPointF(100, buttonY), QPointF(146, buttonY));
+    EXPECT_NEAR(track()->gain, 1.5f, 0.03f);
+    EXPECT_EQ(harness.application().commands().undoName(), "Mixer");
+    window.undo();
+    EXPECT_FLOAT_EQ(track()->gain, 1.0f);
+    window.undo();
+    EXPECT_FALSE(track()->armed);
+    EXPECT_TRUE(track()->mute) << "each header click is its own step";
+}
+
+TEST_F(TimelineTest, TakesLieInTheirLanesAndADoubleClickChoosesTheSoundingTake) {
+    const uint64_t id = trackId("Аудио 1");
+    auto tone = std::make_shared<const std::vector<float>>(48000 * 2, 0.25f);
+    std::shared_ptr<Clip> takes[2];
+    {
+        std::lock_guard lock(engine.projectMutex);
+        for (int lane = 0; lane < 2; ++lane) {
+            takes[lane] = engine.project.addClip(id, ClipKind::Audio);
+            takes[lane]->arrangeStart = beats(4.0);
+            takes[lane]->length = 48000;
+            takes[lane]->audio = tone;
+            takes[lane]->takeLane = lane;
+            takes[lane]->takeActive = lane == 0;
+        }
+        engine.publishGraph();
+    }
+    const auto row = timeline.rowOf(id);
+    ASSERT_TRUE(row.has_value());
+    EXPECT_EQ(row->lanes, 2);
+    EXPECT_DOUBLE_EQ(row->height, TimelineGeometry::laneHeight + TimelineGeometry::takeLaneHeight);
+    const QRectF first = timeline.clipRectOf(takes[0]->id);
+    const QRectF second = timeline.clipRectOf(takes[1]->id);
+    EXPECT_GE(second.top(), first.bottom()) << "the second take lies below the first";
+    QTest::mouseDClick(&timeline, Qt::LeftButton, {}, second.center().toPoint());
+    EXPECT_TRUE(takes[1]->takeActive);
+    EXPECT_FALSE(takes[0]->takeActive);
+    EXPECT_EQ(harness.application().commands().undoName(), "Select Take");
+}
+
+TEST_F(TimelineTest, ControlWheelZoomsAboutTheCursorAndTheRulerSetsTheCycle) {
+    const double anchorX = 500.0;
+    const double anchorBeats = timeline.timelineGeometry().beatsForX(anchorX);
+    const double ppb = timeline.timelineGeometry().pixelsPerBeat;
+    QWheelEvent wheel(QPointF(anchorX, 100), timeline.mapToGlobal(QPointF(anchorX, 100)), {},
+                      QPoint(0, 240), Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&timeline, &wheel);
+    EXPECT_NEAR(timeline.timelineGeometry().pixelsPerBeat, ppb * 1.5625, 1e-9);
+    EXPECT_NEAR(timeline.timelineGeometry().beatsForX(anchorX), anchorBeats, 1e-9);
+    const auto &geometry = timeline.timelineGeometry();
+    drag(QPointF(geometry.xForBeats(4.0), 36), QPointF(geometry.xForBeats(8.0), 36));
+    EXPECT_TRUE(engine.loopEnabled.load());
+    EXPECT_EQ(engine.loopStart.load(), beats(4.0));
+    EXPECT_EQ(engine.loopEnd.load(), beats(8.0));
+}
+
+TEST_F(TimelineTest, WhilePlayingTheViewFollowsThePlayhead) {
+    timeline.setVisibleBeats(3.0);
+    ASSERT_DOUBLE_EQ(timeline.timelineGeometry().scrollBeats, 0.0);
+    window.togglePlay();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            window.tick();
+            return timeline.timelineGeometry().scrollBeats > 0.0;
+        },
+        10000));
+    const double playhead = engine.samplesToBeats(engine.playhead.load());
+    EXPECT_LE(timeline.timelineGeometry().scrollBeats, playhead);
+    window.stopTransport();
 }
 
 } // namespace

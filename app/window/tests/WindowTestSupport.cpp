@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QTest>
 #include <QWidget>
 
 #include <cstdlib>
@@ -14,6 +15,12 @@
 #ifndef HALVORA_SCREENSHOT_DIR
 #define HALVORA_SCREENSHOT_DIR "screenshots"
 #endif
+
+// The system's D-Bus library, which Qt opens for the desktop theme and accessibility, keeps one
+// buffer until exit; LeakSanitizer reads the suppression from here, and only in this program.
+extern "C" __attribute__((used)) const char *__lsan_default_suppressions() {
+    return "leak:libdbus-1.so\n";
+}
 
 namespace orvane::testing {
 
@@ -88,6 +95,13 @@ MainWindow &WindowTestHarness::window() {
 
 std::filesystem::path WindowTestHarness::scratch(const std::string &name) const {
     return home.root() / name;
+}
+
+void dragMouse(QWidget &widget, QPointF from, QPointF to, Qt::KeyboardModifiers modifiers) {
+    QTest::mousePress(&widget, Qt::LeftButton, modifiers, from.toPoint());
+    for (int step = 1; step <= 4; ++step)
+        QTest::mouseMove(&widget, (from + (to - from) * step / 4.0).toPoint());
+    QTest::mouseRelease(&widget, Qt::LeftButton, modifiers, to.toPoint());
 }
 
 std::filesystem::path screenshotFolder() { return HALVORA_SCREENSHOT_DIR; }

@@ -4,6 +4,7 @@
 #include "app/tests/ApplicationTestSupport.h"
 
 #include <QImage>
+#include <QPointF>
 
 #include <filesystem>
 #include <memory>
@@ -44,6 +45,10 @@ class WindowTestHarness {
     std::unique_ptr<OVApplication> app;
     std::unique_ptr<MainWindow> mainWindow;
 };
+
+/// A press at `from`, four moves on the way and a release at `to`, as a hand drags with the
+/// left button.
+void dragMouse(QWidget &widget, QPointF from, QPointF to, Qt::KeyboardModifiers modifiers = {});
 
 /// Where the screenshots go: a "screenshots" folder under the test program's build folder.
 std::filesystem::path screenshotFolder();
