@@ -18,7 +18,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
 #include <QTableWidget>
@@ -27,7 +26,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -36,11 +34,6 @@ namespace orvane {
 namespace {
 
 namespace fs = std::filesystem;
-
-/// Qt asks the desktop's session bus for its settings when it starts, and libdbus keeps a
-/// buffer from that it never frees. The tests' private display has no desktop: no bus either.
-/// Set while the program starts, before any test makes the one QApplication.
-[[maybe_unused]] const bool noSessionBus = ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
 
 /// Saves `widget` among the test artefacts and checks that it shows more than a background.
 ::testing::AssertionResult screenshot(QWidget &widget, const std::string &name) {
@@ -227,18 +220,6 @@ TEST_F(PanelTest, TheInsertButtonsAddBypassReorderAndRemoveStockEffects) {
     EXPECT_FALSE(audio->inserts[1].bypassed);
 }
 
-/// Sends a drag from `from` to `to` with the left button, as the pointer would.
-void drag(QWidget *widget, QPoint from, QPoint to) {
-    QTest::mousePress(widget, Qt::LeftButton, {}, from);
-    for (int step = 1; step <= 4; ++step) {
-        const QPointF at = from + (to - from) * step / 4;
-        QMouseEvent move(QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton,
-                         Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(widget, &move);
-    }
-    QTest::mouseRelease(widget, Qt::LeftButton, {}, to);
-}
-
 TEST_F(PanelTest, DraggingOnTheEqCurveAddsABandAndTheCurveFollows) {
     auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
     const auto audio = track("Аудио 1");
@@ -248,7 +229,7 @@ TEST_F(PanelTest, DraggingOnTheEqCurveAddsABandAndTheCurveFollows) {
     EXPECT_NEAR(eq->responseDbAt(hz), 0.0, 0.01) << "the EQ starts flat";
     const QImage flat = eq->grab().toImage();
 
-    drag(eq, eq->pointFor(hz, 0.0).toPoint(), eq->pointFor(hz, 9.0).toPoint());
+    testing::dragMouse(*eq, eq->pointFor(hz, 0.0), eq->pointFor(hz, 9.0));
     EXPECT_GT(eq->responseDbAt(hz), 7.0);
     EXPECT_NE(eq->grab().toImage(), flat) << "the curve is drawn anew";
     {
