@@ -164,6 +164,16 @@ void ChannelStrip::setValues(const StripValues &values) {
     }
 }
 
+void ChannelStrip::setPeaks(float left, float right, bool transportRunning) {
+    const bool stale = !transportRunning && left == lastLeft && right == lastRight;
+    lastLeft = left;
+    lastRight = right;
+    if (stale)
+        meter->setPeaks(0.0f, 0.0f);
+    else
+        meter->setPeaks(left, right);
+}
+
 void ChannelStrip::setSelected(bool selected) {
     QPalette colours = palette();
     colours.setColor(QPalette::Window,

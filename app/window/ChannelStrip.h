@@ -53,7 +53,10 @@ class ChannelStrip : public QWidget {
     /// Shows `values` without asking for any edit.
     void setValues(const StripValues &values);
     void setSelected(bool selected);
-    void setPeaks(float left, float right) { meter->setPeaks(left, right); }
+    /// The channel's latest peaks, as the engine left them at this tick. While the transport
+    /// stands the engine may stop measuring: peaks that did not change since the last tick
+    /// then read as silence, so a meter never freezes at the level the song stopped on.
+    void setPeaks(float left, float right, bool transportRunning);
 
     uint64_t trackId() const { return id; }
     StripKind kind() const { return stripKind; }
@@ -84,6 +87,8 @@ class ChannelStrip : public QWidget {
     std::array<QDial *, 4> sends{};
     PeakMeter *meter = nullptr;
     uint32_t shownColor = 0;
+    float lastLeft = 0.0f;
+    float lastRight = 0.0f;
 };
 
 } // namespace orvane
