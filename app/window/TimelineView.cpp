@@ -317,14 +317,15 @@ void TimelineView::paintClip(QPainter &painter, const Clip &clip, const Track &t
     if (clip.kind == ClipKind::Audio && rect.width() > 4 * TimelineGeometry::handleSize) {
         const double in = rect.left() + TimelineGeometry::fadeOffset(shown.fadeIn, fpp);
         const double out = rect.right() - TimelineGeometry::fadeOffset(shown.fadeOut, fpp);
-        painter.setPen(QPen(QColor(255, 255, 255, 170), 1));
+        painter.setPen(QColor(225, 228, 235));
         painter.drawLine(QPointF(rect.left(), rect.bottom()), QPointF(in, rect.top() + 4));
         painter.drawLine(QPointF(out, rect.top() + 4), QPointF(rect.right(), rect.bottom()));
         const double h = TimelineGeometry::handleSize;
         painter.fillRect(QRectF(in - h / 2, rect.top(), h, h), Qt::white);
         painter.fillRect(QRectF(out - h / 2, rect.top(), h, h), Qt::white);
         const double gy = TimelineGeometry::gainLineY(rect, shown.gain);
-        painter.setPen(QPen(QColor(255, 230, 120, 200), 1, Qt::DashLine));
+        // Solid: a dashed pen is stroked piece by piece, the dearest thing on a clip.
+        painter.setPen(QColor(240, 214, 110));
         painter.drawLine(QPointF(rect.left(), gy), QPointF(rect.right(), gy));
     }
     painter.setPen(QPen(selected ? QColor(255, 255, 255) : colour.lighter(130), selected ? 2 : 1));

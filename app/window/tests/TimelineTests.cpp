@@ -206,6 +206,24 @@ TEST_F(TimelineTest, AWavDroppedOnTheAudioTrackIsImportedAtTheDropPositionAndDra
     saveScreenshot(window, "timeline");
 }
 
+TEST_F(TimelineTest, ADamagedWavDroppedOnTheTimelineAddsNothingAndSaysSo) {
+    const auto path = harness.scratch("damaged.wav");
+    { std::ofstream(path, std::ios::binary) << "RIFF\x10\0\0\0WAVEfmt garbage"; }
+    const auto row = timeline.rowOf(trackId("Аудио 1"));
+    ASSERT_TRUE(row.has_value());
+    std::size_t tracksBefore = 0;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        tracksBefore = engine.project.tracks.size();
+    }
+    dropFile(path, QPointF(timeline.timelineGeometry().xForBeats(2.0), row->top + 10));
+    EXPECT_EQ(firstClipOf("Аудио 1"), nullptr);
+    EXPECT_EQ(engine.project.tracks.size(), tracksBefore);
+    window.tick();
+    EXPECT_EQ(window.statusText(), QStringLiteral("Не удалось импортировать файл"));
+    EXPECT_FALSE(harness.application().view().projectDirty);
+}
+
 TEST_F(TimelineTest, DroppingAFileThatIsNotAudioIsRefused) {
     const auto path = harness.scratch("notes.txt");
     { std::ofstream(path) << "not audio"; }
