@@ -1,0 +1,437 @@
+#include "app/window/MixerPanel.h"
+
+#include "app/OVApplication.h"
+#include "app/OVMainView.h"
+#include "app/window/WindowCommands.h"
+#include "core/commands/MixerCommands.h"
+#include "core/engine/Engine.h"
+#include "core/vst/PluginRack.h"
+#include "core/vst/Vst3Plugin.h"
+#include "core/vst/hosting/EditorWindow.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include <algorithm>
+#include <mutex>
+
+namespace orvane {
+
+namespace {
+
+constexpr const char *stockInserts[] = {"stock.eq", "stock.compressor", "stock.delay",
+                                        "stock.reverb"};
+
+StripValues valuesOf(const Track &track) {
+    return {track.name, track.color, track.gain,  track.pan,
+            track.mute, track.solo,  track.armed, track.sends};
+}
+
+/// The return track a send slot feeds: its own target, else the slot-th return track.
+uint64_t sendTarget(const Project &project, const Track &track, int slot) {
+    const uint64_t own = track.sends[static_cast<std::size_t>(slot)].returnId;
+    if (own != 0) return own;
+    int seen = 0;
+    for (const auto &candidate : project.tracks)
+        if (candidate->type == TrackType::Return && seen++ == slot) return candidate->id;
+    return 0;
+}
+
+QPushButton *smallButton(const QString &text, const QString &tip, QWidget *parent) {
+    auto *button = new QPushButton(text, parent);
+    button->setToolTip(tip);
+    return button;
+}
+
+} // namespace
+
+MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
+    : WorkspacePanel(parent), app(application) {
+    auto *layout = new QHBoxLayout(this);
+    auto *scroll = new QScrollArea(this);
+    stripHost = new QWidget(scroll);
+    stripRow = new QHBoxLayout(stripHost);
+    stripRow->setSpacing(2);
+    stripRow->setContentsMargins(2, 2, 2, 2);
+    scroll->setWidget(stripHost);
+    scroll->setWidgetResizable(true);
+    layout->addWidget(scroll, 1);
+
+    auto *detail = new QWidget(this);
+    detail->setFixedWidth(420);
+    detailLayout = new QVBoxLayout(detail);
+    detailTitle = new QLabel(detail);
+    eqOn = new QCheckBox(QStringLiteral("EQ"), detail);
+    eqCurve = new EqCurveView(detail);
+    detailLayout->addWidget(detailTitle);
+    detailLayout->addWidget(eqOn);
+    detailLayout->addWidget(eqCurve, 1);
+    eqCurve->onEdited = [this](const ChannelEq8 &eq) {
+        execute(std::make_unique<SetChannelEqCommand>(selected, eq));
+    };
+    connect(eqOn, &QCheckBox::toggled, this, [this](bool on) {
+        ChannelEq8 eq = eqCurve->eq();
+        eq.enabled = on;
+        execute(std::make_unique<SetChannelEqCommand>(selected, eq));
+    });
+
+    detailPages = new QStackedWidget(detail);
+    auto *insertPage = new QWidget(detailPages);
+    auto *insertLayout = new QVBoxLayout(insertPage);
+    inserts = new QListWidget(insertPage);
+    insertLayout->addWidget(new QLabel(QStringLiteral("Inserts"), insertPage));
+    insertLayout->addWidget(inserts, 1);
+    auto *adding = new QHBoxLayout();
+    auto *buttons = new QHBoxLayout();
+    auto *stockButton = smallButton(QStringLiteral("+ Stock"), QStringLiteral("Stock FX"), this);
+    auto *stockMenu = new QMenu(stockButton);
+    for (const char *id : stockInserts)
+        stockMenu->addAction(QString::fromUtf8(id), [this, id] {
+            addInsert(InsertChoice{true, id, {}});
+        });
+    stockButton->setMenu(stockMenu);
+    vstButton = smallButton(QStringLiteral("+ VST3"), QStringLiteral("VST 3"), this);
+    auto *vstMenu = new QMenu(vstButton);
+    connect(vstMenu, &QMenu::aboutToShow, this, [this, vstMenu] {
+        vstMenu->clear();
+        for (const auto &plugin : app.rack().plugins) {
+            if (plugin.blacklisted) continue;
+            const InsertChoice choice{false, plugin.uid, plugin.path};
+            vstMenu->addAction(QString::fromStdString(plugin.name),
+                               [this, choice] { addInsert(choice); });
+        }
+        if (vstMenu->isEmpty())
+            vstMenu->addAction(QStringLiteral("Нет плагинов (сканируйте в Browser)"))
+                ->setEnabled(false);
+    });
+    vstButton->setMenu(vstMenu);
+    adding->addWidget(stockButton);
+    adding->addWidget(vstButton);
+    insertLayout->addLayout(adding);
+    auto add = [&](const QString &text, const QString &tip, auto action) {
+        auto *button = smallButton(text, tip, this);
+        connect(button, &QPushButton::clicked, this, action);
+        buttons->addWidget(button);
+    };
+    add(QStringLiteral("Bypass"), QStringLiteral("Bypass FX"), [this] { toggleInsertBypass(); });
+    add(QStringLiteral("↑"), QStringLiteral("Выше"), [this] { moveInsert(-1); });
+    add(QStringLiteral("↓"), QStringLiteral("Ниже"), [this] { moveInsert(1); });
+    add(QStringLiteral("✕"), QStringLiteral("Удалить"), [this] { removeInsert(); });
+    add(QStringLiteral("Editor"), QStringLiteral("Открыть редактор плагина"),
+        [this] { openInsertEditor(embedEditor->isChecked()); });
+    insertLayout->addLayout(buttons);
+    embedEditor = new QCheckBox(QStringLiteral("Редактор в панели"), insertPage);
+    insertLayout->addWidget(embedEditor);
+    detailPages->addWidget(insertPage);
+    mastering = new MasteringPanel(detailPages);
+    mastering->onEdited = [this](const MasteringUtility &settings) {
+        execute(std::make_unique<SetMasteringCommand>(settings));
+    };
+    detailPages->addWidget(mastering);
+    detailLayout->addWidget(detailPages, 1);
+    layout->addWidget(detail);
+
+    editorPump = new QTimer(this);
+    editorPump->setInterval(16);
+    connect(editorPump, &QTimer::timeout, this, [this] {
+        vst::runEditorEvents(0);
+        // The user may close the editor with its window's own close button.
+        if (editorWindowId() == 0) closeInsertEditor();
+    });
+
+    selected = app.view().selectedTrackId;
+    projectChanged();
+}
+
+std::vector<uint64_t> MixerPanel::channelIds() const {
+    std::vector<uint64_t> ids;
+    for (const auto &track : app.engine().project.tracks)
+        if (track->type != TrackType::Unused) ids.push_back(track->id);
+    ids.push_back(0);
+    return ids;
+}
+
+ChannelStrip *MixerPanel::makeStrip(StripKind kind, uint64_t trackId) {
+    StripActions actions;
+    actions.select = [this, trackId] { selectChannel(trackId); };
+    if (kind == StripKind::Master) {
+        actions.gain = [this](float gain) {
+            ControlRoomSettings settings;
+            {
+                std::lock_guard lock(app.engine().projectMutex);
+                settings = app.engine().project.controlRoom;
+            }
+            settings.masterGain = gain;
+            execute(std::make_unique<SetControlRoomCommand>(settings));
+        };
+        return new ChannelStrip(kind, 0, std::move(actions), stripHost);
+    }
+    auto fader = [this, trackId](auto change) {
+        std::shared_ptr<Track> track;
+        {
+            std::lock_guard lock(app.engine().projectMutex);
+            track = app.engine().project.findTrack(trackId);
+        }
+        if (!track) return;
+        TrackFaderState state{track->gain, track->pan, track->mute, track->solo};
+        change(state);
+        execute(std::make_unique<SetTrackMixerCommand>(trackId, state.gain, state.pan, state.mute,
+                                                       state.solo));
+    };
+    actions.gain = [fader](float gain) { fader([gain](TrackFaderState &s) { s.gain = gain; }); };
+    actions.pan = [fader](float pan) { fader([pan](TrackFaderState &s) { s.pan = pan; }); };
+    actions.muteSolo = [fader](bool mute, bool solo) {
+        fader([mute, solo](TrackFaderState &s) {
+            s.mute = mute;
+            s.solo = solo;
+        });
+    };
+    actions.arm = [this, trackId](bool armed) {
+        execute(std::make_unique<SetTrackArmedCommand>(trackId, armed));
+    };
+    actions.send = [this, trackId](int slot, float level) {
+        SendSlot send;
+        {
+            std::lock_guard lock(app.engine().projectMutex);
+            const auto track = app.engine().project.findTrack(trackId);
+            if (!track) return;
+            send = track->sends[static_cast<std::size_t>(slot)];
+            send.returnId = sendTarget(app.engine().project, *track, slot);
+        }
+        if (send.returnId == 0) {
+            app.status().setText("Нет return-дорожки для этого send");
+            refreshValues();
+            return;
+        }
+        send.level = level;
+        execute(std::make_unique<SetTrackSendCommand>(trackId, slot, send));
+    };
+    return new ChannelStrip(kind, trackId, std::move(actions), stripHost);
+}
+
+void MixerPanel::rebuildStrips() {
+    for (ChannelStrip *strip : stripList)
+        delete strip;
+    stripList.clear();
+    while (QLayoutItem *item = stripRow->takeAt(0))
+        delete item;
+    for (uint64_t id : shownIds) {
+        StripKind kind = StripKind::Master;
+        if (id != 0) {
+            const auto track = app.engine().project.findTrack(id);
+            kind = track->type == TrackType::Return ? StripKind::Return : StripKind::Track;
+        }
+        ChannelStrip *strip = makeStrip(kind, id);
+        stripList.push_back(strip);
+        stripRow->addWidget(strip);
+    }
+    stripRow->addStretch(1);
+}
+
+ChannelStrip *MixerPanel::stripFor(uint64_t trackId) const {
+    const auto found = std::find_if(stripList.begin(), stripList.end(), [&](ChannelStrip *strip) {
+        return strip->trackId() == trackId;
+    });
+    return found == stripList.end() ? nullptr : *found;
+}
+
+void MixerPanel::projectChanged() {
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        std::vector<uint64_t> ids = channelIds();
+        if (ids != shownIds) {
+            shownIds = std::move(ids);
+            rebuildStrips();
+        }
+    }
+    if (selected != 0 && !stripFor(selected)) selected = 0;
+    refreshValues();
+    refreshDetail();
+}
+
+void MixerPanel::refreshValues() {
+    std::lock_guard lock(app.engine().projectMutex);
+    const Project &project = app.engine().project;
+    for (ChannelStrip *strip : stripList) {
+        strip->setSelected(strip->trackId() == selected);
+        if (strip->kind() == StripKind::Master) {
+            StripValues values;
+            values.name = "Master";
+            values.color = 0xFF808890u;
+            values.gain = project.controlRoom.masterGain;
+            strip->setValues(values);
+        } else if (const auto track = project.findTrack(strip->trackId())) {
+            strip->setValues(valuesOf(*track));
+        }
+    }
+}
+
+void MixerPanel::refreshDetail() {
+    std::lock_guard lock(app.engine().projectMutex);
+    const Project &project = app.engine().project;
+    const auto track = selected == 0 ? nullptr : project.findTrack(selected);
+    const ChannelEq8 &eq = track ? track->eq : project.masterEq;
+    detailTitle->setText(track ? QString::fromStdString(track->name) : QStringLiteral("Master"));
+    {
+        const QSignalBlocker blocker(eqOn);
+        eqOn->setChecked(eq.enabled);
+    }
+    eqCurve->setEq(eq, project.sampleRate);
+    detailPages->setCurrentIndex(track ? 0 : 1);
+    mastering->setSettings(project.mastering);
+    const int row = inserts->currentRow();
+    inserts->clear();
+    if (!track) return;
+    for (const InsertSlot &insert : track->inserts)
+        inserts->addItem(QString::fromStdString(insert.displayName) +
+                         (insert.bypassed ? QStringLiteral("  [bypass]") : QString()));
+    inserts->setCurrentRow(std::min(row, inserts->count() - 1));
+}
+
+void MixerPanel::selectChannel(uint64_t trackId) {
+    selected = trackId;
+    if (trackId != 0) app.view().selectedTrackId = trackId;
+    for (ChannelStrip *strip : stripList)
+        strip->setSelected(strip->trackId() == selected);
+    refreshDetail();
+}
+
+void MixerPanel::onTick() {
+    // Another tab may have selected a track since.
+    const uint64_t viewSelection = app.view().selectedTrackId;
+    if (selected != 0 && viewSelection != selected && stripFor(viewSelection))
+        selectChannel(viewSelection);
+    if (!isVisible()) return;
+    const bool running = app.engine().playing.load() || app.engine().recording.load();
+    std::lock_guard lock(app.engine().projectMutex);
+    const Project &project = app.engine().project;
+    for (ChannelStrip *strip : stripList) {
+        if (strip->kind() == StripKind::Master) {
+            strip->setPeaks(app.engine().masterPeakL.load(), app.engine().masterPeakR.load(),
+                            running);
+        } else if (const auto track = project.findTrack(strip->trackId())) {
+            strip->setPeaks(track->peakL, track->peakR, running);
+        }
+    }
+}
+
+void MixerPanel::execute(std::unique_ptr<Command> command) {
+    app.view().executeEdit(std::move(command));
+    refreshValues();
+    refreshDetail();
+}
+
+int MixerPanel::selectedInsert() const { return selected == 0 ? -1 : inserts->currentRow(); }
+
+void MixerPanel::addInsert(const InsertChoice &choice) {
+    if (selected == 0) {
+        app.status().setText("Выберите дорожку для вставки эффекта");
+        return;
+    }
+    if (!executeAddInsert(app, selected, choice)) return;
+    refreshValues();
+    refreshDetail();
+    inserts->setCurrentRow(inserts->count() - 1);
+}
+
+void MixerPanel::toggleInsertBypass() {
+    const int index = selectedInsert();
+    if (index >= 0) execute(std::make_unique<ToggleInsertBypassCommand>(selected, index));
+}
+
+void MixerPanel::moveInsert(int offset) {
+    const int index = selectedInsert();
+    if (index < 0 || index + offset < 0 || index + offset >= inserts->count()) return;
+    execute(std::make_unique<MoveInsertCommand>(app.rack(), selected, index, offset));
+    inserts->setCurrentRow(index + offset);
+}
+
+void MixerPanel::removeInsert() {
+    const int index = selectedInsert();
+    if (index < 0) return;
+    closeInsertEditor();
+    execute(std::make_unique<RemoveInsertCommand>(app.rack(), selected, index));
+}
+
+bool MixerPanel::openInsertEditor(bool embedded) {
+    const int index = selectedInsert();
+    if (index < 0) return false;
+    closeInsertEditor();
+    if (!app.rack().openEditor(selected, index)) {
+        app.status().setText("У этого эффекта нет окна редактора");
+        return false;
+    }
+    editorTrack = selected;
+    editorInsert = index;
+    editorPump->start();
+    if (embedded) embedOpenEditor();
+    return true;
+}
+
+namespace {
+/// The live plug-in of an insert, if the rack holds one (call with `slotsMutex` held).
+vst::Vst3Plugin *insertPlugin(vst::PluginRack &rack, uint64_t trackId, int index) {
+    for (vst::Slot &slot : rack.slots)
+        if (slot.trackId == trackId && slot.insertIndex == index && slot.plugin)
+            return slot.plugin.get();
+    return nullptr;
+}
+} // namespace
+
+void MixerPanel::embedOpenEditor() {
+    const unsigned long id = editorWindowId();
+    if (id == 0) return;
+    editorWindow = QWindow::fromWinId(static_cast<WId>(id));
+    if (!editorWindow) return;
+    const QSize size = editorWindow->size().expandedTo(QSize(400, 300));
+    editorContainer = QWidget::createWindowContainer(editorWindow, this);
+    editorContainer->setMinimumSize(size);
+    detailLayout->addWidget(editorContainer);
+    editorContainer->show();
+}
+
+void MixerPanel::releaseEmbeddedEditor() {
+    if (!editorContainer) return;
+    // The plug-in destroys its window itself: hand it back to the desktop first, so that
+    // taking the holder away does not take the window with it.
+    editorWindow->setParent(nullptr);
+    editorWindow = nullptr;
+    delete editorContainer;
+    editorContainer = nullptr;
+}
+
+void MixerPanel::closeInsertEditor() {
+    if (editorInsert < 0) return;
+    releaseEmbeddedEditor();
+    {
+        std::lock_guard lock(app.rack().slotsMutex);
+        if (vst::Vst3Plugin *plugin = insertPlugin(app.rack(), editorTrack, editorInsert))
+            plugin->closeEditor();
+    }
+    editorInsert = -1;
+    editorTrack = 0;
+    editorPump->stop();
+}
+
+unsigned long MixerPanel::editorWindowId() {
+    if (editorInsert < 0) return 0;
+    std::lock_guard lock(app.rack().slotsMutex);
+    vst::Vst3Plugin *plugin = insertPlugin(app.rack(), editorTrack, editorInsert);
+    return plugin ? plugin->editorWindowId() : 0;
+}
+
+WorkspacePanel *createMixerPanel(OVApplication &application, QWidget *parent) {
+    return new MixerPanel(application, parent);
+}
+
+} // namespace orvane

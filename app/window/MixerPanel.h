@@ -1,0 +1,94 @@
+#pragma once
+
+#include "app/window/ChannelStrip.h"
+#include "app/window/EqCurveView.h"
+#include "app/window/MasteringPanel.h"
+#include "app/window/PanelCommands.h"
+#include "app/window/WorkspacePanels.h"
+#include "core/commands/Command.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class QCheckBox;
+class QHBoxLayout;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QVBoxLayout;
+class QStackedWidget;
+class QTimer;
+class QWindow;
+
+namespace orvane {
+
+/// The mixer tab: a strip per track and return and the master, with the selected channel's
+/// EQ, its insert list (or, for the master, the mastering panel) beside them. Meters follow
+/// the engine at every tick; every edit goes through the command stack.
+class MixerPanel : public WorkspacePanel {
+  public:
+    MixerPanel(OVApplication &application, QWidget *parent);
+    void onTick() override;
+    void projectChanged() override;
+
+    const std::vector<ChannelStrip *> &strips() const { return stripList; }
+    ChannelStrip *stripFor(uint64_t trackId) const;
+    /// 0 selects the master.
+    void selectChannel(uint64_t trackId);
+    uint64_t selectedChannel() const { return selected; }
+    EqCurveView *eqView() const { return eqCurve; }
+    QListWidget *insertList() const { return inserts; }
+    MasteringPanel *masteringPanel() const { return mastering; }
+
+    /// The insert actions of the buttons, for the selected track's selected insert.
+    void addInsert(const InsertChoice &choice);
+    void toggleInsertBypass();
+    void moveInsert(int offset);
+    void removeInsert();
+    /// Opens the selected insert's editor, in a window of its own or, with `embedded`, inside
+    /// the panel under the insert list.
+    bool openInsertEditor(bool embedded = false);
+    /// The panel's holder of an embedded editor, null while none is embedded.
+    QWidget *embeddedEditor() const { return editorContainer; }
+    void closeInsertEditor();
+    /// X11 id of the editor window the panel opened, 0 when none is open.
+    unsigned long editorWindowId();
+
+  private:
+    void rebuildStrips();
+    ChannelStrip *makeStrip(StripKind kind, uint64_t trackId);
+    void refreshValues();
+    void refreshDetail();
+    void execute(std::unique_ptr<Command> command);
+    int selectedInsert() const;
+    void embedOpenEditor();
+    void releaseEmbeddedEditor();
+    std::vector<uint64_t> channelIds() const;
+
+    OVApplication &app;
+    std::vector<ChannelStrip *> stripList;
+    std::vector<uint64_t> shownIds;
+    QHBoxLayout *stripRow = nullptr;
+    QWidget *stripHost = nullptr;
+    uint64_t selected = 0;
+    bool selectionFromView = true;
+
+    QLabel *detailTitle = nullptr;
+    EqCurveView *eqCurve = nullptr;
+    QCheckBox *eqOn = nullptr;
+    QStackedWidget *detailPages = nullptr;
+    QListWidget *inserts = nullptr;
+    QPushButton *vstButton = nullptr;
+    MasteringPanel *mastering = nullptr;
+    /// Lets an open editor redraw and react, between the window's own events.
+    QTimer *editorPump = nullptr;
+    QCheckBox *embedEditor = nullptr;
+    QWidget *editorContainer = nullptr;
+    QWindow *editorWindow = nullptr;
+    QVBoxLayout *detailLayout = nullptr;
+    uint64_t editorTrack = 0;
+    int editorInsert = -1;
+};
+
+} // namespace orvane

@@ -1,0 +1,281 @@
+#include "app/window/PluginBrowserPanel.h"
+
+#include "app/OVApplication.h"
+#include "app/OVMainView.h"
+#include "app/window/PanelCommands.h"
+#include "core/vst/PluginRack.h"
+#include "core/vst/PluginScanner.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace orvane {
+
+namespace {
+
+std::string lowered(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+/// What the worker finds: the walk and the factory pass of the rack's own scan, with a
+/// scanner of its own so that nothing the main thread reads changes under it.
+std::vector<vst::PluginDescription> scanOnWorker() {
+    vst::PluginScanner scanner;
+    scanner.loadBlacklist(vst::defaultVstBlacklistPath());
+    scanner.setSearchPaths(vst::defaultVst3Paths());
+    std::vector<vst::PluginDescription> bundles = scanner.scan();
+    std::vector<vst::PluginDescription> classes = scanner.scanWithFactory();
+    return classes.empty() ? bundles : classes;
+}
+
+enum Column { nameColumn, vendorColumn, categoryColumn, stateColumn, pathColumn };
+
+} // namespace
+
+bool pluginMatchesSearch(const vst::PluginDescription &plugin, const std::string &query) {
+    std::string haystack = plugin.name + ' ' + plugin.vendor + ' ' + plugin.category;
+    for (const std::string &tag : plugin.tags)
+        haystack += ' ' + tag;
+    haystack = lowered(haystack);
+    std::istringstream words(lowered(query));
+    std::string word;
+    while (words >> word)
+        if (haystack.find(word) == std::string::npos) return false;
+    return true;
+}
+
+bool editAllowList(const std::string &path, const std::string &uid, bool allow,
+                   std::string &error) {
+    std::vector<std::string> lines;
+    {
+        std::ifstream in(path);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+    }
+    const bool present = std::find(lines.begin(), lines.end(), uid) != lines.end();
+    if (allow == present) return true;
+    if (allow)
+        lines.push_back(uid);
+    else
+        lines.erase(std::remove(lines.begin(), lines.end(), uid), lines.end());
+    // Written beside the file and renamed over it, so a failed write leaves the old list.
+    const std::string temporary = path + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        for (const std::string &line : lines)
+            out << line << '\n';
+        out.flush();
+        if (!out) {
+            error = "cannot write " + temporary;
+            std::error_code ignored;
+            std::filesystem::remove(temporary, ignored);
+            return false;
+        }
+    }
+    std::error_code renameError;
+    std::filesystem::rename(temporary, path, renameError);
+    if (renameError) {
+        error = "cannot replace " + path + ": " + renameError.message();
+        std::filesystem::remove(temporary, renameError);
+        return false;
+    }
+    return true;
+}
+
+PluginBrowserPanel::PluginBrowserPanel(OVApplication &application, QWidget *parent)
+    : WorkspacePanel(parent), app(application) {
+    auto *layout = new QVBoxLayout(this);
+    auto *top = new QHBoxLayout();
+    search = new QLineEdit(this);
+    search->setPlaceholderText(QStringLiteral("Поиск плагинов"));
+    search->setClearButtonEnabled(true);
+    allowedOnly = new QCheckBox(QStringLiteral("Только разрешённые"), this);
+    scanButton = new QPushButton(QStringLiteral("Сканировать"), this);
+    top->addWidget(search, 1);
+    top->addWidget(allowedOnly);
+    top->addWidget(scanButton);
+    layout->addLayout(top);
+
+    list = new QTableWidget(0, 5, this);
+    list->setHorizontalHeaderLabels({QStringLiteral("Плагин"), QStringLiteral("Производитель"),
+                                     QStringLiteral("Категория"), QStringLiteral("Статус"),
+                                     QStringLiteral("Путь")});
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->horizontalHeader()->setStretchLastSection(true);
+    list->verticalHeader()->hide();
+    layout->addWidget(list, 1);
+
+    auto *bottom = new QHBoxLayout();
+    auto button = [&](const QString &text, auto action) {
+        auto *pushButton = new QPushButton(text, this);
+        connect(pushButton, &QPushButton::clicked, this, action);
+        bottom->addWidget(pushButton);
+    };
+    button(QStringLiteral("Загрузить в дорожку"), [this] { loadSelected(); });
+    button(QStringLiteral("Блокировать"), [this] { blockSelected(true); });
+    button(QStringLiteral("Разблокировать"), [this] { blockSelected(false); });
+    button(QStringLiteral("Разрешить"), [this] { allowSelected(true); });
+    button(QStringLiteral("Запретить"), [this] { allowSelected(false); });
+    bottom->addStretch(1);
+    layout->addLayout(bottom);
+
+    connect(search, &QLineEdit::textChanged, this, [this] { refill(); });
+    connect(allowedOnly, &QCheckBox::toggled, this, [this] { refill(); });
+    connect(scanButton, &QPushButton::clicked, this, [this] { startScan(); });
+    connect(list, &QTableWidget::cellDoubleClicked, this, [this] { loadSelected(); });
+    allowPatterns = vst::loadVstWhitelist(vst::defaultVstWhitelistPath());
+    refill();
+}
+
+PluginBrowserPanel::~PluginBrowserPanel() {
+    if (worker) worker->wait();
+}
+
+bool PluginBrowserPanel::startScan() {
+    if (worker) return false;
+    if (app.rack().sandboxEnabled) {
+        // With the sandbox the rack describes bundles through its helper, which only the
+        // main thread talks to.
+        app.rack().scan();
+        refill();
+        app.status().setText("Найдено плагинов: " + std::to_string(app.rack().plugins.size()));
+        return true;
+    }
+    auto result = std::make_shared<std::vector<vst::PluginDescription>>();
+    worker = QThread::create([result] { *result = scanOnWorker(); });
+    connect(worker, &QThread::finished, this, [this, result] { scanFinished(std::move(*result)); });
+    scanButton->setEnabled(false);
+    scanButton->setText(QStringLiteral("Сканирование…"));
+    app.status().setText("Сканирование плагинов…");
+    worker->start();
+    return true;
+}
+
+void PluginBrowserPanel::scanFinished(std::vector<vst::PluginDescription> found) {
+    worker->deleteLater();
+    worker = nullptr;
+    app.rack().plugins = std::move(found);
+    scanButton->setEnabled(true);
+    scanButton->setText(QStringLiteral("Сканировать"));
+    app.status().setText("Найдено плагинов: " + std::to_string(app.rack().plugins.size()));
+    refill();
+}
+
+void PluginBrowserPanel::onTick() {
+    const auto &plugins = app.rack().plugins;
+    if (!worker && (plugins.data() != listedData || plugins.size() != listedCount)) refill();
+}
+
+void PluginBrowserPanel::refill() {
+    const std::string query = search->text().toStdString();
+    const auto &plugins = app.rack().plugins;
+    listedData = plugins.data();
+    listedCount = plugins.size();
+    shown.clear();
+    for (std::size_t i = 0; i < plugins.size(); ++i) {
+        const bool allowed =
+            !allowPatterns.empty() && vst::pluginMatchesWhitelist(plugins[i], allowPatterns);
+        if (pluginMatchesSearch(plugins[i], query) && (!allowedOnly->isChecked() || allowed))
+            shown.push_back(i);
+    }
+    list->setRowCount(static_cast<int>(shown.size()));
+    for (int row = 0; row < static_cast<int>(shown.size()); ++row) {
+        const vst::PluginDescription &plugin = plugins[shown[static_cast<std::size_t>(row)]];
+        const bool allowed =
+            !allowPatterns.empty() && vst::pluginMatchesWhitelist(plugin, allowPatterns);
+        const QString state = plugin.blacklisted ? QStringLiteral("заблокирован")
+                              : allowed          ? QStringLiteral("разрешён")
+                                                 : QString();
+        const QString cells[] = {
+            QString::fromStdString(plugin.name), QString::fromStdString(plugin.vendor),
+            QString::fromStdString(plugin.category), state, QString::fromStdString(plugin.path)};
+        for (int column = 0; column < 5; ++column)
+            list->setItem(row, column, new QTableWidgetItem(cells[column]));
+    }
+    list->resizeColumnsToContents();
+}
+
+int PluginBrowserPanel::chosenPlugin() const {
+    const int row = list->currentRow();
+    if (row < 0 || row >= static_cast<int>(shown.size())) return -1;
+    return static_cast<int>(shown[static_cast<std::size_t>(row)]);
+}
+
+void PluginBrowserPanel::blockSelected(bool block) {
+    const int index = chosenPlugin();
+    if (index < 0) return;
+    vst::PluginRack &rack = app.rack();
+    const std::string uid = rack.plugins[static_cast<std::size_t>(index)].uid;
+    if (block) {
+        rack.blacklistPluginUid(uid);
+    } else {
+        auto &blocked = rack.scanner.blacklist;
+        blocked.erase(std::remove(blocked.begin(), blocked.end(), uid), blocked.end());
+        if (!rack.scanner.saveBlacklist(vst::defaultVstBlacklistPath()))
+            app.status().setText("Не удалось сохранить список блокировки");
+        for (auto &plugin : rack.plugins)
+            if (plugin.uid == uid) plugin.blacklisted = false;
+    }
+    const int row = list->currentRow();
+    refill();
+    list->selectRow(row);
+}
+
+void PluginBrowserPanel::allowSelected(bool allow) {
+    const int index = chosenPlugin();
+    if (index < 0) return;
+    const std::string path = vst::defaultVstWhitelistPath();
+    std::string error;
+    if (!editAllowList(path, app.rack().plugins[static_cast<std::size_t>(index)].uid, allow,
+                       error)) {
+        app.status().setText("Список разрешённых не сохранён: " + error);
+        return;
+    }
+    allowPatterns = vst::loadVstWhitelist(path);
+    const int row = list->currentRow();
+    refill();
+    list->selectRow(row);
+}
+
+bool PluginBrowserPanel::loadSelected() {
+    const int index = chosenPlugin();
+    if (index < 0) {
+        app.status().setText("Выберите плагин в списке");
+        return false;
+    }
+    const vst::PluginDescription plugin = app.rack().plugins[static_cast<std::size_t>(index)];
+    if (plugin.blacklisted) {
+        app.status().setText("Плагин заблокирован: " + plugin.name);
+        return false;
+    }
+    const uint64_t trackId = app.view().selectedTrackId;
+    if (trackId == 0) {
+        app.status().setText("Выберите дорожку для плагина");
+        return false;
+    }
+    if (!executeAddInsert(app, trackId, InsertChoice{false, plugin.uid, plugin.path})) return false;
+    app.status().setText("Плагин загружен: " + plugin.name);
+    return true;
+}
+
+WorkspacePanel *createPluginBrowserPanel(OVApplication &application, QWidget *parent) {
+    return new PluginBrowserPanel(application, parent);
+}
+
+} // namespace orvane

@@ -1,0 +1,396 @@
+#include "app/window/SessionPanel.h"
+
+#include "app/OVApplication.h"
+#include "app/OVMainView.h"
+#include "core/commands/SessionCommands.h"
+
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <functional>
+#include <mutex>
+
+namespace orvane {
+
+namespace {
+
+constexpr int headerHeight = 28;
+constexpr int sceneWidth = 120;
+constexpr int cellWidth = 110;
+constexpr int cellHeight = 34;
+constexpr int stopHeight = 26;
+
+/// A "Follow Action" submenu with every action, each handed to `choose`.
+void addFollowActionMenu(QMenu &menu, const std::function<void(FollowAction)> &choose) {
+    QMenu *follow = menu.addMenu(QStringLiteral("Follow Action"));
+    for (uint8_t value = 0; value <= static_cast<uint8_t>(FollowAction::NextClipInColumn);
+         ++value) {
+        const auto action = static_cast<FollowAction>(value);
+        follow->addAction(followActionLabel(action), [choose, action] { choose(action); });
+    }
+}
+
+QColor trackColour(uint32_t argb) { return QColor::fromRgba(argb | 0xFF000000u); }
+
+int rowCountOf(const Project &project) {
+    int rows = static_cast<int>(project.session.scenes.size());
+    for (const auto &track : project.tracks)
+        for (const auto &clip : track->clips)
+            if (clip->isSessionClip() && clip->sessionRow < project.session.rows)
+                rows = std::max(rows, clip->sessionRow + 1);
+    return rows;
+}
+
+} // namespace
+
+SessionGridModel buildSessionGrid(const Project &project) {
+    SessionGridModel model;
+    for (const auto &track : project.tracks)
+        if (track->type != TrackType::Return)
+            model.columns.push_back(
+                {track->id, track->name, track->color, track->type == TrackType::Midi});
+    const int rows = rowCountOf(project);
+    for (int row = 0; row < rows; ++row) {
+        const auto &scenes = project.session.scenes;
+        if (row < static_cast<int>(scenes.size()))
+            model.rows.push_back({scenes[static_cast<std::size_t>(row)].id,
+                                  scenes[static_cast<std::size_t>(row)].name});
+        else
+            model.rows.push_back({0, std::to_string(row + 1)});
+    }
+    model.cells.resize(model.rows.size() * model.columns.size());
+    std::vector<int32_t> shownColumn(model.cells.size(), INT32_MAX);
+    for (std::size_t column = 0; column < model.columns.size(); ++column) {
+        const auto track = project.findTrack(model.columns[column].trackId);
+        for (const auto &clip : track->clips) {
+            if (!clip->isSessionClip() || clip->sessionRow >= rows) continue;
+            const auto row = static_cast<std::size_t>(clip->sessionRow);
+            const std::size_t at = row * model.columns.size() + column;
+            if (clip->sessionCol >= shownColumn[at]) continue;
+            shownColumn[at] = clip->sessionCol;
+            model.cells[at] = {clip->id, clip->name, false, false,
+                               clip->launchMode == SessionLaunchMode::Gate};
+        }
+    }
+    return model;
+}
+
+bool applySessionTable(SessionGridModel &model, const SessionTableCopy &table) {
+    bool changed = false;
+    for (SessionCell &cell : model.cells) {
+        bool playing = false, queued = false;
+        for (int32_t i = 0; i < table.count; ++i) {
+            const ActiveSessionClip &entry = table.entries[static_cast<std::size_t>(i)];
+            if (cell.clipId == 0 || entry.clipId != cell.clipId) continue;
+            playing = playing || entry.playing;
+            queued = queued || entry.queued;
+        }
+        changed = changed || playing != cell.playing || queued != cell.queued;
+        cell.playing = playing;
+        cell.queued = queued;
+    }
+    return changed;
+}
+
+/// Draws the grid and turns clicks into launches; everything it does goes through the panel.
+class SessionGridView : public QWidget {
+  public:
+    explicit SessionGridView(SessionPanel &panel) : QWidget(nullptr), panel(panel) {
+        setMouseTracking(false);
+        setContextMenuPolicy(Qt::DefaultContextMenu);
+    }
+
+    void updateSize() {
+        const auto &grid = panel.grid;
+        setFixedSize(sceneWidth + static_cast<int>(grid.columns.size()) * cellWidth + 1,
+                     headerHeight + static_cast<int>(grid.rows.size()) * cellHeight + stopHeight +
+                         1);
+    }
+
+  protected:
+    void paintEvent(QPaintEvent *) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+  private:
+    void paintCell(QPainter &painter, std::size_t row, std::size_t column);
+    /// The (row, column) under `point`, -1 where there is none.
+    std::pair<int, int> cellAt(const QPoint &point) const;
+
+    SessionPanel &panel;
+};
+
+void SessionGridView::paintEvent(QPaintEvent *) {
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(0x1E, 0x1F, 0x22));
+    const auto &grid = panel.grid;
+    painter.setPen(QColor(0xC8, 0xC8, 0xC8));
+    for (std::size_t column = 0; column < grid.columns.size(); ++column) {
+        const QRect header(sceneWidth + static_cast<int>(column) * cellWidth, 0, cellWidth,
+                           headerHeight);
+        painter.fillRect(header.adjusted(1, 1, -1, -1),
+                         trackColour(grid.columns[column].color).darker(180));
+        painter.drawText(header.adjusted(6, 0, -4, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                         QString::fromStdString(grid.columns[column].name));
+    }
+    for (std::size_t row = 0; row < grid.rows.size(); ++row) {
+        const QRect scene = panel.sceneRect(static_cast<int>(row));
+        painter.fillRect(scene.adjusted(1, 1, -1, -1), QColor(0x2B, 0x2D, 0x31));
+        painter.setPen(QColor(0xE0, 0xE0, 0xE0));
+        painter.drawText(scene.adjusted(8, 0, -4, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                         QStringLiteral("▶ ") + QString::fromStdString(grid.rows[row].name));
+        for (std::size_t column = 0; column < grid.columns.size(); ++column)
+            paintCell(painter, row, column);
+    }
+    for (std::size_t column = 0; column < grid.columns.size(); ++column) {
+        const QRect stop = panel.stopRect(static_cast<int>(column));
+        painter.fillRect(stop.adjusted(1, 1, -1, -1), QColor(0x26, 0x27, 0x2A));
+        painter.fillRect(QRect(stop.center() - QPoint(5, 5), QSize(10, 10)),
+                         QColor(0x9A, 0x9A, 0x9A));
+    }
+}
+
+void SessionGridView::paintCell(QPainter &painter, std::size_t row, std::size_t column) {
+    const SessionCell &cell = panel.grid.cell(row, column);
+    const QRect box =
+        panel.cellRect(static_cast<int>(row), static_cast<int>(column)).adjusted(1, 1, -1, -1);
+    if (cell.clipId == 0) {
+        painter.fillRect(box, QColor(0x24, 0x25, 0x28));
+        return;
+    }
+    const QColor colour = trackColour(panel.grid.columns[column].color);
+    painter.fillRect(box, cell.playing ? colour.lighter(130) : colour.darker(150));
+    // The launch mark: a triangle while playing, a blinking-free hollow one while queued.
+    const QRect mark(box.left() + 6, box.center().y() - 6, 12, 12);
+    const QPolygon triangle(
+        {mark.topLeft(), mark.bottomLeft(), QPoint(mark.right(), mark.center().y())});
+    painter.setPen(cell.playing ? Qt::black : QColor(0xF0, 0xF0, 0xF0));
+    painter.setBrush(cell.playing  ? QBrush(QColor(0x3D, 0xDC, 0x6E))
+                     : cell.queued ? QBrush(Qt::NoBrush)
+                                   : QBrush(QColor(0xB0, 0xB0, 0xB0)));
+    if (cell.queued) painter.setPen(QPen(QColor(0xFF, 0xC8, 0x3C), 2));
+    painter.drawPolygon(triangle);
+    painter.setPen(cell.playing ? Qt::black : QColor(0xF0, 0xF0, 0xF0));
+    painter.drawText(box.adjusted(24, 0, -4, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                     QString::fromStdString(cell.name));
+}
+
+std::pair<int, int> SessionGridView::cellAt(const QPoint &point) const {
+    const int row = point.y() < headerHeight ? -1 : (point.y() - headerHeight) / cellHeight;
+    const int column = point.x() < sceneWidth ? -1 : (point.x() - sceneWidth) / cellWidth;
+    return {row, column};
+}
+
+void SessionGridView::mousePressEvent(QMouseEvent *event) {
+    if (event->button() != Qt::LeftButton) return;
+    const auto [row, column] = cellAt(event->position().toPoint());
+    const auto &grid = panel.grid;
+    const int rows = static_cast<int>(grid.rows.size());
+    const int columns = static_cast<int>(grid.columns.size());
+    if (row < 0 || column >= columns) return;
+    if (row == rows && column >= 0) return panel.stopColumn(static_cast<std::size_t>(column));
+    if (row >= rows) return;
+    if (column < 0) return panel.launchScene(static_cast<std::size_t>(row));
+    panel.app.view().selectedTrackId = grid.columns[static_cast<std::size_t>(column)].trackId;
+    const SessionCell &cell =
+        grid.cell(static_cast<std::size_t>(row), static_cast<std::size_t>(column));
+    if (cell.clipId != 0) panel.launchClip(cell);
+}
+
+void SessionGridView::mouseReleaseEvent(QMouseEvent *event) {
+    if (event->button() != Qt::LeftButton || panel.heldGateClip == 0) return;
+    panel.push(Request::releaseClip(panel.heldGateClip));
+    panel.heldGateClip = 0;
+}
+
+void SessionGridView::contextMenuEvent(QContextMenuEvent *event) {
+    const auto [row, column] = cellAt(event->pos());
+    const auto &grid = panel.grid;
+    if (row < 0 || row >= static_cast<int>(grid.rows.size())) return;
+    if (column < 0) return panel.sceneMenu(static_cast<std::size_t>(row), event->globalPos());
+    if (column >= static_cast<int>(grid.columns.size())) return;
+    const SessionCell &cell =
+        grid.cell(static_cast<std::size_t>(row), static_cast<std::size_t>(column));
+    if (cell.clipId != 0) panel.clipMenu(cell, event->globalPos());
+}
+
+SessionPanel::SessionPanel(OVApplication &application, QWidget *parent)
+    : WorkspacePanel(parent), app(application) {
+    auto *layout = new QVBoxLayout(this);
+    auto *bar = new QHBoxLayout();
+    auto *stop = new QPushButton(QStringLiteral("Стоп все клипы"), this);
+    auto *capture = new QPushButton(QStringLiteral("Захват в аранжировку"), this);
+    auto *addScene = new QPushButton(QStringLiteral("Добавить сцену"), this);
+    connect(stop, &QPushButton::clicked, this, [this] { stopAll(); });
+    connect(capture, &QPushButton::clicked, this, [this] { captureToArrangement(); });
+    connect(addScene, &QPushButton::clicked, this, [this] {
+        const uint64_t last = grid.rows.empty() ? 0 : grid.rows.back().sceneId;
+        execute(std::make_unique<InsertSceneCommand>(last));
+    });
+    bar->addWidget(stop);
+    bar->addWidget(capture);
+    bar->addWidget(addScene);
+    bar->addStretch(1);
+    layout->addLayout(bar);
+    auto *view = new SessionGridView(*this);
+    gridView = view;
+    auto *scroll = new QScrollArea(this);
+    scroll->setWidget(view);
+    scroll->setWidgetResizable(false);
+    layout->addWidget(scroll, 1);
+    projectChanged();
+}
+
+QRect SessionPanel::cellRect(int row, int column) const {
+    return {sceneWidth + column * cellWidth, headerHeight + row * cellHeight, cellWidth,
+            cellHeight};
+}
+
+QRect SessionPanel::sceneRect(int row) const {
+    return {0, headerHeight + row * cellHeight, sceneWidth, cellHeight};
+}
+
+QRect SessionPanel::stopRect(int column) const {
+    return {sceneWidth + column * cellWidth,
+            headerHeight + static_cast<int>(grid.rows.size()) * cellHeight, cellWidth, stopHeight};
+}
+
+void SessionPanel::projectChanged() {
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        grid = buildSessionGrid(app.engine().project);
+    }
+    applySessionTable(grid, app.engine().readSessionTable());
+    static_cast<SessionGridView *>(gridView)->updateSize();
+    gridView->update();
+}
+
+void SessionPanel::onTick() {
+    if (applySessionTable(grid, app.engine().readSessionTable())) gridView->update();
+}
+
+void SessionPanel::push(const Request &request) {
+    if (!app.engine().pushRequest(RequestProducer::MainThread, request))
+        app.status().setText("Очередь движка переполнена");
+}
+
+void SessionPanel::launchClip(const SessionCell &cell) {
+    // A launch with the transport stopped starts it, as the grid's pads are played live.
+    if (!app.engine().playing.load()) push(Request::play());
+    push(Request::launchClip(cell.clipId));
+    if (cell.gate) heldGateClip = cell.clipId;
+}
+
+void SessionPanel::launchScene(std::size_t row) {
+    const uint64_t sceneId = grid.rows[row].sceneId;
+    std::vector<uint64_t> listed;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        for (const Scene &scene : app.engine().project.session.scenes)
+            if (scene.id == sceneId) listed = scene.clips;
+    }
+    if (!app.engine().playing.load()) push(Request::play());
+    // A scene plays the clips its own list names; the row may show others (moved there, or
+    // on a row that has no scene), and the user launches what the row shows.
+    push(sceneId != 0 ? Request::launchScene(sceneId) : Request::resetSession());
+    for (std::size_t column = 0; column < grid.columns.size(); ++column) {
+        const uint64_t clipId = grid.cell(row, column).clipId;
+        if (clipId != 0 && std::find(listed.begin(), listed.end(), clipId) == listed.end())
+            push(Request::launchClip(clipId));
+    }
+}
+
+void SessionPanel::stopColumn(std::size_t column) {
+    const uint64_t trackId = grid.columns[column].trackId;
+    const SessionTableCopy table = app.engine().readSessionTable();
+    std::lock_guard lock(app.engine().projectMutex);
+    for (int32_t i = 0; i < table.count; ++i) {
+        const uint64_t clipId = table.entries[static_cast<std::size_t>(i)].clipId;
+        const auto clip = app.engine().project.findClip(clipId);
+        if (clip && clip->trackId == trackId) push(Request::releaseClip(clipId));
+    }
+}
+
+void SessionPanel::stopAll() { push(Request::resetSession()); }
+
+void SessionPanel::captureToArrangement() {
+    std::vector<uint64_t> captured;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        captured = app.engine().captureSessionToArrangement();
+        if (captured.empty()) {
+            app.status().setText("Нечего захватывать: клипы сессии не играют");
+            return;
+        }
+        app.view().executeEdit(
+            CaptureSessionToArrangeCommand::fromCaptured(app.engine().project, captured));
+    }
+    app.status().setText("Захвачено клипов: " + std::to_string(captured.size()));
+}
+
+void SessionPanel::execute(std::unique_ptr<Command> command) {
+    app.view().executeEdit(std::move(command));
+    projectChanged();
+}
+
+void SessionPanel::renameScene(uint64_t sceneId) {
+    bool ok = false;
+    const QString name =
+        QInputDialog::getText(this, QStringLiteral("Сцена"), QStringLiteral("Имя сцены:"),
+                              QLineEdit::Normal, QString(), &ok);
+    if (ok && !name.trimmed().isEmpty())
+        execute(std::make_unique<RenameSceneCommand>(sceneId, name.trimmed().toStdString()));
+}
+
+void SessionPanel::sceneMenu(std::size_t row, const QPoint &globalPos) {
+    const uint64_t sceneId = grid.rows[row].sceneId;
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("Вставить сцену"),
+                   [&] { execute(std::make_unique<InsertSceneCommand>(sceneId)); });
+    if (sceneId != 0) {
+        menu.addAction(QStringLiteral("Дублировать сцену"),
+                       [&] { execute(std::make_unique<DuplicateSceneCommand>(sceneId)); });
+        menu.addAction(QStringLiteral("Удалить сцену"),
+                       [&] { execute(std::make_unique<DeleteSceneCommand>(sceneId)); });
+        menu.addAction(QStringLiteral("Выше"),
+                       [&] { execute(std::make_unique<MoveSceneCommand>(sceneId, -1)); });
+        menu.addAction(QStringLiteral("Ниже"),
+                       [&] { execute(std::make_unique<MoveSceneCommand>(sceneId, 1)); });
+        menu.addAction(QStringLiteral("Переименовать…"), [&] { renameScene(sceneId); });
+        addFollowActionMenu(menu, [&](FollowAction action) {
+            execute(std::make_unique<SetSceneFollowActionCommand>(sceneId, action));
+        });
+    }
+    menu.exec(globalPos);
+}
+
+void SessionPanel::clipMenu(const SessionCell &cell, const QPoint &globalPos) {
+    const uint64_t clipId = cell.clipId;
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("Дублировать клип"),
+                   [&] { execute(std::make_unique<DuplicateSessionClipCommand>(clipId)); });
+    QMenu *mode = menu.addMenu(QStringLiteral("Launch Mode"));
+    for (uint8_t value = 0; value <= 3; ++value)
+        mode->addAction(sessionLaunchModeLabel(static_cast<SessionLaunchMode>(value)), [&, value] {
+            execute(std::make_unique<SetClipLaunchModeCommand>(
+                clipId, static_cast<SessionLaunchMode>(value), false));
+        });
+    addFollowActionMenu(menu, [&](FollowAction action) {
+        execute(std::make_unique<SetClipFollowActionCommand>(clipId, action));
+    });
+    menu.exec(globalPos);
+}
+
+WorkspacePanel *createSessionPanel(OVApplication &application, QWidget *parent) {
+    return new SessionPanel(application, parent);
+}
+
+} // namespace orvane

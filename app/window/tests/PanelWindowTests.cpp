@@ -1,0 +1,328 @@
+// The panels as a user meets them: on a private X display, over the application core with its
+// audio on the null device, clicked and dragged with the pointer.
+#include "app/OVApplication.h"
+#include "app/OVMainView.h"
+#include "app/tests/ApplicationTestSupport.h"
+#include "app/window/MixerPanel.h"
+#include "app/window/PluginBrowserPanel.h"
+#include "app/window/SessionPanel.h"
+#include "app/window/tests/WindowTestSupport.h"
+#include "core/commands/CommandStack.h"
+#include "core/engine/Engine.h"
+#include "core/vst/PluginRack.h"
+#include "tests/support/ScopedTestState.h"
+
+#include <QApplication>
+#include <QDial>
+#include <QImage>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QSlider>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+
+namespace orvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+/// Saves `widget` among the test artefacts and checks that it shows more than a background.
+::testing::AssertionResult screenshot(QWidget &widget, const std::string &name) {
+    const QImage image = testing::saveScreenshot(widget, name);
+    const int colours = testing::distinctColours(image);
+    if (colours > 8) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << name << " shows only " << colours << " colours";
+}
+
+/// The application started as the program starts it, with its audio on the null device, and
+/// the user-interface tick running as the window runs it.
+struct PanelTest : ::testing::Test {
+    testing::WindowTestHarness harness{"panels"};
+    testing::ScriptedUi &ui = harness.ui;
+    OVApplication &app = harness.application();
+    std::unique_ptr<WorkspacePanel> panel;
+    QTimer tick;
+
+    void SetUp() override {
+        ASSERT_TRUE(app.audioRunning()) << ui.lastStatus();
+        QObject::connect(&tick, &QTimer::timeout, [this] {
+            app.onTick();
+            if (panel) panel->onTick();
+        });
+        tick.start(static_cast<int>(OVApplication::uiTickSeconds * 1000.0));
+    }
+    void TearDown() override {
+        tick.stop();
+        panel.reset();
+    }
+    template <class Panel> Panel &show(WorkspacePanel *made) {
+        panel.reset(made);
+        panel->resize(1200, 640);
+        panel->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(panel.get()));
+        return *static_cast<Panel *>(made);
+    }
+    std::shared_ptr<Track> track(const std::string &name) {
+        std::lock_guard lock(app.engine().projectMutex);
+        for (const auto &candidate : app.engine().project.tracks)
+            if (candidate->name == name) return candidate;
+        return nullptr;
+    }
+};
+
+TEST_F(PanelTest, ClickingASessionClipLaunchesItAndTheGridMarksItPlaying) {
+    auto &session = show<SessionPanel>(createSessionPanel(app, nullptr));
+    const SessionGridModel &grid = session.model();
+    int row = -1, column = -1;
+    for (std::size_t r = 0; r < grid.rows.size(); ++r)
+        for (std::size_t c = 0; c < grid.columns.size(); ++c)
+            if (grid.cell(r, c).name == "Loop A") row = int(r), column = int(c);
+    ASSERT_GE(row, 0) << "the start-up song's session clip is in the grid";
+    EXPECT_FALSE(grid.cell(row, column).playing);
+
+    QTest::mouseClick(session.gridWidget(), Qt::LeftButton, {},
+                      session.cellRect(row, column).center());
+    // Launched on the next bar: queued first, then playing.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return grid.cell(row, column).playing; }, 8000));
+    EXPECT_TRUE(app.engine().playing.load());
+    EXPECT_TRUE(screenshot(*session.gridWidget(), "session-grid"));
+
+    QTest::mouseClick(session.gridWidget(), Qt::LeftButton, {}, session.stopRect(column).center());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !grid.cell(row, column).playing; }, 4000));
+}
+
+/// The button of `parent` that reads `text`.
+QPushButton *button(QWidget &parent, const QString &text) {
+    for (QPushButton *candidate : parent.findChildren<QPushButton *>())
+        if (candidate->text() == text) return candidate;
+    ADD_FAILURE() << "no button " << text.toStdString();
+    return nullptr;
+}
+
+TEST_F(PanelTest, ARowsLauncherPlaysWhatTheRowShowsAndStopAllEndsIt) {
+    auto &session = show<SessionPanel>(createSessionPanel(app, nullptr));
+    const SessionGridModel &grid = session.model();
+    ASSERT_FALSE(grid.rows.empty());
+    QTest::mouseClick(session.gridWidget(), Qt::LeftButton, {}, session.sceneRect(0).center());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return grid.cell(0, 0).playing; }, 8000));
+    QTest::mouseClick(button(session, QStringLiteral("Стоп все клипы")), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !grid.cell(0, 0).playing; }, 4000));
+}
+
+TEST_F(PanelTest, AddingASceneIsAnUndoableEditThatTheGridShows) {
+    auto &session = show<SessionPanel>(createSessionPanel(app, nullptr));
+    const std::size_t rows = session.model().rows.size();
+    QTest::mouseClick(button(session, QStringLiteral("Добавить сцену")), Qt::LeftButton);
+    EXPECT_EQ(app.commands().undoName(), "Insert Scene");
+    ASSERT_EQ(session.model().rows.size(), rows + 1);
+    EXPECT_NE(session.model().rows.front().sceneId, 0u);
+    app.view().undoEdit();
+    session.projectChanged();
+    EXPECT_EQ(session.model().rows.size(), rows);
+    EXPECT_EQ(session.model().rows.front().sceneId, 0u);
+}
+
+TEST_F(PanelTest, MovingAFaderChangesTheTrackGainAsOneUndoableStep) {
+    auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
+    const auto audio = track("Аудио 1");
+    ASSERT_TRUE(audio);
+    ChannelStrip *strip = mixer.stripFor(audio->id);
+    ASSERT_NE(strip, nullptr);
+    const float before = audio->gain;
+    QSlider *fader = strip->fader();
+    const int start = fader->value();
+
+    // A click on the groove above the handle moves the fader up.
+    QTest::mouseClick(fader, Qt::LeftButton, {}, QPoint(fader->width() / 2, 4));
+    EXPECT_GT(fader->value(), start);
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        EXPECT_GT(audio->gain, before);
+        EXPECT_NEAR(audio->gain, faderPositionToGain(fader->value()), 1e-6f);
+    }
+    EXPECT_EQ(app.commands().undoName(), "Mixer");
+    EXPECT_TRUE(screenshot(mixer, "mixer"));
+
+    app.view().undoEdit();
+    mixer.projectChanged();
+    EXPECT_EQ(audio->gain, before);
+    EXPECT_EQ(fader->value(), start);
+}
+
+TEST_F(PanelTest, MetersFollowThePlayingSongAndHoldTheirPeak) {
+    auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
+    const PeakMeter *midi = mixer.stripFor(track("MIDI 1")->id)->peakMeter();
+    const PeakMeter *master = mixer.stripFor(0)->peakMeter();
+    EXPECT_EQ(midi->left().holdDb, PeakHold::floorDb);
+    app.view().play();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return midi->left().levelDb > -40.0f; }, 4000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return master->right().levelDb > -40.0f; }, 4000));
+    app.view().stop();
+    // Once the song stops the bar falls at once while the mark stays where the peak was.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return midi->left().levelDb == PeakHold::floorDb; }, 4000));
+    EXPECT_GT(midi->left().holdDb, -40.0f);
+}
+
+TEST_F(PanelTest, MuteSoloAndArmButtonsEditTheTrackThroughCommands) {
+    auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
+    const auto midi = track("MIDI 1");
+    ChannelStrip *strip = mixer.stripFor(midi->id);
+    QTest::mouseClick(strip->muteButton(), Qt::LeftButton);
+    QTest::mouseClick(strip->armButton(), Qt::LeftButton);
+    EXPECT_TRUE(midi->mute);
+    EXPECT_TRUE(midi->armed);
+    EXPECT_EQ(app.commands().undoName(), "Arm Track");
+    app.view().undoEdit();
+    app.view().undoEdit();
+    EXPECT_FALSE(midi->mute);
+    EXPECT_FALSE(midi->armed);
+}
+
+TEST_F(PanelTest, ASendKnobFeedsTheFirstReturnTrack) {
+    auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
+    const auto audio = track("Аудио 1");
+    const auto reverb = track("Reverb A");
+    ASSERT_TRUE(reverb);
+    const SendSlot before = audio->sends[0];
+    mixer.stripFor(audio->id)->sendDial(0)->setValue(50);
+    EXPECT_EQ(audio->sends[0].returnId, reverb->id);
+    EXPECT_FLOAT_EQ(audio->sends[0].level, 0.5f);
+    app.view().undoEdit();
+    EXPECT_EQ(audio->sends[0], before);
+}
+
+TEST_F(PanelTest, TheInsertButtonsAddBypassReorderAndRemoveStockEffects) {
+    auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
+    const auto audio = track("Аудио 1");
+    mixer.selectChannel(audio->id);
+    QMenu *stock = button(mixer, QStringLiteral("+ Stock"))->menu();
+    ASSERT_NE(stock, nullptr);
+    const auto pick = [&](const QString &id) {
+        for (QAction *action : stock->actions())
+            if (action->text() == id) action->trigger();
+    };
+    pick(QStringLiteral("stock.delay"));
+    pick(QStringLiteral("stock.reverb"));
+    ASSERT_EQ(mixer.insertList()->count(), 2);
+    EXPECT_EQ(mixer.insertList()->currentRow(), 1) << "the new insert is chosen";
+
+    QTest::mouseClick(button(mixer, QStringLiteral("Bypass")), Qt::LeftButton);
+    EXPECT_TRUE(audio->inserts[1].bypassed);
+    EXPECT_TRUE(mixer.insertList()->item(1)->text().contains(QStringLiteral("bypass")));
+    QTest::mouseClick(button(mixer, QStringLiteral("↑")), Qt::LeftButton);
+    ASSERT_EQ(audio->inserts.size(), 2u);
+    EXPECT_EQ(audio->inserts[0].pluginId, "stock.reverb");
+    EXPECT_TRUE(audio->inserts[0].bypassed) << "the flag moves with its insert";
+    EXPECT_EQ(mixer.insertList()->currentRow(), 0);
+    QTest::mouseClick(button(mixer, QStringLiteral("✕")), Qt::LeftButton);
+    ASSERT_EQ(audio->inserts.size(), 1u);
+    EXPECT_EQ(audio->inserts[0].pluginId, "stock.delay");
+
+    for (int step = 0; step < 3; ++step)
+        app.view().undoEdit();
+    ASSERT_EQ(audio->inserts.size(), 2u);
+    EXPECT_EQ(audio->inserts[1].pluginId, "stock.reverb");
+    EXPECT_FALSE(audio->inserts[1].bypassed);
+}
+
+TEST_F(PanelTest, DraggingOnTheEqCurveAddsABandAndTheCurveFollows) {
+    auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
+    const auto audio = track("Аудио 1");
+    mixer.selectChannel(audio->id);
+    EqCurveView *eq = mixer.eqView();
+    const double hz = 3000.0;
+    EXPECT_NEAR(eq->responseDbAt(hz), 0.0, 0.01) << "the EQ starts flat";
+    const QImage flat = eq->grab().toImage();
+
+    testing::dragMouse(*eq, eq->pointFor(hz, 0.0), eq->pointFor(hz, 9.0));
+    EXPECT_GT(eq->responseDbAt(hz), 7.0);
+    EXPECT_NE(eq->grab().toImage(), flat) << "the curve is drawn anew";
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto raised = std::find_if(audio->eq.bands.begin(), audio->eq.bands.end(),
+                                         [](const EqBandSettings &b) { return b.gainDb > 7.0f; });
+        ASSERT_NE(raised, audio->eq.bands.end());
+        EXPECT_NEAR(raised->freq, hz, hz * 0.05);
+    }
+    EXPECT_EQ(app.commands().undoName(), "Channel EQ");
+    app.view().undoEdit();
+    mixer.projectChanged();
+    EXPECT_NEAR(eq->responseDbAt(hz), 0.0, 0.01);
+    EXPECT_EQ(audio->eq, ChannelEq8{});
+}
+
+TEST_F(PanelTest, TheMastersPanelEditsTheMasteringSettings) {
+    auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
+    mixer.selectChannel(0);
+    ASSERT_TRUE(mixer.masteringPanel()->isVisible());
+    mixer.masteringPanel()->loudnessSlider()->setValue(80);
+    EXPECT_FLOAT_EQ(app.engine().project.mastering.loudness, 0.8f);
+    app.view().undoEdit();
+    EXPECT_EQ(app.engine().project.mastering, MasteringUtility{});
+}
+
+TEST_F(PanelTest, ABrowsedPluginLoadsIntoTheTrackAndItsEditorOpensAndCloses) {
+    testing::ThirdPartyLeaksIgnored zamLeaks;
+    const fs::path folder = harness.scratch("vst3");
+    fs::create_directories(folder);
+    fs::create_directory_symlink("/usr/lib/vst3/ZamComp.vst3", folder / "ZamComp.vst3");
+    testing::ScopedEnvironment path("VST3_PATH", folder.string());
+
+    auto &browser = show<PluginBrowserPanel>(createPluginBrowserPanel(app, nullptr));
+    ASSERT_TRUE(browser.startScan());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !browser.scanning(); }, 30000));
+    QTest::keyClicks(browser.searchField(), "zamcomp");
+    ASSERT_EQ(browser.table()->rowCount(), 1) << ui.lastStatus();
+    browser.table()->selectRow(0);
+    EXPECT_TRUE(screenshot(browser, "plugin-browser"));
+    const auto audio = track("Аудио 1");
+    app.view().selectedTrackId = audio->id;
+
+    browser.blockSelected(true);
+    EXPECT_EQ(browser.table()->item(0, 3)->text(), QStringLiteral("заблокирован"));
+    EXPECT_FALSE(browser.loadSelected()) << "a blocked plug-in is not loaded";
+    EXPECT_TRUE(audio->inserts.empty());
+    browser.blockSelected(false);
+    EXPECT_TRUE(browser.table()->item(0, 3)->text().isEmpty());
+
+    ASSERT_TRUE(browser.loadSelected()) << ui.lastStatus();
+    ASSERT_EQ(audio->inserts.size(), 1u);
+    EXPECT_EQ(audio->inserts[0].displayName, "ZamComp");
+
+    auto mixer =
+        std::unique_ptr<MixerPanel>(static_cast<MixerPanel *>(createMixerPanel(app, nullptr)));
+    mixer->show();
+    mixer->selectChannel(audio->id);
+    ASSERT_EQ(mixer->insertList()->count(), 1);
+    mixer->insertList()->setCurrentRow(0);
+    ASSERT_TRUE(mixer->openInsertEditor()) << ui.lastStatus();
+    EXPECT_NE(mixer->editorWindowId(), 0u);
+    QTest::qWait(100); // the editor's run loop turns on the window's timer meanwhile
+    mixer->closeInsertEditor();
+    EXPECT_EQ(mixer->editorWindowId(), 0u);
+
+    ASSERT_TRUE(mixer->openInsertEditor(true)) << ui.lastStatus();
+    ASSERT_NE(mixer->embeddedEditor(), nullptr);
+    EXPECT_TRUE(mixer->embeddedEditor()->isVisible());
+    EXPECT_GE(mixer->embeddedEditor()->minimumWidth(), 400);
+    QTest::qWait(100);
+    mixer->closeInsertEditor();
+    EXPECT_EQ(mixer->embeddedEditor(), nullptr);
+    EXPECT_EQ(mixer->editorWindowId(), 0u);
+
+    app.view().undoEdit();
+    EXPECT_TRUE(audio->inserts.empty()) << "loading is one undoable edit";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return app.rack().livePluginCount() == 0; }, 4000));
+}
+
+} // namespace
+} // namespace orvane
