@@ -2,7 +2,9 @@
 
 #include "app/OVApplication.h"
 #include "app/OVMainView.h"
+#include "app/RecordingWorkflow.h"
 #include "app/SessionState.h"
+#include "app/TempoTools.h"
 #include "app/window/MidiEditor.h"
 #include "app/window/QtApplicationUi.h"
 #include "app/window/SettingsPanels.h"
@@ -152,9 +154,8 @@ void MainWindow::buildToolbar() {
     scissors->setToolTip(QStringLiteral("S — split at the playhead"));
     scissors->setShortcut(Qt::Key_S);
     bar->addAction(QStringLiteral("Tempo"), this, [this] {
-        setStatus(
-            "Tempo: " + std::to_string(static_cast<int>(std::lround(app.engine().tempo.load()))) +
-            " bpm");
+        app.view().tempoTools().analyzeTempo();
+        projectChanged();
     });
     bar->addAction(QStringLiteral("Quantize"), this, [this] {
         std::unique_lock lock(app.engine().projectMutex);
@@ -414,7 +415,7 @@ void MainWindow::buildHelpMenu(QMenu *help) {
                                  QStringLiteral("VST 3 SDK interfaces: MIT License."));
     });
     help->addAction(QStringLiteral("Проверить обновления…"), this,
-                    [this] { setStatus("Halvora 1.0.0"); });
+                    [this] { app.checkForUpdates(); });
     help->addAction(QStringLiteral("Конфиденциальность…"), this, &MainWindow::showPrivacy);
 }
 
@@ -444,7 +445,8 @@ void MainWindow::togglePlay() {
 void MainWindow::stopTransport() { app.view().stop(); }
 
 void MainWindow::toggleRecord() {
-    (void)app.engine().pushRequest(RequestProducer::MainThread, Request::recordToggle());
+    app.view().recording().toggleRecording();
+    projectChanged();
 }
 
 void MainWindow::toggleCycle() {
