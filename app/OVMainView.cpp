@@ -6,6 +6,7 @@
 #include "app/SessionState.h"
 #include "app/TempoTools.h"
 #include "core/audiofile/AudioFile.h"
+#include "core/commands/ImportAudioCommand.h"
 #include "core/model/MusicalTime.h"
 #include "core/vst/PluginRack.h"
 #include "device/AudioDeviceEngine.h"
@@ -305,62 +306,69 @@ bool OVMainView::importAudioFileAtPath(const std::string &path, std::string &err
     return importAudioFileAtPath(path, 0, 0, true, errorMessage);
 }
 
+AudioImport decodeAudioForImport(const std::string &path, double sampleRate) {
+    AudioImport import;
+    import.path = path;
+    if (path.empty()) {
+        import.error = "Нет пути к файлу";
+    } else if (!isImportableAudioFile(path, true)) {
+        import.error = "Неподдерживаемый формат";
+    } else {
+        import.decoded = decodeAudioFile(path, sampleRate, import.audio, &import.error);
+    }
+    return import;
+}
+
 bool OVMainView::importAudioFileAtPath(const std::string &path, uint64_t trackId,
                                        int64_t startSamples, bool usePlayheadIfZero,
                                        std::string &errorMessage) {
-    if (path.empty()) {
-        errorMessage = "Нет пути к файлу";
+    return placeImportedAudio(decodeAudioForImport(path, engine.sampleRate.load()), trackId,
+                              startSamples, usePlayheadIfZero, errorMessage);
+}
+
+bool OVMainView::placeImportedAudio(const AudioImport &import, uint64_t trackId,
+                                    int64_t startSamples, bool usePlayheadIfZero,
+                                    std::string &errorMessage) {
+    if (!import.decoded) {
+        errorMessage = import.error;
         return false;
     }
-    if (!isImportableAudioFile(path, true)) {
-        errorMessage = "Неподдерживаемый формат";
-        return false;
-    }
-    DecodedAudio decoded;
-    if (!decodeAudioFile(path, engine.sampleRate.load(), decoded, &errorMessage)) return false;
-    std::string trackName = fs::path(path).stem().string();
+    std::string trackName = fs::path(import.path).stem().string();
     if (trackName.empty()) trackName = "Аудио";
 
-    std::lock_guard lock(engine.projectMutex);
-    Project &project = engine.project;
-    std::shared_ptr<Track> track;
-    if (trackId != 0) {
-        track = project.findTrack(trackId);
-        if (!track) {
-            errorMessage = "Дорожка не найдена";
-            return false;
+    std::unique_ptr<ImportAudioCommand> command;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        const Project &project = engine.project;
+        if (trackId != 0) {
+            const auto track = project.findTrack(trackId);
+            if (!track) {
+                errorMessage = "Дорожка не найдена";
+                return false;
+            }
+            if (track->type == TrackType::Midi) {
+                errorMessage = "На MIDI-дорожку нельзя импортировать аудио";
+                return false;
+            }
         }
-        if (track->type == TrackType::Midi) {
-            errorMessage = "На MIDI-дорожку нельзя импортировать аудио";
-            return false;
-        }
-    } else {
-        track = project.addTrack(TrackType::Audio, trackName);
-        if (!track) {
-            errorMessage = "Не удалось создать дорожку";
-            return false;
-        }
+        int64_t start = startSamples;
+        if (start == 0 && usePlayheadIfZero) start = engine.playhead.load();
+        Clip clip;
+        clip.name = trackName;
+        clip.audio = import.audio.samples;
+        clip.channels = import.audio.channels;
+        clip.arrangeStart = engine.quantizeSamples(start, project.gridQuantize, 0.0f);
+        clip.length = import.audio.frames;
+        clip.fadeIn = clip.fadeOut = fadeFor(project, import.audio.frames);
+        command = std::make_unique<ImportAudioCommand>(trackId, trackName, std::move(clip));
     }
-    auto clip = project.addClip(track->id, ClipKind::Audio);
-    if (!clip) {
-        errorMessage = "Не удалось создать клип";
-        return false;
-    }
-    int64_t start = startSamples;
-    if (start == 0 && usePlayheadIfZero) start = engine.playhead.load();
-    start = engine.quantizeSamples(start, project.gridQuantize, 0.0f);
-
-    clip->name = trackName;
-    clip->audio = decoded.samples;
-    clip->channels = decoded.channels;
-    clip->arrangeStart = start;
-    clip->length = decoded.frames;
-    clip->fadeIn = clip->fadeOut = fadeFor(project, decoded.frames);
-    project.lengthSamples = std::max(project.lengthSamples, saturatingAdd(start, clip->length));
-    selectedTrackId = track->id;
-    engine.publishGraph();
-    logBreadcrumb("import_audio track=" + std::to_string(track->id) +
-                  " frames=" + std::to_string(decoded.frames));
+    // Checked above, so the command places its clip; the stack keeps it alive to be asked.
+    const ImportAudioCommand &placed = *command;
+    executeEdit(std::move(command));
+    const uint64_t placedTrack = placed.placedTrackId();
+    selectedTrackId = placedTrack;
+    logBreadcrumb("import_audio track=" + std::to_string(placedTrack) +
+                  " frames=" + std::to_string(import.audio.frames));
     return true;
 }
 
@@ -401,14 +409,20 @@ int64_t OVMainView::snapNotBefore(int64_t position) const {
 
 void OVMainView::dropFiles(const std::vector<std::string> &paths, uint64_t trackId,
                            int64_t startSamples) {
-    std::vector<std::string> accepted;
+    std::vector<AudioImport> imports;
     for (const auto &path : paths)
-        if (isImportableAudioFile(path, true)) accepted.push_back(path);
+        if (isImportableAudioFile(path, true))
+            imports.push_back(decodeAudioForImport(path, engine.sampleRate.load()));
+    dropDecodedFiles(imports, trackId, startSamples);
+}
+
+void OVMainView::dropDecodedFiles(const std::vector<AudioImport> &imports, uint64_t trackId,
+                                  int64_t startSamples) {
     int added = 0;
     int64_t start = startSamples;
-    for (const auto &path : accepted) {
+    for (const auto &import : imports) {
         std::string error;
-        if (!importAudioFileAtPath(path, trackId, start, false, error)) continue;
+        if (!placeImportedAudio(import, trackId, start, false, error)) continue;
         ++added;
         std::lock_guard lock(engine.projectMutex);
         // The first file made the target track when there was none; the next ones follow

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ApplicationUi.h"
+#include "core/audiofile/AudioFile.h"
 #include "core/commands/CommandStack.h"
 #include "core/engine/Engine.h"
 #include "core/project_io/ProjectFolder.h"
@@ -25,6 +26,18 @@ class PluginRack;
 /// relink, import, export and undo/redo over the application's services, asking the user
 /// through `ApplicationUi` and reporting in the status line. Main thread only; every touch
 /// of the project happens under the engine's project lock.
+/// An audio file decoded for import, ready to be placed on the main thread. Decoding is the
+/// slow part, so the window does it on a worker.
+struct AudioImport {
+    std::string path;
+    DecodedAudio audio;
+    std::string error; // why it cannot be imported, when `decoded` is false
+    bool decoded = false;
+};
+
+/// Checks and decodes one file at the project rate; safe on any thread.
+AudioImport decodeAudioForImport(const std::string &path, double sampleRate);
+
 class OVMainView {
   public:
     OVMainView(Engine &engine, AudioDeviceEngine *audio, vst::PluginRack &rack,
@@ -82,6 +95,12 @@ class OVMainView {
                                bool usePlayheadIfZero, std::string &errorMessage);
     /// Files dropped on the view: onto `trackId` (0: a new audio track) at `startSamples`.
     void dropFiles(const std::vector<std::string> &paths, uint64_t trackId, int64_t startSamples);
+    /// Places decoded files as `dropFiles` does, each through an undoable "Import Audio".
+    void dropDecodedFiles(const std::vector<AudioImport> &imports, uint64_t trackId,
+                          int64_t startSamples);
+    /// Places one decoded file (undoable); false with the reason when it cannot.
+    bool placeImportedAudio(const AudioImport &import, uint64_t trackId, int64_t startSamples,
+                            bool usePlayheadIfZero, std::string &errorMessage);
 
     void exportWav();
     void exportLoopWav();

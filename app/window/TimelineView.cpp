@@ -10,11 +10,14 @@
 #include "core/engine/Engine.h"
 #include "core/model/MusicalTime.h"
 
+#include <QApplication>
 #include <QDragEnterEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
+#include <QThreadPool>
 #include <QUrl>
 #include <QWheelEvent>
 
@@ -61,6 +64,13 @@ TimelineView::TimelineView(OVApplication &application, QWidget *parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     layout.scrollBeats = app.view().timelineScrollBeats;
     layout.pixelsPerBeat = app.view().timelinePpb;
+    // A busy bar in the corner while dropped files decode.
+    importProgress = new QProgressBar(this);
+    importProgress->setRange(0, 0);
+    importProgress->setFormat(QStringLiteral("Импорт…"));
+    importProgress->setTextVisible(true);
+    importProgress->setGeometry(8, 4, 160, 16);
+    importProgress->hide();
 }
 
 void TimelineView::edit(std::unique_ptr<Command> command) {
@@ -775,7 +785,35 @@ void TimelineView::dropEvent(QDropEvent *event) {
     }
     const int64_t start = point.x() > TimelineGeometry::headerWidth ? samplesAtX(point.x()) : 0;
     event->acceptProposedAction();
-    app.view().dropFiles(paths, trackId, start);
+    startImport(paths, trackId, start);
+}
+
+// Decoding a long file takes seconds, so it runs on a worker and the window keeps drawing;
+// the decoded audio is placed back on the main thread, one undoable edit per file.
+void TimelineView::startImport(std::vector<std::string> paths, uint64_t trackId, int64_t start) {
+    ++pendingImports;
+    importProgress->show();
+    const double rate = app.engine().sampleRate.load();
+    QPointer<TimelineView> view(this);
+    QThreadPool::globalInstance()->start([view, paths = std::move(paths), trackId, start, rate] {
+        auto imports = std::make_shared<std::vector<AudioImport>>();
+        for (const auto &path : paths)
+            imports->push_back(decodeAudioForImport(path, rate));
+        // The application object outlives the pool's work; the view may not, so it is checked
+        // back on the main thread.
+        QMetaObject::invokeMethod(
+            qApp,
+            [view, imports, trackId, start] {
+                if (view) view->finishImport(*imports, trackId, start);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TimelineView::finishImport(const std::vector<AudioImport> &imports, uint64_t trackId,
+                                int64_t start) {
+    app.view().dropDecodedFiles(imports, trackId, start);
+    if (--pendingImports == 0) importProgress->hide();
     Q_EMIT projectEdited();
     update();
 }

@@ -3,10 +3,15 @@
 #include "app/window/PeakCache.h"
 #include "app/window/TimelineGeometry.h"
 
+#include "app/OVMainView.h"
+
+#include <QProgressBar>
 #include <QWidget>
 
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace orvane {
 
@@ -37,6 +42,8 @@ class TimelineView : public QWidget {
     /// Shows `beats` of time across the clip area, keeping the left edge.
     void setVisibleBeats(double beats);
     void zoomBy(double factor, double anchorX);
+    /// Dropped files are still being decoded.
+    bool importing() const { return pendingImports > 0; }
 
   Q_SIGNALS:
     /// The view ran an edit through the command stack.
@@ -56,6 +63,12 @@ class TimelineView : public QWidget {
     void dropEvent(QDropEvent *event) override;
 
   private:
+    void startImport(std::vector<std::string> paths, uint64_t trackId, int64_t start);
+    void finishImport(const std::vector<AudioImport> &imports, uint64_t trackId, int64_t start);
+
+    int pendingImports = 0;
+    QProgressBar *importProgress = nullptr;
+
     /// A press on a clip being dragged: what was grabbed and the clip as it was.
     struct ClipDrag {
         ClipPart part = ClipPart::None;

@@ -120,6 +120,10 @@ class TimelineTest : public ::testing::Test {
         ASSERT_TRUE(enter.isAccepted()) << "an audio file is accepted for dropping";
         QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, {});
         QApplication::sendEvent(&timeline, &drop);
+        // Decoding runs on a worker: the drop returns at once and shows that it is busy.
+        ASSERT_TRUE(timeline.importing());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !timeline.importing(); }, 10000))
+            << "the dropped file was never placed";
     }
 };
 
@@ -204,6 +208,12 @@ TEST_F(TimelineTest, AWavDroppedOnTheAudioTrackIsImportedAtTheDropPositionAndDra
         marked += picture.pixel(column, y) != fill ? 1 : 0;
     EXPECT_GT(marked, 10);
     saveScreenshot(window, "timeline");
+
+    EXPECT_EQ(harness.application().commands().undoName(), "Import Audio");
+    window.action(QStringLiteral("Отменить"))->trigger();
+    EXPECT_EQ(firstClipOf("Аудио 1"), nullptr) << "undo takes the imported clip away";
+    window.action(QStringLiteral("Повторить"))->trigger();
+    EXPECT_EQ(firstClipOf("Аудио 1"), clip) << "redo brings the same clip back";
 }
 
 TEST_F(TimelineTest, ADamagedWavDroppedOnTheTimelineAddsNothingAndSaysSo) {

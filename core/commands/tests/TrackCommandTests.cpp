@@ -1,4 +1,5 @@
 #include "core/commands/CommandStack.h"
+#include "core/commands/ImportAudioCommand.h"
 #include "core/commands/TrackCommands.h"
 #include "core/commands/tests/support/ClipFixtures.h"
 #include "core/commands/tests/support/ProjectComparison.h"
@@ -93,6 +94,72 @@ TEST_F(RemoveTrackTest, UndoAppendsWhenTheOldIndexIsGone) {
     command.undo(project);
     ASSERT_EQ(project.tracks.size(), 2u);
     EXPECT_EQ(project.tracks.back()->id, 3u);
+}
+
+} // namespace
+} // namespace orvane
+
+namespace orvane {
+namespace {
+
+Clip importedClip(int64_t start, int64_t frames) {
+    Clip clip;
+    clip.name = "take";
+    clip.audio = std::make_shared<std::vector<float>>(static_cast<std::size_t>(frames) * 2, 0.25f);
+    clip.arrangeStart = start;
+    clip.length = frames;
+    return clip;
+}
+
+TEST(ImportAudio, OnANewTrackUndoesAsOneStepAndRedoRestoresTheSameObjects) {
+    Project project;
+    project.addTrack(TrackType::Audio, "Drums");
+    CommandStack stack;
+    auto command = std::make_unique<ImportAudioCommand>(0, "vocal", importedClip(4800, 96000));
+    const ImportAudioCommand &placed = *command;
+    stack.execute(project, std::move(command));
+    ASSERT_EQ(project.tracks.size(), 2u);
+    const auto track = project.tracks[1];
+    ASSERT_EQ(track->clips.size(), 1u);
+    const auto clip = track->clips[0];
+    EXPECT_EQ(track->name, "vocal");
+    EXPECT_EQ(placed.placedTrackId(), track->id);
+    EXPECT_EQ(placed.placedClipId(), clip->id);
+    EXPECT_EQ(clip->trackId, track->id);
+    EXPECT_EQ(clip->arrangeStart, 4800);
+    EXPECT_EQ(project.lengthSamples, 4800 + 96000);
+    EXPECT_EQ(stack.undoName(), "Import Audio");
+
+    stack.undo(project);
+    ASSERT_EQ(project.tracks.size(), 1u);
+    EXPECT_EQ(project.tracks[0]->name, "Drums");
+    EXPECT_EQ(project.lengthSamples, 0);
+
+    stack.redo(project);
+    ASSERT_EQ(project.tracks.size(), 2u);
+    EXPECT_EQ(project.tracks[1], track);
+    ASSERT_EQ(track->clips.size(), 1u);
+    EXPECT_EQ(track->clips[0], clip);
+    EXPECT_EQ(project.findClip(clip->id), clip);
+}
+
+TEST(ImportAudio, OnAnExistingAudioTrackOnlyAndNeverOnAMidiTrack) {
+    Project project;
+    const auto audio = project.addTrack(TrackType::Audio, "Bass");
+    const auto midi = project.addTrack(TrackType::Midi, "Keys");
+    ImportAudioCommand onAudio(audio->id, "ignored", importedClip(0, 480));
+    onAudio.redo(project);
+    EXPECT_EQ(project.tracks.size(), 2u) << "no new track for an existing one";
+    ASSERT_EQ(audio->clips.size(), 1u);
+    onAudio.undo(project);
+    EXPECT_TRUE(audio->clips.empty());
+
+    ImportAudioCommand onMidi(midi->id, "ignored", importedClip(0, 480));
+    onMidi.redo(project);
+    EXPECT_EQ(onMidi.placedTrackId(), 0u);
+    EXPECT_TRUE(midi->clips.empty());
+    onMidi.undo(project);
+    EXPECT_EQ(project.tracks.size(), 2u);
 }
 
 } // namespace
