@@ -1,10 +1,19 @@
 #pragma once
 
+#include <charconv>
 #include <cstddef>
 #include <string>
 #include <vector>
 
 namespace orvane {
+
+/// The whole of `text` read as one number of `Number`'s type; false for anything else
+/// (empty text, trailing characters, out of range).
+template <typename Number> bool parseNumber(const std::string &text, Number &value) {
+    const char *end = text.data() + text.size();
+    const auto [stop, fault] = std::from_chars(text.data(), end, value);
+    return fault == std::errc{} && stop == end && !text.empty();
+}
 
 /// False with `error` set when the option at `index` is the last word and so has no value.
 inline bool needsValue(const std::vector<std::string> &arguments, std::size_t index,

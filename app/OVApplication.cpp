@@ -14,6 +14,7 @@
 #include "core/vst/PluginSandboxController.h"
 #include "device/AudioDeviceEngine.h"
 #include "device/DeviceSettings.h"
+#include "device/MidiInput.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -99,6 +100,7 @@ void OVApplication::didFinishLaunching(bool withAudio) {
 
     enginePtr = std::make_unique<Engine>();
     audioPtr = std::make_unique<AudioDeviceEngine>(*enginePtr);
+    midiPtr = std::make_unique<MidiInput>(*enginePtr);
     sandboxPtr = std::make_unique<vst::PluginSandboxController>();
     sandboxPtr->enabled = vst::sandboxEnabledFromEnvironment();
     rackPtr = std::make_unique<vst::PluginRack>(vst::pluginRackHostFor(*enginePtr),
@@ -130,6 +132,9 @@ void OVApplication::didFinishLaunching(bool withAudio) {
     viewPtr->selectedTrackId = enginePtr->project.tracks.front()->id;
 
     if (withAudio) startAudio();
+    // MIDI from the system's sequencer; the JACK device reads its own MIDI port.
+    if (withAudio && midiPtr->start())
+        logBreadcrumb("midi input: " + std::to_string(midiPtr->connectedSources()) + " sources");
 
     std::string projectName;
     {
@@ -328,6 +333,7 @@ void OVApplication::willTerminate() {
 void OVApplication::stopServices() {
     if (!enginePtr) return;
     // The device's callbacks reach the rack and the engine: it stops first.
+    if (midiPtr) midiPtr->stop();
     if (audioPtr) audioPtr->stop();
     enginePtr->setInsertHook({});
     enginePtr->setLatencyHook({});
@@ -345,6 +351,7 @@ void OVApplication::stopServices() {
     sandboxPtr.reset();
     commandsPtr.reset();
     audioPtr.reset();
+    midiPtr.reset();
     enginePtr.reset();
 }
 

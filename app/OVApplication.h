@@ -11,6 +11,7 @@
 namespace orvane {
 
 class AudioDeviceEngine;
+class MidiInput;
 class CommandStack;
 class Engine;
 class LiveTick;
@@ -95,6 +96,7 @@ class OVApplication {
     // Declared in creation order; `stopServices` ends them in the safe order.
     std::unique_ptr<Engine> enginePtr;
     std::unique_ptr<AudioDeviceEngine> audioPtr;
+    std::unique_ptr<MidiInput> midiPtr;
     std::unique_ptr<vst::PluginSandboxController> sandboxPtr;
     std::unique_ptr<vst::PluginRack> rackPtr;
     std::unique_ptr<CommandStack> commandsPtr;

@@ -58,12 +58,6 @@ class StopSignals {
     struct sigaction previousTerminate {};
 };
 
-template <typename Number> bool parseNumber(const std::string &text, Number &value) {
-    const char *end = text.data() + text.size();
-    const auto [stop, fault] = std::from_chars(text.data(), end, value);
-    return fault == std::errc{} && stop == end && !text.empty();
-}
-
 bool parseValueOption(const std::string &option, const std::string &text,
                       PlayCommandOptions &options, std::string &error) {
     if (option == "--device") {

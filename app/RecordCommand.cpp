@@ -11,7 +11,6 @@
 #include "device/OfflineRender.h"
 #include "device/Recording.h"
 
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <mutex>
@@ -34,12 +33,6 @@ void printLine(std::FILE *stream, const std::string &text) {
 int fail(std::FILE *errors, const std::string &error, int status) {
     printLine(errors, commandPrefix + error);
     return status;
-}
-
-template <typename Number> bool parseNumber(const std::string &text, Number &value) {
-    const char *end = text.data() + text.size();
-    const auto [stop, fault] = std::from_chars(text.data(), end, value);
-    return fault == std::errc{} && stop == end && !text.empty();
 }
 
 bool parseValueOption(const std::string &option, const std::string &text,
@@ -152,6 +145,7 @@ bool waitUntilRolling(Engine &engine, AudioDeviceEngine &device, LiveTick &tick)
 struct TakeResult {
     RecordingOutcome outcome;
     uint64_t overflowFrames = 0;
+    std::string lostDevice; // why the take ended early, empty when it ran its length
 };
 
 /// Records for the requested length on the running device and places the take.
@@ -175,11 +169,11 @@ std::optional<TakeResult> recordTake(LiveRecording &live, const RecordCommandOpt
         tick.run();
         std::this_thread::sleep_for(tickInterval);
     }
-    if (device.deviceWasLost()) {
-        error = "the audio server stopped during the recording (" + device.lostReason() + ")";
-        return std::nullopt;
-    }
     TakeResult result;
+    // What was captured before the server went away is kept and saved all the same.
+    if (device.deviceWasLost())
+        result.lostDevice = "the audio server stopped during the recording (" +
+                            device.lostReason() + "); what was recorded until then is kept";
     if (midiTrack) {
         const int64_t stopAt = engine.playhead.load();
         auto notes = engine.endMidiRecording(stopAt);
@@ -290,10 +284,12 @@ int runRecordCommand(const std::vector<std::string> &arguments, std::FILE *outpu
     if (take->overflowFrames > 0)
         printLine(errors, commandPrefix + "warning: " + std::to_string(take->overflowFrames) +
                               " input frames were lost: the main thread fell behind");
+    const int status = take->lostDevice.empty() ? 0 : 1;
+    if (!take->lostDevice.empty()) printLine(errors, commandPrefix + take->lostDevice);
     if (take->outcome.clipId == 0) {
         printLine(output, "nothing was recorded (the punch range or the input held nothing); "
                           "the project is unchanged");
-        return 0;
+        return status;
     }
     project_io::SaveResult saved;
     {
@@ -302,7 +298,7 @@ int runRecordCommand(const std::vector<std::string> &arguments, std::FILE *outpu
     }
     if (!saved.ok) return fail(errors, "the recording was not saved: " + saved.error, 1);
     printLine(output, describeTake(*take, *midiTrack, rate));
-    return 0;
+    return status;
 }
 
 const char *recordCommandHelp() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/engine/EngineRings.h"
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -39,7 +41,8 @@ class MonitorRing {
 
 /// Captured input on its way from the audio thread to the main thread, which appends it to
 /// the recording: a fixed ring of interleaved stereo frames for one producer and one consumer.
-/// A block that does not fit is dropped whole and counted.
+/// A block that does not fit is dropped whole and counted, and the consumer gets silence in
+/// its place, so that what was captured after it keeps its place in time.
 class CaptureQueue {
   public:
     /// About five seconds at 48 kHz, for a main thread that stalls.
@@ -52,12 +55,10 @@ class CaptureQueue {
     /// Producer (audio thread); a null right buffer repeats the left. False when dropped.
     bool push(const float *leftInput, const float *rightInput, int32_t frames);
     /// Consumer (main thread): appends every waiting frame to `out` with `channels` (1 or 2)
-    /// samples per frame, and returns the frames taken.
+    /// samples per frame (silence where blocks were dropped), and returns the frames appended.
     int64_t popInto(std::vector<float> &out, int32_t channels);
-    /// Consumer: forgets every waiting frame.
-    void discard() {
-        read.store(written.load(std::memory_order_acquire), std::memory_order_release);
-    }
+    /// Consumer: forgets every waiting frame and every gap.
+    void discard();
     uint64_t droppedFrames() const { return dropped.load(std::memory_order_relaxed); }
 
   private:
@@ -65,6 +66,18 @@ class CaptureQueue {
     std::atomic<uint64_t> written{0};
     std::atomic<uint64_t> read{0};
     std::atomic<uint64_t> dropped{0};
+
+    /// Frames dropped just before the frame `at` was written.
+    struct Gap {
+        uint64_t at = 0;
+        uint64_t frames = 0;
+    };
+    void appendGapsBefore(uint64_t frame, std::vector<float> &out, int32_t channels);
+
+    SpscRing<Gap> gaps;
+    std::atomic<uint64_t> pendingGap{0}; // dropped, not yet marked in `gaps`
+    Gap nextGap;                         // consumer
+    bool haveNextGap = false;            // consumer
 };
 
 } // namespace orvane

@@ -53,6 +53,17 @@ class RecordOnJack : public ::testing::Test {
         song = saveEmptySong(scratch);
     }
 
+    /// The one clip the saved project holds on `trackId`, media read in; null otherwise.
+    std::shared_ptr<Clip> savedClip(uint64_t trackId) {
+        auto reloaded = project_io::loadProject(song.string());
+        EXPECT_TRUE(reloaded);
+        if (!reloaded) return nullptr;
+        EXPECT_TRUE(project_io::hydrateProjectMedia(*reloaded));
+        const auto track = reloaded->findTrack(trackId);
+        EXPECT_TRUE(track && track->clips.size() == 1u);
+        return track && track->clips.size() == 1u ? track->clips.front() : nullptr;
+    }
+
     JackServer server;
     fs::path scratch;
     fs::path song;
@@ -84,13 +95,9 @@ TEST_F(RecordOnJack, APunchedTakeIsSavedAndReadsBackAsItWasPlayed) {
     EXPECT_NE(record.output.find("; 0 frames lost in the hand-off"), std::string::npos)
         << record.output;
 
-    auto reloaded = project_io::loadProject(song.string());
-    ASSERT_TRUE(reloaded);
-    ASSERT_TRUE(project_io::hydrateProjectMedia(*reloaded));
-    const auto track = reloaded->findTrack(1);
-    ASSERT_TRUE(track);
-    ASSERT_EQ(track->clips.size(), 1u);
-    const auto &take = *track->clips.front();
+    const auto saved = savedClip(1);
+    ASSERT_TRUE(saved);
+    const Clip &take = *saved;
     EXPECT_EQ(take.arrangeStart, 48000);
     EXPECT_EQ(take.length, 24000);
     ASSERT_TRUE(take.audio);
@@ -121,20 +128,47 @@ TEST_F(RecordOnJack, NotesFromTheMidiInputBecomeAClipOnTheMidiTrack) {
     ASSERT_TRUE(connectWhenReady(player, player.midiPort(), "Halvora:midi_in"));
     const ProgramRun record = finishHalvora(program);
     ASSERT_EQ(record.exitStatus, 0) << record.errors;
-    auto reloaded = project_io::loadProject(song.string());
-    ASSERT_TRUE(reloaded);
-    const auto track = reloaded->findTrack(2);
-    ASSERT_TRUE(track);
-    ASSERT_EQ(track->clips.size(), 1u);
-    const auto &clip = *track->clips.front();
+    const auto saved = savedClip(2);
+    ASSERT_TRUE(saved);
+    const Clip &clip = *saved;
     EXPECT_EQ(clip.kind, ClipKind::Midi);
-    ASSERT_GE(clip.notes.size(), 2u);
-    for (const auto &note : clip.notes) {
-        EXPECT_EQ(note.pitch, 67);
-        EXPECT_EQ(note.length, 6000);
+    ASSERT_GE(clip.notes.size(), 3u);
+    for (std::size_t index = 0; index < clip.notes.size(); ++index) {
+        EXPECT_EQ(clip.notes[index].pitch, 67);
+        // A key still down when the take ends is closed there.
+        if (index + 1 < clip.notes.size())
+            EXPECT_EQ(clip.notes[index].length, 6000);
+        else
+            EXPECT_LE(clip.notes[index].length, 6000);
     }
     // The repeats keep their spacing to the frame.
     EXPECT_EQ(clip.notes[1].start - clip.notes[0].start, 12000);
+}
+
+TEST_F(RecordOnJack, ATakeCutShortByTheServerIsStillSaved) {
+    JackTestClient player("player", 0, 2);
+    ASSERT_TRUE(player.ok()) << player.error();
+    player.preparePlayback({std::vector<float>(480000, 0.5f), std::vector<float>(480000, 0.5f)});
+    ASSERT_TRUE(player.activate());
+    player.startPlaying();
+    const RunningProgram program = startHalvora(
+        {"record", song.string(), "--track", "1", "--seconds", "60", "--no-connect"}, scratch);
+    ASSERT_TRUE(connectWhenReady(player, player.playPort(0), "Halvora:in_1"));
+    // About half a second of the server's periods after the connection.
+    const uint64_t connectedAt = player.periods();
+    const auto giveUp = std::chrono::steady_clock::now() + 20s;
+    while (player.periods() < connectedAt + 100 && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::yield();
+    server.kill();
+    const ProgramRun record = finishHalvora(program);
+    EXPECT_EQ(record.signal, 0);
+    EXPECT_EQ(record.exitStatus, 1) << record.errors;
+    EXPECT_NE(record.errors.find("the audio server stopped during the recording"),
+              std::string::npos)
+        << record.errors;
+    const auto saved = savedClip(1);
+    ASSERT_TRUE(saved);
+    EXPECT_GT(saved->length, 256 * 50);
 }
 
 struct RefusedCase {

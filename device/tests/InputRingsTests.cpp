@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <numeric>
 
 using namespace orvane;
@@ -106,6 +108,37 @@ TEST(CaptureQueue, ABlockThatDoesNotFitIsDroppedWholeAndCounted) {
     EXPECT_EQ(queue.popInto(out, 2), static_cast<int64_t>(CaptureQueue::frameCapacity));
     EXPECT_TRUE(queue.push(silence.data(), silence.data(), block));
     EXPECT_EQ(queue.droppedFrames(), 1u);
+}
+
+TEST(CaptureQueue, SilenceTakesThePlaceOfDroppedBlocksSoLaterInputKeepsItsTime) {
+    CaptureQueue queue;
+    queue.allocate();
+    const int32_t block = 4096;
+    const std::vector<float> full(block, 0.25f);
+    const std::vector<float> after(block, 0.5f);
+    const auto blocksThatFit = CaptureQueue::frameCapacity / block;
+    for (uint32_t i = 0; i < blocksThatFit; ++i)
+        ASSERT_TRUE(queue.push(full.data(), full.data(), block));
+    ASSERT_FALSE(queue.push(full.data(), full.data(), 100));
+    ASSERT_FALSE(queue.push(full.data(), full.data(), 28));
+    std::vector<float> out;
+    ASSERT_EQ(queue.popInto(out, 1), static_cast<int64_t>(CaptureQueue::frameCapacity));
+    ASSERT_TRUE(queue.push(after.data(), after.data(), block));
+    out.clear();
+    EXPECT_EQ(queue.popInto(out, 2), 128 + block);
+    ASSERT_EQ(out.size(), static_cast<std::size_t>(128 + block) * 2);
+    EXPECT_EQ(std::count(out.begin(), out.begin() + 256, 0.0f), 256);
+    EXPECT_EQ(std::count(out.begin() + 256, out.end(), 0.5f), 2 * block);
+
+    // Forgetting the queue forgets a gap still waiting for input after it.
+    ASSERT_TRUE(queue.push(after.data(), after.data(), block));
+    for (uint32_t i = 1; i < blocksThatFit; ++i)
+        ASSERT_TRUE(queue.push(after.data(), after.data(), block));
+    ASSERT_FALSE(queue.push(full.data(), full.data(), 64));
+    queue.discard();
+    ASSERT_TRUE(queue.push(after.data(), after.data(), 8));
+    out.clear();
+    EXPECT_EQ(queue.popInto(out, 2), 8);
 }
 
 TEST(DspLoadMeter, SummarisesMeanWorstAndTheNinetyNinthPercentile) {
