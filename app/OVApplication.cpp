@@ -6,6 +6,7 @@
 #include "core/commands/CommandStack.h"
 #include "core/commands/InsertEdits.h"
 #include "core/engine/Engine.h"
+#include "core/engine/MediaPrefetch.h"
 #include "core/vst/PluginRack.h"
 #include "core/vst/PluginSandboxController.h"
 #include "device/AudioDeviceEngine.h"
@@ -92,6 +93,7 @@ void OVApplication::didFinishLaunching(bool withAudio) {
 
     enginePtr = std::make_unique<Engine>();
     audioPtr = std::make_unique<AudioDeviceEngine>(*enginePtr);
+    mediaPrefetcher = std::make_unique<MediaPrefetcher>(*enginePtr);
     sandboxPtr = std::make_unique<vst::PluginSandboxController>();
     sandboxPtr->enabled = vst::sandboxEnabledFromEnvironment();
     rackPtr = std::make_unique<vst::PluginRack>(vst::pluginRackHostFor(*enginePtr),
@@ -319,6 +321,7 @@ void OVApplication::stopServices() {
     sandboxPtr.reset();
     commandsPtr.reset();
     audioPtr.reset();
+    mediaPrefetcher.reset();
     enginePtr.reset();
 }
 

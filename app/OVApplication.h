@@ -11,6 +11,7 @@
 namespace orvane {
 
 class AudioDeviceEngine;
+class MediaPrefetcher;
 class CommandStack;
 class Engine;
 class LiveTick;
@@ -91,6 +92,7 @@ class OVApplication {
     // Declared in creation order; `stopServices` ends them in the safe order.
     std::unique_ptr<Engine> enginePtr;
     std::unique_ptr<AudioDeviceEngine> audioPtr;
+    std::unique_ptr<MediaPrefetcher> mediaPrefetcher;
     std::unique_ptr<vst::PluginSandboxController> sandboxPtr;
     std::unique_ptr<vst::PluginRack> rackPtr;
     std::unique_ptr<CommandStack> commandsPtr;
