@@ -19,6 +19,14 @@ constexpr int tracks = 12;
 constexpr int64_t frames = 45 * 48000;        // 45 s: 8.6 MB of 16-bit stereo per track
 constexpr int64_t memoryLimitKiB = 64 * 1024; // far below the project's 104 MB of media
 
+// A sanitizer's shadow memory and quarantine make the program's own size meaningless there;
+// the render must still be right.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool measuresMemory = false;
+#else
+constexpr bool measuresMemory = true;
+#endif
+
 /// Twelve tracks of 45 s, each its own tone, gain and pan, saved with their media. Each
 /// track's media is written on its own, so that this process never holds them all: the
 /// program inherits this process's peak resident size when it is started.
@@ -83,8 +91,9 @@ TEST(LargeMedia, AProjectWithMoreMediaThanTheMemoryLimitRendersCorrectlyWithinIt
         {"render", folder.string(), "-o", out.string(), "--length", std::to_string(frames)},
         scratch);
     ASSERT_EQ(run.exitStatus, 0) << run.errors;
-    EXPECT_LT(run.peakResidentKiB, memoryLimitKiB)
-        << "media of " << mediaBytes / 1024 << " KiB must not all become resident";
+    if (measuresMemory)
+        EXPECT_LT(run.peakResidentKiB, memoryLimitKiB)
+            << "media of " << mediaBytes / 1024 << " KiB must not all become resident";
 
     const WrittenWav rendered = readWrittenWav(out);
     const std::vector<int16_t> expected = renderFromHeap(folder);
