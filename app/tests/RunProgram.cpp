@@ -10,7 +10,6 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,10 +68,8 @@ ProgramRun finishHalvora(const RunningProgram &program) {
         return run;
     }
     int status = 0;
-    rusage usage{};
-    while (wait4(program.pid, &status, 0, &usage) < 0) {
+    while (waitpid(program.pid, &status, 0) < 0) {
     }
-    run.peakResidentKiB = usage.ru_maxrss;
     if (WIFEXITED(status)) run.exitStatus = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
     run.output = readWholeFile(program.scratchFolder / "stdout.txt");

@@ -9,11 +9,10 @@
 namespace orvane::testing {
 
 struct ProgramRun {
-    int exitStatus = -1;         // -1 when the program did not exit normally
-    int signal = 0;              // the signal that ended it, if any
-    std::string output;          // standard output
-    std::string errors;          // standard error
-    int64_t peakResidentKiB = 0; // the program's largest resident set
+    int exitStatus = -1; // -1 when the program did not exit normally
+    int signal = 0;      // the signal that ended it, if any
+    std::string output;  // standard output
+    std::string errors;  // standard error
 };
 
 /// Runs the built `Halvora` with `arguments` (no shell involved) and waits for it.
