@@ -191,12 +191,23 @@ std::vector<float> SampleBuffer::toVector() const {
     return samples;
 }
 
+namespace {
+
+/// The pages of mapped samples [first, first + count), clamped to the buffer: every page
+/// they touch, or only those they cover whole. Empty for a heap buffer.
+std::pair<uintptr_t, uintptr_t> mappedPages(const int16_t *pcm, int64_t size, int64_t first,
+                                            int64_t count, bool covered) {
+    first = std::clamp<int64_t>(first, 0, size);
+    count = std::clamp<int64_t>(count, 0, size - first);
+    if (!pcm || count == 0) return {0, 0};
+    return pageSpan(pcm + first, static_cast<std::size_t>(count) * sizeof(int16_t), covered);
+}
+
+} // namespace
+
 void SampleBuffer::prefetch(int64_t first, int64_t count) const {
-    first = std::clamp<int64_t>(first, 0, size_);
-    count = std::clamp<int64_t>(count, 0, size_ - first);
-    if (!pcm_ || count == 0) return;
-    const auto [begin, end] =
-        pageSpan(pcm_ + first, static_cast<std::size_t>(count) * sizeof(int16_t), false);
+    const auto [begin, end] = mappedPages(pcm_, size_, first, count, false);
+    if (end <= begin) return;
     // Reading the pages in and entering them in our page tables spares the reader even the
     // minor faults; where the kernel cannot (older than 5.14, or the file shrank) the pages
     // are at least read into the page cache.
@@ -205,11 +216,7 @@ void SampleBuffer::prefetch(int64_t first, int64_t count) const {
 }
 
 void SampleBuffer::release(int64_t first, int64_t count) const {
-    first = std::clamp<int64_t>(first, 0, size_);
-    count = std::clamp<int64_t>(count, 0, size_ - first);
-    if (!pcm_ || count == 0) return;
-    const auto [begin, end] =
-        pageSpan(pcm_ + first, static_cast<std::size_t>(count) * sizeof(int16_t), true);
+    const auto [begin, end] = mappedPages(pcm_, size_, first, count, true);
     if (end > begin) ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_DONTNEED);
 }
 
