@@ -10,6 +10,7 @@
 #include "core/commands/CommandStack.h"
 #include "core/commands/InsertEdits.h"
 #include "core/engine/Engine.h"
+#include "core/engine/MediaPrefetch.h"
 #include "core/vst/PluginRack.h"
 #include "core/vst/PluginSandboxController.h"
 #include "device/AudioDeviceEngine.h"
@@ -101,6 +102,7 @@ void OVApplication::didFinishLaunching(bool withAudio) {
     enginePtr = std::make_unique<Engine>();
     audioPtr = std::make_unique<AudioDeviceEngine>(*enginePtr);
     midiPtr = std::make_unique<MidiInput>(*enginePtr);
+    mediaPrefetcher = std::make_unique<MediaPrefetcher>(*enginePtr);
     sandboxPtr = std::make_unique<vst::PluginSandboxController>();
     sandboxPtr->enabled = vst::sandboxEnabledFromEnvironment();
     rackPtr = std::make_unique<vst::PluginRack>(vst::pluginRackHostFor(*enginePtr),
@@ -352,6 +354,7 @@ void OVApplication::stopServices() {
     commandsPtr.reset();
     audioPtr.reset();
     midiPtr.reset();
+    mediaPrefetcher.reset();
     enginePtr.reset();
 }
 

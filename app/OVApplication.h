@@ -12,6 +12,7 @@ namespace orvane {
 
 class AudioDeviceEngine;
 class MidiInput;
+class MediaPrefetcher;
 class CommandStack;
 class Engine;
 class LiveTick;
@@ -97,6 +98,7 @@ class OVApplication {
     std::unique_ptr<Engine> enginePtr;
     std::unique_ptr<AudioDeviceEngine> audioPtr;
     std::unique_ptr<MidiInput> midiPtr;
+    std::unique_ptr<MediaPrefetcher> mediaPrefetcher;
     std::unique_ptr<vst::PluginSandboxController> sandboxPtr;
     std::unique_ptr<vst::PluginRack> rackPtr;
     std::unique_ptr<CommandStack> commandsPtr;

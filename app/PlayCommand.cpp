@@ -5,6 +5,7 @@
 #include "app/LiveTick.h"
 #include "app/RenderCommand.h"
 #include "core/engine/Engine.h"
+#include "core/engine/MediaPrefetch.h"
 #include "core/vst/PluginRack.h"
 #include "core/vst/PluginSandboxController.h"
 #include "device/AudioDeviceEngine.h"
@@ -334,6 +335,7 @@ int runPlayCommand(const std::vector<std::string> &arguments, std::FILE *output,
     }
 
     AudioDeviceEngine device(engine);
+    MediaPrefetcher mediaPrefetcher(engine);
     device.connectPorts = options.connect;
     std::string deviceName;
     if (!chooseDevice(options, settings, namesOf(device.listDevices()), deviceName, error))
@@ -361,6 +363,7 @@ int runPlayCommand(const std::vector<std::string> &arguments, std::FILE *output,
         printLine(errors, commandPrefix + "warning: " + rackWarnings);
     vst::installPluginRackHooks(engine, rack);
 
+    mediaPrefetcher.readAhead(span->start);
     if (!engine.pushRequest(RequestProducer::MainThread, Request::locate(span->start)) ||
         !engine.pushRequest(RequestProducer::MainThread, Request::play())) {
         tearDown(engine, device, rack);

@@ -276,7 +276,7 @@ class ProgressBar {
 };
 
 bool renderProject(Project project, const RenderCommandOptions &options, const RenderSpan &span,
-                   std::vector<float> &samples, std::FILE *errors, std::string &error) {
+                   const OfflineRenderSink &sink, std::FILE *errors, std::string &error) {
     PreparedEngine prepared;
     prepareEngineForRender(prepared, std::move(project), renderBlockSize, "Halvora render", errors);
     Engine &engine = prepared.engine;
@@ -285,11 +285,12 @@ bool renderProject(Project project, const RenderCommandOptions &options, const R
     ProgressBar bar(errors);
     OfflineRenderProgress progress;
     if (showProgress) progress = [&bar](int64_t done, int64_t total) { bar.show(done, total); };
-    const bool rendered = options.trackId != 0
-                              ? renderTrackMixdown(engine, options.trackId, samples, span.start,
-                                                   span.frames, options.channels, &error, progress)
-                              : renderMixdown(engine, samples, span.start, span.frames,
-                                              options.channels, &error, progress);
+    const bool rendered =
+        options.trackId != 0
+            ? renderTrackMixdownTo(engine, options.trackId, span.start, span.frames,
+                                   options.channels, sink, &error, progress)
+            : renderMixdownTo(engine, span.start, span.frames, options.channels, sink, &error,
+                              progress);
     bar.finish();
     return rendered;
 }
@@ -334,18 +335,21 @@ RenderSummary summariseRender(const std::vector<float> &samples, int32_t channel
     RenderSummary summary;
     summary.channels = std::max(channels, 1);
     summary.sampleRate = sampleRate;
-    const auto width = static_cast<std::size_t>(summary.channels);
-    summary.frames = static_cast<int64_t>(samples.size() / width);
-    double sumOfSquares = 0.0;
-    for (std::size_t frame = 0; frame < samples.size() / width; ++frame) {
-        const float *at = samples.data() + frame * width;
+    summary.add(samples.data(), static_cast<int64_t>(samples.size()) / summary.channels);
+    return summary;
+}
+
+void RenderSummary::add(const float *interleaved, int64_t count) {
+    const auto width = static_cast<std::size_t>(channels);
+    for (int64_t frame = 0; frame < count; ++frame) {
+        const float *at = interleaved + static_cast<std::size_t>(frame) * width;
         const double mid = width == 1 ? at[0] : (static_cast<double>(at[0]) + at[1]) / 2.0;
         sumOfSquares += mid * mid;
         for (std::size_t channel = 0; channel < width; ++channel)
-            summary.peak = std::max(summary.peak, std::abs(at[channel]));
+            peak = std::max(peak, std::abs(at[channel]));
     }
-    if (summary.frames > 0) summary.meanSquare = sumOfSquares / static_cast<double>(summary.frames);
-    return summary;
+    frames += count;
+    if (frames > 0) meanSquare = sumOfSquares / static_cast<double>(frames);
 }
 
 std::string describeRenderSummary(const RenderSummary &summary, const std::string &outputPath) {
@@ -387,16 +391,34 @@ int runRenderCommand(const std::vector<std::string> &arguments, std::FILE *outpu
     const std::optional<RenderSpan> span = resolveSpan(options, *project, error);
     if (!span) return fail(errors, error, 1);
 
-    std::vector<float> samples;
-    if (!renderProject(std::move(*project), options, *span, samples, errors, error))
-        return fail(errors, error, 1);
-    if (!writeRenderOutput(options.outputPath, samples, span->frames, options.channels, sampleRate,
-                           error))
-        return fail(errors, error, 1);
-    if (!options.quiet)
-        printLine(output,
-                  describeRenderSummary(summariseRender(samples, options.channels, sampleRate),
-                                        options.outputPath));
+    // The mix goes to the file block by block as it is rendered: a long render never holds
+    // its whole output in memory.
+    RenderSummary summary;
+    summary.channels = options.channels;
+    summary.sampleRate = sampleRate;
+    std::string renderError;
+    bool renderFailed = false;
+    const bool written = writeRenderOutputWith(
+        options.outputPath,
+        [&](int descriptor) {
+            if (!writeWavHeader(descriptor, span->frames, options.channels, sampleRate))
+                return false;
+            bool writeFailed = false;
+            const auto sink = [&](const float *block, int32_t count) {
+                summary.add(block, count);
+                writeFailed = !writeWavSamples(descriptor, block,
+                                               static_cast<uint64_t>(count) * options.channels);
+                return !writeFailed;
+            };
+            const bool rendered =
+                renderProject(std::move(*project), options, *span, sink, errors, renderError);
+            renderFailed = !rendered && !writeFailed;
+            return rendered;
+        },
+        error);
+    if (renderFailed) return fail(errors, renderError, 1);
+    if (!written) return fail(errors, error, 1);
+    if (!options.quiet) printLine(output, describeRenderSummary(summary, options.outputPath));
     return 0;
 }
 

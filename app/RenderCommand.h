@@ -35,6 +35,10 @@ struct RenderSummary {
     float peak = 0.0f;
     /// Mean square of the mid signal (left and right averaged), as the master meter sees it.
     double meanSquare = 0.0;
+    double sumOfSquares = 0.0; // of the mid signal, over the frames so far
+
+    /// Takes `count` more interleaved frames into the figures.
+    void add(const float *interleaved, int64_t count);
 };
 
 /// Reads the arguments after "render". False with `error` set for anything it does not

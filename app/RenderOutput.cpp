@@ -156,6 +156,17 @@ bool checkOutputTarget(const std::string &outputPath, const std::string &project
 
 bool writeRenderOutput(const std::string &outputPath, const std::vector<float> &samples,
                        int64_t frames, int32_t channels, double sampleRate, std::string &error) {
+    return writeRenderOutputWith(
+        outputPath,
+        [&](int descriptor) {
+            return exportWav(descriptor, samples.data(), static_cast<int>(frames), channels,
+                             sampleRate);
+        },
+        error);
+}
+
+bool writeRenderOutputWith(const std::string &outputPath,
+                           const std::function<bool(int descriptor)> &write, std::string &error) {
     const fs::path folder = folderOf(outputPath);
     removeAbandonedTemporaries(folder);
     fs::path temporary;
@@ -165,9 +176,7 @@ bool writeRenderOutput(const std::string &outputPath, const std::vector<float> &
         return false;
     }
     errno = 0;
-    bool written =
-        exportWav(descriptor, samples.data(), static_cast<int>(frames), channels, sampleRate) &&
-        ::fsync(descriptor) == 0;
+    bool written = write(descriptor) && ::fsync(descriptor) == 0;
     int failure = errno;
     if (::close(descriptor) != 0 && written) {
         written = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,5 +25,9 @@ bool checkOutputTarget(const std::string &outputPath, const std::string &project
 /// Temporary files left by a render that was killed are removed first.
 bool writeRenderOutput(const std::string &outputPath, const std::vector<float> &samples,
                        int64_t frames, int32_t channels, double sampleRate, std::string &error);
+/// The same with the file's bytes written by `write` into the open temporary file, for
+/// output produced while it is being rendered. A `write` that fails leaves no file.
+bool writeRenderOutputWith(const std::string &outputPath,
+                           const std::function<bool(int descriptor)> &write, std::string &error);
 
 } // namespace orvane

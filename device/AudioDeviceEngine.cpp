@@ -1,5 +1,6 @@
 #include "device/AudioDeviceEngine.h"
 
+#include "core/model/SampleBuffer.h"
 #include "device/DeviceSettings.h"
 #include "device/OfflineRender.h"
 
@@ -516,7 +517,11 @@ bool lockMemoryIfAllowed() {
     const bool unlimited =
         ::getrlimit(RLIMIT_MEMLOCK, &limit) == 0 && limit.rlim_cur == RLIM_INFINITY;
     if (!unlimited && ::geteuid() != 0) return false;
-    return ::mlockall(MCL_CURRENT | MCL_FUTURE) == 0;
+    // On fault: locking at once would read every mapped media file in whole; those mappings
+    // are then taken out again, so that played media can leave memory.
+    if (::mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) != 0) return false;
+    MappedFile::unlockAll();
+    return true;
 #endif
 }
 

@@ -1,5 +1,7 @@
 #include "device/OfflineRender.h"
 
+#include "core/engine/MediaPrefetch.h"
+
 #include <algorithm>
 #include <array>
 #include <limits>
@@ -47,10 +49,9 @@ bool allocateOutput(std::vector<float> &out, int64_t frames, int32_t channels, s
     }
 }
 
-/// Interleaves one rendered block into the output at `offset` frames.
-void storeBlock(std::vector<float> &out, int64_t offset, const float *left, const float *right,
-                int32_t frames, int32_t channels) {
-    float *target = out.data() + offset * channels;
+/// Interleaves one rendered block (mono: the left signal only).
+void interleave(const float *left, const float *right, int32_t frames, int32_t channels,
+                float *target) {
     if (channels == 1) {
         std::copy_n(left, frames, target);
         return;
@@ -61,46 +62,36 @@ void storeBlock(std::vector<float> &out, int64_t offset, const float *left, cons
     }
 }
 
-void renderBlocks(Engine &engine, std::vector<float> &out, int64_t frames, int32_t channels,
-                  int32_t block, const OfflineRenderProgress &progress) {
+/// Mapped media read ahead of a render and released behind it: a fraction of a second each
+/// way keeps a long project's resident memory small without the render waiting on a page.
+MediaWindow mediaWindowFor(Engine &engine, int64_t start) {
+    std::lock_guard lock(engine.projectMutex);
+    return MediaWindow(planMedia(engine.project), start,
+                       static_cast<int64_t>(std::max(engine.sampleRate.load(), 1.0) / 4));
+}
+
+bool renderBlocks(Engine &engine, int64_t start, int64_t frames, int32_t channels, int32_t block,
+                  const OfflineRenderSink &sink, const OfflineRenderProgress &progress) {
+    MediaWindow media = mediaWindowFor(engine, start);
     std::array<std::vector<float>, 2> scratch{std::vector<float>(static_cast<std::size_t>(block)),
                                               std::vector<float>(static_cast<std::size_t>(block))};
+    std::vector<float> interleaved(static_cast<std::size_t>(block) * 2);
     std::array<float *, 2> buffers{scratch[0].data(), scratch[1].data()};
     for (int64_t done = 0; done < frames;) {
         const auto count = static_cast<int32_t>(std::min<int64_t>(block, frames - done));
+        media.advance(start + done);
         engine.processBlockOffline(buffers.data(), 2, count);
-        storeBlock(out, done, buffers[0], buffers[1], count, channels);
+        interleave(buffers[0], buffers[1], count, channels, interleaved.data());
+        if (!sink(interleaved.data(), count)) return false;
         done += count;
         if (progress) progress(done, frames);
     }
-}
-
-} // namespace
-
-bool renderMixdown(Engine &engine, std::vector<float> &out, int64_t start, int64_t frames,
-                   int32_t channels, std::string *error, const OfflineRenderProgress &progress) {
-    if (!checkRenderArguments(start, frames, channels, error)) return false;
-    const int64_t prepared = engine.rtBlockSize.load();
-    if (prepared < 1) {
-        setError(error, "the engine is not prepared to render");
-        return false;
-    }
-    if (!allocateOutput(out, frames, channels, error)) return false;
-    // The export keeps its own position and processing state: the live transport, the
-    // queued requests and what plays live are left exactly as they were.
-    if (!engine.beginOfflineRender(start)) {
-        setError(error, "another offline render is using the engine");
-        return false;
-    }
-    const auto block = static_cast<int32_t>(std::min<int64_t>(offlineRenderMaxBlock, prepared));
-    renderBlocks(engine, out, frames, channels, block, progress);
-    engine.endOfflineRender();
     return true;
 }
 
-bool renderTrackMixdown(Engine &engine, uint64_t trackId, std::vector<float> &out, int64_t start,
-                        int64_t frames, int32_t channels, std::string *error,
-                        const OfflineRenderProgress &progress) {
+/// Runs `render` with the track `trackId` soloed alone, then puts every solo back.
+template <typename Render>
+bool withTrackSoloed(Engine &engine, uint64_t trackId, std::string *error, Render render) {
     std::vector<std::pair<uint64_t, bool>> savedSolo;
     {
         std::lock_guard lock(engine.projectMutex);
@@ -115,12 +106,72 @@ bool renderTrackMixdown(Engine &engine, uint64_t trackId, std::vector<float> &ou
         }
         engine.publishGraph();
     }
-    const bool rendered = renderMixdown(engine, out, start, frames, channels, error, progress);
+    const bool rendered = render();
     std::lock_guard lock(engine.projectMutex);
     for (const auto &[id, solo] : savedSolo)
         if (const auto track = engine.project.findTrack(id)) track->solo = solo;
     engine.publishGraph();
     return rendered;
+}
+
+} // namespace
+
+bool renderMixdownTo(Engine &engine, int64_t start, int64_t frames, int32_t channels,
+                     const OfflineRenderSink &sink, std::string *error,
+                     const OfflineRenderProgress &progress) {
+    if (!checkRenderArguments(start, frames, channels, error)) return false;
+    const int64_t prepared = engine.rtBlockSize.load();
+    if (prepared < 1) {
+        setError(error, "the engine is not prepared to render");
+        return false;
+    }
+    // The export keeps its own position and processing state: the live transport, the
+    // queued requests and what plays live are left exactly as they were.
+    if (!engine.beginOfflineRender(start)) {
+        setError(error, "another offline render is using the engine");
+        return false;
+    }
+    const auto block = static_cast<int32_t>(std::min<int64_t>(offlineRenderMaxBlock, prepared));
+    const bool delivered = renderBlocks(engine, start, frames, channels, block, sink, progress);
+    engine.endOfflineRender();
+    if (!delivered) setError(error, "the rendered audio could not be delivered");
+    return delivered;
+}
+
+bool renderMixdown(Engine &engine, std::vector<float> &out, int64_t start, int64_t frames,
+                   int32_t channels, std::string *error, const OfflineRenderProgress &progress) {
+    if (!checkRenderArguments(start, frames, channels, error)) return false;
+    if (engine.rtBlockSize.load() < 1) {
+        setError(error, "the engine is not prepared to render");
+        return false;
+    }
+    if (!allocateOutput(out, frames, channels, error)) return false;
+    float *target = out.data();
+    const bool rendered = renderMixdownTo(
+        engine, start, frames, channels,
+        [&](const float *block, int32_t count) {
+            target = std::copy_n(block, static_cast<std::size_t>(count) * channels, target);
+            return true;
+        },
+        error, progress);
+    if (!rendered) out.clear();
+    return rendered;
+}
+
+bool renderTrackMixdown(Engine &engine, uint64_t trackId, std::vector<float> &out, int64_t start,
+                        int64_t frames, int32_t channels, std::string *error,
+                        const OfflineRenderProgress &progress) {
+    return withTrackSoloed(engine, trackId, error, [&] {
+        return renderMixdown(engine, out, start, frames, channels, error, progress);
+    });
+}
+
+bool renderTrackMixdownTo(Engine &engine, uint64_t trackId, int64_t start, int64_t frames,
+                          int32_t channels, const OfflineRenderSink &sink, std::string *error,
+                          const OfflineRenderProgress &progress) {
+    return withTrackSoloed(engine, trackId, error, [&] {
+        return renderMixdownTo(engine, start, frames, channels, sink, error, progress);
+    });
 }
 
 } // namespace orvane

@@ -12,6 +12,9 @@ namespace orvane {
 /// Called after every rendered block with the frames done so far and the frames asked for.
 using OfflineRenderProgress = std::function<void(int64_t renderedFrames, int64_t totalFrames)>;
 
+/// Receives each rendered block as `frames` interleaved frames; false stops the render.
+using OfflineRenderSink = std::function<bool(const float *interleaved, int32_t frames)>;
+
 /// The largest block an offline render hands the engine: the engine renders nothing for a
 /// block above its prepared size, so a render never asks for more than that either.
 constexpr int32_t offlineRenderMaxBlock = 512;
@@ -27,10 +30,19 @@ bool renderMixdown(Engine &engine, std::vector<float> &out, int64_t start, int64
                    int32_t channels, std::string *error = nullptr,
                    const OfflineRenderProgress &progress = {});
 
+/// `renderMixdown` handing each block to `sink` as it is rendered, so that a long render
+/// never holds its whole output. False with `error` set when the sink refused a block.
+bool renderMixdownTo(Engine &engine, int64_t start, int64_t frames, int32_t channels,
+                     const OfflineRenderSink &sink, std::string *error = nullptr,
+                     const OfflineRenderProgress &progress = {});
+
 /// `renderMixdown` with the track `trackId` soloed alone; every track's solo switch is put
 /// back afterwards (tracks that vanished meanwhile are skipped).
 bool renderTrackMixdown(Engine &engine, uint64_t trackId, std::vector<float> &out, int64_t start,
                         int64_t frames, int32_t channels, std::string *error = nullptr,
                         const OfflineRenderProgress &progress = {});
+bool renderTrackMixdownTo(Engine &engine, uint64_t trackId, int64_t start, int64_t frames,
+                          int32_t channels, const OfflineRenderSink &sink,
+                          std::string *error = nullptr, const OfflineRenderProgress &progress = {});
 
 } // namespace orvane

@@ -195,7 +195,7 @@ TEST_F(ApplicationTest, AProjectOfAnotherRateOpensAtTheDeviceRateWithAWarning) {
     const auto &media = project().tracks[0]->clips[0];
     EXPECT_EQ(media->length, frames); // positions are kept as stored
     EXPECT_NEAR(static_cast<double>(media->audioFrameCount()), deviceRate, deviceRate * 0.01);
-    const std::vector<float> converted(media->audio->begin(), media->audio->end());
+    const std::vector<float> converted = media->audio->toVector();
     EXPECT_NEAR(measureFrequency(converted, 0, deviceRate), 441.0, 2.0);
 }
 
@@ -438,8 +438,7 @@ TEST_F(ImportTest, ImportPutsEachFileOnANewTrackWithShortFades) {
     view().importAudio();
     EXPECT_EQ(ui.lastStatus(), "Импортировано 2 файлов на отдельные дорожки");
     EXPECT_EQ(trackNames().back(), "drums");
-    const std::vector<float> decoded(lastClipOf(project().tracks.size() - 1)->audio->begin(),
-                                     lastClipOf(project().tracks.size() - 1)->audio->end());
+    const std::vector<float> decoded = lastClipOf(project().tracks.size() - 1)->audio->toVector();
     EXPECT_NEAR(measureFrequency(decoded, 0, app->audio().sampleRate), 330.0, 2.0);
 
     ui.filesToOpen.push_back({scratch("notes.txt").string(), scratch("gone.wav").string()});

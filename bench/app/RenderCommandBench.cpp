@@ -1,4 +1,5 @@
 #include "app/DocumentOperations.h"
+#include "bench/app/MixingWorkload.h"
 #include "core/audiofile/AudioFile.h"
 #include "core/engine/reference/ReferenceSession.h"
 #include "core/project_io/ProjectFolder.h"
@@ -110,44 +111,11 @@ fs::path referenceFolder() {
     return folder;
 }
 
-std::shared_ptr<std::vector<float>> stereoMaterial(int32_t index, int64_t frames) {
-    auto samples = std::make_shared<std::vector<float>>(static_cast<std::size_t>(frames) * 2);
-    const double frequency = 80.0 * std::pow(2.0, index / 12.0);
-    for (int64_t frame = 0; frame < frames; ++frame) {
-        const double phase = 2.0 * std::numbers::pi * frequency * frame / sampleRate;
-        (*samples)[2 * frame] = static_cast<float>(0.2 * std::sin(phase));
-        (*samples)[2 * frame + 1] = static_cast<float>(0.2 * std::sin(1.003 * phase));
-    }
-    return samples;
-}
-
 /// 32 tracks, each one 60-second stereo clip with its own gain and pan, channel EQ off or
 /// with four enabled bands, no master processing: the mixing workload alone.
 fs::path mixingFolder(int32_t eqBands) {
-    const fs::path folder = folders().root / ("mix_eq" + std::to_string(eqBands) + ".halvora");
-    if (fs::exists(folder / "project.json")) return folder;
-    Project project;
-    project.sampleRate = sampleRate;
-    project.masterEq.enabled = false;
-    project.mastering.enabled = false;
-    const auto frames = static_cast<int64_t>(songSeconds * sampleRate);
-    for (int32_t index = 0; index < 32; ++index) {
-        auto track = project.addTrack(TrackType::Audio, "Track " + std::to_string(index + 1));
-        track->gain = 0.5f + 0.01f * index;
-        track->pan = static_cast<float>(index % 9 - 4) / 5.0f;
-        track->eq.enabled = eqBands > 0;
-        for (std::size_t band = 0; band < track->eq.bands.size(); ++band) {
-            track->eq.bands[band].enabled = static_cast<int32_t>(band) < eqBands;
-            track->eq.bands[band].gainDb = band % 2 == 0 ? 3.0f : -2.0f;
-        }
-        auto clip = project.addClip(track->id, ClipKind::Audio);
-        clip->audio = stereoMaterial(index, frames);
-        clip->channels = 2;
-        clip->length = frames;
-    }
-    HVEnsureReturnTracks(project);
-    project_io::saveProject(project, folder.string(), false);
-    return folder;
+    return bench::writeMixingProject(
+        folders().root / ("mix_eq" + std::to_string(eqBands) + ".halvora"), eqBands);
 }
 
 void reportRealTime(benchmark::State &state, Timed spent, double audioSeconds) {

@@ -89,7 +89,7 @@ void readSameBytes(benchmark::State &state) {
 /// An edit of one clip: its audio becomes a new buffer (buffers are never written in place).
 void changeOneClip(Project &project, int iteration) {
     auto &clip = project.tracks[0]->clips[static_cast<std::size_t>(iteration % clipCount)];
-    clip->audio = std::make_shared<const std::vector<float>>(*clip->audio);
+    clip->audio = makeSampleBuffer(clip->audio->toVector());
 }
 
 /// After: a save writes the media of the one changed clip and the document.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/model/SampleBuffer.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -30,6 +32,13 @@ struct DecodedAudio {
 /// back bit for bit. Returns true when every byte reached the file.
 bool exportWav(const std::string &path, const float *samples, int frames, int channels,
                double sampleRate);
+/// A WAV file written in pieces into an open file: the header for `frames` frames first,
+/// then the interleaved samples as they come (the same conversion as `exportWav`).
+bool writeWavHeader(int descriptor, int64_t frames, int channels, double sampleRate);
+bool writeWavSamples(int descriptor, const float *samples, uint64_t count);
+/// The same from a clip buffer of `channels` interleaved channels, heap or mapped.
+bool exportWav(const std::string &path, const SampleBuffer &samples, int channels,
+               double sampleRate);
 /// The same into a file the caller opened (and flushes and closes).
 bool exportWav(int descriptor, const float *samples, int frames, int channels, double sampleRate);
 
@@ -51,6 +60,20 @@ int openRegularFile(const std::string &path, std::string *error);
 /// given) saying why; running out of memory is such an error, not an abort.
 bool readMediaFile(const std::string &path, double sampleRate, DecodedAudio &result,
                    std::string *error = nullptr);
+
+/// A media file mapped for reading in place: its samples stay in the page cache.
+struct MappedMedia {
+    SharedSamples samples;
+    int32_t channels = 2;
+    int64_t frames = 0;
+};
+
+/// Maps a stereo 16-bit PCM WAV file recorded at `sampleRate` (the files `exportWav` writes
+/// for a project) without reading its samples: they are paged in when first read. False,
+/// with `error` saying why, for any other file, which `readMediaFile` then reads instead.
+/// The mapping is guarded: if the file shrinks later, the lost part reads as silence.
+bool mapMediaFile(const std::string &path, double sampleRate, MappedMedia &result,
+                  std::string *error = nullptr);
 
 /// Decodes any file that the system's decoders read (WAV of every depth, AIFF, CAF, FLAC,
 /// Ogg, MP3, M4A) to stereo at `targetSampleRate`.

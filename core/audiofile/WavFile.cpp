@@ -271,6 +271,48 @@ bool exportWav(const std::string &path, const float *samples, int frames, int ch
     return written;
 }
 
+bool writeWavHeader(int descriptor, int64_t frames, int channels, double sampleRate) {
+    if (descriptor < 0 || frames < 1 || channels < 1 || channels > 0xFFFF) return false;
+    const uint64_t sampleCount = static_cast<uint64_t>(frames) * static_cast<uint64_t>(channels);
+    if (2 * sampleCount + 36 > std::numeric_limits<uint32_t>::max()) return false;
+    uint8_t header[44];
+    writeHeader(header, static_cast<uint32_t>(channels), static_cast<uint32_t>(2 * sampleCount),
+                sampleRate);
+    return writeAll(descriptor, header, sizeof header);
+}
+
+bool writeWavSamples(int descriptor, const float *samples, uint64_t count) {
+    return descriptor >= 0 && samples && writeSamples(descriptor, samples, count);
+}
+
+bool exportWav(const std::string &path, const SampleBuffer &samples, int channels,
+               double sampleRate) {
+    if (channels < 1 || samples.size() < channels) return false;
+    if (const float *floats = samples.floats())
+        return exportWav(path, floats, static_cast<int>(samples.size() / channels), channels,
+                         sampleRate);
+    const uint64_t sampleCount =
+        static_cast<uint64_t>(samples.size() / channels) * static_cast<uint64_t>(channels);
+    if (channels > 0xFFFF || 2 * sampleCount + 36 > std::numeric_limits<uint32_t>::max())
+        return false;
+    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (descriptor < 0) return false;
+    uint8_t header[44];
+    writeHeader(header, static_cast<uint32_t>(channels), static_cast<uint32_t>(2 * sampleCount),
+                sampleRate);
+    bool written = writeAll(descriptor, header, sizeof header);
+    // Mapped samples go out a piece at a time: a long file never becomes one heap copy.
+    std::vector<float> piece(std::size_t{1} << 16);
+    for (uint64_t done = 0; written && done < sampleCount;) {
+        const auto count = std::min<uint64_t>(piece.size(), sampleCount - done);
+        samples.copyTo(static_cast<int64_t>(done), static_cast<int64_t>(count), piece.data());
+        written = writeSamples(descriptor, piece.data(), count);
+        done += count;
+    }
+    if (::close(descriptor) != 0) written = false;
+    return written;
+}
+
 bool importWav(const std::string &path, ImportedWav &result) {
     result = ImportedWav{};
     const int descriptor = openRegularFile(path, nullptr);

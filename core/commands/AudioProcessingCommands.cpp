@@ -18,30 +18,28 @@ bool holdsSamples(const Clip &clip) { return clip.audio && !clip.audio->empty();
 
 /// The clip's samples with `change` applied to a copy, which becomes the clip's buffer.
 template <typename Change> void rewriteSamples(Clip &clip, Change change) {
-    auto samples = std::make_shared<std::vector<float>>(*clip.audio);
+    auto samples = std::make_shared<std::vector<float>>(clip.audio->toVector());
     change(*samples);
     clip.audio = std::move(samples);
 }
 
-float largestMagnitude(const std::vector<float> &samples) {
+float largestMagnitude(const SampleBuffer &samples) {
     float peak = 0.0f;
-    for (const float value : samples)
-        peak = std::max(peak, std::abs(value));
+    for (int64_t i = 0; i < samples.size(); ++i)
+        peak = std::max(peak, std::abs(samples.at(i)));
     return peak;
 }
 
 /// Whether some channel of the frame is louder than the threshold.
-bool isLoudFrame(const std::vector<float> &samples, int64_t frame, int32_t channels,
-                 float threshold) {
+bool isLoudFrame(const SampleBuffer &samples, int64_t frame, int32_t channels, float threshold) {
     for (int32_t c = 0; c < channels; ++c)
-        if (std::abs(samples[static_cast<std::size_t>(frame * channels + c)]) > threshold)
-            return true;
+        if (std::abs(samples.at(frame * channels + c)) > threshold) return true;
     return false;
 }
 
 /// Resamples the clip's buffer by `semitones` and scales its window on the source with it.
 void shiftClipPitch(Clip &clip, float semitones) {
-    std::vector<float> shifted(*clip.audio);
+    std::vector<float> shifted = clip.audio->toVector();
     if (!pitchShiftInterleaved(shifted, interleavedChannels(clip), semitones)) return;
     const double ratio = std::pow(2.0, static_cast<double>(semitones) / 12.0);
     const auto scaled = [ratio](int64_t frames) {
@@ -121,8 +119,8 @@ void ReverseAudioClipCommand::apply(Clip &clip) {
     const int64_t frames = clip.audioFrameCount();
     auto reversed = std::make_shared<std::vector<float>>(clip.audio->size(), 0.0f);
     for (int64_t frame = 0; frame < frames; ++frame)
-        std::copy_n(clip.audio->begin() + (frames - 1 - frame) * channels, channels,
-                    reversed->begin() + frame * channels);
+        clip.audio->copyTo((frames - 1 - frame) * channels, channels,
+                           reversed->data() + frame * channels);
     clip.audio = std::move(reversed);
 }
 
@@ -155,8 +153,10 @@ void TrimAudioSilenceCommand::apply(Clip &clip) {
     int64_t last = frames - 1;
     while (!isLoudFrame(samples, last, channels, threshold_))
         --last;
-    clip.audio = std::make_shared<const std::vector<float>>(
-        samples.begin() + first * channels, samples.begin() + (last + 1) * channels);
+    auto trimmed = std::make_shared<std::vector<float>>(
+        static_cast<std::size_t>((last + 1 - first) * channels));
+    samples.copyTo(first * channels, (last + 1 - first) * channels, trimmed->data());
+    clip.audio = std::move(trimmed);
     clip.length = last - first + 1;
     clip.sourceOffset = std::max<int64_t>(clip.sourceOffset - first, 0);
 }
@@ -166,9 +166,7 @@ std::string TrimAudioSilenceCommand::name() const { return "Trim Silence"; }
 PitchShiftAudioClipCommand::PitchShiftAudioClipCommand(uint64_t clipId, float semitones)
     : AudioClipEditCommand(clipId, true), semitones_(semitones) {}
 
-void PitchShiftAudioClipCommand::apply(Clip &clip) {
-    shiftClipPitch(clip, semitones_);
-}
+void PitchShiftAudioClipCommand::apply(Clip &clip) { shiftClipPitch(clip, semitones_); }
 
 std::string PitchShiftAudioClipCommand::name() const { return "Pitch Shift"; }
 

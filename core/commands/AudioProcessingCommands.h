@@ -10,8 +10,6 @@
 
 namespace orvane {
 
-using SharedSamples = std::shared_ptr<const std::vector<float>>;
-
 /// Base of the edits that change one audio clip's samples or placement. The first redo that
 /// finds the clip keeps its buffer pointer and placement; undo puts them back. Published
 /// buffers are never written, so an edit always gives the clip a new buffer: clips that share

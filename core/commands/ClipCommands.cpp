@@ -43,8 +43,12 @@ void appendAudio(Clip &first, const Clip &second) {
     auto joined = std::make_shared<std::vector<float>>();
     joined->reserve((first.audio ? first.audio->size() : 0) +
                     (second.audio ? second.audio->size() : 0));
-    if (first.audio) joined->insert(joined->end(), first.audio->begin(), first.audio->end());
-    if (second.audio) joined->insert(joined->end(), second.audio->begin(), second.audio->end());
+    for (const Clip *part : std::initializer_list<const Clip *>{&first, &second}) {
+        if (!part->audio) continue;
+        joined->resize(joined->size() + static_cast<std::size_t>(part->audio->size()));
+        part->audio->copyTo(0, part->audio->size(),
+                            joined->data() + joined->size() - part->audio->size());
+    }
     if (joined->empty()) {
         first.length = saturatingAdd(first.length, second.length);
         return;
@@ -196,7 +200,8 @@ void DuplicateClipCommand::redo(Project &project) {
     copy->stretchRatio = source->stretchRatio;
     copy->channels = source->channels;
     copy->notes = source->notes;
-    if (source->audio) copy->audio = std::make_shared<const std::vector<float>>(*source->audio);
+    // Buffers are immutable, so the copy shares its source's samples.
+    copy->audio = source->audio;
 }
 
 void DuplicateClipCommand::undo(Project &project) {

@@ -97,7 +97,7 @@ class GlueClipsCommand : public Command {
     int64_t firstLength_ = 0;
     int32_t firstChannels_ = 2;
     std::vector<MidiNote> firstNotes_;
-    std::shared_ptr<const std::vector<float>> firstAudio_;
+    SharedSamples firstAudio_;
     std::shared_ptr<Clip> secondCopy_;
     std::size_t secondIndex_ = 0;
     bool captured_ = false;

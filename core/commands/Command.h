@@ -20,8 +20,8 @@ class Command {
     virtual std::string name() const = 0;
 };
 
-/// A member-wise copy of `clip` with its own copy of the samples, so that the copy shares no
-/// sample memory with the clip it was taken from.
+/// A member-wise copy of `clip`. It shares the clip's samples: buffers are immutable, and a
+/// mapped media file is never copied into the heap for an undo record.
 std::shared_ptr<Clip> cloneClipForUndo(const Clip &clip);
 
 } // namespace orvane

@@ -11,11 +11,28 @@ namespace orvane {
 
 namespace {
 
+/// Sample access of the two buffer kinds. The clip reader is written once over these, and the
+/// choice is made once per clip and block, never per sample.
+struct FloatSource {
+    const float *samples;
+    float operator[](int64_t index) const { return samples[index]; }
+};
+
+struct Pcm16Source {
+    const int16_t *samples;
+    float operator[](int64_t index) const { return SampleBuffer::fromPcm16(samples[index]); }
+};
+
+template <typename Read> decltype(auto) withSource(const SampleBuffer &buffer, Read read) {
+    if (const float *floats = buffer.floats()) return read(FloatSource{floats});
+    return read(Pcm16Source{buffer.pcm16()});
+}
+
 /// Linear interpolation between the two source frames around `source`, both clamped to
 /// the last frame; mono buffers give the same value on both sides.
-void readSourceFrame(const Clip &clip, double source, int64_t frameCount, float &left,
-                     float &right) {
-    const std::vector<float> &samples = *clip.audio;
+template <typename Source>
+void readSourceFrame(const Clip &clip, const Source &samples, double source, int64_t frameCount,
+                     float &left, float &right) {
     const int64_t channels = clip.channels < 2 ? 1 : clip.channels;
     const double floorSource = std::floor(source);
     const int64_t last = frameCount - 1;
@@ -23,7 +40,7 @@ void readSourceFrame(const Clip &clip, double source, int64_t frameCount, float 
     const int64_t second = std::clamp<int64_t>(first + 1, 0, last);
     const float fraction = static_cast<float>(source - floorSource);
     const auto at = [&](int64_t frame, int64_t channel) {
-        return samples[static_cast<std::size_t>(frame * channels + channel)];
+        return samples[frame * channels + channel];
     };
     const float firstLeft = at(first, 0);
     const float secondLeft = at(second, 0);
@@ -49,9 +66,9 @@ bool playsSourceFrameByFrame(const ClipWarpTable &warp) {
 
 /// The common case of an unwarped, unstretched clip: the same samples the interpolating path
 /// gives, read directly.
-void addUnwarpedFrames(const Clip &clip, int64_t t, int64_t count, float *left, float *right,
-                       ClipLevel level) {
-    const std::vector<float> &samples = *clip.audio;
+template <typename Source>
+void addUnwarpedFrames(const Clip &clip, const Source &samples, int64_t t, int64_t count,
+                       float *left, float *right, ClipLevel level) {
     const int64_t frameCount = clip.audioFrameCount();
     const int64_t span = audioClipSpan(clip);
     const int64_t channels = clip.channels < 2 ? 1 : clip.channels;
@@ -63,8 +80,8 @@ void addUnwarpedFrames(const Clip &clip, int64_t t, int64_t count, float *left, 
         const float levelNow = level.at(offset);
         const float gain = fades ? levelNow * clipFadeAt(clip, offset, span) : levelNow;
         const auto index = static_cast<std::size_t>(i);
-        left[index] += gain * samples[static_cast<std::size_t>(frame * channels)];
-        right[index] += gain * samples[static_cast<std::size_t>(frame * channels + secondChannel)];
+        left[index] += gain * samples[frame * channels];
+        right[index] += gain * samples[frame * channels + secondChannel];
     }
 }
 
@@ -91,29 +108,35 @@ void addAudioClipFrames(const Clip &clip, const ClipWarpTable &warp, int64_t t, 
                         float *left, float *right, ClipLevel level) {
     const int64_t frameCount = clip.audioFrameCount();
     if (count < 1 || !clip.audio || frameCount < 1) return;
-    if (playsSourceFrameByFrame(warp)) {
-        addUnwarpedFrames(clip, t, count, left, right, level);
-        return;
-    }
-    const int64_t span = audioClipSpan(clip);
-    for (int64_t i = 0; i < count; ++i) {
-        const int64_t offset = t + i;
-        const float fade = clipFadeAt(clip, offset, span);
-        float sampleLeft = 0.0f;
-        float sampleRight = 0.0f;
-        readSourceFrame(clip, warp.sourceAt(offset), frameCount, sampleLeft, sampleRight);
-        const float gain = level.at(offset);
-        const auto index = static_cast<std::size_t>(i);
-        left[index] += gain * fade * sampleLeft;
-        right[index] += gain * fade * sampleRight;
-    }
+    withSource(*clip.audio, [&](const auto &samples) {
+        if (playsSourceFrameByFrame(warp)) {
+            addUnwarpedFrames(clip, samples, t, count, left, right, level);
+            return;
+        }
+        const int64_t span = audioClipSpan(clip);
+        for (int64_t i = 0; i < count; ++i) {
+            const int64_t offset = t + i;
+            const float fade = clipFadeAt(clip, offset, span);
+            float sampleLeft = 0.0f;
+            float sampleRight = 0.0f;
+            readSourceFrame(clip, samples, warp.sourceAt(offset), frameCount, sampleLeft,
+                            sampleRight);
+            const float gain = level.at(offset);
+            const auto index = static_cast<std::size_t>(i);
+            left[index] += gain * fade * sampleLeft;
+            right[index] += gain * fade * sampleRight;
+        }
+    });
 }
 
 StereoSample sampleAudioClip(const Clip &clip, int64_t t) {
     StereoSample sample;
     const int64_t frameCount = clip.audioFrameCount();
     if (t < 0 || t >= audioClipSpan(clip) || !clip.audio || frameCount < 1) return sample;
-    readSourceFrame(clip, clipTimelineToSource(clip, t), frameCount, sample.left, sample.right);
+    withSource(*clip.audio, [&](const auto &samples) {
+        readSourceFrame(clip, samples, clipTimelineToSource(clip, t), frameCount, sample.left,
+                        sample.right);
+    });
     const float gain = clip.gain * clipFadeAt(clip, t, audioClipSpan(clip));
     sample.left *= gain;
     sample.right *= gain;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/model/SampleBuffer.h"
+
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -202,9 +204,9 @@ struct Clip {
     std::string audioFile;
     double stretchRatio = 1.0;
     std::vector<WarpMarker> warpMarkers;
-    /// Decoded samples, interleaved by `channels`. Once published to the engine a buffer is
-    /// never written again: edits build a new buffer, so the audio thread can read it unlocked.
-    std::shared_ptr<const std::vector<float>> audio;
+    /// Samples interleaved by `channels`, on the heap or mapped from the media file. A buffer
+    /// is never written again: edits build a new one, so the audio thread can read it unlocked.
+    SharedSamples audio;
     int32_t channels = 2;
     std::vector<MidiNote> notes;
     int32_t sessionRow = -1;

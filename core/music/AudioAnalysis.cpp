@@ -83,7 +83,16 @@ ClipAudioWindow clipAnalysisWindow(const Clip &clip) {
     const int64_t available = clip.audioFrameCount() - std::max<int64_t>(clip.sourceOffset, 0);
     const int64_t frames = std::min(clip.length, available);
     if (clip.sourceOffset < 0 || frames < 1) return window;
-    window.samples = clip.audio->data() + clip.sourceOffset * window.channels;
+    const int64_t first = clip.sourceOffset * window.channels;
+    if (const float *floats = clip.audio->floats()) {
+        window.samples = floats + first;
+    } else {
+        auto converted = std::make_shared<std::vector<float>>(
+            static_cast<std::size_t>(frames * window.channels));
+        clip.audio->copyTo(first, frames * window.channels, converted->data());
+        window.samples = converted->data();
+        window.converted = std::move(converted);
+    }
     window.frames = frames;
     return window;
 }
@@ -279,8 +288,8 @@ bool hasAudio(const Clip &clip) {
 
 AudioFingerprint fingerprintOfClip(const Clip &clip) {
     const int32_t channels = std::max(clip.channels, 1);
-    return computeAudioFingerprint(clip.audio->data(),
-                                   static_cast<int64_t>(clip.audio->size()) / channels, channels);
+    const FloatSamples samples(*clip.audio);
+    return computeAudioFingerprint(samples.data(), samples.size() / channels, channels);
 }
 
 } // namespace

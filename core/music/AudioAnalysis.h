@@ -40,7 +40,8 @@ struct SimilarClipMatch {
 /// min(`length`, buffer frames − `sourceOffset`) frames. Analyses of a clip read this window
 /// only, so a clip longer than its audio is never read past the buffer's end.
 struct ClipAudioWindow {
-    const float *samples = nullptr; // null when the window is empty
+    const float *samples = nullptr;                      // null when the window is empty
+    std::shared_ptr<const std::vector<float>> converted; // holds `samples` of mapped audio
     int64_t frames = 0;
     int32_t channels = 1;
 };

@@ -126,12 +126,12 @@ bool writeClipAudio(Clip &clip, const fs::path &root, const fs::path &mediaFolde
     // its name or encoding.
     const fs::path current = fs::path(clip.audioFile).lexically_normal();
     if (!clip.audioFile.empty() && current.is_relative() && *current.begin() != ".." &&
-        mediaLedger().holds(root / current, clip.audio))
+        mediaLedger().holds(root / current, clip.audio.owner()))
         return true;
     const std::string fileName = mediaName(clip.id, ".wav");
     const fs::path target = mediaFolder / fileName;
     const std::string relative = "media/" + fileName;
-    if (mediaLedger().holds(target, clip.audio)) {
+    if (mediaLedger().holds(target, clip.audio.owner())) {
         clip.audioFile = relative;
         return true;
     }
@@ -139,14 +139,13 @@ bool writeClipAudio(Clip &clip, const fs::path &root, const fs::path &mediaFolde
     const int channels = std::max(1, clip.channels);
     const auto frames = static_cast<int64_t>(clip.audio->size()) / channels;
     if (frames > std::numeric_limits<int>::max() ||
-        !exportWav(temporary.string(), clip.audio->data(), static_cast<int>(frames), channels,
-                   sampleRate)) {
+        !exportWav(temporary.string(), *clip.audio, channels, sampleRate)) {
         std::error_code ignored;
         fs::remove(temporary, ignored);
         return false;
     }
     if (!commitTemporaryFile(temporary, target)) return false;
-    mediaLedger().record(target, clip.audio);
+    mediaLedger().record(target, clip.audio.owner());
     if (clip.audioFile != relative) clip.audioFile = relative;
     return true;
 }
@@ -213,11 +212,29 @@ void raiseIdCounters(Project &project) {
     project.nextMarkerId = counterAbove(project.nextMarkerId, largestMarker);
 }
 
-void attachAudio(Clip &clip, const fs::path &file, const DecodedAudio &decoded) {
-    clip.audio = decoded.samples;
-    clip.channels = decoded.channels;
-    if (clip.length < 1) clip.length = decoded.frames;
-    mediaLedger().record(file, clip.audio);
+void attachAudio(Clip &clip, const fs::path &file, SharedSamples samples, int32_t channels,
+                 int64_t frames) {
+    clip.audio = std::move(samples);
+    clip.channels = channels;
+    if (clip.length < 1) clip.length = frames;
+    mediaLedger().record(file, clip.audio.owner());
+}
+
+/// Gives the clip the audio of `file`. Files of the project's own media folder, which saving
+/// only ever replaces whole, are mapped and read in place when they hold the project's
+/// format; anything else is decoded into the heap. False with `reason` when unreadable.
+bool loadClipMedia(Clip &clip, const fs::path &file, const Project &project, std::string &reason) {
+    if (!project.rootPath.empty() && isInsideFolder(file, fs::path(project.rootPath) / "media")) {
+        MappedMedia mapped;
+        if (mapMediaFile(file.string(), project.sampleRate, mapped)) {
+            attachAudio(clip, file, std::move(mapped.samples), mapped.channels, mapped.frames);
+            return true;
+        }
+    }
+    DecodedAudio decoded;
+    if (!readMediaFile(file.string(), project.sampleRate, decoded, &reason)) return false;
+    attachAudio(clip, file, std::move(decoded.samples), decoded.channels, decoded.frames);
+    return true;
 }
 
 /// The whole document, or nothing with `error` saying why. Only a regular file is read, so
@@ -295,11 +312,8 @@ bool hydrateProjectMedia(Project &project, std::vector<MediaLoadFailure> &failur
     forEachAudioClip(project, [&](Clip &clip) {
         if (clip.audioFile.empty() || hasAudio(clip)) return;
         const fs::path path = resolveMedia(project.rootPath, clip.audioFile);
-        DecodedAudio decoded;
         std::string reason;
-        if (readMediaFile(path.string(), project.sampleRate, decoded, &reason))
-            attachAudio(clip, path, decoded);
-        else
+        if (!loadClipMedia(clip, path, project, reason))
             failures.push_back({clip.id, path.string(), reason});
     });
     return failures.empty();
@@ -334,13 +348,11 @@ bool relinkClipMedia(Project &project, uint64_t clipId, const std::string &path,
         if (error) *error = "clip not found";
         return false;
     }
-    DecodedAudio decoded;
     std::string reason;
-    if (!readMediaFile(path, project.sampleRate, decoded, &reason)) {
+    if (!loadClipMedia(*clip, path, project, reason)) {
         if (error) *error = "cannot import " + path + ": " + reason;
         return false;
     }
-    attachAudio(*clip, path, decoded);
     const fs::path file(path);
     clip->audioFile = file.filename().string();
     if (!project.rootPath.empty()) {
@@ -412,8 +424,10 @@ bool copyFileIntoProjectMedia(const std::string &source, const std::string &proj
     fs::create_directories(mediaFolder, error);
     if (error) return false;
     const fs::path target = mediaTargetFor(source, mediaFolder);
-    if (!fs::equivalent(source, target, error)) {
-        fs::copy_file(source, target, fs::copy_options::overwrite_existing, error);
+    // A file already there holds the same bytes: rewriting it in place could pull pages from
+    // under a mapping that reads it.
+    if (!fs::exists(target, error)) {
+        fs::copy_file(source, target, fs::copy_options::none, error);
         if (error) return false;
     }
     relativePath = (fs::path("media") / target.filename()).string();

@@ -280,3 +280,70 @@ TEST_F(WavFileTest, ImportOfAHugeChannelCountOrSkipNeverReadsPastTheFile) {
 
 } // namespace
 } // namespace orvane
+
+namespace orvane {
+namespace {
+
+TEST_F(WavFileTest, MappingAProjectFileReadsWhatDecodingReadsWithoutCopying) {
+    const std::vector<float> tone = testing::makeTone(440.0, 48000.0, 3000, 2);
+    ASSERT_TRUE(exportWav(path("clip.wav"), tone.data(), 3000, 2, 48000.0));
+    MappedMedia mapped;
+    std::string error;
+    ASSERT_TRUE(mapMediaFile(path("clip.wav"), 48000.0, mapped, &error)) << error;
+    DecodedAudio decoded;
+    ASSERT_TRUE(readMediaFile(path("clip.wav"), 48000.0, decoded));
+    EXPECT_TRUE(mapped.samples->isMapped());
+    EXPECT_EQ(mapped.channels, 2);
+    EXPECT_EQ(mapped.frames, 3000);
+    EXPECT_EQ(*mapped.samples, *decoded.samples);
+}
+
+TEST_F(WavFileTest, MappingWalksOtherChunksAndEndsATruncatedDataChunkWithTheFile) {
+    RiffBuilder padded;
+    padded.chunk("LIST", 3, {1, 2, 3, 0}).format(1, 2, 44100, 16).data({100, -100, 7, -7});
+    writeBytes(path("padded.wav"), padded.bytes);
+    MappedMedia mapped;
+    ASSERT_TRUE(mapMediaFile(path("padded.wav"), 44100.0, mapped));
+    EXPECT_EQ(*mapped.samples,
+              (std::vector<float>{100 / 32767.0f, -100 / 32767.0f, 7 / 32767.0f, -7 / 32767.0f}));
+
+    RiffBuilder cut;
+    cut.format(1, 2, 44100, 16).chunk("data", 4000, {1, 0, 2, 0, 3, 0, 4, 0, 5, 0});
+    writeBytes(path("cut.wav"), cut.bytes);
+    ASSERT_TRUE(mapMediaFile(path("cut.wav"), 44100.0, mapped));
+    EXPECT_EQ(mapped.frames, 2) << "only whole frames the file holds";
+}
+
+TEST_F(WavFileTest, MappingRefusesEveryFileItCannotReadInPlace) {
+    const std::vector<int16_t> four{1, 2, 3, 4};
+    struct Case {
+        const char *name;
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"mono", RiffBuilder().format(1, 1, 48000, 16).data(four).bytes});
+    cases.push_back({"24-bit", RiffBuilder().format(1, 2, 48000, 24).data(four).bytes});
+    cases.push_back({"float", RiffBuilder().format(3, 2, 48000, 32).data(four).bytes});
+    cases.push_back({"other rate", RiffBuilder().format(1, 2, 44100, 16).data(four).bytes});
+    cases.push_back({"data first", RiffBuilder().data(four).format(1, 2, 48000, 16).bytes});
+    cases.push_back({"no data", RiffBuilder().format(1, 2, 48000, 16).data({}).bytes});
+    cases.push_back(
+        {"unpadded odd chunk", RiffBuilder().format(1, 2, 48000, 16, 17).data(four).bytes});
+    cases.push_back({"not RIFF", std::vector<uint8_t>(64, 'x')});
+    cases.push_back({"empty", {}});
+    for (const Case &c : cases) {
+        writeBytes(path("refused.wav"), c.bytes);
+        MappedMedia mapped;
+        std::string error;
+        EXPECT_FALSE(mapMediaFile(path("refused.wav"), 48000.0, mapped, &error)) << c.name;
+        EXPECT_FALSE(error.empty()) << c.name;
+        EXPECT_FALSE(mapped.samples) << c.name;
+    }
+    std::string error;
+    MappedMedia mapped;
+    EXPECT_FALSE(mapMediaFile(path("missing.wav"), 48000.0, mapped, &error));
+    EXPECT_FALSE(error.empty());
+}
+
+} // namespace
+} // namespace orvane

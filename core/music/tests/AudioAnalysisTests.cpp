@@ -219,7 +219,7 @@ TEST(ClipWindow, CoversOnlyTheAudioThatTheClipPlays) {
         EXPECT_EQ(window.frames, c.expectedFrames) << c.sourceOffset << ", " << c.length;
         EXPECT_EQ(window.samples == nullptr, c.expectedFrames == 0);
         if (window.samples) {
-            EXPECT_EQ(window.samples, clip.audio->data() + 2 * c.sourceOffset);
+            EXPECT_EQ(window.samples, clip.audio->floats() + 2 * c.sourceOffset);
         }
     }
     clip.audio.reset();

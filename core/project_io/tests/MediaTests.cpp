@@ -1,5 +1,6 @@
 #include "core/audiofile/AudioFile.h"
 #include "core/project_io/DurableFile.h"
+#include "core/project_io/ProjectDocument.h"
 #include "core/project_io/ProjectFolder.h"
 #include "core/project_io/tests/ProjectFolderFixture.h"
 
@@ -124,7 +125,7 @@ TEST_F(Media, LoadAndSaveAreExactInversesOnTheSixteenBitGrid) {
     const auto firstBytes = mediaBytes(folder);
     const Project firstLoad = loadHydrated(folder);
     ASSERT_EQ(firstLoad.tracks.size(), 1u);
-    const std::vector<float> firstAudio = *firstLoad.tracks[0]->clips[0]->audio;
+    const std::vector<float> firstAudio = firstLoad.tracks[0]->clips[0]->audio->toVector();
     EXPECT_EQ(firstAudio[0], -1.0f);
     EXPECT_EQ(firstAudio[1], 1.0f);
 
@@ -158,7 +159,7 @@ TEST_F(Media, MediaAtAnotherRateIsConvertedToTheProjectsRateOnLoad) {
     ASSERT_TRUE(hydrateProjectMedia(project, &error)) << error;
     EXPECT_NEAR(static_cast<double>(clip->length), 2.0 * frames, 4.0);
     // Upward zero crossings over the middle: the tone stays at 440 Hz, not 880 Hz.
-    const std::vector<float> &audio = *clip->audio;
+    const std::vector<float> audio = clip->audio->toVector();
     int crossings = 0;
     for (std::size_t frame = 4800; frame < 4800 + 19200; ++frame)
         if (audio[2 * (frame - 1)] < 0.0f && audio[2 * frame] >= 0.0f) ++crossings;
@@ -204,6 +205,53 @@ TEST_F(Media, AnUnreadableFileIsNamedWithItsReasonAndTheOthersStillLoad) {
     EXPECT_EQ(failures[0].reason, "not an audio file that can be read");
     EXPECT_EQ(failures[1].reason, "No such file or directory");
     EXPECT_EQ(project.tracks[0]->clips[1]->audio->size(), 20u);
+}
+
+} // namespace
+} // namespace orvane::project_io
+
+namespace orvane::project_io {
+namespace {
+
+TEST_F(Media, TheProjectsOwnMediaIsMappedAndEveryOtherFileIsRead) {
+    writeWav(path("elsewhere/take.wav"), 64, 5);
+    Project project;
+    const auto own = addAudioClip(project, 300, 1);
+    const std::string folder = path("song.halvora");
+    ASSERT_EQ(writesOfSave(project, folder), 1u);
+    const auto outside = addAudioClip(project, 0, 0);
+    outside->audio = nullptr;
+    outside->audioFile = "../elsewhere/take.wav";
+    ASSERT_TRUE(writeFileDurably(fs::path(folder) / "project.json", toJson(project)));
+
+    Project loaded = loadHydrated(folder);
+    const auto ownLoaded = loaded.findClip(own->id);
+    const auto outsideLoaded = loaded.findClip(outside->id);
+    ASSERT_TRUE(ownLoaded && ownLoaded->audio && outsideLoaded && outsideLoaded->audio);
+    EXPECT_TRUE(ownLoaded->audio->isMapped());
+    EXPECT_FALSE(outsideLoaded->audio->isMapped()) << "a file the project does not own may change";
+    DecodedAudio decoded;
+    ASSERT_TRUE(readMediaFile(folder + "/" + ownLoaded->audioFile, 48000.0, decoded));
+    EXPECT_EQ(*ownLoaded->audio, *decoded.samples);
+    EXPECT_EQ(ownLoaded->audioFrameCount(), 300);
+}
+
+TEST_F(Media, AMediaFileCutShortUnderItsMappingReadsSilenceAndStillSaves) {
+    Project project;
+    const auto clip = addAudioClip(project, 20000, 3);
+    const std::string folder = path("song.halvora");
+    ASSERT_EQ(writesOfSave(project, folder), 1u);
+    Project loaded = loadHydrated(folder);
+    const auto mapped = loaded.findClip(clip->id);
+    ASSERT_TRUE(mapped && mapped->audio && mapped->audio->isMapped());
+
+    // Another program cuts the file down to its header and a few samples in place.
+    fs::resize_file(folder + "/" + mapped->audioFile, 44 + 400);
+    const std::vector<float> samples = mapped->audio->toVector();
+    ASSERT_EQ(samples.size(), 40000u);
+    EXPECT_EQ(samples[39999], 0.0f);
+    EXPECT_NEAR(samples[10], (*clip->audio)[10], 1.0f / 32767.0f);
+    EXPECT_EQ(writesOfSave(loaded, path("rescued.halvora")), 1u);
 }
 
 } // namespace

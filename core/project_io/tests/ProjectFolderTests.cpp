@@ -63,7 +63,7 @@ TEST_F(Folder, SavedProjectLoadsAndHydratesWithItsAudio) {
     const auto &loadedClip = loaded->tracks[0]->clips[0];
     EXPECT_EQ(loadedClip->channels, 2);
     EXPECT_EQ(loadedClip->length, 300);
-    expectSameAudio(*clip->audio, *loadedClip->audio);
+    expectSameAudio(clip->audio->toVector(), loadedClip->audio->toVector());
     EXPECT_TRUE(findMissingMedia(*loaded).empty());
 }
 

@@ -44,16 +44,15 @@ struct Comparer {
             differences.push_back(path + ": " + show(expected) + " vs " + show(actual));
     }
 
-    void samples(const std::string &path, const std::shared_ptr<const std::vector<float>> &expected,
-                 const std::shared_ptr<const std::vector<float>> &actual) {
+    void samples(const std::string &path, const SharedSamples &expected,
+                 const SharedSamples &actual) {
         if (!expected || !actual) {
             if (!expected != !actual)
                 differences.push_back(path + ": buffer present only on one side");
             return;
         }
         field(path + ".size", expected->size(), actual->size());
-        if (expected->size() == actual->size() &&
-            !std::equal(expected->begin(), expected->end(), actual->begin()))
+        if (expected->size() == actual->size() && !(*expected == *actual))
             differences.push_back(path + ": samples differ");
     }
 

@@ -26,8 +26,7 @@ std::shared_ptr<const std::vector<float>> randomSamples(Random &random, int32_t 
     return std::make_shared<const std::vector<float>>(std::move(samples));
 }
 
-void fillAudio(Random &random, Clip &clip,
-               const std::shared_ptr<const std::vector<float>> &shared) {
+void fillAudio(Random &random, Clip &clip, const SharedSamples &shared) {
     clip.audioFile = "media/clip_" + std::to_string(clip.id) + ".wav";
     clip.channels = static_cast<int32_t>(between(random, 0, 2));
     if (shared && chance(random, 25))
@@ -48,8 +47,7 @@ void fillNotes(Random &random, Clip &clip) {
     }
 }
 
-void fillClip(Random &random, Clip &clip, int32_t column,
-              const std::shared_ptr<const std::vector<float>> &shared) {
+void fillClip(Random &random, Clip &clip, int32_t column, const SharedSamples &shared) {
     static constexpr int64_t takeStarts[] = {0, 48000, 96000};
     clip.arrangeStart =
         chance(random, 50) ? takeStarts[between(random, 0, 2)] : between(random, 0, 200000);
@@ -87,7 +85,7 @@ void fillTrack(Random &random, Project &project, Track &track, int32_t column) {
         track.inserts.push_back({"stock.comp", "Comp", "", {1, 2, 3}, false, true, 0, {}});
     const ClipKind usual = track.type == TrackType::Midi ? ClipKind::Midi : ClipKind::Audio;
     const ClipKind other = usual == ClipKind::Midi ? ClipKind::Audio : ClipKind::Midi;
-    std::shared_ptr<const std::vector<float>> shared;
+    SharedSamples shared;
     const int count = static_cast<int>(between(random, 0, 6));
     for (int i = 0; i < count; ++i) {
         const auto clip = project.addClip(track.id, chance(random, 10) ? other : usual);

@@ -1,0 +1,147 @@
+// Live playback of a project whose media are mapped and not in the page cache: the audio
+// thread renders in real time at a device period while the media read-ahead runs beside
+// it. Reports the worst block against the period, beside the same project with its media
+// in the heap (the same run's baseline, which never touches a file).
+#include "core/engine/Engine.h"
+#include "core/engine/MediaPrefetch.h"
+#include "core/project_io/ProjectFolder.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <numbers>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+
+using namespace orvane;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double rate = 48000.0;
+constexpr int tracks = 32;
+constexpr double songSeconds = 60.0;
+constexpr double playSeconds = 15.0;
+
+const fs::path &scratchFolder() {
+    static const fs::path folder =
+        fs::temp_directory_path() / ("halvora_cold_media_" + std::to_string(::getpid()));
+    return folder;
+}
+
+/// Removes the project at exit (declared before first use, so it outlives it).
+struct FolderCleanup {
+    fs::path folder = scratchFolder();
+    ~FolderCleanup() {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+} cleanup;
+
+fs::path songFolder() {
+    const fs::path &folder = scratchFolder();
+    if (fs::exists(folder / "project.json")) return folder;
+    Project project;
+    project.sampleRate = rate;
+    const auto frames = static_cast<int64_t>(songSeconds * rate);
+    for (int index = 0; index < tracks; ++index) {
+        const auto track = project.addTrack(TrackType::Audio, "T" + std::to_string(index));
+        track->gain = 0.5f;
+        track->pan = static_cast<float>(index % 9 - 4) / 5.0f;
+        const auto clip = project.addClip(track->id, ClipKind::Audio);
+        std::vector<float> samples(static_cast<std::size_t>(frames) * 2);
+        const double step = 2.0 * std::numbers::pi * 80.0 * std::pow(2.0, index / 12.0) / rate;
+        for (int64_t frame = 0; frame < frames; ++frame)
+            samples[2 * frame] = samples[2 * frame + 1] =
+                static_cast<float>(0.2 * std::sin(step * frame));
+        clip->audio = makeSampleBuffer(std::move(samples));
+        clip->length = frames;
+    }
+    project_io::saveProject(project, folder.string(), false);
+    return folder;
+}
+
+/// Asks the kernel to forget the cached pages of every media file (written back first).
+void dropFromPageCache(const fs::path &folder) {
+    ::sync();
+    for (const auto &entry : fs::directory_iterator(folder / "media")) {
+        const int fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+        ::close(fd);
+    }
+}
+
+/// Plays from the start in real time, one block per period on absolute deadlines, and
+/// returns the longest block in seconds.
+double playInRealTime(Engine &engine, int32_t frames) {
+    std::vector<float> left(static_cast<std::size_t>(frames)), right(left.size());
+    std::array<float *, 2> channels{left.data(), right.data()};
+    const auto period = std::chrono::nanoseconds(static_cast<int64_t>(1e9 * frames / rate));
+    const auto blocks = static_cast<int64_t>(playSeconds * rate / frames);
+    double worst = 0.0;
+    auto deadline = std::chrono::steady_clock::now();
+    for (int64_t block = 0; block < blocks; ++block) {
+        const auto started = std::chrono::steady_clock::now();
+        engine.processBlock(channels.data(), 2, frames);
+        worst = std::max(
+            worst,
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+        deadline += period;
+        std::this_thread::sleep_until(deadline);
+    }
+    return worst;
+}
+
+void liveBlocksOfMedia(benchmark::State &state, bool mapped) {
+    const auto frames = static_cast<int32_t>(state.range(0));
+    const fs::path folder = songFolder();
+    for (auto _ : state) {
+        dropFromPageCache(folder);
+        std::optional<Project> project = project_io::loadProject(folder.string());
+        project_io::hydrateProjectMedia(*project);
+        if (!mapped)
+            for (const auto &track : project->tracks)
+                for (const auto &clip : track->clips)
+                    clip->audio = makeSampleBuffer(clip->audio->toVector());
+        Engine engine;
+        engine.replaceProject(std::move(*project));
+        engine.prepareToPlay(rate, frames);
+        MediaPrefetcher prefetcher(engine);
+        prefetcher.readAhead(0);
+        if (!engine.pushRequest(RequestProducer::MainThread, Request::play()))
+            state.SkipWithError("request ring full");
+        double worst = 0.0;
+        std::thread audio([&] { worst = playInRealTime(engine, frames); });
+        audio.join();
+        state.SetIterationTime(worst);
+        state.counters["worst_ms"] = 1e3 * worst;
+        state.counters["worst_of_period"] = worst * rate / frames;
+        state.counters["faults_zeroed"] = static_cast<double>(MappedFile::faultedPages());
+    }
+    state.SetLabel(mapped ? "mapped, media not cached" : "heap (baseline)");
+}
+
+void coldMappedMedia(benchmark::State &state) { liveBlocksOfMedia(state, true); }
+void heapMedia(benchmark::State &state) { liveBlocksOfMedia(state, false); }
+
+BENCHMARK(heapMedia)->Arg(128)->Arg(64)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(coldMappedMedia)
+    ->Arg(128)
+    ->Arg(64)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
