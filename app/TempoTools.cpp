@@ -94,8 +94,9 @@ void TempoTools::analyzeTempo() {
         show("Нет аудиоклипа для анализа");
         return;
     }
-    const auto detected = detectTempoBpm(clip->audio->data(), analysableFrames(*clip),
-                                         clip->channels, project.sampleRate);
+    const FloatSamples samples(*clip->audio);
+    const auto detected =
+        detectTempoBpm(samples.data(), analysableFrames(*clip), clip->channels, project.sampleRate);
     if (!detected) {
         show("Темп не определён");
         return;

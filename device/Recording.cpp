@@ -57,7 +57,7 @@ RecordingOutcome overdubSessionClip(Engine &engine, Clip &clip, const CapturedTa
     const int32_t channels = std::max(clip.channels, 1);
     const int64_t loopStart = engine.loopStart.load();
     const int64_t offset = (take.start >= loopStart ? take.start - loopStart : 0) % loopFrames;
-    std::vector<float> mixed = clip.audio ? *clip.audio : std::vector<float>();
+    std::vector<float> mixed = clip.audio ? clip.audio->toVector() : std::vector<float>();
     if (!clip.audio) mixed.assign(static_cast<std::size_t>(loopFrames) * channels, 0.0f);
     const auto needed = static_cast<std::size_t>(offset + frames) * channels;
     if (mixed.size() < needed) mixed.resize(needed, 0.0f);

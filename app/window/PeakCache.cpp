@@ -13,7 +13,7 @@ const PeakLevel *WaveformPeaks::levelFor(double framesPerPixel) const {
 
 namespace {
 
-PeakLevel finestLevel(const std::vector<float> &samples, int32_t channels, int64_t frames) {
+PeakLevel finestLevel(const float *samples, int32_t channels, int64_t frames) {
     PeakLevel level;
     level.framesPerBucket = WaveformPeaks::finestFrames;
     const int64_t buckets = (frames + level.framesPerBucket - 1) / level.framesPerBucket;
@@ -21,7 +21,7 @@ PeakLevel finestLevel(const std::vector<float> &samples, int32_t channels, int64
     level.maximum.assign(static_cast<std::size_t>(buckets), 0.0f);
     for (int64_t frame = 0; frame < frames; ++frame) {
         const auto bucket = static_cast<std::size_t>(frame / level.framesPerBucket);
-        const float *first = samples.data() + frame * channels;
+        const float *first = samples + frame * channels;
         const auto [low, high] = std::minmax_element(first, first + channels);
         level.minimum[bucket] = std::min(level.minimum[bucket], *low);
         level.maximum[bucket] = std::max(level.maximum[bucket], *high);
@@ -49,15 +49,24 @@ PeakLevel coarserLevel(const PeakLevel &finer) {
 
 } // namespace
 
-WaveformPeaks buildWaveformPeaks(const std::vector<float> &samples, int32_t channels) {
+WaveformPeaks buildWaveformPeaks(const float *samples, int64_t count, int32_t channels) {
     WaveformPeaks peaks;
     channels = std::max(channels, 1);
-    peaks.frames = static_cast<int64_t>(samples.size()) / channels;
+    peaks.frames = count / channels;
     if (peaks.frames == 0) return peaks;
     peaks.levels.push_back(finestLevel(samples, channels, peaks.frames));
     while (peaks.levels.back().minimum.size() > 1)
         peaks.levels.push_back(coarserLevel(peaks.levels.back()));
     return peaks;
+}
+
+WaveformPeaks buildWaveformPeaks(const std::vector<float> &samples, int32_t channels) {
+    return buildWaveformPeaks(samples.data(), static_cast<int64_t>(samples.size()), channels);
+}
+
+WaveformPeaks buildWaveformPeaks(const SampleBuffer &samples, int32_t channels) {
+    const FloatSamples converted(samples);
+    return buildWaveformPeaks(converted.data(), converted.size(), channels);
 }
 
 PeakCache::PeakCache() : worker([this] { run(); }) {}
@@ -75,10 +84,10 @@ PeakCache::~PeakCache() {
 std::shared_ptr<const WaveformPeaks> PeakCache::peaksFor(const Samples &samples, int32_t channels) {
     if (!samples) return nullptr;
     std::lock_guard lock(mutex);
-    auto found = entries.find(samples.get());
-    if (found != entries.end() && found->second.source.lock() == samples)
-        return found->second.peaks;
-    entries[samples.get()] = Entry{samples, nullptr};
+    const auto owner = samples.owner();
+    auto found = entries.find(owner.get());
+    if (found != entries.end() && found->second.source.lock() == owner) return found->second.peaks;
+    entries[owner.get()] = Entry{owner, nullptr};
     queue.push_back(Job{samples, channels});
     wake.notify_one();
     return nullptr;
@@ -111,8 +120,9 @@ void PeakCache::run() {
         auto peaks =
             std::make_shared<const WaveformPeaks>(buildWaveformPeaks(*job.samples, job.channels));
         lock.lock();
-        auto found = entries.find(job.samples.get());
-        if (found != entries.end() && found->second.source.lock() == job.samples)
+        const auto owner = job.samples.owner();
+        auto found = entries.find(owner.get());
+        if (found != entries.end() && found->second.source.lock() == owner)
             found->second.peaks = std::move(peaks);
         ++finished;
         building = false;

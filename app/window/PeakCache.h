@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/model/SampleBuffer.h"
+
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -31,8 +33,11 @@ struct WaveformPeaks {
     const PeakLevel *levelFor(double framesPerPixel) const;
 };
 
-/// Builds every level of `samples` (interleaved by `channels`, at least 1).
+/// Builds every level of `count` samples (interleaved by `channels`, at least 1).
+WaveformPeaks buildWaveformPeaks(const float *samples, int64_t count, int32_t channels);
 WaveformPeaks buildWaveformPeaks(const std::vector<float> &samples, int32_t channels);
+/// Mapped media are converted into a temporary copy while the levels are built.
+WaveformPeaks buildWaveformPeaks(const SampleBuffer &samples, int32_t channels);
 
 /// Waveform peaks of decoded clip audio, built on a worker thread so that drawing never waits
 /// for a long file. Keyed by the sample buffer, which is never written once published; an
@@ -45,7 +50,7 @@ class PeakCache {
     PeakCache(const PeakCache &) = delete;
     PeakCache &operator=(const PeakCache &) = delete;
 
-    using Samples = std::shared_ptr<const std::vector<float>>;
+    using Samples = SharedSamples;
     /// The peaks when built; otherwise queues the build and returns null.
     std::shared_ptr<const WaveformPeaks> peaksFor(const Samples &samples, int32_t channels);
     /// Blocks until every queued build finished.
@@ -57,7 +62,7 @@ class PeakCache {
 
   private:
     struct Entry {
-        std::weak_ptr<const std::vector<float>> source;
+        std::weak_ptr<const void> source;           // the storage the samples live in
         std::shared_ptr<const WaveformPeaks> peaks; // null while queued
     };
     struct Job {
