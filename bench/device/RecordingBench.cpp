@@ -108,7 +108,9 @@ RunFigures runDevices(testing::JackTestClient &player, double seconds, bool reco
 /// server runs), against the same eight devices only playing in the same run.
 void recordEightStereoInputsOnJack(benchmark::State &state) {
     const double seconds = recordSeconds();
-    testing::JackServer server(periodFrames, static_cast<int32_t>(rate), false);
+    // Real-time scheduling when the machine allows it, as a studio machine runs its server.
+    const bool realtime = testing::realtimeSchedulingAllowed();
+    testing::JackServer server(periodFrames, static_cast<int32_t>(rate), false, realtime);
     if (!server.ready()) {
         state.SkipWithError("the JACK server did not start");
         return;
