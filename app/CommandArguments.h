@@ -3,13 +3,14 @@
 #include <charconv>
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orvane {
 
 /// The whole of `text` read as one number of `Number`'s type; false for anything else
 /// (empty text, trailing characters, out of range).
-template <typename Number> bool parseNumber(const std::string &text, Number &value) {
+template <typename Number> bool parseNumber(std::string_view text, Number &value) {
     const char *end = text.data() + text.size();
     const auto [stop, fault] = std::from_chars(text.data(), end, value);
     return fault == std::errc{} && stop == end && !text.empty();

@@ -1,5 +1,6 @@
 #include "app/PerformCommand.h"
 
+#include "app/CommandArguments.h"
 #include "app/RenderCommand.h"
 
 #include <algorithm>
@@ -12,18 +13,6 @@ namespace orvane {
 namespace {
 
 constexpr int32_t largestBlock = 8192;
-
-template <typename Number> bool parseWhole(std::string_view text, Number &value) {
-    const char *end = text.data() + text.size();
-    const auto [stop, fault] = std::from_chars(text.data(), end, value);
-    return fault == std::errc{} && stop == end && !text.empty();
-}
-
-bool needsValue(const std::vector<std::string> &arguments, std::size_t index, std::string &error) {
-    if (index + 1 < arguments.size()) return true;
-    error = "option " + arguments[index] + " needs a value";
-    return false;
-}
 
 bool parseOption(const std::vector<std::string> &arguments, std::size_t &index,
                  PerformOptions &options, std::string &error) {
@@ -38,14 +27,15 @@ bool parseOption(const std::vector<std::string> &arguments, std::size_t &index,
     } else if (option == "--length") {
         if (!needsValue(arguments, index, error)) return false;
         const std::string &text = arguments[++index];
-        if (!parseWhole(text, options.length) || options.length < 1) {
+        if (!parseNumber(text, options.length) || options.length < 1) {
             error = "--length takes a number of samples above 0, not \"" + text + "\"";
             return false;
         }
     } else if (option == "--block") {
         if (!needsValue(arguments, index, error)) return false;
         const std::string &text = arguments[++index];
-        if (!parseWhole(text, options.block) || options.block < 1 || options.block > largestBlock) {
+        if (!parseNumber(text, options.block) || options.block < 1 ||
+            options.block > largestBlock) {
             error = "--block takes a number of frames from 1 to " + std::to_string(largestBlock) +
                     ", not \"" + text + "\"";
             return false;
@@ -152,7 +142,8 @@ bool parsePerformAction(const std::string &text, PerformAction &action, std::str
     error = "bad action \"" + text +
             "\": expected SAMPLE:launch-clip:ID, SAMPLE:launch-scene:ID, SAMPLE:release:ID or "
             "SAMPLE:stop";
-    if (parts.size() < 2 || !parseWhole(parts[0], action.sample) || action.sample < 0) return false;
+    if (parts.size() < 2 || !parseNumber(parts[0], action.sample) || action.sample < 0)
+        return false;
     const std::string_view verb = parts[1];
     if (verb == "launch-clip")
         action.kind = PerformAction::Kind::LaunchClip;
@@ -166,7 +157,7 @@ bool parsePerformAction(const std::string &text, PerformAction &action, std::str
         return false;
     action.id = 0;
     if (!actionNeedsId(action.kind)) return parts.size() == 2;
-    if (parts.size() != 3 || !parseWhole(parts[2], action.id) || action.id == 0) return false;
+    if (parts.size() != 3 || !parseNumber(parts[2], action.id) || action.id == 0) return false;
     error.clear();
     return true;
 }

@@ -36,15 +36,9 @@ constexpr double highestSampleRate = 768000.0;
 constexpr int32_t renderBlockSize = offlineRenderMaxBlock;
 constexpr int progressBarWidth = 40;
 
-template <typename Number> bool parseWhole(const std::string &text, Number &value) {
-    const char *end = text.data() + text.size();
-    const auto [stop, fault] = std::from_chars(text.data(), end, value);
-    return fault == std::errc{} && stop == end && !text.empty();
-}
-
 bool parseSampleCount(const std::string &option, const std::string &text, int64_t &value,
                       std::string &error) {
-    if (parseWhole(text, value) && value >= 0) return true;
+    if (parseNumber(text, value) && value >= 0) return true;
     error = option + " takes a whole number of samples, not \"" + text + "\"";
     return false;
 }
@@ -69,7 +63,7 @@ bool parseOption(const std::vector<std::string> &arguments, std::size_t &index,
     } else if (option == "--track") {
         if (!needsValue(arguments, index, error)) return false;
         const std::string &text = arguments[++index];
-        if (!parseWhole(text, options.trackId) || options.trackId == 0) {
+        if (!parseNumber(text, options.trackId) || options.trackId == 0) {
             error = "--track takes a track id (a whole number above 0), not \"" + text + "\"";
             return false;
         }

@@ -123,10 +123,11 @@ TEST(LargeMedia, AProjectWithMoreMediaThanTheMemoryLimitRendersCorrectlyWithinIt
     const int64_t momentKiB = renderPeakKiB(scratch / "moment.wav", 4800);
     const fs::path out = scratch / "large.wav";
     const int64_t peakKiB = renderPeakKiB(out, frames);
-    if (measuresMemory)
+    if (measuresMemory) {
         EXPECT_LT(peakKiB - momentKiB, memoryLimitKiB)
             << "media of " << mediaBytes / 1024 << " KiB must not all become resident (peak "
             << peakKiB << " KiB, " << momentKiB << " KiB for a moment of the project)";
+    }
 
     const WrittenWav rendered = readWrittenWav(out);
     const std::vector<int16_t> expected = renderFromHeap(folder);
