@@ -1,6 +1,7 @@
 #include "core/engine/Engine.h"
 #include "core/engine/reference/ReferenceSession.h"
 #include "device/AudioDeviceEngine.h"
+#include "bench/device/ServerFloor.h"
 #include "tests/support/JackServer.h"
 
 #include <benchmark/benchmark.h>
@@ -77,6 +78,17 @@ void playReferenceSessionOnJack(benchmark::State &state) {
         state.SkipWithError("the JACK server did not start");
         return;
     }
+    // What the machine alone costs: a client that only plays silence, on the same server, for
+    // as long as the session will play.
+    uint64_t floorXruns = 0;
+    {
+        testing::JackTestClient idle("idle", 0, 2);
+        if (!idle.ok() || !idle.activate()) {
+            state.SkipWithError("the idle client could not start");
+            return;
+        }
+        floorXruns = bench::idleClientXruns(idle, seconds);
+    }
     Engine engine;
     engine.replaceProject(session);
     AudioDeviceEngine device(engine);
@@ -102,6 +114,7 @@ void playReferenceSessionOnJack(benchmark::State &state) {
     state.counters["load_p99_pct"] = load.p99 * 100.0;
     state.counters["load_worst_pct"] = load.worst * 100.0;
     state.counters["xruns"] = static_cast<double>(device.xrunCount());
+    state.counters["idle_client_xruns"] = static_cast<double>(floorXruns);
     state.counters["blocks"] = static_cast<double>(load.blocks);
     state.counters["offline_load_pct"] = baseline * 100.0;
     state.counters["live_mean_vs_offline"] = baseline > 0.0 ? load.mean / baseline : 0.0;

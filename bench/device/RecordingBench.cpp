@@ -1,5 +1,6 @@
 #include "core/engine/Engine.h"
 #include "device/AudioDeviceEngine.h"
+#include "bench/device/ServerFloor.h"
 #include "tests/support/JackServer.h"
 #include "tests/support/JackTestClient.h"
 
@@ -126,6 +127,8 @@ void recordEightStereoInputsOnJack(benchmark::State &state) {
         return;
     }
     player.startPlaying();
+    // The player alone first: the underruns the machine's scheduling causes by itself.
+    const uint64_t floorXruns = bench::idleClientXruns(player, seconds / 4);
     RunFigures baseline, recording;
     for (auto _ : state) {
         baseline = runDevices(player, seconds / 4, false);
@@ -143,6 +146,7 @@ void recordEightStereoInputsOnJack(benchmark::State &state) {
     state.counters["load_mean_pct"] = recording.meanLoad * 100.0;
     state.counters["load_worst_pct"] = recording.worstLoad * 100.0;
     state.counters["worst_block_ms"] = recording.worstLoad * periodFrames / rate * 1000.0;
+    state.counters["idle_client_xruns_quarter"] = static_cast<double>(floorXruns);
     state.counters["baseline_xruns"] = static_cast<double>(baseline.xruns);
     state.counters["mean_vs_playing"] =
         baseline.meanLoad > 0.0 ? recording.meanLoad / baseline.meanLoad : 0.0;

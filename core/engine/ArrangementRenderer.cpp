@@ -69,7 +69,9 @@ void addIndexedMidiClip(const Clip &clip, const MidiClipIndex &index, double rat
 
 void buildMidiClipIndex(const GraphSnapshot &snapshot, const Clip &clip, const ExpressionMap *map,
                         MidiClipIndex &index) {
-    const std::size_t count = clip.notes.size();
+    // Notes are indexed with 32 bits; a clip holding more plays the first four billion.
+    const std::size_t count =
+        std::min<std::size_t>(clip.notes.size(), std::numeric_limits<uint32_t>::max());
     index.byStart.resize(count);
     index.starts.resize(count);
     index.endsSoFar.resize(count);

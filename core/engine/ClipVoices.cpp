@@ -64,6 +64,19 @@ bool playsSourceFrameByFrame(const ClipWarpTable &warp) {
            start.source == std::floor(start.source) && std::abs(start.source) < 9.0e15;
 }
 
+/// A run of source frames that all lie inside the buffer, at one gain: the loop a mixdown
+/// spends its time in, written with the channel count fixed so that it vectorises.
+template <int64_t Channels, typename Source>
+void addSourceRun(const Source &samples, int64_t firstFrame, int64_t count, float gain,
+                  float *left, float *right) {
+    constexpr int64_t secondChannel = Channels == 1 ? 0 : 1;
+    for (int64_t i = 0; i < count; ++i) {
+        const int64_t at = (firstFrame + i) * Channels;
+        left[i] += gain * samples[at];
+        right[i] += gain * samples[at + secondChannel];
+    }
+}
+
 /// The common case of an unwarped, unstretched clip: the same samples the interpolating path
 /// gives, read directly.
 template <typename Source>
@@ -74,6 +87,15 @@ void addUnwarpedFrames(const Clip &clip, const Source &samples, int64_t t, int64
     const int64_t channels = clip.channels < 2 ? 1 : clip.channels;
     const int64_t secondChannel = channels == 1 ? 0 : 1;
     const bool fades = clip.fadeIn >= 1 || clip.fadeOut >= 1;
+    const int64_t firstFrame = clip.sourceOffset + t;
+    const bool inside = firstFrame >= 0 && firstFrame <= frameCount - count;
+    if (!fades && !level.envelope && inside && channels <= 2) {
+        if (channels == 2)
+            addSourceRun<2>(samples, firstFrame, count, level.gain, left, right);
+        else
+            addSourceRun<1>(samples, firstFrame, count, level.gain, left, right);
+        return;
+    }
     for (int64_t i = 0; i < count; ++i) {
         const int64_t offset = t + i;
         const int64_t frame = std::clamp<int64_t>(clip.sourceOffset + offset, 0, frameCount - 1);

@@ -244,6 +244,10 @@ bool Engine::beginOfflineRender(int64_t start) {
     std::lock_guard lock(projectMutex);
     snapshotBuilder.beginExport();
     publishGraph();
+    offlineWorkers.reset();
+    if (exportOnTwoThreads && std::thread::hardware_concurrency() > 1 && project.tracks.size() > 1)
+        offlineWorkers = std::make_unique<TrackWorkers>(
+            static_cast<int32_t>(project.tracks.size()), blockSize.load());
     return true;
 }
 
@@ -254,6 +258,7 @@ void Engine::endOfflineRender() {
         snapshotBuilder.endExport();
         publishGraph();
     }
+    offlineWorkers.reset();
     offlineRendering.store(false);
 }
 
@@ -399,6 +404,7 @@ void Engine::renderOfflinePieceRt(const GraphSnapshot &snapshot, float *const *o
     if (!snapshot.scratch || snapshot.exportStates.empty()) return;
     RenderContext context =
         contextRt(snapshot, true, outputs, outputChannelCount, frames, offlinePosition);
+    context.workers = offlineWorkers.get();
     renderPosition.store(offlinePosition, std::memory_order_relaxed);
     renderArrangementRt(context);
     offlinePosition = transport.nextPositionRt(offlinePosition, frames, false);

@@ -9,6 +9,7 @@
 #include "core/engine/RenderContext.h"
 #include "core/engine/RenderStages.h"
 #include "core/engine/SnapshotBuilder.h"
+#include "core/engine/TrackWorkers.h"
 #include "core/engine/Transport.h"
 #include "core/model/Project.h"
 #include "core/model/RtPublished.h"
@@ -170,6 +171,9 @@ class Engine {
     /// One block of an export: the arrangement only, without the metronome click and without
     /// wrapping at the cycle end. Only between `beginOfflineRender` and `endOfflineRender`.
     void processBlockOffline(float *const *channels, int32_t channelCount, int32_t frames);
+    /// Whether an export spreads its tracks over a second thread where the machine has more
+    /// than one core. The output is the same to the bit either way.
+    bool exportOnTwoThreads = true;
 
     // --- Transport (atomics) ------------------------------------------------------------
     Transport transport;
@@ -338,6 +342,8 @@ class Engine {
     std::atomic<bool> blockInProgress{false};
     /// The export's own playhead (rendering thread).
     int64_t offlinePosition = 0;
+    /// The export's second thread, from `beginOfflineRender` to `endOfflineRender`.
+    std::unique_ptr<TrackWorkers> offlineWorkers;
     /// Frames of the piece being rendered, 0 between blocks (rendering thread).
     int32_t pieceFramesRt = 0;
 

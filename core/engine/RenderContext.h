@@ -10,6 +10,8 @@
 
 namespace orvane {
 
+class TrackWorkers;
+
 /// Everything one rendering of the tracks reads and writes, gathered by the engine at the
 /// top of a block. The renderers are free functions of it, so the arrangement, the session
 /// and an export share one per-track chain and differ only in their `TrackSource` and in
@@ -32,6 +34,8 @@ struct RenderContext {
     /// Where a track that produces a non-finite sample is reported; the notification ring is
     /// fed only by the thread that holds the rendering slot, which is the caller.
     NotificationRing *notifications = nullptr;
+    /// An export's second thread for the tracks; null on a device.
+    TrackWorkers *workers = nullptr;
     /// Filled by `beginTracksRt`.
     bool anySolo = false;
     int64_t maxLatency = 0;
@@ -44,6 +48,9 @@ class TrackSource {
   public:
     virtual void produceRt(const RenderContext &context, std::size_t trackIndex, float *left,
                            float *right) = 0;
+    /// True when `produceRt` reads only shared, unchanging state and its track's own, so
+    /// that two threads may call it for different tracks at once.
+    virtual bool producesTracksIndependently() const { return false; }
 
   protected:
     ~TrackSource() = default;
@@ -75,6 +82,8 @@ class ArrangementSource final : public TrackSource {
   public:
     void produceRt(const RenderContext &context, std::size_t trackIndex, float *left,
                    float *right) override;
+    /// Clips and note indexes are read-only; live keys play only on a device.
+    bool producesTracksIndependently() const override { return true; }
 };
 
 /// Tracks from the arrangement, then the master: the whole arrangement block.

@@ -1,6 +1,7 @@
 #include "core/engine/RenderStages.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 namespace orvane {
@@ -38,16 +39,24 @@ bool laneAutomated(const Track &track, int32_t lane) {
                        });
 }
 
+float magnitudeFromBits(uint32_t bits) {
+    // A NaN reads as the loudest possible value, not as a bit pattern of no meaning.
+    return std::bit_cast<float>(std::min(bits, nonFiniteMagnitudeBits));
+}
+
 Peaks blockPeaks(const float *left, const float *right, int32_t frames) {
-    Peaks peaks;
-    for (int32_t i = 0; i < frames; ++i) {
-        peaks.left = std::max(peaks.left, std::abs(left[i]));
-        peaks.right = std::max(peaks.right, std::abs(right[i]));
-    }
-    return peaks;
+    return Peaks{magnitudeFromBits(largestMagnitudeBits(left, frames)),
+                 magnitudeFromBits(largestMagnitudeBits(right, frames))};
 }
 
 } // namespace
+
+uint32_t largestMagnitudeBits(const float *samples, int32_t count) {
+    uint32_t largest = 0;
+    for (int32_t i = 0; i < count; ++i)
+        largest = std::max(largest, std::bit_cast<uint32_t>(samples[i]) & 0x7fffffffu);
+    return largest;
+}
 
 float readAutomationAt(const Track &track, int32_t lane, int64_t position, float fallback) {
     for (const AutomationClip &clip : track.automationClips) {

@@ -30,6 +30,12 @@ float faderGain(const Track &track, float gain);
 /// Pan with macro 1 applied, clamped to -1..1.
 float macroPan(const Track &track, float pan);
 
+/// The largest magnitude among `count` samples, as the bits of that float. An integer maximum
+/// vectorises where a float one would not; infinities and NaNs compare above every finite
+/// value, so a result of at least `nonFiniteMagnitudeBits` means one of them is present.
+uint32_t largestMagnitudeBits(const float *samples, int32_t count);
+constexpr uint32_t nonFiniteMagnitudeBits = 0x7f800000u;
+
 struct Peaks {
     float left = 0.0f;
     float right = 0.0f;

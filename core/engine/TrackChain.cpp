@@ -1,8 +1,10 @@
 #include "core/engine/Engine.h"
 #include "core/engine/RenderContext.h"
 #include "core/engine/RenderStages.h"
+#include "core/engine/TrackWorkers.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 namespace orvane {
@@ -14,12 +16,18 @@ void addInto(float *target, const float *source, int32_t frames) {
         target[i] += source[i];
 }
 
-bool allFinite(const float *left, const float *right, int32_t frames) {
-    // One sum per channel: any NaN or infinity survives it, and it vectorises.
-    float sum = 0.0f;
+/// Adding one to the exponent field carries into the sign bit only when the field is all
+/// ones, that is for an infinity or a NaN: an and, an add and an or per sample, which
+/// vectorises on every x86-64.
+uint32_t exponentCarries(const float *samples, int32_t frames) {
+    uint32_t carries = 0;
     for (int32_t i = 0; i < frames; ++i)
-        sum += left[i] * 0.0f + right[i] * 0.0f;
-    return sum == 0.0f;
+        carries |= (std::bit_cast<uint32_t>(samples[i]) & 0x7f800000u) + 0x00800000u;
+    return carries;
+}
+
+bool allFinite(const float *left, const float *right, int32_t frames) {
+    return ((exponentCarries(left, frames) | exponentCarries(right, frames)) & 0x80000000u) == 0;
 }
 
 /// What a non-finite sample leaves behind in the track's state would poison every later
@@ -39,24 +47,36 @@ void resetTrackState(TrackRenderState *state, StockInsertChain *chain, double ra
 }
 
 /// Silences a track whose block turned non-finite, so that one broken source or plug-in
-/// cannot take the whole mix with it, and reports it once.
-bool silenceIfNonFinite(RenderContext &context, std::size_t index, float *left, float *right) {
-    if (allFinite(left, right, context.frames)) return false;
+/// cannot take the whole mix with it. Touches only the track's own state.
+void clearAfterNonFinite(const RenderContext &context, std::size_t index, float *left,
+                         float *right) {
     std::fill_n(left, context.frames, 0.0f);
     std::fill_n(right, context.frames, 0.0f);
+    resetTrackState(context.dsp.tracks[index].get(), context.dsp.stockChains[index].get(),
+                    context.snapshot.sampleRate);
+}
+
+/// Says once that a track was silenced; the notification ring has one producer, the thread
+/// that owns the block.
+void reportSilenced(RenderContext &context, std::size_t index) {
     TrackRenderState *state = context.dsp.tracks[index].get();
-    resetTrackState(state, context.dsp.stockChains[index].get(), context.snapshot.sampleRate);
     if (state && !state->nonFiniteReported) {
         state->nonFiniteReported = true;
         if (context.notifications)
             (void)context.notifications->push(Notification{
                 NotificationKind::trackSilenced, context.snapshot.tracks[index]->id, 0.0f});
     }
-    return true;
 }
 
-void addSends(RenderContext &context, const Track &track, const float *left, const float *right,
-              bool preFader) {
+/// The mixer's peaks already tell whether anything non-finite came through the channel
+/// stages (a finite gain keeps an infinity or a NaN non-finite), so the fader's output needs
+/// no second pass over the block.
+bool peaksNonFinite(Peaks peaks) {
+    return !std::isfinite(peaks.left) || !std::isfinite(peaks.right);
+}
+
+void addSends(const RenderContext &context, const Track &track, const float *left,
+              const float *right, bool preFader) {
     const GraphSnapshot &snapshot = context.snapshot;
     if (snapshot.returnCount < 1) return;
     for (std::size_t k = 0; k < track.sends.size(); ++k) {
@@ -74,7 +94,7 @@ void addSends(RenderContext &context, const Track &track, const float *left, con
     }
 }
 
-void runChannelStages(RenderContext &context, std::size_t index, float *left, float *right) {
+void runChannelStages(const RenderContext &context, std::size_t index, float *left, float *right) {
     const Track &track = *context.snapshot.tracks[index];
     TrackRenderState *state = context.dsp.tracks[index].get();
     if (track.eq.enabled && !track.eq.bypass && state) {
@@ -102,8 +122,13 @@ void renderReturnTrack(RenderContext &context, std::size_t index) {
     float *left = context.scratch.returnLeft[slot].data();
     float *right = context.scratch.returnRight[slot].data();
     runChannelStages(context, index, left, right);
-    if (silenceIfNonFinite(context, index, left, right)) return;
-    storePeaks(context, index, applyMixer(track, left, right, context.frames, -1.0f, 2.0f));
+    const Peaks peaks = applyMixer(track, left, right, context.frames, -1.0f, 2.0f);
+    if (peaksNonFinite(peaks)) {
+        clearAfterNonFinite(context, index, left, right);
+        reportSilenced(context, index);
+        return;
+    }
+    storePeaks(context, index, peaks);
     addInto(context.scratch.masterLeft.data(), left, context.frames);
     addInto(context.scratch.masterRight.data(), right, context.frames);
 }
@@ -139,32 +164,117 @@ bool beginTracksRt(RenderContext &context) {
     return true;
 }
 
-void renderSourceTrackRt(RenderContext &context, std::size_t index, TrackSource &source) {
+namespace {
+
+/// The part of a source track's chain that touches only the track's own state and buffers
+/// (and the return buses through pre-fader sends): mute and solo, source, channel stages,
+/// delay compensation, fader and pan.
+TrackOutcome runSourceTrack(const RenderContext &context, std::size_t index, TrackSource &source,
+                            float *left, float *right) {
     const Track &track = *context.snapshot.tracks[index];
     const int32_t frames = context.frames;
     const int64_t position = context.position;
-    if (trackMutedAt(track, position) || (context.anySolo && !track.solo)) return;
-    float *left = context.scratch.trackLeft.data();
-    float *right = context.scratch.trackRight.data();
+    TrackOutcome outcome;
+    if (trackMutedAt(track, position) || (context.anySolo && !track.solo)) return outcome;
+    outcome.audible = true;
     std::fill_n(left, frames, 0.0f);
     std::fill_n(right, frames, 0.0f);
     source.produceRt(context, index, left, right);
-    if (silenceIfNonFinite(context, index, left, right)) return;
-
+    if (!allFinite(left, right, frames)) {
+        clearAfterNonFinite(context, index, left, right);
+        outcome.silenced = true;
+        return outcome;
+    }
     const float laneGain = readAutomationAt(track, 0, position, track.gain);
     addSends(context, track, left, right, true);
     runChannelStages(context, index, left, right);
     if (TrackRenderState *state = context.dsp.tracks[index].get())
         applyPdcDelay(&state->pdc, left, right, frames,
                       context.maxLatency - context.scratch.trackLatencies[index]);
-    if (silenceIfNonFinite(context, index, left, right)) return;
-    const Peaks peaks = hasMixerAutomation(track)
-                            ? applyMixerAutomation(track, left, right, frames, position)
-                            : applyMixer(track, left, right, frames, laneGain, track.pan);
-    storePeaks(context, index, peaks);
-    addSends(context, track, left, right, false);
-    addInto(context.scratch.masterLeft.data(), left, frames);
-    addInto(context.scratch.masterRight.data(), right, frames);
+    outcome.peaks = hasMixerAutomation(track)
+                        ? applyMixerAutomation(track, left, right, frames, position)
+                        : applyMixer(track, left, right, frames, laneGain, track.pan);
+    if (peaksNonFinite(outcome.peaks)) {
+        clearAfterNonFinite(context, index, left, right);
+        outcome.silenced = true;
+    }
+    return outcome;
+}
+
+/// The rest, in track order: the report of a silenced track, the meters, post-fader sends
+/// and the master bus.
+void finishSourceTrack(RenderContext &context, std::size_t index, const TrackOutcome &outcome,
+                       const float *left, const float *right) {
+    if (!outcome.audible) return;
+    if (outcome.silenced) {
+        reportSilenced(context, index);
+        return;
+    }
+    storePeaks(context, index, outcome.peaks);
+    addSends(context, *context.snapshot.tracks[index], left, right, false);
+    addInto(context.scratch.masterLeft.data(), left, context.frames);
+    addInto(context.scratch.masterRight.data(), right, context.frames);
+}
+
+/// What the helper of an export needs to run one track.
+struct SharedBlock {
+    const RenderContext &context;
+    TrackSource &source;
+    TrackWorkers &workers;
+};
+
+void runTrackOfSharedBlock(void *shared, int32_t index) {
+    auto &block = *static_cast<SharedBlock *>(shared);
+    const auto track = static_cast<std::size_t>(index);
+    if (block.context.snapshot.tracks[track]->type == TrackType::Return) {
+        block.workers.outcome(track) = TrackOutcome{};
+        return;
+    }
+    block.workers.outcome(track) = runSourceTrack(
+        block.context, track, block.source, block.workers.left(track), block.workers.right(track));
+}
+
+/// Whether a track reaches anything other tracks reach too: a return bus through a send, or
+/// the plug-in rack behind the insert hook, which serves every track.
+bool touchesSharedState(const Track &track) {
+    const bool sends =
+        std::any_of(track.sends.begin(), track.sends.end(),
+                    [](const SendSlot &send) { return send.returnId != 0 && send.level > 0.0f; });
+    const bool plugins = std::any_of(track.inserts.begin(), track.inserts.end(),
+                                     [](const InsertSlot &insert) { return !insert.isStock; });
+    return sends || plugins;
+}
+
+/// Tracks may run side by side when each touches only its own state, and the source reads
+/// nothing shared that changes.
+bool tracksCanShareBlock(const RenderContext &context, const TrackSource &source) {
+    const TrackWorkers *workers = context.workers;
+    const auto &tracks = context.snapshot.tracks;
+    return workers && source.producesTracksIndependently() && tracks.size() > 1 &&
+           context.frames <= workers->blockSize() &&
+           tracks.size() <= static_cast<std::size_t>(workers->trackCapacity()) &&
+           std::none_of(tracks.begin(), tracks.end(),
+                        [](const auto &track) { return touchesSharedState(*track); });
+}
+
+void renderSourceTracksSharedRt(RenderContext &context, TrackSource &source) {
+    TrackWorkers &workers = *context.workers;
+    SharedBlock block{context, source, workers};
+    const auto count = static_cast<int32_t>(context.snapshot.tracks.size());
+    workers.forEach(count, &runTrackOfSharedBlock, &block);
+    for (std::size_t index = 0; index < context.snapshot.tracks.size(); ++index)
+        if (context.snapshot.tracks[index]->type != TrackType::Return)
+            finishSourceTrack(context, index, workers.outcome(index), workers.left(index),
+                              workers.right(index));
+}
+
+} // namespace
+
+void renderSourceTrackRt(RenderContext &context, std::size_t index, TrackSource &source) {
+    float *left = context.scratch.trackLeft.data();
+    float *right = context.scratch.trackRight.data();
+    const TrackOutcome outcome = runSourceTrack(context, index, source, left, right);
+    finishSourceTrack(context, index, outcome, left, right);
 }
 
 void renderReturnTracksRt(RenderContext &context) {
@@ -175,9 +285,12 @@ void renderReturnTracksRt(RenderContext &context) {
 
 bool renderTracksRt(RenderContext &context, TrackSource &source) {
     if (!beginTracksRt(context)) return false;
-    for (std::size_t index = 0; index < context.snapshot.tracks.size(); ++index)
-        if (context.snapshot.tracks[index]->type != TrackType::Return)
-            renderSourceTrackRt(context, index, source);
+    if (tracksCanShareBlock(context, source))
+        renderSourceTracksSharedRt(context, source);
+    else
+        for (std::size_t index = 0; index < context.snapshot.tracks.size(); ++index)
+            if (context.snapshot.tracks[index]->type != TrackType::Return)
+                renderSourceTrackRt(context, index, source);
     renderReturnTracksRt(context);
     return true;
 }

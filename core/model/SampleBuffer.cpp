@@ -216,7 +216,12 @@ void SampleBuffer::prefetch(int64_t first, int64_t count) const {
 }
 
 void SampleBuffer::release(int64_t first, int64_t count) const {
-    const auto [begin, end] = mappedPages(pcm_, size_, first, count, true);
+    const auto touched = mappedPages(pcm_, size_, first, count, false);
+    const auto covered = mappedPages(pcm_, size_, first, count, true);
+    // The last sample of the buffer ends its last page: nothing after it is to come.
+    const bool toTheEnd = first + count >= size_;
+    const uintptr_t begin = touched.first;
+    const uintptr_t end = toTheEnd ? touched.second : covered.second;
     if (end > begin) ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_DONTNEED);
 }
 

@@ -70,7 +70,10 @@ class SampleBuffer {
     /// needs nothing. Never call from the audio thread: it is a system call.
     void prefetch(int64_t first, int64_t count) const;
     /// Lets the process drop its pages of samples [first, first + count): they stay in the
-    /// page cache but leave the resident set. Whole pages inside the range only.
+    /// page cache but leave the resident set. For a reader moving forwards: the page holding
+    /// `first` goes too (what lies before it was passed already), the page holding the end
+    /// stays (the reader has yet to pass the rest of it), so consecutive ranges leave
+    /// nothing behind.
     void release(int64_t first, int64_t count) const;
 
     /// What owns the samples: the same storage always gives the same owner.

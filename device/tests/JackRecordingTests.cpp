@@ -211,7 +211,7 @@ TEST_F(JackRecording, ATakeLandsWhereItWasPlayedSampleForSampleWithItsNotesAndRe
     ASSERT_TRUE(again && again->audio);
     EXPECT_EQ(again->arrangeStart, take->arrangeStart);
     ASSERT_EQ(again->audio->size(), audio.size());
-    for (std::size_t i = 0; i < audio.size(); ++i)
+    for (std::size_t i = 0; i < static_cast<std::size_t>(audio.size()); ++i)
         ASSERT_EQ((*again->audio)[i], audio[i]) << "sample " << i;
 }
 

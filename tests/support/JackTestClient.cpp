@@ -34,6 +34,7 @@ JackTestClient::JackTestClient(const std::string &clientName, int32_t recordPort
     signals.resize(playPorts.size());
     jack_set_process_callback(client, &JackTestClient::process, this);
     jack_set_port_registration_callback(client, &JackTestClient::portRegistered, this);
+    jack_set_xrun_callback(client, &JackTestClient::xrun, this);
 }
 
 JackTestClient::~JackTestClient() {
@@ -111,6 +112,11 @@ bool JackTestClient::waitForPort(const std::string &portName, std::chrono::milli
             return client && jack_port_by_name(client, portName.c_str());
     }
     return true;
+}
+
+int JackTestClient::xrun(void *context) {
+    static_cast<JackTestClient *>(context)->xrunCount.fetch_add(1, std::memory_order_relaxed);
+    return 0;
 }
 
 int JackTestClient::process(uint32_t frames, void *context) {

@@ -63,11 +63,14 @@ class JackTestClient {
     bool waitForPort(const std::string &name, std::chrono::milliseconds timeout);
     /// Periods processed since activation.
     uint64_t periods() const { return periodCount.load(std::memory_order_acquire); }
+    /// Underruns the server reported to this client since activation.
+    uint64_t xruns() const { return xrunCount.load(std::memory_order_relaxed); }
     /// The period size the last process call had.
     int32_t lastPeriod() const { return lastPeriodFrames.load(std::memory_order_acquire); }
 
   private:
     static int process(uint32_t frames, void *context);
+    static int xrun(void *context);
     static void portRegistered(uint32_t port, int registered, void *context);
     void recordPeriod(uint32_t frames);
     void playPeriod(uint32_t frames);
@@ -87,6 +90,7 @@ class JackTestClient {
     std::atomic<bool> recordingArmed{false};
     std::atomic<bool> playingArmed{false};
     std::atomic<uint64_t> periodCount{0};
+    std::atomic<uint64_t> xrunCount{0};
     std::atomic<int32_t> lastPeriodFrames{0};
     std::counting_semaphore<> periodDone{0};
     std::counting_semaphore<> portsChanged{0};

@@ -1,0 +1,125 @@
+#include "core/engine/TrackWorkers.h"
+
+#include "core/model/RtThread.h"
+
+#include <algorithm>
+
+#if defined(__x86_64__) || defined(__SSE__)
+#include <immintrin.h>
+#endif
+
+namespace orvane {
+
+namespace {
+
+unsigned int currentFloatControl() {
+#if defined(__x86_64__) || defined(__SSE__)
+    return _mm_getcsr();
+#else
+    return 0;
+#endif
+}
+
+/// The helper rounds and flushes denormals exactly as the rendering thread does, or a track
+/// it renders would come out different from the same track rendered alone.
+void adoptFloatControl([[maybe_unused]] unsigned int control) {
+#if defined(__x86_64__) || defined(__SSE__)
+    _mm_setcsr(control);
+#endif
+}
+
+void pause() {
+#if defined(__x86_64__) || defined(__SSE__)
+    _mm_pause();
+#endif
+}
+
+/// About a tenth of a millisecond: longer than the rendering thread spends between blocks,
+/// so a running export never pays for waking the helper.
+constexpr int spinsBeforeSleeping = 20000;
+
+constexpr uint64_t fieldMask = (uint64_t{1} << 20) - 1;
+constexpr int32_t largestCount = static_cast<int32_t>(fieldMask);
+
+uint64_t packClaims(uint32_t generation, int32_t count, int32_t index) {
+    return (static_cast<uint64_t>(generation & 0xffffffu) << 40) |
+           ((static_cast<uint64_t>(count) & fieldMask) << 20) |
+           (static_cast<uint64_t>(index) & fieldMask);
+}
+
+uint32_t generationOf(uint64_t claims) { return static_cast<uint32_t>(claims >> 40); }
+int32_t countOf(uint64_t claims) { return static_cast<int32_t>((claims >> 20) & fieldMask); }
+int32_t indexOf(uint64_t claims) { return static_cast<int32_t>(claims & fieldMask); }
+
+} // namespace
+
+TrackWorkers::TrackWorkers(int32_t trackCapacity, int32_t blockSize)
+    : frames(std::max(blockSize, 1)),
+      buffers(2 * static_cast<std::size_t>(std::max(trackCapacity, 0)),
+              std::vector<float>(static_cast<std::size_t>(std::max(blockSize, 1)))),
+      outcomes(static_cast<std::size_t>(std::max(trackCapacity, 0))),
+      helper([this] { helperLoop(); }) {}
+
+TrackWorkers::~TrackWorkers() {
+    stopping.store(true, std::memory_order_release);
+    generation.fetch_add(1, std::memory_order_release);
+    generation.notify_one();
+    helper.join();
+}
+
+void TrackWorkers::forEach(int32_t count, Job newJob, void *context) {
+    count = std::clamp(count, 0, std::min(trackCapacity(), largestCount));
+    if (count == 0) return;
+    job = newJob;
+    jobContext = context;
+    floatControl = currentFloatControl();
+    pending.store(count, std::memory_order_relaxed);
+    const uint32_t current = (generation.load(std::memory_order_relaxed) + 1) & 0xffffffu;
+    claims.store(packClaims(current, count, 0), std::memory_order_release);
+    generation.store(current, std::memory_order_release);
+    generation.notify_one();
+    work(current);
+    for (int32_t left = pending.load(std::memory_order_acquire); left != 0;
+         left = pending.load(std::memory_order_acquire))
+        pending.wait(left, std::memory_order_acquire);
+}
+
+void TrackWorkers::work(uint32_t current) {
+    uint64_t claim = claims.load(std::memory_order_acquire);
+    bool adopted = false;
+    for (;;) {
+        if (generationOf(claim) != current || indexOf(claim) >= countOf(claim)) return;
+        if (!claims.compare_exchange_weak(claim, claim + 1, std::memory_order_acq_rel,
+                                          std::memory_order_acquire))
+            continue;
+        if (!adopted) {
+            adoptFloatControl(floatControl);
+            adopted = true;
+        }
+        job(jobContext, indexOf(claim));
+        if (pending.fetch_sub(1, std::memory_order_acq_rel) == 1) pending.notify_one();
+        claim = claims.load(std::memory_order_acquire);
+    }
+}
+
+void TrackWorkers::helperLoop() {
+    // The same rules as the rendering thread it stands beside: nothing here may allocate.
+    RtScope scope;
+    uint32_t seen = 0;
+    for (;;) {
+        uint32_t current = generation.load(std::memory_order_acquire);
+        for (int spin = 0; current == seen && spin < spinsBeforeSleeping; ++spin) {
+            pause();
+            current = generation.load(std::memory_order_acquire);
+        }
+        if (current == seen) {
+            generation.wait(seen, std::memory_order_acquire);
+            continue;
+        }
+        seen = current;
+        if (stopping.load(std::memory_order_acquire)) return;
+        work(current);
+    }
+}
+
+} // namespace orvane
