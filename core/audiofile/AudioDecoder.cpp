@@ -11,12 +11,7 @@
 #include <samplerate.h>
 #include <sndfile.h>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libswresample/swresample.h>
-}
+#include "core/audiofile/FfmpegLibrary.h"
 
 namespace orvane {
 
@@ -77,19 +72,23 @@ bool readWithSndfile(const std::string &path, SourceAudio &source) {
 }
 
 struct FormatCloser {
-    void operator()(AVFormatContext *context) const { avformat_close_input(&context); }
+    void operator()(AVFormatContext *context) const {
+        ffmpegLibrary()->avformat_close_input(&context);
+    }
 };
 struct CodecFreer {
-    void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
+    void operator()(AVCodecContext *context) const {
+        ffmpegLibrary()->avcodec_free_context(&context);
+    }
 };
 struct ResamplerFreer {
-    void operator()(SwrContext *context) const { swr_free(&context); }
+    void operator()(SwrContext *context) const { ffmpegLibrary()->swr_free(&context); }
 };
 struct FrameFreer {
-    void operator()(AVFrame *frame) const { av_frame_free(&frame); }
+    void operator()(AVFrame *frame) const { ffmpegLibrary()->av_frame_free(&frame); }
 };
 struct PacketFreer {
-    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
+    void operator()(AVPacket *packet) const { ffmpegLibrary()->av_packet_free(&packet); }
 };
 
 /// An opened FFmpeg audio stream with a converter to interleaved float in its own layout.
@@ -101,70 +100,74 @@ struct FfmpegStream {
     int channels = 0;
 };
 
-bool openFfmpegStream(const std::string &path, FfmpegStream &stream) {
+bool openFfmpegStream(const FfmpegLibrary &ffmpeg, const std::string &path, FfmpegStream &stream) {
     AVFormatContext *rawFormat = nullptr;
-    if (avformat_open_input(&rawFormat, path.c_str(), nullptr, nullptr) < 0) return false;
+    if (ffmpeg.avformat_open_input(&rawFormat, path.c_str(), nullptr, nullptr) < 0) return false;
     stream.format.reset(rawFormat);
-    if (avformat_find_stream_info(rawFormat, nullptr) < 0) return false;
+    if (ffmpeg.avformat_find_stream_info(rawFormat, nullptr) < 0) return false;
     const AVCodec *decoder = nullptr;
-    stream.streamIndex = av_find_best_stream(rawFormat, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+    stream.streamIndex =
+        ffmpeg.av_find_best_stream(rawFormat, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
     if (stream.streamIndex < 0 || !decoder) return false;
-    stream.codec.reset(avcodec_alloc_context3(decoder));
+    stream.codec.reset(ffmpeg.avcodec_alloc_context3(decoder));
     AVCodecContext *codec = stream.codec.get();
     if (!codec ||
-        avcodec_parameters_to_context(codec, rawFormat->streams[stream.streamIndex]->codecpar) <
-            0 ||
-        avcodec_open2(codec, decoder, nullptr) < 0)
+        ffmpeg.avcodec_parameters_to_context(
+            codec, rawFormat->streams[stream.streamIndex]->codecpar) < 0 ||
+        ffmpeg.avcodec_open2(codec, decoder, nullptr) < 0)
         return false;
     stream.channels = codec->ch_layout.nb_channels;
     if (stream.channels < 1 || codec->sample_rate < 1) return false;
     SwrContext *converter = nullptr;
-    if (swr_alloc_set_opts2(&converter, &codec->ch_layout, AV_SAMPLE_FMT_FLT, codec->sample_rate,
-                            &codec->ch_layout, codec->sample_fmt, codec->sample_rate, 0,
-                            nullptr) < 0)
+    if (ffmpeg.swr_alloc_set_opts2(&converter, &codec->ch_layout, AV_SAMPLE_FMT_FLT,
+                                   codec->sample_rate, &codec->ch_layout, codec->sample_fmt,
+                                   codec->sample_rate, 0, nullptr) < 0)
         return false;
     stream.converter.reset(converter);
-    return swr_init(converter) >= 0;
+    return ffmpeg.swr_init(converter) >= 0;
 }
 
-void convertFrame(FfmpegStream &stream, const AVFrame &frame, std::vector<float> &scratch,
-                  SourceAudio &source) {
-    const int capacity = swr_get_out_samples(stream.converter.get(), frame.nb_samples);
+void convertFrame(const FfmpegLibrary &ffmpeg, FfmpegStream &stream, const AVFrame &frame,
+                  std::vector<float> &scratch, SourceAudio &source) {
+    const int capacity = ffmpeg.swr_get_out_samples(stream.converter.get(), frame.nb_samples);
     if (capacity <= 0) return;
     scratch.resize(static_cast<std::size_t>(capacity) * static_cast<std::size_t>(stream.channels));
     auto *out = reinterpret_cast<uint8_t *>(scratch.data());
     const int converted =
-        swr_convert(stream.converter.get(), &out, capacity,
-                    const_cast<const uint8_t **>(frame.extended_data), frame.nb_samples);
+        ffmpeg.swr_convert(stream.converter.get(), &out, capacity,
+                           const_cast<const uint8_t **>(frame.extended_data), frame.nb_samples);
     if (converted > 0) appendAsStereo(scratch.data(), converted, stream.channels, source.stereo);
 }
 
-void drainDecoder(FfmpegStream &stream, AVFrame &frame, std::vector<float> &scratch,
-                  SourceAudio &source) {
-    while (avcodec_receive_frame(stream.codec.get(), &frame) == 0) {
-        convertFrame(stream, frame, scratch, source);
-        av_frame_unref(&frame);
+void drainDecoder(const FfmpegLibrary &ffmpeg, FfmpegStream &stream, AVFrame &frame,
+                  std::vector<float> &scratch, SourceAudio &source) {
+    while (ffmpeg.avcodec_receive_frame(stream.codec.get(), &frame) == 0) {
+        convertFrame(ffmpeg, stream, frame, scratch, source);
+        ffmpeg.av_frame_unref(&frame);
     }
 }
 
 /// For what libsndfile cannot open, M4A (AAC, ALAC) above all.
 bool readWithFfmpeg(const std::string &path, SourceAudio &source) {
-    av_log_set_level(AV_LOG_QUIET);
+    const FfmpegLibrary *library = ffmpegLibrary();
+    if (!library) return false;
+    const FfmpegLibrary &ffmpeg = *library;
+    ffmpeg.av_log_set_level(AV_LOG_QUIET);
     FfmpegStream stream;
-    if (!openFfmpegStream(path, stream)) return false;
+    if (!openFfmpegStream(ffmpeg, path, stream)) return false;
     source.sampleRate = stream.codec->sample_rate;
-    std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
-    std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
+    std::unique_ptr<AVPacket, PacketFreer> packet(ffmpeg.av_packet_alloc());
+    std::unique_ptr<AVFrame, FrameFreer> frame(ffmpeg.av_frame_alloc());
     if (!packet || !frame) return false;
     std::vector<float> scratch;
-    while (av_read_frame(stream.format.get(), packet.get()) >= 0) {
+    while (ffmpeg.av_read_frame(stream.format.get(), packet.get()) >= 0) {
         if (packet->stream_index == stream.streamIndex &&
-            avcodec_send_packet(stream.codec.get(), packet.get()) >= 0)
-            drainDecoder(stream, *frame, scratch, source);
-        av_packet_unref(packet.get());
+            ffmpeg.avcodec_send_packet(stream.codec.get(), packet.get()) >= 0)
+            drainDecoder(ffmpeg, stream, *frame, scratch, source);
+        ffmpeg.av_packet_unref(packet.get());
     }
-    avcodec_send_packet(stream.codec.get(), nullptr);
-    drainDecoder(stream, *frame, scratch, source);
+    ffmpeg.avcodec_send_packet(stream.codec.get(), nullptr);
+    drainDecoder(ffmpeg, stream, *frame, scratch, source);
     return true;
 }
 
