@@ -62,12 +62,14 @@ void interleave(const float *left, const float *right, int32_t frames, int32_t c
     }
 }
 
-/// Mapped media read ahead of a render and released behind it: a fraction of a second each
-/// way keeps a long project's resident memory small without the render waiting on a page.
+/// Mapped media read ahead of a render and released behind it: a second each way keeps a
+/// long project's resident memory small without the render waiting on a page. Releasing is
+/// not free: every release makes the kernel stop the other core that runs the render's
+/// second thread to flush its page tables, so it happens twice a second, not every block.
 MediaWindow mediaWindowFor(Engine &engine, int64_t start) {
     std::lock_guard lock(engine.projectMutex);
     return MediaWindow(planMedia(engine.project), start,
-                       static_cast<int64_t>(std::max(engine.sampleRate.load(), 1.0) / 4));
+                       static_cast<int64_t>(std::max(engine.sampleRate.load(), 1.0) / 1));
 }
 
 bool renderBlocks(Engine &engine, int64_t start, int64_t frames, int32_t channels, int32_t block,

@@ -67,8 +67,8 @@ bool playsSourceFrameByFrame(const ClipWarpTable &warp) {
 /// A run of source frames that all lie inside the buffer, at one gain: the loop a mixdown
 /// spends its time in, written with the channel count fixed so that it vectorises.
 template <int64_t Channels, typename Source>
-void addSourceRun(const Source &samples, int64_t firstFrame, int64_t count, float gain,
-                  float *left, float *right) {
+void addSourceRun(const Source &samples, int64_t firstFrame, int64_t count, float gain, float *left,
+                  float *right) {
     constexpr int64_t secondChannel = Channels == 1 ? 0 : 1;
     for (int64_t i = 0; i < count; ++i) {
         const int64_t at = (firstFrame + i) * Channels;

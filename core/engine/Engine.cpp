@@ -246,8 +246,8 @@ bool Engine::beginOfflineRender(int64_t start) {
     publishGraph();
     offlineWorkers.reset();
     if (exportOnTwoThreads && std::thread::hardware_concurrency() > 1 && project.tracks.size() > 1)
-        offlineWorkers = std::make_unique<TrackWorkers>(
-            static_cast<int32_t>(project.tracks.size()), blockSize.load());
+        offlineWorkers = std::make_unique<TrackWorkers>(static_cast<int32_t>(project.tracks.size()),
+                                                        blockSize.load());
     return true;
 }
 

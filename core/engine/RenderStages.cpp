@@ -52,10 +52,12 @@ Peaks blockPeaks(const float *left, const float *right, int32_t frames) {
 } // namespace
 
 uint32_t largestMagnitudeBits(const float *samples, int32_t count) {
-    uint32_t largest = 0;
+    // Without the sign bit the magnitudes compare the same as signed integers, which every
+    // x86-64 compares four at a time; unsigned ones it would first have to flip.
+    int32_t largest = 0;
     for (int32_t i = 0; i < count; ++i)
-        largest = std::max(largest, std::bit_cast<uint32_t>(samples[i]) & 0x7fffffffu);
-    return largest;
+        largest = std::max(largest, std::bit_cast<int32_t>(samples[i]) & 0x7fffffff);
+    return static_cast<uint32_t>(largest);
 }
 
 float readAutomationAt(const Track &track, int32_t lane, int64_t position, float fallback) {
@@ -91,11 +93,17 @@ Peaks applyMixer(const Track &track, float *left, float *right, int32_t frames, 
     const float pan = macroPan(track, panOverride < 2.0f ? panOverride : track.pan);
     const float leftGain = gain * std::min(1.0f - pan, 1.0f);
     const float rightGain = gain * std::min(1.0f + pan, 1.0f);
+    // The peaks are taken in the same pass: the block is read once, not twice.
+    int32_t leftPeak = 0;
+    int32_t rightPeak = 0;
     for (int32_t i = 0; i < frames; ++i) {
         left[i] *= leftGain;
         right[i] *= rightGain;
+        leftPeak = std::max(leftPeak, std::bit_cast<int32_t>(left[i]) & 0x7fffffff);
+        rightPeak = std::max(rightPeak, std::bit_cast<int32_t>(right[i]) & 0x7fffffff);
     }
-    return blockPeaks(left, right, frames);
+    return Peaks{magnitudeFromBits(static_cast<uint32_t>(leftPeak)),
+                 magnitudeFromBits(static_cast<uint32_t>(rightPeak))};
 }
 
 Peaks applyMixerAutomation(const Track &track, float *left, float *right, int32_t frames,

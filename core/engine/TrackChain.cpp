@@ -245,12 +245,22 @@ bool touchesSharedState(const Track &track) {
     return sends || plugins;
 }
 
+/// Work enough to be worth a second thread: reading clips and applying the fader is bound by
+/// memory, and two threads faulting in pages of the same mappings only get in each other's way.
+bool processesSignal(const Track &track) {
+    if (track.type == TrackType::Return) return false; // rendered after, on the owner's thread
+    return track.type == TrackType::Midi || (track.eq.enabled && !track.eq.bypass) ||
+           !track.inserts.empty();
+}
+
 /// Tracks may run side by side when each touches only its own state, and the source reads
 /// nothing shared that changes.
 bool tracksCanShareBlock(const RenderContext &context, const TrackSource &source) {
     const TrackWorkers *workers = context.workers;
     const auto &tracks = context.snapshot.tracks;
     return workers && source.producesTracksIndependently() && tracks.size() > 1 &&
+           std::any_of(tracks.begin(), tracks.end(),
+                       [](const auto &track) { return processesSignal(*track); }) &&
            context.frames <= workers->blockSize() &&
            tracks.size() <= static_cast<std::size_t>(workers->trackCapacity()) &&
            std::none_of(tracks.begin(), tracks.end(),

@@ -61,8 +61,8 @@ TrackWorkers::TrackWorkers(int32_t trackCapacity, int32_t blockSize)
       helper([this] { helperLoop(); }) {}
 
 TrackWorkers::~TrackWorkers() {
-    stopping.store(true, std::memory_order_release);
-    generation.fetch_add(1, std::memory_order_release);
+    stopping.store(true);
+    generation.fetch_add(1);
     generation.notify_one();
     helper.join();
 }
@@ -76,12 +76,24 @@ void TrackWorkers::forEach(int32_t count, Job newJob, void *context) {
     pending.store(count, std::memory_order_relaxed);
     const uint32_t current = (generation.load(std::memory_order_relaxed) + 1) & 0xffffffu;
     claims.store(packClaims(current, count, 0), std::memory_order_release);
-    generation.store(current, std::memory_order_release);
-    generation.notify_one();
+    generation.store(current);
+    // A wake-up is a system call: only for a helper that has gone to sleep.
+    if (helperSleeping.load()) generation.notify_one();
     work(current);
-    for (int32_t left = pending.load(std::memory_order_acquire); left != 0;
-         left = pending.load(std::memory_order_acquire))
-        pending.wait(left, std::memory_order_acquire);
+    waitForPending();
+}
+
+void TrackWorkers::waitForPending() {
+    // The helper's last track is a few microseconds away; sleeping would cost far more.
+    for (int spin = 0; pending.load(std::memory_order_acquire) != 0; ++spin) {
+        if (spin < spinsBeforeSleeping) {
+            pause();
+            continue;
+        }
+        ownerSleeping.store(true);
+        if (const int32_t left = pending.load(); left != 0) pending.wait(left);
+        ownerSleeping.store(false);
+    }
 }
 
 void TrackWorkers::work(uint32_t current) {
@@ -97,7 +109,7 @@ void TrackWorkers::work(uint32_t current) {
             adopted = true;
         }
         job(jobContext, indexOf(claim));
-        if (pending.fetch_sub(1, std::memory_order_acq_rel) == 1) pending.notify_one();
+        if (pending.fetch_sub(1) == 1 && ownerSleeping.load()) pending.notify_one();
         claim = claims.load(std::memory_order_acquire);
     }
 }
@@ -113,7 +125,11 @@ void TrackWorkers::helperLoop() {
             current = generation.load(std::memory_order_acquire);
         }
         if (current == seen) {
-            generation.wait(seen, std::memory_order_acquire);
+            // Said before the last look, so that the owner either sees it and wakes us or
+            // has already moved the generation on.
+            helperSleeping.store(true);
+            if (generation.load() == seen) generation.wait(seen);
+            helperSleeping.store(false);
             continue;
         }
         seen = current;

@@ -44,6 +44,7 @@ class TrackWorkers {
 
   private:
     void helperLoop();
+    void waitForPending();
     /// Runs indices of block `generation` until none is left to take or the block is over.
     void work(uint32_t generation);
 
@@ -62,6 +63,9 @@ class TrackWorkers {
     std::atomic<uint32_t> generation{0};
     std::atomic<int32_t> pending{0};
     std::atomic<bool> stopping{false};
+    /// Who may be asleep in a wait, so that the other side makes the wake-up call only then.
+    std::atomic<bool> helperSleeping{false};
+    std::atomic<bool> ownerSleeping{false};
     std::thread helper;
 };
 
