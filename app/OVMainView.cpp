@@ -251,6 +251,12 @@ LongJob OVMainView::saveJob(std::shared_ptr<SaveTask> task) {
     job.cancellable = false;
     job.perform = [task](JobControl &) {
         task->saved = saveDocumentSnapshot(task->snapshot, task->path, task->collectAll);
+        if (!task->saved.result.ok) return;
+        // The document on disk now holds everything the autosave held: the copy was taken
+        // before this snapshot, and no autosave runs while a save does.
+        if (task->markSaved && !task->autosave) removeRecoverySnapshot();
+        recordSaveInSessionMeta(task->name);
+        logBreadcrumb(task->autosave ? std::string("autosave") : "save " + task->path);
     };
     job.finish = [this, task] { finishSave(*task); };
     return job;
@@ -275,15 +281,9 @@ void OVMainView::finishSave(SaveTask &task) {
             engine.project.rootPath = task.path;
         }
         // Edits made while the save ran are not in the file: the document stays dirty.
-        if (task.markSaved && documentEdits == task.editsAtSnapshot) {
-            projectDirty = false;
-            // The document on disk now holds everything the autosave held.
-            removeRecoverySnapshot();
-        }
+        if (task.markSaved && documentEdits == task.editsAtSnapshot) projectDirty = false;
         if (task.doneText) projectPath = task.path;
     }
-    recordSaveInSessionMeta(task.name);
-    logBreadcrumb(task.autosave ? std::string("autosave") : "save " + task.path);
     if (task.doneText) showStatus(task.doneText);
     if (task.done) task.done(true);
 }
