@@ -301,6 +301,12 @@ bool OVMainView::saveProjectToPath(const std::string &path, bool markSaved, bool
 std::optional<LongJob> OVMainView::prepareSaveWithPrompt(bool collectAll, bool alwaysAsk,
                                                          const char *doneText,
                                                          std::shared_ptr<bool> saved) {
+    if (savesInFlight > 0) {
+        // The one on its way may still choose the project's place; a second would ask again
+        // or write the same files at the same time.
+        showStatus("Сохранение уже идёт");
+        return std::nullopt;
+    }
     std::string path = projectPath;
     if (path.empty() || alwaysAsk) {
         const auto chosen = ui.chooseSaveLocation("halvora", defaultProjectName);
@@ -309,7 +315,11 @@ std::optional<LongJob> OVMainView::prepareSaveWithPrompt(bool collectAll, bool a
     }
     const auto task = snapshotForSave(path, true, collectAll);
     task->doneText = doneText;
-    if (saved) task->done = [saved](bool written) { *saved = written; };
+    ++savesInFlight;
+    task->done = [this, saved](bool written) {
+        --savesInFlight;
+        if (saved) *saved = written;
+    };
     return saveJob(task);
 }
 

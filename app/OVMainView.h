@@ -77,6 +77,8 @@ class OVMainView {
     /// Counts the edits made to the document, so that work on a snapshot can tell whether the
     /// document changed while it ran.
     uint64_t documentEdits = 0;
+    /// Saves the user asked for that have not finished yet.
+    int savesInFlight = 0;
     /// Before an operation that replaces the document: with unsaved changes, asks to save,
     /// discard or cancel. True when the operation may go on.
     bool confirmDiscardingChanges(const std::string &title, const std::string &discardButton);
