@@ -157,20 +157,23 @@ TEST_F(LongJobWindowTest, TheExportMenuRendersOnAWorkerWhatTheRenderCommandWrite
 
 TEST_F(LongJobWindowTest, CancellingAnExportLeavesTheEarlierFileAndNothingElse) {
     lengthenSong(600.0);
-    const fs::path target = scratch("mixdown.wav");
-    writeTextFile(target, "the user's earlier file");
-    harness.ui.saveLocations.push_back(target.string());
-    trigger("Экспортировать WAV…");
-    LongJobRunner &exports = window.exportJobRunner();
-    ASSERT_TRUE(exports.busy());
-    auto *cancel = exports.findChild<QPushButton *>();
-    ASSERT_NE(cancel, nullptr);
-    ASSERT_TRUE(cancel->isVisible());
-    QTest::mouseClick(cancel, Qt::LeftButton);
-    waitUntilIdle(exports);
-    EXPECT_EQ(status(), "Экспорт отменён");
-    EXPECT_EQ(readTextFile(target), "the user's earlier file");
-    EXPECT_FALSE(holdsPartialFile(target.parent_path()));
+    const fs::path earlier = scratch("earlier.wav"), fresh = scratch("fresh.wav");
+    writeTextFile(earlier, "the user's earlier file");
+    for (const fs::path &target : {earlier, fresh}) {
+        harness.ui.saveLocations.push_back(target.string());
+        trigger("Экспортировать WAV…");
+        LongJobRunner &exports = window.exportJobRunner();
+        ASSERT_TRUE(exports.busy());
+        auto *cancel = exports.findChild<QPushButton *>();
+        ASSERT_NE(cancel, nullptr);
+        ASSERT_TRUE(cancel->isVisible());
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        waitUntilIdle(exports);
+        EXPECT_EQ(status(), "Экспорт отменён") << target;
+    }
+    EXPECT_EQ(readTextFile(earlier), "the user's earlier file");
+    EXPECT_FALSE(fs::exists(fresh));
+    EXPECT_FALSE(holdsPartialFile(earlier.parent_path()));
 }
 
 TEST_F(LongJobWindowTest, AnExportToAFolderThatCannotBeWrittenReportsAndLeavesNothing) {
