@@ -82,15 +82,6 @@ TEST(LongJobThread, PerformsOnTheWorkerAndFinishesOnTheOwnersThread) {
     EXPECT_FALSE(worker.waitAndFinish()) << "nothing left to finish";
 }
 
-TEST(LongJobThread, RunHereDoesBothStepsOnTheCallingThread) {
-    GatedJob gated;
-    gated.release.set_value();
-    LongJob job = gated.job();
-    runLongJobHere(job);
-    EXPECT_EQ(gated.performedOn, std::this_thread::get_id());
-    EXPECT_EQ(gated.finishedOn, std::this_thread::get_id());
-}
-
 TEST(DocumentSnapshot, SharesNoTrackOrClipButTheSamples) {
     Project project;
     const auto track = project.addTrack(TrackType::Audio, "a");
@@ -255,22 +246,6 @@ TEST_F(DocumentJobTest, AnExportRendersTheSongAsItWasWhenAskedFor) {
     ui.saveLocations.push_back(scratch("muted.wav").string());
     view().exportWav();
     EXPECT_EQ(peakOf(scratch("muted.wav")), 0.0f) << "a later export hears the edit";
-}
-
-TEST_F(DocumentJobTest, ACancelledExportLeavesTheEarlierFileAsItWas) {
-    writeTextFile(scratch("mix.wav"), "the user's earlier file");
-    ui.saveLocations.push_back(scratch("mix.wav").string());
-    std::optional<LongJob> job = view().prepareExportWav();
-    ASSERT_TRUE(job);
-    JobControl control;
-    control.cancel();
-    job->perform(control);
-    job->finish();
-    EXPECT_EQ(ui.lastStatus(), "Экспорт отменён");
-    EXPECT_EQ(readTextFile(scratch("mix.wav")), "the user's earlier file");
-    for (const auto &entry : fs::directory_iterator(home.root()))
-        EXPECT_NE(entry.path().extension(), ".partial")
-            << "a temporary file was left: " << entry.path();
 }
 
 TEST_F(DocumentJobTest, TheMenuImportDecodesOffTheMainThreadAndPlacesEachFileOnANewTrack) {

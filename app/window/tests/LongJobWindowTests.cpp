@@ -124,11 +124,13 @@ TEST_F(LongJobWindowTest, TheExportMenuRendersOnAWorkerWhatTheRenderCommandWrite
     view.play();
 
     LongJobRunner &exports = window.exportJobRunner();
+    EXPECT_FALSE(exports.isVisible()) << "nothing shows while nothing runs";
     MainThreadWatch watch(exports);
     trigger("Экспортировать WAV…");
     // The action came back before the export was done.
     ASSERT_TRUE(exports.busy());
     EXPECT_TRUE(exports.isVisible()) << "the progress shows while it runs";
+    saveScreenshot(window, "export-progress");
     // An edit made while it renders does not reach the file.
     view.executeEdit(std::make_unique<SetTrackMixerCommand>(midiTrack(), 1.0f, 0.0f, true, false));
     waitUntilIdle(exports);
