@@ -291,12 +291,18 @@ void OVApplication::onTick() {
 }
 
 void OVApplication::onAutosave() {
-    if (viewPtr->performAutosaveSilently()) {
-        logBreadcrumb("autosave_tick");
-        return;
-    }
-    statusField.setText("Автосохранение не удалось: " + viewPtr->lastAutosaveError);
-    betaSessionLog("error", "autosave", "failed: " + viewPtr->lastAutosaveError);
+    if (auto job = prepareAutosave()) runLongJobHere(*job);
+}
+
+std::optional<LongJob> OVApplication::prepareAutosave() {
+    return viewPtr->prepareAutosave([this](bool written) {
+        if (written) {
+            logBreadcrumb("autosave_tick");
+            return;
+        }
+        statusField.setText("Автосохранение не удалось: " + viewPtr->lastAutosaveError);
+        betaSessionLog("error", "autosave", "failed: " + viewPtr->lastAutosaveError);
+    });
 }
 
 bool OVApplication::shouldTerminate() {

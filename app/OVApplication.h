@@ -1,11 +1,13 @@
 #pragma once
 
 #include "app/ApplicationUi.h"
+#include "app/LongJob.h"
 #include "app/SessionState.h"
 #include "core/engine/EngineRings.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace orvane {
@@ -56,6 +58,9 @@ class OVApplication {
     void offerRecoveryIfNeeded();
     void onTick();
     void onAutosave();
+    /// The autosave as a job for a worker (see `OVMainView::prepareAutosave`); nothing when
+    /// there is nothing to write or no place for it, which is reported at once.
+    std::optional<LongJob> prepareAutosave();
     /// Asks about unsaved changes; false when the user cancelled the quit.
     bool shouldTerminate();
     /// The shutdown sequence; afterwards the next start offers no recovery.

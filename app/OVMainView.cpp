@@ -1,8 +1,10 @@
 #include "app/OVMainView.h"
 
 #include "app/AutomationWriter.h"
+#include "app/DocumentJobs.h"
 #include "app/DocumentOperations.h"
 #include "app/RecordingWorkflow.h"
+#include "app/RenderCommand.h"
 #include "app/SessionState.h"
 #include "app/TempoTools.h"
 #include "core/audiofile/AudioFile.h"
@@ -25,6 +27,9 @@ namespace {
 
 constexpr const char *unsavedChangesText = "Несохранённые изменения будут потеряны.";
 constexpr const char *defaultProjectName = "Новый проект.halvora";
+constexpr const char *savedText = "Проект сохранён";
+constexpr const char *importCancelledText = "Импорт отменён";
+constexpr const char *collectedText = "Проект сохранён (медиа собраны в папку)";
 const std::vector<std::string> importTypes = {"wav", "aif", "aiff", "caf", "mp3", "m4a"};
 
 std::string lowerExtension(const std::string &path) {
@@ -206,82 +211,167 @@ bool OVMainView::loadProjectFromBundle(const std::string &path,
     return true;
 }
 
-bool OVMainView::saveProjectToPath(const std::string &path, bool markSaved, bool collectAll) {
-    project_io::SaveResult result;
+struct OVMainView::SaveTask {
+    Project snapshot;
+    std::string path;
     std::string name;
+    bool markSaved = true;
+    bool collectAll = false;
+    bool autosave = false;
+    /// The status shown and the path remembered as the project's after a save the user
+    /// asked for; none for a plain save to a path.
+    const char *doneText = nullptr;
+    uint64_t editsAtSnapshot = 0;
+    uint64_t generation = 0;
+    SavedDocument saved;
+    std::function<void(bool)> done;
+};
+
+std::shared_ptr<OVMainView::SaveTask> OVMainView::snapshotForSave(const std::string &path,
+                                                                  bool markSaved, bool collectAll) {
+    auto task = std::make_shared<SaveTask>();
     {
         std::lock_guard lock(engine.projectMutex);
         rack.saveStatesIntoProject();
-        result = project_io::saveProject(engine.project, path, collectAll);
-        name = engine.project.name;
+        task->snapshot = copyProjectDocument(engine.project);
+        task->name = engine.project.name;
     }
-    if (!result.ok) {
-        showStatus("Ошибка: " + result.error);
-        return false;
-    }
-    if (markSaved) {
-        projectDirty = false;
-        // The document on disk now holds everything the autosave held.
-        removeRecoverySnapshot();
-    }
-    recordSaveInSessionMeta(name);
-    logBreadcrumb("save " + path);
-    return true;
+    task->path = path;
+    task->markSaved = markSaved;
+    task->collectAll = collectAll;
+    task->editsAtSnapshot = documentEdits;
+    task->generation = engine.projectGeneration.load();
+    return task;
 }
 
-bool OVMainView::saveWithPrompt(bool collectAll, bool alwaysAsk, const char *doneText) {
+LongJob OVMainView::saveJob(std::shared_ptr<SaveTask> task) {
+    LongJob job;
+    job.title = task->autosave ? "Автосохранение…" : "Сохранение проекта…";
+    // A save cut off halfway would leave a document that names media never written.
+    job.cancellable = false;
+    job.perform = [task](JobControl &) {
+        task->saved = saveDocumentSnapshot(task->snapshot, task->path, task->collectAll);
+        if (!task->saved.result.ok) return;
+        // The document on disk now holds everything the autosave held: the copy was taken
+        // before this snapshot, and no autosave runs while a save does.
+        if (task->markSaved && !task->autosave) removeRecoverySnapshot();
+        recordSaveInSessionMeta(task->name);
+        logBreadcrumb(task->autosave ? std::string("autosave") : "save " + task->path);
+    };
+    job.finish = [this, task] { finishSave(*task); };
+    return job;
+}
+
+void OVMainView::finishSave(SaveTask &task) {
+    const project_io::SaveResult &result = task.saved.result;
+    if (!result.ok) {
+        if (task.autosave)
+            lastAutosaveError = result.error;
+        else
+            showStatus("Ошибка: " + result.error);
+        if (task.done) task.done(false);
+        return;
+    }
+    // A document opened or made while the save ran is not the one that was saved.
+    const bool sameDocument = engine.projectGeneration.load() == task.generation;
+    if (!task.autosave && sameDocument) {
+        {
+            std::lock_guard lock(engine.projectMutex);
+            adoptSavedMediaNames(engine.project, task.saved.renames);
+            engine.project.rootPath = task.path;
+        }
+        // Edits made while the save ran are not in the file: the document stays dirty.
+        if (task.markSaved && documentEdits == task.editsAtSnapshot) projectDirty = false;
+        if (task.doneText) projectPath = task.path;
+    }
+    if (task.doneText) showStatus(task.doneText);
+    if (task.done) task.done(true);
+}
+
+void OVMainView::runHere(std::optional<LongJob> job) {
+    if (job) runLongJobHere(*job);
+}
+
+bool OVMainView::saveProjectToPath(const std::string &path, bool markSaved, bool collectAll) {
+    const auto task = snapshotForSave(path, markSaved, collectAll);
+    runHere(saveJob(task));
+    return task->saved.result.ok;
+}
+
+std::optional<LongJob> OVMainView::prepareSaveWithPrompt(bool collectAll, bool alwaysAsk,
+                                                         const char *doneText,
+                                                         std::shared_ptr<bool> saved) {
+    if (savesInFlight > 0) {
+        // The one on its way may still choose the project's place; a second would ask again
+        // or write the same files at the same time.
+        showStatus("Сохранение уже идёт");
+        return std::nullopt;
+    }
     std::string path = projectPath;
     if (path.empty() || alwaysAsk) {
         const auto chosen = ui.chooseSaveLocation("halvora", defaultProjectName);
-        if (!chosen || chosen->empty()) return false;
+        if (!chosen || chosen->empty()) return std::nullopt;
         path = withProjectSuffix(*chosen);
     }
-    if (!saveProjectToPath(path, true, collectAll)) return false;
-    projectPath = path;
-    showStatus(doneText);
-    return true;
+    const auto task = snapshotForSave(path, true, collectAll);
+    task->doneText = doneText;
+    ++savesInFlight;
+    task->done = [this, saved](bool written) {
+        --savesInFlight;
+        if (saved) *saved = written;
+    };
+    return saveJob(task);
 }
 
-bool OVMainView::saveProject() { return saveWithPrompt(false, false, "Проект сохранён"); }
-
-bool OVMainView::saveProjectAs() { return saveWithPrompt(false, true, "Проект сохранён"); }
-
-bool OVMainView::collectAllAndSave() {
-    return saveWithPrompt(true, false, "Проект сохранён (медиа собраны в папку)");
+bool OVMainView::saveWithPrompt(bool collectAll, bool alwaysAsk, const char *doneText) {
+    const auto saved = std::make_shared<bool>(false);
+    runHere(prepareSaveWithPrompt(collectAll, alwaysAsk, doneText, saved));
+    return *saved;
 }
 
-bool OVMainView::performAutosaveSilently() {
-    if (!projectDirty) return true;
+bool OVMainView::saveProject() { return saveWithPrompt(false, false, savedText); }
+
+bool OVMainView::saveProjectAs() { return saveWithPrompt(false, true, savedText); }
+
+bool OVMainView::collectAllAndSave() { return saveWithPrompt(true, false, collectedText); }
+
+std::optional<LongJob> OVMainView::prepareSave() {
+    return prepareSaveWithPrompt(false, false, savedText);
+}
+
+std::optional<LongJob> OVMainView::prepareCollectAllAndSave() {
+    return prepareSaveWithPrompt(true, false, collectedText);
+}
+
+std::optional<LongJob> OVMainView::prepareAutosave(std::function<void(bool)> done) {
+    if (!projectDirty) {
+        done(true);
+        return std::nullopt;
+    }
     const fs::path bundle = autosaveBundlePath();
     if (bundle.empty()) {
         lastAutosaveError = "no home folder";
-        return false;
+        done(false);
+        return std::nullopt;
     }
-    project_io::SaveResult result;
-    std::string name;
-    {
-        std::lock_guard lock(engine.projectMutex);
-        // The copy must not move the project: its media stay relative to its own folder.
-        const std::string root = engine.project.rootPath;
-        rack.saveStatesIntoProject();
-        result = project_io::saveProject(engine.project, bundle.string(), false);
-        engine.project.rootPath = root;
-        name = engine.project.name;
-    }
-    if (!result.ok) {
-        lastAutosaveError = result.error;
-        return false;
-    }
-    recordSaveInSessionMeta(name);
-    logBreadcrumb("autosave");
-    return true;
+    // The copy is written from a snapshot, so the project keeps its own folder and names.
+    const auto task = snapshotForSave(bundle.string(), false, false);
+    task->autosave = true;
+    task->done = std::move(done);
+    return saveJob(task);
+}
+
+bool OVMainView::performAutosaveSilently() {
+    bool written = false;
+    runHere(prepareAutosave([&written](bool ok) { written = ok; }));
+    return written;
 }
 
 void OVMainView::loadRecoveryProject(const std::string &storedName) {
     if (!loadProjectFromBundle(autosaveBundlePath().string(), "Восстановлено: " + storedName))
         return;
     projectPath.clear();
-    projectDirty = true;
+    markDocumentDirty();
 }
 
 void OVMainView::relinkMissingMedia(const std::vector<project_io::MissingMediaEntry> &missing) {
@@ -372,20 +462,68 @@ bool OVMainView::placeImportedAudio(const AudioImport &import, uint64_t trackId,
     return true;
 }
 
-void OVMainView::importAudio() {
-    const auto files = ui.chooseFilesToOpen(
+namespace {
+
+/// Decodes `paths` at `rate` on whatever thread performs the job, file by file, and hands the
+/// results to `place` on the main thread; with `cancelled` set when the user stopped it or
+/// another document was opened meanwhile.
+LongJob decodeForImportJob(std::vector<std::string> paths, double rate, const Engine &engine,
+                           std::function<void(const std::vector<AudioImport> &, bool)> place) {
+    struct Decoding {
+        std::vector<std::string> paths;
+        std::vector<AudioImport> imports;
+        bool cancelled = false;
+    };
+    auto task = std::make_shared<Decoding>();
+    task->paths = std::move(paths);
+    LongJob job;
+    job.title = "Импорт аудио…";
+    job.perform = [task, rate](JobControl &control) {
+        const std::size_t count = task->paths.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            if (control.cancelled()) {
+                task->cancelled = true;
+                return;
+            }
+            task->imports.push_back(decodeAudioForImport(task->paths[i], rate));
+            control.report(static_cast<double>(i + 1) / static_cast<double>(count));
+        }
+    };
+    job.finish = [task, place = std::move(place), &engine,
+                  generation = engine.projectGeneration.load()] {
+        place(task->imports, task->cancelled || engine.projectGeneration.load() != generation);
+    };
+    return job;
+}
+
+} // namespace
+
+std::optional<LongJob> OVMainView::prepareImportAudio() {
+    auto files = ui.chooseFilesToOpen(
         "Каждый выбранный файл будет импортирован на отдельную новую аудиодорожку.", importTypes,
         true);
-    if (files.empty()) return;
+    if (files.empty()) return std::nullopt;
+    return decodeForImportJob(std::move(files), engine.sampleRate.load(), engine,
+                              [this](const std::vector<AudioImport> &imports, bool cancelled) {
+                                  if (cancelled)
+                                      showStatus(importCancelledText);
+                                  else
+                                      placeImportedFiles(imports);
+                              });
+}
+
+void OVMainView::importAudio() { runHere(prepareImportAudio()); }
+
+void OVMainView::placeImportedFiles(const std::vector<AudioImport> &imports) {
     int imported = 0;
     std::string errors;
-    for (const auto &file : files) {
+    for (const auto &import : imports) {
         std::string error;
-        if (importAudioFileAtPath(file, 0, 0, true, error)) {
+        if (placeImportedAudio(import, 0, 0, true, error)) {
             ++imported;
         } else {
             if (!errors.empty()) errors += "\n";
-            errors += fs::path(file).filename().string() + ": " + error;
+            errors += fs::path(import.path).filename().string() + ": " + error;
         }
     }
     if (imported == 0) {
@@ -407,13 +545,24 @@ int64_t OVMainView::snapNotBefore(int64_t position) const {
     return engine.quantizeSamples(saturatingAdd(position, step), grid, 0.0f);
 }
 
+LongJob OVMainView::prepareDropImport(const std::vector<std::string> &paths, uint64_t trackId,
+                                      int64_t startSamples) {
+    std::vector<std::string> importable;
+    for (const auto &path : paths)
+        if (isImportableAudioFile(path, true)) importable.push_back(path);
+    return decodeForImportJob(
+        std::move(importable), engine.sampleRate.load(), engine,
+        [this, trackId, startSamples](const std::vector<AudioImport> &imports, bool cancelled) {
+            if (cancelled)
+                showStatus(importCancelledText);
+            else
+                dropDecodedFiles(imports, trackId, startSamples);
+        });
+}
+
 void OVMainView::dropFiles(const std::vector<std::string> &paths, uint64_t trackId,
                            int64_t startSamples) {
-    std::vector<AudioImport> imports;
-    for (const auto &path : paths)
-        if (isImportableAudioFile(path, true))
-            imports.push_back(decodeAudioForImport(path, engine.sampleRate.load()));
-    dropDecodedFiles(imports, trackId, startSamples);
+    runHere(prepareDropImport(paths, trackId, startSamples));
 }
 
 void OVMainView::dropDecodedFiles(const std::vector<AudioImport> &imports, uint64_t trackId,
@@ -444,49 +593,88 @@ void OVMainView::dropDecodedFiles(const std::vector<AudioImport> &imports, uint6
     fitTimelineToContent();
 }
 
-bool OVMainView::renderAndWrite(const std::string &defaultName, int64_t start, int64_t frames,
-                                uint64_t soloTrackId, const char *doneFormat,
-                                const char *failedText) {
-    const auto chosen = ui.chooseSaveLocation("wav", defaultName);
-    if (!chosen || chosen->empty()) return false;
-    std::vector<float> buffer;
+struct OVMainView::ExportTask {
+    Project snapshot;
+    WavRenderRequest request;
+    const char *doneFormat = "";
+    const char *failedText = "";
+    WavRenderResult result = WavRenderResult::RenderFailed;
     std::string error;
-    const bool rendered =
-        soloTrackId != 0 ? renderTrackMixdown(engine, soloTrackId, buffer, start, frames, 2, &error)
-                         : renderMixdown(engine, buffer, start, frames, 2, &error);
-    if (!rendered) {
-        showStatus(failedText);
-        return false;
+};
+
+std::optional<LongJob> OVMainView::prepareExport(const std::string &defaultName, int64_t start,
+                                                 int64_t frames, uint64_t soloTrackId,
+                                                 const char *doneFormat, const char *failedText) {
+    const auto chosen = ui.chooseSaveLocation("wav", defaultName);
+    if (!chosen || chosen->empty()) return std::nullopt;
+    auto task = std::make_shared<ExportTask>();
+    task->request.outputPath = *chosen;
+    task->request.start = start;
+    task->request.frames = frames;
+    task->request.trackId = soloTrackId;
+    task->doneFormat = doneFormat;
+    task->failedText = failedText;
+    {
+        // The file holds the song as it is now: edits made while it renders do not reach it.
+        std::lock_guard lock(engine.projectMutex);
+        rack.saveStatesIntoProject();
+        task->snapshot = copyProjectDocument(engine.project);
     }
-    const int64_t written = static_cast<int64_t>(buffer.size() / 2);
-    if (!orvane::exportWav(*chosen, buffer.data(), static_cast<int>(written), 2,
-                           engine.sampleRate.load())) {
-        showStatus("Export failed");
-        return false;
-    }
-    showStatus(std::string(doneFormat) + std::to_string(written) + " сэмплов)");
-    return true;
+    LongJob job;
+    job.title = "Экспорт WAV…";
+    job.perform = [task](JobControl &control) {
+        WavRenderRequest &request = task->request;
+        if (!checkRenderOutput(request.outputPath, {}, request.frames, request.channels,
+                               task->error)) {
+            task->result = WavRenderResult::WriteFailed;
+            return;
+        }
+        request.progress = [&control](int64_t done, int64_t total) {
+            control.report(static_cast<double>(done) /
+                           static_cast<double>(std::max<int64_t>(total, 1)));
+        };
+        request.cancelled = [&control] { return control.cancelled(); };
+        RenderSummary summary;
+        task->result = renderProjectToWav(std::move(task->snapshot), request, summary, task->error);
+        request.progress = {};
+        request.cancelled = {};
+    };
+    job.finish = [this, task] { finishExport(*task); };
+    return job;
 }
 
-void OVMainView::exportWav() {
-    renderAndWrite("mixdown.wav", 0, arrangementExportLength(), 0, "WAV экспортирован (",
-                   "Export failed");
+void OVMainView::finishExport(const ExportTask &task) {
+    switch (task.result) {
+    case WavRenderResult::Written:
+        showStatus(std::string(task.doneFormat) + std::to_string(task.request.frames) +
+                   " сэмплов)");
+        return;
+    case WavRenderResult::Cancelled: showStatus("Экспорт отменён"); return;
+    case WavRenderResult::RenderFailed: showStatus(task.failedText); break;
+    case WavRenderResult::WriteFailed: showStatus("Export failed"); break;
+    }
+    betaSessionLog("error", "export", task.request.outputPath + ": " + task.error);
 }
 
-void OVMainView::exportLoopWav() {
+std::optional<LongJob> OVMainView::prepareExportWav() {
+    return prepareExport("mixdown.wav", 0, arrangementExportLength(), 0, "WAV экспортирован (",
+                         "Export failed");
+}
+
+std::optional<LongJob> OVMainView::prepareExportLoopWav() {
     if (!engine.loopEnabled.load()) {
         showStatus("Включите cycle (C) для экспорта петли");
-        return;
+        return std::nullopt;
     }
     const int64_t start = engine.loopStart.load(), end = engine.loopEnd.load();
     if (end <= start) {
         showStatus("Некорректный loop range");
-        return;
+        return std::nullopt;
     }
-    renderAndWrite("loop.wav", start, end - start, 0, "Loop WAV (", "Export failed");
+    return prepareExport("loop.wav", start, end - start, 0, "Loop WAV (", "Export failed");
 }
 
-void OVMainView::exportSelectedTrackWav() {
+std::optional<LongJob> OVMainView::prepareExportSelectedTrackWav() {
     std::string trackName;
     {
         std::lock_guard lock(engine.projectMutex);
@@ -495,11 +683,17 @@ void OVMainView::exportSelectedTrackWav() {
     }
     if (selectedTrackId == 0 || trackName.empty()) {
         showStatus("Выберите дорожку");
-        return;
+        return std::nullopt;
     }
-    renderAndWrite(trackName + ".wav", 0, arrangementExportLength(), selectedTrackId,
-                   "Дорожка экспортирована (", "Экспорт дорожки не удался");
+    return prepareExport(trackName + ".wav", 0, arrangementExportLength(), selectedTrackId,
+                         "Дорожка экспортирована (", "Экспорт дорожки не удался");
 }
+
+void OVMainView::exportWav() { runHere(prepareExportWav()); }
+
+void OVMainView::exportLoopWav() { runHere(prepareExportLoopWav()); }
+
+void OVMainView::exportSelectedTrackWav() { runHere(prepareExportSelectedTrackWav()); }
 
 void OVMainView::executeEdit(std::unique_ptr<Command> command) {
     {

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "app/ApplicationUi.h"
+#include "app/LongJob.h"
 #include "core/audiofile/AudioFile.h"
 #include "core/commands/CommandStack.h"
 #include "core/engine/Engine.h"
 #include "core/project_io/ProjectFolder.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -68,7 +70,15 @@ class OVMainView {
     RecordingWorkflow &recording() { return *recordingPtr; }
     void fitTimelineToContent();
 
-    void markDocumentDirty() { projectDirty = true; }
+    void markDocumentDirty() {
+        projectDirty = true;
+        ++documentEdits;
+    }
+    /// Counts the edits made to the document, so that work on a snapshot can tell whether the
+    /// document changed while it ran.
+    uint64_t documentEdits = 0;
+    /// Saves the user asked for that have not finished yet.
+    int savesInFlight = 0;
     /// Before an operation that replaces the document: with unsaved changes, asks to save,
     /// discard or cancel. True when the operation may go on.
     bool confirmDiscardingChanges(const std::string &title, const std::string &discardButton);
@@ -84,6 +94,28 @@ class OVMainView {
     bool saveProjectToPath(const std::string &path, bool markSaved, bool collectAll = false);
 
     bool performAutosaveSilently();
+
+    // The long operations, each split into a "prepare" step on the main thread (asks the
+    // user, checks, takes a snapshot) that returns the job, a "perform" step that works on
+    // the snapshot alone on any thread, and a "finish" step back on the main thread that
+    // reports and changes the document. Nothing is returned when the user cancelled or a
+    // check failed (the status line says why). The synchronous operations above and below
+    // run the same jobs on the calling thread.
+    std::optional<LongJob> prepareSave();
+    std::optional<LongJob> prepareCollectAllAndSave();
+    /// `done` learns whether the copy was written; called at once when there is nothing to
+    /// save or no place to save it (and nothing is returned).
+    std::optional<LongJob> prepareAutosave(std::function<void(bool written)> done);
+    std::optional<LongJob> prepareExportWav();
+    std::optional<LongJob> prepareExportLoopWav();
+    std::optional<LongJob> prepareExportSelectedTrackWav();
+    std::optional<LongJob> prepareImportAudio();
+    /// Decodes the dropped files that can be imported and places them as `dropDecodedFiles`.
+    LongJob prepareDropImport(const std::vector<std::string> &paths, uint64_t trackId,
+                              int64_t startSamples);
+    /// Places decoded files as the import command does: each on a new audio track at the
+    /// playhead, reporting how many made it.
+    void placeImportedFiles(const std::vector<AudioImport> &imports);
     /// Why the last autosave failed.
     std::string lastAutosaveError;
     void loadRecoveryProject(const std::string &storedName);
@@ -130,9 +162,21 @@ class OVMainView {
     /// The grid position nearest `position` that is not before it (so clips never overlap).
     int64_t snapNotBefore(int64_t position) const;
     void stepHistory(bool undo);
+    struct SaveTask;
+    struct ExportTask;
+    std::shared_ptr<SaveTask> snapshotForSave(const std::string &path, bool markSaved,
+                                              bool collectAll);
+    LongJob saveJob(std::shared_ptr<SaveTask> task);
+    void finishSave(SaveTask &task);
+    std::optional<LongJob> prepareSaveWithPrompt(bool collectAll, bool alwaysAsk,
+                                                 const char *doneText,
+                                                 std::shared_ptr<bool> saved = nullptr);
     bool saveWithPrompt(bool collectAll, bool alwaysAsk, const char *doneText);
-    bool renderAndWrite(const std::string &defaultName, int64_t start, int64_t frames,
-                        uint64_t soloTrackId, const char *doneFormat, const char *failedText);
+    std::optional<LongJob> prepareExport(const std::string &defaultName, int64_t start,
+                                         int64_t frames, uint64_t soloTrackId,
+                                         const char *doneFormat, const char *failedText);
+    void finishExport(const ExportTask &task);
+    void runHere(std::optional<LongJob> job);
 
     Engine &engine;
     AudioDeviceEngine *audio;

@@ -269,26 +269,6 @@ class ProgressBar {
     int shownPercent = -1;
 };
 
-bool renderProject(Project project, const RenderCommandOptions &options, const RenderSpan &span,
-                   const OfflineRenderSink &sink, std::FILE *errors, std::string &error) {
-    PreparedEngine prepared;
-    prepareEngineForRender(prepared, std::move(project), renderBlockSize, "Halvora render", errors);
-    Engine &engine = prepared.engine;
-
-    const bool showProgress = !options.quiet && ::isatty(::fileno(errors)) == 1;
-    ProgressBar bar(errors);
-    OfflineRenderProgress progress;
-    if (showProgress) progress = [&bar](int64_t done, int64_t total) { bar.show(done, total); };
-    const bool rendered =
-        options.trackId != 0
-            ? renderTrackMixdownTo(engine, options.trackId, span.start, span.frames,
-                                   options.channels, sink, &error, progress)
-            : renderMixdownTo(engine, span.start, span.frames, options.channels, sink, &error,
-                              progress);
-    bar.finish();
-    return rendered;
-}
-
 bool checkTrack(const Project &project, uint64_t trackId, std::string &error) {
     if (trackId == 0 || project.findTrack(trackId)) return true;
     error = "no track with id " + std::to_string(trackId) + " in the project";
@@ -385,33 +365,21 @@ int runRenderCommand(const std::vector<std::string> &arguments, std::FILE *outpu
     const std::optional<RenderSpan> span = resolveSpan(options, *project, error);
     if (!span) return fail(errors, error, 1);
 
-    // The mix goes to the file block by block as it is rendered: a long render never holds
-    // its whole output in memory.
+    WavRenderRequest request;
+    request.outputPath = options.outputPath;
+    request.start = span->start;
+    request.frames = span->frames;
+    request.trackId = options.trackId;
+    request.channels = options.channels;
+    request.program = "Halvora render";
+    request.warnings = errors;
+    ProgressBar bar(errors);
+    if (!options.quiet && ::isatty(::fileno(errors)) == 1)
+        request.progress = [&bar](int64_t done, int64_t total) { bar.show(done, total); };
     RenderSummary summary;
-    summary.channels = options.channels;
-    summary.sampleRate = sampleRate;
-    std::string renderError;
-    bool renderFailed = false;
-    const bool written = writeRenderOutputWith(
-        options.outputPath,
-        [&](int descriptor) {
-            if (!writeWavHeader(descriptor, span->frames, options.channels, sampleRate))
-                return false;
-            bool writeFailed = false;
-            const auto sink = [&](const float *block, int32_t count) {
-                summary.add(block, count);
-                writeFailed = !writeWavSamples(descriptor, block,
-                                               static_cast<uint64_t>(count) * options.channels);
-                return !writeFailed;
-            };
-            const bool rendered =
-                renderProject(std::move(*project), options, *span, sink, errors, renderError);
-            renderFailed = !rendered && !writeFailed;
-            return rendered;
-        },
-        error);
-    if (renderFailed) return fail(errors, renderError, 1);
-    if (!written) return fail(errors, error, 1);
+    const WavRenderResult result = renderProjectToWav(std::move(*project), request, summary, error);
+    bar.finish();
+    if (result != WavRenderResult::Written) return fail(errors, error, 1);
     if (!options.quiet) printLine(output, describeRenderSummary(summary, options.outputPath));
     return 0;
 }
@@ -476,6 +444,57 @@ void prepareEngineForRender(PreparedEngine &prepared, Project project, int32_t b
     std::string rackWarnings;
     if (!vst::restoreRackForRender(*prepared.rack, sampleRate, blockSize, &rackWarnings))
         printLine(errors, program + ": warning: " + rackWarnings);
+}
+
+WavRenderResult renderProjectToWav(Project project, const WavRenderRequest &request,
+                                   RenderSummary &summary, std::string &error) {
+    const double sampleRate = project.sampleRate;
+    summary = {};
+    summary.channels = request.channels;
+    summary.sampleRate = sampleRate;
+    // The mix goes to the file block by block as it is rendered: a long render never holds
+    // its whole output in memory.
+    std::string renderError;
+    bool writeFailed = false, cancelled = false, rendered = false;
+    const bool written = writeRenderOutputWith(
+        request.outputPath,
+        [&](int descriptor) {
+            if (!writeWavHeader(descriptor, request.frames, request.channels, sampleRate)) {
+                writeFailed = true;
+                return false;
+            }
+            PreparedEngine prepared;
+            prepareEngineForRender(prepared, std::move(project), renderBlockSize, request.program,
+                                   request.warnings);
+            const auto sink = [&](const float *block, int32_t count) {
+                cancelled = request.cancelled && request.cancelled();
+                if (cancelled) return false;
+                summary.add(block, count);
+                writeFailed = !writeWavSamples(descriptor, block,
+                                               static_cast<uint64_t>(count) * request.channels);
+                return !writeFailed;
+            };
+            Engine &engine = prepared.engine;
+            rendered =
+                request.trackId != 0
+                    ? renderTrackMixdownTo(engine, request.trackId, request.start, request.frames,
+                                           request.channels, sink, &renderError, request.progress)
+                    : renderMixdownTo(engine, request.start, request.frames, request.channels, sink,
+                                      &renderError, request.progress);
+            return rendered;
+        },
+        error);
+    if (written) return WavRenderResult::Written;
+    if (cancelled) {
+        error = "the render was cancelled";
+        return WavRenderResult::Cancelled;
+    }
+    // The sink refuses a block only when writing it failed; the writer's error says why.
+    if (!rendered && !writeFailed && !renderError.empty()) {
+        error = renderError;
+        return WavRenderResult::RenderFailed;
+    }
+    return WavRenderResult::WriteFailed;
 }
 
 bool checkRenderOutput(const std::string &path, const std::string &projectFolder, int64_t frames,

@@ -5,9 +5,11 @@
 #include "core/model/Project.h"
 #include "core/vst/PluginRack.h"
 #include "core/vst/PluginSandboxController.h"
+#include "device/OfflineRender.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -78,6 +80,30 @@ struct PreparedEngine {
 /// at the project's rate, and restores its plug-ins; warnings go to `errors` after `program`.
 void prepareEngineForRender(PreparedEngine &prepared, Project project, int32_t blockSize,
                             const std::string &program, std::FILE *errors);
+
+/// One WAV file rendered from a project: the span, the track (0: the whole mix) and the
+/// channels, with an optional progress report and a question asked before every block
+/// whether to stop.
+struct WavRenderRequest {
+    std::string outputPath;
+    int64_t start = 0;
+    int64_t frames = 0;
+    uint64_t trackId = 0;
+    int32_t channels = 2;
+    OfflineRenderProgress progress;
+    std::function<bool()> cancelled;
+    std::string program = "Halvora";
+    std::FILE *warnings = stderr; // plug-ins that could not be restored
+};
+
+enum class WavRenderResult : uint8_t { Written, RenderFailed, WriteFailed, Cancelled };
+
+/// Renders `project` on its own engine straight into the WAV file, block by block, through a
+/// temporary file beside the output that replaces it only once complete: a render that
+/// fails or is cancelled leaves no file behind and the user's earlier file untouched. Runs
+/// on any thread; the project is the caller's own copy. `error` says why when not written.
+WavRenderResult renderProjectToWav(Project project, const WavRenderRequest &request,
+                                   RenderSummary &summary, std::string &error);
 
 /// False with `error` when `path` must not be written (see `checkOutputTarget`) or a 16-bit
 /// WAV file cannot hold `frames`.

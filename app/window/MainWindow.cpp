@@ -5,6 +5,7 @@
 #include "app/RecordingWorkflow.h"
 #include "app/SessionState.h"
 #include "app/TempoTools.h"
+#include "app/window/LongJobRunner.h"
 #include "app/window/MidiEditor.h"
 #include "app/window/QtApplicationUi.h"
 #include "app/window/SettingsPanels.h"
@@ -79,6 +80,9 @@ QString clockText(int64_t samples, double rate) {
 MainWindow::MainWindow(OVApplication &application, QWidget *parent)
     : QMainWindow(parent), app(application) {
     setWindowTitle(QStringLiteral("Halvora"));
+    documentJobs = new LongJobRunner(this);
+    exportJobs = new LongJobRunner(this);
+    connect(documentJobs, &LongJobRunner::jobFinished, this, &MainWindow::projectChanged);
     setMinimumSize(960, 600);
     setStyleSheet(QString::fromLatin1(darkStyle));
     buildCentre();
@@ -86,6 +90,8 @@ MainWindow::MainWindow(OVApplication &application, QWidget *parent)
     buildMenus();
     statusLine = new QLabel(this);
     statusBar()->addWidget(statusLine, 1);
+    statusBar()->addPermanentWidget(documentJobs);
+    statusBar()->addPermanentWidget(exportJobs);
     resize(1280, 800);
     if (const QScreen *screen = QApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -95,7 +101,7 @@ MainWindow::MainWindow(OVApplication &application, QWidget *parent)
     uiTimer->start();
     autosaveTimer = new QTimer(this);
     autosaveTimer->setInterval(static_cast<int>(OVApplication::autosaveTickSeconds * 1000.0));
-    connect(autosaveTimer, &QTimer::timeout, this, [this] { app.onAutosave(); });
+    connect(autosaveTimer, &QTimer::timeout, this, &MainWindow::autosave);
     autosaveTimer->start();
     projectGenerationSeen = app.engine().projectGeneration.load();
     refreshTransport();
@@ -182,10 +188,7 @@ void MainWindow::buildToolbar() {
             static_cast<GridQuantize>(gridPopup->currentData().toInt());
     });
     bar->addWidget(gridPopup);
-    bar->addAction(QStringLiteral("Import"), this, [this] {
-        app.view().importAudio();
-        projectChanged();
-    });
+    bar->addAction(QStringLiteral("Import"), this, [this] { importAudio(); });
     bar->addAction(QStringLiteral("Audio"), this, [this] { openAudioSettings(); });
     bar->addAction(QStringLiteral("Scan"), this, [this] { browserHolder->show(); });
     bar->addAction(QStringLiteral("Plug-in"), this, [this] { browserHolder->show(); });
@@ -239,27 +242,34 @@ void MainWindow::buildMenus() {
 
     OVMainView &view = app.view();
     QMenu *file = menuBar()->addMenu(QStringLiteral("Файл"));
-    const auto document = [this](auto operation) {
+    // Replacing the document waits for the saves of the current one.
+    const auto replacing = [this](auto operation) {
         return [this, operation] {
+            documentJobs->finishAll();
             operation();
             projectChanged();
         };
     };
+    const auto onWorker = [](LongJobRunner *runner, auto prepare) {
+        return [runner, prepare] {
+            if (std::optional<LongJob> job = prepare()) runner->run(std::move(*job));
+        };
+    };
     file->addAction(QStringLiteral("Импортировать аудио…"), QKeySequence(Qt::CTRL | Qt::Key_I),
-                    this, document([&view] { view.importAudio(); }));
+                    this, [this] { importAudio(); });
     file->addAction(QStringLiteral("Экспортировать WAV…"), QKeySequence(Qt::CTRL | Qt::Key_E), this,
-                    [&view] { view.exportWav(); });
+                    onWorker(exportJobs, [&view] { return view.prepareExportWav(); }));
     file->addAction(QStringLiteral("Экспорт дорожки WAV…"), this,
-                    [&view] { view.exportSelectedTrackWav(); });
+                    onWorker(exportJobs, [&view] { return view.prepareExportSelectedTrackWav(); }));
     file->addAction(QStringLiteral("Новый проект"), QKeySequence(Qt::CTRL | Qt::Key_N), this,
-                    document([&view] { view.newProject(); }));
+                    replacing([&view] { view.newProject(); }));
     file->addAction(QStringLiteral("Открыть проект…"), QKeySequence(Qt::CTRL | Qt::Key_O), this,
-                    document([&view] { view.openProject(); }));
+                    replacing([&view] { view.openProject(); }));
     file->addAction(QStringLiteral("Сохранить проект…"), QKeySequence(Qt::CTRL | Qt::Key_S), this,
-                    [&view] { view.saveProject(); });
+                    onWorker(documentJobs, [&view] { return view.prepareSave(); }));
     file->addAction(QStringLiteral("Собрать медиа и сохранить…"),
                     QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), this,
-                    [&view] { view.collectAllAndSave(); });
+                    onWorker(documentJobs, [&view] { return view.prepareCollectAllAndSave(); }));
     file->addAction(QStringLiteral("Отменить"), QKeySequence(Qt::CTRL | Qt::Key_Z), this,
                     &MainWindow::undo);
     file->addAction(QStringLiteral("Повторить"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
@@ -524,6 +534,25 @@ void MainWindow::deleteSelection() {
     edit(std::make_unique<DeleteClipCommand>(clip));
 }
 
+void MainWindow::importAudio() {
+    if (std::optional<LongJob> job = app.view().prepareImportAudio())
+        timelineView->importJobs().run(std::move(*job));
+}
+
+void MainWindow::autosave() {
+    // A save already on its way writes the document; the next tick comes soon enough.
+    if (documentJobs->busy()) return;
+    if (std::optional<LongJob> job = app.prepareAutosave()) documentJobs->run(std::move(*job));
+}
+
+void MainWindow::finishLongJobs() {
+    documentJobs->finishAll();
+    for (LongJobRunner *runner : {exportJobs, &timelineView->importJobs()}) {
+        runner->cancel();
+        runner->finishAll();
+    }
+}
+
 void MainWindow::undo() {
     app.view().undoEdit();
     projectChanged();
@@ -650,10 +679,13 @@ void MainWindow::closeEvent(QCloseEvent *event) {
         event->accept();
         return;
     }
+    // A save on its way is written out before the question about unsaved changes.
+    documentJobs->finishAll();
     if (!app.shouldTerminate()) {
         event->ignore();
         return;
     }
+    finishLongJobs();
     uiTimer->stop();
     autosaveTimer->stop();
     app.willTerminate();

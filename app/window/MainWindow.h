@@ -18,6 +18,7 @@ class QTimer;
 namespace orvane {
 
 class Command;
+class LongJobRunner;
 class MidiEditor;
 class OVApplication;
 class TimelineView;
@@ -67,6 +68,16 @@ class MainWindow : public QMainWindow {
     void deleteSelection();
     void undo();
     void redo();
+    /// Asks for audio files and decodes them on a worker.
+    void importAudio();
+    /// Writes the autosave copy on a worker unless a save is on its way.
+    void autosave();
+    /// Saves and autosaves on their way, one after another on a worker.
+    LongJobRunner &documentJobRunner() { return *documentJobs; }
+    /// Exports on their way.
+    LongJobRunner &exportJobRunner() { return *exportJobs; }
+    /// Waits for the saves on their way and stops the exports and imports.
+    void finishLongJobs();
     /// Offers the quick-start panel at the first start only.
     void offerQuickStart();
 
@@ -106,6 +117,8 @@ class MainWindow : public QMainWindow {
     QStackedWidget *pages = nullptr;
     QTabBar *tabs = nullptr;
     QLabel *statusLine = nullptr;
+    LongJobRunner *documentJobs = nullptr;
+    LongJobRunner *exportJobs = nullptr;
     QTimer *uiTimer = nullptr;
     QTimer *autosaveTimer = nullptr;
     uint64_t projectGenerationSeen = 0;

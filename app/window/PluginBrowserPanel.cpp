@@ -2,6 +2,7 @@
 
 #include "app/OVApplication.h"
 #include "app/OVMainView.h"
+#include "app/window/LongJobRunner.h"
 #include "app/window/PanelCommands.h"
 #include "core/vst/PluginRack.h"
 #include "core/vst/PluginScanner.h"
@@ -12,13 +13,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QThread>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 namespace orvane {
@@ -109,6 +110,8 @@ PluginBrowserPanel::PluginBrowserPanel(OVApplication &application, QWidget *pare
     top->addWidget(allowedOnly);
     top->addWidget(scanButton);
     layout->addLayout(top);
+    scanJobs = new LongJobRunner(this);
+    layout->addWidget(scanJobs);
 
     list = new QTableWidget(0, 5, this);
     list->setHorizontalHeaderLabels({QStringLiteral("Плагин"), QStringLiteral("Производитель"),
@@ -143,12 +146,12 @@ PluginBrowserPanel::PluginBrowserPanel(OVApplication &application, QWidget *pare
     refill();
 }
 
-PluginBrowserPanel::~PluginBrowserPanel() {
-    if (worker) worker->wait();
-}
+PluginBrowserPanel::~PluginBrowserPanel() = default;
+
+bool PluginBrowserPanel::scanning() const { return scanJobs->busy(); }
 
 bool PluginBrowserPanel::startScan() {
-    if (worker) return false;
+    if (scanJobs->busy()) return false;
     if (app.rack().sandboxEnabled) {
         // With the sandbox the rack describes bundles through its helper, which only the
         // main thread talks to.
@@ -158,18 +161,19 @@ bool PluginBrowserPanel::startScan() {
         return true;
     }
     auto result = std::make_shared<std::vector<vst::PluginDescription>>();
-    worker = QThread::create([result] { *result = scanOnWorker(); });
-    connect(worker, &QThread::finished, this, [this, result] { scanFinished(std::move(*result)); });
+    LongJob job;
+    job.title = "Сканирование плагинов…";
+    job.cancellable = false;
+    job.perform = [result](JobControl &) { *result = scanOnWorker(); };
+    job.finish = [this, result] { scanFinished(std::move(*result)); };
     scanButton->setEnabled(false);
     scanButton->setText(QStringLiteral("Сканирование…"));
     app.status().setText("Сканирование плагинов…");
-    worker->start();
+    scanJobs->run(std::move(job));
     return true;
 }
 
 void PluginBrowserPanel::scanFinished(std::vector<vst::PluginDescription> found) {
-    worker->deleteLater();
-    worker = nullptr;
     app.rack().plugins = std::move(found);
     scanButton->setEnabled(true);
     scanButton->setText(QStringLiteral("Сканировать"));
@@ -179,7 +183,8 @@ void PluginBrowserPanel::scanFinished(std::vector<vst::PluginDescription> found)
 
 void PluginBrowserPanel::onTick() {
     const auto &plugins = app.rack().plugins;
-    if (!worker && (plugins.data() != listedData || plugins.size() != listedCount)) refill();
+    if (!scanJobs->busy() && (plugins.data() != listedData || plugins.size() != listedCount))
+        refill();
 }
 
 void PluginBrowserPanel::refill() {

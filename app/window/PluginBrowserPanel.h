@@ -10,9 +10,10 @@ class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QTableWidget;
-class QThread;
 
 namespace orvane {
+
+class LongJobRunner;
 
 /// True when every word of `query` occurs, ignoring case, in the plug-in's name, vendor,
 /// category or tags. An empty query matches everything.
@@ -38,7 +39,7 @@ class PluginBrowserPanel : public WorkspacePanel {
     QTableWidget *table() const { return list; }
     /// Starts a scan on a worker; false when one is running already.
     bool startScan();
-    bool scanning() const { return worker != nullptr; }
+    bool scanning() const;
     /// Index into the rack's `plugins` of each row shown.
     const std::vector<std::size_t> &shownRows() const { return shown; }
 
@@ -57,7 +58,7 @@ class PluginBrowserPanel : public WorkspacePanel {
     QCheckBox *allowedOnly = nullptr;
     QTableWidget *list = nullptr;
     QPushButton *scanButton = nullptr;
-    QThread *worker = nullptr;
+    LongJobRunner *scanJobs = nullptr;
     std::vector<std::size_t> shown;
     /// The rack's list as last shown: where it started and how long it was.
     const void *listedData = nullptr;

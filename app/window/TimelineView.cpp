@@ -2,6 +2,7 @@
 
 #include "app/OVApplication.h"
 #include "app/OVMainView.h"
+#include "app/window/LongJobRunner.h"
 #include "app/window/WindowCommands.h"
 #include "core/commands/ClipCommands.h"
 #include "core/commands/ClipSettingCommands.h"
@@ -16,8 +17,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPointer>
-#include <QThreadPool>
 #include <QUrl>
 #include <QWheelEvent>
 
@@ -64,14 +63,18 @@ TimelineView::TimelineView(OVApplication &application, QWidget *parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     layout.scrollBeats = app.view().timelineScrollBeats;
     layout.pixelsPerBeat = app.view().timelinePpb;
-    // A busy bar in the corner while dropped files decode.
-    importProgress = new QProgressBar(this);
-    importProgress->setRange(0, 0);
-    importProgress->setFormat(QStringLiteral("Импорт…"));
-    importProgress->setTextVisible(true);
-    importProgress->setGeometry(8, 4, 160, 16);
-    importProgress->hide();
+    // The progress in the corner while files decode; they are placed back on the main
+    // thread, one undoable edit per file.
+    imports = new LongJobRunner(this);
+    imports->setAutoFillBackground(true);
+    imports->setGeometry(8, 4, 320, 24);
+    connect(imports, &LongJobRunner::jobFinished, this, [this] {
+        Q_EMIT projectEdited();
+        update();
+    });
 }
+
+bool TimelineView::importing() const { return imports->busy(); }
 
 void TimelineView::edit(std::unique_ptr<Command> command) {
     app.view().executeEdit(std::move(command));
@@ -785,37 +788,7 @@ void TimelineView::dropEvent(QDropEvent *event) {
     }
     const int64_t start = point.x() > TimelineGeometry::headerWidth ? samplesAtX(point.x()) : 0;
     event->acceptProposedAction();
-    startImport(paths, trackId, start);
-}
-
-// Decoding a long file takes seconds, so it runs on a worker and the window keeps drawing;
-// the decoded audio is placed back on the main thread, one undoable edit per file.
-void TimelineView::startImport(std::vector<std::string> paths, uint64_t trackId, int64_t start) {
-    ++pendingImports;
-    importProgress->show();
-    const double rate = app.engine().sampleRate.load();
-    QPointer<TimelineView> view(this);
-    QThreadPool::globalInstance()->start([view, paths = std::move(paths), trackId, start, rate] {
-        auto imports = std::make_shared<std::vector<AudioImport>>();
-        for (const auto &path : paths)
-            imports->push_back(decodeAudioForImport(path, rate));
-        // The application object outlives the pool's work; the view may not, so it is checked
-        // back on the main thread.
-        QMetaObject::invokeMethod(
-            qApp,
-            [view, imports, trackId, start] {
-                if (view) view->finishImport(*imports, trackId, start);
-            },
-            Qt::QueuedConnection);
-    });
-}
-
-void TimelineView::finishImport(const std::vector<AudioImport> &imports, uint64_t trackId,
-                                int64_t start) {
-    app.view().dropDecodedFiles(imports, trackId, start);
-    if (--pendingImports == 0) importProgress->hide();
-    Q_EMIT projectEdited();
-    update();
+    imports->run(app.view().prepareDropImport(paths, trackId, start));
 }
 
 } // namespace orvane

@@ -5,7 +5,6 @@
 
 #include "app/OVMainView.h"
 
-#include <QProgressBar>
 #include <QWidget>
 
 #include <memory>
@@ -16,6 +15,7 @@
 namespace orvane {
 
 class Command;
+class LongJobRunner;
 class OVApplication;
 
 /// The arrangement: track headers, the ruler, clips with waveforms and note previews, and
@@ -43,7 +43,9 @@ class TimelineView : public QWidget {
     void setVisibleBeats(double beats);
     void zoomBy(double factor, double anchorX);
     /// Dropped files are still being decoded.
-    bool importing() const { return pendingImports > 0; }
+    bool importing() const;
+    /// Decodes the files of drops and of the import command on a worker.
+    LongJobRunner &importJobs() { return *imports; }
 
   Q_SIGNALS:
     /// The view ran an edit through the command stack.
@@ -63,11 +65,7 @@ class TimelineView : public QWidget {
     void dropEvent(QDropEvent *event) override;
 
   private:
-    void startImport(std::vector<std::string> paths, uint64_t trackId, int64_t start);
-    void finishImport(const std::vector<AudioImport> &imports, uint64_t trackId, int64_t start);
-
-    int pendingImports = 0;
-    QProgressBar *importProgress = nullptr;
+    LongJobRunner *imports = nullptr;
 
     /// A press on a clip being dragged: what was grabbed and the clip as it was.
     struct ClipDrag {
