@@ -19,12 +19,13 @@ function(halvora_vectorised target)
     target_compile_options(${target} PRIVATE $<$<NOT:$<CONFIG:Debug>>:-O3>)
 endfunction()
 
-# halvora_test(<target> SOURCES ... [DEPENDS ...] [LABELS <label>] [COUNT_ALLOCATIONS])
+# halvora_test(<target> SOURCES ... [DEPENDS ...] [LABELS <label>] [COUNT_ALLOCATIONS]
+#              [RESOURCE_LOCK <name>])
 # The label defaults to "unit"; "threaded" marks tests the ThreadSanitizer build runs.
 # COUNT_ALLOCATIONS links the counting global allocator, so tests can prove that a
 # real-time path neither allocates nor frees.
 function(halvora_test target)
-    cmake_parse_arguments(ARG "COUNT_ALLOCATIONS" "" "SOURCES;DEPENDS;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "COUNT_ALLOCATIONS" "RESOURCE_LOCK" "SOURCES;DEPENDS;LABELS" ${ARGN})
     add_executable(${target} ${ARG_SOURCES})
     target_compile_options(${target} PRIVATE ${HALVORA_WARNINGS})
     target_link_libraries(${target} PRIVATE ${ARG_DEPENDS} GTest::gtest GTest::gtest_main
@@ -39,7 +40,13 @@ function(halvora_test target)
     if(ARG_LABELS)
         list(GET ARG_LABELS 0 label)
     endif()
-    gtest_discover_tests(${target} PROPERTIES LABELS ${label} DISCOVERY_TIMEOUT 60)
+    # A RESOURCE_LOCK keeps the tests that hold it from running beside each other: audio
+    # servers started side by side on a busy machine now and then refuse their clients.
+    set(lock "")
+    if(ARG_RESOURCE_LOCK)
+        set(lock RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+    endif()
+    gtest_discover_tests(${target} PROPERTIES LABELS ${label} ${lock} DISCOVERY_TIMEOUT 60)
 endfunction()
 
 # halvora_benchmark(<target> SOURCES ... [DEPENDS ...]) — Google Benchmark executables in

@@ -34,9 +34,10 @@ void pause() {
 #endif
 }
 
-/// About a tenth of a millisecond: longer than the rendering thread spends between blocks,
-/// so a running export never pays for waking the helper.
-constexpr int spinsBeforeSleeping = 20000;
+/// Some tens of microseconds: about what the rendering thread spends between blocks, so that
+/// a running export rarely pays for a wake-up, while a thread that waits longer (a busy
+/// machine, a slow sink) sleeps rather than taking a core from everything else.
+constexpr int spinsBeforeSleeping = 2000;
 
 constexpr uint64_t fieldMask = (uint64_t{1} << 20) - 1;
 constexpr int32_t largestCount = static_cast<int32_t>(fieldMask);

@@ -124,9 +124,14 @@ JackServer::JackServer(int32_t periodFrames, int32_t sampleRate, bool synchronou
          {std::to_string(sampleRate), std::string("-p"), std::to_string(periodFrames),
           std::string("-C"), std::string("2"), std::string("-P"), std::string("2")})
         command.push_back(word);
-    pid = spawnServer(command, logPath);
-    if (pid < 0) return;
-    isReady = runTool({"jack_wait", "-s", serverName, "-w", "-t", "10"}, logPath) == 0;
+    // Servers starting side by side (tests run in parallel) now and then contend for the
+    // machine-wide registry and never answer; a second start settles it.
+    for (int attempt = 0; attempt < 3 && !isReady; ++attempt) {
+        if (attempt > 0) end(SIGTERM);
+        pid = spawnServer(command, logPath);
+        if (pid < 0) return;
+        isReady = runTool({"jack_wait", "-s", serverName, "-w", "-t", "10"}, logPath) == 0;
+    }
 }
 
 JackServer::~JackServer() {
