@@ -466,12 +466,13 @@ WavRenderResult renderProjectToWav(Project project, const WavRenderRequest &requ
             PreparedEngine prepared;
             prepareEngineForRender(prepared, std::move(project), renderBlockSize, request.program,
                                    request.warnings);
+            WavSampleStream samples(descriptor);
             const auto sink = [&](const float *block, int32_t count) {
                 cancelled = request.cancelled && request.cancelled();
                 if (cancelled) return false;
                 summary.add(block, count);
-                writeFailed = !writeWavSamples(descriptor, block,
-                                               static_cast<uint64_t>(count) * request.channels);
+                writeFailed =
+                    !samples.append(block, static_cast<uint64_t>(count) * request.channels);
                 return !writeFailed;
             };
             Engine &engine = prepared.engine;
@@ -481,7 +482,8 @@ WavRenderResult renderProjectToWav(Project project, const WavRenderRequest &requ
                                            request.channels, sink, &renderError, request.progress)
                     : renderMixdownTo(engine, request.start, request.frames, request.channels, sink,
                                       &renderError, request.progress);
-            return rendered;
+            if (rendered && !samples.flush()) writeFailed = true;
+            return rendered && !writeFailed;
         },
         error);
     if (written) return WavRenderResult::Written;

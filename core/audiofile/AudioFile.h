@@ -36,6 +36,21 @@ bool exportWav(const std::string &path, const float *samples, int frames, int ch
 /// then the interleaved samples as they come (the same conversion as `exportWav`).
 bool writeWavHeader(int descriptor, int64_t frames, int channels, double sampleRate);
 bool writeWavSamples(int descriptor, const float *samples, uint64_t count);
+/// `writeWavSamples` for a caller that hands over small pieces (a render's blocks): the
+/// converted samples are gathered and written 64 KiB at a time, not one system call each.
+class WavSampleStream {
+  public:
+    explicit WavSampleStream(int descriptor);
+    /// False once a write has failed; the samples given then are lost, as the file is.
+    bool append(const float *samples, uint64_t count);
+    /// Writes what is gathered; call once the last piece is in.
+    bool flush();
+
+  private:
+    int descriptor_;
+    std::vector<uint8_t> pending_;
+    bool failed_ = false;
+};
 /// The same from a clip buffer of `channels` interleaved channels, heap or mapped.
 bool exportWav(const std::string &path, const SampleBuffer &samples, int channels,
                double sampleRate);

@@ -285,6 +285,28 @@ bool writeWavSamples(int descriptor, const float *samples, uint64_t count) {
     return descriptor >= 0 && samples && writeSamples(descriptor, samples, count);
 }
 
+WavSampleStream::WavSampleStream(int descriptor) : descriptor_(descriptor) {
+    pending_.reserve(blockBytes);
+}
+
+bool WavSampleStream::append(const float *samples, uint64_t count) {
+    if (failed_ || descriptor_ < 0 || (!samples && count > 0)) return false;
+    for (uint64_t index = 0; index < count; ++index) {
+        if (pending_.size() + 2 > blockBytes && !flush()) return false;
+        const auto value = static_cast<uint16_t>(toPcm16(samples[index]));
+        pending_.push_back(static_cast<uint8_t>(value & 0xFF));
+        pending_.push_back(static_cast<uint8_t>(value >> 8));
+    }
+    return true;
+}
+
+bool WavSampleStream::flush() {
+    if (failed_ || descriptor_ < 0) return false;
+    failed_ = !writeAll(descriptor_, pending_.data(), pending_.size());
+    pending_.clear();
+    return !failed_;
+}
+
 bool exportWav(const std::string &path, const SampleBuffer &samples, int channels,
                double sampleRate) {
     if (channels < 1 || samples.size() < channels) return false;

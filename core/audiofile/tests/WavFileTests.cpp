@@ -11,6 +11,9 @@
 #include <limits>
 #include <random>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace orvane {
 namespace {
 
@@ -107,6 +110,46 @@ TEST_F(WavFileTest, ExportClampsScalesAndRoundsSamples) {
     ASSERT_TRUE(exportWav(path("s.wav"), samples.data(), 5, 2, 48000));
     EXPECT_EQ(exportedSamples(path("s.wav")),
               (std::vector<int16_t>{32767, -32767, 16384, -16384, 32767, -32767, 0, 0, 0, 1}));
+}
+
+// A render hands its blocks over one by one; gathered into large writes they must still give
+// the file that one write of everything gives, across the gathering's boundaries, and a disk
+// that refuses the data must be reported, not lost quietly.
+TEST_F(WavFileTest, SamplesStreamedInPiecesEqualOneWriteAndAFullDiskIsReported) {
+    std::mt19937 random(3);
+    std::uniform_real_distribution<float> value(-1.2f, 1.2f);
+    std::vector<float> samples(100003);
+    for (float &sample : samples)
+        sample = value(random);
+    const auto writeWith = [&](const std::string &name, auto write) {
+        const int descriptor = ::open(path(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        EXPECT_GE(descriptor, 0);
+        EXPECT_TRUE(write(descriptor));
+        ::close(descriptor);
+        return readBytes(path(name));
+    };
+    const auto whole = writeWith("whole.raw", [&](int descriptor) {
+        return writeWavSamples(descriptor, samples.data(), samples.size());
+    });
+    const auto pieces = writeWith("pieces.raw", [&](int descriptor) {
+        WavSampleStream stream(descriptor);
+        for (std::size_t done = 0, piece = 7; done < samples.size();
+             piece = piece * 3 % 40000 + 1) {
+            const std::size_t count = std::min(piece, samples.size() - done);
+            if (!stream.append(samples.data() + done, count)) return false;
+            done += count;
+        }
+        return stream.flush();
+    });
+    EXPECT_EQ(whole.size(), 2 * samples.size());
+    EXPECT_TRUE(pieces == whole);
+
+    const int full = ::open("/dev/full", O_WRONLY);
+    ASSERT_GE(full, 0);
+    WavSampleStream refused(full);
+    const bool appended = refused.append(samples.data(), samples.size());
+    EXPECT_FALSE(appended && refused.flush());
+    ::close(full);
 }
 
 TEST_F(WavFileTest, ExportRefusesEmptyInputWithoutCreatingAFile) {
