@@ -162,23 +162,28 @@ void Engine::prepareToPlay(double newSampleRate, int32_t newBlockSize) {
     rtBlockSize.store(std::max<int64_t>(newBlockSize, 64));
     // Processors are prepared for the new rate: build them afresh.
     snapshotBuilder.resetLiveStates();
-    snapshotBuilder.flashback = std::make_shared<FlashbackRing>(FlashbackRing::framesFor(
-        newSampleRate > 0.0 ? newSampleRate : project.sampleRate, project.flashbackBufferSeconds));
+    snapshotBuilder.flashback = newFlashbackRing(
+        newSampleRate > 0.0 ? newSampleRate : project.sampleRate, project.flashbackBufferSeconds);
     publishGraph();
+}
+
+std::shared_ptr<FlashbackRing> Engine::newFlashbackRing(double rate, int32_t seconds) const {
+    if (!capturesFlashback) return nullptr;
+    return std::make_shared<FlashbackRing>(FlashbackRing::framesFor(rate, seconds));
 }
 
 void Engine::prepareForDeviceFormat(double newSampleRate, int32_t maxFrames) {
     expectMainThread("Engine::prepareForDeviceFormat");
     std::lock_guard lock(projectMutex);
     const double rate = newSampleRate > 0.0 ? newSampleRate : sampleRate.load();
-    const bool rateChanged = rate != sampleRate.load() || !snapshotBuilder.flashback;
+    const bool rateChanged =
+        rate != sampleRate.load() || (capturesFlashback && !snapshotBuilder.flashback);
     sampleRate.store(rate);
     blockSize.store(std::max<int32_t>(maxFrames, 1));
     rtBlockSize.store(std::max<int64_t>(maxFrames, 64));
     if (rateChanged) {
         snapshotBuilder.resetLiveStates();
-        snapshotBuilder.flashback = std::make_shared<FlashbackRing>(
-            FlashbackRing::framesFor(rate, project.flashbackBufferSeconds));
+        snapshotBuilder.flashback = newFlashbackRing(rate, project.flashbackBufferSeconds);
     }
     publishGraph();
     if (deviceFormatHook) deviceFormatHook(rate, blockSize.load());

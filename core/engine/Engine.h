@@ -171,6 +171,9 @@ class Engine {
     /// One block of an export: the arrangement only, without the metronome click and without
     /// wrapping at the cycle end. Only between `beginOfflineRender` and `endOfflineRender`.
     void processBlockOffline(float *const *channels, int32_t channelCount, int32_t frames);
+    /// Whether the master is kept for flashback capture. An engine that only exports never
+    /// captures; without it, preparing leaves the 30 s ring (12 MiB at 48 kHz) unallocated.
+    bool capturesFlashback = true;
     /// Whether an export spreads its tracks over a second thread where the machine has more
     /// than one core. The output is the same to the bit either way.
     bool exportOnTwoThreads = true;
@@ -342,6 +345,8 @@ class Engine {
     std::atomic<bool> blockInProgress{false};
     /// The export's own playhead (rendering thread).
     int64_t offlinePosition = 0;
+    /// A new flashback ring for `rate`, or null when this engine captures none.
+    std::shared_ptr<FlashbackRing> newFlashbackRing(double rate, int32_t seconds) const;
     /// The export's second thread, from `beginOfflineRender` to `endOfflineRender`.
     std::unique_ptr<TrackWorkers> offlineWorkers;
     /// Frames of the piece being rendered, 0 between blocks (rendering thread).

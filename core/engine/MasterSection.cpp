@@ -79,8 +79,7 @@ void Engine::resizeFlashbackBuffer(int32_t seconds) {
     const double rate = sampleRate.load() > 0.0 ? sampleRate.load() : project.sampleRate;
     // A new ring reaches the audio thread with the next snapshot; the old one is freed here
     // once no block uses it.
-    snapshotBuilder.flashback =
-        std::make_shared<FlashbackRing>(FlashbackRing::framesFor(rate, clamped));
+    snapshotBuilder.flashback = newFlashbackRing(rate, clamped);
     publishGraph();
 }
 
