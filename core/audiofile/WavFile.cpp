@@ -85,18 +85,8 @@ void writeHeader(uint8_t *header, uint32_t channels, uint32_t dataBytes, double 
 }
 
 bool writeSamples(int descriptor, const float *samples, uint64_t count) {
-    std::vector<uint8_t> block(blockBytes);
-    uint64_t done = 0;
-    while (done < count) {
-        const std::size_t batch =
-            static_cast<std::size_t>(std::min<uint64_t>(count - done, blockBytes / 2));
-        for (std::size_t index = 0; index < batch; ++index)
-            putLittleEndian(&block[2 * index],
-                            static_cast<uint16_t>(toPcm16(samples[done + index])), 2);
-        if (!writeAll(descriptor, block.data(), 2 * batch)) return false;
-        done += batch;
-    }
-    return true;
+    WavSampleStream stream(descriptor);
+    return stream.append(samples, count) && stream.flush();
 }
 
 /// Reads the file through one buffer, so that a huge chunk size in the header costs a seek,
@@ -291,11 +281,17 @@ WavSampleStream::WavSampleStream(int descriptor) : descriptor_(descriptor) {
 
 bool WavSampleStream::append(const float *samples, uint64_t count) {
     if (failed_ || descriptor_ < 0 || (!samples && count > 0)) return false;
-    for (uint64_t index = 0; index < count; ++index) {
-        if (pending_.size() + 2 > blockBytes && !flush()) return false;
-        const auto value = static_cast<uint16_t>(toPcm16(samples[index]));
-        pending_.push_back(static_cast<uint8_t>(value & 0xFF));
-        pending_.push_back(static_cast<uint8_t>(value >> 8));
+    uint64_t done = 0;
+    while (done < count) {
+        if (pending_.size() == blockBytes && !flush()) return false;
+        const std::size_t held = pending_.size();
+        const auto batch =
+            static_cast<std::size_t>(std::min<uint64_t>(count - done, (blockBytes - held) / 2));
+        pending_.resize(held + 2 * batch);
+        for (std::size_t index = 0; index < batch; ++index)
+            putLittleEndian(&pending_[held + 2 * index],
+                            static_cast<uint16_t>(toPcm16(samples[done + index])), 2);
+        done += batch;
     }
     return true;
 }

@@ -4,7 +4,6 @@
 #include "core/engine/TrackWorkers.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 
 namespace orvane {
@@ -16,18 +15,9 @@ void addInto(float *target, const float *source, int32_t frames) {
         target[i] += source[i];
 }
 
-/// Adding one to the exponent field carries into the sign bit only when the field is all
-/// ones, that is for an infinity or a NaN: an and, an add and an or per sample, which
-/// vectorises on every x86-64.
-uint32_t exponentCarries(const float *samples, int32_t frames) {
-    uint32_t carries = 0;
-    for (int32_t i = 0; i < frames; ++i)
-        carries |= (std::bit_cast<uint32_t>(samples[i]) & 0x7f800000u) + 0x00800000u;
-    return carries;
-}
-
 bool allFinite(const float *left, const float *right, int32_t frames) {
-    return ((exponentCarries(left, frames) | exponentCarries(right, frames)) & 0x80000000u) == 0;
+    return std::max(largestMagnitudeBits(left, frames), largestMagnitudeBits(right, frames)) <
+           nonFiniteMagnitudeBits;
 }
 
 /// What a non-finite sample leaves behind in the track's state would poison every later

@@ -84,17 +84,28 @@ void TrackWorkers::forEach(int32_t count, Job newJob, void *context) {
     waitForPending();
 }
 
-void TrackWorkers::waitForPending() {
-    // The helper's last track is a few microseconds away; sleeping would cost far more.
-    for (int spin = 0; pending.load(std::memory_order_acquire) != 0; ++spin) {
-        if (spin < spinsBeforeSleeping) {
-            pause();
-            continue;
-        }
-        ownerSleeping.store(true);
-        if (const int32_t left = pending.load(); left != 0) pending.wait(left);
-        ownerSleeping.store(false);
+namespace {
+
+/// Waits while `value` still holds `old`: spinning first, since the change is usually
+/// microseconds away, then asleep, saying so in `sleeping` before the last look so that the
+/// other side either sees it and wakes us or has already made the change.
+template <typename T>
+void waitWhileEqual(const std::atomic<T> &value, T old, std::atomic<bool> &sleeping) {
+    for (int spin = 0; spin < spinsBeforeSleeping; ++spin) {
+        if (value.load(std::memory_order_acquire) != old) return;
+        pause();
     }
+    sleeping.store(true);
+    if (value.load() == old) value.wait(old);
+    sleeping.store(false);
+}
+
+} // namespace
+
+void TrackWorkers::waitForPending() {
+    for (int32_t left = pending.load(std::memory_order_acquire); left != 0;
+         left = pending.load(std::memory_order_acquire))
+        waitWhileEqual(pending, left, ownerSleeping);
 }
 
 void TrackWorkers::work(uint32_t current) {
@@ -119,22 +130,11 @@ void TrackWorkers::helperLoop() {
     // The same rules as the rendering thread it stands beside: nothing here may allocate.
     RtScope scope;
     uint32_t seen = 0;
-    for (;;) {
-        uint32_t current = generation.load(std::memory_order_acquire);
-        for (int spin = 0; current == seen && spin < spinsBeforeSleeping; ++spin) {
-            pause();
-            current = generation.load(std::memory_order_acquire);
-        }
-        if (current == seen) {
-            // Said before the last look, so that the owner either sees it and wakes us or
-            // has already moved the generation on.
-            helperSleeping.store(true);
-            if (generation.load() == seen) generation.wait(seen);
-            helperSleeping.store(false);
-            continue;
-        }
+    while (!stopping.load(std::memory_order_acquire)) {
+        waitWhileEqual(generation, seen, helperSleeping);
+        const uint32_t current = generation.load(std::memory_order_acquire);
+        if (current == seen || stopping.load(std::memory_order_acquire)) continue;
         seen = current;
-        if (stopping.load(std::memory_order_acquire)) return;
         work(current);
     }
 }
