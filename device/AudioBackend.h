@@ -24,6 +24,9 @@ inline constexpr const char *jackDeviceName = "JACK";
 inline constexpr const char *nullDeviceName = "Null";
 inline constexpr const char *alsaDevicePrefix = "ALSA: ";
 
+/// Stereo input pairs a device may capture at once: one track recording each.
+inline constexpr int32_t maxInputPairs = 8;
+
 /// Watches every device block from inside the audio thread's callback (tests and benchmarks
 /// count allocations or time there). Both calls run on the audio thread.
 class RenderObserver {
@@ -58,6 +61,8 @@ struct BackendOpenRequest {
     int32_t bufferFrames = 512;
     double sampleRate = 48000.0;
     bool connectPorts = true;
+    /// Input channels to capture (a back end may give fewer: see `inputChannels`).
+    int32_t inputChannels = 2;
 };
 
 /// One way of reaching sound hardware. `open` prepares everything (ports, stream) without
@@ -71,6 +76,7 @@ class AudioBackend {
     virtual void stop() = 0;
     virtual double sampleRate() const = 0;
     virtual int32_t bufferFrames() const = 0;
+    /// Input channels each period delivers, 0 without capture.
     virtual int32_t inputChannels() const = 0;
     /// Frames between a sound reaching the device's input and its capture reaching us, and
     /// between our output and the sound leaving the device, as the device reports them now

@@ -169,6 +169,7 @@ bool AudioDeviceEngine::openOutput() {
     request.bufferFrames = requestedBufferFrames;
     request.sampleRate = requestedSampleRate;
     request.connectPorts = connectPorts;
+    request.inputChannels = 2 * std::clamp(inputPairs, 1, maxInputPairs);
     lost.store(false);
     backend = makeBackend(kind);
     std::string error;
@@ -182,7 +183,7 @@ bool AudioDeviceEngine::openOutput() {
     outputInterleaved = false;
     sizeRenderBuffers(bufferFrames);
     monitor.allocate();
-    captureQueue.allocate();
+    allocateInputCaptures();
     loadMeter.reset();
     refreshDeviceLabels();
     writeLog("audio open out=" + outputDeviceName + " sr=" + std::to_string(sampleRate) +
@@ -267,6 +268,8 @@ bool AudioDeviceEngine::startRecordQueue() {
         return false;
     }
     recordChannels = std::clamp(channels, 1, 2);
+    for (int32_t pair = 0; pair < capturedInputPairs(); ++pair)
+        inputCaptures[pair].channels = std::clamp(channels - 2 * pair, 1, 2);
     recordSampleRate = sampleRate;
     recordNonInterleaved = false;
     recordQueueRunning = true;
@@ -306,6 +309,7 @@ void AudioDeviceEngine::capturePreview(std::vector<float> &out, int32_t &channel
                                        int64_t &frames) {
     std::lock_guard lock(recordMutex);
     channels = recordChannels;
+    const std::vector<float> &recordBuffer = inputCaptures[0].recordBuffer;
     if (channels >= 1 && !recordBuffer.empty()) {
         frames = static_cast<int64_t>(recordBuffer.size()) / channels;
         out = recordBuffer;
@@ -317,7 +321,26 @@ void AudioDeviceEngine::capturePreview(std::vector<float> &out, int32_t &channel
 
 int64_t AudioDeviceEngine::drainCapture() {
     std::lock_guard lock(recordMutex);
-    return captureQueue.popInto(recordBuffer, recordChannels);
+    int64_t firstPairFrames = 0;
+    for (int32_t pair = 0; pair < capturedInputPairs(); ++pair) {
+        InputCapture &capture = inputCaptures[pair];
+        const int64_t frames = capture.queue.popInto(capture.recordBuffer, capture.channels);
+        if (pair == 0) firstPairFrames = frames;
+    }
+    return firstPairFrames;
+}
+
+void AudioDeviceEngine::allocateInputCaptures() {
+    const int32_t pairs =
+        backend ? std::min((backend->inputChannels() + 1) / 2, maxInputPairs) : 0;
+    for (int32_t pair = 0; pair < pairs; ++pair) inputCaptures[pair].queue.allocate();
+    capturedPairs.store(pairs, std::memory_order_relaxed);
+}
+
+uint64_t AudioDeviceEngine::captureOverflowFrames() const {
+    uint64_t dropped = 0;
+    for (const InputCapture &capture : inputCaptures) dropped += capture.queue.droppedFrames();
+    return dropped;
 }
 
 // --- Recording and bouncing -------------------------------------------------------------------
@@ -331,12 +354,14 @@ bool AudioDeviceEngine::beginRecording() {
     if (!startRecordQueue()) return false;
     {
         std::lock_guard lock(recordMutex);
-        recordBuffer.clear();
+        for (InputCapture &capture : inputCaptures) {
+            capture.recordBuffer.clear();
+            // Input that waited in the hand-off belongs to no take.
+            if (capture.queue.allocated()) capture.queue.discard();
+            capture.overflowAtStart = capture.queue.droppedFrames();
+        }
     }
-    // Input that waited in the hand-off belongs to no take.
-    captureQueue.discard();
     captureStartKnown.store(false, std::memory_order_relaxed);
-    overflowAtStart = captureQueue.droppedFrames();
     lastRecordingOverflowFrames = 0;
     recordStartSample = engine.playhead.load();
     recording.store(true, std::memory_order_release);
@@ -364,33 +389,70 @@ int64_t AudioDeviceEngine::finishRecordingIntoProject(Engine &target, uint64_t t
                                                       uint64_t *outTrackId, uint64_t *outClipId,
                                                       uint64_t overdubClipId, int32_t sessionRow,
                                                       int32_t sessionColumn) {
-    if (outTrackId) *outTrackId = 0;
-    if (outClipId) *outClipId = 0;
+    const InputRecordingTarget firstPair{
+        0, RecordingDestination{targetTrackId, overdubClipId, sessionRow, sessionColumn}};
+    const RecordingOutcome outcome =
+        finishRecordingInputsIntoProject(target, std::span(&firstPair, 1)).front();
+    if (outTrackId) *outTrackId = outcome.trackId;
+    if (outClipId) *outClipId = outcome.clipId;
+    return outcome.clipId != 0 ? outcome.frames : 0;
+}
+
+std::vector<RecordingOutcome>
+AudioDeviceEngine::finishRecordingInputsIntoProject(Engine &target,
+                                                    std::span<const InputRecordingTarget> targets) {
     const bool wasRecording = recording.exchange(false);
     if (wasRecording) waitForDeviceBlock();
     drainCapture();
-    std::vector<float> captured;
-    {
-        std::lock_guard lock(recordMutex);
-        captured.swap(recordBuffer);
+    if (captureStartKnown.load(std::memory_order_acquire))
+        recordStartSample = captureStart.load(std::memory_order_relaxed);
+    lastRecordingOverflowFrames = 0;
+    for (InputCapture &capture : inputCaptures) {
+        lastRecordingOverflowFrames += capture.queue.droppedFrames() - capture.overflowAtStart;
+        capture.overflowAtStart = capture.queue.droppedFrames();
     }
-    const int32_t channels = std::max(recordChannels, 1);
-    const auto frames = static_cast<int64_t>(captured.size()) / channels;
-    writeLog("record: captured raw frames=" + std::to_string(frames) +
-             " sr=" + std::to_string(recordSampleRate));
-    lastRecordingOverflowFrames = captureQueue.droppedFrames() - overflowAtStart;
-    overflowAtStart = captureQueue.droppedFrames();
     if (lastRecordingOverflowFrames > 0) {
         lastError = "Запись: потеряно кадров входа: " + std::to_string(lastRecordingOverflowFrames);
         writeLog("record: hand-off overflow dropped " +
                  std::to_string(lastRecordingOverflowFrames) + " frames");
     }
+    std::vector<RecordingOutcome> outcomes;
+    for (const InputRecordingTarget &each : targets) {
+        std::optional<CapturedTake> take = takeFromPair(each.inputPair);
+        RecordingOutcome outcome;
+        if (take) {
+            outcome = placeRecordedTake(target, std::move(*take), each.destination);
+            writeLog("record: takes frames=" + std::to_string(outcome.frames) +
+                     " cycling=" + (target.loopEnabled.load() ? "1" : "0"));
+        }
+        if (outcome.clipId == 0) outcome.frames = 0;
+        outcomes.push_back(outcome);
+    }
+    // Pairs nobody asked for recorded nothing anyone keeps.
+    std::lock_guard lock(recordMutex);
+    for (InputCapture &capture : inputCaptures) capture.recordBuffer.clear();
+    return outcomes;
+}
+
+std::optional<CapturedTake> AudioDeviceEngine::takeFromPair(int32_t pair) {
+    if (pair < 0 || pair >= capturedInputPairs()) {
+        writeLog("record: input pair " + std::to_string(pair + 1) + " is not captured");
+        return std::nullopt;
+    }
+    std::vector<float> captured;
+    int32_t channels = 1;
+    {
+        std::lock_guard lock(recordMutex);
+        captured.swap(inputCaptures[pair].recordBuffer);
+        channels = std::max(inputCaptures[pair].channels, 1);
+    }
+    const auto frames = static_cast<int64_t>(captured.size()) / channels;
+    writeLog("record: captured raw frames=" + std::to_string(frames) +
+             " sr=" + std::to_string(recordSampleRate));
     if (frames == 0) {
         writeLog("record: empty capture (frames=0)");
-        return 0;
+        return std::nullopt;
     }
-    if (captureStartKnown.load(std::memory_order_acquire))
-        recordStartSample = captureStart.load(std::memory_order_relaxed);
     CapturedTake take;
     take.samples = widenToStereo(
         convertCaptureRate(captured, channels, recordSampleRate, sampleRate), channels);
@@ -401,14 +463,7 @@ int64_t AudioDeviceEngine::finishRecordingIntoProject(Engine &target, uint64_t t
         take.samples = extractPcmFrames(take.samples, 2, -take.start, take.frames());
         take.start = 0;
     }
-    const RecordingOutcome outcome = placeRecordedTake(
-        target, std::move(take),
-        RecordingDestination{targetTrackId, overdubClipId, sessionRow, sessionColumn});
-    writeLog("record: takes frames=" + std::to_string(outcome.frames) +
-             " cycling=" + (target.loopEnabled.load() ? "1" : "0"));
-    if (outTrackId) *outTrackId = outcome.trackId;
-    if (outClipId) *outClipId = outcome.clipId;
-    return outcome.clipId != 0 ? outcome.frames : 0;
+    return take;
 }
 
 bool AudioDeviceEngine::bounce(std::vector<float> &out, int64_t start, int64_t frames,
@@ -470,15 +525,20 @@ void AudioDeviceEngine::renderDevice(const float *const *inputs, int32_t inputCo
 void AudioDeviceEngine::captureInputRt(const float *const *inputs, int32_t inputCount,
                                        int32_t frames) {
     if (!inputs || inputCount < 1 || !inputs[0]) return;
-    const float *right = inputCount > 1 ? inputs[1] : nullptr;
-    monitor.pushPlanar(inputs[0], right, frames);
+    monitor.pushPlanar(inputs[0], inputCount > 1 ? inputs[1] : nullptr, frames);
     if (!recording.load(std::memory_order_acquire)) return;
     if (!captureStartKnown.load(std::memory_order_relaxed)) {
         captureStart.store(engine.deviceBlockStart.load(std::memory_order_acquire),
                            std::memory_order_relaxed);
         captureStartKnown.store(true, std::memory_order_release);
     }
-    captureQueue.push(inputs[0], right, frames);
+    const int32_t pairs = std::min(capturedPairs.load(std::memory_order_relaxed),
+                                   (inputCount + 1) / 2);
+    for (int32_t pair = 0; pair < pairs; ++pair) {
+        const float *left = inputs[2 * pair];
+        const float *right = 2 * pair + 1 < inputCount ? inputs[2 * pair + 1] : nullptr;
+        if (left) inputCaptures[pair].queue.push(left, right, frames);
+    }
 }
 
 void AudioDeviceEngine::mixInputRt(int32_t frames) {

@@ -12,6 +12,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -72,9 +74,15 @@ class AudioDeviceEngine final : public DeviceHost {
     /// `outTrackId` and `outClipId` (may be null) name the track and the last clip added.
     /// Frames lost to a stalled main thread are counted in `lastRecordingOverflowFrames`
     /// and reported in `lastError` and the log.
+    /// The take is the first input pair's.
     int64_t finishRecordingIntoProject(Engine &engine, uint64_t targetTrackId, uint64_t *outTrackId,
                                        uint64_t *outClipId, uint64_t overdubClipId,
                                        int32_t sessionRow, int32_t sessionColumn);
+    /// Ends the take of every input pair at once and places each named pair's take at its
+    /// destination, in the order given (a pair the device does not capture adds nothing).
+    /// One outcome per target; `lastRecordingOverflowFrames` counts every pair's losses.
+    std::vector<RecordingOutcome> finishRecordingInputsIntoProject(
+        Engine &engine, std::span<const InputRecordingTarget> targets);
     /// The device's reported round trip: capture plus playback latency, in frames.
     int64_t roundTripLatencyFrames() const;
     /// Offline mixdown of the arrangement (no click, no cycle wrap) into `out`, interleaved
@@ -85,7 +93,9 @@ class AudioDeviceEngine final : public DeviceHost {
     bool bounceTrack(uint64_t trackId, std::vector<float> &out, int64_t start, int64_t frames,
                      int32_t channels);
     /// Input frames the hand-off from the audio thread dropped, since the device opened.
-    uint64_t captureOverflowFrames() const { return captureQueue.droppedFrames(); }
+    uint64_t captureOverflowFrames() const;
+    /// Stereo input pairs the running device captures (0 without capture).
+    int32_t capturedInputPairs() const { return capturedPairs.load(std::memory_order_relaxed); }
     /// Frames the device has asked for since this object was made (any thread).
     uint64_t renderedFrames() const { return framesRendered.load(std::memory_order_acquire); }
     /// MIDI messages a period could not carry, since the device opened.
@@ -106,6 +116,9 @@ class AudioDeviceEngine final : public DeviceHost {
     std::function<void(const std::string &line)> log;
     /// Connect the ports to the system's playback and capture ports when starting.
     bool connectPorts = true;
+    /// Stereo input pairs to open (1 to `maxInputPairs`; JACK: in_1, in_2 for the first,
+    /// in_3, in_4 for the second, ...), each recording its own take. Set while stopped.
+    int32_t inputPairs = 1;
 
     // --- State -------------------------------------------------------------------------------
     MonitorRing monitor;
@@ -126,9 +139,11 @@ class AudioDeviceEngine final : public DeviceHost {
     std::atomic<bool> outputRunning{false};
     std::atomic<bool> recording{false};
     std::mutex recordMutex;
-    std::vector<float> recordBuffer;
     std::vector<float> renderLeft, renderRight;
-    CaptureQueue captureQueue;
+    /// One per input pair: the hand-off from the audio thread and the recording the main
+    /// thread fills from it (under `recordMutex`). Only the opened pairs are allocated; the
+    /// first pair's recording has `recordChannels` per frame.
+    std::array<InputCapture, maxInputPairs> inputCaptures;
     bool recordQueueRunning = false;
     /// Timeline position of the first captured frame of the take, before latency alignment.
     int64_t recordStartSample = 0;
@@ -155,6 +170,10 @@ class AudioDeviceEngine final : public DeviceHost {
     void prepareEngine(double rate, int32_t frames);
     void mixInputRt(int32_t frames);
     void captureInputRt(const float *const *inputs, int32_t inputCount, int32_t frames);
+    /// Allocates the hand-off of every pair the freshly opened back end captures.
+    void allocateInputCaptures();
+    /// The pair's recording so far as a take placed on the timeline, its buffer left empty.
+    std::optional<CapturedTake> takeFromPair(int32_t pair);
     /// Waits (briefly) until the device has finished a block begun after this call, so that
     /// nothing captured before a flag changed can still arrive.
     void waitForDeviceBlock();
@@ -170,10 +189,10 @@ class AudioDeviceEngine final : public DeviceHost {
     /// Set by the audio thread with the first captured block of a take (release), cleared by
     /// the main thread before the take starts.
     std::atomic<bool> captureStartKnown{false};
+    std::atomic<int32_t> capturedPairs{0};
     std::atomic<int64_t> captureStart{0};
     std::atomic<uint64_t> blocksRendered{0};
     std::atomic<uint64_t> framesRendered{0};
-    uint64_t overflowAtStart = 0;
     std::atomic<double> periodRate{48000.0};
     int64_t preparedFrames = 0;
 };

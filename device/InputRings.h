@@ -80,4 +80,13 @@ class CaptureQueue {
     bool haveNextGap = false;            // consumer
 };
 
+/// One stereo input pair on its way into a take: the hand-off from the audio thread and the
+/// recording the main thread fills from it.
+struct InputCapture {
+    CaptureQueue queue;
+    std::vector<float> recordBuffer; // interleaved, `channels` samples per frame
+    int32_t channels = 2;
+    uint64_t overflowAtStart = 0; // the queue's losses before the take began
+};
+
 } // namespace orvane

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <span>
+#include <string>
 
 namespace orvane {
 
@@ -16,7 +18,7 @@ namespace {
 constexpr const char *clientName = "Halvora";
 constexpr const char *probeClientName = "Halvora device list";
 constexpr std::array<const char *, 2> outputPortNames{"out_1", "out_2"};
-constexpr std::array<const char *, 2> inputPortNames{"in_1", "in_2"};
+constexpr int32_t maxInputPorts = 2 * maxInputPairs;
 constexpr const char *midiInputPortName = "midi_in";
 /// MIDI messages one period can carry to the engine; more are dropped and counted.
 constexpr std::size_t maxMidiEventsPerPeriod = 512;
@@ -38,12 +40,12 @@ jack_client_t *openClient(const char *name, jack_status_t &status) {
 
 /// Connects `ours` in order to the physical ports that carry `flags`; a missing partner is
 /// no failure (a mono interface has one playback port).
-void connectToPhysical(jack_client_t *client, const std::array<jack_port_t *, 2> &ours,
+void connectToPhysical(jack_client_t *client, std::span<jack_port_t *const> ours,
                        unsigned long flags, bool oursAreOutputs) {
     const char **physical =
         jack_get_ports(client, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | flags);
     if (!physical) return;
-    for (std::size_t index = 0; index < ours.size() && physical[index]; ++index) {
+    for (std::size_t index = 0; index < ours.size() && ours[index] && physical[index]; ++index) {
         const char *own = jack_port_name(ours[index]);
         if (oursAreOutputs)
             jack_connect(client, own, physical[index]);
@@ -109,6 +111,7 @@ class JackBackend final : public AudioBackend {
         host = &deviceHost;
         connect = request.connectPorts;
         capture = !request.inputDevice.empty();
+        inputCount = std::clamp(request.inputChannels, 2, maxInputPorts);
         jack_status_t status{};
         client = openClient(clientName, status);
         if (!client) {
@@ -137,7 +140,9 @@ class JackBackend final : public AudioBackend {
         active = true;
         if (connect) {
             connectToPhysical(client, outputs, JackPortIsInput, true);
-            if (capture) connectToPhysical(client, inputs, JackPortIsOutput, false);
+            if (capture)
+                connectToPhysical(client, std::span(inputs.data(), inputCount), JackPortIsOutput,
+                                  false);
             connectMidiSources(client, midiInput);
         }
         return true;
@@ -153,9 +158,14 @@ class JackBackend final : public AudioBackend {
 
     double sampleRate() const override { return rate.load(); }
     int32_t bufferFrames() const override { return frames.load(); }
-    int32_t inputChannels() const override { return capture ? 2 : 0; }
+    int32_t inputChannels() const override { return capture ? inputCount : 0; }
+    /// The latest of the input ports: every pair's take is placed by the same latency.
     int64_t captureLatencyFrames() const override {
-        return client ? reportedLatency(client, inputs[0], JackCaptureLatency) : 0;
+        int64_t latest = 0;
+        if (client)
+            for (int32_t index = 0; index < inputCount; ++index)
+                latest = std::max(latest, reportedLatency(client, inputs[index], JackCaptureLatency));
+        return latest;
     }
     int64_t playbackLatencyFrames() const override {
         return client ? reportedLatency(client, outputs[0], JackPlaybackLatency) : 0;
@@ -167,9 +177,16 @@ class JackBackend final : public AudioBackend {
         for (std::size_t index = 0; index < outputs.size(); ++index) {
             outputs[index] = jack_port_register(client, outputPortNames[index],
                                                 JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
-            inputs[index] = jack_port_register(client, inputPortNames[index],
-                                               JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-            if (!outputs[index] || !inputs[index]) {
+            if (!outputs[index]) {
+                error = "jack_port_register failed";
+                return false;
+            }
+        }
+        for (int32_t index = 0; index < inputCount; ++index) {
+            const std::string name = "in_" + std::to_string(index + 1);
+            inputs[index] = jack_port_register(client, name.c_str(), JACK_DEFAULT_AUDIO_TYPE,
+                                               JackPortIsInput, 0);
+            if (!inputs[index]) {
                 error = "jack_port_register failed";
                 return false;
             }
@@ -208,13 +225,14 @@ class JackBackend final : public AudioBackend {
         RenderObserver *observer = self.host->renderObserver();
         if (observer) observer->blockStarted();
         std::array<float *, 2> out{};
-        std::array<const float *, 2> in{};
-        for (std::size_t index = 0; index < out.size(); ++index) {
+        std::array<const float *, maxInputPorts> in{};
+        for (std::size_t index = 0; index < out.size(); ++index)
             out[index] = static_cast<float *>(jack_port_get_buffer(self.outputs[index], count));
+        for (int32_t index = 0; index < self.inputCount; ++index)
             in[index] = static_cast<const float *>(jack_port_get_buffer(self.inputs[index], count));
-        }
         const std::size_t events = self.readMidi(count);
-        self.host->renderDevice(self.capture ? in.data() : nullptr, self.capture ? 2 : 0,
+        self.host->renderDevice(self.capture ? in.data() : nullptr,
+                                self.capture ? self.inputCount : 0,
                                 out.data(), 2, static_cast<int32_t>(count),
                                 std::span<const MidiEvent>(self.midiEvents.data(), events));
         if (observer) observer->blockFinished();
@@ -267,7 +285,8 @@ class JackBackend final : public AudioBackend {
     DeviceHost *host = nullptr;
     jack_client_t *client = nullptr;
     std::array<jack_port_t *, 2> outputs{};
-    std::array<jack_port_t *, 2> inputs{};
+    std::array<jack_port_t *, maxInputPorts> inputs{};
+    int32_t inputCount = 2; // in_1, in_2, ...: registered whether or not they capture
     jack_port_t *midiInput = nullptr;
     std::array<MidiEvent, maxMidiEventsPerPeriod> midiEvents{}; // process thread
     std::atomic<uint64_t> midiDropped{0};

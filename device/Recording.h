@@ -27,6 +27,12 @@ struct RecordingDestination {
     int32_t sessionColumn = -1;
 };
 
+/// One input pair's take and where it goes.
+struct InputRecordingTarget {
+    int32_t inputPair = 0;
+    RecordingDestination destination;
+};
+
 /// What a take became: the track and the last clip added (0 when nothing was added) and the
 /// frames kept.
 struct RecordingOutcome {

@@ -129,7 +129,9 @@ class RtAudioBackend final : public AudioBackend {
         RtAudio::StreamParameters inputParameters;
         if (input) {
             inputParameters.deviceId = input->index;
-            inputParameters.nChannels = std::min(input->info.inputChannels, 2u);
+            const auto wanted = static_cast<unsigned int>(
+                std::clamp(request.inputChannels, 1, 2 * maxInputPairs));
+            inputParameters.nChannels = std::min(input->info.inputChannels, wanted);
         }
         RtAudio::StreamOptions options;
         options.flags = RTAUDIO_NONINTERLEAVED | RTAUDIO_SCHEDULE_REALTIME;
@@ -161,8 +163,13 @@ class RtAudioBackend final : public AudioBackend {
         auto *out = static_cast<float *>(outputBuffer);
         std::array<float *, 2> outputs{out, self.outputChannels > 1 ? out + count : nullptr};
         const auto *in = static_cast<const float *>(inputBuffer);
-        std::array<const float *, 2> inputs{in, in && self.captureChannels > 1 ? in + count : in};
-        self.host->renderDevice(in ? inputs.data() : nullptr, in ? 2 : 0, outputs.data(),
+        std::array<const float *, 2 * maxInputPairs> inputs{};
+        for (int32_t channel = 0; in && channel < self.captureChannels; ++channel)
+            inputs[static_cast<std::size_t>(channel)] = in + static_cast<std::size_t>(channel) * count;
+        // A mono input feeds both sides of its pair.
+        const int32_t inputCount = self.captureChannels == 1 ? 2 : self.captureChannels;
+        if (self.captureChannels == 1) inputs[1] = in;
+        self.host->renderDevice(in ? inputs.data() : nullptr, in ? inputCount : 0, outputs.data(),
                                 self.outputChannels, static_cast<int32_t>(count));
         if (observer) observer->blockFinished();
         return 0;

@@ -139,7 +139,7 @@ TEST_F(JackDevice, CapturedInputReachesTheMonitorRingAndTheRecording) {
     EXPECT_GT(checked, 5000);
     std::vector<float> latest;
     EXPECT_TRUE(device.readMonitorInterleaved(latest, 512));
-    EXPECT_EQ(device.captureQueue.droppedFrames(), 0u);
+    EXPECT_EQ(device.captureOverflowFrames(), 0u);
 }
 
 TEST_F(JackDevice, TheProcessCallbackAllocatesNothingWhileEditsArePublished) {

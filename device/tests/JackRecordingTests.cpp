@@ -124,13 +124,20 @@ class JackRecording : public ::testing::Test {
         return engine.project.findTrack(trackId)->clips;
     }
 
-    /// A player that sends a ramp into Halvora's inputs from before the first block.
-    void playRampIntoInputs(JackTestClient &player, int64_t frames) {
+    /// A player that sends a ramp into each of Halvora's first `pairs` input pairs from before
+    /// the first block: pair p rises by (p + 1) steps a frame on its left, falls on its right.
+    void playRampIntoInputs(JackTestClient &player, int64_t frames, int32_t pairs = 1) {
         ASSERT_TRUE(player.ok()) << player.error();
-        player.preparePlayback({steps(frames, rampStep, 1.0f), steps(frames, rampStep, -1.0f)});
+        std::vector<std::vector<float>> channels;
+        for (int32_t pair = 0; pair < pairs; ++pair) {
+            channels.push_back(steps(frames, (pair + 1) * rampStep, 1.0f));
+            channels.push_back(steps(frames, (pair + 1) * rampStep, -1.0f));
+        }
+        player.preparePlayback(std::move(channels));
         ASSERT_TRUE(player.activate());
-        ASSERT_TRUE(player.connect(player.playPort(0), "Halvora:in_1"));
-        ASSERT_TRUE(player.connect(player.playPort(1), "Halvora:in_2"));
+        for (int32_t port = 0; port < 2 * pairs; ++port)
+            ASSERT_TRUE(player.connect(player.playPort(port),
+                                       "Halvora:in_" + std::to_string(port + 1)));
         player.startPlaying();
         const uint64_t periods = player.periods();
         const auto giveUp = std::chrono::steady_clock::now() + 10s;
@@ -274,6 +281,39 @@ TEST_F(JackRecording, PunchRecordsOnlyInsideTheRange) {
     EXPECT_EQ(device.finishRecordingIntoProject(engine, vox, nullptr, &clipId, 0, -1, -1), 0);
     EXPECT_EQ(clipId, 0u);
     EXPECT_EQ(clipsOf(vox).size(), 1u);
+}
+
+TEST_F(JackRecording, EachInputPairRecordsItsOwnTrackOnTheSameFrames) {
+    device.inputPairs = 3;
+    const uint32_t jack = device.deviceIdByName(jackDeviceName);
+    ASSERT_TRUE(device.applySettings(jack, jack, period)) << device.lastError;
+    EXPECT_EQ(device.capturedInputPairs(), 3);
+    startDevice();
+    JackTestClient player("player", 0, 6);
+    playRampIntoInputs(player, 400000, 3);
+    startRecording();
+    recordFor(20000);
+    const std::vector<InputRecordingTarget> targets{
+        {2, RecordingDestination{vox}}, {0, RecordingDestination{}}, {maxInputPairs, {vox}}};
+    const auto outcomes = device.finishRecordingInputsIntoProject(engine, targets);
+    ASSERT_EQ(outcomes.size(), 3u);
+    EXPECT_EQ(outcomes[0].trackId, vox);
+    EXPECT_NE(outcomes[1].trackId, vox); // a new track for the first pair
+    EXPECT_EQ(outcomes[2].clipId, 0u);   // a pair the device does not open records nothing
+    EXPECT_EQ(device.lastRecordingOverflowFrames, 0u);
+    EXPECT_EQ(observer.allocations.load(), 0u);
+    const auto third = clip(outcomes[0].clipId), first = clip(outcomes[1].clipId);
+    ASSERT_TRUE(third && first);
+    EXPECT_GE(third->length, 20000);
+    EXPECT_EQ(third->length, first->length);
+    EXPECT_EQ(third->arrangeStart, first->arrangeStart);
+    // Both pairs hold the player's same frames: the third pair's ramp is three times the
+    // first's, frame by frame, on both sides.
+    for (int64_t i = 0; i < first->length; ++i)
+        for (int side = 0; side < 2; ++side)
+            ASSERT_FLOAT_EQ((*third->audio)[2 * i + side], 3.0f * (*first->audio)[2 * i + side])
+                << "frame " << i << " side " << side;
+    EXPECT_EQ((*first->audio)[2], (*first->audio)[0] + static_cast<float>(rampStep));
 }
 
 TEST_F(JackRecording, StartingTwiceIsRefusedAndAnEmptyTakeAddsNothing) {
