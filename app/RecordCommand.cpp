@@ -11,6 +11,7 @@
 #include "device/OfflineRender.h"
 #include "device/Recording.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <mutex>
@@ -38,7 +39,11 @@ int fail(std::FILE *errors, const std::string &error, int status) {
 bool parseValueOption(const std::string &option, const std::string &text,
                       RecordCommandOptions &options, std::string &error) {
     if (option == "--track") {
-        if (parseNumber(text, options.trackId) && options.trackId != 0) return true;
+        uint64_t trackId = 0;
+        if (parseNumber(text, trackId) && trackId != 0) {
+            options.trackIds.push_back(trackId);
+            return true;
+        }
         error = "--track takes a track id (a whole number above 0), not \"" + text + "\"";
     } else if (option == "--seconds") {
         if (parseNumber(text, options.seconds) && std::isfinite(options.seconds) &&
@@ -104,12 +109,20 @@ struct LiveRecording {
     }
 };
 
-bool openDevice(LiveRecording &live, const RecordCommandOptions &options, std::string &error) {
+/// The tracks of one run: audio tracks in input-pair order, and the MIDI track (0 = none).
+struct RecordingTracks {
+    std::vector<uint64_t> audio;
+    uint64_t midi = 0;
+};
+
+bool openDevice(LiveRecording &live, const RecordCommandOptions &options, int32_t inputPairs,
+                std::string &error) {
     std::string warnings;
     const DeviceSettings settings = loadDeviceSettings(deviceSettingsPath(), &warnings);
     live.device = std::make_unique<AudioDeviceEngine>(live.prepared.engine);
     AudioDeviceEngine &device = *live.device;
     device.connectPorts = options.connect;
+    device.inputPairs = std::max(inputPairs, 1);
     std::vector<std::string> names;
     for (const auto &entry : device.listDevices())
         if (entry.hasInput && entry.hasOutput) names.push_back(entry.name);
@@ -143,14 +156,14 @@ bool waitUntilRolling(Engine &engine, AudioDeviceEngine &device, LiveTick &tick)
 }
 
 struct TakeResult {
-    RecordingOutcome outcome;
+    std::vector<RecordingOutcome> outcomes; // audio tracks first, then the MIDI track
     uint64_t overflowFrames = 0;
     std::string lostDevice; // why the take ended early, empty when it ran its length
 };
 
-/// Records for the requested length on the running device and places the take.
+/// Records for the requested length on the running device and places the takes.
 std::optional<TakeResult> recordTake(LiveRecording &live, const RecordCommandOptions &options,
-                                     bool midiTrack, std::string &error) {
+                                     const RecordingTracks &tracks, std::string &error) {
     Engine &engine = live.prepared.engine;
     AudioDeviceEngine &device = *live.device;
     LiveTick tick(engine, device, live.prepared.rack.get());
@@ -159,8 +172,12 @@ std::optional<TakeResult> recordTake(LiveRecording &live, const RecordCommandOpt
         return std::nullopt;
     }
     const int64_t midiStart = engine.playhead.load();
-    if (midiTrack ? !engine.beginMidiRecording(midiStart) : !device.beginRecording()) {
-        error = midiTrack ? "the engine's request queue is full" : device.lastError;
+    if (tracks.midi != 0 && !engine.beginMidiRecording(midiStart)) {
+        error = "the engine's request queue is full";
+        return std::nullopt;
+    }
+    if (!tracks.audio.empty() && !device.beginRecording()) {
+        error = device.lastError;
         return std::nullopt;
     }
     const auto length = static_cast<uint64_t>(std::llround(options.seconds * device.sampleRate));
@@ -174,38 +191,72 @@ std::optional<TakeResult> recordTake(LiveRecording &live, const RecordCommandOpt
     if (device.deviceWasLost())
         result.lostDevice = "the audio server stopped during the recording (" +
                             device.lostReason() + "); what was recorded until then is kept";
-    if (midiTrack) {
-        const int64_t stopAt = engine.playhead.load();
-        auto notes = engine.endMidiRecording(stopAt);
-        result.outcome = placeRecordedNotes(engine, options.trackId, std::move(notes), midiStart,
-                                            static_cast<int64_t>(length));
-    } else {
-        uint64_t trackId = 0, clipId = 0;
-        const int64_t frames = device.finishRecordingIntoProject(engine, options.trackId, &trackId,
-                                                                 &clipId, 0, -1, -1);
-        result.outcome = RecordingOutcome{trackId, clipId, frames};
+    if (!tracks.audio.empty()) {
+        std::vector<InputRecordingTarget> targets;
+        for (std::size_t pair = 0; pair < tracks.audio.size(); ++pair)
+            targets.push_back({static_cast<int32_t>(pair), RecordingDestination{tracks.audio[pair]}});
+        result.outcomes = device.finishRecordingInputsIntoProject(engine, targets);
         result.overflowFrames = device.lastRecordingOverflowFrames;
+    }
+    if (tracks.midi != 0) {
+        auto notes = engine.endMidiRecording(engine.playhead.load());
+        result.outcomes.push_back(placeRecordedNotes(engine, tracks.midi, std::move(notes),
+                                                     midiStart, static_cast<int64_t>(length)));
     }
     (void)engine.pushRequest(RequestProducer::MainThread, Request::pause());
     return result;
 }
 
-std::optional<bool> trackIsMidi(const Project &project, uint64_t trackId, std::string &error) {
-    const auto track = project.findTrack(trackId);
-    if (track && (track->type == TrackType::Audio || track->type == TrackType::Midi))
-        return track->type == TrackType::Midi;
-    error = track ? "track " + std::to_string(trackId) + " is not an audio or MIDI track"
-                  : "the project has no track " + std::to_string(trackId);
-    return std::nullopt;
+/// Sorts the requested tracks into audio tracks (in order) and the one MIDI track; each must
+/// exist once, and the device's input pairs must go round.
+std::optional<RecordingTracks> sortRecordingTracks(const Project &project,
+                                                   const std::vector<uint64_t> &trackIds,
+                                                   std::string &error) {
+    RecordingTracks tracks;
+    for (std::size_t index = 0; index < trackIds.size(); ++index) {
+        const uint64_t trackId = trackIds[index];
+        const std::string name = "track " + std::to_string(trackId);
+        const auto track = project.findTrack(trackId);
+        if (!track) {
+            error = "the project has no " + name;
+            return std::nullopt;
+        }
+        if (std::find(trackIds.begin(), trackIds.begin() + static_cast<std::ptrdiff_t>(index),
+                      trackId) != trackIds.begin() + static_cast<std::ptrdiff_t>(index)) {
+            error = name + " is named twice";
+            return std::nullopt;
+        }
+        if (track->type == TrackType::Audio) {
+            tracks.audio.push_back(trackId);
+        } else if (track->type == TrackType::Midi && tracks.midi == 0) {
+            tracks.midi = trackId;
+        } else {
+            error = track->type == TrackType::Midi ? "only one MIDI track can record at a time"
+                                                   : name + " is not an audio or MIDI track";
+            return std::nullopt;
+        }
+    }
+    if (tracks.audio.size() > static_cast<std::size_t>(maxInputPairs)) {
+        error = "at most " + std::to_string(maxInputPairs) +
+                " audio tracks can record at once, one per stereo input pair";
+        return std::nullopt;
+    }
+    return tracks;
 }
 
-std::string describeTake(const TakeResult &take, bool midiTrack, double rate) {
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.3f",
-                  rate > 0.0 ? static_cast<double>(take.outcome.frames) / rate : 0.0);
-    return std::string("recorded ") + (midiTrack ? "notes for " : "") + seconds + " s into track " +
-           std::to_string(take.outcome.trackId) + ", clip " + std::to_string(take.outcome.clipId) +
-           "; " + std::to_string(take.overflowFrames) + " frames lost in the hand-off";
+std::string describeTakes(const TakeResult &take, const RecordingTracks &tracks, double rate) {
+    std::string text;
+    for (const RecordingOutcome &outcome : take.outcomes) {
+        if (outcome.clipId == 0) continue;
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.3f",
+                      rate > 0.0 ? static_cast<double>(outcome.frames) / rate : 0.0);
+        const bool notes = outcome.trackId == tracks.midi;
+        text += std::string("recorded ") + (notes ? "notes for " : "") + seconds +
+                " s into track " + std::to_string(outcome.trackId) + ", clip " +
+                std::to_string(outcome.clipId) + "; ";
+    }
+    return text + std::to_string(take.overflowFrames) + " frames lost in the hand-off";
 }
 
 } // namespace
@@ -233,8 +284,8 @@ bool parseRecordArguments(const std::vector<std::string> &arguments, RecordComma
         error = "a recording needs a project folder to save into, not --demo";
         return false;
     }
-    if (options.trackId == 0 || options.seconds <= 0.0) {
-        error = options.trackId == 0 ? "--track is required" : "--seconds is required";
+    if (options.trackIds.empty() || options.seconds <= 0.0) {
+        error = options.trackIds.empty() ? "--track is required" : "--seconds is required";
         return false;
     }
     return true;
@@ -254,8 +305,8 @@ int runRecordCommand(const std::vector<std::string> &arguments, std::FILE *outpu
     }
     std::optional<Project> project = loadProjectForCommand(options.projectFolder, errors, error);
     if (!project) return fail(errors, error, 1);
-    const auto midiTrack = trackIsMidi(*project, options.trackId, error);
-    if (!midiTrack) return fail(errors, error, 1);
+    const auto tracks = sortRecordingTracks(*project, options.trackIds, error);
+    if (!tracks) return fail(errors, error, 1);
     if (options.punch) {
         project->punchEnabled = true;
         project->punchIn = options.punch->start;
@@ -266,7 +317,8 @@ int runRecordCommand(const std::vector<std::string> &arguments, std::FILE *outpu
     prepareEngineForRender(live.prepared, std::move(*project), offlineRenderMaxBlock,
                            "Halvora record", errors);
     Engine &engine = live.prepared.engine;
-    if (!openDevice(live, options, error)) return fail(errors, error, 1);
+    if (!openDevice(live, options, static_cast<int32_t>(tracks->audio.size()), error))
+        return fail(errors, error, 1);
     const Request cycle = options.cycle
                               ? Request::setCycle(options.cycle->start, options.cycle->end, true)
                               : Request::setCycle(0, 0, false);
@@ -277,7 +329,7 @@ int runRecordCommand(const std::vector<std::string> &arguments, std::FILE *outpu
     if (!live.device->start())
         return fail(errors, "cannot start the device: " + live.device->lastError, 1);
 
-    const auto take = recordTake(live, options, *midiTrack, error);
+    const auto take = recordTake(live, options, *tracks, error);
     const double rate = live.device->sampleRate;
     live.device->stop();
     if (!take) return fail(errors, error, 1);
@@ -286,7 +338,8 @@ int runRecordCommand(const std::vector<std::string> &arguments, std::FILE *outpu
                               " input frames were lost: the main thread fell behind");
     const int status = take->lostDevice.empty() ? 0 : 1;
     if (!take->lostDevice.empty()) printLine(errors, commandPrefix + take->lostDevice);
-    if (take->outcome.clipId == 0) {
+    if (std::none_of(take->outcomes.begin(), take->outcomes.end(),
+                     [](const RecordingOutcome &outcome) { return outcome.clipId != 0; })) {
         printLine(output, "nothing was recorded (the punch range or the input held nothing); "
                           "the project is unchanged");
         return status;
@@ -297,19 +350,20 @@ int runRecordCommand(const std::vector<std::string> &arguments, std::FILE *outpu
         saved = project_io::saveProject(engine.project, options.projectFolder, false);
     }
     if (!saved.ok) return fail(errors, "the recording was not saved: " + saved.error, 1);
-    printLine(output, describeTake(*take, *midiTrack, rate));
+    printLine(output, describeTakes(*take, *tracks, rate));
     return status;
 }
 
 const char *recordCommandHelp() {
     return R"(usage: Halvora record PROJECT.halvora --track TRACK_ID --seconds S [options]
 
-Plays the project from --start on the sound device while one track records, then places
-the take and saves the project. An audio track records the device's two inputs (JACK:
-Halvora:in_1 and in_2); a MIDI track records the notes of the MIDI input (JACK:
-Halvora:midi_in). The take is aligned by the latency the device reports.
+Plays the project from --start on the sound device while the tracks record, then places
+the takes and saves the project. Audio tracks record the device's stereo input pairs in
+the order given (JACK: the first Halvora:in_1 and in_2, the second in_3 and in_4, and so
+on, up to 8); one MIDI track may record the notes of the MIDI input (JACK:
+Halvora:midi_in). Takes are aligned by the latency the device reports.
 
-  --track TRACK_ID    the track to record into (its id in project.json)
+  --track TRACK_ID    a track to record into (its id in project.json); repeat for more
   --seconds S         how long to record
   --punch START:END   keep only what falls between these samples
   --cycle START:END   loop between these samples; each full pass becomes a take

@@ -17,7 +17,10 @@ struct SampleRange {
 struct RecordCommandOptions {
     std::string projectFolder;
     bool demo = false; // refused: a recording needs a project to save into
-    uint64_t trackId = 0;
+    /// Every --track in order: the audio tracks record the device's input pairs in this
+    /// order (the first in_1 and in_2, the next in_3 and in_4, ...); one MIDI track may record
+    /// the MIDI input beside them.
+    std::vector<uint64_t> trackIds;
     double seconds = 0.0;
     std::optional<SampleRange> punch;
     std::optional<SampleRange> cycle;
@@ -37,9 +40,9 @@ bool parseRecordArguments(const std::vector<std::string> &arguments, RecordComma
 std::optional<SampleRange> parseSampleRange(const std::string &text);
 
 /// The whole command: load the project, play it from `--start` on the device while the
-/// track records its input (audio from the device's inputs on an audio track, notes from the
-/// MIDI input on a MIDI track) for `--seconds`, place the take (punch and cycle applied) and
-/// save the project. One summary line goes to `output`. Returns 0 when the project was saved
+/// tracks record their input (audio from one of the device's input pairs on each audio
+/// track, notes from the MIDI input on a MIDI track) for `--seconds`, place the takes (punch
+/// and cycle applied) and save the project. One summary line goes to `output`. Returns 0 when the project was saved
 /// (or nothing was recorded and it was left alone), 1 when the project or device cannot be
 /// used, saving failed or the device went away during the take (what was recorded until
 /// then is still placed and saved), 2 for a usage error.

@@ -22,12 +22,15 @@ constexpr double mediaStep = 1.0 / 32767.0;
 
 float stepValue(int64_t n) { return static_cast<float>(static_cast<double>(n) * mediaStep); }
 
-/// An audio track "Vox" (id 1) and a MIDI track "Keys" (id 2), saved empty.
+/// Audio tracks "Vox" (id 1) and "Bass" (id 4), MIDI tracks "Keys" (id 2) and "Pads" (id 3),
+/// saved empty.
 fs::path saveEmptySong(const fs::path &scratch) {
     Project project;
     project.sampleRate = rate;
     project.addTrack(TrackType::Audio, "Vox");
     project.addTrack(TrackType::Midi, "Keys");
+    project.addTrack(TrackType::Midi, "Pads");
+    project.addTrack(TrackType::Audio, "Bass");
     const fs::path folder = scratch / "song.halvora";
     const auto saved = project_io::saveProject(project, folder.string(), false);
     EXPECT_TRUE(saved.ok) << saved.error;
@@ -145,6 +148,62 @@ TEST_F(RecordOnJack, NotesFromTheMidiInputBecomeAClipOnTheMidiTrack) {
     EXPECT_EQ(clip.notes[1].start - clip.notes[0].start, 12000);
 }
 
+TEST_F(RecordOnJack, SeveralTracksRecordTheirOwnInputsInOneRun) {
+    // The first pair plays a rising ramp, the second the same ramp doubled; notes beside them.
+    std::vector<std::vector<float>> channels(4, std::vector<float>(480000));
+    for (std::size_t i = 0; i < channels[0].size(); ++i) {
+        const float value = stepValue(static_cast<int64_t>(i % 10000) + 1);
+        channels[0][i] = value;
+        channels[1][i] = -value;
+        channels[2][i] = 2.0f * value;
+        channels[3][i] = -2.0f * value;
+    }
+    std::vector<TestMidiEvent> notes;
+    for (int64_t at = 0; at < 480000; at += 12000) {
+        notes.push_back({at + 1000, {0x90, 48, 100}});
+        notes.push_back({at + 4000, {0x80, 48, 0}});
+    }
+    JackTestClient player("player", 0, 4, true);
+    ASSERT_TRUE(player.ok()) << player.error();
+    player.preparePlayback(channels, notes);
+    ASSERT_TRUE(player.activate());
+    player.startPlaying();
+    // Bass takes the first pair, Vox the second, Keys the notes.
+    const RunningProgram program =
+        startHalvora({"record", song.string(), "--track", "4", "--track", "2", "--track", "1",
+                      "--seconds", "1.5", "--no-connect"},
+                     scratch);
+    for (int32_t port = 0; port < 4; ++port)
+        ASSERT_TRUE(connectWhenReady(player, player.playPort(port),
+                                     "Halvora:in_" + std::to_string(port + 1)));
+    ASSERT_TRUE(connectWhenReady(player, player.midiPort(), "Halvora:midi_in"));
+    const ProgramRun record = finishHalvora(program);
+    ASSERT_EQ(record.exitStatus, 0) << record.errors;
+    EXPECT_NE(record.output.find("s into track 4, clip "), std::string::npos) << record.output;
+    EXPECT_NE(record.output.find("recorded notes for "), std::string::npos) << record.output;
+
+    const auto bass = savedClip(4), vox = savedClip(1), keys = savedClip(2);
+    ASSERT_TRUE(bass && vox && keys);
+    EXPECT_EQ(bass->arrangeStart, vox->arrangeStart);
+    ASSERT_EQ(bass->length, vox->length);
+    ASSERT_TRUE(bass->audio && vox->audio);
+    // From the frame all four connections carry the player's signal on, the tracks hold the
+    // same frames, each from its own pair, and read back bit for bit.
+    const SampleBuffer &low = *bass->audio, &high = *vox->audio;
+    int64_t from = 0;
+    while (from < bass->length && (low[2 * from] == 0.0f || high[2 * from] == 0.0f)) ++from;
+    ASSERT_LT(from, bass->length - 24000) << "the signal arrived too late";
+    const auto first = static_cast<int64_t>(std::lround(low[2 * from] / mediaStep)) - 1;
+    for (int64_t i = from; i < bass->length; ++i) {
+        const float expected = stepValue((first + i - from) % 10000 + 1);
+        ASSERT_EQ(low[2 * i], expected) << "frame " << i;
+        ASSERT_EQ(low[2 * i + 1], -expected) << "frame " << i;
+        ASSERT_EQ(high[2 * i], 2.0f * expected) << "frame " << i;
+        ASSERT_EQ(high[2 * i + 1], -2.0f * expected) << "frame " << i;
+    }
+    EXPECT_GE(keys->notes.size(), 3u);
+}
+
 TEST_F(RecordOnJack, ATakeCutShortByTheServerIsStillSaved) {
     JackTestClient player("player", 0, 2);
     ASSERT_TRUE(player.ok()) << player.error();
@@ -188,6 +247,10 @@ TEST(RecordCommand, RefusesWhatItCannotRecordWithAReason) {
         {{"record", song, "--track", "1", "--seconds", "1", "--cycle", "x"}, 2, "--cycle takes"},
         {{"record", "--demo", "--track", "1", "--seconds", "1"}, 2, "not --demo"},
         {{"record", song, "--track", "9", "--seconds", "1"}, 1, "the project has no track 9"},
+        {{"record", song, "--track", "1", "--track", "1", "--seconds", "1"}, 1,
+         "track 1 is named twice"},
+        {{"record", song, "--track", "2", "--track", "3", "--seconds", "1"}, 1,
+         "only one MIDI track can record at a time"},
     };
     for (const auto &[arguments, status, message] : cases) {
         SCOPED_TRACE(message);

@@ -30,13 +30,6 @@ double recordSeconds() {
     return seconds > 0.0 ? seconds : 60.0;
 }
 
-/// One recorder: an engine with an empty audio track and a device capturing one stereo pair.
-struct Recorder {
-    Engine engine;
-    std::unique_ptr<AudioDeviceEngine> device;
-    uint64_t trackId = 0;
-};
-
 struct RunFigures {
     double meanLoad = 0.0;
     double worstLoad = 0.0;
@@ -46,67 +39,70 @@ struct RunFigures {
     bool ok = false;
 };
 
-bool openRecorder(Recorder &recorder) {
-    Project project;
-    project.sampleRate = rate;
-    recorder.trackId = project.addTrack(TrackType::Audio, "Input")->id;
-    recorder.engine.replaceProject(std::move(project));
-    recorder.device = std::make_unique<AudioDeviceEngine>(recorder.engine);
-    recorder.device->connectPorts = false;
-    const uint32_t jack = recorder.device->deviceIdByName(jackDeviceName);
-    return jack != 0 && recorder.device->applySettings(jack, jack, periodFrames) &&
-           recorder.engine.pushRequest(RequestProducer::MainThread, Request::play()) &&
-           recorder.device->start();
-}
+/// An engine with eight empty audio tracks and one device opening eight stereo input pairs,
+/// each fed one pair of the player's outputs.
+struct Recorder {
+    Engine engine;
+    std::unique_ptr<AudioDeviceEngine> device;
+    std::vector<InputRecordingTarget> targets; // pair k into track k
 
-/// Eight devices side by side on the server, each fed one stereo pair of the player, for
-/// `seconds`; with `record` they record it (the main thread moving the captured input into
-/// the recordings at the interface's pace), without it they only play: the baseline.
-RunFigures runDevices(testing::JackTestClient &player, double seconds, bool record) {
-    std::vector<std::unique_ptr<Recorder>> recorders;
+    bool open(testing::JackTestClient &player) {
+        Project project;
+        project.sampleRate = rate;
+        for (int32_t pair = 0; pair < stereoInputs; ++pair)
+            targets.push_back(
+                {pair, RecordingDestination{
+                           project.addTrack(TrackType::Audio, "Input " + std::to_string(pair + 1))
+                               ->id}});
+        engine.replaceProject(std::move(project));
+        device = std::make_unique<AudioDeviceEngine>(engine);
+        device->connectPorts = false;
+        device->inputPairs = stereoInputs;
+        const uint32_t jack = device->deviceIdByName(jackDeviceName);
+        if (jack == 0 || !device->applySettings(jack, jack, periodFrames) ||
+            device->capturedInputPairs() != stereoInputs ||
+            !engine.pushRequest(RequestProducer::MainThread, Request::play()) || !device->start())
+            return false;
+        for (int32_t port = 0; port < 2 * stereoInputs; ++port)
+            if (!player.connect(player.playPort(port), "Halvora:in_" + std::to_string(port + 1)))
+                return false;
+        return true;
+    }
+};
+
+/// One device fed eight stereo pairs by the player for `seconds`; with `record` it records
+/// them into eight tracks (the main thread moving the captured input into the recordings at
+/// the interface's pace), without it it only plays: the baseline.
+RunFigures runDevice(testing::JackTestClient &player, double seconds, bool record) {
+    Recorder recorder;
     RunFigures figures;
-    for (int32_t index = 0; index < stereoInputs; ++index) {
-        recorders.push_back(std::make_unique<Recorder>());
-        if (!openRecorder(*recorders.back())) return figures;
-    }
-    // The server names the second client called "Halvora" "Halvora-01", and so on.
-    for (int32_t index = 0; index < stereoInputs; ++index) {
-        char suffix[8];
-        std::snprintf(suffix, sizeof suffix, "-%02d", index);
-        const std::string name = std::string("Halvora") + (index == 0 ? "" : suffix);
-        if (!player.connect(player.playPort(2 * index), name + ":in_1") ||
-            !player.connect(player.playPort(2 * index + 1), name + ":in_2"))
-            return figures;
-    }
-    if (record)
-        for (auto &recorder : recorders)
-            if (!recorder->device->beginRecording()) return figures;
+    if (!recorder.open(player)) return figures;
+    AudioDeviceEngine &device = *recorder.device;
+    if (record && !device.beginRecording()) return figures;
+    const uint64_t xrunsBefore = device.xrunCount();
     const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (std::chrono::steady_clock::now() < until) {
-        for (auto &recorder : recorders) {
-            recorder->device->drainCapture();
-            recorder->engine.collectRetiredGraphs();
-        }
+        device.drainCapture();
+        recorder.engine.collectRetiredGraphs();
         std::this_thread::sleep_for(std::chrono::milliseconds(33));
     }
-    for (auto &recorder : recorders) {
-        AudioDeviceEngine &device = *recorder->device;
-        if (record)
-            figures.recordedFrames += device.finishRecordingIntoProject(
-                recorder->engine, recorder->trackId, nullptr, nullptr, 0, -1, -1);
-        const DspLoadSummary load = device.dspLoad();
-        figures.meanLoad += load.mean / stereoInputs;
-        figures.worstLoad = std::max(figures.worstLoad, load.worst);
-        figures.xruns = std::max(figures.xruns, device.xrunCount());
-        figures.overflowFrames += device.captureOverflowFrames();
-        device.stop();
-    }
-    figures.ok = true;
+    figures.xruns = device.xrunCount() - xrunsBefore;
+    if (record)
+        for (const RecordingOutcome &outcome :
+             device.finishRecordingInputsIntoProject(recorder.engine, recorder.targets))
+            figures.recordedFrames += outcome.frames;
+    const DspLoadSummary load = device.dspLoad();
+    figures.meanLoad = load.mean;
+    figures.worstLoad = load.worst;
+    figures.overflowFrames = device.captureOverflowFrames();
+    device.stop();
+    figures.ok = !record || figures.recordedFrames > 0;
     return figures;
 }
 
 /// Eight stereo inputs recorded at 64 frames on a dummy server (asynchronous, as a desktop
-/// server runs), against the same eight devices only playing in the same run.
+/// server runs), against the same device only playing and an idle client alone, each for
+/// the same length in the same run.
 void recordEightStereoInputsOnJack(benchmark::State &state) {
     const double seconds = recordSeconds();
     // Real-time scheduling when the machine allows it, as a studio machine runs its server.
@@ -128,11 +124,11 @@ void recordEightStereoInputsOnJack(benchmark::State &state) {
     }
     player.startPlaying();
     // The player alone first: the underruns the machine's scheduling causes by itself.
-    const uint64_t floorXruns = bench::idleClientXruns(player, seconds / 4);
+    const uint64_t floorXruns = bench::idleClientXruns(player, seconds);
     RunFigures baseline, recording;
     for (auto _ : state) {
-        baseline = runDevices(player, seconds / 4, false);
-        recording = runDevices(player, seconds, true);
+        baseline = runDevice(player, seconds, false);
+        recording = runDevice(player, seconds, true);
     }
     if (!baseline.ok || !recording.ok) {
         state.SkipWithError("a device did not open or record");
@@ -142,12 +138,14 @@ void recordEightStereoInputsOnJack(benchmark::State &state) {
     state.counters["period_frames"] = periodFrames;
     state.counters["xruns"] = static_cast<double>(recording.xruns);
     state.counters["handoff_overflow_frames"] = static_cast<double>(recording.overflowFrames);
-    state.counters["recorded_seconds"] = static_cast<double>(recording.recordedFrames) / rate;
+    state.counters["recorded_seconds_per_input"] =
+        static_cast<double>(recording.recordedFrames) / rate / stereoInputs;
     state.counters["load_mean_pct"] = recording.meanLoad * 100.0;
     state.counters["load_worst_pct"] = recording.worstLoad * 100.0;
     state.counters["worst_block_ms"] = recording.worstLoad * periodFrames / rate * 1000.0;
-    state.counters["idle_client_xruns_quarter"] = static_cast<double>(floorXruns);
+    state.counters["idle_client_xruns"] = static_cast<double>(floorXruns);
     state.counters["baseline_xruns"] = static_cast<double>(baseline.xruns);
+    state.counters["playing_load_worst_pct"] = baseline.worstLoad * 100.0;
     state.counters["mean_vs_playing"] =
         baseline.meanLoad > 0.0 ? recording.meanLoad / baseline.meanLoad : 0.0;
     state.counters["worst_vs_playing"] =
