@@ -200,6 +200,7 @@ std::optional<TakeResult> recordTake(LiveRecording &live, const RecordCommandOpt
     }
     if (tracks.midi != 0) {
         auto notes = engine.endMidiRecording(engine.playhead.load());
+        alignRecordedNotes(notes, device.midiInputLatencyFrames());
         result.outcomes.push_back(placeRecordedNotes(engine, tracks.midi, std::move(notes),
                                                      midiStart, static_cast<int64_t>(length)));
     }

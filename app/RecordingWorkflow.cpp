@@ -269,6 +269,7 @@ bool RecordingWorkflow::stopMidiRecording() {
     Engine &engine = services.engine;
     midiTakeRunning = false;
     std::vector<MidiNote> notes = engine.endMidiRecording(engine.playhead.load());
+    if (services.audio) alignRecordedNotes(notes, services.audio->midiInputLatencyFrames());
     if (engine.recording.load()) post(Request::recordToggle());
     post(Request::stop());
     sessionOverdubClipId = 0;

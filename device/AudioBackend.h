@@ -83,6 +83,8 @@ class AudioBackend {
     /// (0 when it reports nothing). Main thread, while running.
     virtual int64_t captureLatencyFrames() const { return 0; }
     virtual int64_t playbackLatencyFrames() const { return 0; }
+    /// The same for the MIDI input: how late its messages arrive.
+    virtual int64_t midiCaptureLatencyFrames() const { return 0; }
     /// MIDI messages that did not fit the period's event table and were dropped.
     virtual uint64_t droppedMidiEvents() const { return 0; }
 };

@@ -385,6 +385,12 @@ int64_t AudioDeviceEngine::roundTripLatencyFrames() const {
            std::max<int64_t>(backend->playbackLatencyFrames(), 0);
 }
 
+int64_t AudioDeviceEngine::midiInputLatencyFrames() const {
+    if (!backend) return 0;
+    return std::max<int64_t>(backend->midiCaptureLatencyFrames(), 0) +
+           std::max<int64_t>(backend->playbackLatencyFrames(), 0);
+}
+
 int64_t AudioDeviceEngine::finishRecordingIntoProject(Engine &target, uint64_t targetTrackId,
                                                       uint64_t *outTrackId, uint64_t *outClipId,
                                                       uint64_t overdubClipId, int32_t sessionRow,

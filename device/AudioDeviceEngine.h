@@ -85,6 +85,9 @@ class AudioDeviceEngine final : public DeviceHost {
         Engine &engine, std::span<const InputRecordingTarget> targets);
     /// The device's reported round trip: capture plus playback latency, in frames.
     int64_t roundTripLatencyFrames() const;
+    /// How late recorded MIDI arrives against what the player heard: the MIDI input's
+    /// reported latency plus the playback latency (see `alignRecordedNotes`).
+    int64_t midiInputLatencyFrames() const;
     /// Offline mixdown of the arrangement (no click, no cycle wrap) into `out`, interleaved
     /// with `channels` (1: the left signal only). The export has its own position and state:
     /// the live transport and what the device plays are left as they were.

@@ -170,6 +170,9 @@ class JackBackend final : public AudioBackend {
     int64_t playbackLatencyFrames() const override {
         return client ? reportedLatency(client, outputs[0], JackPlaybackLatency) : 0;
     }
+    int64_t midiCaptureLatencyFrames() const override {
+        return client ? reportedLatency(client, midiInput, JackCaptureLatency) : 0;
+    }
     uint64_t droppedMidiEvents() const override { return midiDropped.load(); }
 
   private:

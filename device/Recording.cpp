@@ -243,6 +243,18 @@ RecordingOutcome placeRecordedTake(Engine &engine, CapturedTake take,
     return {track->id, last ? last->id : 0, frames};
 }
 
+void alignRecordedNotes(std::vector<MidiNote> &notes, int64_t latencyFrames) {
+    if (latencyFrames <= 0) return;
+    std::erase_if(notes, [latencyFrames](const MidiNote &note) {
+        return note.start + note.length <= latencyFrames;
+    });
+    for (MidiNote &note : notes) {
+        const int64_t end = note.start + note.length - latencyFrames;
+        note.start = std::max<int64_t>(note.start - latencyFrames, 0);
+        note.length = end - note.start;
+    }
+}
+
 RecordingOutcome placeRecordedNotes(Engine &engine, uint64_t trackId, std::vector<MidiNote> notes,
                                     int64_t start, int64_t length) {
     if (notes.empty()) return {};

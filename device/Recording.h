@@ -70,6 +70,11 @@ void activateTakeOnTrack(const std::vector<std::shared_ptr<Clip>> &clips, const 
 RecordingOutcome placeRecordedTake(Engine &engine, CapturedTake take,
                                    const RecordingDestination &destination);
 
+/// Moves recorded notes earlier by the frames their input arrived late, so that a note
+/// lands where it was played against what was heard. A note that would then start before
+/// the take keeps its end and starts with it; one that ended before the take is dropped.
+void alignRecordedNotes(std::vector<MidiNote> &notes, int64_t latencyFrames);
+
 /// A MIDI take: the notes (positions from `start`) become a clip on the MIDI track
 /// `trackId`, placed at `start` on its own take lane. Nothing is added without notes.
 RecordingOutcome placeRecordedNotes(Engine &engine, uint64_t trackId, std::vector<MidiNote> notes,

@@ -124,6 +124,7 @@ void JackEcho::reportLatency(int mode, void *context) {
                                static_cast<jack_nframes_t>(self.delay)};
     for (jack_port_t *port : self.mouthPorts)
         jack_port_set_latency_range(port, JackCaptureLatency, &range);
+    if (self.midiPort) jack_port_set_latency_range(self.midiPort, JackCaptureLatency, &range);
 }
 
 } // namespace orvane::testing

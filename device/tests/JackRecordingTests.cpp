@@ -169,7 +169,9 @@ TEST_F(JackRecording, ATakeLandsWhereItWasPlayedSampleForSampleWithItsNotesAndRe
     ASSERT_TRUE(echo.waitUntilPlayed(20s));
     ASSERT_TRUE(observer.waitForBlocks(4, 10s));
     EXPECT_EQ(device.roundTripLatencyFrames(), echoDelay);
-    const auto notes = engine.endMidiRecording(engine.playhead.load());
+    EXPECT_EQ(device.midiInputLatencyFrames(), echoDelay);
+    auto notes = engine.endMidiRecording(engine.playhead.load());
+    alignRecordedNotes(notes, device.midiInputLatencyFrames());
     uint64_t trackId = 0, clipId = 0;
     const int64_t kept =
         device.finishRecordingIntoProject(engine, vox, &trackId, &clipId, 0, -1, -1);
@@ -194,14 +196,14 @@ TEST_F(JackRecording, ATakeLandsWhereItWasPlayedSampleForSampleWithItsNotesAndRe
         ASSERT_EQ(audio[2 * (first + i) + 1], -stepValue(i, mediaStep)) << i;
     }
 
-    // Notes are not aligned by latency: they sit where the engine heard them, at the frame
-    // inside the block, not at the block's start.
+    // Aligned by the MIDI input's latency, the notes sit where they were played against the
+    // click, at their frames inside the block, not at the block's start.
     ASSERT_EQ(notes.size(), 2u);
     EXPECT_EQ(notes[0].pitch, 60);
-    EXPECT_EQ(notes[0].start, clickAt + echoDelay + 100);
+    EXPECT_EQ(notes[0].start, clickAt + 100);
     EXPECT_EQ(notes[0].length, 5000);
     EXPECT_EQ(notes[1].pitch, 64);
-    EXPECT_EQ(notes[1].start, clickAt + echoDelay + 7001);
+    EXPECT_EQ(notes[1].start, clickAt + 7001);
     EXPECT_EQ(notes[1].length, 2002);
 
     TemporaryFolder folder;

@@ -290,6 +290,22 @@ TEST_F(Recording, RecordedNotesBecomeAMidiClipOnTheirOwnLane) {
     EXPECT_TRUE(b->takeActive);
 }
 
+TEST(RecordedNotes, AlignmentMovesNotesEarlierAndCutsWhatWasPlayedBeforeTheTake) {
+    const auto note = [](int64_t start, int64_t length) {
+        MidiNote made;
+        made.start = start;
+        made.length = length;
+        return made;
+    };
+    std::vector<MidiNote> notes{note(1000, 500), note(100, 500), note(10, 50)};
+    alignRecordedNotes(notes, 0);
+    EXPECT_EQ(notes[0], note(1000, 500));
+    alignRecordedNotes(notes, 300);
+    EXPECT_EQ(notes[0], note(700, 500));
+    ASSERT_EQ(notes.size(), 2u);       // the last was over before the take began
+    EXPECT_EQ(notes[1], note(0, 300)); // begun before the take: starts with it, ends as played
+}
+
 } // namespace
 
 namespace {
