@@ -201,8 +201,12 @@ std::optional<TakeResult> recordTake(LiveRecording &live, const RecordCommandOpt
     if (tracks.midi != 0) {
         auto notes = engine.endMidiRecording(engine.playhead.load());
         alignRecordedNotes(notes, device.midiInputLatencyFrames());
-        result.outcomes.push_back(placeRecordedNotes(engine, tracks.midi, std::move(notes),
-                                                     midiStart, static_cast<int64_t>(length)));
+        const auto passes =
+            placeCyclePassNotes(engine, tracks.midi, notes, midiStart, engine.midiTakeFrames());
+        result.outcomes.push_back(
+            passes ? *passes
+                   : placeRecordedNotes(engine, tracks.midi, std::move(notes), midiStart,
+                                        static_cast<int64_t>(length)));
     }
     (void)engine.pushRequest(RequestProducer::MainThread, Request::pause());
     return result;

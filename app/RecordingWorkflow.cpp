@@ -288,12 +288,19 @@ bool RecordingWorkflow::stopMidiRecording() {
         }
         start = engine.quantizeSamples(midiTakeStart, engine.project.gridQuantize, 0.0f);
     }
+    const auto passes = placeCyclePassNotes(engine, recordingTargetTrackId, notes, midiTakeStart,
+                                            engine.midiTakeFrames());
+    if (passes && passes->clipId == 0) {
+        show("MIDI-запись пуста"); // every note was played before the cycle began
+        return true;
+    }
     // The notes were timed from the recording start; the clip starts on the grid.
     const int64_t shift = midiTakeStart - start;
     for (auto &note : notes)
         note.start = std::max<int64_t>(note.start + shift, 0);
     const auto outcome =
-        placeRecordedNotes(engine, recordingTargetTrackId, std::move(notes), start, 0);
+        passes ? *passes
+               : placeRecordedNotes(engine, recordingTargetTrackId, std::move(notes), start, 0);
     if (outcome.clipId == 0) {
         show("MIDI-запись: нет целевой дорожки");
         return true;

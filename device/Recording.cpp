@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -253,6 +254,47 @@ void alignRecordedNotes(std::vector<MidiNote> &notes, int64_t latencyFrames) {
         note.start = std::max<int64_t>(note.start - latencyFrames, 0);
         note.length = end - note.start;
     }
+}
+
+std::optional<RecordingOutcome> placeCyclePassNotes(Engine &engine, uint64_t trackId,
+                                                    const std::vector<MidiNote> &notes,
+                                                    int64_t start, int64_t takeFrames) {
+    const int64_t loopStart = engine.loopStart.load();
+    const int64_t cycle = engine.loopEnd.load() - loopStart;
+    if (!engine.loopEnabled.load() || cycle < 1 || takeFrames <= cycle) return std::nullopt;
+    // Pass k holds the notes that began in [loopStart + k·cycle, loopStart + (k + 1)·cycle)
+    // on the unrolled clock, each timed from its pass's start.
+    std::map<int64_t, std::vector<MidiNote>> passes;
+    for (const MidiNote &note : notes) {
+        const int64_t intoCycle = start + note.start - loopStart;
+        if (intoCycle < 0) continue;
+        MidiNote placed = note;
+        placed.start = intoCycle % cycle;
+        passes[intoCycle / cycle].push_back(placed);
+    }
+    std::lock_guard lock(engine.projectMutex);
+    const auto track = engine.project.findTrack(trackId);
+    if (!track || track->type != TrackType::Midi) return RecordingOutcome{};
+    const int32_t firstLane = nextTakeLane(*track, loopStart, ClipKind::Midi);
+    std::shared_ptr<Clip> last;
+    int32_t added = 0;
+    for (auto &[pass, passNotes] : passes) {
+        const int32_t lane = firstLane + added++;
+        last = engine.project.addClip(trackId, ClipKind::Midi);
+        last->name = track->name + " Take " + std::to_string(lane + 1);
+        last->arrangeStart = loopStart;
+        last->takeLane = lane;
+        last->length = cycle;
+        for (const MidiNote &note : passNotes)
+            last->length = std::max(last->length, note.start + note.length);
+        last->notes = std::move(passNotes);
+        engine.project.lengthSamples =
+            std::max(engine.project.lengthSamples, loopStart + last->length);
+    }
+    if (!last) return RecordingOutcome{};
+    activateTakeOnTrack(track->clips, *last);
+    engine.publishGraph();
+    return RecordingOutcome{trackId, last->id, takeFrames};
 }
 
 RecordingOutcome placeRecordedNotes(Engine &engine, uint64_t trackId, std::vector<MidiNote> notes,

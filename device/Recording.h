@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace orvane {
@@ -74,6 +75,15 @@ RecordingOutcome placeRecordedTake(Engine &engine, CapturedTake take,
 /// lands where it was played against what was heard. A note that would then start before
 /// the take keeps its end and starts with it; one that ended before the take is dropped.
 void alignRecordedNotes(std::vector<MidiNote> &notes, int64_t latencyFrames);
+
+/// A MIDI take that ran `takeFrames` frames from `start` (notes timed from `start` with the
+/// cycle's jumps unrolled) while the engine cycled: each pass that holds notes becomes a
+/// clip at the cycle start on its own take lane, named like an audio pass, and only the last
+/// plays. Notes played before the cycle began are dropped, as audio is. Nullopt, with
+/// nothing added, when the take did not outlast one pass of a running cycle.
+std::optional<RecordingOutcome> placeCyclePassNotes(Engine &engine, uint64_t trackId,
+                                                    const std::vector<MidiNote> &notes,
+                                                    int64_t start, int64_t takeFrames);
 
 /// A MIDI take: the notes (positions from `start`) become a clip on the MIDI track
 /// `trackId`, placed at `start` on its own take lane. Nothing is added without notes.

@@ -398,6 +398,8 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
         renderArrangementRt(context);
     renderMetronomeRt(snapshot, outputs, outputChannelCount, frames, position);
     const int64_t next = transport.nextPositionRt(position, frames, true);
+    const int64_t straight = Transport::clampPosition(position + frames);
+    if (next < straight) midiRecorder.cycleWrappedRt(straight - next);
     playhead.store(next);
     followTempoRt(snapshot, next);
     publishSessionTableRt();

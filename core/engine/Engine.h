@@ -254,6 +254,9 @@ class Engine {
     [[nodiscard]] bool endMidiRecording(int64_t end, std::vector<MidiNote> &take);
     /// The take, empty when it was lost.
     std::vector<MidiNote> endMidiRecording(int64_t end);
+    /// After `endMidiRecording`: how long the take ran, the cycle's jumps unrolled (its notes
+    /// are timed on the same unrolled clock).
+    int64_t midiTakeFrames() const { return midiRecorder.handedOverFrames(); }
 
     // --- MIDI recording state (rendering thread) ------------------------------------------
     MidiRecorder midiRecorder;

@@ -9,6 +9,7 @@ namespace orvane {
 void MidiRecorder::beginRt(int64_t startPosition) {
     count = 0;
     start = startPosition;
+    cycleOffset = 0;
     noteOnPending.fill(false);
     active.store(true);
 }
@@ -16,7 +17,7 @@ void MidiRecorder::beginRt(int64_t startPosition) {
 void MidiRecorder::noteOnRt(int32_t note, int64_t position) {
     if (note < 0 || note >= 128) return;
     noteOnPending[static_cast<std::size_t>(note)] = true;
-    noteOnPosition[static_cast<std::size_t>(note)] = position;
+    noteOnPosition[static_cast<std::size_t>(note)] = position + cycleOffset;
 }
 
 void MidiRecorder::noteOffRt(int32_t note, float velocity, int64_t position) {
@@ -24,6 +25,7 @@ void MidiRecorder::noteOffRt(int32_t note, float velocity, int64_t position) {
     const auto index = static_cast<std::size_t>(note);
     if (!noteOnPending[index]) return;
     noteOnPending[index] = false;
+    position += cycleOffset;
     if (position <= noteOnPosition[index] || count >= maxRecordedNotes) return;
     MidiNote &recorded = notes[static_cast<std::size_t>(count++)];
     recorded.pitch = note;
@@ -40,6 +42,7 @@ void MidiRecorder::endRt(int64_t end, uint64_t take, const LiveMidiState &live) 
         noteOffRt(note, live.heldVelocity[static_cast<std::size_t>(note)], end);
     std::copy_n(notes.begin(), count, handOverNotes.begin());
     handOverCount = count;
+    handOverFrames = std::max<int64_t>(end + cycleOffset - start, 0);
     count = 0;
     takesHandedOver.store(take, std::memory_order_release);
 }

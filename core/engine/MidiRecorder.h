@@ -28,6 +28,12 @@ class MidiRecorder {
     void noteOffRt(int32_t note, float velocity, int64_t position);
     /// Closes every held note at `end` with its held velocity and hands the take over.
     void endRt(int64_t end, uint64_t take, const LiveMidiState &live);
+    /// The transport jumped back `frames` at the cycle's end. Positions given from then on
+    /// are taken that much later, so that a take's notes stay in the order they were played
+    /// across the cycle's passes and a note held over the jump keeps its length.
+    void cycleWrappedRt(int64_t frames) {
+        if (active.load(std::memory_order_relaxed)) cycleOffset += frames;
+    }
 
     /// Main thread: the number of the next take to ask for.
     uint64_t nextTake() { return takesRequested.fetch_add(1) + 1; }
@@ -38,12 +44,17 @@ class MidiRecorder {
     std::vector<MidiNote> handedOver() const {
         return std::vector<MidiNote>(handOverNotes.begin(), handOverNotes.begin() + handOverCount);
     }
+    /// Main thread, after `takeReady`: frames from the take's start to its end, the cycle's
+    /// jumps unrolled.
+    int64_t handedOverFrames() const { return handOverFrames; }
 
   private:
     std::array<bool, 128> noteOnPending{};
     std::array<int64_t, 128> noteOnPosition{};
     std::array<MidiNote, maxRecordedNotes> handOverNotes{};
     int32_t handOverCount = 0;
+    int64_t handOverFrames = 0;
+    int64_t cycleOffset = 0;
     std::atomic<uint64_t> takesRequested{0};
     std::atomic<uint64_t> takesHandedOver{0};
 };

@@ -290,6 +290,44 @@ TEST_F(Recording, RecordedNotesBecomeAMidiClipOnTheirOwnLane) {
     EXPECT_TRUE(b->takeActive);
 }
 
+TEST_F(Recording, ACycledMidiTakeGivesOneClipPerPassThatHoldsNotes) {
+    uint64_t keys = 0;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        keys = engine.project.addTrack(TrackType::Midi, "Keys")->id;
+    }
+    const auto note = [](int32_t pitch, int64_t start, int64_t length) {
+        MidiNote made;
+        made.pitch = pitch;
+        made.start = start;
+        made.length = length;
+        return made;
+    };
+    // Recorded from 500 with the cycle at 1000…2000: notes timed from 500, jumps unrolled.
+    const std::vector<MidiNote> notes{note(60, 100, 50),  note(62, 600, 100), note(64, 1550, 100),
+                                      note(65, 1900, 50), note(67, 3650, 400)};
+    EXPECT_FALSE(placeCyclePassNotes(engine, keys, notes, 500, 2700)); // no cycle running
+    setCycle(1000, 2000);
+    EXPECT_FALSE(placeCyclePassNotes(engine, keys, notes, 500, 1000)); // not one whole pass
+    const auto outcome = placeCyclePassNotes(engine, keys, notes, 500, 3700);
+    ASSERT_TRUE(outcome);
+    const auto takes = clipsOf(keys);
+    // The note before the cycle is dropped; the third pass holds nothing and adds no clip.
+    ASSERT_EQ(takes.size(), 3u);
+    EXPECT_EQ(outcome->clipId, takes.back()->id);
+    const std::vector<std::vector<MidiNote>> expected{
+        {note(62, 100, 100)}, {note(64, 50, 100), note(65, 400, 50)}, {note(67, 150, 400)}};
+    for (std::size_t pass = 0; pass < takes.size(); ++pass) {
+        SCOPED_TRACE(pass);
+        EXPECT_EQ(takes[pass]->arrangeStart, 1000);
+        EXPECT_EQ(takes[pass]->takeLane, static_cast<int32_t>(pass));
+        EXPECT_EQ(takes[pass]->takeActive, pass == 2);
+        EXPECT_EQ(takes[pass]->name, "Keys Take " + std::to_string(pass + 1));
+        EXPECT_EQ(takes[pass]->length, 1000);
+        EXPECT_EQ(takes[pass]->notes, expected[pass]);
+    }
+}
+
 TEST(RecordedNotes, AlignmentMovesNotesEarlierAndCutsWhatWasPlayedBeforeTheTake) {
     const auto note = [](int64_t start, int64_t length) {
         MidiNote made;

@@ -66,6 +66,31 @@ TEST(DeviceBlocks, MidiEventsActAtTheirFrame) {
     EXPECT_NE(ringKey[255], 0.0f);
 }
 
+// A key held over the cycle's jump back keeps its length, and the take's notes and length
+// run on past the jump instead of folding back onto the first pass.
+TEST(DeviceBlocks, RecordedNotesRunOnAcrossTheCycleJump) {
+    RenderRig rig;
+    Engine &engine = rig.engine;
+    send(engine, Request::setCycle(1000, 2000, true));
+    send(engine, Request::locate(1000));
+    send(engine, Request::play());
+    ASSERT_TRUE(engine.beginMidiRecording(1000));
+    // Blocks start at 1000, 1256, 1512 and 1768; the last runs to 2024 and the cycle jumps
+    // back to 1024.
+    for (int block = 0; block < 3; ++block) renderPeriod(engine, 256);
+    const std::array<MidiEvent, 1> press{MidiEvent{132, 0x90, 60, 100}};
+    renderPeriod(engine, 256, press); // at 1900
+    EXPECT_EQ(engine.playhead.load(), 1024);
+    const std::array<MidiEvent, 1> release{MidiEvent{76, 0x80, 60, 0}};
+    renderPeriod(engine, 256, release); // at 1100, the second time round
+    std::vector<MidiNote> take;
+    ASSERT_TRUE(engine.endMidiRecording(engine.playhead.load(), take));
+    ASSERT_EQ(take.size(), 1u);
+    EXPECT_EQ(take[0].start, 900);
+    EXPECT_EQ(take[0].length, 200);
+    EXPECT_EQ(engine.midiTakeFrames(), 5 * 256);
+}
+
 // A period longer than prepared renders in full; a format change at the same rate keeps the
 // effect tails, a new rate prepares the processors afresh; the rack's hook hears of both.
 TEST(DeviceBlocks, FormatChangesKeepWhatPlaysAndReachTheRack) {
