@@ -100,9 +100,19 @@ RunFigures runDevice(testing::JackTestClient &player, double seconds, bool recor
     return figures;
 }
 
+/// The underruns of the same graph with a client that does nothing in Halvora's place: it
+/// takes the player's sixteen outputs and has two outputs of its own, for `seconds`.
+uint64_t listenerInPlaceXruns(testing::JackTestClient &player, double seconds) {
+    testing::JackTestClient listener("listener", 2 * stereoInputs, 2);
+    if (!listener.ok() || !listener.activate()) return 0;
+    for (int32_t port = 0; port < 2 * stereoInputs; ++port)
+        if (!player.connect(player.playPort(port), listener.recordPort(port))) return 0;
+    return bench::idleClientXruns(player, seconds);
+}
+
 /// Eight stereo inputs recorded at 64 frames on a dummy server (asynchronous, as a desktop
-/// server runs), against the same device only playing and an idle client alone, each for
-/// the same length in the same run.
+/// server runs), against the same device only playing, the player alone, and the player with
+/// a client that does nothing in Halvora's place, each for the same length in the same run.
 void recordEightStereoInputsOnJack(benchmark::State &state) {
     const double seconds = recordSeconds();
     // Real-time scheduling when the machine allows it, as a studio machine runs its server.
@@ -125,6 +135,7 @@ void recordEightStereoInputsOnJack(benchmark::State &state) {
     player.startPlaying();
     // The player alone first: the underruns the machine's scheduling causes by itself.
     const uint64_t floorXruns = bench::idleClientXruns(player, seconds);
+    const uint64_t inPlaceXruns = listenerInPlaceXruns(player, seconds);
     RunFigures baseline, recording;
     for (auto _ : state) {
         baseline = runDevice(player, seconds, false);
@@ -144,6 +155,7 @@ void recordEightStereoInputsOnJack(benchmark::State &state) {
     state.counters["load_worst_pct"] = recording.worstLoad * 100.0;
     state.counters["worst_block_ms"] = recording.worstLoad * periodFrames / rate * 1000.0;
     state.counters["idle_client_xruns"] = static_cast<double>(floorXruns);
+    state.counters["idle_in_place_xruns"] = static_cast<double>(inPlaceXruns);
     state.counters["baseline_xruns"] = static_cast<double>(baseline.xruns);
     state.counters["playing_load_worst_pct"] = baseline.worstLoad * 100.0;
     state.counters["mean_vs_playing"] =
