@@ -1,5 +1,6 @@
 #include "device/AudioBackend.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -22,6 +23,7 @@ class NullBackend final : public AudioBackend {
         rate = request.sampleRate > 0.0 ? request.sampleRate : 48000.0;
         frames = request.bufferFrames > 0 ? request.bufferFrames : 512;
         capture = !request.inputDevice.empty();
+        inputCount = std::clamp(request.inputChannels, 2, 2 * maxInputPairs);
         for (auto &buffer : buffers)
             buffer.assign(static_cast<std::size_t>(frames), 0.0f);
         return true;
@@ -40,7 +42,7 @@ class NullBackend final : public AudioBackend {
 
     double sampleRate() const override { return rate; }
     int32_t bufferFrames() const override { return frames; }
-    int32_t inputChannels() const override { return capture ? 2 : 0; }
+    int32_t inputChannels() const override { return capture ? inputCount : 0; }
 
   private:
     void run() {
@@ -49,13 +51,14 @@ class NullBackend final : public AudioBackend {
             std::chrono::duration<double>(frames / rate));
         std::array<float *, 2> outputs{buffers[0].data(), buffers[1].data()};
         // Input is silence: the null device has nothing to capture.
-        std::array<const float *, 2> inputs{buffers[2].data(), buffers[2].data()};
+        std::array<const float *, 2 * maxInputPairs> inputs{};
+        inputs.fill(buffers[2].data());
         auto due = Clock::now();
         while (running.load()) {
             RenderObserver *observer = host->renderObserver();
             if (observer) observer->blockStarted();
-            host->renderDevice(capture ? inputs.data() : nullptr, capture ? 2 : 0, outputs.data(),
-                               2, frames);
+            host->renderDevice(capture ? inputs.data() : nullptr, capture ? inputCount : 0,
+                               outputs.data(), 2, frames);
             if (observer) observer->blockFinished();
             due += period;
             const auto now = Clock::now();
@@ -72,6 +75,7 @@ class NullBackend final : public AudioBackend {
     double rate = 48000.0;
     int32_t frames = 512;
     bool capture = false;
+    int32_t inputCount = 2;
     std::array<std::vector<float>, 3> buffers;
     std::atomic<bool> running{false};
     std::thread timer;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 using namespace orvane;
 using namespace orvane::testing;
 using namespace std::chrono_literals;
@@ -41,6 +43,32 @@ TEST_F(NullDevice, RendersTheEngineInRealTimeWithoutAllocating) {
     EXPECT_EQ(observer.frees.load(), 0u);
     // Stopping hands the engine's resources back.
     EXPECT_EQ(engine.rtBlockSize.load(), 0);
+}
+
+// The hand-off of every input pair, with the main thread draining while the device captures.
+TEST_F(NullDevice, EveryInputPairRecordsAWholeTakeWhileTheMainThreadDrains) {
+    device.inputPairs = 3;
+    start(128);
+    EXPECT_EQ(device.capturedInputPairs(), 3);
+    ASSERT_TRUE(device.beginRecording()) << device.lastError;
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_TRUE(observer.waitForBlocks(3, 10s));
+        device.drainCapture();
+    }
+    const std::vector<InputRecordingTarget> targets{{0, {}}, {1, {}}, {2, {}}};
+    const auto outcomes = device.finishRecordingInputsIntoProject(engine, targets);
+    device.stop();
+    ASSERT_EQ(outcomes.size(), 3u);
+    EXPECT_GE(outcomes[0].frames, 60 * 128);
+    std::set<uint64_t> tracks;
+    for (const RecordingOutcome &outcome : outcomes) {
+        EXPECT_NE(outcome.clipId, 0u);
+        EXPECT_EQ(outcome.frames, outcomes[0].frames); // every pair, every frame
+        tracks.insert(outcome.trackId);
+    }
+    EXPECT_EQ(tracks.size(), 3u);
+    EXPECT_EQ(device.lastRecordingOverflowFrames, 0u);
+    EXPECT_EQ(observer.allocations.load(), 0u);
 }
 
 TEST_F(NullDevice, BufferRequestsAreClampedToTheSupportedRange) {
