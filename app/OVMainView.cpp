@@ -29,6 +29,7 @@ constexpr const char *unsavedChangesText = "Несохранённые изме�
 constexpr const char *defaultProjectName = "Новый проект.halvora";
 constexpr const char *savedText = "Проект сохранён";
 constexpr const char *importCancelledText = "Импорт отменён";
+constexpr const char *openCancelledText = "Открытие отменено";
 constexpr const char *collectedText = "Проект сохранён (медиа собраны в папку)";
 const std::vector<std::string> importTypes = {"wav", "aif", "aiff", "caf", "mp3", "m4a"};
 
@@ -156,42 +157,98 @@ void OVMainView::newProject() {
     showStatus("Новый проект");
 }
 
-void OVMainView::openProject() {
-    if (!confirmDiscardingChanges("Открыть проект?", "Не сохранять")) return;
-    const auto chosen =
-        ui.chooseFilesToOpen("Выберите проект Halvora (.halvora)", {"halvora"}, false);
-    if (chosen.empty()) return;
-    loadProjectFromBundle(chosen.front());
+/// A project read from its folder, its media decoded, ready to replace the document.
+struct OVMainView::OpenedProject {
+    std::string path;
+    std::optional<Project> project;
+    std::vector<project_io::MissingMediaEntry> missing;
+    std::string hydrateWarning;
+    double fileRate = 0.0;
+};
+
+namespace {
+
+/// Reads the project at `path` and decodes its media, at `deviceRate` when one is given
+/// (the engine keeps the device's rate; positions stay in samples as stored, only the media
+/// are decoded again). Touches nothing but its own result, so it may run on any thread;
+/// stops early, with no project, when `control` asks it to.
+void readProjectForOpening(OVMainView::OpenedProject &opened, double deviceRate,
+                           JobControl *control) {
+    const auto cancelled = [control] { return control && control->cancelled(); };
+    opened.project = project_io::loadProject(opened.path);
+    if (!opened.project || cancelled()) return opened.project.reset();
+    if (control) control->report(0.3);
+    std::string warning;
+    if (!project_io::hydrateProjectMedia(*opened.project, &warning) && !warning.empty())
+        opened.hydrateWarning = "hydrate warning: " + warning;
+    opened.missing = project_io::findMissingMedia(*opened.project);
+    opened.fileRate = opened.project->sampleRate;
+    if (cancelled()) return opened.project.reset();
+    if (control) control->report(0.7);
+    if (deviceRate > 0.0 && opened.project->sampleRate != deviceRate) {
+        convertMediaTo(*opened.project, deviceRate);
+        opened.project->sampleRate = deviceRate;
+    }
 }
 
-void OVMainView::adoptDeviceRate(Project &project) {
-    const double rate = deviceSampleRate();
-    if (!(rate > 0.0) || project.sampleRate == rate) return;
-    // The engine keeps the device's rate. Positions stay in samples as stored; only the
-    // media are decoded again at the device's rate.
-    convertMediaTo(project, rate);
-    project.sampleRate = rate;
+} // namespace
+
+void OVMainView::openProject() { runHere(prepareOpenProject()); }
+
+std::optional<LongJob> OVMainView::prepareOpenProject() {
+    if (!confirmDiscardingChanges("Открыть проект?", "Не сохранять")) return std::nullopt;
+    const auto chosen =
+        ui.chooseFilesToOpen("Выберите проект Halvora (.halvora)", {"halvora"}, false);
+    if (chosen.empty() || chosen.front().empty()) return std::nullopt;
+    auto opened = std::make_shared<OpenedProject>();
+    opened->path = chosen.front();
+    auto stopped = std::make_shared<bool>(false);
+    LongJob job;
+    job.title = "Открытие проекта";
+    job.perform = [opened, stopped, rate = deviceSampleRate()](JobControl &control) {
+        readProjectForOpening(*opened, rate, &control);
+        *stopped = control.cancelled();
+    };
+    job.finish = [this, opened, stopped] {
+        if (*stopped)
+            showStatus(openCancelledText);
+        else
+            adoptOpenedProject(*opened, std::nullopt);
+    };
+    return job;
 }
 
 bool OVMainView::loadProjectFromBundle(const std::string &path,
                                        const std::optional<std::string> &statusMessage) {
     if (path.empty()) return false;
-    std::optional<Project> loaded = project_io::loadProject(path);
-    if (!loaded) {
+    OpenedProject opened;
+    opened.path = path;
+    readProjectForOpening(opened, deviceSampleRate(), nullptr);
+    return adoptOpenedProject(opened, statusMessage);
+}
+
+bool OVMainView::adoptOpenedProject(OpenedProject &opened,
+                                    const std::optional<std::string> &statusMessage) {
+    if (!opened.project) {
         showStatus("Не удалось открыть проект");
         return false;
     }
-    std::string warning;
-    if (!project_io::hydrateProjectMedia(*loaded, &warning) && !warning.empty())
-        logBreadcrumb("hydrate warning: " + warning);
-    const auto missing = project_io::findMissingMedia(*loaded);
-    const double fileRate = loaded->sampleRate;
-    adoptDeviceRate(*loaded);
-    const double openedRate = loaded->sampleRate;
-    const std::string name = loaded->name;
+    if (!opened.hydrateWarning.empty()) logBreadcrumb(opened.hydrateWarning);
+    Project &project = *opened.project;
+    // The device may have changed its rate while the project was read on a worker.
+    const double rate = deviceSampleRate();
+    if (rate > 0.0 && project.sampleRate != rate) {
+        convertMediaTo(project, rate);
+        project.sampleRate = rate;
+    }
+    const auto &missing = opened.missing;
+    const double fileRate = opened.fileRate;
+    const double openedRate = project.sampleRate;
+    const std::string name = project.name;
+    const std::string path = opened.path;
 
     rack.unloadAll();
-    engine.replaceProject(std::move(*loaded));
+    engine.replaceProject(std::move(project));
     if (!missing.empty()) relinkMissingMedia(missing);
     ensureReturnTracksAndPublish();
     rack.prepare(engine.sampleRate.load(), engine.blockSize.load());

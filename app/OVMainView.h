@@ -110,6 +110,11 @@ class OVMainView {
     std::optional<LongJob> prepareExportLoopWav();
     std::optional<LongJob> prepareExportSelectedTrackWav();
     std::optional<LongJob> prepareImportAudio();
+    /// Asks to discard unsaved changes and for the project; the job reads it and decodes its
+    /// media, and its finish replaces the document.
+    std::optional<LongJob> prepareOpenProject();
+    /// A project read and decoded, not yet the document.
+    struct OpenedProject;
     /// Decodes the dropped files that can be imported and places them as `dropDecodedFiles`.
     LongJob prepareDropImport(const std::vector<std::string> &paths, uint64_t trackId,
                               int64_t startSamples);
@@ -158,7 +163,9 @@ class OVMainView {
     void showStatus(const std::string &text) { status.setText(text); }
     void ensureReturnTracksAndPublish();
     void selectFirstTrack();
-    void adoptDeviceRate(Project &project);
+    /// Makes a read project the document, or says that it could not be opened.
+    bool adoptOpenedProject(OpenedProject &opened,
+                            const std::optional<std::string> &statusMessage);
     /// The grid position nearest `position` that is not before it (so clips never overlap).
     int64_t snapNotBefore(int64_t position) const;
     void stepHistory(bool undo);

@@ -263,8 +263,19 @@ void MainWindow::buildMenus() {
                     onWorker(exportJobs, [&view] { return view.prepareExportSelectedTrackWav(); }));
     file->addAction(QStringLiteral("Новый проект"), QKeySequence(Qt::CTRL | Qt::Key_N), this,
                     replacing([&view] { view.newProject(); }));
+    // The project is read and its media decoded on the document worker, after the saves of
+    // the current one; the window shows it once the job has replaced the document.
     file->addAction(QStringLiteral("Открыть проект…"), QKeySequence(Qt::CTRL | Qt::Key_O), this,
-                    replacing([&view] { view.openProject(); }));
+                    onWorker(documentJobs, [this, &view] {
+                        documentJobs->finishAll();
+                        std::optional<LongJob> job = view.prepareOpenProject();
+                        if (job)
+                            job->finish = [this, adopt = std::move(job->finish)] {
+                                adopt();
+                                projectChanged();
+                            };
+                        return job;
+                    }));
     file->addAction(QStringLiteral("Сохранить проект…"), QKeySequence(Qt::CTRL | Qt::Key_S), this,
                     onWorker(documentJobs, [&view] { return view.prepareSave(); }));
     file->addAction(QStringLiteral("Собрать медиа и сохранить…"),

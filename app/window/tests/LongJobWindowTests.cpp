@@ -268,6 +268,33 @@ TEST_F(LongJobWindowTest, TheImportMenuDecodesOnAWorker) {
     EXPECT_EQ(engine.project.tracks.back()->name, "Флейта");
 }
 
+TEST_F(LongJobWindowTest, OpeningAProjectReadsItOnAWorkerAndThenShowsIt) {
+    lengthenSong(30.0);
+    const fs::path folder = scratch("opened.halvora");
+    ASSERT_TRUE(view.saveProjectToPath(folder.string(), false));
+    const std::string name = engine.project.name;
+    const int64_t songEnd = view.projectEndSamples();
+    view.newProject();
+    ASSERT_LT(view.projectEndSamples(), songEnd);
+    harness.ui.filesToOpen.push_back({folder.string()});
+    trigger("Открыть проект…");
+    // The action came back before the project was read; the document is still the new one.
+    ASSERT_TRUE(window.documentJobRunner().busy());
+    EXPECT_TRUE(view.projectPath.empty());
+    waitUntilIdle(window.documentJobRunner());
+    EXPECT_EQ(status(), "Открыт: " + name);
+    EXPECT_EQ(view.projectPath, folder.string());
+    EXPECT_EQ(view.projectEndSamples(), songEnd);
+    EXPECT_FALSE(view.projectDirty);
+
+    // A folder that holds no project leaves the document as it was.
+    harness.ui.filesToOpen.push_back({scratch("nothing.halvora").string()});
+    trigger("Открыть проект…");
+    waitUntilIdle(window.documentJobRunner());
+    EXPECT_EQ(status(), "Не удалось открыть проект");
+    EXPECT_EQ(view.projectPath, folder.string());
+}
+
 TEST(LongJobRunnerWidget, RunsJobsInTurnAndFinishesThemOnTheMainThread) {
     windowTestApplication();
     LongJobRunner runner;
