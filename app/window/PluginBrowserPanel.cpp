@@ -5,6 +5,7 @@
 #include "app/window/LongJobRunner.h"
 #include "app/window/PanelCommands.h"
 #include "core/vst/PluginRack.h"
+#include "core/vst/PluginSandboxController.h"
 #include "core/vst/PluginScanner.h"
 
 #include <QCheckBox>
@@ -32,15 +33,17 @@ std::string lowered(std::string text) {
     return text;
 }
 
-/// What the worker finds: the walk and the factory pass of the rack's own scan, with a
-/// scanner of its own so that nothing the main thread reads changes under it.
-std::vector<vst::PluginDescription> scanOnWorker() {
+/// What the worker finds: the rack's own scan, with a scanner of its own so that nothing the
+/// main thread reads changes under it, and with the sandbox a controller of its own that
+/// starts the describing helpers, so that the main thread's stays the main thread's alone.
+std::vector<vst::PluginDescription> scanOnWorker(bool sandboxed,
+                                                 const std::string &helperSearchFolder) {
     vst::PluginScanner scanner;
-    scanner.loadBlacklist(vst::defaultVstBlacklistPath());
-    scanner.setSearchPaths(vst::defaultVst3Paths());
-    std::vector<vst::PluginDescription> bundles = scanner.scan();
-    std::vector<vst::PluginDescription> classes = scanner.scanWithFactory();
-    return classes.empty() ? bundles : classes;
+    if (!sandboxed) return vst::scanInstalledPlugins(scanner, false, nullptr);
+    vst::PluginSandboxController describers;
+    describers.enabled = true;
+    describers.helperSearchFolder = helperSearchFolder;
+    return vst::scanInstalledPlugins(scanner, true, &describers);
 }
 
 enum Column { nameColumn, vendorColumn, categoryColumn, stateColumn, pathColumn };
@@ -152,19 +155,17 @@ bool PluginBrowserPanel::scanning() const { return scanJobs->busy(); }
 
 bool PluginBrowserPanel::startScan() {
     if (scanJobs->busy()) return false;
-    if (app.rack().sandboxEnabled) {
-        // With the sandbox the rack describes bundles through its helper, which only the
-        // main thread talks to.
-        app.rack().scan();
-        refill();
-        app.status().setText("Найдено плагинов: " + std::to_string(app.rack().plugins.size()));
-        return true;
-    }
+    const vst::PluginRack &rack = app.rack();
+    const bool sandboxed = rack.sandboxEnabled;
+    const std::string helperFolder =
+        rack.sandbox.controller ? rack.sandbox.controller->helperSearchFolder : std::string();
     auto result = std::make_shared<std::vector<vst::PluginDescription>>();
     LongJob job;
     job.title = "Сканирование плагинов…";
     job.cancellable = false;
-    job.perform = [result](JobControl &) { *result = scanOnWorker(); };
+    job.perform = [result, sandboxed, helperFolder](JobControl &) {
+        *result = scanOnWorker(sandboxed, helperFolder);
+    };
     job.finish = [this, result] { scanFinished(std::move(*result)); };
     scanButton->setEnabled(false);
     scanButton->setText(QStringLiteral("Сканирование…"));

@@ -36,7 +36,7 @@ struct Rig {
 
     Rig() {
         rack = std::make_unique<PluginRack>(
-            PluginRackHost{&project, &projectMutex, &playhead, [] {}, {}});
+            PluginRackHost{&project, &projectMutex, &playhead, [] {}, {}, {}});
         rack->prepare(sampleRate, frames);
         for (int i = 0; i < projectTracks; ++i) {
             auto track = project.addTrack(TrackType::Audio, "");

@@ -135,23 +135,26 @@ void PluginRack::prepare(double newSampleRate, int32_t newBlockSize) {
 
 // With the sandbox on, the bundles' classes are read in helpers and kept in the scan cache:
 // this process never runs a plug-in's code, and a bundle that crashes is blacklisted by path.
-void PluginRack::scan() {
+std::vector<PluginDescription> scanInstalledPlugins(PluginScanner &scanner, bool sandboxed,
+                                                    PluginSandboxController *describerController) {
     scanner.loadBlacklist(defaultVstBlacklistPath());
     scanner.setSearchPaths(defaultVst3Paths());
-    plugins = scanner.scan();
+    std::vector<PluginDescription> bundles = scanner.scan();
     std::vector<PluginDescription> classes;
-    if (!sandboxEnabled) {
+    if (!sandboxed) {
         classes = scanner.scanWithFactory();
-    } else if (sandbox.controller) {
-        SandboxBundleDescriber describer(*sandbox.controller);
+    } else if (describerController) {
+        SandboxBundleDescriber describer(*describerController);
         classes = scanner.scanWithDescriber(std::ref(describer), defaultVstScanCachePath());
         if (!scanner.crashedBundles.empty()) {
             scanner.saveBlacklist(defaultVstBlacklistPath());
-            plugins = scanner.scan();
+            bundles = scanner.scan();
         }
     }
-    if (!classes.empty()) plugins = std::move(classes);
+    return classes.empty() ? bundles : classes;
 }
+
+void PluginRack::scan() { plugins = scanInstalledPlugins(scanner, sandboxEnabled, sandbox.controller); }
 
 void PluginRack::blacklistPluginUid(const std::string &uid) {
     if (uid.empty()) return;

@@ -51,6 +51,14 @@ struct PluginRackSandbox {
 /// True when "HALVORA_VST_SANDBOX" is set and begins with "1".
 bool sandboxEnabledFromEnvironment();
 
+/// The plug-ins installed in the default places, described class by class: in helpers that
+/// `describerController` starts when `sandboxed` (the application never runs a bundle's code
+/// then; a bundle that crashes its helper is blacklisted, and without a controller only the
+/// bundles are listed), else in process. Falls back to the bundles when no class could be
+/// described. Uses nothing but its arguments, so it may run on any thread.
+std::vector<PluginDescription> scanInstalledPlugins(PluginScanner &scanner, bool sandboxed,
+                                                    PluginSandboxController *describerController);
+
 /// The value of one automated plug-in parameter at `playhead`, or none with fewer than two
 /// points. Points are sorted by position; the result lies in [0, 1].
 std::optional<float> pluginAutomationValueAt(std::span<const AutomationPoint> points,

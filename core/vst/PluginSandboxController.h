@@ -80,7 +80,7 @@ class PluginSandboxController {
 
 /// Describes bundles for the plug-in scan in a helper, so that the application never runs a
 /// bundle's code itself. A bundle that crashes (or hangs) its helper is reported as crashed;
-/// the next bundle gets a fresh helper. Main thread.
+/// the next bundle gets a fresh helper. One thread at a time: its controller's.
 class SandboxBundleDescriber {
   public:
     explicit SandboxBundleDescriber(PluginSandboxController &controller);

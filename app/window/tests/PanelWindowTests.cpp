@@ -10,6 +10,7 @@
 #include "core/commands/CommandStack.h"
 #include "core/engine/Engine.h"
 #include "core/vst/PluginRack.h"
+#include "core/vst/PluginSandboxController.h"
 #include "tests/support/ScopedTestState.h"
 
 #include <QApplication>
@@ -268,6 +269,30 @@ TEST_F(PanelTest, TheMastersPanelEditsTheMasteringSettings) {
     EXPECT_FLOAT_EQ(app.engine().project.mastering.loudness, 0.8f);
     app.view().undoEdit();
     EXPECT_EQ(app.engine().project.mastering, MasteringUtility{});
+}
+
+// With the sandbox, bundles are described in helpers the scan starts for itself, on the
+// worker: the window stays responsive and no bundle's code runs in the application.
+TEST_F(PanelTest, ASandboxedScanDescribesTheBundlesInHelpersOffTheMainThread) {
+    const fs::path folder = harness.scratch("vst3-sandboxed");
+    fs::create_directories(folder);
+    fs::create_directory_symlink("/usr/lib/vst3/ZamDelay.vst3", folder / "ZamDelay.vst3");
+    testing::ScopedEnvironment path("VST3_PATH", folder.string());
+    testing::ScopedEnvironment support("XDG_DATA_HOME", harness.scratch("support").string());
+    vst::PluginRack &rack = app.rack();
+    rack.sandboxEnabled = true;
+    ASSERT_NE(rack.sandbox.controller, nullptr);
+    rack.sandbox.controller->helperSearchFolder = HALVORA_HELPER_FOLDER;
+
+    auto &browser = show<PluginBrowserPanel>(createPluginBrowserPanel(app, nullptr));
+    ASSERT_TRUE(browser.startScan());
+    EXPECT_TRUE(browser.scanning()) << "the scan came back before it was done";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !browser.scanning(); }, 60000));
+    ASSERT_EQ(rack.plugins.size(), 1u) << ui.lastStatus();
+    EXPECT_EQ(rack.plugins[0].name, "ZamDelay");
+    EXPECT_FALSE(rack.plugins[0].uid.empty()) << "described class by class, not as a bundle";
+    EXPECT_EQ(rack.sandbox.controller->helperPid, -1) << "the rack's own helper was not used";
+    EXPECT_EQ(ui.lastStatus(), "Найдено плагинов: 1");
 }
 
 TEST_F(PanelTest, ABrowsedPluginLoadsIntoTheTrackAndItsEditorOpensAndCloses) {
