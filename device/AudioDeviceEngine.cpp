@@ -434,9 +434,9 @@ AudioDeviceEngine::finishRecordingInputsIntoProject(Engine &target,
         if (outcome.clipId == 0) outcome.frames = 0;
         outcomes.push_back(outcome);
     }
-    // Pairs nobody asked for recorded nothing anyone keeps.
+    // Pairs nobody asked for recorded nothing anyone keeps; their memory goes back now.
     std::lock_guard lock(recordMutex);
-    for (InputCapture &capture : inputCaptures) capture.recordBuffer.clear();
+    for (InputCapture &capture : inputCaptures) std::vector<float>().swap(capture.recordBuffer);
     return outcomes;
 }
 
