@@ -137,6 +137,12 @@ bool openDevice(LiveRecording &live, const RecordCommandOptions &options, int32_
         error = "cannot open \"" + name + "\": " + device.lastError;
         return false;
     }
+    if (device.capturedInputPairs() < inputPairs) {
+        error = "\"" + name + "\" captures " + std::to_string(device.capturedInputPairs()) +
+                " stereo input pairs, not the " + std::to_string(inputPairs) +
+                " the audio tracks need";
+        return false;
+    }
     // Plug-ins take any period the render buffers hold; a later change of format prepares
     // them again through the engine's format hook.
     live.prepared.rack->prepare(device.sampleRate, static_cast<int32_t>(device.renderLeft.size()));
