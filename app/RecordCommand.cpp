@@ -200,7 +200,8 @@ std::optional<TakeResult> recordTake(LiveRecording &live, const RecordCommandOpt
     if (!tracks.audio.empty()) {
         std::vector<InputRecordingTarget> targets;
         for (std::size_t pair = 0; pair < tracks.audio.size(); ++pair)
-            targets.push_back({static_cast<int32_t>(pair), RecordingDestination{tracks.audio[pair]}});
+            targets.push_back(
+                {static_cast<int32_t>(pair), RecordingDestination{tracks.audio[pair]}});
         result.outcomes = device.finishRecordingInputsIntoProject(engine, targets);
         result.overflowFrames = device.lastRecordingOverflowFrames;
     }

@@ -42,10 +42,10 @@ std::optional<SampleRange> parseSampleRange(const std::string &text);
 /// The whole command: load the project, play it from `--start` on the device while the
 /// tracks record their input (audio from one of the device's input pairs on each audio
 /// track, notes from the MIDI input on a MIDI track) for `--seconds`, place the takes (punch
-/// and cycle applied) and save the project. One summary line goes to `output`. Returns 0 when the project was saved
-/// (or nothing was recorded and it was left alone), 1 when the project or device cannot be
-/// used, saving failed or the device went away during the take (what was recorded until
-/// then is still placed and saved), 2 for a usage error.
+/// and cycle applied) and save the project. One summary line goes to `output`. Returns 0
+/// when the project was saved (or nothing was recorded and it was left alone), 1 when the
+/// project or device cannot be used, saving failed or the device went away during the take
+/// (what was recorded until then is still placed and saved), 2 for a usage error.
 int runRecordCommand(const std::vector<std::string> &arguments, std::FILE *output,
                      std::FILE *errors);
 

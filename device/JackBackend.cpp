@@ -164,7 +164,8 @@ class JackBackend final : public AudioBackend {
         int64_t latest = 0;
         if (client)
             for (int32_t index = 0; index < inputCount; ++index)
-                latest = std::max(latest, reportedLatency(client, inputs[index], JackCaptureLatency));
+                latest = std::max(latest,
+                                  reportedLatency(client, inputs[index], JackCaptureLatency));
         return latest;
     }
     int64_t playbackLatencyFrames() const override {

@@ -164,8 +164,10 @@ class RtAudioBackend final : public AudioBackend {
         std::array<float *, 2> outputs{out, self.outputChannels > 1 ? out + count : nullptr};
         const auto *in = static_cast<const float *>(inputBuffer);
         std::array<const float *, 2 * maxInputPairs> inputs{};
-        for (int32_t channel = 0; in && channel < self.captureChannels; ++channel)
-            inputs[static_cast<std::size_t>(channel)] = in + static_cast<std::size_t>(channel) * count;
+        for (int32_t channel = 0; in && channel < self.captureChannels; ++channel) {
+            const auto index = static_cast<std::size_t>(channel);
+            inputs[index] = in + index * count;
+        }
         // A mono input feeds both sides of its pair.
         const int32_t inputCount = self.captureChannels == 1 ? 2 : self.captureChannels;
         if (self.captureChannels == 1) inputs[1] = in;

@@ -1,6 +1,6 @@
+#include "bench/device/ServerFloor.h"
 #include "core/engine/Engine.h"
 #include "device/AudioDeviceEngine.h"
-#include "bench/device/ServerFloor.h"
 #include "tests/support/JackServer.h"
 #include "tests/support/JackTestClient.h"
 

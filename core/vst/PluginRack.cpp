@@ -154,7 +154,9 @@ std::vector<PluginDescription> scanInstalledPlugins(PluginScanner &scanner, bool
     return classes.empty() ? bundles : classes;
 }
 
-void PluginRack::scan() { plugins = scanInstalledPlugins(scanner, sandboxEnabled, sandbox.controller); }
+void PluginRack::scan() {
+    plugins = scanInstalledPlugins(scanner, sandboxEnabled, sandbox.controller);
+}
 
 void PluginRack::blacklistPluginUid(const std::string &uid) {
     if (uid.empty()) return;
