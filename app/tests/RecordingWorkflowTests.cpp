@@ -93,6 +93,50 @@ TEST_F(RecordingWorkflowTest, ACountInRewindsItsBarsAndStartsRecordingWhereRecor
     EXPECT_TRUE(rig.view().projectDirty);
 }
 
+// With the cycle running, each pass of a MIDI take becomes a take clip of its own at the
+// cycle's start, and a key held over the jump back keeps its length.
+TEST_F(RecordingWorkflowTest, ACycledMidiTakeGivesOneClipPerPass) {
+    setCountIn(0);
+    Engine &engine = rig.engine();
+    rig.view().selectedTrackId = keys;
+    rig.view().setCycle(0, bar, true);
+    rig.locate(0);
+    recording.toggleRecording();
+    rig.render();
+    ASSERT_TRUE(recording.isRecordingActive());
+    const auto key = [&](int32_t pitch, int64_t on, int64_t off) {
+        ASSERT_TRUE(engine.recordMidiNoteOn(pitch, 0.8f, on));
+        ASSERT_TRUE(engine.recordMidiNoteOff(pitch, 0.0f, off));
+    };
+    key(60, 100, 1100);
+    while (engine.playhead.load() < bar - 3000)
+        rig.render();
+    ASSERT_TRUE(engine.recordMidiNoteOn(64, 0.8f, bar - 1000));
+    while (engine.playhead.load() >= bar - 3000)
+        rig.render(); // past the jump back to the cycle's start
+    const int64_t afterJump = engine.playhead.load();
+    ASSERT_TRUE(engine.recordMidiNoteOff(64, 0.0f, afterJump + 500));
+    key(67, afterJump + 2000, afterJump + 3000);
+    rig.render(10);
+    recording.toggleRecording();
+
+    const auto track = rig.track(keys);
+    ASSERT_EQ(track->clips.size(), 2u) << rig.ui.lastStatus();
+    const Clip &first = *track->clips[0], &second = *track->clips[1];
+    EXPECT_EQ(first.arrangeStart, 0);
+    EXPECT_EQ(second.arrangeStart, 0);
+    EXPECT_EQ(second.takeLane, first.takeLane + 1);
+    EXPECT_FALSE(first.takeActive);
+    EXPECT_TRUE(second.takeActive);
+    ASSERT_EQ(first.notes.size(), 2u);
+    EXPECT_EQ(first.notes[0].start, 100);
+    EXPECT_EQ(first.notes[1].pitch, 64);
+    EXPECT_EQ(first.notes[1].length, afterJump + 1500);
+    ASSERT_EQ(second.notes.size(), 1u);
+    EXPECT_EQ(second.notes[0].start, afterJump + 2000);
+    EXPECT_EQ(rig.ui.lastStatus(), "MIDI-запись сохранена — 1 нот");
+}
+
 TEST_F(RecordingWorkflowTest, PressingRecordDuringTheCountInCancelsIt) {
     setCountIn(1);
     rig.view().selectedTrackId = keys;
