@@ -77,6 +77,14 @@ void convertMediaTo(Project &project, double rate) {
         }
 }
 
+/// Puts the project on the device's rate (0: none, the project keeps its own). Positions stay
+/// in samples as stored; only the media are decoded again.
+void adoptRate(Project &project, double deviceRate) {
+    if (!(deviceRate > 0.0) || project.sampleRate == deviceRate) return;
+    convertMediaTo(project, deviceRate);
+    project.sampleRate = deviceRate;
+}
+
 std::string formatHz(double rate) { return std::to_string(static_cast<int64_t>(rate)) + " Hz"; }
 
 } // namespace
@@ -169,8 +177,7 @@ struct OVMainView::OpenedProject {
 namespace {
 
 /// Reads the project at `path` and decodes its media, at `deviceRate` when one is given
-/// (the engine keeps the device's rate; positions stay in samples as stored, only the media
-/// are decoded again). Touches nothing but its own result, so it may run on any thread;
+/// (the engine keeps the device's rate). Touches nothing but its own result, so it may run on any thread;
 /// stops early, with no project, when `control` asks it to.
 void readProjectForOpening(OVMainView::OpenedProject &opened, double deviceRate,
                            JobControl *control) {
@@ -185,10 +192,7 @@ void readProjectForOpening(OVMainView::OpenedProject &opened, double deviceRate,
     opened.fileRate = opened.project->sampleRate;
     if (cancelled()) return opened.project.reset();
     if (control) control->report(0.7);
-    if (deviceRate > 0.0 && opened.project->sampleRate != deviceRate) {
-        convertMediaTo(*opened.project, deviceRate);
-        opened.project->sampleRate = deviceRate;
-    }
+    adoptRate(*opened.project, deviceRate);
 }
 
 } // namespace
@@ -236,11 +240,7 @@ bool OVMainView::adoptOpenedProject(OpenedProject &opened,
     if (!opened.hydrateWarning.empty()) logBreadcrumb(opened.hydrateWarning);
     Project &project = *opened.project;
     // The device may have changed its rate while the project was read on a worker.
-    const double rate = deviceSampleRate();
-    if (rate > 0.0 && project.sampleRate != rate) {
-        convertMediaTo(project, rate);
-        project.sampleRate = rate;
-    }
+    adoptRate(project, deviceSampleRate());
     const auto &missing = opened.missing;
     const double fileRate = opened.fileRate;
     const double openedRate = project.sampleRate;

@@ -69,7 +69,7 @@ void interleave(const float *left, const float *right, int32_t frames, int32_t c
 MediaWindow mediaWindowFor(Engine &engine, int64_t start) {
     std::lock_guard lock(engine.projectMutex);
     return MediaWindow(planMedia(engine.project), start,
-                       static_cast<int64_t>(std::max(engine.sampleRate.load(), 1.0) / 1));
+                       static_cast<int64_t>(std::max(engine.sampleRate.load(), 1.0)));
 }
 
 bool renderBlocks(Engine &engine, int64_t start, int64_t frames, int32_t channels, int32_t block,

@@ -111,6 +111,29 @@ bool applyPunch(const Project &project, CapturedTake &take) {
     return true;
 }
 
+/// The name of the take a cycle pass leaves on `lane`.
+std::string passTakeName(const Track &track, int32_t lane) {
+    return track.name + " Take " + std::to_string(lane + 1);
+}
+
+/// A MIDI take clip on `lane` at `start`, at least `minimumLength` long and long enough for
+/// its notes; the project grows to its end.
+std::shared_ptr<Clip> addMidiTakeClip(Engine &engine, const Track &track, std::string name,
+                                      int32_t lane, int64_t start, int64_t minimumLength,
+                                      std::vector<MidiNote> notes) {
+    const auto clip = engine.project.addClip(track.id, ClipKind::Midi);
+    clip->name = std::move(name);
+    clip->arrangeStart = start;
+    clip->takeLane = lane;
+    clip->length = minimumLength;
+    for (const MidiNote &note : notes)
+        clip->length = std::max(clip->length, note.start + note.length);
+    clip->notes = std::move(notes);
+    Project &project = engine.project;
+    project.lengthSamples = std::max(project.lengthSamples, clip->arrangeStart + clip->length);
+    return clip;
+}
+
 std::shared_ptr<Clip> addTakeClip(Engine &engine, Track &track, std::string name, int32_t lane,
                                   std::vector<float> samples, int64_t start) {
     const auto clip = engine.project.addClip(track.id, ClipKind::Audio);
@@ -132,17 +155,14 @@ std::shared_ptr<Clip> addCycleTakes(Engine &engine, Track &track, const Captured
                              : (cycle - (take.start - loopStart) % cycle) % cycle;
     const int32_t firstLane =
         nextTakeLane(track, placedStart(engine.project, loopStart), ClipKind::Audio);
-    const auto takeName = [&](int32_t lane) {
-        return track.name + " Take " + std::to_string(lane + 1);
-    };
     std::shared_ptr<Clip> last;
     int32_t lane = firstLane;
     int64_t at = lead;
     for (; at + cycle <= frames; at += cycle, ++lane)
-        last = addTakeClip(engine, track, takeName(lane), lane,
+        last = addTakeClip(engine, track, passTakeName(track, lane), lane,
                            extractPcmFrames(take.samples, stereo, at, cycle), loopStart);
     if (frames - at > engine.beatsToSamples(shortestTakeBeats))
-        last = addTakeClip(engine, track, takeName(lane), lane,
+        last = addTakeClip(engine, track, passTakeName(track, lane), lane,
                            extractPcmFrames(take.samples, stereo, at, frames - at), loopStart);
     return last;
 }
@@ -277,19 +297,11 @@ std::optional<RecordingOutcome> placeCyclePassNotes(Engine &engine, uint64_t tra
     if (!track || track->type != TrackType::Midi) return RecordingOutcome{};
     const int32_t firstLane = nextTakeLane(*track, loopStart, ClipKind::Midi);
     std::shared_ptr<Clip> last;
-    int32_t added = 0;
+    int32_t lane = firstLane;
     for (auto &[pass, passNotes] : passes) {
-        const int32_t lane = firstLane + added++;
-        last = engine.project.addClip(trackId, ClipKind::Midi);
-        last->name = track->name + " Take " + std::to_string(lane + 1);
-        last->arrangeStart = loopStart;
-        last->takeLane = lane;
-        last->length = cycle;
-        for (const MidiNote &note : passNotes)
-            last->length = std::max(last->length, note.start + note.length);
-        last->notes = std::move(passNotes);
-        engine.project.lengthSamples =
-            std::max(engine.project.lengthSamples, loopStart + last->length);
+        last = addMidiTakeClip(engine, *track, passTakeName(*track, lane), lane, loopStart, cycle,
+                               std::move(passNotes));
+        ++lane;
     }
     if (!last) return RecordingOutcome{};
     activateTakeOnTrack(track->clips, *last);
@@ -305,18 +317,9 @@ RecordingOutcome placeRecordedNotes(Engine &engine, uint64_t trackId, std::vecto
     if (!track || track->type != TrackType::Midi) return {};
     const int64_t placed = std::max<int64_t>(start, 0);
     const int32_t lane = nextTakeLane(*track, placed, ClipKind::Midi);
-    const auto clip = engine.project.addClip(trackId, ClipKind::Midi);
-    clip->name = track->name;
-    clip->arrangeStart = placed;
-    clip->takeLane = lane;
-    int64_t lastEnd = 0;
-    for (const auto &note : notes)
-        lastEnd = std::max(lastEnd, note.start + note.length);
-    clip->length = std::max(length, lastEnd);
-    clip->notes = std::move(notes);
+    const auto clip = addMidiTakeClip(engine, *track, track->name, lane, placed,
+                                      std::max<int64_t>(length, 0), std::move(notes));
     activateTakeOnTrack(track->clips, *clip);
-    Project &project = engine.project;
-    project.lengthSamples = std::max(project.lengthSamples, clip->arrangeStart + clip->length);
     engine.publishGraph();
     return {trackId, clip->id, clip->length};
 }

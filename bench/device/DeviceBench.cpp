@@ -1,7 +1,7 @@
+#include "bench/device/ServerFloor.h"
 #include "core/engine/Engine.h"
 #include "core/engine/reference/ReferenceSession.h"
 #include "device/AudioDeviceEngine.h"
-#include "bench/device/ServerFloor.h"
 #include "tests/support/JackServer.h"
 
 #include <benchmark/benchmark.h>

@@ -52,11 +52,9 @@ Peaks blockPeaks(const float *left, const float *right, int32_t frames) {
 } // namespace
 
 uint32_t largestMagnitudeBits(const float *samples, int32_t count) {
-    // Without the sign bit the magnitudes compare the same as signed integers, which every
-    // x86-64 compares four at a time; unsigned ones it would first have to flip.
     int32_t largest = 0;
     for (int32_t i = 0; i < count; ++i)
-        largest = std::max(largest, std::bit_cast<int32_t>(samples[i]) & 0x7fffffff);
+        largest = std::max(largest, magnitudeBits(samples[i]));
     return static_cast<uint32_t>(largest);
 }
 
@@ -99,8 +97,8 @@ Peaks applyMixer(const Track &track, float *left, float *right, int32_t frames, 
     for (int32_t i = 0; i < frames; ++i) {
         left[i] *= leftGain;
         right[i] *= rightGain;
-        leftPeak = std::max(leftPeak, std::bit_cast<int32_t>(left[i]) & 0x7fffffff);
-        rightPeak = std::max(rightPeak, std::bit_cast<int32_t>(right[i]) & 0x7fffffff);
+        leftPeak = std::max(leftPeak, magnitudeBits(left[i]));
+        rightPeak = std::max(rightPeak, magnitudeBits(right[i]));
     }
     return Peaks{magnitudeFromBits(static_cast<uint32_t>(leftPeak)),
                  magnitudeFromBits(static_cast<uint32_t>(rightPeak))};
