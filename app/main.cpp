@@ -1,12 +1,12 @@
-#include "app/AnalyzeCommand.h"
-#include "app/EngineSelfCheck.h"
-#include "app/ProbePluginsCommand.h"
-#include "app/HeadlessCommand.h"
-#include "app/PlayCommand.h"
-#include "app/RecordCommand.h"
-#include "app/PerformCommand.h"
-#include "app/ReferenceProjectCommand.h"
-#include "app/RenderCommand.h"
+#include "app/cli/AnalyzeVerb.h"
+#include "app/cli/EngineSelfCheck.h"
+#include "app/cli/HeadlessVerb.h"
+#include "app/cli/PerformVerb.h"
+#include "app/cli/PlayVerb.h"
+#include "app/cli/ProbePluginsVerb.h"
+#include "app/cli/RecordVerb.h"
+#include "app/cli/ReferenceProjectVerb.h"
+#include "app/cli/RenderVerb.h"
 #include "app/window/MainWindow.h"
 
 #include <cstdio>
@@ -102,9 +102,9 @@ int main(int argc, char **argv) {
         const std::string subcommand = argv[1];
         if (subcommand == "render" || subcommand == "reference-project") restartWithHugePages(argv);
         const std::vector<std::string> rest(argv + 2, argv + argc);
-        if (subcommand == "render") return orvane::runRenderCommand(rest, stdout, stderr);
-        if (subcommand == "play") return orvane::runPlayCommand(rest, stdout, stderr);
-        if (subcommand == "record") return orvane::runRecordCommand(rest, stdout, stderr);
+        if (subcommand == "render") return orvane::runRenderVerb(rest, stdout, stderr);
+        if (subcommand == "play") return orvane::runPlayVerb(rest, stdout, stderr);
+        if (subcommand == "record") return orvane::runRecordVerb(rest, stdout, stderr);
         if (subcommand == "--headless") {
             if (rest.size() == 1 && (rest[0] == "--help" || rest[0] == "-h")) {
                 std::fputs(orvane::headlessHelp(), stdout);
@@ -112,12 +112,11 @@ int main(int argc, char **argv) {
             }
             return orvane::runHeadless(rest, STDIN_FILENO, stdout, stderr);
         }
-        if (subcommand == "perform") return orvane::runPerformCommand(rest, stdout, stderr);
+        if (subcommand == "perform") return orvane::runPerformVerb(rest, stdout, stderr);
         if (subcommand == "reference-project")
-            return orvane::runReferenceProjectCommand(rest, stdout, stderr);
-        if (subcommand == "analyze") return orvane::runAnalyzeCommand(rest, stdout, stderr);
-        if (subcommand == "probe-plugins")
-            return orvane::runProbePluginsCommand(rest, stdout, stderr);
+            return orvane::runReferenceProjectVerb(rest, stdout, stderr);
+        if (subcommand == "analyze") return orvane::runAnalyzeVerb(rest, stdout, stderr);
+        if (subcommand == "probe-plugins") return orvane::runProbePluginsVerb(rest, stdout, stderr);
     }
     return runShellOptions(argc, argv);
 }

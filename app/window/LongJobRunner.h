@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/LongJob.h"
+#include "app/shell/LongJob.h"
 
 #include <QWidget>
 

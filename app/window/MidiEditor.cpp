@@ -1,7 +1,7 @@
 #include "app/window/MidiEditor.h"
 
-#include "app/OVApplication.h"
-#include "app/OVMainView.h"
+#include "app/shell/OVApplication.h"
+#include "app/shell/OVMainView.h"
 #include "app/window/WindowCommands.h"
 #include "core/commands/NoteCommands.h"
 #include "core/commands/NoteTransformCommands.h"

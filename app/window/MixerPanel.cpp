@@ -1,7 +1,7 @@
 #include "app/window/MixerPanel.h"
 
-#include "app/OVApplication.h"
-#include "app/OVMainView.h"
+#include "app/shell/OVApplication.h"
+#include "app/shell/OVMainView.h"
 #include "app/window/WindowCommands.h"
 #include "core/commands/MixerCommands.h"
 #include "core/engine/Engine.h"

@@ -1,7 +1,7 @@
 #include "app/window/PanelCommands.h"
 
-#include "app/OVApplication.h"
-#include "app/OVMainView.h"
+#include "app/shell/OVApplication.h"
+#include "app/shell/OVMainView.h"
 #include "core/engine/Engine.h"
 #include "core/vst/PluginRack.h"
 

@@ -1,7 +1,7 @@
 #include "app/window/PluginBrowserPanel.h"
 
-#include "app/OVApplication.h"
-#include "app/OVMainView.h"
+#include "app/shell/OVApplication.h"
+#include "app/shell/OVMainView.h"
 #include "app/window/LongJobRunner.h"
 #include "app/window/PanelCommands.h"
 #include "core/vst/PluginRack.h"

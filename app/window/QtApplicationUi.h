@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ApplicationUi.h"
+#include "app/shell/ApplicationUi.h"
 
 #include <functional>
 

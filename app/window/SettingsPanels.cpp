@@ -1,6 +1,6 @@
 #include "app/window/SettingsPanels.h"
 
-#include "app/OVMainView.h"
+#include "app/shell/OVMainView.h"
 #include "core/engine/Engine.h"
 #include "device/AudioDeviceEngine.h"
 #include "device/DeviceSettings.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/OVApplication.h"
+#include "app/shell/OVApplication.h"
 
 #include <QDialog>
 

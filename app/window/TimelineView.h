@@ -3,7 +3,7 @@
 #include "app/window/PeakCache.h"
 #include "app/window/TimelineGeometry.h"
 
-#include "app/OVMainView.h"
+#include "app/shell/OVMainView.h"
 
 #include <QWidget>
 

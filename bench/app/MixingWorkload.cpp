@@ -1,6 +1,6 @@
 #include "bench/app/MixingWorkload.h"
 
-#include "app/DocumentOperations.h"
+#include "app/shell/DocumentOperations.h"
 #include "core/project_io/ProjectFolder.h"
 
 #include <algorithm>

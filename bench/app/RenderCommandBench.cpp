@@ -1,4 +1,4 @@
-#include "app/DocumentOperations.h"
+#include "app/shell/DocumentOperations.h"
 #include "bench/app/MixingWorkload.h"
 #include "core/audiofile/AudioFile.h"
 #include "core/engine/reference/ReferenceSession.h"

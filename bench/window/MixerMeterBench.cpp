@@ -3,9 +3,9 @@
 // the share of one core that 30 such frames a second use. Two baselines are measured in the
 // same run: a frame whose meters did not move (the tick's own reading), and a repaint of the
 // whole panel (what a frame would cost if every meter change redrew every strip).
-#include "app/OVApplication.h"
-#include "app/OVMainView.h"
-#include "app/tests/ApplicationTestSupport.h"
+#include "app/shell/OVApplication.h"
+#include "app/shell/OVMainView.h"
+#include "app/shell/tests/ApplicationTestSupport.h"
 #include "app/window/MixerPanel.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"

@@ -1,7 +1,7 @@
 // Paint time of the timeline over 64 tracks of 50 clips each, zoomed out to the whole song and
 // zoomed in to four bars, against painting the same view of an empty project in the same run.
-#include "app/OVApplication.h"
-#include "app/OVMainView.h"
+#include "app/shell/OVApplication.h"
+#include "app/shell/OVMainView.h"
 #include "app/window/TimelineView.h"
 #include "core/engine/Engine.h"
 

@@ -1,6 +1,6 @@
-#include "app/DocumentOperations.h"
-#include "app/OVMainView.h"
-#include "app/RenderCommand.h"
+#include "app/cli/RenderVerb.h"
+#include "app/shell/DocumentOperations.h"
+#include "app/shell/OVMainView.h"
 #include "app/window/LongJobRunner.h"
 #include "app/window/MainWindow.h"
 #include "app/window/TimelineView.h"
@@ -145,8 +145,8 @@ TEST_F(LongJobWindowTest, TheExportMenuRendersOnAWorkerWhatTheRenderCommandWrite
     EXPECT_EQ(status(), "WAV экспортирован (" + std::to_string(frames) + " сэмплов)");
 
     const fs::path rendered = scratch("rendered.wav");
-    ASSERT_EQ(
-        runRenderCommand({folder.string(), "-o", rendered.string(), "--quiet"}, stdout, stderr), 0);
+    ASSERT_EQ(runRenderVerb({folder.string(), "-o", rendered.string(), "--quiet"}, stdout, stderr),
+              0);
     const ImportedWav fromMenu = readWav(exported), fromCommand = readWav(rendered);
     ASSERT_TRUE(fromMenu.samples && fromCommand.samples);
     EXPECT_EQ(fromMenu.frames, frames);

@@ -1,4 +1,4 @@
-#include "app/OVMainView.h"
+#include "app/shell/OVMainView.h"
 #include "app/window/MainWindow.h"
 #include "app/window/QtApplicationUi.h"
 #include "app/window/SettingsPanels.h"

@@ -1,8 +1,8 @@
 // The panels as a user meets them: on a private X display, over the application core with its
 // audio on the null device, clicked and dragged with the pointer.
-#include "app/OVApplication.h"
-#include "app/OVMainView.h"
-#include "app/tests/ApplicationTestSupport.h"
+#include "app/shell/OVApplication.h"
+#include "app/shell/OVMainView.h"
+#include "app/shell/tests/ApplicationTestSupport.h"
 #include "app/window/MixerPanel.h"
 #include "app/window/PluginBrowserPanel.h"
 #include "app/window/SessionPanel.h"

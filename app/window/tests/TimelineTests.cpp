@@ -1,4 +1,4 @@
-#include "app/OVMainView.h"
+#include "app/shell/OVMainView.h"
 #include "app/window/MainWindow.h"
 #include "app/window/TimelineView.h"
 #include "app/window/tests/WindowTestSupport.h"

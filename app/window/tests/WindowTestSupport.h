@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/OVApplication.h"
-#include "app/tests/ApplicationTestSupport.h"
+#include "app/shell/OVApplication.h"
+#include "app/shell/tests/ApplicationTestSupport.h"
 
 #include <QImage>
 #include <QPointF>

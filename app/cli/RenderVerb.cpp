@@ -1,0 +1,397 @@
+#include "app/cli/RenderVerb.h"
+
+#include "app/cli/VerbArguments.h"
+#include "app/shell/DocumentOperations.h"
+#include "app/shell/ProjectRender.h"
+#include "app/shell/RenderOutput.h"
+#include "core/audiofile/AudioFile.h"
+#include "core/engine/Engine.h"
+#include "core/project_io/ProjectDocument.h"
+#include "core/project_io/ProjectFolder.h"
+#include "core/vst/PluginRack.h"
+#include "core/vst/PluginSandboxController.h"
+#include "device/OfflineRender.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <mutex>
+#include <sstream>
+#include <system_error>
+
+#include <unistd.h>
+
+namespace orvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double demoSampleRate = 48000.0;
+// Outside this range the stock processors' filters are not designed to work, and a damaged
+// document could ask for billions of frames a second.
+constexpr double lowestSampleRate = 1000.0;
+constexpr double highestSampleRate = 768000.0;
+constexpr int progressBarWidth = 40;
+
+bool parseSampleCount(const std::string &option, const std::string &text, int64_t &value,
+                      std::string &error) {
+    if (parseNumber(text, value) && value >= 0) return true;
+    error = option + " takes a whole number of samples, not \"" + text + "\"";
+    return false;
+}
+
+bool parseOption(const std::vector<std::string> &arguments, std::size_t &index,
+                 RenderVerbOptions &options, std::string &error) {
+    const std::string &option = arguments[index];
+    if (option == "--demo") {
+        options.demo = true;
+    } else if (option == "--quiet") {
+        options.quiet = true;
+    } else if (option == "--help" || option == "-h") {
+        options.help = true;
+    } else if (option == "-o" || option == "--output") {
+        if (!needsValue(arguments, index, error)) return false;
+        options.outputPath = arguments[++index];
+    } else if (option == "--start" || option == "--length") {
+        if (!needsValue(arguments, index, error)) return false;
+        int64_t value = 0;
+        if (!parseSampleCount(option, arguments[++index], value, error)) return false;
+        (option == "--start" ? options.start : options.length) = value;
+    } else if (option == "--track") {
+        if (!needsValue(arguments, index, error)) return false;
+        const std::string &text = arguments[++index];
+        if (!parseNumber(text, options.trackId) || options.trackId == 0) {
+            error = "--track takes a track id (a whole number above 0), not \"" + text + "\"";
+            return false;
+        }
+    } else if (option == "--channels") {
+        if (!needsValue(arguments, index, error)) return false;
+        const std::string &text = arguments[++index];
+        if (text != "1" && text != "2") {
+            error = "--channels takes 1 or 2, not \"" + text + "\"";
+            return false;
+        }
+        options.channels = text == "1" ? 1 : 2;
+    } else {
+        error = "unknown option \"" + option + "\"";
+        return false;
+    }
+    return true;
+}
+
+/// Names in messages come from documents and plug-ins; none may drive the terminal.
+void printLine(std::FILE *stream, const std::string &text) {
+    std::fputs(printableText(text).c_str(), stream);
+    std::fputc('\n', stream);
+}
+
+bool checkProjectFolder(const std::string &folder, std::string &error) {
+    std::error_code fault;
+    if (!fs::exists(folder, fault)) {
+        error = "no project folder at \"" + folder + "\"";
+        return false;
+    }
+    if (!fs::is_directory(folder, fault)) {
+        error = "\"" + folder + "\" is not a project folder";
+        return false;
+    }
+    const fs::path document = fs::path(folder) / "project.json";
+    if (!fs::exists(document, fault)) {
+        error = "no project.json in \"" + folder + "\"";
+        return false;
+    }
+    if (!fs::is_regular_file(document, fault)) {
+        error = "\"" + document.string() + "\" is not a regular file";
+        return false;
+    }
+    return true;
+}
+
+/// Clips whose media could not be loaded play silence; the user learns which ones and why.
+void warnAboutUnloadedMedia(const Project &project,
+                            const std::vector<project_io::MediaLoadFailure> &failures,
+                            std::FILE *errors) {
+    for (const auto &failure : failures) {
+        const std::shared_ptr<Clip> clip = project.findClip(failure.clipId);
+        const std::string name = clip ? clip->audioFile : failure.path;
+        std::error_code fault;
+        const bool missing = !fs::exists(fs::symlink_status(failure.path, fault));
+        printLine(errors, "Halvora render: warning: media file \"" + name + "\" of clip " +
+                              std::to_string(failure.clipId) + " is " +
+                              (missing ? "missing" : "unreadable (" + failure.reason + ")") +
+                              "; the clip renders as silence");
+    }
+}
+
+std::optional<Project> loadProjectForRender(const std::string &folder, std::FILE *errors,
+                                            std::string &error) {
+    if (!checkProjectFolder(folder, error)) return std::nullopt;
+    std::optional<Project> project = project_io::loadProject(folder, &error);
+    if (!project) return std::nullopt;
+    std::vector<project_io::MediaLoadFailure> failures;
+    project_io::hydrateProjectMedia(*project, failures);
+    warnAboutUnloadedMedia(*project, failures, errors);
+    return project;
+}
+
+bool checkSampleRate(double sampleRate, std::string &error) {
+    if (std::isfinite(sampleRate) && sampleRate >= lowestSampleRate &&
+        sampleRate <= highestSampleRate)
+        return true;
+    std::ostringstream text;
+    text << "the project's sample rate " << sampleRate << " is not usable (expected "
+         << lowestSampleRate << " to " << highestSampleRate << " Hz)";
+    error = text.str();
+    return false;
+}
+
+/// Positions and lengths are added together while rendering (a clip's start, a note's
+/// start within it, its length). Held below 2^61 samples, some 1.5 million years, no such
+/// sum can overflow, so anything beyond is damage and refused before it reaches the engine.
+constexpr int64_t timelineLimit = int64_t{1} << 61;
+
+bool withinTimeline(int64_t value) { return value > -timelineLimit && value < timelineLimit; }
+
+bool pointsWithinTimeline(const std::vector<AutomationPoint> &points) {
+    return std::all_of(points.begin(), points.end(),
+                       [](const AutomationPoint &point) { return withinTimeline(point.t); });
+}
+
+bool clipWithinTimeline(const Clip &clip) {
+    for (const int64_t value : {clip.arrangeStart, clip.length, clip.sourceOffset, clip.loopLength,
+                                clip.fadeIn, clip.fadeOut})
+        if (!withinTimeline(value)) return false;
+    for (const auto &note : clip.notes)
+        if (!withinTimeline(note.start) || !withinTimeline(note.length)) return false;
+    for (const auto &marker : clip.warpMarkers)
+        if (!withinTimeline(marker.dest) || !withinTimeline(marker.source)) return false;
+    return pointsWithinTimeline(clip.gainEnvelope);
+}
+
+bool trackWithinTimeline(const Track &track) {
+    if (!pointsWithinTimeline(track.volumeAutomation) ||
+        !pointsWithinTimeline(track.panAutomation) || !pointsWithinTimeline(track.muteAutomation))
+        return false;
+    for (const auto &lane : track.automationClips)
+        if (!withinTimeline(lane.start) || !withinTimeline(lane.length) ||
+            !pointsWithinTimeline(lane.points))
+            return false;
+    for (const auto &insert : track.inserts)
+        if (!pointsWithinTimeline(insert.paramAutomation)) return false;
+    return true;
+}
+
+bool checkTimelineRange(const Project &project, std::string &error) {
+    for (const auto &track : project.tracks) {
+        if (!track) continue;
+        if (!trackWithinTimeline(*track)) {
+            error = "track " + std::to_string(track->id) +
+                    " has automation beyond the end of the timeline";
+            return false;
+        }
+        for (const auto &clip : track->clips) {
+            if (clip && !clipWithinTimeline(*clip)) {
+                error = "clip " + std::to_string(clip->id) + " on track " +
+                        std::to_string(track->id) +
+                        " has a position or length beyond the end of the timeline";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+struct RenderSpan {
+    int64_t start = 0;
+    int64_t frames = 0;
+};
+
+std::optional<RenderSpan> resolveSpan(const RenderVerbOptions &options, const Project &project,
+                                      std::string &error) {
+    const int64_t songEnd = arrangementExportLength(project);
+    RenderSpan span{options.start.value_or(0), 0};
+    if (options.length) {
+        span.frames = *options.length;
+    } else if (span.start < songEnd) {
+        span.frames = songEnd - span.start;
+    } else {
+        error = "--start " + std::to_string(span.start) +
+                " lies beyond the end of the arrangement (" + std::to_string(songEnd) +
+                " samples); give --length as well";
+        return std::nullopt;
+    }
+    if (span.frames < 1) {
+        error = "--length must be at least 1 sample";
+        return std::nullopt;
+    }
+    const int64_t limit = largestWavFrames(options.channels);
+    if (span.frames > limit) {
+        error = "the render would be " + std::to_string(span.frames) +
+                " frames long, more than a 16-bit WAV file holds (" + std::to_string(limit) +
+                " frames of " + std::to_string(options.channels) + " channels)";
+        return std::nullopt;
+    }
+    if (span.start > std::numeric_limits<int64_t>::max() - span.frames) {
+        error = "--start and --length run past the end of the timeline";
+        return std::nullopt;
+    }
+    return span;
+}
+
+class ProgressBar {
+  public:
+    explicit ProgressBar(std::FILE *stream) : stream(stream) {}
+    void show(int64_t done, int64_t total) {
+        const int percent = static_cast<int>(done * 100 / std::max<int64_t>(total, 1));
+        if (percent == shownPercent) return;
+        shownPercent = percent;
+        const int filled = percent * progressBarWidth / 100;
+        std::string bar(static_cast<std::size_t>(filled), '#');
+        bar.resize(progressBarWidth, '.');
+        std::fprintf(stream, "\rrendering [%s] %3d%%", bar.c_str(), percent);
+        std::fflush(stream);
+    }
+    void finish() {
+        if (shownPercent >= 0) std::fputc('\n', stream);
+    }
+
+  private:
+    std::FILE *stream;
+    int shownPercent = -1;
+};
+
+bool checkTrack(const Project &project, uint64_t trackId, std::string &error) {
+    if (trackId == 0 || project.findTrack(trackId)) return true;
+    error = "no track with id " + std::to_string(trackId) + " in the project";
+    return false;
+}
+
+int fail(std::FILE *errors, const std::string &error, int status) {
+    printLine(errors, "Halvora render: " + error);
+    return status;
+}
+
+std::string decibels(double level) {
+    if (!(level > 0.0)) return "-inf";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", 20.0 * std::log10(level));
+    return text;
+}
+
+} // namespace
+
+bool parseRenderArguments(const std::vector<std::string> &arguments, RenderVerbOptions &options,
+                          std::string &error) {
+    options = {};
+    const auto option = [&](std::size_t &index, std::string &fault) {
+        return parseOption(arguments, index, options, fault);
+    };
+    if (!readProjectVerbArguments(arguments, options, option, error)) return false;
+    if (options.help) return true;
+    if (options.outputPath.empty()) {
+        error = "no output file: give -o OUT.wav";
+        return false;
+    }
+    return true;
+}
+
+std::string describeRenderSummary(const RenderSummary &summary, const std::string &outputPath) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f",
+                  summary.sampleRate > 0.0 ? summary.frames / summary.sampleRate : 0.0);
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.0f", summary.sampleRate);
+    return "rendered " + std::to_string(summary.frames) + " frames (" + seconds + " s at " + rate +
+           " Hz, " + std::to_string(summary.channels) + " channel" +
+           (summary.channels == 1 ? "" : "s") + ") to \"" + outputPath + "\": peak " +
+           decibels(summary.peak) + " dBFS, loudness " + decibels(std::sqrt(summary.meanSquare)) +
+           " dBFS RMS";
+}
+
+int runRenderVerb(const std::vector<std::string> &arguments, std::FILE *output, std::FILE *errors) {
+    RenderVerbOptions options;
+    std::string error;
+    if (!parseRenderArguments(arguments, options, error)) {
+        printLine(errors, "Halvora render: " + error);
+        return fail(errors, "see \"Halvora render --help\"", 2);
+    }
+    if (options.help) {
+        std::fputs(renderVerbHelp(), output);
+        return 0;
+    }
+    if (!checkOutputTarget(options.outputPath, options.projectFolder, error))
+        return fail(errors, error, 1);
+
+    std::optional<Project> project =
+        options.demo ? std::optional<Project>(buildStartupProject(demoSampleRate))
+                     : loadProjectForRender(options.projectFolder, errors, error);
+    if (!project) return fail(errors, error, 1);
+    const double sampleRate = project->sampleRate;
+    if (!checkSampleRate(sampleRate, error) || !checkTimelineRange(*project, error) ||
+        !checkTrack(*project, options.trackId, error))
+        return fail(errors, error, 1);
+    const std::optional<RenderSpan> span = resolveSpan(options, *project, error);
+    if (!span) return fail(errors, error, 1);
+
+    WavRenderRequest request;
+    request.outputPath = options.outputPath;
+    request.start = span->start;
+    request.frames = span->frames;
+    request.trackId = options.trackId;
+    request.channels = options.channels;
+    request.program = "Halvora render";
+    request.warnings = errors;
+    ProgressBar bar(errors);
+    if (!options.quiet && ::isatty(::fileno(errors)) == 1)
+        request.progress = [&bar](int64_t done, int64_t total) { bar.show(done, total); };
+    RenderSummary summary;
+    const WavRenderResult result = renderProjectToWav(std::move(*project), request, summary, error);
+    bar.finish();
+    if (result != WavRenderResult::Written) return fail(errors, error, 1);
+    if (!options.quiet) printLine(output, describeRenderSummary(summary, options.outputPath));
+    return 0;
+}
+
+const char *renderVerbHelp() {
+    return R"(usage: Halvora render PROJECT.halvora -o OUT.wav [options]
+       Halvora render --demo -o OUT.wav [options]
+
+Renders the arrangement of a project folder offline into a 16-bit WAV file at the
+project's sample rate: the same mixdown an export gives, without the metronome and
+without wrapping at the cycle end.
+
+  PROJECT.halvora    a project folder holding "project.json" and its "media" folder;
+                     media files in any encoding libsndfile reads are converted to
+                     the project's sample rate; media files that are missing or
+                     unreadable are listed as warnings and render as silence
+  --demo             render the built-in start-up project instead (no input files)
+  -o, --output OUT   the WAV file to write (replaced only once the render succeeded;
+                     never a device, a pipe or a file inside the project folder)
+  --start SAMPLES    first sample to render (default 0)
+  --length SAMPLES   number of frames to render (default: from --start to the end of
+                     the song: its last clip or four bars, whichever is later, plus one
+                     beat)
+  --track TRACK_ID   render that track alone, as if it were the only one soloed
+  --channels 1|2     stereo (default) or the left side only
+  --quiet            no progress bar and no summary line
+  -h, --help         this text
+
+A progress bar is drawn on standard error when it is a terminal. On success one
+summary line goes to standard output: frames, duration, peak and loudness.
+Exit status: 0 rendered, 1 the project or output cannot be used, 2 bad arguments.
+)";
+}
+
+std::optional<Project> loadProjectForVerb(const std::string &folder, std::FILE *errors,
+                                          std::string &error) {
+    std::optional<Project> project = loadProjectForRender(folder, errors, error);
+    if (!project || !checkSampleRate(project->sampleRate, error) ||
+        !checkTimelineRange(*project, error))
+        return std::nullopt;
+    return project;
+}
+
+} // namespace orvane

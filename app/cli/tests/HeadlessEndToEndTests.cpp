@@ -1,0 +1,218 @@
+#include "app/shell/DocumentOperations.h"
+#include "app/shell/SessionState.h"
+#include "app/shell/tests/ApplicationTestSupport.h"
+#include "core/project_io/ProjectFolder.h"
+#include "tests/support/JackServer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+using namespace orvane;
+using namespace orvane::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+/// `Halvora --headless` with a pipe on standard input and one on standard output.
+class HeadlessProgram {
+  public:
+    HeadlessProgram(const std::vector<std::string> &arguments, const fs::path &errorsFile) {
+        int input[2], output[2];
+        if (::pipe(input) != 0 || ::pipe(output) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorsFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addclose(&actions, input[1]);
+        posix_spawn_file_actions_addclose(&actions, output[0]);
+        std::vector<std::string> all = {HALVORA_EXECUTABLE, "--headless"};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        std::vector<char *> argv;
+        for (auto &argument : all)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid, HALVORA_EXECUTABLE, &actions, nullptr, argv.data(), environ) != 0)
+            pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(input[0]);
+        ::close(output[1]);
+        toProgram = input[1];
+        fromProgram = output[0];
+    }
+    ~HeadlessProgram() {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+        closeInput();
+        if (fromProgram >= 0) ::close(fromProgram);
+    }
+
+    bool started() const { return pid > 0; }
+    void send(const std::string &lines) {
+        ASSERT_EQ(::write(toProgram, lines.data(), lines.size()),
+                  static_cast<ssize_t>(lines.size()));
+    }
+    /// Reads until `text` has appeared `count` times; false when the program ended first.
+    bool waitFor(const std::string &text, int count = 1) {
+        while (occurrences(text) < count)
+            if (!readSome()) return false;
+        return true;
+    }
+    /// Closes standard input and waits for the program to exit; its exit status.
+    int finish() {
+        closeInput();
+        if (pid <= 0) return -1;
+        while (readSome()) {
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    void killHard() {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+    const std::string &output() const { return printed; }
+
+  private:
+    int occurrences(const std::string &text) const {
+        int found = 0;
+        for (auto at = printed.find(text); at != std::string::npos;
+             at = printed.find(text, at + text.size()))
+            ++found;
+        return found;
+    }
+    bool readSome() {
+        // A generous bound so that a hung program fails the test instead of the run.
+        pollfd entry{fromProgram, POLLIN, 0};
+        if (::poll(&entry, 1, 120000) <= 0) return false;
+        char buffer[4096];
+        const ssize_t got = ::read(fromProgram, buffer, sizeof buffer);
+        if (got <= 0) return false;
+        printed.append(buffer, static_cast<std::size_t>(got));
+        return true;
+    }
+    void closeInput() {
+        if (toProgram >= 0) ::close(toProgram);
+        toProgram = -1;
+    }
+
+    pid_t pid = -1;
+    int toProgram = -1;
+    int fromProgram = -1;
+    std::string printed;
+};
+
+std::string readText(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> trackNamesOf(const Project &project) {
+    std::vector<std::string> names;
+    for (const auto &track : project.tracks)
+        names.push_back(track->name);
+    return names;
+}
+
+TEST(HeadlessEndToEnd, EditsAndSavesAProjectWhilePlayingOnAJackServer) {
+    TemporaryHome home("headless-jack");
+    JackServer server(256, 48000);
+    ASSERT_TRUE(server.ready()) << server.failure();
+    home.rememberOutputDevice("JACK");
+
+    Project song = buildStartupProject(48000.0);
+    song.name = "Ballad";
+    const fs::path folder = home.root() / "ballad.halvora";
+    ASSERT_TRUE(project_io::saveProject(song, folder.string(), false).ok);
+
+    HeadlessProgram program({folder.string()}, home.root() / "errors.txt");
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(program.waitFor("Открыт: Ballad"))
+        << program.output() << readText(home.root() / "errors.txt");
+    program.send("play\nadd-track Гитара\nundo\nredo\nstop\nsave\nquit\n");
+    EXPECT_EQ(program.finish(), 0) << readText(home.root() / "errors.txt");
+    const std::string &printed = program.output();
+    EXPECT_EQ(printed.rfind("48000 Hz JACK→JACK\n", 0), 0u) << printed;
+    for (const char *status : {"Отмена: Add Track\n", "Повтор: Add Track\n", "Проект сохранён\n"})
+        EXPECT_NE(printed.find(status), std::string::npos) << status << " in " << printed;
+    EXPECT_EQ(printed.find("error"), std::string::npos) << printed;
+
+    const auto saved = project_io::loadProject(folder.string());
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(trackNamesOf(*saved),
+              (std::vector<std::string>{"MIDI 1", "Аудио 1", "Reverb A", "Delay B", "Гитара"}));
+    // Saved again untouched, the document comes out byte for byte the same.
+    Project again = *saved;
+    ASSERT_TRUE(project_io::saveProject(again, (home.root() / "again.halvora").string(), false).ok);
+    EXPECT_EQ(readText(home.root() / "again.halvora" / "project.json"),
+              readText(folder / "project.json"));
+    EXPECT_EQ(invalidLogLines(halvoraLogDir()), std::vector<std::string>{});
+    EXPECT_FALSE(recoverySnapshotExists());
+}
+
+TEST(HeadlessEndToEnd, OffersTheAutosaveAfterTheProcessWasKilled) {
+    TemporaryHome home("headless-crash");
+    const fs::path errors = home.root() / "errors.txt";
+    {
+        HeadlessProgram first({}, errors);
+        ASSERT_TRUE(first.waitFor("Hz Null→Null\n")) << readText(errors);
+        first.send("add-track Спасти\nautosave\nstatus\n");
+        ASSERT_TRUE(first.waitFor("Hz Null→Null\n", 2)) << first.output();
+        first.killHard();
+    }
+    const fs::path recovered = home.root() / "recovered.halvora";
+    {
+        HeadlessProgram second({}, errors);
+        second.send("Восстановить\nsave-as " + recovered.string() + "\nquit\n");
+        EXPECT_EQ(second.finish(), 0) << readText(errors);
+        const std::string &printed = second.output();
+        EXPECT_NE(printed.find("? Восстановить проект? Обнаружено аварийное завершение. "
+                               "Восстановить «Untitled»? [1 Восстановить / 2 Начать заново]"),
+                  std::string::npos)
+            << printed;
+        EXPECT_NE(printed.find("Восстановлено: Untitled\nПроект сохранён\n"), std::string::npos)
+            << printed;
+    }
+    const auto saved = project_io::loadProject(recovered.string());
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(trackNamesOf(*saved).back(), "Спасти");
+    {
+        HeadlessProgram third({}, errors);
+        third.send("quit\n");
+        EXPECT_EQ(third.finish(), 0);
+        EXPECT_EQ(third.output().find('?'), std::string::npos) << third.output();
+    }
+    EXPECT_EQ(invalidLogLines(halvoraLogDir()), std::vector<std::string>{});
+}
+
+TEST(HeadlessEndToEnd, AProjectThatCannotBeOpenedEndsTheRun) {
+    TemporaryHome home("headless-missing");
+    HeadlessProgram program({(home.root() / "missing.halvora").string()},
+                            home.root() / "errors.txt");
+    EXPECT_EQ(program.finish(), 1);
+    EXPECT_NE(program.output().find("Не удалось открыть проект\n"), std::string::npos)
+        << program.output();
+    EXPECT_TRUE(readSessionMeta().cleanShutdown);
+}
+
+} // namespace

@@ -1,0 +1,34 @@
+#include "app/shell/LiveTick.h"
+
+#include "core/vst/PluginRack.h"
+
+namespace orvane {
+
+LiveTick::LiveTick(Engine &engine, AudioDeviceEngine &device, vst::PluginRack *rack)
+    : engine(engine), device(device), rack(rack) {}
+
+LiveTickReport LiveTick::run(const Sink &sink) {
+    LiveTickReport report;
+    engine.collectRetiredGraphs();
+    if (rack) {
+        rack->collectRetiredViews();
+        report.helperFailures = rack->collectHelperFailures();
+    }
+    report.capturedFrames = device.drainCapture();
+    engine.copyTrackMetersToProject();
+    Notification notification;
+    while (engine.popNotification(notification)) {
+        ++report.notifications;
+        if (sink) sink(notification);
+    }
+    const uint64_t underruns = device.xrunCount();
+    for (; underrunsReported < underruns; ++underrunsReported) {
+        ++report.notifications;
+        if (sink)
+            sink(Notification{NotificationKind::deviceUnderrun, 0,
+                              static_cast<float>(underrunsReported + 1)});
+    }
+    return report;
+}
+
+} // namespace orvane

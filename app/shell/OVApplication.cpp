@@ -1,0 +1,367 @@
+#include "app/shell/OVApplication.h"
+
+#include "app/net/Telemetry.h"
+#include "app/net/UpdateCheck.h"
+#include "app/shell/DocumentOperations.h"
+#include "app/shell/LiveTick.h"
+#include "app/shell/OVMainView.h"
+#include "app/workflows/RecordingWorkflow.h"
+#include "app/workflows/TempoTools.h"
+#include "core/commands/CommandStack.h"
+#include "core/commands/InsertEdits.h"
+#include "core/engine/Engine.h"
+#include "core/engine/MediaPrefetch.h"
+#include "core/vst/PluginRack.h"
+#include "core/vst/PluginSandboxController.h"
+#include "device/AudioDeviceEngine.h"
+#include "device/DeviceSettings.h"
+#include "device/MidiInput.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+
+#include <unistd.h>
+
+namespace orvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char *versionText = "1.0.0";
+
+/// The installed resources folder: "<exe dir>/../share/halvora".
+fs::path bundleResource(const std::string &name) {
+    std::error_code error;
+    const fs::path executable = fs::read_symlink("/proc/self/exe", error);
+    if (error) return {};
+    const fs::path candidate = executable.parent_path() / ".." / "share" / "halvora" / name;
+    return fs::exists(candidate, error) ? candidate : fs::path();
+}
+
+std::string transportMessage(float value) {
+    if (value == 1.0f) return "play";
+    if (value == 0.0f) return "stop";
+    return "tempo " + std::to_string(static_cast<int64_t>(std::trunc(value))) + " bpm";
+}
+
+} // namespace
+
+std::string describeNotification(const Notification &notification, std::string &category) {
+    const std::string id = std::to_string(notification.id);
+    switch (notification.kind) {
+    case NotificationKind::transport:
+        category = "transport";
+        return transportMessage(notification.value);
+    case NotificationKind::deviceUnderrun: category = "audio"; return "xrun";
+    case NotificationKind::sessionClipLaunched:
+        category = "session";
+        return "clip launched id=" + id;
+    case NotificationKind::sceneLaunched: category = "session"; return "scene launched id=" + id;
+    case NotificationKind::sessionClipEnded: category = "session"; return "clip finished id=" + id;
+    case NotificationKind::trackSilenced:
+        // A track that produced non-finite samples went quiet: worth a line for the tester.
+        category = "audio";
+        return "track silenced id=" + id;
+    }
+    category.clear();
+    return {};
+}
+
+OVApplication::OVApplication(ApplicationUi &ui)
+    : ui(ui), statusField(ui),
+      updateCheckPtr(std::make_unique<UpdateCheckAction>(ui, statusField)) {}
+
+OVApplication::~OVApplication() { stopServices(); }
+
+bool OVApplication::audioRunning() const { return audioPtr && audioPtr->outputRunning.load(); }
+
+void OVApplication::copyExampleEnvironmentFile() {
+    const fs::path target = betaEnvironmentPath();
+    std::error_code error;
+    if (target.empty() || fs::exists(target, error)) return;
+    const fs::path example = bundleResource("beta.env.example");
+    if (!example.empty()) fs::copy_file(example, target, error);
+}
+
+void OVApplication::didFinishLaunching(bool withAudio) {
+    previousSession = readSessionMeta();
+    sessionStart = unixTimeNow();
+    halvoraSupportDir();
+    copyExampleEnvironmentFile();
+    loadBetaEnvironmentFile();
+
+    installCrashLogging();
+    logBreadcrumb("launch");
+    betaSessionLog("action", "app", std::string("launch Halvora ") + versionText);
+    recordTelemetryEvent("app_launch", versionText);
+
+    enginePtr = std::make_unique<Engine>();
+    audioPtr = std::make_unique<AudioDeviceEngine>(*enginePtr);
+    midiPtr = std::make_unique<MidiInput>(*enginePtr);
+    mediaPrefetcher = std::make_unique<MediaPrefetcher>(*enginePtr);
+    sandboxPtr = std::make_unique<vst::PluginSandboxController>();
+    sandboxPtr->enabled = vst::sandboxEnabledFromEnvironment();
+    rackPtr = std::make_unique<vst::PluginRack>(vst::pluginRackHostFor(*enginePtr),
+                                                vst::pluginRackSandboxFor(*sandboxPtr));
+    commandsPtr = std::make_unique<CommandStack>();
+
+    CommandStack::setAuditHook([](const char *verb, const char *name) {
+        betaSessionLog("action", "command", std::string(verb) + ": " + name);
+    });
+    vst::installPluginRackHooks(*enginePtr, *rackPtr);
+    vst::PluginRack &rackRef = *rackPtr;
+    enginePtr->setDeviceFormatHook([&rackRef](double rate, int32_t frames) {
+        if (rate != rackRef.sampleRate || frames > rackRef.blockSize) rackRef.prepare(rate, frames);
+    });
+    // Bypass and automation edits made through commands must be heard from the next block,
+    // not when the rack next happens to publish.
+    setInsertEditHook([&rackRef] { rackRef.publishRtView(); });
+
+    enginePtr->replaceProject(buildStartupProject(enginePtr->sampleRate.load()));
+    {
+        std::lock_guard lock(enginePtr->projectMutex);
+        HVEnsureReturnTracks(enginePtr->project);
+        enginePtr->publishGraph();
+    }
+
+    liveTick = std::make_unique<LiveTick>(*enginePtr, *audioPtr, rackPtr.get());
+    viewPtr = std::make_unique<OVMainView>(*enginePtr, audioPtr.get(), *rackPtr, *commandsPtr,
+                                           statusField, ui);
+    viewPtr->selectedTrackId = enginePtr->project.tracks.front()->id;
+
+    if (withAudio) startAudio();
+    // MIDI from the system's sequencer; the JACK device reads its own MIDI port.
+    if (withAudio && midiPtr->start())
+        logBreadcrumb("midi input: " + std::to_string(midiPtr->connectedSources()) + " sources");
+
+    std::string projectName;
+    {
+        std::lock_guard lock(enginePtr->projectMutex);
+        projectName = enginePtr->project.name;
+    }
+    writeSessionMeta(SessionMeta{false, unixTimeNow(), sessionStart, projectName});
+}
+
+bool OVApplication::applyPersistedAudioSettings() {
+    AudioDeviceEngine &device = *audioPtr;
+    const fs::path settingsPath = deviceSettingsPath();
+    std::string warnings;
+    DeviceSettings settings = loadDeviceSettings(settingsPath, &warnings);
+    if (!warnings.empty()) betaSessionLog("error", "audio", "settings: " + warnings);
+    device.listDevices();
+
+    bool forget = false;
+    uint32_t output = device.deviceIdByName(settings.outputDevice);
+    if (!settings.outputDevice.empty() && !device.isValidDevice(output, false, true)) {
+        settings.outputDevice.clear();
+        forget = true;
+    }
+    if (settings.outputDevice.empty()) output = device.defaultOutputDeviceId();
+    uint32_t input = device.deviceIdByName(settings.inputDevice);
+    if (!settings.inputDevice.empty() && !device.isValidDevice(input, true, false)) {
+        settings.inputDevice.clear();
+        forget = true;
+    }
+    if (settings.inputDevice.empty()) input = 0;
+    std::string error;
+    if (forget && !saveDeviceSettings(settingsPath, settings, error))
+        betaSessionLog("error", "audio", "settings: " + error);
+    return device.applySettings(output, input, clampBufferFrames(settings.bufferSize));
+}
+
+void OVApplication::startAudio() {
+    AudioDeviceEngine &device = *audioPtr;
+    if (!applyPersistedAudioSettings() || !device.start()) {
+        statusField.setText("Аудио: " + device.lastError);
+        logBreadcrumb("audio start failed: " + device.lastError);
+        betaSessionLog("error", "audio", "start failed: " + device.lastError);
+        return;
+    }
+    rackPtr->prepare(device.sampleRate, device.bufferFrames);
+    {
+        std::lock_guard lock(enginePtr->projectMutex);
+        enginePtr->project.sampleRate = device.sampleRate;
+    }
+    const std::string input =
+        device.inputDeviceName.empty() ? device.outputDeviceName : device.inputDeviceName;
+    statusField.setText(std::to_string(static_cast<int64_t>(std::lround(device.sampleRate))) +
+                        " Hz " + device.outputDeviceName + "→" + input);
+}
+
+namespace {
+int32_t latencySamples(double rate, double milliseconds) {
+    return rate > 0.0 ? static_cast<int32_t>(std::lround(rate * milliseconds / 1000.0)) : 0;
+}
+} // namespace
+
+bool OVApplication::applyAudioSettings(const AudioSettingsChoice &choice) {
+    AudioDeviceEngine &device = *audioPtr;
+    if (enginePtr->recording.load()) {
+        statusField.setText("Остановите запись перед сменой устройств");
+        return false;
+    }
+    if (device.listDevices().empty()) {
+        statusField.setText("Не найдены аудиоустройства");
+        return false;
+    }
+    if (choice.outputDevice.empty() || choice.inputDevice.empty() || choice.bufferFrames < 1) {
+        statusField.setText("Выберите устройства ввода и вывода");
+        return false;
+    }
+    const uint32_t output = device.deviceIdByName(choice.outputDevice);
+    const uint32_t input = device.deviceIdByName(choice.inputDevice);
+    if (output == 0 || input == 0) {
+        // A device that went away since the panel listed it: never fall back silently.
+        const std::string &gone = output == 0 ? choice.outputDevice : choice.inputDevice;
+        statusField.setText("Ошибка аудио: нет устройства «" + gone + "»");
+        return false;
+    }
+    if (!device.applySettings(output, input, choice.bufferFrames) ||
+        (!device.outputRunning.load() && !device.start())) {
+        statusField.setText("Ошибка аудио: " + device.lastError);
+        return false;
+    }
+    const double rate = device.sampleRate;
+    rackPtr->prepare(rate, device.bufferFrames);
+    {
+        std::lock_guard lock(enginePtr->projectMutex);
+        enginePtr->project.sampleRate = rate;
+        enginePtr->project.inputLatencyOffsetSamples = latencySamples(rate, choice.inputLatencyMs);
+        enginePtr->project.outputLatencyOffsetSamples =
+            latencySamples(rate, choice.outputLatencyMs);
+    }
+    viewPtr->markDocumentDirty();
+    std::string error;
+    if (!saveDeviceSettings(deviceSettingsPath(),
+                            DeviceSettings{choice.outputDevice, choice.inputDevice,
+                                           clampBufferFrames(choice.bufferFrames)},
+                            error))
+        betaSessionLog("error", "audio", "settings: " + error);
+    statusField.setText("Аудио: " + choice.outputDevice + " → " + choice.inputDevice + " · " +
+                        std::to_string(choice.bufferFrames) + " сэмплов · " +
+                        std::to_string(static_cast<int64_t>(std::lround(rate))) + " Hz");
+    return true;
+}
+
+void OVApplication::applyPrivacyPreferences(const PrivacyPreferences &prefs) {
+    writePrivacyPreferences(prefs);
+    recordTelemetryEvent("privacy_updated", prefs.telemetry ? "telemetry=on" : "telemetry=off");
+    statusField.setText(prefs.telemetry ? "Телеметрия включена (offline-first)"
+                                        : "Телеметрия выкл");
+}
+
+void OVApplication::checkForUpdates() {
+    if (!updateCheckPtr->start(versionText)) statusField.setText("Проверка обновлений уже идёт");
+}
+
+void OVApplication::offerRecoveryIfNeeded() {
+    if (!recoverySnapshotExists() || previousSession.cleanShutdown) return;
+    // An autosave older than the crashed session's start belongs to an earlier session (its
+    // project may not be the one named in the metadata): never offer it.
+    if (recoverySnapshotTime() < previousSession.sessionStart) return;
+    const std::string &name = previousSession.projectName;
+    const std::string text =
+        name.empty() ? "Обнаружено аварийное завершение. Восстановить автосохранённую копию?"
+                     : "Обнаружено аварийное завершение. Восстановить «" + name + "»?";
+    if (ui.runAlert("Восстановить проект?", text, {"Восстановить", "Начать заново"}) != 0) return;
+    viewPtr->loadRecoveryProject(name);
+}
+
+void OVApplication::onTick() {
+    updateCheckPtr->presentIfDone();
+    viewPtr->recording().tickCountIn();
+    viewPtr->tempoTools().onUiTick();
+    const LiveTickReport report = liveTick->run([](const Notification &notification) {
+        std::string category;
+        const std::string message = describeNotification(notification, category);
+        if (!message.empty()) betaSessionLog("action", category, message);
+    });
+    if (report.helperFailures > 0)
+        betaSessionLog("error", "plugins",
+                       "helper failed: " + std::to_string(report.helperFailures) + " inserts");
+    if (!audioLostReported && audioPtr->deviceWasLost()) {
+        audioLostReported = true;
+        statusField.setText("Аудио: " + audioPtr->lostReason());
+        betaSessionLog("error", "audio", "device lost: " + audioPtr->lostReason());
+    }
+}
+
+void OVApplication::onAutosave() {
+    if (auto job = prepareAutosave()) runLongJobHere(*job);
+}
+
+std::optional<LongJob> OVApplication::prepareAutosave() {
+    return viewPtr->prepareAutosave([this](bool written) {
+        if (written) {
+            logBreadcrumb("autosave_tick");
+            return;
+        }
+        statusField.setText("Автосохранение не удалось: " + viewPtr->lastAutosaveError);
+        betaSessionLog("error", "autosave", "failed: " + viewPtr->lastAutosaveError);
+    });
+}
+
+bool OVApplication::shouldTerminate() {
+    return viewPtr->confirmDiscardingChanges("Выйти из Halvora?", "Не сохранять");
+}
+
+void OVApplication::willTerminate() {
+    if (terminated) return;
+    terminated = true;
+    logBreadcrumb("terminate");
+    betaSessionLog("action", "app", "terminate");
+    if (viewPtr->recording().isRecordingActive()) viewPtr->recording().stopRecordingAndSaveClip();
+    std::string projectName;
+    {
+        std::lock_guard lock(enginePtr->projectMutex);
+        projectName = enginePtr->project.name;
+    }
+    // The user has saved or discarded the changes; a copy left behind could only be offered
+    // later as if it were a crashed session's work.
+    removeRecoverySnapshot();
+    writeSessionMeta(SessionMeta{true, unixTimeNow(), sessionStart, projectName});
+    // The upload runs beside the shutdown of the services; only its own time limit can make
+    // the quit wait for it.
+    BackgroundCall<int32_t> upload;
+    const std::string machine = telemetryMachineIdentifier();
+    const char *endpoint = std::getenv("HALVORA_TELEMETRY_URL");
+    upload.start([machine, url = std::string(endpoint ? endpoint : "")] {
+        return uploadTelemetryQueueTo(url, versionText, machine);
+    });
+    stopServices();
+    const int32_t sent = upload.wait().value_or(0);
+    if (sent > 0)
+        betaSessionLog("action", "telemetry", "uploaded " + std::to_string(sent) + " events");
+}
+
+void OVApplication::stopServices() {
+    if (!enginePtr) return;
+    // The device's callbacks reach the rack and the engine: it stops first.
+    if (midiPtr) midiPtr->stop();
+    if (audioPtr) audioPtr->stop();
+    enginePtr->setInsertHook({});
+    enginePtr->setLatencyHook({});
+    enginePtr->setDeviceFormatHook({});
+    setInsertEditHook({});
+    CommandStack::setAuditHook({});
+    viewPtr.reset();
+    liveTick.reset();
+    enginePtr->collectRetiredGraphs();
+    if (rackPtr) {
+        rackPtr->unloadAll();
+        rackPtr->collectRetiredViews();
+    }
+    rackPtr.reset();
+    sandboxPtr.reset();
+    commandsPtr.reset();
+    audioPtr.reset();
+    midiPtr.reset();
+    mediaPrefetcher.reset();
+    enginePtr.reset();
+}
+
+} // namespace orvane

@@ -1,0 +1,818 @@
+#include "app/shell/OVMainView.h"
+
+#include "app/shell/DocumentJobs.h"
+#include "app/shell/DocumentOperations.h"
+#include "app/shell/ProjectRender.h"
+#include "app/shell/SessionState.h"
+#include "app/workflows/AutomationWriter.h"
+#include "app/workflows/RecordingWorkflow.h"
+#include "app/workflows/TempoTools.h"
+#include "core/audiofile/AudioFile.h"
+#include "core/commands/ImportAudioCommand.h"
+#include "core/model/MusicalTime.h"
+#include "core/vst/PluginRack.h"
+#include "device/AudioDeviceEngine.h"
+#include "device/OfflineRender.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <mutex>
+
+namespace orvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char *unsavedChangesText = "Несохранённые изменения будут потеряны.";
+constexpr const char *defaultProjectName = "Новый проект.halvora";
+constexpr const char *savedText = "Проект сохранён";
+constexpr const char *importCancelledText = "Импорт отменён";
+constexpr const char *openCancelledText = "Открытие отменено";
+constexpr const char *collectedText = "Проект сохранён (медиа собраны в папку)";
+const std::vector<std::string> importTypes = {"wav", "aif", "aiff", "caf", "mp3", "m4a"};
+
+std::string lowerExtension(const std::string &path) {
+    std::string extension = fs::path(path).extension().string();
+    if (!extension.empty()) extension.erase(0, 1);
+    for (char &c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension;
+}
+
+std::string withProjectSuffix(std::string path) {
+    if (fs::path(path).extension() != ".halvora") path += ".halvora";
+    return path;
+}
+
+/// Rewrites the session metadata after a save: the session is still running, so the
+/// shutdown stays unclean, and the session's start time is kept.
+void recordSaveInSessionMeta(const std::string &projectName) {
+    SessionMeta meta = readSessionMeta();
+    meta.cleanShutdown = false;
+    meta.lastAutosave = unixTimeNow();
+    meta.projectName = projectName;
+    writeSessionMeta(meta);
+}
+
+int64_t beatSamples(const Project &project, double beats) {
+    return musicalBeatsToSamples(beats, project.sampleRate, project.tempoMarkers, project.tempoBpm);
+}
+
+int64_t fadeFor(const Project &project, int64_t frames) {
+    return std::min(beatSamples(project, 0.05), frames / 20);
+}
+
+/// Decodes every audio clip's file again at `rate`, for a project made at another rate.
+void convertMediaTo(Project &project, double rate) {
+    for (const auto &track : project.tracks)
+        for (const auto &clip : track->clips) {
+            if (clip->kind != ClipKind::Audio || clip->audioFile.empty() || !clip->audio) continue;
+            DecodedAudio decoded;
+            const std::string path = (fs::path(project.rootPath) / clip->audioFile).string();
+            if (!decodeAudioFile(path, rate, decoded)) continue;
+            clip->audio = decoded.samples;
+            clip->channels = decoded.channels;
+        }
+}
+
+/// Puts the project on the device's rate (0: none, the project keeps its own). Positions stay
+/// in samples as stored; only the media are decoded again.
+void adoptRate(Project &project, double deviceRate) {
+    if (!(deviceRate > 0.0) || project.sampleRate == deviceRate) return;
+    convertMediaTo(project, deviceRate);
+    project.sampleRate = deviceRate;
+}
+
+std::string formatHz(double rate) { return std::to_string(static_cast<int64_t>(rate)) + " Hz"; }
+
+} // namespace
+
+bool isImportableAudioFile(const std::string &path, bool dropped) {
+    const std::string extension = lowerExtension(path);
+    if (dropped && extension == "flac") return true;
+    return std::find(importTypes.begin(), importTypes.end(), extension) != importTypes.end();
+}
+
+Project buildNewProject(double sampleRate) {
+    Project project = buildStartupProject(sampleRate);
+    // The start-up song's session loop is not part of a new project.
+    auto midi = project.tracks.front();
+    std::erase_if(midi->clips, [](const auto &clip) { return clip->isSessionClip(); });
+    const int64_t bar = beatSamples(project, beatsPerBar(usableMeter(project.timeSignature)));
+    midi->volumeAutomation = {{0, 1.0f}, {2 * bar, 0.85f}, {4 * bar, 1.0f}};
+    midi->panAutomation = {{0, 0.0f}, {2 * bar, -0.35f}, {4 * bar, 0.35f}};
+    project.tempoMarkers.push_back(TempoMarker{4 * bar, 140.0});
+    return project;
+}
+
+OVMainView::OVMainView(Engine &engine, AudioDeviceEngine *audio, vst::PluginRack &rack,
+                       CommandStack &commands, HVLoggingStatusField &status, ApplicationUi &ui)
+    : engine(engine), audio(audio), rack(rack), commands(commands), status(status), ui(ui),
+      automationTools(std::make_unique<AutomationTools>(
+          WorkspaceServices{engine, audio, rack, commands, status}, *this)),
+      tempoToolsPtr(std::make_unique<TempoTools>(
+          WorkspaceServices{engine, audio, rack, commands, status}, *this)),
+      recordingPtr(std::make_unique<RecordingWorkflow>(
+          WorkspaceServices{engine, audio, rack, commands, status}, *this)) {}
+
+OVMainView::~OVMainView() = default;
+
+double OVMainView::deviceSampleRate() const {
+    return audio && audio->outputRunning.load() ? audio->sampleRate : 0.0;
+}
+
+bool OVMainView::confirmDiscardingChanges(const std::string &title,
+                                          const std::string &discardButton) {
+    if (!projectDirty) return true;
+    const int choice =
+        ui.runAlert(title, unsavedChangesText, {"Сохранить", discardButton, "Отмена"});
+    if (choice == 0) return saveProject();
+    return choice == 1;
+}
+
+void OVMainView::ensureReturnTracksAndPublish() {
+    std::lock_guard lock(engine.projectMutex);
+    HVEnsureReturnTracks(engine.project);
+    engine.publishGraph();
+}
+
+void OVMainView::selectFirstTrack() {
+    std::lock_guard lock(engine.projectMutex);
+    selectedTrackId = engine.project.tracks.empty() ? 0 : engine.project.tracks.front()->id;
+    selectedClipId = 0;
+}
+
+void OVMainView::fitTimelineToContent() {
+    timelineScrollBeats = 0.0;
+    timelineVisibleBeats = engine.samplesToBeats(projectEndSamples());
+}
+
+void OVMainView::newProject() {
+    if (!confirmDiscardingChanges("Новый проект?", "Создать")) return;
+    rack.unloadAll();
+    Project project = buildNewProject(engine.sampleRate.load());
+    engine.replaceProject(std::move(project));
+    ensureReturnTracksAndPublish();
+    commands.clear();
+    projectPath.clear();
+    projectDirty = false;
+    selectFirstTrack();
+    timelineScrollBeats = 0.0;
+    timelinePpb = 36.0;
+    (void)engine.pushRequest(RequestProducer::MainThread, Request::stop());
+    showStatus("Новый проект");
+}
+
+/// A project read from its folder, its media decoded, ready to replace the document.
+struct OVMainView::OpenedProject {
+    std::string path;
+    std::optional<Project> project;
+    std::vector<project_io::MissingMediaEntry> missing;
+    std::string hydrateWarning;
+    double fileRate = 0.0;
+};
+
+namespace {
+
+/// Reads the project at `path` and decodes its media, at `deviceRate` when one is given
+/// (the engine keeps the device's rate). Touches nothing but its own result, so it may run on any
+/// thread; stops early, with no project, when `control` asks it to.
+void readProjectForOpening(OVMainView::OpenedProject &opened, double deviceRate,
+                           JobControl *control) {
+    const auto cancelled = [control] { return control && control->cancelled(); };
+    opened.project = project_io::loadProject(opened.path);
+    if (!opened.project || cancelled()) return opened.project.reset();
+    if (control) control->report(0.3);
+    std::string warning;
+    if (!project_io::hydrateProjectMedia(*opened.project, &warning) && !warning.empty())
+        opened.hydrateWarning = "hydrate warning: " + warning;
+    opened.missing = project_io::findMissingMedia(*opened.project);
+    opened.fileRate = opened.project->sampleRate;
+    if (cancelled()) return opened.project.reset();
+    if (control) control->report(0.7);
+    adoptRate(*opened.project, deviceRate);
+}
+
+} // namespace
+
+void OVMainView::openProject() { runHere(prepareOpenProject()); }
+
+std::optional<LongJob> OVMainView::prepareOpenProject() {
+    if (!confirmDiscardingChanges("Открыть проект?", "Не сохранять")) return std::nullopt;
+    const auto chosen =
+        ui.chooseFilesToOpen("Выберите проект Halvora (.halvora)", {"halvora"}, false);
+    if (chosen.empty() || chosen.front().empty()) return std::nullopt;
+    auto opened = std::make_shared<OpenedProject>();
+    opened->path = chosen.front();
+    auto stopped = std::make_shared<bool>(false);
+    LongJob job;
+    job.title = "Открытие проекта";
+    job.perform = [opened, stopped, rate = deviceSampleRate()](JobControl &control) {
+        readProjectForOpening(*opened, rate, &control);
+        *stopped = control.cancelled();
+    };
+    job.finish = [this, opened, stopped] {
+        if (*stopped)
+            showStatus(openCancelledText);
+        else
+            adoptOpenedProject(*opened, std::nullopt);
+    };
+    return job;
+}
+
+bool OVMainView::loadProjectFromBundle(const std::string &path,
+                                       const std::optional<std::string> &statusMessage) {
+    if (path.empty()) return false;
+    OpenedProject opened;
+    opened.path = path;
+    readProjectForOpening(opened, deviceSampleRate(), nullptr);
+    return adoptOpenedProject(opened, statusMessage);
+}
+
+bool OVMainView::adoptOpenedProject(OpenedProject &opened,
+                                    const std::optional<std::string> &statusMessage) {
+    if (!opened.project) {
+        showStatus("Не удалось открыть проект");
+        return false;
+    }
+    if (!opened.hydrateWarning.empty()) logBreadcrumb(opened.hydrateWarning);
+    Project &project = *opened.project;
+    // The device may have changed its rate while the project was read on a worker.
+    adoptRate(project, deviceSampleRate());
+    const auto &missing = opened.missing;
+    const double fileRate = opened.fileRate;
+    const double openedRate = project.sampleRate;
+    const std::string name = project.name;
+    const std::string path = opened.path;
+
+    rack.unloadAll();
+    engine.replaceProject(std::move(project));
+    if (!missing.empty()) relinkMissingMedia(missing);
+    ensureReturnTracksAndPublish();
+    rack.prepare(engine.sampleRate.load(), engine.blockSize.load());
+    std::string rackWarnings;
+    rack.restoreFromProject(&rackWarnings);
+    if (!rackWarnings.empty()) betaSessionLog("error", "plugins", rackWarnings);
+
+    commands.clear();
+    projectPath = path;
+    projectDirty = false;
+    selectFirstTrack();
+    fitTimelineToContent();
+    showStatus(statusMessage ? *statusMessage : "Открыт: " + name);
+    if (fileRate != openedRate)
+        showStatus("Проект " + formatHz(fileRate) + " открыт на частоте устройства " +
+                   formatHz(openedRate) + " (позиции не пересчитаны)");
+    return true;
+}
+
+struct OVMainView::SaveTask {
+    Project snapshot;
+    std::string path;
+    std::string name;
+    bool markSaved = true;
+    bool collectAll = false;
+    bool autosave = false;
+    /// The status shown and the path remembered as the project's after a save the user
+    /// asked for; none for a plain save to a path.
+    const char *doneText = nullptr;
+    uint64_t editsAtSnapshot = 0;
+    uint64_t generation = 0;
+    SavedDocument saved;
+    std::function<void(bool)> done;
+};
+
+std::shared_ptr<OVMainView::SaveTask> OVMainView::snapshotForSave(const std::string &path,
+                                                                  bool markSaved, bool collectAll) {
+    auto task = std::make_shared<SaveTask>();
+    {
+        std::lock_guard lock(engine.projectMutex);
+        rack.saveStatesIntoProject();
+        task->snapshot = copyProjectDocument(engine.project);
+        task->name = engine.project.name;
+    }
+    task->path = path;
+    task->markSaved = markSaved;
+    task->collectAll = collectAll;
+    task->editsAtSnapshot = documentEdits;
+    task->generation = engine.projectGeneration.load();
+    return task;
+}
+
+LongJob OVMainView::saveJob(std::shared_ptr<SaveTask> task) {
+    LongJob job;
+    job.title = task->autosave ? "Автосохранение…" : "Сохранение проекта…";
+    // A save cut off halfway would leave a document that names media never written.
+    job.cancellable = false;
+    job.perform = [task](JobControl &) {
+        task->saved = saveDocumentSnapshot(task->snapshot, task->path, task->collectAll);
+        if (!task->saved.result.ok) return;
+        // The document on disk now holds everything the autosave held: the copy was taken
+        // before this snapshot, and no autosave runs while a save does.
+        if (task->markSaved && !task->autosave) removeRecoverySnapshot();
+        recordSaveInSessionMeta(task->name);
+        logBreadcrumb(task->autosave ? std::string("autosave") : "save " + task->path);
+    };
+    job.finish = [this, task] { finishSave(*task); };
+    return job;
+}
+
+void OVMainView::finishSave(SaveTask &task) {
+    const project_io::SaveResult &result = task.saved.result;
+    if (!result.ok) {
+        if (task.autosave)
+            lastAutosaveError = result.error;
+        else
+            showStatus("Ошибка: " + result.error);
+        if (task.done) task.done(false);
+        return;
+    }
+    // A document opened or made while the save ran is not the one that was saved.
+    const bool sameDocument = engine.projectGeneration.load() == task.generation;
+    if (!task.autosave && sameDocument) {
+        {
+            std::lock_guard lock(engine.projectMutex);
+            adoptSavedMediaNames(engine.project, task.saved.renames);
+            engine.project.rootPath = task.path;
+        }
+        // Edits made while the save ran are not in the file: the document stays dirty.
+        if (task.markSaved && documentEdits == task.editsAtSnapshot) projectDirty = false;
+        if (task.doneText) projectPath = task.path;
+    }
+    if (task.doneText) showStatus(task.doneText);
+    if (task.done) task.done(true);
+}
+
+void OVMainView::runHere(std::optional<LongJob> job) {
+    if (job) runLongJobHere(*job);
+}
+
+bool OVMainView::saveProjectToPath(const std::string &path, bool markSaved, bool collectAll) {
+    const auto task = snapshotForSave(path, markSaved, collectAll);
+    runHere(saveJob(task));
+    return task->saved.result.ok;
+}
+
+std::optional<LongJob> OVMainView::prepareSaveWithPrompt(bool collectAll, bool alwaysAsk,
+                                                         const char *doneText,
+                                                         std::shared_ptr<bool> saved) {
+    if (savesInFlight > 0) {
+        // The one on its way may still choose the project's place; a second would ask again
+        // or write the same files at the same time.
+        showStatus("Сохранение уже идёт");
+        return std::nullopt;
+    }
+    std::string path = projectPath;
+    if (path.empty() || alwaysAsk) {
+        const auto chosen = ui.chooseSaveLocation("halvora", defaultProjectName);
+        if (!chosen || chosen->empty()) return std::nullopt;
+        path = withProjectSuffix(*chosen);
+    }
+    const auto task = snapshotForSave(path, true, collectAll);
+    task->doneText = doneText;
+    ++savesInFlight;
+    task->done = [this, saved](bool written) {
+        --savesInFlight;
+        if (saved) *saved = written;
+    };
+    return saveJob(task);
+}
+
+bool OVMainView::saveWithPrompt(bool collectAll, bool alwaysAsk, const char *doneText) {
+    const auto saved = std::make_shared<bool>(false);
+    runHere(prepareSaveWithPrompt(collectAll, alwaysAsk, doneText, saved));
+    return *saved;
+}
+
+bool OVMainView::saveProject() { return saveWithPrompt(false, false, savedText); }
+
+bool OVMainView::saveProjectAs() { return saveWithPrompt(false, true, savedText); }
+
+bool OVMainView::collectAllAndSave() { return saveWithPrompt(true, false, collectedText); }
+
+std::optional<LongJob> OVMainView::prepareSave() {
+    return prepareSaveWithPrompt(false, false, savedText);
+}
+
+std::optional<LongJob> OVMainView::prepareCollectAllAndSave() {
+    return prepareSaveWithPrompt(true, false, collectedText);
+}
+
+std::optional<LongJob> OVMainView::prepareAutosave(std::function<void(bool)> done) {
+    if (!projectDirty) {
+        done(true);
+        return std::nullopt;
+    }
+    const fs::path bundle = autosaveBundlePath();
+    if (bundle.empty()) {
+        lastAutosaveError = "no home folder";
+        done(false);
+        return std::nullopt;
+    }
+    // The copy is written from a snapshot, so the project keeps its own folder and names.
+    const auto task = snapshotForSave(bundle.string(), false, false);
+    task->autosave = true;
+    task->done = std::move(done);
+    return saveJob(task);
+}
+
+bool OVMainView::performAutosaveSilently() {
+    bool written = false;
+    runHere(prepareAutosave([&written](bool ok) { written = ok; }));
+    return written;
+}
+
+void OVMainView::loadRecoveryProject(const std::string &storedName) {
+    if (!loadProjectFromBundle(autosaveBundlePath().string(), "Восстановлено: " + storedName))
+        return;
+    projectPath.clear();
+    markDocumentDirty();
+}
+
+void OVMainView::relinkMissingMedia(const std::vector<project_io::MissingMediaEntry> &missing) {
+    if (missing.empty()) return;
+    const std::string text = "Не удалось загрузить " + std::to_string(missing.size()) +
+                             " аудиофайл(ов). Укажите папку для поиска или выберите файл вручную.";
+    if (ui.runAlert("Медиафайлы не найдены", text, {"Выбрать папку", "Пропустить"}) != 0) return;
+    const auto folder = ui.chooseFolder("Папка с аудиофайлами для relink");
+    if (!folder) return;
+    int relinked = 0;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        relinked = project_io::relinkMissingFromFolder(engine.project, missing, *folder);
+        engine.publishGraph();
+    }
+    markDocumentDirty();
+    showStatus(relinked > 0 ? "Перепривязано файлов: " + std::to_string(relinked)
+                            : "Файлы не найдены в выбранной папке");
+}
+
+bool OVMainView::importAudioFileAtPath(const std::string &path, std::string &errorMessage) {
+    return importAudioFileAtPath(path, 0, 0, true, errorMessage);
+}
+
+AudioImport decodeAudioForImport(const std::string &path, double sampleRate) {
+    AudioImport import;
+    import.path = path;
+    if (path.empty()) {
+        import.error = "Нет пути к файлу";
+    } else if (!isImportableAudioFile(path, true)) {
+        import.error = "Неподдерживаемый формат";
+    } else {
+        import.decoded = decodeAudioFile(path, sampleRate, import.audio, &import.error);
+    }
+    return import;
+}
+
+bool OVMainView::importAudioFileAtPath(const std::string &path, uint64_t trackId,
+                                       int64_t startSamples, bool usePlayheadIfZero,
+                                       std::string &errorMessage) {
+    return placeImportedAudio(decodeAudioForImport(path, engine.sampleRate.load()), trackId,
+                              startSamples, usePlayheadIfZero, errorMessage);
+}
+
+bool OVMainView::placeImportedAudio(const AudioImport &import, uint64_t trackId,
+                                    int64_t startSamples, bool usePlayheadIfZero,
+                                    std::string &errorMessage) {
+    if (!import.decoded) {
+        errorMessage = import.error;
+        return false;
+    }
+    std::string trackName = fs::path(import.path).stem().string();
+    if (trackName.empty()) trackName = "Аудио";
+
+    std::unique_ptr<ImportAudioCommand> command;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        const Project &project = engine.project;
+        if (trackId != 0) {
+            const auto track = project.findTrack(trackId);
+            if (!track) {
+                errorMessage = "Дорожка не найдена";
+                return false;
+            }
+            if (track->type == TrackType::Midi) {
+                errorMessage = "На MIDI-дорожку нельзя импортировать аудио";
+                return false;
+            }
+        }
+        int64_t start = startSamples;
+        if (start == 0 && usePlayheadIfZero) start = engine.playhead.load();
+        Clip clip;
+        clip.name = trackName;
+        clip.audio = import.audio.samples;
+        clip.channels = import.audio.channels;
+        clip.arrangeStart = engine.quantizeSamples(start, project.gridQuantize, 0.0f);
+        clip.length = import.audio.frames;
+        clip.fadeIn = clip.fadeOut = fadeFor(project, import.audio.frames);
+        command = std::make_unique<ImportAudioCommand>(trackId, trackName, std::move(clip));
+    }
+    // Checked above, so the command places its clip; the stack keeps it alive to be asked.
+    const ImportAudioCommand &placed = *command;
+    executeEdit(std::move(command));
+    const uint64_t placedTrack = placed.placedTrackId();
+    selectedTrackId = placedTrack;
+    logBreadcrumb("import_audio track=" + std::to_string(placedTrack) +
+                  " frames=" + std::to_string(import.audio.frames));
+    return true;
+}
+
+namespace {
+
+/// Decodes `paths` at `rate` on whatever thread performs the job, file by file, and hands the
+/// results to `place` on the main thread; with `cancelled` set when the user stopped it or
+/// another document was opened meanwhile.
+LongJob decodeForImportJob(std::vector<std::string> paths, double rate, const Engine &engine,
+                           std::function<void(const std::vector<AudioImport> &, bool)> place) {
+    struct Decoding {
+        std::vector<std::string> paths;
+        std::vector<AudioImport> imports;
+        bool cancelled = false;
+    };
+    auto task = std::make_shared<Decoding>();
+    task->paths = std::move(paths);
+    LongJob job;
+    job.title = "Импорт аудио…";
+    job.perform = [task, rate](JobControl &control) {
+        const std::size_t count = task->paths.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            if (control.cancelled()) {
+                task->cancelled = true;
+                return;
+            }
+            task->imports.push_back(decodeAudioForImport(task->paths[i], rate));
+            control.report(static_cast<double>(i + 1) / static_cast<double>(count));
+        }
+    };
+    job.finish = [task, place = std::move(place), &engine,
+                  generation = engine.projectGeneration.load()] {
+        place(task->imports, task->cancelled || engine.projectGeneration.load() != generation);
+    };
+    return job;
+}
+
+} // namespace
+
+std::optional<LongJob> OVMainView::prepareImportAudio() {
+    auto files = ui.chooseFilesToOpen(
+        "Каждый выбранный файл будет импортирован на отдельную новую аудиодорожку.", importTypes,
+        true);
+    if (files.empty()) return std::nullopt;
+    return decodeForImportJob(std::move(files), engine.sampleRate.load(), engine,
+                              [this](const std::vector<AudioImport> &imports, bool cancelled) {
+                                  if (cancelled)
+                                      showStatus(importCancelledText);
+                                  else
+                                      placeImportedFiles(imports);
+                              });
+}
+
+void OVMainView::importAudio() { runHere(prepareImportAudio()); }
+
+void OVMainView::placeImportedFiles(const std::vector<AudioImport> &imports) {
+    int imported = 0;
+    std::string errors;
+    for (const auto &import : imports) {
+        std::string error;
+        if (placeImportedAudio(import, 0, 0, true, error)) {
+            ++imported;
+        } else {
+            if (!errors.empty()) errors += "\n";
+            errors += fs::path(import.path).filename().string() + ": " + error;
+        }
+    }
+    if (imported == 0) {
+        showStatus(errors.empty() ? "Импорт не удался" : errors);
+        return;
+    }
+    markDocumentDirty();
+    showStatus(imported == 1
+                   ? std::string("Импортирован 1 файл на новую дорожку")
+                   : "Импортировано " + std::to_string(imported) + " файлов на отдельные дорожки");
+    fitTimelineToContent();
+}
+
+int64_t OVMainView::snapNotBefore(int64_t position) const {
+    const GridQuantize grid = engine.project.gridQuantize;
+    const int64_t snapped = engine.quantizeSamples(position, grid, 0.0f);
+    if (snapped >= position) return snapped;
+    const int64_t step = engine.beatsToSamples(engine.gridBeats(grid));
+    return engine.quantizeSamples(saturatingAdd(position, step), grid, 0.0f);
+}
+
+LongJob OVMainView::prepareDropImport(const std::vector<std::string> &paths, uint64_t trackId,
+                                      int64_t startSamples) {
+    std::vector<std::string> importable;
+    for (const auto &path : paths)
+        if (isImportableAudioFile(path, true)) importable.push_back(path);
+    return decodeForImportJob(
+        std::move(importable), engine.sampleRate.load(), engine,
+        [this, trackId, startSamples](const std::vector<AudioImport> &imports, bool cancelled) {
+            if (cancelled)
+                showStatus(importCancelledText);
+            else
+                dropDecodedFiles(imports, trackId, startSamples);
+        });
+}
+
+void OVMainView::dropFiles(const std::vector<std::string> &paths, uint64_t trackId,
+                           int64_t startSamples) {
+    runHere(prepareDropImport(paths, trackId, startSamples));
+}
+
+void OVMainView::dropDecodedFiles(const std::vector<AudioImport> &imports, uint64_t trackId,
+                                  int64_t startSamples) {
+    int added = 0;
+    int64_t start = startSamples;
+    for (const auto &import : imports) {
+        std::string error;
+        if (!placeImportedAudio(import, trackId, start, false, error)) continue;
+        ++added;
+        std::lock_guard lock(engine.projectMutex);
+        // The first file made the target track when there was none; the next ones follow
+        // the last arrangement clip on it.
+        if (trackId == 0) trackId = selectedTrackId;
+        if (auto track = engine.project.findTrack(trackId))
+            for (const auto &clip : track->clips)
+                if (!clip->isSessionClip())
+                    start = std::max(start, saturatingAdd(clip->arrangeStart, clip->length));
+        start = snapNotBefore(start);
+    }
+    if (added == 0) {
+        showStatus("Не удалось импортировать файл");
+        return;
+    }
+    markDocumentDirty();
+    showStatus(added == 1 ? std::string("Файл добавлен на дорожку")
+                          : "Добавлено " + std::to_string(added) + " файлов на дорожку");
+    fitTimelineToContent();
+}
+
+struct OVMainView::ExportTask {
+    Project snapshot;
+    WavRenderRequest request;
+    const char *doneFormat = "";
+    const char *failedText = "";
+    WavRenderResult result = WavRenderResult::RenderFailed;
+    std::string error;
+};
+
+std::optional<LongJob> OVMainView::prepareExport(const std::string &defaultName, int64_t start,
+                                                 int64_t frames, uint64_t soloTrackId,
+                                                 const char *doneFormat, const char *failedText) {
+    const auto chosen = ui.chooseSaveLocation("wav", defaultName);
+    if (!chosen || chosen->empty()) return std::nullopt;
+    auto task = std::make_shared<ExportTask>();
+    task->request.outputPath = *chosen;
+    task->request.start = start;
+    task->request.frames = frames;
+    task->request.trackId = soloTrackId;
+    task->doneFormat = doneFormat;
+    task->failedText = failedText;
+    {
+        // The file holds the song as it is now: edits made while it renders do not reach it.
+        std::lock_guard lock(engine.projectMutex);
+        rack.saveStatesIntoProject();
+        task->snapshot = copyProjectDocument(engine.project);
+    }
+    LongJob job;
+    job.title = "Экспорт WAV…";
+    job.perform = [task](JobControl &control) {
+        WavRenderRequest &request = task->request;
+        if (!checkRenderOutput(request.outputPath, {}, request.frames, request.channels,
+                               task->error)) {
+            task->result = WavRenderResult::WriteFailed;
+            return;
+        }
+        request.progress = [&control](int64_t done, int64_t total) {
+            control.report(static_cast<double>(done) /
+                           static_cast<double>(std::max<int64_t>(total, 1)));
+        };
+        request.cancelled = [&control] { return control.cancelled(); };
+        RenderSummary summary;
+        task->result = renderProjectToWav(std::move(task->snapshot), request, summary, task->error);
+        request.progress = {};
+        request.cancelled = {};
+    };
+    job.finish = [this, task] { finishExport(*task); };
+    return job;
+}
+
+void OVMainView::finishExport(const ExportTask &task) {
+    switch (task.result) {
+    case WavRenderResult::Written:
+        showStatus(std::string(task.doneFormat) + std::to_string(task.request.frames) +
+                   " сэмплов)");
+        return;
+    case WavRenderResult::Cancelled: showStatus("Экспорт отменён"); return;
+    case WavRenderResult::RenderFailed: showStatus(task.failedText); break;
+    case WavRenderResult::WriteFailed: showStatus("Export failed"); break;
+    }
+    betaSessionLog("error", "export", task.request.outputPath + ": " + task.error);
+}
+
+std::optional<LongJob> OVMainView::prepareExportWav() {
+    return prepareExport("mixdown.wav", 0, arrangementExportLength(), 0, "WAV экспортирован (",
+                         "Export failed");
+}
+
+std::optional<LongJob> OVMainView::prepareExportLoopWav() {
+    if (!engine.loopEnabled.load()) {
+        showStatus("Включите cycle (C) для экспорта петли");
+        return std::nullopt;
+    }
+    const int64_t start = engine.loopStart.load(), end = engine.loopEnd.load();
+    if (end <= start) {
+        showStatus("Некорректный loop range");
+        return std::nullopt;
+    }
+    return prepareExport("loop.wav", start, end - start, 0, "Loop WAV (", "Export failed");
+}
+
+std::optional<LongJob> OVMainView::prepareExportSelectedTrackWav() {
+    std::string trackName;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        const auto track = selectedTrackId ? engine.project.findTrack(selectedTrackId) : nullptr;
+        if (track) trackName = track->name;
+    }
+    if (selectedTrackId == 0 || trackName.empty()) {
+        showStatus("Выберите дорожку");
+        return std::nullopt;
+    }
+    return prepareExport(trackName + ".wav", 0, arrangementExportLength(), selectedTrackId,
+                         "Дорожка экспортирована (", "Экспорт дорожки не удался");
+}
+
+void OVMainView::exportWav() { runHere(prepareExportWav()); }
+
+void OVMainView::exportLoopWav() { runHere(prepareExportLoopWav()); }
+
+void OVMainView::exportSelectedTrackWav() { runHere(prepareExportSelectedTrackWav()); }
+
+void OVMainView::executeEdit(std::unique_ptr<Command> command) {
+    {
+        std::lock_guard lock(engine.projectMutex);
+        commands.execute(engine.project, std::move(command));
+        engine.publishGraph();
+    }
+    markDocumentDirty();
+}
+
+void OVMainView::stepHistory(bool undo) {
+    std::lock_guard lock(engine.projectMutex);
+    const std::string name = undo ? commands.undoName() : commands.redoName();
+    if (name.empty()) return;
+    if (undo)
+        commands.undo(engine.project);
+    else
+        commands.redo(engine.project);
+    engine.publishGraph();
+    markDocumentDirty();
+    showStatus((undo ? "Отмена: " : "Повтор: ") + name);
+}
+
+void OVMainView::undoEdit() { stepHistory(true); }
+
+void OVMainView::redoEdit() { stepHistory(false); }
+
+void OVMainView::play() { (void)engine.pushRequest(RequestProducer::MainThread, Request::play()); }
+
+void OVMainView::stop() { (void)engine.pushRequest(RequestProducer::MainThread, Request::stop()); }
+
+void OVMainView::setCycle(int64_t start, int64_t end, bool enabled) {
+    (void)engine.pushRequest(RequestProducer::MainThread, Request::setCycle(start, end, enabled));
+    // Without a device nobody consumes the request; the range is plain atomics, and the
+    // export reads it right away.
+    engine.loopStart.store(std::max<int64_t>(start, 0));
+    engine.loopEnd.store(std::max<int64_t>(end, 0));
+    engine.loopEnabled.store(enabled);
+}
+
+int64_t OVMainView::arrangementExportLength() const {
+    std::lock_guard lock(engine.projectMutex);
+    return orvane::arrangementExportLength(engine.project);
+}
+
+int64_t OVMainView::projectEndSamples() const {
+    std::lock_guard lock(engine.projectMutex);
+    const Project &project = engine.project;
+    int64_t end =
+        std::max(beatSamples(project, 4.0 * beatsPerBar(usableMeter(project.timeSignature))),
+                 project.lengthSamples);
+    for (const auto &track : project.tracks)
+        for (const auto &clip : track->clips) {
+            if (clip->isSessionClip()) continue;
+            int64_t length = std::max<int64_t>(clip->length, 1);
+            if (clip->kind == ClipKind::Audio && clip->audio)
+                length = std::max(length, clip->audioFrameCount());
+            end = std::max(end, saturatingAdd(clip->arrangeStart, length));
+        }
+    for (const auto &marker : project.markers)
+        end = std::max(end, marker.position);
+    return std::max<int64_t>(end, 1);
+}
+
+} // namespace orvane

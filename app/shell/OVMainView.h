@@ -1,0 +1,205 @@
+#pragma once
+
+#include "app/shell/ApplicationUi.h"
+#include "app/shell/LongJob.h"
+#include "core/audiofile/AudioFile.h"
+#include "core/commands/CommandStack.h"
+#include "core/engine/Engine.h"
+#include "core/project_io/ProjectFolder.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvane {
+
+class AudioDeviceEngine;
+class AutomationTools;
+class RecordingWorkflow;
+class TempoTools;
+namespace vst {
+class PluginRack;
+}
+
+/// The document side of the workspace view: new, open, save, collect, autosave, recovery,
+/// relink, import, export and undo/redo over the application's services, asking the user
+/// through `ApplicationUi` and reporting in the status line. Main thread only; every touch
+/// of the project happens under the engine's project lock.
+/// An audio file decoded for import, ready to be placed on the main thread. Decoding is the
+/// slow part, so the window does it on a worker.
+struct AudioImport {
+    std::string path;
+    DecodedAudio audio;
+    std::string error; // why it cannot be imported, when `decoded` is false
+    bool decoded = false;
+};
+
+/// Checks and decodes one file at the project rate; safe on any thread.
+AudioImport decodeAudioForImport(const std::string &path, double sampleRate);
+
+class OVMainView {
+  public:
+    OVMainView(Engine &engine, AudioDeviceEngine *audio, vst::PluginRack &rack,
+               CommandStack &commands, HVLoggingStatusField &status, ApplicationUi &ui);
+    ~OVMainView();
+    OVMainView(const OVMainView &) = delete;
+    OVMainView &operator=(const OVMainView &) = delete;
+
+    // Document state.
+    std::string projectPath; // empty for a project never saved
+    bool projectDirty = false;
+    uint64_t selectedTrackId = 0;
+    uint64_t selectedClipId = 0;
+    double timelineScrollBeats = 0.0;
+    double timelinePpb = 36.0;
+    /// Beats the timeline shows after fitting it to the content.
+    double timelineVisibleBeats = 0.0;
+    enum class Tab : uint8_t { Timeline, Session };
+    Tab tab = Tab::Timeline;
+    /// The timeline scrolls with the playhead.
+    bool followPlayhead = false;
+
+    /// Automation write mode, latch and lane (the mixer's drags write through it).
+    AutomationTools &automation() { return *automationTools; }
+    /// Tempo analysis, tap tempo, the tempo follower and flashback capture.
+    TempoTools &tempoTools() { return *tempoToolsPtr; }
+    /// The record command, count-in, punch and the session recording modes.
+    RecordingWorkflow &recording() { return *recordingPtr; }
+    void fitTimelineToContent();
+
+    void markDocumentDirty() {
+        projectDirty = true;
+        ++documentEdits;
+    }
+    /// Counts the edits made to the document, so that work on a snapshot can tell whether the
+    /// document changed while it ran.
+    uint64_t documentEdits = 0;
+    /// Saves the user asked for that have not finished yet.
+    int savesInFlight = 0;
+    /// Before an operation that replaces the document: with unsaved changes, asks to save,
+    /// discard or cancel. True when the operation may go on.
+    bool confirmDiscardingChanges(const std::string &title, const std::string &discardButton);
+
+    void newProject();
+    void openProject();
+    bool loadProjectFromBundle(const std::string &path,
+                               const std::optional<std::string> &statusMessage = std::nullopt);
+    bool saveProject();
+    bool collectAllAndSave();
+    /// Asks for a new location even when the project has one.
+    bool saveProjectAs();
+    bool saveProjectToPath(const std::string &path, bool markSaved, bool collectAll = false);
+
+    bool performAutosaveSilently();
+
+    // The long operations, each split into a "prepare" step on the main thread (asks the
+    // user, checks, takes a snapshot) that returns the job, a "perform" step that works on
+    // the snapshot alone on any thread, and a "finish" step back on the main thread that
+    // reports and changes the document. Nothing is returned when the user cancelled or a
+    // check failed (the status line says why). The synchronous operations above and below
+    // run the same jobs on the calling thread.
+    std::optional<LongJob> prepareSave();
+    std::optional<LongJob> prepareCollectAllAndSave();
+    /// `done` learns whether the copy was written; called at once when there is nothing to
+    /// save or no place to save it (and nothing is returned).
+    std::optional<LongJob> prepareAutosave(std::function<void(bool written)> done);
+    std::optional<LongJob> prepareExportWav();
+    std::optional<LongJob> prepareExportLoopWav();
+    std::optional<LongJob> prepareExportSelectedTrackWav();
+    std::optional<LongJob> prepareImportAudio();
+    /// Asks to discard unsaved changes and for the project; the job reads it and decodes its
+    /// media, and its finish replaces the document.
+    std::optional<LongJob> prepareOpenProject();
+    /// A project read and decoded, not yet the document.
+    struct OpenedProject;
+    /// Decodes the dropped files that can be imported and places them as `dropDecodedFiles`.
+    LongJob prepareDropImport(const std::vector<std::string> &paths, uint64_t trackId,
+                              int64_t startSamples);
+    /// Places decoded files as the import command does: each on a new audio track at the
+    /// playhead, reporting how many made it.
+    void placeImportedFiles(const std::vector<AudioImport> &imports);
+    /// Why the last autosave failed.
+    std::string lastAutosaveError;
+    void loadRecoveryProject(const std::string &storedName);
+    void relinkMissingMedia(const std::vector<project_io::MissingMediaEntry> &missing);
+
+    void importAudio();
+    bool importAudioFileAtPath(const std::string &path, std::string &errorMessage);
+    bool importAudioFileAtPath(const std::string &path, uint64_t trackId, int64_t startSamples,
+                               bool usePlayheadIfZero, std::string &errorMessage);
+    /// Files dropped on the view: onto `trackId` (0: a new audio track) at `startSamples`.
+    void dropFiles(const std::vector<std::string> &paths, uint64_t trackId, int64_t startSamples);
+    /// Places decoded files as `dropFiles` does, each through an undoable "Import Audio".
+    void dropDecodedFiles(const std::vector<AudioImport> &imports, uint64_t trackId,
+                          int64_t startSamples);
+    /// Places one decoded file (undoable); false with the reason when it cannot.
+    bool placeImportedAudio(const AudioImport &import, uint64_t trackId, int64_t startSamples,
+                            bool usePlayheadIfZero, std::string &errorMessage);
+
+    void exportWav();
+    void exportLoopWav();
+    void exportSelectedTrackWav();
+
+    /// Runs an edit through the command stack and marks the document dirty.
+    void executeEdit(std::unique_ptr<Command> command);
+    void undoEdit();
+    void redoEdit();
+
+    void play();
+    void stop();
+    /// The cycle range in samples, which the cycle export renders.
+    void setCycle(int64_t start, int64_t end, bool enabled);
+
+    int64_t arrangementExportLength() const;
+    int64_t projectEndSamples() const;
+    /// The running device's rate, which every opened project adopts; 0 without a device
+    /// (a project then keeps its own rate).
+    double deviceSampleRate() const;
+
+  private:
+    void showStatus(const std::string &text) { status.setText(text); }
+    void ensureReturnTracksAndPublish();
+    void selectFirstTrack();
+    /// Makes a read project the document, or says that it could not be opened.
+    bool adoptOpenedProject(OpenedProject &opened, const std::optional<std::string> &statusMessage);
+    /// The grid position nearest `position` that is not before it (so clips never overlap).
+    int64_t snapNotBefore(int64_t position) const;
+    void stepHistory(bool undo);
+    struct SaveTask;
+    struct ExportTask;
+    std::shared_ptr<SaveTask> snapshotForSave(const std::string &path, bool markSaved,
+                                              bool collectAll);
+    LongJob saveJob(std::shared_ptr<SaveTask> task);
+    void finishSave(SaveTask &task);
+    std::optional<LongJob> prepareSaveWithPrompt(bool collectAll, bool alwaysAsk,
+                                                 const char *doneText,
+                                                 std::shared_ptr<bool> saved = nullptr);
+    bool saveWithPrompt(bool collectAll, bool alwaysAsk, const char *doneText);
+    std::optional<LongJob> prepareExport(const std::string &defaultName, int64_t start,
+                                         int64_t frames, uint64_t soloTrackId,
+                                         const char *doneFormat, const char *failedText);
+    void finishExport(const ExportTask &task);
+    void runHere(std::optional<LongJob> job);
+
+    Engine &engine;
+    AudioDeviceEngine *audio;
+    vst::PluginRack &rack;
+    CommandStack &commands;
+    HVLoggingStatusField &status;
+    ApplicationUi &ui;
+    std::unique_ptr<AutomationTools> automationTools;
+    std::unique_ptr<TempoTools> tempoToolsPtr;
+    std::unique_ptr<RecordingWorkflow> recordingPtr;
+};
+
+/// The project "New" makes: the start-up song's "MIDI 1" phrase with volume and pan
+/// automation, an empty "Аудио 1", and a tempo change to 140 BPM at bar 5.
+Project buildNewProject(double sampleRate);
+
+/// Accepted by the import and drop paths, compared without regard to case.
+bool isImportableAudioFile(const std::string &path, bool dropped);
+
+} // namespace orvane

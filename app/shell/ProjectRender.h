@@ -1,0 +1,82 @@
+#pragma once
+
+#include "core/engine/Engine.h"
+#include "core/model/Project.h"
+#include "core/vst/PluginRack.h"
+#include "core/vst/PluginSandboxController.h"
+#include "device/OfflineRender.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Rendering a project on an engine of its own: what the window's export and the command-line
+// verbs share.
+namespace orvane {
+
+/// What the summary line tells about a finished render.
+struct RenderSummary {
+    int64_t frames = 0;
+    int32_t channels = 2;
+    double sampleRate = 48000.0;
+    float peak = 0.0f;
+    /// Mean square of the mid signal (left and right averaged), as the master meter sees it.
+    double meanSquare = 0.0;
+    double sumOfSquares = 0.0; // of the mid signal, over the frames so far
+
+    /// Takes `count` more interleaved frames into the figures.
+    void add(const float *interleaved, int64_t count);
+};
+
+RenderSummary summariseRender(const std::vector<float> &samples, int32_t channels,
+                              double sampleRate);
+
+/// The most frames a 16-bit WAV file of `channels` can hold.
+int64_t largestWavFrames(int32_t channels);
+
+/// An engine that plays a project as the application would, with its plug-ins restored. The
+/// sandbox outlives the rack, whose plug-ins may run inside it.
+struct PreparedEngine {
+    Engine engine;
+    vst::PluginSandboxController sandbox;
+    std::unique_ptr<vst::PluginRack> rack;
+};
+
+/// Loads `project` into `prepared` with its return tracks, prepared for blocks of `blockSize`
+/// at the project's rate, and restores its plug-ins; warnings go to `errors` after `program`.
+void prepareEngineForRender(PreparedEngine &prepared, Project project, int32_t blockSize,
+                            const std::string &program, std::FILE *errors);
+
+/// One WAV file rendered from a project: the span, the track (0: the whole mix) and the
+/// channels, with an optional progress report and a question asked before every block
+/// whether to stop.
+struct WavRenderRequest {
+    std::string outputPath;
+    int64_t start = 0;
+    int64_t frames = 0;
+    uint64_t trackId = 0;
+    int32_t channels = 2;
+    OfflineRenderProgress progress;
+    std::function<bool()> cancelled;
+    std::string program = "Halvora";
+    std::FILE *warnings = stderr; // plug-ins that could not be restored
+};
+
+enum class WavRenderResult : uint8_t { Written, RenderFailed, WriteFailed, Cancelled };
+
+/// Renders `project` on its own engine straight into the WAV file, block by block, through a
+/// temporary file beside the output that replaces it only once complete: a render that
+/// fails or is cancelled leaves no file behind and the user's earlier file untouched. Runs
+/// on any thread; the project is the caller's own copy. `error` says why when not written.
+WavRenderResult renderProjectToWav(Project project, const WavRenderRequest &request,
+                                   RenderSummary &summary, std::string &error);
+
+/// False with `error` when `path` must not be written (see `checkOutputTarget`) or a 16-bit
+/// WAV file cannot hold `frames`.
+bool checkRenderOutput(const std::string &path, const std::string &projectFolder, int64_t frames,
+                       int32_t channels, std::string &error);
+
+} // namespace orvane

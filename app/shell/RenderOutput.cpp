@@ -1,0 +1,198 @@
+#include "app/shell/RenderOutput.h"
+
+#include "core/audiofile/AudioFile.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+#include <random>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace orvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Temporary files do not take the output's name: a legal output name near the 255-byte
+// limit would otherwise leave no room for the suffix.
+constexpr std::string_view temporaryPrefix = ".halvora-render-";
+constexpr std::string_view temporarySuffix = ".partial";
+constexpr int temporaryAttempts = 16;
+
+fs::path folderOf(const std::string &path) {
+    const fs::path parent = fs::path(path).parent_path();
+    return parent.empty() ? fs::path(".") : parent;
+}
+
+std::string quoted(const std::string &path) { return "\"" + printableText(path) + "\""; }
+
+bool isInside(const fs::path &file, const std::string &folder) {
+    std::error_code error;
+    const fs::path canonicalFolder = fs::weakly_canonical(fs::absolute(folder), error);
+    if (error) return false;
+    const fs::path canonicalFile = fs::weakly_canonical(fs::absolute(file), error);
+    if (error) return false;
+    auto fileAt = canonicalFile.begin();
+    for (const auto &part : canonicalFolder) {
+        if (part.empty()) continue; // the trailing separator of "dir/"
+        if (fileAt == canonicalFile.end() || *fileAt != part) return false;
+        ++fileAt;
+    }
+    return true;
+}
+
+/// The process id in a temporary file's name, or 0 when the name is not one of ours.
+pid_t ownerOfTemporary(const std::string &name) {
+    if (name.size() <= temporaryPrefix.size() + temporarySuffix.size() ||
+        name.compare(0, temporaryPrefix.size(), temporaryPrefix) != 0 ||
+        name.compare(name.size() - temporarySuffix.size(), temporarySuffix.size(),
+                     temporarySuffix) != 0)
+        return 0;
+    pid_t owner = 0;
+    const char *first = name.data() + temporaryPrefix.size();
+    const auto [end, fault] = std::from_chars(first, name.data() + name.size(), owner);
+    return fault == std::errc{} && *end == '-' ? owner : 0;
+}
+
+/// Removes what renders killed before they could clean up left in `folder`.
+void removeAbandonedTemporaries(const fs::path &folder) {
+    std::error_code error;
+    for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const pid_t owner = ownerOfTemporary(entry->path().filename().string());
+        if (owner <= 0 || owner == ::getpid()) continue;
+        if (::kill(owner, 0) == -1 && errno == ESRCH) ::unlink(entry->path().c_str());
+    }
+}
+
+/// A new temporary file in `folder`, opened exclusively and never through a symbolic link.
+int createTemporary(const fs::path &folder, fs::path &temporary) {
+    std::random_device entropy;
+    for (int attempt = 0; attempt < temporaryAttempts; ++attempt) {
+        char random[16];
+        std::snprintf(random, sizeof random, "%08x", static_cast<unsigned>(entropy()));
+        temporary = folder / (std::string(temporaryPrefix) + std::to_string(::getpid()) + "-" +
+                              random + std::string(temporarySuffix));
+        const int descriptor =
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (descriptor >= 0 || errno != EEXIST) return descriptor;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+std::string cannotWrite(const std::string &path, int error) {
+    return "cannot write " + quoted(path) + ": " + std::strerror(error);
+}
+
+void syncFolder(const fs::path &folder) {
+    const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0) return;
+    ::fsync(descriptor);
+    ::close(descriptor);
+}
+
+} // namespace
+
+std::string printableText(std::string_view text) {
+    constexpr char digits[] = "0123456789abcdef";
+    std::string shown;
+    shown.reserve(text.size());
+    for (const char byte : text) {
+        const auto value = static_cast<unsigned char>(byte);
+        if (value >= 0x20 && value != 0x7F) {
+            shown += byte;
+            continue;
+        }
+        shown += "\\x";
+        shown += digits[value >> 4];
+        shown += digits[value & 0xF];
+    }
+    return shown;
+}
+
+bool checkOutputTarget(const std::string &outputPath, const std::string &projectFolder,
+                       std::string &error) {
+    if (outputPath.empty()) {
+        error = "no output file: give -o OUT.wav";
+        return false;
+    }
+    struct stat status {};
+    if (::lstat(outputPath.c_str(), &status) == 0) {
+        if (S_ISDIR(status.st_mode)) {
+            error = "cannot write " + quoted(outputPath) + ": it is a folder";
+            return false;
+        }
+        if (!S_ISREG(status.st_mode) && !S_ISLNK(status.st_mode)) {
+            error = "cannot write " + quoted(outputPath) +
+                    ": it is not a regular file (a device or a pipe is never replaced)";
+            return false;
+        }
+    }
+    if (!projectFolder.empty() && isInside(outputPath, projectFolder)) {
+        error = "cannot write " + quoted(outputPath) + ": it lies inside the project folder " +
+                quoted(projectFolder) + " being rendered";
+        return false;
+    }
+    const fs::path folder = folderOf(outputPath);
+    std::error_code fault;
+    if (!fs::is_directory(folder, fault)) {
+        error = "cannot write " + quoted(outputPath) + ": no folder " + quoted(folder.string());
+        return false;
+    }
+    if (::access(folder.c_str(), W_OK) != 0) {
+        error = "cannot write " + quoted(outputPath) + ": the folder " + quoted(folder.string()) +
+                " is not writable";
+        return false;
+    }
+    return true;
+}
+
+bool writeRenderOutput(const std::string &outputPath, const std::vector<float> &samples,
+                       int64_t frames, int32_t channels, double sampleRate, std::string &error) {
+    return writeRenderOutputWith(
+        outputPath,
+        [&](int descriptor) {
+            return exportWav(descriptor, samples.data(), static_cast<int>(frames), channels,
+                             sampleRate);
+        },
+        error);
+}
+
+bool writeRenderOutputWith(const std::string &outputPath,
+                           const std::function<bool(int descriptor)> &write, std::string &error) {
+    const fs::path folder = folderOf(outputPath);
+    removeAbandonedTemporaries(folder);
+    fs::path temporary;
+    const int descriptor = createTemporary(folder, temporary);
+    if (descriptor < 0) {
+        error = cannotWrite(outputPath, errno);
+        return false;
+    }
+    errno = 0;
+    bool written = write(descriptor) && ::fsync(descriptor) == 0;
+    int failure = errno;
+    if (::close(descriptor) != 0 && written) {
+        written = false;
+        failure = errno;
+    }
+    if (written && ::rename(temporary.c_str(), outputPath.c_str()) != 0) {
+        written = false;
+        failure = errno;
+    }
+    if (!written) {
+        ::unlink(temporary.c_str());
+        error = cannotWrite(outputPath, failure != 0 ? failure : EIO);
+        return false;
+    }
+    syncFolder(folder);
+    return true;
+}
+
+} // namespace orvane

@@ -1,0 +1,296 @@
+#include "app/shell/SessionState.h"
+
+#include "core/project_io/DurableFile.h"
+#include "device/DeviceSettings.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <system_error>
+
+#include <sys/stat.h>
+
+namespace orvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char *programVersion = "1.0.0";
+
+std::string environmentValue(const char *name) {
+    const char *value = std::getenv(name);
+    return value ? value : "";
+}
+
+/// "$VARIABLE/Halvora", else the home folder's fallback below it.
+fs::path xdgFolder(const char *variable, const char *homeRelative) {
+    const std::string base = environmentValue(variable);
+    if (!base.empty() && fs::path(base).is_absolute()) return fs::path(base) / "Halvora";
+    const fs::path home = userHomeFolder();
+    if (home.empty()) return {};
+    return home / homeRelative / "Halvora";
+}
+
+void createFolder(const fs::path &folder) {
+    std::error_code ignored;
+    if (!folder.empty()) fs::create_directories(folder, ignored);
+}
+
+void appendLine(const fs::path &path, const std::string &line) {
+    if (path.empty()) return;
+    createFolder(path.parent_path());
+    std::ofstream out(path, std::ios::app | std::ios::binary);
+    if (out) out << line << '\n';
+}
+
+std::string quotedField(const std::string &text) { return "\"" + text + "\""; }
+
+std::string logRecord(const std::string &level, const std::string &category,
+                      const std::string &message) {
+    return "{\"t\":" + std::to_string(unixTimeNow()) + ",\"lvl\":" + quotedField(level) +
+           ",\"cat\":" + quotedField(logSafeText(category)) +
+           ",\"msg\":" + quotedField(logSafeText(message)) + "}";
+}
+
+bool contains(const std::string &line, const char *text) {
+    return line.find(text) != std::string::npos;
+}
+
+/// The integer after the first colon of `line`; `fallback` when there are no digits.
+int64_t integerAfterColon(const std::string &line, int64_t fallback) {
+    const auto colon = line.find(':');
+    if (colon == std::string::npos) return fallback;
+    const char *start = line.c_str() + colon + 1;
+    char *end = nullptr;
+    const long long value = std::strtoll(start, &end, 10);
+    return end == start ? fallback : static_cast<int64_t>(value);
+}
+
+/// The text between the first and second double quote after the first colon of `line`.
+std::string quotedAfterColon(const std::string &line) {
+    const auto colon = line.find(':');
+    if (colon == std::string::npos) return {};
+    const auto open = line.find('"', colon);
+    if (open == std::string::npos) return {};
+    const auto close = line.find('"', open + 1);
+    if (close == std::string::npos) return {};
+    return line.substr(open + 1, close - open - 1);
+}
+
+const char *boolText(bool value) { return value ? "true" : "false"; }
+
+/// A crash while writing must not leave half a file: the next start reads these.
+void replaceSmallFile(const fs::path &path, const std::string &text) {
+    if (!path.empty()) project_io::writeFileDurably(path, text);
+}
+
+std::string withUnderscores(std::string name) {
+    for (char &c : name)
+        if (c == '"' || c == '\\') c = '_';
+    return name;
+}
+
+std::string trimmed(const std::string &text, bool front, bool back) {
+    std::size_t begin = 0, end = text.size();
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    if (front)
+        while (begin < end && blank(text[begin]))
+            ++begin;
+    if (back)
+        while (end > begin && blank(text[end - 1]))
+            --end;
+    return text.substr(begin, end - begin);
+}
+
+void applyEnvironmentLine(const std::string &raw) {
+    const std::string line = trimmed(raw, true, true);
+    if (line.empty() || line.front() == '#') return;
+    const auto equals = line.find('=');
+    if (equals == std::string::npos) return;
+    const std::string name = trimmed(line.substr(0, equals), false, true);
+    std::string value = trimmed(line.substr(equals + 1), true, false);
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        value = value.substr(1, value.size() - 2);
+    if (name.empty() || value.empty() || std::getenv(name.c_str())) return;
+    ::setenv(name.c_str(), value.c_str(), 0);
+}
+
+} // namespace
+
+fs::path halvoraSupportDir() {
+    const fs::path folder = xdgFolder("XDG_DATA_HOME", ".local/share");
+    createFolder(folder);
+    return folder;
+}
+
+fs::path halvoraLogDir() {
+    const fs::path state = xdgFolder("XDG_STATE_HOME", ".local/state");
+    return state.empty() ? state : state / "logs";
+}
+
+namespace {
+fs::path inSupportDir(const char *name) {
+    const fs::path folder = halvoraSupportDir();
+    return folder.empty() ? folder : folder / name;
+}
+fs::path inLogDir(const char *name) {
+    const fs::path folder = halvoraLogDir();
+    return folder.empty() ? folder : folder / name;
+}
+} // namespace
+
+fs::path sessionMetaPath() { return inSupportDir("session.json"); }
+fs::path autosaveBundlePath() {
+    const fs::path folder = inSupportDir("Autosave");
+    return folder.empty() ? folder : folder / "recovery.halvora";
+}
+fs::path privacyPreferencesPath() { return inSupportDir("privacy.json"); }
+fs::path betaEnvironmentPath() { return inSupportDir("beta.env"); }
+fs::path telemetryQueuePath() { return inSupportDir("telemetry.jsonl"); }
+fs::path breadcrumbLogPath() { return inLogDir("session.log"); }
+fs::path betaSessionLogPath() { return inLogDir("beta_session.jsonl"); }
+fs::path betaFeedbackLogPath() { return inLogDir("beta_feedback.jsonl"); }
+
+int64_t unixTimeNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string logSafeText(std::string text) {
+    for (char &c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\') c = ' ';
+    return text;
+}
+
+void writeSessionMeta(const SessionMeta &meta) {
+    replaceSmallFile(sessionMetaPath(),
+                     std::string("{\n") + "  \"cleanShutdown\": " + boolText(meta.cleanShutdown) +
+                         ",\n" + "  \"lastAutosave\": " + std::to_string(meta.lastAutosave) +
+                         ",\n" + "  \"sessionStart\": " + std::to_string(meta.sessionStart) +
+                         ",\n" + "  \"projectName\": \"" + withUnderscores(meta.projectName) +
+                         "\"\n}\n");
+}
+
+SessionMeta readSessionMeta() {
+    SessionMeta meta;
+    std::ifstream in(sessionMetaPath(), std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (contains(line, "\"cleanShutdown\": false") || contains(line, "\"cleanShutdown\":false"))
+            meta.cleanShutdown = false;
+        if (contains(line, "\"lastAutosave\":"))
+            meta.lastAutosave = integerAfterColon(line, meta.lastAutosave);
+        if (contains(line, "\"sessionStart\":"))
+            meta.sessionStart = integerAfterColon(line, meta.sessionStart);
+        if (contains(line, "\"projectName\":")) meta.projectName = quotedAfterColon(line);
+    }
+    return meta;
+}
+
+bool recoverySnapshotExists() {
+    const fs::path bundle = autosaveBundlePath();
+    std::error_code error;
+    return !bundle.empty() && fs::is_regular_file(bundle / "project.json", error);
+}
+
+int64_t recoverySnapshotTime() {
+    if (!recoverySnapshotExists()) return 0;
+    struct stat status {};
+    if (::stat((autosaveBundlePath() / "project.json").c_str(), &status) != 0) return 0;
+    return static_cast<int64_t>(status.st_mtime);
+}
+
+void removeRecoverySnapshot() {
+    const fs::path bundle = autosaveBundlePath();
+    std::error_code ignored;
+    if (!bundle.empty()) fs::remove_all(bundle, ignored);
+}
+
+PrivacyPreferences readPrivacyPreferences() {
+    PrivacyPreferences prefs;
+    std::ifstream in(privacyPreferencesPath(), std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (contains(line, "\"telemetry\": true") || contains(line, "\"telemetry\":true"))
+            prefs.telemetry = true;
+        if (contains(line, "\"crashReports\": false") || contains(line, "\"crashReports\":false"))
+            prefs.crashReports = false;
+    }
+    return prefs;
+}
+
+void writePrivacyPreferences(const PrivacyPreferences &prefs) {
+    replaceSmallFile(privacyPreferencesPath(),
+                     std::string("{\n") + "  \"telemetry\": " + boolText(prefs.telemetry) + ",\n" +
+                         "  \"crashReports\": " + boolText(prefs.crashReports) + "\n}\n");
+}
+
+void loadBetaEnvironmentFile() {
+    std::ifstream in(betaEnvironmentPath(), std::ios::binary);
+    std::string line;
+    while (std::getline(in, line))
+        applyEnvironmentLine(line);
+}
+
+namespace {
+bool crashLoggingOn() { return readPrivacyPreferences().crashReports && !userHomeFolder().empty(); }
+} // namespace
+
+void installCrashLogging() {
+    if (!crashLoggingOn()) return;
+    logBreadcrumb("session_start " + std::to_string(unixTimeNow()) + " version=" + programVersion);
+}
+
+void logBreadcrumb(const std::string &text) {
+    if (!crashLoggingOn()) return;
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    appendLine(breadcrumbLogPath(), logSafeText(text));
+}
+
+void betaSessionLog(const std::string &level, const std::string &category,
+                    const std::string &message) {
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    appendLine(betaSessionLogPath(), logRecord(level, category, message));
+}
+
+std::string betaSessionLogTail(std::size_t maxBytes) {
+    std::ifstream in(betaSessionLogPath(), std::ios::binary | std::ios::ate);
+    if (!in) return {};
+    const auto size = static_cast<std::size_t>(in.tellg());
+    const std::size_t start = size > maxBytes ? size - maxBytes : 0;
+    std::string tail(size - start, '\0');
+    in.seekg(static_cast<std::streamoff>(start));
+    in.read(tail.data(), static_cast<std::streamsize>(tail.size()));
+    if (start > 0) {
+        const auto newline = tail.find('\n');
+        tail = newline == std::string::npos ? std::string() : tail.substr(newline + 1);
+    }
+    return tail;
+}
+
+void betaSessionLogFeedback(const std::string &text, const std::string &tester) {
+    const std::string safeText = logSafeText(text);
+    betaSessionLog("feedback", "tester", safeText);
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    appendLine(betaFeedbackLogPath(), "{\"t\":" + std::to_string(unixTimeNow()) +
+                                          ",\"tester\":" + quotedField(logSafeText(tester)) +
+                                          ",\"text\":" + quotedField(safeText) + "}");
+}
+
+void recordTelemetryEvent(const std::string &event, const std::string &payload) {
+    if (!readPrivacyPreferences().telemetry) return;
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    std::string line =
+        "{\"t\":" + std::to_string(unixTimeNow()) + ",\"e\":" + quotedField(logSafeText(event));
+    if (!payload.empty()) line += ",\"p\":" + quotedField(logSafeText(payload));
+    appendLine(telemetryQueuePath(), line + "}");
+}
+
+} // namespace orvane

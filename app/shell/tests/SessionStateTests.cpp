@@ -1,0 +1,158 @@
+#include "app/shell/SessionState.h"
+#include "app/shell/tests/ApplicationTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+using namespace orvane;
+using namespace orvane::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+class SessionStateTest : public ::testing::Test {
+  protected:
+    TemporaryHome home{"state"};
+    void TearDown() override {
+        EXPECT_EQ(invalidLogLines(halvoraLogDir()), std::vector<std::string>{});
+    }
+};
+
+TEST_F(SessionStateTest, FoldersFollowTheXdgVariablesAndFallBackToHome) {
+    EXPECT_EQ(halvoraSupportDir(), home.root() / "data" / "Halvora");
+    EXPECT_TRUE(fs::is_directory(halvoraSupportDir()));
+    EXPECT_EQ(halvoraLogDir(), home.root() / "state" / "Halvora" / "logs");
+    EXPECT_EQ(autosaveBundlePath(), halvoraSupportDir() / "Autosave" / "recovery.halvora");
+    EXPECT_EQ(betaSessionLogPath().filename(), "beta_session.jsonl");
+
+    ScopedEnvironment noData("XDG_DATA_HOME", std::nullopt), noState("XDG_STATE_HOME", "");
+    EXPECT_EQ(halvoraSupportDir(), home.root() / "home" / ".local" / "share" / "Halvora");
+    EXPECT_EQ(halvoraLogDir(), home.root() / "home" / ".local" / "state" / "Halvora" / "logs");
+}
+
+TEST_F(SessionStateTest, SessionMetaIsWrittenLineByLineAndReadBack) {
+    writeSessionMeta({false, 1700000000, 1699999000, "Мой \"трек\" a\\b"});
+    EXPECT_EQ(readTextFile(sessionMetaPath()), "{\n"
+                                               "  \"cleanShutdown\": false,\n"
+                                               "  \"lastAutosave\": 1700000000,\n"
+                                               "  \"sessionStart\": 1699999000,\n"
+                                               "  \"projectName\": \"Мой _трек_ a_b\"\n"
+                                               "}\n");
+    const SessionMeta meta = readSessionMeta();
+    EXPECT_FALSE(meta.cleanShutdown);
+    EXPECT_EQ(meta.lastAutosave, 1700000000);
+    EXPECT_EQ(meta.sessionStart, 1699999000);
+    EXPECT_EQ(meta.projectName, "Мой _трек_ a_b");
+}
+
+TEST_F(SessionStateTest, SessionMetaReaderKeepsDefaultsForWhatItCannotRead) {
+    const SessionMeta missing = readSessionMeta();
+    EXPECT_TRUE(missing.cleanShutdown);
+    EXPECT_EQ(missing.lastAutosave, 0);
+    EXPECT_EQ(missing.projectName, "");
+
+    writeTextFile(sessionMetaPath(), "{\"cleanShutdown\":false,\n\"lastAutosave\": never,\n"
+                                     "\"projectName\": \"Demo\", \"x\": \"y\"\n}");
+    const SessionMeta compact = readSessionMeta();
+    EXPECT_FALSE(compact.cleanShutdown);
+    EXPECT_EQ(compact.lastAutosave, 0);
+    EXPECT_EQ(compact.projectName, "Demo");
+}
+
+TEST_F(SessionStateTest, PrivacyPreferencesDefaultToNoTelemetryAndCrashReports) {
+    EXPECT_FALSE(readPrivacyPreferences().telemetry);
+    EXPECT_TRUE(readPrivacyPreferences().crashReports);
+    writePrivacyPreferences({true, false});
+    EXPECT_EQ(readTextFile(privacyPreferencesPath()),
+              "{\n  \"telemetry\": true,\n  \"crashReports\": false\n}\n");
+    EXPECT_TRUE(readPrivacyPreferences().telemetry);
+    EXPECT_FALSE(readPrivacyPreferences().crashReports);
+    writeTextFile(privacyPreferencesPath(), "{\"telemetry\":true,\"crashReports\":true}");
+    EXPECT_TRUE(readPrivacyPreferences().telemetry);
+    EXPECT_TRUE(readPrivacyPreferences().crashReports);
+}
+
+TEST_F(SessionStateTest, BetaEnvironmentFileSetsOnlyUndefinedVariables) {
+    ScopedEnvironment quoted("HV_TEST_QUOTED", std::nullopt), plain("HV_TEST_PLAIN", std::nullopt),
+        kept("HV_TEST_KEPT", "mine"), empty("HV_TEST_EMPTY", std::nullopt),
+        comment("HV_TEST_COMMENT", std::nullopt);
+    writeTextFile(betaEnvironmentPath(), "  \tHV_TEST_QUOTED = \"value with spaces\"\r\n"
+                                         "HV_TEST_PLAIN=1  \n"
+                                         "HV_TEST_KEPT=theirs\n"
+                                         "HV_TEST_EMPTY=\n"
+                                         "# HV_TEST_COMMENT=1\n"
+                                         "no equals sign here\n");
+    loadBetaEnvironmentFile();
+    EXPECT_STREQ(std::getenv("HV_TEST_QUOTED"), "value with spaces");
+    EXPECT_STREQ(std::getenv("HV_TEST_PLAIN"), "1");
+    EXPECT_STREQ(std::getenv("HV_TEST_KEPT"), "mine");
+    EXPECT_EQ(std::getenv("HV_TEST_EMPTY"), nullptr);
+    EXPECT_EQ(std::getenv("HV_TEST_COMMENT"), nullptr);
+}
+
+TEST_F(SessionStateTest, BreadcrumbsFollowTheCrashReportSwitchButTheBetaLogIsAlwaysOn) {
+    installCrashLogging();
+    logBreadcrumb("launch");
+    const std::string on = readTextFile(breadcrumbLogPath());
+    EXPECT_EQ(on.rfind("session_start ", 0), 0u);
+    EXPECT_NE(on.find(" version=1.0.0\nlaunch\n"), std::string::npos);
+
+    writePrivacyPreferences({false, false});
+    fs::remove(breadcrumbLogPath());
+    installCrashLogging();
+    logBreadcrumb("save /x");
+    betaSessionLog("action", "app", "launch Halvora 1.0.0");
+    EXPECT_FALSE(fs::exists(breadcrumbLogPath()));
+    EXPECT_NE(readTextFile(betaSessionLogPath()).find("\"msg\":\"launch Halvora 1.0.0\"}"),
+              std::string::npos);
+}
+
+TEST_F(SessionStateTest, TelemetryQueueExistsOnlyWhenSwitchedOn) {
+    recordTelemetryEvent("app_launch", "1.0.0");
+    EXPECT_FALSE(fs::exists(telemetryQueuePath()));
+    writePrivacyPreferences({true, true});
+    recordTelemetryEvent("app_launch", "1.0.0");
+    recordTelemetryEvent("quit", "");
+    const std::string queue = readTextFile(telemetryQueuePath());
+    EXPECT_NE(queue.find(",\"e\":\"app_launch\",\"p\":\"1.0.0\"}\n"), std::string::npos);
+    EXPECT_NE(queue.find(",\"e\":\"quit\"}\n"), std::string::npos);
+}
+
+TEST_F(SessionStateTest, LogRecordsStayOneValidJsonLineWhateverTheText) {
+    const std::string awkward =
+        std::string("line one\nline \"two\"\ttab\\ bell\a esc\x1b nul") + '\0' + "end\r";
+    betaSessionLog("action", "status", awkward);
+    betaSessionLogFeedback(awkward, "tester\n\"name\"\x01");
+    const std::string log = readTextFile(betaSessionLogPath());
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
+    EXPECT_NE(log.find("\"msg\":\"line one line  two  tab  bell  esc  nul end \"}"),
+              std::string::npos);
+    const std::string feedback = readTextFile(betaFeedbackLogPath());
+    EXPECT_NE(feedback.find("\"tester\":\"tester  name  \""), std::string::npos);
+    EXPECT_EQ(invalidLogLines(halvoraLogDir()), std::vector<std::string>{});
+}
+
+TEST_F(SessionStateTest, LogTailHoldsOnlyWholeLines) {
+    EXPECT_EQ(betaSessionLogTail(100), "");
+    betaSessionLog("action", "app", "first");
+    betaSessionLog("action", "app", "second");
+    const std::string whole = readTextFile(betaSessionLogPath());
+    EXPECT_EQ(betaSessionLogTail(whole.size() + 10), whole);
+    const std::string tail = betaSessionLogTail(whole.size() - 5);
+    EXPECT_EQ(tail, whole.substr(whole.find('\n') + 1));
+}
+
+TEST_F(SessionStateTest, RecoverySnapshotIsTheAutosaveDocument) {
+    EXPECT_FALSE(recoverySnapshotExists());
+    EXPECT_EQ(recoverySnapshotTime(), 0);
+    writeTextFile(autosaveBundlePath() / "project.json", "{}");
+    EXPECT_TRUE(recoverySnapshotExists());
+    EXPECT_GT(recoverySnapshotTime(), 0);
+    removeRecoverySnapshot();
+    EXPECT_FALSE(fs::exists(autosaveBundlePath()));
+}
+
+} // namespace

@@ -1,0 +1,141 @@
+#include "app/workflows/AutomationWriter.h"
+
+#include "app/shell/ApplicationUi.h"
+#include "app/shell/OVMainView.h"
+#include "core/commands/AutomationCommands.h"
+#include "core/commands/CommandStack.h"
+#include "core/engine/Engine.h"
+
+#include <mutex>
+#include <ranges>
+
+namespace orvane {
+
+namespace {
+
+const char *const laneTexts[] = {
+    "Automation выкл",
+    "Automation: Volume · ⇧ точка · ⌥⇧ клип",
+    "Automation: Pan · ⇧ точка · ⌥⇧ клип",
+    "Automation: Mute · ⇧ точка · ⌥⇧ клип",
+    "Automation: Plugin param · ⇧ точка · ⌥⇧ клип",
+};
+
+} // namespace
+
+bool automationPointDue(AutomationWriteMode mode, bool playing, uint64_t trackId,
+                        uint64_t &latchTrackId) {
+    switch (mode) {
+    case AutomationWriteMode::Read: return false;
+    case AutomationWriteMode::Touch: return playing;
+    case AutomationWriteMode::Latch:
+        if (latchTrackId != 0 && latchTrackId != trackId) return false;
+        if (!playing) return false;
+        latchTrackId = trackId;
+        return true;
+    case AutomationWriteMode::Write: return true;
+    }
+    return false;
+}
+
+bool HVWriteMixerAutomationIfNeeded(Project &project, Engine *engine, CommandStack *commandStack,
+                                    uint64_t trackId, int32_t lane, float value,
+                                    AutomationWriteMode mode, uint64_t &latchTrackId) {
+    if (!engine || !commandStack || trackId == 0) return false;
+    if (!automationPointDue(mode, engine->playing.load(), trackId, latchTrackId)) return false;
+    std::lock_guard lock(engine->projectMutex);
+    commandStack->execute(project, std::make_unique<SetAutomationPointCommand>(
+                                       trackId, lane, engine->playhead.load(), value));
+    engine->publishGraph();
+    return true;
+}
+
+void WriteAutomationPassCommand::add(Project &project,
+                                     std::unique_ptr<SetAutomationPointCommand> point) {
+    point->redo(project);
+    points_.push_back(std::move(point));
+}
+
+void WriteAutomationPassCommand::redo(Project &project) {
+    // Each point keeps what it replaced from its first run, so running them again in order
+    // leaves exactly the drag's result.
+    for (auto &point : points_)
+        point->redo(project);
+}
+
+void WriteAutomationPassCommand::undo(Project &project) {
+    for (auto &point : std::views::reverse(points_))
+        point->undo(project);
+}
+
+std::string WriteAutomationPassCommand::name() const { return "Automation"; }
+
+AutomationTools::AutomationTools(const WorkspaceServices &services, OVMainView &view)
+    : services(services), view(view) {}
+
+AutomationTools::~AutomationTools() = default;
+
+void AutomationTools::cycleAutomationWriteMode() {
+    AutomationWriteMode mode;
+    {
+        std::lock_guard lock(services.engine.projectMutex);
+        auto &stored = services.engine.project.automationWriteMode;
+        stored = static_cast<AutomationWriteMode>((static_cast<int>(stored) + 1) % 4);
+        mode = stored;
+        if (mode != AutomationWriteMode::Latch) automationLatchTrackId = 0;
+        services.engine.publishGraph();
+    }
+    view.markDocumentDirty();
+    services.status.setText(std::string("Automation: ") + automationWriteModeLabel(mode));
+}
+
+void AutomationTools::cycleAutomationLane() {
+    automationLaneMode = static_cast<uint8_t>((automationLaneMode + 1) % 5);
+    services.status.setText(laneTexts[automationLaneMode]);
+}
+
+void AutomationTools::beginMixerDrag(uint64_t trackId) {
+    std::lock_guard lock(services.engine.projectMutex);
+    const auto track = services.engine.project.findTrack(trackId);
+    dragTrackId = track ? trackId : 0;
+    dragStartGain = track ? track->gain : 1.0f;
+    dragStartPan = track ? track->pan : 0.0f;
+    pass = std::make_unique<WriteAutomationPassCommand>();
+}
+
+bool AutomationTools::writeIntoPass(uint64_t trackId, int32_t lane, float value) {
+    Engine &engine = services.engine;
+    std::lock_guard lock(engine.projectMutex);
+    const AutomationWriteMode mode = engine.project.automationWriteMode;
+    if (trackId == 0 || !engine.project.findTrack(trackId)) return false;
+    if (!automationPointDue(mode, engine.playing.load(), trackId, automationLatchTrackId))
+        return false;
+    if (!pass) pass = std::make_unique<WriteAutomationPassCommand>();
+    pass->add(engine.project, std::make_unique<SetAutomationPointCommand>(
+                                  trackId, lane, engine.playhead.load(), value));
+    engine.publishGraph();
+    return true;
+}
+
+void AutomationTools::mixerValueChanged(uint64_t trackId, int32_t lane, float value) {
+    if (trackId != dragTrackId) beginMixerDrag(trackId);
+    writeIntoPass(trackId, lane, value);
+}
+
+bool AutomationTools::endMixerDrag(uint64_t trackId, float gain, float pan) {
+    if (trackId != dragTrackId) beginMixerDrag(trackId);
+    if (gain != dragStartGain) writeIntoPass(trackId, gainAutomationLane, gain);
+    if (pan != dragStartPan) writeIntoPass(trackId, panAutomationLane, pan);
+    dragTrackId = 0;
+    auto finished = std::move(pass);
+    if (!finished || finished->empty()) return false;
+    {
+        std::lock_guard lock(services.engine.projectMutex);
+        services.commands.execute(services.engine.project, std::move(finished));
+        services.engine.publishGraph();
+    }
+    view.markDocumentDirty();
+    return true;
+}
+
+} // namespace orvane

@@ -1,0 +1,354 @@
+#include "app/workflows/RecordingWorkflow.h"
+
+#include "app/shell/ApplicationUi.h"
+#include "app/shell/OVMainView.h"
+#include "core/engine/Engine.h"
+#include "core/vst/PluginRack.h"
+#include "device/AudioDeviceEngine.h"
+#include "device/Recording.h"
+
+#include <algorithm>
+#include <mutex>
+
+namespace orvane {
+
+namespace {
+
+constexpr const char *couldNotStart = "Не удалось начать запись";
+
+std::string quoted(const std::string &name) { return "«" + name + "»"; }
+
+std::string slotText(int32_t row, int32_t column) {
+    return "Live Loop R" + std::to_string(row) + " C" + std::to_string(column);
+}
+
+bool isRecordableTrack(const Track &track) {
+    return track.type == TrackType::Audio || track.type == TrackType::Midi;
+}
+
+} // namespace
+
+RecordingWorkflow::RecordingWorkflow(const WorkspaceServices &services, OVMainView &view)
+    : services(services), view(view) {}
+
+void RecordingWorkflow::show(const std::string &text) { services.status.setText(text); }
+
+void RecordingWorkflow::post(const Request &request) {
+    (void)services.engine.pushRequest(RequestProducer::MainThread, request);
+}
+
+bool RecordingWorkflow::isRecordingActive() const {
+    return midiTakeRunning || (services.audio && services.audio->recording.load());
+}
+
+uint64_t RecordingWorkflow::armedOrSelectedRecordTrackId() const {
+    std::lock_guard lock(services.engine.projectMutex);
+    const Project &project = services.engine.project;
+    for (const auto &track : project.tracks)
+        if (track->armed && isRecordableTrack(*track)) return track->id;
+    const auto selected = project.findTrack(view.selectedTrackId);
+    return selected && isRecordableTrack(*selected) ? selected->id : 0;
+}
+
+void RecordingWorkflow::armOnly(uint64_t trackId) {
+    for (const auto &track : services.engine.project.tracks)
+        track->armed = track->id == trackId;
+    services.engine.publishGraph();
+}
+
+uint64_t RecordingWorkflow::pickOrAddTarget() {
+    const uint64_t candidate = armedOrSelectedRecordTrackId();
+    std::lock_guard lock(services.engine.projectMutex);
+    Project &project = services.engine.project;
+    if (candidate != 0) {
+        armOnly(candidate);
+        return candidate;
+    }
+    const auto selected = project.findTrack(view.selectedTrackId);
+    const bool midi = selected && selected->type == TrackType::Midi;
+    const std::string number = std::to_string(project.tracks.size() + 1);
+    const auto added = project.addTrack(midi ? TrackType::Midi : TrackType::Audio,
+                                        (midi ? "MIDI " : "Аудио ") + number);
+    if (!added) return 0;
+    armOnly(added->id);
+    view.selectedTrackId = added->id;
+    view.markDocumentDirty();
+    show(midi ? "Добавлена MIDI-дорожка (R — запись)"
+              : "Добавлена пустая аудиодорожка (R — запись)");
+    return added->id;
+}
+
+void RecordingWorkflow::toggleRecording() {
+    Engine &engine = services.engine;
+    if (countInActive) {
+        countInActive = false;
+        post(Request::stop());
+        show("Отсчёт отменён");
+        return;
+    }
+    if (isRecordingActive()) {
+        stopRecordingAndSaveClip();
+        return;
+    }
+    if (engine.recording.load()) {
+        post(Request::recordToggle());
+        post(Request::stop());
+        recordingTargetTrackId = 0;
+        return;
+    }
+    // Linux has no microphone permission to ask for: access counts as granted.
+    const uint64_t target = pickOrAddTarget();
+    if (target == 0) {
+        show(couldNotStart);
+        return;
+    }
+    recordingTargetTrackId = target;
+    int32_t countInBars = 0;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        countInBars = engine.project.countInBars;
+        if (!engine.project.metronomeEnabled || !engine.metronomeOn.load()) {
+            engine.project.metronomeEnabled = true;
+            engine.metronomeOn.store(true);
+        }
+    }
+    view.followPlayhead = true;
+    if (!sessionModeOn()) view.tab = OVMainView::Tab::Timeline;
+    if (countInBars < 1) {
+        startActualRecordingOnTrack(target);
+        return;
+    }
+    const int64_t playhead = engine.playhead.load();
+    const int64_t preRoll = engine.barLengthSamples() * countInBars;
+    const int64_t from = std::max<int64_t>(0, playhead - preRoll);
+    countInTargetTrack = target;
+    countInRecordStartSamples = playhead;
+    countInPlayheadRewound = from >= playhead;
+    post(Request::locate(from));
+    post(Request::play());
+    countInActive = true;
+    show("Отсчёт " + std::to_string(countInBars) + " такт(ов)…");
+}
+
+void RecordingWorkflow::tickCountIn() {
+    if (!countInActive || !services.audio) return;
+    const int64_t playhead = services.engine.playhead.load();
+    if (!countInPlayheadRewound) {
+        if (playhead >= countInRecordStartSamples) return;
+        countInPlayheadRewound = true;
+    }
+    if (playhead < countInRecordStartSamples) return;
+    countInActive = false;
+    startActualRecordingOnTrack(countInTargetTrack);
+}
+
+void RecordingWorkflow::chooseSessionDestination() {
+    Project &project = services.engine.project;
+    const bool sessionShown = view.tab == OVMainView::Tab::Session;
+    const auto selectedClip = [&]() -> std::shared_ptr<Clip> {
+        for (const auto &track : project.tracks)
+            for (const auto &clip : track->clips)
+                if (clip->id == view.selectedClipId) return clip;
+        return nullptr;
+    }();
+    if (sessionOverdubMode && sessionShown && selectedClip &&
+        selectedClip->kind == ClipKind::Audio && selectedClip->isSessionClip()) {
+        sessionOverdubClipId = selectedClip->id;
+        return;
+    }
+    if (sessionOverdubMode || !liveLoopMode || !sessionShown) return;
+    int32_t row = hoveredSessionRow, column = hoveredSessionCol;
+    if (selectedClip && selectedClip->isSessionClip()) {
+        row = selectedClip->sessionRow;
+        column = selectedClip->sessionCol;
+    }
+    // Columns are the project's tracks in order; a cell beyond them has no track.
+    if (row < 0 || column < 0 || static_cast<std::size_t>(column) >= project.tracks.size()) return;
+    sessionRecordSlotValid = true;
+    sessionRecordRow = row;
+    sessionRecordCol = column;
+    recordingTargetTrackId = project.tracks[static_cast<std::size_t>(column)]->id;
+}
+
+void RecordingWorkflow::startActualRecordingOnTrack(uint64_t trackId) {
+    Engine &engine = services.engine;
+    recordingTargetTrackId = trackId;
+    sessionOverdubClipId = 0;
+    sessionRecordSlotValid = false;
+    bool midi = false;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        chooseSessionDestination();
+        const auto track = engine.project.findTrack(recordingTargetTrackId);
+        midi = track && track->type == TrackType::Midi;
+    }
+    if (midi)
+        startMidiRecording();
+    else
+        startAudioRecording();
+}
+
+void RecordingWorkflow::startMidiRecording() {
+    Engine &engine = services.engine;
+    const int64_t playhead = engine.playhead.load();
+    if (!engine.beginMidiRecording(playhead)) {
+        show(couldNotStart);
+        post(Request::stop());
+        return;
+    }
+    midiTakeRunning = true;
+    midiTakeStart = playhead;
+    post(Request::recordToggle());
+    if (!engine.playing.load()) post(Request::play());
+    show("MIDI-запись…");
+}
+
+void RecordingWorkflow::startAudioRecording() {
+    AudioDeviceEngine *audio = services.audio;
+    if (!audio || !audio->beginRecording()) {
+        show(audio && !audio->lastError.empty() ? audio->lastError : couldNotStart);
+        post(Request::stop());
+        return;
+    }
+    services.rack.prepare(audio->sampleRate, audio->bufferFrames);
+    post(Request::recordToggle());
+    if (!services.engine.playing.load()) post(Request::play());
+    const std::string input = quoted(audio->inputDeviceName);
+    if (sessionOverdubClipId != 0)
+        show("Запись overdub с " + input + "…");
+    else if (sessionRecordSlotValid)
+        show(slotText(sessionRecordRow, sessionRecordCol) + " — " + input + "…");
+    else
+        show("Запись с " + input + "…");
+}
+
+bool RecordingWorkflow::stopRecordingAndSaveClip() {
+    return midiTakeRunning ? stopMidiRecording() : stopAudioRecording();
+}
+
+void RecordingWorkflow::keepTake(uint64_t trackId, uint64_t clipId) {
+    view.selectedTrackId = trackId;
+    view.selectedClipId = clipId;
+    view.followPlayhead = true;
+    view.fitTimelineToContent();
+    view.markDocumentDirty();
+    view.performAutosaveSilently();
+}
+
+bool RecordingWorkflow::stopAudioRecording() {
+    AudioDeviceEngine *audio = services.audio;
+    if (!audio || !audio->recording.load()) return false;
+    Engine &engine = services.engine;
+    uint64_t trackId = 0, clipId = 0;
+    const int64_t frames = audio->finishRecordingIntoProject(
+        engine, recordingTargetTrackId, &trackId, &clipId, sessionOverdubClipId,
+        sessionRecordSlotValid ? sessionRecordRow : -1,
+        sessionRecordSlotValid ? sessionRecordCol : -1);
+    if (engine.recording.load()) post(Request::recordToggle());
+    post(Request::stop());
+    if (frames < 1 || trackId == 0) {
+        show(!audio->lastError.empty() ? "Запись не удалась: " + audio->lastError
+                                       : "Запись пуста — проверьте доступ к микрофону");
+        return true;
+    }
+    const bool overdub = sessionOverdubClipId != 0;
+    view.tab =
+        overdub || sessionRecordSlotValid ? OVMainView::Tab::Session : OVMainView::Tab::Timeline;
+    keepTake(trackId, clipId);
+    const std::string count = std::to_string(frames) + " сэмплов";
+    if (overdub)
+        show("Session overdub — " + count);
+    else if (sessionRecordSlotValid)
+        show(slotText(sessionRecordRow, sessionRecordCol) + " — " + count);
+    else
+        show("Запись сохранена — " + count);
+    return true;
+}
+
+bool RecordingWorkflow::stopMidiRecording() {
+    Engine &engine = services.engine;
+    midiTakeRunning = false;
+    std::vector<MidiNote> notes = engine.endMidiRecording(engine.playhead.load());
+    if (services.audio) alignRecordedNotes(notes, services.audio->midiInputLatencyFrames());
+    if (engine.recording.load()) post(Request::recordToggle());
+    post(Request::stop());
+    sessionOverdubClipId = 0;
+    sessionRecordSlotValid = false;
+    if (notes.empty()) {
+        show("MIDI-запись пуста");
+        return true;
+    }
+    int64_t start = 0;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        const auto track = engine.project.findTrack(recordingTargetTrackId);
+        if (!track || track->type != TrackType::Midi) {
+            show("MIDI-запись: нет целевой дорожки");
+            return true;
+        }
+        start = engine.quantizeSamples(midiTakeStart, engine.project.gridQuantize, 0.0f);
+    }
+    const auto passes = placeCyclePassNotes(engine, recordingTargetTrackId, notes, midiTakeStart,
+                                            engine.midiTakeFrames());
+    if (passes && passes->clipId == 0) {
+        show("MIDI-запись пуста"); // every note was played before the cycle began
+        return true;
+    }
+    // The notes were timed from the recording start; the clip starts on the grid.
+    const int64_t shift = midiTakeStart - start;
+    for (auto &note : notes)
+        note.start = std::max<int64_t>(note.start + shift, 0);
+    const auto outcome =
+        passes ? *passes
+               : placeRecordedNotes(engine, recordingTargetTrackId, std::move(notes), start, 0);
+    if (outcome.clipId == 0) {
+        show("MIDI-запись: нет целевой дорожки");
+        return true;
+    }
+    const std::size_t count = [&] {
+        std::lock_guard lock(engine.projectMutex);
+        const auto track = engine.project.findTrack(outcome.trackId);
+        for (const auto &clip : track->clips)
+            if (clip->id == outcome.clipId) return clip->notes.size();
+        return std::size_t{0};
+    }();
+    view.tab = OVMainView::Tab::Timeline;
+    keepTake(outcome.trackId, outcome.clipId);
+    show("MIDI-запись сохранена — " + std::to_string(count) + " нот");
+    return true;
+}
+
+void RecordingWorkflow::togglePunch() {
+    bool on = false;
+    {
+        std::lock_guard lock(services.engine.projectMutex);
+        on = services.engine.project.punchEnabled = !services.engine.project.punchEnabled;
+    }
+    view.markDocumentDirty();
+    show(on ? "Punch вкл — [ ] границы" : "Punch выкл");
+}
+
+void RecordingWorkflow::setPunchInAtPlayhead() {
+    std::lock_guard lock(services.engine.projectMutex);
+    services.engine.project.punchIn = services.engine.playhead.load();
+    view.markDocumentDirty();
+}
+
+void RecordingWorkflow::setPunchOutAtPlayhead() {
+    std::lock_guard lock(services.engine.projectMutex);
+    services.engine.project.punchOut = services.engine.playhead.load();
+    view.markDocumentDirty();
+}
+
+void RecordingWorkflow::toggleSessionOverdub() {
+    sessionOverdubMode = !sessionOverdubMode;
+    show(sessionOverdubMode ? "Session overdub вкл — ⌘R записывает в клип"
+                            : "Session overdub выкл");
+}
+
+void RecordingWorkflow::toggleLiveLoop() {
+    liveLoopMode = !liveLoopMode;
+    show(liveLoopMode ? "Live Loop вкл — ⌘R записывает в слот Session (⌃⇧R)" : "Live Loop выкл");
+}
+
+} // namespace orvane

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "app/shell/WorkspaceServices.h"
+#include "core/engine/EngineRings.h"
+
+#include <cstdint>
+#include <string>
+
+namespace orvane {
+
+class OVMainView;
+
+/// The record command around the engine's and the device's capture: picks and arms the
+/// target track, runs the count-in, starts MIDI or audio recording in arrangement,
+/// session-overdub or live-loop mode, and on the second press keeps the take as a clip.
+/// Every outcome ends in a status text. Main thread only; transport changes travel as engine
+/// requests.
+class RecordingWorkflow {
+  public:
+    RecordingWorkflow(const WorkspaceServices &services, OVMainView &view);
+
+    uint64_t recordingTargetTrackId = 0;
+    bool countInActive = false;
+    uint64_t countInTargetTrack = 0;
+    int64_t countInRecordStartSamples = 0;
+    bool sessionOverdubMode = false;
+    bool liveLoopMode = false;
+    uint64_t sessionOverdubClipId = 0;
+    bool sessionRecordSlotValid = false;
+    int32_t sessionRecordRow = -1;
+    int32_t sessionRecordCol = -1;
+    /// The session grid cell under the pointer (-1 when none), set by the window.
+    int32_t hoveredSessionRow = -1;
+    int32_t hoveredSessionCol = -1;
+
+    void toggleRecording();
+    void startActualRecordingOnTrack(uint64_t trackId);
+    /// Stops the running take and keeps it; false when nothing was recording.
+    bool stopRecordingAndSaveClip();
+    /// Called by the user-interface tick: starts recording once the count-in has played.
+    void tickCountIn();
+    bool isRecordingActive() const;
+    /// The armed track, else the selected audio or MIDI track; 0 when neither.
+    uint64_t armedOrSelectedRecordTrackId() const;
+    void togglePunch();
+    void setPunchInAtPlayhead();
+    void setPunchOutAtPlayhead();
+    void toggleSessionOverdub();
+    void toggleLiveLoop();
+
+  private:
+    void show(const std::string &text);
+    void post(const Request &request);
+    bool sessionModeOn() const { return sessionOverdubMode || liveLoopMode; }
+    uint64_t pickOrAddTarget();
+    void armOnly(uint64_t trackId);
+    void chooseSessionDestination();
+    void startMidiRecording();
+    void startAudioRecording();
+    bool stopAudioRecording();
+    bool stopMidiRecording();
+    void keepTake(uint64_t trackId, uint64_t clipId);
+
+    WorkspaceServices services;
+    OVMainView &view;
+    /// A MIDI take runs (the engine was asked to record notes).
+    bool midiTakeRunning = false;
+    int64_t midiTakeStart = 0;
+    /// The count-in's locate has reached the audio thread: the playhead was seen before the
+    /// recording start. Until then the playhead still shows where record was pressed.
+    bool countInPlayheadRewound = false;
+};
+
+} // namespace orvane
