@@ -204,8 +204,18 @@ std::optional<LongJob> OVMainView::prepareOpenProject() {
     const auto chosen =
         ui.chooseFilesToOpen("Выберите проект Halvora (.halvora)", {"halvora"}, false);
     if (chosen.empty() || chosen.front().empty()) return std::nullopt;
+    return openProjectJob(chosen.front());
+}
+
+std::optional<LongJob> OVMainView::prepareOpenProjectAt(const std::string &path) {
+    if (path.empty() || !confirmDiscardingChanges("Открыть проект?", "Не сохранять"))
+        return std::nullopt;
+    return openProjectJob(path);
+}
+
+LongJob OVMainView::openProjectJob(const std::string &path) {
     auto opened = std::make_shared<OpenedProject>();
-    opened->path = chosen.front();
+    opened->path = path;
     auto stopped = std::make_shared<bool>(false);
     LongJob job;
     job.title = "Открытие проекта";
@@ -394,6 +404,10 @@ bool OVMainView::collectAllAndSave() { return saveWithPrompt(true, false, collec
 
 std::optional<LongJob> OVMainView::prepareSave() {
     return prepareSaveWithPrompt(false, false, savedText);
+}
+
+std::optional<LongJob> OVMainView::prepareSaveAs() {
+    return prepareSaveWithPrompt(false, true, savedText);
 }
 
 std::optional<LongJob> OVMainView::prepareCollectAllAndSave() {

@@ -103,6 +103,8 @@ class OVMainView {
     // run the same jobs on the calling thread.
     std::optional<LongJob> prepareSave();
     std::optional<LongJob> prepareCollectAllAndSave();
+    /// Asks where, then saves there on a worker, as "save-as" does.
+    std::optional<LongJob> prepareSaveAs();
     /// `done` learns whether the copy was written; called at once when there is nothing to
     /// save or no place to save it (and nothing is returned).
     std::optional<LongJob> prepareAutosave(std::function<void(bool written)> done);
@@ -113,6 +115,8 @@ class OVMainView {
     /// Asks to discard unsaved changes and for the project; the job reads it and decodes its
     /// media, and its finish replaces the document.
     std::optional<LongJob> prepareOpenProject();
+    /// Opens the project folder at `path` (a recent project) after the unsaved-changes question.
+    std::optional<LongJob> prepareOpenProjectAt(const std::string &path);
     /// A project read and decoded, not yet the document.
     struct OpenedProject;
     /// Decodes the dropped files that can be imported and places them as `dropDecodedFiles`.
@@ -174,6 +178,7 @@ class OVMainView {
                                               bool collectAll);
     LongJob saveJob(std::shared_ptr<SaveTask> task);
     void finishSave(SaveTask &task);
+    LongJob openProjectJob(const std::string &path);
     std::optional<LongJob> prepareSaveWithPrompt(bool collectAll, bool alwaysAsk,
                                                  const char *doneText,
                                                  std::shared_ptr<bool> saved = nullptr);

@@ -20,14 +20,22 @@ namespace {
 constexpr float faderFloorDb = -60.0f;
 constexpr float faderTopDb = 6.0f;
 
-QPushButton *toggleButton(const QString &text, const QString &tip, QWidget *parent) {
+QPushButton *toggleButton(const QString &text, const QString &tip, const QString &role,
+                          QWidget *parent) {
     auto *button = new QPushButton(text, parent);
+    // The role names the lit colour in the window's style sheet.
+    button->setObjectName(role);
     button->setCheckable(true);
     button->setToolTip(tip);
     button->setFixedSize(24, 20);
     return button;
 }
 } // namespace
+
+QString panText(int percent) {
+    if (percent == 0) return QStringLiteral("Pan: centre");
+    return QStringLiteral("Pan: %1 %2").arg(std::abs(percent)).arg(percent < 0 ? "L" : "R");
+}
 
 float faderPositionToGain(int position) {
     if (position <= 0) return 0.0f;
@@ -63,6 +71,14 @@ ChannelStrip::ChannelStrip(StripKind kind, uint64_t trackId, StripActions stripA
         layout->addWidget(panKnob, 0, Qt::AlignHCenter);
         commitOnRelease(panKnob, this, [this](int value) {
             if (actions.pan) actions.pan(static_cast<float>(value) / 100.0f);
+            if (actions.dragEnded) actions.dragEnded();
+        });
+        connect(panKnob, &QDial::sliderPressed, this, [this] {
+            if (actions.dragBegan) actions.dragBegan();
+        });
+        connect(panKnob, &QDial::sliderMoved, this, [this](int value) {
+            panKnob->setToolTip(panText(value));
+            if (actions.dragMoved) actions.dragMoved(1, static_cast<float>(value) / 100.0f);
         });
     }
     if (kind == StripKind::Track) {
@@ -84,8 +100,10 @@ ChannelStrip::ChannelStrip(StripKind kind, uint64_t trackId, StripActions stripA
     if (kind != StripKind::Master) {
         auto *buttons = new QHBoxLayout();
         buttons->setSpacing(1);
-        mute = toggleButton(QStringLiteral("M"), QStringLiteral("Mute"), this);
-        solo = toggleButton(QStringLiteral("S"), QStringLiteral("Solo"), this);
+        mute =
+            toggleButton(QStringLiteral("M"), QStringLiteral("Mute"), QStringLiteral("mute"), this);
+        solo =
+            toggleButton(QStringLiteral("S"), QStringLiteral("Solo"), QStringLiteral("solo"), this);
         buttons->addWidget(mute);
         buttons->addWidget(solo);
         auto muteSolo = [this] {
@@ -94,7 +112,8 @@ ChannelStrip::ChannelStrip(StripKind kind, uint64_t trackId, StripActions stripA
         connect(mute, &QPushButton::toggled, this, muteSolo);
         connect(solo, &QPushButton::toggled, this, muteSolo);
         if (kind == StripKind::Track) {
-            arm = toggleButton(QStringLiteral("R"), QStringLiteral("Arm"), this);
+            arm = toggleButton(QStringLiteral("R"), QStringLiteral("Arm for recording"),
+                               QStringLiteral("arm"), this);
             buttons->addWidget(arm);
             connect(arm, &QPushButton::toggled, this, [this](bool on) {
                 if (actions.arm) actions.arm(on);
@@ -115,10 +134,17 @@ ChannelStrip::ChannelStrip(StripKind kind, uint64_t trackId, StripActions stripA
     gainText = new QLabel(this);
     gainText->setAlignment(Qt::AlignCenter);
     layout->addWidget(gainText);
-    connect(faderSlider, &QSlider::sliderMoved, this, [this](int value) { showGain(value); });
+    connect(faderSlider, &QSlider::sliderPressed, this, [this] {
+        if (actions.dragBegan) actions.dragBegan();
+    });
+    connect(faderSlider, &QSlider::sliderMoved, this, [this](int value) {
+        showGain(value);
+        if (actions.dragMoved) actions.dragMoved(0, faderPositionToGain(value));
+    });
     commitOnRelease(faderSlider, this, [this](int value) {
         showGain(value);
         if (actions.gain) actions.gain(faderPositionToGain(value));
+        if (actions.dragEnded) actions.dragEnded();
     });
     setSelected(false);
 }
@@ -149,6 +175,7 @@ void ChannelStrip::setValues(const StripValues &values) {
     if (panKnob && !panKnob->isSliderDown()) {
         const QSignalBlocker blocker(panKnob);
         panKnob->setValue(static_cast<int>(std::lround(values.pan * 100.0f)));
+        panKnob->setToolTip(panText(panKnob->value()));
     }
     for (QPushButton *button : {mute, solo, arm}) {
         if (!button) continue;

@@ -20,6 +20,8 @@ namespace orvane {
 constexpr int faderSteps = 1000;
 float faderPositionToGain(int position);
 int gainToFaderPosition(float gain);
+/// "Pan: centre", "Pan: 30 L", "Pan: 100 R" for a pan in percent.
+QString panText(int percent);
 
 enum class StripKind { Track, Return, Master };
 
@@ -43,6 +45,11 @@ struct StripActions {
     std::function<void(bool armed)> arm;
     std::function<void(int slot, float level)> send;
     std::function<void()> select;
+    /// A drag of the fader or the pan begins, moves (lane 0 gain, 1 pan) and ends: the mixer
+    /// writes automation from these as the write mode asks.
+    std::function<void()> dragBegan;
+    std::function<void(int lane, float value)> dragMoved;
+    std::function<void()> dragEnded;
 };
 
 /// One mixer channel: name, pan, sends, mute, solo, arm, fader and peak meter. The master

@@ -7,9 +7,9 @@
 #include "app/window/MidiEditor.h"
 #include "app/window/QtApplicationUi.h"
 #include "app/window/SettingsPanels.h"
+#include "app/window/Theme.h"
 #include "app/window/TimelineGeometry.h"
 #include "app/window/TimelineView.h"
-#include "app/window/WindowCommands.h"
 #include "app/window/WorkspacePanels.h"
 #include "app/workflows/RecordingWorkflow.h"
 #include "app/workflows/TempoTools.h"
@@ -18,7 +18,10 @@
 #include "core/commands/MarkerCommands.h"
 #include "core/commands/MixerCommands.h"
 #include "core/commands/NoteTransformCommands.h"
+#include "core/commands/ProjectSettingCommands.h"
+#include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
+#include "device/AudioDeviceEngine.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -28,11 +31,13 @@
 #include <QDialogButtonBox>
 #include <QDockWidget>
 #include <QDoubleSpinBox>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSettings>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -48,21 +53,6 @@
 namespace orvane {
 
 namespace {
-
-const char *const darkStyle = R"(
-QMainWindow, QDialog { background: #1e1f24; color: #d6dae2; }
-QWidget { color: #d6dae2; }
-QToolBar { background: #26282f; border: none; spacing: 4px; }
-QMenuBar, QMenu { background: #26282f; color: #d6dae2; }
-QMenu::item:selected, QMenuBar::item:selected { background: #3a5f8f; }
-QStatusBar { background: #26282f; }
-QTabBar::tab { background: #2c2f37; padding: 4px 12px; }
-QTabBar::tab:selected { background: #3a5f8f; }
-QComboBox, QDoubleSpinBox, QSpinBox { background: #2c2f37; border: 1px solid #454956; }
-QToolButton:checked { background: #3a5f8f; }
-QPushButton { background: #2c2f37; border: 1px solid #454956; padding: 4px 14px; }
-QPushButton:default { border-color: #3a5f8f; }
-)";
 
 QString clockText(int64_t samples, double rate) {
     const double seconds =
@@ -84,7 +74,8 @@ MainWindow::MainWindow(OVApplication &application, QWidget *parent)
     exportJobs = new LongJobRunner(this);
     connect(documentJobs, &LongJobRunner::jobFinished, this, &MainWindow::projectChanged);
     setMinimumSize(960, 600);
-    setStyleSheet(QString::fromLatin1(darkStyle));
+    if (auto *program = qobject_cast<QApplication *>(QCoreApplication::instance()))
+        theme::apply(*program);
     buildCentre();
     buildToolbar();
     buildMenus();
@@ -136,310 +127,6 @@ void MainWindow::buildCentre() {
     connect(editor, &MidiEditor::projectEdited, this, &MainWindow::projectChanged);
 }
 
-void MainWindow::buildToolbar() {
-    QToolBar *bar = addToolBar(QStringLiteral("Transport"));
-    bar->setObjectName(QStringLiteral("transport"));
-    bar->setMovable(false);
-    playAction = bar->addAction(QStringLiteral("▶"), this, &MainWindow::togglePlay);
-    playAction->setToolTip(QStringLiteral("Space — play/stop"));
-    playAction->setShortcut(Qt::Key_Space);
-    playAction->setCheckable(true);
-    bar->addAction(QStringLiteral("■"), this, &MainWindow::stopTransport)
-        ->setToolTip(QStringLiteral("Stop"));
-    QAction *record = bar->addAction(QStringLiteral("●"), this, &MainWindow::toggleRecord);
-    record->setToolTip(QStringLiteral("Command+R — запись на дорожку или в Session"));
-    record->setShortcuts({QKeySequence(Qt::Key_R), QKeySequence(Qt::CTRL | Qt::Key_R)});
-    QAction *metronome =
-        bar->addAction(QStringLiteral("Metronome"), this, &MainWindow::toggleMetronome);
-    metronome->setCheckable(true);
-    QAction *cycle = bar->addAction(QStringLiteral("Cycle"), this, &MainWindow::toggleCycle);
-    cycle->setCheckable(true);
-    cycle->setShortcut(Qt::Key_C);
-    bar->addAction(QStringLiteral("Punch"), this, &MainWindow::togglePunch);
-    QAction *scissors = bar->addAction(QStringLiteral("✂"), this, &MainWindow::splitAtPlayhead);
-    scissors->setToolTip(QStringLiteral("S — split at the playhead"));
-    scissors->setShortcut(Qt::Key_S);
-    bar->addAction(QStringLiteral("Tempo"), this, [this] {
-        app.view().tempoTools().analyzeTempo();
-        projectChanged();
-    });
-    bar->addAction(QStringLiteral("Quantize"), this, [this] {
-        std::unique_lock lock(app.engine().projectMutex);
-        const Project &project = app.engine().project;
-        auto command = std::make_unique<QuantizeSelectionCommand>(
-            app.view().selectedTrackId, project.gridQuantize, project.swingAmount,
-            project.quantizeStrength, project.scaleRoot, project.scaleMinor,
-            project.scaleSnapEnabled);
-        lock.unlock();
-        edit(std::move(command));
-    });
-    gridPopup = new QComboBox(bar);
-    const std::pair<const char *, GridQuantize> grids[] = {
-        {"1/4", GridQuantize::Quarter},        {"1/8", GridQuantize::Eighth},
-        {"1/16", GridQuantize::Sixteenth},     {"1/4T", GridQuantize::QuarterTriplet},
-        {"1/8T", GridQuantize::EighthTriplet}, {"1/16T", GridQuantize::SixteenthTriplet},
-        {"Такт", GridQuantize::Bar},           {"Выкл", GridQuantize::Off}};
-    for (const auto &[label, grid] : grids)
-        gridPopup->addItem(QString::fromUtf8(label), static_cast<int>(grid));
-    connect(gridPopup, &QComboBox::currentIndexChanged, this, [this] {
-        // The grid is a view setting, not part of the document.
-        std::lock_guard lock(app.engine().projectMutex);
-        app.engine().project.gridQuantize =
-            static_cast<GridQuantize>(gridPopup->currentData().toInt());
-    });
-    bar->addWidget(gridPopup);
-    bar->addAction(QStringLiteral("Import"), this, [this] { importAudio(); });
-    bar->addAction(QStringLiteral("Audio"), this, [this] { openAudioSettings(); });
-    bar->addAction(QStringLiteral("Scan"), this, [this] { browserHolder->show(); });
-    bar->addAction(QStringLiteral("Plug-in"), this, [this] { browserHolder->show(); });
-    bar->addSeparator();
-    positionBars = new QLabel(QStringLiteral("1.1.1"), bar);
-    positionBars->setMinimumWidth(70);
-    positionTime = new QLabel(QStringLiteral("0:00.000"), bar);
-    positionTime->setMinimumWidth(70);
-    tempoField = new QDoubleSpinBox(bar);
-    tempoField->setRange(20.0, 999.0);
-    tempoField->setDecimals(1);
-    tempoField->setSuffix(QStringLiteral(" BPM"));
-    meterField = new QComboBox(bar);
-    meterField->setMinimumWidth(64);
-    for (const char *meter : {"4/4", "3/4", "5/4", "6/8"})
-        meterField->addItem(QString::fromLatin1(meter));
-    bar->addWidget(positionBars);
-    bar->addWidget(positionTime);
-    bar->addWidget(tempoField);
-    bar->addWidget(meterField);
-    connect(tempoField, &QDoubleSpinBox::editingFinished, this, [this] {
-        const double bpm = tempoField->value();
-        std::unique_lock lock(app.engine().projectMutex);
-        const double current = app.engine().project.tempoBpm;
-        lock.unlock();
-        if (std::abs(bpm - current) > 1e-6)
-            edit(std::make_unique<ProjectSettingCommand<double>>("Tempo", &Project::tempoBpm, bpm));
-    });
-    connect(meterField, &QComboBox::activated, this, [this](int index) {
-        const TimeSignature meters[] = {{4, 4}, {3, 4}, {5, 4}, {6, 8}};
-        edit(std::make_unique<ProjectSettingCommand<TimeSignature>>(
-            "Meter", &Project::timeSignature, meters[index]));
-    });
-    bar->addSeparator();
-    tabs = new QTabBar(bar);
-    tabs->addTab(QStringLiteral("Timeline"));
-    tabs->addTab(QStringLiteral("Session"));
-    tabs->addTab(QStringLiteral("Mixer"));
-    connect(tabs, &QTabBar::currentChanged, this,
-            [this](int index) { pages->setCurrentIndex(index); });
-    bar->addWidget(tabs);
-}
-
-void MainWindow::buildMenus() {
-    QMenu *application = menuBar()->addMenu(QStringLiteral("Halvora"));
-    application->addAction(QStringLiteral("О Halvora…"), this, [this] {
-        QMessageBox::about(this, QStringLiteral("Halvora"), QStringLiteral("Halvora 1.0.0"));
-    });
-    application->addAction(QStringLiteral("Выйти из Halvora"), QKeySequence(Qt::CTRL | Qt::Key_Q),
-                           this, &QWidget::close);
-
-    OVMainView &view = app.view();
-    QMenu *file = menuBar()->addMenu(QStringLiteral("Файл"));
-    // Replacing the document waits for the saves of the current one.
-    const auto replacing = [this](auto operation) {
-        return [this, operation] {
-            documentJobs->finishAll();
-            operation();
-            projectChanged();
-        };
-    };
-    const auto onWorker = [](LongJobRunner *runner, auto prepare) {
-        return [runner, prepare] {
-            if (std::optional<LongJob> job = prepare()) runner->run(std::move(*job));
-        };
-    };
-    file->addAction(QStringLiteral("Импортировать аудио…"), QKeySequence(Qt::CTRL | Qt::Key_I),
-                    this, [this] { importAudio(); });
-    file->addAction(QStringLiteral("Экспортировать WAV…"), QKeySequence(Qt::CTRL | Qt::Key_E), this,
-                    onWorker(exportJobs, [&view] { return view.prepareExportWav(); }));
-    file->addAction(QStringLiteral("Экспорт дорожки WAV…"), this,
-                    onWorker(exportJobs, [&view] { return view.prepareExportSelectedTrackWav(); }));
-    file->addAction(QStringLiteral("Новый проект"), QKeySequence(Qt::CTRL | Qt::Key_N), this,
-                    replacing([&view] { view.newProject(); }));
-    // The project is read and its media decoded on the document worker, after the saves of
-    // the current one; the window shows it once the job has replaced the document.
-    file->addAction(QStringLiteral("Открыть проект…"), QKeySequence(Qt::CTRL | Qt::Key_O), this,
-                    onWorker(documentJobs, [this, &view] {
-                        documentJobs->finishAll();
-                        std::optional<LongJob> job = view.prepareOpenProject();
-                        if (job)
-                            job->finish = [this, adopt = std::move(job->finish)] {
-                                adopt();
-                                projectChanged();
-                            };
-                        return job;
-                    }));
-    file->addAction(QStringLiteral("Сохранить проект…"), QKeySequence(Qt::CTRL | Qt::Key_S), this,
-                    onWorker(documentJobs, [&view] { return view.prepareSave(); }));
-    file->addAction(QStringLiteral("Собрать медиа и сохранить…"),
-                    QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), this,
-                    onWorker(documentJobs, [&view] { return view.prepareCollectAllAndSave(); }));
-    file->addAction(QStringLiteral("Отменить"), QKeySequence(Qt::CTRL | Qt::Key_Z), this,
-                    &MainWindow::undo);
-    file->addAction(QStringLiteral("Повторить"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
-                    this, &MainWindow::redo);
-    QMenu *editing = menuBar()->addMenu(QStringLiteral("Clip"));
-    editing->addAction(QStringLiteral("Split"), this, &MainWindow::splitAtPlayhead);
-    editing->addAction(QStringLiteral("Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D), this,
-                       &MainWindow::duplicateSelection);
-    editing->addAction(QStringLiteral("Delete"), QKeySequence(Qt::Key_Delete), this,
-                       &MainWindow::deleteSelection);
-    editing->addSeparator();
-    editing->addMenu(editor->commandsMenu());
-    buildStudioMenu(menuBar()->addMenu(QStringLiteral("Студия")));
-    buildHelpMenu(menuBar()->addMenu(QStringLiteral("Справка")));
-}
-
-void MainWindow::buildStudioMenu(QMenu *studio) {
-    studio->addAction(QStringLiteral("Настройки аудио…"), QKeySequence(Qt::CTRL | Qt::Key_Comma),
-                      this, [this] { openAudioSettings(); });
-    QMenu *countIn = studio->addMenu(QStringLiteral("Count-in"));
-    const std::pair<const char *, int32_t> counts[] = {
-        {"Выкл", 0}, {"1 такт", 1}, {"2 такта", 2}, {"4 такта", 4}};
-    for (const auto &[label, bars] : counts)
-        countIn->addAction(QString::fromUtf8(label), this, [this, bars] {
-            edit(std::make_unique<ProjectSettingCommand<int32_t>>("Count-in", &Project::countInBars,
-                                                                  bars));
-        });
-    studio->addAction(QStringLiteral("Punch вкл/выкл"), QKeySequence(Qt::CTRL | Qt::Key_P), this,
-                      &MainWindow::togglePunch);
-    studio->addAction(QStringLiteral("Punch In (playhead)"), this, [this] {
-        edit(std::make_unique<ProjectSettingCommand<int64_t>>("Punch In", &Project::punchIn,
-                                                              app.engine().playhead.load()));
-    });
-    studio->addAction(QStringLiteral("Punch Out (playhead)"), this, [this] {
-        edit(std::make_unique<ProjectSettingCommand<int64_t>>("Punch Out", &Project::punchOut,
-                                                              app.engine().playhead.load()));
-    });
-    QMenu *swing = studio->addMenu(QStringLiteral("Swing"));
-    for (const auto &[label, amount] :
-         {std::pair{"0%", 0.0f}, {"33%", 0.33f}, {"50%", 0.5f}, {"67%", 0.67f}})
-        swing->addAction(QString::fromUtf8(label), this, [this, amount] {
-            edit(std::make_unique<ProjectSettingCommand<float>>("Swing", &Project::swingAmount,
-                                                                amount));
-        });
-    QMenu *groove = studio->addMenu(QStringLiteral("Groove Pool"));
-    for (const auto &[label, amount] :
-         {std::pair{"Выкл", 0.0f}, {"Лёгкий", 0.25f}, {"Средний", 0.5f}, {"Сильный", 0.8f}})
-        groove->addAction(QString::fromUtf8(label), this, [this, amount] {
-            edit(std::make_unique<ProjectSettingCommand<float>>(
-                "Groove", &Project::grooveTimingAmount, amount));
-        });
-    groove->addAction(QStringLiteral("Извлечь из клипа"), this, [this] {
-        if (const uint64_t clip = app.view().selectedClipId)
-            edit(std::make_unique<ExtractGrooveToPoolCommand>(clip,
-                                                              "Groove " + std::to_string(clip)));
-    });
-    QMenu *smart = studio->addMenu(QStringLiteral("Smart Tempo"));
-    for (const auto &[label, mode] : {std::pair{"Keep Project", uint8_t{0}},
-                                      {"Adapt Project", uint8_t{1}},
-                                      {"Automatic", uint8_t{2}}})
-        smart->addAction(QString::fromUtf8(label), this, [this, mode] {
-            edit(std::make_unique<ProjectSettingCommand<uint8_t>>("Smart Tempo",
-                                                                  &Project::smartTempoMode, mode));
-        });
-    QMenu *meter = studio->addMenu(QStringLiteral("Размер такта"));
-    for (const auto &[label, signature] : {std::pair{"4/4", TimeSignature{4, 4}},
-                                           {"3/4", TimeSignature{3, 4}},
-                                           {"5/4", TimeSignature{5, 4}},
-                                           {"6/8", TimeSignature{6, 8}}})
-        meter->addAction(QString::fromUtf8(label), this, [this, signature] {
-            edit(std::make_unique<ProjectSettingCommand<TimeSignature>>(
-                "Meter", &Project::timeSignature, signature));
-        });
-    meter->addAction(QStringLiteral("Marker на playhead"), this, [this] {
-        edit(std::make_unique<AddMeterMarkerCommand>(app.engine().playhead.load(),
-                                                     app.engine().currentMeter()));
-    });
-    QMenu *transform = studio->addMenu(QStringLiteral("MIDI Transform"));
-    const auto onMidiClip = [this](auto makeCommand) {
-        return [this, makeCommand] {
-            if (const uint64_t clip = selectedMidiClip()) edit(makeCommand(clip));
-        };
-    };
-    transform->addAction(QStringLiteral("Transpose +12"), this, onMidiClip([](uint64_t id) {
-                             return std::make_unique<TransposeMidiClipCommand>(id, 12);
-                         }));
-    transform->addAction(QStringLiteral("Transpose -12"), this, onMidiClip([](uint64_t id) {
-                             return std::make_unique<TransposeMidiClipCommand>(id, -12);
-                         }));
-    transform->addAction(QStringLiteral("Reverse"), this, onMidiClip([](uint64_t id) {
-                             return std::make_unique<ReverseMidiClipCommand>(id);
-                         }));
-    transform->addAction(QStringLiteral("Velocity +10%"), this, onMidiClip([](uint64_t id) {
-                             return std::make_unique<ScaleMidiVelocityCommand>(id, 1.1f, 0.0f);
-                         }));
-    transform->addAction(QStringLiteral("Velocity -10%"), this, onMidiClip([](uint64_t id) {
-                             return std::make_unique<ScaleMidiVelocityCommand>(id, 0.9f, 0.0f);
-                         }));
-    transform->addAction(QStringLiteral("Generate (scale)"), this, onMidiClip([this](uint64_t id) {
-                             const int64_t sixteenth = app.engine().beatsToSamples(0.25);
-                             return std::make_unique<GenerateMidiClipCommand>(
-                                 id, sixteenth, static_cast<uint32_t>(id), 0.6f);
-                         }));
-    transform->addAction(QStringLiteral("Применить Scala/KBM"), this,
-                         onMidiClip([this](uint64_t id) {
-                             std::lock_guard lock(app.engine().projectMutex);
-                             const Project &project = app.engine().project;
-                             return std::make_unique<ApplyTuningToMidiClipCommand>(
-                                 id, project.scaleRoot, project.scaleMinor);
-                         }));
-    QAction *lowLatency = studio->addAction(QStringLiteral("Low latency"), this, [this] {
-        std::unique_lock lock(app.engine().projectMutex);
-        const bool on = app.engine().project.lowLatencyMode;
-        lock.unlock();
-        edit(std::make_unique<SetLowLatencyModeCommand>(!on));
-    });
-    (void)lowLatency;
-    QAction *browserToggle = browserHolder->toggleViewAction();
-    browserToggle->setText(QStringLiteral("Browser"));
-    browserToggle->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
-    studio->addAction(browserToggle);
-    studio->addAction(
-        QStringLiteral("Chord marker"), QKeySequence(Qt::CTRL | Qt::Key_H), this, [this] {
-            bool ok = false;
-            const QString chord =
-                QInputDialog::getText(this, QStringLiteral("Chord marker"), QStringLiteral("Chord"),
-                                      QLineEdit::Normal, QStringLiteral("C"), &ok);
-            if (ok && !chord.trimmed().isEmpty())
-                edit(std::make_unique<AddChordMarkerCommand>(app.engine().playhead.load(),
-                                                             chord.trimmed().toStdString()));
-        });
-}
-
-void MainWindow::buildHelpMenu(QMenu *help) {
-    help->addAction(QStringLiteral("Клавиатурные сокращения…"),
-                    QKeySequence(Qt::CTRL | Qt::Key_Question), this, &MainWindow::showShortcuts);
-    help->addAction(QStringLiteral("Быстрый старт…"), this, [this] {
-        QuickStartPanel panel(this);
-        panel.exec();
-    });
-    help->addAction(QStringLiteral("Бета-тест: Debug…"),
-                    QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D), this, [this] {
-                        QMessageBox::information(this, QStringLiteral("Debug"),
-                                                 QString::fromStdString(halvoraLogDir().string()));
-                    });
-    help->addAction(QStringLiteral("Бета-тест: чеклист…"), this, [this] {
-        QMessageBox::information(
-            this, QStringLiteral("Checklist"),
-            QStringLiteral("1. Play\n2. Import\n3. Edit + undo\n4. Mix\n5. Save\n6. Export"));
-    });
-    help->addAction(QStringLiteral("Лицензия VST3 (MIT)…"), this, [this] {
-        QMessageBox::information(this, QStringLiteral("VST3"),
-                                 QStringLiteral("VST 3 SDK interfaces: MIT License."));
-    });
-    help->addAction(QStringLiteral("Проверить обновления…"), this,
-                    [this] { app.checkForUpdates(); });
-    help->addAction(QStringLiteral("Конфиденциальность…"), this, &MainWindow::showPrivacy);
-}
-
 // --- Actions -------------------------------------------------------------------------------
 
 void MainWindow::edit(std::unique_ptr<Command> command) {
@@ -448,6 +135,9 @@ void MainWindow::edit(std::unique_ptr<Command> command) {
 }
 
 void MainWindow::projectChanged() {
+    timelineView->selectClips(timelineView->selectedClips());
+    refreshHistoryActions();
+    refreshTitle();
     timelineView->update();
     editor->update();
     session->projectChanged();
@@ -525,24 +215,183 @@ uint64_t MainWindow::selectedMidiClip() const {
 }
 
 void MainWindow::splitAtPlayhead() {
+    if (currentTab() != TimelineTab) return;
     if (const uint64_t clip = clipUnderPlayhead())
         edit(std::make_unique<SplitClipCommand>(clip, app.engine().playhead.load()));
 }
 
+bool MainWindow::editorHasFocus() const {
+    const QWidget *focus = QApplication::focusWidget();
+    return editor->isVisible() && focus && (focus == editor || editor->isAncestorOf(focus));
+}
+
 void MainWindow::duplicateSelection() {
-    if (const uint64_t clip = app.view().selectedClipId)
-        edit(std::make_unique<DuplicateClipCommand>(clip));
+    if (currentTab() != TimelineTab) return;
+    timelineView->duplicateSelection();
+    projectChanged();
 }
 
 void MainWindow::deleteSelection() {
-    const uint64_t clip = app.view().selectedClipId;
-    if (clip == 0) return;
-    if (editor->clipId() == clip) {
+    // Delete acts on what the user sees and last worked in: the piano roll's notes when it
+    // has the focus, the timeline's clips on the timeline page, nothing hidden.
+    if (editorHasFocus()) {
+        editor->deleteSelectedNotes();
+        projectChanged();
+        return;
+    }
+    if (currentTab() != TimelineTab) return;
+    const std::set<uint64_t> doomed = timelineView->selectedClips();
+    if (doomed.contains(editor->clipId())) {
         editor->setClip(0);
         editor->hide();
     }
-    app.view().selectedClipId = 0;
-    edit(std::make_unique<DeleteClipCommand>(clip));
+    timelineView->deleteSelection();
+    projectChanged();
+}
+
+void MainWindow::copySelection() {
+    if (currentTab() == TimelineTab && !editorHasFocus()) timelineView->copySelection();
+}
+
+void MainWindow::cutSelection() {
+    if (currentTab() != TimelineTab || editorHasFocus()) return;
+    timelineView->cutSelection();
+    projectChanged();
+}
+
+void MainWindow::paste() {
+    if (currentTab() != TimelineTab || editorHasFocus()) return;
+    timelineView->pasteAtPlayhead();
+    projectChanged();
+}
+
+void MainWindow::selectAll() {
+    // The piano roll selects one note at a time; its own selection is never widened to clips
+    // the user is not looking at.
+    if (editorHasFocus()) return;
+    if (currentTab() == TimelineTab) timelineView->selectAll();
+}
+
+void MainWindow::addTrack(TrackType type) {
+    showTab(type == TrackType::Return ? currentTab() : TimelineTab);
+    timelineView->addTrack(type);
+    projectChanged();
+}
+
+void MainWindow::zoom(double factor) {
+    const double centre =
+        TimelineGeometry::headerWidth + (timelineView->width() - TimelineGeometry::headerWidth) / 2;
+    timelineView->zoomBy(factor, centre);
+}
+
+void MainWindow::locate(int64_t position) {
+    (void)app.engine().pushRequest(RequestProducer::MainThread,
+                                   Request::locate(std::max<int64_t>(position, 0)));
+    double beats = 0.0;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        beats = TimeMap::of(app.engine().project).beats(std::max<int64_t>(position, 0));
+    }
+    const TimelineGeometry &layout = timelineView->timelineGeometry();
+    const double visible =
+        (timelineView->width() - TimelineGeometry::headerWidth) / layout.pixelsPerBeat;
+    if (beats < layout.scrollBeats || beats > layout.scrollBeats + visible)
+        timelineView->scrollToBeats(std::max(0.0, beats - visible / 8.0));
+}
+
+void MainWindow::setSnap(bool on) {
+    const GridQuantize grid = on ? lastGrid : GridQuantize::Off;
+    const int index = gridPopup->findData(static_cast<int>(grid));
+    if (index >= 0) gridPopup->setCurrentIndex(index);
+}
+
+void MainWindow::openProject(const std::string &path) {
+    documentJobs->finishAll();
+    std::optional<LongJob> job =
+        path.empty() ? app.view().prepareOpenProject() : app.view().prepareOpenProjectAt(path);
+    if (!job) return;
+    job->finish = [this, adopt = std::move(job->finish)] {
+        adopt();
+        projectChanged();
+        timelineView->fitToContent();
+    };
+    // The project is read and its media decoded on the document worker, after the saves of
+    // the current one; the window shows it once the job has replaced the document.
+    documentJobs->run(std::move(*job));
+}
+
+namespace {
+constexpr int recentProjectsKept = 8;
+const char *const recentProjectsKey = "recentProjects";
+} // namespace
+
+void MainWindow::rememberRecentProject(const std::string &path) {
+    if (path.empty()) return;
+    QSettings settings(QStringLiteral("Halvora"), QStringLiteral("Halvora"));
+    QStringList recent = settings.value(QString::fromLatin1(recentProjectsKey)).toStringList();
+    const QString entry = QString::fromStdString(path);
+    recent.removeAll(entry);
+    recent.prepend(entry);
+    while (recent.size() > recentProjectsKept)
+        recent.removeLast();
+    settings.setValue(QString::fromLatin1(recentProjectsKey), recent);
+}
+
+QStringList MainWindow::recentProjects() const {
+    QSettings settings(QStringLiteral("Halvora"), QStringLiteral("Halvora"));
+    return settings.value(QString::fromLatin1(recentProjectsKey)).toStringList();
+}
+
+void MainWindow::fillRecentMenu() {
+    recentMenu->clear();
+    const QStringList recent = recentProjects();
+    for (const QString &path : recent) {
+        QAction *entry = recentMenu->addAction(QFileInfo(path).fileName(), this,
+                                               [this, path] { openProject(path.toStdString()); });
+        entry->setToolTip(path);
+        entry->setEnabled(QFileInfo(path).isDir());
+    }
+    if (recent.isEmpty())
+        recentMenu->addAction(QStringLiteral("No recent projects"))->setEnabled(false);
+}
+
+void MainWindow::refreshTitle() {
+    const std::string &path = app.view().projectPath;
+    // An untouched new song is just the program; once it has a name or edits, the title says
+    // which song it is and whether it is saved.
+    if (path.empty() && !app.view().projectDirty) {
+        if (windowTitle() != QStringLiteral("Halvora")) setWindowTitle(QStringLiteral("Halvora"));
+        setWindowModified(false);
+        return;
+    }
+    QString name;
+    if (!path.empty()) {
+        name = QFileInfo(QString::fromStdString(path)).completeBaseName();
+    } else {
+        std::lock_guard lock(app.engine().projectMutex);
+        name = QString::fromStdString(app.engine().project.name);
+    }
+    const QString title = QStringLiteral("%1[*] — Halvora").arg(name);
+    if (windowTitle() != title) setWindowTitle(title);
+    if (isWindowModified() != app.view().projectDirty) setWindowModified(app.view().projectDirty);
+    if (path != titledPath) {
+        titledPath = path;
+        rememberRecentProject(path);
+    }
+}
+
+void MainWindow::refreshHistoryActions() {
+    const auto label = [](const char *verb, const std::string &step) {
+        return step.empty() ? QString::fromUtf8(verb)
+                            : QStringLiteral("%1: %2").arg(QString::fromUtf8(verb),
+                                                           QString::fromStdString(step));
+    };
+    const std::string undoStep = app.commands().undoName();
+    const std::string redoStep = app.commands().redoName();
+    undoAction->setText(label("Отменить", undoStep));
+    undoAction->setEnabled(!undoStep.empty());
+    redoAction->setText(label("Повторить", redoStep));
+    redoAction->setEnabled(!redoStep.empty());
 }
 
 void MainWindow::importAudio() {
@@ -593,20 +442,35 @@ MainWindow::Tab MainWindow::currentTab() const { return static_cast<Tab>(tabs->c
 QString MainWindow::statusText() const { return statusLine->text(); }
 
 QAction *MainWindow::action(const QString &text) const {
-    for (QAction *candidate : findChildren<QAction *>())
+    const auto actions = findChildren<QAction *>();
+    for (QAction *candidate : actions)
         if (candidate->text() == text) return candidate;
+    // Undo and redo carry the step's name after a colon.
+    for (QAction *candidate : actions)
+        if (candidate->text().startsWith(text + QLatin1Char(':'))) return candidate;
     return nullptr;
 }
 
 void MainWindow::setStatus(const std::string &text) { app.status().setText(text); }
 
 void MainWindow::showShortcuts() {
-    QMessageBox::information(
-        this, QStringLiteral("Клавиатурные сокращения"),
-        QStringLiteral("Space — play/stop\nR — запись\nC — cycle\nS — split\nCtrl+D — duplicate\n"
-                       "Delete — удалить клип\nCtrl+Z / Ctrl+Shift+Z — отменить / повторить\n"
-                       "Ctrl+S — сохранить\nCtrl+O — открыть\nCtrl+I — импорт\nCtrl+E — экспорт\n"
-                       "Ctrl+B — Browser\nCtrl+колесо — масштаб"));
+    // Built from the actions themselves, so the list never disagrees with the keys.
+    QString text;
+    QStringList seen;
+    for (QAction *candidate : findChildren<QAction *>()) {
+        if (candidate->shortcut().isEmpty() || candidate->text().isEmpty()) continue;
+        QString name = candidate->text().section(QLatin1Char(':'), 0, 0);
+        name.remove(QLatin1Char('&'));
+        const QString line = QStringLiteral("%1\t%2").arg(
+            candidate->shortcut().toString(QKeySequence::NativeText), name);
+        if (seen.contains(line)) continue;
+        seen << line;
+    }
+    seen.sort();
+    text = seen.join(QLatin1Char('\n'));
+    text += QStringLiteral("\nCtrl+wheel\tzoom\nShift+wheel\tscroll in time\n"
+                           "Shift+drag\tmove without the grid\nDouble-click a name\trename");
+    QMessageBox::information(this, QStringLiteral("Клавиатурные сокращения"), text);
 }
 
 void MainWindow::showPrivacy() {
@@ -663,6 +527,22 @@ void MainWindow::refreshTransport() {
         gridPopup->setCurrentIndex(grid);
     }
     playAction->setChecked(engine.playing.load());
+    // The toggles show the engine's and the document's state, whoever changed it.
+    cycleAction->setChecked(engine.loopEnabled.load());
+    metronomeAction->setChecked(engine.metronomeOn.load());
+    punchAction->setChecked(engine.project.punchEnabled);
+    lowLatencyAction->setChecked(engine.project.lowLatencyMode);
+    snapAction->setChecked(engine.project.gridQuantize != GridQuantize::Off);
+    const int mode = static_cast<int>(engine.project.automationWriteMode);
+    if (writeModeField->currentIndex() != mode) {
+        const QSignalBlocker quiet(writeModeField);
+        writeModeField->setCurrentIndex(mode);
+    }
+    const uint64_t underruns = app.audio().xrunCount();
+    if (underruns != underrunsShown || loadLabel->text().isEmpty()) {
+        underrunsShown = underruns;
+        loadLabel->setText(QStringLiteral("xruns %1").arg(underruns));
+    }
 }
 
 void MainWindow::tick() {
@@ -681,6 +561,7 @@ void MainWindow::tick() {
     if (browser->isVisible()) browser->onTick();
     if (app.engine().playing.load() && editor->isVisible()) editor->update();
     refreshTransport();
+    refreshTitle();
     const QString status = QString::fromStdString(app.status().text());
     if (statusLine->text() != status) statusLine->setText(status);
 }

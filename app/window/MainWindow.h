@@ -1,15 +1,20 @@
 #pragma once
 
+#include "core/model/Project.h"
+
 #include <QMainWindow>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 class QAction;
 class QComboBox;
 class QDockWidget;
 class QDoubleSpinBox;
 class QLabel;
+class QMenu;
 class QSplitter;
 class QStackedWidget;
 class QTabBar;
@@ -65,7 +70,22 @@ class MainWindow : public QMainWindow {
     void togglePunch();
     void splitAtPlayhead();
     void duplicateSelection();
+    /// Deletes what the user last worked on and sees: the piano roll's selected notes when it
+    /// has the focus, else the timeline's selected clips (on the timeline page only).
     void deleteSelection();
+    void copySelection();
+    void cutSelection();
+    void paste();
+    void selectAll();
+    void addTrack(TrackType type);
+    void zoom(double factor);
+    /// Moves the playhead and brings it into view.
+    void locate(int64_t position);
+    void setSnap(bool on);
+    /// Opens a project folder: the one given, or one the user chooses when `path` is empty.
+    void openProject(const std::string &path);
+    void rememberRecentProject(const std::string &path);
+    QStringList recentProjects() const;
     void undo();
     void redo();
     /// Asks for audio files and decodes them on a worker.
@@ -87,6 +107,11 @@ class MainWindow : public QMainWindow {
     QDoubleSpinBox *tempoField = nullptr;
     QComboBox *meterField = nullptr;
     QComboBox *gridPopup = nullptr;
+    QComboBox *writeModeField = nullptr;
+    QAction *undoAction = nullptr;
+    QAction *redoAction = nullptr;
+    QAction *followAction = nullptr;
+    QAction *automationAction = nullptr;
 
   protected:
     void closeEvent(QCloseEvent *event) override;
@@ -95,8 +120,18 @@ class MainWindow : public QMainWindow {
     void buildCentre();
     void buildMenus();
     void buildToolbar();
-    void buildStudioMenu(class QMenu *menu);
-    void buildHelpMenu(class QMenu *menu);
+    void buildFileMenu(QMenu *menu);
+    void buildEditMenu(QMenu *menu);
+    void buildTrackMenu(QMenu *menu);
+    void buildClipMenu(QMenu *menu);
+    void buildViewMenu(QMenu *menu);
+    void buildTransportMenu(QMenu *menu);
+    void buildStudioMenu(QMenu *menu);
+    void buildHelpMenu(QMenu *menu);
+    void fillRecentMenu();
+    void refreshTitle();
+    void refreshHistoryActions();
+    bool editorHasFocus() const;
     void edit(std::unique_ptr<Command> command);
     void projectChanged();
     void refreshTransport();
@@ -121,6 +156,19 @@ class MainWindow : public QMainWindow {
     LongJobRunner *exportJobs = nullptr;
     QTimer *uiTimer = nullptr;
     QTimer *autosaveTimer = nullptr;
+    QAction *stopAction = nullptr;
+    QAction *recordAction = nullptr;
+    QAction *metronomeAction = nullptr;
+    QAction *cycleAction = nullptr;
+    QAction *punchAction = nullptr;
+    QAction *splitAction = nullptr;
+    QAction *snapAction = nullptr;
+    QAction *lowLatencyAction = nullptr;
+    QMenu *recentMenu = nullptr;
+    QLabel *loadLabel = nullptr;
+    GridQuantize lastGrid = GridQuantize::Sixteenth;
+    uint64_t underrunsShown = 0;
+    std::string titledPath;
     uint64_t projectGenerationSeen = 0;
     bool terminated = false;
 };

@@ -2,7 +2,6 @@
 
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
-#include "app/window/WindowCommands.h"
 #include "core/commands/NoteCommands.h"
 #include "core/commands/NoteTransformCommands.h"
 #include "core/engine/Engine.h"
@@ -273,10 +272,15 @@ void MidiEditor::mouseDoubleClickEvent(QMouseEvent *event) {
     edit(std::make_unique<AddMidiNoteCommand>(clip, note));
 }
 
+void MidiEditor::deleteSelectedNotes() {
+    if (clip == 0 || selected < 0) return;
+    edit(std::make_unique<DeleteMidiNoteCommand>(clip, selected));
+    selected = -1;
+}
+
 void MidiEditor::keyPressEvent(QKeyEvent *event) {
     if ((event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace) && selected >= 0) {
-        edit(std::make_unique<DeleteMidiNoteCommand>(clip, selected));
-        selected = -1;
+        deleteSelectedNotes();
         return;
     }
     QWidget::keyPressEvent(event);

@@ -32,6 +32,8 @@ class MidiEditor : public QWidget {
     QMenu *commandsMenu() const { return menu; }
     /// Selected note index, -1 for none.
     int32_t selectedNote() const { return selected; }
+    /// Deletes the selected note, if any (Delete and Backspace).
+    void deleteSelectedNotes();
 
     // Coordinates, for drawing and for whoever drives the editor.
     double pixelsPerBeat = 96.0;

@@ -2,8 +2,9 @@
 
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
-#include "app/window/WindowCommands.h"
+#include "app/workflows/AutomationWriter.h"
 #include "core/commands/MixerCommands.h"
+#include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
 #include "core/vst/PluginRack.h"
 #include "core/vst/Vst3Plugin.h"
@@ -198,6 +199,22 @@ ChannelStrip *MixerPanel::makeStrip(StripKind kind, uint64_t trackId) {
     };
     actions.arm = [this, trackId](bool armed) {
         execute(std::make_unique<SetTrackArmedCommand>(trackId, armed));
+    };
+    // The fader and pan write automation as the project's write mode asks.
+    actions.dragBegan = [this, trackId] { app.view().automation().beginMixerDrag(trackId); };
+    actions.dragMoved = [this, trackId](int lane, float value) {
+        app.view().automation().mixerValueChanged(trackId, lane, value);
+    };
+    actions.dragEnded = [this, trackId] {
+        float gain = 1.0f, pan = 0.0f;
+        {
+            std::lock_guard lock(app.engine().projectMutex);
+            const auto track = app.engine().project.findTrack(trackId);
+            if (!track) return;
+            gain = track->gain;
+            pan = track->pan;
+        }
+        if (app.view().automation().endMixerDrag(trackId, gain, pan)) refreshValues();
     };
     actions.send = [this, trackId](int slot, float level) {
         SendSlot send;

@@ -32,6 +32,34 @@ int QtApplicationUi::runAlert(const std::string &title, const std::string &text,
     return buttons.empty() && box.clickedButton() ? 0 : -1;
 }
 
+QString chooseProjectFolder(QWidget *parent, const QString &prompt) {
+    QFileDialog dialog(parent, prompt);
+    configureProjectDialog(dialog);
+    if (dialog.exec() != QDialog::Accepted) return {};
+    const QStringList chosen = dialog.selectedFiles();
+    return chosen.isEmpty() ? QString() : chosen.front();
+}
+
+void configureProjectDialog(QFileDialog &dialog) {
+    // A project is a folder ending in ".halvora", shown and opened as one document: entering
+    // it opens it, as double-clicking a file would.
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Open"));
+    dialog.setNameFilter(QStringLiteral("Halvora projects (*.halvora)"));
+    QObject::connect(&dialog, &QFileDialog::directoryEntered, &dialog,
+                     [&dialog](const QString &folder) {
+                         if (!folder.endsWith(QStringLiteral(".halvora"))) return;
+                         dialog.selectFile(folder);
+                         static_cast<QDialog &>(dialog).accept();
+                     });
+    QObject::connect(
+        &dialog, &QFileDialog::currentChanged, &dialog, [&dialog](const QString &path) {
+            if (path.endsWith(QStringLiteral(".halvora")))
+                dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Open Project"));
+        });
+}
+
 std::optional<std::string> QtApplicationUi::chooseSaveLocation(const std::string &type,
                                                                const std::string &defaultName) {
     const QString chosen =
@@ -48,8 +76,7 @@ std::vector<std::string> QtApplicationUi::chooseFilesToOpen(const std::string &p
     const bool projectFolders = types.size() == 1 && types.front() == "halvora";
     QStringList chosen;
     if (projectFolders) {
-        const QString folder =
-            QFileDialog::getExistingDirectory(parent, QString::fromStdString(prompt));
+        const QString folder = chooseProjectFolder(parent, QString::fromStdString(prompt));
         if (!folder.isEmpty()) chosen << folder;
     } else if (allowMultiple) {
         chosen = QFileDialog::getOpenFileNames(parent, QString::fromStdString(prompt), QString(),

@@ -4,6 +4,8 @@
 
 #include <functional>
 
+class QFileDialog;
+class QString;
 class QWidget;
 
 namespace orvane {
@@ -29,5 +31,10 @@ class QtApplicationUi final : public ApplicationUi {
 
 /// A file-dialog filter for the given extensions, for example "(*.wav *.flac)".
 std::string fileFilterFor(const std::vector<std::string> &types);
+
+/// The open dialog for project folders: entering a ".halvora" folder opens it.
+void configureProjectDialog(QFileDialog &dialog);
+/// Asks for a project folder; empty when the user cancels.
+QString chooseProjectFolder(QWidget *parent, const QString &prompt);
 
 } // namespace orvane

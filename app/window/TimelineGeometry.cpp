@@ -56,16 +56,29 @@ std::vector<TrackRow> TimelineGeometry::rows(const Project &project) const {
     std::vector<TrackRow> result;
     double top = rulerHeight - scrollY;
     for (const auto &track : project.tracks) {
-        if (track->type == TrackType::Return || track->type == TrackType::Unused) continue;
-        int32_t lanes = 1;
+        if (!track || track->type == TrackType::Unused) continue;
+        TrackRow row;
+        row.trackId = track->id;
+        row.top = top;
+        row.isReturn = track->type == TrackType::Return;
         for (const auto &clip : track->clips)
             if (!clip->isSessionClip())
-                lanes = std::max(lanes, std::clamp(clip->takeLane, 0, 7) + 1);
-        const double height = laneHeight + (lanes - 1) * takeLaneHeight;
-        result.push_back(TrackRow{track->id, top, height, lanes});
-        top += height;
+                row.lanes = std::max(row.lanes, std::clamp(clip->takeLane, 0, 7) + 1);
+        const auto chosen = laneHeights.find(track->id);
+        row.mainLaneHeight = chosen != laneHeights.end()
+                                 ? std::clamp(chosen->second, smallestLaneHeight, largestLaneHeight)
+                                 : laneHeight;
+        row.automationHeight = showAutomation ? automationLaneHeight : 0.0;
+        row.height = row.mainLaneHeight + (row.lanes - 1) * takeLaneHeight + row.automationHeight;
+        result.push_back(row);
+        top += row.height;
     }
     return result;
+}
+
+double TimelineGeometry::contentHeight(const Project &project) const {
+    const auto all = rows(project);
+    return all.empty() ? 0.0 : all.back().top + all.back().height - (rulerHeight - scrollY);
 }
 
 const TrackRow *TimelineGeometry::rowAt(const std::vector<TrackRow> &rows, double y) {
@@ -81,8 +94,8 @@ QRectF TimelineGeometry::clipRect(const Clip &clip, const TrackRow &row,
         xForBeats(time.beats(clip.arrangeStart + std::max<int64_t>(clip.length, 1)));
     const int32_t lane = std::clamp(clip.takeLane, 0, row.lanes - 1);
     const double top =
-        lane == 0 ? row.top + 2.0 : row.top + laneHeight + (lane - 1) * takeLaneHeight;
-    const double height = (lane == 0 ? laneHeight : takeLaneHeight) - 4.0;
+        lane == 0 ? row.top + 2.0 : row.top + row.mainLaneHeight + (lane - 1) * takeLaneHeight;
+    const double height = (lane == 0 ? row.mainLaneHeight : takeLaneHeight) - 4.0;
     return QRectF(left, top, std::max(right - left, 2.0), height);
 }
 

@@ -6,6 +6,7 @@
 #include <QRectF>
 
 #include <cstdint>
+#include <map>
 #include <vector>
 
 namespace orvane {
@@ -30,16 +31,26 @@ struct TimeMap {
 /// Where a clip's parts sit: what a press at a point grabs.
 enum class ClipPart : uint8_t { None, Body, StartEdge, EndEdge, FadeIn, FadeOut, Gain };
 
-/// One track's row of the timeline: a lane per take, lane 0 on top.
+/// One track's row of the timeline: a lane per take, lane 0 on top, and the automation lane
+/// under them when automation is shown.
 struct TrackRow {
     uint64_t trackId = 0;
     double top = 0.0;
     double height = 0.0;
     int32_t lanes = 1;
+    double mainLaneHeight = 58.0;
+    double automationHeight = 0.0; // 0 when automation is hidden
+    bool isReturn = false;
+
+    double automationTop() const { return top + height - automationHeight; }
+    QRectF automationArea(double left, double right) const {
+        return QRectF(left, automationTop(), right - left, automationHeight);
+    }
 };
 
 /// The timeline's coordinates: a header column on the left, the ruler on top, a row per
-/// audio or MIDI track below, time running right at `pixelsPerBeat`.
+/// track below (returns too, which hold automation but no clips), time running right at
+/// `pixelsPerBeat`.
 struct TimelineGeometry {
     static constexpr double headerWidth = 176.0;
     static constexpr double rulerHeight = 46.0;
@@ -47,18 +58,26 @@ struct TimelineGeometry {
     static constexpr double takeLaneHeight = 30.0;
     static constexpr double edgeGrab = 6.0;
     static constexpr double handleSize = 8.0;
+    static constexpr double automationLaneHeight = 48.0;
+    static constexpr double smallestLaneHeight = 34.0;
+    static constexpr double largestLaneHeight = 240.0;
 
     double scrollBeats = 0.0;
     double pixelsPerBeat = 36.0;
     double scrollY = 0.0;
+    bool showAutomation = false;
+    /// Main-lane heights the user chose by dragging a header's lower edge; view state only.
+    std::map<uint64_t, double> laneHeights;
 
     double xForBeats(double beats) const {
         return headerWidth + (beats - scrollBeats) * pixelsPerBeat;
     }
     double beatsForX(double x) const { return scrollBeats + (x - headerWidth) / pixelsPerBeat; }
 
-    /// The rows of the tracks the timeline shows (returns live in the mixer only).
+    /// The rows of the tracks, in the project's order.
     std::vector<TrackRow> rows(const Project &project) const;
+    /// The height of every row together.
+    double contentHeight(const Project &project) const;
     /// The row under `y`, null when none.
     static const TrackRow *rowAt(const std::vector<TrackRow> &rows, double y);
     /// The rectangle of `clip` in `row`, its lane by take.

@@ -3,20 +3,29 @@
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
 #include "app/window/LongJobRunner.h"
-#include "app/window/WindowCommands.h"
+#include "app/window/Theme.h"
+#include "app/workflows/AutomationWriter.h"
+#include "core/commands/AutomationCommands.h"
 #include "core/commands/ClipCommands.h"
 #include "core/commands/ClipSettingCommands.h"
+#include "core/commands/MarkerCommands.h"
 #include "core/commands/MixerCommands.h"
 #include "core/commands/TakeCommands.h"
+#include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
 #include "core/model/MusicalTime.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDragEnterEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollBar>
 #include <QUrl>
 #include <QWheelEvent>
 
@@ -42,7 +51,20 @@ constexpr double muteX = 10.0, soloX = 34.0, armX = 58.0, buttonY = 30.0, button
 constexpr double volumeX = 86.0, volumeW = 80.0;
 constexpr float maxFaderGain = 2.0f;
 
-QColor trackColour(const Track &track) { return QColor::fromRgba(track.color); }
+QColor trackColour(const Track &track) { return displayColourOf(track); }
+
+constexpr double scrollBarSize = 14.0;
+
+const char *automationLaneName(int32_t lane) {
+    switch (lane) {
+    case 1: return "Pan";
+    case 2: return "Mute";
+    case 3: return "Plug-in parameter";
+    default: return "Volume";
+    }
+}
+constexpr double markerGrab = 6.0;
+constexpr double automationPointGrab = 6.0;
 
 QRectF headerButton(const TrackRow &row, double x) {
     return QRectF(x, row.top + buttonY, buttonW, buttonH);
@@ -53,6 +75,14 @@ QRectF volumeBar(const TrackRow &row) {
 }
 
 } // namespace
+
+QColor displayColourOf(const Track &track) {
+    if (track.color != defaultTrackColor) return QColor::fromRgba(track.color);
+    static constexpr QRgb palette[] = {0xFF4A90D9, 0xFFD9774A, 0xFF5DBB63, 0xFFB76BD6,
+                                       0xFFD9C24A, 0xFF4AC2D9, 0xFFD94A7A, 0xFF8A9A5B};
+    if (track.type == TrackType::Return) return QColor(0xFF8A8F9E);
+    return QColor::fromRgba(palette[(track.id + 7) % std::size(palette)]);
+}
 
 TimelineView::TimelineView(OVApplication &application, QWidget *parent)
     : QWidget(parent), app(application) {
@@ -72,6 +102,23 @@ TimelineView::TimelineView(OVApplication &application, QWidget *parent)
         Q_EMIT projectEdited();
         update();
     });
+    hBar = new QScrollBar(Qt::Horizontal, this);
+    vBar = new QScrollBar(Qt::Vertical, this);
+    hBar->setToolTip(QStringLiteral("Scroll in time (Shift+wheel); Ctrl+wheel zooms"));
+    connect(hBar, &QScrollBar::valueChanged, this, [this](int value) {
+        if (updatingBars) return;
+        layout.scrollBeats = value / 100.0;
+        app.view().timelineScrollBeats = layout.scrollBeats;
+        update();
+    });
+    connect(vBar, &QScrollBar::valueChanged, this, [this](int value) {
+        if (updatingBars) return;
+        layout.scrollY = value;
+        update();
+    });
+    renameField = new QLineEdit(this);
+    renameField->hide();
+    connect(renameField, &QLineEdit::editingFinished, this, &TimelineView::commitRename);
 }
 
 bool TimelineView::importing() const { return imports->busy(); }
@@ -135,6 +182,7 @@ void TimelineView::setVisibleBeats(double beats) {
     layout.pixelsPerBeat = std::clamp(width / std::max(beats, 0.25), 0.05, 4000.0);
     app.view().timelinePpb = layout.pixelsPerBeat;
     app.view().timelineVisibleBeats = beats;
+    fittedBeats = beats; // the view's own choice, not a request to fit
     update();
 }
 
@@ -153,6 +201,12 @@ void TimelineView::onTick() {
     // The document side may move the view (fit to content after open).
     layout.scrollBeats = view.timelineScrollBeats;
     layout.pixelsPerBeat = view.timelinePpb > 0.0 ? view.timelinePpb : layout.pixelsPerBeat;
+    // The document side asks for a fit after open and import by naming the beats to show.
+    const double requested = view.timelineVisibleBeats;
+    if (requested > 0.0 && requested != fittedBeats && width() > TimelineGeometry::headerWidth) {
+        setVisibleBeats(std::max(requested * 1.05, 32.0));
+        fittedBeats = view.timelineVisibleBeats;
+    }
     Engine &engine = app.engine();
     const int64_t playhead = engine.playhead.load();
     if (followPlayhead && (engine.playing.load() || engine.recording.load()) && isVisible()) {
@@ -168,6 +222,7 @@ void TimelineView::onTick() {
             layout.scrollBeats = beats - visible + 2.0;
         view.timelineScrollBeats = layout.scrollBeats;
     }
+    updateScrollBars();
     const uint64_t built = peakCache.finishedBuilds();
     if (playhead != lastPlayhead || built != peaksSeen) {
         lastPlayhead = playhead;
@@ -194,6 +249,61 @@ void TimelineView::paintEvent(QPaintEvent *) {
         painter.setPen(QPen(playheadColour, 1.5));
         painter.drawLine(QPointF(x, 0), QPointF(x, height()));
     }
+    if (rubberOrigin) {
+        painter.setPen(QPen(QColor(140, 180, 240), 1));
+        painter.setBrush(QColor(90, 140, 220, 40));
+        painter.drawRect(QRectF(*rubberOrigin, rubberCurrent).normalized());
+        painter.setBrush(Qt::NoBrush);
+    }
+    if (trackDrag && std::abs(trackDrag->current.y() - trackDrag->origin.y()) >= 4.0) {
+        // Where the dragged track would land.
+        const TrackRow *target = TimelineGeometry::rowAt(rows, trackDrag->current.y());
+        const double y =
+            target ? target->top : (rows.empty() ? 0.0 : rows.back().top + rows.back().height);
+        painter.setPen(QPen(QColor(255, 210, 90), 2));
+        painter.drawLine(QPointF(0, y), QPointF(width(), y));
+    }
+}
+
+void TimelineView::updateScrollBars() {
+    const double visibleBeats = std::max(
+        1.0, (width() - TimelineGeometry::headerWidth - scrollBarSize) / layout.pixelsPerBeat);
+    double songBeats = 0.0;
+    double contentHeight = 0.0;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const Project &project = app.engine().project;
+        songBeats = TimeMap::of(project).beats(app.view().projectEndSamples());
+        contentHeight = layout.contentHeight(project);
+    }
+    // Room to scroll a little past the song's end, where new material goes.
+    const double endBeats = std::max(songBeats + visibleBeats / 2.0, layout.scrollBeats);
+    const int hMaximum = static_cast<int>(std::ceil(std::max(0.0, endBeats) * 100.0));
+    const double viewHeight = height() - TimelineGeometry::rulerHeight - scrollBarSize;
+    const int vMaximum = static_cast<int>(std::ceil(std::max(0.0, contentHeight - viewHeight)));
+    updatingBars = true;
+    if (hBar->maximum() != hMaximum) hBar->setRange(0, hMaximum);
+    hBar->setPageStep(static_cast<int>(visibleBeats * 100.0));
+    hBar->setSingleStep(std::max(1, static_cast<int>(visibleBeats * 10.0)));
+    const int hValue = static_cast<int>(std::lround(layout.scrollBeats * 100.0));
+    if (hBar->value() != hValue) hBar->setValue(hValue);
+    if (vBar->maximum() != vMaximum) vBar->setRange(0, vMaximum);
+    vBar->setPageStep(static_cast<int>(std::max(1.0, viewHeight)));
+    vBar->setSingleStep(20);
+    layout.scrollY = std::clamp(layout.scrollY, 0.0, static_cast<double>(vMaximum));
+    if (vBar->value() != static_cast<int>(layout.scrollY))
+        vBar->setValue(static_cast<int>(layout.scrollY));
+    updatingBars = false;
+}
+
+void TimelineView::resizeEvent(QResizeEvent *event) {
+    QWidget::resizeEvent(event);
+    const int bar = static_cast<int>(scrollBarSize);
+    const int left = static_cast<int>(TimelineGeometry::headerWidth);
+    const int top = static_cast<int>(TimelineGeometry::rulerHeight);
+    hBar->setGeometry(left, height() - bar, width() - left - bar, bar);
+    vBar->setGeometry(width() - bar, top, bar, height() - top - bar);
+    updateScrollBars();
 }
 
 void TimelineView::paintRuler(QPainter &painter, const Project &project, const TimeMap &time) {
@@ -243,6 +353,11 @@ void TimelineView::paintRuler(QPainter &painter, const Project &project, const T
         painter.drawLine(QPointF(x, 14), QPointF(x, 28));
         painter.drawText(QPointF(x + 3, 26), QString::fromStdString(marker.name));
     }
+    painter.setPen(QColor(230, 150, 230));
+    for (const auto &chord : project.chordMarkers) {
+        const double x = layout.xForBeats(time.beats(chord.position));
+        painter.drawText(QPointF(x + 3, 26), QString::fromStdString(chord.chord));
+    }
     painter.setPen(QColor(255, 170, 90));
     for (const auto &tempo : project.tempoMarkers) {
         const double x = layout.xForBeats(time.beats(tempo.position));
@@ -280,6 +395,7 @@ void TimelineView::paintRows(QPainter &painter, const Project &project, const Ti
         if (track->id == app.view().selectedTrackId)
             painter.fillRect(QRectF(left, row.top, area.width(), row.height),
                              QColor(255, 255, 255, 10));
+        if (row.automationHeight > 0.0) paintAutomation(painter, project, time, row);
         for (const auto &clip : track->clips) {
             if (clip->isSessionClip()) continue;
             const bool isDragged = preview && clipDrag->clipId == clip->id;
@@ -314,7 +430,7 @@ void TimelineView::paintClip(QPainter &painter, const Clip &clip, const Track &t
                                clip.fadeOut,      clip.gain,   clip.trackId};
     QColor colour = trackColour(track);
     if (!clip.takeActive) colour = colour.darker(220);
-    const bool selected = clip.id == app.view().selectedClipId;
+    const bool selected = selection.contains(clip.id) || clip.id == app.view().selectedClipId;
     painter.fillRect(rect, colour.darker(160));
     painter.fillRect(QRectF(rect.left(), rect.top(), rect.width(), 12), colour);
     const double fpp = framesPerPixelAt(shown.start);
@@ -447,10 +563,11 @@ void TimelineView::paintHeaders(QPainter &painter, const Project &project,
             const char *label;
             bool on;
             QColor colour;
-        } buttons[] = {{muteX, "M", track->mute, QColor(240, 200, 60)},
-                       {soloX, "S", track->solo, QColor(90, 200, 255)},
-                       {armX, "R", track->armed, QColor(240, 70, 70)}};
+        } buttons[] = {{muteX, "M", track->mute, theme::muteOn},
+                       {soloX, "S", track->solo, theme::soloOn},
+                       {armX, "R", track->armed, theme::armOn}};
         for (const auto &button : buttons) {
+            if (row.isReturn && button.x == armX) continue; // returns record nothing
             const QRectF box = headerButton(row, button.x);
             painter.fillRect(box, button.on ? button.colour : QColor(62, 65, 76));
             painter.setPen(button.on ? Qt::black : textColour);
@@ -461,6 +578,21 @@ void TimelineView::paintHeaders(QPainter &painter, const Project &project,
         const double filled = std::clamp(track->gain / maxFaderGain, 0.0f, 1.0f) * bar.width();
         painter.fillRect(QRectF(bar.left(), bar.top(), filled, bar.height()),
                          QColor(110, 190, 120));
+        if (row.automationHeight > 0.0) {
+            const QRectF label(10, row.automationTop() + 4, left - 16, 16);
+            painter.setPen(QColor(170, 176, 190));
+            painter.drawText(label, Qt::AlignLeft | Qt::AlignVCenter,
+                             QStringLiteral("%1 ▾").arg(
+                                 QString::fromUtf8(automationLaneName(shownAutomationLane()))));
+        }
+        if (track->type == TrackType::Audio && track->inputPair > 0) {
+            painter.setPen(QColor(150, 156, 170));
+            painter.drawText(QRectF(left - 48, row.top + 4, 40, 20),
+                             Qt::AlignRight | Qt::AlignVCenter,
+                             QStringLiteral("in %1/%2")
+                                 .arg(track->inputPair * 2 + 1)
+                                 .arg(track->inputPair * 2 + 2));
+        }
         painter.setPen(gridLine);
         painter.drawLine(QPointF(0, row.top + row.height), QPointF(left, row.top + row.height));
     }
@@ -485,7 +617,8 @@ TimelineView::DraggedClip TimelineView::dragged(const ClipDrag &drag) const {
         if (const TrackRow *row = TimelineGeometry::rowAt(rows, drag.current.y())) {
             const auto target = app.engine().project.findTrack(row->trackId);
             const bool sameKind =
-                target && (target->type == TrackType::Midi) == (drag.kind == ClipKind::Midi);
+                target && target->type != TrackType::Return &&
+                (target->type == TrackType::Midi) == (drag.kind == ClipKind::Midi);
             if (sameKind) result.trackId = row->trackId;
         }
         break;
@@ -522,8 +655,14 @@ TimelineView::DraggedClip TimelineView::dragged(const ClipDrag &drag) const {
 
 void TimelineView::mousePressEvent(QMouseEvent *event) {
     const QPointF point = event->position();
+    if (renameField->isVisible()) commitRename();
     if (event->button() != Qt::LeftButton) return;
+    setFocus(Qt::MouseFocusReason);
     if (point.y() < TimelineGeometry::rulerHeight) {
+        if (const auto hit = markerAt(point)) {
+            markerDrag = MarkerDrag{hit->kind, hit->position, hit->markerId, point, point};
+            return;
+        }
         pressRuler(point);
         return;
     }
@@ -531,24 +670,40 @@ void TimelineView::mousePressEvent(QMouseEvent *event) {
         pressHeader(point);
         return;
     }
+    if (pressAutomation(point, event->modifiers())) return;
+    pressClipArea(point, event->modifiers());
+}
+
+void TimelineView::pressClipArea(QPointF point, Qt::KeyboardModifiers modifiers) {
     Engine &engine = app.engine();
     std::lock_guard lock(engine.projectMutex);
     const Project &project = engine.project;
     const TimeMap time = TimeMap::of(project);
     const auto rows = layout.rows(project);
     const TrackRow *row = TimelineGeometry::rowAt(rows, point.y());
-    if (!row) return;
-    app.view().selectedTrackId = row->trackId;
-    app.view().selectedClipId = 0;
-    const auto track = project.findTrack(row->trackId);
+    const bool adding = modifiers & (Qt::ControlModifier | Qt::ShiftModifier);
+    if (row) app.view().selectedTrackId = row->trackId;
+    const auto track = row ? project.findTrack(row->trackId) : nullptr;
     // Topmost first: the clip drawn last wins.
-    for (auto it = track->clips.rbegin(); it != track->clips.rend(); ++it) {
+    for (auto it = track ? track->clips.rbegin() : decltype(track->clips.rbegin()){};
+         track && it != track->clips.rend(); ++it) {
         const Clip &clip = **it;
         if (clip.isSessionClip()) continue;
         const QRectF rect = layout.clipRect(clip, *row, time);
         const double fpp = framesPerPixelAt(clip.arrangeStart);
         const ClipPart part = TimelineGeometry::partAt(clip, rect, point, fpp);
         if (part == ClipPart::None) continue;
+        if (modifiers & Qt::ControlModifier) {
+            // Ctrl toggles a clip in the selection without moving it.
+            if (!selection.erase(clip.id)) selection.insert(clip.id);
+            app.view().selectedClipId = selection.contains(clip.id) ? clip.id : 0;
+            update();
+            return;
+        }
+        if (!selection.contains(clip.id)) {
+            if (!adding) selection.clear();
+            selection.insert(clip.id);
+        }
         app.view().selectedClipId = clip.id;
         ClipDrag drag;
         drag.part = part;
@@ -565,11 +720,72 @@ void TimelineView::mousePressEvent(QMouseEvent *event) {
         drag.gain = clip.gain;
         drag.audioFrames = clip.audioFrameCount();
         drag.framesPerPixel = fpp;
-        drag.snap = !(event->modifiers() & Qt::ShiftModifier);
+        drag.snap = !(modifiers & Qt::ShiftModifier);
         clipDrag = drag;
-        break;
+        update();
+        return;
     }
+    // Empty space: a rubber band selects what it touches.
+    if (!adding) {
+        selection.clear();
+        app.view().selectedClipId = 0;
+    }
+    rubberOrigin = point;
+    rubberCurrent = point;
     update();
+}
+
+std::optional<TimelineView::AutomationDrag> TimelineView::automationPointAt(QPointF point) const {
+    if (!layout.showAutomation) return std::nullopt;
+    const Project &project = app.engine().project;
+    const auto rows = layout.rows(project);
+    const TrackRow *row = TimelineGeometry::rowAt(rows, point.y());
+    if (!row || point.y() < row->automationTop()) return std::nullopt;
+    const auto track = project.findTrack(row->trackId);
+    if (!track) return std::nullopt;
+    const QRectF area = row->automationArea(TimelineGeometry::headerWidth, width());
+    const int32_t lane = shownAutomationLane();
+    const TimeMap time = TimeMap::of(project);
+    const auto [lowest, highest] = automationRange(lane);
+    AutomationDrag hit{track->id, lane, -1, area, point, point};
+    for (const auto &existing : automationPointsOf(*track, lane)) {
+        const double x = layout.xForBeats(time.beats(existing.t));
+        const double y = area.bottom() - 3.0 -
+                         (existing.v - lowest) / (highest - lowest) * (area.height() - 6.0);
+        if (std::abs(x - point.x()) <= automationPointGrab &&
+            std::abs(y - point.y()) <= automationPointGrab) {
+            hit.from = existing.t;
+            break;
+        }
+    }
+    return hit;
+}
+
+bool TimelineView::pressAutomation(QPointF point, Qt::KeyboardModifiers modifiers) {
+    std::unique_lock lock(app.engine().projectMutex);
+    const auto hit = automationPointAt(point);
+    lock.unlock();
+    if (!hit) return false;
+    app.view().selectedTrackId = hit->trackId;
+    if (hit->from >= 0) {
+        automationDrag = *hit;
+        return true;
+    }
+    const int64_t position = snapped(samplesAtX(point.x()), !(modifiers & Qt::ShiftModifier));
+    if ((modifiers & Qt::AltModifier) && (modifiers & Qt::ShiftModifier)) {
+        // Alt+Shift: an automation clip of one bar, as the lane's status line says.
+        edit(std::make_unique<AddAutomationClipCommand>(hit->trackId, hit->lane, position,
+                                                        app.engine().barLengthSamples()));
+        return true;
+    }
+    const auto [lowest, highest] = automationRange(hit->lane);
+    const QRectF &area = hit->area;
+    const double fraction =
+        std::clamp((area.bottom() - 3.0 - point.y()) / (area.height() - 6.0), 0.0, 1.0);
+    const auto value = static_cast<float>(lowest + fraction * (highest - lowest));
+    edit(std::make_unique<SetAutomationPointCommand>(hit->trackId, hit->lane, position,
+                                                     hit->lane == 2 ? std::round(value) : value));
+    return true;
 }
 
 void TimelineView::pressRuler(QPointF point) {
@@ -583,6 +799,30 @@ void TimelineView::pressRuler(QPointF point) {
     update();
 }
 
+std::optional<TimelineView::MarkerHit> TimelineView::markerAt(QPointF point) const {
+    std::lock_guard lock(app.engine().projectMutex);
+    const Project &project = app.engine().project;
+    const TimeMap time = TimeMap::of(project);
+    const auto xOf = [&](int64_t position) { return layout.xForBeats(time.beats(position)); };
+    if (point.y() >= 12.0 && point.y() < 28.0) {
+        for (const auto &marker : project.markers)
+            if (std::abs(point.x() - xOf(marker.position)) <= markerGrab)
+                return MarkerHit{MarkerKind::Named, marker.position, marker.id};
+        for (const auto &chord : project.chordMarkers)
+            if (point.x() >= xOf(chord.position) - 2.0 && point.x() <= xOf(chord.position) + 28.0)
+                return MarkerHit{MarkerKind::Chord, chord.position, 0};
+    }
+    if (point.y() >= 28.0) {
+        for (const auto &tempo : project.tempoMarkers)
+            if (point.x() >= xOf(tempo.position) && point.x() <= xOf(tempo.position) + 40.0)
+                return MarkerHit{MarkerKind::Tempo, tempo.position, 0};
+        for (const auto &meter : project.meterMarkers)
+            if (point.x() >= xOf(meter.position) + 42.0 && point.x() <= xOf(meter.position) + 70.0)
+                return MarkerHit{MarkerKind::Meter, meter.position, 0};
+    }
+    return std::nullopt;
+}
+
 bool TimelineView::pressHeader(QPointF point) {
     Engine &engine = app.engine();
     std::unique_lock lock(engine.projectMutex);
@@ -593,17 +833,30 @@ bool TimelineView::pressHeader(QPointF point) {
     if (!track) return false;
     app.view().selectedTrackId = track->id;
     const Track current = *track;
+    const TrackRow pressed = *row;
     lock.unlock();
-    if (headerButton(*row, muteX).contains(point))
+    const double laneBottom = pressed.top + pressed.height - pressed.automationHeight;
+    if (std::abs(point.y() - laneBottom) <= 3.0) {
+        heightDrag = HeightDrag{current.id, pressed.mainLaneHeight, point.y()};
+    } else if (pressed.automationHeight > 0.0 && point.y() >= pressed.automationTop()) {
+        app.view().automation().cycleAutomationLane();
+        if (app.view().automation().automationLaneMode == 0)
+            app.view().automation().setAutomationLane(1);
+    } else if (point.x() < 6.0) {
+        chooseColour(current.id);
+    } else if (headerButton(pressed, muteX).contains(point)) {
         edit(std::make_unique<SetTrackMixerCommand>(current.id, current.gain, current.pan,
                                                     !current.mute, current.solo));
-    else if (headerButton(*row, soloX).contains(point))
+    } else if (headerButton(pressed, soloX).contains(point)) {
         edit(std::make_unique<SetTrackMixerCommand>(current.id, current.gain, current.pan,
                                                     current.mute, !current.solo));
-    else if (headerButton(*row, armX).contains(point))
+    } else if (!pressed.isReturn && headerButton(pressed, armX).contains(point)) {
         edit(std::make_unique<SetTrackArmedCommand>(current.id, !current.armed));
-    else if (volumeBar(*row).adjusted(0, -4, 0, 4).contains(point))
+    } else if (volumeBar(pressed).adjusted(0, -4, 0, 4).contains(point)) {
         headerDrag = HeaderDrag{current.id, current.gain};
+    } else {
+        trackDrag = TrackDrag{current.id, point, point};
+    }
     update();
     return true;
 }
@@ -621,8 +874,24 @@ void TimelineView::mouseMoveEvent(QMouseEvent *event) {
         update();
         return;
     }
+    if (rubberOrigin || trackDrag || automationDrag || markerDrag) {
+        rubberCurrent = point;
+        if (trackDrag) trackDrag->current = point;
+        if (automationDrag) automationDrag->current = point;
+        if (markerDrag) markerDrag->current = point;
+        update();
+        return;
+    }
+    if (heightDrag) {
+        layout.laneHeights[heightDrag->trackId] =
+            std::clamp(heightDrag->startHeight + point.y() - heightDrag->originY,
+                       TimelineGeometry::smallestLaneHeight, TimelineGeometry::largestLaneHeight);
+        update();
+        return;
+    }
     // The cursor tells what a press would grab.
     Qt::CursorShape shape = Qt::ArrowCursor;
+    if (point.y() < TimelineGeometry::rulerHeight && markerAt(point)) shape = Qt::SizeHorCursor;
     if (point.y() > TimelineGeometry::rulerHeight && point.x() > TimelineGeometry::headerWidth) {
         std::lock_guard lock(app.engine().projectMutex);
         const Project &project = app.engine().project;
@@ -644,14 +913,24 @@ void TimelineView::mouseMoveEvent(QMouseEvent *event) {
                     else if (part == ClipPart::Body)
                         shape = Qt::OpenHandCursor;
                 }
+                if (row->automationHeight > 0.0 && point.y() >= row->automationTop())
+                    shape = Qt::CrossCursor;
             }
+    } else if (point.x() < TimelineGeometry::headerWidth &&
+               point.y() > TimelineGeometry::rulerHeight) {
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto rows = layout.rows(app.engine().project);
+        if (const TrackRow *row = TimelineGeometry::rowAt(rows, point.y()))
+            if (std::abs(point.y() - (row->top + row->height - row->automationHeight)) <= 3.0)
+                shape = Qt::SizeVerCursor;
     }
     setCursor(shape);
 }
 
 void TimelineView::mouseReleaseEvent(QMouseEvent *event) {
+    const QPointF point = event->position();
     if (clipDrag) {
-        clipDrag->current = event->position();
+        clipDrag->current = point;
         finishClipDrag();
         return;
     }
@@ -663,20 +942,149 @@ void TimelineView::mouseReleaseEvent(QMouseEvent *event) {
         if (!track) return;
         const Track current = *track;
         lock.unlock();
-        const double fraction = std::clamp((event->position().x() - volumeX) / volumeW, 0.0, 1.0);
+        const double fraction = std::clamp((point.x() - volumeX) / volumeW, 0.0, 1.0);
         const float gain = static_cast<float>(fraction) * maxFaderGain;
         if (gain != current.gain)
             edit(std::make_unique<SetTrackMixerCommand>(current.id, gain, current.pan, current.mute,
                                                         current.solo));
         return;
     }
+    if (heightDrag) {
+        heightDrag.reset();
+        update();
+        return;
+    }
+    if (trackDrag) {
+        finishTrackDrag(point);
+        return;
+    }
+    if (automationDrag) {
+        finishAutomationDrag(point);
+        return;
+    }
+    if (markerDrag) {
+        finishMarkerDrag(point);
+        return;
+    }
+    if (rubberOrigin) {
+        finishRubberBand(point, event->modifiers());
+        return;
+    }
     if (cycleDragStart) {
         const int64_t from = *cycleDragStart;
         cycleDragStart.reset();
-        const int64_t to = snapped(samplesAtX(event->position().x()), true);
+        const int64_t to = snapped(samplesAtX(point.x()), true);
         if (to != from) app.view().setCycle(std::min(from, to), std::max(from, to), true);
         update();
     }
+}
+
+void TimelineView::finishRubberBand(QPointF point, Qt::KeyboardModifiers modifiers) {
+    const QRectF band = QRectF(*rubberOrigin, point).normalized();
+    rubberOrigin.reset();
+    if (band.width() < 3.0 && band.height() < 3.0) {
+        update();
+        return;
+    }
+    std::set<uint64_t> touched = modifiers & Qt::ControlModifier ? selection : std::set<uint64_t>{};
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const Project &project = app.engine().project;
+        const TimeMap time = TimeMap::of(project);
+        for (const auto &row : layout.rows(project))
+            if (const auto track = project.findTrack(row.trackId))
+                for (const auto &clip : track->clips)
+                    if (!clip->isSessionClip() &&
+                        layout.clipRect(*clip, row, time).intersects(band))
+                        touched.insert(clip->id);
+    }
+    selectClips(touched);
+}
+
+void TimelineView::finishTrackDrag(QPointF point) {
+    const TrackDrag drag = *trackDrag;
+    trackDrag.reset();
+    if (std::abs(point.y() - drag.origin.y()) < 4.0) {
+        update();
+        return;
+    }
+    std::size_t index = 0, from = 0;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const Project &project = app.engine().project;
+        const auto rows = layout.rows(project);
+        const TrackRow *target = TimelineGeometry::rowAt(rows, point.y());
+        // Dropped on a later row it lands after that row's track, on an earlier one before it:
+        // the move takes the track out first, which shifts the later ones up by one. Above
+        // the rows it goes first, below them last.
+        index = point.y() < TimelineGeometry::rulerHeight ? 0 : project.tracks.size();
+        for (std::size_t i = 0; i < project.tracks.size(); ++i) {
+            if (project.tracks[i]->id == drag.trackId) from = i;
+            if (target && project.tracks[i]->id == target->trackId) index = i;
+        }
+    }
+    if (index != from) edit(std::make_unique<MoveTrackCommand>(drag.trackId, index));
+}
+
+void TimelineView::finishAutomationDrag(QPointF point) {
+    const AutomationDrag drag = *automationDrag;
+    automationDrag.reset();
+    if (std::abs(point.x() - drag.origin.x()) < 2.0 &&
+        std::abs(point.y() - drag.origin.y()) < 2.0) {
+        update();
+        return;
+    }
+    const auto [lowest, highest] = automationRange(drag.lane);
+    const double fraction =
+        std::clamp((drag.area.bottom() - 3.0 - point.y()) / (drag.area.height() - 6.0), 0.0, 1.0);
+    auto value = static_cast<float>(lowest + fraction * (highest - lowest));
+    if (drag.lane == 2) value = std::round(value);
+    const int64_t to = snapped(samplesAtX(point.x()), true);
+    edit(std::make_unique<MoveAutomationPointCommand>(drag.trackId, drag.lane, drag.from, to,
+                                                      value));
+}
+
+void TimelineView::finishMarkerDrag(QPointF point) {
+    const MarkerDrag drag = *markerDrag;
+    markerDrag.reset();
+    const int64_t to = snapped(samplesAtX(point.x()), true);
+    if (std::abs(point.x() - drag.origin.x()) < 3.0 || to == drag.from) {
+        update();
+        return;
+    }
+    std::unique_ptr<Command> move;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const Project &project = app.engine().project;
+        switch (drag.kind) {
+        case MarkerKind::Tempo:
+            for (const auto &tempo : project.tempoMarkers)
+                if (tempo.position == drag.from)
+                    move = std::make_unique<MoveTempoMarkerCommand>(drag.from, to, tempo.bpm);
+            break;
+        case MarkerKind::Meter:
+            for (const auto &meter : project.meterMarkers)
+                if (meter.position == drag.from)
+                    move = std::make_unique<MoveMeterMarkerCommand>(
+                        drag.from, to, TimeSignature{meter.num, meter.den});
+            break;
+        case MarkerKind::Chord:
+            for (const auto &chord : project.chordMarkers)
+                if (chord.position == drag.from)
+                    move = std::make_unique<MoveChordMarkerCommand>(drag.from, to, chord.chord);
+            break;
+        case MarkerKind::Named:
+            for (const auto &marker : project.markers)
+                if (marker.id == drag.markerId) {
+                    std::vector<std::unique_ptr<Command>> steps;
+                    steps.push_back(std::make_unique<RemoveMarkerCommand>(marker.id));
+                    steps.push_back(std::make_unique<AddMarkerCommand>(marker.id, marker.name, to));
+                    move = std::make_unique<EditGroupCommand>("Move Marker", std::move(steps));
+                }
+            break;
+        }
+    }
+    if (move) edit(std::move(move));
 }
 
 void TimelineView::finishClipDrag() {
@@ -686,15 +1094,35 @@ void TimelineView::finishClipDrag() {
     const bool moved = std::abs(drag.current.x() - drag.origin.x()) >= 3.0 ||
                        std::abs(drag.current.y() - drag.origin.y()) >= 3.0;
     if (!moved) {
+        // A click on one clip of a selection keeps only that one, once it is not a drag.
+        if (!(QApplication::keyboardModifiers() & (Qt::ShiftModifier | Qt::ControlModifier)))
+            selectClips({drag.clipId});
         update();
         return;
     }
     switch (drag.part) {
-    case ClipPart::Body:
-        if (result.start != drag.start || result.trackId != drag.trackId)
+    case ClipPart::Body: {
+        if (result.start == drag.start && result.trackId == drag.trackId) break;
+        if (selection.size() > 1 && selection.contains(drag.clipId)) {
+            // The whole selection moves by the grabbed clip's distance, each on its track.
+            const int64_t delta = result.start - drag.start;
+            std::vector<std::unique_ptr<Command>> steps;
+            {
+                std::lock_guard lock(app.engine().projectMutex);
+                for (const uint64_t id : selection)
+                    if (const auto clip = app.engine().project.findClip(id))
+                        steps.push_back(std::make_unique<MoveClipCommand>(
+                            id, std::max<int64_t>(clip->arrangeStart + delta, 0),
+                            id == drag.clipId && result.trackId != drag.trackId ? result.trackId
+                                                                                : 0));
+            }
+            editAll("Move Clips", std::move(steps));
+        } else {
             edit(std::make_unique<MoveClipCommand>(
                 drag.clipId, result.start, result.trackId != drag.trackId ? result.trackId : 0));
+        }
         break;
+    }
     case ClipPart::StartEdge:
     case ClipPart::EndEdge:
         if (result.start != drag.start || result.length != drag.length)
@@ -719,7 +1147,26 @@ void TimelineView::mouseDoubleClickEvent(QMouseEvent *event) {
     const Project &project = app.engine().project;
     const auto rows = layout.rows(project);
     const TrackRow *row = TimelineGeometry::rowAt(rows, point.y());
-    if (!row || point.x() < TimelineGeometry::headerWidth) return;
+    if (!row) return;
+    if (point.x() < TimelineGeometry::headerWidth) {
+        // The name is edited where it is shown.
+        const uint64_t trackId = row->trackId;
+        const bool onName = point.y() < row->top + 26.0;
+        lock.unlock();
+        trackDrag.reset();
+        if (onName) beginRename(trackId);
+        return;
+    }
+    if (row->automationHeight > 0.0 && point.y() >= row->automationTop()) {
+        // A double-click on a point deletes it.
+        const auto hit = automationPointAt(point);
+        lock.unlock();
+        automationDrag.reset();
+        if (hit && hit->from >= 0)
+            edit(
+                std::make_unique<RemoveAutomationPointCommand>(hit->trackId, hit->lane, hit->from));
+        return;
+    }
     const auto track = project.findTrack(row->trackId);
     const TimeMap time = TimeMap::of(project);
     for (const auto &clip : track->clips) {
@@ -746,9 +1193,28 @@ void TimelineView::wheelEvent(QWheelEvent *event) {
             std::max(0.0, layout.scrollBeats - steps * 80.0 / layout.pixelsPerBeat);
         app.view().timelineScrollBeats = layout.scrollBeats;
     } else {
-        layout.scrollY = std::max(0.0, layout.scrollY - steps * 40.0);
+        layout.scrollY =
+            std::clamp(layout.scrollY - steps * 40.0, 0.0, static_cast<double>(vBar->maximum()));
     }
+    updateScrollBars();
     update();
+    event->accept();
+}
+
+void TimelineView::keyPressEvent(QKeyEvent *event) {
+    if (event->key() == Qt::Key_Escape) {
+        selectClips({});
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TimelineView::contextMenuEvent(QContextMenuEvent *event) {
+    if (QMenu *menu = contextMenuAt(event->pos())) {
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(event->globalPos());
+    }
     event->accept();
 }
 

@@ -7,10 +7,16 @@
 
 #include <QWidget>
 
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
+
+class QLineEdit;
+class QMenu;
+class QScrollBar;
 
 namespace orvane {
 
@@ -47,6 +53,56 @@ class TimelineView : public QWidget {
     /// Decodes the files of drops and of the import command on a worker.
     LongJobRunner &importJobs() { return *imports; }
 
+    // --- Selection and the clipboard (the Edit menu) ---
+    /// The arrangement clips selected; the last one clicked is the view's `selectedClipId`.
+    const std::set<uint64_t> &selectedClips() const { return selection; }
+    void selectClips(const std::set<uint64_t> &clips);
+    void selectAll();
+    void copySelection();
+    void cutSelection();
+    /// Pastes the clipboard at the playhead, its first clip on the selected track.
+    void pasteAtPlayhead();
+    bool canPaste() const { return !clipboard.empty(); }
+    void deleteSelection();
+    void duplicateSelection();
+
+    // --- Tracks (the Track menu and the header's context menu) ---
+    /// Adds a track after the selected one's kind of tracks and selects it.
+    void addTrack(TrackType type);
+    void removeTrack(uint64_t trackId);
+    /// Opens the name of the track for editing in place; Enter keeps it, Escape drops it.
+    void beginRename(uint64_t trackId);
+    QLineEdit *renameEditor() const { return renameField; }
+    void chooseColour(uint64_t trackId);
+    /// Moves the track `steps` places up (negative) or down among the timeline's rows.
+    void moveTrack(uint64_t trackId, int steps);
+    void setInputPair(uint64_t trackId, int32_t pair);
+
+    // --- Clips (the Clip menu and a clip's context menu) ---
+    /// The two clips glue and crossfade work on: the two selected ones on one track, else the
+    /// selected clip and the next on its track.
+    std::optional<std::pair<uint64_t, uint64_t>> clipPairForJoin() const;
+    void glueSelection();
+    void crossfadeSelection();
+    void toggleLoopOfSelection();
+    void flattenCompOfSelection();
+
+    // --- View ---
+    void setShowAutomation(bool shown);
+    bool showsAutomation() const { return layout.showAutomation; }
+    /// The whole song (or eight bars when empty) across the clip area, from its start.
+    void fitToContent();
+    void scrollToBeats(double beats);
+    QScrollBar &horizontalBar() { return *hBar; }
+    QScrollBar &verticalBar() { return *vBar; }
+    /// The menu a right-click at `point` opens; null where none opens.
+    QMenu *contextMenuAt(QPointF point);
+
+    /// The value range of an automation lane (by the lane numbers of the commands).
+    static std::pair<float, float> automationRange(int32_t lane);
+    /// The points of `lane` (0 volume, 1 pan, 2 mute, 3 the first plug-in's parameter).
+    static const std::vector<AutomationPoint> &automationPointsOf(const Track &track, int32_t lane);
+
   Q_SIGNALS:
     /// The view ran an edit through the command stack.
     void projectEdited();
@@ -60,6 +116,9 @@ class TimelineView : public QWidget {
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
@@ -92,8 +151,66 @@ class TimelineView : public QWidget {
         uint64_t trackId = 0;
         float gain = 1.0f;
     };
+    /// A header dragged by its name: the track moves to the row it is dropped on.
+    struct TrackDrag {
+        uint64_t trackId = 0;
+        QPointF origin;
+        QPointF current;
+    };
+    /// A header's lower edge dragged: the main lane's height.
+    struct HeightDrag {
+        uint64_t trackId = 0;
+        double startHeight = 0.0;
+        double originY = 0.0;
+    };
+    /// A point of the shown automation lane dragged.
+    struct AutomationDrag {
+        uint64_t trackId = 0;
+        int32_t lane = 0;
+        int64_t from = 0;
+        QRectF area;
+        QPointF origin;
+        QPointF current;
+    };
+    /// A tempo, meter or chord marker or a named marker dragged along the ruler.
+    enum class MarkerKind : uint8_t { Named, Tempo, Meter, Chord };
+    struct MarkerDrag {
+        MarkerKind kind = MarkerKind::Named;
+        int64_t from = 0;
+        uint64_t markerId = 0;
+        QPointF origin;
+        QPointF current;
+    };
+    struct MarkerHit {
+        MarkerKind kind = MarkerKind::Named;
+        int64_t position = 0;
+        uint64_t markerId = 0;
+    };
 
     void edit(std::unique_ptr<Command> command);
+    /// One undo step of `steps`, under `name` when there is more than one.
+    void editAll(const std::string &name, std::vector<std::unique_ptr<Command>> steps);
+    void syncSelection();
+    void pressClipArea(QPointF point, Qt::KeyboardModifiers modifiers);
+    bool pressAutomation(QPointF point, Qt::KeyboardModifiers modifiers);
+    /// The automation lane under `point` with the point hit there (`from` -1 for none); the
+    /// caller holds the project lock.
+    std::optional<AutomationDrag> automationPointAt(QPointF point) const;
+    void finishAutomationDrag(QPointF point);
+    void finishTrackDrag(QPointF point);
+    void finishRubberBand(QPointF point, Qt::KeyboardModifiers modifiers);
+    void finishMarkerDrag(QPointF point);
+    std::optional<MarkerHit> markerAt(QPointF point) const;
+    int32_t shownAutomationLane() const;
+    QMenu *headerMenu(uint64_t trackId);
+    QMenu *clipMenu(uint64_t clipId);
+    QMenu *rulerMenu(QPointF point);
+    QMenu *automationMenu(uint64_t trackId, QPointF point);
+    QMenu *emptyAreaMenu();
+    void commitRename();
+    void updateScrollBars();
+    void paintAutomation(QPainter &painter, const Project &project, const TimeMap &time,
+                         const TrackRow &row);
     DraggedClip dragged(const ClipDrag &drag) const;
     void finishClipDrag();
     bool pressHeader(QPointF point);
@@ -121,6 +238,25 @@ class TimelineView : public QWidget {
     std::optional<ClipDrag> clipDrag;
     std::optional<HeaderDrag> headerDrag;
     std::optional<int64_t> cycleDragStart;
+    std::optional<TrackDrag> trackDrag;
+    std::optional<HeightDrag> heightDrag;
+    std::optional<AutomationDrag> automationDrag;
+    std::optional<MarkerDrag> markerDrag;
+    std::optional<QPointF> rubberOrigin;
+    QPointF rubberCurrent;
+    std::set<uint64_t> selection;
+    /// Copies of the clips as they were when copied; pasted clips get new ids.
+    std::vector<std::shared_ptr<const Clip>> clipboard;
+    QLineEdit *renameField = nullptr;
+    uint64_t renamingTrackId = 0;
+    QScrollBar *hBar = nullptr;
+    QScrollBar *vBar = nullptr;
+    bool updatingBars = false;
+    double fittedBeats = -1.0;
 };
+
+/// The colour a track is drawn in: its own, or one of a palette by its id while it has the
+/// default, so that neighbouring tracks differ from the start.
+QColor displayColourOf(const Track &track);
 
 } // namespace orvane

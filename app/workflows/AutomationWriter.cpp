@@ -6,6 +6,7 @@
 #include "core/commands/CommandStack.h"
 #include "core/engine/Engine.h"
 
+#include <algorithm>
 #include <mutex>
 #include <ranges>
 
@@ -76,12 +77,19 @@ AutomationTools::AutomationTools(const WorkspaceServices &services, OVMainView &
 AutomationTools::~AutomationTools() = default;
 
 void AutomationTools::cycleAutomationWriteMode() {
-    AutomationWriteMode mode;
+    AutomationWriteMode current;
     {
         std::lock_guard lock(services.engine.projectMutex);
-        auto &stored = services.engine.project.automationWriteMode;
-        stored = static_cast<AutomationWriteMode>((static_cast<int>(stored) + 1) % 4);
-        mode = stored;
+        current = services.engine.project.automationWriteMode;
+    }
+    setAutomationWriteMode(static_cast<AutomationWriteMode>((static_cast<int>(current) + 1) % 4));
+}
+
+void AutomationTools::setAutomationWriteMode(AutomationWriteMode mode) {
+    mode = static_cast<AutomationWriteMode>(std::clamp(static_cast<int>(mode), 0, 3));
+    {
+        std::lock_guard lock(services.engine.projectMutex);
+        services.engine.project.automationWriteMode = mode;
         if (mode != AutomationWriteMode::Latch) automationLatchTrackId = 0;
         services.engine.publishGraph();
     }
@@ -90,7 +98,11 @@ void AutomationTools::cycleAutomationWriteMode() {
 }
 
 void AutomationTools::cycleAutomationLane() {
-    automationLaneMode = static_cast<uint8_t>((automationLaneMode + 1) % 5);
+    setAutomationLane(static_cast<uint8_t>((automationLaneMode + 1) % 5));
+}
+
+void AutomationTools::setAutomationLane(uint8_t lane) {
+    automationLaneMode = static_cast<uint8_t>(lane % 5);
     services.status.setText(laneTexts[automationLaneMode]);
 }
 

@@ -58,6 +58,9 @@ class AutomationTools {
 
     void cycleAutomationWriteMode();
     void cycleAutomationLane();
+    /// The same as cycling until `mode` (or `lane`) is reached, in one step.
+    void setAutomationWriteMode(AutomationWriteMode mode);
+    void setAutomationLane(uint8_t lane);
 
     /// A drag of a gain or pan control of `trackId` starts; remembers both values.
     void beginMixerDrag(uint64_t trackId);

@@ -113,6 +113,32 @@ void MoveAutomationPointCommand::undo(Project &project) {
 
 std::string MoveAutomationPointCommand::name() const { return "Move Automation"; }
 
+RemoveAutomationPointCommand::RemoveAutomationPointCommand(uint64_t trackId, int32_t lane,
+                                                           int64_t position)
+    : trackId_(trackId), lane_(lane), position_(position) {}
+
+void RemoveAutomationPointCommand::redo(Project &project) {
+    const auto track = project.findTrack(trackId_);
+    if (!track) return;
+    std::vector<AutomationPoint> scratch;
+    auto &points = laneOrScratch(*track, lane_, scratch);
+    const auto removed = std::ranges::find(points, position_, &AutomationPoint::t);
+    if (removed == points.end()) return;
+    pointsBefore_.capture(points);
+    points.erase(removed);
+    reportIfPluginLane(*track, lane_);
+}
+
+void RemoveAutomationPointCommand::undo(Project &project) {
+    const auto track = project.findTrack(trackId_);
+    if (!track) return;
+    std::vector<AutomationPoint> scratch;
+    if (pointsBefore_.restoreInto(laneOrScratch(*track, lane_, scratch)))
+        reportIfPluginLane(*track, lane_);
+}
+
+std::string RemoveAutomationPointCommand::name() const { return "Delete Automation"; }
+
 AddAutomationClipCommand::AddAutomationClipCommand(uint64_t trackId, int32_t lane, int64_t start,
                                                    int64_t length)
     : trackId_(trackId), lane_(lane), start_(start), length_(length) {}

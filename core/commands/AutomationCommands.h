@@ -52,6 +52,22 @@ class MoveAutomationPointCommand : public Command {
     CapturedValue<std::vector<AutomationPoint>> pointsBefore_;
 };
 
+/// "Delete Automation": removes the lane's own point at `position` (never one inside an
+/// automation clip).
+class RemoveAutomationPointCommand : public Command {
+  public:
+    RemoveAutomationPointCommand(uint64_t trackId, int32_t lane, int64_t position);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    uint64_t trackId_;
+    int32_t lane_;
+    int64_t position_;
+    CapturedValue<std::vector<AutomationPoint>> pointsBefore_;
+};
+
 /// "Automation Clip": a two-point clip, flat at 0 for pan, flat at 1 for mute and a ramp
 /// from 1 to 0.5 otherwise. Its id comes from the clip counter; a redo after an undo draws a
 /// fresh one.

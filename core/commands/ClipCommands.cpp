@@ -3,6 +3,7 @@
 #include "core/commands/ClipPlacement.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace orvane {
@@ -314,5 +315,84 @@ void DeleteClipCommand::undo(Project &project) {
 }
 
 std::string DeleteClipCommand::name() const { return "Delete Clip"; }
+
+namespace {
+
+std::optional<std::size_t> trackPosition(const Project &project, uint64_t trackId) {
+    for (std::size_t index = 0; index < project.tracks.size(); ++index)
+        if (project.tracks[index] && project.tracks[index]->id == trackId) return index;
+    return std::nullopt;
+}
+
+bool holdsKind(const Track &track, ClipKind kind) {
+    if (track.type == TrackType::Return) return false;
+    return (track.type == TrackType::Midi) == (kind == ClipKind::Midi);
+}
+
+/// The track a pasted clip lands on: as far from the target as its source was from the first
+/// clip's source, else its own source track.
+std::shared_ptr<Track> pasteTrackFor(const Project &project, const Clip &clip,
+                                     uint64_t firstSourceTrack, uint64_t targetTrack) {
+    const auto first = trackPosition(project, firstSourceTrack);
+    const auto own = trackPosition(project, clip.trackId);
+    const auto target = trackPosition(project, targetTrack);
+    if (first && own && target) {
+        const auto shifted =
+            static_cast<std::ptrdiff_t>(*target) +
+            (static_cast<std::ptrdiff_t>(*own) - static_cast<std::ptrdiff_t>(*first));
+        if (shifted >= 0 && shifted < static_cast<std::ptrdiff_t>(project.tracks.size())) {
+            const auto &track = project.tracks[static_cast<std::size_t>(shifted)];
+            if (track && holdsKind(*track, clip.kind)) return track;
+        }
+    }
+    const auto source = project.findTrack(clip.trackId);
+    return source && holdsKind(*source, clip.kind) ? source : nullptr;
+}
+
+} // namespace
+
+PasteClipsCommand::PasteClipsCommand(std::vector<std::shared_ptr<const Clip>> clips,
+                                     int64_t position, uint64_t targetTrackId)
+    : clips_(std::move(clips)), position_(std::max<int64_t>(position, 0)),
+      targetTrackId_(targetTrackId) {
+    std::erase(clips_, nullptr);
+}
+
+void PasteClipsCommand::redo(Project &project) {
+    pasted_.clear();
+    if (clips_.empty()) return;
+    int64_t earliest = clips_.front()->arrangeStart;
+    for (const auto &clip : clips_)
+        earliest = std::min(earliest, clip->arrangeStart);
+    const uint64_t firstSource = clips_.front()->trackId;
+    const uint64_t target = targetTrackId_ != 0 ? targetTrackId_ : firstSource;
+    for (const auto &clip : clips_) {
+        const auto track = pasteTrackFor(project, *clip, firstSource, target);
+        if (!track) continue;
+        auto copy = cloneClipForUndo(*clip);
+        copy->id = project.nextClipId++;
+        copy->trackId = track->id;
+        copy->sessionRow = copy->sessionCol = -1;
+        copy->takeLane = 0;
+        copy->takeActive = true;
+        copy->arrangeStart = saturatingAdd(position_, clip->arrangeStart - earliest);
+        track->clips.push_back(copy);
+        pasted_.push_back(std::move(copy));
+    }
+}
+
+void PasteClipsCommand::undo(Project &project) {
+    for (const auto &copy : pasted_)
+        project.removeClip(copy->id);
+}
+
+std::string PasteClipsCommand::name() const { return "Paste Clips"; }
+
+std::vector<uint64_t> PasteClipsCommand::pastedIds() const {
+    std::vector<uint64_t> ids;
+    for (const auto &copy : pasted_)
+        ids.push_back(copy->id);
+    return ids;
+}
 
 } // namespace orvane

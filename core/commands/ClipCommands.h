@@ -138,4 +138,26 @@ class DeleteClipCommand : public Command {
     bool deleted_ = false;
 };
 
+/// "Paste Clips": copies of `clips` (as they were when copied) placed so that the earliest
+/// starts at `position`, keeping their distances. The first clip's track maps to
+/// `targetTrackId` and the others keep their distance from it in the track list; a clip
+/// whose mapped track is missing or of the other kind goes to its own track, and is left out
+/// when that is gone too. Like a duplicate, the copies draw fresh ids on every redo.
+class PasteClipsCommand : public Command {
+  public:
+    PasteClipsCommand(std::vector<std::shared_ptr<const Clip>> clips, int64_t position,
+                      uint64_t targetTrackId);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+    /// The ids of the pasted copies, after a redo.
+    std::vector<uint64_t> pastedIds() const;
+
+  private:
+    std::vector<std::shared_ptr<const Clip>> clips_;
+    int64_t position_;
+    uint64_t targetTrackId_;
+    std::vector<std::shared_ptr<Clip>> pasted_;
+};
+
 } // namespace orvane

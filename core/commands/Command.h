@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace orvane {
 
@@ -18,6 +19,20 @@ class Command {
     virtual void undo(Project &project) = 0;
     /// The display name, for example "Split Clip".
     virtual std::string name() const = 0;
+};
+
+/// Several edits made as one step, with one name in the history ("Delete Clips", "Paste"):
+/// redo runs them in order, undo undoes them in reverse.
+class EditGroupCommand : public Command {
+  public:
+    EditGroupCommand(std::string displayName, std::vector<std::unique_ptr<Command>> steps);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    std::string displayName_;
+    std::vector<std::unique_ptr<Command>> steps_;
 };
 
 /// A member-wise copy of `clip`. It shares the clip's samples: buffers are immutable, and a

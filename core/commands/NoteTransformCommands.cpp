@@ -350,4 +350,10 @@ bool AdjustMidiPitchBendCommand::rewrite(const Project &, Clip &, std::vector<Mi
 
 std::string AdjustMidiPitchBendCommand::name() const { return "Pitch Bend"; }
 
+bool DeleteMidiNoteCommand::rewrite(const Project &, Clip &, std::vector<MidiNote> &notes) {
+    if (index_ < 0 || index_ >= static_cast<int32_t>(notes.size())) return false;
+    notes.erase(notes.begin() + index_);
+    return true;
+}
+
 } // namespace orvane

@@ -236,4 +236,16 @@ class AdjustMidiPitchBendCommand : public MidiClipRewriteCommand {
 /// empty (moved into the pitch's octave), else the nearest scale pitch; within 0 to 127.
 int32_t tunedPitch(int32_t pitch, int32_t root, bool minor, const std::vector<int32_t> &kbmDegrees);
 
+/// "Delete MIDI Note": removes the note at `index` of a MIDI clip.
+class DeleteMidiNoteCommand : public MidiClipRewriteCommand {
+  public:
+    DeleteMidiNoteCommand(uint64_t clipId, int32_t index)
+        : MidiClipRewriteCommand(clipId, Behaviour{true, false}), index_(index) {}
+    std::string name() const override { return "Delete MIDI Note"; }
+
+  private:
+    bool rewrite(const Project &project, Clip &clip, std::vector<MidiNote> &notes) override;
+    int32_t index_;
+};
+
 } // namespace orvane

@@ -66,4 +66,31 @@ void RemoveTrackCommand::undo(Project &project) {
 
 std::string RemoveTrackCommand::name() const { return "Remove Track"; }
 
+namespace {
+
+void moveTrackTo(Project &project, std::size_t from, std::size_t to) {
+    auto track = std::move(project.tracks[from]);
+    project.tracks.erase(project.tracks.begin() + static_cast<std::ptrdiff_t>(from));
+    to = std::min(to, project.tracks.size());
+    project.tracks.insert(project.tracks.begin() + static_cast<std::ptrdiff_t>(to),
+                          std::move(track));
+}
+
+} // namespace
+
+MoveTrackCommand::MoveTrackCommand(uint64_t trackId, std::size_t index)
+    : trackId_(trackId), index_(index) {}
+
+void MoveTrackCommand::redo(Project &project) {
+    previousIndex_ = trackIndex(project, trackId_);
+    if (previousIndex_) moveTrackTo(project, *previousIndex_, index_);
+}
+
+void MoveTrackCommand::undo(Project &project) {
+    if (!previousIndex_) return;
+    if (const auto now = trackIndex(project, trackId_)) moveTrackTo(project, *now, *previousIndex_);
+}
+
+std::string MoveTrackCommand::name() const { return "Move Track"; }
+
 } // namespace orvane

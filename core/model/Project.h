@@ -224,12 +224,20 @@ struct Clip {
     int64_t audioFrameCount() const;
 };
 
+/// The colour a track has until the user gives it another.
+inline constexpr uint32_t defaultTrackColor = 0xFF4A90D9u;
+/// Devices open at most eight stereo input pairs.
+inline constexpr int32_t highestInputPair = 7;
+
 struct Track {
     uint64_t id = 0;
     TrackType type = TrackType::Audio;
     std::string name;
-    uint32_t color = 0xFF4A90D9u; // not stored
-    bool armed = false;           // not stored
+    uint32_t color = defaultTrackColor; // stored only when the user chose another
+    bool armed = false;                 // not stored
+    /// The stereo input pair an audio track records from, 0 for the first; stored only
+    /// when another is chosen.
+    int32_t inputPair = 0;
     float gain = 1.0f;
     float pan = 0.0f;
     bool mute = false;

@@ -215,6 +215,19 @@ template <auto Member> auto text(const char *key, const char *fallback = "") {
     return scalarField<Member>(key, 0.0, -unbounded, unbounded, fallback);
 }
 
+/// A number written only when it is not its default (see `Field::omitted`).
+template <auto Member>
+auto optionalNumber(const char *key, double fallback, double lowest = -unbounded,
+                    double highest = unbounded) {
+    auto field = scalarField<Member>(key, fallback, lowest, highest);
+    using Owner = typename MemberOf<decltype(Member)>::Owner;
+    field.omitted = [](const Owner &owner) {
+        static const Owner fresh{};
+        return owner.*Member == fresh.*Member;
+    };
+    return field;
+}
+
 template <auto Member> struct SameMember {
     using Owner = typename MemberOf<decltype(Member)>::Owner;
     static bool same(const Owner &first, const Owner &second) {
@@ -886,6 +899,8 @@ FieldTable<Track> trackFields() {
             },
             readTrackSends),
         channelEq<&Track::eq>("eq"),
+        optionalNumber<&Track::color>("color", defaultTrackColor),
+        optionalNumber<&Track::inputPair>("inputPair", 0, 0, highestInputPair),
     };
     return tableOf(fields);
 }

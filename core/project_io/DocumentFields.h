@@ -53,6 +53,11 @@ template <typename Owner> struct Field {
     void (*set)(Owner &owner, double value) = nullptr;
     /// Strings only.
     std::string *(*text)(Owner &owner) = nullptr;
+    /// Keys added after the format was first written are left out while they hold their
+    /// default, so that documents which never use them stay byte for byte as they were.
+    bool (*omitted)(const Owner &owner) = nullptr;
+
+    bool isWritten(const Owner &owner) const { return !omitted || !omitted(owner); }
 
     bool isScalar() const { return type != FieldType::Composite && type != FieldType::String; }
 };
@@ -106,6 +111,7 @@ template <typename Owner>
 void writeFields(std::string &out, FieldTable<Owner> fields, const Owner &owner) {
     char opening = '{';
     for (const Field<Owner> &field : fields) {
+        if (!field.isWritten(owner)) continue;
         out += opening;
         out += '"';
         out += field.key;

@@ -11,6 +11,7 @@ namespace {
 template <typename Owner>
 void writeLine(std::string &out, const char *indent, const Field<Owner> &field, const Owner &owner,
                const char *separator = ",\n") {
+    if (!field.isWritten(owner)) return;
     out += indent;
     out += '"';
     out += field.key;

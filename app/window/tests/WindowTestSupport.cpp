@@ -5,11 +5,26 @@
 
 #include <gtest/gtest.h>
 
+#include "app/window/Theme.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemModel>
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTabBar>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
+#include <array>
 #include <cstdlib>
+#include <map>
 #include <unordered_set>
 
 #ifndef HALVORA_SCREENSHOT_DIR
@@ -102,6 +117,130 @@ void dragMouse(QWidget &widget, QPointF from, QPointF to, Qt::KeyboardModifiers 
     for (int step = 1; step <= 4; ++step)
         QTest::mouseMove(&widget, (from + (to - from) * step / 4.0).toPoint());
     QTest::mouseRelease(&widget, Qt::LeftButton, modifiers, to.toPoint());
+}
+
+QMenu *rightClick(QWidget &widget, QPointF at) {
+    QTest::mouseClick(&widget, Qt::RightButton, {}, at.toPoint());
+    // The window system turns a right press into a context-menu request; test clicks reach the
+    // widget directly, so the request is made here as the platform would make it.
+    if (!QApplication::activePopupWidget()) {
+        QContextMenuEvent request(QContextMenuEvent::Mouse, at.toPoint(),
+                                  widget.mapToGlobal(at.toPoint()));
+        QApplication::sendEvent(&widget, &request);
+    }
+    QMenu *menu = nullptr;
+    (void)QTest::qWaitFor(
+        [&] {
+            menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            return menu != nullptr;
+        },
+        2000);
+    return menu;
+}
+
+bool clickMenuItem(QMenu &menu, const QString &path) {
+    const QString first = path.section(QLatin1Char('/'), 0, 0);
+    const QString rest = path.section(QLatin1Char('/'), 1);
+    for (QAction *action : menu.actions()) {
+        if (action->text() != first || !action->isEnabled()) continue;
+        if (!rest.isEmpty()) {
+            if (!action->menu()) return false;
+            QTest::mouseClick(&menu, Qt::LeftButton, {}, menu.actionGeometry(action).center());
+            if (!QTest::qWaitFor([&] { return action->menu()->isVisible(); }, 2000)) return false;
+            return clickMenuItem(*action->menu(), rest);
+        }
+        QTest::mouseClick(&menu, Qt::LeftButton, {}, menu.actionGeometry(action).center());
+        QApplication::processEvents();
+        return true;
+    }
+    return false;
+}
+
+void whenDialogShows(std::function<void(QWidget &dialog)> answer) {
+    auto *poll = new QTimer(QApplication::instance());
+    poll->setInterval(20);
+    QObject::connect(poll, &QTimer::timeout, [poll, answer] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        if (!dialog || !dialog->isVisible()) return;
+        poll->stop();
+        poll->deleteLater();
+        answer(*dialog);
+    });
+    poll->start();
+}
+
+namespace {
+
+double brightness(QRgb pixel) {
+    return 0.2126 * qRed(pixel) + 0.7152 * qGreen(pixel) + 0.0722 * qBlue(pixel);
+}
+
+/// What a widget shows as text, and whether it shows any at all.
+QString shownText(const QWidget &widget) {
+    if (const auto *label = qobject_cast<const QLabel *>(&widget)) return label->text();
+    if (const auto *button = qobject_cast<const QAbstractButton *>(&widget)) return button->text();
+    if (const auto *line = qobject_cast<const QLineEdit *>(&widget)) return line->text();
+    if (const auto *combo = qobject_cast<const QComboBox *>(&widget)) return combo->currentText();
+    if (const auto *tabs = qobject_cast<const QTabBar *>(&widget))
+        return tabs->count() > 0 ? tabs->tabText(0) : QString();
+    if (const auto *view = qobject_cast<const QAbstractItemView *>(&widget))
+        return view->model() && view->model()->rowCount(view->rootIndex()) > 0
+                   ? QStringLiteral("items")
+                   : QString();
+    return {};
+}
+
+} // namespace
+
+std::vector<std::string> poorlyContrastedText(QWidget &root, const QImage &picture,
+                                              double minimumRatio) {
+    std::vector<std::string> problems;
+    const qreal scale = picture.width() / std::max(1.0, static_cast<double>(root.width()));
+    for (QWidget *widget : root.findChildren<QWidget *>()) {
+        if (!widget->isVisible() || shownText(*widget).trimmed().isEmpty()) continue;
+        if (qobject_cast<const QLabel *>(widget) &&
+            static_cast<QLabel *>(widget)->text().startsWith(QLatin1Char('<')))
+            continue; // rich text paints its own colours
+        QRect area(widget->mapTo(&root, QPoint(0, 0)) * scale, widget->size() * scale);
+        if (const auto *view = qobject_cast<const QAbstractItemView *>(widget)) {
+            // A list is read row by row: its first row, where the text is.
+            const QModelIndex first = view->model()->index(0, 0, view->rootIndex());
+            const QRect row = view->visualRect(first);
+            area = QRect(view->viewport()->mapTo(&root, row.topLeft()) * scale,
+                         QSize(view->viewport()->width(), row.height()) * scale);
+        }
+        const QRect inside = area.intersected(picture.rect());
+        if (inside.width() < 4 || inside.height() < 4) continue;
+        // The ground is the commonest brightness; the text is the brightness furthest from it
+        // that covers a few pixels. Brightness is counted in bands, so that the anti-aliased
+        // edges of thin glyphs add up to their colour rather than scatter over many shades.
+        constexpr int bands = 32;
+        std::array<int, bands> counts{};
+        std::array<QRgb, bands> sample{};
+        for (int y = inside.top(); y <= inside.bottom(); ++y)
+            for (int x = inside.left(); x <= inside.right(); ++x) {
+                const QRgb pixel = picture.pixel(x, y);
+                const int band =
+                    std::min(bands - 1, static_cast<int>(brightness(pixel)) * bands / 256);
+                ++counts[static_cast<std::size_t>(band)];
+                sample[static_cast<std::size_t>(band)] = pixel;
+            }
+        const auto ground =
+            static_cast<int>(std::max_element(counts.begin(), counts.end()) - counts.begin());
+        const int enough = std::max(3, inside.width() * inside.height() / 2000);
+        int text = ground;
+        for (int band = 0; band < bands; ++band)
+            if (counts[static_cast<std::size_t>(band)] >= enough &&
+                std::abs(band - ground) > std::abs(text - ground))
+                text = band;
+        const double ratio = theme::contrastRatio(QColor(sample[static_cast<std::size_t>(ground)]),
+                                                  QColor(sample[static_cast<std::size_t>(text)]));
+        if (ratio < minimumRatio)
+            problems.push_back(widget->metaObject()->className() + std::string(" \"") +
+                               shownText(*widget).left(24).toStdString() + "\" (" +
+                               std::to_string(ratio) + ")");
+    }
+    return problems;
 }
 
 std::filesystem::path screenshotFolder() { return HALVORA_SCREENSHOT_DIR; }

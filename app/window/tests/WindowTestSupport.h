@@ -10,7 +10,11 @@
 #include <memory>
 #include <string>
 
+#include <functional>
+#include <vector>
+
 class QApplication;
+class QMenu;
 class QWidget;
 
 namespace orvane {
@@ -49,6 +53,21 @@ class WindowTestHarness {
 /// A press at `from`, four moves on the way and a release at `to`, as a hand drags with the
 /// left button.
 void dragMouse(QWidget &widget, QPointF from, QPointF to, Qt::KeyboardModifiers modifiers = {});
+
+/// A right-click at `at` as the mouse makes it; the context menu that opened, or null.
+QMenu *rightClick(QWidget &widget, QPointF at);
+/// Clicks the item of `menu` (or of its submenus, by path "Input/In 3/4") with the mouse.
+/// False when there is no such enabled item.
+bool clickMenuItem(QMenu &menu, const QString &path);
+/// Runs `answer` on the next modal dialog once it shows (file, colour and input dialogs run
+/// their own event loops); the dialog is handed over as it is on screen.
+void whenDialogShows(std::function<void(QWidget &dialog)> answer);
+
+/// Text shown on a ground too close to it in brightness: "what (contrast ratio)" for each
+/// text-bearing widget under `root` whose glyphs in `picture` (a grab of `root`) differ from
+/// their background by less than `minimumRatio`. Empty when all read well.
+std::vector<std::string> poorlyContrastedText(QWidget &root, const QImage &picture,
+                                              double minimumRatio = 3.0);
 
 /// Where the screenshots go: a "screenshots" folder under the test program's build folder.
 std::filesystem::path screenshotFolder();

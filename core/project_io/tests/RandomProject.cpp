@@ -160,7 +160,6 @@ std::shared_ptr<Clip> randomClip(RandomSource &random, uint64_t trackId) {
 
 std::shared_ptr<Track> randomTrack(RandomSource &random) {
     auto track = std::make_shared<Track>(randomObject(trackFields(), random));
-    track->color = 0x12345678u;
     track->armed = true;
     track->peakL = 0.9f;
     track->peakR = 0.7f;
@@ -294,7 +293,6 @@ void expectNotStoredFieldsAtLoadDefaults(const Project &p) {
     for (const auto &event : p.mixerSnapshotHistory)
         expectFreshEntries(event.snapshot);
     for (const auto &track : p.tracks) {
-        EXPECT_EQ(track->color, 0xFF4A90D9u);
         EXPECT_FALSE(track->armed);
         EXPECT_EQ(track->peakL, 0.0f);
         EXPECT_EQ(track->peakR, 0.0f);

@@ -223,6 +223,19 @@ CommandTableRow moveAutomationRow() {
             }};
 }
 
+CommandTableRow removeAutomationRow() {
+    return {"RemoveAutomationPointCommand", [](const Project &project, Random &random) {
+                const uint64_t track = someTrackId(project, random);
+                int32_t lane = someLane(random);
+                for (int retry = 0; retry < 3 && lanePoints(project, track, lane).empty(); ++retry)
+                    lane = someLane(random);
+                const auto points = lanePoints(project, track, lane);
+                return recipe<RemoveAutomationPointCommand>(
+                    "RemoveAutomationPoint", track, lane,
+                    positionIn(random, points, &AutomationPoint::t, 10));
+            }};
+}
+
 CommandTableRow addAutomationClipRow() {
     return {"AddAutomationClipCommand", [](const Project &project, Random &random) {
                 return recipe<AddAutomationClipCommand>(
@@ -234,10 +247,11 @@ CommandTableRow addAutomationClipRow() {
 } // namespace
 
 std::vector<CommandTableRow> markerAndAutomationCommandRows() {
-    return {addMarkerRow(),  removeMarkerRow(),  addTempoRow(),       moveTempoRow(),
-            addMeterRow(),   moveMeterRow(),     addChordRow(),       moveChordRow(),
-            addBeatsRow(),   moveBeatRow(),      addWarpRow(),        moveWarpRow(),
-            removeWarpRow(), setAutomationRow(), moveAutomationRow(), addAutomationClipRow()};
+    return {addMarkerRow(),        removeMarkerRow(),  addTempoRow(),       moveTempoRow(),
+            addMeterRow(),         moveMeterRow(),     addChordRow(),       moveChordRow(),
+            addBeatsRow(),         moveBeatRow(),      addWarpRow(),        moveWarpRow(),
+            removeWarpRow(),       setAutomationRow(), moveAutomationRow(), removeAutomationRow(),
+            addAutomationClipRow()};
 }
 
 } // namespace orvane::testing

@@ -142,6 +142,14 @@ std::vector<CommandTableRow> singleNoteRows() {
                 return recipe<MoveMidiNoteCommand>("MoveMidiNote", clip, index,
                                                    someNote(random, clipLength(project, clip)));
             }),
+        row("DeleteMidiNote",
+            [](const Project &project, Random &random) {
+                const uint64_t clip = someClipId(project, random);
+                const auto found = project.findClip(clip);
+                const auto count = found ? static_cast<int64_t>(found->notes.size()) : 0;
+                return recipe<DeleteMidiNoteCommand>(
+                    "DeleteMidiNote", clip, static_cast<int32_t>(between(random, -1, count)));
+            }),
         row("ToggleDrumStep",
             [](const Project &project, Random &random) {
                 const uint64_t clip = someClipId(project, random);

@@ -94,6 +94,82 @@ CommandTableRow removeTrackRow() {
             }};
 }
 
+/// The track settings a header and the track menu edit, with values in and out of range.
+std::vector<CommandTableRow> trackSettingRows() {
+    const auto row = [](const char *name, auto make) {
+        return CommandTableRow{name, [name, make](const Project &project, Random &random) {
+                                   const uint64_t track = someTrackId(project, random);
+                                   const int64_t value = between(random, -2, 9);
+                                   return CommandRecipe{
+                                       call(name, {std::to_string(track), std::to_string(value)}),
+                                       [=] { return make(track, value); }};
+                               }};
+    };
+    return {row("RenameTrackCommand",
+                [](uint64_t track, int64_t value) {
+                    return std::make_unique<RenameTrackCommand>(
+                        track, value < 0 ? "" : "Дорожка " + std::to_string(value));
+                }),
+            row("SetTrackColorCommand",
+                [](uint64_t track, int64_t value) {
+                    return std::make_unique<SetTrackColorCommand>(
+                        track, 0xFF000000u | static_cast<uint32_t>(value * 0x151515));
+                }),
+            row("SetTrackInputPairCommand",
+                [](uint64_t track, int64_t value) {
+                    return std::make_unique<SetTrackInputPairCommand>(track,
+                                                                      static_cast<int32_t>(value));
+                }),
+            row("SetTrackArmedCommand",
+                [](uint64_t track, int64_t value) {
+                    return std::make_unique<SetTrackArmedCommand>(track, value % 2 != 0);
+                }),
+            row("MoveTrackCommand", [](uint64_t track, int64_t value) {
+                return std::make_unique<MoveTrackCommand>(track,
+                                                          static_cast<std::size_t>(value + 2));
+            })};
+}
+
+/// Copies of up to three clips, pasted at a position on some track.
+CommandTableRow pasteRow() {
+    return {"PasteClipsCommand", [](const Project &project, Random &random) {
+                std::vector<std::shared_ptr<const Clip>> copied;
+                std::string ids;
+                for (int64_t count = between(random, 0, 3); count > 0; --count)
+                    if (const auto clip = project.findClip(someClipId(project, random))) {
+                        copied.push_back(cloneClipForUndo(*clip));
+                        ids += std::to_string(clip->id) + " ";
+                    }
+                const int64_t position = between(random, -100, 300000);
+                const uint64_t track = chance(random, 20) ? 0 : someTrackId(project, random);
+                return CommandRecipe{
+                    call("PasteClips", {ids, std::to_string(position), std::to_string(track)}),
+                    [=] { return std::make_unique<PasteClipsCommand>(copied, position, track); }};
+            }};
+}
+
+/// Two or three clip deletions and a move made as one step.
+CommandTableRow groupRow() {
+    return {"EditGroupCommand", [](const Project &project, Random &random) {
+                std::vector<uint64_t> deleted;
+                for (int64_t count = between(random, 1, 3); count > 0; --count)
+                    deleted.push_back(someClipId(project, random));
+                const uint64_t moved = someClipId(project, random);
+                const int64_t start = between(random, 0, 200000);
+                std::string text;
+                for (const uint64_t id : deleted)
+                    text += std::to_string(id) + " ";
+                return CommandRecipe{
+                    call("EditGroup", {text, std::to_string(moved), std::to_string(start)}), [=] {
+                        std::vector<std::unique_ptr<Command>> steps;
+                        steps.push_back(std::make_unique<MoveClipCommand>(moved, start, 0));
+                        for (const uint64_t id : deleted)
+                            steps.push_back(std::make_unique<DeleteClipCommand>(id));
+                        return std::make_unique<EditGroupCommand>("Delete Clips", std::move(steps));
+                    }};
+            }};
+}
+
 CommandTableRow splitRow() {
     return {"SplitClipCommand", [](const Project &project, Random &random) {
                 const uint64_t clip = someClipId(project, random);
@@ -178,20 +254,25 @@ CommandTableRow fadesRow() {
 } // namespace
 
 std::vector<CommandTableRow> trackClipAndTakeCommandRows() {
-    return {addTrackRow(),
-            removeTrackRow(),
-            splitRow(),
-            moveRow(),
-            trimRow(),
-            oneClipRow<DuplicateClipCommand>("DuplicateClip"),
-            glueRow(),
-            crossfadeRow(),
-            oneClipRow<DeleteClipCommand>("DeleteClip"),
-            oneClipRow<SetTakeActiveCommand>("SetTakeActive"),
-            oneClipRow<FlattenCompCommand>("FlattenComp"),
-            gainRow(),
-            fadesRow(),
-            oneClipRow<ToggleClipLoopCommand>("ToggleClipLoop")};
+    std::vector<CommandTableRow> rows{addTrackRow(),
+                                      removeTrackRow(),
+                                      splitRow(),
+                                      moveRow(),
+                                      trimRow(),
+                                      oneClipRow<DuplicateClipCommand>("DuplicateClip"),
+                                      glueRow(),
+                                      crossfadeRow(),
+                                      oneClipRow<DeleteClipCommand>("DeleteClip"),
+                                      oneClipRow<SetTakeActiveCommand>("SetTakeActive"),
+                                      oneClipRow<FlattenCompCommand>("FlattenComp"),
+                                      gainRow(),
+                                      fadesRow(),
+                                      oneClipRow<ToggleClipLoopCommand>("ToggleClipLoop"),
+                                      pasteRow(),
+                                      groupRow()};
+    for (auto &setting : trackSettingRows())
+        rows.push_back(std::move(setting));
+    return rows;
 }
 
 } // namespace orvane::testing

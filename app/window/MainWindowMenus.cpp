@@ -1,0 +1,562 @@
+// The window's toolbar and menus. Every item forwards to the window's actions, the timeline,
+// the application's view or its services; every edit is a command.
+#include "app/window/MainWindow.h"
+
+#include "app/shell/OVApplication.h"
+#include "app/shell/OVMainView.h"
+#include "app/shell/SessionState.h"
+#include "app/window/LongJobRunner.h"
+#include "app/window/MidiEditor.h"
+#include "app/window/SettingsPanels.h"
+#include "app/window/Theme.h"
+#include "app/window/TimelineView.h"
+#include "app/window/WorkspacePanels.h"
+#include "app/workflows/AutomationWriter.h"
+#include "app/workflows/TempoTools.h"
+#include "core/commands/GrooveCommands.h"
+#include "core/commands/MarkerCommands.h"
+#include "core/commands/MixerCommands.h"
+#include "core/commands/NoteTransformCommands.h"
+#include "core/commands/ProjectSettingCommands.h"
+#include "core/engine/Engine.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDockWidget>
+#include <QDoubleSpinBox>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QStackedWidget>
+#include <QTabBar>
+#include <QToolBar>
+
+namespace orvane {
+
+namespace {
+
+/// A toolbar icon drawn from one glyph of the interface font, light on the dark bar.
+QIcon glyphIcon(const QString &glyph, QColor colour = theme::text) {
+    QPixmap pixmap(40, 40);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    QFont font = QApplication::font();
+    font.setPixelSize(30);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(colour);
+    painter.drawText(pixmap.rect(), Qt::AlignCenter, glyph);
+    painter.end();
+    return QIcon(pixmap);
+}
+
+QAction *toolAction(QToolBar *bar, const QString &text, const QString &glyph, const QString &tip,
+                    QColor colour = theme::text) {
+    QAction *action = bar->addAction(glyphIcon(glyph, colour), text);
+    action->setToolTip(tip);
+    return action;
+}
+
+} // namespace
+
+void MainWindow::buildToolbar() {
+    QToolBar *bar = addToolBar(QStringLiteral("Transport"));
+    bar->setObjectName(QStringLiteral("transport"));
+    bar->setMovable(false);
+    bar->setIconSize(QSize(20, 20));
+    bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    playAction = toolAction(bar, QStringLiteral("Play"), QStringLiteral("▶"),
+                            QStringLiteral("Play / stop (Space)"), QColor(120, 220, 130));
+    connect(playAction, &QAction::triggered, this, &MainWindow::togglePlay);
+    playAction->setShortcut(Qt::Key_Space);
+    playAction->setCheckable(true);
+    stopAction = toolAction(bar, QStringLiteral("Stop"), QStringLiteral("■"),
+                            QStringLiteral("Stop and return to the start"));
+    connect(stopAction, &QAction::triggered, this, &MainWindow::stopTransport);
+    recordAction = toolAction(bar, QStringLiteral("Record"), QStringLiteral("●"),
+                              QStringLiteral("Record the armed track, or into the session (R, "
+                                             "Ctrl+R)"),
+                              theme::armOn);
+    connect(recordAction, &QAction::triggered, this, &MainWindow::toggleRecord);
+    recordAction->setShortcuts({QKeySequence(Qt::Key_R), QKeySequence(Qt::CTRL | Qt::Key_R)});
+    bar->addSeparator();
+    metronomeAction = toolAction(bar, QStringLiteral("Metronome"), QStringLiteral("♩"),
+                                 QStringLiteral("Metronome click on or off (K)"));
+    metronomeAction->setCheckable(true);
+    metronomeAction->setShortcut(Qt::Key_K);
+    connect(metronomeAction, &QAction::triggered, this, &MainWindow::toggleMetronome);
+    cycleAction = toolAction(bar, QStringLiteral("Cycle"), QStringLiteral("↻"),
+                             QStringLiteral("Cycle the range on the ruler (C); drag in the "
+                                            "ruler's lower half to set it"));
+    cycleAction->setCheckable(true);
+    cycleAction->setShortcut(Qt::Key_C);
+    connect(cycleAction, &QAction::triggered, this, &MainWindow::toggleCycle);
+    punchAction = toolAction(bar, QStringLiteral("Punch"), QStringLiteral("⇥"),
+                             QStringLiteral("Punch recording between the punch points"));
+    punchAction->setCheckable(true);
+    connect(punchAction, &QAction::triggered, this, &MainWindow::togglePunch);
+    splitAction = toolAction(bar, QStringLiteral("Split at Playhead"), QStringLiteral("✂"),
+                             QStringLiteral("Split at the playhead (S)"));
+    splitAction->setShortcut(Qt::Key_S);
+    connect(splitAction, &QAction::triggered, this, &MainWindow::splitAtPlayhead);
+    bar->addSeparator();
+    positionBars = new QLabel(QStringLiteral("1.1.1"), bar);
+    positionBars->setMinimumWidth(64);
+    positionBars->setToolTip(QStringLiteral("Playhead in bars, beats and sixteenths"));
+    positionTime = new QLabel(QStringLiteral("0:00.000"), bar);
+    positionTime->setMinimumWidth(64);
+    positionTime->setToolTip(QStringLiteral("Playhead in minutes and seconds"));
+    tempoField = new QDoubleSpinBox(bar);
+    tempoField->setRange(20.0, 999.0);
+    tempoField->setDecimals(1);
+    tempoField->setSuffix(QStringLiteral(" BPM"));
+    tempoField->setToolTip(QStringLiteral("Project tempo"));
+    meterField = new QComboBox(bar);
+    meterField->setMinimumWidth(56);
+    meterField->setToolTip(QStringLiteral("Project meter"));
+    for (const char *meter : {"4/4", "3/4", "5/4", "6/8"})
+        meterField->addItem(QString::fromLatin1(meter));
+    bar->addWidget(positionBars);
+    bar->addWidget(positionTime);
+    bar->addWidget(tempoField);
+    bar->addWidget(meterField);
+    connect(tempoField, &QDoubleSpinBox::editingFinished, this, [this] {
+        const double bpm = tempoField->value();
+        std::unique_lock lock(app.engine().projectMutex);
+        const double current = app.engine().project.tempoBpm;
+        lock.unlock();
+        if (std::abs(bpm - current) > 1e-6)
+            edit(std::make_unique<ProjectSettingCommand<double>>("Tempo", &Project::tempoBpm, bpm));
+    });
+    connect(meterField, &QComboBox::activated, this, [this](int index) {
+        const TimeSignature meters[] = {{4, 4}, {3, 4}, {5, 4}, {6, 8}};
+        if (index >= 0 && index < 4)
+            edit(std::make_unique<ProjectSettingCommand<TimeSignature>>(
+                "Meter", &Project::timeSignature, meters[index]));
+    });
+    bar->addSeparator();
+    snapAction = toolAction(bar, QStringLiteral("Snap"), QStringLiteral("#"),
+                            QStringLiteral("Snap to the grid (Shift while dragging bypasses it)"));
+    snapAction->setCheckable(true);
+    connect(snapAction, &QAction::triggered, this, [this](bool on) { setSnap(on); });
+    gridPopup = new QComboBox(bar);
+    gridPopup->setToolTip(QStringLiteral("Grid for snapping and quantising"));
+    const std::pair<const char *, GridQuantize> grids[] = {
+        {"1/4", GridQuantize::Quarter},        {"1/8", GridQuantize::Eighth},
+        {"1/16", GridQuantize::Sixteenth},     {"1/4T", GridQuantize::QuarterTriplet},
+        {"1/8T", GridQuantize::EighthTriplet}, {"1/16T", GridQuantize::SixteenthTriplet},
+        {"Такт", GridQuantize::Bar},           {"Выкл", GridQuantize::Off}};
+    for (const auto &[label, grid] : grids)
+        gridPopup->addItem(QString::fromUtf8(label), static_cast<int>(grid));
+    connect(gridPopup, &QComboBox::currentIndexChanged, this, [this] {
+        // The grid is a view setting, not part of the document.
+        const auto grid = static_cast<GridQuantize>(gridPopup->currentData().toInt());
+        if (grid != GridQuantize::Off) lastGrid = grid;
+        std::lock_guard lock(app.engine().projectMutex);
+        app.engine().project.gridQuantize = grid;
+    });
+    bar->addWidget(gridPopup);
+    bar->addSeparator();
+    writeModeField = new QComboBox(bar);
+    writeModeField->setMinimumWidth(72);
+    writeModeField->setToolTip(
+        QStringLiteral("Automation write mode for faders and pans: Read plays the lanes; Touch "
+                       "and Latch write while playing; Write writes always"));
+    for (const char *mode : {"Read", "Touch", "Latch", "Write"})
+        writeModeField->addItem(QString::fromLatin1(mode));
+    connect(writeModeField, &QComboBox::activated, this, [this](int index) {
+        app.view().automation().setAutomationWriteMode(static_cast<AutomationWriteMode>(index));
+    });
+    bar->addWidget(writeModeField);
+    bar->addSeparator();
+    tabs = new QTabBar(bar);
+    tabs->addTab(QStringLiteral("Timeline"));
+    tabs->addTab(QStringLiteral("Session"));
+    tabs->addTab(QStringLiteral("Mixer"));
+    tabs->setToolTip(QStringLiteral("Pages: Ctrl+1, Ctrl+2, Ctrl+3"));
+    connect(tabs, &QTabBar::currentChanged, this,
+            [this](int index) { pages->setCurrentIndex(index); });
+    bar->addWidget(tabs);
+    loadLabel = new QLabel(bar);
+    loadLabel->setToolTip(QStringLiteral("Device underruns (xruns) since start"));
+    bar->addSeparator();
+    bar->addWidget(loadLabel);
+}
+
+void MainWindow::buildMenus() {
+    QMenu *application = menuBar()->addMenu(QStringLiteral("Halvora"));
+    application->addAction(QStringLiteral("О Halvora…"), this, [this] {
+        QMessageBox::about(this, QStringLiteral("Halvora"), QStringLiteral("Halvora 1.0.0"));
+    });
+    application->addAction(QStringLiteral("Выйти из Halvora"), QKeySequence(Qt::CTRL | Qt::Key_Q),
+                           this, &QWidget::close);
+    buildFileMenu(menuBar()->addMenu(QStringLiteral("Файл")));
+    buildEditMenu(menuBar()->addMenu(QStringLiteral("Edit")));
+    buildTrackMenu(menuBar()->addMenu(QStringLiteral("Track")));
+    buildClipMenu(menuBar()->addMenu(QStringLiteral("Clip")));
+    buildViewMenu(menuBar()->addMenu(QStringLiteral("View")));
+    buildTransportMenu(menuBar()->addMenu(QStringLiteral("Transport")));
+    buildStudioMenu(menuBar()->addMenu(QStringLiteral("Студия")));
+    buildHelpMenu(menuBar()->addMenu(QStringLiteral("Справка")));
+}
+
+void MainWindow::buildFileMenu(QMenu *file) {
+    OVMainView &view = app.view();
+    // Replacing the document waits for the saves of the current one.
+    const auto replacing = [this](auto operation) {
+        return [this, operation] {
+            documentJobs->finishAll();
+            operation();
+            projectChanged();
+            timelineView->fitToContent();
+        };
+    };
+    const auto onWorker = [](LongJobRunner *runner, auto prepare) {
+        return [runner, prepare] {
+            if (std::optional<LongJob> job = prepare()) runner->run(std::move(*job));
+        };
+    };
+    file->addAction(QStringLiteral("Импортировать аудио…"), QKeySequence(Qt::CTRL | Qt::Key_I),
+                    this, [this] { importAudio(); });
+    file->addAction(QStringLiteral("Экспортировать WAV…"), QKeySequence(Qt::CTRL | Qt::Key_E), this,
+                    onWorker(exportJobs, [&view] { return view.prepareExportWav(); }));
+    file->addAction(QStringLiteral("Экспорт дорожки WAV…"), this,
+                    onWorker(exportJobs, [&view] { return view.prepareExportSelectedTrackWav(); }));
+    file->addAction(QStringLiteral("Export Cycle Range as WAV…"), this,
+                    onWorker(exportJobs, [&view] { return view.prepareExportLoopWav(); }));
+    file->addSeparator();
+    file->addAction(QStringLiteral("Новый проект"), QKeySequence(Qt::CTRL | Qt::Key_N), this,
+                    replacing([&view] { view.newProject(); }));
+    file->addAction(QStringLiteral("Открыть проект…"), QKeySequence(Qt::CTRL | Qt::Key_O), this,
+                    [this] { openProject({}); });
+    recentMenu = file->addMenu(QStringLiteral("Open Recent"));
+    connect(recentMenu, &QMenu::aboutToShow, this, &MainWindow::fillRecentMenu);
+    file->addAction(QStringLiteral("Сохранить проект…"), QKeySequence(Qt::CTRL | Qt::Key_S), this,
+                    onWorker(documentJobs, [&view] { return view.prepareSave(); }));
+    file->addAction(QStringLiteral("Save As…"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S), this,
+                    onWorker(documentJobs, [&view] { return view.prepareSaveAs(); }));
+    file->addAction(QStringLiteral("Собрать медиа и сохранить…"),
+                    QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), this,
+                    onWorker(documentJobs, [&view] { return view.prepareCollectAllAndSave(); }));
+    file->addSeparator();
+    undoAction = file->addAction(QStringLiteral("Отменить"), QKeySequence(Qt::CTRL | Qt::Key_Z),
+                                 this, &MainWindow::undo);
+    redoAction =
+        file->addAction(QStringLiteral("Повторить"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
+                        this, &MainWindow::redo);
+}
+
+void MainWindow::buildEditMenu(QMenu *editing) {
+    // The same actions as the file menu's, so one key never means two things.
+    editing->addAction(undoAction);
+    editing->addAction(redoAction);
+    editing->addSeparator();
+    editing->addAction(QStringLiteral("Cut"), QKeySequence::Cut, this, &MainWindow::cutSelection);
+    editing->addAction(QStringLiteral("Copy"), QKeySequence::Copy, this,
+                       &MainWindow::copySelection);
+    editing->addAction(QStringLiteral("Paste"), QKeySequence::Paste, this, &MainWindow::paste);
+    editing->addAction(QStringLiteral("Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D), this,
+                       &MainWindow::duplicateSelection);
+    editing->addAction(QStringLiteral("Delete"), QKeySequence(Qt::Key_Delete), this,
+                       &MainWindow::deleteSelection);
+    editing->addAction(splitAction);
+    editing->addSeparator();
+    editing->addAction(QStringLiteral("Select All"), QKeySequence::SelectAll, this,
+                       &MainWindow::selectAll);
+}
+
+void MainWindow::buildTrackMenu(QMenu *track) {
+    TimelineView &timeline = *timelineView;
+    const auto selected = [this] { return app.view().selectedTrackId; };
+    track->addAction(QStringLiteral("Add Audio Track"), QKeySequence(Qt::CTRL | Qt::Key_T), this,
+                     [this] { addTrack(TrackType::Audio); });
+    track->addAction(QStringLiteral("Add MIDI Track"),
+                     QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T), this,
+                     [this] { addTrack(TrackType::Midi); });
+    track->addAction(QStringLiteral("Add Return Track"),
+                     QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_T), this,
+                     [this] { addTrack(TrackType::Return); });
+    track->addSeparator();
+    track->addAction(QStringLiteral("Rename Track"), QKeySequence(Qt::Key_F2), this,
+                     [this, &timeline, selected] {
+                         showTab(TimelineTab);
+                         timeline.beginRename(selected());
+                     });
+    track->addAction(QStringLiteral("Track Colour…"), this,
+                     [&timeline, selected] { timeline.chooseColour(selected()); });
+    track->addAction(QStringLiteral("Move Track Up"), QKeySequence(Qt::CTRL | Qt::Key_Up), this,
+                     [this, &timeline, selected] {
+                         timeline.moveTrack(selected(), -1);
+                         projectChanged();
+                     });
+    track->addAction(QStringLiteral("Move Track Down"), QKeySequence(Qt::CTRL | Qt::Key_Down), this,
+                     [this, &timeline, selected] {
+                         timeline.moveTrack(selected(), 1);
+                         projectChanged();
+                     });
+    track->addSeparator();
+    const auto mixerToggle = [this, selected](bool mute) {
+        return [this, selected, mute] {
+            std::unique_lock lock(app.engine().projectMutex);
+            const auto found = app.engine().project.findTrack(selected());
+            if (!found) return;
+            const Track current = *found;
+            lock.unlock();
+            edit(std::make_unique<SetTrackMixerCommand>(current.id, current.gain, current.pan,
+                                                        mute ? !current.mute : current.mute,
+                                                        mute ? current.solo : !current.solo));
+        };
+    };
+    track->addAction(QStringLiteral("Mute Track"), QKeySequence(Qt::ALT | Qt::Key_M), this,
+                     mixerToggle(true));
+    track->addAction(QStringLiteral("Solo Track"), QKeySequence(Qt::ALT | Qt::Key_S), this,
+                     mixerToggle(false));
+    track->addSeparator();
+    track->addAction(QStringLiteral("Delete Track"), QKeySequence(Qt::CTRL | Qt::Key_Delete), this,
+                     [this, &timeline, selected] {
+                         timeline.removeTrack(selected());
+                         projectChanged();
+                     });
+}
+
+void MainWindow::buildClipMenu(QMenu *clip) {
+    TimelineView &timeline = *timelineView;
+    clip->addAction(QStringLiteral("Split"), this, &MainWindow::splitAtPlayhead);
+    clip->addAction(QStringLiteral("Glue"), QKeySequence(Qt::CTRL | Qt::Key_J), this,
+                    [this, &timeline] {
+                        timeline.glueSelection();
+                        projectChanged();
+                    });
+    clip->addAction(QStringLiteral("Crossfade"), QKeySequence(Qt::CTRL | Qt::Key_F), this,
+                    [this, &timeline] {
+                        timeline.crossfadeSelection();
+                        projectChanged();
+                    });
+    clip->addAction(QStringLiteral("Loop"), QKeySequence(Qt::CTRL | Qt::Key_L), this,
+                    [this, &timeline] {
+                        timeline.toggleLoopOfSelection();
+                        projectChanged();
+                    });
+    clip->addAction(QStringLiteral("Flatten Comp"), this, [this, &timeline] {
+        timeline.flattenCompOfSelection();
+        projectChanged();
+    });
+    clip->addAction(QStringLiteral("Detect Tempo of Clip"), this, [this] {
+        // With Smart Tempo "Keep Project" the project takes the detected tempo; say so first.
+        const auto answer = QMessageBox::question(
+            this, QStringLiteral("Detect Tempo"),
+            QStringLiteral("Detect the tempo of the selected audio clip and place beat markers? "
+                           "Smart Tempo decides what happens to the project tempo (Студия ▸ "
+                           "Smart Tempo)."));
+        if (answer != QMessageBox::Yes) return;
+        app.view().tempoTools().analyzeTempo();
+        projectChanged();
+    });
+    clip->addSeparator();
+    clip->addMenu(editor->commandsMenu());
+}
+
+void MainWindow::buildViewMenu(QMenu *view) {
+    view->addAction(QStringLiteral("Zoom In"), QKeySequence(Qt::CTRL | Qt::Key_Equal), this,
+                    [this] { zoom(1.5); });
+    view->addAction(QStringLiteral("Zoom Out"), QKeySequence(Qt::CTRL | Qt::Key_Minus), this,
+                    [this] { zoom(1.0 / 1.5); });
+    view->addAction(QStringLiteral("Zoom to Fit"), QKeySequence(Qt::CTRL | Qt::Key_0), this,
+                    [this] { timelineView->fitToContent(); });
+    followAction = view->addAction(QStringLiteral("Follow Playhead"));
+    followAction->setCheckable(true);
+    followAction->setChecked(timelineView->followPlayhead);
+    followAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
+    connect(followAction, &QAction::toggled, this,
+            [this](bool on) { timelineView->followPlayhead = on; });
+    automationAction = view->addAction(QStringLiteral("Show Automation"));
+    automationAction->setCheckable(true);
+    automationAction->setShortcut(QKeySequence(Qt::Key_A));
+    connect(automationAction, &QAction::toggled, this,
+            [this](bool on) { timelineView->setShowAutomation(on); });
+    QMenu *lanes = view->addMenu(QStringLiteral("Automation Lane"));
+    const char *laneNames[] = {"Volume", "Pan", "Mute", "Plug-in parameter"};
+    for (uint8_t lane = 1; lane <= 4; ++lane)
+        lanes->addAction(QString::fromUtf8(laneNames[lane - 1]), this, [this, lane] {
+            automationAction->setChecked(true);
+            app.view().automation().setAutomationLane(lane);
+            timelineView->update();
+        });
+    view->addSeparator();
+    const std::pair<const char *, Tab> pagesList[] = {
+        {"Timeline Page", TimelineTab}, {"Session Page", SessionTab}, {"Mixer Page", MixerTab}};
+    int key = Qt::Key_1;
+    for (const auto &[label, tab] : pagesList)
+        view->addAction(QString::fromUtf8(label),
+                        QKeySequence(Qt::CTRL | static_cast<Qt::Key>(key++)), this,
+                        [this, tab] { showTab(tab); });
+}
+
+void MainWindow::buildTransportMenu(QMenu *transport) {
+    transport->addAction(playAction);
+    transport->addAction(stopAction);
+    transport->addAction(recordAction);
+    transport->addSeparator();
+    transport->addAction(QStringLiteral("Go to Start"), QKeySequence(Qt::Key_Home), this,
+                         [this] { locate(0); });
+    transport->addAction(QStringLiteral("Go to End"), QKeySequence(Qt::Key_End), this,
+                         [this] { locate(app.view().projectEndSamples()); });
+    transport->addSeparator();
+    transport->addAction(cycleAction);
+    transport->addAction(metronomeAction);
+    transport->addAction(punchAction);
+    transport->addAction(QStringLiteral("Tap Tempo"), QKeySequence(Qt::Key_T), this,
+                         [this] { app.view().tempoTools().tapTempo(); });
+}
+
+void MainWindow::buildStudioMenu(QMenu *studio) {
+    studio->addAction(QStringLiteral("Настройки аудио…"), QKeySequence(Qt::CTRL | Qt::Key_Comma),
+                      this, [this] { openAudioSettings(); });
+    QMenu *countIn = studio->addMenu(QStringLiteral("Count-in"));
+    const std::pair<const char *, int32_t> counts[] = {
+        {"Выкл", 0}, {"1 такт", 1}, {"2 такта", 2}, {"4 такта", 4}};
+    for (const auto &[label, bars] : counts)
+        countIn->addAction(QString::fromUtf8(label), this, [this, bars] {
+            edit(std::make_unique<ProjectSettingCommand<int32_t>>("Count-in", &Project::countInBars,
+                                                                  bars));
+        });
+    studio->addAction(QStringLiteral("Punch вкл/выкл"), QKeySequence(Qt::CTRL | Qt::Key_P), this,
+                      &MainWindow::togglePunch);
+    studio->addAction(QStringLiteral("Punch In (playhead)"), this, [this] {
+        edit(std::make_unique<ProjectSettingCommand<int64_t>>("Punch In", &Project::punchIn,
+                                                              app.engine().playhead.load()));
+    });
+    studio->addAction(QStringLiteral("Punch Out (playhead)"), this, [this] {
+        edit(std::make_unique<ProjectSettingCommand<int64_t>>("Punch Out", &Project::punchOut,
+                                                              app.engine().playhead.load()));
+    });
+    QMenu *swing = studio->addMenu(QStringLiteral("Swing"));
+    for (const auto &[label, amount] :
+         {std::pair{"0%", 0.0f}, {"33%", 0.33f}, {"50%", 0.5f}, {"67%", 0.67f}})
+        swing->addAction(QString::fromUtf8(label), this, [this, amount] {
+            edit(std::make_unique<ProjectSettingCommand<float>>("Swing", &Project::swingAmount,
+                                                                amount));
+        });
+    QMenu *groove = studio->addMenu(QStringLiteral("Groove Pool"));
+    for (const auto &[label, amount] :
+         {std::pair{"Выкл", 0.0f}, {"Лёгкий", 0.25f}, {"Средний", 0.5f}, {"Сильный", 0.8f}})
+        groove->addAction(QString::fromUtf8(label), this, [this, amount] {
+            edit(std::make_unique<ProjectSettingCommand<float>>(
+                "Groove", &Project::grooveTimingAmount, amount));
+        });
+    groove->addAction(QStringLiteral("Извлечь из клипа"), this, [this] {
+        if (const uint64_t clip = app.view().selectedClipId)
+            edit(std::make_unique<ExtractGrooveToPoolCommand>(clip,
+                                                              "Groove " + std::to_string(clip)));
+    });
+    QMenu *smart = studio->addMenu(QStringLiteral("Smart Tempo"));
+    for (const auto &[label, mode] : {std::pair{"Keep Project", uint8_t{0}},
+                                      {"Adapt Project", uint8_t{1}},
+                                      {"Automatic", uint8_t{2}}})
+        smart->addAction(QString::fromUtf8(label), this, [this, mode] {
+            edit(std::make_unique<ProjectSettingCommand<uint8_t>>("Smart Tempo",
+                                                                  &Project::smartTempoMode, mode));
+        });
+    QMenu *meter = studio->addMenu(QStringLiteral("Размер такта"));
+    for (const auto &[label, signature] : {std::pair{"4/4", TimeSignature{4, 4}},
+                                           {"3/4", TimeSignature{3, 4}},
+                                           {"5/4", TimeSignature{5, 4}},
+                                           {"6/8", TimeSignature{6, 8}}})
+        meter->addAction(QString::fromUtf8(label), this, [this, signature] {
+            edit(std::make_unique<ProjectSettingCommand<TimeSignature>>(
+                "Meter", &Project::timeSignature, signature));
+        });
+    meter->addAction(QStringLiteral("Marker на playhead"), this, [this] {
+        edit(std::make_unique<AddMeterMarkerCommand>(app.engine().playhead.load(),
+                                                     app.engine().currentMeter()));
+    });
+    QMenu *transform = studio->addMenu(QStringLiteral("MIDI Transform"));
+    const auto onMidiClip = [this](auto makeCommand) {
+        return [this, makeCommand] {
+            if (const uint64_t clip = selectedMidiClip()) edit(makeCommand(clip));
+        };
+    };
+    transform->addAction(QStringLiteral("Transpose +12"), this, onMidiClip([](uint64_t id) {
+                             return std::make_unique<TransposeMidiClipCommand>(id, 12);
+                         }));
+    transform->addAction(QStringLiteral("Transpose -12"), this, onMidiClip([](uint64_t id) {
+                             return std::make_unique<TransposeMidiClipCommand>(id, -12);
+                         }));
+    transform->addAction(QStringLiteral("Reverse"), this, onMidiClip([](uint64_t id) {
+                             return std::make_unique<ReverseMidiClipCommand>(id);
+                         }));
+    transform->addAction(QStringLiteral("Velocity +10%"), this, onMidiClip([](uint64_t id) {
+                             return std::make_unique<ScaleMidiVelocityCommand>(id, 1.1f, 0.0f);
+                         }));
+    transform->addAction(QStringLiteral("Velocity -10%"), this, onMidiClip([](uint64_t id) {
+                             return std::make_unique<ScaleMidiVelocityCommand>(id, 0.9f, 0.0f);
+                         }));
+    transform->addAction(QStringLiteral("Generate (scale)"), this, onMidiClip([this](uint64_t id) {
+                             const int64_t sixteenth = app.engine().beatsToSamples(0.25);
+                             return std::make_unique<GenerateMidiClipCommand>(
+                                 id, sixteenth, static_cast<uint32_t>(id), 0.6f);
+                         }));
+    transform->addAction(QStringLiteral("Применить Scala/KBM"), this,
+                         onMidiClip([this](uint64_t id) {
+                             std::lock_guard lock(app.engine().projectMutex);
+                             const Project &project = app.engine().project;
+                             return std::make_unique<ApplyTuningToMidiClipCommand>(
+                                 id, project.scaleRoot, project.scaleMinor);
+                         }));
+    lowLatencyAction = studio->addAction(QStringLiteral("Low latency"), this, [this] {
+        std::unique_lock lock(app.engine().projectMutex);
+        const bool on = app.engine().project.lowLatencyMode;
+        lock.unlock();
+        edit(std::make_unique<SetLowLatencyModeCommand>(!on));
+    });
+    lowLatencyAction->setCheckable(true);
+    QAction *browserToggle = browserHolder->toggleViewAction();
+    browserToggle->setText(QStringLiteral("Browser"));
+    browserToggle->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    studio->addAction(browserToggle);
+    studio->addAction(
+        QStringLiteral("Chord marker"), QKeySequence(Qt::CTRL | Qt::Key_H), this, [this] {
+            bool ok = false;
+            const QString chord =
+                QInputDialog::getText(this, QStringLiteral("Chord marker"), QStringLiteral("Chord"),
+                                      QLineEdit::Normal, QStringLiteral("C"), &ok);
+            if (ok && !chord.trimmed().isEmpty())
+                edit(std::make_unique<AddChordMarkerCommand>(app.engine().playhead.load(),
+                                                             chord.trimmed().toStdString()));
+        });
+    studio->addAction(QStringLiteral("Tempo Marker at Playhead"), this, [this] {
+        edit(std::make_unique<AddTempoMarkerCommand>(app.engine().playhead.load(),
+                                                     app.engine().tempo.load()));
+    });
+}
+
+void MainWindow::buildHelpMenu(QMenu *help) {
+    help->addAction(QStringLiteral("Клавиатурные сокращения…"),
+                    QKeySequence(Qt::CTRL | Qt::Key_Question), this, &MainWindow::showShortcuts);
+    help->addAction(QStringLiteral("Быстрый старт…"), this, [this] {
+        QuickStartPanel panel(this);
+        panel.exec();
+    });
+    help->addAction(QStringLiteral("Бета-тест: Debug…"),
+                    QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D), this, [this] {
+                        QMessageBox::information(this, QStringLiteral("Debug"),
+                                                 QString::fromStdString(halvoraLogDir().string()));
+                    });
+    help->addAction(QStringLiteral("Бета-тест: чеклист…"), this, [this] {
+        QMessageBox::information(
+            this, QStringLiteral("Checklist"),
+            QStringLiteral("1. Play\n2. Import\n3. Edit + undo\n4. Mix\n5. Save\n6. Export"));
+    });
+    help->addAction(QStringLiteral("Лицензия VST3 (MIT)…"), this, [this] {
+        QMessageBox::information(this, QStringLiteral("VST3"),
+                                 QStringLiteral("VST 3 SDK interfaces: MIT License."));
+    });
+    help->addAction(QStringLiteral("Проверить обновления…"), this,
+                    [this] { app.checkForUpdates(); });
+    help->addAction(QStringLiteral("Конфиденциальность…"), this, &MainWindow::showPrivacy);
+}
+
+} // namespace orvane

@@ -1,0 +1,673 @@
+// The timeline's edits beyond dragging: the selection and the clipboard, tracks, clip
+// operations, automation lanes and the context menus that reach them.
+#include "app/window/TimelineView.h"
+
+#include "app/shell/OVApplication.h"
+#include "app/shell/OVMainView.h"
+#include "app/workflows/AutomationWriter.h"
+#include "core/commands/AutomationCommands.h"
+#include "core/commands/ClipCommands.h"
+#include "core/commands/ClipSettingCommands.h"
+#include "core/commands/MarkerCommands.h"
+#include "core/commands/TakeCommands.h"
+#include "core/commands/TrackCommands.h"
+#include "core/engine/Engine.h"
+
+#include <QColorDialog>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace orvane {
+
+namespace {
+
+/// A new track's default name: "Audio 3", "MIDI 2", "Return C", counting that kind's tracks.
+std::string nextTrackName(const Project &project, TrackType type) {
+    int count = 1;
+    for (const auto &track : project.tracks)
+        if (track && track->type == type) ++count;
+    switch (type) {
+    case TrackType::Midi: return "MIDI " + std::to_string(count);
+    case TrackType::Return:
+        return std::string("Return ") + static_cast<char>('A' + (count - 1) % 26);
+    default: return "Audio " + std::to_string(count);
+    }
+}
+
+const std::vector<AutomationPoint> &noPoints() {
+    static const std::vector<AutomationPoint> none;
+    return none;
+}
+
+} // namespace
+
+void TimelineView::editAll(const std::string &name, std::vector<std::unique_ptr<Command>> steps) {
+    std::erase(steps, nullptr);
+    if (steps.empty()) return;
+    if (steps.size() == 1)
+        edit(std::move(steps.front()));
+    else
+        edit(std::make_unique<EditGroupCommand>(name, std::move(steps)));
+}
+
+// --- Selection and the clipboard ---------------------------------------------------------
+
+void TimelineView::selectClips(const std::set<uint64_t> &clips) {
+    selection = clips;
+    syncSelection();
+    update();
+}
+
+void TimelineView::syncSelection() {
+    // Clips that an undo or a delete took away leave the selection.
+    std::lock_guard lock(app.engine().projectMutex);
+    const Project &project = app.engine().project;
+    std::erase_if(selection, [&](uint64_t id) {
+        const auto clip = project.findClip(id);
+        return !clip || clip->isSessionClip();
+    });
+    uint64_t &primary = app.view().selectedClipId;
+    if (!selection.contains(primary)) primary = selection.empty() ? 0 : *selection.rbegin();
+}
+
+void TimelineView::selectAll() {
+    std::set<uint64_t> all;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        for (const auto &track : app.engine().project.tracks)
+            for (const auto &clip : track->clips)
+                if (!clip->isSessionClip()) all.insert(clip->id);
+    }
+    selectClips(all);
+}
+
+void TimelineView::copySelection() {
+    syncSelection();
+    if (selection.empty()) return;
+    clipboard.clear();
+    std::lock_guard lock(app.engine().projectMutex);
+    const Project &project = app.engine().project;
+    // In track order, so that the first clip's track is where a paste begins.
+    for (const auto &track : project.tracks)
+        for (const auto &clip : track->clips)
+            if (selection.contains(clip->id)) clipboard.push_back(cloneClipForUndo(*clip));
+    app.status().setText("Copied " + std::to_string(clipboard.size()) +
+                         (clipboard.size() == 1 ? " clip" : " clips"));
+}
+
+void TimelineView::cutSelection() {
+    copySelection();
+    deleteSelection();
+}
+
+void TimelineView::pasteAtPlayhead() {
+    if (clipboard.empty()) return;
+    const int64_t playhead = app.engine().playhead.load();
+    auto paste =
+        std::make_unique<PasteClipsCommand>(clipboard, playhead, app.view().selectedTrackId);
+    PasteClipsCommand &made = *paste;
+    edit(std::move(paste));
+    const auto pasted = made.pastedIds();
+    selectClips(std::set<uint64_t>(pasted.begin(), pasted.end()));
+}
+
+void TimelineView::deleteSelection() {
+    syncSelection();
+    std::vector<std::unique_ptr<Command>> steps;
+    for (const uint64_t id : selection)
+        steps.push_back(std::make_unique<DeleteClipCommand>(id));
+    selection.clear();
+    app.view().selectedClipId = 0;
+    editAll("Delete Clips", std::move(steps));
+}
+
+void TimelineView::duplicateSelection() {
+    syncSelection();
+    std::vector<std::unique_ptr<Command>> steps;
+    for (const uint64_t id : selection)
+        steps.push_back(std::make_unique<DuplicateClipCommand>(id));
+    editAll("Duplicate Clips", std::move(steps));
+}
+
+// --- Tracks --------------------------------------------------------------------------------
+
+void TimelineView::addTrack(TrackType type) {
+    std::string name;
+    std::size_t before = 0;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        name = nextTrackName(app.engine().project, type);
+        before = app.engine().project.tracks.size();
+    }
+    edit(std::make_unique<AddTrackCommand>(type, name));
+    std::lock_guard lock(app.engine().projectMutex);
+    const auto &tracks = app.engine().project.tracks;
+    if (tracks.size() > before) app.view().selectedTrackId = tracks.back()->id;
+}
+
+void TimelineView::removeTrack(uint64_t trackId) {
+    if (trackId == 0) return;
+    edit(std::make_unique<RemoveTrackCommand>(trackId));
+    syncSelection();
+}
+
+void TimelineView::beginRename(uint64_t trackId) {
+    const auto row = rowOf(trackId);
+    if (!row) return;
+    QString name;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        if (const auto track = app.engine().project.findTrack(trackId))
+            name = QString::fromStdString(track->name);
+    }
+    renamingTrackId = trackId;
+    renameField->setGeometry(8, static_cast<int>(row->top) + 3,
+                             static_cast<int>(TimelineGeometry::headerWidth) - 16, 22);
+    renameField->setText(name);
+    renameField->selectAll();
+    renameField->show();
+    renameField->setFocus(Qt::OtherFocusReason);
+}
+
+void TimelineView::commitRename() {
+    if (!renameField->isVisible()) return;
+    const uint64_t trackId = renamingTrackId;
+    const std::string name = renameField->text().trimmed().toStdString();
+    renamingTrackId = 0;
+    renameField->hide();
+    setFocus(Qt::OtherFocusReason);
+    if (trackId == 0 || name.empty()) return;
+    std::unique_lock lock(app.engine().projectMutex);
+    const auto track = app.engine().project.findTrack(trackId);
+    if (!track || track->name == name) return;
+    lock.unlock();
+    edit(std::make_unique<RenameTrackCommand>(trackId, name));
+}
+
+void TimelineView::chooseColour(uint64_t trackId) {
+    QColor current;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto track = app.engine().project.findTrack(trackId);
+        if (!track) return;
+        current = displayColourOf(*track);
+    }
+    const QColor chosen = QColorDialog::getColor(current, this, QStringLiteral("Track Colour"));
+    if (chosen.isValid() && chosen != current)
+        edit(std::make_unique<SetTrackColorCommand>(trackId, chosen.rgba()));
+}
+
+void TimelineView::moveTrack(uint64_t trackId, int steps) {
+    std::optional<std::size_t> target;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto &tracks = app.engine().project.tracks;
+        const auto at = std::ranges::find_if(
+            tracks, [trackId](const auto &track) { return track && track->id == trackId; });
+        if (at == tracks.end()) return;
+        const auto index = static_cast<std::ptrdiff_t>(at - tracks.begin()) + steps;
+        if (index < 0 || index >= static_cast<std::ptrdiff_t>(tracks.size())) return;
+        target = static_cast<std::size_t>(index);
+    }
+    edit(std::make_unique<MoveTrackCommand>(trackId, *target));
+}
+
+void TimelineView::setInputPair(uint64_t trackId, int32_t pair) {
+    edit(std::make_unique<SetTrackInputPairCommand>(trackId, pair));
+}
+
+// --- Clips ----------------------------------------------------------------------------------
+
+std::optional<std::pair<uint64_t, uint64_t>> TimelineView::clipPairForJoin() const {
+    std::lock_guard lock(app.engine().projectMutex);
+    const Project &project = app.engine().project;
+    std::vector<std::shared_ptr<Clip>> chosen;
+    for (const uint64_t id : selection)
+        if (const auto clip = project.findClip(id)) chosen.push_back(clip);
+    if (chosen.empty())
+        if (const auto clip = project.findClip(app.view().selectedClipId)) chosen.push_back(clip);
+    const auto byStart = [](const auto &a, const auto &b) {
+        return a->arrangeStart < b->arrangeStart;
+    };
+    if (chosen.size() == 2 && chosen[0]->trackId == chosen[1]->trackId) {
+        std::ranges::sort(chosen, byStart);
+        return std::pair{chosen[0]->id, chosen[1]->id};
+    }
+    if (chosen.size() != 1) return std::nullopt;
+    // The clip and the next one on its track (in its take lane).
+    const auto track = project.findTrack(chosen[0]->trackId);
+    if (!track) return std::nullopt;
+    std::shared_ptr<Clip> next;
+    for (const auto &clip : track->clips)
+        if (!clip->isSessionClip() && clip->id != chosen[0]->id &&
+            clip->takeLane == chosen[0]->takeLane &&
+            clip->arrangeStart >= chosen[0]->arrangeStart && (!next || byStart(clip, next)))
+            next = clip;
+    if (!next) return std::nullopt;
+    return std::pair{chosen[0]->id, next->id};
+}
+
+void TimelineView::glueSelection() {
+    if (const auto pair = clipPairForJoin()) {
+        edit(std::make_unique<GlueClipsCommand>(pair->first, pair->second));
+        selectClips({pair->first});
+    }
+}
+
+void TimelineView::crossfadeSelection() {
+    const auto pair = clipPairForJoin();
+    if (!pair) return;
+    // Across the overlap when the clips overlap, else a sixteenth of a bar.
+    int64_t fade = app.engine().barLengthSamples() / 16;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto first = app.engine().project.findClip(pair->first);
+        const auto second = app.engine().project.findClip(pair->second);
+        if (first && second) {
+            const int64_t overlap = first->arrangeStart + first->length - second->arrangeStart;
+            if (overlap > 0) fade = overlap;
+        }
+    }
+    edit(std::make_unique<CrossfadeClipsCommand>(pair->first, pair->second,
+                                                 std::max<int64_t>(fade, 1)));
+}
+
+void TimelineView::toggleLoopOfSelection() {
+    syncSelection();
+    std::vector<std::unique_ptr<Command>> steps;
+    for (const uint64_t id : selection)
+        steps.push_back(std::make_unique<ToggleClipLoopCommand>(id));
+    editAll("Loop Clips", std::move(steps));
+}
+
+void TimelineView::flattenCompOfSelection() {
+    if (const uint64_t clip = app.view().selectedClipId)
+        edit(std::make_unique<FlattenCompCommand>(clip));
+}
+
+// --- View ----------------------------------------------------------------------------------
+
+void TimelineView::setShowAutomation(bool shown) {
+    layout.showAutomation = shown;
+    AutomationTools &automation = app.view().automation();
+    if (shown && automation.automationLaneMode == 0) automation.setAutomationLane(1);
+    if (!shown && automation.automationLaneMode != 0) automation.setAutomationLane(0);
+    updateScrollBars();
+    update();
+}
+
+int32_t TimelineView::shownAutomationLane() const {
+    // The view's lane mode counts from "none"; the commands count lanes from volume.
+    const uint8_t mode = app.view().automation().automationLaneMode;
+    return mode == 0 ? 0 : mode - 1;
+}
+
+std::pair<float, float> TimelineView::automationRange(int32_t lane) {
+    switch (lane) {
+    case 1: return {-1.0f, 1.0f};
+    case 2:
+    case 3: return {0.0f, 1.0f};
+    default: return {0.0f, 2.0f};
+    }
+}
+
+const std::vector<AutomationPoint> &TimelineView::automationPointsOf(const Track &track,
+                                                                     int32_t lane) {
+    switch (lane) {
+    case 1: return track.panAutomation;
+    case 2: return track.muteAutomation;
+    case 3: {
+        const auto insert = std::ranges::find(track.inserts, false, &InsertSlot::isStock);
+        return insert != track.inserts.end() ? insert->paramAutomation : noPoints();
+    }
+    default: return track.volumeAutomation;
+    }
+}
+
+void TimelineView::paintAutomation(QPainter &painter, const Project &project, const TimeMap &time,
+                                   const TrackRow &row) {
+    const auto track = project.findTrack(row.trackId);
+    if (!track) return;
+    const QRectF area = row.automationArea(TimelineGeometry::headerWidth, width());
+    painter.fillRect(area, QColor(24, 26, 31));
+    painter.setPen(QColor(52, 55, 64));
+    painter.drawLine(area.topLeft(), area.topRight());
+    const int32_t lane = shownAutomationLane();
+    const auto [lowest, highest] = automationRange(lane);
+    const auto yOf = [&](float value) {
+        return area.bottom() - 3.0 -
+               (std::clamp(value, lowest, highest) - lowest) / (highest - lowest) *
+                   (area.height() - 6.0);
+    };
+    const auto &points = automationPointsOf(*track, lane);
+    const QColor line = displayColourOf(*track).lighter(140);
+    if (points.empty()) return;
+    // Held flat before the first point and after the last, as playback reads it.
+    QPolygonF curve;
+    curve << QPointF(area.left(), yOf(points.front().v));
+    for (const auto &point : points)
+        curve << QPointF(layout.xForBeats(time.beats(point.t)), yOf(point.v));
+    curve << QPointF(area.right(), yOf(points.back().v));
+    painter.setPen(QPen(line, 1.5));
+    painter.drawPolyline(curve);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(line);
+    for (const auto &point : points) {
+        const QPointF at(layout.xForBeats(time.beats(point.t)), yOf(point.v));
+        if (at.x() < area.left() - 4 || at.x() > area.right() + 4) continue;
+        painter.drawEllipse(at, 3.5, 3.5);
+    }
+    painter.setBrush(Qt::NoBrush);
+    if (automationDrag && automationDrag->trackId == row.trackId) {
+        painter.setPen(QPen(QColor(255, 255, 255), 1, Qt::DashLine));
+        painter.drawEllipse(automationDrag->current, 5.0, 5.0);
+    }
+}
+
+void TimelineView::fitToContent() {
+    double songBeats = 0.0;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        songBeats = TimeMap::of(app.engine().project).beats(app.view().projectEndSamples());
+    }
+    scrollToBeats(0.0);
+    // An empty song shows eight bars of four.
+    setVisibleBeats(std::max(songBeats * 1.05, 32.0));
+    updateScrollBars();
+}
+
+void TimelineView::scrollToBeats(double beats) {
+    layout.scrollBeats = std::max(0.0, beats);
+    app.view().timelineScrollBeats = layout.scrollBeats;
+    updateScrollBars();
+    update();
+}
+
+// --- Context menus ---------------------------------------------------------------------------
+
+QMenu *TimelineView::contextMenuAt(QPointF point) {
+    if (point.y() < TimelineGeometry::rulerHeight)
+        return point.x() >= TimelineGeometry::headerWidth ? rulerMenu(point) : nullptr;
+    std::unique_lock lock(app.engine().projectMutex);
+    const Project &project = app.engine().project;
+    const auto rows = layout.rows(project);
+    const TrackRow *row = TimelineGeometry::rowAt(rows, point.y());
+    if (!row) {
+        lock.unlock();
+        return emptyAreaMenu();
+    }
+    const uint64_t trackId = row->trackId;
+    app.view().selectedTrackId = trackId;
+    if (point.x() < TimelineGeometry::headerWidth) {
+        lock.unlock();
+        return headerMenu(trackId);
+    }
+    if (row->automationHeight > 0.0 && point.y() >= row->automationTop()) {
+        lock.unlock();
+        return automationMenu(trackId, point);
+    }
+    const TimeMap time = TimeMap::of(project);
+    uint64_t clipId = 0;
+    if (const auto track = project.findTrack(trackId))
+        for (const auto &clip : track->clips)
+            if (!clip->isSessionClip() && layout.clipRect(*clip, *row, time).contains(point))
+                clipId = clip->id;
+    lock.unlock();
+    if (clipId == 0) return emptyAreaMenu();
+    if (!selection.contains(clipId)) selectClips({clipId});
+    app.view().selectedClipId = clipId;
+    return clipMenu(clipId);
+}
+
+QMenu *TimelineView::emptyAreaMenu() {
+    auto *menu = new QMenu(this);
+    menu->addAction(QStringLiteral("Add Audio Track"), this,
+                    [this] { addTrack(TrackType::Audio); });
+    menu->addAction(QStringLiteral("Add MIDI Track"), this, [this] { addTrack(TrackType::Midi); });
+    menu->addAction(QStringLiteral("Add Return Track"), this,
+                    [this] { addTrack(TrackType::Return); });
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Paste"), this, &TimelineView::pasteAtPlayhead)
+        ->setEnabled(canPaste());
+    menu->addAction(QStringLiteral("Select All"), this, &TimelineView::selectAll);
+    return menu;
+}
+
+QMenu *TimelineView::headerMenu(uint64_t trackId) {
+    Track track;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto found = app.engine().project.findTrack(trackId);
+        if (!found) return emptyAreaMenu();
+        track = *found;
+    }
+    QMenu *menu = emptyAreaMenu();
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Rename…"), this, [this, trackId] { beginRename(trackId); });
+    menu->addAction(QStringLiteral("Colour…"), this, [this, trackId] { chooseColour(trackId); });
+    if (track.type == TrackType::Audio) {
+        QMenu *input = menu->addMenu(QStringLiteral("Input"));
+        for (int32_t pair = 0; pair <= highestInputPair; ++pair) {
+            QAction *choice =
+                input->addAction(QStringLiteral("In %1/%2").arg(pair * 2 + 1).arg(pair * 2 + 2),
+                                 this, [this, trackId, pair] { setInputPair(trackId, pair); });
+            choice->setCheckable(true);
+            choice->setChecked(track.inputPair == pair);
+        }
+    }
+    menu->addAction(QStringLiteral("Move Up"), this, [this, trackId] { moveTrack(trackId, -1); });
+    menu->addAction(QStringLiteral("Move Down"), this, [this, trackId] { moveTrack(trackId, 1); });
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Delete Track"), this,
+                    [this, trackId] { removeTrack(trackId); });
+    return menu;
+}
+
+QMenu *TimelineView::clipMenu(uint64_t clipId) {
+    bool hasTakes = false, midi = false;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const Project &project = app.engine().project;
+        const auto clip = project.findClip(clipId);
+        if (!clip) return emptyAreaMenu();
+        midi = clip->kind == ClipKind::Midi;
+        if (const auto track = project.findTrack(clip->trackId))
+            for (const auto &other : track->clips)
+                hasTakes = hasTakes || (!other->isSessionClip() && other->takeLane > 0);
+    }
+    auto *menu = new QMenu(this);
+    if (midi)
+        menu->addAction(QStringLiteral("Open in Editor"), this,
+                        [this, clipId] { Q_EMIT midiClipOpened(clipId); });
+    menu->addAction(QStringLiteral("Cut"), this, &TimelineView::cutSelection);
+    menu->addAction(QStringLiteral("Copy"), this, &TimelineView::copySelection);
+    menu->addAction(QStringLiteral("Paste"), this, &TimelineView::pasteAtPlayhead)
+        ->setEnabled(canPaste());
+    menu->addAction(QStringLiteral("Duplicate"), this, &TimelineView::duplicateSelection);
+    menu->addAction(QStringLiteral("Delete"), this, &TimelineView::deleteSelection);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Split at Playhead"), this, [this, clipId] {
+        edit(std::make_unique<SplitClipCommand>(clipId, app.engine().playhead.load()));
+    });
+    const bool joinable = clipPairForJoin().has_value();
+    menu->addAction(QStringLiteral("Glue"), this, &TimelineView::glueSelection)
+        ->setEnabled(joinable);
+    menu->addAction(QStringLiteral("Crossfade"), this, &TimelineView::crossfadeSelection)
+        ->setEnabled(joinable);
+    menu->addAction(QStringLiteral("Loop"), this, &TimelineView::toggleLoopOfSelection);
+    menu->addAction(QStringLiteral("Flatten Comp"), this, &TimelineView::flattenCompOfSelection)
+        ->setEnabled(hasTakes);
+    if (!midi) {
+        menu->addSeparator();
+        const int64_t playhead = app.engine().playhead.load();
+        menu->addAction(QStringLiteral("Add Warp Marker at Playhead"), this,
+                        [this, clipId, playhead] {
+                            int64_t source = 0;
+                            {
+                                std::lock_guard lock(app.engine().projectMutex);
+                                const auto clip = app.engine().project.findClip(clipId);
+                                if (!clip) return;
+                                source = clip->sourceOffset + (playhead - clip->arrangeStart);
+                            }
+                            edit(std::make_unique<AddWarpMarkerCommand>(clipId, playhead, source));
+                        });
+        menu->addAction(QStringLiteral("Remove Warp Marker at Playhead"), this,
+                        [this, clipId, playhead] {
+                            int64_t nearest = -1;
+                            {
+                                std::lock_guard lock(app.engine().projectMutex);
+                                const auto clip = app.engine().project.findClip(clipId);
+                                if (!clip) return;
+                                for (const auto &marker : clip->warpMarkers)
+                                    if (nearest < 0 || std::llabs(marker.dest - playhead) <
+                                                           std::llabs(nearest - playhead))
+                                        nearest = marker.dest;
+                            }
+                            if (nearest >= 0)
+                                edit(std::make_unique<RemoveWarpMarkerCommand>(clipId, nearest));
+                        });
+    }
+    return menu;
+}
+
+QMenu *TimelineView::rulerMenu(QPointF point) {
+    const int64_t position = snapped(samplesAtX(point.x()), true);
+    auto *menu = new QMenu(this);
+    if (const auto hit = markerAt(point)) {
+        const int64_t at = hit->position;
+        switch (hit->kind) {
+        case MarkerKind::Named: {
+            const uint64_t id = hit->markerId;
+            menu->addAction(QStringLiteral("Rename Marker…"), this, [this, id, at] {
+                bool ok = false;
+                const QString name = QInputDialog::getText(this, QStringLiteral("Rename Marker"),
+                                                           QStringLiteral("Name"),
+                                                           QLineEdit::Normal, QString(), &ok);
+                if (!ok || name.trimmed().isEmpty()) return;
+                std::vector<std::unique_ptr<Command>> steps;
+                steps.push_back(std::make_unique<RemoveMarkerCommand>(id));
+                steps.push_back(
+                    std::make_unique<AddMarkerCommand>(id, name.trimmed().toStdString(), at));
+                editAll("Rename Marker", std::move(steps));
+            });
+            menu->addAction(QStringLiteral("Remove Marker"), this,
+                            [this, id] { edit(std::make_unique<RemoveMarkerCommand>(id)); });
+            break;
+        }
+        case MarkerKind::Tempo:
+            menu->addAction(QStringLiteral("Change Tempo…"), this, [this, at] {
+                double bpm = 120.0;
+                {
+                    std::lock_guard lock(app.engine().projectMutex);
+                    for (const auto &tempo : app.engine().project.tempoMarkers)
+                        if (tempo.position == at) bpm = tempo.bpm;
+                }
+                bool ok = false;
+                bpm = QInputDialog::getDouble(this, QStringLiteral("Tempo Marker"),
+                                              QStringLiteral("BPM"), bpm, 20.0, 999.0, 2, &ok);
+                if (ok) edit(std::make_unique<MoveTempoMarkerCommand>(at, at, bpm));
+            });
+            break;
+        case MarkerKind::Meter:
+            for (const TimeSignature meter :
+                 {TimeSignature{4, 4}, TimeSignature{3, 4}, TimeSignature{5, 4},
+                  TimeSignature{6, 8}, TimeSignature{7, 8}})
+                menu->addAction(
+                    QStringLiteral("Meter %1/%2").arg(meter.numerator).arg(meter.denominator), this,
+                    [this, at, meter] {
+                        edit(std::make_unique<MoveMeterMarkerCommand>(at, at, meter));
+                    });
+            break;
+        case MarkerKind::Chord: break;
+        }
+        menu->addSeparator();
+    }
+    menu->addAction(QStringLiteral("Add Marker Here"), this, [this, position] {
+        uint64_t id = 1;
+        std::string name;
+        {
+            std::lock_guard lock(app.engine().projectMutex);
+            const Project &project = app.engine().project;
+            id = std::max<uint64_t>(project.nextMarkerId, 1);
+            for (const auto &marker : project.markers)
+                id = std::max(id, marker.id + 1);
+            name = "Marker " + std::to_string(project.markers.size() + 1);
+        }
+        edit(std::make_unique<AddMarkerCommand>(id, name, position));
+    });
+    menu->addAction(QStringLiteral("Add Tempo Marker Here…"), this, [this, position] {
+        bool ok = false;
+        const double bpm =
+            QInputDialog::getDouble(this, QStringLiteral("Tempo Marker"), QStringLiteral("BPM"),
+                                    app.engine().tempo.load(), 20.0, 999.0, 2, &ok);
+        if (ok) edit(std::make_unique<AddTempoMarkerCommand>(position, bpm));
+    });
+    QMenu *meters = menu->addMenu(QStringLiteral("Add Meter Marker Here"));
+    for (const TimeSignature meter : {TimeSignature{4, 4}, TimeSignature{3, 4}, TimeSignature{5, 4},
+                                      TimeSignature{6, 8}, TimeSignature{7, 8}})
+        meters->addAction(QStringLiteral("%1/%2").arg(meter.numerator).arg(meter.denominator), this,
+                          [this, position, meter] {
+                              edit(std::make_unique<AddMeterMarkerCommand>(position, meter));
+                          });
+    menu->addAction(QStringLiteral("Add Chord Marker Here…"), this, [this, position] {
+        bool ok = false;
+        const QString chord =
+            QInputDialog::getText(this, QStringLiteral("Chord Marker"), QStringLiteral("Chord"),
+                                  QLineEdit::Normal, QStringLiteral("C"), &ok);
+        if (ok && !chord.trimmed().isEmpty())
+            edit(std::make_unique<AddChordMarkerCommand>(position, chord.trimmed().toStdString()));
+    });
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Cycle Start Here"), this, [this, position] {
+        const int64_t end =
+            std::max(app.engine().loopEnd.load(), position + app.engine().barLengthSamples());
+        app.view().setCycle(position, end, true);
+        update();
+    });
+    menu->addAction(QStringLiteral("Cycle End Here"), this, [this, position] {
+        const int64_t start = std::min(app.engine().loopStart.load(), position - 1);
+        app.view().setCycle(std::max<int64_t>(start, 0), position, true);
+        update();
+    });
+    return menu;
+}
+
+QMenu *TimelineView::automationMenu(uint64_t trackId, QPointF point) {
+    auto *menu = new QMenu(this);
+    std::unique_lock lock(app.engine().projectMutex);
+    const auto hit = automationPointAt(point);
+    lock.unlock();
+    if (hit && hit->from >= 0) {
+        const AutomationDrag found = *hit;
+        menu->addAction(QStringLiteral("Delete Point"), this, [this, found] {
+            edit(std::make_unique<RemoveAutomationPointCommand>(found.trackId, found.lane,
+                                                                found.from));
+        });
+        menu->addSeparator();
+    }
+    const int64_t position = snapped(samplesAtX(point.x()), true);
+    const int32_t lane = shownAutomationLane();
+    menu->addAction(QStringLiteral("Add Automation Clip (1 bar)"), this,
+                    [this, trackId, lane, position] {
+                        edit(std::make_unique<AddAutomationClipCommand>(
+                            trackId, lane, position, app.engine().barLengthSamples()));
+                    });
+    QMenu *lanes = menu->addMenu(QStringLiteral("Show Lane"));
+    const char *names[] = {"Volume", "Pan", "Mute", "Plug-in parameter"};
+    for (int32_t shown = 0; shown < 4; ++shown) {
+        QAction *choice = lanes->addAction(QString::fromUtf8(names[shown]), this, [this, shown] {
+            app.view().automation().setAutomationLane(static_cast<uint8_t>(shown + 1));
+            update();
+        });
+        choice->setCheckable(true);
+        choice->setChecked(shown == lane);
+    }
+    return menu;
+}
+
+} // namespace orvane
