@@ -13,6 +13,7 @@
 #include "app/window/WorkspacePanels.h"
 #include "app/workflows/AutomationWriter.h"
 #include "app/workflows/TempoTools.h"
+#include "core/commands/AudioProcessingCommands.h"
 #include "core/commands/GrooveCommands.h"
 #include "core/commands/MarkerCommands.h"
 #include "core/commands/MixerCommands.h"
@@ -128,8 +129,7 @@ void MainWindow::buildToolbar() {
         std::unique_lock lock(app.engine().projectMutex);
         const double current = app.engine().project.tempoBpm;
         lock.unlock();
-        if (std::abs(bpm - current) > 1e-6)
-            edit(std::make_unique<ProjectSettingCommand<double>>("Tempo", &Project::tempoBpm, bpm));
+        if (std::abs(bpm - current) > 1e-6) edit(std::make_unique<SetProjectTempoCommand>(bpm));
     });
     connect(meterField, &QComboBox::activated, this, [this](int index) {
         const TimeSignature meters[] = {{4, 4}, {3, 4}, {5, 4}, {6, 8}};
@@ -355,7 +355,18 @@ void MainWindow::buildClipMenu(QMenu *clip) {
         app.view().tempoTools().analyzeTempo();
         projectChanged();
     });
+    clip->addAction(QStringLiteral("Quantize"), QKeySequence(Qt::Key_Q), this, [this] {
+        std::unique_lock lock(app.engine().projectMutex);
+        const Project &project = app.engine().project;
+        auto command = std::make_unique<QuantizeSelectionCommand>(
+            app.view().selectedTrackId, project.gridQuantize, project.swingAmount,
+            project.quantizeStrength, project.scaleRoot, project.scaleMinor,
+            project.scaleSnapEnabled);
+        lock.unlock();
+        edit(std::move(command));
+    });
     clip->addSeparator();
+    clip->addMenu(timelineView->audioProcessingMenu(clip));
     clip->addMenu(editor->commandsMenu());
 }
 

@@ -5,6 +5,7 @@
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
 #include "app/workflows/AutomationWriter.h"
+#include "core/commands/AudioProcessingCommands.h"
 #include "core/commands/AutomationCommands.h"
 #include "core/commands/ClipCommands.h"
 #include "core/commands/ClipSettingCommands.h"
@@ -12,6 +13,7 @@
 #include "core/commands/TakeCommands.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
+#include "core/music/AudioAnalysis.h"
 
 #include <QColorDialog>
 #include <QInputDialog>
@@ -388,6 +390,93 @@ void TimelineView::scrollToBeats(double beats) {
     update();
 }
 
+// --- Audio processing ----------------------------------------------------------------------
+
+QMenu *TimelineView::audioProcessingMenu(QWidget *parent) {
+    auto *menu = new QMenu(QStringLiteral("Audio"), parent);
+    // Each works on the audio clip selected when it is chosen.
+    const auto onClip = [this](auto makeCommand) {
+        return [this, makeCommand] {
+            const uint64_t clipId = app.view().selectedClipId;
+            std::unique_lock lock(app.engine().projectMutex);
+            const auto clip = app.engine().project.findClip(clipId);
+            if (!clip || clip->kind != ClipKind::Audio) {
+                lock.unlock();
+                app.status().setText("Select an audio clip first");
+                return;
+            }
+            auto command = makeCommand(*clip);
+            lock.unlock();
+            if (command) edit(std::move(command));
+        };
+    };
+    const auto onset = [](const Clip &clip) {
+        const ClipAudioWindow window = clipAnalysisWindow(clip);
+        return window.samples
+                   ? detectAudioOnset(window.samples, window.frames, window.channels, 0.02f)
+                   : int64_t{0};
+    };
+    menu->addAction(QStringLiteral("Normalize"), this, onClip([](const Clip &clip) {
+                        return std::make_unique<NormalizeAudioClipCommand>(clip.id, 0.98f);
+                    }));
+    menu->addAction(QStringLiteral("Reverse"), this, onClip([](const Clip &clip) {
+                        return std::make_unique<ReverseAudioClipCommand>(clip.id);
+                    }));
+    menu->addAction(QStringLiteral("Invert Phase"), this, onClip([](const Clip &clip) {
+                        return std::make_unique<InvertAudioPhaseCommand>(clip.id);
+                    }));
+    menu->addAction(QStringLiteral("Trim Silence"), this, onClip([](const Clip &clip) {
+                        return std::make_unique<TrimAudioSilenceCommand>(clip.id, 0.001f);
+                    }));
+    QMenu *pitch = menu->addMenu(QStringLiteral("Pitch Shift"));
+    for (const float semitones : {-12.0f, -1.0f, 1.0f, 12.0f})
+        pitch->addAction(
+            QStringLiteral("%1%2 semitones").arg(semitones > 0 ? "+" : "").arg(semitones), this,
+            onClip([semitones](const Clip &clip) {
+                return std::make_unique<PitchShiftAudioClipCommand>(clip.id, semitones);
+            }));
+    menu->addAction(QStringLiteral("Pitch Correct to Scale"), this,
+                    onClip([this](const Clip &clip) {
+                        const Project &project = app.engine().project;
+                        return std::make_unique<PitchCorrectAudioClipCommand>(
+                            clip.id, project.sampleRate, project.scaleRoot, project.scaleMinor);
+                    }));
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Split into Stems"), this, onClip([](const Clip &clip) {
+                        return std::make_unique<SplitAudioStemsCommand>(clip.id);
+                    }));
+    menu->addAction(QStringLiteral("Slice at Transients"), this, onClip([](const Clip &clip) {
+                        return std::make_unique<SliceAudioAtTransientsCommand>(clip.id);
+                    }));
+    menu->addAction(QStringLiteral("Align Onset to Clip Start"), this,
+                    onClip([onset](const Clip &clip) {
+                        return std::make_unique<AlignAudioOnsetCommand>(clip.id, onset(clip));
+                    }));
+    menu->addAction(QStringLiteral("Snap Onset to Playhead"), this,
+                    onClip([this, onset](const Clip &clip) {
+                        return std::make_unique<SnapAudioOnsetToPlayheadCommand>(
+                            clip.id, app.engine().playhead.load(), onset(clip));
+                    }));
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Move Nearest Warp Marker to Playhead"), this,
+                    onClip([this](const Clip &clip) -> std::unique_ptr<Command> {
+                        const int64_t playhead = app.engine().playhead.load();
+                        const WarpMarker *nearest = nullptr;
+                        for (const auto &marker : clip.warpMarkers)
+                            if (!nearest || std::llabs(marker.dest - playhead) <
+                                                std::llabs(nearest->dest - playhead))
+                                nearest = &marker;
+                        if (!nearest) return nullptr;
+                        return std::make_unique<MoveWarpMarkerCommand>(clip.id, nearest->dest,
+                                                                       playhead, nearest->source);
+                    }));
+    menu->addAction(QStringLiteral("Toggle Track Freeze Mark"), this, [this] {
+        if (const uint64_t track = app.view().selectedTrackId)
+            edit(std::make_unique<ToggleTrackFrozenCommand>(track));
+    });
+    return menu;
+}
+
 // --- Context menus ---------------------------------------------------------------------------
 
 QMenu *TimelineView::contextMenuAt(QPointF point) {
@@ -504,6 +593,7 @@ QMenu *TimelineView::clipMenu(uint64_t clipId) {
         ->setEnabled(hasTakes);
     if (!midi) {
         menu->addSeparator();
+        menu->addMenu(audioProcessingMenu(menu));
         const int64_t playhead = app.engine().playhead.load();
         menu->addAction(QStringLiteral("Add Warp Marker at Playhead"), this,
                         [this, clipId, playhead] {
@@ -583,7 +673,8 @@ QMenu *TimelineView::rulerMenu(QPointF point) {
                         edit(std::make_unique<MoveMeterMarkerCommand>(at, at, meter));
                     });
             break;
-        case MarkerKind::Chord: break;
+        case MarkerKind::Chord:
+        case MarkerKind::Beat: break;
         }
         menu->addSeparator();
     }

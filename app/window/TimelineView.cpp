@@ -363,6 +363,12 @@ void TimelineView::paintRuler(QPainter &painter, const Project &project, const T
         const double x = layout.xForBeats(time.beats(tempo.position));
         painter.drawText(QPointF(x + 3, 40), QStringLiteral("♩=%1").arg(tempo.bpm, 0, 'f', 0));
     }
+    for (const auto &beat : project.beatMarkers) {
+        const double x = layout.xForBeats(time.beats(beat.position));
+        painter.setPen(QPen(QColor(120, 220, 170), beat.downbeat ? 2.0 : 1.0));
+        painter.drawLine(QPointF(x, TimelineGeometry::rulerHeight - 6),
+                         QPointF(x, TimelineGeometry::rulerHeight));
+    }
     painter.setPen(QColor(170, 230, 140));
     for (const auto &meter : project.meterMarkers) {
         const double x = layout.xForBeats(time.beats(meter.position));
@@ -819,6 +825,11 @@ std::optional<TimelineView::MarkerHit> TimelineView::markerAt(QPointF point) con
         for (const auto &meter : project.meterMarkers)
             if (point.x() >= xOf(meter.position) + 42.0 && point.x() <= xOf(meter.position) + 70.0)
                 return MarkerHit{MarkerKind::Meter, meter.position, 0};
+        // Beat markers are short ticks at the ruler's foot.
+        if (point.y() >= TimelineGeometry::rulerHeight - 8.0)
+            for (const auto &beat : project.beatMarkers)
+                if (std::abs(point.x() - xOf(beat.position)) <= 3.0)
+                    return MarkerHit{MarkerKind::Beat, beat.position, 0};
     }
     return std::nullopt;
 }
@@ -1068,6 +1079,7 @@ void TimelineView::finishMarkerDrag(QPointF point) {
                     move = std::make_unique<MoveMeterMarkerCommand>(
                         drag.from, to, TimeSignature{meter.num, meter.den});
             break;
+        case MarkerKind::Beat: move = std::make_unique<MoveBeatMarkerCommand>(drag.from, to); break;
         case MarkerKind::Chord:
             for (const auto &chord : project.chordMarkers)
                 if (chord.position == drag.from)

@@ -97,6 +97,9 @@ class TimelineView : public QWidget {
     QScrollBar &verticalBar() { return *vBar; }
     /// The menu a right-click at `point` opens; null where none opens.
     QMenu *contextMenuAt(QPointF point);
+    /// The audio processing of the selected audio clip (normalise, reverse, pitch, stems,
+    /// slices, onsets) and the freeze mark of its track, as a submenu of `parent`.
+    QMenu *audioProcessingMenu(QWidget *parent);
 
     /// The value range of an automation lane (by the lane numbers of the commands).
     static std::pair<float, float> automationRange(int32_t lane);
@@ -173,7 +176,7 @@ class TimelineView : public QWidget {
         QPointF current;
     };
     /// A tempo, meter or chord marker or a named marker dragged along the ruler.
-    enum class MarkerKind : uint8_t { Named, Tempo, Meter, Chord };
+    enum class MarkerKind : uint8_t { Named, Tempo, Meter, Chord, Beat };
     struct MarkerDrag {
         MarkerKind kind = MarkerKind::Named;
         int64_t from = 0;

@@ -1,15 +1,24 @@
 // Paint time of the timeline over 64 tracks of 50 clips each, zoomed out to the whole song and
-// zoomed in to four bars, against painting the same view of an empty project in the same run.
+// zoomed in to four bars, against painting the same view of an empty project in the same run;
+// the longest stall of a clip drag in that project; and the window's own processor time while
+// it stands idle, against a bare Qt window in the same run.
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
+#include "app/window/MainWindow.h"
 #include "app/window/TimelineView.h"
 #include "core/engine/Engine.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QImage>
+#include <QMainWindow>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
+
+#include <sys/resource.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -129,6 +138,90 @@ void paintFrames(benchmark::State &state, bool full, double visibleBeats, double
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+/// A press on a clip of the middle track, 60 moves across two bars and back, and the release:
+/// each move's event handling and the repaint it asks for, timed as the event loop would run
+/// them. The longest is the stall a user feels while dragging.
+void BM_DragClipIn64Tracks(benchmark::State &state) {
+    Fixture &f = fixture();
+    f.load(largeArrangement());
+    f.timeline->setVisibleBeats(64.0);
+    f.timeline->onTick();
+    double longest = 0.0, total = 0.0;
+    int moves = 0;
+    for (auto _ : state) {
+        uint64_t clipId = 0;
+        {
+            std::lock_guard lock(f.app->engine().projectMutex);
+            clipId = f.app->engine().project.tracks[trackCount / 4]->clips[4]->id;
+        }
+        const QPointF grab = f.timeline->clipRectOf(clipId).center();
+        const auto send = [&](QEvent::Type type, QPointF at, Qt::MouseButtons buttons) {
+            QMouseEvent event(type, at, f.timeline->mapToGlobal(at), Qt::LeftButton, buttons,
+                              Qt::NoModifier);
+            QApplication::sendEvent(f.timeline.get(), &event);
+        };
+        send(QEvent::MouseButtonPress, grab, Qt::LeftButton);
+        for (int step = 1; step <= 60; ++step) {
+            const double offset = 4.0 * std::sin(step * M_PI / 60.0) * 36.0;
+            QElapsedTimer timer;
+            timer.start();
+            send(QEvent::MouseMove, grab + QPointF(offset * 2.0, 0.0), Qt::LeftButton);
+            f.paint();
+            const double ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+            longest = std::max(longest, ms);
+            total += ms;
+            ++moves;
+        }
+        send(QEvent::MouseButtonRelease, grab, Qt::NoButton);
+    }
+    state.counters["longest_ms"] = longest;
+    state.counters["mean_ms"] = moves > 0 ? total / moves : 0.0;
+}
+
+double processorSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+/// Runs the event loop for `seconds` and returns the share of one core the process used.
+double coreShareWhileRunning(double seconds) {
+    const double before = processorSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    QTimer::singleShot(static_cast<int>(seconds * 1000.0), [] { QApplication::exit(0); });
+    QApplication::exec();
+    return (processorSeconds() - before) / (static_cast<double>(wall.nsecsElapsed()) / 1e9);
+}
+
+/// The window over a new song standing idle, beside a bare window, each for five seconds of
+/// the event loop. (The fixture starts no audio device, so playing is not measured here.)
+void BM_WindowProcessorShare(benchmark::State &state) {
+    Fixture &f = fixture();
+    {
+        std::lock_guard lock(f.app->engine().projectMutex);
+        f.app->engine().replaceProject(Project{});
+    }
+    f.app->view().newProject();
+    double floor = 0.0, idle = 0.0;
+    for (auto _ : state) {
+        {
+            QMainWindow bare;
+            bare.resize(1280, 800);
+            bare.show();
+            floor = coreShareWhileRunning(5.0);
+        }
+        MainWindow window(*f.app);
+        window.resize(1280, 800);
+        window.show();
+        coreShareWhileRunning(1.0); // settle: first paints and waveforms
+        idle = coreShareWhileRunning(5.0);
+    }
+    state.counters["bare_window_percent"] = floor * 100.0;
+    state.counters["idle_percent"] = idle * 100.0;
+}
+
 // The song is 50 clips of 4 beats at 120 BPM: 200 beats.
 void BM_EmptyTimelineBaseline(benchmark::State &state) { paintFrames(state, false, 200.0, 0.0); }
 void BM_TimelineZoomedOut(benchmark::State &state) { paintFrames(state, true, 200.0, 0.0); }
@@ -137,6 +230,8 @@ void BM_TimelineZoomedIn(benchmark::State &state) { paintFrames(state, true, 16.
 BENCHMARK(BM_EmptyTimelineBaseline)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TimelineZoomedOut)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TimelineZoomedIn)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DragClipIn64Tracks)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_WindowProcessorShare)->Unit(benchmark::kSecond)->Iterations(1);
 
 } // namespace
 

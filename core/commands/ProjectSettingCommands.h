@@ -27,4 +27,11 @@ template <class Value> class ProjectSettingCommand : public Command {
     Value previous_{};
 };
 
+/// "Tempo": the project's base tempo, as the tempo field sets it.
+class SetProjectTempoCommand : public ProjectSettingCommand<double> {
+  public:
+    explicit SetProjectTempoCommand(double bpm)
+        : ProjectSettingCommand("Tempo", &Project::tempoBpm, bpm) {}
+};
+
 } // namespace orvane
