@@ -74,6 +74,8 @@ double envelopeAutocorrelation(const std::vector<double> &envelope, int64_t lag)
 /// A half or a third of that lag that correlates nearly as well is the beat itself, the
 /// longer lag a multiple of it. 0 when no sum is above 0.
 int64_t strongestEnvelopeLag(const std::vector<double> &envelope, int64_t lo, int64_t hi) {
+    // Audio shorter than two of the slowest beats holds no lag to search.
+    if (hi < lo) return 0;
     std::vector<double> sums;
     sums.reserve(static_cast<std::size_t>(hi - lo + 3));
     for (int64_t lag = lo - 1; lag <= hi + 1; ++lag)

@@ -55,6 +55,8 @@ TEST(TempoDetection, StaysInItsRangeAndNeedsEnoughAudio) {
     }
     const auto clicks = clickTrack(120.0, 20.0, rate, 1);
     EXPECT_FALSE(detectTempoBpm(clicks.data(), 8191, 1, rate));
+    // Too short for two beats at the slowest tempo searched, yet long enough to be searched.
+    EXPECT_FALSE(detectTempoBpm(clicks.data(), 20000, 1, rate));
     EXPECT_TRUE(detectTempoBpm(clicks.data(), 60000, 1, rate));
     EXPECT_FALSE(detectTempoBpm(nullptr, 60000, 1, rate));
     EXPECT_FALSE(detectTempoBpm(clicks.data(), 60000, 1, 0.0));
