@@ -17,8 +17,10 @@ namespace orvane {
 //    the entries of its own clips;
 // 3. clips that ended in the block run their follow actions, then the scene rows they left
 //    idle run theirs. Everything launched there is quantised from the start of the block, the
-//    playhead, as a launch during the block would be; a launch point the block already passed
-//    starts on the next block's first frame, so a clip ending on a bar line hands over there.
+//    playhead, as a launch during the block would be. A scene whose launch point the block
+//    already passed starts on the next block's first frame, its clips as far in as if they
+//    had begun on that point: a clip ending on a bar line hands over there, and a scene that
+//    follows on stays on the bars even when a bar line falls inside a block.
 // A quantised launch leaves what plays sounding until its launch point and replaces it there,
 // to the sample.
 
