@@ -1,3 +1,4 @@
+#include "bench/music/PreviousDetectors.h"
 #include "core/music/AudioAnalysis.h"
 #include "core/music/tests/AudioSignals.h"
 
@@ -9,7 +10,9 @@
 // Each detector over ten minutes of stereo audio at 48 kHz. The "realtime" counter is seconds
 // of audio per second of work (the real-time factor). The baseline reads every sample once
 // and adds magnitudes, the least any whole-buffer scan costs, so each detector's time over
-// the baseline's says how far it is from a single pass.
+// the baseline's says how far it is from a single pass. The tempo, fundamental, onset and
+// transient detectors run beside their previous versions (`Previous…`), so that one run
+// says what the better hearing costs.
 
 namespace {
 
@@ -84,6 +87,42 @@ void BM_DetectTransients(benchmark::State &state) {
     reportRealTime(state);
 }
 BENCHMARK(BM_DetectTransients)->Unit(benchmark::kMillisecond);
+
+void BM_PreviousDetectTempo(benchmark::State &state) {
+    const auto &audio = tenMinutes();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            orvane::previous::detectTempoBpm(audio.data(), frames, channels, sampleRate));
+    reportRealTime(state);
+}
+BENCHMARK(BM_PreviousDetectTempo)->Unit(benchmark::kMillisecond);
+
+void BM_PreviousEstimateFundamental(benchmark::State &state) {
+    const auto &audio = tenMinutes();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(orvane::previous::estimateAudioFundamentalHz(
+            audio.data(), frames, channels, sampleRate));
+    reportRealTime(state);
+}
+BENCHMARK(BM_PreviousEstimateFundamental)->Unit(benchmark::kMillisecond);
+
+void BM_PreviousDetectOnset(benchmark::State &state) {
+    const auto &audio = tenMinutes();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            orvane::previous::detectAudioOnset(audio.data(), frames, channels, 1.0f));
+    reportRealTime(state);
+}
+BENCHMARK(BM_PreviousDetectOnset)->Unit(benchmark::kMillisecond);
+
+void BM_PreviousDetectTransients(benchmark::State &state) {
+    const auto &audio = tenMinutes();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(orvane::previous::detectAudioTransients(
+            audio.data(), frames, channels, sampleRate, 0.3f, 1 << 20));
+    reportRealTime(state);
+}
+BENCHMARK(BM_PreviousDetectTransients)->Unit(benchmark::kMillisecond);
 
 void BM_SplitStems(benchmark::State &state) {
     const auto &audio = tenMinutes();

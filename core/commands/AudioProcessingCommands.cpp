@@ -228,6 +228,7 @@ void SplitAudioStemsCommand::redo(Project &project) {
     if (!splitSimpleStems(window.samples, window.frames, window.channels, bands)) return;
     arrangeStart_ = clip->arrangeStart;
     std::array<std::vector<float> *, 3> buffers{&bands.bass, &bands.mid, &bands.high};
+    const SameIdsOnRedo sameIds(firstRunIds_, project);
     const std::string sourceName = clip->name;
     for (std::size_t i = 0; i < stems_.size(); ++i) {
         Stem &stem = stems_[i];
@@ -274,6 +275,7 @@ void SliceAudioAtTransientsCommand::redo(Project &project) {
     std::erase_if(positions, [](int64_t position) { return position < 1; });
     if (positions.size() < 2) return;
     sliceIds_.clear();
+    const SameIdsOnRedo sameIds(firstRunIds_, project);
     for (std::size_t k = positions.size() - 1; k >= 1; --k) {
         const int64_t cut = positions[k];
         if (cut >= clip->length) continue;
@@ -337,6 +339,7 @@ void BounceTrackInPlaceCommand::placeRendered(Project &project, Track &track, co
         silenced_.push_back({clip->id, clip->takeActive});
         clip->takeActive = false;
     }
+    const SameIdsOnRedo sameIds(firstRunIds_, project);
     renderedClipId_ = addStereoClip(project, track.id, clipName, start_, length_, rendered_);
 }
 
@@ -426,6 +429,7 @@ std::shared_ptr<Track> CaptureFlashbackCommand::targetTrack(Project &project) {
 
 void CaptureFlashbackCommand::redo(Project &project) {
     if (!captured_ || captured_->empty() || length_ < 1) return;
+    const SameIdsOnRedo sameIds(firstRunIds_, project);
     const auto track = targetTrack(project);
     clipId_ = addStereoClip(project, track->id, "Flashback", start_, length_, captured_);
 }
@@ -434,7 +438,7 @@ void CaptureFlashbackCommand::undo(Project &project) {
     if (clipId_ == 0) return;
     project.removeClip(clipId_);
     clipId_ = 0;
-    // The track came with the capture and goes with it; a redo adds a new one.
+    // The track came with the capture and goes with it; a redo adds it again under its id.
     if (addedTrackId_ != 0) project.removeTrack(addedTrackId_);
     addedTrackId_ = 0;
 }

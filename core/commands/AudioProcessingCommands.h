@@ -1,10 +1,12 @@
 #pragma once
 
 #include "core/commands/Command.h"
+#include "core/commands/SameIdsOnRedo.h"
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -146,6 +148,7 @@ class SplitAudioStemsCommand : public Command {
     std::string name() const override;
 
   private:
+    std::optional<IdCounters> firstRunIds_;
     struct Stem {
         SharedSamples samples;
         int32_t channels = 2;
@@ -169,6 +172,7 @@ class SliceAudioAtTransientsCommand : public Command {
     std::string name() const override;
 
   private:
+    std::optional<IdCounters> firstRunIds_;
     uint64_t clipId_;
     int64_t previousLength_ = 0;
     std::vector<uint64_t> sliceIds_;
@@ -187,6 +191,7 @@ class BounceTrackInPlaceCommand : public Command {
     std::string name() const override;
 
   protected:
+    std::optional<IdCounters> firstRunIds_;
     struct Silenced {
         uint64_t clipId = 0;
         bool takeActive = true;
@@ -249,6 +254,7 @@ class CaptureFlashbackCommand : public Command {
     std::string name() const override;
 
   private:
+    std::optional<IdCounters> firstRunIds_;
     std::shared_ptr<Track> targetTrack(Project &project);
 
     uint64_t trackId_;

@@ -151,7 +151,8 @@ void AddAutomationClipCommand::redo(Project &project) {
     float last = 0.5f;
     if (lane_ == 1) first = last = 0.0f;
     if (lane_ == 2) first = last = 1.0f;
-    createdId_ = project.nextClipId++;
+    // A redo brings the clip back under its first id, which later edits refer to.
+    if (createdId_ == 0) createdId_ = project.nextClipId++;
     track->automationClips.push_back(
         {createdId_, start_, length, lane_, {{0, first}, {length, last}}});
     created_ = true;

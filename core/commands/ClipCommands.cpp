@@ -87,6 +87,7 @@ void SplitClipCommand::redo(Project &project) {
     const int64_t offset = position_ - start;
     lengthBefore_ = clip->length;
     notesBefore_ = clip->notes;
+    const SameIdsOnRedo sameIds(firstRunIds_, project);
     const auto right = project.addClip(clip->trackId, clip->kind);
     if (!right) return;
     rightClipId_ = right->id;
@@ -185,6 +186,7 @@ void DuplicateClipCommand::redo(Project &project) {
     if (!source) return;
     const auto track = project.findTrack(source->trackId);
     if (!track) return;
+    const SameIdsOnRedo sameIds(firstRunIds_, project);
     const auto copy = project.addClip(track->id, source->kind);
     if (!copy) return;
     copyId_ = copy->id;
@@ -310,7 +312,10 @@ void DeleteClipCommand::undo(Project &project) {
     if (!copy_ || !deleted_) return;
     const auto track = project.findTrack(trackId_);
     if (!track) return;
-    insertClipAt(*track, copy_, index_);
+    // A clone each time: the clip put back is edited by the undos below this one (a move
+    // back to its first track, say), and the next redo and undo must start from the clip
+    // as it was deleted, not from those edits.
+    insertClipAt(*track, cloneClipForUndo(*copy_), index_);
     deleted_ = false;
 }
 

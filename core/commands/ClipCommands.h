@@ -1,10 +1,12 @@
 #pragma once
 
 #include "core/commands/Command.h"
+#include "core/commands/SameIdsOnRedo.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,7 @@ class SplitClipCommand : public Command {
     std::string name() const override;
 
   private:
+    std::optional<IdCounters> firstRunIds_;
     uint64_t clipId_;
     int64_t position_;
     uint64_t rightClipId_ = 0;
@@ -77,6 +80,7 @@ class DuplicateClipCommand : public Command {
     std::string name() const override;
 
   private:
+    std::optional<IdCounters> firstRunIds_;
     uint64_t clipId_;
     uint64_t copyId_ = 0;
 };

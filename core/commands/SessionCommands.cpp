@@ -98,6 +98,36 @@ bool cellTakenOnTrack(const Project &project, uint64_t trackId, uint64_t exceptC
     });
 }
 
+/// A captured clip under a fresh id; 0 when its track is gone.
+uint64_t addCaptured(Project &project, const Clip &copy) {
+    const auto clip = project.addClip(copy.trackId, copy.kind);
+    if (!clip) return 0;
+    const uint64_t id = clip->id;
+    *clip = copy;
+    clip->id = id;
+    return id;
+}
+
+/// A captured clip back under the id it had before the undo, which later edits refer to.
+uint64_t reAddCaptured(Project &project, const Clip &copy, uint64_t id) {
+    const auto track = project.findTrack(copy.trackId);
+    if (!track || id == 0) return 0;
+    auto clip = std::make_shared<Clip>(copy);
+    clip->id = id;
+    track->clips.push_back(std::move(clip));
+    return id;
+}
+
+/// A scene's row is a place for clips like any other: the grid grows to every scene. Returns
+/// the row count before.
+int32_t growRowsToScenes(Project &project) {
+    const int32_t before = project.session.rows;
+    const auto scenes =
+        static_cast<int32_t>(std::min<std::size_t>(project.session.scenes.size(), maxSceneSlots));
+    project.session.rows = std::max(before, scenes);
+    return before;
+}
+
 } // namespace
 
 // --- Scenes ------------------------------------------------------------------------------
@@ -106,6 +136,7 @@ InsertSceneCommand::InsertSceneCommand(uint64_t afterSceneId) : afterSceneId_(af
 
 void InsertSceneCommand::redo(Project &project) {
     if (newSceneId_ != 0) return;
+    const SameIdsOnRedo sameIds(firstRunIds_, project);
     auto &scenes = project.session.scenes;
     const auto after = sceneIndex(project, afterSceneId_);
     index_ = after ? *after + 1 : scenes.size();
@@ -122,6 +153,7 @@ void InsertSceneCommand::redo(Project &project) {
     scene.clips = emptySceneSlots(std::max(project.session.cols, 1));
     scenes.insert(scenes.begin() + static_cast<std::ptrdiff_t>(index_), std::move(scene));
     newSceneId_ = scenes[index_].id;
+    rowsBefore_ = growRowsToScenes(project);
 }
 
 void InsertSceneCommand::undo(Project &project) {
@@ -130,6 +162,7 @@ void InsertSceneCommand::undo(Project &project) {
         project.removeClip(clipId);
     restoreRows(project, previousRows_);
     project.session.scenes = previousScenes_;
+    project.session.rows = rowsBefore_;
     newSceneId_ = 0;
     index_ = 0;
 }
@@ -179,6 +212,7 @@ DuplicateSceneCommand::DuplicateSceneCommand(uint64_t sceneId) : sceneId_(sceneI
 
 void DuplicateSceneCommand::redo(Project &project) {
     if (newSceneId_ != 0) return;
+    const SameIdsOnRedo sameIds(firstRunIds_, project);
     const auto found = sceneIndex(project, sceneId_);
     if (!found) return;
     auto &scenes = project.session.scenes;
@@ -213,6 +247,7 @@ void DuplicateSceneCommand::redo(Project &project) {
     }
     newSceneId_ = scene.id;
     scenes.push_back(std::move(scene));
+    rowsBefore_ = growRowsToScenes(project);
 }
 
 void DuplicateSceneCommand::undo(Project &project) {
@@ -222,6 +257,7 @@ void DuplicateSceneCommand::undo(Project &project) {
     if (const auto index = sceneIndex(project, newSceneId_))
         project.session.scenes.erase(project.session.scenes.begin() +
                                      static_cast<std::ptrdiff_t>(*index));
+    project.session.rows = rowsBefore_;
     newClipIds_.clear();
     newSceneId_ = 0;
 }
@@ -394,6 +430,26 @@ void SetClipLaunchModeCommand::undo(Project &project) {
 
 std::string SetClipLaunchModeCommand::name() const { return "Launch Mode"; }
 
+SetTrackOneClipAtATimeCommand::SetTrackOneClipAtATimeCommand(uint64_t trackId, bool oneAtATime)
+    : trackId_(trackId), oneAtATime_(oneAtATime) {}
+
+void SetTrackOneClipAtATimeCommand::redo(Project &project) {
+    const auto track = project.findTrack(trackId_);
+    if (!track) return;
+    if (!captured_) {
+        previous_ = track->oneClipAtATime;
+        captured_ = true;
+    }
+    track->oneClipAtATime = oneAtATime_;
+}
+
+void SetTrackOneClipAtATimeCommand::undo(Project &project) {
+    const auto track = project.findTrack(trackId_);
+    if (track && captured_) track->oneClipAtATime = previous_;
+}
+
+std::string SetTrackOneClipAtATimeCommand::name() const { return "One Clip At A Time"; }
+
 DuplicateSessionClipCommand::DuplicateSessionClipCommand(uint64_t clipId) : clipId_(clipId) {}
 
 void DuplicateSessionClipCommand::redo(Project &project) {
@@ -403,6 +459,7 @@ void DuplicateSessionClipCommand::redo(Project &project) {
     if (next >= project.session.cols) return;
     const auto column = static_cast<int32_t>(next);
     if (cellTakenOnTrack(project, clip->trackId, 0, clip->sessionRow, column)) return;
+    const SameIdsOnRedo sameIds(firstRunIds_, project);
     if (const auto copy = addSessionClipCopy(project, *clip, clip->sessionRow, column))
         copyId_ = copy->id;
 }
@@ -483,6 +540,7 @@ void InsertSessionPlayerClipCommand::redo(Project &project) {
     if (!track || track->type != TrackType::Midi) return;
     if (row_ < 0 || row_ >= project.session.rows || column_ < 0 || column_ >= project.session.cols)
         return;
+    const SameIdsOnRedo sameIds(firstRunIds_, project);
     const auto clip = targetClip(project, *track);
     if (!clip) return;
     clip->kind = ClipKind::Midi;
@@ -527,6 +585,7 @@ CaptureSessionToArrangeCommand::fromCaptured(const Project &project,
         command->copies_.push_back(std::make_shared<Clip>(*clip));
         command->clipIds_.push_back(clipId);
     }
+    command->firstIds_ = command->clipIds_;
     command->applied_ = !command->clipIds_.empty();
     return command;
 }
@@ -542,13 +601,13 @@ CaptureSessionToArrangeCommand::fromCopies(std::vector<std::shared_ptr<Clip>> co
 void CaptureSessionToArrangeCommand::redo(Project &project) {
     if (applied_) return;
     clipIds_.clear();
-    for (const auto &copy : copies_) {
-        const auto clip = project.addClip(copy->trackId, copy->kind);
-        if (!clip) continue;
-        const uint64_t id = clip->id;
-        *clip = *copy;
-        clip->id = id;
-        clipIds_.push_back(id);
+    const bool firstRun = firstIds_.empty();
+    for (std::size_t index = 0; index < copies_.size(); ++index) {
+        const Clip &copy = *copies_[index];
+        const uint64_t id =
+            firstRun ? addCaptured(project, copy) : reAddCaptured(project, copy, firstIds_[index]);
+        if (firstRun) firstIds_.push_back(id);
+        if (id != 0) clipIds_.push_back(id);
     }
     applied_ = !clipIds_.empty();
 }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "core/commands/Command.h"
+#include "core/commands/SameIdsOnRedo.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,6 +29,8 @@ class InsertSceneCommand : public Command {
     std::string name() const override;
 
   private:
+    int32_t rowsBefore_ = 0;
+    std::optional<IdCounters> firstRunIds_;
     uint64_t afterSceneId_;
     uint64_t newSceneId_ = 0;
     std::size_t index_ = 0;
@@ -67,6 +71,8 @@ class DuplicateSceneCommand : public Command {
     std::string name() const override;
 
   private:
+    int32_t rowsBefore_ = 0;
+    std::optional<IdCounters> firstRunIds_;
     uint64_t sceneId_;
     uint64_t newSceneId_ = 0;
     std::vector<uint64_t> newClipIds_;
@@ -179,6 +185,21 @@ class SetClipLaunchModeCommand : public Command {
     bool captured_ = false;
 };
 
+/// "One Clip At A Time": whether launching a clip of the track ends its others.
+class SetTrackOneClipAtATimeCommand : public Command {
+  public:
+    SetTrackOneClipAtATimeCommand(uint64_t trackId, bool oneAtATime);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    uint64_t trackId_;
+    bool oneAtATime_;
+    bool previous_ = false;
+    bool captured_ = false;
+};
+
 /// "Duplicate Session Clip": a copy in the next column of the same row and track.
 class DuplicateSessionClipCommand : public Command {
   public:
@@ -188,6 +209,7 @@ class DuplicateSessionClipCommand : public Command {
     std::string name() const override;
 
   private:
+    std::optional<IdCounters> firstRunIds_;
     uint64_t clipId_;
     uint64_t copyId_ = 0;
 };
@@ -229,6 +251,7 @@ class InsertSessionPlayerClipCommand : public Command {
     std::string name() const override;
 
   private:
+    std::optional<IdCounters> firstRunIds_;
     std::shared_ptr<Clip> targetClip(Project &project, const Track &track);
 
     uint64_t trackId_;
@@ -259,6 +282,8 @@ class CaptureSessionToArrangeCommand : public Command {
   private:
     std::vector<std::shared_ptr<Clip>> copies_;
     std::vector<uint64_t> clipIds_;
+    /// The ids of the first application, one per copy (0 where it could not be placed).
+    std::vector<uint64_t> firstIds_;
     bool applied_ = false;
 };
 

@@ -32,6 +32,9 @@ struct ActiveSessionClip {
     bool playing = false;
     bool queued = false;
     int64_t launchAt = 0;
+    /// Where a quantised launch takes over from this entry: it plays until then and is gone
+    /// from then on. Negative while nothing is to replace it.
+    int64_t replacedAt = -1;
 };
 
 /// A consistent copy of the session table, as the audio thread last published it.
@@ -313,22 +316,37 @@ class Engine {
     // `finishMasterRt`), and act on the launch and release requests.
     void renderSessionRt(RenderContext &context);
     void launchSessionClipRt(const GraphSnapshot &snapshot, uint64_t clipId);
-    /// Launches a scene quantised from `now`: the playhead for a request, the end of the
-    /// block for a follow action.
-    void launchSceneRt(const GraphSnapshot &snapshot, uint64_t sceneId, int64_t now);
+    /// Launches a scene quantised from `now`: the playhead for a request, the start of the
+    /// block just rendered for a follow action. What plays keeps playing until the launch
+    /// point.
+    /// `renderedUntil` is the end of that block: a launch point before it has passed.
+    void launchSceneRt(const GraphSnapshot &snapshot, uint64_t sceneId, int64_t now,
+                       int64_t renderedUntil = -1);
     void releaseSessionClipRt(uint64_t clipId);
+    /// Puts a launched entry in the table; `quantised` when it waits for its launch point.
+    void placeLaunchedEntryRt(const ActiveSessionClip &launched, bool quantised);
+    /// For a track that plays one clip at a time: its other entries end at `at`.
+    void replaceTrackEntriesRt(const GraphSnapshot &snapshot, std::size_t trackIndex,
+                               uint64_t launchedClipId, int64_t at);
+    /// Leaves the playing entries sounding until `at` and drops those still waiting; all of
+    /// them go at once when `at` is negative.
+    void keepPlayingUntilRt(int64_t at);
+    /// Cuts the entry off at its replacement point when that falls in the block.
+    void endReplacedEntryRt(std::size_t index, int32_t frames, int64_t position);
     void stopSessionRt(const GraphSnapshot &snapshot);
     /// Hands the displayed tempo and meter back to the maps once a scene's own are over.
     void releaseSceneTempoRt(const GraphSnapshot &snapshot, int64_t position);
     void scheduleSessionBlockRt(const GraphSnapshot &snapshot, int32_t frames, int64_t position);
     /// True when some session clip of the track, or a live key on it, sounds in the block.
     bool sessionTrackSoundsRt(const RenderContext &context, std::size_t trackIndex) const;
-    void finishSessionBlockRt(const GraphSnapshot &snapshot, int64_t now);
+    /// One source track of the session, or of its tail once its clips stopped.
+    void renderSessionTrackRt(RenderContext &context, std::size_t trackIndex, TrackSource &source);
+    void finishSessionBlockRt(const GraphSnapshot &snapshot, int64_t now, int64_t renderedUntil);
     void handleSessionClipEnded(const GraphSnapshot &snapshot, const Clip &clip, std::size_t entry,
-                                int64_t now);
+                                int64_t now, int64_t renderedUntil);
     bool isSceneRowIdle(const GraphSnapshot &snapshot, int32_t row) const;
     void handleSceneRowEnded(const GraphSnapshot &snapshot, int32_t row, int64_t now,
-                             bool applyFollowAction);
+                             int64_t renderedUntil, bool applyFollowAction);
     void publishSessionTableRt();
     void renderMetronomeRt(const GraphSnapshot &snapshot, float *const *channels,
                            int32_t channelCount, int32_t frames, int64_t position);
@@ -356,6 +374,17 @@ class Engine {
     int32_t pieceFramesRt = 0;
 
     std::array<SessionEntryBlock, maxActiveSessionClips> sessionBlock{}; // audio thread
+    /// Per track (by index, for the first 256), how long its chain may still ring on after
+    /// its clips stopped: until its output stayed below −120 dBFS for longer than the longest
+    /// echo (two seconds), at most ten seconds.
+    struct SessionTail {
+        int64_t remaining = 0;
+        int64_t silent = 0;
+    };
+    static constexpr double maxSessionTailSeconds = 10.0;
+    static constexpr double sessionTailSilenceSeconds = 2.0;
+    static constexpr float sessionTailFloor = 1e-6f;
+    std::array<SessionTail, 256> sessionTails{}; // audio thread
     int32_t sessionBlockCount = 0;
     uint64_t sceneLaunchesRt = 0;
     PublishedSessionTable publishedSessionTable;

@@ -16,8 +16,13 @@ namespace orvane {
 // 2. the tracks render through the same chain as the arrangement, each taking its signal from
 //    the entries of its own clips;
 // 3. clips that ended in the block run their follow actions, then the scene rows they left
-//    idle run theirs. Everything launched there is quantised from the end of the block, so
-//    all of it starts together, whatever the order of the tracks.
+//    idle run theirs. Everything launched there is quantised from the start of the block, the
+//    playhead, as a launch during the block would be. A scene whose launch point the block
+//    already passed starts on the next block's first frame, its clips as far in as if they
+//    had begun on that point: a clip ending on a bar line hands over there, and a scene that
+//    follows on stays on the bars even when a bar line falls inside a block.
+// A quantised launch leaves what plays sounding until its launch point and replaces it there,
+// to the sample.
 
 namespace {
 
@@ -70,6 +75,14 @@ int64_t launchPointRt(const GraphSnapshot &snapshot, int64_t now, LaunchQuantize
     return quantizeLaunchPosition(now, quantize, Engine::beatsToSamplesRt(snapshot, 1.0),
                                   Engine::barLengthSamplesRt(snapshot, now));
 }
+
+ActiveSessionClip launchedEntry(uint64_t clipId, int64_t at, int64_t now) {
+    const bool queued = at > now;
+    return ActiveSessionClip{clipId, 0, !queued, queued, queued ? at : 0, -1};
+}
+
+/// Ends an entry's place in the table; its slot is free for the next launch.
+void clearEntry(ActiveSessionClip &entry) { entry = ActiveSessionClip{}; }
 
 /// The note index the publication prepared for a MIDI clip, or null.
 const MidiClipIndex *noteIndexOf(const GraphSnapshot &snapshot, const SessionEntryBlock &block) {
@@ -164,56 +177,91 @@ void Engine::launchSessionClipRt(const GraphSnapshot &snapshot, uint64_t clipId)
     const FoundClip found = findClipRt(snapshot, clipId);
     const auto entries =
         std::span(activeSessionClips.data(), static_cast<std::size_t>(activeCount));
-    const auto existing = std::find_if(entries.begin(), entries.end(),
-                                       [clipId](const auto &e) { return e.clipId == clipId; });
-    const auto running = std::find_if(entries.begin(), entries.end(), [clipId](const auto &e) {
-        return e.clipId == clipId && isActive(e);
-    });
-    if (found.clip && found.clip->launchMode == SessionLaunchMode::Toggle &&
-        running != entries.end()) {
-        running->playing = running->queued = false;
+    const auto ofClip = [clipId](const ActiveSessionClip &e) { return e.clipId == clipId; };
+    const bool running = std::any_of(entries.begin(), entries.end(),
+                                     [&](const auto &e) { return ofClip(e) && isActive(e); });
+    if (found.clip && found.clip->launchMode == SessionLaunchMode::Toggle && running) {
+        releaseSessionClipRt(clipId);
         postNotificationRt(NotificationKind::sessionClipEnded, clipId, 0.0f);
         return;
     }
+    const auto playing = std::find_if(entries.begin(), entries.end(),
+                                      [&](const auto &e) { return ofClip(e) && e.playing; });
     // A legato relaunch carries on from where the clip is: it simply keeps playing.
-    const bool keepsPlaying = found.clip && found.clip->legatoLaunch &&
-                              std::any_of(entries.begin(), entries.end(), [clipId](const auto &e) {
-                                  return e.clipId == clipId && e.playing;
-                              });
-    if (!keepsPlaying) {
+    if (!(found.clip && found.clip->legatoLaunch && playing != entries.end())) {
         LaunchQuantize quantize = snapshot.launchQuantize;
         if (found.clip && found.clip->launchQuantize != LaunchQuantize::Immediate)
             quantize = found.clip->launchQuantize;
         const int64_t now = playhead.load();
         const int64_t at = launchPointRt(snapshot, now, quantize);
-        ActiveSessionClip launched{clipId, 0, at <= now, at > now, at > now ? at : 0};
-        auto slot = existing != entries.end()
-                        ? existing
-                        : std::find_if(entries.begin(), entries.end(),
-                                       [](const auto &e) { return !isActive(e); });
-        if (slot != entries.end())
-            *slot = launched;
-        else if (activeCount < maxActiveSessionClips)
-            activeSessionClips[static_cast<std::size_t>(activeCount++)] = launched;
+        if (found.clip && snapshot.tracks[found.trackIndex]->oneClipAtATime)
+            replaceTrackEntriesRt(snapshot, found.trackIndex, clipId, at > now ? at : now);
+        placeLaunchedEntryRt(launchedEntry(clipId, at, now), at > now);
     }
     postNotificationRt(NotificationKind::sessionClipLaunched, clipId, 1.0f);
 }
 
-void Engine::launchSceneRt(const GraphSnapshot &snapshot, uint64_t sceneId, int64_t now) {
+void Engine::placeLaunchedEntryRt(const ActiveSessionClip &launched, bool quantised) {
+    const auto entries =
+        std::span(activeSessionClips.data(), static_cast<std::size_t>(activeCount));
+    const uint64_t clipId = launched.clipId;
+    // A launch still waiting is moved to the new point; a playing entry of the clip plays on
+    // until a quantised relaunch takes over, and gives its place to an immediate one.
+    auto slot = std::find_if(entries.begin(), entries.end(),
+                             [clipId](const auto &e) { return e.clipId == clipId && e.queued; });
+    const auto playing = std::find_if(entries.begin(), entries.end(), [clipId](const auto &e) {
+        return e.clipId == clipId && e.playing;
+    });
+    if (playing != entries.end()) {
+        if (quantised)
+            playing->replacedAt = launched.launchAt;
+        else if (slot == entries.end())
+            slot = playing;
+    }
+    if (slot == entries.end())
+        slot = std::find_if(entries.begin(), entries.end(),
+                            [](const auto &e) { return !isActive(e); });
+    if (slot != entries.end())
+        *slot = launched;
+    else if (activeCount < maxActiveSessionClips)
+        activeSessionClips[static_cast<std::size_t>(activeCount++)] = launched;
+}
+
+void Engine::replaceTrackEntriesRt(const GraphSnapshot &snapshot, std::size_t trackIndex,
+                                   uint64_t launchedClipId, int64_t at) {
+    for (int32_t i = 0; i < activeCount; ++i) {
+        ActiveSessionClip &entry = activeSessionClips[static_cast<std::size_t>(i)];
+        if (entry.clipId == launchedClipId || !isActive(entry)) continue;
+        const FoundClip found = findClipRt(snapshot, entry.clipId);
+        if (!found.clip || found.trackIndex != trackIndex) continue;
+        if (entry.queued)
+            clearEntry(entry);
+        else
+            entry.replacedAt = entry.replacedAt >= 0 ? std::min(entry.replacedAt, at) : at;
+    }
+}
+
+void Engine::launchSceneRt(const GraphSnapshot &snapshot, uint64_t sceneId, int64_t now,
+                           int64_t renderedUntil) {
     const auto scene = std::find_if(snapshot.scenes.begin(), snapshot.scenes.end(),
                                     [sceneId](const Scene &s) { return s.id == sceneId; });
     if (scene == snapshot.scenes.end()) return;
     currentSceneRow = static_cast<int32_t>(scene - snapshot.scenes.begin());
-    activeCount = 0;
     ++sceneLaunchesRt;
     const int64_t at = isQuantised(snapshot.launchQuantize)
                            ? launchPointRt(snapshot, now, snapshot.launchQuantize)
                            : now;
-    const bool queued = at > now;
-    for (const uint64_t clipId : scene->clips)
-        if (clipId != 0 && activeCount < maxActiveSessionClips)
-            activeSessionClips[static_cast<std::size_t>(activeCount++)] =
-                ActiveSessionClip{clipId, 0, !queued, queued, queued ? at : 0};
+    keepPlayingUntilRt(at > now ? at : -1);
+    // A launch point the rendered block already passed (a follow action's, quantised from the
+    // block's start) starts the clips in step with it, as if they had begun there: the scene
+    // stays on the grid instead of ending a little late and waiting a whole unit next time.
+    const int64_t passed = at > now && at < renderedUntil ? renderedUntil - at : 0;
+    for (const uint64_t clipId : scene->clips) {
+        if (clipId == 0 || activeCount >= maxActiveSessionClips) continue;
+        ActiveSessionClip entry = launchedEntry(clipId, at, now);
+        if (passed > 0) entry = ActiveSessionClip{clipId, passed, true, false, 0, -1};
+        activeSessionClips[static_cast<std::size_t>(activeCount++)] = entry;
+    }
     postNotificationRt(NotificationKind::sceneLaunched, sceneId, 1.0f);
 
     // The scene's tempo is what the user sees while the scene plays; the tempo map, which
@@ -235,6 +283,18 @@ void Engine::launchSceneRt(const GraphSnapshot &snapshot, uint64_t sceneId, int6
     sceneMeterInForce.store(ownMeter);
 }
 
+void Engine::keepPlayingUntilRt(int64_t at) {
+    int32_t kept = 0;
+    for (int32_t i = 0; i < activeCount && at >= 0; ++i) {
+        ActiveSessionClip &entry = activeSessionClips[static_cast<std::size_t>(i)];
+        // What waits for a launch point gives way to the new launch; what plays sounds on.
+        if (!entry.playing) continue;
+        entry.replacedAt = entry.replacedAt >= 0 ? std::min(entry.replacedAt, at) : at;
+        activeSessionClips[static_cast<std::size_t>(kept++)] = entry;
+    }
+    activeCount = kept;
+}
+
 void Engine::releaseSceneTempoRt(const GraphSnapshot &snapshot, int64_t position) {
     if (sceneMeterInForce.exchange(false))
         meter.store(
@@ -251,6 +311,7 @@ void Engine::releaseSessionClipRt(uint64_t clipId) {
 
 void Engine::stopSessionRt(const GraphSnapshot &snapshot) {
     activeCount = 0;
+    sessionTails.fill(SessionTail{});
     sessionBlockCount = 0;
     currentSceneRow = -1;
     sessionMode.store(false);
@@ -305,6 +366,21 @@ void Engine::scheduleSessionBlockRt(const GraphSnapshot &snapshot, int32_t frame
         entry.playing = false;
         block.ended = true;
     }
+    for (int32_t i = 0; i < activeCount; ++i)
+        endReplacedEntryRt(static_cast<std::size_t>(i), frames, position);
+}
+
+void Engine::endReplacedEntryRt(std::size_t index, int32_t frames, int64_t position) {
+    ActiveSessionClip &entry = activeSessionClips[index];
+    if (entry.replacedAt < 0 || entry.replacedAt >= position + frames) return;
+    SessionEntryBlock &block = sessionBlock[index];
+    // Sounds up to the launch point, which the launched entries start on; a point the
+    // playhead already passed leaves nothing of it in this block.
+    const int64_t stop = std::max<int64_t>(entry.replacedAt - position, 0);
+    if (block.clip && stop < block.endFrame) block.endFrame = std::max(stop, block.firstFrame);
+    // Replaced, it has no follow action of its own to run.
+    block.ended = false;
+    clearEntry(entry);
 }
 
 bool Engine::sessionTrackSoundsRt(const RenderContext &context, std::size_t trackIndex) const {
@@ -324,27 +400,65 @@ void Engine::renderSessionRt(RenderContext &context) {
     scheduleSessionBlockRt(snapshot, context.frames, context.position);
     SessionSource source(
         std::span(sessionBlock.data(), static_cast<std::size_t>(sessionBlockCount)));
-    // A track none of whose clips plays in this block is left out after its source: no
-    // sends, effects, inserts or fader run for it.
     for (std::size_t index = 0; index < snapshot.tracks.size(); ++index)
-        if (snapshot.tracks[index]->type != TrackType::Return &&
-            sessionTrackSoundsRt(context, index))
-            renderSourceTrackRt(context, index, source);
+        if (snapshot.tracks[index]->type != TrackType::Return)
+            renderSessionTrackRt(context, index, source);
     renderReturnTracksRt(context);
     finishMasterRt(context);
-    finishSessionBlockRt(snapshot, context.position + context.frames);
+    finishSessionBlockRt(snapshot, context.position, context.position + context.frames);
+}
+
+namespace {
+
+float blockPeak(const float *left, const float *right, int32_t frames) {
+    float peak = 0.0f;
+    for (int32_t i = 0; i < frames; ++i)
+        peak = std::max({peak, std::abs(left[i]), std::abs(right[i])});
+    return peak;
+}
+
+} // namespace
+
+void Engine::renderSessionTrackRt(RenderContext &context, std::size_t index, TrackSource &source) {
+    const bool sounds = sessionTrackSoundsRt(context, index);
+    const bool tracked = index < sessionTails.size();
+    // A track whose clips stopped keeps its chain running while its delays and reverbs ring
+    // on; one that has fallen silent is left out after its source, as is one that never
+    // sounded.
+    if (!sounds && !(tracked && sessionTails[index].remaining > 0)) return;
+    float *left = context.scratch.trackLeft.data();
+    float *right = context.scratch.trackRight.data();
+    // A muted track writes nothing; what it leaves must not read as a tail.
+    std::fill_n(left, context.frames, 0.0f);
+    std::fill_n(right, context.frames, 0.0f);
+    renderSourceTrackRt(context, index, source);
+    if (!tracked) return;
+    const double rate = context.snapshot.sampleRate > 0.0 ? context.snapshot.sampleRate : 48000.0;
+    SessionTail &tail = sessionTails[index];
+    if (sounds) {
+        tail = SessionTail{static_cast<int64_t>(maxSessionTailSeconds * rate), 0};
+        return;
+    }
+    tail.remaining = std::max<int64_t>(tail.remaining - context.frames, 0);
+    tail.silent = blockPeak(left, right, context.frames) < sessionTailFloor
+                      ? tail.silent + context.frames
+                      : 0;
+    // An echo may lie up to two seconds behind the last: only a longer silence ends the tail.
+    if (tail.silent > static_cast<int64_t>(sessionTailSilenceSeconds * rate)) tail = {};
 }
 
 // --- Ends and follow actions -------------------------------------------------------------
 
-void Engine::finishSessionBlockRt(const GraphSnapshot &snapshot, int64_t now) {
+void Engine::finishSessionBlockRt(const GraphSnapshot &snapshot, int64_t now,
+                                  int64_t renderedUntil) {
     const uint64_t launchesBefore = sceneLaunchesRt;
     std::array<int32_t, maxActiveSessionClips> endedRows{};
     std::size_t endedRowCount = 0;
     for (int32_t i = 0; i < sessionBlockCount; ++i) {
         const SessionEntryBlock &block = sessionBlock[static_cast<std::size_t>(i)];
         if (!block.ended) continue;
-        handleSessionClipEnded(snapshot, *block.clip, static_cast<std::size_t>(i), now);
+        handleSessionClipEnded(snapshot, *block.clip, static_cast<std::size_t>(i), now,
+                               renderedUntil);
         // A scene launched by a follow action has replaced the whole table.
         if (sceneLaunchesRt != launchesBefore) break;
         const int32_t row = block.clip->sessionRow;
@@ -355,12 +469,13 @@ void Engine::finishSessionBlockRt(const GraphSnapshot &snapshot, int64_t now) {
     sessionBlockCount = 0;
     for (std::size_t i = 0; i < endedRowCount; ++i) {
         if (!isSceneRowIdle(snapshot, endedRows[i])) continue;
-        handleSceneRowEnded(snapshot, endedRows[i], now, sceneLaunchesRt == launchesBefore);
+        handleSceneRowEnded(snapshot, endedRows[i], now, renderedUntil,
+                            sceneLaunchesRt == launchesBefore);
     }
 }
 
 void Engine::handleSessionClipEnded(const GraphSnapshot &snapshot, const Clip &clip,
-                                    std::size_t entry, int64_t now) {
+                                    std::size_t entry, int64_t now, int64_t renderedUntil) {
     postNotificationRt(NotificationKind::sessionClipEnded, clip.id, 1.0f);
     ActiveSessionClip &active = activeSessionClips[entry];
     const auto sceneCount = static_cast<int64_t>(snapshot.scenes.size());
@@ -372,11 +487,13 @@ void Engine::handleSessionClipEnded(const GraphSnapshot &snapshot, const Clip &c
         break;
     case FollowAction::NextScene:
         if (row >= 0 && row + 1 < sceneCount)
-            launchSceneRt(snapshot, snapshot.scenes[static_cast<std::size_t>(row + 1)].id, now);
+            launchSceneRt(snapshot, snapshot.scenes[static_cast<std::size_t>(row + 1)].id, now,
+                          renderedUntil);
         break;
     case FollowAction::PreviousScene:
         if (row >= 1 && row - 1 < sceneCount)
-            launchSceneRt(snapshot, snapshot.scenes[static_cast<std::size_t>(row - 1)].id, now);
+            launchSceneRt(snapshot, snapshot.scenes[static_cast<std::size_t>(row - 1)].id, now,
+                          renderedUntil);
         break;
     case FollowAction::NextClipInColumn:
         if (row >= 0 && clip.sessionCol >= 0) {
@@ -402,21 +519,23 @@ bool Engine::isSceneRowIdle(const GraphSnapshot &snapshot, int32_t row) const {
 }
 
 void Engine::handleSceneRowEnded(const GraphSnapshot &snapshot, int32_t row, int64_t now,
-                                 bool applyFollowAction) {
+                                 int64_t renderedUntil, bool applyFollowAction) {
     if (row < 0 || static_cast<std::size_t>(row) >= snapshot.scenes.size()) return;
     const Scene &scene = snapshot.scenes[static_cast<std::size_t>(row)];
     postNotificationRt(NotificationKind::sceneLaunched, scene.id, 0.0f);
     if (row == currentSceneRow) releaseSceneTempoRt(snapshot, now);
     if (!applyFollowAction) return;
     switch (scene.followAction) {
-    case FollowAction::Again: launchSceneRt(snapshot, scene.id, now); break;
+    case FollowAction::Again: launchSceneRt(snapshot, scene.id, now, renderedUntil); break;
     case FollowAction::NextScene:
         if (static_cast<std::size_t>(row) + 1 < snapshot.scenes.size())
-            launchSceneRt(snapshot, snapshot.scenes[static_cast<std::size_t>(row) + 1].id, now);
+            launchSceneRt(snapshot, snapshot.scenes[static_cast<std::size_t>(row) + 1].id, now,
+                          renderedUntil);
         break;
     case FollowAction::PreviousScene:
         if (row > 0)
-            launchSceneRt(snapshot, snapshot.scenes[static_cast<std::size_t>(row) - 1].id, now);
+            launchSceneRt(snapshot, snapshot.scenes[static_cast<std::size_t>(row) - 1].id, now,
+                          renderedUntil);
         break;
     default: break;
     }

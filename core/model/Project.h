@@ -256,6 +256,8 @@ struct Track {
     int32_t expressionMapIndex = -1;
     bool mpeEnabled = false;
     bool frozen = false;
+    /// Launching one of the track's session clips ends its others at the launch point.
+    bool oneClipAtATime = false;
 };
 
 struct Scene {

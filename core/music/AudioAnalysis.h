@@ -9,8 +9,8 @@
 
 namespace orvane {
 
-// Measurements and transforms of interleaved float audio held in memory. Simple time-domain
-// methods without transforms; none keeps state. A frame count and a channel count always come
+// Measurements and transforms of interleaved float audio held in memory. Time-domain methods
+// without transforms; none keeps state. A frame count and a channel count always come
 // from the caller and the functions never read beyond frames × channels values.
 
 /// Output of `splitSimpleStems`, each frames × channels values.
@@ -57,21 +57,26 @@ void stretchAudio(const float *input, int64_t inputFrames, float *output, int64_
 /// fewer than 2 frames or no channels.
 bool pitchShiftInterleaved(std::vector<float> &buffer, int32_t channels, float semitones);
 
-/// Tempo in 60 to 200 BPM from the autocorrelation of a 150 Hz envelope; nothing for fewer than
-/// 8192 frames or an envelope without a beat.
+/// Tempo in 60 to 200 BPM from the autocorrelation of a 500 Hz onset-strength envelope (the
+/// rectified rise of each 2 ms hop's level), its period measured over up to 64 beats; nothing
+/// for fewer than 8192 frames or an envelope without a beat.
 std::optional<double> detectTempoBpm(const float *samples, int64_t frames, int32_t channels,
                                      double sampleRate);
 
-/// Fundamental in Hz (50 Hz to 1 kHz) from the autocorrelation of the first 4096 frames;
-/// 0 when there is none.
+/// Fundamental in Hz (40 Hz to 2 kHz) from the normalised difference function of the first
+/// 4096 frames (more at rates above 45 kHz, three periods of 40 Hz): the first lag where the
+/// signal nearly repeats, refined between lags; 0 when there is none.
 double estimateAudioFundamentalHz(const float *samples, int64_t frames, int32_t channels,
                                   double sampleRate);
 
-/// Frame where the windowed energy first jumps above `threshold` and 2.5 times its previous
-/// value, reported half a window early; 0 when there is none.
+/// Frame where a sound starts: the first place where the mean energy of the next 256 frames
+/// exceeds `threshold` and 2.5 times that of the 256 before, placed where the energy after
+/// stands highest over the energy before; 0 when there is none.
 int64_t detectAudioOnset(const float *samples, int64_t frames, int32_t channels, float threshold);
 
-/// Frames whose peak rises above `threshold`, at least 30 ms apart, at most `maxCount`.
+/// Attacks: where the 1 ms peak envelope rises above `threshold`, by more than `threshold`
+/// and to over twice its loudest of the 10 ms before, placed at the first frame above that
+/// level; at least 30 ms apart, at most `maxCount`. A steady tone or a slow swell has none.
 std::vector<int64_t> detectAudioTransients(const float *samples, int64_t frames, int32_t channels,
                                            double sampleRate, float threshold, int32_t maxCount);
 

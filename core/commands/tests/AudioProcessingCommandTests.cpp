@@ -171,12 +171,14 @@ TEST(SplitStems, AddsThreeTracksWhoseClipsAddUpToTheClip) {
     for (std::size_t k = 0; k < sum.size(); ++k)
         ASSERT_NEAR(sum[k], input[2 * 500 + k], 1e-6f) << k;
 
-    const uint64_t lastHighTrack = setup.project.tracks[3]->id;
+    const uint64_t bassTrack = setup.project.tracks[1]->id;
+    const uint64_t bassClip = setup.project.tracks[1]->clips[0]->id;
     setup.stack.undo(setup.project);
     EXPECT_EQ(describeDifferences(projectDifferences(before, setup.project, {true})), "");
     setup.stack.redo(setup.project);
     ASSERT_EQ(setup.project.tracks.size(), 4u);
-    EXPECT_GT(setup.project.tracks[1]->id, lastHighTrack);
+    EXPECT_EQ(setup.project.tracks[1]->id, bassTrack);
+    EXPECT_EQ(setup.project.tracks[1]->clips[0]->id, bassClip);
     EXPECT_EQ(setup.project.tracks[1]->name, "Loop Bass");
 }
 
@@ -364,15 +366,13 @@ std::string describeHistory(const HistoryOutcome &outcome) {
     return text;
 }
 
-void checkHistories(const std::vector<CommandTableRow> &table, uint64_t seeds,
-                    const IdCounterReplay &replay) {
+void checkHistories(const std::vector<CommandTableRow> &table, uint64_t seeds) {
     int changed = 0;
     for (uint64_t seed = 1; seed <= seeds; ++seed) {
         Random random(seed);
         Project project = randomProjectWithAudio(random);
         const auto commandCount = static_cast<std::size_t>(between(random, 1, 40));
-        const auto outcome =
-            checkRandomHistory(std::move(project), table, commandCount, random, replay);
+        const auto outcome = checkRandomHistory(std::move(project), table, commandCount, random);
         ASSERT_TRUE(outcome.failures.empty()) << "seed " << seed << '\n'
                                               << describeHistory(outcome);
         changed += outcome.changedProject ? 1 : 0;
@@ -391,15 +391,14 @@ TEST(CommandHistory, EveryAudioProcessingRowReachesRealWork) {
             row.generate(project, random).make()->redo(project);
             changed += projectDifferences(before, project).empty() ? 0 : 1;
         }
-        EXPECT_GE(changed, 6) << row.commandName;
+        // Pure tones have no transients and most sit near a note: slicing and correcting
+        // the pitch leave many of the drawn clips alone.
+        EXPECT_GE(changed, 4) << row.commandName;
     }
 }
 
-/// Stem splits and flashback captures add tracks with fresh ids on every redo.
-constexpr IdCounterReplay freshTracks{true, true, true, true};
-
 TEST(CommandHistory, UndoAndRedoOfRandomAudioProcessingRestoreEveryState) {
-    checkHistories(audioProcessingCommandRows(), 80, freshTracks);
+    checkHistories(audioProcessingCommandRows(), 80);
 }
 
 } // namespace

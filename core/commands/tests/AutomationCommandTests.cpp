@@ -98,7 +98,7 @@ TEST(AutomationClips, NewClipsHaveTheShapeOfTheirLane) {
     EXPECT_EQ(clips[2].length, 1);
 }
 
-TEST(AutomationClips, IdsComeFromTheClipCounterAndARedoDrawsAFreshOne) {
+TEST(AutomationClips, IdsComeFromTheClipCounterAndARedoKeepsTheFirst) {
     AutomationFixture f;
     f.project.nextClipId = 40;
     f.stack.execute(f.project, std::make_unique<AddAutomationClipCommand>(f.track->id, 0, 0, 100));
@@ -106,8 +106,8 @@ TEST(AutomationClips, IdsComeFromTheClipCounterAndARedoDrawsAFreshOne) {
     f.stack.undo(f.project);
     EXPECT_TRUE(f.track->automationClips.empty());
     f.stack.redo(f.project);
-    EXPECT_EQ(f.track->automationClips[0].id, 41u);
-    EXPECT_EQ(f.project.nextClipId, 42u);
+    EXPECT_EQ(f.track->automationClips[0].id, 40u);
+    EXPECT_EQ(f.project.nextClipId, 41u);
 }
 
 TEST(PluginAutomation, LaneThreeIsTheFirstVst3InsertAndEditsOfItAreReported) {

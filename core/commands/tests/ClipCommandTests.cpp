@@ -75,7 +75,7 @@ TEST_F(ClipCommandTest, SplitCutsANoteThatSpansTheSplitPointAndUndoMakesItWholeA
     EXPECT_EQ(clip->notes, (std::vector<MidiNote>{note(300, 200), note(50, 100), note(700, 50)}));
 }
 
-TEST_F(ClipCommandTest, SplitSharesTheSampleBufferAndDrawsAFreshIdOnEveryRedo) {
+TEST_F(ClipCommandTest, SplitSharesTheSampleBufferAndKeepsItsIdOnEveryRedo) {
     const auto clip = placeClip(project, audioTrack->id, ClipKind::Audio, 0, 8);
     clip->audio = samples({1, 2, 3, 4, 5, 6, 7, 8});
     clip->fadeIn = 3;
@@ -85,9 +85,11 @@ TEST_F(ClipCommandTest, SplitSharesTheSampleBufferAndDrawsAFreshIdOnEveryRedo) {
     EXPECT_EQ(clip->length, 5);
     EXPECT_EQ(firstRight->audio, clip->audio);
     EXPECT_EQ(firstRight->fadeIn, 0);
+    const uint64_t counter = project.nextClipId;
     split.undo(project);
     split.redo(project);
-    EXPECT_NE(audioTrack->clips[1]->id, firstRight->id);
+    EXPECT_EQ(audioTrack->clips[1]->id, firstRight->id);
+    EXPECT_EQ(project.nextClipId, counter);
 }
 
 TEST_F(ClipCommandTest, MoveClampsAtZeroAndUndoReturnsToTheOldTrackAndPlace) {

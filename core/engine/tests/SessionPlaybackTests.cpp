@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <span>
 
 namespace orvane::testing {
 namespace {
@@ -13,7 +15,7 @@ namespace {
 /// clip sounds can be read off the output.
 class SessionRig : public RenderRig {
   public:
-    SessionRig() {
+    explicit SessionRig(RenderSetup setup = {}) : RenderRig(setup) {
         track = addTrack(TrackType::Audio);
         edit([](Project &project) {
             project.session.launchQuantize = LaunchQuantize::Immediate;
@@ -319,6 +321,151 @@ TEST(SessionClipSamples, AClipFrameHasItsFadesGainAndInterpolationAndIsSilentOut
     EXPECT_EQ(sampleAudioClip(clip, 31).left, 0.0f);
 }
 
+// At 48 kHz and 120 BPM a bar is 96000 samples; the grid quantises to one bar.
+constexpr int64_t bar = 96000;
+
+/// Renders in blocks of `block` until the output reaches `frames` frames.
+std::vector<float> renderUntil(SessionRig &rig, std::vector<float> left, int64_t frames,
+                               int32_t block) {
+    while (static_cast<int64_t>(left.size()) < frames) {
+        const auto more = rig.render(1, block);
+        left.insert(left.end(), more.begin(), more.end());
+    }
+    return left;
+}
+
+TEST(SessionFollowActions, TheNextSceneStartsOnTheBarLineWhereTheLastOneEnded) {
+    for (const int32_t block : {64, 480, 512}) {
+        SCOPED_TRACE(::testing::Message() << "blocks of " << block);
+        for (const bool sceneFollows : {false, true}) {
+            SessionRig rig({48000.0, block});
+            const auto first = rig.sessionClip(0, bar, 0.5f);
+            rig.sessionClip(1, bar, 0.25f);
+            rig.edit([&](Project &project) {
+                project.session.launchQuantize = LaunchQuantize::OneBar;
+                if (sceneFollows)
+                    project.session.scenes[0].followAction = FollowAction::NextScene;
+                else
+                    first->followAction = FollowAction::NextScene;
+            });
+            send(rig.engine, RequestType::play);
+            send(rig.engine, RequestType::launchScene, static_cast<int64_t>(rig.sceneId(0)));
+            const auto left = renderUntil(rig, {}, 2 * bar + 1000, block);
+            EXPECT_EQ(left[bar - 1], 0.0f);
+            EXPECT_FLOAT_EQ(left[bar], 0.5f * fader);
+            EXPECT_FLOAT_EQ(left[2 * bar - 1], 0.5f * fader);
+            EXPECT_FLOAT_EQ(left[2 * bar], 0.25f * fader) << "scene follows: " << sceneFollows;
+        }
+        // A scene that follows itself plays on, in time with the bars: a bar line that falls
+        // inside a block (3 bars, with blocks of 512) costs at most the rest of that block.
+        SessionRig rig({48000.0, block});
+        rig.sessionClip(0, bar, 0.5f);
+        rig.edit([&](Project &project) {
+            project.session.launchQuantize = LaunchQuantize::OneBar;
+            project.session.scenes[0].followAction = FollowAction::Again;
+        });
+        send(rig.engine, RequestType::play);
+        send(rig.engine, RequestType::launchScene, static_cast<int64_t>(rig.sceneId(0)));
+        const auto left = renderUntil(rig, {}, 4 * bar + 1000, block);
+        for (const int64_t frame :
+             {bar, 2 * bar - 1, 2 * bar, int64_t{250000}, 3 * bar + block, 4 * bar - 1, 4 * bar})
+            EXPECT_FLOAT_EQ(left[static_cast<std::size_t>(frame)], 0.5f * fader) << frame;
+    }
+}
+
+TEST(SessionLaunch, AQuantisedLaunchKeepsWhatPlaysUntilTheLaunchPoint) {
+    enum class Launch { OtherScene, SameClipAgain, AtOnce };
+    for (const int32_t block : {64, 480, 512})
+        for (const Launch launch : {Launch::OtherScene, Launch::SameClipAgain, Launch::AtOnce}) {
+            SCOPED_TRACE(::testing::Message() << "blocks of " << block << ", case " << int(launch));
+            SessionRig rig({48000.0, block});
+            const auto playing = rig.sessionClip(0, 4 * bar, 0.5f);
+            rig.sessionClip(1, 4 * bar, 0.25f);
+            rig.edit(
+                [](Project &project) { project.session.launchQuantize = LaunchQuantize::OneBar; });
+            send(rig.engine, RequestType::play);
+            send(rig.engine, RequestType::launchScene, static_cast<int64_t>(rig.sceneId(0)));
+            auto left = renderUntil(rig, {}, 120320, block);
+            const auto requestAt = static_cast<int64_t>(left.size());
+            if (launch == Launch::AtOnce)
+                rig.edit([](Project &project) {
+                    project.session.launchQuantize = LaunchQuantize::Immediate;
+                });
+            if (launch == Launch::SameClipAgain)
+                send(rig.engine, RequestType::launchSessionClip, static_cast<int64_t>(playing->id));
+            else
+                send(rig.engine, RequestType::launchScene, static_cast<int64_t>(rig.sceneId(1)));
+            left = renderUntil(rig, std::move(left), 2 * bar + 4000, block);
+            if (launch == Launch::AtOnce) {
+                EXPECT_FLOAT_EQ(left[static_cast<std::size_t>(requestAt)], 0.25f * fader);
+                continue;
+            }
+            for (const int64_t frame : {requestAt, int64_t{130000}, 2 * bar - 1})
+                EXPECT_FLOAT_EQ(left[static_cast<std::size_t>(frame)], 0.5f * fader) << frame;
+            const float next = launch == Launch::OtherScene ? 0.25f : 0.5f;
+            EXPECT_FLOAT_EQ(left[2 * bar], next * fader);
+            const SessionTableCopy table = rig.engine.readSessionTable();
+            const auto entries = std::span(table.entries.data(), std::size_t(table.count));
+            std::vector<ActiveSessionClip> running;
+            std::copy_if(entries.begin(), entries.end(), std::back_inserter(running),
+                         [](const auto &entry) { return entry.playing || entry.queued; });
+            ASSERT_EQ(running.size(), 1u) << "the replaced entry has left the table";
+            // The launched clip started on the bar line.
+            EXPECT_EQ(running[0].offset, static_cast<int64_t>(left.size()) - 2 * bar);
+        }
+}
+
+TEST(SessionLaunch, ATrackCanPlayOneClipAtATime) {
+    for (const bool oneAtATime : {false, true}) {
+        SessionRig rig;
+        const auto first = rig.sessionClip(0, 4 * bar, 0.5f);
+        const auto second = rig.sessionClip(1, 4 * bar, 0.25f);
+        rig.edit([&](Project &) { rig.track->oneClipAtATime = oneAtATime; });
+        send(rig.engine, RequestType::play);
+        send(rig.engine, RequestType::launchSessionClip, static_cast<int64_t>(first->id));
+        rig.render(2);
+        send(rig.engine, RequestType::launchSessionClip, static_cast<int64_t>(second->id));
+        EXPECT_FLOAT_EQ(rig.render(1).front(), (oneAtATime ? 0.25f : 0.75f) * fader);
+    }
+    // Quantised, the clip that plays hands over on the bar line.
+    SessionRig rig;
+    const auto first = rig.sessionClip(0, 4 * bar, 0.5f);
+    const auto second = rig.sessionClip(1, 4 * bar, 0.25f);
+    rig.edit([&](Project &project) {
+        rig.track->oneClipAtATime = true;
+        project.session.launchQuantize = LaunchQuantize::OneBar;
+    });
+    send(rig.engine, RequestType::play);
+    send(rig.engine, RequestType::launchSessionClip, static_cast<int64_t>(first->id));
+    auto left = renderUntil(rig, {}, 120320, 512);
+    send(rig.engine, RequestType::launchSessionClip, static_cast<int64_t>(second->id));
+    left = renderUntil(rig, std::move(left), 2 * bar + 512, 512);
+    EXPECT_FLOAT_EQ(left[2 * bar - 1], 0.5f * fader);
+    EXPECT_FLOAT_EQ(left[2 * bar], 0.25f * fader);
+}
+
+InsertSlot stockInsert(const char *id) { return InsertSlot{id, "", "", {}, false, true, 0, {}}; }
+
+TEST(SessionTails, AStoppedClipsTrackRingsOnThroughItsEchoAndReverb) {
+    SessionRig rig;
+    const auto clip = rig.sessionClip(0, 4800, 0.5f);
+    rig.edit([&](Project &) {
+        rig.track->inserts = {stockInsert("stock.delay"), stockInsert("stock.reverb")};
+    });
+    send(rig.engine, RequestType::play);
+    send(rig.engine, RequestType::launchSessionClip, static_cast<int64_t>(clip->id));
+    const auto left = rig.render(120);
+    // Echoes 250 ms apart, each 0.3 of the one before: the first three are far above the floor.
+    for (const int64_t echo : {1, 2, 3}) {
+        const auto from = static_cast<std::size_t>(echo * 12000 + 100);
+        const float peak =
+            *std::max_element(left.begin() + static_cast<std::ptrdiff_t>(from),
+                              left.begin() + static_cast<std::ptrdiff_t>(from + 4000),
+                              [](float a, float b) { return std::abs(a) < std::abs(b); });
+        EXPECT_GT(std::abs(peak), 1e-3f) << "echo " << echo;
+    }
+}
+
 TEST(SessionRealTime, RenderingTheSessionAllocatesNothing) {
     SessionRig rig;
     const auto looped = rig.sessionClip(0, 900, 0.5f);
@@ -345,6 +492,32 @@ TEST(SessionRealTime, RenderingTheSessionAllocatesNothing) {
     AllocationScope scope;
     for (int block = 0; block < 64; ++block)
         out.render(rig.engine);
+    EXPECT_EQ(scope.allocations(), 0u);
+    EXPECT_EQ(scope.frees(), 0u);
+    EXPECT_TRUE(rig.engine.sessionMode.load());
+}
+
+TEST(SessionRealTime, TailsAndQuantisedHandoversAllocateNothing) {
+    SessionRig rig;
+    const auto first = rig.sessionClip(0, 3000, 0.5f);
+    const auto second = rig.sessionClip(1, 90000, 0.25f);
+    rig.edit([&](Project &project) {
+        rig.track->inserts = {stockInsert("stock.delay"), stockInsert("stock.reverb")};
+        rig.track->oneClipAtATime = true;
+        project.session.launchQuantize = LaunchQuantize::OneBeat;
+    });
+    send(rig.engine, RequestType::play);
+    send(rig.engine, RequestType::launchSessionClip, static_cast<int64_t>(first->id));
+    StereoOutput out(512);
+    out.render(rig.engine);
+    AllocationScope scope;
+    for (int block = 0; block < 120; ++block) {
+        if (block == 50)
+            send(rig.engine, RequestType::launchSessionClip, static_cast<int64_t>(second->id));
+        if (block == 80)
+            send(rig.engine, RequestType::launchScene, static_cast<int64_t>(rig.sceneId(0)));
+        out.render(rig.engine);
+    }
     EXPECT_EQ(scope.allocations(), 0u);
     EXPECT_EQ(scope.frees(), 0u);
     EXPECT_TRUE(rig.engine.sessionMode.load());

@@ -50,6 +50,11 @@ TEST(DocumentReaderDefaults, AnEmptyObjectGivesEveryDefault) {
     EXPECT_EQ(p.lengthSamples, 0);
 }
 
+TEST(DocumentReaderDefaults, TracksOfOlderDocumentsLayerTheirSessionClips) {
+    EXPECT_FALSE(loadTrack(R"("id":1,"type":0)").tracks[0]->oneClipAtATime);
+    EXPECT_TRUE(loadTrack(R"("id":1,"oneClipAtATime":true)").tracks[0]->oneClipAtATime);
+}
+
 TEST(DocumentReaderDefaults, MissingCentsComeFromTheSelectedPreset) {
     const auto justMajor = load(R"({"scalaPresetIndex":2})").scalaCents;
     EXPECT_EQ(justMajor[1], -29.33f);

@@ -165,11 +165,6 @@ std::shared_ptr<Clip> addAudioClip(Project &project, uint64_t trackId, SharedSam
     return clip;
 }
 
-CommandTableRow withFreshTrackIds(CommandTableRow row) {
-    row.redoDrawsFreshTrackIds = true;
-    return row;
-}
-
 } // namespace
 
 std::vector<CommandTableRow> audioProcessingCommandRows() {
@@ -184,14 +179,14 @@ std::vector<CommandTableRow> audioProcessingCommandRows() {
                 "PitchShiftAudioClip", {-12.0f, -3.5f, 0.0f, 0.00001f, 2.0f, 7.0f, 12.0f, 60.0f,
                                         -60.0f, std::numeric_limits<float>::quiet_NaN()}),
             pitchCorrectRow(),
-            withFreshTrackIds(clipOnlyRow<SplitAudioStemsCommand>("SplitAudioStems")),
+            clipOnlyRow<SplitAudioStemsCommand>("SplitAudioStems"),
             clipOnlyRow<SliceAudioAtTransientsCommand>("SliceAudioAtTransients"),
             alignRow(),
             snapRow(),
             renderedBufferRow<BounceTrackInPlaceCommand>("BounceTrackInPlace"),
             renderedBufferRow<FreezeTrackInPlaceCommand>("FreezeTrackInPlace"),
             toggleFrozenRow(),
-            withFreshTrackIds(renderedBufferRow<CaptureFlashbackCommand>("CaptureFlashback"))};
+            renderedBufferRow<CaptureFlashbackCommand>("CaptureFlashback")};
 }
 
 Project randomProjectWithAudio(Random &random) {

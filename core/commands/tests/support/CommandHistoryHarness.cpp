@@ -14,6 +14,11 @@ void collect(std::vector<std::string> &failures, const std::string &phase,
         failures.push_back(phase + ": " + difference);
 }
 
+bool createdObjects(const Project &start, const Project &end) {
+    return end.nextTrackId != start.nextTrackId || end.nextClipId != start.nextClipId ||
+           end.nextSceneId != start.nextSceneId || end.nextMarkerId != start.nextMarkerId;
+}
+
 bool drewFreshIds(const Project &start, const Project &end, const IdCounterReplay &replay) {
     return (replay.freshTrackIds && end.nextTrackId != start.nextTrackId) ||
            (replay.freshClipIds && end.nextClipId != start.nextClipId) ||
@@ -67,6 +72,7 @@ HistoryOutcome checkSingleCommand(Project project, const CommandTableRow &row, R
     outcome.commands.push_back(recipe.description);
     outcome.changedProject = !projectDifferences(start, executed).empty();
     outcome.drewFreshIds = drewFreshIds(start, executed, replay);
+    outcome.createdObjects = createdObjects(start, executed);
     auto &failures = outcome.failures;
     stack.undo(project);
     checkUndone(failures, "undone", start, project);
@@ -104,6 +110,7 @@ HistoryOutcome checkRandomHistory(Project project, const std::vector<CommandTabl
         outcome.commands.push_back(recipe.description);
     outcome.changedProject = !projectDifferences(start, end).empty();
     outcome.drewFreshIds = drewFreshIds(start, end, replay);
+    outcome.createdObjects = createdObjects(start, end);
     auto &failures = outcome.failures;
     for (std::size_t i = 0; i < commandCount; ++i)
         stack.undo(project);

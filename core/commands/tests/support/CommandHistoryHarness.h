@@ -23,21 +23,17 @@ struct CommandRecipe {
 struct CommandTableRow {
     std::string commandName;
     std::function<CommandRecipe(const Project &, Random &)> generate;
-    /// Creators that add tracks with fresh ids on every redo (stems, flashback captures)
-    /// cannot share one replay rule with those that re-use their first id (added tracks), so
-    /// they are checked alone and left out of mixed histories.
-    bool redoDrawsFreshTrackIds = false;
 };
 
-/// Which id counters hand out fresh ids when a creating command is redone. A creator that
-/// re-uses the id of its first redo (tracks) replays from the starting counter; one that
-/// draws a fresh id (split and duplicated clips) replays from the counter the undos left.
-/// A family whose creators behave otherwise sets its counter here.
+/// Which id counters hand out fresh ids when a creating command is redone. Every creator
+/// re-uses the ids of its first run, so that later edits of what it made survive an undo and
+/// redo, and a redo replays from the starting counters. A family whose creators draw fresh
+/// ids sets its counter here, to replay from the counter the undos left.
 struct IdCounterReplay {
     bool freshTrackIds = false;
-    bool freshClipIds = true;
-    bool freshSceneIds = true;
-    bool freshMarkerIds = true;
+    bool freshClipIds = false;
+    bool freshSceneIds = false;
+    bool freshMarkerIds = false;
 };
 
 struct HistoryOutcome {
@@ -46,6 +42,8 @@ struct HistoryOutcome {
     std::vector<std::string> commands;
     bool changedProject = false;
     bool drewFreshIds = false;
+    /// Whether the commands made objects (any id counter advanced).
+    bool createdObjects = false;
 };
 
 /// Runs one command drawn from `row` on `project` through a command stack: execute, undo,

@@ -139,6 +139,17 @@ CommandTableRow launchModeRow() {
             }};
 }
 
+CommandTableRow oneClipAtATimeRow() {
+    return {"SetTrackOneClipAtATimeCommand", [](const Project &project, Random &random) {
+                const uint64_t track = someTrackId(project, random);
+                const bool oneAtATime = chance(random, 60);
+                return CommandRecipe{call("SetTrackOneClipAtATime", track, oneAtATime), [=] {
+                                         return std::make_unique<SetTrackOneClipAtATimeCommand>(
+                                             track, oneAtATime);
+                                     }};
+            }};
+}
+
 CommandTableRow duplicateClipRow() {
     return {"DuplicateSessionClipCommand", [](const Project &project, Random &random) {
                 const uint64_t clip = someClipId(project, random);
@@ -218,6 +229,7 @@ std::vector<CommandTableRow> sessionCommandRows() {
             sceneTempoMeterRow(),
             clipFollowRow(),
             launchModeRow(),
+            oneClipAtATimeRow(),
             duplicateClipRow(),
             moveClipRow(),
             sessionPlayerRow(),
