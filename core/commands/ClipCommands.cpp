@@ -366,6 +366,7 @@ PasteClipsCommand::PasteClipsCommand(std::vector<std::shared_ptr<const Clip>> cl
 void PasteClipsCommand::redo(Project &project) {
     pasted_.clear();
     if (clips_.empty()) return;
+    const SameIdsOnRedo sameIds(firstRun_, project);
     int64_t earliest = clips_.front()->arrangeStart;
     for (const auto &clip : clips_)
         earliest = std::min(earliest, clip->arrangeStart);

@@ -146,7 +146,7 @@ class DeleteClipCommand : public Command {
 /// starts at `position`, keeping their distances. The first clip's track maps to
 /// `targetTrackId` and the others keep their distance from it in the track list; a clip
 /// whose mapped track is missing or of the other kind goes to its own track, and is left out
-/// when that is gone too. Like a duplicate, the copies draw fresh ids on every redo.
+/// when that is gone too. A redo brings the copies back under the ids of the first paste.
 class PasteClipsCommand : public Command {
   public:
     PasteClipsCommand(std::vector<std::shared_ptr<const Clip>> clips, int64_t position,
@@ -162,6 +162,7 @@ class PasteClipsCommand : public Command {
     int64_t position_;
     uint64_t targetTrackId_;
     std::vector<std::shared_ptr<Clip>> pasted_;
+    std::optional<IdCounters> firstRun_;
 };
 
 } // namespace orvane

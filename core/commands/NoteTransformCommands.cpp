@@ -328,7 +328,7 @@ ApplyTuningToMidiClipCommand::ApplyTuningToMidiClipCommand(uint64_t clipId, int3
 bool ApplyTuningToMidiClipCommand::rewrite(const Project &project, Clip &,
                                            std::vector<MidiNote> &notes) {
     for (MidiNote &note : notes) {
-        note.pitch = tunedPitch(note.pitch, scaleRoot_, minor_, project.kbmDegrees);
+        note.pitch = clampToMidi(tunedPitch(note.pitch, scaleRoot_, minor_, project.kbmDegrees));
         note.bendCents = 0.0f;
     }
     return true;

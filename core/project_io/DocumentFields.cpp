@@ -879,7 +879,7 @@ FieldTable<Track> trackFields() {
         number<&Track::expressionMapIndex>("expressionMapIndex", -1),
         flag<&Track::mpeEnabled>("mpeEnabled", false),
         flag<&Track::frozen>("frozen", false),
-        flag<&Track::oneClipAtATime>("oneClipAtATime", false),
+        optionalNumber<&Track::oneClipAtATime>("oneClipAtATime", 0, 0, 1),
         automation<&Track::volumeAutomation>("volumeAutomation"),
         automation<&Track::panAutomation>("panAutomation"),
         automation<&Track::muteAutomation>("muteAutomation"),
