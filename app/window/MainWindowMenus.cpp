@@ -19,6 +19,7 @@
 #include "core/commands/MixerCommands.h"
 #include "core/commands/NoteTransformCommands.h"
 #include "core/commands/ProjectSettingCommands.h"
+#include "core/commands/SessionCommands.h"
 #include "core/engine/Engine.h"
 
 #include <QApplication>
@@ -314,6 +315,22 @@ void MainWindow::buildTrackMenu(QMenu *track) {
                      mixerToggle(true));
     track->addAction(QStringLiteral("Solo Track"), QKeySequence(Qt::ALT | Qt::Key_S), this,
                      mixerToggle(false));
+    // In the session grid a launch then ends the track's other clips at the launch point.
+    QAction *oneClip =
+        track->addAction(QStringLiteral("One Session Clip at a Time"), this, [this, selected] {
+            std::unique_lock lock(app.engine().projectMutex);
+            const auto found = app.engine().project.findTrack(selected());
+            if (!found) return;
+            const bool on = found->oneClipAtATime;
+            lock.unlock();
+            edit(std::make_unique<SetTrackOneClipAtATimeCommand>(selected(), !on));
+        });
+    oneClip->setCheckable(true);
+    connect(track, &QMenu::aboutToShow, this, [this, oneClip, selected] {
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto found = app.engine().project.findTrack(selected());
+        oneClip->setChecked(found && found->oneClipAtATime);
+    });
     track->addSeparator();
     track->addAction(QStringLiteral("Delete Track"), QKeySequence(Qt::CTRL | Qt::Key_Delete), this,
                      [this, &timeline, selected] {
