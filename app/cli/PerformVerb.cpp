@@ -2,6 +2,7 @@
 
 #include "app/cli/RenderVerb.h"
 #include "app/cli/VerbArguments.h"
+#include "app/shell/RenderOutput.h"
 
 #include <algorithm>
 #include <array>

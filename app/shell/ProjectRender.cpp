@@ -1,5 +1,6 @@
 #include "app/shell/ProjectRender.h"
 
+#include "app/shell/DocumentOperations.h"
 #include "app/shell/RenderOutput.h"
 #include "core/audiofile/AudioFile.h"
 
