@@ -99,7 +99,7 @@ report() {
         printf '%s\n' "$2" | awk -v l="$label" -v t="$1" -v h="$hwall" '{ printf "%-9s %-8s %8.3f %8.3f %8.3f %9.1f %12.2fx\n", l, t, $1, $2, $3, $4 / 1024, $1 / h }'
         shift 2
     done
-    printf '%s\n' "$halvoraLine" | awk -v l="$label" '{ printf "%-9s Halvora system time: %.1f %% of its wall time\n", l, $1 > 0 ? 100 * $3 / $1 : 0 }'
+    printf '%s\n' "$halvoraLine" | awk -v l="$label" '{ printf "%-9s Halvora system time: %.1f %% of its wall time\n", l, ($1 > 0 ? 100 * $3 / $1 : 0) }'
 }
 
 for bands in 0 4; do
