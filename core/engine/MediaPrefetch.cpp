@@ -129,9 +129,12 @@ void MediaPrefetcher::readAhead(int64_t position) {
         std::lock_guard projectLock(engine_.projectMutex);
         plan_ = planMedia(engine_.project);
     }
+    // The transport gets there only with its next block: until then the disk thread keeps
+    // reading for `position`, not for where the playhead still is.
+    announced_ = position;
+    announcedAt_ = std::chrono::steady_clock::now();
     streams_.reset();
-    refreshStreams();
-    fillStreams(position);
+    refreshStreams(position);
 }
 
 void MediaPrefetcher::run() {
@@ -155,13 +158,14 @@ void MediaPrefetcher::pass() {
             if (!samePlan(plan, plan_)) {
                 plan_ = std::move(plan);
                 projectLock.unlock();
-                refreshStreams();
+                refreshStreams(readingPosition(std::chrono::steady_clock::now()));
             }
         }
     }
-    if (!streams_) refreshStreams();
-    fillStreams(engine_.playhead.load());
     const auto now = std::chrono::steady_clock::now();
+    const int64_t position = readingPosition(now);
+    if (!streams_) refreshStreams(position);
+    fillStreams(*streams_, position);
     if (now - lastCheck_ >= std::chrono::seconds(1)) {
         lastCheck_ = now;
         for (const auto &stream : streams_->streams())
@@ -169,7 +173,17 @@ void MediaPrefetcher::pass() {
     }
 }
 
-void MediaPrefetcher::refreshStreams() {
+int64_t MediaPrefetcher::readingPosition(std::chrono::steady_clock::time_point now) {
+    const int64_t playhead = engine_.playhead.load();
+    if (announced_ < 0) return playhead;
+    const double rate = std::max(engine_.sampleRate.load(), 1.0);
+    const bool arrived =
+        playhead >= announced_ && playhead < saturatingAdd(announced_, static_cast<int64_t>(rate));
+    if (arrived || now - announcedAt_ > std::chrono::seconds(2)) announced_ = -1;
+    return announced_ < 0 ? playhead : announced_;
+}
+
+void MediaPrefetcher::refreshStreams(int64_t position) {
     std::vector<Clip> clips = plan_.arrangement;
     clips.insert(clips.end(), plan_.session.begin(), plan_.session.end());
     const double rate = std::max(engine_.sampleRate.load(), 1.0);
@@ -184,17 +198,17 @@ void MediaPrefetcher::refreshStreams() {
                              true);
         retiredDry_ += streams_->dryBlocks();
     }
+    fillStreams(*next, position);
     streams_ = std::move(next);
     engine_.liveMediaStreams.publish(streams_);
 }
 
-void MediaPrefetcher::fillStreams(int64_t position) {
-    if (!streams_) return;
+void MediaPrefetcher::fillStreams(MediaStreams &streams, int64_t position) {
     const double rate = std::max(engine_.sampleRate.load(), 1.0);
     const auto window = static_cast<int64_t>(options_.aheadSeconds * rate);
     const bool cycling = engine_.loopEnabled.load();
     const int64_t cycleStart = engine_.loopStart.load();
-    for (const auto &stream : streams_->streams()) {
+    for (const auto &stream : streams.streams()) {
         const Clip &clip = stream->clip();
         const int64_t frameCount = clip.audioFrameCount();
         // Where the clip is being read, half a window ahead.

@@ -73,8 +73,12 @@ class MediaPrefetcher {
   private:
     void run();
     void pass();
-    void refreshStreams();
-    void fillStreams(int64_t position);
+    /// Where the disk thread reads for: the playhead, or a position announced by
+    /// `readAhead` until the playhead gets there.
+    int64_t readingPosition(std::chrono::steady_clock::time_point now);
+    /// New streams for the plan, filled for `position` before the audio thread sees them.
+    void refreshStreams(int64_t position);
+    void fillStreams(MediaStreams &streams, int64_t position);
 
     Engine &engine_;
     Options options_;
@@ -83,6 +87,8 @@ class MediaPrefetcher {
     std::shared_ptr<MediaStreams> streams_;
     std::vector<int16_t> staging_;
     uint64_t retiredDry_ = 0;
+    int64_t announced_ = -1;
+    std::chrono::steady_clock::time_point announcedAt_{};
     std::chrono::steady_clock::time_point lastCheck_{};
     mutable std::mutex mutex_;
     mutable std::condition_variable wake_;

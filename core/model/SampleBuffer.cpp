@@ -63,41 +63,39 @@ void MediaFile::read(int64_t first, int64_t count, float *out,
         staging.resize(static_cast<std::size_t>(std::min(count, readChunkSamples)));
     for (int64_t done = 0; done < count;) {
         const int64_t piece = std::min<int64_t>(count - done, static_cast<int64_t>(staging.size()));
-        ssize_t got = -1;
-        if (!failed()) {
-            do {
-                got = ::pread(fd_, staging.data(), static_cast<std::size_t>(piece) * 2,
-                              static_cast<off_t>(dataOffset_ + (first + done) * 2));
-            } while (got < 0 && errno == EINTR);
-            if (got < 0) fail(std::string("cannot read: ") + std::strerror(errno));
-            // A file shorter than it was when opened lost its end; what is left may not
-            // even be its beginning any more, so none of it plays.
-            else if (got < piece * 2)
-                fail("the file became shorter");
-        }
-        if (failed()) {
-            std::fill_n(out + done, count - done, 0.0f);
-            return;
-        }
+        ssize_t got = 0;
+        do {
+            got = ::pread(fd_, staging.data(), static_cast<std::size_t>(piece) * 2,
+                          static_cast<off_t>(dataOffset_ + (first + done) * 2));
+        } while (got < 0 && errno == EINTR);
+        if (got < 0)
+            fail(std::string("cannot read: ") + std::strerror(errno));
+        else if (got < piece * 2)
+            fail("the file became shorter; what it lost plays as silence");
+        const int64_t whole = got < 0 ? 0 : got / 2;
         const int16_t *pcm = staging.data();
         float *target = out + done;
-        for (int64_t i = 0; i < piece; ++i)
+        for (int64_t i = 0; i < whole; ++i)
             target[i] = SampleBuffer::fromPcm16(pcm[i]);
+        if (whole < piece) {
+            // Nothing after a short read is there either: the rest is silence.
+            std::fill_n(target + whole, count - done - whole, 0.0f);
+            return;
+        }
         done += piece;
     }
 }
 
 void MediaFile::checkStillThere() const {
     if (reported_.load()) return;
-    struct stat opened {};
     struct stat named {};
-    if (::fstat(fd_, &opened) == 0 && opened.st_nlink == 0) {
-        report("the file was deleted; what was opened plays on");
+    if (::stat(path_.c_str(), &named) == 0 && (named.st_dev != device_ || named.st_ino != inode_)) {
+        report("the file was replaced; what was opened plays on");
         return;
     }
-    if (::stat(path_.c_str(), &named) != 0 || named.st_dev != device_ || named.st_ino != inode_) {
-        report("the file was replaced; what was opened plays on");
-    }
+    struct stat opened {};
+    if (::fstat(fd_, &opened) == 0 && opened.st_nlink == 0)
+        report("the file was deleted; what was opened plays on");
 }
 
 std::vector<MediaFailure> takeMediaFailures() {

@@ -11,9 +11,9 @@ namespace orvane {
 
 /// An open 16-bit PCM media file whose samples are read with plain reads and converted to
 /// floats on the way; nothing of it is mapped. The descriptor stays open while the file is
-/// in use, so a file deleted or renamed over keeps playing what it held. A file cut short
-/// or failing to read plays silence from then on, and is reported once with its name (see
-/// `takeMediaFailures`); nothing ends the program.
+/// in use, so a file deleted or renamed over keeps playing what it held. What a file cut
+/// short (or failing to read) no longer holds plays as silence, and the file is reported
+/// once with its name (see `takeMediaFailures`); nothing ends the program.
 class MediaFile {
   public:
     /// Takes over the open descriptor `fd` of `path`, whose `sampleCount` samples start at
@@ -33,7 +33,7 @@ class MediaFile {
     /// Looks whether the file was deleted or replaced since it was opened, and reports it
     /// once; what was opened goes on playing. A system call or two: call it now and then.
     void checkStillThere() const;
-    /// True once a read came up short or failed: the file plays silence from then on.
+    /// True once a read came up short or failed.
     bool failed() const { return failed_.load(std::memory_order_acquire); }
 
   private:
