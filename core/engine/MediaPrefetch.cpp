@@ -76,9 +76,20 @@ ExportMediaReader::ExportMediaReader(Engine &engine, int64_t windowFrames) : eng
     engine_.offlineMediaStreams.publish(streams_);
 }
 
-ExportMediaReader::~ExportMediaReader() { engine_.offlineMediaStreams.publish(nullptr); }
+ExportMediaReader::~ExportMediaReader() {
+    engine_.offlineMediaStreams.publish(nullptr);
+    checkFiles();
+}
+
+void ExportMediaReader::checkFiles() {
+    lastCheck_ = std::chrono::steady_clock::now();
+    for (const auto &stream : streams_->streams())
+        stream->clip().audio->file()->checkStillThere();
+}
 
 void ExportMediaReader::prepareBlock(int64_t position, int32_t frames) {
+    // A file deleted or replaced under a long export is named while it runs, not only after.
+    if (std::chrono::steady_clock::now() - lastCheck_ >= std::chrono::seconds(1)) checkFiles();
     for (const auto &stream : streams_->streams()) {
         const Clip &clip = stream->clip();
         const FrameSpan needed = framesAtPosition(clip, position, frames);

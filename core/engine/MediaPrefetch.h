@@ -37,9 +37,13 @@ class ExportMediaReader {
     void prepareBlock(int64_t position, int32_t frames);
 
   private:
+    /// Reports files deleted or replaced since they were opened.
+    void checkFiles();
+
     Engine &engine_;
     std::shared_ptr<MediaStreams> streams_;
     std::vector<int16_t> staging_;
+    std::chrono::steady_clock::time_point lastCheck_ = std::chrono::steady_clock::now();
 };
 
 /// The disk thread of live playback: keeps every file-backed clip that sounds or is about to
