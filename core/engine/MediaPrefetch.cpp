@@ -6,6 +6,7 @@
 #include "core/model/SaturatingMath.h"
 
 #include <algorithm>
+#include <chrono>
 #include <tuple>
 
 namespace orvane {
@@ -74,9 +75,16 @@ ExportMediaReader::ExportMediaReader(Engine &engine, int64_t windowFrames) : eng
             std::make_shared<MediaStreams>(planMedia(engine.project).arrangement, windowFrames);
     }
     engine_.offlineMediaStreams.publish(streams_);
+    if (!streams_->empty()) reader_ = std::thread([this] { run(); });
 }
 
 ExportMediaReader::~ExportMediaReader() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (reader_.joinable()) reader_.join();
     engine_.offlineMediaStreams.publish(nullptr);
     checkFiles();
 }
@@ -88,21 +96,81 @@ void ExportMediaReader::checkFiles() {
 }
 
 void ExportMediaReader::prepareBlock(int64_t position, int32_t frames) {
+    if (streams_->empty()) return;
     // A file deleted or replaced under a long export is named while it runs, not only after.
     if (std::chrono::steady_clock::now() - lastCheck_ >= std::chrono::seconds(1)) checkFiles();
+    // The reader reads a window ahead: waking it every quarter window keeps it ahead
+    // without a thread switch per block.
+    const bool ready = resident(position, frames);
+    if (ready && position < nextWake_ && position >= lastWake_) return;
+    lastWake_ = position;
+    nextWake_ = saturatingAdd(position, std::max<int64_t>(streams_->windowFrames() / 4, 1));
+    std::unique_lock lock(mutex_);
+    position_ = position;
+    frames_ = frames;
+    const uint64_t request = ++requests_;
+    wake_.notify_one();
+    if (!ready) progress_.wait(lock, [&] { return passes_ >= request; });
+}
+
+bool ExportMediaReader::resident(int64_t position, int32_t frames) {
+    for (const auto &stream : streams_->streams()) {
+        const FrameSpan needed = framesAtPosition(stream->clip(), position, frames);
+        if (!needed.empty() && !stream->residentRt(needed)) return false;
+    }
+    return true;
+}
+
+void ExportMediaReader::run() {
+    std::unique_lock lock(mutex_);
+    uint64_t seen = 0;
+    while (true) {
+        wake_.wait(lock, [&] { return stopping_ || requests_ != seen; });
+        if (stopping_) return;
+        seen = requests_;
+        const int64_t position = position_;
+        const int32_t frames = frames_;
+        lock.unlock();
+        readFor(position, frames);
+        lock.lock();
+        passes_ = seen;
+        progress_.notify_all();
+    }
+}
+
+void ExportMediaReader::readFor(int64_t position, int32_t frames) {
+    // The next window starts this far before the current one ends, so that a block reading
+    // across the seam finds all its frames in one of them.
+    constexpr int64_t seam = 4096;
     for (const auto &stream : streams_->streams()) {
         const Clip &clip = stream->clip();
         const FrameSpan needed = framesAtPosition(clip, position, frames);
         if (needed.empty()) {
-            // Past its end the clip's window goes; an export never comes back.
-            if (saturatingAdd(clip.arrangeStart, audioClipSpan(clip)) <= position) {
+            // Past its end the clip's windows go; an export never comes back.
+            if (saturatingAdd(clip.arrangeStart, audioClipSpan(clip)) <= position &&
+                stream->windowOf(WindowRole::playing)) {
                 stream->clear();
                 stream->trim();
             }
+            // Not sounding yet: nothing before its first window is needed.
+            if (clip.arrangeStart > position && !stream->windowOf(WindowRole::playing) &&
+                clip.arrangeStart - position < stream->windowFrames())
+                stream->fill(WindowRole::playing,
+                             framesAtPosition(clip, clip.arrangeStart, frames).first, staging_,
+                             true);
             continue;
         }
-        if (!stream->covers(needed))
-            stream->fill(WindowRole::playing, needed.first, staging_, false);
+        const WindowRole holder = stream->roleHolding(needed);
+        if (holder == WindowRole::cue) stream->rename(WindowRole::cue, WindowRole::playing);
+        if (holder == WindowRole::none)
+            stream->fill(WindowRole::playing, needed.first, staging_, true);
+        const ResidentWindow *playing = stream->windowOf(WindowRole::playing);
+        if (!playing) continue;
+        const int64_t end = playing->firstFrame + playing->frames;
+        const int64_t next = std::max(playing->firstFrame + 1, end - seam);
+        const ResidentWindow *cue = stream->windowOf(WindowRole::cue);
+        if (end < clip.audioFrameCount() && (!cue || cue->firstFrame != next))
+            stream->fill(WindowRole::cue, next, staging_, true);
     }
 }
 

@@ -23,9 +23,11 @@ struct MediaPlan {
 };
 MediaPlan planMedia(const Project &project);
 
-/// Reads an export's file-backed clips just ahead of it on its rendering thread: before each
-/// block, every clip the block plays gets a window holding the frames it reads, read in
-/// pieces of `windowFrames` frames. Memory stays at one window per sounding clip.
+/// Reads an export's file-backed clips ahead of it on a thread of its own, in pieces of
+/// `windowFrames` frames: while the rendering thread mixes one window of every sounding clip,
+/// the next is read. Before each block the rendering thread makes sure the frames it needs
+/// are there, waiting for the reader if they are not, so an export never plays a clip dry.
+/// Memory stays at two windows per sounding clip.
 class ExportMediaReader {
   public:
     ExportMediaReader(Engine &engine, int64_t windowFrames);
@@ -39,11 +41,26 @@ class ExportMediaReader {
   private:
     /// Reports files deleted or replaced since they were opened.
     void checkFiles();
+    void run();
+    /// Keeps every clip's window for the block at `position` and the one after it resident.
+    void readFor(int64_t position, int32_t frames);
+    bool resident(int64_t position, int32_t frames);
 
     Engine &engine_;
     std::shared_ptr<MediaStreams> streams_;
-    std::vector<int16_t> staging_;
+    std::vector<int16_t> staging_; // the reader thread's
     std::chrono::steady_clock::time_point lastCheck_ = std::chrono::steady_clock::now();
+    std::mutex mutex_;
+    std::condition_variable wake_;     // the reader: a new block position, or stop
+    std::condition_variable progress_; // the rendering thread: the reader finished a pass
+    int64_t position_ = -1;
+    int64_t lastWake_ = 0; // the rendering thread's
+    int64_t nextWake_ = 0;
+    int32_t frames_ = 0;
+    uint64_t requests_ = 0;
+    uint64_t passes_ = 0;
+    bool stopping_ = false;
+    std::thread reader_;
 };
 
 /// The disk thread of live playback: keeps every file-backed clip that sounds or is about to

@@ -19,6 +19,18 @@ ClipStream::ClipStream(const Clip &clip, int64_t windowFrames)
 
 const ResidentWindow *ClipStream::holdRt(FrameSpan span) {
     lastRead_.store(span.first, std::memory_order_relaxed);
+    const ResidentWindow *window = holdWindowRt(span);
+    if (!window) dry_.fetch_add(1, std::memory_order_relaxed);
+    return window;
+}
+
+bool ClipStream::residentRt(FrameSpan span) {
+    const bool held = holdWindowRt(span) != nullptr;
+    releaseRt();
+    return held;
+}
+
+const ResidentWindow *ClipStream::holdWindowRt(FrameSpan span) {
     uint32_t mask = published_.load();
     // Announce the windows about to be read, then make sure they are still the published
     // ones: the filler rewrites only windows it sees neither published nor announced.
@@ -29,14 +41,12 @@ const ResidentWindow *ClipStream::holdRt(FrameSpan span) {
         mask = again;
         if (attempt == 3) {
             held_.store(0);
-            dry_.fetch_add(1, std::memory_order_relaxed);
             return nullptr;
         }
     }
     for (int window = 0; window < windowCount; ++window)
         if ((mask & bit(window)) && windows_[window].holds(span)) return &windows_[window];
     held_.store(0);
-    dry_.fetch_add(1, std::memory_order_relaxed);
     return nullptr;
 }
 
@@ -80,6 +90,37 @@ bool ClipStream::fill(WindowRole role, int64_t firstFrame, std::vector<int16_t> 
     return true;
 }
 
+WindowRole ClipStream::roleHolding(FrameSpan span) const {
+    const uint32_t mask = published_.load();
+    for (int window = 0; window < windowCount; ++window)
+        if ((mask & bit(window)) && windows_[window].holds(span)) return roles_[window];
+    return WindowRole::none;
+}
+
+const ResidentWindow *ClipStream::windowOf(WindowRole role) const {
+    const uint32_t mask = published_.load();
+    for (int window = 0; window < windowCount; ++window)
+        if ((mask & bit(window)) && roles_[window] == role) return &windows_[window];
+    return nullptr;
+}
+
+void ClipStream::retire(WindowRole role) {
+    const uint32_t mask = published_.load();
+    for (int window = 0; window < windowCount; ++window)
+        if ((mask & bit(window)) && roles_[window] == role) {
+            roles_[window] = WindowRole::none;
+            published_.store(mask & ~bit(window));
+            return;
+        }
+}
+
+void ClipStream::rename(WindowRole from, WindowRole to) {
+    retire(to);
+    const uint32_t mask = published_.load();
+    for (int window = 0; window < windowCount; ++window)
+        if ((mask & bit(window)) && roles_[window] == from) roles_[window] = to;
+}
+
 void ClipStream::trim() {
     const uint32_t keep = published_.load() | held_.load();
     for (int window = 0; window < windowCount; ++window)
@@ -91,7 +132,8 @@ void ClipStream::clear() {
     roles_.fill(WindowRole::none);
 }
 
-MediaStreams::MediaStreams(const std::vector<Clip> &clips, int64_t windowFrames) {
+MediaStreams::MediaStreams(const std::vector<Clip> &clips, int64_t windowFrames)
+    : windowFrames_(std::max<int64_t>(windowFrames, 1)) {
     for (const Clip &clip : clips)
         if (clip.kind == ClipKind::Audio && clip.audio && clip.audio->file())
             streams_.push_back(std::make_unique<ClipStream>(clip, windowFrames));

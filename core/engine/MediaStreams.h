@@ -55,6 +55,9 @@ class ClipStream {
     /// block) when none holds it. Remembers `span` as where the clip is being read.
     const ResidentWindow *holdRt(FrameSpan span);
     void releaseRt() { held_.store(0); }
+    /// True when a published window holds `span`: `holdRt` without holding or counting,
+    /// for the rendering side to look before a block.
+    bool residentRt(FrameSpan span);
 
     // Filling side: one thread at a time.
 
@@ -66,6 +69,14 @@ class ClipStream {
     /// refilled in place. False when every spare window is still held.
     bool fill(WindowRole role, int64_t firstFrame, std::vector<int16_t> &staging,
               bool readersRunning);
+    /// The role of a published window holding `span`; none when no window holds it.
+    WindowRole roleHolding(FrameSpan span) const;
+    /// The published window of `role`, or null.
+    const ResidentWindow *windowOf(WindowRole role) const;
+    /// Unpublishes the window of `role`; a reader holding it finishes its block with it.
+    void retire(WindowRole role);
+    /// The window of `from` goes on as the window of `to` (whose own window is retired).
+    void rename(WindowRole from, WindowRole to);
     /// The frame the renderer asked for last; -1 before the first.
     int64_t lastReadFrame() const { return lastRead_.load(std::memory_order_relaxed); }
     uint64_t dryBlocks() const { return dry_.load(std::memory_order_relaxed); }
@@ -75,6 +86,8 @@ class ClipStream {
     void clear();
 
   private:
+    const ResidentWindow *holdWindowRt(FrameSpan span);
+
     Clip clip_;
     uint64_t clipId_;
     int64_t channels_;
@@ -98,11 +111,13 @@ class MediaStreams {
     ClipStream *find(uint64_t clipId) const;
     const std::vector<std::unique_ptr<ClipStream>> &streams() const { return streams_; }
     bool empty() const { return streams_.empty(); }
+    int64_t windowFrames() const { return windowFrames_; }
     /// Blocks any clip played silent for want of its samples.
     uint64_t dryBlocks() const;
 
   private:
     std::vector<std::unique_ptr<ClipStream>> streams_; // by clip id
+    int64_t windowFrames_;
 };
 
 /// The media streams one kind of rendering (live or an export) reads, handed from the side
