@@ -62,7 +62,10 @@ void withSource(const Clip &clip, const ClipWarpTable &warp, int64_t t, int64_t 
     }
     MediaStreams *streams = currentMediaStreamsRt();
     ClipStream *stream = streams ? streams->find(clip.id) : nullptr;
-    if (!stream) return;
+    if (!stream) {
+        if (streams) streams->countUnplannedRt();
+        return;
+    }
     const ResidentWindow *window = stream->holdRt(framesRead(clip, warp, t, count));
     if (!window) return;
     const int64_t channels = clip.channels < 2 ? 1 : clip.channels;

@@ -149,7 +149,7 @@ ClipStream *MediaStreams::find(uint64_t clipId) const {
 }
 
 uint64_t MediaStreams::dryBlocks() const {
-    uint64_t total = 0;
+    uint64_t total = unplanned_.load(std::memory_order_relaxed);
     for (const auto &stream : streams_)
         total += stream->dryBlocks();
     return total;

@@ -112,12 +112,16 @@ class MediaStreams {
     const std::vector<std::unique_ptr<ClipStream>> &streams() const { return streams_; }
     bool empty() const { return streams_.empty(); }
     int64_t windowFrames() const { return windowFrames_; }
-    /// Blocks any clip played silent for want of its samples.
+    /// Blocks any clip played silent for want of its samples, those of clips the streams
+    /// were made before included.
     uint64_t dryBlocks() const;
+    /// Counts a block of a file-backed clip that has no stream here (it came after them).
+    void countUnplannedRt() const { unplanned_.fetch_add(1, std::memory_order_relaxed); }
 
   private:
     std::vector<std::unique_ptr<ClipStream>> streams_; // by clip id
     int64_t windowFrames_;
+    mutable std::atomic<uint64_t> unplanned_{0};
 };
 
 /// The media streams one kind of rendering (live or an export) reads, handed from the side
