@@ -583,10 +583,9 @@ bool lockMemoryIfAllowed() {
     const bool unlimited =
         ::getrlimit(RLIMIT_MEMLOCK, &limit) == 0 && limit.rlim_cur == RLIM_INFINITY;
     if (!unlimited && ::geteuid() != 0) return false;
-    // On fault: locking at once would read every mapped media file in whole; those mappings
-    // are then taken out again, so that played media can leave memory.
+    // On fault: what the process reserves but never touches stays out of memory, while the
+    // media windows, written by the disk thread before the audio thread sees them, are locked.
     if (::mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) != 0) return false;
-    MappedFile::unlockAll();
     return true;
 #endif
 }

@@ -62,26 +62,24 @@ void interleave(const float *left, const float *right, int32_t frames, int32_t c
     }
 }
 
-/// Mapped media read ahead of a render and released behind it: a second each way keeps a
-/// long project's resident memory small without the render waiting on a page. Releasing is
-/// not free: every release makes the kernel stop the other core that runs the render's
-/// second thread to flush its page tables, so it happens twice a second, not every block.
-MediaWindow mediaWindowFor(Engine &engine, int64_t start) {
-    std::lock_guard lock(engine.projectMutex);
-    return MediaWindow(planMedia(engine.project), start,
-                       static_cast<int64_t>(std::max(engine.sampleRate.load(), 1.0)));
+/// File-backed media are read in pieces of half a second per clip on the rendering thread,
+/// just before the block that needs them: a long project's memory stays at one piece per
+/// sounding clip, and a read costs nothing next to mixing what it brought.
+int64_t exportWindowFrames(const Engine &engine, int32_t block) {
+    const auto halfSecond = static_cast<int64_t>(std::max(engine.sampleRate.load(), 1.0) / 2.0);
+    return std::max<int64_t>(halfSecond, 8 * int64_t{block});
 }
 
 bool renderBlocks(Engine &engine, int64_t start, int64_t frames, int32_t channels, int32_t block,
                   const OfflineRenderSink &sink, const OfflineRenderProgress &progress) {
-    MediaWindow media = mediaWindowFor(engine, start);
+    ExportMediaReader media(engine, exportWindowFrames(engine, block));
     std::array<std::vector<float>, 2> scratch{std::vector<float>(static_cast<std::size_t>(block)),
                                               std::vector<float>(static_cast<std::size_t>(block))};
     std::vector<float> interleaved(static_cast<std::size_t>(block) * 2);
     std::array<float *, 2> buffers{scratch[0].data(), scratch[1].data()};
     for (int64_t done = 0; done < frames;) {
         const auto count = static_cast<int32_t>(std::min<int64_t>(block, frames - done));
-        media.advance(start + done);
+        media.prepareBlock(start + done, count);
         engine.processBlockOffline(buffers.data(), 2, count);
         interleave(buffers[0], buffers[1], count, channels, interleaved.data());
         if (!sink(interleaved.data(), count)) return false;

@@ -131,6 +131,15 @@ bool perform(Engine &engine, const PerformOptions &options, std::vector<float> &
     return true;
 }
 
+/// A performance renders faster than real time, with launches no disk thread can foresee:
+/// its clips are read whole first, so that what it writes never depends on the disk.
+void readMediaWhole(Project &project) {
+    for (const auto &track : project.tracks)
+        for (const auto &clip : track->clips)
+            if (clip->audio && clip->audio->file())
+                clip->audio = makeSampleBuffer(clip->audio->toVector());
+}
+
 int fail(std::FILE *errors, const std::string &error, int status) {
     std::fputs(("Halvora perform: " + error + "\n").c_str(), errors);
     return status;
@@ -219,6 +228,7 @@ int runPerformVerb(const std::vector<std::string> &arguments, std::FILE *output,
     if (!project) return fail(errors, error, 1);
     if (!checkActionIds(*project, options.actions, error)) return fail(errors, error, 2);
     const double sampleRate = project->sampleRate;
+    readMediaWhole(*project);
 
     std::vector<float> samples;
     {

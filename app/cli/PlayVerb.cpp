@@ -390,9 +390,13 @@ int runPlayVerb(const std::vector<std::string> &arguments, std::FILE *output, st
     const std::string reason = device.lostReason();
     tearDown(engine, device, rack);
     printLine(output, describePlaySummary(summary));
+    if (const uint64_t dry = mediaPrefetcher.dryBlocks(); dry > 0)
+        printLine(errors, commandPrefix + "warning: " + std::to_string(dry) +
+                              " blocks played a clip silent: its media were not read in time");
+    const bool mediaChanged = reportChangedMedia(errors, "Halvora play");
     if (end == PlayEnd::DeviceLost)
         return fail(errors, "the audio server stopped during playback (" + reason + ")", 1);
-    return 0;
+    return mediaChanged ? 3 : 0;
 }
 
 const char *playVerbHelp() {
@@ -418,7 +422,9 @@ While playing, the position, the DSP load and the xrun count are shown on standa
 error when it is a terminal; Ctrl-C stops. One summary line goes to standard output:
 blocks, xruns, mean and worst DSP load.
 Exit status: 0 played (or stopped with Ctrl-C), 1 the project or device cannot be used
-or the device went away, 2 bad arguments.
+or the device went away, 2 bad arguments, 3 played, but a media file was cut short,
+replaced or deleted meanwhile (each named once on standard error; what could not be read
+played silent).
 )";
 }
 

@@ -4,6 +4,7 @@
 #include "app/cli/RenderVerb.h"
 #include "app/cli/VerbArguments.h"
 #include "app/shell/LiveTick.h"
+#include "core/engine/MediaPrefetch.h"
 #include "core/project_io/ProjectFolder.h"
 #include "core/vst/PluginRack.h"
 #include "device/AudioDeviceEngine.h"
@@ -98,6 +99,8 @@ bool parseOption(const std::vector<std::string> &arguments, std::size_t &index,
 /// blocks, then no more hooks into the rack.
 struct LiveRecording {
     PreparedEngine prepared;
+    /// Reads the project's media from disk ahead of what plays.
+    std::unique_ptr<MediaPrefetcher> media;
     std::unique_ptr<AudioDeviceEngine> device;
 
     ~LiveRecording() {
@@ -328,8 +331,10 @@ int runRecordVerb(const std::vector<std::string> &arguments, std::FILE *output, 
     prepareEngineForRender(live.prepared, std::move(*project), offlineRenderMaxBlock,
                            "Halvora record", errors);
     Engine &engine = live.prepared.engine;
+    live.media = std::make_unique<MediaPrefetcher>(engine);
     if (!openDevice(live, options, static_cast<int32_t>(tracks->audio.size()), error))
         return fail(errors, error, 1);
+    live.media->readAhead(options.start);
     const Request cycle = options.cycle
                               ? Request::setCycle(options.cycle->start, options.cycle->end, true)
                               : Request::setCycle(0, 0, false);

@@ -283,6 +283,14 @@ std::string decibels(double level) {
 
 } // namespace
 
+bool reportChangedMedia(std::FILE *errors, const std::string &program) {
+    const std::vector<MediaFailure> failures = takeMediaFailures();
+    for (const MediaFailure &failure : failures)
+        printLine(errors, program + ": warning: media file \"" + failure.path +
+                              "\" changed: " + failure.reason);
+    return !failures.empty();
+}
+
 bool parseRenderArguments(const std::vector<std::string> &arguments, RenderVerbOptions &options,
                           std::string &error) {
     options = {};
@@ -350,9 +358,10 @@ int runRenderVerb(const std::vector<std::string> &arguments, std::FILE *output, 
     RenderSummary summary;
     const WavRenderResult result = renderProjectToWav(std::move(*project), request, summary, error);
     bar.finish();
+    const bool mediaChanged = reportChangedMedia(errors, "Halvora render");
     if (result != WavRenderResult::Written) return fail(errors, error, 1);
     if (!options.quiet) printLine(output, describeRenderSummary(summary, options.outputPath));
-    return 0;
+    return mediaChanged ? 3 : 0;
 }
 
 const char *renderVerbHelp() {
@@ -381,7 +390,9 @@ without wrapping at the cycle end.
 
 A progress bar is drawn on standard error when it is a terminal. On success one
 summary line goes to standard output: frames, duration, peak and loudness.
-Exit status: 0 rendered, 1 the project or output cannot be used, 2 bad arguments.
+Exit status: 0 rendered, 1 the project or output cannot be used, 2 bad arguments,
+3 rendered, but a media file was cut short, replaced or deleted meanwhile: each such
+file is named once on standard error, and whatever of it could not be read is silent.
 )";
 }
 

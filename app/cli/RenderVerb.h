@@ -43,6 +43,10 @@ int runRenderVerb(const std::vector<std::string> &arguments, std::FILE *output, 
 
 const char *renderVerbHelp();
 
+/// Names on `errors` every media file that changed under the program since the last call,
+/// once each; true when there was one.
+bool reportChangedMedia(std::FILE *errors, const std::string &program);
+
 /// Loads a project folder the way the commands take it: media read in (missing or unreadable
 /// media are warned about on `errors`), sample rate and positions checked. nullopt with
 /// `error` set when the project cannot be used.

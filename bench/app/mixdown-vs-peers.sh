@@ -1,8 +1,10 @@
 #!/bin/sh
 # Times `Halvora render` as a whole process beside sox and ecasound doing the same mix of
 # 32 stereo 16-bit 48 kHz tracks of 60 s: per-track gain and pan, then again with four EQ
-# bands per track. Prints wall and CPU time, peak resident memory, and the speed of the
-# render against each peer measured in the same run (best of RUNS runs each).
+# bands per track. Prints wall, user and system time, peak resident memory, and the speed of
+# the render against each peer measured in the same run (best of RUNS runs each). The gain
+# + pan mix is also timed for a plain file-to-file mixer that reads with read(2) and does
+# nothing else: the floor any mixdown program can reach on this machine.
 #
 #   bench/app/mixdown-vs-peers.sh [BUILD_DIR]     (default build/release)
 set -eu
@@ -13,6 +15,7 @@ build=${1:-$root/build/release}
 runs=${RUNS:-3}
 halvora=$build/app/Halvora
 workload=$build/bench/app/halvora_mix_workload
+floor=$build/bench/app/halvora_read_mix_floor
 
 # The peers are Debian packages; this benchmark alone needs them.
 missing=""
@@ -24,7 +27,7 @@ if [ -n "$missing" ]; then
     [ "$(id -u)" -eq 0 ] || sudo=sudo
     $sudo apt-get install -y --no-install-recommends $missing
 fi
-for program in "$halvora" "$workload"; do
+for program in "$halvora" "$workload" "$floor"; do
     [ -x "$program" ] || { echo "build first: $program is missing" >&2; exit 1; }
 done
 
@@ -90,12 +93,13 @@ report() {
     halvoraLine=$2
     shift 2
     hwall=$(echo "$halvoraLine" | cut -d' ' -f1)
-    printf '%-9s %-8s %8s %8s %9s %13s\n' "$label" tool "wall s" "cpu s" "peak MiB" "Halvora is"
-    printf '%s\n' "$halvoraLine" | awk -v l="$label" '{ printf "%-9s %-8s %8.2f %8.2f %9.1f %13s\n", l, "Halvora", $1, $2 + $3, $4 / 1024, "-" }'
+    printf '%-9s %-8s %8s %8s %8s %9s %13s\n' "$label" tool "wall s" "user s" "sys s" "peak MiB" "Halvora is"
+    printf '%s\n' "$halvoraLine" | awk -v l="$label" '{ printf "%-9s %-8s %8.3f %8.3f %8.3f %9.1f %13s\n", l, "Halvora", $1, $2, $3, $4 / 1024, "-" }'
     while [ "$#" -gt 1 ]; do
-        printf '%s\n' "$2" | awk -v l="$label" -v t="$1" -v h="$hwall" '{ printf "%-9s %-8s %8.2f %8.2f %9.1f %12.2fx\n", l, t, $1, $2 + $3, $4 / 1024, $1 / h }'
+        printf '%s\n' "$2" | awk -v l="$label" -v t="$1" -v h="$hwall" '{ printf "%-9s %-8s %8.3f %8.3f %8.3f %9.1f %12.2fx\n", l, t, $1, $2, $3, $4 / 1024, $1 / h }'
         shift 2
     done
+    printf '%s\n' "$halvoraLine" | awk -v l="$label" '{ printf "%-9s Halvora system time: %.1f %% of its wall time\n", l, ($1 > 0 ? 100 * $3 / $1 : 0) }'
 }
 
 for bands in 0 4; do
@@ -114,5 +118,10 @@ for bands in 0 4; do
     h=$(measure "$halvora" render "$folder" -o "$work/halvora.wav" --quiet)
     s=$(measure $(sox_mix "$folder/peers.txt" "$soxEffects"))
     e=$(measure $(ecasound_mix "$folder/peers.txt" "$ecaEffects"))
-    report "$label" "$h" sox "$s" ecasound "$e"
+    if [ "$bands" -eq 0 ]; then
+        f=$(measure "$floor" "$folder/peers.txt" "$work/floor.wav")
+        report "$label" "$h" sox "$s" ecasound "$e" "read(2)" "$f"
+    else
+        report "$label" "$h" sox "$s" ecasound "$e"
+    fi
 done

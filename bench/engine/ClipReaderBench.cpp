@@ -1,8 +1,8 @@
-// Which mapped representation the clip reader should read: the 16-bit media file itself,
-// converted while mixing, or a float cache file beside it (twice the bytes, no conversion,
-// but written once per file). Each run maps the files afresh, as opening a project does,
-// so the page faults of the mapping are part of the cost; the files are in the page cache.
+// What reading clips from their 16-bit media files costs an export beside floats already in
+// the heap: each run opens the files afresh, as opening a project does, and reads them in
+// pieces just ahead of the render on its thread; the files are in the page cache.
 #include "core/engine/Engine.h"
+#include "core/engine/MediaPrefetch.h"
 
 #include <benchmark/benchmark.h>
 
@@ -63,27 +63,16 @@ Material &material() {
     return instance;
 }
 
-std::shared_ptr<const MappedFile> mapWhole(const fs::path &path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    auto file = MappedFile::map(fd, fs::file_size(path), nullptr);
-    ::close(fd);
-    return file;
-}
-
-enum class Representation { MappedPcm16, MappedFloatCache, HeapFloats };
+enum class Representation { FilePcm16, HeapFloats };
 
 SharedSamples samplesOf(int index, Representation representation) {
     const int64_t count = frames * 2;
     switch (representation) {
-    case Representation::MappedPcm16: {
-        auto file = mapWhole(material().pcmPath(index));
-        const auto *pcm = reinterpret_cast<const int16_t *>(file->bytes());
-        return SharedSamples(std::make_shared<const SampleBuffer>(file, pcm, count));
-    }
-    case Representation::MappedFloatCache: {
-        auto file = mapWhole(material().floatPath(index));
-        const auto *floats = reinterpret_cast<const float *>(file->bytes());
-        return SharedSamples(std::make_shared<const SampleBuffer>(file, floats, count));
+    case Representation::FilePcm16: {
+        const fs::path path = material().pcmPath(index);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        return SharedSamples(std::make_shared<const SampleBuffer>(
+            std::make_shared<const MediaFile>(fd, path.string(), 0, count)));
     }
     case Representation::HeapFloats: break;
     }
@@ -117,8 +106,13 @@ void mixTracks(benchmark::State &state, Representation representation) {
         engine.prepareToPlay(rate, 512);
         engine.publishGraph();
         if (!engine.beginOfflineRender(0)) state.SkipWithError("engine busy");
-        for (int64_t done = 0; done < frames; done += 512)
-            engine.processBlockOffline(channels.data(), 2, 512);
+        {
+            ExportMediaReader media(engine, static_cast<int64_t>(rate / 2));
+            for (int64_t done = 0; done < frames; done += 512) {
+                media.prepareBlock(done, 512);
+                engine.processBlockOffline(channels.data(), 2, 512);
+            }
+        }
         engine.endOfflineRender();
         benchmark::DoNotOptimize(left.data());
         state.SetIterationTime(
@@ -128,33 +122,11 @@ void mixTracks(benchmark::State &state, Representation representation) {
         benchmark::Counter(seconds, benchmark::Counter::kIsIterationInvariantRate);
 }
 
-void mappedPcm16(benchmark::State &state) { mixTracks(state, Representation::MappedPcm16); }
-void mappedFloatCache(benchmark::State &state) {
-    mixTracks(state, Representation::MappedFloatCache);
-}
+void filePcm16(benchmark::State &state) { mixTracks(state, Representation::FilePcm16); }
 /// Baseline: floats already in the heap (what decoding on open gave), the read included.
 void heapFloats(benchmark::State &state) { mixTracks(state, Representation::HeapFloats); }
 
-/// What a float cache costs once per file before its first play: converting and writing it.
-void writeFloatCache(benchmark::State &state) {
-    for (auto _ : state) {
-        const auto started = std::chrono::steady_clock::now();
-        for (int index = 0; index < tracks; ++index) {
-            const auto file = mapWhole(material().pcmPath(index));
-            const auto *pcm = reinterpret_cast<const int16_t *>(file->bytes());
-            std::vector<float> floats(static_cast<std::size_t>(frames) * 2);
-            for (std::size_t i = 0; i < floats.size(); ++i)
-                floats[i] = SampleBuffer::fromPcm16(pcm[i]);
-            Material::write(material().folder / "cache.f32", floats);
-        }
-        state.SetIterationTime(
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
-    }
-}
-
 BENCHMARK(heapFloats)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(3.0);
-BENCHMARK(mappedPcm16)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(3.0);
-BENCHMARK(mappedFloatCache)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(3.0);
-BENCHMARK(writeFloatCache)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(filePcm16)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
 } // namespace

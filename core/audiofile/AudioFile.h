@@ -76,19 +76,19 @@ int openRegularFile(const std::string &path, std::string *error);
 bool readMediaFile(const std::string &path, double sampleRate, DecodedAudio &result,
                    std::string *error = nullptr);
 
-/// A media file mapped for reading in place: its samples stay in the page cache.
-struct MappedMedia {
+/// A media file opened for reading as it plays: its samples stay on disk.
+struct StreamedMedia {
     SharedSamples samples;
     int32_t channels = 2;
     int64_t frames = 0;
 };
 
-/// Maps a stereo 16-bit PCM WAV file recorded at `sampleRate` (the files `exportWav` writes
-/// for a project) without reading its samples: they are paged in when first read. False,
+/// Opens a stereo 16-bit PCM WAV file recorded at `sampleRate` (the files `exportWav`
+/// writes for a project) without reading its samples: they are read when they play. False,
 /// with `error` saying why, for any other file, which `readMediaFile` then reads instead.
-/// The mapping is guarded: if the file shrinks later, the lost part reads as silence.
-bool mapMediaFile(const std::string &path, double sampleRate, MappedMedia &result,
-                  std::string *error = nullptr);
+/// If the file changes later, it is reported and what it lost plays as silence.
+bool openStreamedMedia(const std::string &path, double sampleRate, StreamedMedia &result,
+                       std::string *error = nullptr);
 
 /// Decodes any file that the system's decoders read (WAV of every depth, AIFF, CAF, FLAC,
 /// Ogg, MP3, M4A) to stereo at `targetSampleRate`.

@@ -23,17 +23,19 @@ template <typename Change> void rewriteSamples(Clip &clip, Change change) {
     clip.audio = std::move(samples);
 }
 
-float largestMagnitude(const SampleBuffer &samples) {
+float largestMagnitude(const SampleBuffer &buffer) {
+    // A file-backed clip is read once in large reads, not sample by sample.
+    const FloatSamples samples(buffer);
     float peak = 0.0f;
     for (int64_t i = 0; i < samples.size(); ++i)
-        peak = std::max(peak, std::abs(samples.at(i)));
+        peak = std::max(peak, std::abs(samples.data()[i]));
     return peak;
 }
 
 /// Whether some channel of the frame is louder than the threshold.
-bool isLoudFrame(const SampleBuffer &samples, int64_t frame, int32_t channels, float threshold) {
+bool isLoudFrame(const FloatSamples &samples, int64_t frame, int32_t channels, float threshold) {
     for (int32_t c = 0; c < channels; ++c)
-        if (std::abs(samples.at(frame * channels + c)) > threshold) return true;
+        if (std::abs(samples.data()[frame * channels + c]) > threshold) return true;
     return false;
 }
 
@@ -145,7 +147,7 @@ void TrimAudioSilenceCommand::apply(Clip &clip) {
     const int32_t channels = interleavedChannels(clip);
     const int64_t frames = clip.audioFrameCount();
     if (frames < 2) return;
-    const auto &samples = *clip.audio;
+    const FloatSamples samples(*clip.audio);
     int64_t first = 0;
     while (first < frames && !isLoudFrame(samples, first, channels, threshold_))
         ++first;
@@ -155,7 +157,7 @@ void TrimAudioSilenceCommand::apply(Clip &clip) {
         --last;
     auto trimmed = std::make_shared<std::vector<float>>(
         static_cast<std::size_t>((last + 1 - first) * channels));
-    samples.copyTo(first * channels, (last + 1 - first) * channels, trimmed->data());
+    std::copy_n(samples.data() + first * channels, (last + 1 - first) * channels, trimmed->data());
     clip.audio = std::move(trimmed);
     clip.length = last - first + 1;
     clip.sourceOffset = std::max<int64_t>(clip.sourceOffset - first, 0);

@@ -1,5 +1,6 @@
 #include "core/engine/ClipVoices.h"
 
+#include "core/engine/MediaStreams.h"
 #include "core/engine/RenderStages.h"
 #include "core/music/Tuning.h"
 
@@ -11,21 +12,65 @@ namespace orvane {
 
 namespace {
 
-/// Sample access of the two buffer kinds. The clip reader is written once over these, and the
-/// choice is made once per clip and block, never per sample.
+bool playsSourceFrameByFrame(const ClipWarpTable &warp);
+
+/// Sample access of the two buffer kinds: a heap buffer in place, a file-backed one through
+/// the window its stream holds. The clip reader is written once over these, and the choice
+/// is made once per clip and block, never per sample.
 struct FloatSource {
     const float *samples;
     float operator[](int64_t index) const { return samples[index]; }
 };
 
-struct Pcm16Source {
-    const int16_t *samples;
-    float operator[](int64_t index) const { return SampleBuffer::fromPcm16(samples[index]); }
+struct WindowSource {
+    const float *samples;
+    int64_t firstSample;
+    float operator[](int64_t index) const { return samples[index - firstSample]; }
 };
 
-template <typename Read> decltype(auto) withSource(const SampleBuffer &buffer, Read read) {
-    if (const float *floats = buffer.floats()) return read(FloatSource{floats});
-    return read(Pcm16Source{buffer.pcm16()});
+/// The source frames a block of `count` frames from clip time `t` reads, interpolation
+/// neighbours included, as the readers below clamp them.
+FrameSpan framesRead(const Clip &clip, const ClipWarpTable &warp, int64_t t, int64_t count) {
+    const int64_t last = clip.audioFrameCount() - 1;
+    if (playsSourceFrameByFrame(warp))
+        return {std::clamp<int64_t>(clip.sourceOffset + t, 0, last),
+                std::clamp<int64_t>(clip.sourceOffset + t + count - 1, 0, last)};
+    double low = std::min(warp.sourceAt(t), warp.sourceAt(t + count - 1));
+    double high = std::max(warp.sourceAt(t), warp.sourceAt(t + count - 1));
+    // Between its points the map is a straight line: the extremes lie on the ends or on a
+    // point inside the block.
+    for (std::size_t i = 0; i < warp.count; ++i) {
+        const double at = warp.points[i].timeline;
+        if (at <= static_cast<double>(t) || at >= static_cast<double>(t + count - 1)) continue;
+        for (const double whole : {std::floor(at), std::ceil(at)}) {
+            const double source = warp.sourceAt(saturatingToInt64(whole));
+            low = std::min(low, source);
+            high = std::max(high, source);
+        }
+    }
+    return {std::clamp<int64_t>(saturatingToInt64(std::floor(low)), 0, last),
+            std::clamp<int64_t>(saturatingToInt64(std::floor(high)) + 1, 0, last)};
+}
+
+/// Calls `read` with the source of `clip`'s samples for the frames of a block, or not at
+/// all when a file-backed clip's frames are not resident (the block is then silent for it).
+template <typename Read>
+void withSource(const Clip &clip, const ClipWarpTable &warp, int64_t t, int64_t count, Read read) {
+    if (const float *floats = clip.audio->floats()) {
+        read(FloatSource{floats});
+        return;
+    }
+    MediaStreams *streams = currentMediaStreamsRt();
+    ClipStream *stream = streams ? streams->find(clip.id) : nullptr;
+    if (!stream) {
+        if (streams) streams->countUnplannedRt();
+        return;
+    }
+    const ResidentWindow *window = stream->holdRt(framesRead(clip, warp, t, count));
+    if (!window) return;
+    const int64_t channels = clip.channels < 2 ? 1 : clip.channels;
+    read(WindowSource{window->samples.data(), window->firstFrame * channels});
+    stream->releaseRt();
 }
 
 /// Linear interpolation between the two source frames around `source`, both clamped to
@@ -109,6 +154,12 @@ void addUnwarpedFrames(const Clip &clip, const Source &samples, int64_t t, int64
 
 } // namespace
 
+FrameSpan audioClipFramesRead(const Clip &clip, const ClipWarpTable &warp, int64_t t,
+                              int64_t count) {
+    if (count < 1 || clip.audioFrameCount() < 1) return {};
+    return framesRead(clip, warp, t, count);
+}
+
 float ClipLevel::at(int64_t t) const {
     return envelope ? readAutomation(*envelope, t, gain) : gain;
 }
@@ -130,7 +181,7 @@ void addAudioClipFrames(const Clip &clip, const ClipWarpTable &warp, int64_t t, 
                         float *left, float *right, ClipLevel level) {
     const int64_t frameCount = clip.audioFrameCount();
     if (count < 1 || !clip.audio || frameCount < 1) return;
-    withSource(*clip.audio, [&](const auto &samples) {
+    withSource(clip, warp, t, count, [&](const auto &samples) {
         if (playsSourceFrameByFrame(warp)) {
             addUnwarpedFrames(clip, samples, t, count, left, right, level);
             return;
@@ -155,9 +206,9 @@ StereoSample sampleAudioClip(const Clip &clip, int64_t t) {
     StereoSample sample;
     const int64_t frameCount = clip.audioFrameCount();
     if (t < 0 || t >= audioClipSpan(clip) || !clip.audio || frameCount < 1) return sample;
-    withSource(*clip.audio, [&](const auto &samples) {
-        readSourceFrame(clip, samples, clipTimelineToSource(clip, t), frameCount, sample.left,
-                        sample.right);
+    const ClipWarpTable warp = buildClipWarpTable(clip);
+    withSource(clip, warp, t, 1, [&](const auto &samples) {
+        readSourceFrame(clip, samples, warp.sourceAt(t), frameCount, sample.left, sample.right);
     });
     const float gain = clip.gain * clipFadeAt(clip, t, audioClipSpan(clip));
     sample.left *= gain;

@@ -2,6 +2,7 @@
 
 #include "core/engine/GraphSnapshot.h"
 #include "core/engine/LiveMidi.h"
+#include "core/engine/MediaStreams.h"
 #include "core/model/MusicalTime.h"
 #include "core/model/Project.h"
 
@@ -27,8 +28,15 @@ float clipFadeAt(const Clip &clip, int64_t offset, int64_t span);
 /// The frames a clip plays for: its `length`, or its decoded frame count when it has none.
 int64_t audioClipSpan(const Clip &clip);
 
+/// The source frames that `count` frames of an audio clip from clip time `t` read (the
+/// neighbours that interpolation reads included): what must be resident of a file-backed clip.
+FrameSpan audioClipFramesRead(const Clip &clip, const ClipWarpTable &warp, int64_t t,
+                              int64_t count);
+
 /// Adds `count` frames of an audio clip, clip time `t` to `t + count - 1` (all within its
-/// span), at `level` into `left` and `right`. `warp` is the clip's table for this block.
+/// span), at `level` into `left` and `right`. `warp` is the clip's table for this block. A
+/// file-backed clip reads the window the thread's current media streams hold of it, and adds
+/// nothing when its frames are not resident.
 void addAudioClipFrames(const Clip &clip, const ClipWarpTable &warp, int64_t t, int64_t count,
                         float *left, float *right, ClipLevel level);
 

@@ -388,6 +388,8 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
     const int64_t position = Transport::clampPosition(playhead.load());
     RenderContext context =
         contextRt(snapshot, false, outputs, outputChannelCount, frames, position);
+    const MediaStreamsUse media(liveMediaStreams);
+    context.media = media.get();
     renderPosition.store(position, std::memory_order_relaxed);
     bool sessionRendered = false;
     if (isPlaying && sessionMode.load() && activeCount > 0) {
@@ -412,6 +414,8 @@ void Engine::renderOfflinePieceRt(const GraphSnapshot &snapshot, float *const *o
     RenderContext context =
         contextRt(snapshot, true, outputs, outputChannelCount, frames, offlinePosition);
     context.workers = offlineWorkers.get();
+    const MediaStreamsUse media(offlineMediaStreams);
+    context.media = media.get();
     renderPosition.store(offlinePosition, std::memory_order_relaxed);
     renderArrangementRt(context);
     offlinePosition = transport.nextPositionRt(offlinePosition, frames, false);

@@ -5,6 +5,7 @@
 #include "core/engine/GraphSnapshot.h"
 #include "core/engine/LiveMidi.h"
 #include "core/engine/MasterBus.h"
+#include "core/engine/MediaStreams.h"
 #include "core/engine/MidiRecorder.h"
 #include "core/engine/RenderContext.h"
 #include "core/engine/RenderStages.h"
@@ -235,6 +236,11 @@ class Engine {
 
     // --- Master meters (written by the audio thread) ---------------------------------------
     MasterMeters masterMeters;
+
+    // --- File-backed media (filled off the audio thread) ---------------------------------
+    /// What live playback reads of file-backed clips, and what an export reads.
+    MediaStreamsSlot liveMediaStreams;
+    MediaStreamsSlot offlineMediaStreams;
     std::atomic<float> &masterPeakL = masterMeters.peakL;
     std::atomic<float> &masterPeakR = masterMeters.peakR;
     std::atomic<float> &masterLoudness = masterMeters.loudness;

@@ -6,25 +6,49 @@
 #include "core/model/SaturatingMath.h"
 
 #include <algorithm>
-#include <cmath>
+#include <chrono>
+#include <tuple>
 
 namespace orvane {
 
 namespace {
 
-/// The source samples a clip plays for timeline offsets [first, last] (relative to its
-/// start), as one interleaved range.
-void adviseClipRange(const Clip &clip, int64_t first, int64_t last, const MediaAdvice &advice) {
-    const int64_t channels = clip.channels < 2 ? 1 : clip.channels;
-    const double a = clipTimelineToSource(clip, first);
-    const double b = clipTimelineToSource(clip, last);
-    const int64_t from = saturatingToInt64(std::floor(std::min(a, b)));
-    // The reader interpolates towards the next frame.
-    const int64_t to = saturatingToInt64(std::ceil(std::max(a, b))) + 1;
-    const int64_t frames = clip.audioFrameCount();
-    const int64_t begin = std::clamp<int64_t>(from, 0, frames);
-    const int64_t end = std::clamp<int64_t>(to + 1, 0, frames);
-    if (end > begin) advice(*clip.audio, begin * channels, (end - begin) * channels);
+/// Frames kept before where a clip is read: a warped clip may read a little backwards.
+constexpr int64_t framesBehind = 256;
+
+/// The frames `clip` reads for `count` frames from timeline position `position` on; empty
+/// when it does not sound there.
+FrameSpan framesAtPosition(const Clip &clip, int64_t position, int64_t count) {
+    const int64_t span = audioClipSpan(clip);
+    const int64_t begin = std::max(position, clip.arrangeStart);
+    const int64_t end =
+        std::min(saturatingAdd(position, count), saturatingAdd(clip.arrangeStart, span));
+    if (begin >= end) return {};
+    return audioClipFramesRead(clip, buildClipWarpTable(clip), begin - clip.arrangeStart,
+                               end - begin);
+}
+
+/// What makes two plans read different windows.
+auto streamKey(const Clip &clip) {
+    return std::make_tuple(clip.id, clip.audio.owner(), clip.arrangeStart, clip.length,
+                           clip.sourceOffset, clip.stretchRatio, clip.warpMarkers.size(),
+                           clip.isSessionClip());
+}
+
+bool samePlan(const MediaPlan &a, const MediaPlan &b) {
+    const auto same = [](const std::vector<Clip> &x, const std::vector<Clip> &y) {
+        return std::equal(x.begin(), x.end(), y.begin(), y.end(), [](const Clip &p, const Clip &q) {
+            return streamKey(p) == streamKey(q);
+        });
+    };
+    return same(a.arrangement, b.arrangement) && same(a.session, b.session);
+}
+
+/// Fills `role` from a little before `span` when no published window holds it.
+void keepResident(ClipStream &stream, WindowRole role, FrameSpan span,
+                  std::vector<int16_t> &staging) {
+    if (span.empty() || stream.covers(span)) return;
+    stream.fill(role, span.first - framesBehind, staging, true);
 }
 
 } // namespace
@@ -44,37 +68,110 @@ MediaPlan planMedia(const Project &project) {
     return plan;
 }
 
-void forEachMediaSpan(const MediaPlan &plan, int64_t from, int64_t until, bool withSession,
-                      const MediaAdvice &advice) {
-    if (until <= from) return;
-    for (const Clip &clip : plan.arrangement) {
-        const int64_t span = audioClipSpan(clip);
-        const int64_t first = std::max(from, clip.arrangeStart);
-        const int64_t last = std::min(until, saturatingAdd(clip.arrangeStart, span)) - 1;
-        if (last < first) continue;
-        adviseClipRange(clip, first - clip.arrangeStart, last - clip.arrangeStart, advice);
+ExportMediaReader::ExportMediaReader(Engine &engine, int64_t windowFrames) : engine_(engine) {
+    {
+        std::lock_guard lock(engine.projectMutex);
+        streams_ =
+            std::make_shared<MediaStreams>(planMedia(engine.project).arrangement, windowFrames);
     }
-    if (!withSession) return;
-    for (const Clip &clip : plan.session)
-        adviseClipRange(clip, 0, std::min(until - from, audioClipSpan(clip)) - 1, advice);
+    engine_.offlineMediaStreams.publish(streams_);
+    if (!streams_->empty()) reader_ = std::thread([this] { run(); });
 }
 
-MediaWindow::MediaWindow(MediaPlan plan, int64_t start, int64_t ahead)
-    : plan_(std::move(plan)), ahead_(std::max<int64_t>(ahead, 1)), released_(start),
-      requested_(start) {}
+ExportMediaReader::~ExportMediaReader() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (reader_.joinable()) reader_.join();
+    engine_.offlineMediaStreams.publish(nullptr);
+    checkFiles();
+}
 
-void MediaWindow::advance(int64_t position) {
-    if (position < requested_ - ahead_ / 2) return;
-    // Nothing is read ahead here: the kernel's read-ahead serves a sequential reader, and
-    // populating ahead would only grow the resident window.
-    requested_ = saturatingAdd(position, ahead_);
-    // One window behind stays: a warped clip may read a little before the position.
-    const int64_t releaseUntil = position - ahead_;
-    forEachMediaSpan(plan_, released_, releaseUntil, false,
-                     [](const SampleBuffer &buffer, int64_t first, int64_t count) {
-                         buffer.release(first, count);
-                     });
-    released_ = std::max(released_, releaseUntil);
+void ExportMediaReader::checkFiles() {
+    lastCheck_ = std::chrono::steady_clock::now();
+    for (const auto &stream : streams_->streams())
+        stream->clip().audio->file()->checkStillThere();
+}
+
+void ExportMediaReader::prepareBlock(int64_t position, int32_t frames) {
+    if (streams_->empty()) return;
+    // A file deleted or replaced under a long export is named while it runs, not only after.
+    if (std::chrono::steady_clock::now() - lastCheck_ >= std::chrono::seconds(1)) checkFiles();
+    // The reader reads a window ahead: waking it every quarter window keeps it ahead
+    // without a thread switch per block.
+    const bool ready = resident(position, frames);
+    if (ready && position < nextWake_ && position >= lastWake_) return;
+    lastWake_ = position;
+    nextWake_ = saturatingAdd(position, std::max<int64_t>(streams_->windowFrames() / 4, 1));
+    std::unique_lock lock(mutex_);
+    position_ = position;
+    frames_ = frames;
+    const uint64_t request = ++requests_;
+    wake_.notify_one();
+    if (!ready) progress_.wait(lock, [&] { return passes_ >= request; });
+}
+
+bool ExportMediaReader::resident(int64_t position, int32_t frames) {
+    for (const auto &stream : streams_->streams()) {
+        const FrameSpan needed = framesAtPosition(stream->clip(), position, frames);
+        if (!needed.empty() && !stream->residentRt(needed)) return false;
+    }
+    return true;
+}
+
+void ExportMediaReader::run() {
+    std::unique_lock lock(mutex_);
+    uint64_t seen = 0;
+    while (true) {
+        wake_.wait(lock, [&] { return stopping_ || requests_ != seen; });
+        if (stopping_) return;
+        seen = requests_;
+        const int64_t position = position_;
+        const int32_t frames = frames_;
+        lock.unlock();
+        readFor(position, frames);
+        lock.lock();
+        passes_ = seen;
+        progress_.notify_all();
+    }
+}
+
+void ExportMediaReader::readFor(int64_t position, int32_t frames) {
+    // The next window starts this far before the current one ends, so that a block reading
+    // across the seam finds all its frames in one of them.
+    constexpr int64_t seam = 4096;
+    for (const auto &stream : streams_->streams()) {
+        const Clip &clip = stream->clip();
+        const FrameSpan needed = framesAtPosition(clip, position, frames);
+        if (needed.empty()) {
+            // Past its end the clip's windows go; an export never comes back.
+            if (saturatingAdd(clip.arrangeStart, audioClipSpan(clip)) <= position &&
+                stream->windowOf(WindowRole::playing)) {
+                stream->clear();
+                stream->trim();
+            }
+            // Not sounding yet: nothing before its first window is needed.
+            if (clip.arrangeStart > position && !stream->windowOf(WindowRole::playing) &&
+                clip.arrangeStart - position < stream->windowFrames())
+                stream->fill(WindowRole::playing,
+                             framesAtPosition(clip, clip.arrangeStart, frames).first, staging_,
+                             true);
+            continue;
+        }
+        const WindowRole holder = stream->roleHolding(needed);
+        if (holder == WindowRole::cue) stream->rename(WindowRole::cue, WindowRole::playing);
+        if (holder == WindowRole::none)
+            stream->fill(WindowRole::playing, needed.first, staging_, true);
+        const ResidentWindow *playing = stream->windowOf(WindowRole::playing);
+        if (!playing) continue;
+        const int64_t end = playing->firstFrame + playing->frames;
+        const int64_t next = std::max(playing->firstFrame + 1, end - seam);
+        const ResidentWindow *cue = stream->windowOf(WindowRole::cue);
+        if (end < clip.audioFrameCount() && (!cue || cue->firstFrame != next))
+            stream->fill(WindowRole::cue, next, staging_, true);
+    }
 }
 
 MediaPrefetcher::MediaPrefetcher(Engine &engine, Options options)
@@ -87,6 +184,7 @@ MediaPrefetcher::~MediaPrefetcher() {
     }
     wake_.notify_all();
     thread_.join();
+    engine_.liveMediaStreams.publish(nullptr);
 }
 
 uint64_t MediaPrefetcher::passes() const {
@@ -99,18 +197,23 @@ bool MediaPrefetcher::waitForPasses(uint64_t count, std::chrono::milliseconds ti
     return wake_.wait_for(lock, timeout, [&] { return passes_ >= count; });
 }
 
+uint64_t MediaPrefetcher::dryBlocks() const {
+    std::lock_guard lock(fillMutex_);
+    return retiredDry_ + (streams_ ? streams_->dryBlocks() : 0);
+}
+
 void MediaPrefetcher::readAhead(int64_t position) {
-    MediaPlan plan;
+    std::lock_guard fill(fillMutex_);
     {
         std::lock_guard projectLock(engine_.projectMutex);
-        plan = planMedia(engine_.project);
+        plan_ = planMedia(engine_.project);
     }
-    const double rate = std::max(engine_.sampleRate.load(), 1.0);
-    forEachMediaSpan(plan, position,
-                     saturatingAdd(position, static_cast<int64_t>(options_.aheadSeconds * rate)),
-                     true, [](const SampleBuffer &buffer, int64_t first, int64_t count) {
-                         buffer.prefetch(first, count);
-                     });
+    // The transport gets there only with its next block: until then the disk thread keeps
+    // reading for `position`, not for where the playhead still is.
+    announced_ = position;
+    announcedAt_ = std::chrono::steady_clock::now();
+    streams_.reset();
+    refreshStreams(position);
 }
 
 void MediaPrefetcher::run() {
@@ -126,29 +229,91 @@ void MediaPrefetcher::run() {
 }
 
 void MediaPrefetcher::pass() {
+    std::lock_guard fill(fillMutex_);
     {
         std::unique_lock projectLock(engine_.projectMutex, std::try_to_lock);
-        if (projectLock.owns_lock()) plan_ = planMedia(engine_.project);
+        if (projectLock.owns_lock()) {
+            MediaPlan plan = planMedia(engine_.project);
+            if (!samePlan(plan, plan_)) {
+                plan_ = std::move(plan);
+                projectLock.unlock();
+                refreshStreams(readingPosition(std::chrono::steady_clock::now()));
+            }
+        }
     }
+    const auto now = std::chrono::steady_clock::now();
+    const int64_t position = readingPosition(now);
+    if (!streams_) refreshStreams(position);
+    fillStreams(*streams_, position);
+    if (now - lastCheck_ >= std::chrono::seconds(1)) {
+        lastCheck_ = now;
+        for (const auto &stream : streams_->streams())
+            stream->clip().audio->file()->checkStillThere();
+    }
+}
+
+int64_t MediaPrefetcher::readingPosition(std::chrono::steady_clock::time_point now) {
+    const int64_t playhead = engine_.playhead.load();
+    if (announced_ < 0) return playhead;
     const double rate = std::max(engine_.sampleRate.load(), 1.0);
-    const auto ahead = static_cast<int64_t>(options_.aheadSeconds * rate);
-    const auto behind = static_cast<int64_t>(options_.behindSeconds * rate);
-    const int64_t position = engine_.playhead.load();
-    const auto prefetch = [](const SampleBuffer &buffer, int64_t first, int64_t count) {
-        buffer.prefetch(first, count);
-    };
-    forEachMediaSpan(plan_, position, saturatingAdd(position, ahead), true, prefetch);
-    // A cycle jumps back to its start: that must be ready before the jump.
-    if (engine_.loopEnabled.load()) {
-        const int64_t loopStart = engine_.loopStart.load();
-        forEachMediaSpan(plan_, loopStart, saturatingAdd(loopStart, ahead), false, prefetch);
+    const bool arrived =
+        playhead >= announced_ && playhead < saturatingAdd(announced_, static_cast<int64_t>(rate));
+    if (arrived || now - announcedAt_ > std::chrono::seconds(2)) announced_ = -1;
+    return announced_ < 0 ? playhead : announced_;
+}
+
+void MediaPrefetcher::refreshStreams(int64_t position) {
+    std::vector<Clip> clips = plan_.arrangement;
+    clips.insert(clips.end(), plan_.session.begin(), plan_.session.end());
+    const double rate = std::max(engine_.sampleRate.load(), 1.0);
+    auto next =
+        std::make_shared<MediaStreams>(clips, static_cast<int64_t>(options_.aheadSeconds * rate));
+    // Clips that go on playing find their frames in the new windows at once.
+    if (streams_) {
+        for (const auto &stream : next->streams())
+            if (const ClipStream *old = streams_->find(stream->clipId());
+                old && old->lastReadFrame() >= 0)
+                stream->fill(WindowRole::playing, old->lastReadFrame() - framesBehind, staging_,
+                             true);
+        retiredDry_ += streams_->dryBlocks();
     }
-    if (lastPosition_ >= 0 && position > lastPosition_ && !engine_.loopEnabled.load())
-        forEachMediaSpan(plan_, lastPosition_ - behind, position - behind, false,
-                         [](const SampleBuffer &buffer, int64_t first, int64_t count) {
-                             buffer.release(first, count);
-                         });
-    lastPosition_ = position;
+    fillStreams(*next, position);
+    streams_ = std::move(next);
+    engine_.liveMediaStreams.publish(streams_);
+}
+
+void MediaPrefetcher::fillStreams(MediaStreams &streams, int64_t position) {
+    const double rate = std::max(engine_.sampleRate.load(), 1.0);
+    const auto window = static_cast<int64_t>(options_.aheadSeconds * rate);
+    const bool cycling = engine_.loopEnabled.load();
+    const int64_t cycleStart = engine_.loopStart.load();
+    for (const auto &stream : streams.streams()) {
+        const Clip &clip = stream->clip();
+        const int64_t frameCount = clip.audioFrameCount();
+        // Where the clip is being read, half a window ahead.
+        if (const int64_t reading = stream->lastReadFrame(); reading >= 0)
+            keepResident(*stream, WindowRole::playing,
+                         {reading, std::min(reading + window / 2, frameCount - 1)}, staging_);
+        if (clip.isSessionClip()) {
+            // A launch may come at any time: the first frames stay resident.
+            keepResident(*stream, WindowRole::cue,
+                         audioClipFramesRead(clip, buildClipWarpTable(clip), 0,
+                                             std::min(window / 2, audioClipSpan(clip))),
+                         staging_);
+            continue;
+        }
+        // What the playhead reaches within a window, and where the cycle jumps back to.
+        const int64_t reach = std::max(position, clip.arrangeStart);
+        if (reach < saturatingAdd(position, window))
+            keepResident(*stream, WindowRole::cue, framesAtPosition(clip, reach, window / 2),
+                         staging_);
+        if (cycling) {
+            const int64_t back = std::max(cycleStart, clip.arrangeStart);
+            if (back < saturatingAdd(cycleStart, window))
+                keepResident(*stream, WindowRole::cycle, framesAtPosition(clip, back, window / 2),
+                             staging_);
+        }
+    }
 }
 
 } // namespace orvane

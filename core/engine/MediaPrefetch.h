@@ -1,11 +1,12 @@
 #pragma once
 
+#include "core/engine/MediaStreams.h"
 #include "core/model/Project.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -14,7 +15,7 @@ namespace orvane {
 
 class Engine;
 
-/// The audio clips of a project as the media read-ahead sees them: copies taken under the
+/// The audio clips of a project as the media readers see them: copies taken under the
 /// project lock, so that they can be looked at later from any thread.
 struct MediaPlan {
     std::vector<Clip> arrangement; // audio clips on the timeline that hold audio
@@ -22,40 +23,56 @@ struct MediaPlan {
 };
 MediaPlan planMedia(const Project &project);
 
-/// What to do with a stretch of one buffer's samples.
-using MediaAdvice = std::function<void(const SampleBuffer &buffer, int64_t first, int64_t count)>;
-
-/// Calls `advice` for the samples that the arrangement plays between timeline positions
-/// `from` and `until`, one call per clip meeting the span, and with `withSession` also for
-/// the first `until` - `from` frames of every session clip (a launch may come at any time).
-void forEachMediaSpan(const MediaPlan &plan, int64_t from, int64_t until, bool withSession,
-                      const MediaAdvice &advice);
-
-/// Keeps an offline render's mapped media to a window around its position: what was played
-/// leaves the process's resident set (it stays in the page cache), while the kernel's own
-/// read-ahead serves the render's sequential reading. Called on the rendering thread between
-/// blocks; it works only every half window, so its system calls cost nothing next to the mix.
-class MediaWindow {
+/// Reads an export's file-backed clips ahead of it on a thread of its own, in pieces of
+/// `windowFrames` frames: while the rendering thread mixes one window of every sounding clip,
+/// the next is read. Before each block the rendering thread makes sure the frames it needs
+/// are there, waiting for the reader if they are not, so an export never plays a clip dry.
+/// Memory stays at two windows per sounding clip.
+class ExportMediaReader {
   public:
-    MediaWindow(MediaPlan plan, int64_t start, int64_t ahead);
-    void advance(int64_t position);
+    ExportMediaReader(Engine &engine, int64_t windowFrames);
+    ~ExportMediaReader();
+    ExportMediaReader(const ExportMediaReader &) = delete;
+    ExportMediaReader &operator=(const ExportMediaReader &) = delete;
+
+    /// Makes the frames of the block [position, position + frames) resident.
+    void prepareBlock(int64_t position, int32_t frames);
 
   private:
-    MediaPlan plan_;
-    int64_t ahead_;
-    int64_t released_;  // everything before this was released
-    int64_t requested_; // everything before this was asked for
+    /// Reports files deleted or replaced since they were opened.
+    void checkFiles();
+    void run();
+    /// Keeps every clip's window for the block at `position` and the one after it resident.
+    void readFor(int64_t position, int32_t frames);
+    bool resident(int64_t position, int32_t frames);
+
+    Engine &engine_;
+    std::shared_ptr<MediaStreams> streams_;
+    std::vector<int16_t> staging_; // the reader thread's
+    std::chrono::steady_clock::time_point lastCheck_ = std::chrono::steady_clock::now();
+    std::mutex mutex_;
+    std::condition_variable wake_;     // the reader: a new block position, or stop
+    std::condition_variable progress_; // the rendering thread: the reader finished a pass
+    int64_t position_ = -1;
+    int64_t lastWake_ = 0; // the rendering thread's
+    int64_t nextWake_ = 0;
+    int32_t frames_ = 0;
+    uint64_t requests_ = 0;
+    uint64_t passes_ = 0;
+    bool stopping_ = false;
+    std::thread reader_;
 };
 
-/// Reads live playback's media ahead of the playhead on a thread of its own, so that the
-/// audio thread never waits on a page of a mapped file, and releases what lies behind. It
-/// takes the project lock only by trying, so it never holds up a command.
+/// The disk thread of live playback: keeps every file-backed clip that sounds or is about to
+/// a window ahead of where it is read, the start of the cycle and of every session clip
+/// resident, and refills after a locate or a cycle jump. The audio thread only ever reads
+/// those windows; a clip whose frames are not there yet is silent for that block and
+/// counted. It takes the project lock only by trying, so it never holds up a command.
 class MediaPrefetcher {
   public:
     struct Options {
-        double aheadSeconds = 4.0;
-        double behindSeconds = 2.0;
-        std::chrono::milliseconds period{100};
+        double aheadSeconds = 1.5;
+        std::chrono::milliseconds period{10};
     };
     MediaPrefetcher(Engine &engine, Options options);
     explicit MediaPrefetcher(Engine &engine) : MediaPrefetcher(engine, Options{}) {}
@@ -63,23 +80,37 @@ class MediaPrefetcher {
     MediaPrefetcher(const MediaPrefetcher &) = delete;
     MediaPrefetcher &operator=(const MediaPrefetcher &) = delete;
 
-    /// Reads ahead from `position` at once on the calling thread (not the audio thread):
-    /// before playback starts there, so that its first blocks find their pages.
+    /// Reads what plays from `position` at once on the calling thread (not the audio
+    /// thread): before playback starts or jumps there, so that its first blocks find it.
     void readAhead(int64_t position);
 
     /// Completed passes over the project; a test waits on it with `waitForPasses`.
     uint64_t passes() const;
     /// Waits until at least `count` passes are done or `timeout` has gone by.
     bool waitForPasses(uint64_t count, std::chrono::milliseconds timeout) const;
+    /// Blocks in which some clip played silent because its frames were not read yet.
+    uint64_t dryBlocks() const;
 
   private:
     void run();
     void pass();
+    /// Where the disk thread reads for: the playhead, or a position announced by
+    /// `readAhead` until the playhead gets there.
+    int64_t readingPosition(std::chrono::steady_clock::time_point now);
+    /// New streams for the plan, filled for `position` before the audio thread sees them.
+    void refreshStreams(int64_t position);
+    void fillStreams(MediaStreams &streams, int64_t position);
 
     Engine &engine_;
     Options options_;
+    mutable std::mutex fillMutex_; // the disk thread and `readAhead`
     MediaPlan plan_;
-    int64_t lastPosition_ = -1;
+    std::shared_ptr<MediaStreams> streams_;
+    std::vector<int16_t> staging_;
+    uint64_t retiredDry_ = 0;
+    int64_t announced_ = -1;
+    std::chrono::steady_clock::time_point announcedAt_{};
+    std::chrono::steady_clock::time_point lastCheck_{};
     mutable std::mutex mutex_;
     mutable std::condition_variable wake_;
     bool stopping_ = false;

@@ -10,6 +10,7 @@
 
 namespace orvane {
 
+class MediaStreams;
 class TrackWorkers;
 
 /// Everything one rendering of the tracks reads and writes, gathered by the engine at the
@@ -34,6 +35,9 @@ struct RenderContext {
     /// Where a track that produces a non-finite sample is reported; the notification ring is
     /// fed only by the thread that holds the rendering slot, which is the caller.
     NotificationRing *notifications = nullptr;
+    /// The windows of file-backed clips that live playback or the export reads; null when
+    /// nothing fills them (file-backed clips are then silent).
+    MediaStreams *media = nullptr;
     /// An export's second thread for the tracks; null on a device.
     TrackWorkers *workers = nullptr;
     /// Filled by `beginTracksRt`.

@@ -1,4 +1,5 @@
 #include "core/engine/Engine.h"
+#include "core/engine/MediaStreams.h"
 #include "core/engine/RenderContext.h"
 #include "core/engine/RenderStages.h"
 #include "core/engine/TrackWorkers.h"
@@ -169,7 +170,10 @@ TrackOutcome runSourceTrack(const RenderContext &context, std::size_t index, Tra
     outcome.audible = true;
     std::fill_n(left, frames, 0.0f);
     std::fill_n(right, frames, 0.0f);
-    source.produceRt(context, index, left, right);
+    {
+        const CurrentMediaStreams media(context.media);
+        source.produceRt(context, index, left, right);
+    }
     if (!allFinite(left, right, frames)) {
         clearAfterNonFinite(context, index, left, right);
         outcome.silenced = true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -8,73 +9,90 @@
 
 namespace orvane {
 
-/// A read-only shared mapping of a whole file. While it lives, a page the file no longer
-/// backs (the file was truncated behind our back) reads as zeros instead of ending the
-/// process with SIGBUS; `faultedPages` counts such pages so that the program can say so.
-class MappedFile {
+/// An open 16-bit PCM media file whose samples are read with plain reads and converted to
+/// floats on the way; nothing of it is mapped. The descriptor stays open while the file is
+/// in use, so a file deleted or renamed over keeps playing what it held. What a file cut
+/// short (or failing to read) no longer holds plays as silence, and the file is reported
+/// once with its name (see `takeMediaFailures`); nothing ends the program.
+class MediaFile {
   public:
-    /// Maps the open descriptor `fd` of `length` bytes (the descriptor may be closed after).
-    /// Null with `error` set when the mapping cannot be made or guarded.
-    static std::shared_ptr<const MappedFile> map(int fd, std::size_t length, std::string *error);
-    ~MappedFile();
-    MappedFile(const MappedFile &) = delete;
-    MappedFile &operator=(const MappedFile &) = delete;
+    /// Takes over the open descriptor `fd` of `path`, whose `sampleCount` samples start at
+    /// byte `dataOffset`.
+    MediaFile(int fd, std::string path, int64_t dataOffset, int64_t sampleCount);
+    ~MediaFile();
+    MediaFile(const MediaFile &) = delete;
+    MediaFile &operator=(const MediaFile &) = delete;
 
-    const unsigned char *bytes() const { return bytes_; }
-    std::size_t length() const { return length_; }
+    const std::string &path() const { return path_; }
+    int64_t sampleCount() const { return sampleCount_; }
 
-    /// Pages of any mapping replaced by zeros since the process started.
-    static uint64_t faultedPages();
-    /// Takes every mapping out of a `mlockall`: locked media pages could never be released,
-    /// and locking at once would read whole files in. New mappings are never locked.
-    static void unlockAll();
+    /// Reads samples [first, first + count) (within the file's count) as floats into `out`
+    /// with as few reads as the size of `staging` allows, growing it to at most a quarter
+    /// megabyte. Blocks on the disk: never on the audio thread.
+    void read(int64_t first, int64_t count, float *out, std::vector<int16_t> &staging) const;
+    /// Looks whether the file was deleted or replaced since it was opened, and reports it
+    /// once; what was opened goes on playing. A system call or two: call it now and then.
+    void checkStillThere() const;
+    /// True once a read came up short or failed.
+    bool failed() const { return failed_.load(std::memory_order_acquire); }
 
   private:
-    MappedFile(unsigned char *bytes, std::size_t length, int slot)
-        : bytes_(bytes), length_(length), slot_(slot) {}
-    unsigned char *bytes_;
-    std::size_t length_;
-    int slot_;
+    void fail(const std::string &reason) const;
+    void report(const std::string &reason) const;
+
+    int fd_;
+    std::string path_;
+    int64_t dataOffset_;
+    int64_t sampleCount_;
+    uint64_t device_ = 0;
+    uint64_t inode_ = 0;
+    mutable std::atomic<bool> failed_{false};
+    mutable std::atomic<bool> reported_{false};
 };
 
+/// A media file that stopped being what the program opened.
+struct MediaFailure {
+    std::string path;
+    std::string reason;
+};
+
+/// Media failures since the last call, each file once, oldest first: for the program to
+/// report on its status line, in its log or on standard error.
+std::vector<MediaFailure> takeMediaFailures();
+/// Every media failure since the program started.
+uint64_t mediaFailureCount();
+
 /// Immutable interleaved clip audio. It lives either on the heap as floats (new recordings,
-/// processed audio, until saved) or in a mapped 16-bit PCM media file, read in place and
-/// divided by 32767 (the inverse of the WAV writer's scale): an opened project's audio then
-/// sits in the page cache, shared and evictable, instead of in the process's heap.
+/// processed audio, until saved) or in a 16-bit PCM media file, read on demand and divided
+/// by 32767 (the inverse of the WAV writer's scale): an opened project's audio then stays on
+/// disk and in the page cache instead of in the process's memory. The audio thread never
+/// reads a file-backed buffer itself; it plays windows of it read ahead by a disk thread
+/// (`MediaStreams`).
 class SampleBuffer {
   public:
     /// A 16-bit sample as the float it stands for: divided by the writer's 32767 (a division,
-    /// not a product with the reciprocal, so that mapped and decoded audio agree bit for bit).
+    /// not a product with the reciprocal, so that read and decoded audio agree bit for bit).
     static float fromPcm16(int16_t sample) { return static_cast<float>(sample) / 32767.0f; }
 
     explicit SampleBuffer(std::shared_ptr<const std::vector<float>> floats);
-    /// `count` floats at `floats`, kept alive by `owner` (a vector, a mapping, ...).
+    /// `count` floats at `floats`, kept alive by `owner` (a vector, ...).
     SampleBuffer(std::shared_ptr<const void> owner, const float *floats, int64_t count);
-    SampleBuffer(std::shared_ptr<const MappedFile> file, const int16_t *pcm, int64_t count);
+    /// Every sample of `file`.
+    explicit SampleBuffer(std::shared_ptr<const MediaFile> file);
 
     int64_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
-    bool isMapped() const { return pcm_ != nullptr; }
-    /// The floats of a heap buffer; null for a mapped one.
+    /// The floats of a heap buffer; null for a file-backed one.
     const float *floats() const { return floats_; }
-    /// The 16-bit samples of a mapped buffer; null for a heap one.
-    const int16_t *pcm16() const { return pcm_; }
+    /// The file of a file-backed buffer; null for a heap one.
+    const MediaFile *file() const { return file_.get(); }
 
-    float at(int64_t index) const { return floats_ ? floats_[index] : fromPcm16(pcm_[index]); }
+    /// One sample; a read of the file for a file-backed buffer, so never in a loop over one.
+    float at(int64_t index) const;
     float operator[](std::size_t index) const { return at(static_cast<int64_t>(index)); }
     /// Copies `count` samples from `first` as floats into `out`.
     void copyTo(int64_t first, int64_t count, float *out) const;
     std::vector<float> toVector() const;
-
-    /// Asks the kernel to read samples [first, first + count) ahead of use; a heap buffer
-    /// needs nothing. Never call from the audio thread: it is a system call.
-    void prefetch(int64_t first, int64_t count) const;
-    /// Lets the process drop its pages of samples [first, first + count): they stay in the
-    /// page cache but leave the resident set. For a reader moving forwards: the page holding
-    /// `first` goes too (what lies before it was passed already), the page holding the end
-    /// stays (the reader has yet to pass the rest of it), so consecutive ranges leave
-    /// nothing behind.
-    void release(int64_t first, int64_t count) const;
 
     /// What owns the samples: the same storage always gives the same owner.
     std::shared_ptr<const void> owner() const;
@@ -85,14 +103,13 @@ class SampleBuffer {
 
   private:
     std::shared_ptr<const void> heap_;
-    std::shared_ptr<const MappedFile> file_;
+    std::shared_ptr<const MediaFile> file_;
     const float *floats_ = nullptr;
-    const int16_t *pcm_ = nullptr;
     int64_t size_ = 0;
 };
 
 /// The samples of a buffer as one float array: the heap buffer itself, or a converted copy
-/// of mapped samples. For whole-buffer work off the audio thread (commands, analysis, save).
+/// of a file's samples. For whole-buffer work off the audio thread (commands, analysis, save).
 class FloatSamples {
   public:
     explicit FloatSamples(const SampleBuffer &buffer);

@@ -221,13 +221,14 @@ void attachAudio(Clip &clip, const fs::path &file, SharedSamples samples, int32_
 }
 
 /// Gives the clip the audio of `file`. Files of the project's own media folder, which saving
-/// only ever replaces whole, are mapped and read in place when they hold the project's
+/// only ever replaces whole, are read from the file as they play when they hold the project's
 /// format; anything else is decoded into the heap. False with `reason` when unreadable.
 bool loadClipMedia(Clip &clip, const fs::path &file, const Project &project, std::string &reason) {
     if (!project.rootPath.empty() && isInsideFolder(file, fs::path(project.rootPath) / "media")) {
-        MappedMedia mapped;
-        if (mapMediaFile(file.string(), project.sampleRate, mapped)) {
-            attachAudio(clip, file, std::move(mapped.samples), mapped.channels, mapped.frames);
+        StreamedMedia streamed;
+        if (openStreamedMedia(file.string(), project.sampleRate, streamed)) {
+            attachAudio(clip, file, std::move(streamed.samples), streamed.channels,
+                        streamed.frames);
             return true;
         }
     }

@@ -91,7 +91,7 @@ std::vector<int16_t> renderFromHeap(const fs::path &folder) {
     EXPECT_TRUE(project_io::hydrateProjectMedia(*project));
     for (const auto &track : project->tracks)
         for (const auto &clip : track->clips) {
-            EXPECT_TRUE(clip->audio && clip->audio->isMapped());
+            EXPECT_TRUE(clip->audio && clip->audio->file());
             clip->audio = makeSampleBuffer(clip->audio->toVector());
         }
     Engine engine;

@@ -327,37 +327,37 @@ TEST_F(WavFileTest, ImportOfAHugeChannelCountOrSkipNeverReadsPastTheFile) {
 namespace orvane {
 namespace {
 
-TEST_F(WavFileTest, MappingAProjectFileReadsWhatDecodingReadsWithoutCopying) {
+TEST_F(WavFileTest, StreamingAProjectFileReadsWhatDecodingReads) {
     const std::vector<float> tone = testing::makeTone(440.0, 48000.0, 3000, 2);
     ASSERT_TRUE(exportWav(path("clip.wav"), tone.data(), 3000, 2, 48000.0));
-    MappedMedia mapped;
+    StreamedMedia streamed;
     std::string error;
-    ASSERT_TRUE(mapMediaFile(path("clip.wav"), 48000.0, mapped, &error)) << error;
+    ASSERT_TRUE(openStreamedMedia(path("clip.wav"), 48000.0, streamed, &error)) << error;
     DecodedAudio decoded;
     ASSERT_TRUE(readMediaFile(path("clip.wav"), 48000.0, decoded));
-    EXPECT_TRUE(mapped.samples->isMapped());
-    EXPECT_EQ(mapped.channels, 2);
-    EXPECT_EQ(mapped.frames, 3000);
-    EXPECT_EQ(*mapped.samples, *decoded.samples);
+    EXPECT_NE(streamed.samples->file(), nullptr);
+    EXPECT_EQ(streamed.channels, 2);
+    EXPECT_EQ(streamed.frames, 3000);
+    EXPECT_EQ(*streamed.samples, *decoded.samples);
 }
 
-TEST_F(WavFileTest, MappingWalksOtherChunksAndEndsATruncatedDataChunkWithTheFile) {
+TEST_F(WavFileTest, StreamingWalksOtherChunksAndEndsATruncatedDataChunkWithTheFile) {
     RiffBuilder padded;
     padded.chunk("LIST", 3, {1, 2, 3, 0}).format(1, 2, 44100, 16).data({100, -100, 7, -7});
     writeBytes(path("padded.wav"), padded.bytes);
-    MappedMedia mapped;
-    ASSERT_TRUE(mapMediaFile(path("padded.wav"), 44100.0, mapped));
-    EXPECT_EQ(*mapped.samples,
+    StreamedMedia streamed;
+    ASSERT_TRUE(openStreamedMedia(path("padded.wav"), 44100.0, streamed));
+    EXPECT_EQ(*streamed.samples,
               (std::vector<float>{100 / 32767.0f, -100 / 32767.0f, 7 / 32767.0f, -7 / 32767.0f}));
 
     RiffBuilder cut;
     cut.format(1, 2, 44100, 16).chunk("data", 4000, {1, 0, 2, 0, 3, 0, 4, 0, 5, 0});
     writeBytes(path("cut.wav"), cut.bytes);
-    ASSERT_TRUE(mapMediaFile(path("cut.wav"), 44100.0, mapped));
-    EXPECT_EQ(mapped.frames, 2) << "only whole frames the file holds";
+    ASSERT_TRUE(openStreamedMedia(path("cut.wav"), 44100.0, streamed));
+    EXPECT_EQ(streamed.frames, 2) << "only whole frames the file holds";
 }
 
-TEST_F(WavFileTest, MappingRefusesEveryFileItCannotReadInPlace) {
+TEST_F(WavFileTest, StreamingRefusesEveryFileItCannotReadAsItPlays) {
     const std::vector<int16_t> four{1, 2, 3, 4};
     struct Case {
         const char *name;
@@ -376,15 +376,15 @@ TEST_F(WavFileTest, MappingRefusesEveryFileItCannotReadInPlace) {
     cases.push_back({"empty", {}});
     for (const Case &c : cases) {
         writeBytes(path("refused.wav"), c.bytes);
-        MappedMedia mapped;
+        StreamedMedia streamed;
         std::string error;
-        EXPECT_FALSE(mapMediaFile(path("refused.wav"), 48000.0, mapped, &error)) << c.name;
+        EXPECT_FALSE(openStreamedMedia(path("refused.wav"), 48000.0, streamed, &error)) << c.name;
         EXPECT_FALSE(error.empty()) << c.name;
-        EXPECT_FALSE(mapped.samples) << c.name;
+        EXPECT_FALSE(streamed.samples) << c.name;
     }
     std::string error;
-    MappedMedia mapped;
-    EXPECT_FALSE(mapMediaFile(path("missing.wav"), 48000.0, mapped, &error));
+    StreamedMedia streamed;
+    EXPECT_FALSE(openStreamedMedia(path("missing.wav"), 48000.0, streamed, &error));
     EXPECT_FALSE(error.empty());
 }
 

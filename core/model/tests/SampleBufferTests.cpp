@@ -1,23 +1,22 @@
 #include "core/model/SampleBuffer.h"
-#include "tests/support/MappedTestMedia.h"
-#include "tests/support/ResidentMemory.h"
+#include "tests/support/StreamedTestMedia.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include <unistd.h>
 
 using namespace orvane;
-using orvane::testing::residentBytesAround;
 namespace fs = std::filesystem;
 
 namespace {
 
-/// A scratch file of raw 16-bit samples, mapped whole as one buffer.
-class MappedSamplesTest : public ::testing::Test {
+/// A scratch file of raw 16-bit samples, opened whole as one file-backed buffer.
+class FileSamplesTest : public ::testing::Test {
   protected:
     void SetUp() override {
         const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -29,40 +28,40 @@ class MappedSamplesTest : public ::testing::Test {
         fs::remove(path_, ignored);
     }
 
-    SharedSamples mapSamples(const std::vector<int16_t> &samples) {
-        return orvane::testing::mapPcmFile(path_, samples);
+    SharedSamples openSamples(const std::vector<int16_t> &samples) {
+        return orvane::testing::pcmFileSamples(path_, samples);
     }
 
     fs::path path_;
 };
 
-TEST_F(MappedSamplesTest, MappedSamplesReadAsTheHeapFloatsTheWriterScaleGives) {
+TEST_F(FileSamplesTest, FileSamplesReadAsTheHeapFloatsTheWriterScaleGives) {
     const std::vector<int16_t> pcm{0, 32767, -32767, -32768, 1234, -1};
     std::vector<float> floats;
     for (const int16_t value : pcm)
         floats.push_back(static_cast<float>(value) / 32767.0f);
-    const SharedSamples mapped = mapSamples(pcm);
+    const SharedSamples fromFile = openSamples(pcm);
     const SharedSamples heap = makeSampleBuffer(floats);
-    ASSERT_TRUE(mapped);
-    EXPECT_TRUE(mapped->isMapped());
-    EXPECT_FALSE(heap->isMapped());
-    EXPECT_EQ(mapped->floats(), nullptr);
-    EXPECT_EQ(heap->pcm16(), nullptr);
-    EXPECT_EQ(mapped->size(), 6);
-    for (int64_t i = 0; i < mapped->size(); ++i)
-        EXPECT_EQ(mapped->at(i), floats[static_cast<std::size_t>(i)]) << i;
-    EXPECT_EQ(*mapped, *heap);
-    EXPECT_EQ(*mapped, floats);
-    EXPECT_EQ(mapped->toVector(), floats);
+    ASSERT_TRUE(fromFile);
+    ASSERT_NE(fromFile->file(), nullptr);
+    EXPECT_EQ(fromFile->file()->path(), path_.string());
+    EXPECT_EQ(heap->file(), nullptr);
+    EXPECT_EQ(fromFile->floats(), nullptr);
+    EXPECT_EQ(fromFile->size(), 6);
+    for (int64_t i = 0; i < fromFile->size(); ++i)
+        EXPECT_EQ(fromFile->at(i), floats[static_cast<std::size_t>(i)]) << i;
+    EXPECT_EQ(*fromFile, *heap);
+    EXPECT_EQ(*fromFile, floats);
+    EXPECT_EQ(fromFile->toVector(), floats);
     std::vector<float> middle(3);
-    mapped->copyTo(2, 3, middle.data());
+    fromFile->copyTo(2, 3, middle.data());
     EXPECT_EQ(middle, (std::vector<float>{floats[2], floats[3], floats[4]}));
-    // The heap's floats are used in place; mapped ones are converted once.
+    // The heap's floats are used in place; a file's are read and converted once.
     EXPECT_EQ(FloatSamples(*heap).data(), heap->floats());
-    const FloatSamples converted(*mapped);
+    const FloatSamples converted(*fromFile);
     EXPECT_EQ(std::vector<float>(converted.data(), converted.data() + converted.size()), floats);
     floats.back() = 0.5f;
-    EXPECT_FALSE(*mapped == floats);
+    EXPECT_FALSE(*fromFile == floats);
 }
 
 TEST(SharedSamples, CompareByTheStorageTheyHold) {
@@ -79,32 +78,52 @@ TEST(SharedSamples, CompareByTheStorageTheyHold) {
     EXPECT_TRUE(makeSampleBuffer({})->empty());
 }
 
-TEST_F(MappedSamplesTest, AFileCutShortUnderTheMappingReadsSilenceInsteadOfCrashing) {
-    const auto page = static_cast<int64_t>(::sysconf(_SC_PAGESIZE)) / 2;
-    const SharedSamples mapped = mapSamples(std::vector<int16_t>(3 * page, 1000));
-    ASSERT_TRUE(mapped);
-    const uint64_t faultsBefore = MappedFile::faultedPages();
-    fs::resize_file(path_, static_cast<uintmax_t>(page) * 2);
-    EXPECT_EQ(mapped->at(3 * page - 1), 0.0f);
-    EXPECT_EQ(mapped->at(2 * page), 0.0f);
-    EXPECT_EQ(mapped->at(page - 1), 1000.0f / 32767.0f);
-    EXPECT_GE(MappedFile::faultedPages(), faultsBefore + 1);
-}
+/// What became of the file while it was open, and what the buffer reads afterwards.
+struct FileChange {
+    const char *name;
+    std::function<void(const fs::path &)> change;
+    bool readsSilence; // at its old end; false: what was opened plays on
+    const char *reason;
+};
 
-TEST_F(MappedSamplesTest, ReleasedPagesLeaveTheResidentSetAndReadBackUnchanged) {
-    const int64_t count = 2 * 1024 * 1024; // 4 MiB
-    std::vector<int16_t> pcm(static_cast<std::size_t>(count));
-    for (int64_t i = 0; i < count; ++i)
-        pcm[static_cast<std::size_t>(i)] = static_cast<int16_t>(i % 30000);
-    const SharedSamples mapped = mapSamples(pcm);
-    ASSERT_TRUE(mapped);
-    const void *start = mapped->pcm16();
-    mapped->prefetch(0, count);
-    EXPECT_GE(residentBytesAround(start), 2 * count * 9 / 10);
-    mapped->release(0, count);
-    EXPECT_LT(residentBytesAround(start), 2 * count / 10);
-    EXPECT_EQ(mapped->at(count - 1), static_cast<float>((count - 1) % 30000) / 32767.0f);
-    EXPECT_EQ(mapped->at(12345), 12345.0f / 32767.0f);
+TEST_F(FileSamplesTest, AFileChangedWhileOpenIsReportedOnceByNameAndNothingCrashes) {
+    const FileChange changes[] = {
+        {"cutShort", [](const fs::path &path) { fs::resize_file(path, 2 * 1000); }, true,
+         "shorter"},
+        {"replacedInPlaceByAShorterFile",
+         [](const fs::path &path) {
+             std::ofstream(path, std::ios::binary | std::ios::trunc) << "short";
+         },
+         true, "shorter"},
+        {"deleted", [](const fs::path &path) { fs::remove(path); }, false, "deleted"},
+        {"renamedOver",
+         [](const fs::path &path) {
+             const fs::path other = path.string() + ".new";
+             std::ofstream(other, std::ios::binary) << "other";
+             fs::rename(other, path);
+         },
+         false, "replaced"},
+    };
+    for (const FileChange &c : changes) {
+        SCOPED_TRACE(c.name);
+        takeMediaFailures();
+        const SharedSamples opened = openSamples(std::vector<int16_t>(100000, 1000));
+        ASSERT_TRUE(opened);
+        c.change(path_);
+        opened->file()->checkStillThere();
+        std::vector<float> tail(1000, 7.0f);
+        opened->copyTo(90000, 1000, tail.data());
+        const float expected = c.readsSilence ? 0.0f : 1000.0f / 32767.0f;
+        EXPECT_EQ(tail.front(), expected);
+        EXPECT_EQ(tail.back(), expected);
+        EXPECT_EQ(opened->file()->failed(), c.readsSilence);
+        opened->copyTo(0, 1000, tail.data());
+        opened->file()->checkStillThere();
+        const std::vector<MediaFailure> failures = takeMediaFailures();
+        ASSERT_EQ(failures.size(), 1u) << "reported once";
+        EXPECT_EQ(failures[0].path, path_.string());
+        EXPECT_NE(failures[0].reason.find(c.reason), std::string::npos) << failures[0].reason;
+    }
 }
 
 } // namespace

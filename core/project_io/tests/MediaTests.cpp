@@ -228,8 +228,8 @@ TEST_F(Media, TheProjectsOwnMediaIsMappedAndEveryOtherFileIsRead) {
     const auto ownLoaded = loaded.findClip(own->id);
     const auto outsideLoaded = loaded.findClip(outside->id);
     ASSERT_TRUE(ownLoaded && ownLoaded->audio && outsideLoaded && outsideLoaded->audio);
-    EXPECT_TRUE(ownLoaded->audio->isMapped());
-    EXPECT_FALSE(outsideLoaded->audio->isMapped()) << "a file the project does not own may change";
+    EXPECT_TRUE(ownLoaded->audio->file());
+    EXPECT_FALSE(outsideLoaded->audio->file()) << "a file the project does not own may change";
     DecodedAudio decoded;
     ASSERT_TRUE(readMediaFile(folder + "/" + ownLoaded->audioFile, 48000.0, decoded));
     EXPECT_EQ(*ownLoaded->audio, *decoded.samples);
@@ -243,7 +243,7 @@ TEST_F(Media, AMediaFileCutShortUnderItsMappingReadsSilenceAndStillSaves) {
     ASSERT_EQ(writesOfSave(project, folder), 1u);
     Project loaded = loadHydrated(folder);
     const auto mapped = loaded.findClip(clip->id);
-    ASSERT_TRUE(mapped && mapped->audio && mapped->audio->isMapped());
+    ASSERT_TRUE(mapped && mapped->audio && mapped->audio->file());
 
     // Another program cuts the file down to its header and a few samples in place.
     fs::resize_file(folder + "/" + mapped->audioFile, 44 + 400);

@@ -15,34 +15,30 @@
 
 namespace orvane::testing {
 
-/// Raw 16-bit `samples` written to `path` and mapped whole as one clip buffer.
-inline SharedSamples mapPcmFile(const std::filesystem::path &path,
-                                const std::vector<int16_t> &samples) {
+/// Raw 16-bit `samples` written to `path` and opened whole as one file-backed clip buffer.
+inline SharedSamples pcmFileSamples(const std::filesystem::path &path,
+                                    const std::vector<int16_t> &samples) {
     {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char *>(samples.data()),
                   static_cast<std::streamsize>(samples.size() * sizeof(int16_t)));
     }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    std::string error;
-    auto file = MappedFile::map(fd, samples.size() * sizeof(int16_t), &error);
-    ::close(fd);
-    EXPECT_TRUE(file) << error;
-    if (!file) return {};
-    return SharedSamples(
-        std::make_shared<const SampleBuffer>(file, reinterpret_cast<const int16_t *>(file->bytes()),
-                                             static_cast<int64_t>(samples.size())));
+    EXPECT_GE(fd, 0) << path;
+    if (fd < 0) return {};
+    return SharedSamples(std::make_shared<const SampleBuffer>(std::make_shared<const MediaFile>(
+        fd, path.string(), 0, static_cast<int64_t>(samples.size()))));
 }
 
-/// The same in a scratch file that is gone once mapped (the mapping keeps it alive).
-inline SharedSamples mappedPcm(const std::vector<int16_t> &samples) {
+/// The same in a scratch file that is gone once opened (the open file keeps its samples).
+inline SharedSamples unlinkedPcmSamples(const std::vector<int16_t> &samples) {
     static std::atomic<int> serial{0};
     const auto path =
         std::filesystem::temp_directory_path() /
-        ("halvora_mapped_media_" + std::to_string(::getpid()) + "_" + std::to_string(serial++));
-    SharedSamples mapped = mapPcmFile(path, samples);
+        ("halvora_streamed_media_" + std::to_string(::getpid()) + "_" + std::to_string(serial++));
+    SharedSamples opened = pcmFileSamples(path, samples);
     std::filesystem::remove(path);
-    return mapped;
+    return opened;
 }
 
 /// A stereo test signal: a slow ramp on the left, a faster one on the right.

@@ -1,0 +1,157 @@
+#include "core/engine/ClipVoices.h"
+#include "core/engine/MediaPrefetch.h"
+#include "core/engine/tests/RenderRig.h"
+#include "tests/support/AllocationCounter.h"
+#include "tests/support/StreamedTestMedia.h"
+
+#include <gtest/gtest.h>
+
+using namespace orvane;
+using namespace orvane::testing;
+
+namespace {
+
+/// How a clip is placed and read: every path of the clip reader.
+struct ClipReading {
+    const char *name;
+    int64_t sourceOffset = 0;
+    int64_t fadeIn = 0;
+    int64_t fadeOut = 0;
+    double stretchRatio = 1.0;
+    std::vector<WarpMarker> warp;
+};
+
+const ClipReading readings[] = {
+    {"plain", 0, 0, 0, 1.0, {}},
+    {"offsetWithFades", 300, 700, 900, 1.0, {}},
+    {"stretched", 0, 0, 0, 1.37, {}},
+    {"warped", 100, 0, 0, 1.0, {{0, 0}, {2000, 3100}, {4000, 3500}}},
+};
+
+/// A disk thread that reads only when asked: the windows a test gets are the ones it asked for.
+MediaPrefetcher::Options askedOnly() {
+    MediaPrefetcher::Options options;
+    options.period = std::chrono::hours(1);
+    return options;
+}
+
+std::shared_ptr<Clip> addClip(RenderRig &rig, const SharedSamples &samples,
+                              const ClipReading &reading) {
+    const auto track = rig.addTrack(TrackType::Audio);
+    std::shared_ptr<Clip> clip;
+    rig.edit([&](Project &project) {
+        clip = project.addClip(track->id, ClipKind::Audio);
+        clip->audio = samples;
+        clip->channels = 2;
+        clip->arrangeStart = 256;
+        clip->length = 6000;
+        clip->sourceOffset = reading.sourceOffset;
+        clip->fadeIn = reading.fadeIn;
+        clip->fadeOut = reading.fadeOut;
+        clip->stretchRatio = reading.stretchRatio;
+        clip->warpMarkers = reading.warp;
+    });
+    return clip;
+}
+
+/// The output of one clip holding `samples`, placed as `reading` says, its media read ahead.
+std::vector<std::vector<float>> renderClip(const SharedSamples &samples,
+                                           const ClipReading &reading) {
+    RenderRig rig;
+    addClip(rig, samples, reading);
+    MediaPrefetcher prefetcher(rig.engine, askedOnly());
+    prefetcher.readAhead(0);
+    auto out = rig.playFrames(0, 7000);
+    EXPECT_EQ(prefetcher.dryBlocks(), 0u);
+    return out;
+}
+
+TEST(StreamedMediaRender, AFileBackedClipSoundsExactlyAsItsHeapFloats) {
+    const std::vector<int16_t> pcm = rampPcm(8000);
+    const SharedSamples streamed = unlinkedPcmSamples(pcm);
+    const SharedSamples heap = makeSampleBuffer(asFloats(pcm));
+    ASSERT_TRUE(streamed);
+    for (const ClipReading &reading : readings) {
+        SCOPED_TRACE(reading.name);
+        const auto fromFile = renderClip(streamed, reading);
+        const auto fromHeap = renderClip(heap, reading);
+        EXPECT_EQ(fromFile, fromHeap);
+        float loudest = 0.0f;
+        for (const float value : fromFile[1])
+            loudest = std::max(loudest, std::abs(value));
+        EXPECT_GT(loudest, 0.5f) << "the clip must actually sound";
+    }
+}
+
+TEST(StreamedMediaRender, PlayingFileBackedAudioNeitherAllocatesNorFrees) {
+    RenderRig rig;
+    const auto track = rig.addTrack(TrackType::Audio);
+    const SharedSamples streamed = unlinkedPcmSamples(rampPcm(48000));
+    rig.edit([&](Project &project) {
+        const auto clip = project.addClip(track->id, ClipKind::Audio);
+        clip->audio = streamed;
+        clip->length = 48000;
+        clip->fadeIn = 100;
+    });
+    MediaPrefetcher prefetcher(rig.engine, askedOnly());
+    ASSERT_TRUE(prefetcher.waitForPasses(1, std::chrono::seconds(20)));
+    prefetcher.readAhead(0);
+    send(rig.engine, Request::play());
+    StereoOutput out(512);
+    AllocationScope scope;
+    for (int block = 0; block < 90; ++block)
+        out.render(rig.engine);
+    EXPECT_EQ(scope.allocations(), 0u);
+    EXPECT_EQ(scope.frees(), 0u);
+    EXPECT_EQ(prefetcher.dryBlocks(), 0u);
+}
+
+TEST(StreamedMediaRender, AClipWhoseFramesAreNotReadYetIsSilentAloneAndCounted) {
+    RenderRig rig;
+    const auto steady = rig.addTrack(TrackType::Audio);
+    rig.addConstantClip(steady, 4096, 0.25f, -0.25f);
+    const std::vector<std::vector<float>> alone = rig.playFrames(0, 2048);
+    const auto clip = addClip(rig, unlinkedPcmSamples(rampPcm(8000)), readings[0]);
+    // Streams published but never filled: the disk has not caught up.
+    auto streams = std::make_shared<MediaStreams>(std::vector<Clip>{*clip}, 48000);
+    rig.engine.liveMediaStreams.publish(streams);
+    EXPECT_EQ(rig.playFrames(0, 2048), alone);
+    EXPECT_GE(streams->dryBlocks(), 3u) << "every block the clip sounds in is counted";
+    rig.engine.liveMediaStreams.publish(nullptr);
+}
+
+/// The source frames a block reads, as the resident window must hold them.
+struct SpanCase {
+    const char *name;
+    int64_t sourceOffset;
+    double stretchRatio;
+    int64_t t;
+    int64_t count;
+    FrameSpan expected;
+};
+
+TEST(StreamedMediaRender, TheFramesABlockReadsIncludeItsInterpolationNeighbours) {
+    const SpanCase cases[] = {
+        {"plain", 0, 1.0, 100, 512, {100, 611}},
+        {"offset", 500, 1.0, 0, 512, {500, 1011}},
+        {"pastTheEndClamps", 0, 1.0, 9800, 512, {9800, 9999}},
+        {"beforeTheStartClamps", -300, 1.0, 0, 512, {0, 211}},
+        {"stretchedReadsTwiceAsFar", 0, 2.0, 1000, 500, {2000, 2999}},
+    };
+    for (const SpanCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        Clip clip;
+        clip.kind = ClipKind::Audio;
+        clip.audio = makeSampleBuffer(std::vector<float>(2 * 10000, 0.1f));
+        clip.channels = 2;
+        clip.length = 20000;
+        clip.sourceOffset = c.sourceOffset;
+        clip.stretchRatio = c.stretchRatio;
+        const FrameSpan span = audioClipFramesRead(clip, buildClipWarpTable(clip), c.t, c.count);
+        EXPECT_EQ(span.first, c.expected.first);
+        EXPECT_GE(span.last, c.expected.last);
+        EXPECT_LE(span.last, c.expected.last + 2);
+    }
+}
+
+} // namespace
