@@ -132,6 +132,9 @@ void OVApplication::didFinishLaunching(bool withAudio) {
     viewPtr = std::make_unique<OVMainView>(*enginePtr, audioPtr.get(), *rackPtr, *commandsPtr,
                                            statusField, ui);
     viewPtr->selectedTrackId = enginePtr->project.tracks.front()->id;
+    viewPtr->readAhead = [prefetcher = mediaPrefetcher.get()](int64_t position) {
+        prefetcher->readAhead(position);
+    };
 
     if (withAudio) startAudio();
     // MIDI from the system's sequencer; the JACK device reads its own MIDI port.

@@ -792,11 +792,22 @@ void OVMainView::undoEdit() { stepHistory(true); }
 
 void OVMainView::redoEdit() { stepHistory(false); }
 
-void OVMainView::play() { (void)engine.pushRequest(RequestProducer::MainThread, Request::play()); }
+void OVMainView::play() {
+    if (readAhead) readAhead(engine.playhead.load());
+    (void)engine.pushRequest(RequestProducer::MainThread, Request::play());
+}
+
+void OVMainView::locate(int64_t position) {
+    position = std::max<int64_t>(position, 0);
+    if (readAhead) readAhead(position);
+    (void)engine.pushRequest(RequestProducer::MainThread, Request::locate(position));
+}
 
 void OVMainView::stop() { (void)engine.pushRequest(RequestProducer::MainThread, Request::stop()); }
 
 void OVMainView::setCycle(int64_t start, int64_t end, bool enabled) {
+    // The jump back to the cycle's start must find its media read.
+    if (enabled && readAhead) readAhead(std::max<int64_t>(start, 0));
     (void)engine.pushRequest(RequestProducer::MainThread, Request::setCycle(start, end, enabled));
     // Without a device nobody consumes the request; the range is plain atomics, and the
     // export reads it right away.

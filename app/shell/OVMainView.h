@@ -152,10 +152,16 @@ class OVMainView {
     void undoEdit();
     void redoEdit();
 
+    /// Play, locate and a new cycle first have the disk side read what will play there, so
+    /// that the first blocks find their media in memory.
     void play();
     void stop();
+    void locate(int64_t position);
     /// The cycle range in samples, which the cycle export renders.
     void setCycle(int64_t start, int64_t end, bool enabled);
+    /// Reads the media that play from a position before the transport goes there; set by
+    /// the application, which owns the disk thread.
+    std::function<void(int64_t position)> readAhead;
 
     int64_t arrangementExportLength() const;
     int64_t projectEndSamples() const;

@@ -285,8 +285,7 @@ void MainWindow::zoom(double factor) {
 }
 
 void MainWindow::locate(int64_t position) {
-    (void)app.engine().pushRequest(RequestProducer::MainThread,
-                                   Request::locate(std::max<int64_t>(position, 0)));
+    app.view().locate(position);
     double beats = 0.0;
     {
         std::lock_guard lock(app.engine().projectMutex);

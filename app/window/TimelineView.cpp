@@ -801,7 +801,7 @@ void TimelineView::pressRuler(QPointF point) {
         cycleDragStart = snapped(position, true);
         return;
     }
-    (void)app.engine().pushRequest(RequestProducer::MainThread, Request::locate(position));
+    app.view().locate(position);
     update();
 }
 
