@@ -115,6 +115,8 @@ void MainWindow::buildToolbar() {
     tempoField->setRange(20.0, 999.0);
     tempoField->setDecimals(1);
     tempoField->setSuffix(QStringLiteral(" BPM"));
+    // Room for the widest value and the arrows, which otherwise sit on the suffix.
+    tempoField->setMinimumWidth(tempoField->fontMetrics().horizontalAdvance(QStringLiteral("999.9 BPM")) + 40);
     tempoField->setToolTip(QStringLiteral("Project tempo"));
     meterField = new QComboBox(bar);
     meterField->setMinimumWidth(56);

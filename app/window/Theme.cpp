@@ -6,6 +6,7 @@
 #include <QToolTip>
 
 #include <cmath>
+#include <utility>
 
 namespace orvane::theme {
 
@@ -14,36 +15,54 @@ namespace {
 // Fusion draws every stock widget from the palette; the sheet adds only what the palette
 // cannot say (checked and hovered buttons, the tabs, borders). Hover keeps the text light:
 // a white hover box with near-white text is unreadable.
-const char *const styleSheet = R"(
-QToolTip { color: #d6dae2; background: #2c2f37; border: 1px solid #454956; }
-QToolBar { background: #26282f; border: none; spacing: 3px; padding: 2px; }
+const char *const styleSheetTemplate = R"(
+QToolTip { color: @text; background: @raised; border: 1px solid @border; }
+QToolBar { background: @panel; border: none; spacing: 3px; padding: 2px; }
 QToolBar QToolButton { padding: 3px 6px; border: 1px solid transparent; border-radius: 3px; }
-QToolBar QToolButton:hover { background: #383c48; border-color: #4d5263; }
-QToolBar QToolButton:checked { background: #3a5f8f; color: #f0f4fa; }
-QMenuBar { background: #26282f; }
-QMenuBar::item:selected, QMenu::item:selected { background: #3a5f8f; color: #f0f4fa; }
-QMenu { background: #26282f; border: 1px solid #454956; }
-QMenu::item:disabled { color: #7a8090; }
-QStatusBar { background: #26282f; }
-QTabBar::tab { background: #2c2f37; color: #d6dae2; padding: 4px 12px; }
-QTabBar::tab:selected { background: #3a5f8f; color: #f0f4fa; }
-QPushButton { background: #30333c; border: 1px solid #454956; border-radius: 3px;
-              padding: 3px 10px; color: #d6dae2; }
-QPushButton:hover { background: #383c48; }
-QPushButton:checked { background: #3a5f8f; color: #f0f4fa; border-color: #5b86bf; }
-QPushButton:disabled { color: #7a8090; }
-QPushButton:default { border-color: #5b86bf; }
+QToolBar QToolButton:hover { background: @hover; border-color: @hoverBorder; }
+QToolBar QToolButton:checked { background: @accent; color: @accentText; }
+QMenuBar { background: @panel; }
+QMenuBar::item:selected, QMenu::item:selected { background: @accent; color: @accentText; }
+QMenu { background: @panel; border: 1px solid @border; }
+QMenu::item:disabled { color: @disabledText; }
+QStatusBar { background: @panel; }
+QTabBar::tab { background: @raised; color: @text; padding: 4px 12px; }
+QTabBar::tab:selected { background: @accent; color: @accentText; }
+QPushButton { background: @button; border: 1px solid @border; border-radius: 3px;
+              padding: 3px 10px; color: @text; }
+QPushButton:hover { background: @hover; }
+QPushButton:checked { background: @accent; color: @accentText; border-color: @accentBorder; }
+QPushButton:disabled { color: @disabledText; }
+QPushButton:default { border-color: @accentBorder; }
 QLineEdit, QComboBox, QSpinBox, QDoubleSpinBox, QAbstractItemView {
-    background: #18191e; color: #d6dae2; border: 1px solid #454956;
-    selection-background-color: #3a5f8f; selection-color: #f0f4fa; }
-QHeaderView::section { background: #2c2f37; color: #d6dae2; border: 1px solid #454956;
+    background: @field; color: @text; border: 1px solid @border;
+    selection-background-color: @accent; selection-color: @accentText; }
+QHeaderView::section { background: @raised; color: @text; border: 1px solid @border;
                        padding: 2px 4px; }
-QDockWidget::title { background: #26282f; padding: 3px; }
+QDockWidget::title { background: @panel; padding: 3px; }
 QPushButton#mute, QPushButton#solo, QPushButton#arm { padding: 0px; font-weight: bold; }
-QPushButton#mute:checked { background: #f0c83c; color: #111111; border-color: #f0c83c; }
-QPushButton#solo:checked { background: #5ac8ff; color: #111111; border-color: #5ac8ff; }
-QPushButton#arm:checked { background: #f04646; color: #111111; border-color: #f04646; }
+QPushButton#mute:checked { background: @muteOn; color: @litText; border-color: @muteOn; }
+QPushButton#solo:checked { background: @soloOn; color: @litText; border-color: @soloOn; }
+QPushButton#arm:checked { background: @armOn; color: @litText; border-color: @armOn; }
 )";
+
+QString styleSheet() {
+    const std::pair<const char *, QColor> colours[] = {
+        {"@accentBorder", accentBorder}, {"@accentText", accentText},
+        {"@accent", accent},             {"@armOn", armOn},
+        {"@border", border},             {"@button", button},
+        {"@disabledText", disabledText}, {"@field", field},
+        {"@hoverBorder", hoverBorder},   {"@hover", hover},
+        {"@litText", litText},           {"@muteOn", muteOn},
+        {"@panel", panel},               {"@raised", raised},
+        {"@soloOn", soloOn},             {"@text", text},
+    };
+    // Longer names first where one is the start of another ("@accentText" before "@accent").
+    QString sheet = QString::fromLatin1(styleSheetTemplate);
+    for (const auto &[name, colour] : colours)
+        sheet.replace(QLatin1String(name), colour.name());
+    return sheet;
+}
 
 double channel(double value) {
     value /= 255.0;
@@ -62,7 +81,7 @@ QPalette darkPalette() {
         palette.setColor(group, QPalette::WindowText, text);
         palette.setColor(group, QPalette::Base, field);
         palette.setColor(group, QPalette::AlternateBase, panel);
-        palette.setColor(group, QPalette::ToolTipBase, QColor(44, 47, 55));
+        palette.setColor(group, QPalette::ToolTipBase, raised);
         palette.setColor(group, QPalette::ToolTipText, text);
         palette.setColor(group, QPalette::PlaceholderText, dimText);
         palette.setColor(group, QPalette::Text, text);
@@ -83,7 +102,7 @@ QPalette darkPalette() {
     palette.setColor(QPalette::Disabled, QPalette::Button, button);
     for (const QPalette::ColorRole role :
          {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        palette.setColor(QPalette::Disabled, role, QColor(122, 128, 144));
+        palette.setColor(QPalette::Disabled, role, disabledText);
     palette.setColor(QPalette::Disabled, QPalette::Highlight, QColor(60, 64, 76));
     return palette;
 }
@@ -96,7 +115,7 @@ void apply(QApplication &application) {
     const QPalette palette = darkPalette();
     QApplication::setPalette(palette);
     QToolTip::setPalette(palette);
-    application.setStyleSheet(QString::fromLatin1(styleSheet));
+    application.setStyleSheet(styleSheet());
 }
 
 double contrastRatio(QColor first, QColor second) {

@@ -41,11 +41,6 @@ std::string nextTrackName(const Project &project, TrackType type) {
     }
 }
 
-const std::vector<AutomationPoint> &noPoints() {
-    static const std::vector<AutomationPoint> none;
-    return none;
-}
-
 } // namespace
 
 void TimelineView::editAll(const std::string &name, std::vector<std::unique_ptr<Command>> steps) {
@@ -309,28 +304,6 @@ int32_t TimelineView::shownAutomationLane() const {
     return mode == 0 ? 0 : mode - 1;
 }
 
-std::pair<float, float> TimelineView::automationRange(int32_t lane) {
-    switch (lane) {
-    case 1: return {-1.0f, 1.0f};
-    case 2:
-    case 3: return {0.0f, 1.0f};
-    default: return {0.0f, 2.0f};
-    }
-}
-
-const std::vector<AutomationPoint> &TimelineView::automationPointsOf(const Track &track,
-                                                                     int32_t lane) {
-    switch (lane) {
-    case 1: return track.panAutomation;
-    case 2: return track.muteAutomation;
-    case 3: {
-        const auto insert = std::ranges::find(track.inserts, false, &InsertSlot::isStock);
-        return insert != track.inserts.end() ? insert->paramAutomation : noPoints();
-    }
-    default: return track.volumeAutomation;
-    }
-}
-
 void TimelineView::paintAutomation(QPainter &painter, const Project &project, const TimeMap &time,
                                    const TrackRow &row) {
     const auto track = project.findTrack(row.trackId);
@@ -339,16 +312,12 @@ void TimelineView::paintAutomation(QPainter &painter, const Project &project, co
     painter.fillRect(area, QColor(24, 26, 31));
     painter.setPen(QColor(52, 55, 64));
     painter.drawLine(area.topLeft(), area.topRight());
-    const int32_t lane = shownAutomationLane();
-    const auto [lowest, highest] = automationRange(lane);
-    const auto yOf = [&](float value) {
-        return area.bottom() - 3.0 -
-               (std::clamp(value, lowest, highest) - lowest) / (highest - lowest) *
-                   (area.height() - 6.0);
-    };
-    const auto &points = automationPointsOf(*track, lane);
+    const AutomationScale scale{area, shownAutomationLane()};
+    const auto yOf = [&](float value) { return scale.yOf(value); };
+    const auto *lanePoints = automationLaneOf(*track, scale.lane);
+    if (!lanePoints || lanePoints->empty()) return;
+    const auto &points = *lanePoints;
     const QColor line = displayColourOf(*track).lighter(140);
-    if (points.empty()) return;
     // Held flat before the first point and after the last, as playback reads it.
     QPolygonF curve;
     curve << QPointF(area.left(), yOf(points.front().v));

@@ -5,8 +5,11 @@
 #include <QPointF>
 #include <QRectF>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <map>
+#include <utility>
 #include <vector>
 
 namespace orvane {
@@ -30,6 +33,38 @@ struct TimeMap {
 
 /// Where a clip's parts sit: what a press at a point grabs.
 enum class ClipPart : uint8_t { None, Body, StartEdge, EndEdge, FadeIn, FadeOut, Gain };
+
+/// How an automation lane's values stand in its strip: the lane's range from the bottom to the
+/// top, with a small margin so points at the ends stay visible. Mute (lane 2) only takes 0 or 1.
+struct AutomationScale {
+    QRectF area;
+    int32_t lane = 0;
+
+    static std::pair<float, float> rangeOf(int32_t lane) {
+        switch (lane) {
+        case 1: return {-1.0f, 1.0f};
+        case 2:
+        case 3: return {0.0f, 1.0f};
+        default: return {0.0f, 2.0f};
+        }
+    }
+    double yOf(float value) const {
+        const auto [lowest, highest] = rangeOf(lane);
+        return area.bottom() - margin -
+               (std::clamp(value, lowest, highest) - lowest) / (highest - lowest) *
+                   (area.height() - 2.0 * margin);
+    }
+    float valueAt(double y) const {
+        const auto [lowest, highest] = rangeOf(lane);
+        const double fraction =
+            std::clamp((area.bottom() - margin - y) / (area.height() - 2.0 * margin), 0.0, 1.0);
+        const auto value = static_cast<float>(lowest + fraction * (highest - lowest));
+        return lane == 2 ? std::round(value) : value;
+    }
+
+  private:
+    static constexpr double margin = 3.0;
+};
 
 /// One track's row of the timeline: a lane per take, lane 0 on top, and the automation lane
 /// under them when automation is shown.

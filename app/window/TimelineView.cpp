@@ -31,6 +31,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ranges>
 
 namespace orvane {
 
@@ -691,9 +692,9 @@ void TimelineView::pressClipArea(QPointF point, Qt::KeyboardModifiers modifiers)
     if (row) app.view().selectedTrackId = row->trackId;
     const auto track = row ? project.findTrack(row->trackId) : nullptr;
     // Topmost first: the clip drawn last wins.
-    for (auto it = track ? track->clips.rbegin() : decltype(track->clips.rbegin()){};
-         track && it != track->clips.rend(); ++it) {
-        const Clip &clip = **it;
+    static const std::vector<std::shared_ptr<Clip>> noClips;
+    for (const auto &clipPointer : std::views::reverse(track ? track->clips : noClips)) {
+        const Clip &clip = *clipPointer;
         if (clip.isSessionClip()) continue;
         const QRectF rect = layout.clipRect(clip, *row, time);
         const double fpp = framesPerPixelAt(clip.arrangeStart);
@@ -750,14 +751,14 @@ std::optional<TimelineView::AutomationDrag> TimelineView::automationPointAt(QPoi
     const auto track = project.findTrack(row->trackId);
     if (!track) return std::nullopt;
     const QRectF area = row->automationArea(TimelineGeometry::headerWidth, width());
-    const int32_t lane = shownAutomationLane();
+    const AutomationScale scale{area, shownAutomationLane()};
     const TimeMap time = TimeMap::of(project);
-    const auto [lowest, highest] = automationRange(lane);
-    AutomationDrag hit{track->id, lane, -1, area, point, point};
-    for (const auto &existing : automationPointsOf(*track, lane)) {
+    AutomationDrag hit{track->id, scale.lane, -1, area, point, point};
+    const auto *points = automationLaneOf(*track, scale.lane);
+    if (!points) return hit;
+    for (const auto &existing : *points) {
         const double x = layout.xForBeats(time.beats(existing.t));
-        const double y = area.bottom() - 3.0 -
-                         (existing.v - lowest) / (highest - lowest) * (area.height() - 6.0);
+        const double y = scale.yOf(existing.v);
         if (std::abs(x - point.x()) <= automationPointGrab &&
             std::abs(y - point.y()) <= automationPointGrab) {
             hit.from = existing.t;
@@ -784,13 +785,8 @@ bool TimelineView::pressAutomation(QPointF point, Qt::KeyboardModifiers modifier
                                                         app.engine().barLengthSamples()));
         return true;
     }
-    const auto [lowest, highest] = automationRange(hit->lane);
-    const QRectF &area = hit->area;
-    const double fraction =
-        std::clamp((area.bottom() - 3.0 - point.y()) / (area.height() - 6.0), 0.0, 1.0);
-    const auto value = static_cast<float>(lowest + fraction * (highest - lowest));
-    edit(std::make_unique<SetAutomationPointCommand>(hit->trackId, hit->lane, position,
-                                                     hit->lane == 2 ? std::round(value) : value));
+    const float value = AutomationScale{hit->area, hit->lane}.valueAt(point.y());
+    edit(std::make_unique<SetAutomationPointCommand>(hit->trackId, hit->lane, position, value));
     return true;
 }
 
@@ -1045,11 +1041,7 @@ void TimelineView::finishAutomationDrag(QPointF point) {
         update();
         return;
     }
-    const auto [lowest, highest] = automationRange(drag.lane);
-    const double fraction =
-        std::clamp((drag.area.bottom() - 3.0 - point.y()) / (drag.area.height() - 6.0), 0.0, 1.0);
-    auto value = static_cast<float>(lowest + fraction * (highest - lowest));
-    if (drag.lane == 2) value = std::round(value);
+    const float value = AutomationScale{drag.area, drag.lane}.valueAt(point.y());
     const int64_t to = snapped(samplesAtX(point.x()), true);
     edit(std::make_unique<MoveAutomationPointCommand>(drag.trackId, drag.lane, drag.from, to,
                                                       value));

@@ -101,10 +101,6 @@ class TimelineView : public QWidget {
     /// slices, onsets) and the freeze mark of its track, as a submenu of `parent`.
     QMenu *audioProcessingMenu(QWidget *parent);
 
-    /// The value range of an automation lane (by the lane numbers of the commands).
-    static std::pair<float, float> automationRange(int32_t lane);
-    /// The points of `lane` (0 volume, 1 pan, 2 mute, 3 the first plug-in's parameter).
-    static const std::vector<AutomationPoint> &automationPointsOf(const Track &track, int32_t lane);
 
   Q_SIGNALS:
     /// The view ran an edit through the command stack.

@@ -12,18 +12,9 @@ namespace {
 
 constexpr int32_t pluginLane = 3;
 
-/// The point list a lane number selects, or null for lane 3 on a track without a VST 3
-/// insert.
 std::vector<AutomationPoint> *laneOf(Track &track, int32_t lane) {
-    switch (lane) {
-    case 1: return &track.panAutomation;
-    case 2: return &track.muteAutomation;
-    case pluginLane: {
-        const auto insert = std::ranges::find(track.inserts, false, &InsertSlot::isStock);
-        return insert != track.inserts.end() ? &insert->paramAutomation : nullptr;
-    }
-    default: return &track.volumeAutomation;
-    }
+    // The track is the caller's to change, so the list it owns is too.
+    return const_cast<std::vector<AutomationPoint> *>(automationLaneOf(track, lane));
 }
 
 /// The lane's list, or a scratch list that belongs to no project.
@@ -47,6 +38,18 @@ bool covers(const AutomationClip &clip, int64_t position) {
 }
 
 } // namespace
+
+const std::vector<AutomationPoint> *automationLaneOf(const Track &track, int32_t lane) {
+    switch (lane) {
+    case 1: return &track.panAutomation;
+    case 2: return &track.muteAutomation;
+    case pluginLane: {
+        const auto insert = std::ranges::find(track.inserts, false, &InsertSlot::isStock);
+        return insert != track.inserts.end() ? &insert->paramAutomation : nullptr;
+    }
+    default: return &track.volumeAutomation;
+    }
+}
 
 SetAutomationPointCommand::SetAutomationPointCommand(uint64_t trackId, int32_t lane,
                                                      int64_t position, float value)

@@ -15,6 +15,9 @@ namespace orvane {
 // through `reportInsertEdit`, because the plug-in rack hears it only once it republishes.
 // Values that are not numbers are refused: they would reach the audio as NaN.
 
+/// The point list a lane number selects, or null for lane 3 on a track without a VST 3 insert.
+const std::vector<AutomationPoint> *automationLaneOf(const Track &track, int32_t lane);
+
 /// "Automation": sets or adds one point, inside an automation clip of the lane when one
 /// covers the position (at the position relative to the clip's start), else in the lane.
 class SetAutomationPointCommand : public Command {
