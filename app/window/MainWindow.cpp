@@ -104,10 +104,11 @@ void MainWindow::buildCentre() {
     pages = new QStackedWidget(this);
     timelinePage = new QSplitter(Qt::Vertical, pages);
     timelineView = new TimelineView(app, timelinePage);
-    editor = new MidiEditor(app, timelinePage);
-    editor->hide();
+    editorPane = new MidiEditorPane(app, timelinePage);
+    editor = &editorPane->editor();
+    editorPane->hide();
     timelinePage->addWidget(timelineView);
-    timelinePage->addWidget(editor);
+    timelinePage->addWidget(editorPane);
     timelinePage->setStretchFactor(0, 3);
     timelinePage->setStretchFactor(1, 2);
     session = createSessionPanel(app, pages);
@@ -222,7 +223,7 @@ void MainWindow::splitAtPlayhead() {
 
 bool MainWindow::editorHasFocus() const {
     const QWidget *focus = QApplication::focusWidget();
-    return editor->isVisible() && focus && (focus == editor || editor->isAncestorOf(focus));
+    return editorPane->isVisible() && focus && editorPane->isAncestorOf(focus);
 }
 
 void MainWindow::duplicateSelection() {
@@ -241,34 +242,40 @@ void MainWindow::deleteSelection() {
     }
     if (currentTab() != TimelineTab) return;
     const std::set<uint64_t> doomed = timelineView->selectedClips();
-    if (doomed.contains(editor->clipId())) {
-        editor->setClip(0);
-        editor->hide();
-    }
+    if (doomed.contains(editor->clipId())) editorPane->closeEditor();
     timelineView->deleteSelection();
     projectChanged();
 }
 
+// The clipboard commands act where the user works: the piano roll's notes when it has the
+// focus, the timeline's clips on the timeline page, nothing hidden.
 void MainWindow::copySelection() {
-    if (currentTab() == TimelineTab && !editorHasFocus()) timelineView->copySelection();
+    if (editorHasFocus()) return editor->copySelection();
+    if (currentTab() == TimelineTab) timelineView->copySelection();
 }
 
 void MainWindow::cutSelection() {
-    if (currentTab() != TimelineTab || editorHasFocus()) return;
-    timelineView->cutSelection();
+    if (editorHasFocus())
+        editor->cutSelection();
+    else if (currentTab() == TimelineTab)
+        timelineView->cutSelection();
+    else
+        return;
     projectChanged();
 }
 
 void MainWindow::paste() {
-    if (currentTab() != TimelineTab || editorHasFocus()) return;
-    timelineView->pasteAtPlayhead();
+    if (editorHasFocus())
+        editor->paste();
+    else if (currentTab() == TimelineTab)
+        timelineView->pasteAtPlayhead();
+    else
+        return;
     projectChanged();
 }
 
 void MainWindow::selectAll() {
-    // The piano roll selects one note at a time; its own selection is never widened to clips
-    // the user is not looking at.
-    if (editorHasFocus()) return;
+    if (editorHasFocus()) return editor->selectAll();
     if (currentTab() == TimelineTab) timelineView->selectAll();
 }
 
@@ -422,10 +429,7 @@ void MainWindow::redo() {
     projectChanged();
 }
 
-void MainWindow::openMidiClip(uint64_t clipId) {
-    editor->setClip(clipId);
-    editor->show();
-}
+void MainWindow::openMidiClip(uint64_t clipId) { editorPane->showClip(clipId); }
 
 AudioSettingsPanel *MainWindow::openAudioSettings() {
     auto *panel = new AudioSettingsPanel(app, this);
@@ -550,15 +554,14 @@ void MainWindow::tick() {
     if (generation != projectGenerationSeen) {
         // Another project was opened or made: nothing of the old one stays open.
         projectGenerationSeen = generation;
-        editor->setClip(0);
-        editor->hide();
+        editorPane->closeEditor();
         projectChanged();
     }
     timelineView->onTick();
     session->onTick();
     mixer->onTick();
     if (browser->isVisible()) browser->onTick();
-    if (app.engine().playing.load() && editor->isVisible()) editor->update();
+    if (app.engine().playing.load() && editorPane->isVisible()) editor->update();
     refreshTransport();
     refreshTitle();
     const QString status = QString::fromStdString(app.status().text());

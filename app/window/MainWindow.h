@@ -25,6 +25,7 @@ namespace orvane {
 class Command;
 class LongJobRunner;
 class MidiEditor;
+class MidiEditorPane;
 class OVApplication;
 class TimelineView;
 class WorkspacePanel;
@@ -143,6 +144,7 @@ class MainWindow : public QMainWindow {
 
     OVApplication &app;
     TimelineView *timelineView = nullptr;
+    MidiEditorPane *editorPane = nullptr;
     MidiEditor *editor = nullptr;
     QSplitter *timelinePage = nullptr;
     WorkspacePanel *session = nullptr;

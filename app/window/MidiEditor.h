@@ -6,7 +6,13 @@
 
 #include <memory>
 #include <optional>
+#include <set>
+#include <vector>
 
+class QAction;
+class QComboBox;
+class QDoubleSpinBox;
+class QLabel;
 class QMenu;
 
 namespace orvane {
@@ -14,13 +20,20 @@ namespace orvane {
 class Command;
 class OVApplication;
 
-/// The piano roll of one MIDI clip: notes drawn over a keyboard, added by double-click,
-/// moved, resized at their right edge, deleted with Delete or a right click, a velocity lane
-/// below, and the clip's MIDI editing commands in `commandsMenu`. Every edit is a command.
+/// How a press on empty roll space acts: the pencil adds a note one grid step long (drag to
+/// lengthen it), the arrow draws a rubber band that selects.
+enum class MidiTool : uint8_t { Draw, Select };
+
+/// The piano roll of one MIDI clip: a bar ruler, notes over a keyboard, a velocity lane
+/// below. Notes are drawn, selected (click, Ctrl-click, rubber band, Ctrl+A), moved, resized
+/// at their right edge and deleted as a selection; copy and paste go through the editor's
+/// clipboard. The step view turns the roll into a drum grid where a click toggles the step.
+/// The clip's MIDI editing commands are in `commandsMenu`. Every edit is a command.
 class MidiEditor : public QWidget {
     Q_OBJECT
   public:
     static constexpr double keyboardWidth = 44.0;
+    static constexpr double rulerHeight = 18.0;
     static constexpr double noteHeight = 9.0;
     static constexpr double velocityHeight = 72.0;
 
@@ -28,16 +41,34 @@ class MidiEditor : public QWidget {
 
     void setClip(uint64_t clipId);
     uint64_t clipId() const { return clip; }
-    /// The notes' commands: quantise, humanise, transpose, legato, arpeggiate, reverse, velocity.
+    /// Every MIDI editing command of the clip and its track.
     QMenu *commandsMenu() const { return menu; }
-    /// Selected note index, -1 for none.
-    int32_t selectedNote() const { return selected; }
-    /// Deletes the selected note, if any (Delete and Backspace).
+    /// The lowest selected note index, -1 for none.
+    int32_t selectedNote() const { return selection.empty() ? -1 : *selection.begin(); }
+    const std::set<int32_t> &selectedNotes() const { return selection; }
+    void selectAll();
+    /// Deletes the selected notes, as one undo step (Delete and Backspace).
     void deleteSelectedNotes();
+    void copySelection();
+    void cutSelection();
+    /// Pastes the copied notes at the playhead when it lies in the clip, else right after
+    /// where they were copied from; the pasted notes become the selection.
+    void paste();
+    /// Sets the velocity of every selected note (0.05 to 1), as one undo step.
+    void setSelectedVelocity(float velocity);
+
+    MidiTool tool() const { return currentTool; }
+    void setTool(MidiTool tool);
+    bool stepView() const { return steps; }
+    void setStepView(bool on);
+    /// The grid in beats (a sixteenth is 0.25); note lengths and snapping follow it.
+    double gridBeats() const { return grid; }
+    void setGridBeats(double beats);
 
     // Coordinates, for drawing and for whoever drives the editor.
     double pixelsPerBeat = 96.0;
-    double scrollY = 0.0;
+    double scrollX = 0.0; // pixels
+    double scrollY = 0.0; // pixels
     double xForSamples(int64_t samples) const;
     int64_t samplesForX(double x) const;
     double yForPitch(int32_t pitch) const;
@@ -49,6 +80,8 @@ class MidiEditor : public QWidget {
 
   Q_SIGNALS:
     void projectEdited();
+    /// The selection, the clip or the tool changed (the editor's bar follows).
+    void stateChanged();
 
   protected:
     void paintEvent(QPaintEvent *event) override;
@@ -70,19 +103,62 @@ class MidiEditor : public QWidget {
     };
 
     std::shared_ptr<Clip> currentClip() const;
+    std::shared_ptr<Track> currentTrack() const;
     double samplesPerBeat() const;
     int64_t gridSamples() const;
     int64_t snap(int64_t position) const;
-    MidiNote draggedNote(const NoteDrag &drag) const;
+    /// Where `note` goes under the drag of `lead` (the note grabbed), applying the same
+    /// shift to every selected note.
+    MidiNote draggedNote(const NoteDrag &lead, const MidiNote &note) const;
     double rollBottom() const { return height() - velocityHeight; }
+    int32_t noteAt(QPointF point, Grab &grab) const;
+    void pressRoll(QPointF point, Qt::MouseButton button, Qt::KeyboardModifiers modifiers);
+    void toggleStepAt(QPointF point);
+    void setStepVelocityAt(QPointF point);
+    void finishRubberBand();
     void edit(std::unique_ptr<Command> command);
+    void editAll(const std::string &name, std::vector<std::unique_ptr<Command>> steps);
     void buildMenu();
+    void addMenuTransforms();
+    void addMenuGrooves();
+    void addMenuTrackExpression();
+    void paintRuler(QPainter &painter, const Project &project, const Clip &clip);
 
     OVApplication &app;
     uint64_t clip = 0;
-    int32_t selected = -1;
+    std::set<int32_t> selection;
     std::optional<NoteDrag> drag;
+    std::optional<QPointF> rubberOrigin;
+    QPointF rubberCurrent;
+    std::vector<MidiNote> clipboard;
+    int64_t clipboardEnd = 0;
+    MidiTool currentTool = MidiTool::Draw;
+    bool steps = false;
+    double grid = 0.25;
     QMenu *menu = nullptr;
+};
+
+/// The editor with its bar above it: the clip's name, the tools, the step view, the grid,
+/// the selected notes' velocity, the MIDI menu and a close button (Esc closes too).
+class MidiEditorPane : public QWidget {
+    Q_OBJECT
+  public:
+    MidiEditorPane(OVApplication &application, QWidget *parent = nullptr);
+    MidiEditor &editor() { return *roll; }
+    void showClip(uint64_t clipId);
+    void closeEditor();
+
+  private:
+    void refreshBar();
+
+    OVApplication &app;
+    MidiEditor *roll = nullptr;
+    QLabel *title = nullptr;
+    QAction *drawTool = nullptr;
+    QAction *selectTool = nullptr;
+    QAction *stepAction = nullptr;
+    QComboBox *gridChoice = nullptr;
+    QDoubleSpinBox *velocityField = nullptr;
 };
 
 } // namespace orvane

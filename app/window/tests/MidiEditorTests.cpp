@@ -3,13 +3,22 @@
 #include "app/window/MidiEditor.h"
 #include "app/window/TimelineView.h"
 #include "app/window/tests/WindowTestSupport.h"
+#include "core/commands/NoteTransformCommands.h"
 #include "core/engine/Engine.h"
 
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QMenu>
+#include <QSpinBox>
 #include <QTest>
+#include <QToolButton>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <functional>
 
 using namespace orvane;
 using namespace orvane::testing;
@@ -82,18 +91,235 @@ TEST_F(MidiEditorTest, NotesMoveResizeChangeVelocityAndDelete) {
     EXPECT_EQ(clip->notes.size(), count);
 }
 
-TEST_F(MidiEditorTest, TheCommandsMenuRewritesTheClipsNotes) {
-    std::vector<int32_t> pitches;
-    for (const auto &note : clip->notes)
-        pitches.push_back(note.pitch);
-    QAction *transpose = nullptr;
-    for (QAction *candidate : editor.commandsMenu()->actions())
-        if (candidate->text() == QStringLiteral("Transpose +12")) transpose = candidate;
-    ASSERT_NE(transpose, nullptr);
-    transpose->trigger();
-    for (std::size_t i = 0; i < pitches.size(); ++i)
-        EXPECT_EQ(clip->notes[i].pitch, pitches[i] + 12);
-    EXPECT_GE(editor.commandsMenu()->actions().size(), 10);
+/// One item of the MIDI menu: where it is, the undo step it makes, and what it changed.
+struct MenuRow {
+    const char *path;
+    const char *undoName;
+    std::function<bool(const std::vector<MidiNote> &before, const Clip &, const Track &,
+                        const Project &)>
+        changed;
+};
+
+bool allInCMajor(const Clip &clip) {
+    return std::ranges::all_of(clip.notes, [](const MidiNote &note) {
+        const int32_t pc = note.pitch % 12;
+        return pc == 0 || pc == 2 || pc == 4 || pc == 5 || pc == 7 || pc == 9 || pc == 11;
+    });
+}
+
+bool eachNote(const std::vector<MidiNote> &before, const Clip &clip,
+              const std::function<bool(const MidiNote &was, const MidiNote &now)> &relation) {
+    if (before.size() != clip.notes.size()) return false;
+    for (std::size_t i = 0; i < before.size(); ++i)
+        if (!relation(before[i], clip.notes[i])) return false;
+    return true;
+}
+
+TEST_F(MidiEditorTest, EveryMidiMenuItemIsOneUndoableEditOfTheClipOrItsTrack) {
+    {
+        // A note off the scale, so that pitch quantising has something to do.
+        std::lock_guard lock(engine.projectMutex);
+        clip->notes.at(0).pitch = 61;
+    }
+    const MenuRow rows[] = {
+        {"Transpose/+12", "Transpose",
+         [](const auto &before, const Clip &now, const Track &, const Project &) {
+             return eachNote(before, now, [](auto &was, auto &is) { return is.pitch == was.pitch + 12; });
+         }},
+        {"Pitch Quantize to Scale", "Pitch Quantize",
+         [](const auto &before, const Clip &now, const Track &, const Project &) {
+             return before.at(0).pitch == 61 && allInCMajor(now);
+         }},
+        {"Scale Duration/Double (×2)", "Scale MIDI Duration",
+         [](const auto &before, const Clip &now, const Track &, const Project &) {
+             return eachNote(before, now, [](auto &was, auto &is) {
+                 return is.start == was.start * 2 && is.length == was.length * 2;
+             });
+         }},
+        {"Pitch Bend/+50 cents", "Pitch Bend",
+         [](const auto &before, const Clip &now, const Track &, const Project &) {
+             return eachNote(before, now,
+                             [](auto &was, auto &is) { return is.bendCents == was.bendCents + 50.0f; });
+         }},
+        {"MPE on This Track", "MPE",
+         [](const auto &, const Clip &, const Track &track, const Project &) {
+             return track.mpeEnabled;
+         }},
+        {"Expression Map/Brass", "Expression Map",
+         [](const auto &, const Clip &, const Track &track, const Project &) {
+             return track.expressionMapIndex == 1;
+         }},
+        {"Groove/Active: MPC Swing", "Active Groove",
+         [](const auto &, const Clip &, const Track &, const Project &project) {
+             return project.activeGrooveIndex == 1 && project.groovePool.size() == 2;
+         }},
+        {"Groove/Apply Shuffle to Track", "Apply Groove",
+         [](const auto &, const Clip &, const Track &, const Project &project) {
+             return project.groovePool.size() == 2;
+         }},
+    };
+    QMenu &menu = *editor.commandsMenu();
+    for (const MenuRow &row : rows) {
+        SCOPED_TRACE(row.path);
+        const std::vector<MidiNote> before = clip->notes;
+        const Project projectBefore = engine.project;
+        const auto track = engine.project.findTrack(clip->trackId);
+        menu.popup(editor.mapToGlobal(QPoint(60, 40)));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+        ASSERT_TRUE(clickMenuItem(menu, QString::fromUtf8(row.path)));
+        menu.hide();
+        EXPECT_EQ(harness.application().commands().undoName(), row.undoName);
+        EXPECT_TRUE(row.changed(before, *clip, *track, engine.project));
+        window.undo();
+        EXPECT_EQ(clip->notes, before);
+        EXPECT_EQ(track->mpeEnabled, projectBefore.findTrack(track->id)->mpeEnabled);
+        EXPECT_EQ(engine.project.groovePool, projectBefore.groovePool);
+    }
+}
+
+TEST_F(MidiEditorTest, EuclideanStepsAskForTheirPatternAndWriteIt) {
+    const QRect cell = QRect(QPoint(0, 0), editor.size());
+    whenDialogShows([](QWidget &dialog) {
+        const auto spins = dialog.findChildren<QSpinBox *>();
+        ASSERT_EQ(spins.size(), 2);
+        spins[0]->setValue(8);
+        spins[1]->setValue(3);
+        QTest::keyClick(&dialog, Qt::Key_Return);
+    });
+    QMenu &menu = *editor.commandsMenu();
+    menu.popup(editor.mapToGlobal(cell.center()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+    ASSERT_TRUE(clickMenuItem(menu, QStringLiteral("Euclidean Steps…")));
+    EXPECT_EQ(harness.application().commands().undoName(), "Euclidean Fill");
+    const auto onKick = std::ranges::count_if(clip->notes, [](const MidiNote &note) {
+        return note.pitch == ApplyEuclideanStepSeqCommand::kPitches[0];
+    });
+    EXPECT_EQ(onKick, 3);
+}
+
+/// The widget of type T under `root` whose tooltip starts with `tip`: the editor's bar
+/// names its controls only there.
+template <typename T> T *childWithTip(QWidget &root, const char *tip) {
+    for (T *candidate : root.findChildren<T *>())
+        if (candidate->toolTip().startsWith(QString::fromUtf8(tip))) return candidate;
+    return nullptr;
+}
+
+class MidiEditorHandsTest : public MidiEditorTest {
+  protected:
+    void SetUp() override {
+        MidiEditorTest::SetUp();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window)) << "keys reach an active window only";
+        editor.setFocus();
+    }
+    void key(int key, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::keyClick(&editor, static_cast<Qt::Key>(key), modifiers);
+    }
+    /// A pitch a few rows under the top of the roll: in view, and above the clip's notes.
+    int32_t topPitch() const { return editor.pitchForY(MidiEditor::rulerHeight + 20.0); }
+    QPointF at(double beat, int32_t pitch) {
+        return {editor.xForSamples(beats(beat)) + 3.0,
+                editor.yForPitch(pitch) + MidiEditor::noteHeight / 2};
+    }
+};
+
+TEST_F(MidiEditorHandsTest, ARubberBandSelectionIsCopiedPastedMovedAndDeletedAsOne) {
+    const std::size_t count = clip->notes.size();
+    ASSERT_GE(count, 2u);
+    key(Qt::Key_V);
+    ASSERT_EQ(editor.tool(), MidiTool::Select);
+    // Around every note of the clip.
+    drag(QPointF(MidiEditor::keyboardWidth + 1, MidiEditor::rulerHeight + 1),
+         QPointF(editor.width() - 2, editor.height() - MidiEditor::velocityHeight - 2));
+    EXPECT_EQ(editor.selectedNotes().size(), count);
+    key(Qt::Key_C, Qt::ControlModifier);
+    // The playhead is outside the clip: the copy lands right after what was copied.
+    engine.playhead.store(clip->arrangeStart + clip->length + beats(64));
+    key(Qt::Key_V, Qt::ControlModifier);
+    ASSERT_EQ(clip->notes.size(), count * 2);
+    EXPECT_EQ(harness.application().commands().undoName(), "Paste MIDI");
+    int64_t copiedEnd = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        copiedEnd = std::max(copiedEnd, clip->notes[i].start + clip->notes[i].length);
+    const int64_t firstStart = std::ranges::min(
+        std::vector(clip->notes.begin(), clip->notes.begin() + count), {}, &MidiNote::start).start;
+    EXPECT_EQ(clip->notes[count].start - clip->notes[0].start, copiedEnd - firstStart);
+    EXPECT_EQ(editor.selectedNotes().size(), count) << "the pasted notes are selected";
+    // Moving one pasted note moves them all by the same beat and pitch.
+    const std::vector<MidiNote> pasted(clip->notes.begin() + static_cast<long>(count),
+                                       clip->notes.end());
+    const int32_t lead = static_cast<int32_t>(count);
+    // Scrolled as a hand does, with Shift and the wheel, until the pasted notes are in view.
+    for (int turn = 0; turn < 40 && editor.noteRect(lead).right() > editor.width() - 150; ++turn)
+    {
+        QWheelEvent wheel(QPointF(200, 60), editor.mapToGlobal(QPointF(200, 60)), {},
+                          QPoint(0, -120), Qt::NoButton, Qt::ShiftModifier, Qt::NoScrollPhase,
+                          false);
+        QApplication::sendEvent(&editor, &wheel);
+    }
+    const QPointF grab = editor.noteRect(lead).center();
+    ASSERT_GT(grab.x(), MidiEditor::keyboardWidth);
+    drag(grab, grab + QPointF(editor.pixelsPerBeat, -MidiEditor::noteHeight));
+    for (std::size_t i = 0; i < pasted.size(); ++i) {
+        EXPECT_EQ(clip->notes[count + i].pitch, pasted[i].pitch + 1);
+        EXPECT_EQ(clip->notes[count + i].start, pasted[i].start + beats(1.0));
+    }
+    EXPECT_EQ(harness.application().commands().undoName(), "Move MIDI Notes");
+    key(Qt::Key_Delete);
+    EXPECT_EQ(clip->notes.size(), count);
+    EXPECT_EQ(harness.application().commands().undoName(), "Delete MIDI Notes");
+    window.undo();
+    EXPECT_EQ(clip->notes.size(), count * 2);
+}
+
+TEST_F(MidiEditorHandsTest, ThePencilFollowsTheGridAndTheVelocityFieldSetsTheSelection) {
+    auto *grid = childWithTip<QComboBox>(window, "Grid");
+    ASSERT_NE(grid, nullptr);
+    grid->setFocus();
+    // The eighth is the second choice: one Up from the sixteenth.
+    QTest::keyClick(grid, Qt::Key_Up);
+    QApplication::processEvents();
+    ASSERT_DOUBLE_EQ(editor.gridBeats(), 0.5);
+    key(Qt::Key_D);
+    const std::size_t count = clip->notes.size();
+    const int32_t pitch = topPitch();
+    QTest::mouseClick(&editor, Qt::LeftButton, {}, at(1.2, pitch).toPoint());
+    ASSERT_EQ(clip->notes.size(), count + 1);
+    EXPECT_EQ(clip->notes.back().pitch, pitch);
+    EXPECT_EQ(clip->notes.back().start, beats(1.0));
+    EXPECT_EQ(clip->notes.back().length, beats(0.5));
+    auto *field = childWithTip<QDoubleSpinBox>(window, "Velocity");
+    ASSERT_NE(field, nullptr);
+    ASSERT_TRUE(field->isEnabled());
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("64"));
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_NEAR(clip->notes.back().velocity, 64.0f / 127.0f, 1e-4f);
+}
+
+TEST_F(MidiEditorHandsTest, TheStepViewTogglesDrumStepsAndTheirVelocityAndEscCloses) {
+    auto *steps = childWithTip<QToolButton>(window, "Drum steps");
+    ASSERT_NE(steps, nullptr);
+    QTest::mouseClick(steps, Qt::LeftButton);
+    ASSERT_TRUE(editor.stepView());
+    const std::size_t count = clip->notes.size();
+    const int32_t drum = topPitch();
+    QTest::mouseClick(&editor, Qt::LeftButton, {}, at(2.5, drum).toPoint());
+    ASSERT_EQ(clip->notes.size(), count + 1);
+    EXPECT_EQ(harness.application().commands().undoName(), "Drum Step");
+    EXPECT_EQ(clip->notes.back().start, beats(2.5));
+    const double x = editor.xForSamples(beats(2.5)) + 1;
+    QTest::mouseClick(&editor, Qt::LeftButton, {},
+                      QPoint(static_cast<int>(x), editor.height() - 10));
+    EXPECT_EQ(harness.application().commands().undoName(), "Drum Velocity");
+    EXPECT_LT(clip->notes.back().velocity, 0.3f);
+    QTest::mouseClick(&editor, Qt::LeftButton, {}, at(2.5, drum).toPoint());
+    EXPECT_EQ(clip->notes.size(), count) << "a second click clears the step";
+    saveScreenshot(window, "midi-editor-steps");
+    key(Qt::Key_Escape);
+    EXPECT_FALSE(editor.isVisible());
 }
 
 } // namespace
