@@ -84,6 +84,8 @@ class OVApplication {
     CommandStack &commands() { return *commandsPtr; }
     OVMainView &view() { return *viewPtr; }
     HVLoggingStatusField &status() { return statusField; }
+    /// Alerts and file choosers, for the window's own questions.
+    ApplicationUi &userInterface() { return ui; }
     bool audioRunning() const;
 
   private:

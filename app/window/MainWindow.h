@@ -126,6 +126,12 @@ class MainWindow : public QMainWindow {
     void buildTrackMenu(QMenu *menu);
     void buildClipMenu(QMenu *menu);
     void buildViewMenu(QMenu *menu);
+    void buildTuningMenu(QMenu *tuning);
+    /// Renders the audio track through its chain on the document worker and puts the result
+    /// in place as one clip (undoable).
+    void freezeTrack(uint64_t trackId);
+    void importScalaFile();
+    void importKeyboardMap();
     void buildTransportMenu(QMenu *menu);
     void buildStudioMenu(QMenu *menu);
     void buildHelpMenu(QMenu *menu);

@@ -20,7 +20,11 @@
 #include "core/commands/NoteTransformCommands.h"
 #include "core/commands/ProjectSettingCommands.h"
 #include "core/commands/SessionCommands.h"
+#include "core/commands/TagAndTuningCommands.h"
 #include "core/engine/Engine.h"
+#include "device/OfflineRender.h"
+#include "core/model/BuiltInPresets.h"
+#include "core/music/ScalaFiles.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -328,10 +332,15 @@ void MainWindow::buildTrackMenu(QMenu *track) {
             edit(std::make_unique<SetTrackOneClipAtATimeCommand>(selected(), !on));
         });
     oneClip->setCheckable(true);
-    connect(track, &QMenu::aboutToShow, this, [this, oneClip, selected] {
+    QAction *freeze = track->addAction(QStringLiteral("Freeze Track"), this,
+                                       [this, selected] { freezeTrack(selected()); });
+    freeze->setToolTip(QStringLiteral("Render the track through its effects into one clip"));
+    connect(track, &QMenu::aboutToShow, this, [this, oneClip, freeze, selected] {
         std::lock_guard lock(app.engine().projectMutex);
         const auto found = app.engine().project.findTrack(selected());
         oneClip->setChecked(found && found->oneClipAtATime);
+        // Only audio tracks play a rendered clip.
+        freeze->setEnabled(found && found->type == TrackType::Audio && !found->frozen);
     });
     track->addSeparator();
     track->addAction(QStringLiteral("Delete Track"), QKeySequence(Qt::CTRL | Qt::Key_Delete), this,
@@ -387,6 +396,117 @@ void MainWindow::buildClipMenu(QMenu *clip) {
     clip->addSeparator();
     clip->addMenu(timelineView->audioProcessingMenu(clip));
     clip->addMenu(editor->commandsMenu());
+}
+
+void MainWindow::freezeTrack(uint64_t trackId) {
+    int64_t start = INT64_MAX, end = 0;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto found = app.engine().project.findTrack(trackId);
+        if (!found || found->type != TrackType::Audio) return;
+        for (const auto &clip : found->clips) {
+            if (clip->isSessionClip()) continue;
+            start = std::min(start, clip->arrangeStart);
+            end = std::max(end, clip->arrangeStart + clip->length);
+        }
+    }
+    if (end <= start) {
+        app.status().setText("Nothing to freeze: the track has no clips");
+        return;
+    }
+    // Effects ring on after the last clip ends: two seconds of tail are kept.
+    const int64_t frames = end - start + static_cast<int64_t>(2.0 * app.engine().sampleRate.load());
+    struct Freeze {
+        std::shared_ptr<std::vector<float>> rendered = std::make_shared<std::vector<float>>();
+        std::string error;
+        bool done = false;
+    };
+    auto freeze = std::make_shared<Freeze>();
+    LongJob job;
+    job.title = "Freezing the track…";
+    job.cancellable = false;
+    job.perform = [this, freeze, trackId, start, frames](JobControl &) {
+        freeze->done = renderTrackMixdown(app.engine(), trackId, *freeze->rendered, start, frames,
+                                          2, &freeze->error);
+    };
+    job.finish = [this, freeze, trackId, start, frames] {
+        if (!freeze->done) {
+            app.status().setText("Track not frozen: " + freeze->error);
+            return;
+        }
+        edit(std::make_unique<FreezeTrackInPlaceCommand>(trackId, start, frames,
+                                                         SharedSamples(freeze->rendered)));
+    };
+    documentJobs->run(std::move(job));
+}
+
+void MainWindow::buildTuningMenu(QMenu *tuning) {
+    // Built when opened, so the checks show the project's tuning as it is.
+    connect(tuning, &QMenu::aboutToShow, this, [this, tuning] {
+        tuning->clear();
+        int32_t preset = 0;
+        std::string scalaName, kbmName;
+        {
+            std::lock_guard lock(app.engine().projectMutex);
+            const Project &project = app.engine().project;
+            preset = project.scalaPresetIndex;
+            scalaName = project.scalaName;
+            kbmName = project.kbmName;
+        }
+        for (int32_t index = 0; index < scalaPresetCount(); ++index) {
+            QAction *item = tuning->addAction(QString::fromUtf8(scalaPresetName(index)), this,
+                                              [this, index] {
+                                                  edit(std::make_unique<SetScalaPresetCommand>(
+                                                      index, scalaPresetCents(index)));
+                                              });
+            item->setCheckable(true);
+            item->setChecked(scalaName.empty() && index == preset);
+        }
+        QAction *fromFile = tuning->addAction(
+            scalaName.empty() ? QStringLiteral("Import Scala File…")
+                              : QStringLiteral("Import Scala File… (now: %1)")
+                                    .arg(QString::fromStdString(scalaName)),
+            this, &MainWindow::importScalaFile);
+        fromFile->setCheckable(true);
+        fromFile->setChecked(!scalaName.empty());
+        tuning->addSeparator();
+        tuning->addAction(kbmName.empty() ? QStringLiteral("Keyboard Map (.kbm)…")
+                                          : QStringLiteral("Keyboard Map (.kbm)… (now: %1)")
+                                                .arg(QString::fromStdString(kbmName)),
+                          this, &MainWindow::importKeyboardMap);
+        tuning->addAction(QStringLiteral("No Keyboard Map"), this, [this] {
+            edit(std::make_unique<SetKbmMappingCommand>(std::string(), std::vector<int32_t>{}));
+        })->setEnabled(!kbmName.empty());
+    });
+}
+
+void MainWindow::importScalaFile() {
+    const auto files = app.userInterface().chooseFilesToOpen("Scala scale", {"scl"}, false);
+    if (files.empty()) return;
+    std::string error;
+    const auto scale = parseScalaFile(files.front(), &error);
+    if (!scale) {
+        app.status().setText("Scala file not read: " + error);
+        return;
+    }
+    const std::string name = scale->description.empty()
+                                 ? std::filesystem::path(files.front()).stem().string()
+                                 : scale->description;
+    edit(std::make_unique<SetScalaFromFileCommand>(name, scale->cents));
+}
+
+void MainWindow::importKeyboardMap() {
+    const auto files = app.userInterface().chooseFilesToOpen("Keyboard map", {"kbm"}, false);
+    if (files.empty()) return;
+    std::string error;
+    const auto map = parseKbmFile(files.front(), &error);
+    if (!map) {
+        app.status().setText("Keyboard map not read: " + error);
+        return;
+    }
+    const std::string name =
+        map->name.empty() ? std::filesystem::path(files.front()).stem().string() : map->name;
+    edit(std::make_unique<SetKbmMappingCommand>(name, map->degrees));
 }
 
 void MainWindow::buildViewMenu(QMenu *view) {
@@ -482,6 +602,7 @@ void MainWindow::buildStudioMenu(QMenu *studio) {
             edit(std::make_unique<ExtractGrooveToPoolCommand>(clip,
                                                               "Groove " + std::to_string(clip)));
     });
+    buildTuningMenu(studio->addMenu(QStringLiteral("Tuning")));
     QMenu *smart = studio->addMenu(QStringLiteral("Smart Tempo"));
     for (const auto &[label, mode] : {std::pair{"Keep Project", uint8_t{0}},
                                       {"Adapt Project", uint8_t{1}},

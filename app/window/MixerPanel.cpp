@@ -2,8 +2,10 @@
 
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
+#include "app/window/PanelControls.h"
 #include "app/workflows/AutomationWriter.h"
 #include "core/commands/MixerCommands.h"
+#include "core/commands/SnapshotCommands.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
 #include "core/vst/PluginRack.h"
@@ -11,7 +13,10 @@
 #include "core/vst/hosting/EditorWindow.h"
 
 #include <QCheckBox>
+#include <QDial>
 #include <QHBoxLayout>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -74,7 +79,10 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
     detailTitle = new QLabel(detail);
     eqOn = new QCheckBox(QStringLiteral("EQ"), detail);
     eqCurve = new EqCurveView(detail);
-    detailLayout->addWidget(detailTitle);
+    auto *titleRow = new QHBoxLayout();
+    titleRow->addWidget(detailTitle, 1);
+    titleRow->addWidget(buildSnapshotButton(detail));
+    detailLayout->addLayout(titleRow);
     detailLayout->addWidget(eqOn);
     detailLayout->addWidget(eqCurve, 1);
     eqCurve->onEdited = [this](const ChannelEq8 &eq) {
@@ -90,6 +98,7 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
     auto *insertPage = new QWidget(detailPages);
     auto *insertLayout = new QVBoxLayout(insertPage);
     inserts = new QListWidget(insertPage);
+    insertLayout->addLayout(buildMacroRow(insertPage));
     insertLayout->addWidget(new QLabel(QStringLiteral("Inserts"), insertPage));
     insertLayout->addWidget(inserts, 1);
     auto *adding = new QHBoxLayout();
@@ -293,6 +302,74 @@ void MixerPanel::refreshValues() {
     }
 }
 
+QLayout *MixerPanel::buildMacroRow(QWidget *parent) {
+    auto *row = new QHBoxLayout();
+    row->addWidget(new QLabel(QStringLiteral("Macros"), parent));
+    for (int32_t index = 0; index < static_cast<int32_t>(macroDials.size()); ++index) {
+        auto *dial = new QDial(parent);
+        dial->setRange(0, 1000);
+        dial->setFixedSize(40, 40);
+        dial->setNotchesVisible(true);
+        dial->setToolTip(QStringLiteral("Macro %1").arg(index + 1));
+        commitOnRelease(dial, this, [this, index](int value) {
+            if (selected != 0)
+                execute(std::make_unique<SetTrackMacroCommand>(selected, index,
+                                                               static_cast<float>(value) / 1000.0f));
+        });
+        macroDials[static_cast<std::size_t>(index)] = dial;
+        row->addWidget(dial);
+    }
+    row->addStretch(1);
+    return row;
+}
+
+QPushButton *MixerPanel::buildSnapshotButton(QWidget *parent) {
+    auto *button = smallButton(QStringLiteral("Snapshots"),
+                               QStringLiteral("Capture and recall the whole mix"), parent);
+    auto *menu = new QMenu(button);
+    // Built when opened: snapshots and history belong to the project.
+    connect(menu, &QMenu::aboutToShow, this, [this, menu] {
+        menu->clear();
+        menu->addAction(QStringLiteral("Capture Snapshot…"), this, [this] {
+            bool ok = false;
+            const QString name = QInputDialog::getText(
+                this, QStringLiteral("Capture Snapshot"), QStringLiteral("Snapshot name:"),
+                QLineEdit::Normal, QStringLiteral("Mix %1").arg(snapshotCount() + 1), &ok);
+            if (ok && !name.trimmed().isEmpty())
+                execute(std::make_unique<CaptureMixerSnapshotCommand>(
+                    name.trimmed().toStdString()));
+        });
+        std::vector<std::string> snapshots, history;
+        {
+            std::lock_guard lock(app.engine().projectMutex);
+            for (const auto &snapshot : app.engine().project.mixerSnapshots)
+                snapshots.push_back(snapshot.name);
+            for (const auto &event : app.engine().project.mixerSnapshotHistory)
+                history.push_back(event.label);
+        }
+        QMenu *recall = menu->addMenu(QStringLiteral("Recall Snapshot"));
+        recall->setEnabled(!snapshots.empty());
+        for (std::size_t index = 0; index < snapshots.size(); ++index)
+            recall->addAction(QString::fromStdString(snapshots[index]), this, [this, index] {
+                execute(std::make_unique<RecallMixerSnapshotCommand>(index));
+            });
+        QMenu *past = menu->addMenu(QStringLiteral("Mixer History"));
+        past->setEnabled(!history.empty());
+        // Newest first, as a history is read.
+        for (std::size_t index = history.size(); index-- > 0;)
+            past->addAction(QString::fromStdString(history[index]), this, [this, index] {
+                execute(std::make_unique<RecallMixerHistoryCommand>(index));
+            });
+    });
+    button->setMenu(menu);
+    return button;
+}
+
+std::size_t MixerPanel::snapshotCount() const {
+    std::lock_guard lock(app.engine().projectMutex);
+    return app.engine().project.mixerSnapshots.size();
+}
+
 void MixerPanel::refreshDetail() {
     std::lock_guard lock(app.engine().projectMutex);
     const Project &project = app.engine().project;
@@ -306,6 +383,11 @@ void MixerPanel::refreshDetail() {
     eqCurve->setEq(eq, project.sampleRate);
     detailPages->setCurrentIndex(track ? 0 : 1);
     mastering->setSettings(project.mastering);
+    for (std::size_t index = 0; index < macroDials.size(); ++index) {
+        const QSignalBlocker blocker(macroDials[index]);
+        macroDials[index]->setValue(
+            track ? static_cast<int>(std::lround(track->macros[index] * 1000.0f)) : 500);
+    }
     const int row = inserts->currentRow();
     inserts->clear();
     if (!track) return;

@@ -7,11 +7,14 @@
 #include "app/window/WorkspacePanels.h"
 #include "core/commands/Command.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 class QCheckBox;
+class QDial;
+class QLayout;
 class QHBoxLayout;
 class QLabel;
 class QListWidget;
@@ -57,6 +60,9 @@ class MixerPanel : public WorkspacePanel {
 
   private:
     void rebuildStrips();
+    QLayout *buildMacroRow(QWidget *parent);
+    QPushButton *buildSnapshotButton(QWidget *parent);
+    std::size_t snapshotCount() const;
     ChannelStrip *makeStrip(StripKind kind, uint64_t trackId);
     void refreshValues();
     void refreshDetail();
@@ -75,6 +81,7 @@ class MixerPanel : public WorkspacePanel {
     bool selectionFromView = true;
 
     QLabel *detailTitle = nullptr;
+    std::array<QDial *, 4> macroDials{};
     EqCurveView *eqCurve = nullptr;
     QCheckBox *eqOn = nullptr;
     QStackedWidget *detailPages = nullptr;

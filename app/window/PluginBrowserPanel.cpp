@@ -4,6 +4,9 @@
 #include "app/shell/OVMainView.h"
 #include "app/window/LongJobRunner.h"
 #include "app/window/PanelCommands.h"
+#include "app/window/PanelControls.h"
+#include "core/commands/TagAndTuningCommands.h"
+#include "core/engine/Engine.h"
 #include "core/vst/PluginRack.h"
 #include "core/vst/PluginSandboxController.h"
 #include "core/vst/PluginScanner.h"
@@ -12,6 +15,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -21,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <sstream>
 
 namespace orvane {
@@ -145,6 +150,9 @@ PluginBrowserPanel::PluginBrowserPanel(OVApplication &application, QWidget *pare
     connect(allowedOnly, &QCheckBox::toggled, this, [this] { refill(); });
     connect(scanButton, &QPushButton::clicked, this, [this] { startScan(); });
     connect(list, &QTableWidget::cellDoubleClicked, this, [this] { loadSelected(); });
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list, &QTableWidget::customContextMenuRequested, this,
+            [this](const QPoint &at) { showPluginMenu(at); });
     allowPatterns = vst::loadVstWhitelist(vst::defaultVstWhitelistPath());
     refill();
 }
@@ -197,7 +205,11 @@ void PluginBrowserPanel::refill() {
     for (std::size_t i = 0; i < plugins.size(); ++i) {
         const bool allowed =
             !allowPatterns.empty() && vst::pluginMatchesWhitelist(plugins[i], allowPatterns);
-        if (pluginMatchesSearch(plugins[i], query) && (!allowedOnly->isChecked() || allowed))
+        // The user's own tags are searched as the plug-in's are.
+        vst::PluginDescription described = plugins[i];
+        for (std::string &tag : userTagsOf(described.uid))
+            described.tags.push_back(std::move(tag));
+        if (pluginMatchesSearch(described, query) && (!allowedOnly->isChecked() || allowed))
             shown.push_back(i);
     }
     list->setRowCount(static_cast<int>(shown.size()));
@@ -205,9 +217,12 @@ void PluginBrowserPanel::refill() {
         const vst::PluginDescription &plugin = plugins[shown[static_cast<std::size_t>(row)]];
         const bool allowed =
             !allowPatterns.empty() && vst::pluginMatchesWhitelist(plugin, allowPatterns);
-        const QString state = plugin.blacklisted ? QStringLiteral("заблокирован")
-                              : allowed          ? QStringLiteral("разрешён")
-                                                 : QString();
+        QString state = plugin.blacklisted ? QStringLiteral("заблокирован")
+                        : allowed          ? QStringLiteral("разрешён")
+                                           : QString();
+        for (const std::string &tag : userTagsOf(plugin.uid))
+            state += (state.isEmpty() ? QString() : QStringLiteral(" ")) + QLatin1Char('#') +
+                     QString::fromStdString(tag);
         const QString cells[] = {
             QString::fromStdString(plugin.name), QString::fromStdString(plugin.vendor),
             QString::fromStdString(plugin.category), state, QString::fromStdString(plugin.path)};
@@ -215,6 +230,30 @@ void PluginBrowserPanel::refill() {
             list->setItem(row, column, new QTableWidgetItem(cells[column]));
     }
     list->resizeColumnsToContents();
+}
+
+std::vector<std::string> PluginBrowserPanel::userTagsOf(const std::string &uid) const {
+    std::lock_guard lock(app.engine().projectMutex);
+    const auto &tags = app.engine().project.pluginUserTags;
+    const auto found = tags.find(uid);
+    return found != tags.end() ? found->second : std::vector<std::string>{};
+}
+
+void PluginBrowserPanel::showPluginMenu(const QPoint &at) {
+    const int row = list->rowAt(at.y());
+    if (row < 0) return;
+    list->selectRow(row);
+    const int chosen = chosenPlugin();
+    if (chosen < 0) return;
+    const std::string uid = app.rack().plugins[static_cast<std::size_t>(chosen)].uid;
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("Загрузить в дорожку"), [this] { loadSelected(); });
+    // Tags are the project's, kept with the plug-in's id; the search finds them.
+    addUserTagMenu(menu, userTagsOf(uid), [this, uid](const std::string &tag) {
+        app.view().executeEdit(std::make_unique<TogglePluginUserTagCommand>(uid, tag));
+        refill();
+    });
+    menu.exec(list->viewport()->mapToGlobal(at));
 }
 
 int PluginBrowserPanel::chosenPlugin() const {

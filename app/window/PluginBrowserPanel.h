@@ -50,6 +50,8 @@ class PluginBrowserPanel : public WorkspacePanel {
 
   private:
     void refill();
+    void showPluginMenu(const QPoint &at);
+    std::vector<std::string> userTagsOf(const std::string &uid) const;
     int chosenPlugin() const;
     void scanFinished(std::vector<vst::PluginDescription> found);
 

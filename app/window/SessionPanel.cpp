@@ -3,7 +3,15 @@
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
 #include "core/commands/SessionCommands.h"
+#include "core/music/SessionPlayer.h"
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QMenu>
@@ -11,11 +19,13 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <functional>
 #include <mutex>
+#include <optional>
 
 namespace orvane {
 
@@ -26,6 +36,7 @@ constexpr int sceneWidth = 120;
 constexpr int cellWidth = 110;
 constexpr int cellHeight = 34;
 constexpr int stopHeight = 26;
+constexpr int launchMarkWidth = 24;
 
 /// A "Follow Action" submenu with every action, each handed to `choose`.
 void addFollowActionMenu(QMenu &menu, const std::function<void(FollowAction)> &choose) {
@@ -117,15 +128,26 @@ class SessionGridView : public QWidget {
   protected:
     void paintEvent(QPaintEvent *) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
 
   private:
+    /// A clip pressed on its body: launched on release, or moved when dragged.
+    struct PressedClip {
+        SessionCell cell;
+        int row = 0;
+        int column = 0;
+        QPoint origin;
+        bool dragging = false;
+    };
+
     void paintCell(QPainter &painter, std::size_t row, std::size_t column);
     /// The (row, column) under `point`, -1 where there is none.
     std::pair<int, int> cellAt(const QPoint &point) const;
 
     SessionPanel &panel;
+    std::optional<PressedClip> pressed;
 };
 
 void SessionGridView::paintEvent(QPaintEvent *) {
@@ -191,7 +213,8 @@ std::pair<int, int> SessionGridView::cellAt(const QPoint &point) const {
 
 void SessionGridView::mousePressEvent(QMouseEvent *event) {
     if (event->button() != Qt::LeftButton) return;
-    const auto [row, column] = cellAt(event->position().toPoint());
+    const QPoint point = event->position().toPoint();
+    const auto [row, column] = cellAt(point);
     const auto &grid = panel.grid;
     const int rows = static_cast<int>(grid.rows.size());
     const int columns = static_cast<int>(grid.columns.size());
@@ -202,11 +225,40 @@ void SessionGridView::mousePressEvent(QMouseEvent *event) {
     panel.app.view().selectedTrackId = grid.columns[static_cast<std::size_t>(column)].trackId;
     const SessionCell &cell =
         grid.cell(static_cast<std::size_t>(row), static_cast<std::size_t>(column));
-    if (cell.clipId != 0) panel.launchClip(cell);
+    if (cell.clipId == 0) return;
+    // The launch mark and gate clips play at once, as pads do; the body also carries the
+    // clip to another scene, so it launches when let go without having moved.
+    const QRect box = panel.cellRect(row, column);
+    if (cell.gate || point.x() < box.left() + launchMarkWidth) return panel.launchClip(cell);
+    pressed = PressedClip{cell, row, column, point};
+}
+
+void SessionGridView::mouseMoveEvent(QMouseEvent *event) {
+    if (!pressed) return;
+    const QPoint travel = event->position().toPoint() - pressed->origin;
+    if (travel.manhattanLength() >= QApplication::startDragDistance()) {
+        pressed->dragging = true;
+        setCursor(Qt::ClosedHandCursor);
+    }
 }
 
 void SessionGridView::mouseReleaseEvent(QMouseEvent *event) {
-    if (event->button() != Qt::LeftButton || panel.heldGateClip == 0) return;
+    if (event->button() != Qt::LeftButton) return;
+    if (pressed) {
+        const PressedClip done = *pressed;
+        pressed.reset();
+        unsetCursor();
+        if (!done.dragging) return panel.launchClip(done.cell);
+        const auto [row, column] = cellAt(event->position().toPoint());
+        if (row < 0 || row >= static_cast<int>(panel.grid.rows.size())) return;
+        if (column != done.column) {
+            panel.app.status().setText("A session clip stays in its track's column");
+            return;
+        }
+        if (row != done.row) panel.moveClipToRow(done.cell.clipId, row);
+        return;
+    }
+    if (panel.heldGateClip == 0) return;
     panel.push(Request::releaseClip(panel.heldGateClip));
     panel.heldGateClip = 0;
 }
@@ -217,9 +269,8 @@ void SessionGridView::contextMenuEvent(QContextMenuEvent *event) {
     if (row < 0 || row >= static_cast<int>(grid.rows.size())) return;
     if (column < 0) return panel.sceneMenu(static_cast<std::size_t>(row), event->globalPos());
     if (column >= static_cast<int>(grid.columns.size())) return;
-    const SessionCell &cell =
-        grid.cell(static_cast<std::size_t>(row), static_cast<std::size_t>(column));
-    if (cell.clipId != 0) panel.clipMenu(cell, event->globalPos());
+    panel.cellMenu(static_cast<std::size_t>(row), static_cast<std::size_t>(column),
+                   event->globalPos());
 }
 
 SessionPanel::SessionPanel(OVApplication &application, QWidget *parent)
@@ -350,6 +401,45 @@ void SessionPanel::renameScene(uint64_t sceneId) {
         execute(std::make_unique<RenameSceneCommand>(sceneId, name.trimmed().toStdString()));
 }
 
+void SessionPanel::editSceneTempoMeter(uint64_t sceneId) {
+    Scene scene;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        for (const Scene &candidate : app.engine().project.session.scenes)
+            if (candidate.id == sceneId) scene = candidate;
+    }
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Scene Tempo and Meter"));
+    auto *form = new QFormLayout(&dialog);
+    auto *useTempo = new QCheckBox(QStringLiteral("Set the tempo"), &dialog);
+    useTempo->setChecked(scene.useSceneTempo);
+    auto *bpm = new QDoubleSpinBox(&dialog);
+    bpm->setRange(20.0, 999.0);
+    bpm->setDecimals(2);
+    bpm->setSuffix(QStringLiteral(" BPM"));
+    bpm->setValue(scene.sceneTempoBpm);
+    auto *useMeter = new QCheckBox(QStringLiteral("Set the meter"), &dialog);
+    useMeter->setChecked(scene.useSceneMeter);
+    auto *numerator = new QSpinBox(&dialog);
+    numerator->setRange(1, 32);
+    numerator->setValue(scene.sceneMeterNum);
+    auto *denominator = new QComboBox(&dialog);
+    for (const int value : {1, 2, 4, 8, 16, 32})
+        denominator->addItem(QString::number(value), value);
+    denominator->setCurrentText(QString::number(scene.sceneMeterDen));
+    form->addRow(useTempo, bpm);
+    form->addRow(useMeter, numerator);
+    form->addRow(QStringLiteral("over"), denominator);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    form->addRow(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    if (dialog.exec() != QDialog::Accepted) return;
+    execute(std::make_unique<SetSceneTempoMeterCommand>(
+        sceneId, useTempo->isChecked(), bpm->value(), useMeter->isChecked(),
+        TimeSignature{numerator->value(), denominator->currentData().toInt()}));
+}
+
 void SessionPanel::sceneMenu(std::size_t row, const QPoint &globalPos) {
     const uint64_t sceneId = grid.rows[row].sceneId;
     QMenu menu(this);
@@ -365,6 +455,7 @@ void SessionPanel::sceneMenu(std::size_t row, const QPoint &globalPos) {
         menu.addAction(QStringLiteral("Ниже"),
                        [&] { execute(std::make_unique<MoveSceneCommand>(sceneId, 1)); });
         menu.addAction(QStringLiteral("Переименовать…"), [&] { renameScene(sceneId); });
+        menu.addAction(QStringLiteral("Tempo and Meter…"), [&] { editSceneTempoMeter(sceneId); });
         addFollowActionMenu(menu, [&](FollowAction action) {
             execute(std::make_unique<SetSceneFollowActionCommand>(sceneId, action));
         });
@@ -372,21 +463,76 @@ void SessionPanel::sceneMenu(std::size_t row, const QPoint &globalPos) {
     menu.exec(globalPos);
 }
 
-void SessionPanel::clipMenu(const SessionCell &cell, const QPoint &globalPos) {
+void SessionPanel::moveClipToRow(uint64_t clipId, int row) {
+    int32_t launcherColumn = -1;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        if (const auto clip = app.engine().project.findClip(clipId))
+            launcherColumn = clip->sessionCol;
+    }
+    if (launcherColumn >= 0)
+        execute(std::make_unique<MoveSessionClipCommand>(clipId, row, launcherColumn));
+}
+
+void SessionPanel::addSessionPlayerMenu(QMenu &menu, std::size_t row, std::size_t column) {
+    const uint64_t trackId = grid.columns[column].trackId;
+    SessionPlayerSettings settings;
+    int32_t launcherColumn = -1;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const Project &project = app.engine().project;
+        // Launcher columns are the project's tracks in order.
+        for (std::size_t index = 0; index < project.tracks.size(); ++index)
+            if (project.tracks[index]->id == trackId) launcherColumn = static_cast<int32_t>(index);
+        const SessionCell &cell = grid.cell(row, column);
+        if (const auto shown = cell.clipId ? project.findClip(cell.clipId) : nullptr)
+            launcherColumn = shown->sessionCol;
+        settings.root = project.scaleRoot;
+        settings.minor = project.scaleMinor;
+    }
+    if (launcherColumn < 0) return;
+    settings.barLength = app.engine().barLengthSamples();
+    settings.seed = static_cast<uint32_t>(trackId * 2654435761u + row);
+    QMenu *player = menu.addMenu(QStringLiteral("Session Player"));
+    for (const SessionPlayerKind kind :
+         {SessionPlayerKind::DrumsFourFour, SessionPlayerKind::DrumsBreak,
+          SessionPlayerKind::BassRoot, SessionPlayerKind::ChordsPad}) {
+        SessionPlayerSettings chosen = settings;
+        chosen.kind = kind;
+        player->addAction(QString::fromUtf8(sessionPlayerKindName(kind)), [=, this] {
+            execute(std::make_unique<InsertSessionPlayerClipCommand>(
+                trackId, static_cast<int32_t>(row), launcherColumn, chosen));
+        });
+    }
+}
+
+void SessionPanel::cellMenu(std::size_t row, std::size_t column, const QPoint &globalPos) {
+    const SessionCell &cell = grid.cell(row, column);
     const uint64_t clipId = cell.clipId;
     QMenu menu(this);
-    menu.addAction(QStringLiteral("Дублировать клип"),
-                   [&] { execute(std::make_unique<DuplicateSessionClipCommand>(clipId)); });
-    QMenu *mode = menu.addMenu(QStringLiteral("Launch Mode"));
-    for (uint8_t value = 0; value <= 3; ++value)
-        mode->addAction(sessionLaunchModeLabel(static_cast<SessionLaunchMode>(value)), [&, value] {
-            execute(std::make_unique<SetClipLaunchModeCommand>(
-                clipId, static_cast<SessionLaunchMode>(value), false));
+    if (clipId != 0) {
+        menu.addAction(QStringLiteral("Дублировать клип"),
+                       [&] { execute(std::make_unique<DuplicateSessionClipCommand>(clipId)); });
+        QMenu *mode = menu.addMenu(QStringLiteral("Launch Mode"));
+        for (uint8_t value = 0; value <= 3; ++value)
+            mode->addAction(sessionLaunchModeLabel(static_cast<SessionLaunchMode>(value)),
+                            [&, value] {
+                                execute(std::make_unique<SetClipLaunchModeCommand>(
+                                    clipId, static_cast<SessionLaunchMode>(value), false));
+                            });
+        addFollowActionMenu(menu, [&](FollowAction action) {
+            execute(std::make_unique<SetClipFollowActionCommand>(clipId, action));
         });
-    addFollowActionMenu(menu, [&](FollowAction action) {
-        execute(std::make_unique<SetClipFollowActionCommand>(clipId, action));
-    });
-    menu.exec(globalPos);
+        QMenu *moveTo = menu.addMenu(QStringLiteral("Move to Scene"));
+        for (std::size_t target = 0; target < grid.rows.size(); ++target)
+            if (target != row)
+                moveTo->addAction(QString::fromStdString(grid.rows[target].name), [&, target] {
+                    moveClipToRow(clipId, static_cast<int>(target));
+                });
+    }
+    // A generated pattern fills an empty cell of a MIDI track or replaces a clip's notes.
+    if (grid.columns[column].midi) addSessionPlayerMenu(menu, row, column);
+    if (!menu.isEmpty()) menu.exec(globalPos);
 }
 
 WorkspacePanel *createSessionPanel(OVApplication &application, QWidget *parent) {

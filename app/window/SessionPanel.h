@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+class QMenu;
+
 namespace orvane {
 
 /// One track column of the clip grid.
@@ -75,7 +77,10 @@ class SessionPanel : public WorkspacePanel {
     void stopAll();
     void captureToArrangement();
     void sceneMenu(std::size_t row, const QPoint &globalPos);
-    void clipMenu(const SessionCell &cell, const QPoint &globalPos);
+    void cellMenu(std::size_t row, std::size_t column, const QPoint &globalPos);
+    void addSessionPlayerMenu(QMenu &menu, std::size_t row, std::size_t column);
+    void moveClipToRow(uint64_t clipId, int row);
+    void editSceneTempoMeter(uint64_t sceneId);
     void renameScene(uint64_t sceneId);
     void execute(std::unique_ptr<Command> command);
     void push(const Request &request);

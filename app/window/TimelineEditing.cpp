@@ -4,12 +4,14 @@
 
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
+#include "app/window/PanelControls.h"
 #include "app/workflows/AutomationWriter.h"
 #include "core/commands/AudioProcessingCommands.h"
 #include "core/commands/AutomationCommands.h"
 #include "core/commands/ClipCommands.h"
 #include "core/commands/ClipSettingCommands.h"
 #include "core/commands/MarkerCommands.h"
+#include "core/commands/TagAndTuningCommands.h"
 #include "core/commands/TakeCommands.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
@@ -590,8 +592,28 @@ QMenu *TimelineView::clipMenu(uint64_t clipId) {
                             if (nearest >= 0)
                                 edit(std::make_unique<RemoveWarpMarkerCommand>(clipId, nearest));
                         });
+        addMediaTagMenu(*menu, clipId);
     }
     return menu;
+}
+
+void TimelineView::addMediaTagMenu(QMenu &menu, uint64_t clipId) {
+    std::string mediaKey;
+    std::vector<std::string> current;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const Project &project = app.engine().project;
+        const auto clip = project.findClip(clipId);
+        if (!clip || clip->audioFile.empty()) return;
+        mediaKey = clip->audioFile;
+        if (const auto found = project.audioMediaTags.find(mediaKey);
+            found != project.audioMediaTags.end())
+            current = found->second;
+    }
+    // Tags belong to the file, so every clip that plays it shares them.
+    addUserTagMenu(menu, current, [this, mediaKey](const std::string &tag) {
+        edit(std::make_unique<ToggleAudioMediaTagCommand>(mediaKey, tag));
+    });
 }
 
 QMenu *TimelineView::rulerMenu(QPointF point) {

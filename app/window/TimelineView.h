@@ -100,6 +100,8 @@ class TimelineView : public QWidget {
     /// The audio processing of the selected audio clip (normalise, reverse, pitch, stems,
     /// slices, onsets) and the freeze mark of its track, as a submenu of `parent`.
     QMenu *audioProcessingMenu(QWidget *parent);
+    /// The user tags of the audio file that the clip plays, as a "Tags" submenu of `menu`.
+    void addMediaTagMenu(QMenu &menu, uint64_t clipId);
 
 
   Q_SIGNALS:
