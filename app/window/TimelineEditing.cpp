@@ -604,11 +604,16 @@ void TimelineView::addMediaTagMenu(QMenu &menu, uint64_t clipId) {
         std::lock_guard lock(app.engine().projectMutex);
         const Project &project = app.engine().project;
         const auto clip = project.findClip(clipId);
-        if (!clip || clip->audioFile.empty()) return;
+        if (!clip) return;
         mediaKey = clip->audioFile;
         if (const auto found = project.audioMediaTags.find(mediaKey);
             found != project.audioMediaTags.end())
             current = found->second;
+    }
+    if (mediaKey.empty()) {
+        // Imported audio becomes a file of the project when it is first saved.
+        menu.addAction(QStringLiteral("Tags (after the first save)"))->setEnabled(false);
+        return;
     }
     // Tags belong to the file, so every clip that plays it shares them.
     addUserTagMenu(menu, current, [this, mediaKey](const std::string &tag) {

@@ -3,6 +3,7 @@
 // the song saved under a new name and opened again. Every step is a real mouse or key event.
 #include "app/cli/RenderVerb.h"
 #include "app/shell/OVMainView.h"
+#include "app/shell/tests/ApplicationTestSupport.h"
 #include "app/window/ChannelStrip.h"
 #include "app/window/LongJobRunner.h"
 #include "app/window/MainWindow.h"
@@ -13,6 +14,7 @@
 #include "core/audiofile/AudioFile.h"
 #include "core/commands/ClipCommands.h"
 #include "core/engine/Engine.h"
+#include "device/OfflineRender.h"
 
 #include <gtest/gtest.h>
 
@@ -392,6 +394,94 @@ TEST_F(ArrangementTest, ScrollBarsMoveTheViewAndZoomToFitShowsTheSong) {
     EXPECT_GT(timeline.timelineGeometry().pixelsPerBeat * visible,
               timeline.width() - TimelineGeometry::headerWidth + 1.0)
         << "zoomed in";
+}
+
+TEST_F(ArrangementTest, AnImportedClipsFileIsTaggedAndItsTrackFrozenFromTheMenus) {
+    // One second of a quiet sine, imported as a user imports it.
+    const std::filesystem::path wav = harness.scratch("tone.wav");
+    std::vector<float> tone(48000 * 2);
+    for (std::size_t i = 0; i < tone.size() / 2; ++i)
+        tone[2 * i] = tone[2 * i + 1] = 0.25f * std::sin(2.0 * M_PI * 440.0 * i / 48000.0);
+    ASSERT_TRUE(exportWav(wav.string(), tone.data(), 48000, 2, 48000.0));
+    harness.ui.filesToOpen.push_back({wav.string()});
+    key(Qt::Key_I, Qt::ControlModifier);
+    waitForJobs();
+    // Saved, so that the clip plays a file of the project: tags belong to files.
+    harness.ui.saveLocations.push_back(harness.scratch("tagged.halvora").string());
+    key(Qt::Key_S, Qt::ControlModifier | Qt::AltModifier);
+    waitForJobs();
+    std::shared_ptr<Clip> imported;
+    std::shared_ptr<Track> owner;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        for (const auto &candidate : engine.project.tracks)
+            for (const auto &clip : candidate->clips)
+                if (!clip->audioFile.empty()) imported = clip, owner = candidate;
+    }
+    ASSERT_NE(imported, nullptr) << harness.ui.lastStatus();
+    window.tick();
+
+    QMenu *menu = rightClick(timeline, timeline.clipRectOf(imported->id).center());
+    ASSERT_NE(menu, nullptr);
+    ASSERT_TRUE(clickMenuItem(*menu, QStringLiteral("Tags/Vocals")));
+    EXPECT_EQ(harness.application().commands().undoName(), "Audio Tag");
+    EXPECT_EQ(engine.project.audioMediaTags.at(imported->audioFile),
+              std::vector<std::string>{"Vocals"});
+
+    view.selectedTrackId = owner->id;
+    ASSERT_TRUE(chooseFromMenuBar(window, QStringLiteral("Track"), QStringLiteral("Freeze Track")));
+    waitForJobs();
+    EXPECT_EQ(harness.application().commands().undoName(), "Freeze Track");
+    EXPECT_TRUE(owner->frozen);
+    std::shared_ptr<Clip> frozen;
+    for (const auto &clip : owner->clips)
+        if (clip->name == "Freeze") frozen = clip;
+    ASSERT_NE(frozen, nullptr);
+    // The freeze clip is the track's solo render over its clips and two seconds of tail, and
+    // the clip it replaces no longer plays.
+    ASSERT_TRUE(frozen->audio);
+    EXPECT_EQ(frozen->arrangeStart, imported->arrangeStart);
+    EXPECT_EQ(frozen->length, imported->length + 2 * 48000);
+    EXPECT_FALSE(imported->takeActive);
+    const std::vector<float> rendered(frozen->audio->floats(),
+                                      frozen->audio->floats() + 2 * frozen->length);
+    window.undo();
+    EXPECT_FALSE(owner->frozen);
+    EXPECT_TRUE(imported->takeActive);
+    std::vector<float> solo;
+    ASSERT_TRUE(renderTrackMixdown(engine, owner->id, solo, imported->arrangeStart,
+                                   imported->length + 2 * 48000, 2));
+    EXPECT_EQ(solo, rendered);
+    EXPECT_GT(*std::ranges::max_element(rendered), 0.05f) << "the tone is in it";
+}
+
+TEST_F(ArrangementTest, TheTuningMenuSetsPresetsAScalaFileAndAKeyboardMap) {
+    ASSERT_TRUE(
+        chooseFromMenuBar(window, QStringLiteral("Студия"), QStringLiteral("Tuning/Just Major")));
+    EXPECT_EQ(harness.application().commands().undoName(), "Scala Tuning");
+    EXPECT_EQ(engine.project.scalaPresetIndex, 2);
+
+    const std::filesystem::path scala = harness.scratch("quarter.scl");
+    writeTextFile(scala, "! quarter.scl\nQuarter sharp\n 12\n!\n150.0\n200.0\n300.0\n400.0\n"
+                         "500.0\n600.0\n700.0\n800.0\n900.0\n1000.0\n1100.0\n2/1\n");
+    harness.ui.filesToOpen.push_back({scala.string()});
+    ASSERT_TRUE(chooseFromMenuBar(window, QStringLiteral("Студия"),
+                                  QStringLiteral("Tuning/Import Scala File…")));
+    EXPECT_EQ(harness.application().commands().undoName(), "Import Scala");
+    EXPECT_EQ(engine.project.scalaName, "Quarter sharp");
+    EXPECT_NEAR(engine.project.scalaCents[1], 50.0f, 1e-3f);
+
+    // A damaged file changes nothing and says why.
+    const std::filesystem::path broken = harness.scratch("broken.kbm");
+    writeTextFile(broken, "not a keyboard map\n");
+    harness.ui.filesToOpen.push_back({broken.string()});
+    ASSERT_TRUE(chooseFromMenuBar(window, QStringLiteral("Студия"),
+                                  QStringLiteral("Tuning/Keyboard Map (.kbm)…")));
+    EXPECT_EQ(harness.application().commands().undoName(), "Import Scala")
+        << "a file that cannot be read is no edit";
+    EXPECT_TRUE(engine.project.kbmDegrees.empty());
+    EXPECT_NE(harness.ui.lastStatus().find("Keyboard map not read"), std::string::npos)
+        << harness.ui.lastStatus();
 }
 
 } // namespace

@@ -14,6 +14,8 @@
 #include "tests/support/ScopedTestState.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QDial>
 #include <QImage>
 #include <QLineEdit>
@@ -130,6 +132,103 @@ TEST_F(PanelTest, AddingASceneIsAnUndoableEditThatTheGridShows) {
     session.projectChanged();
     EXPECT_EQ(session.model().rows.size(), rows);
     EXPECT_EQ(session.model().rows.front().sceneId, 0u);
+}
+
+TEST_F(PanelTest, TheGridMovesAClipToAnotherSceneFillsACellAndSetsASceneTempo) {
+    auto &session = show<SessionPanel>(createSessionPanel(app, nullptr));
+    QTest::mouseClick(button(session, QStringLiteral("Добавить сцену")), Qt::LeftButton);
+    QTest::mouseClick(button(session, QStringLiteral("Добавить сцену")), Qt::LeftButton);
+    const SessionGridModel &grid = session.model();
+    ASSERT_GE(grid.rows.size(), 2u);
+    int row = -1, column = -1;
+    for (std::size_t r = 0; r < grid.rows.size(); ++r)
+        for (std::size_t c = 0; c < grid.columns.size(); ++c)
+            if (grid.cell(r, c).name == "Loop A") row = int(r), column = int(c);
+    ASSERT_GE(column, 0);
+    // Moved to the row above: a row target the last scene lasts only while it holds a clip.
+    const int target = row > 0 ? row - 1 : row + 1;
+    const uint64_t loopId = grid.cell(std::size_t(row), std::size_t(column)).clipId;
+    QWidget &cells = *session.gridWidget();
+
+    // Dragged by its body down one scene: moved, not launched.
+    testing::dragMouse(cells, session.cellRect(row, column).center(),
+                       session.cellRect(target, column).center());
+    EXPECT_EQ(app.commands().undoName(), "Move Session Clip");
+    EXPECT_EQ(app.engine().project.findClip(loopId)->sessionRow, target);
+    EXPECT_EQ(grid.cell(std::size_t(target), std::size_t(column)).clipId, loopId);
+    EXPECT_FALSE(app.engine().playing.load()) << "a drag launches nothing";
+
+    // An empty cell of the MIDI track takes a generated pattern.
+    int empty = -1;
+    for (std::size_t r = 0; r < grid.rows.size() && empty < 0; ++r)
+        if (grid.cell(r, std::size_t(column)).clipId == 0) empty = int(r);
+    ASSERT_GE(empty, 0);
+    testing::whenMenuShows(QStringLiteral("Session Player/Bass Root"));
+    testing::requestContextMenu(cells, session.cellRect(empty, column).center());
+    EXPECT_EQ(app.commands().undoName(), "Session Player");
+    const uint64_t generated = grid.cell(std::size_t(empty), std::size_t(column)).clipId;
+    ASSERT_NE(generated, 0u);
+    ASSERT_NE(generated, loopId);
+    EXPECT_FALSE(app.engine().project.findClip(generated)->notes.empty());
+
+    testing::whenDialogShows([](QWidget &dialog) {
+        dialog.findChildren<QCheckBox *>().at(0)->setChecked(true);
+        auto *bpm = dialog.findChild<QDoubleSpinBox *>();
+        bpm->setValue(96.5);
+        QTest::keyClick(&dialog, Qt::Key_Return);
+    });
+    testing::whenMenuShows(QStringLiteral("Tempo and Meter…"));
+    testing::requestContextMenu(cells, session.sceneRect(1).center());
+    EXPECT_EQ(app.commands().undoName(), "Scene Tempo/Meter");
+    const Scene &scene = app.engine().project.session.scenes.at(1);
+    EXPECT_TRUE(scene.useSceneTempo);
+    EXPECT_DOUBLE_EQ(scene.sceneTempoBpm, 96.5);
+    EXPECT_FALSE(scene.useSceneMeter);
+}
+
+TEST_F(PanelTest, SnapshotsCaptureAndRecallTheMixAndMacroKnobsEditTheTrack) {
+    auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
+    const auto audio = track("Аудио 1");
+    mixer.selectChannel(audio->id);
+    const float before = audio->gain;
+    QPushButton *snapshots = button(mixer, QStringLiteral("Snapshots"));
+    ASSERT_NE(snapshots, nullptr);
+    testing::whenDialogShows([](QWidget &dialog) {
+        auto *name = dialog.findChild<QLineEdit *>();
+        name->setText(QStringLiteral("Verse"));
+        QTest::keyClick(&dialog, Qt::Key_Return);
+    });
+    testing::whenMenuShows(QStringLiteral("Capture Snapshot…"));
+    QTest::mouseClick(snapshots, Qt::LeftButton);
+    EXPECT_EQ(app.commands().undoName(), "Capture Snapshot");
+    ASSERT_EQ(app.engine().project.mixerSnapshots.size(), 1u);
+    EXPECT_EQ(app.engine().project.mixerSnapshots[0].name, "Verse");
+
+    QSlider *fader = mixer.stripFor(audio->id)->fader();
+    QTest::mouseClick(fader, Qt::LeftButton, {}, QPoint(fader->width() / 2, 4));
+    ASSERT_NE(audio->gain, before);
+    testing::whenMenuShows(QStringLiteral("Recall Snapshot/Verse"));
+    QTest::mouseClick(snapshots, Qt::LeftButton);
+    EXPECT_EQ(app.commands().undoName(), "Recall Snapshot");
+    EXPECT_EQ(audio->gain, before);
+    // The history lists the capture and the recall, newest first; going back to the capture
+    // gives the same mix.
+    ASSERT_EQ(app.engine().project.mixerSnapshotHistory.size(), 2u);
+    const std::string captured = app.engine().project.mixerSnapshotHistory[0].label;
+    testing::whenMenuShows(QStringLiteral("Mixer History/") + QString::fromStdString(captured));
+    QTest::mouseClick(snapshots, Qt::LeftButton);
+    EXPECT_EQ(app.commands().undoName(), "Recall Mixer History");
+
+    QDial *macro = nullptr;
+    for (QDial *dial : mixer.findChildren<QDial *>())
+        if (dial->toolTip() == QStringLiteral("Macro 2")) macro = dial;
+    ASSERT_NE(macro, nullptr);
+    macro->setFocus();
+    QTest::keyClick(macro, Qt::Key_PageUp);
+    EXPECT_EQ(app.commands().undoName(), "Macro");
+    EXPECT_GT(audio->macros[1], 0.5f);
+    EXPECT_EQ(audio->macros[0], 0.5f);
+    EXPECT_TRUE(screenshot(mixer, "mixer-snapshots-macros"));
 }
 
 TEST_F(PanelTest, MovingAFaderChangesTheTrackGainAsOneUndoableStep) {
@@ -307,6 +406,20 @@ TEST_F(PanelTest, ABrowsedPluginLoadsIntoTheTrackAndItsEditorOpensAndCloses) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !browser.scanning(); }, 30000));
     QTest::keyClicks(browser.searchField(), "zamcomp");
     ASSERT_EQ(browser.table()->rowCount(), 1) << ui.lastStatus();
+    // A tag of the user's own is shown beside the state and found by the search.
+    QWidget &rows = *browser.table()->viewport();
+    testing::whenMenuShows(QStringLiteral("Tags/Mastering"));
+    testing::requestContextMenu(rows, browser.table()->visualItemRect(browser.table()->item(0, 0)).center());
+    EXPECT_EQ(app.commands().undoName(), "Plugin Tag");
+    EXPECT_EQ(browser.table()->item(0, 3)->text(), QStringLiteral("#Mastering"));
+    browser.searchField()->clear();
+    QTest::keyClicks(browser.searchField(), "master");
+    EXPECT_EQ(browser.table()->rowCount(), 1);
+    browser.searchField()->clear();
+    QTest::keyClicks(browser.searchField(), "zamcomp");
+    app.view().undoEdit();
+    browser.searchField()->clear();
+    QTest::keyClicks(browser.searchField(), "zamcomp");
     browser.table()->selectRow(0);
     EXPECT_TRUE(screenshot(browser, "plugin-browser"));
     const auto audio = track("Аудио 1");

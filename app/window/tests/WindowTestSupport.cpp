@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QTabBar>
 #include <QTest>
 #include <QTimer>
@@ -123,11 +124,7 @@ QMenu *rightClick(QWidget &widget, QPointF at) {
     QTest::mouseClick(&widget, Qt::RightButton, {}, at.toPoint());
     // The window system turns a right press into a context-menu request; test clicks reach the
     // widget directly, so the request is made here as the platform would make it.
-    if (!QApplication::activePopupWidget()) {
-        QContextMenuEvent request(QContextMenuEvent::Mouse, at.toPoint(),
-                                  widget.mapToGlobal(at.toPoint()));
-        QApplication::sendEvent(&widget, &request);
-    }
+    if (!QApplication::activePopupWidget()) requestContextMenu(widget, at);
     QMenu *menu = nullptr;
     (void)QTest::qWaitFor(
         [&] {
@@ -152,6 +149,43 @@ bool clickMenuItem(QMenu &menu, const QString &path) {
         QTest::mouseClick(&menu, Qt::LeftButton, {}, menu.actionGeometry(action).center());
         QApplication::processEvents();
         return true;
+    }
+    return false;
+}
+
+void requestContextMenu(QWidget &widget, QPointF at) {
+    QContextMenuEvent request(QContextMenuEvent::Mouse, at.toPoint(),
+                              widget.mapToGlobal(at.toPoint()));
+    QApplication::sendEvent(&widget, &request);
+    QApplication::processEvents();
+}
+
+void whenMenuShows(const QString &path) {
+    auto *poll = new QTimer(QApplication::instance());
+    poll->setInterval(20);
+    QObject::connect(poll, &QTimer::timeout, [poll, path] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        if (!menu || !menu->isVisible()) return;
+        poll->stop();
+        poll->deleteLater();
+        if (!clickMenuItem(*menu, path)) {
+            ADD_FAILURE() << "no menu item " << path.toStdString();
+            menu->close();
+        }
+    });
+    poll->start();
+}
+
+bool chooseFromMenuBar(QWidget &window, const QString &title, const QString &path) {
+    auto *bar = window.findChild<QMenuBar *>();
+    if (!bar) return false;
+    for (QAction *action : bar->actions()) {
+        if (action->text() != title || !action->menu()) continue;
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(action).center());
+        if (!QTest::qWaitFor([&] { return action->menu()->isVisible(); }, 2000)) return false;
+        const bool chosen = clickMenuItem(*action->menu(), path);
+        action->menu()->close();
+        return chosen;
     }
     return false;
 }

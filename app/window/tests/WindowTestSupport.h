@@ -59,6 +59,15 @@ QMenu *rightClick(QWidget &widget, QPointF at);
 /// Clicks the item of `menu` (or of its submenus, by path "Input/In 3/4") with the mouse.
 /// False when there is no such enabled item.
 bool clickMenuItem(QMenu &menu, const QString &path);
+/// The context-menu request a right-click makes, sent to `widget` at `at`; returns once a
+/// menu the widget runs in its own event loop has closed again (see `whenMenuShows`).
+void requestContextMenu(QWidget &widget, QPointF at);
+/// Clicks the item at `path` of the next pop-up menu once it shows (a button's menu runs its
+/// own event loop); fails the test when the item is not there.
+void whenMenuShows(const QString &path);
+/// Clicks the title `title` of `window`'s menu bar and then the item at `path` of the menu
+/// that opens. False when either is not there.
+bool chooseFromMenuBar(QWidget &window, const QString &title, const QString &path);
 /// Runs `answer` on the next modal dialog once it shows (file, colour and input dialogs run
 /// their own event loops); the dialog is handed over as it is on screen.
 void whenDialogShows(std::function<void(QWidget &dialog)> answer);
