@@ -3,11 +3,13 @@
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
 #include "app/window/PanelControls.h"
+#include "app/window/StockEffectPanel.h"
 #include "app/workflows/AutomationWriter.h"
 #include "core/commands/MixerCommands.h"
 #include "core/commands/SnapshotCommands.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
+#include "core/model/StockEffectSettings.h"
 #include "core/vst/PluginRack.h"
 #include "core/vst/Vst3Plugin.h"
 #include "core/vst/hosting/EditorWindow.h"
@@ -37,6 +39,16 @@ namespace {
 
 constexpr const char *stockInserts[] = {"stock.eq", "stock.compressor", "stock.delay",
                                         "stock.reverb"};
+
+QString viewText(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+/// A built-in insert by its name for people rather than its id.
+QString insertLabel(const InsertSlot &insert) {
+    return insert.isStock ? viewText(stockEffectName(insert.displayName))
+                          : QString::fromStdString(insert.displayName);
+}
 
 StripValues valuesOf(const Track &track) {
     return {track.name, track.color, track.gain,  track.pan,
@@ -106,7 +118,7 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
     auto *stockButton = smallButton(QStringLiteral("+ Stock"), QStringLiteral("Stock FX"), this);
     auto *stockMenu = new QMenu(stockButton);
     for (const char *id : stockInserts)
-        stockMenu->addAction(QString::fromUtf8(id), [this, id] {
+        stockMenu->addAction(viewText(stockEffectName(id)), [this, id] {
             addInsert(InsertChoice{true, id, {}});
         });
     stockButton->setMenu(stockMenu);
@@ -140,6 +152,14 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
     add(QStringLiteral("Editor"), QStringLiteral("Открыть редактор плагина"),
         [this] { openInsertEditor(embedEditor->isChecked()); });
     insertLayout->addLayout(buttons);
+    effectPanel = new StockEffectPanel(insertPage);
+    effectPanel->onEdited = [this](const std::vector<float> &values) {
+        const int index = selectedInsert();
+        if (index >= 0)
+            execute(std::make_unique<SetStockEffectSettingsCommand>(selected, index, values));
+    };
+    insertLayout->addWidget(effectPanel);
+    connect(inserts, &QListWidget::currentRowChanged, this, [this] { refreshEffectPanel(); });
     embedEditor = new QCheckBox(QStringLiteral("Редактор в панели"), insertPage);
     insertLayout->addWidget(embedEditor);
     detailPages->addWidget(insertPage);
@@ -392,9 +412,19 @@ void MixerPanel::refreshDetail() {
     inserts->clear();
     if (!track) return;
     for (const InsertSlot &insert : track->inserts)
-        inserts->addItem(QString::fromStdString(insert.displayName) +
+        inserts->addItem(insertLabel(insert) +
                          (insert.bypassed ? QStringLiteral("  [bypass]") : QString()));
     inserts->setCurrentRow(std::min(row, inserts->count() - 1));
+    refreshEffectPanel();
+}
+
+void MixerPanel::refreshEffectPanel() {
+    std::lock_guard lock(app.engine().projectMutex);
+    const auto track = selected == 0 ? nullptr : app.engine().project.findTrack(selected);
+    const int index = selectedInsert();
+    effectPanel->showInsert(track && index >= 0 && index < static_cast<int>(track->inserts.size())
+                                ? &track->inserts[static_cast<std::size_t>(index)]
+                                : nullptr);
 }
 
 void MixerPanel::selectChannel(uint64_t trackId) {

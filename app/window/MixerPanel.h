@@ -26,6 +26,8 @@ class QWindow;
 
 namespace orvane {
 
+class StockEffectPanel;
+
 /// The mixer tab: a strip per track and return and the master, with the selected channel's
 /// EQ, its insert list (or, for the master, the mastering panel) beside them. Meters follow
 /// the engine at every tick; every edit goes through the command stack.
@@ -42,6 +44,8 @@ class MixerPanel : public WorkspacePanel {
     uint64_t selectedChannel() const { return selected; }
     EqCurveView *eqView() const { return eqCurve; }
     QListWidget *insertList() const { return inserts; }
+    /// The settings of the selected built-in insert.
+    StockEffectPanel *effectSettings() const { return effectPanel; }
     MasteringPanel *masteringPanel() const { return mastering; }
 
     /// The insert actions of the buttons, for the selected track's selected insert.
@@ -66,6 +70,7 @@ class MixerPanel : public WorkspacePanel {
     ChannelStrip *makeStrip(StripKind kind, uint64_t trackId);
     void refreshValues();
     void refreshDetail();
+    void refreshEffectPanel();
     void execute(std::unique_ptr<Command> command);
     int selectedInsert() const;
     void embedOpenEditor();
@@ -86,6 +91,7 @@ class MixerPanel : public WorkspacePanel {
     QCheckBox *eqOn = nullptr;
     QStackedWidget *detailPages = nullptr;
     QListWidget *inserts = nullptr;
+    StockEffectPanel *effectPanel = nullptr;
     QPushButton *vstButton = nullptr;
     MasteringPanel *mastering = nullptr;
     /// Lets an open editor redraw and react, between the window's own events.

@@ -1,6 +1,7 @@
 #include "core/commands/MixerCommands.h"
 
 #include "core/commands/InsertEdits.h"
+#include "core/model/StockEffectSettings.h"
 
 #include <algorithm>
 #include <cmath>
@@ -107,6 +108,41 @@ void ToggleInsertBypassCommand::undo(Project &project) {
 }
 
 std::string ToggleInsertBypassCommand::name() const { return "Bypass FX"; }
+
+SetStockEffectSettingsCommand::SetStockEffectSettingsCommand(uint64_t trackId, int32_t insertIndex,
+                                                             std::vector<float> values)
+    : trackId_(trackId), insertIndex_(insertIndex), values_(std::move(values)) {}
+
+InsertSlot *SetStockEffectSettingsCommand::findInsert(const Project &project) const {
+    const auto track = project.findTrack(trackId_);
+    if (!track || !inRange(insertIndex_, static_cast<int32_t>(track->inserts.size())))
+        return nullptr;
+    InsertSlot &insert = track->inserts[static_cast<std::size_t>(insertIndex_)];
+    return insert.isStock && !stockParametersOf(insert.pluginId).empty() ? &insert : nullptr;
+}
+
+void SetStockEffectSettingsCommand::redo(Project &project) {
+    InsertSlot *insert = findInsert(project);
+    if (!insert) return;
+    const auto parameters = stockParametersOf(insert->pluginId);
+    // Missing values keep what is stored; every value is kept within its range, and one that
+    // is no number falls back to the stored or default value rather than reach the audio.
+    std::vector<float> values = stockSettingsOf(*insert).value_or(std::vector<float>{});
+    if (values.empty())
+        for (const StockParameter &parameter : parameters)
+            values.push_back(parameter.defaultValue);
+    for (std::size_t i = 0; i < parameters.size() && i < values_.size(); ++i)
+        if (std::isfinite(values_[i]))
+            values[i] = std::clamp(values_[i], parameters[i].minimum, parameters[i].maximum);
+    before_.capture(insert->state);
+    insert->state = encodeStockSettings(insert->pluginId, values);
+}
+
+void SetStockEffectSettingsCommand::undo(Project &project) {
+    if (InsertSlot *insert = findInsert(project)) before_.restoreInto(insert->state);
+}
+
+std::string SetStockEffectSettingsCommand::name() const { return "Effect Settings"; }
 
 SetControlRoomCommand::SetControlRoomCommand(ControlRoomSettings settings) : settings_(settings) {}
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace orvane {
 
@@ -61,6 +62,24 @@ class SetTrackMacroCommand : public Command {
     int32_t macroIndex_;
     float value_;
     CapturedValue<float> before_;
+};
+
+/// "Effect Settings": the settings of a built-in insert (in its parameters' order and units,
+/// each kept within its range), stored in the insert's state. Other inserts are left alone.
+class SetStockEffectSettingsCommand : public Command {
+  public:
+    SetStockEffectSettingsCommand(uint64_t trackId, int32_t insertIndex, std::vector<float> values);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    InsertSlot *findInsert(const Project &project) const;
+
+    uint64_t trackId_;
+    int32_t insertIndex_;
+    std::vector<float> values_;
+    CapturedValue<std::vector<uint8_t>> before_;
 };
 
 /// "Bypass FX": flips an insert's bypass and reports the edit to the insert hook, so that a

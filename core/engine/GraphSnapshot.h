@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/model/Project.h"
+#include "core/stock/Compressor.h"
 #include "core/stock/Delay.h"
 #include "core/stock/MasteringProcessor.h"
 #include "core/stock/ParametricEq8.h"
@@ -41,13 +42,18 @@ struct TrackRenderState {
 struct StockInsertProcessor {
     /// What the stock stage does for this insert, resolved when the chain is built so that
     /// the block path compares no strings.
-    enum class Kind : uint8_t { none, gain, saturation, delay, reverb };
+    enum class Kind : uint8_t { none, gain, saturation, delay, reverb, compressor, equaliser };
 
     std::string pluginId;
     bool isStock = false;
+    /// The insert's stored settings when the chain was built: new settings build new
+    /// processors, as the audio thread may be running these.
+    std::vector<uint8_t> state;
     Kind kind = Kind::none;
     std::unique_ptr<stock::Delay> delay;
     std::unique_ptr<stock::Reverb> reverb;
+    std::unique_ptr<stock::Compressor> compressor;
+    std::unique_ptr<stock::ParametricEq8> equaliser;
 };
 
 /// Processors parallel to one track's inserts. Rebuilt on the main thread only when the

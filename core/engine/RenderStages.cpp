@@ -174,6 +174,14 @@ void processStockFx(const Track &track, StockInsertChain *chain, float *left, fl
         case Kind::reverb:
             if (processor && processor->reverb) processor->reverb->process(left, right, frames);
             break;
+        case Kind::compressor:
+            if (processor && processor->compressor)
+                processor->compressor->process(left, right, frames);
+            break;
+        case Kind::equaliser:
+            if (processor && processor->equaliser)
+                processor->equaliser->process(left, right, frames);
+            break;
         case Kind::none: break;
         }
     }

@@ -4,6 +4,7 @@
 #include "core/engine/RenderContext.h"
 #include "core/engine/RenderStages.h"
 #include "core/model/MusicalTime.h"
+#include "core/model/StockEffectSettings.h"
 #include "core/music/ExpressionMaps.h"
 
 #include <algorithm>
@@ -44,13 +45,60 @@ bool sameInsertIds(const StockInsertChain &chain, const Track &track) {
     if (chain.processors.size() != track.inserts.size()) return false;
     for (std::size_t i = 0; i < track.inserts.size(); ++i)
         if (chain.processors[i].pluginId != track.inserts[i].pluginId ||
-            chain.processors[i].isStock != track.inserts[i].isStock)
+            chain.processors[i].isStock != track.inserts[i].isStock ||
+            (track.inserts[i].isStock && chain.processors[i].state != track.inserts[i].state))
             return false;
     return true;
 }
 
-/// Delay and reverb inserts run the stock processors with their default settings: a
-/// quarter-second echo at 30 % feedback and half mix, and a medium room at 30 % mix.
+/// The processor of a built-in insert the user has set: its settings, in the units the panel
+/// shows, become the processor's.
+void configureStockProcessor(StockInsertProcessor &processor, const std::vector<float> &values,
+                             double rate) {
+    using Kind = StockInsertProcessor::Kind;
+    switch (processor.kind) {
+    case Kind::saturation:
+        processor.kind = Kind::compressor;
+        processor.compressor = std::make_unique<stock::Compressor>();
+        processor.compressor->thresholdDb = values[0];
+        processor.compressor->ratio = values[1];
+        processor.compressor->attackMs = values[2];
+        processor.compressor->releaseMs = values[3];
+        processor.compressor->makeupDb = values[4];
+        processor.compressor->prepare(rate);
+        break;
+    case Kind::gain: {
+        processor.kind = Kind::equaliser;
+        ChannelEq8 eq;
+        for (EqBandSettings &band : eq.bands)
+            band.enabled = false;
+        eq.bands[0] = {1, 120.0f, values[0], 0.7f, true};
+        eq.bands[1] = {2, 1000.0f, values[1], 0.7f, true};
+        eq.bands[2] = {3, 8000.0f, values[2], 0.7f, true};
+        eq.outDb = values[3];
+        processor.equaliser = std::make_unique<stock::ParametricEq8>();
+        processor.equaliser->prepare(rate);
+        processor.equaliser->setSettings(eq);
+        break;
+    }
+    case Kind::delay:
+        processor.delay->timeMs = values[0];
+        processor.delay->feedback = values[1] / 100.0f;
+        processor.delay->mix = values[2] / 100.0f;
+        processor.delay->prepare(rate);
+        break;
+    case Kind::reverb:
+        processor.reverb->size = values[0] / 100.0f;
+        processor.reverb->mix = values[1] / 100.0f;
+        processor.reverb->prepare(rate);
+        break;
+    default: break;
+    }
+}
+
+/// Delay and reverb inserts run the stock processors with their default settings until the
+/// user sets them: a quarter-second echo at 30 % feedback and half mix, and a medium room at
+/// 30 % mix.
 std::shared_ptr<StockInsertChain> makeStockChain(const Track &track, double rate) {
     auto chain = std::make_shared<StockInsertChain>();
     chain->processors.resize(track.inserts.size());
@@ -60,6 +108,7 @@ std::shared_ptr<StockInsertChain> makeStockChain(const Track &track, double rate
         processor.pluginId = insert.pluginId;
         processor.isStock = insert.isStock;
         if (!insert.isStock) continue;
+        processor.state = insert.state;
         processor.kind = stockKindOf(insert.pluginId);
         if (processor.kind == StockInsertProcessor::Kind::delay) {
             processor.delay = std::make_unique<stock::Delay>();
@@ -68,6 +117,8 @@ std::shared_ptr<StockInsertChain> makeStockChain(const Track &track, double rate
             processor.reverb = std::make_unique<stock::Reverb>();
             processor.reverb->prepare(rate);
         }
+        if (const auto settings = stockSettingsOf(insert))
+            configureStockProcessor(processor, *settings, rate);
     }
     return chain;
 }

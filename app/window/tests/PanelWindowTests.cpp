@@ -6,9 +6,12 @@
 #include "app/window/MixerPanel.h"
 #include "app/window/PluginBrowserPanel.h"
 #include "app/window/SessionPanel.h"
+#include "app/window/StockEffectPanel.h"
 #include "app/window/tests/WindowTestSupport.h"
 #include "core/commands/CommandStack.h"
 #include "core/engine/Engine.h"
+#include "core/model/StockEffectSettings.h"
+#include "device/OfflineRender.h"
 #include "core/vst/PluginRack.h"
 #include "core/vst/PluginSandboxController.h"
 #include "tests/support/ScopedTestState.h"
@@ -29,6 +32,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -231,6 +235,46 @@ TEST_F(PanelTest, SnapshotsCaptureAndRecallTheMixAndMacroKnobsEditTheTrack) {
     EXPECT_TRUE(screenshot(mixer, "mixer-snapshots-macros"));
 }
 
+/// Root mean square of the song's first two bars as the export renders them.
+double renderedLevel(Engine &engine) {
+    std::vector<float> mix;
+    EXPECT_TRUE(renderMixdown(engine, mix, 0, 4 * 48000, 2));
+    double sum = 0.0;
+    for (const float sample : mix)
+        sum += static_cast<double>(sample) * sample;
+    return mix.empty() ? 0.0 : std::sqrt(sum / static_cast<double>(mix.size()));
+}
+
+TEST_F(PanelTest, TheBuiltInCompressorsThresholdIsSetInItsPanelAndHeardInTheExport) {
+    auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
+    const auto midi = track("MIDI 1");
+    mixer.selectChannel(midi->id);
+    testing::whenMenuShows(QStringLiteral("Stock Compressor"));
+    QTest::mouseClick(button(mixer, QStringLiteral("+ Stock")), Qt::LeftButton);
+    ASSERT_EQ(midi->inserts.size(), 1u);
+    ASSERT_EQ(mixer.insertList()->currentRow(), 0);
+    StockEffectPanel &panel = *mixer.effectSettings();
+    ASSERT_TRUE(panel.isVisible()) << "a built-in insert shows its settings when chosen";
+    const double unset = renderedLevel(app.engine());
+    ASSERT_GT(unset, 0.001) << "the start-up song plays on the MIDI track";
+
+    // The threshold down to its lowest with the keyboard: one edit, heard as a quieter mix.
+    QSlider *threshold = panel.slider(0);
+    ASSERT_NE(threshold, nullptr);
+    threshold->setFocus();
+    QTest::keyClick(threshold, Qt::Key_Home);
+    EXPECT_EQ(app.commands().undoName(), "Effect Settings");
+    EXPECT_EQ(stockSettingsOf(midi->inserts[0]).value().at(0), -60.0f);
+    const double compressed = renderedLevel(app.engine());
+    EXPECT_LT(compressed, 0.7 * unset);
+    EXPECT_TRUE(screenshot(mixer, "mixer-compressor-panel"));
+
+    app.view().undoEdit();
+    mixer.projectChanged();
+    EXPECT_TRUE(midi->inserts[0].state.empty());
+    EXPECT_EQ(renderedLevel(app.engine()), unset) << "undo gives back the sound as it was";
+}
+
 TEST_F(PanelTest, MovingAFaderChangesTheTrackGainAsOneUndoableStep) {
     auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
     const auto audio = track("Аудио 1");
@@ -310,8 +354,8 @@ TEST_F(PanelTest, TheInsertButtonsAddBypassReorderAndRemoveStockEffects) {
         for (QAction *action : stock->actions())
             if (action->text() == id) action->trigger();
     };
-    pick(QStringLiteral("stock.delay"));
-    pick(QStringLiteral("stock.reverb"));
+    pick(QStringLiteral("Stock Delay"));
+    pick(QStringLiteral("Stock Reverb"));
     ASSERT_EQ(mixer.insertList()->count(), 2);
     EXPECT_EQ(mixer.insertList()->currentRow(), 1) << "the new insert is chosen";
 

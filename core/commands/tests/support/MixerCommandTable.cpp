@@ -4,6 +4,7 @@
 #include "core/commands/SnapshotCommands.h"
 #include "core/commands/TagAndTuningCommands.h"
 #include "core/commands/tests/support/ArgumentDrawing.h"
+#include "core/model/StockEffectSettings.h"
 
 #include <string>
 
@@ -87,6 +88,28 @@ CommandTableRow bypassRow() {
                 const uint64_t track = trackWithInserts(project, random);
                 return recipe<ToggleInsertBypassCommand>(
                     "ToggleInsertBypass", track, someIndex(random, insertCount(project, track)));
+            }};
+}
+
+CommandTableRow stockEffectRow() {
+    return {"SetStockEffectSettingsCommand", [](const Project &project, Random &random) {
+                // Mostly a built-in insert with settings, sometimes any insert or none.
+                std::vector<std::pair<uint64_t, int32_t>> builtIn;
+                for (const auto &track : project.tracks)
+                    for (std::size_t i = 0; i < track->inserts.size(); ++i)
+                        if (track->inserts[i].isStock &&
+                            !stockParametersOf(track->inserts[i].pluginId).empty())
+                            builtIn.emplace_back(track->id, static_cast<int32_t>(i));
+                auto [track, index] = !builtIn.empty() && chance(random, 80)
+                                          ? pick(random, builtIn)
+                                          : std::pair{trackWithInserts(project, random), 0};
+                if (index == 0 && chance(random, 20))
+                    index = someIndex(random, insertCount(project, track));
+                std::vector<float> values;
+                for (int i = between(random, 0, 6); i > 0; --i)
+                    values.push_back(someValue(random, -6000, 250000));
+                return recipe<SetStockEffectSettingsCommand>("SetStockEffectSettings", track,
+                                                             index, values);
             }};
 }
 
@@ -175,7 +198,7 @@ CommandTableRow kbmRow() {
 } // namespace
 
 std::vector<CommandTableRow> mixerCommandRows() {
-    return {trackMixerRow(),    sendRow(),        macroRow(),      bypassRow(),
+    return {trackMixerRow(),    sendRow(),        macroRow(),      bypassRow(),   stockEffectRow(),
             pluginTagRow(),     audioTagRow(),    captureRow(),    recallRow(),
             recallHistoryRow(), controlRoomRow(), lowLatencyRow(), scalaPresetRow(),
             scalaFileRow(),     kbmRow()};

@@ -82,7 +82,7 @@ void fillTrack(Random &random, Project &project, Track &track, int32_t column) {
     if (chance(random, 30))
         track.automationClips.push_back({7, 0, 48000, 1, randomPoints(random, 2)});
     if (chance(random, 20))
-        track.inserts.push_back({"stock.comp", "Comp", "", {1, 2, 3}, false, true, 0, {}});
+        track.inserts.push_back({"stock.compressor", "Comp", "", {1, 2, 3}, false, true, 0, {}});
     const ClipKind usual = track.type == TrackType::Midi ? ClipKind::Midi : ClipKind::Audio;
     const ClipKind other = usual == ClipKind::Midi ? ClipKind::Audio : ClipKind::Midi;
     SharedSamples shared;
