@@ -5,6 +5,7 @@
 #include "app/shell/SessionState.h"
 #include "app/window/LongJobRunner.h"
 #include "app/window/MidiEditor.h"
+#include "app/window/SessionPanel.h"
 #include "app/window/QtApplicationUi.h"
 #include "app/window/SettingsPanels.h"
 #include "app/window/Theme.h"
@@ -112,6 +113,11 @@ void MainWindow::buildCentre() {
     timelinePage->setStretchFactor(0, 3);
     timelinePage->setStretchFactor(1, 2);
     session = createSessionPanel(app, pages);
+    // A session clip is edited in the piano roll under the timeline.
+    static_cast<SessionPanel *>(session)->onOpenMidiClip = [this](uint64_t clipId) {
+        showTab(TimelineTab);
+        openMidiClip(clipId);
+    };
     mixer = createMixerPanel(app, pages);
     pages->addWidget(timelinePage);
     pages->addWidget(session);
@@ -541,11 +547,19 @@ void MainWindow::refreshTransport() {
         const QSignalBlocker quiet(writeModeField);
         writeModeField->setCurrentIndex(mode);
     }
-    const uint64_t underruns = app.audio().xrunCount();
-    if (underruns != underrunsShown || loadLabel->text().isEmpty()) {
-        underrunsShown = underruns;
-        loadLabel->setText(QStringLiteral("xruns %1").arg(underruns));
-    }
+    // The load of the blocks since the last look, so the figure follows what plays now.
+    const DspLoadSummary load = app.audio().dspLoad();
+    const double loadSum = load.mean * static_cast<double>(load.blocks);
+    const uint64_t newBlocks = load.blocks - std::min(load.blocks, loadShown.blocks);
+    const int percent =
+        newBlocks > 0
+            ? static_cast<int>(std::lround(100.0 * (loadSum - loadShown.sum) / newBlocks))
+            : 0;
+    loadShown = {load.blocks, loadSum};
+    const QString text = QStringLiteral("DSP %1 % · xruns %2")
+                             .arg(std::clamp(percent, 0, 999))
+                             .arg(app.audio().xrunCount());
+    if (loadLabel->text() != text) loadLabel->setText(text);
 }
 
 void MainWindow::tick() {

@@ -175,7 +175,11 @@ class MainWindow : public QMainWindow {
     QMenu *recentMenu = nullptr;
     QLabel *loadLabel = nullptr;
     GridQuantize lastGrid = GridQuantize::Sixteenth;
-    uint64_t underrunsShown = 0;
+    /// The device load as last shown: blocks counted and the sum of their loads.
+    struct LoadReading {
+        uint64_t blocks = 0;
+        double sum = 0.0;
+    } loadShown;
     std::string titledPath;
     uint64_t projectGenerationSeen = 0;
     bool terminated = false;

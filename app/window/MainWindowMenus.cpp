@@ -188,7 +188,9 @@ void MainWindow::buildToolbar() {
             [this](int index) { pages->setCurrentIndex(index); });
     bar->addWidget(tabs);
     loadLabel = new QLabel(bar);
-    loadLabel->setToolTip(QStringLiteral("Device underruns (xruns) since start"));
+    loadLabel->setToolTip(
+        QStringLiteral("Audio processing load of the last moment, and device underruns (xruns) "
+                       "since start"));
     bar->addSeparator();
     bar->addWidget(loadLabel);
 }

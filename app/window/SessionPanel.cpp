@@ -130,6 +130,7 @@ class SessionGridView : public QWidget {
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
 
   private:
@@ -261,6 +262,22 @@ void SessionGridView::mouseReleaseEvent(QMouseEvent *event) {
     if (panel.heldGateClip == 0) return;
     panel.push(Request::releaseClip(panel.heldGateClip));
     panel.heldGateClip = 0;
+}
+
+void SessionGridView::mouseDoubleClickEvent(QMouseEvent *event) {
+    const auto [row, column] = cellAt(event->position().toPoint());
+    const auto &grid = panel.grid;
+    if (row < 0 || row >= static_cast<int>(grid.rows.size()) || column < 0 ||
+        column >= static_cast<int>(grid.columns.size()))
+        return;
+    pressed.reset();
+    const SessionCell &cell = grid.cell(std::size_t(row), std::size_t(column));
+    // A MIDI clip opens in the editor; an empty cell of a MIDI track gets a new clip.
+    if (!grid.columns[std::size_t(column)].midi) return;
+    if (cell.clipId == 0)
+        panel.newMidiClip(std::size_t(row), std::size_t(column));
+    else if (panel.onOpenMidiClip)
+        panel.onOpenMidiClip(cell.clipId);
 }
 
 void SessionGridView::contextMenuEvent(QContextMenuEvent *event) {
@@ -477,18 +494,11 @@ void SessionPanel::moveClipToRow(uint64_t clipId, int row) {
 void SessionPanel::addSessionPlayerMenu(QMenu &menu, std::size_t row, std::size_t column) {
     const uint64_t trackId = grid.columns[column].trackId;
     SessionPlayerSettings settings;
-    int32_t launcherColumn = -1;
+    const int32_t launcherColumn = launcherColumnOf(row, column);
     {
         std::lock_guard lock(app.engine().projectMutex);
-        const Project &project = app.engine().project;
-        // Launcher columns are the project's tracks in order.
-        for (std::size_t index = 0; index < project.tracks.size(); ++index)
-            if (project.tracks[index]->id == trackId) launcherColumn = static_cast<int32_t>(index);
-        const SessionCell &cell = grid.cell(row, column);
-        if (const auto shown = cell.clipId ? project.findClip(cell.clipId) : nullptr)
-            launcherColumn = shown->sessionCol;
-        settings.root = project.scaleRoot;
-        settings.minor = project.scaleMinor;
+        settings.root = app.engine().project.scaleRoot;
+        settings.minor = app.engine().project.scaleMinor;
     }
     if (launcherColumn < 0) return;
     settings.barLength = app.engine().barLengthSamples();
@@ -504,6 +514,31 @@ void SessionPanel::addSessionPlayerMenu(QMenu &menu, std::size_t row, std::size_
                 trackId, static_cast<int32_t>(row), launcherColumn, chosen));
         });
     }
+}
+
+int32_t SessionPanel::launcherColumnOf(std::size_t row, std::size_t column) const {
+    std::lock_guard lock(app.engine().projectMutex);
+    const Project &project = app.engine().project;
+    const SessionCell &cell = grid.cell(row, column);
+    if (const auto shown = cell.clipId ? project.findClip(cell.clipId) : nullptr)
+        return shown->sessionCol;
+    // Launcher columns are the project's tracks in order.
+    for (std::size_t index = 0; index < project.tracks.size(); ++index)
+        if (project.tracks[index]->id == grid.columns[column].trackId)
+            return static_cast<int32_t>(index);
+    return -1;
+}
+
+void SessionPanel::newMidiClip(std::size_t row, std::size_t column) {
+    const int32_t launcherColumn = launcherColumnOf(row, column);
+    if (launcherColumn < 0) return;
+    auto command = std::make_unique<InsertSessionMidiClipCommand>(
+        grid.columns[column].trackId, static_cast<int32_t>(row), launcherColumn,
+        app.engine().barLengthSamples());
+    const InsertSessionMidiClipCommand &made = *command;
+    execute(std::move(command));
+    // Straight into the editor, to draw the notes.
+    if (made.clipId() != 0 && onOpenMidiClip) onOpenMidiClip(made.clipId());
 }
 
 void SessionPanel::cellMenu(std::size_t row, std::size_t column, const QPoint &globalPos) {
@@ -530,6 +565,8 @@ void SessionPanel::cellMenu(std::size_t row, std::size_t column, const QPoint &g
                     moveClipToRow(clipId, static_cast<int>(target));
                 });
     }
+    if (clipId == 0 && grid.columns[column].midi)
+        menu.addAction(QStringLiteral("New MIDI Clip"), [&] { newMidiClip(row, column); });
     // A generated pattern fills an empty cell of a MIDI track or replaces a clip's notes.
     if (grid.columns[column].midi) addSessionPlayerMenu(menu, row, column);
     if (!menu.isEmpty()) menu.exec(globalPos);

@@ -5,6 +5,7 @@
 #include "core/engine/Engine.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,8 @@ class SessionPanel : public WorkspacePanel {
     QRect sceneRect(int row) const;
     QRect stopRect(int column) const;
     QWidget *gridWidget() const { return gridView; }
+    /// Opens a MIDI clip in the editor (the window sets it).
+    std::function<void(uint64_t clipId)> onOpenMidiClip;
 
   private:
     friend class SessionGridView;
@@ -80,6 +83,9 @@ class SessionPanel : public WorkspacePanel {
     void cellMenu(std::size_t row, std::size_t column, const QPoint &globalPos);
     void addSessionPlayerMenu(QMenu &menu, std::size_t row, std::size_t column);
     void moveClipToRow(uint64_t clipId, int row);
+    void newMidiClip(std::size_t row, std::size_t column);
+    /// The launcher column of the grid's cell: its clip's, or its track's place in the project.
+    int32_t launcherColumnOf(std::size_t row, std::size_t column) const;
     void editSceneTempoMeter(uint64_t sceneId);
     void renameScene(uint64_t sceneId);
     void execute(std::unique_ptr<Command> command);

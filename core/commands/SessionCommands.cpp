@@ -475,6 +475,35 @@ std::string DuplicateSessionClipCommand::name() const { return "Duplicate Sessio
 MoveSessionClipCommand::MoveSessionClipCommand(uint64_t clipId, int32_t row, int32_t column)
     : clipId_(clipId), row_(row), column_(column) {}
 
+InsertSessionMidiClipCommand::InsertSessionMidiClipCommand(uint64_t trackId, int32_t row,
+                                                           int32_t column, int64_t length)
+    : trackId_(trackId), row_(row), column_(column), length_(length) {}
+
+void InsertSessionMidiClipCommand::redo(Project &project) {
+    clipId_ = 0;
+    const auto track = project.findTrack(trackId_);
+    if (!track || track->type != TrackType::Midi || length_ < 1) return;
+    if (row_ < 0 || row_ >= project.session.rows || column_ < 0 || column_ >= project.session.cols)
+        return;
+    if (cellTakenOnTrack(project, trackId_, 0, row_, column_)) return;
+    const SameIdsOnRedo sameIds(firstRunIds_, project);
+    const auto clip = project.addClip(trackId_, ClipKind::Midi);
+    if (!clip) return;
+    clip->name = "MIDI " + std::to_string(clip->id);
+    clip->sessionRow = row_;
+    clip->sessionCol = column_;
+    clip->loop = true;
+    clip->length = clip->loopLength = length_;
+    clipId_ = clip->id;
+}
+
+void InsertSessionMidiClipCommand::undo(Project &project) {
+    if (clipId_ != 0) project.removeClip(clipId_);
+    clipId_ = 0;
+}
+
+std::string InsertSessionMidiClipCommand::name() const { return "New MIDI Clip"; }
+
 void MoveSessionClipCommand::redo(Project &project) {
     const auto clip = project.findClip(clipId_);
     if (!clip || !clip->isSessionClip()) return;

@@ -214,6 +214,26 @@ class DuplicateSessionClipCommand : public Command {
     uint64_t copyId_ = 0;
 };
 
+/// "New MIDI Clip": an empty, looping MIDI clip of `length` samples in a free cell of a MIDI
+/// track, to be drawn in.
+class InsertSessionMidiClipCommand : public Command {
+  public:
+    InsertSessionMidiClipCommand(uint64_t trackId, int32_t row, int32_t column, int64_t length);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+    /// The clip the last redo made, 0 before.
+    uint64_t clipId() const { return clipId_; }
+
+  private:
+    uint64_t trackId_;
+    int32_t row_;
+    int32_t column_;
+    int64_t length_;
+    std::optional<IdCounters> firstRunIds_;
+    uint64_t clipId_ = 0;
+};
+
 /// "Move Session Clip": to another cell of the grid, unless a clip of the same track is there.
 class MoveSessionClipCommand : public Command {
   public:

@@ -175,6 +175,23 @@ TEST_F(PanelTest, TheGridMovesAClipToAnotherSceneFillsACellAndSetsASceneTempo) {
     ASSERT_NE(generated, loopId);
     EXPECT_FALSE(app.engine().project.findClip(generated)->notes.empty());
 
+    // A double-click on an empty cell makes a clip to draw in and opens it; on a clip, opens it.
+    uint64_t opened = 0;
+    session.onOpenMidiClip = [&](uint64_t clipId) { opened = clipId; };
+    QTest::mouseClick(button(session, QStringLiteral("Добавить сцену")), Qt::LeftButton);
+    int free = -1;
+    for (std::size_t r = 0; r < grid.rows.size() && free < 0; ++r)
+        if (grid.cell(r, std::size_t(column)).clipId == 0) free = int(r);
+    ASSERT_GE(free, 0);
+    QTest::mouseDClick(&cells, Qt::LeftButton, {}, session.cellRect(free, column).center());
+    EXPECT_EQ(app.commands().undoName(), "New MIDI Clip");
+    const uint64_t drawn = grid.cell(std::size_t(free), std::size_t(column)).clipId;
+    ASSERT_NE(drawn, 0u);
+    EXPECT_EQ(opened, drawn);
+    EXPECT_TRUE(app.engine().project.findClip(drawn)->notes.empty());
+    QTest::mouseDClick(&cells, Qt::LeftButton, {}, session.cellRect(empty, column).center());
+    EXPECT_EQ(opened, generated);
+
     testing::whenDialogShows([](QWidget &dialog) {
         dialog.findChildren<QCheckBox *>().at(0)->setChecked(true);
         auto *bpm = dialog.findChild<QDoubleSpinBox *>();

@@ -170,6 +170,21 @@ CommandTableRow moveClipRow() {
             }};
 }
 
+CommandTableRow newMidiClipRow() {
+    return {"InsertSessionMidiClipCommand", [](const Project &project, Random &random) {
+                const uint64_t track = someTrackId(project, random);
+                const int32_t row = someCell(random, 4);
+                const int32_t column = someCell(random, 4);
+                static const int64_t lengths[] = {96000, 1, 0};
+                const int64_t length = lengths[between(random, 0, 2)];
+                return CommandRecipe{call("InsertSessionMidiClip", track, row, column, length),
+                                     [=] {
+                                         return std::make_unique<InsertSessionMidiClipCommand>(
+                                             track, row, column, length);
+                                     }};
+            }};
+}
+
 CommandTableRow sessionPlayerRow() {
     return {"InsertSessionPlayerClipCommand", [](const Project &project, Random &random) {
                 const uint64_t track = someTrackId(project, random);
@@ -232,6 +247,7 @@ std::vector<CommandTableRow> sessionCommandRows() {
             oneClipAtATimeRow(),
             duplicateClipRow(),
             moveClipRow(),
+            newMidiClipRow(),
             sessionPlayerRow(),
             captureRow()};
 }
