@@ -482,33 +482,41 @@ void MainWindow::buildTuningMenu(QMenu *tuning) {
     });
 }
 
-void MainWindow::importScalaFile() {
-    const auto files = app.userInterface().chooseFilesToOpen("Scala scale", {"scl"}, false);
+namespace {
+
+/// A tuning file the user picks, read by `parse`; its name is the one the file gives, else the
+/// file's own. Nothing changes when the file cannot be read: the status says why.
+template <typename Parse, typename Edit>
+void importTuningFile(OVApplication &app, const char *prompt, const char *type,
+                      const char *unreadText, Parse parse, Edit edit) {
+    const auto files = app.userInterface().chooseFilesToOpen(prompt, {type}, false);
     if (files.empty()) return;
     std::string error;
-    const auto scale = parseScalaFile(files.front(), &error);
-    if (!scale) {
-        app.status().setText("Scala file not read: " + error);
+    const auto read = parse(files.front(), &error);
+    if (!read) {
+        app.status().setText(std::string(unreadText) + error);
         return;
     }
-    const std::string name = scale->description.empty()
-                                 ? std::filesystem::path(files.front()).stem().string()
-                                 : scale->description;
-    edit(std::make_unique<SetScalaFromFileCommand>(name, scale->cents));
+    edit(std::filesystem::path(files.front()).stem().string(), *read);
+}
+
+} // namespace
+
+void MainWindow::importScalaFile() {
+    importTuningFile(app, "Scala scale", "scl", "Scala file not read: ", parseScalaFile,
+                     [this](const std::string &fileName, const ScalaParseResult &scale) {
+                         edit(std::make_unique<SetScalaFromFileCommand>(
+                             scale.description.empty() ? fileName : scale.description,
+                             scale.cents));
+                     });
 }
 
 void MainWindow::importKeyboardMap() {
-    const auto files = app.userInterface().chooseFilesToOpen("Keyboard map", {"kbm"}, false);
-    if (files.empty()) return;
-    std::string error;
-    const auto map = parseKbmFile(files.front(), &error);
-    if (!map) {
-        app.status().setText("Keyboard map not read: " + error);
-        return;
-    }
-    const std::string name =
-        map->name.empty() ? std::filesystem::path(files.front()).stem().string() : map->name;
-    edit(std::make_unique<SetKbmMappingCommand>(name, map->degrees));
+    importTuningFile(app, "Keyboard map", "kbm", "Keyboard map not read: ", parseKbmFile,
+                     [this](const std::string &fileName, const KbmParseResult &map) {
+                         edit(std::make_unique<SetKbmMappingCommand>(
+                             map.name.empty() ? fileName : map.name, map.degrees));
+                     });
 }
 
 void MainWindow::buildViewMenu(QMenu *view) {

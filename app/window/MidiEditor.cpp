@@ -357,12 +357,7 @@ void MidiEditor::pressRoll(QPointF point, Qt::MouseButton button,
         if (currentTool == MidiTool::Draw && !(modifiers & Qt::ShiftModifier)) {
             // The pencil: a note of one grid step under the pointer, at once lengthened by
             // dragging its right edge.
-            MidiNote note;
-            note.pitch = pitchForY(point.y());
-            note.velocity = 0.8f;
-            note.start = std::max<int64_t>(0, samplesForX(point.x()) / gridSamples() * gridSamples());
-            note.length = gridSamples();
-            edit(std::make_unique<AddMidiNoteCommand>(clip, note));
+            edit(std::make_unique<AddMidiNoteCommand>(clip, gridNoteAt(point)));
             std::lock_guard relock(app.engine().projectMutex);
             if (const auto found = currentClip(); found && !found->notes.empty()) {
                 const auto index = static_cast<int32_t>(found->notes.size() - 1);
@@ -457,21 +452,20 @@ void MidiEditor::mouseDoubleClickEvent(QMouseEvent *event) {
     // Under the pencil the first click of the two has drawn the note already (and is hit
     // above); a double-click arriving alone still draws one.
     drag.reset();
+    edit(std::make_unique<AddMidiNoteCommand>(clip, gridNoteAt(point)));
+}
+
+MidiNote MidiEditor::gridNoteAt(QPointF point) const {
     MidiNote note;
     note.pitch = pitchForY(point.y());
     note.velocity = 0.8f;
     note.start = std::max<int64_t>(0, samplesForX(point.x()) / gridSamples() * gridSamples());
     note.length = gridSamples();
-    edit(std::make_unique<AddMidiNoteCommand>(clip, note));
+    return note;
 }
 
 void MidiEditor::toggleStepAt(QPointF point) {
-    MidiNote step;
-    step.pitch = pitchForY(point.y());
-    step.velocity = 0.8f;
-    step.start = std::max<int64_t>(0, samplesForX(point.x()) / gridSamples() * gridSamples());
-    step.length = gridSamples();
-    edit(std::make_unique<ToggleDrumStepCommand>(clip, step));
+    edit(std::make_unique<ToggleDrumStepCommand>(clip, gridNoteAt(point)));
 }
 
 void MidiEditor::setStepVelocityAt(QPointF point) {

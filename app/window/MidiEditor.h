@@ -112,6 +112,8 @@ class MidiEditor : public QWidget {
     MidiNote draggedNote(const NoteDrag &lead, const MidiNote &note) const;
     double rollBottom() const { return height() - velocityHeight; }
     int32_t noteAt(QPointF point, Grab &grab) const;
+    /// A note one grid step long on the step and pitch under `point`.
+    MidiNote gridNoteAt(QPointF point) const;
     void pressRoll(QPointF point, Qt::MouseButton button, Qt::KeyboardModifiers modifiers);
     void toggleStepAt(QPointF point);
     void setStepVelocityAt(QPointF point);

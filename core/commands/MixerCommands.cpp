@@ -26,6 +26,14 @@ void applyFaderState(Track &track, const TrackFaderState &state) {
     track.solo = state.solo;
 }
 
+
+/// The insert at `index` of the track, null when there is none.
+InsertSlot *insertOf(const Project &project, uint64_t trackId, int32_t index) {
+    const auto track = project.findTrack(trackId);
+    if (!track || !inRange(index, static_cast<int32_t>(track->inserts.size()))) return nullptr;
+    return &track->inserts[static_cast<std::size_t>(index)];
+}
+
 } // namespace
 
 SetTrackMixerCommand::SetTrackMixerCommand(uint64_t trackId, float gain, float pan, bool mute,
@@ -88,10 +96,7 @@ ToggleInsertBypassCommand::ToggleInsertBypassCommand(uint64_t trackId, int32_t i
     : trackId_(trackId), insertIndex_(insertIndex) {}
 
 InsertSlot *ToggleInsertBypassCommand::findInsert(const Project &project) const {
-    const auto track = project.findTrack(trackId_);
-    if (!track || !inRange(insertIndex_, static_cast<int32_t>(track->inserts.size())))
-        return nullptr;
-    return &track->inserts[static_cast<std::size_t>(insertIndex_)];
+    return insertOf(project, trackId_, insertIndex_);
 }
 
 void ToggleInsertBypassCommand::redo(Project &project) {
@@ -114,11 +119,9 @@ SetStockEffectSettingsCommand::SetStockEffectSettingsCommand(uint64_t trackId, i
     : trackId_(trackId), insertIndex_(insertIndex), values_(std::move(values)) {}
 
 InsertSlot *SetStockEffectSettingsCommand::findInsert(const Project &project) const {
-    const auto track = project.findTrack(trackId_);
-    if (!track || !inRange(insertIndex_, static_cast<int32_t>(track->inserts.size())))
-        return nullptr;
-    InsertSlot &insert = track->inserts[static_cast<std::size_t>(insertIndex_)];
-    return insert.isStock && !stockParametersOf(insert.pluginId).empty() ? &insert : nullptr;
+    InsertSlot *insert = insertOf(project, trackId_, insertIndex_);
+    return insert && insert->isStock && !stockParametersOf(insert->pluginId).empty() ? insert
+                                                                                      : nullptr;
 }
 
 void SetStockEffectSettingsCommand::redo(Project &project) {
