@@ -1,10 +1,12 @@
 // Paint time of the timeline over 64 tracks of 50 clips each, zoomed out to the whole song and
 // zoomed in to four bars, against painting the same view of an empty project in the same run;
 // the longest stall of a clip drag in that project; and the window's own processor time while
-// it stands idle, against a bare Qt window in the same run.
+// it stands idle, against a bare Qt window in the same run; and the piano roll opened on and
+// scrolled through a clip of 10,000 notes, against an empty clip.
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
 #include "app/window/MainWindow.h"
+#include "app/window/MidiEditor.h"
 #include "app/window/TimelineView.h"
 #include "core/engine/Engine.h"
 
@@ -222,6 +224,64 @@ void BM_WindowProcessorShare(benchmark::State &state) {
     state.counters["idle_percent"] = idle * 100.0;
 }
 
+/// One MIDI clip of 10,000 notes over 625 bars, spread over four octaves.
+Project denseMidiClip() {
+    Project project;
+    project.sampleRate = rate;
+    auto track = project.addTrack(TrackType::Midi, "Dense");
+    auto clip = project.addClip(track->id, ClipKind::Midi);
+    const int64_t sixteenth = static_cast<int64_t>(rate / 8.0);
+    for (int n = 0; n < 10000; ++n)
+        clip->notes.push_back(MidiNote{36 + (n * 7) % 48, 0.7f, n * sixteenth, sixteenth});
+    clip->length = 10000 * sixteenth;
+    return project;
+}
+
+/// The piano roll opened on the dense clip and painted once: what the user waits for after
+/// the double-click. Against opening it on an empty clip in the same run.
+void openPianoRoll(benchmark::State &state, bool dense) {
+    Fixture &f = fixture();
+    f.load(dense ? denseMidiClip() : [] {
+        Project empty;
+        empty.addClip(empty.addTrack(TrackType::Midi, "Empty")->id, ClipKind::Midi);
+        return empty;
+    }());
+    MidiEditor editor(*f.app);
+    editor.resize(1600, 500);
+    QImage roll(1600, 500, QImage::Format_ARGB32_Premultiplied);
+    uint64_t clipId = 0;
+    {
+        std::lock_guard lock(f.app->engine().projectMutex);
+        clipId = f.app->engine().project.tracks[0]->clips[0]->id;
+    }
+    for (auto _ : state) {
+        editor.setClip(clipId);
+        QPainter painter(&roll);
+        editor.render(&painter);
+    }
+}
+
+/// Scrolling the dense clip sideways a beat per frame, painted each time.
+void BM_PianoRollScroll10kNotes(benchmark::State &state) {
+    Fixture &f = fixture();
+    f.load(denseMidiClip());
+    MidiEditor editor(*f.app);
+    editor.resize(1600, 500);
+    QImage roll(1600, 500, QImage::Format_ARGB32_Premultiplied);
+    {
+        std::lock_guard lock(f.app->engine().projectMutex);
+        editor.setClip(f.app->engine().project.tracks[0]->clips[0]->id);
+    }
+    for (auto _ : state) {
+        editor.scrollX += editor.pixelsPerBeat;
+        QPainter painter(&roll);
+        editor.render(&painter);
+    }
+}
+
+void BM_PianoRollOpenEmptyClip(benchmark::State &state) { openPianoRoll(state, false); }
+void BM_PianoRollOpen10kNotes(benchmark::State &state) { openPianoRoll(state, true); }
+
 // The song is 50 clips of 4 beats at 120 BPM: 200 beats.
 void BM_EmptyTimelineBaseline(benchmark::State &state) { paintFrames(state, false, 200.0, 0.0); }
 void BM_TimelineZoomedOut(benchmark::State &state) { paintFrames(state, true, 200.0, 0.0); }
@@ -230,6 +290,9 @@ void BM_TimelineZoomedIn(benchmark::State &state) { paintFrames(state, true, 16.
 BENCHMARK(BM_EmptyTimelineBaseline)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TimelineZoomedOut)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TimelineZoomedIn)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PianoRollOpenEmptyClip)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PianoRollOpen10kNotes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PianoRollScroll10kNotes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DragClipIn64Tracks)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_WindowProcessorShare)->Unit(benchmark::kSecond)->Iterations(1);
 
