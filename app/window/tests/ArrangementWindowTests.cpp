@@ -404,21 +404,29 @@ TEST_F(ArrangementTest, AnImportedClipsFileIsTaggedAndItsTrackFrozenFromTheMenus
         tone[2 * i] = tone[2 * i + 1] = 0.25f * std::sin(2.0 * M_PI * 440.0 * i / 48000.0);
     ASSERT_TRUE(exportWav(wav.string(), tone.data(), 48000, 2, 48000.0));
     harness.ui.filesToOpen.push_back({wav.string()});
-    key(Qt::Key_I, Qt::ControlModifier);
-    waitForJobs();
-    // Saved, so that the clip plays a file of the project: tags belong to files.
-    harness.ui.saveLocations.push_back(harness.scratch("tagged.halvora").string());
-    key(Qt::Key_S, Qt::ControlModifier | Qt::AltModifier);
-    waitForJobs();
     std::shared_ptr<Clip> imported;
     std::shared_ptr<Track> owner;
-    {
+    const auto findImported = [&](bool saved) {
+        window.tick();
         std::lock_guard lock(engine.projectMutex);
         for (const auto &candidate : engine.project.tracks)
             for (const auto &clip : candidate->clips)
-                if (!clip->audioFile.empty()) imported = clip, owner = candidate;
-    }
-    ASSERT_NE(imported, nullptr) << harness.ui.lastStatus();
+                if (clip->kind == ClipKind::Audio && clip->audio &&
+                    (!saved || !clip->audioFile.empty()))
+                    imported = clip, owner = candidate;
+        return imported != nullptr;
+    };
+    key(Qt::Key_I, Qt::ControlModifier);
+    // The file is decoded on a worker; the clip arrives with a later tick.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return findImported(false); }, 20000))
+        << harness.ui.lastStatus();
+    // Saved, so that the clip plays a file of the project: tags belong to files.
+    imported.reset();
+    harness.ui.saveLocations.push_back(harness.scratch("tagged.halvora").string());
+    key(Qt::Key_S, Qt::ControlModifier | Qt::AltModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return findImported(true); }, 20000))
+        << harness.ui.lastStatus();
+    waitForJobs();
     window.tick();
 
     QMenu *menu = rightClick(timeline, timeline.clipRectOf(imported->id).center());
