@@ -570,6 +570,30 @@ void MainWindow::buildTransportMenu(QMenu *transport) {
     transport->addAction(punchAction);
     transport->addAction(QStringLiteral("Tap Tempo"), QKeySequence(Qt::Key_T), this,
                          [this] { app.view().tempoTools().tapTempo(); });
+    TempoTools &tempo = app.view().tempoTools();
+    QAction *follower = transport->addAction(QStringLiteral("Tempo Follower"), this,
+                                             [&tempo] { tempo.toggleTempoFollower(); });
+    follower->setCheckable(true);
+    QAction *followerInput = transport->addAction(QStringLiteral("Follow the Input"), this,
+                                                  [&tempo] { tempo.toggleTempoFollowerInput(); });
+    followerInput->setCheckable(true);
+    transport->addSeparator();
+    // Flashback: the last seconds of input, kept always, become a clip.
+    transport->addAction(QStringLiteral("Capture Flashback"),
+                         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R), this, [this, &tempo] {
+                             tempo.captureFlashback();
+                             projectChanged();
+                         });
+    QAction *flashbackLength = transport->addAction(QStringLiteral("Flashback Length"), this,
+                                                    [&tempo] { tempo.cycleFlashbackDuration(); });
+    connect(transport, &QMenu::aboutToShow, this, [this, follower, followerInput, flashbackLength] {
+        std::lock_guard lock(app.engine().projectMutex);
+        const Project &project = app.engine().project;
+        follower->setChecked(project.tempoFollowerEnabled);
+        followerInput->setChecked(project.tempoFollowerFromInput);
+        flashbackLength->setText(QStringLiteral("Flashback Length: %1 s (change)")
+                                     .arg(project.flashbackBufferSeconds));
+    });
 }
 
 void MainWindow::buildStudioMenu(QMenu *studio) {

@@ -492,4 +492,16 @@ TEST_F(ArrangementTest, TheTuningMenuSetsPresetsAScalaFileAndAKeyboardMap) {
         << harness.ui.lastStatus();
 }
 
+TEST_F(ArrangementTest, TheTransportMenuReachesTheTempoFollowerAndTheFlashbackLength) {
+    ASSERT_FALSE(engine.project.tempoFollowerEnabled);
+    ASSERT_TRUE(
+        chooseFromMenuBar(window, QStringLiteral("Transport"), QStringLiteral("Tempo Follower")));
+    EXPECT_TRUE(engine.project.tempoFollowerEnabled);
+    const int32_t seconds = engine.project.flashbackBufferSeconds;
+    ASSERT_TRUE(chooseFromMenuBar(
+        window, QStringLiteral("Transport"),
+        QStringLiteral("Flashback Length: %1 s (change)").arg(seconds)));
+    EXPECT_NE(engine.project.flashbackBufferSeconds, seconds);
+}
+
 } // namespace
