@@ -61,7 +61,14 @@ uint64_t RecordingWorkflow::pickOrAddTarget() {
     std::lock_guard lock(services.engine.projectMutex);
     Project &project = services.engine.project;
     if (candidate != 0) {
-        armOnly(candidate);
+        // Several armed audio tracks record together, each from its own input pair; one
+        // armed (or only selected) track is armed alone.
+        const auto armedAudio =
+            std::count_if(project.tracks.begin(), project.tracks.end(), [](const auto &track) {
+                return track->armed && track->type == TrackType::Audio;
+            });
+        const auto chosen = project.findTrack(candidate);
+        if (armedAudio < 2 || !chosen || chosen->type != TrackType::Audio) armOnly(candidate);
         return candidate;
     }
     const auto selected = project.findTrack(view.selectedTrackId);
@@ -103,6 +110,7 @@ void RecordingWorkflow::toggleRecording() {
         return;
     }
     recordingTargetTrackId = target;
+    openInputPairsOfArmedTracks();
     int32_t countInBars = 0;
     {
         std::lock_guard lock(engine.projectMutex);
@@ -239,11 +247,13 @@ bool RecordingWorkflow::stopAudioRecording() {
     AudioDeviceEngine *audio = services.audio;
     if (!audio || !audio->recording.load()) return false;
     Engine &engine = services.engine;
-    uint64_t trackId = 0, clipId = 0;
-    const int64_t frames = audio->finishRecordingIntoProject(
-        engine, recordingTargetTrackId, &trackId, &clipId, sessionOverdubClipId,
-        sessionRecordSlotValid ? sessionRecordRow : -1,
-        sessionRecordSlotValid ? sessionRecordCol : -1);
+    const std::vector<InputRecordingTarget> targets = inputTargets();
+    const std::vector<RecordingOutcome> outcomes =
+        audio->finishRecordingInputsIntoProject(engine, targets);
+    const uint64_t trackId = outcomes.front().trackId, clipId = outcomes.front().clipId;
+    const int64_t frames = outcomes.front().frames;
+    const auto alsoRecorded = std::count_if(outcomes.begin() + 1, outcomes.end(),
+                                            [](const RecordingOutcome &o) { return o.frames > 0; });
     if (engine.recording.load()) post(Request::recordToggle());
     post(Request::stop());
     if (frames < 1 || trackId == 0) {
@@ -260,9 +270,47 @@ bool RecordingWorkflow::stopAudioRecording() {
         show("Session overdub — " + count);
     else if (sessionRecordSlotValid)
         show(slotText(sessionRecordRow, sessionRecordCol) + " — " + count);
+    else if (alsoRecorded > 0)
+        show("Запись сохранена — " + count + " (+" + std::to_string(alsoRecorded) + " дорож.)");
     else
         show("Запись сохранена — " + count);
     return true;
+}
+
+std::vector<InputRecordingTarget> RecordingWorkflow::inputTargets() const {
+    Engine &engine = services.engine;
+    std::lock_guard lock(engine.projectMutex);
+    const auto main = engine.project.findTrack(recordingTargetTrackId);
+    std::vector<InputRecordingTarget> targets{
+        {main ? main->inputPair : 0,
+         RecordingDestination{recordingTargetTrackId, sessionOverdubClipId,
+                              sessionRecordSlotValid ? sessionRecordRow : -1,
+                              sessionRecordSlotValid ? sessionRecordCol : -1}}};
+    // A take for a session slot or an overdub is one track's; in the arrangement every armed
+    // audio track records its own input pair on the same frames.
+    if (sessionOverdubClipId != 0 || sessionRecordSlotValid) return targets;
+    for (const auto &track : engine.project.tracks)
+        if (track->armed && track->type == TrackType::Audio && track->id != recordingTargetTrackId)
+            targets.push_back({track->inputPair, RecordingDestination{track->id}});
+    return targets;
+}
+
+void RecordingWorkflow::openInputPairsOfArmedTracks() {
+    AudioDeviceEngine *audio = services.audio;
+    if (!audio) return;
+    int32_t needed = 1;
+    for (const InputRecordingTarget &target : inputTargets())
+        needed = std::max(needed, target.inputPair + 1);
+    needed = std::min(needed, maxInputPairs);
+    // Only a running device with too few pairs: the first pair is always open, and a stopped
+    // device has no input to capture at all.
+    if (needed <= 1 || !audio->outputRunning.load() || audio->capturedInputPairs() >= needed)
+        return;
+    // The device captures only the pairs it opened: it is opened again, before the take.
+    audio->inputPairs = needed;
+    if (!audio->applySettings(audio->outputDeviceId, audio->inputDeviceId,
+                              audio->requestedBufferFrames))
+        show("Входы " + std::to_string(needed) + " пар не открыты: " + audio->lastError);
 }
 
 bool RecordingWorkflow::stopMidiRecording() {

@@ -2,9 +2,11 @@
 
 #include "app/shell/WorkspaceServices.h"
 #include "core/engine/EngineRings.h"
+#include "device/Recording.h"
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace orvane {
 
@@ -49,6 +51,12 @@ class RecordingWorkflow {
     void toggleLiveLoop();
 
   private:
+    /// Where each input pair's take goes: the target track first, then (in the arrangement)
+    /// every other armed audio track, each from its chosen pair.
+    std::vector<InputRecordingTarget> inputTargets() const;
+    /// Opens the device again with as many input pairs as the armed tracks choose, when it
+    /// captures fewer.
+    void openInputPairsOfArmedTracks();
     void show(const std::string &text);
     void post(const Request &request);
     bool sessionModeOn() const { return sessionOverdubMode || liveLoopMode; }

@@ -1,6 +1,7 @@
 #include "app/shell/tests/WorkspaceRig.h"
 #include "app/workflows/RecordingWorkflow.h"
 #include "device/AudioDeviceEngine.h"
+#include "core/commands/TrackCommands.h"
 #include "tests/support/JackServer.h"
 #include "tests/support/JackTestClient.h"
 
@@ -352,6 +353,58 @@ TEST_F(JackRecordingWorkflowTest, TheKeptTakeHoldsTheFedInputAfterTheCountIn) {
     const std::size_t middle = samples.size() / 4 * 2;
     EXPECT_FLOAT_EQ(samples[middle], 0.25f);
     EXPECT_FLOAT_EQ(samples[middle + 1], -0.25f);
+}
+
+TEST_F(JackRecordingWorkflowTest, TwoArmedTracksRecordTheirOwnInputPairsOnTheSameFrames) {
+    // 0.25/-0.25 into the first pair, 0.5/-0.5 into the second.
+    JackTestClient feeder("feeder", 0, 4);
+    ASSERT_TRUE(feeder.ok()) << feeder.error();
+    const std::size_t length = 10 * 48000;
+    feeder.preparePlayback({std::vector<float>(length, 0.25f), std::vector<float>(length, -0.25f),
+                            std::vector<float>(length, 0.5f), std::vector<float>(length, -0.5f)});
+    ASSERT_TRUE(feeder.activate());
+    Engine &engine = app->engine();
+    OVMainView &view = app->view();
+    uint64_t first = 0, second = 0;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        engine.project.countInBars = 0;
+        first = lastAudioTrack().first;
+    }
+    ASSERT_NE(first, 0u);
+    view.executeEdit(std::make_unique<AddTrackCommand>(TrackType::Audio, "Second"));
+    second = lastAudioTrack().first;
+    ASSERT_NE(second, first);
+    view.executeEdit(std::make_unique<SetTrackArmedCommand>(first, true));
+    view.executeEdit(std::make_unique<SetTrackArmedCommand>(second, true));
+    view.executeEdit(std::make_unique<SetTrackInputPairCommand>(second, 1));
+    view.selectedTrackId = first;
+
+    RecordingWorkflow &recording = view.recording();
+    recording.toggleRecording();
+    // The device was opened again with the second pair; its ports exist from now on.
+    ASSERT_EQ(app->audio().capturedInputPairs(), 2) << ui.lastStatus();
+    for (int port = 0; port < 4; ++port)
+        ASSERT_TRUE(feeder.connect(feeder.playPort(port),
+                                   "Halvora:in_" + std::to_string(port + 1)));
+    feeder.startPlaying();
+    ASSERT_TRUE(tickUntil([&] { return recording.isRecordingActive(); }));
+    const int64_t startedAt = engine.playhead.load();
+    ASSERT_TRUE(tickUntil([&] { return engine.playhead.load() >= startedAt + 24000; }));
+    recording.toggleRecording();
+    EXPECT_NE(ui.lastStatus().find("(+1"), std::string::npos) << ui.lastStatus();
+
+    std::lock_guard lock(engine.projectMutex);
+    const auto a = engine.project.findTrack(first), b = engine.project.findTrack(second);
+    ASSERT_EQ(a->clips.size(), 1u);
+    ASSERT_EQ(b->clips.size(), 1u);
+    const Clip &takeA = *a->clips[0], &takeB = *b->clips[0];
+    EXPECT_EQ(takeA.arrangeStart, takeB.arrangeStart) << "sample-aligned";
+    EXPECT_EQ(takeA.length, takeB.length);
+    const std::size_t middle = takeA.audio->size() / 4 * 2;
+    EXPECT_FLOAT_EQ((*takeA.audio)[middle], 0.25f);
+    EXPECT_FLOAT_EQ((*takeB.audio)[middle], 0.5f);
+    EXPECT_FLOAT_EQ((*takeB.audio)[middle + 1], -0.5f);
 }
 
 TEST_F(JackRecordingWorkflowTest, ALiveLoopTakeFillsTheHoveredSessionSlot) {
