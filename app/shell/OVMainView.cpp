@@ -671,15 +671,38 @@ struct OVMainView::ExportTask {
     const char *failedText = "";
     WavRenderResult result = WavRenderResult::RenderFailed;
     std::string error;
+    std::string stemsFolder; // stems instead of one file when set
 };
+
+namespace {
+
+/// `name` with the extension of the chosen format in place of its own.
+std::string withExportExtension(const std::string &name, ExportContainer container) {
+    const std::size_t dot = name.rfind('.');
+    return name.substr(0, dot) + "." + std::string(exportContainerName(container));
+}
+
+bool checkExportLength(const WavRenderRequest &request, double sampleRate, std::string &error) {
+    const int64_t frames = exportFramesOf(request.format, sampleRate, request.frames);
+    if (frames <= largestExportFrames(request.format, request.channels)) return true;
+    error =
+        "the export would be " + std::to_string(frames) + " frames long, more than the file holds";
+    return false;
+}
+
+} // namespace
 
 std::optional<LongJob> OVMainView::prepareExport(const std::string &defaultName, int64_t start,
                                                  int64_t frames, uint64_t soloTrackId,
                                                  const char *doneFormat, const char *failedText) {
-    const auto chosen = ui.chooseSaveLocation("wav", defaultName);
+    const ExportContainer container = exportFormat.container;
+    const auto chosen = ui.chooseSaveLocation(std::string(exportContainerName(container)),
+                                              withExportExtension(defaultName, container));
     if (!chosen || chosen->empty()) return std::nullopt;
     auto task = std::make_shared<ExportTask>();
     task->request.outputPath = *chosen;
+    task->request.format = exportFormat;
+    task->request.normalization = exportNormalization;
     task->request.start = start;
     task->request.frames = frames;
     task->request.trackId = soloTrackId;
@@ -691,12 +714,19 @@ std::optional<LongJob> OVMainView::prepareExport(const std::string &defaultName,
         rack.saveStatesIntoProject();
         task->snapshot = copyProjectDocument(engine.project);
     }
+    return exportJob(task);
+}
+
+LongJob OVMainView::exportJob(std::shared_ptr<ExportTask> task) {
     LongJob job;
-    job.title = "Экспорт WAV…";
+    job.title = task->stemsFolder.empty() ? "Экспорт WAV…" : "Экспорт стемов…";
     job.perform = [task](JobControl &control) {
         WavRenderRequest &request = task->request;
+        // Stems are checked as one file in their folder.
         if (!checkRenderOutput(request.outputPath, {}, request.frames, request.channels,
-                               task->error)) {
+                               task->error) ||
+            !checkExportFormat(request.format, task->snapshot.sampleRate, task->error) ||
+            !checkExportLength(request, task->snapshot.sampleRate, task->error)) {
             task->result = WavRenderResult::WriteFailed;
             return;
         }
@@ -706,7 +736,14 @@ std::optional<LongJob> OVMainView::prepareExport(const std::string &defaultName,
         };
         request.cancelled = [&control] { return control.cancelled(); };
         RenderSummary summary;
-        task->result = renderProjectToWav(std::move(task->snapshot), request, summary, task->error);
+        if (!task->stemsFolder.empty()) {
+            std::vector<StemFile> stems;
+            task->result =
+                renderProjectStems(task->snapshot, task->stemsFolder, request, stems, task->error);
+        } else {
+            task->result =
+                renderProjectToWav(std::move(task->snapshot), request, summary, task->error);
+        }
         request.progress = {};
         request.cancelled = {};
     };
@@ -758,6 +795,25 @@ std::optional<LongJob> OVMainView::prepareExportSelectedTrackWav() {
     }
     return prepareExport(trackName + ".wav", 0, arrangementExportLength(), selectedTrackId,
                          "Дорожка экспортирована (", "Экспорт дорожки не удался");
+}
+
+std::optional<LongJob> OVMainView::prepareExportStems() {
+    const std::optional<std::string> folder = ui.chooseFolder("Папка для стемов");
+    if (!folder || folder->empty()) return std::nullopt;
+    auto task = std::make_shared<ExportTask>();
+    task->request.outputPath = (std::filesystem::path(*folder) / "stems").string();
+    task->request.frames = arrangementExportLength();
+    task->request.format = exportFormat;
+    task->request.normalization = exportNormalization;
+    task->stemsFolder = *folder;
+    task->doneFormat = "Стемы экспортированы (";
+    task->failedText = "Экспорт стемов не удался";
+    {
+        std::lock_guard lock(engine.projectMutex);
+        rack.saveStatesIntoProject();
+        task->snapshot = copyProjectDocument(engine.project);
+    }
+    return exportJob(task);
 }
 
 void OVMainView::exportWav() { runHere(prepareExportWav()); }

@@ -2,7 +2,9 @@
 
 #include "app/shell/ApplicationUi.h"
 #include "app/shell/LongJob.h"
+#include "core/audiofile/AudioExport.h"
 #include "core/audiofile/AudioFile.h"
+#include "core/audiofile/Loudness.h"
 #include "core/commands/CommandStack.h"
 #include "core/engine/Engine.h"
 #include "core/project_io/ProjectFolder.h"
@@ -111,6 +113,12 @@ class OVMainView {
     std::optional<LongJob> prepareExportWav();
     std::optional<LongJob> prepareExportLoopWav();
     std::optional<LongJob> prepareExportSelectedTrackWav();
+    /// Asks for a folder, then writes one file per track and return there (see
+    /// `renderProjectStems`).
+    std::optional<LongJob> prepareExportStems();
+    /// The format and normalisation every export from the window uses.
+    ExportFormat exportFormat;
+    Normalization exportNormalization;
     std::optional<LongJob> prepareImportAudio();
     /// Asks to discard unsaved changes and for the project; the job reads it and decodes its
     /// media, and its finish replaces the document.
@@ -192,6 +200,7 @@ class OVMainView {
     std::optional<LongJob> prepareExport(const std::string &defaultName, int64_t start,
                                          int64_t frames, uint64_t soloTrackId,
                                          const char *doneFormat, const char *failedText);
+    LongJob exportJob(std::shared_ptr<ExportTask> task);
     void finishExport(const ExportTask &task);
     void runHere(std::optional<LongJob> job);
 
