@@ -152,7 +152,8 @@ int64_t largestExportFrames(const ExportFormat &format, int32_t channels) {
 
 int32_t quantiseSample(float sample, int32_t bits, bool dither, int64_t frame, int32_t channel) {
     const double scale = static_cast<double>((int64_t{1} << (bits - 1)) - 1);
-    if (std::isnan(sample)) return 0;
+    // Digital silence stays silent: a muted track or the tail of a song gets no noise floor.
+    if (std::isnan(sample) || sample == 0.0f) return 0;
     double value = static_cast<double>(sample) * scale;
     if (dither) value += triangularNoise(frame, channel);
     value = std::round(value);

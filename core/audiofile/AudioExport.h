@@ -106,7 +106,8 @@ class AudioExportWriter {
 /// TPDF dither for `bits`-bit integers, scaled by 2^(bits-1)-1 as the WAV writer scales:
 /// the sum of two independent uniform values of one step each, drawn from the sample's place
 /// (frame on the timeline and channel) so that it is the same whenever that place is
-/// exported. Without dither the sample is rounded. Saturates at full scale.
+/// exported. Without dither the sample is rounded. Saturates at full scale. A sample of
+/// exactly zero stays zero, undithered.
 int32_t quantiseSample(float sample, int32_t bits, bool dither, int64_t frame, int32_t channel);
 
 } // namespace orvane

@@ -212,9 +212,10 @@ TEST(QuantiseSample, RoundsSaturatesAndDithersWithinOneStep) {
     EXPECT_EQ(quantiseSample(-2.4f / 32767.0f, 16, false, 0, 0), -2);
     EXPECT_EQ(quantiseSample(1.0f, 24, false, 0, 0), 8388607);
     EXPECT_EQ(quantiseSample(std::nanf(""), 24, true, 3, 1), 0);
+    EXPECT_EQ(quantiseSample(0.0f, 16, true, 5, 0), 0) << "silence is not dithered";
     double sum = 0.0;
     for (int64_t frame = 0; frame < 10000; ++frame) {
-        const int32_t value = quantiseSample(0.0f, 16, true, frame, 0);
+        const int32_t value = quantiseSample(1e-9f, 16, true, frame, 0);
         ASSERT_GE(value, -1);
         ASSERT_LE(value, 1);
         sum += value;
