@@ -9,6 +9,7 @@
 #include "app/workflows/TempoTools.h"
 #include "core/audiofile/AudioFile.h"
 #include "core/commands/ImportAudioCommand.h"
+#include "core/commands/ImportMidiCommand.h"
 #include "core/model/MusicalTime.h"
 #include "core/vst/PluginRack.h"
 #include "device/AudioDeviceEngine.h"
@@ -616,6 +617,17 @@ int64_t OVMainView::snapNotBefore(int64_t position) const {
     return engine.quantizeSamples(saturatingAdd(position, step), grid, 0.0f);
 }
 
+namespace {
+
+bool isMidiFileName(const std::string &path) {
+    std::string extension = std::filesystem::path(path).extension().string();
+    for (char &letter : extension)
+        letter = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+    return extension == ".mid" || extension == ".midi";
+}
+
+} // namespace
+
 LongJob OVMainView::prepareDropImport(const std::vector<std::string> &paths, uint64_t trackId,
                                       int64_t startSamples) {
     std::vector<std::string> importable;
@@ -633,7 +645,60 @@ LongJob OVMainView::prepareDropImport(const std::vector<std::string> &paths, uin
 
 void OVMainView::dropFiles(const std::vector<std::string> &paths, uint64_t trackId,
                            int64_t startSamples) {
-    runHere(prepareDropImport(paths, trackId, startSamples));
+    // A dropped MIDI file brings its own tracks; its tempo stays the project's.
+    std::vector<std::string> audio;
+    for (const auto &path : paths) {
+        if (isMidiFileName(path))
+            importMidiFile(path, startSamples, false);
+        else
+            audio.push_back(path);
+    }
+    if (!audio.empty() || paths.empty()) runHere(prepareDropImport(audio, trackId, startSamples));
+}
+
+bool OVMainView::importMidiFile(const std::string &path, int64_t startSamples, bool takeTimeMaps) {
+    midifile::MidiFile file;
+    std::string error;
+    if (!midifile::readMidiFileAt(path, file, error)) {
+        showStatus("Не удалось импортировать MIDI-файл: " + error);
+        return false;
+    }
+    midifile::MidiImport plan;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        plan = midifile::planMidiImport(file, engine.project, takeTimeMaps);
+    }
+    if (plan.tracks.empty()) {
+        showStatus("В MIDI-файле нет нот");
+        return false;
+    }
+    const std::size_t tracks = plan.tracks.size();
+    executeEdit(std::make_unique<ImportMidiCommand>(std::move(plan), startSamples));
+    showStatus("MIDI-файл импортирован (" + std::to_string(tracks) + " дорожек)");
+    fitTimelineToContent();
+    return true;
+}
+
+void OVMainView::importMidiFileFromMenu() {
+    const std::vector<std::string> chosen =
+        ui.chooseFilesToOpen("Import MIDI File…", {"mid", "midi"}, false);
+    if (!chosen.empty()) importMidiFile(chosen.front(), 0, true);
+}
+
+bool OVMainView::exportMidiFile(const std::string &path, midifile::MidiExportScope scope,
+                                uint64_t id) {
+    std::string error;
+    std::optional<midifile::MidiFile> file;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        file = midifile::midiFileFromProject(engine.project, scope, id, error);
+    }
+    if (!file || !midifile::writeMidiFileAt(path, *file, error)) {
+        showStatus("Экспорт MIDI не удался: " + error);
+        return false;
+    }
+    showStatus("MIDI-файл экспортирован");
+    return true;
 }
 
 void OVMainView::dropDecodedFiles(const std::vector<AudioImport> &imports, uint64_t trackId,

@@ -7,6 +7,7 @@
 #include "core/audiofile/Loudness.h"
 #include "core/commands/CommandStack.h"
 #include "core/engine/Engine.h"
+#include "core/midifile/MidiConversion.h"
 #include "core/project_io/ProjectFolder.h"
 
 #include <cstdint>
@@ -116,6 +117,14 @@ class OVMainView {
     /// Asks for a folder, then writes one file per track and return there (see
     /// `renderProjectStems`).
     std::optional<LongJob> prepareExportStems();
+    /// Reads a Standard MIDI File and adds a MIDI track with one clip at `startSamples` for
+    /// each of its tracks with notes, as one undoable step; with `takeTimeMaps` its tempo and
+    /// meter replace the project's. A damaged file changes nothing; the status line says why.
+    bool importMidiFile(const std::string &path, int64_t startSamples, bool takeTimeMaps);
+    /// Asks for a .mid file, then imports it at the start with its tempo and meter.
+    void importMidiFileFromMenu();
+    /// Writes the song, a MIDI track or a MIDI clip as a format 1 file with the tempo map.
+    bool exportMidiFile(const std::string &path, midifile::MidiExportScope scope, uint64_t id);
     /// The format and normalisation every export from the window uses.
     ExportFormat exportFormat;
     Normalization exportNormalization;

@@ -303,6 +303,10 @@ void MainWindow::buildFileMenu(QMenu *file) {
                     onWorker(exportJobs, [&view] { return view.prepareExportSelectedTrackWav(); }));
     file->addAction(QStringLiteral("Export Cycle Range as WAV…"), this,
                     onWorker(exportJobs, [&view] { return view.prepareExportLoopWav(); }));
+    file->addAction(QStringLiteral("Import MIDI File…"), this, [this, &view] {
+        view.importMidiFileFromMenu();
+        projectChanged();
+    });
     file->addAction(QStringLiteral("Экспорт стемов…"), this,
                     onWorker(exportJobs, [&view] { return view.prepareExportStems(); }));
     file->addAction(QStringLiteral("Параметры экспорта…"), this,
