@@ -617,8 +617,6 @@ int64_t OVMainView::snapNotBefore(int64_t position) const {
     return engine.quantizeSamples(saturatingAdd(position, step), grid, 0.0f);
 }
 
-namespace {
-
 bool isMidiFileName(const std::string &path) {
     std::string extension = std::filesystem::path(path).extension().string();
     for (char &letter : extension)
@@ -626,34 +624,31 @@ bool isMidiFileName(const std::string &path) {
     return extension == ".mid" || extension == ".midi";
 }
 
-} // namespace
-
 LongJob OVMainView::prepareDropImport(const std::vector<std::string> &paths, uint64_t trackId,
                                       int64_t startSamples) {
     std::vector<std::string> importable;
-    for (const auto &path : paths)
-        if (isImportableAudioFile(path, true)) importable.push_back(path);
-    return decodeForImportJob(
-        std::move(importable), engine.sampleRate.load(), engine,
-        [this, trackId, startSamples](const std::vector<AudioImport> &imports, bool cancelled) {
-            if (cancelled)
-                showStatus(importCancelledText);
-            else
-                dropDecodedFiles(imports, trackId, startSamples);
-        });
+    bool midiImported = false;
+    for (const auto &path : paths) {
+        // A dropped MIDI file brings its own tracks at once; its tempo stays the project's.
+        if (isMidiFileName(path))
+            midiImported =
+                importMidiFile(path, std::max<int64_t>(startSamples, 0), false) || midiImported;
+        else if (isImportableAudioFile(path, true))
+            importable.push_back(path);
+    }
+    return decodeForImportJob(std::move(importable), engine.sampleRate.load(), engine,
+                              [this, trackId, startSamples, midiImported](
+                                  const std::vector<AudioImport> &imports, bool cancelled) {
+                                  if (cancelled)
+                                      showStatus(importCancelledText);
+                                  else if (!imports.empty() || !midiImported)
+                                      dropDecodedFiles(imports, trackId, startSamples);
+                              });
 }
 
 void OVMainView::dropFiles(const std::vector<std::string> &paths, uint64_t trackId,
                            int64_t startSamples) {
-    // A dropped MIDI file brings its own tracks; its tempo stays the project's.
-    std::vector<std::string> audio;
-    for (const auto &path : paths) {
-        if (isMidiFileName(path))
-            importMidiFile(path, startSamples, false);
-        else
-            audio.push_back(path);
-    }
-    if (!audio.empty() || paths.empty()) runHere(prepareDropImport(audio, trackId, startSamples));
+    runHere(prepareDropImport(paths, trackId, startSamples));
 }
 
 bool OVMainView::importMidiFile(const std::string &path, int64_t startSamples, bool takeTimeMaps) {

@@ -230,5 +230,7 @@ Project buildNewProject(double sampleRate);
 
 /// Accepted by the import and drop paths, compared without regard to case.
 bool isImportableAudioFile(const std::string &path, bool dropped);
+/// A Standard MIDI File by its name (".mid" or ".midi", any case).
+bool isMidiFileName(const std::string &path);
 
 } // namespace orvane
