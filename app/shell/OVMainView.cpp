@@ -680,6 +680,24 @@ void OVMainView::importMidiFileFromMenu() {
     if (!chosen.empty()) importMidiFile(chosen.front(), 0, true);
 }
 
+void OVMainView::exportMidiFileFromMenu() {
+    std::string name = "song";
+    uint64_t trackId = 0;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        const auto track = selectedTrackId ? engine.project.findTrack(selectedTrackId) : nullptr;
+        if (track && track->type == TrackType::Midi) {
+            trackId = track->id;
+            name = track->name;
+        }
+    }
+    const auto chosen = ui.chooseSaveLocation("mid", name + ".mid");
+    if (!chosen || chosen->empty()) return;
+    exportMidiFile(
+        *chosen, trackId != 0 ? midifile::MidiExportScope::Track : midifile::MidiExportScope::Song,
+        trackId);
+}
+
 bool OVMainView::exportMidiFile(const std::string &path, midifile::MidiExportScope scope,
                                 uint64_t id) {
     std::string error;

@@ -123,6 +123,9 @@ class OVMainView {
     bool importMidiFile(const std::string &path, int64_t startSamples, bool takeTimeMaps);
     /// Asks for a .mid file, then imports it at the start with its tempo and meter.
     void importMidiFileFromMenu();
+    /// Asks where, then writes the selected MIDI track, or the whole song when no MIDI track
+    /// is selected.
+    void exportMidiFileFromMenu();
     /// Writes the song, a MIDI track or a MIDI clip as a format 1 file with the tempo map.
     bool exportMidiFile(const std::string &path, midifile::MidiExportScope scope, uint64_t id);
     /// The format and normalisation every export from the window uses.

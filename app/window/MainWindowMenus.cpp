@@ -307,6 +307,8 @@ void MainWindow::buildFileMenu(QMenu *file) {
         view.importMidiFileFromMenu();
         projectChanged();
     });
+    file->addAction(QStringLiteral("Export MIDI File…"), this,
+                    [&view] { view.exportMidiFileFromMenu(); });
     file->addAction(QStringLiteral("Экспорт стемов…"), this,
                     onWorker(exportJobs, [&view] { return view.prepareExportStems(); }));
     file->addAction(QStringLiteral("Параметры экспорта…"), this,

@@ -101,6 +101,15 @@ TEST_F(MidiFileImport, TheSongExportsAsAFormatOneFileThatReadsBack) {
     EXPECT_EQ(read.format, 1);
     ASSERT_FALSE(read.tempos.empty());
     EXPECT_EQ(read.tempos[0].microsecondsPerQuarter, 600000u);
+    // From the menu, the selected MIDI track alone.
+    view().selectedTrackId = project().tracks.back()->id;
+    const fs::path bass = file("bass.mid");
+    ui.saveLocations.push_back(bass.string());
+    view().exportMidiFileFromMenu();
+    ASSERT_TRUE(midifile::readMidiFileAt(bass.string(), read, error)) << ui.lastStatus();
+    ASSERT_EQ(read.tracks.size(), 2u);
+    EXPECT_EQ(read.tracks[1].name, "Bass");
+    ASSERT_TRUE(midifile::readMidiFileAt(out.string(), read, error)) << error;
     bool foundBass = false;
     for (const auto &track : read.tracks)
         if (track.name == "Bass") {
