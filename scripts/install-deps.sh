@@ -34,6 +34,11 @@ qt6-qpa-plugins
 fonts-dejavu-core
 libgl-dev
 libcurl4-openssl-dev
+libebur128-dev
+sox
+libsox-fmt-mp3
+ffmpeg
+python3-mido
 "
 
 # Tests check that numbers are read and written the same under a decimal-comma locale.

@@ -191,6 +191,12 @@ const std::map<std::string, Operation> &operations() {
         {"save-as", [](Session &s, const std::string &) { s.app.view().saveProjectAs(); }},
         {"collect", [](Session &s, const std::string &) { s.app.view().collectAllAndSave(); }},
         {"import", [](Session &s, const std::string &) { s.app.view().importAudio(); }},
+        {"import-midi",
+         [](Session &s, const std::string &) { s.app.view().importMidiFileFromMenu(); }},
+        {"export-midi",
+         [](Session &s, const std::string &rest) {
+             s.app.view().exportMidiFile(rest, midifile::MidiExportScope::Song, 0);
+         }},
         {"export", [](Session &s, const std::string &) { s.app.view().exportWav(); }},
         {"export-cycle", [](Session &s, const std::string &) { s.app.view().exportLoopWav(); }},
         {"export-track",
@@ -296,6 +302,7 @@ recovery, and reads one operation per line on standard input, printing every sta
 on standard output:
   new | open [PROJECT] | save | save-as [PROJECT] | collect
   import FILE... | export [OUT.wav] | export-cycle [OUT.wav] | export-track [OUT.wav]
+  import-midi [FILE.mid] | export-midi OUT.mid
   select-track NAME | cycle START END | add-track [NAME] | undo | redo
   play | stop | autosave | status | quit
 Questions ("? ...") are answered by the next line: a button's text or number, or a path

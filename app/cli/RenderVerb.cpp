@@ -43,6 +43,55 @@ bool parseSampleCount(const std::string &option, const std::string &text, int64_
     return false;
 }
 
+bool isExportOption(const std::string &option) {
+    return option == "--format" || option == "--bits" || option == "--rate" ||
+           option == "--dither" || option == "--quality" || option == "--normalize" ||
+           option == "--stems";
+}
+
+/// "44100" or the usual shorthand "44.1" (kHz).
+bool parseExportRate(const std::string &text, double &rate) {
+    double value = 0.0;
+    if (!parseNumber(text, value)) return false;
+    rate = value < 1000.0 ? value * 1000.0 : value;
+    return isExportSampleRate(rate);
+}
+
+bool parseExportOption(const std::string &option, const std::string &text,
+                       RenderVerbOptions &options, std::string &error) {
+    ExportFormat &format = options.format;
+    if (option == "--format") {
+        if (parseExportContainer(text, format.container)) return true;
+        error = "--format takes wav, flac, ogg or mp3, not \"" + text + "\"";
+    } else if (option == "--bits") {
+        options.bitsGiven = true;
+        if (parseNumber(text, format.bits) &&
+            (format.bits == 16 || format.bits == 24 || format.bits == 32))
+            return true;
+        error = "--bits takes 16, 24 or 32, not \"" + text + "\"";
+    } else if (option == "--rate") {
+        if (parseExportRate(text, format.sampleRate)) return true;
+        error = "--rate takes 44100, 48000, 88200 or 96000, not \"" + text + "\"";
+    } else if (option == "--dither") {
+        if (text == "on" || text == "off") {
+            format.dither = text == "on";
+            return true;
+        }
+        error = "--dither takes on or off, not \"" + text + "\"";
+    } else if (option == "--quality") {
+        if (parseNumber(text, format.quality) && format.quality >= 0.0 && format.quality <= 1.0)
+            return true;
+        error = "--quality takes a number from 0 to 1, not \"" + text + "\"";
+    } else if (option == "--normalize") {
+        return parseNormalization(text, options.normalization, error);
+    } else if (option == "--stems") {
+        options.stemsFolder = text;
+        if (!text.empty()) return true;
+        error = "--stems takes a folder";
+    }
+    return false;
+}
+
 bool parseOption(const std::vector<std::string> &arguments, std::size_t &index,
                  RenderVerbOptions &options, std::string &error) {
     const std::string &option = arguments[index];
@@ -67,6 +116,9 @@ bool parseOption(const std::vector<std::string> &arguments, std::size_t &index,
             error = "--track takes a track id (a whole number above 0), not \"" + text + "\"";
             return false;
         }
+    } else if (isExportOption(option)) {
+        if (!needsValue(arguments, index, error)) return false;
+        return parseExportOption(option, arguments[++index], options, error);
     } else if (option == "--channels") {
         if (!needsValue(arguments, index, error)) return false;
         const std::string &text = arguments[++index];
@@ -227,11 +279,12 @@ std::optional<RenderSpan> resolveSpan(const RenderVerbOptions &options, const Pr
         error = "--length must be at least 1 sample";
         return std::nullopt;
     }
-    const int64_t limit = largestWavFrames(options.channels);
-    if (span.frames > limit) {
+    const int64_t limit = largestExportFrames(options.format, options.channels);
+    if (exportFramesOf(options.format, project.sampleRate, span.frames) > limit) {
         error = "the render would be " + std::to_string(span.frames) +
-                " frames long, more than a 16-bit WAV file holds (" + std::to_string(limit) +
-                " frames of " + std::to_string(options.channels) + " channels)";
+                " frames long, more than a " + std::to_string(options.format.bits) +
+                "-bit WAV file holds (" + std::to_string(limit) + " frames of " +
+                std::to_string(options.channels) + " channels)";
         return std::nullopt;
     }
     if (span.start > std::numeric_limits<int64_t>::max() - span.frames) {
@@ -281,6 +334,35 @@ std::string decibels(double level) {
     return text;
 }
 
+std::string decibelFigure(double value) {
+    if (!std::isfinite(value)) return "-inf";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", value);
+    return text;
+}
+
+std::string describeLoudness(const RenderSummary &summary) {
+    if (!summary.loudness) return {};
+    return ", integrated " + decibelFigure(summary.loudness->integratedLufs) + " LUFS, true peak " +
+           decibelFigure(summary.loudness->truePeakDb) + " dBTP";
+}
+
+int renderStems(const RenderVerbOptions &options, const Project &project,
+                const WavRenderRequest &request, std::FILE *output, std::FILE *errors) {
+    std::string error;
+    if (!checkOutputTarget((fs::path(options.stemsFolder) / "stem").string(), options.projectFolder,
+                           error))
+        return fail(errors, error, 1);
+    std::vector<StemFile> stems;
+    const WavRenderResult result =
+        renderProjectStems(project, options.stemsFolder, request, stems, error);
+    if (result != WavRenderResult::Written) return fail(errors, error, 1);
+    if (!options.quiet)
+        for (const StemFile &stem : stems)
+            printLine(output, describeRenderSummary(stem.summary, stem.path));
+    return 0;
+}
+
 } // namespace
 
 bool reportChangedMedia(std::FILE *errors, const std::string &program) {
@@ -299,8 +381,26 @@ bool parseRenderArguments(const std::vector<std::string> &arguments, RenderVerbO
     };
     if (!readProjectVerbArguments(arguments, options, option, error)) return false;
     if (options.help) return true;
-    if (options.outputPath.empty()) {
-        error = "no output file: give -o OUT.wav";
+    if (options.outputPath.empty() && options.stemsFolder.empty()) {
+        error = "no output file: give -o OUT.wav (or --stems FOLDER)";
+        return false;
+    }
+    ExportFormat &format = options.format;
+    if (!options.bitsGiven) {
+        format.bits = defaultExportBits(format.container);
+    } else if (format.container == ExportContainer::Ogg ||
+               format.container == ExportContainer::Mp3) {
+        error = "--bits applies to wav and flac; " +
+                std::string(exportContainerName(format.container)) + " takes --quality";
+        return false;
+    }
+    if (format.container == ExportContainer::Flac && format.bits == 32) {
+        error = "FLAC is written with 16 or 24 bits, not 32";
+        return false;
+    }
+    if (format.container == ExportContainer::Mp3 && format.sampleRate > 48000.0) {
+        error = "MP3 is written at 44100 or 48000 Hz, not " +
+                std::to_string(static_cast<int>(format.sampleRate));
         return false;
     }
     return true;
@@ -316,7 +416,7 @@ std::string describeRenderSummary(const RenderSummary &summary, const std::strin
            " Hz, " + std::to_string(summary.channels) + " channel" +
            (summary.channels == 1 ? "" : "s") + ") to \"" + outputPath + "\": peak " +
            decibels(summary.peak) + " dBFS, loudness " + decibels(std::sqrt(summary.meanSquare)) +
-           " dBFS RMS";
+           " dBFS RMS" + describeLoudness(summary);
 }
 
 int runRenderVerb(const std::vector<std::string> &arguments, std::FILE *output, std::FILE *errors) {
@@ -330,7 +430,8 @@ int runRenderVerb(const std::vector<std::string> &arguments, std::FILE *output, 
         std::fputs(renderVerbHelp(), output);
         return 0;
     }
-    if (!checkOutputTarget(options.outputPath, options.projectFolder, error))
+    if (!options.outputPath.empty() &&
+        !checkOutputTarget(options.outputPath, options.projectFolder, error))
         return fail(errors, error, 1);
 
     std::optional<Project> project =
@@ -343,6 +444,7 @@ int runRenderVerb(const std::vector<std::string> &arguments, std::FILE *output, 
         return fail(errors, error, 1);
     const std::optional<RenderSpan> span = resolveSpan(options, *project, error);
     if (!span) return fail(errors, error, 1);
+    if (!checkExportFormat(options.format, sampleRate, error)) return fail(errors, error, 1);
 
     WavRenderRequest request;
     request.outputPath = options.outputPath;
@@ -352,9 +454,17 @@ int runRenderVerb(const std::vector<std::string> &arguments, std::FILE *output, 
     request.channels = options.channels;
     request.program = "Halvora render";
     request.warnings = errors;
+    request.format = options.format;
+    request.normalization = options.normalization;
     ProgressBar bar(errors);
     if (!options.quiet && ::isatty(::fileno(errors)) == 1)
         request.progress = [&bar](int64_t done, int64_t total) { bar.show(done, total); };
+    if (!options.stemsFolder.empty()) {
+        const int status = renderStems(options, *project, request, output, errors);
+        bar.finish();
+        if (status != 0 || options.outputPath.empty())
+            return reportChangedMedia(errors, "Halvora render") && status == 0 ? 3 : status;
+    }
     RenderSummary summary;
     const WavRenderResult result = renderProjectToWav(std::move(*project), request, summary, error);
     bar.finish();
@@ -368,9 +478,9 @@ const char *renderVerbHelp() {
     return R"(usage: Halvora render PROJECT.halvora -o OUT.wav [options]
        Halvora render --demo -o OUT.wav [options]
 
-Renders the arrangement of a project folder offline into a 16-bit WAV file at the
-project's sample rate: the same mixdown an export gives, without the metronome and
-without wrapping at the cycle end.
+Renders the arrangement of a project folder offline into an audio file (16-bit WAV at
+the project's sample rate unless asked otherwise): the same mixdown an export gives,
+without the metronome and without wrapping at the cycle end.
 
   PROJECT.halvora    a project folder holding "project.json" and its "media" folder;
                      media files in any encoding libsndfile reads are converted to
@@ -385,11 +495,25 @@ without wrapping at the cycle end.
                      beat)
   --track TRACK_ID   render that track alone, as if it were the only one soloed
   --channels 1|2     stereo (default) or the left side only
+  --format FORMAT    wav (default), flac, ogg (Vorbis) or mp3
+  --bits 16|24|32    WAV: 16 (default), 24 or 32-bit float; FLAC: 16 (default) or 24
+  --rate HZ          44100, 48000, 88200 or 96000 (or 44.1, 48, 88.2, 96): converted at
+                     the best quality; default the project's rate (MP3: 44100 or 48000)
+  --dither on|off    TPDF dither when rounding to 16 or 24 bits (default on)
+  --quality Q        Ogg and MP3: 0 smallest file to 1 best sound (default 0.7)
+  --normalize MODE   off (default); peak:DB to a sample peak in dBFS; truepeak:DB to a
+                     true peak in dBTP; lufs:LUFS[:CEILING] to an integrated loudness
+                     (EBU R128) whose true peak stays at or below CEILING (default -1)
+  --stems FOLDER     also (or, without -o, only) write one file per track and per
+                     return into FOLDER, named after the tracks, each as long as the
+                     whole render; a return's stem is what it adds to the mix; they are
+                     normalised by the gain of the whole mix
   --quiet            no progress bar and no summary line
   -h, --help         this text
 
 A progress bar is drawn on standard error when it is a terminal. On success one
-summary line goes to standard output: frames, duration, peak and loudness.
+summary line per file goes to standard output: frames, duration, peak, loudness, and
+the integrated loudness and true peak measured on what was written.
 Exit status: 0 rendered, 1 the project or output cannot be used, 2 bad arguments,
 3 rendered, but a media file was cut short, replaced or deleted meanwhile: each such
 file is named once on standard error, and whatever of it could not be read is silent.

@@ -27,6 +27,10 @@ struct RenderVerbOptions {
     int32_t channels = 2;
     bool quiet = false;
     bool help = false;
+    ExportFormat format;
+    bool bitsGiven = false;
+    Normalization normalization;
+    std::string stemsFolder; // empty: no stems
 };
 
 /// Reads the arguments after "render". False with `error` set for anything it does not

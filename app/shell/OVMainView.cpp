@@ -9,6 +9,7 @@
 #include "app/workflows/TempoTools.h"
 #include "core/audiofile/AudioFile.h"
 #include "core/commands/ImportAudioCommand.h"
+#include "core/commands/ImportMidiCommand.h"
 #include "core/model/MusicalTime.h"
 #include "core/vst/PluginRack.h"
 #include "device/AudioDeviceEngine.h"
@@ -616,24 +617,101 @@ int64_t OVMainView::snapNotBefore(int64_t position) const {
     return engine.quantizeSamples(saturatingAdd(position, step), grid, 0.0f);
 }
 
+bool isMidiFileName(const std::string &path) {
+    std::string extension = std::filesystem::path(path).extension().string();
+    for (char &letter : extension)
+        letter = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+    return extension == ".mid" || extension == ".midi";
+}
+
 LongJob OVMainView::prepareDropImport(const std::vector<std::string> &paths, uint64_t trackId,
                                       int64_t startSamples) {
     std::vector<std::string> importable;
-    for (const auto &path : paths)
-        if (isImportableAudioFile(path, true)) importable.push_back(path);
-    return decodeForImportJob(
-        std::move(importable), engine.sampleRate.load(), engine,
-        [this, trackId, startSamples](const std::vector<AudioImport> &imports, bool cancelled) {
-            if (cancelled)
-                showStatus(importCancelledText);
-            else
-                dropDecodedFiles(imports, trackId, startSamples);
-        });
+    bool midiImported = false;
+    for (const auto &path : paths) {
+        // A dropped MIDI file brings its own tracks at once; its tempo stays the project's.
+        if (isMidiFileName(path))
+            midiImported =
+                importMidiFile(path, std::max<int64_t>(startSamples, 0), false) || midiImported;
+        else if (isImportableAudioFile(path, true))
+            importable.push_back(path);
+    }
+    return decodeForImportJob(std::move(importable), engine.sampleRate.load(), engine,
+                              [this, trackId, startSamples, midiImported](
+                                  const std::vector<AudioImport> &imports, bool cancelled) {
+                                  if (cancelled)
+                                      showStatus(importCancelledText);
+                                  else if (!imports.empty() || !midiImported)
+                                      dropDecodedFiles(imports, trackId, startSamples);
+                              });
 }
 
 void OVMainView::dropFiles(const std::vector<std::string> &paths, uint64_t trackId,
                            int64_t startSamples) {
     runHere(prepareDropImport(paths, trackId, startSamples));
+}
+
+bool OVMainView::importMidiFile(const std::string &path, int64_t startSamples, bool takeTimeMaps) {
+    midifile::MidiFile file;
+    std::string error;
+    if (!midifile::readMidiFileAt(path, file, error)) {
+        showStatus("Не удалось импортировать MIDI-файл: " + error);
+        return false;
+    }
+    midifile::MidiImport plan;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        plan = midifile::planMidiImport(file, engine.project, takeTimeMaps);
+    }
+    if (plan.tracks.empty()) {
+        showStatus("В MIDI-файле нет нот");
+        return false;
+    }
+    const std::size_t tracks = plan.tracks.size();
+    executeEdit(std::make_unique<ImportMidiCommand>(std::move(plan), startSamples));
+    showStatus("MIDI-файл импортирован (" + std::to_string(tracks) + " дорожек)");
+    fitTimelineToContent();
+    return true;
+}
+
+void OVMainView::importMidiFileFromMenu() {
+    const std::vector<std::string> chosen =
+        ui.chooseFilesToOpen("Import MIDI File…", {"mid", "midi"}, false);
+    if (!chosen.empty()) importMidiFile(chosen.front(), 0, true);
+}
+
+void OVMainView::exportMidiFileFromMenu() {
+    std::string name = "song";
+    uint64_t trackId = 0;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        const auto track = selectedTrackId ? engine.project.findTrack(selectedTrackId) : nullptr;
+        if (track && track->type == TrackType::Midi) {
+            trackId = track->id;
+            name = track->name;
+        }
+    }
+    const auto chosen = ui.chooseSaveLocation("mid", name + ".mid");
+    if (!chosen || chosen->empty()) return;
+    exportMidiFile(
+        *chosen, trackId != 0 ? midifile::MidiExportScope::Track : midifile::MidiExportScope::Song,
+        trackId);
+}
+
+bool OVMainView::exportMidiFile(const std::string &path, midifile::MidiExportScope scope,
+                                uint64_t id) {
+    std::string error;
+    std::optional<midifile::MidiFile> file;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        file = midifile::midiFileFromProject(engine.project, scope, id, error);
+    }
+    if (!file || !midifile::writeMidiFileAt(path, *file, error)) {
+        showStatus("Экспорт MIDI не удался: " + error);
+        return false;
+    }
+    showStatus("MIDI-файл экспортирован");
+    return true;
 }
 
 void OVMainView::dropDecodedFiles(const std::vector<AudioImport> &imports, uint64_t trackId,
@@ -671,15 +749,38 @@ struct OVMainView::ExportTask {
     const char *failedText = "";
     WavRenderResult result = WavRenderResult::RenderFailed;
     std::string error;
+    std::string stemsFolder; // stems instead of one file when set
 };
+
+namespace {
+
+/// `name` with the extension of the chosen format in place of its own.
+std::string withExportExtension(const std::string &name, ExportContainer container) {
+    const std::size_t dot = name.rfind('.');
+    return name.substr(0, dot) + "." + std::string(exportContainerName(container));
+}
+
+bool checkExportLength(const WavRenderRequest &request, double sampleRate, std::string &error) {
+    const int64_t frames = exportFramesOf(request.format, sampleRate, request.frames);
+    if (frames <= largestExportFrames(request.format, request.channels)) return true;
+    error =
+        "the export would be " + std::to_string(frames) + " frames long, more than the file holds";
+    return false;
+}
+
+} // namespace
 
 std::optional<LongJob> OVMainView::prepareExport(const std::string &defaultName, int64_t start,
                                                  int64_t frames, uint64_t soloTrackId,
                                                  const char *doneFormat, const char *failedText) {
-    const auto chosen = ui.chooseSaveLocation("wav", defaultName);
+    const ExportContainer container = exportFormat.container;
+    const auto chosen = ui.chooseSaveLocation(std::string(exportContainerName(container)),
+                                              withExportExtension(defaultName, container));
     if (!chosen || chosen->empty()) return std::nullopt;
     auto task = std::make_shared<ExportTask>();
     task->request.outputPath = *chosen;
+    task->request.format = exportFormat;
+    task->request.normalization = exportNormalization;
     task->request.start = start;
     task->request.frames = frames;
     task->request.trackId = soloTrackId;
@@ -691,12 +792,19 @@ std::optional<LongJob> OVMainView::prepareExport(const std::string &defaultName,
         rack.saveStatesIntoProject();
         task->snapshot = copyProjectDocument(engine.project);
     }
+    return exportJob(task);
+}
+
+LongJob OVMainView::exportJob(std::shared_ptr<ExportTask> task) {
     LongJob job;
-    job.title = "Экспорт WAV…";
+    job.title = task->stemsFolder.empty() ? "Экспорт WAV…" : "Экспорт стемов…";
     job.perform = [task](JobControl &control) {
         WavRenderRequest &request = task->request;
+        // Stems are checked as one file in their folder.
         if (!checkRenderOutput(request.outputPath, {}, request.frames, request.channels,
-                               task->error)) {
+                               task->error) ||
+            !checkExportFormat(request.format, task->snapshot.sampleRate, task->error) ||
+            !checkExportLength(request, task->snapshot.sampleRate, task->error)) {
             task->result = WavRenderResult::WriteFailed;
             return;
         }
@@ -706,7 +814,14 @@ std::optional<LongJob> OVMainView::prepareExport(const std::string &defaultName,
         };
         request.cancelled = [&control] { return control.cancelled(); };
         RenderSummary summary;
-        task->result = renderProjectToWav(std::move(task->snapshot), request, summary, task->error);
+        if (!task->stemsFolder.empty()) {
+            std::vector<StemFile> stems;
+            task->result =
+                renderProjectStems(task->snapshot, task->stemsFolder, request, stems, task->error);
+        } else {
+            task->result =
+                renderProjectToWav(std::move(task->snapshot), request, summary, task->error);
+        }
         request.progress = {};
         request.cancelled = {};
     };
@@ -758,6 +873,25 @@ std::optional<LongJob> OVMainView::prepareExportSelectedTrackWav() {
     }
     return prepareExport(trackName + ".wav", 0, arrangementExportLength(), selectedTrackId,
                          "Дорожка экспортирована (", "Экспорт дорожки не удался");
+}
+
+std::optional<LongJob> OVMainView::prepareExportStems() {
+    const std::optional<std::string> folder = ui.chooseFolder("Папка для стемов");
+    if (!folder || folder->empty()) return std::nullopt;
+    auto task = std::make_shared<ExportTask>();
+    task->request.outputPath = (std::filesystem::path(*folder) / "stems").string();
+    task->request.frames = arrangementExportLength();
+    task->request.format = exportFormat;
+    task->request.normalization = exportNormalization;
+    task->stemsFolder = *folder;
+    task->doneFormat = "Стемы экспортированы (";
+    task->failedText = "Экспорт стемов не удался";
+    {
+        std::lock_guard lock(engine.projectMutex);
+        rack.saveStatesIntoProject();
+        task->snapshot = copyProjectDocument(engine.project);
+    }
+    return exportJob(task);
 }
 
 void OVMainView::exportWav() { runHere(prepareExportWav()); }

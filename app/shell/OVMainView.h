@@ -2,9 +2,12 @@
 
 #include "app/shell/ApplicationUi.h"
 #include "app/shell/LongJob.h"
+#include "core/audiofile/AudioExport.h"
 #include "core/audiofile/AudioFile.h"
+#include "core/audiofile/Loudness.h"
 #include "core/commands/CommandStack.h"
 #include "core/engine/Engine.h"
+#include "core/midifile/MidiConversion.h"
 #include "core/project_io/ProjectFolder.h"
 
 #include <cstdint>
@@ -111,6 +114,23 @@ class OVMainView {
     std::optional<LongJob> prepareExportWav();
     std::optional<LongJob> prepareExportLoopWav();
     std::optional<LongJob> prepareExportSelectedTrackWav();
+    /// Asks for a folder, then writes one file per track and return there (see
+    /// `renderProjectStems`).
+    std::optional<LongJob> prepareExportStems();
+    /// Reads a Standard MIDI File and adds a MIDI track with one clip at `startSamples` for
+    /// each of its tracks with notes, as one undoable step; with `takeTimeMaps` its tempo and
+    /// meter replace the project's. A damaged file changes nothing; the status line says why.
+    bool importMidiFile(const std::string &path, int64_t startSamples, bool takeTimeMaps);
+    /// Asks for a .mid file, then imports it at the start with its tempo and meter.
+    void importMidiFileFromMenu();
+    /// Asks where, then writes the selected MIDI track, or the whole song when no MIDI track
+    /// is selected.
+    void exportMidiFileFromMenu();
+    /// Writes the song, a MIDI track or a MIDI clip as a format 1 file with the tempo map.
+    bool exportMidiFile(const std::string &path, midifile::MidiExportScope scope, uint64_t id);
+    /// The format and normalisation every export from the window uses.
+    ExportFormat exportFormat;
+    Normalization exportNormalization;
     std::optional<LongJob> prepareImportAudio();
     /// Asks to discard unsaved changes and for the project; the job reads it and decodes its
     /// media, and its finish replaces the document.
@@ -192,6 +212,7 @@ class OVMainView {
     std::optional<LongJob> prepareExport(const std::string &defaultName, int64_t start,
                                          int64_t frames, uint64_t soloTrackId,
                                          const char *doneFormat, const char *failedText);
+    LongJob exportJob(std::shared_ptr<ExportTask> task);
     void finishExport(const ExportTask &task);
     void runHere(std::optional<LongJob> job);
 
@@ -212,5 +233,7 @@ Project buildNewProject(double sampleRate);
 
 /// Accepted by the import and drop paths, compared without regard to case.
 bool isImportableAudioFile(const std::string &path, bool dropped);
+/// A Standard MIDI File by its name (".mid" or ".midi", any case).
+bool isMidiFileName(const std::string &path);
 
 } // namespace orvane

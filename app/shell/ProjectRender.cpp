@@ -5,11 +5,19 @@
 #include "core/audiofile/AudioFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <limits>
 #include <mutex>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace orvane {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -73,57 +81,296 @@ void prepareEngineForRender(PreparedEngine &prepared, Project project, int32_t b
         printLine(errors, program + ": warning: " + rackWarnings);
 }
 
-WavRenderResult renderProjectToWav(Project project, const WavRenderRequest &request,
-                                   RenderSummary &summary, std::string &error) {
-    const double sampleRate = project.sampleRate;
-    summary = {};
-    summary.channels = request.channels;
-    summary.sampleRate = sampleRate;
-    // The mix goes to the file block by block as it is rendered: a long render never holds
-    // its whole output in memory.
+namespace {
+
+/// The figures of the summary and the meter, both from what goes to the file.
+class SummaryTap final : public ExportTap {
+  public:
+    SummaryTap(RenderSummary &summary, LoudnessMeter &meter) : summary_(summary), meter_(meter) {}
+    void take(const float *interleaved, int64_t frames) override {
+        summary_.add(interleaved, frames);
+        meter_.take(interleaved, frames);
+    }
+
+  private:
+    RenderSummary &summary_;
+    LoudnessMeter &meter_;
+};
+
+/// A copy of `project` whose tracks in `soloed` (and only those) are soloed. Tracks are
+/// shared between copies of a project, so the ones changed are copied first.
+void soloOnly(Project &project, const std::vector<uint64_t> &soloed) {
+    if (soloed.empty()) return;
+    for (auto &track : project.tracks) {
+        if (!track) continue;
+        const bool solo = std::find(soloed.begin(), soloed.end(), track->id) != soloed.end();
+        if (track->solo == solo) continue;
+        track = std::make_shared<Track>(*track);
+        track->solo = solo;
+    }
+}
+
+/// What a return adds to the mix is the mix of its sources with it, less the mix without it:
+/// the second, rendered first as raw float samples into a file, is taken off the first as
+/// it renders.
+struct DrySubtraction {
+    int descriptor = -1;
+    int64_t readSamples = 0;
+    std::vector<float> dry;
+    std::vector<float> difference;
+
+    bool apply(const float *block, std::size_t count) {
+        dry.resize(count);
+        difference.resize(count);
+        const auto bytes = static_cast<ssize_t>(count * sizeof(float));
+        if (::pread(descriptor, dry.data(), static_cast<std::size_t>(bytes),
+                    static_cast<off_t>(readSamples) * static_cast<off_t>(sizeof(float))) != bytes)
+            return false;
+        readSamples += static_cast<int64_t>(count);
+        for (std::size_t index = 0; index < count; ++index)
+            difference[index] = block[index] - dry[index];
+        return true;
+    }
+};
+
+/// Keeps the raw float samples a pass renders.
+class RawFloatTap final : public ExportTap {
+  public:
+    explicit RawFloatTap(int descriptor) : descriptor_(descriptor) {}
+    void take(const float *interleaved, int64_t frames) override {
+        const auto bytes = static_cast<std::size_t>(frames) * channels * sizeof(float);
+        failed_ =
+            failed_ || ::write(descriptor_, interleaved, bytes) != static_cast<ssize_t>(bytes);
+    }
+    int32_t channels = 2;
+    bool failed() const { return failed_; }
+
+  private:
+    int descriptor_;
+    bool failed_ = false;
+};
+
+struct PassOutcome {
+    bool rendered = false;
+    bool writeFailed = false;
+    bool cancelled = false;
     std::string renderError;
-    bool writeFailed = false, cancelled = false, rendered = false;
-    const bool written = writeRenderOutputWith(
-        request.outputPath,
-        [&](int descriptor) {
-            if (!writeWavHeader(descriptor, request.frames, request.channels, sampleRate)) {
-                writeFailed = true;
+};
+
+/// Renders the request's span into `writer`, which is open already.
+PassOutcome renderPass(Project project, const WavRenderRequest &request, AudioExportWriter &writer,
+                       DrySubtraction *subtraction = nullptr) {
+    soloOnly(project, request.soloTracks);
+    PassOutcome outcome;
+    PreparedEngine prepared;
+    prepareEngineForRender(prepared, std::move(project), renderBlockSize, request.program,
+                           request.warnings);
+    const auto sink = [&](const float *block, int32_t count) {
+        outcome.cancelled = request.cancelled && request.cancelled();
+        if (outcome.cancelled) return false;
+        if (subtraction) {
+            if (!subtraction->apply(block, static_cast<std::size_t>(count) * request.channels)) {
+                outcome.writeFailed = true;
                 return false;
             }
-            PreparedEngine prepared;
-            prepareEngineForRender(prepared, std::move(project), renderBlockSize, request.program,
-                                   request.warnings);
-            WavSampleStream samples(descriptor);
-            const auto sink = [&](const float *block, int32_t count) {
-                cancelled = request.cancelled && request.cancelled();
-                if (cancelled) return false;
-                summary.add(block, count);
-                writeFailed =
-                    !samples.append(block, static_cast<uint64_t>(count) * request.channels);
-                return !writeFailed;
-            };
-            Engine &engine = prepared.engine;
-            rendered =
-                request.trackId != 0
-                    ? renderTrackMixdownTo(engine, request.trackId, request.start, request.frames,
-                                           request.channels, sink, &renderError, request.progress)
-                    : renderMixdownTo(engine, request.start, request.frames, request.channels, sink,
-                                      &renderError, request.progress);
-            if (rendered && !samples.flush()) writeFailed = true;
-            return rendered && !writeFailed;
-        },
-        error);
-    if (written) return WavRenderResult::Written;
-    if (cancelled) {
+            block = subtraction->difference.data();
+        }
+        outcome.writeFailed = !writer.append(block, count);
+        return !outcome.writeFailed;
+    };
+    Engine &engine = prepared.engine;
+    outcome.rendered =
+        request.trackId != 0
+            ? renderTrackMixdownTo(engine, request.trackId, request.start, request.frames,
+                                   request.channels, sink, &outcome.renderError, request.progress)
+            : renderMixdownTo(engine, request.start, request.frames, request.channels, sink,
+                              &outcome.renderError, request.progress);
+    if (outcome.rendered && !writer.finish()) outcome.writeFailed = true;
+    return outcome;
+}
+
+WavRenderResult failedPass(const PassOutcome &outcome, const std::string &writeError,
+                           std::string &error) {
+    if (outcome.cancelled) {
         error = "the render was cancelled";
         return WavRenderResult::Cancelled;
     }
     // The sink refuses a block only when writing it failed; the writer's error says why.
-    if (!rendered && !writeFailed && !renderError.empty()) {
-        error = renderError;
+    if (!outcome.rendered && !outcome.writeFailed && !outcome.renderError.empty()) {
+        error = outcome.renderError;
         return WavRenderResult::RenderFailed;
     }
+    if (error.empty()) error = writeError;
     return WavRenderResult::WriteFailed;
+}
+
+} // namespace
+
+std::optional<double> measureNormalizationGain(Project project, const WavRenderRequest &request,
+                                               std::string &error) {
+    if (request.gain) return request.gain;
+    if (request.normalization.mode == NormalizeMode::Off) return 1.0;
+    AudioExportWriter writer;
+    if (!writer.openMeasureOnly(request.format, request.channels, project.sampleRate, error))
+        return std::nullopt;
+    LoudnessMeter meter(request.channels, exportRateOf(request.format, project.sampleRate));
+    writer.setTap(&meter);
+    const PassOutcome outcome = renderPass(std::move(project), request, writer);
+    if (!outcome.rendered || outcome.writeFailed) {
+        failedPass(outcome, writer.error(), error);
+        return std::nullopt;
+    }
+    return normalizationGain(meter.figures(), request.normalization);
+}
+
+namespace {
+
+WavRenderResult renderToFile(Project project, const WavRenderRequest &request,
+                             RenderSummary &summary, std::string &error,
+                             DrySubtraction *subtraction) {
+    const double sampleRate = project.sampleRate;
+    const double fileRate = exportRateOf(request.format, sampleRate);
+    summary = {};
+    summary.channels = request.channels;
+    summary.sampleRate = fileRate;
+    if (!checkExportFormat(request.format, sampleRate, error)) return WavRenderResult::WriteFailed;
+    std::optional<double> gain = 1.0;
+    if (request.gain || request.normalization.mode != NormalizeMode::Off) {
+        gain = measureNormalizationGain(project, request, error);
+        if (!gain)
+            return request.cancelled && request.cancelled() ? WavRenderResult::Cancelled
+                                                            : WavRenderResult::RenderFailed;
+    }
+    // The mix goes to the file block by block as it is rendered: a long render never holds
+    // its whole output in memory.
+    LoudnessMeter meter(request.channels, fileRate);
+    SummaryTap tap(summary, meter);
+    PassOutcome outcome;
+    std::string writerError;
+    const bool written = writeRenderOutputWith(
+        request.outputPath,
+        [&](int descriptor) {
+            AudioExportWriter writer;
+            if (!writer.open(descriptor, request.format, request.channels, sampleRate,
+                             request.start, writerError)) {
+                outcome.writeFailed = true;
+                return false;
+            }
+            writer.setGain(*gain);
+            writer.setTap(&tap);
+            outcome = renderPass(std::move(project), request, writer, subtraction);
+            if (outcome.writeFailed) writerError = writer.error();
+            return outcome.rendered && !outcome.writeFailed;
+        },
+        error);
+    if (written) {
+        summary.loudness = meter.figures();
+        return WavRenderResult::Written;
+    }
+    if (!writerError.empty() && !outcome.cancelled) error += " (" + writerError + ")";
+    return failedPass(outcome, writerError, error);
+}
+
+/// A temporary file of our own in `folder`, gone from the folder as soon as it is open.
+int openScratchFile(const std::string &folder) {
+    return ::open(folder.empty() ? "." : folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+}
+
+WavRenderResult renderReturnStem(const Project &project, const WavRenderRequest &request,
+                                 uint64_t returnId, const std::vector<uint64_t> &sources,
+                                 RenderSummary &summary, std::string &error) {
+    const int descriptor = openScratchFile(fs::path(request.outputPath).parent_path().string());
+    if (descriptor < 0) {
+        error = std::string("cannot keep the mix without the return: ") + std::strerror(errno);
+        return WavRenderResult::WriteFailed;
+    }
+    WavRenderRequest dry = request;
+    dry.soloTracks = sources;
+    AudioExportWriter drySamples;
+    RawFloatTap keep(descriptor);
+    keep.channels = request.channels;
+    ExportFormat asRendered{ExportContainer::Wav, 32, 0.0, false, 0.0};
+    PassOutcome outcome;
+    if (drySamples.openMeasureOnly(asRendered, request.channels, project.sampleRate, error)) {
+        drySamples.setTap(&keep);
+        outcome = renderPass(project, dry, drySamples);
+    }
+    if (!outcome.rendered || outcome.writeFailed || keep.failed()) {
+        ::close(descriptor);
+        if (error.empty()) error = "cannot keep the mix without the return";
+        return failedPass(outcome, drySamples.error(), error);
+    }
+    WavRenderRequest wet = request;
+    wet.soloTracks = sources;
+    wet.soloTracks.push_back(returnId);
+    DrySubtraction subtraction;
+    subtraction.descriptor = descriptor;
+    const WavRenderResult result = renderToFile(project, wet, summary, error, &subtraction);
+    ::close(descriptor);
+    return result;
+}
+
+} // namespace
+
+WavRenderResult renderProjectToWav(Project project, const WavRenderRequest &request,
+                                   RenderSummary &summary, std::string &error) {
+    return renderToFile(std::move(project), request, summary, error, nullptr);
+}
+
+std::string stemFileName(const Track &track, ExportContainer container,
+                         std::vector<std::string> &taken) {
+    std::string base;
+    for (const char byte : track.name) {
+        const auto value = static_cast<unsigned char>(byte);
+        base += value < 0x20 || value == 0x7F || byte == '/' || byte == '\\' ? '_' : byte;
+    }
+    if (base.empty() || base == "." || base == "..") base = "Track " + std::to_string(track.id);
+    // Room for the counter and the extension within a file name's 255 bytes.
+    if (base.size() > 200) base.resize(200);
+    const std::string extension = "." + std::string(exportContainerName(container));
+    std::string name = base + extension;
+    for (int counter = 2; std::find(taken.begin(), taken.end(), name) != taken.end(); ++counter)
+        name = base + " " + std::to_string(counter) + extension;
+    taken.push_back(name);
+    return name;
+}
+
+WavRenderResult renderProjectStems(const Project &project, const std::string &folder,
+                                   const WavRenderRequest &request, std::vector<StemFile> &stems,
+                                   std::string &error) {
+    stems.clear();
+    WavRenderRequest shared = request;
+    shared.trackId = 0;
+    shared.soloTracks.clear();
+    // Every stem takes the gain the whole mix needs, so that they still add up to it.
+    const std::optional<double> gain = measureNormalizationGain(project, shared, error);
+    if (!gain)
+        return request.cancelled && request.cancelled() ? WavRenderResult::Cancelled
+                                                        : WavRenderResult::RenderFailed;
+    shared.gain = *gain;
+    Project withReturns = project;
+    HVEnsureReturnTracks(withReturns);
+    std::vector<uint64_t> sources;
+    for (const auto &track : withReturns.tracks)
+        if (track && track->type != TrackType::Return) sources.push_back(track->id);
+    std::vector<std::string> taken;
+    for (const auto &track : withReturns.tracks) {
+        if (!track) continue;
+        StemFile stem;
+        stem.trackId = track->id;
+        stem.path =
+            (fs::path(folder) / stemFileName(*track, request.format.container, taken)).string();
+        WavRenderRequest one = shared;
+        one.outputPath = stem.path;
+        one.soloTracks = {track->id};
+        const WavRenderResult result =
+            track->type == TrackType::Return
+                ? renderReturnStem(withReturns, one, track->id, sources, stem.summary, error)
+                : renderToFile(withReturns, one, stem.summary, error, nullptr);
+        if (result != WavRenderResult::Written) return result;
+        stems.push_back(std::move(stem));
+    }
+    return WavRenderResult::Written;
 }
 
 bool checkRenderOutput(const std::string &path, const std::string &projectFolder, int64_t frames,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/audiofile/AudioExport.h"
+#include "core/audiofile/Loudness.h"
 #include "core/engine/Engine.h"
 #include "core/model/Project.h"
 #include "core/vst/PluginRack.h"
@@ -10,6 +12,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +29,8 @@ struct RenderSummary {
     /// Mean square of the mid signal (left and right averaged), as the master meter sees it.
     double meanSquare = 0.0;
     double sumOfSquares = 0.0; // of the mid signal, over the frames so far
+    /// Integrated loudness and true peak of what was written, when it was metered.
+    std::optional<LoudnessFigures> loudness;
 
     /// Takes `count` more interleaved frames into the figures.
     void add(const float *interleaved, int64_t count);
@@ -63,16 +68,46 @@ struct WavRenderRequest {
     std::function<bool()> cancelled;
     std::string program = "Halvora";
     std::FILE *warnings = stderr; // plug-ins that could not be restored
+    ExportFormat format;
+    Normalization normalization;
+    /// Tracks soloed for this render beside `trackId` (a return with its sources).
+    std::vector<uint64_t> soloTracks;
+    /// A gain already decided (the stems of a normalised export share the mix's), when set
+    /// instead of measuring for `normalization`.
+    std::optional<double> gain;
 };
 
 enum class WavRenderResult : uint8_t { Written, RenderFailed, WriteFailed, Cancelled };
 
-/// Renders `project` on its own engine straight into the WAV file, block by block, through a
-/// temporary file beside the output that replaces it only once complete: a render that
-/// fails or is cancelled leaves no file behind and the user's earlier file untouched. Runs
-/// on any thread; the project is the caller's own copy. `error` says why when not written.
+/// Renders `project` on its own engine straight into the file in the request's format, block
+/// by block, through a temporary file beside the output that replaces it only once complete:
+/// a render that fails or is cancelled leaves no file behind and the user's earlier file
+/// untouched. A normalised export is rendered twice, first only to measure. Runs on any
+/// thread; the project is the caller's own copy. `error` says why when not written.
 WavRenderResult renderProjectToWav(Project project, const WavRenderRequest &request,
                                    RenderSummary &summary, std::string &error);
+
+/// The linear gain `request.normalization` asks for, measured by rendering the project once
+/// without writing. nullopt when the render failed or was cancelled (`error` says why).
+std::optional<double> measureNormalizationGain(Project project, const WavRenderRequest &request,
+                                               std::string &error);
+
+/// One file per track and per return of `project`, in `folder`, each named after its track
+/// and as long as the whole export: every track alone as its solo plays it; a return as
+/// what it adds to its sources. Normalised together, by the gain the whole mix needs.
+struct StemFile {
+    uint64_t trackId = 0;
+    std::string path;
+    RenderSummary summary;
+};
+WavRenderResult renderProjectStems(const Project &project, const std::string &folder,
+                                   const WavRenderRequest &request, std::vector<StemFile> &stems,
+                                   std::string &error);
+
+/// The file name of a track's stem: its name with what no file name may hold replaced, made
+/// unique among `taken`.
+std::string stemFileName(const Track &track, ExportContainer container,
+                         std::vector<std::string> &taken);
 
 /// False with `error` when `path` must not be written (see `checkOutputTarget`) or a 16-bit
 /// WAV file cannot hold `frames`.

@@ -27,9 +27,13 @@
 #include "core/music/ScalaFiles.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDockWidget>
 #include <QDoubleSpinBox>
+#include <QFormLayout>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMenuBar>
@@ -64,6 +68,77 @@ QAction *toolAction(QToolBar *bar, const QString &text, const QString &glyph, co
     QAction *action = bar->addAction(glyphIcon(glyph, colour), text);
     action->setToolTip(tip);
     return action;
+}
+
+/// The export's format, rate, dither and normalisation, kept for every export after.
+void editExportOptions(QWidget *parent, OVMainView &view) {
+    QDialog dialog(parent);
+    dialog.setWindowTitle(QStringLiteral("Параметры экспорта"));
+    auto *form = new QFormLayout(&dialog);
+    auto *format = new QComboBox(&dialog);
+    const std::array<std::pair<const char *, std::pair<ExportContainer, int32_t>>, 7> formats{{
+        {"WAV 16 бит", {ExportContainer::Wav, 16}},
+        {"WAV 24 бит", {ExportContainer::Wav, 24}},
+        {"WAV 32 бит (float)", {ExportContainer::Wav, 32}},
+        {"FLAC 16 бит", {ExportContainer::Flac, 16}},
+        {"FLAC 24 бит", {ExportContainer::Flac, 24}},
+        {"Ogg Vorbis", {ExportContainer::Ogg, 32}},
+        {"MP3", {ExportContainer::Mp3, 32}},
+    }};
+    for (std::size_t index = 0; index < formats.size(); ++index) {
+        format->addItem(QString::fromUtf8(formats[index].first));
+        const auto &[container, bits] = formats[index].second;
+        if (container == view.exportFormat.container &&
+            (bits == view.exportFormat.bits || container == ExportContainer::Ogg ||
+             container == ExportContainer::Mp3))
+            format->setCurrentIndex(static_cast<int>(index));
+    }
+    auto *rate = new QComboBox(&dialog);
+    rate->addItem(QStringLiteral("Как в проекте"), 0.0);
+    for (const double value : {44100.0, 48000.0, 88200.0, 96000.0})
+        rate->addItem(QString::number(value / 1000.0) + QStringLiteral(" кГц"), value);
+    rate->setCurrentIndex(std::max(0, rate->findData(view.exportFormat.sampleRate)));
+    auto *dither = new QCheckBox(QStringLiteral("TPDF-дизеринг (16 и 24 бит)"), &dialog);
+    dither->setChecked(view.exportFormat.dither);
+    auto *quality = new QDoubleSpinBox(&dialog);
+    quality->setRange(0.0, 1.0);
+    quality->setSingleStep(0.1);
+    quality->setValue(view.exportFormat.quality);
+    auto *normalize = new QComboBox(&dialog);
+    normalize->addItems({QStringLiteral("Нет"), QStringLiteral("Пик (dBFS)"),
+                         QStringLiteral("True peak (dBTP)"), QStringLiteral("Громкость (LUFS)")});
+    normalize->setCurrentIndex(static_cast<int>(view.exportNormalization.mode));
+    auto *target = new QDoubleSpinBox(&dialog);
+    target->setRange(-70.0, 0.0);
+    target->setDecimals(1);
+    target->setValue(view.exportNormalization.mode == NormalizeMode::Off
+                         ? -14.0
+                         : view.exportNormalization.target);
+    auto *ceiling = new QDoubleSpinBox(&dialog);
+    ceiling->setRange(-70.0, 0.0);
+    ceiling->setDecimals(1);
+    ceiling->setValue(view.exportNormalization.ceilingDb);
+    form->addRow(QStringLiteral("Формат"), format);
+    form->addRow(QStringLiteral("Частота"), rate);
+    form->addRow(QString(), dither);
+    form->addRow(QStringLiteral("Качество Ogg/MP3"), quality);
+    form->addRow(QStringLiteral("Нормализация"), normalize);
+    form->addRow(QStringLiteral("Цель"), target);
+    form->addRow(QStringLiteral("Потолок true peak"), ceiling);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    form->addRow(buttons);
+    if (dialog.exec() != QDialog::Accepted) return;
+    const auto &[container, bits] =
+        formats[static_cast<std::size_t>(format->currentIndex())].second;
+    ExportFormat chosen{container, bits, rate->currentData().toDouble(), dither->isChecked(),
+                        quality->value()};
+    // MP3 has no rate above 48 kHz: it keeps the project's.
+    if (container == ExportContainer::Mp3 && chosen.sampleRate > 48000.0) chosen.sampleRate = 0.0;
+    view.exportFormat = chosen;
+    view.exportNormalization = {static_cast<NormalizeMode>(normalize->currentIndex()),
+                                target->value(), ceiling->value()};
 }
 
 } // namespace
@@ -236,6 +311,16 @@ void MainWindow::buildFileMenu(QMenu *file) {
                     onWorker(exportJobs, [&view] { return view.prepareExportSelectedTrackWav(); }));
     file->addAction(QStringLiteral("Export Cycle Range as WAV…"), this,
                     onWorker(exportJobs, [&view] { return view.prepareExportLoopWav(); }));
+    file->addAction(QStringLiteral("Import MIDI File…"), this, [this, &view] {
+        view.importMidiFileFromMenu();
+        projectChanged();
+    });
+    file->addAction(QStringLiteral("Export MIDI File…"), this,
+                    [&view] { view.exportMidiFileFromMenu(); });
+    file->addAction(QStringLiteral("Экспорт стемов…"), this,
+                    onWorker(exportJobs, [&view] { return view.prepareExportStems(); }));
+    file->addAction(QStringLiteral("Параметры экспорта…"), this,
+                    [this, &view] { editExportOptions(this, view); });
     file->addSeparator();
     file->addAction(QStringLiteral("Новый проект"), QKeySequence(Qt::CTRL | Qt::Key_N), this,
                     replacing([&view] { view.newProject(); }));

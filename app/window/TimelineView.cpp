@@ -1229,8 +1229,9 @@ std::vector<std::string> droppedAudioFiles(const QMimeData *data) {
     std::vector<std::string> paths;
     if (!data || !data->hasUrls()) return paths;
     for (const QUrl &url : data->urls())
-        if (url.isLocalFile() && isImportableAudioFile(url.toLocalFile().toStdString(), true))
-            paths.push_back(url.toLocalFile().toStdString());
+        if (const std::string path = url.toLocalFile().toStdString();
+            url.isLocalFile() && (isImportableAudioFile(path, true) || isMidiFileName(path)))
+            paths.push_back(path);
     return paths;
 }
 } // namespace

@@ -62,6 +62,7 @@ double processCpuSeconds() {
 struct Timed {
     double wall = 0.0;
     double cpu = 0.0;
+    double system = 0.0; // of the cpu time, in the kernel
 };
 
 template <typename Work> Timed timed(Work work) {
@@ -71,25 +72,35 @@ template <typename Work> Timed timed(Work work) {
     return {secondsSince(started), processCpuSeconds() - cpuStarted};
 }
 
+double timevalSeconds(const timeval &time) {
+    return static_cast<double>(time.tv_sec) + 1e-6 * static_cast<double>(time.tv_usec);
+}
+
 /// CPU time of the children that have ended, user and system.
 double childrenCpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_CHILDREN, &usage);
-    const auto seconds = [](const timeval &time) {
-        return static_cast<double>(time.tv_sec) + 1e-6 * static_cast<double>(time.tv_usec);
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    return timevalSeconds(usage.ru_utime) + timevalSeconds(usage.ru_stime);
+}
+
+double childrenSystemSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return timevalSeconds(usage.ru_stime);
 }
 
 /// The whole command as a user runs it, in its own process: load, hydrate, render, write.
-Timed runCommandOnce(const fs::path &project, const fs::path &output) {
+Timed runCommandOnce(const fs::path &project, const fs::path &output,
+                     const std::vector<std::string> &options = {}) {
     std::vector<std::string> words{HALVORA_EXECUTABLE, "render", project.string(), "-o",
                                    output.string(),    "--quiet"};
+    words.insert(words.end(), options.begin(), options.end());
     std::vector<char *> argv;
     for (auto &word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
     const double cpuBefore = childrenCpuSeconds();
+    const double systemBefore = childrenSystemSeconds();
     const auto started = std::chrono::steady_clock::now();
     pid_t child = 0;
     int status = -1;
@@ -97,7 +108,7 @@ Timed runCommandOnce(const fs::path &project, const fs::path &output) {
         waitpid(child, &status, 0);
     const double wall = secondsSince(started);
     if (status != 0) std::fprintf(stderr, "render failed with status %d\n", status);
-    return {wall, childrenCpuSeconds() - cpuBefore};
+    return {wall, childrenCpuSeconds() - cpuBefore, childrenSystemSeconds() - systemBefore};
 }
 
 fs::path referenceFolder() {
@@ -192,6 +203,42 @@ void mixingCommandPhases(benchmark::State &state) {
     }
 }
 BENCHMARK(mixingCommandPhases)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(3);
+
+/// The 32-track mix exported as 16-bit WAV (the baseline), 24-bit FLAC and MP3 in one run,
+/// each as the whole command: real-time factors by wall and CPU time, the kernel's share,
+/// and each format's wall time as a multiple of the WAV export's.
+void mixingCommandFormats(benchmark::State &state) {
+    const fs::path folder = mixingFolder(0);
+    struct Format {
+        const char *name;
+        const char *file;
+        std::vector<std::string> options;
+    };
+    const std::vector<Format> formats{
+        {"wav16", "formats.wav", {}},
+        {"flac24", "formats.flac", {"--format", "flac", "--bits", "24"}},
+        {"mp3", "formats.mp3", {"--format", "mp3", "--quality", "0.7"}},
+    };
+    const double audioSeconds = songSeconds + 0.5;
+    for (auto _ : state) {
+        double total = 0.0, baseline = 0.0;
+        for (const Format &format : formats) {
+            const Timed spent =
+                runCommandOnce(folder, folders().root / format.file, format.options);
+            if (baseline == 0.0) baseline = spent.wall;
+            total += spent.wall;
+            const std::string name = format.name;
+            state.counters[name + "_realtime"] = audioSeconds / spent.wall;
+            state.counters[name + "_cpu_realtime"] = audioSeconds / spent.cpu;
+            state.counters[name + "_sys_s"] = spent.system;
+            state.counters[name + "_wall_s"] = spent.wall;
+            state.counters[name + "_vs_wav"] = spent.wall / baseline;
+        }
+        state.SetIterationTime(total);
+    }
+    state.SetLabel("32 tracks, channel EQ off");
+}
+BENCHMARK(mixingCommandFormats)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(2);
 
 } // namespace
 

@@ -57,6 +57,13 @@ bool exportWav(const std::string &path, const SampleBuffer &samples, int channel
 /// The same into a file the caller opened (and flushes and closes).
 bool exportWav(int descriptor, const float *samples, int frames, int channels, double sampleRate);
 
+/// A clip's media as Halvora writes it: a WAV file of 32-bit floats (every sample as it is)
+/// or 24-bit PCM scaled by 2^23 (what `SampleBuffer::fromPcm24` reads back to the same
+/// floats), or with `MediaEncoding::Pcm16` the same as `exportWav`. Returns true when every
+/// byte reached the file.
+bool exportMediaWav(const std::string &path, const SampleBuffer &samples, int channels,
+                    double sampleRate, MediaEncoding encoding);
+
 /// Reads a 16-bit PCM WAV file (plain or extensible). The first two channels are kept, mono
 /// is duplicated; the samples are not resampled. The file is untrusted: a data chunk that
 /// claims more bytes than the file holds ends at the end of the file, and anything but a
@@ -83,8 +90,9 @@ struct StreamedMedia {
     int64_t frames = 0;
 };
 
-/// Opens a stereo 16-bit PCM WAV file recorded at `sampleRate` (the files `exportWav`
-/// writes for a project) without reading its samples: they are read when they play. False,
+/// Opens a stereo WAV file of 16 or 24-bit PCM or 32-bit float recorded at `sampleRate` (the
+/// files `exportMediaWav` writes for a project, and those of older projects) without reading
+/// its samples: they are read when they play. False,
 /// with `error` saying why, for any other file, which `readMediaFile` then reads instead.
 /// If the file changes later, it is reported and what it lost plays as silence.
 bool openStreamedMedia(const std::string &path, double sampleRate, StreamedMedia &result,

@@ -20,8 +20,9 @@ uint16_t readLe16(const unsigned char *bytes) {
     return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
 }
 
-/// Where the samples of a plain 16-bit PCM WAV file lie, found from its chunk headers.
+/// Where the samples of a WAV file lie and how they are stored, found from its chunk headers.
 struct PcmLayout {
+    MediaEncoding encoding = MediaEncoding::Pcm16;
     int32_t channels = 0;
     uint32_t sampleRate = 0;
     std::size_t dataOffset = 0;
@@ -41,16 +42,37 @@ bool readAt(int descriptor, std::size_t offset, unsigned char *bytes, std::size_
     return true;
 }
 
-/// Walks the chunk headers of the file of `length` bytes; nothing for anything but 16-bit
-/// PCM whose "fmt " comes before its "data". A data chunk that claims more than the file
-/// holds ends with it.
+constexpr uint16_t formatPcm = 1;
+constexpr uint16_t formatFloat = 3;
+constexpr uint16_t formatExtensible = 0xFFFE;
+
+/// The encoding a "fmt " chunk of `size` bytes describes, when it is one we stream.
+std::optional<MediaEncoding> encodingOf(int descriptor, std::size_t body, std::size_t size,
+                                        const unsigned char *format) {
+    uint16_t tag = readLe16(format);
+    const uint16_t bits = readLe16(format + 14);
+    if (tag == formatExtensible) {
+        // The first two bytes of the sub-format GUID are the plain format tag.
+        unsigned char subFormat[2];
+        if (size < 26 || !readAt(descriptor, body + 24, subFormat, 2)) return std::nullopt;
+        tag = readLe16(subFormat);
+    }
+    if (tag == formatPcm && bits == 16) return MediaEncoding::Pcm16;
+    if (tag == formatPcm && bits == 24) return MediaEncoding::Pcm24;
+    if (tag == formatFloat && bits == 32) return MediaEncoding::Float32;
+    return std::nullopt;
+}
+
+/// Walks the chunk headers of the file of `length` bytes; nothing for anything but 16 or
+/// 24-bit PCM or 32-bit float whose "fmt " comes before its "data". A data chunk that claims
+/// more than the file holds ends with it.
 std::optional<PcmLayout> findPcmLayout(int descriptor, std::size_t length) {
     unsigned char head[12];
     if (length < 12 || !readAt(descriptor, 0, head, 12) || std::memcmp(head, "RIFF", 4) != 0 ||
         std::memcmp(head + 8, "WAVE", 4) != 0)
         return std::nullopt;
     PcmLayout layout;
-    bool pcm16 = false;
+    std::optional<MediaEncoding> encoding;
     std::size_t at = 12;
     while (length - at >= 8) {
         unsigned char chunk[8];
@@ -61,11 +83,12 @@ std::optional<PcmLayout> findPcmLayout(int descriptor, std::size_t length) {
             unsigned char format[16];
             if (size < 16 || length - body < 16 || !readAt(descriptor, body, format, 16))
                 return std::nullopt;
-            pcm16 = readLe16(format) == 1 && readLe16(format + 14) == 16;
+            encoding = encodingOf(descriptor, body, size, format);
             layout.channels = readLe16(format + 2);
             layout.sampleRate = readLe32(format + 4);
         } else if (std::memcmp(chunk, "data", 4) == 0) {
-            if (!pcm16) return std::nullopt;
+            if (!encoding) return std::nullopt;
+            layout.encoding = *encoding;
             layout.dataOffset = body;
             layout.dataBytes = std::min(size, length - body);
             return layout;
@@ -82,10 +105,12 @@ void setError(std::string *error, const std::string &text) {
 
 /// The reason `layout` cannot be streamed as a clip of a project at `sampleRate`, or nothing.
 std::optional<std::string> refusal(const std::optional<PcmLayout> &layout, double sampleRate) {
-    if (!layout || layout->channels != 2) return "not a stereo 16-bit PCM WAV file";
+    if (!layout || layout->channels != 2)
+        return "not a stereo WAV file of 16 or 24-bit PCM or 32-bit float";
     if (static_cast<double>(layout->sampleRate) != sampleRate)
         return "recorded at another sample rate";
-    if (layout->dataBytes / 4 < 1) return "no samples";
+    if (layout->dataBytes / (2 * static_cast<std::size_t>(bytesPerSample(layout->encoding))) < 1)
+        return "no samples";
     return std::nullopt;
 }
 
@@ -112,9 +137,10 @@ bool openStreamedMedia(const std::string &path, double sampleRate, StreamedMedia
         setError(error, *refused);
         return false;
     }
-    const auto frames = static_cast<int64_t>(layout->dataBytes / 4);
+    const auto frames = static_cast<int64_t>(
+        layout->dataBytes / (2 * static_cast<std::size_t>(bytesPerSample(layout->encoding))));
     auto file = std::make_shared<const MediaFile>(
-        descriptor, path, static_cast<int64_t>(layout->dataOffset), frames * 2);
+        descriptor, path, static_cast<int64_t>(layout->dataOffset), frames * 2, layout->encoding);
     result.samples = SharedSamples(std::make_shared<const SampleBuffer>(std::move(file)));
     result.channels = 2;
     result.frames = frames;

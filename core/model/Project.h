@@ -337,6 +337,8 @@ struct Project {
     std::string name = "Untitled";
     std::string rootPath; // not stored
     double sampleRate = 48000.0;
+    /// How media Halvora writes store their samples: 32 (float, nothing rounded) or 24 bits.
+    int32_t mediaBitDepth = 32;
     double tempoBpm = 120.0;
     TimeSignature timeSignature;
     GridQuantize gridQuantize = GridQuantize::Quarter; // not stored

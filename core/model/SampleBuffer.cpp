@@ -30,9 +30,19 @@ constexpr int64_t readChunkSamples = 128 * 1024;
 
 } // namespace
 
-MediaFile::MediaFile(int fd, std::string path, int64_t dataOffset, int64_t sampleCount)
+int32_t bytesPerSample(MediaEncoding encoding) {
+    switch (encoding) {
+    case MediaEncoding::Pcm16: return 2;
+    case MediaEncoding::Pcm24: return 3;
+    case MediaEncoding::Float32: return 4;
+    }
+    return 2;
+}
+
+MediaFile::MediaFile(int fd, std::string path, int64_t dataOffset, int64_t sampleCount,
+                     MediaEncoding encoding)
     : fd_(fd), path_(std::move(path)), dataOffset_(dataOffset),
-      sampleCount_(std::max<int64_t>(sampleCount, 0)) {
+      sampleCount_(std::max<int64_t>(sampleCount, 0)), encoding_(encoding) {
     struct stat status {};
     if (::fstat(fd_, &status) == 0) {
         device_ = status.st_dev;
@@ -55,28 +65,60 @@ void MediaFile::report(const std::string &reason) const {
     ++log.total;
 }
 
+namespace {
+
+/// `count` samples of `encoding` (little-endian, as WAV stores them) as floats.
+void convertSamples(const unsigned char *bytes, int64_t count, MediaEncoding encoding, float *out) {
+    switch (encoding) {
+    case MediaEncoding::Pcm16:
+        for (int64_t i = 0; i < count; ++i) {
+            int16_t value = 0;
+            std::memcpy(&value, bytes + 2 * i, sizeof value);
+            out[i] = SampleBuffer::fromPcm16(value);
+        }
+        return;
+    case MediaEncoding::Pcm24:
+        for (int64_t i = 0; i < count; ++i) {
+            const unsigned char *at = bytes + 3 * i;
+            // Shifted into the top of a 32-bit word and back, so the sign comes along.
+            const auto word = static_cast<int32_t>(static_cast<uint32_t>(at[0]) << 8 |
+                                                   static_cast<uint32_t>(at[1]) << 16 |
+                                                   static_cast<uint32_t>(at[2]) << 24);
+            out[i] = SampleBuffer::fromPcm24(word >> 8);
+        }
+        return;
+    case MediaEncoding::Float32:
+        std::memcpy(out, bytes, static_cast<std::size_t>(count) * 4);
+        return;
+    }
+}
+
+} // namespace
+
 void MediaFile::read(int64_t first, int64_t count, float *out,
                      std::vector<int16_t> &staging) const {
     first = std::clamp<int64_t>(first, 0, sampleCount_);
     count = std::clamp<int64_t>(count, 0, sampleCount_ - first);
-    if (staging.size() < static_cast<std::size_t>(std::min(count, readChunkSamples)))
-        staging.resize(static_cast<std::size_t>(std::min(count, readChunkSamples)));
+    const int64_t width = bytesPerSample(encoding_);
+    const auto wanted = static_cast<std::size_t>((std::min(count, readChunkSamples) * width + 1) /
+                                                 static_cast<int64_t>(sizeof(int16_t)));
+    if (staging.size() < wanted) staging.resize(wanted);
+    const int64_t capacity = static_cast<int64_t>(staging.size() * sizeof(int16_t)) / width;
+    auto *bytes = reinterpret_cast<unsigned char *>(staging.data());
     for (int64_t done = 0; done < count;) {
-        const int64_t piece = std::min<int64_t>(count - done, static_cast<int64_t>(staging.size()));
+        const int64_t piece = std::min<int64_t>(count - done, capacity);
         ssize_t got = 0;
         do {
-            got = ::pread(fd_, staging.data(), static_cast<std::size_t>(piece) * 2,
-                          static_cast<off_t>(dataOffset_ + (first + done) * 2));
+            got = ::pread(fd_, bytes, static_cast<std::size_t>(piece * width),
+                          static_cast<off_t>(dataOffset_ + (first + done) * width));
         } while (got < 0 && errno == EINTR);
         if (got < 0)
             fail(std::string("cannot read: ") + std::strerror(errno));
-        else if (got < piece * 2)
+        else if (got < piece * width)
             fail("the file became shorter; what it lost plays as silence");
-        const int64_t whole = got < 0 ? 0 : got / 2;
-        const int16_t *pcm = staging.data();
+        const int64_t whole = got < 0 ? 0 : got / width;
         float *target = out + done;
-        for (int64_t i = 0; i < whole; ++i)
-            target[i] = SampleBuffer::fromPcm16(pcm[i]);
+        convertSamples(bytes, whole, encoding_, target);
         if (whole < piece) {
             // Nothing after a short read is there either: the rest is silence.
             std::fill_n(target + whole, count - done - whole, 0.0f);

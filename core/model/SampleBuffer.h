@@ -9,7 +9,14 @@
 
 namespace orvane {
 
-/// An open 16-bit PCM media file whose samples are read with plain reads and converted to
+/// How a media file stores its samples: 16-bit PCM scaled by 32767 (what older projects
+/// hold), 24-bit PCM scaled by 2^23, or 32-bit float as it is.
+enum class MediaEncoding : uint8_t { Pcm16, Pcm24, Float32 };
+
+/// The bytes one sample takes in a file of `encoding`.
+int32_t bytesPerSample(MediaEncoding encoding);
+
+/// An open PCM or float media file whose samples are read with plain reads and converted to
 /// floats on the way; nothing of it is mapped. The descriptor stays open while the file is
 /// in use, so a file deleted or renamed over keeps playing what it held. What a file cut
 /// short (or failing to read) no longer holds plays as silence, and the file is reported
@@ -18,7 +25,8 @@ class MediaFile {
   public:
     /// Takes over the open descriptor `fd` of `path`, whose `sampleCount` samples start at
     /// byte `dataOffset`.
-    MediaFile(int fd, std::string path, int64_t dataOffset, int64_t sampleCount);
+    MediaFile(int fd, std::string path, int64_t dataOffset, int64_t sampleCount,
+              MediaEncoding encoding = MediaEncoding::Pcm16);
     ~MediaFile();
     MediaFile(const MediaFile &) = delete;
     MediaFile &operator=(const MediaFile &) = delete;
@@ -27,8 +35,9 @@ class MediaFile {
     int64_t sampleCount() const { return sampleCount_; }
 
     /// Reads samples [first, first + count) (within the file's count) as floats into `out`
-    /// with as few reads as the size of `staging` allows, growing it to at most a quarter
-    /// megabyte. Blocks on the disk: never on the audio thread.
+    /// with as few reads as the size of `staging` (raw bytes, whatever its element type)
+    /// allows, growing it to at most half a megabyte. Blocks on the disk: never on the audio
+    /// thread.
     void read(int64_t first, int64_t count, float *out, std::vector<int16_t> &staging) const;
     /// Looks whether the file was deleted or replaced since it was opened, and reports it
     /// once; what was opened goes on playing. A system call or two: call it now and then.
@@ -44,6 +53,7 @@ class MediaFile {
     std::string path_;
     int64_t dataOffset_;
     int64_t sampleCount_;
+    MediaEncoding encoding_;
     uint64_t device_ = 0;
     uint64_t inode_ = 0;
     mutable std::atomic<bool> failed_{false};
@@ -73,6 +83,8 @@ class SampleBuffer {
     /// A 16-bit sample as the float it stands for: divided by the writer's 32767 (a division,
     /// not a product with the reciprocal, so that read and decoded audio agree bit for bit).
     static float fromPcm16(int16_t sample) { return static_cast<float>(sample) / 32767.0f; }
+    /// A 24-bit sample (in the low bits of `sample`) as its float: a power of two, exact.
+    static float fromPcm24(int32_t sample) { return static_cast<float>(sample) / 8388608.0f; }
 
     explicit SampleBuffer(std::shared_ptr<const std::vector<float>> floats);
     /// `count` floats at `floats`, kept alive by `owner` (a vector, ...).

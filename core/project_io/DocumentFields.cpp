@@ -912,6 +912,7 @@ FieldTable<Project> projectFields() {
         text<&Project::name>("name", "Untitled"),
         // Checked where it is used: a render refuses an unusable rate with a message.
         number<&Project::sampleRate>("sampleRate", 48000),
+        optionalNumber<&Project::mediaBitDepth>("mediaBitDepth", 32, 24, 32),
         numberOrDefault<&Project::tempoBpm>("tempoBpm", 120, slowestTempo, fastestTempo),
         number<&Project::countInBars>("countInBars", 1, 0, mostCountInBars),
         flag<&Project::punchEnabled>("punchEnabled", false),

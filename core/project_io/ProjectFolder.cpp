@@ -118,10 +118,16 @@ bool isInsideFolder(const fs::path &file, const fs::path &folder) {
            (std::next(folderEnd) == canonicalFolder.end() && folderEnd->empty());
 }
 
+/// Media are written in float unless the project asks for 24 bits; nothing Halvora records
+/// or computes is rounded to 16.
+MediaEncoding mediaEncodingOf(const Project &project) {
+    return project.mediaBitDepth == 24 ? MediaEncoding::Pcm24 : MediaEncoding::Float32;
+}
+
 /// Writes the clip's audio as its media file unless a file in the project already holds that
 /// buffer; false names a failure to report.
 bool writeClipAudio(Clip &clip, const fs::path &root, const fs::path &mediaFolder,
-                    double sampleRate) {
+                    double sampleRate, MediaEncoding encoding) {
     // A file inside the project that already holds this audio is kept as it is, whatever
     // its name or encoding.
     const fs::path current = fs::path(clip.audioFile).lexically_normal();
@@ -139,7 +145,7 @@ bool writeClipAudio(Clip &clip, const fs::path &root, const fs::path &mediaFolde
     const int channels = std::max(1, clip.channels);
     const auto frames = static_cast<int64_t>(clip.audio->size()) / channels;
     if (frames > std::numeric_limits<int>::max() ||
-        !exportWav(temporary.string(), *clip.audio, channels, sampleRate)) {
+        !exportMediaWav(temporary.string(), *clip.audio, channels, sampleRate, encoding)) {
         std::error_code ignored;
         fs::remove(temporary, ignored);
         return false;
@@ -178,7 +184,8 @@ std::string saveMedia(Project &project, const fs::path &root, const fs::path &me
         bool written = true;
         std::string fileName;
         if (hasAudio(clip) && clip.length >= 1) {
-            written = writeClipAudio(clip, root, mediaFolder, project.sampleRate);
+            written = writeClipAudio(clip, root, mediaFolder, project.sampleRate,
+                                     mediaEncodingOf(project));
             fileName = mediaName(clip.id, ".wav");
         } else if (collectAll && !clip.audioFile.empty()) {
             written = collectClipFile(clip, previousRoot, mediaFolder);

@@ -114,9 +114,10 @@ TEST(LargeMedia, AProjectWithMoreMediaThanTheMemoryLimitRendersCorrectlyWithinIt
     ASSERT_GT(mediaBytes, uintmax_t{programLimitKiB} * 1024 * 3 / 2);
 
     const auto renderPeakKiB = [&](const fs::path &out, int64_t length) {
-        const RunningProgram program = startHalvora(
-            {"render", folder.string(), "-o", out.string(), "--length", std::to_string(length)},
-            scratch);
+        const RunningProgram program =
+            startHalvora({"render", folder.string(), "-o", out.string(), "--length",
+                          std::to_string(length), "--dither", "off"},
+                         scratch);
         const int64_t peakKiB = peakResidentWhileRunning(program.pid);
         const ProgramRun run = finishHalvora(program);
         EXPECT_EQ(run.exitStatus, 0) << run.errors;

@@ -99,7 +99,7 @@ TEST_P(PluginRenderEndToEnd, SavedPluginProjectRendersByTheProgramAsItSoundedBef
     const auto renderedWav = scratch / "rendered.wav";
     const auto run =
         testing::runHalvora({"render", projectFolder.string(), "-o", renderedWav.string(),
-                             "--length", std::to_string(frames), "--quiet"},
+                             "--length", std::to_string(frames), "--quiet", "--dither", "off"},
                             scratch);
     ASSERT_EQ(run.exitStatus, 0) << run.errors;
     const std::string expected = fileBytes(expectedWav);

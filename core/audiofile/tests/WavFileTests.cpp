@@ -365,8 +365,8 @@ TEST_F(WavFileTest, StreamingRefusesEveryFileItCannotReadAsItPlays) {
     };
     std::vector<Case> cases;
     cases.push_back({"mono", RiffBuilder().format(1, 1, 48000, 16).data(four).bytes});
-    cases.push_back({"24-bit", RiffBuilder().format(1, 2, 48000, 24).data(four).bytes});
-    cases.push_back({"float", RiffBuilder().format(3, 2, 48000, 32).data(four).bytes});
+    cases.push_back({"8-bit", RiffBuilder().format(1, 2, 48000, 8).data(four).bytes});
+    cases.push_back({"64-bit float", RiffBuilder().format(3, 2, 48000, 64).data(four).bytes});
     cases.push_back({"other rate", RiffBuilder().format(1, 2, 44100, 16).data(four).bytes});
     cases.push_back({"data first", RiffBuilder().data(four).format(1, 2, 48000, 16).bytes});
     cases.push_back({"no data", RiffBuilder().format(1, 2, 48000, 16).data({}).bytes});

@@ -256,3 +256,85 @@ TEST_F(Media, AMediaFileCutShortUnderItsMappingReadsSilenceAndStillSaves) {
 
 } // namespace
 } // namespace orvane::project_io
+
+namespace orvane::project_io {
+namespace {
+
+/// The format tag and depth of a WAV file Halvora wrote (its "fmt " chunk comes first).
+std::pair<int, int> formatOf(const std::string &bytes) {
+    if (bytes.size() < 36) return {0, 0};
+    const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(bytes[at]); };
+    return {byte(20) | byte(21) << 8, byte(34) | byte(35) << 8};
+}
+
+TEST_F(Media, AQuietRecordingIsStoredInFloatAndSurvivesSaveAndReopenBitForBit) {
+    std::mt19937 random(5);
+    std::uniform_real_distribution<float> level(-3.16e-6f, 3.16e-6f); // -110 dBFS
+    auto recorded = std::make_shared<std::vector<float>>(2 * 48000);
+    for (float &sample : *recorded)
+        sample = level(random);
+    Project project;
+    auto clip = addAudioClip(project, 48000, 0);
+    clip->audio = recorded;
+    const std::string folder = path("quiet.halvora");
+    ASSERT_TRUE(saveProject(project, folder, false).ok);
+    const auto files = mediaBytes(folder);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(formatOf(files.begin()->second), std::make_pair(3, 32)) << "IEEE float";
+    EXPECT_EQ(readFile(folder + "/project.json").find("mediaBitDepth"), std::string::npos)
+        << "the default is not written";
+
+    Project loaded = loadHydrated(folder);
+    ASSERT_TRUE(loaded.tracks[0]->clips[0]->audio->file()) << "streamed from its file";
+    EXPECT_EQ(loaded.tracks[0]->clips[0]->audio->toVector(), *recorded);
+    EXPECT_EQ(writesOfSave(loaded, folder), 0u);
+    EXPECT_EQ(mediaBytes(folder), files);
+}
+
+TEST_F(Media, AProjectMayChooseTwentyFourBitMedia) {
+    std::mt19937 random(9);
+    std::uniform_real_distribution<float> level(-0.9f, 0.9f);
+    auto recorded = std::make_shared<std::vector<float>>(2 * 500);
+    for (float &sample : *recorded)
+        sample = level(random);
+    Project project;
+    project.mediaBitDepth = 24;
+    addAudioClip(project, 500, 0)->audio = recorded;
+    const std::string folder = path("deep.halvora");
+    ASSERT_TRUE(saveProject(project, folder, false).ok);
+    EXPECT_EQ(formatOf(mediaBytes(folder).begin()->second), std::make_pair(1, 24));
+    EXPECT_NE(readFile(folder + "/project.json").find("\"mediaBitDepth\": 24"), std::string::npos);
+    Project loaded = loadHydrated(folder);
+    EXPECT_EQ(loaded.mediaBitDepth, 24);
+    const std::vector<float> audio = loaded.tracks[0]->clips[0]->audio->toVector();
+    const std::vector<float> &original = *recorded;
+    ASSERT_EQ(audio.size(), original.size());
+    for (std::size_t index = 0; index < audio.size(); ++index)
+        ASSERT_NEAR(audio[index], original[index], 0.5 / 8388608.0) << index;
+}
+
+TEST_F(Media, SixteenBitMediaOfAnOlderProjectKeepLoadingAndAreNeverRewritten) {
+    const std::string folder = path("old.halvora");
+    writeWav(folder + "/media/take.wav", 400, 6);
+    fs::create_directories(folder);
+    Project project;
+    project.rootPath = folder;
+    auto clip = addAudioClip(project, 0, 0);
+    clip->audio = nullptr;
+    clip->audioFile = "media/take.wav";
+    ASSERT_TRUE(writeFileDurably(fs::path(folder) / "project.json", toJson(project)));
+    const auto before = mediaBytes(folder);
+
+    Project loaded = loadHydrated(folder);
+    ASSERT_TRUE(loaded.tracks[0]->clips[0]->audio->file()) << "16-bit media still stream";
+    EXPECT_EQ(loaded.tracks[0]->clips[0]->audioFrameCount(), 400);
+    EXPECT_EQ(writesOfSave(loaded, folder), 0u);
+    EXPECT_EQ(mediaBytes(folder), before);
+    const std::string resaved = readFile(folder + "/project.json");
+    EXPECT_EQ(resaved.find("mediaBitDepth"), std::string::npos) << "no new key in an old project";
+    EXPECT_EQ(writesOfSave(loaded, folder), 0u);
+    EXPECT_EQ(readFile(folder + "/project.json"), resaved) << "saving again changes no byte";
+}
+
+} // namespace
+} // namespace orvane::project_io

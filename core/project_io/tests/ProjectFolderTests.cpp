@@ -39,9 +39,9 @@ TEST_F(Folder, SavingTwiceRewritesTheMediaOfEveryClipWithAudio) {
     EXPECT_TRUE(again.ok);
     EXPECT_EQ(again.error, "");
     EXPECT_EQ(first->audioFile, firstName);
-    ImportedWav imported;
-    ASSERT_TRUE(importWav(folder + "/" + firstName, imported));
-    expectSameAudio(*ramp(100, 9), *imported.samples);
+    DecodedAudio rewritten;
+    ASSERT_TRUE(readMediaFile(folder + "/" + firstName, project.sampleRate, rewritten));
+    expectSameAudio(*ramp(100, 9), *rewritten.samples);
     // No temporary file is left beside the media.
     EXPECT_EQ(std::distance(fs::directory_iterator(folder + "/media"), fs::directory_iterator()),
               2);

@@ -4,6 +4,7 @@
 
 #include "core/commands/ClipCommands.h"
 #include "core/commands/ClipSettingCommands.h"
+#include "core/commands/ImportMidiCommand.h"
 #include "core/commands/TakeCommands.h"
 #include "core/commands/TrackCommands.h"
 
@@ -253,6 +254,33 @@ CommandTableRow fadesRow() {
 
 } // namespace
 
+/// A file of one to three tracks (one maybe without notes), its maps taken or not.
+CommandTableRow importMidiRow() {
+    return {
+        "ImportMidiCommand", [](const Project &project, Random &random) {
+            midifile::MidiFile file;
+            file.ticksPerQuarter = static_cast<int32_t>(between(random, 24, 960));
+            file.tempos.push_back({0, static_cast<uint32_t>(between(random, 250000, 1000000))});
+            file.meters.push_back({between(random, 0, 4000), 3, 4});
+            const int64_t tracks = between(random, 1, 3);
+            for (int64_t index = 0; index < tracks; ++index) {
+                midifile::FileTrack track{index == 0 ? "Piano" : "", {}};
+                for (int64_t note = between(random, 0, 4); note > 0; --note)
+                    track.notes.push_back({0, static_cast<int32_t>(between(random, 0, 127)),
+                                           static_cast<int32_t>(between(random, 1, 127)),
+                                           between(random, 0, 10000), between(random, 0, 2000)});
+                file.tracks.push_back(std::move(track));
+            }
+            const bool maps = chance(random, 50);
+            const int64_t position = between(random, -100, 200000);
+            const midifile::MidiImport plan = midifile::planMidiImport(file, project, maps);
+            return CommandRecipe{
+                call("ImportMidi",
+                     {std::to_string(tracks), maps ? "maps" : "no maps", std::to_string(position)}),
+                [plan, position] { return std::make_unique<ImportMidiCommand>(plan, position); }};
+        }};
+}
+
 std::vector<CommandTableRow> trackClipAndTakeCommandRows() {
     std::vector<CommandTableRow> rows{addTrackRow(),
                                       removeTrackRow(),
@@ -269,7 +297,8 @@ std::vector<CommandTableRow> trackClipAndTakeCommandRows() {
                                       fadesRow(),
                                       oneClipRow<ToggleClipLoopCommand>("ToggleClipLoop"),
                                       pasteRow(),
-                                      groupRow()};
+                                      groupRow(),
+                                      importMidiRow()};
     for (auto &setting : trackSettingRows())
         rows.push_back(std::move(setting));
     return rows;

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "core/audiofile/AudioExport.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Loudness after EBU R128 (integrated, gated) and true peak, as a delivery is measured.
+namespace orvane {
+
+struct LoudnessFigures {
+    /// -inf when everything was below the gate (silence).
+    double integratedLufs = 0.0;
+    double truePeakDb = 0.0;
+    double samplePeakDb = 0.0;
+};
+
+/// Measures the samples an export writes; a tap of `AudioExportWriter`.
+class LoudnessMeter final : public ExportTap {
+  public:
+    LoudnessMeter(int32_t channels, double sampleRate);
+    ~LoudnessMeter() override;
+    LoudnessMeter(const LoudnessMeter &) = delete;
+    LoudnessMeter &operator=(const LoudnessMeter &) = delete;
+
+    void take(const float *interleaved, int64_t frames) override;
+    LoudnessFigures figures() const;
+
+  private:
+    void *state_ = nullptr; // ebur128_state
+    int32_t channels_;
+};
+
+enum class NormalizeMode : uint8_t { Off, Peak, TruePeak, Loudness };
+
+struct Normalization {
+    NormalizeMode mode = NormalizeMode::Off;
+    /// dBFS for a peak, LUFS for loudness.
+    double target = 0.0;
+    /// Loudness normalisation never lifts the true peak above this (dBTP).
+    double ceilingDb = -1.0;
+};
+
+/// "off", "peak:DB", "truepeak:DB" or "lufs:LUFS[:CEILING]" (ceiling -1 dBTP when not given).
+bool parseNormalization(std::string_view text, Normalization &normalization, std::string &error);
+
+/// The linear gain that takes a signal measured as `measured` to the target; 1 for silence
+/// or when off.
+double normalizationGain(const LoudnessFigures &measured, const Normalization &normalization);
+
+} // namespace orvane
