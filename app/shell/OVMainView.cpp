@@ -669,7 +669,10 @@ struct OVMainView::ExportTask {
     WavRenderRequest request;
     const char *doneFormat = "";
     const char *failedText = "";
+    /// The open project's own folder, which an export must never write into.
+    std::string projectFolder;
     WavRenderResult result = WavRenderResult::RenderFailed;
+    bool targetRefused = false;
     std::string error;
 };
 
@@ -690,14 +693,16 @@ std::optional<LongJob> OVMainView::prepareExport(const std::string &defaultName,
         std::lock_guard lock(engine.projectMutex);
         rack.saveStatesIntoProject();
         task->snapshot = copyProjectDocument(engine.project);
+        task->projectFolder = engine.project.rootPath;
     }
     LongJob job;
     job.title = "Экспорт WAV…";
     job.perform = [task](JobControl &control) {
         WavRenderRequest &request = task->request;
-        if (!checkRenderOutput(request.outputPath, {}, request.frames, request.channels,
-                               task->error)) {
+        if (!checkRenderOutput(request.outputPath, task->projectFolder, request.frames,
+                               request.channels, task->error)) {
             task->result = WavRenderResult::WriteFailed;
+            task->targetRefused = true;
             return;
         }
         request.progress = [&control](int64_t done, int64_t total) {
@@ -722,7 +727,10 @@ void OVMainView::finishExport(const ExportTask &task) {
         return;
     case WavRenderResult::Cancelled: showStatus("Экспорт отменён"); return;
     case WavRenderResult::RenderFailed: showStatus(task.failedText); break;
-    case WavRenderResult::WriteFailed: showStatus("Export failed"); break;
+    case WavRenderResult::WriteFailed:
+        // A refused target is the user's to correct, so the reason is shown, not only logged.
+        showStatus(task.targetRefused ? "Export failed: " + task.error : "Export failed");
+        break;
     }
     betaSessionLog("error", "export", task.request.outputPath + ": " + task.error);
 }

@@ -526,9 +526,35 @@ TEST_F(ApplicationTest, ExportsTheMixdownTheCycleAndOneTrack) {
 
     ui.saveLocations.push_back((scratch("no such folder") / "x.wav").string());
     view().exportWav();
-    EXPECT_EQ(ui.lastStatus(), "Export failed");
+    EXPECT_EQ(ui.lastStatus().rfind("Export failed: cannot write", 0), 0u) << ui.lastStatus();
     EXPECT_EQ(ui.offeredSaveNames,
               (std::vector<std::string>{"mixdown.wav", "loop.wav", "Аудио 1.wav", "mixdown.wav"}));
+}
+
+TEST_F(ApplicationTest, NoExportWritesIntoTheOpenProjectFolder) {
+    const fs::path folder = saveProjectAt("Open.halvora");
+    const std::string document = readTextFile(folder / "project.json");
+    ASSERT_FALSE(document.empty());
+    const int64_t beat = app->engine().beatsToSamples(1.0);
+    view().setCycle(0, beat * 4, true);
+    view().selectedTrackId = project().tracks[1]->id;
+    const std::vector<std::pair<const char *, void (OVMainView::*)()>> exports = {
+        {"export", &OVMainView::exportWav},
+        {"export-cycle", &OVMainView::exportLoopWav},
+        {"export-track", &OVMainView::exportSelectedTrackWav}};
+    for (const auto &[name, exportNow] : exports)
+        for (const fs::path &target :
+             {folder / "project.json", folder / "media" / "mix.wav", folder / "." / "x.wav"}) {
+            ui.saveLocations.push_back(target.string());
+            (view().*exportNow)();
+            EXPECT_EQ(ui.lastStatus().rfind("Export failed: cannot write \"", 0), 0u)
+                << name << ": " << ui.lastStatus();
+            EXPECT_NE(ui.lastStatus().find("it lies inside the project folder"), std::string::npos)
+                << name << ": " << ui.lastStatus();
+            EXPECT_FALSE(fs::exists(folder / "media" / "mix.wav")) << name;
+            EXPECT_FALSE(fs::exists(folder / "x.wav")) << name;
+            EXPECT_EQ(readTextFile(folder / "project.json"), document) << name;
+        }
 }
 
 TEST_F(ApplicationTest, UndoAndRedoNameTheStepAndAreAudited) {
