@@ -1,10 +1,13 @@
 #include "app/cli/AnalyzeVerb.h"
 
+#include "app/shell/RenderOutput.h"
+
 #include "core/audiofile/AudioFile.h"
 #include "core/music/AudioAnalysis.h"
 #include "core/project_io/DocumentEncoding.h"
 
 #include <cstdio>
+#include <new>
 
 namespace orvane {
 
@@ -167,18 +170,24 @@ int runAnalyzeVerb(const std::vector<std::string> &arguments, std::FILE *output,
         std::fputs(analyzeVerbHelp(), output);
         return 0;
     }
-    std::vector<float> samples;
-    double sampleRate = 0.0;
-    if (!readAudio(options.path, samples, sampleRate, error)) {
-        std::fprintf(errors, "Halvora analyze: %s\n", error.c_str());
+    try {
+        std::vector<float> samples;
+        double sampleRate = 0.0;
+        if (!readAudio(options.path, samples, sampleRate, error)) {
+            std::fprintf(errors, "Halvora analyze: %s\n", error.c_str());
+            return 1;
+        }
+        // Every reader hands over interleaved stereo.
+        const auto report = analyseAudio(samples, 2, sampleRate);
+        const std::string text = options.json ? describeAnalysisJson(report, options.path)
+                                              : describeAnalysisText(report, options.path);
+        std::fputs(text.c_str(), output);
+        return 0;
+    } catch (const std::bad_alloc &) {
+        std::fprintf(errors, "Halvora analyze: cannot read \"%s\": not enough memory to read it\n",
+                     printableText(options.path).c_str());
         return 1;
     }
-    // Every reader hands over interleaved stereo.
-    const auto report = analyseAudio(samples, 2, sampleRate);
-    const std::string text = options.json ? describeAnalysisJson(report, options.path)
-                                          : describeAnalysisText(report, options.path);
-    std::fputs(text.c_str(), output);
-    return 0;
 }
 
 const char *analyzeVerbHelp() {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <new>
 #include <optional>
 
 #include <poll.h>
@@ -236,7 +237,12 @@ void runLine(Session &session, const std::string &line) {
         session.ui.arguments = words;
     else if (!rest.empty())
         session.ui.arguments.push_back(rest);
-    found->second(session, rest);
+    try {
+        found->second(session, rest);
+    } catch (const std::bad_alloc &) {
+        // The operation is dropped whole; the document and the run go on.
+        session.ui.print("error: not enough memory for \"" + name + "\"");
+    }
     session.ui.arguments.clear();
 }
 

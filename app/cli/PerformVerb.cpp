@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <new>
 #include <optional>
 
 namespace orvane {
@@ -210,6 +211,12 @@ bool parsePerformArguments(const std::vector<std::string> &arguments, PerformOpt
     return true;
 }
 
+namespace {
+
+int runPerformation(const PerformOptions &options, std::FILE *output, std::FILE *errors);
+
+} // namespace
+
 int runPerformVerb(const std::vector<std::string> &arguments, std::FILE *output,
                    std::FILE *errors) {
     PerformOptions options;
@@ -222,6 +229,21 @@ int runPerformVerb(const std::vector<std::string> &arguments, std::FILE *output,
         std::fputs(performVerbHelp(), output);
         return 0;
     }
+    // The whole performance is held in memory: a length the machine cannot hold is said.
+    try {
+        return runPerformation(options, output, errors);
+    } catch (const std::bad_alloc &) {
+        return fail(errors,
+                    "not enough memory to play \"" + printableText(options.projectFolder) +
+                        "\" for " + std::to_string(options.length) + " samples",
+                    1);
+    }
+}
+
+namespace {
+
+int runPerformation(const PerformOptions &options, std::FILE *output, std::FILE *errors) {
+    std::string error;
     if (!checkRenderOutput(options.outputPath, options.projectFolder, options.length, 2, error))
         return fail(errors, error, 1);
     std::optional<Project> project = loadProjectForVerb(options.projectFolder, errors, error);
@@ -247,6 +269,8 @@ int runPerformVerb(const std::vector<std::string> &arguments, std::FILE *output,
             output);
     return 0;
 }
+
+} // namespace
 
 const char *performVerbHelp() {
     return R"(usage: Halvora perform PROJECT.halvora -o OUT.wav --length SAMPLES [--block FRAMES] ACTION...

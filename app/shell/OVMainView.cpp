@@ -30,6 +30,7 @@ constexpr const char *defaultProjectName = "Новый проект.halvora";
 constexpr const char *savedText = "Проект сохранён";
 constexpr const char *importCancelledText = "Импорт отменён";
 constexpr const char *openCancelledText = "Открытие отменено";
+constexpr const char *notEnoughMemoryText = "Недостаточно памяти";
 constexpr const char *collectedText = "Проект сохранён (медиа собраны в папку)";
 const std::vector<std::string> importTypes = {"wav", "aif", "aiff", "caf", "mp3", "m4a"};
 
@@ -171,18 +172,17 @@ struct OVMainView::OpenedProject {
     std::optional<Project> project;
     std::vector<project_io::MissingMediaEntry> missing;
     std::string hydrateWarning;
+    /// Why `project` is empty when reading it failed.
+    std::string failure;
     double fileRate = 0.0;
 };
 
 namespace {
 
-/// Reads the project at `path` and decodes its media, at `deviceRate` when one is given
-/// (the engine keeps the device's rate). Touches nothing but its own result, so it may run on any
-/// thread; stops early, with no project, when `control` asks it to.
-void readProjectForOpening(OVMainView::OpenedProject &opened, double deviceRate,
-                           JobControl *control) {
+void readProjectAndMedia(OVMainView::OpenedProject &opened, double deviceRate,
+                         JobControl *control) {
     const auto cancelled = [control] { return control && control->cancelled(); };
-    opened.project = project_io::loadProject(opened.path);
+    opened.project = project_io::loadProject(opened.path, &opened.failure);
     if (!opened.project || cancelled()) return opened.project.reset();
     if (control) control->report(0.3);
     std::string warning;
@@ -193,6 +193,20 @@ void readProjectForOpening(OVMainView::OpenedProject &opened, double deviceRate,
     if (cancelled()) return opened.project.reset();
     if (control) control->report(0.7);
     adoptRate(*opened.project, deviceRate);
+}
+
+/// Reads the project at `path` and decodes its media, at `deviceRate` when one is given
+/// (the engine keeps the device's rate). Touches nothing but its own result, so it may run on
+/// any thread; stops early, with no project, when `control` asks it to, and with no project
+/// and the reason when it cannot be read or held.
+void readProjectForOpening(OVMainView::OpenedProject &opened, double deviceRate,
+                           JobControl *control) {
+    try {
+        readProjectAndMedia(opened, deviceRate, control);
+    } catch (const std::bad_alloc &) {
+        opened.project.reset();
+        opened.failure = "not enough memory to read it";
+    }
 }
 
 } // namespace
@@ -244,7 +258,10 @@ bool OVMainView::loadProjectFromBundle(const std::string &path,
 bool OVMainView::adoptOpenedProject(OpenedProject &opened,
                                     const std::optional<std::string> &statusMessage) {
     if (!opened.project) {
-        showStatus("Не удалось открыть проект");
+        showStatus(opened.failure.empty() ? std::string("Не удалось открыть проект")
+                                          : "Не удалось открыть проект: " + opened.failure);
+        if (!opened.failure.empty())
+            betaSessionLog("error", "open", opened.path + ": " + opened.failure);
         return false;
     }
     if (!opened.hydrateWarning.empty()) logBreadcrumb(opened.hydrateWarning);
@@ -475,7 +492,13 @@ AudioImport decodeAudioForImport(const std::string &path, double sampleRate) {
     } else if (!isImportableAudioFile(path, true)) {
         import.error = "Неподдерживаемый формат";
     } else {
-        import.decoded = decodeAudioFile(path, sampleRate, import.audio, &import.error);
+        try {
+            import.decoded = decodeAudioFile(path, sampleRate, import.audio, &import.error);
+        } catch (const std::bad_alloc &) {
+            import.audio = DecodedAudio{};
+            import.decoded = false;
+            import.error = notEnoughMemoryText;
+        }
     }
     return import;
 }
@@ -672,7 +695,7 @@ struct OVMainView::ExportTask {
     /// The open project's own folder, which an export must never write into.
     std::string projectFolder;
     WavRenderResult result = WavRenderResult::RenderFailed;
-    bool targetRefused = false;
+    bool showReason = false;
     std::string error;
 };
 
@@ -702,7 +725,7 @@ std::optional<LongJob> OVMainView::prepareExport(const std::string &defaultName,
         if (!checkRenderOutput(request.outputPath, task->projectFolder, request.frames,
                                request.channels, task->error)) {
             task->result = WavRenderResult::WriteFailed;
-            task->targetRefused = true;
+            task->showReason = true;
             return;
         }
         request.progress = [&control](int64_t done, int64_t total) {
@@ -711,7 +734,14 @@ std::optional<LongJob> OVMainView::prepareExport(const std::string &defaultName,
         };
         request.cancelled = [&control] { return control.cancelled(); };
         RenderSummary summary;
-        task->result = renderProjectToWav(std::move(task->snapshot), request, summary, task->error);
+        try {
+            task->result =
+                renderProjectToWav(std::move(task->snapshot), request, summary, task->error);
+        } catch (const std::bad_alloc &) {
+            task->result = WavRenderResult::WriteFailed;
+            task->showReason = true;
+            task->error = "not enough memory to render " + request.outputPath;
+        }
         request.progress = {};
         request.cancelled = {};
     };
@@ -729,7 +759,7 @@ void OVMainView::finishExport(const ExportTask &task) {
     case WavRenderResult::RenderFailed: showStatus(task.failedText); break;
     case WavRenderResult::WriteFailed:
         // A refused target is the user's to correct, so the reason is shown, not only logged.
-        showStatus(task.targetRefused ? "Export failed: " + task.error : "Export failed");
+        showStatus(task.showReason ? "Export failed: " + task.error : "Export failed");
         break;
     }
     betaSessionLog("error", "export", task.request.outputPath + ": " + task.error);
