@@ -309,6 +309,8 @@ std::optional<LongJob> OVApplication::prepareAutosave() {
 }
 
 bool OVApplication::shouldTerminate() {
+    // The take is kept before the question, so that the save the user may choose holds it.
+    if (viewPtr->recording().isRecordingActive()) viewPtr->recording().stopRecordingAndSaveClip();
     return viewPtr->confirmDiscardingChanges("Выйти из Halvora?", "Не сохранять");
 }
 
@@ -317,16 +319,24 @@ void OVApplication::willTerminate() {
     terminated = true;
     logBreadcrumb("terminate");
     betaSessionLog("action", "app", "terminate");
-    if (viewPtr->recording().isRecordingActive()) viewPtr->recording().stopRecordingAndSaveClip();
+    // A take still running was never part of the question about unsaved changes: it is kept,
+    // and its autosave stays to be offered at the next start until a save holds it.
+    const bool takeKeptNow = viewPtr->recording().isRecordingActive() &&
+                             viewPtr->recording().stopRecordingAndSaveClip() &&
+                             viewPtr->projectDirty && recoverySnapshotExists();
     std::string projectName;
     {
         std::lock_guard lock(enginePtr->projectMutex);
         projectName = enginePtr->project.name;
     }
-    // The user has saved or discarded the changes; a copy left behind could only be offered
-    // later as if it were a crashed session's work.
-    removeRecoverySnapshot();
-    writeSessionMeta(SessionMeta{true, unixTimeNow(), sessionStart, projectName});
+    if (takeKeptNow) {
+        betaSessionLog("action", "app", "a take kept while quitting stays in the autosave");
+    } else {
+        // The user has saved or discarded the changes; a copy left behind could only be
+        // offered later as if it were a crashed session's work.
+        removeRecoverySnapshot();
+    }
+    writeSessionMeta(SessionMeta{!takeKeptNow, unixTimeNow(), sessionStart, projectName});
     // The upload runs beside the shutdown of the services; only its own time limit can make
     // the quit wait for it.
     BackgroundCall<int32_t> upload;

@@ -198,6 +198,7 @@ void RecordingWorkflow::startMidiRecording() {
     }
     midiTakeRunning = true;
     midiTakeStart = playhead;
+    view.markDocumentDirty();
     post(Request::recordToggle());
     if (!engine.playing.load()) post(Request::play());
     show("MIDI-запись…");
@@ -211,6 +212,8 @@ void RecordingWorkflow::startAudioRecording() {
         return;
     }
     services.rack.prepare(audio->sampleRate, audio->bufferFrames);
+    // A running take is an unsaved change: quitting or opening another project must ask.
+    view.markDocumentDirty();
     post(Request::recordToggle());
     if (!services.engine.playing.load()) post(Request::play());
     const std::string input = quoted(audio->inputDeviceName);
