@@ -13,6 +13,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <string_view>
 
 #include <poll.h>
 #include <unistd.h>
@@ -184,12 +185,32 @@ void setCycle(Session &session, const std::string &rest) {
     session.app.view().setCycle(*start, *end, true);
 }
 
+/// `save-as [--force] [PROJECT]`: nobody can be asked here, so another project at the place
+/// chosen is replaced only when the line says so.
+void saveAs(Session &session, const std::string &rest) {
+    constexpr std::string_view force = "--force";
+    std::string target = rest;
+    const bool replace = target.compare(0, force.size(), force) == 0 &&
+                         (target.size() == force.size() || target[force.size()] == ' ');
+    if (replace) {
+        const auto start = target.find_first_not_of(" \t", force.size());
+        target = start == std::string::npos ? std::string() : target.substr(start);
+    }
+    session.ui.arguments.clear();
+    if (!target.empty()) session.ui.arguments.push_back(target);
+    OVMainView &view = session.app.view();
+    view.existingProject =
+        replace ? OVMainView::ExistingProject::Replace : OVMainView::ExistingProject::Refuse;
+    view.saveProjectAs();
+    view.existingProject = OVMainView::ExistingProject::Refuse;
+}
+
 const std::map<std::string, Operation> &operations() {
     static const std::map<std::string, Operation> table = {
         {"new", [](Session &s, const std::string &) { s.app.view().newProject(); }},
         {"open", [](Session &s, const std::string &) { s.app.view().openProject(); }},
         {"save", [](Session &s, const std::string &) { s.app.view().saveProject(); }},
-        {"save-as", [](Session &s, const std::string &) { s.app.view().saveProjectAs(); }},
+        {"save-as", saveAs},
         {"collect", [](Session &s, const std::string &) { s.app.view().collectAllAndSave(); }},
         {"import", [](Session &s, const std::string &) { s.app.view().importAudio(); }},
         {"export", [](Session &s, const std::string &) { s.app.view().exportWav(); }},
@@ -258,6 +279,7 @@ int runHeadless(const std::vector<std::string> &arguments, int inputFd, std::FIL
     HeadlessUi ui(input, output);
     OVApplication app(ui);
     app.didFinishLaunching();
+    app.view().existingProject = OVMainView::ExistingProject::Refuse;
     app.offerRecoveryIfNeeded();
     if (!arguments.empty() && !app.view().loadProjectFromBundle(arguments.front())) {
         app.willTerminate();
@@ -300,12 +322,14 @@ Runs the application without a window: opens the project (or the start-up projec
 starts audio (JACK, ALSA or the null device, as remembered in the settings), offers crash
 recovery, and reads one operation per line on standard input, printing every status text
 on standard output:
-  new | open [PROJECT] | save | save-as [PROJECT] | collect
+  new | open [PROJECT] | save | save-as [--force] [PROJECT] | collect
   import FILE... | export [OUT.wav] | export-cycle [OUT.wav] | export-track [OUT.wav]
   select-track NAME | cycle START END | add-track [NAME] | undo | redo
   play | stop | autosave | status | quit
 Questions ("? ...") are answered by the next line: a button's text or number, or a path
-(an empty line cancels). The end of the input quits as "quit" does.
+(an empty line cancels). The end of the input quits as "quit" does. "save-as" does not
+replace another project already at PROJECT unless given --force, and never writes through
+a symbolic link.
 )";
 }
 

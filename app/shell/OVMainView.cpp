@@ -3,6 +3,7 @@
 #include "app/shell/DocumentJobs.h"
 #include "app/shell/DocumentOperations.h"
 #include "app/shell/ProjectRender.h"
+#include "app/shell/RenderOutput.h"
 #include "app/shell/SessionState.h"
 #include "app/workflows/AutomationWriter.h"
 #include "app/workflows/RecordingWorkflow.h"
@@ -18,6 +19,8 @@
 #include <cctype>
 #include <filesystem>
 #include <mutex>
+
+#include <sys/stat.h>
 
 namespace orvane {
 
@@ -396,6 +399,7 @@ std::optional<LongJob> OVMainView::prepareSaveWithPrompt(bool collectAll, bool a
         const auto chosen = ui.chooseSaveLocation("halvora", defaultProjectName);
         if (!chosen || chosen->empty()) return std::nullopt;
         path = withProjectSuffix(*chosen);
+        if (!maySaveAsTo(path)) return std::nullopt;
     }
     const auto task = snapshotForSave(path, true, collectAll);
     task->doneText = doneText;
@@ -405,6 +409,42 @@ std::optional<LongJob> OVMainView::prepareSaveWithPrompt(bool collectAll, bool a
         if (saved) *saved = written;
     };
     return saveJob(task);
+}
+
+namespace {
+
+bool isSameFolder(const std::string &first, const std::string &second) {
+    std::error_code error;
+    return !first.empty() && !second.empty() && fs::equivalent(first, second, error);
+}
+
+} // namespace
+
+bool OVMainView::maySaveAsTo(const std::string &path) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) return true; // a new project folder
+    const std::string shown = "«" + printableText(path) + "»";
+    if (S_ISLNK(status.st_mode)) {
+        showStatus("Ошибка: " + shown + " — символическая ссылка; проект не сохранён");
+        return false;
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        showStatus("Ошибка: " + shown + " — не папка; проект не сохранён");
+        return false;
+    }
+    std::error_code error;
+    if (isSameFolder(path, projectPath) || !fs::exists(fs::path(path) / "project.json", error))
+        return true;
+    switch (existingProject) {
+    case ExistingProject::Replace: return true;
+    case ExistingProject::Refuse:
+        showStatus("Ошибка: " + shown + " уже содержит другой проект; проект не сохранён");
+        return false;
+    case ExistingProject::Ask: break;
+    }
+    return ui.runAlert("Заменить проект?",
+                       "Папка " + shown + " уже содержит другой проект. Заменить его?",
+                       {"Заменить", "Отмена"}) == 0;
 }
 
 bool OVMainView::saveWithPrompt(bool collectAll, bool alwaysAsk, const char *doneText) {

@@ -79,6 +79,10 @@ class OVMainView {
     uint64_t documentEdits = 0;
     /// Saves the user asked for that have not finished yet.
     int savesInFlight = 0;
+    /// What a save to a newly chosen place does when another project is already there: the
+    /// window asks; without a window nobody can be asked, so it refuses unless told to replace.
+    enum class ExistingProject : uint8_t { Ask, Refuse, Replace };
+    ExistingProject existingProject = ExistingProject::Ask;
     /// Before an operation that replaces the document: with unsaved changes, asks to save,
     /// discard or cancel. True when the operation may go on.
     bool confirmDiscardingChanges(const std::string &title, const std::string &discardButton);
@@ -92,6 +96,9 @@ class OVMainView {
     /// Asks for a new location even when the project has one.
     bool saveProjectAs();
     bool saveProjectToPath(const std::string &path, bool markSaved, bool collectAll = false);
+    /// Whether a save may write the project to the newly chosen `path`: never through a
+    /// symbolic link, and over another project only as `existingProject` says. Shows why not.
+    bool maySaveAsTo(const std::string &path);
 
     bool performAutosaveSilently();
 

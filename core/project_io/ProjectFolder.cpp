@@ -120,6 +120,52 @@ bool isInsideFolder(const fs::path &file, const fs::path &folder) {
 
 /// Writes the clip's audio as its media file unless a file in the project already holds that
 /// buffer; false names a failure to report.
+/// A clip's samples as a 16-bit WAV file into an open file; mapped samples go out a piece at
+/// a time, so that a long clip never becomes one heap copy.
+bool writeClipWav(int descriptor, const SampleBuffer &samples, int64_t frames, int channels,
+                  double sampleRate) {
+    if (frames < 1 || !writeWavHeader(descriptor, frames, channels, sampleRate)) return false;
+    const uint64_t sampleCount = static_cast<uint64_t>(frames) * static_cast<uint64_t>(channels);
+    if (const float *floats = samples.floats())
+        return writeWavSamples(descriptor, floats, sampleCount);
+    std::vector<float> piece(std::size_t{1} << 16);
+    for (uint64_t done = 0; done < sampleCount;) {
+        const auto count = std::min<uint64_t>(piece.size(), sampleCount - done);
+        samples.copyTo(static_cast<int64_t>(done), static_cast<int64_t>(count), piece.data());
+        if (!writeWavSamples(descriptor, piece.data(), count)) return false;
+        done += count;
+    }
+    return true;
+}
+
+/// Copies the regular file `source` into the open file `descriptor`.
+bool copyFileInto(const fs::path &source, int descriptor) {
+    const int input = openRegularFile(source.string(), nullptr);
+    if (input < 0) return false;
+    char block[1 << 16];
+    bool copied = true;
+    for (;;) {
+        const ssize_t got = ::read(input, block, sizeof block);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            copied = got == 0;
+            break;
+        }
+        for (ssize_t written = 0; written < got;) {
+            const ssize_t put =
+                ::write(descriptor, block + written, static_cast<std::size_t>(got - written));
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) {
+                ::close(input);
+                return false;
+            }
+            written += put;
+        }
+    }
+    ::close(input);
+    return copied;
+}
+
 bool writeClipAudio(Clip &clip, const fs::path &root, const fs::path &mediaFolder,
                     double sampleRate) {
     // A file inside the project that already holds this audio is kept as it is, whatever
@@ -135,11 +181,15 @@ bool writeClipAudio(Clip &clip, const fs::path &root, const fs::path &mediaFolde
         clip.audioFile = relative;
         return true;
     }
-    const fs::path temporary = temporaryPathFor(target);
     const int channels = std::max(1, clip.channels);
     const auto frames = static_cast<int64_t>(clip.audio->size()) / channels;
-    if (frames > std::numeric_limits<int>::max() ||
-        !exportWav(temporary.string(), *clip.audio, channels, sampleRate)) {
+    if (frames > std::numeric_limits<int>::max()) return false;
+    fs::path temporary;
+    const int descriptor = createTemporaryFor(target, temporary);
+    if (descriptor < 0) return false;
+    bool written = writeClipWav(descriptor, *clip.audio, frames, channels, sampleRate);
+    if (::close(descriptor) != 0) written = false;
+    if (!written) {
         std::error_code ignored;
         fs::remove(temporary, ignored);
         return false;
@@ -159,8 +209,12 @@ bool collectClipFile(Clip &clip, const std::string &previousRoot, const fs::path
     if (!fs::exists(source, error) || isInsideFolder(source, mediaFolder)) return true;
     const std::string fileName = mediaName(clip.id, source.extension().string());
     const fs::path target = mediaFolder / fileName;
-    const fs::path temporary = temporaryPathFor(target);
-    if (!fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, error)) {
+    fs::path temporary;
+    const int descriptor = createTemporaryFor(target, temporary);
+    if (descriptor < 0) return false;
+    bool copied = copyFileInto(source, descriptor);
+    if (::close(descriptor) != 0) copied = false;
+    if (!copied) {
         fs::remove(temporary, error);
         return false;
     }
@@ -267,9 +321,13 @@ std::optional<std::string> readDocument(const fs::path &file, std::string *error
 SaveResult saveProject(Project &project, const std::string &folder, bool collectAll) {
     try {
         const fs::path root(folder);
-        fs::create_directories(root);
-        fs::create_directories(root / "media");
-        fs::create_directories(root / "plugins");
+        // A link in place of the project or one of its folders would carry the write, with
+        // the owner's rights, wherever it points.
+        for (const fs::path &part : {root, root / "media", root / "plugins"}) {
+            if (fs::is_symlink(fs::symlink_status(part)))
+                return {false, "\"" + part.string() + "\" is a symbolic link"};
+            fs::create_directories(part);
+        }
         const fs::path mediaFolder = fs::absolute(root / "media");
         const std::string mediaFailure = saveMedia(project, root, mediaFolder, collectAll);
         if (!writeFileDurably(root / documentName, toJson(project)))

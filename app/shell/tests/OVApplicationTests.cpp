@@ -6,6 +6,7 @@
 #include "core/audiofile/tests/TestTone.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
+#include "core/project_io/DurableFile.h"
 #include "core/project_io/ProjectFolder.h"
 #include "device/AudioDeviceEngine.h"
 #include "device/DeviceSettings.h"
@@ -555,6 +556,48 @@ TEST_F(ApplicationTest, NoExportWritesIntoTheOpenProjectFolder) {
             EXPECT_FALSE(fs::exists(folder / "x.wav")) << name;
             EXPECT_EQ(readTextFile(folder / "project.json"), document) << name;
         }
+}
+
+TEST_F(ApplicationTest, SaveAsNeverReplacesAnotherProjectUnaskedNorFollowsALink) {
+    const fs::path other = saveProjectAt("Other.halvora");
+    const std::string otherDocument = readTextFile(other / "project.json");
+    addTrack("Новая");
+    struct Case {
+        OVMainView::ExistingProject policy;
+        const char *answer; // to the question, when one is asked
+        bool replaced;
+    };
+    using Existing = OVMainView::ExistingProject;
+    const std::vector<Case> cases = {{Existing::Refuse, nullptr, false},
+                                     {Existing::Ask, "Отмена", false},
+                                     {Existing::Ask, "Заменить", true},
+                                     {Existing::Replace, nullptr, true}};
+    for (const Case &check : cases) {
+        // Every round starts from the other project as it was, open elsewhere.
+        ASSERT_TRUE(project_io::writeFileDurably(other / "project.json", otherDocument));
+        view().projectPath = scratch("Mine.halvora").string();
+        view().existingProject = check.policy;
+        if (check.answer) ui.alertAnswers.push_back(check.answer);
+        ui.saveLocations.push_back(other.string());
+        EXPECT_EQ(view().saveProjectAs(), check.replaced) << check.answer;
+        EXPECT_EQ(readTextFile(other / "project.json") != otherDocument, check.replaced)
+            << check.answer;
+        if (check.policy == Existing::Refuse) {
+            EXPECT_EQ(ui.lastStatus().rfind("Ошибка: «", 0), 0u) << ui.lastStatus();
+        }
+    }
+    EXPECT_EQ(ui.alerts.size(), 2u);
+    EXPECT_EQ(ui.alerts.back().title, "Заменить проект?");
+
+    // A NAME.halvora that is a link is refused whatever the policy; its target stays empty.
+    const fs::path elsewhere = scratch("elsewhere");
+    fs::create_directories(elsewhere);
+    fs::create_symlink(elsewhere, scratch("Linked.halvora"));
+    view().existingProject = Existing::Replace;
+    ui.saveLocations.push_back(scratch("Linked").string());
+    EXPECT_FALSE(view().saveProjectAs());
+    EXPECT_NE(ui.lastStatus().find("символическая ссылка"), std::string::npos) << ui.lastStatus();
+    EXPECT_TRUE(fs::is_empty(elsewhere));
 }
 
 TEST_F(ApplicationTest, UndoAndRedoNameTheStepAndAreAudited) {
