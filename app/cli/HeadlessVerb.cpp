@@ -280,8 +280,13 @@ int runHeadless(const std::vector<std::string> &arguments, int inputFd, std::FIL
     OVApplication app(ui);
     app.didFinishLaunching();
     app.view().existingProject = OVMainView::ExistingProject::Refuse;
-    app.offerRecoveryIfNeeded();
-    if (!arguments.empty() && !app.view().loadProjectFromBundle(arguments.front())) {
+    const bool recovered = app.offerRecoveryIfNeeded();
+    // A recovered document is the crashed session's unsaved work: the project named on the
+    // command line replaces it only when the user says so.
+    const bool openArgument =
+        !arguments.empty() &&
+        (!recovered || app.view().confirmDiscardingChanges("Открыть проект?", "Не сохранять"));
+    if (openArgument && !app.view().loadProjectFromBundle(arguments.front())) {
         app.willTerminate();
         return 1;
     }

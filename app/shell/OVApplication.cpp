@@ -261,17 +261,18 @@ void OVApplication::checkForUpdates() {
     if (!updateCheckPtr->start(versionText)) statusField.setText("Проверка обновлений уже идёт");
 }
 
-void OVApplication::offerRecoveryIfNeeded() {
-    if (!recoverySnapshotExists() || previousSession.cleanShutdown) return;
+bool OVApplication::offerRecoveryIfNeeded() {
+    if (!recoverySnapshotExists() || previousSession.cleanShutdown) return false;
     // An autosave older than the crashed session's start belongs to an earlier session (its
     // project may not be the one named in the metadata): never offer it.
-    if (recoverySnapshotTime() < previousSession.sessionStart) return;
+    if (recoverySnapshotTime() < previousSession.sessionStart) return false;
     const std::string &name = previousSession.projectName;
     const std::string text =
         name.empty() ? "Обнаружено аварийное завершение. Восстановить автосохранённую копию?"
                      : "Обнаружено аварийное завершение. Восстановить «" + name + "»?";
-    if (ui.runAlert("Восстановить проект?", text, {"Восстановить", "Начать заново"}) != 0) return;
-    viewPtr->loadRecoveryProject(name);
+    if (ui.runAlert("Восстановить проект?", text, {"Восстановить", "Начать заново"}) != 0)
+        return false;
+    return viewPtr->loadRecoveryProject(name);
 }
 
 void OVApplication::onTick() {
@@ -329,7 +330,7 @@ void OVApplication::willTerminate() {
         std::lock_guard lock(enginePtr->projectMutex);
         projectName = enginePtr->project.name;
     }
-    if (takeKeptNow) {
+    if (takeKeptNow || viewPtr->keepRecoveryAtQuit) {
         betaSessionLog("action", "app", "a take kept while quitting stays in the autosave");
     } else {
         // The user has saved or discarded the changes; a copy left behind could only be

@@ -175,6 +175,8 @@ struct OVMainView::OpenedProject {
     std::optional<Project> project;
     std::vector<project_io::MissingMediaEntry> missing;
     std::string hydrateWarning;
+    /// Media that exist but cannot be read (missing ones are offered for relinking instead).
+    std::vector<project_io::MediaLoadFailure> unreadable;
     /// Why `project` is empty when reading it failed.
     std::string failure;
     double fileRate = 0.0;
@@ -188,10 +190,17 @@ void readProjectAndMedia(OVMainView::OpenedProject &opened, double deviceRate,
     opened.project = project_io::loadProject(opened.path, &opened.failure);
     if (!opened.project || cancelled()) return opened.project.reset();
     if (control) control->report(0.3);
-    std::string warning;
-    if (!project_io::hydrateProjectMedia(*opened.project, &warning) && !warning.empty())
-        opened.hydrateWarning = "hydrate warning: " + warning;
+    std::vector<project_io::MediaLoadFailure> failures;
+    if (!project_io::hydrateProjectMedia(*opened.project, failures) && !failures.empty())
+        opened.hydrateWarning =
+            "hydrate warning: cannot load " + failures.back().path + ": " + failures.back().reason;
     opened.missing = project_io::findMissingMedia(*opened.project);
+    for (project_io::MediaLoadFailure &failure : failures) {
+        const bool missing =
+            std::any_of(opened.missing.begin(), opened.missing.end(),
+                        [&failure](const auto &entry) { return entry.clipId == failure.clipId; });
+        if (!missing) opened.unreadable.push_back(std::move(failure));
+    }
     opened.fileRate = opened.project->sampleRate;
     if (cancelled()) return opened.project.reset();
     if (control) control->report(0.7);
@@ -292,6 +301,7 @@ bool OVMainView::adoptOpenedProject(OpenedProject &opened,
     selectFirstTrack();
     fitTimelineToContent();
     showStatus(statusMessage ? *statusMessage : "Открыт: " + name);
+    reportUnreadableMedia(opened.unreadable);
     if (fileRate != openedRate)
         showStatus("Проект " + formatHz(fileRate) + " открыт на частоте устройства " +
                    formatHz(openedRate) + " (позиции не пересчитаны)");
@@ -495,11 +505,43 @@ bool OVMainView::performAutosaveSilently() {
     return written;
 }
 
-void OVMainView::loadRecoveryProject(const std::string &storedName) {
-    if (!loadProjectFromBundle(autosaveBundlePath().string(), "Восстановлено: " + storedName))
-        return;
+bool OVMainView::loadRecoveryProject(const std::string &storedName) {
+    if (!loadProjectFromBundle(autosaveBundlePath().string(), "Восстановлено: " + storedName)) {
+        keepUnloadableRecovery();
+        return false;
+    }
     projectPath.clear();
     markDocumentDirty();
+    return true;
+}
+
+void OVMainView::keepUnloadableRecovery() {
+    // The copy may hold the only trace of the crashed session's work: it is never thrown away
+    // for failing to open here.
+    const fs::path aside = setAsideRecoverySnapshot();
+    if (aside.empty()) {
+        keepRecoveryAtQuit = true;
+        showStatus("Копия восстановления не открылась; она сохранена: " +
+                   printableText(autosaveBundlePath().string()));
+    } else {
+        showStatus("Копия восстановления не открылась; она сохранена: " +
+                   printableText(aside.string()));
+    }
+    betaSessionLog("error", "recovery", "unopened copy kept: " + aside.string());
+}
+
+void OVMainView::reportUnreadableMedia(
+    const std::vector<project_io::MediaLoadFailure> &unreadable) {
+    if (unreadable.empty()) return;
+    // They play and export as silence: the user must learn which and why.
+    std::string text = "Не удалось прочитать " + std::to_string(unreadable.size()) +
+                       " аудиофайл(ов), они звучат как тишина:";
+    for (const project_io::MediaLoadFailure &failure : unreadable) {
+        text += "\n" + printableText(fs::path(failure.path).filename().string()) + ": " +
+                printableText(failure.reason);
+        betaSessionLog("error", "media", failure.path + ": " + failure.reason);
+    }
+    showStatus(text);
 }
 
 void OVMainView::relinkMissingMedia(const std::vector<project_io::MissingMediaEntry> &missing) {

@@ -134,7 +134,10 @@ class OVMainView {
     void placeImportedFiles(const std::vector<AudioImport> &imports);
     /// Why the last autosave failed.
     std::string lastAutosaveError;
-    void loadRecoveryProject(const std::string &storedName);
+    /// False when the copy did not open; it is then kept aside and the status says where.
+    bool loadRecoveryProject(const std::string &storedName);
+    /// Set when a recovery copy that did not open could not be moved aside: the quit keeps it.
+    bool keepRecoveryAtQuit = false;
     void relinkMissingMedia(const std::vector<project_io::MissingMediaEntry> &missing);
 
     void importAudio();
@@ -177,6 +180,8 @@ class OVMainView {
     double deviceSampleRate() const;
 
   private:
+    void keepUnloadableRecovery();
+    void reportUnreadableMedia(const std::vector<project_io::MediaLoadFailure> &unreadable);
     void showStatus(const std::string &text) { status.setText(text); }
     void ensureReturnTracksAndPublish();
     void selectFirstTrack();

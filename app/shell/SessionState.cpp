@@ -3,7 +3,9 @@
 #include "core/project_io/DurableFile.h"
 #include "device/DeviceSettings.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -201,6 +203,20 @@ int64_t recoverySnapshotTime() {
     struct stat status {};
     if (::stat((autosaveBundlePath() / "project.json").c_str(), &status) != 0) return 0;
     return static_cast<int64_t>(status.st_mtime);
+}
+
+fs::path setAsideRecoverySnapshot() {
+    const fs::path bundle = autosaveBundlePath();
+    if (bundle.empty()) return {};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path aside =
+            bundle.parent_path() / ("recovery-unopened-" + std::to_string(unixTimeNow()) +
+                                    (attempt ? "-" + std::to_string(attempt) : "") + ".halvora");
+        // A rename never replaces a folder that has entries, so an earlier copy stays too.
+        if (::rename(bundle.c_str(), aside.c_str()) == 0) return aside;
+        if (errno != EEXIST && errno != ENOTEMPTY) return {};
+    }
+    return {};
 }
 
 void removeRecoverySnapshot() {

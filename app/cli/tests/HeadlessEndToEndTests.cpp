@@ -278,3 +278,25 @@ TEST(HeadlessEndToEnd, RunningOutOfMemoryIsAMessageAndTheDocumentStays) {
     ASSERT_TRUE(saved);
     EXPECT_EQ(trackNamesOf(*saved), tracksBefore);
 }
+
+TEST(HeadlessEndToEnd, AnAcceptedRecoveryIsNotReplacedByTheNamedProjectUnasked) {
+    TemporaryHome home("headless-recovery-first");
+    home.rememberOutputDevice("Null");
+    const fs::path errors = home.root() / "errors.txt";
+    const fs::path song = home.root() / "song.halvora";
+    {
+        HeadlessProgram first({}, errors);
+        first.send("save-as " + song.string() + "\nadd-track Precious\nautosave\nstatus\n");
+        // "status" answers once the autosave before it is written.
+        ASSERT_TRUE(first.waitFor("Проект сохранён\n", 2)) << first.output() << readText(errors);
+        first.killHard();
+    }
+    const fs::path kept = home.root() / "kept.halvora";
+    HeadlessProgram second({song.string()}, errors);
+    second.send("Восстановить\nОтмена\nsave-as " + kept.string() + "\nquit\n");
+    EXPECT_EQ(second.finish(), 0) << readText(errors);
+    EXPECT_NE(second.output().find("? Открыть проект? "), std::string::npos) << second.output();
+    const auto saved = project_io::loadProject(kept.string());
+    ASSERT_TRUE(saved) << second.output();
+    EXPECT_EQ(trackNamesOf(*saved).back(), "Precious");
+}

@@ -304,6 +304,59 @@ TEST_F(ApplicationTest, RecoveryIsOfferedAfterACrashThatFollowedAnAutosave) {
     EXPECT_TRUE(view().projectDirty);
 }
 
+TEST_F(ApplicationTest, ARecoveryCopyThatDoesNotOpenIsKeptAndSaidSo) {
+    addTrack("Спасти");
+    app->onAutosave();
+    crash();
+    const fs::path document = autosaveBundlePath() / "project.json";
+    writeTextFile(document, "{\"tracks\":[");
+    ui.alertAnswers.push_back("Восстановить");
+    launch();
+    ASSERT_GE(ui.statuses.size(), 2u);
+    EXPECT_EQ(ui.statuses[ui.statuses.size() - 2].rfind(
+                  "Не удалось открыть проект: \"" + document.string() + "\" does not parse: ", 0),
+              0u)
+        << ui.statuses[ui.statuses.size() - 2];
+    EXPECT_EQ(ui.lastStatus().rfind("Копия восстановления не открылась; она сохранена: ", 0), 0u)
+        << ui.lastStatus();
+    addTrack("Новая");
+    app->onAutosave(); // the next autosave does not write over the copy
+    ui.alertAnswers.push_back("Не сохранять");
+    quitCleanly();
+    int keptCopies = 0;
+    for (const auto &entry : fs::directory_iterator(autosaveBundlePath().parent_path()))
+        if (readTextFile(entry.path() / "project.json") == "{\"tracks\":[") ++keptCopies;
+    EXPECT_EQ(keptCopies, 1);
+}
+
+TEST_F(ApplicationTest, OpeningSaysWhichMediaCannotBeReadAndWhyADocumentDoesNot) {
+    const fs::path tone = scratch("tone.wav");
+    ASSERT_TRUE(writeWithSndfile(tone.string(), makeTone(440.0, 48000.0, 4800, 2), 2, 48000,
+                                 SF_FORMAT_WAV | SF_FORMAT_PCM_16));
+    std::string error;
+    ASSERT_TRUE(view().importAudioFileAtPath(tone.string(), error)) << error;
+    const fs::path folder = saveProjectAt("Media.halvora");
+    std::vector<fs::path> media;
+    for (const auto &entry : fs::directory_iterator(folder / "media"))
+        media.push_back(entry.path());
+    ASSERT_FALSE(media.empty());
+    fs::resize_file(media.front(), 10);
+    ASSERT_TRUE(view().loadProjectFromBundle(folder.string()));
+    EXPECT_TRUE(ui.showedStatus("Открыт: Untitled"));
+    EXPECT_EQ(
+        ui.lastStatus().rfind("Не удалось прочитать 1 аудиофайл(ов), они звучат как тишина:\n" +
+                                  media.front().filename().string() + ": ",
+                              0),
+        0u)
+        << ui.lastStatus();
+
+    writeTextFile(folder / "project.json", "garbage");
+    EXPECT_FALSE(view().loadProjectFromBundle(folder.string()));
+    EXPECT_NE(ui.lastStatus().find("project.json\" does not parse"), std::string::npos)
+        << ui.lastStatus();
+    EXPECT_EQ(trackNames().front(), "MIDI 1") << "the open document stays";
+}
+
 TEST_F(ApplicationTest, DecliningRecoveryKeepsTheStartupProject) {
     addTrack("Спасти");
     app->onAutosave();
