@@ -58,7 +58,8 @@ bool readAudio(const std::string &path, std::vector<float> &samples, double &sam
     DecodedAudio decoded;
     std::string reason;
     if (!decodeAudioFile(path, decodeSampleRate, decoded, &reason) || !decoded.samples) {
-        error = "cannot read \"" + path + "\"" + (reason.empty() ? "" : ": " + reason);
+        error =
+            "cannot read \"" + printableText(path) + "\"" + (reason.empty() ? "" : ": " + reason);
         return false;
     }
     samples = std::move(*decoded.samples);
@@ -102,7 +103,7 @@ AudioAnalysisReport analyseAudio(const std::vector<float> &samples, int32_t chan
 
 std::string describeAnalysisText(const AudioAnalysisReport &report, const std::string &path) {
     const double rate = report.sampleRate;
-    std::string text = "file: " + path + "\n";
+    std::string text = "file: " + printableText(path) + "\n";
     text += "frames: " + std::to_string(report.frames) +
             ", channels: " + std::to_string(report.channels) +
             formatted(", sample rate: %.0f Hz", rate) +

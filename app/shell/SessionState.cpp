@@ -10,8 +10,11 @@
 #include <fstream>
 #include <mutex>
 #include <system_error>
+#include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace orvane {
 
@@ -82,6 +85,41 @@ std::string quotedAfterColon(const std::string &line) {
 }
 
 const char *boolText(bool value) { return value ? "true" : "false"; }
+
+/// The files of the support folder are a few lines each; anything larger is not ours.
+constexpr off_t largestSupportFile = 64 * 1024;
+
+/// The lines of a small regular file of the support folder; none when it is missing, is not a
+/// regular file (a FIFO would block the start, a device never end) or is larger than ours are.
+std::vector<std::string> supportFileLines(const fs::path &path) {
+    std::vector<std::string> lines;
+    if (path.empty()) return lines;
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) return lines;
+    struct stat status {};
+    std::string text;
+    if (::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) &&
+        status.st_size <= largestSupportFile) {
+        char block[4096];
+        ssize_t got = 0;
+        while (text.size() <= static_cast<std::size_t>(largestSupportFile) &&
+               (got = ::read(descriptor, block, sizeof block)) != 0) {
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) break;
+            text.append(block, static_cast<std::size_t>(got));
+        }
+    }
+    ::close(descriptor);
+    if (text.size() > static_cast<std::size_t>(largestSupportFile)) return lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        auto end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
 
 /// A crash while writing must not leave half a file: the next start reads these.
 void replaceSmallFile(const fs::path &path, const std::string &text) {
@@ -178,9 +216,7 @@ void writeSessionMeta(const SessionMeta &meta) {
 
 SessionMeta readSessionMeta() {
     SessionMeta meta;
-    std::ifstream in(sessionMetaPath(), std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
+    for (const std::string &line : supportFileLines(sessionMetaPath())) {
         if (contains(line, "\"cleanShutdown\": false") || contains(line, "\"cleanShutdown\":false"))
             meta.cleanShutdown = false;
         if (contains(line, "\"lastAutosave\":"))
@@ -227,9 +263,7 @@ void removeRecoverySnapshot() {
 
 PrivacyPreferences readPrivacyPreferences() {
     PrivacyPreferences prefs;
-    std::ifstream in(privacyPreferencesPath(), std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
+    for (const std::string &line : supportFileLines(privacyPreferencesPath())) {
         if (contains(line, "\"telemetry\": true") || contains(line, "\"telemetry\":true"))
             prefs.telemetry = true;
         if (contains(line, "\"crashReports\": false") || contains(line, "\"crashReports\":false"))
@@ -245,9 +279,7 @@ void writePrivacyPreferences(const PrivacyPreferences &prefs) {
 }
 
 void loadBetaEnvironmentFile() {
-    std::ifstream in(betaEnvironmentPath(), std::ios::binary);
-    std::string line;
-    while (std::getline(in, line))
+    for (const std::string &line : supportFileLines(betaEnvironmentPath()))
         applyEnvironmentLine(line);
 }
 

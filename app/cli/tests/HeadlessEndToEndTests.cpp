@@ -1,3 +1,4 @@
+#include "app/cli/tests/RunProgram.h"
 #include "app/shell/DocumentOperations.h"
 #include "app/shell/SessionState.h"
 #include "app/shell/tests/ApplicationTestSupport.h"
@@ -299,4 +300,35 @@ TEST(HeadlessEndToEnd, AnAcceptedRecoveryIsNotReplacedByTheNamedProjectUnasked) 
     const auto saved = project_io::loadProject(kept.string());
     ASSERT_TRUE(saved) << second.output();
     EXPECT_EQ(trackNamesOf(*saved).back(), "Precious");
+}
+
+TEST(HeadlessEndToEnd, NamesReachTheTerminalEscapedAndOverlongLinesAreDropped) {
+    TemporaryHome home("headless-terminal");
+    home.rememberOutputDevice("Null");
+    Project song = buildStartupProject(48000.0);
+    song.name = "x\x1b]0;owned\x07";
+    const fs::path folder = home.root() / "named.halvora";
+    ASSERT_TRUE(project_io::saveProject(song, folder.string(), false).ok);
+    const fs::path errors = home.root() / "errors.txt";
+    HeadlessProgram program({folder.string()}, errors);
+    ASSERT_TRUE(program.started());
+    const std::string hostileFile = (home.root() / "a\x1b[31mb.wav").string();
+    program.send("import " + hostileFile + "\n" + std::string(3 << 20, 'B') +
+                 "\nnope\x1b[2J\nstatus\nquit\n");
+    EXPECT_EQ(program.finish(), 0) << readText(errors);
+    const std::string &printed = program.output();
+    EXPECT_EQ(printed.find('\x1b'), std::string::npos) << printed;
+    EXPECT_EQ(printed.find('\x07'), std::string::npos) << printed;
+    EXPECT_NE(printed.find("Открыт: x\\x1b]0;owned\\x07\n"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("error: a line longer than 1048576 bytes was ignored\n"),
+              std::string::npos)
+        << printed;
+    EXPECT_NE(printed.find("error: unknown operation \"nope\\x1b[2J\""), std::string::npos)
+        << printed;
+    EXPECT_LT(printed.size(), 4096u) << "the long line is not echoed";
+
+    const auto analysed = runHalvora({"analyze", hostileFile}, home.root());
+    EXPECT_EQ(analysed.exitStatus, 1);
+    EXPECT_EQ(analysed.errors.find('\x1b'), std::string::npos) << analysed.errors;
+    EXPECT_NE(analysed.errors.find("a\\x1b[31mb.wav"), std::string::npos) << analysed.errors;
 }
