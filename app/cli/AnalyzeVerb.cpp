@@ -6,6 +6,8 @@
 #include "core/music/AudioAnalysis.h"
 #include "core/project_io/DocumentEncoding.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <new>
 
@@ -64,6 +66,26 @@ bool readAudio(const std::string &path, std::vector<float> &samples, double &sam
     }
     samples = std::move(*decoded.samples);
     sampleRate = decoded.sampleRate;
+    return true;
+}
+
+/// Rates and values no recording has: the detectors would report numbers that mean nothing.
+bool checkAnalysable(const std::vector<float> &samples, double sampleRate, std::string &error) {
+    constexpr double lowestRate = 1000.0, highestRate = 768000.0;
+    constexpr float largestValue = 1.0e4f;
+    if (!(sampleRate >= lowestRate && sampleRate <= highestRate)) {
+        error = "its sample rate of " + std::to_string(static_cast<int64_t>(sampleRate)) +
+                " Hz lies outside " + std::to_string(static_cast<int64_t>(lowestRate)) + " to " +
+                std::to_string(static_cast<int64_t>(highestRate)) + " Hz";
+        return false;
+    }
+    // A burst of NaN is skipped by the detectors; an infinity or a huge value is not.
+    if (std::any_of(samples.begin(), samples.end(), [](float value) {
+            return std::isinf(value) || std::fabs(value) > largestValue;
+        })) {
+        error = "it holds infinite or impossibly large sample values";
+        return false;
+    }
     return true;
 }
 
@@ -176,6 +198,11 @@ int runAnalyzeVerb(const std::vector<std::string> &arguments, std::FILE *output,
         double sampleRate = 0.0;
         if (!readAudio(options.path, samples, sampleRate, error)) {
             std::fprintf(errors, "Halvora analyze: %s\n", error.c_str());
+            return 1;
+        }
+        if (!checkAnalysable(samples, sampleRate, error)) {
+            std::fprintf(errors, "Halvora analyze: cannot analyse \"%s\": %s\n",
+                         printableText(options.path).c_str(), error.c_str());
             return 1;
         }
         // Every reader hands over interleaved stereo.

@@ -73,8 +73,12 @@ bool checkActionIds(const Project &project, const std::vector<PerformAction> &ac
                 error = "no scene with id " + std::to_string(action.id) + " in the project";
                 return false;
             }
-        } else if (!project.findClip(action.id)) {
+        } else if (const auto clip = project.findClip(action.id); !clip) {
             error = "no clip with id " + std::to_string(action.id) + " in the project";
+            return false;
+        } else if (!clip->isSessionClip()) {
+            error =
+                "clip " + std::to_string(action.id) + " is an arrangement clip, not a session clip";
             return false;
         }
     }

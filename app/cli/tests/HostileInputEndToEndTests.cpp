@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <map>
 #include <numbers>
 
@@ -476,6 +477,54 @@ TEST(HostileInput, RendersCorrectlyOrFailsWithItsMessageAndTouchesNothingElse) {
         }
     }
     fs::remove_all(scratchRoot);
+}
+
+TEST(HostileInput, ImpossibleValuesAreRefusedWithTheirReason) {
+    const fs::path scratch = makeScratchFolder("impossible");
+    const fs::path folder = scratch / "song.halvora";
+    Project song = makeSong();
+    ASSERT_TRUE(project_io::saveProject(song, folder.string(), false).ok);
+    // A 16-bit WAV that claims 0 Hz, and a float one of infinities.
+    std::string zeroRate = toneWav({1, 16, 48000});
+    zeroRate.replace(24, 4, std::string(4, '\0'));
+    writeText(scratch / "zero.wav", zeroRate);
+    std::string infinite = toneWav({3, 32, 48000});
+    const float infinity = std::numeric_limits<float>::infinity();
+    for (std::size_t at = infinite.size() - 4 * 2 * 48000; at + 4 <= infinite.size(); at += 4)
+        infinite.replace(at, 4, reinterpret_cast<const char *>(&infinity), 4);
+    writeText(scratch / "infinite.wav", infinite);
+    struct Case {
+        std::vector<std::string> arguments;
+        int exitStatus;
+        const char *reason;
+    };
+    const std::string out = (scratch / "out.wav").string();
+    const std::vector<Case> cases = {
+        {{"record", folder.string(), "--track", "1", "--seconds", "0.5", "--cycle", "0:48"},
+         2,
+         "--cycle must span at least 4096 samples (one block), not 48"},
+        {{"play", folder.string(), "--device", "null", "--start", "9223372036854775807",
+          "--seconds", "1"},
+         1,
+         "leaves no room to play --seconds"},
+        {{"perform", folder.string(), "-o", out, "--length", "48000",
+          "0:launch-clip:" + std::to_string(audioClip)},
+         2,
+         "is an arrangement clip, not a session clip"},
+        {{"analyze", (scratch / "zero.wav").string()}, 1, "its sample rate of 0 Hz lies outside"},
+        {{"analyze", (scratch / "infinite.wav").string()},
+         1,
+         "it holds infinite or impossibly large sample values"},
+    };
+    for (const Case &check : cases) {
+        const ProgramRun run = runHalvora(check.arguments, scratch);
+        EXPECT_EQ(run.exitStatus, check.exitStatus) << check.arguments[0] << ": " << run.errors;
+        EXPECT_NE(run.errors.find(check.reason), std::string::npos)
+            << check.arguments[0] << ": " << run.errors;
+    }
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_FALSE(fs::exists(folder / "media" / "clip_3.wav")) << "no take was recorded";
+    fs::remove_all(scratch);
 }
 
 TEST(HostileInput, ReferenceProjectOverwritesAnExistingProjectOnlyWhenForced) {
