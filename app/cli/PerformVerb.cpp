@@ -233,6 +233,7 @@ int runPerformVerb(const std::vector<std::string> &arguments, std::FILE *output,
         std::fputs(performVerbHelp(), output);
         return 0;
     }
+    removeRenderTemporaryOnInterrupt();
     // The whole performance is held in memory: a length the machine cannot hold is said.
     try {
         return runPerformation(options, output, errors);

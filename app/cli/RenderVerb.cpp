@@ -332,6 +332,7 @@ int runRenderVerb(const std::vector<std::string> &arguments, std::FILE *output, 
     }
     if (!checkOutputTarget(options.outputPath, options.projectFolder, error))
         return fail(errors, error, 1);
+    removeRenderTemporaryOnInterrupt();
 
     std::optional<Project> project =
         options.demo ? std::optional<Project>(buildStartupProject(demoSampleRate))

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -524,6 +525,38 @@ TEST(HostileInput, ImpossibleValuesAreRefusedWithTheirReason) {
     }
     EXPECT_FALSE(fs::exists(out));
     EXPECT_FALSE(fs::exists(folder / "media" / "clip_3.wav")) << "no take was recorded";
+    fs::remove_all(scratch);
+}
+
+TEST(HostileInput, AnInterruptedRenderLeavesNoTemporary) {
+    const fs::path scratch = makeScratchFolder("interrupted");
+    const fs::path folder = scratch / "song.halvora";
+    Project song = makeSong();
+    ASSERT_TRUE(project_io::saveProject(song, folder.string(), false).ok);
+    const fs::path outputs = scratch / "out";
+    fs::create_directories(outputs);
+    const auto temporaries = [&outputs] {
+        int found = 0;
+        for (const auto &entry : fs::directory_iterator(outputs))
+            if (entry.path().extension() == ".partial") ++found;
+        return found;
+    };
+    for (const int signal : {SIGINT, SIGTERM}) {
+        for (const char *verb : {"render"}) {
+            std::vector<std::string> arguments = {
+                verb,       folder.string(), "-o",     (outputs / "long.wav").string(),
+                "--length", "400000000",     "--quiet"};
+            const RunningProgram program = startHalvora(arguments, scratch);
+            // Until the render is writing its temporary (or has ended, which fails below).
+            for (int wait = 0; wait < 2000 && temporaries() == 0; ++wait)
+                ::usleep(5000);
+            ::kill(program.pid, signal);
+            const ProgramRun run = finishHalvora(program);
+            EXPECT_EQ(run.signal, signal) << verb << ": " << run.errors;
+            EXPECT_EQ(temporaries(), 0) << verb << " ended by signal " << signal;
+            EXPECT_FALSE(fs::exists(outputs / "long.wav")) << verb;
+        }
+    }
     fs::remove_all(scratch);
 }
 
