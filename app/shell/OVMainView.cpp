@@ -779,6 +779,7 @@ struct OVMainView::ExportTask {
     WavRenderResult result = WavRenderResult::RenderFailed;
     bool showReason = false;
     std::string error;
+    std::vector<std::string> silencedTracks;
 };
 
 std::optional<LongJob> OVMainView::prepareExport(const std::string &defaultName, int64_t start,
@@ -819,6 +820,7 @@ std::optional<LongJob> OVMainView::prepareExport(const std::string &defaultName,
         try {
             task->result =
                 renderProjectToWav(std::move(task->snapshot), request, summary, task->error);
+            task->silencedTracks = summary.silencedTracks;
         } catch (const std::bad_alloc &) {
             task->result = WavRenderResult::WriteFailed;
             task->showReason = true;
@@ -836,6 +838,9 @@ void OVMainView::finishExport(const ExportTask &task) {
     case WavRenderResult::Written:
         showStatus(std::string(task.doneFormat) + std::to_string(task.request.frames) +
                    " сэмплов)");
+        for (const std::string &track : task.silencedTracks)
+            showStatus("Дорожка «" + track +
+                       "» заглушена: она выдала недопустимые значения (NaN или бесконечность)");
         return;
     case WavRenderResult::Cancelled: showStatus("Экспорт отменён"); return;
     case WavRenderResult::RenderFailed: showStatus(task.failedText); break;

@@ -21,6 +21,22 @@ void printLine(std::FILE *stream, const std::string &text) {
     std::fputc('\n', stream);
 }
 
+/// Takes the engine's reports of tracks it silenced for non-finite output, which nothing else
+/// reads during an offline render, into `names`.
+void collectSilencedTracks(Engine &engine, std::vector<std::string> &names) {
+    Notification notification;
+    while (engine.popNotification(notification)) {
+        if (notification.kind != NotificationKind::trackSilenced) continue;
+        std::string name = "#" + std::to_string(notification.id);
+        {
+            std::lock_guard lock(engine.projectMutex);
+            if (const auto track = engine.project.findTrack(notification.id)) name = track->name;
+        }
+        if (std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(std::move(name));
+    }
+}
+
 } // namespace
 
 /// A 16-bit WAV file counts its data in 32 bits, and the writer takes an int frame count.
@@ -98,6 +114,7 @@ WavRenderResult renderProjectToWav(Project project, const WavRenderRequest &requ
                 cancelled = request.cancelled && request.cancelled();
                 if (cancelled) return false;
                 summary.add(block, count);
+                collectSilencedTracks(prepared.engine, summary.silencedTracks);
                 writeFailed =
                     !samples.append(block, static_cast<uint64_t>(count) * request.channels);
                 return !writeFailed;

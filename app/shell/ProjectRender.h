@@ -26,6 +26,8 @@ struct RenderSummary {
     /// Mean square of the mid signal (left and right averaged), as the master meter sees it.
     double meanSquare = 0.0;
     double sumOfSquares = 0.0; // of the mid signal, over the frames so far
+    /// Names of the tracks the engine silenced for turning out non-finite values.
+    std::vector<std::string> silencedTracks;
 
     /// Takes `count` more interleaved frames into the figures.
     void add(const float *interleaved, int64_t count);

@@ -560,6 +560,29 @@ TEST(HostileInput, AnInterruptedRenderLeavesNoTemporary) {
     fs::remove_all(scratch);
 }
 
+TEST(HostileInput, ARenderNamesTheTracksItSilencedForNonFiniteValues) {
+    const fs::path scratch = makeScratchFolder("silenced");
+    const fs::path folder = scratch / "song.halvora";
+    Project song = makeSong();
+    // Each stock reverb adds gain: a thousand in series overflow to infinity.
+    InsertSlot reverb;
+    reverb.pluginId = "stock.reverb";
+    reverb.isStock = true;
+    song.findTrack(audioTrack)->inserts.assign(1000, reverb);
+    ASSERT_TRUE(project_io::saveProject(song, folder.string(), false).ok);
+    const ProgramRun run =
+        runHalvora({"render", folder.string(), "-o", (scratch / "out.wav").string(), "--track",
+                    std::to_string(audioTrack), "--length", "24000", "--quiet"},
+                   scratch);
+    EXPECT_EQ(run.exitStatus, 0) << run.errors;
+    EXPECT_NE(run.errors.find("Halvora render: warning: track \"Tone\" gave non-finite values "
+                              "and was silenced"),
+              std::string::npos)
+        << run.errors;
+    EXPECT_EQ(run.errors.find("\"Keys\""), std::string::npos) << run.errors;
+    fs::remove_all(scratch);
+}
+
 TEST(HostileInput, ReferenceProjectOverwritesAnExistingProjectOnlyWhenForced) {
     const fs::path scratch = makeScratchFolder("force");
     const fs::path folder = scratch / "mine.halvora";
