@@ -101,6 +101,8 @@ void OVApplication::didFinishLaunching(bool withAudio) {
 
     enginePtr = std::make_unique<Engine>();
     audioPtr = std::make_unique<AudioDeviceEngine>(*enginePtr);
+    // The device's and the recording's own lines belong in the session log with the rest.
+    audioPtr->log = [](const std::string &line) { betaSessionLog("action", "audio", line); };
     midiPtr = std::make_unique<MidiInput>(*enginePtr);
     mediaPrefetcher = std::make_unique<MediaPrefetcher>(*enginePtr);
     sandboxPtr = std::make_unique<vst::PluginSandboxController>();

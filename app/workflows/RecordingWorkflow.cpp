@@ -258,7 +258,11 @@ bool RecordingWorkflow::stopAudioRecording() {
     view.tab =
         overdub || sessionRecordSlotValid ? OVMainView::Tab::Session : OVMainView::Tab::Timeline;
     keepTake(trackId, clipId);
-    const std::string count = std::to_string(frames) + " сэмплов";
+    std::string count = std::to_string(frames) + " сэмплов";
+    // The take was patched with silence where input was lost: it is kept, and said so.
+    if (audio->lastRecordingOverflowFrames > 0)
+        count += " (потеряно кадров входа: " + std::to_string(audio->lastRecordingOverflowFrames) +
+                 ", заполнены тишиной)";
     if (overdub)
         show("Session overdub — " + count);
     else if (sessionRecordSlotValid)

@@ -759,6 +759,12 @@ TEST_F(ApplicationTest, PrivacyChoicesAreSavedAndAnnounced) {
     EXPECT_FALSE(readPrivacyPreferences().telemetry);
 }
 
+TEST_F(ApplicationTest, TheDevicesOwnLinesReachTheSessionLog) {
+    const std::string log = readTextFile(betaSessionLogPath());
+    EXPECT_NE(log.find("\"audio\""), std::string::npos) << log;
+    EXPECT_NE(log.find("audio started sr="), std::string::npos) << log;
+}
+
 TEST_F(ApplicationTest, LaunchAndQuitAreLogged) {
     ui.alertAnswers.push_back("Не сохранять");
     addTrack("x");
