@@ -156,6 +156,8 @@ bool openDevice(LiveRecording &live, const RecordVerbOptions &options, int32_t i
     // Plug-ins take any period the render buffers hold; a later change of format prepares
     // them again through the engine's format hook.
     live.prepared.rack->prepare(device.sampleRate, static_cast<int32_t>(device.renderLeft.size()));
+    // A take must not wait on a page that was swapped out.
+    lockMemoryIfAllowed();
     return true;
 }
 

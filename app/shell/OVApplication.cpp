@@ -187,6 +187,9 @@ void OVApplication::startAudio() {
         return;
     }
     rackPtr->prepare(device.sampleRate, device.bufferFrames);
+    // The audio thread must not wait on a page that was swapped out.
+    if (!lockMemoryIfAllowed())
+        betaSessionLog("action", "audio", "memory not locked: the lock limit does not allow it");
     {
         std::lock_guard lock(enginePtr->projectMutex);
         enginePtr->project.sampleRate = device.sampleRate;

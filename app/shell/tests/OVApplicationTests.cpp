@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <sndfile.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -759,10 +761,19 @@ TEST_F(ApplicationTest, PrivacyChoicesAreSavedAndAnnounced) {
     EXPECT_FALSE(readPrivacyPreferences().telemetry);
 }
 
-TEST_F(ApplicationTest, TheDevicesOwnLinesReachTheSessionLog) {
+TEST_F(ApplicationTest, TheDevicesOwnLinesReachTheSessionLogAndItsMemoryIsLocked) {
     const std::string log = readTextFile(betaSessionLogPath());
     EXPECT_NE(log.find("\"audio\""), std::string::npos) << log;
     EXPECT_NE(log.find("audio started sr="), std::string::npos) << log;
+    rlimit limit{};
+    const bool allowed = ::getrlimit(RLIMIT_MEMLOCK, &limit) == 0 &&
+                         (limit.rlim_cur == RLIM_INFINITY || ::geteuid() == 0);
+    const bool locked =
+        readTextFile("/proc/self/status").find("VmLck:\t       0 kB") == std::string::npos;
+    if (allowed)
+        EXPECT_TRUE(locked) << readTextFile("/proc/self/status");
+    else
+        EXPECT_NE(log.find("memory not locked"), std::string::npos) << log;
 }
 
 TEST_F(ApplicationTest, LaunchAndQuitAreLogged) {
