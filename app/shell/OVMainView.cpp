@@ -288,7 +288,6 @@ bool OVMainView::adoptOpenedProject(OpenedProject &opened,
 
     rack.unloadAll();
     engine.replaceProject(std::move(project));
-    if (!missing.empty()) relinkMissingMedia(missing);
     ensureReturnTracksAndPublish();
     rack.prepare(engine.sampleRate.load(), engine.blockSize.load());
     std::string rackWarnings;
@@ -298,6 +297,8 @@ bool OVMainView::adoptOpenedProject(OpenedProject &opened,
     commands.clear();
     projectPath = path;
     projectDirty = false;
+    // After the flag is reset: relinked paths are a change the document must save.
+    if (!missing.empty()) relinkMissingMedia(missing);
     selectFirstTrack();
     fitTimelineToContent();
     showStatus(statusMessage ? *statusMessage : "Открыт: " + name);
@@ -557,7 +558,7 @@ void OVMainView::relinkMissingMedia(const std::vector<project_io::MissingMediaEn
         relinked = project_io::relinkMissingFromFolder(engine.project, missing, *folder);
         engine.publishGraph();
     }
-    markDocumentDirty();
+    if (relinked > 0) markDocumentDirty();
     showStatus(relinked > 0 ? "Перепривязано файлов: " + std::to_string(relinked)
                             : "Файлы не найдены в выбранной папке");
 }

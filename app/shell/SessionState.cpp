@@ -126,9 +126,10 @@ void replaceSmallFile(const fs::path &path, const std::string &text) {
     if (!path.empty()) project_io::writeFileDurably(path, text);
 }
 
+/// The stored name stays on its line and inside its quotes.
 std::string withUnderscores(std::string name) {
     for (char &c : name)
-        if (c == '"' || c == '\\') c = '_';
+        if (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
     return name;
 }
 
@@ -199,10 +200,58 @@ int64_t unixTimeNow() {
         .count();
 }
 
+namespace {
+
+/// The length of the well-formed UTF-8 sequence at `at`, 0 when it is not one.
+std::size_t utf8SequenceAt(const std::string &text, std::size_t at) {
+    const auto byte = [&text](std::size_t index) {
+        return static_cast<unsigned char>(text[index]);
+    };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80) return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF; // the range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F; // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high) return 0;
+    for (std::size_t index = 2; index < length; ++index)
+        if (byte(at + index) < 0x80 || byte(at + index) > 0xBF) return 0;
+    return length;
+}
+
+} // namespace
+
 std::string logSafeText(std::string text) {
-    for (char &c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\') c = ' ';
-    return text;
+    // A log line is one JSON string: control bytes, quotes and backslashes become spaces and
+    // bytes that are not UTF-8 become "?", so that every line parses.
+    std::string safe;
+    safe.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = utf8SequenceAt(text, at);
+        if (length == 0) {
+            safe += '?';
+            ++at;
+            continue;
+        }
+        const char c = text[at];
+        if (length == 1 && (static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\'))
+            safe += ' ';
+        else
+            safe.append(text, at, length);
+        at += length;
+    }
+    return safe;
 }
 
 void writeSessionMeta(const SessionMeta &meta) {

@@ -449,10 +449,12 @@ TEST_F(ApplicationTest, MovedMediaAreRelinkedFromTheChosenFolder) {
     EXPECT_EQ(ui.alerts[0].text, "Не удалось загрузить 1 аудиофайл(ов). Укажите папку для "
                                  "поиска или выберите файл вручную.");
     EXPECT_TRUE(ui.showedStatus("Файлы не найдены в выбранной папке"));
+    EXPECT_FALSE(view().projectDirty) << "nothing was relinked";
 
     ASSERT_TRUE(view().loadProjectFromBundle(scratch("media.halvora").string()));
     EXPECT_TRUE(ui.showedStatus("Перепривязано файлов: 1"));
     EXPECT_EQ(ui.lastStatus(), "Открыт: Media");
+    EXPECT_TRUE(view().projectDirty) << "the relinked paths are not saved yet";
     ASSERT_TRUE(project().tracks[0]->clips[0]->audio);
     EXPECT_EQ(project().tracks[0]->clips[0]->audioFrameCount(), 4800);
 

@@ -96,6 +96,21 @@ TEST_F(SessionStateTest, SupportFilesThatAreNotSmallRegularFilesAreIgnored) {
     expectDefaults("large");
 }
 
+TEST_F(SessionStateTest, NamesWithLineBreaksAndBytesThatAreNotUtf8KeepTheFilesValid) {
+    writeSessionMeta({false, 1, 1, "Q\"uo\\te\x01x\nnl"});
+    EXPECT_EQ(readSessionMeta().projectName, "Q_uo_te_x_nl");
+
+    betaSessionLog("error", "import",
+                   "bad\xff\xfe"
+                   "name.txt: «Неподдерживаемый» \xe2\x82");
+    betaSessionLog("error", "import",
+                   "\xed\xa0\x80 surrogate, \xc0\xaf overlong, \xf4\x90 too high");
+    const std::string log = readTextFile(betaSessionLogPath());
+    EXPECT_NE(log.find("bad??name.txt: «Неподдерживаемый» ??"), std::string::npos) << log;
+    EXPECT_NE(log.find("??? surrogate, ?? overlong, ?? too high"), std::string::npos) << log;
+    // The fixture's tear-down parses every line as JSON.
+}
+
 TEST_F(SessionStateTest, PrivacyPreferencesDefaultToNoTelemetryAndCrashReports) {
     EXPECT_FALSE(readPrivacyPreferences().telemetry);
     EXPECT_TRUE(readPrivacyPreferences().crashReports);
