@@ -809,7 +809,10 @@ std::optional<LongJob> OVMainView::prepareExport(const std::string &defaultName,
         if (!checkRenderOutput(request.outputPath, task->projectFolder, request.frames,
                                request.channels, task->error)) {
             task->result = WavRenderResult::WriteFailed;
-            task->showReason = true;
+            // The open project's own files are the one refusal the user could not foresee.
+            std::string ignored;
+            task->showReason = checkRenderOutput(request.outputPath, {}, request.frames,
+                                                 request.channels, ignored);
             return;
         }
         request.progress = [&control](int64_t done, int64_t total) {

@@ -584,7 +584,7 @@ TEST_F(ApplicationTest, ExportsTheMixdownTheCycleAndOneTrack) {
 
     ui.saveLocations.push_back((scratch("no such folder") / "x.wav").string());
     view().exportWav();
-    EXPECT_EQ(ui.lastStatus().rfind("Export failed: cannot write", 0), 0u) << ui.lastStatus();
+    EXPECT_EQ(ui.lastStatus(), "Export failed");
     EXPECT_EQ(ui.offeredSaveNames,
               (std::vector<std::string>{"mixdown.wav", "loop.wav", "Аудио 1.wav", "mixdown.wav"}));
 }
