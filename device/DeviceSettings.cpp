@@ -83,6 +83,9 @@ void applySetting(const SettingLine &setting, DeviceSettings &settings, std::str
             addWarning(warnings, std::string(bufferKey) + " \"" + setting.value +
                                      "\" is not a number of frames; using " +
                                      std::to_string(settings.bufferSize));
+        else if (frames == 0)
+            // No stored size: the device starts at its default period.
+            settings.bufferSize = DeviceSettings{}.bufferSize;
         else
             settings.bufferSize = clampBufferFrames(frames);
     }

@@ -1,10 +1,15 @@
 #include "app/cli/AnalyzeVerb.h"
 
+#include "app/shell/RenderOutput.h"
+
 #include "core/audiofile/AudioFile.h"
 #include "core/music/AudioAnalysis.h"
 #include "core/project_io/DocumentEncoding.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <new>
 
 namespace orvane {
 
@@ -55,11 +60,32 @@ bool readAudio(const std::string &path, std::vector<float> &samples, double &sam
     DecodedAudio decoded;
     std::string reason;
     if (!decodeAudioFile(path, decodeSampleRate, decoded, &reason) || !decoded.samples) {
-        error = "cannot read \"" + path + "\"" + (reason.empty() ? "" : ": " + reason);
+        error =
+            "cannot read \"" + printableText(path) + "\"" + (reason.empty() ? "" : ": " + reason);
         return false;
     }
     samples = std::move(*decoded.samples);
     sampleRate = decoded.sampleRate;
+    return true;
+}
+
+/// Rates and values no recording has: the detectors would report numbers that mean nothing.
+bool checkAnalysable(const std::vector<float> &samples, double sampleRate, std::string &error) {
+    constexpr double lowestRate = 1000.0, highestRate = 768000.0;
+    constexpr float largestValue = 1.0e4f;
+    if (!(sampleRate >= lowestRate && sampleRate <= highestRate)) {
+        error = "its sample rate of " + std::to_string(static_cast<int64_t>(sampleRate)) +
+                " Hz lies outside " + std::to_string(static_cast<int64_t>(lowestRate)) + " to " +
+                std::to_string(static_cast<int64_t>(highestRate)) + " Hz";
+        return false;
+    }
+    // A burst of NaN is skipped by the detectors; an infinity or a huge value is not.
+    if (std::any_of(samples.begin(), samples.end(), [](float value) {
+            return std::isinf(value) || std::fabs(value) > largestValue;
+        })) {
+        error = "it holds infinite or impossibly large sample values";
+        return false;
+    }
     return true;
 }
 
@@ -99,7 +125,7 @@ AudioAnalysisReport analyseAudio(const std::vector<float> &samples, int32_t chan
 
 std::string describeAnalysisText(const AudioAnalysisReport &report, const std::string &path) {
     const double rate = report.sampleRate;
-    std::string text = "file: " + path + "\n";
+    std::string text = "file: " + printableText(path) + "\n";
     text += "frames: " + std::to_string(report.frames) +
             ", channels: " + std::to_string(report.channels) +
             formatted(", sample rate: %.0f Hz", rate) +
@@ -167,18 +193,29 @@ int runAnalyzeVerb(const std::vector<std::string> &arguments, std::FILE *output,
         std::fputs(analyzeVerbHelp(), output);
         return 0;
     }
-    std::vector<float> samples;
-    double sampleRate = 0.0;
-    if (!readAudio(options.path, samples, sampleRate, error)) {
-        std::fprintf(errors, "Halvora analyze: %s\n", error.c_str());
+    try {
+        std::vector<float> samples;
+        double sampleRate = 0.0;
+        if (!readAudio(options.path, samples, sampleRate, error)) {
+            std::fprintf(errors, "Halvora analyze: %s\n", error.c_str());
+            return 1;
+        }
+        if (!checkAnalysable(samples, sampleRate, error)) {
+            std::fprintf(errors, "Halvora analyze: cannot analyse \"%s\": %s\n",
+                         printableText(options.path).c_str(), error.c_str());
+            return 1;
+        }
+        // Every reader hands over interleaved stereo.
+        const auto report = analyseAudio(samples, 2, sampleRate);
+        const std::string text = options.json ? describeAnalysisJson(report, options.path)
+                                              : describeAnalysisText(report, options.path);
+        std::fputs(text.c_str(), output);
+        return 0;
+    } catch (const std::bad_alloc &) {
+        std::fprintf(errors, "Halvora analyze: cannot read \"%s\": not enough memory to read it\n",
+                     printableText(options.path).c_str());
         return 1;
     }
-    // Every reader hands over interleaved stereo.
-    const auto report = analyseAudio(samples, 2, sampleRate);
-    const std::string text = options.json ? describeAnalysisJson(report, options.path)
-                                          : describeAnalysisText(report, options.path);
-    std::fputs(text.c_str(), output);
-    return 0;
 }
 
 const char *analyzeVerbHelp() {

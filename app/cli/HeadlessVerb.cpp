@@ -2,16 +2,20 @@
 
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
+#include "app/shell/RenderOutput.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <new>
 #include <optional>
+#include <string_view>
 
 #include <poll.h>
 #include <unistd.h>
@@ -22,9 +26,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-/// Lines of a file descriptor, read without stdio so that waiting for one can time out.
+/// Lines of a file descriptor, read without stdio so that waiting for one can time out. A
+/// line longer than `longestLine` is dropped whole (it is no operation this program takes)
+/// and stands as `droppedLine`, so that endless input cannot exhaust the memory.
 class LineReader {
   public:
+    static constexpr std::size_t longestLine = 1 << 20;
+    static constexpr std::string_view droppedLine = "\x01";
+
     explicit LineReader(int fd) : fd(fd) {}
 
     /// The next line; none on timeout (`timeoutMs` >= 0) or at the end of the input.
@@ -32,37 +41,75 @@ class LineReader {
         for (;;) {
             if (auto line = takeLine()) return line;
             if (ended) {
+                if (dropping) {
+                    dropping = false;
+                    return std::string(droppedLine);
+                }
                 if (pending.empty()) return std::nullopt;
                 std::string last;
                 last.swap(pending);
+                searched = 0;
                 return last;
             }
             pollfd entry{fd, POLLIN, 0};
             const int ready = ::poll(&entry, 1, timeoutMs);
             if (ready == 0) return std::nullopt;
             if (ready < 0) continue;
-            char buffer[4096];
+            char buffer[65536];
             const ssize_t got = ::read(fd, buffer, sizeof buffer);
             if (got <= 0)
                 ended = true;
             else
-                pending.append(buffer, static_cast<std::size_t>(got));
+                append(buffer, static_cast<std::size_t>(got));
         }
     }
-    bool atEnd() const { return ended && pending.empty(); }
+    bool atEnd() const { return ended && pending.empty() && !dropping && !droppedReady; }
 
   private:
+    void append(const char *bytes, std::size_t count) {
+        if (dropping) {
+            const auto *newline = static_cast<const char *>(std::memchr(bytes, '\n', count));
+            if (!newline) return;
+            const auto after = static_cast<std::size_t>(newline - bytes) + 1;
+            pending.assign(bytes + after, count - after);
+            searched = 0;
+            dropping = false;
+            droppedReady = true;
+            return;
+        }
+        pending.append(bytes, count);
+        if (pending.size() > longestLine && pending.find('\n', searched) > longestLine) {
+            // The lines before the long one are kept; the long one is dropped from here on.
+            const auto lastNewline = pending.rfind('\n', longestLine);
+            pending.resize(lastNewline == std::string::npos ? 0 : lastNewline + 1);
+            searched = 0;
+            dropping = true;
+        }
+    }
+
     std::optional<std::string> takeLine() {
-        const auto newline = pending.find('\n');
-        if (newline == std::string::npos) return std::nullopt;
+        if (droppedReady) {
+            droppedReady = false;
+            return std::string(droppedLine);
+        }
+        const auto newline = pending.find('\n', searched);
+        if (newline == std::string::npos) {
+            searched = pending.size();
+            return std::nullopt;
+        }
         std::string line = pending.substr(0, newline);
         pending.erase(0, newline + 1);
+        searched = 0;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         return line;
     }
 
     int fd;
     std::string pending;
+    /// Where the search for the next newline goes on: the bytes before hold none.
+    std::size_t searched = 0;
+    bool dropping = false;     // inside an over-long line, waiting for its end
+    bool droppedReady = false; // an over-long line ended and is yet to be reported
     bool ended = false;
 };
 
@@ -108,8 +155,18 @@ class HeadlessUi final : public ApplicationUi {
         return pathAnswer("? " + prompt);
     }
     void showStatus(const std::string &text) override { print(text); }
+    /// Names from documents and state files reach the terminal: each line goes out escaped.
     void print(const std::string &text) {
-        std::fprintf(output, "%s\n", text.c_str());
+        std::string shown;
+        std::size_t start = 0;
+        for (;;) {
+            const auto end = text.find('\n', start);
+            shown += printableText(std::string_view(text).substr(start, end - start));
+            if (end == std::string::npos) break;
+            shown += '\n';
+            start = end + 1;
+        }
+        std::fprintf(output, "%s\n", shown.c_str());
         std::fflush(output);
     }
 
@@ -183,12 +240,32 @@ void setCycle(Session &session, const std::string &rest) {
     session.app.view().setCycle(*start, *end, true);
 }
 
+/// `save-as [--force] [PROJECT]`: nobody can be asked here, so another project at the place
+/// chosen is replaced only when the line says so.
+void saveAs(Session &session, const std::string &rest) {
+    constexpr std::string_view force = "--force";
+    std::string target = rest;
+    const bool replace = target.compare(0, force.size(), force) == 0 &&
+                         (target.size() == force.size() || target[force.size()] == ' ');
+    if (replace) {
+        const auto start = target.find_first_not_of(" \t", force.size());
+        target = start == std::string::npos ? std::string() : target.substr(start);
+    }
+    session.ui.arguments.clear();
+    if (!target.empty()) session.ui.arguments.push_back(target);
+    OVMainView &view = session.app.view();
+    view.existingProject =
+        replace ? OVMainView::ExistingProject::Replace : OVMainView::ExistingProject::Refuse;
+    view.saveProjectAs();
+    view.existingProject = OVMainView::ExistingProject::Refuse;
+}
+
 const std::map<std::string, Operation> &operations() {
     static const std::map<std::string, Operation> table = {
         {"new", [](Session &s, const std::string &) { s.app.view().newProject(); }},
         {"open", [](Session &s, const std::string &) { s.app.view().openProject(); }},
         {"save", [](Session &s, const std::string &) { s.app.view().saveProject(); }},
-        {"save-as", [](Session &s, const std::string &) { s.app.view().saveProjectAs(); }},
+        {"save-as", saveAs},
         {"collect", [](Session &s, const std::string &) { s.app.view().collectAllAndSave(); }},
         {"import", [](Session &s, const std::string &) { s.app.view().importAudio(); }},
         {"import-midi",
@@ -242,7 +319,12 @@ void runLine(Session &session, const std::string &line) {
         session.ui.arguments = words;
     else if (!rest.empty())
         session.ui.arguments.push_back(rest);
-    found->second(session, rest);
+    try {
+        found->second(session, rest);
+    } catch (const std::bad_alloc &) {
+        // The operation is dropped whole; the document and the run go on.
+        session.ui.print("error: not enough memory for \"" + name + "\"");
+    }
     session.ui.arguments.clear();
 }
 
@@ -258,8 +340,14 @@ int runHeadless(const std::vector<std::string> &arguments, int inputFd, std::FIL
     HeadlessUi ui(input, output);
     OVApplication app(ui);
     app.didFinishLaunching();
-    app.offerRecoveryIfNeeded();
-    if (!arguments.empty() && !app.view().loadProjectFromBundle(arguments.front())) {
+    app.view().existingProject = OVMainView::ExistingProject::Refuse;
+    const bool recovered = app.offerRecoveryIfNeeded();
+    // A recovered document is the crashed session's unsaved work: the project named on the
+    // command line replaces it only when the user says so.
+    const bool openArgument =
+        !arguments.empty() &&
+        (!recovered || app.view().confirmDiscardingChanges("Открыть проект?", "Не сохранять"));
+    if (openArgument && !app.view().loadProjectFromBundle(arguments.front())) {
         app.willTerminate();
         return 1;
     }
@@ -275,7 +363,10 @@ int runHeadless(const std::vector<std::string> &arguments, int inputFd, std::FIL
         const auto wait =
             std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - Clock::now());
         const auto line = input.next(static_cast<int>(std::max<int64_t>(wait.count(), 0)));
-        if (line)
+        if (line && *line == LineReader::droppedLine)
+            ui.print("error: a line longer than " + std::to_string(LineReader::longestLine) +
+                     " bytes was ignored");
+        else if (line)
             runLine(session, *line);
         else if (input.atEnd())
             session.quit = true; // nobody is left to answer a question
@@ -300,13 +391,15 @@ Runs the application without a window: opens the project (or the start-up projec
 starts audio (JACK, ALSA or the null device, as remembered in the settings), offers crash
 recovery, and reads one operation per line on standard input, printing every status text
 on standard output:
-  new | open [PROJECT] | save | save-as [PROJECT] | collect
+  new | open [PROJECT] | save | save-as [--force] [PROJECT] | collect
   import FILE... | export [OUT.wav] | export-cycle [OUT.wav] | export-track [OUT.wav]
   import-midi [FILE.mid] | export-midi OUT.mid
   select-track NAME | cycle START END | add-track [NAME] | undo | redo
   play | stop | autosave | status | quit
 Questions ("? ...") are answered by the next line: a button's text or number, or a path
-(an empty line cancels). The end of the input quits as "quit" does.
+(an empty line cancels). The end of the input quits as "quit" does. "save-as" does not
+replace another project already at PROJECT unless given --force, and never writes through
+a symbolic link.
 )";
 }
 

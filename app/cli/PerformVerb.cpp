@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <new>
 #include <optional>
 
 namespace orvane {
@@ -72,8 +73,12 @@ bool checkActionIds(const Project &project, const std::vector<PerformAction> &ac
                 error = "no scene with id " + std::to_string(action.id) + " in the project";
                 return false;
             }
-        } else if (!project.findClip(action.id)) {
+        } else if (const auto clip = project.findClip(action.id); !clip) {
             error = "no clip with id " + std::to_string(action.id) + " in the project";
+            return false;
+        } else if (!clip->isSessionClip()) {
+            error =
+                "clip " + std::to_string(action.id) + " is an arrangement clip, not a session clip";
             return false;
         }
     }
@@ -210,6 +215,12 @@ bool parsePerformArguments(const std::vector<std::string> &arguments, PerformOpt
     return true;
 }
 
+namespace {
+
+int runPerformation(const PerformOptions &options, std::FILE *output, std::FILE *errors);
+
+} // namespace
+
 int runPerformVerb(const std::vector<std::string> &arguments, std::FILE *output,
                    std::FILE *errors) {
     PerformOptions options;
@@ -222,6 +233,22 @@ int runPerformVerb(const std::vector<std::string> &arguments, std::FILE *output,
         std::fputs(performVerbHelp(), output);
         return 0;
     }
+    removeRenderTemporaryOnInterrupt();
+    // The whole performance is held in memory: a length the machine cannot hold is said.
+    try {
+        return runPerformation(options, output, errors);
+    } catch (const std::bad_alloc &) {
+        return fail(errors,
+                    "not enough memory to play \"" + printableText(options.projectFolder) +
+                        "\" for " + std::to_string(options.length) + " samples",
+                    1);
+    }
+}
+
+namespace {
+
+int runPerformation(const PerformOptions &options, std::FILE *output, std::FILE *errors) {
+    std::string error;
     if (!checkRenderOutput(options.outputPath, options.projectFolder, options.length, 2, error))
         return fail(errors, error, 1);
     std::optional<Project> project = loadProjectForVerb(options.projectFolder, errors, error);
@@ -247,6 +274,8 @@ int runPerformVerb(const std::vector<std::string> &arguments, std::FILE *output,
             output);
     return 0;
 }
+
+} // namespace
 
 const char *performVerbHelp() {
     return R"(usage: Halvora perform PROJECT.halvora -o OUT.wav --length SAMPLES [--block FRAMES] ACTION...

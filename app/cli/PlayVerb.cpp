@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -180,8 +181,14 @@ std::optional<Playback> resolvePlayback(const PlayVerbOptions &options, const Pr
                                         double deviceRate, std::string &error) {
     Playback span{options.start, 0};
     if (options.seconds) {
-        const double frames = std::round(*options.seconds * deviceRate);
-        span.end = span.start + static_cast<int64_t>(std::max(frames, 1.0));
+        const double frames = std::max(std::round(*options.seconds * deviceRate), 1.0);
+        // The end must be a position too: near the largest one it would wrap around.
+        if (frames >= static_cast<double>(std::numeric_limits<int64_t>::max() - span.start)) {
+            error = "--start " + std::to_string(span.start) + " leaves no room to play --seconds " +
+                    std::to_string(*options.seconds);
+            return std::nullopt;
+        }
+        span.end = span.start + static_cast<int64_t>(frames);
         return span;
     }
     const int64_t songEnd = arrangementExportLength(project);

@@ -22,6 +22,13 @@ namespace orvane {
 
 namespace {
 
+/// The largest period a device is asked for; a cycle must hold at least one.
+constexpr int64_t largestRecordPeriod = 4096;
+
+} // namespace
+
+namespace {
+
 const std::string commandPrefix = "Halvora record: ";
 constexpr auto tickInterval = std::chrono::milliseconds(20);
 /// How long the device may take to carry out the first requests before we give up on it.
@@ -149,6 +156,8 @@ bool openDevice(LiveRecording &live, const RecordVerbOptions &options, int32_t i
     // Plug-ins take any period the render buffers hold; a later change of format prepares
     // them again through the engine's format hook.
     live.prepared.rack->prepare(device.sampleRate, static_cast<int32_t>(device.renderLeft.size()));
+    // A take must not wait on a page that was swapped out.
+    lockMemoryIfAllowed();
     return true;
 }
 
@@ -301,6 +310,15 @@ bool parseRecordArguments(const std::vector<std::string> &arguments, RecordVerbO
     }
     if (options.trackIds.empty() || options.seconds <= 0.0) {
         error = options.trackIds.empty() ? "--track is required" : "--seconds is required";
+        return false;
+    }
+    // Every pass of the cycle becomes a take of its own: a cycle shorter than a block would
+    // write a media file for every block recorded.
+    const int64_t shortestCycle = options.bufferFrames.value_or(largestRecordPeriod);
+    if (options.cycle && options.cycle->end - options.cycle->start < shortestCycle) {
+        error = "--cycle must span at least " + std::to_string(shortestCycle) +
+                " samples (one block), not " +
+                std::to_string(options.cycle->end - options.cycle->start);
         return false;
     }
     return true;

@@ -433,6 +433,7 @@ int runRenderVerb(const std::vector<std::string> &arguments, std::FILE *output, 
     if (!options.outputPath.empty() &&
         !checkOutputTarget(options.outputPath, options.projectFolder, error))
         return fail(errors, error, 1);
+    removeRenderTemporaryOnInterrupt();
 
     std::optional<Project> project =
         options.demo ? std::optional<Project>(buildStartupProject(demoSampleRate))
@@ -469,6 +470,9 @@ int runRenderVerb(const std::vector<std::string> &arguments, std::FILE *output, 
     const WavRenderResult result = renderProjectToWav(std::move(*project), request, summary, error);
     bar.finish();
     const bool mediaChanged = reportChangedMedia(errors, "Halvora render");
+    for (const std::string &track : summary.silencedTracks)
+        printLine(errors, "Halvora render: warning: track \"" + track +
+                              "\" gave non-finite values and was silenced");
     if (result != WavRenderResult::Written) return fail(errors, error, 1);
     if (!options.quiet) printLine(output, describeRenderSummary(summary, options.outputPath));
     return mediaChanged ? 3 : 0;

@@ -1,12 +1,28 @@
 #include "app/shell/LongJob.h"
 
+#include <new>
 #include <utility>
 
 namespace orvane {
 
+namespace {
+
+/// Runs `perform`; allocation failure ends the work, never the application: the job's
+/// `finish` then sees the result it left unset and reports a failure.
+void performGuarded(LongJob &job, JobControl &control) {
+    if (!job.perform) return;
+    try {
+        job.perform(control);
+    } catch (const std::bad_alloc &) {
+        control.noteOutOfMemory();
+    }
+}
+
+} // namespace
+
 void runLongJobHere(LongJob &job) {
     JobControl control;
-    if (job.perform) job.perform(control);
+    performGuarded(job, control);
     if (job.finish) job.finish();
 }
 
@@ -20,7 +36,7 @@ bool LongJobThread::start(LongJob next, std::function<void()> wake) {
     jobControl.reset();
     performDone.store(false, std::memory_order_relaxed);
     worker = std::thread([this, wake = std::move(wake)] {
-        if (job.perform) job.perform(jobControl);
+        performGuarded(job, jobControl);
         performDone.store(true, std::memory_order_release);
         if (wake) wake();
     });

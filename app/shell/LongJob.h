@@ -19,11 +19,16 @@ class JobControl {
     void reset() {
         done.store(-1.0, std::memory_order_relaxed);
         stopAsked.store(false, std::memory_order_relaxed);
+        memoryRanOut.store(false, std::memory_order_relaxed);
     }
+    /// The work stopped because memory ran out.
+    void noteOutOfMemory() { memoryRanOut.store(true, std::memory_order_relaxed); }
+    bool ranOutOfMemory() const { return memoryRanOut.load(std::memory_order_relaxed); }
 
   private:
     std::atomic<double> done{-1.0};
     std::atomic<bool> stopAsked{false};
+    std::atomic<bool> memoryRanOut{false};
 };
 
 /// Work too long for the main thread, made by a main-thread "prepare" step that asked the

@@ -101,6 +101,8 @@ void OVApplication::didFinishLaunching(bool withAudio) {
 
     enginePtr = std::make_unique<Engine>();
     audioPtr = std::make_unique<AudioDeviceEngine>(*enginePtr);
+    // The device's and the recording's own lines belong in the session log with the rest.
+    audioPtr->log = [](const std::string &line) { betaSessionLog("action", "audio", line); };
     midiPtr = std::make_unique<MidiInput>(*enginePtr);
     mediaPrefetcher = std::make_unique<MediaPrefetcher>(*enginePtr);
     sandboxPtr = std::make_unique<vst::PluginSandboxController>();
@@ -185,6 +187,9 @@ void OVApplication::startAudio() {
         return;
     }
     rackPtr->prepare(device.sampleRate, device.bufferFrames);
+    // The audio thread must not wait on a page that was swapped out.
+    if (!lockMemoryIfAllowed())
+        betaSessionLog("action", "audio", "memory not locked: the lock limit does not allow it");
     {
         std::lock_guard lock(enginePtr->projectMutex);
         enginePtr->project.sampleRate = device.sampleRate;
@@ -261,17 +266,18 @@ void OVApplication::checkForUpdates() {
     if (!updateCheckPtr->start(versionText)) statusField.setText("Проверка обновлений уже идёт");
 }
 
-void OVApplication::offerRecoveryIfNeeded() {
-    if (!recoverySnapshotExists() || previousSession.cleanShutdown) return;
+bool OVApplication::offerRecoveryIfNeeded() {
+    if (!recoverySnapshotExists() || previousSession.cleanShutdown) return false;
     // An autosave older than the crashed session's start belongs to an earlier session (its
     // project may not be the one named in the metadata): never offer it.
-    if (recoverySnapshotTime() < previousSession.sessionStart) return;
+    if (recoverySnapshotTime() < previousSession.sessionStart) return false;
     const std::string &name = previousSession.projectName;
     const std::string text =
         name.empty() ? "Обнаружено аварийное завершение. Восстановить автосохранённую копию?"
                      : "Обнаружено аварийное завершение. Восстановить «" + name + "»?";
-    if (ui.runAlert("Восстановить проект?", text, {"Восстановить", "Начать заново"}) != 0) return;
-    viewPtr->loadRecoveryProject(name);
+    if (ui.runAlert("Восстановить проект?", text, {"Восстановить", "Начать заново"}) != 0)
+        return false;
+    return viewPtr->loadRecoveryProject(name);
 }
 
 void OVApplication::onTick() {
@@ -309,6 +315,8 @@ std::optional<LongJob> OVApplication::prepareAutosave() {
 }
 
 bool OVApplication::shouldTerminate() {
+    // The take is kept before the question, so that the save the user may choose holds it.
+    if (viewPtr->recording().isRecordingActive()) viewPtr->recording().stopRecordingAndSaveClip();
     return viewPtr->confirmDiscardingChanges("Выйти из Halvora?", "Не сохранять");
 }
 
@@ -317,16 +325,24 @@ void OVApplication::willTerminate() {
     terminated = true;
     logBreadcrumb("terminate");
     betaSessionLog("action", "app", "terminate");
-    if (viewPtr->recording().isRecordingActive()) viewPtr->recording().stopRecordingAndSaveClip();
+    // A take still running was never part of the question about unsaved changes: it is kept,
+    // and its autosave stays to be offered at the next start until a save holds it.
+    const bool takeKeptNow = viewPtr->recording().isRecordingActive() &&
+                             viewPtr->recording().stopRecordingAndSaveClip() &&
+                             viewPtr->projectDirty && recoverySnapshotExists();
     std::string projectName;
     {
         std::lock_guard lock(enginePtr->projectMutex);
         projectName = enginePtr->project.name;
     }
-    // The user has saved or discarded the changes; a copy left behind could only be offered
-    // later as if it were a crashed session's work.
-    removeRecoverySnapshot();
-    writeSessionMeta(SessionMeta{true, unixTimeNow(), sessionStart, projectName});
+    if (takeKeptNow || viewPtr->keepRecoveryAtQuit) {
+        betaSessionLog("action", "app", "a take kept while quitting stays in the autosave");
+    } else {
+        // The user has saved or discarded the changes; a copy left behind could only be
+        // offered later as if it were a crashed session's work.
+        removeRecoverySnapshot();
+    }
+    writeSessionMeta(SessionMeta{!takeKeptNow, unixTimeNow(), sessionStart, projectName});
     // The upload runs beside the shutdown of the services; only its own time limit can make
     // the quit wait for it.
     BackgroundCall<int32_t> upload;

@@ -54,8 +54,8 @@ class OVApplication {
     /// (the project keeps its own rate).
     void didFinishLaunching(bool startAudio = true);
     /// Offers the autosave copy when the previous session ended without a clean quit after
-    /// writing it.
-    void offerRecoveryIfNeeded();
+    /// writing it. True when the user took it and it opened.
+    bool offerRecoveryIfNeeded();
     void onTick();
     void onAutosave();
     /// The autosave as a job for a worker (see `OVMainView::prepareAutosave`); nothing when

@@ -3,6 +3,7 @@
 #include "app/shell/DocumentJobs.h"
 #include "app/shell/DocumentOperations.h"
 #include "app/shell/ProjectRender.h"
+#include "app/shell/RenderOutput.h"
 #include "app/shell/SessionState.h"
 #include "app/workflows/AutomationWriter.h"
 #include "app/workflows/RecordingWorkflow.h"
@@ -20,6 +21,8 @@
 #include <filesystem>
 #include <mutex>
 
+#include <sys/stat.h>
+
 namespace orvane {
 
 namespace fs = std::filesystem;
@@ -31,6 +34,7 @@ constexpr const char *defaultProjectName = "Новый проект.halvora";
 constexpr const char *savedText = "Проект сохранён";
 constexpr const char *importCancelledText = "Импорт отменён";
 constexpr const char *openCancelledText = "Открытие отменено";
+constexpr const char *notEnoughMemoryText = "Недостаточно памяти";
 constexpr const char *collectedText = "Проект сохранён (медиа собраны в папку)";
 const std::vector<std::string> importTypes = {"wav", "aif", "aiff", "caf", "mp3", "m4a"};
 
@@ -172,28 +176,50 @@ struct OVMainView::OpenedProject {
     std::optional<Project> project;
     std::vector<project_io::MissingMediaEntry> missing;
     std::string hydrateWarning;
+    /// Media that exist but cannot be read (missing ones are offered for relinking instead).
+    std::vector<project_io::MediaLoadFailure> unreadable;
+    /// Why `project` is empty when reading it failed.
+    std::string failure;
     double fileRate = 0.0;
 };
 
 namespace {
 
-/// Reads the project at `path` and decodes its media, at `deviceRate` when one is given
-/// (the engine keeps the device's rate). Touches nothing but its own result, so it may run on any
-/// thread; stops early, with no project, when `control` asks it to.
-void readProjectForOpening(OVMainView::OpenedProject &opened, double deviceRate,
-                           JobControl *control) {
+void readProjectAndMedia(OVMainView::OpenedProject &opened, double deviceRate,
+                         JobControl *control) {
     const auto cancelled = [control] { return control && control->cancelled(); };
-    opened.project = project_io::loadProject(opened.path);
+    opened.project = project_io::loadProject(opened.path, &opened.failure);
     if (!opened.project || cancelled()) return opened.project.reset();
     if (control) control->report(0.3);
-    std::string warning;
-    if (!project_io::hydrateProjectMedia(*opened.project, &warning) && !warning.empty())
-        opened.hydrateWarning = "hydrate warning: " + warning;
+    std::vector<project_io::MediaLoadFailure> failures;
+    if (!project_io::hydrateProjectMedia(*opened.project, failures) && !failures.empty())
+        opened.hydrateWarning =
+            "hydrate warning: cannot load " + failures.back().path + ": " + failures.back().reason;
     opened.missing = project_io::findMissingMedia(*opened.project);
+    for (project_io::MediaLoadFailure &failure : failures) {
+        const bool missing =
+            std::any_of(opened.missing.begin(), opened.missing.end(),
+                        [&failure](const auto &entry) { return entry.clipId == failure.clipId; });
+        if (!missing) opened.unreadable.push_back(std::move(failure));
+    }
     opened.fileRate = opened.project->sampleRate;
     if (cancelled()) return opened.project.reset();
     if (control) control->report(0.7);
     adoptRate(*opened.project, deviceRate);
+}
+
+/// Reads the project at `path` and decodes its media, at `deviceRate` when one is given
+/// (the engine keeps the device's rate). Touches nothing but its own result, so it may run on
+/// any thread; stops early, with no project, when `control` asks it to, and with no project
+/// and the reason when it cannot be read or held.
+void readProjectForOpening(OVMainView::OpenedProject &opened, double deviceRate,
+                           JobControl *control) {
+    try {
+        readProjectAndMedia(opened, deviceRate, control);
+    } catch (const std::bad_alloc &) {
+        opened.project.reset();
+        opened.failure = "not enough memory to read it";
+    }
 }
 
 } // namespace
@@ -245,7 +271,10 @@ bool OVMainView::loadProjectFromBundle(const std::string &path,
 bool OVMainView::adoptOpenedProject(OpenedProject &opened,
                                     const std::optional<std::string> &statusMessage) {
     if (!opened.project) {
-        showStatus("Не удалось открыть проект");
+        showStatus(opened.failure.empty() ? std::string("Не удалось открыть проект")
+                                          : "Не удалось открыть проект: " + opened.failure);
+        if (!opened.failure.empty())
+            betaSessionLog("error", "open", opened.path + ": " + opened.failure);
         return false;
     }
     if (!opened.hydrateWarning.empty()) logBreadcrumb(opened.hydrateWarning);
@@ -260,7 +289,6 @@ bool OVMainView::adoptOpenedProject(OpenedProject &opened,
 
     rack.unloadAll();
     engine.replaceProject(std::move(project));
-    if (!missing.empty()) relinkMissingMedia(missing);
     ensureReturnTracksAndPublish();
     rack.prepare(engine.sampleRate.load(), engine.blockSize.load());
     std::string rackWarnings;
@@ -270,9 +298,12 @@ bool OVMainView::adoptOpenedProject(OpenedProject &opened,
     commands.clear();
     projectPath = path;
     projectDirty = false;
+    // After the flag is reset: relinked paths are a change the document must save.
+    if (!missing.empty()) relinkMissingMedia(missing);
     selectFirstTrack();
     fitTimelineToContent();
     showStatus(statusMessage ? *statusMessage : "Открыт: " + name);
+    reportUnreadableMedia(opened.unreadable);
     if (fileRate != openedRate)
         showStatus("Проект " + formatHz(fileRate) + " открыт на частоте устройства " +
                    formatHz(openedRate) + " (позиции не пересчитаны)");
@@ -380,6 +411,7 @@ std::optional<LongJob> OVMainView::prepareSaveWithPrompt(bool collectAll, bool a
         const auto chosen = ui.chooseSaveLocation("halvora", defaultProjectName);
         if (!chosen || chosen->empty()) return std::nullopt;
         path = withProjectSuffix(*chosen);
+        if (!maySaveAsTo(path)) return std::nullopt;
     }
     const auto task = snapshotForSave(path, true, collectAll);
     task->doneText = doneText;
@@ -389,6 +421,42 @@ std::optional<LongJob> OVMainView::prepareSaveWithPrompt(bool collectAll, bool a
         if (saved) *saved = written;
     };
     return saveJob(task);
+}
+
+namespace {
+
+bool isSameFolder(const std::string &first, const std::string &second) {
+    std::error_code error;
+    return !first.empty() && !second.empty() && fs::equivalent(first, second, error);
+}
+
+} // namespace
+
+bool OVMainView::maySaveAsTo(const std::string &path) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) return true; // a new project folder
+    const std::string shown = "«" + printableText(path) + "»";
+    if (S_ISLNK(status.st_mode)) {
+        showStatus("Ошибка: " + shown + " — символическая ссылка; проект не сохранён");
+        return false;
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        showStatus("Ошибка: " + shown + " — не папка; проект не сохранён");
+        return false;
+    }
+    std::error_code error;
+    if (isSameFolder(path, projectPath) || !fs::exists(fs::path(path) / "project.json", error))
+        return true;
+    switch (existingProject) {
+    case ExistingProject::Replace: return true;
+    case ExistingProject::Refuse:
+        showStatus("Ошибка: " + shown + " уже содержит другой проект; проект не сохранён");
+        return false;
+    case ExistingProject::Ask: break;
+    }
+    return ui.runAlert("Заменить проект?",
+                       "Папка " + shown + " уже содержит другой проект. Заменить его?",
+                       {"Заменить", "Отмена"}) == 0;
 }
 
 bool OVMainView::saveWithPrompt(bool collectAll, bool alwaysAsk, const char *doneText) {
@@ -439,11 +507,43 @@ bool OVMainView::performAutosaveSilently() {
     return written;
 }
 
-void OVMainView::loadRecoveryProject(const std::string &storedName) {
-    if (!loadProjectFromBundle(autosaveBundlePath().string(), "Восстановлено: " + storedName))
-        return;
+bool OVMainView::loadRecoveryProject(const std::string &storedName) {
+    if (!loadProjectFromBundle(autosaveBundlePath().string(), "Восстановлено: " + storedName)) {
+        keepUnloadableRecovery();
+        return false;
+    }
     projectPath.clear();
     markDocumentDirty();
+    return true;
+}
+
+void OVMainView::keepUnloadableRecovery() {
+    // The copy may hold the only trace of the crashed session's work: it is never thrown away
+    // for failing to open here.
+    const fs::path aside = setAsideRecoverySnapshot();
+    if (aside.empty()) {
+        keepRecoveryAtQuit = true;
+        showStatus("Копия восстановления не открылась; она сохранена: " +
+                   printableText(autosaveBundlePath().string()));
+    } else {
+        showStatus("Копия восстановления не открылась; она сохранена: " +
+                   printableText(aside.string()));
+    }
+    betaSessionLog("error", "recovery", "unopened copy kept: " + aside.string());
+}
+
+void OVMainView::reportUnreadableMedia(
+    const std::vector<project_io::MediaLoadFailure> &unreadable) {
+    if (unreadable.empty()) return;
+    // They play and export as silence: the user must learn which and why.
+    std::string text = "Не удалось прочитать " + std::to_string(unreadable.size()) +
+                       " аудиофайл(ов), они звучат как тишина:";
+    for (const project_io::MediaLoadFailure &failure : unreadable) {
+        text += "\n" + printableText(fs::path(failure.path).filename().string()) + ": " +
+                printableText(failure.reason);
+        betaSessionLog("error", "media", failure.path + ": " + failure.reason);
+    }
+    showStatus(text);
 }
 
 void OVMainView::relinkMissingMedia(const std::vector<project_io::MissingMediaEntry> &missing) {
@@ -459,7 +559,7 @@ void OVMainView::relinkMissingMedia(const std::vector<project_io::MissingMediaEn
         relinked = project_io::relinkMissingFromFolder(engine.project, missing, *folder);
         engine.publishGraph();
     }
-    markDocumentDirty();
+    if (relinked > 0) markDocumentDirty();
     showStatus(relinked > 0 ? "Перепривязано файлов: " + std::to_string(relinked)
                             : "Файлы не найдены в выбранной папке");
 }
@@ -476,7 +576,13 @@ AudioImport decodeAudioForImport(const std::string &path, double sampleRate) {
     } else if (!isImportableAudioFile(path, true)) {
         import.error = "Неподдерживаемый формат";
     } else {
-        import.decoded = decodeAudioFile(path, sampleRate, import.audio, &import.error);
+        try {
+            import.decoded = decodeAudioFile(path, sampleRate, import.audio, &import.error);
+        } catch (const std::bad_alloc &) {
+            import.audio = DecodedAudio{};
+            import.decoded = false;
+            import.error = notEnoughMemoryText;
+        }
     }
     return import;
 }
@@ -747,9 +853,13 @@ struct OVMainView::ExportTask {
     WavRenderRequest request;
     const char *doneFormat = "";
     const char *failedText = "";
+    /// The open project's own folder, which an export must never write into.
+    std::string projectFolder;
     WavRenderResult result = WavRenderResult::RenderFailed;
+    bool showReason = false;
     std::string error;
     std::string stemsFolder; // stems instead of one file when set
+    std::vector<std::string> silencedTracks;
 };
 
 namespace {
@@ -791,6 +901,7 @@ std::optional<LongJob> OVMainView::prepareExport(const std::string &defaultName,
         std::lock_guard lock(engine.projectMutex);
         rack.saveStatesIntoProject();
         task->snapshot = copyProjectDocument(engine.project);
+        task->projectFolder = engine.project.rootPath;
     }
     return exportJob(task);
 }
@@ -801,11 +912,15 @@ LongJob OVMainView::exportJob(std::shared_ptr<ExportTask> task) {
     job.perform = [task](JobControl &control) {
         WavRenderRequest &request = task->request;
         // Stems are checked as one file in their folder.
-        if (!checkRenderOutput(request.outputPath, {}, request.frames, request.channels,
-                               task->error) ||
+        if (!checkRenderOutput(request.outputPath, task->projectFolder, request.frames,
+                               request.channels, task->error) ||
             !checkExportFormat(request.format, task->snapshot.sampleRate, task->error) ||
             !checkExportLength(request, task->snapshot.sampleRate, task->error)) {
             task->result = WavRenderResult::WriteFailed;
+            // The open project's own files are the one refusal the user could not foresee.
+            std::string ignored;
+            task->showReason = checkRenderOutput(request.outputPath, {}, request.frames,
+                                                 request.channels, ignored);
             return;
         }
         request.progress = [&control](int64_t done, int64_t total) {
@@ -814,13 +929,20 @@ LongJob OVMainView::exportJob(std::shared_ptr<ExportTask> task) {
         };
         request.cancelled = [&control] { return control.cancelled(); };
         RenderSummary summary;
-        if (!task->stemsFolder.empty()) {
-            std::vector<StemFile> stems;
-            task->result =
-                renderProjectStems(task->snapshot, task->stemsFolder, request, stems, task->error);
-        } else {
-            task->result =
-                renderProjectToWav(std::move(task->snapshot), request, summary, task->error);
+        try {
+            if (!task->stemsFolder.empty()) {
+                std::vector<StemFile> stems;
+                task->result = renderProjectStems(task->snapshot, task->stemsFolder, request,
+                                                  stems, task->error);
+            } else {
+                task->result =
+                    renderProjectToWav(std::move(task->snapshot), request, summary, task->error);
+                task->silencedTracks = summary.silencedTracks;
+            }
+        } catch (const std::bad_alloc &) {
+            task->result = WavRenderResult::WriteFailed;
+            task->showReason = true;
+            task->error = "not enough memory to render " + request.outputPath;
         }
         request.progress = {};
         request.cancelled = {};
@@ -834,10 +956,16 @@ void OVMainView::finishExport(const ExportTask &task) {
     case WavRenderResult::Written:
         showStatus(std::string(task.doneFormat) + std::to_string(task.request.frames) +
                    " сэмплов)");
+        for (const std::string &track : task.silencedTracks)
+            showStatus("Дорожка «" + track +
+                       "» заглушена: она выдала недопустимые значения (NaN или бесконечность)");
         return;
     case WavRenderResult::Cancelled: showStatus("Экспорт отменён"); return;
     case WavRenderResult::RenderFailed: showStatus(task.failedText); break;
-    case WavRenderResult::WriteFailed: showStatus("Export failed"); break;
+    case WavRenderResult::WriteFailed:
+        // A refused target is the user's to correct, so the reason is shown, not only logged.
+        showStatus(task.showReason ? "Export failed: " + task.error : "Export failed");
+        break;
     }
     betaSessionLog("error", "export", task.request.outputPath + ": " + task.error);
 }

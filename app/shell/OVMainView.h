@@ -82,6 +82,10 @@ class OVMainView {
     uint64_t documentEdits = 0;
     /// Saves the user asked for that have not finished yet.
     int savesInFlight = 0;
+    /// What a save to a newly chosen place does when another project is already there: the
+    /// window asks; without a window nobody can be asked, so it refuses unless told to replace.
+    enum class ExistingProject : uint8_t { Ask, Refuse, Replace };
+    ExistingProject existingProject = ExistingProject::Ask;
     /// Before an operation that replaces the document: with unsaved changes, asks to save,
     /// discard or cancel. True when the operation may go on.
     bool confirmDiscardingChanges(const std::string &title, const std::string &discardButton);
@@ -95,6 +99,9 @@ class OVMainView {
     /// Asks for a new location even when the project has one.
     bool saveProjectAs();
     bool saveProjectToPath(const std::string &path, bool markSaved, bool collectAll = false);
+    /// Whether a save may write the project to the newly chosen `path`: never through a
+    /// symbolic link, and over another project only as `existingProject` says. Shows why not.
+    bool maySaveAsTo(const std::string &path);
 
     bool performAutosaveSilently();
 
@@ -147,7 +154,10 @@ class OVMainView {
     void placeImportedFiles(const std::vector<AudioImport> &imports);
     /// Why the last autosave failed.
     std::string lastAutosaveError;
-    void loadRecoveryProject(const std::string &storedName);
+    /// False when the copy did not open; it is then kept aside and the status says where.
+    bool loadRecoveryProject(const std::string &storedName);
+    /// Set when a recovery copy that did not open could not be moved aside: the quit keeps it.
+    bool keepRecoveryAtQuit = false;
     void relinkMissingMedia(const std::vector<project_io::MissingMediaEntry> &missing);
 
     void importAudio();
@@ -190,6 +200,8 @@ class OVMainView {
     double deviceSampleRate() const;
 
   private:
+    void keepUnloadableRecovery();
+    void reportUnreadableMedia(const std::vector<project_io::MediaLoadFailure> &unreadable);
     void showStatus(const std::string &text) { status.setText(text); }
     void ensureReturnTracksAndPublish();
     void selectFirstTrack();

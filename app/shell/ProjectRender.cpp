@@ -29,6 +29,22 @@ void printLine(std::FILE *stream, const std::string &text) {
     std::fputc('\n', stream);
 }
 
+/// Takes the engine's reports of tracks it silenced for non-finite output, which nothing else
+/// reads during an offline render, into `names`.
+void collectSilencedTracks(Engine &engine, std::vector<std::string> &names) {
+    Notification notification;
+    while (engine.popNotification(notification)) {
+        if (notification.kind != NotificationKind::trackSilenced) continue;
+        std::string name = "#" + std::to_string(notification.id);
+        {
+            std::lock_guard lock(engine.projectMutex);
+            if (const auto track = engine.project.findTrack(notification.id)) name = track->name;
+        }
+        if (std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(std::move(name));
+    }
+}
+
 } // namespace
 
 /// A 16-bit WAV file counts its data in 32 bits, and the writer takes an int frame count.
@@ -155,6 +171,8 @@ struct PassOutcome {
     bool writeFailed = false;
     bool cancelled = false;
     std::string renderError;
+    /// Tracks the engine silenced for turning out non-finite values.
+    std::vector<std::string> silencedTracks;
 };
 
 /// Renders the request's span into `writer`, which is open already.
@@ -168,6 +186,7 @@ PassOutcome renderPass(Project project, const WavRenderRequest &request, AudioEx
     const auto sink = [&](const float *block, int32_t count) {
         outcome.cancelled = request.cancelled && request.cancelled();
         if (outcome.cancelled) return false;
+        collectSilencedTracks(prepared.engine, outcome.silencedTracks);
         if (subtraction) {
             if (!subtraction->apply(block, static_cast<std::size_t>(count) * request.channels)) {
                 outcome.writeFailed = true;
@@ -259,6 +278,7 @@ WavRenderResult renderToFile(Project project, const WavRenderRequest &request,
             writer.setGain(*gain);
             writer.setTap(&tap);
             outcome = renderPass(std::move(project), request, writer, subtraction);
+            summary.silencedTracks = outcome.silencedTracks;
             if (outcome.writeFailed) writerError = writer.error();
             return outcome.rendered && !outcome.writeFailed;
         },

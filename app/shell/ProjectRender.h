@@ -31,6 +31,8 @@ struct RenderSummary {
     double sumOfSquares = 0.0; // of the mid signal, over the frames so far
     /// Integrated loudness and true peak of what was written, when it was metered.
     std::optional<LoudnessFigures> loudness;
+    /// Names of the tracks the engine silenced for turning out non-finite values.
+    std::vector<std::string> silencedTracks;
 
     /// Takes `count` more interleaved frames into the figures.
     void add(const float *interleaved, int64_t count);

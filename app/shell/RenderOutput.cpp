@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -85,6 +86,24 @@ int createTemporary(const fs::path &folder, fs::path &temporary) {
     }
     errno = EEXIST;
     return -1;
+}
+
+// The temporary being written, for the signal handler, which may only read plain memory.
+char interruptedTemporary[4096];
+volatile std::sig_atomic_t temporaryInFlight = 0;
+
+extern "C" void removeTemporaryAndDie(int signal) {
+    if (temporaryInFlight) ::unlink(interruptedTemporary);
+    // Ended by the signal as before, so that the caller's shell sees which one it was.
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+void noteTemporaryInFlight(const fs::path &temporary) {
+    const std::string &name = temporary.native();
+    if (name.size() >= sizeof interruptedTemporary) return;
+    std::memcpy(interruptedTemporary, name.c_str(), name.size() + 1);
+    temporaryInFlight = 1;
 }
 
 std::string cannotWrite(const std::string &path, int error) {
@@ -175,6 +194,7 @@ bool writeRenderOutputWith(const std::string &outputPath,
         error = cannotWrite(outputPath, errno);
         return false;
     }
+    noteTemporaryInFlight(temporary);
     errno = 0;
     bool written = write(descriptor) && ::fsync(descriptor) == 0;
     int failure = errno;
@@ -186,13 +206,22 @@ bool writeRenderOutputWith(const std::string &outputPath,
         written = false;
         failure = errno;
     }
+    if (!written) ::unlink(temporary.c_str());
+    temporaryInFlight = 0;
     if (!written) {
-        ::unlink(temporary.c_str());
         error = cannotWrite(outputPath, failure != 0 ? failure : EIO);
         return false;
     }
     syncFolder(folder);
     return true;
+}
+
+void removeRenderTemporaryOnInterrupt() {
+    struct sigaction action {};
+    action.sa_handler = removeTemporaryAndDie;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM})
+        ::sigaction(signal, &action, nullptr);
 }
 
 } // namespace orvane

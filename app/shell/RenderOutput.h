@@ -30,4 +30,8 @@ bool writeRenderOutput(const std::string &outputPath, const std::vector<float> &
 bool writeRenderOutputWith(const std::string &outputPath,
                            const std::function<bool(int descriptor)> &write, std::string &error);
 
+/// For a program that renders into a file: Ctrl-C or SIGTERM during the write removes the
+/// temporary file before the signal ends the process.
+void removeRenderTemporaryOnInterrupt();
+
 } // namespace orvane

@@ -3,13 +3,18 @@
 #include "core/project_io/DurableFile.h"
 #include "device/DeviceSettings.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <system_error>
+#include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace orvane {
 
@@ -81,14 +86,50 @@ std::string quotedAfterColon(const std::string &line) {
 
 const char *boolText(bool value) { return value ? "true" : "false"; }
 
+/// The files of the support folder are a few lines each; anything larger is not ours.
+constexpr off_t largestSupportFile = 64 * 1024;
+
+/// The lines of a small regular file of the support folder; none when it is missing, is not a
+/// regular file (a FIFO would block the start, a device never end) or is larger than ours are.
+std::vector<std::string> supportFileLines(const fs::path &path) {
+    std::vector<std::string> lines;
+    if (path.empty()) return lines;
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) return lines;
+    struct stat status {};
+    std::string text;
+    if (::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) &&
+        status.st_size <= largestSupportFile) {
+        char block[4096];
+        ssize_t got = 0;
+        while (text.size() <= static_cast<std::size_t>(largestSupportFile) &&
+               (got = ::read(descriptor, block, sizeof block)) != 0) {
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) break;
+            text.append(block, static_cast<std::size_t>(got));
+        }
+    }
+    ::close(descriptor);
+    if (text.size() > static_cast<std::size_t>(largestSupportFile)) return lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        auto end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
 /// A crash while writing must not leave half a file: the next start reads these.
 void replaceSmallFile(const fs::path &path, const std::string &text) {
     if (!path.empty()) project_io::writeFileDurably(path, text);
 }
 
+/// The stored name stays on its line and inside its quotes.
 std::string withUnderscores(std::string name) {
     for (char &c : name)
-        if (c == '"' || c == '\\') c = '_';
+        if (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
     return name;
 }
 
@@ -159,10 +200,58 @@ int64_t unixTimeNow() {
         .count();
 }
 
+namespace {
+
+/// The length of the well-formed UTF-8 sequence at `at`, 0 when it is not one.
+std::size_t utf8SequenceAt(const std::string &text, std::size_t at) {
+    const auto byte = [&text](std::size_t index) {
+        return static_cast<unsigned char>(text[index]);
+    };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80) return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF; // the range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F; // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high) return 0;
+    for (std::size_t index = 2; index < length; ++index)
+        if (byte(at + index) < 0x80 || byte(at + index) > 0xBF) return 0;
+    return length;
+}
+
+} // namespace
+
 std::string logSafeText(std::string text) {
-    for (char &c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\') c = ' ';
-    return text;
+    // A log line is one JSON string: control bytes, quotes and backslashes become spaces and
+    // bytes that are not UTF-8 become "?", so that every line parses.
+    std::string safe;
+    safe.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = utf8SequenceAt(text, at);
+        if (length == 0) {
+            safe += '?';
+            ++at;
+            continue;
+        }
+        const char c = text[at];
+        if (length == 1 && (static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\'))
+            safe += ' ';
+        else
+            safe.append(text, at, length);
+        at += length;
+    }
+    return safe;
 }
 
 void writeSessionMeta(const SessionMeta &meta) {
@@ -176,9 +265,7 @@ void writeSessionMeta(const SessionMeta &meta) {
 
 SessionMeta readSessionMeta() {
     SessionMeta meta;
-    std::ifstream in(sessionMetaPath(), std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
+    for (const std::string &line : supportFileLines(sessionMetaPath())) {
         if (contains(line, "\"cleanShutdown\": false") || contains(line, "\"cleanShutdown\":false"))
             meta.cleanShutdown = false;
         if (contains(line, "\"lastAutosave\":"))
@@ -203,6 +290,20 @@ int64_t recoverySnapshotTime() {
     return static_cast<int64_t>(status.st_mtime);
 }
 
+fs::path setAsideRecoverySnapshot() {
+    const fs::path bundle = autosaveBundlePath();
+    if (bundle.empty()) return {};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path aside =
+            bundle.parent_path() / ("recovery-unopened-" + std::to_string(unixTimeNow()) +
+                                    (attempt ? "-" + std::to_string(attempt) : "") + ".halvora");
+        // A rename never replaces a folder that has entries, so an earlier copy stays too.
+        if (::rename(bundle.c_str(), aside.c_str()) == 0) return aside;
+        if (errno != EEXIST && errno != ENOTEMPTY) return {};
+    }
+    return {};
+}
+
 void removeRecoverySnapshot() {
     const fs::path bundle = autosaveBundlePath();
     std::error_code ignored;
@@ -211,9 +312,7 @@ void removeRecoverySnapshot() {
 
 PrivacyPreferences readPrivacyPreferences() {
     PrivacyPreferences prefs;
-    std::ifstream in(privacyPreferencesPath(), std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
+    for (const std::string &line : supportFileLines(privacyPreferencesPath())) {
         if (contains(line, "\"telemetry\": true") || contains(line, "\"telemetry\":true"))
             prefs.telemetry = true;
         if (contains(line, "\"crashReports\": false") || contains(line, "\"crashReports\":false"))
@@ -229,9 +328,7 @@ void writePrivacyPreferences(const PrivacyPreferences &prefs) {
 }
 
 void loadBetaEnvironmentFile() {
-    std::ifstream in(betaEnvironmentPath(), std::ios::binary);
-    std::string line;
-    while (std::getline(in, line))
+    for (const std::string &line : supportFileLines(betaEnvironmentPath()))
         applyEnvironmentLine(line);
 }
 

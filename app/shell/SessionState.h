@@ -43,6 +43,9 @@ bool recoverySnapshotExists();
 int64_t recoverySnapshotTime();
 /// Removes the autosave bundle, so that it can never be offered for another session.
 void removeRecoverySnapshot();
+/// Moves the autosave bundle aside in its folder, out of the way of the next autosave and of
+/// the removal at quit; the new path, or empty when it could not be moved.
+std::filesystem::path setAsideRecoverySnapshot();
 
 struct PrivacyPreferences {
     bool telemetry = false;

@@ -206,6 +206,7 @@ void RecordingWorkflow::startMidiRecording() {
     }
     midiTakeRunning = true;
     midiTakeStart = playhead;
+    view.markDocumentDirty();
     post(Request::recordToggle());
     if (!engine.playing.load()) post(Request::play());
     show("MIDI-запись…");
@@ -219,6 +220,8 @@ void RecordingWorkflow::startAudioRecording() {
         return;
     }
     services.rack.prepare(audio->sampleRate, audio->bufferFrames);
+    // A running take is an unsaved change: quitting or opening another project must ask.
+    view.markDocumentDirty();
     post(Request::recordToggle());
     if (!services.engine.playing.load()) post(Request::play());
     const std::string input = quoted(audio->inputDeviceName);
@@ -265,7 +268,11 @@ bool RecordingWorkflow::stopAudioRecording() {
     view.tab =
         overdub || sessionRecordSlotValid ? OVMainView::Tab::Session : OVMainView::Tab::Timeline;
     keepTake(trackId, clipId);
-    const std::string count = std::to_string(frames) + " сэмплов";
+    std::string count = std::to_string(frames) + " сэмплов";
+    // The take was patched with silence where input was lost: it is kept, and said so.
+    if (audio->lastRecordingOverflowFrames > 0)
+        count += " (потеряно кадров входа: " + std::to_string(audio->lastRecordingOverflowFrames) +
+                 ", заполнены тишиной)";
     if (overdub)
         show("Session overdub — " + count);
     else if (sessionRecordSlotValid)

@@ -63,6 +63,9 @@ bool exportWav(int descriptor, const float *samples, int frames, int channels, d
 /// byte reached the file.
 bool exportMediaWav(const std::string &path, const SampleBuffer &samples, int channels,
                     double sampleRate, MediaEncoding encoding);
+/// The same into a file the caller opened (and closes).
+bool exportMediaWav(int descriptor, const SampleBuffer &samples, int channels, double sampleRate,
+                    MediaEncoding encoding);
 
 /// Reads a 16-bit PCM WAV file (plain or extensible). The first two channels are kept, mono
 /// is duplicated; the samples are not resampled. The file is untrusted: a data chunk that

@@ -92,19 +92,34 @@ void encode(const float *samples, int64_t count, MediaEncoding encoding,
 
 } // namespace
 
-bool exportMediaWav(const std::string &path, const SampleBuffer &samples, int channels,
-                    double sampleRate, MediaEncoding encoding) {
-    if (encoding == MediaEncoding::Pcm16) return exportWav(path, samples, channels, sampleRate);
+bool exportMediaWav(int descriptor, const SampleBuffer &samples, int channels, double sampleRate,
+                    MediaEncoding encoding) {
     if (channels < 1 || channels > 0xFFFF || samples.size() < channels || !(sampleRate >= 1.0) ||
         sampleRate > std::numeric_limits<uint32_t>::max())
         return false;
     const int64_t frames = samples.size() / channels;
     const int64_t count = frames * channels;
+    if (encoding == MediaEncoding::Pcm16) {
+        if (frames > std::numeric_limits<int>::max() ||
+            !writeWavHeader(descriptor, frames, channels, sampleRate))
+            return false;
+        std::vector<float> piece;
+        for (int64_t done = 0; done < count;) {
+            const int64_t size = std::min(chunkSamples, count - done);
+            const float *source = samples.floats() ? samples.floats() + done : nullptr;
+            if (!source) {
+                piece.resize(static_cast<std::size_t>(size));
+                samples.copyTo(done, size, piece.data());
+                source = piece.data();
+            }
+            if (!writeWavSamples(descriptor, source, static_cast<uint64_t>(size))) return false;
+            done += size;
+        }
+        return true;
+    }
     // The RIFF sizes are 32-bit; a longer buffer cannot be described truthfully.
     if (count * bytesPerSample(encoding) + 64 > int64_t{std::numeric_limits<uint32_t>::max()})
         return false;
-    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (descriptor < 0) return false;
     const std::vector<uint8_t> header =
         mediaHeader(encoding, static_cast<uint32_t>(channels), static_cast<uint32_t>(frames),
                     static_cast<uint32_t>(sampleRate));
@@ -123,6 +138,15 @@ bool exportMediaWav(const std::string &path, const SampleBuffer &samples, int ch
         written = writeAllBytes(descriptor, bytes.data(), bytes.size());
         done += piece;
     }
+    return written;
+}
+
+bool exportMediaWav(const std::string &path, const SampleBuffer &samples, int channels,
+                    double sampleRate, MediaEncoding encoding) {
+    if (encoding == MediaEncoding::Pcm16) return exportWav(path, samples, channels, sampleRate);
+    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (descriptor < 0) return false;
+    bool written = exportMediaWav(descriptor, samples, channels, sampleRate, encoding);
     // A full disk may only show when the data is handed over at close.
     if (::close(descriptor) != 0) written = false;
     return written;

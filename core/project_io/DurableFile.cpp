@@ -1,6 +1,9 @@
 #include "core/project_io/DurableFile.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <random>
+#include <string>
 #include <system_error>
 
 #include <fcntl.h>
@@ -41,11 +44,22 @@ void removeQuietly(const std::filesystem::path &path) {
 
 } // namespace
 
-std::filesystem::path temporaryPathFor(const std::filesystem::path &target) {
-    std::filesystem::path temporary = target;
-    temporary.replace_filename("." + target.filename().string() + ".saving-" +
-                               std::to_string(::getpid()));
-    return temporary;
+int createTemporaryFor(const std::filesystem::path &target, std::filesystem::path &temporary) {
+    constexpr int attempts = 16;
+    std::random_device entropy;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        char random[24];
+        std::snprintf(random, sizeof random, "%08x%08x", static_cast<unsigned>(entropy()),
+                      static_cast<unsigned>(entropy()));
+        temporary = target;
+        temporary.replace_filename("." + target.filename().string() + ".saving-" +
+                                   std::to_string(::getpid()) + "-" + random);
+        const int descriptor =
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (descriptor >= 0 || errno != EEXIST) return descriptor;
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 void setBeforeReplaceHook(BeforeReplaceHook hook) { beforeReplaceHook = hook; }
@@ -68,9 +82,8 @@ bool commitTemporaryFile(const std::filesystem::path &temporary,
 }
 
 bool writeFileDurably(const std::filesystem::path &target, std::string_view contents) {
-    const std::filesystem::path temporary = temporaryPathFor(target);
-    const int descriptor =
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::filesystem::path temporary;
+    const int descriptor = createTemporaryFor(target, temporary);
     if (descriptor < 0) return false;
     const bool written = writeAll(descriptor, contents);
     if (::close(descriptor) != 0 || !written) {

@@ -9,8 +9,11 @@ namespace orvane::project_io {
 // go to a temporary file in the same folder, which is flushed to the disk and renamed over
 // the target, and the folder itself is then flushed so that the rename survives a power cut.
 
-/// The temporary name used for `target`, in the same folder so that the rename is atomic.
-std::filesystem::path temporaryPathFor(const std::filesystem::path &target);
+/// Creates the temporary file for `target` in the same folder (so that the rename is atomic)
+/// under a name nobody can guess, exclusively and never through a symbolic link, so that a
+/// link planted in a shared folder cannot redirect the write. Its descriptor open for writing
+/// and its path, or -1.
+int createTemporaryFor(const std::filesystem::path &target, std::filesystem::path &temporary);
 
 /// Writes `contents` to `target` durably. On failure the target is untouched and no
 /// temporary file is left behind.

@@ -126,6 +126,34 @@ MediaEncoding mediaEncodingOf(const Project &project) {
 
 /// Writes the clip's audio as its media file unless a file in the project already holds that
 /// buffer; false names a failure to report.
+/// Copies the regular file `source` into the open file `descriptor`.
+bool copyFileInto(const fs::path &source, int descriptor) {
+    const int input = openRegularFile(source.string(), nullptr);
+    if (input < 0) return false;
+    char block[1 << 16];
+    bool copied = true;
+    for (;;) {
+        const ssize_t got = ::read(input, block, sizeof block);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            copied = got == 0;
+            break;
+        }
+        for (ssize_t written = 0; written < got;) {
+            const ssize_t put =
+                ::write(descriptor, block + written, static_cast<std::size_t>(got - written));
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) {
+                ::close(input);
+                return false;
+            }
+            written += put;
+        }
+    }
+    ::close(input);
+    return copied;
+}
+
 bool writeClipAudio(Clip &clip, const fs::path &root, const fs::path &mediaFolder,
                     double sampleRate, MediaEncoding encoding) {
     // A file inside the project that already holds this audio is kept as it is, whatever
@@ -141,11 +169,15 @@ bool writeClipAudio(Clip &clip, const fs::path &root, const fs::path &mediaFolde
         clip.audioFile = relative;
         return true;
     }
-    const fs::path temporary = temporaryPathFor(target);
     const int channels = std::max(1, clip.channels);
     const auto frames = static_cast<int64_t>(clip.audio->size()) / channels;
-    if (frames > std::numeric_limits<int>::max() ||
-        !exportMediaWav(temporary.string(), *clip.audio, channels, sampleRate, encoding)) {
+    if (frames > std::numeric_limits<int>::max()) return false;
+    fs::path temporary;
+    const int descriptor = createTemporaryFor(target, temporary);
+    if (descriptor < 0) return false;
+    bool written = exportMediaWav(descriptor, *clip.audio, channels, sampleRate, encoding);
+    if (::close(descriptor) != 0) written = false;
+    if (!written) {
         std::error_code ignored;
         fs::remove(temporary, ignored);
         return false;
@@ -165,8 +197,12 @@ bool collectClipFile(Clip &clip, const std::string &previousRoot, const fs::path
     if (!fs::exists(source, error) || isInsideFolder(source, mediaFolder)) return true;
     const std::string fileName = mediaName(clip.id, source.extension().string());
     const fs::path target = mediaFolder / fileName;
-    const fs::path temporary = temporaryPathFor(target);
-    if (!fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, error)) {
+    fs::path temporary;
+    const int descriptor = createTemporaryFor(target, temporary);
+    if (descriptor < 0) return false;
+    bool copied = copyFileInto(source, descriptor);
+    if (::close(descriptor) != 0) copied = false;
+    if (!copied) {
         fs::remove(temporary, error);
         return false;
     }
@@ -274,9 +310,13 @@ std::optional<std::string> readDocument(const fs::path &file, std::string *error
 SaveResult saveProject(Project &project, const std::string &folder, bool collectAll) {
     try {
         const fs::path root(folder);
-        fs::create_directories(root);
-        fs::create_directories(root / "media");
-        fs::create_directories(root / "plugins");
+        // A link in place of the project or one of its folders would carry the write, with
+        // the owner's rights, wherever it points.
+        for (const fs::path &part : {root, root / "media", root / "plugins"}) {
+            if (fs::is_symlink(fs::symlink_status(part)))
+                return {false, "\"" + part.string() + "\" is a symbolic link"};
+            fs::create_directories(part);
+        }
         const fs::path mediaFolder = fs::absolute(root / "media");
         const std::string mediaFailure = saveMedia(project, root, mediaFolder, collectAll);
         if (!writeFileDurably(root / documentName, toJson(project)))

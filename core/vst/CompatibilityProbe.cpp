@@ -149,15 +149,15 @@ CompatibilityEntry testOne(ProbeRun &run, const PluginDescription &description, 
     return entry;
 }
 
-// The helper must host one plug-in: load, prepare and a block in it, and its editor when it has
-// one and a display is there to show it.
+// The helper must start; when a plug-in qualifies and loads in it, it must also run a block
+// in it, and open its editor when it has one and a display is there to show it. A machine
+// without plug-ins has nothing to host, which is no fault of the sandbox.
 bool checkSandbox(ProbeRun &run) {
     PluginSandboxController controller;
     controller.enabled = true;
     controller.helperSearchFolder = run.settings.helperFolder;
     bool ok = controller.ensureSandboxRunning();
     if (!ok) return false;
-    ok = false;
     for (const PluginDescription &description : run.descriptions) {
         if (!run.qualifies(description)) continue;
         Vst3Plugin plugin;

@@ -15,6 +15,12 @@ namespace orvane::vst {
 
 namespace fs = std::filesystem;
 
+/// A project's insert record, taken out of its track while the rack rebuilds.
+struct SavedInsert {
+    uint64_t trackId = 0;
+    InsertSlot insert;
+};
+
 namespace {
 
 constexpr float noAutomationValue = std::numeric_limits<float>::quiet_NaN();
@@ -65,10 +71,30 @@ std::string classFilterOf(const std::string &uid) {
     return classId ? uid : std::string{};
 }
 
-struct SavedInsert {
-    uint64_t trackId = 0;
-    InsertSlot insert;
-};
+/// The bundles of `found` that the plug-in inserts of `saved` name: the same bundle, or when
+/// that is gone one of the same name elsewhere in the folders (a plug-in reinstalled).
+std::vector<std::string> bundlesUsedBy(const std::vector<SavedInsert> &saved,
+                                       const std::vector<PluginDescription> &found) {
+    std::vector<std::string> used;
+    const auto use = [&used](const std::string &bundle) {
+        if (std::find(used.begin(), used.end(), bundle) == used.end()) used.push_back(bundle);
+    };
+    for (const SavedInsert &entry : saved) {
+        if (entry.insert.isStock || entry.insert.bundlePath.empty()) continue;
+        const std::string wanted = canonicalOrEmpty(entry.insert.bundlePath);
+        bool present = false;
+        for (const PluginDescription &bundle : found)
+            if (!wanted.empty() && canonicalOrEmpty(bundle.path) == wanted) {
+                use(bundle.path);
+                present = true;
+            }
+        if (present) continue;
+        const auto name = std::filesystem::path(entry.insert.bundlePath).filename();
+        for (const PluginDescription &bundle : found)
+            if (std::filesystem::path(bundle.path).filename() == name) use(bundle.path);
+    }
+    return used;
+}
 
 } // namespace
 
@@ -156,6 +182,21 @@ std::vector<PluginDescription> scanInstalledPlugins(PluginScanner &scanner, bool
 
 void PluginRack::scan() {
     plugins = scanInstalledPlugins(scanner, sandboxEnabled, sandbox.controller);
+}
+
+// Only the bundles the project names are looked inside: another bundle in the folders, however
+// broken, never runs its code here.
+void PluginRack::scanBundlesUsedBy(const std::vector<SavedInsert> &saved) {
+    scanner.loadBlacklist(defaultVstBlacklistPath());
+    scanner.setSearchPaths(defaultVst3Paths());
+    const std::vector<std::string> used = bundlesUsedBy(saved, scanner.scan());
+    if (sandboxEnabled && sandbox.controller) {
+        SandboxBundleDescriber describer(*sandbox.controller);
+        plugins = scanner.describeBundles(used, std::ref(describer), defaultVstScanCachePath());
+        if (!scanner.crashedBundles.empty()) scanner.saveBlacklist(defaultVstBlacklistPath());
+    } else {
+        plugins = scanner.describeBundles(used, describeBundleInProcess, {});
+    }
 }
 
 void PluginRack::blacklistPluginUid(const std::string &uid) {
@@ -354,7 +395,7 @@ int PluginRack::restoreFromProject(std::string *warnings, bool rescan) {
         saved.begin(), saved.end(), [](const SavedInsert &entry) { return !entry.insert.isStock; });
     // Only now: the factory pass enters and exits every module, and a module must not be
     // exited while instances of it are alive.
-    if (rescan && anyPluginInsert) scan();
+    if (rescan && anyPluginInsert) scanBundlesUsedBy(saved);
 
     // Only bundles a walk of the VST 3 folders finds may run: a document must not be able to
     // point the application at code anywhere else.

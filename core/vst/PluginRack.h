@@ -21,6 +21,7 @@ namespace orvane::vst {
 
 class PluginSandboxController;
 class Vst3Plugin;
+struct SavedInsert;
 
 /// What the rack needs of the engine. The plug-in library sits below the engine, so the
 /// application binds these to its `Engine` (see `pluginRackHostFor`).
@@ -194,6 +195,7 @@ class PluginRack {
     std::function<void()> detachFromEngine;
 
   private:
+    void scanBundlesUsedBy(const std::vector<SavedInsert> &saved);
     /// The view a block reads, if it belongs to the project the engine holds now.
     const PluginRackView *usableView(const PluginRackView *view) const;
 

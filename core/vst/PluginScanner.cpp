@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <fstream>
 #include <pwd.h>
+#include <set>
 #include <sstream>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -54,14 +56,38 @@ std::vector<std::string> splitColonList(const std::string &text) {
     return parts;
 }
 
-// Walk errors end that folder's walk; what was found until then is kept.
+/// A folder's identity, the same through every link that leads to it.
+struct FolderIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator<(const FolderIdentity &other) const {
+        return device != other.device ? device < other.device : inode < other.inode;
+    }
+};
+
+bool identify(const fs::path &folder, FolderIdentity &identity) {
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return false;
+    identity = {status.st_dev, status.st_ino};
+    return true;
+}
+
+// Links to folders are followed (plug-ins are often installed as links), but every folder is
+// entered once: links that lead back up would otherwise make the walk endless. Walk errors end that
+// folder's walk; what was found until then is kept.
 void collectBundles(const std::string &folder, std::vector<std::string> &bundles) {
     std::error_code error;
-    if (!fs::is_directory(folder, error)) return;
+    std::set<FolderIdentity> entered;
+    FolderIdentity top;
+    if (!identify(folder, top)) return;
+    entered.insert(top);
     fs::recursive_directory_iterator walk(folder, fs::directory_options::follow_directory_symlink,
                                           error);
     for (fs::recursive_directory_iterator end; !error && walk != end; walk.increment(error)) {
         if (walk->path().extension() == ".vst3") bundles.push_back(walk->path().string());
+        FolderIdentity identity;
+        if (identify(walk->path(), identity) && !entered.insert(identity).second)
+            walk.disable_recursion_pending();
     }
 }
 
@@ -255,47 +281,58 @@ std::optional<std::vector<PluginDescription>> describeBundleClasses(const std::s
     return classes;
 }
 
+BundleClasses describeBundleInProcess(const std::string &bundle) {
+    BundleClasses found;
+    if (auto classes = describeBundleClasses(bundle)) {
+        found.outcome = BundleClasses::described;
+        found.classes = std::move(*classes);
+    }
+    return found;
+}
+
 std::vector<PluginDescription>
 PluginScanner::scanWithFactory(const ScanProgressCallback &progress) {
-    auto inProcess = [](const std::string &bundle) {
-        BundleClasses found;
-        if (auto classes = describeBundleClasses(bundle)) {
-            found.outcome = BundleClasses::described;
-            found.classes = std::move(*classes);
-        }
-        return found;
-    };
-    return scanWithDescriber(inProcess, {}, progress);
+    return scanWithDescriber(describeBundleInProcess, {}, progress);
 }
 
 std::vector<PluginDescription>
 PluginScanner::scanWithDescriber(const BundleDescriber &describe, const std::string &cachePath,
                                  const ScanProgressCallback &progress) {
-    std::vector<PluginDescription> bundles = scan(progress);
+    std::vector<std::string> bundles;
+    for (const PluginDescription &bundle : scan(progress))
+        bundles.push_back(bundle.path);
+    describeBundles(bundles, describe, cachePath);
+    if (!cachePath.empty()) saveScanCache(cachePath);
+    return results;
+}
+
+std::vector<PluginDescription>
+PluginScanner::describeBundles(const std::vector<std::string> &bundles,
+                               const BundleDescriber &describe, const std::string &cachePath) {
     std::vector<PluginDescription> cached = cachedDescriptions(cachePath);
     results.clear();
     crashedBundles.clear();
-    for (const PluginDescription &bundle : bundles) {
+    for (const std::string &bundle : bundles) {
+        if (isBlacklisted(bundle)) continue;
         std::vector<PluginDescription> classes;
         for (const PluginDescription &entry : cached)
-            if (entry.path == bundle.path) classes.push_back(entry);
+            if (entry.path == bundle) classes.push_back(entry);
         if (classes.empty()) {
-            BundleClasses found = describe(bundle.path);
+            BundleClasses found = describe(bundle);
             if (found.outcome == BundleClasses::crashed) {
-                crashedBundles.push_back(bundle.path);
-                addToBlacklist(bundle.path);
+                crashedBundles.push_back(bundle);
+                addToBlacklist(bundle);
                 continue;
             }
             classes = std::move(found.classes);
         }
         for (PluginDescription &description : classes) {
-            description.path = bundle.path;
+            description.path = bundle;
             if (isBlacklisted(description.uid)) continue;
             assignPluginTags(description);
             results.push_back(std::move(description));
         }
     }
-    if (!cachePath.empty()) saveScanCache(cachePath);
     return results;
 }
 

@@ -64,6 +64,8 @@ struct BundleClasses {
 };
 /// Looks inside one bundle, in this process or elsewhere.
 using BundleDescriber = std::function<BundleClasses(const std::string &bundle)>;
+/// `describeBundleClasses` as a describer: the bundle's code runs in this process.
+BundleClasses describeBundleInProcess(const std::string &bundle);
 
 /// Finds plug-in bundles (the walk) and the classes inside them (the factory pass), keeping a
 /// blacklist of uids or bundle paths to leave out.
@@ -91,7 +93,14 @@ class PluginScanner {
     std::vector<PluginDescription> scanWithDescriber(const BundleDescriber &describe,
                                                      const std::string &cachePath,
                                                      const ScanProgressCallback &progress = {});
-    /// Bundle paths that crashed their describer during the last `scanWithDescriber`.
+    /// Only `bundles` (paths a walk found) through `describe`, as `scanWithDescriber` does, for
+    /// a caller that needs the classes of a few bundles and must not run any other's code. The
+    /// cache at `cachePath` is read but not rewritten, since this covers part of the folders.
+    std::vector<PluginDescription> describeBundles(const std::vector<std::string> &bundles,
+                                                   const BundleDescriber &describe,
+                                                   const std::string &cachePath);
+    /// Bundle paths that crashed their describer during the last `scanWithDescriber` or
+    /// `describeBundles`.
     std::vector<std::string> crashedBundles;
 
     bool saveScanCache(const std::string &path) const;

@@ -94,6 +94,7 @@ TEST(DeviceSettings, BufferSizesAreClampedAndNonsenseIsReported) {
                                               {"10000", 4096, false},
                                               {"256", 256, false},
                                               {"-5", 64, false},
+                                              {"0", 512, false},
                                               {"lots", 512, true},
                                               {"", 512, true},
                                               {"12abc", 512, true}}) {

@@ -1,3 +1,4 @@
+#include "app/cli/tests/RunProgram.h"
 #include "app/shell/DocumentOperations.h"
 #include "app/shell/SessionState.h"
 #include "app/shell/tests/ApplicationTestSupport.h"
@@ -25,10 +26,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-/// `Halvora --headless` with a pipe on standard input and one on standard output.
+/// `Halvora --headless` with a pipe on standard input and one on standard output; with
+/// `addressSpaceKiB`, started through a shell that first limits its address space.
 class HeadlessProgram {
   public:
-    HeadlessProgram(const std::vector<std::string> &arguments, const fs::path &errorsFile) {
+    HeadlessProgram(const std::vector<std::string> &arguments, const fs::path &errorsFile,
+                    long addressSpaceKiB = 0) {
         int input[2], output[2];
         if (::pipe(input) != 0 || ::pipe(output) != 0) return;
         posix_spawn_file_actions_t actions;
@@ -41,11 +44,18 @@ class HeadlessProgram {
         posix_spawn_file_actions_addclose(&actions, output[0]);
         std::vector<std::string> all = {HALVORA_EXECUTABLE, "--headless"};
         all.insert(all.end(), arguments.begin(), arguments.end());
+        std::string program = HALVORA_EXECUTABLE;
+        if (addressSpaceKiB > 0) {
+            program = "/bin/sh";
+            all.insert(all.begin(),
+                       {program, "-c",
+                        "ulimit -v " + std::to_string(addressSpaceKiB) + " && exec \"$0\" \"$@\""});
+        }
         std::vector<char *> argv;
         for (auto &argument : all)
             argv.push_back(argument.data());
         argv.push_back(nullptr);
-        if (posix_spawn(&pid, HALVORA_EXECUTABLE, &actions, nullptr, argv.data(), environ) != 0)
+        if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
             pid = -1;
         posix_spawn_file_actions_destroy(&actions);
         ::close(input[0]);
@@ -210,9 +220,115 @@ TEST(HeadlessEndToEnd, AProjectThatCannotBeOpenedEndsTheRun) {
     HeadlessProgram program({(home.root() / "missing.halvora").string()},
                             home.root() / "errors.txt");
     EXPECT_EQ(program.finish(), 1);
-    EXPECT_NE(program.output().find("Не удалось открыть проект\n"), std::string::npos)
+    EXPECT_NE(program.output().find("Не удалось открыть проект: "), std::string::npos)
         << program.output();
     EXPECT_TRUE(readSessionMeta().cleanShutdown);
 }
 
 } // namespace
+
+namespace {
+
+/// A 16-bit stereo WAV file whose header promises `frames` frames of silence, written sparse
+/// so that it takes no room on disk.
+void writeSparseWav(const fs::path &path, uint32_t frames) {
+    const uint32_t dataBytes = frames * 4;
+    std::ofstream out(path, std::ios::binary);
+    const auto put32 = [&out](uint32_t value) { out.write(reinterpret_cast<char *>(&value), 4); };
+    const auto put16 = [&out](uint16_t value) { out.write(reinterpret_cast<char *>(&value), 2); };
+    out.write("RIFF", 4);
+    put32(36 + dataBytes);
+    out.write("WAVEfmt ", 8);
+    put32(16);
+    put16(1);
+    put16(2);
+    put32(48000);
+    put32(48000 * 4);
+    put16(4);
+    put16(16);
+    out.write("data", 4);
+    put32(dataBytes);
+    out.close();
+    fs::resize_file(path, 44 + static_cast<uintmax_t>(dataBytes));
+}
+
+} // namespace
+
+TEST(HeadlessEndToEnd, RunningOutOfMemoryIsAMessageAndTheDocumentStays) {
+    TemporaryHome home("headless-memory");
+    home.rememberOutputDevice("Null");
+    Project song = buildStartupProject(48000.0);
+    song.name = "Small";
+    const fs::path folder = home.root() / "small.halvora";
+    ASSERT_TRUE(project_io::saveProject(song, folder.string(), false).ok);
+    const std::vector<std::string> tracksBefore = trackNamesOf(song);
+    // Decoded as floats this is 3.2 GB, three times what the process may map.
+    const fs::path big = home.root() / "BIG.wav";
+    writeSparseWav(big, 400'000'000);
+    const fs::path copy = home.root() / "after.halvora";
+
+    const fs::path errors = home.root() / "errors.txt";
+    HeadlessProgram program({folder.string()}, errors, 1024L * 1024L);
+    ASSERT_TRUE(program.started());
+    program.send("import " + big.string() + "\nsave-as " + copy.string() + "\nquit\n");
+    EXPECT_EQ(program.finish(), 0) << program.output() << readText(errors);
+    EXPECT_NE(program.output().find("BIG.wav: Недостаточно памяти\n"), std::string::npos)
+        << program.output();
+    EXPECT_NE(program.output().find("Проект сохранён\n"), std::string::npos) << program.output();
+    const auto saved = project_io::loadProject(copy.string());
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(trackNamesOf(*saved), tracksBefore);
+}
+
+TEST(HeadlessEndToEnd, AnAcceptedRecoveryIsNotReplacedByTheNamedProjectUnasked) {
+    TemporaryHome home("headless-recovery-first");
+    home.rememberOutputDevice("Null");
+    const fs::path errors = home.root() / "errors.txt";
+    const fs::path song = home.root() / "song.halvora";
+    {
+        HeadlessProgram first({}, errors);
+        first.send("save-as " + song.string() + "\nadd-track Precious\nautosave\nstatus\n");
+        // "status" answers once the autosave before it is written.
+        ASSERT_TRUE(first.waitFor("Проект сохранён\n", 2)) << first.output() << readText(errors);
+        first.killHard();
+    }
+    const fs::path kept = home.root() / "kept.halvora";
+    HeadlessProgram second({song.string()}, errors);
+    second.send("Восстановить\nОтмена\nsave-as " + kept.string() + "\nquit\n");
+    EXPECT_EQ(second.finish(), 0) << readText(errors);
+    EXPECT_NE(second.output().find("? Открыть проект? "), std::string::npos) << second.output();
+    const auto saved = project_io::loadProject(kept.string());
+    ASSERT_TRUE(saved) << second.output();
+    EXPECT_EQ(trackNamesOf(*saved).back(), "Precious");
+}
+
+TEST(HeadlessEndToEnd, NamesReachTheTerminalEscapedAndOverlongLinesAreDropped) {
+    TemporaryHome home("headless-terminal");
+    home.rememberOutputDevice("Null");
+    Project song = buildStartupProject(48000.0);
+    song.name = "x\x1b]0;owned\x07";
+    const fs::path folder = home.root() / "named.halvora";
+    ASSERT_TRUE(project_io::saveProject(song, folder.string(), false).ok);
+    const fs::path errors = home.root() / "errors.txt";
+    HeadlessProgram program({folder.string()}, errors);
+    ASSERT_TRUE(program.started());
+    const std::string hostileFile = (home.root() / "a\x1b[31mb.wav").string();
+    program.send("import " + hostileFile + "\n" + std::string(3 << 20, 'B') +
+                 "\nnope\x1b[2J\nstatus\nquit\n");
+    EXPECT_EQ(program.finish(), 0) << readText(errors);
+    const std::string &printed = program.output();
+    EXPECT_EQ(printed.find('\x1b'), std::string::npos) << printed;
+    EXPECT_EQ(printed.find('\x07'), std::string::npos) << printed;
+    EXPECT_NE(printed.find("Открыт: x\\x1b]0;owned\\x07\n"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("error: a line longer than 1048576 bytes was ignored\n"),
+              std::string::npos)
+        << printed;
+    EXPECT_NE(printed.find("error: unknown operation \"nope\\x1b[2J\""), std::string::npos)
+        << printed;
+    EXPECT_LT(printed.size(), 4096u) << "the long line is not echoed";
+
+    const auto analysed = runHalvora({"analyze", hostileFile}, home.root());
+    EXPECT_EQ(analysed.exitStatus, 1);
+    EXPECT_EQ(analysed.errors.find('\x1b'), std::string::npos) << analysed.errors;
+    EXPECT_NE(analysed.errors.find("a\\x1b[31mb.wav"), std::string::npos) << analysed.errors;
+}

@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <map>
 #include <numbers>
 
@@ -476,6 +478,109 @@ TEST(HostileInput, RendersCorrectlyOrFailsWithItsMessageAndTouchesNothingElse) {
         }
     }
     fs::remove_all(scratchRoot);
+}
+
+TEST(HostileInput, ImpossibleValuesAreRefusedWithTheirReason) {
+    const fs::path scratch = makeScratchFolder("impossible");
+    const fs::path folder = scratch / "song.halvora";
+    Project song = makeSong();
+    ASSERT_TRUE(project_io::saveProject(song, folder.string(), false).ok);
+    // A 16-bit WAV that claims 0 Hz, and a float one of infinities.
+    std::string zeroRate = toneWav({1, 16, 48000});
+    zeroRate.replace(24, 4, std::string(4, '\0'));
+    writeText(scratch / "zero.wav", zeroRate);
+    std::string infinite = toneWav({3, 32, 48000});
+    const float infinity = std::numeric_limits<float>::infinity();
+    for (std::size_t at = infinite.size() - 4 * 2 * 48000; at + 4 <= infinite.size(); at += 4)
+        infinite.replace(at, 4, reinterpret_cast<const char *>(&infinity), 4);
+    writeText(scratch / "infinite.wav", infinite);
+    struct Case {
+        std::vector<std::string> arguments;
+        int exitStatus;
+        const char *reason;
+    };
+    const std::string out = (scratch / "out.wav").string();
+    const std::vector<Case> cases = {
+        {{"record", folder.string(), "--track", "1", "--seconds", "0.5", "--cycle", "0:48"},
+         2,
+         "--cycle must span at least 4096 samples (one block), not 48"},
+        {{"play", folder.string(), "--device", "null", "--start", "9223372036854775807",
+          "--seconds", "1"},
+         1,
+         "leaves no room to play --seconds"},
+        {{"perform", folder.string(), "-o", out, "--length", "48000",
+          "0:launch-clip:" + std::to_string(audioClip)},
+         2,
+         "is an arrangement clip, not a session clip"},
+        {{"analyze", (scratch / "zero.wav").string()}, 1, "its sample rate of 0 Hz lies outside"},
+        {{"analyze", (scratch / "infinite.wav").string()},
+         1,
+         "it holds infinite or impossibly large sample values"},
+    };
+    for (const Case &check : cases) {
+        const ProgramRun run = runHalvora(check.arguments, scratch);
+        EXPECT_EQ(run.exitStatus, check.exitStatus) << check.arguments[0] << ": " << run.errors;
+        EXPECT_NE(run.errors.find(check.reason), std::string::npos)
+            << check.arguments[0] << ": " << run.errors;
+    }
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_FALSE(fs::exists(folder / "media" / "clip_3.wav")) << "no take was recorded";
+    fs::remove_all(scratch);
+}
+
+TEST(HostileInput, AnInterruptedRenderLeavesNoTemporary) {
+    const fs::path scratch = makeScratchFolder("interrupted");
+    const fs::path folder = scratch / "song.halvora";
+    Project song = makeSong();
+    ASSERT_TRUE(project_io::saveProject(song, folder.string(), false).ok);
+    const fs::path outputs = scratch / "out";
+    fs::create_directories(outputs);
+    const auto temporaries = [&outputs] {
+        int found = 0;
+        for (const auto &entry : fs::directory_iterator(outputs))
+            if (entry.path().extension() == ".partial") ++found;
+        return found;
+    };
+    for (const int signal : {SIGINT, SIGTERM}) {
+        for (const char *verb : {"render"}) {
+            std::vector<std::string> arguments = {
+                verb,       folder.string(), "-o",     (outputs / "long.wav").string(),
+                "--length", "400000000",     "--quiet"};
+            const RunningProgram program = startHalvora(arguments, scratch);
+            // Until the render is writing its temporary (or has ended, which fails below).
+            for (int wait = 0; wait < 2000 && temporaries() == 0; ++wait)
+                ::usleep(5000);
+            ::kill(program.pid, signal);
+            const ProgramRun run = finishHalvora(program);
+            EXPECT_EQ(run.signal, signal) << verb << ": " << run.errors;
+            EXPECT_EQ(temporaries(), 0) << verb << " ended by signal " << signal;
+            EXPECT_FALSE(fs::exists(outputs / "long.wav")) << verb;
+        }
+    }
+    fs::remove_all(scratch);
+}
+
+TEST(HostileInput, ARenderNamesTheTracksItSilencedForNonFiniteValues) {
+    const fs::path scratch = makeScratchFolder("silenced");
+    const fs::path folder = scratch / "song.halvora";
+    Project song = makeSong();
+    // Each stock reverb adds gain: a thousand in series overflow to infinity.
+    InsertSlot reverb;
+    reverb.pluginId = "stock.reverb";
+    reverb.isStock = true;
+    song.findTrack(audioTrack)->inserts.assign(1000, reverb);
+    ASSERT_TRUE(project_io::saveProject(song, folder.string(), false).ok);
+    const ProgramRun run =
+        runHalvora({"render", folder.string(), "-o", (scratch / "out.wav").string(), "--track",
+                    std::to_string(audioTrack), "--length", "24000", "--quiet"},
+                   scratch);
+    EXPECT_EQ(run.exitStatus, 0) << run.errors;
+    EXPECT_NE(run.errors.find("Halvora render: warning: track \"Tone\" gave non-finite values "
+                              "and was silenced"),
+              std::string::npos)
+        << run.errors;
+    EXPECT_EQ(run.errors.find("\"Keys\""), std::string::npos) << run.errors;
+    fs::remove_all(scratch);
 }
 
 TEST(HostileInput, ReferenceProjectOverwritesAnExistingProjectOnlyWhenForced) {

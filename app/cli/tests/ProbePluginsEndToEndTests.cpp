@@ -49,6 +49,18 @@ TEST(ProbePluginsEndToEnd,
     EXPECT_GE(zamPassed, 10) << "most of the zam-plugins are effects that pass";
 }
 
+TEST(ProbePluginsEndToEnd, TheSandboxPassesWhenItsHelperStartsOnAMachineWithoutPlugins) {
+    const auto scratch = testing::makeScratchFolder("probe_plugins_empty");
+    std::filesystem::create_directories(scratch / "vst3");
+    ScopedEnvironment folders("VST3_PATH", (scratch / "vst3").string());
+    ScopedEnvironment supportFolder("XDG_DATA_HOME", (scratch / "support").string());
+    const auto run = testing::runHalvora({"probe-plugins", "--sandbox"}, scratch);
+    EXPECT_EQ(run.exitStatus, 0) << run.errors;
+    EXPECT_NE(run.output.find("found 0, tested 0, passed 0, soak blocks 0, sandbox ok"),
+              std::string::npos)
+        << run.output;
+}
+
 TEST(ProbePluginsEndToEnd, RefusesArgumentsItDoesNotKnow) {
     const auto scratch = testing::makeScratchFolder("probe_plugins_arguments");
     for (const std::vector<std::string> &arguments :

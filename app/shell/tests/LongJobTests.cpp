@@ -82,6 +82,27 @@ TEST(LongJobThread, PerformsOnTheWorkerAndFinishesOnTheOwnersThread) {
     EXPECT_FALSE(worker.waitAndFinish()) << "nothing left to finish";
 }
 
+TEST(LongJobThread, AJobThatRunsOutOfMemoryStillFinishesOnBothRunners) {
+    int finished = 0;
+    const auto failingJob = [&finished] {
+        LongJob job;
+        job.perform = [](JobControl &) { throw std::bad_alloc(); };
+        job.finish = [&finished] { ++finished; };
+        return job;
+    };
+    LongJobThread worker;
+    ASSERT_TRUE(worker.start(failingJob()));
+    EXPECT_TRUE(worker.waitAndFinish());
+    EXPECT_TRUE(worker.control().ranOutOfMemory());
+    LongJob here = failingJob();
+    runLongJobHere(here);
+    EXPECT_EQ(finished, 2);
+    // The next job starts with a fresh control.
+    ASSERT_TRUE(worker.start(LongJob{}));
+    EXPECT_TRUE(worker.waitAndFinish());
+    EXPECT_FALSE(worker.control().ranOutOfMemory());
+}
+
 TEST(DocumentSnapshot, SharesNoTrackOrClipButTheSamples) {
     Project project;
     const auto track = project.addTrack(TrackType::Audio, "a");

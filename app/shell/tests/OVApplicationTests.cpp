@@ -6,6 +6,7 @@
 #include "core/audiofile/tests/TestTone.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
+#include "core/project_io/DurableFile.h"
 #include "core/project_io/ProjectFolder.h"
 #include "device/AudioDeviceEngine.h"
 #include "device/DeviceSettings.h"
@@ -13,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <sndfile.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -166,7 +169,7 @@ TEST_F(ApplicationTest, OpeningAProjectReplacesTheDocumentAndClearsTheHistory) {
     EXPECT_EQ(app->commands().undoName(), "");
 
     EXPECT_FALSE(view().loadProjectFromBundle(scratch("nothing here").string()));
-    EXPECT_EQ(ui.lastStatus(), "Не удалось открыть проект");
+    EXPECT_EQ(ui.lastStatus().rfind("Не удалось открыть проект: ", 0), 0u) << ui.lastStatus();
     EXPECT_EQ(trackNames().front(), "Вокал");
 }
 
@@ -303,6 +306,59 @@ TEST_F(ApplicationTest, RecoveryIsOfferedAfterACrashThatFollowedAnAutosave) {
     EXPECT_TRUE(view().projectDirty);
 }
 
+TEST_F(ApplicationTest, ARecoveryCopyThatDoesNotOpenIsKeptAndSaidSo) {
+    addTrack("Спасти");
+    app->onAutosave();
+    crash();
+    const fs::path document = autosaveBundlePath() / "project.json";
+    writeTextFile(document, "{\"tracks\":[");
+    ui.alertAnswers.push_back("Восстановить");
+    launch();
+    ASSERT_GE(ui.statuses.size(), 2u);
+    EXPECT_EQ(ui.statuses[ui.statuses.size() - 2].rfind(
+                  "Не удалось открыть проект: \"" + document.string() + "\" does not parse: ", 0),
+              0u)
+        << ui.statuses[ui.statuses.size() - 2];
+    EXPECT_EQ(ui.lastStatus().rfind("Копия восстановления не открылась; она сохранена: ", 0), 0u)
+        << ui.lastStatus();
+    addTrack("Новая");
+    app->onAutosave(); // the next autosave does not write over the copy
+    ui.alertAnswers.push_back("Не сохранять");
+    quitCleanly();
+    int keptCopies = 0;
+    for (const auto &entry : fs::directory_iterator(autosaveBundlePath().parent_path()))
+        if (readTextFile(entry.path() / "project.json") == "{\"tracks\":[") ++keptCopies;
+    EXPECT_EQ(keptCopies, 1);
+}
+
+TEST_F(ApplicationTest, OpeningSaysWhichMediaCannotBeReadAndWhyADocumentDoesNot) {
+    const fs::path tone = scratch("tone.wav");
+    ASSERT_TRUE(writeWithSndfile(tone.string(), makeTone(440.0, 48000.0, 4800, 2), 2, 48000,
+                                 SF_FORMAT_WAV | SF_FORMAT_PCM_16));
+    std::string error;
+    ASSERT_TRUE(view().importAudioFileAtPath(tone.string(), error)) << error;
+    const fs::path folder = saveProjectAt("Media.halvora");
+    std::vector<fs::path> media;
+    for (const auto &entry : fs::directory_iterator(folder / "media"))
+        media.push_back(entry.path());
+    ASSERT_FALSE(media.empty());
+    fs::resize_file(media.front(), 10);
+    ASSERT_TRUE(view().loadProjectFromBundle(folder.string()));
+    EXPECT_TRUE(ui.showedStatus("Открыт: Untitled"));
+    EXPECT_EQ(
+        ui.lastStatus().rfind("Не удалось прочитать 1 аудиофайл(ов), они звучат как тишина:\n" +
+                                  media.front().filename().string() + ": ",
+                              0),
+        0u)
+        << ui.lastStatus();
+
+    writeTextFile(folder / "project.json", "garbage");
+    EXPECT_FALSE(view().loadProjectFromBundle(folder.string()));
+    EXPECT_NE(ui.lastStatus().find("project.json\" does not parse"), std::string::npos)
+        << ui.lastStatus();
+    EXPECT_EQ(trackNames().front(), "MIDI 1") << "the open document stays";
+}
+
 TEST_F(ApplicationTest, DecliningRecoveryKeepsTheStartupProject) {
     addTrack("Спасти");
     app->onAutosave();
@@ -393,10 +449,12 @@ TEST_F(ApplicationTest, MovedMediaAreRelinkedFromTheChosenFolder) {
     EXPECT_EQ(ui.alerts[0].text, "Не удалось загрузить 1 аудиофайл(ов). Укажите папку для "
                                  "поиска или выберите файл вручную.");
     EXPECT_TRUE(ui.showedStatus("Файлы не найдены в выбранной папке"));
+    EXPECT_FALSE(view().projectDirty) << "nothing was relinked";
 
     ASSERT_TRUE(view().loadProjectFromBundle(scratch("media.halvora").string()));
     EXPECT_TRUE(ui.showedStatus("Перепривязано файлов: 1"));
     EXPECT_EQ(ui.lastStatus(), "Открыт: Media");
+    EXPECT_TRUE(view().projectDirty) << "the relinked paths are not saved yet";
     ASSERT_TRUE(project().tracks[0]->clips[0]->audio);
     EXPECT_EQ(project().tracks[0]->clips[0]->audioFrameCount(), 4800);
 
@@ -531,6 +589,74 @@ TEST_F(ApplicationTest, ExportsTheMixdownTheCycleAndOneTrack) {
               (std::vector<std::string>{"mixdown.wav", "loop.wav", "Аудио 1.wav", "mixdown.wav"}));
 }
 
+TEST_F(ApplicationTest, NoExportWritesIntoTheOpenProjectFolder) {
+    const fs::path folder = saveProjectAt("Open.halvora");
+    const std::string document = readTextFile(folder / "project.json");
+    ASSERT_FALSE(document.empty());
+    const int64_t beat = app->engine().beatsToSamples(1.0);
+    view().setCycle(0, beat * 4, true);
+    view().selectedTrackId = project().tracks[1]->id;
+    const std::vector<std::pair<const char *, void (OVMainView::*)()>> exports = {
+        {"export", &OVMainView::exportWav},
+        {"export-cycle", &OVMainView::exportLoopWav},
+        {"export-track", &OVMainView::exportSelectedTrackWav}};
+    for (const auto &[name, exportNow] : exports)
+        for (const fs::path &target :
+             {folder / "project.json", folder / "media" / "mix.wav", folder / "." / "x.wav"}) {
+            ui.saveLocations.push_back(target.string());
+            (view().*exportNow)();
+            EXPECT_EQ(ui.lastStatus().rfind("Export failed: cannot write \"", 0), 0u)
+                << name << ": " << ui.lastStatus();
+            EXPECT_NE(ui.lastStatus().find("it lies inside the project folder"), std::string::npos)
+                << name << ": " << ui.lastStatus();
+            EXPECT_FALSE(fs::exists(folder / "media" / "mix.wav")) << name;
+            EXPECT_FALSE(fs::exists(folder / "x.wav")) << name;
+            EXPECT_EQ(readTextFile(folder / "project.json"), document) << name;
+        }
+}
+
+TEST_F(ApplicationTest, SaveAsNeverReplacesAnotherProjectUnaskedNorFollowsALink) {
+    const fs::path other = saveProjectAt("Other.halvora");
+    const std::string otherDocument = readTextFile(other / "project.json");
+    addTrack("Новая");
+    struct Case {
+        OVMainView::ExistingProject policy;
+        const char *answer; // to the question, when one is asked
+        bool replaced;
+    };
+    using Existing = OVMainView::ExistingProject;
+    const std::vector<Case> cases = {{Existing::Refuse, nullptr, false},
+                                     {Existing::Ask, "Отмена", false},
+                                     {Existing::Ask, "Заменить", true},
+                                     {Existing::Replace, nullptr, true}};
+    for (const Case &check : cases) {
+        // Every round starts from the other project as it was, open elsewhere.
+        ASSERT_TRUE(project_io::writeFileDurably(other / "project.json", otherDocument));
+        view().projectPath = scratch("Mine.halvora").string();
+        view().existingProject = check.policy;
+        if (check.answer) ui.alertAnswers.push_back(check.answer);
+        ui.saveLocations.push_back(other.string());
+        EXPECT_EQ(view().saveProjectAs(), check.replaced) << check.answer;
+        EXPECT_EQ(readTextFile(other / "project.json") != otherDocument, check.replaced)
+            << check.answer;
+        if (check.policy == Existing::Refuse) {
+            EXPECT_EQ(ui.lastStatus().rfind("Ошибка: «", 0), 0u) << ui.lastStatus();
+        }
+    }
+    EXPECT_EQ(ui.alerts.size(), 2u);
+    EXPECT_EQ(ui.alerts.back().title, "Заменить проект?");
+
+    // A NAME.halvora that is a link is refused whatever the policy; its target stays empty.
+    const fs::path elsewhere = scratch("elsewhere");
+    fs::create_directories(elsewhere);
+    fs::create_symlink(elsewhere, scratch("Linked.halvora"));
+    view().existingProject = Existing::Replace;
+    ui.saveLocations.push_back(scratch("Linked").string());
+    EXPECT_FALSE(view().saveProjectAs());
+    EXPECT_NE(ui.lastStatus().find("символическая ссылка"), std::string::npos) << ui.lastStatus();
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
 TEST_F(ApplicationTest, UndoAndRedoNameTheStepAndAreAudited) {
     const std::size_t before = ui.statuses.size();
     view().undoEdit();
@@ -635,6 +761,21 @@ TEST_F(ApplicationTest, PrivacyChoicesAreSavedAndAnnounced) {
     app->applyPrivacyPreferences({false, true});
     EXPECT_EQ(ui.lastStatus(), "Телеметрия выкл");
     EXPECT_FALSE(readPrivacyPreferences().telemetry);
+}
+
+TEST_F(ApplicationTest, TheDevicesOwnLinesReachTheSessionLogAndItsMemoryIsLocked) {
+    const std::string log = readTextFile(betaSessionLogPath());
+    EXPECT_NE(log.find("\"audio\""), std::string::npos) << log;
+    EXPECT_NE(log.find("audio started sr="), std::string::npos) << log;
+    rlimit limit{};
+    const bool allowed = ::getrlimit(RLIMIT_MEMLOCK, &limit) == 0 &&
+                         (limit.rlim_cur == RLIM_INFINITY || ::geteuid() == 0);
+    const bool locked =
+        readTextFile("/proc/self/status").find("VmLck:\t       0 kB") == std::string::npos;
+    if (allowed)
+        EXPECT_TRUE(locked) << readTextFile("/proc/self/status");
+    else
+        EXPECT_NE(log.find("memory not locked"), std::string::npos) << log;
 }
 
 TEST_F(ApplicationTest, LaunchAndQuitAreLogged) {

@@ -5,7 +5,10 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
+
+#include <sys/stat.h>
 
 using namespace orvane;
 using namespace orvane::testing;
@@ -60,6 +63,52 @@ TEST_F(SessionStateTest, SessionMetaReaderKeepsDefaultsForWhatItCannotRead) {
     EXPECT_FALSE(compact.cleanShutdown);
     EXPECT_EQ(compact.lastAutosave, 0);
     EXPECT_EQ(compact.projectName, "Demo");
+}
+
+TEST_F(SessionStateTest, SupportFilesThatAreNotSmallRegularFilesAreIgnored) {
+    // Settings the readers would take from a real file, to show that nothing is taken here.
+    const std::vector<fs::path> files = {sessionMetaPath(), privacyPreferencesPath(),
+                                         betaEnvironmentPath()};
+    const auto plant = [&files](const std::function<void(const fs::path &)> &make) {
+        for (const fs::path &file : files) {
+            fs::remove(file);
+            make(file);
+        }
+    };
+    const auto expectDefaults = [](const char *kind) {
+        EXPECT_TRUE(readSessionMeta().cleanShutdown) << kind;
+        EXPECT_FALSE(readPrivacyPreferences().telemetry) << kind;
+        loadBetaEnvironmentFile();
+        EXPECT_EQ(std::getenv("HALVORA_SUPPORT_FILE_PROBE"), nullptr) << kind;
+    };
+    ScopedEnvironment probe("HALVORA_SUPPORT_FILE_PROBE", std::nullopt);
+    // A FIFO nobody writes to would block the start for ever.
+    plant([](const fs::path &file) { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); });
+    expectDefaults("fifo");
+    // A device that never ends would be read until memory runs out.
+    plant([](const fs::path &file) { fs::create_symlink("/dev/zero", file); });
+    expectDefaults("/dev/zero");
+    // A regular file far larger than any of ours is not read either.
+    const std::string padding(100 * 1024, ' ');
+    writeTextFile(sessionMetaPath(), "\"cleanShutdown\": false\n" + padding);
+    writeTextFile(privacyPreferencesPath(), "\"telemetry\": true\n" + padding);
+    writeTextFile(betaEnvironmentPath(), "HALVORA_SUPPORT_FILE_PROBE=1\n" + padding);
+    expectDefaults("large");
+}
+
+TEST_F(SessionStateTest, NamesWithLineBreaksAndBytesThatAreNotUtf8KeepTheFilesValid) {
+    writeSessionMeta({false, 1, 1, "Q\"uo\\te\x01x\nnl"});
+    EXPECT_EQ(readSessionMeta().projectName, "Q_uo_te_x_nl");
+
+    betaSessionLog("error", "import",
+                   "bad\xff\xfe"
+                   "name.txt: «Неподдерживаемый» \xe2\x82");
+    betaSessionLog("error", "import",
+                   "\xed\xa0\x80 surrogate, \xc0\xaf overlong, \xf4\x90 too high");
+    const std::string log = readTextFile(betaSessionLogPath());
+    EXPECT_NE(log.find("bad??name.txt: «Неподдерживаемый» ??"), std::string::npos) << log;
+    EXPECT_NE(log.find("??? surrogate, ?? overlong, ?? too high"), std::string::npos) << log;
+    // The fixture's tear-down parses every line as JSON.
 }
 
 TEST_F(SessionStateTest, PrivacyPreferencesDefaultToNoTelemetryAndCrashReports) {

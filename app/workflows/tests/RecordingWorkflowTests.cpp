@@ -1,5 +1,7 @@
+#include "app/shell/SessionState.h"
 #include "app/shell/tests/WorkspaceRig.h"
 #include "app/workflows/RecordingWorkflow.h"
+#include "core/project_io/ProjectFolder.h"
 #include "device/AudioDeviceEngine.h"
 #include "core/commands/TrackCommands.h"
 #include "tests/support/JackServer.h"
@@ -161,6 +163,41 @@ TEST_F(RecordingWorkflowTest, AMidiTakeWithoutNotesAddsNothing) {
     EXPECT_EQ(rig.ui.lastStatus(), "MIDI-запись пуста");
     EXPECT_TRUE(rig.track(keys)->clips.empty());
     EXPECT_FALSE(recording.isRecordingActive());
+}
+
+TEST_F(RecordingWorkflowTest, QuittingDuringATakeAsksKeepsTheTakeAndItsAutosave) {
+    setCountIn(0);
+    rig.view().selectedTrackId = keys;
+    const auto recordOneNote = [this] {
+        rig.render(); // carries out the stop of an earlier take
+        recording.toggleRecording();
+        ASSERT_TRUE(recording.isRecordingActive());
+        EXPECT_TRUE(rig.view().projectDirty) << "a running take is an unsaved change";
+        ASSERT_TRUE(rig.engine().recordMidiNoteOn(60, 0.8f, rig.engine().playhead.load() + 10));
+        ASSERT_TRUE(rig.engine().recordMidiNoteOff(60, 0.0f, rig.engine().playhead.load() + 900));
+        rig.render(3);
+    };
+    // Answering the quit question with "Отмена" leaves the application running with the
+    // take kept, not lost and not still recording.
+    recordOneNote();
+    rig.ui.alertAnswers.push_back("Отмена");
+    EXPECT_FALSE(rig.application().shouldTerminate());
+    ASSERT_EQ(rig.ui.alerts.size(), 1u);
+    EXPECT_EQ(rig.ui.alerts[0].title, "Выйти из Halvora?");
+    EXPECT_FALSE(recording.isRecordingActive());
+    EXPECT_EQ(rig.track(keys)->clips.size(), 1u);
+    EXPECT_TRUE(rig.view().projectDirty);
+
+    // A shutdown that finds a take running keeps it in an autosave offered at the next start.
+    recordOneNote();
+    rig.application().willTerminate();
+    EXPECT_TRUE(recoverySnapshotExists());
+    EXPECT_FALSE(readSessionMeta().cleanShutdown);
+    const auto autosaved = project_io::loadProject(autosaveBundlePath().string());
+    ASSERT_TRUE(autosaved);
+    const auto track = autosaved->findTrack(keys);
+    ASSERT_TRUE(track);
+    EXPECT_EQ(track->clips.size(), 2u);
 }
 
 TEST_F(RecordingWorkflowTest, WithoutATargetAnAudioTrackIsAddedAndArmed) {

@@ -3,6 +3,7 @@
 #include "core/project_io/tests/ProjectFolderFixture.h"
 
 #include <filesystem>
+#include <fstream>
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -85,7 +86,11 @@ TEST_F(SaveFault, ASaveCutOffBeforeTheRenameLeavesThePreviousDocument) {
     ASSERT_TRUE(WIFEXITED(status));
     ASSERT_EQ(WEXITSTATUS(status), 0) << "the save never reached the document's rename";
     // The cut-off write is complete in its temporary file, but the document is the old one.
-    EXPECT_TRUE(fs::exists(folder() + "/.project.json.saving-" + std::to_string(child)));
+    const std::string prefix = ".project.json.saving-" + std::to_string(child) + "-";
+    int temporaries = 0;
+    for (const auto &entry : fs::directory_iterator(folder()))
+        if (entry.path().filename().string().rfind(prefix, 0) == 0) ++temporaries;
+    EXPECT_EQ(temporaries, 1);
     expectPreviousProjectIntact(document);
 }
 
@@ -112,6 +117,45 @@ TEST_F(DurableFile, WritesTheWholeContentsAndLeavesNoTemporaryFile) {
     EXPECT_EQ(readFile(path("a.txt")), "second, longer");
     EXPECT_EQ(std::distance(fs::directory_iterator(root_), fs::directory_iterator()), 1);
     EXPECT_FALSE(writeFileDurably(path("missing/a.txt"), "x"));
+}
+
+TEST_F(SaveFault, NoPlantedLinkRedirectsASave) {
+    std::string document;
+    Project project = savedProject(document);
+    const std::string victim = path("victim.txt");
+    std::ofstream(victim) << "keep me";
+    // Links at every name an earlier version would have used for this process's temporaries.
+    const std::string pid = std::to_string(::getpid());
+    for (const char *name : {"/.project.json.saving-", "/media/.clip_1.wav.saving-"})
+        fs::create_symlink(victim, folder() + name + pid);
+    project.name = "after";
+    addAudioClip(project, 32, 2);
+    ASSERT_TRUE(saveProject(project, folder(), false).ok);
+    EXPECT_EQ(readFile(victim), "keep me");
+    EXPECT_FALSE(fs::is_symlink(folder() + "/project.json"));
+    EXPECT_EQ(loadProject(folder())->name, "after");
+
+    // Two temporaries for one target never share a name, and neither is a link.
+    fs::path first, second;
+    const int one = createTemporaryFor(folder() + "/x", first);
+    const int two = createTemporaryFor(folder() + "/x", second);
+    EXPECT_GE(one, 0);
+    EXPECT_GE(two, 0);
+    EXPECT_NE(first, second);
+    ::close(one);
+    ::close(two);
+
+    // A link in place of the project or its media folder is refused, the target untouched.
+    const std::string elsewhere = path("elsewhere");
+    fs::create_directories(elsewhere);
+    fs::create_symlink(elsewhere, path("linked"));
+    const SaveResult linked = saveProject(project, path("linked"), false);
+    EXPECT_FALSE(linked.ok);
+    EXPECT_NE(linked.error.find("is a symbolic link"), std::string::npos) << linked.error;
+    fs::create_directories(path("mediaLinked"));
+    fs::create_symlink(elsewhere, path("mediaLinked/media"));
+    EXPECT_FALSE(saveProject(project, path("mediaLinked"), false).ok);
+    EXPECT_TRUE(fs::is_empty(elsewhere));
 }
 
 } // namespace

@@ -176,6 +176,24 @@ TEST(ScanCache, UnreadableFileLeavesResultsUnchanged) {
     EXPECT_EQ(scanner.results[0].uid, "U");
 }
 
+TEST(BundleWalk, LinkLoopsEndAndLinkedFoldersAreFoundOnce) {
+    TemporaryFolder temporary;
+    const fs::path root = temporary.path();
+    fs::create_directories(root / "vst3/Real.vst3");
+    fs::create_directories(root / "elsewhere/Linked.vst3");
+    fs::create_directory_symlink(".", root / "vst3/a");
+    fs::create_directory_symlink(".", root / "vst3/b");
+    fs::create_directory_symlink("..", root / "vst3/Real.vst3/up");
+    fs::create_directory_symlink(root / "elsewhere", root / "vst3/linked");
+    PluginScanner scanner;
+    scanner.setSearchPaths({(root / "vst3").string()});
+    std::vector<std::string> names;
+    for (const std::string &path : pathsOf(scanner.scan()))
+        names.push_back(fs::path(path).filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Linked.vst3", "Real.vst3"}));
+}
+
 TEST(BundleWalk, FindsLowercaseBundlesRecursivelyIncludingNestedOnes) {
     TemporaryFolder temporary;
     fs::path root = temporary.path();
