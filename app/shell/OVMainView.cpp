@@ -1018,6 +1018,8 @@ std::optional<LongJob> OVMainView::prepareExportStems() {
         std::lock_guard lock(engine.projectMutex);
         rack.saveStatesIntoProject();
         task->snapshot = copyProjectDocument(engine.project);
+        // Stems never go into the open project's folder either.
+        task->projectFolder = engine.project.rootPath;
     }
     return exportJob(task);
 }
