@@ -26,6 +26,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QAbstractSpinBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDialog>
@@ -99,7 +100,12 @@ MainWindow::MainWindow(OVApplication &application, QWidget *parent)
     refreshTransport();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    // A field that has the focus finishes its editing as it is destroyed, after this window's
+    // own members are gone: it must not reach them then.
+    for (QAbstractSpinBox *field : findChildren<QAbstractSpinBox *>())
+        field->blockSignals(true);
+}
 
 void MainWindow::buildCentre() {
     pages = new QStackedWidget(this);

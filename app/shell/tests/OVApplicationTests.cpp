@@ -772,10 +772,13 @@ TEST_F(ApplicationTest, TheDevicesOwnLinesReachTheSessionLogAndItsMemoryIsLocked
                          (limit.rlim_cur == RLIM_INFINITY || ::geteuid() == 0);
     const bool locked =
         readTextFile("/proc/self/status").find("VmLck:\t       0 kB") == std::string::npos;
-    if (allowed)
+    // Locked where the limit allows it, and said so in the log whenever it is not (a
+    // sanitizer's reserved shadow memory cannot be locked even by root).
+    const bool saidNotLocked = log.find("memory not locked") != std::string::npos;
+    EXPECT_TRUE(locked || saidNotLocked) << log;
+    if (allowed && !saidNotLocked) {
         EXPECT_TRUE(locked) << readTextFile("/proc/self/status");
-    else
-        EXPECT_NE(log.find("memory not locked"), std::string::npos) << log;
+    }
 }
 
 TEST_F(ApplicationTest, LaunchAndQuitAreLogged) {
