@@ -61,25 +61,6 @@ int runShellOptions(int argc, char **argv) {
     return report.passed ? 0 : 1;
 }
 
-/// Offline commands fault in hundreds of megabytes of media and mix buffers. On a virtual
-/// machine a 4 KiB page fault costs about as much as decoding the page, and measured on a
-/// 32-track minute the faults took three quarters of the command's time; huge pages cut
-/// them 512-fold. The C library asks for them only when told so before it starts, hence one
-/// fresh start of the same program with the tunable set. Should that fail, run as we are.
-void restartWithHugePages(char **argv) {
-    static constexpr const char *tunable = "glibc.malloc.hugetlb=1";
-    const char *current = std::getenv("GLIBC_TUNABLES");
-    if (current && std::strstr(current, "glibc.malloc.hugetlb")) return;
-    const std::string previous = current ? current : "";
-    const std::string tunables = previous.empty() ? tunable : previous + ":" + tunable;
-    if (::setenv("GLIBC_TUNABLES", tunables.c_str(), 1) != 0) return;
-    ::execv("/proc/self/exe", argv);
-    if (previous.empty())
-        ::unsetenv("GLIBC_TUNABLES");
-    else
-        ::setenv("GLIBC_TUNABLES", previous.c_str(), 1);
-}
-
 /// Without a display there is no window to open: say how to work without one.
 int explainHeadlessUse() {
     std::fputs(
@@ -100,7 +81,6 @@ int main(int argc, char **argv) {
         return orvane::displayAvailable() ? orvane::runWindow(argc, argv) : explainHeadlessUse();
     if (argc >= 2) {
         const std::string subcommand = argv[1];
-        if (subcommand == "render" || subcommand == "reference-project") restartWithHugePages(argv);
         const std::vector<std::string> rest(argv + 2, argv + argc);
         if (subcommand == "render") return orvane::runRenderVerb(rest, stdout, stderr);
         if (subcommand == "play") return orvane::runPlayVerb(rest, stdout, stderr);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -222,6 +223,7 @@ bool AudioDeviceEngine::applySettings(uint32_t outputId, uint32_t inputId, int32
 }
 
 bool AudioDeviceEngine::startBackend() {
+    audioThreadId.store(0, std::memory_order_relaxed); // a new stream may bring a new thread
     // The device owns the engine's rendering from before its first period.
     engine.deviceStarted();
     std::string error;
@@ -497,6 +499,9 @@ void AudioDeviceEngine::renderDevice(const float *const *inputs, int32_t inputCo
                                      float *const *outputs, int32_t outputCount, int32_t frames,
                                      std::span<const MidiEvent> midi) {
     const auto started = std::chrono::steady_clock::now();
+    // Once per thread: one call that neither blocks nor allocates.
+    if (audioThreadId.load(std::memory_order_relaxed) == 0)
+        audioThreadId.store(::gettid(), std::memory_order_relaxed);
     if (frames < 1 || outputCount < 1) return;
     if (frames > renderCapacity.load(std::memory_order_acquire)) {
         // More than the buffers hold: silence rather than whatever the device buffer held.
@@ -526,6 +531,28 @@ void AudioDeviceEngine::renderDevice(const float *const *inputs, int32_t inputCo
     loadMeter.record(spent / period);
     framesRendered.fetch_add(static_cast<uint64_t>(frames), std::memory_order_release);
     blocksRendered.fetch_add(1, std::memory_order_release);
+}
+
+long AudioDeviceEngine::audioThreadMajorFaults() const {
+    const pid_t thread = audioThreadId.load(std::memory_order_relaxed);
+    if (thread == 0) return -1;
+    std::FILE *stat = std::fopen(("/proc/self/task/" + std::to_string(thread) + "/stat").c_str(), "r");
+    if (!stat) return -1;
+    char line[1024] = {};
+    const bool read = std::fgets(line, sizeof line, stat) != nullptr;
+    std::fclose(stat);
+    // The name in parentheses may hold spaces. After it come the state and eight numbers
+    // (parent, group, session, terminal, foreground group, flags, minor faults and the
+    // children's), then the major faults.
+    const char *fields = read ? std::strrchr(line, ')') : nullptr;
+    if (!fields) return -1;
+    char state = 0;
+    long number[9] = {};
+    if (std::sscanf(fields + 1, " %c %ld %ld %ld %ld %ld %ld %ld %ld %ld", &state, &number[0],
+                    &number[1], &number[2], &number[3], &number[4], &number[5], &number[6],
+                    &number[7], &number[8]) != 10)
+        return -1;
+    return number[8];
 }
 
 void AudioDeviceEngine::captureInputRt(const float *const *inputs, int32_t inputCount,

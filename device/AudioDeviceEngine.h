@@ -111,6 +111,9 @@ class AudioDeviceEngine final : public DeviceHost {
     std::string lostReason() const;
     DspLoadSummary dspLoad() const { return loadMeter.summary(); }
     const DspLoadMeter &dspLoadMeter() const { return loadMeter; }
+    /// Page faults the audio thread waited on the disk for (its own count, read from the
+    /// kernel), since it first rendered; -1 before that or when the kernel does not say.
+    long audioThreadMajorFaults() const;
 
     /// Main thread, while stopped. The observer must outlive every period: stop the device
     /// (or destroy it) before the observer goes.
@@ -196,6 +199,8 @@ class AudioDeviceEngine final : public DeviceHost {
     std::atomic<int64_t> captureStart{0};
     std::atomic<uint64_t> blocksRendered{0};
     std::atomic<uint64_t> framesRendered{0};
+    /// The kernel's id of the thread that renders, taken with its first block.
+    std::atomic<pid_t> audioThreadId{0};
     std::atomic<double> periodRate{48000.0};
     int64_t preparedFrames = 0;
 };

@@ -457,6 +457,7 @@ int runRenderVerb(const std::vector<std::string> &arguments, std::FILE *output, 
     request.warnings = errors;
     request.format = options.format;
     request.normalization = options.normalization;
+    request.measureLoudness = !options.quiet;
     ProgressBar bar(errors);
     if (!options.quiet && ::isatty(::fileno(errors)) == 1)
         request.progress = [&bar](int64_t done, int64_t total) { bar.show(done, total); };

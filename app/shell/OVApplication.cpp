@@ -137,6 +137,9 @@ void OVApplication::didFinishLaunching(bool withAudio) {
     viewPtr->readAhead = [prefetcher = mediaPrefetcher.get()](int64_t position) {
         prefetcher->readAhead(position);
     };
+    viewPtr->readCycleStart = [prefetcher = mediaPrefetcher.get()](int64_t start) {
+        prefetcher->readCycleStart(start);
+    };
 
     if (withAudio) startAudio();
     // MIDI from the system's sequencer; the JACK device reads its own MIDI port.

@@ -1071,7 +1071,7 @@ void OVMainView::stop() { (void)engine.pushRequest(RequestProducer::MainThread, 
 
 void OVMainView::setCycle(int64_t start, int64_t end, bool enabled) {
     // The jump back to the cycle's start must find its media read.
-    if (enabled && readAhead) readAhead(std::max<int64_t>(start, 0));
+    if (enabled && readCycleStart) readCycleStart(std::max<int64_t>(start, 0));
     (void)engine.pushRequest(RequestProducer::MainThread, Request::setCycle(start, end, enabled));
     // Without a device nobody consumes the request; the range is plain atomics, and the
     // export reads it right away.

@@ -192,6 +192,8 @@ class OVMainView {
     /// Reads the media that play from a position before the transport goes there; set by
     /// the application, which owns the disk thread.
     std::function<void(int64_t position)> readAhead;
+    /// Reads where a cycle being set jumps back to, keeping what plays now.
+    std::function<void(int64_t start)> readCycleStart;
 
     int64_t arrangementExportLength() const;
     int64_t projectEndSamples() const;

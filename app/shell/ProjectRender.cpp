@@ -99,18 +99,19 @@ void prepareEngineForRender(PreparedEngine &prepared, Project project, int32_t b
 
 namespace {
 
-/// The figures of the summary and the meter, both from what goes to the file.
+/// The figures of the summary and, when there is one, the meter, both from what goes to the
+/// file.
 class SummaryTap final : public ExportTap {
   public:
-    SummaryTap(RenderSummary &summary, LoudnessMeter &meter) : summary_(summary), meter_(meter) {}
+    SummaryTap(RenderSummary &summary, LoudnessMeter *meter) : summary_(summary), meter_(meter) {}
     void take(const float *interleaved, int64_t frames) override {
         summary_.add(interleaved, frames);
-        meter_.take(interleaved, frames);
+        if (meter_) meter_->take(interleaved, frames);
     }
 
   private:
     RenderSummary &summary_;
-    LoudnessMeter &meter_;
+    LoudnessMeter *meter_;
 };
 
 /// A copy of `project` whose tracks in `soloed` (and only those) are soloed. Tracks are
@@ -262,8 +263,9 @@ WavRenderResult renderToFile(Project project, const WavRenderRequest &request,
     }
     // The mix goes to the file block by block as it is rendered: a long render never holds
     // its whole output in memory.
-    LoudnessMeter meter(request.channels, fileRate);
-    SummaryTap tap(summary, meter);
+    std::optional<LoudnessMeter> meter;
+    if (request.measureLoudness) meter.emplace(request.channels, fileRate);
+    SummaryTap tap(summary, meter ? &*meter : nullptr);
     PassOutcome outcome;
     std::string writerError;
     const bool written = writeRenderOutputWith(
@@ -284,7 +286,7 @@ WavRenderResult renderToFile(Project project, const WavRenderRequest &request,
         },
         error);
     if (written) {
-        summary.loudness = meter.figures();
+        if (meter) summary.loudness = meter->figures();
         return WavRenderResult::Written;
     }
     if (!writerError.empty() && !outcome.cancelled) error += " (" + writerError + ")";

@@ -77,6 +77,10 @@ struct WavRenderRequest {
     /// A gain already decided (the stems of a normalised export share the mix's), when set
     /// instead of measuring for `normalization`.
     std::optional<double> gain;
+    /// Whether the summary gets the integrated loudness and true peak of what was written.
+    /// They cost about a quarter of a plain mix, so a render nobody reads the summary of
+    /// skips them.
+    bool measureLoudness = true;
 };
 
 enum class WavRenderResult : uint8_t { Written, RenderFailed, WriteFailed, Cancelled };

@@ -1,6 +1,7 @@
 #include "bench/app/MixingWorkload.h"
 
 #include "app/shell/DocumentOperations.h"
+#include "core/audiofile/AudioFile.h"
 #include "core/project_io/ProjectFolder.h"
 
 #include <algorithm>
@@ -37,6 +38,16 @@ void writePeerLine(std::ofstream &peers, const fs::path &folder, const Track &tr
     peers << fs::absolute(folder / clip.audioFile).string() << ' ' << left << ' ' << right << '\n';
 }
 
+/// The workload is 16-bit media, as most recorded and bought material is: the project saves
+/// its own media as floats, so each file is written again as 16-bit PCM in its place.
+void rewriteMediaAsPcm16(const fs::path &folder, const Project &project) {
+    for (const auto &track : project.tracks)
+        for (const auto &clip : track->clips)
+            if (clip->kind == ClipKind::Audio && clip->audio)
+                exportMediaWav((folder / clip->audioFile).string(), *clip->audio, clip->channels,
+                               project.sampleRate, MediaEncoding::Pcm16);
+}
+
 } // namespace
 
 fs::path writeMixingProject(const fs::path &folder, int32_t eqBands) {
@@ -63,6 +74,7 @@ fs::path writeMixingProject(const fs::path &folder, int32_t eqBands) {
     }
     HVEnsureReturnTracks(project);
     project_io::saveProject(project, folder.string(), false);
+    rewriteMediaAsPcm16(folder, project);
     std::ofstream peers(folder / "peers.txt", std::ios::trunc);
     for (const auto &track : project.tracks)
         for (const auto &clip : track->clips)

@@ -20,12 +20,14 @@ bool playsSourceFrameByFrame(const ClipWarpTable &warp);
 struct FloatSource {
     const float *samples;
     float operator[](int64_t index) const { return samples[index]; }
+    const float *at(int64_t index) const { return samples + index; }
 };
 
 struct WindowSource {
     const float *samples;
     int64_t firstSample;
     float operator[](int64_t index) const { return samples[index - firstSample]; }
+    const float *at(int64_t index) const { return samples + (index - firstSample); }
 };
 
 /// The source frames a block of `count` frames from clip time `t` reads, interpolation
@@ -110,16 +112,22 @@ bool playsSourceFrameByFrame(const ClipWarpTable &warp) {
 }
 
 /// A run of source frames that all lie inside the buffer, at one gain: the loop a mixdown
-/// spends its time in, written with the channel count fixed so that it vectorises.
+/// spends its time in, written with the channel count fixed and the buffers declared apart
+/// so that it vectorises (without them g++ keeps it scalar, a third of a plain mix's time).
+template <int64_t Channels>
+void addInterleavedRun(const float *__restrict source, int64_t count, float gain,
+                       float *__restrict left, float *__restrict right) {
+    constexpr int64_t secondChannel = Channels == 1 ? 0 : 1;
+    for (int64_t i = 0; i < count; ++i) {
+        left[i] += gain * source[i * Channels];
+        right[i] += gain * source[i * Channels + secondChannel];
+    }
+}
+
 template <int64_t Channels, typename Source>
 void addSourceRun(const Source &samples, int64_t firstFrame, int64_t count, float gain, float *left,
                   float *right) {
-    constexpr int64_t secondChannel = Channels == 1 ? 0 : 1;
-    for (int64_t i = 0; i < count; ++i) {
-        const int64_t at = (firstFrame + i) * Channels;
-        left[i] += gain * samples[at];
-        right[i] += gain * samples[at + secondChannel];
-    }
+    addInterleavedRun<Channels>(samples.at(firstFrame * Channels), count, gain, left, right);
 }
 
 /// The common case of an unwarped, unstretched clip: the same samples the interpolating path

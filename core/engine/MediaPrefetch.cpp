@@ -212,8 +212,31 @@ void MediaPrefetcher::readAhead(int64_t position) {
     // reading for `position`, not for where the playhead still is.
     announced_ = position;
     announcedAt_ = std::chrono::steady_clock::now();
+    // What plays now is left behind, but the blocks it played dry still count.
+    if (streams_) retiredDry_ += streams_->dryBlocks();
     streams_.reset();
     refreshStreams(position);
+}
+
+void MediaPrefetcher::readCycleStart(int64_t start) {
+    std::lock_guard fill(fillMutex_);
+    if (!streams_) refreshStreams(engine_.playhead.load());
+    const int64_t window = windowFrames();
+    for (const auto &stream : streams_->streams())
+        keepCycleStartResident(*stream, std::max<int64_t>(start, 0), window);
+}
+
+int64_t MediaPrefetcher::windowFrames() const {
+    return static_cast<int64_t>(options_.aheadSeconds * std::max(engine_.sampleRate.load(), 1.0));
+}
+
+void MediaPrefetcher::keepCycleStartResident(ClipStream &stream, int64_t cycleStart,
+                                             int64_t window) {
+    const Clip &clip = stream.clip();
+    if (clip.isSessionClip()) return;
+    const int64_t back = std::max(cycleStart, clip.arrangeStart);
+    if (back < saturatingAdd(cycleStart, window))
+        keepResident(stream, WindowRole::cycle, framesAtPosition(clip, back, window / 2), staging_);
 }
 
 void MediaPrefetcher::run() {
@@ -283,8 +306,7 @@ void MediaPrefetcher::refreshStreams(int64_t position) {
 }
 
 void MediaPrefetcher::fillStreams(MediaStreams &streams, int64_t position) {
-    const double rate = std::max(engine_.sampleRate.load(), 1.0);
-    const auto window = static_cast<int64_t>(options_.aheadSeconds * rate);
+    const int64_t window = windowFrames();
     const bool cycling = engine_.loopEnabled.load();
     const int64_t cycleStart = engine_.loopStart.load();
     for (const auto &stream : streams.streams()) {
@@ -307,12 +329,7 @@ void MediaPrefetcher::fillStreams(MediaStreams &streams, int64_t position) {
         if (reach < saturatingAdd(position, window))
             keepResident(*stream, WindowRole::cue, framesAtPosition(clip, reach, window / 2),
                          staging_);
-        if (cycling) {
-            const int64_t back = std::max(cycleStart, clip.arrangeStart);
-            if (back < saturatingAdd(cycleStart, window))
-                keepResident(*stream, WindowRole::cycle, framesAtPosition(clip, back, window / 2),
-                             staging_);
-        }
+        if (cycling) keepCycleStartResident(*stream, cycleStart, window);
     }
 }
 

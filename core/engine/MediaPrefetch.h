@@ -83,6 +83,9 @@ class MediaPrefetcher {
     /// Reads what plays from `position` at once on the calling thread (not the audio
     /// thread): before playback starts or jumps there, so that its first blocks find it.
     void readAhead(int64_t position);
+    /// Reads where a cycle about to be set jumps back to, on the calling thread, keeping
+    /// what plays now: the playhead may be a block away from the cycle's end.
+    void readCycleStart(int64_t start);
 
     /// Completed passes over the project; a test waits on it with `waitForPasses`.
     uint64_t passes() const;
@@ -100,6 +103,8 @@ class MediaPrefetcher {
     /// New streams for the plan, filled for `position` before the audio thread sees them.
     void refreshStreams(int64_t position);
     void fillStreams(MediaStreams &streams, int64_t position);
+    void keepCycleStartResident(ClipStream &stream, int64_t cycleStart, int64_t window);
+    int64_t windowFrames() const;
 
     Engine &engine_;
     Options options_;
