@@ -89,6 +89,36 @@ TEST(MediaPrefetcher, ALocateReadAheadFirstSoundsAtOnceAndAnyOtherOnceTheDiskHas
     blockSounds(rig);
     ASSERT_TRUE(prefetcher.waitForPasses(prefetcher.passes() + 2, std::chrono::seconds(20)));
     EXPECT_TRUE(blockSounds(rig));
+
+    // Blocks played dry before a jump stay counted after it.
+    const uint64_t dry = prefetcher.dryBlocks();
+    EXPECT_GT(dry, 0u);
+    prefetcher.readAhead(3 * rate);
+    EXPECT_EQ(prefetcher.dryBlocks(), dry);
+}
+
+TEST(MediaPrefetcher, ACycleSetAsThePlayheadNearsItsEndKeepsWhatPlaysAndFindsItsStart) {
+    RenderRig rig;
+    addStreamedTracks(rig, 2, 20);
+    // The disk thread sleeps through the test: only the reads the transport asks for count.
+    MediaPrefetcher::Options options;
+    options.period = std::chrono::seconds(30);
+    MediaPrefetcher prefetcher(rig.engine, options);
+    ASSERT_TRUE(prefetcher.waitForPasses(1, std::chrono::seconds(20)));
+    prefetcher.readAhead(5 * rate);
+    send(rig.engine, Request::locate(5 * rate));
+    send(rig.engine, Request::play());
+    constexpr int32_t frames = 256;
+    const int64_t cycleEnd = 6 * rate;
+    while (rig.engine.playhead.load() < cycleEnd - 4 * frames)
+        ASSERT_TRUE(blockSounds(rig, frames));
+
+    prefetcher.readCycleStart(2 * rate);
+    send(rig.engine, Request::setCycle(2 * rate, cycleEnd, true));
+    for (int block = 0; block < 12; ++block)
+        EXPECT_TRUE(blockSounds(rig, frames)) << block;
+    EXPECT_LT(rig.engine.playhead.load(), 3 * rate);
+    EXPECT_EQ(prefetcher.dryBlocks(), 0u);
 }
 
 } // namespace
