@@ -101,6 +101,8 @@ struct RenderScratch {
     std::vector<float> masterLeft, masterRight;
     std::vector<float> trackLeft, trackRight;
     std::array<std::vector<float>, 8> returnLeft, returnRight;
+    /// Whether a send reached each return bus in the current block.
+    std::array<bool, 8> returnFed{};
     std::vector<int64_t> trackLatencies;
 };
 

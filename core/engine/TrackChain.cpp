@@ -76,6 +76,7 @@ void addSends(const RenderContext &context, const Track &track, const float *lef
         const uint32_t slot = Engine::returnSlotFor(snapshot, send.returnId);
         if (slot == Engine::noReturnSlot) continue;
         const float gain = sendGain(track, k);
+        context.scratch.returnFed[slot] = true;
         float *returnLeft = context.scratch.returnLeft[slot].data();
         float *returnRight = context.scratch.returnRight[slot].data();
         for (int32_t i = 0; i < context.frames; ++i) {
@@ -105,11 +106,26 @@ void storePeaks(RenderContext &context, std::size_t index, Peaks peaks) {
     context.snapshot.trackMeters[index].peakR.store(peaks.right, std::memory_order_relaxed);
 }
 
+/// Whether silence into the track's stages gives silence out: no inserts (a plug-in may
+/// sound on its own) and an EQ that is off or holds no ringing. A return nothing was sent
+/// to is then skipped whole, as an export with unused returns does in every block.
+bool restsInSilence(const RenderContext &context, std::size_t index) {
+    const Track &track = *context.snapshot.tracks[index];
+    if (!track.inserts.empty()) return false;
+    if (!track.eq.enabled || track.eq.bypass) return true;
+    const TrackRenderState *state = context.dsp.tracks[index].get();
+    return !state || state->eq.atRest();
+}
+
 void renderReturnTrack(RenderContext &context, std::size_t index) {
     const Track &track = *context.snapshot.tracks[index];
     if (trackMutedAt(track, context.position) || (context.anySolo && !track.solo)) return;
     const uint32_t slot = Engine::returnSlotFor(context.snapshot, track.id);
     if (slot == Engine::noReturnSlot) return;
+    if (!context.scratch.returnFed[slot] && restsInSilence(context, index)) {
+        storePeaks(context, index, Peaks{});
+        return;
+    }
     float *left = context.scratch.returnLeft[slot].data();
     float *right = context.scratch.returnRight[slot].data();
     runChannelStages(context, index, left, right);
@@ -140,6 +156,7 @@ bool beginTracksRt(RenderContext &context) {
     for (int64_t slot = 0; slot < std::min<int64_t>(snapshot.returnCount, 8); ++slot) {
         std::fill_n(buffers.returnLeft[static_cast<std::size_t>(slot)].data(), count, 0.0f);
         std::fill_n(buffers.returnRight[static_cast<std::size_t>(slot)].data(), count, 0.0f);
+        buffers.returnFed[static_cast<std::size_t>(slot)] = false;
     }
     context.anySolo = false;
     context.maxLatency = 0;

@@ -129,6 +129,14 @@ void ParametricEq8::process(float *left, float *right, int frames) {
     processStereoCascade(bands.data(), bandCount, left, right, frames, dbToGain(settings_.outDb));
 }
 
+bool ParametricEq8::atRest() const {
+    for (size_t i = 0; i < coeffs_.size(); ++i)
+        if (settings_.bands[i].enabled &&
+            (!(leftStates_[i] == BiquadState{}) || !(rightStates_[i] == BiquadState{})))
+            return false;
+    return true;
+}
+
 float ParametricEq8::responseDbAt(double freqHz) const {
     float db = settings_.outDb;
     for (const EqBandSettings &band : settings_.bands)

@@ -56,6 +56,8 @@ class ParametricEq8 {
     void setSettings(const ChannelEq8 &eq);
     /// In place. Passes the audio untouched when the EQ is disabled or bypassed.
     void process(float *left, float *right, int frames);
+    /// True while every filter holds nothing: silence in then gives silence out.
+    bool atRest() const;
     /// `outDb` plus the response of every enabled band, ignoring `enabled` and `bypass` of
     /// the EQ itself, for drawing the curve.
     float responseDbAt(double freqHz) const;

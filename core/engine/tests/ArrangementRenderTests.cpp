@@ -175,6 +175,35 @@ TEST(ArrangementRouting, MutedTrackFeedsNoReturnAndKeepsItsMeters) {
     EXPECT_FLOAT_EQ(track->peakL, peak);
 }
 
+TEST(ArrangementRouting, AReturnsEqRingsOnAfterItsSendFallsSilentAndIsQuietOnceAtRest) {
+    RenderRig rig;
+    auto reverb = rig.addTrack(TrackType::Return);
+    rig.edit([&](Project &) {
+        reverb->eq.enabled = true;
+        reverb->eq.bands[3].enabled = true;
+        reverb->eq.bands[3].freq = 200.0f;
+        reverb->eq.bands[3].q = 20.0f;
+        reverb->eq.bands[3].gainDb = 12.0f;
+    });
+    auto track = rig.addTrack(TrackType::Audio);
+    rig.addConstantClip(track, 512, 0.5f, 0.5f); // one block, then nothing to send
+    rig.edit([&](Project &) { track->sends[1] = SendSlot{reverb->id, 1.0f, false}; });
+    const auto out = rig.play(0, 4);
+    // The narrow band keeps ringing for thousands of frames after its input stops.
+    float tail = 0.0f;
+    for (std::size_t i = 1024; i < out[0].size(); ++i)
+        tail = std::max(tail, std::abs(out[0][i]));
+    EXPECT_GT(tail, 1e-3f);
+
+    // With nothing sent and nothing ringing, the return is silent.
+    RenderRig quiet;
+    auto unused = quiet.addTrack(TrackType::Return);
+    quiet.edit([&](Project &) { unused->eq.enabled = true; });
+    for (const auto &channel : quiet.play(0, 2))
+        for (const float sample : channel)
+            ASSERT_EQ(sample, 0.0f);
+}
+
 TEST(ArrangementRouting, SoloSilencesUnsoloedReturns) {
     RenderRig rig;
     auto reverb = rig.addTrack(TrackType::Return);
