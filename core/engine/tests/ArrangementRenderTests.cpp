@@ -186,12 +186,14 @@ TEST(ArrangementRouting, AReturnsEqRingsOnAfterItsSendFallsSilentAndIsQuietOnceA
         reverb->eq.bands[3].gainDb = 12.0f;
     });
     auto track = rig.addTrack(TrackType::Audio);
-    rig.addConstantClip(track, 512, 0.5f, 0.5f); // one block, then nothing to send
+    rig.addConstantClip(track, 4096, 0.5f, 0.5f);
     rig.edit([&](Project &) { track->sends[1] = SendSlot{reverb->id, 1.0f, false}; });
-    const auto out = rig.play(0, 4);
-    // The narrow band keeps ringing for thousands of frames after its input stops.
+    rig.play(0, 1);
+    // A muted track sends nothing: the narrow band rings on for thousands of frames alone.
+    rig.edit([&](Project &) { track->mute = true; });
+    const auto out = rig.play(512, 3);
     float tail = 0.0f;
-    for (std::size_t i = 1024; i < out[0].size(); ++i)
+    for (std::size_t i = 512; i < out[0].size(); ++i)
         tail = std::max(tail, std::abs(out[0][i]));
     EXPECT_GT(tail, 1e-3f);
 
