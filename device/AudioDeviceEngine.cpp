@@ -149,6 +149,9 @@ void AudioDeviceEngine::sizeRenderBuffers(int32_t frames) {
 }
 
 void AudioDeviceEngine::prepareEngine(double rate, int32_t frames) {
+    // Prepared for the format as it is now, announced changes included (the server tells
+    // its rate once while the device opens).
+    formatChangesApplied = formatChanges.load(std::memory_order_acquire);
     engine.prepareToPlay(rate, frames);
     preparedFrames = frames;
     periodRate.store(rate);
@@ -509,6 +512,12 @@ void AudioDeviceEngine::renderDevice(const float *const *inputs, int32_t inputCo
             if (outputs[channel]) std::fill_n(outputs[channel], frames, 0.0f);
         return;
     }
+    if (periodRate.load(std::memory_order_relaxed) != engine.sampleRate.load()) {
+        // A new rate the engine is not prepared for yet would play at the wrong pitch.
+        for (int32_t channel = 0; channel < outputCount; ++channel)
+            if (outputs[channel]) std::fill_n(outputs[channel], frames, 0.0f);
+        return;
+    }
     std::fill_n(renderLeft.data(), frames, 0.0f);
     std::fill_n(renderRight.data(), frames, 0.0f);
     std::array<float *, 2> channels{renderLeft.data(), renderRight.data()};
@@ -584,10 +593,28 @@ void AudioDeviceEngine::mixInputRt(int32_t frames) {
 }
 
 void AudioDeviceEngine::periodChanging(double newSampleRate, int32_t frames) {
-    // No period renders while the device changes its format, so buffers may be replaced.
+    // The server runs no client until this returns, so nothing here may wait on the main
+    // thread: the format is noted for `applyDeviceFormat`. No period renders meanwhile, so
+    // the buffers may be replaced here; until the engine is prepared it renders a longer
+    // period in pieces, and a new rate as silence.
     if (frames > renderCapacity.load()) sizeRenderBuffers(frames);
-    engine.prepareForDeviceFormat(newSampleRate, frames);
+    pendingFrames.store(frames, std::memory_order_relaxed);
     periodRate.store(newSampleRate);
+    formatChanges.fetch_add(1, std::memory_order_release);
+}
+
+bool AudioDeviceEngine::applyDeviceFormat() {
+    const uint64_t changes = formatChanges.load(std::memory_order_acquire);
+    if (changes == formatChangesApplied) return false;
+    formatChangesApplied = changes;
+    const double rate = periodRate.load();
+    const int32_t frames = pendingFrames.load(std::memory_order_relaxed);
+    engine.prepareForDeviceFormat(rate, frames);
+    sampleRate = rate;
+    bufferFrames = frames;
+    preparedFrames = frames;
+    writeLog("audio format sr=" + std::to_string(rate) + " buf=" + std::to_string(frames));
+    return true;
 }
 
 void AudioDeviceEngine::deviceUnderrun() { xruns.fetch_add(1, std::memory_order_relaxed); }

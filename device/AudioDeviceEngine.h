@@ -109,6 +109,9 @@ class AudioDeviceEngine final : public DeviceHost {
     bool deviceWasLost() const { return lost.load(std::memory_order_acquire); }
     /// Why the device went away, once `deviceWasLost`.
     std::string lostReason() const;
+    /// Main thread, on its tick: prepares the engine (and through it the plug-ins) for a
+    /// period or rate the device changed to since the last call. True when there was one.
+    bool applyDeviceFormat();
     DspLoadSummary dspLoad() const { return loadMeter.summary(); }
     const DspLoadMeter &dspLoadMeter() const { return loadMeter; }
     /// Page faults the audio thread waited on the disk for (its own count, read from the
@@ -199,6 +202,10 @@ class AudioDeviceEngine final : public DeviceHost {
     std::atomic<int64_t> captureStart{0};
     std::atomic<uint64_t> blocksRendered{0};
     std::atomic<uint64_t> framesRendered{0};
+    /// Format changes the device announced, and those the main thread has prepared for.
+    std::atomic<uint64_t> formatChanges{0};
+    uint64_t formatChangesApplied = 0;
+    std::atomic<int32_t> pendingFrames{0};
     /// The kernel's id of the thread that renders, taken with its first block.
     std::atomic<pid_t> audioThreadId{0};
     std::atomic<double> periodRate{48000.0};

@@ -9,6 +9,7 @@ LiveTick::LiveTick(Engine &engine, AudioDeviceEngine &device, vst::PluginRack *r
 
 LiveTickReport LiveTick::run(const Sink &sink) {
     LiveTickReport report;
+    device.applyDeviceFormat();
     engine.collectRetiredGraphs();
     if (rack) {
         rack->collectRetiredViews();

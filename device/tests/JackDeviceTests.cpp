@@ -160,15 +160,41 @@ TEST_F(JackDevice, TheProcessCallbackAllocatesNothingWhileEditsArePublished) {
     EXPECT_EQ(observer.frees.load(), 0u);
 }
 
-TEST_F(JackDevice, ALargerPeriodIsPreparedBeforeItArrives) {
+TEST_F(JackDevice, ALargerPeriodPlaysAtOnceAndTheMainThreadPreparesForIt) {
     startOnJack(false);
     ASSERT_TRUE(observer.waitForBlocks(3, 10s));
-    ASSERT_TRUE(server.setPeriod(2048));
+    // The server runs no client until our callback returns: with the main thread busy
+    // holding the project for a second, every client on the server must still keep time.
+    JackTestClient other("other", 0, 1);
+    ASSERT_TRUE(other.ok() && other.activate()) << other.error();
+    std::thread change;
+    auto longestGap = 0ms;
+    {
+        std::lock_guard busyMainThread(engine.projectMutex);
+        change = std::thread([&] { EXPECT_TRUE(server.setPeriod(2048)); });
+        uint64_t periods = other.periods();
+        auto lastPeriod = std::chrono::steady_clock::now();
+        for (const auto until = lastPeriod + 1s; std::chrono::steady_clock::now() < until;) {
+            std::this_thread::sleep_for(2ms);
+            const auto now = std::chrono::steady_clock::now();
+            if (other.periods() != periods) {
+                periods = other.periods();
+                lastPeriod = now;
+            }
+            longestGap = std::max(longestGap, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                  now - lastPeriod));
+        }
+    }
+    change.join();
+    EXPECT_LT(longestGap, 400ms);
     JackTestClient recorder("recorder", 2, 0);
     ASSERT_TRUE(recorder.ok()) << recorder.error();
     const auto outputs = recordOutputs(recorder, 8192);
     EXPECT_EQ(recorder.lastPeriod(), 2048);
+    EXPECT_TRUE(device.applyDeviceFormat());
+    EXPECT_FALSE(device.applyDeviceFormat());
     EXPECT_GE(engine.rtBlockSize.load(), 2048);
+    EXPECT_EQ(device.bufferFrames, 2048);
     // Rendered, not silence: a period larger than the engine was prepared for plays nothing.
     EXPECT_GT(peakOf(outputs[0]), 0.2f);
     EXPECT_EQ(observer.allocations.load(), 0u);
