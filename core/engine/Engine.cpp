@@ -306,6 +306,7 @@ void Engine::processBlock(const BlockIo &io) {
         const auto snapshot = graphs.read();
         if (snapshot) renderDeviceBlockRt(*snapshot, io);
     }
+    blocksRendered.fetch_add(1, std::memory_order_relaxed);
     releaseSlot();
 }
 
@@ -328,6 +329,7 @@ void Engine::processBlockOffline(float *const *channels, int32_t channelCount, i
             done += count;
         }
     }
+    blocksRendered.fetch_add(1, std::memory_order_relaxed);
     releaseSlot();
 }
 

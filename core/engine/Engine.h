@@ -370,6 +370,8 @@ class Engine {
     std::atomic<bool> offlineRendering{false};
     /// Held by the thread that renders (or drains requests); see the class comment.
     std::atomic<bool> blockInProgress{false};
+    /// Blocks the device or an export rendered: the main thread's sign that they still do.
+    std::atomic<uint64_t> blocksRendered{0};
     /// The export's own playhead (rendering thread).
     int64_t offlinePosition = 0;
     /// A new flashback ring for `rate`, or null when this engine captures none.

@@ -95,14 +95,43 @@ void Engine::tickTempoFollower(double estimate) {
 
 // The main thread never touches the recording state: its calls become requests.
 
+namespace {
+
+/// Whether the renderer that owns the engine still renders: a device that stopped calling
+/// back without saying so (a stopped server) must not freeze the main thread waiting on it.
+class RendererWatch {
+  public:
+    explicit RendererWatch(const std::atomic<uint64_t> &blocks)
+        : blocks_(blocks), seen_(blocks.load()), since_(std::chrono::steady_clock::now()) {}
+    /// True once no block has come for longer than the longest period or export block.
+    bool stalled() {
+        const auto now = std::chrono::steady_clock::now();
+        if (const uint64_t blocks = blocks_.load(); blocks != seen_) {
+            seen_ = blocks;
+            since_ = now;
+            return false;
+        }
+        return now - since_ > std::chrono::seconds(2);
+    }
+
+  private:
+    const std::atomic<uint64_t> &blocks_;
+    uint64_t seen_;
+    std::chrono::steady_clock::time_point since_;
+};
+
+} // namespace
+
 bool Engine::pushRecordingRequest(const Request &request) {
     expectMainThread("Engine::pushRecordingRequest");
+    RendererWatch renderer(blocksRendered);
     while (!pushRequest(RequestProducer::MainThread, request)) {
         // A full ring: with nothing rendering, carry the waiting requests out here; while a
         // device or an export renders, wait for it to take them.
         if (drainRequestsWhileIdle()) continue;
         if (!deviceOwnsRendering.load() && !offlineRendering.load() && !blockInProgress.load())
             return false; // nobody will ever empty the ring
+        if (renderer.stalled()) return false;
         std::this_thread::yield();
     }
     return true;
@@ -124,10 +153,14 @@ bool Engine::endMidiRecording(int64_t end, std::vector<MidiNote> &take) {
     take.clear();
     const uint64_t number = midiRecorder.nextTake();
     if (!pushRecordingRequest(Request::endMidiRecording(end, number))) return false;
-    // No clock decides that the renderer is gone: a device or an export that owns the engine
-    // closes the take in its next block; without one, this thread closes it.
-    while (!midiRecorder.takeReady(number))
-        if (!drainRequestsWhileIdle()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // A device or an export that owns the engine closes the take in its next block; without
+    // one, this thread closes it. A renderer that stopped rendering never will.
+    RendererWatch renderer(blocksRendered);
+    while (!midiRecorder.takeReady(number)) {
+        if (drainRequestsWhileIdle()) continue;
+        if (renderer.stalled()) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     take = midiRecorder.handedOver();
     return true;
 }

@@ -7,8 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <limits>
+#include <thread>
 #include <vector>
 
 using namespace orvane;
@@ -181,4 +184,30 @@ TEST(DeviceBlocks, TheShownTempoFollowsMarkersInTimeOrder) {
     send(rig.engine, Request::play());
     renderPeriod(rig.engine, 512);
     EXPECT_NEAR(rig.engine.tempo.load(), 140.0, 0.01);
+}
+
+// A device that stopped calling back without saying so (a stopped server) must not hold the
+// main thread: ending the take gives up once blocks no longer come, and works once they do.
+TEST(DeviceBlocks, EndingATakeGivesUpWhenTheDeviceStopsRenderingAndNotWhileItRenders) {
+    RenderRig rig;
+    Engine &engine = rig.engine;
+    engine.deviceStarted();
+    ASSERT_TRUE(engine.beginMidiRecording(0));
+    std::vector<MidiNote> take;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(engine.endMidiRecording(1000, take));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+
+    ASSERT_TRUE(engine.beginMidiRecording(0));
+    std::atomic<bool> ending{true};
+    std::thread device([&] {
+        while (ending.load()) {
+            renderPeriod(engine, 256);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    EXPECT_TRUE(engine.endMidiRecording(1000, take));
+    ending.store(false);
+    device.join();
+    engine.deviceStopped();
 }
