@@ -75,6 +75,10 @@ bool importWav(const std::string &path, ImportedWav &result);
 /// The same from an open file, which this takes over and closes.
 bool importWav(std::FILE *file, ImportedWav &result);
 
+/// Writes all `size` bytes to an open file, again after an interrupted or partial write.
+/// False when the file refused some of them.
+bool writeAllBytes(int descriptor, const uint8_t *bytes, std::size_t size);
+
 /// Opens `path` for reading only when it is a regular file, never blocking on a FIFO or a
 /// device. Returns the descriptor, or -1 with `error` (when given) saying why.
 int openRegularFile(const std::string &path, std::string *error);

@@ -56,19 +56,6 @@ std::vector<uint8_t> mediaHeader(MediaEncoding encoding, uint32_t channels, uint
     return header;
 }
 
-bool writeAllBytes(int descriptor, const uint8_t *bytes, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(descriptor, bytes, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 /// The inverse of `SampleBuffer::fromPcm24`: a buffer read from a 24-bit file is written back
 /// to the same bytes.
 int32_t toPcm24(float sample) {

@@ -55,19 +55,6 @@ int16_t toPcm16(float sample) {
     return static_cast<int16_t>(std::lround(static_cast<double>(sample) * pcmScale));
 }
 
-bool writeAll(int descriptor, const uint8_t *bytes, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(descriptor, bytes, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 void writeHeader(uint8_t *header, uint32_t channels, uint32_t dataBytes, double sampleRate) {
     std::memcpy(header, "RIFF", 4);
     putLittleEndian(header + 4, 36 + dataBytes, 4);
@@ -243,7 +230,7 @@ bool exportWav(int descriptor, const float *samples, int frames, int channels, d
     uint8_t header[44];
     writeHeader(header, static_cast<uint32_t>(channels), static_cast<uint32_t>(2 * sampleCount),
                 sampleRate);
-    return writeAll(descriptor, header, sizeof header) &&
+    return writeAllBytes(descriptor, header, sizeof header) &&
            writeSamples(descriptor, samples, sampleCount);
 }
 
@@ -268,7 +255,7 @@ bool writeWavHeader(int descriptor, int64_t frames, int channels, double sampleR
     uint8_t header[44];
     writeHeader(header, static_cast<uint32_t>(channels), static_cast<uint32_t>(2 * sampleCount),
                 sampleRate);
-    return writeAll(descriptor, header, sizeof header);
+    return writeAllBytes(descriptor, header, sizeof header);
 }
 
 bool writeWavSamples(int descriptor, const float *samples, uint64_t count) {
@@ -298,7 +285,7 @@ bool WavSampleStream::append(const float *samples, uint64_t count) {
 
 bool WavSampleStream::flush() {
     if (failed_ || descriptor_ < 0) return false;
-    failed_ = !writeAll(descriptor_, pending_.data(), pending_.size());
+    failed_ = !writeAllBytes(descriptor_, pending_.data(), pending_.size());
     pending_.clear();
     return !failed_;
 }
@@ -318,7 +305,7 @@ bool exportWav(const std::string &path, const SampleBuffer &samples, int channel
     uint8_t header[44];
     writeHeader(header, static_cast<uint32_t>(channels), static_cast<uint32_t>(2 * sampleCount),
                 sampleRate);
-    bool written = writeAll(descriptor, header, sizeof header);
+    bool written = writeAllBytes(descriptor, header, sizeof header);
     // Mapped samples go out a piece at a time: a long file never becomes one heap copy.
     std::vector<float> piece(std::size_t{1} << 16);
     for (uint64_t done = 0; written && done < sampleCount;) {
@@ -367,6 +354,19 @@ bool importWav(std::FILE *file, ImportedWav &result) {
         }
     }
     return false;
+}
+
+bool writeAllBytes(int descriptor, const uint8_t *bytes, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(descriptor, bytes, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
 }
 
 } // namespace orvane
