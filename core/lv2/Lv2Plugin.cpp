@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <set>
 
@@ -118,7 +119,9 @@ struct Lv2InstanceSlot {
     LilvInstance *instance = nullptr;
     std::unique_ptr<Lv2Worker> worker;
     std::vector<const LV2_Feature *> features;
-    LV2_Feature workerFeature{LV2_WORKER__schedule, nullptr};
+    /// On the heap: the slot moves into the list of instances, the feature must not.
+    std::unique_ptr<LV2_Feature> workerFeature =
+        std::make_unique<LV2_Feature>(LV2_Feature{LV2_WORKER__schedule, nullptr});
 };
 
 struct Lv2PluginState {
@@ -386,10 +389,10 @@ void connectPorts(Lv2PluginState &d, LilvInstance *instance, size_t instanceInde
 bool createInstance(Lv2PluginState &d, size_t instanceIndex) {
     Lv2InstanceSlot slot;
     slot.worker = std::make_unique<Lv2Worker>();
-    slot.workerFeature.data = slot.worker->scheduleFeature();
+    slot.workerFeature->data = slot.worker->scheduleFeature();
     slot.features = {&d.mapFeature, &d.unmapFeature, &d.optionsFeature, &d.boundedFeature,
                      &d.logFeature};
-    if (d.hasWorker) slot.features.push_back(&slot.workerFeature);
+    if (d.hasWorker) slot.features.push_back(slot.workerFeature.get());
     slot.features.push_back(nullptr);
     slot.instance = lilv_plugin_instantiate(d.plugin, d.sampleRate, slot.features.data());
     if (!slot.instance) return false;
@@ -561,7 +564,15 @@ bool saveStateLocked(Lv2PluginState &d, std::vector<uint8_t> &state, std::string
     for (size_t index = 0; index < d.ports.size(); ++index)
         if (d.ports[index].kind == PortKind::controlIn)
             d.stateValues[index] = d.targets[index].load();
-    const char *folder = d.stateFolder.empty() ? nullptr : d.stateFolder.c_str();
+    // Some plug-ins take the folders as given and fail without them; a state saved before
+    // the project has a folder of its own goes to a scratch folder.
+    const std::string folderPath =
+        d.stateFolder.empty()
+            ? (std::filesystem::temp_directory_path() / "halvora-plugin-files").string()
+            : d.stateFolder;
+    std::error_code ignored;
+    std::filesystem::create_directories(folderPath, ignored);
+    const char *folder = folderPath.c_str();
     LilvState *saved = lilv_state_new_from_instance(
         d.plugin, d.instances.front().instance, &d.mapFeatureData, folder, folder, folder, folder,
         &portValueForState, &d, stateFlags, d.instances.front().features.data());
@@ -712,6 +723,12 @@ void Lv2Plugin::unload() {
 int Lv2Plugin::parameterIndex(const std::string &symbol) const {
     for (size_t index = 0; index < parameters.size(); ++index)
         if (parameters[index].symbol == symbol) return static_cast<int>(index);
+    return -1;
+}
+
+int Lv2Plugin::parameterIndexForPort(uint32_t portIndex) const {
+    for (size_t index = 0; index < parameters.size(); ++index)
+        if (parameters[index].portIndex == portIndex) return static_cast<int>(index);
     return -1;
 }
 

@@ -89,6 +89,7 @@ class Lv2Plugin {
 
     /// Main thread: index into `parameters`, or -1.
     int parameterIndex(const std::string &symbol) const;
+    int parameterIndexForPort(uint32_t portIndex) const;
     bool setParameterValue(size_t index, float plain);
     float parameterValue(size_t index) const;
     bool setParameterNormalized(size_t index, float normalized);
@@ -97,7 +98,7 @@ class Lv2Plugin {
     bool setParameterNormalizedRt(size_t index, float normalized);
 
     /// Files the plug-in writes with its state (samples, impulse responses) are kept in this
-    /// folder, which the caller puts inside the project folder. Empty: state with files fails.
+    /// folder, which the caller puts inside the project folder. Empty: a scratch folder.
     void setStateFolder(const std::string &folder);
     /// The plug-in's state and control values as text. Fails before `prepare`.
     bool getState(std::vector<uint8_t> &state);
