@@ -126,6 +126,8 @@ struct Lv2InstanceSlot {
 
 struct Lv2PluginState {
     const LilvPlugin *plugin = nullptr;
+    /// The world `plugin` belongs to.
+    LilvWorld *world = nullptr;
     std::vector<PortInfo> ports;
     std::vector<uint32_t> audioInputs, audioOutputs;
     bool hasWorker = false;
@@ -169,7 +171,7 @@ struct Lv2PluginState {
 
 namespace {
 
-UridMap &uridMap() { return Lv2World::instance().uridMap; }
+UridMap &uridMap() { return Lv2World::uridMap(); }
 
 LV2_URID mapUri(LV2_URID_Map_Handle, const char *uri) { return uridMap().map(uri); }
 const char *unmapUri(LV2_URID_Unmap_Handle, LV2_URID urid) { return uridMap().unmap(urid); }
@@ -266,6 +268,7 @@ Lv2Parameter describeControl(const LilvPlugin *plugin, const LilvPort *port, uin
 
 bool Lv2Plugin::load(const std::string &uri) {
     unload();
+    std::lock_guard worldLock(Lv2World::lock());
     Lv2World &world = Lv2World::instance();
     const LilvPlugin *plugin = world.findPlugin(uri);
     if (!plugin) {
@@ -304,6 +307,7 @@ bool Lv2Plugin::load(const std::string &uri) {
     d.hasWorker = lilv_plugin_has_extension_data(plugin, workerInterface);
     lilv_node_free(workerInterface);
     d.plugin = plugin;
+    d.world = world.world();
     description = describeLv2Plugin(plugin);
     return true;
 }
@@ -580,8 +584,8 @@ bool saveStateLocked(Lv2PluginState &d, std::vector<uint8_t> &state, std::string
         error = "the plug-in's state could not be saved";
         return false;
     }
-    char *text = lilv_state_to_string(Lv2World::instance().world(), &d.mapFeatureData,
-                                      &d.unmapFeatureData, saved, "urn:halvora:state", nullptr);
+    char *text = lilv_state_to_string(d.world, &d.mapFeatureData, &d.unmapFeatureData, saved,
+                                      "urn:halvora:state", nullptr);
     lilv_state_free(saved);
     if (!text) {
         error = "the plug-in's state could not be written out";
@@ -594,8 +598,7 @@ bool saveStateLocked(Lv2PluginState &d, std::vector<uint8_t> &state, std::string
 
 LilvState *parseState(Lv2PluginState &d, const std::vector<uint8_t> &state) {
     const std::string text(state.begin(), state.end());
-    return lilv_state_new_from_string(Lv2World::instance().world(), &d.mapFeatureData,
-                                      text.c_str());
+    return lilv_state_new_from_string(d.world, &d.mapFeatureData, text.c_str());
 }
 
 void restoreDefaults(Lv2PluginState &d, const std::vector<Lv2Parameter> &parameters) {
@@ -622,6 +625,7 @@ bool applyStateLocked(Lv2PluginState &d, const std::vector<uint8_t> &state, std:
 } // namespace
 
 bool Lv2Plugin::getState(std::vector<uint8_t> &state) {
+    std::lock_guard worldLock(Lv2World::lock());
     std::lock_guard lock(impl->processing);
     return saveStateLocked(*impl, state, lastError);
 }
@@ -632,6 +636,7 @@ bool Lv2Plugin::setState(const std::vector<uint8_t> &state) {
         lastError = "no plug-in is loaded";
         return false;
     }
+    std::lock_guard worldLock(Lv2World::lock());
     if (!state.empty()) {
         LilvState *parsed = parseState(d, state);
         if (!parsed) {
@@ -655,6 +660,7 @@ bool Lv2Plugin::prepare(double sampleRate, int maxBlockSize) {
         lastError = isLoaded() ? "invalid sample rate or block size" : "no plug-in is loaded";
         return false;
     }
+    std::lock_guard worldLock(Lv2World::lock());
     std::vector<uint8_t> kept;
     bool keep = false;
     if (!d.instances.empty()) {

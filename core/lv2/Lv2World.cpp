@@ -1,9 +1,12 @@
 #include "core/lv2/Lv2World.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <lilv/lilv.h>
 #include <lv2/core/lv2.h>
 #include <lv2/midi/midi.h>
+#include <map>
+#include <memory>
 
 namespace orvane::lv2 {
 
@@ -32,12 +35,33 @@ const char *UridMap::unmap(uint32_t urid) {
     return uris[urid - 1].c_str();
 }
 
-Lv2World &Lv2World::instance() {
-    static Lv2World world;
-    return world;
+std::recursive_mutex &Lv2World::lock() {
+    static std::recursive_mutex mutex;
+    return mutex;
 }
 
-Lv2World::Lv2World() : lilvWorld(lilv_world_new()) { lilv_world_load_all(lilvWorld); }
+UridMap &Lv2World::uridMap() {
+    static UridMap map;
+    return map;
+}
+
+Lv2World &Lv2World::instance() {
+    static std::map<std::string, std::unique_ptr<Lv2World>> worlds;
+    const char *variable = std::getenv("LV2_PATH");
+    const std::string searchPath = variable ? variable : "";
+    std::unique_ptr<Lv2World> &world = worlds[searchPath];
+    if (!world) world = std::make_unique<Lv2World>(searchPath);
+    return *world;
+}
+
+Lv2World::Lv2World(const std::string &searchPath) : lilvWorld(lilv_world_new()) {
+    if (!searchPath.empty()) {
+        LilvNode *path = lilv_new_string(lilvWorld, searchPath.c_str());
+        lilv_world_set_option(lilvWorld, LILV_OPTION_LV2_PATH, path);
+        lilv_node_free(path);
+    }
+    lilv_world_load_all(lilvWorld);
+}
 
 Lv2World::~Lv2World() { lilv_world_free(lilvWorld); }
 
@@ -122,6 +146,7 @@ bool onList(const std::vector<std::string> &list, const vst::PluginDescription &
 } // namespace
 
 vst::PluginDescription describeLv2Plugin(const LilvPlugin *plugin) {
+    std::lock_guard lock(Lv2World::lock());
     vst::PluginDescription description;
     description.uid = std::string(pluginIdPrefix) + lilv_node_as_uri(lilv_plugin_get_uri(plugin));
     description.name = takeString(lilv_plugin_get_name(plugin));
@@ -142,6 +167,7 @@ vst::PluginDescription describeLv2Plugin(const LilvPlugin *plugin) {
 
 std::vector<vst::PluginDescription>
 describeInstalledLv2Plugins(const std::vector<std::string> &blacklist) {
+    std::lock_guard lock(Lv2World::lock());
     std::vector<vst::PluginDescription> descriptions;
     const LilvPlugins *plugins = lilv_world_get_all_plugins(Lv2World::instance().world());
     LILV_FOREACH(plugins, iterator, plugins) {

@@ -39,24 +39,35 @@ class UridMap {
     std::deque<std::string> uris;
 };
 
-/// The process's one view of the installed LV2 bundles, loaded on first use from "LV2_PATH",
-/// else the standard folders. Reading it never runs plug-in code: bundles are described by
-/// their data files. Main thread only, apart from `uridMap`.
+/// The process's view of the installed LV2 bundles, loaded on first use from "LV2_PATH", else
+/// the standard folders; when "LV2_PATH" has changed since, from the new folders (the views
+/// loaded before stay, for the plug-ins loaded from them). Reading it never runs plug-in code:
+/// bundles are described by their data files.
+///
+/// Threads: lilv is not safe to use from two threads at once, and a scan may run on a worker
+/// while the main thread loads a plug-in, so every use of a world holds `lock()`. The audio
+/// thread never uses it.
 class Lv2World {
   public:
+    /// The world for the current "LV2_PATH"; call with `lock()` held.
     static Lv2World &instance();
+    static std::recursive_mutex &lock();
 
     LilvWorld *world() const { return lilvWorld; }
-    UridMap uridMap;
+    /// Shared by every world: URIDs must not change with the folders.
+    static UridMap &uridMap();
 
     /// Null when no installed plug-in has this URI.
     const LilvPlugin *findPlugin(const std::string &uri) const;
-    /// Adds one bundle folder (ending in "/") to the world, for bundles outside the folders.
+    /// Adds one bundle folder to the world, for bundles outside the folders.
     bool loadBundle(const std::string &bundlePath);
 
-  private:
-    Lv2World();
+    explicit Lv2World(const std::string &searchPath);
     ~Lv2World();
+    Lv2World(const Lv2World &) = delete;
+    Lv2World &operator=(const Lv2World &) = delete;
+
+  private:
     LilvWorld *lilvWorld = nullptr;
 };
 

@@ -36,7 +36,7 @@ struct Lv2Session {
         rack.prepare(rate, block);
         installPluginRackHooks(engine, rack);
     }
-    RackEnvironment environment;
+    RackEnvironment environment{true};
     Engine engine;
     PluginRack rack{pluginRackHostFor(engine)};
 };
@@ -103,7 +103,7 @@ std::string readText(const std::filesystem::path &path) {
 }
 
 TEST(RackLv2, TheScanListsLv2PluginsBesideVst3) {
-    RackEnvironment environment;
+    RackEnvironment environment{true};
     PluginScanner scanner;
     const auto found = scanInstalledPlugins(scanner, false, nullptr);
     const auto count = [&](const char *format) {
