@@ -145,6 +145,22 @@ bool onList(const std::vector<std::string> &list, const vst::PluginDescription &
 
 } // namespace
 
+uint32_t firstControlInputPort(const LilvPlugin *plugin) {
+    std::lock_guard lock(Lv2World::lock());
+    LilvWorld *world = Lv2World::instance().world();
+    LilvNode *control = lilv_new_uri(world, LV2_CORE__ControlPort);
+    LilvNode *input = lilv_new_uri(world, LV2_CORE__InputPort);
+    uint32_t found = 0;
+    for (uint32_t index = lilv_plugin_get_num_ports(plugin); index-- > 0;) {
+        const LilvPort *port = lilv_plugin_get_port_by_index(plugin, index);
+        if (lilv_port_is_a(plugin, port, control) && lilv_port_is_a(plugin, port, input))
+            found = index;
+    }
+    lilv_node_free(input);
+    lilv_node_free(control);
+    return found;
+}
+
 vst::PluginDescription describeLv2Plugin(const LilvPlugin *plugin) {
     std::lock_guard lock(Lv2World::lock());
     vst::PluginDescription description;

@@ -77,6 +77,10 @@ class Lv2World {
 std::vector<orvane::vst::PluginDescription>
 describeInstalledLv2Plugins(const std::vector<std::string> &blacklist = {});
 
+/// Index of the plug-in's first control input port, 0 when it has none: the parameter an
+/// insert automates until another is chosen.
+uint32_t firstControlInputPort(const LilvPlugin *plugin);
+
 /// The description of one plug-in, as `describeInstalledLv2Plugins` gives it.
 orvane::vst::PluginDescription describeLv2Plugin(const LilvPlugin *plugin);
 

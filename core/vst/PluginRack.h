@@ -232,6 +232,10 @@ class PluginRack {
     bool appendLv2(uint64_t trackId, std::shared_ptr<lv2::Lv2Plugin> plugin,
                    const std::vector<uint8_t> *state);
     std::string lv2StateFolder() const;
+    std::shared_ptr<Vst3Plugin> createSandboxedLv2(const std::string &uri,
+                                                   const std::vector<uint8_t> *state);
+    bool appendSandboxedLv2(uint64_t trackId, std::shared_ptr<Vst3Plugin> plugin,
+                            const std::vector<uint8_t> *state);
     std::shared_ptr<Vst3Plugin> createPlugin(const std::string &path, const std::string &uid,
                                              const std::vector<uint8_t> *state);
     bool appendVst3(uint64_t trackId, std::shared_ptr<Vst3Plugin> plugin, const std::string &path,

@@ -4,7 +4,10 @@
 #include "core/lv2/Lv2Plugin.h"
 #include "core/project_io/ProjectFolder.h"
 #include "core/vst/PluginRack.h"
+#include "core/vst/PluginSandboxController.h"
+#include "core/vst/Vst3Plugin.h"
 #include "core/vst/tests/PluginRackTestSupport.h"
+#include "core/vst/tests/SandboxTestSupport.h"
 #include "device/OfflineRender.h"
 #include "tests/support/AllocationCounter.h"
 
@@ -29,16 +32,26 @@ const std::string x42Equalizer = "http://gareus.org/oss/lv2/fil4#stereo";
 const std::string lspCompressor = "http://lsp-plug.in/plugins/lv2/compressor_stereo";
 const std::string calfMonosynth = "http://calf.sourceforge.net/plugins/Monosynth";
 
-/// An engine with a rack wired in, as "Halvora render" builds it.
+/// An engine with a rack wired in, as "Halvora render" builds it; with `sandboxed`, the rack
+/// hosts its plug-ins in helper programs.
 struct Lv2Session {
-    Lv2Session() {
+    explicit Lv2Session(bool sandboxed = false)
+        : sandboxSwitch("HALVORA_VST_SANDBOX", sandboxed ? "1" : "0"),
+          rack(pluginRackHostFor(engine), sandboxFor(controller)) {
         engine.prepareToPlay(rate, block);
         rack.prepare(rate, block);
         installPluginRackHooks(engine, rack);
     }
+    static PluginRackSandbox sandboxFor(PluginSandboxController &controller) {
+        controller.enabled = sandboxEnabledFromEnvironment();
+        controller.helperSearchFolder = testing::helperProgramFolder();
+        return pluginRackSandboxFor(controller);
+    }
     RackEnvironment environment{true};
+    testing::ScopedEnvironment sandboxSwitch;
     Engine engine;
-    PluginRack rack{pluginRackHostFor(engine)};
+    PluginSandboxController controller;
+    PluginRack rack;
 };
 
 /// Audio as a 32-bit float clip, so that a trip to disk keeps every sample.
@@ -178,19 +191,25 @@ TEST(RackLv2, AnEmptyStateMeansTheDefaultControlValues) {
     EXPECT_TRUE(insertOf(session.engine, trackId, 0).state.empty());
 }
 
+/// The x42 EQ's output gain control.
+uint32_t gainPort() {
+    lv2::Lv2Plugin plugin;
+    EXPECT_TRUE(plugin.load(x42Equalizer));
+    return plugin.parameters.at(static_cast<std::size_t>(plugin.parameterIndex("gain"))).portIndex;
+}
+
 /// The tone through the x42 EQ whose output gain is automated from its top to its bottom.
-std::vector<float> renderAutomatedGain(bool automated, bool bypassed) {
-    Lv2Session session;
+std::vector<float> renderAutomatedGain(bool automated, bool bypassed, bool sandboxed = false) {
+    Lv2Session session(sandboxed);
     const uint64_t trackId = addToneTrack(session.engine);
-    EXPECT_TRUE(session.rack.loadLv2(trackId, x42Equalizer));
-    lv2::Lv2Plugin *plugin = session.rack.lv2PluginAt(trackId, 0);
-    const auto gain = static_cast<std::size_t>(plugin->parameterIndex("gain"));
+    EXPECT_TRUE(session.rack.loadLv2(trackId, x42Equalizer)) << session.controller.lastError;
+    EXPECT_EQ(session.rack.slots.at(0).plugin != nullptr, sandboxed);
     {
         std::lock_guard lock(session.engine.projectMutex);
         InsertSlot &insert = insertOf(session.engine, trackId, 0);
         insert.bypassed = bypassed;
         if (automated) {
-            insert.automParamId = plugin->parameters[gain].portIndex;
+            insert.automParamId = gainPort();
             insert.paramAutomation = {{0, 1.0f}, {frames, 0.0f}};
         }
         session.engine.publishGraph();
@@ -277,6 +296,70 @@ TEST(RackLv2, ProcessingInsertsNeitherAllocatesNorFrees) {
     EXPECT_EQ(scope.frees(), 0u);
     ASSERT_TRUE(session.rack.lastAutomationValue(tone, 0));
     EXPECT_GT(loudest, 0.01) << "the instrument played";
+}
+
+TEST(SandboxedLv2, AutomationRendersBitForBitAsInProcess) {
+    const std::vector<float> local = renderAutomatedGain(true, false, false);
+    const std::vector<float> sandboxed = renderAutomatedGain(true, false, true);
+    const std::vector<float> still = renderAutomatedGain(false, false, true);
+    ASSERT_EQ(sandboxed.size(), local.size());
+    EXPECT_TRUE(sandboxed == local) << "the automated renders must agree bit for bit";
+    EXPECT_FALSE(sandboxed == still) << "the automation must be heard";
+}
+
+TEST(SandboxedLv2, StateSavedInTheHelperRestoresInProcess) {
+    std::vector<uint8_t> state;
+    {
+        Lv2Session sandboxed(true);
+        const uint64_t trackId = addToneTrack(sandboxed.engine);
+        ASSERT_TRUE(sandboxed.rack.loadLv2(trackId, x42Equalizer))
+            << sandboxed.controller.lastError;
+        ASSERT_TRUE(sandboxed.rack.slots.at(0).plugin->usesOutOfProcess());
+        EXPECT_GT(sandboxed.rack.slots.at(0).plugin->helperProcessId(), 0);
+        EXPECT_EQ(sandboxed.rack.slots.at(0).plugin->description.format, "LV2");
+        sandboxed.rack.saveStatesIntoProject();
+        std::lock_guard lock(sandboxed.engine.projectMutex);
+        const InsertSlot &insert = insertOf(sandboxed.engine, trackId, 0);
+        EXPECT_EQ(insert.pluginId, "lv2:" + x42Equalizer);
+        EXPECT_TRUE(insert.bundlePath.empty());
+        state = insert.state;
+    }
+    ASSERT_FALSE(state.empty());
+    lv2::Lv2Plugin local;
+    ASSERT_TRUE(local.load(x42Equalizer));
+    ASSERT_TRUE(local.prepare(rate, block));
+    EXPECT_TRUE(local.setState(state)) << local.lastError;
+}
+
+TEST(SandboxedLv2, APluginThatCrashesIsBlacklistedAndTheRenderGoesOn) {
+    const std::string crashId = "lv2:urn:halvora:test:crash-on-instantiate";
+    Lv2Session session(true);
+    // After the session, whose environment shows the installed plug-ins only.
+    testing::ScopedEnvironment folders("LV2_PATH",
+                                       std::string(HALVORA_LV2_TEST_BUNDLES_DIR) + ":/usr/lib/lv2");
+    const uint64_t trackId = addToneTrack(session.engine);
+    {
+        std::lock_guard lock(session.engine.projectMutex);
+        InsertSlot crashing;
+        crashing.pluginId = crashId;
+        InsertSlot healthy;
+        healthy.pluginId = "lv2:" + x42Equalizer;
+        auto track = session.engine.project.findTrack(trackId);
+        track->inserts = {crashing, healthy};
+    }
+    session.rack.scan();
+    const auto listed = std::find_if(session.rack.plugins.begin(), session.rack.plugins.end(),
+                                     [&](const PluginDescription &d) { return d.uid == crashId; });
+    ASSERT_NE(listed, session.rack.plugins.end()) << "the scan reads data files only: it lists it";
+    std::string warnings;
+    EXPECT_EQ(session.rack.restoreFromProject(&warnings), 1) << warnings;
+    EXPECT_TRUE(session.controller.running);
+    const auto blacklist = session.rack.scanner.blacklist;
+    EXPECT_NE(std::find(blacklist.begin(), blacklist.end(), crashId), blacklist.end());
+    EXPECT_FALSE(session.rack.insertAvailable(trackId, 0));
+    EXPECT_TRUE(session.rack.insertAvailable(trackId, 1));
+    const std::vector<float> out = renderAll(session.engine);
+    EXPECT_GT(rmsOf(out), 0.01) << "the render goes on through the healthy insert";
 }
 
 } // namespace
