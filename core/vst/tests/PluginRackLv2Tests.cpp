@@ -247,6 +247,34 @@ TEST(RackLv2, AnInstrumentPlaysTheNotesOfItsMidiTrack) {
     EXPECT_FALSE(played == builtIn) << "the instrument, not the built-in voice, must be heard";
 }
 
+// What the undoable insert edits do: save the states, edit the list, rebuild from it.
+TEST(RackLv2, ReorderingInsertsKeepsEachOnesSettingsAndBypass) {
+    Lv2Session session;
+    const uint64_t trackId = addToneTrack(session.engine);
+    ASSERT_TRUE(session.rack.loadLv2(trackId, x42Equalizer));
+    ASSERT_TRUE(session.rack.loadLv2(trackId, x42Equalizer));
+    setControl(session.rack, trackId, 0, "gain", -6.0f);
+    setControl(session.rack, trackId, 1, "gain", 4.0f);
+    session.rack.saveStatesIntoProject();
+    {
+        std::lock_guard lock(session.engine.projectMutex);
+        auto &inserts = session.engine.project.findTrack(trackId)->inserts;
+        inserts[1].bypassed = true;
+        std::swap(inserts[0], inserts[1]);
+    }
+    EXPECT_EQ(session.rack.restoreFromProject(), 0);
+    const auto gainOf = [&](int32_t insert) {
+        lv2::Lv2Plugin *plugin = session.rack.lv2PluginAt(trackId, insert);
+        return plugin ? plugin->parameterValue(
+                            static_cast<std::size_t>(plugin->parameterIndex("gain")))
+                      : -100.0f;
+    };
+    EXPECT_EQ(gainOf(0), 4.0f);
+    EXPECT_EQ(gainOf(1), -6.0f);
+    EXPECT_TRUE(insertOf(session.engine, trackId, 0).bypassed);
+    EXPECT_FALSE(insertOf(session.engine, trackId, 1).bypassed);
+}
+
 TEST(RackLv2, AMissingPluginStaysAsAPlaceholderThatKeepsItsRecord) {
     Lv2Session session;
     const uint64_t trackId = addToneTrack(session.engine);
