@@ -313,6 +313,7 @@ bool Lv2Plugin::load(const std::string &uri) {
 }
 
 bool Lv2Plugin::isLoaded() const { return impl->plugin != nullptr; }
+const LilvPlugin *Lv2Plugin::lilvPlugin() const { return impl->plugin; }
 bool Lv2Plugin::isPrepared() const { return !impl->instances.empty(); }
 bool Lv2Plugin::acceptsMidi() const {
     return std::any_of(impl->ports.begin(), impl->ports.end(),
@@ -390,6 +391,14 @@ void connectPorts(Lv2PluginState &d, LilvInstance *instance, size_t instanceInde
     }
 }
 
+std::string libraryPathOf(const LilvPlugin *plugin) {
+    char *path =
+        lilv_file_uri_parse(lilv_node_as_uri(lilv_plugin_get_library_uri(plugin)), nullptr);
+    std::string text = path ? path : "";
+    lilv_free(path);
+    return text;
+}
+
 bool createInstance(Lv2PluginState &d, size_t instanceIndex) {
     Lv2InstanceSlot slot;
     slot.worker = std::make_unique<Lv2Worker>();
@@ -398,6 +407,7 @@ bool createInstance(Lv2PluginState &d, size_t instanceIndex) {
                      &d.logFeature};
     if (d.hasWorker) slot.features.push_back(slot.workerFeature.get());
     slot.features.push_back(nullptr);
+    keepModuleResident(libraryPathOf(d.plugin));
     slot.instance = lilv_plugin_instantiate(d.plugin, d.sampleRate, slot.features.data());
     if (!slot.instance) return false;
     connectPorts(d, slot.instance, instanceIndex);

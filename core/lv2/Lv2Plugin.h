@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+typedef struct LilvPluginImpl LilvPlugin;
+
 namespace orvane::lv2 {
 
 struct Lv2PluginState;
@@ -78,6 +80,8 @@ class Lv2Plugin {
     bool prepare(double sampleRate, int maxBlockSize);
     bool isLoaded() const;
     bool isPrepared() const;
+    /// The plug-in's data, for its user interface; null before `load`.
+    const LilvPlugin *lilvPlugin() const;
     void unload();
 
     /// Audio thread: processes in place, with the events' notes for an instrument. False when

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <lilv/lilv.h>
 #include <lv2/core/lv2.h>
 #include <lv2/midi/midi.h>
@@ -144,6 +145,11 @@ bool onList(const std::vector<std::string> &list, const vst::PluginDescription &
 }
 
 } // namespace
+
+bool keepModuleResident(const std::string &libraryPath) {
+    // Never closed: the flag keeps it mapped whatever lilv or suil do with their own handles.
+    return dlopen(libraryPath.c_str(), RTLD_NOW | RTLD_NODELETE) != nullptr;
+}
 
 uint32_t firstControlInputPort(const LilvPlugin *plugin) {
     std::lock_guard lock(Lv2World::lock());

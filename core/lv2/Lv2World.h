@@ -77,6 +77,12 @@ class Lv2World {
 std::vector<orvane::vst::PluginDescription>
 describeInstalledLv2Plugins(const std::vector<std::string> &blacklist = {});
 
+/// Loads a plug-in's (or its interface's) shared library so that it is never unloaded again.
+/// Plug-ins link libraries (GLib and what builds on it) that keep pointers into every library
+/// that used them; unloading one leaves them pointing at nothing, and the next plug-in that
+/// uses them crashes. False when the library cannot be loaded.
+bool keepModuleResident(const std::string &libraryPath);
+
 /// Index of the plug-in's first control input port, 0 when it has none: the parameter an
 /// insert automates until another is chosen.
 uint32_t firstControlInputPort(const LilvPlugin *plugin);
