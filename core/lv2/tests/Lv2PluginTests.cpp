@@ -48,13 +48,6 @@ TEST(Lv2Discovery, InstalledPluginsAreDescribedFromTheirDataFiles) {
     }
 }
 
-TEST(Lv2Discovery, PluginIdsCarryTheUri) {
-    EXPECT_EQ(uriFromPluginId("lv2:urn:a"), "urn:a");
-    EXPECT_EQ(uriFromPluginId("lv2:"), "");
-    EXPECT_EQ(uriFromPluginId("0123ABCD"), "");
-    EXPECT_FALSE(isLv2PluginId("Lv2:urn:a"));
-}
-
 TEST(Lv2Discovery, UridsAreStableAndUnmapBack) {
     UridMap map;
     const uint32_t first = map.map("urn:one");
