@@ -247,6 +247,40 @@ TEST(RackLv2, AnInstrumentPlaysTheNotesOfItsMidiTrack) {
     EXPECT_FALSE(played == builtIn) << "the instrument, not the built-in voice, must be heard";
 }
 
+uint64_t addImpulseTrack(Engine &engine) {
+    std::lock_guard lock(engine.projectMutex);
+    auto track = engine.project.addTrack(TrackType::Audio, "");
+    auto clip = engine.project.addClip(track->id, ClipKind::Audio);
+    std::vector<float> impulse(static_cast<std::size_t>(frames));
+    impulse[1000] = 0.25f;
+    clip->channels = 1;
+    clip->length = frames;
+    clip->audio = std::make_shared<std::vector<float>>(std::move(impulse));
+    engine.publishGraph();
+    return track->id;
+}
+
+int64_t loudestFrameOf(Engine &engine, uint64_t trackId) {
+    std::vector<float> out;
+    std::string error;
+    EXPECT_TRUE(renderTrackMixdown(engine, trackId, out, 0, frames, 2, &error)) << error;
+    const auto loudest = std::max_element(
+        out.begin(), out.end(), [](float a, float b) { return std::fabs(a) < std::fabs(b); });
+    return (loudest - out.begin()) / 2;
+}
+
+TEST(RackLv2, AReportedLatencyKeepsTheTrackInLineWithAPlainOne) {
+    Lv2Session session;
+    const uint64_t limited = addImpulseTrack(session.engine);
+    const uint64_t plain = addImpulseTrack(session.engine);
+    const int64_t before = loudestFrameOf(session.engine, limited);
+    ASSERT_TRUE(session.rack.loadLv2(limited, "http://gareus.org/oss/lv2/dpl#stereo"));
+    const int32_t latency = session.rack.latencySamples(limited);
+    ASSERT_GT(latency, 0);
+    EXPECT_EQ(loudestFrameOf(session.engine, limited), before + latency);
+    EXPECT_EQ(loudestFrameOf(session.engine, plain), before + latency);
+}
+
 // What the undoable insert edits do: save the states, edit the list, rebuild from it.
 TEST(RackLv2, ReorderingInsertsKeepsEachOnesSettingsAndBypass) {
     Lv2Session session;
