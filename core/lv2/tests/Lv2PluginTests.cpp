@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <thread>
 
 namespace orvane::lv2 {
 namespace {
@@ -307,6 +309,34 @@ TEST(Lv2RealTime, ProcessingNeitherAllocatesNorFrees) {
     }
     EXPECT_EQ(scope.allocations(), 0u);
     EXPECT_EQ(scope.frees(), 0u);
+}
+
+// The test bundle asks its worker for six times seven on its first run and adds the answer to
+// the left channel; the right channel counts the runs that have ended.
+TEST(Lv2Worker, WorkRunsOffTheAudioThreadAndItsAnswerArrivesInALaterBlock) {
+    {
+        std::lock_guard lock(Lv2World::lock());
+        ASSERT_TRUE(Lv2World::instance().loadBundle(std::string(HALVORA_LV2_TEST_BUNDLES_DIR) +
+                                                    "/HalvoraWorkerEcho.lv2"));
+    }
+    Lv2Plugin plugin;
+    ASSERT_TRUE(plugin.load("urn:halvora:test:worker-echo")) << plugin.lastError;
+    ASSERT_TRUE(plugin.prepare(sampleRate, 64));
+    std::vector<float> left(64), right(64);
+    ASSERT_TRUE(plugin.process(left.data(), right.data(), 64));
+    EXPECT_EQ(left[0], 0.0f) << "the answer cannot come in the block that asked";
+    EXPECT_EQ(right[0], 0.0f);
+    int blocks = 1;
+    while (left[0] == 0.0f && blocks < 200) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::fill(left.begin(), left.end(), 0.0f);
+        std::fill(right.begin(), right.end(), 0.0f);
+        ASSERT_TRUE(plugin.process(left.data(), right.data(), 64));
+        ++blocks;
+        EXPECT_EQ(right[0], static_cast<float>(blocks - 1)) << "end_run after every block";
+    }
+    EXPECT_EQ(left[0], 42.0f);
+    EXPECT_EQ(left[63], 42.0f);
 }
 
 TEST(Lv2Worker, MessagesPassInOrderAndAFullRingRefuses) {
