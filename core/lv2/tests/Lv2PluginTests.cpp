@@ -246,6 +246,37 @@ TEST(Lv2State, SavedStateRestoresControlsAndSoundInAnotherInstance) {
     EXPECT_EQ(renderThrough(fresh, input).left, renderThrough(reference, input).left);
 }
 
+// The test bundle writes a file while being saved and, restored, plays its length as DC.
+TEST(Lv2State, FilesThePluginWritesGoToTheStateFolderAndComeBack) {
+    {
+        std::lock_guard lock(Lv2World::lock());
+        ASSERT_TRUE(Lv2World::instance().loadBundle(std::string(HALVORA_LV2_TEST_BUNDLES_DIR) +
+                                                    "/HalvoraFileState.lv2"));
+    }
+    ScratchFolder project;
+    const std::filesystem::path folder = project.path / "plugin-files";
+    std::vector<uint8_t> state;
+    {
+        Lv2Plugin saving;
+        ASSERT_TRUE(saving.load("urn:halvora:test:file-state")) << saving.lastError;
+        ASSERT_TRUE(saving.prepare(sampleRate, 64));
+        saving.setStateFolder(folder.string());
+        ASSERT_TRUE(saving.getState(state)) << saving.lastError;
+    }
+    std::vector<std::filesystem::path> written;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(folder))
+        if (entry.path().filename() == "contents.txt") written.push_back(entry.path());
+    ASSERT_EQ(written.size(), 1u) << "the file is kept in the folder given";
+    Lv2Plugin restored;
+    ASSERT_TRUE(restored.load("urn:halvora:test:file-state"));
+    restored.setStateFolder(folder.string());
+    ASSERT_TRUE(restored.prepare(sampleRate, 64));
+    ASSERT_TRUE(restored.setState(state)) << restored.lastError;
+    std::vector<float> left(64), right(64);
+    ASSERT_TRUE(restored.process(left.data(), right.data(), 64));
+    EXPECT_EQ(left[0], 7.0f) << "the restored plug-in read its file back";
+}
+
 TEST(Lv2State, EmptyStateMeansDefaultsAndBrokenStateChangesNothing) {
     Lv2Plugin plugin;
     ASSERT_TRUE(plugin.load(x42Equalizer));
