@@ -744,8 +744,11 @@ void PluginRack::fillRtEntryFromInsert(Slot &slot, RtSlotView &entry) {
     const InsertSlot &insert = track->inserts[static_cast<std::size_t>(slot.insertIndex)];
     entry.bypassed = insert.bypassed;
     entry.automParamId = insert.automParamId;
-    if (slot.lv2Plugin && slot.lv2Plugin->acceptsMidi() && track->type == TrackType::Midi)
-        entry.noteEvents = noteEventsOf(*track);
+    const bool takesNotes = slot.lv2Plugin
+                                ? slot.lv2Plugin->acceptsMidi()
+                                : slot.plugin && slot.plugin->description.format == "LV2" &&
+                                      slot.plugin->description.isInstrument;
+    if (takesNotes && track->type == TrackType::Midi) entry.noteEvents = noteEventsOf(*track);
     if (insert.isStock || insert.paramAutomation.size() < 2) return;
     if (slot.plugin) {
         entry.paramAutomation = insert.paramAutomation;
@@ -865,10 +868,33 @@ void PluginRack::processTrack(uint64_t trackId, float *left, float *right, int32
         }
         // A block the plug-in did not process goes on dry, delayed as the plug-in would have
         // delayed it, so that compensation keeps the track in line.
-        if (!entry.plugin->process(left, right, frames, sandboxBudgetRt(frames, playhead)) &&
-            entry.bypassDelay)
+        if (!processVst3Rt(*view, i, playhead, left, right, frames) && entry.bypassDelay)
             runBypassDelayRt(*entry.bypassDelay, left, right, frames);
     }
+}
+
+// A sandboxed LV2 instrument is reached through the helper's protocol, which starts and stops
+// notes at the start of a block: its notes move there.
+bool PluginRack::processVst3Rt(const PluginRackView &view, std::size_t index, int64_t playhead,
+                               float *left, float *right, int32_t frames) {
+    const RtSlotView &entry = view.entries[index];
+    const Deadline budget = sandboxBudgetRt(frames, playhead);
+    if (entry.noteEvents.empty()) return entry.plugin->process(left, right, frames, budget);
+    std::array<lv2::Lv2MidiEvent, maxEventsPerBlock> events;
+    const std::size_t count =
+        blockEventsRt(entry, view.noteBlockEnds[index], playhead, frames, events);
+    std::array<NoteOn, maxEventsPerBlock> noteOns;
+    std::array<int, maxEventsPerBlock> noteOffs;
+    std::size_t ons = 0, offs = 0;
+    for (std::size_t event = 0; event < count; ++event) {
+        const lv2::Lv2MidiEvent &midi = events[event];
+        if (midi.bytes[0] == 0x90)
+            noteOns[ons++] = NoteOn{midi.bytes[1], static_cast<float>(midi.bytes[2]) / 127.0f};
+        else if (midi.bytes[0] == 0x80)
+            noteOffs[offs++] = midi.bytes[1];
+    }
+    return entry.plugin->process(left, right, frames, budget, std::span(noteOns.data(), ons),
+                                 std::span(noteOffs.data(), offs));
 }
 
 void PluginRack::processLv2Rt(const PluginRackView &view, std::size_t index, int64_t playhead,

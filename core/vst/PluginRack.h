@@ -244,6 +244,8 @@ class PluginRack {
     void restoreStock(uint64_t trackId, InsertSlot insert);
     void restorePlaceholder(uint64_t trackId, InsertSlot insert);
     void restoreLv2(uint64_t trackId, InsertSlot insert, std::string *warnings, int &placeholders);
+    bool processVst3Rt(const PluginRackView &view, std::size_t index, int64_t playhead, float *left,
+                       float *right, int32_t frames);
     void processLv2Rt(const PluginRackView &view, std::size_t index, int64_t playhead, float *left,
                       float *right, int32_t frames);
     std::vector<Slot> takeSlots();

@@ -309,6 +309,23 @@ TEST(RackLv2, ReorderingInsertsKeepsEachOnesSettingsAndBypass) {
     EXPECT_FALSE(insertOf(session.engine, trackId, 1).bypassed);
 }
 
+TEST(SandboxedLv2, AnInstrumentInAHelperPlaysTheNotesOfItsMidiTrack) {
+    constexpr int64_t firstNote = 6144; // on a block's start, where the helper starts notes
+    Lv2Session local;
+    const uint64_t localTrack = addNotesTrack(local.engine, firstNote);
+    ASSERT_TRUE(local.rack.loadLv2(localTrack, calfMonosynth));
+    const std::vector<float> inProcess = renderAll(local.engine);
+    Lv2Session session(true);
+    const uint64_t trackId = addNotesTrack(session.engine, firstNote);
+    ASSERT_TRUE(session.rack.loadLv2(trackId, calfMonosynth)) << session.controller.lastError;
+    ASSERT_TRUE(session.rack.slots.at(0).plugin->usesOutOfProcess());
+    const std::vector<float> played = renderAll(session.engine);
+    EXPECT_LT(rmsOf(played, 0, firstNote), 1e-5) << "silent before the first note";
+    EXPECT_GT(rmsOf(played, firstNote, firstNote + 4000), 0.01);
+    EXPECT_NEAR(rmsOf(played), rmsOf(inProcess), 0.1 * rmsOf(inProcess))
+        << "notes on block starts sound in the helper as they do in process";
+}
+
 TEST(RackLv2, AMissingPluginStaysAsAPlaceholderThatKeepsItsRecord) {
     Lv2Session session;
     const uint64_t trackId = addToneTrack(session.engine);
