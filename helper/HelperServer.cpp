@@ -1,5 +1,6 @@
 #include "helper/HelperServer.h"
 
+#include "core/lv2/Lv2World.h"
 #include "core/vst/PluginScanner.h"
 #include "core/vst/SandboxProtocol.h"
 
@@ -115,6 +116,7 @@ void HelperServer::serve() {
     listenFd = -1;
     unlink(socketPath.c_str());
     plugin.unload();
+    lv2Plugin.unload();
 }
 
 HelperServer::Connection *HelperServer::connectionFor(int fd) {
@@ -235,12 +237,14 @@ std::string HelperServer::dispatch(Connection &connection, const std::string &li
     }
     if (line == "UNLOAD") {
         plugin.unload();
+        lv2Plugin.unload();
+        hostingLv2 = false;
         return "OK";
     }
     if (line == "GETSTATE") return getState();
     if (line.starts_with("SETSTATE ")) return setState(rest("SETSTATE "));
-    if (line == "HASEDITOR") return plugin.hasEditor() ? "YES" : "NO";
-    if (line == "OPENEDITOR") return openEditor();
+    if (line == "HASEDITOR") return !hostingLv2 && plugin.hasEditor() ? "YES" : "NO";
+    if (line == "OPENEDITOR") return hostingLv2 ? "ERR editor" : openEditor();
     if (line == "CLOSEEDITOR") {
         plugin.closeEditor();
         return "OK";
@@ -248,10 +252,18 @@ std::string HelperServer::dispatch(Connection &connection, const std::string &li
     return "ERR unknown";
 }
 
+std::string HelperServer::loadLv2(const std::string &pluginId) {
+    hostingLv2 = lv2Plugin.load(lv2::uriFromPluginId(pluginId));
+    return hostingLv2 ? "OK" : "ERR load";
+}
+
 std::string HelperServer::load(const std::string &arguments) {
     std::string path, uid;
     splitPathAndUid(arguments, path, uid);
     plugin.unload();
+    lv2Plugin.unload();
+    hostingLv2 = false;
+    if (lv2::isLv2PluginId(path)) return loadLv2(path);
     return plugin.load(path, uid) ? "OK" : "ERR load";
 }
 
@@ -281,6 +293,10 @@ std::string HelperServer::prepare(const std::string &arguments) {
         sampleRate = rate;
         blockSize = size;
     }
+    if (hostingLv2) {
+        if (!lv2Plugin.prepare(sampleRate, blockSize)) return "ERR prepare";
+        return "OK " + std::to_string(lv2Plugin.latency());
+    }
     if (!plugin.prepare(sampleRate, blockSize)) return "ERR prepare";
     return "OK " + std::to_string(plugin.latency);
 }
@@ -291,14 +307,28 @@ std::string HelperServer::setParameter(const std::string &arguments) {
     float value = 0.0f;
     if (!(words >> id)) id = 0;
     if (!(words >> value)) value = 0.0f;
-    return plugin.setParameterNormalized(static_cast<uint32_t>(id), value) ? "OK" : "ERR param";
+    const auto parameter = static_cast<uint32_t>(id);
+    const bool set = hostingLv2 ? setLv2Parameter(parameter, value)
+                                : plugin.setParameterNormalized(parameter, value);
+    return set ? "OK" : "ERR param";
+}
+
+// An LV2 plug-in's parameters are known by their port index, which stays where a list
+// position would move with the plug-in's version.
+bool HelperServer::setLv2Parameter(uint32_t portIndex, float value) {
+    const int index = lv2Plugin.parameterIndexForPort(portIndex);
+    return index >= 0 && lv2Plugin.setParameterNormalized(static_cast<size_t>(index), value);
 }
 
 void HelperServer::applyParams(const std::string &arguments) {
     std::optional<std::vector<ParameterValue>> values = parseParams(arguments);
     if (!values) return;
-    for (const ParameterValue &entry : *values)
-        plugin.setParameterNormalized(entry.id, entry.value);
+    for (const ParameterValue &entry : *values) {
+        if (hostingLv2)
+            setLv2Parameter(entry.id, entry.value);
+        else
+            plugin.setParameterNormalized(entry.id, entry.value);
+    }
 }
 
 bool HelperServer::processBlock(Connection &connection, const std::string &arguments) {
@@ -332,8 +362,11 @@ bool HelperServer::processBlock(Connection &connection, const std::string &argum
         left[frame] = interleaved[frame * 2];
         right[frame] = interleaved[frame * 2 + 1];
     }
-    plugin.processInstrument(left.data(), right.data(), static_cast<int>(count),
-                             pendingNotes.noteOns, pendingNotes.noteOffs);
+    if (hostingLv2)
+        processLv2Block(left.data(), right.data(), static_cast<int>(count));
+    else
+        plugin.processInstrument(left.data(), right.data(), static_cast<int>(count),
+                                 pendingNotes.noteOns, pendingNotes.noteOffs);
     pendingNotes = BlockNotes{};
     for (size_t frame = 0; frame < count; ++frame) {
         interleaved[frame * 2] = left[frame];
@@ -347,8 +380,25 @@ bool HelperServer::processBlock(Connection &connection, const std::string &argum
     return true;
 }
 
+void HelperServer::processLv2Block(float *blockLeft, float *blockRight, int frames) {
+    pendingEvents.clear();
+    for (int pitch : pendingNotes.noteOffs)
+        pendingEvents.push_back({0, 3, {0x80, static_cast<uint8_t>(std::clamp(pitch, 0, 127)), 0}});
+    for (const NoteOn &note : pendingNotes.noteOns)
+        pendingEvents.push_back(
+            {0,
+             3,
+             {0x90, static_cast<uint8_t>(std::clamp(note.pitch, 0, 127)),
+              static_cast<uint8_t>(std::clamp(std::lround(note.velocity * 127.0f), 1l, 127l))}});
+    lv2Plugin.process(blockLeft, blockRight, frames, pendingEvents);
+}
+
 std::string HelperServer::getState() {
     std::vector<uint8_t> state;
+    if (hostingLv2) {
+        if (!lv2Plugin.getState(state)) return "ERR state";
+        return "STATE " + encodeHex(state);
+    }
     if (!plugin.getState(state)) return "ERR state";
     return "STATE " + encodeHex(state);
 }
@@ -356,6 +406,7 @@ std::string HelperServer::getState() {
 std::string HelperServer::setState(const std::string &arguments) {
     std::optional<std::vector<uint8_t>> state = decodeHex(arguments, true);
     if (!state) return "ERR hex";
+    if (hostingLv2) return lv2Plugin.setState(*state) ? "OK" : "ERR setstate";
     return plugin.setState(*state) ? "OK" : "ERR setstate";
 }
 

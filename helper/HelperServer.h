@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/lv2/Lv2Plugin.h"
 #include "core/vst/SandboxProtocol.h"
 #include "core/vst/Vst3Plugin.h"
 #include "core/vst/hosting/EditorWindow.h"
@@ -12,7 +13,8 @@ namespace orvane::vst {
 /// Exit statuses of the helper program.
 enum HelperExitStatus { helperQuit = 0, helperUsage = 1, helperNoSocket = 2, helperNoListen = 3 };
 
-/// Serves the sandbox protocol for one in-process plug-in. The listening socket and every open
+/// Serves the sandbox protocol for one in-process plug-in: VST 3, or LV2 when "LOAD " names
+/// "lv2:" and a URI. The listening socket and every open
 /// connection are registered with the editor run loop, so requests and the plug-in's editor
 /// window are served from the same single-threaded loop.
 ///
@@ -61,6 +63,9 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     std::string getState();
     std::string setState(const std::string &arguments);
     std::string openEditor();
+    std::string loadLv2(const std::string &pluginId);
+    bool setLv2Parameter(uint32_t portIndex, float value);
+    void processLv2Block(float *blockLeft, float *blockRight, int frames);
     void watchAll();
     Connection *connectionFor(int fd);
 
@@ -71,6 +76,10 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     bool connectionEnded = false;
     bool quitRequested = false;
     Vst3Plugin plugin;
+    lv2::Lv2Plugin lv2Plugin;
+    /// True while `lv2Plugin` is the plug-in served.
+    bool hostingLv2 = false;
+    std::vector<lv2::Lv2MidiEvent> pendingEvents;
     double sampleRate = 48000.0;
     int blockSize = 512;
     std::vector<float> interleaved, left, right;

@@ -39,6 +39,15 @@ sox
 libsox-fmt-mp3
 ffmpeg
 python3-mido
+liblilv-dev
+libsuil-dev
+lv2-dev
+lilv-utils
+lv2file
+x42-plugins
+lsp-plugins-lv2
+calf-plugins
+eq10q
 "
 
 # Tests check that numbers are read and written the same under a decimal-comma locale.

@@ -79,7 +79,8 @@ void printEntries(std::FILE *output, const std::vector<vst::CompatibilityEntry> 
 
 const char *probePluginsHelp() {
     return "usage: Halvora probe-plugins [--soak SECONDS] [--sandbox]\n"
-           "  Loads every installed VST 3 effect (VST3_PATH, else the standard folders), checks\n"
+           "  Loads every installed VST 3 effect (VST3_PATH, else the standard folders) and LV2\n"
+           "  plug-in (LV2_PATH, else the standard folders), checks\n"
            "  prepare, a state round trip, audio and the editor, checks the sandbox helper,\n"
            "  and merges the outcome into the compatibility report.\n"
            "  --soak SECONDS  afterwards run one plug-in for that much audio (0 to 3600)\n"
@@ -110,6 +111,8 @@ int runProbePluginsVerb(const std::vector<std::string> &arguments, std::FILE *ou
                  "found %d, tested %d, passed %d, soak blocks %d, sandbox %s, whitelist %d\n",
                  result.found, result.tested, result.passed, result.soakBlocks,
                  result.sandboxOk ? "ok" : "failed", result.whitelistSize);
+    for (const std::string &line : vst::probeSummaryByFormat(result.entries))
+        std::fprintf(output, "%s\n", printable(line).c_str());
     std::fputs("built-in matrix:\n", output);
     printEntries(output, vst::builtInTestMatrix());
     std::fprintf(output, "report: %s\n", printable(vst::defaultVstCompatPath()).c_str());

@@ -1,10 +1,11 @@
-// What running plug-ins in the sandbox costs per block: chains of 1, 4 and 8 ZamComp instances,
-// in process and through their helpers, timed block by block in the same loop so that both see
-// the same machine. Reported per row: the median and 99th percentile of a block through each
-// chain, the added cost per plug-in ((sandboxed − in process) / plug-ins) at both, and the CPU
-// time per block of the calling thread and of the helpers together (the machine is shared, so
-// wall time alone says little). A last row times a 64-frame block through two hung sandboxed
-// inserts sharing one real-time budget.
+// What running plug-ins in the sandbox costs per block: chains of 1, 4 and 8 ZamComp instances
+// (VST 3) and of 1, 4 and 8 x42 compressors (LV2), in process and through their helpers, timed
+// block by block in the same loop so that both see the same machine. Reported per row: the median
+// and 99th percentile of a block through each chain, the added cost per plug-in ((sandboxed − in
+// process) / plug-ins) at both, and the CPU time per block of the calling thread and of the helpers
+// together (the machine is shared, so wall time alone says little). A last row times a 64-frame
+// block through two hung sandboxed inserts sharing one real-time budget.
+#include "core/lv2/Lv2Plugin.h"
 #include "core/vst/PluginSandboxController.h"
 #include "core/vst/Vst3Plugin.h"
 
@@ -59,6 +60,44 @@ std::vector<std::unique_ptr<Vst3Plugin>> makeChain(PluginSandboxController &cont
     return chain;
 }
 
+const std::string x42Compressor = "http://gareus.org/oss/lv2/darc#stereo";
+
+std::vector<std::unique_ptr<orvane::lv2::Lv2Plugin>> makeLv2Chain(int plugins, int frames) {
+    std::vector<std::unique_ptr<orvane::lv2::Lv2Plugin>> chain;
+    for (int index = 0; index < plugins; ++index) {
+        auto plugin = std::make_unique<orvane::lv2::Lv2Plugin>();
+        if (!plugin->load(x42Compressor) || !plugin->prepare(sampleRate, frames)) return {};
+        plugin->setParameterNormalized(static_cast<size_t>(plugin->parameterIndex("threshold")),
+                                       0.3f);
+        chain.push_back(std::move(plugin));
+    }
+    return chain;
+}
+
+// Sandboxed, the helper hosts the LV2 plug-in behind the same client as a VST 3 one.
+std::vector<std::unique_ptr<Vst3Plugin>> makeSandboxedLv2Chain(PluginSandboxController &controller,
+                                                               int plugins, int frames) {
+    orvane::lv2::Lv2Plugin described;
+    if (!described.load(x42Compressor)) return {};
+    // The helper knows an LV2 parameter by its port.
+    const uint32_t thresholdPort =
+        described.parameters[static_cast<size_t>(described.parameterIndex("threshold"))].portIndex;
+    std::vector<std::unique_ptr<Vst3Plugin>> chain;
+    for (int index = 0; index < plugins; ++index) {
+        auto plugin = std::make_unique<Vst3Plugin>();
+        plugin->setUseOutOfProcess(true, &controller);
+        if (!plugin->load("lv2:" + x42Compressor, "") || !plugin->prepare(sampleRate, frames))
+            return {};
+        plugin->setParameterNormalized(thresholdPort, 0.3f);
+        chain.push_back(std::move(plugin));
+    }
+    return chain;
+}
+
+template <class LocalChain>
+void measureAddedCost(benchmark::State &state, LocalChain &local,
+                      std::vector<std::unique_ptr<Vst3Plugin>> &sandboxed);
+
 void sandboxAddedCost(benchmark::State &state) {
     int frames = static_cast<int>(state.range(0));
     int plugins = static_cast<int>(state.range(1));
@@ -71,6 +110,30 @@ void sandboxAddedCost(benchmark::State &state) {
         state.SkipWithError("ZamComp did not load (install zam-plugins, build the helper)");
         return;
     }
+    measureAddedCost(state, local, sandboxed);
+}
+
+void lv2SandboxAddedCost(benchmark::State &state) {
+    int frames = static_cast<int>(state.range(0));
+    int plugins = static_cast<int>(state.range(1));
+    PluginSandboxController controller;
+    controller.enabled = true;
+    controller.helperSearchFolder = HALVORA_HELPER_FOLDER;
+    auto local = makeLv2Chain(plugins, frames);
+    auto sandboxed = makeSandboxedLv2Chain(controller, plugins, frames);
+    if (local.empty() || sandboxed.empty()) {
+        state.SkipWithError(
+            "the x42 compressor did not load (install x42-plugins, build the helper)");
+        return;
+    }
+    measureAddedCost(state, local, sandboxed);
+}
+
+template <class LocalChain>
+void measureAddedCost(benchmark::State &state, LocalChain &local,
+                      std::vector<std::unique_ptr<Vst3Plugin>> &sandboxed) {
+    int frames = static_cast<int>(state.range(0));
+    int plugins = static_cast<int>(state.range(1));
     std::vector<clockid_t> helperClocks;
     for (auto &plugin : sandboxed) {
         clockid_t clock{};
@@ -184,6 +247,7 @@ void chains(benchmark::internal::Benchmark *benchmark) {
 }
 
 BENCHMARK(sandboxAddedCost)->Apply(chains);
+BENCHMARK(lv2SandboxAddedCost)->Apply(chains);
 BENCHMARK(twoHungInsertsPerBlock)->UseManualTime()->Iterations(3)->Unit(benchmark::kMicrosecond);
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "core/vst/CompatibilityProbe.h"
 
+#include "core/lv2/Lv2Plugin.h"
+#include "core/lv2/Lv2World.h"
 #include "core/vst/PluginSandboxController.h"
 #include "core/vst/PluginScanner.h"
 #include "core/vst/Vst3Plugin.h"
@@ -9,7 +11,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <sstream>
 
 namespace orvane::vst {
 
@@ -48,8 +52,10 @@ struct ProbeRun {
     std::vector<float> left = std::vector<float>(probeBlock, 0.0f);
     std::vector<float> right = std::vector<float>(probeBlock, 0.0f);
 
+    // LV2 instruments run silence like effects do, so they are checked too.
     bool qualifies(const PluginDescription &description) const {
-        return !description.blacklisted && !description.isInstrument &&
+        return !description.blacklisted &&
+               (!description.isInstrument || description.format == "LV2") &&
                pluginMatchesWhitelist(description, whitelist);
     }
 
@@ -57,6 +63,18 @@ struct ProbeRun {
         auto plugin = std::make_unique<Vst3Plugin>();
         if (settings.sandboxed) plugin->setUseOutOfProcess(true, &controller);
         return plugin;
+    }
+
+    /// Sandboxed, an LV2 plug-in is loaded by its id, which tells the helper its format.
+    static bool loadPlugin(Vst3Plugin &plugin, const PluginDescription &description) {
+        if (description.format == "LV2") return plugin.load(description.uid, "");
+        return plugin.load(description.path, description.uid);
+    }
+
+    bool processBlock(lv2::Lv2Plugin &plugin) {
+        std::fill(left.begin(), left.end(), 0.0f);
+        std::fill(right.begin(), right.end(), 0.0f);
+        return plugin.process(left.data(), right.data(), probeBlock);
     }
 
     /// One block of silence; false when the plug-in did not process it (out of process: its
@@ -90,6 +108,10 @@ void scanForProbe(ProbeRun &run, VstCompatibilityResult &result) {
             result.entries.push_back(std::move(entry));
         }
     }
+    // LV2 plug-ins are listed from their data files, which runs none of their code.
+    for (vst::PluginDescription &description :
+         lv2::describeInstalledLv2Plugins(run.scanner.blacklist))
+        run.descriptions.push_back(std::move(description));
     result.found = static_cast<int>(run.descriptions.size() + run.scanner.crashedBundles.size());
 }
 
@@ -107,39 +129,63 @@ bool displayAvailable() {
     return display != nullptr && *display != '\0';
 }
 
-CompatibilityEntry testOne(ProbeRun &run, const PluginDescription &description, bool &passed) {
+CompatibilityEntry entryFor(const PluginDescription &description) {
     CompatibilityEntry entry;
     entry.name = description.name;
     entry.id = description.uid;
+    entry.format = description.format;
+    return entry;
+}
+
+CompatibilityEntry failedAt(CompatibilityEntry entry, const char *stage, std::string note) {
+    entry.failedStage = stage;
+    entry.note = std::move(note);
+    return entry;
+}
+
+// The same checks as for a plug-in in a helper, through the LV2 host in this process.
+CompatibilityEntry testLv2InProcess(ProbeRun &run, const PluginDescription &description,
+                                    bool &passed) {
+    CompatibilityEntry entry = entryFor(description);
+    passed = false;
+    lv2::Lv2Plugin plugin;
+    if (!plugin.load(lv2::uriFromPluginId(description.uid)))
+        return failedAt(entry, "load", "load failed: " + plugin.lastError);
+    entry.loaded = true;
+    if (!plugin.prepare(probeSampleRate, probeBlock))
+        return failedAt(entry, "prepare", "prepare failed: " + plugin.lastError);
+    std::vector<uint8_t> state;
+    if (!plugin.getState(state)) return failedAt(entry, "state", "getState failed");
+    entry.stateSaved = true;
+    if (!run.processBlock(plugin)) return failedAt(entry, "audio", "process failed");
+    if (!plugin.setState(state)) return failedAt(entry, "state", "setState failed");
+    if (!run.processBlock(plugin)) return failedAt(entry, "audio", "process failed");
+    entry.note = "ok (no editor)";
+    passed = true;
+    return entry;
+}
+
+CompatibilityEntry testOne(ProbeRun &run, const PluginDescription &description, bool &passed) {
+    if (description.format == "LV2" && !run.settings.sandboxed)
+        return testLv2InProcess(run, description, passed);
+    CompatibilityEntry entry = entryFor(description);
     passed = false;
     std::unique_ptr<Vst3Plugin> plugin = run.makePlugin();
-    if (!plugin->load(description.path, description.uid)) {
-        entry.note = failureNote(run, *plugin, "load failed");
-        return entry;
-    }
+    if (!ProbeRun::loadPlugin(*plugin, description))
+        return failedAt(entry, "load", failureNote(run, *plugin, "load failed"));
     entry.loaded = true;
-    if (!plugin->prepare(probeSampleRate, probeBlock)) {
-        entry.note = failureNote(run, *plugin, "prepare failed");
-        return entry;
-    }
+    if (!plugin->prepare(probeSampleRate, probeBlock))
+        return failedAt(entry, "prepare", failureNote(run, *plugin, "prepare failed"));
     std::vector<uint8_t> state;
-    if (!plugin->getState(state)) {
-        entry.note = failureNote(run, *plugin, "getState failed");
-        return entry;
-    }
+    if (!plugin->getState(state))
+        return failedAt(entry, "state", failureNote(run, *plugin, "getState failed"));
     entry.stateSaved = true;
-    if (!run.processBlock(*plugin)) {
-        entry.note = failureNote(run, *plugin, "process failed");
-        return entry;
-    }
-    if (!plugin->setState(state)) {
-        entry.note = failureNote(run, *plugin, "setState failed");
-        return entry;
-    }
-    if (!run.processBlock(*plugin)) {
-        entry.note = failureNote(run, *plugin, "process failed");
-        return entry;
-    }
+    if (!run.processBlock(*plugin))
+        return failedAt(entry, "audio", failureNote(run, *plugin, "process failed"));
+    if (!plugin->setState(state))
+        return failedAt(entry, "state", failureNote(run, *plugin, "setState failed"));
+    if (!run.processBlock(*plugin))
+        return failedAt(entry, "audio", failureNote(run, *plugin, "process failed"));
     if (plugin->hasEditor()) {
         entry.editorOpened = plugin->attachEditor(nullptr);
         plugin->closeEditor();
@@ -158,18 +204,22 @@ bool checkSandbox(ProbeRun &run) {
     controller.helperSearchFolder = run.settings.helperFolder;
     bool ok = controller.ensureSandboxRunning();
     if (!ok) return false;
+    // One plug-in of each format: the helper hosts both.
+    std::vector<std::string> formatsChecked;
     for (const PluginDescription &description : run.descriptions) {
-        if (!run.qualifies(description)) continue;
+        if (!run.qualifies(description) || std::find(formatsChecked.begin(), formatsChecked.end(),
+                                                     description.format) != formatsChecked.end())
+            continue;
         Vst3Plugin plugin;
         plugin.setUseOutOfProcess(true, &controller);
-        if (!plugin.load(description.path, description.uid) ||
+        if (!ProbeRun::loadPlugin(plugin, description) ||
             !plugin.prepare(probeSampleRate, probeBlock))
             continue;
-        ok = run.processBlock(plugin);
+        formatsChecked.push_back(description.format);
+        ok = run.processBlock(plugin) && ok;
         if (ok && displayAvailable() && plugin.hasEditor()) ok = plugin.attachEditor(nullptr);
         plugin.closeEditor();
         plugin.unload();
-        break;
     }
     controller.shutdownSandbox();
     return ok;
@@ -182,11 +232,20 @@ int soak(ProbeRun &run, int soakSeconds, const std::vector<std::string> &passedI
         if (!run.qualifies(description) ||
             std::find(passedIds.begin(), passedIds.end(), description.uid) == passedIds.end())
             continue;
+        int done = 0;
+        if (description.format == "LV2" && !run.settings.sandboxed) {
+            lv2::Lv2Plugin plugin;
+            if (!plugin.load(lv2::uriFromPluginId(description.uid)) ||
+                !plugin.prepare(probeSampleRate, probeBlock))
+                continue;
+            while (done < blocks && run.processBlock(plugin))
+                ++done;
+            return done;
+        }
         std::unique_ptr<Vst3Plugin> plugin = run.makePlugin();
-        if (!plugin->load(description.path, description.uid) ||
+        if (!ProbeRun::loadPlugin(*plugin, description) ||
             !plugin->prepare(probeSampleRate, probeBlock))
             continue;
-        int done = 0;
         while (done < blocks && run.processBlock(*plugin))
             ++done;
         return done;
@@ -195,6 +254,34 @@ int soak(ProbeRun &run, int soakSeconds, const std::vector<std::string> &passedI
 }
 
 } // namespace
+
+std::vector<std::string> probeSummaryByFormat(const std::vector<CompatibilityEntry> &entries) {
+    struct Counts {
+        int plugins = 0, passed = 0;
+        std::map<std::string, int> failedAt;
+    };
+    std::map<std::string, Counts> byFormat;
+    for (const CompatibilityEntry &entry : entries) {
+        Counts &counts = byFormat[entry.format];
+        ++counts.plugins;
+        if (entry.failedStage.empty() && entry.loaded)
+            ++counts.passed;
+        else
+            ++counts.failedAt[entry.failedStage.empty() ? "load" : entry.failedStage];
+    }
+    std::vector<std::string> lines;
+    for (const auto &[format, counts] : byFormat) {
+        std::ostringstream line;
+        line << format << ": plug-ins " << counts.plugins << ", passed " << counts.passed;
+        for (const char *stage : {"load", "prepare", "state", "audio"}) {
+            const auto failed = counts.failedAt.find(stage);
+            line << ", failed " << stage << ' '
+                 << (failed == counts.failedAt.end() ? 0 : failed->second);
+        }
+        lines.push_back(line.str());
+    }
+    return lines;
+}
 
 std::vector<CompatibilityEntry> builtInTestMatrix() {
     return {

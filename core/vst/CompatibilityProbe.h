@@ -13,6 +13,11 @@ struct CompatibilityEntry {
     bool stateSaved = false;
     bool editorOpened = false;
     std::string note;
+    /// "VST3" or "LV2".
+    std::string format = "VST3";
+    /// The first check that failed: "load", "prepare", "state" or "audio"; empty when all
+    /// passed.
+    std::string failedStage = {};
 };
 
 struct VstCompatibilityResult {
@@ -34,6 +39,10 @@ struct ProbeSettings {
     std::string helperFolder;
 };
 
+/// One line per plug-in format among the tested entries: how many, how many passed, and how
+/// many failed at each check.
+std::vector<std::string> probeSummaryByFormat(const std::vector<CompatibilityEntry> &entries);
+
 /// The plug-ins the product is tested against, as data.
 std::vector<CompatibilityEntry> builtInTestMatrix();
 /// The entries of a report file; empty when it cannot be read. Lines with fewer than five
@@ -43,10 +52,10 @@ std::vector<CompatibilityEntry> loadCompatibilityReport(const std::string &path)
 /// place; others are added at the end) and rewrites it; false when it cannot be written.
 bool saveCompatibilityReport(const std::string &path,
                              const std::vector<CompatibilityEntry> &entries);
-/// Scans the VST 3 folders, runs at most `maximumPlugins` effects through load, prepare, a state
-/// round trip, two blocks and the editor, checks that the sandbox helper hosts one, soaks one
-/// plug-in for `soakSeconds` (93.75 blocks of 512 frames a second) and merges the outcome into
-/// the report at `defaultVstCompatPath`.
+/// Scans the VST 3 and LV2 folders, runs at most `maximumPlugins` effects (and LV2 instruments)
+/// through load, prepare, a state round trip, two blocks and the editor, checks that the sandbox
+/// helper hosts one, soaks one plug-in for `soakSeconds` (93.75 blocks of 512 frames a second) and
+/// merges the outcome into the report at `defaultVstCompatPath`.
 VstCompatibilityResult runVstCompatibilityProbe(int maximumPlugins, int soakSeconds,
                                                 const ProbeSettings &settings = {});
 

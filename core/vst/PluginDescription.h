@@ -15,6 +15,8 @@ struct PluginDescription {
     bool isInstrument = false;
     bool blacklisted = false;
     std::vector<std::string> tags;
+    /// "VST3" or "LV2".
+    std::string format = "VST3";
 };
 
 } // namespace orvane::vst

@@ -1,9 +1,13 @@
 #include "core/vst/PluginRack.h"
 
+#include "core/lv2/Lv2Plugin.h"
+#include "core/lv2/Lv2World.h"
+
 #include "core/vst/PluginSandboxController.h"
 #include "core/vst/Vst3Plugin.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -57,6 +61,8 @@ std::string canonicalOrEmpty(const std::string &path) {
 
 std::string unavailableLine(const InsertSlot &insert) {
     const std::string &name = insert.displayName.empty() ? insert.pluginId : insert.displayName;
+    if (lv2::isLv2PluginId(insert.pluginId))
+        return "LV2 недоступен: " + name + " (" + lv2::uriFromPluginId(insert.pluginId) + ")\n";
     return "VST3 недоступен: " + name + " (" +
            (insert.bundlePath.empty() ? std::string("без пути") : insert.bundlePath) + ")\n";
 }
@@ -94,6 +100,54 @@ std::vector<std::string> bundlesUsedBy(const std::vector<SavedInsert> &saved,
             if (std::filesystem::path(bundle.path).filename() == name) use(bundle.path);
     }
     return used;
+}
+
+/// The note-ons and note-offs of the track's MIDI clips, by position (note-offs first where
+/// they meet a note-on), for an instrument insert.
+std::vector<RtNoteEvent> noteEventsOf(const Track &track) {
+    std::vector<RtNoteEvent> events;
+    for (const std::shared_ptr<Clip> &clip : track.clips) {
+        if (!clip || clip->kind != ClipKind::Midi) continue;
+        for (const MidiNote &note : clip->notes) {
+            if (note.start < 0 || note.start >= clip->length || note.pitch < 0 || note.pitch > 127)
+                continue;
+            const int64_t start = clip->arrangeStart + note.start;
+            const int64_t end =
+                clip->arrangeStart + std::min(note.start + note.length, clip->length);
+            const auto pitch = static_cast<uint8_t>(note.pitch);
+            const auto velocity =
+                static_cast<uint8_t>(std::clamp(std::lround(note.velocity * 127.0f), 1l, 127l));
+            events.push_back({start, 0x90, pitch, velocity});
+            events.push_back({end, 0x80, pitch, 0});
+        }
+    }
+    std::stable_sort(events.begin(), events.end(), [](const RtNoteEvent &a, const RtNoteEvent &b) {
+        return a.position != b.position ? a.position < b.position : a.status < b.status;
+    });
+    return events;
+}
+
+// Enough for any block a device asks for; more events in one block than this are dropped.
+constexpr std::size_t maxEventsPerBlock = 256;
+
+/// The events of [playhead, playhead + frames) as MIDI at their frames, after an all-notes-off
+/// when the playhead jumped. Nothing while the playhead stands still.
+std::size_t blockEventsRt(const RtSlotView &entry, std::atomic<int64_t> &blockEnd, int64_t playhead,
+                          int32_t frames, std::array<lv2::Lv2MidiEvent, maxEventsPerBlock> &out) {
+    const int64_t previousEnd = blockEnd.exchange(playhead + frames, std::memory_order_relaxed);
+    if (previousEnd == playhead + frames) return 0;
+    std::size_t count = 0;
+    if (previousEnd != playhead) out[count++] = lv2::Lv2MidiEvent{0, 3, {0xB0, 123, 0}};
+    auto next = std::lower_bound(
+        entry.noteEvents.begin(), entry.noteEvents.end(), playhead,
+        [](const RtNoteEvent &event, int64_t position) { return event.position < position; });
+    for (;
+         next != entry.noteEvents.end() && next->position < playhead + frames && count < out.size();
+         ++next)
+        out[count++] = lv2::Lv2MidiEvent{static_cast<int32_t>(next->position - playhead),
+                                         3,
+                                         {next->status, next->pitch, next->velocity}};
+    return count;
 }
 
 } // namespace
@@ -153,8 +207,10 @@ void PluginRack::prepare(double newSampleRate, int32_t newBlockSize) {
     std::unique_lock<std::recursive_mutex> projectLock;
     if (host.projectMutex) projectLock = std::unique_lock(*host.projectMutex);
     std::lock_guard lock(slotsMutex);
-    for (Slot &slot : slots)
+    for (Slot &slot : slots) {
         if (slot.plugin) slot.plugin->prepare(sampleRate, blockSize);
+        if (slot.lv2Plugin) slot.lv2Plugin->prepare(sampleRate, blockSize);
+    }
     // Latencies may have changed with the new settings.
     publishViewLocked();
 }
@@ -177,7 +233,13 @@ std::vector<PluginDescription> scanInstalledPlugins(PluginScanner &scanner, bool
             bundles = scanner.scan();
         }
     }
-    return classes.empty() ? bundles : classes;
+    std::vector<PluginDescription> found = classes.empty() ? bundles : classes;
+    // LV2 plug-ins are described by their data files alone, so no helper is needed for them.
+    for (PluginDescription &description : lv2::describeInstalledLv2Plugins(scanner.blacklist)) {
+        assignPluginTags(description);
+        found.push_back(std::move(description));
+    }
+    return found;
 }
 
 void PluginRack::scan() {
@@ -270,8 +332,118 @@ bool PluginRack::appendVst3(uint64_t trackId, std::shared_ptr<Vst3Plugin> plugin
     return true;
 }
 
+std::string PluginRack::lv2StateFolder() const {
+    if (!host.project || host.project->rootPath.empty()) return {};
+    return (fs::path(host.project->rootPath) / "plugin-files").string();
+}
+
+std::shared_ptr<lv2::Lv2Plugin> PluginRack::createLv2Plugin(const std::string &uri,
+                                                            const std::vector<uint8_t> *state,
+                                                            std::string *error) {
+    auto plugin = std::make_shared<lv2::Lv2Plugin>();
+    plugin->setStateFolder(lv2StateFolder());
+    const bool loaded = plugin->load(uri) && plugin->prepare(sampleRate, blockSize);
+    if (!loaded) {
+        if (error) *error = plugin->lastError;
+        return nullptr;
+    }
+    // As for VST 3, a rejected state is not fatal: the insert keeps the saved bytes.
+    if (state && !state->empty()) plugin->setState(*state);
+    return plugin;
+}
+
+bool PluginRack::appendLv2(uint64_t trackId, std::shared_ptr<lv2::Lv2Plugin> plugin,
+                           const std::vector<uint8_t> *state) {
+    std::shared_ptr<Track> track = host.project->findTrack(trackId);
+    if (!track) return false;
+    InsertSlot insert;
+    insert.pluginId = plugin->description.uid;
+    insert.displayName = plugin->description.name;
+    if (state && !state->empty()) insert.state = *state;
+    insert.automParamId = plugin->parameters.empty() ? 0 : plugin->parameters.front().portIndex;
+    track->inserts.push_back(std::move(insert));
+    Slot slot;
+    slot.trackId = trackId;
+    slot.insertIndex = static_cast<int32_t>(track->inserts.size()) - 1;
+    slot.lv2Plugin = std::move(plugin);
+    appendSlot(std::move(slot));
+    return true;
+}
+
+namespace {
+
+/// What the data files say of the plug-in; reading them runs none of its code.
+std::optional<PluginDescription> lv2DescriptionOf(const std::string &uri, uint32_t *firstControl) {
+    std::lock_guard lock(lv2::Lv2World::lock());
+    const LilvPlugin *found = lv2::Lv2World::instance().findPlugin(uri);
+    if (!found) return std::nullopt;
+    if (firstControl) *firstControl = lv2::firstControlInputPort(found);
+    PluginDescription description = lv2::describeLv2Plugin(found);
+    assignPluginTags(description);
+    return description;
+}
+
+} // namespace
+
+// Sandboxed, an LV2 plug-in runs in a helper as a VST 3 one does, behind the same client;
+// the helper tells the formats apart by the id it is asked to load.
+std::shared_ptr<Vst3Plugin> PluginRack::createSandboxedLv2(const std::string &uri,
+                                                           const std::vector<uint8_t> *state) {
+    const std::string pluginId = std::string(lv2::pluginIdPrefix) + uri;
+    uint32_t firstControl = 0;
+    std::optional<PluginDescription> description = lv2DescriptionOf(uri, &firstControl);
+    if (!description) return nullptr;
+    if (sandbox.refreshHealth) sandbox.refreshHealth();
+    if (!sandbox.ensureSandboxRunning || !sandbox.ensureSandboxRunning()) return nullptr;
+    auto plugin = std::make_shared<Vst3Plugin>();
+    plugin->setUseOutOfProcess(true, sandbox.controller);
+    if (!plugin->load(pluginId, "") || !plugin->prepare(sampleRate, blockSize)) {
+        if (plugin->ownHelperCrashed()) blacklistPluginUid(pluginId);
+        return nullptr;
+    }
+    if (state && !state->empty()) plugin->setState(*state);
+    plugin->description = std::move(*description);
+    return plugin;
+}
+
+bool PluginRack::appendSandboxedLv2(uint64_t trackId, std::shared_ptr<Vst3Plugin> plugin,
+                                    const std::vector<uint8_t> *state) {
+    uint32_t firstControl = 0;
+    lv2DescriptionOf(lv2::uriFromPluginId(plugin->description.uid), &firstControl);
+    if (!appendVst3(trackId, std::move(plugin), "", state)) return false;
+    host.project->findTrack(trackId)->inserts.back().automParamId = firstControl;
+    return true;
+}
+
+bool PluginRack::loadLv2(uint64_t trackId, const std::string &uri,
+                         const std::vector<uint8_t> *state) {
+    if (!host.project || !host.projectMutex) return false;
+    if (sandboxEnabled) {
+        std::shared_ptr<Vst3Plugin> plugin = createSandboxedLv2(uri, state);
+        if (!plugin) return false;
+        std::lock_guard projectLock(*host.projectMutex);
+        if (!appendSandboxedLv2(trackId, std::move(plugin), state)) return false;
+        if (host.publishGraph) host.publishGraph();
+        return true;
+    }
+    std::shared_ptr<lv2::Lv2Plugin> plugin = createLv2Plugin(uri, state, nullptr);
+    if (!plugin) return false;
+    std::lock_guard projectLock(*host.projectMutex);
+    if (!appendLv2(trackId, std::move(plugin), state)) return false;
+    if (host.publishGraph) host.publishGraph();
+    return true;
+}
+
+lv2::Lv2Plugin *PluginRack::lv2PluginAt(uint64_t trackId, int32_t insertIndex) {
+    std::lock_guard lock(slotsMutex);
+    for (const Slot &slot : slots)
+        if (slot.trackId == trackId && slot.insertIndex == insertIndex) return slot.lv2Plugin.get();
+    return nullptr;
+}
+
 bool PluginRack::loadVst3(uint64_t trackId, const std::string &path, const std::string &uid,
                           const std::vector<uint8_t> *state) {
+    if (lv2::isLv2PluginId(uid)) return loadLv2(trackId, lv2::uriFromPluginId(uid), state);
     if (!host.project || !host.projectMutex) return false;
     std::shared_ptr<Vst3Plugin> plugin = createPlugin(path, uid, state);
     if (!plugin) return false;
@@ -301,12 +473,17 @@ void PluginRack::saveStatesIntoProject() {
     std::vector<uint8_t> state;
     for (Slot &slot : slots) {
         // Placeholders have no plug-in: their saved record goes back to disk untouched.
-        if (!slot.plugin) continue;
+        if (!slot.plugin && !slot.lv2Plugin) continue;
         std::shared_ptr<Track> track = host.project->findTrack(slot.trackId);
         if (!track || slot.insertIndex < 0 ||
             slot.insertIndex >= static_cast<int32_t>(track->inserts.size()))
             continue;
         InsertSlot &insert = track->inserts[static_cast<std::size_t>(slot.insertIndex)];
+        if (slot.lv2Plugin) {
+            slot.lv2Plugin->setStateFolder(lv2StateFolder());
+            if (slot.lv2Plugin->getState(state)) insert.state = state;
+            continue;
+        }
         if (slot.plugin->getState(state)) insert.state = state;
         insert.bundlePath = slot.bundlePath;
     }
@@ -415,6 +592,10 @@ int PluginRack::restoreFromProject(std::string *warnings, bool rescan) {
             restoreStock(entry.trackId, std::move(insert));
             continue;
         }
+        if (lv2::isLv2PluginId(insert.pluginId)) {
+            restoreLv2(entry.trackId, std::move(insert), warnings, placeholders);
+            continue;
+        }
         // Loaded outside the project mutex: loading can take long and the main thread's other
         // readers of the project would wait for it.
         const std::string path = trustedBundleFor(insert, foundBundles);
@@ -440,6 +621,39 @@ int PluginRack::restoreFromProject(std::string *warnings, bool rescan) {
         publishViewLocked();
     }
     return placeholders;
+}
+
+void PluginRack::restoreLv2(uint64_t trackId, InsertSlot insert, std::string *warnings,
+                            int &placeholders) {
+    // A blacklisted plug-in stays out, as a VST 3 one does.
+    const bool blocked = std::find(scanner.blacklist.begin(), scanner.blacklist.end(),
+                                   insert.pluginId) != scanner.blacklist.end() ||
+                         std::any_of(plugins.begin(), plugins.end(), [&](const auto &description) {
+                             return description.uid == insert.pluginId && description.blacklisted;
+                         });
+    const std::string uri = lv2::uriFromPluginId(insert.pluginId);
+    std::shared_ptr<lv2::Lv2Plugin> plugin;
+    std::shared_ptr<Vst3Plugin> sandboxed;
+    if (!blocked && sandboxEnabled)
+        sandboxed = createSandboxedLv2(uri, &insert.state);
+    else if (!blocked)
+        plugin = createLv2Plugin(uri, &insert.state, nullptr);
+    std::lock_guard projectLock(*host.projectMutex);
+    const bool appended = sandboxed
+                              ? appendSandboxedLv2(trackId, std::move(sandboxed), &insert.state)
+                          : plugin ? appendLv2(trackId, std::move(plugin), &insert.state)
+                                   : false;
+    if (appended) {
+        InsertSlot &restored = host.project->findTrack(trackId)->inserts.back();
+        restored.bypassed = insert.bypassed;
+        restored.automParamId = insert.automParamId;
+        restored.paramAutomation = std::move(insert.paramAutomation);
+        return;
+    }
+    if (!host.project->findTrack(trackId)) return;
+    ++placeholders;
+    if (warnings) *warnings += unavailableLine(insert);
+    restorePlaceholder(trackId, std::move(insert));
 }
 
 void PluginRack::appendSlot(Slot slot) {
@@ -470,26 +684,16 @@ void PluginRack::publishViewLocked() {
     auto view = std::make_shared<PluginRackView>();
     view->entries.reserve(slots.size());
     for (Slot &slot : slots) {
-        if (!slot.plugin) continue;
+        if (!slot.plugin && !slot.lv2Plugin) continue;
         RtSlotView entry;
         entry.trackId = slot.trackId;
         entry.insertIndex = slot.insertIndex;
         entry.isStock = slot.isStock;
         entry.plugin = slot.plugin.get();
-        entry.latency = std::max<int32_t>(slot.plugin->latency, 0);
-        std::shared_ptr<Track> track =
-            host.project ? host.project->findTrack(slot.trackId) : nullptr;
-        if (track && slot.insertIndex >= 0 &&
-            slot.insertIndex < static_cast<int32_t>(track->inserts.size())) {
-            const InsertSlot &insert = track->inserts[static_cast<std::size_t>(slot.insertIndex)];
-            entry.bypassed = insert.bypassed;
-            entry.automParamId = insert.automParamId;
-            if (!insert.isStock && insert.paramAutomation.size() >= 2) {
-                entry.paramAutomation = insert.paramAutomation;
-                // The audio thread may only set parameters the main thread made known.
-                slot.plugin->prepareParameterForAutomation(insert.automParamId);
-            }
-        }
+        entry.lv2Plugin = slot.lv2Plugin.get();
+        entry.latency =
+            std::max<int32_t>(slot.plugin ? slot.plugin->latency : slot.lv2Plugin->latency(), 0);
+        fillRtEntryFromInsert(slot, entry);
         if (entry.latency > 0) {
             const auto length = static_cast<std::size_t>(entry.latency);
             // Reused while the latency holds, so a bypassed insert's delayed tail carries over.
@@ -504,21 +708,60 @@ void PluginRack::publishViewLocked() {
         } else {
             slot.bypassDelay.reset();
         }
-        view->plugins.push_back(slot.plugin);
+        if (slot.plugin) view->plugins.push_back(slot.plugin);
+        if (slot.lv2Plugin) view->lv2Plugins.push_back(slot.lv2Plugin);
         view->entries.push_back(std::move(entry));
     }
     view->automationValues = std::make_unique<std::atomic<float>[]>(view->entries.size());
+    view->noteBlockEnds = std::make_unique<std::atomic<int64_t>[]>(view->entries.size());
+    for (std::size_t i = 0; i < view->entries.size(); ++i)
+        view->noteBlockEnds[i].store(std::numeric_limits<int64_t>::min(),
+                                     std::memory_order_relaxed);
     const PluginRackView *previousRaw = views.current().get();
     for (std::size_t i = 0; i < view->entries.size(); ++i) {
         float carried = noAutomationValue;
         if (previousRaw)
             for (std::size_t j = 0; j < previousRaw->entries.size(); ++j)
-                if (previousRaw->entries[j].plugin == view->entries[i].plugin)
+                if (previousRaw->entries[j].plugin == view->entries[i].plugin &&
+                    previousRaw->entries[j].lv2Plugin == view->entries[i].lv2Plugin) {
                     carried = previousRaw->automationValues[j].load(std::memory_order_relaxed);
+                    view->noteBlockEnds[i].store(
+                        previousRaw->noteBlockEnds[j].load(std::memory_order_relaxed),
+                        std::memory_order_relaxed);
+                }
         view->automationValues[i].store(carried, std::memory_order_relaxed);
     }
     view->projectGeneration = host.projectGeneration ? host.projectGeneration->load() : 0;
     views.publish(std::move(view));
+}
+
+// Called with `slotsMutex` held (and the project mutex, when there is a project).
+void PluginRack::fillRtEntryFromInsert(Slot &slot, RtSlotView &entry) {
+    std::shared_ptr<Track> track = host.project ? host.project->findTrack(slot.trackId) : nullptr;
+    if (!track || slot.insertIndex < 0 ||
+        slot.insertIndex >= static_cast<int32_t>(track->inserts.size()))
+        return;
+    const InsertSlot &insert = track->inserts[static_cast<std::size_t>(slot.insertIndex)];
+    entry.bypassed = insert.bypassed;
+    entry.automParamId = insert.automParamId;
+    const bool takesNotes = slot.lv2Plugin
+                                ? slot.lv2Plugin->acceptsMidi()
+                                : slot.plugin && slot.plugin->description.format == "LV2" &&
+                                      slot.plugin->description.isInstrument;
+    if (takesNotes && track->type == TrackType::Midi) entry.noteEvents = noteEventsOf(*track);
+    if (insert.isStock || insert.paramAutomation.size() < 2) return;
+    if (slot.plugin) {
+        entry.paramAutomation = insert.paramAutomation;
+        // The audio thread may only set parameters the main thread made known.
+        slot.plugin->prepareParameterForAutomation(insert.automParamId);
+        return;
+    }
+    // An LV2 insert keeps the automated control's port index; the audio thread takes the
+    // parameter's place in the list.
+    const int index = slot.lv2Plugin->parameterIndexForPort(insert.automParamId);
+    if (index < 0) return;
+    entry.automParamId = static_cast<uint32_t>(index);
+    entry.paramAutomation = insert.paramAutomation;
 }
 
 void PluginRack::collectRetiredViews() { releaseRetiredViews(false); }
@@ -579,15 +822,25 @@ std::size_t PluginRack::livePluginCount() const {
         if (plugin && std::find(seen.begin(), seen.end(), plugin) == seen.end())
             seen.push_back(plugin);
     };
-    for (const Slot &slot : slots)
+    std::vector<const lv2::Lv2Plugin *> seenLv2;
+    auto noteLv2 = [&seenLv2](const lv2::Lv2Plugin *plugin) {
+        if (plugin && std::find(seenLv2.begin(), seenLv2.end(), plugin) == seenLv2.end())
+            seenLv2.push_back(plugin);
+    };
+    auto noteView = [&](const PluginRackView &view) {
+        for (const auto &plugin : view.plugins)
+            note(plugin.get());
+        for (const auto &plugin : view.lv2Plugins)
+            noteLv2(plugin.get());
+    };
+    for (const Slot &slot : slots) {
         note(slot.plugin.get());
+        noteLv2(slot.lv2Plugin.get());
+    }
     for (const auto &view : views.retiredCopies())
-        for (const auto &plugin : view->plugins)
-            note(plugin.get());
-    if (views.current())
-        for (const auto &plugin : views.current()->plugins)
-            note(plugin.get());
-    return seen.size();
+        noteView(*view);
+    if (views.current()) noteView(*views.current());
+    return seen.size() + seenLv2.size();
 }
 
 // --- Audio thread -------------------------------------------------------------------------
@@ -600,9 +853,13 @@ void PluginRack::processTrack(uint64_t trackId, float *left, float *right, int32
     const int64_t playhead = host.playhead ? host.playhead->load(std::memory_order_relaxed) : 0;
     for (std::size_t i = 0; i < view->entries.size(); ++i) {
         const RtSlotView &entry = view->entries[i];
-        if (entry.trackId != trackId || !entry.plugin) continue;
+        if (entry.trackId != trackId || (!entry.plugin && !entry.lv2Plugin)) continue;
         if (entry.bypassed) {
             if (entry.bypassDelay) runBypassDelayRt(*entry.bypassDelay, left, right, frames);
+            continue;
+        }
+        if (entry.lv2Plugin) {
+            processLv2Rt(*view, i, playhead, left, right, frames);
             continue;
         }
         if (const auto value = pluginAutomationValueAt(entry.paramAutomation, playhead)) {
@@ -611,10 +868,49 @@ void PluginRack::processTrack(uint64_t trackId, float *left, float *right, int32
         }
         // A block the plug-in did not process goes on dry, delayed as the plug-in would have
         // delayed it, so that compensation keeps the track in line.
-        if (!entry.plugin->process(left, right, frames, sandboxBudgetRt(frames, playhead)) &&
-            entry.bypassDelay)
+        if (!processVst3Rt(*view, i, playhead, left, right, frames) && entry.bypassDelay)
             runBypassDelayRt(*entry.bypassDelay, left, right, frames);
     }
+}
+
+// A sandboxed LV2 instrument is reached through the helper's protocol, which starts and stops
+// notes at the start of a block: its notes move there.
+bool PluginRack::processVst3Rt(const PluginRackView &view, std::size_t index, int64_t playhead,
+                               float *left, float *right, int32_t frames) {
+    const RtSlotView &entry = view.entries[index];
+    const Deadline budget = sandboxBudgetRt(frames, playhead);
+    if (entry.noteEvents.empty()) return entry.plugin->process(left, right, frames, budget);
+    std::array<lv2::Lv2MidiEvent, maxEventsPerBlock> events;
+    const std::size_t count =
+        blockEventsRt(entry, view.noteBlockEnds[index], playhead, frames, events);
+    std::array<NoteOn, maxEventsPerBlock> noteOns;
+    std::array<int, maxEventsPerBlock> noteOffs;
+    std::size_t ons = 0, offs = 0;
+    for (std::size_t event = 0; event < count; ++event) {
+        const lv2::Lv2MidiEvent &midi = events[event];
+        if (midi.bytes[0] == 0x90)
+            noteOns[ons++] = NoteOn{midi.bytes[1], static_cast<float>(midi.bytes[2]) / 127.0f};
+        else if (midi.bytes[0] == 0x80)
+            noteOffs[offs++] = midi.bytes[1];
+    }
+    return entry.plugin->process(left, right, frames, budget, std::span(noteOns.data(), ons),
+                                 std::span(noteOffs.data(), offs));
+}
+
+void PluginRack::processLv2Rt(const PluginRackView &view, std::size_t index, int64_t playhead,
+                              float *left, float *right, int32_t frames) {
+    const RtSlotView &entry = view.entries[index];
+    if (const auto value = pluginAutomationValueAt(entry.paramAutomation, playhead)) {
+        view.automationValues[index].store(*value, std::memory_order_relaxed);
+        entry.lv2Plugin->setParameterNormalizedRt(entry.automParamId, *value);
+    }
+    std::array<lv2::Lv2MidiEvent, maxEventsPerBlock> events;
+    std::size_t count = 0;
+    if (!entry.noteEvents.empty())
+        count = blockEventsRt(entry, view.noteBlockEnds[index], playhead, frames, events);
+    if (!entry.lv2Plugin->process(left, right, frames, std::span(events.data(), count)) &&
+        entry.bypassDelay)
+        runBypassDelayRt(*entry.bypassDelay, left, right, frames);
 }
 
 const PluginRackView *PluginRack::usableView(const PluginRackView *view) const {

@@ -17,6 +17,10 @@
 #include <string>
 #include <vector>
 
+namespace orvane::lv2 {
+class Lv2Plugin;
+}
+
 namespace orvane::vst {
 
 class PluginSandboxController;
@@ -85,6 +89,8 @@ struct Slot {
     /// Shared with the published views, which the main thread alone releases: the last owner
     /// of a plug-in is never the audio thread.
     std::shared_ptr<Vst3Plugin> plugin;
+    /// An LV2 insert's plug-in, held as `plugin` is; `plugin` is then null.
+    std::shared_ptr<lv2::Lv2Plugin> lv2Plugin;
     bool available = true;
     std::shared_ptr<PluginRackBypassDelay> bypassDelay;
 
@@ -95,7 +101,15 @@ struct Slot {
     Slot &operator=(const Slot &) = delete;
 };
 
-/// What the audio thread knows about one live VST 3 insert. The insert's bypass flag and
+/// One note of an instrument insert's track, in samples from the song's start.
+struct RtNoteEvent {
+    int64_t position = 0;
+    uint8_t status = 0x90;
+    uint8_t pitch = 0;
+    uint8_t velocity = 0;
+};
+
+/// What the audio thread knows about one live plug-in insert. The insert's bypass flag and
 /// automation are copies taken when the view was published, so the audio thread never reads
 /// the live project.
 struct RtSlotView {
@@ -103,12 +117,15 @@ struct RtSlotView {
     int32_t insertIndex = 0;
     int32_t isStock = 0;
     Vst3Plugin *plugin = nullptr;
+    lv2::Lv2Plugin *lv2Plugin = nullptr;
     int32_t latency = 0;
     bool bypassed = false;
     uint32_t automParamId = 0;
     /// Empty unless the insert has at least two points and its index is still valid.
     std::vector<AutomationPoint> paramAutomation;
     PluginRackBypassDelay *bypassDelay = nullptr;
+    /// An instrument insert on a MIDI track: its clips' note-ons and note-offs, by position.
+    std::vector<RtNoteEvent> noteEvents;
 };
 
 /// One published view; immutable once published except for the audio thread's own state
@@ -116,9 +133,13 @@ struct RtSlotView {
 struct PluginRackView {
     std::vector<RtSlotView> entries;
     std::vector<std::shared_ptr<Vst3Plugin>> plugins;
+    std::vector<std::shared_ptr<lv2::Lv2Plugin>> lv2Plugins;
     std::vector<std::shared_ptr<PluginRackBypassDelay>> bypassDelays;
     /// Parallel to `entries`: the last automation value sent, NaN before the first.
     std::unique_ptr<std::atomic<float>[]> automationValues;
+    /// Parallel to `entries`: where the last block of an instrument insert ended, so that a
+    /// jump of the playhead silences the notes it left sounding.
+    std::unique_ptr<std::atomic<int64_t>[]> noteBlockEnds;
     /// The host's project generation when the view was built.
     uint64_t projectGeneration = 0;
 };
@@ -150,8 +171,15 @@ class PluginRack {
     void scan();
     void blacklistPluginUid(const std::string &uid);
     bool loadStock(uint64_t trackId, const std::string &stockId);
+    /// Loads an LV2 plug-in instead when `uid` is an LV2 id ("lv2:" + URI).
     bool loadVst3(uint64_t trackId, const std::string &path, const std::string &uid,
                   const std::vector<uint8_t> *state = nullptr);
+    /// Adds an insert of the installed LV2 plug-in with this URI; `state` as `getState` of
+    /// `lv2::Lv2Plugin` gave it, empty for the default control values.
+    bool loadLv2(uint64_t trackId, const std::string &uri,
+                 const std::vector<uint8_t> *state = nullptr);
+    /// For tests and panels: the LV2 plug-in of an insert, or null.
+    lv2::Lv2Plugin *lv2PluginAt(uint64_t trackId, int32_t insertIndex);
     bool openEditor(uint64_t trackId, int32_t insertIndex);
 
     /// Share of a block's period that all sandboxed inserts of a real-time block may spend
@@ -199,6 +227,15 @@ class PluginRack {
     /// The view a block reads, if it belongs to the project the engine holds now.
     const PluginRackView *usableView(const PluginRackView *view) const;
 
+    std::shared_ptr<lv2::Lv2Plugin>
+    createLv2Plugin(const std::string &uri, const std::vector<uint8_t> *state, std::string *error);
+    bool appendLv2(uint64_t trackId, std::shared_ptr<lv2::Lv2Plugin> plugin,
+                   const std::vector<uint8_t> *state);
+    std::string lv2StateFolder() const;
+    std::shared_ptr<Vst3Plugin> createSandboxedLv2(const std::string &uri,
+                                                   const std::vector<uint8_t> *state);
+    bool appendSandboxedLv2(uint64_t trackId, std::shared_ptr<Vst3Plugin> plugin,
+                            const std::vector<uint8_t> *state);
     std::shared_ptr<Vst3Plugin> createPlugin(const std::string &path, const std::string &uid,
                                              const std::vector<uint8_t> *state);
     bool appendVst3(uint64_t trackId, std::shared_ptr<Vst3Plugin> plugin, const std::string &path,
@@ -206,8 +243,14 @@ class PluginRack {
     void appendSlot(Slot slot);
     void restoreStock(uint64_t trackId, InsertSlot insert);
     void restorePlaceholder(uint64_t trackId, InsertSlot insert);
+    void restoreLv2(uint64_t trackId, InsertSlot insert, std::string *warnings, int &placeholders);
+    bool processVst3Rt(const PluginRackView &view, std::size_t index, int64_t playhead, float *left,
+                       float *right, int32_t frames);
+    void processLv2Rt(const PluginRackView &view, std::size_t index, int64_t playhead, float *left,
+                      float *right, int32_t frames);
     std::vector<Slot> takeSlots();
     void publishViewLocked();
+    void fillRtEntryFromInsert(Slot &slot, RtSlotView &entry);
     void releaseRetiredViews(bool waitForAudioThread);
     Deadline sandboxBudgetRt(int32_t frames, int64_t playhead);
     std::string trustedBundleFor(const InsertSlot &insert,

@@ -603,6 +603,11 @@ bool Vst3Plugin::process(float *left, float *right, int frames, Deadline deadlin
     return processWithin(left, right, frames, {}, {}, &deadline);
 }
 
+bool Vst3Plugin::process(float *left, float *right, int frames, Deadline deadline,
+                         std::span<const NoteOn> noteOns, std::span<const int> noteOffs) {
+    return processWithin(left, right, frames, noteOns, noteOffs, &deadline);
+}
+
 void Vst3Plugin::processInstrument(float *left, float *right, int frames,
                                    std::span<const NoteOn> noteOns, std::span<const int> noteOffs) {
     processWithin(left, right, frames, noteOns, noteOffs, nullptr);

@@ -70,6 +70,10 @@ class Vst3Plugin {
     /// A helper that misses short deadlines several blocks in a row is dropped; its reply, if
     /// it comes later, is discarded.
     bool process(float *left, float *right, int frames, Deadline deadline);
+    /// Audio thread: as above, starting and stopping notes at the start of the block (note-offs
+    /// first; at most 50 events a block).
+    bool process(float *left, float *right, int frames, Deadline deadline,
+                 std::span<const NoteOn> noteOns, std::span<const int> noteOffs);
     /// Processes in place and starts and stops notes at the start of the block (note-offs
     /// first; at most 50 events a block).
     void processInstrument(float *left, float *right, int frames, std::span<const NoteOn> noteOns,

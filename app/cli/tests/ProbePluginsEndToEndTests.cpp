@@ -27,6 +27,7 @@ TEST(ProbePluginsEndToEnd,
     ScopedEnvironment folders("VST3_PATH", std::string(HALVORA_CRASH_BUNDLES_DIR) + ":" +
                                                HALVORA_TEST_BUNDLES_DIR + ":" + zamFolder);
     ScopedEnvironment supportFolder("XDG_DATA_HOME", (scratch / "support").string());
+    ScopedEnvironment noLv2("LV2_PATH", (scratch / "lv2").string());
     ScopedEnvironment whitelist("HALVORA_VST_WHITELIST", allowList.string());
     ScopedEnvironment crashing("HALVORA_TEST_MISBEHAVIOUR", "crash");
     const char *sanitizerOptions = std::getenv("ASAN_OPTIONS");
@@ -53,6 +54,7 @@ TEST(ProbePluginsEndToEnd, TheSandboxPassesWhenItsHelperStartsOnAMachineWithoutP
     const auto scratch = testing::makeScratchFolder("probe_plugins_empty");
     std::filesystem::create_directories(scratch / "vst3");
     ScopedEnvironment folders("VST3_PATH", (scratch / "vst3").string());
+    ScopedEnvironment noLv2("LV2_PATH", (scratch / "lv2").string());
     ScopedEnvironment supportFolder("XDG_DATA_HOME", (scratch / "support").string());
     const auto run = testing::runHalvora({"probe-plugins", "--sandbox"}, scratch);
     EXPECT_EQ(run.exitStatus, 0) << run.errors;

@@ -438,6 +438,7 @@ TEST_F(PanelTest, ASandboxedScanDescribesTheBundlesInHelpersOffTheMainThread) {
     fs::create_directories(folder);
     fs::create_directory_symlink("/usr/lib/vst3/ZamDelay.vst3", folder / "ZamDelay.vst3");
     testing::ScopedEnvironment path("VST3_PATH", folder.string());
+    testing::ScopedEnvironment noLv2("LV2_PATH", harness.scratch("lv2").string());
     testing::ScopedEnvironment support("XDG_DATA_HOME", harness.scratch("support").string());
     vst::PluginRack &rack = app.rack();
     rack.sandboxEnabled = true;
@@ -461,6 +462,7 @@ TEST_F(PanelTest, ABrowsedPluginLoadsIntoTheTrackAndItsEditorOpensAndCloses) {
     fs::create_directories(folder);
     fs::create_directory_symlink("/usr/lib/vst3/ZamComp.vst3", folder / "ZamComp.vst3");
     testing::ScopedEnvironment path("VST3_PATH", folder.string());
+    testing::ScopedEnvironment noLv2("LV2_PATH", harness.scratch("lv2").string());
 
     auto &browser = show<PluginBrowserPanel>(createPluginBrowserPanel(app, nullptr));
     ASSERT_TRUE(browser.startScan());

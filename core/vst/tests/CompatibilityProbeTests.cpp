@@ -14,12 +14,15 @@ using namespace testing;
 
 const std::string misbehavingUid = "48564C544D4953424548415645464658";
 
-/// The probe's world: the VST 3 folders named, a private support folder, an allow-list file.
+/// The probe's world: the VST 3 and LV2 folders named (no LV2 folder unless given), a private
+/// support folder, an allow-list file.
 class ProbeEnvironment {
   public:
-    ProbeEnvironment(const std::string &folders, const std::vector<std::string> &patterns)
+    ProbeEnvironment(const std::string &folders, const std::vector<std::string> &patterns,
+                     const std::string &lv2Folders = "")
         : vst3Path("VST3_PATH", folders), dataHome("XDG_DATA_HOME", support.path().string()),
-          whitelist("HALVORA_VST_WHITELIST", (support.path() / "allow.txt").string()) {
+          whitelist("HALVORA_VST_WHITELIST", (support.path() / "allow.txt").string()),
+          lv2Path("LV2_PATH", lv2Folders.empty() ? (support.path() / "lv2").string() : lv2Folders) {
         std::ofstream file(support.path() / "allow.txt");
         file << "# what this test probes\n";
         for (const std::string &pattern : patterns)
@@ -33,6 +36,7 @@ class ProbeEnvironment {
     ScopedEnvironment vst3Path;
     ScopedEnvironment dataHome;
     ScopedEnvironment whitelist;
+    ScopedEnvironment lv2Path;
 };
 
 const CompatibilityEntry *entryFor(const std::vector<CompatibilityEntry> &entries,
@@ -123,6 +127,61 @@ TEST(CompatibilityProbe, SandboxedItRecordsPluginsThatCrashAndGoesOn) {
     ASSERT_NE(crashed, nullptr);
     EXPECT_EQ(crashed->note, "crashed while loading");
     EXPECT_FALSE(crashed->loaded);
+}
+
+const std::string lv2CrashId = "lv2:urn:halvora:test:crash-on-instantiate";
+
+TEST(CompatibilityProbe, Lv2PluginsAreCheckedInTheSameReportAndACrashEndsNothing) {
+    TemporaryFolder noVst3;
+    ProbeEnvironment environment(noVst3.path().string(), {"x42-eq", "Halvora Crash"},
+                                 std::string(HALVORA_LV2_TEST_BUNDLES_DIR) + ":/usr/lib/lv2");
+    const VstCompatibilityResult result =
+        runVstCompatibilityProbe(100, 1, environment.settings(true));
+    EXPECT_EQ(result.tested, 3);
+    EXPECT_EQ(result.passed, 2);
+    EXPECT_TRUE(result.sandboxOk);
+    EXPECT_EQ(result.soakBlocks, 93) << "an LV2 plug-in that passed is soaked";
+    const CompatibilityEntry *crash = entryFor(result.entries, lv2CrashId);
+    ASSERT_NE(crash, nullptr);
+    EXPECT_EQ(crash->format, "LV2");
+    // An LV2 plug-in's code first runs when it is instantiated, at prepare.
+    EXPECT_EQ(crash->failedStage, "prepare");
+    EXPECT_NE(crash->note.find("helper crashed"), std::string::npos) << crash->note;
+    const std::vector<std::string> summary = probeSummaryByFormat(result.entries);
+    ASSERT_EQ(summary.size(), 1u);
+    EXPECT_EQ(summary[0], "LV2: plug-ins 3, passed 2, failed load 0, failed prepare 1, failed "
+                          "state 0, failed audio 0");
+    const auto report = loadCompatibilityReport(defaultVstCompatPath());
+    EXPECT_NE(entryFor(report, lv2CrashId), nullptr);
+}
+
+TEST(CompatibilityProbe, Lv2PluginsPassInProcessToo) {
+    TemporaryFolder noVst3;
+    ProbeEnvironment environment(noVst3.path().string(), {"x42-eq"}, "/usr/lib/lv2");
+    const VstCompatibilityResult result =
+        runVstCompatibilityProbe(100, 0, environment.settings(false));
+    EXPECT_EQ(result.tested, 2);
+    EXPECT_EQ(result.passed, 2);
+    for (const CompatibilityEntry &entry : result.entries) {
+        EXPECT_TRUE(entry.loaded && entry.stateSaved) << entry.id;
+        EXPECT_TRUE(entry.failedStage.empty()) << entry.id << ": " << entry.note;
+    }
+}
+
+TEST(CompatibilityProbe, TheSummaryCountsEachFormatAndStage) {
+    std::vector<CompatibilityEntry> entries(4);
+    entries[0].format = "LV2";
+    entries[0].loaded = true;
+    entries[1].format = "LV2";
+    entries[1].loaded = true;
+    entries[1].failedStage = "state";
+    entries[2].loaded = false; // a VST 3 bundle that crashed while being looked at
+    entries[3].loaded = true;
+    EXPECT_EQ(probeSummaryByFormat(entries),
+              (std::vector<std::string>{"LV2: plug-ins 2, passed 1, failed load 0, failed prepare "
+                                        "0, failed state 1, failed audio 0",
+                                        "VST3: plug-ins 2, passed 1, failed load 1, failed prepare "
+                                        "0, failed state 0, failed audio 0"}));
 }
 
 } // namespace

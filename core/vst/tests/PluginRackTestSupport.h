@@ -28,19 +28,24 @@ class ScopedRackDelay {
 };
 
 /// The environment a rack test runs in: the VST 3 folders are the test bundle folders, the
-/// support folder (blacklist) is private and the sandbox is off.
+/// support folder (blacklist) is private, the sandbox is off and, unless `withInstalledLv2`,
+/// the LV2 folders hold nothing.
 class RackEnvironment {
   public:
-    RackEnvironment()
+    explicit RackEnvironment(bool withInstalledLv2 = false)
         : vst3Path("VST3_PATH", rackBundlesDir() + ":" + testBundlesDir()),
           dataHome("XDG_DATA_HOME", supportFolder.path().string()),
-          sandbox("HALVORA_VST_SANDBOX", std::nullopt) {}
+          sandbox("HALVORA_VST_SANDBOX", std::nullopt),
+          lv2Path("LV2_PATH", withInstalledLv2 ? std::nullopt
+                                               : std::optional<std::string>(
+                                                     (supportFolder.path() / "lv2").string())) {}
 
   private:
     TemporaryFolder supportFolder;
     ScopedEnvironment vst3Path;
     ScopedEnvironment dataHome;
     ScopedEnvironment sandbox;
+    ScopedEnvironment lv2Path;
 };
 
 /// A project and what the rack needs of an engine, without the engine.
