@@ -39,6 +39,9 @@ sox
 libsox-fmt-mp3
 ffmpeg
 python3-mido
+qt6-tools-dev
+qt6-l10n-tools
+qt6-translations-l10n
 "
 
 # Tests check that numbers are read and written the same under a decimal-comma locale.
