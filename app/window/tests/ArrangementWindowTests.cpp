@@ -500,7 +500,7 @@ TEST_F(ArrangementTest, TheTransportMenuReachesTheTempoFollowerAndTheFlashbackLe
     const int32_t seconds = engine.project.flashbackBufferSeconds;
     ASSERT_TRUE(chooseFromMenuBar(
         window, QStringLiteral("Transport"),
-        QStringLiteral("Flashback Length: %1 s (change)").arg(seconds)));
+        shownInWindow(QStringLiteral("Flashback Length: %1 s (change)")).arg(seconds)));
     EXPECT_NE(engine.project.flashbackBufferSeconds, seconds);
 }
 
