@@ -1,5 +1,6 @@
 #include "core/vst/PluginRack.h"
 
+#include "core/model/Translate.h"
 #include "core/vst/PluginSandboxController.h"
 #include "core/vst/Vst3Plugin.h"
 
@@ -57,8 +58,10 @@ std::string canonicalOrEmpty(const std::string &path) {
 
 std::string unavailableLine(const InsertSlot &insert) {
     const std::string &name = insert.displayName.empty() ? insert.pluginId : insert.displayName;
-    return "VST3 недоступен: " + name + " (" +
-           (insert.bundlePath.empty() ? std::string("без пути") : insert.bundlePath) + ")\n";
+    const std::string where =
+        insert.bundlePath.empty() ? translate("PluginRack", "no path") : insert.bundlePath;
+    return withArguments(translate("PluginRack", "VST3 unavailable: %1 (%2)"), {name, where}) +
+           "\n";
 }
 
 // Out of process a plug-in's uid is its bundle path. Any uid other than a class id picks the
