@@ -681,6 +681,37 @@
     </message>
 </context>
 <context>
+    <name>orvane::ChannelStrip</name>
+    <message>
+        <source>Pan: centre</source>
+        <translation>Панорама: центр</translation>
+    </message>
+    <message>
+        <source>Pan: %1 %2</source>
+        <translation>Панорама: %1 %2</translation>
+    </message>
+    <message>
+        <source>Pan</source>
+        <translation>Панорама</translation>
+    </message>
+    <message>
+        <source>Send %1</source>
+        <translation>Send %1</translation>
+    </message>
+    <message>
+        <source>Mute</source>
+        <translation>Заглушение</translation>
+    </message>
+    <message>
+        <source>Solo</source>
+        <translation>Соло</translation>
+    </message>
+    <message>
+        <source>Arm for recording</source>
+        <translation>Готовность к записи</translation>
+    </message>
+</context>
+<context>
     <name>orvane::LongJobRunner</name>
     <message>
         <source>Cancel</source>
@@ -1459,12 +1490,218 @@ Shift+перетаскивание	сдвиг без сетки
         <source>Privacy…</source>
         <translation>Конфиденциальность…</translation>
     </message>
+    <message>
+        <source>Nothing to freeze: the track has no clips</source>
+        <translation>Нечего замораживать: на дорожке нет клипов</translation>
+    </message>
+    <message>
+        <source>Freezing the track…</source>
+        <translation>Заморозка дорожки…</translation>
+    </message>
+    <message>
+        <source>Track not frozen: %1</source>
+        <translation>Дорожка не заморожена: %1</translation>
+    </message>
+    <message>
+        <source>Scala scale</source>
+        <translation>Лад Scala</translation>
+    </message>
+    <message>
+        <source>Scala file not read: %1</source>
+        <translation>Файл Scala не прочитан: %1</translation>
+    </message>
+    <message>
+        <source>Keyboard map</source>
+        <translation>Раскладка клавиатуры</translation>
+    </message>
+    <message>
+        <source>Keyboard map not read: %1</source>
+        <translation>Раскладка клавиатуры не прочитана: %1</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::MasteringPanel</name>
+    <message>
+        <source>Mastering</source>
+        <translation>Мастеринг</translation>
+    </message>
+    <message>
+        <source>Bypass</source>
+        <translation>Обход</translation>
+    </message>
+    <message>
+        <source>Excite</source>
+        <translation>Эксайтер</translation>
+    </message>
+    <message>
+        <source>Loudness compensation</source>
+        <translation>Компенсация громкости</translation>
+    </message>
+    <message>
+        <source>Character</source>
+        <translation>Характер</translation>
+    </message>
+    <message>
+        <source>Loudness</source>
+        <translation>Громкость</translation>
+    </message>
+    <message>
+        <source>Excite amount</source>
+        <translation>Сила эксайтера</translation>
+    </message>
+    <message>
+        <source>Width</source>
+        <translation>Ширина</translation>
+    </message>
 </context>
 <context>
     <name>orvane::MidiEditor</name>
     <message>
         <source>MIDI</source>
         <translation>MIDI</translation>
+    </message>
+    <message>
+        <source>Cut</source>
+        <translation>Вырезать</translation>
+    </message>
+    <message>
+        <source>Copy</source>
+        <translation>Копировать</translation>
+    </message>
+    <message>
+        <source>Paste</source>
+        <translation>Вставить</translation>
+    </message>
+    <message>
+        <source>Select All Notes</source>
+        <translation>Выделить все ноты</translation>
+    </message>
+    <message>
+        <source>Delete Notes</source>
+        <translation>Удалить ноты</translation>
+    </message>
+    <message>
+        <source>Transpose</source>
+        <translation>Транспонировать</translation>
+    </message>
+    <message>
+        <source>Scale Duration</source>
+        <translation>Масштабировать длительность</translation>
+    </message>
+    <message>
+        <source>Velocity</source>
+        <translation>Velocity</translation>
+    </message>
+    <message>
+        <source>Pitch Bend</source>
+        <translation>Pitch Bend</translation>
+    </message>
+    <message>
+        <source>Euclidean Steps…</source>
+        <translation>Евклидов ритм…</translation>
+    </message>
+    <message>
+        <source>Euclidean Steps</source>
+        <translation>Евклидов ритм</translation>
+    </message>
+    <message>
+        <source>%1 (MIDI %2)</source>
+        <translation>%1 (MIDI %2)</translation>
+    </message>
+    <message>
+        <source>Drum</source>
+        <translation>Барабан</translation>
+    </message>
+    <message>
+        <source>Steps</source>
+        <translation>Шаги</translation>
+    </message>
+    <message>
+        <source>Hits</source>
+        <translation>Удары</translation>
+    </message>
+    <message>
+        <source>Groove</source>
+        <translation>Грув</translation>
+    </message>
+    <message>
+        <source>Apply %1 to Track</source>
+        <translation>Применить %1 к дорожке</translation>
+    </message>
+    <message>
+        <source>No Active Groove</source>
+        <translation>Без активного грува</translation>
+    </message>
+    <message>
+        <source>Active: %1</source>
+        <translation>Активен: %1</translation>
+    </message>
+    <message>
+        <source>MPE on This Track</source>
+        <translation>MPE на этой дорожке</translation>
+    </message>
+    <message>
+        <source>Expression Map</source>
+        <translation>Карта артикуляций</translation>
+    </message>
+    <message>
+        <source>None</source>
+        <translation>Нет</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::MidiEditorPane</name>
+    <message>
+        <source>✎ Draw</source>
+        <translation>✎ Рисовать</translation>
+    </message>
+    <message>
+        <source>Draw notes one grid step long; drag to lengthen (D)</source>
+        <translation>Рисовать ноты длиной в шаг сетки; перетащите, чтобы удлинить (D)</translation>
+    </message>
+    <message>
+        <source>⬚ Select</source>
+        <translation>⬚ Выделить</translation>
+    </message>
+    <message>
+        <source>Select notes with a rubber band (V)</source>
+        <translation>Выделить ноты рамкой (V)</translation>
+    </message>
+    <message>
+        <source>Steps</source>
+        <translation>Шаги</translation>
+    </message>
+    <message>
+        <source>Drum steps: a click sets or clears the step</source>
+        <translation>Шаги барабана: щелчок ставит или снимает шаг</translation>
+    </message>
+    <message>
+        <source> Grid </source>
+        <translation> Сетка </translation>
+    </message>
+    <message>
+        <source>Grid for drawing, moving and resizing notes</source>
+        <translation>Сетка для рисования, перемещения и изменения длины нот</translation>
+    </message>
+    <message>
+        <source> Velocity </source>
+        <translation> Velocity </translation>
+    </message>
+    <message>
+        <source>Velocity of the selected notes (1 to 127)</source>
+        <translation>Velocity выделенных нот (от 1 до 127)</translation>
+    </message>
+    <message>
+        <source>MIDI</source>
+        <translation>MIDI</translation>
+    </message>
+    <message>
+        <source>✕ Close</source>
+        <translation>✕ Закрыть</translation>
+    </message>
+    <message>
+        <source>Close the editor (Esc)</source>
+        <translation>Закрыть редактор (Esc)</translation>
     </message>
 </context>
 <context>
@@ -1697,6 +1934,21 @@ Shift+перетаскивание	сдвиг без сетки
     </message>
 </context>
 <context>
+    <name>orvane::QtApplicationUi</name>
+    <message>
+        <source>Open</source>
+        <translation>Открыть</translation>
+    </message>
+    <message>
+        <source>Halvora projects (*.halvora)</source>
+        <translation>Проекты Halvora (*.halvora)</translation>
+    </message>
+    <message>
+        <source>Open Project</source>
+        <translation>Открыть проект</translation>
+    </message>
+</context>
+<context>
     <name>orvane::QuickStartPanel</name>
     <message>
         <source>Quick Start</source>
@@ -1808,6 +2060,265 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>New MIDI Clip</source>
         <translation>Новый MIDI-клип</translation>
+    </message>
+    <message>
+        <source>A session clip stays in its track&apos;s column</source>
+        <translation>Клип сессии остаётся в столбце своей дорожки</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::TimelineView</name>
+    <message>
+        <source>Copied 1 clip</source>
+        <translation>Скопирован 1 клип</translation>
+    </message>
+    <message>
+        <source>Copied %1 clips</source>
+        <translation>Скопировано клипов: %1</translation>
+    </message>
+    <message>
+        <source>Track Colour</source>
+        <translation>Цвет дорожки</translation>
+    </message>
+    <message>
+        <source>Audio</source>
+        <translation>Аудио</translation>
+    </message>
+    <message>
+        <source>Select an audio clip first</source>
+        <translation>Сначала выберите аудиоклип</translation>
+    </message>
+    <message>
+        <source>Normalize</source>
+        <translation>Нормализовать</translation>
+    </message>
+    <message>
+        <source>Reverse</source>
+        <translation>Обратить</translation>
+    </message>
+    <message>
+        <source>Invert Phase</source>
+        <translation>Инвертировать фазу</translation>
+    </message>
+    <message>
+        <source>Trim Silence</source>
+        <translation>Обрезать тишину</translation>
+    </message>
+    <message>
+        <source>Pitch Shift</source>
+        <translation>Сдвиг высоты</translation>
+    </message>
+    <message>
+        <source>%1%2 semitones</source>
+        <translation>%1%2 полутонов</translation>
+    </message>
+    <message>
+        <source>Pitch Correct to Scale</source>
+        <translation>Коррекция высоты по ладу</translation>
+    </message>
+    <message>
+        <source>Split into Stems</source>
+        <translation>Разделить на стемы</translation>
+    </message>
+    <message>
+        <source>Slice at Transients</source>
+        <translation>Нарезать по транзиентам</translation>
+    </message>
+    <message>
+        <source>Align Onset to Clip Start</source>
+        <translation>Выровнять атаку по началу клипа</translation>
+    </message>
+    <message>
+        <source>Snap Onset to Playhead</source>
+        <translation>Привязать атаку к playhead</translation>
+    </message>
+    <message>
+        <source>Move Nearest Warp Marker to Playhead</source>
+        <translation>Передвинуть ближайший warp-маркер к playhead</translation>
+    </message>
+    <message>
+        <source>Toggle Track Freeze Mark</source>
+        <translation>Переключить метку заморозки дорожки</translation>
+    </message>
+    <message>
+        <source>Add Audio Track</source>
+        <translation>Добавить аудиодорожку</translation>
+    </message>
+    <message>
+        <source>Add MIDI Track</source>
+        <translation>Добавить MIDI-дорожку</translation>
+    </message>
+    <message>
+        <source>Add Return Track</source>
+        <translation>Добавить return-дорожку</translation>
+    </message>
+    <message>
+        <source>Paste</source>
+        <translation>Вставить</translation>
+    </message>
+    <message>
+        <source>Select All</source>
+        <translation>Выделить всё</translation>
+    </message>
+    <message>
+        <source>Rename…</source>
+        <translation>Переименовать…</translation>
+    </message>
+    <message>
+        <source>Colour…</source>
+        <translation>Цвет…</translation>
+    </message>
+    <message>
+        <source>Input</source>
+        <translation>Вход</translation>
+    </message>
+    <message>
+        <source>In %1/%2</source>
+        <translation>Вход %1/%2</translation>
+    </message>
+    <message>
+        <source>Move Up</source>
+        <translation>Выше</translation>
+    </message>
+    <message>
+        <source>Move Down</source>
+        <translation>Ниже</translation>
+    </message>
+    <message>
+        <source>Delete Track</source>
+        <translation>Удалить дорожку</translation>
+    </message>
+    <message>
+        <source>Open in Editor</source>
+        <translation>Открыть в редакторе</translation>
+    </message>
+    <message>
+        <source>Cut</source>
+        <translation>Вырезать</translation>
+    </message>
+    <message>
+        <source>Copy</source>
+        <translation>Копировать</translation>
+    </message>
+    <message>
+        <source>Duplicate</source>
+        <translation>Дублировать</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Удалить</translation>
+    </message>
+    <message>
+        <source>Split at Playhead</source>
+        <translation>Разрезать на playhead</translation>
+    </message>
+    <message>
+        <source>Glue</source>
+        <translation>Склеить</translation>
+    </message>
+    <message>
+        <source>Crossfade</source>
+        <translation>Кроссфейд</translation>
+    </message>
+    <message>
+        <source>Loop</source>
+        <translation>Петля</translation>
+    </message>
+    <message>
+        <source>Flatten Comp</source>
+        <translation>Свести комп</translation>
+    </message>
+    <message>
+        <source>Add Warp Marker at Playhead</source>
+        <translation>Добавить warp-маркер на playhead</translation>
+    </message>
+    <message>
+        <source>Remove Warp Marker at Playhead</source>
+        <translation>Убрать warp-маркер на playhead</translation>
+    </message>
+    <message>
+        <source>Tags (after the first save)</source>
+        <translation>Теги (после первого сохранения)</translation>
+    </message>
+    <message>
+        <source>Rename Marker…</source>
+        <translation>Переименовать метку…</translation>
+    </message>
+    <message>
+        <source>Rename Marker</source>
+        <translation>Переименовать метку</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Имя</translation>
+    </message>
+    <message>
+        <source>Remove Marker</source>
+        <translation>Удалить метку</translation>
+    </message>
+    <message>
+        <source>Change Tempo…</source>
+        <translation>Изменить темп…</translation>
+    </message>
+    <message>
+        <source>Tempo Marker</source>
+        <translation>Метка темпа</translation>
+    </message>
+    <message>
+        <source>Meter %1/%2</source>
+        <translation>Размер %1/%2</translation>
+    </message>
+    <message>
+        <source>Add Marker Here</source>
+        <translation>Добавить метку здесь</translation>
+    </message>
+    <message>
+        <source>Add Tempo Marker Here…</source>
+        <translation>Добавить метку темпа здесь…</translation>
+    </message>
+    <message>
+        <source>Add Meter Marker Here</source>
+        <translation>Добавить метку размера здесь</translation>
+    </message>
+    <message>
+        <source>Add Chord Marker Here…</source>
+        <translation>Добавить метку аккорда здесь…</translation>
+    </message>
+    <message>
+        <source>Chord Marker</source>
+        <translation>Метка аккорда</translation>
+    </message>
+    <message>
+        <source>Chord</source>
+        <translation>Аккорд</translation>
+    </message>
+    <message>
+        <source>Cycle Start Here</source>
+        <translation>Начало цикла здесь</translation>
+    </message>
+    <message>
+        <source>Cycle End Here</source>
+        <translation>Конец цикла здесь</translation>
+    </message>
+    <message>
+        <source>Delete Point</source>
+        <translation>Удалить точку</translation>
+    </message>
+    <message>
+        <source>Add Automation Clip (1 bar)</source>
+        <translation>Добавить клип автоматизации (1 такт)</translation>
+    </message>
+    <message>
+        <source>Show Lane</source>
+        <translation>Показать линию</translation>
+    </message>
+    <message>
+        <source>Scroll in time (Shift+wheel); Ctrl+wheel zooms</source>
+        <translation>Прокрутка по времени (Shift+колесо); Ctrl+колесо меняет масштаб</translation>
+    </message>
+    <message>
+        <source>in %1/%2</source>
+        <translation>вх %1/%2</translation>
     </message>
 </context>
 </TS>

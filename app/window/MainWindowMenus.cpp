@@ -493,7 +493,7 @@ void MainWindow::freezeTrack(uint64_t trackId) {
         }
     }
     if (end <= start) {
-        app.status().setText("Nothing to freeze: the track has no clips");
+        app.status().setText(tr("Nothing to freeze: the track has no clips").toStdString());
         return;
     }
     // Effects ring on after the last clip ends: two seconds of tail are kept.
@@ -505,7 +505,7 @@ void MainWindow::freezeTrack(uint64_t trackId) {
     };
     auto freeze = std::make_shared<Freeze>();
     LongJob job;
-    job.title = "Freezing the track…";
+    job.title = tr("Freezing the track…").toStdString();
     job.cancellable = false;
     job.perform = [this, freeze, trackId, start, frames](JobControl &) {
         freeze->done = renderTrackMixdown(app.engine(), trackId, *freeze->rendered, start, frames,
@@ -513,7 +513,9 @@ void MainWindow::freezeTrack(uint64_t trackId) {
     };
     job.finish = [this, freeze, trackId, start, frames] {
         if (!freeze->done) {
-            app.status().setText("Track not frozen: " + freeze->error);
+            app.status().setText(tr("Track not frozen: %1")
+                                     .arg(QString::fromStdString(freeze->error))
+                                     .toStdString());
             return;
         }
         edit(std::make_unique<FreezeTrackInPlaceCommand>(trackId, start, frames,
@@ -572,14 +574,14 @@ namespace {
 /// A tuning file the user picks, read by `parse`; its name is the one the file gives, else the
 /// file's own. Nothing changes when the file cannot be read: the status says why.
 template <typename Parse, typename Edit>
-void importTuningFile(OVApplication &app, const char *prompt, const char *type,
-                      const char *unreadText, Parse parse, Edit edit) {
-    const auto files = app.userInterface().chooseFilesToOpen(prompt, {type}, false);
+void importTuningFile(OVApplication &app, const QString &prompt, const char *type,
+                      const QString &unreadPattern, Parse parse, Edit edit) {
+    const auto files = app.userInterface().chooseFilesToOpen(prompt.toStdString(), {type}, false);
     if (files.empty()) return;
     std::string error;
     const auto read = parse(files.front(), &error);
     if (!read) {
-        app.status().setText(std::string(unreadText) + error);
+        app.status().setText(unreadPattern.arg(QString::fromStdString(error)).toStdString());
         return;
     }
     edit(std::filesystem::path(files.front()).stem().string(), *read);
@@ -588,7 +590,7 @@ void importTuningFile(OVApplication &app, const char *prompt, const char *type,
 } // namespace
 
 void MainWindow::importScalaFile() {
-    importTuningFile(app, "Scala scale", "scl", "Scala file not read: ", parseScalaFile,
+    importTuningFile(app, tr("Scala scale"), "scl", tr("Scala file not read: %1"), parseScalaFile,
                      [this](const std::string &fileName, const ScalaParseResult &scale) {
                          edit(std::make_unique<SetScalaFromFileCommand>(
                              scale.description.empty() ? fileName : scale.description,
@@ -597,7 +599,7 @@ void MainWindow::importScalaFile() {
 }
 
 void MainWindow::importKeyboardMap() {
-    importTuningFile(app, "Keyboard map", "kbm", "Keyboard map not read: ", parseKbmFile,
+    importTuningFile(app, tr("Keyboard map"), "kbm", tr("Keyboard map not read: %1"), parseKbmFile,
                      [this](const std::string &fileName, const KbmParseResult &map) {
                          edit(std::make_unique<SetKbmMappingCommand>(
                              map.name.empty() ? fileName : map.name, map.degrees));

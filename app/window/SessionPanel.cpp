@@ -253,7 +253,8 @@ void SessionGridView::mouseReleaseEvent(QMouseEvent *event) {
         const auto [row, column] = cellAt(event->position().toPoint());
         if (row < 0 || row >= static_cast<int>(panel.grid.rows.size())) return;
         if (column != done.column) {
-            panel.app.status().setText("A session clip stays in its track's column");
+            panel.app.status().setText(
+                SessionPanel::tr("A session clip stays in its track's column").toStdString());
             return;
         }
         if (row != done.row) panel.moveClipToRow(done.cell.clipId, row);

@@ -2,6 +2,8 @@
 // as a user of that language would see it.
 #include "app/window/MainWindow.h"
 #include "app/window/SettingsPanels.h"
+#include "app/window/TimelineGeometry.h"
+#include "app/window/TimelineView.h"
 #include "app/window/tests/WindowTestSupport.h"
 #include "core/engine/Engine.h"
 
@@ -117,19 +119,35 @@ std::string clippedTexts(QWidget &root) {
     return clipped.join(QLatin1Char('\n')).toStdString();
 }
 
+/// The texts of `menu` and its submenus.
+QStringList menuTexts(QMenu &menu) {
+    QStringList texts{menu.title()};
+    for (QAction *action : menu.actions()) {
+        texts << action->text() << action->toolTip();
+        if (action->menu()) texts << menuTexts(*action->menu());
+    }
+    texts.removeAll(QString());
+    return texts;
+}
+
 /// The texts of every menu of the menu bar and its submenus.
 QStringList menuTexts(QMenuBar &bar) {
     QStringList texts;
-    std::function<void(QMenu &)> walk = [&](QMenu &menu) {
-        texts << menu.title();
-        for (QAction *action : menu.actions()) {
-            texts << action->text() << action->toolTip();
-            if (action->menu()) walk(*action->menu());
-        }
-    };
     for (QAction *top : bar.actions())
-        if (top->menu()) walk(*top->menu());
-    texts.removeAll(QString());
+        if (top->menu()) texts << menuTexts(*top->menu());
+    return texts;
+}
+
+/// The texts of the context menu a right-click at `at` opens on `widget`.
+QStringList contextMenuTexts(QWidget &widget, QPointF at) {
+    QMenu *menu = rightClick(widget, at);
+    if (!menu) {
+        ADD_FAILURE() << "no context menu at " << at.x() << ", " << at.y();
+        return {};
+    }
+    const QStringList texts = menuTexts(*menu);
+    menu->close();
+    QApplication::processEvents();
     return texts;
 }
 
@@ -163,6 +181,10 @@ class WindowLanguageTest : public ::testing::Test {
             texts << readableTexts(window);
         }
         window.showTab(MainWindow::TimelineTab);
+        // The track header's menu and the ruler's.
+        texts << contextMenuTexts(window.timeline(),
+                                  QPointF(60.0, TimelineGeometry::rulerHeight + 12.0))
+              << contextMenuTexts(window.timeline(), QPointF(400.0, 6.0));
         AudioSettingsPanel *settings = window.openAudioSettings();
         if (settings) {
             QApplication::processEvents();
@@ -213,8 +235,9 @@ TEST_F(WindowLanguageTest, InEnglishNoTextOfTheWindowIsRussian) {
     const QStringList texts = windowTexts(window) + dialogTexts(window);
     EXPECT_GT(texts.size(), 300) << "the walk reached too few texts to mean anything";
     EXPECT_EQ(withCyrillic(texts), "");
-    for (const char *english : {"File", "Studio", "Help", "Import Audio…", "Export Stems…",
-                                "Audio Settings", "Metronome", "Stop All Clips", "Scan"})
+    for (const char *english :
+         {"File", "Studio", "Help", "Import Audio…", "Export Stems…", "Audio Settings", "Metronome",
+          "Stop All Clips", "Scan", "Add Marker Here", "Rename…", "Keyboard Shortcuts"})
         EXPECT_TRUE(texts.contains(QString::fromUtf8(english))) << english;
     // A new project's default names follow the language it was created in.
     const auto names = trackNames(harness);

@@ -109,7 +109,8 @@ QString shownInWindow(const QString &sourceText) {
     static const char *const contexts[] = {
         "orvane::MainWindow",    "orvane::SessionPanel",       "orvane::MixerPanel",
         "orvane::MidiEditor",    "orvane::PluginBrowserPanel", "orvane::AudioSettingsPanel",
-        "orvane::LongJobRunner", "orvane::QuickStartPanel",    "orvane::TimelineView"};
+        "orvane::LongJobRunner", "orvane::QuickStartPanel",    "orvane::TimelineView",
+        "orvane::ChannelStrip",  "orvane::MasteringPanel"};
     const QByteArray source = sourceText.toUtf8();
     for (const char *context : contexts) {
         const QString shown = QCoreApplication::translate(context, source.constData());
