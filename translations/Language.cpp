@@ -10,6 +10,8 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <system_error>
+#include <vector>
 
 namespace orvane {
 
@@ -91,6 +93,42 @@ std::optional<Language> languagePreference(const std::filesystem::path &settings
         preference = value.empty() ? std::nullopt : languageOfLocale(value);
     }
     return preference;
+}
+
+bool storeLanguagePreference(const std::filesystem::path &settingsFile,
+                             std::optional<Language> language, std::string &error) {
+    std::vector<std::string> lines;
+    {
+        std::ifstream file(settingsFile, std::ios::binary);
+        for (std::string line; std::getline(file, line);) {
+            const auto equals = line.find('=');
+            const bool isPreference = equals != std::string::npos &&
+                                      trimmed(line.substr(0, equals)) == languagePreferenceKey;
+            if (!isPreference) lines.push_back(line);
+        }
+    }
+    lines.push_back(std::string(languagePreferenceKey) + "=" +
+                    (language ? languageCode(*language) : ""));
+    std::error_code failure;
+    std::filesystem::create_directories(settingsFile.parent_path(), failure);
+    const std::filesystem::path written = settingsFile.string() + ".new";
+    {
+        std::ofstream file(written, std::ios::binary | std::ios::trunc);
+        for (const std::string &line : lines)
+            file << line << '\n';
+        file.flush();
+        if (!file) {
+            error = "cannot write " + written.string();
+            return false;
+        }
+    }
+    std::filesystem::rename(written, settingsFile, failure);
+    if (failure) {
+        error = "cannot replace " + settingsFile.string() + ": " + failure.message();
+        std::filesystem::remove(written, failure);
+        return false;
+    }
+    return true;
 }
 
 Language chooseLanguage() {

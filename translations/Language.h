@@ -35,6 +35,12 @@ inline constexpr const char *languagePreferenceKey = "hv.language";
 /// The preference stored in `settingsFile`; nothing when it is absent, empty or unknown.
 std::optional<Language> languagePreference(const std::filesystem::path &settingsFile);
 
+/// Stores `language` as the preference in `settingsFile` (nothing: follow the locale), keeping
+/// every other line of the file; the file is replaced only once the new one is written. False
+/// with `error` set when it cannot be written.
+bool storeLanguagePreference(const std::filesystem::path &settingsFile,
+                             std::optional<Language> language, std::string &error);
+
 /// The preference in the user's settings file, else the locale.
 Language chooseLanguage();
 

@@ -1518,6 +1518,30 @@ Shift+перетаскивание	сдвиг без сетки
         <source>Keyboard map not read: %1</source>
         <translation>Раскладка клавиатуры не прочитана: %1</translation>
     </message>
+    <message>
+        <source>Follow the System</source>
+        <translation>Как в системе</translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation>Английский</translation>
+    </message>
+    <message>
+        <source>Russian</source>
+        <translation>Русский</translation>
+    </message>
+    <message>
+        <source>The language changes when Halvora next starts</source>
+        <translation>Язык сменится при следующем запуске Halvora</translation>
+    </message>
+    <message>
+        <source>Language not saved: %1</source>
+        <translation>Язык не сохранён: %1</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <translation>Язык</translation>
+    </message>
 </context>
 <context>
     <name>orvane::MasteringPanel</name>

@@ -22,10 +22,13 @@
 #include "core/commands/SessionCommands.h"
 #include "core/commands/TagAndTuningCommands.h"
 #include "core/engine/Engine.h"
-#include "device/OfflineRender.h"
 #include "core/model/BuiltInPresets.h"
 #include "core/music/ScalaFiles.h"
+#include "device/DeviceSettings.h"
+#include "device/OfflineRender.h"
+#include "translations/Language.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -587,6 +590,32 @@ void importTuningFile(OVApplication &app, const QString &prompt, const char *typ
     edit(std::filesystem::path(files.front()).stem().string(), *read);
 }
 
+/// Studio ▸ Language: the window's language from the next start on, or the locale's.
+void buildLanguageMenu(QMenu *menu, OVApplication &app) {
+    const std::filesystem::path settings = deviceSettingsPath();
+    const std::optional<Language> current = languagePreference(settings);
+    auto *choices = new QActionGroup(menu);
+    const std::pair<const char *, std::optional<Language>> languages[] = {
+        {QT_TRANSLATE_NOOP("orvane::MainWindow", "Follow the System"), std::nullopt},
+        {QT_TRANSLATE_NOOP("orvane::MainWindow", "English"), Language::English},
+        {QT_TRANSLATE_NOOP("orvane::MainWindow", "Russian"), Language::Russian}};
+    for (const auto &[label, language] : languages) {
+        QAction *choice = menu->addAction(MainWindow::tr(label), menu, [&app, settings, language] {
+            std::string error;
+            if (storeLanguagePreference(settings, language, error))
+                app.status().setText(
+                    MainWindow::tr("The language changes when Halvora next starts").toStdString());
+            else
+                app.status().setText(MainWindow::tr("Language not saved: %1")
+                                         .arg(QString::fromStdString(error))
+                                         .toStdString());
+        });
+        choice->setCheckable(true);
+        choice->setChecked(language == current);
+        choices->addAction(choice);
+    }
+}
+
 } // namespace
 
 void MainWindow::importScalaFile() {
@@ -690,6 +719,7 @@ void MainWindow::buildTransportMenu(QMenu *transport) {
 void MainWindow::buildStudioMenu(QMenu *studio) {
     studio->addAction(tr("Audio Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma), this,
                       [this] { openAudioSettings(); });
+    buildLanguageMenu(studio->addMenu(tr("Language")), app);
     QMenu *countIn = studio->addMenu(tr("Count-in"));
     const std::pair<const char *, int32_t> counts[] = {
         {QT_TRANSLATE_NOOP("orvane::MainWindow", "Off"), 0},

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <unistd.h>
 
 namespace orvane {
@@ -72,6 +73,22 @@ TEST(LanguagePreference, isReadFromTheSettingsFileBesideTheAudioKeys) {
         EXPECT_EQ(languagePreference(path), c.expected) << c.content;
     }
     EXPECT_EQ(languagePreference(settingsFileWith("none", "") / "missing.ini"), std::nullopt);
+}
+
+TEST(LanguagePreference, isStoredBesideTheOtherKeysAndReadBack) {
+    const fs::path path = settingsFileWith("stored.ini", "hv.outputDevice=Null\nhv.language=ru\n"
+                                                         "hv.bufferSize=256\n");
+    std::string error;
+    ASSERT_TRUE(storeLanguagePreference(path, Language::English, error)) << error;
+    EXPECT_EQ(languagePreference(path), Language::English);
+    ASSERT_TRUE(storeLanguagePreference(path, std::nullopt, error)) << error;
+    EXPECT_EQ(languagePreference(path), std::nullopt);
+    std::ifstream file(path);
+    const std::string content((std::istreambuf_iterator<char>(file)), {});
+    EXPECT_EQ(content, "hv.outputDevice=Null\nhv.bufferSize=256\nhv.language=\n");
+    const fs::path fresh = settingsFileWith("unused2", "").parent_path() / "new" / "settings.ini";
+    ASSERT_TRUE(storeLanguagePreference(fresh, Language::Russian, error)) << error;
+    EXPECT_EQ(languagePreference(fresh), Language::Russian);
 }
 
 TEST(LanguagePreference, overridesTheLocale) {

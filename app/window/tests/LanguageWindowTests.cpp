@@ -6,6 +6,7 @@
 #include "app/window/TimelineView.h"
 #include "app/window/tests/WindowTestSupport.h"
 #include "core/engine/Engine.h"
+#include "device/DeviceSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -32,6 +33,7 @@
 #include <algorithm>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -325,6 +327,34 @@ TEST_F(WindowLanguageTest, EachPageInEachLanguageReadsWellAndClipsNoText) {
         if (language == Language::English) EXPECT_EQ(clippedTexts(*settings), "") << name;
         settings->close();
     }
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(WindowLanguageTest, TheStudioMenuStoresTheLanguageForTheNextStart) {
+    WindowTestHarness harness("language-menu");
+    MainWindow &window = harness.window();
+    const std::filesystem::path settings = deviceSettingsPath();
+    for (const auto &[item, stored] :
+         {std::pair{"Language/English", std::optional<Language>(Language::English)},
+          std::pair{"Language/Russian", std::optional<Language>(Language::Russian)},
+          std::pair{"Language/Follow the System", std::optional<Language>()}}) {
+        ASSERT_TRUE(chooseFromMenuBar(window, QStringLiteral("Studio"), QString::fromUtf8(item)))
+            << item;
+        EXPECT_EQ(languagePreference(settings), stored) << item;
+        EXPECT_EQ(harness.ui.lastStatus(),
+                  shownInWindow(QStringLiteral("The language changes when Halvora next starts"))
+                      .toStdString());
+    }
+    // The audio settings stored in the same file are kept.
+    EXPECT_EQ(loadDeviceSettings(settings).outputDevice, "Null");
+    // The window keeps speaking the language it started in.
+    QStringList titles;
+    for (QAction *top : window.menuBar()->actions())
+        titles << top->text();
+    EXPECT_TRUE(titles.contains(QStringLiteral("Файл"))) << titles.join(' ').toStdString();
 }
 
 } // namespace
