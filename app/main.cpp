@@ -8,6 +8,7 @@
 #include "app/cli/ReferenceProjectVerb.h"
 #include "app/cli/RenderVerb.h"
 #include "app/window/MainWindow.h"
+#include "translations/Language.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -90,6 +91,12 @@ int main(int argc, char **argv) {
                 std::fputs(orvane::headlessHelp(), stdout);
                 return 0;
             }
+            // Its status lines are the application's, in the user's language; its command-line
+            // help and messages stay English.
+            std::string languageError;
+            if (!orvane::useLanguage(orvane::chooseLanguage(), languageError))
+                std::fprintf(stderr, "Halvora: %s; status lines stay English\n",
+                             languageError.c_str());
             return orvane::runHeadless(rest, STDIN_FILENO, stdout, stderr);
         }
         if (subcommand == "perform") return orvane::runPerformVerb(rest, stdout, stderr);

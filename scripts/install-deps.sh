@@ -48,6 +48,9 @@ x42-plugins
 lsp-plugins-lv2
 calf-plugins
 eq10q
+qt6-tools-dev
+qt6-l10n-tools
+qt6-translations-l10n
 "
 
 # Tests check that numbers are read and written the same under a decimal-comma locale.

@@ -5,6 +5,7 @@
 #include "app/shell/RenderOutput.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
+#include "core/model/Translate.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -282,7 +283,7 @@ const std::map<std::string, Operation> &operations() {
         {"cycle", setCycle},
         {"add-track",
          [](Session &s, const std::string &rest) {
-             const std::string name = rest.empty() ? "Аудио" : rest;
+             const std::string name = rest.empty() ? translate("Track", "Audio") : rest;
              s.app.view().executeEdit(std::make_unique<AddTrackCommand>(TrackType::Audio, name));
          }},
         {"undo", [](Session &s, const std::string &) { s.app.view().undoEdit(); }},
@@ -346,7 +347,8 @@ int runHeadless(const std::vector<std::string> &arguments, int inputFd, std::FIL
     // command line replaces it only when the user says so.
     const bool openArgument =
         !arguments.empty() &&
-        (!recovered || app.view().confirmDiscardingChanges("Открыть проект?", "Не сохранять"));
+        (!recovered || app.view().confirmDiscardingChanges(translate("OVMainView", "Open project?"),
+                                                           translate("OVMainView", "Don't Save")));
     if (openArgument && !app.view().loadProjectFromBundle(arguments.front())) {
         app.willTerminate();
         return 1;

@@ -2,6 +2,7 @@
 
 #include "app/shell/ApplicationUi.h"
 #include "app/shell/SessionState.h"
+#include "core/model/Translate.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -117,12 +118,14 @@ UpdateInfo checkForUpdatesAt(const std::string &endpoint, const std::string &cur
                              const NetworkLimits &limits) {
     UpdateInfo info;
     if (endpoint.empty()) {
-        info.message =
-            "Автообновление не настроено (HALVORA_UPDATE_URL). Текущая версия: " + currentVersion;
+        info.message = withArguments(
+            translate("UpdateCheck",
+                      "Automatic updates are not set up (HALVORA_UPDATE_URL). Current version: %1"),
+            {currentVersion});
         return info;
     }
     if (!isHttpUrl(endpoint)) {
-        info.message = "Некорректный HALVORA_UPDATE_URL.";
+        info.message = translate("UpdateCheck", "Invalid HALVORA_UPDATE_URL.");
         return info;
     }
     const HttpResponse response = httpGet(endpoint, limits);
@@ -130,23 +133,26 @@ UpdateInfo checkForUpdatesAt(const std::string &endpoint, const std::string &cur
         betaSessionLog("error", "network",
                        "update check failed: " +
                            (response.error.empty() ? std::string("no data") : response.error));
-        info.message = "Не удалось проверить обновления (сеть).";
+        info.message = translate("UpdateCheck", "Could not check for updates (network).");
         return info;
     }
     if (!isValidUtf8(response.body)) {
-        info.message = "Некорректный ответ сервера обновлений.";
+        info.message = translate("UpdateCheck", "Invalid answer from the update server.");
         return info;
     }
     info.version = jsonStringField(response.body, "version");
     info.url = jsonStringField(response.body, "url");
     info.notes = jsonStringField(response.body, "notes");
     if (info.version.empty()) {
-        info.message = "Ответ без поля version.";
+        info.message = translate("UpdateCheck", "The answer has no version field.");
         return info;
     }
     info.available = isNewerVersion(currentVersion, info.version);
-    info.message = info.available ? "Доступна версия " + info.version
-                                  : "Установлена актуальная версия " + currentVersion;
+    info.message =
+        info.available
+            ? withArguments(translate("UpdateCheck", "Version %1 is available"), {info.version})
+            : withArguments(translate("UpdateCheck", "The installed version %1 is up to date"),
+                            {currentVersion});
     return info;
 }
 
@@ -176,12 +182,15 @@ void UpdateCheckAction::finish() {
 void UpdateCheckAction::present(const UpdateInfo &info) {
     status.setText(info.message);
     if (!info.available) {
-        ui.runAlert("Halvora обновлена", info.message, {"OK"});
+        ui.runAlert(translate("UpdateCheck", "Halvora is up to date"), info.message,
+                    {translate("UpdateCheck", "OK")});
         return;
     }
     std::string text = info.message;
     if (!info.notes.empty()) text += "\n\n" + info.notes;
-    const int choice = ui.runAlert("Доступно обновление", text, {"Скачать", "OK"});
+    const int choice =
+        ui.runAlert(translate("UpdateCheck", "Update available"), text,
+                    {translate("UpdateCheck", "Download"), translate("UpdateCheck", "OK")});
     if (choice != 0) return;
     // The address comes from the server: only a web address is handed to the opener.
     if (isHttpUrl(info.url) && openDownload)

@@ -1,6 +1,7 @@
 #include "app/shell/DocumentOperations.h"
 
 #include "core/model/MusicalTime.h"
+#include "core/model/Translate.h"
 
 #include <algorithm>
 #include <limits>
@@ -47,8 +48,9 @@ Project buildStartupProject(double sampleRate) {
     Project project;
     project.name = "Untitled";
     project.sampleRate = sampleRate;
-    auto midi = project.addTrack(TrackType::Midi, "MIDI 1");
-    project.addTrack(TrackType::Audio, "Аудио 1");
+    auto midi =
+        project.addTrack(TrackType::Midi, withArguments(translate("Track", "MIDI %1"), {"1"}));
+    project.addTrack(TrackType::Audio, withArguments(translate("Track", "Audio %1"), {"1"}));
 
     const int64_t beat = beatsFromStart(project, 1.0);
     const double barBeats = beatsPerBar(usableMeter(project.timeSignature));

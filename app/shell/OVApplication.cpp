@@ -11,6 +11,7 @@
 #include "core/commands/InsertEdits.h"
 #include "core/engine/Engine.h"
 #include "core/engine/MediaPrefetch.h"
+#include "core/model/Translate.h"
 #include "core/vst/PluginRack.h"
 #include "core/vst/PluginSandboxController.h"
 #include "device/AudioDeviceEngine.h"
@@ -184,7 +185,8 @@ bool OVApplication::applyPersistedAudioSettings() {
 void OVApplication::startAudio() {
     AudioDeviceEngine &device = *audioPtr;
     if (!applyPersistedAudioSettings() || !device.start()) {
-        statusField.setText("Аудио: " + device.lastError);
+        statusField.setText(
+            withArguments(translate("OVApplication", "Audio: %1"), {device.lastError}));
         logBreadcrumb("audio start failed: " + device.lastError);
         betaSessionLog("error", "audio", "start failed: " + device.lastError);
         return;
@@ -212,15 +214,15 @@ int32_t latencySamples(double rate, double milliseconds) {
 bool OVApplication::applyAudioSettings(const AudioSettingsChoice &choice) {
     AudioDeviceEngine &device = *audioPtr;
     if (enginePtr->recording.load()) {
-        statusField.setText("Остановите запись перед сменой устройств");
+        statusField.setText(translate("OVApplication", "Stop recording before changing devices"));
         return false;
     }
     if (device.listDevices().empty()) {
-        statusField.setText("Не найдены аудиоустройства");
+        statusField.setText(translate("OVApplication", "No audio devices found"));
         return false;
     }
     if (choice.outputDevice.empty() || choice.inputDevice.empty() || choice.bufferFrames < 1) {
-        statusField.setText("Выберите устройства ввода и вывода");
+        statusField.setText(translate("OVApplication", "Choose the input and output devices"));
         return false;
     }
     const uint32_t output = device.deviceIdByName(choice.outputDevice);
@@ -228,12 +230,14 @@ bool OVApplication::applyAudioSettings(const AudioSettingsChoice &choice) {
     if (output == 0 || input == 0) {
         // A device that went away since the panel listed it: never fall back silently.
         const std::string &gone = output == 0 ? choice.outputDevice : choice.inputDevice;
-        statusField.setText("Ошибка аудио: нет устройства «" + gone + "»");
+        statusField.setText(
+            withArguments(translate("OVApplication", "Audio error: no device “%1”"), {gone}));
         return false;
     }
     if (!device.applySettings(output, input, choice.bufferFrames) ||
         (!device.outputRunning.load() && !device.start())) {
-        statusField.setText("Ошибка аудио: " + device.lastError);
+        statusField.setText(
+            withArguments(translate("OVApplication", "Audio error: %1"), {device.lastError}));
         return false;
     }
     const double rate = device.sampleRate;
@@ -252,21 +256,23 @@ bool OVApplication::applyAudioSettings(const AudioSettingsChoice &choice) {
                                            clampBufferFrames(choice.bufferFrames)},
                             error))
         betaSessionLog("error", "audio", "settings: " + error);
-    statusField.setText("Аудио: " + choice.outputDevice + " → " + choice.inputDevice + " · " +
-                        std::to_string(choice.bufferFrames) + " сэмплов · " +
-                        std::to_string(static_cast<int64_t>(std::lround(rate))) + " Hz");
+    statusField.setText(
+        withArguments(translate("OVApplication", "Audio: %1 → %2 · %3 samples · %4 Hz"),
+                      {choice.outputDevice, choice.inputDevice, std::to_string(choice.bufferFrames),
+                       std::to_string(static_cast<int64_t>(std::lround(rate)))}));
     return true;
 }
 
 void OVApplication::applyPrivacyPreferences(const PrivacyPreferences &prefs) {
     writePrivacyPreferences(prefs);
     recordTelemetryEvent("privacy_updated", prefs.telemetry ? "telemetry=on" : "telemetry=off");
-    statusField.setText(prefs.telemetry ? "Телеметрия включена (offline-first)"
-                                        : "Телеметрия выкл");
+    statusField.setText(prefs.telemetry ? translate("OVApplication", "Telemetry on (offline-first)")
+                                        : translate("OVApplication", "Telemetry off"));
 }
 
 void OVApplication::checkForUpdates() {
-    if (!updateCheckPtr->start(versionText)) statusField.setText("Проверка обновлений уже идёт");
+    if (!updateCheckPtr->start(versionText))
+        statusField.setText(translate("OVApplication", "An update check is already under way"));
 }
 
 bool OVApplication::offerRecoveryIfNeeded() {
@@ -276,9 +282,14 @@ bool OVApplication::offerRecoveryIfNeeded() {
     if (recoverySnapshotTime() < previousSession.sessionStart) return false;
     const std::string &name = previousSession.projectName;
     const std::string text =
-        name.empty() ? "Обнаружено аварийное завершение. Восстановить автосохранённую копию?"
-                     : "Обнаружено аварийное завершение. Восстановить «" + name + "»?";
-    if (ui.runAlert("Восстановить проект?", text, {"Восстановить", "Начать заново"}) != 0)
+        name.empty() ? translate("OVApplication",
+                                 "Halvora did not shut down properly. Recover the autosaved copy?")
+                     : withArguments(translate("OVApplication",
+                                               "Halvora did not shut down properly. Recover “%1”?"),
+                                     {name});
+    if (ui.runAlert(translate("OVApplication", "Recover the project?"), text,
+                    {translate("OVApplication", "Recover"),
+                     translate("OVApplication", "Start Afresh")}) != 0)
         return false;
     return viewPtr->loadRecoveryProject(name);
 }
@@ -297,7 +308,8 @@ void OVApplication::onTick() {
                        "helper failed: " + std::to_string(report.helperFailures) + " inserts");
     if (!audioLostReported && audioPtr->deviceWasLost()) {
         audioLostReported = true;
-        statusField.setText("Аудио: " + audioPtr->lostReason());
+        statusField.setText(
+            withArguments(translate("OVApplication", "Audio: %1"), {audioPtr->lostReason()}));
         betaSessionLog("error", "audio", "device lost: " + audioPtr->lostReason());
     }
 }
@@ -312,7 +324,8 @@ std::optional<LongJob> OVApplication::prepareAutosave() {
             logBreadcrumb("autosave_tick");
             return;
         }
-        statusField.setText("Автосохранение не удалось: " + viewPtr->lastAutosaveError);
+        statusField.setText(withArguments(translate("OVApplication", "Autosave failed: %1"),
+                                          {viewPtr->lastAutosaveError}));
         betaSessionLog("error", "autosave", "failed: " + viewPtr->lastAutosaveError);
     });
 }
@@ -320,7 +333,8 @@ std::optional<LongJob> OVApplication::prepareAutosave() {
 bool OVApplication::shouldTerminate() {
     // The take is kept before the question, so that the save the user may choose holds it.
     if (viewPtr->recording().isRecordingActive()) viewPtr->recording().stopRecordingAndSaveClip();
-    return viewPtr->confirmDiscardingChanges("Выйти из Halvora?", "Не сохранять");
+    return viewPtr->confirmDiscardingChanges(translate("OVApplication", "Quit Halvora?"),
+                                             translate("OVApplication", "Don't Save"));
 }
 
 void OVApplication::willTerminate() {

@@ -12,6 +12,7 @@
 #include "core/commands/ImportAudioCommand.h"
 #include "core/commands/ImportMidiCommand.h"
 #include "core/model/MusicalTime.h"
+#include "core/model/Translate.h"
 #include "core/vst/PluginRack.h"
 #include "device/AudioDeviceEngine.h"
 #include "device/OfflineRender.h"
@@ -29,14 +30,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char *unsavedChangesText = "Несохранённые изменения будут потеряны.";
-constexpr const char *defaultProjectName = "Новый проект.halvora";
-constexpr const char *savedText = "Проект сохранён";
-constexpr const char *importCancelledText = "Импорт отменён";
-constexpr const char *openCancelledText = "Открытие отменено";
-constexpr const char *notEnoughMemoryText = "Недостаточно памяти";
-constexpr const char *collectedText = "Проект сохранён (медиа собраны в папку)";
 const std::vector<std::string> importTypes = {"wav", "aif", "aiff", "caf", "mp3", "m4a"};
+
+std::string projectSavedText() { return translate("OVMainView", "Project saved"); }
+
+std::string mediaCollectedText() {
+    return translate("OVMainView", "Project saved (media collected into its folder)");
+}
+
+std::string notEnoughMemoryText() { return translate("OVMainView", "Not enough memory"); }
 
 std::string lowerExtension(const std::string &path) {
     std::string extension = fs::path(path).extension().string();
@@ -131,8 +133,9 @@ double OVMainView::deviceSampleRate() const {
 bool OVMainView::confirmDiscardingChanges(const std::string &title,
                                           const std::string &discardButton) {
     if (!projectDirty) return true;
-    const int choice =
-        ui.runAlert(title, unsavedChangesText, {"Сохранить", discardButton, "Отмена"});
+    const int choice = ui.runAlert(
+        title, translate("OVMainView", "Unsaved changes will be lost."),
+        {translate("OVMainView", "Save"), discardButton, translate("OVMainView", "Cancel")});
     if (choice == 0) return saveProject();
     return choice == 1;
 }
@@ -155,7 +158,9 @@ void OVMainView::fitTimelineToContent() {
 }
 
 void OVMainView::newProject() {
-    if (!confirmDiscardingChanges("Новый проект?", "Создать")) return;
+    if (!confirmDiscardingChanges(translate("OVMainView", "New project?"),
+                                  translate("OVMainView", "Create")))
+        return;
     rack.unloadAll();
     Project project = buildNewProject(engine.sampleRate.load());
     engine.replaceProject(std::move(project));
@@ -167,7 +172,7 @@ void OVMainView::newProject() {
     timelineScrollBeats = 0.0;
     timelinePpb = 36.0;
     (void)engine.pushRequest(RequestProducer::MainThread, Request::stop());
-    showStatus("Новый проект");
+    showStatus(translate("OVMainView", "New project"));
 }
 
 /// A project read from its folder, its media decoded, ready to replace the document.
@@ -227,15 +232,18 @@ void readProjectForOpening(OVMainView::OpenedProject &opened, double deviceRate,
 void OVMainView::openProject() { runHere(prepareOpenProject()); }
 
 std::optional<LongJob> OVMainView::prepareOpenProject() {
-    if (!confirmDiscardingChanges("Открыть проект?", "Не сохранять")) return std::nullopt;
-    const auto chosen =
-        ui.chooseFilesToOpen("Выберите проект Halvora (.halvora)", {"halvora"}, false);
+    if (!confirmDiscardingChanges(translate("OVMainView", "Open project?"),
+                                  translate("OVMainView", "Don't Save")))
+        return std::nullopt;
+    const auto chosen = ui.chooseFilesToOpen(
+        translate("OVMainView", "Choose a Halvora project (.halvora)"), {"halvora"}, false);
     if (chosen.empty() || chosen.front().empty()) return std::nullopt;
     return openProjectJob(chosen.front());
 }
 
 std::optional<LongJob> OVMainView::prepareOpenProjectAt(const std::string &path) {
-    if (path.empty() || !confirmDiscardingChanges("Открыть проект?", "Не сохранять"))
+    if (path.empty() || !confirmDiscardingChanges(translate("OVMainView", "Open project?"),
+                                                  translate("OVMainView", "Don't Save")))
         return std::nullopt;
     return openProjectJob(path);
 }
@@ -245,14 +253,14 @@ LongJob OVMainView::openProjectJob(const std::string &path) {
     opened->path = path;
     auto stopped = std::make_shared<bool>(false);
     LongJob job;
-    job.title = "Открытие проекта";
+    job.title = translate("OVMainView", "Opening the project");
     job.perform = [opened, stopped, rate = deviceSampleRate()](JobControl &control) {
         readProjectForOpening(*opened, rate, &control);
         *stopped = control.cancelled();
     };
     job.finish = [this, opened, stopped] {
         if (*stopped)
-            showStatus(openCancelledText);
+            showStatus(translate("OVMainView", "Opening cancelled"));
         else
             adoptOpenedProject(*opened, std::nullopt);
     };
@@ -271,8 +279,10 @@ bool OVMainView::loadProjectFromBundle(const std::string &path,
 bool OVMainView::adoptOpenedProject(OpenedProject &opened,
                                     const std::optional<std::string> &statusMessage) {
     if (!opened.project) {
-        showStatus(opened.failure.empty() ? std::string("Не удалось открыть проект")
-                                          : "Не удалось открыть проект: " + opened.failure);
+        showStatus(opened.failure.empty()
+                       ? translate("OVMainView", "Could not open the project")
+                       : withArguments(translate("OVMainView", "Could not open the project: %1"),
+                                       {opened.failure}));
         if (!opened.failure.empty())
             betaSessionLog("error", "open", opened.path + ": " + opened.failure);
         return false;
@@ -302,11 +312,14 @@ bool OVMainView::adoptOpenedProject(OpenedProject &opened,
     if (!missing.empty()) relinkMissingMedia(missing);
     selectFirstTrack();
     fitTimelineToContent();
-    showStatus(statusMessage ? *statusMessage : "Открыт: " + name);
+    showStatus(statusMessage ? *statusMessage
+                             : withArguments(translate("OVMainView", "Opened: %1"), {name}));
     reportUnreadableMedia(opened.unreadable);
     if (fileRate != openedRate)
-        showStatus("Проект " + formatHz(fileRate) + " открыт на частоте устройства " +
-                   formatHz(openedRate) + " (позиции не пересчитаны)");
+        showStatus(withArguments(
+            translate("OVMainView",
+                      "Project of %1 opened at the device rate of %2 (positions not converted)"),
+            {formatHz(fileRate), formatHz(openedRate)}));
     return true;
 }
 
@@ -319,7 +332,7 @@ struct OVMainView::SaveTask {
     bool autosave = false;
     /// The status shown and the path remembered as the project's after a save the user
     /// asked for; none for a plain save to a path.
-    const char *doneText = nullptr;
+    std::string doneText;
     uint64_t editsAtSnapshot = 0;
     uint64_t generation = 0;
     SavedDocument saved;
@@ -345,7 +358,8 @@ std::shared_ptr<OVMainView::SaveTask> OVMainView::snapshotForSave(const std::str
 
 LongJob OVMainView::saveJob(std::shared_ptr<SaveTask> task) {
     LongJob job;
-    job.title = task->autosave ? "Автосохранение…" : "Сохранение проекта…";
+    job.title = task->autosave ? translate("OVMainView", "Autosaving…")
+                               : translate("OVMainView", "Saving the project…");
     // A save cut off halfway would leave a document that names media never written.
     job.cancellable = false;
     job.perform = [task](JobControl &) {
@@ -367,7 +381,7 @@ void OVMainView::finishSave(SaveTask &task) {
         if (task.autosave)
             lastAutosaveError = result.error;
         else
-            showStatus("Ошибка: " + result.error);
+            showStatus(withArguments(translate("OVMainView", "Error: %1"), {result.error}));
         if (task.done) task.done(false);
         return;
     }
@@ -381,9 +395,9 @@ void OVMainView::finishSave(SaveTask &task) {
         }
         // Edits made while the save ran are not in the file: the document stays dirty.
         if (task.markSaved && documentEdits == task.editsAtSnapshot) projectDirty = false;
-        if (task.doneText) projectPath = task.path;
+        if (!task.doneText.empty()) projectPath = task.path;
     }
-    if (task.doneText) showStatus(task.doneText);
+    if (!task.doneText.empty()) showStatus(task.doneText);
     if (task.done) task.done(true);
 }
 
@@ -398,17 +412,18 @@ bool OVMainView::saveProjectToPath(const std::string &path, bool markSaved, bool
 }
 
 std::optional<LongJob> OVMainView::prepareSaveWithPrompt(bool collectAll, bool alwaysAsk,
-                                                         const char *doneText,
+                                                         const std::string &doneText,
                                                          std::shared_ptr<bool> saved) {
     if (savesInFlight > 0) {
         // The one on its way may still choose the project's place; a second would ask again
         // or write the same files at the same time.
-        showStatus("Сохранение уже идёт");
+        showStatus(translate("OVMainView", "A save is already under way"));
         return std::nullopt;
     }
     std::string path = projectPath;
     if (path.empty() || alwaysAsk) {
-        const auto chosen = ui.chooseSaveLocation("halvora", defaultProjectName);
+        const auto chosen =
+            ui.chooseSaveLocation("halvora", translate("OVMainView", "New Project.halvora"));
         if (!chosen || chosen->empty()) return std::nullopt;
         path = withProjectSuffix(*chosen);
         if (!maySaveAsTo(path)) return std::nullopt;
@@ -435,13 +450,17 @@ bool isSameFolder(const std::string &first, const std::string &second) {
 bool OVMainView::maySaveAsTo(const std::string &path) {
     struct stat status {};
     if (::lstat(path.c_str(), &status) != 0) return true; // a new project folder
-    const std::string shown = "«" + printableText(path) + "»";
+    const std::string shown = withArguments(translate("OVMainView", "“%1”"), {printableText(path)});
     if (S_ISLNK(status.st_mode)) {
-        showStatus("Ошибка: " + shown + " — символическая ссылка; проект не сохранён");
+        showStatus(withArguments(
+            translate("OVMainView", "Error: %1 is a symbolic link; the project was not saved"),
+            {shown}));
         return false;
     }
     if (!S_ISDIR(status.st_mode)) {
-        showStatus("Ошибка: " + shown + " — не папка; проект не сохранён");
+        showStatus(withArguments(
+            translate("OVMainView", "Error: %1 is not a folder; the project was not saved"),
+            {shown}));
         return false;
     }
     std::error_code error;
@@ -450,37 +469,43 @@ bool OVMainView::maySaveAsTo(const std::string &path) {
     switch (existingProject) {
     case ExistingProject::Replace: return true;
     case ExistingProject::Refuse:
-        showStatus("Ошибка: " + shown + " уже содержит другой проект; проект не сохранён");
+        showStatus(withArguments(
+            translate("OVMainView",
+                      "Error: %1 already holds another project; the project was not saved"),
+            {shown}));
         return false;
     case ExistingProject::Ask: break;
     }
-    return ui.runAlert("Заменить проект?",
-                       "Папка " + shown + " уже содержит другой проект. Заменить его?",
-                       {"Заменить", "Отмена"}) == 0;
+    return ui.runAlert(
+               translate("OVMainView", "Replace the project?"),
+               withArguments(translate("OVMainView",
+                                       "The folder %1 already holds another project. Replace it?"),
+                             {shown}),
+               {translate("OVMainView", "Replace"), translate("OVMainView", "Cancel")}) == 0;
 }
 
-bool OVMainView::saveWithPrompt(bool collectAll, bool alwaysAsk, const char *doneText) {
+bool OVMainView::saveWithPrompt(bool collectAll, bool alwaysAsk, const std::string &doneText) {
     const auto saved = std::make_shared<bool>(false);
     runHere(prepareSaveWithPrompt(collectAll, alwaysAsk, doneText, saved));
     return *saved;
 }
 
-bool OVMainView::saveProject() { return saveWithPrompt(false, false, savedText); }
+bool OVMainView::saveProject() { return saveWithPrompt(false, false, projectSavedText()); }
 
-bool OVMainView::saveProjectAs() { return saveWithPrompt(false, true, savedText); }
+bool OVMainView::saveProjectAs() { return saveWithPrompt(false, true, projectSavedText()); }
 
-bool OVMainView::collectAllAndSave() { return saveWithPrompt(true, false, collectedText); }
+bool OVMainView::collectAllAndSave() { return saveWithPrompt(true, false, mediaCollectedText()); }
 
 std::optional<LongJob> OVMainView::prepareSave() {
-    return prepareSaveWithPrompt(false, false, savedText);
+    return prepareSaveWithPrompt(false, false, projectSavedText());
 }
 
 std::optional<LongJob> OVMainView::prepareSaveAs() {
-    return prepareSaveWithPrompt(false, true, savedText);
+    return prepareSaveWithPrompt(false, true, projectSavedText());
 }
 
 std::optional<LongJob> OVMainView::prepareCollectAllAndSave() {
-    return prepareSaveWithPrompt(true, false, collectedText);
+    return prepareSaveWithPrompt(true, false, mediaCollectedText());
 }
 
 std::optional<LongJob> OVMainView::prepareAutosave(std::function<void(bool)> done) {
@@ -508,7 +533,9 @@ bool OVMainView::performAutosaveSilently() {
 }
 
 bool OVMainView::loadRecoveryProject(const std::string &storedName) {
-    if (!loadProjectFromBundle(autosaveBundlePath().string(), "Восстановлено: " + storedName)) {
+    if (!loadProjectFromBundle(
+            autosaveBundlePath().string(),
+            withArguments(translate("OVMainView", "Recovered: %1"), {storedName}))) {
         keepUnloadableRecovery();
         return false;
     }
@@ -523,11 +550,13 @@ void OVMainView::keepUnloadableRecovery() {
     const fs::path aside = setAsideRecoverySnapshot();
     if (aside.empty()) {
         keepRecoveryAtQuit = true;
-        showStatus("Копия восстановления не открылась; она сохранена: " +
-                   printableText(autosaveBundlePath().string()));
+        showStatus(withArguments(
+            translate("OVMainView", "The recovery copy did not open; it is kept at %1"),
+            {printableText(autosaveBundlePath().string())}));
     } else {
-        showStatus("Копия восстановления не открылась; она сохранена: " +
-                   printableText(aside.string()));
+        showStatus(withArguments(
+            translate("OVMainView", "The recovery copy did not open; it is kept at %1"),
+            {printableText(aside.string())}));
     }
     betaSessionLog("error", "recovery", "unopened copy kept: " + aside.string());
 }
@@ -536,8 +565,9 @@ void OVMainView::reportUnreadableMedia(
     const std::vector<project_io::MediaLoadFailure> &unreadable) {
     if (unreadable.empty()) return;
     // They play and export as silence: the user must learn which and why.
-    std::string text = "Не удалось прочитать " + std::to_string(unreadable.size()) +
-                       " аудиофайл(ов), они звучат как тишина:";
+    std::string text = withArguments(
+        translate("OVMainView", "Could not read %1 audio file(s); they play as silence:"),
+        {std::to_string(unreadable.size())});
     for (const project_io::MediaLoadFailure &failure : unreadable) {
         text += "\n" + printableText(fs::path(failure.path).filename().string()) + ": " +
                 printableText(failure.reason);
@@ -548,10 +578,16 @@ void OVMainView::reportUnreadableMedia(
 
 void OVMainView::relinkMissingMedia(const std::vector<project_io::MissingMediaEntry> &missing) {
     if (missing.empty()) return;
-    const std::string text = "Не удалось загрузить " + std::to_string(missing.size()) +
-                             " аудиофайл(ов). Укажите папку для поиска или выберите файл вручную.";
-    if (ui.runAlert("Медиафайлы не найдены", text, {"Выбрать папку", "Пропустить"}) != 0) return;
-    const auto folder = ui.chooseFolder("Папка с аудиофайлами для relink");
+    const std::string text =
+        withArguments(translate("OVMainView", "Could not load %1 audio file(s). Choose a folder to "
+                                              "search, or pick the files by hand."),
+                      {std::to_string(missing.size())});
+    if (ui.runAlert(translate("OVMainView", "Media files not found"), text,
+                    {translate("OVMainView", "Choose Folder"), translate("OVMainView", "Skip")}) !=
+        0)
+        return;
+    const auto folder =
+        ui.chooseFolder(translate("OVMainView", "Folder with the audio files to relink"));
     if (!folder) return;
     int relinked = 0;
     {
@@ -560,8 +596,9 @@ void OVMainView::relinkMissingMedia(const std::vector<project_io::MissingMediaEn
         engine.publishGraph();
     }
     if (relinked > 0) markDocumentDirty();
-    showStatus(relinked > 0 ? "Перепривязано файлов: " + std::to_string(relinked)
-                            : "Файлы не найдены в выбранной папке");
+    showStatus(relinked > 0 ? withArguments(translate("OVMainView", "Files relinked: %1"),
+                                            {std::to_string(relinked)})
+                            : translate("OVMainView", "No files found in the chosen folder"));
 }
 
 bool OVMainView::importAudioFileAtPath(const std::string &path, std::string &errorMessage) {
@@ -572,16 +609,16 @@ AudioImport decodeAudioForImport(const std::string &path, double sampleRate) {
     AudioImport import;
     import.path = path;
     if (path.empty()) {
-        import.error = "Нет пути к файлу";
+        import.error = translate("OVMainView", "No path to the file");
     } else if (!isImportableAudioFile(path, true)) {
-        import.error = "Неподдерживаемый формат";
+        import.error = translate("OVMainView", "Unsupported format");
     } else {
         try {
             import.decoded = decodeAudioFile(path, sampleRate, import.audio, &import.error);
         } catch (const std::bad_alloc &) {
             import.audio = DecodedAudio{};
             import.decoded = false;
-            import.error = notEnoughMemoryText;
+            import.error = notEnoughMemoryText();
         }
     }
     return import;
@@ -602,7 +639,7 @@ bool OVMainView::placeImportedAudio(const AudioImport &import, uint64_t trackId,
         return false;
     }
     std::string trackName = fs::path(import.path).stem().string();
-    if (trackName.empty()) trackName = "Аудио";
+    if (trackName.empty()) trackName = translate("Track", "Audio");
 
     std::unique_ptr<ImportAudioCommand> command;
     {
@@ -611,11 +648,12 @@ bool OVMainView::placeImportedAudio(const AudioImport &import, uint64_t trackId,
         if (trackId != 0) {
             const auto track = project.findTrack(trackId);
             if (!track) {
-                errorMessage = "Дорожка не найдена";
+                errorMessage = translate("OVMainView", "Track not found");
                 return false;
             }
             if (track->type == TrackType::Midi) {
-                errorMessage = "На MIDI-дорожку нельзя импортировать аудио";
+                errorMessage =
+                    translate("OVMainView", "Audio cannot be imported onto a MIDI track");
                 return false;
             }
         }
@@ -655,7 +693,7 @@ LongJob decodeForImportJob(std::vector<std::string> paths, double rate, const En
     auto task = std::make_shared<Decoding>();
     task->paths = std::move(paths);
     LongJob job;
-    job.title = "Импорт аудио…";
+    job.title = translate("OVMainView", "Importing audio…");
     job.perform = [task, rate](JobControl &control) {
         const std::size_t count = task->paths.size();
         for (std::size_t i = 0; i < count; ++i) {
@@ -678,13 +716,14 @@ LongJob decodeForImportJob(std::vector<std::string> paths, double rate, const En
 
 std::optional<LongJob> OVMainView::prepareImportAudio() {
     auto files = ui.chooseFilesToOpen(
-        "Каждый выбранный файл будет импортирован на отдельную новую аудиодорожку.", importTypes,
-        true);
+        translate("OVMainView",
+                  "Each file you choose is imported onto a new audio track of its own."),
+        importTypes, true);
     if (files.empty()) return std::nullopt;
     return decodeForImportJob(std::move(files), engine.sampleRate.load(), engine,
                               [this](const std::vector<AudioImport> &imports, bool cancelled) {
                                   if (cancelled)
-                                      showStatus(importCancelledText);
+                                      showStatus(translate("OVMainView", "Import cancelled"));
                                   else
                                       placeImportedFiles(imports);
                               });
@@ -705,13 +744,15 @@ void OVMainView::placeImportedFiles(const std::vector<AudioImport> &imports) {
         }
     }
     if (imported == 0) {
-        showStatus(errors.empty() ? "Импорт не удался" : errors);
+        showStatus(errors.empty() ? translate("OVMainView", "Import failed") : errors);
         return;
     }
     markDocumentDirty();
-    showStatus(imported == 1
-                   ? std::string("Импортирован 1 файл на новую дорожку")
-                   : "Импортировано " + std::to_string(imported) + " файлов на отдельные дорожки");
+    showStatus(
+        imported == 1
+            ? translate("OVMainView", "Imported 1 file onto a new track")
+            : withArguments(translate("OVMainView", "Imported %1 files onto tracks of their own"),
+                            {std::to_string(imported)}));
     fitTimelineToContent();
 }
 
@@ -746,7 +787,7 @@ LongJob OVMainView::prepareDropImport(const std::vector<std::string> &paths, uin
                               [this, trackId, startSamples, midiImported](
                                   const std::vector<AudioImport> &imports, bool cancelled) {
                                   if (cancelled)
-                                      showStatus(importCancelledText);
+                                      showStatus(translate("OVMainView", "Import cancelled"));
                                   else if (!imports.empty() || !midiImported)
                                       dropDecodedFiles(imports, trackId, startSamples);
                               });
@@ -761,7 +802,8 @@ bool OVMainView::importMidiFile(const std::string &path, int64_t startSamples, b
     midifile::MidiFile file;
     std::string error;
     if (!midifile::readMidiFileAt(path, file, error)) {
-        showStatus("Не удалось импортировать MIDI-файл: " + error);
+        showStatus(
+            withArguments(translate("OVMainView", "Could not import the MIDI file: %1"), {error}));
         return false;
     }
     midifile::MidiImport plan;
@@ -770,12 +812,13 @@ bool OVMainView::importMidiFile(const std::string &path, int64_t startSamples, b
         plan = midifile::planMidiImport(file, engine.project, takeTimeMaps);
     }
     if (plan.tracks.empty()) {
-        showStatus("В MIDI-файле нет нот");
+        showStatus(translate("OVMainView", "The MIDI file has no notes"));
         return false;
     }
     const std::size_t tracks = plan.tracks.size();
     executeEdit(std::make_unique<ImportMidiCommand>(std::move(plan), startSamples));
-    showStatus("MIDI-файл импортирован (" + std::to_string(tracks) + " дорожек)");
+    showStatus(withArguments(translate("OVMainView", "MIDI file imported (%1 tracks)"),
+                             {std::to_string(tracks)}));
     fitTimelineToContent();
     return true;
 }
@@ -813,10 +856,10 @@ bool OVMainView::exportMidiFile(const std::string &path, midifile::MidiExportSco
         file = midifile::midiFileFromProject(engine.project, scope, id, error);
     }
     if (!file || !midifile::writeMidiFileAt(path, *file, error)) {
-        showStatus("Экспорт MIDI не удался: " + error);
+        showStatus(withArguments(translate("OVMainView", "MIDI export failed: %1"), {error}));
         return false;
     }
-    showStatus("MIDI-файл экспортирован");
+    showStatus(translate("OVMainView", "MIDI file exported"));
     return true;
 }
 
@@ -839,20 +882,21 @@ void OVMainView::dropDecodedFiles(const std::vector<AudioImport> &imports, uint6
         start = snapNotBefore(start);
     }
     if (added == 0) {
-        showStatus("Не удалось импортировать файл");
+        showStatus(translate("OVMainView", "Could not import the file"));
         return;
     }
     markDocumentDirty();
-    showStatus(added == 1 ? std::string("Файл добавлен на дорожку")
-                          : "Добавлено " + std::to_string(added) + " файлов на дорожку");
+    showStatus(added == 1 ? translate("OVMainView", "File added to the track")
+                          : withArguments(translate("OVMainView", "Added %1 files to the track"),
+                                          {std::to_string(added)}));
     fitTimelineToContent();
 }
 
 struct OVMainView::ExportTask {
     Project snapshot;
     WavRenderRequest request;
-    const char *doneFormat = "";
-    const char *failedText = "";
+    std::string doneFormat; // "%1" stands for the frames written
+    std::string failedText;
     /// The open project's own folder, which an export must never write into.
     std::string projectFolder;
     WavRenderResult result = WavRenderResult::RenderFailed;
@@ -882,7 +926,8 @@ bool checkExportLength(const WavRenderRequest &request, double sampleRate, std::
 
 std::optional<LongJob> OVMainView::prepareExport(const std::string &defaultName, int64_t start,
                                                  int64_t frames, uint64_t soloTrackId,
-                                                 const char *doneFormat, const char *failedText) {
+                                                 const std::string &doneFormat,
+                                                 const std::string &failedText) {
     const ExportContainer container = exportFormat.container;
     const auto chosen = ui.chooseSaveLocation(std::string(exportContainerName(container)),
                                               withExportExtension(defaultName, container));
@@ -908,7 +953,8 @@ std::optional<LongJob> OVMainView::prepareExport(const std::string &defaultName,
 
 LongJob OVMainView::exportJob(std::shared_ptr<ExportTask> task) {
     LongJob job;
-    job.title = task->stemsFolder.empty() ? "Экспорт WAV…" : "Экспорт стемов…";
+    job.title = task->stemsFolder.empty() ? translate("OVMainView", "Exporting WAV…")
+                                          : translate("OVMainView", "Exporting stems…");
     job.perform = [task](JobControl &control) {
         WavRenderRequest &request = task->request;
         // Stems are checked as one file in their folder.
@@ -954,38 +1000,46 @@ LongJob OVMainView::exportJob(std::shared_ptr<ExportTask> task) {
 void OVMainView::finishExport(const ExportTask &task) {
     switch (task.result) {
     case WavRenderResult::Written:
-        showStatus(std::string(task.doneFormat) + std::to_string(task.request.frames) +
-                   " сэмплов)");
+        showStatus(withArguments(task.doneFormat, {std::to_string(task.request.frames)}));
         for (const std::string &track : task.silencedTracks)
-            showStatus("Дорожка «" + track +
-                       "» заглушена: она выдала недопустимые значения (NaN или бесконечность)");
+            showStatus(withArguments(
+                translate("OVMainView",
+                          "Track “%1” muted: it produced invalid values (NaN or infinity)"),
+                {track}));
         return;
-    case WavRenderResult::Cancelled: showStatus("Экспорт отменён"); return;
+    case WavRenderResult::Cancelled:
+        showStatus(translate("OVMainView", "Export cancelled"));
+        return;
     case WavRenderResult::RenderFailed: showStatus(task.failedText); break;
     case WavRenderResult::WriteFailed:
         // A refused target is the user's to correct, so the reason is shown, not only logged.
-        showStatus(task.showReason ? "Export failed: " + task.error : "Export failed");
+        showStatus(task.showReason
+                       ? withArguments(translate("OVMainView", "Export failed: %1"), {task.error})
+                       : translate("OVMainView", "Export failed"));
         break;
     }
     betaSessionLog("error", "export", task.request.outputPath + ": " + task.error);
 }
 
 std::optional<LongJob> OVMainView::prepareExportWav() {
-    return prepareExport("mixdown.wav", 0, arrangementExportLength(), 0, "WAV экспортирован (",
-                         "Export failed");
+    return prepareExport("mixdown.wav", 0, arrangementExportLength(), 0,
+                         translate("OVMainView", "WAV exported (%1 samples)"),
+                         translate("OVMainView", "Export failed"));
 }
 
 std::optional<LongJob> OVMainView::prepareExportLoopWav() {
     if (!engine.loopEnabled.load()) {
-        showStatus("Включите cycle (C) для экспорта петли");
+        showStatus(translate("OVMainView", "Turn on the cycle (C) to export the loop"));
         return std::nullopt;
     }
     const int64_t start = engine.loopStart.load(), end = engine.loopEnd.load();
     if (end <= start) {
-        showStatus("Некорректный loop range");
+        showStatus(translate("OVMainView", "Invalid loop range"));
         return std::nullopt;
     }
-    return prepareExport("loop.wav", start, end - start, 0, "Loop WAV (", "Export failed");
+    return prepareExport("loop.wav", start, end - start, 0,
+                         translate("OVMainView", "Loop WAV (%1 samples)"),
+                         translate("OVMainView", "Export failed"));
 }
 
 std::optional<LongJob> OVMainView::prepareExportSelectedTrackWav() {
@@ -996,15 +1050,17 @@ std::optional<LongJob> OVMainView::prepareExportSelectedTrackWav() {
         if (track) trackName = track->name;
     }
     if (selectedTrackId == 0 || trackName.empty()) {
-        showStatus("Выберите дорожку");
+        showStatus(translate("OVMainView", "Choose a track"));
         return std::nullopt;
     }
     return prepareExport(trackName + ".wav", 0, arrangementExportLength(), selectedTrackId,
-                         "Дорожка экспортирована (", "Экспорт дорожки не удался");
+                         translate("OVMainView", "Track exported (%1 samples)"),
+                         translate("OVMainView", "Track export failed"));
 }
 
 std::optional<LongJob> OVMainView::prepareExportStems() {
-    const std::optional<std::string> folder = ui.chooseFolder("Папка для стемов");
+    const std::optional<std::string> folder =
+        ui.chooseFolder(translate("OVMainView", "Folder for the stems"));
     if (!folder || folder->empty()) return std::nullopt;
     auto task = std::make_shared<ExportTask>();
     task->request.outputPath = (std::filesystem::path(*folder) / "stems").string();
@@ -1012,8 +1068,8 @@ std::optional<LongJob> OVMainView::prepareExportStems() {
     task->request.format = exportFormat;
     task->request.normalization = exportNormalization;
     task->stemsFolder = *folder;
-    task->doneFormat = "Стемы экспортированы (";
-    task->failedText = "Экспорт стемов не удался";
+    task->doneFormat = translate("OVMainView", "Stems exported (%1 samples)");
+    task->failedText = translate("OVMainView", "Stem export failed");
     {
         std::lock_guard lock(engine.projectMutex);
         rack.saveStatesIntoProject();
@@ -1049,7 +1105,8 @@ void OVMainView::stepHistory(bool undo) {
         commands.redo(engine.project);
     engine.publishGraph();
     markDocumentDirty();
-    showStatus((undo ? "Отмена: " : "Повтор: ") + name);
+    showStatus(undo ? withArguments(translate("OVMainView", "Undo: %1"), {name})
+                    : withArguments(translate("OVMainView", "Redo: %1"), {name}));
 }
 
 void OVMainView::undoEdit() { stepHistory(true); }

@@ -220,12 +220,13 @@ class OVMainView {
     void finishSave(SaveTask &task);
     LongJob openProjectJob(const std::string &path);
     std::optional<LongJob> prepareSaveWithPrompt(bool collectAll, bool alwaysAsk,
-                                                 const char *doneText,
+                                                 const std::string &doneText,
                                                  std::shared_ptr<bool> saved = nullptr);
-    bool saveWithPrompt(bool collectAll, bool alwaysAsk, const char *doneText);
+    bool saveWithPrompt(bool collectAll, bool alwaysAsk, const std::string &doneText);
     std::optional<LongJob> prepareExport(const std::string &defaultName, int64_t start,
                                          int64_t frames, uint64_t soloTrackId,
-                                         const char *doneFormat, const char *failedText);
+                                         const std::string &doneFormat,
+                                         const std::string &failedText);
     LongJob exportJob(std::shared_ptr<ExportTask> task);
     void finishExport(const ExportTask &task);
     void runHere(std::optional<LongJob> job);

@@ -33,8 +33,8 @@ QPushButton *toggleButton(const QString &text, const QString &tip, const QString
 } // namespace
 
 QString panText(int percent) {
-    if (percent == 0) return QStringLiteral("Pan: centre");
-    return QStringLiteral("Pan: %1 %2").arg(std::abs(percent)).arg(percent < 0 ? "L" : "R");
+    if (percent == 0) return ChannelStrip::tr("Pan: centre");
+    return ChannelStrip::tr("Pan: %1 %2").arg(std::abs(percent)).arg(percent < 0 ? "L" : "R");
 }
 
 float faderPositionToGain(int position) {
@@ -67,7 +67,7 @@ ChannelStrip::ChannelStrip(StripKind kind, uint64_t trackId, StripActions stripA
         panKnob = new QDial(this);
         panKnob->setRange(-100, 100);
         panKnob->setFixedSize(36, 36);
-        panKnob->setToolTip(QStringLiteral("Pan"));
+        panKnob->setToolTip(tr("Pan"));
         layout->addWidget(panKnob, 0, Qt::AlignHCenter);
         commitOnRelease(panKnob, this, [this](int value) {
             if (actions.pan) actions.pan(static_cast<float>(value) / 100.0f);
@@ -88,7 +88,7 @@ ChannelStrip::ChannelStrip(StripKind kind, uint64_t trackId, StripActions stripA
             QDial *dial = new QDial(this);
             dial->setRange(0, 100);
             dial->setFixedSize(26, 26);
-            dial->setToolTip(QStringLiteral("Send %1").arg(QChar('A' + slot)));
+            dial->setToolTip(tr("Send %1").arg(QChar('A' + slot)));
             sends[static_cast<std::size_t>(slot)] = dial;
             sendGrid->addWidget(dial, slot / 2, slot % 2);
             commitOnRelease(dial, this, [this, slot](int value) {
@@ -100,10 +100,8 @@ ChannelStrip::ChannelStrip(StripKind kind, uint64_t trackId, StripActions stripA
     if (kind != StripKind::Master) {
         auto *buttons = new QHBoxLayout();
         buttons->setSpacing(1);
-        mute =
-            toggleButton(QStringLiteral("M"), QStringLiteral("Mute"), QStringLiteral("mute"), this);
-        solo =
-            toggleButton(QStringLiteral("S"), QStringLiteral("Solo"), QStringLiteral("solo"), this);
+        mute = toggleButton(QStringLiteral("M"), tr("Mute"), QStringLiteral("mute"), this);
+        solo = toggleButton(QStringLiteral("S"), tr("Solo"), QStringLiteral("solo"), this);
         buttons->addWidget(mute);
         buttons->addWidget(solo);
         auto muteSolo = [this] {
@@ -112,8 +110,8 @@ ChannelStrip::ChannelStrip(StripKind kind, uint64_t trackId, StripActions stripA
         connect(mute, &QPushButton::toggled, this, muteSolo);
         connect(solo, &QPushButton::toggled, this, muteSolo);
         if (kind == StripKind::Track) {
-            arm = toggleButton(QStringLiteral("R"), QStringLiteral("Arm for recording"),
-                               QStringLiteral("arm"), this);
+            arm = toggleButton(QStringLiteral("R"), tr("Arm for recording"), QStringLiteral("arm"),
+                               this);
             buttons->addWidget(arm);
             connect(arm, &QPushButton::toggled, this, [this](bool on) {
                 if (actions.arm) actions.arm(on);

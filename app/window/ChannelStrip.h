@@ -55,6 +55,8 @@ struct StripActions {
 /// One mixer channel: name, pan, sends, mute, solo, arm, fader and peak meter. The master
 /// strip has only the fader and the meter.
 class ChannelStrip : public QWidget {
+    Q_OBJECT
+
   public:
     ChannelStrip(StripKind kind, uint64_t trackId, StripActions actions, QWidget *parent = nullptr);
     /// Shows `values` without asking for any edit.

@@ -23,7 +23,7 @@ LongJobRunner::LongJobRunner(QWidget *parent) : QWidget(parent) {
     bar = new QProgressBar(this);
     bar->setMaximumWidth(160);
     bar->setTextVisible(false);
-    cancelButton = new QPushButton(QStringLiteral("Отмена"), this);
+    cancelButton = new QPushButton(tr("Cancel"), this);
     layout->addWidget(title);
     layout->addWidget(bar);
     layout->addWidget(cancelButton);

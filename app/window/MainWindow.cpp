@@ -5,8 +5,8 @@
 #include "app/shell/SessionState.h"
 #include "app/window/LongJobRunner.h"
 #include "app/window/MidiEditor.h"
-#include "app/window/SessionPanel.h"
 #include "app/window/QtApplicationUi.h"
+#include "app/window/SessionPanel.h"
 #include "app/window/SettingsPanels.h"
 #include "app/window/Theme.h"
 #include "app/window/TimelineGeometry.h"
@@ -23,6 +23,7 @@
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
 #include "device/AudioDeviceEngine.h"
+#include "translations/Language.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -129,7 +130,7 @@ void MainWindow::buildCentre() {
     pages->addWidget(session);
     pages->addWidget(mixer);
     setCentralWidget(pages);
-    browserHolder = new QDockWidget(QStringLiteral("Browser"), this);
+    browserHolder = new QDockWidget(tr("Browser"), this);
     browserHolder->setObjectName(QStringLiteral("browser"));
     browser = createPluginBrowserPanel(app, browserHolder);
     browserHolder->setWidget(browser);
@@ -369,8 +370,7 @@ void MainWindow::fillRecentMenu() {
         entry->setToolTip(path);
         entry->setEnabled(QFileInfo(path).isDir());
     }
-    if (recent.isEmpty())
-        recentMenu->addAction(QStringLiteral("No recent projects"))->setEnabled(false);
+    if (recent.isEmpty()) recentMenu->addAction(tr("No recent projects"))->setEnabled(false);
 }
 
 void MainWindow::refreshTitle() {
@@ -389,7 +389,7 @@ void MainWindow::refreshTitle() {
         std::lock_guard lock(app.engine().projectMutex);
         name = QString::fromStdString(app.engine().project.name);
     }
-    const QString title = QStringLiteral("%1[*] — Halvora").arg(name);
+    const QString title = tr("%1[*] — Halvora").arg(name);
     if (windowTitle() != title) setWindowTitle(title);
     if (isWindowModified() != app.view().projectDirty) setWindowModified(app.view().projectDirty);
     if (path != titledPath) {
@@ -399,16 +399,14 @@ void MainWindow::refreshTitle() {
 }
 
 void MainWindow::refreshHistoryActions() {
-    const auto label = [](const char *verb, const std::string &step) {
-        return step.empty() ? QString::fromUtf8(verb)
-                            : QStringLiteral("%1: %2").arg(QString::fromUtf8(verb),
-                                                           QString::fromStdString(step));
+    const auto label = [](const QString &verb, const std::string &step) {
+        return step.empty() ? verb : tr("%1: %2").arg(verb, QString::fromStdString(step));
     };
     const std::string undoStep = app.commands().undoName();
     const std::string redoStep = app.commands().redoName();
-    undoAction->setText(label("Отменить", undoStep));
+    undoAction->setText(label(tr("Undo"), undoStep));
     undoAction->setEnabled(!undoStep.empty());
-    redoAction->setText(label("Повторить", redoStep));
+    redoAction->setText(label(tr("Redo"), redoStep));
     redoAction->setEnabled(!redoStep.empty());
 }
 
@@ -458,11 +456,15 @@ QString MainWindow::statusText() const { return statusLine->text(); }
 
 QAction *MainWindow::action(const QString &text) const {
     const auto actions = findChildren<QAction *>();
-    for (QAction *candidate : actions)
-        if (candidate->text() == text) return candidate;
-    // Undo and redo carry the step's name after a colon.
-    for (QAction *candidate : actions)
-        if (candidate->text().startsWith(text + QLatin1Char(':'))) return candidate;
+    // Named by what it shows, or by its source text in whichever language the window speaks.
+    const QString translated = tr(text.toUtf8().constData());
+    for (const QString &name : {text, translated}) {
+        for (QAction *candidate : actions)
+            if (candidate->text() == name) return candidate;
+        // Undo and redo carry the step's name after a colon.
+        for (QAction *candidate : actions)
+            if (candidate->text().startsWith(name + QLatin1Char(':'))) return candidate;
+    }
     return nullptr;
 }
 
@@ -483,18 +485,18 @@ void MainWindow::showShortcuts() {
     }
     seen.sort();
     text = seen.join(QLatin1Char('\n'));
-    text += QStringLiteral("\nCtrl+wheel\tzoom\nShift+wheel\tscroll in time\n"
-                           "Shift+drag\tmove without the grid\nDouble-click a name\trename");
-    QMessageBox::information(this, QStringLiteral("Клавиатурные сокращения"), text);
+    text += tr("\nCtrl+wheel\tzoom\nShift+wheel\tscroll in time\n"
+               "Shift+drag\tmove without the grid\nDouble-click a name\trename");
+    QMessageBox::information(this, tr("Keyboard Shortcuts"), text);
 }
 
 void MainWindow::showPrivacy() {
     QDialog dialog(this);
-    dialog.setWindowTitle(QStringLiteral("Конфиденциальность"));
+    dialog.setWindowTitle(tr("Privacy"));
     auto *layout = new QVBoxLayout(&dialog);
     const PrivacyPreferences current = readPrivacyPreferences();
-    auto *telemetry = new QCheckBox(QStringLiteral("Telemetry"), &dialog);
-    auto *crashes = new QCheckBox(QStringLiteral("Crash reports"), &dialog);
+    auto *telemetry = new QCheckBox(tr("Telemetry"), &dialog);
+    auto *crashes = new QCheckBox(tr("Crash reports"), &dialog);
     telemetry->setChecked(current.telemetry);
     crashes->setChecked(current.crashReports);
     layout->addWidget(telemetry);
@@ -562,9 +564,8 @@ void MainWindow::refreshTransport() {
             ? static_cast<int>(std::lround(100.0 * (loadSum - loadShown.sum) / newBlocks))
             : 0;
     loadShown = {load.blocks, loadSum};
-    const QString text = QStringLiteral("DSP %1 % · xruns %2")
-                             .arg(std::clamp(percent, 0, 999))
-                             .arg(app.audio().xrunCount());
+    const QString text =
+        tr("DSP %1 % · xruns %2").arg(std::clamp(percent, 0, 999)).arg(app.audio().xrunCount());
     if (loadLabel->text() != text) loadLabel->setText(text);
 }
 
@@ -620,6 +621,9 @@ int runWindow(int argc, char **argv) {
     QApplication::setApplicationName(QStringLiteral("Halvora"));
     QApplication::setDesktopFileName(QStringLiteral("halvora"));
     QApplication::setQuitOnLastWindowClosed(true);
+    std::string languageError;
+    if (!useLanguage(chooseLanguage(), languageError))
+        std::fprintf(stderr, "Halvora: %s; showing English\n", languageError.c_str());
     QtApplicationUi ui;
     OVApplication application(ui);
     application.didFinishLaunching();

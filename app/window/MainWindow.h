@@ -52,7 +52,8 @@ class MainWindow : public QMainWindow {
     Tab currentTab() const;
     /// The status line's text.
     QString statusText() const;
-    /// A menu or toolbar action by its text; null when there is none.
+    /// A menu or toolbar action by the text it shows or by its source text; null when there is
+    /// none.
     QAction *action(const QString &text) const;
 
     /// One user-interface tick, as the timer runs it.

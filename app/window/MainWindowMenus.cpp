@@ -22,10 +22,13 @@
 #include "core/commands/SessionCommands.h"
 #include "core/commands/TagAndTuningCommands.h"
 #include "core/engine/Engine.h"
-#include "device/OfflineRender.h"
 #include "core/model/BuiltInPresets.h"
 #include "core/music/ScalaFiles.h"
+#include "device/DeviceSettings.h"
+#include "device/OfflineRender.h"
+#include "translations/Language.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -36,6 +39,7 @@
 #include <QFormLayout>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
@@ -73,20 +77,20 @@ QAction *toolAction(QToolBar *bar, const QString &text, const QString &glyph, co
 /// The export's format, rate, dither and normalisation, kept for every export after.
 void editExportOptions(QWidget *parent, OVMainView &view) {
     QDialog dialog(parent);
-    dialog.setWindowTitle(QStringLiteral("Параметры экспорта"));
+    dialog.setWindowTitle(MainWindow::tr("Export Settings"));
     auto *form = new QFormLayout(&dialog);
     auto *format = new QComboBox(&dialog);
     const std::array<std::pair<const char *, std::pair<ExportContainer, int32_t>>, 7> formats{{
-        {"WAV 16 бит", {ExportContainer::Wav, 16}},
-        {"WAV 24 бит", {ExportContainer::Wav, 24}},
-        {"WAV 32 бит (float)", {ExportContainer::Wav, 32}},
-        {"FLAC 16 бит", {ExportContainer::Flac, 16}},
-        {"FLAC 24 бит", {ExportContainer::Flac, 24}},
+        {QT_TRANSLATE_NOOP("orvane::MainWindow", "WAV 16-bit"), {ExportContainer::Wav, 16}},
+        {QT_TRANSLATE_NOOP("orvane::MainWindow", "WAV 24-bit"), {ExportContainer::Wav, 24}},
+        {QT_TRANSLATE_NOOP("orvane::MainWindow", "WAV 32-bit float"), {ExportContainer::Wav, 32}},
+        {QT_TRANSLATE_NOOP("orvane::MainWindow", "FLAC 16-bit"), {ExportContainer::Flac, 16}},
+        {QT_TRANSLATE_NOOP("orvane::MainWindow", "FLAC 24-bit"), {ExportContainer::Flac, 24}},
         {"Ogg Vorbis", {ExportContainer::Ogg, 32}},
         {"MP3", {ExportContainer::Mp3, 32}},
     }};
     for (std::size_t index = 0; index < formats.size(); ++index) {
-        format->addItem(QString::fromUtf8(formats[index].first));
+        format->addItem(MainWindow::tr(formats[index].first));
         const auto &[container, bits] = formats[index].second;
         if (container == view.exportFormat.container &&
             (bits == view.exportFormat.bits || container == ExportContainer::Ogg ||
@@ -94,19 +98,19 @@ void editExportOptions(QWidget *parent, OVMainView &view) {
             format->setCurrentIndex(static_cast<int>(index));
     }
     auto *rate = new QComboBox(&dialog);
-    rate->addItem(QStringLiteral("Как в проекте"), 0.0);
+    rate->addItem(MainWindow::tr("Same as project"), 0.0);
     for (const double value : {44100.0, 48000.0, 88200.0, 96000.0})
-        rate->addItem(QString::number(value / 1000.0) + QStringLiteral(" кГц"), value);
+        rate->addItem(MainWindow::tr("%1 kHz").arg(QLocale().toString(value / 1000.0)), value);
     rate->setCurrentIndex(std::max(0, rate->findData(view.exportFormat.sampleRate)));
-    auto *dither = new QCheckBox(QStringLiteral("TPDF-дизеринг (16 и 24 бит)"), &dialog);
+    auto *dither = new QCheckBox(MainWindow::tr("TPDF dither (16 and 24 bit)"), &dialog);
     dither->setChecked(view.exportFormat.dither);
     auto *quality = new QDoubleSpinBox(&dialog);
     quality->setRange(0.0, 1.0);
     quality->setSingleStep(0.1);
     quality->setValue(view.exportFormat.quality);
     auto *normalize = new QComboBox(&dialog);
-    normalize->addItems({QStringLiteral("Нет"), QStringLiteral("Пик (dBFS)"),
-                         QStringLiteral("True peak (dBTP)"), QStringLiteral("Громкость (LUFS)")});
+    normalize->addItems({MainWindow::tr("None"), MainWindow::tr("Peak (dBFS)"),
+                         MainWindow::tr("True peak (dBTP)"), MainWindow::tr("Loudness (LUFS)")});
     normalize->setCurrentIndex(static_cast<int>(view.exportNormalization.mode));
     auto *target = new QDoubleSpinBox(&dialog);
     target->setRange(-70.0, 0.0);
@@ -118,13 +122,13 @@ void editExportOptions(QWidget *parent, OVMainView &view) {
     ceiling->setRange(-70.0, 0.0);
     ceiling->setDecimals(1);
     ceiling->setValue(view.exportNormalization.ceilingDb);
-    form->addRow(QStringLiteral("Формат"), format);
-    form->addRow(QStringLiteral("Частота"), rate);
+    form->addRow(MainWindow::tr("Format"), format);
+    form->addRow(MainWindow::tr("Sample rate"), rate);
     form->addRow(QString(), dither);
-    form->addRow(QStringLiteral("Качество Ogg/MP3"), quality);
-    form->addRow(QStringLiteral("Нормализация"), normalize);
-    form->addRow(QStringLiteral("Цель"), target);
-    form->addRow(QStringLiteral("Потолок true peak"), ceiling);
+    form->addRow(MainWindow::tr("Ogg/MP3 quality"), quality);
+    form->addRow(MainWindow::tr("Normalize"), normalize);
+    form->addRow(MainWindow::tr("Target"), target);
+    form->addRow(MainWindow::tr("True peak ceiling"), ceiling);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
@@ -144,62 +148,62 @@ void editExportOptions(QWidget *parent, OVMainView &view) {
 } // namespace
 
 void MainWindow::buildToolbar() {
-    QToolBar *bar = addToolBar(QStringLiteral("Transport"));
+    QToolBar *bar = addToolBar(tr("Transport"));
     bar->setObjectName(QStringLiteral("transport"));
     bar->setMovable(false);
     bar->setIconSize(QSize(20, 20));
     bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    playAction = toolAction(bar, QStringLiteral("Play"), QStringLiteral("▶"),
-                            QStringLiteral("Play / stop (Space)"), QColor(120, 220, 130));
+    playAction = toolAction(bar, tr("Play"), QStringLiteral("▶"), tr("Play / stop (Space)"),
+                            QColor(120, 220, 130));
     connect(playAction, &QAction::triggered, this, &MainWindow::togglePlay);
     playAction->setShortcut(Qt::Key_Space);
     playAction->setCheckable(true);
-    stopAction = toolAction(bar, QStringLiteral("Stop"), QStringLiteral("■"),
-                            QStringLiteral("Stop and return to the start"));
+    stopAction =
+        toolAction(bar, tr("Stop"), QStringLiteral("■"), tr("Stop and return to the start"));
     connect(stopAction, &QAction::triggered, this, &MainWindow::stopTransport);
-    recordAction = toolAction(bar, QStringLiteral("Record"), QStringLiteral("●"),
-                              QStringLiteral("Record the armed track, or into the session (R, "
-                                             "Ctrl+R)"),
+    recordAction = toolAction(bar, tr("Record"), QStringLiteral("●"),
+                              tr("Record the armed track, or into the session (R, "
+                                 "Ctrl+R)"),
                               theme::armOn);
     connect(recordAction, &QAction::triggered, this, &MainWindow::toggleRecord);
     recordAction->setShortcuts({QKeySequence(Qt::Key_R), QKeySequence(Qt::CTRL | Qt::Key_R)});
     bar->addSeparator();
-    metronomeAction = toolAction(bar, QStringLiteral("Metronome"), QStringLiteral("♩"),
-                                 QStringLiteral("Metronome click on or off (K)"));
+    metronomeAction =
+        toolAction(bar, tr("Metronome"), QStringLiteral("♩"), tr("Metronome click on or off (K)"));
     metronomeAction->setCheckable(true);
     metronomeAction->setShortcut(Qt::Key_K);
     connect(metronomeAction, &QAction::triggered, this, &MainWindow::toggleMetronome);
-    cycleAction = toolAction(bar, QStringLiteral("Cycle"), QStringLiteral("↻"),
-                             QStringLiteral("Cycle the range on the ruler (C); drag in the "
-                                            "ruler's lower half to set it"));
+    cycleAction = toolAction(bar, tr("Cycle"), QStringLiteral("↻"),
+                             tr("Cycle the range on the ruler (C); drag in the "
+                                "ruler's lower half to set it"));
     cycleAction->setCheckable(true);
     cycleAction->setShortcut(Qt::Key_C);
     connect(cycleAction, &QAction::triggered, this, &MainWindow::toggleCycle);
-    punchAction = toolAction(bar, QStringLiteral("Punch"), QStringLiteral("⇥"),
-                             QStringLiteral("Punch recording between the punch points"));
+    punchAction = toolAction(bar, tr("Punch"), QStringLiteral("⇥"),
+                             tr("Punch recording between the punch points"));
     punchAction->setCheckable(true);
     connect(punchAction, &QAction::triggered, this, &MainWindow::togglePunch);
-    splitAction = toolAction(bar, QStringLiteral("Split at Playhead"), QStringLiteral("✂"),
-                             QStringLiteral("Split at the playhead (S)"));
+    splitAction = toolAction(bar, tr("Split at Playhead"), QStringLiteral("✂"),
+                             tr("Split at the playhead (S)"));
     splitAction->setShortcut(Qt::Key_S);
     connect(splitAction, &QAction::triggered, this, &MainWindow::splitAtPlayhead);
     bar->addSeparator();
     positionBars = new QLabel(QStringLiteral("1.1.1"), bar);
     positionBars->setMinimumWidth(64);
-    positionBars->setToolTip(QStringLiteral("Playhead in bars, beats and sixteenths"));
+    positionBars->setToolTip(tr("Playhead in bars, beats and sixteenths"));
     positionTime = new QLabel(QStringLiteral("0:00.000"), bar);
     positionTime->setMinimumWidth(64);
-    positionTime->setToolTip(QStringLiteral("Playhead in minutes and seconds"));
+    positionTime->setToolTip(tr("Playhead in minutes and seconds"));
     tempoField = new QDoubleSpinBox(bar);
     tempoField->setRange(20.0, 999.0);
     tempoField->setDecimals(1);
     tempoField->setSuffix(QStringLiteral(" BPM"));
     // Room for the widest value and the arrows, which otherwise sit on the suffix.
     tempoField->setMinimumWidth(tempoField->fontMetrics().horizontalAdvance(QStringLiteral("999.9 BPM")) + 40);
-    tempoField->setToolTip(QStringLiteral("Project tempo"));
+    tempoField->setToolTip(tr("Project tempo"));
     meterField = new QComboBox(bar);
     meterField->setMinimumWidth(56);
-    meterField->setToolTip(QStringLiteral("Project meter"));
+    meterField->setToolTip(tr("Project meter"));
     for (const char *meter : {"4/4", "3/4", "5/4", "6/8"})
         meterField->addItem(QString::fromLatin1(meter));
     bar->addWidget(positionBars);
@@ -220,19 +224,23 @@ void MainWindow::buildToolbar() {
                 "Meter", &Project::timeSignature, meters[index]));
     });
     bar->addSeparator();
-    snapAction = toolAction(bar, QStringLiteral("Snap"), QStringLiteral("#"),
-                            QStringLiteral("Snap to the grid (Shift while dragging bypasses it)"));
+    snapAction = toolAction(bar, tr("Snap"), QStringLiteral("#"),
+                            tr("Snap to the grid (Shift while dragging bypasses it)"));
     snapAction->setCheckable(true);
     connect(snapAction, &QAction::triggered, this, [this](bool on) { setSnap(on); });
     gridPopup = new QComboBox(bar);
-    gridPopup->setToolTip(QStringLiteral("Grid for snapping and quantising"));
+    gridPopup->setToolTip(tr("Grid for snapping and quantising"));
     const std::pair<const char *, GridQuantize> grids[] = {
-        {"1/4", GridQuantize::Quarter},        {"1/8", GridQuantize::Eighth},
-        {"1/16", GridQuantize::Sixteenth},     {"1/4T", GridQuantize::QuarterTriplet},
-        {"1/8T", GridQuantize::EighthTriplet}, {"1/16T", GridQuantize::SixteenthTriplet},
-        {"Такт", GridQuantize::Bar},           {"Выкл", GridQuantize::Off}};
+        {"1/4", GridQuantize::Quarter},
+        {"1/8", GridQuantize::Eighth},
+        {"1/16", GridQuantize::Sixteenth},
+        {"1/4T", GridQuantize::QuarterTriplet},
+        {"1/8T", GridQuantize::EighthTriplet},
+        {"1/16T", GridQuantize::SixteenthTriplet},
+        {QT_TRANSLATE_NOOP("orvane::MainWindow", "Bar"), GridQuantize::Bar},
+        {QT_TRANSLATE_NOOP("orvane::MainWindow", "Off"), GridQuantize::Off}};
     for (const auto &[label, grid] : grids)
-        gridPopup->addItem(QString::fromUtf8(label), static_cast<int>(grid));
+        gridPopup->addItem(tr(label), static_cast<int>(grid));
     connect(gridPopup, &QComboBox::currentIndexChanged, this, [this] {
         // The grid is a view setting, not part of the document.
         const auto grid = static_cast<GridQuantize>(gridPopup->currentData().toInt());
@@ -245,46 +253,49 @@ void MainWindow::buildToolbar() {
     writeModeField = new QComboBox(bar);
     writeModeField->setMinimumWidth(72);
     writeModeField->setToolTip(
-        QStringLiteral("Automation write mode for faders and pans: Read plays the lanes; Touch "
-                       "and Latch write while playing; Write writes always"));
-    for (const char *mode : {"Read", "Touch", "Latch", "Write"})
-        writeModeField->addItem(QString::fromLatin1(mode));
+        tr("Automation write mode for faders and pans: Read plays the lanes; Touch "
+           "and Latch write while playing; Write writes always"));
+    for (const char *mode : {QT_TRANSLATE_NOOP("orvane::MainWindow", "Read"),
+                             QT_TRANSLATE_NOOP("orvane::MainWindow", "Touch"),
+                             QT_TRANSLATE_NOOP("orvane::MainWindow", "Latch"),
+                             QT_TRANSLATE_NOOP("orvane::MainWindow", "Write")})
+        writeModeField->addItem(tr(mode));
     connect(writeModeField, &QComboBox::activated, this, [this](int index) {
         app.view().automation().setAutomationWriteMode(static_cast<AutomationWriteMode>(index));
     });
     bar->addWidget(writeModeField);
     bar->addSeparator();
     tabs = new QTabBar(bar);
-    tabs->addTab(QStringLiteral("Timeline"));
-    tabs->addTab(QStringLiteral("Session"));
-    tabs->addTab(QStringLiteral("Mixer"));
-    tabs->setToolTip(QStringLiteral("Pages: Ctrl+1, Ctrl+2, Ctrl+3"));
+    tabs->addTab(tr("Timeline"));
+    tabs->addTab(tr("Session"));
+    tabs->addTab(tr("Mixer"));
+    tabs->setToolTip(tr("Pages: Ctrl+1, Ctrl+2, Ctrl+3"));
     connect(tabs, &QTabBar::currentChanged, this,
             [this](int index) { pages->setCurrentIndex(index); });
     bar->addWidget(tabs);
     loadLabel = new QLabel(bar);
     loadLabel->setToolTip(
-        QStringLiteral("Audio processing load of the last moment, and device underruns (xruns) "
-                       "since start"));
+        tr("Audio processing load of the last moment, and device underruns (xruns) "
+           "since start"));
     bar->addSeparator();
     bar->addWidget(loadLabel);
 }
 
 void MainWindow::buildMenus() {
     QMenu *application = menuBar()->addMenu(QStringLiteral("Halvora"));
-    application->addAction(QStringLiteral("О Halvora…"), this, [this] {
-        QMessageBox::about(this, QStringLiteral("Halvora"), QStringLiteral("Halvora 1.0.0"));
+    application->addAction(tr("About Halvora…"), this, [this] {
+        QMessageBox::about(this, QStringLiteral("Halvora"), tr("Halvora 1.0.0"));
     });
-    application->addAction(QStringLiteral("Выйти из Halvora"), QKeySequence(Qt::CTRL | Qt::Key_Q),
-                           this, &QWidget::close);
-    buildFileMenu(menuBar()->addMenu(QStringLiteral("Файл")));
-    buildEditMenu(menuBar()->addMenu(QStringLiteral("Edit")));
-    buildTrackMenu(menuBar()->addMenu(QStringLiteral("Track")));
-    buildClipMenu(menuBar()->addMenu(QStringLiteral("Clip")));
-    buildViewMenu(menuBar()->addMenu(QStringLiteral("View")));
-    buildTransportMenu(menuBar()->addMenu(QStringLiteral("Transport")));
-    buildStudioMenu(menuBar()->addMenu(QStringLiteral("Студия")));
-    buildHelpMenu(menuBar()->addMenu(QStringLiteral("Справка")));
+    application->addAction(tr("Quit Halvora"), QKeySequence(Qt::CTRL | Qt::Key_Q), this,
+                           &QWidget::close);
+    buildFileMenu(menuBar()->addMenu(tr("File")));
+    buildEditMenu(menuBar()->addMenu(tr("Edit")));
+    buildTrackMenu(menuBar()->addMenu(tr("Track")));
+    buildClipMenu(menuBar()->addMenu(tr("Clip")));
+    buildViewMenu(menuBar()->addMenu(tr("View")));
+    buildTransportMenu(menuBar()->addMenu(tr("Transport")));
+    buildStudioMenu(menuBar()->addMenu(tr("Studio")));
+    buildHelpMenu(menuBar()->addMenu(tr("Help")));
 }
 
 void MainWindow::buildFileMenu(QMenu *file) {
@@ -303,44 +314,41 @@ void MainWindow::buildFileMenu(QMenu *file) {
             if (std::optional<LongJob> job = prepare()) runner->run(std::move(*job));
         };
     };
-    file->addAction(QStringLiteral("Импортировать аудио…"), QKeySequence(Qt::CTRL | Qt::Key_I),
-                    this, [this] { importAudio(); });
-    file->addAction(QStringLiteral("Экспортировать WAV…"), QKeySequence(Qt::CTRL | Qt::Key_E), this,
+    file->addAction(tr("Import Audio…"), QKeySequence(Qt::CTRL | Qt::Key_I), this,
+                    [this] { importAudio(); });
+    file->addAction(tr("Export WAV…"), QKeySequence(Qt::CTRL | Qt::Key_E), this,
                     onWorker(exportJobs, [&view] { return view.prepareExportWav(); }));
-    file->addAction(QStringLiteral("Экспорт дорожки WAV…"), this,
+    file->addAction(tr("Export Track as WAV…"), this,
                     onWorker(exportJobs, [&view] { return view.prepareExportSelectedTrackWav(); }));
-    file->addAction(QStringLiteral("Export Cycle Range as WAV…"), this,
+    file->addAction(tr("Export Cycle Range as WAV…"), this,
                     onWorker(exportJobs, [&view] { return view.prepareExportLoopWav(); }));
-    file->addAction(QStringLiteral("Import MIDI File…"), this, [this, &view] {
+    file->addAction(tr("Import MIDI File…"), this, [this, &view] {
         view.importMidiFileFromMenu();
         projectChanged();
     });
-    file->addAction(QStringLiteral("Export MIDI File…"), this,
-                    [&view] { view.exportMidiFileFromMenu(); });
-    file->addAction(QStringLiteral("Экспорт стемов…"), this,
+    file->addAction(tr("Export MIDI File…"), this, [&view] { view.exportMidiFileFromMenu(); });
+    file->addAction(tr("Export Stems…"), this,
                     onWorker(exportJobs, [&view] { return view.prepareExportStems(); }));
-    file->addAction(QStringLiteral("Параметры экспорта…"), this,
-                    [this, &view] { editExportOptions(this, view); });
+    file->addAction(tr("Export Settings…"), this, [this, &view] { editExportOptions(this, view); });
     file->addSeparator();
-    file->addAction(QStringLiteral("Новый проект"), QKeySequence(Qt::CTRL | Qt::Key_N), this,
+    file->addAction(tr("New Project"), QKeySequence(Qt::CTRL | Qt::Key_N), this,
                     replacing([&view] { view.newProject(); }));
-    file->addAction(QStringLiteral("Открыть проект…"), QKeySequence(Qt::CTRL | Qt::Key_O), this,
+    file->addAction(tr("Open Project…"), QKeySequence(Qt::CTRL | Qt::Key_O), this,
                     [this] { openProject({}); });
-    recentMenu = file->addMenu(QStringLiteral("Open Recent"));
+    recentMenu = file->addMenu(tr("Open Recent"));
     connect(recentMenu, &QMenu::aboutToShow, this, &MainWindow::fillRecentMenu);
-    file->addAction(QStringLiteral("Сохранить проект…"), QKeySequence(Qt::CTRL | Qt::Key_S), this,
+    file->addAction(tr("Save Project…"), QKeySequence(Qt::CTRL | Qt::Key_S), this,
                     onWorker(documentJobs, [&view] { return view.prepareSave(); }));
-    file->addAction(QStringLiteral("Save As…"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S), this,
+    file->addAction(tr("Save As…"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S), this,
                     onWorker(documentJobs, [&view] { return view.prepareSaveAs(); }));
-    file->addAction(QStringLiteral("Собрать медиа и сохранить…"),
-                    QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), this,
+    file->addAction(tr("Collect Media and Save…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
+                    this,
                     onWorker(documentJobs, [&view] { return view.prepareCollectAllAndSave(); }));
     file->addSeparator();
-    undoAction = file->addAction(QStringLiteral("Отменить"), QKeySequence(Qt::CTRL | Qt::Key_Z),
-                                 this, &MainWindow::undo);
-    redoAction =
-        file->addAction(QStringLiteral("Повторить"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
-                        this, &MainWindow::redo);
+    undoAction =
+        file->addAction(tr("Undo"), QKeySequence(Qt::CTRL | Qt::Key_Z), this, &MainWindow::undo);
+    redoAction = file->addAction(tr("Redo"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), this,
+                                 &MainWindow::redo);
 }
 
 void MainWindow::buildEditMenu(QMenu *editing) {
@@ -348,45 +356,41 @@ void MainWindow::buildEditMenu(QMenu *editing) {
     editing->addAction(undoAction);
     editing->addAction(redoAction);
     editing->addSeparator();
-    editing->addAction(QStringLiteral("Cut"), QKeySequence::Cut, this, &MainWindow::cutSelection);
-    editing->addAction(QStringLiteral("Copy"), QKeySequence::Copy, this,
-                       &MainWindow::copySelection);
-    editing->addAction(QStringLiteral("Paste"), QKeySequence::Paste, this, &MainWindow::paste);
-    editing->addAction(QStringLiteral("Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D), this,
+    editing->addAction(tr("Cut"), QKeySequence::Cut, this, &MainWindow::cutSelection);
+    editing->addAction(tr("Copy"), QKeySequence::Copy, this, &MainWindow::copySelection);
+    editing->addAction(tr("Paste"), QKeySequence::Paste, this, &MainWindow::paste);
+    editing->addAction(tr("Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D), this,
                        &MainWindow::duplicateSelection);
-    editing->addAction(QStringLiteral("Delete"), QKeySequence(Qt::Key_Delete), this,
+    editing->addAction(tr("Delete"), QKeySequence(Qt::Key_Delete), this,
                        &MainWindow::deleteSelection);
     editing->addAction(splitAction);
     editing->addSeparator();
-    editing->addAction(QStringLiteral("Select All"), QKeySequence::SelectAll, this,
-                       &MainWindow::selectAll);
+    editing->addAction(tr("Select All"), QKeySequence::SelectAll, this, &MainWindow::selectAll);
 }
 
 void MainWindow::buildTrackMenu(QMenu *track) {
     TimelineView &timeline = *timelineView;
     const auto selected = [this] { return app.view().selectedTrackId; };
-    track->addAction(QStringLiteral("Add Audio Track"), QKeySequence(Qt::CTRL | Qt::Key_T), this,
+    track->addAction(tr("Add Audio Track"), QKeySequence(Qt::CTRL | Qt::Key_T), this,
                      [this] { addTrack(TrackType::Audio); });
-    track->addAction(QStringLiteral("Add MIDI Track"),
-                     QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T), this,
+    track->addAction(tr("Add MIDI Track"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T), this,
                      [this] { addTrack(TrackType::Midi); });
-    track->addAction(QStringLiteral("Add Return Track"),
-                     QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_T), this,
+    track->addAction(tr("Add Return Track"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_T), this,
                      [this] { addTrack(TrackType::Return); });
     track->addSeparator();
-    track->addAction(QStringLiteral("Rename Track"), QKeySequence(Qt::Key_F2), this,
+    track->addAction(tr("Rename Track"), QKeySequence(Qt::Key_F2), this,
                      [this, &timeline, selected] {
                          showTab(TimelineTab);
                          timeline.beginRename(selected());
                      });
-    track->addAction(QStringLiteral("Track Colour…"), this,
+    track->addAction(tr("Track Colour…"), this,
                      [&timeline, selected] { timeline.chooseColour(selected()); });
-    track->addAction(QStringLiteral("Move Track Up"), QKeySequence(Qt::CTRL | Qt::Key_Up), this,
+    track->addAction(tr("Move Track Up"), QKeySequence(Qt::CTRL | Qt::Key_Up), this,
                      [this, &timeline, selected] {
                          timeline.moveTrack(selected(), -1);
                          projectChanged();
                      });
-    track->addAction(QStringLiteral("Move Track Down"), QKeySequence(Qt::CTRL | Qt::Key_Down), this,
+    track->addAction(tr("Move Track Down"), QKeySequence(Qt::CTRL | Qt::Key_Down), this,
                      [this, &timeline, selected] {
                          timeline.moveTrack(selected(), 1);
                          projectChanged();
@@ -404,24 +408,21 @@ void MainWindow::buildTrackMenu(QMenu *track) {
                                                         mute ? current.solo : !current.solo));
         };
     };
-    track->addAction(QStringLiteral("Mute Track"), QKeySequence(Qt::ALT | Qt::Key_M), this,
-                     mixerToggle(true));
-    track->addAction(QStringLiteral("Solo Track"), QKeySequence(Qt::ALT | Qt::Key_S), this,
-                     mixerToggle(false));
+    track->addAction(tr("Mute Track"), QKeySequence(Qt::ALT | Qt::Key_M), this, mixerToggle(true));
+    track->addAction(tr("Solo Track"), QKeySequence(Qt::ALT | Qt::Key_S), this, mixerToggle(false));
     // In the session grid a launch then ends the track's other clips at the launch point.
-    QAction *oneClip =
-        track->addAction(QStringLiteral("One Session Clip at a Time"), this, [this, selected] {
-            std::unique_lock lock(app.engine().projectMutex);
-            const auto found = app.engine().project.findTrack(selected());
-            if (!found) return;
-            const bool on = found->oneClipAtATime;
-            lock.unlock();
-            edit(std::make_unique<SetTrackOneClipAtATimeCommand>(selected(), !on));
-        });
+    QAction *oneClip = track->addAction(tr("One Session Clip at a Time"), this, [this, selected] {
+        std::unique_lock lock(app.engine().projectMutex);
+        const auto found = app.engine().project.findTrack(selected());
+        if (!found) return;
+        const bool on = found->oneClipAtATime;
+        lock.unlock();
+        edit(std::make_unique<SetTrackOneClipAtATimeCommand>(selected(), !on));
+    });
     oneClip->setCheckable(true);
-    QAction *freeze = track->addAction(QStringLiteral("Freeze Track"), this,
-                                       [this, selected] { freezeTrack(selected()); });
-    freeze->setToolTip(QStringLiteral("Render the track through its effects into one clip"));
+    QAction *freeze =
+        track->addAction(tr("Freeze Track"), this, [this, selected] { freezeTrack(selected()); });
+    freeze->setToolTip(tr("Render the track through its effects into one clip"));
     connect(track, &QMenu::aboutToShow, this, [this, oneClip, freeze, selected] {
         std::lock_guard lock(app.engine().projectMutex);
         const auto found = app.engine().project.findTrack(selected());
@@ -430,7 +431,7 @@ void MainWindow::buildTrackMenu(QMenu *track) {
         freeze->setEnabled(found && found->type == TrackType::Audio && !found->frozen);
     });
     track->addSeparator();
-    track->addAction(QStringLiteral("Delete Track"), QKeySequence(Qt::CTRL | Qt::Key_Delete), this,
+    track->addAction(tr("Delete Track"), QKeySequence(Qt::CTRL | Qt::Key_Delete), this,
                      [this, &timeline, selected] {
                          timeline.removeTrack(selected());
                          projectChanged();
@@ -439,38 +440,35 @@ void MainWindow::buildTrackMenu(QMenu *track) {
 
 void MainWindow::buildClipMenu(QMenu *clip) {
     TimelineView &timeline = *timelineView;
-    clip->addAction(QStringLiteral("Split"), this, &MainWindow::splitAtPlayhead);
-    clip->addAction(QStringLiteral("Glue"), QKeySequence(Qt::CTRL | Qt::Key_J), this,
-                    [this, &timeline] {
-                        timeline.glueSelection();
-                        projectChanged();
-                    });
-    clip->addAction(QStringLiteral("Crossfade"), QKeySequence(Qt::CTRL | Qt::Key_F), this,
-                    [this, &timeline] {
-                        timeline.crossfadeSelection();
-                        projectChanged();
-                    });
-    clip->addAction(QStringLiteral("Loop"), QKeySequence(Qt::CTRL | Qt::Key_L), this,
-                    [this, &timeline] {
-                        timeline.toggleLoopOfSelection();
-                        projectChanged();
-                    });
-    clip->addAction(QStringLiteral("Flatten Comp"), this, [this, &timeline] {
+    clip->addAction(tr("Split"), this, &MainWindow::splitAtPlayhead);
+    clip->addAction(tr("Glue"), QKeySequence(Qt::CTRL | Qt::Key_J), this, [this, &timeline] {
+        timeline.glueSelection();
+        projectChanged();
+    });
+    clip->addAction(tr("Crossfade"), QKeySequence(Qt::CTRL | Qt::Key_F), this, [this, &timeline] {
+        timeline.crossfadeSelection();
+        projectChanged();
+    });
+    clip->addAction(tr("Loop"), QKeySequence(Qt::CTRL | Qt::Key_L), this, [this, &timeline] {
+        timeline.toggleLoopOfSelection();
+        projectChanged();
+    });
+    clip->addAction(tr("Flatten Comp"), this, [this, &timeline] {
         timeline.flattenCompOfSelection();
         projectChanged();
     });
-    clip->addAction(QStringLiteral("Detect Tempo of Clip"), this, [this] {
+    clip->addAction(tr("Detect Tempo of Clip"), this, [this] {
         // With Smart Tempo "Keep Project" the project takes the detected tempo; say so first.
         const auto answer = QMessageBox::question(
-            this, QStringLiteral("Detect Tempo"),
-            QStringLiteral("Detect the tempo of the selected audio clip and place beat markers? "
-                           "Smart Tempo decides what happens to the project tempo (Студия ▸ "
-                           "Smart Tempo)."));
+            this, tr("Detect Tempo"),
+            tr("Detect the tempo of the selected audio clip and place beat markers? "
+               "Smart Tempo decides what happens to the project tempo (Studio ▸ "
+               "Smart Tempo)."));
         if (answer != QMessageBox::Yes) return;
         app.view().tempoTools().analyzeTempo();
         projectChanged();
     });
-    clip->addAction(QStringLiteral("Quantize"), QKeySequence(Qt::Key_Q), this, [this] {
+    clip->addAction(tr("Quantize"), QKeySequence(Qt::Key_Q), this, [this] {
         std::unique_lock lock(app.engine().projectMutex);
         const Project &project = app.engine().project;
         auto command = std::make_unique<QuantizeSelectionCommand>(
@@ -498,7 +496,7 @@ void MainWindow::freezeTrack(uint64_t trackId) {
         }
     }
     if (end <= start) {
-        app.status().setText("Nothing to freeze: the track has no clips");
+        app.status().setText(tr("Nothing to freeze: the track has no clips").toStdString());
         return;
     }
     // Effects ring on after the last clip ends: two seconds of tail are kept.
@@ -510,7 +508,7 @@ void MainWindow::freezeTrack(uint64_t trackId) {
     };
     auto freeze = std::make_shared<Freeze>();
     LongJob job;
-    job.title = "Freezing the track…";
+    job.title = tr("Freezing the track…").toStdString();
     job.cancellable = false;
     job.perform = [this, freeze, trackId, start, frames](JobControl &) {
         freeze->done = renderTrackMixdown(app.engine(), trackId, *freeze->rendered, start, frames,
@@ -518,7 +516,9 @@ void MainWindow::freezeTrack(uint64_t trackId) {
     };
     job.finish = [this, freeze, trackId, start, frames] {
         if (!freeze->done) {
-            app.status().setText("Track not frozen: " + freeze->error);
+            app.status().setText(tr("Track not frozen: %1")
+                                     .arg(QString::fromStdString(freeze->error))
+                                     .toStdString());
             return;
         }
         edit(std::make_unique<FreezeTrackInPlaceCommand>(trackId, start, frames,
@@ -550,20 +550,25 @@ void MainWindow::buildTuningMenu(QMenu *tuning) {
             item->setChecked(scalaName.empty() && index == preset);
         }
         QAction *fromFile = tuning->addAction(
-            scalaName.empty() ? QStringLiteral("Import Scala File…")
-                              : QStringLiteral("Import Scala File… (now: %1)")
-                                    .arg(QString::fromStdString(scalaName)),
+            scalaName.empty()
+                ? tr("Import Scala File…")
+                : tr("Import Scala File… (now: %1)").arg(QString::fromStdString(scalaName)),
             this, &MainWindow::importScalaFile);
         fromFile->setCheckable(true);
         fromFile->setChecked(!scalaName.empty());
         tuning->addSeparator();
-        tuning->addAction(kbmName.empty() ? QStringLiteral("Keyboard Map (.kbm)…")
-                                          : QStringLiteral("Keyboard Map (.kbm)… (now: %1)")
-                                                .arg(QString::fromStdString(kbmName)),
-                          this, &MainWindow::importKeyboardMap);
-        tuning->addAction(QStringLiteral("No Keyboard Map"), this, [this] {
-            edit(std::make_unique<SetKbmMappingCommand>(std::string(), std::vector<int32_t>{}));
-        })->setEnabled(!kbmName.empty());
+        tuning->addAction(
+            kbmName.empty()
+                ? tr("Keyboard Map (.kbm)…")
+                : tr("Keyboard Map (.kbm)… (now: %1)").arg(QString::fromStdString(kbmName)),
+            this, &MainWindow::importKeyboardMap);
+        tuning
+            ->addAction(tr("No Keyboard Map"), this,
+                        [this] {
+                            edit(std::make_unique<SetKbmMappingCommand>(std::string(),
+                                                                        std::vector<int32_t>{}));
+                        })
+            ->setEnabled(!kbmName.empty());
     });
 }
 
@@ -572,23 +577,49 @@ namespace {
 /// A tuning file the user picks, read by `parse`; its name is the one the file gives, else the
 /// file's own. Nothing changes when the file cannot be read: the status says why.
 template <typename Parse, typename Edit>
-void importTuningFile(OVApplication &app, const char *prompt, const char *type,
-                      const char *unreadText, Parse parse, Edit edit) {
-    const auto files = app.userInterface().chooseFilesToOpen(prompt, {type}, false);
+void importTuningFile(OVApplication &app, const QString &prompt, const char *type,
+                      const QString &unreadPattern, Parse parse, Edit edit) {
+    const auto files = app.userInterface().chooseFilesToOpen(prompt.toStdString(), {type}, false);
     if (files.empty()) return;
     std::string error;
     const auto read = parse(files.front(), &error);
     if (!read) {
-        app.status().setText(std::string(unreadText) + error);
+        app.status().setText(unreadPattern.arg(QString::fromStdString(error)).toStdString());
         return;
     }
     edit(std::filesystem::path(files.front()).stem().string(), *read);
 }
 
+/// Studio ▸ Language: the window's language from the next start on, or the locale's.
+void buildLanguageMenu(QMenu *menu, OVApplication &app) {
+    const std::filesystem::path settings = deviceSettingsPath();
+    const std::optional<Language> current = languagePreference(settings);
+    auto *choices = new QActionGroup(menu);
+    const std::pair<const char *, std::optional<Language>> languages[] = {
+        {QT_TRANSLATE_NOOP("orvane::MainWindow", "Follow the System"), std::nullopt},
+        {QT_TRANSLATE_NOOP("orvane::MainWindow", "English"), Language::English},
+        {QT_TRANSLATE_NOOP("orvane::MainWindow", "Russian"), Language::Russian}};
+    for (const auto &[label, language] : languages) {
+        QAction *choice = menu->addAction(MainWindow::tr(label), menu, [&app, settings, language] {
+            std::string error;
+            if (storeLanguagePreference(settings, language, error))
+                app.status().setText(
+                    MainWindow::tr("The language changes when Halvora next starts").toStdString());
+            else
+                app.status().setText(MainWindow::tr("Language not saved: %1")
+                                         .arg(QString::fromStdString(error))
+                                         .toStdString());
+        });
+        choice->setCheckable(true);
+        choice->setChecked(language == current);
+        choices->addAction(choice);
+    }
+}
+
 } // namespace
 
 void MainWindow::importScalaFile() {
-    importTuningFile(app, "Scala scale", "scl", "Scala file not read: ", parseScalaFile,
+    importTuningFile(app, tr("Scala scale"), "scl", tr("Scala file not read: %1"), parseScalaFile,
                      [this](const std::string &fileName, const ScalaParseResult &scale) {
                          edit(std::make_unique<SetScalaFromFileCommand>(
                              scale.description.empty() ? fileName : scale.description,
@@ -597,7 +628,7 @@ void MainWindow::importScalaFile() {
 }
 
 void MainWindow::importKeyboardMap() {
-    importTuningFile(app, "Keyboard map", "kbm", "Keyboard map not read: ", parseKbmFile,
+    importTuningFile(app, tr("Keyboard map"), "kbm", tr("Keyboard map not read: %1"), parseKbmFile,
                      [this](const std::string &fileName, const KbmParseResult &map) {
                          edit(std::make_unique<SetKbmMappingCommand>(
                              map.name.empty() ? fileName : map.name, map.degrees));
@@ -605,38 +636,42 @@ void MainWindow::importKeyboardMap() {
 }
 
 void MainWindow::buildViewMenu(QMenu *view) {
-    view->addAction(QStringLiteral("Zoom In"), QKeySequence(Qt::CTRL | Qt::Key_Equal), this,
+    view->addAction(tr("Zoom In"), QKeySequence(Qt::CTRL | Qt::Key_Equal), this,
                     [this] { zoom(1.5); });
-    view->addAction(QStringLiteral("Zoom Out"), QKeySequence(Qt::CTRL | Qt::Key_Minus), this,
+    view->addAction(tr("Zoom Out"), QKeySequence(Qt::CTRL | Qt::Key_Minus), this,
                     [this] { zoom(1.0 / 1.5); });
-    view->addAction(QStringLiteral("Zoom to Fit"), QKeySequence(Qt::CTRL | Qt::Key_0), this,
+    view->addAction(tr("Zoom to Fit"), QKeySequence(Qt::CTRL | Qt::Key_0), this,
                     [this] { timelineView->fitToContent(); });
-    followAction = view->addAction(QStringLiteral("Follow Playhead"));
+    followAction = view->addAction(tr("Follow Playhead"));
     followAction->setCheckable(true);
     followAction->setChecked(timelineView->followPlayhead);
     followAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
     connect(followAction, &QAction::toggled, this,
             [this](bool on) { timelineView->followPlayhead = on; });
-    automationAction = view->addAction(QStringLiteral("Show Automation"));
+    automationAction = view->addAction(tr("Show Automation"));
     automationAction->setCheckable(true);
     automationAction->setShortcut(QKeySequence(Qt::Key_A));
     connect(automationAction, &QAction::toggled, this,
             [this](bool on) { timelineView->setShowAutomation(on); });
-    QMenu *lanes = view->addMenu(QStringLiteral("Automation Lane"));
-    const char *laneNames[] = {"Volume", "Pan", "Mute", "Plug-in parameter"};
+    QMenu *lanes = view->addMenu(tr("Automation Lane"));
+    const char *laneNames[] = {QT_TRANSLATE_NOOP("orvane::MainWindow", "Volume"),
+                               QT_TRANSLATE_NOOP("orvane::MainWindow", "Pan"),
+                               QT_TRANSLATE_NOOP("orvane::MainWindow", "Mute"),
+                               QT_TRANSLATE_NOOP("orvane::MainWindow", "Plug-in parameter")};
     for (uint8_t lane = 1; lane <= 4; ++lane)
-        lanes->addAction(QString::fromUtf8(laneNames[lane - 1]), this, [this, lane] {
+        lanes->addAction(tr(laneNames[lane - 1]), this, [this, lane] {
             automationAction->setChecked(true);
             app.view().automation().setAutomationLane(lane);
             timelineView->update();
         });
     view->addSeparator();
     const std::pair<const char *, Tab> pagesList[] = {
-        {"Timeline Page", TimelineTab}, {"Session Page", SessionTab}, {"Mixer Page", MixerTab}};
+        {QT_TRANSLATE_NOOP("orvane::MainWindow", "Timeline Page"), TimelineTab},
+        {QT_TRANSLATE_NOOP("orvane::MainWindow", "Session Page"), SessionTab},
+        {QT_TRANSLATE_NOOP("orvane::MainWindow", "Mixer Page"), MixerTab}};
     int key = Qt::Key_1;
     for (const auto &[label, tab] : pagesList)
-        view->addAction(QString::fromUtf8(label),
-                        QKeySequence(Qt::CTRL | static_cast<Qt::Key>(key++)), this,
+        view->addAction(tr(label), QKeySequence(Qt::CTRL | static_cast<Qt::Key>(key++)), this,
                         [this, tab] { showTab(tab); });
 }
 
@@ -645,92 +680,100 @@ void MainWindow::buildTransportMenu(QMenu *transport) {
     transport->addAction(stopAction);
     transport->addAction(recordAction);
     transport->addSeparator();
-    transport->addAction(QStringLiteral("Go to Start"), QKeySequence(Qt::Key_Home), this,
+    transport->addAction(tr("Go to Start"), QKeySequence(Qt::Key_Home), this,
                          [this] { locate(0); });
-    transport->addAction(QStringLiteral("Go to End"), QKeySequence(Qt::Key_End), this,
+    transport->addAction(tr("Go to End"), QKeySequence(Qt::Key_End), this,
                          [this] { locate(app.view().projectEndSamples()); });
     transport->addSeparator();
     transport->addAction(cycleAction);
     transport->addAction(metronomeAction);
     transport->addAction(punchAction);
-    transport->addAction(QStringLiteral("Tap Tempo"), QKeySequence(Qt::Key_T), this,
+    transport->addAction(tr("Tap Tempo"), QKeySequence(Qt::Key_T), this,
                          [this] { app.view().tempoTools().tapTempo(); });
     TempoTools &tempo = app.view().tempoTools();
-    QAction *follower = transport->addAction(QStringLiteral("Tempo Follower"), this,
-                                             [&tempo] { tempo.toggleTempoFollower(); });
+    QAction *follower =
+        transport->addAction(tr("Tempo Follower"), this, [&tempo] { tempo.toggleTempoFollower(); });
     follower->setCheckable(true);
-    QAction *followerInput = transport->addAction(QStringLiteral("Follow the Input"), this,
+    QAction *followerInput = transport->addAction(tr("Follow the Input"), this,
                                                   [&tempo] { tempo.toggleTempoFollowerInput(); });
     followerInput->setCheckable(true);
     transport->addSeparator();
     // Flashback: the last seconds of input, kept always, become a clip.
-    transport->addAction(QStringLiteral("Capture Flashback"),
-                         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R), this, [this, &tempo] {
+    transport->addAction(tr("Capture Flashback"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R),
+                         this, [this, &tempo] {
                              tempo.captureFlashback();
                              projectChanged();
                          });
-    QAction *flashbackLength = transport->addAction(QStringLiteral("Flashback Length"), this,
+    QAction *flashbackLength = transport->addAction(tr("Flashback Length"), this,
                                                     [&tempo] { tempo.cycleFlashbackDuration(); });
     connect(transport, &QMenu::aboutToShow, this, [this, follower, followerInput, flashbackLength] {
         std::lock_guard lock(app.engine().projectMutex);
         const Project &project = app.engine().project;
         follower->setChecked(project.tempoFollowerEnabled);
         followerInput->setChecked(project.tempoFollowerFromInput);
-        flashbackLength->setText(QStringLiteral("Flashback Length: %1 s (change)")
-                                     .arg(project.flashbackBufferSeconds));
+        flashbackLength->setText(
+            tr("Flashback Length: %1 s (change)").arg(project.flashbackBufferSeconds));
     });
 }
 
 void MainWindow::buildStudioMenu(QMenu *studio) {
-    studio->addAction(QStringLiteral("Настройки аудио…"), QKeySequence(Qt::CTRL | Qt::Key_Comma),
-                      this, [this] { openAudioSettings(); });
-    QMenu *countIn = studio->addMenu(QStringLiteral("Count-in"));
+    studio->addAction(tr("Audio Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma), this,
+                      [this] { openAudioSettings(); });
+    buildLanguageMenu(studio->addMenu(tr("Language")), app);
+    QMenu *countIn = studio->addMenu(tr("Count-in"));
     const std::pair<const char *, int32_t> counts[] = {
-        {"Выкл", 0}, {"1 такт", 1}, {"2 такта", 2}, {"4 такта", 4}};
+        {QT_TRANSLATE_NOOP("orvane::MainWindow", "Off"), 0},
+        {QT_TRANSLATE_NOOP("orvane::MainWindow", "1 bar"), 1},
+        {QT_TRANSLATE_NOOP("orvane::MainWindow", "2 bars"), 2},
+        {QT_TRANSLATE_NOOP("orvane::MainWindow", "4 bars"), 4}};
     for (const auto &[label, bars] : counts)
-        countIn->addAction(QString::fromUtf8(label), this, [this, bars] {
+        countIn->addAction(tr(label), this, [this, bars] {
             edit(std::make_unique<ProjectSettingCommand<int32_t>>("Count-in", &Project::countInBars,
                                                                   bars));
         });
-    studio->addAction(QStringLiteral("Punch вкл/выкл"), QKeySequence(Qt::CTRL | Qt::Key_P), this,
+    studio->addAction(tr("Punch On/Off"), QKeySequence(Qt::CTRL | Qt::Key_P), this,
                       &MainWindow::togglePunch);
-    studio->addAction(QStringLiteral("Punch In (playhead)"), this, [this] {
+    studio->addAction(tr("Punch In (playhead)"), this, [this] {
         edit(std::make_unique<ProjectSettingCommand<int64_t>>("Punch In", &Project::punchIn,
                                                               app.engine().playhead.load()));
     });
-    studio->addAction(QStringLiteral("Punch Out (playhead)"), this, [this] {
+    studio->addAction(tr("Punch Out (playhead)"), this, [this] {
         edit(std::make_unique<ProjectSettingCommand<int64_t>>("Punch Out", &Project::punchOut,
                                                               app.engine().playhead.load()));
     });
-    QMenu *swing = studio->addMenu(QStringLiteral("Swing"));
+    QMenu *swing = studio->addMenu(tr("Swing"));
     for (const auto &[label, amount] :
          {std::pair{"0%", 0.0f}, {"33%", 0.33f}, {"50%", 0.5f}, {"67%", 0.67f}})
         swing->addAction(QString::fromUtf8(label), this, [this, amount] {
             edit(std::make_unique<ProjectSettingCommand<float>>("Swing", &Project::swingAmount,
                                                                 amount));
         });
-    QMenu *groove = studio->addMenu(QStringLiteral("Groove Pool"));
+    QMenu *groove = studio->addMenu(tr("Groove Pool"));
     for (const auto &[label, amount] :
-         {std::pair{"Выкл", 0.0f}, {"Лёгкий", 0.25f}, {"Средний", 0.5f}, {"Сильный", 0.8f}})
-        groove->addAction(QString::fromUtf8(label), this, [this, amount] {
+         {std::pair{QT_TRANSLATE_NOOP("orvane::MainWindow", "Off"), 0.0f},
+          {QT_TRANSLATE_NOOP("orvane::MainWindow", "Light"), 0.25f},
+          {QT_TRANSLATE_NOOP("orvane::MainWindow", "Medium"), 0.5f},
+          {QT_TRANSLATE_NOOP("orvane::MainWindow", "Strong"), 0.8f}})
+        groove->addAction(tr(label), this, [this, amount] {
             edit(std::make_unique<ProjectSettingCommand<float>>(
                 "Groove", &Project::grooveTimingAmount, amount));
         });
-    groove->addAction(QStringLiteral("Извлечь из клипа"), this, [this] {
+    groove->addAction(tr("Extract from Clip"), this, [this] {
         if (const uint64_t clip = app.view().selectedClipId)
             edit(std::make_unique<ExtractGrooveToPoolCommand>(clip,
                                                               "Groove " + std::to_string(clip)));
     });
-    buildTuningMenu(studio->addMenu(QStringLiteral("Tuning")));
-    QMenu *smart = studio->addMenu(QStringLiteral("Smart Tempo"));
-    for (const auto &[label, mode] : {std::pair{"Keep Project", uint8_t{0}},
-                                      {"Adapt Project", uint8_t{1}},
-                                      {"Automatic", uint8_t{2}}})
-        smart->addAction(QString::fromUtf8(label), this, [this, mode] {
+    buildTuningMenu(studio->addMenu(tr("Tuning")));
+    QMenu *smart = studio->addMenu(tr("Smart Tempo"));
+    for (const auto &[label, mode] :
+         {std::pair{QT_TRANSLATE_NOOP("orvane::MainWindow", "Keep Project"), uint8_t{0}},
+          {QT_TRANSLATE_NOOP("orvane::MainWindow", "Adapt Project"), uint8_t{1}},
+          {QT_TRANSLATE_NOOP("orvane::MainWindow", "Automatic"), uint8_t{2}}})
+        smart->addAction(tr(label), this, [this, mode] {
             edit(std::make_unique<ProjectSettingCommand<uint8_t>>("Smart Tempo",
                                                                   &Project::smartTempoMode, mode));
         });
-    QMenu *meter = studio->addMenu(QStringLiteral("Размер такта"));
+    QMenu *meter = studio->addMenu(tr("Time Signature"));
     for (const auto &[label, signature] : {std::pair{"4/4", TimeSignature{4, 4}},
                                            {"3/4", TimeSignature{3, 4}},
                                            {"5/4", TimeSignature{5, 4}},
@@ -739,44 +782,43 @@ void MainWindow::buildStudioMenu(QMenu *studio) {
             edit(std::make_unique<ProjectSettingCommand<TimeSignature>>(
                 "Meter", &Project::timeSignature, signature));
         });
-    meter->addAction(QStringLiteral("Marker на playhead"), this, [this] {
+    meter->addAction(tr("Marker at Playhead"), this, [this] {
         edit(std::make_unique<AddMeterMarkerCommand>(app.engine().playhead.load(),
                                                      app.engine().currentMeter()));
     });
-    QMenu *transform = studio->addMenu(QStringLiteral("MIDI Transform"));
+    QMenu *transform = studio->addMenu(tr("MIDI Transform"));
     const auto onMidiClip = [this](auto makeCommand) {
         return [this, makeCommand] {
             if (const uint64_t clip = selectedMidiClip()) edit(makeCommand(clip));
         };
     };
-    transform->addAction(QStringLiteral("Transpose +12"), this, onMidiClip([](uint64_t id) {
+    transform->addAction(tr("Transpose +12"), this, onMidiClip([](uint64_t id) {
                              return std::make_unique<TransposeMidiClipCommand>(id, 12);
                          }));
-    transform->addAction(QStringLiteral("Transpose -12"), this, onMidiClip([](uint64_t id) {
+    transform->addAction(tr("Transpose -12"), this, onMidiClip([](uint64_t id) {
                              return std::make_unique<TransposeMidiClipCommand>(id, -12);
                          }));
-    transform->addAction(QStringLiteral("Reverse"), this, onMidiClip([](uint64_t id) {
+    transform->addAction(tr("Reverse"), this, onMidiClip([](uint64_t id) {
                              return std::make_unique<ReverseMidiClipCommand>(id);
                          }));
-    transform->addAction(QStringLiteral("Velocity +10%"), this, onMidiClip([](uint64_t id) {
+    transform->addAction(tr("Velocity +10%"), this, onMidiClip([](uint64_t id) {
                              return std::make_unique<ScaleMidiVelocityCommand>(id, 1.1f, 0.0f);
                          }));
-    transform->addAction(QStringLiteral("Velocity -10%"), this, onMidiClip([](uint64_t id) {
+    transform->addAction(tr("Velocity -10%"), this, onMidiClip([](uint64_t id) {
                              return std::make_unique<ScaleMidiVelocityCommand>(id, 0.9f, 0.0f);
                          }));
-    transform->addAction(QStringLiteral("Generate (scale)"), this, onMidiClip([this](uint64_t id) {
+    transform->addAction(tr("Generate (scale)"), this, onMidiClip([this](uint64_t id) {
                              const int64_t sixteenth = app.engine().beatsToSamples(0.25);
                              return std::make_unique<GenerateMidiClipCommand>(
                                  id, sixteenth, static_cast<uint32_t>(id), 0.6f);
                          }));
-    transform->addAction(QStringLiteral("Применить Scala/KBM"), this,
-                         onMidiClip([this](uint64_t id) {
+    transform->addAction(tr("Apply Scala/KBM"), this, onMidiClip([this](uint64_t id) {
                              std::lock_guard lock(app.engine().projectMutex);
                              const Project &project = app.engine().project;
                              return std::make_unique<ApplyTuningToMidiClipCommand>(
                                  id, project.scaleRoot, project.scaleMinor);
                          }));
-    lowLatencyAction = studio->addAction(QStringLiteral("Low latency"), this, [this] {
+    lowLatencyAction = studio->addAction(tr("Low latency"), this, [this] {
         std::unique_lock lock(app.engine().projectMutex);
         const bool on = app.engine().project.lowLatencyMode;
         lock.unlock();
@@ -784,49 +826,45 @@ void MainWindow::buildStudioMenu(QMenu *studio) {
     });
     lowLatencyAction->setCheckable(true);
     QAction *browserToggle = browserHolder->toggleViewAction();
-    browserToggle->setText(QStringLiteral("Browser"));
+    browserToggle->setText(tr("Browser"));
     browserToggle->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
     studio->addAction(browserToggle);
-    studio->addAction(
-        QStringLiteral("Chord marker"), QKeySequence(Qt::CTRL | Qt::Key_H), this, [this] {
-            bool ok = false;
-            const QString chord =
-                QInputDialog::getText(this, QStringLiteral("Chord marker"), QStringLiteral("Chord"),
-                                      QLineEdit::Normal, QStringLiteral("C"), &ok);
-            if (ok && !chord.trimmed().isEmpty())
-                edit(std::make_unique<AddChordMarkerCommand>(app.engine().playhead.load(),
-                                                             chord.trimmed().toStdString()));
-        });
-    studio->addAction(QStringLiteral("Tempo Marker at Playhead"), this, [this] {
+    studio->addAction(tr("Chord marker"), QKeySequence(Qt::CTRL | Qt::Key_H), this, [this] {
+        bool ok = false;
+        const QString chord = QInputDialog::getText(this, tr("Chord marker"), tr("Chord"),
+                                                    QLineEdit::Normal, QStringLiteral("C"), &ok);
+        if (ok && !chord.trimmed().isEmpty())
+            edit(std::make_unique<AddChordMarkerCommand>(app.engine().playhead.load(),
+                                                         chord.trimmed().toStdString()));
+    });
+    studio->addAction(tr("Tempo Marker at Playhead"), this, [this] {
         edit(std::make_unique<AddTempoMarkerCommand>(app.engine().playhead.load(),
                                                      app.engine().tempo.load()));
     });
 }
 
 void MainWindow::buildHelpMenu(QMenu *help) {
-    help->addAction(QStringLiteral("Клавиатурные сокращения…"),
-                    QKeySequence(Qt::CTRL | Qt::Key_Question), this, &MainWindow::showShortcuts);
-    help->addAction(QStringLiteral("Быстрый старт…"), this, [this] {
+    help->addAction(tr("Keyboard Shortcuts…"), QKeySequence(Qt::CTRL | Qt::Key_Question), this,
+                    &MainWindow::showShortcuts);
+    help->addAction(tr("Quick Start…"), this, [this] {
         QuickStartPanel panel(this);
         panel.exec();
     });
-    help->addAction(QStringLiteral("Бета-тест: Debug…"),
-                    QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D), this, [this] {
-                        QMessageBox::information(this, QStringLiteral("Debug"),
+    help->addAction(tr("Beta Test: Debug…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D), this,
+                    [this] {
+                        QMessageBox::information(this, tr("Debug"),
                                                  QString::fromStdString(halvoraLogDir().string()));
                     });
-    help->addAction(QStringLiteral("Бета-тест: чеклист…"), this, [this] {
+    help->addAction(tr("Beta Test: Checklist…"), this, [this] {
         QMessageBox::information(
-            this, QStringLiteral("Checklist"),
-            QStringLiteral("1. Play\n2. Import\n3. Edit + undo\n4. Mix\n5. Save\n6. Export"));
+            this, tr("Checklist"),
+            tr("1. Play\n2. Import\n3. Edit + undo\n4. Mix\n5. Save\n6. Export"));
     });
-    help->addAction(QStringLiteral("Лицензия VST3 (MIT)…"), this, [this] {
-        QMessageBox::information(this, QStringLiteral("VST3"),
-                                 QStringLiteral("VST 3 SDK interfaces: MIT License."));
+    help->addAction(tr("VST3 Licence (MIT)…"), this, [this] {
+        QMessageBox::information(this, tr("VST3"), tr("VST 3 SDK interfaces: MIT License."));
     });
-    help->addAction(QStringLiteral("Проверить обновления…"), this,
-                    [this] { app.checkForUpdates(); });
-    help->addAction(QStringLiteral("Конфиденциальность…"), this, &MainWindow::showPrivacy);
+    help->addAction(tr("Check for Updates…"), this, [this] { app.checkForUpdates(); });
+    help->addAction(tr("Privacy…"), this, &MainWindow::showPrivacy);
 }
 
 } // namespace orvane

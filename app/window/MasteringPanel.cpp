@@ -24,23 +24,23 @@ int percent(float value) { return static_cast<int>(std::lround(value * 100.0f));
 
 MasteringPanel::MasteringPanel(QWidget *parent) : QWidget(parent) {
     auto *form = new QFormLayout(this);
-    enabled = new QCheckBox(QStringLiteral("Mastering"), this);
-    bypass = new QCheckBox(QStringLiteral("Bypass"), this);
+    enabled = new QCheckBox(tr("Mastering"), this);
+    bypass = new QCheckBox(tr("Bypass"), this);
     character = new QComboBox(this);
     for (int32_t value = 0; value < 3; ++value)
         character->addItem(QString::fromUtf8(stock::masteringCharacterLabel(value)));
     loudness = percentSlider(100, this);
-    excite = new QCheckBox(QStringLiteral("Excite"), this);
+    excite = new QCheckBox(tr("Excite"), this);
     exciteAmount = percentSlider(100, this);
     width = percentSlider(200, this);
-    loudnessCompensation = new QCheckBox(QStringLiteral("Loudness compensation"), this);
+    loudnessCompensation = new QCheckBox(tr("Loudness compensation"), this);
     form->addRow(enabled);
     form->addRow(bypass);
-    form->addRow(QStringLiteral("Character"), character);
-    form->addRow(QStringLiteral("Loudness"), loudness);
+    form->addRow(tr("Character"), character);
+    form->addRow(tr("Loudness"), loudness);
     form->addRow(excite);
-    form->addRow(QStringLiteral("Excite amount"), exciteAmount);
-    form->addRow(QStringLiteral("Width"), width);
+    form->addRow(tr("Excite amount"), exciteAmount);
+    form->addRow(tr("Width"), width);
     form->addRow(loudnessCompensation);
     for (QCheckBox *box : {enabled, bypass, excite, loudnessCompensation})
         connect(box, &QCheckBox::toggled, this, [this] { edited(); });

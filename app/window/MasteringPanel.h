@@ -15,6 +15,8 @@ namespace orvane {
 /// The master's mastering processor: on/bypass, character, loudness, exciter, width and
 /// loudness compensation. Each change is handed to `onEdited` as a whole settings value.
 class MasteringPanel : public QWidget {
+    Q_OBJECT
+
   public:
     explicit MasteringPanel(QWidget *parent = nullptr);
     void setSettings(const MasteringUtility &settings);

@@ -594,11 +594,11 @@ void MidiEditor::wheelEvent(QWheelEvent *event) {
 
 void MidiEditor::buildMenu() {
     menu = new QMenu(tr("MIDI"), this);
-    menu->addAction(QStringLiteral("Cut"), this, &MidiEditor::cutSelection);
-    menu->addAction(QStringLiteral("Copy"), this, &MidiEditor::copySelection);
-    menu->addAction(QStringLiteral("Paste"), this, &MidiEditor::paste);
-    menu->addAction(QStringLiteral("Select All Notes"), this, &MidiEditor::selectAll);
-    menu->addAction(QStringLiteral("Delete Notes"), this, &MidiEditor::deleteSelectedNotes);
+    menu->addAction(tr("Cut"), this, &MidiEditor::cutSelection);
+    menu->addAction(tr("Copy"), this, &MidiEditor::copySelection);
+    menu->addAction(tr("Paste"), this, &MidiEditor::paste);
+    menu->addAction(tr("Select All Notes"), this, &MidiEditor::selectAll);
+    menu->addAction(tr("Delete Notes"), this, &MidiEditor::deleteSelectedNotes);
     menu->addSeparator();
     addMenuTransforms();
     addMenuGrooves();
@@ -632,7 +632,7 @@ void MidiEditor::addMenuTransforms() {
         return std::make_unique<HumanizeMidiClipCommand>(id, gridSamples() / 2, 0.3f, 0.15f,
                                                          static_cast<uint32_t>(id * 2654435761u));
     });
-    QMenu *transpose = menu->addMenu(QStringLiteral("Transpose"));
+    QMenu *transpose = menu->addMenu(tr("Transpose"));
     for (const auto &[label, semitones] :
          {std::pair{"+1", 1}, {"-1", -1}, {"+12", 12}, {"-12", -12}})
         add(transpose, label, [semitones](uint64_t id) {
@@ -643,41 +643,41 @@ void MidiEditor::addMenuTransforms() {
         return std::make_unique<ArpeggiateMidiClipCommand>(id, gridSamples(), false);
     });
     add(menu, "Reverse", [](uint64_t id) { return std::make_unique<ReverseMidiClipCommand>(id); });
-    QMenu *duration = menu->addMenu(QStringLiteral("Scale Duration"));
+    QMenu *duration = menu->addMenu(tr("Scale Duration"));
     for (const auto &[label, factor] : {std::pair{"Double (×2)", 2.0f}, {"Half (×½)", 0.5f},
                                         {"Dotted (×1.5)", 1.5f}})
         add(duration, label, [factor](uint64_t id) {
             return std::make_unique<ScaleMidiDurationCommand>(id, factor);
         });
-    QMenu *velocity = menu->addMenu(QStringLiteral("Velocity"));
+    QMenu *velocity = menu->addMenu(tr("Velocity"));
     add(velocity, "+10%",
         [](uint64_t id) { return std::make_unique<ScaleMidiVelocityCommand>(id, 1.1f, 0.0f); });
     add(velocity, "-10%",
         [](uint64_t id) { return std::make_unique<ScaleMidiVelocityCommand>(id, 0.9f, 0.0f); });
-    QMenu *bend = menu->addMenu(QStringLiteral("Pitch Bend"));
+    QMenu *bend = menu->addMenu(tr("Pitch Bend"));
     for (const auto &[label, cents] :
          {std::pair{"+50 cents", 50.0f}, {"-50 cents", -50.0f}, {"+100 cents", 100.0f},
           {"-100 cents", -100.0f}})
         add(bend, label, [cents](uint64_t id) {
             return std::make_unique<AdjustMidiPitchBendCommand>(id, cents);
         });
-    menu->addAction(QStringLiteral("Euclidean Steps…"), this, [this] {
+    menu->addAction(tr("Euclidean Steps…"), this, [this] {
         if (clip == 0) return;
         QDialog dialog(this);
-        dialog.setWindowTitle(QStringLiteral("Euclidean Steps"));
+        dialog.setWindowTitle(tr("Euclidean Steps"));
         auto *form = new QFormLayout(&dialog);
         auto *pitch = new QComboBox(&dialog);
         for (const int32_t note : ApplyEuclideanStepSeqCommand::kPitches)
-            pitch->addItem(QStringLiteral("%1 (MIDI %2)").arg(pitchName(note)).arg(note));
+            pitch->addItem(tr("%1 (MIDI %2)").arg(pitchName(note)).arg(note));
         auto *stepCount = new QSpinBox(&dialog);
         stepCount->setRange(1, 64);
         stepCount->setValue(16);
         auto *pulses = new QSpinBox(&dialog);
         pulses->setRange(0, 64);
         pulses->setValue(5);
-        form->addRow(QStringLiteral("Drum"), pitch);
-        form->addRow(QStringLiteral("Steps"), stepCount);
-        form->addRow(QStringLiteral("Hits"), pulses);
+        form->addRow(tr("Drum"), pitch);
+        form->addRow(tr("Steps"), stepCount);
+        form->addRow(tr("Hits"), pulses);
         auto *buttons =
             new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
         form->addRow(buttons);
@@ -690,7 +690,7 @@ void MidiEditor::addMenuTransforms() {
 }
 
 void MidiEditor::addMenuGrooves() {
-    QMenu *grooves = menu->addMenu(QStringLiteral("Groove"));
+    QMenu *grooves = menu->addMenu(tr("Groove"));
     // Built when opened: the pool is the project's and changes with it.
     connect(grooves, &QMenu::aboutToShow, this, [this, grooves] {
         grooves->clear();
@@ -707,31 +707,28 @@ void MidiEditor::addMenuGrooves() {
         }
         for (int32_t index = 0; index < static_cast<int32_t>(names.size()); ++index) {
             const QString name = QString::fromStdString(names[static_cast<std::size_t>(index)]);
-            grooves->addAction(QStringLiteral("Apply %1 to Track").arg(name), this,
-                               [this, index, poolEmpty] {
-                                   std::vector<std::unique_ptr<Command>> steps;
-                                   uint64_t trackId = 0;
-                                   {
-                                       std::lock_guard lock(app.engine().projectMutex);
-                                       const auto track = currentTrack();
-                                       if (!track) return;
-                                       trackId = track->id;
-                                   }
-                                   // An empty pool is filled with the built-in grooves first.
-                                   if (poolEmpty)
-                                       steps.push_back(
-                                           std::make_unique<SetActiveGrooveCommand>(index));
-                                   steps.push_back(
-                                       std::make_unique<ApplyGrooveCommand>(trackId, index, 1.0f));
-                                   editAll("Apply Groove", std::move(steps));
-                               });
+            grooves->addAction(tr("Apply %1 to Track").arg(name), this, [this, index, poolEmpty] {
+                std::vector<std::unique_ptr<Command>> steps;
+                uint64_t trackId = 0;
+                {
+                    std::lock_guard lock(app.engine().projectMutex);
+                    const auto track = currentTrack();
+                    if (!track) return;
+                    trackId = track->id;
+                }
+                // An empty pool is filled with the built-in grooves first.
+                if (poolEmpty) steps.push_back(std::make_unique<SetActiveGrooveCommand>(index));
+                steps.push_back(std::make_unique<ApplyGrooveCommand>(trackId, index, 1.0f));
+                editAll("Apply Groove", std::move(steps));
+            });
         }
         grooves->addSeparator();
         for (int32_t index = -1; index < static_cast<int32_t>(names.size()); ++index) {
             const QString label =
-                index < 0 ? QStringLiteral("No Active Groove")
-                          : QStringLiteral("Active: %1")
-                                .arg(QString::fromStdString(names[static_cast<std::size_t>(index)]));
+                index < 0
+                    ? tr("No Active Groove")
+                    : tr("Active: %1")
+                          .arg(QString::fromStdString(names[static_cast<std::size_t>(index)]));
             QAction *choice = grooves->addAction(label, this, [this, index] {
                 edit(std::make_unique<SetActiveGrooveCommand>(index));
             });
@@ -743,7 +740,7 @@ void MidiEditor::addMenuGrooves() {
 
 void MidiEditor::addMenuTrackExpression() {
     menu->addSeparator();
-    QAction *mpe = menu->addAction(QStringLiteral("MPE on This Track"), this, [this] {
+    QAction *mpe = menu->addAction(tr("MPE on This Track"), this, [this] {
         std::unique_lock lock(app.engine().projectMutex);
         const auto track = currentTrack();
         if (!track) return;
@@ -752,7 +749,7 @@ void MidiEditor::addMenuTrackExpression() {
         edit(std::make_unique<ToggleTrackMpeCommand>(trackId));
     });
     mpe->setCheckable(true);
-    QMenu *maps = menu->addMenu(QStringLiteral("Expression Map"));
+    QMenu *maps = menu->addMenu(tr("Expression Map"));
     connect(menu, &QMenu::aboutToShow, this, [this, mpe] {
         std::lock_guard lock(app.engine().projectMutex);
         const auto track = currentTrack();
@@ -777,7 +774,7 @@ void MidiEditor::addMenuTrackExpression() {
         }
         for (int32_t index = -1; index < static_cast<int32_t>(names.size()); ++index) {
             const QString label =
-                index < 0 ? QStringLiteral("None")
+                index < 0 ? tr("None")
                           : QString::fromStdString(names[static_cast<std::size_t>(index)]);
             QAction *choice = maps->addAction(label, this, [this, trackId, index] {
                 edit(std::make_unique<SetTrackExpressionMapCommand>(trackId, index));
@@ -804,35 +801,32 @@ MidiEditorPane::MidiEditorPane(OVApplication &application, QWidget *parent)
     title->setMinimumWidth(140);
     bar->addWidget(title);
     bar->addSeparator();
-    drawTool = bar->addAction(QStringLiteral("✎ Draw"), roll,
-                              [this] { roll->setTool(MidiTool::Draw); });
+    drawTool = bar->addAction(tr("✎ Draw"), roll, [this] { roll->setTool(MidiTool::Draw); });
     drawTool->setCheckable(true);
-    drawTool->setToolTip(QStringLiteral("Draw notes one grid step long; drag to lengthen (D)"));
-    selectTool = bar->addAction(QStringLiteral("⬚ Select"), roll,
-                                [this] { roll->setTool(MidiTool::Select); });
+    drawTool->setToolTip(tr("Draw notes one grid step long; drag to lengthen (D)"));
+    selectTool = bar->addAction(tr("⬚ Select"), roll, [this] { roll->setTool(MidiTool::Select); });
     selectTool->setCheckable(true);
-    selectTool->setToolTip(QStringLiteral("Select notes with a rubber band (V)"));
-    stepAction = bar->addAction(QStringLiteral("Steps"), roll,
-                                [this](bool on) { roll->setStepView(on); });
+    selectTool->setToolTip(tr("Select notes with a rubber band (V)"));
+    stepAction = bar->addAction(tr("Steps"), roll, [this](bool on) { roll->setStepView(on); });
     stepAction->setCheckable(true);
-    stepAction->setToolTip(QStringLiteral("Drum steps: a click sets or clears the step"));
+    stepAction->setToolTip(tr("Drum steps: a click sets or clears the step"));
     bar->addSeparator();
-    bar->addWidget(new QLabel(QStringLiteral(" Grid "), bar));
+    bar->addWidget(new QLabel(tr(" Grid "), bar));
     gridChoice = new QComboBox(bar);
     for (const auto &choice : gridChoices)
         gridChoice->addItem(QString::fromLatin1(choice.label), choice.beats);
     gridChoice->setCurrentIndex(2);
-    gridChoice->setToolTip(QStringLiteral("Grid for drawing, moving and resizing notes"));
+    gridChoice->setToolTip(tr("Grid for drawing, moving and resizing notes"));
     bar->addWidget(gridChoice);
     connect(gridChoice, &QComboBox::activated, roll,
             [this](int index) { roll->setGridBeats(gridChoice->itemData(index).toDouble()); });
-    bar->addWidget(new QLabel(QStringLiteral(" Velocity "), bar));
+    bar->addWidget(new QLabel(tr(" Velocity "), bar));
     velocityField = new QDoubleSpinBox(bar);
     velocityField->setRange(0, 127);
     velocityField->setDecimals(0);
     // 0 stands for "no note selected"; a note's velocity is never below 1.
     velocityField->setSpecialValueText(QStringLiteral("–"));
-    velocityField->setToolTip(QStringLiteral("Velocity of the selected notes (1 to 127)"));
+    velocityField->setToolTip(tr("Velocity of the selected notes (1 to 127)"));
     bar->addWidget(velocityField);
     connect(velocityField, &QDoubleSpinBox::editingFinished, roll, [this] {
         if (velocityField->value() >= 1.0)
@@ -840,15 +834,15 @@ MidiEditorPane::MidiEditorPane(OVApplication &application, QWidget *parent)
     });
     bar->addSeparator();
     auto *menuButton = new QToolButton(bar);
-    menuButton->setText(QStringLiteral("MIDI"));
+    menuButton->setText(tr("MIDI"));
     menuButton->setMenu(roll->commandsMenu());
     menuButton->setPopupMode(QToolButton::InstantPopup);
     bar->addWidget(menuButton);
     auto *spacer = new QWidget(bar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     bar->addWidget(spacer);
-    QAction *close = bar->addAction(QStringLiteral("✕ Close"), this, &MidiEditorPane::closeEditor);
-    close->setToolTip(QStringLiteral("Close the editor (Esc)"));
+    QAction *close = bar->addAction(tr("✕ Close"), this, &MidiEditorPane::closeEditor);
+    close->setToolTip(tr("Close the editor (Esc)"));
     close->setObjectName(QStringLiteral("closeEditor"));
     close->setShortcut(Qt::Key_Escape);
     close->setShortcutContext(Qt::WidgetWithChildrenShortcut);

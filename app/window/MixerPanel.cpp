@@ -89,7 +89,7 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
     detail->setFixedWidth(420);
     detailLayout = new QVBoxLayout(detail);
     detailTitle = new QLabel(detail);
-    eqOn = new QCheckBox(QStringLiteral("EQ"), detail);
+    eqOn = new QCheckBox(tr("EQ"), detail);
     eqCurve = new EqCurveView(detail);
     auto *titleRow = new QHBoxLayout();
     titleRow->addWidget(detailTitle, 1);
@@ -111,18 +111,18 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
     auto *insertLayout = new QVBoxLayout(insertPage);
     inserts = new QListWidget(insertPage);
     insertLayout->addLayout(buildMacroRow(insertPage));
-    insertLayout->addWidget(new QLabel(QStringLiteral("Inserts"), insertPage));
+    insertLayout->addWidget(new QLabel(tr("Inserts"), insertPage));
     insertLayout->addWidget(inserts, 1);
     auto *adding = new QHBoxLayout();
     auto *buttons = new QHBoxLayout();
-    auto *stockButton = smallButton(QStringLiteral("+ Stock"), QStringLiteral("Stock FX"), this);
+    auto *stockButton = smallButton(tr("+ Stock"), tr("Stock FX"), this);
     auto *stockMenu = new QMenu(stockButton);
     for (const char *id : stockInserts)
         stockMenu->addAction(viewText(stockEffectName(id)), [this, id] {
             addInsert(InsertChoice{true, id, {}});
         });
     stockButton->setMenu(stockMenu);
-    vstButton = smallButton(QStringLiteral("+ VST3"), QStringLiteral("VST 3"), this);
+    vstButton = smallButton(tr("+ VST3"), tr("VST 3"), this);
     auto *vstMenu = new QMenu(vstButton);
     connect(vstMenu, &QMenu::aboutToShow, this, [this, vstMenu] {
         vstMenu->clear();
@@ -133,8 +133,7 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
                                [this, choice] { addInsert(choice); });
         }
         if (vstMenu->isEmpty())
-            vstMenu->addAction(QStringLiteral("Нет плагинов (сканируйте в Browser)"))
-                ->setEnabled(false);
+            vstMenu->addAction(tr("No plug-ins (scan in the Browser)"))->setEnabled(false);
     });
     vstButton->setMenu(vstMenu);
     adding->addWidget(stockButton);
@@ -145,11 +144,11 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
         connect(button, &QPushButton::clicked, this, action);
         buttons->addWidget(button);
     };
-    add(QStringLiteral("Bypass"), QStringLiteral("Bypass FX"), [this] { toggleInsertBypass(); });
-    add(QStringLiteral("↑"), QStringLiteral("Выше"), [this] { moveInsert(-1); });
-    add(QStringLiteral("↓"), QStringLiteral("Ниже"), [this] { moveInsert(1); });
-    add(QStringLiteral("✕"), QStringLiteral("Удалить"), [this] { removeInsert(); });
-    add(QStringLiteral("Editor"), QStringLiteral("Открыть редактор плагина"),
+    add(tr("Bypass"), tr("Bypass FX"), [this] { toggleInsertBypass(); });
+    add(QStringLiteral("↑"), tr("Move Up"), [this] { moveInsert(-1); });
+    add(QStringLiteral("↓"), tr("Move Down"), [this] { moveInsert(1); });
+    add(QStringLiteral("✕"), tr("Remove"), [this] { removeInsert(); });
+    add(tr("Editor"), tr("Open the plug-in's editor"),
         [this] { openInsertEditor(embedEditor->isChecked()); });
     insertLayout->addLayout(buttons);
     effectPanel = new StockEffectPanel(insertPage);
@@ -160,7 +159,7 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
     };
     insertLayout->addWidget(effectPanel);
     connect(inserts, &QListWidget::currentRowChanged, this, [this] { refreshEffectPanel(); });
-    embedEditor = new QCheckBox(QStringLiteral("Редактор в панели"), insertPage);
+    embedEditor = new QCheckBox(tr("Editor in the panel"), insertPage);
     insertLayout->addWidget(embedEditor);
     detailPages->addWidget(insertPage);
     mastering = new MasteringPanel(detailPages);
@@ -255,7 +254,7 @@ ChannelStrip *MixerPanel::makeStrip(StripKind kind, uint64_t trackId) {
             send.returnId = sendTarget(app.engine().project, *track, slot);
         }
         if (send.returnId == 0) {
-            app.status().setText("Нет return-дорожки для этого send");
+            app.status().setText(tr("No return track for this send").toStdString());
             refreshValues();
             return;
         }
@@ -324,13 +323,13 @@ void MixerPanel::refreshValues() {
 
 QLayout *MixerPanel::buildMacroRow(QWidget *parent) {
     auto *row = new QHBoxLayout();
-    row->addWidget(new QLabel(QStringLiteral("Macros"), parent));
+    row->addWidget(new QLabel(tr("Macros"), parent));
     for (int32_t index = 0; index < static_cast<int32_t>(macroDials.size()); ++index) {
         auto *dial = new QDial(parent);
         dial->setRange(0, 1000);
         dial->setFixedSize(40, 40);
         dial->setNotchesVisible(true);
-        dial->setToolTip(QStringLiteral("Macro %1").arg(index + 1));
+        dial->setToolTip(tr("Macro %1").arg(index + 1));
         commitOnRelease(dial, this, [this, index](int value) {
             if (selected != 0)
                 execute(std::make_unique<SetTrackMacroCommand>(selected, index,
@@ -344,17 +343,16 @@ QLayout *MixerPanel::buildMacroRow(QWidget *parent) {
 }
 
 QPushButton *MixerPanel::buildSnapshotButton(QWidget *parent) {
-    auto *button = smallButton(QStringLiteral("Snapshots"),
-                               QStringLiteral("Capture and recall the whole mix"), parent);
+    auto *button = smallButton(tr("Snapshots"), tr("Capture and recall the whole mix"), parent);
     auto *menu = new QMenu(button);
     // Built when opened: snapshots and history belong to the project.
     connect(menu, &QMenu::aboutToShow, this, [this, menu] {
         menu->clear();
-        menu->addAction(QStringLiteral("Capture Snapshot…"), this, [this] {
+        menu->addAction(tr("Capture Snapshot…"), this, [this] {
             bool ok = false;
-            const QString name = QInputDialog::getText(
-                this, QStringLiteral("Capture Snapshot"), QStringLiteral("Snapshot name:"),
-                QLineEdit::Normal, QStringLiteral("Mix %1").arg(snapshotCount() + 1), &ok);
+            const QString name = QInputDialog::getText(this, tr("Capture Snapshot"),
+                                                       tr("Snapshot name:"), QLineEdit::Normal,
+                                                       tr("Mix %1").arg(snapshotCount() + 1), &ok);
             if (ok && !name.trimmed().isEmpty())
                 execute(std::make_unique<CaptureMixerSnapshotCommand>(
                     name.trimmed().toStdString()));
@@ -367,13 +365,13 @@ QPushButton *MixerPanel::buildSnapshotButton(QWidget *parent) {
             for (const auto &event : app.engine().project.mixerSnapshotHistory)
                 history.push_back(event.label);
         }
-        QMenu *recall = menu->addMenu(QStringLiteral("Recall Snapshot"));
+        QMenu *recall = menu->addMenu(tr("Recall Snapshot"));
         recall->setEnabled(!snapshots.empty());
         for (std::size_t index = 0; index < snapshots.size(); ++index)
             recall->addAction(QString::fromStdString(snapshots[index]), this, [this, index] {
                 execute(std::make_unique<RecallMixerSnapshotCommand>(index));
             });
-        QMenu *past = menu->addMenu(QStringLiteral("Mixer History"));
+        QMenu *past = menu->addMenu(tr("Mixer History"));
         past->setEnabled(!history.empty());
         // Newest first, as a history is read.
         for (std::size_t index = history.size(); index-- > 0;)
@@ -395,7 +393,7 @@ void MixerPanel::refreshDetail() {
     const Project &project = app.engine().project;
     const auto track = selected == 0 ? nullptr : project.findTrack(selected);
     const ChannelEq8 &eq = track ? track->eq : project.masterEq;
-    detailTitle->setText(track ? QString::fromStdString(track->name) : QStringLiteral("Master"));
+    detailTitle->setText(track ? QString::fromStdString(track->name) : tr("Master"));
     {
         const QSignalBlocker blocker(eqOn);
         eqOn->setChecked(eq.enabled);
@@ -412,8 +410,7 @@ void MixerPanel::refreshDetail() {
     inserts->clear();
     if (!track) return;
     for (const InsertSlot &insert : track->inserts)
-        inserts->addItem(insertLabel(insert) +
-                         (insert.bypassed ? QStringLiteral("  [bypass]") : QString()));
+        inserts->addItem(insertLabel(insert) + (insert.bypassed ? tr("  [bypass]") : QString()));
     inserts->setCurrentRow(std::min(row, inserts->count() - 1));
     refreshEffectPanel();
 }
@@ -464,7 +461,7 @@ int MixerPanel::selectedInsert() const { return selected == 0 ? -1 : inserts->cu
 
 void MixerPanel::addInsert(const InsertChoice &choice) {
     if (selected == 0) {
-        app.status().setText("Выберите дорожку для вставки эффекта");
+        app.status().setText(tr("Choose a track to insert the effect on").toStdString());
         return;
     }
     if (!executeAddInsert(app, selected, choice)) return;
@@ -497,7 +494,7 @@ bool MixerPanel::openInsertEditor(bool embedded) {
     if (index < 0) return false;
     closeInsertEditor();
     if (!app.rack().openEditor(selected, index)) {
-        app.status().setText("У этого эффекта нет окна редактора");
+        app.status().setText(tr("This effect has no editor window").toStdString());
         return false;
     }
     editorTrack = selected;

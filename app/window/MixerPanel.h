@@ -32,6 +32,8 @@ class StockEffectPanel;
 /// EQ, its insert list (or, for the master, the mastering panel) beside them. Meters follow
 /// the engine at every tick; every edit goes through the command stack.
 class MixerPanel : public WorkspacePanel {
+    Q_OBJECT
+
   public:
     MixerPanel(OVApplication &application, QWidget *parent);
     void onTick() override;

@@ -5,6 +5,8 @@
 #include "core/engine/Engine.h"
 #include "core/vst/PluginRack.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <cmath>
 #include <mutex>
@@ -116,8 +118,11 @@ bool executeAddInsert(OVApplication &application, uint64_t trackId, const Insert
     auto command =
         AddInsertCommand::load(application.rack(), application.engine().project, trackId, choice);
     if (!command) {
-        application.status().setText("Не удалось загрузить " +
-                                     (choice.isStock ? choice.pluginId : choice.bundlePath));
+        const std::string &what = choice.isStock ? choice.pluginId : choice.bundlePath;
+        application.status().setText(
+            QCoreApplication::translate("orvane::PanelCommands", "Could not load %1")
+                .arg(QString::fromStdString(what))
+                .toStdString());
         return false;
     }
     application.view().executeEdit(std::move(command));

@@ -110,10 +110,10 @@ PluginBrowserPanel::PluginBrowserPanel(OVApplication &application, QWidget *pare
     auto *layout = new QVBoxLayout(this);
     auto *top = new QHBoxLayout();
     search = new QLineEdit(this);
-    search->setPlaceholderText(QStringLiteral("Поиск плагинов"));
+    search->setPlaceholderText(tr("Search plug-ins"));
     search->setClearButtonEnabled(true);
-    allowedOnly = new QCheckBox(QStringLiteral("Только разрешённые"), this);
-    scanButton = new QPushButton(QStringLiteral("Сканировать"), this);
+    allowedOnly = new QCheckBox(tr("Allowed only"), this);
+    scanButton = new QPushButton(tr("Scan"), this);
     top->addWidget(search, 1);
     top->addWidget(allowedOnly);
     top->addWidget(scanButton);
@@ -122,9 +122,8 @@ PluginBrowserPanel::PluginBrowserPanel(OVApplication &application, QWidget *pare
     layout->addWidget(scanJobs);
 
     list = new QTableWidget(0, 5, this);
-    list->setHorizontalHeaderLabels({QStringLiteral("Плагин"), QStringLiteral("Производитель"),
-                                     QStringLiteral("Категория"), QStringLiteral("Статус"),
-                                     QStringLiteral("Путь")});
+    list->setHorizontalHeaderLabels(
+        {tr("Plug-in"), tr("Vendor"), tr("Category"), tr("Status"), tr("Path")});
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -138,11 +137,11 @@ PluginBrowserPanel::PluginBrowserPanel(OVApplication &application, QWidget *pare
         connect(pushButton, &QPushButton::clicked, this, action);
         bottom->addWidget(pushButton);
     };
-    button(QStringLiteral("Загрузить в дорожку"), [this] { loadSelected(); });
-    button(QStringLiteral("Блокировать"), [this] { blockSelected(true); });
-    button(QStringLiteral("Разблокировать"), [this] { blockSelected(false); });
-    button(QStringLiteral("Разрешить"), [this] { allowSelected(true); });
-    button(QStringLiteral("Запретить"), [this] { allowSelected(false); });
+    button(tr("Load into Track"), [this] { loadSelected(); });
+    button(tr("Block"), [this] { blockSelected(true); });
+    button(tr("Unblock"), [this] { blockSelected(false); });
+    button(tr("Allow"), [this] { allowSelected(true); });
+    button(tr("Disallow"), [this] { allowSelected(false); });
     bottom->addStretch(1);
     layout->addLayout(bottom);
 
@@ -169,15 +168,15 @@ bool PluginBrowserPanel::startScan() {
         rack.sandbox.controller ? rack.sandbox.controller->helperSearchFolder : std::string();
     auto result = std::make_shared<std::vector<vst::PluginDescription>>();
     LongJob job;
-    job.title = "Сканирование плагинов…";
+    job.title = tr("Scanning plug-ins…").toStdString();
     job.cancellable = false;
     job.perform = [result, sandboxed, helperFolder](JobControl &) {
         *result = scanOnWorker(sandboxed, helperFolder);
     };
     job.finish = [this, result] { scanFinished(std::move(*result)); };
     scanButton->setEnabled(false);
-    scanButton->setText(QStringLiteral("Сканирование…"));
-    app.status().setText("Сканирование плагинов…");
+    scanButton->setText(tr("Scanning…"));
+    app.status().setText(tr("Scanning plug-ins…").toStdString());
     scanJobs->run(std::move(job));
     return true;
 }
@@ -185,8 +184,8 @@ bool PluginBrowserPanel::startScan() {
 void PluginBrowserPanel::scanFinished(std::vector<vst::PluginDescription> found) {
     app.rack().plugins = std::move(found);
     scanButton->setEnabled(true);
-    scanButton->setText(QStringLiteral("Сканировать"));
-    app.status().setText("Найдено плагинов: " + std::to_string(app.rack().plugins.size()));
+    scanButton->setText(tr("Scan"));
+    app.status().setText(tr("Plug-ins found: %1").arg(app.rack().plugins.size()).toStdString());
     refill();
 }
 
@@ -217,9 +216,7 @@ void PluginBrowserPanel::refill() {
         const vst::PluginDescription &plugin = plugins[shown[static_cast<std::size_t>(row)]];
         const bool allowed =
             !allowPatterns.empty() && vst::pluginMatchesWhitelist(plugin, allowPatterns);
-        QString state = plugin.blacklisted ? QStringLiteral("заблокирован")
-                        : allowed          ? QStringLiteral("разрешён")
-                                           : QString();
+        QString state = plugin.blacklisted ? tr("blocked") : allowed ? tr("allowed") : QString();
         for (const std::string &tag : userTagsOf(plugin.uid))
             state += (state.isEmpty() ? QString() : QStringLiteral(" ")) + QLatin1Char('#') +
                      QString::fromStdString(tag);
@@ -247,7 +244,7 @@ void PluginBrowserPanel::showPluginMenu(const QPoint &at) {
     if (chosen < 0) return;
     const std::string uid = app.rack().plugins[static_cast<std::size_t>(chosen)].uid;
     QMenu menu(this);
-    menu.addAction(QStringLiteral("Загрузить в дорожку"), [this] { loadSelected(); });
+    menu.addAction(tr("Load into Track"), [this] { loadSelected(); });
     // Tags are the project's, kept with the plug-in's id; the search finds them.
     addUserTagMenu(menu, userTagsOf(uid), [this, uid](const std::string &tag) {
         app.view().executeEdit(std::make_unique<TogglePluginUserTagCommand>(uid, tag));
@@ -273,7 +270,7 @@ void PluginBrowserPanel::blockSelected(bool block) {
         auto &blocked = rack.scanner.blacklist;
         blocked.erase(std::remove(blocked.begin(), blocked.end(), uid), blocked.end());
         if (!rack.scanner.saveBlacklist(vst::defaultVstBlacklistPath()))
-            app.status().setText("Не удалось сохранить список блокировки");
+            app.status().setText(tr("Could not save the block list").toStdString());
         for (auto &plugin : rack.plugins)
             if (plugin.uid == uid) plugin.blacklisted = false;
     }
@@ -289,7 +286,8 @@ void PluginBrowserPanel::allowSelected(bool allow) {
     std::string error;
     if (!editAllowList(path, app.rack().plugins[static_cast<std::size_t>(index)].uid, allow,
                        error)) {
-        app.status().setText("Список разрешённых не сохранён: " + error);
+        app.status().setText(
+            tr("Allow list not saved: %1").arg(QString::fromStdString(error)).toStdString());
         return;
     }
     allowPatterns = vst::loadVstWhitelist(path);
@@ -301,21 +299,23 @@ void PluginBrowserPanel::allowSelected(bool allow) {
 bool PluginBrowserPanel::loadSelected() {
     const int index = chosenPlugin();
     if (index < 0) {
-        app.status().setText("Выберите плагин в списке");
+        app.status().setText(tr("Choose a plug-in in the list").toStdString());
         return false;
     }
     const vst::PluginDescription plugin = app.rack().plugins[static_cast<std::size_t>(index)];
     if (plugin.blacklisted) {
-        app.status().setText("Плагин заблокирован: " + plugin.name);
+        app.status().setText(
+            tr("Plug-in blocked: %1").arg(QString::fromStdString(plugin.name)).toStdString());
         return false;
     }
     const uint64_t trackId = app.view().selectedTrackId;
     if (trackId == 0) {
-        app.status().setText("Выберите дорожку для плагина");
+        app.status().setText(tr("Choose a track for the plug-in").toStdString());
         return false;
     }
     if (!executeAddInsert(app, trackId, InsertChoice{false, plugin.uid, plugin.path})) return false;
-    app.status().setText("Плагин загружен: " + plugin.name);
+    app.status().setText(
+        tr("Plug-in loaded: %1").arg(QString::fromStdString(plugin.name)).toStdString());
     return true;
 }
 

@@ -28,6 +28,8 @@ bool editAllowList(const std::string &path, const std::string &uid, bool allow, 
 /// allow-list state, a scan that runs on a worker, and loading the chosen plug-in into the
 /// selected track (an undoable edit).
 class PluginBrowserPanel : public WorkspacePanel {
+    Q_OBJECT
+
   public:
     PluginBrowserPanel(OVApplication &application, QWidget *parent);
     ~PluginBrowserPanel() override;

@@ -1,5 +1,6 @@
 #include "app/window/QtApplicationUi.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -45,8 +46,10 @@ void configureProjectDialog(QFileDialog &dialog) {
     // it opens it, as double-clicking a file would.
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Open"));
-    dialog.setNameFilter(QStringLiteral("Halvora projects (*.halvora)"));
+    dialog.setLabelText(QFileDialog::Accept,
+                        QCoreApplication::translate("orvane::QtApplicationUi", "Open"));
+    dialog.setNameFilter(
+        QCoreApplication::translate("orvane::QtApplicationUi", "Halvora projects (*.halvora)"));
     QObject::connect(&dialog, &QFileDialog::directoryEntered, &dialog,
                      [&dialog](const QString &folder) {
                          if (!folder.endsWith(QStringLiteral(".halvora"))) return;
@@ -56,7 +59,9 @@ void configureProjectDialog(QFileDialog &dialog) {
     QObject::connect(
         &dialog, &QFileDialog::currentChanged, &dialog, [&dialog](const QString &path) {
             if (path.endsWith(QStringLiteral(".halvora")))
-                dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Open Project"));
+                dialog.setLabelText(
+                    QFileDialog::Accept,
+                    QCoreApplication::translate("orvane::QtApplicationUi", "Open Project"));
         });
 }
 

@@ -40,7 +40,7 @@ constexpr int launchMarkWidth = 24;
 
 /// A "Follow Action" submenu with every action, each handed to `choose`.
 void addFollowActionMenu(QMenu &menu, const std::function<void(FollowAction)> &choose) {
-    QMenu *follow = menu.addMenu(QStringLiteral("Follow Action"));
+    QMenu *follow = menu.addMenu(SessionPanel::tr("Follow Action"));
     for (uint8_t value = 0; value <= static_cast<uint8_t>(FollowAction::NextClipInColumn);
          ++value) {
         const auto action = static_cast<FollowAction>(value);
@@ -253,7 +253,8 @@ void SessionGridView::mouseReleaseEvent(QMouseEvent *event) {
         const auto [row, column] = cellAt(event->position().toPoint());
         if (row < 0 || row >= static_cast<int>(panel.grid.rows.size())) return;
         if (column != done.column) {
-            panel.app.status().setText("A session clip stays in its track's column");
+            panel.app.status().setText(
+                SessionPanel::tr("A session clip stays in its track's column").toStdString());
             return;
         }
         if (row != done.row) panel.moveClipToRow(done.cell.clipId, row);
@@ -294,9 +295,9 @@ SessionPanel::SessionPanel(OVApplication &application, QWidget *parent)
     : WorkspacePanel(parent), app(application) {
     auto *layout = new QVBoxLayout(this);
     auto *bar = new QHBoxLayout();
-    auto *stop = new QPushButton(QStringLiteral("Стоп все клипы"), this);
-    auto *capture = new QPushButton(QStringLiteral("Захват в аранжировку"), this);
-    auto *addScene = new QPushButton(QStringLiteral("Добавить сцену"), this);
+    auto *stop = new QPushButton(tr("Stop All Clips"), this);
+    auto *capture = new QPushButton(tr("Capture to Arrangement"), this);
+    auto *addScene = new QPushButton(tr("Add Scene"), this);
     connect(stop, &QPushButton::clicked, this, [this] { stopAll(); });
     connect(capture, &QPushButton::clicked, this, [this] { captureToArrangement(); });
     connect(addScene, &QPushButton::clicked, this, [this] {
@@ -347,7 +348,7 @@ void SessionPanel::onTick() {
 
 void SessionPanel::push(const Request &request) {
     if (!app.engine().pushRequest(RequestProducer::MainThread, request))
-        app.status().setText("Очередь движка переполнена");
+        app.status().setText(tr("The engine queue is full").toStdString());
 }
 
 void SessionPanel::launchClip(const SessionCell &cell) {
@@ -395,13 +396,14 @@ void SessionPanel::captureToArrangement() {
         std::lock_guard lock(app.engine().projectMutex);
         captured = app.engine().captureSessionToArrangement();
         if (captured.empty()) {
-            app.status().setText("Нечего захватывать: клипы сессии не играют");
+            app.status().setText(
+                tr("Nothing to capture: no session clips are playing").toStdString());
             return;
         }
         app.view().executeEdit(
             CaptureSessionToArrangeCommand::fromCaptured(app.engine().project, captured));
     }
-    app.status().setText("Захвачено клипов: " + std::to_string(captured.size()));
+    app.status().setText(tr("Clips captured: %1").arg(captured.size()).toStdString());
 }
 
 void SessionPanel::execute(std::unique_ptr<Command> command) {
@@ -411,9 +413,8 @@ void SessionPanel::execute(std::unique_ptr<Command> command) {
 
 void SessionPanel::renameScene(uint64_t sceneId) {
     bool ok = false;
-    const QString name =
-        QInputDialog::getText(this, QStringLiteral("Сцена"), QStringLiteral("Имя сцены:"),
-                              QLineEdit::Normal, QString(), &ok);
+    const QString name = QInputDialog::getText(this, tr("Scene"), tr("Scene name:"),
+                                               QLineEdit::Normal, QString(), &ok);
     if (ok && !name.trimmed().isEmpty())
         execute(std::make_unique<RenameSceneCommand>(sceneId, name.trimmed().toStdString()));
 }
@@ -426,16 +427,16 @@ void SessionPanel::editSceneTempoMeter(uint64_t sceneId) {
             if (candidate.id == sceneId) scene = candidate;
     }
     QDialog dialog(this);
-    dialog.setWindowTitle(QStringLiteral("Scene Tempo and Meter"));
+    dialog.setWindowTitle(tr("Scene Tempo and Meter"));
     auto *form = new QFormLayout(&dialog);
-    auto *useTempo = new QCheckBox(QStringLiteral("Set the tempo"), &dialog);
+    auto *useTempo = new QCheckBox(tr("Set the tempo"), &dialog);
     useTempo->setChecked(scene.useSceneTempo);
     auto *bpm = new QDoubleSpinBox(&dialog);
     bpm->setRange(20.0, 999.0);
     bpm->setDecimals(2);
     bpm->setSuffix(QStringLiteral(" BPM"));
     bpm->setValue(scene.sceneTempoBpm);
-    auto *useMeter = new QCheckBox(QStringLiteral("Set the meter"), &dialog);
+    auto *useMeter = new QCheckBox(tr("Set the meter"), &dialog);
     useMeter->setChecked(scene.useSceneMeter);
     auto *numerator = new QSpinBox(&dialog);
     numerator->setRange(1, 32);
@@ -446,7 +447,7 @@ void SessionPanel::editSceneTempoMeter(uint64_t sceneId) {
     denominator->setCurrentText(QString::number(scene.sceneMeterDen));
     form->addRow(useTempo, bpm);
     form->addRow(useMeter, numerator);
-    form->addRow(QStringLiteral("over"), denominator);
+    form->addRow(tr("over"), denominator);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     form->addRow(buttons);
     connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
@@ -460,19 +461,19 @@ void SessionPanel::editSceneTempoMeter(uint64_t sceneId) {
 void SessionPanel::sceneMenu(std::size_t row, const QPoint &globalPos) {
     const uint64_t sceneId = grid.rows[row].sceneId;
     QMenu menu(this);
-    menu.addAction(QStringLiteral("Вставить сцену"),
+    menu.addAction(tr("Insert Scene"),
                    [&] { execute(std::make_unique<InsertSceneCommand>(sceneId)); });
     if (sceneId != 0) {
-        menu.addAction(QStringLiteral("Дублировать сцену"),
+        menu.addAction(tr("Duplicate Scene"),
                        [&] { execute(std::make_unique<DuplicateSceneCommand>(sceneId)); });
-        menu.addAction(QStringLiteral("Удалить сцену"),
+        menu.addAction(tr("Delete Scene"),
                        [&] { execute(std::make_unique<DeleteSceneCommand>(sceneId)); });
-        menu.addAction(QStringLiteral("Выше"),
+        menu.addAction(tr("Move Up"),
                        [&] { execute(std::make_unique<MoveSceneCommand>(sceneId, -1)); });
-        menu.addAction(QStringLiteral("Ниже"),
+        menu.addAction(tr("Move Down"),
                        [&] { execute(std::make_unique<MoveSceneCommand>(sceneId, 1)); });
-        menu.addAction(QStringLiteral("Переименовать…"), [&] { renameScene(sceneId); });
-        menu.addAction(QStringLiteral("Tempo and Meter…"), [&] { editSceneTempoMeter(sceneId); });
+        menu.addAction(tr("Rename…"), [&] { renameScene(sceneId); });
+        menu.addAction(tr("Tempo and Meter…"), [&] { editSceneTempoMeter(sceneId); });
         addFollowActionMenu(menu, [&](FollowAction action) {
             execute(std::make_unique<SetSceneFollowActionCommand>(sceneId, action));
         });
@@ -503,7 +504,7 @@ void SessionPanel::addSessionPlayerMenu(QMenu &menu, std::size_t row, std::size_
     if (launcherColumn < 0) return;
     settings.barLength = app.engine().barLengthSamples();
     settings.seed = static_cast<uint32_t>(trackId * 2654435761u + row);
-    QMenu *player = menu.addMenu(QStringLiteral("Session Player"));
+    QMenu *player = menu.addMenu(tr("Session Player"));
     for (const SessionPlayerKind kind :
          {SessionPlayerKind::DrumsFourFour, SessionPlayerKind::DrumsBreak,
           SessionPlayerKind::BassRoot, SessionPlayerKind::ChordsPad}) {
@@ -546,9 +547,9 @@ void SessionPanel::cellMenu(std::size_t row, std::size_t column, const QPoint &g
     const uint64_t clipId = cell.clipId;
     QMenu menu(this);
     if (clipId != 0) {
-        menu.addAction(QStringLiteral("Дублировать клип"),
+        menu.addAction(tr("Duplicate Clip"),
                        [&] { execute(std::make_unique<DuplicateSessionClipCommand>(clipId)); });
-        QMenu *mode = menu.addMenu(QStringLiteral("Launch Mode"));
+        QMenu *mode = menu.addMenu(tr("Launch Mode"));
         for (uint8_t value = 0; value <= 3; ++value)
             mode->addAction(sessionLaunchModeLabel(static_cast<SessionLaunchMode>(value)),
                             [&, value] {
@@ -558,7 +559,7 @@ void SessionPanel::cellMenu(std::size_t row, std::size_t column, const QPoint &g
         addFollowActionMenu(menu, [&](FollowAction action) {
             execute(std::make_unique<SetClipFollowActionCommand>(clipId, action));
         });
-        QMenu *moveTo = menu.addMenu(QStringLiteral("Move to Scene"));
+        QMenu *moveTo = menu.addMenu(tr("Move to Scene"));
         for (std::size_t target = 0; target < grid.rows.size(); ++target)
             if (target != row)
                 moveTo->addAction(QString::fromStdString(grid.rows[target].name), [&, target] {
@@ -566,7 +567,7 @@ void SessionPanel::cellMenu(std::size_t row, std::size_t column, const QPoint &g
                 });
     }
     if (clipId == 0 && grid.columns[column].midi)
-        menu.addAction(QStringLiteral("New MIDI Clip"), [&] { newMidiClip(row, column); });
+        menu.addAction(tr("New MIDI Clip"), [&] { newMidiClip(row, column); });
     // A generated pattern fills an empty cell of a MIDI track or replaces a clip's notes.
     if (grid.columns[column].midi) addSessionPlayerMenu(menu, row, column);
     if (!menu.isEmpty()) menu.exec(globalPos);

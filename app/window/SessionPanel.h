@@ -59,6 +59,8 @@ bool applySessionTable(SessionGridModel &model, const SessionTableCopy &table);
 /// The session tab: the clip grid with scene launch on the left, a stop button under every
 /// track column, and the scene and session commands on a bar above and in context menus.
 class SessionPanel : public WorkspacePanel {
+    Q_OBJECT
+
   public:
     SessionPanel(OVApplication &application, QWidget *parent);
     void onTick() override;

@@ -24,17 +24,11 @@ namespace {
 
 constexpr const char *quickStartKey = "hv.quickStartOffered=1";
 
-QString formatted(const char *format, auto... values) {
-    char text[256];
-    std::snprintf(text, sizeof text, format, values...);
-    return QString::fromUtf8(text);
-}
-
 QDoubleSpinBox *calibrationField(double milliseconds, QWidget *parent) {
     auto *field = new QDoubleSpinBox(parent);
     field->setRange(-500.0, 500.0);
     field->setDecimals(1);
-    field->setSuffix(QStringLiteral(" мс"));
+    field->setSuffix(AudioSettingsPanel::tr(" ms"));
     field->setValue(milliseconds);
     return field;
 }
@@ -43,11 +37,12 @@ QDoubleSpinBox *calibrationField(double milliseconds, QWidget *parent) {
 
 AudioSettingsPanel::AudioSettingsPanel(OVApplication &application, QWidget *parent)
     : QDialog(parent), app(application) {
-    setWindowTitle(QStringLiteral("Настройки аудио"));
+    setWindowTitle(tr("Audio Settings"));
     auto *layout = new QVBoxLayout(this);
-    auto *intro = new QLabel(QStringLiteral("Устройства, буфер и калибровка задержки записи (сдвиг "
-                                            "клипа на таймлайне). Изменения применяются сразу."),
-                             this);
+    auto *intro = new QLabel(
+        tr("Devices, buffer size and the recording latency calibration (how far recorded "
+           "clips are shifted on the timeline). Changes apply at once."),
+        this);
     intro->setWordWrap(true);
     layout->addWidget(intro);
     auto *form = new QFormLayout;
@@ -71,19 +66,19 @@ AudioSettingsPanel::AudioSettingsPanel(OVApplication &application, QWidget *pare
     }
     inputCalibration = calibrationField(inputMs, this);
     outputCalibration = calibrationField(outputMs, this);
-    form->addRow(QStringLiteral("Вывод"), outputDevices);
-    form->addRow(QStringLiteral("Ввод"), inputDevices);
-    form->addRow(QStringLiteral("Буфер"), bufferSize);
-    form->addRow(QStringLiteral("Калибровка ввода"), inputCalibration);
-    form->addRow(QStringLiteral("Калибровка вывода"), outputCalibration);
+    form->addRow(tr("Output"), outputDevices);
+    form->addRow(tr("Input"), inputDevices);
+    form->addRow(tr("Buffer"), bufferSize);
+    form->addRow(tr("Input calibration"), inputCalibration);
+    form->addRow(tr("Output calibration"), outputCalibration);
     layout->addLayout(form);
     rateLine = new QLabel(this);
     latencyLine = new QLabel(this);
     layout->addWidget(rateLine);
     layout->addWidget(latencyLine);
     auto *buttons = new QDialogButtonBox(this);
-    buttons->addButton(QStringLiteral("Применить"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(QStringLiteral("Отмена"), QDialogButtonBox::RejectRole);
+    buttons->addButton(tr("Apply"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(tr("Cancel"), QDialogButtonBox::RejectRole);
     connect(buttons, &QDialogButtonBox::accepted, this, [this] { apply(); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(bufferSize, &QComboBox::currentIndexChanged, this, [this] { refreshInformation(); });
@@ -101,8 +96,8 @@ void AudioSettingsPanel::fillDevices() {
         if (device.hasInput) inputDevices->addItem(name, name);
     }
     // The empty lists say so and offer nothing to apply.
-    if (outputDevices->count() == 0) outputDevices->addItem(QStringLiteral("Нет устройств вывода"));
-    if (inputDevices->count() == 0) inputDevices->addItem(QStringLiteral("Нет устройств ввода"));
+    if (outputDevices->count() == 0) outputDevices->addItem(tr("No output devices"));
+    if (inputDevices->count() == 0) inputDevices->addItem(tr("No input devices"));
     const auto select = [](QComboBox *box, const std::string &name) {
         const int found = box->findData(QString::fromStdString(name));
         if (found >= 0) box->setCurrentIndex(found);
@@ -120,16 +115,18 @@ void AudioSettingsPanel::refreshInformation() {
     }
     const double inputRate = audio.inputNominalSampleRate();
     if (inputRate <= 0.0 || std::abs(inputRate - projectRate) < 0.5)
-        rateLine->setText(formatted("%.0f Hz · вывод и запись синхронизированы", projectRate));
+        rateLine->setText(tr("%1 Hz · output and recording in sync").arg(projectRate, 0, 'f', 0));
     else
-        rateLine->setText(formatted("Проект: %.0f Hz · микрофон %.0f Hz (конвертация при записи)",
-                                    projectRate, inputRate));
+        rateLine->setText(tr("Project: %1 Hz · microphone %2 Hz (converted while recording)")
+                              .arg(projectRate, 0, 'f', 0)
+                              .arg(inputRate, 0, 'f', 0));
     const int frames = bufferSize->currentData().toInt();
     const double rate = audio.sampleRate > 0.0 ? audio.sampleRate : projectRate;
     const double periodMs = rate > 0.0 ? frames / rate * 1000.0 : 0.0;
-    latencyLine->setText(formatted("ввод ~%.1f мс + вывод ~%.1f мс (буфер %d)",
-                                   periodMs + inputCalibration->value(),
-                                   periodMs + outputCalibration->value(), frames));
+    latencyLine->setText(tr("input ~%1 ms + output ~%2 ms (buffer %3)")
+                             .arg(periodMs + inputCalibration->value(), 0, 'f', 1)
+                             .arg(periodMs + outputCalibration->value(), 0, 'f', 1)
+                             .arg(frames));
 }
 
 AudioSettingsChoice AudioSettingsPanel::choice() const {
@@ -149,19 +146,15 @@ bool AudioSettingsPanel::apply() {
 }
 
 QuickStartPanel::QuickStartPanel(QWidget *parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("Быстрый старт"));
+    setWindowTitle(tr("Quick Start"));
     auto *layout = new QVBoxLayout(this);
     auto *text = new QLabel(
-        QStringLiteral("<b>Halvora</b><ol>"
-                       "<li>Пробел — воспроизведение и остановка стартовой песни.</li>"
-                       "<li>Перетащите аудиофайл на таймлайн или выберите «Импортировать "
-                       "аудио…» (Ctrl+I).</li>"
-                       "<li>Клипы двигаются мышью, края обрезают, S режет на playhead, "
-                       "Ctrl+D дублирует, Delete удаляет.</li>"
-                       "<li>Двойной щелчок по MIDI-клипу открывает piano roll.</li>"
-                       "<li>Вкладки Session и Mixer — запуск клипов и сведение.</li>"
-                       "<li>Ctrl+Z отменяет, Ctrl+S сохраняет, Ctrl+E экспортирует WAV.</li>"
-                       "</ol>"),
+        tr("<b>Halvora</b><ol><li>Space plays and stops the start-up song.</li><li>Drop an "
+           "audio file on the timeline or choose “Import Audio…” (Ctrl+I).</li><li>Drag "
+           "clips to move them and their edges to trim them; S splits at the playhead, "
+           "Ctrl+D duplicates, Delete removes.</li><li>Double-click a MIDI clip to open the "
+           "piano roll.</li><li>The Session and Mixer pages launch clips and mix.</li><li>"
+           "Ctrl+Z undoes, Ctrl+S saves, Ctrl+E exports a WAV.</li></ol>"),
         this);
     text->setWordWrap(true);
     layout->addWidget(text);

@@ -95,8 +95,9 @@ void TimelineView::copySelection() {
     for (const auto &track : project.tracks)
         for (const auto &clip : track->clips)
             if (selection.contains(clip->id)) clipboard.push_back(cloneClipForUndo(*clip));
-    app.status().setText("Copied " + std::to_string(clipboard.size()) +
-                         (clipboard.size() == 1 ? " clip" : " clips"));
+    app.status().setText(
+        (clipboard.size() == 1 ? tr("Copied 1 clip") : tr("Copied %1 clips").arg(clipboard.size()))
+            .toStdString());
 }
 
 void TimelineView::cutSelection() {
@@ -196,7 +197,7 @@ void TimelineView::chooseColour(uint64_t trackId) {
         if (!track) return;
         current = displayColourOf(*track);
     }
-    const QColor chosen = QColorDialog::getColor(current, this, QStringLiteral("Track Colour"));
+    const QColor chosen = QColorDialog::getColor(current, this, tr("Track Colour"));
     if (chosen.isValid() && chosen != current)
         edit(std::make_unique<SetTrackColorCommand>(trackId, chosen.rgba()));
 }
@@ -364,7 +365,7 @@ void TimelineView::scrollToBeats(double beats) {
 // --- Audio processing ----------------------------------------------------------------------
 
 QMenu *TimelineView::audioProcessingMenu(QWidget *parent) {
-    auto *menu = new QMenu(QStringLiteral("Audio"), parent);
+    auto *menu = new QMenu(tr("Audio"), parent);
     // Each works on the audio clip selected when it is chosen.
     const auto onClip = [this](auto makeCommand) {
         return [this, makeCommand] {
@@ -373,7 +374,7 @@ QMenu *TimelineView::audioProcessingMenu(QWidget *parent) {
             const auto clip = app.engine().project.findClip(clipId);
             if (!clip || clip->kind != ClipKind::Audio) {
                 lock.unlock();
-                app.status().setText("Select an audio clip first");
+                app.status().setText(tr("Select an audio clip first").toStdString());
                 return;
             }
             auto command = makeCommand(*clip);
@@ -387,49 +388,46 @@ QMenu *TimelineView::audioProcessingMenu(QWidget *parent) {
                    ? detectAudioOnset(window.samples, window.frames, window.channels, 0.02f)
                    : int64_t{0};
     };
-    menu->addAction(QStringLiteral("Normalize"), this, onClip([](const Clip &clip) {
+    menu->addAction(tr("Normalize"), this, onClip([](const Clip &clip) {
                         return std::make_unique<NormalizeAudioClipCommand>(clip.id, 0.98f);
                     }));
-    menu->addAction(QStringLiteral("Reverse"), this, onClip([](const Clip &clip) {
+    menu->addAction(tr("Reverse"), this, onClip([](const Clip &clip) {
                         return std::make_unique<ReverseAudioClipCommand>(clip.id);
                     }));
-    menu->addAction(QStringLiteral("Invert Phase"), this, onClip([](const Clip &clip) {
+    menu->addAction(tr("Invert Phase"), this, onClip([](const Clip &clip) {
                         return std::make_unique<InvertAudioPhaseCommand>(clip.id);
                     }));
-    menu->addAction(QStringLiteral("Trim Silence"), this, onClip([](const Clip &clip) {
+    menu->addAction(tr("Trim Silence"), this, onClip([](const Clip &clip) {
                         return std::make_unique<TrimAudioSilenceCommand>(clip.id, 0.001f);
                     }));
-    QMenu *pitch = menu->addMenu(QStringLiteral("Pitch Shift"));
+    QMenu *pitch = menu->addMenu(tr("Pitch Shift"));
     for (const float semitones : {-12.0f, -1.0f, 1.0f, 12.0f})
-        pitch->addAction(
-            QStringLiteral("%1%2 semitones").arg(semitones > 0 ? "+" : "").arg(semitones), this,
-            onClip([semitones](const Clip &clip) {
-                return std::make_unique<PitchShiftAudioClipCommand>(clip.id, semitones);
-            }));
-    menu->addAction(QStringLiteral("Pitch Correct to Scale"), this,
-                    onClip([this](const Clip &clip) {
+        pitch->addAction(tr("%1%2 semitones").arg(semitones > 0 ? "+" : "").arg(semitones), this,
+                         onClip([semitones](const Clip &clip) {
+                             return std::make_unique<PitchShiftAudioClipCommand>(clip.id,
+                                                                                 semitones);
+                         }));
+    menu->addAction(tr("Pitch Correct to Scale"), this, onClip([this](const Clip &clip) {
                         const Project &project = app.engine().project;
                         return std::make_unique<PitchCorrectAudioClipCommand>(
                             clip.id, project.sampleRate, project.scaleRoot, project.scaleMinor);
                     }));
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Split into Stems"), this, onClip([](const Clip &clip) {
+    menu->addAction(tr("Split into Stems"), this, onClip([](const Clip &clip) {
                         return std::make_unique<SplitAudioStemsCommand>(clip.id);
                     }));
-    menu->addAction(QStringLiteral("Slice at Transients"), this, onClip([](const Clip &clip) {
+    menu->addAction(tr("Slice at Transients"), this, onClip([](const Clip &clip) {
                         return std::make_unique<SliceAudioAtTransientsCommand>(clip.id);
                     }));
-    menu->addAction(QStringLiteral("Align Onset to Clip Start"), this,
-                    onClip([onset](const Clip &clip) {
+    menu->addAction(tr("Align Onset to Clip Start"), this, onClip([onset](const Clip &clip) {
                         return std::make_unique<AlignAudioOnsetCommand>(clip.id, onset(clip));
                     }));
-    menu->addAction(QStringLiteral("Snap Onset to Playhead"), this,
-                    onClip([this, onset](const Clip &clip) {
+    menu->addAction(tr("Snap Onset to Playhead"), this, onClip([this, onset](const Clip &clip) {
                         return std::make_unique<SnapAudioOnsetToPlayheadCommand>(
                             clip.id, app.engine().playhead.load(), onset(clip));
                     }));
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Move Nearest Warp Marker to Playhead"), this,
+    menu->addAction(tr("Move Nearest Warp Marker to Playhead"), this,
                     onClip([this](const Clip &clip) -> std::unique_ptr<Command> {
                         const int64_t playhead = app.engine().playhead.load();
                         const WarpMarker *nearest = nullptr;
@@ -441,7 +439,7 @@ QMenu *TimelineView::audioProcessingMenu(QWidget *parent) {
                         return std::make_unique<MoveWarpMarkerCommand>(clip.id, nearest->dest,
                                                                        playhead, nearest->source);
                     }));
-    menu->addAction(QStringLiteral("Toggle Track Freeze Mark"), this, [this] {
+    menu->addAction(tr("Toggle Track Freeze Mark"), this, [this] {
         if (const uint64_t track = app.view().selectedTrackId)
             edit(std::make_unique<ToggleTrackFrozenCommand>(track));
     });
@@ -486,15 +484,12 @@ QMenu *TimelineView::contextMenuAt(QPointF point) {
 
 QMenu *TimelineView::emptyAreaMenu() {
     auto *menu = new QMenu(this);
-    menu->addAction(QStringLiteral("Add Audio Track"), this,
-                    [this] { addTrack(TrackType::Audio); });
-    menu->addAction(QStringLiteral("Add MIDI Track"), this, [this] { addTrack(TrackType::Midi); });
-    menu->addAction(QStringLiteral("Add Return Track"), this,
-                    [this] { addTrack(TrackType::Return); });
+    menu->addAction(tr("Add Audio Track"), this, [this] { addTrack(TrackType::Audio); });
+    menu->addAction(tr("Add MIDI Track"), this, [this] { addTrack(TrackType::Midi); });
+    menu->addAction(tr("Add Return Track"), this, [this] { addTrack(TrackType::Return); });
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Paste"), this, &TimelineView::pasteAtPlayhead)
-        ->setEnabled(canPaste());
-    menu->addAction(QStringLiteral("Select All"), this, &TimelineView::selectAll);
+    menu->addAction(tr("Paste"), this, &TimelineView::pasteAtPlayhead)->setEnabled(canPaste());
+    menu->addAction(tr("Select All"), this, &TimelineView::selectAll);
     return menu;
 }
 
@@ -508,23 +503,22 @@ QMenu *TimelineView::headerMenu(uint64_t trackId) {
     }
     QMenu *menu = emptyAreaMenu();
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Rename…"), this, [this, trackId] { beginRename(trackId); });
-    menu->addAction(QStringLiteral("Colour…"), this, [this, trackId] { chooseColour(trackId); });
+    menu->addAction(tr("Rename…"), this, [this, trackId] { beginRename(trackId); });
+    menu->addAction(tr("Colour…"), this, [this, trackId] { chooseColour(trackId); });
     if (track.type == TrackType::Audio) {
-        QMenu *input = menu->addMenu(QStringLiteral("Input"));
+        QMenu *input = menu->addMenu(tr("Input"));
         for (int32_t pair = 0; pair <= highestInputPair; ++pair) {
             QAction *choice =
-                input->addAction(QStringLiteral("In %1/%2").arg(pair * 2 + 1).arg(pair * 2 + 2),
-                                 this, [this, trackId, pair] { setInputPair(trackId, pair); });
+                input->addAction(tr("In %1/%2").arg(pair * 2 + 1).arg(pair * 2 + 2), this,
+                                 [this, trackId, pair] { setInputPair(trackId, pair); });
             choice->setCheckable(true);
             choice->setChecked(track.inputPair == pair);
         }
     }
-    menu->addAction(QStringLiteral("Move Up"), this, [this, trackId] { moveTrack(trackId, -1); });
-    menu->addAction(QStringLiteral("Move Down"), this, [this, trackId] { moveTrack(trackId, 1); });
+    menu->addAction(tr("Move Up"), this, [this, trackId] { moveTrack(trackId, -1); });
+    menu->addAction(tr("Move Down"), this, [this, trackId] { moveTrack(trackId, 1); });
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Delete Track"), this,
-                    [this, trackId] { removeTrack(trackId); });
+    menu->addAction(tr("Delete Track"), this, [this, trackId] { removeTrack(trackId); });
     return menu;
 }
 
@@ -542,42 +536,38 @@ QMenu *TimelineView::clipMenu(uint64_t clipId) {
     }
     auto *menu = new QMenu(this);
     if (midi)
-        menu->addAction(QStringLiteral("Open in Editor"), this,
+        menu->addAction(tr("Open in Editor"), this,
                         [this, clipId] { Q_EMIT midiClipOpened(clipId); });
-    menu->addAction(QStringLiteral("Cut"), this, &TimelineView::cutSelection);
-    menu->addAction(QStringLiteral("Copy"), this, &TimelineView::copySelection);
-    menu->addAction(QStringLiteral("Paste"), this, &TimelineView::pasteAtPlayhead)
-        ->setEnabled(canPaste());
-    menu->addAction(QStringLiteral("Duplicate"), this, &TimelineView::duplicateSelection);
-    menu->addAction(QStringLiteral("Delete"), this, &TimelineView::deleteSelection);
+    menu->addAction(tr("Cut"), this, &TimelineView::cutSelection);
+    menu->addAction(tr("Copy"), this, &TimelineView::copySelection);
+    menu->addAction(tr("Paste"), this, &TimelineView::pasteAtPlayhead)->setEnabled(canPaste());
+    menu->addAction(tr("Duplicate"), this, &TimelineView::duplicateSelection);
+    menu->addAction(tr("Delete"), this, &TimelineView::deleteSelection);
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Split at Playhead"), this, [this, clipId] {
+    menu->addAction(tr("Split at Playhead"), this, [this, clipId] {
         edit(std::make_unique<SplitClipCommand>(clipId, app.engine().playhead.load()));
     });
     const bool joinable = clipPairForJoin().has_value();
-    menu->addAction(QStringLiteral("Glue"), this, &TimelineView::glueSelection)
-        ->setEnabled(joinable);
-    menu->addAction(QStringLiteral("Crossfade"), this, &TimelineView::crossfadeSelection)
-        ->setEnabled(joinable);
-    menu->addAction(QStringLiteral("Loop"), this, &TimelineView::toggleLoopOfSelection);
-    menu->addAction(QStringLiteral("Flatten Comp"), this, &TimelineView::flattenCompOfSelection)
+    menu->addAction(tr("Glue"), this, &TimelineView::glueSelection)->setEnabled(joinable);
+    menu->addAction(tr("Crossfade"), this, &TimelineView::crossfadeSelection)->setEnabled(joinable);
+    menu->addAction(tr("Loop"), this, &TimelineView::toggleLoopOfSelection);
+    menu->addAction(tr("Flatten Comp"), this, &TimelineView::flattenCompOfSelection)
         ->setEnabled(hasTakes);
     if (!midi) {
         menu->addSeparator();
         menu->addMenu(audioProcessingMenu(menu));
         const int64_t playhead = app.engine().playhead.load();
-        menu->addAction(QStringLiteral("Add Warp Marker at Playhead"), this,
-                        [this, clipId, playhead] {
-                            int64_t source = 0;
-                            {
-                                std::lock_guard lock(app.engine().projectMutex);
-                                const auto clip = app.engine().project.findClip(clipId);
-                                if (!clip) return;
-                                source = clip->sourceOffset + (playhead - clip->arrangeStart);
-                            }
-                            edit(std::make_unique<AddWarpMarkerCommand>(clipId, playhead, source));
-                        });
-        menu->addAction(QStringLiteral("Remove Warp Marker at Playhead"), this,
+        menu->addAction(tr("Add Warp Marker at Playhead"), this, [this, clipId, playhead] {
+            int64_t source = 0;
+            {
+                std::lock_guard lock(app.engine().projectMutex);
+                const auto clip = app.engine().project.findClip(clipId);
+                if (!clip) return;
+                source = clip->sourceOffset + (playhead - clip->arrangeStart);
+            }
+            edit(std::make_unique<AddWarpMarkerCommand>(clipId, playhead, source));
+        });
+        menu->addAction(tr("Remove Warp Marker at Playhead"), this,
                         [this, clipId, playhead] {
                             int64_t nearest = -1;
                             {
@@ -612,7 +602,7 @@ void TimelineView::addMediaTagMenu(QMenu &menu, uint64_t clipId) {
     }
     if (mediaKey.empty()) {
         // Imported audio becomes a file of the project when it is first saved.
-        menu.addAction(QStringLiteral("Tags (after the first save)"))->setEnabled(false);
+        menu.addAction(tr("Tags (after the first save)"))->setEnabled(false);
         return;
     }
     // Tags belong to the file, so every clip that plays it shares them.
@@ -629,10 +619,9 @@ QMenu *TimelineView::rulerMenu(QPointF point) {
         switch (hit->kind) {
         case MarkerKind::Named: {
             const uint64_t id = hit->markerId;
-            menu->addAction(QStringLiteral("Rename Marker…"), this, [this, id, at] {
+            menu->addAction(tr("Rename Marker…"), this, [this, id, at] {
                 bool ok = false;
-                const QString name = QInputDialog::getText(this, QStringLiteral("Rename Marker"),
-                                                           QStringLiteral("Name"),
+                const QString name = QInputDialog::getText(this, tr("Rename Marker"), tr("Name"),
                                                            QLineEdit::Normal, QString(), &ok);
                 if (!ok || name.trimmed().isEmpty()) return;
                 std::vector<std::unique_ptr<Command>> steps;
@@ -641,12 +630,12 @@ QMenu *TimelineView::rulerMenu(QPointF point) {
                     std::make_unique<AddMarkerCommand>(id, name.trimmed().toStdString(), at));
                 editAll("Rename Marker", std::move(steps));
             });
-            menu->addAction(QStringLiteral("Remove Marker"), this,
+            menu->addAction(tr("Remove Marker"), this,
                             [this, id] { edit(std::make_unique<RemoveMarkerCommand>(id)); });
             break;
         }
         case MarkerKind::Tempo:
-            menu->addAction(QStringLiteral("Change Tempo…"), this, [this, at] {
+            menu->addAction(tr("Change Tempo…"), this, [this, at] {
                 double bpm = 120.0;
                 {
                     std::lock_guard lock(app.engine().projectMutex);
@@ -654,8 +643,8 @@ QMenu *TimelineView::rulerMenu(QPointF point) {
                         if (tempo.position == at) bpm = tempo.bpm;
                 }
                 bool ok = false;
-                bpm = QInputDialog::getDouble(this, QStringLiteral("Tempo Marker"),
-                                              QStringLiteral("BPM"), bpm, 20.0, 999.0, 2, &ok);
+                bpm = QInputDialog::getDouble(this, tr("Tempo Marker"), QStringLiteral("BPM"), bpm,
+                                              20.0, 999.0, 2, &ok);
                 if (ok) edit(std::make_unique<MoveTempoMarkerCommand>(at, at, bpm));
             });
             break;
@@ -663,18 +652,17 @@ QMenu *TimelineView::rulerMenu(QPointF point) {
             for (const TimeSignature meter :
                  {TimeSignature{4, 4}, TimeSignature{3, 4}, TimeSignature{5, 4},
                   TimeSignature{6, 8}, TimeSignature{7, 8}})
-                menu->addAction(
-                    QStringLiteral("Meter %1/%2").arg(meter.numerator).arg(meter.denominator), this,
-                    [this, at, meter] {
-                        edit(std::make_unique<MoveMeterMarkerCommand>(at, at, meter));
-                    });
+                menu->addAction(tr("Meter %1/%2").arg(meter.numerator).arg(meter.denominator), this,
+                                [this, at, meter] {
+                                    edit(std::make_unique<MoveMeterMarkerCommand>(at, at, meter));
+                                });
             break;
         case MarkerKind::Chord:
         case MarkerKind::Beat: break;
         }
         menu->addSeparator();
     }
-    menu->addAction(QStringLiteral("Add Marker Here"), this, [this, position] {
+    menu->addAction(tr("Add Marker Here"), this, [this, position] {
         uint64_t id = 1;
         std::string name;
         {
@@ -687,36 +675,34 @@ QMenu *TimelineView::rulerMenu(QPointF point) {
         }
         edit(std::make_unique<AddMarkerCommand>(id, name, position));
     });
-    menu->addAction(QStringLiteral("Add Tempo Marker Here…"), this, [this, position] {
+    menu->addAction(tr("Add Tempo Marker Here…"), this, [this, position] {
         bool ok = false;
-        const double bpm =
-            QInputDialog::getDouble(this, QStringLiteral("Tempo Marker"), QStringLiteral("BPM"),
-                                    app.engine().tempo.load(), 20.0, 999.0, 2, &ok);
+        const double bpm = QInputDialog::getDouble(this, tr("Tempo Marker"), QStringLiteral("BPM"),
+                                                   app.engine().tempo.load(), 20.0, 999.0, 2, &ok);
         if (ok) edit(std::make_unique<AddTempoMarkerCommand>(position, bpm));
     });
-    QMenu *meters = menu->addMenu(QStringLiteral("Add Meter Marker Here"));
+    QMenu *meters = menu->addMenu(tr("Add Meter Marker Here"));
     for (const TimeSignature meter : {TimeSignature{4, 4}, TimeSignature{3, 4}, TimeSignature{5, 4},
                                       TimeSignature{6, 8}, TimeSignature{7, 8}})
         meters->addAction(QStringLiteral("%1/%2").arg(meter.numerator).arg(meter.denominator), this,
                           [this, position, meter] {
                               edit(std::make_unique<AddMeterMarkerCommand>(position, meter));
                           });
-    menu->addAction(QStringLiteral("Add Chord Marker Here…"), this, [this, position] {
+    menu->addAction(tr("Add Chord Marker Here…"), this, [this, position] {
         bool ok = false;
-        const QString chord =
-            QInputDialog::getText(this, QStringLiteral("Chord Marker"), QStringLiteral("Chord"),
-                                  QLineEdit::Normal, QStringLiteral("C"), &ok);
+        const QString chord = QInputDialog::getText(this, tr("Chord Marker"), tr("Chord"),
+                                                    QLineEdit::Normal, QStringLiteral("C"), &ok);
         if (ok && !chord.trimmed().isEmpty())
             edit(std::make_unique<AddChordMarkerCommand>(position, chord.trimmed().toStdString()));
     });
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Cycle Start Here"), this, [this, position] {
+    menu->addAction(tr("Cycle Start Here"), this, [this, position] {
         const int64_t end =
             std::max(app.engine().loopEnd.load(), position + app.engine().barLengthSamples());
         app.view().setCycle(position, end, true);
         update();
     });
-    menu->addAction(QStringLiteral("Cycle End Here"), this, [this, position] {
+    menu->addAction(tr("Cycle End Here"), this, [this, position] {
         const int64_t start = std::min(app.engine().loopStart.load(), position - 1);
         app.view().setCycle(std::max<int64_t>(start, 0), position, true);
         update();
@@ -731,7 +717,7 @@ QMenu *TimelineView::automationMenu(uint64_t trackId, QPointF point) {
     lock.unlock();
     if (hit && hit->from >= 0) {
         const AutomationDrag found = *hit;
-        menu->addAction(QStringLiteral("Delete Point"), this, [this, found] {
+        menu->addAction(tr("Delete Point"), this, [this, found] {
             edit(std::make_unique<RemoveAutomationPointCommand>(found.trackId, found.lane,
                                                                 found.from));
         });
@@ -739,12 +725,12 @@ QMenu *TimelineView::automationMenu(uint64_t trackId, QPointF point) {
     }
     const int64_t position = snapped(samplesAtX(point.x()), true);
     const int32_t lane = shownAutomationLane();
-    menu->addAction(QStringLiteral("Add Automation Clip (1 bar)"), this,
+    menu->addAction(tr("Add Automation Clip (1 bar)"), this,
                     [this, trackId, lane, position] {
                         edit(std::make_unique<AddAutomationClipCommand>(
                             trackId, lane, position, app.engine().barLengthSamples()));
                     });
-    QMenu *lanes = menu->addMenu(QStringLiteral("Show Lane"));
+    QMenu *lanes = menu->addMenu(tr("Show Lane"));
     const char *names[] = {"Volume", "Pan", "Mute", "Plug-in parameter"};
     for (int32_t shown = 0; shown < 4; ++shown) {
         QAction *choice = lanes->addAction(QString::fromUtf8(names[shown]), this, [this, shown] {

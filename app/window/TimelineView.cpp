@@ -105,7 +105,7 @@ TimelineView::TimelineView(OVApplication &application, QWidget *parent)
     });
     hBar = new QScrollBar(Qt::Horizontal, this);
     vBar = new QScrollBar(Qt::Vertical, this);
-    hBar->setToolTip(QStringLiteral("Scroll in time (Shift+wheel); Ctrl+wheel zooms"));
+    hBar->setToolTip(tr("Scroll in time (Shift+wheel); Ctrl+wheel zooms"));
     connect(hBar, &QScrollBar::valueChanged, this, [this](int value) {
         if (updatingBars) return;
         layout.scrollBeats = value / 100.0;
@@ -594,11 +594,9 @@ void TimelineView::paintHeaders(QPainter &painter, const Project &project,
         }
         if (track->type == TrackType::Audio && track->inputPair > 0) {
             painter.setPen(QColor(150, 156, 170));
-            painter.drawText(QRectF(left - 48, row.top + 4, 40, 20),
-                             Qt::AlignRight | Qt::AlignVCenter,
-                             QStringLiteral("in %1/%2")
-                                 .arg(track->inputPair * 2 + 1)
-                                 .arg(track->inputPair * 2 + 2));
+            painter.drawText(
+                QRectF(left - 48, row.top + 4, 40, 20), Qt::AlignRight | Qt::AlignVCenter,
+                tr("in %1/%2").arg(track->inputPair * 2 + 1).arg(track->inputPair * 2 + 2));
         }
         painter.setPen(gridLine);
         painter.drawLine(QPointF(0, row.top + row.height), QPointF(left, row.top + row.height));

@@ -5,6 +5,7 @@
 #include "core/commands/AutomationCommands.h"
 #include "core/commands/CommandStack.h"
 #include "core/engine/Engine.h"
+#include "core/model/Translate.h"
 
 #include <algorithm>
 #include <mutex>
@@ -14,13 +15,18 @@ namespace orvane {
 
 namespace {
 
-const char *const laneTexts[] = {
-    "Automation выкл",
-    "Automation: Volume · ⇧ точка · ⌥⇧ клип",
-    "Automation: Pan · ⇧ точка · ⌥⇧ клип",
-    "Automation: Mute · ⇧ точка · ⌥⇧ клип",
-    "Automation: Plugin param · ⇧ точка · ⌥⇧ клип",
-};
+std::string laneText(uint8_t lane) {
+    switch (lane) {
+    case 1:
+        return translate("AutomationWriter", "Automation: Volume · Shift point · Alt+Shift clip");
+    case 2: return translate("AutomationWriter", "Automation: Pan · Shift point · Alt+Shift clip");
+    case 3: return translate("AutomationWriter", "Automation: Mute · Shift point · Alt+Shift clip");
+    case 4:
+        return translate("AutomationWriter",
+                         "Automation: Plugin param · Shift point · Alt+Shift clip");
+    default: return translate("AutomationWriter", "Automation off");
+    }
+}
 
 } // namespace
 
@@ -103,7 +109,7 @@ void AutomationTools::cycleAutomationLane() {
 
 void AutomationTools::setAutomationLane(uint8_t lane) {
     automationLaneMode = static_cast<uint8_t>(lane % 5);
-    services.status.setText(laneTexts[automationLaneMode]);
+    services.status.setText(laneText(automationLaneMode));
 }
 
 void AutomationTools::beginMixerDrag(uint64_t trackId) {

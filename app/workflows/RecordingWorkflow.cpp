@@ -3,6 +3,7 @@
 #include "app/shell/ApplicationUi.h"
 #include "app/shell/OVMainView.h"
 #include "core/engine/Engine.h"
+#include "core/model/Translate.h"
 #include "core/vst/PluginRack.h"
 #include "device/AudioDeviceEngine.h"
 #include "device/Recording.h"
@@ -14,9 +15,11 @@ namespace orvane {
 
 namespace {
 
-constexpr const char *couldNotStart = "Не удалось начать запись";
+std::string couldNotStart() { return translate("RecordingWorkflow", "Could not start recording"); }
 
-std::string quoted(const std::string &name) { return "«" + name + "»"; }
+std::string quoted(const std::string &name) {
+    return withArguments(translate("RecordingWorkflow", "“%1”"), {name});
+}
 
 std::string slotText(int32_t row, int32_t column) {
     return "Live Loop R" + std::to_string(row) + " C" + std::to_string(column);
@@ -74,14 +77,16 @@ uint64_t RecordingWorkflow::pickOrAddTarget() {
     const auto selected = project.findTrack(view.selectedTrackId);
     const bool midi = selected && selected->type == TrackType::Midi;
     const std::string number = std::to_string(project.tracks.size() + 1);
-    const auto added = project.addTrack(midi ? TrackType::Midi : TrackType::Audio,
-                                        (midi ? "MIDI " : "Аудио ") + number);
+    const auto added = project.addTrack(
+        midi ? TrackType::Midi : TrackType::Audio,
+        withArguments(midi ? translate("Track", "MIDI %1") : translate("Track", "Audio %1"),
+                      {number}));
     if (!added) return 0;
     armOnly(added->id);
     view.selectedTrackId = added->id;
     view.markDocumentDirty();
-    show(midi ? "Добавлена MIDI-дорожка (R — запись)"
-              : "Добавлена пустая аудиодорожка (R — запись)");
+    show(midi ? translate("RecordingWorkflow", "MIDI track added (R records)")
+              : translate("RecordingWorkflow", "Empty audio track added (R records)"));
     return added->id;
 }
 
@@ -90,7 +95,7 @@ void RecordingWorkflow::toggleRecording() {
     if (countInActive) {
         countInActive = false;
         post(Request::stop());
-        show("Отсчёт отменён");
+        show(translate("RecordingWorkflow", "Count-in cancelled"));
         return;
     }
     if (isRecordingActive()) {
@@ -106,7 +111,7 @@ void RecordingWorkflow::toggleRecording() {
     // Linux has no microphone permission to ask for: access counts as granted.
     const uint64_t target = pickOrAddTarget();
     if (target == 0) {
-        show(couldNotStart);
+        show(couldNotStart());
         return;
     }
     recordingTargetTrackId = target;
@@ -135,7 +140,8 @@ void RecordingWorkflow::toggleRecording() {
     post(Request::locate(from));
     post(Request::play());
     countInActive = true;
-    show("Отсчёт " + std::to_string(countInBars) + " такт(ов)…");
+    show(withArguments(translate("RecordingWorkflow", "Count-in of %1 bar(s)…"),
+                       {std::to_string(countInBars)}));
 }
 
 void RecordingWorkflow::tickCountIn() {
@@ -200,7 +206,7 @@ void RecordingWorkflow::startMidiRecording() {
     Engine &engine = services.engine;
     const int64_t playhead = engine.playhead.load();
     if (!engine.beginMidiRecording(playhead)) {
-        show(couldNotStart);
+        show(couldNotStart());
         post(Request::stop());
         return;
     }
@@ -209,13 +215,13 @@ void RecordingWorkflow::startMidiRecording() {
     view.markDocumentDirty();
     post(Request::recordToggle());
     if (!engine.playing.load()) post(Request::play());
-    show("MIDI-запись…");
+    show(translate("RecordingWorkflow", "Recording MIDI…"));
 }
 
 void RecordingWorkflow::startAudioRecording() {
     AudioDeviceEngine *audio = services.audio;
     if (!audio || !audio->beginRecording()) {
-        show(audio && !audio->lastError.empty() ? audio->lastError : couldNotStart);
+        show(audio && !audio->lastError.empty() ? audio->lastError : couldNotStart());
         post(Request::stop());
         return;
     }
@@ -226,11 +232,11 @@ void RecordingWorkflow::startAudioRecording() {
     if (!services.engine.playing.load()) post(Request::play());
     const std::string input = quoted(audio->inputDeviceName);
     if (sessionOverdubClipId != 0)
-        show("Запись overdub с " + input + "…");
+        show(withArguments(translate("RecordingWorkflow", "Overdubbing from %1…"), {input}));
     else if (sessionRecordSlotValid)
         show(slotText(sessionRecordRow, sessionRecordCol) + " — " + input + "…");
     else
-        show("Запись с " + input + "…");
+        show(withArguments(translate("RecordingWorkflow", "Recording from %1…"), {input}));
 }
 
 bool RecordingWorkflow::stopRecordingAndSaveClip() {
@@ -260,27 +266,33 @@ bool RecordingWorkflow::stopAudioRecording() {
     if (engine.recording.load()) post(Request::recordToggle());
     post(Request::stop());
     if (frames < 1 || trackId == 0) {
-        show(!audio->lastError.empty() ? "Запись не удалась: " + audio->lastError
-                                       : "Запись пуста — проверьте доступ к микрофону");
+        show(!audio->lastError.empty()
+                 ? withArguments(translate("RecordingWorkflow", "Recording failed: %1"),
+                                 {audio->lastError})
+                 : translate("RecordingWorkflow",
+                             "The recording is empty: check the access to the microphone"));
         return true;
     }
     const bool overdub = sessionOverdubClipId != 0;
     view.tab =
         overdub || sessionRecordSlotValid ? OVMainView::Tab::Session : OVMainView::Tab::Timeline;
     keepTake(trackId, clipId);
-    std::string count = std::to_string(frames) + " сэмплов";
+    std::string count =
+        withArguments(translate("RecordingWorkflow", "%1 samples"), {std::to_string(frames)});
     // The take was patched with silence where input was lost: it is kept, and said so.
     if (audio->lastRecordingOverflowFrames > 0)
-        count += " (потеряно кадров входа: " + std::to_string(audio->lastRecordingOverflowFrames) +
-                 ", заполнены тишиной)";
+        count += withArguments(
+            translate("RecordingWorkflow", " (input frames lost: %1, filled with silence)"),
+            {std::to_string(audio->lastRecordingOverflowFrames)});
     if (overdub)
         show("Session overdub — " + count);
     else if (sessionRecordSlotValid)
         show(slotText(sessionRecordRow, sessionRecordCol) + " — " + count);
     else if (alsoRecorded > 0)
-        show("Запись сохранена — " + count + " (+" + std::to_string(alsoRecorded) + " дорож.)");
+        show(withArguments(translate("RecordingWorkflow", "Recording saved: %1 (+%2 tracks)"),
+                           {count, std::to_string(alsoRecorded)}));
     else
-        show("Запись сохранена — " + count);
+        show(withArguments(translate("RecordingWorkflow", "Recording saved: %1"), {count}));
     return true;
 }
 
@@ -317,7 +329,8 @@ void RecordingWorkflow::openInputPairsOfArmedTracks() {
     audio->inputPairs = needed;
     if (!audio->applySettings(audio->outputDeviceId, audio->inputDeviceId,
                               audio->requestedBufferFrames))
-        show("Входы " + std::to_string(needed) + " пар не открыты: " + audio->lastError);
+        show(withArguments(translate("RecordingWorkflow", "Inputs for %1 pairs not opened: %2"),
+                           {std::to_string(needed), audio->lastError}));
 }
 
 bool RecordingWorkflow::stopMidiRecording() {
@@ -330,7 +343,7 @@ bool RecordingWorkflow::stopMidiRecording() {
     sessionOverdubClipId = 0;
     sessionRecordSlotValid = false;
     if (notes.empty()) {
-        show("MIDI-запись пуста");
+        show(translate("RecordingWorkflow", "The MIDI recording is empty"));
         return true;
     }
     int64_t start = 0;
@@ -338,7 +351,7 @@ bool RecordingWorkflow::stopMidiRecording() {
         std::lock_guard lock(engine.projectMutex);
         const auto track = engine.project.findTrack(recordingTargetTrackId);
         if (!track || track->type != TrackType::Midi) {
-            show("MIDI-запись: нет целевой дорожки");
+            show(translate("RecordingWorkflow", "MIDI recording: no target track"));
             return true;
         }
         start = engine.quantizeSamples(midiTakeStart, engine.project.gridQuantize, 0.0f);
@@ -346,7 +359,9 @@ bool RecordingWorkflow::stopMidiRecording() {
     const auto passes = placeCyclePassNotes(engine, recordingTargetTrackId, notes, midiTakeStart,
                                             engine.midiTakeFrames());
     if (passes && passes->clipId == 0) {
-        show("MIDI-запись пуста"); // every note was played before the cycle began
+        show(translate(
+            "RecordingWorkflow",
+            "The MIDI recording is empty")); // every note was played before the cycle began
         return true;
     }
     // The notes were timed from the recording start; the clip starts on the grid.
@@ -357,7 +372,7 @@ bool RecordingWorkflow::stopMidiRecording() {
         passes ? *passes
                : placeRecordedNotes(engine, recordingTargetTrackId, std::move(notes), start, 0);
     if (outcome.clipId == 0) {
-        show("MIDI-запись: нет целевой дорожки");
+        show(translate("RecordingWorkflow", "MIDI recording: no target track"));
         return true;
     }
     const std::size_t count = [&] {
@@ -369,7 +384,8 @@ bool RecordingWorkflow::stopMidiRecording() {
     }();
     view.tab = OVMainView::Tab::Timeline;
     keepTake(outcome.trackId, outcome.clipId);
-    show("MIDI-запись сохранена — " + std::to_string(count) + " нот");
+    show(withArguments(translate("RecordingWorkflow", "MIDI recording saved: %1 notes"),
+                       {std::to_string(count)}));
     return true;
 }
 
@@ -380,7 +396,8 @@ void RecordingWorkflow::togglePunch() {
         on = services.engine.project.punchEnabled = !services.engine.project.punchEnabled;
     }
     view.markDocumentDirty();
-    show(on ? "Punch вкл — [ ] границы" : "Punch выкл");
+    show(on ? translate("RecordingWorkflow", "Punch on: [ ] set the bounds")
+            : translate("RecordingWorkflow", "Punch off"));
 }
 
 void RecordingWorkflow::setPunchInAtPlayhead() {
@@ -397,13 +414,16 @@ void RecordingWorkflow::setPunchOutAtPlayhead() {
 
 void RecordingWorkflow::toggleSessionOverdub() {
     sessionOverdubMode = !sessionOverdubMode;
-    show(sessionOverdubMode ? "Session overdub вкл — ⌘R записывает в клип"
-                            : "Session overdub выкл");
+    show(sessionOverdubMode
+             ? translate("RecordingWorkflow", "Session overdub on: Ctrl+R records into the clip")
+             : translate("RecordingWorkflow", "Session overdub off"));
 }
 
 void RecordingWorkflow::toggleLiveLoop() {
     liveLoopMode = !liveLoopMode;
-    show(liveLoopMode ? "Live Loop вкл — ⌘R записывает в слот Session (⌃⇧R)" : "Live Loop выкл");
+    show(liveLoopMode ? translate("RecordingWorkflow",
+                                  "Live Loop on: Ctrl+R records into a Session slot (Ctrl+Shift+R)")
+                      : translate("RecordingWorkflow", "Live Loop off"));
 }
 
 } // namespace orvane

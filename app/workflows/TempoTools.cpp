@@ -8,6 +8,7 @@
 #include "core/commands/MarkerCommands.h"
 #include "core/engine/Engine.h"
 #include "core/model/MusicalTime.h"
+#include "core/model/Translate.h"
 #include "core/music/AudioAnalysis.h"
 #include "device/AudioDeviceEngine.h"
 
@@ -91,14 +92,14 @@ void TempoTools::analyzeTempo() {
     Project &project = engine.project;
     const auto clip = longestAudioClip(project, view.selectedTrackId);
     if (!clip) {
-        show("Нет аудиоклипа для анализа");
+        show(translate("TempoTools", "No audio clip to analyse"));
         return;
     }
     const FloatSamples samples(*clip->audio);
     const auto detected =
         detectTempoBpm(samples.data(), analysableFrames(*clip), clip->channels, project.sampleRate);
     if (!detected) {
-        show("Темп не определён");
+        show(translate("TempoTools", "No tempo detected"));
         return;
     }
     const double bpm = *detected;
@@ -219,7 +220,8 @@ void TempoTools::toggleTempoFollowerInput() {
         engine.publishGraph();
     }
     view.markDocumentDirty();
-    show(fromInput ? "Tempo Follow: вход (монитор)" : "Tempo Follow: мастер (flashback)");
+    show(fromInput ? translate("TempoTools", "Tempo Follow: input (monitor)")
+                   : translate("TempoTools", "Tempo Follow: master (flashback)"));
 }
 
 void TempoTools::addTempoMarkerAtPlayhead() {
@@ -242,12 +244,12 @@ void TempoTools::captureFlashback() {
     const auto count =
         std::min<uint64_t>(static_cast<uint64_t>(bar) * 4, engine.flashbackAvailableSamples());
     if (count == 0) {
-        show("Flashback буфер пуст — включите воспроизведение");
+        show(translate("TempoTools", "The flashback buffer is empty: start playback"));
         return;
     }
     auto samples = std::make_shared<std::vector<float>>();
     if (!engine.readFlashback(count, *samples)) {
-        show("Flashback недоступен");
+        show(translate("TempoTools", "Flashback unavailable"));
         return;
     }
     const auto frames = static_cast<int64_t>(count);
@@ -264,8 +266,9 @@ void TempoTools::captureFlashback() {
         view.selectedClipId = clipIdHolding(engine.project, captured);
         rate = engine.project.sampleRate;
     }
-    show("Flashback: " + std::to_string(frames) + " сэмплов (" +
-         fixedDecimals(rate > 0.0 ? static_cast<double>(frames) / rate : 0.0, 1) + " с)");
+    show(withArguments(translate("TempoTools", "Flashback: %1 samples (%2 s)"),
+                       {std::to_string(frames),
+                        fixedDecimals(rate > 0.0 ? static_cast<double>(frames) / rate : 0.0, 1)}));
 }
 
 void TempoTools::cycleFlashbackDuration() {
@@ -283,7 +286,8 @@ void TempoTools::cycleFlashbackDuration() {
         applied = engine.project.flashbackBufferSeconds;
     }
     view.markDocumentDirty();
-    show("Flashback буфер: " + std::to_string(applied) + " с");
+    show(withArguments(translate("TempoTools", "Flashback buffer: %1 s"),
+                       {std::to_string(applied)}));
 }
 
 } // namespace orvane

@@ -2,7 +2,7 @@
 
 #include "core/lv2/Lv2Plugin.h"
 #include "core/lv2/Lv2World.h"
-
+#include "core/model/Translate.h"
 #include "core/vst/PluginSandboxController.h"
 #include "core/vst/Vst3Plugin.h"
 
@@ -62,9 +62,13 @@ std::string canonicalOrEmpty(const std::string &path) {
 std::string unavailableLine(const InsertSlot &insert) {
     const std::string &name = insert.displayName.empty() ? insert.pluginId : insert.displayName;
     if (lv2::isLv2PluginId(insert.pluginId))
-        return "LV2 недоступен: " + name + " (" + lv2::uriFromPluginId(insert.pluginId) + ")\n";
-    return "VST3 недоступен: " + name + " (" +
-           (insert.bundlePath.empty() ? std::string("без пути") : insert.bundlePath) + ")\n";
+        return withArguments(translate("PluginRack", "LV2 unavailable: %1 (%2)"),
+                             {name, lv2::uriFromPluginId(insert.pluginId)}) +
+               "\n";
+    const std::string where =
+        insert.bundlePath.empty() ? translate("PluginRack", "no path") : insert.bundlePath;
+    return withArguments(translate("PluginRack", "VST3 unavailable: %1 (%2)"), {name, where}) +
+           "\n";
 }
 
 // Out of process a plug-in's uid is its bundle path. Any uid other than a class id picks the

@@ -337,3 +337,62 @@ TEST(HeadlessEndToEnd, NamesReachTheTerminalEscapedAndOverlongLinesAreDropped) {
     EXPECT_EQ(analysed.errors.find('\x1b'), std::string::npos) << analysed.errors;
     EXPECT_NE(analysed.errors.find("a\\x1b[31mb.wav"), std::string::npos) << analysed.errors;
 }
+
+namespace {
+
+std::vector<std::string> savedTrackNames(const fs::path &folder) {
+    const auto saved = project_io::loadProject(folder.string());
+    return saved ? trackNamesOf(*saved) : std::vector<std::string>{};
+}
+
+} // namespace
+
+TEST(HeadlessEndToEnd, StatusLinesAndNewNamesFollowTheLanguageAndThePreferenceOverridesIt) {
+    struct Case {
+        const char *label;
+        std::optional<std::string> languageVariable; // LANGUAGE for the program
+        const char *preference;                      // "hv.language" in the settings file
+        const char *saved;
+        const char *firstAudioTrack;
+        const char *addedTrack;
+    };
+    const Case cases[] = {
+        {"ru-locale", "ru", "", "Проект сохранён\n", "Аудио 1", "Аудио"},
+        {"en-locale", "en_GB", "", "Project saved\n", "Audio 1", "Audio"},
+        {"no-locale", std::nullopt, "", "Project saved\n", "Audio 1", "Audio"},
+        {"en-preferred", "ru", "hv.language=en\n", "Project saved\n", "Audio 1", "Audio"},
+        {"ru-preferred", "en", "hv.language=ru\n", "Проект сохранён\n", "Аудио 1", "Аудио"},
+    };
+    for (const Case &c : cases) {
+        TemporaryHome home(std::string("headless-") + c.label);
+        home.rememberOutputDevice("Null");
+        std::ofstream(home.root() / "config" / "Halvora" / "settings.ini", std::ios::app)
+            << c.preference;
+        const ScopedEnvironment language("LANGUAGE", c.languageVariable);
+        const ScopedEnvironment lang("LANG", std::optional<std::string>("C.UTF-8"));
+        const ScopedEnvironment all("LC_ALL", std::nullopt);
+        const ScopedEnvironment messages("LC_MESSAGES", std::nullopt);
+        const fs::path errors = home.root() / "errors.txt";
+        const fs::path folder = home.root() / "song.halvora";
+
+        HeadlessProgram program({}, errors);
+        ASSERT_TRUE(program.waitFor("Hz Null→Null\n")) << c.label << readText(errors);
+        program.send("add-track\nsave-as " + folder.string() + "\nquit\n");
+        EXPECT_EQ(program.finish(), 0) << c.label << readText(errors);
+        EXPECT_NE(program.output().find(c.saved), std::string::npos)
+            << c.label << ": " << program.output();
+        EXPECT_EQ(savedTrackNames(folder),
+                  (std::vector<std::string>{"MIDI 1", c.firstAudioTrack, "Reverb A", "Delay B",
+                                            c.addedTrack}))
+            << c.label;
+    }
+}
+
+TEST(HeadlessEndToEnd, TheHelpStaysEnglishInARussianLocale) {
+    const fs::path scratch = makeScratchFolder("headless-help-language");
+    const ScopedEnvironment language("LANGUAGE", std::optional<std::string>("ru"));
+    const ProgramRun help = runHalvora({"--headless", "--help"}, scratch);
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_EQ(help.output.rfind("usage: Halvora --headless", 0), 0u) << help.output;
+    EXPECT_EQ(help.output.find("\xD0"), std::string::npos) << "no Cyrillic: " << help.output;
+}

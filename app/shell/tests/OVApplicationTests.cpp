@@ -6,6 +6,7 @@
 #include "core/audiofile/tests/TestTone.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
+#include "core/model/Translate.h"
 #include "core/project_io/DurableFile.h"
 #include "core/project_io/ProjectFolder.h"
 #include "device/AudioDeviceEngine.h"
@@ -584,7 +585,7 @@ TEST_F(ApplicationTest, ExportsTheMixdownTheCycleAndOneTrack) {
 
     ui.saveLocations.push_back((scratch("no such folder") / "x.wav").string());
     view().exportWav();
-    EXPECT_EQ(ui.lastStatus(), "Export failed");
+    EXPECT_EQ(ui.lastStatus(), translate("OVMainView", "Export failed"));
     EXPECT_EQ(ui.offeredSaveNames,
               (std::vector<std::string>{"mixdown.wav", "loop.wav", "Аудио 1.wav", "mixdown.wav"}));
 }
@@ -605,7 +606,11 @@ TEST_F(ApplicationTest, NoExportWritesIntoTheOpenProjectFolder) {
              {folder / "project.json", folder / "media" / "mix.wav", folder / "." / "x.wav"}) {
             ui.saveLocations.push_back(target.string());
             (view().*exportNow)();
-            EXPECT_EQ(ui.lastStatus().rfind("Export failed: cannot write \"", 0), 0u)
+            EXPECT_EQ(
+                ui.lastStatus().rfind(withArguments(translate("OVMainView", "Export failed: %1"),
+                                                    {"cannot write \""}),
+                                      0),
+                0u)
                 << name << ": " << ui.lastStatus();
             EXPECT_NE(ui.lastStatus().find("it lies inside the project folder"), std::string::npos)
                 << name << ": " << ui.lastStatus();

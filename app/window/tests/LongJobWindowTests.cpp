@@ -9,6 +9,7 @@
 #include "core/commands/MixerCommands.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
+#include "core/model/Translate.h"
 #include "core/project_io/ProjectFolder.h"
 
 #include <gtest/gtest.h>
@@ -186,7 +187,7 @@ TEST_F(LongJobWindowTest, AnExportToAFolderThatCannotBeWrittenReportsAndLeavesNo
         harness.ui.saveLocations.push_back(target.string());
         trigger("Экспортировать WAV…");
         waitUntilIdle(window.exportJobRunner());
-        EXPECT_EQ(status(), "Export failed") << target;
+        EXPECT_EQ(status(), translate("OVMainView", "Export failed")) << target;
         std::error_code error;
         EXPECT_FALSE(fs::exists(target, error)) << target;
     }

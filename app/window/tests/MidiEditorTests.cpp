@@ -27,6 +27,8 @@ namespace {
 
 class MidiEditorTest : public ::testing::Test {
   protected:
+    // These tests find the editor's controls by their English texts.
+    WindowLanguage english{Language::English};
     WindowTestHarness harness{"midi"};
     MainWindow &window = harness.window();
     MidiEditor &editor = window.midiEditor();

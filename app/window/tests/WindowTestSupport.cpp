@@ -2,6 +2,7 @@
 
 #include "app/window/MainWindow.h"
 #include "core/vst/tests/PrivateXServer.h"
+#include "translations/Language.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -56,6 +58,8 @@ class WindowEnvironment : public ::testing::Environment {
         ::setenv("QT_QPA_PLATFORM", "xcb", 1);
         ::unsetenv("WAYLAND_DISPLAY");
         app = std::make_unique<QApplication>(argc, argv);
+        // The window's tests read the Russian texts unless a test chooses English.
+        useWindowLanguage(Language::Russian);
         return *app;
     }
     void TearDown() override {
@@ -87,6 +91,33 @@ WindowEnvironment *environment() {
 } // namespace
 
 QApplication &windowTestApplication() { return environment()->application(); }
+
+void useWindowLanguage(Language language) {
+    std::string error;
+    if (!useLanguage(language, error)) ADD_FAILURE() << error;
+}
+
+WindowLanguage::WindowLanguage(Language language) {
+    windowTestApplication();
+    useWindowLanguage(language);
+}
+
+WindowLanguage::~WindowLanguage() { useWindowLanguage(Language::Russian); }
+
+QString shownInWindow(const QString &sourceText) {
+    // The contexts of the window's classes, as tr() names them.
+    static const char *const contexts[] = {
+        "orvane::MainWindow",    "orvane::SessionPanel",       "orvane::MixerPanel",
+        "orvane::MidiEditor",    "orvane::PluginBrowserPanel", "orvane::AudioSettingsPanel",
+        "orvane::LongJobRunner", "orvane::QuickStartPanel",    "orvane::TimelineView",
+        "orvane::ChannelStrip",  "orvane::MasteringPanel"};
+    const QByteArray source = sourceText.toUtf8();
+    for (const char *context : contexts) {
+        const QString shown = QCoreApplication::translate(context, source.constData());
+        if (shown != sourceText) return shown;
+    }
+    return sourceText;
+}
 
 WindowTestHarness::WindowTestHarness(const std::string &label) : home(label) {
     windowTestApplication();
@@ -120,6 +151,16 @@ void dragMouse(QWidget &widget, QPointF from, QPointF to, Qt::KeyboardModifiers 
     QTest::mouseRelease(&widget, Qt::LeftButton, modifiers, to.toPoint());
 }
 
+namespace {
+
+/// An item is named by the text it shows or by its source text, so that a test reads the same
+/// whichever language the window speaks.
+bool namesItem(const QString &shown, const QString &wanted) {
+    return shown == wanted || shown == shownInWindow(wanted);
+}
+
+} // namespace
+
 QMenu *rightClick(QWidget &widget, QPointF at) {
     QTest::mouseClick(&widget, Qt::RightButton, {}, at.toPoint());
     // The window system turns a right press into a context-menu request; test clicks reach the
@@ -139,7 +180,7 @@ bool clickMenuItem(QMenu &menu, const QString &path) {
     const QString first = path.section(QLatin1Char('/'), 0, 0);
     const QString rest = path.section(QLatin1Char('/'), 1);
     for (QAction *action : menu.actions()) {
-        if (action->text() != first || !action->isEnabled()) continue;
+        if (!namesItem(action->text(), first) || !action->isEnabled()) continue;
         if (!rest.isEmpty()) {
             if (!action->menu()) return false;
             QTest::mouseClick(&menu, Qt::LeftButton, {}, menu.actionGeometry(action).center());
@@ -180,7 +221,7 @@ bool chooseFromMenuBar(QWidget &window, const QString &title, const QString &pat
     auto *bar = window.findChild<QMenuBar *>();
     if (!bar) return false;
     for (QAction *action : bar->actions()) {
-        if (action->text() != title || !action->menu()) continue;
+        if (!namesItem(action->text(), title) || !action->menu()) continue;
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(action).center());
         if (!QTest::qWaitFor([&] { return action->menu()->isVisible(); }, 2000)) return false;
         const bool chosen = clickMenuItem(*action->menu(), path);

@@ -2,6 +2,7 @@
 
 #include "app/shell/OVApplication.h"
 #include "app/shell/tests/ApplicationTestSupport.h"
+#include "translations/Language.h"
 
 #include <QImage>
 #include <QPointF>
@@ -26,6 +27,22 @@ namespace orvane::testing {
 /// The one QApplication of the test program, on a private Xvfb started on first use; both
 /// end when the tests do. Call it before creating any widget.
 QApplication &windowTestApplication();
+
+/// Makes the window speak `language` (catalogues of the window, Qt and the application core);
+/// the tests run in Russian unless they choose otherwise. Windows made afterwards show it.
+void useWindowLanguage(Language language);
+
+/// `language` for the life of one test, then Russian again.
+class WindowLanguage {
+  public:
+    explicit WindowLanguage(Language language);
+    ~WindowLanguage();
+    WindowLanguage(const WindowLanguage &) = delete;
+    WindowLanguage &operator=(const WindowLanguage &) = delete;
+};
+
+/// What the window shows for the source text `sourceText` in the language in use.
+QString shownInWindow(const QString &sourceText);
 
 /// One user session for a window test: a private home, the application launched on the null
 /// audio device with a scripted user interface, and (on first use) the main window over it.
@@ -56,8 +73,9 @@ void dragMouse(QWidget &widget, QPointF from, QPointF to, Qt::KeyboardModifiers 
 
 /// A right-click at `at` as the mouse makes it; the context menu that opened, or null.
 QMenu *rightClick(QWidget &widget, QPointF at);
-/// Clicks the item of `menu` (or of its submenus, by path "Input/In 3/4") with the mouse.
-/// False when there is no such enabled item.
+/// Clicks the item of `menu` (or of its submenus, by path "Input/In 3/4") with the mouse; an
+/// item is named by what it shows or by its source text. False when there is no such enabled
+/// item.
 bool clickMenuItem(QMenu &menu, const QString &path);
 /// The context-menu request a right-click makes, sent to `widget` at `at`; returns once a
 /// menu the widget runs in its own event loop has closed again (see `whenMenuShows`).

@@ -1,0 +1,45 @@
+#include "core/model/Translate.h"
+
+#include <atomic>
+#include <vector>
+
+namespace orvane {
+
+namespace {
+
+std::atomic<TranslationLookup> installedLookup{nullptr};
+
+} // namespace
+
+void installTranslationLookup(TranslationLookup lookup) {
+    installedLookup.store(lookup, std::memory_order_release);
+}
+
+std::string translate(const char *context, const char *sourceText) {
+    if (const TranslationLookup lookup = installedLookup.load(std::memory_order_acquire)) {
+        std::string translated = lookup(context, sourceText);
+        if (!translated.empty()) return translated;
+    }
+    return sourceText;
+}
+
+std::string withArguments(std::string_view pattern,
+                          std::initializer_list<std::string_view> arguments) {
+    const std::vector<std::string_view> values(arguments);
+    std::string text;
+    text.reserve(pattern.size());
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const bool marker = pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] >= '1' &&
+                            pattern[i + 1] <= '9';
+        const std::size_t index = marker ? static_cast<std::size_t>(pattern[i + 1] - '1') : 0;
+        if (marker && index < values.size()) {
+            text += values[index];
+            ++i;
+        } else {
+            text += pattern[i];
+        }
+    }
+    return text;
+}
+
+} // namespace orvane

@@ -1,0 +1,2352 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ru_RU">
+<context>
+    <name>AutomationWriter</name>
+    <message>
+        <source>Automation: Volume · Shift point · Alt+Shift clip</source>
+        <translation>Automation: Volume · ⇧ точка · ⌥⇧ клип</translation>
+    </message>
+    <message>
+        <source>Automation: Pan · Shift point · Alt+Shift clip</source>
+        <translation>Automation: Pan · ⇧ точка · ⌥⇧ клип</translation>
+    </message>
+    <message>
+        <source>Automation: Mute · Shift point · Alt+Shift clip</source>
+        <translation>Automation: Mute · ⇧ точка · ⌥⇧ клип</translation>
+    </message>
+    <message>
+        <source>Automation: Plugin param · Shift point · Alt+Shift clip</source>
+        <translation>Automation: Plugin param · ⇧ точка · ⌥⇧ клип</translation>
+    </message>
+    <message>
+        <source>Automation off</source>
+        <translation>Automation выкл</translation>
+    </message>
+</context>
+<context>
+    <name>OVApplication</name>
+    <message>
+        <source>Audio: %1</source>
+        <translation>Аудио: %1</translation>
+    </message>
+    <message>
+        <source>Stop recording before changing devices</source>
+        <translation>Остановите запись перед сменой устройств</translation>
+    </message>
+    <message>
+        <source>No audio devices found</source>
+        <translation>Не найдены аудиоустройства</translation>
+    </message>
+    <message>
+        <source>Choose the input and output devices</source>
+        <translation>Выберите устройства ввода и вывода</translation>
+    </message>
+    <message>
+        <source>Audio error: no device “%1”</source>
+        <translation>Ошибка аудио: нет устройства «%1»</translation>
+    </message>
+    <message>
+        <source>Audio error: %1</source>
+        <translation>Ошибка аудио: %1</translation>
+    </message>
+    <message>
+        <source>Audio: %1 → %2 · %3 samples · %4 Hz</source>
+        <translation>Аудио: %1 → %2 · %3 сэмплов · %4 Hz</translation>
+    </message>
+    <message>
+        <source>Telemetry on (offline-first)</source>
+        <translation>Телеметрия включена (offline-first)</translation>
+    </message>
+    <message>
+        <source>Telemetry off</source>
+        <translation>Телеметрия выкл</translation>
+    </message>
+    <message>
+        <source>An update check is already under way</source>
+        <translation>Проверка обновлений уже идёт</translation>
+    </message>
+    <message>
+        <source>Halvora did not shut down properly. Recover the autosaved copy?</source>
+        <translation>Обнаружено аварийное завершение. Восстановить автосохранённую копию?</translation>
+    </message>
+    <message>
+        <source>Halvora did not shut down properly. Recover “%1”?</source>
+        <translation>Обнаружено аварийное завершение. Восстановить «%1»?</translation>
+    </message>
+    <message>
+        <source>Recover the project?</source>
+        <translation>Восстановить проект?</translation>
+    </message>
+    <message>
+        <source>Recover</source>
+        <translation>Восстановить</translation>
+    </message>
+    <message>
+        <source>Start Afresh</source>
+        <translation>Начать заново</translation>
+    </message>
+    <message>
+        <source>Autosave failed: %1</source>
+        <translation>Автосохранение не удалось: %1</translation>
+    </message>
+    <message>
+        <source>Quit Halvora?</source>
+        <translation>Выйти из Halvora?</translation>
+    </message>
+    <message>
+        <source>Don&apos;t Save</source>
+        <translation>Не сохранять</translation>
+    </message>
+</context>
+<context>
+    <name>OVMainView</name>
+    <message>
+        <source>Open project?</source>
+        <translation>Открыть проект?</translation>
+    </message>
+    <message>
+        <source>Don&apos;t Save</source>
+        <translation>Не сохранять</translation>
+    </message>
+    <message>
+        <source>Project saved</source>
+        <translation>Проект сохранён</translation>
+    </message>
+    <message>
+        <source>Project saved (media collected into its folder)</source>
+        <translation>Проект сохранён (медиа собраны в папку)</translation>
+    </message>
+    <message>
+        <source>Not enough memory</source>
+        <translation>Недостаточно памяти</translation>
+    </message>
+    <message>
+        <source>Unsaved changes will be lost.</source>
+        <translation>Несохранённые изменения будут потеряны.</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Сохранить</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Отмена</translation>
+    </message>
+    <message>
+        <source>New project?</source>
+        <translation>Новый проект?</translation>
+    </message>
+    <message>
+        <source>Create</source>
+        <translation>Создать</translation>
+    </message>
+    <message>
+        <source>New project</source>
+        <translation>Новый проект</translation>
+    </message>
+    <message>
+        <source>Choose a Halvora project (.halvora)</source>
+        <translation>Выберите проект Halvora (.halvora)</translation>
+    </message>
+    <message>
+        <source>Opening the project</source>
+        <translation>Открытие проекта</translation>
+    </message>
+    <message>
+        <source>Opening cancelled</source>
+        <translation>Открытие отменено</translation>
+    </message>
+    <message>
+        <source>Could not open the project</source>
+        <translation>Не удалось открыть проект</translation>
+    </message>
+    <message>
+        <source>Could not open the project: %1</source>
+        <translation>Не удалось открыть проект: %1</translation>
+    </message>
+    <message>
+        <source>Opened: %1</source>
+        <translation>Открыт: %1</translation>
+    </message>
+    <message>
+        <source>Project of %1 opened at the device rate of %2 (positions not converted)</source>
+        <translation>Проект %1 открыт на частоте устройства %2 (позиции не пересчитаны)</translation>
+    </message>
+    <message>
+        <source>Autosaving…</source>
+        <translation>Автосохранение…</translation>
+    </message>
+    <message>
+        <source>Saving the project…</source>
+        <translation>Сохранение проекта…</translation>
+    </message>
+    <message>
+        <source>Error: %1</source>
+        <translation>Ошибка: %1</translation>
+    </message>
+    <message>
+        <source>A save is already under way</source>
+        <translation>Сохранение уже идёт</translation>
+    </message>
+    <message>
+        <source>New Project.halvora</source>
+        <translation>Новый проект.halvora</translation>
+    </message>
+    <message>
+        <source>“%1”</source>
+        <translation>«%1»</translation>
+    </message>
+    <message>
+        <source>Error: %1 is a symbolic link; the project was not saved</source>
+        <translation>Ошибка: %1 — символическая ссылка; проект не сохранён</translation>
+    </message>
+    <message>
+        <source>Error: %1 is not a folder; the project was not saved</source>
+        <translation>Ошибка: %1 — не папка; проект не сохранён</translation>
+    </message>
+    <message>
+        <source>Error: %1 already holds another project; the project was not saved</source>
+        <translation>Ошибка: %1 уже содержит другой проект; проект не сохранён</translation>
+    </message>
+    <message>
+        <source>Replace the project?</source>
+        <translation>Заменить проект?</translation>
+    </message>
+    <message>
+        <source>The folder %1 already holds another project. Replace it?</source>
+        <translation>Папка %1 уже содержит другой проект. Заменить его?</translation>
+    </message>
+    <message>
+        <source>Replace</source>
+        <translation>Заменить</translation>
+    </message>
+    <message>
+        <source>Recovered: %1</source>
+        <translation>Восстановлено: %1</translation>
+    </message>
+    <message>
+        <source>The recovery copy did not open; it is kept at %1</source>
+        <translation>Копия восстановления не открылась; она сохранена: %1</translation>
+    </message>
+    <message>
+        <source>Could not read %1 audio file(s); they play as silence:</source>
+        <translation>Не удалось прочитать %1 аудиофайл(ов), они звучат как тишина:</translation>
+    </message>
+    <message>
+        <source>Could not load %1 audio file(s). Choose a folder to search, or pick the files by hand.</source>
+        <translation>Не удалось загрузить %1 аудиофайл(ов). Укажите папку для поиска или выберите файл вручную.</translation>
+    </message>
+    <message>
+        <source>Media files not found</source>
+        <translation>Медиафайлы не найдены</translation>
+    </message>
+    <message>
+        <source>Choose Folder</source>
+        <translation>Выбрать папку</translation>
+    </message>
+    <message>
+        <source>Skip</source>
+        <translation>Пропустить</translation>
+    </message>
+    <message>
+        <source>Folder with the audio files to relink</source>
+        <translation>Папка с аудиофайлами для relink</translation>
+    </message>
+    <message>
+        <source>Files relinked: %1</source>
+        <translation>Перепривязано файлов: %1</translation>
+    </message>
+    <message>
+        <source>No files found in the chosen folder</source>
+        <translation>Файлы не найдены в выбранной папке</translation>
+    </message>
+    <message>
+        <source>No path to the file</source>
+        <translation>Нет пути к файлу</translation>
+    </message>
+    <message>
+        <source>Unsupported format</source>
+        <translation>Неподдерживаемый формат</translation>
+    </message>
+    <message>
+        <source>Track not found</source>
+        <translation>Дорожка не найдена</translation>
+    </message>
+    <message>
+        <source>Audio cannot be imported onto a MIDI track</source>
+        <translation>На MIDI-дорожку нельзя импортировать аудио</translation>
+    </message>
+    <message>
+        <source>Importing audio…</source>
+        <translation>Импорт аудио…</translation>
+    </message>
+    <message>
+        <source>Each file you choose is imported onto a new audio track of its own.</source>
+        <translation>Каждый выбранный файл будет импортирован на отдельную новую аудиодорожку.</translation>
+    </message>
+    <message>
+        <source>Import cancelled</source>
+        <translation>Импорт отменён</translation>
+    </message>
+    <message>
+        <source>Import failed</source>
+        <translation>Импорт не удался</translation>
+    </message>
+    <message>
+        <source>Imported 1 file onto a new track</source>
+        <translation>Импортирован 1 файл на новую дорожку</translation>
+    </message>
+    <message>
+        <source>Imported %1 files onto tracks of their own</source>
+        <translation>Импортировано %1 файлов на отдельные дорожки</translation>
+    </message>
+    <message>
+        <source>Could not import the MIDI file: %1</source>
+        <translation>Не удалось импортировать MIDI-файл: %1</translation>
+    </message>
+    <message>
+        <source>The MIDI file has no notes</source>
+        <translation>В MIDI-файле нет нот</translation>
+    </message>
+    <message>
+        <source>MIDI file imported (%1 tracks)</source>
+        <translation>MIDI-файл импортирован (%1 дорожек)</translation>
+    </message>
+    <message>
+        <source>MIDI export failed: %1</source>
+        <translation>Экспорт MIDI не удался: %1</translation>
+    </message>
+    <message>
+        <source>MIDI file exported</source>
+        <translation>MIDI-файл экспортирован</translation>
+    </message>
+    <message>
+        <source>Could not import the file</source>
+        <translation>Не удалось импортировать файл</translation>
+    </message>
+    <message>
+        <source>File added to the track</source>
+        <translation>Файл добавлен на дорожку</translation>
+    </message>
+    <message>
+        <source>Added %1 files to the track</source>
+        <translation>Добавлено %1 файлов на дорожку</translation>
+    </message>
+    <message>
+        <source>Exporting WAV…</source>
+        <translation>Экспорт WAV…</translation>
+    </message>
+    <message>
+        <source>Exporting stems…</source>
+        <translation>Экспорт стемов…</translation>
+    </message>
+    <message>
+        <source>Track “%1” muted: it produced invalid values (NaN or infinity)</source>
+        <translation>Дорожка «%1» заглушена: она выдала недопустимые значения (NaN или бесконечность)</translation>
+    </message>
+    <message>
+        <source>Export cancelled</source>
+        <translation>Экспорт отменён</translation>
+    </message>
+    <message>
+        <source>Export failed: %1</source>
+        <translation>Экспорт не удался: %1</translation>
+    </message>
+    <message>
+        <source>Export failed</source>
+        <translation>Экспорт не удался</translation>
+    </message>
+    <message>
+        <source>WAV exported (%1 samples)</source>
+        <translation>WAV экспортирован (%1 сэмплов)</translation>
+    </message>
+    <message>
+        <source>Turn on the cycle (C) to export the loop</source>
+        <translation>Включите cycle (C) для экспорта петли</translation>
+    </message>
+    <message>
+        <source>Invalid loop range</source>
+        <translation>Некорректный loop range</translation>
+    </message>
+    <message>
+        <source>Loop WAV (%1 samples)</source>
+        <translation>Loop WAV (%1 сэмплов)</translation>
+    </message>
+    <message>
+        <source>Choose a track</source>
+        <translation>Выберите дорожку</translation>
+    </message>
+    <message>
+        <source>Track exported (%1 samples)</source>
+        <translation>Дорожка экспортирована (%1 сэмплов)</translation>
+    </message>
+    <message>
+        <source>Track export failed</source>
+        <translation>Экспорт дорожки не удался</translation>
+    </message>
+    <message>
+        <source>Folder for the stems</source>
+        <translation>Папка для стемов</translation>
+    </message>
+    <message>
+        <source>Stems exported (%1 samples)</source>
+        <translation>Стемы экспортированы (%1 сэмплов)</translation>
+    </message>
+    <message>
+        <source>Stem export failed</source>
+        <translation>Экспорт стемов не удался</translation>
+    </message>
+    <message>
+        <source>Undo: %1</source>
+        <translation>Отмена: %1</translation>
+    </message>
+    <message>
+        <source>Redo: %1</source>
+        <translation>Повтор: %1</translation>
+    </message>
+</context>
+<context>
+    <name>PluginRack</name>
+    <message>
+        <source>no path</source>
+        <translation>без пути</translation>
+    </message>
+    <message>
+        <source>VST3 unavailable: %1 (%2)</source>
+        <translation>VST3 недоступен: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>LV2 unavailable: %1 (%2)</source>
+        <translation>LV2 недоступен: %1 (%2)</translation>
+    </message>
+</context>
+<context>
+    <name>RecordingWorkflow</name>
+    <message>
+        <source>Could not start recording</source>
+        <translation>Не удалось начать запись</translation>
+    </message>
+    <message>
+        <source>“%1”</source>
+        <translation>«%1»</translation>
+    </message>
+    <message>
+        <source>MIDI track added (R records)</source>
+        <translation>Добавлена MIDI-дорожка (R — запись)</translation>
+    </message>
+    <message>
+        <source>Empty audio track added (R records)</source>
+        <translation>Добавлена пустая аудиодорожка (R — запись)</translation>
+    </message>
+    <message>
+        <source>Count-in cancelled</source>
+        <translation>Отсчёт отменён</translation>
+    </message>
+    <message>
+        <source>Count-in of %1 bar(s)…</source>
+        <translation>Отсчёт %1 такт(ов)…</translation>
+    </message>
+    <message>
+        <source>Recording MIDI…</source>
+        <translation>MIDI-запись…</translation>
+    </message>
+    <message>
+        <source>Overdubbing from %1…</source>
+        <translation>Запись overdub с %1…</translation>
+    </message>
+    <message>
+        <source>Recording from %1…</source>
+        <translation>Запись с %1…</translation>
+    </message>
+    <message>
+        <source>Recording failed: %1</source>
+        <translation>Запись не удалась: %1</translation>
+    </message>
+    <message>
+        <source>The recording is empty: check the access to the microphone</source>
+        <translation>Запись пуста — проверьте доступ к микрофону</translation>
+    </message>
+    <message>
+        <source>%1 samples</source>
+        <translation>%1 сэмплов</translation>
+    </message>
+    <message>
+        <source> (input frames lost: %1, filled with silence)</source>
+        <translation> (потеряно кадров входа: %1, заполнены тишиной)</translation>
+    </message>
+    <message>
+        <source>Recording saved: %1 (+%2 tracks)</source>
+        <translation>Запись сохранена — %1 (+%2 дорож.)</translation>
+    </message>
+    <message>
+        <source>Recording saved: %1</source>
+        <translation>Запись сохранена — %1</translation>
+    </message>
+    <message>
+        <source>Inputs for %1 pairs not opened: %2</source>
+        <translation>Входы %1 пар не открыты: %2</translation>
+    </message>
+    <message>
+        <source>The MIDI recording is empty</source>
+        <translation>MIDI-запись пуста</translation>
+    </message>
+    <message>
+        <source>MIDI recording: no target track</source>
+        <translation>MIDI-запись: нет целевой дорожки</translation>
+    </message>
+    <message>
+        <source>MIDI recording saved: %1 notes</source>
+        <translation>MIDI-запись сохранена — %1 нот</translation>
+    </message>
+    <message>
+        <source>Punch on: [ ] set the bounds</source>
+        <translation>Punch вкл — [ ] границы</translation>
+    </message>
+    <message>
+        <source>Punch off</source>
+        <translation>Punch выкл</translation>
+    </message>
+    <message>
+        <source>Session overdub on: Ctrl+R records into the clip</source>
+        <translation>Session overdub вкл — ⌘R записывает в клип</translation>
+    </message>
+    <message>
+        <source>Session overdub off</source>
+        <translation>Session overdub выкл</translation>
+    </message>
+    <message>
+        <source>Live Loop on: Ctrl+R records into a Session slot (Ctrl+Shift+R)</source>
+        <translation>Live Loop вкл — ⌘R записывает в слот Session (⌃⇧R)</translation>
+    </message>
+    <message>
+        <source>Live Loop off</source>
+        <translation>Live Loop выкл</translation>
+    </message>
+</context>
+<context>
+    <name>TempoTools</name>
+    <message>
+        <source>No audio clip to analyse</source>
+        <translation>Нет аудиоклипа для анализа</translation>
+    </message>
+    <message>
+        <source>No tempo detected</source>
+        <translation>Темп не определён</translation>
+    </message>
+    <message>
+        <source>Tempo Follow: input (monitor)</source>
+        <translation>Tempo Follow: вход (монитор)</translation>
+    </message>
+    <message>
+        <source>Tempo Follow: master (flashback)</source>
+        <translation>Tempo Follow: мастер (flashback)</translation>
+    </message>
+    <message>
+        <source>The flashback buffer is empty: start playback</source>
+        <translation>Flashback буфер пуст — включите воспроизведение</translation>
+    </message>
+    <message>
+        <source>Flashback unavailable</source>
+        <translation>Flashback недоступен</translation>
+    </message>
+    <message>
+        <source>Flashback: %1 samples (%2 s)</source>
+        <translation>Flashback: %1 сэмплов (%2 с)</translation>
+    </message>
+    <message>
+        <source>Flashback buffer: %1 s</source>
+        <translation>Flashback буфер: %1 с</translation>
+    </message>
+</context>
+<context>
+    <name>Track</name>
+    <message>
+        <source>Audio</source>
+        <translation>Аудио</translation>
+    </message>
+    <message>
+        <source>MIDI %1</source>
+        <translation>MIDI %1</translation>
+    </message>
+    <message>
+        <source>Audio %1</source>
+        <translation>Аудио %1</translation>
+    </message>
+</context>
+<context>
+    <name>UpdateCheck</name>
+    <message>
+        <source>Automatic updates are not set up (HALVORA_UPDATE_URL). Current version: %1</source>
+        <translation>Автообновление не настроено (HALVORA_UPDATE_URL). Текущая версия: %1</translation>
+    </message>
+    <message>
+        <source>Invalid HALVORA_UPDATE_URL.</source>
+        <translation>Некорректный HALVORA_UPDATE_URL.</translation>
+    </message>
+    <message>
+        <source>Could not check for updates (network).</source>
+        <translation>Не удалось проверить обновления (сеть).</translation>
+    </message>
+    <message>
+        <source>Invalid answer from the update server.</source>
+        <translation>Некорректный ответ сервера обновлений.</translation>
+    </message>
+    <message>
+        <source>The answer has no version field.</source>
+        <translation>Ответ без поля version.</translation>
+    </message>
+    <message>
+        <source>Version %1 is available</source>
+        <translation>Доступна версия %1</translation>
+    </message>
+    <message>
+        <source>The installed version %1 is up to date</source>
+        <translation>Установлена актуальная версия %1</translation>
+    </message>
+    <message>
+        <source>Halvora is up to date</source>
+        <translation>Halvora обновлена</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Update available</source>
+        <translation>Доступно обновление</translation>
+    </message>
+    <message>
+        <source>Download</source>
+        <translation>Скачать</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::AudioSettingsPanel</name>
+    <message>
+        <source> ms</source>
+        <translation> мс</translation>
+    </message>
+    <message>
+        <source>Audio Settings</source>
+        <translation>Настройки аудио</translation>
+    </message>
+    <message>
+        <source>Devices, buffer size and the recording latency calibration (how far recorded clips are shifted on the timeline). Changes apply at once.</source>
+        <translation>Устройства, буфер и калибровка задержки записи (сдвиг клипа на таймлайне). Изменения применяются сразу.</translation>
+    </message>
+    <message>
+        <source>Output</source>
+        <translation>Вывод</translation>
+    </message>
+    <message>
+        <source>Input</source>
+        <translation>Ввод</translation>
+    </message>
+    <message>
+        <source>Buffer</source>
+        <translation>Буфер</translation>
+    </message>
+    <message>
+        <source>Input calibration</source>
+        <translation>Калибровка ввода</translation>
+    </message>
+    <message>
+        <source>Output calibration</source>
+        <translation>Калибровка вывода</translation>
+    </message>
+    <message>
+        <source>Apply</source>
+        <translation>Применить</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Отмена</translation>
+    </message>
+    <message>
+        <source>No output devices</source>
+        <translation>Нет устройств вывода</translation>
+    </message>
+    <message>
+        <source>No input devices</source>
+        <translation>Нет устройств ввода</translation>
+    </message>
+    <message>
+        <source>%1 Hz · output and recording in sync</source>
+        <translation>%1 Hz · вывод и запись синхронизированы</translation>
+    </message>
+    <message>
+        <source>Project: %1 Hz · microphone %2 Hz (converted while recording)</source>
+        <translation>Проект: %1 Hz · микрофон %2 Hz (конвертация при записи)</translation>
+    </message>
+    <message>
+        <source>input ~%1 ms + output ~%2 ms (buffer %3)</source>
+        <translation>ввод ~%1 мс + вывод ~%2 мс (буфер %3)</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::ChannelStrip</name>
+    <message>
+        <source>Pan: centre</source>
+        <translation>Панорама: центр</translation>
+    </message>
+    <message>
+        <source>Pan: %1 %2</source>
+        <translation>Панорама: %1 %2</translation>
+    </message>
+    <message>
+        <source>Pan</source>
+        <translation>Панорама</translation>
+    </message>
+    <message>
+        <source>Send %1</source>
+        <translation>Send %1</translation>
+    </message>
+    <message>
+        <source>Mute</source>
+        <translation>Заглушение</translation>
+    </message>
+    <message>
+        <source>Solo</source>
+        <translation>Соло</translation>
+    </message>
+    <message>
+        <source>Arm for recording</source>
+        <translation>Готовность к записи</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::LongJobRunner</name>
+    <message>
+        <source>Cancel</source>
+        <translation>Отмена</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::MainWindow</name>
+    <message>
+        <source>WAV 16-bit</source>
+        <translation>WAV 16 бит</translation>
+    </message>
+    <message>
+        <source>WAV 24-bit</source>
+        <translation>WAV 24 бит</translation>
+    </message>
+    <message>
+        <source>WAV 32-bit float</source>
+        <translation>WAV 32 бит (float)</translation>
+    </message>
+    <message>
+        <source>FLAC 16-bit</source>
+        <translation>FLAC 16 бит</translation>
+    </message>
+    <message>
+        <source>FLAC 24-bit</source>
+        <translation>FLAC 24 бит</translation>
+    </message>
+    <message>
+        <source>Bar</source>
+        <translation>Такт</translation>
+    </message>
+    <message>
+        <source>Off</source>
+        <translation>Выкл</translation>
+    </message>
+    <message>
+        <source>Read</source>
+        <translation>Read</translation>
+    </message>
+    <message>
+        <source>Touch</source>
+        <translation>Touch</translation>
+    </message>
+    <message>
+        <source>Latch</source>
+        <translation>Latch</translation>
+    </message>
+    <message>
+        <source>Write</source>
+        <translation>Write</translation>
+    </message>
+    <message>
+        <source>Volume</source>
+        <translation>Громкость</translation>
+    </message>
+    <message>
+        <source>Pan</source>
+        <translation>Панорама</translation>
+    </message>
+    <message>
+        <source>Mute</source>
+        <translation>Заглушение</translation>
+    </message>
+    <message>
+        <source>Plug-in parameter</source>
+        <translation>Параметр плагина</translation>
+    </message>
+    <message>
+        <source>Timeline Page</source>
+        <translation>Страница таймлайна</translation>
+    </message>
+    <message>
+        <source>Session Page</source>
+        <translation>Страница Session</translation>
+    </message>
+    <message>
+        <source>Mixer Page</source>
+        <translation>Страница микшера</translation>
+    </message>
+    <message>
+        <source>1 bar</source>
+        <translation>1 такт</translation>
+    </message>
+    <message>
+        <source>2 bars</source>
+        <translation>2 такта</translation>
+    </message>
+    <message>
+        <source>4 bars</source>
+        <translation>4 такта</translation>
+    </message>
+    <message>
+        <source>Light</source>
+        <translation>Лёгкий</translation>
+    </message>
+    <message>
+        <source>Medium</source>
+        <translation>Средний</translation>
+    </message>
+    <message>
+        <source>Strong</source>
+        <translation>Сильный</translation>
+    </message>
+    <message>
+        <source>Keep Project</source>
+        <translation>Сохранить темп проекта</translation>
+    </message>
+    <message>
+        <source>Adapt Project</source>
+        <translation>Подстроить проект</translation>
+    </message>
+    <message>
+        <source>Automatic</source>
+        <translation>Автоматически</translation>
+    </message>
+    <message>
+        <source>Browser</source>
+        <translation>Браузер</translation>
+    </message>
+    <message>
+        <source>No recent projects</source>
+        <translation>Нет недавних проектов</translation>
+    </message>
+    <message>
+        <source>%1[*] — Halvora</source>
+        <translation>%1[*] — Halvora</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>Undo</source>
+        <translation>Отменить</translation>
+    </message>
+    <message>
+        <source>Redo</source>
+        <translation>Повторить</translation>
+    </message>
+    <message>
+        <source>
+Ctrl+wheel	zoom
+Shift+wheel	scroll in time
+Shift+drag	move without the grid
+Double-click a name	rename</source>
+        <translation>
+Ctrl+колесо	масштаб
+Shift+колесо	прокрутка по времени
+Shift+перетаскивание	сдвиг без сетки
+Двойной щелчок по имени	переименовать</translation>
+    </message>
+    <message>
+        <source>Keyboard Shortcuts</source>
+        <translation>Клавиатурные сокращения</translation>
+    </message>
+    <message>
+        <source>Privacy</source>
+        <translation>Конфиденциальность</translation>
+    </message>
+    <message>
+        <source>Telemetry</source>
+        <translation>Телеметрия</translation>
+    </message>
+    <message>
+        <source>Crash reports</source>
+        <translation>Отчёты о сбоях</translation>
+    </message>
+    <message>
+        <source>DSP %1 % · xruns %2</source>
+        <translation>DSP %1 % · xruns %2</translation>
+    </message>
+    <message>
+        <source>Export Settings</source>
+        <translation>Параметры экспорта</translation>
+    </message>
+    <message>
+        <source>Same as project</source>
+        <translation>Как в проекте</translation>
+    </message>
+    <message>
+        <source>%1 kHz</source>
+        <translation>%1 кГц</translation>
+    </message>
+    <message>
+        <source>TPDF dither (16 and 24 bit)</source>
+        <translation>TPDF-дизеринг (16 и 24 бит)</translation>
+    </message>
+    <message>
+        <source>None</source>
+        <translation>Нет</translation>
+    </message>
+    <message>
+        <source>Peak (dBFS)</source>
+        <translation>Пик (dBFS)</translation>
+    </message>
+    <message>
+        <source>True peak (dBTP)</source>
+        <translation>True peak (dBTP)</translation>
+    </message>
+    <message>
+        <source>Loudness (LUFS)</source>
+        <translation>Громкость (LUFS)</translation>
+    </message>
+    <message>
+        <source>Format</source>
+        <translation>Формат</translation>
+    </message>
+    <message>
+        <source>Sample rate</source>
+        <translation>Частота</translation>
+    </message>
+    <message>
+        <source>Ogg/MP3 quality</source>
+        <translation>Качество Ogg/MP3</translation>
+    </message>
+    <message>
+        <source>Normalize</source>
+        <translation>Нормализация</translation>
+    </message>
+    <message>
+        <source>Target</source>
+        <translation>Цель</translation>
+    </message>
+    <message>
+        <source>True peak ceiling</source>
+        <translation>Потолок true peak</translation>
+    </message>
+    <message>
+        <source>Transport</source>
+        <translation>Транспорт</translation>
+    </message>
+    <message>
+        <source>Play</source>
+        <translation>Воспроизведение</translation>
+    </message>
+    <message>
+        <source>Play / stop (Space)</source>
+        <translation>Воспроизведение / стоп (Пробел)</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Стоп</translation>
+    </message>
+    <message>
+        <source>Stop and return to the start</source>
+        <translation>Остановить и вернуться к началу</translation>
+    </message>
+    <message>
+        <source>Record</source>
+        <translation>Запись</translation>
+    </message>
+    <message>
+        <source>Record the armed track, or into the session (R, Ctrl+R)</source>
+        <translation>Запись на готовую дорожку или в Session (R, Ctrl+R)</translation>
+    </message>
+    <message>
+        <source>Metronome</source>
+        <translation>Метроном</translation>
+    </message>
+    <message>
+        <source>Metronome click on or off (K)</source>
+        <translation>Включить или выключить метроном (K)</translation>
+    </message>
+    <message>
+        <source>Cycle</source>
+        <translation>Цикл</translation>
+    </message>
+    <message>
+        <source>Cycle the range on the ruler (C); drag in the ruler&apos;s lower half to set it</source>
+        <translation>Цикл по диапазону на линейке (C); задаётся перетаскиванием в нижней половине линейки</translation>
+    </message>
+    <message>
+        <source>Punch</source>
+        <translation>Punch</translation>
+    </message>
+    <message>
+        <source>Punch recording between the punch points</source>
+        <translation>Запись punch между точками punch</translation>
+    </message>
+    <message>
+        <source>Split at Playhead</source>
+        <translation>Разрезать на playhead</translation>
+    </message>
+    <message>
+        <source>Split at the playhead (S)</source>
+        <translation>Разрезать на playhead (S)</translation>
+    </message>
+    <message>
+        <source>Playhead in bars, beats and sixteenths</source>
+        <translation>Playhead в тактах, долях и шестнадцатых</translation>
+    </message>
+    <message>
+        <source>Playhead in minutes and seconds</source>
+        <translation>Playhead в минутах и секундах</translation>
+    </message>
+    <message>
+        <source>Project tempo</source>
+        <translation>Темп проекта</translation>
+    </message>
+    <message>
+        <source>Project meter</source>
+        <translation>Размер такта проекта</translation>
+    </message>
+    <message>
+        <source>Snap</source>
+        <translation>Привязка</translation>
+    </message>
+    <message>
+        <source>Snap to the grid (Shift while dragging bypasses it)</source>
+        <translation>Привязка к сетке (Shift при перетаскивании её отключает)</translation>
+    </message>
+    <message>
+        <source>Grid for snapping and quantising</source>
+        <translation>Сетка привязки и квантизации</translation>
+    </message>
+    <message>
+        <source>Automation write mode for faders and pans: Read plays the lanes; Touch and Latch write while playing; Write writes always</source>
+        <translation>Режим записи автоматизации фейдеров и панорам: Read воспроизводит линии; Touch и Latch пишут во время воспроизведения; Write пишет всегда</translation>
+    </message>
+    <message>
+        <source>Timeline</source>
+        <translation>Таймлайн</translation>
+    </message>
+    <message>
+        <source>Session</source>
+        <translation>Session</translation>
+    </message>
+    <message>
+        <source>Mixer</source>
+        <translation>Микшер</translation>
+    </message>
+    <message>
+        <source>Pages: Ctrl+1, Ctrl+2, Ctrl+3</source>
+        <translation>Страницы: Ctrl+1, Ctrl+2, Ctrl+3</translation>
+    </message>
+    <message>
+        <source>Audio processing load of the last moment, and device underruns (xruns) since start</source>
+        <translation>Нагрузка обработки звука в последний момент и опустошения буфера устройства (xruns) с начала работы</translation>
+    </message>
+    <message>
+        <source>About Halvora…</source>
+        <translation>О Halvora…</translation>
+    </message>
+    <message>
+        <source>Halvora 1.0.0</source>
+        <translation>Halvora 1.0.0</translation>
+    </message>
+    <message>
+        <source>Quit Halvora</source>
+        <translation>Выйти из Halvora</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>Файл</translation>
+    </message>
+    <message>
+        <source>Edit</source>
+        <translation>Правка</translation>
+    </message>
+    <message>
+        <source>Track</source>
+        <translation>Дорожка</translation>
+    </message>
+    <message>
+        <source>Clip</source>
+        <translation>Клип</translation>
+    </message>
+    <message>
+        <source>View</source>
+        <translation>Вид</translation>
+    </message>
+    <message>
+        <source>Studio</source>
+        <translation>Студия</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>Справка</translation>
+    </message>
+    <message>
+        <source>Import Audio…</source>
+        <translation>Импортировать аудио…</translation>
+    </message>
+    <message>
+        <source>Export WAV…</source>
+        <translation>Экспортировать WAV…</translation>
+    </message>
+    <message>
+        <source>Export Track as WAV…</source>
+        <translation>Экспорт дорожки WAV…</translation>
+    </message>
+    <message>
+        <source>Export Cycle Range as WAV…</source>
+        <translation>Экспорт диапазона цикла в WAV…</translation>
+    </message>
+    <message>
+        <source>Import MIDI File…</source>
+        <translation>Импортировать MIDI-файл…</translation>
+    </message>
+    <message>
+        <source>Export MIDI File…</source>
+        <translation>Экспортировать MIDI-файл…</translation>
+    </message>
+    <message>
+        <source>Export Stems…</source>
+        <translation>Экспорт стемов…</translation>
+    </message>
+    <message>
+        <source>Export Settings…</source>
+        <translation>Параметры экспорта…</translation>
+    </message>
+    <message>
+        <source>New Project</source>
+        <translation>Новый проект</translation>
+    </message>
+    <message>
+        <source>Open Project…</source>
+        <translation>Открыть проект…</translation>
+    </message>
+    <message>
+        <source>Open Recent</source>
+        <translation>Недавние проекты</translation>
+    </message>
+    <message>
+        <source>Save Project…</source>
+        <translation>Сохранить проект…</translation>
+    </message>
+    <message>
+        <source>Save As…</source>
+        <translation>Сохранить как…</translation>
+    </message>
+    <message>
+        <source>Collect Media and Save…</source>
+        <translation>Собрать медиа и сохранить…</translation>
+    </message>
+    <message>
+        <source>Cut</source>
+        <translation>Вырезать</translation>
+    </message>
+    <message>
+        <source>Copy</source>
+        <translation>Копировать</translation>
+    </message>
+    <message>
+        <source>Paste</source>
+        <translation>Вставить</translation>
+    </message>
+    <message>
+        <source>Duplicate</source>
+        <translation>Дублировать</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Удалить</translation>
+    </message>
+    <message>
+        <source>Select All</source>
+        <translation>Выделить всё</translation>
+    </message>
+    <message>
+        <source>Add Audio Track</source>
+        <translation>Добавить аудиодорожку</translation>
+    </message>
+    <message>
+        <source>Add MIDI Track</source>
+        <translation>Добавить MIDI-дорожку</translation>
+    </message>
+    <message>
+        <source>Add Return Track</source>
+        <translation>Добавить return-дорожку</translation>
+    </message>
+    <message>
+        <source>Rename Track</source>
+        <translation>Переименовать дорожку</translation>
+    </message>
+    <message>
+        <source>Track Colour…</source>
+        <translation>Цвет дорожки…</translation>
+    </message>
+    <message>
+        <source>Move Track Up</source>
+        <translation>Дорожку выше</translation>
+    </message>
+    <message>
+        <source>Move Track Down</source>
+        <translation>Дорожку ниже</translation>
+    </message>
+    <message>
+        <source>Mute Track</source>
+        <translation>Заглушить дорожку</translation>
+    </message>
+    <message>
+        <source>Solo Track</source>
+        <translation>Соло дорожки</translation>
+    </message>
+    <message>
+        <source>One Session Clip at a Time</source>
+        <translation>Один клип Session за раз</translation>
+    </message>
+    <message>
+        <source>Freeze Track</source>
+        <translation>Заморозить дорожку</translation>
+    </message>
+    <message>
+        <source>Render the track through its effects into one clip</source>
+        <translation>Просчитать дорожку через её эффекты в один клип</translation>
+    </message>
+    <message>
+        <source>Delete Track</source>
+        <translation>Удалить дорожку</translation>
+    </message>
+    <message>
+        <source>Split</source>
+        <translation>Разрезать</translation>
+    </message>
+    <message>
+        <source>Glue</source>
+        <translation>Склеить</translation>
+    </message>
+    <message>
+        <source>Crossfade</source>
+        <translation>Кроссфейд</translation>
+    </message>
+    <message>
+        <source>Loop</source>
+        <translation>Петля</translation>
+    </message>
+    <message>
+        <source>Flatten Comp</source>
+        <translation>Свести комп</translation>
+    </message>
+    <message>
+        <source>Detect Tempo of Clip</source>
+        <translation>Определить темп клипа</translation>
+    </message>
+    <message>
+        <source>Detect Tempo</source>
+        <translation>Определить темп</translation>
+    </message>
+    <message>
+        <source>Detect the tempo of the selected audio clip and place beat markers? Smart Tempo decides what happens to the project tempo (Studio ▸ Smart Tempo).</source>
+        <translation>Определить темп выбранного аудиоклипа и расставить метки долей? Что станет с темпом проекта, решает Smart Tempo (Студия ▸ Smart Tempo).</translation>
+    </message>
+    <message>
+        <source>Quantize</source>
+        <translation>Квантизовать</translation>
+    </message>
+    <message>
+        <source>Import Scala File…</source>
+        <translation>Импортировать файл Scala…</translation>
+    </message>
+    <message>
+        <source>Import Scala File… (now: %1)</source>
+        <translation>Импортировать файл Scala… (сейчас: %1)</translation>
+    </message>
+    <message>
+        <source>Keyboard Map (.kbm)…</source>
+        <translation>Раскладка клавиатуры (.kbm)…</translation>
+    </message>
+    <message>
+        <source>Keyboard Map (.kbm)… (now: %1)</source>
+        <translation>Раскладка клавиатуры (.kbm)… (сейчас: %1)</translation>
+    </message>
+    <message>
+        <source>No Keyboard Map</source>
+        <translation>Без раскладки клавиатуры</translation>
+    </message>
+    <message>
+        <source>Zoom In</source>
+        <translation>Увеличить</translation>
+    </message>
+    <message>
+        <source>Zoom Out</source>
+        <translation>Уменьшить</translation>
+    </message>
+    <message>
+        <source>Zoom to Fit</source>
+        <translation>Уместить всё</translation>
+    </message>
+    <message>
+        <source>Follow Playhead</source>
+        <translation>Следовать за playhead</translation>
+    </message>
+    <message>
+        <source>Show Automation</source>
+        <translation>Показать автоматизацию</translation>
+    </message>
+    <message>
+        <source>Automation Lane</source>
+        <translation>Линия автоматизации</translation>
+    </message>
+    <message>
+        <source>Go to Start</source>
+        <translation>В начало</translation>
+    </message>
+    <message>
+        <source>Go to End</source>
+        <translation>В конец</translation>
+    </message>
+    <message>
+        <source>Tap Tempo</source>
+        <translation>Темп касанием</translation>
+    </message>
+    <message>
+        <source>Tempo Follower</source>
+        <translation>Следование за темпом</translation>
+    </message>
+    <message>
+        <source>Follow the Input</source>
+        <translation>Следовать за входом</translation>
+    </message>
+    <message>
+        <source>Capture Flashback</source>
+        <translation>Захватить flashback</translation>
+    </message>
+    <message>
+        <source>Flashback Length</source>
+        <translation>Длина flashback</translation>
+    </message>
+    <message>
+        <source>Flashback Length: %1 s (change)</source>
+        <translation>Длина flashback: %1 с (изменить)</translation>
+    </message>
+    <message>
+        <source>Audio Settings…</source>
+        <translation>Настройки аудио…</translation>
+    </message>
+    <message>
+        <source>Count-in</source>
+        <translation>Отсчёт</translation>
+    </message>
+    <message>
+        <source>Punch On/Off</source>
+        <translation>Punch вкл/выкл</translation>
+    </message>
+    <message>
+        <source>Punch In (playhead)</source>
+        <translation>Punch In (playhead)</translation>
+    </message>
+    <message>
+        <source>Punch Out (playhead)</source>
+        <translation>Punch Out (playhead)</translation>
+    </message>
+    <message>
+        <source>Swing</source>
+        <translation>Свинг</translation>
+    </message>
+    <message>
+        <source>Groove Pool</source>
+        <translation>Пул грувов</translation>
+    </message>
+    <message>
+        <source>Extract from Clip</source>
+        <translation>Извлечь из клипа</translation>
+    </message>
+    <message>
+        <source>Tuning</source>
+        <translation>Строй</translation>
+    </message>
+    <message>
+        <source>Smart Tempo</source>
+        <translation>Smart Tempo</translation>
+    </message>
+    <message>
+        <source>Time Signature</source>
+        <translation>Размер такта</translation>
+    </message>
+    <message>
+        <source>Marker at Playhead</source>
+        <translation>Marker на playhead</translation>
+    </message>
+    <message>
+        <source>MIDI Transform</source>
+        <translation>MIDI-преобразования</translation>
+    </message>
+    <message>
+        <source>Transpose +12</source>
+        <translation>Транспонировать +12</translation>
+    </message>
+    <message>
+        <source>Transpose -12</source>
+        <translation>Транспонировать -12</translation>
+    </message>
+    <message>
+        <source>Reverse</source>
+        <translation>Обратить</translation>
+    </message>
+    <message>
+        <source>Velocity +10%</source>
+        <translation>Velocity +10%</translation>
+    </message>
+    <message>
+        <source>Velocity -10%</source>
+        <translation>Velocity -10%</translation>
+    </message>
+    <message>
+        <source>Generate (scale)</source>
+        <translation>Сгенерировать (лад)</translation>
+    </message>
+    <message>
+        <source>Apply Scala/KBM</source>
+        <translation>Применить Scala/KBM</translation>
+    </message>
+    <message>
+        <source>Low latency</source>
+        <translation>Низкая задержка</translation>
+    </message>
+    <message>
+        <source>Chord marker</source>
+        <translation>Метка аккорда</translation>
+    </message>
+    <message>
+        <source>Chord</source>
+        <translation>Аккорд</translation>
+    </message>
+    <message>
+        <source>Tempo Marker at Playhead</source>
+        <translation>Метка темпа на playhead</translation>
+    </message>
+    <message>
+        <source>Keyboard Shortcuts…</source>
+        <translation>Клавиатурные сокращения…</translation>
+    </message>
+    <message>
+        <source>Quick Start…</source>
+        <translation>Быстрый старт…</translation>
+    </message>
+    <message>
+        <source>Beta Test: Debug…</source>
+        <translation>Бета-тест: Debug…</translation>
+    </message>
+    <message>
+        <source>Debug</source>
+        <translation>Отладка</translation>
+    </message>
+    <message>
+        <source>Beta Test: Checklist…</source>
+        <translation>Бета-тест: чеклист…</translation>
+    </message>
+    <message>
+        <source>Checklist</source>
+        <translation>Чеклист</translation>
+    </message>
+    <message>
+        <source>1. Play
+2. Import
+3. Edit + undo
+4. Mix
+5. Save
+6. Export</source>
+        <translation>1. Воспроизведение
+2. Импорт
+3. Правка и отмена
+4. Сведение
+5. Сохранение
+6. Экспорт</translation>
+    </message>
+    <message>
+        <source>VST3 Licence (MIT)…</source>
+        <translation>Лицензия VST3 (MIT)…</translation>
+    </message>
+    <message>
+        <source>VST3</source>
+        <translation>VST3</translation>
+    </message>
+    <message>
+        <source>VST 3 SDK interfaces: MIT License.</source>
+        <translation>Интерфейсы VST 3 SDK: лицензия MIT.</translation>
+    </message>
+    <message>
+        <source>Check for Updates…</source>
+        <translation>Проверить обновления…</translation>
+    </message>
+    <message>
+        <source>Privacy…</source>
+        <translation>Конфиденциальность…</translation>
+    </message>
+    <message>
+        <source>Nothing to freeze: the track has no clips</source>
+        <translation>Нечего замораживать: на дорожке нет клипов</translation>
+    </message>
+    <message>
+        <source>Freezing the track…</source>
+        <translation>Заморозка дорожки…</translation>
+    </message>
+    <message>
+        <source>Track not frozen: %1</source>
+        <translation>Дорожка не заморожена: %1</translation>
+    </message>
+    <message>
+        <source>Scala scale</source>
+        <translation>Лад Scala</translation>
+    </message>
+    <message>
+        <source>Scala file not read: %1</source>
+        <translation>Файл Scala не прочитан: %1</translation>
+    </message>
+    <message>
+        <source>Keyboard map</source>
+        <translation>Раскладка клавиатуры</translation>
+    </message>
+    <message>
+        <source>Keyboard map not read: %1</source>
+        <translation>Раскладка клавиатуры не прочитана: %1</translation>
+    </message>
+    <message>
+        <source>Follow the System</source>
+        <translation>Как в системе</translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation>Английский</translation>
+    </message>
+    <message>
+        <source>Russian</source>
+        <translation>Русский</translation>
+    </message>
+    <message>
+        <source>The language changes when Halvora next starts</source>
+        <translation>Язык сменится при следующем запуске Halvora</translation>
+    </message>
+    <message>
+        <source>Language not saved: %1</source>
+        <translation>Язык не сохранён: %1</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <translation>Язык</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::MasteringPanel</name>
+    <message>
+        <source>Mastering</source>
+        <translation>Мастеринг</translation>
+    </message>
+    <message>
+        <source>Bypass</source>
+        <translation>Обход</translation>
+    </message>
+    <message>
+        <source>Excite</source>
+        <translation>Эксайтер</translation>
+    </message>
+    <message>
+        <source>Loudness compensation</source>
+        <translation>Компенсация громкости</translation>
+    </message>
+    <message>
+        <source>Character</source>
+        <translation>Характер</translation>
+    </message>
+    <message>
+        <source>Loudness</source>
+        <translation>Громкость</translation>
+    </message>
+    <message>
+        <source>Excite amount</source>
+        <translation>Сила эксайтера</translation>
+    </message>
+    <message>
+        <source>Width</source>
+        <translation>Ширина</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::MidiEditor</name>
+    <message>
+        <source>MIDI</source>
+        <translation>MIDI</translation>
+    </message>
+    <message>
+        <source>Cut</source>
+        <translation>Вырезать</translation>
+    </message>
+    <message>
+        <source>Copy</source>
+        <translation>Копировать</translation>
+    </message>
+    <message>
+        <source>Paste</source>
+        <translation>Вставить</translation>
+    </message>
+    <message>
+        <source>Select All Notes</source>
+        <translation>Выделить все ноты</translation>
+    </message>
+    <message>
+        <source>Delete Notes</source>
+        <translation>Удалить ноты</translation>
+    </message>
+    <message>
+        <source>Transpose</source>
+        <translation>Транспонировать</translation>
+    </message>
+    <message>
+        <source>Scale Duration</source>
+        <translation>Масштабировать длительность</translation>
+    </message>
+    <message>
+        <source>Velocity</source>
+        <translation>Velocity</translation>
+    </message>
+    <message>
+        <source>Pitch Bend</source>
+        <translation>Pitch Bend</translation>
+    </message>
+    <message>
+        <source>Euclidean Steps…</source>
+        <translation>Евклидов ритм…</translation>
+    </message>
+    <message>
+        <source>Euclidean Steps</source>
+        <translation>Евклидов ритм</translation>
+    </message>
+    <message>
+        <source>%1 (MIDI %2)</source>
+        <translation>%1 (MIDI %2)</translation>
+    </message>
+    <message>
+        <source>Drum</source>
+        <translation>Барабан</translation>
+    </message>
+    <message>
+        <source>Steps</source>
+        <translation>Шаги</translation>
+    </message>
+    <message>
+        <source>Hits</source>
+        <translation>Удары</translation>
+    </message>
+    <message>
+        <source>Groove</source>
+        <translation>Грув</translation>
+    </message>
+    <message>
+        <source>Apply %1 to Track</source>
+        <translation>Применить %1 к дорожке</translation>
+    </message>
+    <message>
+        <source>No Active Groove</source>
+        <translation>Без активного грува</translation>
+    </message>
+    <message>
+        <source>Active: %1</source>
+        <translation>Активен: %1</translation>
+    </message>
+    <message>
+        <source>MPE on This Track</source>
+        <translation>MPE на этой дорожке</translation>
+    </message>
+    <message>
+        <source>Expression Map</source>
+        <translation>Карта артикуляций</translation>
+    </message>
+    <message>
+        <source>None</source>
+        <translation>Нет</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::MidiEditorPane</name>
+    <message>
+        <source>✎ Draw</source>
+        <translation>✎ Рисовать</translation>
+    </message>
+    <message>
+        <source>Draw notes one grid step long; drag to lengthen (D)</source>
+        <translation>Рисовать ноты длиной в шаг сетки; перетащите, чтобы удлинить (D)</translation>
+    </message>
+    <message>
+        <source>⬚ Select</source>
+        <translation>⬚ Выделить</translation>
+    </message>
+    <message>
+        <source>Select notes with a rubber band (V)</source>
+        <translation>Выделить ноты рамкой (V)</translation>
+    </message>
+    <message>
+        <source>Steps</source>
+        <translation>Шаги</translation>
+    </message>
+    <message>
+        <source>Drum steps: a click sets or clears the step</source>
+        <translation>Шаги барабана: щелчок ставит или снимает шаг</translation>
+    </message>
+    <message>
+        <source> Grid </source>
+        <translation> Сетка </translation>
+    </message>
+    <message>
+        <source>Grid for drawing, moving and resizing notes</source>
+        <translation>Сетка для рисования, перемещения и изменения длины нот</translation>
+    </message>
+    <message>
+        <source> Velocity </source>
+        <translation> Velocity </translation>
+    </message>
+    <message>
+        <source>Velocity of the selected notes (1 to 127)</source>
+        <translation>Velocity выделенных нот (от 1 до 127)</translation>
+    </message>
+    <message>
+        <source>MIDI</source>
+        <translation>MIDI</translation>
+    </message>
+    <message>
+        <source>✕ Close</source>
+        <translation>✕ Закрыть</translation>
+    </message>
+    <message>
+        <source>Close the editor (Esc)</source>
+        <translation>Закрыть редактор (Esc)</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::MixerPanel</name>
+    <message>
+        <source>EQ</source>
+        <translation>EQ</translation>
+    </message>
+    <message>
+        <source>Inserts</source>
+        <translation>Вставки</translation>
+    </message>
+    <message>
+        <source>+ Stock</source>
+        <translation>+ Встроенный</translation>
+    </message>
+    <message>
+        <source>Stock FX</source>
+        <translation>Встроенные эффекты</translation>
+    </message>
+    <message>
+        <source>+ VST3</source>
+        <translation>+ VST3</translation>
+    </message>
+    <message>
+        <source>VST 3</source>
+        <translation>VST 3</translation>
+    </message>
+    <message>
+        <source>No plug-ins (scan in the Browser)</source>
+        <translation>Нет плагинов (сканируйте в Browser)</translation>
+    </message>
+    <message>
+        <source>Bypass</source>
+        <translation>Обход</translation>
+    </message>
+    <message>
+        <source>Bypass FX</source>
+        <translation>Обход эффекта</translation>
+    </message>
+    <message>
+        <source>Move Up</source>
+        <translation>Выше</translation>
+    </message>
+    <message>
+        <source>Move Down</source>
+        <translation>Ниже</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>Удалить</translation>
+    </message>
+    <message>
+        <source>Editor</source>
+        <translation>Редактор</translation>
+    </message>
+    <message>
+        <source>Open the plug-in&apos;s editor</source>
+        <translation>Открыть редактор плагина</translation>
+    </message>
+    <message>
+        <source>Editor in the panel</source>
+        <translation>Редактор в панели</translation>
+    </message>
+    <message>
+        <source>No return track for this send</source>
+        <translation>Нет return-дорожки для этого send</translation>
+    </message>
+    <message>
+        <source>Macros</source>
+        <translation>Макросы</translation>
+    </message>
+    <message>
+        <source>Macro %1</source>
+        <translation>Макрос %1</translation>
+    </message>
+    <message>
+        <source>Snapshots</source>
+        <translation>Снимки</translation>
+    </message>
+    <message>
+        <source>Capture and recall the whole mix</source>
+        <translation>Сохранить и вернуть весь микс</translation>
+    </message>
+    <message>
+        <source>Capture Snapshot…</source>
+        <translation>Сохранить снимок…</translation>
+    </message>
+    <message>
+        <source>Capture Snapshot</source>
+        <translation>Сохранить снимок</translation>
+    </message>
+    <message>
+        <source>Snapshot name:</source>
+        <translation>Имя снимка:</translation>
+    </message>
+    <message>
+        <source>Mix %1</source>
+        <translation>Микс %1</translation>
+    </message>
+    <message>
+        <source>Recall Snapshot</source>
+        <translation>Вернуть снимок</translation>
+    </message>
+    <message>
+        <source>Mixer History</source>
+        <translation>История микшера</translation>
+    </message>
+    <message>
+        <source>Master</source>
+        <translation>Мастер</translation>
+    </message>
+    <message>
+        <source>  [bypass]</source>
+        <translation>  [обход]</translation>
+    </message>
+    <message>
+        <source>Choose a track to insert the effect on</source>
+        <translation>Выберите дорожку для вставки эффекта</translation>
+    </message>
+    <message>
+        <source>This effect has no editor window</source>
+        <translation>У этого эффекта нет окна редактора</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::PanelCommands</name>
+    <message>
+        <source>Could not load %1</source>
+        <translation>Не удалось загрузить %1</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::PluginBrowserPanel</name>
+    <message>
+        <source>Search plug-ins</source>
+        <translation>Поиск плагинов</translation>
+    </message>
+    <message>
+        <source>Allowed only</source>
+        <translation>Только разрешённые</translation>
+    </message>
+    <message>
+        <source>Scan</source>
+        <translation>Сканировать</translation>
+    </message>
+    <message>
+        <source>Plug-in</source>
+        <translation>Плагин</translation>
+    </message>
+    <message>
+        <source>Vendor</source>
+        <translation>Производитель</translation>
+    </message>
+    <message>
+        <source>Category</source>
+        <translation>Категория</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>Статус</translation>
+    </message>
+    <message>
+        <source>Path</source>
+        <translation>Путь</translation>
+    </message>
+    <message>
+        <source>Load into Track</source>
+        <translation>Загрузить в дорожку</translation>
+    </message>
+    <message>
+        <source>Block</source>
+        <translation>Блокировать</translation>
+    </message>
+    <message>
+        <source>Unblock</source>
+        <translation>Разблокировать</translation>
+    </message>
+    <message>
+        <source>Allow</source>
+        <translation>Разрешить</translation>
+    </message>
+    <message>
+        <source>Disallow</source>
+        <translation>Запретить</translation>
+    </message>
+    <message>
+        <source>Scanning plug-ins…</source>
+        <translation>Сканирование плагинов…</translation>
+    </message>
+    <message>
+        <source>Scanning…</source>
+        <translation>Сканирование…</translation>
+    </message>
+    <message>
+        <source>Plug-ins found: %1</source>
+        <translation>Найдено плагинов: %1</translation>
+    </message>
+    <message>
+        <source>blocked</source>
+        <translation>заблокирован</translation>
+    </message>
+    <message>
+        <source>allowed</source>
+        <translation>разрешён</translation>
+    </message>
+    <message>
+        <source>Could not save the block list</source>
+        <translation>Не удалось сохранить список блокировки</translation>
+    </message>
+    <message>
+        <source>Allow list not saved: %1</source>
+        <translation>Список разрешённых не сохранён: %1</translation>
+    </message>
+    <message>
+        <source>Choose a plug-in in the list</source>
+        <translation>Выберите плагин в списке</translation>
+    </message>
+    <message>
+        <source>Plug-in blocked: %1</source>
+        <translation>Плагин заблокирован: %1</translation>
+    </message>
+    <message>
+        <source>Choose a track for the plug-in</source>
+        <translation>Выберите дорожку для плагина</translation>
+    </message>
+    <message>
+        <source>Plug-in loaded: %1</source>
+        <translation>Плагин загружен: %1</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::QtApplicationUi</name>
+    <message>
+        <source>Open</source>
+        <translation>Открыть</translation>
+    </message>
+    <message>
+        <source>Halvora projects (*.halvora)</source>
+        <translation>Проекты Halvora (*.halvora)</translation>
+    </message>
+    <message>
+        <source>Open Project</source>
+        <translation>Открыть проект</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::QuickStartPanel</name>
+    <message>
+        <source>Quick Start</source>
+        <translation>Быстрый старт</translation>
+    </message>
+    <message>
+        <source>&lt;b&gt;Halvora&lt;/b&gt;&lt;ol&gt;&lt;li&gt;Space plays and stops the start-up song.&lt;/li&gt;&lt;li&gt;Drop an audio file on the timeline or choose “Import Audio…” (Ctrl+I).&lt;/li&gt;&lt;li&gt;Drag clips to move them and their edges to trim them; S splits at the playhead, Ctrl+D duplicates, Delete removes.&lt;/li&gt;&lt;li&gt;Double-click a MIDI clip to open the piano roll.&lt;/li&gt;&lt;li&gt;The Session and Mixer pages launch clips and mix.&lt;/li&gt;&lt;li&gt;Ctrl+Z undoes, Ctrl+S saves, Ctrl+E exports a WAV.&lt;/li&gt;&lt;/ol&gt;</source>
+        <translation>&lt;b&gt;Halvora&lt;/b&gt;&lt;ol&gt;&lt;li&gt;Пробел — воспроизведение и остановка стартовой песни.&lt;/li&gt;&lt;li&gt;Перетащите аудиофайл на таймлайн или выберите «Импортировать аудио…» (Ctrl+I).&lt;/li&gt;&lt;li&gt;Клипы двигаются мышью, края обрезают, S режет на playhead, Ctrl+D дублирует, Delete удаляет.&lt;/li&gt;&lt;li&gt;Двойной щелчок по MIDI-клипу открывает piano roll.&lt;/li&gt;&lt;li&gt;Вкладки Session и Mixer — запуск клипов и сведение.&lt;/li&gt;&lt;li&gt;Ctrl+Z отменяет, Ctrl+S сохраняет, Ctrl+E экспортирует WAV.&lt;/li&gt;&lt;/ol&gt;</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::SessionPanel</name>
+    <message>
+        <source>Follow Action</source>
+        <translation>Follow Action</translation>
+    </message>
+    <message>
+        <source>Stop All Clips</source>
+        <translation>Стоп все клипы</translation>
+    </message>
+    <message>
+        <source>Capture to Arrangement</source>
+        <translation>Захват в аранжировку</translation>
+    </message>
+    <message>
+        <source>Add Scene</source>
+        <translation>Добавить сцену</translation>
+    </message>
+    <message>
+        <source>The engine queue is full</source>
+        <translation>Очередь движка переполнена</translation>
+    </message>
+    <message>
+        <source>Nothing to capture: no session clips are playing</source>
+        <translation>Нечего захватывать: клипы сессии не играют</translation>
+    </message>
+    <message>
+        <source>Clips captured: %1</source>
+        <translation>Захвачено клипов: %1</translation>
+    </message>
+    <message>
+        <source>Scene</source>
+        <translation>Сцена</translation>
+    </message>
+    <message>
+        <source>Scene name:</source>
+        <translation>Имя сцены:</translation>
+    </message>
+    <message>
+        <source>Scene Tempo and Meter</source>
+        <translation>Темп и размер сцены</translation>
+    </message>
+    <message>
+        <source>Set the tempo</source>
+        <translation>Задать темп</translation>
+    </message>
+    <message>
+        <source>Set the meter</source>
+        <translation>Задать размер</translation>
+    </message>
+    <message>
+        <source>over</source>
+        <translation>на</translation>
+    </message>
+    <message>
+        <source>Insert Scene</source>
+        <translation>Вставить сцену</translation>
+    </message>
+    <message>
+        <source>Duplicate Scene</source>
+        <translation>Дублировать сцену</translation>
+    </message>
+    <message>
+        <source>Delete Scene</source>
+        <translation>Удалить сцену</translation>
+    </message>
+    <message>
+        <source>Move Up</source>
+        <translation>Выше</translation>
+    </message>
+    <message>
+        <source>Move Down</source>
+        <translation>Ниже</translation>
+    </message>
+    <message>
+        <source>Rename…</source>
+        <translation>Переименовать…</translation>
+    </message>
+    <message>
+        <source>Tempo and Meter…</source>
+        <translation>Темп и размер…</translation>
+    </message>
+    <message>
+        <source>Session Player</source>
+        <translation>Плеер Session</translation>
+    </message>
+    <message>
+        <source>Duplicate Clip</source>
+        <translation>Дублировать клип</translation>
+    </message>
+    <message>
+        <source>Launch Mode</source>
+        <translation>Режим запуска</translation>
+    </message>
+    <message>
+        <source>Move to Scene</source>
+        <translation>Перенести в сцену</translation>
+    </message>
+    <message>
+        <source>New MIDI Clip</source>
+        <translation>Новый MIDI-клип</translation>
+    </message>
+    <message>
+        <source>A session clip stays in its track&apos;s column</source>
+        <translation>Клип сессии остаётся в столбце своей дорожки</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::TimelineView</name>
+    <message>
+        <source>Copied 1 clip</source>
+        <translation>Скопирован 1 клип</translation>
+    </message>
+    <message>
+        <source>Copied %1 clips</source>
+        <translation>Скопировано клипов: %1</translation>
+    </message>
+    <message>
+        <source>Track Colour</source>
+        <translation>Цвет дорожки</translation>
+    </message>
+    <message>
+        <source>Audio</source>
+        <translation>Аудио</translation>
+    </message>
+    <message>
+        <source>Select an audio clip first</source>
+        <translation>Сначала выберите аудиоклип</translation>
+    </message>
+    <message>
+        <source>Normalize</source>
+        <translation>Нормализовать</translation>
+    </message>
+    <message>
+        <source>Reverse</source>
+        <translation>Обратить</translation>
+    </message>
+    <message>
+        <source>Invert Phase</source>
+        <translation>Инвертировать фазу</translation>
+    </message>
+    <message>
+        <source>Trim Silence</source>
+        <translation>Обрезать тишину</translation>
+    </message>
+    <message>
+        <source>Pitch Shift</source>
+        <translation>Сдвиг высоты</translation>
+    </message>
+    <message>
+        <source>%1%2 semitones</source>
+        <translation>%1%2 полутонов</translation>
+    </message>
+    <message>
+        <source>Pitch Correct to Scale</source>
+        <translation>Коррекция высоты по ладу</translation>
+    </message>
+    <message>
+        <source>Split into Stems</source>
+        <translation>Разделить на стемы</translation>
+    </message>
+    <message>
+        <source>Slice at Transients</source>
+        <translation>Нарезать по транзиентам</translation>
+    </message>
+    <message>
+        <source>Align Onset to Clip Start</source>
+        <translation>Выровнять атаку по началу клипа</translation>
+    </message>
+    <message>
+        <source>Snap Onset to Playhead</source>
+        <translation>Привязать атаку к playhead</translation>
+    </message>
+    <message>
+        <source>Move Nearest Warp Marker to Playhead</source>
+        <translation>Передвинуть ближайший warp-маркер к playhead</translation>
+    </message>
+    <message>
+        <source>Toggle Track Freeze Mark</source>
+        <translation>Переключить метку заморозки дорожки</translation>
+    </message>
+    <message>
+        <source>Add Audio Track</source>
+        <translation>Добавить аудиодорожку</translation>
+    </message>
+    <message>
+        <source>Add MIDI Track</source>
+        <translation>Добавить MIDI-дорожку</translation>
+    </message>
+    <message>
+        <source>Add Return Track</source>
+        <translation>Добавить return-дорожку</translation>
+    </message>
+    <message>
+        <source>Paste</source>
+        <translation>Вставить</translation>
+    </message>
+    <message>
+        <source>Select All</source>
+        <translation>Выделить всё</translation>
+    </message>
+    <message>
+        <source>Rename…</source>
+        <translation>Переименовать…</translation>
+    </message>
+    <message>
+        <source>Colour…</source>
+        <translation>Цвет…</translation>
+    </message>
+    <message>
+        <source>Input</source>
+        <translation>Вход</translation>
+    </message>
+    <message>
+        <source>In %1/%2</source>
+        <translation>Вход %1/%2</translation>
+    </message>
+    <message>
+        <source>Move Up</source>
+        <translation>Выше</translation>
+    </message>
+    <message>
+        <source>Move Down</source>
+        <translation>Ниже</translation>
+    </message>
+    <message>
+        <source>Delete Track</source>
+        <translation>Удалить дорожку</translation>
+    </message>
+    <message>
+        <source>Open in Editor</source>
+        <translation>Открыть в редакторе</translation>
+    </message>
+    <message>
+        <source>Cut</source>
+        <translation>Вырезать</translation>
+    </message>
+    <message>
+        <source>Copy</source>
+        <translation>Копировать</translation>
+    </message>
+    <message>
+        <source>Duplicate</source>
+        <translation>Дублировать</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Удалить</translation>
+    </message>
+    <message>
+        <source>Split at Playhead</source>
+        <translation>Разрезать на playhead</translation>
+    </message>
+    <message>
+        <source>Glue</source>
+        <translation>Склеить</translation>
+    </message>
+    <message>
+        <source>Crossfade</source>
+        <translation>Кроссфейд</translation>
+    </message>
+    <message>
+        <source>Loop</source>
+        <translation>Петля</translation>
+    </message>
+    <message>
+        <source>Flatten Comp</source>
+        <translation>Свести комп</translation>
+    </message>
+    <message>
+        <source>Add Warp Marker at Playhead</source>
+        <translation>Добавить warp-маркер на playhead</translation>
+    </message>
+    <message>
+        <source>Remove Warp Marker at Playhead</source>
+        <translation>Убрать warp-маркер на playhead</translation>
+    </message>
+    <message>
+        <source>Tags (after the first save)</source>
+        <translation>Теги (после первого сохранения)</translation>
+    </message>
+    <message>
+        <source>Rename Marker…</source>
+        <translation>Переименовать метку…</translation>
+    </message>
+    <message>
+        <source>Rename Marker</source>
+        <translation>Переименовать метку</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Имя</translation>
+    </message>
+    <message>
+        <source>Remove Marker</source>
+        <translation>Удалить метку</translation>
+    </message>
+    <message>
+        <source>Change Tempo…</source>
+        <translation>Изменить темп…</translation>
+    </message>
+    <message>
+        <source>Tempo Marker</source>
+        <translation>Метка темпа</translation>
+    </message>
+    <message>
+        <source>Meter %1/%2</source>
+        <translation>Размер %1/%2</translation>
+    </message>
+    <message>
+        <source>Add Marker Here</source>
+        <translation>Добавить метку здесь</translation>
+    </message>
+    <message>
+        <source>Add Tempo Marker Here…</source>
+        <translation>Добавить метку темпа здесь…</translation>
+    </message>
+    <message>
+        <source>Add Meter Marker Here</source>
+        <translation>Добавить метку размера здесь</translation>
+    </message>
+    <message>
+        <source>Add Chord Marker Here…</source>
+        <translation>Добавить метку аккорда здесь…</translation>
+    </message>
+    <message>
+        <source>Chord Marker</source>
+        <translation>Метка аккорда</translation>
+    </message>
+    <message>
+        <source>Chord</source>
+        <translation>Аккорд</translation>
+    </message>
+    <message>
+        <source>Cycle Start Here</source>
+        <translation>Начало цикла здесь</translation>
+    </message>
+    <message>
+        <source>Cycle End Here</source>
+        <translation>Конец цикла здесь</translation>
+    </message>
+    <message>
+        <source>Delete Point</source>
+        <translation>Удалить точку</translation>
+    </message>
+    <message>
+        <source>Add Automation Clip (1 bar)</source>
+        <translation>Добавить клип автоматизации (1 такт)</translation>
+    </message>
+    <message>
+        <source>Show Lane</source>
+        <translation>Показать линию</translation>
+    </message>
+    <message>
+        <source>Scroll in time (Shift+wheel); Ctrl+wheel zooms</source>
+        <translation>Прокрутка по времени (Shift+колесо); Ctrl+колесо меняет масштаб</translation>
+    </message>
+    <message>
+        <source>in %1/%2</source>
+        <translation>вх %1/%2</translation>
+    </message>
+</context>
+</TS>
