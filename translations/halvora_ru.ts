@@ -25,6 +25,13 @@
     </message>
 </context>
 <context>
+    <name>MixerPanel</name>
+    <message>
+        <source>Parameters…</source>
+        <translation>Параметры…</translation>
+    </message>
+</context>
+<context>
     <name>OVApplication</name>
     <message>
         <source>Audio: %1</source>
@@ -1959,6 +1966,21 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>Plug-in loaded: %1</source>
         <translation>Плагин загружен: %1</translation>
+    </message>
+    <message>
+        <source>Format</source>
+        <translation>Формат</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::PluginParameterPanel</name>
+    <message>
+        <source>%1 — Parameters</source>
+        <translation>%1 — параметры</translation>
+    </message>
+    <message>
+        <source>This plug-in has no parameters.</source>
+        <translation>У этого плагина нет параметров.</translation>
     </message>
 </context>
 <context>

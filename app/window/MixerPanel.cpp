@@ -3,18 +3,21 @@
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
 #include "app/window/PanelControls.h"
+#include "app/window/PluginParameterPanel.h"
 #include "app/window/StockEffectPanel.h"
 #include "app/workflows/AutomationWriter.h"
 #include "core/commands/MixerCommands.h"
 #include "core/commands/SnapshotCommands.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
+#include "core/lv2/Lv2Plugin.h"
 #include "core/model/StockEffectSettings.h"
 #include "core/vst/PluginRack.h"
 #include "core/vst/Vst3Plugin.h"
 #include "core/vst/hosting/EditorWindow.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDial>
 #include <QHBoxLayout>
 #include <QInputDialog>
@@ -110,6 +113,9 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
     auto *insertPage = new QWidget(detailPages);
     auto *insertLayout = new QVBoxLayout(insertPage);
     inserts = new QListWidget(insertPage);
+    inserts->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(inserts, &QListWidget::customContextMenuRequested, this,
+            [this](const QPoint &at) { showInsertMenu(at); });
     insertLayout->addLayout(buildMacroRow(insertPage));
     insertLayout->addWidget(new QLabel(tr("Inserts"), insertPage));
     insertLayout->addWidget(inserts, 1);
@@ -174,6 +180,7 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
     editorPump->setInterval(16);
     connect(editorPump, &QTimer::timeout, this, [this] {
         vst::runEditorEvents(0);
+        lv2Editor.idle();
         // The user may close the editor with its window's own close button.
         if (editorWindowId() == 0) closeInsertEditor();
     });
@@ -493,6 +500,7 @@ bool MixerPanel::openInsertEditor(bool embedded) {
     const int index = selectedInsert();
     if (index < 0) return false;
     closeInsertEditor();
+    if (bool opened = false; openEditorOtherwise(index, embedded, opened)) return opened;
     if (!app.rack().openEditor(selected, index)) {
         app.status().setText(tr("This effect has no editor window").toStdString());
         return false;
@@ -539,6 +547,7 @@ void MixerPanel::releaseEmbeddedEditor() {
 void MixerPanel::closeInsertEditor() {
     if (editorInsert < 0) return;
     releaseEmbeddedEditor();
+    lv2Editor.close();
     {
         std::lock_guard lock(app.rack().slotsMutex);
         if (vst::Vst3Plugin *plugin = insertPlugin(app.rack(), editorTrack, editorInsert))
@@ -551,9 +560,54 @@ void MixerPanel::closeInsertEditor() {
 
 unsigned long MixerPanel::editorWindowId() {
     if (editorInsert < 0) return 0;
+    if (const unsigned long lv2Window = lv2Editor.windowId()) return lv2Window;
     std::lock_guard lock(app.rack().slotsMutex);
     vst::Vst3Plugin *plugin = insertPlugin(app.rack(), editorTrack, editorInsert);
     return plugin ? plugin->editorWindowId() : 0;
+}
+
+void MixerPanel::showInsertMenu(const QPoint &at) {
+    QListWidgetItem *item = inserts->itemAt(at);
+    if (!item) return;
+    inserts->setCurrentItem(item);
+    QMenu menu(this);
+    QAction *parameters = menu.addAction(QCoreApplication::translate("MixerPanel", "Parameters…"),
+                                         [this] { openParameterPanel(); });
+    parameters->setEnabled(parameterSourceFor(app.rack(), selected, selectedInsert()) != nullptr);
+    menu.exec(inserts->viewport()->mapToGlobal(at));
+}
+
+bool MixerPanel::openParameterPanel() {
+    const int index = selectedInsert();
+    if (index < 0) return false;
+    std::unique_ptr<ParameterSource> source = parameterSourceFor(app.rack(), selected, index);
+    if (!source) return false;
+    if (parameterWindow) parameterWindow->close();
+    parameterWindow = new PluginParameterPanel(std::move(source), this);
+    parameterWindow->show();
+    return true;
+}
+
+bool MixerPanel::openEditorOtherwise(int index, bool embedded, bool &opened) {
+    if (std::shared_ptr<lv2::Lv2Plugin> plugin =
+            Lv2InsertEditor::pluginOf(app.rack(), selected, index)) {
+        opened = lv2Editor.open(std::move(plugin));
+        if (!opened) return (opened = openParameterPanel());
+        editorTrack = selected;
+        editorInsert = index;
+        editorPump->start();
+        if (embedded) embedOpenEditor();
+        return true;
+    }
+    bool withoutEditor = false;
+    {
+        std::lock_guard lock(app.rack().slotsMutex);
+        vst::Vst3Plugin *plugin = insertPlugin(app.rack(), selected, index);
+        withoutEditor = plugin && !plugin->hasEditor();
+    }
+    if (!withoutEditor) return false;
+    opened = openParameterPanel();
+    return true;
 }
 
 WorkspacePanel *createMixerPanel(OVApplication &application, QWidget *parent) {

@@ -2,10 +2,14 @@
 
 #include "app/window/ChannelStrip.h"
 #include "app/window/EqCurveView.h"
+#include "app/window/Lv2InsertEditor.h"
 #include "app/window/MasteringPanel.h"
 #include "app/window/PanelCommands.h"
+#include "app/window/PluginParameterPanel.h"
 #include "app/window/WorkspacePanels.h"
 #include "core/commands/Command.h"
+
+#include <QPointer>
 
 #include <array>
 #include <cstdint>
@@ -63,6 +67,11 @@ class MixerPanel : public WorkspacePanel {
     void closeInsertEditor();
     /// X11 id of the editor window the panel opened, 0 when none is open.
     unsigned long editorWindowId();
+    /// Opens the generic parameter window of the selected plug-in insert (closing one open
+    /// for another insert); false for a built-in insert or none.
+    bool openParameterPanel();
+    /// The open parameter window, null when none is open.
+    PluginParameterPanel *parameterPanel() const { return parameterWindow.data(); }
 
   private:
     void rebuildStrips();
@@ -77,6 +86,9 @@ class MixerPanel : public WorkspacePanel {
     int selectedInsert() const;
     void embedOpenEditor();
     void releaseEmbeddedEditor();
+    void showInsertMenu(const QPoint &at);
+    /// The selected insert's editor when it has none of its own: true when it was handled.
+    bool openEditorOtherwise(int index, bool embedded, bool &opened);
     std::vector<uint64_t> channelIds() const;
 
     OVApplication &app;
@@ -104,6 +116,8 @@ class MixerPanel : public WorkspacePanel {
     QVBoxLayout *detailLayout = nullptr;
     uint64_t editorTrack = 0;
     int editorInsert = -1;
+    Lv2InsertEditor lv2Editor;
+    QPointer<PluginParameterPanel> parameterWindow;
 };
 
 } // namespace orvane

@@ -12,6 +12,7 @@
 #include "core/vst/PluginScanner.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -31,6 +32,11 @@
 namespace orvane {
 
 namespace {
+
+/// "VST3" or "LV2"; descriptions from before formats were told apart are VST 3.
+QString formatLabel(const vst::PluginDescription &plugin) {
+    return plugin.format.empty() ? QStringLiteral("VST3") : QString::fromStdString(plugin.format);
+}
 
 std::string lowered(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -121,9 +127,12 @@ PluginBrowserPanel::PluginBrowserPanel(OVApplication &application, QWidget *pare
     scanJobs = new LongJobRunner(this);
     layout->addWidget(scanJobs);
 
-    list = new QTableWidget(0, 5, this);
+    list = new QTableWidget(0, 5 + 1, this);
     list->setHorizontalHeaderLabels(
-        {tr("Plug-in"), tr("Vendor"), tr("Category"), tr("Status"), tr("Path")});
+        {tr("Plug-in"), tr("Vendor"), tr("Category"), tr("Status"), tr("Path"), tr("Format")});
+    // The format comes last among the columns, so that the others keep their places, and is
+    // shown beside the name, where the eye looks for it.
+    list->horizontalHeader()->moveSection(formatColumn, 1);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -225,6 +234,7 @@ void PluginBrowserPanel::refill() {
             QString::fromStdString(plugin.category), state, QString::fromStdString(plugin.path)};
         for (int column = 0; column < 5; ++column)
             list->setItem(row, column, new QTableWidgetItem(cells[column]));
+        list->setItem(row, formatColumn, new QTableWidgetItem(formatLabel(plugin)));
     }
     list->resizeColumnsToContents();
 }

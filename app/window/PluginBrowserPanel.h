@@ -32,6 +32,8 @@ class PluginBrowserPanel : public WorkspacePanel {
 
   public:
     PluginBrowserPanel(OVApplication &application, QWidget *parent);
+    /// The table's column giving each plug-in's format ("VST3", "LV2").
+    static constexpr int formatColumn = 5;
     ~PluginBrowserPanel() override;
     /// Follows a scan started elsewhere (the toolbar's), which replaces the rack's list.
     void onTick() override;

@@ -23,6 +23,7 @@
 #include <lv2/parameters/parameters.h>
 #include <lv2/port-props/port-props.h>
 #include <lv2/state/state.h>
+#include <lv2/units/units.h>
 #include <lv2/urid/urid.h>
 
 namespace orvane::lv2 {
@@ -93,18 +94,18 @@ int discardLogVprintf(LV2_Log_Handle, LV2_URID, const char *, va_list) { return 
 struct NodeSet {
     LilvWorld *world;
     LilvNode *audio, *control, *atom, *cv, *input, *output, *midiEvent, *toggled, *integer,
-        *enumeration, *logarithmic, *reportsLatency, *latencyDesignation;
+        *enumeration, *logarithmic, *reportsLatency, *latencyDesignation, *unit;
     explicit NodeSet(LilvWorld *w)
         : world(w), audio(uri(LV2_CORE__AudioPort)), control(uri(LV2_CORE__ControlPort)),
           atom(uri(LV2_ATOM__AtomPort)), cv(uri(LV2_CORE__CVPort)), input(uri(LV2_CORE__InputPort)),
           output(uri(LV2_CORE__OutputPort)), midiEvent(uri(LV2_MIDI__MidiEvent)),
           toggled(uri(LV2_CORE__toggled)), integer(uri(LV2_CORE__integer)),
           enumeration(uri(LV2_CORE__enumeration)), logarithmic(uri(LV2_PORT_PROPS__logarithmic)),
-          reportsLatency(uri(LV2_CORE__reportsLatency)),
-          latencyDesignation(uri(LV2_CORE__latency)) {}
+          reportsLatency(uri(LV2_CORE__reportsLatency)), latencyDesignation(uri(LV2_CORE__latency)),
+          unit(uri(LV2_UNITS__unit)) {}
     ~NodeSet() {
         for (LilvNode *node : {audio, control, atom, cv, input, output, midiEvent, toggled, integer,
-                               enumeration, logarithmic, reportsLatency, latencyDesignation})
+                               enumeration, logarithmic, reportsLatency, latencyDesignation, unit})
             lilv_node_free(node);
     }
     NodeSet(const NodeSet &) = delete;
@@ -243,6 +244,31 @@ std::vector<std::pair<float, std::string>> scalePointsOf(const LilvPlugin *plugi
     return points;
 }
 
+/// The short symbol of the port's unit among the common ones, else empty: the units'
+/// vocabulary need not be installed, so its own symbols cannot be relied on.
+std::string unitSymbolOf(const LilvPlugin *plugin, const LilvPort *port, NodeSet &nodes) {
+    static const std::pair<const char *, const char *> symbols[] = {
+        {LV2_UNITS__db, "dB"},    {LV2_UNITS__hz, "Hz"},
+        {LV2_UNITS__khz, "kHz"},  {LV2_UNITS__mhz, "MHz"},
+        {LV2_UNITS__ms, "ms"},    {LV2_UNITS__s, "s"},
+        {LV2_UNITS__pc, "%"},     {LV2_UNITS__bpm, "BPM"},
+        {LV2_UNITS__cent, "ct"},  {LV2_UNITS__semitone12TET, "st"},
+        {LV2_UNITS__degree, "°"}, {LV2_UNITS__frame, "frames"},
+        {LV2_UNITS__m, "m"},      {LV2_UNITS__cm, "cm"},
+        {LV2_UNITS__oct, "oct"},  {LV2_UNITS__beat, "beats"},
+        {LV2_UNITS__bar, "bars"}, {LV2_UNITS__midiNote, "note"}};
+    LilvNodes *units = lilv_port_get_value(plugin, port, nodes.unit);
+    std::string symbol;
+    if (units && lilv_nodes_size(units) > 0) {
+        const LilvNode *first = lilv_nodes_get(units, lilv_nodes_begin(units));
+        if (lilv_node_is_uri(first))
+            for (const auto &[uri, text] : symbols)
+                if (std::strcmp(lilv_node_as_uri(first), uri) == 0) symbol = text;
+    }
+    lilv_nodes_free(units);
+    return symbol;
+}
+
 Lv2Parameter describeControl(const LilvPlugin *plugin, const LilvPort *port, uint32_t index,
                              float minimum, float maximum, float defaultValue, NodeSet &nodes) {
     Lv2Parameter parameter;
@@ -261,6 +287,7 @@ Lv2Parameter describeControl(const LilvPlugin *plugin, const LilvPort *port, uin
     parameter.enumeration = lilv_port_has_property(plugin, port, nodes.enumeration);
     parameter.logarithmic = lilv_port_has_property(plugin, port, nodes.logarithmic);
     parameter.scalePoints = scalePointsOf(plugin, port);
+    parameter.unit = unitSymbolOf(plugin, port, nodes);
     return parameter;
 }
 

@@ -29,6 +29,8 @@ struct Lv2Parameter {
     bool enumeration = false;
     /// Values with names, sorted by value; the choices of an enumeration.
     std::vector<std::pair<float, std::string>> scalePoints;
+    /// "dB", "Hz", "ms", "%" and the like; empty when the plug-in names none.
+    std::string unit;
 };
 
 /// The plain value that `normalized` in [0, 1] stands for: logarithmic ranges (above zero)

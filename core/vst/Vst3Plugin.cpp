@@ -742,6 +742,10 @@ std::vector<PluginParameterInfo> Vst3Plugin::listParameters() {
         parameter.name = boundedTitle(info.title);
         parameter.normalizedValue =
             static_cast<float>(impl->editController->getParamNormalized(info.id));
+        parameter.units = boundedTitle(info.units);
+        parameter.stepCount = info.stepCount;
+        parameter.editable =
+            (info.flags & (ParameterInfo::kIsReadOnly | ParameterInfo::kIsHidden)) == 0;
         parameters.push_back(std::move(parameter));
     }
     return parameters;
@@ -797,6 +801,13 @@ float Vst3Plugin::getParameterNormalized(uint32_t id) {
     if (impl->editController)
         return static_cast<float>(impl->editController->getParamNormalized(id));
     return 0.0f;
+}
+
+std::string Vst3Plugin::parameterValueText(uint32_t id, float normalized) {
+    if (!impl->editController) return {};
+    Steinberg::Vst::String128 text{};
+    if (impl->editController->getParamStringByValue(id, normalized, text) != kResultOk) return {};
+    return boundedTitle(text);
 }
 
 bool Vst3Plugin::hasEditor() {

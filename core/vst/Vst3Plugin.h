@@ -19,6 +19,12 @@ struct PluginParameterInfo {
     uint32_t id = 0;
     std::string name;
     float normalizedValue = 0.0f;
+    /// "dB", "Hz" and the like, as the plug-in labels the value; may be empty.
+    std::string units;
+    /// 0 for a continuous value, 1 for a switch, N for N + 1 choices.
+    int32_t stepCount = 0;
+    /// False for values the plug-in only reports (meters) or keeps to itself.
+    bool editable = true;
 };
 
 /// A note to start at the beginning of the next block.
@@ -92,6 +98,9 @@ class Vst3Plugin {
     /// controller. False for an id that was not prepared.
     bool setParameterNormalizedRt(uint32_t id, float value);
     float getParameterNormalized(uint32_t id);
+    /// The plug-in's own text for the value `normalized` would give `id` (without units);
+    /// empty when it has none to offer.
+    std::string parameterValueText(uint32_t id, float normalized);
 
     bool hasEditor();
     /// Opens the editor in a window of its own (at least 400 × 300), titled with the plug-in's

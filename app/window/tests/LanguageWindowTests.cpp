@@ -315,7 +315,9 @@ TEST_F(WindowLanguageTest, EachPageInEachLanguageReadsWellAndClipsNoText) {
             const QImage picture = saveScreenshot(window, name);
             for (const auto &problem : poorlyContrastedText(window, picture))
                 ADD_FAILURE() << name << ": " << problem;
-            if (language == Language::English) EXPECT_EQ(clippedTexts(window), "") << name;
+            if (language == Language::English) {
+                EXPECT_EQ(clippedTexts(window), "") << name;
+            }
         }
         AudioSettingsPanel *settings = window.openAudioSettings();
         ASSERT_NE(settings, nullptr);
@@ -324,7 +326,9 @@ TEST_F(WindowLanguageTest, EachPageInEachLanguageReadsWellAndClipsNoText) {
         const QImage picture = saveScreenshot(*settings, name);
         for (const auto &problem : poorlyContrastedText(*settings, picture))
             ADD_FAILURE() << name << ": " << problem;
-        if (language == Language::English) EXPECT_EQ(clippedTexts(*settings), "") << name;
+        if (language == Language::English) {
+            EXPECT_EQ(clippedTexts(*settings), "") << name;
+        }
         settings->close();
     }
 }

@@ -83,6 +83,9 @@ TEST(Lv2Parameters, ControlPortsBecomeParametersWithTheirHints) {
     EXPECT_GT(frequency.maximum, frequency.minimum);
     EXPECT_EQ(plugin.parameterValue(static_cast<size_t>(plugin.parameterIndex("freq1"))),
               frequency.defaultValue);
+    EXPECT_EQ(frequency.unit, "Hz");
+    EXPECT_EQ(plugin.parameters[static_cast<size_t>(plugin.parameterIndex("gain"))].unit, "dB");
+    EXPECT_EQ(enable.unit, "") << "a switch has no unit";
 
     ASSERT_TRUE(plugin.load(calfMonosynth)) << plugin.lastError;
     const Lv2Parameter &type =

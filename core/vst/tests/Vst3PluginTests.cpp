@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <csignal>
 #include <fstream>
+#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -178,6 +179,28 @@ TEST_F(ZamCompTest, ParameterValuesAreClampedAndReadBackWithoutAskingThePlugin) 
     ASSERT_NE(threshold, parameters.end());
     EXPECT_EQ(threshold->name, "Threshold");
     EXPECT_FLOAT_EQ(threshold->normalizedValue, 0.0f);
+}
+
+TEST_F(ZamCompTest, ParametersTellTheirUnitStepsAndWhetherTheyCanBeEdited) {
+    const auto parameters = plugin.listParameters();
+    auto named = [&](const std::string &name) {
+        const auto found = std::find_if(parameters.begin(), parameters.end(),
+                                        [&](auto &p) { return p.name == name; });
+        EXPECT_NE(found, parameters.end()) << name;
+        return found != parameters.end() ? *found : PluginParameterInfo{};
+    };
+    const PluginParameterInfo threshold = named("Threshold");
+    EXPECT_EQ(threshold.units, "dB");
+    EXPECT_EQ(threshold.stepCount, 0);
+    EXPECT_TRUE(threshold.editable);
+    EXPECT_EQ(named("Sidechain").stepCount, 1) << "a switch";
+    EXPECT_FALSE(named("Gain Reduction").editable) << "a meter the plug-in reports";
+    // The plug-in's own text follows the value asked about, not the value it holds.
+    const float lowest = std::stof(plugin.parameterValueText(threshold.id, 0.0f));
+    const float highest = std::stof(plugin.parameterValueText(threshold.id, 1.0f));
+    EXPECT_LT(lowest, -40.0f);
+    EXPECT_EQ(highest, 0.0f);
+    EXPECT_FLOAT_EQ(plugin.getParameterNormalized(threshold.id), 1.0f);
 }
 
 TEST_F(ZamCompTest, ProcessingIsFreeOfAllocationsInSteadyState) {

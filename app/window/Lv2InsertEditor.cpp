@@ -1,0 +1,50 @@
+#include "app/window/Lv2InsertEditor.h"
+
+#include "core/lv2/Lv2Editor.h"
+#include "core/lv2/Lv2Plugin.h"
+#include "core/vst/PluginRack.h"
+
+#include <mutex>
+
+namespace orvane {
+
+Lv2InsertEditor::Lv2InsertEditor() = default;
+
+Lv2InsertEditor::~Lv2InsertEditor() { close(); }
+
+std::shared_ptr<lv2::Lv2Plugin> Lv2InsertEditor::pluginOf(vst::PluginRack &rack, uint64_t trackId,
+                                                          int insertIndex) {
+    std::lock_guard lock(rack.slotsMutex);
+    for (const vst::Slot &slot : rack.slots)
+        if (slot.trackId == trackId && slot.insertIndex == insertIndex) return slot.lv2Plugin;
+    return nullptr;
+}
+
+bool Lv2InsertEditor::open(std::shared_ptr<lv2::Lv2Plugin> chosen) {
+    close();
+    if (!chosen) return false;
+    auto made = std::make_unique<lv2::Lv2Editor>(*chosen);
+    if (!made->open()) {
+        lastError = made->lastError;
+        return false;
+    }
+    plugin = std::move(chosen);
+    editor = std::move(made);
+    lastError.clear();
+    return true;
+}
+
+void Lv2InsertEditor::close() {
+    editor.reset();
+    plugin.reset();
+}
+
+void Lv2InsertEditor::idle() {
+    if (editor && editor->isOpen()) editor->idle();
+}
+
+unsigned long Lv2InsertEditor::windowId() const {
+    return editor && editor->isOpen() ? editor->windowId() : 0;
+}
+
+} // namespace orvane

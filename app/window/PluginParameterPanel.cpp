@@ -1,0 +1,311 @@
+#include "app/window/PluginParameterPanel.h"
+
+#include "core/lv2/Lv2Plugin.h"
+#include "core/vst/PluginRack.h"
+#include "core/vst/Vst3Plugin.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <optional>
+
+namespace orvane {
+
+namespace {
+
+/// Stepped values with more choices than this are better served by a slider than a list.
+constexpr int32_t longestChoiceList = 64;
+constexpr int followIntervalMs = 100;
+
+int choiceIndex(float normalized, std::size_t count) {
+    if (count < 2) return 0;
+    return static_cast<int>(
+        std::lround(std::clamp(normalized, 0.0f, 1.0f) * static_cast<float>(count - 1)));
+}
+
+float choiceValue(int index, std::size_t count) {
+    return count < 2 ? 0.0f : static_cast<float>(index) / static_cast<float>(count - 1);
+}
+
+std::string trimmed(const std::string &text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+/// The number `text` is and nothing more, else none.
+std::optional<float> plainNumber(const std::string &text) {
+    char *end = nullptr;
+    const float value = std::strtof(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+class Vst3Source : public ParameterSource {
+  public:
+    Vst3Source(vst::PluginRack &rack, std::shared_ptr<vst::Vst3Plugin> plugin)
+        : rack(rack), plugin(std::move(plugin)) {}
+
+    std::string pluginName() const override { return plugin->description.name; }
+
+    std::vector<ParameterRow> rows() override {
+        std::vector<ParameterRow> made;
+        for (const vst::PluginParameterInfo &info : plugin->listParameters()) {
+            if (!info.editable) continue;
+            units[info.id] = trimmed(info.units);
+            ParameterRow row;
+            row.key = info.id;
+            row.name = info.name;
+            if (info.stepCount == 1) {
+                row.kind = ParameterKind::toggle;
+            } else if (info.stepCount > 1 && info.stepCount <= longestChoiceList) {
+                row.kind = ParameterKind::choice;
+                for (int32_t step = 0; step <= info.stepCount; ++step)
+                    row.choices.push_back(choiceName(info, step));
+            } else if (info.stepCount > longestChoiceList) {
+                row.steps = info.stepCount;
+            }
+            made.push_back(std::move(row));
+        }
+        return made;
+    }
+
+    float normalized(uint32_t key) override { return plugin->getParameterNormalized(key); }
+    void setNormalized(uint32_t key, float value) override {
+        plugin->setParameterNormalized(key, value);
+    }
+
+    std::string valueText(uint32_t key, float normalized) override {
+        const std::string text = trimmed(plugin->parameterValueText(key, normalized));
+        const std::string &unit = units[key];
+        if (text.empty()) return formatPlainValue(normalized * 100.0f, "%");
+        // Plug-ins often print every digit they have: a plain number is shortened as ours are.
+        if (const std::optional<float> number = plainNumber(text))
+            return formatPlainValue(*number, unit);
+        return unit.empty() ? text : text + " " + unit;
+    }
+
+    bool stillInRack() override {
+        std::lock_guard lock(rack.slotsMutex);
+        return std::ranges::any_of(rack.slots,
+                                   [&](const vst::Slot &slot) { return slot.plugin == plugin; });
+    }
+
+  private:
+    std::string choiceName(const vst::PluginParameterInfo &info, int32_t step) {
+        const float value = static_cast<float>(step) / static_cast<float>(info.stepCount);
+        std::string text = plugin->parameterValueText(info.id, value);
+        return text.empty() ? std::to_string(step) : text;
+    }
+
+    vst::PluginRack &rack;
+    std::shared_ptr<vst::Vst3Plugin> plugin;
+    std::map<uint32_t, std::string> units;
+};
+
+class Lv2Source : public ParameterSource {
+  public:
+    Lv2Source(vst::PluginRack &rack, std::shared_ptr<lv2::Lv2Plugin> plugin)
+        : rack(rack), plugin(std::move(plugin)) {}
+
+    std::string pluginName() const override { return plugin->description.name; }
+
+    std::vector<ParameterRow> rows() override {
+        std::vector<ParameterRow> made;
+        for (std::size_t index = 0; index < plugin->parameters.size(); ++index) {
+            const lv2::Lv2Parameter &parameter = plugin->parameters[index];
+            ParameterRow row;
+            row.key = static_cast<uint32_t>(index);
+            row.name = parameter.name;
+            if (parameter.toggled) {
+                row.kind = ParameterKind::toggle;
+            } else if (parameter.enumeration && parameter.scalePoints.size() > 1) {
+                row.kind = ParameterKind::choice;
+                for (const auto &point : parameter.scalePoints)
+                    row.choices.push_back(point.second);
+            } else if (parameter.integer) {
+                const float span = std::fabs(parameter.maximum - parameter.minimum);
+                if (span >= 1.0f && span <= 1000.0f) row.steps = static_cast<int>(span);
+            }
+            made.push_back(std::move(row));
+        }
+        return made;
+    }
+
+    float normalized(uint32_t key) override { return plugin->getParameterNormalized(key); }
+    void setNormalized(uint32_t key, float value) override {
+        plugin->setParameterNormalized(key, value);
+    }
+
+    std::string valueText(uint32_t key, float normalized) override {
+        const lv2::Lv2Parameter &parameter = plugin->parameters[key];
+        return formatPlainValue(lv2::plainFromNormalized(parameter, normalized), parameter.unit);
+    }
+
+    bool stillInRack() override {
+        std::lock_guard lock(rack.slotsMutex);
+        return std::ranges::any_of(rack.slots,
+                                   [&](const vst::Slot &slot) { return slot.lv2Plugin == plugin; });
+    }
+
+  private:
+    vst::PluginRack &rack;
+    std::shared_ptr<lv2::Lv2Plugin> plugin;
+};
+
+} // namespace
+
+std::unique_ptr<ParameterSource> parameterSourceFor(vst::PluginRack &rack, uint64_t trackId,
+                                                    int insertIndex) {
+    std::lock_guard lock(rack.slotsMutex);
+    for (const vst::Slot &slot : rack.slots) {
+        if (slot.trackId != trackId || slot.insertIndex != insertIndex) continue;
+        if (slot.lv2Plugin) return std::make_unique<Lv2Source>(rack, slot.lv2Plugin);
+        if (slot.plugin) return std::make_unique<Vst3Source>(rack, slot.plugin);
+    }
+    return nullptr;
+}
+
+std::string formatPlainValue(float value, const std::string &unit) {
+    char text[32];
+    if (std::fabs(value - std::round(value)) < 1e-4f && std::fabs(value) < 1e6f)
+        std::snprintf(text, sizeof text, "%.0f", static_cast<double>(std::round(value)));
+    else
+        std::snprintf(text, sizeof text, "%.4g", static_cast<double>(value));
+    std::string shown = text;
+    if (shown == "-0") shown = "0";
+    return unit.empty() ? shown : shown + " " + unit;
+}
+
+PluginParameterPanel::PluginParameterPanel(std::unique_ptr<ParameterSource> made, QWidget *parent)
+    : QWidget(parent, Qt::Window), source(std::move(made)) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(tr("%1 — Parameters").arg(QString::fromStdString(source->pluginName())));
+    auto *outer = new QVBoxLayout(this);
+    auto *scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    auto *rowsHolder = new QWidget(scroll);
+    auto *grid = new QGridLayout(rowsHolder);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnMinimumWidth(1, 200);
+    for (ParameterRow &row : source->rows())
+        addRow(*grid, std::move(row));
+    if (shown.empty())
+        grid->addWidget(new QLabel(tr("This plug-in has no parameters."), rowsHolder), 0, 0);
+    grid->setRowStretch(grid->rowCount(), 1);
+    scroll->setWidget(rowsHolder);
+    outer->addWidget(scroll);
+    resize(520, std::clamp(60 + 34 * rowCount(), 160, 640));
+
+    follower = new QTimer(this);
+    follower->setInterval(followIntervalMs);
+    connect(follower, &QTimer::timeout, this, [this] { followPlugin(); });
+    follower->start();
+    followPlugin();
+}
+
+PluginParameterPanel::~PluginParameterPanel() = default;
+
+int PluginParameterPanel::rowNamed(const std::string &name) const {
+    for (std::size_t index = 0; index < shown.size(); ++index)
+        if (shown[index].row.name == name) return static_cast<int>(index);
+    return -1;
+}
+
+void PluginParameterPanel::addRow(QGridLayout &grid, ParameterRow row) {
+    QWidget *holder = grid.parentWidget();
+    const int line = static_cast<int>(shown.size());
+    const std::size_t index = shown.size();
+    ShownRow &added = shown.emplace_back();
+    added.row = std::move(row);
+    const ParameterRow &described = added.row;
+    grid.addWidget(new QLabel(QString::fromStdString(described.name), holder), line, 0);
+    switch (described.kind) {
+    case ParameterKind::toggle:
+        added.toggle = new QCheckBox(holder);
+        connect(added.toggle, &QCheckBox::toggled, this,
+                [this, index](bool on) { userChanged(index, on ? 1.0f : 0.0f); });
+        grid.addWidget(added.toggle, line, 1);
+        break;
+    case ParameterKind::choice: {
+        added.choice = new QComboBox(holder);
+        for (const std::string &name : described.choices)
+            added.choice->addItem(QString::fromStdString(name));
+        const std::size_t count = described.choices.size();
+        connect(
+            added.choice, &QComboBox::currentIndexChanged, this,
+            [this, index, count](int chosen) { userChanged(index, choiceValue(chosen, count)); });
+        grid.addWidget(added.choice, line, 1);
+        break;
+    }
+    case ParameterKind::continuous:
+        added.slider = new QSlider(Qt::Horizontal, holder);
+        added.slider->setRange(0, std::max(1, described.steps));
+        added.slider->setAccessibleName(QString::fromStdString(described.name));
+        connect(added.slider, &QSlider::valueChanged, this, [this, index](int position) {
+            userChanged(index, static_cast<float>(position) /
+                                   static_cast<float>(shown[index].slider->maximum()));
+        });
+        grid.addWidget(added.slider, line, 1);
+        break;
+    }
+    added.value = new QLabel(holder);
+    added.value->setMinimumWidth(90);
+    added.value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    grid.addWidget(added.value, line, 2);
+}
+
+void PluginParameterPanel::userChanged(std::size_t index, float normalized) {
+    ShownRow &changed = shown[index];
+    source->setNormalized(changed.row.key, normalized);
+    // Read back: the plug-in may round the value to one it can take.
+    showValue(changed, source->normalized(changed.row.key));
+}
+
+void PluginParameterPanel::showValue(ShownRow &shownRow, float normalized) {
+    shownRow.shownValue = normalized;
+    if (shownRow.slider && !shownRow.slider->isSliderDown()) {
+        const QSignalBlocker quiet(shownRow.slider);
+        shownRow.slider->setValue(static_cast<int>(
+            std::lround(normalized * static_cast<float>(shownRow.slider->maximum()))));
+    }
+    if (shownRow.toggle) {
+        const QSignalBlocker quiet(shownRow.toggle);
+        shownRow.toggle->setChecked(normalized >= 0.5f);
+    }
+    if (shownRow.choice) {
+        const QSignalBlocker quiet(shownRow.choice);
+        shownRow.choice->setCurrentIndex(choiceIndex(normalized, shownRow.row.choices.size()));
+    }
+    // A switch and a named choice say what they are; a number needs its value and unit.
+    if (shownRow.row.kind == ParameterKind::continuous)
+        shownRow.value->setText(
+            QString::fromStdString(source->valueText(shownRow.row.key, normalized)));
+}
+
+void PluginParameterPanel::followPlugin() {
+    if (!source->stillInRack()) {
+        follower->stop();
+        close();
+        return;
+    }
+    for (ShownRow &shownRow : shown) {
+        const float now = source->normalized(shownRow.row.key);
+        if (std::fabs(now - shownRow.shownValue) > 1e-6f) showValue(shownRow, now);
+    }
+}
+
+} // namespace orvane

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QGridLayout;
+class QLabel;
+class QSlider;
+class QTimer;
+
+namespace orvane::vst {
+class PluginRack;
+}
+
+namespace orvane {
+
+/// How a parameter is best changed by hand.
+enum class ParameterKind { continuous, toggle, choice };
+
+/// One parameter of a plug-in insert, whatever its format.
+struct ParameterRow {
+    /// The plug-in's own id (VST 3) or the parameter's index (LV2).
+    uint32_t key = 0;
+    std::string name;
+    ParameterKind kind = ParameterKind::continuous;
+    /// The names of a choice's values, lowest first, spread evenly over [0, 1].
+    std::vector<std::string> choices;
+    /// Positions of the slider: a continuous value gets a fine grid, a stepped one its steps.
+    int steps = 1000;
+};
+
+/// The parameters of one live plug-in, read and set as normalized values in [0, 1].
+class ParameterSource {
+  public:
+    virtual ~ParameterSource() = default;
+    virtual std::string pluginName() const = 0;
+    virtual std::vector<ParameterRow> rows() = 0;
+    virtual float normalized(uint32_t key) = 0;
+    virtual void setNormalized(uint32_t key, float value) = 0;
+    /// The value as the user reads it, with its unit.
+    virtual std::string valueText(uint32_t key, float normalized) = 0;
+    /// False once the rack no longer holds the plug-in (the insert was removed or replaced).
+    virtual bool stillInRack() = 0;
+};
+
+/// The source for the plug-in of an insert (VST 3 or LV2), null for a built-in insert, a
+/// placeholder or no insert at all.
+std::unique_ptr<ParameterSource> parameterSourceFor(vst::PluginRack &rack, uint64_t trackId,
+                                                    int insertIndex);
+
+/// A plain value for reading: up to four significant figures, whole numbers without a point,
+/// and the unit after a space.
+std::string formatPlainValue(float value, const std::string &unit);
+
+/// A window with one row per parameter of a plug-in insert: its name, a slider (a check box
+/// for a switch, a list for named choices) and the value with its unit. A change reaches the
+/// plug-in at once; changes made elsewhere (automation, the plug-in's own window) show on the
+/// panel's timer. The window closes itself when its insert goes.
+class PluginParameterPanel : public QWidget {
+    Q_OBJECT
+
+  public:
+    PluginParameterPanel(std::unique_ptr<ParameterSource> source, QWidget *parent);
+    ~PluginParameterPanel() override;
+
+    int rowCount() const { return static_cast<int>(shown.size()); }
+    /// The row of the parameter named `name`, or -1.
+    int rowNamed(const std::string &name) const;
+    const ParameterRow &row(int index) const { return shown[static_cast<std::size_t>(index)].row; }
+    /// The row's control; null for the kinds it does not have.
+    QSlider *slider(int index) const { return shown[static_cast<std::size_t>(index)].slider; }
+    QCheckBox *toggle(int index) const { return shown[static_cast<std::size_t>(index)].toggle; }
+    QComboBox *choice(int index) const { return shown[static_cast<std::size_t>(index)].choice; }
+    QLabel *valueLabel(int index) const { return shown[static_cast<std::size_t>(index)].value; }
+    /// Shows the plug-in's present values; run by the panel's timer.
+    void followPlugin();
+
+  private:
+    struct ShownRow {
+        ParameterRow row;
+        QSlider *slider = nullptr;
+        QCheckBox *toggle = nullptr;
+        QComboBox *choice = nullptr;
+        QLabel *value = nullptr;
+        float shownValue = -1.0f;
+    };
+
+    void addRow(QGridLayout &grid, ParameterRow row);
+    void userChanged(std::size_t index, float normalized);
+    void showValue(ShownRow &shownRow, float normalized);
+
+    std::unique_ptr<ParameterSource> source;
+    std::vector<ShownRow> shown;
+    QTimer *follower = nullptr;
+};
+
+} // namespace orvane

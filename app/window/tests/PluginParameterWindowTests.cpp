@@ -1,0 +1,304 @@
+// Plug-in inserts as a musician reaches them from the mixer: their own windows, the generic
+// parameter window, and the browser's format column; on a private X display, with the pointer.
+#include "app/shell/OVApplication.h"
+#include "app/shell/OVMainView.h"
+#include "app/window/MixerPanel.h"
+#include "app/window/PluginBrowserPanel.h"
+#include "app/window/PluginParameterPanel.h"
+#include "app/window/tests/WindowTestSupport.h"
+#include "core/engine/Engine.h"
+#include "core/lv2/Lv2Plugin.h"
+#include "core/vst/PluginRack.h"
+#include "core/vst/Vst3Plugin.h"
+#include "device/OfflineRender.h"
+#include "tests/support/ScopedTestState.h"
+
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+
+#include <cmath>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+
+namespace orvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char *x42Equalizer = "http://gareus.org/oss/lv2/fil4#stereo";
+/// Its interface needs a GTK host, which the window does not give.
+constexpr const char *calfReverb = "http://calf.sourceforge.net/plugins/Reverb";
+const std::string zamComp = "/usr/lib/vst3/ZamComp.vst3";
+
+TEST(ParameterValueText, NumbersReadShortWithTheirUnit) {
+    const struct {
+        float value;
+        const char *unit;
+        const char *shown;
+    } cases[] = {{-18.0f, "dB", "-18 dB"},    {440.0f, "Hz", "440 Hz"},
+                 {0.70710678f, "", "0.7071"}, {12345.6f, "Hz", "1.235e+04 Hz"},
+                 {-0.00001f, "dB", "0 dB"},   {2.5f, "ms", "2.5 ms"}};
+    for (const auto &each : cases)
+        EXPECT_EQ(formatPlainValue(each.value, each.unit), each.shown) << each.value;
+}
+
+/// Root mean square of the song's first two bars as the export renders them.
+double renderedLevel(Engine &engine) {
+    std::vector<float> mix;
+    EXPECT_TRUE(renderMixdown(engine, mix, 0, 4 * 48000, 2));
+    double sum = 0.0;
+    for (const float sample : mix)
+        sum += static_cast<double>(sample) * sample;
+    return mix.empty() ? 0.0 : std::sqrt(sum / static_cast<double>(mix.size()));
+}
+
+/// Asks the window to close as its title bar's close button does.
+void closeLikeTheWindowManager(unsigned long window) {
+    Display *display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, window, False, NoEventMask, &event);
+    XFlush(display);
+    XCloseDisplay(display);
+}
+
+QPushButton *buttonReading(QWidget &parent, const QString &text) {
+    for (QPushButton *candidate : parent.findChildren<QPushButton *>())
+        if (candidate->text() == text) return candidate;
+    return nullptr;
+}
+
+/// Drags the slider's handle to the start of its groove.
+void dragSliderToStart(QSlider &slider) {
+    QStyleOptionSlider option;
+    option.initFrom(&slider);
+    option.orientation = slider.orientation();
+    option.minimum = slider.minimum();
+    option.maximum = slider.maximum();
+    option.sliderPosition = slider.sliderPosition();
+    option.sliderValue = slider.value();
+    const QRect handle = slider.style()->subControlRect(QStyle::CC_Slider, &option,
+                                                        QStyle::SC_SliderHandle, &slider);
+    testing::dragMouse(slider, handle.center(), QPointF(0.0, handle.center().y()));
+}
+
+struct PluginWindowTest : ::testing::Test {
+    testing::ThirdPartyLeaksIgnored pluginLeaks;
+    testing::WindowTestHarness harness{"plugin-windows"};
+    testing::ScriptedUi &ui = harness.ui;
+    OVApplication &app = harness.application();
+    std::unique_ptr<MixerPanel> mixer;
+    QTimer tick;
+    std::shared_ptr<Track> midi;
+
+    void SetUp() override {
+        ASSERT_TRUE(app.audioRunning()) << ui.lastStatus();
+        QObject::connect(&tick, &QTimer::timeout, [this] {
+            app.onTick();
+            if (mixer) mixer->onTick();
+        });
+        tick.start(static_cast<int>(OVApplication::uiTickSeconds * 1000.0));
+        std::lock_guard lock(app.engine().projectMutex);
+        for (const auto &candidate : app.engine().project.tracks)
+            if (candidate->name == "MIDI 1") midi = candidate;
+        ASSERT_TRUE(midi) << "the start-up song has a MIDI track that plays";
+    }
+    void TearDown() override {
+        tick.stop();
+        mixer.reset();
+    }
+    /// The mixer shown with the MIDI track's first insert chosen by a click.
+    void showMixerOnFirstInsert() {
+        mixer.reset(static_cast<MixerPanel *>(createMixerPanel(app, nullptr)));
+        mixer->resize(1200, 640);
+        mixer->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(mixer.get()));
+        mixer->selectChannel(midi->id);
+        ASSERT_EQ(mixer->insertList()->count(), 1);
+        QListWidget &list = *mixer->insertList();
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
+                          list.visualItemRect(list.item(0)).center());
+        ASSERT_EQ(list.currentRow(), 0);
+    }
+    /// Opens the chosen insert's parameter window from its context menu.
+    PluginParameterPanel &parametersFromMenu() {
+        QListWidget &list = *mixer->insertList();
+        testing::whenMenuShows(QStringLiteral("Parameters…"));
+        testing::requestContextMenu(*list.viewport(), list.visualItemRect(list.item(0)).center());
+        PluginParameterPanel *panel = mixer->parameterPanel();
+        EXPECT_NE(panel, nullptr);
+        EXPECT_TRUE(panel && QTest::qWaitForWindowExposed(panel));
+        return *panel;
+    }
+    void clickEditorButton() {
+        QPushButton *editor = buttonReading(*mixer, QStringLiteral("Editor"));
+        ASSERT_NE(editor, nullptr);
+        QTest::mouseClick(editor, Qt::LeftButton);
+    }
+};
+
+TEST_F(PluginWindowTest, AnLv2InsertsOwnWindowOpensFromTheMixerAndClosesFromItsTitleBar) {
+    ASSERT_TRUE(app.rack().loadLv2(midi->id, x42Equalizer));
+    showMixerOnFirstInsert();
+    clickEditorButton();
+    const unsigned long window = mixer->editorWindowId();
+    ASSERT_NE(window, 0u) << ui.lastStatus();
+    EXPECT_EQ(mixer->parameterPanel(), nullptr) << "a plug-in with its own window uses it";
+    QTest::qWait(100); // the window's timer lets the interface draw meanwhile
+    closeLikeTheWindowManager(window);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return mixer->editorWindowId() == 0; }, 4000));
+    clickEditorButton();
+    EXPECT_NE(mixer->editorWindowId(), 0u) << "it opens again";
+    mixer->closeInsertEditor();
+    EXPECT_EQ(mixer->editorWindowId(), 0u);
+}
+
+TEST_F(PluginWindowTest, APluginWithoutAWindowOfItsOwnGetsTheParameterWindowInstead) {
+    ASSERT_TRUE(app.rack().loadLv2(midi->id, calfReverb));
+    showMixerOnFirstInsert();
+    clickEditorButton();
+    EXPECT_EQ(mixer->editorWindowId(), 0u);
+    ASSERT_NE(mixer->parameterPanel(), nullptr);
+    EXPECT_GT(mixer->parameterPanel()->rowCount(), 3);
+}
+
+TEST_F(PluginWindowTest, AnLv2ParameterMovedInItsWindowIsSetHeardAndFollowed) {
+    const double dry = renderedLevel(app.engine());
+    ASSERT_GT(dry, 0.001);
+    ASSERT_TRUE(app.rack().loadLv2(midi->id, x42Equalizer));
+    showMixerOnFirstInsert();
+    const double unset = renderedLevel(app.engine());
+    PluginParameterPanel &panel = parametersFromMenu();
+    lv2::Lv2Plugin *plugin = app.rack().lv2PluginAt(midi->id, 0);
+    ASSERT_NE(plugin, nullptr);
+    ASSERT_EQ(panel.rowCount(), static_cast<int>(plugin->parameters.size()));
+
+    const int gain = panel.rowNamed("Gain");
+    ASSERT_GE(gain, 0);
+    ASSERT_NE(panel.slider(gain), nullptr);
+    EXPECT_EQ(panel.valueLabel(gain)->text(), QStringLiteral("0 dB"));
+    dragSliderToStart(*panel.slider(gain));
+    EXPECT_EQ(plugin->parameterValue(panel.row(gain).key), -18.0f);
+    EXPECT_EQ(panel.valueLabel(gain)->text(), QStringLiteral("-18 dB"));
+    const double quieter = renderedLevel(app.engine());
+    EXPECT_NEAR(quieter / unset, std::pow(10.0, -18.0 / 20.0), 0.03) << "18 dB down";
+
+    // A switch is a check box: switching the equalizer off gives back the sound unchanged.
+    const int enable = panel.rowNamed("Enable");
+    ASSERT_GE(enable, 0);
+    QCheckBox *enabled = panel.toggle(enable);
+    ASSERT_NE(enabled, nullptr);
+    EXPECT_TRUE(enabled->isChecked());
+    QTest::mouseClick(enabled, Qt::LeftButton, {}, QPoint(8, enabled->height() / 2));
+    EXPECT_EQ(plugin->parameterValue(panel.row(enable).key), 0.0f);
+    EXPECT_NEAR(renderedLevel(app.engine()) / dry, 1.0, 0.01);
+
+    // A change made elsewhere shows on the panel's timer.
+    plugin->setParameterValue(panel.row(gain).key, 6.0f);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return panel.valueLabel(gain)->text() == QStringLiteral("6 dB"); }, 2000));
+    EXPECT_EQ(panel.slider(gain)->value(),
+              std::lround(panel.slider(gain)->maximum() * 24.0 / 36.0));
+    plugin->setParameterValue(panel.row(enable).key, 1.0f);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return enabled->isChecked(); }, 2000));
+
+    // Every text reads well and none is cut short, with the window tall enough for all rows.
+    QScrollArea *rows = panel.findChild<QScrollArea *>();
+    ASSERT_NE(rows, nullptr);
+    panel.resize(panel.width(), rows->widget()->sizeHint().height() + 40);
+    QTest::qWait(50);
+    const QImage picture = testing::saveScreenshot(panel, "plugin-parameters-lv2");
+    EXPECT_EQ(testing::poorlyContrastedText(panel, picture), std::vector<std::string>{});
+    for (QLabel *label : panel.findChildren<QLabel *>()) {
+        if (!label->isVisible()) continue;
+        EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
+    }
+
+    // Removing the insert closes its window.
+    QPointer<PluginParameterPanel> watched(&panel);
+    mixer->removeInsert();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return watched.isNull(); }, 2000));
+}
+
+TEST_F(PluginWindowTest, AVst3ParameterMovedInItsWindowIsSetAndHeard) {
+    ASSERT_TRUE(fs::exists(zamComp)) << "zam-plugins missing: run scripts/install-deps.sh";
+    ASSERT_TRUE(app.rack().loadVst3(midi->id, zamComp, ""));
+    showMixerOnFirstInsert();
+    const double unset = renderedLevel(app.engine());
+    PluginParameterPanel &panel = parametersFromMenu();
+    const int threshold = panel.rowNamed("Threshold");
+    EXPECT_LT(panel.rowNamed("Gain Reduction"), 0) << "what the plug-in reports is no control";
+    ASSERT_GE(threshold, 0);
+    ASSERT_NE(panel.slider(threshold), nullptr);
+    EXPECT_TRUE(panel.valueLabel(threshold)->text().endsWith(QStringLiteral(" dB")))
+        << panel.valueLabel(threshold)->text().toStdString();
+    dragSliderToStart(*panel.slider(threshold));
+    float readBack = -1.0f;
+    {
+        std::lock_guard lock(app.rack().slotsMutex);
+        for (vst::Slot &slot : app.rack().slots)
+            if (slot.trackId == midi->id && slot.plugin)
+                readBack = slot.plugin->getParameterNormalized(panel.row(threshold).key);
+    }
+    EXPECT_EQ(readBack, 0.0f);
+    // The other tracks of the song play on unchanged, so the mix as a whole drops less.
+    EXPECT_LT(renderedLevel(app.engine()), 0.8 * unset) << "compressed from the lowest threshold";
+    EXPECT_EQ(panel.valueLabel(threshold)->text(), QStringLiteral("-80 dB"));
+    EXPECT_TRUE(testing::saveScreenshot(panel, "plugin-parameters-vst3").width() > 0);
+}
+
+TEST_F(PluginWindowTest, TheBrowserTellsVst3FromLv2) {
+    const fs::path vst3 = harness.scratch("vst3"), lv2 = harness.scratch("lv2");
+    fs::create_directories(vst3);
+    fs::create_directories(lv2);
+    fs::create_directory_symlink("/usr/lib/vst3/ZamDelay.vst3", vst3 / "ZamDelay.vst3");
+    for (const char *bundle : {"fil4.lv2", "core.lv2", "units.lv2"})
+        fs::create_directory_symlink(fs::path("/usr/lib/lv2") / bundle, lv2 / bundle);
+    testing::ScopedEnvironment vst3Path("VST3_PATH", vst3.string());
+    testing::ScopedEnvironment lv2Path("LV2_PATH", lv2.string());
+
+    std::unique_ptr<PluginBrowserPanel> browser(
+        static_cast<PluginBrowserPanel *>(createPluginBrowserPanel(app, nullptr)));
+    browser->resize(1000, 500);
+    browser->show();
+    ASSERT_TRUE(browser->startScan());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !browser->scanning(); }, 30000));
+    QTableWidget &table = *browser->table();
+    int vst3Rows = 0, lv2Rows = 0;
+    for (int row = 0; row < table.rowCount(); ++row) {
+        const QString name = table.item(row, 0)->text();
+        const QString format = table.item(row, PluginBrowserPanel::formatColumn)->text();
+        if (name == QStringLiteral("ZamDelay")) vst3Rows += format == QStringLiteral("VST3");
+        if (name.contains(QStringLiteral("EQ"), Qt::CaseInsensitive))
+            lv2Rows += format == QStringLiteral("LV2");
+    }
+    EXPECT_EQ(vst3Rows, 1);
+    EXPECT_GE(lv2Rows, 1);
+    EXPECT_EQ(table.horizontalHeader()->visualIndex(PluginBrowserPanel::formatColumn), 1)
+        << "shown beside the name";
+}
+
+} // namespace
+} // namespace orvane
