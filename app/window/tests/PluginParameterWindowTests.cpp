@@ -105,6 +105,8 @@ void dragSliderToStart(QSlider &slider) {
 }
 
 struct PluginWindowTest : ::testing::Test {
+    // These tests find the mixer's controls by their English texts.
+    testing::WindowLanguage english{Language::English};
     testing::ThirdPartyLeaksIgnored pluginLeaks;
     testing::WindowTestHarness harness{"plugin-windows"};
     testing::ScriptedUi &ui = harness.ui;
