@@ -5,6 +5,7 @@
 // the time until sound after each locate.
 //
 //   HALVORA_DEVICE_BENCH_SECONDS  seconds of the reference session (default 60)
+#include "bench/ColdMedia.h"
 #include "core/engine/Engine.h"
 #include "core/engine/MediaPrefetch.h"
 #include "core/engine/reference/ReferenceSession.h"
@@ -61,33 +62,14 @@ std::optional<Project> coldCopy(Project project, const fs::path &folder) {
     project_io::saveProject(project, folder.string(), false);
     std::optional<Project> opened = project_io::loadProject(folder.string());
     if (!opened || !project_io::hydrateProjectMedia(*opened)) return std::nullopt;
-    ::sync();
-    for (const auto &entry : fs::directory_iterator(folder / "media")) {
-        const int fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) continue;
-        ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-        ::close(fd);
-    }
+    bench::dropMediaFromPageCache(folder);
     return opened;
 }
 
-/// `tracks` stereo tracks of `seconds`, each one clip of its own tone.
-Project longTracks(int tracks, double seconds) {
+Project sixteenLongTracks(double seconds) {
     Project project;
     project.sampleRate = rate;
-    const auto frames = static_cast<int64_t>(seconds * rate);
-    for (int index = 0; index < tracks; ++index) {
-        const auto track = project.addTrack(TrackType::Audio, "T" + std::to_string(index));
-        track->gain = 0.5f;
-        const auto clip = project.addClip(track->id, ClipKind::Audio);
-        std::vector<float> samples(static_cast<std::size_t>(frames) * 2);
-        const double step = 2.0 * std::numbers::pi * 90.0 * std::pow(2.0, index / 12.0) / rate;
-        for (int64_t frame = 0; frame < frames; ++frame)
-            samples[2 * frame] = samples[2 * frame + 1] =
-                static_cast<float>(0.2 * std::sin(step * frame));
-        clip->audio = makeSampleBuffer(std::move(samples));
-        clip->length = frames;
-    }
+    bench::addToneTracks(project, 16, seconds);
     return project;
 }
 
@@ -177,7 +159,7 @@ void locatesAndLateCycleOnColdMedia(benchmark::State &state) {
                                testing::realtimeSchedulingAllowed());
     if (!server.ready()) return state.SkipWithError("the JACK server did not start");
     for (auto _ : state) {
-        std::optional<Project> project = coldCopy(longTracks(16, songSeconds), folder.path);
+        std::optional<Project> project = coldCopy(sixteenLongTracks(songSeconds), folder.path);
         LiveRig rig;
         if (!project || !rig.start(std::move(*project), frames))
             return state.SkipWithError("playback did not start");

@@ -3,6 +3,7 @@
 // ahead beside it. Reports the worst block against the period, the audio thread's own major
 // page faults and the blocks a clip played dry, beside the same project with its media in
 // the heap (the same run's baseline, which never touches a file).
+#include "bench/ColdMedia.h"
 #include "core/engine/Engine.h"
 #include "core/engine/MediaPrefetch.h"
 #include "core/project_io/ProjectFolder.h"
@@ -54,33 +55,9 @@ fs::path songFolder() {
     if (fs::exists(folder / "project.json")) return folder;
     Project project;
     project.sampleRate = rate;
-    const auto frames = static_cast<int64_t>(songSeconds * rate);
-    for (int index = 0; index < tracks; ++index) {
-        const auto track = project.addTrack(TrackType::Audio, "T" + std::to_string(index));
-        track->gain = 0.5f;
-        track->pan = static_cast<float>(index % 9 - 4) / 5.0f;
-        const auto clip = project.addClip(track->id, ClipKind::Audio);
-        std::vector<float> samples(static_cast<std::size_t>(frames) * 2);
-        const double step = 2.0 * std::numbers::pi * 80.0 * std::pow(2.0, index / 12.0) / rate;
-        for (int64_t frame = 0; frame < frames; ++frame)
-            samples[2 * frame] = samples[2 * frame + 1] =
-                static_cast<float>(0.2 * std::sin(step * frame));
-        clip->audio = makeSampleBuffer(std::move(samples));
-        clip->length = frames;
-    }
+    bench::addToneTracks(project, tracks, songSeconds);
     project_io::saveProject(project, folder.string(), false);
     return folder;
-}
-
-/// Asks the kernel to forget the cached pages of every media file (written back first).
-void dropFromPageCache(const fs::path &folder) {
-    ::sync();
-    for (const auto &entry : fs::directory_iterator(folder / "media")) {
-        const int fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) continue;
-        ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-        ::close(fd);
-    }
 }
 
 /// What the playing thread saw: its longest block in seconds and its own major faults.
@@ -120,7 +97,7 @@ void liveBlocksOfMedia(benchmark::State &state, bool streamed) {
     const auto frames = static_cast<int32_t>(state.range(0));
     const fs::path folder = songFolder();
     for (auto _ : state) {
-        dropFromPageCache(folder);
+        bench::dropMediaFromPageCache(folder);
         std::optional<Project> project = project_io::loadProject(folder.string());
         project_io::hydrateProjectMedia(*project);
         if (!streamed)

@@ -41,6 +41,7 @@ namespace orvane {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::renderedLevel;
 
 /// Saves `widget` among the test artefacts and checks that it shows more than a background.
 ::testing::AssertionResult screenshot(QWidget &widget, const std::string &name) {
@@ -252,16 +253,6 @@ TEST_F(PanelTest, SnapshotsCaptureAndRecallTheMixAndMacroKnobsEditTheTrack) {
     EXPECT_GT(audio->macros[1], 0.5f);
     EXPECT_EQ(audio->macros[0], 0.5f);
     EXPECT_TRUE(screenshot(mixer, "mixer-snapshots-macros"));
-}
-
-/// Root mean square of the song's first two bars as the export renders them.
-double renderedLevel(Engine &engine) {
-    std::vector<float> mix;
-    EXPECT_TRUE(renderMixdown(engine, mix, 0, 4 * 48000, 2));
-    double sum = 0.0;
-    for (const float sample : mix)
-        sum += static_cast<double>(sample) * sample;
-    return mix.empty() ? 0.0 : std::sqrt(sum / static_cast<double>(mix.size()));
 }
 
 TEST_F(PanelTest, TheBuiltInCompressorsThresholdIsSetInItsPanelAndHeardInTheExport) {

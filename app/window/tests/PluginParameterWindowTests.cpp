@@ -40,6 +40,7 @@ namespace orvane {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::renderedLevel;
 
 constexpr const char *x42Equalizer = "http://gareus.org/oss/lv2/fil4#stereo";
 /// Its interface needs a GTK host, which the window does not give.
@@ -56,16 +57,6 @@ TEST(ParameterValueText, NumbersReadShortWithTheirUnit) {
                  {-0.00001f, "dB", "0 dB"},   {2.5f, "ms", "2.5 ms"}};
     for (const auto &each : cases)
         EXPECT_EQ(formatPlainValue(each.value, each.unit), each.shown) << each.value;
-}
-
-/// Root mean square of the song's first two bars as the export renders them.
-double renderedLevel(Engine &engine) {
-    std::vector<float> mix;
-    EXPECT_TRUE(renderMixdown(engine, mix, 0, 4 * 48000, 2));
-    double sum = 0.0;
-    for (const float sample : mix)
-        sum += static_cast<double>(sample) * sample;
-    return mix.empty() ? 0.0 : std::sqrt(sum / static_cast<double>(mix.size()));
 }
 
 /// Asks the window to close as its title bar's close button does.

@@ -1,4 +1,5 @@
 #include "app/window/tests/WindowTestSupport.h"
+#include "device/OfflineRender.h"
 
 #include "app/window/MainWindow.h"
 #include "core/vst/tests/PrivateXServer.h"
@@ -25,6 +26,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <cmath>
 #include <array>
 #include <cstdlib>
 #include <map>
@@ -340,6 +342,16 @@ QImage saveScreenshot(QWidget &widget, const std::string &name) {
     EXPECT_TRUE(image.save(QString::fromStdString(path.string()), "PNG")) << path;
     EXPECT_GT(distinctColours(image), 1) << name << " is blank";
     return image;
+}
+
+// Root mean square of the song's first two bars as the export renders them.
+double renderedLevel(Engine &engine) {
+    std::vector<float> mix;
+    EXPECT_TRUE(renderMixdown(engine, mix, 0, 4 * 48000, 2));
+    double sum = 0.0;
+    for (const float sample : mix)
+        sum += static_cast<double>(sample) * sample;
+    return mix.empty() ? 0.0 : std::sqrt(sum / static_cast<double>(mix.size()));
 }
 
 } // namespace orvane::testing

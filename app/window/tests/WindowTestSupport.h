@@ -105,4 +105,7 @@ QImage saveScreenshot(QWidget &widget, const std::string &name);
 /// How many distinct colours the picture holds, up to `limit`.
 int distinctColours(const QImage &image, int limit = 64);
 
+/// Root mean square of the song's first two bars as the export renders them.
+double renderedLevel(Engine &engine);
+
 } // namespace orvane::testing

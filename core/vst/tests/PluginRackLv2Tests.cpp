@@ -340,7 +340,7 @@ TEST(RackLv2, AMissingPluginStaysAsAPlaceholderThatKeepsItsRecord) {
     }
     std::string warnings;
     EXPECT_EQ(session.rack.restoreFromProject(&warnings), 1);
-    EXPECT_NE(warnings.find("LV2 недоступен: Gone (urn:halvora:test:not-installed)"),
+    EXPECT_NE(warnings.find("LV2 unavailable: Gone (urn:halvora:test:not-installed)"),
               std::string::npos);
     EXPECT_FALSE(session.rack.insertAvailable(trackId, 0));
     EXPECT_TRUE(insertOf(session.engine, trackId, 0) == missing);
