@@ -25,7 +25,8 @@ endfunction()
 # COUNT_ALLOCATIONS links the counting global allocator, so tests can prove that a
 # real-time path neither allocates nor frees.
 function(halvora_test target)
-    cmake_parse_arguments(ARG "COUNT_ALLOCATIONS" "RESOURCE_LOCK" "SOURCES;DEPENDS;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "COUNT_ALLOCATIONS" "RESOURCE_LOCK" "SOURCES;DEPENDS;LABELS;ENVIRONMENT"
+                          ${ARGN})
     add_executable(${target} ${ARG_SOURCES})
     target_compile_options(${target} PRIVATE ${HALVORA_WARNINGS})
     target_link_libraries(${target} PRIVATE ${ARG_DEPENDS} GTest::gtest GTest::gtest_main
@@ -46,7 +47,12 @@ function(halvora_test target)
     if(ARG_RESOURCE_LOCK)
         set(lock RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
     endif()
-    gtest_discover_tests(${target} PROPERTIES LABELS ${label} ${lock} DISCOVERY_TIMEOUT 60)
+    set(environment "")
+    if(ARG_ENVIRONMENT)
+        set(environment ENVIRONMENT ${ARG_ENVIRONMENT})
+    endif()
+    gtest_discover_tests(${target} PROPERTIES LABELS ${label} ${lock} ${environment}
+                         DISCOVERY_TIMEOUT 60)
 endfunction()
 
 # halvora_benchmark(<target> SOURCES ... [DEPENDS ...]) — Google Benchmark executables in
