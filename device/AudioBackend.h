@@ -53,6 +53,8 @@ class DeviceHost {
     /// The server or driver went away: no more periods will come.
     virtual void deviceLost(const char *reason) = 0;
     virtual RenderObserver *renderObserver() = 0;
+    /// True when the back end's own work in a period (reading MIDI) must not allocate either.
+    virtual bool rendersUnderTrap() const { return false; }
 };
 
 struct BackendOpenRequest {

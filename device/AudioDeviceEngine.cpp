@@ -1,5 +1,6 @@
 #include "device/AudioDeviceEngine.h"
 
+#include "core/model/RtThread.h"
 #include "core/model/SampleBuffer.h"
 #include "device/DeviceSettings.h"
 #include "device/OfflineRender.h"
@@ -501,6 +502,9 @@ void AudioDeviceEngine::writeLog(const std::string &line) {
 void AudioDeviceEngine::renderDevice(const float *const *inputs, int32_t inputCount,
                                      float *const *outputs, int32_t outputCount, int32_t frames,
                                      std::span<const MidiEvent> midi) {
+    // The whole period is the audio thread's, not only the engine's block: capture, the
+    // monitor ring, the input mix and the load meter run under the same trap.
+    RtScope scope(engine.deviceActive());
     const auto started = std::chrono::steady_clock::now();
     // Once per thread: one call that neither blocks nor allocates.
     if (audioThreadId.load(std::memory_order_relaxed) == 0)

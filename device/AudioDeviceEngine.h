@@ -167,6 +167,7 @@ class AudioDeviceEngine final : public DeviceHost {
     void deviceUnderrun() override;
     void deviceLost(const char *reason) override;
     RenderObserver *renderObserver() override { return observerForAudio.load(); }
+    bool rendersUnderTrap() const override { return engine.deviceActive(); }
 
   private:
     std::string nameOf(uint32_t id) const;

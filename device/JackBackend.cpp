@@ -1,5 +1,7 @@
 #include "device/AudioBackend.h"
 
+#include "core/model/RtThread.h"
+
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
@@ -234,7 +236,11 @@ class JackBackend final : public AudioBackend {
             out[index] = static_cast<float *>(jack_port_get_buffer(self.outputs[index], count));
         for (int32_t index = 0; index < self.inputCount; ++index)
             in[index] = static_cast<const float *>(jack_port_get_buffer(self.inputs[index], count));
-        const std::size_t events = self.readMidi(count);
+        std::size_t events = 0;
+        {
+            RtScope scope(self.host->rendersUnderTrap());
+            events = self.readMidi(count);
+        }
         self.host->renderDevice(self.capture ? in.data() : nullptr,
                                 self.capture ? self.inputCount : 0,
                                 out.data(), 2, static_cast<int32_t>(count),
