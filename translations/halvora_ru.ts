@@ -25,6 +25,17 @@
     </message>
 </context>
 <context>
+    <name>Diagnostics</name>
+    <message>
+        <source>Logs: %1
+Entries in the plug-in compatibility report: %2
+Report: %3</source>
+        <translation>Журналы: %1
+Записей в отчёте о совместимости плагинов: %2
+Отчёт: %3</translation>
+    </message>
+</context>
+<context>
     <name>MixerPanel</name>
     <message>
         <source>Parameters…</source>

@@ -25,6 +25,10 @@ std::filesystem::path breadcrumbLogPath();
 std::filesystem::path betaSessionLogPath();
 std::filesystem::path betaFeedbackLogPath();
 
+/// What Help ▸ Debug shows: where the logs are, and how many plug-ins the compatibility
+/// report of `Halvora probe-plugins` holds (0 before the first probe).
+std::string diagnosticsText();
+
 struct SessionMeta {
     bool cleanShutdown = true;
     int64_t lastAutosave = 0; // Unix seconds

@@ -853,7 +853,7 @@ void MainWindow::buildHelpMenu(QMenu *help) {
     help->addAction(tr("Beta Test: Debug…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D), this,
                     [this] {
                         QMessageBox::information(this, tr("Debug"),
-                                                 QString::fromStdString(halvoraLogDir().string()));
+                                                 QString::fromStdString(diagnosticsText()));
                     });
     help->addAction(tr("Beta Test: Checklist…"), this, [this] {
         QMessageBox::information(

@@ -1,5 +1,7 @@
 #include "app/shell/SessionState.h"
 #include "app/shell/tests/ApplicationTestSupport.h"
+#include "core/vst/CompatibilityProbe.h"
+#include "core/vst/PluginScanner.h"
 
 #include <gtest/gtest.h>
 
@@ -34,6 +36,20 @@ TEST_F(SessionStateTest, FoldersFollowTheXdgVariablesAndFallBackToHome) {
     ScopedEnvironment noData("XDG_DATA_HOME", std::nullopt), noState("XDG_STATE_HOME", "");
     EXPECT_EQ(halvoraSupportDir(), home.root() / "home" / ".local" / "share" / "Halvora");
     EXPECT_EQ(halvoraLogDir(), home.root() / "home" / ".local" / "state" / "Halvora" / "logs");
+}
+
+TEST_F(SessionStateTest, DiagnosticsCountTheCompatibilityReportsEntries) {
+    const std::string report = vst::defaultVstCompatPath();
+    EXPECT_NE(diagnosticsText().find("report: 0\n"), std::string::npos) << diagnosticsText();
+    vst::CompatibilityEntry compressor, equaliser;
+    compressor.id = "a";
+    equaliser.id = "b";
+    equaliser.format = "LV2";
+    ASSERT_TRUE(vst::saveCompatibilityReport(report, {compressor, equaliser}));
+    const std::string text = diagnosticsText();
+    EXPECT_NE(text.find("report: 2\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(report), std::string::npos) << text;
+    EXPECT_NE(text.find(halvoraLogDir().string()), std::string::npos) << text;
 }
 
 TEST_F(SessionStateTest, SessionMetaIsWrittenLineByLineAndReadBack) {
