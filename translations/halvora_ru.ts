@@ -640,6 +640,17 @@ Report: %3</source>
     </message>
 </context>
 <context>
+    <name>orvane::ArrangementOverview</name>
+    <message>
+        <source>The whole song: click or drag to move the arrangement there</source>
+        <translation>Вся песня: щёлкните или проведите, чтобы перейти туда в аранжировке</translation>
+    </message>
+    <message>
+        <source>Overview</source>
+        <translation>Обзор</translation>
+    </message>
+</context>
+<context>
     <name>orvane::AudioSettingsPanel</name>
     <message>
         <source> ms</source>
@@ -1563,6 +1574,10 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>Language</source>
         <translation>Язык</translation>
+    </message>
+    <message>
+        <source>Show Overview</source>
+        <translation>Показать обзор</translation>
     </message>
 </context>
 <context>

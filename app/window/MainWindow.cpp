@@ -3,6 +3,7 @@
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
 #include "app/shell/SessionState.h"
+#include "app/window/ArrangementOverview.h"
 #include "app/window/LongJobRunner.h"
 #include "app/window/MidiEditor.h"
 #include "app/window/QtApplicationUi.h"
@@ -111,11 +112,18 @@ MainWindow::~MainWindow() {
 void MainWindow::buildCentre() {
     pages = new QStackedWidget(this);
     timelinePage = new QSplitter(Qt::Vertical, pages);
-    timelineView = new TimelineView(app, timelinePage);
+    auto *arrangement = new QWidget(timelinePage);
+    auto *arrangementColumn = new QVBoxLayout(arrangement);
+    arrangementColumn->setContentsMargins(0, 0, 0, 0);
+    arrangementColumn->setSpacing(0);
+    timelineView = new TimelineView(app, arrangement);
+    overview = new ArrangementOverview(app, *timelineView, arrangement);
+    arrangementColumn->addWidget(overview);
+    arrangementColumn->addWidget(timelineView, 1);
     editorPane = new MidiEditorPane(app, timelinePage);
     editor = &editorPane->editor();
     editorPane->hide();
-    timelinePage->addWidget(timelineView);
+    timelinePage->addWidget(arrangement);
     timelinePage->addWidget(editorPane);
     timelinePage->setStretchFactor(0, 3);
     timelinePage->setStretchFactor(1, 2);
@@ -579,6 +587,7 @@ void MainWindow::tick() {
         projectChanged();
     }
     timelineView->onTick();
+    if (overview->isVisible()) overview->update();
     session->onTick();
     mixer->onTick();
     if (browser->isVisible()) browser->onTick();

@@ -24,6 +24,7 @@ namespace orvane {
 
 class Command;
 class LongJobRunner;
+class ArrangementOverview;
 class MidiEditor;
 class MidiEditorPane;
 class OVApplication;
@@ -151,6 +152,7 @@ class MainWindow : public QMainWindow {
 
     OVApplication &app;
     TimelineView *timelineView = nullptr;
+    ArrangementOverview *overview = nullptr;
     MidiEditorPane *editorPane = nullptr;
     MidiEditor *editor = nullptr;
     QSplitter *timelinePage = nullptr;

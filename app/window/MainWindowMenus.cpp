@@ -5,6 +5,7 @@
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
 #include "app/shell/SessionState.h"
+#include "app/window/ArrangementOverview.h"
 #include "app/window/LongJobRunner.h"
 #include "app/window/MidiEditor.h"
 #include "app/window/SettingsPanels.h"
@@ -653,6 +654,10 @@ void MainWindow::buildViewMenu(QMenu *view) {
     automationAction->setShortcut(QKeySequence(Qt::Key_A));
     connect(automationAction, &QAction::toggled, this,
             [this](bool on) { timelineView->setShowAutomation(on); });
+    QAction *overviewAction = view->addAction(tr("Show Overview"));
+    overviewAction->setCheckable(true);
+    overviewAction->setChecked(true);
+    connect(overviewAction, &QAction::toggled, overview, &QWidget::setVisible);
     QMenu *lanes = view->addMenu(tr("Automation Lane"));
     const char *laneNames[] = {QT_TRANSLATE_NOOP("orvane::MainWindow", "Volume"),
                                QT_TRANSLATE_NOOP("orvane::MainWindow", "Pan"),

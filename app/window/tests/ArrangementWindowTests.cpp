@@ -6,6 +6,7 @@
 #include "app/shell/tests/ApplicationTestSupport.h"
 #include "app/window/ChannelStrip.h"
 #include "app/window/LongJobRunner.h"
+#include "app/window/ArrangementOverview.h"
 #include "app/window/MainWindow.h"
 #include "app/window/TimelineView.h"
 #include "app/window/WorkspacePanels.h"
@@ -395,6 +396,38 @@ TEST_F(ArrangementTest, ScrollBarsMoveTheViewAndZoomToFitShowsTheSong) {
     EXPECT_GT(timeline.timelineGeometry().pixelsPerBeat * visible,
               timeline.width() - TimelineGeometry::headerWidth + 1.0)
         << "zoomed in";
+}
+
+TEST_F(ArrangementTest, TheOverviewMovesTheArrangementAcrossTheSongInOneGesture) {
+    auto *overview = window.findChild<ArrangementOverview *>();
+    ASSERT_NE(overview, nullptr);
+    ASSERT_TRUE(overview->isVisible());
+    for (int step = 0; step < 4; ++step) key(Qt::Key_Equal, Qt::ControlModifier);
+    key(Qt::Key_Home);
+    window.tick();
+    const auto visibleBeats = [&] {
+        return (timeline.width() - TimelineGeometry::headerWidth) /
+               timeline.timelineGeometry().pixelsPerBeat;
+    };
+    const double songBeats = engine.samplesToBeats(view.projectEndSamples());
+    ASSERT_LT(visibleBeats(), songBeats / 2) << "zoomed in far enough to need the overview";
+    const int y = overview->height() / 2;
+    const double endX = overview->xForBeats(songBeats);
+    QTest::mouseClick(overview, Qt::LeftButton, {}, QPoint(int(endX) - 2, y));
+    const double shownEnd = timeline.timelineGeometry().scrollBeats + visibleBeats();
+    EXPECT_GT(shownEnd, songBeats - visibleBeats()) << "the song's end is in view";
+    // A drag back to the start brings the arrangement along.
+    QTest::mousePress(overview, Qt::LeftButton, {}, QPoint(int(endX) - 2, y));
+    QMouseEvent drag(QEvent::MouseMove, QPointF(TimelineGeometry::headerWidth + 1, y),
+                     overview->mapToGlobal(QPointF(TimelineGeometry::headerWidth + 1, y)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(overview, &drag);
+    QTest::mouseRelease(overview, Qt::LeftButton, {}, QPoint(TimelineGeometry::headerWidth + 1, y));
+    EXPECT_EQ(timeline.timelineGeometry().scrollBeats, 0.0);
+    saveScreenshot(window, "arrangement-overview");
+
+    ASSERT_TRUE(chooseFromMenuBar(window, QStringLiteral("Вид"), QStringLiteral("Показать обзор")));
+    EXPECT_FALSE(overview->isVisible());
 }
 
 TEST_F(ArrangementTest, AnImportedClipsFileIsTaggedAndItsTrackFrozenFromTheMenus) {
