@@ -535,7 +535,12 @@ void AudioDeviceEngine::renderDevice(const float *const *inputs, int32_t inputCo
     engine.processBlock(io);
     // After the block's requests: the block start is then the position the input was heard at.
     captureInputRt(inputs, inputCount, frames);
-    if (recording.load(std::memory_order_relaxed) || engine.recording.load()) mixInputRt(frames);
+    // Tracks that monitor their input already play it through their chains; a raw copy on top
+    // would double it. Talkback always reaches the output.
+    const bool rawInputHeard = engine.talkback.load() ||
+                               !engine.tracksMonitorInput.load(std::memory_order_relaxed);
+    if ((recording.load(std::memory_order_relaxed) || engine.recording.load()) && rawInputHeard)
+        mixInputRt(frames);
     if (outputs[0]) std::copy_n(renderLeft.data(), frames, outputs[0]);
     if (outputCount > 1 && outputs[1]) std::copy_n(renderRight.data(), frames, outputs[1]);
     const double period = frames / periodRate.load(std::memory_order_relaxed);

@@ -2396,5 +2396,45 @@ Shift+перетаскивание	сдвиг без сетки
         <source>in %1/%2</source>
         <translation>вх %1/%2</translation>
     </message>
+    <message>
+        <source>Monitor</source>
+        <translation>Мониторинг</translation>
+    </message>
+    <message>
+        <source>Auto (while armed)</source>
+        <translation>Авто (при готовности к записи)</translation>
+    </message>
+    <message>
+        <source>In</source>
+        <translation>Вход</translation>
+    </message>
+    <message>
+        <source>Off</source>
+        <translation>Выкл</translation>
+    </message>
+    <message>
+        <source>Mute</source>
+        <translation>Заглушение</translation>
+    </message>
+    <message>
+        <source>Solo</source>
+        <translation>Соло</translation>
+    </message>
+    <message>
+        <source>Arm for recording</source>
+        <translation>Готовность к записи</translation>
+    </message>
+    <message>
+        <source>Monitor: In — the input is always heard. Click for Off</source>
+        <translation>Мониторинг: вход — вход слышен всегда. Щелчок: выкл</translation>
+    </message>
+    <message>
+        <source>Monitor: Off — the input is never heard. Click for Auto</source>
+        <translation>Мониторинг: выкл — вход не слышен. Щелчок: авто</translation>
+    </message>
+    <message>
+        <source>Monitor: Auto — the input is heard while the track is armed. Click for In</source>
+        <translation>Мониторинг: авто — вход слышен, пока дорожка готова к записи. Щелчок: вход</translation>
+    </message>
 </context>
 </TS>

@@ -29,6 +29,7 @@ inline constexpr QColor litText{17, 17, 17};
 inline constexpr QColor muteOn{240, 200, 60};
 inline constexpr QColor soloOn{90, 200, 255};
 inline constexpr QColor armOn{240, 70, 70};
+inline constexpr QColor monitorOn{120, 210, 130};
 
 /// Sets the style, palette, tooltip palette and style sheet of `application`. Idempotent.
 void apply(QApplication &application);

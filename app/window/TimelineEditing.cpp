@@ -514,6 +514,18 @@ QMenu *TimelineView::headerMenu(uint64_t trackId) {
             choice->setCheckable(true);
             choice->setChecked(track.inputPair == pair);
         }
+        QMenu *monitor = menu->addMenu(tr("Monitor"));
+        const std::pair<const char *, MonitorMode> modes[] = {
+            {QT_TR_NOOP("Auto (while armed)"), MonitorMode::Auto},
+            {QT_TR_NOOP("In"), MonitorMode::In},
+            {QT_TR_NOOP("Off"), MonitorMode::Off}};
+        for (const auto &[label, mode] : modes) {
+            QAction *choice = monitor->addAction(tr(label), this, [this, trackId, mode] {
+                edit(std::make_unique<SetTrackMonitorCommand>(trackId, mode));
+            });
+            choice->setCheckable(true);
+            choice->setChecked(track.monitor == mode);
+        }
     }
     menu->addAction(tr("Move Up"), this, [this, trackId] { moveTrack(trackId, -1); });
     menu->addAction(tr("Move Down"), this, [this, trackId] { moveTrack(trackId, 1); });

@@ -25,7 +25,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QHelpEvent>
 #include <QScrollBar>
+#include <QToolTip>
 #include <QUrl>
 #include <QWheelEvent>
 
@@ -49,7 +51,7 @@ constexpr QColor cycleColour{255, 196, 64, 90};
 
 constexpr double muteX = 10.0, soloX = 34.0, armX = 58.0, buttonY = 30.0, buttonW = 20.0,
                  buttonH = 16.0;
-constexpr double volumeX = 86.0, volumeW = 80.0;
+constexpr double monitorX = 82.0, volumeX = 110.0, volumeW = 56.0;
 constexpr float maxFaderGain = 2.0f;
 
 QColor trackColour(const Track &track) { return displayColourOf(track); }
@@ -69,6 +71,23 @@ constexpr double automationPointGrab = 6.0;
 
 QRectF headerButton(const TrackRow &row, double x) {
     return QRectF(x, row.top + buttonY, buttonW, buttonH);
+}
+
+/// The monitor button's letter: "A"uto, "I"n or "O"ff.
+const char *monitorLabel(MonitorMode mode) {
+    switch (mode) {
+    case MonitorMode::In: return "I";
+    case MonitorMode::Off: return "O";
+    default: return "A";
+    }
+}
+
+MonitorMode nextMonitorMode(MonitorMode mode) {
+    switch (mode) {
+    case MonitorMode::Auto: return MonitorMode::In;
+    case MonitorMode::In: return MonitorMode::Off;
+    default: return MonitorMode::Auto;
+    }
 }
 
 QRectF volumeBar(const TrackRow &row) {
@@ -580,6 +599,14 @@ void TimelineView::paintHeaders(QPainter &painter, const Project &project,
             painter.setPen(button.on ? Qt::black : textColour);
             painter.drawText(box, Qt::AlignCenter, button.label);
         }
+        if (track->type == TrackType::Audio) {
+            // Lit while the input is heard, whichever mode made it so.
+            const QRectF box = headerButton(row, monitorX);
+            const bool heard = track->monitorsInput();
+            painter.fillRect(box, heard ? theme::monitorOn : QColor(62, 65, 76));
+            painter.setPen(heard ? Qt::black : textColour);
+            painter.drawText(box, Qt::AlignCenter, monitorLabel(track->monitor));
+        }
         const QRectF bar = volumeBar(row);
         painter.fillRect(bar, QColor(24, 25, 30));
         const double filled = std::clamp(track->gain / maxFaderGain, 0.0f, 1.0f) * bar.width();
@@ -828,6 +855,35 @@ std::optional<TimelineView::MarkerHit> TimelineView::markerAt(QPointF point) con
     return std::nullopt;
 }
 
+bool TimelineView::event(QEvent *event) {
+    if (event->type() != QEvent::ToolTip) return QWidget::event(event);
+    const auto *help = static_cast<QHelpEvent *>(event);
+    const QString text = headerToolTipAt(help->pos());
+    if (text.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(help->globalPos(), text, this);
+    return true;
+}
+
+QString TimelineView::headerToolTipAt(QPointF point) const {
+    Engine &engine = app.engine();
+    std::lock_guard lock(engine.projectMutex);
+    const auto rows = layout.rows(engine.project);
+    const TrackRow *row = TimelineGeometry::rowAt(rows, point.y());
+    const auto track = row ? engine.project.findTrack(row->trackId) : nullptr;
+    if (!track || point.x() >= TimelineGeometry::headerWidth) return {};
+    if (headerButton(*row, muteX).contains(point)) return tr("Mute");
+    if (headerButton(*row, soloX).contains(point)) return tr("Solo");
+    if (!row->isReturn && headerButton(*row, armX).contains(point)) return tr("Arm for recording");
+    if (track->type != TrackType::Audio || !headerButton(*row, monitorX).contains(point)) return {};
+    switch (track->monitor) {
+    case MonitorMode::In: return tr("Monitor: In — the input is always heard. Click for Off");
+    case MonitorMode::Off: return tr("Monitor: Off — the input is never heard. Click for Auto");
+    default: return tr("Monitor: Auto — the input is heard while the track is armed. Click for In");
+    }
+}
+
 bool TimelineView::pressHeader(QPointF point) {
     Engine &engine = app.engine();
     std::unique_lock lock(engine.projectMutex);
@@ -857,6 +913,9 @@ bool TimelineView::pressHeader(QPointF point) {
                                                     current.mute, !current.solo));
     } else if (!pressed.isReturn && headerButton(pressed, armX).contains(point)) {
         edit(std::make_unique<SetTrackArmedCommand>(current.id, !current.armed));
+    } else if (current.type == TrackType::Audio &&
+               headerButton(pressed, monitorX).contains(point)) {
+        edit(std::make_unique<SetTrackMonitorCommand>(current.id, nextMonitorMode(current.monitor)));
     } else if (volumeBar(pressed).adjusted(0, -4, 0, 4).contains(point)) {
         headerDrag = HeaderDrag{current.id, current.gain};
     } else {

@@ -111,6 +111,7 @@ class TimelineView : public QWidget {
     void midiClipOpened(uint64_t clipId);
 
   protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -188,6 +189,8 @@ class TimelineView : public QWidget {
         uint64_t markerId = 0;
     };
 
+    /// What the header's button under `point` does; empty elsewhere.
+    QString headerToolTipAt(QPointF point) const;
     void edit(std::unique_ptr<Command> command);
     /// One undo step of `steps`, under `name` when there is more than one.
     void editAll(const std::string &name, std::vector<std::unique_ptr<Command>> steps);

@@ -96,6 +96,13 @@ class SetTrackInputPairCommand : public TrackSettingCommand<int32_t> {
                               std::clamp(pair, 0, highestInputPair)) {}
 };
 
+/// "Track Monitor": when an audio track plays its input through its chain.
+class SetTrackMonitorCommand : public TrackSettingCommand<MonitorMode> {
+  public:
+    SetTrackMonitorCommand(uint64_t trackId, MonitorMode mode)
+        : TrackSettingCommand("Track Monitor", trackId, &Track::monitor, mode) {}
+};
+
 /// "Arm Track": arms or disarms a track for recording.
 class SetTrackArmedCommand : public TrackSettingCommand<bool> {
   public:

@@ -130,6 +130,7 @@ void buildMidiClipIndex(const GraphSnapshot &snapshot, const Clip &clip, const E
 
 void ArrangementSource::produceRt(const RenderContext &context, std::size_t trackIndex, float *left,
                                   float *right) {
+    if (context.inputsOnly) return;
     const GraphSnapshot &snapshot = context.snapshot;
     const Track &track = *snapshot.tracks[trackIndex];
     const int32_t frames = context.frames;

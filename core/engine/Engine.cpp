@@ -336,6 +336,9 @@ void Engine::processBlockOffline(float *const *channels, int32_t channelCount, i
 void Engine::renderDeviceBlockRt(const GraphSnapshot &snapshot, const BlockIo &io) {
     expectAudioThread("Engine::renderDeviceBlockRt");
     const int64_t piece = snapshot.scratch ? snapshot.scratch->blockSize : io.frames;
+    tracksMonitorInput.store(snapshot.anyMonitorsInput && io.inputs && io.inputChannelCount > 0,
+                             std::memory_order_relaxed);
+    deviceBlockRt = &io;
     std::size_t nextEvent = 0;
     for (int32_t done = 0; done < io.frames;) {
         const auto count = static_cast<int32_t>(std::min<int64_t>(piece, io.frames - done));
@@ -348,6 +351,7 @@ void Engine::renderDeviceBlockRt(const GraphSnapshot &snapshot, const BlockIo &i
         nextEvent = lastEvent;
         done += count;
     }
+    deviceBlockRt = nullptr;
 }
 
 RenderContext Engine::contextRt(const GraphSnapshot &snapshot, bool offline, float *const *outputs,
@@ -385,11 +389,23 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
     pieceFramesRt = 0; // requests carried out between blocks: the next block starts the keys
     const bool isPlaying = playing.load();
     const bool isRecording = recording.load();
-    if (!isPlaying && !isRecording) return;
+    const bool monitoring = tracksMonitorInput.load(std::memory_order_relaxed);
+    if (!isPlaying && !isRecording && !monitoring) return;
     if (!snapshot.scratch) return;
     const int64_t position = Transport::clampPosition(playhead.load());
     RenderContext context =
         contextRt(snapshot, false, outputs, outputChannelCount, frames, position);
+    if (monitoring) {
+        context.inputs = deviceBlockRt->inputs;
+        context.inputCount = deviceBlockRt->inputChannelCount;
+        context.inputFrame = firstFrame;
+    }
+    if (!isPlaying && !isRecording) {
+        // Stopped: the monitoring tracks' chains run on their input at a standing playhead.
+        context.inputsOnly = true;
+        renderArrangementRt(context);
+        return;
+    }
     const MediaStreamsUse media(liveMediaStreams);
     context.media = media.get();
     renderPosition.store(position, std::memory_order_relaxed);

@@ -208,6 +208,9 @@ class Engine {
     std::atomic<int64_t> rtBlockSize{0};
     /// The control room's talkback switch as last published, for the master section.
     std::atomic<bool> talkback{false};
+    /// Set by each device block: some track played the device's input through its chain, so
+    /// the device adds no raw copy of it.
+    std::atomic<bool> tracksMonitorInput{false};
     TimeSignature currentMeter() const { return TimeSignature::fromPacked(meter.load()); }
 
     // --- Session state (audio thread) ----------------------------------------------------
@@ -380,6 +383,8 @@ class Engine {
     std::unique_ptr<TrackWorkers> offlineWorkers;
     /// Frames of the piece being rendered, 0 between blocks (rendering thread).
     int32_t pieceFramesRt = 0;
+    /// The device block being rendered, for the inputs of monitoring tracks (rendering thread).
+    const BlockIo *deviceBlockRt = nullptr;
 
     std::array<SessionEntryBlock, maxActiveSessionClips> sessionBlock{}; // audio thread
     /// Per track (by index, for the first 256), how long its chain may still ring on after

@@ -156,6 +156,8 @@ struct GraphSnapshot {
     float metronomeVolume = 0.8f;
     bool sessionMode = false;
     bool anyArmed = false;
+    /// Some audio track plays its input through its chain (see `Track::monitorsInput`).
+    bool anyMonitorsInput = false;
     std::vector<ExpressionMap> expressionMaps;
     std::array<float, 12> scalaCents{};
     int32_t scaleRoot = 0;

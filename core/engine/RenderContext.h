@@ -27,6 +27,13 @@ struct RenderContext {
     int32_t frames = 0;
     float *const *outputs = nullptr;
     int32_t outputChannelCount = 0;
+    /// The device's input channels for this piece (already offset to its first frame), for
+    /// tracks that monitor their input; none in an export.
+    const float *const *inputs = nullptr;
+    int32_t inputCount = 0;
+    int32_t inputFrame = 0;
+    /// While stopped only the monitored inputs sound: clips and session slots stay silent.
+    bool inputsOnly = false;
     /// Keys played live, for armed MIDI tracks; null in an export.
     const LiveMidiState *liveMidi = nullptr;
     /// Null in an export, which leaves the live meters and the flashback capture alone.

@@ -240,6 +240,7 @@ std::shared_ptr<GraphSnapshot> SnapshotBuilder::build(const Project &project,
     snapshot->kbmDegrees = project.kbmDegrees;
     for (const auto &track : snapshot->tracks) {
         if (track->armed) snapshot->anyArmed = true;
+        if (track->monitorsInput()) snapshot->anyMonitorsInput = true;
         if (track->type == TrackType::Return && snapshot->returnCount < 8)
             snapshot->returnIds[static_cast<std::size_t>(snapshot->returnCount++)] = track->id;
     }

@@ -186,6 +186,21 @@ bool hasStatefulStages(const RenderContext &context, std::size_t index) {
            context.maxLatency != context.scratch.trackLatencies[index];
 }
 
+/// The track's input pair (a missing right side repeats the left) into its source signal.
+void addMonitoredInputRt(const RenderContext &context, const Track &track, float *left,
+                         float *right) {
+    const int32_t first = 2 * track.inputPair;
+    if (!context.inputs || first >= context.inputCount || !context.inputs[first]) return;
+    const float *inLeft = context.inputs[first] + context.inputFrame;
+    const float *inRight = first + 1 < context.inputCount && context.inputs[first + 1]
+                               ? context.inputs[first + 1] + context.inputFrame
+                               : inLeft;
+    for (int32_t i = 0; i < context.frames; ++i) {
+        left[i] += inLeft[i];
+        right[i] += inRight[i];
+    }
+}
+
 /// The part of a source track's chain that touches only the track's own state and buffers
 /// (and the return buses through pre-fader sends): mute and solo, source, channel stages,
 /// delay compensation, fader and pan.
@@ -203,6 +218,7 @@ TrackOutcome runSourceTrack(const RenderContext &context, std::size_t index, Tra
         const CurrentMediaStreams media(context.media);
         source.produceRt(context, index, left, right);
     }
+    if (track.monitorsInput()) addMonitoredInputRt(context, track, left, right);
     // A source gone non-finite must not reach a stage that keeps state; a track without such
     // stages is caught by its fader's peaks below, with the same outcome, at no extra pass.
     if (hasStatefulStages(context, index) && !allFinite(left, right, frames)) {

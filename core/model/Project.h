@@ -229,6 +229,10 @@ inline constexpr uint32_t defaultTrackColor = 0xFF4A90D9u;
 /// Devices open at most eight stereo input pairs.
 inline constexpr int32_t highestInputPair = 7;
 
+/// When an audio track plays its input through its own chain: "Auto" while it is armed, "In"
+/// always, "Off" never (the input is still recorded).
+enum class MonitorMode : uint8_t { Auto = 0, In = 1, Off = 2 };
+
 struct Track {
     uint64_t id = 0;
     TrackType type = TrackType::Audio;
@@ -238,6 +242,7 @@ struct Track {
     /// The stereo input pair an audio track records from, 0 for the first; stored only
     /// when another is chosen.
     int32_t inputPair = 0;
+    MonitorMode monitor = MonitorMode::Auto; // stored only when another is chosen
     float gain = 1.0f;
     float pan = 0.0f;
     bool mute = false;
@@ -258,6 +263,12 @@ struct Track {
     bool frozen = false;
     /// Launching one of the track's session clips ends its others at the launch point.
     bool oneClipAtATime = false;
+
+    /// True when the track plays its input pair through its chain now.
+    bool monitorsInput() const {
+        return type == TrackType::Audio &&
+               (monitor == MonitorMode::In || (monitor == MonitorMode::Auto && armed));
+    }
 };
 
 struct Scene {

@@ -902,6 +902,7 @@ FieldTable<Track> trackFields() {
         channelEq<&Track::eq>("eq"),
         optionalNumber<&Track::color>("color", defaultTrackColor),
         optionalNumber<&Track::inputPair>("inputPair", 0, 0, highestInputPair),
+        optionalNumber<&Track::monitor>("monitor", 0, 0, 2),
     };
     return tableOf(fields);
 }

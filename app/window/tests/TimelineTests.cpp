@@ -308,8 +308,8 @@ TEST_F(TimelineTest, TrackHeaderButtonsAndTheVolumeBarEditTheTrack) {
     EXPECT_TRUE(track()->solo);
     QTest::mouseClick(&timeline, Qt::LeftButton, {}, QPoint(68, buttonY)); // R
     EXPECT_TRUE(track()->armed);
-    // The volume bar spans 0 to 2 over 80 pixels from x 86: three quarters along is 1.5.
-    drag(QPointF(100, buttonY), QPointF(146, buttonY));
+    // The volume bar spans 0 to 2 over 56 pixels from x 110: three quarters along is 1.5.
+    drag(QPointF(120, buttonY), QPointF(152, buttonY));
     EXPECT_NEAR(track()->gain, 1.5f, 0.03f);
     EXPECT_EQ(harness.application().commands().undoName(), "Mixer");
     window.undo();
@@ -317,6 +317,36 @@ TEST_F(TimelineTest, TrackHeaderButtonsAndTheVolumeBarEditTheTrack) {
     window.undo();
     EXPECT_FALSE(track()->armed);
     EXPECT_TRUE(track()->mute) << "each header click is its own step";
+}
+
+TEST_F(TimelineTest, TheMonitorButtonCyclesAnAudioTracksInputMonitoring) {
+    const uint64_t id = trackId("Аудио 1");
+    const auto row = timeline.rowOf(id);
+    ASSERT_TRUE(row.has_value());
+    const auto monitor = [&] { return engine.project.findTrack(id)->monitor; };
+    const QPoint button(92, static_cast<int>(row->top + 38));
+    EXPECT_EQ(monitor(), MonitorMode::Auto);
+    // A corner of the button, clear of its letter.
+    const QPoint corner = timeline.mapTo(&window, button) + QPoint(-7, -6);
+    const QColor unlit = saveScreenshot(window, "monitor-auto").pixelColor(corner);
+    QTest::mouseClick(&timeline, Qt::LeftButton, {}, button);
+    EXPECT_EQ(monitor(), MonitorMode::In);
+    const QColor lit = saveScreenshot(window, "monitor-in").pixelColor(corner);
+    EXPECT_GT(lit.green(), unlit.green() + 60) << "the button lights while the input is heard";
+    QTest::mouseClick(&timeline, Qt::LeftButton, {}, button);
+    EXPECT_EQ(monitor(), MonitorMode::Off);
+    EXPECT_EQ(harness.application().commands().undoName(), "Track Monitor");
+    window.undo();
+    EXPECT_EQ(monitor(), MonitorMode::In);
+    // Arming lights "Auto" too; a MIDI track has no monitor button to press.
+    QTest::mouseClick(&timeline, Qt::LeftButton, {}, button);
+    QTest::mouseClick(&timeline, Qt::LeftButton, {}, button);
+    EXPECT_EQ(monitor(), MonitorMode::Auto);
+    const uint64_t midi = trackId("MIDI 1");
+    const auto midiRow = timeline.rowOf(midi);
+    ASSERT_TRUE(midiRow.has_value());
+    QTest::mouseClick(&timeline, Qt::LeftButton, {}, QPoint(92, static_cast<int>(midiRow->top + 38)));
+    EXPECT_EQ(engine.project.findTrack(midi)->monitor, MonitorMode::Auto);
 }
 
 TEST_F(TimelineTest, TakesLieInTheirLanesAndADoubleClickChoosesTheSoundingTake) {

@@ -2,6 +2,7 @@
 // keep what plays, transport values held to the timeline, and a broken track kept out of
 // the mix.
 #include "core/engine/tests/RenderRig.h"
+#include "tests/support/AllocationCounter.h"
 #include "core/music/ExpressionMaps.h"
 
 #include <gtest/gtest.h>
@@ -210,4 +211,76 @@ TEST(DeviceBlocks, EndingATakeGivesUpWhenTheDeviceStopsRenderingAndNotWhileItRen
     ending.store(false);
     device.join();
     engine.deviceStopped();
+}
+
+namespace {
+
+/// Four input channels of steady values (two stereo pairs) fed through device periods.
+struct SteadyInputs {
+    static constexpr int32_t frames = 256;
+    explicit SteadyInputs(const std::array<float, 4> &levels) {
+        for (std::size_t c = 0; c < 4; ++c) {
+            channels[c].assign(frames, levels[c]);
+            inputs[c] = channels[c].data();
+        }
+    }
+    /// Renders `periods` periods; `out` holds the last one's output.
+    void render(Engine &engine, int periods) {
+        std::array<float *, 2> outputs{out[0].data(), out[1].data()};
+        for (int period = 0; period < periods; ++period)
+            engine.processBlock(BlockIo{inputs.data(), 4, outputs.data(), 2, frames, {}});
+    }
+    std::array<std::vector<float>, 4> channels;
+    std::array<const float *, 4> inputs{};
+    std::array<std::vector<float>, 2> out{std::vector<float>(frames), std::vector<float>(frames)};
+};
+
+} // namespace
+
+// An armed audio track hears its own input pair through its chain while stopped, as a clip of
+// the same signal would sound through it while playing; "Off" silences it, "In" monitors
+// without the arm, and a MIDI track never takes audio input.
+TEST(DeviceBlocks, ATrackMonitorsItsInputPairThroughItsChain) {
+    const std::array<float, 4> levels{0.1f, 0.1f, 0.4f, -0.2f};
+    RenderRig reference;
+    auto played = reference.addTrack(TrackType::Audio);
+    reference.addConstantClip(played, 48000, 0.4f, -0.2f);
+    reference.edit([&](Project &) { played->gain = 0.5f, played->pan = 0.3f; });
+    const auto clipSound = reference.play(0, 4, 256);
+
+    RenderRig rig;
+    auto voice = rig.addTrack(TrackType::Audio);
+    auto keys = rig.addTrack(TrackType::Midi);
+    rig.edit([&](Project &) {
+        voice->inputPair = 1;
+        voice->armed = true;
+        voice->gain = 0.5f;
+        voice->pan = 0.3f;
+        keys->armed = true;
+    });
+    Engine &engine = rig.engine;
+    SteadyInputs device(levels);
+    const auto &heard = device.out;
+    device.render(engine, 4);
+    EXPECT_EQ(engine.playhead.load(), 0) << "monitoring does not start the transport";
+    EXPECT_TRUE(engine.tracksMonitorInput.load());
+    for (std::size_t i = 0; i < heard[0].size(); i += 51) {
+        EXPECT_NEAR(heard[0][i], clipSound[0][768 + i], 1e-6f) << i;
+        EXPECT_NEAR(heard[1][i], clipSound[1][768 + i], 1e-6f) << i;
+    }
+    EXPECT_NE(heard[0][100], 0.0f);
+
+    rig.edit([&](Project &) { voice->monitor = MonitorMode::Off; });
+    device.render(engine, 1);
+    EXPECT_EQ(*std::max_element(heard[0].begin(), heard[0].end()), 0.0f);
+    EXPECT_FALSE(engine.tracksMonitorInput.load()) << "the device mixes its raw input again";
+
+    rig.edit([&](Project &) { voice->monitor = MonitorMode::In, voice->armed = false; });
+    {
+        AllocationScope scope;
+        device.render(engine, 3);
+        EXPECT_EQ(scope.allocations(), 0u);
+        EXPECT_EQ(scope.frees(), 0u);
+    }
+    EXPECT_NEAR(heard[0][200], clipSound[0][968], 1e-6f);
 }

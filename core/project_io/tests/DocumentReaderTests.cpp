@@ -53,6 +53,10 @@ TEST(DocumentReaderDefaults, AnEmptyObjectGivesEveryDefault) {
 TEST(DocumentReaderDefaults, TracksOfOlderDocumentsLayerTheirSessionClips) {
     EXPECT_FALSE(loadTrack(R"("id":1,"type":0)").tracks[0]->oneClipAtATime);
     EXPECT_TRUE(loadTrack(R"("id":1,"oneClipAtATime":true)").tracks[0]->oneClipAtATime);
+    EXPECT_EQ(loadTrack(R"("id":1)").tracks[0]->monitor, MonitorMode::Auto);
+    EXPECT_EQ(loadTrack(R"("id":1,"monitor":1)").tracks[0]->monitor, MonitorMode::In);
+    EXPECT_EQ(loadTrack(R"("id":1,"monitor":9)").tracks[0]->monitor, MonitorMode::Auto)
+        << "a mode nothing knows about means the default";
 }
 
 TEST(DocumentReaderDefaults, MissingCentsComeFromTheSelectedPreset) {

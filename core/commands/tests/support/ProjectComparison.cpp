@@ -110,6 +110,7 @@ struct Comparer {
         field(path + ".mpeEnabled", a.mpeEnabled, b.mpeEnabled);
         field(path + ".frozen", a.frozen, b.frozen);
         field(path + ".inputPair", a.inputPair, b.inputPair);
+        field(path + ".monitor", static_cast<int>(a.monitor), static_cast<int>(b.monitor));
         field(path + ".oneClipAtATime", a.oneClipAtATime, b.oneClipAtATime);
         field(path + ".clips.size", a.clips.size(), b.clips.size());
         for (std::size_t i = 0; i < std::min(a.clips.size(), b.clips.size()); ++i)

@@ -121,6 +121,11 @@ std::vector<CommandTableRow> trackSettingRows() {
                     return std::make_unique<SetTrackInputPairCommand>(track,
                                                                       static_cast<int32_t>(value));
                 }),
+            row("SetTrackMonitorCommand",
+                [](uint64_t track, int64_t value) {
+                    return std::make_unique<SetTrackMonitorCommand>(
+                        track, static_cast<MonitorMode>((value + 2) % 3));
+                }),
             row("SetTrackArmedCommand",
                 [](uint64_t track, int64_t value) {
                     return std::make_unique<SetTrackArmedCommand>(track, value % 2 != 0);
