@@ -57,14 +57,18 @@ void connectToPhysical(jack_client_t *client, std::span<jack_port_t *const> ours
     jack_free(physical);
 }
 
-/// Every MIDI source the server has now feeds `port`: hardware ports and the bridges that
-/// stand in for them carry the physical flag.
+/// Every MIDI source the server has now feeds `port`: hardware ports, the bridges that stand
+/// in for them, and other programs' MIDI outputs (a sequencer or an on-screen keyboard), as a
+/// player who starts one before the recording expects. Our own ports are left alone.
 void connectMidiSources(jack_client_t *client, jack_port_t *port) {
-    const char **sources = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE,
-                                          JackPortIsPhysical | JackPortIsOutput);
+    const char **sources =
+        jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput);
     if (!sources) return;
-    for (const char **source = sources; *source; ++source)
+    for (const char **source = sources; *source; ++source) {
+        jack_port_t *found = jack_port_by_name(client, *source);
+        if (found && jack_port_is_mine(client, found)) continue;
         jack_connect(client, *source, jack_port_name(port));
+    }
     jack_free(sources);
 }
 

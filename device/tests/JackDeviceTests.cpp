@@ -91,6 +91,10 @@ TEST_F(JackDevice, PlaysTheEngineIntoOtherClientsWithoutTouchingTheSystemPorts) 
 }
 
 TEST_F(JackDevice, ConnectsToTheSystemPortsWhenAllowed) {
+    // Another program's MIDI output, running before the start, is a source like the hardware.
+    JackTestClient keyboard("keyboard", 0, 0, true);
+    ASSERT_TRUE(keyboard.ok()) << keyboard.error();
+    ASSERT_TRUE(keyboard.activate());
     startOnJack(true);
     JackTestClient watcher("watcher", 0, 0);
     ASSERT_TRUE(watcher.ok()) << watcher.error();
@@ -98,6 +102,7 @@ TEST_F(JackDevice, ConnectsToTheSystemPortsWhenAllowed) {
     EXPECT_TRUE(contains(watcher.connections("Halvora:out_2"), "system:playback_2"));
     EXPECT_TRUE(contains(watcher.connections("Halvora:in_1"), "system:capture_1"));
     EXPECT_TRUE(contains(watcher.connections("Halvora:in_2"), "system:capture_2"));
+    EXPECT_TRUE(contains(watcher.connections("Halvora:midi_in"), keyboard.midiPort()));
 }
 
 TEST_F(JackDevice, CapturedInputReachesTheMonitorRingAndTheRecording) {
