@@ -243,10 +243,11 @@ RecordingOutcome placeRecordedTake(Engine &engine, CapturedTake take,
         if (clip && clip->kind == ClipKind::Audio && clip->isSessionClip())
             return overdubSessionClip(engine, *clip, take);
     }
+    // The punch range holds for live-loop takes too: what was played outside it stays out.
+    if (!applyPunch(project, take)) return {};
     if (destination.sessionRow >= 0 && destination.sessionColumn >= 0)
         return recordLiveLoop(engine, std::move(take), destination.sessionRow,
                               destination.sessionColumn);
-    if (!applyPunch(project, take)) return {};
     const auto track = recordingTrack(project, destination.targetTrackId);
     const int64_t loopStart = engine.loopStart.load();
     const int64_t cycle = engine.loopEnd.load() - loopStart;

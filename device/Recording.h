@@ -66,8 +66,8 @@ void finalizeSessionAudioClip(Clip &clip, Engine &engine, std::vector<float> sam
 void activateTakeOnTrack(const std::vector<std::shared_ptr<Clip>> &clips, const Clip &take);
 
 /// Turns a take into clips: overdub, live loop, one take per cycle pass or a single take,
-/// with the project's punch range applied to arrangement takes. A punch range that keeps
-/// nothing adds nothing. Main thread; takes the project mutex and publishes.
+/// with the project's punch range applied to arrangement and live-loop takes. A punch range
+/// that keeps nothing adds nothing. Main thread; takes the project mutex and publishes.
 RecordingOutcome placeRecordedTake(Engine &engine, CapturedTake take,
                                    const RecordingDestination &destination);
 

@@ -378,4 +378,22 @@ TEST(RecordingHandOff, FramesAStalledMainThreadLosesAreCountedAndReported) {
     EXPECT_EQ(device.lastRecordingOverflowFrames, 0u);
 }
 
+TEST_F(Recording, ThePunchRangeCutsALiveLoopTakeAsItCutsAnArrangementTake) {
+    {
+        std::lock_guard lock(engine.projectMutex);
+        engine.project.punchEnabled = true;
+        engine.project.punchIn = 20000;
+        engine.project.punchOut = 60000;
+    }
+    const auto outcome =
+        placeRecordedTake(engine, rampTake(100000, 0), RecordingDestination{0, 0, 1, 0});
+    const auto clips = clipsOf(trackId);
+    ASSERT_EQ(clips.size(), 1u);
+    EXPECT_EQ(outcome.clipId, clips[0]->id);
+    EXPECT_EQ(clips[0]->length, 96000) << "the punched 40,000 frames fill one whole bar";
+    EXPECT_FLOAT_EQ(leftAt(*clips[0], 0), 20000 * 1e-6f);
+    EXPECT_FLOAT_EQ(leftAt(*clips[0], 39999), 59999 * 1e-6f);
+    EXPECT_EQ(leftAt(*clips[0], 40000), 0.0f);
+}
+
 } // namespace
