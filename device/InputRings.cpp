@@ -6,8 +6,12 @@ namespace orvane {
 
 void MonitorRing::allocate() {
     if (allocated()) return;
-    left = std::make_unique<float[]>(frameCount);
-    right = std::make_unique<float[]>(frameCount);
+    left = std::make_unique<std::atomic<float>[]>(frameCount);
+    right = std::make_unique<std::atomic<float>[]>(frameCount);
+    for (uint32_t slot = 0; slot < frameCount; ++slot) {
+        left[slot].store(0.0f, std::memory_order_relaxed);
+        right[slot].store(0.0f, std::memory_order_relaxed);
+    }
     count.store(0);
 }
 
@@ -17,8 +21,7 @@ void MonitorRing::push(const float *samples, int32_t frames, int32_t channels) {
     uint32_t at = count.load(std::memory_order_relaxed);
     for (int32_t frame = 0; frame < frames; ++frame, ++at) {
         const float *source = samples + static_cast<std::size_t>(frame) * stride;
-        left[at & slotMask] = source[0];
-        right[at & slotMask] = stride >= 2 ? source[1] : source[0];
+        write(at, source[0], stride >= 2 ? source[1] : source[0]);
     }
     count.store(at, std::memory_order_release);
 }
@@ -27,10 +30,8 @@ void MonitorRing::pushPlanar(const float *leftInput, const float *rightInput, in
     if (!allocated() || !leftInput || frames < 1) return;
     if (!rightInput) rightInput = leftInput;
     uint32_t at = count.load(std::memory_order_relaxed);
-    for (int32_t frame = 0; frame < frames; ++frame, ++at) {
-        left[at & slotMask] = leftInput[frame];
-        right[at & slotMask] = rightInput[frame];
-    }
+    for (int32_t frame = 0; frame < frames; ++frame, ++at)
+        write(at, leftInput[frame], rightInput[frame]);
     count.store(at, std::memory_order_release);
 }
 
@@ -45,8 +46,9 @@ void MonitorRing::pull(float *leftOut, float *rightOut, int32_t frames) const {
     }
     const uint32_t first = end - static_cast<uint32_t>(frames);
     for (int32_t i = 0; i < frames; ++i) {
-        leftOut[i] = left[(first + static_cast<uint32_t>(i)) & slotMask];
-        rightOut[i] = right[(first + static_cast<uint32_t>(i)) & slotMask];
+        const uint32_t slot = (first + static_cast<uint32_t>(i)) & slotMask;
+        leftOut[i] = left[slot].load(std::memory_order_relaxed);
+        rightOut[i] = right[slot].load(std::memory_order_relaxed);
     }
 }
 
@@ -56,11 +58,13 @@ bool MonitorRing::readInterleaved(std::vector<float> &out, uint32_t frames) cons
     const uint32_t first = end - frames;
     out.resize(static_cast<std::size_t>(frames) * 2);
     for (uint32_t i = 0; i < frames; ++i) {
-        out[2 * i] = left[(first + i) & slotMask];
-        out[2 * i + 1] = right[(first + i) & slotMask];
+        out[2 * i] = left[(first + i) & slotMask].load(std::memory_order_relaxed);
+        out[2 * i + 1] = right[(first + i) & slotMask].load(std::memory_order_relaxed);
     }
-    // Slots from `first` on are rewritten once the count passes first + frameCount.
-    const uint32_t after = count.load(std::memory_order_acquire);
+    // Slots from `first` on are rewritten once the count passes first + frameCount; the fence
+    // keeps the count's second reading after the copy.
+    std::atomic_thread_fence(std::memory_order_acquire);
+    const uint32_t after = count.load(std::memory_order_relaxed);
     return after - first <= frameCount;
 }
 

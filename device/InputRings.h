@@ -34,9 +34,15 @@ class MonitorRing {
     uint32_t writeCount() const { return count.load(std::memory_order_acquire); }
 
   private:
-    std::unique_ptr<float[]> left;
-    std::unique_ptr<float[]> right;
+    // Readers copy while the writer may overwrite: the slots are relaxed atomics (plain moves
+    // on this hardware) and a copy that was lapped is thrown away, as in a sequence lock.
+    std::unique_ptr<std::atomic<float>[]> left;
+    std::unique_ptr<std::atomic<float>[]> right;
     std::atomic<uint32_t> count{0};
+    void write(uint32_t at, float leftSample, float rightSample) {
+        left[at & slotMask].store(leftSample, std::memory_order_relaxed);
+        right[at & slotMask].store(rightSample, std::memory_order_relaxed);
+    }
 };
 
 /// Captured input on its way from the audio thread to the main thread, which appends it to
