@@ -681,10 +681,34 @@ void Vst3Plugin::processBlock(float *left, float *right, int frames,
     impl->processor->process(impl->processData);
 }
 
+// Edits reach the processor, whose state is what a project keeps, with the next block; while
+// the transport is stopped no block comes, so they go in a block of no samples, which is how
+// a plug-in is told new values without audio.
+void Vst3Plugin::flushParametersToProcessor() {
+    collectProcessEdits();
+    std::lock_guard<std::mutex> lock(impl->processing);
+    if (!impl->active || !impl->processor) return;
+    impl->inputEvents.clear();
+    impl->outputEvents.clear();
+    impl->inputParameterChanges.clear();
+    impl->outputParameterChanges.clear();
+    queueChangedParameters();
+    if (impl->inputParameterChanges.getParameterCount() == 0) return;
+    float silence[2] = {0.0f, 0.0f};
+    impl->processData.bindMainBuses(&silence[0], &silence[1], 0);
+    if (!impl->processingStarted) {
+        impl->processor->setProcessing(true);
+        impl->processingStarted = true;
+    }
+    InsideProcess inside(impl.get());
+    impl->processor->process(impl->processData);
+}
+
 bool Vst3Plugin::getState(std::vector<uint8_t> &state) {
     state.clear();
     if (impl->socketFd >= 0) return getStateRemote(state);
     if (!impl->component) return false;
+    flushParametersToProcessor();
     IPtr<Steinberg::MemoryStream> stream = Steinberg::owned(new Steinberg::MemoryStream());
     if (impl->component->getState(stream) != kResultOk) return false;
     stream->seek(0, Steinberg::IBStream::kIBSeekSet, nullptr);
