@@ -584,6 +584,20 @@ bool MixerPanel::openParameterPanel() {
     if (!source) return false;
     if (parameterWindow) parameterWindow->close();
     parameterWindow = new PluginParameterPanel(std::move(source), this);
+    const uint64_t trackId = selected;
+    parameterWindow->onEdited = [this, trackId, index](uint32_t key, float before, float after) {
+        execute(std::make_unique<SetPluginParameterCommand>(trackId, index, key, before, after));
+    };
+    parameterWindow->onUndo = [this] {
+        app.view().undoEdit();
+        refreshValues();
+        refreshDetail();
+    };
+    parameterWindow->onRedo = [this] {
+        app.view().redoEdit();
+        refreshValues();
+        refreshDetail();
+    };
     parameterWindow->show();
     return true;
 }

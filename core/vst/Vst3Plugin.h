@@ -135,6 +135,7 @@ class Vst3Plugin {
     void rememberParameter(uint32_t id, float value);
     void refreshParametersFromController();
     void flushParametersToProcessor();
+    bool hasUnsentParameters();
     void processBlock(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
                       std::span<const int> noteOffs);
     bool processWithin(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
