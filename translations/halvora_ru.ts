@@ -1758,14 +1758,6 @@ Shift+перетаскивание	сдвиг без сетки
         <translation>Встроенные эффекты</translation>
     </message>
     <message>
-        <source>+ VST3</source>
-        <translation>+ VST3</translation>
-    </message>
-    <message>
-        <source>VST 3</source>
-        <translation>VST 3</translation>
-    </message>
-    <message>
         <source>No plug-ins (scan in the Browser)</source>
         <translation>Нет плагинов (сканируйте в Browser)</translation>
     </message>
@@ -1860,6 +1852,14 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>This effect has no editor window</source>
         <translation>У этого эффекта нет окна редактора</translation>
+    </message>
+    <message>
+        <source>+ Plug-in</source>
+        <translation>+ Плагин</translation>
+    </message>
+    <message>
+        <source>VST 3 and LV2 plug-ins</source>
+        <translation>Плагины VST 3 и LV2</translation>
     </message>
 </context>
 <context>

@@ -128,7 +128,7 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
             addInsert(InsertChoice{true, id, {}});
         });
     stockButton->setMenu(stockMenu);
-    vstButton = smallButton(tr("+ VST3"), tr("VST 3"), this);
+    vstButton = smallButton(tr("+ Plug-in"), tr("VST 3 and LV2 plug-ins"), this);
     auto *vstMenu = new QMenu(vstButton);
     connect(vstMenu, &QMenu::aboutToShow, this, [this, vstMenu] {
         vstMenu->clear();

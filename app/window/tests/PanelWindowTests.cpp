@@ -7,31 +7,35 @@
 #include "app/window/PluginBrowserPanel.h"
 #include "app/window/SessionPanel.h"
 #include "app/window/StockEffectPanel.h"
+#include "app/window/Theme.h"
 #include "app/window/tests/WindowTestSupport.h"
 #include "core/commands/CommandStack.h"
 #include "core/engine/Engine.h"
 #include "core/model/StockEffectSettings.h"
-#include "device/OfflineRender.h"
 #include "core/vst/PluginRack.h"
 #include "core/vst/PluginSandboxController.h"
+#include "device/OfflineRender.h"
 #include "tests/support/ScopedTestState.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QDoubleSpinBox>
 #include <QDial>
+#include <QDoubleSpinBox>
 #include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <memory>
@@ -283,6 +287,28 @@ TEST_F(PanelTest, TheBuiltInCompressorsThresholdIsSetInItsPanelAndHeardInTheExpo
     mixer.projectChanged();
     EXPECT_TRUE(midi->inserts[0].state.empty());
     EXPECT_EQ(renderedLevel(app.engine()), unset) << "undo gives back the sound as it was";
+}
+
+// Fusion frames a check box in a shade of the ground; on the dark ground an empty box vanished.
+TEST_F(PanelTest, AnEmptyCheckBoxOfTheMixerStandsOutFromItsGround) {
+    auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
+    mixer.selectChannel(track("MIDI 1")->id);
+    QCheckBox *unchecked = nullptr;
+    for (QCheckBox *box : mixer.findChildren<QCheckBox *>())
+        if (box->isVisible() && !box->isChecked()) unchecked = box;
+    ASSERT_NE(unchecked, nullptr) << "the mixer shows an empty check box";
+    const QImage picture = testing::saveScreenshot(*unchecked, "mixer-empty-check-box");
+    const QColor ground = picture.pixelColor(picture.width() - 1, picture.height() - 1);
+    QStyleOptionButton option;
+    option.initFrom(unchecked);
+    const QRect box =
+        unchecked->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, unchecked);
+    double strongest = 1.0;
+    for (int y = box.top(); y <= box.bottom(); ++y)
+        for (int x = box.left(); x <= box.right(); ++x)
+            strongest = std::max(strongest, theme::contrastRatio(picture.pixelColor(x, y), ground));
+    // Three to one, as an outline of a control needs to be seen.
+    EXPECT_GE(strongest, 3.0) << unchecked->text().toStdString();
 }
 
 TEST_F(PanelTest, MovingAFaderChangesTheTrackGainAsOneUndoableStep) {
