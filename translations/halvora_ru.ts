@@ -2115,6 +2115,26 @@ Shift+перетаскивание	сдвиг без сетки
         <source>A session clip stays in its track&apos;s column</source>
         <translation>Клип сессии остаётся в столбце своей дорожки</translation>
     </message>
+    <message>
+        <source>As the Session</source>
+        <translation>Как у сессии</translation>
+    </message>
+    <message>
+        <source>1 Beat</source>
+        <translation>1 доля</translation>
+    </message>
+    <message>
+        <source>1 Bar</source>
+        <translation>1 такт</translation>
+    </message>
+    <message>
+        <source>8 Bars</source>
+        <translation>8 тактов</translation>
+    </message>
+    <message>
+        <source>Launch Quantisation</source>
+        <translation>Квантование запуска</translation>
+    </message>
 </context>
 <context>
     <name>orvane::TimelineView</name>

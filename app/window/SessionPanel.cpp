@@ -542,6 +542,44 @@ void SessionPanel::newMidiClip(std::size_t row, std::size_t column) {
     if (made.clipId() != 0 && onOpenMidiClip) onOpenMidiClip(made.clipId());
 }
 
+namespace {
+
+QString launchQuantizeLabel(LaunchQuantize quantize) {
+    switch (quantize) {
+    case LaunchQuantize::Immediate: return SessionPanel::tr("As the Session");
+    case LaunchQuantize::OneBeat: return SessionPanel::tr("1 Beat");
+    case LaunchQuantize::OneBar: return SessionPanel::tr("1 Bar");
+    case LaunchQuantize::EightBars: return SessionPanel::tr("8 Bars");
+    }
+    return {};
+}
+
+} // namespace
+
+// A clip's own quantisation is kept beside its launch mode, which the edit leaves as it is.
+void SessionPanel::addLaunchQuantizeMenu(QMenu &menu, uint64_t clipId) {
+    SessionLaunchMode mode = SessionLaunchMode::Trigger;
+    bool legato = false;
+    LaunchQuantize current = LaunchQuantize::OneBar;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto clip = app.engine().project.findClip(clipId);
+        if (!clip) return;
+        mode = clip->launchMode;
+        legato = clip->legatoLaunch;
+        current = clip->launchQuantize;
+    }
+    QMenu *quantizeMenu = menu.addMenu(tr("Launch Quantisation"));
+    for (uint8_t value = 0; value <= static_cast<uint8_t>(LaunchQuantize::EightBars); ++value) {
+        const auto quantize = static_cast<LaunchQuantize>(value);
+        QAction *choice = quantizeMenu->addAction(launchQuantizeLabel(quantize), [=, this] {
+            execute(std::make_unique<SetClipLaunchModeCommand>(clipId, mode, legato, quantize));
+        });
+        choice->setCheckable(true);
+        choice->setChecked(quantize == current);
+    }
+}
+
 void SessionPanel::cellMenu(std::size_t row, std::size_t column, const QPoint &globalPos) {
     const SessionCell &cell = grid.cell(row, column);
     const uint64_t clipId = cell.clipId;
@@ -556,6 +594,7 @@ void SessionPanel::cellMenu(std::size_t row, std::size_t column, const QPoint &g
                                 execute(std::make_unique<SetClipLaunchModeCommand>(
                                     clipId, static_cast<SessionLaunchMode>(value), false));
                             });
+        addLaunchQuantizeMenu(menu, clipId);
         addFollowActionMenu(menu, [&](FollowAction action) {
             execute(std::make_unique<SetClipFollowActionCommand>(clipId, action));
         });

@@ -144,6 +144,37 @@ TEST_F(PanelTest, AddingASceneIsAnUndoableEditThatTheGridShows) {
     EXPECT_EQ(session.model().rows.front().sceneId, 0u);
 }
 
+TEST_F(PanelTest, AClipsLaunchQuantisationIsChosenFromItsMenuAndUndone) {
+    auto &session = show<SessionPanel>(createSessionPanel(app, nullptr));
+    const SessionGridModel &grid = session.model();
+    int row = -1, column = -1;
+    for (std::size_t r = 0; r < grid.rows.size(); ++r)
+        for (std::size_t c = 0; c < grid.columns.size(); ++c)
+            if (grid.cell(r, c).name == "Loop A") row = int(r), column = int(c);
+    ASSERT_GE(column, 0);
+    const auto clip = app.engine().project.findClip(grid.cell(row, column).clipId);
+    ASSERT_TRUE(clip);
+    const LaunchQuantize before = clip->launchQuantize;
+    const SessionLaunchMode mode = clip->launchMode;
+    QWidget &cells = *session.gridWidget();
+    const struct {
+        const char *item;
+        LaunchQuantize chosen;
+    } choices[] = {{"Launch Quantisation/1 Beat", LaunchQuantize::OneBeat},
+                   {"Launch Quantisation/8 Bars", LaunchQuantize::EightBars},
+                   {"Launch Quantisation/As the Session", LaunchQuantize::Immediate}};
+    for (const auto &choice : choices) {
+        testing::whenMenuShows(QString::fromUtf8(choice.item));
+        testing::requestContextMenu(cells, session.cellRect(row, column).center());
+        EXPECT_EQ(clip->launchQuantize, choice.chosen) << choice.item;
+        EXPECT_EQ(clip->launchMode, mode) << "the launch mode stays";
+        EXPECT_EQ(app.commands().undoName(), "Launch Mode");
+    }
+    for (int step = 0; step < 3; ++step)
+        app.view().undoEdit();
+    EXPECT_EQ(clip->launchQuantize, before);
+}
+
 TEST_F(PanelTest, TheGridMovesAClipToAnotherSceneFillsACellAndSetsASceneTempo) {
     auto &session = show<SessionPanel>(createSessionPanel(app, nullptr));
     QTest::mouseClick(button(session, QStringLiteral("Добавить сцену")), Qt::LeftButton);
