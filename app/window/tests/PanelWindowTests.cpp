@@ -170,9 +170,18 @@ TEST_F(PanelTest, AClipsLaunchQuantisationIsChosenFromItsMenuAndUndone) {
         EXPECT_EQ(clip->launchMode, mode) << "the launch mode stays";
         EXPECT_EQ(app.commands().undoName(), "Launch Mode");
     }
-    for (int step = 0; step < 3; ++step)
+    // A new launch mode keeps the clip's quantisation and legato.
+    clip->legatoLaunch = true;
+    testing::whenMenuShows(QStringLiteral("Launch Mode/") +
+                           QString::fromUtf8(sessionLaunchModeLabel(SessionLaunchMode::Gate)));
+    testing::requestContextMenu(cells, session.cellRect(row, column).center());
+    EXPECT_EQ(clip->launchMode, SessionLaunchMode::Gate);
+    EXPECT_EQ(clip->launchQuantize, LaunchQuantize::Immediate);
+    EXPECT_TRUE(clip->legatoLaunch);
+    for (int step = 0; step < 4; ++step)
         app.view().undoEdit();
     EXPECT_EQ(clip->launchQuantize, before);
+    EXPECT_EQ(clip->launchMode, mode);
 }
 
 TEST_F(PanelTest, TheGridMovesAClipToAnotherSceneFillsACellAndSetsASceneTempo) {
@@ -322,6 +331,8 @@ TEST_F(PanelTest, TheBuiltInCompressorsThresholdIsSetInItsPanelAndHeardInTheExpo
 
 // Fusion frames a check box in a shade of the ground; on the dark ground an empty box vanished.
 TEST_F(PanelTest, AnEmptyCheckBoxOfTheMixerStandsOutFromItsGround) {
+    // As the main window dresses the whole program, whichever test made it first.
+    theme::apply(testing::windowTestApplication());
     auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
     mixer.selectChannel(track("MIDI 1")->id);
     QCheckBox *unchecked = nullptr;
