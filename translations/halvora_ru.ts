@@ -1784,14 +1784,6 @@ Shift+перетаскивание	сдвиг без сетки
         <translation>Встроенные эффекты</translation>
     </message>
     <message>
-        <source>+ VST3</source>
-        <translation>+ VST3</translation>
-    </message>
-    <message>
-        <source>VST 3</source>
-        <translation>VST 3</translation>
-    </message>
-    <message>
         <source>No plug-ins (scan in the Browser)</source>
         <translation>Нет плагинов (сканируйте в Browser)</translation>
     </message>
@@ -1886,6 +1878,14 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>This effect has no editor window</source>
         <translation>У этого эффекта нет окна редактора</translation>
+    </message>
+    <message>
+        <source>+ Plug-in</source>
+        <translation>+ Плагин</translation>
+    </message>
+    <message>
+        <source>VST 3 and LV2 plug-ins</source>
+        <translation>Плагины VST 3 и LV2</translation>
     </message>
 </context>
 <context>
@@ -2140,6 +2140,26 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>A session clip stays in its track&apos;s column</source>
         <translation>Клип сессии остаётся в столбце своей дорожки</translation>
+    </message>
+    <message>
+        <source>As the Session</source>
+        <translation>Как у сессии</translation>
+    </message>
+    <message>
+        <source>1 Beat</source>
+        <translation>1 доля</translation>
+    </message>
+    <message>
+        <source>1 Bar</source>
+        <translation>1 такт</translation>
+    </message>
+    <message>
+        <source>8 Bars</source>
+        <translation>8 тактов</translation>
+    </message>
+    <message>
+        <source>Launch Quantisation</source>
+        <translation>Квантование запуска</translation>
     </message>
 </context>
 <context>

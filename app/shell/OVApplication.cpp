@@ -123,6 +123,10 @@ void OVApplication::didFinishLaunching(bool withAudio) {
     // Bypass and automation edits made through commands must be heard from the next block,
     // not when the rack next happens to publish.
     setInsertEditHook([&rackRef] { rackRef.publishRtView(); });
+    setPluginParameterHook([&rackRef](const PluginParameterAddress &address, float normalized) {
+        return rackRef.setParameterAndReadState(address.trackId, address.insertIndex,
+                                                address.parameterId, normalized);
+    });
 
     enginePtr->replaceProject(buildStartupProject(enginePtr->sampleRate.load()));
     {
@@ -383,6 +387,7 @@ void OVApplication::stopServices() {
     enginePtr->setLatencyHook({});
     enginePtr->setDeviceFormatHook({});
     setInsertEditHook({});
+    setPluginParameterHook({});
     CommandStack::setAuditHook({});
     viewPtr.reset();
     liveTick.reset();

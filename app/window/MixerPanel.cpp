@@ -128,7 +128,7 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
             addInsert(InsertChoice{true, id, {}});
         });
     stockButton->setMenu(stockMenu);
-    vstButton = smallButton(tr("+ VST3"), tr("VST 3"), this);
+    vstButton = smallButton(tr("+ Plug-in"), tr("VST 3 and LV2 plug-ins"), this);
     auto *vstMenu = new QMenu(vstButton);
     connect(vstMenu, &QMenu::aboutToShow, this, [this, vstMenu] {
         vstMenu->clear();
@@ -584,6 +584,20 @@ bool MixerPanel::openParameterPanel() {
     if (!source) return false;
     if (parameterWindow) parameterWindow->close();
     parameterWindow = new PluginParameterPanel(std::move(source), this);
+    const uint64_t trackId = selected;
+    parameterWindow->onEdited = [this, trackId, index](uint32_t key, float before, float after) {
+        execute(std::make_unique<SetPluginParameterCommand>(trackId, index, key, before, after));
+    };
+    parameterWindow->onUndo = [this] {
+        app.view().undoEdit();
+        refreshValues();
+        refreshDetail();
+    };
+    parameterWindow->onRedo = [this] {
+        app.view().redoEdit();
+        refreshValues();
+        refreshDetail();
+    };
     parameterWindow->show();
     return true;
 }

@@ -9,6 +9,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QTimer>
@@ -98,11 +99,7 @@ class Vst3Source : public ParameterSource {
         return unit.empty() ? text : text + " " + unit;
     }
 
-    bool stillInRack() override {
-        std::lock_guard lock(rack.slotsMutex);
-        return std::ranges::any_of(rack.slots,
-                                   [&](const vst::Slot &slot) { return slot.plugin == plugin; });
-    }
+    bool stillInRack() override { return rack.holdsInstance(plugin.get()); }
 
   private:
     std::string choiceName(const vst::PluginParameterInfo &info, int32_t step) {
@@ -155,11 +152,7 @@ class Lv2Source : public ParameterSource {
         return formatPlainValue(lv2::plainFromNormalized(parameter, normalized), parameter.unit);
     }
 
-    bool stillInRack() override {
-        std::lock_guard lock(rack.slotsMutex);
-        return std::ranges::any_of(rack.slots,
-                                   [&](const vst::Slot &slot) { return slot.lv2Plugin == plugin; });
-    }
+    bool stillInRack() override { return rack.holdsInstance(plugin.get()); }
 
   private:
     vst::PluginRack &rack;
@@ -210,6 +203,16 @@ PluginParameterPanel::PluginParameterPanel(std::unique_ptr<ParameterSource> made
     outer->addWidget(scroll);
     resize(520, std::clamp(60 + 34 * rowCount(), 160, 640));
 
+    // The main window's keys, whatever the desktop's own convention.
+    auto *undo = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), this);
+    connect(undo, &QShortcut::activated, this, [this] {
+        if (onUndo) onUndo();
+    });
+    auto *redo = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), this);
+    connect(redo, &QShortcut::activated, this, [this] {
+        if (onRedo) onRedo();
+    });
+
     follower = new QTimer(this);
     follower->setInterval(followIntervalMs);
     connect(follower, &QTimer::timeout, this, [this] { followPlugin(); });
@@ -236,8 +239,9 @@ void PluginParameterPanel::addRow(QGridLayout &grid, ParameterRow row) {
     switch (described.kind) {
     case ParameterKind::toggle:
         added.toggle = new QCheckBox(holder);
-        connect(added.toggle, &QCheckBox::toggled, this,
-                [this, index](bool on) { userChanged(index, on ? 1.0f : 0.0f); });
+        connect(added.toggle, &QCheckBox::toggled, this, [this, index](bool on) {
+            commitChange(index, shown[index].shownValue, on ? 1.0f : 0.0f);
+        });
         grid.addWidget(added.toggle, line, 1);
         break;
     case ParameterKind::choice: {
@@ -245,9 +249,10 @@ void PluginParameterPanel::addRow(QGridLayout &grid, ParameterRow row) {
         for (const std::string &name : described.choices)
             added.choice->addItem(QString::fromStdString(name));
         const std::size_t count = described.choices.size();
-        connect(
-            added.choice, &QComboBox::currentIndexChanged, this,
-            [this, index, count](int chosen) { userChanged(index, choiceValue(chosen, count)); });
+        connect(added.choice, &QComboBox::currentIndexChanged, this,
+                [this, index, count](int chosen) {
+                    commitChange(index, shown[index].shownValue, choiceValue(chosen, count));
+                });
         grid.addWidget(added.choice, line, 1);
         break;
     }
@@ -255,9 +260,15 @@ void PluginParameterPanel::addRow(QGridLayout &grid, ParameterRow row) {
         added.slider = new QSlider(Qt::Horizontal, holder);
         added.slider->setRange(0, std::max(1, described.steps));
         added.slider->setAccessibleName(QString::fromStdString(described.name));
-        connect(added.slider, &QSlider::valueChanged, this, [this, index](int position) {
-            userChanged(index, static_cast<float>(position) /
-                                   static_cast<float>(shown[index].slider->maximum()));
+        connect(added.slider, &QSlider::sliderPressed, this,
+                [this, index] { shown[index].grabbedValue = shown[index].shownValue; });
+        connect(added.slider, &QSlider::valueChanged, this,
+                [this, index](int position) { sliderMoved(index, position); });
+        connect(added.slider, &QSlider::sliderReleased, this, [this, index] {
+            ShownRow &released = shown[index];
+            const float before = released.grabbedValue;
+            released.grabbedValue = -1.0f;
+            commitChange(index, before, released.shownValue);
         });
         grid.addWidget(added.slider, line, 1);
         break;
@@ -268,9 +279,26 @@ void PluginParameterPanel::addRow(QGridLayout &grid, ParameterRow row) {
     grid.addWidget(added.value, line, 2);
 }
 
-void PluginParameterPanel::userChanged(std::size_t index, float normalized) {
+// While the slider is held the plug-in follows it, so that the change is heard as it is made;
+// the gesture becomes one edit when the slider is let go.
+void PluginParameterPanel::sliderMoved(std::size_t index, int position) {
+    ShownRow &moved = shown[index];
+    const float value = static_cast<float>(position) / static_cast<float>(moved.slider->maximum());
+    if (!moved.slider->isSliderDown()) {
+        commitChange(index, moved.shownValue, value);
+        return;
+    }
+    source->setNormalized(moved.row.key, value);
+    showValue(moved, source->normalized(moved.row.key));
+}
+
+void PluginParameterPanel::commitChange(std::size_t index, float before, float after) {
     ShownRow &changed = shown[index];
-    source->setNormalized(changed.row.key, normalized);
+    if (onEdited && before >= 0.0f) {
+        if (before != after) onEdited(changed.row.key, before, after);
+    } else {
+        source->setNormalized(changed.row.key, after);
+    }
     // Read back: the plug-in may round the value to one it can take.
     showValue(changed, source->normalized(changed.row.key));
 }

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,15 +60,24 @@ std::unique_ptr<ParameterSource> parameterSourceFor(vst::PluginRack &rack, uint6
 std::string formatPlainValue(float value, const std::string &unit);
 
 /// A window with one row per parameter of a plug-in insert: its name, a slider (a check box
-/// for a switch, a list for named choices) and the value with its unit. A change reaches the
-/// plug-in at once; changes made elsewhere (automation, the plug-in's own window) show on the
-/// panel's timer. The window closes itself when its insert goes.
+/// for a switch, a list for named choices) and the value with its unit. A slider being dragged
+/// moves the plug-in as it goes; each finished change (a drag, a click, a key) is handed to
+/// `onEdited` once, to become one undo step. Changes made elsewhere (undo, automation, the
+/// plug-in's own window) show on the panel's timer. The window closes itself when its insert
+/// goes.
 class PluginParameterPanel : public QWidget {
     Q_OBJECT
 
   public:
     PluginParameterPanel(std::unique_ptr<ParameterSource> source, QWidget *parent);
     ~PluginParameterPanel() override;
+
+    /// A finished change of the parameter `key` from `before` to `after` (normalized). Unset,
+    /// the value goes straight to the plug-in.
+    std::function<void(uint32_t key, float before, float after)> onEdited;
+    /// The window's undo and redo keys, which would otherwise not reach the main window.
+    std::function<void()> onUndo;
+    std::function<void()> onRedo;
 
     int rowCount() const { return static_cast<int>(shown.size()); }
     /// The row of the parameter named `name`, or -1.
@@ -89,10 +99,13 @@ class PluginParameterPanel : public QWidget {
         QComboBox *choice = nullptr;
         QLabel *value = nullptr;
         float shownValue = -1.0f;
+        /// The value when the slider was grabbed, while it is held.
+        float grabbedValue = -1.0f;
     };
 
     void addRow(QGridLayout &grid, ParameterRow row);
-    void userChanged(std::size_t index, float normalized);
+    void sliderMoved(std::size_t index, int position);
+    void commitChange(std::size_t index, float before, float after);
     void showValue(ShownRow &shownRow, float normalized);
 
     std::unique_ptr<ParameterSource> source;

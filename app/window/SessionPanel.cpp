@@ -542,6 +542,55 @@ void SessionPanel::newMidiClip(std::size_t row, std::size_t column) {
     if (made.clipId() != 0 && onOpenMidiClip) onOpenMidiClip(made.clipId());
 }
 
+namespace {
+
+QString launchQuantizeLabel(LaunchQuantize quantize) {
+    switch (quantize) {
+    case LaunchQuantize::Immediate: return SessionPanel::tr("As the Session");
+    case LaunchQuantize::OneBeat: return SessionPanel::tr("1 Beat");
+    case LaunchQuantize::OneBar: return SessionPanel::tr("1 Bar");
+    case LaunchQuantize::EightBars: return SessionPanel::tr("8 Bars");
+    }
+    return {};
+}
+
+} // namespace
+
+// Both menus mark what the clip has and change only what they name: a new launch mode keeps
+// the clip's legato and quantisation, a new quantisation its mode and legato.
+void SessionPanel::addLaunchMenus(QMenu &menu, uint64_t clipId) {
+    SessionLaunchMode currentMode = SessionLaunchMode::Trigger;
+    bool legato = false;
+    LaunchQuantize currentQuantize = LaunchQuantize::OneBar;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto clip = app.engine().project.findClip(clipId);
+        if (!clip) return;
+        currentMode = clip->launchMode;
+        legato = clip->legatoLaunch;
+        currentQuantize = clip->launchQuantize;
+    }
+    QMenu *modeMenu = menu.addMenu(tr("Launch Mode"));
+    for (uint8_t value = 0; value <= static_cast<uint8_t>(SessionLaunchMode::PlayOnce); ++value) {
+        const auto mode = static_cast<SessionLaunchMode>(value);
+        QAction *choice = modeMenu->addAction(sessionLaunchModeLabel(mode), [=, this] {
+            execute(std::make_unique<SetClipLaunchModeCommand>(clipId, mode, legato));
+        });
+        choice->setCheckable(true);
+        choice->setChecked(mode == currentMode);
+    }
+    QMenu *quantizeMenu = menu.addMenu(tr("Launch Quantisation"));
+    for (uint8_t value = 0; value <= static_cast<uint8_t>(LaunchQuantize::EightBars); ++value) {
+        const auto quantize = static_cast<LaunchQuantize>(value);
+        QAction *choice = quantizeMenu->addAction(launchQuantizeLabel(quantize), [=, this] {
+            execute(
+                std::make_unique<SetClipLaunchModeCommand>(clipId, currentMode, legato, quantize));
+        });
+        choice->setCheckable(true);
+        choice->setChecked(quantize == currentQuantize);
+    }
+}
+
 void SessionPanel::cellMenu(std::size_t row, std::size_t column, const QPoint &globalPos) {
     const SessionCell &cell = grid.cell(row, column);
     const uint64_t clipId = cell.clipId;
@@ -549,13 +598,7 @@ void SessionPanel::cellMenu(std::size_t row, std::size_t column, const QPoint &g
     if (clipId != 0) {
         menu.addAction(tr("Duplicate Clip"),
                        [&] { execute(std::make_unique<DuplicateSessionClipCommand>(clipId)); });
-        QMenu *mode = menu.addMenu(tr("Launch Mode"));
-        for (uint8_t value = 0; value <= 3; ++value)
-            mode->addAction(sessionLaunchModeLabel(static_cast<SessionLaunchMode>(value)),
-                            [&, value] {
-                                execute(std::make_unique<SetClipLaunchModeCommand>(
-                                    clipId, static_cast<SessionLaunchMode>(value), false));
-                            });
+        addLaunchMenus(menu, clipId);
         addFollowActionMenu(menu, [&](FollowAction action) {
             execute(std::make_unique<SetClipFollowActionCommand>(clipId, action));
         });

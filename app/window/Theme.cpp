@@ -13,7 +13,8 @@ namespace orvane::theme {
 namespace {
 
 // Fusion draws every stock widget from the palette; the sheet adds only what the palette
-// cannot say (checked and hovered buttons, the tabs, borders). Hover keeps the text light:
+// cannot say (checked and hovered buttons, the tabs, borders, a check box's frame, which
+// Fusion draws dark on a dark ground). Hover keeps the text light:
 // a white hover box with near-white text is unreadable.
 const char *const styleSheetTemplate = R"(
 QToolTip { color: @text; background: @raised; border: 1px solid @border; }
@@ -40,6 +41,11 @@ QLineEdit, QComboBox, QSpinBox, QDoubleSpinBox, QAbstractItemView {
 QHeaderView::section { background: @raised; color: @text; border: 1px solid @border;
                        padding: 2px 4px; }
 QDockWidget::title { background: @panel; padding: 3px; }
+QCheckBox::indicator { width: 12px; height: 12px; border: 1px solid @dimText; border-radius: 2px;
+                       background: @field; }
+QCheckBox::indicator:hover { border-color: @text; }
+QCheckBox::indicator:checked { background: @accentBorder; border-color: @accentText; }
+QCheckBox::indicator:disabled { border-color: @border; }
 QPushButton#mute, QPushButton#solo, QPushButton#arm { padding: 0px; font-weight: bold; }
 QPushButton#mute:checked { background: @muteOn; color: @litText; border-color: @muteOn; }
 QPushButton#solo:checked { background: @soloOn; color: @litText; border-color: @soloOn; }
@@ -48,14 +54,23 @@ QPushButton#arm:checked { background: @armOn; color: @litText; border-color: @ar
 
 QString styleSheet() {
     const std::pair<const char *, QColor> colours[] = {
-        {"@accentBorder", accentBorder}, {"@accentText", accentText},
-        {"@accent", accent},             {"@armOn", armOn},
-        {"@border", border},             {"@button", button},
-        {"@disabledText", disabledText}, {"@field", field},
-        {"@hoverBorder", hoverBorder},   {"@hover", hover},
-        {"@litText", litText},           {"@muteOn", muteOn},
-        {"@panel", panel},               {"@raised", raised},
-        {"@soloOn", soloOn},             {"@text", text},
+        {"@accentBorder", accentBorder},
+        {"@accentText", accentText},
+        {"@accent", accent},
+        {"@armOn", armOn},
+        {"@border", border},
+        {"@button", button},
+        {"@disabledText", disabledText},
+        {"@dimText", dimText},
+        {"@field", field},
+        {"@hoverBorder", hoverBorder},
+        {"@hover", hover},
+        {"@litText", litText},
+        {"@muteOn", muteOn},
+        {"@panel", panel},
+        {"@raised", raised},
+        {"@soloOn", soloOn},
+        {"@text", text},
     };
     // Longer names first where one is the start of another ("@accentText" before "@accent").
     QString sheet = QString::fromLatin1(styleSheetTemplate);

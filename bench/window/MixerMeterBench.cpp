@@ -3,6 +3,10 @@
 // the share of one core that 30 such frames a second use. Two baselines are measured in the
 // same run: a frame whose meters did not move (the tick's own reading), and a repaint of the
 // whole panel (what a frame would cost if every meter change redrew every strip).
+// The last two run the window's own event loop for some seconds of wall time, once with the
+// 64-strip mixer shown and its meters moving on the interface timer, once with the mixer
+// hidden (the idle window), and give the whole process's processor time (user and system)
+// per second of wall as a share of one core, and the window thread's own share beside it.
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
 #include "app/shell/tests/ApplicationTestSupport.h"
@@ -11,13 +15,19 @@
 #include "core/engine/Engine.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <ctime>
+#include <functional>
+
 #include <memory>
 #include <mutex>
+#include <sys/resource.h>
 
 namespace {
 
@@ -116,6 +126,70 @@ void BM_MixerWholePanelRepaint(benchmark::State &state) {
     reportShare(state, seconds, state.iterations());
 }
 BENCHMARK(BM_MixerWholePanelRepaint)->Unit(benchmark::kMillisecond);
+
+struct ProcessTimes {
+    double user = 0.0;
+    double system = 0.0;
+};
+
+ProcessTimes processTimes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval &value) {
+        return static_cast<double>(value.tv_sec) + static_cast<double>(value.tv_usec) * 1e-6;
+    };
+    return {seconds(usage.ru_utime), seconds(usage.ru_stime)};
+}
+
+constexpr int wallMilliseconds = 3000;
+
+/// Runs the event loop for `wallMilliseconds` with the interface timer doing `tick`, and
+/// reports the process's processor time per second of wall.
+void runWindowFor(benchmark::State &state, const std::function<void()> &tick) {
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, tick);
+    timer.start(static_cast<int>(OVApplication::uiTickSeconds * 1000.0));
+    double user = 0.0, system = 0.0, wall = 0.0, window = 0.0;
+    for (auto _ : state) {
+        const ProcessTimes before = processTimes();
+        const double windowStart = threadSeconds();
+        QElapsedTimer clock;
+        clock.start();
+        QEventLoop loop;
+        QTimer::singleShot(wallMilliseconds, &loop, &QEventLoop::quit);
+        loop.exec();
+        const ProcessTimes after = processTimes();
+        window += threadSeconds() - windowStart;
+        wall += static_cast<double>(clock.nsecsElapsed()) * 1e-9;
+        user += after.user - before.user;
+        system += after.system - before.system;
+    }
+    timer.stop();
+    state.counters["core_share_percent"] = 100.0 * (user + system) / wall;
+    state.counters["user_percent"] = 100.0 * user / wall;
+    state.counters["system_percent"] = 100.0 * system / wall;
+    // The window's own thread alone (user and system), without the engine's threads.
+    state.counters["window_thread_percent"] = 100.0 * window / wall;
+}
+
+void BM_IdleWindowCpuPerWallSecond(benchmark::State &state) {
+    MixerScene &mixer = scene();
+    mixer.panel->hide();
+    runWindowFor(state, [&mixer] { mixer.app.onTick(); });
+}
+BENCHMARK(BM_IdleWindowCpuPerWallSecond)->Iterations(1)->Unit(benchmark::kSecond);
+
+void BM_MixerMetersMovingCpuPerWallSecond(benchmark::State &state) {
+    MixerScene &mixer = scene();
+    mixer.panel->show();
+    int frame = 0;
+    runWindowFor(state, [&mixer, &frame] {
+        mixer.app.onTick();
+        mixer.moveMeters(++frame);
+        mixer.panel->onTick();
+    });
+}
+BENCHMARK(BM_MixerMetersMovingCpuPerWallSecond)->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace
 

@@ -20,3 +20,24 @@ void reportInsertEdit() {
 }
 
 } // namespace orvane
+
+namespace orvane {
+
+namespace {
+
+PluginParameterHook &pluginParameterHook() {
+    static PluginParameterHook hook;
+    return hook;
+}
+
+} // namespace
+
+void setPluginParameterHook(PluginParameterHook hook) { pluginParameterHook() = std::move(hook); }
+
+std::optional<std::vector<uint8_t>> applyPluginParameter(const PluginParameterAddress &address,
+                                                         float normalized) {
+    if (const auto &hook = pluginParameterHook()) return hook(address, normalized);
+    return std::nullopt;
+}
+
+} // namespace orvane

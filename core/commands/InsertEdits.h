@@ -18,3 +18,31 @@ void setInsertEditHook(InsertEditHook hook);
 void reportInsertEdit();
 
 } // namespace orvane
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace orvane {
+
+/// One parameter of the plug-in of one insert.
+struct PluginParameterAddress {
+    uint64_t trackId = 0;
+    int32_t insertIndex = 0;
+    uint32_t parameterId = 0;
+};
+
+/// Gives a plug-in parameter a normalized value and returns the plug-in's state afterwards, or
+/// none when no live plug-in answers for the address. Commands live below the plug-in rack,
+/// so the application points this at its rack. Shared by the whole process, main thread only,
+/// called with the project mutex held; an empty callable switches it off.
+using PluginParameterHook = std::function<std::optional<std::vector<uint8_t>>(
+    const PluginParameterAddress &address, float normalized)>;
+
+void setPluginParameterHook(PluginParameterHook hook);
+
+/// For the commands: runs the hook; none when no hook is set.
+std::optional<std::vector<uint8_t>> applyPluginParameter(const PluginParameterAddress &address,
+                                                         float normalized);
+
+} // namespace orvane

@@ -147,6 +147,40 @@ void SetStockEffectSettingsCommand::undo(Project &project) {
 
 std::string SetStockEffectSettingsCommand::name() const { return "Effect Settings"; }
 
+SetPluginParameterCommand::SetPluginParameterCommand(uint64_t trackId, int32_t insertIndex,
+                                                     uint32_t parameterId, float oldValue,
+                                                     float newValue)
+    : trackId_(trackId), insertIndex_(insertIndex), parameterId_(parameterId), oldValue_(oldValue),
+      newValue_(newValue) {}
+
+InsertSlot *SetPluginParameterCommand::findInsert(const Project &project) const {
+    InsertSlot *insert = insertOf(project, trackId_, insertIndex_);
+    return insert && !insert->isStock ? insert : nullptr;
+}
+
+PluginParameterAddress SetPluginParameterCommand::address() const {
+    return {trackId_, insertIndex_, parameterId_};
+}
+
+void SetPluginParameterCommand::redo(Project &project) {
+    InsertSlot *insert = findInsert(project);
+    if (!insert || !std::isfinite(newValue_) || !std::isfinite(oldValue_)) return;
+    std::optional<std::vector<uint8_t>> state =
+        applyPluginParameter(address(), std::clamp(newValue_, 0.0f, 1.0f));
+    if (!state) return;
+    before_.capture(insert->state);
+    insert->state = std::move(*state);
+}
+
+void SetPluginParameterCommand::undo(Project &project) {
+    InsertSlot *insert = findInsert(project);
+    if (!insert || !before_.captured()) return;
+    applyPluginParameter(address(), std::clamp(oldValue_, 0.0f, 1.0f));
+    before_.restoreInto(insert->state);
+}
+
+std::string SetPluginParameterCommand::name() const { return "Plug-in Parameter"; }
+
 SetControlRoomCommand::SetControlRoomCommand(ControlRoomSettings settings) : settings_(settings) {}
 
 void SetControlRoomCommand::redo(Project &project) {

@@ -2,6 +2,7 @@
 
 #include "core/commands/CapturedValue.h"
 #include "core/commands/Command.h"
+#include "core/commands/InsertEdits.h"
 
 #include <cstdint>
 #include <string>
@@ -79,6 +80,32 @@ class SetStockEffectSettingsCommand : public Command {
     uint64_t trackId_;
     int32_t insertIndex_;
     std::vector<float> values_;
+    CapturedValue<std::vector<uint8_t>> before_;
+};
+
+/// "Plug-in Parameter": one parameter of a plug-in insert moved from one normalized value to
+/// another (a whole slider gesture is one command). The plug-in is set through the plug-in
+/// parameter hook, and the state it reports afterwards becomes the insert's saved state, so
+/// that the edit is in the project whether or not audio ran since. Undo sets the old value and
+/// gives back the old state. Built-in inserts, values that are not numbers and inserts no
+/// live plug-in answers for are left alone.
+class SetPluginParameterCommand : public Command {
+  public:
+    SetPluginParameterCommand(uint64_t trackId, int32_t insertIndex, uint32_t parameterId,
+                              float oldValue, float newValue);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    InsertSlot *findInsert(const Project &project) const;
+    PluginParameterAddress address() const;
+
+    uint64_t trackId_;
+    int32_t insertIndex_;
+    uint32_t parameterId_;
+    float oldValue_;
+    float newValue_;
     CapturedValue<std::vector<uint8_t>> before_;
 };
 

@@ -405,20 +405,26 @@ void SetClipFollowActionCommand::undo(Project &project) {
 std::string SetClipFollowActionCommand::name() const { return "Follow Action"; }
 
 SetClipLaunchModeCommand::SetClipLaunchModeCommand(uint64_t clipId, SessionLaunchMode mode,
-                                                   bool legato)
-    : clipId_(clipId), mode_(mode), legato_(legato) {}
+                                                   bool legato,
+                                                   std::optional<LaunchQuantize> quantize)
+    : clipId_(clipId), mode_(mode), legato_(legato), quantize_(quantize) {}
 
 void SetClipLaunchModeCommand::redo(Project &project) {
     const auto clip = project.findClip(clipId_);
     if (!clip || static_cast<uint8_t>(mode_) > static_cast<uint8_t>(SessionLaunchMode::PlayOnce))
         return;
+    if (quantize_ &&
+        static_cast<uint8_t>(*quantize_) > static_cast<uint8_t>(LaunchQuantize::EightBars))
+        return;
     if (!captured_) {
         previousMode_ = clip->launchMode;
         previousLegato_ = clip->legatoLaunch;
+        previousQuantize_ = clip->launchQuantize;
         captured_ = true;
     }
     clip->launchMode = mode_;
     clip->legatoLaunch = legato_;
+    if (quantize_) clip->launchQuantize = *quantize_;
 }
 
 void SetClipLaunchModeCommand::undo(Project &project) {
@@ -426,6 +432,7 @@ void SetClipLaunchModeCommand::undo(Project &project) {
     if (!clip || !captured_) return;
     clip->launchMode = previousMode_;
     clip->legatoLaunch = previousLegato_;
+    clip->launchQuantize = previousQuantize_;
 }
 
 std::string SetClipLaunchModeCommand::name() const { return "Launch Mode"; }

@@ -168,10 +168,12 @@ class SetClipFollowActionCommand : public Command {
     bool captured_ = false;
 };
 
-/// "Launch Mode": trigger, gate, toggle or play once, and legato.
+/// "Launch Mode": trigger, gate, toggle or play once, and legato; with `quantize`, also the
+/// clip's own launch quantisation (`Immediate` leaves it to the session's).
 class SetClipLaunchModeCommand : public Command {
   public:
-    SetClipLaunchModeCommand(uint64_t clipId, SessionLaunchMode mode, bool legato);
+    SetClipLaunchModeCommand(uint64_t clipId, SessionLaunchMode mode, bool legato,
+                             std::optional<LaunchQuantize> quantize = std::nullopt);
     void redo(Project &project) override;
     void undo(Project &project) override;
     std::string name() const override;
@@ -180,8 +182,10 @@ class SetClipLaunchModeCommand : public Command {
     uint64_t clipId_;
     SessionLaunchMode mode_;
     bool legato_;
+    std::optional<LaunchQuantize> quantize_;
     SessionLaunchMode previousMode_ = SessionLaunchMode::Trigger;
     bool previousLegato_ = false;
+    LaunchQuantize previousQuantize_ = LaunchQuantize::OneBar;
     bool captured_ = false;
 };
 

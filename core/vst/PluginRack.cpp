@@ -807,6 +807,37 @@ bool PluginRack::insertAvailable(uint64_t trackId, int32_t insertIndex) {
     return false;
 }
 
+bool PluginRack::holdsInstance(const void *instance) {
+    std::lock_guard lock(slotsMutex);
+    return std::ranges::any_of(slots, [instance](const Slot &slot) {
+        return (slot.plugin && slot.plugin.get() == instance) ||
+               (slot.lv2Plugin && slot.lv2Plugin.get() == instance);
+    });
+}
+
+std::optional<std::vector<uint8_t>> PluginRack::setParameterAndReadState(uint64_t trackId,
+                                                                         int32_t insertIndex,
+                                                                         uint32_t parameterId,
+                                                                         float normalized) {
+    std::lock_guard lock(slotsMutex);
+    for (Slot &slot : slots) {
+        if (slot.trackId != trackId || slot.insertIndex != insertIndex) continue;
+        std::vector<uint8_t> state;
+        if (slot.lv2Plugin) {
+            if (parameterId >= slot.lv2Plugin->parameters.size()) return std::nullopt;
+            slot.lv2Plugin->setParameterNormalized(parameterId, normalized);
+            slot.lv2Plugin->setStateFolder(lv2StateFolder());
+            if (!slot.lv2Plugin->getState(state)) return std::nullopt;
+            return state;
+        }
+        if (!slot.plugin) return std::nullopt;
+        slot.plugin->setParameterNormalized(parameterId, normalized);
+        if (!slot.plugin->getState(state)) return std::nullopt;
+        return state;
+    }
+    return std::nullopt;
+}
+
 std::optional<float> PluginRack::lastAutomationValue(uint64_t trackId, int32_t insertIndex) const {
     const PluginRackView *view = views.current().get();
     if (!view) return std::nullopt;

@@ -213,6 +213,16 @@ class PluginRack {
 
     /// False for a placeholder; true for every other insert the rack created.
     bool insertAvailable(uint64_t trackId, int32_t insertIndex);
+    /// Whether an insert still runs `instance` (a VST 3 or an LV2 plug-in), which a window
+    /// holding on to a plug-in asks before it trusts it again.
+    bool holdsInstance(const void *instance);
+    /// Gives one parameter of an insert's plug-in a normalized value and returns the plug-in's
+    /// state afterwards; none for a built-in insert, a placeholder or no insert. Main thread,
+    /// with the project mutex held or not.
+    std::optional<std::vector<uint8_t>> setParameterAndReadState(uint64_t trackId,
+                                                                 int32_t insertIndex,
+                                                                 uint32_t parameterId,
+                                                                 float normalized);
     /// Last automation value the audio thread sent to the insert's plug-in, if any.
     std::optional<float> lastAutomationValue(uint64_t trackId, int32_t insertIndex) const;
     /// Number of live plug-in instances, those awaiting release included.

@@ -654,6 +654,18 @@ void Vst3Plugin::queueChangedParameters() {
     });
 }
 
+bool Vst3Plugin::hasUnsentParameters() {
+    const float *sent = impl->sentValues.get();
+    uint32_t index = 0;
+    bool unsent = false;
+    impl->handOver.forEach([&](uint32_t, float value) {
+        const bool tracked = sent != nullptr && index < trackedParameters;
+        unsent = unsent || !tracked || std::memcmp(&sent[index], &value, sizeof value) != 0;
+        ++index;
+    });
+    return unsent;
+}
+
 void Vst3Plugin::processBlock(float *left, float *right, int frames,
                               std::span<const NoteOn> noteOns, std::span<const int> noteOffs) {
     impl->inputEvents.clear();
@@ -681,10 +693,27 @@ void Vst3Plugin::processBlock(float *left, float *right, int frames,
     impl->processor->process(impl->processData);
 }
 
+// Edits reach the processor, whose state is what a project keeps, with the next block; while
+// the transport is stopped no block comes, so they go with a few samples of silence. (A block
+// of no samples is the documented way, but plug-ins built on a common framework ignore the
+// values it carries.)
+void Vst3Plugin::flushParametersToProcessor() {
+    collectProcessEdits();
+    std::lock_guard<std::mutex> lock(impl->processing);
+    if (!impl->active || !impl->processor) return;
+    // While playing, blocks carry the values anyway; a block of silence slipped in between
+    // would be heard.
+    if (!hasUnsentParameters()) return;
+    constexpr int flushFrames = 16;
+    std::array<float, flushFrames> left{}, right{};
+    processBlock(left.data(), right.data(), std::min(flushFrames, impl->blockSize), {}, {});
+}
+
 bool Vst3Plugin::getState(std::vector<uint8_t> &state) {
     state.clear();
     if (impl->socketFd >= 0) return getStateRemote(state);
     if (!impl->component) return false;
+    flushParametersToProcessor();
     IPtr<Steinberg::MemoryStream> stream = Steinberg::owned(new Steinberg::MemoryStream());
     if (impl->component->getState(stream) != kResultOk) return false;
     stream->seek(0, Steinberg::IBStream::kIBSeekSet, nullptr);

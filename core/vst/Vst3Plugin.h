@@ -134,6 +134,8 @@ class Vst3Plugin {
     bool loadOutOfProcess(const std::string &path, const std::string &uid);
     void rememberParameter(uint32_t id, float value);
     void refreshParametersFromController();
+    void flushParametersToProcessor();
+    bool hasUnsentParameters();
     void processBlock(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
                       std::span<const int> noteOffs);
     bool processWithin(float *left, float *right, int frames, std::span<const NoteOn> noteOns,

@@ -7,31 +7,35 @@
 #include "app/window/PluginBrowserPanel.h"
 #include "app/window/SessionPanel.h"
 #include "app/window/StockEffectPanel.h"
+#include "app/window/Theme.h"
 #include "app/window/tests/WindowTestSupport.h"
 #include "core/commands/CommandStack.h"
 #include "core/engine/Engine.h"
 #include "core/model/StockEffectSettings.h"
-#include "device/OfflineRender.h"
 #include "core/vst/PluginRack.h"
 #include "core/vst/PluginSandboxController.h"
+#include "device/OfflineRender.h"
 #include "tests/support/ScopedTestState.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QDoubleSpinBox>
 #include <QDial>
+#include <QDoubleSpinBox>
 #include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <memory>
@@ -138,6 +142,46 @@ TEST_F(PanelTest, AddingASceneIsAnUndoableEditThatTheGridShows) {
     session.projectChanged();
     EXPECT_EQ(session.model().rows.size(), rows);
     EXPECT_EQ(session.model().rows.front().sceneId, 0u);
+}
+
+TEST_F(PanelTest, AClipsLaunchQuantisationIsChosenFromItsMenuAndUndone) {
+    auto &session = show<SessionPanel>(createSessionPanel(app, nullptr));
+    const SessionGridModel &grid = session.model();
+    int row = -1, column = -1;
+    for (std::size_t r = 0; r < grid.rows.size(); ++r)
+        for (std::size_t c = 0; c < grid.columns.size(); ++c)
+            if (grid.cell(r, c).name == "Loop A") row = int(r), column = int(c);
+    ASSERT_GE(column, 0);
+    const auto clip = app.engine().project.findClip(grid.cell(row, column).clipId);
+    ASSERT_TRUE(clip);
+    const LaunchQuantize before = clip->launchQuantize;
+    const SessionLaunchMode mode = clip->launchMode;
+    QWidget &cells = *session.gridWidget();
+    const struct {
+        const char *item;
+        LaunchQuantize chosen;
+    } choices[] = {{"Launch Quantisation/1 Beat", LaunchQuantize::OneBeat},
+                   {"Launch Quantisation/8 Bars", LaunchQuantize::EightBars},
+                   {"Launch Quantisation/As the Session", LaunchQuantize::Immediate}};
+    for (const auto &choice : choices) {
+        testing::whenMenuShows(QString::fromUtf8(choice.item));
+        testing::requestContextMenu(cells, session.cellRect(row, column).center());
+        EXPECT_EQ(clip->launchQuantize, choice.chosen) << choice.item;
+        EXPECT_EQ(clip->launchMode, mode) << "the launch mode stays";
+        EXPECT_EQ(app.commands().undoName(), "Launch Mode");
+    }
+    // A new launch mode keeps the clip's quantisation and legato.
+    clip->legatoLaunch = true;
+    testing::whenMenuShows(QStringLiteral("Launch Mode/") +
+                           QString::fromUtf8(sessionLaunchModeLabel(SessionLaunchMode::Gate)));
+    testing::requestContextMenu(cells, session.cellRect(row, column).center());
+    EXPECT_EQ(clip->launchMode, SessionLaunchMode::Gate);
+    EXPECT_EQ(clip->launchQuantize, LaunchQuantize::Immediate);
+    EXPECT_TRUE(clip->legatoLaunch);
+    for (int step = 0; step < 4; ++step)
+        app.view().undoEdit();
+    EXPECT_EQ(clip->launchQuantize, before);
+    EXPECT_EQ(clip->launchMode, mode);
 }
 
 TEST_F(PanelTest, TheGridMovesAClipToAnotherSceneFillsACellAndSetsASceneTempo) {
@@ -283,6 +327,30 @@ TEST_F(PanelTest, TheBuiltInCompressorsThresholdIsSetInItsPanelAndHeardInTheExpo
     mixer.projectChanged();
     EXPECT_TRUE(midi->inserts[0].state.empty());
     EXPECT_EQ(renderedLevel(app.engine()), unset) << "undo gives back the sound as it was";
+}
+
+// Fusion frames a check box in a shade of the ground; on the dark ground an empty box vanished.
+TEST_F(PanelTest, AnEmptyCheckBoxOfTheMixerStandsOutFromItsGround) {
+    // As the main window dresses the whole program, whichever test made it first.
+    theme::apply(testing::windowTestApplication());
+    auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
+    mixer.selectChannel(track("MIDI 1")->id);
+    QCheckBox *unchecked = nullptr;
+    for (QCheckBox *box : mixer.findChildren<QCheckBox *>())
+        if (box->isVisible() && !box->isChecked()) unchecked = box;
+    ASSERT_NE(unchecked, nullptr) << "the mixer shows an empty check box";
+    const QImage picture = testing::saveScreenshot(*unchecked, "mixer-empty-check-box");
+    const QColor ground = picture.pixelColor(picture.width() - 1, picture.height() - 1);
+    QStyleOptionButton option;
+    option.initFrom(unchecked);
+    const QRect box =
+        unchecked->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, unchecked);
+    double strongest = 1.0;
+    for (int y = box.top(); y <= box.bottom(); ++y)
+        for (int x = box.left(); x <= box.right(); ++x)
+            strongest = std::max(strongest, theme::contrastRatio(picture.pixelColor(x, y), ground));
+    // Three to one, as an outline of a control needs to be seen.
+    EXPECT_GE(strongest, 3.0) << unchecked->text().toStdString();
 }
 
 TEST_F(PanelTest, MovingAFaderChangesTheTrackGainAsOneUndoableStep) {

@@ -1,11 +1,13 @@
 // Plug-in inserts as a musician reaches them from the mixer: their own windows, the generic
 // parameter window, and the browser's format column; on a private X display, with the pointer.
+#include "app/shell/LongJob.h"
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
 #include "app/window/MixerPanel.h"
 #include "app/window/PluginBrowserPanel.h"
 #include "app/window/PluginParameterPanel.h"
 #include "app/window/tests/WindowTestSupport.h"
+#include "core/commands/CommandStack.h"
 #include "core/engine/Engine.h"
 #include "core/lv2/Lv2Plugin.h"
 #include "core/vst/PluginRack.h"
@@ -35,6 +37,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace orvane {
 namespace {
@@ -260,6 +263,59 @@ TEST_F(PluginWindowTest, AVst3ParameterMovedInItsWindowIsSetAndHeard) {
     EXPECT_LT(renderedLevel(app.engine()), 0.8 * unset) << "compressed from the lowest threshold";
     EXPECT_EQ(panel.valueLabel(threshold)->text(), QStringLiteral("-80 dB"));
     EXPECT_TRUE(testing::saveScreenshot(panel, "plugin-parameters-vst3").width() > 0);
+}
+
+/// The normalized value of a parameter of the track's VST 3 insert, -1 without one.
+float vst3ParameterOf(vst::PluginRack &rack, uint64_t trackId, uint32_t key) {
+    std::lock_guard lock(rack.slotsMutex);
+    for (vst::Slot &slot : rack.slots)
+        if (slot.trackId == trackId && slot.plugin) return slot.plugin->getParameterNormalized(key);
+    return -1.0f;
+}
+
+// The transport never runs here: the value reaches the saved project without a block.
+TEST_F(PluginWindowTest, AVst3ParameterDraggedWhileStoppedIsOneUndoStepAndIsSaved) {
+    ASSERT_TRUE(fs::exists(zamComp)) << "zam-plugins missing: run scripts/install-deps.sh";
+    ASSERT_TRUE(app.rack().loadVst3(midi->id, zamComp, ""));
+    ASSERT_FALSE(app.engine().playing.load());
+    showMixerOnFirstInsert();
+    PluginParameterPanel &panel = parametersFromMenu();
+    const int threshold = panel.rowNamed("Threshold");
+    ASSERT_GE(threshold, 0);
+    const uint32_t key = panel.row(threshold).key;
+    QSlider &slider = *panel.slider(threshold);
+    const std::string stepBefore = app.commands().undoName();
+    ASSERT_EQ(vst3ParameterOf(app.rack(), midi->id, key), 1.0f);
+
+    dragSliderToStart(slider);
+    EXPECT_EQ(vst3ParameterOf(app.rack(), midi->id, key), 0.0f);
+    EXPECT_EQ(app.commands().undoName(), "Plug-in Parameter");
+
+    // One drag, one step: the window's own undo key gives back the value from before it.
+    panel.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+    QTest::keyClick(&panel, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(vst3ParameterOf(app.rack(), midi->id, key), 1.0f);
+    EXPECT_EQ(app.commands().undoName(), stepBefore);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return slider.value() == slider.maximum(); }, 2000));
+    QTest::keyClick(&panel, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(vst3ParameterOf(app.rack(), midi->id, key), 0.0f);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return slider.value() == 0; }, 2000));
+
+    const fs::path folder = harness.scratch("threshold.halvora");
+    ASSERT_TRUE(app.view().saveProjectToPath(folder.string(), true));
+    std::optional<LongJob> reopen = app.view().prepareOpenProjectAt(folder.string());
+    ASSERT_TRUE(reopen.has_value()) << ui.lastStatus();
+    runLongJobHere(*reopen);
+    std::shared_ptr<Track> reopened;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        reopened = app.engine().project.findTrack(midi->id);
+        ASSERT_TRUE(reopened);
+        ASSERT_EQ(reopened->inserts.size(), 1u);
+    }
+    EXPECT_EQ(vst3ParameterOf(app.rack(), reopened->id, key), 0.0f)
+        << "the reopened plug-in was given the saved state";
 }
 
 TEST_F(PluginWindowTest, TheBrowserTellsVst3FromLv2) {

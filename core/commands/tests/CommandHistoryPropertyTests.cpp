@@ -1,5 +1,6 @@
 #include "core/commands/tests/support/CommandHistoryHarness.h"
 #include "core/commands/tests/support/CommandTables.h"
+#include "core/commands/tests/support/MixerCommandTable.h"
 #include "core/commands/tests/support/ProjectComparison.h"
 #include "core/commands/tests/support/TrackClipAndTakeCommandTable.h"
 
@@ -66,6 +67,7 @@ TEST(CommandHistory, EveryRowOfTheTablesBuildsACommandClassOfItsOwn) {
 
 TEST(CommandHistory, EveryRegisteredCommandUndoesAndRedoesToTheSavedDocument) {
     constexpr uint64_t seeds = 25;
+    const PluginParameterStandIn plugins;
     for (const auto &row : allCommandRows()) {
         int changed = 0;
         for (uint64_t seed = 1; seed <= seeds; ++seed) {
@@ -83,6 +85,7 @@ TEST(CommandHistory, EveryRegisteredCommandUndoesAndRedoesToTheSavedDocument) {
 
 TEST(CommandHistory, RandomSequencesOfEveryCommandUndoToTheStartAndRedoToTheEnd) {
     constexpr int seeds = 200;
+    const PluginParameterStandIn plugins;
     const auto counts = checkRandomHistories(allCommandRows(), randomProjectForAllCommands, seeds);
     EXPECT_GT(counts.changed, seeds * 9 / 10);
     EXPECT_GT(counts.withCreatedObjects, seeds / 2);

@@ -51,12 +51,16 @@ TEST(CommandHistory, UndoAndRedoOfRandomMarkerAndAutomationEditsRestoreEveryStat
 }
 
 TEST(CommandHistory, UndoAndRedoOfRandomMixerSnapshotTagAndTuningEditsRestoreEveryState) {
-    const auto tally = checkHistories(mixerCommandRows(), 60);
+    const PluginParameterStandIn plugins;
+    auto table = mixerCommandRows();
+    table.push_back(pluginParameterCommandRows().front());
+    const auto tally = checkHistories(table, 60);
     EXPECT_GT(tally.changed, 55);
 }
 
 // The histories above prove little for a row whose drawn commands never change anything.
 TEST(CommandHistory, EveryMarkerAutomationAndMixerRowChangesTheSavedDocumentSometimes) {
+    const PluginParameterStandIn plugins;
     auto table = markerAndAutomationCommandRows();
     for (auto &row : mixerCommandRows())
         table.push_back(std::move(row));
@@ -80,6 +84,23 @@ TEST(CommandHistory, EveryMarkerAutomationAndMixerRowChangesTheSavedDocumentSome
     }
     for (const auto &row : table)
         EXPECT_GE(changes[row.commandName], 4) << row.commandName;
+}
+
+TEST(CommandHistory, PluginParameterEditsChangeTheSavedDocumentAndUndoToIt) {
+    const PluginParameterStandIn plugins;
+    const CommandTableRow row = pluginParameterCommandRows().front();
+    int changed = 0;
+    for (uint64_t seed = 1; seed <= 40; ++seed) {
+        Random random(seed);
+        const auto outcome =
+            checkSingleCommand(withPluginAndMixerState(randomProject(random), random), row, random);
+        EXPECT_TRUE(outcome.failures.empty()) << "seed " << seed << '\n'
+                                              << describeHistory(outcome);
+        changed += outcome.changedProject ? 1 : 0;
+    }
+    // Out-of-range indices, built-in inserts and values that are no number change nothing.
+    EXPECT_GT(changed, 10);
+    EXPECT_LT(changed, 40);
 }
 
 } // namespace

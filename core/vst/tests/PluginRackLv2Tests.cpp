@@ -8,6 +8,7 @@
 #include "core/vst/Vst3Plugin.h"
 #include "core/vst/tests/PluginRackTestSupport.h"
 #include "core/vst/tests/SandboxTestSupport.h"
+#include "core/vst/tests/TestSupport.h"
 #include "device/OfflineRender.h"
 #include "tests/support/AllocationCounter.h"
 
@@ -177,6 +178,57 @@ TEST(RackLv2, InsertsSoundTheSameAfterSavingAndReopeningTheProject) {
     EXPECT_TRUE(insertOf(reopened.engine, trackId, 0).bundlePath.empty());
     EXPECT_TRUE(renderAll(reopened.engine) == before)
         << "reopened, the project must render bit for bit the same";
+}
+
+// What a parameter edit of the window asks of the rack: the value set, and a state that holds
+// it, for an LV2 and a VST 3 insert; nothing for a built-in insert or an index out of range.
+TEST(RackLv2, AParameterSetThroughTheRackIsInTheStateItGivesBack) {
+    ASSERT_TRUE(testing::zamPluginsInstalled());
+    testing::ThirdPartyLeaksIgnored zamLeaks;
+    Lv2Session session;
+    const uint64_t trackId = addToneTrack(session.engine);
+    ASSERT_TRUE(session.rack.loadLv2(trackId, x42Equalizer));
+    ASSERT_TRUE(session.rack.loadVst3(trackId, testing::zamBundle("ZamComp"), ""));
+    ASSERT_TRUE(session.rack.loadStock(trackId, "stock.delay"));
+    // Held as a window holds it, so that no new instance can take its address.
+    std::shared_ptr<lv2::Lv2Plugin> held;
+    {
+        std::lock_guard lock(session.rack.slotsMutex);
+        held = session.rack.slots.front().lv2Plugin;
+    }
+    lv2::Lv2Plugin *equalizer = held.get();
+    ASSERT_NE(equalizer, nullptr);
+    EXPECT_TRUE(session.rack.holdsInstance(equalizer));
+    const auto gain = static_cast<uint32_t>(equalizer->parameterIndex("gain"));
+    constexpr uint32_t zamThreshold = 7;
+
+    const auto lv2State = session.rack.setParameterAndReadState(trackId, 0, gain, 0.0f);
+    ASSERT_TRUE(lv2State.has_value());
+    EXPECT_EQ(equalizer->parameterValue(gain), -18.0f);
+    const auto vst3State = session.rack.setParameterAndReadState(trackId, 1, zamThreshold, 0.25f);
+    ASSERT_TRUE(vst3State.has_value());
+    EXPECT_FALSE(session.rack.setParameterAndReadState(trackId, 2, 0, 0.5f).has_value());
+    EXPECT_FALSE(session.rack.setParameterAndReadState(trackId, 0, 100000, 0.5f).has_value());
+    EXPECT_FALSE(session.rack.setParameterAndReadState(trackId, 3, 0, 0.5f).has_value());
+
+    // The VST 3 state is checked where plug-ins are restored from it; this rack's folders do
+    // not hold the bundle. Restored from the LV2 state alone, its value comes back.
+    {
+        Vst3Plugin fresh;
+        ASSERT_TRUE(fresh.load(testing::zamBundle("ZamComp"), ""));
+        ASSERT_TRUE(fresh.setState(*vst3State));
+        EXPECT_NEAR(fresh.getParameterNormalized(zamThreshold), 0.25f, 1e-5f);
+    }
+    {
+        std::lock_guard lock(session.engine.projectMutex);
+        insertOf(session.engine, trackId, 0).state = *lv2State;
+    }
+    session.rack.restoreFromProject();
+    EXPECT_FALSE(session.rack.holdsInstance(equalizer)) << "the old instance is gone";
+    lv2::Lv2Plugin *restored = session.rack.lv2PluginAt(trackId, 0);
+    ASSERT_NE(restored, nullptr);
+    EXPECT_TRUE(session.rack.holdsInstance(restored));
+    EXPECT_EQ(restored->parameterValue(gain), -18.0f);
 }
 
 TEST(RackLv2, AnEmptyStateMeansTheDefaultControlValues) {

@@ -168,6 +168,19 @@ TEST_F(ZamCompTest, StateWrittenBackRestoresTheOriginalOutput) {
     EXPECT_FLOAT_EQ(plugin.getParameterNormalized(zamCompThreshold), 1.0f);
 }
 
+// A value set while the transport is stopped (no block processed since) is in the state that
+// a save writes, and a fresh instance given that state has it.
+TEST_F(ZamCompTest, StateReadWithoutABlockHoldsTheValuesSetSince) {
+    ASSERT_TRUE(plugin.setParameterNormalized(zamCompThreshold, 0.25f));
+    std::vector<uint8_t> state;
+    ASSERT_TRUE(plugin.getState(state));
+    Vst3Plugin reopened;
+    ASSERT_TRUE(reopened.load(testing::zamBundle("ZamComp"), ""));
+    ASSERT_TRUE(reopened.prepare(48000.0, 256));
+    ASSERT_TRUE(reopened.setState(state));
+    EXPECT_NEAR(reopened.getParameterNormalized(zamCompThreshold), 0.25f, 1e-5f);
+}
+
 TEST_F(ZamCompTest, ParameterValuesAreClampedAndReadBackWithoutAskingThePlugin) {
     EXPECT_TRUE(plugin.setParameterNormalized(zamCompThreshold, 1.7f));
     EXPECT_FLOAT_EQ(plugin.getParameterNormalized(zamCompThreshold), 1.0f);

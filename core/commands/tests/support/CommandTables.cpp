@@ -13,7 +13,7 @@ std::vector<CommandTableRow> allCommandRows() {
     std::vector<CommandTableRow> rows;
     for (auto family : {trackClipAndTakeCommandRows, midiEditCommandRows,
                         audioProcessingCommandRows, markerAndAutomationCommandRows,
-                        mixerCommandRows, sessionCommandRows})
+                        mixerCommandRows, sessionCommandRows, pluginParameterCommandRows})
         for (auto &row : family())
             rows.push_back(std::move(row));
     return rows;

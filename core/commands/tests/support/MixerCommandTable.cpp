@@ -1,11 +1,15 @@
 #include "core/commands/tests/support/MixerCommandTable.h"
 
+#include "core/commands/InsertEdits.h"
 #include "core/commands/MixerCommands.h"
 #include "core/commands/SnapshotCommands.h"
 #include "core/commands/TagAndTuningCommands.h"
 #include "core/commands/tests/support/ArgumentDrawing.h"
 #include "core/model/StockEffectSettings.h"
 
+#include <cmath>
+#include <cstring>
+#include <optional>
 #include <string>
 
 namespace orvane::testing {
@@ -113,6 +117,18 @@ CommandTableRow stockEffectRow() {
             }};
 }
 
+CommandTableRow pluginParameterRow() {
+    return {"SetPluginParameterCommand", [](const Project &project, Random &random) {
+                const uint64_t track = trackWithInserts(project, random);
+                // Sometimes outside the range, sometimes no number at all.
+                const float newValue = someValue(random, -20, 120);
+                return recipe<SetPluginParameterCommand>(
+                    "SetPluginParameter", track, someIndex(random, insertCount(project, track)),
+                    static_cast<uint32_t>(between(random, 0, 3)), someValue(random, 0, 100),
+                    newValue);
+            }};
+}
+
 CommandTableRow pluginTagRow() {
     return {"TogglePluginUserTagCommand", [](const Project &, Random &random) {
                 const std::string plugin =
@@ -204,6 +220,8 @@ std::vector<CommandTableRow> mixerCommandRows() {
             scalaFileRow(),     kbmRow()};
 }
 
+std::vector<CommandTableRow> pluginParameterCommandRows() { return {pluginParameterRow()}; }
+
 /// What the random project lacks and these commands read: VST 3 inserts with parameter
 /// automation, snapshots and a full history as a file gives them back, and tags.
 Project withPluginAndMixerState(Project project, Random &random) {
@@ -224,5 +242,16 @@ Project withPluginAndMixerState(Project project, Random &random) {
     project.audioMediaTags["loop.wav"] = {"Тёплый"};
     return project;
 }
+
+PluginParameterStandIn::PluginParameterStandIn() {
+    setPluginParameterHook([](const PluginParameterAddress &address, float normalized) {
+        std::vector<uint8_t> state(sizeof address.parameterId + sizeof normalized);
+        std::memcpy(state.data(), &address.parameterId, sizeof address.parameterId);
+        std::memcpy(state.data() + sizeof address.parameterId, &normalized, sizeof normalized);
+        return std::optional<std::vector<uint8_t>>(std::move(state));
+    });
+}
+
+PluginParameterStandIn::~PluginParameterStandIn() { setPluginParameterHook({}); }
 
 } // namespace orvane::testing

@@ -133,9 +133,16 @@ CommandTableRow launchModeRow() {
                 const uint64_t clip = someClipId(project, random);
                 const auto mode = static_cast<SessionLaunchMode>(between(random, 0, 4));
                 const bool legato = chance(random, 50);
-                return CommandRecipe{
-                    call("SetClipLaunchMode", clip, int(mode), legato),
-                    [=] { return std::make_unique<SetClipLaunchModeCommand>(clip, mode, legato); }};
+                // Sometimes the quantisation too, one past the last value included.
+                std::optional<LaunchQuantize> quantize;
+                if (chance(random, 50))
+                    quantize = static_cast<LaunchQuantize>(between(random, 0, 4));
+                return CommandRecipe{call("SetClipLaunchMode", clip, int(mode), legato,
+                                          quantize ? int(*quantize) : -1),
+                                     [=] {
+                                         return std::make_unique<SetClipLaunchModeCommand>(
+                                             clip, mode, legato, quantize);
+                                     }};
             }};
 }
 
