@@ -75,7 +75,9 @@ void WriteAutomationPassCommand::undo(Project &project) {
         point->undo(project);
 }
 
-std::string WriteAutomationPassCommand::name() const { return "Automation"; }
+std::string WriteAutomationPassCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Automation");
+}
 
 AutomationTools::AutomationTools(const WorkspaceServices &services, OVMainView &view)
     : services(services), view(view) {}

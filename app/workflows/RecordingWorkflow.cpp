@@ -289,8 +289,9 @@ bool RecordingWorkflow::stopAudioRecording() {
     else if (sessionRecordSlotValid)
         show(slotText(sessionRecordRow, sessionRecordCol) + " — " + count);
     else if (alsoRecorded > 0)
-        show(withArguments(translate("RecordingWorkflow", "Recording saved: %1 (+%2 tracks)"),
-                           {count, std::to_string(alsoRecorded)}));
+        show(withArguments(translate("RecordingWorkflow", "Recording saved: %1 (+%n track(s))",
+                                     nullptr, int(alsoRecorded)),
+                           {count}));
     else
         show(withArguments(translate("RecordingWorkflow", "Recording saved: %1"), {count}));
     return true;
@@ -329,8 +330,9 @@ void RecordingWorkflow::openInputPairsOfArmedTracks() {
     audio->inputPairs = needed;
     if (!audio->applySettings(audio->outputDeviceId, audio->inputDeviceId,
                               audio->requestedBufferFrames))
-        show(withArguments(translate("RecordingWorkflow", "Inputs for %1 pairs not opened: %2"),
-                           {std::to_string(needed), audio->lastError}));
+        show(withArguments(translate("RecordingWorkflow", "Inputs for %n pair(s) not opened: %1",
+                                     nullptr, int(needed)),
+                           {audio->lastError}));
 }
 
 bool RecordingWorkflow::stopMidiRecording() {
@@ -384,8 +386,7 @@ bool RecordingWorkflow::stopMidiRecording() {
     }();
     view.tab = OVMainView::Tab::Timeline;
     keepTake(outcome.trackId, outcome.clipId);
-    show(withArguments(translate("RecordingWorkflow", "MIDI recording saved: %1 notes"),
-                       {std::to_string(count)}));
+    show(translate("RecordingWorkflow", "MIDI recording saved: %n note(s)", nullptr, int(count)));
     return true;
 }
 

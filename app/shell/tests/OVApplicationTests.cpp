@@ -608,11 +608,11 @@ TEST_F(ApplicationTest, NoExportWritesIntoTheOpenProjectFolder) {
             (view().*exportNow)();
             EXPECT_EQ(
                 ui.lastStatus().rfind(withArguments(translate("OVMainView", "Export failed: %1"),
-                                                    {"cannot write \""}),
+                                                    {"не удаётся записать \""}),
                                       0),
                 0u)
                 << name << ": " << ui.lastStatus();
-            EXPECT_NE(ui.lastStatus().find("it lies inside the project folder"), std::string::npos)
+            EXPECT_NE(ui.lastStatus().find("находится внутри папки проекта"), std::string::npos)
                 << name << ": " << ui.lastStatus();
             EXPECT_FALSE(fs::exists(folder / "media" / "mix.wav")) << name;
             EXPECT_FALSE(fs::exists(folder / "x.wav")) << name;
