@@ -286,6 +286,76 @@ TEST_F(WindowLanguageTest, InRussianTheSystemsOwnTextsStandWhereTheyBelong) {
     EXPECT_NE(std::find(names.begin(), names.end(), "Аудио 1"), names.end());
 }
 
+/// The menu item that undoes the last edit (Ctrl+Z), or null.
+QAction *undoItem(MainWindow &window) {
+    for (QAction *action : window.findChildren<QAction *>())
+        if (action->shortcut() == QKeySequence(Qt::CTRL | Qt::Key_Z)) return action;
+    return nullptr;
+}
+
+TEST_F(WindowLanguageTest, TheUndoStepAndANewTracksNameSpeakTheWindowsLanguage) {
+    struct Case {
+        Language language;
+        const char *undoItem;   // after adding an audio track
+        const char *undoStatus; // once it is undone
+        const char *trackName;
+    };
+    const Case cases[] = {
+        {Language::English, "Undo: Add Track", "Undo: Add Track", "Audio 2"},
+        {Language::Russian, "Отменить: Добавить дорожку", "Отмена: Добавить дорожку", "Аудио 2"},
+    };
+    for (const Case &c : cases) {
+        WindowLanguage chosen(c.language);
+        WindowTestHarness harness(std::string("undo-") + languageCode(c.language));
+        MainWindow &window = harness.window();
+        ASSERT_TRUE(
+            chooseFromMenuBar(window, QStringLiteral("Track"), QStringLiteral("Add Audio Track")));
+        QApplication::processEvents();
+        const auto names = trackNames(harness);
+        EXPECT_NE(std::find(names.begin(), names.end(), c.trackName), names.end()) << c.trackName;
+        QAction *undo = undoItem(window);
+        ASSERT_NE(undo, nullptr);
+        EXPECT_EQ(undo->text().toStdString(), c.undoItem);
+        undo->trigger();
+        EXPECT_EQ(harness.ui.lastStatus(), c.undoStatus);
+    }
+}
+
+TEST_F(WindowLanguageTest, TheFileDialogsSpeakTheWindowsLanguage) {
+    struct Case {
+        Language language;
+        QStringList buttons; // of every file dialog, without their "&" marks
+    };
+    const Case cases[] = {
+        {Language::English, {QStringLiteral("Cancel"), QStringLiteral("Open")}},
+        {Language::Russian, {QStringLiteral("Отмена"), QStringLiteral("Открыть")}},
+    };
+    for (const Case &c : cases) {
+        WindowLanguage chosen(c.language);
+        WindowTestHarness harness(std::string("file-dialogs-") + languageCode(c.language));
+        MainWindow &window = harness.window();
+        for (const char *item : {"Open Project…", "Import Audio…"}) {
+            QStringList texts;
+            whenDialogShows([&](QWidget &dialog) {
+                texts = readableTexts(dialog);
+                if (auto *modal = qobject_cast<QDialog *>(&dialog)) modal->reject();
+            });
+            ASSERT_TRUE(chooseFromMenuBar(window, QStringLiteral("File"), QString::fromUtf8(item)))
+                << item;
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !texts.isEmpty(); }, 3000))
+                << item << " opened no dialog";
+            texts.replaceInStrings(QStringLiteral("&"), QString());
+            for (const QString &button : c.buttons)
+                EXPECT_TRUE(texts.contains(button))
+                    << item << ": " << button.toStdString() << " in\n"
+                    << texts.join('\n').toStdString();
+            if (c.language == Language::English) {
+                EXPECT_EQ(withCyrillic(texts), "") << item;
+            }
+        }
+    }
+}
+
 TEST_F(WindowLanguageTest, NamesStoredInAProjectStayAsWritten) {
     WindowTestHarness harness("stored-names");
     harness.window();
