@@ -670,15 +670,15 @@ TEST_F(ApplicationTest, UndoAndRedoNameTheStepAndAreAudited) {
 
     addTrack("Шейкер");
     view().undoEdit();
-    EXPECT_EQ(ui.lastStatus(), "Отмена: Add Track");
+    EXPECT_EQ(ui.lastStatus(), "Отмена: Добавить дорожку");
     EXPECT_EQ(trackNames().back(), "Delay B");
     view().redoEdit();
-    EXPECT_EQ(ui.lastStatus(), "Повтор: Add Track");
+    EXPECT_EQ(ui.lastStatus(), "Повтор: Добавить дорожку");
     EXPECT_EQ(trackNames().back(), "Шейкер");
     const std::string log = betaSessionLogTail(1 << 16);
     for (const char *record : {"\"cat\":\"command\",\"msg\":\"execute: Add Track\"",
                                "\"cat\":\"command\",\"msg\":\"undo: Add Track\"",
-                               "\"cat\":\"status\",\"msg\":\"Повтор: Add Track\""})
+                               "\"cat\":\"status\",\"msg\":\"Повтор: Добавить дорожку\""})
         EXPECT_NE(log.find(record), std::string::npos) << record;
 }
 
