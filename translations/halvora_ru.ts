@@ -61,6 +61,10 @@
         <source>Automation off</source>
         <translation>Automation выкл</translation>
     </message>
+    <message>
+        <source>Automation: %1</source>
+        <translation>Automation: %1</translation>
+    </message>
 </context>
 <context>
     <name>Command</name>
@@ -1124,6 +1128,10 @@
             <numerusform>MIDI-запись сохранена — %n нот</numerusform>
         </translation>
     </message>
+    <message>
+        <source>Session overdub — %1</source>
+        <translation>Session overdub — %1</translation>
+    </message>
 </context>
 <context>
     <name>RenderOutput</name>
@@ -1215,6 +1223,30 @@
     <message>
         <source>Flashback buffer: %1 s</source>
         <translation>Flashback буфер: %1 с</translation>
+    </message>
+    <message>
+        <source>Adapt: stretch %1x (%2 BPM)</source>
+        <translation>Adapt: stretch %1x (%2 BPM)</translation>
+    </message>
+    <message>
+        <source>Automatic: tempo marker %1 BPM</source>
+        <translation>Automatic: tempo marker %1 BPM</translation>
+    </message>
+    <message>
+        <source>Keep: %1 BPM</source>
+        <translation>Keep: %1 BPM</translation>
+    </message>
+    <message>
+        <source>Tap tempo…</source>
+        <translation>Tap tempo…</translation>
+    </message>
+    <message>
+        <source>Tap tempo %1 BPM</source>
+        <translation>Tap tempo %1 BPM</translation>
+    </message>
+    <message>
+        <source>Tempo marker: %1 BPM</source>
+        <translation>Tempo marker: %1 BPM</translation>
     </message>
 </context>
 <context>

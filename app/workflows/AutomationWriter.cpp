@@ -102,7 +102,8 @@ void AutomationTools::setAutomationWriteMode(AutomationWriteMode mode) {
         services.engine.publishGraph();
     }
     view.markDocumentDirty();
-    services.status.setText(std::string("Automation: ") + automationWriteModeLabel(mode));
+    services.status.setText(withArguments(translate("AutomationWriter", "Automation: %1"),
+                                          {automationWriteModeLabel(mode)}));
 }
 
 void AutomationTools::cycleAutomationLane() {

@@ -285,7 +285,7 @@ bool RecordingWorkflow::stopAudioRecording() {
             translate("RecordingWorkflow", " (input frames lost: %1, filled with silence)"),
             {std::to_string(audio->lastRecordingOverflowFrames)});
     if (overdub)
-        show("Session overdub — " + count);
+        show(withArguments(translate("RecordingWorkflow", "Session overdub — %1"), {count}));
     else if (sessionRecordSlotValid)
         show(slotText(sessionRecordRow, sessionRecordCol) + " — " + count);
     else if (alsoRecorded > 0)
