@@ -2,6 +2,7 @@
 // as a user of that language would see it.
 #include "app/window/MainWindow.h"
 #include "app/window/QtApplicationUi.h"
+#include "app/window/SessionPanel.h"
 #include "app/window/SettingsPanels.h"
 #include "app/window/TimelineGeometry.h"
 #include "app/window/TimelineView.h"
@@ -24,12 +25,14 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QStyle>
 #include <QTabBar>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
@@ -155,6 +158,47 @@ QStringList contextMenuTexts(QWidget &widget, QPointF at) {
     return texts;
 }
 
+/// The texts of the context menu of an empty cell of a MIDI track in the session grid (its
+/// session-player patterns among them); the menu runs its own event loop, so it is read as it
+/// shows and then closed.
+QStringList emptyMidiCellMenuTexts(MainWindow &window) {
+    auto *session = dynamic_cast<SessionPanel *>(&window.sessionPanel());
+    if (!session) {
+        ADD_FAILURE() << "no session panel";
+        return {};
+    }
+    // A new scene gives every track an empty cell.
+    for (QPushButton *button : session->findChildren<QPushButton *>())
+        if (button->text() == shownInWindow(QStringLiteral("Add Scene")))
+            QTest::mouseClick(button, Qt::LeftButton);
+    QApplication::processEvents();
+    const SessionGridModel &grid = session->model();
+    for (std::size_t column = 0; column < grid.columns.size(); ++column) {
+        if (!grid.columns[column].midi) continue;
+        for (std::size_t row = 0; row < grid.rows.size(); ++row) {
+            if (grid.cell(row, column).clipId != 0) continue;
+            QStringList texts;
+            auto *poll = new QTimer(QApplication::instance());
+            poll->setInterval(20);
+            QObject::connect(poll, &QTimer::timeout, [poll, &texts] {
+                auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+                if (!menu || !menu->isVisible()) return;
+                poll->stop();
+                poll->deleteLater();
+                texts = menuTexts(*menu);
+                menu->close();
+            });
+            poll->start();
+            requestContextMenu(*session->gridWidget(),
+                               session->cellRect(int(row), int(column)).center());
+            if (texts.isEmpty()) ADD_FAILURE() << "the empty cell opened no menu";
+            return texts;
+        }
+    }
+    ADD_FAILURE() << "no empty cell of a MIDI track";
+    return {};
+}
+
 /// The dialogs the menus open, each read as it shows and then closed: by the path of the
 /// menu bar that opens it.
 struct DialogItem {
@@ -184,6 +228,9 @@ class WindowLanguageTest : public ::testing::Test {
             window.tick();
             texts << readableTexts(window);
         }
+        window.showTab(MainWindow::SessionTab);
+        window.tick();
+        texts << emptyMidiCellMenuTexts(window);
         window.showTab(MainWindow::TimelineTab);
         // The track header's menu and the ruler's.
         texts << contextMenuTexts(window.timeline(),
@@ -241,7 +288,8 @@ TEST_F(WindowLanguageTest, InEnglishNoTextOfTheWindowIsRussian) {
     EXPECT_EQ(withCyrillic(texts), "");
     for (const char *english :
          {"File", "Studio", "Help", "Import Audio…", "Export Stems…", "Audio Settings", "Metronome",
-          "Stop All Clips", "Scan", "Add Marker Here", "Rename…", "Keyboard Shortcuts"})
+          "Stop All Clips", "Scan", "Add Marker Here", "Rename…", "Keyboard Shortcuts", "Drums 4/4",
+          "Bass Root"})
         EXPECT_TRUE(texts.contains(QString::fromUtf8(english))) << english;
     // A new project's default names follow the language it was created in.
     const auto names = trackNames(harness);
@@ -279,7 +327,9 @@ TEST_F(WindowLanguageTest, InRussianTheSystemsOwnTextsStandWhereTheyBelong) {
                                     "1 такт",
                                     "4 такта",
                                     "Лёгкий",
-                                    "Сильный"})
+                                    "Сильный",
+                                    "Ударные 4/4",
+                                    "Бас по тонике"})
         EXPECT_TRUE(texts.contains(QString::fromUtf8(russianText))) << russianText;
     // The English source of a text the system gives in Russian is nowhere to be seen.
     for (const char *english : {"File", "Studio", "Help", "Import Audio…", "Audio Settings"})
