@@ -495,7 +495,7 @@ TEST_F(ImportTest, ImportPutsEachFileOnANewTrackWithShortFades) {
 
     ui.filesToOpen.push_back({flac.string(), m4a.string()});
     view().importAudio();
-    EXPECT_EQ(ui.lastStatus(), "Импортировано 2 файлов на отдельные дорожки");
+    EXPECT_EQ(ui.lastStatus(), "Импортировано 2 файла на отдельные дорожки");
     EXPECT_EQ(trackNames().back(), "drums");
     const std::vector<float> decoded = lastClipOf(project().tracks.size() - 1)->audio->toVector();
     EXPECT_NEAR(measureFrequency(decoded, 0, app->audio().sampleRate), 330.0, 2.0);
@@ -534,7 +534,7 @@ TEST_F(ImportTest, DroppedFilesFollowEachOtherOnOneTrack) {
     const uint64_t audioTrack = project().tracks[1]->id;
     view().dropFiles({m4a.string(), scratch("skip.txt").string(), flac.string()}, audioTrack,
                      24000);
-    EXPECT_EQ(ui.lastStatus(), "Добавлено 2 файлов на дорожку");
+    EXPECT_EQ(ui.lastStatus(), "Добавлено 2 файла на дорожку");
     const auto &clips = project().tracks[1]->clips;
     ASSERT_EQ(clips.size(), 2u);
     EXPECT_EQ(clips[0]->arrangeStart, 24000);
