@@ -1132,6 +1132,14 @@
         <source>Session overdub — %1</source>
         <translation>Session overdub — %1</translation>
     </message>
+    <message>
+        <source>Live Loop R%1 C%2 — %3…</source>
+        <translation>Live Loop R%1 C%2 — %3…</translation>
+    </message>
+    <message>
+        <source>Live Loop R%1 C%2 — %3</source>
+        <translation>Live Loop R%1 C%2 — %3</translation>
+    </message>
 </context>
 <context>
     <name>RenderOutput</name>
@@ -1247,6 +1255,14 @@
     <message>
         <source>Tempo marker: %1 BPM</source>
         <translation>Tempo marker: %1 BPM</translation>
+    </message>
+    <message>
+        <source>Tempo Follow ON (%1 BPM)</source>
+        <translation>Tempo Follow ON (%1 BPM)</translation>
+    </message>
+    <message>
+        <source>Tempo Follow OFF</source>
+        <translation>Tempo Follow OFF</translation>
     </message>
 </context>
 <context>

@@ -210,7 +210,9 @@ void TempoTools::toggleTempoFollower() {
         engine.publishGraph();
     }
     view.markDocumentDirty();
-    show(enabled ? "Tempo Follow ON (" + wholeBpm(shown) + " BPM)" : "Tempo Follow OFF");
+    show(enabled
+             ? withArguments(translate("TempoTools", "Tempo Follow ON (%1 BPM)"), {wholeBpm(shown)})
+             : translate("TempoTools", "Tempo Follow OFF"));
 }
 
 void TempoTools::toggleTempoFollowerInput() {
