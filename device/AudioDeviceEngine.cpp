@@ -2,6 +2,7 @@
 
 #include "core/model/RtThread.h"
 #include "core/model/SampleBuffer.h"
+#include "core/model/Translate.h"
 #include "device/DeviceSettings.h"
 #include "device/OfflineRender.h"
 
@@ -21,11 +22,13 @@ namespace {
 
 // What the device layer reports, in the user's words. Back ends add their own texts for
 // their own calls ("jack_activate failed", "openStream failed: …").
-constexpr const char *inputUnavailable = "Устройство ввода недоступно";
+constexpr const char *inputUnavailable =
+    QT_TRANSLATE_NOOP("AudioDeviceEngine", "The input device is unavailable");
 constexpr const char *noDeviceName = "—";
 constexpr const char *invalidOutputLog = "audio: invalid output device id, keeping current";
 constexpr const char *invalidInputLog = "audio: invalid input device id, keeping current";
-constexpr const char *alreadyRecording = "Запись уже идёт";
+constexpr const char *alreadyRecording =
+    QT_TRANSLATE_NOOP("AudioDeviceEngine", "Already recording");
 /// How long a finishing take waits for the device to end the block it may be capturing.
 constexpr auto lastBlockTimeout = std::chrono::seconds(2);
 
@@ -269,7 +272,7 @@ bool AudioDeviceEngine::startRecordQueue() {
     if (inputDeviceId == 0) inputDeviceId = defaultInputDeviceId();
     const int32_t channels = backend ? backend->inputChannels() : 0;
     if (!isValidDevice(inputDeviceId, true, false) || channels < 1) {
-        lastError = inputUnavailable;
+        lastError = translate("AudioDeviceEngine", inputUnavailable);
         writeLog(lastError);
         return false;
     }
@@ -353,7 +356,7 @@ uint64_t AudioDeviceEngine::captureOverflowFrames() const {
 
 bool AudioDeviceEngine::beginRecording() {
     if (recording.load()) {
-        lastError = alreadyRecording;
+        lastError = translate("AudioDeviceEngine", alreadyRecording);
         writeLog(lastError);
         return false;
     }
@@ -424,7 +427,8 @@ AudioDeviceEngine::finishRecordingInputsIntoProject(Engine &target,
         capture.overflowAtStart = capture.queue.droppedFrames();
     }
     if (lastRecordingOverflowFrames > 0) {
-        lastError = "Запись: потеряно кадров входа: " + std::to_string(lastRecordingOverflowFrames);
+        lastError = withArguments(translate("AudioDeviceEngine", "Recording: %1 input frames lost"),
+                                  {std::to_string(lastRecordingOverflowFrames)});
         writeLog("record: hand-off overflow dropped " +
                  std::to_string(lastRecordingOverflowFrames) + " frames");
     }

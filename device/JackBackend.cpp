@@ -1,6 +1,7 @@
 #include "device/AudioBackend.h"
 
 #include "core/model/RtThread.h"
+#include "core/model/Translate.h"
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -121,7 +122,7 @@ class JackBackend final : public AudioBackend {
         jack_status_t status{};
         client = openClient(clientName, status);
         if (!client) {
-            error = "JACK недоступен";
+            error = translate("JackBackend", "JACK is unavailable");
             return false;
         }
         lost.store(false);
@@ -136,7 +137,7 @@ class JackBackend final : public AudioBackend {
 
     bool start(std::string &error) override {
         if (!client) {
-            error = "JACK недоступен";
+            error = translate("JackBackend", "JACK is unavailable");
             return false;
         }
         if (jack_activate(client) != 0) {

@@ -1,5 +1,7 @@
 #include "device/Recording.h"
 
+#include "core/model/Translate.h"
+
 #include <algorithm>
 #include <cmath>
 #include <map>
@@ -46,7 +48,8 @@ std::shared_ptr<Track> recordingTrack(Project &project, uint64_t targetTrackId) 
     if (auto track = project.findTrack(targetTrackId); isAudioTrack(track)) return track;
     // Numbers the tracks recording makes, for the life of the process.
     static uint64_t recTake = 1;
-    return project.addTrack(TrackType::Audio, "Запись " + std::to_string(recTake++));
+    return project.addTrack(TrackType::Audio, withArguments(translate("Recording", "Take %1"),
+                                                            {std::to_string(recTake++)}));
 }
 
 /// Mixes the take into a session clip at the loop position where recording began; the clip
@@ -113,7 +116,8 @@ bool applyPunch(const Project &project, CapturedTake &take) {
 
 /// The name of the take a cycle pass leaves on `lane`.
 std::string passTakeName(const Track &track, int32_t lane) {
-    return track.name + " Take " + std::to_string(lane + 1);
+    return withArguments(translate("Recording", "%1 Take %2"),
+                         {track.name, std::to_string(lane + 1)});
 }
 
 /// A MIDI take clip on `lane` at `start`, at least `minimumLength` long and long enough for

@@ -1,5 +1,7 @@
 #include "device/AudioBackend.h"
 
+#include "core/model/Translate.h"
+
 #include <alsa/asoundlib.h>
 #include <rtaudio/RtAudio.h>
 
@@ -75,13 +77,15 @@ class RtAudioBackend final : public AudioBackend {
         host = &deviceHost;
         audio = makeRtAudio();
         if (!audio) {
-            error = "RtAudio недоступен";
+            error = translate("RtAudioBackend", "RtAudio is unavailable");
             return false;
         }
         const auto devices = probeDevices(*audio);
         const RtDevice *output = findDevice(devices, request.outputDevice);
         if (!output || output->info.outputChannels == 0) {
-            error = "Не удалось выбрать устройство вывода: " + request.outputDevice;
+            error =
+                withArguments(translate("RtAudioBackend", "Could not choose the output device: %1"),
+                              {request.outputDevice});
             audio.reset();
             return false;
         }
@@ -93,7 +97,7 @@ class RtAudioBackend final : public AudioBackend {
 
     bool start(std::string &error) override {
         if (!audio || !audio->isStreamOpen()) {
-            error = "RtAudio недоступен";
+            error = translate("RtAudioBackend", "RtAudio is unavailable");
             return false;
         }
         try {

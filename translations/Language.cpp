@@ -41,8 +41,8 @@ Catalogues &catalogues() {
     return *kept;
 }
 
-std::string lookUpInProgramCatalogue(const char *context, const char *sourceText) {
-    return catalogues().program.translate(context, sourceText).toStdString();
+std::string lookUpInProgramCatalogue(const char *context, const char *sourceText, int count) {
+    return catalogues().program.translate(context, sourceText, nullptr, count).toStdString();
 }
 
 void removeFromApplication(Catalogues &loaded) {
@@ -144,8 +144,9 @@ bool useLanguage(Language language, std::string &error) {
     Catalogues &loaded = catalogues();
     removeFromApplication(loaded);
     installTranslationLookup(nullptr);
-    if (language == Language::English) return true;
 
+    // English has a catalogue of its own too, holding only the texts with a count: their
+    // source is one pattern, "%n file(s)", and the catalogue gives "1 file" and "2 files".
     const QString code = QString::fromLatin1(languageCode(language));
     if (!loaded.program.load(QStringLiteral(":/i18n/halvora_") + code)) {
         error = "the " + std::string(languageCode(language)) + " catalogue is missing";
@@ -153,11 +154,11 @@ bool useLanguage(Language language, std::string &error) {
     }
     // Qt's own texts (standard buttons, file dialogs) are a nicety: without the package they
     // stay English and everything of ours is still translated.
-    (void)loaded.qt.load(QStringLiteral("qtbase_") + code,
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+    const bool qtLoaded = loaded.qt.load(QStringLiteral("qtbase_") + code,
+                                         QLibraryInfo::path(QLibraryInfo::TranslationsPath));
     installTranslationLookup(&lookUpInProgramCatalogue);
     if (QCoreApplication::instance()) {
-        QCoreApplication::installTranslator(&loaded.qt);
+        if (qtLoaded) QCoreApplication::installTranslator(&loaded.qt);
         QCoreApplication::installTranslator(&loaded.program);
         loaded.installedInApplication = true;
     }

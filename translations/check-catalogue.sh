@@ -10,9 +10,12 @@ mkdir -p "$scratch"
 "$here/list-sources.sh" > "$scratch/sources.lst"
 status=0
 for catalogue in "$here"/halvora_*.ts; do
+    # English is the source language: its catalogue holds only the plural forms.
+    plural=""
+    case $catalogue in *_en.ts) plural=-pluralonly ;; esac
     copy="$scratch/$(basename "$catalogue")"
     cp "$catalogue" "$copy"
-    (cd "$(dirname "$here")" && "$lupdate" -I . -silent -locations none -no-obsolete \
+    (cd "$(dirname "$here")" && "$lupdate" -I . -silent -locations none -no-obsolete $plural \
         "@$scratch/sources.lst" -ts "$copy")
     unfinished=$(grep -c 'type="unfinished"' "$copy" || true)
     if [ "$unfinished" -ne 0 ]; then

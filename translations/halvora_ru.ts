@@ -2,6 +2,44 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ru_RU">
 <context>
+    <name>AudioDeviceEngine</name>
+    <message>
+        <source>The input device is unavailable</source>
+        <translation>Устройство ввода недоступно</translation>
+    </message>
+    <message>
+        <source>Already recording</source>
+        <translation>Запись уже идёт</translation>
+    </message>
+    <message>
+        <source>Recording: %1 input frames lost</source>
+        <translation>Запись: потеряно кадров входа: %1</translation>
+    </message>
+</context>
+<context>
+    <name>AudioExport</name>
+    <message>
+        <source>WAV is written with 16, 24 or 32 (float) bits, not %1</source>
+        <translation>WAV записывается с разрядностью 16, 24 или 32 (float) бита, а не %1</translation>
+    </message>
+    <message>
+        <source>FLAC is written with 16 or 24 bits, not %1</source>
+        <translation>FLAC записывается с разрядностью 16 или 24 бита, а не %1</translation>
+    </message>
+    <message>
+        <source>the export rate must be 44100, 48000, 88200 or 96000 Hz</source>
+        <translation>частота экспорта должна быть 44100, 48000, 88200 или 96000 Hz</translation>
+    </message>
+    <message>
+        <source>MP3 is written at 32000, 44100 or 48000 Hz, not %1</source>
+        <translation>MP3 записывается с частотой 32000, 44100 или 48000 Hz, а не %1</translation>
+    </message>
+    <message>
+        <source>the quality of %1 runs from 0 to 1</source>
+        <translation>качество %1 задаётся от 0 до 1</translation>
+    </message>
+</context>
+<context>
     <name>AutomationWriter</name>
     <message>
         <source>Automation: Volume · Shift point · Alt+Shift clip</source>
@@ -23,6 +61,541 @@
         <source>Automation off</source>
         <translation>Automation выкл</translation>
     </message>
+    <message>
+        <source>Automation: %1</source>
+        <translation>Automation: %1</translation>
+    </message>
+</context>
+<context>
+    <name>Command</name>
+    <message>
+        <source>Punch</source>
+        <translation>Punch</translation>
+    </message>
+    <message>
+        <source>Meter</source>
+        <translation>Размер такта</translation>
+    </message>
+    <message>
+        <source>Count-in</source>
+        <translation>Отсчёт</translation>
+    </message>
+    <message>
+        <source>Punch In</source>
+        <translation>Начало punch</translation>
+    </message>
+    <message>
+        <source>Punch Out</source>
+        <translation>Конец punch</translation>
+    </message>
+    <message>
+        <source>Swing</source>
+        <translation>Свинг</translation>
+    </message>
+    <message>
+        <source>Groove</source>
+        <translation>Грув</translation>
+    </message>
+    <message>
+        <source>Smart Tempo</source>
+        <translation>Smart Tempo</translation>
+    </message>
+    <message>
+        <source>Move MIDI Notes</source>
+        <translation>Переместить ноты</translation>
+    </message>
+    <message>
+        <source>Delete MIDI Notes</source>
+        <translation>Удалить ноты</translation>
+    </message>
+    <message>
+        <source>Velocity</source>
+        <translation>Velocity</translation>
+    </message>
+    <message>
+        <source>Apply Groove</source>
+        <translation>Применить грув</translation>
+    </message>
+    <message>
+        <source>Channel EQ</source>
+        <translation>Эквалайзер канала</translation>
+    </message>
+    <message>
+        <source>Mastering</source>
+        <translation>Мастеринг</translation>
+    </message>
+    <message>
+        <source>Add Insert</source>
+        <translation>Добавить insert</translation>
+    </message>
+    <message>
+        <source>Remove Insert</source>
+        <translation>Удалить insert</translation>
+    </message>
+    <message>
+        <source>Move Insert</source>
+        <translation>Переместить insert</translation>
+    </message>
+    <message>
+        <source>Delete Clips</source>
+        <translation>Удалить клипы</translation>
+    </message>
+    <message>
+        <source>Duplicate Clips</source>
+        <translation>Дублировать клипы</translation>
+    </message>
+    <message>
+        <source>Loop Clips</source>
+        <translation>Зациклить клипы</translation>
+    </message>
+    <message>
+        <source>Rename Marker</source>
+        <translation>Переименовать метку</translation>
+    </message>
+    <message>
+        <source>Move Marker</source>
+        <translation>Переместить метку</translation>
+    </message>
+    <message>
+        <source>Move Clips</source>
+        <translation>Переместить клипы</translation>
+    </message>
+    <message>
+        <source>Automation</source>
+        <translation>Автоматизация</translation>
+    </message>
+    <message>
+        <source>Normalize Audio</source>
+        <translation>Нормализовать аудио</translation>
+    </message>
+    <message>
+        <source>Reverse Audio</source>
+        <translation>Развернуть аудио</translation>
+    </message>
+    <message>
+        <source>Invert Phase</source>
+        <translation>Инвертировать фазу</translation>
+    </message>
+    <message>
+        <source>Trim Silence</source>
+        <translation>Обрезать тишину</translation>
+    </message>
+    <message>
+        <source>Pitch Shift</source>
+        <translation>Сдвиг высоты</translation>
+    </message>
+    <message>
+        <source>Pitch Correct</source>
+        <translation>Коррекция высоты</translation>
+    </message>
+    <message>
+        <source>Align Onset</source>
+        <translation>Выровнять атаку</translation>
+    </message>
+    <message>
+        <source>Snap Onset</source>
+        <translation>Атака к playhead</translation>
+    </message>
+    <message>
+        <source>Split Stems</source>
+        <translation>Разделить на стемы</translation>
+    </message>
+    <message>
+        <source>Slice At Transients</source>
+        <translation>Нарезать по транзиентам</translation>
+    </message>
+    <message>
+        <source>Bounce In Place</source>
+        <translation>Bounce на месте</translation>
+    </message>
+    <message>
+        <source>Freeze Track</source>
+        <translation>Заморозить дорожку</translation>
+    </message>
+    <message>
+        <source>Toggle Freeze</source>
+        <translation>Заморозка вкл/выкл</translation>
+    </message>
+    <message>
+        <source>Flashback Capture</source>
+        <translation>Захват Flashback</translation>
+    </message>
+    <message>
+        <source>Move Automation</source>
+        <translation>Переместить точку автоматизации</translation>
+    </message>
+    <message>
+        <source>Delete Automation</source>
+        <translation>Удалить точку автоматизации</translation>
+    </message>
+    <message>
+        <source>Automation Clip</source>
+        <translation>Клип автоматизации</translation>
+    </message>
+    <message>
+        <source>Split Clip</source>
+        <translation>Разделить клип</translation>
+    </message>
+    <message>
+        <source>Move Clip</source>
+        <translation>Переместить клип</translation>
+    </message>
+    <message>
+        <source>Trim Clip</source>
+        <translation>Обрезать клип</translation>
+    </message>
+    <message>
+        <source>Duplicate Clip</source>
+        <translation>Дублировать клип</translation>
+    </message>
+    <message>
+        <source>Glue Clips</source>
+        <translation>Склеить клипы</translation>
+    </message>
+    <message>
+        <source>Crossfade Clips</source>
+        <translation>Кроссфейд клипов</translation>
+    </message>
+    <message>
+        <source>Delete Clip</source>
+        <translation>Удалить клип</translation>
+    </message>
+    <message>
+        <source>Paste Clips</source>
+        <translation>Вставить клипы</translation>
+    </message>
+    <message>
+        <source>Clip Gain</source>
+        <translation>Громкость клипа</translation>
+    </message>
+    <message>
+        <source>Clip Fades</source>
+        <translation>Фейды клипа</translation>
+    </message>
+    <message>
+        <source>Toggle Clip Loop</source>
+        <translation>Цикл клипа вкл/выкл</translation>
+    </message>
+    <message>
+        <source>Extract Groove</source>
+        <translation>Извлечь грув</translation>
+    </message>
+    <message>
+        <source>Active Groove</source>
+        <translation>Активный грув</translation>
+    </message>
+    <message>
+        <source>Import Audio</source>
+        <translation>Импорт аудио</translation>
+    </message>
+    <message>
+        <source>Import MIDI File</source>
+        <translation>Импорт MIDI-файла</translation>
+    </message>
+    <message>
+        <source>Add Marker</source>
+        <translation>Добавить метку</translation>
+    </message>
+    <message>
+        <source>Remove Marker</source>
+        <translation>Удалить метку</translation>
+    </message>
+    <message>
+        <source>Tempo Marker</source>
+        <translation>Метка темпа</translation>
+    </message>
+    <message>
+        <source>Move Tempo</source>
+        <translation>Переместить метку темпа</translation>
+    </message>
+    <message>
+        <source>Meter Marker</source>
+        <translation>Метка размера</translation>
+    </message>
+    <message>
+        <source>Move Meter</source>
+        <translation>Переместить метку размера</translation>
+    </message>
+    <message>
+        <source>Chord Marker</source>
+        <translation>Метка аккорда</translation>
+    </message>
+    <message>
+        <source>Move Chord</source>
+        <translation>Переместить метку аккорда</translation>
+    </message>
+    <message>
+        <source>Beat Markers</source>
+        <translation>Метки долей</translation>
+    </message>
+    <message>
+        <source>Move Beat Marker</source>
+        <translation>Переместить метку доли</translation>
+    </message>
+    <message>
+        <source>Warp Marker</source>
+        <translation>Warp-метка</translation>
+    </message>
+    <message>
+        <source>Move Warp</source>
+        <translation>Переместить warp-метку</translation>
+    </message>
+    <message>
+        <source>Remove Warp</source>
+        <translation>Удалить warp-метку</translation>
+    </message>
+    <message>
+        <source>Mixer</source>
+        <translation>Микшер</translation>
+    </message>
+    <message>
+        <source>Send Level</source>
+        <translation>Уровень посыла</translation>
+    </message>
+    <message>
+        <source>Macro</source>
+        <translation>Макро</translation>
+    </message>
+    <message>
+        <source>Bypass FX</source>
+        <translation>Обход эффекта</translation>
+    </message>
+    <message>
+        <source>Effect Settings</source>
+        <translation>Настройки эффекта</translation>
+    </message>
+    <message>
+        <source>Control Room</source>
+        <translation>Control Room</translation>
+    </message>
+    <message>
+        <source>Low Latency Mode</source>
+        <translation>Режим низкой задержки</translation>
+    </message>
+    <message>
+        <source>Add MIDI Note</source>
+        <translation>Добавить ноту</translation>
+    </message>
+    <message>
+        <source>Move MIDI Note</source>
+        <translation>Переместить ноту</translation>
+    </message>
+    <message>
+        <source>Drum Step</source>
+        <translation>Шаг ударных</translation>
+    </message>
+    <message>
+        <source>Drum Velocity</source>
+        <translation>Velocity ударных</translation>
+    </message>
+    <message>
+        <source>Paste MIDI</source>
+        <translation>Вставить ноты</translation>
+    </message>
+    <message>
+        <source>MPE</source>
+        <translation>MPE</translation>
+    </message>
+    <message>
+        <source>Expression Map</source>
+        <translation>Карта артикуляций</translation>
+    </message>
+    <message>
+        <source>Quantize</source>
+        <translation>Квантизовать</translation>
+    </message>
+    <message>
+        <source>Iterative Quantize</source>
+        <translation>Итеративная квантизация</translation>
+    </message>
+    <message>
+        <source>Humanize MIDI</source>
+        <translation>Хьюманизация MIDI</translation>
+    </message>
+    <message>
+        <source>Transpose</source>
+        <translation>Транспонировать</translation>
+    </message>
+    <message>
+        <source>Scale MIDI Duration</source>
+        <translation>Масштаб длительностей</translation>
+    </message>
+    <message>
+        <source>Reverse MIDI</source>
+        <translation>Развернуть MIDI</translation>
+    </message>
+    <message>
+        <source>MIDI Legato</source>
+        <translation>Легато MIDI</translation>
+    </message>
+    <message>
+        <source>Arpeggiate MIDI</source>
+        <translation>Арпеджио MIDI</translation>
+    </message>
+    <message>
+        <source>Generate MIDI</source>
+        <translation>Сгенерировать MIDI</translation>
+    </message>
+    <message>
+        <source>Euclidean Fill</source>
+        <translation>Евклидово заполнение</translation>
+    </message>
+    <message>
+        <source>Pitch Quantize</source>
+        <translation>Квантизация высоты</translation>
+    </message>
+    <message>
+        <source>Apply Tuning</source>
+        <translation>Применить строй</translation>
+    </message>
+    <message>
+        <source>Pitch Bend</source>
+        <translation>Pitch Bend</translation>
+    </message>
+    <message>
+        <source>Delete MIDI Note</source>
+        <translation>Удалить ноту</translation>
+    </message>
+    <message>
+        <source>Insert Scene</source>
+        <translation>Вставить сцену</translation>
+    </message>
+    <message>
+        <source>Delete Scene</source>
+        <translation>Удалить сцену</translation>
+    </message>
+    <message>
+        <source>Duplicate Scene</source>
+        <translation>Дублировать сцену</translation>
+    </message>
+    <message>
+        <source>Move Scene</source>
+        <translation>Переместить сцену</translation>
+    </message>
+    <message>
+        <source>Rename Scene</source>
+        <translation>Переименовать сцену</translation>
+    </message>
+    <message>
+        <source>Scene Follow</source>
+        <translation>Follow сцены</translation>
+    </message>
+    <message>
+        <source>Scene Tempo/Meter</source>
+        <translation>Темп и размер сцены</translation>
+    </message>
+    <message>
+        <source>Follow Action</source>
+        <translation>Follow Action</translation>
+    </message>
+    <message>
+        <source>Launch Mode</source>
+        <translation>Режим запуска</translation>
+    </message>
+    <message>
+        <source>One Clip At A Time</source>
+        <translation>Один клип за раз</translation>
+    </message>
+    <message>
+        <source>Duplicate Session Clip</source>
+        <translation>Дублировать клип Session</translation>
+    </message>
+    <message>
+        <source>New MIDI Clip</source>
+        <translation>Новый MIDI-клип</translation>
+    </message>
+    <message>
+        <source>Move Session Clip</source>
+        <translation>Переместить клип Session</translation>
+    </message>
+    <message>
+        <source>Session Player</source>
+        <translation>Плеер Session</translation>
+    </message>
+    <message>
+        <source>Capture Session</source>
+        <translation>Захват Session</translation>
+    </message>
+    <message>
+        <source>Capture Snapshot</source>
+        <translation>Сохранить снимок</translation>
+    </message>
+    <message>
+        <source>Recall Snapshot</source>
+        <translation>Вернуть снимок</translation>
+    </message>
+    <message>
+        <source>Recall Mixer History</source>
+        <translation>Вернуть историю микшера</translation>
+    </message>
+    <message>
+        <source>Plugin Tag</source>
+        <translation>Тег плагина</translation>
+    </message>
+    <message>
+        <source>Audio Tag</source>
+        <translation>Тег аудио</translation>
+    </message>
+    <message>
+        <source>Scala Tuning</source>
+        <translation>Строй Scala</translation>
+    </message>
+    <message>
+        <source>Import Scala</source>
+        <translation>Импорт Scala</translation>
+    </message>
+    <message>
+        <source>KBM Map</source>
+        <translation>Раскладка KBM</translation>
+    </message>
+    <message>
+        <source>Select Take</source>
+        <translation>Выбрать дубль</translation>
+    </message>
+    <message>
+        <source>Flatten Comp</source>
+        <translation>Свести комп</translation>
+    </message>
+    <message>
+        <source>Add Track</source>
+        <translation>Добавить дорожку</translation>
+    </message>
+    <message>
+        <source>Remove Track</source>
+        <translation>Удалить дорожку</translation>
+    </message>
+    <message>
+        <source>Move Track</source>
+        <translation>Переместить дорожку</translation>
+    </message>
+    <message>
+        <source>Plug-in Parameter</source>
+        <translation>Параметр плагина</translation>
+    </message>
+    <message>
+        <source>Tempo</source>
+        <translation>Темп</translation>
+    </message>
+    <message>
+        <source>Rename Track</source>
+        <translation>Переименовать дорожку</translation>
+    </message>
+    <message>
+        <source>Track Colour</source>
+        <translation>Цвет дорожки</translation>
+    </message>
+    <message>
+        <source>Track Input</source>
+        <translation>Вход дорожки</translation>
+    </message>
+    <message>
+        <source>Track Monitor</source>
+        <translation>Мониторинг дорожки</translation>
+    </message>
+    <message>
+        <source>Arm Track</source>
+        <translation>Готовность дорожки к записи</translation>
+    </message>
 </context>
 <context>
     <name>Diagnostics</name>
@@ -33,6 +606,13 @@ Report: %3</source>
         <translation>Журналы: %1
 Записей в отчёте о совместимости плагинов: %2
 Отчёт: %3</translation>
+    </message>
+</context>
+<context>
+    <name>JackBackend</name>
+    <message>
+        <source>JACK is unavailable</source>
+        <translation>JACK недоступен</translation>
     </message>
 </context>
 <context>
@@ -316,20 +896,12 @@ Report: %3</source>
         <translation>Импортирован 1 файл на новую дорожку</translation>
     </message>
     <message>
-        <source>Imported %1 files onto tracks of their own</source>
-        <translation>Импортировано %1 файлов на отдельные дорожки</translation>
-    </message>
-    <message>
         <source>Could not import the MIDI file: %1</source>
         <translation>Не удалось импортировать MIDI-файл: %1</translation>
     </message>
     <message>
         <source>The MIDI file has no notes</source>
         <translation>В MIDI-файле нет нот</translation>
-    </message>
-    <message>
-        <source>MIDI file imported (%1 tracks)</source>
-        <translation>MIDI-файл импортирован (%1 дорожек)</translation>
     </message>
     <message>
         <source>MIDI export failed: %1</source>
@@ -346,10 +918,6 @@ Report: %3</source>
     <message>
         <source>File added to the track</source>
         <translation>Файл добавлен на дорожку</translation>
-    </message>
-    <message>
-        <source>Added %1 files to the track</source>
-        <translation>Добавлено %1 файлов на дорожку</translation>
     </message>
     <message>
         <source>Exporting WAV…</source>
@@ -423,6 +991,34 @@ Report: %3</source>
         <source>Redo: %1</source>
         <translation>Повтор: %1</translation>
     </message>
+    <message>
+        <source>not enough memory to render %1</source>
+        <translation>недостаточно памяти для рендера %1</translation>
+    </message>
+    <message numerus="yes">
+        <source>Imported %n file(s) onto tracks of their own</source>
+        <translation>
+            <numerusform>Импортирован %n файл на отдельные дорожки</numerusform>
+            <numerusform>Импортировано %n файла на отдельные дорожки</numerusform>
+            <numerusform>Импортировано %n файлов на отдельные дорожки</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>MIDI file imported (%n track(s))</source>
+        <translation>
+            <numerusform>MIDI-файл импортирован (%n дорожка)</numerusform>
+            <numerusform>MIDI-файл импортирован (%n дорожки)</numerusform>
+            <numerusform>MIDI-файл импортирован (%n дорожек)</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Added %n file(s) to the track</source>
+        <translation>
+            <numerusform>Добавлен %n файл на дорожку</numerusform>
+            <numerusform>Добавлено %n файла на дорожку</numerusform>
+            <numerusform>Добавлено %n файлов на дорожку</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>PluginRack</name>
@@ -437,6 +1033,24 @@ Report: %3</source>
     <message>
         <source>LV2 unavailable: %1 (%2)</source>
         <translation>LV2 недоступен: %1 (%2)</translation>
+    </message>
+</context>
+<context>
+    <name>ProjectRender</name>
+    <message>
+        <source>the render would be %1 frames long, more than a 16-bit WAV file holds</source>
+        <translation>рендер длиной %1 кадров не поместится в 16-битный WAV-файл</translation>
+    </message>
+</context>
+<context>
+    <name>Recording</name>
+    <message>
+        <source>Take %1</source>
+        <translation>Запись %1</translation>
+    </message>
+    <message>
+        <source>%1 Take %2</source>
+        <translation>%1 Take %2</translation>
     </message>
 </context>
 <context>
@@ -494,16 +1108,8 @@ Report: %3</source>
         <translation> (потеряно кадров входа: %1, заполнены тишиной)</translation>
     </message>
     <message>
-        <source>Recording saved: %1 (+%2 tracks)</source>
-        <translation>Запись сохранена — %1 (+%2 дорож.)</translation>
-    </message>
-    <message>
         <source>Recording saved: %1</source>
         <translation>Запись сохранена — %1</translation>
-    </message>
-    <message>
-        <source>Inputs for %1 pairs not opened: %2</source>
-        <translation>Входы %1 пар не открыты: %2</translation>
     </message>
     <message>
         <source>The MIDI recording is empty</source>
@@ -512,10 +1118,6 @@ Report: %3</source>
     <message>
         <source>MIDI recording: no target track</source>
         <translation>MIDI-запись: нет целевой дорожки</translation>
-    </message>
-    <message>
-        <source>MIDI recording saved: %1 notes</source>
-        <translation>MIDI-запись сохранена — %1 нот</translation>
     </message>
     <message>
         <source>Punch on: [ ] set the bounds</source>
@@ -540,6 +1142,99 @@ Report: %3</source>
     <message>
         <source>Live Loop off</source>
         <translation>Live Loop выкл</translation>
+    </message>
+    <message numerus="yes">
+        <source>Recording saved: %1 (+%n track(s))</source>
+        <translation>
+            <numerusform>Запись сохранена — %1 (+%n дорожка)</numerusform>
+            <numerusform>Запись сохранена — %1 (+%n дорожки)</numerusform>
+            <numerusform>Запись сохранена — %1 (+%n дорожек)</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Inputs for %n pair(s) not opened: %1</source>
+        <translation>
+            <numerusform>Входы %n пары не открыты: %1</numerusform>
+            <numerusform>Входы %n пар не открыты: %1</numerusform>
+            <numerusform>Входы %n пар не открыты: %1</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>MIDI recording saved: %n note(s)</source>
+        <translation>
+            <numerusform>MIDI-запись сохранена — %n нота</numerusform>
+            <numerusform>MIDI-запись сохранена — %n ноты</numerusform>
+            <numerusform>MIDI-запись сохранена — %n нот</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Session overdub — %1</source>
+        <translation>Session overdub — %1</translation>
+    </message>
+    <message>
+        <source>Live Loop R%1 C%2 — %3…</source>
+        <translation>Live Loop R%1 C%2 — %3…</translation>
+    </message>
+    <message>
+        <source>Live Loop R%1 C%2 — %3</source>
+        <translation>Live Loop R%1 C%2 — %3</translation>
+    </message>
+</context>
+<context>
+    <name>RenderOutput</name>
+    <message>
+        <source>cannot write %1: it is a folder</source>
+        <translation>не удаётся записать %1: это папка</translation>
+    </message>
+    <message>
+        <source>cannot write %1: it is not a regular file (a device or a pipe is never replaced)</source>
+        <translation>не удаётся записать %1: это не обычный файл (устройство или канал никогда не заменяются)</translation>
+    </message>
+    <message>
+        <source>cannot write %1: it lies inside the project folder %2 being rendered</source>
+        <translation>не удаётся записать %1: файл находится внутри папки проекта %2, который рендерится</translation>
+    </message>
+    <message>
+        <source>cannot write %1: no folder %2</source>
+        <translation>не удаётся записать %1: нет папки %2</translation>
+    </message>
+    <message>
+        <source>cannot write %1: the folder %2 is not writable</source>
+        <translation>не удаётся записать %1: в папку %2 нельзя писать</translation>
+    </message>
+</context>
+<context>
+    <name>RtAudioBackend</name>
+    <message>
+        <source>RtAudio is unavailable</source>
+        <translation>RtAudio недоступен</translation>
+    </message>
+    <message>
+        <source>Could not choose the output device: %1</source>
+        <translation>Не удалось выбрать устройство вывода: %1</translation>
+    </message>
+</context>
+<context>
+    <name>SessionPlayer</name>
+    <message>
+        <source>Drums 4/4</source>
+        <translation>Ударные 4/4</translation>
+    </message>
+    <message>
+        <source>Drums Break</source>
+        <translation>Брейк ударных</translation>
+    </message>
+    <message>
+        <source>Bass Root</source>
+        <translation>Бас по тонике</translation>
+    </message>
+    <message>
+        <source>Chords Pad</source>
+        <translation>Аккордовый пэд</translation>
+    </message>
+    <message>
+        <source>Player</source>
+        <translation>Плеер</translation>
     </message>
 </context>
 <context>
@@ -576,6 +1271,38 @@ Report: %3</source>
         <source>Flashback buffer: %1 s</source>
         <translation>Flashback буфер: %1 с</translation>
     </message>
+    <message>
+        <source>Adapt: stretch %1x (%2 BPM)</source>
+        <translation>Adapt: stretch %1x (%2 BPM)</translation>
+    </message>
+    <message>
+        <source>Automatic: tempo marker %1 BPM</source>
+        <translation>Automatic: tempo marker %1 BPM</translation>
+    </message>
+    <message>
+        <source>Keep: %1 BPM</source>
+        <translation>Keep: %1 BPM</translation>
+    </message>
+    <message>
+        <source>Tap tempo…</source>
+        <translation>Tap tempo…</translation>
+    </message>
+    <message>
+        <source>Tap tempo %1 BPM</source>
+        <translation>Tap tempo %1 BPM</translation>
+    </message>
+    <message>
+        <source>Tempo marker: %1 BPM</source>
+        <translation>Tempo marker: %1 BPM</translation>
+    </message>
+    <message>
+        <source>Tempo Follow ON (%1 BPM)</source>
+        <translation>Tempo Follow ON (%1 BPM)</translation>
+    </message>
+    <message>
+        <source>Tempo Follow OFF</source>
+        <translation>Tempo Follow OFF</translation>
+    </message>
 </context>
 <context>
     <name>Track</name>
@@ -590,6 +1317,10 @@ Report: %3</source>
     <message>
         <source>Audio %1</source>
         <translation>Аудио %1</translation>
+    </message>
+    <message>
+        <source>Return %1</source>
+        <translation>Return %1</translation>
     </message>
 </context>
 <context>
@@ -2143,7 +2874,7 @@ Shift+перетаскивание	сдвиг без сетки
     </message>
     <message>
         <source>As the Session</source>
-        <translation>Как у сессии</translation>
+        <translation>Как в сессии</translation>
     </message>
     <message>
         <source>1 Beat</source>
@@ -2164,14 +2895,6 @@ Shift+перетаскивание	сдвиг без сетки
 </context>
 <context>
     <name>orvane::TimelineView</name>
-    <message>
-        <source>Copied 1 clip</source>
-        <translation>Скопирован 1 клип</translation>
-    </message>
-    <message>
-        <source>Copied %1 clips</source>
-        <translation>Скопировано клипов: %1</translation>
-    </message>
     <message>
         <source>Track Colour</source>
         <translation>Цвет дорожки</translation>
@@ -2203,10 +2926,6 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>Pitch Shift</source>
         <translation>Сдвиг высоты</translation>
-    </message>
-    <message>
-        <source>%1%2 semitones</source>
-        <translation>%1%2 полутонов</translation>
     </message>
     <message>
         <source>Pitch Correct to Scale</source>
@@ -2415,6 +3134,22 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>in %1/%2</source>
         <translation>вх %1/%2</translation>
+    </message>
+    <message numerus="yes">
+        <source>Copied %n clip(s)</source>
+        <translation>
+            <numerusform>Скопирован %n клип</numerusform>
+            <numerusform>Скопировано %n клипа</numerusform>
+            <numerusform>Скопировано %n клипов</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%1%n semitone(s)</source>
+        <translation>
+            <numerusform>%1%n полутон</numerusform>
+            <numerusform>%1%n полутона</numerusform>
+            <numerusform>%1%n полутонов</numerusform>
+        </translation>
     </message>
     <message>
         <source>Monitor</source>

@@ -9,5 +9,8 @@ trap 'rm -f "$sources"' EXIT
 "$here/list-sources.sh" > "$sources"
 cd "$(dirname "$here")"
 for catalogue in "$here"/halvora_*.ts; do
-    "$lupdate" -I . -locations none -no-obsolete "@$sources" -ts "$catalogue"
+    # English is the source language: its catalogue holds only the plural forms.
+    plural=""
+    case $catalogue in *_en.ts) plural=-pluralonly ;; esac
+    "$lupdate" -I . -locations none -no-obsolete $plural "@$sources" -ts "$catalogue"
 done

@@ -155,7 +155,7 @@ bool chooseDevice(const PlayVerbOptions &options, const DeviceSettings &settings
         device = resolveDeviceChoice(options.device, names);
         if (!device.empty()) return true;
         if (options.device == "jack")
-            error = "JACK недоступен: no JACK server answers (is one running?)";
+            error = "JACK is unavailable: no JACK server answers (is one running?)";
         else if (options.device == "alsa")
             error = "no ALSA playback device found";
         else

@@ -748,11 +748,10 @@ void OVMainView::placeImportedFiles(const std::vector<AudioImport> &imports) {
         return;
     }
     markDocumentDirty();
-    showStatus(
-        imported == 1
-            ? translate("OVMainView", "Imported 1 file onto a new track")
-            : withArguments(translate("OVMainView", "Imported %1 files onto tracks of their own"),
-                            {std::to_string(imported)}));
+    showStatus(imported == 1
+                   ? translate("OVMainView", "Imported 1 file onto a new track")
+                   : translate("OVMainView", "Imported %n file(s) onto tracks of their own",
+                               nullptr, int(imported)));
     fitTimelineToContent();
 }
 
@@ -817,8 +816,7 @@ bool OVMainView::importMidiFile(const std::string &path, int64_t startSamples, b
     }
     const std::size_t tracks = plan.tracks.size();
     executeEdit(std::make_unique<ImportMidiCommand>(std::move(plan), startSamples));
-    showStatus(withArguments(translate("OVMainView", "MIDI file imported (%1 tracks)"),
-                             {std::to_string(tracks)}));
+    showStatus(translate("OVMainView", "MIDI file imported (%n track(s))", nullptr, int(tracks)));
     fitTimelineToContent();
     return true;
 }
@@ -886,9 +884,9 @@ void OVMainView::dropDecodedFiles(const std::vector<AudioImport> &imports, uint6
         return;
     }
     markDocumentDirty();
-    showStatus(added == 1 ? translate("OVMainView", "File added to the track")
-                          : withArguments(translate("OVMainView", "Added %1 files to the track"),
-                                          {std::to_string(added)}));
+    showStatus(added == 1
+                   ? translate("OVMainView", "File added to the track")
+                   : translate("OVMainView", "Added %n file(s) to the track", nullptr, int(added)));
     fitTimelineToContent();
 }
 
@@ -988,7 +986,8 @@ LongJob OVMainView::exportJob(std::shared_ptr<ExportTask> task) {
         } catch (const std::bad_alloc &) {
             task->result = WavRenderResult::WriteFailed;
             task->showReason = true;
-            task->error = "not enough memory to render " + request.outputPath;
+            task->error = withArguments(translate("OVMainView", "not enough memory to render %1"),
+                                        {request.outputPath});
         }
         request.progress = {};
         request.cancelled = {};
@@ -1105,8 +1104,9 @@ void OVMainView::stepHistory(bool undo) {
         commands.redo(engine.project);
     engine.publishGraph();
     markDocumentDirty();
-    showStatus(undo ? withArguments(translate("OVMainView", "Undo: %1"), {name})
-                    : withArguments(translate("OVMainView", "Redo: %1"), {name}));
+    const std::string shown = shownCommandName(name);
+    showStatus(undo ? withArguments(translate("OVMainView", "Undo: %1"), {shown})
+                    : withArguments(translate("OVMainView", "Redo: %1"), {shown}));
 }
 
 void OVMainView::undoEdit() { stepHistory(true); }

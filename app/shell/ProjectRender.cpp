@@ -3,6 +3,7 @@
 #include "app/shell/DocumentOperations.h"
 #include "app/shell/RenderOutput.h"
 #include "core/audiofile/AudioFile.h"
+#include "core/model/Translate.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -399,8 +400,9 @@ bool checkRenderOutput(const std::string &path, const std::string &projectFolder
                        int32_t channels, std::string &error) {
     if (!checkOutputTarget(path, projectFolder, error)) return false;
     if (frames <= largestWavFrames(channels)) return true;
-    error = "the render would be " + std::to_string(frames) +
-            " frames long, more than a 16-bit WAV file holds";
+    error = withArguments(translate("ProjectRender", "the render would be %1 frames long, more "
+                                                     "than a 16-bit WAV file holds"),
+                          {std::to_string(frames)});
     return false;
 }
 

@@ -1,6 +1,7 @@
 #include "app/shell/RenderOutput.h"
 
 #include "core/audiofile/AudioFile.h"
+#include "core/model/Translate.h"
 
 #include <cerrno>
 #include <charconv>
@@ -145,29 +146,35 @@ bool checkOutputTarget(const std::string &outputPath, const std::string &project
     struct stat status {};
     if (::lstat(outputPath.c_str(), &status) == 0) {
         if (S_ISDIR(status.st_mode)) {
-            error = "cannot write " + quoted(outputPath) + ": it is a folder";
+            error = withArguments(translate("RenderOutput", "cannot write %1: it is a folder"),
+                                  {quoted(outputPath)});
             return false;
         }
         if (!S_ISREG(status.st_mode) && !S_ISLNK(status.st_mode)) {
-            error = "cannot write " + quoted(outputPath) +
-                    ": it is not a regular file (a device or a pipe is never replaced)";
+            error = withArguments(translate("RenderOutput", "cannot write %1: it is not a regular "
+                                                            "file (a device or a pipe is never "
+                                                            "replaced)"),
+                                  {quoted(outputPath)});
             return false;
         }
     }
     if (!projectFolder.empty() && isInside(outputPath, projectFolder)) {
-        error = "cannot write " + quoted(outputPath) + ": it lies inside the project folder " +
-                quoted(projectFolder) + " being rendered";
+        error = withArguments(translate("RenderOutput", "cannot write %1: it lies inside the "
+                                                        "project folder %2 being rendered"),
+                              {quoted(outputPath), quoted(projectFolder)});
         return false;
     }
     const fs::path folder = folderOf(outputPath);
     std::error_code fault;
     if (!fs::is_directory(folder, fault)) {
-        error = "cannot write " + quoted(outputPath) + ": no folder " + quoted(folder.string());
+        error = withArguments(translate("RenderOutput", "cannot write %1: no folder %2"),
+                              {quoted(outputPath), quoted(folder.string())});
         return false;
     }
     if (::access(folder.c_str(), W_OK) != 0) {
-        error = "cannot write " + quoted(outputPath) + ": the folder " + quoted(folder.string()) +
-                " is not writable";
+        error = withArguments(translate("RenderOutput", "cannot write %1: the folder %2 is not "
+                                                        "writable"),
+                              {quoted(outputPath), quoted(folder.string())});
         return false;
     }
     return true;

@@ -198,7 +198,8 @@ void MainWindow::togglePunch() {
     std::unique_lock lock(app.engine().projectMutex);
     const bool punch = app.engine().project.punchEnabled;
     lock.unlock();
-    edit(std::make_unique<ProjectSettingCommand<bool>>("Punch", &Project::punchEnabled, !punch));
+    edit(std::make_unique<ProjectSettingCommand<bool>>(QT_TRANSLATE_NOOP("Command", "Punch"),
+                                                       &Project::punchEnabled, !punch));
 }
 
 void MainWindow::toggleMetronome() {
@@ -408,7 +409,9 @@ void MainWindow::refreshTitle() {
 
 void MainWindow::refreshHistoryActions() {
     const auto label = [](const QString &verb, const std::string &step) {
-        return step.empty() ? verb : tr("%1: %2").arg(verb, QString::fromStdString(step));
+        return step.empty()
+                   ? verb
+                   : tr("%1: %2").arg(verb, QString::fromStdString(shownCommandName(step)));
     };
     const std::string undoStep = app.commands().undoName();
     const std::string redoStep = app.commands().redoName();

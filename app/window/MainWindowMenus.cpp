@@ -222,7 +222,7 @@ void MainWindow::buildToolbar() {
         const TimeSignature meters[] = {{4, 4}, {3, 4}, {5, 4}, {6, 8}};
         if (index >= 0 && index < 4)
             edit(std::make_unique<ProjectSettingCommand<TimeSignature>>(
-                "Meter", &Project::timeSignature, meters[index]));
+                QT_TRANSLATE_NOOP("Command", "Meter"), &Project::timeSignature, meters[index]));
     });
     bar->addSeparator();
     snapAction = toolAction(bar, tr("Snap"), QStringLiteral("#"),
@@ -733,25 +733,27 @@ void MainWindow::buildStudioMenu(QMenu *studio) {
         {QT_TRANSLATE_NOOP("orvane::MainWindow", "4 bars"), 4}};
     for (const auto &[label, bars] : counts)
         countIn->addAction(tr(label), this, [this, bars] {
-            edit(std::make_unique<ProjectSettingCommand<int32_t>>("Count-in", &Project::countInBars,
-                                                                  bars));
+            edit(std::make_unique<ProjectSettingCommand<int32_t>>(
+                QT_TRANSLATE_NOOP("Command", "Count-in"), &Project::countInBars, bars));
         });
     studio->addAction(tr("Punch On/Off"), QKeySequence(Qt::CTRL | Qt::Key_P), this,
                       &MainWindow::togglePunch);
     studio->addAction(tr("Punch In (playhead)"), this, [this] {
-        edit(std::make_unique<ProjectSettingCommand<int64_t>>("Punch In", &Project::punchIn,
-                                                              app.engine().playhead.load()));
+        edit(std::make_unique<ProjectSettingCommand<int64_t>>(
+            QT_TRANSLATE_NOOP("Command", "Punch In"), &Project::punchIn,
+            app.engine().playhead.load()));
     });
     studio->addAction(tr("Punch Out (playhead)"), this, [this] {
-        edit(std::make_unique<ProjectSettingCommand<int64_t>>("Punch Out", &Project::punchOut,
-                                                              app.engine().playhead.load()));
+        edit(std::make_unique<ProjectSettingCommand<int64_t>>(
+            QT_TRANSLATE_NOOP("Command", "Punch Out"), &Project::punchOut,
+            app.engine().playhead.load()));
     });
     QMenu *swing = studio->addMenu(tr("Swing"));
     for (const auto &[label, amount] :
          {std::pair{"0%", 0.0f}, {"33%", 0.33f}, {"50%", 0.5f}, {"67%", 0.67f}})
         swing->addAction(QString::fromUtf8(label), this, [this, amount] {
-            edit(std::make_unique<ProjectSettingCommand<float>>("Swing", &Project::swingAmount,
-                                                                amount));
+            edit(std::make_unique<ProjectSettingCommand<float>>(
+                QT_TRANSLATE_NOOP("Command", "Swing"), &Project::swingAmount, amount));
         });
     QMenu *groove = studio->addMenu(tr("Groove Pool"));
     for (const auto &[label, amount] :
@@ -761,7 +763,7 @@ void MainWindow::buildStudioMenu(QMenu *studio) {
           {QT_TRANSLATE_NOOP("orvane::MainWindow", "Strong"), 0.8f}})
         groove->addAction(tr(label), this, [this, amount] {
             edit(std::make_unique<ProjectSettingCommand<float>>(
-                "Groove", &Project::grooveTimingAmount, amount));
+                QT_TRANSLATE_NOOP("Command", "Groove"), &Project::grooveTimingAmount, amount));
         });
     groove->addAction(tr("Extract from Clip"), this, [this] {
         if (const uint64_t clip = app.view().selectedClipId)
@@ -775,8 +777,8 @@ void MainWindow::buildStudioMenu(QMenu *studio) {
           {QT_TRANSLATE_NOOP("orvane::MainWindow", "Adapt Project"), uint8_t{1}},
           {QT_TRANSLATE_NOOP("orvane::MainWindow", "Automatic"), uint8_t{2}}})
         smart->addAction(tr(label), this, [this, mode] {
-            edit(std::make_unique<ProjectSettingCommand<uint8_t>>("Smart Tempo",
-                                                                  &Project::smartTempoMode, mode));
+            edit(std::make_unique<ProjectSettingCommand<uint8_t>>(
+                QT_TRANSLATE_NOOP("Command", "Smart Tempo"), &Project::smartTempoMode, mode));
         });
     QMenu *meter = studio->addMenu(tr("Time Signature"));
     for (const auto &[label, signature] : {std::pair{"4/4", TimeSignature{4, 4}},
@@ -785,7 +787,7 @@ void MainWindow::buildStudioMenu(QMenu *studio) {
                                            {"6/8", TimeSignature{6, 8}}})
         meter->addAction(QString::fromUtf8(label), this, [this, signature] {
             edit(std::make_unique<ProjectSettingCommand<TimeSignature>>(
-                "Meter", &Project::timeSignature, signature));
+                QT_TRANSLATE_NOOP("Command", "Meter"), &Project::timeSignature, signature));
         });
     meter->addAction(tr("Marker at Playhead"), this, [this] {
         edit(std::make_unique<AddMeterMarkerCommand>(app.engine().playhead.load(),

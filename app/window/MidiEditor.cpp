@@ -433,7 +433,7 @@ void MidiEditor::mouseReleaseEvent(QMouseEvent *event) {
                 moves.push_back(std::make_unique<MoveMidiNoteCommand>(clip, index, target));
         }
     }
-    editAll("Move MIDI Notes", std::move(moves));
+    editAll(QT_TRANSLATE_NOOP("Command", "Move MIDI Notes"), std::move(moves));
     update();
 }
 
@@ -498,7 +498,7 @@ void MidiEditor::deleteSelectedNotes() {
     for (auto index = selection.rbegin(); index != selection.rend(); ++index)
         deletions.push_back(std::make_unique<DeleteMidiNoteCommand>(clip, *index));
     selection.clear();
-    editAll("Delete MIDI Notes", std::move(deletions));
+    editAll(QT_TRANSLATE_NOOP("Command", "Delete MIDI Notes"), std::move(deletions));
 }
 
 void MidiEditor::copySelection() {
@@ -557,7 +557,7 @@ void MidiEditor::setSelectedVelocity(float velocity) {
             changes.push_back(std::make_unique<MoveMidiNoteCommand>(clip, index, note));
         }
     }
-    editAll("Velocity", std::move(changes));
+    editAll(QT_TRANSLATE_NOOP("Command", "Velocity"), std::move(changes));
 }
 
 void MidiEditor::keyPressEvent(QKeyEvent *event) {
@@ -719,7 +719,7 @@ void MidiEditor::addMenuGrooves() {
                 // An empty pool is filled with the built-in grooves first.
                 if (poolEmpty) steps.push_back(std::make_unique<SetActiveGrooveCommand>(index));
                 steps.push_back(std::make_unique<ApplyGrooveCommand>(trackId, index, 1.0f));
-                editAll("Apply Groove", std::move(steps));
+                editAll(QT_TRANSLATE_NOOP("Command", "Apply Groove"), std::move(steps));
             });
         }
         grooves->addSeparator();

@@ -51,7 +51,7 @@ void SetChannelEqCommand::undo(Project &project) {
     if (ChannelEq8 *eq = target(project)) before_.restoreInto(*eq);
 }
 
-std::string SetChannelEqCommand::name() const { return "Channel EQ"; }
+std::string SetChannelEqCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Channel EQ"); }
 
 SetMasteringCommand::SetMasteringCommand(MasteringUtility settings) : settings_(settings) {}
 
@@ -63,7 +63,7 @@ void SetMasteringCommand::redo(Project &project) {
 
 void SetMasteringCommand::undo(Project &project) { before_.restoreInto(project.mastering); }
 
-std::string SetMasteringCommand::name() const { return "Mastering"; }
+std::string SetMasteringCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Mastering"); }
 
 InsertListCommand::InsertListCommand(vst::PluginRack &rack, uint64_t trackId)
     : rack_(rack), trackId_(trackId) {}
@@ -129,7 +129,7 @@ bool executeAddInsert(OVApplication &application, uint64_t trackId, const Insert
     return true;
 }
 
-std::string AddInsertCommand::name() const { return "Add Insert"; }
+std::string AddInsertCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Add Insert"); }
 
 RemoveInsertCommand::RemoveInsertCommand(vst::PluginRack &rack, uint64_t trackId,
                                          int32_t insertIndex)
@@ -156,7 +156,9 @@ void RemoveInsertCommand::undo(Project &project) {
     removed_.reset();
 }
 
-std::string RemoveInsertCommand::name() const { return "Remove Insert"; }
+std::string RemoveInsertCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Remove Insert");
+}
 
 MoveInsertCommand::MoveInsertCommand(vst::PluginRack &rack, uint64_t trackId, int32_t insertIndex,
                                      int32_t offset)
@@ -182,6 +184,6 @@ void MoveInsertCommand::undo(Project &project) {
     if (applied_) applied_ = !swap(project);
 }
 
-std::string MoveInsertCommand::name() const { return "Move Insert"; }
+std::string MoveInsertCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Move Insert"); }
 
 } // namespace orvane

@@ -510,10 +510,12 @@ void SessionPanel::addSessionPlayerMenu(QMenu &menu, std::size_t row, std::size_
           SessionPlayerKind::BassRoot, SessionPlayerKind::ChordsPad}) {
         SessionPlayerSettings chosen = settings;
         chosen.kind = kind;
-        player->addAction(QString::fromUtf8(sessionPlayerKindName(kind)), [=, this] {
-            execute(std::make_unique<InsertSessionPlayerClipCommand>(
-                trackId, static_cast<int32_t>(row), launcherColumn, chosen));
-        });
+        player->addAction(
+            QString::fromStdString(translate("SessionPlayer", sessionPlayerKindName(kind))),
+            [=, this] {
+                execute(std::make_unique<InsertSessionPlayerClipCommand>(
+                    trackId, static_cast<int32_t>(row), launcherColumn, chosen));
+            });
     }
 }
 

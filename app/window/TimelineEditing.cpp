@@ -15,6 +15,7 @@
 #include "core/commands/TakeCommands.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
+#include "core/model/Translate.h"
 #include "core/music/AudioAnalysis.h"
 
 #include <QColorDialog>
@@ -30,16 +31,19 @@ namespace orvane {
 
 namespace {
 
-/// A new track's default name: "Audio 3", "MIDI 2", "Return C", counting that kind's tracks.
+/// A new track's default name in the language in use: "Audio 3", "MIDI 2", "Return C",
+/// counting that kind's tracks.
 std::string nextTrackName(const Project &project, TrackType type) {
     int count = 1;
     for (const auto &track : project.tracks)
         if (track && track->type == type) ++count;
     switch (type) {
-    case TrackType::Midi: return "MIDI " + std::to_string(count);
+    case TrackType::Midi:
+        return withArguments(translate("Track", "MIDI %1"), {std::to_string(count)});
     case TrackType::Return:
-        return std::string("Return ") + static_cast<char>('A' + (count - 1) % 26);
-    default: return "Audio " + std::to_string(count);
+        return withArguments(translate("Track", "Return %1"),
+                             {std::string(1, static_cast<char>('A' + (count - 1) % 26))});
+    default: return withArguments(translate("Track", "Audio %1"), {std::to_string(count)});
     }
 }
 
@@ -95,9 +99,7 @@ void TimelineView::copySelection() {
     for (const auto &track : project.tracks)
         for (const auto &clip : track->clips)
             if (selection.contains(clip->id)) clipboard.push_back(cloneClipForUndo(*clip));
-    app.status().setText(
-        (clipboard.size() == 1 ? tr("Copied 1 clip") : tr("Copied %1 clips").arg(clipboard.size()))
-            .toStdString());
+    app.status().setText(tr("Copied %n clip(s)", nullptr, int(clipboard.size())).toStdString());
 }
 
 void TimelineView::cutSelection() {
@@ -123,7 +125,7 @@ void TimelineView::deleteSelection() {
         steps.push_back(std::make_unique<DeleteClipCommand>(id));
     selection.clear();
     app.view().selectedClipId = 0;
-    editAll("Delete Clips", std::move(steps));
+    editAll(QT_TRANSLATE_NOOP("Command", "Delete Clips"), std::move(steps));
 }
 
 void TimelineView::duplicateSelection() {
@@ -131,7 +133,7 @@ void TimelineView::duplicateSelection() {
     std::vector<std::unique_ptr<Command>> steps;
     for (const uint64_t id : selection)
         steps.push_back(std::make_unique<DuplicateClipCommand>(id));
-    editAll("Duplicate Clips", std::move(steps));
+    editAll(QT_TRANSLATE_NOOP("Command", "Duplicate Clips"), std::move(steps));
 }
 
 // --- Tracks --------------------------------------------------------------------------------
@@ -282,7 +284,7 @@ void TimelineView::toggleLoopOfSelection() {
     std::vector<std::unique_ptr<Command>> steps;
     for (const uint64_t id : selection)
         steps.push_back(std::make_unique<ToggleClipLoopCommand>(id));
-    editAll("Loop Clips", std::move(steps));
+    editAll(QT_TRANSLATE_NOOP("Command", "Loop Clips"), std::move(steps));
 }
 
 void TimelineView::flattenCompOfSelection() {
@@ -402,8 +404,9 @@ QMenu *TimelineView::audioProcessingMenu(QWidget *parent) {
                     }));
     QMenu *pitch = menu->addMenu(tr("Pitch Shift"));
     for (const float semitones : {-12.0f, -1.0f, 1.0f, 12.0f})
-        pitch->addAction(tr("%1%2 semitones").arg(semitones > 0 ? "+" : "").arg(semitones), this,
-                         onClip([semitones](const Clip &clip) {
+        pitch->addAction(tr("%1%n semitone(s)", nullptr, int(std::abs(semitones)))
+                             .arg(semitones > 0 ? "+" : "-"),
+                         this, onClip([semitones](const Clip &clip) {
                              return std::make_unique<PitchShiftAudioClipCommand>(clip.id,
                                                                                  semitones);
                          }));
@@ -640,7 +643,7 @@ QMenu *TimelineView::rulerMenu(QPointF point) {
                 steps.push_back(std::make_unique<RemoveMarkerCommand>(id));
                 steps.push_back(
                     std::make_unique<AddMarkerCommand>(id, name.trimmed().toStdString(), at));
-                editAll("Rename Marker", std::move(steps));
+                editAll(QT_TRANSLATE_NOOP("Command", "Rename Marker"), std::move(steps));
             });
             menu->addAction(tr("Remove Marker"), this,
                             [this, id] { edit(std::make_unique<RemoveMarkerCommand>(id)); });

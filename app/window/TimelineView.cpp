@@ -1140,7 +1140,8 @@ void TimelineView::finishMarkerDrag(QPointF point) {
                     std::vector<std::unique_ptr<Command>> steps;
                     steps.push_back(std::make_unique<RemoveMarkerCommand>(marker.id));
                     steps.push_back(std::make_unique<AddMarkerCommand>(marker.id, marker.name, to));
-                    move = std::make_unique<EditGroupCommand>("Move Marker", std::move(steps));
+                    move = std::make_unique<EditGroupCommand>(
+                        QT_TRANSLATE_NOOP("Command", "Move Marker"), std::move(steps));
                 }
             break;
         }
@@ -1177,7 +1178,7 @@ void TimelineView::finishClipDrag() {
                             id == drag.clipId && result.trackId != drag.trackId ? result.trackId
                                                                                 : 0));
             }
-            editAll("Move Clips", std::move(steps));
+            editAll(QT_TRANSLATE_NOOP("Command", "Move Clips"), std::move(steps));
         } else {
             edit(std::make_unique<MoveClipCommand>(
                 drag.clipId, result.start, result.trackId != drag.trackId ? result.trackId : 0));

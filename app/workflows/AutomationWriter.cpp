@@ -75,7 +75,9 @@ void WriteAutomationPassCommand::undo(Project &project) {
         point->undo(project);
 }
 
-std::string WriteAutomationPassCommand::name() const { return "Automation"; }
+std::string WriteAutomationPassCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Automation");
+}
 
 AutomationTools::AutomationTools(const WorkspaceServices &services, OVMainView &view)
     : services(services), view(view) {}
@@ -100,7 +102,8 @@ void AutomationTools::setAutomationWriteMode(AutomationWriteMode mode) {
         services.engine.publishGraph();
     }
     view.markDocumentDirty();
-    services.status.setText(std::string("Automation: ") + automationWriteModeLabel(mode));
+    services.status.setText(withArguments(translate("AutomationWriter", "Automation: %1"),
+                                          {automationWriteModeLabel(mode)}));
 }
 
 void AutomationTools::cycleAutomationLane() {

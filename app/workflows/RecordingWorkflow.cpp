@@ -21,8 +21,12 @@ std::string quoted(const std::string &name) {
     return withArguments(translate("RecordingWorkflow", "“%1”"), {name});
 }
 
-std::string slotText(int32_t row, int32_t column) {
-    return "Live Loop R" + std::to_string(row) + " C" + std::to_string(column);
+/// What a live-loop take says, `pattern` holding the row as %1, the column as %2 and
+/// `detail` as %3.
+std::string liveLoopText(const char *pattern, int32_t row, int32_t column,
+                         const std::string &detail) {
+    return withArguments(translate("RecordingWorkflow", pattern),
+                         {std::to_string(row), std::to_string(column), detail});
 }
 
 bool isRecordableTrack(const Track &track) {
@@ -234,7 +238,8 @@ void RecordingWorkflow::startAudioRecording() {
     if (sessionOverdubClipId != 0)
         show(withArguments(translate("RecordingWorkflow", "Overdubbing from %1…"), {input}));
     else if (sessionRecordSlotValid)
-        show(slotText(sessionRecordRow, sessionRecordCol) + " — " + input + "…");
+        show(liveLoopText(QT_TRANSLATE_NOOP("RecordingWorkflow", "Live Loop R%1 C%2 — %3…"),
+                          sessionRecordRow, sessionRecordCol, input));
     else
         show(withArguments(translate("RecordingWorkflow", "Recording from %1…"), {input}));
 }
@@ -285,12 +290,14 @@ bool RecordingWorkflow::stopAudioRecording() {
             translate("RecordingWorkflow", " (input frames lost: %1, filled with silence)"),
             {std::to_string(audio->lastRecordingOverflowFrames)});
     if (overdub)
-        show("Session overdub — " + count);
+        show(withArguments(translate("RecordingWorkflow", "Session overdub — %1"), {count}));
     else if (sessionRecordSlotValid)
-        show(slotText(sessionRecordRow, sessionRecordCol) + " — " + count);
+        show(liveLoopText(QT_TRANSLATE_NOOP("RecordingWorkflow", "Live Loop R%1 C%2 — %3"),
+                          sessionRecordRow, sessionRecordCol, count));
     else if (alsoRecorded > 0)
-        show(withArguments(translate("RecordingWorkflow", "Recording saved: %1 (+%2 tracks)"),
-                           {count, std::to_string(alsoRecorded)}));
+        show(withArguments(translate("RecordingWorkflow", "Recording saved: %1 (+%n track(s))",
+                                     nullptr, int(alsoRecorded)),
+                           {count}));
     else
         show(withArguments(translate("RecordingWorkflow", "Recording saved: %1"), {count}));
     return true;
@@ -329,8 +336,9 @@ void RecordingWorkflow::openInputPairsOfArmedTracks() {
     audio->inputPairs = needed;
     if (!audio->applySettings(audio->outputDeviceId, audio->inputDeviceId,
                               audio->requestedBufferFrames))
-        show(withArguments(translate("RecordingWorkflow", "Inputs for %1 pairs not opened: %2"),
-                           {std::to_string(needed), audio->lastError}));
+        show(withArguments(translate("RecordingWorkflow", "Inputs for %n pair(s) not opened: %1",
+                                     nullptr, int(needed)),
+                           {audio->lastError}));
 }
 
 bool RecordingWorkflow::stopMidiRecording() {
@@ -384,8 +392,7 @@ bool RecordingWorkflow::stopMidiRecording() {
     }();
     view.tab = OVMainView::Tab::Timeline;
     keepTake(outcome.trackId, outcome.clipId);
-    show(withArguments(translate("RecordingWorkflow", "MIDI recording saved: %1 notes"),
-                       {std::to_string(count)}));
+    show(translate("RecordingWorkflow", "MIDI recording saved: %n note(s)", nullptr, int(count)));
     return true;
 }
 

@@ -112,17 +112,19 @@ void TempoTools::analyzeTempo() {
         const double ratio = bpm / std::max(project.tempoBpm, 1.0);
         clip->stretchRatio = ratio;
         engine.publishGraph();
-        show("Adapt: stretch " + fixedDecimals(ratio, 2) + "x (" + wholeBpm(bpm) + " BPM)");
+        show(withArguments(translate("TempoTools", "Adapt: stretch %1x (%2 BPM)"),
+                           {fixedDecimals(ratio, 2), wholeBpm(bpm)}));
         return;
     }
     case 2:
         view.executeEdit(std::make_unique<AddTempoMarkerCommand>(clip->arrangeStart, bpm));
         postTempo(bpm);
-        show("Automatic: tempo marker " + wholeBpm(bpm) + " BPM");
+        show(withArguments(translate("TempoTools", "Automatic: tempo marker %1 BPM"),
+                           {wholeBpm(bpm)}));
         return;
     default:
         postTempo(bpm);
-        show("Keep: " + fixedDecimals(bpm, 1) + " BPM");
+        show(withArguments(translate("TempoTools", "Keep: %1 BPM"), {fixedDecimals(bpm, 1)}));
         return;
     }
 }
@@ -136,7 +138,7 @@ void TempoTools::tapTempoAt(double seconds) {
     taps.push_back(seconds);
     if (taps.size() > maxTaps) taps.erase(taps.begin());
     if (taps.size() < 2) {
-        show("Tap tempo…");
+        show(translate("TempoTools", "Tap tempo…"));
         return;
     }
     double sum = 0.0;
@@ -149,13 +151,13 @@ void TempoTools::tapTempoAt(double seconds) {
         }
     }
     if (counted == 0) {
-        show("Tap tempo…");
+        show(translate("TempoTools", "Tap tempo…"));
         return;
     }
     const double bpm = 60.0 / (sum / counted);
     postTempo(bpm);
     view.markDocumentDirty();
-    show("Tap tempo " + fixedDecimals(bpm, 1) + " BPM");
+    show(withArguments(translate("TempoTools", "Tap tempo %1 BPM"), {fixedDecimals(bpm, 1)}));
 }
 
 void TempoTools::onUiTick() {
@@ -208,7 +210,9 @@ void TempoTools::toggleTempoFollower() {
         engine.publishGraph();
     }
     view.markDocumentDirty();
-    show(enabled ? "Tempo Follow ON (" + wholeBpm(shown) + " BPM)" : "Tempo Follow OFF");
+    show(enabled
+             ? withArguments(translate("TempoTools", "Tempo Follow ON (%1 BPM)"), {wholeBpm(shown)})
+             : translate("TempoTools", "Tempo Follow OFF"));
 }
 
 void TempoTools::toggleTempoFollowerInput() {
@@ -235,7 +239,7 @@ void TempoTools::addTempoMarkerAtPlayhead() {
         engine.applyTempoAtPosition(playhead);
         engine.publishGraph();
     }
-    show("Tempo marker: " + wholeBpm(bpm) + " BPM");
+    show(withArguments(translate("TempoTools", "Tempo marker: %1 BPM"), {wholeBpm(bpm)}));
 }
 
 void TempoTools::captureFlashback() {

@@ -1,5 +1,6 @@
 #include "core/audiofile/AudioExport.h"
 
+#include "core/model/Translate.h"
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -111,26 +112,32 @@ bool checkExportFormat(const ExportFormat &format, double renderRate, std::strin
     const std::string name(exportContainerName(format.container));
     if (format.container == ExportContainer::Wav && format.bits != 16 && format.bits != 24 &&
         format.bits != 32) {
-        error = "WAV is written with 16, 24 or 32 (float) bits, not " + std::to_string(format.bits);
+        error = withArguments(
+            translate("AudioExport", "WAV is written with 16, 24 or 32 (float) bits, not %1"),
+            {std::to_string(format.bits)});
         return false;
     }
     if (format.container == ExportContainer::Flac && format.bits != 16 && format.bits != 24) {
-        error = "FLAC is written with 16 or 24 bits, not " + std::to_string(format.bits);
+        error =
+            withArguments(translate("AudioExport", "FLAC is written with 16 or 24 bits, not %1"),
+                          {std::to_string(format.bits)});
         return false;
     }
     if (format.sampleRate != 0.0 && !isExportSampleRate(format.sampleRate)) {
-        error = "the export rate must be 44100, 48000, 88200 or 96000 Hz";
+        error = translate("AudioExport", "the export rate must be 44100, 48000, 88200 or 96000 Hz");
         return false;
     }
     const double rate = exportRateOf(format, renderRate);
     if (format.container == ExportContainer::Mp3 && rate != 32000.0 && rate != 44100.0 &&
         rate != 48000.0) {
-        error = "MP3 is written at 32000, 44100 or 48000 Hz, not " +
-                std::to_string(static_cast<int64_t>(rate));
+        error = withArguments(
+            translate("AudioExport", "MP3 is written at 32000, 44100 or 48000 Hz, not %1"),
+            {std::to_string(static_cast<int64_t>(rate))});
         return false;
     }
     if (!(format.quality >= 0.0 && format.quality <= 1.0)) {
-        error = "the quality of " + name + " runs from 0 to 1";
+        error =
+            withArguments(translate("AudioExport", "the quality of %1 runs from 0 to 1"), {name});
         return false;
     }
     return true;

@@ -111,7 +111,9 @@ void NormalizeAudioClipCommand::apply(Clip &clip) {
     });
 }
 
-std::string NormalizeAudioClipCommand::name() const { return "Normalize Audio"; }
+std::string NormalizeAudioClipCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Normalize Audio");
+}
 
 ReverseAudioClipCommand::ReverseAudioClipCommand(uint64_t clipId)
     : AudioClipEditCommand(clipId, true) {}
@@ -126,7 +128,9 @@ void ReverseAudioClipCommand::apply(Clip &clip) {
     clip.audio = std::move(reversed);
 }
 
-std::string ReverseAudioClipCommand::name() const { return "Reverse Audio"; }
+std::string ReverseAudioClipCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Reverse Audio");
+}
 
 InvertAudioPhaseCommand::InvertAudioPhaseCommand(uint64_t clipId)
     : AudioClipEditCommand(clipId, true) {}
@@ -138,7 +142,9 @@ void InvertAudioPhaseCommand::apply(Clip &clip) {
     });
 }
 
-std::string InvertAudioPhaseCommand::name() const { return "Invert Phase"; }
+std::string InvertAudioPhaseCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Invert Phase");
+}
 
 TrimAudioSilenceCommand::TrimAudioSilenceCommand(uint64_t clipId, float threshold)
     : AudioClipEditCommand(clipId, true), threshold_(threshold) {}
@@ -163,14 +169,18 @@ void TrimAudioSilenceCommand::apply(Clip &clip) {
     clip.sourceOffset = std::max<int64_t>(clip.sourceOffset - first, 0);
 }
 
-std::string TrimAudioSilenceCommand::name() const { return "Trim Silence"; }
+std::string TrimAudioSilenceCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Trim Silence");
+}
 
 PitchShiftAudioClipCommand::PitchShiftAudioClipCommand(uint64_t clipId, float semitones)
     : AudioClipEditCommand(clipId, true), semitones_(semitones) {}
 
 void PitchShiftAudioClipCommand::apply(Clip &clip) { shiftClipPitch(clip, semitones_); }
 
-std::string PitchShiftAudioClipCommand::name() const { return "Pitch Shift"; }
+std::string PitchShiftAudioClipCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Pitch Shift");
+}
 
 PitchCorrectAudioClipCommand::PitchCorrectAudioClipCommand(uint64_t clipId, double sampleRate,
                                                            int32_t scaleRoot, bool minor)
@@ -188,7 +198,9 @@ void PitchCorrectAudioClipCommand::apply(Clip &clip) {
     shiftClipPitch(clip, semitones);
 }
 
-std::string PitchCorrectAudioClipCommand::name() const { return "Pitch Correct"; }
+std::string PitchCorrectAudioClipCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Pitch Correct");
+}
 
 AlignAudioOnsetCommand::AlignAudioOnsetCommand(uint64_t clipId, int64_t onsetOffset)
     : AudioClipEditCommand(clipId, false), onsetOffset_(onsetOffset) {}
@@ -206,7 +218,9 @@ void AlignAudioOnsetCommand::apply(Clip &clip) {
     clip.arrangeStart = saturatingAdd(clip.arrangeStart, shift);
 }
 
-std::string AlignAudioOnsetCommand::name() const { return "Align Onset"; }
+std::string AlignAudioOnsetCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Align Onset");
+}
 
 SnapAudioOnsetToPlayheadCommand::SnapAudioOnsetToPlayheadCommand(uint64_t clipId, int64_t playhead,
                                                                  int64_t onsetOffset)
@@ -216,7 +230,9 @@ void SnapAudioOnsetToPlayheadCommand::apply(Clip &clip) {
     clip.arrangeStart = std::max<int64_t>(saturatingSubtract(playhead_, onsetOffset_), 0);
 }
 
-std::string SnapAudioOnsetToPlayheadCommand::name() const { return "Snap Onset"; }
+std::string SnapAudioOnsetToPlayheadCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Snap Onset");
+}
 
 SplitAudioStemsCommand::SplitAudioStemsCommand(uint64_t clipId) : clipId_(clipId) {}
 
@@ -258,7 +274,9 @@ void SplitAudioStemsCommand::undo(Project &project) {
     done_ = false;
 }
 
-std::string SplitAudioStemsCommand::name() const { return "Split Stems"; }
+std::string SplitAudioStemsCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Split Stems");
+}
 
 SliceAudioAtTransientsCommand::SliceAudioAtTransientsCommand(uint64_t clipId) : clipId_(clipId) {}
 
@@ -305,7 +323,9 @@ void SliceAudioAtTransientsCommand::undo(Project &project) {
     captured_ = false;
 }
 
-std::string SliceAudioAtTransientsCommand::name() const { return "Slice At Transients"; }
+std::string SliceAudioAtTransientsCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Slice At Transients");
+}
 
 BounceTrackInPlaceCommand::BounceTrackInPlaceCommand(uint64_t trackId, int64_t start,
                                                      int64_t length, SharedSamples rendered)
@@ -361,7 +381,9 @@ void BounceTrackInPlaceCommand::undo(Project &project) {
     if (renderedClipId_ != 0) removeRendered(project);
 }
 
-std::string BounceTrackInPlaceCommand::name() const { return "Bounce In Place"; }
+std::string BounceTrackInPlaceCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Bounce In Place");
+}
 
 FreezeTrackInPlaceCommand::FreezeTrackInPlaceCommand(uint64_t trackId, int64_t start,
                                                      int64_t length, SharedSamples rendered)
@@ -381,7 +403,9 @@ void FreezeTrackInPlaceCommand::undo(Project &project) {
     removeRendered(project);
 }
 
-std::string FreezeTrackInPlaceCommand::name() const { return "Freeze Track"; }
+std::string FreezeTrackInPlaceCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Freeze Track");
+}
 
 ToggleTrackFrozenCommand::ToggleTrackFrozenCommand(uint64_t trackId) : trackId_(trackId) {}
 
@@ -401,7 +425,9 @@ void ToggleTrackFrozenCommand::undo(Project &project) {
     if (track && captured_) track->frozen = previousFrozen_;
 }
 
-std::string ToggleTrackFrozenCommand::name() const { return "Toggle Freeze"; }
+std::string ToggleTrackFrozenCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Toggle Freeze");
+}
 
 CaptureFlashbackCommand::CaptureFlashbackCommand(uint64_t trackId, int64_t start, int64_t length,
                                                  SharedSamples captured)
@@ -445,6 +471,8 @@ void CaptureFlashbackCommand::undo(Project &project) {
     addedTrackId_ = 0;
 }
 
-std::string CaptureFlashbackCommand::name() const { return "Flashback Capture"; }
+std::string CaptureFlashbackCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Flashback Capture");
+}
 
 } // namespace orvane

@@ -87,7 +87,9 @@ void SetAutomationPointCommand::undo(Project &project) {
     reportIfPluginLane(*track, lane_);
 }
 
-std::string SetAutomationPointCommand::name() const { return "Automation"; }
+std::string SetAutomationPointCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Automation");
+}
 
 MoveAutomationPointCommand::MoveAutomationPointCommand(uint64_t trackId, int32_t lane, int64_t from,
                                                        int64_t to, float value)
@@ -114,7 +116,9 @@ void MoveAutomationPointCommand::undo(Project &project) {
         reportIfPluginLane(*track, lane_);
 }
 
-std::string MoveAutomationPointCommand::name() const { return "Move Automation"; }
+std::string MoveAutomationPointCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Move Automation");
+}
 
 RemoveAutomationPointCommand::RemoveAutomationPointCommand(uint64_t trackId, int32_t lane,
                                                            int64_t position)
@@ -140,7 +144,9 @@ void RemoveAutomationPointCommand::undo(Project &project) {
         reportIfPluginLane(*track, lane_);
 }
 
-std::string RemoveAutomationPointCommand::name() const { return "Delete Automation"; }
+std::string RemoveAutomationPointCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Delete Automation");
+}
 
 AddAutomationClipCommand::AddAutomationClipCommand(uint64_t trackId, int32_t lane, int64_t start,
                                                    int64_t length)
@@ -173,6 +179,8 @@ void AddAutomationClipCommand::undo(Project &project) {
     created_ = false;
 }
 
-std::string AddAutomationClipCommand::name() const { return "Automation Clip"; }
+std::string AddAutomationClipCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Automation Clip");
+}
 
 } // namespace orvane

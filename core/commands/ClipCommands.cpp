@@ -117,7 +117,7 @@ void SplitClipCommand::undo(Project &project) {
     rightClipId_ = 0;
 }
 
-std::string SplitClipCommand::name() const { return "Split Clip"; }
+std::string SplitClipCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Split Clip"); }
 
 MoveClipCommand::MoveClipCommand(uint64_t clipId, int64_t newStart, uint64_t targetTrackId)
     : clipId_(clipId), newStart_(newStart), targetTrackId_(targetTrackId) {}
@@ -147,7 +147,7 @@ void MoveClipCommand::undo(Project &project) {
         moveClipWithinTrack(*track, clipId_, previousIndex_);
 }
 
-std::string MoveClipCommand::name() const { return "Move Clip"; }
+std::string MoveClipCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Move Clip"); }
 
 TrimClipCommand::TrimClipCommand(uint64_t clipId, int64_t newStart, int64_t newLength,
                                  int64_t newSourceOffset)
@@ -176,7 +176,7 @@ void TrimClipCommand::undo(Project &project) {
     clip->sourceOffset = previousSourceOffset_;
 }
 
-std::string TrimClipCommand::name() const { return "Trim Clip"; }
+std::string TrimClipCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Trim Clip"); }
 
 DuplicateClipCommand::DuplicateClipCommand(uint64_t clipId) : clipId_(clipId) {}
 
@@ -213,7 +213,9 @@ void DuplicateClipCommand::undo(Project &project) {
     copyId_ = 0;
 }
 
-std::string DuplicateClipCommand::name() const { return "Duplicate Clip"; }
+std::string DuplicateClipCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Duplicate Clip");
+}
 
 GlueClipsCommand::GlueClipsCommand(uint64_t firstClipId, uint64_t secondClipId)
     : firstClipId_(firstClipId), secondClipId_(secondClipId) {}
@@ -262,7 +264,7 @@ void GlueClipsCommand::undo(Project &project) {
     glued_ = false;
 }
 
-std::string GlueClipsCommand::name() const { return "Glue Clips"; }
+std::string GlueClipsCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Glue Clips"); }
 
 CrossfadeClipsCommand::CrossfadeClipsCommand(uint64_t firstClipId, uint64_t secondClipId,
                                              int64_t fadeLength)
@@ -292,7 +294,9 @@ void CrossfadeClipsCommand::undo(Project &project) {
     second->fadeIn = previousFadeIn_;
 }
 
-std::string CrossfadeClipsCommand::name() const { return "Crossfade Clips"; }
+std::string CrossfadeClipsCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Crossfade Clips");
+}
 
 DeleteClipCommand::DeleteClipCommand(uint64_t clipId) : clipId_(clipId) {}
 
@@ -319,7 +323,7 @@ void DeleteClipCommand::undo(Project &project) {
     deleted_ = false;
 }
 
-std::string DeleteClipCommand::name() const { return "Delete Clip"; }
+std::string DeleteClipCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Delete Clip"); }
 
 namespace {
 
@@ -392,7 +396,7 @@ void PasteClipsCommand::undo(Project &project) {
         project.removeClip(copy->id);
 }
 
-std::string PasteClipsCommand::name() const { return "Paste Clips"; }
+std::string PasteClipsCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Paste Clips"); }
 
 std::vector<uint64_t> PasteClipsCommand::pastedIds() const {
     std::vector<uint64_t> ids;

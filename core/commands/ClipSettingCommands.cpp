@@ -24,7 +24,7 @@ void SetClipGainCommand::undo(Project &project) {
     if (clip && captured_) clip->gain = previousGain_;
 }
 
-std::string SetClipGainCommand::name() const { return "Clip Gain"; }
+std::string SetClipGainCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Clip Gain"); }
 
 SetClipFadesCommand::SetClipFadesCommand(uint64_t clipId, int64_t fadeIn, int64_t fadeOut)
     : clipId_(clipId), fadeIn_(fadeIn), fadeOut_(fadeOut) {}
@@ -49,7 +49,7 @@ void SetClipFadesCommand::undo(Project &project) {
     clip->fadeOut = previousFadeOut_;
 }
 
-std::string SetClipFadesCommand::name() const { return "Clip Fades"; }
+std::string SetClipFadesCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Clip Fades"); }
 
 ToggleClipLoopCommand::ToggleClipLoopCommand(uint64_t clipId) : clipId_(clipId) {}
 
@@ -73,6 +73,8 @@ void ToggleClipLoopCommand::undo(Project &project) {
     clip->loopLength = previousLoopLength_;
 }
 
-std::string ToggleClipLoopCommand::name() const { return "Toggle Clip Loop"; }
+std::string ToggleClipLoopCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Toggle Clip Loop");
+}
 
 } // namespace orvane

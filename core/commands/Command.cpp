@@ -28,4 +28,6 @@ void EditGroupCommand::undo(Project &project) {
 
 std::string EditGroupCommand::name() const { return displayName_; }
 
+std::string shownCommandName(const std::string &name) { return translate("Command", name.c_str()); }
+
 } // namespace orvane

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/model/Project.h"
+#include "core/model/Translate.h"
 
 #include <memory>
 #include <string>
@@ -17,9 +18,15 @@ class Command {
     /// Applies the edit; the first execution is a redo as well.
     virtual void redo(Project &project) = 0;
     virtual void undo(Project &project) = 0;
-    /// The display name, for example "Split Clip".
+    /// The display name, for example "Split Clip": English, as the audit log records it, and
+    /// marked for the catalogue in the "Command" context; `shownCommandName` gives the one a
+    /// user reads.
     virtual std::string name() const = 0;
 };
+
+/// The name of an edit as the undo menu and the status line show it: `name` (a command's
+/// `name()`) in the language in use.
+std::string shownCommandName(const std::string &name);
 
 /// Several edits made as one step, with one name in the history ("Delete Clips", "Paste"):
 /// redo runs them in order, undo undoes them in reverse.

@@ -60,7 +60,9 @@ void ApplyGrooveCommand::undo(Project &project) {
             replaceNotes(*clip, recorded.notes);
 }
 
-std::string ApplyGrooveCommand::name() const { return "Apply Groove"; }
+std::string ApplyGrooveCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Apply Groove");
+}
 
 ExtractGrooveToPoolCommand::ExtractGrooveToPoolCommand(uint64_t clipId, std::string grooveName)
     : clipId_(clipId), grooveName_(std::move(grooveName)) {}
@@ -91,7 +93,9 @@ void ExtractGrooveToPoolCommand::undo(Project &project) {
     project.grooveVelocityAmount = previousVelocity_;
 }
 
-std::string ExtractGrooveToPoolCommand::name() const { return "Extract Groove"; }
+std::string ExtractGrooveToPoolCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Extract Groove");
+}
 
 SetActiveGrooveCommand::SetActiveGrooveCommand(int32_t grooveIndex) : grooveIndex_(grooveIndex) {}
 
@@ -115,6 +119,8 @@ void SetActiveGrooveCommand::undo(Project &project) {
     project.grooveVelocityAmount = previousVelocity_;
 }
 
-std::string SetActiveGrooveCommand::name() const { return "Active Groove"; }
+std::string SetActiveGrooveCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Active Groove");
+}
 
 } // namespace orvane

@@ -18,7 +18,7 @@ class ImportAudioCommand : public Command {
     ImportAudioCommand(uint64_t trackId, std::string newTrackName, Clip clip);
     void redo(Project &project) override;
     void undo(Project &project) override;
-    std::string name() const override { return "Import Audio"; }
+    std::string name() const override { return QT_TRANSLATE_NOOP("Command", "Import Audio"); }
 
     /// The track that holds the clip once executed; 0 when it could not be placed (the
     /// track is gone or holds MIDI).

@@ -20,7 +20,7 @@ class ImportMidiCommand : public Command {
     ImportMidiCommand(midifile::MidiImport plan, int64_t position);
     void redo(Project &project) override;
     void undo(Project &project) override;
-    std::string name() const override { return "Import MIDI File"; }
+    std::string name() const override { return QT_TRANSLATE_NOOP("Command", "Import MIDI File"); }
 
     std::vector<uint64_t> createdTrackIds() const;
 

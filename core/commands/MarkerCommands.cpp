@@ -46,7 +46,7 @@ void AddMarkerCommand::undo(Project &project) {
     appended_ = false;
 }
 
-std::string AddMarkerCommand::name() const { return "Add Marker"; }
+std::string AddMarkerCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Add Marker"); }
 
 RemoveMarkerCommand::RemoveMarkerCommand(uint64_t markerId) : markerId_(markerId) {}
 
@@ -66,7 +66,9 @@ void RemoveMarkerCommand::undo(Project &project) {
     removed_.clear();
 }
 
-std::string RemoveMarkerCommand::name() const { return "Remove Marker"; }
+std::string RemoveMarkerCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Remove Marker");
+}
 
 AddTempoMarkerCommand::AddTempoMarkerCommand(int64_t position, double bpm)
     : position_(position), bpm_(bpm) {}
@@ -90,7 +92,9 @@ void AddTempoMarkerCommand::undo(Project &project) {
     baseTempoBefore_.restoreInto(project.tempoBpm);
 }
 
-std::string AddTempoMarkerCommand::name() const { return "Tempo Marker"; }
+std::string AddTempoMarkerCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Tempo Marker");
+}
 
 MoveTempoMarkerCommand::MoveTempoMarkerCommand(int64_t from, int64_t to, double bpm)
     : from_(from), to_(to), bpm_(bpm) {}
@@ -107,7 +111,9 @@ void MoveTempoMarkerCommand::undo(Project &project) {
     markersBefore_.restoreInto(project.tempoMarkers);
 }
 
-std::string MoveTempoMarkerCommand::name() const { return "Move Tempo"; }
+std::string MoveTempoMarkerCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Move Tempo");
+}
 
 AddMeterMarkerCommand::AddMeterMarkerCommand(int64_t position, TimeSignature signature)
     : position_(position), signature_(signature) {}
@@ -130,7 +136,9 @@ void AddMeterMarkerCommand::undo(Project &project) {
     markersBefore_.restoreInto(project.meterMarkers);
 }
 
-std::string AddMeterMarkerCommand::name() const { return "Meter Marker"; }
+std::string AddMeterMarkerCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Meter Marker");
+}
 
 MoveMeterMarkerCommand::MoveMeterMarkerCommand(int64_t from, int64_t to, TimeSignature signature)
     : from_(from), to_(to), signature_(signature) {}
@@ -148,7 +156,9 @@ void MoveMeterMarkerCommand::undo(Project &project) {
     markersBefore_.restoreInto(project.meterMarkers);
 }
 
-std::string MoveMeterMarkerCommand::name() const { return "Move Meter"; }
+std::string MoveMeterMarkerCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Move Meter");
+}
 
 AddChordMarkerCommand::AddChordMarkerCommand(int64_t position, std::string chord)
     : position_(position), chord_(std::move(chord)) {
@@ -172,7 +182,9 @@ void AddChordMarkerCommand::undo(Project &project) {
     markersBefore_.restoreInto(project.chordMarkers);
 }
 
-std::string AddChordMarkerCommand::name() const { return "Chord Marker"; }
+std::string AddChordMarkerCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Chord Marker");
+}
 
 MoveChordMarkerCommand::MoveChordMarkerCommand(int64_t from, int64_t to, std::string chord)
     : from_(from), to_(to), chord_(std::move(chord)) {}
@@ -189,7 +201,9 @@ void MoveChordMarkerCommand::undo(Project &project) {
     markersBefore_.restoreInto(project.chordMarkers);
 }
 
-std::string MoveChordMarkerCommand::name() const { return "Move Chord"; }
+std::string MoveChordMarkerCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Move Chord");
+}
 
 AddBeatMarkersCommand::AddBeatMarkersCommand(int64_t start, int64_t length, double bpm,
                                              int32_t beatsPerBar, double sampleRate)
@@ -209,7 +223,9 @@ void AddBeatMarkersCommand::undo(Project &project) {
     markersBefore_.restoreInto(project.beatMarkers);
 }
 
-std::string AddBeatMarkersCommand::name() const { return "Beat Markers"; }
+std::string AddBeatMarkersCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Beat Markers");
+}
 
 MoveBeatMarkerCommand::MoveBeatMarkerCommand(int64_t from, int64_t to) : from_(from), to_(to) {}
 
@@ -226,7 +242,9 @@ void MoveBeatMarkerCommand::undo(Project &project) {
     markersBefore_.restoreInto(project.beatMarkers);
 }
 
-std::string MoveBeatMarkerCommand::name() const { return "Move Beat Marker"; }
+std::string MoveBeatMarkerCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Move Beat Marker");
+}
 
 AddWarpMarkerCommand::AddWarpMarkerCommand(uint64_t clipId, int64_t dest, int64_t source)
     : clipId_(clipId), dest_(dest), source_(source) {}
@@ -249,7 +267,9 @@ void AddWarpMarkerCommand::undo(Project &project) {
         markersBefore_.restoreInto(clip->warpMarkers);
 }
 
-std::string AddWarpMarkerCommand::name() const { return "Warp Marker"; }
+std::string AddWarpMarkerCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Warp Marker");
+}
 
 MoveWarpMarkerCommand::MoveWarpMarkerCommand(uint64_t clipId, int64_t fromDest, int64_t toDest,
                                              int64_t source)
@@ -269,7 +289,9 @@ void MoveWarpMarkerCommand::undo(Project &project) {
         markersBefore_.restoreInto(clip->warpMarkers);
 }
 
-std::string MoveWarpMarkerCommand::name() const { return "Move Warp"; }
+std::string MoveWarpMarkerCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Move Warp");
+}
 
 RemoveWarpMarkerCommand::RemoveWarpMarkerCommand(uint64_t clipId, int64_t dest)
     : clipId_(clipId), dest_(dest) {}
@@ -288,6 +310,8 @@ void RemoveWarpMarkerCommand::undo(Project &project) {
         markersBefore_.restoreInto(clip->warpMarkers);
 }
 
-std::string RemoveWarpMarkerCommand::name() const { return "Remove Warp"; }
+std::string RemoveWarpMarkerCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Remove Warp");
+}
 
 } // namespace orvane

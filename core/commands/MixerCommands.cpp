@@ -26,7 +26,6 @@ void applyFaderState(Track &track, const TrackFaderState &state) {
     track.solo = state.solo;
 }
 
-
 /// The insert at `index` of the track, null when there is none.
 InsertSlot *insertOf(const Project &project, uint64_t trackId, int32_t index) {
     const auto track = project.findTrack(trackId);
@@ -52,7 +51,7 @@ void SetTrackMixerCommand::undo(Project &project) {
     if (track && before_.captured()) applyFaderState(*track, before_.value());
 }
 
-std::string SetTrackMixerCommand::name() const { return "Mixer"; }
+std::string SetTrackMixerCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Mixer"); }
 
 SetTrackSendCommand::SetTrackSendCommand(uint64_t trackId, int32_t slot, SendSlot send)
     : trackId_(trackId), slot_(slot), send_(send) {}
@@ -71,7 +70,7 @@ void SetTrackSendCommand::undo(Project &project) {
         before_.restoreInto(track->sends[static_cast<std::size_t>(slot_)]);
 }
 
-std::string SetTrackSendCommand::name() const { return "Send Level"; }
+std::string SetTrackSendCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Send Level"); }
 
 SetTrackMacroCommand::SetTrackMacroCommand(uint64_t trackId, int32_t macroIndex, float value)
     : trackId_(trackId), macroIndex_(macroIndex), value_(value) {}
@@ -90,7 +89,7 @@ void SetTrackMacroCommand::undo(Project &project) {
         before_.restoreInto(track->macros[static_cast<std::size_t>(macroIndex_)]);
 }
 
-std::string SetTrackMacroCommand::name() const { return "Macro"; }
+std::string SetTrackMacroCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Macro"); }
 
 ToggleInsertBypassCommand::ToggleInsertBypassCommand(uint64_t trackId, int32_t insertIndex)
     : trackId_(trackId), insertIndex_(insertIndex) {}
@@ -112,7 +111,9 @@ void ToggleInsertBypassCommand::undo(Project &project) {
     if (insert && before_.restoreInto(insert->bypassed)) reportInsertEdit();
 }
 
-std::string ToggleInsertBypassCommand::name() const { return "Bypass FX"; }
+std::string ToggleInsertBypassCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Bypass FX");
+}
 
 SetStockEffectSettingsCommand::SetStockEffectSettingsCommand(uint64_t trackId, int32_t insertIndex,
                                                              std::vector<float> values)
@@ -121,7 +122,7 @@ SetStockEffectSettingsCommand::SetStockEffectSettingsCommand(uint64_t trackId, i
 InsertSlot *SetStockEffectSettingsCommand::findInsert(const Project &project) const {
     InsertSlot *insert = insertOf(project, trackId_, insertIndex_);
     return insert && insert->isStock && !stockParametersOf(insert->pluginId).empty() ? insert
-                                                                                      : nullptr;
+                                                                                     : nullptr;
 }
 
 void SetStockEffectSettingsCommand::redo(Project &project) {
@@ -145,7 +146,9 @@ void SetStockEffectSettingsCommand::undo(Project &project) {
     if (InsertSlot *insert = findInsert(project)) before_.restoreInto(insert->state);
 }
 
-std::string SetStockEffectSettingsCommand::name() const { return "Effect Settings"; }
+std::string SetStockEffectSettingsCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Effect Settings");
+}
 
 SetPluginParameterCommand::SetPluginParameterCommand(uint64_t trackId, int32_t insertIndex,
                                                      uint32_t parameterId, float oldValue,
@@ -179,7 +182,9 @@ void SetPluginParameterCommand::undo(Project &project) {
     before_.restoreInto(insert->state);
 }
 
-std::string SetPluginParameterCommand::name() const { return "Plug-in Parameter"; }
+std::string SetPluginParameterCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Plug-in Parameter");
+}
 
 SetControlRoomCommand::SetControlRoomCommand(ControlRoomSettings settings) : settings_(settings) {}
 
@@ -191,7 +196,9 @@ void SetControlRoomCommand::redo(Project &project) {
 
 void SetControlRoomCommand::undo(Project &project) { before_.restoreInto(project.controlRoom); }
 
-std::string SetControlRoomCommand::name() const { return "Control Room"; }
+std::string SetControlRoomCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Control Room");
+}
 
 SetLowLatencyModeCommand::SetLowLatencyModeCommand(bool on) : on_(on) {}
 
@@ -204,6 +211,8 @@ void SetLowLatencyModeCommand::undo(Project &project) {
     before_.restoreInto(project.lowLatencyMode);
 }
 
-std::string SetLowLatencyModeCommand::name() const { return "Low Latency Mode"; }
+std::string SetLowLatencyModeCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Low Latency Mode");
+}
 
 } // namespace orvane

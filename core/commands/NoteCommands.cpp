@@ -51,7 +51,9 @@ void AddMidiNoteCommand::undo(Project &project) {
     index_ = -1;
 }
 
-std::string AddMidiNoteCommand::name() const { return "Add MIDI Note"; }
+std::string AddMidiNoteCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Add MIDI Note");
+}
 
 MoveMidiNoteCommand::MoveMidiNoteCommand(uint64_t clipId, int32_t index, MidiNote note)
     : clipId_(clipId), index_(index), note_(note) {}
@@ -79,7 +81,9 @@ void MoveMidiNoteCommand::undo(Project &project) {
     clip->length = lengthBefore_;
 }
 
-std::string MoveMidiNoteCommand::name() const { return "Move MIDI Note"; }
+std::string MoveMidiNoteCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Move MIDI Note");
+}
 
 ToggleDrumStepCommand::ToggleDrumStepCommand(uint64_t clipId, MidiNote step)
     : clipId_(clipId), step_(step) {}
@@ -122,7 +126,9 @@ void ToggleDrumStepCommand::undo(Project &project) {
     index_ = -1;
 }
 
-std::string ToggleDrumStepCommand::name() const { return "Drum Step"; }
+std::string ToggleDrumStepCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Drum Step");
+}
 
 SetDrumStepVelocityCommand::SetDrumStepVelocityCommand(uint64_t clipId, MidiNote step,
                                                        float velocity)
@@ -150,7 +156,9 @@ void SetDrumStepVelocityCommand::undo(Project &project) {
     replaceNotes(*clip, std::move(notes));
 }
 
-std::string SetDrumStepVelocityCommand::name() const { return "Drum Velocity"; }
+std::string SetDrumStepVelocityCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Drum Velocity");
+}
 
 PasteMidiNotesCommand::PasteMidiNotesCommand(uint64_t clipId, int64_t offset,
                                              std::vector<MidiNote> notes)
@@ -184,7 +192,9 @@ void PasteMidiNotesCommand::undo(Project &project) {
     pasted_ = false;
 }
 
-std::string PasteMidiNotesCommand::name() const { return "Paste MIDI"; }
+std::string PasteMidiNotesCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Paste MIDI");
+}
 
 ToggleTrackMpeCommand::ToggleTrackMpeCommand(uint64_t trackId) : trackId_(trackId) {}
 
@@ -203,7 +213,7 @@ void ToggleTrackMpeCommand::undo(Project &project) {
     track->mpeEnabled = previous_;
 }
 
-std::string ToggleTrackMpeCommand::name() const { return "MPE"; }
+std::string ToggleTrackMpeCommand::name() const { return QT_TRANSLATE_NOOP("Command", "MPE"); }
 
 SetTrackExpressionMapCommand::SetTrackExpressionMapCommand(uint64_t trackId, int32_t mapIndex)
     : trackId_(trackId), mapIndex_(mapIndex) {}
@@ -228,6 +238,8 @@ void SetTrackExpressionMapCommand::undo(Project &project) {
     track->expressionMapIndex = previous_;
 }
 
-std::string SetTrackExpressionMapCommand::name() const { return "Expression Map"; }
+std::string SetTrackExpressionMapCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Expression Map");
+}
 
 } // namespace orvane

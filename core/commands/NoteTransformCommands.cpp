@@ -131,7 +131,9 @@ void QuantizeSelectionCommand::undo(Project &project) {
     }
 }
 
-std::string QuantizeSelectionCommand::name() const { return "Quantize"; }
+std::string QuantizeSelectionCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Quantize");
+}
 
 IterativeQuantizeClipCommand::IterativeQuantizeClipCommand(uint64_t clipId, GridQuantize grid,
                                                            float swing, float strength,
@@ -149,7 +151,9 @@ bool IterativeQuantizeClipCommand::rewrite(const Project &project, Clip &,
     return true;
 }
 
-std::string IterativeQuantizeClipCommand::name() const { return "Iterative Quantize"; }
+std::string IterativeQuantizeClipCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Iterative Quantize");
+}
 
 HumanizeMidiClipCommand::HumanizeMidiClipCommand(uint64_t clipId, int64_t span, float timingAmount,
                                                  float velocityAmount, uint32_t seed)
@@ -161,7 +165,9 @@ bool HumanizeMidiClipCommand::rewrite(const Project &, Clip &, std::vector<MidiN
     return true;
 }
 
-std::string HumanizeMidiClipCommand::name() const { return "Humanize MIDI"; }
+std::string HumanizeMidiClipCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Humanize MIDI");
+}
 
 TransposeMidiClipCommand::TransposeMidiClipCommand(uint64_t clipId, int32_t semitones)
     : MidiClipRewriteCommand(clipId, {}), semitones_(semitones) {}
@@ -172,7 +178,9 @@ bool TransposeMidiClipCommand::rewrite(const Project &, Clip &, std::vector<Midi
     return true;
 }
 
-std::string TransposeMidiClipCommand::name() const { return "Transpose"; }
+std::string TransposeMidiClipCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Transpose");
+}
 
 ScaleMidiVelocityCommand::ScaleMidiVelocityCommand(uint64_t clipId, float scale, float offset)
     : MidiClipRewriteCommand(clipId, {}), scale_(scale), offset_(offset) {}
@@ -183,7 +191,9 @@ bool ScaleMidiVelocityCommand::rewrite(const Project &, Clip &, std::vector<Midi
     return true;
 }
 
-std::string ScaleMidiVelocityCommand::name() const { return "Velocity"; }
+std::string ScaleMidiVelocityCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Velocity");
+}
 
 ScaleMidiDurationCommand::ScaleMidiDurationCommand(uint64_t clipId, float factor)
     : MidiClipRewriteCommand(clipId, {.needsNotes = true, .changesLength = true}), factor_(factor) {
@@ -198,7 +208,9 @@ bool ScaleMidiDurationCommand::rewrite(const Project &, Clip &clip, std::vector<
     return true;
 }
 
-std::string ScaleMidiDurationCommand::name() const { return "Scale MIDI Duration"; }
+std::string ScaleMidiDurationCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Scale MIDI Duration");
+}
 
 ReverseMidiClipCommand::ReverseMidiClipCommand(uint64_t clipId)
     : MidiClipRewriteCommand(clipId, {.needsNotes = true}) {}
@@ -211,7 +223,9 @@ bool ReverseMidiClipCommand::rewrite(const Project &, Clip &clip, std::vector<Mi
     return true;
 }
 
-std::string ReverseMidiClipCommand::name() const { return "Reverse MIDI"; }
+std::string ReverseMidiClipCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Reverse MIDI");
+}
 
 LegatoMidiClipCommand::LegatoMidiClipCommand(uint64_t clipId)
     : MidiClipRewriteCommand(clipId, {}) {}
@@ -232,7 +246,9 @@ bool LegatoMidiClipCommand::rewrite(const Project &, Clip &clip, std::vector<Mid
     return true;
 }
 
-std::string LegatoMidiClipCommand::name() const { return "MIDI Legato"; }
+std::string LegatoMidiClipCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "MIDI Legato");
+}
 
 ArpeggiateMidiClipCommand::ArpeggiateMidiClipCommand(uint64_t clipId, int64_t stepLength,
                                                      bool descending)
@@ -263,7 +279,9 @@ bool ArpeggiateMidiClipCommand::rewrite(const Project &, Clip &clip, std::vector
     return true;
 }
 
-std::string ArpeggiateMidiClipCommand::name() const { return "Arpeggiate MIDI"; }
+std::string ArpeggiateMidiClipCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Arpeggiate MIDI");
+}
 
 GenerateMidiClipCommand::GenerateMidiClipCommand(uint64_t clipId, int64_t step, uint32_t seed,
                                                  float density)
@@ -279,7 +297,9 @@ bool GenerateMidiClipCommand::rewrite(const Project &project, Clip &clip,
     return true;
 }
 
-std::string GenerateMidiClipCommand::name() const { return "Generate MIDI"; }
+std::string GenerateMidiClipCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Generate MIDI");
+}
 
 ApplyEuclideanStepSeqCommand::ApplyEuclideanStepSeqCommand(uint64_t clipId, int32_t pitchIndex,
                                                            int32_t steps, int32_t pulses,
@@ -293,7 +313,9 @@ bool ApplyEuclideanStepSeqCommand::rewrite(const Project &, Clip &, std::vector<
     return true;
 }
 
-std::string ApplyEuclideanStepSeqCommand::name() const { return "Euclidean Fill"; }
+std::string ApplyEuclideanStepSeqCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Euclidean Fill");
+}
 
 int32_t tunedPitch(int32_t pitch, int32_t root, bool minor,
                    const std::vector<int32_t> &kbmDegrees) {
@@ -319,7 +341,9 @@ bool QuantizeMidiPitchCommand::rewrite(const Project &project, Clip &,
     return true;
 }
 
-std::string QuantizeMidiPitchCommand::name() const { return "Pitch Quantize"; }
+std::string QuantizeMidiPitchCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Pitch Quantize");
+}
 
 ApplyTuningToMidiClipCommand::ApplyTuningToMidiClipCommand(uint64_t clipId, int32_t scaleRoot,
                                                            bool minor)
@@ -334,7 +358,9 @@ bool ApplyTuningToMidiClipCommand::rewrite(const Project &project, Clip &,
     return true;
 }
 
-std::string ApplyTuningToMidiClipCommand::name() const { return "Apply Tuning"; }
+std::string ApplyTuningToMidiClipCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Apply Tuning");
+}
 
 AdjustMidiPitchBendCommand::AdjustMidiPitchBendCommand(uint64_t clipId, float deltaCents)
     : MidiClipRewriteCommand(clipId, {.needsNotes = true}), deltaCents_(deltaCents) {}
@@ -348,7 +374,9 @@ bool AdjustMidiPitchBendCommand::rewrite(const Project &, Clip &, std::vector<Mi
     return true;
 }
 
-std::string AdjustMidiPitchBendCommand::name() const { return "Pitch Bend"; }
+std::string AdjustMidiPitchBendCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Pitch Bend");
+}
 
 bool DeleteMidiNoteCommand::rewrite(const Project &, Clip &, std::vector<MidiNote> &notes) {
     if (index_ < 0 || index_ >= static_cast<int32_t>(notes.size())) return false;

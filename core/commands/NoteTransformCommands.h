@@ -241,7 +241,7 @@ class DeleteMidiNoteCommand : public MidiClipRewriteCommand {
   public:
     DeleteMidiNoteCommand(uint64_t clipId, int32_t index)
         : MidiClipRewriteCommand(clipId, Behaviour{true, false}), index_(index) {}
-    std::string name() const override { return "Delete MIDI Note"; }
+    std::string name() const override { return QT_TRANSLATE_NOOP("Command", "Delete MIDI Note"); }
 
   private:
     bool rewrite(const Project &project, Clip &clip, std::vector<MidiNote> &notes) override;

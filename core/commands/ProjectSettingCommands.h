@@ -31,7 +31,7 @@ template <class Value> class ProjectSettingCommand : public Command {
 class SetProjectTempoCommand : public ProjectSettingCommand<double> {
   public:
     explicit SetProjectTempoCommand(double bpm)
-        : ProjectSettingCommand("Tempo", &Project::tempoBpm, bpm) {}
+        : ProjectSettingCommand(QT_TRANSLATE_NOOP("Command", "Tempo"), &Project::tempoBpm, bpm) {}
 };
 
 } // namespace orvane

@@ -167,7 +167,9 @@ void InsertSceneCommand::undo(Project &project) {
     index_ = 0;
 }
 
-std::string InsertSceneCommand::name() const { return "Insert Scene"; }
+std::string InsertSceneCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Insert Scene");
+}
 
 DeleteSceneCommand::DeleteSceneCommand(uint64_t sceneId) : sceneId_(sceneId) {}
 
@@ -206,7 +208,9 @@ void DeleteSceneCommand::undo(Project &project) {
     }
 }
 
-std::string DeleteSceneCommand::name() const { return "Delete Scene"; }
+std::string DeleteSceneCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Delete Scene");
+}
 
 DuplicateSceneCommand::DuplicateSceneCommand(uint64_t sceneId) : sceneId_(sceneId) {}
 
@@ -262,7 +266,9 @@ void DuplicateSceneCommand::undo(Project &project) {
     newSceneId_ = 0;
 }
 
-std::string DuplicateSceneCommand::name() const { return "Duplicate Scene"; }
+std::string DuplicateSceneCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Duplicate Scene");
+}
 
 MoveSceneCommand::MoveSceneCommand(uint64_t sceneId, int32_t offset)
     : sceneId_(sceneId), offset_(offset) {}
@@ -297,7 +303,7 @@ void MoveSceneCommand::undo(Project &project) {
     applied_ = false;
 }
 
-std::string MoveSceneCommand::name() const { return "Move Scene"; }
+std::string MoveSceneCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Move Scene"); }
 
 RenameSceneCommand::RenameSceneCommand(uint64_t sceneId, std::string newName)
     : sceneId_(sceneId), newName_(std::move(newName)) {}
@@ -318,7 +324,9 @@ void RenameSceneCommand::undo(Project &project) {
     if (index && captured_) project.session.scenes[*index].name = previousName_;
 }
 
-std::string RenameSceneCommand::name() const { return "Rename Scene"; }
+std::string RenameSceneCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Rename Scene");
+}
 
 SetSceneFollowActionCommand::SetSceneFollowActionCommand(uint64_t sceneId, FollowAction action)
     : sceneId_(sceneId), action_(action) {}
@@ -339,7 +347,9 @@ void SetSceneFollowActionCommand::undo(Project &project) {
     if (index && captured_) project.session.scenes[*index].followAction = previousAction_;
 }
 
-std::string SetSceneFollowActionCommand::name() const { return "Scene Follow"; }
+std::string SetSceneFollowActionCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Scene Follow");
+}
 
 SetSceneTempoMeterCommand::SetSceneTempoMeterCommand(uint64_t sceneId, bool useTempo, double bpm,
                                                      bool useMeter, TimeSignature meter)
@@ -380,7 +390,9 @@ void SetSceneTempoMeterCommand::undo(Project &project) {
     if (index && captured_) apply(project.session.scenes[*index], previous_);
 }
 
-std::string SetSceneTempoMeterCommand::name() const { return "Scene Tempo/Meter"; }
+std::string SetSceneTempoMeterCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Scene Tempo/Meter");
+}
 
 // --- Session clips -----------------------------------------------------------------------
 
@@ -402,7 +414,9 @@ void SetClipFollowActionCommand::undo(Project &project) {
     if (clip && captured_) clip->followAction = previousAction_;
 }
 
-std::string SetClipFollowActionCommand::name() const { return "Follow Action"; }
+std::string SetClipFollowActionCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Follow Action");
+}
 
 SetClipLaunchModeCommand::SetClipLaunchModeCommand(uint64_t clipId, SessionLaunchMode mode,
                                                    bool legato,
@@ -435,7 +449,9 @@ void SetClipLaunchModeCommand::undo(Project &project) {
     clip->launchQuantize = previousQuantize_;
 }
 
-std::string SetClipLaunchModeCommand::name() const { return "Launch Mode"; }
+std::string SetClipLaunchModeCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Launch Mode");
+}
 
 SetTrackOneClipAtATimeCommand::SetTrackOneClipAtATimeCommand(uint64_t trackId, bool oneAtATime)
     : trackId_(trackId), oneAtATime_(oneAtATime) {}
@@ -455,7 +471,9 @@ void SetTrackOneClipAtATimeCommand::undo(Project &project) {
     if (track && captured_) track->oneClipAtATime = previous_;
 }
 
-std::string SetTrackOneClipAtATimeCommand::name() const { return "One Clip At A Time"; }
+std::string SetTrackOneClipAtATimeCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "One Clip At A Time");
+}
 
 DuplicateSessionClipCommand::DuplicateSessionClipCommand(uint64_t clipId) : clipId_(clipId) {}
 
@@ -477,7 +495,9 @@ void DuplicateSessionClipCommand::undo(Project &project) {
     copyId_ = 0;
 }
 
-std::string DuplicateSessionClipCommand::name() const { return "Duplicate Session Clip"; }
+std::string DuplicateSessionClipCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Duplicate Session Clip");
+}
 
 MoveSessionClipCommand::MoveSessionClipCommand(uint64_t clipId, int32_t row, int32_t column)
     : clipId_(clipId), row_(row), column_(column) {}
@@ -509,7 +529,9 @@ void InsertSessionMidiClipCommand::undo(Project &project) {
     clipId_ = 0;
 }
 
-std::string InsertSessionMidiClipCommand::name() const { return "New MIDI Clip"; }
+std::string InsertSessionMidiClipCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "New MIDI Clip");
+}
 
 void MoveSessionClipCommand::redo(Project &project) {
     const auto clip = project.findClip(clipId_);
@@ -533,7 +555,9 @@ void MoveSessionClipCommand::undo(Project &project) {
     clip->sessionCol = previousColumn_;
 }
 
-std::string MoveSessionClipCommand::name() const { return "Move Session Clip"; }
+std::string MoveSessionClipCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Move Session Clip");
+}
 
 InsertSessionPlayerClipCommand::InsertSessionPlayerClipCommand(uint64_t trackId, int32_t row,
                                                                int32_t column,
@@ -580,7 +604,8 @@ void InsertSessionPlayerClipCommand::redo(Project &project) {
     const auto clip = targetClip(project, *track);
     if (!clip) return;
     clip->kind = ClipKind::Midi;
-    clip->name = sessionPlayerKindName(settings_.kind);
+    // A new clip's name follows the language it is made in; a stored one stays as written.
+    clip->name = translate("SessionPlayer", sessionPlayerKindName(settings_.kind));
     clip->notes = generateSessionPlayerNotes(settings_.kind, settings_.barLength, 1, settings_.root,
                                              settings_.minor, settings_.seed);
     if (clip->length < 1) clip->length = clip->loopLength = settings_.barLength;
@@ -606,7 +631,9 @@ void InsertSessionPlayerClipCommand::undo(Project &project) {
     replacedCopy_.reset();
 }
 
-std::string InsertSessionPlayerClipCommand::name() const { return "Session Player"; }
+std::string InsertSessionPlayerClipCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Session Player");
+}
 
 // --- Capture -----------------------------------------------------------------------------
 
@@ -656,6 +683,8 @@ void CaptureSessionToArrangeCommand::undo(Project &project) {
     applied_ = false;
 }
 
-std::string CaptureSessionToArrangeCommand::name() const { return "Capture Session"; }
+std::string CaptureSessionToArrangeCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Capture Session");
+}
 
 } // namespace orvane

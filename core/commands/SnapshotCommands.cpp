@@ -113,7 +113,9 @@ void CaptureMixerSnapshotCommand::undo(Project &project) {
     captured_ = false;
 }
 
-std::string CaptureMixerSnapshotCommand::name() const { return "Capture Snapshot"; }
+std::string CaptureMixerSnapshotCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Capture Snapshot");
+}
 
 RecallMixerSnapshotCommand::RecallMixerSnapshotCommand(std::size_t index) : index_(index) {}
 
@@ -132,7 +134,9 @@ void RecallMixerSnapshotCommand::undo(Project &project) {
     applied_ = false;
 }
 
-std::string RecallMixerSnapshotCommand::name() const { return "Recall Snapshot"; }
+std::string RecallMixerSnapshotCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Recall Snapshot");
+}
 
 RecallMixerHistoryCommand::RecallMixerHistoryCommand(std::size_t index) : index_(index) {}
 
@@ -149,6 +153,8 @@ void RecallMixerHistoryCommand::undo(Project &project) {
     applied_ = false;
 }
 
-std::string RecallMixerHistoryCommand::name() const { return "Recall Mixer History"; }
+std::string RecallMixerHistoryCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Recall Mixer History");
+}
 
 } // namespace orvane

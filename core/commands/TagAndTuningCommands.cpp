@@ -68,7 +68,9 @@ void TogglePluginUserTagCommand::undo(Project &project) {
     toggle_.undo(project.pluginUserTags, pluginId_);
 }
 
-std::string TogglePluginUserTagCommand::name() const { return "Plugin Tag"; }
+std::string TogglePluginUserTagCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Plugin Tag");
+}
 
 ToggleAudioMediaTagCommand::ToggleAudioMediaTagCommand(std::string mediaKey, std::string tag)
     : mediaKey_(std::move(mediaKey)), tag_(std::move(tag)) {}
@@ -81,7 +83,9 @@ void ToggleAudioMediaTagCommand::undo(Project &project) {
     if (!mediaKey_.empty()) toggle_.undo(project.audioMediaTags, mediaKey_);
 }
 
-std::string ToggleAudioMediaTagCommand::name() const { return "Audio Tag"; }
+std::string ToggleAudioMediaTagCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Audio Tag");
+}
 
 SetScalaPresetCommand::SetScalaPresetCommand(int32_t presetIndex, std::array<float, 12> cents)
     : tuning_{presetIndex, cents, ""} {}
@@ -90,7 +94,9 @@ void SetScalaPresetCommand::redo(Project &project) { setScalaTuning(project, tun
 
 void SetScalaPresetCommand::undo(Project &project) { restoreScalaTuning(project, before_); }
 
-std::string SetScalaPresetCommand::name() const { return "Scala Tuning"; }
+std::string SetScalaPresetCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Scala Tuning");
+}
 
 SetScalaFromFileCommand::SetScalaFromFileCommand(std::string scaleName, std::array<float, 12> cents)
     : tuning_{-1, cents, std::move(scaleName)} {}
@@ -99,7 +105,9 @@ void SetScalaFromFileCommand::redo(Project &project) { setScalaTuning(project, t
 
 void SetScalaFromFileCommand::undo(Project &project) { restoreScalaTuning(project, before_); }
 
-std::string SetScalaFromFileCommand::name() const { return "Import Scala"; }
+std::string SetScalaFromFileCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Import Scala");
+}
 
 SetKbmMappingCommand::SetKbmMappingCommand(std::string mappingName, std::vector<int32_t> degrees)
     : mapping_{std::move(mappingName), std::move(degrees)} {}
@@ -116,6 +124,6 @@ void SetKbmMappingCommand::undo(Project &project) {
     project.kbmDegrees = before_.value().degrees;
 }
 
-std::string SetKbmMappingCommand::name() const { return "KBM Map"; }
+std::string SetKbmMappingCommand::name() const { return QT_TRANSLATE_NOOP("Command", "KBM Map"); }
 
 } // namespace orvane

@@ -49,7 +49,9 @@ void SetTakeActiveCommand::undo(Project &project) {
         if (const auto take = project.findClip(id)) take->takeActive = active;
 }
 
-std::string SetTakeActiveCommand::name() const { return "Select Take"; }
+std::string SetTakeActiveCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Select Take");
+}
 
 FlattenCompCommand::FlattenCompCommand(uint64_t clipId) : clipId_(clipId) {}
 
@@ -95,6 +97,8 @@ void FlattenCompCommand::undo(Project &project) {
     flattened_ = false;
 }
 
-std::string FlattenCompCommand::name() const { return "Flatten Comp"; }
+std::string FlattenCompCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Flatten Comp");
+}
 
 } // namespace orvane

@@ -41,7 +41,7 @@ void AddTrackCommand::undo(Project &project) {
                   [this](const auto &track) { return track && track->id == trackId_; });
 }
 
-std::string AddTrackCommand::name() const { return "Add Track"; }
+std::string AddTrackCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Add Track"); }
 
 RemoveTrackCommand::RemoveTrackCommand(uint64_t trackId) : trackId_(trackId) {}
 
@@ -64,7 +64,9 @@ void RemoveTrackCommand::undo(Project &project) {
     done_ = false;
 }
 
-std::string RemoveTrackCommand::name() const { return "Remove Track"; }
+std::string RemoveTrackCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Remove Track");
+}
 
 namespace {
 
@@ -91,6 +93,6 @@ void MoveTrackCommand::undo(Project &project) {
     if (const auto now = trackIndex(project, trackId_)) moveTrackTo(project, *now, *previousIndex_);
 }
 
-std::string MoveTrackCommand::name() const { return "Move Track"; }
+std::string MoveTrackCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Move Track"); }
 
 } // namespace orvane

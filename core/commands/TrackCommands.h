@@ -78,36 +78,40 @@ template <class Value> class TrackSettingCommand : public Command {
 class RenameTrackCommand : public TrackSettingCommand<std::string> {
   public:
     RenameTrackCommand(uint64_t trackId, std::string newName)
-        : TrackSettingCommand("Rename Track", trackId, &Track::name, std::move(newName)) {}
+        : TrackSettingCommand(QT_TRANSLATE_NOOP("Command", "Rename Track"), trackId, &Track::name,
+                              std::move(newName)) {}
 };
 
 /// "Track Colour": the packed display colour.
 class SetTrackColorCommand : public TrackSettingCommand<uint32_t> {
   public:
     SetTrackColorCommand(uint64_t trackId, uint32_t color)
-        : TrackSettingCommand("Track Colour", trackId, &Track::color, color) {}
+        : TrackSettingCommand(QT_TRANSLATE_NOOP("Command", "Track Colour"), trackId, &Track::color,
+                              color) {}
 };
 
 /// "Track Input": the stereo input pair an audio track records from.
 class SetTrackInputPairCommand : public TrackSettingCommand<int32_t> {
   public:
     SetTrackInputPairCommand(uint64_t trackId, int32_t pair)
-        : TrackSettingCommand("Track Input", trackId, &Track::inputPair,
-                              std::clamp(pair, 0, highestInputPair)) {}
+        : TrackSettingCommand(QT_TRANSLATE_NOOP("Command", "Track Input"), trackId,
+                              &Track::inputPair, std::clamp(pair, 0, highestInputPair)) {}
 };
 
 /// "Track Monitor": when an audio track plays its input through its chain.
 class SetTrackMonitorCommand : public TrackSettingCommand<MonitorMode> {
   public:
     SetTrackMonitorCommand(uint64_t trackId, MonitorMode mode)
-        : TrackSettingCommand("Track Monitor", trackId, &Track::monitor, mode) {}
+        : TrackSettingCommand(QT_TRANSLATE_NOOP("Command", "Track Monitor"), trackId,
+                              &Track::monitor, mode) {}
 };
 
 /// "Arm Track": arms or disarms a track for recording.
 class SetTrackArmedCommand : public TrackSettingCommand<bool> {
   public:
     SetTrackArmedCommand(uint64_t trackId, bool armed)
-        : TrackSettingCommand("Arm Track", trackId, &Track::armed, armed) {}
+        : TrackSettingCommand(QT_TRANSLATE_NOOP("Command", "Arm Track"), trackId, &Track::armed,
+                              armed) {}
 };
 
 /// "Move Track": puts a track at `index` of the track list (clamped to the list); undo puts

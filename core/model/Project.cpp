@@ -1,5 +1,7 @@
 #include "core/model/Project.h"
 
+#include "core/model/Translate.h"
+
 #include <algorithm>
 
 namespace orvane {
@@ -37,12 +39,12 @@ const char *automationWriteModeLabel(AutomationWriteMode mode) {
 
 const char *sessionPlayerKindLabel(SessionPlayerKind kind) {
     switch (kind) {
-    case SessionPlayerKind::DrumsFourFour: return "Drums 4/4";
-    case SessionPlayerKind::DrumsBreak: return "Drums Break";
-    case SessionPlayerKind::BassRoot: return "Bass Root";
-    case SessionPlayerKind::ChordsPad: return "Chords Pad";
+    case SessionPlayerKind::DrumsFourFour: return QT_TRANSLATE_NOOP("SessionPlayer", "Drums 4/4");
+    case SessionPlayerKind::DrumsBreak: return QT_TRANSLATE_NOOP("SessionPlayer", "Drums Break");
+    case SessionPlayerKind::BassRoot: return QT_TRANSLATE_NOOP("SessionPlayer", "Bass Root");
+    case SessionPlayerKind::ChordsPad: return QT_TRANSLATE_NOOP("SessionPlayer", "Chords Pad");
     }
-    return "Player";
+    return QT_TRANSLATE_NOOP("SessionPlayer", "Player");
 }
 
 uint64_t TimeSignature::packed() const {

@@ -17,10 +17,24 @@ void installTranslationLookup(TranslationLookup lookup) {
 
 std::string translate(const char *context, const char *sourceText) {
     if (const TranslationLookup lookup = installedLookup.load(std::memory_order_acquire)) {
-        std::string translated = lookup(context, sourceText);
+        std::string translated = lookup(context, sourceText, -1);
         if (!translated.empty()) return translated;
     }
     return sourceText;
+}
+
+std::string translate(const char *context, const char *sourceText, const char * /*disambiguation*/,
+                      int count) {
+    std::string text = sourceText;
+    if (const TranslationLookup lookup = installedLookup.load(std::memory_order_acquire)) {
+        std::string translated = lookup(context, sourceText, count);
+        if (!translated.empty()) text = std::move(translated);
+    }
+    const std::string number = std::to_string(count);
+    for (auto at = text.find("%n"); at != std::string::npos;
+         at = text.find("%n", at + number.size()))
+        text.replace(at, 2, number);
+    return text;
 }
 
 std::string withArguments(std::string_view pattern,

@@ -123,5 +123,33 @@ TEST(UseLanguage, switchesTheCoreAndTheWindowCatalogueTogether) {
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel").toStdString(), "Cancel");
 }
 
+TEST(UseLanguage, givesEachLanguagesPluralFormForACount) {
+    struct Case {
+        Language language;
+        int count;
+        const char *expected;
+    };
+    const Case cases[] = {
+        {Language::English, 1, "MIDI file imported (1 track)"},
+        {Language::English, 2, "MIDI file imported (2 tracks)"},
+        {Language::English, 21, "MIDI file imported (21 tracks)"},
+        {Language::Russian, 1, "MIDI-файл импортирован (1 дорожка)"},
+        {Language::Russian, 3, "MIDI-файл импортирован (3 дорожки)"},
+        {Language::Russian, 5, "MIDI-файл импортирован (5 дорожек)"},
+        {Language::Russian, 11, "MIDI-файл импортирован (11 дорожек)"},
+        {Language::Russian, 21, "MIDI-файл импортирован (21 дорожка)"},
+        {Language::Russian, 0, "MIDI-файл импортирован (0 дорожек)"},
+    };
+    std::string error;
+    for (const Case &c : cases) {
+        ASSERT_TRUE(useLanguage(c.language, error)) << error;
+        EXPECT_EQ(translate("OVMainView", "MIDI file imported (%n track(s))", nullptr, c.count),
+                  c.expected);
+    }
+    // The English catalogue holds nothing but plural forms: other texts keep their source.
+    ASSERT_TRUE(useLanguage(Language::English, error)) << error;
+    EXPECT_EQ(translate("OVMainView", "Project saved"), "Project saved");
+}
+
 } // namespace
 } // namespace orvane

@@ -163,7 +163,8 @@ TEST(HeadlessEndToEnd, EditsAndSavesAProjectWhilePlayingOnAJackServer) {
     EXPECT_EQ(program.finish(), 0) << readText(home.root() / "errors.txt");
     const std::string &printed = program.output();
     EXPECT_EQ(printed.rfind("48000 Hz JACK→JACK\n", 0), 0u) << printed;
-    for (const char *status : {"Отмена: Add Track\n", "Повтор: Add Track\n", "Проект сохранён\n"})
+    for (const char *status :
+         {"Отмена: Добавить дорожку\n", "Повтор: Добавить дорожку\n", "Проект сохранён\n"})
         EXPECT_NE(printed.find(status), std::string::npos) << status << " in " << printed;
     EXPECT_EQ(printed.find("error"), std::string::npos) << printed;
 

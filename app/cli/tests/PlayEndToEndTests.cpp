@@ -214,7 +214,7 @@ TEST(PlayCommandFailures, EndWithAClearMessageAndAStatus) {
         {{"play", "--demo", "--device", "jack"},
          "halvora_absent_server",
          1,
-         "Halvora play: JACK недоступен"},
+         "Halvora play: JACK is unavailable"},
         {{"play", "--demo", "--device", "Speakers"},
          std::nullopt,
          1,

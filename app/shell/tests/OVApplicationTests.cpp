@@ -495,7 +495,7 @@ TEST_F(ImportTest, ImportPutsEachFileOnANewTrackWithShortFades) {
 
     ui.filesToOpen.push_back({flac.string(), m4a.string()});
     view().importAudio();
-    EXPECT_EQ(ui.lastStatus(), "Импортировано 2 файлов на отдельные дорожки");
+    EXPECT_EQ(ui.lastStatus(), "Импортировано 2 файла на отдельные дорожки");
     EXPECT_EQ(trackNames().back(), "drums");
     const std::vector<float> decoded = lastClipOf(project().tracks.size() - 1)->audio->toVector();
     EXPECT_NEAR(measureFrequency(decoded, 0, app->audio().sampleRate), 330.0, 2.0);
@@ -534,7 +534,7 @@ TEST_F(ImportTest, DroppedFilesFollowEachOtherOnOneTrack) {
     const uint64_t audioTrack = project().tracks[1]->id;
     view().dropFiles({m4a.string(), scratch("skip.txt").string(), flac.string()}, audioTrack,
                      24000);
-    EXPECT_EQ(ui.lastStatus(), "Добавлено 2 файлов на дорожку");
+    EXPECT_EQ(ui.lastStatus(), "Добавлено 2 файла на дорожку");
     const auto &clips = project().tracks[1]->clips;
     ASSERT_EQ(clips.size(), 2u);
     EXPECT_EQ(clips[0]->arrangeStart, 24000);
@@ -608,11 +608,11 @@ TEST_F(ApplicationTest, NoExportWritesIntoTheOpenProjectFolder) {
             (view().*exportNow)();
             EXPECT_EQ(
                 ui.lastStatus().rfind(withArguments(translate("OVMainView", "Export failed: %1"),
-                                                    {"cannot write \""}),
+                                                    {"не удаётся записать \""}),
                                       0),
                 0u)
                 << name << ": " << ui.lastStatus();
-            EXPECT_NE(ui.lastStatus().find("it lies inside the project folder"), std::string::npos)
+            EXPECT_NE(ui.lastStatus().find("находится внутри папки проекта"), std::string::npos)
                 << name << ": " << ui.lastStatus();
             EXPECT_FALSE(fs::exists(folder / "media" / "mix.wav")) << name;
             EXPECT_FALSE(fs::exists(folder / "x.wav")) << name;
@@ -670,15 +670,15 @@ TEST_F(ApplicationTest, UndoAndRedoNameTheStepAndAreAudited) {
 
     addTrack("Шейкер");
     view().undoEdit();
-    EXPECT_EQ(ui.lastStatus(), "Отмена: Add Track");
+    EXPECT_EQ(ui.lastStatus(), "Отмена: Добавить дорожку");
     EXPECT_EQ(trackNames().back(), "Delay B");
     view().redoEdit();
-    EXPECT_EQ(ui.lastStatus(), "Повтор: Add Track");
+    EXPECT_EQ(ui.lastStatus(), "Повтор: Добавить дорожку");
     EXPECT_EQ(trackNames().back(), "Шейкер");
     const std::string log = betaSessionLogTail(1 << 16);
     for (const char *record : {"\"cat\":\"command\",\"msg\":\"execute: Add Track\"",
                                "\"cat\":\"command\",\"msg\":\"undo: Add Track\"",
-                               "\"cat\":\"status\",\"msg\":\"Повтор: Add Track\""})
+                               "\"cat\":\"status\",\"msg\":\"Повтор: Добавить дорожку\""})
         EXPECT_NE(log.find(record), std::string::npos) << record;
 }
 

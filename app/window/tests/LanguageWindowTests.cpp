@@ -1,6 +1,8 @@
 // The window in each language: every menu, toolbar control, page and dialog is walked and read,
 // as a user of that language would see it.
 #include "app/window/MainWindow.h"
+#include "app/window/QtApplicationUi.h"
+#include "app/window/SessionPanel.h"
 #include "app/window/SettingsPanels.h"
 #include "app/window/TimelineGeometry.h"
 #include "app/window/TimelineView.h"
@@ -16,18 +18,21 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QStyle>
 #include <QTabBar>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
@@ -153,6 +158,47 @@ QStringList contextMenuTexts(QWidget &widget, QPointF at) {
     return texts;
 }
 
+/// The texts of the context menu of an empty cell of a MIDI track in the session grid (its
+/// session-player patterns among them); the menu runs its own event loop, so it is read as it
+/// shows and then closed.
+QStringList emptyMidiCellMenuTexts(MainWindow &window) {
+    auto *session = dynamic_cast<SessionPanel *>(&window.sessionPanel());
+    if (!session) {
+        ADD_FAILURE() << "no session panel";
+        return {};
+    }
+    // A new scene gives every track an empty cell.
+    for (QPushButton *button : session->findChildren<QPushButton *>())
+        if (button->text() == shownInWindow(QStringLiteral("Add Scene")))
+            QTest::mouseClick(button, Qt::LeftButton);
+    QApplication::processEvents();
+    const SessionGridModel &grid = session->model();
+    for (std::size_t column = 0; column < grid.columns.size(); ++column) {
+        if (!grid.columns[column].midi) continue;
+        for (std::size_t row = 0; row < grid.rows.size(); ++row) {
+            if (grid.cell(row, column).clipId != 0) continue;
+            QStringList texts;
+            auto *poll = new QTimer(QApplication::instance());
+            poll->setInterval(20);
+            QObject::connect(poll, &QTimer::timeout, [poll, &texts] {
+                auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+                if (!menu || !menu->isVisible()) return;
+                poll->stop();
+                poll->deleteLater();
+                texts = menuTexts(*menu);
+                menu->close();
+            });
+            poll->start();
+            requestContextMenu(*session->gridWidget(),
+                               session->cellRect(int(row), int(column)).center());
+            if (texts.isEmpty()) ADD_FAILURE() << "the empty cell opened no menu";
+            return texts;
+        }
+    }
+    ADD_FAILURE() << "no empty cell of a MIDI track";
+    return {};
+}
+
 /// The dialogs the menus open, each read as it shows and then closed: by the path of the
 /// menu bar that opens it.
 struct DialogItem {
@@ -182,6 +228,9 @@ class WindowLanguageTest : public ::testing::Test {
             window.tick();
             texts << readableTexts(window);
         }
+        window.showTab(MainWindow::SessionTab);
+        window.tick();
+        texts << emptyMidiCellMenuTexts(window);
         window.showTab(MainWindow::TimelineTab);
         // The track header's menu and the ruler's.
         texts << contextMenuTexts(window.timeline(),
@@ -239,7 +288,8 @@ TEST_F(WindowLanguageTest, InEnglishNoTextOfTheWindowIsRussian) {
     EXPECT_EQ(withCyrillic(texts), "");
     for (const char *english :
          {"File", "Studio", "Help", "Import Audio…", "Export Stems…", "Audio Settings", "Metronome",
-          "Stop All Clips", "Scan", "Add Marker Here", "Rename…", "Keyboard Shortcuts"})
+          "Stop All Clips", "Scan", "Add Marker Here", "Rename…", "Keyboard Shortcuts", "Drums 4/4",
+          "Bass Root"})
         EXPECT_TRUE(texts.contains(QString::fromUtf8(english))) << english;
     // A new project's default names follow the language it was created in.
     const auto names = trackNames(harness);
@@ -277,13 +327,99 @@ TEST_F(WindowLanguageTest, InRussianTheSystemsOwnTextsStandWhereTheyBelong) {
                                     "1 такт",
                                     "4 такта",
                                     "Лёгкий",
-                                    "Сильный"})
+                                    "Сильный",
+                                    "Ударные 4/4",
+                                    "Бас по тонике"})
         EXPECT_TRUE(texts.contains(QString::fromUtf8(russianText))) << russianText;
     // The English source of a text the system gives in Russian is nowhere to be seen.
     for (const char *english : {"File", "Studio", "Help", "Import Audio…", "Audio Settings"})
         EXPECT_FALSE(texts.contains(QString::fromUtf8(english))) << english;
     const auto names = trackNames(harness);
     EXPECT_NE(std::find(names.begin(), names.end(), "Аудио 1"), names.end());
+}
+
+/// The menu item that undoes the last edit (Ctrl+Z), or null.
+QAction *undoItem(MainWindow &window) {
+    for (QAction *action : window.findChildren<QAction *>())
+        if (action->shortcut() == QKeySequence(Qt::CTRL | Qt::Key_Z)) return action;
+    return nullptr;
+}
+
+TEST_F(WindowLanguageTest, TheUndoStepAndANewTracksNameSpeakTheWindowsLanguage) {
+    struct Case {
+        Language language;
+        const char *undoItem;   // after adding an audio track
+        const char *undoStatus; // once it is undone
+        const char *trackName;
+    };
+    const Case cases[] = {
+        {Language::English, "Undo: Add Track", "Undo: Add Track", "Audio 2"},
+        {Language::Russian, "Отменить: Добавить дорожку", "Отмена: Добавить дорожку", "Аудио 2"},
+    };
+    for (const Case &c : cases) {
+        WindowLanguage chosen(c.language);
+        WindowTestHarness harness(std::string("undo-") + languageCode(c.language));
+        MainWindow &window = harness.window();
+        ASSERT_TRUE(
+            chooseFromMenuBar(window, QStringLiteral("Track"), QStringLiteral("Add Audio Track")));
+        QApplication::processEvents();
+        const auto names = trackNames(harness);
+        EXPECT_NE(std::find(names.begin(), names.end(), c.trackName), names.end()) << c.trackName;
+        QAction *undo = undoItem(window);
+        ASSERT_NE(undo, nullptr);
+        EXPECT_EQ(undo->text().toStdString(), c.undoItem);
+        undo->trigger();
+        EXPECT_EQ(harness.ui.lastStatus(), c.undoStatus);
+    }
+}
+
+/// The texts of a file dialog as the window shows it (Qt's own, not the desktop's).
+QStringList fileDialogTexts(QFileDialog &dialog) {
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.show();
+    QApplication::processEvents();
+    QStringList texts = readableTexts(dialog);
+    dialog.close();
+    texts.replaceInStrings(QStringLiteral("&"), QString());
+    return texts;
+}
+
+TEST_F(WindowLanguageTest, TheFileDialogsSpeakTheWindowsLanguage) {
+    struct Case {
+        Language language;
+        QStringList opening; // buttons of the project and import dialogs
+        QStringList saving;  // buttons of the save and export dialogs
+    };
+    const Case cases[] = {
+        {Language::English,
+         {QStringLiteral("Open"), QStringLiteral("Cancel")},
+         {QStringLiteral("Save"), QStringLiteral("Cancel")}},
+        {Language::Russian,
+         {QStringLiteral("Открыть"), QStringLiteral("Отмена")},
+         {QStringLiteral("Сохранить"), QStringLiteral("Отмена")}},
+    };
+    for (const Case &c : cases) {
+        WindowLanguage chosen(c.language);
+        WindowTestHarness harness(std::string("file-dialogs-") + languageCode(c.language));
+        MainWindow &window = harness.window();
+        QFileDialog project(&window);
+        configureProjectDialog(project);
+        QFileDialog importing(&window);
+        importing.setFileMode(QFileDialog::ExistingFiles);
+        QFileDialog saving(&window);
+        saving.setAcceptMode(QFileDialog::AcceptSave);
+        const std::pair<QFileDialog *, const QStringList *> dialogs[] = {
+            {&project, &c.opening}, {&importing, &c.opening}, {&saving, &c.saving}};
+        for (const auto &[dialog, buttons] : dialogs) {
+            const QStringList texts = fileDialogTexts(*dialog);
+            for (const QString &button : *buttons)
+                EXPECT_TRUE(texts.contains(button)) << button.toStdString() << " in\n"
+                                                    << texts.join('\n').toStdString();
+            if (c.language == Language::English) {
+                EXPECT_EQ(withCyrillic(texts), "");
+            }
+        }
+    }
 }
 
 TEST_F(WindowLanguageTest, NamesStoredInAProjectStayAsWritten) {

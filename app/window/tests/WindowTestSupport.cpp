@@ -108,12 +108,21 @@ WindowLanguage::WindowLanguage(Language language) {
 WindowLanguage::~WindowLanguage() { useWindowLanguage(Language::Russian); }
 
 QString shownInWindow(const QString &sourceText) {
-    // The contexts of the window's classes, as tr() names them.
-    static const char *const contexts[] = {
-        "orvane::MainWindow",    "orvane::SessionPanel",       "orvane::MixerPanel",
-        "orvane::MidiEditor",    "orvane::PluginBrowserPanel", "orvane::AudioSettingsPanel",
-        "orvane::LongJobRunner", "orvane::QuickStartPanel",    "orvane::TimelineView",
-        "orvane::ChannelStrip",  "orvane::MasteringPanel"};
+    // The contexts of the window's classes, as tr() names them, and of the core's names that
+    // the window shows.
+    static const char *const contexts[] = {"orvane::MainWindow",
+                                           "orvane::SessionPanel",
+                                           "orvane::MixerPanel",
+                                           "orvane::MidiEditor",
+                                           "orvane::PluginBrowserPanel",
+                                           "orvane::AudioSettingsPanel",
+                                           "orvane::LongJobRunner",
+                                           "orvane::QuickStartPanel",
+                                           "orvane::TimelineView",
+                                           "orvane::ChannelStrip",
+                                           "orvane::MasteringPanel",
+                                           "SessionPlayer",
+                                           "Command"};
     const QByteArray source = sourceText.toUtf8();
     for (const char *context : contexts) {
         const QString shown = QCoreApplication::translate(context, source.constData());

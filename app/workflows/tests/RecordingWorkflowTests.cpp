@@ -83,7 +83,7 @@ TEST_F(RecordingWorkflowTest, ACountInRewindsItsBarsAndStartsRecordingWhereRecor
     ASSERT_TRUE(rig.engine().recordMidiNoteOff(62, 0.0f, rig.engine().playhead.load() + 4900));
     rig.render(4);
     recording.toggleRecording();
-    EXPECT_EQ(rig.ui.lastStatus(), "MIDI-запись сохранена — 1 нот");
+    EXPECT_EQ(rig.ui.lastStatus(), "MIDI-запись сохранена — 1 нота");
     const auto track = rig.track(keys);
     ASSERT_EQ(track->clips.size(), 1u);
     const auto &clip = *track->clips[0];
@@ -137,7 +137,7 @@ TEST_F(RecordingWorkflowTest, ACycledMidiTakeGivesOneClipPerPass) {
     EXPECT_EQ(first.notes[1].length, afterJump + 1500);
     ASSERT_EQ(second.notes.size(), 1u);
     EXPECT_EQ(second.notes[0].start, afterJump + 2000);
-    EXPECT_EQ(rig.ui.lastStatus(), "MIDI-запись сохранена — 1 нот");
+    EXPECT_EQ(rig.ui.lastStatus(), "MIDI-запись сохранена — 1 нота");
 }
 
 TEST_F(RecordingWorkflowTest, PressingRecordDuringTheCountInCancelsIt) {

@@ -7,9 +7,11 @@
 namespace orvane {
 namespace {
 
-std::string pirateCatalogue(const char *context, const char *sourceText) {
+std::string pirateCatalogue(const char *context, const char *sourceText, int count) {
     if (std::strcmp(context, "Status") == 0 && std::strcmp(sourceText, "Project saved") == 0)
         return "Ship's log written";
+    if (std::strcmp(context, "Status") == 0 && std::strcmp(sourceText, "%n file(s)") == 0)
+        return count == 1 ? "%n chest" : count < 0 ? "" : "%n chests, %n in all";
     return {};
 }
 
@@ -27,6 +29,27 @@ TEST_F(TranslateTest, readsTheInstalledCatalogueAndFallsBackToTheSourceText) {
     EXPECT_EQ(translate("Status", "Export cancelled"), "Export cancelled");
     installTranslationLookup(nullptr);
     EXPECT_EQ(translate("Status", "Project saved"), "Project saved");
+}
+
+TEST_F(TranslateTest, givesTheFormThatSuitsTheCountWithTheCountInIt) {
+    struct Case {
+        bool catalogue;
+        int count;
+        const char *expected;
+    };
+    const Case cases[] = {
+        {false, 1, "1 file(s)"},
+        {false, 12, "12 file(s)"},
+        {true, 1, "1 chest"},
+        {true, 12, "12 chests, 12 in all"},
+        {true, 0, "0 chests, 0 in all"},
+    };
+    for (const Case &c : cases) {
+        installTranslationLookup(c.catalogue ? &pirateCatalogue : nullptr);
+        EXPECT_EQ(translate("Status", "%n file(s)", nullptr, c.count), c.expected) << c.count;
+    }
+    // A plural text the catalogue lacks keeps its source, with the count put in.
+    EXPECT_EQ(translate("Menu", "%n file(s)", nullptr, 3), "3 file(s)");
 }
 
 TEST(WithArguments, placesEachArgumentWhereThePatternSays) {
