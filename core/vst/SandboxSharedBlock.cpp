@@ -176,7 +176,8 @@ void SharedBlockClient::resetPipeline() {
     }
     position = 0;
     pendingFrames = 0;
-    lastSegmentWet = false;
+    // Silence counts as the last good block: the first block plays as it came.
+    lastSegmentWet = true;
     missedFramesInARow = 0;
     pipelineRunning = true;
 }
@@ -196,14 +197,15 @@ void SharedBlockClient::fillFromHelper(int64_t start, int frames) {
     missedFramesInARow = 0;
 }
 
-// The dry signal stands in, with the same delay; right after a good block, that block is
-// played once more fading out while the dry signal fades in, so the gap never clicks.
+// The dry signal stands in, with the same delay. Right after a good block, that block is played
+// once more, backwards so that it starts on the very sample the output stopped on, fading out
+// while the dry signal fades in: the gap never clicks.
 void SharedBlockClient::fillDry(int64_t start, int frames) {
     for (int channel = 0; channel < 2; ++channel)
         for (int frame = 0; frame < frames; ++frame) {
             const uint64_t at = static_cast<uint64_t>(start + frame) & ringMask;
             const float lastGood =
-                wet[channel][static_cast<uint64_t>(start - frames + frame) & ringMask];
+                wet[channel][static_cast<uint64_t>(start - 1 - frame) & ringMask];
             const float standIn = dry[channel][(at - static_cast<uint64_t>(dryDelay)) & ringMask];
             wet[channel][at] =
                 lastSegmentWet ? lastGood + (standIn - lastGood) * rampAt(frame, frames) : standIn;
