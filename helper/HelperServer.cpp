@@ -38,34 +38,24 @@ constexpr auto blockThreadPoll = std::chrono::milliseconds(100);
 // Without real-time scheduling the block thread asks for the best nice level allowed.
 constexpr int bestNiceLevel = -20;
 
-// Real-time priority one below the application's audio thread when the user may have it
-// (RLIMIT_RTPRIO, which the realtime group raises); otherwise the best nice level allowed.
-// Said once on standard error, as the application's log.
+// Real-time priority one below the application's audio thread when the system allows it
+// (RLIMIT_RTPRIO, which the realtime group raises, or the capability to ignore it); otherwise
+// the best nice level allowed. The kernel is the judge, so each is simply tried. Said once on
+// standard error, as the application's log.
 void raiseBlockThreadPriority(int wanted) {
-    rlimit limit{};
-    const int allowed = getrlimit(RLIMIT_RTPRIO, &limit) == 0
-                            ? static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 99))
-                            : 0;
-    const int priority = std::min(wanted, allowed);
-    if (priority > 0) {
+    if (wanted > 0) {
         sched_param parameters{};
-        parameters.sched_priority = priority;
+        parameters.sched_priority = std::min(wanted, sched_get_priority_max(SCHED_FIFO));
         if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameters) == 0) {
             std::fprintf(stderr, "HalvoraVstHelper: audio blocks at real-time priority %d\n",
-                         priority);
+                         parameters.sched_priority);
             return;
         }
     }
-    // RLIMIT_NICE allows a nice level down to 20 minus its value.
-    int nice = bestNiceLevel;
-    rlimit niceLimit{};
-    if (getrlimit(RLIMIT_NICE, &niceLimit) == 0 && niceLimit.rlim_cur != RLIM_INFINITY)
-        nice = std::max(bestNiceLevel,
-                        20 - static_cast<int>(std::min<rlim_t>(niceLimit.rlim_cur, 40)));
     // The calling thread alone: on Linux a thread id names it for setpriority.
+    int nice = bestNiceLevel;
     while (nice < 0 && setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice) != 0)
         ++nice;
-    nice = std::min(nice, 0);
     std::fprintf(stderr,
                  "HalvoraVstHelper: no real-time priority allowed (wanted %d), audio blocks at "
                  "nice %d\n",

@@ -563,6 +563,8 @@ size_t Vst3Plugin::collectChangedParams() {
 bool Vst3Plugin::processShared(float *left, float *right, int frames,
                                std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
                                Deadline deadline, bool patient) {
+    // A block whose time is already up is not sent: its answer could only come too late.
+    if (deadline.passed()) return missBlock(patient);
     collectChangedParams();
     SharedBlockClient::BlockExtras extras{
         std::span(impl->blockParams.data(), impl->blockParamCount), noteOns, noteOffs};

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
 
 namespace orvane::vst {
@@ -193,6 +194,35 @@ TEST_F(SandboxedRack, AMissedBlockPassesOnDryWithTheInsertsLatencyKept) {
         if (block >= latencyBlocks) expected = rampBlock((block - latencyBlocks) * shortBlock);
         EXPECT_EQ(out, expected) << "block " << block;
     }
+}
+
+TEST_F(SandboxedRack, AKilledHelperIsRestartedWithItsStateAndNotedForTheStatusLine) {
+    ASSERT_TRUE(rack.loadVst3(trackId, misbehavingEffectPath(), "", &latencyState))
+        << controller.lastError;
+    rack.prepare(rate, shortBlock);
+    Vst3Plugin &plugin = *rack.slots[0].plugin;
+    const int32_t liveLatency = rack.latencySamples(trackId);
+    ASSERT_EQ(liveLatency, 256 + shortBlock);
+    int32_t block = 0;
+    for (; block < 4; ++block) {
+        runBlock(block * shortBlock);
+        plugin.hasEditor();
+    }
+    const int32_t first = plugin.helperProcessId();
+    ASSERT_EQ(kill(first, SIGKILL), 0);
+    const auto killedAt = std::chrono::steady_clock::now();
+    std::vector<std::string> notes;
+    while (notes.empty() && std::chrono::steady_clock::now() - killedAt < std::chrono::seconds(1)) {
+        runBlock(block++ * shortBlock);
+        EXPECT_EQ(rack.collectHelperFailures(), 0);
+        notes = rack.takeHelperRestartNotes();
+    }
+    ASSERT_EQ(notes.size(), 1u) << "restarted within a second";
+    EXPECT_NE(notes[0].find("restarted"), std::string::npos) << notes[0];
+    EXPECT_NE(plugin.helperProcessId(), first);
+    EXPECT_TRUE(plugin.isLoaded());
+    rack.publishRtView();
+    EXPECT_EQ(rack.latencySamples(trackId), liveLatency) << "its state came back with it";
 }
 
 } // namespace
