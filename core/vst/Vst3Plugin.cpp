@@ -599,26 +599,23 @@ bool Vst3Plugin::processLive(float *left, float *right, int frames, std::span<co
     return played;
 }
 
+// Main thread, which alone replaces the shared block: no lock, so the audio thread never finds
+// the processing lock taken by a status read and skips a block.
 int32_t Vst3Plugin::liveLatency() const {
-    std::lock_guard<std::mutex> lock(impl->processing);
     return impl->sharedBlock ? impl->sharedBlock->addedLatency() : 0;
 }
 
 uint64_t Vst3Plugin::lateBlocks() const {
-    std::lock_guard<std::mutex> lock(impl->processing);
     return impl->lateBeforeRestart + (impl->sharedBlock ? impl->sharedBlock->lateBlocks() : 0);
 }
 
 bool Vst3Plugin::restartLostHelper() {
     if (!useOutOfProcess || controller == nullptr || impl->loadedPath.empty()) return false;
-    bool stuck = false;
-    bool provedItself = false;
-    {
-        std::lock_guard<std::mutex> lock(impl->processing);
-        if (!impl->sharedBlock) return false;
-        stuck = impl->sharedBlock->stuckForASecond();
-        provedItself = impl->sharedBlock->everCompleted();
-    }
+    // Called on every tick of the user interface: the processing lock is left to the audio
+    // thread unless there is something to do.
+    if (!impl->sharedBlock) return false;
+    const bool stuck = impl->sharedBlock->stuckForASecond();
+    const bool provedItself = impl->sharedBlock->everCompleted();
     const bool gone = impl->helper.pid < 1 || helperExitedWithin(impl->helper, {});
     if (!stuck && !gone) return false;
     // A plug-in that never finished a block would only fail again: it is dropped instead.

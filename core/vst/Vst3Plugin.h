@@ -88,9 +88,9 @@ class Vst3Plugin {
     /// prepared): the caller then uses `process` with a deadline.
     bool processLive(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
                      std::span<const int> noteOffs);
-    /// Frames `processLive` adds: the prepared block size out of process, else 0.
+    /// Main thread: frames `processLive` adds, the prepared block size out of process, else 0.
     int32_t liveLatency() const;
-    /// Blocks the helper missed in live playback since it was started.
+    /// Main thread: blocks the helpers of this instance missed in live playback.
     uint64_t lateBlocks() const;
     /// Main thread, out of process: when the helper's process is gone, or it has missed every
     /// live block for a whole second, starts a new helper with the same plug-in, block size,
