@@ -9,8 +9,12 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <pthread.h>
+#include <sched.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -29,6 +33,34 @@ constexpr size_t receiveChunk = 65536;
 // one holds the helper no longer than this.
 constexpr auto payloadDeadline = std::chrono::seconds(2);
 constexpr double highestSampleRate = 1536000.0;
+// The block thread looks this often whether it is being stopped.
+constexpr auto blockThreadPoll = std::chrono::milliseconds(100);
+// Without real-time scheduling the block thread asks for the best nice level allowed.
+constexpr int bestNiceLevel = -20;
+
+// Real-time priority one below the application's audio thread when the system allows it
+// (RLIMIT_RTPRIO, which the realtime group raises, or the capability to ignore it); otherwise
+// the best nice level allowed. The kernel is the judge, so each is simply tried. Said once on
+// standard error, as the application's log.
+void raiseBlockThreadPriority(int wanted) {
+    if (wanted > 0) {
+        sched_param parameters{};
+        parameters.sched_priority = std::min(wanted, sched_get_priority_max(SCHED_FIFO));
+        if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameters) == 0) {
+            std::fprintf(stderr, "HalvoraVstHelper: audio blocks at real-time priority %d\n",
+                         parameters.sched_priority);
+            return;
+        }
+    }
+    // The calling thread alone: on Linux a thread id names it for setpriority.
+    int nice = bestNiceLevel;
+    while (nice < 0 && setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice) != 0)
+        ++nice;
+    std::fprintf(stderr,
+                 "HalvoraVstHelper: no real-time priority allowed (wanted %d), audio blocks at "
+                 "nice %d\n",
+                 wanted, nice);
+}
 
 bool isClassUid(const std::string &word) {
     if (word.size() != classUidLength) return false;
@@ -71,6 +103,7 @@ size_t lineLimitFor(const std::string &pending) {
 HelperServer::HelperServer(std::string path) : socketPath(std::move(path)) {}
 
 HelperServer::~HelperServer() {
+    stopSharedBlocks();
     EditorRunLoop::instance().unregisterEventHandler(this);
     for (Connection &connection : connections)
         close(connection.fd);
@@ -108,6 +141,7 @@ void HelperServer::serve() {
     watchAll();
     while (!quitRequested)
         runEditorEvents(idleWaitMilliseconds);
+    stopSharedBlocks();
     EditorRunLoop::instance().unregisterEventHandler(this);
     for (Connection &connection : connections)
         close(connection.fd);
@@ -218,6 +252,9 @@ std::string HelperServer::dispatch(Connection &connection, const std::string &li
         quitRequested = true;
         return {};
     }
+    // Outside the plug-in lock: it stops the block thread, which may be waiting for that lock.
+    if (line.starts_with("SHAREDBLOCK ")) return attachSharedBlock(rest("SHAREDBLOCK "));
+    std::lock_guard lock(pluginLock);
     if (line.starts_with("LOAD ")) return load(rest("LOAD "));
     if (line.starts_with("DESCRIBE ")) return describe(rest("DESCRIBE "));
     if (line.starts_with("PREPARE ")) return prepare(rest("PREPARE "));
@@ -363,7 +400,8 @@ bool HelperServer::processBlock(Connection &connection, const std::string &argum
         right[frame] = interleaved[frame * 2 + 1];
     }
     if (hostingLv2)
-        processLv2Block(left.data(), right.data(), static_cast<int>(count));
+        processLv2Block(left.data(), right.data(), static_cast<int>(count), pendingNotes.noteOns,
+                        pendingNotes.noteOffs);
     else
         plugin.processInstrument(left.data(), right.data(), static_cast<int>(count),
                                  pendingNotes.noteOns, pendingNotes.noteOffs);
@@ -380,17 +418,87 @@ bool HelperServer::processBlock(Connection &connection, const std::string &argum
     return true;
 }
 
-void HelperServer::processLv2Block(float *blockLeft, float *blockRight, int frames) {
+void HelperServer::processLv2Block(float *blockLeft, float *blockRight, int frames,
+                                   std::span<const NoteOn> noteOns, std::span<const int> noteOffs) {
     pendingEvents.clear();
-    for (int pitch : pendingNotes.noteOffs)
+    for (int pitch : noteOffs)
         pendingEvents.push_back({0, 3, {0x80, static_cast<uint8_t>(std::clamp(pitch, 0, 127)), 0}});
-    for (const NoteOn &note : pendingNotes.noteOns)
+    for (const NoteOn &note : noteOns)
         pendingEvents.push_back(
             {0,
              3,
              {0x90, static_cast<uint8_t>(std::clamp(note.pitch, 0, 127)),
               static_cast<uint8_t>(std::clamp(std::lround(note.velocity * 127.0f), 1l, 127l))}});
     lv2Plugin.process(blockLeft, blockRight, frames, pendingEvents);
+}
+
+// "SHAREDBLOCK " names the region and the real-time priority wanted for the block thread.
+std::string HelperServer::attachSharedBlock(const std::string &arguments) {
+    std::istringstream words(arguments);
+    std::string name;
+    int priority = 0;
+    if (!(words >> name)) return "ERR sharedblock";
+    if (!(words >> priority)) priority = 0;
+    stopSharedBlocks();
+    auto mapping = std::make_unique<SharedBlockMapping>();
+    if (!mapping->open(name)) return "ERR sharedblock";
+    sharedBlock = std::move(mapping);
+    pendingEvents.reserve(2 * maximumBlockNotes);
+    blockThreadStopping = false;
+    blockThread = std::thread([this, priority] { serveSharedBlocks(priority); });
+    return "OK";
+}
+
+void HelperServer::stopSharedBlocks() {
+    if (!blockThread.joinable()) return;
+    blockThreadStopping = true;
+    wakeSharedWord(sharedBlock->block()->requested);
+    blockThread.join();
+    sharedBlock.reset();
+}
+
+void HelperServer::serveSharedBlocks(int priority) {
+    raiseBlockThreadPriority(priority);
+    SharedBlockLayout &block = *sharedBlock->block();
+    uint32_t served = block.completed.load(std::memory_order_acquire);
+    while (!blockThreadStopping) {
+        const uint32_t wanted = block.requested.load(std::memory_order_acquire);
+        if (wanted == served) {
+            waitOnSharedWord(block.requested, served, blockThreadPoll);
+            continue;
+        }
+        processSharedBlock(block);
+        served = wanted;
+        block.completed.store(served, std::memory_order_release);
+        wakeSharedWord(block.completed);
+    }
+}
+
+// The input is copied to the output and processed there, so the application's next block may
+// be written while this one's output waits to be read.
+void HelperServer::processSharedBlock(SharedBlockLayout &block) {
+    const int frames = std::clamp(block.frames, 0, maximumProcessFrames);
+    const auto count = static_cast<size_t>(frames);
+    std::memcpy(block.output[0], block.input[0], count * sizeof(float));
+    std::memcpy(block.output[1], block.input[1], count * sizeof(float));
+    if (frames == 0) return;
+    const auto params = std::span(
+        block.params, static_cast<size_t>(std::clamp(block.paramCount, 0, maximumParamsPerLine)));
+    const auto noteOffs = std::span<const int>(
+        block.noteOffs, static_cast<size_t>(std::clamp(block.noteOffCount, 0, maximumBlockNotes)));
+    const auto noteOns = std::span<const NoteOn>(
+        block.noteOns, static_cast<size_t>(std::clamp(block.noteOnCount, 0, maximumBlockNotes)));
+    std::lock_guard lock(pluginLock);
+    for (const ParameterValue &entry : params) {
+        if (hostingLv2)
+            setLv2Parameter(entry.id, entry.value);
+        else
+            plugin.setParameterNormalized(entry.id, entry.value);
+    }
+    if (hostingLv2)
+        processLv2Block(block.output[0], block.output[1], frames, noteOns, noteOffs);
+    else
+        plugin.processInstrument(block.output[0], block.output[1], frames, noteOns, noteOffs);
 }
 
 std::string HelperServer::getState() {

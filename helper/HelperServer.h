@@ -2,10 +2,15 @@
 
 #include "core/lv2/Lv2Plugin.h"
 #include "core/vst/SandboxProtocol.h"
+#include "core/vst/SandboxSharedBlock.h"
 #include "core/vst/Vst3Plugin.h"
 #include "core/vst/hosting/EditorWindow.h"
 
+#include <atomic>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace orvane::vst {
@@ -22,6 +27,10 @@ enum HelperExitStatus { helperQuit = 0, helperUsage = 1, helperNoSocket = 2, hel
 /// sends nothing, or half a line, never keeps another one waiting. What a client can make the
 /// helper hold is bounded: request lines by `requestLineLimit` (`stateRequestLimit` for
 /// "SETSTATE "), block sizes by `maximumPrepareFrames`, connections by `maximumHelperConnections`.
+///
+/// After "SHAREDBLOCK " audio blocks arrive through shared memory instead and are processed on
+/// a thread of their own, at real-time priority where the system allows it, so that a block
+/// never waits behind a request or the editor; the plug-in lock keeps the two apart.
 class HelperServer : public Steinberg::Linux::IEventHandler {
   public:
     explicit HelperServer(std::string socketPath);
@@ -65,7 +74,12 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     std::string openEditor();
     std::string loadLv2(const std::string &pluginId);
     bool setLv2Parameter(uint32_t portIndex, float value);
-    void processLv2Block(float *blockLeft, float *blockRight, int frames);
+    void processLv2Block(float *blockLeft, float *blockRight, int frames,
+                         std::span<const NoteOn> noteOns, std::span<const int> noteOffs);
+    std::string attachSharedBlock(const std::string &arguments);
+    void serveSharedBlocks(int priority);
+    void processSharedBlock(SharedBlockLayout &block);
+    void stopSharedBlocks();
     void watchAll();
     Connection *connectionFor(int fd);
 
@@ -84,6 +98,11 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     int blockSize = 512;
     std::vector<float> interleaved, left, right;
     BlockNotes pendingNotes;
+    /// Held while the plug-in is used, by requests and by the block thread alike.
+    std::mutex pluginLock;
+    std::unique_ptr<SharedBlockMapping> sharedBlock;
+    std::thread blockThread;
+    std::atomic<bool> blockThreadStopping{false};
 };
 
 } // namespace orvane::vst

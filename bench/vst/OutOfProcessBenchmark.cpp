@@ -3,8 +3,14 @@
 // block by block in the same loop so that both see the same machine. Reported per row: the median
 // and 99th percentile of a block through each chain, the added cost per plug-in ((sandboxed − in
 // process) / plug-ins) at both, and the CPU time per block of the calling thread and of the helpers
-// together (the machine is shared, so wall time alone says little). A last row times a 64-frame
-// block through two hung sandboxed inserts sharing one real-time budget.
+// together (the machine is shared, so wall time alone says little). The third argument picks how
+// sandboxed blocks go: 0 waits for each (offline renders), 1 runs them a block behind (live
+// playback; the audio thread's part is timed, and the helpers finish outside the timing). A
+// further row times a 64-frame block through two hung sandboxed inserts sharing one real-time
+// budget. The paced rows play chains of 1, 3, 6 and 12 sandboxed x42 compressors live on a
+// thread woken once a period (real-time priority when allowed, said in `realtime`) for
+// HALVORA_SANDBOX_BENCH_SECONDS (60 by default), at 64, 128 and 256 frames, beside the same
+// chain in process, and count the blocks an insert passed dry.
 #include "core/lv2/Lv2Plugin.h"
 #include "core/vst/PluginSandboxController.h"
 #include "core/vst/Vst3Plugin.h"
@@ -17,6 +23,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <pthread.h>
+#include <sched.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -134,6 +143,7 @@ void measureAddedCost(benchmark::State &state, LocalChain &local,
                       std::vector<std::unique_ptr<Vst3Plugin>> &sandboxed) {
     int frames = static_cast<int>(state.range(0));
     int plugins = static_cast<int>(state.range(1));
+    const bool live = state.range(2) != 0;
     std::vector<clockid_t> helperClocks;
     for (auto &plugin : sandboxed) {
         clockid_t clock{};
@@ -166,9 +176,16 @@ void measureAddedCost(benchmark::State &state, LocalChain &local,
         Deadline deadline = Deadline::after(std::chrono::milliseconds(100));
         for (auto &plugin : sandboxed)
             missed +=
-                plugin->process(remoteLeft.data(), remoteRight.data(), frames, deadline) ? 0 : 1;
+                (live ? plugin->processLive(remoteLeft.data(), remoteRight.data(), frames, {}, {})
+                      : plugin->process(remoteLeft.data(), remoteRight.data(), frames, deadline))
+                    ? 0
+                    : 1;
         auto end = std::chrono::steady_clock::now();
         callerCpu += cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuBefore;
+        // Live, each helper finishes during the period; a request is served after its block.
+        if (live)
+            for (auto &plugin : sandboxed)
+                plugin->hasEditor();
         localMicroseconds.push_back(
             std::chrono::duration<double, std::micro>(middle - start).count());
         sandboxedMicroseconds.push_back(
@@ -191,7 +208,95 @@ void measureAddedCost(benchmark::State &state, LocalChain &local,
     state.counters["caller_cpu_us_per_block"] = callerCpu * 1e6 / blocks;
     state.counters["helper_cpu_us_per_block"] = (helperCpuEnd - helperCpuStart) * 1e6 / blocks;
     state.counters["missed_blocks"] = missed;
+    for (auto &plugin : sandboxed)
+        missed += static_cast<int>(plugin->lateBlocks());
+    state.counters["late_blocks"] = missed;
     state.counters["plugins"] = plugins;
+}
+
+// Real-time priority for the pacing thread when the user may have it; whether it was given.
+bool pacedThreadRealtime() {
+    sched_param parameters{};
+    parameters.sched_priority = 10;
+    return pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameters) == 0;
+}
+
+double benchSeconds() {
+    const char *text = std::getenv("HALVORA_SANDBOX_BENCH_SECONDS");
+    const double seconds = text ? std::atof(text) : 60.0;
+    return seconds > 0.0 ? seconds : 60.0;
+}
+
+// Plays the chain live on a thread woken once a period, as a sound server's would be.
+void pacedLiveChain(benchmark::State &state) {
+    const int frames = static_cast<int>(state.range(0));
+    const int plugins = static_cast<int>(state.range(1));
+    PluginSandboxController controller;
+    controller.enabled = true;
+    controller.helperSearchFolder = HALVORA_HELPER_FOLDER;
+    auto local = makeLv2Chain(plugins, frames);
+    auto sandboxed = makeSandboxedLv2Chain(controller, plugins, frames);
+    if (local.empty() || sandboxed.empty()) {
+        state.SkipWithError("the x42 compressor did not load (install x42-plugins)");
+        return;
+    }
+    std::vector<clockid_t> helperClocks;
+    for (auto &plugin : sandboxed) {
+        clockid_t clock{};
+        if (clock_getcpuclockid(plugin->helperProcessId(), &clock) == 0)
+            helperClocks.push_back(clock);
+    }
+    const auto period = std::chrono::nanoseconds(static_cast<long long>(1e9 * frames / sampleRate));
+    const long blocks = static_cast<long>(benchSeconds() * sampleRate / frames);
+    double localCpu = 0.0, callerCpu = 0.0, helperCpu = 0.0;
+    bool realtime = false;
+    long overruns = 0;
+    for (auto _ : state) {
+        for (clockid_t clock : helperClocks)
+            helperCpu -= cpuSeconds(clock);
+        std::thread audio([&] {
+            realtime = pacedThreadRealtime();
+            std::vector<float> left(static_cast<size_t>(frames)), right(left.size());
+            std::vector<float> localLeft(left.size()), localRight(left.size());
+            auto next = std::chrono::steady_clock::now();
+            long frame = 0;
+            for (long block = 0; block < blocks; ++block) {
+                for (int index = 0; index < frames; ++index, ++frame)
+                    left[index] = right[index] =
+                        0.5f *
+                        static_cast<float>(std::sin(2.0 * M_PI * 1000.0 * frame / sampleRate));
+                std::copy(left.begin(), left.end(), localLeft.begin());
+                std::copy(right.begin(), right.end(), localRight.begin());
+                double before = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+                for (auto &plugin : local)
+                    plugin->process(localLeft.data(), localRight.data(), frames);
+                double middle = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+                for (auto &plugin : sandboxed)
+                    plugin->processLive(left.data(), right.data(), frames, {}, {});
+                double after = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+                localCpu += middle - before;
+                callerCpu += after - middle;
+                next += period;
+                if (std::chrono::steady_clock::now() > next) ++overruns;
+                std::this_thread::sleep_until(next);
+            }
+        });
+        audio.join();
+        for (clockid_t clock : helperClocks)
+            helperCpu += cpuSeconds(clock);
+        state.SetIterationTime(double(blocks) * frames / sampleRate);
+    }
+    uint64_t dry = 0;
+    for (auto &plugin : sandboxed)
+        dry += plugin->lateBlocks();
+    const double perInsertBlock = 1e6 / (double(blocks) * plugins);
+    state.counters["dry_blocks"] = double(dry);
+    state.counters["blocks"] = double(blocks);
+    state.counters["realtime"] = realtime ? 1 : 0;
+    state.counters["overruns"] = double(overruns);
+    state.counters["local_cpu_us_per_insert"] = localCpu * perInsertBlock;
+    state.counters["sandboxed_cpu_us_per_insert"] = (callerCpu + helperCpu) * perInsertBlock;
+    state.counters["added_cpu_us_per_insert"] = (callerCpu + helperCpu - localCpu) * perInsertBlock;
 }
 
 // Two sandboxed inserts whose plug-ins hang share one budget of half a 64-frame period; the
@@ -241,14 +346,23 @@ void twoHungInsertsPerBlock(benchmark::State &state) {
 }
 
 void chains(benchmark::internal::Benchmark *benchmark) {
-    for (int plugins : {1, 4, 8})
-        benchmark->Args({256, plugins});
+    for (int live : {0, 1})
+        for (int plugins : {1, 4, 8})
+            benchmark->Args({256, plugins, live});
     benchmark->UseManualTime()->MinTime(2.0)->Unit(benchmark::kMicrosecond);
+}
+
+void pacedChains(benchmark::internal::Benchmark *benchmark) {
+    for (int frames : {64, 128, 256})
+        for (int plugins : {1, 3, 6, 12})
+            benchmark->Args({frames, plugins});
+    benchmark->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 }
 
 BENCHMARK(sandboxAddedCost)->Apply(chains);
 BENCHMARK(lv2SandboxAddedCost)->Apply(chains);
 BENCHMARK(twoHungInsertsPerBlock)->UseManualTime()->Iterations(3)->Unit(benchmark::kMicrosecond);
+BENCHMARK(pacedLiveChain)->Apply(pacedChains);
 
 } // namespace
 

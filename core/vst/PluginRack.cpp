@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <limits>
 #include <thread>
+#include <utility>
 
 namespace orvane::vst {
 
@@ -697,6 +698,7 @@ void PluginRack::publishViewLocked() {
         entry.lv2Plugin = slot.lv2Plugin.get();
         entry.latency =
             std::max<int32_t>(slot.plugin ? slot.plugin->latency : slot.lv2Plugin->latency(), 0);
+        entry.liveLatency = slot.plugin ? slot.plugin->liveLatency() : 0;
         fillRtEntryFromInsert(slot, entry);
         if (entry.latency > 0) {
             const auto length = static_cast<std::size_t>(entry.latency);
@@ -773,11 +775,21 @@ void PluginRack::collectRetiredViews() { releaseRetiredViews(false); }
 int PluginRack::collectHelperFailures() {
     int failures = 0;
     std::lock_guard lock(slotsMutex);
-    for (Slot &slot : slots)
-        if (slot.plugin && slot.plugin->usesOutOfProcess() &&
-            slot.plugin->collectTransportFailure())
-            ++failures;
+    for (Slot &slot : slots) {
+        if (!slot.plugin || !slot.plugin->usesOutOfProcess()) continue;
+        if (slot.plugin->restartLostHelper()) {
+            std::string reason = sandbox.controller ? sandbox.controller->lastError : std::string();
+            helperRestartNotes.push_back(slot.plugin->description.name + ": " + reason);
+            continue;
+        }
+        if (slot.plugin->collectTransportFailure()) ++failures;
+    }
     return failures;
+}
+
+std::vector<std::string> PluginRack::takeHelperRestartNotes() {
+    std::lock_guard lock(slotsMutex);
+    return std::exchange(helperRestartNotes, {});
 }
 
 void PluginRack::releaseRetiredViews(bool waitForAudioThread) {
@@ -913,8 +925,12 @@ void PluginRack::processTrack(uint64_t trackId, float *left, float *right, int32
 bool PluginRack::processVst3Rt(const PluginRackView &view, std::size_t index, int64_t playhead,
                                float *left, float *right, int32_t frames) {
     const RtSlotView &entry = view.entries[index];
-    const Deadline budget = sandboxBudgetRt(frames, playhead);
-    if (entry.noteEvents.empty()) return entry.plugin->process(left, right, frames, budget);
+    // Live, a sandboxed insert runs a block behind and never makes the block wait.
+    const bool behind = entry.liveLatency > 0 && playingLive();
+    if (entry.noteEvents.empty()) {
+        if (behind) return entry.plugin->processLive(left, right, frames, {}, {});
+        return entry.plugin->process(left, right, frames, sandboxBudgetRt(frames, playhead));
+    }
     std::array<lv2::Lv2MidiEvent, maxEventsPerBlock> events;
     const std::size_t count =
         blockEventsRt(entry, view.noteBlockEnds[index], playhead, frames, events);
@@ -928,8 +944,11 @@ bool PluginRack::processVst3Rt(const PluginRackView &view, std::size_t index, in
         else if (midi.bytes[0] == 0x80)
             noteOffs[offs++] = midi.bytes[1];
     }
-    return entry.plugin->process(left, right, frames, budget, std::span(noteOns.data(), ons),
-                                 std::span(noteOffs.data(), offs));
+    if (behind)
+        return entry.plugin->processLive(left, right, frames, std::span(noteOns.data(), ons),
+                                         std::span(noteOffs.data(), offs));
+    return entry.plugin->process(left, right, frames, sandboxBudgetRt(frames, playhead),
+                                 std::span(noteOns.data(), ons), std::span(noteOffs.data(), offs));
 }
 
 void PluginRack::processLv2Rt(const PluginRackView &view, std::size_t index, int64_t playhead,
@@ -955,6 +974,8 @@ const PluginRackView *PluginRack::usableView(const PluginRackView *view) const {
     return view;
 }
 
+bool PluginRack::playingLive() const { return host.renderingOffline && !host.renderingOffline(); }
+
 Deadline PluginRack::sandboxBudgetRt(int32_t frames, int64_t playhead) {
     if (!host.renderingOffline || host.renderingOffline()) return Deadline::after(offlineWait);
     const auto now = std::chrono::steady_clock::now();
@@ -975,9 +996,11 @@ int32_t PluginRack::latencySamples(uint64_t trackId) const {
     const auto reader = views.read();
     const PluginRackView *view = usableView(reader.get());
     if (!view) return 0;
+    const bool live = playingLive();
     int32_t total = 0;
     for (const RtSlotView &entry : view->entries)
-        if (entry.trackId == trackId) total += entry.latency;
+        if (entry.trackId == trackId)
+            total += entry.latency + (live && !entry.bypassed ? entry.liveLatency : 0);
     return total;
 }
 
@@ -985,9 +1008,11 @@ int32_t PluginRack::maxLatencySamples() const {
     const auto reader = views.read();
     const PluginRackView *view = usableView(reader.get());
     if (!view) return 0;
+    const bool live = playingLive();
     int32_t largest = 0;
     for (const RtSlotView &entry : view->entries)
-        largest = std::max(largest, entry.latency);
+        largest =
+            std::max(largest, entry.latency + (live && !entry.bypassed ? entry.liveLatency : 0));
     return largest;
 }
 

@@ -119,6 +119,8 @@ struct RtSlotView {
     Vst3Plugin *plugin = nullptr;
     lv2::Lv2Plugin *lv2Plugin = nullptr;
     int32_t latency = 0;
+    /// The block a sandboxed insert runs behind in live playback, on top of `latency`.
+    int32_t liveLatency = 0;
     bool bypassed = false;
     uint32_t automParamId = 0;
     /// Empty unless the insert has at least two points and its index is still valid.
@@ -208,8 +210,13 @@ class PluginRack {
     /// For tests: views retired and still held by a block.
     std::size_t retiredViewCount() const { return views.retiredCount(); }
     /// Lets every out-of-process plug-in whose helper failed during a block record the failure
-    /// and stop that helper; the insert then stays silent. Returns how many failed.
+    /// and stop that helper; the insert then stays silent. Returns how many failed. A helper
+    /// that was lost after it had played (its process gone, or a second of missed blocks) is
+    /// restarted with its plug-in's state instead, and noted for `takeHelperRestartNotes`.
     int collectHelperFailures();
+    /// Main thread: one line per helper restarted since the last call, for the status line and
+    /// the log.
+    std::vector<std::string> takeHelperRestartNotes();
 
     /// False for a placeholder; true for every other insert the rack created.
     bool insertAvailable(uint64_t trackId, int32_t insertIndex);
@@ -263,6 +270,7 @@ class PluginRack {
     void fillRtEntryFromInsert(Slot &slot, RtSlotView &entry);
     void releaseRetiredViews(bool waitForAudioThread);
     Deadline sandboxBudgetRt(int32_t frames, int64_t playhead);
+    bool playingLive() const;
     std::string trustedBundleFor(const InsertSlot &insert,
                                  const std::vector<std::string> &foundBundles) const;
 
@@ -279,6 +287,7 @@ class PluginRack {
         bool made = false;
     };
     BlockBudget blockBudget;
+    std::vector<std::string> helperRestartNotes;
 };
 
 /// Everything a headless render needs: prepares the rack, scans the VST 3 folders and

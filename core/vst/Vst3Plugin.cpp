@@ -3,6 +3,7 @@
 #include "core/vst/PluginSandboxController.h"
 #include "core/vst/PluginScanner.h"
 #include "core/vst/SandboxProtocol.h"
+#include "core/vst/SandboxSharedBlock.h"
 #include "core/vst/hosting/EditorWindow.h"
 #include "core/vst/hosting/HostContext.h"
 #include "core/vst/hosting/Module.h"
@@ -65,6 +66,9 @@ constexpr std::chrono::milliseconds patientWait = shortestProcessDeadline;
 constexpr int consecutiveMissesBeforeDrop = 8;
 // How long a helper that broke its connection is given to be seen as exited.
 constexpr std::chrono::milliseconds exitGrace{500};
+// The helper's block thread runs one below the audio thread, which a sound server gives real-time
+// priority 10 unless told otherwise.
+constexpr int helperBlockPriority = 9;
 
 std::chrono::milliseconds processDeadline(int frames, double sampleRate) {
     auto blocks = std::chrono::milliseconds(
@@ -227,6 +231,17 @@ struct Vst3Plugin::Impl {
     // the next exchange. Under the processing lock only.
     size_t lateReplyBytes = 0;
     int consecutiveMisses = 0;
+    // Blocks and parameter values go through memory shared with the helper when it took the
+    // region; the socket then carries requests only. Replaced under the processing lock.
+    std::unique_ptr<SharedBlockClient> sharedBlock;
+    std::array<ParameterValue, maximumParamsPerLine> blockParams{};
+    size_t blockParamCount = 0;
+    // What a new helper needs to stand in for one that was lost (main thread).
+    std::string loadedPath;
+    std::string loadedUid;
+    std::vector<uint8_t> lastState;
+    bool stateKnown = false;
+    uint64_t lateBeforeRestart = 0;
     // Whether this instance's own helper process died by itself (main thread).
     bool helperDied = false;
     ProcessEditQueue processEdits;
@@ -269,11 +284,38 @@ bool Vst3Plugin::loadOutOfProcess(const std::string &path, const std::string &ui
     if (!controller->ensureSandboxRunning()) return false;
     impl->socketFd = -1;
     if (!controller->running) return false;
-    if (!controller->startPluginHelper(impl->helper)) return false;
+    int fd = connectHelper(path, uid);
+    if (fd < 0) return false;
+    impl->transfer.assign(2 * maximumProcessFrames, 0.0f);
+    impl->outgoing.assign(outgoingCapacity, 0);
+    impl->sentValues = std::make_unique<float[]>(trackedParameters);
+    std::fill_n(impl->sentValues.get(), trackedParameters, noAutomationValue());
+    impl->lateReplyBytes = 0;
+    impl->consecutiveMisses = 0;
+    impl->transportFailure = noTransportFailure;
+    attachSharedBlock(fd);
+    impl->socketFd = fd;
+    impl->loadedPath = path;
+    impl->loadedUid = uid;
+    impl->stateKnown = false;
+    impl->lateBeforeRestart = 0;
+    description = PluginDescription{};
+    description.path = path;
+    description.uid = uid.empty() ? path : uid;
+    description.name = std::filesystem::path(path).stem().string();
+    description.vendor = "VST3";
+    description.isInstrument = false;
+    latency = 0;
+    return true;
+}
+
+// Starts this instance's helper and has it load the plug-in; the connection, or -1.
+int Vst3Plugin::connectHelper(const std::string &path, const std::string &uid) {
+    if (!controller->startPluginHelper(impl->helper)) return -1;
     int fd = connectToSocket(impl->helper.socketPath);
     if (fd < 0) {
         stopHelperProcess(impl->helper);
-        return false;
+        return -1;
     }
     std::string request = "LOAD " + path + (uid.empty() ? "" : " " + uid);
     std::string reply;
@@ -287,24 +329,25 @@ bool Vst3Plugin::loadOutOfProcess(const std::string &path, const std::string &ui
         if (impl->helperDied && controller != nullptr)
             controller->lastError = "Helper crashed in LOAD";
         stopHelperProcess(impl->helper);
-        return false;
+        return -1;
     }
-    impl->transfer.assign(2 * maximumProcessFrames, 0.0f);
-    impl->outgoing.assign(outgoingCapacity, 0);
-    impl->sentValues = std::make_unique<float[]>(trackedParameters);
-    std::fill_n(impl->sentValues.get(), trackedParameters, noAutomationValue());
-    impl->lateReplyBytes = 0;
-    impl->consecutiveMisses = 0;
-    impl->transportFailure = noTransportFailure;
-    impl->socketFd = fd;
-    description = PluginDescription{};
-    description.path = path;
-    description.uid = uid.empty() ? path : uid;
-    description.name = std::filesystem::path(path).stem().string();
-    description.vendor = "VST3";
-    description.isInstrument = false;
-    latency = 0;
-    return true;
+    return fd;
+}
+
+// A helper that cannot map the region still serves blocks over the socket.
+void Vst3Plugin::attachSharedBlock(int fd) {
+    auto mapping = std::make_unique<SharedBlockMapping>();
+    std::string name;
+    if (!mapping->create(name)) return;
+    std::string reply;
+    const bool taken =
+        oopWriteLine(fd, "SHAREDBLOCK " + name + " " + std::to_string(helperBlockPriority)) &&
+        oopReadReply(fd, reply, Deadline::after(controlReplyDeadline)) && reply == "OK";
+    unlinkSharedBlock(name);
+    if (!taken) return;
+    auto client = std::make_unique<SharedBlockClient>(std::move(mapping), fd);
+    std::lock_guard<std::mutex> lock(impl->processing);
+    impl->sharedBlock = std::move(client);
 }
 
 // One request and its reply line, kept apart from the audio thread's exchanges by the
@@ -316,10 +359,13 @@ bool Vst3Plugin::remoteExchange(std::string_view request, std::string &reply) {
         int fd = impl->socketFd;
         if (fd < 0) return false;
         Deadline deadline = Deadline::after(controlReplyDeadline);
-        // Values set since the last block go first, so that the request sees them.
+        // Values set since the last block go first, so that the request sees them; so does a
+        // block the helper is still processing.
         size_t paramsLength = formatChangedParams();
         bool broken = false;
         bool paramsSent =
+            (!impl->sharedBlock ||
+             impl->sharedBlock->finishBlockInFlight(deadline) == SharedBlockOutcome::processed) &&
             dropLateReply(deadline, broken) &&
             (paramsLength == 0 || oopWriteAll(fd, impl->paramsLine, paramsLength, deadline));
         if (paramsSent) commitParams();
@@ -342,6 +388,7 @@ void Vst3Plugin::dropHelper(const std::string &reason) {
         std::lock_guard<std::mutex> lock(impl->processing);
         int fd = impl->socketFd.exchange(-1);
         if (fd >= 0) close(fd);
+        impl->sharedBlock.reset();
     }
     if (controller != nullptr) controller->lastError = reason;
     if (impl->helper.pid >= 1 && helperExitedWithin(impl->helper, exitGrace))
@@ -473,6 +520,8 @@ bool Vst3Plugin::processRemote(float *left, float *right, int frames,
                    budget->at - std::chrono::steady_clock::now() >= patientWait;
     Deadline deadline =
         budget ? *budget : Deadline::after(processDeadline(frames, impl->sampleRate));
+    if (impl->sharedBlock)
+        return processShared(left, right, frames, noteOns, noteOffs, deadline, patient);
     // Parameters and notes go with the first piece of the block only.
     size_t length = formatChangedParams();
     std::memcpy(impl->lineStaging, impl->paramsLine, length);
@@ -487,6 +536,121 @@ bool Vst3Plugin::processRemote(float *left, float *right, int frames,
         if (!transferBlock(left + offset, right + offset, count, lines, deadline, patient))
             return false;
     }
+    return true;
+}
+
+// Under the processing lock: the values set since they were last sent, for the shared block.
+// As with the "PARAMS " line, they count as sent only once `commitParams` follows.
+size_t Vst3Plugin::collectChangedParams() {
+    impl->formattedCount = 0;
+    impl->blockParamCount = 0;
+    uint32_t index = 0;
+    const float *sent = impl->sentValues.get();
+    impl->handOver.forEach([&](uint32_t id, float value) {
+        if (sent != nullptr && index < trackedParameters &&
+            std::memcmp(&sent[index], &value, sizeof value) != 0 &&
+            impl->blockParamCount < maximumParamsPerLine) {
+            impl->blockParams[impl->blockParamCount++] = {id, value};
+            impl->formatted[impl->formattedCount++] = {index, value};
+        }
+        ++index;
+    });
+    return impl->blockParamCount;
+}
+
+// Audio thread, under the processing lock: the block goes through shared memory and is waited
+// for, as a render needs it.
+bool Vst3Plugin::processShared(float *left, float *right, int frames,
+                               std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
+                               Deadline deadline, bool patient) {
+    // A block whose time is already up is not sent: its answer could only come too late.
+    if (deadline.passed()) return missBlock(patient);
+    collectChangedParams();
+    SharedBlockClient::BlockExtras extras{
+        std::span(impl->blockParams.data(), impl->blockParamCount), noteOns, noteOffs};
+    for (int offset = 0; offset < frames; offset += maximumProcessFrames) {
+        const int count = std::min(frames - offset, maximumProcessFrames);
+        bool extrasSent = false;
+        const SharedBlockOutcome outcome = impl->sharedBlock->processNow(
+            left + offset, right + offset, count, extras, deadline, extrasSent);
+        if (extrasSent && offset == 0) commitParams();
+        if (outcome == SharedBlockOutcome::helperGone) {
+            failTransfer(processReadFailed);
+            return false;
+        }
+        if (outcome == SharedBlockOutcome::late) return missBlock(patient);
+        extras = {};
+    }
+    impl->consecutiveMisses = 0;
+    return true;
+}
+
+bool Vst3Plugin::processLive(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
+                             std::span<const int> noteOffs) {
+    if (frames <= 0 || left == nullptr || right == nullptr) return false;
+    std::unique_lock<std::mutex> lock(impl->processing, std::try_to_lock);
+    if (!lock.owns_lock() || impl->socketFd < 0 || !impl->sharedBlock) return false;
+    collectChangedParams();
+    const SharedBlockClient::BlockExtras extras{
+        std::span(impl->blockParams.data(), impl->blockParamCount), noteOns, noteOffs};
+    bool extrasSent = false;
+    const bool played = impl->sharedBlock->processBehind(left, right, frames, extras, extrasSent);
+    if (extrasSent) commitParams();
+    return played;
+}
+
+// Main thread, which alone replaces the shared block: no lock, so the audio thread never finds
+// the processing lock taken by a status read and skips a block.
+int32_t Vst3Plugin::liveLatency() const {
+    return impl->sharedBlock ? impl->sharedBlock->addedLatency() : 0;
+}
+
+uint64_t Vst3Plugin::lateBlocks() const {
+    return impl->lateBeforeRestart + (impl->sharedBlock ? impl->sharedBlock->lateBlocks() : 0);
+}
+
+bool Vst3Plugin::restartLostHelper() {
+    if (!useOutOfProcess || controller == nullptr || impl->loadedPath.empty()) return false;
+    // Called on every tick of the user interface: the processing lock is left to the audio
+    // thread unless there is something to do.
+    if (!impl->sharedBlock) return false;
+    const bool stuck = impl->sharedBlock->stuckForASecond();
+    const bool provedItself = impl->sharedBlock->everCompleted();
+    const bool gone = impl->helper.pid < 1 || helperExitedWithin(impl->helper, {});
+    if (!stuck && !gone) return false;
+    // A plug-in that never finished a block would only fail again: it is dropped instead.
+    if (!provedItself) {
+        if (impl->transportFailure == noTransportFailure)
+            impl->transportFailure = gone ? processReadFailed : processTimedOut;
+        return false;
+    }
+    const uint64_t lateSoFar = lateBlocks();
+    {
+        std::lock_guard<std::mutex> lock(impl->processing);
+        int fd = impl->socketFd.exchange(-1);
+        if (fd >= 0) close(fd);
+        impl->sharedBlock.reset();
+    }
+    stopHelperProcess(impl->helper, false);
+    impl->transportFailure = noTransportFailure;
+    int fd = connectHelper(impl->loadedPath, impl->loadedUid);
+    if (fd < 0) return false;
+    attachSharedBlock(fd);
+    impl->socketFd = fd;
+    impl->lateBeforeRestart = lateSoFar;
+    {
+        // The new helper hears every value again with its first block.
+        std::lock_guard<std::mutex> lock(impl->processing);
+        impl->lateReplyBytes = 0;
+        impl->consecutiveMisses = 0;
+        if (impl->sentValues)
+            std::fill_n(impl->sentValues.get(), trackedParameters, noAutomationValue());
+    }
+    if (impl->stateKnown) remoteExpectOk("SETSTATE " + encodeHex(impl->lastState));
+    prepareRemote(impl->sampleRate, impl->blockSize);
+    if (controller != nullptr)
+        controller->lastError = stuck ? "Helper restarted: missed blocks for a second"
+                                      : "Helper restarted: process was gone";
     return true;
 }
 
@@ -592,6 +756,7 @@ bool Vst3Plugin::prepareRemote(double sampleRate, int blockSize) {
     std::lock_guard<std::mutex> lock(impl->processing);
     impl->sampleRate = sampleRate;
     impl->blockSize = blockSize;
+    if (impl->sharedBlock) impl->sharedBlock->prepare(blockSize, sampleRate, reported);
     return true;
 }
 
@@ -730,11 +895,18 @@ bool Vst3Plugin::getStateRemote(std::vector<uint8_t> &state) {
         decodeHex(std::string_view(reply).substr(6), false);
     if (!decoded) return false;
     state = std::move(*decoded);
+    impl->lastState = state;
+    impl->stateKnown = true;
     return true;
 }
 
 bool Vst3Plugin::setState(const std::vector<uint8_t> &state) {
-    if (impl->socketFd >= 0) return remoteExpectOk("SETSTATE " + encodeHex(state));
+    if (impl->socketFd >= 0) {
+        if (!remoteExpectOk("SETSTATE " + encodeHex(state))) return false;
+        impl->lastState = state;
+        impl->stateKnown = true;
+        return true;
+    }
     if (!impl->component) return false;
     // The stream only reads from the caller's bytes; it never takes them over.
     IPtr<Steinberg::MemoryStream> stream = Steinberg::owned(new Steinberg::MemoryStream(
@@ -927,6 +1099,10 @@ void Vst3Plugin::unloadRemote() {
         std::lock_guard<std::mutex> lock(impl->processing);
         oopWriteLine(fd, "UNLOAD");
         close(fd);
+    }
+    {
+        std::lock_guard<std::mutex> lock(impl->processing);
+        impl->sharedBlock.reset();
     }
     if (impl->helper.pid >= 1) stopHelperProcess(impl->helper);
 }

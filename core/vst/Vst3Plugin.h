@@ -80,6 +80,22 @@ class Vst3Plugin {
     /// first; at most 50 events a block).
     bool process(float *left, float *right, int frames, Deadline deadline,
                  std::span<const NoteOn> noteOns, std::span<const int> noteOffs);
+    /// Audio thread, live playback: out of process, hands the block to the helper and returns
+    /// the block it finished during the last period, so the output lags by `liveLatency`
+    /// frames and the audio thread never waits. A block the helper missed plays dry (with the
+    /// same lag), faded from the last good block, and is counted; the helper stays. False when
+    /// the instance cannot run behind (in process, no shared block, busy, longer blocks than
+    /// prepared): the caller then uses `process` with a deadline.
+    bool processLive(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
+                     std::span<const int> noteOffs);
+    /// Main thread: frames `processLive` adds, the prepared block size out of process, else 0.
+    int32_t liveLatency() const;
+    /// Main thread: blocks the helpers of this instance missed in live playback.
+    uint64_t lateBlocks() const;
+    /// Main thread, out of process: when the helper's process is gone, or it has missed every
+    /// live block for a whole second, starts a new helper with the same plug-in, block size,
+    /// parameter values and the state last seen, and returns true. The instance stays loaded.
+    bool restartLostHelper();
     /// Processes in place and starts and stops notes at the start of the block (note-offs
     /// first; at most 50 events a block).
     void processInstrument(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
@@ -132,6 +148,11 @@ class Vst3Plugin {
 
     bool loadInProcess(const std::string &path, const std::string &uid);
     bool loadOutOfProcess(const std::string &path, const std::string &uid);
+    int connectHelper(const std::string &path, const std::string &uid);
+    void attachSharedBlock(int fd);
+    bool processShared(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
+                       std::span<const int> noteOffs, Deadline deadline, bool patient);
+    size_t collectChangedParams();
     void rememberParameter(uint32_t id, float value);
     void refreshParametersFromController();
     void flushParametersToProcessor();

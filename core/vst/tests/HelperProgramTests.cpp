@@ -1,3 +1,4 @@
+#include "core/vst/SandboxSharedBlock.h"
 #include "core/vst/tests/SandboxTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -309,6 +310,37 @@ TEST_F(HelperProtocol, ParamsLinesHaveNoReplyAndReachThePluginBeforeTheNextBlock
     // A line that does not parse changes nothing and is not answered either.
     ASSERT_TRUE(client.send("PARAMS 0 x"));
     EXPECT_EQ(client.request("PING"), "PONG");
+}
+
+// One block through shared memory: parameter values ride along, the helper wakes on the
+// request word and answers on the completion word.
+TEST_F(HelperProtocol, SharedBlocksCarryAudioAndParametersThroughMemory) {
+    EXPECT_EQ(client.request("SHAREDBLOCK /halvora_block_missing 0"), "ERR sharedblock");
+    EXPECT_EQ(client.request("SHAREDBLOCK"), "ERR unknown");
+    loadMisbehavingEffect();
+    SharedBlockMapping mapping;
+    std::string name;
+    ASSERT_TRUE(mapping.create(name));
+    ASSERT_EQ(client.request("SHAREDBLOCK " + name + " 0"), "OK");
+    unlinkSharedBlock(name);
+    SharedBlockLayout &block = *mapping.block();
+    std::vector<float> samples = rampBlock(64);
+    std::copy_n(samples.begin(), 64, block.input[0]);
+    std::copy_n(samples.begin() + 64, 64, block.input[1]);
+    block.frames = 64;
+    // "Behaviour" 0.6 selects the latency of 256 samples, which the next prepare reports.
+    block.params[0] = {0, 0.6f};
+    block.paramCount = 1;
+    block.requested.store(1, std::memory_order_release);
+    wakeSharedWord(block.requested);
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (block.completed.load(std::memory_order_acquire) != 1 &&
+           std::chrono::steady_clock::now() < until)
+        waitOnSharedWord(block.completed, 0, 100ms);
+    ASSERT_EQ(block.completed.load(), 1u);
+    EXPECT_TRUE(std::equal(block.output[0], block.output[0] + 64, samples.begin()));
+    EXPECT_TRUE(std::equal(block.output[1], block.output[1] + 64, samples.begin() + 64));
+    EXPECT_EQ(client.request("PREPARE 48000 512"), "OK 256");
 }
 
 } // namespace

@@ -1,0 +1,263 @@
+#include "core/vst/SandboxSharedBlock.h"
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/futex.h>
+#include <new>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace orvane::vst {
+
+namespace {
+
+// A dead helper is noticed within this while a render waits for its block.
+constexpr auto waitSlice = std::chrono::milliseconds(20);
+
+uint32_t *futexWord(std::atomic<uint32_t> &word) { return reinterpret_cast<uint32_t *>(&word); }
+
+std::string freshRegionName() {
+    static std::atomic<uint32_t> made{0};
+    return "/halvora_block_" + std::to_string(getpid()) + "_" + std::to_string(made.fetch_add(1));
+}
+
+SharedBlockLayout *mapRegion(int fd) {
+    void *address =
+        mmap(nullptr, sizeof(SharedBlockLayout), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    return address == MAP_FAILED ? nullptr : static_cast<SharedBlockLayout *>(address);
+}
+
+float rampAt(int frame, int frames) {
+    return (static_cast<float>(frame) + 0.5f) / static_cast<float>(frames);
+}
+
+} // namespace
+
+SharedBlockMapping::~SharedBlockMapping() {
+    if (layout != nullptr) munmap(layout, sizeof(SharedBlockLayout));
+}
+
+bool SharedBlockMapping::create(std::string &name) {
+    name = freshRegionName();
+    int fd = shm_open(name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    bool sized = ftruncate(fd, sizeof(SharedBlockLayout)) == 0;
+    SharedBlockLayout *mapped = sized ? mapRegion(fd) : nullptr;
+    close(fd);
+    if (mapped == nullptr) {
+        shm_unlink(name.c_str());
+        return false;
+    }
+    layout = new (mapped) SharedBlockLayout();
+    return true;
+}
+
+bool SharedBlockMapping::open(const std::string &name) {
+    int fd = shm_open(name.c_str(), O_RDWR | O_CLOEXEC, 0);
+    if (fd < 0) return false;
+    struct stat info {};
+    // A region smaller than the layout would fault on the first block.
+    bool fits =
+        fstat(fd, &info) == 0 && static_cast<size_t>(info.st_size) >= sizeof(SharedBlockLayout);
+    layout = fits ? mapRegion(fd) : nullptr;
+    close(fd);
+    return layout != nullptr;
+}
+
+void unlinkSharedBlock(const std::string &name) { shm_unlink(name.c_str()); }
+
+// Not the private futex operations: the word is shared with another process.
+void wakeSharedWord(std::atomic<uint32_t> &word) {
+    syscall(SYS_futex, futexWord(word), FUTEX_WAKE, INT32_MAX, nullptr, nullptr, 0);
+}
+
+void waitOnSharedWord(std::atomic<uint32_t> &word, uint32_t expected,
+                      std::chrono::nanoseconds limit) {
+    if (limit.count() <= 0) return;
+    timespec relative{};
+    relative.tv_sec = static_cast<time_t>(limit.count() / 1000000000);
+    relative.tv_nsec = static_cast<long>(limit.count() % 1000000000);
+    syscall(SYS_futex, futexWord(word), FUTEX_WAIT, expected, &relative, nullptr, 0);
+}
+
+SharedBlockClient::SharedBlockClient(std::unique_ptr<SharedBlockMapping> region, int fd)
+    : mapping(std::move(region)), shared(mapping->block()), controlFd(fd) {}
+
+void SharedBlockClient::prepare(int blockSize, double sampleRate, int pluginLatency) {
+    pipelineFrames = std::clamp(blockSize, 1, maximumProcessFrames);
+    dryDelay = std::max(pluginLatency, 0);
+    framesPerSecond = std::max<int64_t>(1, static_cast<int64_t>(sampleRate));
+    // The rings hold what is still to be played and what is being written, with room to spare.
+    const size_t capacity =
+        std::bit_ceil(static_cast<size_t>(pipelineFrames) * 4 + static_cast<size_t>(dryDelay));
+    for (int channel = 0; channel < 2; ++channel) {
+        wet[channel].assign(capacity, 0.0f);
+        dry[channel].assign(capacity, 0.0f);
+    }
+    ringMask = capacity - 1;
+    pipelineRunning = false;
+}
+
+bool SharedBlockClient::helperIdle() const {
+    return shared->completed.load(std::memory_order_acquire) ==
+           shared->requested.load(std::memory_order_relaxed);
+}
+
+// The helper keeps its end of the control connection open for as long as it lives.
+bool SharedBlockClient::controlConnectionBroken() const {
+    pollfd watched{controlFd, POLLRDHUP, 0};
+    return poll(&watched, 1, 0) > 0 && (watched.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+void SharedBlockClient::submit(const float *left, const float *right, int frames,
+                               const BlockExtras &extras) {
+    const auto count = static_cast<size_t>(frames);
+    std::memcpy(shared->input[0], left, count * sizeof(float));
+    std::memcpy(shared->input[1], right, count * sizeof(float));
+    shared->frames = frames;
+    const size_t params = std::min<size_t>(extras.params.size(), maximumParamsPerLine);
+    std::copy_n(extras.params.begin(), params, shared->params);
+    shared->paramCount = static_cast<int32_t>(params);
+    const size_t offs = std::min<size_t>(extras.noteOffs.size(), maximumBlockNotes);
+    std::copy_n(extras.noteOffs.begin(), offs, shared->noteOffs);
+    shared->noteOffCount = static_cast<int32_t>(offs);
+    const size_t ons = std::min<size_t>(extras.noteOns.size(), maximumBlockNotes - offs);
+    std::copy_n(extras.noteOns.begin(), ons, shared->noteOns);
+    shared->noteOnCount = static_cast<int32_t>(ons);
+    shared->requested.fetch_add(1, std::memory_order_release);
+    wakeSharedWord(shared->requested);
+}
+
+void SharedBlockClient::takeOutput(float *left, float *right, int frames) const {
+    std::memcpy(left, shared->output[0], static_cast<size_t>(frames) * sizeof(float));
+    std::memcpy(right, shared->output[1], static_cast<size_t>(frames) * sizeof(float));
+}
+
+SharedBlockOutcome SharedBlockClient::finishBlockInFlight(Deadline deadline) {
+    for (;;) {
+        const uint32_t done = shared->completed.load(std::memory_order_acquire);
+        if (done == shared->requested.load(std::memory_order_relaxed))
+            return SharedBlockOutcome::processed;
+        if (controlConnectionBroken()) return SharedBlockOutcome::helperGone;
+        if (deadline.passed()) return SharedBlockOutcome::late;
+        const std::chrono::nanoseconds remaining =
+            deadline.unlimited ? waitSlice : deadline.at - std::chrono::steady_clock::now();
+        waitOnSharedWord(shared->completed, done,
+                         std::min<std::chrono::nanoseconds>(remaining, waitSlice));
+    }
+}
+
+SharedBlockOutcome SharedBlockClient::processNow(float *left, float *right, int frames,
+                                                 const BlockExtras &extras, Deadline deadline,
+                                                 bool &extrasSent) {
+    extrasSent = false;
+    pipelineRunning = false;
+    // A block that missed its deadline earlier may still be running: its output is dropped.
+    SharedBlockOutcome outcome = finishBlockInFlight(deadline);
+    if (outcome != SharedBlockOutcome::processed) return outcome;
+    submit(left, right, frames, extras);
+    extrasSent = true;
+    outcome = finishBlockInFlight(deadline);
+    if (outcome == SharedBlockOutcome::processed) takeOutput(left, right, frames);
+    return outcome;
+}
+
+void SharedBlockClient::resetPipeline() {
+    for (int channel = 0; channel < 2; ++channel) {
+        std::fill(wet[channel].begin(), wet[channel].end(), 0.0f);
+        std::fill(dry[channel].begin(), dry[channel].end(), 0.0f);
+    }
+    position = 0;
+    pendingFrames = 0;
+    // Silence counts as the last good block: the first block plays as it came.
+    lastSegmentWet = true;
+    missedFramesInARow = 0;
+    pipelineRunning = true;
+}
+
+// Coming back from a miss, the processed signal fades in over the dry one.
+void SharedBlockClient::fillFromHelper(int64_t start, int frames) {
+    for (int channel = 0; channel < 2; ++channel)
+        for (int frame = 0; frame < frames; ++frame) {
+            const uint64_t at = static_cast<uint64_t>(start + frame) & ringMask;
+            const float processed = shared->output[channel][frame];
+            const float standIn = dry[channel][(at - static_cast<uint64_t>(dryDelay)) & ringMask];
+            wet[channel][at] = lastSegmentWet
+                                   ? processed
+                                   : standIn + (processed - standIn) * rampAt(frame, frames);
+        }
+    lastSegmentWet = true;
+    missedFramesInARow = 0;
+}
+
+// The dry signal stands in, with the same delay. Right after a good block, that block is played
+// once more, backwards so that it starts on the very sample the output stopped on, fading out
+// while the dry signal fades in: the gap never clicks.
+void SharedBlockClient::fillDry(int64_t start, int frames) {
+    for (int channel = 0; channel < 2; ++channel)
+        for (int frame = 0; frame < frames; ++frame) {
+            const uint64_t at = static_cast<uint64_t>(start + frame) & ringMask;
+            const float lastGood =
+                wet[channel][static_cast<uint64_t>(start - 1 - frame) & ringMask];
+            const float standIn = dry[channel][(at - static_cast<uint64_t>(dryDelay)) & ringMask];
+            wet[channel][at] =
+                lastSegmentWet ? lastGood + (standIn - lastGood) * rampAt(frame, frames) : standIn;
+        }
+    lastSegmentWet = false;
+}
+
+void SharedBlockClient::noteMiss(int frames) {
+    late.fetch_add(1, std::memory_order_relaxed);
+    missedFramesInARow += frames;
+    if (missedFramesInARow >= framesPerSecond) stuck.store(true, std::memory_order_relaxed);
+}
+
+void SharedBlockClient::settlePending() {
+    if (pendingFrames == 0) return;
+    if (helperIdle()) {
+        fillFromHelper(pendingStart, pendingFrames);
+    } else {
+        fillDry(pendingStart, pendingFrames);
+        noteMiss(pendingFrames);
+    }
+    pendingFrames = 0;
+}
+
+bool SharedBlockClient::processBehind(float *left, float *right, int frames,
+                                      const BlockExtras &extras, bool &extrasSent) {
+    extrasSent = false;
+    if (pipelineFrames == 0 || frames < 1 || frames > pipelineFrames) return false;
+    if (!pipelineRunning) resetPipeline();
+    settlePending();
+    for (int frame = 0; frame < frames; ++frame) {
+        const uint64_t at = static_cast<uint64_t>(position + frame) & ringMask;
+        dry[0][at] = left[frame];
+        dry[1][at] = right[frame];
+    }
+    if (helperIdle()) {
+        submit(left, right, frames, extras);
+        extrasSent = true;
+        pendingStart = position;
+        pendingFrames = frames;
+    } else {
+        fillDry(position, frames);
+        noteMiss(frames);
+    }
+    const int64_t playFrom = position - pipelineFrames;
+    for (int frame = 0; frame < frames; ++frame) {
+        const uint64_t at = static_cast<uint64_t>(playFrom + frame) & ringMask;
+        left[frame] = wet[0][at];
+        right[frame] = wet[1][at];
+    }
+    position += frames;
+    return true;
+}
+
+} // namespace orvane::vst

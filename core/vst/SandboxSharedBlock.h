@@ -1,0 +1,142 @@
+#pragma once
+
+#include "core/vst/Deadline.h"
+#include "core/vst/SandboxProtocol.h"
+#include "core/vst/Vst3Plugin.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace orvane::vst {
+
+/// One block's exchange between the application and a helper, laid out in memory that both
+/// processes map. The application fills the input, the parameter values and the notes, then
+/// bumps `requested`; the helper processes and sets `completed` to the same number. Both words
+/// are futexes, so either side sleeps in the kernel and is woken without a socket.
+struct SharedBlockLayout {
+    std::atomic<uint32_t> requested{0};
+    std::atomic<uint32_t> completed{0};
+    int32_t frames = 0;
+    int32_t paramCount = 0;
+    int32_t noteOffCount = 0;
+    int32_t noteOnCount = 0;
+    ParameterValue params[maximumParamsPerLine];
+    int32_t noteOffs[maximumBlockNotes];
+    NoteOn noteOns[maximumBlockNotes];
+    float input[2][maximumProcessFrames];
+    float output[2][maximumProcessFrames];
+};
+static_assert(std::atomic<uint32_t>::is_always_lock_free, "futex words must be plain integers");
+
+/// A mapping of one `SharedBlockLayout`: made by the application, opened by name in the helper.
+class SharedBlockMapping {
+  public:
+    SharedBlockMapping() = default;
+    ~SharedBlockMapping();
+    SharedBlockMapping(const SharedBlockMapping &) = delete;
+    SharedBlockMapping &operator=(const SharedBlockMapping &) = delete;
+
+    /// Makes a fresh region only this user may open; its name (for "SHAREDBLOCK ") in `name`.
+    bool create(std::string &name);
+    /// Maps the region another process made.
+    bool open(const std::string &name);
+    SharedBlockLayout *block() const { return layout; }
+
+  private:
+    SharedBlockLayout *layout = nullptr;
+};
+
+/// Removes a region's name once the helper holds its own mapping; the memory stays while
+/// either process maps it, and nobody else can open it any more.
+void unlinkSharedBlock(const std::string &name);
+
+/// Wakes every process sleeping on `word`.
+void wakeSharedWord(std::atomic<uint32_t> &word);
+/// Sleeps while `word` still holds `expected`, at most `limit`; returns early on a change or a
+/// signal. Allocation-free.
+void waitOnSharedWord(std::atomic<uint32_t> &word, uint32_t expected,
+                      std::chrono::nanoseconds limit);
+
+/// What a block's exchange came to.
+enum class SharedBlockOutcome { processed, late, helperGone };
+
+/// The application's side of one insert's shared block. The audio thread either waits for the
+/// block (`processNow`, offline renders: no added latency) or runs one block behind
+/// (`processBehind`, live: never waits). Everything a block needs was sized by `prepare`.
+class SharedBlockClient {
+  public:
+    SharedBlockClient(std::unique_ptr<SharedBlockMapping> mapping, int controlFd);
+
+    /// Main thread, with the audio thread kept out: sizes the pipeline for blocks of up to
+    /// `blockSize` frames, which is also the latency it adds. The dry signal that stands in for
+    /// a missed block is delayed by `pluginLatency` more, as the plug-in delays its own output.
+    void prepare(int blockSize, double sampleRate, int pluginLatency);
+    int addedLatency() const { return pipelineFrames; }
+
+    /// Values and notes that go with the next block submitted.
+    struct BlockExtras {
+        std::span<const ParameterValue> params;
+        std::span<const NoteOn> noteOns;
+        std::span<const int> noteOffs;
+    };
+
+    /// Audio thread: sends the block and waits for it until `deadline`. A block still running
+    /// from before is waited for first and its output dropped.
+    SharedBlockOutcome processNow(float *left, float *right, int frames, const BlockExtras &extras,
+                                  Deadline deadline, bool &extrasSent);
+    /// Audio thread: hands the block over and plays what the helper finished during the last
+    /// period, so the output is the input delayed by `addedLatency` frames. A block the helper
+    /// did not finish in time is played as the dry signal, crossfaded from the last good block
+    /// so it never clicks, and counted. Blocks longer than the prepared size are refused.
+    bool processBehind(float *left, float *right, int frames, const BlockExtras &extras,
+                       bool &extrasSent);
+
+    /// Waits until the helper has finished the block it was given last, if any, so that a
+    /// request sent now comes after it. Under the same lock as the processing calls.
+    SharedBlockOutcome finishBlockInFlight(Deadline deadline);
+
+    /// Blocks the helper missed since the client was made (any thread).
+    uint64_t lateBlocks() const { return late.load(std::memory_order_relaxed); }
+    /// True once the helper has missed every block for a whole second (any thread).
+    bool stuckForASecond() const { return stuck.load(std::memory_order_relaxed); }
+    /// True once the helper has finished a block: a helper that never has is broken, not
+    /// unlucky, and is not worth restarting (any thread).
+    bool everCompleted() const { return shared->completed.load(std::memory_order_relaxed) != 0; }
+
+  private:
+    bool helperIdle() const;
+    bool controlConnectionBroken() const;
+    void submit(const float *left, const float *right, int frames, const BlockExtras &extras);
+    void takeOutput(float *left, float *right, int frames) const;
+    void settlePending();
+    void fillFromHelper(int64_t start, int frames);
+    void fillDry(int64_t start, int frames);
+    void noteMiss(int frames);
+    void resetPipeline();
+
+    std::unique_ptr<SharedBlockMapping> mapping;
+    SharedBlockLayout *shared;
+    int controlFd;
+    int pipelineFrames = 0;
+    int dryDelay = 0;
+    int64_t framesPerSecond = 48000;
+    // Rings indexed by stream position: what goes out (processed or standing in) and what
+    // came in, so the dry signal can stand in with the same delay.
+    std::vector<float> wet[2];
+    std::vector<float> dry[2];
+    uint64_t ringMask = 0;
+    int64_t position = 0;
+    int64_t pendingStart = 0;
+    int pendingFrames = 0;
+    bool lastSegmentWet = false;
+    bool pipelineRunning = false;
+    int64_t missedFramesInARow = 0;
+    std::atomic<uint64_t> late{0};
+    std::atomic<bool> stuck{false};
+};
+
+} // namespace orvane::vst

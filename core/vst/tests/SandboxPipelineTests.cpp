@@ -1,0 +1,188 @@
+// Live blocks through the shared block: one period behind, a late helper stands in with the dry
+// signal instead of being dropped, and a lost helper comes back with its state.
+#include "core/vst/Vst3Plugin.h"
+
+#include "core/vst/tests/SandboxTestSupport.h"
+#include "tests/support/AllocationCounter.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <thread>
+
+namespace orvane::vst {
+namespace {
+
+using namespace testing;
+
+constexpr double sampleRate = 48000.0;
+constexpr int blockSize = 256;
+constexpr uint32_t zamCompThreshold = 7;
+// The misbehaving effect's state with the latency of 256 samples.
+const std::vector<uint8_t> latencyState = {0x4D, 0x42, 0x56, 0x48, 3, 0, 0, 0};
+const auto period = std::chrono::microseconds(blockSize * 1000000LL / 48000);
+
+/// A stereo sine, long enough for `blocks` blocks, as one channel after the other per block.
+struct Signal {
+    std::vector<float> left, right;
+    explicit Signal(int blocks)
+        : left(static_cast<size_t>(blocks * blockSize)),
+          right(static_cast<size_t>(blocks * blockSize)) {
+        fillSine(left, 300.0, 0.5, sampleRate, 0);
+        fillSine(right, 200.0, 0.4, sampleRate, 0);
+    }
+};
+
+class SandboxPipeline : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        controller.enabled = true;
+        controller.helperSearchFolder = helperProgramFolder();
+    }
+
+    void loadSandboxed(Vst3Plugin &plugin, const std::string &path) {
+        plugin.setUseOutOfProcess(true, &controller);
+        ASSERT_TRUE(plugin.load(path, "")) << controller.lastError;
+        ASSERT_TRUE(plugin.prepare(sampleRate, blockSize));
+    }
+
+    /// Plays block `index` of `signal` live into `out`; with `settle`, waits until the helper
+    /// has finished it, as a helper that keeps up with its period would have.
+    static void playLive(Vst3Plugin &plugin, const Signal &signal, int index, Signal &out,
+                         bool settle) {
+        const auto offset = static_cast<size_t>(index * blockSize);
+        std::copy_n(signal.left.begin() + offset, blockSize, out.left.begin() + offset);
+        std::copy_n(signal.right.begin() + offset, blockSize, out.right.begin() + offset);
+        ASSERT_TRUE(plugin.processLive(out.left.data() + offset, out.right.data() + offset,
+                                       blockSize, {}, {}));
+        // A request is served only after the block in flight.
+        if (settle) plugin.hasEditor();
+    }
+
+    ThirdPartyLeaksIgnored zamLeaks;
+    PluginSandboxController controller;
+};
+
+TEST_F(SandboxPipeline, LiveOutputIsTheInProcessRenderOneBlockLaterWithoutAllocating) {
+    ASSERT_TRUE(zamPluginsInstalled());
+    constexpr int blocks = 40;
+    Vst3Plugin local, remote;
+    ASSERT_TRUE(local.load(zamBundle("ZamComp"), ""));
+    ASSERT_TRUE(local.prepare(sampleRate, blockSize));
+    loadSandboxed(remote, zamBundle("ZamComp"));
+    EXPECT_EQ(remote.liveLatency(), blockSize);
+    EXPECT_EQ(local.liveLatency(), 0);
+    for (Vst3Plugin *plugin : {&local, &remote})
+        ASSERT_TRUE(plugin->setParameterNormalized(zamCompThreshold, 0.3f));
+    const Signal input(blocks);
+    Signal rendered = input, live(blocks);
+    for (int block = 0; block < blocks; ++block) {
+        const auto offset = static_cast<size_t>(block * blockSize);
+        local.process(rendered.left.data() + offset, rendered.right.data() + offset, blockSize);
+        orvane::testing::AllocationScope scope;
+        playLive(remote, input, block, live, false);
+        EXPECT_EQ(scope.allocations() + scope.frees(), 0u) << "block " << block;
+        remote.hasEditor();
+    }
+    const std::vector<float> silence(blockSize, 0.0f);
+    EXPECT_TRUE(std::equal(silence.begin(), silence.end(), live.left.begin()));
+    EXPECT_TRUE(std::equal(rendered.left.begin(), rendered.left.end() - blockSize,
+                           live.left.begin() + blockSize));
+    EXPECT_TRUE(std::equal(rendered.right.begin(), rendered.right.end() - blockSize,
+                           live.right.begin() + blockSize));
+    EXPECT_LT(rms(rendered.left.data() + 20 * blockSize, 20 * blockSize),
+              rms(input.left.data() + 20 * blockSize, 20 * blockSize))
+        << "the threshold must be heard for the comparison to mean anything";
+    EXPECT_EQ(remote.lateBlocks(), 0u);
+}
+
+TEST_F(SandboxPipeline, AHelperStoppedFor80MillisecondsFadesToDryWithoutAClickAndResumes) {
+    constexpr int before = 8, after = 8;
+    constexpr int stopped = 80000 / (blockSize * 1000000 / 48000) + 1;
+    constexpr int blocks = before + stopped + after;
+    Vst3Plugin plugin;
+    loadSandboxed(plugin, misbehavingEffectPath());
+    const int32_t helper = plugin.helperProcessId();
+    const Signal input(blocks);
+    Signal out(blocks);
+    int block = 0;
+    for (; block < before; ++block)
+        playLive(plugin, input, block, out, true);
+    ASSERT_EQ(kill(helper, SIGSTOP), 0);
+    for (auto next = std::chrono::steady_clock::now(); block < before + stopped; ++block) {
+        playLive(plugin, input, block, out, false);
+        next += period;
+        std::this_thread::sleep_until(next);
+    }
+    ASSERT_EQ(kill(helper, SIGCONT), 0);
+    plugin.hasEditor();
+    for (; block < blocks; ++block)
+        playLive(plugin, input, block, out, true);
+
+    EXPECT_GE(plugin.lateBlocks(), static_cast<uint64_t>(stopped - 1));
+    EXPECT_FALSE(plugin.restartLostHelper());
+    EXPECT_FALSE(plugin.collectTransportFailure());
+    EXPECT_TRUE(plugin.isLoaded());
+    EXPECT_EQ(plugin.helperProcessId(), helper);
+    // The effect passes its input: the output is the input one block later, except where the
+    // last good block fades out over the dry signal, within one block.
+    for (const auto &[played, sent] :
+         {std::pair{&out.left, &input.left}, {&out.right, &input.right}}) {
+        size_t firstDifferent = played->size(), lastDifferent = 0;
+        float largestStep = 0.0f;
+        for (size_t i = blockSize; i < played->size(); ++i) {
+            if (std::abs((*played)[i] - (*sent)[i - blockSize]) > 1e-6f) {
+                firstDifferent = std::min(firstDifferent, i);
+                lastDifferent = i;
+            }
+            largestStep = std::max(largestStep, std::abs((*played)[i] - (*played)[i - 1]));
+        }
+        ASSERT_LT(firstDifferent, played->size()) << "the faded block must be there";
+        EXPECT_LT(lastDifferent - firstDifferent, static_cast<size_t>(blockSize));
+        // A sine of 300 Hz at 0.5 moves 0.02 a sample; a click would jump by far more.
+        EXPECT_LT(largestStep, 0.05f);
+    }
+}
+
+TEST_F(SandboxPipeline, AKilledHelperIsRestartedWithItsStateWithinASecond) {
+    // Room for a second of blocks while the restart is awaited.
+    constexpr int blocks = 8 + 200 + 4;
+    Vst3Plugin plugin;
+    loadSandboxed(plugin, misbehavingEffectPath());
+    ASSERT_TRUE(plugin.setState(latencyState));
+    ASSERT_TRUE(plugin.prepare(sampleRate, blockSize));
+    ASSERT_EQ(plugin.latency, 256);
+    const int32_t first = plugin.helperProcessId();
+    const Signal input(blocks);
+    Signal out(blocks);
+    int block = 0;
+    for (; block < 8; ++block)
+        playLive(plugin, input, block, out, true);
+    EXPECT_FALSE(plugin.restartLostHelper()) << "a healthy helper stays";
+    ASSERT_EQ(kill(first, SIGKILL), 0);
+    const auto killedAt = std::chrono::steady_clock::now();
+    bool restarted = false;
+    while (!restarted && block < blocks - 4 &&
+           std::chrono::steady_clock::now() - killedAt < std::chrono::seconds(1)) {
+        playLive(plugin, input, block++, out, false);
+        restarted = plugin.restartLostHelper();
+        if (!restarted) std::this_thread::sleep_for(period);
+    }
+    ASSERT_TRUE(restarted) << "restarted within a second";
+    EXPECT_NE(plugin.helperProcessId(), first);
+    EXPECT_FALSE(controller.lastError.empty());
+    EXPECT_EQ(plugin.latency, 256);
+    std::vector<uint8_t> state;
+    ASSERT_TRUE(plugin.getState(state));
+    EXPECT_EQ(state, latencyState);
+    const uint64_t lateBefore = plugin.lateBlocks();
+    for (int played = 0; played < 4; ++played)
+        playLive(plugin, input, block++, out, true);
+    EXPECT_EQ(plugin.lateBlocks(), lateBefore) << "the new helper keeps up";
+    const auto last = static_cast<size_t>((block - 1) * blockSize);
+    EXPECT_TRUE(std::equal(out.left.begin() + last, out.left.begin() + last + blockSize,
+                           input.left.begin() + last - blockSize));
+}
+
+} // namespace
+} // namespace orvane::vst
