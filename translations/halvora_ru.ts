@@ -696,6 +696,10 @@ Report: %3</source>
         <source>Don&apos;t Save</source>
         <translation>Не сохранять</translation>
     </message>
+    <message>
+        <source>A plug-in&apos;s helper stopped and was restarted: %1</source>
+        <translation>Вспомогательный процесс плагина остановился и был перезапущен: %1</translation>
+    </message>
 </context>
 <context>
     <name>OVMainView</name>

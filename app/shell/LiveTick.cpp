@@ -14,6 +14,7 @@ LiveTickReport LiveTick::run(const Sink &sink) {
     if (rack) {
         rack->collectRetiredViews();
         report.helperFailures = rack->collectHelperFailures();
+        report.helperRestarts = rack->takeHelperRestartNotes();
     }
     report.capturedFrames = device.drainCapture();
     engine.copyTrackMetersToProject();

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace orvane {
 
@@ -16,6 +18,8 @@ class PluginRack;
 struct LiveTickReport {
     int32_t notifications = 0;  // handed to the sink, xruns included
     int32_t helperFailures = 0; // out-of-process plug-ins that failed since the last tick
+    /// One line per plug-in whose lost helper was started again with its state.
+    std::vector<std::string> helperRestarts;
     int64_t capturedFrames = 0; // input appended to the recording
 };
 

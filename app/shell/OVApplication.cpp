@@ -310,6 +310,12 @@ void OVApplication::onTick() {
     if (report.helperFailures > 0)
         betaSessionLog("error", "plugins",
                        "helper failed: " + std::to_string(report.helperFailures) + " inserts");
+    for (const std::string &restart : report.helperRestarts) {
+        betaSessionLog("error", "plugins", "helper restarted: " + restart);
+        statusField.setText(withArguments(
+            translate("OVApplication", "A plug-in's helper stopped and was restarted: %1"),
+            {restart}));
+    }
     if (!audioLostReported && audioPtr->deviceWasLost()) {
         audioLostReported = true;
         statusField.setText(
