@@ -278,6 +278,10 @@ std::string HelperServer::dispatch(Connection &connection, const std::string &li
         hostingLv2 = false;
         return "OK";
     }
+    if (line.starts_with("STATEFOLDER ")) {
+        lv2Plugin.setStateFolder(rest("STATEFOLDER "));
+        return "OK";
+    }
     if (line == "GETSTATE") return getState();
     if (line.starts_with("SETSTATE ")) return setState(rest("SETSTATE "));
     if (line == "HASEDITOR") return !hostingLv2 && plugin.hasEditor() ? "YES" : "NO";

@@ -130,11 +130,16 @@ void buildMidiClipIndex(const GraphSnapshot &snapshot, const Clip &clip, const E
 
 void ArrangementSource::produceRt(const RenderContext &context, std::size_t trackIndex, float *left,
                                   float *right) {
-    if (context.inputsOnly) return;
     const GraphSnapshot &snapshot = context.snapshot;
     const Track &track = *snapshot.tracks[trackIndex];
     const int32_t frames = context.frames;
     const int64_t position = context.position;
+    if (context.inputsOnly) {
+        // Stopped: keys played on an armed instrument track still sound; no clip does.
+        if (track.type == TrackType::Midi && track.armed && context.liveMidi)
+            addLiveInputRt(snapshot, *context.liveMidi, track, left, right, frames, position);
+        return;
+    }
     if (track.type == TrackType::Audio) {
         for (const auto &clip : track.clips)
             if (clip->kind == ClipKind::Audio && clip->takeActive && !clip->isSessionClip() &&

@@ -390,7 +390,7 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
     const bool isPlaying = playing.load();
     const bool isRecording = recording.load();
     const bool monitoring = tracksMonitorInput.load(std::memory_order_relaxed);
-    if (!isPlaying && !isRecording && !monitoring) return;
+    if (!isPlaying && !isRecording && !monitoring && !snapshot.anyArmedMidi) return;
     if (!snapshot.scratch) return;
     const int64_t position = Transport::clampPosition(playhead.load());
     RenderContext context =
@@ -401,7 +401,8 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
         context.inputFrame = firstFrame;
     }
     if (!isPlaying && !isRecording) {
-        // Stopped: the monitoring tracks' chains run on their input at a standing playhead.
+        // Stopped: the monitoring tracks' chains run on their input, and armed instrument
+        // tracks on the keys played, at a standing playhead.
         context.inputsOnly = true;
         renderArrangementRt(context);
         return;

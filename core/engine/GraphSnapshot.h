@@ -158,6 +158,8 @@ struct GraphSnapshot {
     bool anyArmed = false;
     /// Some audio track plays its input through its chain (see `Track::monitorsInput`).
     bool anyMonitorsInput = false;
+    /// Some MIDI track is armed: its keys sound while the transport stands.
+    bool anyArmedMidi = false;
     std::vector<ExpressionMap> expressionMaps;
     std::array<float, 12> scalaCents{};
     int32_t scaleRoot = 0;

@@ -241,6 +241,7 @@ std::shared_ptr<GraphSnapshot> SnapshotBuilder::build(const Project &project,
     for (const auto &track : snapshot->tracks) {
         if (track->armed) snapshot->anyArmed = true;
         if (track->monitorsInput()) snapshot->anyMonitorsInput = true;
+        if (track->armed && track->type == TrackType::Midi) snapshot->anyArmedMidi = true;
         if (track->type == TrackType::Return && snapshot->returnCount < 8)
             snapshot->returnIds[static_cast<std::size_t>(snapshot->returnCount++)] = track->id;
     }

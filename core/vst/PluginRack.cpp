@@ -402,6 +402,7 @@ std::shared_ptr<Vst3Plugin> PluginRack::createSandboxedLv2(const std::string &ur
     if (!sandbox.ensureSandboxRunning || !sandbox.ensureSandboxRunning()) return nullptr;
     auto plugin = std::make_shared<Vst3Plugin>();
     plugin->setUseOutOfProcess(true, sandbox.controller);
+    plugin->setSandboxStateFolder(lv2StateFolder());
     if (!plugin->load(pluginId, "") || !plugin->prepare(sampleRate, blockSize)) {
         if (plugin->ownHelperCrashed()) blacklistPluginUid(pluginId);
         return nullptr;
@@ -489,6 +490,9 @@ void PluginRack::saveStatesIntoProject() {
             if (slot.lv2Plugin->getState(state)) insert.state = state;
             continue;
         }
+        // A sandboxed LV2 plug-in writes its files where the project now lives.
+        if (lv2::isLv2PluginId(slot.plugin->description.uid))
+            slot.plugin->setSandboxStateFolder(lv2StateFolder());
         if (slot.plugin->getState(state)) insert.state = state;
         insert.bundlePath = slot.bundlePath;
     }

@@ -241,6 +241,7 @@ struct Vst3Plugin::Impl {
     std::string loadedUid;
     std::vector<uint8_t> lastState;
     bool stateKnown = false;
+    std::string stateFolder;
     uint64_t lateBeforeRestart = 0;
     // Whether this instance's own helper process died by itself (main thread).
     bool helperDied = false;
@@ -331,7 +332,23 @@ int Vst3Plugin::connectHelper(const std::string &path, const std::string &uid) {
         stopHelperProcess(impl->helper);
         return -1;
     }
+    // Before any state reaches it: files the state names are looked for in this folder.
+    if (!impl->stateFolder.empty() &&
+        (!oopWriteLine(fd, "STATEFOLDER " + impl->stateFolder) ||
+         !oopReadReply(fd, reply, Deadline::after(controlReplyDeadline)))) {
+        close(fd);
+        stopHelperProcess(impl->helper);
+        return -1;
+    }
     return fd;
+}
+
+bool Vst3Plugin::setSandboxStateFolder(const std::string &folder) {
+    // One request line: a folder name holding a line break cannot be sent.
+    if (folder.find_first_of("\r\n") != std::string::npos) return false;
+    if (folder == impl->stateFolder) return true;
+    impl->stateFolder = folder;
+    return impl->socketFd < 0 || remoteExpectOk("STATEFOLDER " + folder);
 }
 
 // A helper that cannot map the region still serves blocks over the socket.

@@ -62,6 +62,9 @@ class Vst3Plugin {
 
     void setUseOutOfProcess(bool outOfProcess, PluginSandboxController *sandbox);
     bool usesOutOfProcess() const { return useOutOfProcess; }
+    /// Where a sandboxed LV2 plug-in keeps the files it writes with its state (inside the
+    /// project folder); sent to its helper now and to every helper that stands in for it.
+    bool setSandboxStateFolder(const std::string &folder);
 
     /// Loads the bundle at `path`. A `uid` of 32 hexadecimal digits picks the audio class whose
     /// id, in uppercase hexadecimal, equals it exactly; any other uid (empty, a path) takes the

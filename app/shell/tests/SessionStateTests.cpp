@@ -39,17 +39,24 @@ TEST_F(SessionStateTest, FoldersFollowTheXdgVariablesAndFallBackToHome) {
 }
 
 TEST_F(SessionStateTest, DiagnosticsCountTheCompatibilityReportsEntries) {
+    // The count ends the second line, whichever language the line is in.
+    const auto countLine = [] {
+        std::istringstream lines(diagnosticsText());
+        std::string line;
+        std::getline(lines, line);
+        std::getline(lines, line);
+        return line;
+    };
     const std::string report = vst::defaultVstCompatPath();
-    EXPECT_NE(diagnosticsText().find("report: 0\n"), std::string::npos) << diagnosticsText();
+    EXPECT_TRUE(countLine().ends_with(": 0")) << diagnosticsText();
     vst::CompatibilityEntry compressor, equaliser;
     compressor.id = "a";
     equaliser.id = "b";
     equaliser.format = "LV2";
     ASSERT_TRUE(vst::saveCompatibilityReport(report, {compressor, equaliser}));
-    const std::string text = diagnosticsText();
-    EXPECT_NE(text.find("report: 2\n"), std::string::npos) << text;
-    EXPECT_NE(text.find(report), std::string::npos) << text;
-    EXPECT_NE(text.find(halvoraLogDir().string()), std::string::npos) << text;
+    EXPECT_TRUE(countLine().ends_with(": 2")) << diagnosticsText();
+    EXPECT_NE(diagnosticsText().find(report), std::string::npos);
+    EXPECT_NE(diagnosticsText().find(halvoraLogDir().string()), std::string::npos);
 }
 
 TEST_F(SessionStateTest, SessionMetaIsWrittenLineByLineAndReadBack) {

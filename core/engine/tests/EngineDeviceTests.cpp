@@ -70,6 +70,23 @@ TEST(DeviceBlocks, MidiEventsActAtTheirFrame) {
     EXPECT_NE(ringKey[255], 0.0f);
 }
 
+// Playing a keyboard into an armed instrument track is heard before anyone presses play; a
+// disarmed track stays silent, and the transport does not move.
+TEST(DeviceBlocks, KeysOnAnArmedInstrumentTrackSoundWhileStopped) {
+    RenderRig rig;
+    auto keys = rig.addTrack(TrackType::Midi);
+    rig.edit([&](Project &) { keys->armed = true; });
+    Engine &engine = rig.engine;
+    const std::array<MidiEvent, 1> press{MidiEvent{10, 0x90, 60, 110}};
+    const auto pressed = renderPeriod(engine, 256, press);
+    EXPECT_EQ(firstSounding(pressed), 10u);
+    EXPECT_NE(renderPeriod(engine, 256)[100], 0.0f) << "the key is held";
+    EXPECT_EQ(engine.playhead.load(), 0);
+    rig.edit([&](Project &) { keys->armed = false; });
+    const auto disarmed = renderPeriod(engine, 256, press);
+    EXPECT_EQ(firstSounding(disarmed), disarmed.size());
+}
+
 // A key held over the cycle's jump back keeps its length, and the take's notes and length
 // run on past the jump instead of folding back onto the first pass.
 TEST(DeviceBlocks, RecordedNotesRunOnAcrossTheCycleJump) {

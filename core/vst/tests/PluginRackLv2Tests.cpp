@@ -2,6 +2,7 @@
 // automated, bypassed, played from MIDI clips, and left as placeholders when missing.
 #include "core/engine/Engine.h"
 #include "core/lv2/Lv2Plugin.h"
+#include "core/lv2/Lv2World.h"
 #include "core/project_io/ProjectFolder.h"
 #include "core/vst/PluginRack.h"
 #include "core/vst/PluginSandboxController.h"
@@ -460,6 +461,48 @@ TEST(SandboxedLv2, StateSavedInTheHelperRestoresInProcess) {
     ASSERT_TRUE(local.load(x42Equalizer));
     ASSERT_TRUE(local.prepare(rate, block));
     EXPECT_TRUE(local.setState(state)) << local.lastError;
+}
+
+// The test bundle writes a file with its state; in a helper it must land in the project's
+// folder as it does in process, or the project loses it when the helper's scratch goes.
+TEST(SandboxedLv2, FilesThePluginWritesWithItsStateLandInTheProjectFolder) {
+    const std::string fileState = "urn:halvora:test:file-state";
+    Lv2Session sandboxed(true);
+    testing::ScopedEnvironment folders("LV2_PATH",
+                                       std::string(HALVORA_LV2_TEST_BUNDLES_DIR) + ":/usr/lib/lv2");
+    {
+        std::lock_guard lock(lv2::Lv2World::lock());
+        ASSERT_TRUE(lv2::Lv2World::instance().loadBundle(
+            std::string(HALVORA_LV2_TEST_BUNDLES_DIR) + "/HalvoraFileState.lv2"));
+    }
+    TemporaryFolder project;
+    const uint64_t trackId = addToneTrack(sandboxed.engine);
+    {
+        std::lock_guard lock(sandboxed.engine.projectMutex);
+        sandboxed.engine.project.rootPath = project.path().string();
+    }
+    ASSERT_TRUE(sandboxed.rack.loadLv2(trackId, fileState)) << sandboxed.controller.lastError;
+    ASSERT_TRUE(sandboxed.rack.slots.at(0).plugin->usesOutOfProcess());
+    sandboxed.rack.saveStatesIntoProject();
+    std::vector<std::filesystem::path> written;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(project.path()))
+        if (entry.path().filename() == "contents.txt") written.push_back(entry.path());
+    ASSERT_EQ(written.size(), 1u) << "the plug-in's file is inside the project folder";
+    EXPECT_NE(written[0].string().find("/plugin-files/"), std::string::npos) << written[0];
+
+    std::vector<uint8_t> state;
+    {
+        std::lock_guard lock(sandboxed.engine.projectMutex);
+        state = insertOf(sandboxed.engine, trackId, 0).state;
+    }
+    lv2::Lv2Plugin restored;
+    ASSERT_TRUE(restored.load(fileState));
+    restored.setStateFolder((project.path() / "plugin-files").string());
+    ASSERT_TRUE(restored.prepare(rate, 64));
+    ASSERT_TRUE(restored.setState(state)) << restored.lastError;
+    std::vector<float> left(64), right(64);
+    ASSERT_TRUE(restored.process(left.data(), right.data(), 64));
+    EXPECT_EQ(left[0], 7.0f) << "the restored plug-in read its file back";
 }
 
 TEST(SandboxedLv2, APluginThatCrashesIsBlacklistedAndTheRenderGoesOn) {
