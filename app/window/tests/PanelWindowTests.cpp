@@ -89,15 +89,19 @@ struct PanelTest : ::testing::Test {
             if (candidate->name == name) return candidate;
         return nullptr;
     }
+    /// The row and column of the session cell showing `name`; -1, -1 when none does.
+    static std::pair<int, int> cellNamed(const SessionGridModel &grid, const std::string &name) {
+        for (std::size_t r = 0; r < grid.rows.size(); ++r)
+            for (std::size_t c = 0; c < grid.columns.size(); ++c)
+                if (grid.cell(r, c).name == name) return {int(r), int(c)};
+        return {-1, -1};
+    }
 };
 
 TEST_F(PanelTest, ClickingASessionClipLaunchesItAndTheGridMarksItPlaying) {
     auto &session = show<SessionPanel>(createSessionPanel(app, nullptr));
     const SessionGridModel &grid = session.model();
-    int row = -1, column = -1;
-    for (std::size_t r = 0; r < grid.rows.size(); ++r)
-        for (std::size_t c = 0; c < grid.columns.size(); ++c)
-            if (grid.cell(r, c).name == "Loop A") row = int(r), column = int(c);
+    const auto [row, column] = cellNamed(grid, "Loop A");
     ASSERT_GE(row, 0) << "the start-up song's session clip is in the grid";
     EXPECT_FALSE(grid.cell(row, column).playing);
 
@@ -147,10 +151,7 @@ TEST_F(PanelTest, AddingASceneIsAnUndoableEditThatTheGridShows) {
 TEST_F(PanelTest, AClipsLaunchQuantisationIsChosenFromItsMenuAndUndone) {
     auto &session = show<SessionPanel>(createSessionPanel(app, nullptr));
     const SessionGridModel &grid = session.model();
-    int row = -1, column = -1;
-    for (std::size_t r = 0; r < grid.rows.size(); ++r)
-        for (std::size_t c = 0; c < grid.columns.size(); ++c)
-            if (grid.cell(r, c).name == "Loop A") row = int(r), column = int(c);
+    const auto [row, column] = cellNamed(grid, "Loop A");
     ASSERT_GE(column, 0);
     const auto clip = app.engine().project.findClip(grid.cell(row, column).clipId);
     ASSERT_TRUE(clip);
@@ -190,10 +191,7 @@ TEST_F(PanelTest, TheGridMovesAClipToAnotherSceneFillsACellAndSetsASceneTempo) {
     QTest::mouseClick(button(session, QStringLiteral("Добавить сцену")), Qt::LeftButton);
     const SessionGridModel &grid = session.model();
     ASSERT_GE(grid.rows.size(), 2u);
-    int row = -1, column = -1;
-    for (std::size_t r = 0; r < grid.rows.size(); ++r)
-        for (std::size_t c = 0; c < grid.columns.size(); ++c)
-            if (grid.cell(r, c).name == "Loop A") row = int(r), column = int(c);
+    const auto [row, column] = cellNamed(grid, "Loop A");
     ASSERT_GE(column, 0);
     // Moved to the row above: a row target the last scene lasts only while it holds a clip.
     const int target = row > 0 ? row - 1 : row + 1;
