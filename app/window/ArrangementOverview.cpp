@@ -93,6 +93,15 @@ void ArrangementOverview::paintEvent(QPaintEvent *) {
     painter.drawRect(QRectF(shownStart, 1.0, std::max(4.0, shownEnd - shownStart), height() - 2.0));
 }
 
+void ArrangementOverview::followTimeline() {
+    const TimelineGeometry &layout = timeline.timelineGeometry();
+    const Shown now{app.engine().playhead.load(), layout.scrollBeats, layout.pixelsPerBeat,
+                    timeline.width()};
+    if (now == shown) return;
+    shown = now;
+    update();
+}
+
 void ArrangementOverview::moveTimelineTo(double x) {
     const double usable = std::max(1.0, width() - TimelineGeometry::headerWidth - edge);
     const double beats = (x - TimelineGeometry::headerWidth) / usable * spannedBeats();

@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <cstdint>
+
 namespace orvane {
 
 class OVApplication;
@@ -20,6 +22,9 @@ class ArrangementOverview : public QWidget {
     double spannedBeats() const;
     /// The strip's x for `beats`.
     double xForBeats(double beats) const;
+    /// From the window's tick: repaints only when the playhead or the arrangement's view
+    /// moved, so a standing window costs nothing here.
+    void followTimeline();
 
   protected:
     void paintEvent(QPaintEvent *event) override;
@@ -29,6 +34,13 @@ class ArrangementOverview : public QWidget {
   private:
     OVApplication &app;
     TimelineView &timeline;
+    struct Shown {
+        int64_t playhead = -1;
+        double scrollBeats = -1.0;
+        double pixelsPerBeat = -1.0;
+        int timelineWidth = -1;
+        bool operator==(const Shown &) const = default;
+    } shown;
     double visibleBeats() const;
     /// Centres the arrangement on the beat under `x`.
     void moveTimelineTo(double x);

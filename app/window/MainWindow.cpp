@@ -161,6 +161,7 @@ void MainWindow::projectChanged() {
     refreshHistoryActions();
     refreshTitle();
     timelineView->update();
+    overview->update();
     editor->update();
     session->projectChanged();
     mixer->projectChanged();
@@ -590,7 +591,7 @@ void MainWindow::tick() {
         projectChanged();
     }
     timelineView->onTick();
-    if (overview->isVisible()) overview->update();
+    if (overview->isVisible()) overview->followTimeline();
     session->onTick();
     mixer->onTick();
     if (browser->isVisible()) browser->onTick();
