@@ -62,17 +62,18 @@ void interleave(const float *left, const float *right, int32_t frames, int32_t c
     }
 }
 
-/// File-backed media are read in pieces of half a second per clip on the rendering thread,
-/// just before the block that needs them: a long project's memory stays at one piece per
-/// sounding clip, and a read costs nothing next to mixing what it brought.
-int64_t exportWindowFrames(const Engine &engine, int32_t block) {
-    const auto halfSecond = static_cast<int64_t>(std::max(engine.sampleRate.load(), 1.0) / 2.0);
-    return std::max<int64_t>(halfSecond, 8 * int64_t{block});
+/// File-backed media are read in pieces of 16,384 frames per clip on a reader thread, a piece
+/// ahead of the block that needs them: a long project's memory stays at a few pieces per
+/// sounding clip, and pieces this size cost one large read each while their memory stays
+/// small enough to be reused warm instead of being faulted in afresh.
+int64_t exportWindowFrames(int32_t block) {
+    constexpr int64_t pieceFrames = 16384;
+    return std::max<int64_t>(pieceFrames, 8 * int64_t{block});
 }
 
 bool renderBlocks(Engine &engine, int64_t start, int64_t frames, int32_t channels, int32_t block,
                   const OfflineRenderSink &sink, const OfflineRenderProgress &progress) {
-    ExportMediaReader media(engine, exportWindowFrames(engine, block));
+    ExportMediaReader media(engine, exportWindowFrames(block));
     std::array<std::vector<float>, 2> scratch{std::vector<float>(static_cast<std::size_t>(block)),
                                               std::vector<float>(static_cast<std::size_t>(block))};
     std::vector<float> interleaved(static_cast<std::size_t>(block) * 2);

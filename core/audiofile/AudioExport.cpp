@@ -167,6 +167,38 @@ int32_t quantiseSample(float sample, int32_t bits, bool dither, int64_t frame, i
     return static_cast<int32_t>(std::clamp(value, -scale, scale));
 }
 
+namespace {
+
+/// `quantiseSample` for a whole block, without a library call per sample: the conversion to
+/// an integer truncates, and the fraction it leaves is exact, so stepping away from zero on a
+/// fraction of a half or more rounds half away from zero exactly as `std::round` does (adding
+/// a half before truncating would not: 0.5 minus a hair would become 1). Clamping to one step
+/// beyond full scale before the conversion keeps it in range and saturates as before.
+void quantiseBlock(const float *samples, std::size_t count, int32_t bits, bool dither,
+                   int64_t firstFrame, int32_t channels, int32_t *out) {
+    const int64_t full = (int64_t{1} << (bits - 1)) - 1;
+    const auto scale = static_cast<double>(full);
+    const int shift = 32 - bits;
+    for (std::size_t index = 0; index < count; ++index) {
+        const float sample = samples[index];
+        double value = static_cast<double>(sample) * scale;
+        if (dither) {
+            const auto frame = static_cast<int64_t>(index) / channels;
+            value += triangularNoise(firstFrame + frame, static_cast<int32_t>(index) % channels);
+        }
+        value = std::clamp(value, -scale - 1.0, scale + 1.0);
+        auto rounded = static_cast<int64_t>(value);
+        const double fraction = value - static_cast<double>(rounded);
+        rounded += static_cast<int64_t>(fraction >= 0.5) - static_cast<int64_t>(fraction <= -0.5);
+        rounded = std::clamp(rounded, -full, full);
+        // Silence stays undithered and what is not a number becomes silence.
+        if (sample == 0.0f || !(sample == sample)) rounded = 0;
+        out[index] = static_cast<int32_t>(static_cast<uint32_t>(rounded) << shift);
+    }
+}
+
+} // namespace
+
 AudioExportWriter::AudioExportWriter() = default;
 
 AudioExportWriter::~AudioExportWriter() {
@@ -287,16 +319,8 @@ bool AudioExportWriter::encode(const float *interleaved, int64_t frames) {
         const std::size_t count = static_cast<std::size_t>(frames * channels_);
         integers_.resize(count);
         // libsndfile keeps the top bits of an int: place the sample there, exactly.
-        const int shift = 32 - format_.bits;
-        for (int64_t frame = 0; frame < frames; ++frame) {
-            const int64_t place = originFrame_ + written_ + frame;
-            for (int32_t channel = 0; channel < channels_; ++channel) {
-                const std::size_t index = static_cast<std::size_t>(frame * channels_ + channel);
-                const int32_t value = quantiseSample(interleaved[index], format_.bits,
-                                                     format_.dither, place, channel);
-                integers_[index] = static_cast<int32_t>(static_cast<uint32_t>(value) << shift);
-            }
-        }
+        quantiseBlock(interleaved, count, format_.bits, format_.dither, originFrame_ + written_,
+                      channels_, integers_.data());
         done = sf_writef_int(file, integers_.data(), frames);
     }
     if (done != frames) return fail(std::string("cannot write the file: ") + sf_strerror(file));

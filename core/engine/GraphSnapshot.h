@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/engine/ResidentFloats.h"
 #include "core/model/Project.h"
 #include "core/stock/Compressor.h"
 #include "core/stock/Delay.h"
@@ -21,8 +22,8 @@ namespace orvane {
 /// the samples once the state is published; growing a line means building a new state on
 /// the main thread, so the audio thread never sees a buffer being resized.
 struct PdcState {
-    std::vector<float> left;
-    std::vector<float> right;
+    ResidentFloats left;
+    ResidentFloats right;
     uint64_t writePos = 0;
 };
 

@@ -65,18 +65,14 @@ bool ClipStream::fill(WindowRole role, int64_t firstFrame, std::vector<int16_t> 
     int previous = -1;
     for (int window = 0; window < windowCount; ++window)
         if ((published & bit(window)) && roles_[window] == role) previous = window;
+    const auto samples = static_cast<std::size_t>(windowFrames_ * channels_);
     int target = readersRunning ? -1 : previous;
-    if (target < 0) {
-        const uint32_t held = held_.load();
-        for (int window = 0; window < windowCount && target < 0; ++window)
-            if (!(published & bit(window)) && !(held & bit(window))) target = window;
-    }
+    if (target < 0) target = spareWindow(published, samples);
     if (target < 0) return false;
     ResidentWindow &window = windows_[target];
     const int64_t first = std::clamp<int64_t>(firstFrame, 0, frameCount_ - 1);
     const int64_t frames = std::min(windowFrames_, frameCount_ - first);
-    const auto samples = static_cast<std::size_t>(windowFrames_ * channels_);
-    if (window.samples.size() < samples) window.samples.resize(samples);
+    if (window.samples.size() < samples) window.samples.reallocate(samples);
     file->read(first * channels_, frames * channels_, window.samples.data(), staging);
     window.firstFrame = first;
     window.frames = frames;
@@ -88,6 +84,20 @@ bool ClipStream::fill(WindowRole role, int64_t firstFrame, std::vector<int16_t> 
     roles_[target] = role;
     published_.store(next);
     return true;
+}
+
+int ClipStream::spareWindow(uint32_t published, std::size_t samples) const {
+    // A window whose memory was touched before is taken first: fresh memory costs a page
+    // fault per page on its first fill, and a stream that cycles through all its windows
+    // would pay that for every one of them.
+    const uint32_t held = held_.load();
+    int fresh = -1;
+    for (int window = 0; window < windowCount; ++window) {
+        if ((published & bit(window)) || (held & bit(window))) continue;
+        if (windows_[window].samples.size() >= samples) return window;
+        if (fresh < 0) fresh = window;
+    }
+    return fresh;
 }
 
 WindowRole ClipStream::roleHolding(FrameSpan span) const {
@@ -124,7 +134,7 @@ void ClipStream::rename(WindowRole from, WindowRole to) {
 void ClipStream::trim() {
     const uint32_t keep = published_.load() | held_.load();
     for (int window = 0; window < windowCount; ++window)
-        if (!(keep & bit(window))) std::vector<float>().swap(windows_[window].samples);
+        if (!(keep & bit(window))) windows_[window].samples = ResidentFloats();
 }
 
 void ClipStream::clear() {

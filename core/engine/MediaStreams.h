@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/engine/ResidentFloats.h"
 #include "core/model/Project.h"
 
 #include <array>
@@ -20,7 +21,7 @@ struct FrameSpan {
 /// Interleaved floats of a clip's source frames [firstFrame, firstFrame + frames), read
 /// from its file.
 struct ResidentWindow {
-    std::vector<float> samples;
+    ResidentFloats samples;
     int64_t firstFrame = 0;
     int64_t frames = 0;
     bool holds(FrameSpan span) const {
@@ -86,6 +87,8 @@ class ClipStream {
     void clear();
 
   private:
+    /// A window neither published nor held, or -1; one with storage for `samples` first.
+    int spareWindow(uint32_t published, std::size_t samples) const;
     const ResidentWindow *holdWindowRt(FrameSpan span);
 
     Clip clip_;

@@ -182,8 +182,8 @@ void SnapshotBuilder::ensureStates(StateSet &set, const Project &project,
         // A new state rather than a resize: the audio thread may be reading the old one.
         auto grown = std::make_shared<TrackRenderState>();
         grown->trackId = track->id;
-        grown->pdc.left.assign(static_cast<std::size_t>(lineLength), 0.0f);
-        grown->pdc.right.assign(static_cast<std::size_t>(lineLength), 0.0f);
+        grown->pdc.left.reallocate(static_cast<std::size_t>(lineLength));
+        grown->pdc.right.reallocate(static_cast<std::size_t>(lineLength));
         grown->eq.setSettings(track->eq);
         grown->eq.prepare(rate);
         state = std::move(grown);

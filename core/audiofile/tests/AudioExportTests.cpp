@@ -223,6 +223,51 @@ TEST(QuantiseSample, RoundsSaturatesAndDithersWithinOneStep) {
     EXPECT_NEAR(sum / 10000.0, 0.0, 0.05);
 }
 
+TEST_F(AudioExportTest, BlocksRoundExactlyAsOneSampleDoes) {
+    // Halves, the floats either side of them, full scale, and what is not a number: the
+    // writer's block loop must round each as `quantiseSample` does, dithered or not, at the
+    // sample's own place on the timeline.
+    std::vector<float> edges{0.0f, -0.0f, 1.0f, -1.0f, 2.0f, -7.5f,
+                             std::numeric_limits<float>::infinity(),
+                             -std::numeric_limits<float>::infinity(), std::nanf("")};
+    for (const int32_t bits : {16, 24}) {
+        const auto scale = static_cast<float>((int64_t{1} << (bits - 1)) - 1);
+        for (const float steps : {0.5f, 1.5f, 2.5f, 1000.5f, 0.49999997f, 3.0f})
+            for (const float sign : {1.0f, -1.0f}) {
+                const float sample = sign * steps / scale;
+                edges.insert(edges.end(), {sample, std::nextafter(sample, 0.0f),
+                                           std::nextafter(sample, 2.0f * sample)});
+            }
+    }
+    const std::vector<float> tone = sine(0.3, 997.0, 2000);
+    edges.insert(edges.end(), tone.begin(), tone.end());
+    if (edges.size() % 2) edges.push_back(0.25f);
+    constexpr int64_t origin = 777;
+    for (const int32_t bits : {16, 24})
+        for (const bool dither : {false, true}) {
+            const std::string file =
+                path("edges" + std::to_string(bits) + (dither ? "d" : "") + ".wav");
+            ASSERT_TRUE(write(file, ExportFormat{ExportContainer::Wav, bits, 0.0, dither, 0.7},
+                              edges, origin));
+            SF_INFO info{};
+            SNDFILE *sound = sf_open(file.c_str(), SFM_READ, &info);
+            ASSERT_NE(sound, nullptr);
+            std::vector<int32_t> read(edges.size());
+            ASSERT_EQ(sf_readf_int(sound, read.data(), info.frames), info.frames);
+            sf_close(sound);
+            int mismatches = 0;
+            for (std::size_t index = 0; index < edges.size(); ++index) {
+                const int64_t frame = origin + static_cast<int64_t>(index / 2);
+                const int32_t expected = quantiseSample(edges[index], bits, dither, frame,
+                                                        static_cast<int32_t>(index % 2));
+                if (read[index] >> (32 - bits) != expected && ++mismatches <= 5)
+                    ADD_FAILURE() << bits << " bits, dither " << dither << ", sample "
+                                  << edges[index] << " at " << index;
+            }
+            EXPECT_EQ(mismatches, 0);
+        }
+}
+
 TEST(ExportFormatCheck, RefusesWhatCannotBeWritten) {
     struct Case {
         ExportFormat format;
