@@ -373,6 +373,10 @@ bool AudioDeviceEngine::beginRecording() {
     captureStartKnown.store(false, std::memory_order_relaxed);
     lastRecordingOverflowFrames = 0;
     recordStartSample = engine.playhead.load();
+    // Read now and again at the end, keeping the larger: the player whose ports report it may
+    // connect after the start, or be gone before the end, and the take must not shift by what
+    // its ports no longer say.
+    recordLatencyFrames = roundTripLatencyFrames();
     recording.store(true, std::memory_order_release);
     writeLog("record: started at sample " + std::to_string(recordStartSample) +
              " in=" + inputDeviceName);
@@ -421,6 +425,7 @@ AudioDeviceEngine::finishRecordingInputsIntoProject(Engine &target,
     drainCapture();
     if (captureStartKnown.load(std::memory_order_acquire))
         recordStartSample = captureStart.load(std::memory_order_relaxed);
+    recordLatencyFrames = std::max(recordLatencyFrames, roundTripLatencyFrames());
     lastRecordingOverflowFrames = 0;
     for (InputCapture &capture : inputCaptures) {
         lastRecordingOverflowFrames += capture.queue.droppedFrames() - capture.overflowAtStart;
@@ -474,7 +479,7 @@ std::optional<CapturedTake> AudioDeviceEngine::takeFromPair(int32_t pair) {
         convertCaptureRate(captured, channels, recordSampleRate, sampleRate), channels);
     // The input arrives a round trip after the sound it answers was rendered; frames heard
     // before the timeline's start have no place on it.
-    take.start = recordStartSample - roundTripLatencyFrames();
+    take.start = recordStartSample - recordLatencyFrames;
     if (take.start < 0) {
         take.samples = extractPcmFrames(take.samples, 2, -take.start, take.frames());
         take.start = 0;

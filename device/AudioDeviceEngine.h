@@ -156,6 +156,7 @@ class AudioDeviceEngine final : public DeviceHost {
     bool recordQueueRunning = false;
     /// Timeline position of the first captured frame of the take, before latency alignment.
     int64_t recordStartSample = 0;
+    int64_t recordLatencyFrames = 0; // the round trip a take is placed by
     /// Frames of the last take lost in the hand-off (0 when it arrived whole).
     uint64_t lastRecordingOverflowFrames = 0;
 

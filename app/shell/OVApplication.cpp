@@ -14,6 +14,7 @@
 #include "core/model/Translate.h"
 #include "core/vst/PluginRack.h"
 #include "core/vst/PluginSandboxController.h"
+#include "core/vst/PluginScanner.h"
 #include "device/AudioDeviceEngine.h"
 #include "device/DeviceSettings.h"
 #include "device/MidiInput.h"
@@ -23,6 +24,7 @@
 #include <filesystem>
 #include <mutex>
 #include <system_error>
+#include <vector>
 
 #include <unistd.h>
 
@@ -34,13 +36,30 @@ namespace {
 
 constexpr const char *versionText = "1.0.0";
 
-/// The installed resources folder: "<exe dir>/../share/halvora".
+#ifndef HALVORA_SOURCE_RESOURCES
+#define HALVORA_SOURCE_RESOURCES ""
+#endif
+
+/// A resource installed beside the program ("<exe dir>/../share/halvora"), else, for a program
+/// run from its build tree, the source tree's; empty when neither has it.
 fs::path bundleResource(const std::string &name) {
     std::error_code error;
+    std::vector<fs::path> candidates;
     const fs::path executable = fs::read_symlink("/proc/self/exe", error);
-    if (error) return {};
-    const fs::path candidate = executable.parent_path() / ".." / "share" / "halvora" / name;
-    return fs::exists(candidate, error) ? candidate : fs::path();
+    if (!error) candidates.push_back(executable.parent_path() / ".." / "share" / "halvora" / name);
+    if (*HALVORA_SOURCE_RESOURCES) candidates.push_back(fs::path(HALVORA_SOURCE_RESOURCES) / name);
+    for (const fs::path &candidate : candidates)
+        if (fs::is_regular_file(candidate, error)) return candidate;
+    return {};
+}
+
+/// Copies the resource `name` to `target` unless `target` is there already; a resource that
+/// is missing or cannot be copied is left out without a word, as the first start allows.
+void copyResourceUnlessPresent(const std::string &name, const fs::path &target) {
+    std::error_code error;
+    if (target.empty() || fs::exists(target, error)) return;
+    const fs::path resource = bundleResource(name);
+    if (!resource.empty()) fs::copy_file(resource, target, error);
 }
 
 std::string transportMessage(float value) {
@@ -81,11 +100,7 @@ OVApplication::~OVApplication() { stopServices(); }
 bool OVApplication::audioRunning() const { return audioPtr && audioPtr->outputRunning.load(); }
 
 void OVApplication::copyExampleEnvironmentFile() {
-    const fs::path target = betaEnvironmentPath();
-    std::error_code error;
-    if (target.empty() || fs::exists(target, error)) return;
-    const fs::path example = bundleResource("beta.env.example");
-    if (!example.empty()) fs::copy_file(example, target, error);
+    copyResourceUnlessPresent("beta.env.example", betaEnvironmentPath());
 }
 
 void OVApplication::didFinishLaunching(bool withAudio) {
@@ -99,6 +114,7 @@ void OVApplication::didFinishLaunching(bool withAudio) {
     logBreadcrumb("launch");
     betaSessionLog("action", "app", std::string("launch Halvora ") + versionText);
     recordTelemetryEvent("app_launch", versionText);
+    copyResourceUnlessPresent("vst_whitelist.txt", vst::defaultVstWhitelistPath());
 
     enginePtr = std::make_unique<Engine>();
     audioPtr = std::make_unique<AudioDeviceEngine>(*enginePtr);

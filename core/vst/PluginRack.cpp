@@ -983,7 +983,7 @@ bool PluginRack::playingLive() const { return host.renderingOffline && !host.ren
 Deadline PluginRack::sandboxBudgetRt(int32_t frames, int64_t playhead) {
     if (!host.renderingOffline || host.renderingOffline()) return Deadline::after(offlineWait);
     const auto now = std::chrono::steady_clock::now();
-    const auto period = std::chrono::duration<double>(frames / std::max(sampleRate, 1.0));
+    const auto period = std::chrono::duration<double>(frames / std::max(sampleRate.load(std::memory_order_relaxed), 1.0));
     if (!blockBudget.made || blockBudget.playhead != playhead ||
         now - blockBudget.madeAt >= period) {
         blockBudget.made = true;

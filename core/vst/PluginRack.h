@@ -165,8 +165,10 @@ class PluginRack {
     std::vector<PluginDescription> plugins;
     std::vector<Slot> slots;
     std::mutex slotsMutex;
-    double sampleRate = 48000.0;
-    int32_t blockSize = 512;
+    // Written by `prepare` on whichever thread changes the period, read by the audio thread
+    // for its sandbox budget.
+    std::atomic<double> sampleRate{48000.0};
+    std::atomic<int32_t> blockSize{512};
     bool sandboxEnabled = false;
 
     void prepare(double newSampleRate, int32_t newBlockSize);

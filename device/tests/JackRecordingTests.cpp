@@ -153,6 +153,38 @@ class JackRecording : public ::testing::Test {
     uint64_t vox = 0, keys = 0;
 };
 
+TEST_F(JackRecording, ATakeKeepsTheLatencyItWasPlayedWithWhenThePlayerLeavesBeforeTheEnd) {
+    const int64_t length = 4000;
+    auto echo = std::make_unique<JackEcho>(
+        echoDelay,
+        std::vector<std::vector<float>>{steps(length, mediaStep, 1.0f),
+                                        steps(length, mediaStep, -1.0f)},
+        std::vector<TestMidiEvent>{});
+    ASSERT_TRUE(echo->ok()) << echo->error();
+    startDevice();
+    ASSERT_TRUE(echo->activateAndConnect("Halvora:out_1", "Halvora:in_1", "Halvora:in_2",
+                                         "Halvora:midi_in"));
+    const auto giveUp = std::chrono::steady_clock::now() + 10s;
+    while (device.roundTripLatencyFrames() != echoDelay && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(5ms);
+    startRecording();
+    ASSERT_TRUE(echo->waitUntilPlayed(20s));
+    ASSERT_TRUE(observer.waitForBlocks(4, 10s));
+    echo.reset();
+    ASSERT_TRUE(observer.waitForBlocks(4, 10s));
+    ASSERT_EQ(device.roundTripLatencyFrames(), 0) << "the player's ports are gone";
+    uint64_t clipId = 0;
+    ASSERT_GT(device.finishRecordingIntoProject(engine, vox, nullptr, &clipId, 0, -1, -1), 0);
+    const auto take = clip(clipId);
+    ASSERT_TRUE(take);
+    const int64_t first = clickAt - take->arrangeStart;
+    ASSERT_GE(first, 1);
+    ASSERT_LE(first + length, take->length);
+    EXPECT_EQ((*take->audio)[2 * (first - 1)], 0.0f);
+    EXPECT_EQ((*take->audio)[2 * first], stepValue(0, mediaStep));
+    EXPECT_EQ((*take->audio)[2 * (first + length - 1)], stepValue(length - 1, mediaStep));
+}
+
 TEST_F(JackRecording, ATakeLandsWhereItWasPlayedSampleForSampleWithItsNotesAndReloadsBitForBit) {
     const int64_t length = 12000;
     JackEcho echo(echoDelay, {steps(length, mediaStep, 1.0f), steps(length, mediaStep, -1.0f)},

@@ -9,6 +9,7 @@
 #include "core/model/Translate.h"
 #include "core/project_io/DurableFile.h"
 #include "core/project_io/ProjectFolder.h"
+#include "core/vst/PluginScanner.h"
 #include "device/AudioDeviceEngine.h"
 #include "device/DeviceSettings.h"
 
@@ -103,6 +104,24 @@ TEST_F(ApplicationTest, StartsWithTheStartupProjectItsReturnsAndRunningAudio) {
     EXPECT_FALSE(meta.cleanShutdown);
     EXPECT_EQ(meta.projectName, "Untitled");
     EXPECT_TRUE(ui.alerts.empty());
+}
+
+TEST_F(ApplicationTest, AFirstStartCopiesTheResourcesAndLaterStartsKeepTheUsersFiles) {
+    const fs::path sourceResources = fs::path(HALVORA_SOURCE_DIR) / "resources";
+    const struct {
+        fs::path copy;
+        const char *resource;
+    } files[] = {{betaEnvironmentPath(), "beta.env.example"},
+                 {vst::defaultVstWhitelistPath(), "vst_whitelist.txt"}};
+    for (const auto &file : files) {
+        ASSERT_TRUE(fs::exists(file.copy)) << file.copy;
+        EXPECT_EQ(readTextFile(file.copy), readTextFile(sourceResources / file.resource)) << file.copy;
+        writeTextFile(file.copy, "# the user's own\n");
+    }
+    app.reset();
+    launch();
+    for (const auto &file : files)
+        EXPECT_EQ(readTextFile(file.copy), "# the user's own\n") << file.copy;
 }
 
 TEST_F(ApplicationTest, SavingAsksForALocationOnceAndThenSavesInPlace) {
