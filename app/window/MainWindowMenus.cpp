@@ -37,6 +37,7 @@
 #include <QDialogButtonBox>
 #include <QDockWidget>
 #include <QDoubleSpinBox>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QInputDialog>
 #include <QLabel>
@@ -51,6 +52,16 @@
 namespace orvane {
 
 namespace {
+
+/// Gives a label that changes at every tick the fixed size of its widest text: a label whose
+/// size can change makes every new text lay the whole tool bar out again, which while playing
+/// cost more than painting what moved.
+void holdSizeFor(QLabel *label, const QString &widest) {
+    const QFontMetrics metrics(label->font());
+    const int margin = 2 * label->margin() + 12;
+    label->setFixedSize(metrics.horizontalAdvance(widest) + margin,
+                        std::max(label->sizeHint().height(), metrics.height()));
+}
 
 /// A toolbar icon drawn from one glyph of the interface font, light on the dark bar.
 QIcon glyphIcon(const QString &glyph, QColor colour = theme::text) {
@@ -190,10 +201,10 @@ void MainWindow::buildToolbar() {
     connect(splitAction, &QAction::triggered, this, &MainWindow::splitAtPlayhead);
     bar->addSeparator();
     positionBars = new QLabel(QStringLiteral("1.1.1"), bar);
-    positionBars->setMinimumWidth(64);
+    holdSizeFor(positionBars, QStringLiteral("9999.16.16"));
     positionBars->setToolTip(tr("Playhead in bars, beats and sixteenths"));
     positionTime = new QLabel(QStringLiteral("0:00.000"), bar);
-    positionTime->setMinimumWidth(64);
+    holdSizeFor(positionTime, QStringLiteral("999:59.999"));
     positionTime->setToolTip(tr("Playhead in minutes and seconds"));
     tempoField = new QDoubleSpinBox(bar);
     tempoField->setRange(20.0, 999.0);
@@ -275,6 +286,7 @@ void MainWindow::buildToolbar() {
             [this](int index) { pages->setCurrentIndex(index); });
     bar->addWidget(tabs);
     loadLabel = new QLabel(bar);
+    holdSizeFor(loadLabel, tr("DSP %1 % · xruns %2").arg(999).arg(999999));
     loadLabel->setToolTip(
         tr("Audio processing load of the last moment, and device underruns (xruns) "
            "since start"));

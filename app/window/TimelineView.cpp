@@ -173,6 +173,12 @@ double TimelineView::framesPerPixelAt(int64_t position) const {
     return rate * 60.0 / bpm / layout.pixelsPerBeat;
 }
 
+int64_t TimelineView::shownPlayhead() const {
+    // What the last tick saw, so that a paint draws the playhead in the columns that tick
+    // asked to repaint, not where the transport got to since.
+    return lastPlayhead >= 0 ? lastPlayhead : app.engine().playhead.load();
+}
+
 double TimelineView::playheadX() const {
     std::lock_guard lock(app.engine().projectMutex);
     const TimeMap time = TimeMap::of(app.engine().project);
@@ -244,11 +250,34 @@ void TimelineView::onTick() {
     }
     updateScrollBars();
     const uint64_t built = peakCache.finishedBuilds();
-    if (playhead != lastPlayhead || built != peaksSeen) {
-        lastPlayhead = playhead;
+    if (playhead == lastPlayhead && built == peaksSeen) return;
+    lastPlayhead = playhead;
+    const bool viewMoved = layout.scrollBeats != tickedScrollBeats ||
+                           layout.pixelsPerBeat != tickedPixelsPerBeat;
+    tickedScrollBeats = layout.scrollBeats;
+    tickedPixelsPerBeat = layout.pixelsPerBeat;
+    // A take grows under the playhead while recording; new waveforms or a moved view change
+    // everything. Otherwise only the playhead moved: repainting its old and new columns and
+    // the position readout, not the whole arrangement, is what keeps playback cheap.
+    if (built != peaksSeen || viewMoved || engine.recording.load() || paintedPlayheadX < 0.0) {
         peaksSeen = built;
         update();
+        return;
     }
+    double x = 0.0;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        x = layout.xForBeats(TimeMap::of(engine.project).beats(playhead));
+    }
+    updatePlayheadColumn(paintedPlayheadX);
+    updatePlayheadColumn(x);
+    update(QRect(0, 0, TimelineGeometry::headerWidth, TimelineGeometry::rulerHeight));
+}
+
+void TimelineView::updatePlayheadColumn(double x) {
+    constexpr int margin = 3; // the line's width and its antialiasing
+    const int left = static_cast<int>(std::floor(x)) - margin;
+    update(QRect(left, 0, 2 * margin + 1, height()));
 }
 
 // --- Painting ------------------------------------------------------------------------------
@@ -264,7 +293,8 @@ void TimelineView::paintEvent(QPaintEvent *) {
     paintRows(painter, project, time, rows);
     paintRuler(painter, project, time);
     paintHeaders(painter, project, rows);
-    const double x = layout.xForBeats(time.beats(engine.playhead.load()));
+    const double x = layout.xForBeats(time.beats(shownPlayhead()));
+    paintedPlayheadX = x;
     if (x >= TimelineGeometry::headerWidth) {
         painter.setPen(QPen(playheadColour, 1.5));
         painter.drawLine(QPointF(x, 0), QPointF(x, height()));
@@ -400,7 +430,7 @@ void TimelineView::paintRuler(QPainter &painter, const Project &project, const T
     painter.setPen(textColour);
     painter.drawText(QRectF(8, 0, left - 16, TimelineGeometry::rulerHeight),
                      Qt::AlignVCenter | Qt::AlignLeft,
-                     QString::fromStdString(time.barsBeats(engine.playhead.load())));
+                     QString::fromStdString(time.barsBeats(shownPlayhead())));
 }
 
 void TimelineView::paintRows(QPainter &painter, const Project &project, const TimeMap &time,

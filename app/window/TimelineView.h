@@ -239,6 +239,13 @@ class TimelineView : public QWidget {
     PeakCache peakCache;
     uint64_t peaksSeen = 0;
     int64_t lastPlayhead = -1;
+    /// Where the last paint drew the playhead (-1 before the first), and the view the last
+    /// tick saw: a tick that finds only the playhead moved repaints its two columns.
+    double paintedPlayheadX = -1.0;
+    double tickedScrollBeats = -1.0;
+    double tickedPixelsPerBeat = -1.0;
+    void updatePlayheadColumn(double x);
+    int64_t shownPlayhead() const;
     std::optional<ClipDrag> clipDrag;
     std::optional<HeaderDrag> headerDrag;
     std::optional<int64_t> cycleDragStart;

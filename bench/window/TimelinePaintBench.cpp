@@ -1,8 +1,8 @@
 // Paint time of the timeline over 64 tracks of 50 clips each, zoomed out to the whole song and
 // zoomed in to four bars, against painting the same view of an empty project in the same run;
 // the longest stall of a clip drag in that project; and the window's own processor time while
-// it stands idle, against a bare Qt window in the same run; and the piano roll opened on and
-// scrolled through a clip of 10,000 notes, against an empty clip.
+// it stands idle and while it plays, against a bare Qt window in the same run; and the piano
+// roll opened on and scrolled through a clip of 10,000 notes, against an empty clip.
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
 #include "app/window/MainWindow.h"
@@ -21,6 +21,7 @@
 #include <QTimer>
 
 #include <sys/resource.h>
+#include <time.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -187,18 +188,34 @@ double processorSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-/// Runs the event loop for `seconds` and returns the share of one core the process used.
-double coreShareWhileRunning(double seconds) {
+double threadSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+/// Shares of one core while the event loop ran: the whole process, and the window's own
+/// thread alone (the engine and the device render on threads of their own).
+struct CoreShare {
+    double process = 0.0;
+    double windowThread = 0.0;
+};
+
+/// Runs the event loop for `seconds` and returns the shares of one core it used.
+CoreShare coreShareWhileRunning(double seconds) {
     const double before = processorSeconds();
+    const double threadBefore = threadSeconds();
     QElapsedTimer wall;
     wall.start();
     QTimer::singleShot(static_cast<int>(seconds * 1000.0), [] { QApplication::exit(0); });
     QApplication::exec();
-    return (processorSeconds() - before) / (static_cast<double>(wall.nsecsElapsed()) / 1e9);
+    const double elapsed = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+    return {(processorSeconds() - before) / elapsed, (threadSeconds() - threadBefore) / elapsed};
 }
 
 /// The window over a new song standing idle, beside a bare window, each for five seconds of
-/// the event loop. (The fixture starts no audio device, so playing is not measured here.)
+/// the event loop; then the song playing on the null device with its meters moving, and the
+/// null device running with the transport stopped, which is what playing adds to.
 void BM_WindowProcessorShare(benchmark::State &state) {
     Fixture &f = fixture();
     {
@@ -206,7 +223,7 @@ void BM_WindowProcessorShare(benchmark::State &state) {
         f.app->engine().replaceProject(Project{});
     }
     f.app->view().newProject();
-    double floor = 0.0, idle = 0.0;
+    CoreShare floor, idle, deviceStopped, playing;
     for (auto _ : state) {
         {
             QMainWindow bare;
@@ -219,9 +236,26 @@ void BM_WindowProcessorShare(benchmark::State &state) {
         window.show();
         coreShareWhileRunning(1.0); // settle: first paints and waveforms
         idle = coreShareWhileRunning(5.0);
+        AudioSettingsChoice device;
+        device.outputDevice = "Null";
+        device.inputDevice = "Null";
+        device.bufferFrames = 256;
+        if (!f.app->applyAudioSettings(device)) {
+            state.SkipWithError("the null device did not start");
+            return;
+        }
+        coreShareWhileRunning(1.0);
+        deviceStopped = coreShareWhileRunning(5.0);
+        f.app->view().play();
+        coreShareWhileRunning(1.0);
+        playing = coreShareWhileRunning(5.0);
+        f.app->view().stop();
     }
-    state.counters["bare_window_percent"] = floor * 100.0;
-    state.counters["idle_percent"] = idle * 100.0;
+    state.counters["bare_window_percent"] = floor.process * 100.0;
+    state.counters["idle_percent"] = idle.process * 100.0;
+    state.counters["device_stopped_percent"] = deviceStopped.process * 100.0;
+    state.counters["playing_percent"] = playing.process * 100.0;
+    state.counters["playing_window_thread_percent"] = playing.windowThread * 100.0;
 }
 
 /// One MIDI clip of 10,000 notes over 625 bars, spread over four octaves.

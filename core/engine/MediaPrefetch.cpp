@@ -247,7 +247,8 @@ void MediaPrefetcher::run() {
         lock.lock();
         ++passes_;
         wake_.notify_all();
-        wake_.wait_for(lock, options_.period, [this] { return stopping_; });
+        wake_.wait_for(lock, nothingToStream_ ? idlePeriod : options_.period,
+                       [this] { return stopping_; });
     }
 }
 
@@ -268,6 +269,7 @@ void MediaPrefetcher::pass() {
     const int64_t position = readingPosition(now);
     if (!streams_) refreshStreams(position);
     fillStreams(*streams_, position);
+    nothingToStream_ = streams_->empty();
     if (now - lastCheck_ >= std::chrono::seconds(1)) {
         lastCheck_ = now;
         for (const auto &stream : streams_->streams())

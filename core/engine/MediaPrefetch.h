@@ -120,6 +120,10 @@ class MediaPrefetcher {
     mutable std::condition_variable wake_;
     bool stopping_ = false;
     uint64_t passes_ = 0;
+    /// A project without file-backed audio has nothing to keep ahead: the disk thread then
+    /// only looks for new media now and then, instead of waking a hundred times a second.
+    static constexpr std::chrono::milliseconds idlePeriod{100};
+    bool nothingToStream_ = false; // the disk thread's own
     std::thread thread_;
 };
 
