@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/model/Project.h"
+#include "core/model/StockEffectSettings.h"
 #include "core/stock/Compressor.h"
 #include "core/stock/Delay.h"
 #include "core/stock/MasteringProcessor.h"
@@ -50,6 +51,12 @@ struct StockInsertProcessor {
     /// processors, as the audio thread may be running these.
     std::vector<uint8_t> state;
     Kind kind = Kind::none;
+    /// The index of the parameter the insert's automation drives, resolved when the chain
+    /// is built; `notAutomated` when its lane is empty or names no parameter of the effect.
+    static constexpr uint32_t notAutomated = UINT32_MAX;
+    uint32_t automatedParameter = notAutomated;
+    /// That parameter's description (its range), so that the block path looks nothing up.
+    const StockParameter *automatedSetting = nullptr;
     std::unique_ptr<stock::Delay> delay;
     std::unique_ptr<stock::Reverb> reverb;
     std::unique_ptr<stock::Compressor> compressor;

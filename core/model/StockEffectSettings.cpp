@@ -9,6 +9,8 @@ namespace orvane {
 
 namespace {
 
+// An automated built-in insert names its parameter in `automParamId` by its index in these
+// lists, and projects store that number: new parameters go at the end, none moves.
 constexpr StockParameter compressorParameters[] = {
     {"threshold", "Threshold", "dB", -60.0f, 0.0f, -6.0f},
     {"ratio", "Ratio", ":1", 1.0f, 20.0f, 4.0f},
@@ -79,6 +81,26 @@ std::optional<std::vector<float>> stockSettingsOf(const InsertSlot &insert) {
         values.push_back(std::clamp(valueOf(text, parameter.key).value_or(parameter.defaultValue),
                                     parameter.minimum, parameter.maximum));
     return values;
+}
+
+std::vector<float> stockValuesOrDefaultsOf(const InsertSlot &insert) {
+    if (auto stored = stockSettingsOf(insert)) return std::move(*stored);
+    std::vector<float> values;
+    if (!insert.isStock) return values;
+    for (const StockParameter &parameter : stockParametersOf(insert.pluginId))
+        values.push_back(parameter.defaultValue);
+    return values;
+}
+
+float stockValueFromNormalized(const StockParameter &parameter, float normalized) {
+    // NaN fails both comparisons and reads as the minimum.
+    const float fraction = normalized > 0.0f ? std::min(normalized, 1.0f) : 0.0f;
+    return parameter.minimum + (parameter.maximum - parameter.minimum) * fraction;
+}
+
+float stockValueToNormalized(const StockParameter &parameter, float value) {
+    const float fraction = (value - parameter.minimum) / (parameter.maximum - parameter.minimum);
+    return std::clamp(fraction, 0.0f, 1.0f);
 }
 
 std::vector<uint8_t> encodeStockSettings(std::string_view pluginId, std::span<const float> values) {
