@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/model/Project.h"
-#include "core/model/StockEffectSettings.h"
 #include "core/stock/Compressor.h"
 #include "core/stock/Delay.h"
 #include "core/stock/MasteringProcessor.h"
@@ -17,6 +16,8 @@
 #include <vector>
 
 namespace orvane {
+
+struct StockParameter;
 
 /// Delay lines for plug-in delay compensation of one track. Only the audio thread touches
 /// the samples once the state is published; growing a line means building a new state on

@@ -1,5 +1,7 @@
 #include "core/engine/RenderStages.h"
 
+#include "core/model/StockEffectSettings.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>

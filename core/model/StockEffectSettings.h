@@ -34,6 +34,11 @@ std::span<const StockParameter> stockParametersOf(std::string_view pluginId);
 /// the user reads them; `pluginId` itself for any other.
 std::string_view stockEffectName(std::string_view pluginId);
 
+/// "EQ", "Compressor", "Delay" or "Reverb" for the built-in ids, as a lane's name begins
+/// ("Compressor: Threshold"); source texts of the catalogue's "StockEffect" context, as the
+/// parameters' labels are. `pluginId` itself for any other.
+std::string_view stockEffectShortName(std::string_view pluginId);
+
 /// The values stored in `insert`, one per parameter and in their order, each within its
 /// range (a missing or unreadable value is the default); none when the state is empty or the
 /// insert is no built-in effect with settings.
