@@ -65,6 +65,10 @@
         <source>Automation: %1</source>
         <translation>Automation: %1</translation>
     </message>
+    <message>
+        <source>Automation: %1 · Shift point</source>
+        <translation>Автоматизация: %1 · Shift — точка</translation>
+    </message>
 </context>
 <context>
     <name>Command</name>
@@ -595,6 +599,10 @@
     <message>
         <source>Arm Track</source>
         <translation>Готовность дорожки к записи</translation>
+    </message>
+    <message>
+        <source>Automation Parameter</source>
+        <translation>Параметр автоматизации</translation>
     </message>
 </context>
 <context>
@@ -1239,6 +1247,77 @@ Report: %3</source>
     <message>
         <source>Player</source>
         <translation>Плеер</translation>
+    </message>
+</context>
+<context>
+    <name>StockEffect</name>
+    <message>
+        <source>Threshold</source>
+        <translation>Порог</translation>
+    </message>
+    <message>
+        <source>Ratio</source>
+        <translation>Отношение</translation>
+    </message>
+    <message>
+        <source>Attack</source>
+        <translation>Атака</translation>
+    </message>
+    <message>
+        <source>Release</source>
+        <translation>Восстановление</translation>
+    </message>
+    <message>
+        <source>Make-up</source>
+        <translation>Компенсация</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>Время</translation>
+    </message>
+    <message>
+        <source>Feedback</source>
+        <translation>Обратная связь</translation>
+    </message>
+    <message>
+        <source>Mix</source>
+        <translation>Смесь</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>Размер</translation>
+    </message>
+    <message>
+        <source>Low (120 Hz)</source>
+        <translation>Низкие (120 Гц)</translation>
+    </message>
+    <message>
+        <source>Mid (1 kHz)</source>
+        <translation>Средние (1 кГц)</translation>
+    </message>
+    <message>
+        <source>High (8 kHz)</source>
+        <translation>Высокие (8 кГц)</translation>
+    </message>
+    <message>
+        <source>Output</source>
+        <translation>Выход</translation>
+    </message>
+    <message>
+        <source>EQ</source>
+        <translation>Эквалайзер</translation>
+    </message>
+    <message>
+        <source>Compressor</source>
+        <translation>Компрессор</translation>
+    </message>
+    <message>
+        <source>Delay</source>
+        <translation>Задержка</translation>
+    </message>
+    <message>
+        <source>Reverb</source>
+        <translation>Реверберация</translation>
     </message>
 </context>
 <context>
@@ -2898,6 +2977,13 @@ Shift+перетаскивание	сдвиг без сетки
     </message>
 </context>
 <context>
+    <name>orvane::StockEffectPanel</name>
+    <message>
+        <source>Show Automation</source>
+        <translation>Показать автоматизацию</translation>
+    </message>
+</context>
+<context>
     <name>orvane::TimelineView</name>
     <message>
         <source>Track Colour</source>
@@ -3194,6 +3280,14 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>Monitor: Auto — the input is heard while the track is armed. Click for In</source>
         <translation>Мониторинг: авто — вход слышен, пока дорожка готова к записи. Щелчок: вход</translation>
+    </message>
+    <message>
+        <source>Insert %1</source>
+        <translation>Вставка %1</translation>
+    </message>
+    <message>
+        <source>No insert %1</source>
+        <translation>Нет вставки %1</translation>
     </message>
 </context>
 </TS>

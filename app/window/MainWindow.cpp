@@ -1,4 +1,5 @@
 #include "app/window/MainWindow.h"
+#include "app/window/MixerPanel.h"
 
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
@@ -134,6 +135,12 @@ void MainWindow::buildCentre() {
         openMidiClip(clipId);
     };
     mixer = createMixerPanel(app, pages);
+    // A built-in effect's "Show Automation" opens its lane in the timeline.
+    static_cast<MixerPanel *>(mixer)->onAutomationShown = [this] {
+        showTab(TimelineTab);
+        if (automationAction) automationAction->setChecked(true);
+        timelineView->update();
+    };
     pages->addWidget(timelinePage);
     pages->addWidget(session);
     pages->addWidget(mixer);

@@ -6,6 +6,7 @@
 #include "app/window/PluginParameterPanel.h"
 #include "app/window/StockEffectPanel.h"
 #include "app/workflows/AutomationWriter.h"
+#include "core/commands/AutomationCommands.h"
 #include "core/commands/MixerCommands.h"
 #include "core/commands/SnapshotCommands.h"
 #include "core/commands/TrackCommands.h"
@@ -163,6 +164,7 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
         if (index >= 0)
             execute(std::make_unique<SetStockEffectSettingsCommand>(selected, index, values));
     };
+    effectPanel->onShowAutomation = [this](uint32_t parameter) { showEffectAutomation(parameter); };
     insertLayout->addWidget(effectPanel);
     connect(inserts, &QListWidget::currentRowChanged, this, [this] { refreshEffectPanel(); });
     embedEditor = new QCheckBox(tr("Editor in the panel"), insertPage);
@@ -462,6 +464,30 @@ void MixerPanel::execute(std::unique_ptr<Command> command) {
     app.view().executeEdit(std::move(command));
     refreshValues();
     refreshDetail();
+}
+
+void MixerPanel::showEffectAutomation(uint32_t parameter) {
+    const int index = selectedInsert();
+    if (index < 0) return;
+    const auto insertIndex = static_cast<std::size_t>(index);
+    bool chosen = false;
+    QString laneName;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto track = app.engine().project.findTrack(selected);
+        if (!track || insertIndex >= track->inserts.size()) return;
+        const InsertSlot &insert = track->inserts[insertIndex];
+        laneName = stockLaneName(insert, parameter);
+        chosen = insert.automParamId == parameter;
+    }
+    if (laneName.isEmpty()) return;
+    // The insert's one lane drives one parameter at a time; choosing another is an edit.
+    if (!chosen)
+        execute(std::make_unique<SetInsertAutomationParameterCommand>(selected, insertIndex,
+                                                                      parameter));
+    app.view().selectedTrackId = selected;
+    app.view().automation().showInsertLane(insertIndex, laneName.toStdString());
+    if (onAutomationShown) onAutomationShown();
 }
 
 int MixerPanel::selectedInsert() const { return selected == 0 ? -1 : inserts->currentRow(); }

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -54,6 +55,10 @@ class MixerPanel : public WorkspacePanel {
     StockEffectPanel *effectSettings() const { return effectPanel; }
     MasteringPanel *masteringPanel() const { return mastering; }
 
+    /// Called once the selected built-in insert's parameter lane was chosen for the timeline
+    /// (from the effect panel's "Show Automation"), so that the window can show it.
+    std::function<void()> onAutomationShown;
+
     /// The insert actions of the buttons, for the selected track's selected insert.
     void addInsert(const InsertChoice &choice);
     void toggleInsertBypass();
@@ -82,6 +87,7 @@ class MixerPanel : public WorkspacePanel {
     void refreshValues();
     void refreshDetail();
     void refreshEffectPanel();
+    void showEffectAutomation(uint32_t parameter);
     void execute(std::unique_ptr<Command> command);
     int selectedInsert() const;
     void embedOpenEditor();

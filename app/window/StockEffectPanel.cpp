@@ -2,9 +2,12 @@
 
 #include "app/window/PanelControls.h"
 #include "core/model/StockEffectSettings.h"
+#include "core/model/Translate.h"
 
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QSignalBlocker>
 #include <QSlider>
 
@@ -34,6 +37,19 @@ QString shown(const StockParameter &parameter, float value) {
 
 } // namespace
 
+QString stockParameterLabel(const StockParameter &parameter) {
+    return QString::fromStdString(translate("StockEffect", parameter.label));
+}
+
+QString stockLaneName(const InsertSlot &insert, uint32_t parameter) {
+    const auto parameters =
+        insert.isStock ? stockParametersOf(insert.pluginId) : std::span<const StockParameter>{};
+    if (parameter >= parameters.size()) return {};
+    const std::string effect(stockEffectShortName(insert.pluginId));
+    return QString::fromStdString(translate("StockEffect", effect.c_str())) + QStringLiteral(": ") +
+           stockParameterLabel(parameters[parameter]);
+}
+
 StockEffectPanel::StockEffectPanel(QWidget *parent) : QGroupBox(parent) {
     new QGridLayout(this);
     hide();
@@ -51,11 +67,13 @@ void StockEffectPanel::rebuild(const std::string &pluginId) {
     const auto parameters = stockParametersOf(pluginId);
     for (std::size_t index = 0; index < parameters.size(); ++index) {
         Row row;
-        row.name = new QLabel(QString::fromUtf8(parameters[index].label), this);
+        row.name = new QLabel(stockParameterLabel(parameters[index]), this);
         row.slider = new QSlider(Qt::Horizontal, this);
         row.slider->setRange(0, sliderSteps);
         row.slider->setPageStep(sliderSteps / 20);
-        row.slider->setToolTip(QString::fromUtf8(parameters[index].label));
+        row.slider->setToolTip(stockParameterLabel(parameters[index]));
+        offerAutomation(row.name, static_cast<uint32_t>(index));
+        offerAutomation(row.slider, static_cast<uint32_t>(index));
         row.value = new QLabel(this);
         row.value->setMinimumWidth(70);
         row.value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -93,6 +111,20 @@ void StockEffectPanel::showInsert(const InsertSlot *insert) {
         showValue(index);
     }
     show();
+}
+
+void StockEffectPanel::offerAutomation(QWidget *control, uint32_t parameter) {
+    control->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(control, &QWidget::customContextMenuRequested, this,
+            [this, control, parameter](QPoint at) {
+                QMenu menu(this);
+                menu.addAction(
+                    QCoreApplication::translate("orvane::StockEffectPanel", "Show Automation"),
+                    this, [this, parameter] {
+                        if (onShowAutomation) onShowAutomation(parameter);
+                    });
+                menu.exec(control->mapToGlobal(at));
+            });
 }
 
 QSlider *StockEffectPanel::slider(int index) const {

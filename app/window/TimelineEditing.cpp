@@ -5,6 +5,7 @@
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
 #include "app/window/PanelControls.h"
+#include "app/window/StockEffectPanel.h"
 #include "app/workflows/AutomationWriter.h"
 #include "core/commands/AudioProcessingCommands.h"
 #include "core/commands/AutomationCommands.h"
@@ -740,11 +741,12 @@ QMenu *TimelineView::automationMenu(uint64_t trackId, QPointF point) {
     }
     const int64_t position = snapped(samplesAtX(point.x()), true);
     const int32_t lane = shownAutomationLane();
-    menu->addAction(tr("Add Automation Clip (1 bar)"), this,
-                    [this, trackId, lane, position] {
-                        edit(std::make_unique<AddAutomationClipCommand>(
-                            trackId, lane, position, app.engine().barLengthSamples()));
-                    });
+    // The engine reads automation clips of the mixer's lanes only.
+    if (!insertIndexOfLane(lane))
+        menu->addAction(tr("Add Automation Clip (1 bar)"), this, [this, trackId, lane, position] {
+            edit(std::make_unique<AddAutomationClipCommand>(trackId, lane, position,
+                                                            app.engine().barLengthSamples()));
+        });
     QMenu *lanes = menu->addMenu(tr("Show Lane"));
     const char *names[] = {"Volume", "Pan", "Mute", "Plug-in parameter"};
     for (int32_t shown = 0; shown < 4; ++shown) {
@@ -755,7 +757,56 @@ QMenu *TimelineView::automationMenu(uint64_t trackId, QPointF point) {
         choice->setCheckable(true);
         choice->setChecked(shown == lane);
     }
+    addEffectLaneChoices(*lanes, trackId, lane);
     return menu;
+}
+
+void TimelineView::addEffectLaneChoices(QMenu &lanes, uint64_t trackId, int32_t shownLane) {
+    struct Choice {
+        std::size_t insertIndex;
+        uint32_t parameter;
+        QString name;
+        bool shown;
+    };
+    std::vector<Choice> choices;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto track = app.engine().project.findTrack(trackId);
+        const std::size_t inserts =
+            track ? std::min(track->inserts.size(), static_cast<std::size_t>(insertLaneCount)) : 0;
+        for (std::size_t index = 0; index < inserts; ++index) {
+            const InsertSlot &insert = track->inserts[index];
+            for (uint32_t parameter = 0; !stockLaneName(insert, parameter).isEmpty(); ++parameter)
+                choices.push_back(
+                    {index, parameter, stockLaneName(insert, parameter),
+                     shownLane == insertAutomationLane(index) && insert.automParamId == parameter});
+        }
+    }
+    if (!choices.empty()) lanes.addSeparator();
+    for (const Choice &choice : choices) {
+        QAction *action = lanes.addAction(choice.name, this, [this, trackId, choice] {
+            showEffectLane(trackId, choice.insertIndex, choice.parameter, choice.name);
+        });
+        action->setCheckable(true);
+        action->setChecked(choice.shown);
+    }
+}
+
+void TimelineView::showEffectLane(uint64_t trackId, std::size_t insertIndex, uint32_t parameter,
+                                  const QString &name) {
+    bool chosen = true;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto track = app.engine().project.findTrack(trackId);
+        if (!track || insertIndex >= track->inserts.size()) return;
+        chosen = track->inserts[insertIndex].automParamId == parameter;
+    }
+    // The insert's one lane drives one parameter at a time; choosing another is an edit.
+    if (!chosen)
+        edit(
+            std::make_unique<SetInsertAutomationParameterCommand>(trackId, insertIndex, parameter));
+    app.view().automation().showInsertLane(insertIndex, name.toStdString());
+    update();
 }
 
 } // namespace orvane

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/commands/AutomationCommands.h"
 #include "core/model/Project.h"
 
 #include <QPointF>
@@ -45,7 +46,10 @@ struct AutomationScale {
         case 1: return {-1.0f, 1.0f};
         case 2:
         case 3: return {0.0f, 1.0f};
-        default: return {0.0f, 2.0f};
+        default:
+            // An insert's parameter lane holds 0..1 over the parameter's range.
+            if (insertIndexOfLane(lane)) return {0.0f, 1.0f};
+            return {0.0f, 2.0f};
         }
     }
     double yOf(float value) const {

@@ -3,6 +3,7 @@
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
 #include "app/window/LongJobRunner.h"
+#include "app/window/StockEffectPanel.h"
 #include "app/window/Theme.h"
 #include "app/workflows/AutomationWriter.h"
 #include "core/commands/AutomationCommands.h"
@@ -646,8 +647,7 @@ void TimelineView::paintHeaders(QPainter &painter, const Project &project,
             const QRectF label(10, row.automationTop() + 4, left - 16, 16);
             painter.setPen(QColor(170, 176, 190));
             painter.drawText(label, Qt::AlignLeft | Qt::AlignVCenter,
-                             QStringLiteral("%1 ▾").arg(
-                                 QString::fromUtf8(automationLaneName(shownAutomationLane()))));
+                             QStringLiteral("%1 ▾").arg(shownLaneName(*track)));
         }
         if (track->type == TrackType::Audio && track->inputPair > 0) {
             painter.setPen(QColor(150, 156, 170));
@@ -797,6 +797,17 @@ void TimelineView::pressClipArea(QPointF point, Qt::KeyboardModifiers modifiers)
     update();
 }
 
+QString TimelineView::shownLaneName(const Track &track) const {
+    const int32_t lane = shownAutomationLane();
+    const auto index = insertIndexOfLane(lane);
+    if (!index) return QString::fromUtf8(automationLaneName(lane));
+    // The shown lane is the same insert slot on every track; a track may lack it.
+    if (*index >= track.inserts.size()) return tr("No insert %1").arg(*index + 1);
+    const InsertSlot &insert = track.inserts[*index];
+    const QString name = stockLaneName(insert, insert.automParamId);
+    return name.isEmpty() ? tr("Insert %1").arg(*index + 1) : name;
+}
+
 std::optional<TimelineView::AutomationDrag> TimelineView::automationPointAt(QPointF point) const {
     if (!layout.showAutomation) return std::nullopt;
     const Project &project = app.engine().project;
@@ -834,7 +845,8 @@ bool TimelineView::pressAutomation(QPointF point, Qt::KeyboardModifiers modifier
         return true;
     }
     const int64_t position = snapped(samplesAtX(point.x()), !(modifiers & Qt::ShiftModifier));
-    if ((modifiers & Qt::AltModifier) && (modifiers & Qt::ShiftModifier)) {
+    if ((modifiers & Qt::AltModifier) && (modifiers & Qt::ShiftModifier) &&
+        !insertIndexOfLane(hit->lane)) {
         // Alt+Shift: an automation clip of one bar, as the lane's status line says.
         edit(std::make_unique<AddAutomationClipCommand>(hit->trackId, hit->lane, position,
                                                         app.engine().barLengthSamples()));

@@ -210,6 +210,14 @@ class TimelineView : public QWidget {
     QMenu *clipMenu(uint64_t clipId);
     QMenu *rulerMenu(QPointF point);
     QMenu *automationMenu(uint64_t trackId, QPointF point);
+    /// The parameters of the track's built-in inserts, each a lane `lanes` can show.
+    void addEffectLaneChoices(QMenu &lanes, uint64_t trackId, int32_t shownLane);
+    /// Shows the lane of insert `insertIndex`, driving `parameter` (an edit when it drove
+    /// another).
+    void showEffectLane(uint64_t trackId, std::size_t insertIndex, uint32_t parameter,
+                        const QString &name);
+    /// The name of the shown lane in `track`'s header.
+    QString shownLaneName(const Track &track) const;
     QMenu *emptyAreaMenu();
     void commitRename();
     void updateScrollBars();

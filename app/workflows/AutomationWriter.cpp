@@ -107,7 +107,16 @@ void AutomationTools::setAutomationWriteMode(AutomationWriteMode mode) {
 }
 
 void AutomationTools::cycleAutomationLane() {
-    setAutomationLane(static_cast<uint8_t>((automationLaneMode + 1) % 5));
+    // The cycle runs through the mixer's lanes; from an insert's lane it starts again.
+    setAutomationLane(automationLaneMode >= 4 ? 0 : static_cast<uint8_t>(automationLaneMode + 1));
+}
+
+void AutomationTools::showInsertLane(std::size_t insertIndex, std::string_view laneName) {
+    const std::size_t lastInsert = static_cast<std::size_t>(insertLaneCount) - 1;
+    automationLaneMode =
+        static_cast<uint8_t>(insertAutomationLane(std::min(insertIndex, lastInsert)) + 1);
+    services.status.setText(
+        withArguments(translate("AutomationWriter", "Automation: %1 · Shift point"), {laneName}));
 }
 
 void AutomationTools::setAutomationLane(uint8_t lane) {

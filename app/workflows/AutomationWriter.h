@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orvane {
@@ -53,7 +54,8 @@ class AutomationTools {
     ~AutomationTools();
 
     uint64_t automationLatchTrackId = 0;
-    /// 0 none, 1 volume, 2 pan, 3 mute, 4 plug-in parameter.
+    /// 0 none, 1 volume, 2 pan, 3 mute, 4 plug-in parameter; above, one more than the lane
+    /// number of an insert's parameter lane.
     uint8_t automationLaneMode = 0;
 
     void cycleAutomationWriteMode();
@@ -61,6 +63,9 @@ class AutomationTools {
     /// The same as cycling until `mode` (or `lane`) is reached, in one step.
     void setAutomationWriteMode(AutomationWriteMode mode);
     void setAutomationLane(uint8_t lane);
+    /// Shows the parameter lane of insert `insertIndex`, named `laneName` on the status line
+    /// ("Compressor: Threshold").
+    void showInsertLane(std::size_t insertIndex, std::string_view laneName);
 
     /// A drag of a gain or pan control of `trackId` starts; remembers both values.
     void beginMixerDrag(uint64_t trackId);

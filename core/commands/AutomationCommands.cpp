@@ -24,8 +24,16 @@ std::vector<AutomationPoint> &laneOrScratch(Track &track, int32_t lane,
     return points ? *points : scratch;
 }
 
+InsertSlot *insertAt(Track &track, std::size_t index) {
+    return index < track.inserts.size() ? &track.inserts[index] : nullptr;
+}
+
 void reportIfPluginLane(Track &track, int32_t lane) {
     if (lane == pluginLane && laneOf(track, lane)) reportInsertEdit();
+    // A built-in insert's lane reaches the engine with the next graph, as volume does.
+    const auto index = insertIndexOfLane(lane);
+    const InsertSlot *insert = index ? insertAt(track, *index) : nullptr;
+    if (insert && !insert->isStock) reportInsertEdit();
 }
 
 void sortPoints(std::vector<AutomationPoint> &points) {
@@ -39,7 +47,14 @@ bool covers(const AutomationClip &clip, int64_t position) {
 
 } // namespace
 
+std::optional<std::size_t> insertIndexOfLane(int32_t lane) {
+    if (lane < firstInsertLane || lane >= firstInsertLane + insertLaneCount) return std::nullopt;
+    return static_cast<std::size_t>(lane - firstInsertLane);
+}
+
 const std::vector<AutomationPoint> *automationLaneOf(const Track &track, int32_t lane) {
+    if (const auto index = insertIndexOfLane(lane))
+        return *index < track.inserts.size() ? &track.inserts[*index].paramAutomation : nullptr;
     switch (lane) {
     case 1: return &track.panAutomation;
     case 2: return &track.muteAutomation;
@@ -181,6 +196,31 @@ void AddAutomationClipCommand::undo(Project &project) {
 
 std::string AddAutomationClipCommand::name() const {
     return QT_TRANSLATE_NOOP("Command", "Automation Clip");
+}
+
+SetInsertAutomationParameterCommand::SetInsertAutomationParameterCommand(uint64_t trackId,
+                                                                         std::size_t insertIndex,
+                                                                         uint32_t parameterId)
+    : trackId_(trackId), insertIndex_(insertIndex), parameterId_(parameterId) {}
+
+void SetInsertAutomationParameterCommand::redo(Project &project) {
+    const auto track = project.findTrack(trackId_);
+    InsertSlot *insert = track ? insertAt(*track, insertIndex_) : nullptr;
+    if (!insert) return;
+    before_.capture(insert->automParamId);
+    insert->automParamId = parameterId_;
+    if (!insert->isStock) reportInsertEdit();
+}
+
+void SetInsertAutomationParameterCommand::undo(Project &project) {
+    const auto track = project.findTrack(trackId_);
+    InsertSlot *insert = track ? insertAt(*track, insertIndex_) : nullptr;
+    if (!insert || !before_.restoreInto(insert->automParamId)) return;
+    if (!insert->isStock) reportInsertEdit();
+}
+
+std::string SetInsertAutomationParameterCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Automation Parameter");
 }
 
 } // namespace orvane

@@ -3,20 +3,54 @@
 #include "core/commands/CapturedValue.h"
 #include "core/commands/Command.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace orvane {
 
 // Automation lanes by number: 0 volume, 1 pan, 2 mute, 3 the parameter automation of the
-// track's first VST 3 insert; any other number is lane 0. Lane 3 on a track without such an
-// insert edits a scratch list, so the command changes nothing. An edit of lane 3 is reported
-// through `reportInsertEdit`, because the plug-in rack hears it only once it republishes.
-// Values that are not numbers are refused: they would reach the audio as NaN.
+// track's first VST 3 insert, `firstInsertLane` + i the parameter automation of insert i
+// (built-in or plug-in); any other number is lane 0. A lane of an insert the track lacks
+// edits a scratch list, so the command changes nothing. An edit of a plug-in's lane is
+// reported through `reportInsertEdit`, because the plug-in rack hears it only once it
+// republishes. Values that are not numbers are refused: they would reach the audio as NaN.
 
-/// The point list a lane number selects, or null for lane 3 on a track without a VST 3 insert.
+/// The lane of the track's first insert; numbers 4 to 15 stay volume as older projects had it.
+constexpr int32_t firstInsertLane = 16;
+/// The most inserts a lane number reaches.
+constexpr int32_t insertLaneCount = 64;
+
+/// The lane of insert `insertIndex`'s parameter automation.
+constexpr int32_t insertAutomationLane(std::size_t insertIndex) {
+    return firstInsertLane + static_cast<int32_t>(insertIndex);
+}
+
+/// The insert whose parameter automation `lane` selects, or none for the mixer's lanes.
+std::optional<std::size_t> insertIndexOfLane(int32_t lane);
+
+/// The point list a lane number selects, or null for lane 3 on a track without a VST 3 insert
+/// and for the lane of an insert the track lacks.
 const std::vector<AutomationPoint> *automationLaneOf(const Track &track, int32_t lane);
+
+/// "Automation Parameter": which parameter of insert `insertIndex` its lane drives (the
+/// plug-in's parameter id, or a built-in effect's parameter index). The points stay.
+class SetInsertAutomationParameterCommand : public Command {
+  public:
+    SetInsertAutomationParameterCommand(uint64_t trackId, std::size_t insertIndex,
+                                        uint32_t parameterId);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    uint64_t trackId_;
+    std::size_t insertIndex_;
+    uint32_t parameterId_;
+    CapturedValue<uint32_t> before_;
+};
 
 /// "Automation": sets or adds one point, inside an automation clip of the lane when one
 /// covers the position (at the position relative to the clip's start), else in the lane.

@@ -18,6 +18,8 @@
 
 namespace orvane {
 
+struct StockParameter;
+
 /// Delay lines for plug-in delay compensation of one track. Only the audio thread touches
 /// the samples once the state is published; growing a line means building a new state on
 /// the main thread, so the audio thread never sees a buffer being resized.
@@ -51,6 +53,12 @@ struct StockInsertProcessor {
     /// processors, as the audio thread may be running these.
     std::vector<uint8_t> state;
     Kind kind = Kind::none;
+    /// The index of the parameter the insert's automation drives, resolved when the chain
+    /// is built; `notAutomated` when its lane is empty or names no parameter of the effect.
+    static constexpr uint32_t notAutomated = UINT32_MAX;
+    uint32_t automatedParameter = notAutomated;
+    /// That parameter's description (its range), so that the block path looks nothing up.
+    const StockParameter *automatedSetting = nullptr;
     std::unique_ptr<stock::Delay> delay;
     std::unique_ptr<stock::Reverb> reverb;
     std::unique_ptr<stock::Compressor> compressor;

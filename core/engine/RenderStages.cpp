@@ -1,5 +1,7 @@
 #include "core/engine/RenderStages.h"
 
+#include "core/model/StockEffectSettings.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -146,14 +148,64 @@ StockInsertProcessor::Kind stockKindOf(const std::string &pluginId) {
     return Kind::none;
 }
 
+void setStockParameter(StockInsertProcessor &processor, uint32_t index, float value) {
+    using Kind = StockInsertProcessor::Kind;
+    switch (processor.kind) {
+    case Kind::compressor: {
+        stock::Compressor &compressor = *processor.compressor;
+        float *fields[] = {&compressor.thresholdDb, &compressor.ratio, &compressor.attackMs,
+                           &compressor.releaseMs, &compressor.makeupDb};
+        if (index < std::size(fields)) *fields[index] = value;
+        break;
+    }
+    case Kind::equaliser: {
+        ChannelEq8 eq = processor.equaliser->settings();
+        if (index < 3)
+            eq.bands[index].gainDb = value;
+        else if (index == 3)
+            eq.outDb = value;
+        // A redesign costs more than the block's filtering: only for a value that moved.
+        if (!(eq == processor.equaliser->settings())) processor.equaliser->setSettings(eq);
+        break;
+    }
+    case Kind::delay: {
+        stock::Delay &delay = *processor.delay;
+        if (index == 0) delay.timeMs = value;
+        if (index == 1) delay.feedback = value / 100.0f;
+        if (index == 2) delay.mix = value / 100.0f;
+        break;
+    }
+    case Kind::reverb:
+        if (index == 0) processor.reverb->size = value / 100.0f;
+        if (index == 1) processor.reverb->mix = value / 100.0f;
+        break;
+    default: break;
+    }
+}
+
+namespace {
+
+/// The automated parameter of a built-in insert from its lane at `position`: the lane holds
+/// 0..1 over the parameter's range.
+void applyStockAutomation(const InsertSlot &insert, StockInsertProcessor &processor,
+                          int64_t position) {
+    if (!processor.automatedSetting) return;
+    const float lane = readAutomation(insert.paramAutomation, position, 0.0f);
+    setStockParameter(processor, processor.automatedParameter,
+                      stockValueFromNormalized(*processor.automatedSetting, lane));
+}
+
+} // namespace
+
 void processStockFx(const Track &track, StockInsertChain *chain, float *left, float *right,
-                    int32_t frames) {
+                    int32_t frames, int64_t position) {
     using Kind = StockInsertProcessor::Kind;
     for (std::size_t index = 0; index < track.inserts.size(); ++index) {
         const InsertSlot &insert = track.inserts[index];
         if (insert.bypassed || !insert.isStock) continue;
         StockInsertProcessor *processor =
             chain && index < chain->processors.size() ? &chain->processors[index] : nullptr;
+        if (processor) applyStockAutomation(insert, *processor, position);
         const Kind kind = processor ? processor->kind : stockKindOf(insert.pluginId);
         switch (kind) {
         case Kind::gain:

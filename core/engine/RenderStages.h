@@ -60,9 +60,16 @@ void applyPdcDelay(PdcState *state, float *left, float *right, int32_t frames, i
 /// What the stock stage does for a stock insert id.
 StockInsertProcessor::Kind stockKindOf(const std::string &pluginId);
 
-/// The built-in stock stage of one track's inserts.
+/// Gives parameter `index` of a built-in insert's processor `value`, in the unit its panel
+/// shows (the order of `stockParametersOf`). Does nothing for a processor without settings
+/// (an unset compressor or EQ) or an index past the effect's parameters.
+void setStockParameter(StockInsertProcessor &processor, uint32_t index, float value);
+
+/// The built-in stock stage of one track's inserts for the block starting at `position`. An
+/// automated insert takes its parameter from its lane at the block's start; the compressor's
+/// envelope and the EQ's kept filter states smooth the step from one block to the next.
 void processStockFx(const Track &track, StockInsertChain *chain, float *left, float *right,
-                    int32_t frames);
+                    int32_t frames, int64_t position);
 
 /// Maps the master bus onto the device channels through the control room.
 void writeMasterOutput(const ControlRoomSettings &controlRoom, const float *masterLeft,

@@ -41,18 +41,28 @@ std::shared_ptr<const Track> snapshotTrack(const Track &track) {
     return copy;
 }
 
+/// The index of the parameter a built-in insert's automation drives, or `notAutomated`.
+uint32_t automatedParameterOf(const InsertSlot &insert) {
+    if (!insert.isStock || insert.paramAutomation.empty())
+        return StockInsertProcessor::notAutomated;
+    return insert.automParamId < stockParametersOf(insert.pluginId).size()
+               ? insert.automParamId
+               : StockInsertProcessor::notAutomated;
+}
+
 bool sameInsertIds(const StockInsertChain &chain, const Track &track) {
     if (chain.processors.size() != track.inserts.size()) return false;
     for (std::size_t i = 0; i < track.inserts.size(); ++i)
         if (chain.processors[i].pluginId != track.inserts[i].pluginId ||
             chain.processors[i].isStock != track.inserts[i].isStock ||
-            (track.inserts[i].isStock && chain.processors[i].state != track.inserts[i].state))
+            (track.inserts[i].isStock && chain.processors[i].state != track.inserts[i].state) ||
+            chain.processors[i].automatedParameter != automatedParameterOf(track.inserts[i]))
             return false;
     return true;
 }
 
-/// The processor of a built-in insert the user has set: its settings, in the units the panel
-/// shows, become the processor's.
+/// The processor of a built-in insert the user has set or automates: its settings, in the
+/// units the panel shows, become the processor's.
 void configureStockProcessor(StockInsertProcessor &processor, const std::vector<float> &values,
                              double rate) {
     using Kind = StockInsertProcessor::Kind;
@@ -60,11 +70,6 @@ void configureStockProcessor(StockInsertProcessor &processor, const std::vector<
     case Kind::saturation:
         processor.kind = Kind::compressor;
         processor.compressor = std::make_unique<stock::Compressor>();
-        processor.compressor->thresholdDb = values[0];
-        processor.compressor->ratio = values[1];
-        processor.compressor->attackMs = values[2];
-        processor.compressor->releaseMs = values[3];
-        processor.compressor->makeupDb = values[4];
         processor.compressor->prepare(rate);
         break;
     case Kind::gain: {
@@ -72,33 +77,26 @@ void configureStockProcessor(StockInsertProcessor &processor, const std::vector<
         ChannelEq8 eq;
         for (EqBandSettings &band : eq.bands)
             band.enabled = false;
-        eq.bands[0] = {1, 120.0f, values[0], 0.7f, true};
-        eq.bands[1] = {2, 1000.0f, values[1], 0.7f, true};
-        eq.bands[2] = {3, 8000.0f, values[2], 0.7f, true};
-        eq.outDb = values[3];
+        eq.bands[0] = {1, 120.0f, 0.0f, 0.7f, true};
+        eq.bands[1] = {2, 1000.0f, 0.0f, 0.7f, true};
+        eq.bands[2] = {3, 8000.0f, 0.0f, 0.7f, true};
         processor.equaliser = std::make_unique<stock::ParametricEq8>();
         processor.equaliser->prepare(rate);
         processor.equaliser->setSettings(eq);
         break;
     }
-    case Kind::delay:
-        processor.delay->timeMs = values[0];
-        processor.delay->feedback = values[1] / 100.0f;
-        processor.delay->mix = values[2] / 100.0f;
-        processor.delay->prepare(rate);
-        break;
-    case Kind::reverb:
-        processor.reverb->size = values[0] / 100.0f;
-        processor.reverb->mix = values[1] / 100.0f;
-        processor.reverb->prepare(rate);
-        break;
+    case Kind::delay: processor.delay->prepare(rate); break;
+    case Kind::reverb: processor.reverb->prepare(rate); break;
     default: break;
     }
+    for (std::size_t index = 0; index < values.size(); ++index)
+        setStockParameter(processor, static_cast<uint32_t>(index), values[index]);
 }
 
 /// Delay and reverb inserts run the stock processors with their default settings until the
 /// user sets them: a quarter-second echo at 30 % feedback and half mix, and a medium room at
-/// 30 % mix.
+/// 30 % mix. An automated insert runs its real processor even before the user set it: the
+/// fixed sound of an unset compressor or EQ has no parameter to move.
 std::shared_ptr<StockInsertChain> makeStockChain(const Track &track, double rate) {
     auto chain = std::make_shared<StockInsertChain>();
     chain->processors.resize(track.inserts.size());
@@ -117,8 +115,14 @@ std::shared_ptr<StockInsertChain> makeStockChain(const Track &track, double rate
             processor.reverb = std::make_unique<stock::Reverb>();
             processor.reverb->prepare(rate);
         }
-        if (const auto settings = stockSettingsOf(insert))
+        processor.automatedParameter = automatedParameterOf(insert);
+        if (processor.automatedParameter != StockInsertProcessor::notAutomated) {
+            processor.automatedSetting =
+                &stockParametersOf(insert.pluginId)[processor.automatedParameter];
+            configureStockProcessor(processor, stockValuesOrDefaultsOf(insert), rate);
+        } else if (const auto settings = stockSettingsOf(insert)) {
             configureStockProcessor(processor, *settings, rate);
+        }
     }
     return chain;
 }

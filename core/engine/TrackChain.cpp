@@ -94,7 +94,8 @@ void runChannelStages(const RenderContext &context, std::size_t index, float *le
         if (!(state->eq.settings() == track.eq)) state->eq.setSettings(track.eq);
         state->eq.process(left, right, context.frames);
     }
-    processStockFx(track, context.dsp.stockChains[index].get(), left, right, context.frames);
+    processStockFx(track, context.dsp.stockChains[index].get(), left, right, context.frames,
+                   context.position);
     if (context.snapshot.insertHook)
         context.snapshot.insertHook(track.id, left, right, context.frames);
 }

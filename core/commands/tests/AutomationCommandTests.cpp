@@ -142,6 +142,83 @@ TEST(PluginAutomation, WithoutAVst3InsertLaneThreeChangesNothing) {
     EXPECT_EQ(edits.count, 0);
 }
 
+TEST(InsertAutomation, LaneSixteenOnwardIsEachInsertsOwnLaneAndOnlyPluginEditsAreReported) {
+    struct Case {
+        int32_t lane;
+        std::size_t editedInsert; // past the inserts: none
+        int reports;
+    };
+    // Inserts: a built-in EQ, then a plug-in.
+    const Case cases[] = {
+        {insertAutomationLane(0), 0, 0},
+        {insertAutomationLane(1), 1, 1},
+        {insertAutomationLane(2), 2, 0},           // no third insert: a scratch list
+        {firstInsertLane + insertLaneCount, 2, 0}, // past the insert lanes: volume
+    };
+    for (const Case &row : cases) {
+        SCOPED_TRACE(row.lane);
+        AutomationFixture f;
+        f.addPluginInsert();
+        InsertEditCounter edits;
+        f.stack.execute(f.project, std::make_unique<SetAutomationPointCommand>(f.track->id,
+                                                                               row.lane, 7, 0.25f));
+        for (std::size_t i = 0; i < f.track->inserts.size(); ++i)
+            EXPECT_EQ(f.track->inserts[i].paramAutomation,
+                      (i == row.editedInsert ? Points{{7, 0.25f}} : Points{}));
+        EXPECT_EQ(f.track->volumeAutomation.size(), row.lane >= firstInsertLane + insertLaneCount);
+        EXPECT_EQ(edits.count, row.reports);
+        f.stack.undo(f.project);
+        EXPECT_TRUE(f.track->inserts[0].paramAutomation.empty());
+        EXPECT_TRUE(f.track->inserts[1].paramAutomation.empty());
+        EXPECT_EQ(edits.count, 2 * row.reports);
+    }
+    EXPECT_EQ(insertIndexOfLane(3), std::nullopt);
+    EXPECT_EQ(insertIndexOfLane(15), std::nullopt);
+    EXPECT_EQ(insertIndexOfLane(17), std::optional<std::size_t>(1));
+}
+
+TEST(InsertAutomation, MovingAndRemovingAPointOfABuiltInInsertsLaneUndoes) {
+    AutomationFixture f;
+    f.addPluginInsert();
+    const int32_t lane = insertAutomationLane(0);
+    f.track->inserts[0].paramAutomation = {{0, 0.1f}, {100, 0.9f}};
+    f.stack.execute(f.project,
+                    std::make_unique<MoveAutomationPointCommand>(f.track->id, lane, 100, 50, 0.5f));
+    EXPECT_EQ(f.track->inserts[0].paramAutomation, (Points{{0, 0.1f}, {50, 0.5f}}));
+    f.stack.execute(f.project,
+                    std::make_unique<RemoveAutomationPointCommand>(f.track->id, lane, 0));
+    EXPECT_EQ(f.track->inserts[0].paramAutomation, (Points{{50, 0.5f}}));
+    f.stack.undo(f.project);
+    f.stack.undo(f.project);
+    EXPECT_EQ(f.track->inserts[0].paramAutomation, (Points{{0, 0.1f}, {100, 0.9f}}));
+}
+
+TEST(InsertAutomation, ChoosingTheAutomatedParameterUndoesAndKeepsThePoints) {
+    AutomationFixture f;
+    f.addPluginInsert();
+    f.track->inserts[0].paramAutomation = {{0, 0.5f}};
+    InsertEditCounter edits;
+    f.stack.execute(f.project,
+                    std::make_unique<SetInsertAutomationParameterCommand>(f.track->id, 0, 3));
+    EXPECT_EQ(f.track->inserts[0].automParamId, 3u);
+    EXPECT_EQ(f.track->inserts[0].paramAutomation, (Points{{0, 0.5f}}));
+    EXPECT_EQ(f.stack.undoName(), "Automation Parameter");
+    f.stack.undo(f.project);
+    EXPECT_EQ(f.track->inserts[0].automParamId, 0u);
+    EXPECT_EQ(edits.count, 0) << "a built-in insert is heard through the graph";
+
+    f.stack.execute(f.project,
+                    std::make_unique<SetInsertAutomationParameterCommand>(f.track->id, 1, 42));
+    EXPECT_EQ(f.track->inserts[1].automParamId, 42u);
+    EXPECT_EQ(edits.count, 1) << "the plug-in rack hears of its parameter";
+    // An insert the track lacks: nothing changes, and the undo leaves the rest alone.
+    f.stack.execute(f.project,
+                    std::make_unique<SetInsertAutomationParameterCommand>(f.track->id, 5, 1));
+    f.stack.undo(f.project);
+    EXPECT_EQ(f.track->inserts[0].automParamId, 0u);
+    EXPECT_EQ(f.track->inserts[1].automParamId, 42u);
+}
+
 TEST(PluginAutomation, BypassTogglesAreReportedBothWays) {
     AutomationFixture f;
     f.addPluginInsert();

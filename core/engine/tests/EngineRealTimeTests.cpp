@@ -31,6 +31,13 @@ void buildBusyProject(Engine &engine) {
     auto audio = project.addTrack(TrackType::Audio, "");
     audio->inserts.push_back(InsertSlot{"stock.delay", "Delay", "", {}, false, true, 0, {}});
     audio->inserts.push_back(InsertSlot{"stock.compressor", "Comp", "", {}, false, true, 0, {}});
+    // Built-in inserts whose parameters follow their lanes: time, threshold, an EQ band.
+    audio->inserts.push_back(
+        InsertSlot{"stock.delay", "Delay", "", {}, false, true, 0, {{0, 0.1f}, {150000, 0.9f}}});
+    audio->inserts.push_back(InsertSlot{
+        "stock.compressor", "Comp", "", {}, false, true, 0, {{0, 0.0f}, {150000, 1.0f}}});
+    audio->inserts.push_back(
+        InsertSlot{"stock.eq", "EQ", "", {}, false, true, 1, {{0, 0.2f}, {100000, 0.8f}}});
     audio->sends[0] = SendSlot{reverbReturn->id, 0.5f, false};
     audio->sends[1] = SendSlot{reverbReturn->id, 0.5f, true};
     audio->panAutomation = {{0, -1.0f}, {200000, 1.0f}};

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 namespace orvane {
@@ -44,6 +45,30 @@ TEST(StockEffectSettings, StoredValuesComeBackExactlyAndDamagedOnesFallBackToThe
     InsertSlot plugin = compressorWith("threshold=-12\n");
     plugin.isStock = false;
     EXPECT_FALSE(stockSettingsOf(plugin)) << "a plug-in's state is its own";
+}
+
+TEST(StockEffectSettings, ALaneValueMapsOntoTheParametersRangeAndBack) {
+    const StockParameter &threshold = stockParametersOf("stock.compressor")[0];
+    struct Row {
+        float normalized;
+        float value;
+    };
+    const Row rows[] = {{0.0f, -60.0f},  {0.5f, -30.0f}, {1.0f, 0.0f},
+                        {-3.0f, -60.0f}, {7.0f, 0.0f},   {std::nanf(""), -60.0f}};
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.normalized);
+        EXPECT_FLOAT_EQ(stockValueFromNormalized(threshold, row.normalized), row.value);
+    }
+    EXPECT_FLOAT_EQ(stockValueToNormalized(threshold, -15.0f), 0.75f);
+    EXPECT_FLOAT_EQ(stockValueToNormalized(threshold, 12.0f), 1.0f);
+
+    // An insert never set plays its defaults; one that is no built-in effect has none.
+    EXPECT_EQ(stockValuesOrDefaultsOf(compressorWith("")),
+              (std::vector<float>{-6.0f, 4.0f, 5.0f, 80.0f, 0.0f}));
+    EXPECT_EQ(stockValuesOrDefaultsOf(compressorWith("ratio=8\n"))[1], 8.0f);
+    InsertSlot plugin = compressorWith("");
+    plugin.isStock = false;
+    EXPECT_TRUE(stockValuesOrDefaultsOf(plugin).empty());
 }
 
 } // namespace

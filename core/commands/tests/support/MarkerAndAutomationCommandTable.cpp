@@ -37,8 +37,18 @@ uint64_t someMarkerId(const Project &project, Random &random) {
 }
 
 int32_t someLane(Random &random) {
-    // Lane 3 is the first VST 3 insert's parameter; 7 and -1 stand for lane 0.
-    return pick(random, std::vector<int32_t>{0, 1, 2, 3, 3, 3, 7, -1});
+    // Lane 3 is the first VST 3 insert's parameter, 16 and up each insert's in turn (most
+    // tracks have fewer than five inserts); 7, -1 and 200 stand for lane 0.
+    return pick(random, std::vector<int32_t>{0, 1, 2, 3, 3, 3, 7, -1, 16, 17, 19, 200});
+}
+
+/// Mostly an insert the track has, now and then one past its last.
+std::size_t someInsertIndex(const Project &project, uint64_t trackId, Random &random) {
+    const auto track = project.findTrack(trackId);
+    const std::size_t inserts = track ? track->inserts.size() : 0;
+    if (inserts == 0 || chance(random, 15))
+        return inserts + static_cast<std::size_t>(between(random, 0, 3));
+    return static_cast<std::size_t>(between(random, 0, static_cast<int64_t>(inserts) - 1));
 }
 
 /// Mostly an audio clip that has warp markers; now and then a MIDI clip, which has none.
@@ -213,7 +223,7 @@ CommandTableRow moveAutomationRow() {
                 const uint64_t track = someTrackId(project, random);
                 // Mostly a lane that has points to move.
                 int32_t lane = someLane(random);
-                for (int retry = 0; retry < 3 && lanePoints(project, track, lane).empty(); ++retry)
+                for (int retry = 0; retry < 6 && lanePoints(project, track, lane).empty(); ++retry)
                     lane = someLane(random);
                 const auto points = lanePoints(project, track, lane);
                 return recipe<MoveAutomationPointCommand>(
@@ -227,7 +237,7 @@ CommandTableRow removeAutomationRow() {
     return {"RemoveAutomationPointCommand", [](const Project &project, Random &random) {
                 const uint64_t track = someTrackId(project, random);
                 int32_t lane = someLane(random);
-                for (int retry = 0; retry < 3 && lanePoints(project, track, lane).empty(); ++retry)
+                for (int retry = 0; retry < 6 && lanePoints(project, track, lane).empty(); ++retry)
                     lane = someLane(random);
                 const auto points = lanePoints(project, track, lane);
                 return recipe<RemoveAutomationPointCommand>(
@@ -244,14 +254,24 @@ CommandTableRow addAutomationClipRow() {
             }};
 }
 
+CommandTableRow setInsertAutomationParameterRow() {
+    return {"SetInsertAutomationParameterCommand", [](const Project &project, Random &random) {
+                const uint64_t track = someTrackId(project, random);
+                return recipe<SetInsertAutomationParameterCommand>(
+                    "SetInsertAutomationParameter", track, someInsertIndex(project, track, random),
+                    static_cast<uint32_t>(between(random, 0, 6)));
+            }};
+}
+
 } // namespace
 
 std::vector<CommandTableRow> markerAndAutomationCommandRows() {
-    return {addMarkerRow(),        removeMarkerRow(),  addTempoRow(),       moveTempoRow(),
-            addMeterRow(),         moveMeterRow(),     addChordRow(),       moveChordRow(),
-            addBeatsRow(),         moveBeatRow(),      addWarpRow(),        moveWarpRow(),
-            removeWarpRow(),       setAutomationRow(), moveAutomationRow(), removeAutomationRow(),
-            addAutomationClipRow()};
+    return {addMarkerRow(),        removeMarkerRow(),      addTempoRow(),
+            moveTempoRow(),        addMeterRow(),          moveMeterRow(),
+            addChordRow(),         moveChordRow(),         addBeatsRow(),
+            moveBeatRow(),         addWarpRow(),           moveWarpRow(),
+            removeWarpRow(),       setAutomationRow(),     moveAutomationRow(),
+            removeAutomationRow(), addAutomationClipRow(), setInsertAutomationParameterRow()};
 }
 
 } // namespace orvane::testing

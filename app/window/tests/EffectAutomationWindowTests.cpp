@@ -1,0 +1,166 @@
+// A built-in effect's parameter set in its panel and then drawn in its automation lane, with
+// real mouse and key events, and heard in the export both times.
+#include "app/shell/OVMainView.h"
+#include "app/window/MainWindow.h"
+#include "app/window/MixerPanel.h"
+#include "app/window/StockEffectPanel.h"
+#include "app/window/TimelineView.h"
+#include "app/window/tests/WindowTestSupport.h"
+#include "app/workflows/AutomationWriter.h"
+#include "core/commands/AutomationCommands.h"
+#include "core/engine/Engine.h"
+#include "core/model/StockEffectSettings.h"
+#include "device/OfflineRender.h"
+
+#include <gtest/gtest.h>
+
+#include <QMenu>
+#include <QPushButton>
+#include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTest>
+
+#include <cmath>
+
+using namespace orvane;
+using namespace orvane::testing;
+
+namespace {
+
+constexpr double songBeats = 16.0;
+
+class EffectAutomationTest : public ::testing::Test {
+  protected:
+    WindowLanguage english{Language::English};
+    WindowTestHarness harness{"effect-automation"};
+    MainWindow &window = harness.window();
+    TimelineView &timeline = window.timeline();
+    Engine &engine = harness.application().engine();
+    OVMainView &view = harness.application().view();
+
+    void SetUp() override {
+        window.resize(1280, 800);
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window)) << "keys reach an active window only";
+    }
+    std::shared_ptr<Track> track(const std::string &name) {
+        std::lock_guard lock(engine.projectMutex);
+        for (const auto &candidate : engine.project.tracks)
+            if (candidate->name == name) return candidate;
+        return nullptr;
+    }
+    /// The song's first four bars as the export renders them, both channels interleaved.
+    std::vector<float> exported() {
+        std::vector<float> mix;
+        EXPECT_TRUE(renderMixdown(engine, mix, 0, engine.beatsToSamples(songBeats), 2));
+        return mix;
+    }
+    double levelBetween(const std::vector<float> &mix, double fromBeat, double toBeat) {
+        const auto first = static_cast<std::size_t>(engine.beatsToSamples(fromBeat)) * 2;
+        const auto last =
+            std::min(static_cast<std::size_t>(engine.beatsToSamples(toBeat)) * 2, mix.size());
+        double sum = 0.0;
+        for (std::size_t i = first; i < last; ++i)
+            sum += static_cast<double>(mix[i]) * mix[i];
+        return last > first ? std::sqrt(sum / static_cast<double>(last - first)) : 0.0;
+    }
+    QPushButton *button(QWidget &parent, const QString &text) {
+        for (QPushButton *candidate : parent.findChildren<QPushButton *>())
+            if (candidate->text() == text) return candidate;
+        ADD_FAILURE() << "no button " << text.toStdString();
+        return nullptr;
+    }
+    /// A click in `trackId`'s automation lane at `beats`, `fromTop` (0 top, 1 bottom) down.
+    void clickLane(uint64_t trackId, double beats, double fromTop) {
+        const auto row = timeline.rowOf(trackId);
+        ASSERT_TRUE(row.has_value());
+        const double top = row->automationTop() + 3.0;
+        const double bottom = row->top + row->height - 3.0;
+        const double x = timeline.timelineGeometry().xForBeats(beats) + 1.0;
+        QTest::mouseClick(&timeline, Qt::LeftButton, {},
+                          QPoint(static_cast<int>(x),
+                                 static_cast<int>(std::lround(top + (bottom - top) * fromTop))));
+    }
+};
+
+} // namespace
+
+TEST_F(EffectAutomationTest, TheCompressorsThresholdSetInItsPanelAndDrawnInItsLaneIsHeard) {
+    const auto midi = track("MIDI 1");
+    ASSERT_NE(midi, nullptr);
+    window.showTab(MainWindow::MixerTab);
+    auto &mixer = static_cast<MixerPanel &>(window.mixerPanel());
+    mixer.selectChannel(midi->id);
+    whenMenuShows(QStringLiteral("Stock Compressor"));
+    QTest::mouseClick(button(mixer, QStringLiteral("+ Stock")), Qt::LeftButton);
+    ASSERT_EQ(midi->inserts.size(), 1u);
+    StockEffectPanel &panel = *mixer.effectSettings();
+    ASSERT_TRUE(panel.isVisible());
+    const std::vector<float> unset = exported();
+    ASSERT_GT(levelBetween(unset, 0.0, songBeats), 0.001) << "the start-up song plays on MIDI 1";
+
+    // The threshold to its lowest in the panel: a quieter export.
+    QSlider *threshold = panel.slider(0);
+    ASSERT_NE(threshold, nullptr);
+    // Its handle dragged to the left end (Home is the window's return-to-start key).
+    QStyleOptionSlider handleOption;
+    handleOption.initFrom(threshold);
+    handleOption.orientation = Qt::Horizontal;
+    handleOption.minimum = threshold->minimum();
+    handleOption.maximum = threshold->maximum();
+    handleOption.sliderPosition = threshold->value();
+    handleOption.sliderValue = threshold->value();
+    const QRect handle = threshold->style()->subControlRect(QStyle::CC_Slider, &handleOption,
+                                                            QStyle::SC_SliderHandle, threshold);
+    dragMouse(*threshold, handle.center(), QPointF(-40.0, handle.center().y()));
+    EXPECT_EQ(threshold->value(), 0);
+    EXPECT_EQ(harness.application().commands().undoName(), "Effect Settings");
+    const std::vector<float> compressed = exported();
+    EXPECT_LT(levelBetween(compressed, 0.0, songBeats), 0.7 * levelBetween(unset, 0.0, songBeats));
+
+    // Its context menu opens its lane in the timeline.
+    whenMenuShows(QStringLiteral("Show Automation"));
+    requestContextMenu(*threshold, QPointF(threshold->width() / 2.0, threshold->height() / 2.0));
+    EXPECT_EQ(window.currentTab(), MainWindow::TimelineTab);
+    ASSERT_TRUE(timeline.showsAutomation());
+    EXPECT_EQ(view.automation().automationLaneMode, insertAutomationLane(0) + 1);
+    window.tick();
+    EXPECT_EQ(window.statusText(),
+              QStringLiteral("Automation: Compressor: Threshold · Shift point"));
+
+    // Two points: the threshold at the top (0 dB) on beat 4, at the bottom (-60 dB) on beat 8.
+    clickLane(midi->id, 4.0, 0.0);
+    clickLane(midi->id, 8.0, 1.0);
+    std::vector<AutomationPoint> drawn;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        drawn = midi->inserts[0].paramAutomation;
+    }
+    ASSERT_EQ(drawn.size(), 2u);
+    EXPECT_EQ(drawn[0].t, engine.beatsToSamples(4.0));
+    EXPECT_NEAR(drawn[0].v, 1.0f, 0.03f);
+    EXPECT_EQ(drawn[1].t, engine.beatsToSamples(8.0));
+    EXPECT_NEAR(drawn[1].v, 0.0f, 0.03f);
+    EXPECT_EQ(harness.application().commands().undoName(), "Automation");
+    saveScreenshot(window, "compressor-threshold-lane");
+
+    // Held at 0 dB up to beat 4 the song passes the compressor all but untouched; from beat 8
+    // on it is compressed as the panel set it.
+    const std::vector<float> automated = exported();
+    EXPECT_GT(levelBetween(automated, 0.0, 4.0), 1.3 * levelBetween(compressed, 0.0, 4.0));
+    EXPECT_NEAR(levelBetween(automated, 9.0, songBeats), levelBetween(compressed, 9.0, songBeats),
+                0.01 * levelBetween(compressed, 9.0, songBeats));
+
+    // The lane chooser offers the compressor's other parameters; choosing one is an edit.
+    const auto row = timeline.rowOf(midi->id);
+    ASSERT_TRUE(row.has_value());
+    QMenu *menu = rightClick(timeline, QPointF(timeline.timelineGeometry().xForBeats(12.0),
+                                               row->automationTop() + 10.0));
+    ASSERT_NE(menu, nullptr);
+    ASSERT_TRUE(clickMenuItem(*menu, QStringLiteral("Show Lane/Compressor: Ratio")));
+    EXPECT_EQ(midi->inserts[0].automParamId, 1u);
+    EXPECT_EQ(harness.application().commands().undoName(), "Automation Parameter");
+    view.undoEdit();
+    EXPECT_EQ(midi->inserts[0].automParamId, 0u);
+}

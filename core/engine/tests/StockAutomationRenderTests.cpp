@@ -1,0 +1,126 @@
+#include "core/engine/tests/RenderRig.h"
+
+#include "core/model/StockEffectSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace orvane;
+using namespace orvane::testing;
+
+namespace {
+
+constexpr int32_t blockFrames = 512;
+constexpr int64_t clipFrames = 48000;
+
+double rms(const std::vector<float> &samples, std::size_t from, std::size_t to) {
+    double sum = 0.0;
+    for (std::size_t i = from; i < to; ++i)
+        sum += static_cast<double>(samples[i]) * samples[i];
+    return std::sqrt(sum / static_cast<double>(to - from));
+}
+
+/// A low sine (about 76 Hz) at 0.9 on both channels.
+float tone(int64_t frame) {
+    return 0.9f * static_cast<float>(std::sin(0.01 * static_cast<double>(frame)));
+}
+
+/// A loud steady tone through one built-in insert, whose automation lane is `points`.
+struct AutomatedInsert {
+    AutomatedInsert(const char *pluginId, uint32_t parameter, std::vector<AutomationPoint> points) {
+        track = rig.addTrack(TrackType::Audio);
+        rig.edit([&](Project &project) {
+            auto clip = project.addClip(track->id, ClipKind::Audio);
+            auto samples = std::make_shared<std::vector<float>>();
+            for (int64_t frame = 0; frame < clipFrames; ++frame)
+                samples->insert(samples->end(), 2, tone(frame));
+            clip->audio = samples;
+            clip->channels = 2;
+            track->inserts.push_back(
+                InsertSlot{pluginId, pluginId, "", {}, false, true, parameter, std::move(points)});
+        });
+    }
+
+    /// The left channel of an export of the clip, at 512 frames a block.
+    std::vector<float> exportLeft() {
+        EXPECT_TRUE(rig.engine.beginOfflineRender(0));
+        std::vector<float> left;
+        StereoOutput block(blockFrames);
+        for (int64_t done = 0; done < clipFrames; done += blockFrames) {
+            rig.engine.processBlockOffline(block.channels.data(), 2, blockFrames);
+            left.insert(left.end(), block.left.begin(), block.left.end());
+        }
+        rig.engine.endOfflineRender();
+        return left;
+    }
+
+    RenderRig rig;
+    std::shared_ptr<Track> track;
+};
+
+} // namespace
+
+TEST(StockAutomation, ARampedThresholdCompressesTheStartAndLeavesTheEndLoud) {
+    // Threshold from its lowest (-60 dB) at the start to 0 dB at the end of the clip.
+    AutomatedInsert compressed("stock.compressor", 0, {{0, 0.0f}, {clipFrames, 1.0f}});
+    const auto left = compressed.exportLeft();
+    const double start = rms(left, 2048, 8192);
+    const double end = rms(left, clipFrames - 8192, clipFrames - 2048);
+    EXPECT_LT(start, 0.25 * end) << start << " against " << end;
+
+    // Live playback hears the same lane.
+    const auto live = compressed.rig.play(0, static_cast<int>(clipFrames / blockFrames));
+    EXPECT_NEAR(rms(live[0], 2048, 8192), start, 0.05 * start);
+    EXPECT_NEAR(rms(live[0], clipFrames - 8192, clipFrames - 2048), end, 0.05 * end);
+}
+
+TEST(StockAutomation, EachEffectsParameterFollowsItsLaneAndALaneAtTheStoredValueChangesNothing) {
+    struct Case {
+        const char *pluginId;
+        uint32_t parameter;
+        float lower;
+        float higher;
+        bool higherIsLouder;
+    };
+    const Case cases[] = {
+        {"stock.compressor", 0, 0.0f, 1.0f, true}, // threshold -60 dB against 0 dB
+        {"stock.compressor", 4, 0.0f, 0.5f, true}, // make-up 0 dB against 12 dB
+        {"stock.eq", 3, 0.25f, 0.5f, true},        // output -12 dB against 0 dB
+        {"stock.eq", 0, 0.0f, 0.5f, true},         // low shelf -18 dB against flat
+        {"stock.delay", 2, 0.0f, 1.0f, false},     // dry against all wet: the echo comes late
+        {"stock.reverb", 1, 0.0f, 1.0f, true},     // dry against all wet, which adds
+    };
+    for (const Case &row : cases) {
+        SCOPED_TRACE(std::string(row.pluginId) + " " + std::to_string(row.parameter));
+        AutomatedInsert lower(row.pluginId, row.parameter, {{0, row.lower}});
+        AutomatedInsert higher(row.pluginId, row.parameter, {{0, row.higher}});
+        const double lowerLevel = rms(lower.exportLeft(), 0, 4096);
+        const double higherLevel = rms(higher.exportLeft(), 0, 4096);
+        if (row.higherIsLouder)
+            EXPECT_GT(higherLevel, 1.5 * lowerLevel);
+        else
+            EXPECT_LT(higherLevel, lowerLevel / 1.5);
+    }
+
+    // A lane holding the stored setting sounds as the set insert without a lane, to the bit.
+    const auto parameters = stockParametersOf("stock.compressor");
+    const float stored = -20.0f;
+    AutomatedInsert automated("stock.compressor", 0,
+                              {{0, stockValueToNormalized(parameters[0], stored)}});
+    AutomatedInsert set("stock.compressor", 0, {});
+    const std::vector<float> values = {stored, 4.0f, 5.0f, 80.0f, 0.0f};
+    for (AutomatedInsert *insert : {&automated, &set})
+        insert->rig.edit([&](Project &) {
+            insert->track->inserts[0].state = encodeStockSettings("stock.compressor", values);
+        });
+    EXPECT_EQ(automated.exportLeft(), set.exportLeft());
+}
+
+TEST(StockAutomation, AnEmptyLaneOrOneNamingNoParameterKeepsTheFixedSoundOfAnUnsetInsert) {
+    AutomatedInsert plain("stock.compressor", 0, {});
+    AutomatedInsert unknownParameter("stock.compressor", 99, {{0, 0.0f}});
+    const auto expected = plain.exportLeft();
+    EXPECT_EQ(unknownParameter.exportLeft(), expected);
+    EXPECT_FLOAT_EQ(expected[100], std::tanh(1.2f * tone(100)) * RenderRig::defaultFader);
+}
