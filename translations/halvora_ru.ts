@@ -596,6 +596,14 @@
         <source>Arm Track</source>
         <translation>Готовность дорожки к записи</translation>
     </message>
+    <message>
+        <source>Scene Launch Quantisation</source>
+        <translation>Квантование запуска сцены</translation>
+    </message>
+    <message>
+        <source>Copy to Session</source>
+        <translation>Копировать в сессию</translation>
+    </message>
 </context>
 <context>
     <name>Diagnostics</name>
@@ -2895,6 +2903,14 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>Launch Quantisation</source>
         <translation>Квантование запуска</translation>
+    </message>
+    <message>
+        <source>Immediately</source>
+        <translation>Сразу</translation>
+    </message>
+    <message>
+        <source>Copy from Arrangement</source>
+        <translation>Копировать из аранжировки</translation>
     </message>
 </context>
 <context>

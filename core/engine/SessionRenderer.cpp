@@ -248,9 +248,9 @@ void Engine::launchSceneRt(const GraphSnapshot &snapshot, uint64_t sceneId, int6
     if (scene == snapshot.scenes.end()) return;
     currentSceneRow = static_cast<int32_t>(scene - snapshot.scenes.begin());
     ++sceneLaunchesRt;
-    const int64_t at = isQuantised(snapshot.launchQuantize)
-                           ? launchPointRt(snapshot, now, snapshot.launchQuantize)
-                           : now;
+    const LaunchQuantize quantize =
+        scene->useSceneLaunchQuantize ? scene->sceneLaunchQuantize : snapshot.launchQuantize;
+    const int64_t at = isQuantised(quantize) ? launchPointRt(snapshot, now, quantize) : now;
     keepPlayingUntilRt(at > now ? at : -1);
     // A launch point the rendered block already passed (a follow action's, quantised from the
     // block's start) starts the clips in step with it, as if they had begun there: the scene
