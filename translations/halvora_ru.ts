@@ -2507,6 +2507,14 @@ Shift+перетаскивание	сдвиг без сетки
         <source>Close the editor (Esc)</source>
         <translation>Закрыть редактор (Esc)</translation>
     </message>
+    <message>
+        <source>Audition</source>
+        <translation>Прослушивание</translation>
+    </message>
+    <message>
+        <source>Hear a note on its track as it is drawn, clicked or moved</source>
+        <translation>Слышать ноту на её дорожке, когда её рисуют, нажимают или двигают</translation>
+    </message>
 </context>
 <context>
     <name>orvane::MixerPanel</name>

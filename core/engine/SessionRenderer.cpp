@@ -141,7 +141,7 @@ class SessionSource final : public TrackSource {
                 addEntry(context.snapshot, block, left, right);
         const Track &track = *context.snapshot.tracks[trackIndex];
         // Live keys keep sounding on an armed instrument track while the session plays.
-        if (track.type == TrackType::Midi && track.armed && context.liveMidi)
+        if (liveKeysPlayOn(context.liveMidi, track))
             addLiveInputRt(context.snapshot, *context.liveMidi, track, left, right, context.frames,
                            context.position);
     }
@@ -390,8 +390,7 @@ bool Engine::sessionTrackSoundsRt(const RenderContext &context, std::size_t trac
             return true;
     }
     const Track &track = *context.snapshot.tracks[trackIndex];
-    return track.type == TrackType::Midi && track.armed && context.liveMidi &&
-           anyLiveKeySounds(*context.liveMidi);
+    return liveKeysPlayOn(context.liveMidi, track) && anyLiveKeySounds(*context.liveMidi);
 }
 
 void Engine::renderSessionRt(RenderContext &context) {
