@@ -604,6 +604,14 @@
         <source>Automation Parameter</source>
         <translation>Параметр автоматизации</translation>
     </message>
+    <message>
+        <source>Scene Launch Quantisation</source>
+        <translation>Квантование запуска сцены</translation>
+    </message>
+    <message>
+        <source>Copy to Session</source>
+        <translation>Копировать в сессию</translation>
+    </message>
 </context>
 <context>
     <name>Diagnostics</name>
@@ -2578,6 +2586,14 @@ Shift+перетаскивание	сдвиг без сетки
         <source>Close the editor (Esc)</source>
         <translation>Закрыть редактор (Esc)</translation>
     </message>
+    <message>
+        <source>Audition</source>
+        <translation>Прослушивание</translation>
+    </message>
+    <message>
+        <source>Hear a note on its track as it is drawn, clicked or moved</source>
+        <translation>Слышать ноту на её дорожке, когда её рисуют, нажимают или двигают</translation>
+    </message>
 </context>
 <context>
     <name>orvane::MixerPanel</name>
@@ -2974,6 +2990,14 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>Launch Quantisation</source>
         <translation>Квантование запуска</translation>
+    </message>
+    <message>
+        <source>Immediately</source>
+        <translation>Сразу</translation>
+    </message>
+    <message>
+        <source>Copy from Arrangement</source>
+        <translation>Копировать из аранжировки</translation>
     </message>
 </context>
 <context>

@@ -12,16 +12,17 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QDoubleSpinBox>
-#include <QFormLayout>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSpinBox>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -38,6 +39,8 @@ constexpr QColor blackKeyRow{26, 27, 32};
 constexpr QColor noteColour{120, 190, 255};
 constexpr QColor selectedColour{255, 210, 90};
 constexpr double resizeGrab = 5.0;
+/// The last channel, out of the way of a keyboard, which mostly plays on the first.
+constexpr int32_t auditionChannel = 15;
 
 QString pitchName(int32_t pitch) {
     static const char *const names[12] = {"C",  "C#", "D",  "D#", "E",  "F",
@@ -65,9 +68,70 @@ MidiEditor::MidiEditor(OVApplication &application, QWidget *parent)
     setMinimumSize(360, 220);
     setMouseTracking(true);
     buildMenu();
+    auditionTimer = new QTimer(this);
+    auditionTimer->setSingleShot(true);
+    connect(auditionTimer, &QTimer::timeout, this, &MidiEditor::advanceAudition);
+}
+
+// A key left sounding would ring on for as long as the program runs.
+MidiEditor::~MidiEditor() { endAudition(); }
+
+void MidiEditor::setAudition(bool on) {
+    auditionOn = on;
+    if (!on) endAudition();
+    Q_EMIT stateChanged();
+}
+
+void MidiEditor::auditionNote(int32_t pitch, float velocity) {
+    if (!auditionOn || pitch < 0 || pitch > 127) return;
+    uint64_t trackId = 0;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        if (const auto track = currentTrack()) trackId = track->id;
+    }
+    if (trackId == 0) return;
+    // The note before is cut short; while the queue is full nothing new is played, and the
+    // sounding note ends when the queue has room again.
+    if (auditionedPitch >= 0 && !pushToEngine(Request::noteOff(auditionChannel, auditionedPitch)))
+        return;
+    auditionedPitch = -1;
+    if (!pushToEngine(Request::auditionOn(trackId))) return;
+    auditionedTrack = trackId;
+    if (!pushToEngine(Request::noteOn(auditionChannel, pitch,
+                                      std::clamp(static_cast<double>(velocity), 0.01, 1.0))))
+        return;
+    auditionedPitch = pitch;
+    auditionTimer->start(auditionMilliseconds);
+}
+
+// First the key goes up; a moment later, once the track has rendered its silence and its
+// meter has fallen back, the track stops taking the keys. A full queue is tried again.
+void MidiEditor::advanceAudition() {
+    if (auditionedPitch >= 0) {
+        if (pushToEngine(Request::noteOff(auditionChannel, auditionedPitch))) auditionedPitch = -1;
+        auditionTimer->start(auditionMilliseconds);
+        return;
+    }
+    if (auditionedTrack == 0) return;
+    if (pushToEngine(Request::auditionOn(0)))
+        auditionedTrack = 0;
+    else
+        auditionTimer->start(auditionMilliseconds);
+}
+
+void MidiEditor::endAudition() {
+    auditionTimer->stop();
+    if (auditionedPitch >= 0 && pushToEngine(Request::noteOff(auditionChannel, auditionedPitch)))
+        auditionedPitch = -1;
+    if (auditionedTrack != 0 && pushToEngine(Request::auditionOn(0))) auditionedTrack = 0;
+}
+
+bool MidiEditor::pushToEngine(const Request &request) {
+    return app.engine().pushRequest(RequestProducer::MainThread, request);
 }
 
 void MidiEditor::setClip(uint64_t clipId) {
+    endAudition();
     clip = clipId;
     selection.clear();
     drag.reset();
@@ -358,12 +422,16 @@ void MidiEditor::pressRoll(QPointF point, Qt::MouseButton button,
             // The pencil: a note of one grid step under the pointer, at once lengthened by
             // dragging its right edge.
             edit(std::make_unique<AddMidiNoteCommand>(clip, gridNoteAt(point)));
-            std::lock_guard relock(app.engine().projectMutex);
+            std::unique_lock relock(app.engine().projectMutex);
+            std::optional<MidiNote> drawn;
             if (const auto found = currentClip(); found && !found->notes.empty()) {
                 const auto index = static_cast<int32_t>(found->notes.size() - 1);
                 selection = {index};
                 drag = NoteDrag{Grab::Resize, index, found->notes.back(), point, point};
+                drawn = found->notes.back();
             }
+            relock.unlock();
+            if (drawn) auditionNote(drawn->pitch, drawn->velocity);
             return;
         }
         if (!(modifiers & (Qt::ControlModifier | Qt::ShiftModifier))) selection.clear();
@@ -384,12 +452,24 @@ void MidiEditor::pressRoll(QPointF point, Qt::MouseButton button,
     if (!selection.contains(hit)) selection = {hit};
     const auto found = currentClip();
     drag = NoteDrag{grab, hit, found->notes[static_cast<std::size_t>(hit)], point, point};
+    const MidiNote pressed = drag->original;
+    drag->heardPitch = pressed.pitch;
+    lock.unlock();
+    if (grab == Grab::Move) auditionNote(pressed.pitch, pressed.velocity);
 }
 
 void MidiEditor::mouseMoveEvent(QMouseEvent *event) {
     if (drag) {
         drag->current = event->position();
         update();
+        // A note carried to another key sounds there, as on the keyboard beside it.
+        if (drag->grab == Grab::Move) {
+            const MidiNote moved = draggedNote(*drag, drag->original);
+            if (moved.pitch != drag->heardPitch) {
+                drag->heardPitch = moved.pitch;
+                auditionNote(moved.pitch, moved.velocity);
+            }
+        }
     } else if (rubberOrigin) {
         rubberCurrent = event->position();
         update();
@@ -810,6 +890,11 @@ MidiEditorPane::MidiEditorPane(OVApplication &application, QWidget *parent)
     stepAction = bar->addAction(tr("Steps"), roll, [this](bool on) { roll->setStepView(on); });
     stepAction->setCheckable(true);
     stepAction->setToolTip(tr("Drum steps: a click sets or clears the step"));
+    auditionAction =
+        bar->addAction(tr("Audition"), roll, [this](bool on) { roll->setAudition(on); });
+    auditionAction->setCheckable(true);
+    auditionAction->setChecked(roll->audition());
+    auditionAction->setToolTip(tr("Hear a note on its track as it is drawn, clicked or moved"));
     bar->addSeparator();
     bar->addWidget(new QLabel(tr(" Grid "), bar));
     gridChoice = new QComboBox(bar);
@@ -869,6 +954,7 @@ void MidiEditorPane::refreshBar() {
     drawTool->setChecked(roll->tool() == MidiTool::Draw);
     selectTool->setChecked(roll->tool() == MidiTool::Select);
     stepAction->setChecked(roll->stepView());
+    auditionAction->setChecked(roll->audition());
     std::lock_guard lock(app.engine().projectMutex);
     const auto shown = app.engine().project.findClip(roll->clipId());
     title->setText(shown ? QStringLiteral("  ") + QString::fromStdString(shown->name)

@@ -14,10 +14,12 @@ class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
 class QMenu;
+class QTimer;
 
 namespace orvane {
 
 class Command;
+struct Request;
 class OVApplication;
 
 /// How a press on empty roll space acts: the pencil adds a note one grid step long (drag to
@@ -38,6 +40,10 @@ class MidiEditor : public QWidget {
     static constexpr double velocityHeight = 72.0;
 
     explicit MidiEditor(OVApplication &application, QWidget *parent = nullptr);
+    ~MidiEditor() override;
+
+    /// How long a drawn, clicked or moved note sounds.
+    static constexpr int auditionMilliseconds = 200;
 
     void setClip(uint64_t clipId);
     uint64_t clipId() const { return clip; }
@@ -64,6 +70,9 @@ class MidiEditor : public QWidget {
     /// The grid in beats (a sixteenth is 0.25); note lengths and snapping follow it.
     double gridBeats() const { return grid; }
     void setGridBeats(double beats);
+    /// Whether drawing, clicking or moving a note sounds it on the clip's track.
+    bool audition() const { return auditionOn; }
+    void setAudition(bool on);
 
     // Coordinates, for drawing and for whoever drives the editor.
     double pixelsPerBeat = 96.0;
@@ -100,6 +109,8 @@ class MidiEditor : public QWidget {
         MidiNote original;
         QPointF origin;
         QPointF current;
+        /// The key last sounded for the note on its way; -1 before.
+        int32_t heardPitch = -1;
     };
 
     std::shared_ptr<Clip> currentClip() const;
@@ -118,6 +129,14 @@ class MidiEditor : public QWidget {
     void toggleStepAt(QPointF point);
     void setStepVelocityAt(QPointF point);
     void finishRubberBand();
+    /// Sounds `pitch` at `velocity` for a moment through the engine's live keys, on the track
+    /// of the clip, cutting short the note sounding before.
+    void auditionNote(int32_t pitch, float velocity);
+    void advanceAudition();
+    /// Ends the audition at once.
+    void endAudition();
+    /// False when the engine's queue is full.
+    bool pushToEngine(const Request &request);
     void edit(std::unique_ptr<Command> command);
     void editAll(const std::string &name, std::vector<std::unique_ptr<Command>> steps);
     void buildMenu();
@@ -138,6 +157,10 @@ class MidiEditor : public QWidget {
     bool steps = false;
     double grid = 0.25;
     QMenu *menu = nullptr;
+    bool auditionOn = true;
+    QTimer *auditionTimer = nullptr;
+    int32_t auditionedPitch = -1;
+    uint64_t auditionedTrack = 0;
 };
 
 /// The editor with its bar above it: the clip's name, the tools, the step view, the grid,
@@ -159,6 +182,7 @@ class MidiEditorPane : public QWidget {
     QAction *drawTool = nullptr;
     QAction *selectTool = nullptr;
     QAction *stepAction = nullptr;
+    QAction *auditionAction = nullptr;
     QComboBox *gridChoice = nullptr;
     QDoubleSpinBox *velocityField = nullptr;
 };

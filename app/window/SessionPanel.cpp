@@ -477,6 +477,7 @@ void SessionPanel::sceneMenu(std::size_t row, const QPoint &globalPos) {
         addFollowActionMenu(menu, [&](FollowAction action) {
             execute(std::make_unique<SetSceneFollowActionCommand>(sceneId, action));
         });
+        addSceneQuantizeMenu(menu, sceneId);
     }
     menu.exec(globalPos);
 }
@@ -593,6 +594,62 @@ void SessionPanel::addLaunchMenus(QMenu &menu, uint64_t clipId) {
     }
 }
 
+// A scene can launch on the session's grid, at once, or on a grid of its own; the menu marks
+// which one it has.
+void SessionPanel::addSceneQuantizeMenu(QMenu &menu, uint64_t sceneId) {
+    std::optional<LaunchQuantize> current;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        for (const Scene &scene : app.engine().project.session.scenes)
+            if (scene.id == sceneId && scene.useSceneLaunchQuantize)
+                current = scene.sceneLaunchQuantize;
+    }
+    QMenu *quantizeMenu = menu.addMenu(tr("Launch Quantisation"));
+    const auto addChoice = [&](const QString &label, std::optional<LaunchQuantize> quantize) {
+        QAction *choice = quantizeMenu->addAction(label, [=, this] {
+            execute(std::make_unique<SetSceneLaunchQuantizeCommand>(sceneId, quantize));
+        });
+        choice->setCheckable(true);
+        choice->setChecked(quantize == current);
+    };
+    addChoice(tr("As the Session"), std::nullopt);
+    addChoice(tr("Immediately"), LaunchQuantize::Immediate);
+    for (const LaunchQuantize quantize :
+         {LaunchQuantize::OneBeat, LaunchQuantize::OneBar, LaunchQuantize::EightBars})
+        addChoice(launchQuantizeLabel(quantize), quantize);
+}
+
+// An empty cell takes a copy of one of its track's arrangement clips, listed in the order of
+// the song.
+void SessionPanel::addCopyFromArrangementMenu(QMenu &menu, std::size_t row, std::size_t column) {
+    const int32_t launcherColumn = launcherColumnOf(row, column);
+    if (launcherColumn < 0) return;
+    struct Arranged {
+        uint64_t id;
+        int64_t start;
+        QString label;
+    };
+    std::vector<Arranged> clips;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const Project &project = app.engine().project;
+        const auto track = project.findTrack(grid.columns[column].trackId);
+        if (!track) return;
+        for (const auto &clip : track->clips)
+            if (!clip->isSessionClip())
+                clips.push_back({clip->id, clip->arrangeStart, QString::fromStdString(clip->name)});
+    }
+    if (clips.empty()) return;
+    std::sort(clips.begin(), clips.end(),
+              [](const Arranged &a, const Arranged &b) { return a.start < b.start; });
+    QMenu *from = menu.addMenu(tr("Copy from Arrangement"));
+    for (const Arranged &clip : clips)
+        from->addAction(clip.label, [=, this] {
+            execute(std::make_unique<CopyClipToSessionCommand>(clip.id, static_cast<int32_t>(row),
+                                                               launcherColumn));
+        });
+}
+
 void SessionPanel::cellMenu(std::size_t row, std::size_t column, const QPoint &globalPos) {
     const SessionCell &cell = grid.cell(row, column);
     const uint64_t clipId = cell.clipId;
@@ -613,6 +670,7 @@ void SessionPanel::cellMenu(std::size_t row, std::size_t column, const QPoint &g
     }
     if (clipId == 0 && grid.columns[column].midi)
         menu.addAction(tr("New MIDI Clip"), [&] { newMidiClip(row, column); });
+    if (clipId == 0) addCopyFromArrangementMenu(menu, row, column);
     // A generated pattern fills an empty cell of a MIDI track or replaces a clip's notes.
     if (grid.columns[column].midi) addSessionPlayerMenu(menu, row, column);
     if (!menu.isEmpty()) menu.exec(globalPos);

@@ -84,6 +84,8 @@ class SessionPanel : public WorkspacePanel {
     void sceneMenu(std::size_t row, const QPoint &globalPos);
     void cellMenu(std::size_t row, std::size_t column, const QPoint &globalPos);
     void addLaunchMenus(QMenu &menu, uint64_t clipId);
+    void addSceneQuantizeMenu(QMenu &menu, uint64_t sceneId);
+    void addCopyFromArrangementMenu(QMenu &menu, std::size_t row, std::size_t column);
     void addSessionPlayerMenu(QMenu &menu, std::size_t row, std::size_t column);
     void moveClipToRow(uint64_t clipId, int row);
     void newMidiClip(std::size_t row, std::size_t column);

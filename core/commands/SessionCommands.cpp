@@ -234,6 +234,8 @@ void DuplicateSceneCommand::redo(Project &project) {
     scene.useSceneMeter = source.useSceneMeter;
     scene.sceneMeterNum = source.sceneMeterNum;
     scene.sceneMeterDen = source.sceneMeterDen;
+    scene.useSceneLaunchQuantize = source.useSceneLaunchQuantize;
+    scene.sceneLaunchQuantize = source.sceneLaunchQuantize;
     scene.clips = emptySceneSlots(project.session.cols);
     const auto newRow = static_cast<int32_t>(scenes.size());
     newClipIds_.clear();
@@ -394,6 +396,36 @@ std::string SetSceneTempoMeterCommand::name() const {
     return QT_TRANSLATE_NOOP("Command", "Scene Tempo/Meter");
 }
 
+SetSceneLaunchQuantizeCommand::SetSceneLaunchQuantizeCommand(uint64_t sceneId,
+                                                             std::optional<LaunchQuantize> quantize)
+    : sceneId_(sceneId), quantize_(quantize) {}
+
+void SetSceneLaunchQuantizeCommand::redo(Project &project) {
+    const auto index = sceneIndex(project, sceneId_);
+    // A value from outside the enumeration would be stored and read back as another one.
+    if (!index || (quantize_ && *quantize_ > LaunchQuantize::EightBars)) return;
+    Scene &scene = project.session.scenes[*index];
+    if (!captured_) {
+        previousUse_ = scene.useSceneLaunchQuantize;
+        previousQuantize_ = scene.sceneLaunchQuantize;
+        captured_ = true;
+    }
+    scene.useSceneLaunchQuantize = quantize_.has_value();
+    if (quantize_) scene.sceneLaunchQuantize = *quantize_;
+}
+
+void SetSceneLaunchQuantizeCommand::undo(Project &project) {
+    const auto index = sceneIndex(project, sceneId_);
+    if (!index || !captured_) return;
+    Scene &scene = project.session.scenes[*index];
+    scene.useSceneLaunchQuantize = previousUse_;
+    scene.sceneLaunchQuantize = previousQuantize_;
+}
+
+std::string SetSceneLaunchQuantizeCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Scene Launch Quantisation");
+}
+
 // --- Session clips -----------------------------------------------------------------------
 
 SetClipFollowActionCommand::SetClipFollowActionCommand(uint64_t clipId, FollowAction action)
@@ -501,6 +533,37 @@ std::string DuplicateSessionClipCommand::name() const {
 
 MoveSessionClipCommand::MoveSessionClipCommand(uint64_t clipId, int32_t row, int32_t column)
     : clipId_(clipId), row_(row), column_(column) {}
+
+CopyClipToSessionCommand::CopyClipToSessionCommand(uint64_t clipId, int32_t row, int32_t column)
+    : clipId_(clipId), row_(row), column_(column) {}
+
+void CopyClipToSessionCommand::redo(Project &project) {
+    copyId_ = 0;
+    const auto clip = project.findClip(clipId_);
+    if (!clip || clip->isSessionClip()) return;
+    if (row_ < 0 || row_ >= project.session.rows || column_ < 0 || column_ >= project.session.cols)
+        return;
+    if (cellTakenOnTrack(project, clip->trackId, 0, row_, column_)) return;
+    const SameIdsOnRedo sameIds(firstRunIds_, project);
+    const auto copy = addSessionClipCopy(project, *clip, row_, column_);
+    if (!copy) return;
+    copy->name = clip->name;
+    copy->arrangeStart = 0;
+    // A part of the song becomes a loop of itself; a loop set on the clip already stays, and a
+    // clip without a length plays once, as the session plays such clips.
+    if (copy->loopLength < 1 && copy->length >= 1) copy->loopLength = copy->length;
+    copy->loop = copy->loopLength >= 1;
+    copyId_ = copy->id;
+}
+
+void CopyClipToSessionCommand::undo(Project &project) {
+    if (copyId_ != 0) project.removeClip(copyId_);
+    copyId_ = 0;
+}
+
+std::string CopyClipToSessionCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Copy to Session");
+}
 
 InsertSessionMidiClipCommand::InsertSessionMidiClipCommand(uint64_t trackId, int32_t row,
                                                            int32_t column, int64_t length)

@@ -153,6 +153,23 @@ class SetSceneTempoMeterCommand : public Command {
     bool captured_ = false;
 };
 
+/// "Scene Launch Quantisation": the grid the scene's launch waits for; none hands it back to
+/// the session's.
+class SetSceneLaunchQuantizeCommand : public Command {
+  public:
+    SetSceneLaunchQuantizeCommand(uint64_t sceneId, std::optional<LaunchQuantize> quantize);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    uint64_t sceneId_;
+    std::optional<LaunchQuantize> quantize_;
+    bool previousUse_ = false;
+    LaunchQuantize previousQuantize_ = LaunchQuantize::OneBar;
+    bool captured_ = false;
+};
+
 /// "Follow Action": what a session clip does when it ends.
 class SetClipFollowActionCommand : public Command {
   public:
@@ -236,6 +253,25 @@ class InsertSessionMidiClipCommand : public Command {
     int64_t length_;
     std::optional<IdCounters> firstRunIds_;
     uint64_t clipId_ = 0;
+};
+
+/// "Copy to Session": a copy of an arrangement clip in a free cell of its track, looping over
+/// the clip's length, to be launched as the arrangement plays it.
+class CopyClipToSessionCommand : public Command {
+  public:
+    CopyClipToSessionCommand(uint64_t clipId, int32_t row, int32_t column);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+    /// The copy the last redo made, 0 before or when nothing was copied.
+    uint64_t copyId() const { return copyId_; }
+
+  private:
+    std::optional<IdCounters> firstRunIds_;
+    uint64_t clipId_;
+    int32_t row_;
+    int32_t column_;
+    uint64_t copyId_ = 0;
 };
 
 /// "Move Session Clip": to another cell of the grid, unless a clip of the same track is there.

@@ -136,7 +136,7 @@ void ArrangementSource::produceRt(const RenderContext &context, std::size_t trac
     const int64_t position = context.position;
     if (context.inputsOnly) {
         // Stopped: keys played on an armed instrument track still sound; no clip does.
-        if (track.type == TrackType::Midi && track.armed && context.liveMidi)
+        if (liveKeysPlayOn(context.liveMidi, track))
             addLiveInputRt(snapshot, *context.liveMidi, track, left, right, frames, position);
         return;
     }
@@ -162,7 +162,7 @@ void ArrangementSource::produceRt(const RenderContext &context, std::size_t trac
         if (!indexes || c >= indexes->size()) continue;
         addIndexedMidiClip(clip, (*indexes)[c], rate, left, right, frames, position, voicesLeft);
     }
-    if (track.armed && context.liveMidi)
+    if (liveKeysPlayOn(context.liveMidi, track))
         addLiveInputRt(snapshot, *context.liveMidi, track, left, right, frames, position);
 }
 

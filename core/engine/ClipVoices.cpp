@@ -261,6 +261,11 @@ void addLiveInputRt(const GraphSnapshot &snapshot, const LiveMidiState &live, co
     }
 }
 
+bool liveKeysPlayOn(const LiveMidiState *live, const Track &track) {
+    return live && track.type == TrackType::Midi &&
+           (track.armed || (live->auditionTrackId != 0 && track.id == live->auditionTrackId));
+}
+
 bool anyLiveKeySounds(const LiveMidiState &live) {
     for (std::size_t note = 0; note < 128; ++note)
         if (live.soundFrom[note] < live.soundUntil[note] &&

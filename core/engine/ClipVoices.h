@@ -65,6 +65,9 @@ void addNoteFrames(float level, int64_t elapsed, double step, float *left, float
 void addLiveInputRt(const GraphSnapshot &snapshot, const LiveMidiState &live, const Track &track,
                     float *left, float *right, int32_t frames, int64_t position);
 
+/// Whether the keys played live sound on `track`: an armed MIDI track, or the one auditioned.
+bool liveKeysPlayOn(const LiveMidiState *live, const Track &track);
+
 /// True when some key sounds in the block.
 bool anyLiveKeySounds(const LiveMidiState &live);
 

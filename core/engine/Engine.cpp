@@ -390,7 +390,8 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
     const bool isPlaying = playing.load();
     const bool isRecording = recording.load();
     const bool monitoring = tracksMonitorInput.load(std::memory_order_relaxed);
-    if (!isPlaying && !isRecording && !monitoring && !snapshot.anyArmedMidi) return;
+    const bool liveKeysSound = snapshot.anyArmedMidi || liveMidi.auditionTrackId != 0;
+    if (!isPlaying && !isRecording && !monitoring && !liveKeysSound) return;
     if (!snapshot.scratch) return;
     const int64_t position = Transport::clampPosition(playhead.load());
     RenderContext context =
@@ -401,8 +402,8 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
         context.inputFrame = firstFrame;
     }
     if (!isPlaying && !isRecording) {
-        // Stopped: the monitoring tracks' chains run on their input, and armed instrument
-        // tracks on the keys played, at a standing playhead.
+        // Stopped: the monitoring tracks' chains run on their input, and armed or auditioned
+        // instrument tracks on the keys played, at a standing playhead.
         context.inputsOnly = true;
         renderArrangementRt(context);
         return;
@@ -493,6 +494,9 @@ void Engine::applyRequestRt(const Request &request, const GraphSnapshot &snapsho
         noteOnRt(request.channel(), request.note(), request.velocity(), 0, pieceFramesRt);
         break;
     case RequestType::midiNoteOff: noteOffRt(request.channel(), request.note(), 0); break;
+    case RequestType::auditionTrack:
+        liveMidi.auditionTrackId = static_cast<uint64_t>(request.a);
+        break;
     case RequestType::midiPitchBend:
         liveMidi.pitchBendRt(request.channel(), static_cast<float>(request.bendCents()));
         break;

@@ -32,6 +32,8 @@ enum class RequestType : uint8_t {
     midiChannelPressure = 24,
     /// Empties the session table and leaves session mode; sent when the project is replaced.
     resetSession = 25,
+    /// Live keys sound also on one MIDI track that is not armed (0: on armed tracks only).
+    auditionTrack = 26,
 };
 
 enum class NotificationKind : uint8_t {
@@ -73,6 +75,10 @@ struct Request {
     }
     static constexpr Request launchScene(uint64_t sceneId) {
         return {RequestType::launchScene, static_cast<int64_t>(sceneId)};
+    }
+    /// The piano roll plays its notes through the live keys on the track of the clip it edits.
+    static constexpr Request auditionOn(uint64_t trackId) {
+        return {RequestType::auditionTrack, static_cast<int64_t>(trackId)};
     }
     /// Gate mode: the key that launched the clip went up.
     static constexpr Request releaseClip(uint64_t clipId) {

@@ -15,6 +15,8 @@ struct LiveMidiState {
     /// Channel of each key's last note-on.
     std::array<uint8_t, 128> noteChannel{};
     std::array<int32_t, 16> lastNoteOnChannel{};
+    /// A MIDI track the keys sound on although it is not armed; 0 for none.
+    uint64_t auditionTrackId = 0;
 
     /// Within the current block: the key sounds on frames [soundFrom, soundUntil) at
     /// `blockVelocity`, which outlives a release inside the block.

@@ -141,7 +141,7 @@ class SessionSource final : public TrackSource {
                 addEntry(context.snapshot, block, left, right);
         const Track &track = *context.snapshot.tracks[trackIndex];
         // Live keys keep sounding on an armed instrument track while the session plays.
-        if (track.type == TrackType::Midi && track.armed && context.liveMidi)
+        if (liveKeysPlayOn(context.liveMidi, track))
             addLiveInputRt(context.snapshot, *context.liveMidi, track, left, right, context.frames,
                            context.position);
     }
@@ -248,9 +248,9 @@ void Engine::launchSceneRt(const GraphSnapshot &snapshot, uint64_t sceneId, int6
     if (scene == snapshot.scenes.end()) return;
     currentSceneRow = static_cast<int32_t>(scene - snapshot.scenes.begin());
     ++sceneLaunchesRt;
-    const int64_t at = isQuantised(snapshot.launchQuantize)
-                           ? launchPointRt(snapshot, now, snapshot.launchQuantize)
-                           : now;
+    const LaunchQuantize quantize =
+        scene->useSceneLaunchQuantize ? scene->sceneLaunchQuantize : snapshot.launchQuantize;
+    const int64_t at = isQuantised(quantize) ? launchPointRt(snapshot, now, quantize) : now;
     keepPlayingUntilRt(at > now ? at : -1);
     // A launch point the rendered block already passed (a follow action's, quantised from the
     // block's start) starts the clips in step with it, as if they had begun there: the scene
@@ -390,8 +390,7 @@ bool Engine::sessionTrackSoundsRt(const RenderContext &context, std::size_t trac
             return true;
     }
     const Track &track = *context.snapshot.tracks[trackIndex];
-    return track.type == TrackType::Midi && track.armed && context.liveMidi &&
-           anyLiveKeySounds(*context.liveMidi);
+    return liveKeysPlayOn(context.liveMidi, track) && anyLiveKeySounds(*context.liveMidi);
 }
 
 void Engine::renderSessionRt(RenderContext &context) {

@@ -281,6 +281,9 @@ struct Scene {
     bool useSceneMeter = false;
     int32_t sceneMeterNum = 4;
     int32_t sceneMeterDen = 4;
+    /// Without its own launch quantisation a scene launches on the grid's.
+    bool useSceneLaunchQuantize = false;
+    LaunchQuantize sceneLaunchQuantize = LaunchQuantize::OneBar;
     bool operator==(const Scene &) const = default;
 };
 

@@ -771,6 +771,8 @@ FieldTable<Scene> sceneFields() {
         flag<&Scene::useSceneMeter>("useSceneMeter", false),
         numberOrDefault<&Scene::sceneMeterNum>("sceneMeterNum", 4, 1, largestMeterPart),
         numberOrDefault<&Scene::sceneMeterDen>("sceneMeterDen", 4, 1, largestMeterPart),
+        optionalNumber<&Scene::useSceneLaunchQuantize>("useSceneLaunchQuantize", 0, 0, 1),
+        optionalNumber<&Scene::sceneLaunchQuantize>("sceneLaunchQuantize", 2, 0, 3),
         composite<&Scene::clips>("clips", writeSceneClips, readSceneClips),
     };
     return tableOf(fields);

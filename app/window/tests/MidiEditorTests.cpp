@@ -4,6 +4,7 @@
 #include "app/window/TimelineView.h"
 #include "app/window/tests/WindowTestSupport.h"
 #include "core/commands/NoteTransformCommands.h"
+#include "core/engine/ClipVoices.h"
 #include "core/engine/Engine.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QSpinBox>
 #include <QTest>
@@ -324,6 +326,64 @@ TEST_F(MidiEditorHandsTest, TheStepViewTogglesDrumStepsAndTheirVelocityAndEscClo
     EXPECT_EQ(poorlyContrastedText(window, shown), std::vector<std::string>{});
     key(Qt::Key_Escape);
     EXPECT_FALSE(editor.isVisible());
+}
+
+// The transport stands and the clip's track is not armed: what is heard comes through the
+// audition alone. The track's meter, read as the window reads it, shows each block's peak.
+TEST_F(MidiEditorHandsTest, AClickedOrDrawnNoteSoundsOnItsTrackUnlessAuditionIsOff) {
+    ASSERT_FALSE(engine.playing.load());
+    std::shared_ptr<Track> track;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        for (const auto &candidate : engine.project.tracks)
+            for (const auto &owned : candidate->clips)
+                if (owned->id == clip->id) track = candidate;
+    }
+    ASSERT_NE(track, nullptr);
+    ASSERT_FALSE(track->armed);
+    const auto loudestWithin = [&](int milliseconds) {
+        float loudest = 0.0f;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < milliseconds) {
+            engine.copyTrackMetersToProject();
+            loudest = std::max(loudest, track->peakL);
+            QTest::qWait(5);
+        }
+        return loudest;
+    };
+    constexpr float silent = 0.001f;
+    EXPECT_LT(loudestWithin(100), silent);
+
+    auto *audition = childWithTip<QToolButton>(window, "Hear a note");
+    ASSERT_NE(audition, nullptr);
+    EXPECT_TRUE(editor.audition()) << "on by default";
+    QTest::mouseClick(audition, Qt::LeftButton);
+    ASSERT_FALSE(editor.audition());
+    QTest::mouseClick(&editor, Qt::LeftButton, {}, editor.noteRect(0).center().toPoint());
+    EXPECT_LT(loudestWithin(400), silent) << "audition off";
+
+    QTest::mouseClick(audition, Qt::LeftButton);
+    ASSERT_TRUE(editor.audition());
+    // The voice's peak through the fader, allowing for the pan law and a block's phase.
+    const float expected = clip->notes.at(0).velocity * noteVoiceLevel * track->gain * 0.25f;
+    QTest::mouseClick(&editor, Qt::LeftButton, {}, editor.noteRect(0).center().toPoint());
+    EXPECT_GT(loudestWithin(300), expected) << "a clicked note";
+    // About 200 ms, then quiet again: the meter falls back before the track stops rendering.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            engine.copyTrackMetersToProject();
+            return track->peakL < silent;
+        },
+        2000));
+
+    const std::size_t count = clip->notes.size();
+    QTest::mouseClick(&editor, Qt::LeftButton, {}, at(1.2, topPitch()).toPoint());
+    ASSERT_EQ(clip->notes.size(), count + 1);
+    EXPECT_GT(loudestWithin(300), silent) << "a drawn note";
+    EXPECT_EQ(editor.selectedNotes().size(), 1u) << "the drawn note is the selection";
+    const QImage shown = saveScreenshot(window, "midi-editor-audition");
+    EXPECT_EQ(poorlyContrastedText(window, shown), std::vector<std::string>{});
 }
 
 } // namespace

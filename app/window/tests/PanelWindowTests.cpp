@@ -185,6 +185,82 @@ TEST_F(PanelTest, AClipsLaunchQuantisationIsChosenFromItsMenuAndUndone) {
     EXPECT_EQ(clip->launchMode, mode);
 }
 
+TEST_F(PanelTest, AScenesLaunchQuantisationAndFollowActionComeFromItsMenuAndAreUndone) {
+    auto &session = show<SessionPanel>(createSessionPanel(app, nullptr));
+    QTest::mouseClick(button(session, QStringLiteral("Добавить сцену")), Qt::LeftButton);
+    ASSERT_FALSE(session.model().rows.empty());
+    const uint64_t sceneId = session.model().rows[0].sceneId;
+    ASSERT_NE(sceneId, 0u);
+    const auto sceneNow = [&]() -> Scene {
+        std::lock_guard lock(app.engine().projectMutex);
+        for (const Scene &scene : app.engine().project.session.scenes)
+            if (scene.id == sceneId) return scene;
+        return {};
+    };
+    const struct {
+        const char *item;
+        bool own;
+        LaunchQuantize quantize;
+    } choices[] = {{"Launch Quantisation/1 Beat", true, LaunchQuantize::OneBeat},
+                   {"Launch Quantisation/Immediately", true, LaunchQuantize::Immediate},
+                   {"Launch Quantisation/As the Session", false, LaunchQuantize::Immediate}};
+    for (const auto &choice : choices) {
+        testing::whenMenuShows(QString::fromUtf8(choice.item));
+        testing::requestContextMenu(*session.gridWidget(), session.sceneRect(0).center());
+        EXPECT_EQ(app.commands().undoName(), "Scene Launch Quantisation") << choice.item;
+        EXPECT_EQ(sceneNow().useSceneLaunchQuantize, choice.own) << choice.item;
+        EXPECT_EQ(sceneNow().sceneLaunchQuantize, choice.quantize) << choice.item;
+    }
+    testing::whenMenuShows(QStringLiteral("Follow Action/") +
+                           QString::fromUtf8(followActionLabel(FollowAction::NextScene)));
+    testing::requestContextMenu(*session.gridWidget(), session.sceneRect(0).center());
+    EXPECT_EQ(sceneNow().followAction, FollowAction::NextScene);
+    for (int step = 0; step < 3; ++step)
+        app.view().undoEdit();
+    EXPECT_EQ(sceneNow().followAction, FollowAction::None);
+    EXPECT_TRUE(sceneNow().useSceneLaunchQuantize);
+    EXPECT_EQ(sceneNow().sceneLaunchQuantize, LaunchQuantize::OneBeat);
+    app.view().undoEdit();
+    EXPECT_FALSE(sceneNow().useSceneLaunchQuantize);
+}
+
+TEST_F(PanelTest, AnEmptyCellTakesACopyOfAnArrangementClipOfItsTrack) {
+    auto &session = show<SessionPanel>(createSessionPanel(app, nullptr));
+    QTest::mouseClick(button(session, QStringLiteral("Добавить сцену")), Qt::LeftButton);
+    const SessionGridModel &grid = session.model();
+    // The first column whose track has an arrangement clip, and a free cell in it.
+    std::shared_ptr<Clip> arranged;
+    int column = -1;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        for (std::size_t c = 0; c < grid.columns.size() && !arranged; ++c)
+            if (const auto owner = app.engine().project.findTrack(grid.columns[c].trackId))
+                for (const auto &clip : owner->clips)
+                    if (!clip->isSessionClip() && !arranged) {
+                        arranged = clip;
+                        column = int(c);
+                    }
+    }
+    ASSERT_NE(arranged, nullptr) << "the start-up song has arrangement clips";
+    int free = -1;
+    for (std::size_t r = 0; r < grid.rows.size() && free < 0; ++r)
+        if (grid.cell(r, std::size_t(column)).clipId == 0) free = int(r);
+    ASSERT_GE(free, 0);
+
+    testing::whenMenuShows(QStringLiteral("Copy from Arrangement/") +
+                           QString::fromStdString(arranged->name));
+    testing::requestContextMenu(*session.gridWidget(), session.cellRect(free, column).center());
+    EXPECT_EQ(app.commands().undoName(), "Copy to Session");
+    const uint64_t copied = grid.cell(std::size_t(free), std::size_t(column)).clipId;
+    ASSERT_NE(copied, 0u);
+    EXPECT_NE(copied, arranged->id);
+    EXPECT_EQ(grid.cell(std::size_t(free), std::size_t(column)).name, arranged->name);
+    EXPECT_FALSE(arranged->isSessionClip()) << "the arrangement keeps its clip";
+    app.view().undoEdit();
+    session.projectChanged();
+    EXPECT_EQ(grid.cell(std::size_t(free), std::size_t(column)).clipId, 0u);
+}
+
 TEST_F(PanelTest, TheGridMovesAClipToAnotherSceneFillsACellAndSetsASceneTempo) {
     auto &session = show<SessionPanel>(createSessionPanel(app, nullptr));
     QTest::mouseClick(button(session, QStringLiteral("Добавить сцену")), Qt::LeftButton);

@@ -179,6 +179,36 @@ TEST_F(SessionCommandTest, ASessionClipIsDuplicatedOnlyIntoAFreeCellOfItsTrackIn
     EXPECT_TRUE(projectDifferences(full, project).empty());
 }
 
+TEST_F(SessionCommandTest, AnArrangementClipIsCopiedIntoAFreeCellOfItsTrackAsALoop) {
+    const auto arranged = project.addClip(midi->id, ClipKind::Midi);
+    arranged->name = "Verse";
+    arranged->arrangeStart = 48000;
+    arranged->length = 96000;
+    arranged->notes = {MidiNote{60, 0.8f, 0, 1000}};
+    auto copy = std::make_unique<CopyClipToSessionCommand>(arranged->id, 2, 2);
+    const CopyClipToSessionCommand &made = *copy;
+    executeUndoable(std::move(copy));
+    const auto copied = project.findClip(made.copyId());
+    ASSERT_NE(copied, nullptr);
+    EXPECT_EQ(copied->trackId, midi->id);
+    EXPECT_EQ(copied->name, "Verse");
+    EXPECT_EQ(copied->sessionRow, 2);
+    EXPECT_EQ(copied->sessionCol, 2);
+    EXPECT_TRUE(copied->loop);
+    EXPECT_EQ(copied->loopLength, 96000);
+    EXPECT_EQ(copied->notes, arranged->notes);
+    EXPECT_FALSE(arranged->isSessionClip()) << "the arrangement keeps its clip";
+
+    // Nothing lands on a taken cell, outside the grid, or from a session clip.
+    const Project full = deepCopyProject(project);
+    CopyClipToSessionCommand(arranged->id, 2, 2).redo(project);
+    CopyClipToSessionCommand(arranged->id, 0, 1).redo(project);
+    CopyClipToSessionCommand(arranged->id, project.session.rows, 0).redo(project);
+    CopyClipToSessionCommand(arranged->id, 0, -1).redo(project);
+    CopyClipToSessionCommand(cell[0][1]->id, 1, 2).redo(project);
+    EXPECT_TRUE(projectDifferences(full, project).empty());
+}
+
 TEST_F(SessionCommandTest, MovingASessionClipStaysInsideTheGridAndOutOfTakenCells) {
     executeUndoable(std::make_unique<MoveSessionClipCommand>(cell[0][0]->id, 2, 2));
     EXPECT_EQ(cell[0][0]->sessionRow, 2);
@@ -202,6 +232,12 @@ TEST_F(SessionCommandTest, SceneSettingsAreSetAndUndone) {
     EXPECT_TRUE(set.useSceneTempo && set.useSceneMeter);
     EXPECT_EQ(set.sceneTempoBpm, 90.0);
     EXPECT_EQ(set.sceneMeterNum, 3);
+    executeUndoable(
+        std::make_unique<SetSceneLaunchQuantizeCommand>(scene, LaunchQuantize::OneBeat));
+    EXPECT_TRUE(set.useSceneLaunchQuantize);
+    EXPECT_EQ(set.sceneLaunchQuantize, LaunchQuantize::OneBeat);
+    executeUndoable(std::make_unique<SetSceneLaunchQuantizeCommand>(scene, std::nullopt));
+    EXPECT_FALSE(set.useSceneLaunchQuantize) << "back to the session's";
     executeUndoable(
         std::make_unique<SetClipFollowActionCommand>(cell[0][0]->id, FollowAction::Again));
     executeUndoable(

@@ -87,6 +87,43 @@ TEST(DeviceBlocks, KeysOnAnArmedInstrumentTrackSoundWhileStopped) {
     EXPECT_EQ(firstSounding(disarmed), disarmed.size());
 }
 
+// The piano roll sounds a note on the track of the clip it edits through the live keys, armed
+// or not and with the transport standing; other tracks stay silent, and so does the track once
+// the audition ends. Nothing is allocated on the way.
+TEST(DeviceBlocks, AnAuditionedTrackSoundsTheLiveKeysWhileStopped) {
+    RenderRig rig;
+    auto auditioned = rig.addTrack(TrackType::Midi);
+    auto other = rig.addTrack(TrackType::Midi);
+    Engine &engine = rig.engine;
+    const auto peaks = [&] {
+        engine.copyTrackMetersToProject();
+        std::lock_guard lock(engine.projectMutex);
+        return std::pair{auditioned->peakL, other->peakL};
+    };
+    send(engine, Request::noteOn(15, 69, 0.8));
+    EXPECT_EQ(firstSounding(renderPeriod(engine, 256)), 256u) << "no track is armed";
+    send(engine, Request::auditionOn(auditioned->id));
+    EXPECT_LT(firstSounding(renderPeriod(engine, 256)), 4u);
+    {
+        // The key is held on; the first block above set up what rendering needs.
+        std::vector<float> left(256), right(256);
+        std::array<float *, 2> outputs{left.data(), right.data()};
+        AllocationScope scope;
+        engine.processBlock(BlockIo{nullptr, 0, outputs.data(), 2, 256, {}});
+        EXPECT_EQ(scope.allocations(), 0u);
+        EXPECT_EQ(scope.frees(), 0u);
+        EXPECT_NE(left[100], 0.0f) << "the key is held";
+    }
+    EXPECT_GT(peaks().first, 0.0f);
+    EXPECT_EQ(peaks().second, 0.0f);
+    EXPECT_EQ(engine.playhead.load(), 0);
+    send(engine, Request::noteOff(15, 69));
+    send(engine, Request::auditionOn(0));
+    EXPECT_EQ(firstSounding(renderPeriod(engine, 256)), 256u);
+    send(engine, Request::noteOn(15, 69, 0.8));
+    EXPECT_EQ(firstSounding(renderPeriod(engine, 256)), 256u) << "the audition is over";
+}
+
 // A key held over the cycle's jump back keeps its length, and the take's notes and length
 // run on past the jump instead of folding back onto the first pass.
 TEST(DeviceBlocks, RecordedNotesRunOnAcrossTheCycleJump) {

@@ -97,6 +97,42 @@ TEST(SessionLaunch, QuantisedLaunchesWaitForTheNextBoundary) {
     EXPECT_TRUE(rig.engine.readSessionTable().entries[0].playing);
 }
 
+// A scene with a launch quantisation of its own launches on it, the others on the grid's;
+// the clips' own quantisations count only when they are launched one by one.
+TEST(SessionLaunch, ASceneLaunchesOnItsOwnQuantisationOrElseTheGrids) {
+    const struct {
+        bool own;
+        LaunchQuantize quantize;
+        int64_t launchAt; // -1: at once
+    } cases[] = {{false, LaunchQuantize::OneBeat, 192000},
+                 {true, LaunchQuantize::OneBeat, 120000},
+                 {true, LaunchQuantize::EightBars, 768000},
+                 {true, LaunchQuantize::Immediate, -1}};
+    for (const auto &row : cases) {
+        SessionRig rig;
+        const auto clip = rig.sessionClip(0, 1000, 0.5f);
+        rig.edit([&](Project &project) {
+            project.session.launchQuantize = LaunchQuantize::OneBar; // 96000 samples
+            clip->launchQuantize = LaunchQuantize::EightBars;
+            Scene &scene = project.session.scenes[0];
+            scene.useSceneLaunchQuantize = row.own;
+            scene.sceneLaunchQuantize = row.quantize;
+        });
+        send(rig.engine, RequestType::locate, 0, 100000.0);
+        send(rig.engine, RequestType::launchScene, static_cast<int64_t>(rig.sceneId(0)));
+        rig.render(1);
+        const SessionTableCopy table = rig.engine.readSessionTable();
+        ASSERT_EQ(table.count, 1);
+        const auto shown = static_cast<int>(row.quantize);
+        if (row.launchAt < 0) {
+            EXPECT_TRUE(table.entries[0].playing) << shown;
+        } else {
+            EXPECT_TRUE(table.entries[0].queued) << row.own << " " << shown;
+            EXPECT_EQ(table.entries[0].launchAt, row.launchAt) << row.own << " " << shown;
+        }
+    }
+}
+
 TEST(SessionLaunch, AQueuedClipStartsOnItsFrameFromItsFirstSample) {
     for (const int64_t into : {100, 0}) {
         SessionRig rig;

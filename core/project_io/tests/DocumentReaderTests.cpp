@@ -321,4 +321,27 @@ TEST(DocumentReaderSession, LaunchQuantizeIsKeptAndDefaultsToOneBar) {
     EXPECT_EQ(again.tracks[0]->clips[0]->launchQuantize, LaunchQuantize::Immediate);
 }
 
+// A scene's own launch quantisation is written only when it has one, so a document of scenes
+// that launch on the grid's reads and writes as before.
+TEST(DocumentReaderSession, ASceneKeepsItsOwnLaunchQuantisationAndWritesNoneByDefault) {
+    Project project;
+    project.session.scenes = {Scene{}, Scene{}};
+    project.session.scenes[0].id = 1;
+    project.session.scenes[1].id = 2;
+    const std::string plain = toJson(project);
+    EXPECT_EQ(plain.find("LaunchQuantize\""), std::string::npos) << plain;
+
+    project.session.scenes[1].useSceneLaunchQuantize = true;
+    project.session.scenes[1].sceneLaunchQuantize = LaunchQuantize::Immediate;
+    const Project again = load(toJson(project));
+    ASSERT_EQ(again.session.scenes.size(), 2u);
+    EXPECT_FALSE(again.session.scenes[0].useSceneLaunchQuantize);
+    EXPECT_TRUE(again.session.scenes[1].useSceneLaunchQuantize);
+    EXPECT_EQ(again.session.scenes[1].sceneLaunchQuantize, LaunchQuantize::Immediate);
+
+    const Project unknown = load(R"({"session":{"scenes":[{"id":1,"useSceneLaunchQuantize":true,)"
+                                 R"("sceneLaunchQuantize":7}]}})");
+    EXPECT_EQ(unknown.session.scenes.at(0).sceneLaunchQuantize, LaunchQuantize::OneBar);
+}
+
 } // namespace orvane::project_io

@@ -118,6 +118,21 @@ CommandTableRow sceneTempoMeterRow() {
             }};
 }
 
+CommandTableRow sceneLaunchQuantizeRow() {
+    return {"SetSceneLaunchQuantizeCommand", [](const Project &project, Random &random) {
+                const uint64_t scene = someSceneId(project, random);
+                // -1 is the session's, 4 a value no quantisation has.
+                const auto drawn = static_cast<int>(between(random, -1, 4));
+                return CommandRecipe{call("SetSceneLaunchQuantize", scene, drawn), [=] {
+                                         std::optional<LaunchQuantize> quantize;
+                                         if (drawn >= 0)
+                                             quantize = static_cast<LaunchQuantize>(drawn);
+                                         return std::make_unique<SetSceneLaunchQuantizeCommand>(
+                                             scene, quantize);
+                                     }};
+            }};
+}
+
 CommandTableRow clipFollowRow() {
     return {"SetClipFollowActionCommand", [](const Project &project, Random &random) {
                 const uint64_t clip = someClipId(project, random);
@@ -174,6 +189,27 @@ CommandTableRow moveClipRow() {
                 return CommandRecipe{
                     call("MoveSessionClip", clip, row, column),
                     [=] { return std::make_unique<MoveSessionClipCommand>(clip, row, column); }};
+            }};
+}
+
+/// Mostly an arrangement clip, sometimes a session clip or a missing id.
+uint64_t someArrangementClipId(const Project &project, Random &random) {
+    std::vector<uint64_t> arranged;
+    for (const auto &track : project.tracks)
+        for (const auto &clip : track->clips)
+            if (!clip->isSessionClip()) arranged.push_back(clip->id);
+    if (arranged.empty() || chance(random, 15)) return someClipId(project, random);
+    return arranged[static_cast<std::size_t>(drawIndex(random, arranged.size()))];
+}
+
+CommandTableRow copyToSessionRow() {
+    return {"CopyClipToSessionCommand", [](const Project &project, Random &random) {
+                const uint64_t clip = someArrangementClipId(project, random);
+                const int32_t row = someCell(random, project.session.rows);
+                const int32_t column = someCell(random, project.session.cols);
+                return CommandRecipe{
+                    call("CopyClipToSession", clip, row, column),
+                    [=] { return std::make_unique<CopyClipToSessionCommand>(clip, row, column); }};
             }};
 }
 
@@ -249,11 +285,13 @@ std::vector<CommandTableRow> sessionCommandRows() {
             renameSceneRow(),
             sceneFollowRow(),
             sceneTempoMeterRow(),
+            sceneLaunchQuantizeRow(),
             clipFollowRow(),
             launchModeRow(),
             oneClipAtATimeRow(),
             duplicateClipRow(),
             moveClipRow(),
+            copyToSessionRow(),
             newMidiClipRow(),
             sessionPlayerRow(),
             captureRow()};
