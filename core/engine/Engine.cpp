@@ -58,7 +58,7 @@ Engine::Engine() {
 
 Engine::~Engine() {
     // The device must be stopped, and every export ended, before the engine goes away.
-    if (deviceOwnsRendering.load() || offlineRendering.load())
+    if (renderSlot.deviceOwns() || renderSlot.offlineOwns())
         failThreadContract("~Engine while a device or an export renders", currentThreadRole());
     graphs.publish(nullptr);
     graphs.waitForRetired();
@@ -226,25 +226,16 @@ void Engine::postNotificationRt(NotificationKind kind, uint64_t id, float value)
 
 // --- The rendering slot --------------------------------------------------------------------
 
-void Engine::deviceStarted() {
-    deviceOwnsRendering.store(true);
-    // A claim that began before the store ends within a few requests; one that begins after
-    // it sees the device and backs off.
-    while (blockInProgress.load())
-        std::this_thread::yield();
-}
+void Engine::deviceStarted() { renderSlot.deviceStarted(); }
 
-void Engine::deviceStopped() { deviceOwnsRendering.store(false); }
+void Engine::deviceStopped() { renderSlot.deviceStopped(); }
 
 bool Engine::beginOfflineRender() { return beginOfflineRender(playhead.load()); }
 
 bool Engine::beginOfflineRender(int64_t start) {
     expectMainThread("Engine::beginOfflineRender");
-    bool expected = false;
-    if (!offlineRendering.compare_exchange_strong(expected, true)) return false;
     // A device block that began before the hand-over finishes first; later ones are silent.
-    while (blockInProgress.load())
-        std::this_thread::yield();
+    if (!renderSlot.beginOffline()) return false;
     offlinePosition = Transport::clampPosition(start);
     std::lock_guard lock(projectMutex);
     snapshotBuilder.beginExport();
@@ -264,29 +255,15 @@ void Engine::endOfflineRender() {
         publishGraph();
     }
     offlineWorkers.reset();
-    offlineRendering.store(false);
-}
-
-bool Engine::claimSlotWhileIdle() {
-    if (deviceOwnsRendering.load() || offlineRendering.load()) return false;
-    if (blockInProgress.exchange(true)) return false;
-    // Checked again once the slot is held: `deviceStarted` and `beginOfflineRender` store
-    // their flag before they look at the slot, so one of the two sides always sees the other.
-    if (deviceOwnsRendering.load() || offlineRendering.load()) {
-        releaseSlot();
-        return false;
-    }
-    return true;
+    renderSlot.endOffline();
 }
 
 bool Engine::drainRequestsWhileIdle() {
-    if (!claimSlotWhileIdle()) return false;
-    {
-        RtScope scope;
-        const auto snapshot = graphs.read();
-        if (snapshot) drainRequestsRt(*snapshot);
-    }
-    releaseSlot();
+    const RenderSlot::Claim claim = renderSlot.claimWhileIdle();
+    if (!claim) return false;
+    RtScope scope;
+    const auto snapshot = graphs.read();
+    if (snapshot) drainRequestsRt(*snapshot);
     return true;
 }
 
@@ -298,27 +275,25 @@ void Engine::processBlock(float *const *channels, int32_t channelCount, int32_t 
 
 void Engine::processBlock(const BlockIo &io) {
     // In debug and sanitizer builds an allocation on a device's thread aborts.
-    RtScope scope(deviceOwnsRendering.load());
+    RtScope scope(renderSlot.deviceOwns());
     DenormalsOff denormals;
     clearChannels(io.outputs, io.outputChannelCount, io.frames);
-    if (offlineRendering.load() || blockInProgress.exchange(true)) return;
-    if (!offlineRendering.load() && io.frames >= 1) {
+    const RenderSlot::Claim claim = renderSlot.claimForDevice();
+    if (!claim) return;
+    if (!renderSlot.offlineOwns() && io.frames >= 1) {
         const auto snapshot = graphs.read();
         if (snapshot) renderDeviceBlockRt(*snapshot, io);
     }
     blocksRendered.fetch_add(1, std::memory_order_relaxed);
-    releaseSlot();
 }
 
 void Engine::processBlockOffline(float *const *channels, int32_t channelCount, int32_t frames) {
     RtScope scope;
     DenormalsOff denormals;
     clearChannels(channels, channelCount, frames);
-    if (!offlineRendering.load() || frames < 1) return;
-    // The export owns the engine: a device block can hold the slot only for the moment it
-    // takes to see that and back off, so waiting never loses a block.
-    while (blockInProgress.exchange(true))
-        std::this_thread::yield();
+    if (frames < 1) return;
+    const RenderSlot::Claim claim = renderSlot.claimForOffline();
+    if (!claim) return;
     {
         const auto snapshot = graphs.read();
         const int64_t piece = snapshot && snapshot->scratch ? snapshot->scratch->blockSize : 0;
@@ -330,7 +305,6 @@ void Engine::processBlockOffline(float *const *channels, int32_t channelCount, i
         }
     }
     blocksRendered.fetch_add(1, std::memory_order_relaxed);
-    releaseSlot();
 }
 
 void Engine::renderDeviceBlockRt(const GraphSnapshot &snapshot, const BlockIo &io) {

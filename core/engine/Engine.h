@@ -8,6 +8,7 @@
 #include "core/engine/MediaStreams.h"
 #include "core/engine/MidiRecorder.h"
 #include "core/engine/RenderContext.h"
+#include "core/engine/RenderSlot.h"
 #include "core/engine/RenderStages.h"
 #include "core/engine/SnapshotBuilder.h"
 #include "core/engine/TrackWorkers.h"
@@ -79,9 +80,10 @@ using DeviceFormatHook = std::function<void(double sampleRate, int32_t maxFrames
 /// (positions and flags), `SnapshotBuilder` (snapshots and the processing state they carry),
 /// the renderers of `RenderContext.h`, `MidiRecorder` and `MasterMeters`.
 ///
-/// Threads and the rendering slot. One thread at a time renders; it holds the rendering
-/// slot for the block and is the only consumer of the request rings and the only producer
-/// of the notification ring. The slot is taken by
+/// Threads and the rendering slot (`RenderSlot`, whose header has the whole state table). One
+/// thread at a time renders; it holds the rendering slot for the block and is the only
+/// consumer of the request rings and the only producer of the notification ring. The slot
+/// is taken by
 /// - a device: between `deviceStarted` and `deviceStopped`, every `processBlock` renders;
 /// - an export: between `beginOfflineRender` and `endOfflineRender`, `processBlockOffline`
 ///   renders (device blocks come out silent meanwhile) and waits rather than skip a block;
@@ -138,7 +140,7 @@ class Engine {
     /// After the device's last callback returned, also when the server shut the device down
     /// (callable from the server's thread).
     void deviceStopped();
-    bool deviceActive() const { return deviceOwnsRendering.load(); }
+    bool deviceActive() const { return renderSlot.deviceOwns(); }
     /// Before a larger period or a new sample rate arrives: rebuilds the real-time caches for
     /// blocks of up to `maxFrames`, prepares the processors afresh when the rate changed, calls
     /// the device format hook (the rack re-prepares its plug-ins) and publishes. Main thread,
@@ -171,7 +173,7 @@ class Engine {
     [[nodiscard]] bool beginOfflineRender();
     [[nodiscard]] bool beginOfflineRender(int64_t start);
     void endOfflineRender();
-    bool offlineRenderActive() const { return offlineRendering.load(); }
+    bool offlineRenderActive() const { return renderSlot.offlineOwns(); }
     /// One block of an export: the arrangement only, without the metronome click and without
     /// wrapping at the cycle end. Only between `beginOfflineRender` and `endOfflineRender`.
     void processBlockOffline(float *const *channels, int32_t channelCount, int32_t frames);
@@ -300,8 +302,6 @@ class Engine {
     /// export owns the engine. False when one does (or a block is rendering right now).
     bool drainRequestsWhileIdle();
     [[nodiscard]] bool pushRecordingRequest(const Request &request);
-    bool claimSlotWhileIdle();
-    void releaseSlot() { blockInProgress.store(false); }
 
     void renderDeviceBlockRt(const GraphSnapshot &snapshot, const BlockIo &io);
     void renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *outputs,
@@ -369,10 +369,8 @@ class Engine {
     LatencyHook latencyHook;
     DeviceFormatHook deviceFormatHook;
 
-    std::atomic<bool> deviceOwnsRendering{false};
-    std::atomic<bool> offlineRendering{false};
     /// Held by the thread that renders (or drains requests); see the class comment.
-    std::atomic<bool> blockInProgress{false};
+    RenderSlot renderSlot;
     /// Blocks the device or an export rendered: the main thread's sign that they still do.
     std::atomic<uint64_t> blocksRendered{0};
     /// The export's own playhead (rendering thread).

@@ -129,8 +129,7 @@ bool Engine::pushRecordingRequest(const Request &request) {
         // A full ring: with nothing rendering, carry the waiting requests out here; while a
         // device or an export renders, wait for it to take them.
         if (drainRequestsWhileIdle()) continue;
-        if (!deviceOwnsRendering.load() && !offlineRendering.load() && !blockInProgress.load())
-            return false; // nobody will ever empty the ring
+        if (!renderSlot.anyoneRenders()) return false; // nobody will ever empty the ring
         if (renderer.stalled()) return false;
         std::this_thread::yield();
     }
