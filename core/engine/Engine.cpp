@@ -107,11 +107,11 @@ void Engine::publishGraph() {
     std::lock_guard lock(projectMutex);
     const RenderFormat format{sampleRate.load(), rtBlockSize.load()};
     auto snapshot = snapshotBuilder.build(project, format, graphs.current().get());
-    snapshot->sessionMode = sessionMode.load();
+    snapshot->sessionMode = sessionPlayer.sessionMode();
     snapshot->insertHook = insertHook;
     snapshot->latencyHook = latencyHook;
-    if (!sceneTempoInForce.load()) tempo.store(usableBpm(project.tempoBpm));
-    if (!sceneMeterInForce.load()) meter.store(project.timeSignature.packed());
+    if (!sessionPlayer.sceneTempoInForce()) tempo.store(usableBpm(project.tempoBpm));
+    if (!sessionPlayer.sceneMeterInForce()) meter.store(project.timeSignature.packed());
     metronomeOn.store(project.metronomeEnabled);
     talkback.store(project.controlRoom.talkback);
     graphs.publish(std::move(snapshot));
@@ -385,8 +385,8 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
     context.media = media.get();
     renderPosition.store(position, std::memory_order_relaxed);
     bool sessionRendered = false;
-    if (isPlaying && sessionMode.load() && activeCount > 0) {
-        renderSessionRt(context);
+    if (isPlaying && sessionPlayer.playsRt()) {
+        sessionPlayer.renderRt(context);
         sessionRendered = true;
     }
     if ((isPlaying && !sessionRendered) || (!isPlaying && isRecording))
@@ -397,7 +397,7 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
     if (next < straight) midiRecorder.cycleWrappedRt(straight - next);
     playhead.store(next);
     followTempoRt(snapshot, next);
-    publishSessionTableRt();
+    sessionPlayer.publishTableRt();
 }
 
 void Engine::renderOfflinePieceRt(const GraphSnapshot &snapshot, float *const *outputs,
@@ -419,21 +419,19 @@ void Engine::drainRequestsRt(const GraphSnapshot &snapshot) {
     for (auto &ring : requestRings)
         while (ring.pop(request))
             applyRequestRt(request, snapshot);
-    publishSessionTableRt();
+    sessionPlayer.publishTableRt();
 }
 
 void Engine::followTempoRt(const GraphSnapshot &snapshot, int64_t position) {
-    if (sceneTempoInForce.load()) return;
-    const double inForce =
-        usableBpm(tempoAtPosition(position, snapshot.sortedTempoMarkers, snapshot.tempoBpm));
-    if (std::abs(inForce - tempo.load()) > 0.01) tempo.store(inForce);
+    if (sessionPlayer.sceneTempoInForce()) return;
+    followTempoMapRt(snapshot, position, tempo);
 }
 
 void Engine::stopTransportRt(const GraphSnapshot &snapshot, bool rewind) {
     transport.stopRt(rewind);
     // Stop ends the performance and hands playback back to the arrangement; pause keeps the
     // session where it is, so that play carries on.
-    if (rewind) stopSessionRt(snapshot);
+    if (rewind) sessionPlayer.stopRt(snapshot, playhead.load());
     postNotificationRt(NotificationKind::transport, 0, 0.0f);
 }
 
@@ -456,13 +454,14 @@ void Engine::applyRequestRt(const Request &request, const GraphSnapshot &snapsho
         transport.locateRt(request.position());
         followTempoRt(snapshot, playhead.load());
         break;
-    case RequestType::launchSessionClip: launchSessionClipRt(snapshot, request.clipId()); break;
-    case RequestType::launchScene:
-        sessionMode.store(true);
-        launchSceneRt(snapshot, request.sceneId(), playhead.load());
+    case RequestType::launchSessionClip:
+        sessionPlayer.launchClipRt(snapshot, request.clipId(), playhead.load());
         break;
-    case RequestType::resetSession: stopSessionRt(snapshot); break;
-    case RequestType::releaseSessionClip: releaseSessionClipRt(request.clipId()); break;
+    case RequestType::launchScene:
+        sessionPlayer.launchSceneRt(snapshot, request.sceneId(), playhead.load());
+        break;
+    case RequestType::resetSession: sessionPlayer.stopRt(snapshot, playhead.load()); break;
+    case RequestType::releaseSessionClip: sessionPlayer.releaseClipRt(request.clipId()); break;
     case RequestType::midiNoteOn:
         noteOnRt(request.channel(), request.note(), request.velocity(), 0, pieceFramesRt);
         break;
@@ -491,6 +490,44 @@ void Engine::applyRequestRt(const Request &request, const GraphSnapshot &snapsho
         break;
     default: break; // unknown types are consumed and ignored
     }
+}
+
+// --- Session (main thread) ----------------------------------------------------------------
+
+std::vector<uint64_t> Engine::captureSessionToArrangement() {
+    std::lock_guard lock(projectMutex);
+    const SessionTableCopy table = readSessionTable();
+    const int64_t now = playhead.load();
+    std::vector<uint64_t> captured;
+    for (int32_t i = 0; i < table.count; ++i) {
+        const ActiveSessionClip &entry = table.entries[static_cast<std::size_t>(i)];
+        if (!entry.playing && entry.offset < 1) continue;
+        const std::shared_ptr<Clip> source = project.findClip(entry.clipId);
+        if (!source) continue;
+        const std::shared_ptr<Clip> copy = project.addClip(source->trackId, source->kind);
+        if (!copy) continue;
+        const uint64_t id = copy->id;
+        *copy = *source;
+        copy->id = id;
+        copy->arrangeStart = now;
+        copy->sessionRow = copy->sessionCol = -1;
+        copy->name = "Capture " + source->name;
+        copy->loop = false;
+        const int64_t played = std::max<int64_t>(entry.offset, 1);
+        if (copy->kind == ClipKind::Audio) {
+            copy->length =
+                std::min(played, std::max({source->length, int64_t{1}, source->audioFrameCount()}));
+        } else {
+            copy->length = played;
+            std::erase_if(copy->notes,
+                          [played](const MidiNote &note) { return note.start >= played; });
+            for (MidiNote &note : copy->notes)
+                note.length = std::min(note.length, played - note.start);
+        }
+        captured.push_back(id);
+    }
+    publishGraph();
+    return captured;
 }
 
 void Engine::applyMidiEventRt(const MidiEvent &event, int32_t frame, int32_t frames) {
