@@ -112,7 +112,7 @@ void Engine::publishGraph() {
     snapshot->latencyHook = latencyHook;
     if (!sessionPlayer.sceneTempoInForce()) tempo.store(usableBpm(project.tempoBpm));
     if (!sessionPlayer.sceneMeterInForce()) meter.store(project.timeSignature.packed());
-    metronomeOn.store(project.metronomeEnabled);
+    transport.metronomeOn.store(project.metronomeEnabled);
     talkback.store(project.controlRoom.talkback);
     graphs.publish(std::move(snapshot));
 }
@@ -230,7 +230,7 @@ void Engine::deviceStarted() { renderSlot.deviceStarted(); }
 
 void Engine::deviceStopped() { renderSlot.deviceStopped(); }
 
-bool Engine::beginOfflineRender() { return beginOfflineRender(playhead.load()); }
+bool Engine::beginOfflineRender() { return beginOfflineRender(transport.playhead.load()); }
 
 bool Engine::beginOfflineRender(int64_t start) {
     expectMainThread("Engine::beginOfflineRender");
@@ -355,18 +355,18 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
     pieceFramesRt = frames;
     if (first) {
         drainRequestsRt(snapshot);
-        deviceBlockStart.store(playhead.load(), std::memory_order_release);
+        deviceBlockStart.store(transport.playhead.load(), std::memory_order_release);
     }
     for (const MidiEvent &event : midi)
         applyMidiEventRt(event, std::clamp(event.frame - firstFrame, 0, frames - 1), frames);
 
     pieceFramesRt = 0; // requests carried out between blocks: the next block starts the keys
-    const bool isPlaying = playing.load();
-    const bool isRecording = recording.load();
+    const bool isPlaying = transport.playing.load();
+    const bool isRecording = transport.recording.load();
     const bool monitoring = tracksMonitorInput.load(std::memory_order_relaxed);
     if (!isPlaying && !isRecording && !monitoring && !snapshot.anyArmedMidi) return;
     if (!snapshot.scratch) return;
-    const int64_t position = Transport::clampPosition(playhead.load());
+    const int64_t position = Transport::clampPosition(transport.playhead.load());
     RenderContext context =
         contextRt(snapshot, false, outputs, outputChannelCount, frames, position);
     if (monitoring) {
@@ -395,7 +395,7 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
     const int64_t next = transport.nextPositionRt(position, frames, true);
     const int64_t straight = Transport::clampPosition(position + frames);
     if (next < straight) midiRecorder.cycleWrappedRt(straight - next);
-    playhead.store(next);
+    transport.playhead.store(next);
     followTempoRt(snapshot, next);
     sessionPlayer.publishTableRt();
 }
@@ -431,7 +431,7 @@ void Engine::stopTransportRt(const GraphSnapshot &snapshot, bool rewind) {
     transport.stopRt(rewind);
     // Stop ends the performance and hands playback back to the arrangement; pause keeps the
     // session where it is, so that play carries on.
-    if (rewind) sessionPlayer.stopRt(snapshot, playhead.load());
+    if (rewind) sessionPlayer.stopRt(snapshot, transport.playhead.load());
     postNotificationRt(NotificationKind::transport, 0, 0.0f);
 }
 
@@ -439,12 +439,12 @@ void Engine::applyRequestRt(const Request &request, const GraphSnapshot &snapsho
     expectAudioThread("Engine::applyRequestRt");
     switch (request.type) {
     case RequestType::play:
-        playing.store(true);
+        transport.playing.store(true);
         postNotificationRt(NotificationKind::transport, 0, 1.0f);
         break;
     case RequestType::stop: stopTransportRt(snapshot, true); break;
     case RequestType::pause: stopTransportRt(snapshot, false); break;
-    case RequestType::recordToggle: recording.store(!recording.load()); break;
+    case RequestType::recordToggle: transport.recording.store(!transport.recording.load()); break;
     case RequestType::setTempo: tempo.store(request.bpm()); break;
     case RequestType::setCycle:
         transport.setCycleRt(request.cycleStart(), static_cast<double>(request.cycleEnd()),
@@ -452,15 +452,17 @@ void Engine::applyRequestRt(const Request &request, const GraphSnapshot &snapsho
         break;
     case RequestType::locate:
         transport.locateRt(request.position());
-        followTempoRt(snapshot, playhead.load());
+        followTempoRt(snapshot, transport.playhead.load());
         break;
     case RequestType::launchSessionClip:
-        sessionPlayer.launchClipRt(snapshot, request.clipId(), playhead.load());
+        sessionPlayer.launchClipRt(snapshot, request.clipId(), transport.playhead.load());
         break;
     case RequestType::launchScene:
-        sessionPlayer.launchSceneRt(snapshot, request.sceneId(), playhead.load());
+        sessionPlayer.launchSceneRt(snapshot, request.sceneId(), transport.playhead.load());
         break;
-    case RequestType::resetSession: sessionPlayer.stopRt(snapshot, playhead.load()); break;
+    case RequestType::resetSession:
+        sessionPlayer.stopRt(snapshot, transport.playhead.load());
+        break;
     case RequestType::releaseSessionClip: sessionPlayer.releaseClipRt(request.clipId()); break;
     case RequestType::midiNoteOn:
         noteOnRt(request.channel(), request.note(), request.velocity(), 0, pieceFramesRt);
@@ -497,7 +499,7 @@ void Engine::applyRequestRt(const Request &request, const GraphSnapshot &snapsho
 std::vector<uint64_t> Engine::captureSessionToArrangement() {
     std::lock_guard lock(projectMutex);
     const SessionTableCopy table = readSessionTable();
-    const int64_t now = playhead.load();
+    const int64_t now = transport.playhead.load();
     std::vector<uint64_t> captured;
     for (int32_t i = 0; i < table.count; ++i) {
         const ActiveSessionClip &entry = table.entries[static_cast<std::size_t>(i)];
@@ -556,7 +558,7 @@ void Engine::noteOnRt(int32_t channel, int32_t note, double velocity, int32_t fr
     if (!(velocity > 0.0)) return;
     liveMidi.noteOnRt(channel, note, static_cast<float>(std::min(velocity, 1.0)), frame, frames);
     if (midiRecorder.active.load())
-        midiRecorder.noteOnRt(note & 127, saturatingAdd(playhead.load(), frame));
+        midiRecorder.noteOnRt(note & 127, saturatingAdd(transport.playhead.load(), frame));
 }
 
 void Engine::noteOffRt(int32_t channel, int32_t note, int32_t frame) {
@@ -565,7 +567,7 @@ void Engine::noteOffRt(int32_t channel, int32_t note, int32_t frame) {
         const float held = liveMidi.heldVelocity[key] > LiveMidiState::audibleVelocity
                                ? liveMidi.heldVelocity[key]
                                : 0.8f;
-        midiRecorder.noteOffRt(note & 127, held, saturatingAdd(playhead.load(), frame));
+        midiRecorder.noteOffRt(note & 127, held, saturatingAdd(transport.playhead.load(), frame));
     }
     liveMidi.noteOffRt(channel, note, frame);
 }

@@ -144,19 +144,12 @@ class Engine {
 
     // --- Transport (atomics) ------------------------------------------------------------
     Transport transport;
-    std::atomic<bool> &playing = transport.playing;
-    std::atomic<bool> &recording = transport.recording;
-    std::atomic<bool> &loopEnabled = transport.loopEnabled;
-    std::atomic<bool> &metronomeOn = transport.metronomeOn;
-    std::atomic<int64_t> &playhead = transport.playhead;
     /// Where the block being rendered starts, live or exported: an export keeps its own
     /// position and leaves the live playhead alone, and inserts read their automation here.
     std::atomic<int64_t> renderPosition{0};
     /// Where the last device block began once its requests were carried out, whether the
     /// transport rolled or not: the timeline position of the input that block captured.
     std::atomic<int64_t> deviceBlockStart{0};
-    std::atomic<int64_t> &loopStart = transport.loopStart;
-    std::atomic<int64_t> &loopEnd = transport.loopEnd;
 
     // --- Rendering context -------------------------------------------------------------
     std::atomic<double> sampleRate{48000.0};
@@ -184,10 +177,6 @@ class Engine {
 
     // --- Live MIDI state (audio thread) --------------------------------------------------
     LiveMidiState liveMidi;
-    std::array<float, 128> &heldVelocity = liveMidi.heldVelocity;
-    std::array<float, 128> &noteBend = liveMidi.noteBend;
-    std::array<float, 128> &notePressure = liveMidi.notePressure;
-    std::array<int32_t, 16> &lastNoteOnChannel = liveMidi.lastNoteOnChannel;
 
     // --- Master meters (written by the audio thread) ---------------------------------------
     MasterMeters masterMeters;
@@ -196,9 +185,6 @@ class Engine {
     /// What live playback reads of file-backed clips, and what an export reads.
     MediaStreamsSlot liveMediaStreams;
     MediaStreamsSlot offlineMediaStreams;
-    std::atomic<float> &masterPeakL = masterMeters.peakL;
-    std::atomic<float> &masterPeakR = masterMeters.peakR;
-    std::atomic<float> &masterLoudness = masterMeters.loudness;
     /// Tempo follower estimate, 0 until the first one (main thread).
     double followedBpm = 0.0;
 
@@ -224,10 +210,6 @@ class Engine {
 
     // --- MIDI recording state (rendering thread) ------------------------------------------
     MidiRecorder midiRecorder;
-    std::atomic<bool> &midiRecordActive = midiRecorder.active;
-    int64_t &midiRecordStart = midiRecorder.start;
-    int32_t &recordedCount = midiRecorder.count;
-    std::array<MidiNote, maxRecordedNotes> &recordedNotes = midiRecorder.notes;
 
     // --- Musical time (main thread; each takes the project mutex) -------------------------
     int64_t beatsToSamples(double beats) const;

@@ -20,7 +20,7 @@ constexpr float beatOmega = 7853.982f;      // 1250 Hz
 
 void Engine::renderMetronomeRt(const GraphSnapshot &snapshot, float *const *channels,
                                int32_t channelCount, int32_t frames, int64_t position) {
-    if (!channels || channelCount < 1 || !channels[0] || !metronomeOn.load()) return;
+    if (!channels || channelCount < 1 || !channels[0] || !transport.metronomeOn.load()) return;
     float *left = channels[0];
     float *right = channelCount >= 2 ? channels[1] : nullptr;
     const float volume = std::clamp(snapshot.metronomeVolume, 0.0f, 2.0f);
