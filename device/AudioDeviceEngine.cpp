@@ -372,7 +372,7 @@ bool AudioDeviceEngine::beginRecording() {
     }
     captureStartKnown.store(false, std::memory_order_relaxed);
     lastRecordingOverflowFrames = 0;
-    recordStartSample = engine.playhead.load();
+    recordStartSample = engine.transport.playhead.load();
     // Read now and again at the end, keeping the larger: the player whose ports report it may
     // connect after the start, or be gone before the end, and the take must not shift by what
     // its ports no longer say.
@@ -444,7 +444,7 @@ AudioDeviceEngine::finishRecordingInputsIntoProject(Engine &target,
         if (take) {
             outcome = placeRecordedTake(target, std::move(*take), each.destination);
             writeLog("record: takes frames=" + std::to_string(outcome.frames) +
-                     " cycling=" + (target.loopEnabled.load() ? "1" : "0"));
+                     " cycling=" + (target.transport.loopEnabled.load() ? "1" : "0"));
         }
         if (outcome.clipId == 0) outcome.frames = 0;
         outcomes.push_back(outcome);
@@ -548,7 +548,8 @@ void AudioDeviceEngine::renderDevice(const float *const *inputs, int32_t inputCo
     // would double it. Talkback always reaches the output.
     const bool rawInputHeard = engine.talkback.load() ||
                                !engine.tracksMonitorInput.load(std::memory_order_relaxed);
-    if ((recording.load(std::memory_order_relaxed) || engine.recording.load()) && rawInputHeard)
+    if ((recording.load(std::memory_order_relaxed) || engine.transport.recording.load()) &&
+        rawInputHeard)
         mixInputRt(frames);
     if (outputs[0]) std::copy_n(renderLeft.data(), frames, outputs[0]);
     if (outputCount > 1 && outputs[1]) std::copy_n(renderRight.data(), frames, outputs[1]);

@@ -59,7 +59,7 @@ RecordingOutcome overdubSessionClip(Engine &engine, Clip &clip, const CapturedTa
     const int64_t loopFrames =
         clip.loopLength >= 1 ? clip.loopLength : std::max(clip.length, frames);
     const int32_t channels = std::max(clip.channels, 1);
-    const int64_t loopStart = engine.loopStart.load();
+    const int64_t loopStart = engine.transport.loopStart.load();
     const int64_t offset = (take.start >= loopStart ? take.start - loopStart : 0) % loopFrames;
     std::vector<float> mixed = clip.audio ? clip.audio->toVector() : std::vector<float>();
     if (!clip.audio) mixed.assign(static_cast<std::size_t>(loopFrames) * channels, 0.0f);
@@ -253,11 +253,11 @@ RecordingOutcome placeRecordedTake(Engine &engine, CapturedTake take,
         return recordLiveLoop(engine, std::move(take), destination.sessionRow,
                               destination.sessionColumn);
     const auto track = recordingTrack(project, destination.targetTrackId);
-    const int64_t loopStart = engine.loopStart.load();
-    const int64_t cycle = engine.loopEnd.load() - loopStart;
+    const int64_t loopStart = engine.transport.loopStart.load();
+    const int64_t cycle = engine.transport.loopEnd.load() - loopStart;
     const int64_t frames = take.frames();
     std::shared_ptr<Clip> last;
-    if (engine.loopEnabled.load() && cycle >= 1 && frames > cycle) {
+    if (engine.transport.loopEnabled.load() && cycle >= 1 && frames > cycle) {
         last = addCycleTakes(engine, *track, take, loopStart, cycle);
     } else {
         const int32_t lane =
@@ -284,9 +284,10 @@ void alignRecordedNotes(std::vector<MidiNote> &notes, int64_t latencyFrames) {
 std::optional<RecordingOutcome> placeCyclePassNotes(Engine &engine, uint64_t trackId,
                                                     const std::vector<MidiNote> &notes,
                                                     int64_t start, int64_t takeFrames) {
-    const int64_t loopStart = engine.loopStart.load();
-    const int64_t cycle = engine.loopEnd.load() - loopStart;
-    if (!engine.loopEnabled.load() || cycle < 1 || takeFrames <= cycle) return std::nullopt;
+    const int64_t loopStart = engine.transport.loopStart.load();
+    const int64_t cycle = engine.transport.loopEnd.load() - loopStart;
+    if (!engine.transport.loopEnabled.load() || cycle < 1 || takeFrames <= cycle)
+        return std::nullopt;
     // Pass k holds the notes that began in [loopStart + k·cycle, loopStart + (k + 1)·cycle)
     // on the unrolled clock, each timed from its pass's start.
     std::map<int64_t, std::vector<MidiNote>> passes;

@@ -26,8 +26,8 @@ EngineSelfCheckReport runEngineSelfCheck(double sampleRate, int32_t blockSize, i
     }
     report.sampleRate = engine.sampleRate.load();
     report.blockSize = engine.blockSize.load();
-    report.playhead = engine.playhead.load();
-    report.passed = queued && engine.playing.load() &&
+    report.playhead = engine.transport.playhead.load();
+    report.passed = queued && engine.transport.playing.load() &&
                     report.playhead == static_cast<int64_t>(blockSize) * blocks &&
                     std::isfinite(report.peak);
     return report;

@@ -240,7 +240,7 @@ PlayEnd playUntilDone(Engine &engine, AudioDeviceEngine &device, vst::PluginRack
     PlayEnd end = PlayEnd::Finished;
     while (true) {
         tick.run();
-        const int64_t position = engine.playhead.load();
+        const int64_t position = engine.transport.playhead.load();
         status.show(position, span, device.sampleRate, device.dspLoadMeter(), device.xrunCount());
         if (device.deviceWasLost()) {
             end = PlayEnd::DeviceLost;
@@ -387,7 +387,7 @@ int runPlayVerb(const std::vector<std::string> &arguments, std::FILE *output, st
     summary.device = deviceName;
     summary.sampleRate = device.sampleRate;
     summary.bufferFrames = device.bufferFrames;
-    summary.playedFrames = std::max<int64_t>(engine.playhead.load() - span->start, 0);
+    summary.playedFrames = std::max<int64_t>(engine.transport.playhead.load() - span->start, 0);
     const DspLoadSummary load = device.dspLoad();
     summary.blocks = load.blocks;
     summary.meanLoad = load.mean;

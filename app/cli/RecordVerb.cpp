@@ -165,7 +165,7 @@ bool openDevice(LiveRecording &live, const RecordVerbOptions &options, int32_t i
 /// take begins from the position asked for.
 bool waitUntilRolling(Engine &engine, AudioDeviceEngine &device, LiveTick &tick) {
     const auto giveUp = std::chrono::steady_clock::now() + deviceStartTimeout;
-    while (!engine.playing.load()) {
+    while (!engine.transport.playing.load()) {
         if (device.deviceWasLost() || std::chrono::steady_clock::now() > giveUp) return false;
         tick.run();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -189,7 +189,7 @@ std::optional<TakeResult> recordTake(LiveRecording &live, const RecordVerbOption
         error = "the device did not start playing";
         return std::nullopt;
     }
-    const int64_t midiStart = engine.playhead.load();
+    const int64_t midiStart = engine.transport.playhead.load();
     if (tracks.midi != 0 && !engine.beginMidiRecording(midiStart)) {
         error = "the engine's request queue is full";
         return std::nullopt;
@@ -218,7 +218,7 @@ std::optional<TakeResult> recordTake(LiveRecording &live, const RecordVerbOption
         result.overflowFrames = device.lastRecordingOverflowFrames;
     }
     if (tracks.midi != 0) {
-        auto notes = engine.endMidiRecording(engine.playhead.load());
+        auto notes = engine.endMidiRecording(engine.transport.playhead.load());
         alignRecordedNotes(notes, device.midiInputLatencyFrames());
         const auto passes =
             placeCyclePassNotes(engine, tracks.midi, notes, midiStart, engine.midiTakeFrames());

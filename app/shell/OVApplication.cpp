@@ -233,7 +233,7 @@ int32_t latencySamples(double rate, double milliseconds) {
 
 bool OVApplication::applyAudioSettings(const AudioSettingsChoice &choice) {
     AudioDeviceEngine &device = *audioPtr;
-    if (enginePtr->recording.load()) {
+    if (enginePtr->transport.recording.load()) {
         statusField.setText(translate("OVApplication", "Stop recording before changing devices"));
         return false;
     }

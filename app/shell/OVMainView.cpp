@@ -658,7 +658,7 @@ bool OVMainView::placeImportedAudio(const AudioImport &import, uint64_t trackId,
             }
         }
         int64_t start = startSamples;
-        if (start == 0 && usePlayheadIfZero) start = engine.playhead.load();
+        if (start == 0 && usePlayheadIfZero) start = engine.transport.playhead.load();
         Clip clip;
         clip.name = trackName;
         clip.audio = import.audio.samples;
@@ -1027,11 +1027,11 @@ std::optional<LongJob> OVMainView::prepareExportWav() {
 }
 
 std::optional<LongJob> OVMainView::prepareExportLoopWav() {
-    if (!engine.loopEnabled.load()) {
+    if (!engine.transport.loopEnabled.load()) {
         showStatus(translate("OVMainView", "Turn on the cycle (C) to export the loop"));
         return std::nullopt;
     }
-    const int64_t start = engine.loopStart.load(), end = engine.loopEnd.load();
+    const int64_t start = engine.transport.loopStart.load(), end = engine.transport.loopEnd.load();
     if (end <= start) {
         showStatus(translate("OVMainView", "Invalid loop range"));
         return std::nullopt;
@@ -1114,7 +1114,7 @@ void OVMainView::undoEdit() { stepHistory(true); }
 void OVMainView::redoEdit() { stepHistory(false); }
 
 void OVMainView::play() {
-    if (readAhead) readAhead(engine.playhead.load());
+    if (readAhead) readAhead(engine.transport.playhead.load());
     (void)engine.pushRequest(RequestProducer::MainThread, Request::play());
 }
 
@@ -1132,9 +1132,9 @@ void OVMainView::setCycle(int64_t start, int64_t end, bool enabled) {
     (void)engine.pushRequest(RequestProducer::MainThread, Request::setCycle(start, end, enabled));
     // Without a device nobody consumes the request; the range is plain atomics, and the
     // export reads it right away.
-    engine.loopStart.store(std::max<int64_t>(start, 0));
-    engine.loopEnd.store(std::max<int64_t>(end, 0));
-    engine.loopEnabled.store(enabled);
+    engine.transport.loopStart.store(std::max<int64_t>(start, 0));
+    engine.transport.loopEnd.store(std::max<int64_t>(end, 0));
+    engine.transport.loopEnabled.store(enabled);
 }
 
 int64_t OVMainView::arrangementExportLength() const {

@@ -82,7 +82,7 @@ void ArrangementOverview::paintEvent(QPaintEvent *) {
             }
             top += rowHeight;
         }
-        const double playhead = xOf(time.beats(engine.playhead.load()));
+        const double playhead = xOf(time.beats(engine.transport.playhead.load()));
         painter.setPen(QPen(theme::text, 1.0));
         painter.drawLine(QPointF(playhead, 0), QPointF(playhead, height()));
     }
@@ -95,8 +95,8 @@ void ArrangementOverview::paintEvent(QPaintEvent *) {
 
 void ArrangementOverview::followTimeline() {
     const TimelineGeometry &layout = timeline.timelineGeometry();
-    const Shown now{app.engine().playhead.load(), layout.scrollBeats, layout.pixelsPerBeat,
-                    timeline.width()};
+    const Shown now{app.engine().transport.playhead.load(), layout.scrollBeats,
+                    layout.pixelsPerBeat, timeline.width()};
     if (now == shown) return;
     shown = now;
     update();

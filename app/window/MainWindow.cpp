@@ -177,7 +177,7 @@ void MainWindow::projectChanged() {
 }
 
 void MainWindow::togglePlay() {
-    if (app.engine().playing.load())
+    if (app.engine().transport.playing.load())
         app.view().stop();
     else
         app.view().play();
@@ -192,13 +192,13 @@ void MainWindow::toggleRecord() {
 
 void MainWindow::toggleCycle() {
     Engine &engine = app.engine();
-    int64_t start = engine.loopStart.load();
-    int64_t end = engine.loopEnd.load();
+    int64_t start = engine.transport.loopStart.load();
+    int64_t end = engine.transport.loopEnd.load();
     if (end <= start) {
         start = 0;
         end = engine.barLengthSamples() * 4;
     }
-    app.view().setCycle(start, end, !engine.loopEnabled.load());
+    app.view().setCycle(start, end, !engine.transport.loopEnabled.load());
     timelineView->update();
 }
 
@@ -213,18 +213,18 @@ void MainWindow::togglePunch() {
 void MainWindow::toggleMetronome() {
     // The click is a transport switch, not part of the document.
     Engine &engine = app.engine();
-    const bool on = !engine.metronomeOn.load();
+    const bool on = !engine.transport.metronomeOn.load();
     {
         std::lock_guard lock(engine.projectMutex);
         engine.project.metronomeEnabled = on;
     }
-    engine.metronomeOn.store(on);
+    engine.transport.metronomeOn.store(on);
 }
 
 uint64_t MainWindow::clipUnderPlayhead() const {
     Engine &engine = app.engine();
     std::lock_guard lock(engine.projectMutex);
-    const int64_t playhead = engine.playhead.load();
+    const int64_t playhead = engine.transport.playhead.load();
     const auto inside = [playhead](const Clip &clip) {
         return !clip.isSessionClip() && clip.arrangeStart < playhead &&
                playhead < clip.arrangeStart + clip.length;
@@ -248,7 +248,7 @@ uint64_t MainWindow::selectedMidiClip() const {
 void MainWindow::splitAtPlayhead() {
     if (currentTab() != TimelineTab) return;
     if (const uint64_t clip = clipUnderPlayhead())
-        edit(std::make_unique<SplitClipCommand>(clip, app.engine().playhead.load()));
+        edit(std::make_unique<SplitClipCommand>(clip, app.engine().transport.playhead.load()));
 }
 
 bool MainWindow::editorHasFocus() const {
@@ -540,7 +540,7 @@ void MainWindow::offerQuickStart() {
 
 void MainWindow::refreshTransport() {
     Engine &engine = app.engine();
-    const int64_t playhead = engine.playhead.load();
+    const int64_t playhead = engine.transport.playhead.load();
     std::lock_guard lock(engine.projectMutex);
     const TimeMap time = TimeMap::of(engine.project);
     positionBars->setText(QString::fromStdString(time.barsBeats(playhead)));
@@ -562,10 +562,10 @@ void MainWindow::refreshTransport() {
         const QSignalBlocker quiet(gridPopup);
         gridPopup->setCurrentIndex(grid);
     }
-    playAction->setChecked(engine.playing.load());
+    playAction->setChecked(engine.transport.playing.load());
     // The toggles show the engine's and the document's state, whoever changed it.
-    cycleAction->setChecked(engine.loopEnabled.load());
-    metronomeAction->setChecked(engine.metronomeOn.load());
+    cycleAction->setChecked(engine.transport.loopEnabled.load());
+    metronomeAction->setChecked(engine.transport.metronomeOn.load());
     punchAction->setChecked(engine.project.punchEnabled);
     lowLatencyAction->setChecked(engine.project.lowLatencyMode);
     snapAction->setChecked(engine.project.gridQuantize != GridQuantize::Off);
@@ -602,7 +602,7 @@ void MainWindow::tick() {
     session->onTick();
     mixer->onTick();
     if (browser->isVisible()) browser->onTick();
-    if (app.engine().playing.load() && editorPane->isVisible()) editor->update();
+    if (app.engine().transport.playing.load() && editorPane->isVisible()) editor->update();
     refreshTransport();
     refreshTitle();
     const QString status = QString::fromStdString(app.status().text());

@@ -753,12 +753,12 @@ void MainWindow::buildStudioMenu(QMenu *studio) {
     studio->addAction(tr("Punch In (playhead)"), this, [this] {
         edit(std::make_unique<ProjectSettingCommand<int64_t>>(
             QT_TRANSLATE_NOOP("Command", "Punch In"), &Project::punchIn,
-            app.engine().playhead.load()));
+            app.engine().transport.playhead.load()));
     });
     studio->addAction(tr("Punch Out (playhead)"), this, [this] {
         edit(std::make_unique<ProjectSettingCommand<int64_t>>(
             QT_TRANSLATE_NOOP("Command", "Punch Out"), &Project::punchOut,
-            app.engine().playhead.load()));
+            app.engine().transport.playhead.load()));
     });
     QMenu *swing = studio->addMenu(tr("Swing"));
     for (const auto &[label, amount] :
@@ -802,7 +802,7 @@ void MainWindow::buildStudioMenu(QMenu *studio) {
                 QT_TRANSLATE_NOOP("Command", "Meter"), &Project::timeSignature, signature));
         });
     meter->addAction(tr("Marker at Playhead"), this, [this] {
-        edit(std::make_unique<AddMeterMarkerCommand>(app.engine().playhead.load(),
+        edit(std::make_unique<AddMeterMarkerCommand>(app.engine().transport.playhead.load(),
                                                      app.engine().currentMeter()));
     });
     QMenu *transform = studio->addMenu(tr("MIDI Transform"));
@@ -853,11 +853,11 @@ void MainWindow::buildStudioMenu(QMenu *studio) {
         const QString chord = QInputDialog::getText(this, tr("Chord marker"), tr("Chord"),
                                                     QLineEdit::Normal, QStringLiteral("C"), &ok);
         if (ok && !chord.trimmed().isEmpty())
-            edit(std::make_unique<AddChordMarkerCommand>(app.engine().playhead.load(),
+            edit(std::make_unique<AddChordMarkerCommand>(app.engine().transport.playhead.load(),
                                                          chord.trimmed().toStdString()));
     });
     studio->addAction(tr("Tempo Marker at Playhead"), this, [this] {
-        edit(std::make_unique<AddTempoMarkerCommand>(app.engine().playhead.load(),
+        edit(std::make_unique<AddTempoMarkerCommand>(app.engine().transport.playhead.load(),
                                                      app.engine().tempo.load()));
     });
 }

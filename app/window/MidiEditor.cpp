@@ -610,7 +610,7 @@ void MidiEditor::paste() {
         if (!found) return;
         countBefore = found->notes.size();
         const int64_t firstStart = std::ranges::min(clipboard, {}, &MidiNote::start).start;
-        const int64_t playhead = app.engine().playhead.load() - found->arrangeStart;
+        const int64_t playhead = app.engine().transport.playhead.load() - found->arrangeStart;
         const bool playheadInClip = playhead >= 0 && playhead < found->length;
         offset = (playheadInClip ? snap(playhead) : clipboardEnd) - firstStart;
     }

@@ -447,13 +447,14 @@ void MixerPanel::onTick() {
     if (selected != 0 && viewSelection != selected && stripFor(viewSelection))
         selectChannel(viewSelection);
     if (!isVisible()) return;
-    const bool running = app.engine().playing.load() || app.engine().recording.load();
+    const bool running =
+        app.engine().transport.playing.load() || app.engine().transport.recording.load();
     std::lock_guard lock(app.engine().projectMutex);
     const Project &project = app.engine().project;
     for (ChannelStrip *strip : stripList) {
         if (strip->kind() == StripKind::Master) {
-            strip->setPeaks(app.engine().masterPeakL.load(), app.engine().masterPeakR.load(),
-                            running);
+            strip->setPeaks(app.engine().masterMeters.peakL.load(),
+                            app.engine().masterMeters.peakR.load(), running);
         } else if (const auto track = project.findTrack(strip->trackId())) {
             strip->setPeaks(track->peakL, track->peakR, running);
         }

@@ -353,7 +353,7 @@ void SessionPanel::push(const Request &request) {
 
 void SessionPanel::launchClip(const SessionCell &cell) {
     // A launch with the transport stopped starts it, as the grid's pads are played live.
-    if (!app.engine().playing.load()) push(Request::play());
+    if (!app.engine().transport.playing.load()) push(Request::play());
     push(Request::launchClip(cell.clipId));
     if (cell.gate) heldGateClip = cell.clipId;
 }
@@ -366,7 +366,7 @@ void SessionPanel::launchScene(std::size_t row) {
         for (const Scene &scene : app.engine().project.session.scenes)
             if (scene.id == sceneId) listed = scene.clips;
     }
-    if (!app.engine().playing.load()) push(Request::play());
+    if (!app.engine().transport.playing.load()) push(Request::play());
     // A scene plays the clips its own list names; the row may show others (moved there, or
     // on a row that has no scene), and the user launches what the row shows.
     push(sceneId != 0 ? Request::launchScene(sceneId) : Request::resetSession());

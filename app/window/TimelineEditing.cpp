@@ -110,7 +110,7 @@ void TimelineView::cutSelection() {
 
 void TimelineView::pasteAtPlayhead() {
     if (clipboard.empty()) return;
-    const int64_t playhead = app.engine().playhead.load();
+    const int64_t playhead = app.engine().transport.playhead.load();
     auto paste =
         std::make_unique<PasteClipsCommand>(clipboard, playhead, app.view().selectedTrackId);
     PasteClipsCommand &made = *paste;
@@ -428,12 +428,12 @@ QMenu *TimelineView::audioProcessingMenu(QWidget *parent) {
                     }));
     menu->addAction(tr("Snap Onset to Playhead"), this, onClip([this, onset](const Clip &clip) {
                         return std::make_unique<SnapAudioOnsetToPlayheadCommand>(
-                            clip.id, app.engine().playhead.load(), onset(clip));
+                            clip.id, app.engine().transport.playhead.load(), onset(clip));
                     }));
     menu->addSeparator();
     menu->addAction(tr("Move Nearest Warp Marker to Playhead"), this,
                     onClip([this](const Clip &clip) -> std::unique_ptr<Command> {
-                        const int64_t playhead = app.engine().playhead.load();
+                        const int64_t playhead = app.engine().transport.playhead.load();
                         const WarpMarker *nearest = nullptr;
                         for (const auto &marker : clip.warpMarkers)
                             if (!nearest || std::llabs(marker.dest - playhead) <
@@ -561,7 +561,7 @@ QMenu *TimelineView::clipMenu(uint64_t clipId) {
     menu->addAction(tr("Delete"), this, &TimelineView::deleteSelection);
     menu->addSeparator();
     menu->addAction(tr("Split at Playhead"), this, [this, clipId] {
-        edit(std::make_unique<SplitClipCommand>(clipId, app.engine().playhead.load()));
+        edit(std::make_unique<SplitClipCommand>(clipId, app.engine().transport.playhead.load()));
     });
     const bool joinable = clipPairForJoin().has_value();
     menu->addAction(tr("Glue"), this, &TimelineView::glueSelection)->setEnabled(joinable);
@@ -572,7 +572,7 @@ QMenu *TimelineView::clipMenu(uint64_t clipId) {
     if (!midi) {
         menu->addSeparator();
         menu->addMenu(audioProcessingMenu(menu));
-        const int64_t playhead = app.engine().playhead.load();
+        const int64_t playhead = app.engine().transport.playhead.load();
         menu->addAction(tr("Add Warp Marker at Playhead"), this, [this, clipId, playhead] {
             int64_t source = 0;
             {
@@ -713,13 +713,13 @@ QMenu *TimelineView::rulerMenu(QPointF point) {
     });
     menu->addSeparator();
     menu->addAction(tr("Cycle Start Here"), this, [this, position] {
-        const int64_t end =
-            std::max(app.engine().loopEnd.load(), position + app.engine().barLengthSamples());
+        const int64_t end = std::max(app.engine().transport.loopEnd.load(),
+                                     position + app.engine().barLengthSamples());
         app.view().setCycle(position, end, true);
         update();
     });
     menu->addAction(tr("Cycle End Here"), this, [this, position] {
-        const int64_t start = std::min(app.engine().loopStart.load(), position - 1);
+        const int64_t start = std::min(app.engine().transport.loopStart.load(), position - 1);
         app.view().setCycle(std::max<int64_t>(start, 0), position, true);
         update();
     });

@@ -183,7 +183,7 @@ int64_t TimelineView::shownPlayhead() const {
 double TimelineView::playheadX() const {
     std::lock_guard lock(app.engine().projectMutex);
     const TimeMap time = TimeMap::of(app.engine().project);
-    return layout.xForBeats(time.beats(app.engine().playhead.load()));
+    return layout.xForBeats(time.beats(app.engine().transport.playhead.load()));
 }
 
 QRectF TimelineView::clipRectOf(uint64_t clipId) const {
@@ -235,8 +235,9 @@ void TimelineView::onTick() {
         fittedBeats = view.timelineVisibleBeats;
     }
     Engine &engine = app.engine();
-    const int64_t playhead = engine.playhead.load();
-    if (followPlayhead && (engine.playing.load() || engine.recording.load()) && isVisible()) {
+    const int64_t playhead = engine.transport.playhead.load();
+    if (followPlayhead && (engine.transport.playing.load() || engine.transport.recording.load()) &&
+        isVisible()) {
         double beats = 0.0;
         {
             std::lock_guard lock(engine.projectMutex);
@@ -363,11 +364,11 @@ void TimelineView::paintRuler(QPainter &painter, const Project &project, const T
     painter.fillRect(ruler, rulerShade);
     painter.setClipRect(ruler);
     Engine &engine = app.engine();
-    if (engine.loopEnd.load() > engine.loopStart.load()) {
-        const double from = layout.xForBeats(time.beats(engine.loopStart.load()));
-        const double to = layout.xForBeats(time.beats(engine.loopEnd.load()));
+    if (engine.transport.loopEnd.load() > engine.transport.loopStart.load()) {
+        const double from = layout.xForBeats(time.beats(engine.transport.loopStart.load()));
+        const double to = layout.xForBeats(time.beats(engine.transport.loopEnd.load()));
         QColor shade = cycleColour;
-        if (!engine.loopEnabled.load()) shade.setAlpha(35);
+        if (!engine.transport.loopEnabled.load()) shade.setAlpha(35);
         painter.fillRect(QRectF(from, 30, to - from, 14), shade);
     }
     // Bars with their numbers; beats too when they are far enough apart.

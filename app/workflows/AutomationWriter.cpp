@@ -49,10 +49,11 @@ bool HVWriteMixerAutomationIfNeeded(Project &project, Engine *engine, CommandSta
                                     uint64_t trackId, int32_t lane, float value,
                                     AutomationWriteMode mode, uint64_t &latchTrackId) {
     if (!engine || !commandStack || trackId == 0) return false;
-    if (!automationPointDue(mode, engine->playing.load(), trackId, latchTrackId)) return false;
+    if (!automationPointDue(mode, engine->transport.playing.load(), trackId, latchTrackId))
+        return false;
     std::lock_guard lock(engine->projectMutex);
     commandStack->execute(project, std::make_unique<SetAutomationPointCommand>(
-                                       trackId, lane, engine->playhead.load(), value));
+                                       trackId, lane, engine->transport.playhead.load(), value));
     engine->publishGraph();
     return true;
 }
@@ -138,11 +139,11 @@ bool AutomationTools::writeIntoPass(uint64_t trackId, int32_t lane, float value)
     std::lock_guard lock(engine.projectMutex);
     const AutomationWriteMode mode = engine.project.automationWriteMode;
     if (trackId == 0 || !engine.project.findTrack(trackId)) return false;
-    if (!automationPointDue(mode, engine.playing.load(), trackId, automationLatchTrackId))
+    if (!automationPointDue(mode, engine.transport.playing.load(), trackId, automationLatchTrackId))
         return false;
     if (!pass) pass = std::make_unique<WriteAutomationPassCommand>();
     pass->add(engine.project, std::make_unique<SetAutomationPointCommand>(
-                                  trackId, lane, engine.playhead.load(), value));
+                                  trackId, lane, engine.transport.playhead.load(), value));
     engine.publishGraph();
     return true;
 }

@@ -106,7 +106,7 @@ void RecordingWorkflow::toggleRecording() {
         stopRecordingAndSaveClip();
         return;
     }
-    if (engine.recording.load()) {
+    if (engine.transport.recording.load()) {
         post(Request::recordToggle());
         post(Request::stop());
         recordingTargetTrackId = 0;
@@ -124,9 +124,9 @@ void RecordingWorkflow::toggleRecording() {
     {
         std::lock_guard lock(engine.projectMutex);
         countInBars = engine.project.countInBars;
-        if (!engine.project.metronomeEnabled || !engine.metronomeOn.load()) {
+        if (!engine.project.metronomeEnabled || !engine.transport.metronomeOn.load()) {
             engine.project.metronomeEnabled = true;
-            engine.metronomeOn.store(true);
+            engine.transport.metronomeOn.store(true);
         }
     }
     view.followPlayhead = true;
@@ -135,7 +135,7 @@ void RecordingWorkflow::toggleRecording() {
         startActualRecordingOnTrack(target);
         return;
     }
-    const int64_t playhead = engine.playhead.load();
+    const int64_t playhead = engine.transport.playhead.load();
     const int64_t preRoll = engine.barLengthSamples() * countInBars;
     const int64_t from = std::max<int64_t>(0, playhead - preRoll);
     countInTargetTrack = target;
@@ -150,7 +150,7 @@ void RecordingWorkflow::toggleRecording() {
 
 void RecordingWorkflow::tickCountIn() {
     if (!countInActive || !services.audio) return;
-    const int64_t playhead = services.engine.playhead.load();
+    const int64_t playhead = services.engine.transport.playhead.load();
     if (!countInPlayheadRewound) {
         if (playhead >= countInRecordStartSamples) return;
         countInPlayheadRewound = true;
@@ -208,7 +208,7 @@ void RecordingWorkflow::startActualRecordingOnTrack(uint64_t trackId) {
 
 void RecordingWorkflow::startMidiRecording() {
     Engine &engine = services.engine;
-    const int64_t playhead = engine.playhead.load();
+    const int64_t playhead = engine.transport.playhead.load();
     if (!engine.beginMidiRecording(playhead)) {
         show(couldNotStart());
         post(Request::stop());
@@ -218,7 +218,7 @@ void RecordingWorkflow::startMidiRecording() {
     midiTakeStart = playhead;
     view.markDocumentDirty();
     post(Request::recordToggle());
-    if (!engine.playing.load()) post(Request::play());
+    if (!engine.transport.playing.load()) post(Request::play());
     show(translate("RecordingWorkflow", "Recording MIDI…"));
 }
 
@@ -233,7 +233,7 @@ void RecordingWorkflow::startAudioRecording() {
     // A running take is an unsaved change: quitting or opening another project must ask.
     view.markDocumentDirty();
     post(Request::recordToggle());
-    if (!services.engine.playing.load()) post(Request::play());
+    if (!services.engine.transport.playing.load()) post(Request::play());
     const std::string input = quoted(audio->inputDeviceName);
     if (sessionOverdubClipId != 0)
         show(withArguments(translate("RecordingWorkflow", "Overdubbing from %1…"), {input}));
@@ -268,7 +268,7 @@ bool RecordingWorkflow::stopAudioRecording() {
     const int64_t frames = outcomes.front().frames;
     const auto alsoRecorded = std::count_if(outcomes.begin() + 1, outcomes.end(),
                                             [](const RecordingOutcome &o) { return o.frames > 0; });
-    if (engine.recording.load()) post(Request::recordToggle());
+    if (engine.transport.recording.load()) post(Request::recordToggle());
     post(Request::stop());
     if (frames < 1 || trackId == 0) {
         show(!audio->lastError.empty()
@@ -344,9 +344,9 @@ void RecordingWorkflow::openInputPairsOfArmedTracks() {
 bool RecordingWorkflow::stopMidiRecording() {
     Engine &engine = services.engine;
     midiTakeRunning = false;
-    std::vector<MidiNote> notes = engine.endMidiRecording(engine.playhead.load());
+    std::vector<MidiNote> notes = engine.endMidiRecording(engine.transport.playhead.load());
     if (services.audio) alignRecordedNotes(notes, services.audio->midiInputLatencyFrames());
-    if (engine.recording.load()) post(Request::recordToggle());
+    if (engine.transport.recording.load()) post(Request::recordToggle());
     post(Request::stop());
     sessionOverdubClipId = 0;
     sessionRecordSlotValid = false;
@@ -409,13 +409,13 @@ void RecordingWorkflow::togglePunch() {
 
 void RecordingWorkflow::setPunchInAtPlayhead() {
     std::lock_guard lock(services.engine.projectMutex);
-    services.engine.project.punchIn = services.engine.playhead.load();
+    services.engine.project.punchIn = services.engine.transport.playhead.load();
     view.markDocumentDirty();
 }
 
 void RecordingWorkflow::setPunchOutAtPlayhead() {
     std::lock_guard lock(services.engine.projectMutex);
-    services.engine.project.punchOut = services.engine.playhead.load();
+    services.engine.project.punchOut = services.engine.transport.playhead.load();
     view.markDocumentDirty();
 }
 

@@ -230,7 +230,7 @@ void TempoTools::toggleTempoFollowerInput() {
 
 void TempoTools::addTempoMarkerAtPlayhead() {
     Engine &engine = services.engine;
-    const int64_t playhead = engine.playhead.load();
+    const int64_t playhead = engine.transport.playhead.load();
     double bpm = 0.0;
     {
         std::lock_guard lock(engine.projectMutex);
@@ -261,7 +261,7 @@ void TempoTools::captureFlashback() {
     double rate = 0.0;
     {
         std::lock_guard lock(engine.projectMutex);
-        const int64_t playhead = engine.playhead.load();
+        const int64_t playhead = engine.transport.playhead.load();
         const int64_t start = playhead > frames ? playhead - frames : 0;
         const auto selected = engine.project.findTrack(view.selectedTrackId);
         const uint64_t target = selected && selected->type == TrackType::Audio ? selected->id : 0;

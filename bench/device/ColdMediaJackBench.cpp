@@ -186,7 +186,7 @@ void locatesAndLateCycleOnColdMedia(benchmark::State &state) {
         sleepSeconds(0.5);
         const uint64_t dryBeforeCycle = rig.prefetcher->dryBlocks();
         const int64_t setAt = cycleEnd - static_cast<int64_t>(0.050 * rate);
-        while (rig.engine.playhead.load() < setAt)
+        while (rig.engine.transport.playhead.load() < setAt)
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         rig.setCycle(cycleStart, cycleEnd);
         // Once the jump back is taken, a one-second cycle wraps three more times.

@@ -27,7 +27,8 @@ void processBlockReferenceSession(benchmark::State &state) {
     std::vector<float> left(static_cast<std::size_t>(frames)), right(left.size());
     std::array<float *, 2> channels{left.data(), right.data()};
     for (auto _ : state) {
-        if (engine.playhead.load() + frames > loopFrames) engine.playhead.store(0);
+        if (engine.transport.playhead.load() + frames > loopFrames)
+            engine.transport.playhead.store(0);
         engine.processBlock(channels.data(), 2, frames);
         benchmark::DoNotOptimize(left.data());
     }

@@ -58,7 +58,7 @@ Engine::Engine() {
 
 Engine::~Engine() {
     // The device must be stopped, and every export ended, before the engine goes away.
-    if (deviceOwnsRendering.load() || offlineRendering.load())
+    if (renderSlot.deviceOwns() || renderSlot.offlineOwns())
         failThreadContract("~Engine while a device or an export renders", currentThreadRole());
     graphs.publish(nullptr);
     graphs.waitForRetired();
@@ -107,12 +107,12 @@ void Engine::publishGraph() {
     std::lock_guard lock(projectMutex);
     const RenderFormat format{sampleRate.load(), rtBlockSize.load()};
     auto snapshot = snapshotBuilder.build(project, format, graphs.current().get());
-    snapshot->sessionMode = sessionMode.load();
+    snapshot->sessionMode = sessionPlayer.sessionMode();
     snapshot->insertHook = insertHook;
     snapshot->latencyHook = latencyHook;
-    if (!sceneTempoInForce.load()) tempo.store(usableBpm(project.tempoBpm));
-    if (!sceneMeterInForce.load()) meter.store(project.timeSignature.packed());
-    metronomeOn.store(project.metronomeEnabled);
+    if (!sessionPlayer.sceneTempoInForce()) tempo.store(usableBpm(project.tempoBpm));
+    if (!sessionPlayer.sceneMeterInForce()) meter.store(project.timeSignature.packed());
+    transport.metronomeOn.store(project.metronomeEnabled);
     talkback.store(project.controlRoom.talkback);
     graphs.publish(std::move(snapshot));
 }
@@ -226,25 +226,16 @@ void Engine::postNotificationRt(NotificationKind kind, uint64_t id, float value)
 
 // --- The rendering slot --------------------------------------------------------------------
 
-void Engine::deviceStarted() {
-    deviceOwnsRendering.store(true);
-    // A claim that began before the store ends within a few requests; one that begins after
-    // it sees the device and backs off.
-    while (blockInProgress.load())
-        std::this_thread::yield();
-}
+void Engine::deviceStarted() { renderSlot.deviceStarted(); }
 
-void Engine::deviceStopped() { deviceOwnsRendering.store(false); }
+void Engine::deviceStopped() { renderSlot.deviceStopped(); }
 
-bool Engine::beginOfflineRender() { return beginOfflineRender(playhead.load()); }
+bool Engine::beginOfflineRender() { return beginOfflineRender(transport.playhead.load()); }
 
 bool Engine::beginOfflineRender(int64_t start) {
     expectMainThread("Engine::beginOfflineRender");
-    bool expected = false;
-    if (!offlineRendering.compare_exchange_strong(expected, true)) return false;
     // A device block that began before the hand-over finishes first; later ones are silent.
-    while (blockInProgress.load())
-        std::this_thread::yield();
+    if (!renderSlot.beginOffline()) return false;
     offlinePosition = Transport::clampPosition(start);
     std::lock_guard lock(projectMutex);
     snapshotBuilder.beginExport();
@@ -264,29 +255,15 @@ void Engine::endOfflineRender() {
         publishGraph();
     }
     offlineWorkers.reset();
-    offlineRendering.store(false);
-}
-
-bool Engine::claimSlotWhileIdle() {
-    if (deviceOwnsRendering.load() || offlineRendering.load()) return false;
-    if (blockInProgress.exchange(true)) return false;
-    // Checked again once the slot is held: `deviceStarted` and `beginOfflineRender` store
-    // their flag before they look at the slot, so one of the two sides always sees the other.
-    if (deviceOwnsRendering.load() || offlineRendering.load()) {
-        releaseSlot();
-        return false;
-    }
-    return true;
+    renderSlot.endOffline();
 }
 
 bool Engine::drainRequestsWhileIdle() {
-    if (!claimSlotWhileIdle()) return false;
-    {
-        RtScope scope;
-        const auto snapshot = graphs.read();
-        if (snapshot) drainRequestsRt(*snapshot);
-    }
-    releaseSlot();
+    const RenderSlot::Claim claim = renderSlot.claimWhileIdle();
+    if (!claim) return false;
+    RtScope scope;
+    const auto snapshot = graphs.read();
+    if (snapshot) drainRequestsRt(*snapshot);
     return true;
 }
 
@@ -298,27 +275,25 @@ void Engine::processBlock(float *const *channels, int32_t channelCount, int32_t 
 
 void Engine::processBlock(const BlockIo &io) {
     // In debug and sanitizer builds an allocation on a device's thread aborts.
-    RtScope scope(deviceOwnsRendering.load());
+    RtScope scope(renderSlot.deviceOwns());
     DenormalsOff denormals;
     clearChannels(io.outputs, io.outputChannelCount, io.frames);
-    if (offlineRendering.load() || blockInProgress.exchange(true)) return;
-    if (!offlineRendering.load() && io.frames >= 1) {
+    const RenderSlot::Claim claim = renderSlot.claimForDevice();
+    if (!claim) return;
+    if (!renderSlot.offlineOwns() && io.frames >= 1) {
         const auto snapshot = graphs.read();
         if (snapshot) renderDeviceBlockRt(*snapshot, io);
     }
     blocksRendered.fetch_add(1, std::memory_order_relaxed);
-    releaseSlot();
 }
 
 void Engine::processBlockOffline(float *const *channels, int32_t channelCount, int32_t frames) {
     RtScope scope;
     DenormalsOff denormals;
     clearChannels(channels, channelCount, frames);
-    if (!offlineRendering.load() || frames < 1) return;
-    // The export owns the engine: a device block can hold the slot only for the moment it
-    // takes to see that and back off, so waiting never loses a block.
-    while (blockInProgress.exchange(true))
-        std::this_thread::yield();
+    if (frames < 1) return;
+    const RenderSlot::Claim claim = renderSlot.claimForOffline();
+    if (!claim) return;
     {
         const auto snapshot = graphs.read();
         const int64_t piece = snapshot && snapshot->scratch ? snapshot->scratch->blockSize : 0;
@@ -330,7 +305,6 @@ void Engine::processBlockOffline(float *const *channels, int32_t channelCount, i
         }
     }
     blocksRendered.fetch_add(1, std::memory_order_relaxed);
-    releaseSlot();
 }
 
 void Engine::renderDeviceBlockRt(const GraphSnapshot &snapshot, const BlockIo &io) {
@@ -381,19 +355,19 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
     pieceFramesRt = frames;
     if (first) {
         drainRequestsRt(snapshot);
-        deviceBlockStart.store(playhead.load(), std::memory_order_release);
+        deviceBlockStart.store(transport.playhead.load(), std::memory_order_release);
     }
     for (const MidiEvent &event : midi)
         applyMidiEventRt(event, std::clamp(event.frame - firstFrame, 0, frames - 1), frames);
 
     pieceFramesRt = 0; // requests carried out between blocks: the next block starts the keys
-    const bool isPlaying = playing.load();
-    const bool isRecording = recording.load();
+    const bool isPlaying = transport.playing.load();
+    const bool isRecording = transport.recording.load();
     const bool monitoring = tracksMonitorInput.load(std::memory_order_relaxed);
     const bool liveKeysSound = snapshot.anyArmedMidi || liveMidi.auditionTrackId != 0;
     if (!isPlaying && !isRecording && !monitoring && !liveKeysSound) return;
     if (!snapshot.scratch) return;
-    const int64_t position = Transport::clampPosition(playhead.load());
+    const int64_t position = Transport::clampPosition(transport.playhead.load());
     RenderContext context =
         contextRt(snapshot, false, outputs, outputChannelCount, frames, position);
     if (monitoring) {
@@ -412,8 +386,8 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
     context.media = media.get();
     renderPosition.store(position, std::memory_order_relaxed);
     bool sessionRendered = false;
-    if (isPlaying && sessionMode.load() && activeCount > 0) {
-        renderSessionRt(context);
+    if (isPlaying && sessionPlayer.playsRt()) {
+        sessionPlayer.renderRt(context);
         sessionRendered = true;
     }
     if ((isPlaying && !sessionRendered) || (!isPlaying && isRecording))
@@ -422,9 +396,9 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
     const int64_t next = transport.nextPositionRt(position, frames, true);
     const int64_t straight = Transport::clampPosition(position + frames);
     if (next < straight) midiRecorder.cycleWrappedRt(straight - next);
-    playhead.store(next);
+    transport.playhead.store(next);
     followTempoRt(snapshot, next);
-    publishSessionTableRt();
+    sessionPlayer.publishTableRt();
 }
 
 void Engine::renderOfflinePieceRt(const GraphSnapshot &snapshot, float *const *outputs,
@@ -446,21 +420,19 @@ void Engine::drainRequestsRt(const GraphSnapshot &snapshot) {
     for (auto &ring : requestRings)
         while (ring.pop(request))
             applyRequestRt(request, snapshot);
-    publishSessionTableRt();
+    sessionPlayer.publishTableRt();
 }
 
 void Engine::followTempoRt(const GraphSnapshot &snapshot, int64_t position) {
-    if (sceneTempoInForce.load()) return;
-    const double inForce =
-        usableBpm(tempoAtPosition(position, snapshot.sortedTempoMarkers, snapshot.tempoBpm));
-    if (std::abs(inForce - tempo.load()) > 0.01) tempo.store(inForce);
+    if (sessionPlayer.sceneTempoInForce()) return;
+    followTempoMapRt(snapshot, position, tempo);
 }
 
 void Engine::stopTransportRt(const GraphSnapshot &snapshot, bool rewind) {
     transport.stopRt(rewind);
     // Stop ends the performance and hands playback back to the arrangement; pause keeps the
     // session where it is, so that play carries on.
-    if (rewind) stopSessionRt(snapshot);
+    if (rewind) sessionPlayer.stopRt(snapshot, transport.playhead.load());
     postNotificationRt(NotificationKind::transport, 0, 0.0f);
 }
 
@@ -468,12 +440,12 @@ void Engine::applyRequestRt(const Request &request, const GraphSnapshot &snapsho
     expectAudioThread("Engine::applyRequestRt");
     switch (request.type) {
     case RequestType::play:
-        playing.store(true);
+        transport.playing.store(true);
         postNotificationRt(NotificationKind::transport, 0, 1.0f);
         break;
     case RequestType::stop: stopTransportRt(snapshot, true); break;
     case RequestType::pause: stopTransportRt(snapshot, false); break;
-    case RequestType::recordToggle: recording.store(!recording.load()); break;
+    case RequestType::recordToggle: transport.recording.store(!transport.recording.load()); break;
     case RequestType::setTempo: tempo.store(request.bpm()); break;
     case RequestType::setCycle:
         transport.setCycleRt(request.cycleStart(), static_cast<double>(request.cycleEnd()),
@@ -481,15 +453,18 @@ void Engine::applyRequestRt(const Request &request, const GraphSnapshot &snapsho
         break;
     case RequestType::locate:
         transport.locateRt(request.position());
-        followTempoRt(snapshot, playhead.load());
+        followTempoRt(snapshot, transport.playhead.load());
         break;
-    case RequestType::launchSessionClip: launchSessionClipRt(snapshot, request.clipId()); break;
+    case RequestType::launchSessionClip:
+        sessionPlayer.launchClipRt(snapshot, request.clipId(), transport.playhead.load());
+        break;
     case RequestType::launchScene:
-        sessionMode.store(true);
-        launchSceneRt(snapshot, request.sceneId(), playhead.load());
+        sessionPlayer.launchSceneRt(snapshot, request.sceneId(), transport.playhead.load());
         break;
-    case RequestType::resetSession: stopSessionRt(snapshot); break;
-    case RequestType::releaseSessionClip: releaseSessionClipRt(request.clipId()); break;
+    case RequestType::resetSession:
+        sessionPlayer.stopRt(snapshot, transport.playhead.load());
+        break;
+    case RequestType::releaseSessionClip: sessionPlayer.releaseClipRt(request.clipId()); break;
     case RequestType::midiNoteOn:
         noteOnRt(request.channel(), request.note(), request.velocity(), 0, pieceFramesRt);
         break;
@@ -523,6 +498,44 @@ void Engine::applyRequestRt(const Request &request, const GraphSnapshot &snapsho
     }
 }
 
+// --- Session (main thread) ----------------------------------------------------------------
+
+std::vector<uint64_t> Engine::captureSessionToArrangement() {
+    std::lock_guard lock(projectMutex);
+    const SessionTableCopy table = readSessionTable();
+    const int64_t now = transport.playhead.load();
+    std::vector<uint64_t> captured;
+    for (int32_t i = 0; i < table.count; ++i) {
+        const ActiveSessionClip &entry = table.entries[static_cast<std::size_t>(i)];
+        if (!entry.playing && entry.offset < 1) continue;
+        const std::shared_ptr<Clip> source = project.findClip(entry.clipId);
+        if (!source) continue;
+        const std::shared_ptr<Clip> copy = project.addClip(source->trackId, source->kind);
+        if (!copy) continue;
+        const uint64_t id = copy->id;
+        *copy = *source;
+        copy->id = id;
+        copy->arrangeStart = now;
+        copy->sessionRow = copy->sessionCol = -1;
+        copy->name = "Capture " + source->name;
+        copy->loop = false;
+        const int64_t played = std::max<int64_t>(entry.offset, 1);
+        if (copy->kind == ClipKind::Audio) {
+            copy->length =
+                std::min(played, std::max({source->length, int64_t{1}, source->audioFrameCount()}));
+        } else {
+            copy->length = played;
+            std::erase_if(copy->notes,
+                          [played](const MidiNote &note) { return note.start >= played; });
+            for (MidiNote &note : copy->notes)
+                note.length = std::min(note.length, played - note.start);
+        }
+        captured.push_back(id);
+    }
+    publishGraph();
+    return captured;
+}
+
 void Engine::applyMidiEventRt(const MidiEvent &event, int32_t frame, int32_t frames) {
     const int32_t channel = event.status & 15;
     switch (event.status & 0xF0) {
@@ -549,7 +562,7 @@ void Engine::noteOnRt(int32_t channel, int32_t note, double velocity, int32_t fr
     if (!(velocity > 0.0)) return;
     liveMidi.noteOnRt(channel, note, static_cast<float>(std::min(velocity, 1.0)), frame, frames);
     if (midiRecorder.active.load())
-        midiRecorder.noteOnRt(note & 127, saturatingAdd(playhead.load(), frame));
+        midiRecorder.noteOnRt(note & 127, saturatingAdd(transport.playhead.load(), frame));
 }
 
 void Engine::noteOffRt(int32_t channel, int32_t note, int32_t frame) {
@@ -558,7 +571,7 @@ void Engine::noteOffRt(int32_t channel, int32_t note, int32_t frame) {
         const float held = liveMidi.heldVelocity[key] > LiveMidiState::audibleVelocity
                                ? liveMidi.heldVelocity[key]
                                : 0.8f;
-        midiRecorder.noteOffRt(note & 127, held, saturatingAdd(playhead.load(), frame));
+        midiRecorder.noteOffRt(note & 127, held, saturatingAdd(transport.playhead.load(), frame));
     }
     liveMidi.noteOffRt(channel, note, frame);
 }

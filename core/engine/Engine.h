@@ -8,7 +8,9 @@
 #include "core/engine/MediaStreams.h"
 #include "core/engine/MidiRecorder.h"
 #include "core/engine/RenderContext.h"
+#include "core/engine/RenderSlot.h"
 #include "core/engine/RenderStages.h"
+#include "core/engine/SessionPlayer.h"
 #include "core/engine/SnapshotBuilder.h"
 #include "core/engine/TrackWorkers.h"
 #include "core/engine/Transport.h"
@@ -27,48 +29,6 @@
 
 namespace orvane {
 
-struct ActiveSessionClip {
-    uint64_t clipId = 0;
-    int64_t offset = 0;
-    bool playing = false;
-    bool queued = false;
-    int64_t launchAt = 0;
-    /// Where a quantised launch takes over from this entry: it plays until then and is gone
-    /// from then on. Negative while nothing is to replace it.
-    int64_t replacedAt = -1;
-};
-
-/// A consistent copy of the session table, as the audio thread last published it.
-struct SessionTableCopy {
-    std::array<ActiveSessionClip, 64> entries{};
-    int32_t count = 0;
-};
-
-/// The table as the audio thread publishes it after every block: a sequence counter that is
-/// odd while a copy is being written, around fields that are atomics, so that the main
-/// thread reads a consistent copy without a lock and without a data race.
-struct PublishedSessionTable {
-    std::atomic<uint64_t> sequence{0};
-    std::atomic<int32_t> count{0};
-    std::array<std::atomic<uint64_t>, 64> clipIds{};
-    std::array<std::atomic<int64_t>, 64> offsets{};
-    std::array<std::atomic<uint8_t>, 64> flags{}; // 1 playing, 2 queued
-    std::array<std::atomic<int64_t>, 64> launchAts{};
-};
-
-/// What one session entry does in the block being rendered (audio thread).
-struct SessionEntryBlock {
-    const Clip *clip = nullptr;
-    std::size_t trackIndex = 0;
-    std::size_t clipIndex = 0; // among its track's clips
-    int64_t firstFrame = 0;
-    int64_t endFrame = 0; // frames firstFrame..endFrame-1 sound
-    int64_t startOffset = 0;
-    int64_t period = 1;
-    bool loops = false;
-    bool ended = false;
-};
-
 /// Called by the engine when the device format changes, so the plug-in rack can prepare its
 /// plug-ins for it (sample rate, longest block).
 using DeviceFormatHook = std::function<void(double sampleRate, int32_t maxFrames)>;
@@ -79,9 +39,10 @@ using DeviceFormatHook = std::function<void(double sampleRate, int32_t maxFrames
 /// (positions and flags), `SnapshotBuilder` (snapshots and the processing state they carry),
 /// the renderers of `RenderContext.h`, `MidiRecorder` and `MasterMeters`.
 ///
-/// Threads and the rendering slot. One thread at a time renders; it holds the rendering
-/// slot for the block and is the only consumer of the request rings and the only producer
-/// of the notification ring. The slot is taken by
+/// Threads and the rendering slot (`RenderSlot`, whose header has the whole state table). One
+/// thread at a time renders; it holds the rendering slot for the block and is the only
+/// consumer of the request rings and the only producer of the notification ring. The slot
+/// is taken by
 /// - a device: between `deviceStarted` and `deviceStopped`, every `processBlock` renders;
 /// - an export: between `beginOfflineRender` and `endOfflineRender`, `processBlockOffline`
 ///   renders (device blocks come out silent meanwhile) and waits rather than skip a block;
@@ -92,7 +53,6 @@ using DeviceFormatHook = std::function<void(double sampleRate, int32_t maxFrames
 /// own thread while no block renders.
 class Engine {
   public:
-    static constexpr int32_t maxActiveSessionClips = 64;
     static constexpr int32_t maxRecordedNotes = MidiRecorder::maxRecordedNotes;
     static constexpr int64_t pdcHeadroomSamples = 8256;
     static constexpr uint32_t noReturnSlot = 0xFFFFFFFFu;
@@ -138,7 +98,7 @@ class Engine {
     /// After the device's last callback returned, also when the server shut the device down
     /// (callable from the server's thread).
     void deviceStopped();
-    bool deviceActive() const { return deviceOwnsRendering.load(); }
+    bool deviceActive() const { return renderSlot.deviceOwns(); }
     /// Before a larger period or a new sample rate arrives: rebuilds the real-time caches for
     /// blocks of up to `maxFrames`, prepares the processors afresh when the rate changed, calls
     /// the device format hook (the rack re-prepares its plug-ins) and publishes. Main thread,
@@ -171,7 +131,7 @@ class Engine {
     [[nodiscard]] bool beginOfflineRender();
     [[nodiscard]] bool beginOfflineRender(int64_t start);
     void endOfflineRender();
-    bool offlineRenderActive() const { return offlineRendering.load(); }
+    bool offlineRenderActive() const { return renderSlot.offlineOwns(); }
     /// One block of an export: the arrangement only, without the metronome click and without
     /// wrapping at the cycle end. Only between `beginOfflineRender` and `endOfflineRender`.
     void processBlockOffline(float *const *channels, int32_t channelCount, int32_t frames);
@@ -184,19 +144,12 @@ class Engine {
 
     // --- Transport (atomics) ------------------------------------------------------------
     Transport transport;
-    std::atomic<bool> &playing = transport.playing;
-    std::atomic<bool> &recording = transport.recording;
-    std::atomic<bool> &loopEnabled = transport.loopEnabled;
-    std::atomic<bool> &metronomeOn = transport.metronomeOn;
-    std::atomic<int64_t> &playhead = transport.playhead;
     /// Where the block being rendered starts, live or exported: an export keeps its own
     /// position and leaves the live playhead alone, and inserts read their automation here.
     std::atomic<int64_t> renderPosition{0};
     /// Where the last device block began once its requests were carried out, whether the
     /// transport rolled or not: the timeline position of the input that block captured.
     std::atomic<int64_t> deviceBlockStart{0};
-    std::atomic<int64_t> &loopStart = transport.loopStart;
-    std::atomic<int64_t> &loopEnd = transport.loopEnd;
 
     // --- Rendering context -------------------------------------------------------------
     std::atomic<double> sampleRate{48000.0};
@@ -213,29 +166,17 @@ class Engine {
     std::atomic<bool> tracksMonitorInput{false};
     TimeSignature currentMeter() const { return TimeSignature::fromPacked(meter.load()); }
 
-    // --- Session state (audio thread) ----------------------------------------------------
-    std::array<ActiveSessionClip, maxActiveSessionClips> activeSessionClips{};
-    int32_t activeCount = 0;
-    int32_t currentSceneRow = -1;
-    std::atomic<bool> sessionMode{false};
-    /// Set while a launched scene's own tempo is the displayed tempo: the tempo map is left
-    /// alone, and neither the end-of-block follow nor a publication puts the map's tempo back.
-    std::atomic<bool> sceneTempoInForce{false};
-    std::atomic<bool> sceneMeterInForce{false};
-
     // --- Session (main thread) --------------------------------------------------------------
+    /// Session playback, for readers: session mode, a scene's own tempo and meter in force.
+    const SessionPlayer &session() const { return sessionPlayer; }
     /// The session table as the audio thread last published it.
-    SessionTableCopy readSessionTable() const;
+    SessionTableCopy readSessionTable() const { return sessionPlayer.readTable(); }
     /// Turns what the session is playing into arrangement clips at the playhead and publishes;
     /// returns the new clip ids. Takes the project mutex.
     std::vector<uint64_t> captureSessionToArrangement();
 
     // --- Live MIDI state (audio thread) --------------------------------------------------
     LiveMidiState liveMidi;
-    std::array<float, 128> &heldVelocity = liveMidi.heldVelocity;
-    std::array<float, 128> &noteBend = liveMidi.noteBend;
-    std::array<float, 128> &notePressure = liveMidi.notePressure;
-    std::array<int32_t, 16> &lastNoteOnChannel = liveMidi.lastNoteOnChannel;
 
     // --- Master meters (written by the audio thread) ---------------------------------------
     MasterMeters masterMeters;
@@ -244,9 +185,6 @@ class Engine {
     /// What live playback reads of file-backed clips, and what an export reads.
     MediaStreamsSlot liveMediaStreams;
     MediaStreamsSlot offlineMediaStreams;
-    std::atomic<float> &masterPeakL = masterMeters.peakL;
-    std::atomic<float> &masterPeakR = masterMeters.peakR;
-    std::atomic<float> &masterLoudness = masterMeters.loudness;
     /// Tempo follower estimate, 0 until the first one (main thread).
     double followedBpm = 0.0;
 
@@ -272,10 +210,6 @@ class Engine {
 
     // --- MIDI recording state (rendering thread) ------------------------------------------
     MidiRecorder midiRecorder;
-    std::atomic<bool> &midiRecordActive = midiRecorder.active;
-    int64_t &midiRecordStart = midiRecorder.start;
-    int32_t &recordedCount = midiRecorder.count;
-    std::array<MidiNote, maxRecordedNotes> &recordedNotes = midiRecorder.notes;
 
     // --- Musical time (main thread; each takes the project mutex) -------------------------
     int64_t beatsToSamples(double beats) const;
@@ -300,8 +234,6 @@ class Engine {
     /// export owns the engine. False when one does (or a block is rendering right now).
     bool drainRequestsWhileIdle();
     [[nodiscard]] bool pushRecordingRequest(const Request &request);
-    bool claimSlotWhileIdle();
-    void releaseSlot() { blockInProgress.store(false); }
 
     void renderDeviceBlockRt(const GraphSnapshot &snapshot, const BlockIo &io);
     void renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *outputs,
@@ -320,43 +252,6 @@ class Engine {
     RenderContext contextRt(const GraphSnapshot &snapshot, bool offline, float *const *outputs,
                             int32_t outputChannelCount, int32_t frames, int64_t position);
 
-    // Session seams, in SessionRenderer.cpp: render the playing session clips through the
-    // shared per-track chain (`renderTracksRt` with a session `TrackSource`, then
-    // `finishMasterRt`), and act on the launch and release requests.
-    void renderSessionRt(RenderContext &context);
-    void launchSessionClipRt(const GraphSnapshot &snapshot, uint64_t clipId);
-    /// Launches a scene quantised from `now`: the playhead for a request, the start of the
-    /// block just rendered for a follow action. What plays keeps playing until the launch
-    /// point.
-    /// `renderedUntil` is the end of that block: a launch point before it has passed.
-    void launchSceneRt(const GraphSnapshot &snapshot, uint64_t sceneId, int64_t now,
-                       int64_t renderedUntil = -1);
-    void releaseSessionClipRt(uint64_t clipId);
-    /// Puts a launched entry in the table; `quantised` when it waits for its launch point.
-    void placeLaunchedEntryRt(const ActiveSessionClip &launched, bool quantised);
-    /// For a track that plays one clip at a time: its other entries end at `at`.
-    void replaceTrackEntriesRt(const GraphSnapshot &snapshot, std::size_t trackIndex,
-                               uint64_t launchedClipId, int64_t at);
-    /// Leaves the playing entries sounding until `at` and drops those still waiting; all of
-    /// them go at once when `at` is negative.
-    void keepPlayingUntilRt(int64_t at);
-    /// Cuts the entry off at its replacement point when that falls in the block.
-    void endReplacedEntryRt(std::size_t index, int32_t frames, int64_t position);
-    void stopSessionRt(const GraphSnapshot &snapshot);
-    /// Hands the displayed tempo and meter back to the maps once a scene's own are over.
-    void releaseSceneTempoRt(const GraphSnapshot &snapshot, int64_t position);
-    void scheduleSessionBlockRt(const GraphSnapshot &snapshot, int32_t frames, int64_t position);
-    /// True when some session clip of the track, or a live key on it, sounds in the block.
-    bool sessionTrackSoundsRt(const RenderContext &context, std::size_t trackIndex) const;
-    /// One source track of the session, or of its tail once its clips stopped.
-    void renderSessionTrackRt(RenderContext &context, std::size_t trackIndex, TrackSource &source);
-    void finishSessionBlockRt(const GraphSnapshot &snapshot, int64_t now, int64_t renderedUntil);
-    void handleSessionClipEnded(const GraphSnapshot &snapshot, const Clip &clip, std::size_t entry,
-                                int64_t now, int64_t renderedUntil);
-    bool isSceneRowIdle(const GraphSnapshot &snapshot, int32_t row) const;
-    void handleSceneRowEnded(const GraphSnapshot &snapshot, int32_t row, int64_t now,
-                             int64_t renderedUntil, bool applyFollowAction);
-    void publishSessionTableRt();
     void renderMetronomeRt(const GraphSnapshot &snapshot, float *const *channels,
                            int32_t channelCount, int32_t frames, int64_t position);
 
@@ -369,10 +264,8 @@ class Engine {
     LatencyHook latencyHook;
     DeviceFormatHook deviceFormatHook;
 
-    std::atomic<bool> deviceOwnsRendering{false};
-    std::atomic<bool> offlineRendering{false};
     /// Held by the thread that renders (or drains requests); see the class comment.
-    std::atomic<bool> blockInProgress{false};
+    RenderSlot renderSlot;
     /// Blocks the device or an export rendered: the main thread's sign that they still do.
     std::atomic<uint64_t> blocksRendered{0};
     /// The export's own playhead (rendering thread).
@@ -386,21 +279,8 @@ class Engine {
     /// The device block being rendered, for the inputs of monitoring tracks (rendering thread).
     const BlockIo *deviceBlockRt = nullptr;
 
-    std::array<SessionEntryBlock, maxActiveSessionClips> sessionBlock{}; // audio thread
-    /// Per track (by index, for the first 256), how long its chain may still ring on after
-    /// its clips stopped: until its output stayed below −120 dBFS for longer than the longest
-    /// echo (two seconds), at most ten seconds.
-    struct SessionTail {
-        int64_t remaining = 0;
-        int64_t silent = 0;
-    };
-    static constexpr double maxSessionTailSeconds = 10.0;
-    static constexpr double sessionTailSilenceSeconds = 2.0;
-    static constexpr float sessionTailFloor = 1e-6f;
-    std::array<SessionTail, 256> sessionTails{}; // audio thread
-    int32_t sessionBlockCount = 0;
-    uint64_t sceneLaunchesRt = 0;
-    PublishedSessionTable publishedSessionTable;
+    /// After `notifications`, `tempo` and `meter`, which it reports to.
+    SessionPlayer sessionPlayer{notifications, tempo, meter};
 };
 
 } // namespace orvane

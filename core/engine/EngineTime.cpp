@@ -28,7 +28,7 @@ int64_t Engine::barLengthSamplesAt(int64_t position) const {
                                  project.tempoMarkers, project.tempoBpm);
 }
 
-int64_t Engine::barLengthSamples() const { return barLengthSamplesAt(playhead.load()); }
+int64_t Engine::barLengthSamples() const { return barLengthSamplesAt(transport.playhead.load()); }
 
 void Engine::applyTempoAtPosition(int64_t position) {
     std::lock_guard lock(projectMutex);
@@ -75,7 +75,7 @@ int64_t Engine::barLengthSamplesRt(const GraphSnapshot &snapshot, int64_t positi
 int64_t Engine::quantizeLaunchSamplesRt(const GraphSnapshot &snapshot, int64_t position,
                                         LaunchQuantize quantize) const {
     return quantizeLaunchPosition(position, quantize, beatsToSamplesRt(snapshot, 1.0),
-                                  barLengthSamplesRt(snapshot, playhead.load()));
+                                  barLengthSamplesRt(snapshot, transport.playhead.load()));
 }
 
 } // namespace orvane

@@ -20,7 +20,7 @@ constexpr float beatOmega = 7853.982f;      // 1250 Hz
 
 void Engine::renderMetronomeRt(const GraphSnapshot &snapshot, float *const *channels,
                                int32_t channelCount, int32_t frames, int64_t position) {
-    if (!channels || channelCount < 1 || !channels[0] || !metronomeOn.load()) return;
+    if (!channels || channelCount < 1 || !channels[0] || !transport.metronomeOn.load()) return;
     float *left = channels[0];
     float *right = channelCount >= 2 ? channels[1] : nullptr;
     const float volume = std::clamp(snapshot.metronomeVolume, 0.0f, 2.0f);
@@ -129,8 +129,7 @@ bool Engine::pushRecordingRequest(const Request &request) {
         // A full ring: with nothing rendering, carry the waiting requests out here; while a
         // device or an export renders, wait for it to take them.
         if (drainRequestsWhileIdle()) continue;
-        if (!deviceOwnsRendering.load() && !offlineRendering.load() && !blockInProgress.load())
-            return false; // nobody will ever empty the ring
+        if (!renderSlot.anyoneRenders()) return false; // nobody will ever empty the ring
         if (renderer.stalled()) return false;
         std::this_thread::yield();
     }

@@ -220,7 +220,7 @@ void MediaPrefetcher::readAhead(int64_t position) {
 
 void MediaPrefetcher::readCycleStart(int64_t start) {
     std::lock_guard fill(fillMutex_);
-    if (!streams_) refreshStreams(engine_.playhead.load());
+    if (!streams_) refreshStreams(engine_.transport.playhead.load());
     const int64_t window = windowFrames();
     for (const auto &stream : streams_->streams())
         keepCycleStartResident(*stream, std::max<int64_t>(start, 0), window);
@@ -278,7 +278,7 @@ void MediaPrefetcher::pass() {
 }
 
 int64_t MediaPrefetcher::readingPosition(std::chrono::steady_clock::time_point now) {
-    const int64_t playhead = engine_.playhead.load();
+    const int64_t playhead = engine_.transport.playhead.load();
     if (announced_ < 0) return playhead;
     const double rate = std::max(engine_.sampleRate.load(), 1.0);
     const bool arrived =
@@ -309,8 +309,8 @@ void MediaPrefetcher::refreshStreams(int64_t position) {
 
 void MediaPrefetcher::fillStreams(MediaStreams &streams, int64_t position) {
     const int64_t window = windowFrames();
-    const bool cycling = engine_.loopEnabled.load();
-    const int64_t cycleStart = engine_.loopStart.load();
+    const bool cycling = engine_.transport.loopEnabled.load();
+    const int64_t cycleStart = engine_.transport.loopStart.load();
     for (const auto &stream : streams.streams()) {
         const Clip &clip = stream->clip();
         const int64_t frameCount = clip.audioFrameCount();

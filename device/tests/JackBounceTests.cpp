@@ -74,10 +74,10 @@ TEST_P(BounceWhileTheDevicePlays, EqualsTheOfflineRenderAndLeavesTheLiveTranspor
     EXPECT_FALSE(device.bounce(mix, 0, 0, 2));
 
     // The device plays on from where it was: the bounce kept its own position.
-    const int64_t before = engine.playhead.load();
+    const int64_t before = engine.transport.playhead.load();
     ASSERT_TRUE(observer.waitForBlocks(4, 10s));
-    EXPECT_GT(engine.playhead.load(), before);
-    EXPECT_TRUE(engine.playing.load());
+    EXPECT_GT(engine.transport.playhead.load(), before);
+    EXPECT_TRUE(engine.transport.playing.load());
     EXPECT_EQ(observer.allocations.load(), 0u);
     device.stop();
 

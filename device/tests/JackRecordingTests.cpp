@@ -202,7 +202,7 @@ TEST_F(JackRecording, ATakeLandsWhereItWasPlayedSampleForSampleWithItsNotesAndRe
     ASSERT_TRUE(observer.waitForBlocks(4, 10s));
     EXPECT_EQ(device.roundTripLatencyFrames(), echoDelay);
     EXPECT_EQ(device.midiInputLatencyFrames(), echoDelay);
-    auto notes = engine.endMidiRecording(engine.playhead.load());
+    auto notes = engine.endMidiRecording(engine.transport.playhead.load());
     alignRecordedNotes(notes, device.midiInputLatencyFrames());
     uint64_t trackId = 0, clipId = 0;
     const int64_t kept =

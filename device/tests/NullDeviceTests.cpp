@@ -37,7 +37,7 @@ TEST_F(NullDevice, RendersTheEngineInRealTimeWithoutAllocating) {
     device.stop();
     const uint64_t blocks = observer.blocks.load();
     EXPECT_GE(blocks, 20u);
-    EXPECT_EQ(engine.playhead.load(), static_cast<int64_t>(blocks) * 128);
+    EXPECT_EQ(engine.transport.playhead.load(), static_cast<int64_t>(blocks) * 128);
     EXPECT_EQ(device.dspLoad().blocks, blocks);
     EXPECT_EQ(observer.allocations.load(), 0u);
     EXPECT_EQ(observer.frees.load(), 0u);

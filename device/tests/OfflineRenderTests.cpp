@@ -85,35 +85,35 @@ TEST(RenderMixdown, SameSamplesWhateverTheDeviceBlockSize) {
 
 TEST(RenderMixdown, LeavesTheTransportWhereItWas) {
     auto engine = makeEngine(makeToneProject(), 256);
-    engine->playhead.store(12345);
-    engine->playing.store(false);
-    engine->recording.store(false);
+    engine->transport.playhead.store(12345);
+    engine->transport.playing.store(false);
+    engine->transport.recording.store(false);
     render(*engine, 1000, 5000, 2);
-    EXPECT_EQ(engine->playhead.load(), 12345);
-    EXPECT_FALSE(engine->playing.load());
-    EXPECT_FALSE(engine->recording.load());
+    EXPECT_EQ(engine->transport.playhead.load(), 12345);
+    EXPECT_FALSE(engine->transport.playing.load());
+    EXPECT_FALSE(engine->transport.recording.load());
     EXPECT_FALSE(engine->offlineRenderActive());
 
-    engine->playing.store(true);
+    engine->transport.playing.store(true);
     render(*engine, 0, 700, 1);
-    EXPECT_EQ(engine->playhead.load(), 12345);
-    EXPECT_TRUE(engine->playing.load());
+    EXPECT_EQ(engine->transport.playhead.load(), 12345);
+    EXPECT_TRUE(engine->transport.playing.load());
 }
 
 TEST(RenderMixdown, LeavesOutMetronomeAndCycleWrap) {
     auto silent = makeEngine(Project{}, 256);
-    silent->metronomeOn.store(true);
-    silent->loopEnabled.store(true);
-    silent->loopStart.store(0);
-    silent->loopEnd.store(1000);
+    silent->transport.metronomeOn.store(true);
+    silent->transport.loopEnabled.store(true);
+    silent->transport.loopStart.store(0);
+    silent->transport.loopEnd.store(1000);
     const auto click = render(*silent, 0, 48000, 2);
     EXPECT_EQ(energy(click, 0, click.size()), 0.0) << "a mixdown of an empty project is silent";
 
     // With the cycle on, the second 1000 frames must still be the song, not its first 1000.
     auto cycling = makeEngine(makeToneProject(), 256);
-    cycling->loopEnabled.store(true);
-    cycling->loopStart.store(0);
-    cycling->loopEnd.store(1000);
+    cycling->transport.loopEnabled.store(true);
+    cycling->transport.loopStart.store(0);
+    cycling->transport.loopEnd.store(1000);
     auto straight = makeEngine(makeToneProject(), 256);
     const auto withCycle = render(*cycling, 0, 4000, 2);
     const auto withoutCycle = render(*straight, 0, 4000, 2);
@@ -244,8 +244,8 @@ struct LiveState {
 };
 
 LiveState liveStateOf(Engine &engine) {
-    return {engine.flashbackAvailableSamples(), engine.masterPeakL.load(), engine.playhead.load(),
-            engine.playing.load()};
+    return {engine.flashbackAvailableSamples(), engine.masterMeters.peakL.load(),
+            engine.transport.playhead.load(), engine.transport.playing.load()};
 }
 
 void playLive(Engine &engine, int blocks) {
@@ -282,8 +282,10 @@ TEST(RenderMixdown, ExportsAreIsolatedFromLivePlayback) {
     EXPECT_EQ(after.masterPeak, before.masterPeak) << "the export wrote the live meters";
     EXPECT_EQ(after.playhead, before.playhead);
     EXPECT_EQ(after.playing, before.playing);
-    EXPECT_EQ(engine->heldVelocity[69], 0.0f) << "the export consumed the live MIDI ring";
+    EXPECT_EQ(engine->liveMidi.heldVelocity[69], 0.0f) << "the export consumed the live MIDI ring";
     playLive(*engine, 1);
-    EXPECT_EQ(engine->heldVelocity[69], 1.0f) << "the live key arrives with the next block";
-    EXPECT_EQ(engine->playhead.load(), 4800 + 256) << "the queued locate survives the export";
+    EXPECT_EQ(engine->liveMidi.heldVelocity[69], 1.0f)
+        << "the live key arrives with the next block";
+    EXPECT_EQ(engine->transport.playhead.load(), 4800 + 256)
+        << "the queued locate survives the export";
 }

@@ -45,9 +45,9 @@ class Recording : public ::testing::Test {
     }
 
     void setCycle(int64_t start, int64_t end) {
-        engine.loopStart.store(start);
-        engine.loopEnd.store(end);
-        engine.loopEnabled.store(true);
+        engine.transport.loopStart.store(start);
+        engine.transport.loopEnd.store(end);
+        engine.transport.loopEnabled.store(true);
     }
 
     Engine engine;
@@ -229,7 +229,7 @@ TEST_F(Recording, AnOverdubLongerThanTheLoopExtendsTheClipInsteadOfWrapping) {
         clip->audio = std::make_shared<const std::vector<float>>(96000 * 2, 0.25f);
         clipId = clip->id;
     }
-    engine.loopStart.store(0);
+    engine.transport.loopStart.store(0);
     const auto outcome =
         placeRecordedTake(engine, rampTake(144000, 0), RecordingDestination{trackId, clipId});
     EXPECT_EQ(outcome.clipId, clipId);

@@ -543,7 +543,7 @@ TEST_F(ImportTest, SingleFileImportChecksItsTarget) {
         EXPECT_EQ(error, check.error) << check.path;
     }
     std::string error;
-    app->engine().playhead.store(48000 * 3 + 100);
+    app->engine().transport.playhead.store(48000 * 3 + 100);
     ASSERT_TRUE(view().importAudioFileAtPath(flac.string(), error)) << error;
     // At the playhead, snapped to the quarter-note grid.
     EXPECT_EQ(lastClipOf(project().tracks.size() - 1)->arrangeStart, 48000 * 3);
@@ -739,10 +739,10 @@ TEST_F(ApplicationTest, AudioSettingsAreCheckedAppliedAndRemembered) {
         EXPECT_FALSE(app->applyAudioSettings(check.choice));
         EXPECT_EQ(ui.lastStatus(), check.status);
     }
-    app->engine().recording.store(true);
+    app->engine().transport.recording.store(true);
     EXPECT_FALSE(app->applyAudioSettings({"Null", "Null", 256, 0.0, 0.0}));
     EXPECT_EQ(ui.lastStatus(), "Остановите запись перед сменой устройств");
-    app->engine().recording.store(false);
+    app->engine().transport.recording.store(false);
 
     ASSERT_TRUE(app->applyAudioSettings({"Null", "Null", 256, 5.0, 2.5}));
     const double rate = app->audio().sampleRate;

@@ -177,8 +177,8 @@ TEST_F(ArrangementTest, ARubberBandSelectsClipsThatCopyAndPasteAtThePlayhead) {
     // The playhead to bar 9 by a click in the ruler's upper half.
     const double bar9 = timeline.timelineGeometry().xForBeats(32.0);
     QTest::mouseClick(&timeline, Qt::LeftButton, {}, QPoint(static_cast<int>(bar9), 6));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return engine.playhead.load() > 0; }, 5000));
-    const int64_t playhead = engine.playhead.load();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engine.transport.playhead.load() > 0; }, 5000));
+    const int64_t playhead = engine.transport.playhead.load();
     key(Qt::Key_V, Qt::ControlModifier);
     const auto after = arrangementClips();
     ASSERT_EQ(after.size(), clips.size() + 2);
@@ -203,9 +203,9 @@ TEST_F(ArrangementTest, TheCycleIsDraggedAndATempoMarkerIsAddedAndMovedOnTheRule
     const auto &layout = timeline.timelineGeometry();
     const double bar2 = layout.xForBeats(4.0), bar4 = layout.xForBeats(12.0);
     dragMouse(timeline, QPointF(bar2, 36), QPointF(bar4, 36));
-    EXPECT_EQ(engine.loopStart.load(), engine.beatsToSamples(4.0));
-    EXPECT_EQ(engine.loopEnd.load(), engine.beatsToSamples(12.0));
-    EXPECT_TRUE(engine.loopEnabled.load());
+    EXPECT_EQ(engine.transport.loopStart.load(), engine.beatsToSamples(4.0));
+    EXPECT_EQ(engine.transport.loopEnd.load(), engine.beatsToSamples(12.0));
+    EXPECT_TRUE(engine.transport.loopEnabled.load());
     window.tick();
     EXPECT_TRUE(window.action(QStringLiteral("Cycle"))->isChecked()) << "the toggle shows it";
 
@@ -323,7 +323,7 @@ TEST_F(ArrangementTest, PanMovedInTheMixerInLatchModeWritesPointsWhilePlaying) {
     window.showTab(MainWindow::MixerTab);
     QApplication::processEvents();
     view.play();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return engine.playhead.load() > 4800; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engine.transport.playhead.load() > 4800; }, 10000));
     QDial *pan = nullptr;
     for (QDial *dial : window.mixerPanel().findChildren<QDial *>())
         if (!pan && dial->isVisible() &&

@@ -138,7 +138,7 @@ TEST_F(LongJobWindowTest, TheExportMenuRendersOnAWorkerWhatTheRenderCommandWrite
     EXPECT_GT(watch.ticks, 1) << "the main thread kept running its timers";
     EXPECT_TRUE(watch.sawPartProgress) << "the progress moved while the export ran";
     EXPECT_FALSE(exports.isVisible());
-    EXPECT_TRUE(engine.playing.load()) << "playback went on";
+    EXPECT_TRUE(engine.transport.playing.load()) << "playback went on";
     const int64_t frames = [&] {
         std::lock_guard lock(engine.projectMutex);
         return arrangementExportLength(engine.project);

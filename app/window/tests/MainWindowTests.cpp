@@ -178,9 +178,9 @@ TEST_F(MainWindowTest, TheUsualKeysPlayDuplicateUndoAndDelete) {
     EXPECT_EQ(clipCount(), before);
     EXPECT_EQ(engine.project.findClip(clip->id), nullptr);
     QTest::keyClick(&window.timeline(), Qt::Key_Space);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return engine.playing.load(); }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return engine.transport.playing.load(); }, 10000));
     QTest::keyClick(&window.timeline(), Qt::Key_Space);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !engine.playing.load(); }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !engine.transport.playing.load(); }, 10000));
 }
 
 TEST(FileChooser, OffersTheFileTypesTheOperationAsksFor) {

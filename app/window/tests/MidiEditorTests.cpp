@@ -239,7 +239,7 @@ TEST_F(MidiEditorHandsTest, ARubberBandSelectionIsCopiedPastedMovedAndDeletedAsO
     EXPECT_EQ(editor.selectedNotes().size(), count);
     key(Qt::Key_C, Qt::ControlModifier);
     // The playhead is outside the clip: the copy lands right after what was copied.
-    engine.playhead.store(clip->arrangeStart + clip->length + beats(64));
+    engine.transport.playhead.store(clip->arrangeStart + clip->length + beats(64));
     key(Qt::Key_V, Qt::ControlModifier);
     ASSERT_EQ(clip->notes.size(), count * 2);
     EXPECT_EQ(harness.application().commands().undoName(), "Paste MIDI");

@@ -109,7 +109,7 @@ TEST_F(PanelTest, ClickingASessionClipLaunchesItAndTheGridMarksItPlaying) {
                       session.cellRect(row, column).center());
     // Launched on the next bar: queued first, then playing.
     ASSERT_TRUE(QTest::qWaitFor([&] { return grid.cell(row, column).playing; }, 8000));
-    EXPECT_TRUE(app.engine().playing.load());
+    EXPECT_TRUE(app.engine().transport.playing.load());
     EXPECT_TRUE(screenshot(*session.gridWidget(), "session-grid"));
 
     QTest::mouseClick(session.gridWidget(), Qt::LeftButton, {}, session.stopRect(column).center());
@@ -280,7 +280,7 @@ TEST_F(PanelTest, TheGridMovesAClipToAnotherSceneFillsACellAndSetsASceneTempo) {
     EXPECT_EQ(app.commands().undoName(), "Move Session Clip");
     EXPECT_EQ(app.engine().project.findClip(loopId)->sessionRow, target);
     EXPECT_EQ(grid.cell(std::size_t(target), std::size_t(column)).clipId, loopId);
-    EXPECT_FALSE(app.engine().playing.load()) << "a drag launches nothing";
+    EXPECT_FALSE(app.engine().transport.playing.load()) << "a drag launches nothing";
 
     // An empty cell of the MIDI track takes a generated pattern.
     int empty = -1;

@@ -277,7 +277,7 @@ float vst3ParameterOf(vst::PluginRack &rack, uint64_t trackId, uint32_t key) {
 TEST_F(PluginWindowTest, AVst3ParameterDraggedWhileStoppedIsOneUndoStepAndIsSaved) {
     ASSERT_TRUE(fs::exists(zamComp)) << "zam-plugins missing: run scripts/install-deps.sh";
     ASSERT_TRUE(app.rack().loadVst3(midi->id, zamComp, ""));
-    ASSERT_FALSE(app.engine().playing.load());
+    ASSERT_FALSE(app.engine().transport.playing.load());
     showMixerOnFirstInsert();
     PluginParameterPanel &panel = parametersFromMenu();
     const int threshold = panel.rowNamed("Threshold");

@@ -137,12 +137,12 @@ TEST_F(TimelineTest, ClickingPlayMovesThePlayheadAcrossTheTimeline) {
     QTest::mouseClick(button, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return timeline.playheadX() > before + 2.0; }, 10000))
         << "the playhead did not move";
-    EXPECT_TRUE(engine.playing.load());
+    EXPECT_TRUE(engine.transport.playing.load());
     window.tick();
     EXPECT_NE(window.positionTime->text(), positionBefore);
     EXPECT_TRUE(window.playAction->isChecked());
     window.stopTransport();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !engine.playing.load(); }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !engine.transport.playing.load(); }, 10000));
 }
 
 TEST_F(TimelineTest, DraggingAClipMovesItOnTheGridAndUndoPutsItBack) {
@@ -287,8 +287,8 @@ TEST_F(TimelineTest, SplitDuplicateAndDeleteWorkOnTheSelectedClip) {
         &timeline, Qt::LeftButton, {},
         QPoint(static_cast<int>(timeline.timelineGeometry().xForBeats(engine.samplesToBeats(bar))),
                8));
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return std::llabs(engine.playhead.load() - bar) < bar / 8; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return std::llabs(engine.transport.playhead.load() - bar) < bar / 8; }, 10000));
     window.splitAtPlayhead();
     EXPECT_EQ(countClips(), before + 2);
     window.deleteSelection();
@@ -389,9 +389,9 @@ TEST_F(TimelineTest, ControlWheelZoomsAboutTheCursorAndTheRulerSetsTheCycle) {
     EXPECT_NEAR(timeline.timelineGeometry().beatsForX(anchorX), anchorBeats, 1e-9);
     const auto &geometry = timeline.timelineGeometry();
     drag(QPointF(geometry.xForBeats(4.0), 36), QPointF(geometry.xForBeats(8.0), 36));
-    EXPECT_TRUE(engine.loopEnabled.load());
-    EXPECT_EQ(engine.loopStart.load(), beats(4.0));
-    EXPECT_EQ(engine.loopEnd.load(), beats(8.0));
+    EXPECT_TRUE(engine.transport.loopEnabled.load());
+    EXPECT_EQ(engine.transport.loopStart.load(), beats(4.0));
+    EXPECT_EQ(engine.transport.loopEnd.load(), beats(8.0));
 }
 
 TEST_F(TimelineTest, WhilePlayingTheViewFollowsThePlayhead) {
@@ -404,7 +404,7 @@ TEST_F(TimelineTest, WhilePlayingTheViewFollowsThePlayhead) {
             return timeline.timelineGeometry().scrollBeats > 0.0;
         },
         10000));
-    const double playhead = engine.samplesToBeats(engine.playhead.load());
+    const double playhead = engine.samplesToBeats(engine.transport.playhead.load());
     EXPECT_LE(timeline.timelineGeometry().scrollBeats, playhead);
     window.stopTransport();
 }

@@ -56,7 +56,7 @@ TEST_F(AutomationWritingTest, EachModeWritesWhereItShouldAndADragUndoesInOneStep
         rig.view().automation().automationLatchTrackId = 0;
         setMode(row.mode);
         const std::string undoBefore = rig.commands().undoName();
-        const int64_t at = rig.engine().playhead.load();
+        const int64_t at = rig.engine().transport.playhead.load();
 
         EXPECT_EQ(dragGain(trackA, 0.7f, 0.5f), row.writes);
         if (!row.writes) {
@@ -84,12 +84,12 @@ TEST_F(AutomationWritingTest, APlayingDragWritesAPointPerChangeAtTheMovingPlayhe
     tools.beginMixerDrag(trackA);
     Points expected;
     for (const float value : {0.9f, 0.6f, 0.3f}) {
-        expected.push_back({rig.engine().playhead.load(), value});
+        expected.push_back({rig.engine().transport.playhead.load(), value});
         tools.mixerValueChanged(trackA, gainAutomationLane, value);
         rig.render(2);
     }
     tools.mixerValueChanged(trackA, panAutomationLane, -0.5f);
-    const int64_t panAt = rig.engine().playhead.load();
+    const int64_t panAt = rig.engine().transport.playhead.load();
     EXPECT_TRUE(tools.endMixerDrag(trackA, 0.3f, -0.5f));
     // The release writes the final gain and pan again, where the playhead now is.
     expected.push_back({panAt, 0.3f});

@@ -44,7 +44,7 @@ class RecordingWorkflowTest : public ::testing::Test {
     /// Renders until the playhead reaches `position`, ticking the count-in after each block.
     int ticksUntil(int64_t position) {
         int blocks = 0;
-        while (rig.engine().playhead.load() < position && blocks < 1000) {
+        while (rig.engine().transport.playhead.load() < position && blocks < 1000) {
             rig.render();
             recording.tickCountIn();
             ++blocks;
@@ -62,16 +62,17 @@ TEST_F(RecordingWorkflowTest, ACountInRewindsItsBarsAndStartsRecordingWhereRecor
     EXPECT_TRUE(recording.countInActive);
     EXPECT_EQ(recording.countInRecordStartSamples, bar);
     EXPECT_EQ(armedTracks(), std::vector<uint64_t>{keys});
-    EXPECT_TRUE(rig.engine().metronomeOn.load());
+    EXPECT_TRUE(rig.engine().transport.metronomeOn.load());
     EXPECT_TRUE(rig.view().followPlayhead);
     // The playhead still shows where record was pressed until the audio thread locates.
     recording.tickCountIn();
     EXPECT_TRUE(recording.countInActive);
     rig.render();
-    EXPECT_EQ(rig.engine().playhead.load(), 512) << "two bars back from bar 1 is never below 0";
+    EXPECT_EQ(rig.engine().transport.playhead.load(), 512)
+        << "two bars back from bar 1 is never below 0";
 
     ticksUntil(bar - 256); // the last block before bar 1
-    EXPECT_LT(rig.engine().playhead.load(), bar);
+    EXPECT_LT(rig.engine().transport.playhead.load(), bar);
     EXPECT_TRUE(recording.countInActive);
     EXPECT_FALSE(recording.isRecordingActive());
     ticksUntil(bar);
@@ -79,8 +80,10 @@ TEST_F(RecordingWorkflowTest, ACountInRewindsItsBarsAndStartsRecordingWhereRecor
     EXPECT_TRUE(recording.isRecordingActive());
     EXPECT_EQ(rig.ui.lastStatus(), "MIDI-запись…");
 
-    ASSERT_TRUE(rig.engine().recordMidiNoteOn(62, 0.8f, rig.engine().playhead.load() + 100));
-    ASSERT_TRUE(rig.engine().recordMidiNoteOff(62, 0.0f, rig.engine().playhead.load() + 4900));
+    ASSERT_TRUE(
+        rig.engine().recordMidiNoteOn(62, 0.8f, rig.engine().transport.playhead.load() + 100));
+    ASSERT_TRUE(
+        rig.engine().recordMidiNoteOff(62, 0.0f, rig.engine().transport.playhead.load() + 4900));
     rig.render(4);
     recording.toggleRecording();
     EXPECT_EQ(rig.ui.lastStatus(), "MIDI-запись сохранена — 1 нота");
@@ -112,12 +115,12 @@ TEST_F(RecordingWorkflowTest, ACycledMidiTakeGivesOneClipPerPass) {
         ASSERT_TRUE(engine.recordMidiNoteOff(pitch, 0.0f, off));
     };
     key(60, 100, 1100);
-    while (engine.playhead.load() < bar - 3000)
+    while (engine.transport.playhead.load() < bar - 3000)
         rig.render();
     ASSERT_TRUE(engine.recordMidiNoteOn(64, 0.8f, bar - 1000));
-    while (engine.playhead.load() >= bar - 3000)
+    while (engine.transport.playhead.load() >= bar - 3000)
         rig.render(); // past the jump back to the cycle's start
-    const int64_t afterJump = engine.playhead.load();
+    const int64_t afterJump = engine.transport.playhead.load();
     ASSERT_TRUE(engine.recordMidiNoteOff(64, 0.0f, afterJump + 500));
     key(67, afterJump + 2000, afterJump + 3000);
     rig.render(10);
@@ -173,8 +176,10 @@ TEST_F(RecordingWorkflowTest, QuittingDuringATakeAsksKeepsTheTakeAndItsAutosave)
         recording.toggleRecording();
         ASSERT_TRUE(recording.isRecordingActive());
         EXPECT_TRUE(rig.view().projectDirty) << "a running take is an unsaved change";
-        ASSERT_TRUE(rig.engine().recordMidiNoteOn(60, 0.8f, rig.engine().playhead.load() + 10));
-        ASSERT_TRUE(rig.engine().recordMidiNoteOff(60, 0.0f, rig.engine().playhead.load() + 900));
+        ASSERT_TRUE(
+            rig.engine().recordMidiNoteOn(60, 0.8f, rig.engine().transport.playhead.load() + 10));
+        ASSERT_TRUE(
+            rig.engine().recordMidiNoteOff(60, 0.0f, rig.engine().transport.playhead.load() + 900));
         rig.render(3);
     };
     // Answering the quit question with "Отмена" leaves the application running with the
@@ -353,19 +358,19 @@ TEST_F(JackRecordingWorkflowTest, TheKeptTakeHoldsTheFedInputAfterTheCountIn) {
     view.selectedTrackId = target;
 
     ASSERT_TRUE(engine.pushRequest(RequestProducer::MainThread, Request::locate(barFrames)));
-    ASSERT_TRUE(tickUntil([&] { return engine.playhead.load() == barFrames; }));
+    ASSERT_TRUE(tickUntil([&] { return engine.transport.playhead.load() == barFrames; }));
 
     RecordingWorkflow &recording = view.recording();
     recording.toggleRecording();
     EXPECT_EQ(ui.lastStatus(), "Отсчёт 1 такт(ов)…");
-    ASSERT_TRUE(tickUntil([&] { return engine.playhead.load() < barFrames; }));
+    ASSERT_TRUE(tickUntil([&] { return engine.transport.playhead.load() < barFrames; }));
     EXPECT_TRUE(recording.countInActive) << "the count-in plays from bar 0";
     ASSERT_TRUE(tickUntil([&] { return recording.isRecordingActive(); }));
     // Recording began only once the bar of count-in had played.
-    EXPECT_GE(engine.playhead.load(), barFrames);
+    EXPECT_GE(engine.transport.playhead.load(), barFrames);
     EXPECT_EQ(ui.lastStatus(), "Запись с «" + app->audio().inputDeviceName + "»…");
-    const int64_t startedAt = engine.playhead.load();
-    ASSERT_TRUE(tickUntil([&] { return engine.playhead.load() >= startedAt + 24000; }));
+    const int64_t startedAt = engine.transport.playhead.load();
+    ASSERT_TRUE(tickUntil([&] { return engine.transport.playhead.load() >= startedAt + 24000; }));
 
     recording.toggleRecording();
     ASSERT_FALSE(recording.isRecordingActive());
@@ -426,8 +431,8 @@ TEST_F(JackRecordingWorkflowTest, TwoArmedTracksRecordTheirOwnInputPairsOnTheSam
                                    "Halvora:in_" + std::to_string(port + 1)));
     feeder.startPlaying();
     ASSERT_TRUE(tickUntil([&] { return recording.isRecordingActive(); }));
-    const int64_t startedAt = engine.playhead.load();
-    ASSERT_TRUE(tickUntil([&] { return engine.playhead.load() >= startedAt + 24000; }));
+    const int64_t startedAt = engine.transport.playhead.load();
+    ASSERT_TRUE(tickUntil([&] { return engine.transport.playhead.load() >= startedAt + 24000; }));
     recording.toggleRecording();
     EXPECT_NE(ui.lastStatus().find("(+1"), std::string::npos) << ui.lastStatus();
 
@@ -466,7 +471,7 @@ TEST_F(JackRecordingWorkflowTest, ALiveLoopTakeFillsTheHoveredSessionSlot) {
     recording.toggleRecording();
     ASSERT_TRUE(recording.isRecordingActive()) << ui.lastStatus();
     EXPECT_EQ(ui.lastStatus(), slot + " — «" + app->audio().inputDeviceName + "»…");
-    ASSERT_TRUE(tickUntil([&] { return engine.playhead.load() >= 24000; }));
+    ASSERT_TRUE(tickUntil([&] { return engine.transport.playhead.load() >= 24000; }));
     recording.toggleRecording();
 
     std::shared_ptr<Clip> take;

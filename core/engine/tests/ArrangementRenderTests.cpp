@@ -370,7 +370,7 @@ TEST(ArrangementLimits, PeriodsLargerThanPreparedRenderInPiecesAndAdvance) {
     ASSERT_EQ(out[0].size(), 1300u);
     for (float sample : out[0])
         ASSERT_FLOAT_EQ(sample, RenderRig::defaultFader);
-    EXPECT_EQ(rig.engine.playhead, 1300);
+    EXPECT_EQ(rig.engine.transport.playhead, 1300);
 }
 
 TEST(ArrangementAudio, UnwarpedClipsSoundTheSameAsAnIdentityWarp) {

@@ -61,7 +61,7 @@ TEST(DeviceBlocks, MidiEventsActAtTheirFrame) {
     ASSERT_EQ(take.size(), 1u);
     EXPECT_EQ(take[0].start, 1000 + 100);
     EXPECT_EQ(take[0].length, 256 - 100 + 50);
-    EXPECT_EQ(engine.lastNoteOnChannel[2], -1);
+    EXPECT_EQ(engine.liveMidi.lastNoteOnChannel[2], -1);
 
     // A key from the MIDI thread's ring starts with the block and sounds through all of it.
     sendMidi(engine, Request::noteOn(0, 81, 1.0));
@@ -81,7 +81,7 @@ TEST(DeviceBlocks, KeysOnAnArmedInstrumentTrackSoundWhileStopped) {
     const auto pressed = renderPeriod(engine, 256, press);
     EXPECT_EQ(firstSounding(pressed), 10u);
     EXPECT_NE(renderPeriod(engine, 256)[100], 0.0f) << "the key is held";
-    EXPECT_EQ(engine.playhead.load(), 0);
+    EXPECT_EQ(engine.transport.playhead.load(), 0);
     rig.edit([&](Project &) { keys->armed = false; });
     const auto disarmed = renderPeriod(engine, 256, press);
     EXPECT_EQ(firstSounding(disarmed), disarmed.size());
@@ -138,11 +138,11 @@ TEST(DeviceBlocks, RecordedNotesRunOnAcrossTheCycleJump) {
     for (int block = 0; block < 3; ++block) renderPeriod(engine, 256);
     const std::array<MidiEvent, 1> press{MidiEvent{132, 0x90, 60, 100}};
     renderPeriod(engine, 256, press); // at 1900
-    EXPECT_EQ(engine.playhead.load(), 1024);
+    EXPECT_EQ(engine.transport.playhead.load(), 1024);
     const std::array<MidiEvent, 1> release{MidiEvent{76, 0x80, 60, 0}};
     renderPeriod(engine, 256, release); // at 1100, the second time round
     std::vector<MidiNote> take;
-    ASSERT_TRUE(engine.endMidiRecording(engine.playhead.load(), take));
+    ASSERT_TRUE(engine.endMidiRecording(engine.transport.playhead.load(), take));
     ASSERT_EQ(take.size(), 1u);
     EXPECT_EQ(take[0].start, 900);
     EXPECT_EQ(take[0].length, 200);
@@ -218,16 +218,16 @@ TEST(DeviceBlocks, ExtremeLocateAndCycleStayOnTheTimeline) {
             send(engine, Request::play());
             renderPeriod(engine, 512);
             renderPeriod(engine, 512);
-            ASSERT_GE(engine.playhead.load(), 0);
-            ASSERT_LE(engine.playhead.load(), Transport::maxPosition);
-            ASSERT_GE(engine.loopStart.load(), 0);
-            ASSERT_LE(engine.loopEnd.load(), Transport::maxPosition);
+            ASSERT_GE(engine.transport.playhead.load(), 0);
+            ASSERT_LE(engine.transport.playhead.load(), Transport::maxPosition);
+            ASSERT_GE(engine.transport.loopStart.load(), 0);
+            ASSERT_LE(engine.transport.loopEnd.load(), Transport::maxPosition);
         }
     // The named requests say which value is which.
     send(engine, Request::setCycle(1000, 2000, true));
     send(engine, Request::locate(1900));
     renderPeriod(engine, 512);
-    EXPECT_EQ(engine.playhead.load(), 1412);
+    EXPECT_EQ(engine.transport.playhead.load(), 1412);
 }
 
 // The tempo shown during playback comes from the markers in time order, whatever order the
@@ -316,7 +316,7 @@ TEST(DeviceBlocks, ATrackMonitorsItsInputPairThroughItsChain) {
     SteadyInputs device(levels);
     const auto &heard = device.out;
     device.render(engine, 4);
-    EXPECT_EQ(engine.playhead.load(), 0) << "monitoring does not start the transport";
+    EXPECT_EQ(engine.transport.playhead.load(), 0) << "monitoring does not start the transport";
     EXPECT_TRUE(engine.tracksMonitorInput.load());
     for (std::size_t i = 0; i < heard[0].size(); i += 51) {
         EXPECT_NEAR(heard[0][i], clipSound[0][768 + i], 1e-6f) << i;

@@ -155,7 +155,7 @@ TEST(EngineThreads, RequestsFromEveryProducerArriveInOrderWhileEditsAndExportsRu
         ASSERT_EQ(notificationValues[i], i % 2 == 0 ? 1.0f : 0.0f) << "request " << i;
     for (std::size_t note = 0; note < 128; ++note) {
         if (note == 64) continue; // the device's own key, whose strikes reset its pressure
-        EXPECT_EQ(engine.notePressure[note], lastPressureSent[note]) << note;
+        EXPECT_EQ(engine.liveMidi.notePressure[note], lastPressureSent[note]) << note;
     }
     EXPECT_GE(edits, 2000);
 }
@@ -172,23 +172,23 @@ TEST(EngineThreads, MidiTakesRecordWhileADeviceRenders) {
     });
     send(engine, RequestType::play);
     for (int take = 0; take < 20; ++take) {
-        ASSERT_TRUE(engine.beginMidiRecording(engine.playhead.load()));
+        ASSERT_TRUE(engine.beginMidiRecording(engine.transport.playhead.load()));
         for (int note = 0; note < 10; ++note) {
             // The MIDI thread's keys: each held for a little while, then released.
             while (!engine.pushRequest(RequestProducer::MidiInput,
                                        request(RequestType::midiNoteOn, 40 + note, 0.6)))
                 std::this_thread::yield();
-            const int64_t pressedAt = engine.playhead.load();
-            while (engine.playhead.load() < pressedAt + 256)
+            const int64_t pressedAt = engine.transport.playhead.load();
+            while (engine.transport.playhead.load() < pressedAt + 256)
                 std::this_thread::yield();
             while (!engine.pushRequest(RequestProducer::MidiInput,
                                        request(RequestType::midiNoteOff, 40 + note)))
                 std::this_thread::yield();
         }
-        const int64_t last = engine.playhead.load();
-        while (engine.playhead.load() < last + 512)
+        const int64_t last = engine.transport.playhead.load();
+        while (engine.transport.playhead.load() < last + 512)
             std::this_thread::yield();
-        const auto notes = engine.endMidiRecording(engine.playhead.load());
+        const auto notes = engine.endMidiRecording(engine.transport.playhead.load());
         ASSERT_EQ(notes.size(), 10u) << "take " << take;
         for (std::size_t i = 0; i < notes.size(); ++i) {
             EXPECT_EQ(notes[i].pitch, 40 + static_cast<int>(i));

@@ -29,7 +29,8 @@ TEST_F(EngineTransport, ARingHolds1023RequestsAppliedInOrderAndDropsThe1024th) {
         EXPECT_EQ(posted[i].kind, NotificationKind::transport);
         EXPECT_EQ(posted[i].value, i % 2 == 0 ? 1.0f : 0.0f) << i;
     }
-    EXPECT_TRUE(engine.playing); // the last applied was a play; the dropped stop never ran
+    EXPECT_TRUE(
+        engine.transport.playing); // the last applied was a play; the dropped stop never ran
     EXPECT_TRUE(engine.pushRequest(RequestProducer::MainThread, request(RequestType::stop)));
 }
 
@@ -39,8 +40,8 @@ TEST_F(EngineTransport, PlayStopPlayInOneBlockPlaysFromTheStart) {
     send(engine, RequestType::stop);
     send(engine, RequestType::play);
     out.render(engine);
-    EXPECT_TRUE(engine.playing);
-    EXPECT_EQ(engine.playhead, 512);
+    EXPECT_TRUE(engine.transport.playing);
+    EXPECT_EQ(engine.transport.playhead, 512);
 }
 
 TEST_F(EngineTransport, StopRewindsAndPauseKeepsThePlayhead) {
@@ -49,17 +50,17 @@ TEST_F(EngineTransport, StopRewindsAndPauseKeepsThePlayhead) {
     out.render(engine);
     send(engine, RequestType::pause);
     out.render(engine);
-    EXPECT_FALSE(engine.playing);
-    EXPECT_EQ(engine.playhead, 1024);
+    EXPECT_FALSE(engine.transport.playing);
+    EXPECT_EQ(engine.transport.playhead, 1024);
     send(engine, RequestType::play);
     send(engine, RequestType::recordToggle);
     out.render(engine);
-    EXPECT_TRUE(engine.recording);
+    EXPECT_TRUE(engine.transport.recording);
     send(engine, RequestType::stop);
     out.render(engine);
-    EXPECT_FALSE(engine.playing);
-    EXPECT_FALSE(engine.recording);
-    EXPECT_EQ(engine.playhead, 0);
+    EXPECT_FALSE(engine.transport.playing);
+    EXPECT_FALSE(engine.transport.recording);
+    EXPECT_EQ(engine.transport.playhead, 0);
 }
 
 TEST_F(EngineTransport, CycleWrapsAfterRenderingTheWholeBlock) {
@@ -67,22 +68,22 @@ TEST_F(EngineTransport, CycleWrapsAfterRenderingTheWholeBlock) {
     send(engine, RequestType::locate, 0, 1900.0);
     send(engine, RequestType::play);
     out.render(engine);
-    EXPECT_TRUE(engine.loopEnabled);
-    EXPECT_EQ(engine.playhead, 1412);
+    EXPECT_TRUE(engine.transport.loopEnabled);
+    EXPECT_EQ(engine.transport.playhead, 1412);
     send(engine, RequestType::setCycle, 2000, 0.0, 1000.0);
     out.render(engine);
-    EXPECT_EQ(engine.playhead, 1924);
+    EXPECT_EQ(engine.transport.playhead, 1924);
 }
 
 TEST_F(EngineTransport, RecordingWithoutPlayingAdvancesWhileIdleStaysPut) {
     out.render(engine);
-    EXPECT_EQ(engine.playhead, 0);
+    EXPECT_EQ(engine.transport.playhead, 0);
     EXPECT_EQ(out.left[0], 0.0f); // cleared even when idle
     EXPECT_EQ(out.right[511], 0.0f);
     send(engine, RequestType::recordToggle);
     out.render(engine);
-    EXPECT_FALSE(engine.playing);
-    EXPECT_EQ(engine.playhead, 512);
+    EXPECT_FALSE(engine.transport.playing);
+    EXPECT_EQ(engine.transport.playhead, 512);
 }
 
 TEST_F(EngineTransport, NullChannelsAreSkipped) {
@@ -97,7 +98,7 @@ TEST_F(EngineTransport, UnknownRequestTypesAreConsumed) {
     for (uint8_t type : {4, 8, 9, 10, 11, 15, 200})
         send(engine, static_cast<RequestType>(type), 1, 2.0, 3.0);
     out.render(engine);
-    EXPECT_FALSE(engine.playing);
+    EXPECT_FALSE(engine.transport.playing);
     EXPECT_TRUE(drainNotifications(engine).empty());
 }
 
@@ -128,50 +129,50 @@ TEST_F(EngineTransport, SetTempoRequestSetsTheShownTempo) {
 TEST_F(EngineTransport, NoteOnAndOffTrackHeldKeysPerChannel) {
     sendMidi(engine, RequestType::midiNoteOn, 3 * 256 + 60, 1.5);
     out.render(engine);
-    EXPECT_EQ(engine.heldVelocity[60], 1.0f);
-    EXPECT_EQ(engine.lastNoteOnChannel[3], 60);
+    EXPECT_EQ(engine.liveMidi.heldVelocity[60], 1.0f);
+    EXPECT_EQ(engine.liveMidi.lastNoteOnChannel[3], 60);
     sendMidi(engine, RequestType::midiPitchBend, 3, 0.0, 150.0);
     sendMidi(engine, RequestType::midiPressure, 60, 1.7);
     out.render(engine);
-    EXPECT_EQ(engine.noteBend[60], 150.0f);
-    EXPECT_EQ(engine.notePressure[60], 1.0f);
+    EXPECT_EQ(engine.liveMidi.noteBend[60], 150.0f);
+    EXPECT_EQ(engine.liveMidi.notePressure[60], 1.0f);
     sendMidi(engine, RequestType::midiNoteOff, 3 * 256 + 60);
     out.render(engine);
-    EXPECT_EQ(engine.heldVelocity[60], 0.0f);
-    EXPECT_EQ(engine.noteBend[60], 0.0f);
-    EXPECT_EQ(engine.lastNoteOnChannel[3], -1);
+    EXPECT_EQ(engine.liveMidi.heldVelocity[60], 0.0f);
+    EXPECT_EQ(engine.liveMidi.noteBend[60], 0.0f);
+    EXPECT_EQ(engine.liveMidi.lastNoteOnChannel[3], -1);
     // A note-on with velocity 0 changes nothing.
     sendMidi(engine, RequestType::midiNoteOn, 64, 0.0);
     out.render(engine);
-    EXPECT_EQ(engine.lastNoteOnChannel[0], -1);
+    EXPECT_EQ(engine.liveMidi.lastNoteOnChannel[0], -1);
 }
 
 TEST_F(EngineTransport, BendWithNoKeyHeldTouchesNothing) {
     sendMidi(engine, RequestType::midiPitchBend, 5, 0.0, 200.0);
     out.render(engine);
-    for (float bend : engine.noteBend)
+    for (float bend : engine.liveMidi.noteBend)
         EXPECT_EQ(bend, 0.0f);
 }
 
 TEST_F(EngineTransport, NotesPlayedWhileMidiRecordingAreCaptured) {
-    engine.midiRecordStart = 1000;
-    engine.midiRecordActive = true;
+    engine.midiRecorder.start = 1000;
+    engine.midiRecorder.active = true;
     send(engine, RequestType::locate, 0, 1000.0);
     send(engine, RequestType::play);
     sendMidi(engine, RequestType::midiNoteOn, 62, 0.01);
     out.render(engine);
     sendMidi(engine, RequestType::midiNoteOff, 62);
     out.render(engine);
-    ASSERT_EQ(engine.recordedCount, 1);
-    EXPECT_EQ(engine.recordedNotes[0].pitch, 62);
-    EXPECT_EQ(engine.recordedNotes[0].start, 0);
-    EXPECT_EQ(engine.recordedNotes[0].length, 512);
-    EXPECT_FLOAT_EQ(engine.recordedNotes[0].velocity, 0.05f);
+    ASSERT_EQ(engine.midiRecorder.count, 1);
+    EXPECT_EQ(engine.midiRecorder.notes[0].pitch, 62);
+    EXPECT_EQ(engine.midiRecorder.notes[0].start, 0);
+    EXPECT_EQ(engine.midiRecorder.notes[0].length, 512);
+    EXPECT_FLOAT_EQ(engine.midiRecorder.notes[0].velocity, 0.05f);
     // A key released at the position it went down is not a note.
     sendMidi(engine, RequestType::midiNoteOn, 63, 0.5);
     sendMidi(engine, RequestType::midiNoteOff, 63);
     out.render(engine);
-    EXPECT_EQ(engine.recordedCount, 1);
+    EXPECT_EQ(engine.midiRecorder.count, 1);
 }
 
 TEST_F(EngineTransport, LaunchQuantisationReadsTheTempoAndMeterMaps) {

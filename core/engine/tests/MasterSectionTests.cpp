@@ -91,15 +91,15 @@ TEST(Metronome, ClicksForTwelveMillisecondsOnEveryBeatWithAHigherDownbeat) {
 TEST(MasterMeters, LoudnessOfSilenceAndOfAFullScaleConstant) {
     RenderRig rig;
     rig.play(0, 10);
-    EXPECT_EQ(rig.engine.masterLoudness.load(), -60.0f);
-    EXPECT_EQ(rig.engine.masterPeakL.load(), 0.0f);
+    EXPECT_EQ(rig.engine.masterMeters.loudness.load(), -60.0f);
+    EXPECT_EQ(rig.engine.masterMeters.peakL.load(), 0.0f);
 
     auto track = rig.addTrack(TrackType::Audio);
     rig.addConstantClip(track, 48000 * 4, 1.0f, 1.0f);
     rig.edit([&](Project &) { track->macros[0] = 0.75f / 1.75f; }); // fader at unity
     rig.play(0, 48000 * 4 / 512);
-    EXPECT_NEAR(rig.engine.masterLoudness.load(), -0.691f, 0.01f);
-    EXPECT_NEAR(rig.engine.masterPeakL.load(), 1.0f, 1e-5f);
+    EXPECT_NEAR(rig.engine.masterMeters.loudness.load(), -0.691f, 0.01f);
+    EXPECT_NEAR(rig.engine.masterMeters.peakL.load(), 1.0f, 1e-5f);
 }
 
 TEST(Flashback, KeepsTheLastSecondsAndRefusesLongerReads) {
@@ -157,8 +157,8 @@ TEST(MidiRecording, SamePositionReleasesAreDroppedAndTheTableStopsAt4096) {
     EXPECT_EQ(notes[0].start, 1000);
     EXPECT_EQ(notes[0].length, 5);
     EXPECT_EQ(notes[0].velocity, 1.0f);
-    EXPECT_FALSE(engine.midiRecordActive);
-    EXPECT_EQ(engine.recordedCount, 0);
+    EXPECT_FALSE(engine.midiRecorder.active);
+    EXPECT_EQ(engine.midiRecorder.count, 0);
 }
 
 TEST(MidiRecording, HeldNotesCloseAtTheEndInPitchOrder) {

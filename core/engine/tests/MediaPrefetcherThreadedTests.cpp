@@ -63,8 +63,8 @@ TEST(MediaPrefetcher, AOneBarCycleOverALongProjectPlaysWithoutADryBlockOnAPacedT
     }
     EXPECT_EQ(silentBlocks, 0);
     EXPECT_EQ(prefetcher.dryBlocks(), 0u);
-    EXPECT_GE(rig.engine.playhead.load(), barStart);
-    EXPECT_LT(rig.engine.playhead.load(), barStart + bar);
+    EXPECT_GE(rig.engine.transport.playhead.load(), barStart);
+    EXPECT_LT(rig.engine.transport.playhead.load(), barStart + bar);
 }
 
 TEST(MediaPrefetcher, ALocateReadAheadFirstSoundsAtOnceAndAnyOtherOnceTheDiskHasCaughtUp) {
@@ -110,14 +110,14 @@ TEST(MediaPrefetcher, ACycleSetAsThePlayheadNearsItsEndKeepsWhatPlaysAndFindsIts
     send(rig.engine, Request::play());
     constexpr int32_t frames = 256;
     const int64_t cycleEnd = 6 * rate;
-    while (rig.engine.playhead.load() < cycleEnd - 4 * frames)
+    while (rig.engine.transport.playhead.load() < cycleEnd - 4 * frames)
         ASSERT_TRUE(blockSounds(rig, frames));
 
     prefetcher.readCycleStart(2 * rate);
     send(rig.engine, Request::setCycle(2 * rate, cycleEnd, true));
     for (int block = 0; block < 12; ++block)
         EXPECT_TRUE(blockSounds(rig, frames)) << block;
-    EXPECT_LT(rig.engine.playhead.load(), 3 * rate);
+    EXPECT_LT(rig.engine.transport.playhead.load(), 3 * rate);
     EXPECT_EQ(prefetcher.dryBlocks(), 0u);
 }
 

@@ -273,7 +273,7 @@ TEST(SessionTransport, StopHandsPlaybackBackToTheArrangementAndPauseKeepsTheSess
     send(rig.engine, RequestType::stop);
     send(rig.engine, RequestType::play);
     EXPECT_FLOAT_EQ(rig.render(1).back(), 0.125f * fader);
-    EXPECT_FALSE(rig.engine.sessionMode.load());
+    EXPECT_FALSE(rig.engine.session().sessionMode());
     EXPECT_EQ(rig.engine.readSessionTable().count, 0);
 
     // A new project empties the table too, so nothing of the old one plays on.
@@ -283,7 +283,7 @@ TEST(SessionTransport, StopHandsPlaybackBackToTheArrangementAndPauseKeepsTheSess
     fresh.masterEq.enabled = fresh.mastering.enabled = false;
     rig.engine.replaceProject(fresh);
     rig.render(1);
-    EXPECT_FALSE(rig.engine.sessionMode.load());
+    EXPECT_FALSE(rig.engine.session().sessionMode());
     EXPECT_EQ(rig.engine.readSessionTable().count, 0);
 }
 
@@ -530,7 +530,7 @@ TEST(SessionRealTime, RenderingTheSessionAllocatesNothing) {
         out.render(rig.engine);
     EXPECT_EQ(scope.allocations(), 0u);
     EXPECT_EQ(scope.frees(), 0u);
-    EXPECT_TRUE(rig.engine.sessionMode.load());
+    EXPECT_TRUE(rig.engine.session().sessionMode());
 }
 
 TEST(SessionRealTime, TailsAndQuantisedHandoversAllocateNothing) {
@@ -556,7 +556,7 @@ TEST(SessionRealTime, TailsAndQuantisedHandoversAllocateNothing) {
     }
     EXPECT_EQ(scope.allocations(), 0u);
     EXPECT_EQ(scope.frees(), 0u);
-    EXPECT_TRUE(rig.engine.sessionMode.load());
+    EXPECT_TRUE(rig.engine.session().sessionMode());
 }
 
 } // namespace

@@ -1,9 +1,12 @@
+#include "core/engine/SessionPlayer.h"
+
 #include "core/engine/ClipVoices.h"
 #include "core/engine/Engine.h"
 #include "core/engine/RenderContext.h"
 #include "core/model/MusicalTime.h"
 
 #include <algorithm>
+#include <cmath>
 #include <span>
 #include <thread>
 
@@ -170,10 +173,26 @@ class SessionSource final : public TrackSource {
 
 } // namespace
 
+void followTempoMapRt(const GraphSnapshot &snapshot, int64_t position, std::atomic<double> &tempo) {
+    const double inForce =
+        usableBpm(tempoAtPosition(position, snapshot.sortedTempoMarkers, snapshot.tempoBpm));
+    if (std::abs(inForce - tempo.load()) > 0.01) tempo.store(inForce);
+}
+
+void SessionPlayer::postNotificationRt(NotificationKind kind, uint64_t id, float value) {
+    // A full ring drops the notification; the user interface catches up from the state.
+    (void)notifications.push(Notification{kind, id, value});
+}
+
 // --- Launching ---------------------------------------------------------------------------
 
-void Engine::launchSessionClipRt(const GraphSnapshot &snapshot, uint64_t clipId) {
-    sessionMode.store(true);
+void SessionPlayer::launchSceneRt(const GraphSnapshot &snapshot, uint64_t sceneId, int64_t now) {
+    sessionModeOn.store(true);
+    startSceneRt(snapshot, sceneId, now);
+}
+
+void SessionPlayer::launchClipRt(const GraphSnapshot &snapshot, uint64_t clipId, int64_t now) {
+    sessionModeOn.store(true);
     const FoundClip found = findClipRt(snapshot, clipId);
     const auto entries =
         std::span(activeSessionClips.data(), static_cast<std::size_t>(activeCount));
@@ -181,7 +200,7 @@ void Engine::launchSessionClipRt(const GraphSnapshot &snapshot, uint64_t clipId)
     const bool running = std::any_of(entries.begin(), entries.end(),
                                      [&](const auto &e) { return ofClip(e) && isActive(e); });
     if (found.clip && found.clip->launchMode == SessionLaunchMode::Toggle && running) {
-        releaseSessionClipRt(clipId);
+        releaseClipRt(clipId);
         postNotificationRt(NotificationKind::sessionClipEnded, clipId, 0.0f);
         return;
     }
@@ -192,7 +211,6 @@ void Engine::launchSessionClipRt(const GraphSnapshot &snapshot, uint64_t clipId)
         LaunchQuantize quantize = snapshot.launchQuantize;
         if (found.clip && found.clip->launchQuantize != LaunchQuantize::Immediate)
             quantize = found.clip->launchQuantize;
-        const int64_t now = playhead.load();
         const int64_t at = launchPointRt(snapshot, now, quantize);
         if (found.clip && snapshot.tracks[found.trackIndex]->oneClipAtATime)
             replaceTrackEntriesRt(snapshot, found.trackIndex, clipId, at > now ? at : now);
@@ -201,7 +219,7 @@ void Engine::launchSessionClipRt(const GraphSnapshot &snapshot, uint64_t clipId)
     postNotificationRt(NotificationKind::sessionClipLaunched, clipId, 1.0f);
 }
 
-void Engine::placeLaunchedEntryRt(const ActiveSessionClip &launched, bool quantised) {
+void SessionPlayer::placeLaunchedEntryRt(const ActiveSessionClip &launched, bool quantised) {
     const auto entries =
         std::span(activeSessionClips.data(), static_cast<std::size_t>(activeCount));
     const uint64_t clipId = launched.clipId;
@@ -227,8 +245,8 @@ void Engine::placeLaunchedEntryRt(const ActiveSessionClip &launched, bool quanti
         activeSessionClips[static_cast<std::size_t>(activeCount++)] = launched;
 }
 
-void Engine::replaceTrackEntriesRt(const GraphSnapshot &snapshot, std::size_t trackIndex,
-                                   uint64_t launchedClipId, int64_t at) {
+void SessionPlayer::replaceTrackEntriesRt(const GraphSnapshot &snapshot, std::size_t trackIndex,
+                                          uint64_t launchedClipId, int64_t at) {
     for (int32_t i = 0; i < activeCount; ++i) {
         ActiveSessionClip &entry = activeSessionClips[static_cast<std::size_t>(i)];
         if (entry.clipId == launchedClipId || !isActive(entry)) continue;
@@ -241,8 +259,8 @@ void Engine::replaceTrackEntriesRt(const GraphSnapshot &snapshot, std::size_t tr
     }
 }
 
-void Engine::launchSceneRt(const GraphSnapshot &snapshot, uint64_t sceneId, int64_t now,
-                           int64_t renderedUntil) {
+void SessionPlayer::startSceneRt(const GraphSnapshot &snapshot, uint64_t sceneId, int64_t now,
+                                 int64_t renderedUntil) {
     const auto scene = std::find_if(snapshot.scenes.begin(), snapshot.scenes.end(),
                                     [sceneId](const Scene &s) { return s.id == sceneId; });
     if (scene == snapshot.scenes.end()) return;
@@ -268,7 +286,7 @@ void Engine::launchSceneRt(const GraphSnapshot &snapshot, uint64_t sceneId, int6
     // times the song, stays as it is.
     const bool ownTempo =
         scene->useSceneTempo && scene->sceneTempoBpm >= 20.0 && scene->sceneTempoBpm <= 400.0;
-    sceneTempoInForce.store(ownTempo);
+    sceneTempo.store(ownTempo);
     if (ownTempo) {
         tempo.store(scene->sceneTempoBpm);
         postNotificationRt(NotificationKind::transport, 0,
@@ -278,12 +296,12 @@ void Engine::launchSceneRt(const GraphSnapshot &snapshot, uint64_t sceneId, int6
         scene->useSceneMeter && scene->sceneMeterNum >= 1 && scene->sceneMeterDen >= 1;
     if (ownMeter)
         meter.store(TimeSignature{scene->sceneMeterNum, scene->sceneMeterDen}.packed());
-    else if (sceneMeterInForce.load())
+    else if (sceneMeter.load())
         meter.store(meterAtPosition(now, snapshot.meterMarkers, snapshot.timeSignature).packed());
-    sceneMeterInForce.store(ownMeter);
+    sceneMeter.store(ownMeter);
 }
 
-void Engine::keepPlayingUntilRt(int64_t at) {
+void SessionPlayer::keepPlayingUntilRt(int64_t at) {
     int32_t kept = 0;
     for (int32_t i = 0; i < activeCount && at >= 0; ++i) {
         ActiveSessionClip &entry = activeSessionClips[static_cast<std::size_t>(i)];
@@ -295,32 +313,32 @@ void Engine::keepPlayingUntilRt(int64_t at) {
     activeCount = kept;
 }
 
-void Engine::releaseSceneTempoRt(const GraphSnapshot &snapshot, int64_t position) {
-    if (sceneMeterInForce.exchange(false))
+void SessionPlayer::releaseSceneTempoRt(const GraphSnapshot &snapshot, int64_t position) {
+    if (sceneMeter.exchange(false))
         meter.store(
             meterAtPosition(position, snapshot.meterMarkers, snapshot.timeSignature).packed());
-    if (sceneTempoInForce.exchange(false)) followTempoRt(snapshot, position);
+    if (sceneTempo.exchange(false)) followTempoMapRt(snapshot, position, tempo);
 }
 
-void Engine::releaseSessionClipRt(uint64_t clipId) {
+void SessionPlayer::releaseClipRt(uint64_t clipId) {
     for (int32_t i = 0; i < activeCount; ++i) {
         auto &active = activeSessionClips[static_cast<std::size_t>(i)];
         if (active.clipId == clipId) active.playing = active.queued = false;
     }
 }
 
-void Engine::stopSessionRt(const GraphSnapshot &snapshot) {
+void SessionPlayer::stopRt(const GraphSnapshot &snapshot, int64_t now) {
     activeCount = 0;
     sessionTails.fill(SessionTail{});
     sessionBlockCount = 0;
     currentSceneRow = -1;
-    sessionMode.store(false);
-    releaseSceneTempoRt(snapshot, playhead.load());
+    sessionModeOn.store(false);
+    releaseSceneTempoRt(snapshot, now);
 }
 
 // --- Rendering ---------------------------------------------------------------------------
 
-void Engine::scheduleSessionBlockRt(const GraphSnapshot &snapshot, int32_t frames,
+void SessionPlayer::scheduleBlockRt(const GraphSnapshot &snapshot, int32_t frames,
                                     int64_t position) {
     sessionBlockCount = activeCount;
     for (int32_t i = 0; i < activeCount; ++i) {
@@ -370,7 +388,7 @@ void Engine::scheduleSessionBlockRt(const GraphSnapshot &snapshot, int32_t frame
         endReplacedEntryRt(static_cast<std::size_t>(i), frames, position);
 }
 
-void Engine::endReplacedEntryRt(std::size_t index, int32_t frames, int64_t position) {
+void SessionPlayer::endReplacedEntryRt(std::size_t index, int32_t frames, int64_t position) {
     ActiveSessionClip &entry = activeSessionClips[index];
     if (entry.replacedAt < 0 || entry.replacedAt >= position + frames) return;
     SessionEntryBlock &block = sessionBlock[index];
@@ -383,7 +401,7 @@ void Engine::endReplacedEntryRt(std::size_t index, int32_t frames, int64_t posit
     clearEntry(entry);
 }
 
-bool Engine::sessionTrackSoundsRt(const RenderContext &context, std::size_t trackIndex) const {
+bool SessionPlayer::trackSoundsRt(const RenderContext &context, std::size_t trackIndex) const {
     for (int32_t i = 0; i < sessionBlockCount; ++i) {
         const SessionEntryBlock &block = sessionBlock[static_cast<std::size_t>(i)];
         if (block.clip && block.trackIndex == trackIndex && block.endFrame > block.firstFrame)
@@ -393,18 +411,18 @@ bool Engine::sessionTrackSoundsRt(const RenderContext &context, std::size_t trac
     return liveKeysPlayOn(context.liveMidi, track) && anyLiveKeySounds(*context.liveMidi);
 }
 
-void Engine::renderSessionRt(RenderContext &context) {
+void SessionPlayer::renderRt(RenderContext &context) {
     const GraphSnapshot &snapshot = context.snapshot;
     if (!beginTracksRt(context)) return;
-    scheduleSessionBlockRt(snapshot, context.frames, context.position);
+    scheduleBlockRt(snapshot, context.frames, context.position);
     SessionSource source(
         std::span(sessionBlock.data(), static_cast<std::size_t>(sessionBlockCount)));
     for (std::size_t index = 0; index < snapshot.tracks.size(); ++index)
         if (snapshot.tracks[index]->type != TrackType::Return)
-            renderSessionTrackRt(context, index, source);
+            renderTrackRt(context, index, source);
     renderReturnTracksRt(context);
     finishMasterRt(context);
-    finishSessionBlockRt(snapshot, context.position, context.position + context.frames);
+    finishBlockRt(snapshot, context.position, context.position + context.frames);
 }
 
 namespace {
@@ -418,8 +436,8 @@ float blockPeak(const float *left, const float *right, int32_t frames) {
 
 } // namespace
 
-void Engine::renderSessionTrackRt(RenderContext &context, std::size_t index, TrackSource &source) {
-    const bool sounds = sessionTrackSoundsRt(context, index);
+void SessionPlayer::renderTrackRt(RenderContext &context, std::size_t index, TrackSource &source) {
+    const bool sounds = trackSoundsRt(context, index);
     const bool tracked = index < sessionTails.size();
     // A track whose clips stopped keeps its chain running while its delays and reverbs ring
     // on; one that has fallen silent is left out after its source, as is one that never
@@ -448,7 +466,7 @@ void Engine::renderSessionTrackRt(RenderContext &context, std::size_t index, Tra
 
 // --- Ends and follow actions -------------------------------------------------------------
 
-void Engine::finishSessionBlockRt(const GraphSnapshot &snapshot, int64_t now,
+void SessionPlayer::finishBlockRt(const GraphSnapshot &snapshot, int64_t now,
                                   int64_t renderedUntil) {
     const uint64_t launchesBefore = sceneLaunchesRt;
     std::array<int32_t, maxActiveSessionClips> endedRows{};
@@ -456,8 +474,7 @@ void Engine::finishSessionBlockRt(const GraphSnapshot &snapshot, int64_t now,
     for (int32_t i = 0; i < sessionBlockCount; ++i) {
         const SessionEntryBlock &block = sessionBlock[static_cast<std::size_t>(i)];
         if (!block.ended) continue;
-        handleSessionClipEnded(snapshot, *block.clip, static_cast<std::size_t>(i), now,
-                               renderedUntil);
+        handleClipEndedRt(snapshot, *block.clip, static_cast<std::size_t>(i), now, renderedUntil);
         // A scene launched by a follow action has replaced the whole table.
         if (sceneLaunchesRt != launchesBefore) break;
         const int32_t row = block.clip->sessionRow;
@@ -468,13 +485,13 @@ void Engine::finishSessionBlockRt(const GraphSnapshot &snapshot, int64_t now,
     sessionBlockCount = 0;
     for (std::size_t i = 0; i < endedRowCount; ++i) {
         if (!isSceneRowIdle(snapshot, endedRows[i])) continue;
-        handleSceneRowEnded(snapshot, endedRows[i], now, renderedUntil,
-                            sceneLaunchesRt == launchesBefore);
+        handleSceneRowEndedRt(snapshot, endedRows[i], now, renderedUntil,
+                              sceneLaunchesRt == launchesBefore);
     }
 }
 
-void Engine::handleSessionClipEnded(const GraphSnapshot &snapshot, const Clip &clip,
-                                    std::size_t entry, int64_t now, int64_t renderedUntil) {
+void SessionPlayer::handleClipEndedRt(const GraphSnapshot &snapshot, const Clip &clip,
+                                      std::size_t entry, int64_t now, int64_t renderedUntil) {
     postNotificationRt(NotificationKind::sessionClipEnded, clip.id, 1.0f);
     ActiveSessionClip &active = activeSessionClips[entry];
     const auto sceneCount = static_cast<int64_t>(snapshot.scenes.size());
@@ -486,13 +503,13 @@ void Engine::handleSessionClipEnded(const GraphSnapshot &snapshot, const Clip &c
         break;
     case FollowAction::NextScene:
         if (row >= 0 && row + 1 < sceneCount)
-            launchSceneRt(snapshot, snapshot.scenes[static_cast<std::size_t>(row + 1)].id, now,
-                          renderedUntil);
+            startSceneRt(snapshot, snapshot.scenes[static_cast<std::size_t>(row + 1)].id, now,
+                         renderedUntil);
         break;
     case FollowAction::PreviousScene:
         if (row >= 1 && row - 1 < sceneCount)
-            launchSceneRt(snapshot, snapshot.scenes[static_cast<std::size_t>(row - 1)].id, now,
-                          renderedUntil);
+            startSceneRt(snapshot, snapshot.scenes[static_cast<std::size_t>(row - 1)].id, now,
+                         renderedUntil);
         break;
     case FollowAction::NextClipInColumn:
         if (row >= 0 && clip.sessionCol >= 0) {
@@ -506,7 +523,7 @@ void Engine::handleSessionClipEnded(const GraphSnapshot &snapshot, const Clip &c
     }
 }
 
-bool Engine::isSceneRowIdle(const GraphSnapshot &snapshot, int32_t row) const {
+bool SessionPlayer::isSceneRowIdle(const GraphSnapshot &snapshot, int32_t row) const {
     if (row < 0) return true;
     for (int32_t i = 0; i < activeCount; ++i) {
         const ActiveSessionClip &entry = activeSessionClips[static_cast<std::size_t>(i)];
@@ -517,24 +534,24 @@ bool Engine::isSceneRowIdle(const GraphSnapshot &snapshot, int32_t row) const {
     return true;
 }
 
-void Engine::handleSceneRowEnded(const GraphSnapshot &snapshot, int32_t row, int64_t now,
-                                 int64_t renderedUntil, bool applyFollowAction) {
+void SessionPlayer::handleSceneRowEndedRt(const GraphSnapshot &snapshot, int32_t row, int64_t now,
+                                          int64_t renderedUntil, bool applyFollowAction) {
     if (row < 0 || static_cast<std::size_t>(row) >= snapshot.scenes.size()) return;
     const Scene &scene = snapshot.scenes[static_cast<std::size_t>(row)];
     postNotificationRt(NotificationKind::sceneLaunched, scene.id, 0.0f);
     if (row == currentSceneRow) releaseSceneTempoRt(snapshot, now);
     if (!applyFollowAction) return;
     switch (scene.followAction) {
-    case FollowAction::Again: launchSceneRt(snapshot, scene.id, now, renderedUntil); break;
+    case FollowAction::Again: startSceneRt(snapshot, scene.id, now, renderedUntil); break;
     case FollowAction::NextScene:
         if (static_cast<std::size_t>(row) + 1 < snapshot.scenes.size())
-            launchSceneRt(snapshot, snapshot.scenes[static_cast<std::size_t>(row) + 1].id, now,
-                          renderedUntil);
+            startSceneRt(snapshot, snapshot.scenes[static_cast<std::size_t>(row) + 1].id, now,
+                         renderedUntil);
         break;
     case FollowAction::PreviousScene:
         if (row > 0)
-            launchSceneRt(snapshot, snapshot.scenes[static_cast<std::size_t>(row) - 1].id, now,
-                          renderedUntil);
+            startSceneRt(snapshot, snapshot.scenes[static_cast<std::size_t>(row) - 1].id, now,
+                         renderedUntil);
         break;
     default: break;
     }
@@ -542,7 +559,7 @@ void Engine::handleSceneRowEnded(const GraphSnapshot &snapshot, int32_t row, int
 
 // --- The table for the main thread -------------------------------------------------------
 
-void Engine::publishSessionTableRt() {
+void SessionPlayer::publishTableRt() {
     PublishedSessionTable &table = publishedSessionTable;
     const uint64_t sequence = table.sequence.load(std::memory_order_relaxed);
     table.sequence.store(sequence + 1, std::memory_order_relaxed);
@@ -559,7 +576,7 @@ void Engine::publishSessionTableRt() {
     table.sequence.store(sequence + 2, std::memory_order_release);
 }
 
-SessionTableCopy Engine::readSessionTable() const {
+SessionTableCopy SessionPlayer::readTable() const {
     const PublishedSessionTable &table = publishedSessionTable;
     SessionTableCopy copy;
     while (true) {
@@ -580,42 +597,6 @@ SessionTableCopy Engine::readSessionTable() const {
         std::atomic_thread_fence(std::memory_order_acquire);
         if (table.sequence.load(std::memory_order_relaxed) == before) return copy;
     }
-}
-
-std::vector<uint64_t> Engine::captureSessionToArrangement() {
-    std::lock_guard lock(projectMutex);
-    const SessionTableCopy table = readSessionTable();
-    const int64_t now = playhead.load();
-    std::vector<uint64_t> captured;
-    for (int32_t i = 0; i < table.count; ++i) {
-        const ActiveSessionClip &entry = table.entries[static_cast<std::size_t>(i)];
-        if (!entry.playing && entry.offset < 1) continue;
-        const std::shared_ptr<Clip> source = project.findClip(entry.clipId);
-        if (!source) continue;
-        const std::shared_ptr<Clip> copy = project.addClip(source->trackId, source->kind);
-        if (!copy) continue;
-        const uint64_t id = copy->id;
-        *copy = *source;
-        copy->id = id;
-        copy->arrangeStart = now;
-        copy->sessionRow = copy->sessionCol = -1;
-        copy->name = "Capture " + source->name;
-        copy->loop = false;
-        const int64_t played = std::max<int64_t>(entry.offset, 1);
-        if (copy->kind == ClipKind::Audio) {
-            copy->length =
-                std::min(played, std::max({source->length, int64_t{1}, source->audioFrameCount()}));
-        } else {
-            copy->length = played;
-            std::erase_if(copy->notes,
-                          [played](const MidiNote &note) { return note.start >= played; });
-            for (MidiNote &note : copy->notes)
-                note.length = std::min(note.length, played - note.start);
-        }
-        captured.push_back(id);
-    }
-    publishGraph();
-    return captured;
 }
 
 } // namespace orvane
