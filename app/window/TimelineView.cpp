@@ -177,7 +177,7 @@ double TimelineView::framesPerPixelAt(int64_t position) const {
 int64_t TimelineView::shownPlayhead() const {
     // What the last tick saw, so that a paint draws the playhead in the columns that tick
     // asked to repaint, not where the transport got to since.
-    return lastPlayhead >= 0 ? lastPlayhead : app.engine().playhead.load();
+    return lastPlayhead >= 0 ? lastPlayhead : app.engine().transport.playhead.load();
 }
 
 double TimelineView::playheadX() const {
@@ -261,7 +261,7 @@ void TimelineView::onTick() {
     // A take grows under the playhead while recording; new waveforms or a moved view change
     // everything. Otherwise only the playhead moved: repainting its old and new columns and
     // the position readout, not the whole arrangement, is what keeps playback cheap.
-    if (built != peaksSeen || viewMoved || engine.recording.load() || paintedPlayheadX < 0.0) {
+    if (built != peaksSeen || viewMoved || engine.transport.recording.load() || paintedPlayheadX < 0.0) {
         peaksSeen = built;
         update();
         return;

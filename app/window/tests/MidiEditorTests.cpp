@@ -331,7 +331,7 @@ TEST_F(MidiEditorHandsTest, TheStepViewTogglesDrumStepsAndTheirVelocityAndEscClo
 // The transport stands and the clip's track is not armed: what is heard comes through the
 // audition alone. The track's meter, read as the window reads it, shows each block's peak.
 TEST_F(MidiEditorHandsTest, AClickedOrDrawnNoteSoundsOnItsTrackUnlessAuditionIsOff) {
-    ASSERT_FALSE(engine.playing.load());
+    ASSERT_FALSE(engine.transport.playing.load());
     std::shared_ptr<Track> track;
     {
         std::lock_guard lock(engine.projectMutex);

@@ -116,7 +116,7 @@ TEST(DeviceBlocks, AnAuditionedTrackSoundsTheLiveKeysWhileStopped) {
     }
     EXPECT_GT(peaks().first, 0.0f);
     EXPECT_EQ(peaks().second, 0.0f);
-    EXPECT_EQ(engine.playhead.load(), 0);
+    EXPECT_EQ(engine.transport.playhead.load(), 0);
     send(engine, Request::noteOff(15, 69));
     send(engine, Request::auditionOn(0));
     EXPECT_EQ(firstSounding(renderPeriod(engine, 256)), 256u);
