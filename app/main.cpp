@@ -7,15 +7,16 @@
 #include "app/cli/RecordVerb.h"
 #include "app/cli/ReferenceProjectVerb.h"
 #include "app/cli/RenderVerb.h"
-#include "app/window/MainWindow.h"
-#include "translations/Language.h"
+#include "app/window/WindowModule.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include <dlfcn.h>
 #include <unistd.h>
 
 #ifndef HALVORA_VERSION
@@ -62,6 +63,64 @@ int runShellOptions(int argc, char **argv) {
     return report.passed ? 0 : 1;
 }
 
+/// Whether a display is there to open the window on.
+bool displayAvailable() {
+    const char *x11 = std::getenv("DISPLAY");
+    const char *wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 && *x11) || (wayland && *wayland);
+}
+
+/// Opens the window's module, installed under the prefix or beside the program in a build
+/// folder; null with `error` saying why when neither opens.
+void *openWindowModule(std::string &error) {
+    std::error_code ignored;
+    const auto programFolder = std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path();
+    const std::filesystem::path candidates[] = {
+        programFolder.parent_path() / windowModuleInstallFolder / windowModuleFileName,
+        programFolder / windowModuleFileName};
+    error = std::string(windowModuleFileName) + " is not installed beside the program";
+    for (const auto &candidate : candidates) {
+        if (!std::filesystem::exists(candidate, ignored)) continue;
+        if (void *module = dlopen(candidate.c_str(), RTLD_LAZY | RTLD_LOCAL)) return module;
+        error = dlerror();
+    }
+    return nullptr;
+}
+
+template <typename Entry> Entry findEntry(void *module, const char *name, std::string &error) {
+    if (!module) return nullptr;
+    if (void *entry = dlsym(module, name)) return reinterpret_cast<Entry>(entry);
+    error = dlerror();
+    return nullptr;
+}
+
+int runWindowFromModule(int argc, char **argv) {
+    std::string error;
+    const auto run = findEntry<RunWindowEntry>(openWindowModule(error), "halvoraRunWindow", error);
+    if (!run) {
+        std::fprintf(stderr, "Halvora: the window cannot be loaded: %s\n", error.c_str());
+        return 1;
+    }
+    return run(argc, argv);
+}
+
+/// The headless status lines speak the user's language, read from the catalogue the window's
+/// module holds; without it they stay English and the program goes on.
+void useUserLanguage() {
+    std::string error;
+    const auto lookupOfLanguage = findEntry<UserLanguageEntry>(
+        openWindowModule(error), "halvoraUserLanguageLookup", error);
+    char reason[256] = {};
+    const orvane::TranslationLookup lookup =
+        lookupOfLanguage ? lookupOfLanguage(reason, sizeof reason) : nullptr;
+    if (lookup) {
+        orvane::installTranslationLookup(lookup);
+        return;
+    }
+    std::fprintf(stderr, "Halvora: %s; status lines stay English\n",
+                 lookupOfLanguage ? reason : error.c_str());
+}
+
 /// Without a display there is no window to open: say how to work without one.
 int explainHeadlessUse() {
     std::fputs(
@@ -79,7 +138,7 @@ int explainHeadlessUse() {
 
 int main(int argc, char **argv) {
     if (argc < 2)
-        return orvane::displayAvailable() ? orvane::runWindow(argc, argv) : explainHeadlessUse();
+        return displayAvailable() ? runWindowFromModule(argc, argv) : explainHeadlessUse();
     if (argc >= 2) {
         const std::string subcommand = argv[1];
         const std::vector<std::string> rest(argv + 2, argv + argc);
@@ -93,10 +152,7 @@ int main(int argc, char **argv) {
             }
             // Its status lines are the application's, in the user's language; its command-line
             // help and messages stay English.
-            std::string languageError;
-            if (!orvane::useLanguage(orvane::chooseLanguage(), languageError))
-                std::fprintf(stderr, "Halvora: %s; status lines stay English\n",
-                             languageError.c_str());
+            useUserLanguage();
             return orvane::runHeadless(rest, STDIN_FILENO, stdout, stderr);
         }
         if (subcommand == "perform") return orvane::runPerformVerb(rest, stdout, stderr);

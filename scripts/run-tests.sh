@@ -6,10 +6,12 @@ set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
+# Two tests at a time: most of the suite waits on processes, servers and sleeps, and the tests
+# that share an audio server hold a resource lock.
 run_ctest() {
     directory="$1"
     shift
-    (cd "$directory" && ctest --output-on-failure --timeout 600 "$@")
+    (cd "$directory" && ctest --output-on-failure --timeout 600 -j "${HALVORA_TEST_JOBS:-2}" "$@")
 }
 
 echo "== normal build =="

@@ -3,6 +3,7 @@
 #include "core/audiofile/AudioFile.h"
 #include "core/model/Translate.h"
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <csignal>
@@ -73,22 +74,6 @@ void removeAbandonedTemporaries(const fs::path &folder) {
     }
 }
 
-/// A new temporary file in `folder`, opened exclusively and never through a symbolic link.
-int createTemporary(const fs::path &folder, fs::path &temporary) {
-    std::random_device entropy;
-    for (int attempt = 0; attempt < temporaryAttempts; ++attempt) {
-        char random[16];
-        std::snprintf(random, sizeof random, "%08x", static_cast<unsigned>(entropy()));
-        temporary = folder / (std::string(temporaryPrefix) + std::to_string(::getpid()) + "-" +
-                              random + std::string(temporarySuffix));
-        const int descriptor =
-            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (descriptor >= 0 || errno != EEXIST) return descriptor;
-    }
-    errno = EEXIST;
-    return -1;
-}
-
 // The temporary being written, for the signal handler, which may only read plain memory.
 char interruptedTemporary[4096];
 volatile std::sig_atomic_t temporaryInFlight = 0;
@@ -104,7 +89,29 @@ void noteTemporaryInFlight(const fs::path &temporary) {
     const std::string &name = temporary.native();
     if (name.size() >= sizeof interruptedTemporary) return;
     std::memcpy(interruptedTemporary, name.c_str(), name.size() + 1);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     temporaryInFlight = 1;
+}
+
+/// A new temporary file in `folder`, opened exclusively and never through a symbolic link.
+int createTemporary(const fs::path &folder, fs::path &temporary) {
+    std::random_device entropy;
+    for (int attempt = 0; attempt < temporaryAttempts; ++attempt) {
+        char random[16];
+        std::snprintf(random, sizeof random, "%08x", static_cast<unsigned>(entropy()));
+        temporary = folder / (std::string(temporaryPrefix) + std::to_string(::getpid()) + "-" +
+                              random + std::string(temporarySuffix));
+        // Named to the signal handler before it exists: a signal between the open and the
+        // naming would otherwise leave the file behind.
+        noteTemporaryInFlight(temporary);
+        const int descriptor =
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (descriptor >= 0) return descriptor;
+        temporaryInFlight = 0;
+        if (errno != EEXIST) return -1;
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 std::string cannotWrite(const std::string &path, int error) {
@@ -201,7 +208,6 @@ bool writeRenderOutputWith(const std::string &outputPath,
         error = cannotWrite(outputPath, errno);
         return false;
     }
-    noteTemporaryInFlight(temporary);
     errno = 0;
     bool written = write(descriptor) && ::fsync(descriptor) == 0;
     int failure = errno;

@@ -630,12 +630,6 @@ void MainWindow::closeEvent(QCloseEvent *event) {
 
 // --- The program -----------------------------------------------------------------------------
 
-bool displayAvailable() {
-    const char *x11 = std::getenv("DISPLAY");
-    const char *wayland = std::getenv("WAYLAND_DISPLAY");
-    return (x11 && *x11) || (wayland && *wayland);
-}
-
 int runWindow(int argc, char **argv) {
     QApplication program(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Halvora"));

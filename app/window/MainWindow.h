@@ -190,7 +190,5 @@ class MainWindow : public QMainWindow {
 
 /// `Halvora` without arguments: the window over the application, until it is closed.
 int runWindow(int argc, char **argv);
-/// Whether a display is there to open the window on.
-bool displayAvailable();
 
 } // namespace orvane

@@ -179,13 +179,8 @@ void quantiseBlock(const float *samples, std::size_t count, int32_t bits, bool d
     const int64_t full = (int64_t{1} << (bits - 1)) - 1;
     const auto scale = static_cast<double>(full);
     const int shift = 32 - bits;
-    for (std::size_t index = 0; index < count; ++index) {
-        const float sample = samples[index];
-        double value = static_cast<double>(sample) * scale;
-        if (dither) {
-            const auto frame = static_cast<int64_t>(index) / channels;
-            value += triangularNoise(firstFrame + frame, static_cast<int32_t>(index) % channels);
-        }
+    const auto quantise = [&](float sample, double noise) {
+        double value = static_cast<double>(sample) * scale + noise;
         value = std::clamp(value, -scale - 1.0, scale + 1.0);
         auto rounded = static_cast<int64_t>(value);
         const double fraction = value - static_cast<double>(rounded);
@@ -193,8 +188,19 @@ void quantiseBlock(const float *samples, std::size_t count, int32_t bits, bool d
         rounded = std::clamp(rounded, -full, full);
         // Silence stays undithered and what is not a number becomes silence.
         if (sample == 0.0f || !(sample == sample)) rounded = 0;
-        out[index] = static_cast<int32_t>(static_cast<uint32_t>(rounded) << shift);
+        return static_cast<int32_t>(static_cast<uint32_t>(rounded) << shift);
+    };
+    if (!dither) {
+        for (std::size_t index = 0; index < count; ++index) out[index] = quantise(samples[index], 0.0);
+        return;
     }
+    const auto width = static_cast<std::size_t>(channels);
+    for (std::size_t start = 0, frame = 0; start < count; start += width, ++frame)
+        for (std::size_t channel = 0; channel < width && start + channel < count; ++channel)
+            out[start + channel] =
+                quantise(samples[start + channel],
+                         triangularNoise(firstFrame + static_cast<int64_t>(frame),
+                                         static_cast<int32_t>(channel)));
 }
 
 } // namespace

@@ -15,6 +15,10 @@ void installTranslationLookup(TranslationLookup lookup) {
     installedLookup.store(lookup, std::memory_order_release);
 }
 
+TranslationLookup installedTranslationLookup() {
+    return installedLookup.load(std::memory_order_acquire);
+}
+
 std::string translate(const char *context, const char *sourceText) {
     if (const TranslationLookup lookup = installedLookup.load(std::memory_order_acquire)) {
         std::string translated = lookup(context, sourceText, -1);

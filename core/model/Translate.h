@@ -21,6 +21,10 @@ using TranslationLookup = std::string (*)(const char *context, const char *sourc
 /// Installed once at start-up, before any thread that shows texts is started.
 void installTranslationLookup(TranslationLookup lookup);
 
+/// The lookup installed now, so that a catalogue loaded in the window's module can serve the
+/// program's own texts too.
+TranslationLookup installedTranslationLookup();
+
 /// The text the user reads for `sourceText` (English) in `context`: its translation in the
 /// installed catalogue, else the source text itself. Never called on the audio thread.
 std::string translate(const char *context, const char *sourceText);

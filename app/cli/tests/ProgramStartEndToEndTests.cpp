@@ -1,0 +1,64 @@
+// The program as a user starts it: the command-line verbs without the window's libraries, the
+// window from its module.
+#include "app/cli/tests/RunProgram.h"
+#include "core/vst/tests/PrivateXServer.h"
+#include "tests/support/ScopedTestState.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace orvane::testing;
+
+std::string mappingsOf(int pid) {
+    std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+    return {std::istreambuf_iterator<char>(maps), std::istreambuf_iterator<char>()};
+}
+
+bool mapsTheWindow(const std::string &mappings) {
+    return mappings.find("halvora-window.so") != std::string::npos &&
+           mappings.find("libQt6Widgets") != std::string::npos;
+}
+
+TEST(ProgramStart, TheVerbsLoadNoQtAndTheWindowOpensFromItsModule) {
+    const fs::path scratch = makeScratchFolder("program-start");
+    const ScopedEnvironment home("HOME", scratch.string());
+    {
+        // The loader's own trace of every library it opens.
+        const ScopedEnvironment trace("LD_DEBUG", std::string("files"));
+        const ProgramRun run = runHalvora({"--version"}, scratch);
+        EXPECT_EQ(run.exitStatus, 0) << run.errors;
+        ASSERT_NE(run.errors.find("libsndfile"), std::string::npos) << "no loader trace";
+        EXPECT_EQ(run.errors.find("libQt6"), std::string::npos);
+        EXPECT_EQ(run.errors.find("halvora-window.so"), std::string::npos);
+    }
+
+    orvane::vst::testing::PrivateXServer screen;
+    std::string error;
+    ASSERT_TRUE(screen.start(error)) << error;
+    const ScopedEnvironment display("DISPLAY", screen.name());
+    const ScopedEnvironment wayland("WAYLAND_DISPLAY", std::nullopt);
+    const ScopedEnvironment platform("QT_QPA_PLATFORM", std::string("xcb"));
+    const RunningProgram program = startHalvora({}, scratch);
+    std::string mappings;
+    for (int wait = 0; wait < 400 && !mapsTheWindow(mappings); ++wait) {
+        ::usleep(25'000);
+        mappings = mappingsOf(program.pid);
+    }
+    ::kill(program.pid, SIGTERM);
+    const ProgramRun run = finishHalvora(program);
+    EXPECT_TRUE(mapsTheWindow(mappings)) << run.errors;
+    EXPECT_EQ(run.errors.find("cannot be loaded"), std::string::npos) << run.errors;
+    screen.stop();
+    fs::remove_all(scratch);
+}
+
+} // namespace
