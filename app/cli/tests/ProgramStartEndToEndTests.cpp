@@ -1,5 +1,5 @@
-// The program as a user starts it: the command-line verbs without the window's libraries, the
-// window from its module.
+// The program as a user starts it: the command-line verbs without the window's or the network's
+// libraries, the window from its module.
 #include "app/cli/tests/RunProgram.h"
 #include "core/vst/tests/PrivateXServer.h"
 #include "tests/support/ScopedTestState.h"
@@ -28,7 +28,7 @@ bool mapsTheWindow(const std::string &mappings) {
            mappings.find("libQt6Widgets") != std::string::npos;
 }
 
-TEST(ProgramStart, TheVerbsLoadNoQtAndTheWindowOpensFromItsModule) {
+TEST(ProgramStart, TheVerbsLoadNeitherQtNorCurlAndTheWindowOpensFromItsModule) {
     const fs::path scratch = makeScratchFolder("program-start");
     const ScopedEnvironment home("HOME", scratch.string());
     {
@@ -38,6 +38,7 @@ TEST(ProgramStart, TheVerbsLoadNoQtAndTheWindowOpensFromItsModule) {
         EXPECT_EQ(run.exitStatus, 0) << run.errors;
         ASSERT_NE(run.errors.find("libsndfile"), std::string::npos) << "no loader trace";
         EXPECT_EQ(run.errors.find("libQt6"), std::string::npos);
+        EXPECT_EQ(run.errors.find("libcurl"), std::string::npos);
         EXPECT_EQ(run.errors.find("halvora-window.so"), std::string::npos);
     }
 
