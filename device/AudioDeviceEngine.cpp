@@ -1,8 +1,8 @@
 #include "device/AudioDeviceEngine.h"
 
-#include "core/model/RtThread.h"
 #include "core/model/SampleBuffer.h"
 #include "core/model/Translate.h"
+#include "core/rt/RtThread.h"
 #include "device/DeviceSettings.h"
 #include "device/OfflineRender.h"
 

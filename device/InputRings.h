@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/engine/EngineRings.h"
+#include "core/rt/SpscRing.h"
 
 #include <atomic>
 #include <cstdint>
@@ -80,7 +80,7 @@ class CaptureQueue {
     };
     void appendGapsBefore(uint64_t frame, std::vector<float> &out, int32_t channels);
 
-    SpscRing<Gap> gaps;
+    SpscRing<Gap, 1024> gaps;
     std::atomic<uint64_t> pendingGap{0}; // dropped, not yet marked in `gaps`
     Gap nextGap;                         // consumer
     bool haveNextGap = false;            // consumer

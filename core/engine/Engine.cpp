@@ -1,7 +1,7 @@
 #include "core/engine/Engine.h"
 
 #include "core/model/MusicalTime.h"
-#include "core/model/RtThread.h"
+#include "core/rt/RtThread.h"
 
 #include <algorithm>
 #include <cmath>

@@ -15,7 +15,7 @@
 #include "core/engine/TrackWorkers.h"
 #include "core/engine/Transport.h"
 #include "core/model/Project.h"
-#include "core/model/RtPublished.h"
+#include "core/rt/RtPublished.h"
 
 #include <array>
 #include <atomic>

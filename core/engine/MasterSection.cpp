@@ -1,6 +1,6 @@
 #include "core/engine/Engine.h"
 #include "core/model/MusicalTime.h"
-#include "core/model/RtThread.h"
+#include "core/rt/RtThread.h"
 
 #include <algorithm>
 #include <chrono>
