@@ -190,7 +190,7 @@ bool AudioDeviceEngine::openOutput() {
     bufferFrames = backend->bufferFrames();
     outputInterleaved = false;
     sizeRenderBuffers(bufferFrames);
-    monitor.allocate();
+    monitor.allocate(monitorRingFrames);
     allocateInputCaptures();
     loadMeter.reset();
     refreshDeviceLabels();
