@@ -34,7 +34,7 @@ function(halvora_test target)
     if(ARG_COUNT_ALLOCATIONS)
         target_link_libraries(${target} PRIVATE halvora_allocation_counter)
     elseif(TARGET halvora_rt_allocation_trap)
-        target_link_libraries(${target} PRIVATE halvora_rt_allocation_trap halvora_model)
+        target_link_libraries(${target} PRIVATE halvora_rt_allocation_trap halvora_rt)
     endif()
     # One label per executable: gtest_discover_tests cannot pass a list through.
     set(label unit)

@@ -1,8 +1,8 @@
 #include "device/AudioDeviceEngine.h"
 
-#include "core/model/RtThread.h"
 #include "core/model/SampleBuffer.h"
 #include "core/model/Translate.h"
+#include "core/rt/RtThread.h"
 #include "device/DeviceSettings.h"
 #include "device/OfflineRender.h"
 
@@ -190,7 +190,7 @@ bool AudioDeviceEngine::openOutput() {
     bufferFrames = backend->bufferFrames();
     outputInterleaved = false;
     sizeRenderBuffers(bufferFrames);
-    monitor.allocate();
+    monitor.allocate(monitorRingFrames);
     allocateInputCaptures();
     loadMeter.reset();
     refreshDeviceLabels();

@@ -130,7 +130,7 @@ class AudioDeviceEngine final : public DeviceHost {
     int32_t inputPairs = 1;
 
     // --- State -------------------------------------------------------------------------------
-    MonitorRing monitor;
+    LatestFramesRing monitor;
     std::vector<float> monitorScratchLeft, monitorScratchRight;
     Engine &engine;
     std::unique_ptr<AudioBackend> backend; // the output stream and its capture

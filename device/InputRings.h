@@ -1,6 +1,7 @@
 #pragma once
 
-#include "core/engine/EngineRings.h"
+#include "core/rt/LatestFramesRing.h"
+#include "core/rt/SpscRing.h"
 
 #include <atomic>
 #include <cstdint>
@@ -9,41 +10,9 @@
 
 namespace orvane {
 
-/// The latest input, for monitoring and the tempo follower: 65,536 frames per side. One
-/// thread writes (the device's audio thread, which captures the input); any thread may read.
-/// Nothing is allocated after `allocate`, so the writer never allocates.
-class MonitorRing {
-  public:
-    static constexpr uint32_t frameCount = 65536;
-    static constexpr uint32_t slotMask = frameCount - 1;
-
-    /// Main thread, while no device runs.
-    void allocate();
-    bool allocated() const { return left != nullptr; }
-
-    /// Writer. Mono input (channels < 2) feeds both sides; otherwise channels 0 and 1 of the
-    /// interleaved frames. Ignored before `allocate`.
-    void push(const float *samples, int32_t frames, int32_t channels);
-    /// Writer, from separate channel buffers (a null right buffer repeats the left).
-    void pushPlanar(const float *leftInput, const float *rightInput, int32_t frames);
-    /// The `frames` frames ending at the write count; zeros when fewer were written.
-    void pull(float *leftOut, float *rightOut, int32_t frames) const;
-    /// The latest frames interleaved left, right. False when fewer than `frames` frames were
-    /// written, or when the writer lapped the reader while it copied (the copy would be torn).
-    bool readInterleaved(std::vector<float> &out, uint32_t frames) const;
-    uint32_t writeCount() const { return count.load(std::memory_order_acquire); }
-
-  private:
-    // Readers copy while the writer may overwrite: the slots are relaxed atomics (plain moves
-    // on this hardware) and a copy that was lapped is thrown away, as in a sequence lock.
-    std::unique_ptr<std::atomic<float>[]> left;
-    std::unique_ptr<std::atomic<float>[]> right;
-    std::atomic<uint32_t> count{0};
-    void write(uint32_t at, float leftSample, float rightSample) {
-        left[at & slotMask].store(leftSample, std::memory_order_relaxed);
-        right[at & slotMask].store(rightSample, std::memory_order_relaxed);
-    }
-};
+/// Frames per side of the latest input a device keeps (in a `LatestFramesRing`) for
+/// monitoring and the tempo follower.
+inline constexpr uint32_t monitorRingFrames = 65536;
 
 /// Captured input on its way from the audio thread to the main thread, which appends it to
 /// the recording: a fixed ring of interleaved stereo frames for one producer and one consumer.
@@ -80,7 +49,7 @@ class CaptureQueue {
     };
     void appendGapsBefore(uint64_t frame, std::vector<float> &out, int32_t channels);
 
-    SpscRing<Gap> gaps;
+    SpscRing<Gap, 1024> gaps;
     std::atomic<uint64_t> pendingGap{0}; // dropped, not yet marked in `gaps`
     Gap nextGap;                         // consumer
     bool haveNextGap = false;            // consumer

@@ -1,7 +1,7 @@
 #include "device/AudioBackend.h"
 
-#include "core/model/RtThread.h"
 #include "core/model/Translate.h"
+#include "core/rt/RtThread.h"
 
 #include <jack/jack.h>
 #include <jack/midiport.h>

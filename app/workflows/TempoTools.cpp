@@ -175,9 +175,9 @@ bool TempoTools::readFollowerSource(std::vector<float> &samples) {
         if (!engine.readFlashback(std::min(available, window), samples)) return false;
     } else {
         // The monitor ring holds about 1.4 s at 48 kHz: as much of it as was written.
-        const MonitorRing &monitor = services.audio->monitor;
+        const LatestFramesRing &monitor = services.audio->monitor;
         const uint64_t frames =
-            std::min<uint64_t>({window, monitor.writeCount(), MonitorRing::frameCount});
+            std::min<uint64_t>({window, monitor.writeCount(), monitor.capacity()});
         if (frames < followerMinimumFrames ||
             !services.audio->readMonitorInterleaved(samples, static_cast<uint32_t>(frames)))
             return false;

@@ -1,7 +1,7 @@
 #include "core/engine/Engine.h"
 
 #include "core/model/MusicalTime.h"
-#include "core/model/RtThread.h"
+#include "core/rt/RtThread.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,6 +14,13 @@
 namespace orvane {
 
 namespace {
+
+/// Frames of flashback for `seconds` (held to 5..120) at `rate`, at least one.
+uint64_t flashbackFramesFor(double rate, int32_t seconds) {
+    const double seconds5to120 = seconds < 5 ? 5.0 : (seconds > 120 ? 120.0 : seconds);
+    const double frames = rate * seconds5to120;
+    return frames >= 1.0 ? static_cast<uint64_t>(frames) : 1;
+}
 
 /// Flush-to-zero and denormals-are-zero for the span of a block: a decaying tail that
 /// reaches the subnormal range would otherwise cost some processors (and some plug-ins)
@@ -167,9 +174,13 @@ void Engine::prepareToPlay(double newSampleRate, int32_t newBlockSize) {
     publishGraph();
 }
 
-std::shared_ptr<FlashbackRing> Engine::newFlashbackRing(double rate, int32_t seconds) const {
+std::shared_ptr<LatestFramesRing> Engine::newFlashbackRing(double rate, int32_t seconds) const {
     if (!capturesFlashback) return nullptr;
-    return std::make_shared<FlashbackRing>(FlashbackRing::framesFor(rate, seconds));
+    // A reader copies the whole capture while the master keeps arriving: a second of slots
+    // beyond it keeps the writer off the frames being copied.
+    const double oneSecond = rate >= 1.0 ? rate : 1.0;
+    return std::make_shared<LatestFramesRing>(flashbackFramesFor(rate, seconds),
+                                              static_cast<uint64_t>(oneSecond));
 }
 
 void Engine::prepareForDeviceFormat(double newSampleRate, int32_t maxFrames) {

@@ -15,7 +15,7 @@
 #include "core/engine/TrackWorkers.h"
 #include "core/engine/Transport.h"
 #include "core/model/Project.h"
-#include "core/model/RtPublished.h"
+#include "core/rt/RtPublished.h"
 
 #include <array>
 #include <atomic>
@@ -271,7 +271,7 @@ class Engine {
     /// The export's own playhead (rendering thread).
     int64_t offlinePosition = 0;
     /// A new flashback ring for `rate`, or null when this engine captures none.
-    std::shared_ptr<FlashbackRing> newFlashbackRing(double rate, int32_t seconds) const;
+    std::shared_ptr<LatestFramesRing> newFlashbackRing(double rate, int32_t seconds) const;
     /// The export's second thread, from `beginOfflineRender` to `endOfflineRender`.
     std::unique_ptr<TrackWorkers> offlineWorkers;
     /// Frames of the piece being rendered, 0 between blocks (rendering thread).

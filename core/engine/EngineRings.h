@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/rt/SpscRing.h"
+
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -157,48 +159,9 @@ static_assert(sizeof(Notification) == 24 && offsetof(Notification, id) == 8 &&
                   offsetof(Notification, value) == 16,
               "notification slots are 24 bytes");
 
-/// Fixed ring of 1024 slots for exactly one producer thread and one consumer thread.
-/// It is empty when the indices are equal and full when one more push would make them
-/// equal, so it holds at most 1023 entries; a push into a full ring drops the entry.
-template <typename Slot> class SpscRing {
-  public:
-    static constexpr uint64_t slotCount = 1024;
-    static constexpr uint64_t indexMask = slotCount - 1;
-
-    /// Producer side. Returns false when the ring was full and the entry was dropped.
-    bool push(const Slot &slot) {
-        const uint64_t write = writeIndex.load(std::memory_order_relaxed);
-        const uint64_t next = (write + 1) & indexMask;
-        if (next == readIndex.load(std::memory_order_acquire)) return false;
-        slots[write] = slot;
-        writeIndex.store(next, std::memory_order_release);
-        return true;
-    }
-
-    /// Consumer side. Returns false when the ring is empty.
-    bool pop(Slot &slot) {
-        const uint64_t read = readIndex.load(std::memory_order_relaxed);
-        if (read == writeIndex.load(std::memory_order_acquire)) return false;
-        slot = slots[read];
-        readIndex.store((read + 1) & indexMask, std::memory_order_release);
-        return true;
-    }
-
-    /// Entries waiting; exact only when called from one of the two sides.
-    uint64_t size() const {
-        return (writeIndex.load(std::memory_order_acquire) -
-                readIndex.load(std::memory_order_acquire)) &
-               indexMask;
-    }
-
-  private:
-    std::array<Slot, slotCount> slots{};
-    std::atomic<uint64_t> readIndex{0};
-    std::atomic<uint64_t> writeIndex{0};
-};
-
-using RequestRing = SpscRing<Request>;
-using NotificationRing = SpscRing<Notification>;
+/// 1,023 requests from one producer, or notifications from one block, wait at most.
+using RequestRing = SpscRing<Request, 1024>;
+using NotificationRing = SpscRing<Notification, 1024>;
 
 /// Every thread that sends requests owns one ring; the audio thread drains them in this
 /// order at the top of every block, so no two producers ever share a ring's write index.

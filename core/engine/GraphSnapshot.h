@@ -2,6 +2,7 @@
 
 #include "core/engine/ResidentFloats.h"
 #include "core/model/Project.h"
+#include "core/rt/LatestFramesRing.h"
 #include "core/stock/Compressor.h"
 #include "core/stock/Delay.h"
 #include "core/stock/MasteringProcessor.h"
@@ -75,25 +76,6 @@ struct StockInsertChain {
 struct MasterRenderState {
     stock::ParametricEq8 eq;
     stock::MasteringProcessor mastering;
-};
-
-/// The always-on capture of the master. Samples are atomics so that the main thread may
-/// read while the audio thread writes; a reader may see frames of different blocks.
-struct FlashbackRing {
-    explicit FlashbackRing(uint64_t frames)
-        : capacity(frames), left(std::make_unique<std::atomic<float>[]>(frames)),
-          right(std::make_unique<std::atomic<float>[]>(frames)) {}
-    /// Frames for `seconds` (held to 5..120) at `rate`, at least one.
-    static uint64_t framesFor(double rate, int32_t seconds) {
-        const double seconds5to120 = seconds < 5 ? 5.0 : (seconds > 120 ? 120.0 : seconds);
-        const double frames = rate * seconds5to120;
-        return frames >= 1.0 ? static_cast<uint64_t>(frames) : 1;
-    }
-    const uint64_t capacity;
-    std::unique_ptr<std::atomic<float>[]> left;
-    std::unique_ptr<std::atomic<float>[]> right;
-    std::atomic<uint64_t> writePos{0};
-    std::atomic<uint64_t> filled{0};
 };
 
 /// Peak meter of one track, written by the audio thread, read by the main thread.
@@ -188,7 +170,7 @@ struct GraphSnapshot {
     DspStates live;
     /// What the running export renders with; empty when no export runs.
     DspStates exportStates;
-    std::shared_ptr<FlashbackRing> flashback;
+    std::shared_ptr<LatestFramesRing> flashback;
     /// Parallel to `tracks`; the main thread copies these into the project for display.
     std::unique_ptr<TrackMeter[]> trackMeters;
     std::shared_ptr<RenderScratch> scratch;

@@ -28,18 +28,10 @@ void MasterMeters::updateRt(double sampleRate, const float *left, const float *r
     loudness.store(std::clamp(reading, -70.0f, 0.0f), std::memory_order_relaxed);
 }
 
-void pushFlashbackRt(FlashbackRing &ring, const float *left, const float *right, int32_t frames) {
-    if (!left || !right || frames < 1 || ring.capacity == 0) return;
-    uint64_t write = ring.writePos.load(std::memory_order_relaxed);
-    for (int32_t i = 0; i < frames; ++i) {
-        ring.left[write].store(left[i], std::memory_order_relaxed);
-        ring.right[write].store(right[i], std::memory_order_relaxed);
-        write = (write + 1) % ring.capacity;
-    }
-    const uint64_t filled = ring.filled.load(std::memory_order_relaxed);
-    ring.filled.store(std::min(filled + static_cast<uint64_t>(frames), ring.capacity),
-                      std::memory_order_release);
-    ring.writePos.store(write, std::memory_order_release);
+void pushFlashbackRt(LatestFramesRing &ring, const float *left, const float *right,
+                     int32_t frames) {
+    if (!left || !right) return;
+    ring.pushPlanar(left, right, frames);
 }
 
 } // namespace orvane

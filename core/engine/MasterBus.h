@@ -22,6 +22,6 @@ struct MasterMeters {
 };
 
 /// Appends one block of the master to the flashback capture.
-void pushFlashbackRt(FlashbackRing &ring, const float *left, const float *right, int32_t frames);
+void pushFlashbackRt(LatestFramesRing &ring, const float *left, const float *right, int32_t frames);
 
 } // namespace orvane

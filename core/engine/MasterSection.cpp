@@ -1,6 +1,6 @@
 #include "core/engine/Engine.h"
 #include "core/model/MusicalTime.h"
-#include "core/model/RtThread.h"
+#include "core/rt/RtThread.h"
 
 #include <algorithm>
 #include <chrono>
@@ -48,28 +48,23 @@ void Engine::renderMetronomeRt(const GraphSnapshot &snapshot, float *const *chan
 
 uint64_t Engine::flashbackAvailableSamples() const {
     std::lock_guard lock(projectMutex);
-    const FlashbackRing *ring = snapshotBuilder.flashback.get();
-    if (!ring) return 0;
-    return std::min(ring->capacity, ring->filled.load(std::memory_order_acquire));
+    const LatestFramesRing *ring = snapshotBuilder.flashback.get();
+    return ring ? ring->available() : 0;
 }
 
 bool Engine::readFlashback(uint64_t frames, std::vector<float> &out) const {
-    std::shared_ptr<FlashbackRing> ring;
+    std::shared_ptr<LatestFramesRing> ring;
     {
         std::lock_guard lock(projectMutex);
         ring = snapshotBuilder.flashback;
     }
-    if (frames == 0 || !ring || ring->capacity == 0) return false;
-    if (ring->filled.load(std::memory_order_acquire) < frames) return false;
-    out.resize(static_cast<std::size_t>(frames) * 2);
-    const uint64_t write = ring->writePos.load(std::memory_order_acquire);
-    for (uint64_t i = 0; i < frames; ++i) {
-        const uint64_t index = (write - frames + ring->capacity + i) % ring->capacity;
-        out[static_cast<std::size_t>(2 * i)] = ring->left[index].load(std::memory_order_relaxed);
-        out[static_cast<std::size_t>(2 * i + 1)] =
-            ring->right[index].load(std::memory_order_relaxed);
-    }
-    return true;
+    if (frames == 0 || !ring || ring->available() < frames) return false;
+    // The ring refuses a copy the master lapped; its headroom makes that rare, and a new copy
+    // is as recent as the refused one would have been.
+    constexpr int attempts = 4;
+    for (int attempt = 0; attempt < attempts; ++attempt)
+        if (ring->readInterleaved(out, frames)) return true;
+    return false;
 }
 
 void Engine::resizeFlashbackBuffer(int32_t seconds) {

@@ -38,7 +38,7 @@ struct RenderContext {
     const LiveMidiState *liveMidi = nullptr;
     /// Null in an export, which leaves the live meters and the flashback capture alone.
     MasterMeters *meters = nullptr;
-    FlashbackRing *flashback = nullptr;
+    LatestFramesRing *flashback = nullptr;
     /// Where a track that produces a non-finite sample is reported; the notification ring is
     /// fed only by the thread that holds the rendering slot, which is the caller.
     NotificationRing *notifications = nullptr;

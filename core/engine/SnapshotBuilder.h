@@ -35,7 +35,7 @@ class SnapshotBuilder {
     void endExport() { exporting.reset(); }
     bool exportRunning() const { return exporting != nullptr; }
 
-    std::shared_ptr<FlashbackRing> flashback;
+    std::shared_ptr<LatestFramesRing> flashback;
 
   private:
     struct StateSet {

@@ -1,6 +1,6 @@
 #include "core/engine/TrackWorkers.h"
 
-#include "core/model/RtThread.h"
+#include "core/rt/RtThread.h"
 
 #include <algorithm>
 

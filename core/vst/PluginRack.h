@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/model/Project.h"
-#include "core/model/RtPublished.h"
+#include "core/rt/RtPublished.h"
 #include "core/vst/Deadline.h"
 #include "core/vst/PluginDescription.h"
 #include "core/vst/PluginScanner.h"

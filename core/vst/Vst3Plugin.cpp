@@ -1,5 +1,6 @@
 #include "core/vst/Vst3Plugin.h"
 
+#include "core/rt/SpscRing.h"
 #include "core/vst/PluginSandboxController.h"
 #include "core/vst/PluginScanner.h"
 #include "core/vst/SandboxProtocol.h"
@@ -148,33 +149,7 @@ Event noteOnEvent(const NoteOn &note) {
 // allocate or lock, so they wait here for the main thread. One producer (the thread inside
 // `process`, which holds the instance's processing lock) and one consumer (the main thread).
 // A full queue drops the newest edit.
-class ProcessEditQueue {
-  public:
-    bool push(uint32_t id, float value) {
-        size_t write = written.load(std::memory_order_relaxed);
-        if (write - read.load(std::memory_order_acquire) >= capacity) return false;
-        entries[write % capacity] = {id, value};
-        written.store(write + 1, std::memory_order_release);
-        return true;
-    }
-    template <class Visitor> size_t drain(Visitor &&visit) {
-        size_t taken = 0;
-        size_t next = read.load(std::memory_order_relaxed);
-        while (next != written.load(std::memory_order_acquire)) {
-            ParameterValue entry = entries[next % capacity];
-            read.store(++next, std::memory_order_release);
-            visit(entry.id, entry.value);
-            ++taken;
-        }
-        return taken;
-    }
-
-  private:
-    static constexpr size_t capacity = 256;
-    std::array<ParameterValue, capacity> entries{};
-    std::atomic<size_t> written{0};
-    std::atomic<size_t> read{0};
-};
+using ProcessEditQueue = SpscRing<ParameterValue, 256>;
 
 // The instance whose plug-in `process` runs on this thread, if any.
 thread_local const void *instanceInProcess = nullptr;
@@ -700,7 +675,7 @@ bool Vst3Plugin::loadInProcess(const std::string &path, const std::string &uid) 
                 // for the main thread: the audio thread neither allocates nor takes the lock
                 // it already holds.
                 if (instanceInProcess == impl.get())
-                    impl->processEdits.push(id, static_cast<float>(value));
+                    impl->processEdits.push({id, static_cast<float>(value)});
                 else
                     rememberParameter(id, static_cast<float>(value));
             }));
@@ -1009,7 +984,7 @@ bool Vst3Plugin::setParameterNormalized(uint32_t id, float value) {
 
 size_t Vst3Plugin::collectProcessEdits() {
     return impl->processEdits.drain(
-        [this](uint32_t id, float value) { rememberParameter(id, value); });
+        [this](const ParameterValue &edit) { rememberParameter(edit.id, edit.value); });
 }
 
 float Vst3Plugin::getParameterNormalized(uint32_t id) {

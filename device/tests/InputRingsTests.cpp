@@ -20,64 +20,6 @@ std::vector<float> ramp(int32_t frames, float from, int32_t channels = 1) {
     return samples;
 }
 
-TEST(MonitorRing, NothingIsKeptBeforeItIsAllocated) {
-    MonitorRing ring;
-    const auto input = ramp(16, 1.0f);
-    ring.push(input.data(), 16, 1);
-    EXPECT_EQ(ring.writeCount(), 0u);
-    std::vector<float> left(16, 9.0f), right(16, 9.0f), out;
-    ring.pull(left.data(), right.data(), 16);
-    EXPECT_EQ(left, std::vector<float>(16, 0.0f));
-    EXPECT_FALSE(ring.readInterleaved(out, 16));
-}
-
-TEST(MonitorRing, MonoFeedsBothSidesAndStereoKeepsTheFirstTwoChannels) {
-    MonitorRing ring;
-    ring.allocate();
-    const auto mono = ramp(4, 1.0f);
-    ring.push(mono.data(), 4, 1);
-    const auto wide = ramp(4, 10.0f, 3);
-    ring.push(wide.data(), 4, 3);
-    std::vector<float> out;
-    ASSERT_TRUE(ring.readInterleaved(out, 8));
-    EXPECT_EQ(out, (std::vector<float>{1, 1, 2, 2, 3, 3, 4, 4, 10, 10.5f, 11, 11.5f, 12, 12.5f, 13,
-                                       13.5f}));
-}
-
-TEST(MonitorRing, PullGivesTheLatestFramesOrSilenceWhenTooFewWereWritten) {
-    MonitorRing ring;
-    ring.allocate();
-    const auto input = ramp(100, 0.0f);
-    ring.pushPlanar(input.data(), nullptr, 100);
-    std::vector<float> left(10), right(10), out;
-    ring.pull(left.data(), right.data(), 10);
-    EXPECT_EQ(left, ramp(10, 90.0f));
-    EXPECT_EQ(right, left);
-    std::vector<float> many(512, 7.0f), alsoMany(512, 7.0f);
-    ring.pull(many.data(), alsoMany.data(), 512);
-    EXPECT_EQ(many, std::vector<float>(512, 0.0f));
-    EXPECT_FALSE(ring.readInterleaved(out, 512));
-}
-
-TEST(MonitorRing, WrapsAroundItsSixtyFiveThousandSlots) {
-    MonitorRing ring;
-    ring.allocate();
-    const int32_t block = 4096;
-    float next = 0.0f;
-    for (int i = 0; i < 20; ++i) { // 81,920 frames: past the end once
-        const auto input = ramp(block, next);
-        const auto right = ramp(block, -next);
-        ring.pushPlanar(input.data(), right.data(), block);
-        next += block;
-    }
-    std::vector<float> out;
-    ASSERT_TRUE(ring.readInterleaved(out, 3));
-    const float lastStart = next - block;
-    EXPECT_EQ(out, (std::vector<float>{next - 3, -lastStart + 4093, next - 2, -lastStart + 4094,
-                                       next - 1, -lastStart + 4095}));
-    EXPECT_FALSE(ring.readInterleaved(out, MonitorRing::frameCount + 1));
-}
-
 TEST(CaptureQueue, HandsOverStereoOrTheLeftSideInOrder) {
     CaptureQueue queue;
     queue.allocate();

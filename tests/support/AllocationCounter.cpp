@@ -61,4 +61,4 @@ uint64_t AllocationScope::frees() const { return freeCount; }
 
 } // namespace orvane::testing
 
-#include "core/model/GlobalAllocationFunctions.inc"
+#include "core/rt/GlobalAllocationFunctions.inc"

@@ -134,7 +134,7 @@ TEST_F(TempoToolsTest, TheFollowerTracksTheMasterOrTheInputOncePerSecondOfTicks)
     tools.toggleTempoFollowerInput();
     EXPECT_EQ(rig.ui.lastStatus(), "Tempo Follow: вход (монитор)");
     AudioDeviceEngine &audio = rig.application().audio();
-    audio.monitor.allocate(); // what a running input does
+    audio.monitor.allocate(monitorRingFrames); // what a running input does
     const auto input = clickTrack(150.0, 2.0, rate, 2);
     audio.pushMonitorSamples(input.data(), static_cast<int32_t>(input.size() / 2), 2);
     for (int second = 0; second < 12; ++second)

@@ -94,6 +94,98 @@ TEST(EnginePublication, SnapshotCarriesTheDocumentSettings) {
     EXPECT_EQ(engine.currentMeter(), (TimeSignature{5, 4}));
 }
 
+// Every stored setting the renderers read reaches the snapshot: each row varies one away
+// from its default, and the snapshot must hold the varied value, not the default.
+namespace {
+
+struct CarriedSetting {
+    const char *name;
+    void (*vary)(Project &);
+    bool (*carried)(const Project &, const GraphSnapshot &);
+};
+
+const CarriedSetting carriedSettings[] = {
+    {"rows", [](Project &p) { p.session.rows = 3; },
+     [](const Project &p, const GraphSnapshot &s) { return s.rows == p.session.rows; }},
+    {"cols", [](Project &p) { p.session.cols = 5; },
+     [](const Project &p, const GraphSnapshot &s) { return s.cols == p.session.cols; }},
+    {"launchQuantize", [](Project &p) { p.session.launchQuantize = LaunchQuantize::EightBars; },
+     [](const Project &p, const GraphSnapshot &s) {
+         return s.launchQuantize == p.session.launchQuantize;
+     }},
+    {"scenes",
+     [](Project &p) {
+         p.session.scenes.push_back(Scene{1, "Intro", {}});
+     },
+     [](const Project &p, const GraphSnapshot &s) { return s.scenes == p.session.scenes; }},
+    {"tempoBpm", [](Project &p) { p.tempoBpm = 97.0; },
+     [](const Project &p, const GraphSnapshot &s) { return s.tempoBpm == p.tempoBpm; }},
+    {"timeSignature",
+     [](Project &p) {
+         p.timeSignature = {5, 4};
+     },
+     [](const Project &p, const GraphSnapshot &s) { return s.timeSignature == p.timeSignature; }},
+    {"tempoMarkers",
+     [](Project &p) {
+         p.tempoMarkers = {{96000, 140.0}, {0, 80.0}};
+     },
+     [](const Project &p, const GraphSnapshot &s) { return s.tempoMarkers == p.tempoMarkers; }},
+    {"meterMarkers",
+     [](Project &p) {
+         p.meterMarkers = {{48000, 3, 4}};
+     },
+     [](const Project &p, const GraphSnapshot &s) { return s.meterMarkers == p.meterMarkers; }},
+    {"controlRoom",
+     [](Project &p) {
+         p.controlRoom = {0.5f, 0.25f, true, true, false};
+     },
+     [](const Project &p, const GraphSnapshot &s) { return s.controlRoom == p.controlRoom; }},
+    {"masterEq", [](Project &p) { p.masterEq.bands[3].gainDb = 4.5f; },
+     [](const Project &p, const GraphSnapshot &s) { return s.masterEq == p.masterEq; }},
+    {"mastering", [](Project &p) { p.mastering.loudness = 0.7f; },
+     [](const Project &p, const GraphSnapshot &s) { return s.mastering == p.mastering; }},
+    {"metronomeVolume", [](Project &p) { p.metronomeVolume = 0.3f; },
+     [](const Project &p, const GraphSnapshot &s) {
+         return s.metronomeVolume == p.metronomeVolume;
+     }},
+    {"expressionMaps",
+     [](Project &p) {
+         p.expressionMaps = {ExpressionMap{"Strings", {{"Pizz", 24, 0.8f, 0, 0}}}};
+     },
+     [](const Project &p, const GraphSnapshot &s) { return s.expressionMaps == p.expressionMaps; }},
+    {"scalaCents", [](Project &p) { p.scalaCents[4] = -13.7f; },
+     [](const Project &p, const GraphSnapshot &s) { return s.scalaCents == p.scalaCents; }},
+    {"scaleRoot", [](Project &p) { p.scaleRoot = 7; },
+     [](const Project &p, const GraphSnapshot &s) { return s.scaleRoot == p.scaleRoot; }},
+    {"scaleMinor", [](Project &p) { p.scaleMinor = true; },
+     [](const Project &p, const GraphSnapshot &s) { return s.scaleMinor == p.scaleMinor; }},
+    {"kbmDegrees",
+     [](Project &p) {
+         p.kbmDegrees = {0, 2, 4};
+     },
+     [](const Project &p, const GraphSnapshot &s) { return s.kbmDegrees == p.kbmDegrees; }},
+};
+
+} // namespace
+
+TEST(EnginePublication, EveryStoredSettingTheRenderersReadReachesTheSnapshot) {
+    Engine engine;
+    const Project defaults;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        for (const CarriedSetting &setting : carriedSettings)
+            setting.vary(engine.project);
+    }
+    engine.publishGraph();
+    const auto snapshot = engine.currentGraph();
+    std::lock_guard lock(engine.projectMutex);
+    for (const CarriedSetting &setting : carriedSettings) {
+        EXPECT_TRUE(setting.carried(engine.project, *snapshot)) << setting.name;
+        EXPECT_FALSE(setting.carried(defaults, *snapshot))
+            << setting.name << " must differ from its default for the check to mean anything";
+    }
+}
+
 TEST(EnginePublication, PreparedTracksGetDelayLinesThatReleaseDrops) {
     Engine engine;
     {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/model/RtPublished.h"
+#include "core/rt/RtPublished.h"
 
 #include <atomic>
 #include <cstdint>

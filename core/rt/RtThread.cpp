@@ -1,4 +1,4 @@
-#include "core/model/RtThread.h"
+#include "core/rt/RtThread.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // the tests that do not count allocations themselves: an allocation or a free on a thread a
 // device is rendering on aborts with a message, so a real-time fault shows the first time it
 // happens rather than as an occasional click.
-#include "core/model/RtThread.h"
+#include "core/rt/RtThread.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -38,4 +38,4 @@ void release(void *memory) {
 
 } // namespace
 
-#include "core/model/GlobalAllocationFunctions.inc"
+#include "core/rt/GlobalAllocationFunctions.inc"
