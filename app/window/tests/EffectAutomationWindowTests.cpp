@@ -30,26 +30,10 @@ namespace {
 
 constexpr double songBeats = 16.0;
 
-class EffectAutomationTest : public ::testing::Test {
+class EffectAutomationTest : public WindowTest {
   protected:
-    WindowLanguage english{Language::English};
-    WindowTestHarness harness{"effect-automation"};
-    MainWindow &window = harness.window();
-    TimelineView &timeline = window.timeline();
-    Engine &engine = harness.application().engine();
-    OVMainView &view = harness.application().view();
+    EffectAutomationTest() : WindowTest("effect-automation", Language::English) {}
 
-    void SetUp() override {
-        window.resize(1280, 800);
-        window.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&window)) << "keys reach an active window only";
-    }
-    std::shared_ptr<Track> track(const std::string &name) {
-        std::lock_guard lock(engine.projectMutex);
-        for (const auto &candidate : engine.project.tracks)
-            if (candidate->name == name) return candidate;
-        return nullptr;
-    }
     /// The song's first four bars as the export renders them, both channels interleaved.
     std::vector<float> exported() {
         std::vector<float> mix;
