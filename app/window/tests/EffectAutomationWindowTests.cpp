@@ -148,3 +148,72 @@ TEST_F(EffectAutomationTest, TheCompressorsThresholdSetInItsPanelAndDrawnInItsLa
     view.undoEdit();
     EXPECT_EQ(midi->inserts[0].automParamId, 0u);
 }
+
+TEST_F(EffectAutomationTest, TheAutomatedSliderFollowsThePlayheadUnlessTheUserHoldsIt) {
+    const auto midi = track("MIDI 1");
+    ASSERT_NE(midi, nullptr);
+    window.showTab(MainWindow::MixerTab);
+    auto &mixer = static_cast<MixerPanel &>(window.mixerPanel());
+    mixer.selectChannel(midi->id);
+    whenMenuShows(QStringLiteral("Stock Compressor"));
+    QTest::mouseClick(button(mixer, QStringLiteral("+ Stock")), Qt::LeftButton);
+    ASSERT_EQ(midi->inserts.size(), 1u);
+    QSlider *threshold = mixer.effectSettings()->slider(0);
+    ASSERT_NE(threshold, nullptr);
+    // The threshold's lane: 0 dB (the top) on beat 4, falling to -60 dB by beat 8.
+    view.executeEdit(std::make_unique<SetAutomationPointCommand>(midi->id, insertAutomationLane(0),
+                                                                 engine.beatsToSamples(4.0), 1.0f));
+    view.executeEdit(std::make_unique<SetAutomationPointCommand>(midi->id, insertAutomationLane(0),
+                                                                 engine.beatsToSamples(8.0), 0.0f));
+    const auto locateAt = [&](double beats) {
+        const int64_t position = engine.beatsToSamples(beats);
+        window.locate(position);
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return engine.transport.playhead.load() == position; }, 3000));
+        window.tick();
+    };
+
+    // Located while stopped, the slider shows the lane's value there.
+    const struct {
+        double beat;
+        int step;
+    } located[] = {{0.0, 1000}, {4.0, 1000}, {6.0, 500}, {8.0, 0}, {12.0, 0}};
+    for (const auto &[beat, step] : located) {
+        locateAt(beat);
+        EXPECT_NEAR(threshold->value(), step, 2) << "at beat " << beat;
+    }
+
+    // Playing down the ramp, it falls on its own.
+    locateAt(4.0);
+    view.play();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            window.tick();
+            return threshold->value() < 990;
+        },
+        5000));
+    view.stop();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !engine.transport.playing.load(); }, 3000));
+
+    // Held by the hand, the slider stays where the hand put it; let go, the lane shows again.
+    locateAt(6.0);
+    QStyleOptionSlider handleOption;
+    handleOption.initFrom(threshold);
+    handleOption.orientation = Qt::Horizontal;
+    handleOption.minimum = threshold->minimum();
+    handleOption.maximum = threshold->maximum();
+    handleOption.sliderPosition = threshold->value();
+    handleOption.sliderValue = threshold->value();
+    const QPoint handle =
+        threshold->style()
+            ->subControlRect(QStyle::CC_Slider, &handleOption, QStyle::SC_SliderHandle, threshold)
+            .center();
+    QTest::mousePress(threshold, Qt::LeftButton, {}, handle);
+    QTest::mouseMove(threshold, QPoint(threshold->width() - 2, handle.y()));
+    window.tick();
+    EXPECT_EQ(threshold->value(), threshold->maximum()) << "the hand keeps the slider";
+    QTest::mouseRelease(threshold, Qt::LeftButton, {}, QPoint(threshold->width() - 2, handle.y()));
+    window.tick();
+    EXPECT_NEAR(threshold->value(), 500, 2) << "the lane drives the setting again";
+    saveScreenshot(mixer, "compressor-threshold-follows-lane");
+}
