@@ -66,8 +66,8 @@
         <translation>Automation: %1</translation>
     </message>
     <message>
-        <source>Automation: %1 · Shift point</source>
-        <translation>Автоматизация: %1 · Shift — точка</translation>
+        <source>Automation: %1 · Shift point · Alt+Shift clip</source>
+        <translation>Автоматизация: %1 · Shift — точка · Alt+Shift — клип</translation>
     </message>
 </context>
 <context>

@@ -847,8 +847,7 @@ bool TimelineView::pressAutomation(QPointF point, Qt::KeyboardModifiers modifier
         return true;
     }
     const int64_t position = snapped(samplesAtX(point.x()), !(modifiers & Qt::ShiftModifier));
-    if ((modifiers & Qt::AltModifier) && (modifiers & Qt::ShiftModifier) &&
-        !insertIndexOfLane(hit->lane)) {
+    if ((modifiers & Qt::AltModifier) && (modifiers & Qt::ShiftModifier)) {
         // Alt+Shift: an automation clip of one bar, as the lane's status line says.
         edit(std::make_unique<AddAutomationClipCommand>(hit->trackId, hit->lane, position,
                                                         app.engine().barLengthSamples()));
