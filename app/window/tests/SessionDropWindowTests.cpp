@@ -31,6 +31,11 @@ namespace {
 class SessionDropTest : public WindowTest {
   protected:
     SessionDropTest() : WindowTest("session-drops", Language::English) {}
+    void SetUp() override {
+        WindowTest::SetUp();
+        // The window's tick brings the grid up to the project, as it does on screen.
+        window.tick();
+    }
 
     SessionPanel &panel = static_cast<SessionPanel &>(window.sessionPanel());
     QWidget &grid = *panel.gridWidget();
