@@ -66,8 +66,8 @@
         <translation>Automation: %1</translation>
     </message>
     <message>
-        <source>Automation: %1 · Shift point</source>
-        <translation>Автоматизация: %1 · Shift — точка</translation>
+        <source>Automation: %1 · Shift point · Alt+Shift clip</source>
+        <translation>Автоматизация: %1 · Shift — точка · Alt+Shift — клип</translation>
     </message>
 </context>
 <context>
@@ -612,6 +612,10 @@
         <source>Copy to Session</source>
         <translation>Копировать в сессию</translation>
     </message>
+    <message>
+        <source>Import to Slot</source>
+        <translation>Импорт в слот</translation>
+    </message>
 </context>
 <context>
     <name>Diagnostics</name>
@@ -1038,6 +1042,14 @@ Report: %3</source>
             <numerusform>Добавлено %n файла на дорожку</numerusform>
             <numerusform>Добавлено %n файлов на дорожку</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>The slot cannot take this file</source>
+        <translation>Этот файл нельзя поместить в слот</translation>
+    </message>
+    <message>
+        <source>Imported %1 into the slot</source>
+        <translation>%1 импортирован в слот</translation>
     </message>
 </context>
 <context>

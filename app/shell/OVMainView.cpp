@@ -11,6 +11,7 @@
 #include "core/audiofile/AudioFile.h"
 #include "core/commands/ImportAudioCommand.h"
 #include "core/commands/ImportMidiCommand.h"
+#include "core/commands/SessionCommands.h"
 #include "core/model/MusicalTime.h"
 #include "core/model/Translate.h"
 #include "core/vst/PluginRack.h"
@@ -790,6 +791,95 @@ LongJob OVMainView::prepareDropImport(const std::vector<std::string> &paths, uin
                                   else if (!imports.empty() || !midiImported)
                                       dropDecodedFiles(imports, trackId, startSamples);
                               });
+}
+
+namespace {
+
+/// Every note of the file's tracks in one clip from its start, as a slot plays one clip.
+std::optional<Clip> midiClipOf(const midifile::MidiImport &plan, const std::string &name) {
+    if (plan.tracks.empty()) return std::nullopt;
+    Clip clip = plan.tracks.front().clip;
+    for (std::size_t index = 1; index < plan.tracks.size(); ++index) {
+        const Clip &other = plan.tracks[index].clip;
+        clip.notes.insert(clip.notes.end(), other.notes.begin(), other.notes.end());
+        clip.length = std::max(clip.length, other.length);
+    }
+    std::stable_sort(clip.notes.begin(), clip.notes.end(),
+                     [](const MidiNote &a, const MidiNote &b) { return a.start < b.start; });
+    clip.kind = ClipKind::Midi;
+    clip.name = name;
+    return clip;
+}
+
+} // namespace
+
+LongJob OVMainView::prepareSessionCellImport(const std::string &path, uint64_t trackId, int32_t row,
+                                             int32_t column) {
+    struct Reading {
+        std::string path;
+        bool midi = false;
+        AudioImport audio;
+        midifile::MidiFile file;
+        std::string error;
+        bool read = false;
+    };
+    auto task = std::make_shared<Reading>();
+    task->path = path;
+    task->midi = isMidiFileName(path);
+    LongJob job;
+    job.title = translate("OVMainView", "Importing audio…");
+    job.cancellable = false;
+    job.perform = [task, rate = engine.sampleRate.load()](JobControl &) {
+        if (task->midi) {
+            task->read = midifile::readMidiFileAt(task->path, task->file, task->error);
+            return;
+        }
+        task->audio = decodeAudioForImport(task->path, rate);
+        task->read = task->audio.decoded;
+        task->error = task->audio.error;
+    };
+    job.finish = [this, task, trackId, row, column, generation = engine.projectGeneration.load()] {
+        if (engine.projectGeneration.load() != generation) {
+            showStatus(translate("OVMainView", "Import cancelled"));
+            return;
+        }
+        const std::string fileName = fs::path(task->path).filename().string();
+        if (!task->read) {
+            showStatus(fileName + ": " + task->error);
+            return;
+        }
+        std::optional<Clip> clip;
+        const std::string name = fs::path(task->path).stem().string();
+        if (task->midi) {
+            std::lock_guard lock(engine.projectMutex);
+            clip = midiClipOf(midifile::planMidiImport(task->file, engine.project, false), name);
+        } else {
+            clip.emplace();
+            clip->kind = ClipKind::Audio;
+            clip->name = name;
+            clip->audio = task->audio.audio.samples;
+            clip->channels = task->audio.audio.channels;
+            clip->length = task->audio.audio.frames;
+        }
+        if (!clip) {
+            showStatus(translate("OVMainView", "The MIDI file has no notes"));
+            return;
+        }
+        bool fits = false;
+        {
+            std::lock_guard lock(engine.projectMutex);
+            fits =
+                ImportToSessionCellCommand::cellTakes(engine.project, trackId, row, column, *clip);
+        }
+        if (!fits) {
+            showStatus(translate("OVMainView", "The slot cannot take this file"));
+            return;
+        }
+        executeEdit(
+            std::make_unique<ImportToSessionCellCommand>(trackId, row, column, std::move(*clip)));
+        showStatus(withArguments(translate("OVMainView", "Imported %1 into the slot"), {fileName}));
+    };
+    return job;
 }
 
 void OVMainView::dropFiles(const std::vector<std::string> &paths, uint64_t trackId,

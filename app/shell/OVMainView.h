@@ -149,6 +149,11 @@ class OVMainView {
     /// Decodes the dropped files that can be imported and places them as `dropDecodedFiles`.
     LongJob prepareDropImport(const std::vector<std::string> &paths, uint64_t trackId,
                               int64_t startSamples);
+    /// Reads the audio or MIDI file at `path` (decoded, or its notes gathered into one clip)
+    /// and places it in the free session cell (`row`, launcher `column`) of `trackId` as one
+    /// undoable step; the status says why when it cannot.
+    LongJob prepareSessionCellImport(const std::string &path, uint64_t trackId, int32_t row,
+                                     int32_t column);
     /// Places decoded files as the import command does: each on a new audio track at the
     /// playhead, reporting how many made it.
     void placeImportedFiles(const std::vector<AudioImport> &imports);

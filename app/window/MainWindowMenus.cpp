@@ -282,6 +282,9 @@ void MainWindow::buildToolbar() {
     tabs->addTab(tr("Session"));
     tabs->addTab(tr("Mixer"));
     tabs->setToolTip(tr("Pages: Ctrl+1, Ctrl+2, Ctrl+3"));
+    // A clip or file held over a tab opens its page after a moment, to be dropped there.
+    tabs->setAcceptDrops(true);
+    tabs->setChangeCurrentOnDrag(true);
     connect(tabs, &QTabBar::currentChanged, this,
             [this](int index) { pages->setCurrentIndex(index); });
     bar->addWidget(tabs);

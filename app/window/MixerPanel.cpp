@@ -459,6 +459,16 @@ void MixerPanel::onTick() {
             strip->setPeaks(track->peakL, track->peakR, running);
         }
     }
+    followEffectAutomation(project);
+}
+
+void MixerPanel::followEffectAutomation(const Project &project) {
+    if (!effectPanel->isVisible()) return;
+    const auto track = selected == 0 ? nullptr : project.findTrack(selected);
+    const int index = selectedInsert();
+    if (!track || index < 0 || index >= static_cast<int>(track->inserts.size())) return;
+    effectPanel->followAutomation(track->inserts[static_cast<std::size_t>(index)],
+                                  app.engine().transport.playhead.load());
 }
 
 void MixerPanel::execute(std::unique_ptr<Command> command) {

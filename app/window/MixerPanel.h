@@ -85,6 +85,8 @@ class MixerPanel : public WorkspacePanel {
     std::size_t snapshotCount() const;
     ChannelStrip *makeStrip(StripKind kind, uint64_t trackId);
     void refreshValues();
+    /// The effect panel's automated setting moved to where the playhead is (project lock held).
+    void followEffectAutomation(const Project &project);
     void refreshDetail();
     void refreshEffectPanel();
     void showEffectAutomation(uint32_t parameter);

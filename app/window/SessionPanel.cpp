@@ -2,6 +2,8 @@
 
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
+#include "app/window/ClipDragData.h"
+#include "app/window/LongJobRunner.h"
 #include "core/commands/SessionCommands.h"
 #include "core/music/SessionPlayer.h"
 
@@ -11,10 +13,12 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
+#include <QDragEnterEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -115,6 +119,7 @@ class SessionGridView : public QWidget {
   public:
     explicit SessionGridView(SessionPanel &panel) : QWidget(nullptr), panel(panel) {
         setMouseTracking(false);
+        setAcceptDrops(true);
         setContextMenuPolicy(Qt::DefaultContextMenu);
     }
 
@@ -132,6 +137,9 @@ class SessionGridView : public QWidget {
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
   private:
     /// A clip pressed on its body: launched on release, or moved when dragged.
@@ -291,6 +299,44 @@ void SessionGridView::contextMenuEvent(QContextMenuEvent *event) {
                    event->globalPos());
 }
 
+namespace {
+
+/// An arrangement clip of this program, or audio and MIDI files: what an empty slot takes.
+bool carriesSlotContent(const QMimeData *data) {
+    return draggedArrangementClip(data) != 0 || !droppedMediaFiles(data).empty();
+}
+
+} // namespace
+
+void SessionGridView::dragEnterEvent(QDragEnterEvent *event) {
+    if (carriesSlotContent(event->mimeData())) event->acceptProposedAction();
+}
+
+void SessionGridView::dragMoveEvent(QDragMoveEvent *event) {
+    const auto [row, column] = cellAt(event->position().toPoint());
+    if (carriesSlotContent(event->mimeData()) && panel.takesDrop(row, column))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void SessionGridView::dropEvent(QDropEvent *event) {
+    const auto [row, column] = cellAt(event->position().toPoint());
+    if (!panel.takesDrop(row, column)) return;
+    const auto cellRow = static_cast<std::size_t>(row);
+    const auto cellColumn = static_cast<std::size_t>(column);
+    const QMimeData *data = event->mimeData();
+    if (const uint64_t clipId = draggedArrangementClip(data)) {
+        event->acceptProposedAction();
+        return panel.copyArrangementClip(clipId, cellRow, cellColumn);
+    }
+    const auto paths = droppedMediaFiles(data);
+    if (paths.empty()) return;
+    event->acceptProposedAction();
+    // One slot holds one clip: the first file fills it.
+    panel.importFile(paths.front(), cellRow, cellColumn);
+}
+
 SessionPanel::SessionPanel(OVApplication &application, QWidget *parent)
     : WorkspacePanel(parent), app(application) {
     auto *layout = new QVBoxLayout(this);
@@ -315,8 +361,13 @@ SessionPanel::SessionPanel(OVApplication &application, QWidget *parent)
     scroll->setWidget(view);
     scroll->setWidgetResizable(false);
     layout->addWidget(scroll, 1);
+    imports = new LongJobRunner(this);
+    bar->addWidget(imports);
+    connect(imports, &LongJobRunner::jobFinished, this, [this] { projectChanged(); });
     projectChanged();
 }
+
+bool SessionPanel::importing() const { return imports->busy(); }
 
 QRect SessionPanel::cellRect(int row, int column) const {
     return {sceneWidth + column * cellWidth, headerHeight + row * cellHeight, cellWidth,
@@ -491,6 +542,36 @@ void SessionPanel::moveClipToRow(uint64_t clipId, int row) {
     }
     if (launcherColumn >= 0)
         execute(std::make_unique<MoveSessionClipCommand>(clipId, row, launcherColumn));
+}
+
+bool SessionPanel::takesDrop(int row, int column) const {
+    return row >= 0 && column >= 0 && row < static_cast<int>(grid.rows.size()) &&
+           column < static_cast<int>(grid.columns.size()) &&
+           grid.cell(static_cast<std::size_t>(row), static_cast<std::size_t>(column)).clipId == 0;
+}
+
+void SessionPanel::copyArrangementClip(uint64_t clipId, std::size_t row, std::size_t column) {
+    bool ofThisTrack = false;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto clip = app.engine().project.findClip(clipId);
+        ofThisTrack = clip && clip->trackId == grid.columns[column].trackId;
+    }
+    if (!ofThisTrack) {
+        app.status().setText(tr("A session clip stays in its track's column").toStdString());
+        return;
+    }
+    const int32_t launcherColumn = launcherColumnOf(row, column);
+    if (launcherColumn < 0) return;
+    execute(std::make_unique<CopyClipToSessionCommand>(clipId, static_cast<int32_t>(row),
+                                                       launcherColumn));
+}
+
+void SessionPanel::importFile(const std::string &path, std::size_t row, std::size_t column) {
+    const int32_t launcherColumn = launcherColumnOf(row, column);
+    if (launcherColumn < 0) return;
+    imports->run(app.view().prepareSessionCellImport(path, grid.columns[column].trackId,
+                                                     static_cast<int32_t>(row), launcherColumn));
 }
 
 void SessionPanel::addSessionPlayerMenu(QMenu &menu, std::size_t row, std::size_t column) {

@@ -12,6 +12,10 @@
 class QMenu;
 
 namespace orvane {
+class LongJobRunner;
+}
+
+namespace orvane {
 
 /// One track column of the clip grid.
 struct SessionColumn {
@@ -71,6 +75,8 @@ class SessionPanel : public WorkspacePanel {
     QRect sceneRect(int row) const;
     QRect stopRect(int column) const;
     QWidget *gridWidget() const { return gridView; }
+    /// A file dropped on a slot is still being read.
+    bool importing() const;
     /// Opens a MIDI clip in the editor (the window sets it).
     std::function<void(uint64_t clipId)> onOpenMidiClip;
 
@@ -88,6 +94,12 @@ class SessionPanel : public WorkspacePanel {
     void addCopyFromArrangementMenu(QMenu &menu, std::size_t row, std::size_t column);
     void addSessionPlayerMenu(QMenu &menu, std::size_t row, std::size_t column);
     void moveClipToRow(uint64_t clipId, int row);
+    /// Whether the cell (`row`, `column`) is empty and inside the grid, to take a drop.
+    bool takesDrop(int row, int column) const;
+    /// A copy of the arrangement clip `clipId` in the cell, when it is of the cell's track.
+    void copyArrangementClip(uint64_t clipId, std::size_t row, std::size_t column);
+    /// The audio or MIDI file at `path` imported into the cell.
+    void importFile(const std::string &path, std::size_t row, std::size_t column);
     void newMidiClip(std::size_t row, std::size_t column);
     /// The launcher column of the grid's cell: its clip's, or its track's place in the project.
     int32_t launcherColumnOf(std::size_t row, std::size_t column) const;
@@ -100,6 +112,7 @@ class SessionPanel : public WorkspacePanel {
     SessionGridModel grid;
     QWidget *gridView = nullptr;
     uint64_t heldGateClip = 0;
+    LongJobRunner *imports = nullptr;
 };
 
 } // namespace orvane

@@ -1,6 +1,7 @@
 #include "app/window/StockEffectPanel.h"
 
 #include "app/window/PanelControls.h"
+#include "core/engine/RenderStages.h"
 #include "core/model/StockEffectSettings.h"
 #include "core/model/Translate.h"
 
@@ -111,6 +112,21 @@ void StockEffectPanel::showInsert(const InsertSlot *insert) {
         showValue(index);
     }
     show();
+}
+
+void StockEffectPanel::followAutomation(const InsertSlot &insert, int64_t playhead) {
+    if (!insert.isStock || insert.pluginId != shownId || insert.paramAutomation.empty()) return;
+    const auto parameters = stockParametersOf(shownId);
+    const std::size_t index = insert.automParamId;
+    if (index >= parameters.size() || index >= rows.size()) return;
+    QSlider *control = rows[index].slider;
+    if (control->isSliderDown()) return;
+    const float lane = readAutomation(insert.paramAutomation, playhead, 0.0f);
+    const int step = stepOf(parameters[index], stockValueFromNormalized(parameters[index], lane));
+    if (step == control->value()) return;
+    const QSignalBlocker blocker(control);
+    control->setValue(step);
+    showValue(index);
 }
 
 void StockEffectPanel::offerAutomation(QWidget *control, uint32_t parameter) {

@@ -34,6 +34,9 @@ class StockEffectPanel : public QGroupBox {
     /// Called with a setting's index when the user asks to see its automation lane (the
     /// setting's context menu).
     std::function<void(uint32_t parameter)> onShowAutomation;
+    /// Shows the setting that `insert`'s lane drives at `playhead`, as the engine plays it; a
+    /// slider the user holds is left to the user.
+    void followAutomation(const InsertSlot &insert, int64_t playhead);
     /// The slider of the setting at `index`, null past the last.
     QSlider *slider(int index) const;
 

@@ -741,9 +741,8 @@ QMenu *TimelineView::automationMenu(uint64_t trackId, QPointF point) {
     }
     const int64_t position = snapped(samplesAtX(point.x()), true);
     const int32_t lane = shownAutomationLane();
-    // The engine reads automation clips of the mixer's lanes only.
-    if (!insertIndexOfLane(lane))
-        menu->addAction(tr("Add Automation Clip (1 bar)"), this, [this, trackId, lane, position] {
+    menu->addAction(
+        tr("Add Automation Clip (1 bar)"), this, [this, trackId, lane, position] {
             edit(std::make_unique<AddAutomationClipCommand>(trackId, lane, position,
                                                             app.engine().barLengthSamples()));
         });

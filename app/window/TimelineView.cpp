@@ -2,6 +2,7 @@
 
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
+#include "app/window/ClipDragData.h"
 #include "app/window/LongJobRunner.h"
 #include "app/window/StockEffectPanel.h"
 #include "app/window/Theme.h"
@@ -18,7 +19,9 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDrag>
 #include <QDragEnterEvent>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -26,10 +29,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QHelpEvent>
 #include <QScrollBar>
 #include <QToolTip>
-#include <QUrl>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -846,8 +847,7 @@ bool TimelineView::pressAutomation(QPointF point, Qt::KeyboardModifiers modifier
         return true;
     }
     const int64_t position = snapped(samplesAtX(point.x()), !(modifiers & Qt::ShiftModifier));
-    if ((modifiers & Qt::AltModifier) && (modifiers & Qt::ShiftModifier) &&
-        !insertIndexOfLane(hit->lane)) {
+    if ((modifiers & Qt::AltModifier) && (modifiers & Qt::ShiftModifier)) {
         // Alt+Shift: an automation clip of one bar, as the lane's status line says.
         edit(std::make_unique<AddAutomationClipCommand>(hit->trackId, hit->lane, position,
                                                         app.engine().barLengthSamples()));
@@ -972,6 +972,8 @@ void TimelineView::mouseMoveEvent(QMouseEvent *event) {
     const QPointF point = event->position();
     if (clipDrag) {
         clipDrag->current = point;
+        // Up past the top edge, towards the page tabs, the clip leaves for the session grid.
+        if (clipDrag->part == ClipPart::Body && point.y() < 0.0) return carryClipOut();
         update();
         return;
     }
@@ -1323,30 +1325,28 @@ void TimelineView::contextMenuEvent(QContextMenuEvent *event) {
     event->accept();
 }
 
+void TimelineView::carryClipOut() {
+    const uint64_t clipId = clipDrag->clipId;
+    clipDrag.reset();
+    unsetCursor();
+    update();
+    auto *drag = new QDrag(this);
+    drag->setMimeData(arrangementClipMimeData(clipId));
+    drag->exec(Qt::CopyAction);
+}
+
 // --- Dropped files ---------------------------------------------------------------------------
 
-namespace {
-std::vector<std::string> droppedAudioFiles(const QMimeData *data) {
-    std::vector<std::string> paths;
-    if (!data || !data->hasUrls()) return paths;
-    for (const QUrl &url : data->urls())
-        if (const std::string path = url.toLocalFile().toStdString();
-            url.isLocalFile() && (isImportableAudioFile(path, true) || isMidiFileName(path)))
-            paths.push_back(path);
-    return paths;
-}
-} // namespace
-
 void TimelineView::dragEnterEvent(QDragEnterEvent *event) {
-    if (!droppedAudioFiles(event->mimeData()).empty()) event->acceptProposedAction();
+    if (!droppedMediaFiles(event->mimeData()).empty()) event->acceptProposedAction();
 }
 
 void TimelineView::dragMoveEvent(QDragMoveEvent *event) {
-    if (!droppedAudioFiles(event->mimeData()).empty()) event->acceptProposedAction();
+    if (!droppedMediaFiles(event->mimeData()).empty()) event->acceptProposedAction();
 }
 
 void TimelineView::dropEvent(QDropEvent *event) {
-    const auto paths = droppedAudioFiles(event->mimeData());
+    const auto paths = droppedMediaFiles(event->mimeData());
     if (paths.empty()) return;
     const QPointF point = event->position();
     uint64_t trackId = 0;

@@ -225,6 +225,8 @@ class TimelineView : public QWidget {
                          const TrackRow &row);
     DraggedClip dragged(const ClipDrag &drag) const;
     void finishClipDrag();
+    /// Ends the clip's move and carries a copy of it away in a drag to another page.
+    void carryClipOut();
     bool pressHeader(QPointF point);
     void pressRuler(QPointF point);
     int64_t snapped(int64_t position, bool snap) const;

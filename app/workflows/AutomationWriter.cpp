@@ -116,8 +116,9 @@ void AutomationTools::showInsertLane(std::size_t insertIndex, std::string_view l
     const std::size_t lastInsert = static_cast<std::size_t>(insertLaneCount) - 1;
     automationLaneMode =
         static_cast<uint8_t>(insertAutomationLane(std::min(insertIndex, lastInsert)) + 1);
-    services.status.setText(
-        withArguments(translate("AutomationWriter", "Automation: %1 · Shift point"), {laneName}));
+    services.status.setText(withArguments(
+        translate("AutomationWriter", "Automation: %1 · Shift point · Alt+Shift clip"),
+        {laneName}));
 }
 
 void AutomationTools::setAutomationLane(uint8_t lane) {

@@ -2,6 +2,7 @@
 
 #include "core/commands/CapturedValue.h"
 #include "core/commands/Command.h"
+#include "core/model/AutomationLanes.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -18,15 +19,8 @@ namespace orvane {
 // reported through `reportInsertEdit`, because the plug-in rack hears it only once it
 // republishes. Values that are not numbers are refused: they would reach the audio as NaN.
 
-/// The lane of the track's first insert; numbers 4 to 15 stay volume as older projects had it.
-constexpr int32_t firstInsertLane = 16;
 /// The most inserts a lane number reaches.
 constexpr int32_t insertLaneCount = 64;
-
-/// The lane of insert `insertIndex`'s parameter automation.
-constexpr int32_t insertAutomationLane(std::size_t insertIndex) {
-    return firstInsertLane + static_cast<int32_t>(insertIndex);
-}
 
 /// The insert whose parameter automation `lane` selects, or none for the mixer's lanes.
 std::optional<std::size_t> insertIndexOfLane(int32_t lane);

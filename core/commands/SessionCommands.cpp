@@ -565,6 +565,48 @@ std::string CopyClipToSessionCommand::name() const {
     return QT_TRANSLATE_NOOP("Command", "Copy to Session");
 }
 
+ImportToSessionCellCommand::ImportToSessionCellCommand(uint64_t trackId, int32_t row,
+                                                       int32_t column, Clip prototype)
+    : trackId_(trackId), row_(row), column_(column), prototype_(std::move(prototype)) {}
+
+bool ImportToSessionCellCommand::cellTakes(const Project &project, uint64_t trackId, int32_t row,
+                                           int32_t column, const Clip &clip) {
+    const auto track = project.findTrack(trackId);
+    if (!track || clip.length < 1) return false;
+    const TrackType kind = clip.kind == ClipKind::Midi ? TrackType::Midi : TrackType::Audio;
+    if (track->type != kind) return false;
+    if (row < 0 || row >= project.session.rows || column < 0 || column >= project.session.cols)
+        return false;
+    return !cellTakenOnTrack(project, trackId, 0, row, column);
+}
+
+void ImportToSessionCellCommand::redo(Project &project) {
+    clipId_ = 0;
+    if (!cellTakes(project, trackId_, row_, column_, prototype_)) return;
+    const SameIdsOnRedo sameIds(firstRunIds_, project);
+    const auto clip = project.addClip(trackId_, prototype_.kind);
+    if (!clip) return;
+    const uint64_t id = clip->id;
+    *clip = prototype_;
+    clip->id = id;
+    clip->trackId = trackId_;
+    clip->arrangeStart = 0;
+    clip->sessionRow = row_;
+    clip->sessionCol = column_;
+    clip->loopLength = clip->length;
+    clip->loop = true;
+    clipId_ = id;
+}
+
+void ImportToSessionCellCommand::undo(Project &project) {
+    if (clipId_ != 0) project.removeClip(clipId_);
+    clipId_ = 0;
+}
+
+std::string ImportToSessionCellCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Import to Slot");
+}
+
 InsertSessionMidiClipCommand::InsertSessionMidiClipCommand(uint64_t trackId, int32_t row,
                                                            int32_t column, int64_t length)
     : trackId_(trackId), row_(row), column_(column), length_(length) {}

@@ -255,6 +255,29 @@ class InsertSessionMidiClipCommand : public Command {
     uint64_t clipId_ = 0;
 };
 
+/// "Import to Slot": a clip made from a file (audio or MIDI, the kind of the track) in a free
+/// cell of `trackId`, looping over its length as a session clip does.
+class ImportToSessionCellCommand : public Command {
+  public:
+    ImportToSessionCellCommand(uint64_t trackId, int32_t row, int32_t column, Clip prototype);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+    /// The clip the last redo made, 0 before or when the cell could not take it.
+    uint64_t clipId() const { return clipId_; }
+    /// Whether the cell is free and inside the grid, on a track of the clip's kind.
+    static bool cellTakes(const Project &project, uint64_t trackId, int32_t row, int32_t column,
+                          const Clip &clip);
+
+  private:
+    uint64_t trackId_;
+    int32_t row_;
+    int32_t column_;
+    Clip prototype_;
+    std::optional<IdCounters> firstRunIds_;
+    uint64_t clipId_ = 0;
+};
+
 /// "Copy to Session": a copy of an arrangement clip in a free cell of its track, looping over
 /// the clip's length, to be launched as the arrangement plays it.
 class CopyClipToSessionCommand : public Command {

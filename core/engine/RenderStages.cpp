@@ -1,5 +1,6 @@
 #include "core/engine/RenderStages.h"
 
+#include "core/model/AutomationLanes.h"
 #include "core/model/StockEffectSettings.h"
 
 #include <algorithm>
@@ -25,7 +26,15 @@ float readAutomation(std::span<const AutomationPoint> points, int64_t position, 
 
 namespace {
 
+const std::vector<AutomationPoint> noPoints;
+
+/// A lane's own points; an insert's lane (which the snapshot gives a point at the stored
+/// setting when only automation clips drive it) is its parameter automation.
 const std::vector<AutomationPoint> &laneVector(const Track &track, int32_t lane) {
+    if (lane >= firstInsertLane) {
+        const auto index = static_cast<std::size_t>(lane - firstInsertLane);
+        return index < track.inserts.size() ? track.inserts[index].paramAutomation : noPoints;
+    }
     switch (lane) {
     case 1: return track.panAutomation;
     case 2: return track.muteAutomation;
@@ -185,12 +194,12 @@ void setStockParameter(StockInsertProcessor &processor, uint32_t index, float va
 
 namespace {
 
-/// The automated parameter of a built-in insert from its lane at `position`: the lane holds
-/// 0..1 over the parameter's range.
-void applyStockAutomation(const InsertSlot &insert, StockInsertProcessor &processor,
+/// The automated parameter of built-in insert `index` from its lane at `position`, an
+/// automation clip of the lane first: the lane holds 0..1 over the parameter's range.
+void applyStockAutomation(const Track &track, std::size_t index, StockInsertProcessor &processor,
                           int64_t position) {
     if (!processor.automatedSetting) return;
-    const float lane = readAutomation(insert.paramAutomation, position, 0.0f);
+    const float lane = readAutomationAt(track, insertAutomationLane(index), position, 0.0f);
     setStockParameter(processor, processor.automatedParameter,
                       stockValueFromNormalized(*processor.automatedSetting, lane));
 }
@@ -205,7 +214,7 @@ void processStockFx(const Track &track, StockInsertChain *chain, float *left, fl
         if (insert.bypassed || !insert.isStock) continue;
         StockInsertProcessor *processor =
             chain && index < chain->processors.size() ? &chain->processors[index] : nullptr;
-        if (processor) applyStockAutomation(insert, *processor, position);
+        if (processor) applyStockAutomation(track, index, *processor, position);
         const Kind kind = processor ? processor->kind : stockKindOf(insert.pluginId);
         switch (kind) {
         case Kind::gain:

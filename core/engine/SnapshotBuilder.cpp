@@ -3,6 +3,7 @@
 #include "core/engine/Engine.h"
 #include "core/engine/RenderContext.h"
 #include "core/engine/RenderStages.h"
+#include "core/model/AutomationLanes.h"
 #include "core/model/MusicalTime.h"
 #include "core/model/StockEffectSettings.h"
 #include "core/music/ExpressionMaps.h"
@@ -32,18 +33,42 @@ std::shared_ptr<RenderScratch> makeScratch(int64_t size) {
     return buffers;
 }
 
+bool hasAutomationClips(const Track &track, int32_t lane) {
+    return std::any_of(track.automationClips.begin(), track.automationClips.end(),
+                       [lane](const AutomationClip &clip) { return clip.lane == lane; });
+}
+
+/// A built-in insert whose lane has automation clips but no points of its own gets one point
+/// at its stored setting, so that between the clips it plays as set.
+void restInsertLanesBetweenClips(Track &track) {
+    for (std::size_t index = 0; index < track.inserts.size(); ++index) {
+        InsertSlot &insert = track.inserts[index];
+        const auto parameters = stockParametersOf(insert.pluginId);
+        if (!insert.isStock || !insert.paramAutomation.empty() ||
+            insert.automParamId >= parameters.size() ||
+            !hasAutomationClips(track, insertAutomationLane(index)))
+            continue;
+        const float stored = stockValuesOrDefaultsOf(insert)[insert.automParamId];
+        insert.paramAutomation = {
+            {0, stockValueToNormalized(parameters[insert.automParamId], stored)}};
+    }
+}
+
 /// A deep copy of the track and its clips, so the snapshot shares no container with the
 /// live project. Sample buffers stay shared: they are immutable once published.
 std::shared_ptr<const Track> snapshotTrack(const Track &track) {
     auto copy = std::make_shared<Track>(track);
     for (auto &clip : copy->clips)
         if (clip) clip = std::make_shared<Clip>(*clip);
+    restInsertLanesBetweenClips(*copy);
     return copy;
 }
 
 /// The index of the parameter a built-in insert's automation drives, or `notAutomated`.
-uint32_t automatedParameterOf(const InsertSlot &insert) {
-    if (!insert.isStock || insert.paramAutomation.empty())
+uint32_t automatedParameterOf(const Track &track, std::size_t index) {
+    const InsertSlot &insert = track.inserts[index];
+    if (!insert.isStock ||
+        (insert.paramAutomation.empty() && !hasAutomationClips(track, insertAutomationLane(index))))
         return StockInsertProcessor::notAutomated;
     return insert.automParamId < stockParametersOf(insert.pluginId).size()
                ? insert.automParamId
@@ -56,7 +81,7 @@ bool sameInsertIds(const StockInsertChain &chain, const Track &track) {
         if (chain.processors[i].pluginId != track.inserts[i].pluginId ||
             chain.processors[i].isStock != track.inserts[i].isStock ||
             (track.inserts[i].isStock && chain.processors[i].state != track.inserts[i].state) ||
-            chain.processors[i].automatedParameter != automatedParameterOf(track.inserts[i]))
+            chain.processors[i].automatedParameter != automatedParameterOf(track, i))
             return false;
     return true;
 }
@@ -115,7 +140,7 @@ std::shared_ptr<StockInsertChain> makeStockChain(const Track &track, double rate
             processor.reverb = std::make_unique<stock::Reverb>();
             processor.reverb->prepare(rate);
         }
-        processor.automatedParameter = automatedParameterOf(insert);
+        processor.automatedParameter = automatedParameterOf(track, i);
         if (processor.automatedParameter != StockInsertProcessor::notAutomated) {
             processor.automatedSetting =
                 &stockParametersOf(insert.pluginId)[processor.automatedParameter];

@@ -36,31 +36,16 @@ using namespace orvane::testing;
 
 namespace {
 
-class ArrangementTest : public ::testing::Test {
+class ArrangementTest : public WindowTest {
   protected:
-    WindowTestHarness harness{"arrangement"};
-    MainWindow &window = harness.window();
-    TimelineView &timeline = window.timeline();
-    Engine &engine = harness.application().engine();
-    OVMainView &view = harness.application().view();
+    ArrangementTest() : WindowTest("arrangement") {}
 
-    void SetUp() override {
-        window.resize(1280, 800);
-        window.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&window)) << "keys reach an active window only";
-    }
     std::vector<std::string> trackNames() {
         std::lock_guard lock(engine.projectMutex);
         std::vector<std::string> names;
         for (const auto &track : engine.project.tracks)
             names.push_back(track->name);
         return names;
-    }
-    std::shared_ptr<Track> track(const std::string &name) {
-        std::lock_guard lock(engine.projectMutex);
-        for (const auto &track : engine.project.tracks)
-            if (track->name == name) return track;
-        return nullptr;
     }
     QPointF headerNameOf(const std::string &name) {
         const auto row = timeline.rowOf(track(name)->id);

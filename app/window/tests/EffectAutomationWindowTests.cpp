@@ -30,26 +30,10 @@ namespace {
 
 constexpr double songBeats = 16.0;
 
-class EffectAutomationTest : public ::testing::Test {
+class EffectAutomationTest : public WindowTest {
   protected:
-    WindowLanguage english{Language::English};
-    WindowTestHarness harness{"effect-automation"};
-    MainWindow &window = harness.window();
-    TimelineView &timeline = window.timeline();
-    Engine &engine = harness.application().engine();
-    OVMainView &view = harness.application().view();
+    EffectAutomationTest() : WindowTest("effect-automation", Language::English) {}
 
-    void SetUp() override {
-        window.resize(1280, 800);
-        window.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&window)) << "keys reach an active window only";
-    }
-    std::shared_ptr<Track> track(const std::string &name) {
-        std::lock_guard lock(engine.projectMutex);
-        for (const auto &candidate : engine.project.tracks)
-            if (candidate->name == name) return candidate;
-        return nullptr;
-    }
     /// The song's first four bars as the export renders them, both channels interleaved.
     std::vector<float> exported() {
         std::vector<float> mix;
@@ -71,6 +55,29 @@ class EffectAutomationTest : public ::testing::Test {
         ADD_FAILURE() << "no button " << text.toStdString();
         return nullptr;
     }
+    /// Where the handle of the horizontal `slider` is drawn.
+    static QPoint handleOf(QSlider &slider) {
+        QStyleOptionSlider option;
+        option.initFrom(&slider);
+        option.orientation = Qt::Horizontal;
+        option.minimum = slider.minimum();
+        option.maximum = slider.maximum();
+        option.sliderPosition = slider.value();
+        option.sliderValue = slider.value();
+        return slider.style()
+            ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, &slider)
+            .center();
+    }
+    /// `channel` in the mixer with a built-in compressor added from "+ Stock"; its panel.
+    StockEffectPanel *addCompressorTo(Track &channel) {
+        window.showTab(MainWindow::MixerTab);
+        auto &mixer = static_cast<MixerPanel &>(window.mixerPanel());
+        mixer.selectChannel(channel.id);
+        whenMenuShows(QStringLiteral("Stock Compressor"));
+        QTest::mouseClick(button(mixer, QStringLiteral("+ Stock")), Qt::LeftButton);
+        EXPECT_EQ(channel.inserts.size(), 1u);
+        return mixer.effectSettings();
+    }
     /// A click in `trackId`'s automation lane at `beats`, `fromTop` (0 top, 1 bottom) down.
     void clickLane(uint64_t trackId, double beats, double fromTop) {
         const auto row = timeline.rowOf(trackId);
@@ -89,13 +96,7 @@ class EffectAutomationTest : public ::testing::Test {
 TEST_F(EffectAutomationTest, TheCompressorsThresholdSetInItsPanelAndDrawnInItsLaneIsHeard) {
     const auto midi = track("MIDI 1");
     ASSERT_NE(midi, nullptr);
-    window.showTab(MainWindow::MixerTab);
-    auto &mixer = static_cast<MixerPanel &>(window.mixerPanel());
-    mixer.selectChannel(midi->id);
-    whenMenuShows(QStringLiteral("Stock Compressor"));
-    QTest::mouseClick(button(mixer, QStringLiteral("+ Stock")), Qt::LeftButton);
-    ASSERT_EQ(midi->inserts.size(), 1u);
-    StockEffectPanel &panel = *mixer.effectSettings();
+    StockEffectPanel &panel = *addCompressorTo(*midi);
     ASSERT_TRUE(panel.isVisible());
     const std::vector<float> unset = exported();
     ASSERT_GT(levelBetween(unset, 0.0, songBeats), 0.001) << "the start-up song plays on MIDI 1";
@@ -104,16 +105,8 @@ TEST_F(EffectAutomationTest, TheCompressorsThresholdSetInItsPanelAndDrawnInItsLa
     QSlider *threshold = panel.slider(0);
     ASSERT_NE(threshold, nullptr);
     // Its handle dragged to the left end (Home is the window's return-to-start key).
-    QStyleOptionSlider handleOption;
-    handleOption.initFrom(threshold);
-    handleOption.orientation = Qt::Horizontal;
-    handleOption.minimum = threshold->minimum();
-    handleOption.maximum = threshold->maximum();
-    handleOption.sliderPosition = threshold->value();
-    handleOption.sliderValue = threshold->value();
-    const QRect handle = threshold->style()->subControlRect(QStyle::CC_Slider, &handleOption,
-                                                            QStyle::SC_SliderHandle, threshold);
-    dragMouse(*threshold, handle.center(), QPointF(-40.0, handle.center().y()));
+    const QPoint handle = handleOf(*threshold);
+    dragMouse(*threshold, handle, QPointF(-40.0, handle.y()));
     EXPECT_EQ(threshold->value(), 0);
     EXPECT_EQ(harness.application().commands().undoName(), "Effect Settings");
     const std::vector<float> compressed = exported();
@@ -127,7 +120,7 @@ TEST_F(EffectAutomationTest, TheCompressorsThresholdSetInItsPanelAndDrawnInItsLa
     EXPECT_EQ(view.automation().automationLaneMode, insertAutomationLane(0) + 1);
     window.tick();
     EXPECT_EQ(window.statusText(),
-              QStringLiteral("Automation: Compressor: Threshold · Shift point"));
+              QStringLiteral("Automation: Compressor: Threshold · Shift point · Alt+Shift clip"));
 
     // Two points: the threshold at the top (0 dB) on beat 4, at the bottom (-60 dB) on beat 8.
     clickLane(midi->id, 4.0, 0.0);
@@ -163,4 +156,97 @@ TEST_F(EffectAutomationTest, TheCompressorsThresholdSetInItsPanelAndDrawnInItsLa
     EXPECT_EQ(harness.application().commands().undoName(), "Automation Parameter");
     view.undoEdit();
     EXPECT_EQ(midi->inserts[0].automParamId, 0u);
+}
+
+TEST_F(EffectAutomationTest, TheAutomatedSliderFollowsThePlayheadUnlessTheUserHoldsIt) {
+    const auto midi = track("MIDI 1");
+    ASSERT_NE(midi, nullptr);
+    QSlider *threshold = addCompressorTo(*midi)->slider(0);
+    ASSERT_NE(threshold, nullptr);
+    // The threshold's lane: 0 dB (the top) on beat 4, falling to -60 dB by beat 8.
+    view.executeEdit(std::make_unique<SetAutomationPointCommand>(midi->id, insertAutomationLane(0),
+                                                                 engine.beatsToSamples(4.0), 1.0f));
+    view.executeEdit(std::make_unique<SetAutomationPointCommand>(midi->id, insertAutomationLane(0),
+                                                                 engine.beatsToSamples(8.0), 0.0f));
+    const auto locateAt = [&](double beats) {
+        const int64_t position = engine.beatsToSamples(beats);
+        window.locate(position);
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return engine.transport.playhead.load() == position; }, 3000));
+        window.tick();
+    };
+
+    // Located while stopped, the slider shows the lane's value there.
+    const struct {
+        double beat;
+        int step;
+    } located[] = {{0.0, 1000}, {4.0, 1000}, {6.0, 500}, {8.0, 0}, {12.0, 0}};
+    for (const auto &[beat, step] : located) {
+        locateAt(beat);
+        EXPECT_NEAR(threshold->value(), step, 2) << "at beat " << beat;
+    }
+
+    // Playing down the ramp, it falls on its own.
+    locateAt(4.0);
+    view.play();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            window.tick();
+            return threshold->value() < 990;
+        },
+        5000));
+    view.stop();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !engine.transport.playing.load(); }, 3000));
+
+    // Held by the hand, the slider stays where the hand put it; let go, the lane shows again.
+    locateAt(6.0);
+    const QPoint handle = handleOf(*threshold);
+    QTest::mousePress(threshold, Qt::LeftButton, {}, handle);
+    QTest::mouseMove(threshold, QPoint(threshold->width() - 2, handle.y()));
+    window.tick();
+    EXPECT_EQ(threshold->value(), threshold->maximum()) << "the hand keeps the slider";
+    QTest::mouseRelease(threshold, Qt::LeftButton, {}, QPoint(threshold->width() - 2, handle.y()));
+    window.tick();
+    EXPECT_NEAR(threshold->value(), 500, 2) << "the lane drives the setting again";
+    saveScreenshot(window.mixerPanel(), "compressor-threshold-follows-lane");
+}
+
+TEST_F(EffectAutomationTest, AnAutomationClipOnTheCompressorsLanePlaysItsRampWhereItLiesOnly) {
+    const auto midi = track("MIDI 1");
+    ASSERT_NE(midi, nullptr);
+    QSlider *threshold = addCompressorTo(*midi)->slider(0);
+    ASSERT_NE(threshold, nullptr);
+    // The threshold set to its lowest (-60 dB): MIDI 1's bar is compressed hard throughout.
+    const QPoint handle = handleOf(*threshold);
+    dragMouse(*threshold, handle, QPointF(-40.0, handle.y()));
+    ASSERT_EQ(threshold->value(), 0);
+    const std::vector<float> compressed = exported();
+
+    // From its lane in the timeline, a clip of one bar on beat 2: a ramp from the top (0 dB)
+    // down to the middle (-30 dB).
+    whenMenuShows(QStringLiteral("Show Automation"));
+    requestContextMenu(*threshold, QPointF(threshold->width() / 2.0, threshold->height() / 2.0));
+    ASSERT_EQ(window.currentTab(), MainWindow::TimelineTab);
+    const auto row = timeline.rowOf(midi->id);
+    ASSERT_TRUE(row.has_value());
+    QMenu *menu = rightClick(timeline, QPointF(timeline.timelineGeometry().xForBeats(2.0) + 1.0,
+                                               row->automationTop() + 10.0));
+    ASSERT_NE(menu, nullptr);
+    ASSERT_TRUE(clickMenuItem(*menu, QStringLiteral("Add Automation Clip (1 bar)")));
+    EXPECT_EQ(harness.application().commands().undoName(), "Automation Clip");
+    {
+        std::lock_guard lock(engine.projectMutex);
+        ASSERT_EQ(midi->automationClips.size(), 1u);
+        EXPECT_EQ(midi->automationClips[0].lane, insertAutomationLane(0));
+        EXPECT_EQ(midi->automationClips[0].start, engine.beatsToSamples(2.0));
+    }
+    saveScreenshot(window, "compressor-automation-clip");
+
+    // Under the clip the song is compressed less; before it the set threshold holds.
+    const std::vector<float> clipped = exported();
+    EXPECT_GT(levelBetween(clipped, 2.0, 3.0), 1.2 * levelBetween(compressed, 2.0, 3.0));
+    EXPECT_NEAR(levelBetween(clipped, 0.0, 2.0), levelBetween(compressed, 0.0, 2.0),
+                0.01 * levelBetween(compressed, 0.0, 2.0));
+    view.undoEdit();
+    EXPECT_TRUE(midi->automationClips.empty());
 }

@@ -27,17 +27,15 @@ using namespace orvane::testing;
 
 namespace {
 
-class MidiEditorTest : public ::testing::Test {
+class MidiEditorTest : public WindowTest {
   protected:
     // These tests find the editor's controls by their English texts.
-    WindowLanguage english{Language::English};
-    WindowTestHarness harness{"midi"};
-    MainWindow &window = harness.window();
+    MidiEditorTest() : WindowTest("midi", Language::English) {}
     MidiEditor &editor = window.midiEditor();
-    Engine &engine = harness.application().engine();
     std::shared_ptr<Clip> clip;
 
     void SetUp() override {
+        WindowTest::SetUp();
         {
             std::lock_guard lock(engine.projectMutex);
             for (const auto &track : engine.project.tracks)
@@ -47,8 +45,8 @@ class MidiEditorTest : public ::testing::Test {
         }
         ASSERT_NE(clip, nullptr);
         // Opened the way a user opens it: a double-click on the clip.
-        const QPoint at = window.timeline().clipRectOf(clip->id).center().toPoint();
-        QTest::mouseDClick(&window.timeline(), Qt::LeftButton, {}, at);
+        const QPoint at = timeline.clipRectOf(clip->id).center().toPoint();
+        QTest::mouseDClick(&timeline, Qt::LeftButton, {}, at);
         ASSERT_EQ(editor.clipId(), clip->id);
         ASSERT_TRUE(editor.isVisible());
         QApplication::processEvents();

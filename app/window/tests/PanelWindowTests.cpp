@@ -468,6 +468,27 @@ TEST_F(PanelTest, MetersFollowThePlayingSongAndHoldTheirPeak) {
     EXPECT_GT(midi->left().holdDb, -40.0f);
 }
 
+TEST_F(PanelTest, AnInstrumentsMeterFallsWhenItsTrackIsDisarmedWhileStopped) {
+    auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
+    const auto midi = track("MIDI 1");
+    ChannelStrip *strip = mixer.stripFor(midi->id);
+    const PeakMeter *meter = strip->peakMeter();
+    // Armed while stopped, the instrument plays the keys and its meter shows them.
+    QTest::mouseClick(strip->armButton(), Qt::LeftButton);
+    ASSERT_TRUE(midi->armed);
+    ASSERT_TRUE(app.engine().pushRequest(RequestProducer::MainThread, Request::noteOn(0, 60, 0.9)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return meter->left().levelDb > -40.0f; }, 4000));
+    // Disarmed with the key still down: the track goes quiet, and so does its meter, the
+    // peak mark after its hold.
+    QTest::mouseClick(mixer.stripFor(midi->id)->armButton(), Qt::LeftButton);
+    ASSERT_FALSE(midi->armed);
+    const PeakMeter *shown = mixer.stripFor(midi->id)->peakMeter();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown->left().levelDb == PeakHold::floorDb; }, 4000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown->left().holdDb == PeakHold::floorDb; }, 8000));
+    EXPECT_EQ(mixer.stripFor(0)->peakMeter()->right().levelDb, PeakHold::floorDb);
+    (void)app.engine().pushRequest(RequestProducer::MainThread, Request::noteOff(0, 60));
+}
+
 TEST_F(PanelTest, MuteSoloAndArmButtonsEditTheTrackThroughCommands) {
     auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
     const auto midi = track("MIDI 1");

@@ -115,11 +115,7 @@ class TimelineTest : public ::testing::Test {
     void dropFile(const std::filesystem::path &path, QPointF at) {
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path.string()))});
-        QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, {});
-        QApplication::sendEvent(&timeline, &enter);
-        ASSERT_TRUE(enter.isAccepted()) << "an audio file is accepted for dropping";
-        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, {});
-        QApplication::sendEvent(&timeline, &drop);
+        ASSERT_TRUE(dropOn(timeline, at, data)) << "an audio file is accepted for dropping";
         // Decoding runs on a worker: the drop returns at once and shows that it is busy.
         ASSERT_TRUE(timeline.importing());
         ASSERT_TRUE(QTest::qWaitFor([&] { return !timeline.importing(); }, 10000))

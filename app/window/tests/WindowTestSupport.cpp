@@ -2,6 +2,7 @@
 #include "device/OfflineRender.h"
 
 #include "app/window/MainWindow.h"
+#include "app/window/TimelineView.h"
 #include "core/vst/tests/PrivateXServer.h"
 #include "translations/Language.h"
 
@@ -16,6 +17,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QDragEnterEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -156,6 +158,23 @@ std::filesystem::path WindowTestHarness::scratch(const std::string &name) const 
     return home.root() / name;
 }
 
+WindowTest::WindowTest(const std::string &label, Language language)
+    : language(language), harness(label), window(harness.window()), timeline(window.timeline()),
+      engine(harness.application().engine()), view(harness.application().view()) {}
+
+void WindowTest::SetUp() {
+    window.resize(1280, 800);
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window)) << "keys reach an active window only";
+}
+
+std::shared_ptr<Track> WindowTest::track(const std::string &name) {
+    std::lock_guard lock(engine.projectMutex);
+    for (const auto &candidate : engine.project.tracks)
+        if (candidate->name == name) return candidate;
+    return nullptr;
+}
+
 void dragMouse(QWidget &widget, QPointF from, QPointF to, Qt::KeyboardModifiers modifiers) {
     QTest::mousePress(&widget, Qt::LeftButton, modifiers, from.toPoint());
     for (int step = 1; step <= 4; ++step)
@@ -172,6 +191,22 @@ bool namesItem(const QString &shown, const QString &wanted) {
 }
 
 } // namespace
+
+bool dragOver(QWidget &widget, QPointF at, const QMimeData &data) {
+    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(&widget, &enter);
+    if (!enter.isAccepted()) return false;
+    QDragMoveEvent move(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(&widget, &move);
+    return move.isAccepted();
+}
+
+bool dropOn(QWidget &widget, QPointF at, const QMimeData &data) {
+    if (!dragOver(widget, at, data)) return false;
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(&widget, &drop);
+    return drop.isAccepted();
+}
 
 QMenu *rightClick(QWidget &widget, QPointF at) {
     QTest::mouseClick(&widget, Qt::RightButton, {}, at.toPoint());

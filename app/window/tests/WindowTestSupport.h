@@ -4,6 +4,8 @@
 #include "app/shell/tests/ApplicationTestSupport.h"
 #include "translations/Language.h"
 
+#include <gtest/gtest.h>
+
 #include <QImage>
 #include <QPointF>
 
@@ -16,11 +18,14 @@
 
 class QApplication;
 class QMenu;
+class QMimeData;
 class QWidget;
 
 namespace orvane {
 class MainWindow;
-}
+class TimelineView;
+struct Track;
+} // namespace orvane
 
 namespace orvane::testing {
 
@@ -67,9 +72,32 @@ class WindowTestHarness {
     std::unique_ptr<MainWindow> mainWindow;
 };
 
+/// A window test's user session in `language`: its window shown at 1280×800 and active, so
+/// that keys reach it, with the application's engine, view and timeline at hand.
+class WindowTest : public ::testing::Test {
+  protected:
+    explicit WindowTest(const std::string &label, Language language = Language::Russian);
+    void SetUp() override;
+    /// The project's track named `name`, or null.
+    std::shared_ptr<Track> track(const std::string &name);
+
+    WindowLanguage language;
+    WindowTestHarness harness;
+    MainWindow &window;
+    TimelineView &timeline;
+    Engine &engine;
+    OVMainView &view;
+};
+
 /// A press at `from`, four moves on the way and a release at `to`, as a hand drags with the
 /// left button.
 void dragMouse(QWidget &widget, QPointF from, QPointF to, Qt::KeyboardModifiers modifiers = {});
+
+/// `data` carried over `widget` to `at` as a drag carries it (entering, then moving); true
+/// when the widget would take it there.
+bool dragOver(QWidget &widget, QPointF at, const QMimeData &data);
+/// `data` carried to `at` and let go there; true when the widget took it.
+bool dropOn(QWidget &widget, QPointF at, const QMimeData &data);
 
 /// A right-click at `at` as the mouse makes it; the context menu that opened, or null.
 QMenu *rightClick(QWidget &widget, QPointF at);

@@ -209,6 +209,40 @@ TEST_F(SessionCommandTest, AnArrangementClipIsCopiedIntoAFreeCellOfItsTrackAsALo
     EXPECT_TRUE(projectDifferences(full, project).empty());
 }
 
+TEST_F(SessionCommandTest, AFileIsImportedIntoAFreeCellOfATrackOfItsKindAsALoop) {
+    Clip audioFile;
+    audioFile.kind = ClipKind::Audio;
+    audioFile.name = "drums";
+    audioFile.length = 44100;
+    audioFile.arrangeStart = 96000;
+    auto command = std::make_unique<ImportToSessionCellCommand>(audio->id, 1, 2, audioFile);
+    const ImportToSessionCellCommand &made = *command;
+    executeUndoable(std::move(command));
+    const auto placed = project.findClip(made.clipId());
+    ASSERT_NE(placed, nullptr);
+    EXPECT_EQ(placed->trackId, audio->id);
+    EXPECT_EQ(placed->name, "drums");
+    EXPECT_EQ(placed->sessionRow, 1);
+    EXPECT_EQ(placed->sessionCol, 2);
+    EXPECT_EQ(placed->arrangeStart, 0);
+    EXPECT_TRUE(placed->loop);
+    EXPECT_EQ(placed->loopLength, 44100);
+
+    // Nothing lands on a taken cell, outside the grid, on a track of the other kind, or empty.
+    Clip midiFile = audioFile;
+    midiFile.kind = ClipKind::Midi;
+    Clip emptyFile = audioFile;
+    emptyFile.length = 0;
+    const Project full = deepCopyProject(project);
+    ImportToSessionCellCommand(audio->id, 1, 2, audioFile).redo(project);
+    ImportToSessionCellCommand(audio->id, 0, 0, audioFile).redo(project);
+    ImportToSessionCellCommand(audio->id, project.session.rows, 2, audioFile).redo(project);
+    ImportToSessionCellCommand(midi->id, 0, 2, audioFile).redo(project);
+    ImportToSessionCellCommand(audio->id, 0, 2, midiFile).redo(project);
+    ImportToSessionCellCommand(audio->id, 0, 2, emptyFile).redo(project);
+    EXPECT_TRUE(projectDifferences(full, project).empty());
+}
+
 TEST_F(SessionCommandTest, MovingASessionClipStaysInsideTheGridAndOutOfTakenCells) {
     executeUndoable(std::make_unique<MoveSessionClipCommand>(cell[0][0]->id, 2, 2));
     EXPECT_EQ(cell[0][0]->sessionRow, 2);

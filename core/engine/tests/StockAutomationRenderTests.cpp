@@ -1,6 +1,8 @@
 #include "core/engine/tests/RenderRig.h"
 
+#include "core/model/AutomationLanes.h"
 #include "core/model/StockEffectSettings.h"
+#include "tests/support/AllocationCounter.h"
 
 #include <gtest/gtest.h>
 
@@ -123,4 +125,40 @@ TEST(StockAutomation, AnEmptyLaneOrOneNamingNoParameterKeepsTheFixedSoundOfAnUns
     const auto expected = plain.exportLeft();
     EXPECT_EQ(unknownParameter.exportLeft(), expected);
     EXPECT_FLOAT_EQ(expected[100], std::tanh(1.2f * tone(100)) * RenderRig::defaultFader);
+}
+
+TEST(StockAutomation, AnAutomationClipOnTheInsertsLaneDrivesItWhereItPlaysAndNowhereElse) {
+    // The threshold stored at 0 dB, the lane without points of its own, and a clip over the
+    // first half holding it at its lowest (-60 dB).
+    const std::vector<float> values = {0.0f, 4.0f, 5.0f, 80.0f, 0.0f};
+    AutomatedInsert clipped("stock.compressor", 0, {});
+    AutomatedInsert set("stock.compressor", 0, {});
+    for (AutomatedInsert *insert : {&clipped, &set})
+        insert->rig.edit([&](Project &) {
+            insert->track->inserts[0].state = encodeStockSettings("stock.compressor", values);
+        });
+    clipped.rig.edit([&](Project &) {
+        clipped.track->automationClips.push_back(
+            {1, 0, clipFrames / 2, insertAutomationLane(0), {{0, 0.0f}, {clipFrames / 2, 0.0f}}});
+    });
+    const auto left = clipped.exportLeft();
+    const auto unclipped = set.exportLeft();
+    EXPECT_LT(rms(left, 2048, 8192), 0.25 * rms(unclipped, 2048, 8192));
+    // Past the clip the stored setting holds again; the compressor's release takes a moment.
+    const std::size_t settled = clipFrames / 2 + 16384;
+    EXPECT_NEAR(rms(left, settled, clipFrames), rms(unclipped, settled, clipFrames),
+                0.02 * rms(unclipped, settled, clipFrames));
+
+    // The clip wins over the lane's own points, and live playback reads it without allocating.
+    clipped.rig.edit([&](Project &) { clipped.track->inserts[0].paramAutomation = {{0, 1.0f}}; });
+    EXPECT_EQ(clipped.exportLeft(), left);
+    send(clipped.rig.engine, Request::locate(0));
+    send(clipped.rig.engine, Request::play());
+    StereoOutput block(blockFrames);
+    block.render(clipped.rig.engine);
+    AllocationScope scope;
+    for (int i = 0; i < 40; ++i)
+        block.render(clipped.rig.engine);
+    EXPECT_EQ(scope.allocations(), 0u);
+    EXPECT_EQ(scope.frees(), 0u);
 }
