@@ -122,28 +122,30 @@ TEST_F(EffectAutomationTest, TheCompressorsThresholdSetInItsPanelAndDrawnInItsLa
     EXPECT_EQ(window.statusText(),
               QStringLiteral("Automation: Compressor: Threshold · Shift point · Alt+Shift clip"));
 
-    // Two points: the threshold at the top (0 dB) on beat 4, at the bottom (-60 dB) on beat 8.
-    clickLane(midi->id, 4.0, 0.0);
-    clickLane(midi->id, 8.0, 1.0);
+    // Two points inside the bar the song sounds in: the threshold at the top (0 dB) on beat 1,
+    // at the bottom (-60 dB) on beat 2.
+    clickLane(midi->id, 1.0, 0.0);
+    clickLane(midi->id, 2.0, 1.0);
     std::vector<AutomationPoint> drawn;
     {
         std::lock_guard lock(engine.projectMutex);
         drawn = midi->inserts[0].paramAutomation;
     }
     ASSERT_EQ(drawn.size(), 2u);
-    EXPECT_EQ(drawn[0].t, engine.beatsToSamples(4.0));
+    EXPECT_EQ(drawn[0].t, engine.beatsToSamples(1.0));
     EXPECT_NEAR(drawn[0].v, 1.0f, 0.03f);
-    EXPECT_EQ(drawn[1].t, engine.beatsToSamples(8.0));
+    EXPECT_EQ(drawn[1].t, engine.beatsToSamples(2.0));
     EXPECT_NEAR(drawn[1].v, 0.0f, 0.03f);
     EXPECT_EQ(harness.application().commands().undoName(), "Automation");
     saveScreenshot(window, "compressor-threshold-lane");
 
-    // Held at 0 dB up to beat 4 the song passes the compressor all but untouched; from beat 8
+    // Held at 0 dB up to beat 1 the song passes the compressor all but untouched; from beat 2
     // on it is compressed as the panel set it.
     const std::vector<float> automated = exported();
-    EXPECT_GT(levelBetween(automated, 0.0, 4.0), 1.3 * levelBetween(compressed, 0.0, 4.0));
-    EXPECT_NEAR(levelBetween(automated, 9.0, songBeats), levelBetween(compressed, 9.0, songBeats),
-                0.01 * levelBetween(compressed, 9.0, songBeats));
+    EXPECT_GT(levelBetween(automated, 0.0, 1.0), 1.3 * levelBetween(compressed, 0.0, 1.0));
+    const double settled = levelBetween(compressed, 2.5, 4.0);
+    ASSERT_GT(settled, 0.001) << "the song still sounds after the second point";
+    EXPECT_NEAR(levelBetween(automated, 2.5, 4.0), settled, 0.02 * settled);
 
     // The lane chooser offers the compressor's other parameters; choosing one is an edit.
     const auto row = timeline.rowOf(midi->id);
