@@ -254,6 +254,10 @@ std::string HelperServer::dispatch(Connection &connection, const std::string &li
     }
     // Outside the plug-in lock: it stops the block thread, which may be waiting for that lock.
     if (line.starts_with("SHAREDBLOCK ")) return attachSharedBlock(rest("SHAREDBLOCK "));
+    if (!hostingLv2) {
+        std::string answer = serveBesideBlocks(line);
+        if (!answer.empty()) return answer;
+    }
     std::lock_guard lock(pluginLock);
     if (line.starts_with("LOAD ")) return load(rest("LOAD "));
     if (line.starts_with("DESCRIBE ")) return describe(rest("DESCRIBE "));
@@ -291,6 +295,23 @@ std::string HelperServer::dispatch(Connection &connection, const std::string &li
         return "OK";
     }
     return "ERR unknown";
+}
+
+// A VST 3 may be asked for its state or its editor while it processes, so these requests leave
+// the block thread running: a plug-in that takes long over its state never makes a block late.
+// Requests come from this one thread, so nothing loads or unloads meanwhile. Empty when `line`
+// is none of them.
+std::string HelperServer::serveBesideBlocks(const std::string &line) {
+    const bool besideBlocks = line == "GETSTATE" || line.starts_with("SETSTATE ") ||
+                              line == "HASEDITOR" || line == "OPENEDITOR" || line == "CLOSEEDITOR";
+    if (!besideBlocks) return {};
+    std::lock_guard values(valuesLock);
+    if (line == "GETSTATE") return getState();
+    if (line.starts_with("SETSTATE ")) return setState(line.substr(9));
+    if (line == "HASEDITOR") return plugin.hasEditor() ? "YES" : "NO";
+    if (line == "OPENEDITOR") return openEditor();
+    plugin.closeEditor();
+    return "OK";
 }
 
 std::string HelperServer::loadLv2(const std::string &pluginId) {
@@ -468,13 +489,13 @@ void HelperServer::serveSharedBlocks(int priority) {
     while (!blockThreadStopping) {
         const uint32_t wanted = block.requested.load(std::memory_order_acquire);
         if (wanted == served) {
-            waitOnSharedWord(block.requested, served, blockThreadPoll);
+            sleepOnSharedWord(block.requested, served, block.helperSleeping, blockThreadPoll);
             continue;
         }
         processSharedBlock(block);
         served = wanted;
-        block.completed.store(served, std::memory_order_release);
-        wakeSharedWord(block.completed);
+        // While live the application never waits for a block, so there is mostly no one to wake.
+        advanceSharedWord(block.completed, served, block.clientSleeping);
     }
 }
 
@@ -493,16 +514,42 @@ void HelperServer::processSharedBlock(SharedBlockLayout &block) {
     const auto noteOns = std::span<const NoteOn>(
         block.noteOns, static_cast<size_t>(std::clamp(block.noteOnCount, 0, maximumBlockNotes)));
     std::lock_guard lock(pluginLock);
-    for (const ParameterValue &entry : params) {
-        if (hostingLv2)
-            setLv2Parameter(entry.id, entry.value);
-        else
-            plugin.setParameterNormalized(entry.id, entry.value);
-    }
+    applyBlockValues(params);
     if (hostingLv2)
         processLv2Block(block.output[0], block.output[1], frames, noteOns, noteOffs);
     else
         plugin.processInstrument(block.output[0], block.output[1], frames, noteOns, noteOffs);
+}
+
+void HelperServer::applyValue(const ParameterValue &entry) {
+    if (hostingLv2)
+        setLv2Parameter(entry.id, entry.value);
+    else
+        plugin.setParameterNormalized(entry.id, entry.value);
+}
+
+// Block thread, under the plug-in lock. Values that came while a state or editor request runs
+// wait for the next block, in their order; only when more values wait than there is room for
+// does the block wait for that request instead.
+void HelperServer::applyBlockValues(std::span<const ParameterValue> values) {
+    std::unique_lock lock(valuesLock, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        if (deferredCount + values.size() <= deferredValues.size()) {
+            deferBlockValues(values);
+            return;
+        }
+        lock.lock();
+    }
+    for (size_t index = 0; index < deferredCount; ++index)
+        applyValue(deferredValues[index]);
+    deferredCount = 0;
+    for (const ParameterValue &entry : values)
+        applyValue(entry);
+}
+
+void HelperServer::deferBlockValues(std::span<const ParameterValue> values) {
+    for (const ParameterValue &entry : values)
+        deferredValues[deferredCount++] = entry;
 }
 
 std::string HelperServer::getState() {

@@ -6,6 +6,7 @@
 #include "core/vst/Vst3Plugin.h"
 #include "core/vst/hosting/EditorWindow.h"
 
+#include <array>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -79,6 +80,10 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     std::string attachSharedBlock(const std::string &arguments);
     void serveSharedBlocks(int priority);
     void processSharedBlock(SharedBlockLayout &block);
+    void applyBlockValues(std::span<const ParameterValue> values);
+    void deferBlockValues(std::span<const ParameterValue> values);
+    void applyValue(const ParameterValue &entry);
+    std::string serveBesideBlocks(const std::string &line);
     void stopSharedBlocks();
     void watchAll();
     Connection *connectionFor(int fd);
@@ -98,8 +103,15 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     int blockSize = 512;
     std::vector<float> interleaved, left, right;
     BlockNotes pendingNotes;
-    /// Held while the plug-in is used, by requests and by the block thread alike.
+    /// Held while the plug-in is used, by requests and by the block thread alike; not by a
+    /// VST 3's state and editor requests, which the format allows beside processing.
     std::mutex pluginLock;
+    /// Keeps the instance's parameter bookkeeping to one thread: held by the requests served
+    /// beside the block thread, and tried by the block thread, which meanwhile keeps the
+    /// block's values for later instead of waiting.
+    std::mutex valuesLock;
+    std::array<ParameterValue, 4 * maximumParamsPerLine> deferredValues{};
+    size_t deferredCount = 0;
     std::unique_ptr<SharedBlockMapping> sharedBlock;
     std::thread blockThread;
     std::atomic<bool> blockThreadStopping{false};
