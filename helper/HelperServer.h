@@ -88,8 +88,23 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     void watchAll();
     Connection *connectionFor(int fd);
 
+    /// A plug-in processed after the main one, in the same block: the rest of a track's chain
+    /// when its inserts share one helper.
+    struct ChainMember {
+        Vst3Plugin vst;
+        lv2::Lv2Plugin lv2;
+        bool isLv2 = false;
+    };
+    std::string loadChainMember(const std::string &arguments);
+    std::string serveChainMember(const std::string &arguments);
+    std::string prepareChain(int32_t mainLatency);
+    void processChain(float *blockLeft, float *blockRight, int frames);
+
     std::string socketPath;
     int listenFd = -1;
+    /// The chain after the main plug-in, in processing order; "MEMBER " requests number them
+    /// from 1.
+    std::vector<std::unique_ptr<ChainMember>> chain;
     std::vector<Connection> connections;
     /// Set when a request ended its own connection while it was being served.
     bool connectionEnded = false;
