@@ -20,9 +20,10 @@ namespace orvane::vst {
 enum HelperExitStatus { helperQuit = 0, helperUsage = 1, helperNoSocket = 2, helperNoListen = 3 };
 
 /// Serves the sandbox protocol for one in-process plug-in: VST 3, or LV2 when "LOAD " names
-/// "lv2:" and a URI. The listening socket and every open
-/// connection are registered with the editor run loop, so requests and the plug-in's editor
-/// window are served from the same single-threaded loop.
+/// "lv2:" and a URI; "CHAINLOAD " adds more after it, up to `maximumChainLength` in all, which
+/// every block goes through in series ("MEMBER " addresses them). The listening socket and
+/// every open connection are registered with the editor run loop, so requests and the plug-in's
+/// editor window are served from the same single-threaded loop.
 ///
 /// Several connections are served side by side, each with a buffer of its own: a client that
 /// sends nothing, or half a line, never keeps another one waiting. What a client can make the

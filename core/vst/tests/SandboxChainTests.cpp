@@ -141,6 +141,8 @@ TEST_F(SandboxChain, RefusesAMemberItCannotLoadOrAddress) {
     EXPECT_FALSE(chain.load({{misbehavingEffectPath(), ""}, {"/nonexistent.vst3", ""}}));
     EXPECT_LT(chain.helperProcessId(), 1) << "no helper is left running";
     EXPECT_FALSE(chain.load({{"bad\npath", ""}}));
+    EXPECT_FALSE(chain.load(std::vector<SandboxedChain::Member>(maximumChainLength + 1,
+                                                                {misbehavingEffectPath(), ""})));
     ASSERT_TRUE(chain.load({{misbehavingEffectPath(), ""}}));
     std::vector<uint8_t> state;
     EXPECT_FALSE(chain.getState(1, state));
