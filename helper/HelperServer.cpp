@@ -254,11 +254,17 @@ std::string HelperServer::dispatch(Connection &connection, const std::string &li
     }
     // Outside the plug-in lock: it stops the block thread, which may be waiting for that lock.
     if (line.starts_with("SHAREDBLOCK ")) return attachSharedBlock(rest("SHAREDBLOCK "));
+    if (!hostingLv2) {
+        std::string answer = serveBesideBlocks(line);
+        if (!answer.empty()) return answer;
+    }
+    if (line.starts_with("MEMBER ")) return serveChainMember(rest("MEMBER "));
     std::lock_guard lock(pluginLock);
     if (line.starts_with("LOAD ")) return load(rest("LOAD "));
     if (line.starts_with("DESCRIBE ")) return describe(rest("DESCRIBE "));
     if (line.starts_with("PREPARE ")) return prepare(rest("PREPARE "));
     if (line.starts_with("SETPARAM ")) return setParameter(rest("SETPARAM "));
+    if (line.starts_with("CHAINLOAD ")) return loadChainMember(rest("CHAINLOAD "));
     // No reply: the client sends its block right behind these lines.
     if (line.starts_with("PARAMS ")) {
         applyParams(rest("PARAMS "));
@@ -273,6 +279,7 @@ std::string HelperServer::dispatch(Connection &connection, const std::string &li
         return {};
     }
     if (line == "UNLOAD") {
+        chain.clear();
         plugin.unload();
         lv2Plugin.unload();
         hostingLv2 = false;
@@ -293,6 +300,23 @@ std::string HelperServer::dispatch(Connection &connection, const std::string &li
     return "ERR unknown";
 }
 
+// A VST 3 may be asked for its state or its editor while it processes, so these requests leave
+// the block thread running: a plug-in that takes long over its state never makes a block late.
+// Requests come from this one thread, so nothing loads or unloads meanwhile. Empty when `line`
+// is none of them.
+std::string HelperServer::serveBesideBlocks(const std::string &line) {
+    const bool besideBlocks = line == "GETSTATE" || line.starts_with("SETSTATE ") ||
+                              line == "HASEDITOR" || line == "OPENEDITOR" || line == "CLOSEEDITOR";
+    if (!besideBlocks) return {};
+    std::lock_guard values(valuesLock);
+    if (line == "GETSTATE") return getState();
+    if (line.starts_with("SETSTATE ")) return setState(line.substr(9));
+    if (line == "HASEDITOR") return plugin.hasEditor() ? "YES" : "NO";
+    if (line == "OPENEDITOR") return openEditor();
+    plugin.closeEditor();
+    return "OK";
+}
+
 std::string HelperServer::loadLv2(const std::string &pluginId) {
     hostingLv2 = lv2Plugin.load(lv2::uriFromPluginId(pluginId));
     return hostingLv2 ? "OK" : "ERR load";
@@ -301,6 +325,7 @@ std::string HelperServer::loadLv2(const std::string &pluginId) {
 std::string HelperServer::load(const std::string &arguments) {
     std::string path, uid;
     splitPathAndUid(arguments, path, uid);
+    chain.clear();
     plugin.unload();
     lv2Plugin.unload();
     hostingLv2 = false;
@@ -336,10 +361,88 @@ std::string HelperServer::prepare(const std::string &arguments) {
     }
     if (hostingLv2) {
         if (!lv2Plugin.prepare(sampleRate, blockSize)) return "ERR prepare";
-        return "OK " + std::to_string(lv2Plugin.latency());
+        return prepareChain(lv2Plugin.latency());
     }
     if (!plugin.prepare(sampleRate, blockSize)) return "ERR prepare";
-    return "OK " + std::to_string(plugin.latency);
+    return prepareChain(plugin.latency);
+}
+
+// The chain delays by what its plug-ins delay together.
+std::string HelperServer::prepareChain(int32_t mainLatency) {
+    int64_t total = mainLatency;
+    for (auto &member : chain) {
+        const bool prepared = member->isLv2 ? member->lv2.prepare(sampleRate, blockSize)
+                                            : member->vst.prepare(sampleRate, blockSize);
+        if (!prepared) return "ERR prepare";
+        total += member->isLv2 ? member->lv2.latency() : member->vst.latency;
+    }
+    return "OK " + std::to_string(total);
+}
+
+// "CHAINLOAD " adds a plug-in after the last one; the reply names its member number.
+std::string HelperServer::loadChainMember(const std::string &arguments) {
+    if (chain.size() + 1 >= maximumChainLength) return "ERR chain";
+    std::string path, uid;
+    splitPathAndUid(arguments, path, uid);
+    auto member = std::make_unique<ChainMember>();
+    member->isLv2 = lv2::isLv2PluginId(path);
+    const bool loaded =
+        member->isLv2 ? member->lv2.load(lv2::uriFromPluginId(path)) : member->vst.load(path, uid);
+    if (!loaded) return "ERR load";
+    chain.push_back(std::move(member));
+    return "OK " + std::to_string(chain.size());
+}
+
+// "MEMBER <n> " and a state or parameter request for the chain's member n. A VST 3 member's
+// state is served beside the block thread, as the main plug-in's is: members take no values
+// from blocks, so nothing else touches its bookkeeping meanwhile. The chain itself changes
+// only on this thread.
+std::string HelperServer::serveChainMember(const std::string &arguments) {
+    std::istringstream words(arguments);
+    size_t number = 0;
+    std::string request;
+    if (!(words >> number >> request) || number < 1 || number > chain.size()) return "ERR member";
+    ChainMember &member = *chain[number - 1];
+    std::unique_lock lock(pluginLock, std::defer_lock);
+    if (member.isLv2 || request == "SETPARAM") lock.lock();
+    if (request == "GETSTATE") {
+        std::vector<uint8_t> state;
+        const bool got = member.isLv2 ? member.lv2.getState(state) : member.vst.getState(state);
+        return got ? "STATE " + encodeHex(state) : "ERR state";
+    }
+    std::string rest;
+    std::getline(words >> std::ws, rest);
+    if (request == "SETSTATE") {
+        std::optional<std::vector<uint8_t>> state = decodeHex(rest, true);
+        if (!state) return "ERR hex";
+        const bool set = member.isLv2 ? member.lv2.setState(*state) : member.vst.setState(*state);
+        return set ? "OK" : "ERR setstate";
+    }
+    if (request == "SETPARAM") {
+        std::istringstream values(rest);
+        uint32_t id = 0;
+        float value = 0.0f;
+        if (!(values >> id >> value)) return "ERR param";
+        bool set = false;
+        if (!member.isLv2) {
+            set = member.vst.setParameterNormalized(id, value);
+        } else if (const int index = member.lv2.parameterIndexForPort(id); index >= 0) {
+            set = member.lv2.setParameterNormalized(static_cast<size_t>(index), value);
+        }
+        return set ? "OK" : "ERR param";
+    }
+    return "ERR unknown";
+}
+
+// Under the plug-in lock, after the main plug-in: each member in turn, in place. Notes are the
+// main plug-in's; the members are effects after it.
+void HelperServer::processChain(float *blockLeft, float *blockRight, int frames) {
+    for (auto &member : chain) {
+        if (member->isLv2)
+            member->lv2.process(blockLeft, blockRight, frames);
+        else
+            member->vst.processInstrument(blockLeft, blockRight, frames, {}, {});
+    }
 }
 
 std::string HelperServer::setParameter(const std::string &arguments) {
@@ -409,6 +512,7 @@ bool HelperServer::processBlock(Connection &connection, const std::string &argum
     else
         plugin.processInstrument(left.data(), right.data(), static_cast<int>(count),
                                  pendingNotes.noteOns, pendingNotes.noteOffs);
+    processChain(left.data(), right.data(), static_cast<int>(count));
     pendingNotes = BlockNotes{};
     for (size_t frame = 0; frame < count; ++frame) {
         interleaved[frame * 2] = left[frame];
@@ -468,13 +572,13 @@ void HelperServer::serveSharedBlocks(int priority) {
     while (!blockThreadStopping) {
         const uint32_t wanted = block.requested.load(std::memory_order_acquire);
         if (wanted == served) {
-            waitOnSharedWord(block.requested, served, blockThreadPoll);
+            sleepOnSharedWord(block.requested, served, block.helperSleeping, blockThreadPoll);
             continue;
         }
         processSharedBlock(block);
         served = wanted;
-        block.completed.store(served, std::memory_order_release);
-        wakeSharedWord(block.completed);
+        // While live the application never waits for a block, so there is mostly no one to wake.
+        advanceSharedWord(block.completed, served, block.clientSleeping);
     }
 }
 
@@ -493,16 +597,43 @@ void HelperServer::processSharedBlock(SharedBlockLayout &block) {
     const auto noteOns = std::span<const NoteOn>(
         block.noteOns, static_cast<size_t>(std::clamp(block.noteOnCount, 0, maximumBlockNotes)));
     std::lock_guard lock(pluginLock);
-    for (const ParameterValue &entry : params) {
-        if (hostingLv2)
-            setLv2Parameter(entry.id, entry.value);
-        else
-            plugin.setParameterNormalized(entry.id, entry.value);
-    }
+    applyBlockValues(params);
     if (hostingLv2)
         processLv2Block(block.output[0], block.output[1], frames, noteOns, noteOffs);
     else
         plugin.processInstrument(block.output[0], block.output[1], frames, noteOns, noteOffs);
+    processChain(block.output[0], block.output[1], frames);
+}
+
+void HelperServer::applyValue(const ParameterValue &entry) {
+    if (hostingLv2)
+        setLv2Parameter(entry.id, entry.value);
+    else
+        plugin.setParameterNormalized(entry.id, entry.value);
+}
+
+// Block thread, under the plug-in lock. Values that came while a state or editor request runs
+// wait for the next block, in their order; only when more values wait than there is room for
+// does the block wait for that request instead.
+void HelperServer::applyBlockValues(std::span<const ParameterValue> values) {
+    std::unique_lock lock(valuesLock, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        if (deferredCount + values.size() <= deferredValues.size()) {
+            deferBlockValues(values);
+            return;
+        }
+        lock.lock();
+    }
+    for (size_t index = 0; index < deferredCount; ++index)
+        applyValue(deferredValues[index]);
+    deferredCount = 0;
+    for (const ParameterValue &entry : values)
+        applyValue(entry);
+}
+
+void HelperServer::deferBlockValues(std::span<const ParameterValue> values) {
+    for (const ParameterValue &entry : values)
+        deferredValues[deferredCount++] = entry;
 }
 
 std::string HelperServer::getState() {

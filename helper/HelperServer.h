@@ -6,6 +6,7 @@
 #include "core/vst/Vst3Plugin.h"
 #include "core/vst/hosting/EditorWindow.h"
 
+#include <array>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -19,9 +20,10 @@ namespace orvane::vst {
 enum HelperExitStatus { helperQuit = 0, helperUsage = 1, helperNoSocket = 2, helperNoListen = 3 };
 
 /// Serves the sandbox protocol for one in-process plug-in: VST 3, or LV2 when "LOAD " names
-/// "lv2:" and a URI. The listening socket and every open
-/// connection are registered with the editor run loop, so requests and the plug-in's editor
-/// window are served from the same single-threaded loop.
+/// "lv2:" and a URI; "CHAINLOAD " adds more after it, up to `maximumChainLength` in all, which
+/// every block goes through in series ("MEMBER " addresses them). The listening socket and
+/// every open connection are registered with the editor run loop, so requests and the plug-in's
+/// editor window are served from the same single-threaded loop.
 ///
 /// Several connections are served side by side, each with a buffer of its own: a client that
 /// sends nothing, or half a line, never keeps another one waiting. What a client can make the
@@ -79,12 +81,31 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     std::string attachSharedBlock(const std::string &arguments);
     void serveSharedBlocks(int priority);
     void processSharedBlock(SharedBlockLayout &block);
+    void applyBlockValues(std::span<const ParameterValue> values);
+    void deferBlockValues(std::span<const ParameterValue> values);
+    void applyValue(const ParameterValue &entry);
+    std::string serveBesideBlocks(const std::string &line);
     void stopSharedBlocks();
     void watchAll();
     Connection *connectionFor(int fd);
 
+    /// A plug-in processed after the main one, in the same block: the rest of a track's chain
+    /// when its inserts share one helper.
+    struct ChainMember {
+        Vst3Plugin vst;
+        lv2::Lv2Plugin lv2;
+        bool isLv2 = false;
+    };
+    std::string loadChainMember(const std::string &arguments);
+    std::string serveChainMember(const std::string &arguments);
+    std::string prepareChain(int32_t mainLatency);
+    void processChain(float *blockLeft, float *blockRight, int frames);
+
     std::string socketPath;
     int listenFd = -1;
+    /// The chain after the main plug-in, in processing order; "MEMBER " requests number them
+    /// from 1.
+    std::vector<std::unique_ptr<ChainMember>> chain;
     std::vector<Connection> connections;
     /// Set when a request ended its own connection while it was being served.
     bool connectionEnded = false;
@@ -98,8 +119,15 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     int blockSize = 512;
     std::vector<float> interleaved, left, right;
     BlockNotes pendingNotes;
-    /// Held while the plug-in is used, by requests and by the block thread alike.
+    /// Held while the plug-in is used, by requests and by the block thread alike; not by a
+    /// VST 3's state and editor requests, which the format allows beside processing.
     std::mutex pluginLock;
+    /// Keeps the instance's parameter bookkeeping to one thread: held by the requests served
+    /// beside the block thread, and tried by the block thread, which meanwhile keeps the
+    /// block's values for later instead of waiting.
+    std::mutex valuesLock;
+    std::array<ParameterValue, 4 * maximumParamsPerLine> deferredValues{};
+    size_t deferredCount = 0;
     std::unique_ptr<SharedBlockMapping> sharedBlock;
     std::thread blockThread;
     std::atomic<bool> blockThreadStopping{false};

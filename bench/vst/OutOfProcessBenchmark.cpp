@@ -10,9 +10,13 @@
 // budget. The paced rows play chains of 1, 3, 6 and 12 sandboxed x42 compressors live on a
 // thread woken once a period (real-time priority when allowed, said in `realtime`) for
 // HALVORA_SANDBOX_BENCH_SECONDS (60 by default), at 64, 128 and 256 frames, beside the same
-// chain in process, and count the blocks an insert passed dry.
+// chain in process, and count the blocks an insert passed dry. The third argument says how the
+// inserts share helpers: 0 one helper per plug-in (and so also any spread of them over
+// tracks), 1 one helper for the track's whole chain, 2 the inserts spread over three tracks
+// with one helper per track.
 #include "core/lv2/Lv2Plugin.h"
 #include "core/vst/PluginSandboxController.h"
+#include "core/vst/SandboxedChain.h"
 #include "core/vst/Vst3Plugin.h"
 
 #include <benchmark/benchmark.h>
@@ -214,11 +218,72 @@ void measureAddedCost(benchmark::State &state, LocalChain &local,
     state.counters["plugins"] = plugins;
 }
 
+// What one helper plays: a sandboxed insert of its own, or a track's chain of them.
+struct SandboxedUnit {
+    std::unique_ptr<Vst3Plugin> insert;
+    std::unique_ptr<SandboxedChain> chain;
+    int inserts = 1;
+
+    bool processLive(float *left, float *right, int frames) {
+        return insert ? insert->processLive(left, right, frames, {}, {})
+                      : chain->processLive(left, right, frames);
+    }
+    /// A late chain block passes each of its inserts dry.
+    uint64_t dryInsertBlocks() const {
+        return insert ? insert->lateBlocks() : chain->lateBlocks() * uint64_t(inserts);
+    }
+    int32_t helperProcessId() const {
+        return insert ? insert->helperProcessId() : chain->helperProcessId();
+    }
+};
+
+std::unique_ptr<SandboxedChain> makeSandboxedLv2Track(PluginSandboxController &controller,
+                                                      int plugins, int frames) {
+    orvane::lv2::Lv2Plugin described;
+    if (!described.load(x42Compressor)) return {};
+    const uint32_t thresholdPort =
+        described.parameters[static_cast<size_t>(described.parameterIndex("threshold"))].portIndex;
+    auto chain = std::make_unique<SandboxedChain>(controller);
+    std::vector<SandboxedChain::Member> members(static_cast<size_t>(plugins),
+                                                {"lv2:" + x42Compressor, ""});
+    if (!chain->load(members) || !chain->prepare(sampleRate, frames)) return {};
+    for (size_t member = 0; member < members.size(); ++member)
+        chain->setParameter(member, thresholdPort, 0.3f);
+    return chain;
+}
+
+enum Grouping { helperPerPlugin = 0, helperPerTrack = 1, spreadOverThreeTracks = 2 };
+
+std::vector<SandboxedUnit> makeSandboxedUnits(PluginSandboxController &controller, int plugins,
+                                              int frames, int grouping) {
+    std::vector<SandboxedUnit> units;
+    if (grouping == helperPerPlugin) {
+        for (auto &insert : makeSandboxedLv2Chain(controller, plugins, frames))
+            units.push_back({std::move(insert), nullptr, 1});
+        return units;
+    }
+    const int tracks = grouping == helperPerTrack ? 1 : std::min(3, plugins);
+    for (int track = 0; track < tracks; ++track) {
+        // The inserts as evenly over the tracks as they go.
+        const int inserts = plugins / tracks + (track < plugins % tracks ? 1 : 0);
+        auto chain = makeSandboxedLv2Track(controller, inserts, frames);
+        if (!chain) return {};
+        units.push_back({nullptr, std::move(chain), inserts});
+    }
+    return units;
+}
+
 // Real-time priority for the pacing thread when the user may have it; whether it was given.
 bool pacedThreadRealtime() {
     sched_param parameters{};
     parameters.sched_priority = 10;
     return pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameters) == 0;
+}
+
+// The machine is shared: each row says how busy it was.
+double loadAverage() {
+    double averages[1] = {0.0};
+    return getloadavg(averages, 1) == 1 ? averages[0] : -1.0;
 }
 
 double benchSeconds() {
@@ -231,20 +296,20 @@ double benchSeconds() {
 void pacedLiveChain(benchmark::State &state) {
     const int frames = static_cast<int>(state.range(0));
     const int plugins = static_cast<int>(state.range(1));
+    const int grouping = static_cast<int>(state.range(2));
     PluginSandboxController controller;
     controller.enabled = true;
     controller.helperSearchFolder = HALVORA_HELPER_FOLDER;
     auto local = makeLv2Chain(plugins, frames);
-    auto sandboxed = makeSandboxedLv2Chain(controller, plugins, frames);
+    auto sandboxed = makeSandboxedUnits(controller, plugins, frames, grouping);
     if (local.empty() || sandboxed.empty()) {
         state.SkipWithError("the x42 compressor did not load (install x42-plugins)");
         return;
     }
     std::vector<clockid_t> helperClocks;
-    for (auto &plugin : sandboxed) {
+    for (auto &unit : sandboxed) {
         clockid_t clock{};
-        if (clock_getcpuclockid(plugin->helperProcessId(), &clock) == 0)
-            helperClocks.push_back(clock);
+        if (clock_getcpuclockid(unit.helperProcessId(), &clock) == 0) helperClocks.push_back(clock);
     }
     const auto period = std::chrono::nanoseconds(static_cast<long long>(1e9 * frames / sampleRate));
     const long blocks = static_cast<long>(benchSeconds() * sampleRate / frames);
@@ -271,8 +336,8 @@ void pacedLiveChain(benchmark::State &state) {
                 for (auto &plugin : local)
                     plugin->process(localLeft.data(), localRight.data(), frames);
                 double middle = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
-                for (auto &plugin : sandboxed)
-                    plugin->processLive(left.data(), right.data(), frames, {}, {});
+                for (auto &unit : sandboxed)
+                    unit.processLive(left.data(), right.data(), frames);
                 double after = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
                 localCpu += middle - before;
                 callerCpu += after - middle;
@@ -287,12 +352,14 @@ void pacedLiveChain(benchmark::State &state) {
         state.SetIterationTime(double(blocks) * frames / sampleRate);
     }
     uint64_t dry = 0;
-    for (auto &plugin : sandboxed)
-        dry += plugin->lateBlocks();
+    for (auto &unit : sandboxed)
+        dry += unit.dryInsertBlocks();
     const double perInsertBlock = 1e6 / (double(blocks) * plugins);
     state.counters["dry_blocks"] = double(dry);
     state.counters["blocks"] = double(blocks);
     state.counters["realtime"] = realtime ? 1 : 0;
+    state.counters["helpers"] = double(sandboxed.size());
+    state.counters["load_average"] = loadAverage();
     state.counters["overruns"] = double(overruns);
     state.counters["local_cpu_us_per_insert"] = localCpu * perInsertBlock;
     state.counters["sandboxed_cpu_us_per_insert"] = (callerCpu + helperCpu) * perInsertBlock;
@@ -353,9 +420,10 @@ void chains(benchmark::internal::Benchmark *benchmark) {
 }
 
 void pacedChains(benchmark::internal::Benchmark *benchmark) {
-    for (int frames : {64, 128, 256})
-        for (int plugins : {1, 3, 6, 12})
-            benchmark->Args({frames, plugins});
+    for (int grouping : {helperPerPlugin, helperPerTrack, spreadOverThreeTracks})
+        for (int frames : {64, 128, 256})
+            for (int plugins : {1, 3, 6, 12})
+                benchmark->Args({frames, plugins, grouping});
     benchmark->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 }
 

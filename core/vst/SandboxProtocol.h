@@ -85,6 +85,9 @@ constexpr size_t requestLineLimit = 65536;
 constexpr size_t stateRequestLimit = 9 + 64u * 1024u * 1024u;
 /// Connections one helper serves side by side; a client past them is closed at once.
 constexpr size_t maximumHelperConnections = 4;
+/// Plug-ins one helper processes in series per block: the main one that "LOAD " names and the
+/// members "CHAINLOAD " adds after it.
+constexpr size_t maximumChainLength = 16;
 /// Largest block size "PREPARE " accepts: the same bound as one "PROCESS " exchange.
 constexpr int maximumPrepareFrames = maximumProcessFrames;
 

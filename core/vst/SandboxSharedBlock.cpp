@@ -87,6 +87,22 @@ void waitOnSharedWord(std::atomic<uint32_t> &word, uint32_t expected,
     syscall(SYS_futex, futexWord(word), FUTEX_WAIT, expected, &relative, nullptr, 0);
 }
 
+// Sequentially consistent on both sides: either the sleeper sees the new value before it
+// sleeps (and the kernel refuses the wait), or the waker sees `sleeping` and wakes it.
+void advanceSharedWord(std::atomic<uint32_t> &word, uint32_t value,
+                       std::atomic<uint32_t> &sleeping) {
+    word.store(value, std::memory_order_seq_cst);
+    if (sleeping.load(std::memory_order_seq_cst) != 0) wakeSharedWord(word);
+}
+
+void sleepOnSharedWord(std::atomic<uint32_t> &word, uint32_t expected,
+                       std::atomic<uint32_t> &sleeping, std::chrono::nanoseconds limit) {
+    // A count, not a flag: two threads of one side may wait at once (a render and a request).
+    sleeping.fetch_add(1, std::memory_order_seq_cst);
+    if (word.load(std::memory_order_seq_cst) == expected) waitOnSharedWord(word, expected, limit);
+    sleeping.fetch_sub(1, std::memory_order_relaxed);
+}
+
 SharedBlockClient::SharedBlockClient(std::unique_ptr<SharedBlockMapping> region, int fd)
     : mapping(std::move(region)), shared(mapping->block()), controlFd(fd) {}
 
@@ -131,8 +147,9 @@ void SharedBlockClient::submit(const float *left, const float *right, int frames
     const size_t ons = std::min<size_t>(extras.noteOns.size(), maximumBlockNotes - offs);
     std::copy_n(extras.noteOns.begin(), ons, shared->noteOns);
     shared->noteOnCount = static_cast<int32_t>(ons);
-    shared->requested.fetch_add(1, std::memory_order_release);
-    wakeSharedWord(shared->requested);
+    // Only the application writes `requested`.
+    advanceSharedWord(shared->requested, shared->requested.load(std::memory_order_relaxed) + 1,
+                      shared->helperSleeping);
 }
 
 void SharedBlockClient::takeOutput(float *left, float *right, int frames) const {
@@ -149,8 +166,22 @@ SharedBlockOutcome SharedBlockClient::finishBlockInFlight(Deadline deadline) {
         if (deadline.passed()) return SharedBlockOutcome::late;
         const std::chrono::nanoseconds remaining =
             deadline.unlimited ? waitSlice : deadline.at - std::chrono::steady_clock::now();
-        waitOnSharedWord(shared->completed, done,
-                         std::min<std::chrono::nanoseconds>(remaining, waitSlice));
+        sleepOnSharedWord(shared->completed, done, shared->clientSleeping,
+                          std::min<std::chrono::nanoseconds>(remaining, waitSlice));
+    }
+}
+
+SharedBlockOutcome SharedBlockClient::finishBlock(uint32_t number, Deadline deadline) {
+    for (;;) {
+        const uint32_t done = shared->completed.load(std::memory_order_acquire);
+        // Counters wrap: what lies less than half the range behind `done` is finished.
+        if (static_cast<int32_t>(done - number) >= 0) return SharedBlockOutcome::processed;
+        if (controlConnectionBroken()) return SharedBlockOutcome::helperGone;
+        if (deadline.passed()) return SharedBlockOutcome::late;
+        const std::chrono::nanoseconds remaining =
+            deadline.unlimited ? waitSlice : deadline.at - std::chrono::steady_clock::now();
+        sleepOnSharedWord(shared->completed, done, shared->clientSleeping,
+                          std::min<std::chrono::nanoseconds>(remaining, waitSlice));
     }
 }
 

@@ -16,10 +16,13 @@ namespace orvane::vst {
 /// One block's exchange between the application and a helper, laid out in memory that both
 /// processes map. The application fills the input, the parameter values and the notes, then
 /// bumps `requested`; the helper processes and sets `completed` to the same number. Both words
-/// are futexes, so either side sleeps in the kernel and is woken without a socket.
+/// are futexes, so either side sleeps in the kernel and is woken without a socket. A side wakes
+/// the other only when it said it sleeps: a wake nobody waits for is still a system call.
 struct SharedBlockLayout {
     std::atomic<uint32_t> requested{0};
     std::atomic<uint32_t> completed{0};
+    std::atomic<uint32_t> helperSleeping{0};
+    std::atomic<uint32_t> clientSleeping{0};
     int32_t frames = 0;
     int32_t paramCount = 0;
     int32_t noteOffCount = 0;
@@ -60,6 +63,12 @@ void wakeSharedWord(std::atomic<uint32_t> &word);
 /// signal. Allocation-free.
 void waitOnSharedWord(std::atomic<uint32_t> &word, uint32_t expected,
                       std::chrono::nanoseconds limit);
+/// Bumps `word` and wakes its sleeper only when `sleeping` says there is one.
+void advanceSharedWord(std::atomic<uint32_t> &word, uint32_t value,
+                       std::atomic<uint32_t> &sleeping);
+/// `waitOnSharedWord` that counts itself in `sleeping` meanwhile, for `advanceSharedWord`.
+void sleepOnSharedWord(std::atomic<uint32_t> &word, uint32_t expected,
+                       std::atomic<uint32_t> &sleeping, std::chrono::nanoseconds limit);
 
 /// What a block's exchange came to.
 enum class SharedBlockOutcome { processed, late, helperGone };
@@ -98,6 +107,11 @@ class SharedBlockClient {
     /// Waits until the helper has finished the block it was given last, if any, so that a
     /// request sent now comes after it. Under the same lock as the processing calls.
     SharedBlockOutcome finishBlockInFlight(Deadline deadline);
+    /// Number of the block submitted last; under the same lock as the processing calls.
+    uint32_t lastSubmitted() const { return shared->requested.load(std::memory_order_relaxed); }
+    /// Any thread, without that lock: waits until the helper has finished block `number` (or
+    /// any later one) while the audio thread may go on submitting blocks.
+    SharedBlockOutcome finishBlock(uint32_t number, Deadline deadline);
 
     /// Blocks the helper missed since the client was made (any thread).
     uint64_t lateBlocks() const { return late.load(std::memory_order_relaxed); }
@@ -107,8 +121,10 @@ class SharedBlockClient {
     /// unlucky, and is not worth restarting (any thread).
     bool everCompleted() const { return shared->completed.load(std::memory_order_relaxed) != 0; }
 
-  private:
+    /// True when the helper has finished every block it was given.
     bool helperIdle() const;
+
+  private:
     bool controlConnectionBroken() const;
     void submit(const float *left, const float *right, int frames, const BlockExtras &extras);
     void takeOutput(float *left, float *right, int frames) const;

@@ -229,6 +229,9 @@ struct Vst3Plugin::Impl {
     IPtr<ComponentHandler> componentHandler;
     // Held by prepare and unload; the audio thread only tries it.
     std::mutex processing;
+    // Keeps requests from several threads apart on the control connection; never taken by the
+    // audio thread, and taken before `processing` where both are held.
+    std::mutex requests;
 
     Impl() {
         pendingParams.max_load_factor(1.0f);
@@ -342,29 +345,53 @@ void Vst3Plugin::attachSharedBlock(int fd) {
     impl->sharedBlock = std::move(client);
 }
 
-// One request and its reply line, kept apart from the audio thread's exchanges by the
-// processing lock. A helper that does not answer in time is treated as crashed.
+// One request and its reply line. A helper that does not answer in time is treated as crashed.
+// Values set since the last block go first, so that the request sees them; so does a block the
+// helper is still processing. Over shared memory the socket carries requests only, so the
+// round trip (a state can take the plug-in a long while) leaves the processing lock to the
+// audio thread; over the socket alone, blocks share it and the lock keeps the two apart.
 bool Vst3Plugin::remoteExchange(std::string_view request, std::string &reply) {
+    std::lock_guard<std::mutex> requestLock(impl->requests);
+    const Deadline deadline = Deadline::after(controlReplyDeadline);
+    int fd = -1;
     bool answered = false;
-    {
-        std::lock_guard<std::mutex> lock(impl->processing);
-        int fd = impl->socketFd;
-        if (fd < 0) return false;
-        Deadline deadline = Deadline::after(controlReplyDeadline);
-        // Values set since the last block go first, so that the request sees them; so does a
-        // block the helper is still processing.
-        size_t paramsLength = formatChangedParams();
-        bool broken = false;
-        bool paramsSent =
-            (!impl->sharedBlock ||
-             impl->sharedBlock->finishBlockInFlight(deadline) == SharedBlockOutcome::processed) &&
-            dropLateReply(deadline, broken) &&
-            (paramsLength == 0 || oopWriteAll(fd, impl->paramsLine, paramsLength, deadline));
-        if (paramsSent) commitParams();
-        answered = paramsSent && oopWriteLine(fd, request) && oopReadReply(fd, reply, deadline);
+    bool overSharedBlock = false;
+    for (;;) {
+        SharedBlockClient *shared = nullptr;
+        uint32_t blockToFollow = 0;
+        {
+            std::lock_guard<std::mutex> lock(impl->processing);
+            fd = impl->socketFd;
+            if (fd < 0) return false;
+            shared = impl->sharedBlock.get();
+            overSharedBlock = shared != nullptr;
+            // The values go out only while the helper has no block: one still running could
+            // carry an older value of the same parameter and apply it after them.
+            if (shared == nullptr || shared->helperIdle()) {
+                answered = sendChangedParams(fd, deadline) &&
+                           (overSharedBlock ||
+                            (oopWriteLine(fd, request) && oopReadReply(fd, reply, deadline)));
+                break;
+            }
+            blockToFollow = shared->lastSubmitted();
+        }
+        if (shared->finishBlock(blockToFollow, deadline) != SharedBlockOutcome::processed) break;
     }
+    if (answered && overSharedBlock)
+        answered = oopWriteLine(fd, request) && oopReadReply(fd, reply, deadline);
     if (!answered) dropHelper("Helper not responding");
     return answered;
+}
+
+// Under the processing lock: the values set since the last exchange, as a "PARAMS " line.
+bool Vst3Plugin::sendChangedParams(int fd, Deadline deadline) {
+    const size_t paramsLength = formatChangedParams();
+    bool broken = false;
+    const bool sent =
+        dropLateReply(deadline, broken) &&
+        (paramsLength == 0 || oopWriteAll(fd, impl->paramsLine, paramsLength, deadline));
+    if (sent) commitParams();
+    return sent;
 }
 
 bool Vst3Plugin::remoteExpectOk(std::string_view request) {

@@ -167,6 +167,7 @@ class Vst3Plugin {
 
     bool remoteExchange(std::string_view request, std::string &reply);
     bool remoteExpectOk(std::string_view request);
+    bool sendChangedParams(int fd, Deadline deadline);
     bool prepareRemote(double sampleRate, int blockSize);
     bool getStateRemote(std::vector<uint8_t> &state);
     bool processRemote(float *left, float *right, int frames, std::span<const NoteOn> noteOns,

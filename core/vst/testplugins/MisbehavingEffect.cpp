@@ -2,9 +2,9 @@
 // can watch the host (and later the sandbox) cope. The behaviour comes from the parameter
 // "Behaviour" (normalised value × 5, rounded) or, at creation, from the environment variable
 // HALVORA_TEST_MISBEHAVIOUR ("crash", "hang", "latency", "reject-state", "large-state").
-// Two more values of that variable add a habit to any behaviour: "slow" takes 50 ms over
-// every block, and "edit-in-process" reports a parameter edit from inside `process`, which
-// plug-ins are not meant to do.
+// Three more values of that variable add a habit to any behaviour: "slow" takes 50 ms over
+// every block, "slow-state" 200 ms over giving or taking its state, and "edit-in-process"
+// reports a parameter edit from inside `process`, which plug-ins are not meant to do.
 #include "core/vst/testplugins/TestPluginSupport.h"
 
 #include <algorithm>
@@ -51,6 +51,7 @@ bool habitFromEnvironment(const char *habit) {
 }
 
 constexpr auto slowBlock = std::chrono::milliseconds(50);
+constexpr auto slowState = std::chrono::milliseconds(200);
 
 class MisbehavingEffect : public TestPluginBase {
   public:
@@ -95,6 +96,7 @@ class MisbehavingEffect : public TestPluginBase {
     }
 
     tresult writeState(IBStream &stream) override {
+        if (slowWithState) std::this_thread::sleep_for(slowState);
         auto stored = static_cast<uint32>(behaviour.load());
         if (!writeExactly(stream, &stateMagic, 4) || !writeExactly(stream, &stored, 4))
             return kResultFalse;
@@ -106,6 +108,7 @@ class MisbehavingEffect : public TestPluginBase {
     }
 
     tresult readState(IBStream &stream) override {
+        if (slowWithState) std::this_thread::sleep_for(slowState);
         if (behaviour.load() == rejectState) return kResultFalse;
         uint32 magic = 0;
         uint32 stored = 0;
@@ -141,6 +144,7 @@ class MisbehavingEffect : public TestPluginBase {
 
     std::atomic<Behaviour> behaviour{passThrough};
     const bool slow = habitFromEnvironment("slow");
+    const bool slowWithState = habitFromEnvironment("slow-state");
     const bool editsInProcess = habitFromEnvironment("edit-in-process");
     IComponentHandler *componentHandler = nullptr;
     int editsReported = 0;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <thread>
 
@@ -182,6 +183,44 @@ TEST_F(SandboxPipeline, AKilledHelperIsRestartedWithItsStateWithinASecond) {
     const auto last = static_cast<size_t>((block - 1) * blockSize);
     EXPECT_TRUE(std::equal(out.left.begin() + last, out.left.begin() + last + blockSize,
                            input.left.begin() + last - blockSize));
+}
+
+// A plug-in that takes 200 ms over its state, while a paced thread plays live blocks: each
+// request held for its round trip would cost ~37 blocks at this size (refused by a taken
+// processing lock, or late behind the helper's), and two of them ~75.
+TEST_F(SandboxPipeline, LiveBlocksKeepFlowingWhileASlowStateRequestIsInFlight) {
+    ScopedEnvironment slowState("HALVORA_TEST_MISBEHAVIOUR", "slow-state");
+    Vst3Plugin plugin;
+    loadSandboxed(plugin, misbehavingEffectPath());
+    std::atomic<bool> stop{false};
+    std::atomic<int> played{0}, refused{0};
+    std::thread audio([&] {
+        std::vector<float> left(blockSize, 0.25f), right(blockSize, -0.25f);
+        auto next = std::chrono::steady_clock::now();
+        while (!stop.load()) {
+            ++(plugin.processLive(left.data(), right.data(), blockSize, {}, {}) ? played : refused);
+            next += period;
+            std::this_thread::sleep_until(next);
+        }
+    });
+    std::this_thread::sleep_for(20 * period);
+    const uint64_t lateBefore = plugin.lateBlocks();
+    const int playedBefore = played.load();
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<uint8_t> state;
+    const bool got = plugin.getState(state);
+    const bool set = got && plugin.setState(state);
+    const auto took = std::chrono::steady_clock::now() - start;
+    const int playedMeanwhile = played.load() - playedBefore;
+    const uint64_t lateMeanwhile = plugin.lateBlocks() - lateBefore;
+    stop = true;
+    audio.join();
+    ASSERT_TRUE(got);
+    ASSERT_TRUE(set);
+    EXPECT_GE(took, std::chrono::milliseconds(400)) << "both requests took their time";
+    EXPECT_GE(playedMeanwhile, 40) << "the audio thread was not held up";
+    EXPECT_EQ(refused.load(), 0) << "the processing lock was never taken from the audio thread";
+    EXPECT_LT(lateMeanwhile, 15u) << "the helper processed while it served the state";
 }
 
 } // namespace

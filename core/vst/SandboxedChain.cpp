@@ -1,0 +1,189 @@
+#include "core/vst/SandboxedChain.h"
+
+#include "core/vst/SandboxProtocol.h"
+
+#include <algorithm>
+#include <charconv>
+#include <unistd.h>
+
+namespace orvane::vst {
+
+namespace {
+
+// One below the application's audio thread, as for a helper of one plug-in.
+constexpr int chainBlockPriority = 9;
+
+std::string loadLine(const char *verb, const SandboxedChain::Member &member) {
+    return std::string(verb) + member.path + (member.uid.empty() ? "" : " " + member.uid);
+}
+
+// Shortest text that reads back as the same number.
+std::string exactText(double value) {
+    char text[32];
+    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+} // namespace
+
+SandboxedChain::SandboxedChain(PluginSandboxController &sandbox) : controller(sandbox) {}
+
+SandboxedChain::~SandboxedChain() { stop(true); }
+
+bool SandboxedChain::load(const std::vector<Member> &chain) {
+    stop(true);
+    if (chain.empty() || chain.size() > maximumChainLength) return false;
+    for (const Member &member : chain)
+        if (!isSafeRequestArgument(member.path) || !isSafeRequestArgument(member.uid)) return false;
+    members = chain;
+    knownStates.assign(members.size(), std::nullopt);
+    lateBeforeRestart = 0;
+    if (start()) return true;
+    members.clear();
+    knownStates.clear();
+    return false;
+}
+
+// The first member is the helper's own plug-in; the others follow it with "CHAINLOAD ".
+bool SandboxedChain::start() {
+    if (!controller.ensureSandboxRunning() || !controller.startPluginHelper(helper)) return false;
+    fd = connectToSocket(helper.socketPath);
+    bool loaded = fd >= 0 && expectOk(loadLine("LOAD ", members.front()));
+    for (size_t index = 1; loaded && index < members.size(); ++index)
+        loaded = expectOk(loadLine("CHAINLOAD ", members[index]));
+    if (loaded && attachBlock()) return true;
+    if (controller.lastError.empty()) controller.lastError = "Helper could not load the chain";
+    stop(false);
+    return false;
+}
+
+bool SandboxedChain::attachBlock() {
+    auto mapping = std::make_unique<SharedBlockMapping>();
+    std::string name;
+    if (!mapping->create(name)) return false;
+    const bool taken = expectOk("SHAREDBLOCK " + name + " " + std::to_string(chainBlockPriority));
+    unlinkSharedBlock(name);
+    if (!taken) return false;
+    auto client = std::make_unique<SharedBlockClient>(std::move(mapping), fd);
+    std::lock_guard lock(processing);
+    block = std::move(client);
+    return true;
+}
+
+void SandboxedChain::stop(bool askFirst) {
+    {
+        std::lock_guard lock(processing);
+        block.reset();
+    }
+    if (fd >= 0) close(fd);
+    fd = -1;
+    stopHelperProcess(helper, askFirst);
+}
+
+// A request comes after the block in flight, whose values it should see; the audio thread
+// meanwhile goes on without waiting for any lock of the request's.
+bool SandboxedChain::exchange(const std::string &request, std::string &reply) {
+    const Deadline deadline = Deadline::after(controlReplyDeadline);
+    if (block &&
+        block->finishBlock(block->lastSubmitted(), deadline) == SharedBlockOutcome::helperGone)
+        return false;
+    return fd >= 0 && oopWriteLine(fd, request) && oopReadReply(fd, reply, deadline);
+}
+
+bool SandboxedChain::expectOk(const std::string &request) {
+    std::string reply;
+    return exchange(request, reply) && reply.starts_with("OK");
+}
+
+std::string SandboxedChain::addressed(size_t member, const std::string &request) {
+    return member == 0 ? request : "MEMBER " + std::to_string(member) + " " + request;
+}
+
+bool SandboxedChain::prepare(double rate, int frames) {
+    if (fd < 0 || frames < 1 || frames > maximumPrepareFrames) return false;
+    std::string reply;
+    if (!exchange("PREPARE " + exactText(rate) + " " + std::to_string(frames), reply) ||
+        !reply.starts_with("OK"))
+        return false;
+    int32_t reported = 0;
+    const std::string_view digits = std::string_view(reply).substr(2);
+    const auto begin = digits.find_first_not_of(' ');
+    if (begin != std::string_view::npos)
+        std::from_chars(digits.data() + begin, digits.data() + digits.size(), reported);
+    sampleRate = rate;
+    blockSize = frames;
+    pluginLatency = std::max(reported, 0);
+    std::lock_guard lock(processing);
+    if (block) block->prepare(blockSize, sampleRate, pluginLatency);
+    return true;
+}
+
+int32_t SandboxedChain::liveLatency() const { return block ? block->addedLatency() : 0; }
+
+bool SandboxedChain::setParameter(size_t member, uint32_t id, float value) {
+    return member < members.size() &&
+           expectOk(addressed(member, "SETPARAM " + std::to_string(id) + " " +
+                                          exactText(static_cast<double>(value))));
+}
+
+bool SandboxedChain::getState(size_t member, std::vector<uint8_t> &state) {
+    std::string reply;
+    if (member >= members.size() || !exchange(addressed(member, "GETSTATE"), reply) ||
+        !reply.starts_with("STATE "))
+        return false;
+    std::optional<std::vector<uint8_t>> decoded =
+        decodeHex(std::string_view(reply).substr(6), false);
+    if (!decoded) return false;
+    state = *decoded;
+    knownStates[member] = std::move(*decoded);
+    return true;
+}
+
+bool SandboxedChain::setState(size_t member, const std::vector<uint8_t> &state) {
+    if (member >= members.size() || !expectOk(addressed(member, "SETSTATE " + encodeHex(state))))
+        return false;
+    knownStates[member] = state;
+    return true;
+}
+
+bool SandboxedChain::process(float *left, float *right, int frames) {
+    std::lock_guard lock(processing);
+    if (!block || frames < 1) return false;
+    bool extrasSent = false;
+    for (int offset = 0; offset < frames; offset += maximumProcessFrames) {
+        const int count = std::min(frames - offset, maximumProcessFrames);
+        if (block->processNow(left + offset, right + offset, count, {}, Deadline::never(),
+                              extrasSent) != SharedBlockOutcome::processed)
+            return false;
+    }
+    return true;
+}
+
+bool SandboxedChain::processLive(float *left, float *right, int frames) {
+    std::unique_lock lock(processing, std::try_to_lock);
+    if (!lock.owns_lock() || !block || left == nullptr || right == nullptr) return false;
+    bool extrasSent = false;
+    return block->processBehind(left, right, frames, {}, extrasSent);
+}
+
+uint64_t SandboxedChain::lateBlocks() const {
+    return lateBeforeRestart + (block ? block->lateBlocks() : 0);
+}
+
+bool SandboxedChain::restartLostHelper() {
+    if (!block || members.empty()) return false;
+    const bool stuck = block->stuckForASecond();
+    const bool gone = helper.pid < 1 || helperExitedWithin(helper, {});
+    if (!stuck && !gone) return false;
+    const uint64_t lateSoFar = lateBlocks();
+    stop(false);
+    if (!start()) return false;
+    lateBeforeRestart = lateSoFar;
+    for (size_t member = 0; member < members.size(); ++member)
+        if (knownStates[member]) setState(member, *knownStates[member]);
+    if (blockSize > 0) prepare(sampleRate, blockSize);
+    controller.lastError = stuck ? "Helper restarted: missed blocks for a second"
+                                 : "Helper restarted: process was gone";
+    return true;
+}
+
+} // namespace orvane::vst

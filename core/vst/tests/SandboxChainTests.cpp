@@ -1,0 +1,154 @@
+// Sandboxed inserts of one track in one helper: the chain renders as the same plug-ins do in
+// process, runs one block behind live as a whole, and comes back with every member's state.
+#include "core/vst/SandboxedChain.h"
+#include "core/vst/Vst3Plugin.h"
+
+#include "core/vst/tests/SandboxTestSupport.h"
+#include "tests/support/AllocationCounter.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <thread>
+
+namespace orvane::vst {
+namespace {
+
+using namespace testing;
+
+constexpr double sampleRate = 48000.0;
+constexpr int blockSize = 256;
+constexpr int blocks = 24;
+constexpr uint32_t zamCompThreshold = 7;
+constexpr float thresholds[] = {0.2f, 0.5f, 0.8f};
+// The misbehaving effect's state with the latency of 256 samples.
+const std::vector<uint8_t> latencyState = {0x4D, 0x42, 0x56, 0x48, 3, 0, 0, 0};
+
+struct Signal {
+    std::vector<float> left = std::vector<float>(blocks * blockSize);
+    std::vector<float> right = std::vector<float>(blocks * blockSize);
+    Signal() {
+        fillSine(left, 300.0, 0.5, sampleRate, 0);
+        fillSine(right, 200.0, 0.4, sampleRate, 0);
+    }
+    float *leftAt(int block) { return left.data() + block * blockSize; }
+    float *rightAt(int block) { return right.data() + block * blockSize; }
+};
+
+class SandboxChain : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        controller.enabled = true;
+        controller.helperSearchFolder = helperProgramFolder();
+    }
+
+    /// Three compressors with thresholds of their own, so that each member is heard.
+    void loadCompressors(SandboxedChain &chain) {
+        std::vector<SandboxedChain::Member> members(3, {zamBundle("ZamComp"), ""});
+        ASSERT_TRUE(chain.load(members)) << controller.lastError;
+        ASSERT_TRUE(chain.prepare(sampleRate, blockSize));
+        for (size_t member = 0; member < members.size(); ++member)
+            ASSERT_TRUE(chain.setParameter(member, zamCompThreshold, thresholds[member]));
+    }
+
+    /// The same three compressors in process, in series.
+    Signal renderInProcess(const Signal &input) {
+        std::vector<std::unique_ptr<Vst3Plugin>> local;
+        for (float threshold : thresholds) {
+            auto plugin = std::make_unique<Vst3Plugin>();
+            EXPECT_TRUE(plugin->load(zamBundle("ZamComp"), ""));
+            EXPECT_TRUE(plugin->prepare(sampleRate, blockSize));
+            EXPECT_TRUE(plugin->setParameterNormalized(zamCompThreshold, threshold));
+            local.push_back(std::move(plugin));
+        }
+        Signal out = input;
+        for (int block = 0; block < blocks; ++block)
+            for (auto &plugin : local)
+                plugin->process(out.leftAt(block), out.rightAt(block), blockSize);
+        return out;
+    }
+
+    ThirdPartyLeaksIgnored zamLeaks;
+    PluginSandboxController controller;
+};
+
+TEST_F(SandboxChain, RendersTheSameToTheBitAsTheMembersInProcessAndLiveOneBlockLater) {
+    ASSERT_TRUE(zamPluginsInstalled());
+    const Signal input;
+    const Signal expected = renderInProcess(input);
+    SandboxedChain offline(controller), live(controller);
+    loadCompressors(offline);
+    loadCompressors(live);
+    EXPECT_EQ(live.liveLatency(), blockSize) << "one block for the whole chain";
+    Signal rendered = input, played = input;
+    std::vector<uint8_t> state;
+    for (int block = 0; block < blocks; ++block) {
+        ASSERT_TRUE(offline.process(rendered.leftAt(block), rendered.rightAt(block), blockSize));
+        orvane::testing::AllocationScope scope;
+        ASSERT_TRUE(live.processLive(played.leftAt(block), played.rightAt(block), blockSize));
+        EXPECT_EQ(scope.allocations() + scope.frees(), 0u) << "block " << block;
+        // A request is answered after the block in flight: the helper kept up.
+        ASSERT_TRUE(live.getState(2, state));
+    }
+    EXPECT_EQ(rendered.left, expected.left);
+    EXPECT_EQ(rendered.right, expected.right);
+    EXPECT_TRUE(std::equal(expected.left.begin(), expected.left.end() - blockSize,
+                           played.left.begin() + blockSize));
+    EXPECT_TRUE(std::equal(expected.right.begin(), expected.right.end() - blockSize,
+                           played.right.begin() + blockSize));
+    EXPECT_EQ(live.lateBlocks(), 0u);
+    Vst3Plugin one;
+    ASSERT_TRUE(one.load(zamBundle("ZamComp"), ""));
+    ASSERT_TRUE(one.prepare(sampleRate, blockSize));
+    Signal once = input;
+    for (int block = 0; block < blocks; ++block)
+        one.process(once.leftAt(block), once.rightAt(block), blockSize);
+    EXPECT_NE(once.left, expected.left) << "the members' thresholds must be heard";
+}
+
+TEST_F(SandboxChain, AKilledHelperComesBackWithEveryMembersStateAndTheChainsLatency) {
+    SandboxedChain chain(controller);
+    const SandboxedChain::Member effect{misbehavingEffectPath(), ""};
+    ASSERT_TRUE(chain.load({effect, effect})) << controller.lastError;
+    ASSERT_TRUE(chain.setState(1, latencyState));
+    ASSERT_TRUE(chain.prepare(sampleRate, blockSize));
+    EXPECT_EQ(chain.latency(), 256) << "the second member's latency is the chain's";
+    std::vector<uint8_t> first, second;
+    ASSERT_TRUE(chain.getState(0, first));
+    ASSERT_NE(first, latencyState);
+    std::vector<float> left(blockSize, 0.1f), right(blockSize, 0.1f);
+    ASSERT_TRUE(chain.processLive(left.data(), right.data(), blockSize));
+    ASSERT_TRUE(chain.getState(1, second)) << "settles the block";
+    EXPECT_FALSE(chain.restartLostHelper()) << "a healthy helper stays";
+    const int32_t killed = chain.helperProcessId();
+    ASSERT_EQ(kill(killed, SIGKILL), 0);
+    bool restarted = false;
+    for (int attempt = 0; attempt < 100 && !restarted; ++attempt) {
+        restarted = chain.restartLostHelper();
+        if (!restarted) std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(restarted);
+    EXPECT_NE(chain.helperProcessId(), killed);
+    EXPECT_EQ(chain.latency(), 256);
+    ASSERT_TRUE(chain.getState(0, second));
+    EXPECT_EQ(second, first);
+    ASSERT_TRUE(chain.getState(1, second));
+    EXPECT_EQ(second, latencyState);
+}
+
+TEST_F(SandboxChain, RefusesAMemberItCannotLoadOrAddress) {
+    SandboxedChain chain(controller);
+    EXPECT_FALSE(chain.load({{misbehavingEffectPath(), ""}, {"/nonexistent.vst3", ""}}));
+    EXPECT_LT(chain.helperProcessId(), 1) << "no helper is left running";
+    EXPECT_FALSE(chain.load({{"bad\npath", ""}}));
+    EXPECT_FALSE(chain.load(std::vector<SandboxedChain::Member>(maximumChainLength + 1,
+                                                                {misbehavingEffectPath(), ""})));
+    ASSERT_TRUE(chain.load({{misbehavingEffectPath(), ""}}));
+    std::vector<uint8_t> state;
+    EXPECT_FALSE(chain.getState(1, state));
+    EXPECT_FALSE(chain.setParameter(3, 0, 0.5f));
+    EXPECT_TRUE(chain.getState(0, state));
+}
+
+} // namespace
+} // namespace orvane::vst
