@@ -310,6 +310,34 @@ int32_t TimelineView::shownAutomationLane() const {
     return mode == 0 ? 0 : mode - 1;
 }
 
+// A lane's automation clips win over its points where they lie: each shows as a block in the
+// lane with its own curve, held flat from its edges to its first and last points.
+void TimelineView::paintAutomationClips(QPainter &painter, const Track &track, const TimeMap &time,
+                                        const AutomationScale &scale, const QColor &line) {
+    const QRectF &area = scale.area;
+    for (const AutomationClip &clip : track.automationClips) {
+        if (clip.lane != scale.lane) continue;
+        const double left = layout.xForBeats(time.beats(clip.start));
+        const double right = layout.xForBeats(time.beats(clip.start + clip.length));
+        if (right < area.left() || left > area.right()) continue;
+        const QRectF block(QPointF(left, area.top() + 1.0), QPointF(right, area.bottom()));
+        QColor fill = line;
+        fill.setAlpha(48);
+        painter.fillRect(block, fill);
+        painter.setPen(QPen(line, 1.0));
+        painter.drawRect(block.adjusted(0.5, 0.5, -0.5, -0.5));
+        if (clip.points.empty()) continue;
+        QPolygonF curve;
+        curve << QPointF(left, scale.yOf(clip.points.front().v));
+        for (const auto &point : clip.points)
+            curve << QPointF(layout.xForBeats(time.beats(clip.start + point.t)),
+                             scale.yOf(point.v));
+        curve << QPointF(right, scale.yOf(clip.points.back().v));
+        painter.setPen(QPen(line, 1.5));
+        painter.drawPolyline(curve);
+    }
+}
+
 void TimelineView::paintAutomation(QPainter &painter, const Project &project, const TimeMap &time,
                                    const TrackRow &row) {
     const auto track = project.findTrack(row.trackId);
@@ -320,10 +348,11 @@ void TimelineView::paintAutomation(QPainter &painter, const Project &project, co
     painter.drawLine(area.topLeft(), area.topRight());
     const AutomationScale scale{area, shownAutomationLane()};
     const auto yOf = [&](float value) { return scale.yOf(value); };
+    const QColor line = displayColourOf(*track).lighter(140);
+    paintAutomationClips(painter, *track, time, scale, line);
     const auto *lanePoints = automationLaneOf(*track, scale.lane);
     if (!lanePoints || lanePoints->empty()) return;
     const auto &points = *lanePoints;
-    const QColor line = displayColourOf(*track).lighter(140);
     // Held flat before the first point and after the last, as playback reads it.
     QPolygonF curve;
     curve << QPointF(area.left(), yOf(points.front().v));

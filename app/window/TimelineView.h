@@ -221,6 +221,8 @@ class TimelineView : public QWidget {
     QMenu *emptyAreaMenu();
     void commitRename();
     void updateScrollBars();
+    void paintAutomationClips(QPainter &painter, const Track &track, const TimeMap &time,
+                              const AutomationScale &scale, const QColor &line);
     void paintAutomation(QPainter &painter, const Project &project, const TimeMap &time,
                          const TrackRow &row);
     DraggedClip dragged(const ClipDrag &drag) const;

@@ -243,6 +243,14 @@ TEST_F(EffectAutomationTest, AnAutomationClipOnTheCompressorsLanePlaysItsRampWhe
         EXPECT_EQ(midi->automationClips[0].start, engine.beatsToSamples(2.0));
     }
     saveScreenshot(window, "compressor-automation-clip");
+    // The clip shows in its lane as a block of the track's colour, the lane around it stays dark.
+    const QImage shown = timeline.grab().toImage();
+    const int laneY = static_cast<int>(row->automationTop()) + 4;
+    const auto laneColourAt = [&](double beats) {
+        return shown.pixelColor(static_cast<int>(timeline.timelineGeometry().xForBeats(beats)),
+                                laneY);
+    };
+    EXPECT_GT(laneColourAt(2.5).lightness(), laneColourAt(12.0).lightness() + 10);
 
     // Under the clip the song is compressed less; before it the set threshold holds.
     const std::vector<float> clipped = exported();
