@@ -158,17 +158,8 @@ void SharedBlockClient::takeOutput(float *left, float *right, int frames) const 
 }
 
 SharedBlockOutcome SharedBlockClient::finishBlockInFlight(Deadline deadline) {
-    for (;;) {
-        const uint32_t done = shared->completed.load(std::memory_order_acquire);
-        if (done == shared->requested.load(std::memory_order_relaxed))
-            return SharedBlockOutcome::processed;
-        if (controlConnectionBroken()) return SharedBlockOutcome::helperGone;
-        if (deadline.passed()) return SharedBlockOutcome::late;
-        const std::chrono::nanoseconds remaining =
-            deadline.unlimited ? waitSlice : deadline.at - std::chrono::steady_clock::now();
-        sleepOnSharedWord(shared->completed, done, shared->clientSleeping,
-                          std::min<std::chrono::nanoseconds>(remaining, waitSlice));
-    }
+    // The helper never finishes more than was submitted, so "done up to the last one" is "idle".
+    return finishBlock(lastSubmitted(), deadline);
 }
 
 SharedBlockOutcome SharedBlockClient::finishBlock(uint32_t number, Deadline deadline) {

@@ -1,5 +1,6 @@
 #include "device/DspLoad.h"
 #include "device/InputRings.h"
+#include "tests/support/RampFrames.h"
 
 #include <gtest/gtest.h>
 
@@ -11,14 +12,7 @@ using namespace orvane;
 
 namespace {
 
-std::vector<float> ramp(int32_t frames, float from, int32_t channels = 1) {
-    std::vector<float> samples(static_cast<std::size_t>(frames * channels));
-    for (int32_t frame = 0; frame < frames; ++frame)
-        for (int32_t channel = 0; channel < channels; ++channel)
-            samples[static_cast<std::size_t>(frame * channels + channel)] =
-                from + static_cast<float>(frame) + 0.5f * static_cast<float>(channel);
-    return samples;
-}
+using orvane::testing::ramp;
 
 TEST(CaptureQueue, HandsOverStereoOrTheLeftSideInOrder) {
     CaptureQueue queue;

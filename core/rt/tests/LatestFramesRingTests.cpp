@@ -1,6 +1,7 @@
 #include "core/rt/LatestFramesRing.h"
 
 #include "tests/support/AllocationCounter.h"
+#include "tests/support/RampFrames.h"
 
 #include <gtest/gtest.h>
 
@@ -14,14 +15,7 @@ namespace {
 
 constexpr uint64_t monitorFrames = 65536; // the device's input monitor
 
-std::vector<float> ramp(int32_t frames, float from, int32_t channels = 1) {
-    std::vector<float> samples(static_cast<std::size_t>(frames * channels));
-    for (int32_t frame = 0; frame < frames; ++frame)
-        for (int32_t channel = 0; channel < channels; ++channel)
-            samples[static_cast<std::size_t>(frame * channels + channel)] =
-                from + static_cast<float>(frame) + 0.5f * static_cast<float>(channel);
-    return samples;
-}
+using orvane::testing::ramp;
 
 TEST(LatestFramesRing, NothingIsKeptBeforeItIsAllocated) {
     LatestFramesRing ring;
