@@ -20,12 +20,12 @@ function(halvora_vectorised target)
 endfunction()
 
 # halvora_test(<target> SOURCES ... [DEPENDS ...] [LABELS <label>] [COUNT_ALLOCATIONS]
-#              [RESOURCE_LOCK <name>])
+#              [RESOURCE_LOCK <name>] [RUN_SERIAL])
 # The label defaults to "unit"; "threaded" marks tests the ThreadSanitizer build runs.
 # COUNT_ALLOCATIONS links the counting global allocator, so tests can prove that a
 # real-time path neither allocates nor frees.
 function(halvora_test target)
-    cmake_parse_arguments(ARG "COUNT_ALLOCATIONS" "RESOURCE_LOCK" "SOURCES;DEPENDS;LABELS;ENVIRONMENT"
+    cmake_parse_arguments(ARG "COUNT_ALLOCATIONS;RUN_SERIAL" "RESOURCE_LOCK" "SOURCES;DEPENDS;LABELS;ENVIRONMENT"
                           ${ARGN})
     add_executable(${target} ${ARG_SOURCES})
     target_compile_options(${target} PRIVATE ${HALVORA_WARNINGS})
@@ -43,15 +43,20 @@ function(halvora_test target)
     endif()
     # A RESOURCE_LOCK keeps the tests that hold it from running beside each other: audio
     # servers started side by side on a busy machine now and then refuse their clients.
-    set(lock "")
+    set(scheduling "")
     if(ARG_RESOURCE_LOCK)
-        set(lock RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+        set(scheduling RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+    endif()
+    # RUN_SERIAL: tests that time a running program against changes they make under it run
+    # alone, as they would on a user's machine.
+    if(ARG_RUN_SERIAL)
+        list(APPEND scheduling RUN_SERIAL TRUE)
     endif()
     set(environment "")
     if(ARG_ENVIRONMENT)
         set(environment ENVIRONMENT ${ARG_ENVIRONMENT})
     endif()
-    gtest_discover_tests(${target} PROPERTIES LABELS ${label} ${lock} ${environment}
+    gtest_discover_tests(${target} PROPERTIES LABELS ${label} ${scheduling} ${environment}
                          DISCOVERY_TIMEOUT 60)
 endfunction()
 
