@@ -36,15 +36,31 @@ fs::path saveToneProject(const fs::path &folder, int64_t seconds) {
     return folder / clip->audioFile;
 }
 
-/// True once process `pid` holds `file` open (the project is loaded, its media opened).
-bool waitUntilOpen(int pid, const fs::path &file) {
+bool holdsOpen(int pid, const fs::path &wanted) {
+    std::error_code fault;
+    for (const auto &entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", fault))
+        if (fs::read_symlink(entry.path(), fault) == wanted) return true;
+    return false;
+}
+
+int threadCount(int pid) {
+    std::error_code fault;
+    int threads = 0;
+    for (fs::directory_iterator task("/proc/" + std::to_string(pid) + "/task", fault), end;
+         !fault && task != end; task.increment(fault))
+        ++threads;
+    return threads;
+}
+
+/// True once process `pid` has loaded the project with `file` in it. Holding the file open
+/// is not enough: its header is read just after, and a change landing in between makes the
+/// file unreadable at load instead of changed while playing. The program starts its first
+/// thread only once the project is loaded.
+bool waitUntilLoaded(int pid, const fs::path &file) {
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     const fs::path wanted = fs::canonical(file);
     while (std::chrono::steady_clock::now() < giveUp) {
-        std::error_code fault;
-        for (const auto &entry :
-             fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", fault))
-            if (fs::read_symlink(entry.path(), fault) == wanted) return true;
+        if (threadCount(pid) > 1 && holdsOpen(pid, wanted)) return true;
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     return false;
@@ -93,12 +109,12 @@ TEST(ChangedMedia, AFileChangedUnderPlayOrRenderIsNamedOnceAndTheProgramFinishes
             const fs::path media = saveToneProject(folder, 20);
             const RunningProgram program = startHalvora(verb.arguments(folder, scratch), scratch);
             // Held still while the file changes, so that the change lands mid-run.
-            const bool opened = waitUntilOpen(program.pid, media);
+            const bool loaded = waitUntilLoaded(program.pid, media);
             ::kill(program.pid, SIGSTOP);
             change.apply(media);
             ::kill(program.pid, SIGCONT);
             const ProgramRun run = finishHalvora(program);
-            ASSERT_TRUE(opened);
+            ASSERT_TRUE(loaded);
             EXPECT_EQ(run.signal, 0) << "nothing ends the program";
             EXPECT_EQ(run.exitStatus, 3) << run.errors;
             const std::string name = media.filename().string();
