@@ -314,10 +314,15 @@ void SessionGridView::dragEnterEvent(QDragEnterEvent *event) {
 
 void SessionGridView::dragMoveEvent(QDragMoveEvent *event) {
     const auto [row, column] = cellAt(event->position().toPoint());
-    if (carriesSlotContent(event->mimeData()) && panel.takesDrop(row, column))
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    const QMimeData *data = event->mimeData();
+    if (!carriesSlotContent(data) || !panel.takesDrop(row, column)) return event->ignore();
+    // Refused while hovering, with the reason, rather than only once let go.
+    if (const std::string refusal = panel.dropRefusal(data, static_cast<std::size_t>(column));
+        !refusal.empty()) {
+        panel.app.status().setText(refusal);
+        return event->ignore();
+    }
+    event->acceptProposedAction();
 }
 
 void SessionGridView::dropEvent(QDropEvent *event) {
@@ -550,15 +555,25 @@ bool SessionPanel::takesDrop(int row, int column) const {
            grid.cell(static_cast<std::size_t>(row), static_cast<std::size_t>(column)).clipId == 0;
 }
 
+std::string SessionPanel::clipRefusal(uint64_t clipId, std::size_t column) const {
+    std::lock_guard lock(app.engine().projectMutex);
+    const auto clip = app.engine().project.findClip(clipId);
+    if (clip && clip->trackId == grid.columns[column].trackId) return {};
+    return tr("A session clip stays in its track's column").toStdString();
+}
+
+std::string SessionPanel::dropRefusal(const QMimeData *data, std::size_t column) const {
+    if (const uint64_t clipId = draggedArrangementClip(data)) return clipRefusal(clipId, column);
+    // One slot takes one file, the first: a MIDI file goes to a MIDI track, audio to audio.
+    const auto paths = droppedMediaFiles(data);
+    if (!paths.empty() && isMidiFileName(paths.front()) != grid.columns[column].midi)
+        return translate("OVMainView", "The slot cannot take this file");
+    return {};
+}
+
 void SessionPanel::copyArrangementClip(uint64_t clipId, std::size_t row, std::size_t column) {
-    bool ofThisTrack = false;
-    {
-        std::lock_guard lock(app.engine().projectMutex);
-        const auto clip = app.engine().project.findClip(clipId);
-        ofThisTrack = clip && clip->trackId == grid.columns[column].trackId;
-    }
-    if (!ofThisTrack) {
-        app.status().setText(tr("A session clip stays in its track's column").toStdString());
+    if (const std::string refusal = clipRefusal(clipId, column); !refusal.empty()) {
+        app.status().setText(refusal);
         return;
     }
     const int32_t launcherColumn = launcherColumnOf(row, column);

@@ -10,6 +10,7 @@
 #include <vector>
 
 class QMenu;
+class QMimeData;
 
 namespace orvane {
 class LongJobRunner;
@@ -96,6 +97,10 @@ class SessionPanel : public WorkspacePanel {
     void moveClipToRow(uint64_t clipId, int row);
     /// Whether the cell (`row`, `column`) is empty and inside the grid, to take a drop.
     bool takesDrop(int row, int column) const;
+    /// Why the empty cell in `column` will not take what `data` carries (another track's
+    /// clip, a file of the wrong kind), so that a hover can say so; empty when it takes it.
+    std::string dropRefusal(const QMimeData *data, std::size_t column) const;
+    std::string clipRefusal(uint64_t clipId, std::size_t column) const;
     /// A copy of the arrangement clip `clipId` in the cell, when it is of the cell's track.
     void copyArrangementClip(uint64_t clipId, std::size_t row, std::size_t column);
     /// The audio or MIDI file at `path` imported into the cell.

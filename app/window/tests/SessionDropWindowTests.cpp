@@ -165,14 +165,15 @@ TEST_F(SessionDropTest, AClipCarriedOutOfTheTimelineOverTheSessionTabIsCopiedInt
     window.undo();
     EXPECT_EQ(clipIn(row, column), 0u) << "one undo step takes the copy away";
 
-    // Another track's slot keeps to its own track, and says so.
     const int audioColumn = columnOf(TrackType::Audio);
     ASSERT_GE(audioColumn, 0);
     const int audioRow = emptyRowIn(audioColumn);
     ASSERT_GE(audioRow, 0);
-    dropOn(grid, cellCentre(audioRow, audioColumn), *carried);
-    EXPECT_EQ(clipIn(audioRow, audioColumn), 0u);
+    // Another track's slot keeps to its own track: refused while hovering, with the reason.
+    EXPECT_FALSE(dragOver(grid, cellCentre(audioRow, audioColumn), *carried));
     EXPECT_EQ(harness.ui.lastStatus(), "A session clip stays in its track's column");
+    EXPECT_FALSE(dropOn(grid, cellCentre(audioRow, audioColumn), *carried));
+    EXPECT_EQ(clipIn(audioRow, audioColumn), 0u);
 }
 
 TEST_F(SessionDropTest, AudioAndMidiFilesDroppedOnEmptySlotsAreImportedThereAsOneStepEach) {
@@ -239,10 +240,11 @@ TEST_F(SessionDropTest, AudioAndMidiFilesDroppedOnEmptySlotsAreImportedThereAsOn
     }
     saveScreenshot(window, "session-files-dropped");
 
-    // Audio on a MIDI track's slot is refused with the reason and leaves no step behind.
+    // Audio on a MIDI track's slot is refused while hovering, with the reason, and leaves no
+    // step behind.
     const int nextMidiRow = emptyRowIn(midiColumn);
     ASSERT_GE(nextMidiRow, 0);
-    ASSERT_TRUE(dropFileOnCell(wav, nextMidiRow, midiColumn));
+    EXPECT_FALSE(dropFileOnCell(wav, nextMidiRow, midiColumn));
     EXPECT_EQ(clipIn(nextMidiRow, midiColumn), 0u);
     EXPECT_EQ(harness.ui.lastStatus(), "The slot cannot take this file");
     EXPECT_EQ(undoName(), "Import to Slot");
