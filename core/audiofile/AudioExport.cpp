@@ -317,18 +317,29 @@ bool AudioExportWriter::emit(const float *interleaved, int64_t frames) {
 }
 
 bool AudioExportWriter::encode(const float *interleaved, int64_t frames) {
-    SNDFILE *file = asFile(file_);
-    sf_count_t done = 0;
+    const auto count = static_cast<std::size_t>(frames * channels_);
+    const std::size_t held = pendingFrames_ * static_cast<std::size_t>(channels_);
     if (!quantisesToInteger(format_)) {
-        done = sf_writef_float(file, interleaved, frames);
+        pendingFloats_.resize(held + count);
+        std::copy_n(interleaved, count, pendingFloats_.data() + held);
     } else {
-        const std::size_t count = static_cast<std::size_t>(frames * channels_);
-        integers_.resize(count);
+        pendingIntegers_.resize(held + count);
         // libsndfile keeps the top bits of an int: place the sample there, exactly.
         quantiseBlock(interleaved, count, format_.bits, format_.dither, originFrame_ + written_,
-                      channels_, integers_.data());
-        done = sf_writef_int(file, integers_.data(), frames);
+                      channels_, pendingIntegers_.data() + held);
     }
+    pendingFrames_ += static_cast<std::size_t>(frames);
+    return pendingFrames_ < writeBatchFrames || writePending();
+}
+
+bool AudioExportWriter::writePending() {
+    if (pendingFrames_ == 0) return true;
+    SNDFILE *file = asFile(file_);
+    const auto frames = static_cast<sf_count_t>(pendingFrames_);
+    const sf_count_t done = quantisesToInteger(format_)
+                                ? sf_writef_int(file, pendingIntegers_.data(), frames)
+                                : sf_writef_float(file, pendingFloats_.data(), frames);
+    pendingFrames_ = 0;
     if (done != frames) return fail(std::string("cannot write the file: ") + sf_strerror(file));
     return true;
 }
@@ -361,6 +372,7 @@ bool AudioExportWriter::finish() {
         }
     }
     if (!file_) return true;
+    if (!writePending()) return false;
     SNDFILE *file = asFile(file_);
     file_ = nullptr;
     sf_write_sync(file);

@@ -85,6 +85,9 @@ class AudioExportWriter {
                  std::string &error);
     bool emit(const float *interleaved, int64_t frames);
     bool encode(const float *interleaved, int64_t frames);
+    /// Hands the encoded frames held back to the file: one write for many blocks, as a
+    /// system call per block costs more than the block's encoding on some machines.
+    bool writePending();
     bool fail(const std::string &why);
 
     ExportFormat format_;
@@ -98,7 +101,10 @@ class AudioExportWriter {
     void *file_ = nullptr; // SNDFILE
     std::unique_ptr<Resampler> resampler_;
     std::vector<float> scaled_;
-    std::vector<int32_t> integers_;
+    static constexpr std::size_t writeBatchFrames = 16384;
+    std::vector<float> pendingFloats_;
+    std::vector<int32_t> pendingIntegers_;
+    std::size_t pendingFrames_ = 0;
     std::string error_;
     bool failed_ = false;
 };
