@@ -95,7 +95,7 @@ TEST(EnginePublication, SnapshotCarriesTheDocumentSettings) {
     ASSERT_EQ(snapshot->sortedTempoMarkers.size(), 2u);
     EXPECT_EQ(snapshot->sortedTempoMarkers[0].bpm, 80.0);
     EXPECT_EQ(snapshot->tempoMarkers[0].bpm, 140.0); // the stored order is kept
-    EXPECT_TRUE(engine.talkback);
+    EXPECT_TRUE(engine.monitoring.talkback);
     EXPECT_TRUE(engine.transport.metronomeOn);
     EXPECT_DOUBLE_EQ(engine.tempo, 97.0);
     EXPECT_EQ(engine.currentMeter(), (TimeSignature{5, 4}));
