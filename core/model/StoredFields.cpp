@@ -159,6 +159,7 @@ StoredField<OwnerOf<Member>> scalarField(const char *key, double fallback, doubl
     field.lowest = lowest;
     field.highest = highest;
     field.same = S::same;
+    field.sameValue = S::same;
     field.get = S::get;
     field.set = S::set;
     field.getSigned = S::getSigned;
@@ -208,6 +209,7 @@ template <auto Member> auto composite(const char *key) {
     StoredField<OwnerOf<Member>> field;
     field.key = key;
     field.same = Scalar<Member>::same;
+    field.sameValue = Scalar<Member>::same;
     return field;
 }
 

@@ -46,7 +46,11 @@ template <typename Owner> struct StoredField {
     /// model reads a nonsensical value (a tempo of 0, a meter of 4/0) as the default.
     bool defaultOutsideRange = false;
     FieldReach reach = FieldReach::Document;
+    /// Whether the field holds the same in both, as far as the document stores it.
     bool (*same)(const Owner &first, const Owner &second) = nullptr;
+    /// Whether the member is the same in both as a whole value, with what objects and lists
+    /// hold but do not store (a note's expression, say).
+    bool (*sameValue)(const Owner &first, const Owner &second) = nullptr;
     /// Scalars only: the value as a number (bools as 0 and 1), and setting it from one, which
     /// truncates toward zero and saturates at the storage's width.
     double (*get)(const Owner &owner) = nullptr;
