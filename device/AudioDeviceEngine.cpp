@@ -546,8 +546,9 @@ void AudioDeviceEngine::renderDevice(const float *const *inputs, int32_t inputCo
     captureInputRt(inputs, inputCount, frames);
     // Tracks that monitor their input already play it through their chains; a raw copy on top
     // would double it. Talkback always reaches the output.
-    const bool rawInputHeard = engine.talkback.load() ||
-                               !engine.tracksMonitorInput.load(std::memory_order_relaxed);
+    const bool rawInputHeard =
+        engine.monitoring.talkback.load() ||
+        !engine.monitoring.tracksMonitorInput.load(std::memory_order_relaxed);
     if ((recording.load(std::memory_order_relaxed) || engine.transport.recording.load()) &&
         rawInputHeard)
         mixInputRt(frames);
@@ -604,7 +605,7 @@ void AudioDeviceEngine::captureInputRt(const float *const *inputs, int32_t input
 
 void AudioDeviceEngine::mixInputRt(int32_t frames) {
     monitor.pull(monitorScratchLeft.data(), monitorScratchRight.data(), frames);
-    const float gain = engine.talkback.load() ? talkbackInputGain : recordingInputGain;
+    const float gain = engine.monitoring.talkback.load() ? talkbackInputGain : recordingInputGain;
     for (int32_t i = 0; i < frames; ++i) {
         renderLeft[i] = std::clamp(renderLeft[i] + gain * monitorScratchLeft[i], -1.0f, 1.0f);
         renderRight[i] = std::clamp(renderRight[i] + gain * monitorScratchRight[i], -1.0f, 1.0f);

@@ -89,7 +89,7 @@ void prepareEngineForRender(PreparedEngine &prepared, Project project, int32_t b
         // Opening a project gives it its returns; the render must sound like playback.
         HVEnsureReturnTracks(engine.project);
     }
-    engine.capturesFlashback = false;
+    engine.options.capturesFlashback = false;
     engine.prepareToPlay(sampleRate, blockSize);
     vst::installPluginRackHooks(engine, *prepared.rack);
     // A plug-in that cannot be restored is left out with a warning, as opening would.

@@ -67,71 +67,71 @@ Engine::~Engine() {
     // The device must be stopped, and every export ended, before the engine goes away.
     if (renderSlot.deviceOwns() || renderSlot.offlineOwns())
         failThreadContract("~Engine while a device or an export renders", currentThreadRole());
-    graphs.publish(nullptr);
-    graphs.waitForRetired();
+    publication.graphs.publish(nullptr);
+    publication.graphs.waitForRetired();
 }
 
 // --- Publication -------------------------------------------------------------------------
 
 std::shared_ptr<const GraphSnapshot> Engine::currentGraph() const {
     std::lock_guard lock(projectMutex);
-    return graphs.current();
+    return publication.graphs.current();
 }
 
 void Engine::setInsertHook(InsertHook hook) {
     expectMainThread("Engine::setInsertHook");
     std::lock_guard lock(projectMutex);
-    insertHook = std::move(hook);
+    hooks.insert = std::move(hook);
     publishGraph();
 }
 
 void Engine::setLatencyHook(LatencyHook hook) {
     expectMainThread("Engine::setLatencyHook");
     std::lock_guard lock(projectMutex);
-    latencyHook = std::move(hook);
+    hooks.latency = std::move(hook);
     publishGraph();
 }
 
 void Engine::setRenderHooks(InsertHook insert, LatencyHook latency) {
     expectMainThread("Engine::setRenderHooks");
     std::unique_lock lock(projectMutex);
-    insertHook = std::move(insert);
-    latencyHook = std::move(latency);
+    hooks.insert = std::move(insert);
+    hooks.latency = std::move(latency);
     publishGraph();
     // Waiting for blocks to let go of the old hooks needs no lock; a block takes none.
     lock.unlock();
     std::lock_guard again(projectMutex);
-    graphs.waitForRetired();
+    publication.graphs.waitForRetired();
 }
 
 void Engine::setDeviceFormatHook(DeviceFormatHook hook) {
     std::lock_guard lock(projectMutex);
-    deviceFormatHook = std::move(hook);
+    hooks.deviceFormat = std::move(hook);
 }
 
 void Engine::publishGraph() {
     expectMainThread("Engine::publishGraph");
     std::lock_guard lock(projectMutex);
     const RenderFormat format{sampleRate.load(), rtBlockSize.load()};
-    auto snapshot = snapshotBuilder.build(project, format, graphs.current().get());
+    auto snapshot = publication.builder.build(project, format, publication.graphs.current().get());
     snapshot->sessionMode = sessionPlayer.sessionMode();
-    snapshot->insertHook = insertHook;
-    snapshot->latencyHook = latencyHook;
+    snapshot->insertHook = hooks.insert;
+    snapshot->latencyHook = hooks.latency;
     if (!sessionPlayer.sceneTempoInForce()) tempo.store(usableBpm(project.tempoBpm));
     if (!sessionPlayer.sceneMeterInForce()) meter.store(project.timeSignature.packed());
     transport.metronomeOn.store(project.metronomeEnabled);
-    talkback.store(project.controlRoom.talkback);
-    graphs.publish(std::move(snapshot));
+    monitoring.talkback.store(project.controlRoom.talkback);
+    publication.graphs.publish(std::move(snapshot));
 }
 
 void Engine::collectRetiredGraphs() {
     std::lock_guard lock(projectMutex);
-    graphs.collect();
+    publication.graphs.collect();
 }
 
 void Engine::copyTrackMetersToProject() {
     std::lock_guard lock(projectMutex);
-    const GraphSnapshot *snapshot = graphs.current().get();
+    const GraphSnapshot *snapshot = publication.graphs.current().get();
     if (!snapshot) return;
     for (std::size_t i = 0; i < snapshot->tracks.size(); ++i) {
         const TrackMeter &meterSlot = snapshot->trackMeters[i];
@@ -150,7 +150,7 @@ void Engine::replaceProject(Project replacement) {
     // Track ids start again in every project: no effect tail or delay line may carry over
     // from a track of the old project that happens to share an id, and the rack learns that
     // its inserts belong to the old project until it restores the new one's.
-    snapshotBuilder.resetLiveStates();
+    publication.builder.resetLiveStates();
     projectGeneration.fetch_add(1);
     // The old project's session entries name clips of the old project. Without a device
     // nothing would carry the reset out before a capture reads the table, so do it here then.
@@ -168,14 +168,14 @@ void Engine::prepareToPlay(double newSampleRate, int32_t newBlockSize) {
     blockSize.store(newBlockSize);
     rtBlockSize.store(std::max<int64_t>(newBlockSize, 64));
     // Processors are prepared for the new rate: build them afresh.
-    snapshotBuilder.resetLiveStates();
-    snapshotBuilder.flashback = newFlashbackRing(
+    publication.builder.resetLiveStates();
+    publication.builder.flashback = newFlashbackRing(
         newSampleRate > 0.0 ? newSampleRate : project.sampleRate, project.flashbackBufferSeconds);
     publishGraph();
 }
 
 std::shared_ptr<LatestFramesRing> Engine::newFlashbackRing(double rate, int32_t seconds) const {
-    if (!capturesFlashback) return nullptr;
+    if (!options.capturesFlashback) return nullptr;
     // A reader copies the whole capture while the master keeps arriving: a second of slots
     // beyond it keeps the writer off the frames being copied.
     const double oneSecond = rate >= 1.0 ? rate : 1.0;
@@ -188,16 +188,16 @@ void Engine::prepareForDeviceFormat(double newSampleRate, int32_t maxFrames) {
     std::lock_guard lock(projectMutex);
     const double rate = newSampleRate > 0.0 ? newSampleRate : sampleRate.load();
     const bool rateChanged =
-        rate != sampleRate.load() || (capturesFlashback && !snapshotBuilder.flashback);
+        rate != sampleRate.load() || (options.capturesFlashback && !publication.builder.flashback);
     sampleRate.store(rate);
     blockSize.store(std::max<int32_t>(maxFrames, 1));
     rtBlockSize.store(std::max<int64_t>(maxFrames, 64));
     if (rateChanged) {
-        snapshotBuilder.resetLiveStates();
-        snapshotBuilder.flashback = newFlashbackRing(rate, project.flashbackBufferSeconds);
+        publication.builder.resetLiveStates();
+        publication.builder.flashback = newFlashbackRing(rate, project.flashbackBufferSeconds);
     }
     publishGraph();
-    if (deviceFormatHook) deviceFormatHook(rate, blockSize.load());
+    if (hooks.deviceFormat) hooks.deviceFormat(rate, blockSize.load());
 }
 
 void Engine::releaseResources() {
@@ -225,14 +225,16 @@ uint32_t Engine::returnSlotFor(const GraphSnapshot &snapshot, uint64_t trackId) 
 // --- Rings -------------------------------------------------------------------------------
 
 bool Engine::pushRequest(RequestProducer producer, const Request &request) {
-    return requestRings[static_cast<std::size_t>(producer)].push(request);
+    return rings.requests[static_cast<std::size_t>(producer)].push(request);
 }
 
-bool Engine::popNotification(Notification &notification) { return notifications.pop(notification); }
+bool Engine::popNotification(Notification &notification) {
+    return rings.notifications.pop(notification);
+}
 
 void Engine::postNotificationRt(NotificationKind kind, uint64_t id, float value) {
     // A full ring drops the notification; the user interface catches up from the state.
-    (void)notifications.push(Notification{kind, id, value});
+    (void)rings.notifications.push(Notification{kind, id, value});
 }
 
 // --- The rendering slot --------------------------------------------------------------------
@@ -247,14 +249,15 @@ bool Engine::beginOfflineRender(int64_t start) {
     expectMainThread("Engine::beginOfflineRender");
     // A device block that began before the hand-over finishes first; later ones are silent.
     if (!renderSlot.beginOffline()) return false;
-    offlinePosition = Transport::clampPosition(start);
+    offline.position = Transport::clampPosition(start);
     std::lock_guard lock(projectMutex);
-    snapshotBuilder.beginExport();
+    publication.builder.beginExport();
     publishGraph();
-    offlineWorkers.reset();
-    if (exportOnTwoThreads && std::thread::hardware_concurrency() > 1 && project.tracks.size() > 1)
-        offlineWorkers = std::make_unique<TrackWorkers>(static_cast<int32_t>(project.tracks.size()),
-                                                        blockSize.load());
+    offline.workers.reset();
+    if (options.exportOnTwoThreads && std::thread::hardware_concurrency() > 1 &&
+        project.tracks.size() > 1)
+        offline.workers = std::make_unique<TrackWorkers>(
+            static_cast<int32_t>(project.tracks.size()), blockSize.load());
     return true;
 }
 
@@ -262,10 +265,10 @@ void Engine::endOfflineRender() {
     expectMainThread("Engine::endOfflineRender");
     {
         std::lock_guard lock(projectMutex);
-        snapshotBuilder.endExport();
+        publication.builder.endExport();
         publishGraph();
     }
-    offlineWorkers.reset();
+    offline.workers.reset();
     renderSlot.endOffline();
 }
 
@@ -273,7 +276,7 @@ bool Engine::drainRequestsWhileIdle() {
     const RenderSlot::Claim claim = renderSlot.claimWhileIdle();
     if (!claim) return false;
     RtScope scope;
-    const auto snapshot = graphs.read();
+    const auto snapshot = publication.graphs.read();
     if (snapshot) drainRequestsRt(*snapshot);
     return true;
 }
@@ -292,10 +295,10 @@ void Engine::processBlock(const BlockIo &io) {
     const RenderSlot::Claim claim = renderSlot.claimForDevice();
     if (!claim) return;
     if (!renderSlot.offlineOwns() && io.frames >= 1) {
-        const auto snapshot = graphs.read();
+        const auto snapshot = publication.graphs.read();
         if (snapshot) renderDeviceBlockRt(*snapshot, io);
     }
-    blocksRendered.fetch_add(1, std::memory_order_relaxed);
+    blocks.rendered.fetch_add(1, std::memory_order_relaxed);
 }
 
 void Engine::processBlockOffline(float *const *channels, int32_t channelCount, int32_t frames) {
@@ -306,7 +309,7 @@ void Engine::processBlockOffline(float *const *channels, int32_t channelCount, i
     const RenderSlot::Claim claim = renderSlot.claimForOffline();
     if (!claim) return;
     {
-        const auto snapshot = graphs.read();
+        const auto snapshot = publication.graphs.read();
         const int64_t piece = snapshot && snapshot->scratch ? snapshot->scratch->blockSize : 0;
         for (int32_t done = 0; snapshot && piece > 0 && done < frames;) {
             const auto count = static_cast<int32_t>(std::min<int64_t>(piece, frames - done));
@@ -315,15 +318,16 @@ void Engine::processBlockOffline(float *const *channels, int32_t channelCount, i
             done += count;
         }
     }
-    blocksRendered.fetch_add(1, std::memory_order_relaxed);
+    blocks.rendered.fetch_add(1, std::memory_order_relaxed);
 }
 
 void Engine::renderDeviceBlockRt(const GraphSnapshot &snapshot, const BlockIo &io) {
     expectAudioThread("Engine::renderDeviceBlockRt");
     const int64_t piece = snapshot.scratch ? snapshot.scratch->blockSize : io.frames;
-    tracksMonitorInput.store(snapshot.anyMonitorsInput && io.inputs && io.inputChannelCount > 0,
-                             std::memory_order_relaxed);
-    deviceBlockRt = &io;
+    monitoring.tracksMonitorInput.store(snapshot.anyMonitorsInput && io.inputs &&
+                                            io.inputChannelCount > 0,
+                                        std::memory_order_relaxed);
+    blocks.device = &io;
     std::size_t nextEvent = 0;
     for (int32_t done = 0; done < io.frames;) {
         const auto count = static_cast<int32_t>(std::min<int64_t>(piece, io.frames - done));
@@ -336,7 +340,7 @@ void Engine::renderDeviceBlockRt(const GraphSnapshot &snapshot, const BlockIo &i
         nextEvent = lastEvent;
         done += count;
     }
-    deviceBlockRt = nullptr;
+    blocks.device = nullptr;
 }
 
 RenderContext Engine::contextRt(const GraphSnapshot &snapshot, bool offline, float *const *outputs,
@@ -348,7 +352,7 @@ RenderContext Engine::contextRt(const GraphSnapshot &snapshot, bool offline, flo
                           .frames = frames,
                           .outputs = outputs,
                           .outputChannelCount = outputChannelCount,
-                          .notifications = &notifications};
+                          .notifications = &rings.notifications};
     // An export hears no live keys and leaves the meters and the flashback capture alone.
     if (!offline) {
         context.liveMidi = &liveMidi;
@@ -363,7 +367,7 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
                                  std::span<const MidiEvent> midi, int32_t firstFrame, bool first) {
     liveMidi.beginBlockRt(frames);
     // Keys from the request rings start with the piece and sound through it.
-    pieceFramesRt = frames;
+    blocks.pieceFrames = frames;
     if (first) {
         drainRequestsRt(snapshot);
         deviceBlockStart.store(transport.playhead.load(), std::memory_order_release);
@@ -371,19 +375,19 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
     for (const MidiEvent &event : midi)
         applyMidiEventRt(event, std::clamp(event.frame - firstFrame, 0, frames - 1), frames);
 
-    pieceFramesRt = 0; // requests carried out between blocks: the next block starts the keys
+    blocks.pieceFrames = 0; // requests carried out between blocks: the next block starts the keys
     const bool isPlaying = transport.playing.load();
     const bool isRecording = transport.recording.load();
-    const bool monitoring = tracksMonitorInput.load(std::memory_order_relaxed);
+    const bool inputMonitored = monitoring.tracksMonitorInput.load(std::memory_order_relaxed);
     const bool liveKeysSound = snapshot.anyArmedMidi || liveMidi.auditionTrackId != 0;
-    if (!isPlaying && !isRecording && !monitoring && !liveKeysSound) return;
+    if (!isPlaying && !isRecording && !inputMonitored && !liveKeysSound) return;
     if (!snapshot.scratch) return;
     const int64_t position = Transport::clampPosition(transport.playhead.load());
     RenderContext context =
         contextRt(snapshot, false, outputs, outputChannelCount, frames, position);
-    if (monitoring) {
-        context.inputs = deviceBlockRt->inputs;
-        context.inputCount = deviceBlockRt->inputChannelCount;
+    if (inputMonitored) {
+        context.inputs = blocks.device->inputs;
+        context.inputCount = blocks.device->inputChannelCount;
         context.inputFrame = firstFrame;
     }
     if (!isPlaying && !isRecording) {
@@ -393,7 +397,7 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
         renderArrangementRt(context);
         return;
     }
-    const MediaStreamsUse media(liveMediaStreams);
+    const MediaStreamsUse media(mediaStreams.live);
     context.media = media.get();
     renderPosition.store(position, std::memory_order_relaxed);
     bool sessionRendered = false;
@@ -417,18 +421,18 @@ void Engine::renderOfflinePieceRt(const GraphSnapshot &snapshot, float *const *o
     expectAudioThread("Engine::renderOfflinePieceRt");
     if (!snapshot.scratch || snapshot.exportStates.empty()) return;
     RenderContext context =
-        contextRt(snapshot, true, outputs, outputChannelCount, frames, offlinePosition);
-    context.workers = offlineWorkers.get();
-    const MediaStreamsUse media(offlineMediaStreams);
+        contextRt(snapshot, true, outputs, outputChannelCount, frames, offline.position);
+    context.workers = offline.workers.get();
+    const MediaStreamsUse media(mediaStreams.offline);
     context.media = media.get();
-    renderPosition.store(offlinePosition, std::memory_order_relaxed);
+    renderPosition.store(offline.position, std::memory_order_relaxed);
     renderArrangementRt(context);
-    offlinePosition = transport.nextPositionRt(offlinePosition, frames, false);
+    offline.position = transport.nextPositionRt(offline.position, frames, false);
 }
 
 void Engine::drainRequestsRt(const GraphSnapshot &snapshot) {
     Request request;
-    for (auto &ring : requestRings)
+    for (auto &ring : rings.requests)
         while (ring.pop(request))
             applyRequestRt(request, snapshot);
     sessionPlayer.publishTableRt();
@@ -477,7 +481,7 @@ void Engine::applyRequestRt(const Request &request, const GraphSnapshot &snapsho
         break;
     case RequestType::releaseSessionClip: sessionPlayer.releaseClipRt(request.clipId()); break;
     case RequestType::midiNoteOn:
-        noteOnRt(request.channel(), request.note(), request.velocity(), 0, pieceFramesRt);
+        noteOnRt(request.channel(), request.note(), request.velocity(), 0, blocks.pieceFrames);
         break;
     case RequestType::midiNoteOff: noteOffRt(request.channel(), request.note(), 0); break;
     case RequestType::auditionTrack:

@@ -33,6 +33,32 @@ namespace orvane {
 /// plug-ins for it (sample rate, longest block).
 using DeviceFormatHook = std::function<void(double sampleRate, int32_t maxFrames)>;
 
+/// Choices made once by whoever owns the engine, before it renders.
+struct EngineOptions {
+    /// Whether the master is kept for flashback capture. An engine that only exports never
+    /// captures; without it, preparing leaves the 30 s ring (12 MiB at 48 kHz) unallocated.
+    bool capturesFlashback = true;
+    /// Whether an export spreads its tracks over a second thread where the machine has more
+    /// than one core. The output is the same to the bit either way.
+    bool exportOnTwoThreads = true;
+};
+
+/// What the device needs to decide whether it adds the raw input to the output.
+struct InputMonitoring {
+    /// The control room's talkback switch as last published, for the master section.
+    std::atomic<bool> talkback{false};
+    /// Set by each device block: some track played the device's input through its chain, so
+    /// the device adds no raw copy of it.
+    std::atomic<bool> tracksMonitorInput{false};
+};
+
+/// What live playback reads of file-backed clips, and what an export reads (filled off the
+/// audio thread).
+struct MediaStreamSlots {
+    MediaStreamsSlot live;
+    MediaStreamsSlot offline;
+};
+
 /// The real-time heart of the workstation and the front door of the engine: the live
 /// project and its mutex, the transport, the request and notification rings, snapshot
 /// publication and block rendering. The state behind it is split by owner: `Transport`
@@ -135,12 +161,7 @@ class Engine {
     /// One block of an export: the arrangement only, without the metronome click and without
     /// wrapping at the cycle end. Only between `beginOfflineRender` and `endOfflineRender`.
     void processBlockOffline(float *const *channels, int32_t channelCount, int32_t frames);
-    /// Whether the master is kept for flashback capture. An engine that only exports never
-    /// captures; without it, preparing leaves the 30 s ring (12 MiB at 48 kHz) unallocated.
-    bool capturesFlashback = true;
-    /// Whether an export spreads its tracks over a second thread where the machine has more
-    /// than one core. The output is the same to the bit either way.
-    bool exportOnTwoThreads = true;
+    EngineOptions options;
 
     // --- Transport (atomics) ------------------------------------------------------------
     Transport transport;
@@ -159,11 +180,7 @@ class Engine {
     /// `TimeSignature::packed()` of the current meter.
     std::atomic<uint64_t> meter{TimeSignature{}.packed()};
     std::atomic<int64_t> rtBlockSize{0};
-    /// The control room's talkback switch as last published, for the master section.
-    std::atomic<bool> talkback{false};
-    /// Set by each device block: some track played the device's input through its chain, so
-    /// the device adds no raw copy of it.
-    std::atomic<bool> tracksMonitorInput{false};
+    InputMonitoring monitoring;
     TimeSignature currentMeter() const { return TimeSignature::fromPacked(meter.load()); }
 
     // --- Session (main thread) --------------------------------------------------------------
@@ -182,9 +199,7 @@ class Engine {
     MasterMeters masterMeters;
 
     // --- File-backed media (filled off the audio thread) ---------------------------------
-    /// What live playback reads of file-backed clips, and what an export reads.
-    MediaStreamsSlot liveMediaStreams;
-    MediaStreamsSlot offlineMediaStreams;
+    MediaStreamSlots mediaStreams;
     /// Tempo follower estimate, 0 until the first one (main thread).
     double followedBpm = 0.0;
 
@@ -255,32 +270,51 @@ class Engine {
     void renderMetronomeRt(const GraphSnapshot &snapshot, float *const *channels,
                            int32_t channelCount, int32_t frames, int64_t position);
 
-    std::array<RequestRing, requestProducerCount> requestRings;
-    NotificationRing notifications;
+    struct Rings {
+        std::array<RequestRing, requestProducerCount> requests;
+        NotificationRing notifications;
+    };
+    /// The snapshots the audio thread reads and the builder that keeps their processing state.
+    struct Publication {
+        RtPublished<GraphSnapshot> graphs;
+        SnapshotBuilder builder;
+    };
+    struct Hooks {
+        InsertHook insert;
+        LatencyHook latency;
+        DeviceFormatHook deviceFormat;
+    };
+    /// An export's own state, from `beginOfflineRender` to `endOfflineRender`.
+    struct OfflineRender {
+        /// The export's own playhead (rendering thread).
+        int64_t position = 0;
+        /// The export's second thread.
+        std::unique_ptr<TrackWorkers> workers;
+    };
+    /// The blocks being rendered.
+    struct BlockProgress {
+        /// Blocks the device or an export rendered: the main thread's sign that they still do.
+        std::atomic<uint64_t> rendered{0};
+        /// Frames of the piece being rendered, 0 between blocks (rendering thread).
+        int32_t pieceFrames = 0;
+        /// The device block being rendered, for the inputs of monitoring tracks (rendering
+        /// thread).
+        const BlockIo *device = nullptr;
+    };
 
-    RtPublished<GraphSnapshot> graphs;
-    SnapshotBuilder snapshotBuilder;
-    InsertHook insertHook;
-    LatencyHook latencyHook;
-    DeviceFormatHook deviceFormatHook;
+    Rings rings;
+    Publication publication;
+    Hooks hooks;
 
     /// Held by the thread that renders (or drains requests); see the class comment.
     RenderSlot renderSlot;
-    /// Blocks the device or an export rendered: the main thread's sign that they still do.
-    std::atomic<uint64_t> blocksRendered{0};
-    /// The export's own playhead (rendering thread).
-    int64_t offlinePosition = 0;
+    BlockProgress blocks;
+    OfflineRender offline;
     /// A new flashback ring for `rate`, or null when this engine captures none.
     std::shared_ptr<LatestFramesRing> newFlashbackRing(double rate, int32_t seconds) const;
-    /// The export's second thread, from `beginOfflineRender` to `endOfflineRender`.
-    std::unique_ptr<TrackWorkers> offlineWorkers;
-    /// Frames of the piece being rendered, 0 between blocks (rendering thread).
-    int32_t pieceFramesRt = 0;
-    /// The device block being rendered, for the inputs of monitoring tracks (rendering thread).
-    const BlockIo *deviceBlockRt = nullptr;
 
-    /// After `notifications`, `tempo` and `meter`, which it reports to.
-    SessionPlayer sessionPlayer{notifications, tempo, meter};
+    /// After `rings`, `tempo` and `meter`, which it reports to.
+    SessionPlayer sessionPlayer{rings.notifications, tempo, meter};
 };
 
 } // namespace orvane

@@ -48,7 +48,7 @@ void Engine::renderMetronomeRt(const GraphSnapshot &snapshot, float *const *chan
 
 uint64_t Engine::flashbackAvailableSamples() const {
     std::lock_guard lock(projectMutex);
-    const LatestFramesRing *ring = snapshotBuilder.flashback.get();
+    const LatestFramesRing *ring = publication.builder.flashback.get();
     return ring ? ring->available() : 0;
 }
 
@@ -56,7 +56,7 @@ bool Engine::readFlashback(uint64_t frames, std::vector<float> &out) const {
     std::shared_ptr<LatestFramesRing> ring;
     {
         std::lock_guard lock(projectMutex);
-        ring = snapshotBuilder.flashback;
+        ring = publication.builder.flashback;
     }
     if (frames == 0 || !ring || ring->available() < frames) return false;
     // The ring refuses a copy the master lapped; its headroom makes that rare, and a new copy
@@ -74,7 +74,7 @@ void Engine::resizeFlashbackBuffer(int32_t seconds) {
     const double rate = sampleRate.load() > 0.0 ? sampleRate.load() : project.sampleRate;
     // A new ring reaches the audio thread with the next snapshot; the old one is freed here
     // once no block uses it.
-    snapshotBuilder.flashback = newFlashbackRing(rate, clamped);
+    publication.builder.flashback = newFlashbackRing(rate, clamped);
     publishGraph();
 }
 
@@ -119,7 +119,7 @@ class RendererWatch {
 
 bool Engine::pushRecordingRequest(const Request &request) {
     expectMainThread("Engine::pushRecordingRequest");
-    RendererWatch renderer(blocksRendered);
+    RendererWatch renderer(blocks.rendered);
     while (!pushRequest(RequestProducer::MainThread, request)) {
         // A full ring: with nothing rendering, carry the waiting requests out here; while a
         // device or an export renders, wait for it to take them.
@@ -149,7 +149,7 @@ bool Engine::endMidiRecording(int64_t end, std::vector<MidiNote> &take) {
     if (!pushRecordingRequest(Request::endMidiRecording(end, number))) return false;
     // A device or an export that owns the engine closes the take in its next block; without
     // one, this thread closes it. A renderer that stopped rendering never will.
-    RendererWatch renderer(blocksRendered);
+    RendererWatch renderer(blocks.rendered);
     while (!midiRecorder.takeReady(number)) {
         if (drainRequestsWhileIdle()) continue;
         if (renderer.stalled()) return false;

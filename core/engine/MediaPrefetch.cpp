@@ -74,7 +74,7 @@ ExportMediaReader::ExportMediaReader(Engine &engine, int64_t windowFrames) : eng
         streams_ =
             std::make_shared<MediaStreams>(planMedia(engine.project).arrangement, windowFrames);
     }
-    engine_.offlineMediaStreams.publish(streams_);
+    engine_.mediaStreams.offline.publish(streams_);
     if (!streams_->empty()) reader_ = std::thread([this] { run(); });
 }
 
@@ -85,7 +85,7 @@ ExportMediaReader::~ExportMediaReader() {
     }
     wake_.notify_all();
     if (reader_.joinable()) reader_.join();
-    engine_.offlineMediaStreams.publish(nullptr);
+    engine_.mediaStreams.offline.publish(nullptr);
     checkFiles();
 }
 
@@ -184,7 +184,7 @@ MediaPrefetcher::~MediaPrefetcher() {
     }
     wake_.notify_all();
     thread_.join();
-    engine_.liveMediaStreams.publish(nullptr);
+    engine_.mediaStreams.live.publish(nullptr);
 }
 
 uint64_t MediaPrefetcher::passes() const {
@@ -304,7 +304,7 @@ void MediaPrefetcher::refreshStreams(int64_t position) {
     }
     fillStreams(*next, position);
     streams_ = std::move(next);
-    engine_.liveMediaStreams.publish(streams_);
+    engine_.mediaStreams.live.publish(streams_);
 }
 
 void MediaPrefetcher::fillStreams(MediaStreams &streams, int64_t position) {

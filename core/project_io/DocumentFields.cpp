@@ -6,50 +6,16 @@
 #include "core/project_io/DocumentWriter.h"
 
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
+#include <cstring>
+#include <initializer_list>
+#include <stdexcept>
 #include <type_traits>
+#include <vector>
 
 namespace orvane::project_io {
 
 namespace {
-
-// Conversions truncate toward zero and saturate at the field's range; a document can hold
-// any number, and a cast of an out-of-range double is undefined behaviour.
-
-int32_t toInt32(double number) {
-    if (std::isnan(number)) return 0;
-    if (number >= 2147483647.0) return std::numeric_limits<int32_t>::max();
-    if (number <= -2147483648.0) return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(number);
-}
-
-int64_t toInt64(double number) {
-    if (std::isnan(number)) return 0;
-    if (number >= 9223372036854775808.0) return std::numeric_limits<int64_t>::max();
-    if (number <= -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
-    return static_cast<int64_t>(number);
-}
-
-uint64_t toUint64(double number) {
-    if (std::isnan(number) || number <= 0.0) return 0;
-    if (number >= 18446744073709551616.0) return std::numeric_limits<uint64_t>::max();
-    return static_cast<uint64_t>(number);
-}
-
-uint32_t toUint32(double number) {
-    if (std::isnan(number) || number <= 0.0) return 0;
-    if (number >= 4294967296.0) return std::numeric_limits<uint32_t>::max();
-    return static_cast<uint32_t>(number);
-}
-
-/// Numbers beyond the float range saturate, like the integer fields, instead of becoming
-/// infinities that the writer could only store as 0.
-float toFloat(double number) {
-    if (std::isnan(number)) return 0.0f;
-    return static_cast<float>(
-        std::clamp(number, -static_cast<double>(FLT_MAX), static_cast<double>(FLT_MAX)));
-}
 
 template <typename Member> struct MemberOf;
 template <typename Owner_, typename Value_> struct MemberOf<Value_ Owner_::*> {
@@ -57,66 +23,17 @@ template <typename Owner_, typename Value_> struct MemberOf<Value_ Owner_::*> {
     using Value = Value_;
 };
 
-template <typename Value> constexpr FieldType typeOf() {
-    if constexpr (std::is_same_v<Value, bool>)
-        return FieldType::Bool;
-    else if constexpr (std::is_enum_v<Value> || std::is_same_v<Value, uint8_t>)
-        return FieldType::Byte;
-    else if constexpr (std::is_same_v<Value, int32_t>)
-        return FieldType::Int32;
-    else if constexpr (std::is_same_v<Value, int64_t>)
-        return FieldType::Int64;
-    else if constexpr (std::is_same_v<Value, uint32_t>)
-        return FieldType::Uint32;
-    else if constexpr (std::is_same_v<Value, uint64_t>)
-        return FieldType::Uint64;
-    else if constexpr (std::is_same_v<Value, float>)
-        return FieldType::Float;
-    else if constexpr (std::is_same_v<Value, double>)
-        return FieldType::Double;
-    else if constexpr (std::is_same_v<Value, std::string>)
-        return FieldType::String;
-    else
-        return FieldType::Composite;
-}
+template <auto Member> using OwnerOf = typename MemberOf<decltype(Member)>::Owner;
 
 /// The one place where a number read from a document is brought into its field's range.
 template <typename Owner> double rangedNumber(const Field<Owner> &field, double number) {
     if (std::isnan(number)) return field.fallback;
     if (field.type == FieldType::Byte || field.defaultOutsideRange) {
         // An enumeration value nothing knows about means nothing; the default is the safe one.
-        const double value = field.type == FieldType::Byte ? toInt32(number) : number;
+        const double value = field.type == FieldType::Byte ? storedInt32(number) : number;
         return value < field.lowest || value > field.highest ? field.fallback : value;
     }
     return std::clamp(number, field.lowest, field.highest);
-}
-
-template <typename Value> void assignNumber(Value &target, double number) {
-    if constexpr (std::is_same_v<Value, bool>)
-        target = number != 0.0;
-    else if constexpr (std::is_enum_v<Value> || std::is_same_v<Value, uint8_t>)
-        target = static_cast<Value>(static_cast<uint8_t>(toInt32(number)));
-    else if constexpr (std::is_same_v<Value, int32_t>)
-        target = toInt32(number);
-    else if constexpr (std::is_same_v<Value, int64_t>)
-        target = toInt64(number);
-    else if constexpr (std::is_same_v<Value, uint32_t>)
-        target = toUint32(number);
-    else if constexpr (std::is_same_v<Value, uint64_t>)
-        target = toUint64(number);
-    else if constexpr (std::is_same_v<Value, float>)
-        target = toFloat(number);
-    else
-        target = number;
-}
-
-template <typename Value> double numberOf(const Value &value) {
-    if constexpr (std::is_enum_v<Value>)
-        return static_cast<double>(static_cast<std::underlying_type_t<Value>>(value));
-    else if constexpr (std::is_same_v<Value, std::string>)
-        return 0.0;
-    else
-        return static_cast<double>(value);
 }
 
 void appendValue(std::string &out, bool value) { out += value ? "true" : "false"; }
@@ -126,128 +43,84 @@ void appendValue(std::string &out, const std::string &value) {
     out += '"';
 }
 void appendValue(std::string &out, float value) { appendNumber(out, static_cast<double>(value)); }
-void appendValue(std::string &out, double value) { appendNumber(out, value); }
-void appendValue(std::string &out, int32_t value) { appendInteger(out, value); }
-void appendValue(std::string &out, int64_t value) { appendInteger(out, value); }
-void appendValue(std::string &out, uint32_t value) { appendUnsigned(out, value); }
-void appendValue(std::string &out, uint64_t value) { appendUnsigned(out, value); }
-template <typename Enum>
-requires std::is_enum_v<Enum>
-void appendValue(std::string &out, Enum value) {
-    appendInteger(out, static_cast<std::underlying_type_t<Enum>>(value));
+
+/// Integers are written from their exact value: a double holds 64-bit ones only within 2^53.
+template <typename Owner>
+void writeScalar(std::string &out, const Field<Owner> &field, const Owner &owner) {
+    switch (field.type) {
+    case FieldType::Bool: appendValue(out, field.get(owner) != 0.0); break;
+    case FieldType::String: appendValue(out, field.textOf(owner)); break;
+    case FieldType::Int32:
+    case FieldType::Int64:
+    case FieldType::Byte: appendInteger(out, field.getSigned(owner)); break;
+    case FieldType::Uint32:
+    case FieldType::Uint64: appendUnsigned(out, field.getUnsigned(owner)); break;
+    default: appendNumber(out, field.get(owner)); break;
+    }
 }
-void appendValue(std::string &out, uint8_t value) { appendInteger(out, value); }
 
-template <auto Member> struct Scalar {
-    using Owner = typename MemberOf<decltype(Member)>::Owner;
-    using Value = typename MemberOf<decltype(Member)>::Value;
+/// Absent and mistyped values take the default; numbers are held in the field's range.
+template <typename Owner>
+void readScalar(const Field<Owner> &field, const JsonValue *value, Owner &owner) {
+    if (field.type == FieldType::String)
+        *field.text(owner) =
+            value && value->isString() ? value->string : std::string(field.fallbackText);
+    else if (field.type == FieldType::Bool)
+        field.set(owner, value && value->isBoolean() ? (value->boolean ? 1.0 : 0.0)
+                                                     : (field.fallback != 0.0 ? 1.0 : 0.0));
+    else
+        field.set(owner,
+                  value && value->isNumber() ? rangedNumber(field, value->number) : field.fallback);
+}
 
-    static void write(std::string &out, const Field<Owner> &, const Owner &owner) {
-        appendValue(out, owner.*Member);
-    }
-    static void read(const Field<Owner> &field, const JsonValue *value, Owner &owner) {
-        if constexpr (std::is_same_v<Value, std::string>)
-            owner.*Member =
-                value && value->isString() ? value->string : std::string(field.fallbackText);
-        else if constexpr (std::is_same_v<Value, bool>)
-            owner.*Member = value && value->isBoolean() ? value->boolean : field.fallback != 0.0;
-        else
-            assignNumber(owner.*Member, value && value->isNumber()
-                                            ? rangedNumber(field, value->number)
-                                            : field.fallback);
-    }
-    static bool same(const Owner &first, const Owner &second) {
-        return first.*Member == second.*Member;
-    }
-    static double get(const Owner &owner) { return numberOf(owner.*Member); }
-    static void set(Owner &owner, double number) {
-        if constexpr (!std::is_same_v<Value, std::string>) assignNumber(owner.*Member, number);
-    }
-    static std::string *text(Owner &owner) {
-        if constexpr (std::is_same_v<Value, std::string>)
-            return &(owner.*Member);
-        else
-            return nullptr;
-    }
+/// How an object, a list, or a field with a rule of its own is written and read; a null
+/// function keeps the shared scalar one.
+template <typename Owner> struct Encoding {
+    const char *key = "";
+    void (*write)(std::string &out, const Field<Owner> &field, const Owner &owner) = nullptr;
+    void (*read)(const Field<Owner> &field, const JsonValue *value, Owner &owner) = nullptr;
 };
 
-template <auto Member>
-Field<typename MemberOf<decltype(Member)>::Owner> scalarField(const char *key, double fallback,
-                                                              double lowest, double highest,
-                                                              const char *fallbackText = "") {
-    using S = Scalar<Member>;
-    Field<typename S::Owner> field;
-    field.key = key;
-    field.type = typeOf<typename S::Value>();
-    field.fallback = fallback;
-    field.fallbackText = fallbackText;
-    field.lowest = lowest;
-    field.highest = highest;
-    field.write = S::write;
-    field.read = S::read;
-    field.same = S::same;
-    field.get = S::get;
-    field.set = S::set;
-    field.text = S::text;
-    return field;
+template <typename Owner>
+const Encoding<Owner> *encodingFor(std::initializer_list<Encoding<Owner>> encodings,
+                                   const char *key) {
+    for (const Encoding<Owner> &encoding : encodings)
+        if (std::strcmp(encoding.key, key) == 0) return &encoding;
+    return nullptr;
 }
 
-/// A number: integers saturate at their width, then every number is held in its range.
-template <auto Member>
-auto number(const char *key, double fallback, double lowest = -unbounded,
-            double highest = unbounded) {
-    return scalarField<Member>(key, fallback, lowest, highest);
-}
-
-/// A number whose nonsensical values mean the default (see `Field::defaultOutsideRange`).
-template <auto Member>
-auto numberOrDefault(const char *key, double fallback, double lowest, double highest) {
-    auto field = scalarField<Member>(key, fallback, lowest, highest);
-    field.defaultOutsideRange = true;
-    return field;
-}
-
-template <auto Member> auto flag(const char *key, bool fallback) {
-    return scalarField<Member>(key, fallback ? 1.0 : 0.0, 0.0, 1.0);
-}
-
-template <auto Member> auto text(const char *key, const char *fallback = "") {
-    return scalarField<Member>(key, 0.0, -unbounded, unbounded, fallback);
-}
-
-/// A number written only when it is not its default (see `Field::omitted`).
-template <auto Member>
-auto optionalNumber(const char *key, double fallback, double lowest = -unbounded,
-                    double highest = unbounded) {
-    auto field = scalarField<Member>(key, fallback, lowest, highest);
-    using Owner = typename MemberOf<decltype(Member)>::Owner;
-    field.omitted = [](const Owner &owner) {
-        static const Owner fresh{};
-        return owner.*Member == fresh.*Member;
-    };
-    return field;
-}
-
-template <auto Member> struct SameMember {
-    using Owner = typename MemberOf<decltype(Member)>::Owner;
-    static bool same(const Owner &first, const Owner &second) {
-        return first.*Member == second.*Member;
+/// The model's table with an encoding for every field. A stored field without one, or an
+/// encoding of a key the model does not store, is a programming error found on first use.
+template <typename Owner>
+std::vector<Field<Owner>> encode(StoredFieldTable<Owner> stored,
+                                 std::initializer_list<Encoding<Owner>> encodings = {}) {
+    std::vector<Field<Owner>> fields;
+    fields.reserve(stored.size());
+    for (const StoredField<Owner> &row : stored) {
+        Field<Owner> field;
+        static_cast<StoredField<Owner> &>(field) = row;
+        if (row.type != FieldType::Composite) {
+            field.write = writeScalar<Owner>;
+            field.read = readScalar<Owner>;
+        }
+        if (const Encoding<Owner> *encoding = encodingFor(encodings, row.key)) {
+            if (encoding->write) field.write = encoding->write;
+            if (encoding->read) field.read = encoding->read;
+        }
+        if (!field.write || !field.read)
+            throw std::logic_error(std::string("no encoding for the stored field ") + row.key);
+        fields.push_back(field);
     }
-};
+    for (const Encoding<Owner> &encoding : encodings)
+        if (std::none_of(stored.begin(), stored.end(), [&encoding](const auto &row) {
+                return std::strcmp(row.key, encoding.key) == 0;
+            }))
+            throw std::logic_error(std::string("an encoding for no stored field: ") + encoding.key);
+    return fields;
+}
 
-template <auto Member>
-auto composite(const char *key,
-               void (*write)(std::string &,
-                             const Field<typename MemberOf<decltype(Member)>::Owner> &,
-                             const typename MemberOf<decltype(Member)>::Owner &),
-               void (*read)(const Field<typename MemberOf<decltype(Member)>::Owner> &,
-                            const JsonValue *, typename MemberOf<decltype(Member)>::Owner &)) {
-    Field<typename MemberOf<decltype(Member)>::Owner> field;
-    field.key = key;
-    field.write = write;
-    field.read = read;
-    field.same = SameMember<Member>::same;
-    return field;
+template <typename Owner> FieldTable<Owner> tableOf(const std::vector<Field<Owner>> &fields) {
+    return {fields.data(), fields.size()};
 }
 
 template <typename List, typename WriteElement>
@@ -264,7 +137,7 @@ void writeList(std::string &out, const List &list, WriteElement writeElement) {
 
 /// A list of objects described by `Table`; elements that are not objects are skipped.
 template <auto Member, auto Table> struct ObjectList {
-    using Owner = typename MemberOf<decltype(Member)>::Owner;
+    using Owner = OwnerOf<Member>;
     using Element = typename MemberOf<decltype(Member)>::Value::value_type;
 
     static void write(std::string &out, const Field<Owner> &, const Owner &owner) {
@@ -285,32 +158,13 @@ template <auto Member, auto Table> struct ObjectList {
     }
 };
 
-/// Lists and objects described by a table compare by their stored fields only.
-template <auto Member, auto Table> struct SameStored {
-    using Owner = typename MemberOf<decltype(Member)>::Owner;
-    static bool sameList(const Owner &first, const Owner &second) {
-        const auto &one = first.*Member;
-        const auto &other = second.*Member;
-        if (one.size() != other.size()) return false;
-        for (std::size_t index = 0; index < one.size(); ++index)
-            if (!sameFields(Table(), one[index], other[index])) return false;
-        return true;
-    }
-    static bool sameObject(const Owner &first, const Owner &second) {
-        return sameFields(Table(), first.*Member, second.*Member);
-    }
-};
-
-template <auto Member, auto Table> auto objectList(const char *key) {
-    using L = ObjectList<Member, Table>;
-    auto field = composite<Member>(key, L::write, L::read);
-    field.same = SameStored<Member, Table>::sameList;
-    return field;
+template <auto Member, auto Table> Encoding<OwnerOf<Member>> objectList(const char *key) {
+    return {key, ObjectList<Member, Table>::write, ObjectList<Member, Table>::read};
 }
 
 /// One object described by `Table`; a missing or mistyped one gives every default.
 template <auto Member, auto Table> struct NestedObject {
-    using Owner = typename MemberOf<decltype(Member)>::Owner;
+    using Owner = OwnerOf<Member>;
     using Value = typename MemberOf<decltype(Member)>::Value;
 
     static void write(std::string &out, const Field<Owner> &, const Owner &owner) {
@@ -323,11 +177,12 @@ template <auto Member, auto Table> struct NestedObject {
     }
 };
 
-template <auto Member, auto Table> auto nestedObject(const char *key) {
-    using N = NestedObject<Member, Table>;
-    auto field = composite<Member>(key, N::write, N::read);
-    field.same = SameStored<Member, Table>::sameObject;
-    return field;
+template <auto Member, auto Table> Encoding<OwnerOf<Member>> nestedObject(const char *key) {
+    return {key, NestedObject<Member, Table>::write, NestedObject<Member, Table>::read};
+}
+
+template <auto Member> Encoding<OwnerOf<Member>> automation(const char *key) {
+    return objectList<Member, automationPointFields>(key);
 }
 
 void writeFloats(std::string &out, const auto &values) {
@@ -344,35 +199,12 @@ void readFloatSlots(const JsonValue *value, std::array<float, Size> &slots, floa
     const std::size_t count = std::min(value->elements.size(), Size);
     for (std::size_t index = 0; index < count; ++index)
         if (value->elements[index].isNumber())
-            slots[index] = toFloat(std::clamp(value->elements[index].number, lowest, highest));
+            slots[index] = storedFloat(std::clamp(value->elements[index].number, lowest, highest));
 }
 
-// Ranges of the values that mean something. A value beyond them is damage; clamped at load,
-// it can never turn the mix into infinities.
-constexpr double largestGain = 16.0; // +24 dB
-constexpr double slowestTempo = 1.0;
-constexpr double fastestTempo = 999.0;
-constexpr double largestMeterPart = 64.0;
-constexpr double lowestMidi = 0.0;
-constexpr double highestMidi = 127.0;
 constexpr double largestCentDeviation = 1200.0;
-constexpr double largestAutomationValue = 16.0;
-constexpr double lowestEqFrequency = 10.0;
-constexpr double highestEqFrequency = 40000.0;
-constexpr double largestEqGainDb = 48.0;
-constexpr double lowestEqQ = 0.05;
-constexpr double highestEqQ = 50.0;
-constexpr double smallestStretch = 0.01;
-constexpr double largestStretch = 100.0;
-constexpr double longestFlashbackSeconds = 3600.0;
-constexpr double mostCountInBars = 16.0;
-constexpr double mostSessionSlots = 4096.0;
 
-// Composite fields with rules of their own.
-
-template <auto Member> auto automation(const char *key) {
-    return objectList<Member, automationPointFields>(key);
-}
+// Fields with rules of their own.
 
 void readTrackSends(const Field<Track> &, const JsonValue *value, Track &track) {
     track.sends = {};
@@ -416,7 +248,7 @@ void readNumbers(const JsonValue *value, std::vector<Integer> &list, Convert con
 }
 
 void readKbmDegrees(const Field<Project> &, const JsonValue *value, Project &project) {
-    readNumbers(value, project.kbmDegrees, toInt32);
+    readNumbers(value, project.kbmDegrees, storedInt32);
 }
 
 void writeKbmDegrees(std::string &out, const Field<Project> &, const Project &project) {
@@ -425,7 +257,7 @@ void writeKbmDegrees(std::string &out, const Field<Project> &, const Project &pr
 }
 
 void readSceneClips(const Field<Scene> &, const JsonValue *value, Scene &scene) {
-    readNumbers(value, scene.clips, toUint64);
+    readNumbers(value, scene.clips, storedUint64);
 }
 
 void writeSceneClips(std::string &out, const Field<Scene> &, const Scene &scene) {
@@ -480,28 +312,26 @@ TagMap readTagMap(const JsonValue *object) {
     return tags;
 }
 
-template <auto Member> auto tagMap(const char *key) {
-    using Owner = typename MemberOf<decltype(Member)>::Owner;
-    return composite<Member>(
-        key,
-        [](std::string &out, const Field<Owner> &, const Owner &owner) {
-            writeTagMap(out, owner.*Member);
-        },
-        [](const Field<Owner> &, const JsonValue *value, Owner &owner) {
-            owner.*Member = readTagMap(value);
-        });
+template <auto Member> Encoding<OwnerOf<Member>> tagMap(const char *key) {
+    using Owner = OwnerOf<Member>;
+    return {key,
+            [](std::string &out, const Field<Owner> &, const Owner &owner) {
+                writeTagMap(out, owner.*Member);
+            },
+            [](const Field<Owner> &, const JsonValue *value, Owner &owner) {
+                owner.*Member = readTagMap(value);
+            }};
 }
 
-template <auto Member> auto channelEq(const char *key) {
-    using Owner = typename MemberOf<decltype(Member)>::Owner;
-    return composite<Member>(
-        key,
-        [](std::string &out, const Field<Owner> &, const Owner &owner) {
-            writeChannelEq8(out, owner.*Member);
-        },
-        [](const Field<Owner> &, const JsonValue *value, Owner &owner) {
-            owner.*Member = readChannelEq8(value);
-        });
+template <auto Member> Encoding<OwnerOf<Member>> channelEq(const char *key) {
+    using Owner = OwnerOf<Member>;
+    return {key,
+            [](std::string &out, const Field<Owner> &, const Owner &owner) {
+                writeChannelEq8(out, owner.*Member);
+            },
+            [](const Field<Owner> &, const JsonValue *value, Owner &owner) {
+                owner.*Member = readChannelEq8(value);
+            }};
 }
 
 /// The eight bands: a band element that is not an object keeps its default band, and a key
@@ -541,437 +371,229 @@ void readInsertState(const Field<InsertSlot> &, const JsonValue *value, InsertSl
 
 /// A missing, mistyped or empty chord is "C".
 void readChord(const Field<ChordMarker> &field, const JsonValue *value, ChordMarker &marker) {
-    Scalar<&ChordMarker::chord>::read(field, value, marker);
+    readScalar(field, value, marker);
     if (marker.chord.empty()) marker.chord = field.fallbackText;
-}
-
-template <typename Owner>
-Field<Owner> withReader(Field<Owner> field,
-                        void (*read)(const Field<Owner> &, const JsonValue *, Owner &)) {
-    field.read = read;
-    return field;
-}
-
-template <typename Owner>
-Field<Owner> withWriter(Field<Owner> field,
-                        void (*write)(std::string &, const Field<Owner> &, const Owner &)) {
-    field.write = write;
-    return field;
-}
-
-template <typename Owner, std::size_t Size>
-FieldTable<Owner> tableOf(const std::array<Field<Owner>, Size> &fields) {
-    return {fields.data(), fields.size()};
 }
 
 } // namespace
 
+// Each table is the model's, in its order, with the encodings of its objects and lists.
+
 FieldTable<AutomationPoint> automationPointFields() {
-    static const std::array fields{
-        number<&AutomationPoint::t>("t", 0),
-        number<&AutomationPoint::v>("v", 0, -largestAutomationValue, largestAutomationValue),
-    };
+    static const auto fields = encode(stored::automationPointFields());
     return tableOf(fields);
 }
 
 FieldTable<ControlRoomSettings> controlRoomFields() {
-    static const std::array fields{
-        number<&ControlRoomSettings::masterGain>("masterGain", 1, 0, largestGain),
-        number<&ControlRoomSettings::cueGain>("cueGain", 1, 0, largestGain),
-        flag<&ControlRoomSettings::dim>("dim", false),
-        flag<&ControlRoomSettings::mono>("mono", false),
-        flag<&ControlRoomSettings::talkback>("talkback", false),
-    };
+    static const auto fields = encode(stored::controlRoomFields());
     return tableOf(fields);
 }
 
 FieldTable<EqBandSettings> eqBandFields() {
-    // Each band's own default (type, frequency, q) is the one of its place in the EQ.
-    static const std::array fields{
-        number<&EqBandSettings::type>("type", 2, 0, 4),
-        number<&EqBandSettings::freq>("freq", 1000, lowestEqFrequency, highestEqFrequency),
-        number<&EqBandSettings::gainDb>("gainDb", 0, -largestEqGainDb, largestEqGainDb),
-        number<&EqBandSettings::q>("q", 1, lowestEqQ, highestEqQ),
-        flag<&EqBandSettings::enabled>("enabled", true),
-    };
+    static const auto fields = encode(stored::eqBandFields());
     return tableOf(fields);
 }
 
 FieldTable<ChannelEq8> channelEqFields() {
-    static const std::array fields{
-        flag<&ChannelEq8::enabled>("enabled", true),
-        flag<&ChannelEq8::bypass>("bypass", false),
-        number<&ChannelEq8::outDb>("outDb", 0, -largestEqGainDb, largestEqGainDb),
-        composite<&ChannelEq8::bands>("bands", writeEqBands, readEqBands),
-    };
+    static const auto fields =
+        encode(stored::channelEqFields(), {{"bands", writeEqBands, readEqBands}});
     return tableOf(fields);
 }
 
 FieldTable<MasteringUtility> masteringFields() {
-    static const std::array fields{
-        flag<&MasteringUtility::enabled>("enabled", true),
-        flag<&MasteringUtility::bypass>("bypass", false),
-        number<&MasteringUtility::character>("character", 0),
-        number<&MasteringUtility::loudness>("loudness", 0.35f, 0, 1),
-        flag<&MasteringUtility::excite>("excite", false),
-        number<&MasteringUtility::exciteAmt>("exciteAmt", 0.25f, 0, 1),
-        number<&MasteringUtility::width>("width", 1, 0, 2),
-        flag<&MasteringUtility::loudCmp>("loudCmp", true),
-    };
+    static const auto fields = encode(stored::masteringFields());
     return tableOf(fields);
 }
 
 FieldTable<TimeSignature> timeSignatureFields() {
-    static const std::array fields{
-        numberOrDefault<&TimeSignature::numerator>("numerator", 4, 1, largestMeterPart),
-        numberOrDefault<&TimeSignature::denominator>("denominator", 4, 1, largestMeterPart),
-    };
+    static const auto fields = encode(stored::timeSignatureFields());
     return tableOf(fields);
 }
 
 FieldTable<GrooveTemplate> grooveFields() {
-    static const std::array fields{
-        text<&GrooveTemplate::name>("name"),
-        number<&GrooveTemplate::timing>("timing", 0, 0, 1),
-        number<&GrooveTemplate::velocity>("velocity", 0, 0, 1),
-        composite<&GrooveTemplate::timingPattern>(
-            "timingPattern",
-            [](std::string &out, const Field<GrooveTemplate> &, const GrooveTemplate &groove) {
-                writeFloats(out, groove.timingPattern);
-            },
-            readTimingPattern),
-        composite<&GrooveTemplate::velocityPattern>(
-            "velocityPattern",
-            [](std::string &out, const Field<GrooveTemplate> &, const GrooveTemplate &groove) {
-                writeFloats(out, groove.velocityPattern);
-            },
-            readVelocityPattern),
-    };
+    static const auto fields =
+        encode(stored::grooveFields(),
+               {{"timingPattern",
+                 [](std::string &out, const Field<GrooveTemplate> &, const GrooveTemplate &groove) {
+                     writeFloats(out, groove.timingPattern);
+                 },
+                 readTimingPattern},
+                {"velocityPattern",
+                 [](std::string &out, const Field<GrooveTemplate> &, const GrooveTemplate &groove) {
+                     writeFloats(out, groove.velocityPattern);
+                 },
+                 readVelocityPattern}});
     return tableOf(fields);
 }
 
 FieldTable<Marker> markerFields() {
-    static const std::array fields{
-        number<&Marker::id>("id", 0),
-        text<&Marker::name>("name"),
-        number<&Marker::position>("position", 0),
-    };
+    static const auto fields = encode(stored::markerFields());
     return tableOf(fields);
 }
 
 FieldTable<TempoMarker> tempoMarkerFields() {
-    static const std::array fields{
-        number<&TempoMarker::position>("position", 0),
-        numberOrDefault<&TempoMarker::bpm>("bpm", 120, slowestTempo, fastestTempo),
-    };
+    static const auto fields = encode(stored::tempoMarkerFields());
     return tableOf(fields);
 }
 
 FieldTable<MeterMarker> meterMarkerFields() {
-    static const std::array fields{
-        number<&MeterMarker::position>("position", 0),
-        numberOrDefault<&MeterMarker::num>("num", 4, 1, largestMeterPart),
-        numberOrDefault<&MeterMarker::den>("den", 4, 1, largestMeterPart),
-    };
+    static const auto fields = encode(stored::meterMarkerFields());
     return tableOf(fields);
 }
 
 FieldTable<ChordMarker> chordMarkerFields() {
-    static const std::array fields{
-        number<&ChordMarker::position>("position", 0),
-        withReader(text<&ChordMarker::chord>("chord", "C"), readChord),
-    };
+    static const auto fields = encode(stored::chordMarkerFields(), {{"chord", nullptr, readChord}});
     return tableOf(fields);
 }
 
 FieldTable<ExpressionArticulation> articulationFields() {
-    static const std::array fields{
-        text<&ExpressionArticulation::name>("name"),
-        number<&ExpressionArticulation::keyswitch>("keyswitch", 36, lowestMidi, highestMidi),
-        number<&ExpressionArticulation::velScale>("velScale", 1, 0, 4),
-        number<&ExpressionArticulation::cc>("cc", 11, lowestMidi, highestMidi),
-        number<&ExpressionArticulation::ccVal>("ccVal", 127, lowestMidi, highestMidi),
-    };
+    static const auto fields = encode(stored::articulationFields());
     return tableOf(fields);
 }
 
 FieldTable<ExpressionMap> expressionMapFields() {
-    static const std::array fields{
-        text<&ExpressionMap::name>("name"),
-        objectList<&ExpressionMap::articulations, articulationFields>("articulations"),
-    };
+    static const auto fields =
+        encode(stored::expressionMapFields(),
+               {objectList<&ExpressionMap::articulations, articulationFields>("articulations")});
     return tableOf(fields);
 }
 
 FieldTable<BeatMarker> beatMarkerFields() {
-    static const std::array fields{
-        number<&BeatMarker::position>("position", 0),
-        flag<&BeatMarker::downbeat>("downbeat", false),
-    };
+    static const auto fields = encode(stored::beatMarkerFields());
     return tableOf(fields);
 }
 
-namespace {
-
-std::array<Field<TrackMixerSnapshot>, 5> snapshotTrackTable(const char *trackKey) {
-    return {
-        number<&TrackMixerSnapshot::trackId>(trackKey, 0),
-        number<&TrackMixerSnapshot::gain>("gain", 1, 0, largestGain),
-        number<&TrackMixerSnapshot::pan>("pan", 0, -1, 1),
-        flag<&TrackMixerSnapshot::mute>("mute", false),
-        flag<&TrackMixerSnapshot::solo>("solo", false),
-    };
-}
-
-} // namespace
-
 FieldTable<TrackMixerSnapshot> historyTrackFields() {
-    static const auto fields = snapshotTrackTable("track");
+    static const auto fields = encode(stored::historyTrackFields());
     return tableOf(fields);
 }
 
 FieldTable<TrackMixerSnapshot> snapshotTrackFields() {
-    static const auto fields = snapshotTrackTable("trackId");
+    static const auto fields = encode(stored::snapshotTrackFields());
     return tableOf(fields);
 }
 
 FieldTable<MixerSnapshot> historySnapshotFields() {
-    static const std::array fields{
-        text<&MixerSnapshot::name>("name"),
-        nestedObject<&MixerSnapshot::controlRoom, controlRoomFields>("controlRoom"),
-        objectList<&MixerSnapshot::tracks, historyTrackFields>("tracks"),
-    };
+    static const auto fields =
+        encode(stored::historySnapshotFields(),
+               {nestedObject<&MixerSnapshot::controlRoom, controlRoomFields>("controlRoom"),
+                objectList<&MixerSnapshot::tracks, historyTrackFields>("tracks")});
     return tableOf(fields);
 }
 
 FieldTable<MixerSnapshot> mixerSnapshotFields() {
-    static const std::array fields{
-        text<&MixerSnapshot::name>("name"),
-        nestedObject<&MixerSnapshot::controlRoom, controlRoomFields>("controlRoom"),
-        objectList<&MixerSnapshot::tracks, snapshotTrackFields>("tracks"),
-    };
+    static const auto fields =
+        encode(stored::mixerSnapshotFields(),
+               {nestedObject<&MixerSnapshot::controlRoom, controlRoomFields>("controlRoom"),
+                objectList<&MixerSnapshot::tracks, snapshotTrackFields>("tracks")});
     return tableOf(fields);
 }
 
 FieldTable<MixerSnapshotEvent> historyEntryFields() {
-    static const std::array fields{
-        text<&MixerSnapshotEvent::label>("label"),
-        nestedObject<&MixerSnapshotEvent::snapshot, historySnapshotFields>("snapshot"),
-    };
+    static const auto fields =
+        encode(stored::historyEntryFields(),
+               {nestedObject<&MixerSnapshotEvent::snapshot, historySnapshotFields>("snapshot")});
     return tableOf(fields);
 }
 
 FieldTable<Scene> sceneFields() {
-    static const std::array fields{
-        number<&Scene::id>("id", 0),
-        text<&Scene::name>("name"),
-        number<&Scene::followAction>("followAction", 0, 0, 4),
-        flag<&Scene::useSceneTempo>("useSceneTempo", false),
-        numberOrDefault<&Scene::sceneTempoBpm>("sceneTempoBpm", 120, slowestTempo, fastestTempo),
-        flag<&Scene::useSceneMeter>("useSceneMeter", false),
-        numberOrDefault<&Scene::sceneMeterNum>("sceneMeterNum", 4, 1, largestMeterPart),
-        numberOrDefault<&Scene::sceneMeterDen>("sceneMeterDen", 4, 1, largestMeterPart),
-        optionalNumber<&Scene::useSceneLaunchQuantize>("useSceneLaunchQuantize", 0, 0, 1),
-        optionalNumber<&Scene::sceneLaunchQuantize>("sceneLaunchQuantize", 2, 0, 3),
-        composite<&Scene::clips>("clips", writeSceneClips, readSceneClips),
-    };
+    static const auto fields =
+        encode(stored::sceneFields(), {{"clips", writeSceneClips, readSceneClips}});
     return tableOf(fields);
 }
 
 FieldTable<SessionGrid> sessionFields() {
-    static const std::array fields{
-        number<&SessionGrid::rows>("rows", 8, 0, mostSessionSlots),
-        number<&SessionGrid::cols>("cols", 8, 0, mostSessionSlots),
-        // Files written before it was stored read as one bar, as they always played.
-        number<&SessionGrid::launchQuantize>("launchQuantize", 2, 0, 3),
-        objectList<&SessionGrid::scenes, sceneFields>("scenes"),
-    };
+    static const auto fields =
+        encode(stored::sessionFields(), {objectList<&SessionGrid::scenes, sceneFields>("scenes")});
     return tableOf(fields);
 }
 
 FieldTable<AutomationClip> automationClipFields() {
-    static const std::array fields{
-        number<&AutomationClip::id>("id", 0),          number<&AutomationClip::start>("start", 0),
-        number<&AutomationClip::length>("length", 0),  number<&AutomationClip::lane>("lane", 0),
-        automation<&AutomationClip::points>("points"),
-    };
+    static const auto fields =
+        encode(stored::automationClipFields(), {automation<&AutomationClip::points>("points")});
     return tableOf(fields);
 }
 
 FieldTable<InsertSlot> insertFields() {
-    static const std::array fields{
-        text<&InsertSlot::pluginId>("pluginId"),
-        text<&InsertSlot::displayName>("displayName"),
-        text<&InsertSlot::bundlePath>("bundlePath"),
-        composite<&InsertSlot::state>("state", writeInsertState, readInsertState),
-        flag<&InsertSlot::bypassed>("bypassed", false),
-        flag<&InsertSlot::isStock>("isStock", false),
-        number<&InsertSlot::automParamId>("automParamId", 0),
-        automation<&InsertSlot::paramAutomation>("paramAutomation"),
-    };
+    static const auto fields = encode(
+        stored::insertFields(), {{"state", writeInsertState, readInsertState},
+                                 automation<&InsertSlot::paramAutomation>("paramAutomation")});
     return tableOf(fields);
 }
 
 FieldTable<SendSlot> sendFields() {
-    static const std::array fields{
-        number<&SendSlot::returnId>("return", 0),
-        number<&SendSlot::level>("level", 0, 0, largestGain),
-        flag<&SendSlot::pre>("pre", false),
-    };
+    static const auto fields = encode(stored::sendFields());
     return tableOf(fields);
 }
 
 FieldTable<WarpMarker> warpMarkerFields() {
-    static const std::array fields{
-        number<&WarpMarker::dest>("dest", 0),
-        number<&WarpMarker::source>("source", 0),
-    };
+    static const auto fields = encode(stored::warpMarkerFields());
     return tableOf(fields);
 }
 
 FieldTable<MidiNote> noteFields() {
-    static const std::array fields{
-        number<&MidiNote::pitch>("pitch", 60, lowestMidi, highestMidi),
-        number<&MidiNote::velocity>("velocity", 0.8f, 0, 1),
-        number<&MidiNote::start>("start", 0),
-        number<&MidiNote::length>("length", 0),
-    };
+    static const auto fields = encode(stored::noteFields());
     return tableOf(fields);
 }
 
 FieldTable<Clip> clipFields() {
-    static const std::array fields{
-        number<&Clip::id>("id", 0),
-        number<&Clip::kind>("kind", 0, 0, 1),
-        text<&Clip::name>("name"),
-        number<&Clip::arrangeStart>("arrangeStart", 0),
-        number<&Clip::length>("length", 0),
-        number<&Clip::sourceOffset>("sourceOffset", 0),
-        flag<&Clip::loop>("loop", false),
-        number<&Clip::loopLength>("loopLength", 0),
-        number<&Clip::gain>("gain", 1, 0, largestGain),
-        number<&Clip::stretchRatio>("stretchRatio", 1, smallestStretch, largestStretch),
-        text<&Clip::audioFile>("audioFile"),
-        number<&Clip::sessionRow>("sessionRow", -1),
-        number<&Clip::sessionCol>("sessionCol", -1),
-        number<&Clip::fadeIn>("fadeIn", 0),
-        number<&Clip::fadeOut>("fadeOut", 0),
-        number<&Clip::takeLane>("takeLane", 0),
-        flag<&Clip::takeActive>("takeActive", true),
-        number<&Clip::followAction>("followAction", 0, 0, 4),
-        number<&Clip::launchMode>("launchMode", 0, 0, 3),
-        flag<&Clip::legatoLaunch>("legatoLaunch", false),
-        number<&Clip::launchQuantize>("launchQuantize", 2, 0, 3),
-        automation<&Clip::gainEnvelope>("gainEnvelope"),
-        objectList<&Clip::warpMarkers, warpMarkerFields>("warpMarkers"),
-        objectList<&Clip::notes, noteFields>("notes"),
-    };
+    static const auto fields = encode(
+        stored::clipFields(), {automation<&Clip::gainEnvelope>("gainEnvelope"),
+                               objectList<&Clip::warpMarkers, warpMarkerFields>("warpMarkers"),
+                               objectList<&Clip::notes, noteFields>("notes")});
     return tableOf(fields);
 }
 
 FieldTable<Track> trackFields() {
-    static const std::array fields{
-        number<&Track::id>("id", 0),
-        number<&Track::type>("type", 0, 0, 3),
-        text<&Track::name>("name"),
-        number<&Track::gain>("gain", 1, 0, largestGain),
-        number<&Track::pan>("pan", 0, -1, 1),
-        flag<&Track::mute>("mute", false),
-        flag<&Track::solo>("solo", false),
-        number<&Track::expressionMapIndex>("expressionMapIndex", -1),
-        flag<&Track::mpeEnabled>("mpeEnabled", false),
-        flag<&Track::frozen>("frozen", false),
-        optionalNumber<&Track::oneClipAtATime>("oneClipAtATime", 0, 0, 1),
-        automation<&Track::volumeAutomation>("volumeAutomation"),
-        automation<&Track::panAutomation>("panAutomation"),
-        automation<&Track::muteAutomation>("muteAutomation"),
-        objectList<&Track::automationClips, automationClipFields>("automationClips"),
-        composite<&Track::macros>(
-            "macros",
-            [](std::string &out, const Field<Track> &, const Track &track) {
-                writeFloats(out, track.macros);
-            },
-            readMacros),
-        objectList<&Track::inserts, insertFields>("inserts"),
-        composite<&Track::sends>(
-            "sends",
-            [](std::string &out, const Field<Track> &, const Track &track) {
-                writeList(out, track.sends, [](std::string &text, const SendSlot &send) {
-                    writeFields(text, sendFields(), send);
-                });
-            },
-            readTrackSends),
-        channelEq<&Track::eq>("eq"),
-        optionalNumber<&Track::color>("color", defaultTrackColor),
-        optionalNumber<&Track::inputPair>("inputPair", 0, 0, highestInputPair),
-        optionalNumber<&Track::monitor>("monitor", 0, 0, 2),
-    };
+    static const auto fields =
+        encode(stored::trackFields(),
+               {automation<&Track::volumeAutomation>("volumeAutomation"),
+                automation<&Track::panAutomation>("panAutomation"),
+                automation<&Track::muteAutomation>("muteAutomation"),
+                objectList<&Track::automationClips, automationClipFields>("automationClips"),
+                {"macros",
+                 [](std::string &out, const Field<Track> &, const Track &track) {
+                     writeFloats(out, track.macros);
+                 },
+                 readMacros},
+                objectList<&Track::inserts, insertFields>("inserts"),
+                {"sends",
+                 [](std::string &out, const Field<Track> &, const Track &track) {
+                     writeList(out, track.sends, [](std::string &text, const SendSlot &send) {
+                         writeFields(text, sendFields(), send);
+                     });
+                 },
+                 readTrackSends},
+                channelEq<&Track::eq>("eq")});
     return tableOf(fields);
 }
 
 FieldTable<Project> projectFields() {
-    static const std::array fields{
-        number<&Project::formatVersion>("formatVersion", 1),
-        text<&Project::name>("name", "Untitled"),
-        // Checked where it is used: a render refuses an unusable rate with a message.
-        number<&Project::sampleRate>("sampleRate", 48000),
-        optionalNumber<&Project::mediaBitDepth>("mediaBitDepth", 32, 24, 32),
-        numberOrDefault<&Project::tempoBpm>("tempoBpm", 120, slowestTempo, fastestTempo),
-        number<&Project::countInBars>("countInBars", 1, 0, mostCountInBars),
-        flag<&Project::punchEnabled>("punchEnabled", false),
-        number<&Project::punchIn>("punchIn", 0),
-        number<&Project::punchOut>("punchOut", 0),
-        number<&Project::swingAmount>("swingAmount", 0, 0, 1),
-        number<&Project::quantizeStrength>("quantizeStrength", 1, 0, 1),
-        number<&Project::scaleRoot>("scaleRoot", 0, 0, 11),
-        flag<&Project::scaleMinor>("scaleMinor", false),
-        flag<&Project::scaleSnapEnabled>("scaleSnapEnabled", false),
-        number<&Project::scalaPresetIndex>("scalaPresetIndex", 0),
-        text<&Project::scalaName>("scalaName"),
-        composite<&Project::scalaCents>(
-            "scalaCents",
-            [](std::string &out, const Field<Project> &, const Project &project) {
-                writeFloats(out, project.scalaCents);
-            },
-            readScalaCents),
-        text<&Project::kbmName>("kbmName"),
-        composite<&Project::kbmDegrees>("kbmDegrees", writeKbmDegrees, readKbmDegrees),
-        number<&Project::metronomeVolume>("metronomeVolume", 0.8f, 0, 1),
-        number<&Project::automationWriteMode>("automationWriteMode", 0, 0, 3),
-        number<&Project::grooveTimingAmount>("grooveTimingAmount", 0, 0, 1),
-        number<&Project::grooveVelocityAmount>("grooveVelocityAmount", 0, 0, 1),
-        number<&Project::activeGrooveIndex>("activeGrooveIndex", -1),
-        withReader(objectList<&Project::groovePool, grooveFields>("groovePool"), readGroovePool),
-        number<&Project::smartTempoMode>("smartTempoMode", 0, 0, 2),
-        flag<&Project::tempoFollowerEnabled>("tempoFollowerEnabled", false),
-        number<&Project::tempoFollowerSmoothing>("tempoFollowerSmoothing", 0.35f, 0, 1),
-        flag<&Project::tempoFollowerFromInput>("tempoFollowerFromInput", true),
-        flag<&Project::lowLatencyMode>("lowLatencyMode", false),
-        number<&Project::flashbackBufferSeconds>("flashbackBufferSeconds", 30, 1,
-                                                 longestFlashbackSeconds),
-        nestedObject<&Project::controlRoom, controlRoomFields>("controlRoom"),
-        channelEq<&Project::masterEq>("masterEq"),
-        nestedObject<&Project::mastering, masteringFields>("mastering"),
-        number<&Project::inputLatencyOffsetSamples>("inputLatencyOffsetSamples", 0),
-        number<&Project::outputLatencyOffsetSamples>("outputLatencyOffsetSamples", 0),
-        withWriter(nestedObject<&Project::timeSignature, timeSignatureFields>("timeSignature"),
-                   writeTimeSignature),
-        number<&Project::nextTrackId>("nextTrackId", 1),
-        number<&Project::nextClipId>("nextClipId", 1),
-        number<&Project::nextSceneId>("nextSceneId", 1),
-        number<&Project::nextMarkerId>("nextMarkerId", 1),
-        objectList<&Project::markers, markerFields>("markers"),
-        objectList<&Project::tempoMarkers, tempoMarkerFields>("tempoMarkers"),
-        objectList<&Project::meterMarkers, meterMarkerFields>("meterMarkers"),
-        objectList<&Project::chordMarkers, chordMarkerFields>("chordMarkers"),
-        withReader(objectList<&Project::expressionMaps, expressionMapFields>("expressionMaps"),
-                   readExpressionMaps),
-        objectList<&Project::beatMarkers, beatMarkerFields>("beatMarkers"),
-        objectList<&Project::mixerSnapshotHistory, historyEntryFields>("mixerSnapshotHistory"),
-        objectList<&Project::mixerSnapshots, mixerSnapshotFields>("mixerSnapshots"),
-        tagMap<&Project::pluginUserTags>("pluginUserTags"),
-        tagMap<&Project::audioMediaTags>("audioMediaTags"),
-    };
+    static const auto fields = encode(
+        stored::projectFields(),
+        {{"scalaCents",
+          [](std::string &out, const Field<Project> &, const Project &project) {
+              writeFloats(out, project.scalaCents);
+          },
+          readScalaCents},
+         {"kbmDegrees", writeKbmDegrees, readKbmDegrees},
+         {"groovePool", ObjectList<&Project::groovePool, grooveFields>::write, readGroovePool},
+         nestedObject<&Project::controlRoom, controlRoomFields>("controlRoom"),
+         channelEq<&Project::masterEq>("masterEq"),
+         nestedObject<&Project::mastering, masteringFields>("mastering"),
+         {"timeSignature", writeTimeSignature,
+          NestedObject<&Project::timeSignature, timeSignatureFields>::read},
+         objectList<&Project::markers, markerFields>("markers"),
+         objectList<&Project::tempoMarkers, tempoMarkerFields>("tempoMarkers"),
+         objectList<&Project::meterMarkers, meterMarkerFields>("meterMarkers"),
+         objectList<&Project::chordMarkers, chordMarkerFields>("chordMarkers"),
+         {"expressionMaps", ObjectList<&Project::expressionMaps, expressionMapFields>::write,
+          readExpressionMaps},
+         objectList<&Project::beatMarkers, beatMarkerFields>("beatMarkers"),
+         objectList<&Project::mixerSnapshotHistory, historyEntryFields>("mixerSnapshotHistory"),
+         objectList<&Project::mixerSnapshots, mixerSnapshotFields>("mixerSnapshots"),
+         tagMap<&Project::pluginUserTags>("pluginUserTags"),
+         tagMap<&Project::audioMediaTags>("audioMediaTags")});
     return tableOf(fields);
 }
 

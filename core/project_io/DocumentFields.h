@@ -1,10 +1,10 @@
 #pragma once
 
 #include "core/model/Project.h"
+#include "core/model/StoredFields.h"
 #include "core/project_io/JsonReader.h"
 
 #include <cstdint>
-#include <limits>
 #include <span>
 #include <string>
 
@@ -12,54 +12,13 @@ namespace orvane::project_io {
 
 struct JsonValue;
 
-enum class FieldType : uint8_t {
-    Bool,
-    Int32,
-    Int64,
-    Uint32,
-    Uint64,
-    Byte, // 8-bit enumerations
-    Float,
-    Double,
-    String,
-    Composite // objects and lists, written and read by functions of their own
-};
-
-inline constexpr double unbounded = std::numeric_limits<double>::infinity();
-
-/// One stored field of a document object: its key, its default when the key is absent or of
-/// another JSON type, and the range of values that mean something. Each field is declared
-/// once, in the tables below, and the writer, the reader (with its clamping) and the tests
-/// all walk the same tables.
-template <typename Owner> struct Field {
-    const char *key = "";
-    FieldType type = FieldType::Composite;
-    double fallback = 0.0;         // numbers and bools (1 for true)
-    const char *fallbackText = ""; // strings
-    /// A number read beyond the range is clamped into it; an enumeration outside it takes the
-    /// default. Positions, ids and indices keep their full range: the code that uses them
-    /// checks them against what exists.
-    double lowest = -unbounded;
-    double highest = unbounded;
-    /// A value outside the range takes the default instead of the nearest end, where the
-    /// model reads a nonsensical value (a tempo of 0, a meter of 4/0) as the default.
-    bool defaultOutsideRange = false;
+/// The encoding of one stored field in a document: the model's description of the field
+/// (`StoredField`, from `core/model/StoredFields.h`) with how its value is written as JSON
+/// and read back. Scalars and strings share one encoding; objects and lists have their own.
+template <typename Owner> struct Field : StoredField<Owner> {
     void (*write)(std::string &out, const Field &field, const Owner &owner) = nullptr;
     /// `value` is null when the key is absent.
     void (*read)(const Field &field, const JsonValue *value, Owner &owner) = nullptr;
-    bool (*same)(const Owner &first, const Owner &second) = nullptr;
-    /// Scalars only: the value as a number (bools as 0 and 1), and setting it from one.
-    double (*get)(const Owner &owner) = nullptr;
-    void (*set)(Owner &owner, double value) = nullptr;
-    /// Strings only.
-    std::string *(*text)(Owner &owner) = nullptr;
-    /// Keys added after the format was first written are left out while they hold their
-    /// default, so that documents which never use them stay byte for byte as they were.
-    bool (*omitted)(const Owner &owner) = nullptr;
-
-    bool isWritten(const Owner &owner) const { return !omitted || !omitted(owner); }
-
-    bool isScalar() const { return type != FieldType::Composite && type != FieldType::String; }
 };
 
 template <typename Owner> using FieldTable = std::span<const Field<Owner>>;
@@ -74,7 +33,7 @@ template <typename Owner> bool fitsField(const Field<Owner> &field, const JsonVa
     }
 }
 
-// The tables, in writing order.
+// The model's tables with their encodings, in writing order.
 FieldTable<Project> projectFields(); // "formatVersion" to "audioMediaTags"
 FieldTable<SessionGrid> sessionFields();
 FieldTable<Track> trackFields(); // "id" to "eq"; the clips follow in a layout of their own

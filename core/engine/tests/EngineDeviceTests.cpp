@@ -317,7 +317,7 @@ TEST(DeviceBlocks, ATrackMonitorsItsInputPairThroughItsChain) {
     const auto &heard = device.out;
     device.render(engine, 4);
     EXPECT_EQ(engine.transport.playhead.load(), 0) << "monitoring does not start the transport";
-    EXPECT_TRUE(engine.tracksMonitorInput.load());
+    EXPECT_TRUE(engine.monitoring.tracksMonitorInput.load());
     for (std::size_t i = 0; i < heard[0].size(); i += 51) {
         EXPECT_NEAR(heard[0][i], clipSound[0][768 + i], 1e-6f) << i;
         EXPECT_NEAR(heard[1][i], clipSound[1][768 + i], 1e-6f) << i;
@@ -327,7 +327,8 @@ TEST(DeviceBlocks, ATrackMonitorsItsInputPairThroughItsChain) {
     rig.edit([&](Project &) { voice->monitor = MonitorMode::Off; });
     device.render(engine, 1);
     EXPECT_EQ(*std::max_element(heard[0].begin(), heard[0].end()), 0.0f);
-    EXPECT_FALSE(engine.tracksMonitorInput.load()) << "the device mixes its raw input again";
+    EXPECT_FALSE(engine.monitoring.tracksMonitorInput.load())
+        << "the device mixes its raw input again";
 
     rig.edit([&](Project &) { voice->monitor = MonitorMode::In, voice->armed = false; });
     {

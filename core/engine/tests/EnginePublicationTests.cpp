@@ -1,6 +1,13 @@
 #include "core/engine/tests/EngineTestSupport.h"
+#include "core/model/StoredFields.h"
+#include "tests/support/RandomStoredProject.h"
 
 #include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
 
 using namespace orvane;
 using namespace orvane::testing;
@@ -88,7 +95,7 @@ TEST(EnginePublication, SnapshotCarriesTheDocumentSettings) {
     ASSERT_EQ(snapshot->sortedTempoMarkers.size(), 2u);
     EXPECT_EQ(snapshot->sortedTempoMarkers[0].bpm, 80.0);
     EXPECT_EQ(snapshot->tempoMarkers[0].bpm, 140.0); // the stored order is kept
-    EXPECT_TRUE(engine.talkback);
+    EXPECT_TRUE(engine.monitoring.talkback);
     EXPECT_TRUE(engine.transport.metronomeOn);
     EXPECT_DOUBLE_EQ(engine.tempo, 97.0);
     EXPECT_EQ(engine.currentMeter(), (TimeSignature{5, 4}));
@@ -98,92 +105,109 @@ TEST(EnginePublication, SnapshotCarriesTheDocumentSettings) {
 // from its default, and the snapshot must hold the varied value, not the default.
 namespace {
 
-struct CarriedSetting {
-    const char *name;
-    void (*vary)(Project &);
+/// How each stored setting the renderers read shows in a snapshot, by the setting's key.
+struct SnapshotCheck {
+    const char *key;
     bool (*carried)(const Project &, const GraphSnapshot &);
 };
 
-const CarriedSetting carriedSettings[] = {
-    {"rows", [](Project &p) { p.session.rows = 3; },
-     [](const Project &p, const GraphSnapshot &s) { return s.rows == p.session.rows; }},
-    {"cols", [](Project &p) { p.session.cols = 5; },
-     [](const Project &p, const GraphSnapshot &s) { return s.cols == p.session.cols; }},
-    {"launchQuantize", [](Project &p) { p.session.launchQuantize = LaunchQuantize::EightBars; },
+const SnapshotCheck snapshotChecks[] = {
+    {"rows", [](const Project &p, const GraphSnapshot &s) { return s.rows == p.session.rows; }},
+    {"cols", [](const Project &p, const GraphSnapshot &s) { return s.cols == p.session.cols; }},
+    {"launchQuantize",
      [](const Project &p, const GraphSnapshot &s) {
          return s.launchQuantize == p.session.launchQuantize;
      }},
     {"scenes",
-     [](Project &p) {
-         p.session.scenes.push_back(Scene{1, "Intro", {}});
-     },
      [](const Project &p, const GraphSnapshot &s) { return s.scenes == p.session.scenes; }},
-    {"tempoBpm", [](Project &p) { p.tempoBpm = 97.0; },
-     [](const Project &p, const GraphSnapshot &s) { return s.tempoBpm == p.tempoBpm; }},
+    {"tempoBpm", [](const Project &p, const GraphSnapshot &s) { return s.tempoBpm == p.tempoBpm; }},
     {"timeSignature",
-     [](Project &p) {
-         p.timeSignature = {5, 4};
-     },
      [](const Project &p, const GraphSnapshot &s) { return s.timeSignature == p.timeSignature; }},
     {"tempoMarkers",
-     [](Project &p) {
-         p.tempoMarkers = {{96000, 140.0}, {0, 80.0}};
-     },
      [](const Project &p, const GraphSnapshot &s) { return s.tempoMarkers == p.tempoMarkers; }},
     {"meterMarkers",
-     [](Project &p) {
-         p.meterMarkers = {{48000, 3, 4}};
-     },
      [](const Project &p, const GraphSnapshot &s) { return s.meterMarkers == p.meterMarkers; }},
     {"controlRoom",
-     [](Project &p) {
-         p.controlRoom = {0.5f, 0.25f, true, true, false};
-     },
      [](const Project &p, const GraphSnapshot &s) { return s.controlRoom == p.controlRoom; }},
-    {"masterEq", [](Project &p) { p.masterEq.bands[3].gainDb = 4.5f; },
-     [](const Project &p, const GraphSnapshot &s) { return s.masterEq == p.masterEq; }},
-    {"mastering", [](Project &p) { p.mastering.loudness = 0.7f; },
+    {"masterEq", [](const Project &p, const GraphSnapshot &s) { return s.masterEq == p.masterEq; }},
+    {"mastering",
      [](const Project &p, const GraphSnapshot &s) { return s.mastering == p.mastering; }},
-    {"metronomeVolume", [](Project &p) { p.metronomeVolume = 0.3f; },
+    {"metronomeVolume",
      [](const Project &p, const GraphSnapshot &s) {
          return s.metronomeVolume == p.metronomeVolume;
      }},
     {"expressionMaps",
-     [](Project &p) {
-         p.expressionMaps = {ExpressionMap{"Strings", {{"Pizz", 24, 0.8f, 0, 0}}}};
-     },
      [](const Project &p, const GraphSnapshot &s) { return s.expressionMaps == p.expressionMaps; }},
-    {"scalaCents", [](Project &p) { p.scalaCents[4] = -13.7f; },
+    {"scalaCents",
      [](const Project &p, const GraphSnapshot &s) { return s.scalaCents == p.scalaCents; }},
-    {"scaleRoot", [](Project &p) { p.scaleRoot = 7; },
+    {"scaleRoot",
      [](const Project &p, const GraphSnapshot &s) { return s.scaleRoot == p.scaleRoot; }},
-    {"scaleMinor", [](Project &p) { p.scaleMinor = true; },
+    {"scaleMinor",
      [](const Project &p, const GraphSnapshot &s) { return s.scaleMinor == p.scaleMinor; }},
     {"kbmDegrees",
-     [](Project &p) {
-         p.kbmDegrees = {0, 2, 4};
-     },
      [](const Project &p, const GraphSnapshot &s) { return s.kbmDegrees == p.kbmDegrees; }},
 };
+
+const SnapshotCheck *snapshotCheckFor(const char *key) {
+    for (const SnapshotCheck &check : snapshotChecks)
+        if (std::string_view(check.key) == key) return &check;
+    return nullptr;
+}
+
+/// A stored setting the renderers read, with whether `project` holds it at its default.
+struct RendererSetting {
+    const char *key;
+    bool atDefault;
+};
+
+std::vector<RendererSetting> rendererSettings(const Project &project) {
+    const Project defaults;
+    std::vector<RendererSetting> settings;
+    for (const auto &field : stored::projectFields())
+        if (field.reachesRenderers())
+            settings.push_back({field.key, field.same(defaults, project)});
+    for (const auto &field : stored::sessionFields())
+        if (field.reachesRenderers())
+            settings.push_back({field.key, field.same(defaults.session, project.session)});
+    return settings;
+}
+
+/// A project whose every stored setting is random; tracks are covered by tests of their own.
+Project randomSettings(uint32_t seed) {
+    Project project = makeRandomProject(seed);
+    project.tracks.clear();
+    return project;
+}
 
 } // namespace
 
 TEST(EnginePublication, EveryStoredSettingTheRenderersReadReachesTheSnapshot) {
-    Engine engine;
     const Project defaults;
-    {
+    std::map<std::string, int> seedsAwayFromDefault;
+    for (uint32_t seed = 1; seed <= 6; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        Engine engine;
+        {
+            std::lock_guard lock(engine.projectMutex);
+            engine.project = randomSettings(seed);
+        }
+        engine.publishGraph();
+        const auto snapshot = engine.currentGraph();
         std::lock_guard lock(engine.projectMutex);
-        for (const CarriedSetting &setting : carriedSettings)
-            setting.vary(engine.project);
+        for (const RendererSetting &setting : rendererSettings(engine.project)) {
+            const SnapshotCheck *check = snapshotCheckFor(setting.key);
+            ASSERT_NE(check, nullptr) << setting.key << " reaches the renderers: say how the "
+                                      << "snapshot shows it in snapshotChecks";
+            EXPECT_TRUE(check->carried(engine.project, *snapshot)) << setting.key;
+            if (setting.atDefault) continue;
+            ++seedsAwayFromDefault[setting.key];
+            EXPECT_FALSE(check->carried(defaults, *snapshot)) << setting.key;
+        }
     }
-    engine.publishGraph();
-    const auto snapshot = engine.currentGraph();
-    std::lock_guard lock(engine.projectMutex);
-    for (const CarriedSetting &setting : carriedSettings) {
-        EXPECT_TRUE(setting.carried(engine.project, *snapshot)) << setting.name;
-        EXPECT_FALSE(setting.carried(defaults, *snapshot))
-            << setting.name << " must differ from its default for the check to mean anything";
-    }
+    for (const SnapshotCheck &check : snapshotChecks)
+        EXPECT_GT(seedsAwayFromDefault[check.key], 0)
+            << check.key << " never left its default, or the model no longer says the "
+            << "renderers read it";
 }
 
 TEST(EnginePublication, PreparedTracksGetDelayLinesThatReleaseDrops) {

@@ -75,6 +75,19 @@ TEST_F(EngineTransport, CycleWrapsAfterRenderingTheWholeBlock) {
     EXPECT_EQ(engine.transport.playhead, 1924);
 }
 
+TEST_F(EngineTransport, ABlockEndingExactlyOnTheCycleEndWrapsToItsStart) {
+    // The end is exclusive: a playhead left on it would play one block past the cycle.
+    send(engine, Request::setCycle(512, 1536, true));
+    send(engine, Request::locate(1024));
+    send(engine, Request::play());
+    out.render(engine);
+    EXPECT_EQ(engine.transport.playhead, 512);
+    out.render(engine);
+    EXPECT_EQ(engine.transport.playhead, 1024);
+    out.render(engine);
+    EXPECT_EQ(engine.transport.playhead, 512);
+}
+
 TEST_F(EngineTransport, RecordingWithoutPlayingAdvancesWhileIdleStaysPut) {
     out.render(engine);
     EXPECT_EQ(engine.transport.playhead, 0);

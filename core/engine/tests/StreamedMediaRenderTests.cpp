@@ -114,10 +114,10 @@ TEST(StreamedMediaRender, AClipWhoseFramesAreNotReadYetIsSilentAloneAndCounted) 
     const auto clip = addClip(rig, unlinkedPcmSamples(rampPcm(8000)), readings[0]);
     // Streams published but never filled: the disk has not caught up.
     auto streams = std::make_shared<MediaStreams>(std::vector<Clip>{*clip}, 48000);
-    rig.engine.liveMediaStreams.publish(streams);
+    rig.engine.mediaStreams.live.publish(streams);
     EXPECT_EQ(rig.playFrames(0, 2048), alone);
     EXPECT_GE(streams->dryBlocks(), 3u) << "every block the clip sounds in is counted";
-    rig.engine.liveMediaStreams.publish(nullptr);
+    rig.engine.mediaStreams.live.publish(nullptr);
 }
 
 /// The source frames a block reads, as the resident window must hold them.

@@ -66,7 +66,7 @@ struct Export {
 
 Export exportMix(bool twoThreads) {
     RenderRig rig;
-    rig.engine.exportOnTwoThreads = twoThreads;
+    rig.engine.options.exportOnTwoThreads = twoThreads;
     buildBusyMix(rig);
     drainNotifications(rig.engine);
     Export result;

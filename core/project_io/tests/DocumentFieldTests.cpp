@@ -1,6 +1,6 @@
 #include "core/project_io/DocumentFields.h"
 #include "core/project_io/ProjectDocument.h"
-#include "core/project_io/tests/RandomProject.h"
+#include "tests/support/RandomStoredProject.h"
 
 #include <gtest/gtest.h>
 
@@ -83,7 +83,7 @@ template <typename Owner> double tableDefault(const Field<Owner> &field) {
 /// A project with at least one of everything, so that every placement finds its object.
 Project fullRandomProject() {
     for (uint32_t seed = 1;; ++seed) {
-        Project project = testing::makeRandomProject(seed);
+        Project project = orvane::testing::makeRandomProject(seed);
         const auto hasAll = [&] {
             if (project.tracks.empty() || project.markers.empty() || project.tempoMarkers.empty() ||
                 project.meterMarkers.empty() || project.chordMarkers.empty() ||

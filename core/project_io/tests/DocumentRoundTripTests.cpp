@@ -1,5 +1,5 @@
 #include "core/project_io/ProjectDocument.h"
-#include "core/project_io/tests/RandomProject.h"
+#include "tests/support/RandomStoredProject.h"
 
 #include <gtest/gtest.h>
 
@@ -9,13 +9,13 @@ namespace {
 TEST(DocumentRoundTrip, RandomProjectsKeepEveryStoredFieldAndGiveTheSameTextAgain) {
     for (uint32_t seed = 1; seed <= 60; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
-        const Project original = testing::makeRandomProject(seed);
+        const Project original = orvane::testing::makeRandomProject(seed);
         const std::string text = toJson(original);
         std::string error;
         const std::optional<Project> loaded = fromJson(text, &error);
         ASSERT_TRUE(loaded.has_value()) << error;
-        testing::expectSameStoredFields(original, *loaded);
-        testing::expectNotStoredFieldsAtLoadDefaults(*loaded);
+        orvane::testing::expectSameStoredFields(original, *loaded);
+        orvane::testing::expectNotStoredFieldsAtLoadDefaults(*loaded);
         EXPECT_EQ(toJson(*loaded), text);
     }
 }

@@ -1,5 +1,6 @@
-#include "core/project_io/tests/RandomProject.h"
-#include "core/project_io/DocumentFields.h"
+#include "tests/support/RandomStoredProject.h"
+
+#include "core/model/StoredFields.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +9,7 @@
 #include <random>
 #include <utility>
 
-namespace orvane::project_io::testing {
+namespace orvane::testing {
 
 namespace {
 
@@ -52,7 +53,8 @@ std::pair<double, double> storableRange(FieldType type) {
 /// A value of the field's type within its meaningful range that the document carries
 /// exactly: integers within 2^53, doubles of at most 15 significant digits, floats of any
 /// magnitude the range allows.
-template <typename Owner> double randomNumber(const Field<Owner> &field, RandomSource &random) {
+template <typename Owner>
+double randomNumber(const StoredField<Owner> &field, RandomSource &random) {
     const auto [storableLow, storableHigh] = storableRange(field.type);
     const double low = std::max(field.lowest, storableLow);
     const double high = std::min(field.highest, storableHigh);
@@ -73,8 +75,8 @@ template <typename Owner> double randomNumber(const Field<Owner> &field, RandomS
 
 /// Every scalar and string field of the table; composites are left to the caller.
 template <typename Owner>
-void randomiseFields(FieldTable<Owner> fields, Owner &owner, RandomSource &random) {
-    for (const Field<Owner> &field : fields) {
+void randomiseFields(StoredFieldTable<Owner> fields, Owner &owner, RandomSource &random) {
+    for (const StoredField<Owner> &field : fields) {
         if (field.type == FieldType::String)
             *field.text(owner) = random.text();
         else if (field.isScalar())
@@ -82,7 +84,7 @@ void randomiseFields(FieldTable<Owner> fields, Owner &owner, RandomSource &rando
     }
 }
 
-template <typename Owner> Owner randomObject(FieldTable<Owner> fields, RandomSource &random) {
+template <typename Owner> Owner randomObject(StoredFieldTable<Owner> fields, RandomSource &random) {
     Owner owner{};
     randomiseFields(fields, owner, random);
     return owner;
@@ -98,13 +100,14 @@ std::vector<Owner> randomList(std::size_t least, std::size_t most, RandomSource 
 }
 
 template <typename Owner>
-std::vector<Owner> randomObjects(FieldTable<Owner> fields, std::size_t most, RandomSource &random) {
+std::vector<Owner> randomObjects(StoredFieldTable<Owner> fields, std::size_t most,
+                                 RandomSource &random) {
     return randomList<Owner>(0, most, random,
                              [&](Owner &element) { element = randomObject(fields, random); });
 }
 
 std::vector<AutomationPoint> randomAutomation(RandomSource &random) {
-    return randomObjects(automationPointFields(), 4, random);
+    return randomObjects(stored::automationPointFields(), 4, random);
 }
 
 template <std::size_t Size>
@@ -114,17 +117,18 @@ void randomiseSlots(std::array<float, Size> &slots, double low, double high, Ran
 }
 
 ChannelEq8 randomEq(RandomSource &random) {
-    ChannelEq8 eq = randomObject(channelEqFields(), random);
+    ChannelEq8 eq = randomObject(stored::channelEqFields(), random);
     for (EqBandSettings &band : eq.bands)
-        band = randomObject(eqBandFields(), random);
+        band = randomObject(stored::eqBandFields(), random);
     return eq;
 }
 
 /// Sends and macros of a snapshot are not stored; they get values a load must drop.
-MixerSnapshot randomSnapshot(FieldTable<MixerSnapshot> fields,
-                             FieldTable<TrackMixerSnapshot> trackFields, RandomSource &random) {
+MixerSnapshot randomSnapshot(StoredFieldTable<MixerSnapshot> fields,
+                             StoredFieldTable<TrackMixerSnapshot> trackFields,
+                             RandomSource &random) {
     MixerSnapshot snapshot = randomObject(fields, random);
-    snapshot.controlRoom = randomObject(controlRoomFields(), random);
+    snapshot.controlRoom = randomObject(stored::controlRoomFields(), random);
     snapshot.tracks = randomList<TrackMixerSnapshot>(0, 3, random, [&](auto &track) {
         track = randomObject(trackFields, random);
         track.sends[0] = {7, 0.5f, true};
@@ -134,7 +138,7 @@ MixerSnapshot randomSnapshot(FieldTable<MixerSnapshot> fields,
 }
 
 InsertSlot randomInsert(RandomSource &random) {
-    InsertSlot insert = randomObject(insertFields(), random);
+    InsertSlot insert = randomObject(stored::insertFields(), random);
     insert.state.resize(random.count(40));
     for (uint8_t &byte : insert.state)
         byte = random.byte();
@@ -144,11 +148,11 @@ InsertSlot randomInsert(RandomSource &random) {
 
 /// Fields that are not stored get values other than their load defaults.
 std::shared_ptr<Clip> randomClip(RandomSource &random, uint64_t trackId) {
-    auto clip = std::make_shared<Clip>(randomObject(clipFields(), random));
+    auto clip = std::make_shared<Clip>(randomObject(stored::clipFields(), random));
     clip->trackId = trackId;
-    clip->warpMarkers = randomObjects(warpMarkerFields(), 3, random);
+    clip->warpMarkers = randomObjects(stored::warpMarkerFields(), 3, random);
     clip->notes = randomList<MidiNote>(0, 6, random, [&](MidiNote &note) {
-        note = randomObject(noteFields(), random);
+        note = randomObject(stored::noteFields(), random);
         note.expression = 0.5f;
         note.bendCents = 12.0f;
     });
@@ -159,7 +163,7 @@ std::shared_ptr<Clip> randomClip(RandomSource &random, uint64_t trackId) {
 }
 
 std::shared_ptr<Track> randomTrack(RandomSource &random) {
-    auto track = std::make_shared<Track>(randomObject(trackFields(), random));
+    auto track = std::make_shared<Track>(randomObject(stored::trackFields(), random));
     track->armed = true;
     track->peakL = 0.9f;
     track->peakR = 0.7f;
@@ -167,12 +171,12 @@ std::shared_ptr<Track> randomTrack(RandomSource &random) {
     track->inserts = randomList<InsertSlot>(
         0, 3, random, [&](InsertSlot &insert) { insert = randomInsert(random); });
     for (SendSlot &send : track->sends)
-        send = randomObject(sendFields(), random);
+        send = randomObject(stored::sendFields(), random);
     track->volumeAutomation = randomAutomation(random);
     track->panAutomation = randomAutomation(random);
     track->muteAutomation = randomAutomation(random);
     track->automationClips = randomList<AutomationClip>(0, 3, random, [&](AutomationClip &clip) {
-        clip = randomObject(automationClipFields(), random);
+        clip = randomObject(stored::automationClipFields(), random);
         clip.points = randomAutomation(random);
     });
     randomiseSlots(track->macros, 0.0, 1.0, random);
@@ -184,30 +188,32 @@ std::shared_ptr<Track> randomTrack(RandomSource &random) {
 void randomiseLists(RandomSource &random, Project &p) {
     // Empty groove pools and expression map lists read back as the defaults.
     p.groovePool = randomList<GrooveTemplate>(1, 4, random, [&](GrooveTemplate &groove) {
-        groove = randomObject(grooveFields(), random);
+        groove = randomObject(stored::grooveFields(), random);
         randomiseSlots(groove.timingPattern, -1.0, 1.0, random);
         randomiseSlots(groove.velocityPattern, 0.0, 2.0, random);
     });
     p.expressionMaps = randomList<ExpressionMap>(1, 4, random, [&](ExpressionMap &map) {
-        map = randomObject(expressionMapFields(), random);
-        map.articulations = randomObjects(articulationFields(), 3, random);
+        map = randomObject(stored::expressionMapFields(), random);
+        map.articulations = randomObjects(stored::articulationFields(), 3, random);
     });
-    p.markers = randomObjects(markerFields(), 4, random);
-    p.tempoMarkers = randomObjects(tempoMarkerFields(), 4, random);
-    p.meterMarkers = randomObjects(meterMarkerFields(), 4, random);
+    p.markers = randomObjects(stored::markerFields(), 4, random);
+    p.tempoMarkers = randomObjects(stored::tempoMarkerFields(), 4, random);
+    p.meterMarkers = randomObjects(stored::meterMarkerFields(), 4, random);
     // An empty chord reads back as "C", so only non-empty chords survive unchanged.
     p.chordMarkers = randomList<ChordMarker>(0, 4, random, [&](ChordMarker &marker) {
-        marker = randomObject(chordMarkerFields(), random);
+        marker = randomObject(stored::chordMarkerFields(), random);
         marker.chord = "n" + marker.chord;
     });
-    p.beatMarkers = randomObjects(beatMarkerFields(), 4, random);
+    p.beatMarkers = randomObjects(stored::beatMarkerFields(), 4, random);
     p.mixerSnapshots = randomList<MixerSnapshot>(0, 3, random, [&](MixerSnapshot &snapshot) {
-        snapshot = randomSnapshot(mixerSnapshotFields(), snapshotTrackFields(), random);
+        snapshot =
+            randomSnapshot(stored::mixerSnapshotFields(), stored::snapshotTrackFields(), random);
     });
     p.mixerSnapshotHistory =
         randomList<MixerSnapshotEvent>(0, 3, random, [&](MixerSnapshotEvent &event) {
-            event = randomObject(historyEntryFields(), random);
-            event.snapshot = randomSnapshot(historySnapshotFields(), historyTrackFields(), random);
+            event = randomObject(stored::historyEntryFields(), random);
+            event.snapshot = randomSnapshot(stored::historySnapshotFields(),
+                                            stored::historyTrackFields(), random);
         });
     // A tag entry without tags is not stored at all.
     for (std::size_t index = random.count(4); index > 0; --index) {
@@ -217,9 +223,9 @@ void randomiseLists(RandomSource &random, Project &p) {
 }
 
 void randomiseSession(RandomSource &random, Project &p) {
-    p.session = randomObject(sessionFields(), random);
+    p.session = randomObject(stored::sessionFields(), random);
     p.session.scenes = randomList<Scene>(0, 4, random, [&](Scene &scene) {
-        scene = randomObject(sceneFields(), random);
+        scene = randomObject(stored::sceneFields(), random);
         scene.clips = randomList<uint64_t>(0, 5, random, [&](uint64_t &clip) {
             clip = static_cast<uint64_t>(random.integer(0, int64_t{1} << 53));
         });
@@ -228,9 +234,9 @@ void randomiseSession(RandomSource &random, Project &p) {
 
 /// Google Test expectations: every stored field of the table is the same, named by `path`.
 template <typename Owner>
-void expectSameFields(FieldTable<Owner> fields, const Owner &expected, const Owner &actual,
+void expectSameFields(StoredFieldTable<Owner> fields, const Owner &expected, const Owner &actual,
                       const std::string &path) {
-    for (const Field<Owner> &field : fields)
+    for (const StoredField<Owner> &field : fields)
         EXPECT_TRUE(field.same(expected, actual)) << path << field.key << " differs";
 }
 
@@ -238,7 +244,7 @@ void expectSameFields(FieldTable<Owner> fields, const Owner &expected, const Own
 
 Project makeRandomProject(uint32_t seed) {
     RandomSource random(seed);
-    Project project = randomObject(projectFields(), random);
+    Project project = randomObject(stored::projectFields(), random);
     project.rootPath = "/somewhere";
     project.gridQuantize = GridQuantize::SixteenthTriplet;
     project.metronomeEnabled = true;
@@ -247,10 +253,10 @@ Project makeRandomProject(uint32_t seed) {
     project.kbmDegrees = randomList<int32_t>(0, 8, random, [&](int32_t &degree) {
         degree = static_cast<int32_t>(random.integer(INT32_MIN, INT32_MAX));
     });
-    project.controlRoom = randomObject(controlRoomFields(), random);
+    project.controlRoom = randomObject(stored::controlRoomFields(), random);
     project.masterEq = randomEq(random);
-    project.mastering = randomObject(masteringFields(), random);
-    project.timeSignature = randomObject(timeSignatureFields(), random);
+    project.mastering = randomObject(stored::masteringFields(), random);
+    project.timeSignature = randomObject(stored::timeSignatureFields(), random);
     randomiseLists(random, project);
     randomiseSession(random, project);
     for (std::size_t index = random.count(4); index > 0; --index)
@@ -259,17 +265,17 @@ Project makeRandomProject(uint32_t seed) {
 }
 
 void expectSameStoredFields(const Project &expected, const Project &actual) {
-    expectSameFields(projectFields(), expected, actual, "");
-    expectSameFields(sessionFields(), expected.session, actual.session, "session.");
+    expectSameFields(stored::projectFields(), expected, actual, "");
+    expectSameFields(stored::sessionFields(), expected.session, actual.session, "session.");
     ASSERT_EQ(expected.tracks.size(), actual.tracks.size());
     for (std::size_t index = 0; index < expected.tracks.size(); ++index) {
         const Track &one = *expected.tracks[index];
         const Track &other = *actual.tracks[index];
         const std::string path = "tracks[" + std::to_string(index) + "].";
-        expectSameFields(trackFields(), one, other, path);
+        expectSameFields(stored::trackFields(), one, other, path);
         ASSERT_EQ(one.clips.size(), other.clips.size()) << path;
         for (std::size_t clip = 0; clip < one.clips.size(); ++clip) {
-            expectSameFields(clipFields(), *one.clips[clip], *other.clips[clip],
+            expectSameFields(stored::clipFields(), *one.clips[clip], *other.clips[clip],
                              path + "clips[" + std::to_string(clip) + "].");
             EXPECT_EQ(other.clips[clip]->trackId, other.id);
         }
@@ -307,4 +313,4 @@ void expectNotStoredFieldsAtLoadDefaults(const Project &p) {
     }
 }
 
-} // namespace orvane::project_io::testing
+} // namespace orvane::testing
