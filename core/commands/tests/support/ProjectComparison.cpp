@@ -112,6 +112,8 @@ struct Comparer {
         field(path + ".inputPair", a.inputPair, b.inputPair);
         field(path + ".monitor", static_cast<int>(a.monitor), static_cast<int>(b.monitor));
         field(path + ".oneClipAtATime", a.oneClipAtATime, b.oneClipAtATime);
+        field(path + ".sandboxGrouping", static_cast<int>(a.sandboxGrouping),
+              static_cast<int>(b.sandboxGrouping));
         field(path + ".clips.size", a.clips.size(), b.clips.size());
         for (std::size_t i = 0; i < std::min(a.clips.size(), b.clips.size()); ++i)
             clip(path + ".clips[" + std::to_string(i) + "]", *a.clips[i], *b.clips[i]);
