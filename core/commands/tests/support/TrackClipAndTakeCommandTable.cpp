@@ -130,8 +130,8 @@ std::vector<CommandTableRow> trackSettingRows() {
             row("SetTrackSandboxGroupingCommand",
                 [](uint64_t track, int64_t value) {
                     return std::make_unique<SetTrackSandboxGroupingCommand>(
-                        track, value % 2 != 0 ? SandboxGrouping::PerTrack
-                                              : SandboxGrouping::PerPlugin);
+                        track,
+                        value % 2 != 0 ? SandboxGrouping::PerTrack : SandboxGrouping::PerPlugin);
                 }),
             row("SetTrackArmedCommand",
                 [](uint64_t track, int64_t value) {
