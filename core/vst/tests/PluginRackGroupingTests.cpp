@@ -188,6 +188,43 @@ TEST_F(GroupedRack, AGroupSavesTheStatesItsMembersHadAloneAndAReopenedProjectGro
     EXPECT_TRUE(render(freshRack, reopened, input) == renderInProcess(input));
 }
 
+TEST_F(GroupedRack, OnlyRunsOfTwoOrMorePlayingFixedEffectsShareAHelperAndRegroupWithTheirStates) {
+    ASSERT_TRUE(zamPluginsInstalled());
+    loadCompressors();
+    const auto alone = savedStates(rack, harness);
+    setGrouping(SandboxGrouping::PerTrack);
+    const std::vector<AutomationPoint> automated = {{0, 0.1f}, {4800, 0.9f}};
+    struct Case {
+        const char *what;
+        int32_t bypassed;
+        int32_t automatedInsert;
+        std::vector<std::vector<int32_t>> groups;
+    };
+    const Case cases[] = {
+        {"all three play", -1, -1, {{0, 1, 2}}},
+        {"the first bypassed", 0, -1, {{1, 2}}},
+        {"the middle bypassed leaves two alone", 1, -1, {}},
+        {"the last automated", -1, 2, {{0, 1}}},
+    };
+    for (const Case &test : cases) {
+        {
+            std::lock_guard lock(harness.projectMutex);
+            auto &inserts = harness.project.findTrack(trackId)->inserts;
+            for (int32_t index = 0; index < 3; ++index) {
+                inserts[index].bypassed = index == test.bypassed;
+                inserts[index].paramAutomation.clear();
+                if (index == test.automatedInsert) inserts[index].paramAutomation = automated;
+            }
+        }
+        rack.regroupSandboxedInserts();
+        std::vector<std::vector<int32_t>> running;
+        for (const auto &group : rack.sandboxGroupsOf(trackId))
+            running.push_back(group->insertIndices);
+        EXPECT_EQ(running, test.groups) << test.what;
+        EXPECT_EQ(savedStates(rack, harness), alone) << test.what;
+    }
+}
+
 TEST_F(GroupedRack, AKilledSharedHelperIsRestartedWithEveryMembersStateAndNoted) {
     ASSERT_TRUE(zamPluginsInstalled());
     loadCompressors();
