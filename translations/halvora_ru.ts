@@ -616,6 +616,10 @@
         <source>Import to Slot</source>
         <translation>Импорт в слот</translation>
     </message>
+    <message>
+        <source>Sandbox Grouping</source>
+        <translation>Группировка песочницы</translation>
+    </message>
 </context>
 <context>
     <name>Diagnostics</name>
@@ -3324,6 +3328,18 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>No insert %1</source>
         <translation>Нет вставки %1</translation>
+    </message>
+    <message>
+        <source>Sandbox</source>
+        <translation>Песочница</translation>
+    </message>
+    <message>
+        <source>One Helper per Plug-in</source>
+        <translation>Один помощник на плагин</translation>
+    </message>
+    <message>
+        <source>One Helper per Track</source>
+        <translation>Один помощник на дорожку</translation>
     </message>
 </context>
 </TS>

@@ -13,6 +13,7 @@ LiveTickReport LiveTick::run(const Sink &sink) {
     engine.collectRetiredGraphs();
     if (rack) {
         rack->collectRetiredViews();
+        rack->regroupSandboxedInserts();
         report.helperFailures = rack->collectHelperFailures();
         report.helperRestarts = rack->takeHelperRestartNotes();
     }

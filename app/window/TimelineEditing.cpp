@@ -12,6 +12,7 @@
 #include "core/commands/ClipCommands.h"
 #include "core/commands/ClipSettingCommands.h"
 #include "core/commands/MarkerCommands.h"
+#include "core/commands/SandboxCommands.h"
 #include "core/commands/TagAndTuningCommands.h"
 #include "core/commands/TakeCommands.h"
 #include "core/commands/TrackCommands.h"
@@ -559,6 +560,17 @@ QMenu *TimelineView::headerMenu(uint64_t trackId) {
             choice->setCheckable(true);
             choice->setChecked(track.monitor == mode);
         }
+    }
+    QMenu *sandbox = menu->addMenu(tr("Sandbox"));
+    const std::pair<const char *, SandboxGrouping> groupings[] = {
+        {QT_TR_NOOP("One Helper per Plug-in"), SandboxGrouping::PerPlugin},
+        {QT_TR_NOOP("One Helper per Track"), SandboxGrouping::PerTrack}};
+    for (const auto &[label, grouping] : groupings) {
+        QAction *choice = sandbox->addAction(tr(label), this, [this, trackId, grouping] {
+            edit(std::make_unique<SetTrackSandboxGroupingCommand>(trackId, grouping));
+        });
+        choice->setCheckable(true);
+        choice->setChecked(track.sandboxGrouping == grouping);
     }
     menu->addAction(tr("Move Up"), this, [this, trackId] { moveTrack(trackId, -1); });
     menu->addAction(tr("Move Down"), this, [this, trackId] { moveTrack(trackId, 1); });

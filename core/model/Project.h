@@ -232,6 +232,10 @@ inline constexpr int32_t highestInputPair = 7;
 /// When an audio track plays its input through its own chain: "Auto" while it is armed, "In"
 /// always, "Off" never (the input is still recorded).
 enum class MonitorMode : uint8_t { Auto = 0, In = 1, Off = 2 };
+/// How a track's sandboxed inserts share helper processes: one each keeps a crash to its own
+/// plug-in; one for the track's chain costs one process wake-up per block instead of one per
+/// insert.
+enum class SandboxGrouping : uint8_t { PerPlugin = 0, PerTrack = 1 };
 
 struct Track {
     uint64_t id = 0;
@@ -263,6 +267,7 @@ struct Track {
     bool frozen = false;
     /// Launching one of the track's session clips ends its others at the launch point.
     bool oneClipAtATime = false;
+    SandboxGrouping sandboxGrouping = SandboxGrouping::PerPlugin; // stored only when per track
 
     /// True when the track plays its input pair through its chain now.
     bool monitorsInput() const {

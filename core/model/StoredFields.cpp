@@ -591,6 +591,7 @@ StoredFieldTable<Track> trackFields() {
         flag<&Track::mpeEnabled>("mpeEnabled", false),
         flag<&Track::frozen>("frozen", false),
         optionalNumber<&Track::oneClipAtATime>("oneClipAtATime", 0, 0, 1),
+        optionalNumber<&Track::sandboxGrouping>("sandboxGrouping", 0, 0, 1),
         automation<&Track::volumeAutomation>("volumeAutomation"),
         automation<&Track::panAutomation>("panAutomation"),
         automation<&Track::muteAutomation>("muteAutomation"),

@@ -4,6 +4,7 @@
 #include "core/lv2/Lv2World.h"
 #include "core/model/Translate.h"
 #include "core/vst/PluginSandboxController.h"
+#include "core/vst/SandboxedChain.h"
 #include "core/vst/Vst3Plugin.h"
 
 #include <algorithm>
@@ -157,6 +158,11 @@ std::size_t blockEventsRt(const RtSlotView &entry, std::atomic<int64_t> &blockEn
 
 } // namespace
 
+SandboxGroup::SandboxGroup(PluginSandboxController &controller)
+    : chain(std::make_unique<SandboxedChain>(controller)) {}
+
+SandboxGroup::~SandboxGroup() = default;
+
 bool sandboxEnabledFromEnvironment() {
     const char *value = std::getenv("HALVORA_VST_SANDBOX");
     return value != nullptr && value[0] == '1';
@@ -213,6 +219,10 @@ void PluginRack::prepare(double newSampleRate, int32_t newBlockSize) {
     if (host.projectMutex) projectLock = std::unique_lock(*host.projectMutex);
     std::lock_guard lock(slotsMutex);
     for (Slot &slot : slots) {
+        if (slot.group) {
+            if (slot.groupMember == 0) slot.group->chain->prepare(sampleRate, blockSize);
+            continue;
+        }
         if (slot.plugin) slot.plugin->prepare(sampleRate, blockSize);
         if (slot.lv2Plugin) slot.lv2Plugin->prepare(sampleRate, blockSize);
     }
@@ -463,7 +473,8 @@ bool PluginRack::openEditor(uint64_t trackId, int32_t insertIndex) {
     if (sandboxEnabled && sandbox.refreshHealth) sandbox.refreshHealth();
     std::lock_guard lock(slotsMutex);
     auto found = std::find_if(slots.begin(), slots.end(), [&](const Slot &slot) {
-        return slot.trackId == trackId && slot.insertIndex == insertIndex && slot.plugin;
+        return slot.trackId == trackId && slot.insertIndex == insertIndex && slot.plugin &&
+               !slot.group;
     });
     if (found == slots.end()) return false;
     const std::string uid = found->plugin->description.uid;
@@ -485,6 +496,11 @@ void PluginRack::saveStatesIntoProject() {
             slot.insertIndex >= static_cast<int32_t>(track->inserts.size()))
             continue;
         InsertSlot &insert = track->inserts[static_cast<std::size_t>(slot.insertIndex)];
+        if (slot.group) {
+            if (slot.group->chain->getState(slot.groupMember, state)) insert.state = state;
+            insert.bundlePath = slot.bundlePath;
+            continue;
+        }
         if (slot.lv2Plugin) {
             slot.lv2Plugin->setStateFolder(lv2StateFolder());
             if (slot.lv2Plugin->getState(state)) insert.state = state;
@@ -627,8 +643,10 @@ int PluginRack::restoreFromProject(std::string *warnings, bool rescan) {
         std::lock_guard projectLock(*host.projectMutex);
         if (host.publishGraph) host.publishGraph();
         std::lock_guard lock(slotsMutex);
+        refusedGroupings.clear();
         publishViewLocked();
     }
+    regroupSandboxedInserts();
     return placeholders;
 }
 
@@ -704,6 +722,17 @@ void PluginRack::publishViewLocked() {
             std::max<int32_t>(slot.plugin ? slot.plugin->latency : slot.lv2Plugin->latency(), 0);
         entry.liveLatency = slot.plugin ? slot.plugin->liveLatency() : 0;
         fillRtEntryFromInsert(slot, entry);
+        if (slot.group) {
+            // The first member stands for the group: its delays are the whole group's.
+            const bool first = slot.groupMember == 0;
+            entry.group = first ? slot.group->chain.get() : nullptr;
+            entry.groupFollower = !first;
+            entry.latency = first ? std::max<int32_t>(slot.group->chain->latency(), 0) : 0;
+            entry.liveLatency = first ? slot.group->chain->liveLatency() : 0;
+            // A member bypassed since the group formed plays on until the next regrouping.
+            entry.bypassed = false;
+            if (first) view->groups.push_back(slot.group);
+        }
         if (entry.latency > 0) {
             const auto length = static_cast<std::size_t>(entry.latency);
             // Reused while the latency holds, so a bypassed insert's delayed tail carries over.
@@ -780,6 +809,13 @@ int PluginRack::collectHelperFailures() {
     int failures = 0;
     std::lock_guard lock(slotsMutex);
     for (Slot &slot : slots) {
+        if (slot.group) {
+            if (slot.groupMember == 0 && slot.group->chain->restartLostHelper())
+                helperRestartNotes.push_back(
+                    slot.group->names + ": " +
+                    (sandbox.controller ? sandbox.controller->lastError : std::string()));
+            continue;
+        }
         if (!slot.plugin || !slot.plugin->usesOutOfProcess()) continue;
         if (slot.plugin->restartLostHelper()) {
             std::string reason = sandbox.controller ? sandbox.controller->lastError : std::string();
@@ -794,6 +830,150 @@ int PluginRack::collectHelperFailures() {
 std::vector<std::string> PluginRack::takeHelperRestartNotes() {
     std::lock_guard lock(slotsMutex);
     return std::exchange(helperRestartNotes, {});
+}
+
+// --- Shared helpers ------------------------------------------------------------------------
+
+Slot *PluginRack::slotAtLocked(uint64_t trackId, int32_t insertIndex) {
+    for (Slot &slot : slots)
+        if (slot.trackId == trackId && slot.insertIndex == insertIndex) return &slot;
+    return nullptr;
+}
+
+const Slot *PluginRack::slotAtLocked(uint64_t trackId, int32_t insertIndex) const {
+    for (const Slot &slot : slots)
+        if (slot.trackId == trackId && slot.insertIndex == insertIndex) return &slot;
+    return nullptr;
+}
+
+namespace {
+
+// What the shared helper can take over: a sandboxed VST 3 effect that plays (not bypassed)
+// with fixed parameters. Automation and notes go with a block, which reaches only the helper's
+// first plug-in; an LV2 plug-in writes its state files where its own helper was told.
+bool joinsSharedHelper(const Slot *slot, const InsertSlot &insert) {
+    if (!slot || !slot->available || !slot->plugin || insert.isStock || insert.bypassed ||
+        insert.paramAutomation.size() >= 2 || lv2::isLv2PluginId(insert.pluginId))
+        return false;
+    const Vst3Plugin &plugin = *slot->plugin;
+    if (plugin.description.isInstrument || plugin.description.format == "LV2") return false;
+    return slot->group != nullptr || (plugin.usesOutOfProcess() && plugin.isLoaded());
+}
+
+} // namespace
+
+// Runs of two or more: a plug-in alone in a helper costs the same either way.
+std::vector<std::vector<int32_t>> PluginRack::wantedGroupsLocked(const Track &track) const {
+    std::vector<std::vector<int32_t>> groups;
+    if (track.sandboxGrouping != SandboxGrouping::PerTrack) return groups;
+    std::vector<int32_t> run;
+    const auto closeRun = [&] {
+        if (run.size() >= 2) groups.push_back(run);
+        run.clear();
+    };
+    for (std::size_t index = 0; index < track.inserts.size(); ++index) {
+        const auto insertIndex = static_cast<int32_t>(index);
+        if (!joinsSharedHelper(slotAtLocked(track.id, insertIndex), track.inserts[index])) {
+            closeRun();
+            continue;
+        }
+        run.push_back(insertIndex);
+        if (run.size() == maximumChainLength) closeRun();
+    }
+    closeRun();
+    return groups;
+}
+
+std::vector<std::vector<int32_t>> PluginRack::runningGroupsLocked(uint64_t trackId) const {
+    std::vector<std::vector<int32_t>> groups;
+    for (const Slot &slot : slots)
+        if (slot.trackId == trackId && slot.group && slot.groupMember == 0)
+            groups.push_back(slot.group->insertIndices);
+    std::sort(groups.begin(), groups.end());
+    return groups;
+}
+
+// The shared helper starts with every member in the state its own helper had; only then do
+// the members' own helpers go, so a helper that will not start costs nothing.
+void PluginRack::formGroupLocked(uint64_t trackId, const std::vector<int32_t> &insertIndices) {
+    auto group = std::make_shared<SandboxGroup>(*sandbox.controller);
+    std::vector<SandboxedChain::Member> members;
+    std::vector<std::vector<uint8_t>> states(insertIndices.size());
+    std::vector<Slot *> joining;
+    for (std::size_t member = 0; member < insertIndices.size(); ++member) {
+        Slot *slot = slotAtLocked(trackId, insertIndices[member]);
+        if (!slot || !slot->plugin->getState(states[member])) return;
+        members.push_back({slot->bundlePath, classFilterOf(slot->plugin->description.uid)});
+        joining.push_back(slot);
+        group->names += (member == 0 ? "" : ", ") + slot->plugin->description.name;
+    }
+    SandboxedChain &chain = *group->chain;
+    bool started = chain.load(members) && chain.prepare(sampleRate, blockSize);
+    for (std::size_t member = 0; started && member < members.size(); ++member)
+        started = chain.setState(member, states[member]);
+    if (!started) return;
+    group->insertIndices = insertIndices;
+    for (std::size_t member = 0; member < joining.size(); ++member) {
+        Slot &slot = *joining[member];
+        PluginDescription description = slot.plugin->description;
+        slot.plugin->unload();
+        slot.plugin->description = std::move(description);
+        slot.group = group;
+        slot.groupMember = static_cast<uint32_t>(member);
+    }
+}
+
+// Each member gets a helper of its own again, with the state it has in the shared one (or,
+// when that helper cannot say, the state last saved into the project).
+void PluginRack::dissolveGroupsLocked(uint64_t trackId) {
+    std::shared_ptr<Track> track = host.project->findTrack(trackId);
+    for (Slot &slot : slots) {
+        if (slot.trackId != trackId || !slot.group) continue;
+        std::vector<uint8_t> state;
+        if (!slot.group->chain->getState(slot.groupMember, state) && track &&
+            slot.insertIndex < static_cast<int32_t>(track->inserts.size()))
+            state = track->inserts[static_cast<std::size_t>(slot.insertIndex)].state;
+        const std::string uid = slot.plugin->description.uid;
+        slot.group.reset();
+        slot.groupMember = 0;
+        // A fresh instance: a retired view may still hand the old one a block.
+        if (std::shared_ptr<Vst3Plugin> own = createPlugin(slot.bundlePath, uid, &state))
+            slot.plugin = std::move(own);
+        else
+            slot.available = false;
+    }
+}
+
+bool PluginRack::regroupSandboxedInserts() {
+    if (!sandboxEnabled || !sandbox.controller || !host.project || !host.projectMutex) return false;
+    std::lock_guard projectLock(*host.projectMutex);
+    std::lock_guard lock(slotsMutex);
+    bool changed = false;
+    for (const std::shared_ptr<Track> &track : host.project->tracks) {
+        if (!track) continue;
+        const std::vector<std::vector<int32_t>> wanted = wantedGroupsLocked(*track);
+        if (wanted == runningGroupsLocked(track->id)) continue;
+        const auto refused = std::find(refusedGroupings.begin(), refusedGroupings.end(),
+                                       std::make_pair(track->id, wanted));
+        if (refused != refusedGroupings.end()) continue;
+        dissolveGroupsLocked(track->id);
+        for (const std::vector<int32_t> &insertIndices : wanted)
+            formGroupLocked(track->id, insertIndices);
+        if (runningGroupsLocked(track->id) != wanted)
+            refusedGroupings.emplace_back(track->id, wanted);
+        changed = true;
+    }
+    if (changed) publishViewLocked();
+    return changed;
+}
+
+std::vector<std::shared_ptr<SandboxGroup>> PluginRack::sandboxGroupsOf(uint64_t trackId) {
+    std::lock_guard lock(slotsMutex);
+    std::vector<std::shared_ptr<SandboxGroup>> groups;
+    for (const Slot &slot : slots)
+        if (slot.trackId == trackId && slot.group && slot.groupMember == 0)
+            groups.push_back(slot.group);
+    return groups;
 }
 
 void PluginRack::releaseRetiredViews(bool waitForAudioThread) {
@@ -844,6 +1024,13 @@ std::optional<std::vector<uint8_t>> PluginRack::setParameterAndReadState(uint64_
             slot.lv2Plugin->setParameterNormalized(parameterId, normalized);
             slot.lv2Plugin->setStateFolder(lv2StateFolder());
             if (!slot.lv2Plugin->getState(state)) return std::nullopt;
+            return state;
+        }
+        if (slot.group) {
+            SandboxedChain &chain = *slot.group->chain;
+            if (!chain.setParameter(slot.groupMember, parameterId, normalized) ||
+                !chain.getState(slot.groupMember, state))
+                return std::nullopt;
             return state;
         }
         if (!slot.plugin) return std::nullopt;
@@ -904,7 +1091,13 @@ void PluginRack::processTrack(uint64_t trackId, float *left, float *right, int32
     const int64_t playhead = host.playhead ? host.playhead->load(std::memory_order_relaxed) : 0;
     for (std::size_t i = 0; i < view->entries.size(); ++i) {
         const RtSlotView &entry = view->entries[i];
-        if (entry.trackId != trackId || (!entry.plugin && !entry.lv2Plugin)) continue;
+        if (entry.trackId != trackId || entry.groupFollower) continue;
+        if (entry.group) {
+            if (!processGroupRt(entry, left, right, frames) && entry.bypassDelay)
+                runBypassDelayRt(*entry.bypassDelay, left, right, frames);
+            continue;
+        }
+        if (!entry.plugin && !entry.lv2Plugin) continue;
         if (entry.bypassed) {
             if (entry.bypassDelay) runBypassDelayRt(*entry.bypassDelay, left, right, frames);
             continue;
@@ -953,6 +1146,15 @@ bool PluginRack::processVst3Rt(const PluginRackView &view, std::size_t index, in
                                          std::span(noteOffs.data(), offs));
     return entry.plugin->process(left, right, frames, sandboxBudgetRt(frames, playhead),
                                  std::span(noteOns.data(), ons), std::span(noteOffs.data(), offs));
+}
+
+// Live, the group runs a block behind as a single sandboxed insert does; offline it is waited
+// for, so that the render is the same to the bit as in process.
+bool PluginRack::processGroupRt(const RtSlotView &entry, float *left, float *right,
+                                int32_t frames) {
+    if (entry.liveLatency > 0 && playingLive())
+        return entry.group->processLive(left, right, frames);
+    return entry.group->process(left, right, frames);
 }
 
 void PluginRack::processLv2Rt(const PluginRackView &view, std::size_t index, int64_t playhead,

@@ -15,6 +15,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orvane::lv2 {
@@ -24,8 +25,25 @@ class Lv2Plugin;
 namespace orvane::vst {
 
 class PluginSandboxController;
+class SandboxedChain;
 class Vst3Plugin;
 struct SavedInsert;
+
+/// Consecutive sandboxed inserts of a track that share one helper ("one helper per track"),
+/// processed in one round trip per block. Its members' `Vst3Plugin`s are unloaded meanwhile and
+/// keep only their descriptions, so that each plug-in runs in exactly one place.
+struct SandboxGroup {
+    explicit SandboxGroup(PluginSandboxController &controller);
+    ~SandboxGroup();
+    SandboxGroup(const SandboxGroup &) = delete;
+    SandboxGroup &operator=(const SandboxGroup &) = delete;
+
+    std::unique_ptr<SandboxedChain> chain;
+    /// The members' insert indices on the track, in processing order.
+    std::vector<int32_t> insertIndices;
+    /// For the status line: the members' names joined.
+    std::string names;
+};
 
 /// What the rack needs of the engine. The plug-in library sits below the engine, so the
 /// application binds these to its `Engine` (see `pluginRackHostFor`).
@@ -93,6 +111,9 @@ struct Slot {
     std::shared_ptr<lv2::Lv2Plugin> lv2Plugin;
     bool available = true;
     std::shared_ptr<PluginRackBypassDelay> bypassDelay;
+    /// Set while the insert runs in its track's shared helper, as member `groupMember`.
+    std::shared_ptr<SandboxGroup> group;
+    uint32_t groupMember = 0;
 
     Slot() = default;
     Slot(Slot &&) = default;
@@ -121,6 +142,10 @@ struct RtSlotView {
     int32_t latency = 0;
     /// The block a sandboxed insert runs behind in live playback, on top of `latency`.
     int32_t liveLatency = 0;
+    /// The shared helper of a group's first member, which processes the whole group; the other
+    /// members' entries are skipped. Their latency and live latency count on the first.
+    SandboxedChain *group = nullptr;
+    bool groupFollower = false;
     bool bypassed = false;
     uint32_t automParamId = 0;
     /// Empty unless the insert has at least two points and its index is still valid.
@@ -137,6 +162,7 @@ struct PluginRackView {
     std::vector<std::shared_ptr<Vst3Plugin>> plugins;
     std::vector<std::shared_ptr<lv2::Lv2Plugin>> lv2Plugins;
     std::vector<std::shared_ptr<PluginRackBypassDelay>> bypassDelays;
+    std::vector<std::shared_ptr<SandboxGroup>> groups;
     /// Parallel to `entries`: the last automation value sent, NaN before the first.
     std::unique_ptr<std::atomic<float>[]> automationValues;
     /// Parallel to `entries`: where the last block of an instrument insert ended, so that a
@@ -219,6 +245,13 @@ class PluginRack {
     /// Main thread: one line per helper restarted since the last call, for the status line and
     /// the log.
     std::vector<std::string> takeHelperRestartNotes();
+    /// Main thread: puts the sandboxed inserts of tracks set to one helper per track into
+    /// shared helpers, and those of the others back into one helper each, wherever what the
+    /// project asks for differs from what runs. Members keep their states. True when anything
+    /// changed. Run by `restoreFromProject` and from the application's tick.
+    bool regroupSandboxedInserts();
+    /// For tests and the status line: the shared helpers of a track.
+    std::vector<std::shared_ptr<SandboxGroup>> sandboxGroupsOf(uint64_t trackId);
 
     /// False for a placeholder; true for every other insert the rack created.
     bool insertAvailable(uint64_t trackId, int32_t insertIndex);
@@ -271,7 +304,14 @@ class PluginRack {
     void publishViewLocked();
     void fillRtEntryFromInsert(Slot &slot, RtSlotView &entry);
     void releaseRetiredViews(bool waitForAudioThread);
+    bool processGroupRt(const RtSlotView &entry, float *left, float *right, int32_t frames);
     Deadline sandboxBudgetRt(int32_t frames, int64_t playhead);
+    std::vector<std::vector<int32_t>> wantedGroupsLocked(const Track &track) const;
+    std::vector<std::vector<int32_t>> runningGroupsLocked(uint64_t trackId) const;
+    Slot *slotAtLocked(uint64_t trackId, int32_t insertIndex);
+    const Slot *slotAtLocked(uint64_t trackId, int32_t insertIndex) const;
+    void formGroupLocked(uint64_t trackId, const std::vector<int32_t> &insertIndices);
+    void dissolveGroupsLocked(uint64_t trackId);
     bool playingLive() const;
     std::string trustedBundleFor(const InsertSlot &insert,
                                  const std::vector<std::string> &foundBundles) const;
@@ -290,6 +330,9 @@ class PluginRack {
     };
     BlockBudget blockBudget;
     std::vector<std::string> helperRestartNotes;
+    /// Groupings whose shared helper would not start, by track: not tried again every tick,
+    /// only once the track asks for another.
+    std::vector<std::pair<uint64_t, std::vector<std::vector<int32_t>>>> refusedGroupings;
 };
 
 /// Everything a headless render needs: prepares the rack, scans the VST 3 folders and

@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QDropEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QTest>
 #include <QToolBar>
@@ -19,6 +20,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <vector>
 
 using namespace orvane;
 using namespace orvane::testing;
@@ -343,6 +345,41 @@ TEST_F(TimelineTest, TheMonitorButtonCyclesAnAudioTracksInputMonitoring) {
     ASSERT_TRUE(midiRow.has_value());
     QTest::mouseClick(&timeline, Qt::LeftButton, {}, QPoint(92, static_cast<int>(midiRow->top + 38)));
     EXPECT_EQ(engine.project.findTrack(midi)->monitor, MonitorMode::Auto);
+}
+
+TEST_F(TimelineTest, TheHeaderMenuChoosesHowATracksSandboxedPluginsShareHelpers) {
+    const uint64_t id = trackId("MIDI 1");
+    const auto row = timeline.rowOf(id);
+    ASSERT_TRUE(row.has_value());
+    const auto grouping = [&] { return engine.project.findTrack(id)->sandboxGrouping; };
+    const QPointF header(60.0, row->top + 12.0);
+    const auto choose = [&](const char *item) {
+        QMenu *menu = rightClick(timeline, header);
+        ASSERT_NE(menu, nullptr);
+        ASSERT_TRUE(clickMenuItem(*menu, QStringLiteral("Sandbox/") + item));
+    };
+    EXPECT_EQ(grouping(), SandboxGrouping::PerPlugin);
+    choose("One Helper per Track");
+    EXPECT_EQ(grouping(), SandboxGrouping::PerTrack);
+    EXPECT_EQ(harness.application().commands().undoName(), "Sandbox Grouping");
+
+    QMenu *menu = rightClick(timeline, header);
+    ASSERT_NE(menu, nullptr);
+    const auto checkedChoices = [&] {
+        std::vector<QString> checked;
+        for (QAction *entry : menu->actions())
+            if (entry->menu())
+                for (QAction *choice : entry->menu()->actions())
+                    if (choice->isChecked()) checked.push_back(choice->text());
+        return checked;
+    };
+    EXPECT_EQ(checkedChoices(), std::vector<QString>{TimelineView::tr("One Helper per Track")})
+        << "the menu shows the track's choice";
+    menu->close();
+    window.undo();
+    EXPECT_EQ(grouping(), SandboxGrouping::PerPlugin);
+    choose("One Helper per Plug-in");
+    EXPECT_EQ(grouping(), SandboxGrouping::PerPlugin);
 }
 
 TEST_F(TimelineTest, TakesLieInTheirLanesAndADoubleClickChoosesTheSoundingTake) {

@@ -59,6 +59,17 @@ TEST(DocumentReaderDefaults, TracksOfOlderDocumentsLayerTheirSessionClips) {
         << "a mode nothing knows about means the default";
 }
 
+TEST(DocumentReaderDefaults, TracksWithoutAGroupingGiveEachSandboxedPluginItsOwnHelper) {
+    const std::pair<const char *, SandboxGrouping> cases[] = {
+        {R"("id":1)", SandboxGrouping::PerPlugin},
+        {R"("id":1,"sandboxGrouping":1)", SandboxGrouping::PerTrack},
+        {R"("id":1,"sandboxGrouping":0)", SandboxGrouping::PerPlugin},
+        {R"("id":1,"sandboxGrouping":7)", SandboxGrouping::PerPlugin},
+        {R"("id":1,"sandboxGrouping":"x")", SandboxGrouping::PerPlugin}};
+    for (const auto &[fields, expected] : cases)
+        EXPECT_EQ(loadTrack(fields).tracks[0]->sandboxGrouping, expected) << fields;
+}
+
 TEST(DocumentReaderDefaults, MissingCentsComeFromTheSelectedPreset) {
     const auto justMajor = load(R"({"scalaPresetIndex":2})").scalaCents;
     EXPECT_EQ(justMajor[1], -29.33f);

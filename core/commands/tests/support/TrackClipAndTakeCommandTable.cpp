@@ -5,6 +5,7 @@
 #include "core/commands/ClipCommands.h"
 #include "core/commands/ClipSettingCommands.h"
 #include "core/commands/ImportMidiCommand.h"
+#include "core/commands/SandboxCommands.h"
 #include "core/commands/TakeCommands.h"
 #include "core/commands/TrackCommands.h"
 
@@ -125,6 +126,12 @@ std::vector<CommandTableRow> trackSettingRows() {
                 [](uint64_t track, int64_t value) {
                     return std::make_unique<SetTrackMonitorCommand>(
                         track, static_cast<MonitorMode>((value + 2) % 3));
+                }),
+            row("SetTrackSandboxGroupingCommand",
+                [](uint64_t track, int64_t value) {
+                    return std::make_unique<SetTrackSandboxGroupingCommand>(
+                        track,
+                        value % 2 != 0 ? SandboxGrouping::PerTrack : SandboxGrouping::PerPlugin);
                 }),
             row("SetTrackArmedCommand",
                 [](uint64_t track, int64_t value) {
