@@ -39,6 +39,8 @@ class RenderObserver {
 /// What a back end calls. `renderDevice` runs on the audio thread; the others on whatever
 /// thread the back end reports from, never at the same time as `renderDevice` for
 /// `periodChanging`.
+/// What runs in a period (`renderDevice`, `deviceUnderrun`, `renderObserver`,
+/// `rendersUnderTrap`) is noexcept: an exception has nowhere to go on the audio thread.
 class DeviceHost {
   public:
     virtual ~DeviceHost() = default;
@@ -46,15 +48,15 @@ class DeviceHost {
     /// `midi` holds the period's short MIDI messages read by the back end, sorted by frame.
     virtual void renderDevice(const float *const *inputs, int32_t inputCount, float *const *outputs,
                               int32_t outputCount, int32_t frames,
-                              std::span<const MidiEvent> midi = {}) = 0;
+                              std::span<const MidiEvent> midi = {}) noexcept = 0;
     /// Before the first period of a new size or rate.
     virtual void periodChanging(double sampleRate, int32_t frames) = 0;
-    virtual void deviceUnderrun() = 0;
+    virtual void deviceUnderrun() noexcept = 0;
     /// The server or driver went away: no more periods will come.
     virtual void deviceLost(const char *reason) = 0;
-    virtual RenderObserver *renderObserver() = 0;
+    virtual RenderObserver *renderObserver() noexcept = 0;
     /// True when the back end's own work in a period (reading MIDI) must not allocate either.
-    virtual bool rendersUnderTrap() const { return false; }
+    virtual bool rendersUnderTrap() const noexcept { return false; }
 };
 
 struct BackendOpenRequest {

@@ -65,6 +65,7 @@ AudioDeviceEngine::~AudioDeviceEngine() { stop(); }
 // --- Devices ---------------------------------------------------------------------------------
 
 std::vector<AudioDeviceDesc> AudioDeviceEngine::listDevices() {
+    expectMainThread("AudioDeviceEngine::listDevices");
     std::vector<AudioDeviceDesc> found = listJackDevices();
     for (auto &device : listRtAudioDevices())
         found.push_back(std::move(device));
@@ -207,6 +208,7 @@ void AudioDeviceEngine::closeOutput() {
 }
 
 bool AudioDeviceEngine::applySettings(uint32_t outputId, uint32_t inputId, int32_t frames) {
+    expectMainThread("AudioDeviceEngine::applySettings");
     if (outputId != 0) {
         if (isValidDevice(outputId, false, true))
             outputDeviceId = outputId;
@@ -245,6 +247,7 @@ bool AudioDeviceEngine::startBackend() {
 }
 
 bool AudioDeviceEngine::start() {
+    expectMainThread("AudioDeviceEngine::start");
     if (outputRunning.load()) return true;
     resolveDefaultDevices();
     if (!backend && !openOutput()) {
@@ -260,6 +263,7 @@ bool AudioDeviceEngine::start() {
 }
 
 void AudioDeviceEngine::stop() {
+    expectMainThread("AudioDeviceEngine::stop");
     recording.store(false);
     stopRecordQueue();
     closeOutput();
@@ -268,6 +272,7 @@ void AudioDeviceEngine::stop() {
 }
 
 bool AudioDeviceEngine::startRecordQueue() {
+    expectMainThread("AudioDeviceEngine::startRecordQueue");
     stopRecordQueue();
     if (inputDeviceId == 0) inputDeviceId = defaultInputDeviceId();
     const int32_t channels = backend ? backend->inputChannels() : 0;
@@ -288,12 +293,14 @@ bool AudioDeviceEngine::startRecordQueue() {
 }
 
 void AudioDeviceEngine::stopRecordQueue() {
+    expectMainThread("AudioDeviceEngine::stopRecordQueue");
     // What was captured before the stop still belongs to the recording.
     if (recordQueueRunning) drainCapture();
     recordQueueRunning = false;
 }
 
 bool AudioDeviceEngine::ensureInputMonitor() {
+    expectMainThread("AudioDeviceEngine::ensureInputMonitor");
     if (recordQueueRunning) return true;
     if (inputDeviceId == 0) inputDeviceId = defaultInputDeviceId();
     if (inputDeviceId == 0 || !isValidDevice(inputDeviceId, true, false)) return false;
@@ -329,6 +336,7 @@ void AudioDeviceEngine::capturePreview(std::vector<float> &out, int32_t &channel
 }
 
 int64_t AudioDeviceEngine::drainCapture() {
+    expectMainThread("AudioDeviceEngine::drainCapture");
     std::lock_guard lock(recordMutex);
     int64_t firstPairFrames = 0;
     for (int32_t pair = 0; pair < capturedInputPairs(); ++pair) {
@@ -355,6 +363,7 @@ uint64_t AudioDeviceEngine::captureOverflowFrames() const {
 // --- Recording and bouncing -------------------------------------------------------------------
 
 bool AudioDeviceEngine::beginRecording() {
+    expectMainThread("AudioDeviceEngine::beginRecording");
     if (recording.load()) {
         lastError = translate("AudioDeviceEngine", alreadyRecording);
         writeLog(lastError);
@@ -408,6 +417,7 @@ int64_t AudioDeviceEngine::finishRecordingIntoProject(Engine &target, uint64_t t
                                                       uint64_t *outTrackId, uint64_t *outClipId,
                                                       uint64_t overdubClipId, int32_t sessionRow,
                                                       int32_t sessionColumn) {
+    expectMainThread("AudioDeviceEngine::finishRecordingIntoProject");
     const InputRecordingTarget firstPair{
         0, RecordingDestination{targetTrackId, overdubClipId, sessionRow, sessionColumn}};
     const RecordingOutcome outcome =
@@ -420,6 +430,7 @@ int64_t AudioDeviceEngine::finishRecordingIntoProject(Engine &target, uint64_t t
 std::vector<RecordingOutcome>
 AudioDeviceEngine::finishRecordingInputsIntoProject(Engine &target,
                                                     std::span<const InputRecordingTarget> targets) {
+    expectMainThread("AudioDeviceEngine::finishRecordingInputsIntoProject");
     const bool wasRecording = recording.exchange(false);
     if (wasRecording) waitForDeviceBlock();
     drainCapture();
@@ -489,11 +500,13 @@ std::optional<CapturedTake> AudioDeviceEngine::takeFromPair(int32_t pair) {
 
 bool AudioDeviceEngine::bounce(std::vector<float> &out, int64_t start, int64_t frames,
                                int32_t channels) {
+    expectMainThread("AudioDeviceEngine::bounce");
     return renderMixdown(engine, out, start, frames, channels, &lastError);
 }
 
 bool AudioDeviceEngine::bounceTrack(uint64_t trackId, std::vector<float> &out, int64_t start,
                                     int64_t frames, int32_t channels) {
+    expectMainThread("AudioDeviceEngine::bounceTrack");
     return renderTrackMixdown(engine, trackId, out, start, frames, channels, &lastError);
 }
 
@@ -510,7 +523,7 @@ void AudioDeviceEngine::writeLog(const std::string &line) {
 
 void AudioDeviceEngine::renderDevice(const float *const *inputs, int32_t inputCount,
                                      float *const *outputs, int32_t outputCount, int32_t frames,
-                                     std::span<const MidiEvent> midi) {
+                                     std::span<const MidiEvent> midi) noexcept {
     // The whole period is the audio thread's, not only the engine's block: capture, the
     // monitor ring, the input mix and the load meter run under the same trap.
     RtScope scope(engine.deviceActive());
@@ -585,7 +598,8 @@ long AudioDeviceEngine::audioThreadMajorFaults() const {
 }
 
 void AudioDeviceEngine::captureInputRt(const float *const *inputs, int32_t inputCount,
-                                       int32_t frames) {
+                                       int32_t frames) noexcept {
+    expectAudioThread("AudioDeviceEngine::captureInputRt");
     if (!inputs || inputCount < 1 || !inputs[0]) return;
     monitor.pushPlanar(inputs[0], inputCount > 1 ? inputs[1] : nullptr, frames);
     if (!recording.load(std::memory_order_acquire)) return;
@@ -603,7 +617,8 @@ void AudioDeviceEngine::captureInputRt(const float *const *inputs, int32_t input
     }
 }
 
-void AudioDeviceEngine::mixInputRt(int32_t frames) {
+void AudioDeviceEngine::mixInputRt(int32_t frames) noexcept {
+    expectAudioThread("AudioDeviceEngine::mixInputRt");
     monitor.pull(monitorScratchLeft.data(), monitorScratchRight.data(), frames);
     const float gain = engine.monitoring.talkback.load() ? talkbackInputGain : recordingInputGain;
     for (int32_t i = 0; i < frames; ++i) {
@@ -624,6 +639,7 @@ void AudioDeviceEngine::periodChanging(double newSampleRate, int32_t frames) {
 }
 
 bool AudioDeviceEngine::applyDeviceFormat() {
+    expectMainThread("AudioDeviceEngine::applyDeviceFormat");
     const uint64_t changes = formatChanges.load(std::memory_order_acquire);
     if (changes == formatChangesApplied) return false;
     formatChangesApplied = changes;
@@ -637,7 +653,7 @@ bool AudioDeviceEngine::applyDeviceFormat() {
     return true;
 }
 
-void AudioDeviceEngine::deviceUnderrun() { xruns.fetch_add(1, std::memory_order_relaxed); }
+void AudioDeviceEngine::deviceUnderrun() noexcept { xruns.fetch_add(1, std::memory_order_relaxed); }
 
 void AudioDeviceEngine::deviceLost(const char *reason) {
     const char *text = reason && *reason ? reason : "the audio server stopped";

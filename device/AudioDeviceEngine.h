@@ -163,12 +163,12 @@ class AudioDeviceEngine final : public DeviceHost {
     // DeviceHost, called by the back end.
     void renderDevice(const float *const *inputs, int32_t inputCount, float *const *outputs,
                       int32_t outputCount, int32_t frames,
-                      std::span<const MidiEvent> midi = {}) override;
+                      std::span<const MidiEvent> midi = {}) noexcept override;
     void periodChanging(double newSampleRate, int32_t frames) override;
-    void deviceUnderrun() override;
+    void deviceUnderrun() noexcept override;
     void deviceLost(const char *reason) override;
-    RenderObserver *renderObserver() override { return observerForAudio.load(); }
-    bool rendersUnderTrap() const override { return engine.deviceActive(); }
+    RenderObserver *renderObserver() noexcept override { return observerForAudio.load(); }
+    bool rendersUnderTrap() const noexcept override { return engine.deviceActive(); }
 
   private:
     std::string nameOf(uint32_t id) const;
@@ -179,8 +179,8 @@ class AudioDeviceEngine final : public DeviceHost {
     void closeOutput();
     void sizeRenderBuffers(int32_t frames);
     void prepareEngine(double rate, int32_t frames);
-    void mixInputRt(int32_t frames);
-    void captureInputRt(const float *const *inputs, int32_t inputCount, int32_t frames);
+    void mixInputRt(int32_t frames) noexcept;
+    void captureInputRt(const float *const *inputs, int32_t inputCount, int32_t frames) noexcept;
     /// Allocates the hand-off of every pair the freshly opened back end captures.
     void allocateInputCaptures();
     /// The pair's recording so far as a take placed on the timeline, its buffer left empty.

@@ -35,7 +35,7 @@ DeviceSettings loadDeviceSettings(const std::filesystem::path &path,
 /// Writes the three keys into `path`, keeping every other line of the file (first-run state
 /// and whatever else the application stores there). The file is replaced only once the new
 /// one is completely written. False with `error` set when it cannot be written.
-bool saveDeviceSettings(const std::filesystem::path &path, const DeviceSettings &settings,
-                        std::string &error);
+[[nodiscard]] bool saveDeviceSettings(const std::filesystem::path &path,
+                                      const DeviceSettings &settings, std::string &error);
 
 } // namespace orvane

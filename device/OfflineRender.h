@@ -26,23 +26,25 @@ constexpr int32_t offlineRenderMaxBlock = 512;
 /// queued requests, meters or flashback, so two renders of one span are identical whatever
 /// played before; the live transport is not touched. Runs on one thread at a time (the main
 /// thread or a worker). False with `error` set when nothing was rendered.
-bool renderMixdown(Engine &engine, std::vector<float> &out, int64_t start, int64_t frames,
-                   int32_t channels, std::string *error = nullptr,
-                   const OfflineRenderProgress &progress = {});
+[[nodiscard]] bool renderMixdown(Engine &engine, std::vector<float> &out, int64_t start,
+                                 int64_t frames, int32_t channels, std::string *error = nullptr,
+                                 const OfflineRenderProgress &progress = {});
 
 /// `renderMixdown` handing each block to `sink` as it is rendered, so that a long render
 /// never holds its whole output. False with `error` set when the sink refused a block.
-bool renderMixdownTo(Engine &engine, int64_t start, int64_t frames, int32_t channels,
-                     const OfflineRenderSink &sink, std::string *error = nullptr,
-                     const OfflineRenderProgress &progress = {});
+[[nodiscard]] bool renderMixdownTo(Engine &engine, int64_t start, int64_t frames, int32_t channels,
+                                   const OfflineRenderSink &sink, std::string *error = nullptr,
+                                   const OfflineRenderProgress &progress = {});
 
 /// `renderMixdown` with the track `trackId` soloed alone; every track's solo switch is put
 /// back afterwards (tracks that vanished meanwhile are skipped).
-bool renderTrackMixdown(Engine &engine, uint64_t trackId, std::vector<float> &out, int64_t start,
-                        int64_t frames, int32_t channels, std::string *error = nullptr,
-                        const OfflineRenderProgress &progress = {});
-bool renderTrackMixdownTo(Engine &engine, uint64_t trackId, int64_t start, int64_t frames,
-                          int32_t channels, const OfflineRenderSink &sink,
-                          std::string *error = nullptr, const OfflineRenderProgress &progress = {});
+[[nodiscard]] bool renderTrackMixdown(Engine &engine, uint64_t trackId, std::vector<float> &out,
+                                      int64_t start, int64_t frames, int32_t channels,
+                                      std::string *error = nullptr,
+                                      const OfflineRenderProgress &progress = {});
+[[nodiscard]] bool renderTrackMixdownTo(Engine &engine, uint64_t trackId, int64_t start,
+                                        int64_t frames, int32_t channels,
+                                        const OfflineRenderSink &sink, std::string *error = nullptr,
+                                        const OfflineRenderProgress &progress = {});
 
 } // namespace orvane

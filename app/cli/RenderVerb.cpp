@@ -184,7 +184,8 @@ std::optional<Project> loadProjectForRender(const std::string &folder, std::FILE
     std::optional<Project> project = project_io::loadProject(folder, &error);
     if (!project) return std::nullopt;
     std::vector<project_io::MediaLoadFailure> failures;
-    project_io::hydrateProjectMedia(*project, failures);
+    // Each clip that did not load is in `failures`, which the warning below names.
+    (void)project_io::hydrateProjectMedia(*project, failures);
     warnAboutUnloadedMedia(*project, failures, errors);
     return project;
 }

@@ -50,7 +50,9 @@ void removeSentEvents(const fs::path &queue, const std::string &sent) {
     const std::string rest = now.size() >= sent.size() && now.compare(0, sent.size(), sent) == 0
                                  ? now.substr(sent.size())
                                  : std::string();
-    project_io::writeFileDurably(queue, rest);
+    // A queue that cannot be rewritten keeps the sent events too: they go again with the next
+    // upload, which the collector takes twice rather than losing anything queued since.
+    (void)project_io::writeFileDurably(queue, rest);
 }
 
 std::string hexHash(const std::string &text) {

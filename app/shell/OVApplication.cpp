@@ -95,6 +95,11 @@ OVApplication::OVApplication(ApplicationUi &ui)
     : ui(ui), statusField(ui),
       updateCheckPtr(std::make_unique<UpdateCheckAction>(ui, statusField)) {}
 
+void keepRackInStepWithInsertLists(vst::PluginRack &rack) {
+    setInsertListHooks(
+        {[&rack] { rack.saveStatesIntoProject(); }, [&rack] { rack.restoreFromProject(); }});
+}
+
 OVApplication::~OVApplication() { stopServices(); }
 
 bool OVApplication::audioRunning() const { return audioPtr && audioPtr->outputRunning.load(); }
@@ -143,6 +148,7 @@ void OVApplication::didFinishLaunching(bool withAudio) {
         return rackRef.setParameterAndReadState(address.trackId, address.insertIndex,
                                                 address.parameterId, normalized);
     });
+    keepRackInStepWithInsertLists(rackRef);
 
     enginePtr->replaceProject(buildStartupProject(enginePtr->sampleRate.load()));
     {
@@ -410,6 +416,7 @@ void OVApplication::stopServices() {
     enginePtr->setDeviceFormatHook({});
     setInsertEditHook({});
     setPluginParameterHook({});
+    setInsertListHooks({});
     CommandStack::setAuditHook({});
     viewPtr.reset();
     liveTick.reset();

@@ -25,6 +25,11 @@ class PluginRack;
 class PluginSandboxController;
 } // namespace vst
 
+/// Points the insert-list commands at `rack`, so that it saves its plug-ins' states before a
+/// list changes and rebuilds them after; `rack` must outlive the commands run until the hooks
+/// are cleared (`setInsertListHooks({})`).
+void keepRackInStepWithInsertLists(vst::PluginRack &rack);
+
 /// What the audio settings panel hands over on "Применить".
 struct AudioSettingsChoice {
     std::string outputDevice; // by name, as the device list shows it

@@ -124,9 +124,11 @@ std::vector<std::string> supportFileLines(const fs::path &path) {
     return lines;
 }
 
-/// A crash while writing must not leave half a file: the next start reads these.
+/// A crash while writing must not leave half a file: the next start reads these. A file that
+/// cannot be written keeps its earlier contents, and the log says which one it was.
 void replaceSmallFile(const fs::path &path, const std::string &text) {
-    if (!path.empty()) project_io::writeFileDurably(path, text);
+    if (!path.empty() && !project_io::writeFileDurably(path, text))
+        logBreadcrumb("could not write " + path.string());
 }
 
 /// The stored name stays on its line and inside its quotes.

@@ -522,7 +522,7 @@ void MixerPanel::toggleInsertBypass() {
 void MixerPanel::moveInsert(int offset) {
     const int index = selectedInsert();
     if (index < 0 || index + offset < 0 || index + offset >= inserts->count()) return;
-    execute(std::make_unique<MoveInsertCommand>(app.rack(), selected, index, offset));
+    execute(std::make_unique<MoveInsertCommand>(selected, index, offset));
     inserts->setCurrentRow(index + offset);
 }
 
@@ -530,7 +530,7 @@ void MixerPanel::removeInsert() {
     const int index = selectedInsert();
     if (index < 0) return;
     closeInsertEditor();
-    execute(std::make_unique<RemoveInsertCommand>(app.rack(), selected, index));
+    execute(std::make_unique<RemoveInsertCommand>(selected, index));
 }
 
 bool MixerPanel::openInsertEditor(bool embedded) {

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <mutex>
-#include <ranges>
 
 namespace orvane {
 
@@ -56,28 +55,6 @@ bool HVWriteMixerAutomationIfNeeded(Project &project, Engine *engine, CommandSta
                                        trackId, lane, engine->transport.playhead.load(), value));
     engine->publishGraph();
     return true;
-}
-
-void WriteAutomationPassCommand::add(Project &project,
-                                     std::unique_ptr<SetAutomationPointCommand> point) {
-    point->redo(project);
-    points_.push_back(std::move(point));
-}
-
-void WriteAutomationPassCommand::redo(Project &project) {
-    // Each point keeps what it replaced from its first run, so running them again in order
-    // leaves exactly the drag's result.
-    for (auto &point : points_)
-        point->redo(project);
-}
-
-void WriteAutomationPassCommand::undo(Project &project) {
-    for (auto &point : std::views::reverse(points_))
-        point->undo(project);
-}
-
-std::string WriteAutomationPassCommand::name() const {
-    return QT_TRANSLATE_NOOP("Command", "Automation");
 }
 
 AutomationTools::AutomationTools(const WorkspaceServices &services, OVMainView &view)

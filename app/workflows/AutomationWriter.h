@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/shell/WorkspaceServices.h"
-#include "core/commands/Command.h"
+#include "core/commands/AutomationCommands.h"
 #include "core/model/Project.h"
 
 #include <cstdint>
@@ -13,7 +13,6 @@
 namespace orvane {
 
 class OVMainView;
-class SetAutomationPointCommand;
 
 /// Lanes the mixer writes: the track's gain and its pan.
 constexpr int32_t gainAutomationLane = 0;
@@ -31,20 +30,6 @@ bool automationPointDue(AutomationWriteMode mode, bool playing, uint64_t trackId
 bool HVWriteMixerAutomationIfNeeded(Project &project, Engine *engine, CommandStack *commandStack,
                                     uint64_t trackId, int32_t lane, float value,
                                     AutomationWriteMode mode, uint64_t &latchTrackId);
-
-/// The points one drag of a mixer control wrote, undone and redone as one step ("Automation").
-class WriteAutomationPassCommand : public Command {
-  public:
-    /// Applies `point` at once and keeps it; the pass's first redo applies nothing new.
-    void add(Project &project, std::unique_ptr<SetAutomationPointCommand> point);
-    bool empty() const { return points_.empty(); }
-    void redo(Project &project) override;
-    void undo(Project &project) override;
-    std::string name() const override;
-
-  private:
-    std::vector<std::unique_ptr<SetAutomationPointCommand>> points_;
-};
 
 /// The view's automation state and actions: write mode, latch, the lane the timeline edits,
 /// and the writing that follows a drag of a track's gain or pan control. Main thread only.

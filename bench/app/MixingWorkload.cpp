@@ -8,6 +8,7 @@
 #include <cmath>
 #include <fstream>
 #include <numbers>
+#include <stdexcept>
 
 namespace orvane::bench {
 
@@ -43,9 +44,10 @@ void writePeerLine(std::ofstream &peers, const fs::path &folder, const Track &tr
 void rewriteMediaAsPcm16(const fs::path &folder, const Project &project) {
     for (const auto &track : project.tracks)
         for (const auto &clip : track->clips)
-            if (clip->kind == ClipKind::Audio && clip->audio)
-                exportMediaWav((folder / clip->audioFile).string(), *clip->audio, clip->channels,
-                               project.sampleRate, MediaEncoding::Pcm16);
+            if (clip->kind == ClipKind::Audio && clip->audio &&
+                !exportMediaWav((folder / clip->audioFile).string(), *clip->audio, clip->channels,
+                                project.sampleRate, MediaEncoding::Pcm16))
+                throw std::runtime_error("could not write " + (folder / clip->audioFile).string());
 }
 
 } // namespace
@@ -73,7 +75,8 @@ fs::path writeMixingProject(const fs::path &folder, int32_t eqBands) {
         clip->length = frames;
     }
     HVEnsureReturnTracks(project);
-    project_io::saveProject(project, folder.string(), false);
+    if (const auto saved = project_io::saveProject(project, folder.string(), false); !saved.ok)
+        throw std::runtime_error("could not save the mixing project: " + saved.error);
     rewriteMediaAsPcm16(folder, project);
     std::ofstream peers(folder / "peers.txt", std::ios::trunc);
     for (const auto &track : project.tracks)

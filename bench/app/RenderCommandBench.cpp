@@ -146,8 +146,13 @@ void referenceInProcess(benchmark::State &state) {
     const auto frames = static_cast<int64_t>(songSeconds * sampleRate);
     for (auto _ : state) {
         std::vector<float> out;
-        reportRealTime(state, timed([&] { renderMixdown(engine, out, 0, frames, 2); }),
+        bool rendered = false;
+        reportRealTime(state, timed([&] { rendered = renderMixdown(engine, out, 0, frames, 2); }),
                        songSeconds);
+        if (!rendered) {
+            state.SkipWithError("the reference session did not render");
+            break;
+        }
         benchmark::DoNotOptimize(out.data());
     }
 }
@@ -179,20 +184,36 @@ void mixingCommandPhases(benchmark::State &state) {
     const auto frames = static_cast<int64_t>((songSeconds + 0.5) * sampleRate);
     for (auto _ : state) {
         std::optional<Project> project;
+        bool loaded = false;
         const Timed load = timed([&] {
             project = project_io::loadProject(folder.string());
-            project_io::hydrateProjectMedia(*project);
+            loaded = project && project_io::hydrateProjectMedia(*project);
         });
+        if (!loaded) {
+            state.SkipWithError("the mixing project or its media did not load");
+            break;
+        }
         Engine engine;
         std::vector<float> out;
+        bool rendered = false;
         const Timed render = timed([&] {
             engine.replaceProject(std::move(*project));
             engine.prepareToPlay(sampleRate, 512);
-            renderMixdown(engine, out, 0, frames, 2);
+            rendered = renderMixdown(engine, out, 0, frames, 2);
         });
+        if (!rendered) {
+            state.SkipWithError("the mix did not render");
+            break;
+        }
+        bool written = false;
         const Timed write = timed([&] {
-            exportWav(output.string(), out.data(), static_cast<int>(frames), 2, sampleRate);
+            written =
+                exportWav(output.string(), out.data(), static_cast<int>(frames), 2, sampleRate);
         });
+        if (!written) {
+            state.SkipWithError("the mix could not be written");
+            break;
+        }
         const double wall = load.wall + render.wall + write.wall;
         const double cpu = load.cpu + render.cpu + write.cpu;
         state.SetIterationTime(wall);

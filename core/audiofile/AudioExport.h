@@ -26,7 +26,7 @@ struct ExportFormat {
 };
 
 /// "wav", "flac", "ogg" or "mp3".
-bool parseExportContainer(std::string_view name, ExportContainer &container);
+[[nodiscard]] bool parseExportContainer(std::string_view name, ExportContainer &container);
 std::string_view exportContainerName(ExportContainer container);
 /// The depth a format takes when none is given: 16 bits for WAV and FLAC.
 int32_t defaultExportBits(ExportContainer container);
@@ -34,7 +34,8 @@ int32_t defaultExportBits(ExportContainer container);
 bool isExportSampleRate(double sampleRate);
 /// False with `error` for a combination that cannot be written (FLAC in float, MP3 at
 /// 96 kHz, ...).
-bool checkExportFormat(const ExportFormat &format, double renderRate, std::string &error);
+[[nodiscard]] bool checkExportFormat(const ExportFormat &format, double renderRate,
+                                     std::string &error);
 /// True when the samples are rounded to integers below 32 bits, where dither applies.
 bool quantisesToInteger(const ExportFormat &format);
 /// The rate the file is written at.
@@ -64,30 +65,30 @@ class AudioExportWriter {
     /// Writes into `descriptor`, a regular file the caller opened and closes afterwards.
     /// `originFrame` is the first rendered frame's place on the timeline: dither is drawn from
     /// it, so that a part exported alone matches the same part of a whole export.
-    bool open(int descriptor, const ExportFormat &format, int32_t channels, double renderRate,
-              int64_t originFrame, std::string &error);
-    bool openMeasureOnly(const ExportFormat &format, int32_t channels, double renderRate,
-                         std::string &error);
+    [[nodiscard]] bool open(int descriptor, const ExportFormat &format, int32_t channels,
+                            double renderRate, int64_t originFrame, std::string &error);
+    [[nodiscard]] bool openMeasureOnly(const ExportFormat &format, int32_t channels,
+                                       double renderRate, std::string &error);
     void setGain(double linearGain) { gain_ = static_cast<float>(linearGain); }
     void setTap(ExportTap *tap) { tap_ = tap; }
 
     /// False once writing failed; `error` then says why.
-    bool append(const float *interleaved, int64_t frames);
+    [[nodiscard]] bool append(const float *interleaved, int64_t frames);
     /// Converts what the rate converter holds back, pads or trims to the exact length,
     /// and completes the file's headers.
-    bool finish();
+    [[nodiscard]] bool finish();
     int64_t framesWritten() const { return written_; }
     const std::string &error() const { return error_; }
 
   private:
     struct Resampler;
-    bool prepare(const ExportFormat &format, int32_t channels, double renderRate,
-                 std::string &error);
-    bool emit(const float *interleaved, int64_t frames);
-    bool encode(const float *interleaved, int64_t frames);
+    [[nodiscard]] bool prepare(const ExportFormat &format, int32_t channels, double renderRate,
+                               std::string &error);
+    [[nodiscard]] bool emit(const float *interleaved, int64_t frames);
+    [[nodiscard]] bool encode(const float *interleaved, int64_t frames);
     /// Hands the encoded frames held back to the file: one write for many blocks, as a
     /// system call per block costs more than the block's encoding on some machines.
-    bool writePending();
+    [[nodiscard]] bool writePending();
     bool fail(const std::string &why);
 
     ExportFormat format_;

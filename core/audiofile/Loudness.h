@@ -43,7 +43,8 @@ struct Normalization {
 };
 
 /// "off", "peak:DB", "truepeak:DB" or "lufs:LUFS[:CEILING]" (ceiling -1 dBTP when not given).
-bool parseNormalization(std::string_view text, Normalization &normalization, std::string &error);
+[[nodiscard]] bool parseNormalization(std::string_view text, Normalization &normalization,
+                                      std::string &error);
 
 /// The linear gain that takes a signal measured as `measured` to the target; 1 for silence
 /// or when off.

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ranges>
+#include <utility>
 
 namespace orvane {
 
@@ -221,6 +223,32 @@ void SetInsertAutomationParameterCommand::undo(Project &project) {
 
 std::string SetInsertAutomationParameterCommand::name() const {
     return QT_TRANSLATE_NOOP("Command", "Automation Parameter");
+}
+
+WriteAutomationPassCommand::WriteAutomationPassCommand(
+    std::vector<std::unique_ptr<SetAutomationPointCommand>> points)
+    : points_(std::move(points)) {}
+
+void WriteAutomationPassCommand::add(Project &project,
+                                     std::unique_ptr<SetAutomationPointCommand> point) {
+    point->redo(project);
+    points_.push_back(std::move(point));
+}
+
+void WriteAutomationPassCommand::redo(Project &project) {
+    // Each point keeps what it replaced from its first run, so running them again in order
+    // leaves exactly the drag's result.
+    for (auto &point : points_)
+        point->redo(project);
+}
+
+void WriteAutomationPassCommand::undo(Project &project) {
+    for (auto &point : std::views::reverse(points_))
+        point->undo(project);
+}
+
+std::string WriteAutomationPassCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Automation");
 }
 
 } // namespace orvane

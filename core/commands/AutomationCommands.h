@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -97,6 +98,25 @@ class RemoveAutomationPointCommand : public Command {
     int32_t lane_;
     int64_t position_;
     CapturedValue<std::vector<AutomationPoint>> pointsBefore_;
+};
+
+/// The points one drag of a mixer control wrote, undone and redone as one step ("Automation").
+class WriteAutomationPassCommand : public Command {
+  public:
+    WriteAutomationPassCommand() = default;
+    /// Points not yet applied: the first redo applies them in order.
+    explicit WriteAutomationPassCommand(
+        std::vector<std::unique_ptr<SetAutomationPointCommand>> points);
+
+    /// Applies `point` at once and keeps it; the pass's first redo applies nothing new.
+    void add(Project &project, std::unique_ptr<SetAutomationPointCommand> point);
+    bool empty() const { return points_.empty(); }
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    std::vector<std::unique_ptr<SetAutomationPointCommand>> points_;
 };
 
 /// "Automation Clip": a two-point clip, flat at 0 for pan, flat at 1 for mute and a ramp

@@ -259,8 +259,10 @@ void GlueClipsCommand::undo(Project &project) {
     first->channels = firstChannels_;
     first->notes = firstNotes_;
     first->audio = firstAudio_;
+    // A copy of the kept clip goes back, never the kept clip itself: later edits of the clip
+    // in the project would change what every further undo restores.
     if (const auto track = project.findTrack(secondCopy_->trackId))
-        insertClipAt(*track, secondCopy_, secondIndex_);
+        insertClipAt(*track, cloneClipForUndo(*secondCopy_), secondIndex_);
     glued_ = false;
 }
 

@@ -41,3 +41,26 @@ std::optional<std::vector<uint8_t>> applyPluginParameter(const PluginParameterAd
 }
 
 } // namespace orvane
+
+namespace orvane {
+
+namespace {
+
+InsertListHooks &insertListHooks() {
+    static InsertListHooks hooks;
+    return hooks;
+}
+
+} // namespace
+
+void setInsertListHooks(InsertListHooks hooks) { insertListHooks() = std::move(hooks); }
+
+void saveInsertStates() {
+    if (const auto &save = insertListHooks().saveStates) save();
+}
+
+void rebuildInserts() {
+    if (const auto &rebuild = insertListHooks().rebuild) rebuild();
+}
+
+} // namespace orvane

@@ -46,3 +46,24 @@ std::optional<std::vector<uint8_t>> applyPluginParameter(const PluginParameterAd
                                                          float normalized);
 
 } // namespace orvane
+
+namespace orvane {
+
+/// Keeps the plug-in rack in step with a track's insert list. The rack numbers its plug-ins by
+/// their place in the list, so before the list changes each plug-in's state is saved into its
+/// record (`saveStates`), and afterwards the rack rebuilds its plug-ins from the records
+/// (`rebuild`): nothing the user set is lost on the way. Commands live below the rack, so the
+/// application points these at its rack. Shared by the whole process, main thread only, called
+/// with the project mutex held; without them only the list changes.
+struct InsertListHooks {
+    std::function<void()> saveStates;
+    std::function<void()> rebuild;
+};
+
+void setInsertListHooks(InsertListHooks hooks);
+
+/// For the commands: run the hooks, if they are set.
+void saveInsertStates();
+void rebuildInserts();
+
+} // namespace orvane

@@ -49,14 +49,15 @@ struct MidiFile {
 /// Reads a format 0 or 1 file with a ticks-per-quarter division. Running status, sysex and
 /// every meta event are understood; a note still sounding at the end of its track ends there.
 /// False with `error` saying what is wrong for anything else, with `file` then untouched.
-bool readMidiFile(std::span<const uint8_t> bytes, MidiFile &file, std::string &error);
+[[nodiscard]] bool readMidiFile(std::span<const uint8_t> bytes, MidiFile &file, std::string &error);
 /// The same from a file on disk, refusing what is not a regular file or is over 64 MB.
-bool readMidiFileAt(const std::string &path, MidiFile &file, std::string &error);
+[[nodiscard]] bool readMidiFileAt(const std::string &path, MidiFile &file, std::string &error);
 
 /// Format 1: a first track with the tempo and meter maps, then one track per file track with
 /// its name and notes. Running status is used between events of one channel.
 std::vector<uint8_t> writeMidiFile(const MidiFile &file);
 /// Writes it through a temporary file beside `path` that replaces it once complete.
-bool writeMidiFileAt(const std::string &path, const MidiFile &file, std::string &error);
+[[nodiscard]] bool writeMidiFileAt(const std::string &path, const MidiFile &file,
+                                   std::string &error);
 
 } // namespace orvane::midifile

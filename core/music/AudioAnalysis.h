@@ -55,7 +55,8 @@ void stretchAudio(const float *input, int64_t inputFrames, float *output, int64_
 /// Replaces `buffer` by itself resampled 2^(semitones / 12) times faster (a higher pitch gives
 /// a shorter buffer). False, unchanged, for a shift under 0.0001 semitone or over 48 semitones,
 /// fewer than 2 frames or no channels.
-bool pitchShiftInterleaved(std::vector<float> &buffer, int32_t channels, float semitones);
+[[nodiscard]] bool pitchShiftInterleaved(std::vector<float> &buffer, int32_t channels,
+                                         float semitones);
 
 /// Tempo in 60 to 200 BPM from the autocorrelation of a 500 Hz onset-strength envelope (the
 /// rectified rise of each 2 ms hop's level), its period measured over up to 64 beats; nothing
@@ -82,8 +83,8 @@ std::vector<int64_t> detectAudioTransients(const float *samples, int64_t frames,
 
 /// Bass, mid and high of the first two channels by two one-pole filters; the three add up to
 /// the input. False for no frames, no channels or absent samples.
-bool splitSimpleStems(const float *samples, int64_t frames, int32_t channels,
-                      SimpleStemBuffers &stems);
+[[nodiscard]] bool splitSimpleStems(const float *samples, int64_t frames, int32_t channels,
+                                    SimpleStemBuffers &stems);
 
 AudioFingerprint computeAudioFingerprint(const float *samples, int64_t frames, int32_t channels);
 float fingerprintDistance(const AudioFingerprint &a, const AudioFingerprint &b);

@@ -17,12 +17,12 @@ int createTemporaryFor(const std::filesystem::path &target, std::filesystem::pat
 
 /// Writes `contents` to `target` durably. On failure the target is untouched and no
 /// temporary file is left behind.
-bool writeFileDurably(const std::filesystem::path &target, std::string_view contents);
+[[nodiscard]] bool writeFileDurably(const std::filesystem::path &target, std::string_view contents);
 
 /// Flushes a complete `temporary` file and renames it over `target`. On failure the
 /// temporary file is removed and the target is untouched.
-bool commitTemporaryFile(const std::filesystem::path &temporary,
-                         const std::filesystem::path &target);
+[[nodiscard]] bool commitTemporaryFile(const std::filesystem::path &temporary,
+                                       const std::filesystem::path &target);
 
 /// Test seam for fault injection: called with the target after its temporary file is
 /// complete and flushed, just before the rename. Null (the default) does nothing.

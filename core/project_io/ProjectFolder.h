@@ -47,15 +47,15 @@ std::optional<Project> loadProject(const std::string &folder, std::string *error
 /// Reads the media file of every audio clip that has a file but no audio, in any encoding
 /// the decoder reads, converted to the project's sample rate. True when every attempted clip
 /// loaded; otherwise `error` names the last file that did not, with the reason.
-bool hydrateProjectMedia(Project &project, std::string *error = nullptr);
+[[nodiscard]] bool hydrateProjectMedia(Project &project, std::string *error = nullptr);
 /// The same, listing every clip that did not load.
-bool hydrateProjectMedia(Project &project, std::vector<MediaLoadFailure> &failures);
+[[nodiscard]] bool hydrateProjectMedia(Project &project, std::vector<MediaLoadFailure> &failures);
 
 /// Audio clips whose file does not exist, in track and clip order.
 std::vector<MissingMediaEntry> findMissingMedia(const Project &project);
 
-bool relinkClipMedia(Project &project, uint64_t clipId, const std::string &path,
-                     std::string *error = nullptr);
+[[nodiscard]] bool relinkClipMedia(Project &project, uint64_t clipId, const std::string &path,
+                                   std::string *error = nullptr);
 
 /// Looks up each missing file by name anywhere below `folder` (the first file of a name the
 /// walk meets wins) and relinks the clip to it. Returns the number of clips relinked.
@@ -69,7 +69,8 @@ namespace orvane {
 /// Copies `source` into the "media" folder of the project at `projectRoot` under its own
 /// name and sets `relativePath` to "media/<name>". Another file of the same name already
 /// there is never overwritten: the copy then takes a free name such as "kick (2).wav".
-bool copyFileIntoProjectMedia(const std::string &source, const std::string &projectRoot,
-                              std::string &relativePath);
+[[nodiscard]] bool copyFileIntoProjectMedia(const std::string &source,
+                                            const std::string &projectRoot,
+                                            std::string &relativePath);
 
 } // namespace orvane

@@ -222,11 +222,11 @@ TEST_F(JackDevice, AServerThatDiesIsReportedAndStopIsSafe) {
 /// A host for back ends that must fail before any period runs.
 class IdleHost final : public DeviceHost {
     void renderDevice(const float *const *, int32_t, float *const *, int32_t, int32_t,
-                      std::span<const MidiEvent>) override {}
+                      std::span<const MidiEvent>) noexcept override {}
     void periodChanging(double, int32_t) override {}
-    void deviceUnderrun() override {}
+    void deviceUnderrun() noexcept override {}
     void deviceLost(const char *) override {}
-    RenderObserver *renderObserver() override { return nullptr; }
+    RenderObserver *renderObserver() noexcept override { return nullptr; }
 };
 
 TEST(AlsaDevice, ANameThatIsNotListedCannotBeOpened) {

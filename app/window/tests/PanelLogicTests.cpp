@@ -1,10 +1,12 @@
 // What the panels compute and the edits they make, without a display.
+#include "app/shell/OVApplication.h"
 #include "app/window/ChannelStrip.h"
 #include "app/window/EqCurveView.h"
 #include "app/window/PanelCommands.h"
 #include "app/window/PeakMeter.h"
 #include "app/window/PluginBrowserPanel.h"
 #include "app/window/SessionPanel.h"
+#include "core/commands/InsertEdits.h"
 #include "core/engine/Engine.h"
 #include "core/vst/PluginRack.h"
 
@@ -193,52 +195,18 @@ TEST_F(AllowListTest, AFolderThatCannotBeWrittenIsReportedAndTheListKept) {
     EXPECT_FALSE(fs::exists(folder / "missing"));
 }
 
-TEST(PanelCommandsTest, ChannelEqOfATrackOrTheMasterIsSetAndUndone) {
-    Project project;
-    const auto track = project.addTrack(TrackType::Audio, "A");
-    ChannelEq8 eq;
-    eq.bands[3].gainDb = 7.5f;
-    for (uint64_t target : {track->id, uint64_t{0}}) {
-        SetChannelEqCommand command(target, eq);
-        command.redo(project);
-        ChannelEq8 &edited = target == 0 ? project.masterEq : track->eq;
-        EXPECT_EQ(edited, eq);
-        command.undo(project);
-        EXPECT_EQ(edited, ChannelEq8{});
-    }
-    ChannelEq8 broken = eq;
-    broken.bands[0].freq = std::numeric_limits<float>::quiet_NaN();
-    SetChannelEqCommand refused(track->id, broken);
-    refused.redo(project);
-    EXPECT_EQ(track->eq, ChannelEq8{}) << "a value that is no number never reaches the audio";
-    SetChannelEqCommand(999, eq).redo(project); // a missing track: nothing happens
-}
-
-TEST(PanelCommandsTest, MasteringIsSetAndUndoneAndNonNumbersRefused) {
-    Project project;
-    MasteringUtility settings;
-    settings.character = 2;
-    settings.width = 1.5f;
-    SetMasteringCommand mastering(settings);
-    mastering.redo(project);
-    EXPECT_EQ(project.mastering, settings);
-    mastering.undo(project);
-    EXPECT_EQ(project.mastering, MasteringUtility{});
-    settings.loudness = std::numeric_limits<float>::infinity();
-    SetMasteringCommand(settings).redo(project);
-    EXPECT_EQ(project.mastering, MasteringUtility{});
-}
-
 /// A rack bound to an engine, as the application binds them.
 struct InsertCommandsTest : ::testing::Test {
     Engine engine;
     vst::PluginRack rack{vst::pluginRackHostFor(engine)};
     uint64_t trackId = 0;
     void SetUp() override {
+        keepRackInStepWithInsertLists(rack);
         std::lock_guard lock(engine.projectMutex);
         trackId = engine.project.addTrack(TrackType::Audio, "FX")->id;
         engine.publishGraph();
     }
+    void TearDown() override { setInsertListHooks({}); }
     std::vector<std::string> insertIds() {
         std::lock_guard lock(engine.projectMutex);
         std::vector<std::string> ids;
@@ -255,8 +223,7 @@ struct InsertCommandsTest : ::testing::Test {
     }
     std::unique_ptr<AddInsertCommand> add(const std::string &id) {
         std::lock_guard lock(engine.projectMutex);
-        auto command =
-            AddInsertCommand::load(rack, engine.project, trackId, InsertChoice{true, id, {}});
+        auto command = loadInsert(rack, engine.project, trackId, InsertChoice{true, id, {}});
         EXPECT_TRUE(command) << id;
         return command;
     }
@@ -271,14 +238,14 @@ TEST_F(InsertCommandsTest, AddMoveAndRemoveKeepTheRackInStepThroughUndoAndRedo) 
     add("stock.reverb");
     EXPECT_EQ(insertIds(), (std::vector<std::string>{"stock.eq", "stock.delay", "stock.reverb"}));
 
-    MoveInsertCommand move(rack, trackId, 2, -2);
+    MoveInsertCommand move(trackId, 2, -2);
     move.redo(engine.project);
     EXPECT_EQ(insertIds(), (std::vector<std::string>{"stock.reverb", "stock.delay", "stock.eq"}));
     EXPECT_EQ(rackIndices(), (std::vector<int32_t>{0, 1, 2}));
     move.undo(engine.project);
     EXPECT_EQ(insertIds(), (std::vector<std::string>{"stock.eq", "stock.delay", "stock.reverb"}));
 
-    RemoveInsertCommand remove(rack, trackId, 1);
+    RemoveInsertCommand remove(trackId, 1);
     remove.redo(engine.project);
     EXPECT_EQ(insertIds(), (std::vector<std::string>{"stock.eq", "stock.reverb"}));
     EXPECT_EQ(rackIndices(), (std::vector<int32_t>{0, 1}));
@@ -294,15 +261,14 @@ TEST_F(InsertCommandsTest, AddMoveAndRemoveKeepTheRackInStepThroughUndoAndRedo) 
 
 TEST_F(InsertCommandsTest, OutOfRangeEditsAndUnloadablePluginsChangeNothing) {
     add("stock.eq");
-    MoveInsertCommand(rack, trackId, 0, 1).redo(engine.project);
-    RemoveInsertCommand(rack, trackId, 4).redo(engine.project);
+    MoveInsertCommand(trackId, 0, 1).redo(engine.project);
+    RemoveInsertCommand(trackId, 4).redo(engine.project);
     EXPECT_EQ(insertIds(), std::vector<std::string>{"stock.eq"});
     {
         std::lock_guard lock(engine.projectMutex);
-        EXPECT_FALSE(AddInsertCommand::load(rack, engine.project, trackId,
-                                            InsertChoice{false, "", "/nonexistent/Gone.vst3"}));
-        EXPECT_FALSE(
-            AddInsertCommand::load(rack, engine.project, 999, InsertChoice{true, "stock.eq", {}}));
+        EXPECT_FALSE(loadInsert(rack, engine.project, trackId,
+                                InsertChoice{false, "", "/nonexistent/Gone.vst3"}));
+        EXPECT_FALSE(loadInsert(rack, engine.project, 999, InsertChoice{true, "stock.eq", {}}));
     }
     EXPECT_EQ(insertIds(), std::vector<std::string>{"stock.eq"});
 }

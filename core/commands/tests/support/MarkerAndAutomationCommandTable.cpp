@@ -5,6 +5,7 @@
 #include "core/commands/tests/support/ArgumentDrawing.h"
 
 #include <limits>
+#include <memory>
 #include <string>
 
 namespace orvane::testing {
@@ -218,6 +219,41 @@ CommandTableRow setAutomationRow() {
             }};
 }
 
+CommandTableRow automationPassRow() {
+    return {"WriteAutomationPassCommand", [](const Project &project, Random &random) {
+                // One drag writes a run of points, mostly on the gain and pan lanes of one
+                // track, now and then twice at one position.
+                struct Point {
+                    int32_t lane;
+                    int64_t position;
+                    float value;
+                };
+                const uint64_t track = someTrackId(project, random);
+                std::vector<Point> points;
+                std::string text = "WriteAutomationPass(" + std::to_string(track);
+                for (int64_t i = between(random, 1, 5); i > 0; --i) {
+                    const int32_t lane = chance(random, 80)
+                                             ? static_cast<int32_t>(between(random, 0, 1))
+                                             : someLane(random);
+                    const int64_t position = !points.empty() && chance(random, 20)
+                                                 ? points.back().position
+                                                 : automationPosition(project, track, lane, random);
+                    points.push_back({lane, position, someValue(random, 0, 100)});
+                    text += ", (" + std::to_string(lane) + ", " + std::to_string(position) + ", " +
+                            std::to_string(points.back().value) + ")";
+                }
+                return CommandRecipe{
+                    text + ")", [track, points] {
+                        std::vector<std::unique_ptr<SetAutomationPointCommand>> made;
+                        for (const Point &point : points)
+                            made.push_back(std::make_unique<SetAutomationPointCommand>(
+                                track, point.lane, point.position, point.value));
+                        return std::unique_ptr<Command>(
+                            std::make_unique<WriteAutomationPassCommand>(std::move(made)));
+                    }};
+            }};
+}
+
 CommandTableRow moveAutomationRow() {
     return {"MoveAutomationPointCommand", [](const Project &project, Random &random) {
                 const uint64_t track = someTrackId(project, random);
@@ -271,7 +307,8 @@ std::vector<CommandTableRow> markerAndAutomationCommandRows() {
             addChordRow(),         moveChordRow(),         addBeatsRow(),
             moveBeatRow(),         addWarpRow(),           moveWarpRow(),
             removeWarpRow(),       setAutomationRow(),     moveAutomationRow(),
-            removeAutomationRow(), addAutomationClipRow(), setInsertAutomationParameterRow()};
+            removeAutomationRow(), addAutomationClipRow(), setInsertAutomationParameterRow(),
+            automationPassRow()};
 }
 
 } // namespace orvane::testing

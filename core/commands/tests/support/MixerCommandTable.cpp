@@ -1,6 +1,8 @@
 #include "core/commands/tests/support/MixerCommandTable.h"
 
+#include "core/commands/EqAndMasteringCommands.h"
 #include "core/commands/InsertEdits.h"
+#include "core/commands/InsertListCommands.h"
 #include "core/commands/MixerCommands.h"
 #include "core/commands/SnapshotCommands.h"
 #include "core/commands/TagAndTuningCommands.h"
@@ -129,6 +131,118 @@ CommandTableRow pluginParameterRow() {
             }};
 }
 
+ChannelEq8 someEq(Random &random) {
+    ChannelEq8 eq;
+    eq.enabled = chance(random, 80);
+    eq.bypass = chance(random, 20);
+    eq.outDb = someValue(random, -1200, 1200);
+    for (auto &band : eq.bands) {
+        if (chance(random, 50)) continue;
+        band.type = static_cast<uint8_t>(between(random, 0, 4));
+        band.freq = someValue(random, 2000, 2000000);
+        band.gainDb = someValue(random, -1800, 1800);
+        band.q = someValue(random, 10, 1000);
+        band.enabled = chance(random, 80);
+    }
+    return eq;
+}
+
+std::string describeEq(const ChannelEq8 &eq) {
+    std::string text = "eq(" + std::to_string(eq.outDb);
+    for (const auto &band : eq.bands)
+        text += ", " + std::to_string(band.freq) + "/" + std::to_string(band.gainDb) + "/" +
+                std::to_string(band.q);
+    return text + ")";
+}
+
+CommandTableRow channelEqRow() {
+    return {"SetChannelEqCommand", [](const Project &project, Random &random) {
+                // Track 0 is the master bus.
+                const uint64_t track = chance(random, 25) ? 0 : someTrackId(project, random);
+                const ChannelEq8 eq = someEq(random);
+                return CommandRecipe{
+                    "SetChannelEq(" + std::to_string(track) + ", " + describeEq(eq) + ")",
+                    [track, eq] { return std::make_unique<SetChannelEqCommand>(track, eq); }};
+            }};
+}
+
+CommandTableRow masteringRow() {
+    return {"SetMasteringCommand", [](const Project &, Random &random) {
+                MasteringUtility settings;
+                settings.enabled = chance(random, 80);
+                settings.bypass = chance(random, 20);
+                settings.character = static_cast<int32_t>(between(random, 0, 3));
+                settings.loudness = someValue(random, 0, 100);
+                settings.excite = chance(random, 50);
+                settings.exciteAmt = someValue(random, 0, 100);
+                settings.width = someValue(random, 0, 200);
+                settings.loudCmp = chance(random, 50);
+                const std::string text = "SetMastering(" + std::to_string(settings.character) +
+                                         ", " + std::to_string(settings.loudness) + ", " +
+                                         std::to_string(settings.exciteAmt) + ", " +
+                                         std::to_string(settings.width) + ")";
+                return CommandRecipe{
+                    text, [settings] { return std::make_unique<SetMasteringCommand>(settings); }};
+            }};
+}
+
+InsertSlot someInsert(Random &random) {
+    if (chance(random, 30))
+        return {"vst3:C3D4", "Delay", "/plugins/Delay.vst3", {1, 2}, chance(random, 20), false,
+                0,           {}};
+    const std::string id =
+        pick(random, std::vector<std::string>{"stock.eq", "stock.comp", "stock.delay"});
+    return {id, id, {}, {}, chance(random, 20), true, 0, {}};
+}
+
+CommandTableRow addInsertRow() {
+    return {"AddInsertCommand", [](const Project &project, Random &random) {
+                const uint64_t track = someTrackId(project, random);
+                // Now and then past the end, where the insert goes last.
+                const std::size_t index = someListIndex(random, insertCount(project, track) +
+                                                                    (chance(random, 15) ? 3 : 0));
+                const InsertSlot insert = someInsert(random);
+                return CommandRecipe{"AddInsert(" + std::to_string(track) + ", \"" +
+                                         insert.pluginId + "\", " + std::to_string(index) + ")",
+                                     [track, insert, index] {
+                                         return std::make_unique<AddInsertCommand>(track, insert,
+                                                                                   index);
+                                     }};
+            }};
+}
+
+CommandTableRow removeInsertRow() {
+    return {"RemoveInsertCommand", [](const Project &project, Random &random) {
+                const uint64_t track = trackWithInserts(project, random);
+                return recipe<RemoveInsertCommand>("RemoveInsert", track,
+                                                   someIndex(random, insertCount(project, track)));
+            }};
+}
+
+CommandTableRow moveInsertRow() {
+    return {
+        "MoveInsertCommand", [](const Project &project, Random &random) {
+            // Mostly a track with two inserts or more and a neighbour in the list, so that
+            // the move has something to swap with.
+            std::vector<uint64_t> ids;
+            for (const auto &track : project.tracks)
+                if (track->inserts.size() > 1) ids.push_back(track->id);
+            const uint64_t track = !ids.empty() && chance(random, 80)
+                                       ? pick(random, ids)
+                                       : trackWithInserts(project, random);
+            const std::size_t count = insertCount(project, track);
+            if (count > 1 && chance(random, 80)) {
+                const auto index =
+                    static_cast<int32_t>(between(random, 0, static_cast<int64_t>(count) - 2));
+                return chance(random, 50)
+                           ? recipe<MoveInsertCommand>("MoveInsert", track, index, int32_t{1})
+                           : recipe<MoveInsertCommand>("MoveInsert", track, index + 1, int32_t{-1});
+            }
+            return recipe<MoveInsertCommand>("MoveInsert", track, someIndex(random, count),
+                                             pick(random, std::vector<int32_t>{-1, 1, -2, 0, 3}));
+        }};
+}
+
 CommandTableRow pluginTagRow() {
     return {"TogglePluginUserTagCommand", [](const Project &, Random &random) {
                 const std::string plugin =
@@ -214,10 +328,11 @@ CommandTableRow kbmRow() {
 } // namespace
 
 std::vector<CommandTableRow> mixerCommandRows() {
-    return {trackMixerRow(),    sendRow(),        macroRow(),      bypassRow(),   stockEffectRow(),
-            pluginTagRow(),     audioTagRow(),    captureRow(),    recallRow(),
-            recallHistoryRow(), controlRoomRow(), lowLatencyRow(), scalaPresetRow(),
-            scalaFileRow(),     kbmRow()};
+    return {trackMixerRow(),  sendRow(),          macroRow(),        bypassRow(),
+            stockEffectRow(), pluginTagRow(),     audioTagRow(),     captureRow(),
+            recallRow(),      recallHistoryRow(), controlRoomRow(),  lowLatencyRow(),
+            scalaPresetRow(), scalaFileRow(),     kbmRow(),          channelEqRow(),
+            masteringRow(),   addInsertRow(),     removeInsertRow(), moveInsertRow()};
 }
 
 std::vector<CommandTableRow> pluginParameterCommandRows() { return {pluginParameterRow()}; }

@@ -6,7 +6,8 @@
 
 namespace orvane::testing {
 
-/// One row for each mixer, snapshot, tag and tuning command.
+/// One row for each mixer, channel EQ, mastering, insert list, snapshot, tag and tuning
+/// command.
 std::vector<CommandTableRow> mixerCommandRows();
 
 /// The plug-in parameter command, apart from the mixer rows because it changes nothing
