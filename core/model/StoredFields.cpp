@@ -46,14 +46,6 @@ namespace stored {
 
 namespace {
 
-template <typename Member> struct MemberOf;
-template <typename Owner_, typename Value_> struct MemberOf<Value_ Owner_::*> {
-    using Owner = Owner_;
-    using Value = Value_;
-};
-
-template <auto Member> using OwnerOf = typename MemberOf<decltype(Member)>::Owner;
-
 template <typename Value> constexpr FieldType typeOf() {
     if constexpr (std::is_same_v<Value, bool>)
         return FieldType::Bool;

@@ -92,6 +92,16 @@ float storedFloat(double number);
 
 namespace stored {
 
+/// The class a pointer to member belongs to, and the type of the member: what a table row
+/// built from `&Owner::member` needs to know of it, here and in the document encoding.
+template <typename Member> struct MemberOf;
+template <typename Owner_, typename Value_> struct MemberOf<Value_ Owner_::*> {
+    using Owner = Owner_;
+    using Value = Value_;
+};
+
+template <auto Member> using OwnerOf = typename MemberOf<decltype(Member)>::Owner;
+
 // The tables, in the document's writing order.
 StoredFieldTable<Project> projectFields(); // "formatVersion" to "audioMediaTags"
 StoredFieldTable<SessionGrid> sessionFields();

@@ -17,13 +17,8 @@ namespace orvane::project_io {
 
 namespace {
 
-template <typename Member> struct MemberOf;
-template <typename Owner_, typename Value_> struct MemberOf<Value_ Owner_::*> {
-    using Owner = Owner_;
-    using Value = Value_;
-};
-
-template <auto Member> using OwnerOf = typename MemberOf<decltype(Member)>::Owner;
+using stored::MemberOf;
+using stored::OwnerOf;
 
 /// The one place where a number read from a document is brought into its field's range.
 template <typename Owner> double rangedNumber(const Field<Owner> &field, double number) {
