@@ -1093,7 +1093,7 @@ void PluginRack::processTrack(uint64_t trackId, float *left, float *right, int32
         const RtSlotView &entry = view->entries[i];
         if (entry.trackId != trackId || entry.groupFollower) continue;
         if (entry.group) {
-            if (!processGroupRt(entry, left, right, frames) && entry.bypassDelay)
+            if (!processGroupRt(entry, playhead, left, right, frames) && entry.bypassDelay)
                 runBypassDelayRt(*entry.bypassDelay, left, right, frames);
             continue;
         }
@@ -1125,7 +1125,9 @@ bool PluginRack::processVst3Rt(const PluginRackView &view, std::size_t index, in
     // Live, a sandboxed insert runs a block behind and never makes the block wait.
     const bool behind = entry.liveLatency > 0 && playingLive();
     if (entry.noteEvents.empty()) {
-        if (behind) return entry.plugin->processLive(left, right, frames, {}, {});
+        if (behind)
+            return entry.plugin->processLive(left, right, frames, sandboxBudgetRt(frames, playhead),
+                                             {}, {});
         return entry.plugin->process(left, right, frames, sandboxBudgetRt(frames, playhead));
     }
     std::array<lv2::Lv2MidiEvent, maxEventsPerBlock> events;
@@ -1142,7 +1144,8 @@ bool PluginRack::processVst3Rt(const PluginRackView &view, std::size_t index, in
             noteOffs[offs++] = midi.bytes[1];
     }
     if (behind)
-        return entry.plugin->processLive(left, right, frames, std::span(noteOns.data(), ons),
+        return entry.plugin->processLive(left, right, frames, sandboxBudgetRt(frames, playhead),
+                                         std::span(noteOns.data(), ons),
                                          std::span(noteOffs.data(), offs));
     return entry.plugin->process(left, right, frames, sandboxBudgetRt(frames, playhead),
                                  std::span(noteOns.data(), ons), std::span(noteOffs.data(), offs));
@@ -1150,10 +1153,10 @@ bool PluginRack::processVst3Rt(const PluginRackView &view, std::size_t index, in
 
 // Live, the group runs a block behind as a single sandboxed insert does; offline it is waited
 // for, so that the render is the same to the bit as in process.
-bool PluginRack::processGroupRt(const RtSlotView &entry, float *left, float *right,
-                                int32_t frames) {
+bool PluginRack::processGroupRt(const RtSlotView &entry, int64_t playhead, float *left,
+                                float *right, int32_t frames) {
     if (entry.liveLatency > 0 && playingLive())
-        return entry.group->processLive(left, right, frames);
+        return entry.group->processLive(left, right, frames, sandboxBudgetRt(frames, playhead));
     return entry.group->process(left, right, frames);
 }
 

@@ -304,7 +304,8 @@ class PluginRack {
     void publishViewLocked();
     void fillRtEntryFromInsert(Slot &slot, RtSlotView &entry);
     void releaseRetiredViews(bool waitForAudioThread);
-    bool processGroupRt(const RtSlotView &entry, float *left, float *right, int32_t frames);
+    bool processGroupRt(const RtSlotView &entry, int64_t playhead, float *left, float *right,
+                        int32_t frames);
     Deadline sandboxBudgetRt(int32_t frames, int64_t playhead);
     std::vector<std::vector<int32_t>> wantedGroupsLocked(const Track &track) const;
     std::vector<std::vector<int32_t>> runningGroupsLocked(uint64_t trackId) const;

@@ -241,9 +241,11 @@ void SharedBlockClient::noteMiss(int frames) {
     if (missedFramesInARow >= framesPerSecond) stuck.store(true, std::memory_order_relaxed);
 }
 
-void SharedBlockClient::settlePending() {
+// A late wake of the audio thread is followed by blocks in quick succession, each leaving the
+// helper less than a period: waiting out the block's deadline for it keeps those blocks wet.
+void SharedBlockClient::settlePending(Deadline patience) {
     if (pendingFrames == 0) return;
-    if (helperIdle()) {
+    if (helperIdle() || finishBlock(lastSubmitted(), patience) == SharedBlockOutcome::processed) {
         fillFromHelper(pendingStart, pendingFrames);
     } else {
         fillDry(pendingStart, pendingFrames);
@@ -253,11 +255,12 @@ void SharedBlockClient::settlePending() {
 }
 
 bool SharedBlockClient::processBehind(float *left, float *right, int frames,
-                                      const BlockExtras &extras, bool &extrasSent) {
+                                      const BlockExtras &extras, Deadline patience,
+                                      bool &extrasSent) {
     extrasSent = false;
     if (pipelineFrames == 0 || frames < 1 || frames > pipelineFrames) return false;
     if (!pipelineRunning) resetPipeline();
-    settlePending();
+    settlePending(patience);
     for (int frame = 0; frame < frames; ++frame) {
         const uint64_t at = static_cast<uint64_t>(position + frame) & ringMask;
         dry[0][at] = left[frame];

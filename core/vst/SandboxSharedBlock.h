@@ -75,7 +75,8 @@ enum class SharedBlockOutcome { processed, late, helperGone };
 
 /// The application's side of one insert's shared block. The audio thread either waits for the
 /// block (`processNow`, offline renders: no added latency) or runs one block behind
-/// (`processBehind`, live: never waits). Everything a block needs was sized by `prepare`.
+/// (`processBehind`, live: waits only for a helper running late, and only until the block's
+/// deadline). Everything a block needs was sized by `prepare`.
 class SharedBlockClient {
   public:
     SharedBlockClient(std::unique_ptr<SharedBlockMapping> mapping, int controlFd);
@@ -98,11 +99,12 @@ class SharedBlockClient {
     SharedBlockOutcome processNow(float *left, float *right, int frames, const BlockExtras &extras,
                                   Deadline deadline, bool &extrasSent);
     /// Audio thread: hands the block over and plays what the helper finished during the last
-    /// period, so the output is the input delayed by `addedLatency` frames. A block the helper
-    /// did not finish in time is played as the dry signal, crossfaded from the last good block
-    /// so it never clicks, and counted. Blocks longer than the prepared size are refused.
+    /// period, so the output is the input delayed by `addedLatency` frames. A helper still on
+    /// the last block is given until `patience` passes; a block it did not finish by then is
+    /// played as the dry signal, crossfaded from the last good block so it never clicks, and
+    /// counted. Blocks longer than the prepared size are refused.
     bool processBehind(float *left, float *right, int frames, const BlockExtras &extras,
-                       bool &extrasSent);
+                       Deadline patience, bool &extrasSent);
 
     /// Waits until the helper has finished the block it was given last, if any, so that a
     /// request sent now comes after it. Under the same lock as the processing calls.
@@ -128,7 +130,7 @@ class SharedBlockClient {
     bool controlConnectionBroken() const;
     void submit(const float *left, const float *right, int frames, const BlockExtras &extras);
     void takeOutput(float *left, float *right, int frames) const;
-    void settlePending();
+    void settlePending(Deadline patience);
     void fillFromHelper(int64_t start, int frames);
     void fillDry(int64_t start, int frames);
     void noteMiss(int frames);

@@ -158,11 +158,11 @@ bool SandboxedChain::process(float *left, float *right, int frames) {
     return true;
 }
 
-bool SandboxedChain::processLive(float *left, float *right, int frames) {
+bool SandboxedChain::processLive(float *left, float *right, int frames, Deadline patience) {
     std::unique_lock lock(processing, std::try_to_lock);
     if (!lock.owns_lock() || !block || left == nullptr || right == nullptr) return false;
     bool extrasSent = false;
-    return block->processBehind(left, right, frames, {}, extrasSent);
+    return block->processBehind(left, right, frames, {}, patience, extrasSent);
 }
 
 uint64_t SandboxedChain::lateBlocks() const {

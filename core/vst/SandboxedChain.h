@@ -48,8 +48,9 @@ class SandboxedChain {
     /// Waits for the chain's block, as an offline render needs it: the output is the same to
     /// the bit as the members' in process.
     bool process(float *left, float *right, int frames);
-    /// Audio thread, live: one block behind, a late block played dry, never waiting.
-    bool processLive(float *left, float *right, int frames);
+    /// Audio thread, live: one block behind; a helper running late is waited for until
+    /// `patience` passes, then its block plays dry.
+    bool processLive(float *left, float *right, int frames, Deadline patience);
 
     uint64_t lateBlocks() const;
     int32_t helperProcessId() const { return helper.pid; }

@@ -604,8 +604,8 @@ bool Vst3Plugin::processShared(float *left, float *right, int frames,
     return true;
 }
 
-bool Vst3Plugin::processLive(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
-                             std::span<const int> noteOffs) {
+bool Vst3Plugin::processLive(float *left, float *right, int frames, Deadline patience,
+                             std::span<const NoteOn> noteOns, std::span<const int> noteOffs) {
     if (frames <= 0 || left == nullptr || right == nullptr) return false;
     std::unique_lock<std::mutex> lock(impl->processing, std::try_to_lock);
     if (!lock.owns_lock() || impl->socketFd < 0 || !impl->sharedBlock) return false;
@@ -613,7 +613,8 @@ bool Vst3Plugin::processLive(float *left, float *right, int frames, std::span<co
     const SharedBlockClient::BlockExtras extras{
         std::span(impl->blockParams.data(), impl->blockParamCount), noteOns, noteOffs};
     bool extrasSent = false;
-    const bool played = impl->sharedBlock->processBehind(left, right, frames, extras, extrasSent);
+    const bool played =
+        impl->sharedBlock->processBehind(left, right, frames, extras, patience, extrasSent);
     if (extrasSent) commitParams();
     return played;
 }

@@ -85,12 +85,12 @@ class Vst3Plugin {
                  std::span<const NoteOn> noteOns, std::span<const int> noteOffs);
     /// Audio thread, live playback: out of process, hands the block to the helper and returns
     /// the block it finished during the last period, so the output lags by `liveLatency`
-    /// frames and the audio thread never waits. A block the helper missed plays dry (with the
-    /// same lag), faded from the last good block, and is counted; the helper stays. False when
-    /// the instance cannot run behind (in process, no shared block, busy, longer blocks than
-    /// prepared): the caller then uses `process` with a deadline.
-    bool processLive(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
-                     std::span<const int> noteOffs);
+    /// frames. The audio thread waits only for a helper running late, until `patience` passes.
+    /// A block the helper missed plays dry (with the same lag), faded from the last good block,
+    /// and is counted; the helper stays. False when the instance cannot run behind (in process,
+    /// no shared block, busy, longer blocks than prepared): the caller then uses `process`.
+    bool processLive(float *left, float *right, int frames, Deadline patience,
+                     std::span<const NoteOn> noteOns, std::span<const int> noteOffs);
     /// Main thread: frames `processLive` adds, the prepared block size out of process, else 0.
     int32_t liveLatency() const;
     /// Main thread: blocks the helpers of this instance missed in live playback.

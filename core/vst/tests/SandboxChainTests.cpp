@@ -85,7 +85,8 @@ TEST_F(SandboxChain, RendersTheSameToTheBitAsTheMembersInProcessAndLiveOneBlockL
     for (int block = 0; block < blocks; ++block) {
         ASSERT_TRUE(offline.process(rendered.leftAt(block), rendered.rightAt(block), blockSize));
         orvane::testing::AllocationScope scope;
-        ASSERT_TRUE(live.processLive(played.leftAt(block), played.rightAt(block), blockSize));
+        ASSERT_TRUE(live.processLive(played.leftAt(block), played.rightAt(block), blockSize,
+                                     Deadline::after({})));
         EXPECT_EQ(scope.allocations() + scope.frees(), 0u) << "block " << block;
         // A request is answered after the block in flight: the helper kept up.
         ASSERT_TRUE(live.getState(2, state));
@@ -117,7 +118,7 @@ TEST_F(SandboxChain, AKilledHelperComesBackWithEveryMembersStateAndTheChainsLate
     ASSERT_TRUE(chain.getState(0, first));
     ASSERT_NE(first, latencyState);
     std::vector<float> left(blockSize, 0.1f), right(blockSize, 0.1f);
-    ASSERT_TRUE(chain.processLive(left.data(), right.data(), blockSize));
+    ASSERT_TRUE(chain.processLive(left.data(), right.data(), blockSize, Deadline::after({})));
     ASSERT_TRUE(chain.getState(1, second)) << "settles the block";
     EXPECT_FALSE(chain.restartLostHelper()) << "a healthy helper stays";
     const int32_t killed = chain.helperProcessId();
