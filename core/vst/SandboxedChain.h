@@ -3,6 +3,8 @@
 #include "core/vst/PluginSandboxController.h"
 #include "core/vst/SandboxSharedBlock.h"
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -18,7 +20,9 @@ namespace orvane::vst {
 /// one per insert, which is most of what a sandboxed insert costs. A crash of any member takes
 /// the chain's helper down, and the chain comes back with every member's state.
 ///
-/// Members are numbered from 0 in processing order. Main thread, apart from `processLive`.
+/// Members are numbered from 0 in processing order. Each block carries every member's bypass
+/// flag and the values staged for it, and the first member's notes, through the shared region.
+/// Main thread, apart from the processing calls and the `...Rt` ones (audio thread).
 class SandboxedChain {
   public:
     struct Member {
@@ -44,17 +48,37 @@ class SandboxedChain {
     bool setParameter(size_t member, uint32_t id, float value);
     bool getState(size_t member, std::vector<uint8_t> &state);
     bool setState(size_t member, const std::vector<uint8_t> &state);
+    /// Opens a member's own editor window in the helper; false when it has none or the
+    /// member is out of range.
+    bool openEditor(size_t member);
+    void closeEditor(size_t member);
 
-    /// Waits for the chain's block, as an offline render needs it: the output is the same to
-    /// the bit as the members' in process.
-    bool process(float *left, float *right, int frames);
+    /// Audio thread: whether `member` sits out the blocks from the next one on, its latency
+    /// kept. Out-of-range members are ignored.
+    void setMemberBypassRt(size_t member, bool bypassed);
+    /// Audio thread: a value for `member` to take before the next block it hears; a later
+    /// value for the same parameter replaces it. False when the member is out of range or
+    /// already holds `maximumParamsPerLine` other values.
+    bool setMemberParameterRt(size_t member, uint32_t id, float value);
+
+    /// Waits for the chain's block until `deadline`, as an offline render needs it: the output
+    /// is the same to the bit as the members' in process. A helper that misses a wait of at
+    /// least `stuckAfter` counts as stuck: its blocks and the ones after it are missed at once
+    /// and counted until `restartLostHelper` replaces it. False for a missed block, which the
+    /// caller passes on dry.
+    bool process(float *left, float *right, int frames, Deadline deadline = Deadline::never(),
+                 std::span<const NoteOn> noteOns = {}, std::span<const int> noteOffs = {});
     /// Audio thread, live: one block behind, a late block played dry, never waiting.
-    bool processLive(float *left, float *right, int frames);
+    bool processLive(float *left, float *right, int frames, std::span<const NoteOn> noteOns = {},
+                     std::span<const int> noteOffs = {});
+    static constexpr std::chrono::milliseconds stuckAfter{100};
 
+    /// Blocks the chain missed, live or offline, over every helper it had.
     uint64_t lateBlocks() const;
     int32_t helperProcessId() const { return helper.pid; }
-    /// When the helper died or missed every block for a second, starts a new one with every
-    /// member, its last known state and the block size; true when it did.
+    /// When the helper died, missed every block for a second or was found stuck by an offline
+    /// block, starts a new one with every member, its last known state and the block size;
+    /// true when it did.
     bool restartLostHelper();
 
   private:
@@ -64,6 +88,18 @@ class SandboxedChain {
     bool expectOk(const std::string &request);
     static std::string addressed(size_t member, const std::string &request);
     bool attachBlock();
+    /// Under `processing`: the staged bypass flags and values as the next block's extras.
+    SharedBlockClient::BlockExtras stagedExtras(std::span<const NoteOn> noteOns,
+                                                std::span<const int> noteOffs);
+    void clearStagedValues();
+    bool missOfflineBlock(bool patient);
+
+    /// What the audio thread staged for one member's next block.
+    struct StagedMember {
+        bool bypassed = false;
+        size_t count = 0;
+        std::array<ParameterValue, maximumParamsPerLine> values{};
+    };
 
     PluginSandboxController &controller;
     std::vector<Member> members;
@@ -77,6 +113,13 @@ class SandboxedChain {
     int blockSize = 0;
     int32_t pluginLatency = 0;
     uint64_t lateBeforeRestart = 0;
+    // Audio thread, under `processing`.
+    std::array<StagedMember, maximumChainLength> staged{};
+    std::array<SharedBlockClient::MemberExtras, maximumChainLength> memberExtras{};
+    // Set by the audio thread when an offline block found the helper stuck; cleared by a
+    // restart.
+    std::atomic<bool> stuck{false};
+    std::atomic<uint64_t> offlineMisses{0};
 };
 
 } // namespace orvane::vst
