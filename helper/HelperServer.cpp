@@ -442,6 +442,10 @@ std::string HelperServer::serveChainMember(const std::string &arguments) {
     }
     std::string rest;
     std::getline(words >> std::ws, rest);
+    if (request == "STATEFOLDER") {
+        if (member.isLv2) member.lv2.setStateFolder(rest);
+        return "OK";
+    }
     if (request == "SETSTATE") {
         std::optional<std::vector<uint8_t>> state = decodeHex(rest, true);
         if (!state) return "ERR hex";

@@ -83,6 +83,18 @@ std::string classFilterOf(const std::string &uid) {
     return classId ? uid : std::string{};
 }
 
+// A sandboxed LV2 insert runs behind the same client as a VST 3 one, known by its id.
+bool isLv2Member(const Slot &slot) {
+    return slot.plugin && lv2::isLv2PluginId(slot.plugin->description.uid);
+}
+
+// What a shared helper loads for an insert: its bundle and class, or an LV2 plug-in's id.
+SandboxedChain::Member memberOf(const Slot &slot) {
+    const std::string &uid = slot.plugin->description.uid;
+    if (isLv2Member(slot)) return {uid, ""};
+    return {slot.bundlePath, classFilterOf(uid)};
+}
+
 /// The bundles of `found` that the plug-in inserts of `saved` name: the same bundle, or when
 /// that is gone one of the same name elsewhere in the folders (a plug-in reinstalled).
 std::vector<std::string> bundlesUsedBy(const std::vector<SavedInsert> &saved,
@@ -498,6 +510,9 @@ void PluginRack::saveStatesIntoProject() {
             continue;
         InsertSlot &insert = track->inserts[static_cast<std::size_t>(slot.insertIndex)];
         if (slot.group) {
+            // An LV2 member writes its files where the project now lives.
+            if (isLv2Member(slot))
+                slot.group->chain->setStateFolder(slot.groupMember, lv2StateFolder());
             if (slot.group->chain->getState(slot.groupMember, state)) insert.state = state;
             insert.bundlePath = slot.bundlePath;
             continue;
@@ -861,15 +876,12 @@ const Slot *PluginRack::slotAtLocked(uint64_t trackId, int32_t insertIndex) cons
 
 namespace {
 
-// What the shared helper can take over: a sandboxed VST 3 effect, bypassed and automated ones
-// included, since every member's flag and values go with the block. An LV2 plug-in writes its
-// state files where its own helper was told.
+// What the shared helper can take over: a sandboxed VST 3 or LV2 effect, bypassed and automated
+// ones included, since every member's flag and values go with the block.
 bool joinsSharedHelper(const Slot *slot, const InsertSlot &insert) {
-    if (!slot || !slot->available || !slot->plugin || insert.isStock ||
-        lv2::isLv2PluginId(insert.pluginId))
-        return false;
+    if (!slot || !slot->available || !slot->plugin || insert.isStock) return false;
     const Vst3Plugin &plugin = *slot->plugin;
-    if (plugin.description.isInstrument || plugin.description.format == "LV2") return false;
+    if (plugin.description.isInstrument) return false;
     return slot->group != nullptr || (plugin.usesOutOfProcess() && plugin.isLoaded());
 }
 
@@ -916,14 +928,16 @@ void PluginRack::formGroupLocked(uint64_t trackId, const std::vector<int32_t> &i
     for (std::size_t member = 0; member < insertIndices.size(); ++member) {
         Slot *slot = slotAtLocked(trackId, insertIndices[member]);
         if (!slot || !slot->plugin->getState(states[member])) return;
-        members.push_back({slot->bundlePath, classFilterOf(slot->plugin->description.uid)});
+        members.push_back(memberOf(*slot));
         joining.push_back(slot);
         group->names += (member == 0 ? "" : ", ") + slot->plugin->description.name;
     }
     SandboxedChain &chain = *group->chain;
     bool started = chain.load(members) && chain.prepare(sampleRate, blockSize);
     for (std::size_t member = 0; started && member < members.size(); ++member)
-        started = chain.setState(member, states[member]);
+        started =
+            (!isLv2Member(*joining[member]) || chain.setStateFolder(member, lv2StateFolder())) &&
+            chain.setState(member, states[member]);
     if (!started) return;
     group->insertIndices = insertIndices;
     for (std::size_t member = 0; member < joining.size(); ++member) {
@@ -947,10 +961,14 @@ void PluginRack::dissolveGroupsLocked(uint64_t trackId) {
             slot.insertIndex < static_cast<int32_t>(track->inserts.size()))
             state = track->inserts[static_cast<std::size_t>(slot.insertIndex)].state;
         const std::string uid = slot.plugin->description.uid;
+        const bool lv2Member = isLv2Member(slot);
         slot.group.reset();
         slot.groupMember = 0;
         // A fresh instance: a retired view may still hand the old one a block.
-        if (std::shared_ptr<Vst3Plugin> own = createPlugin(slot.bundlePath, uid, &state))
+        std::shared_ptr<Vst3Plugin> own =
+            lv2Member ? createSandboxedLv2(lv2::uriFromPluginId(uid), &state)
+                      : createPlugin(slot.bundlePath, uid, &state);
+        if (own)
             slot.plugin = std::move(own);
         else
             slot.available = false;

@@ -36,10 +36,12 @@ bool SandboxedChain::load(const std::vector<Member> &chain) {
         if (!isSafeRequestArgument(member.path) || !isSafeRequestArgument(member.uid)) return false;
     members = chain;
     knownStates.assign(members.size(), std::nullopt);
+    stateFolders.assign(members.size(), {});
     lateBeforeRestart = 0;
     if (start()) return true;
     members.clear();
     knownStates.clear();
+    stateFolders.clear();
     return false;
 }
 
@@ -145,6 +147,14 @@ bool SandboxedChain::setState(size_t member, const std::vector<uint8_t> &state) 
     return true;
 }
 
+bool SandboxedChain::setStateFolder(size_t member, const std::string &folder) {
+    if (member >= members.size() || !isSafeRequestArgument(folder) ||
+        !expectOk(addressed(member, "STATEFOLDER " + folder)))
+        return false;
+    stateFolders[member] = folder;
+    return true;
+}
+
 bool SandboxedChain::openEditor(size_t member) {
     return member < members.size() && expectOk(addressed(member, "OPENEDITOR"));
 }
@@ -243,8 +253,10 @@ bool SandboxedChain::restartLostHelper() {
     stuck.store(false, std::memory_order_relaxed);
     if (!start()) return false;
     lateBeforeRestart = lateSoFar;
-    for (size_t member = 0; member < members.size(); ++member)
+    for (size_t member = 0; member < members.size(); ++member) {
+        if (!stateFolders[member].empty()) setStateFolder(member, stateFolders[member]);
         if (knownStates[member]) setState(member, *knownStates[member]);
+    }
     if (blockSize > 0) prepare(sampleRate, blockSize);
     controller.lastError = gone               ? "Helper restarted: process was gone"
                            : missedForASecond ? "Helper restarted: missed blocks for a second"

@@ -48,6 +48,8 @@ class SandboxedChain {
     bool setParameter(size_t member, uint32_t id, float value);
     bool getState(size_t member, std::vector<uint8_t> &state);
     bool setState(size_t member, const std::vector<uint8_t> &state);
+    /// Where an LV2 member writes the files of its state; kept for a restarted helper.
+    bool setStateFolder(size_t member, const std::string &folder);
     /// Opens a member's own editor window in the helper; false when it has none or the
     /// member is out of range.
     bool openEditor(size_t member);
@@ -104,6 +106,7 @@ class SandboxedChain {
     PluginSandboxController &controller;
     std::vector<Member> members;
     std::vector<std::optional<std::vector<uint8_t>>> knownStates;
+    std::vector<std::string> stateFolders;
     HelperProcess helper;
     int fd = -1;
     std::unique_ptr<SharedBlockClient> block;
