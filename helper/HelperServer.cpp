@@ -367,14 +367,33 @@ std::string HelperServer::prepare(const std::string &arguments) {
     return prepareChain(plugin.latency);
 }
 
-// The chain delays by what its plug-ins delay together.
+void HelperServer::LatencyLine::resize(int32_t samples) {
+    const auto length = static_cast<size_t>(std::max(samples, 0));
+    left.assign(length, 0.0f);
+    right.assign(length, 0.0f);
+    position = 0;
+}
+
+void HelperServer::LatencyLine::run(float *blockLeft, float *blockRight, int frames) {
+    if (left.empty()) return;
+    for (int frame = 0; frame < frames; ++frame) {
+        std::swap(left[position], blockLeft[frame]);
+        std::swap(right[position], blockRight[frame]);
+        if (++position == left.size()) position = 0;
+    }
+}
+
+// The chain delays by what its plug-ins delay together, bypassed or not.
 std::string HelperServer::prepareChain(int32_t mainLatency) {
     int64_t total = mainLatency;
+    mainBypassLine.resize(mainLatency);
     for (auto &member : chain) {
         const bool prepared = member->isLv2 ? member->lv2.prepare(sampleRate, blockSize)
                                             : member->vst.prepare(sampleRate, blockSize);
         if (!prepared) return "ERR prepare";
-        total += member->isLv2 ? member->lv2.latency() : member->vst.latency;
+        const int32_t latency = member->isLv2 ? member->lv2.latency() : member->vst.latency;
+        member->bypassLine.resize(latency);
+        total += latency;
     }
     return "OK " + std::to_string(total);
 }
@@ -394,9 +413,9 @@ std::string HelperServer::loadChainMember(const std::string &arguments) {
 }
 
 // "MEMBER <n> " and a state or parameter request for the chain's member n. A VST 3 member's
-// state is served beside the block thread, as the main plug-in's is: members take no values
-// from blocks, so nothing else touches its bookkeeping meanwhile. The chain itself changes
-// only on this thread.
+// state is served beside the block thread, as the main plug-in's is, under the values lock:
+// the block thread keeps a block's values for later meanwhile. The chain itself changes only
+// on this thread.
 std::string HelperServer::serveChainMember(const std::string &arguments) {
     std::istringstream words(arguments);
     size_t number = 0;
@@ -404,14 +423,29 @@ std::string HelperServer::serveChainMember(const std::string &arguments) {
     if (!(words >> number >> request) || number < 1 || number > chain.size()) return "ERR member";
     ChainMember &member = *chain[number - 1];
     std::unique_lock lock(pluginLock, std::defer_lock);
-    if (member.isLv2 || request == "SETPARAM") lock.lock();
+    std::unique_lock values(valuesLock, std::defer_lock);
+    if (member.isLv2 || request == "SETPARAM")
+        lock.lock();
+    else
+        values.lock();
     if (request == "GETSTATE") {
         std::vector<uint8_t> state;
         const bool got = member.isLv2 ? member.lv2.getState(state) : member.vst.getState(state);
         return got ? "STATE " + encodeHex(state) : "ERR state";
     }
+    if (request == "HASEDITOR") return !member.isLv2 && member.vst.hasEditor() ? "YES" : "NO";
+    if (request == "OPENEDITOR")
+        return !member.isLv2 && member.vst.attachEditor(nullptr) ? "OK" : "ERR editor";
+    if (request == "CLOSEEDITOR") {
+        if (!member.isLv2) member.vst.closeEditor();
+        return "OK";
+    }
     std::string rest;
     std::getline(words >> std::ws, rest);
+    if (request == "STATEFOLDER") {
+        if (member.isLv2) member.lv2.setStateFolder(rest);
+        return "OK";
+    }
     if (request == "SETSTATE") {
         std::optional<std::vector<uint8_t>> state = decodeHex(rest, true);
         if (!state) return "ERR hex";
@@ -436,12 +470,16 @@ std::string HelperServer::serveChainMember(const std::string &arguments) {
 
 // Under the plug-in lock, after the main plug-in: each member in turn, in place. Notes are the
 // main plug-in's; the members are effects after it.
-void HelperServer::processChain(float *blockLeft, float *blockRight, int frames) {
-    for (auto &member : chain) {
-        if (member->isLv2)
-            member->lv2.process(blockLeft, blockRight, frames);
+void HelperServer::processChain(float *blockLeft, float *blockRight, int frames,
+                                std::span<const MemberBlockValues> members) {
+    for (size_t index = 0; index < chain.size(); ++index) {
+        ChainMember &member = *chain[index];
+        if (index + 1 < members.size() && members[index + 1].bypassed != 0)
+            member.bypassLine.run(blockLeft, blockRight, frames);
+        else if (member.isLv2)
+            member.lv2.process(blockLeft, blockRight, frames);
         else
-            member->vst.processInstrument(blockLeft, blockRight, frames, {}, {});
+            member.vst.processInstrument(blockLeft, blockRight, frames, {}, {});
     }
 }
 
@@ -596,44 +634,72 @@ void HelperServer::processSharedBlock(SharedBlockLayout &block) {
         block.noteOffs, static_cast<size_t>(std::clamp(block.noteOffCount, 0, maximumBlockNotes)));
     const auto noteOns = std::span<const NoteOn>(
         block.noteOns, static_cast<size_t>(std::clamp(block.noteOnCount, 0, maximumBlockNotes)));
+    const auto members = std::span<const MemberBlockValues>(
+        block.members, static_cast<size_t>(std::clamp(block.memberCount, 0,
+                                                      static_cast<int32_t>(chain.size() + 1))));
     std::lock_guard lock(pluginLock);
-    applyBlockValues(params);
-    if (hostingLv2)
-        processLv2Block(block.output[0], block.output[1], frames, noteOns, noteOffs);
+    applyBlockValues(0, params);
+    for (size_t member = 0; member < members.size(); ++member)
+        applyBlockValues(member,
+                         std::span(members[member].params,
+                                   static_cast<size_t>(std::clamp(members[member].paramCount, 0,
+                                                                  maximumParamsPerLine))));
+    if (!members.empty() && members[0].bypassed != 0)
+        mainBypassLine.run(block.output[0], block.output[1], frames);
     else
-        plugin.processInstrument(block.output[0], block.output[1], frames, noteOns, noteOffs);
-    processChain(block.output[0], block.output[1], frames);
+        processMain(block.output[0], block.output[1], frames, noteOns, noteOffs);
+    processChain(block.output[0], block.output[1], frames, members);
 }
 
-void HelperServer::applyValue(const ParameterValue &entry) {
+void HelperServer::processMain(float *blockLeft, float *blockRight, int frames,
+                               std::span<const NoteOn> noteOns, std::span<const int> noteOffs) {
     if (hostingLv2)
-        setLv2Parameter(entry.id, entry.value);
+        processLv2Block(blockLeft, blockRight, frames, noteOns, noteOffs);
     else
-        plugin.setParameterNormalized(entry.id, entry.value);
+        plugin.processInstrument(blockLeft, blockRight, frames, noteOns, noteOffs);
+}
+
+// Member 0 is the main plug-in; the chain's members follow from 1.
+void HelperServer::applyValue(size_t member, const ParameterValue &entry) {
+    if (member == 0) {
+        if (hostingLv2)
+            setLv2Parameter(entry.id, entry.value);
+        else
+            plugin.setParameterNormalized(entry.id, entry.value);
+        return;
+    }
+    if (member > chain.size()) return;
+    ChainMember &into = *chain[member - 1];
+    if (!into.isLv2) {
+        into.vst.setParameterNormalized(entry.id, entry.value);
+    } else if (const int index = into.lv2.parameterIndexForPort(entry.id); index >= 0) {
+        into.lv2.setParameterNormalized(static_cast<size_t>(index), entry.value);
+    }
 }
 
 // Block thread, under the plug-in lock. Values that came while a state or editor request runs
 // wait for the next block, in their order; only when more values wait than there is room for
 // does the block wait for that request instead.
-void HelperServer::applyBlockValues(std::span<const ParameterValue> values) {
+void HelperServer::applyBlockValues(size_t member, std::span<const ParameterValue> values) {
+    if (values.empty() && deferredCount == 0) return;
     std::unique_lock lock(valuesLock, std::try_to_lock);
     if (!lock.owns_lock()) {
         if (deferredCount + values.size() <= deferredValues.size()) {
-            deferBlockValues(values);
+            deferBlockValues(member, values);
             return;
         }
         lock.lock();
     }
     for (size_t index = 0; index < deferredCount; ++index)
-        applyValue(deferredValues[index]);
+        applyValue(deferredValues[index].member, deferredValues[index].value);
     deferredCount = 0;
     for (const ParameterValue &entry : values)
-        applyValue(entry);
+        applyValue(member, entry);
 }
 
-void HelperServer::deferBlockValues(std::span<const ParameterValue> values) {
+void HelperServer::deferBlockValues(size_t member, std::span<const ParameterValue> values) {
     for (const ParameterValue &entry : values)
-        deferredValues[deferredCount++] = entry;
+        deferredValues[deferredCount++] = {member, entry};
 }
 
 std::string HelperServer::getState() {

@@ -81,25 +81,39 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     std::string attachSharedBlock(const std::string &arguments);
     void serveSharedBlocks(int priority);
     void processSharedBlock(SharedBlockLayout &block);
-    void applyBlockValues(std::span<const ParameterValue> values);
-    void deferBlockValues(std::span<const ParameterValue> values);
-    void applyValue(const ParameterValue &entry);
+    void applyBlockValues(size_t member, std::span<const ParameterValue> values);
+    void deferBlockValues(size_t member, std::span<const ParameterValue> values);
+    void applyValue(size_t member, const ParameterValue &entry);
+    void processMain(float *blockLeft, float *blockRight, int frames,
+                     std::span<const NoteOn> noteOns, std::span<const int> noteOffs);
     std::string serveBesideBlocks(const std::string &line);
     void stopSharedBlocks();
     void watchAll();
     Connection *connectionFor(int fd);
 
+    /// What a bypassed plug-in of the chain plays instead: its input, as late as the plug-in
+    /// would have made it, so the chain's latency holds. Sized by "PREPARE ".
+    struct LatencyLine {
+        std::vector<float> left, right;
+        size_t position = 0;
+        void resize(int32_t samples);
+        void run(float *blockLeft, float *blockRight, int frames);
+    };
     /// A plug-in processed after the main one, in the same block: the rest of a track's chain
     /// when its inserts share one helper.
     struct ChainMember {
         Vst3Plugin vst;
         lv2::Lv2Plugin lv2;
         bool isLv2 = false;
+        LatencyLine bypassLine;
     };
     std::string loadChainMember(const std::string &arguments);
     std::string serveChainMember(const std::string &arguments);
     std::string prepareChain(int32_t mainLatency);
-    void processChain(float *blockLeft, float *blockRight, int frames);
+    /// `members` as the block gave them, the main plug-in's first; the members past its end
+    /// play with no bypass and no values.
+    void processChain(float *blockLeft, float *blockRight, int frames,
+                      std::span<const MemberBlockValues> members = {});
 
     std::string socketPath;
     int listenFd = -1;
@@ -126,8 +140,13 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     /// beside the block thread, and tried by the block thread, which meanwhile keeps the
     /// block's values for later instead of waiting.
     std::mutex valuesLock;
-    std::array<ParameterValue, 4 * maximumParamsPerLine> deferredValues{};
+    struct DeferredValue {
+        size_t member = 0;
+        ParameterValue value;
+    };
+    std::array<DeferredValue, 4 * maximumParamsPerLine> deferredValues{};
     size_t deferredCount = 0;
+    LatencyLine mainBypassLine;
     std::unique_ptr<SharedBlockMapping> sharedBlock;
     std::thread blockThread;
     std::atomic<bool> blockThreadStopping{false};

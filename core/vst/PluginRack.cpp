@@ -83,6 +83,18 @@ std::string classFilterOf(const std::string &uid) {
     return classId ? uid : std::string{};
 }
 
+// A sandboxed LV2 insert runs behind the same client as a VST 3 one, known by its id.
+bool isLv2Member(const Slot &slot) {
+    return slot.plugin && lv2::isLv2PluginId(slot.plugin->description.uid);
+}
+
+// What a shared helper loads for an insert: its bundle and class, or an LV2 plug-in's id.
+SandboxedChain::Member memberOf(const Slot &slot) {
+    const std::string &uid = slot.plugin->description.uid;
+    if (isLv2Member(slot)) return {uid, ""};
+    return {slot.bundlePath, classFilterOf(uid)};
+}
+
 /// The bundles of `found` that the plug-in inserts of `saved` name: the same bundle, or when
 /// that is gone one of the same name elsewhere in the folders (a plug-in reinstalled).
 std::vector<std::string> bundlesUsedBy(const std::vector<SavedInsert> &saved,
@@ -473,10 +485,11 @@ bool PluginRack::openEditor(uint64_t trackId, int32_t insertIndex) {
     if (sandboxEnabled && sandbox.refreshHealth) sandbox.refreshHealth();
     std::lock_guard lock(slotsMutex);
     auto found = std::find_if(slots.begin(), slots.end(), [&](const Slot &slot) {
-        return slot.trackId == trackId && slot.insertIndex == insertIndex && slot.plugin &&
-               !slot.group;
+        return slot.trackId == trackId && slot.insertIndex == insertIndex && slot.plugin;
     });
     if (found == slots.end()) return false;
+    // A group's member opens in the shared helper, which a failure there does not blame on it.
+    if (found->group) return found->group->chain->openEditor(found->groupMember);
     const std::string uid = found->plugin->description.uid;
     if (found->plugin->attachEditor(nullptr)) return true;
     if (sandboxEnabled && found->plugin->ownHelperCrashed()) blacklistPluginUid(uid);
@@ -497,6 +510,9 @@ void PluginRack::saveStatesIntoProject() {
             continue;
         InsertSlot &insert = track->inserts[static_cast<std::size_t>(slot.insertIndex)];
         if (slot.group) {
+            // An LV2 member writes its files where the project now lives.
+            if (isLv2Member(slot))
+                slot.group->chain->setStateFolder(slot.groupMember, lv2StateFolder());
             if (slot.group->chain->getState(slot.groupMember, state)) insert.state = state;
             insert.bundlePath = slot.bundlePath;
             continue;
@@ -727,10 +743,11 @@ void PluginRack::publishViewLocked() {
             const bool first = slot.groupMember == 0;
             entry.group = first ? slot.group->chain.get() : nullptr;
             entry.groupFollower = !first;
+            entry.groupChain = slot.group->chain.get();
+            entry.groupMember = slot.groupMember;
+            // The helper keeps a bypassed member's latency, so the group's delays hold.
             entry.latency = first ? std::max<int32_t>(slot.group->chain->latency(), 0) : 0;
             entry.liveLatency = first ? slot.group->chain->liveLatency() : 0;
-            // A member bypassed since the group formed plays on until the next regrouping.
-            entry.bypassed = false;
             if (first) view->groups.push_back(slot.group);
         }
         if (entry.latency > 0) {
@@ -771,7 +788,13 @@ void PluginRack::publishViewLocked() {
         view->automationValues[i].store(carried, std::memory_order_relaxed);
     }
     view->projectGeneration = host.projectGeneration ? host.projectGeneration->load() : 0;
+    const bool perTrackAsked =
+        host.project && std::ranges::any_of(host.project->tracks, [](const auto &track) {
+            return track && track->sandboxGrouping == SandboxGrouping::PerTrack;
+        });
+    groupingInUse.store(perTrackAsked || !view->groups.empty(), std::memory_order_release);
     views.publish(std::move(view));
+    rackChanges.fetch_add(1, std::memory_order_acq_rel);
 }
 
 // Called with `slotsMutex` held (and the project mutex, when there is a project).
@@ -791,8 +814,9 @@ void PluginRack::fillRtEntryFromInsert(Slot &slot, RtSlotView &entry) {
     if (insert.isStock || insert.paramAutomation.size() < 2) return;
     if (slot.plugin) {
         entry.paramAutomation = insert.paramAutomation;
-        // The audio thread may only set parameters the main thread made known.
-        slot.plugin->prepareParameterForAutomation(insert.automParamId);
+        // The audio thread may only set parameters the main thread made known. A group's
+        // member is reached through the group's helper, which takes any parameter.
+        if (!slot.group) slot.plugin->prepareParameterForAutomation(insert.automParamId);
         return;
     }
     // An LV2 insert keeps the automated control's port index; the audio thread takes the
@@ -808,6 +832,7 @@ void PluginRack::collectRetiredViews() { releaseRetiredViews(false); }
 int PluginRack::collectHelperFailures() {
     int failures = 0;
     std::lock_guard lock(slotsMutex);
+    const std::size_t notesBefore = helperRestartNotes.size();
     for (Slot &slot : slots) {
         if (slot.group) {
             if (slot.groupMember == 0 && slot.group->chain->restartLostHelper())
@@ -824,6 +849,9 @@ int PluginRack::collectHelperFailures() {
         }
         if (slot.plugin->collectTransportFailure()) ++failures;
     }
+    // A plug-in dropped or restarted may leave or rejoin a run that shares a helper.
+    if (failures > 0 || helperRestartNotes.size() != notesBefore)
+        rackChanges.fetch_add(1, std::memory_order_acq_rel);
     return failures;
 }
 
@@ -848,15 +876,12 @@ const Slot *PluginRack::slotAtLocked(uint64_t trackId, int32_t insertIndex) cons
 
 namespace {
 
-// What the shared helper can take over: a sandboxed VST 3 effect that plays (not bypassed)
-// with fixed parameters. Automation and notes go with a block, which reaches only the helper's
-// first plug-in; an LV2 plug-in writes its state files where its own helper was told.
+// What the shared helper can take over: a sandboxed VST 3 or LV2 effect, bypassed and automated
+// ones included, since every member's flag and values go with the block.
 bool joinsSharedHelper(const Slot *slot, const InsertSlot &insert) {
-    if (!slot || !slot->available || !slot->plugin || insert.isStock || insert.bypassed ||
-        insert.paramAutomation.size() >= 2 || lv2::isLv2PluginId(insert.pluginId))
-        return false;
+    if (!slot || !slot->available || !slot->plugin || insert.isStock) return false;
     const Vst3Plugin &plugin = *slot->plugin;
-    if (plugin.description.isInstrument || plugin.description.format == "LV2") return false;
+    if (plugin.description.isInstrument) return false;
     return slot->group != nullptr || (plugin.usesOutOfProcess() && plugin.isLoaded());
 }
 
@@ -903,14 +928,16 @@ void PluginRack::formGroupLocked(uint64_t trackId, const std::vector<int32_t> &i
     for (std::size_t member = 0; member < insertIndices.size(); ++member) {
         Slot *slot = slotAtLocked(trackId, insertIndices[member]);
         if (!slot || !slot->plugin->getState(states[member])) return;
-        members.push_back({slot->bundlePath, classFilterOf(slot->plugin->description.uid)});
+        members.push_back(memberOf(*slot));
         joining.push_back(slot);
         group->names += (member == 0 ? "" : ", ") + slot->plugin->description.name;
     }
     SandboxedChain &chain = *group->chain;
     bool started = chain.load(members) && chain.prepare(sampleRate, blockSize);
     for (std::size_t member = 0; started && member < members.size(); ++member)
-        started = chain.setState(member, states[member]);
+        started =
+            (!isLv2Member(*joining[member]) || chain.setStateFolder(member, lv2StateFolder())) &&
+            chain.setState(member, states[member]);
     if (!started) return;
     group->insertIndices = insertIndices;
     for (std::size_t member = 0; member < joining.size(); ++member) {
@@ -934,18 +961,28 @@ void PluginRack::dissolveGroupsLocked(uint64_t trackId) {
             slot.insertIndex < static_cast<int32_t>(track->inserts.size()))
             state = track->inserts[static_cast<std::size_t>(slot.insertIndex)].state;
         const std::string uid = slot.plugin->description.uid;
+        const bool lv2Member = isLv2Member(slot);
         slot.group.reset();
         slot.groupMember = 0;
         // A fresh instance: a retired view may still hand the old one a block.
-        if (std::shared_ptr<Vst3Plugin> own = createPlugin(slot.bundlePath, uid, &state))
+        std::shared_ptr<Vst3Plugin> own =
+            lv2Member ? createSandboxedLv2(lv2::uriFromPluginId(uid), &state)
+                      : createPlugin(slot.bundlePath, uid, &state);
+        if (own)
             slot.plugin = std::move(own);
         else
             slot.available = false;
     }
 }
 
+bool PluginRack::groupingMayHaveChanged() const {
+    return rackChanges.load(std::memory_order_acquire) != regroupedAt &&
+           groupingInUse.load(std::memory_order_acquire);
+}
+
 bool PluginRack::regroupSandboxedInserts() {
     if (!sandboxEnabled || !sandbox.controller || !host.project || !host.projectMutex) return false;
+    if (!groupingMayHaveChanged()) return false;
     std::lock_guard projectLock(*host.projectMutex);
     std::lock_guard lock(slotsMutex);
     bool changed = false;
@@ -964,6 +1001,7 @@ bool PluginRack::regroupSandboxedInserts() {
         changed = true;
     }
     if (changed) publishViewLocked();
+    regroupedAt = rackChanges.load(std::memory_order_relaxed);
     return changed;
 }
 
@@ -1093,7 +1131,7 @@ void PluginRack::processTrack(uint64_t trackId, float *left, float *right, int32
         const RtSlotView &entry = view->entries[i];
         if (entry.trackId != trackId || entry.groupFollower) continue;
         if (entry.group) {
-            if (!processGroupRt(entry, playhead, left, right, frames) && entry.bypassDelay)
+            if (!processGroupRt(*view, i, playhead, left, right, frames) && entry.bypassDelay)
                 runBypassDelayRt(*entry.bypassDelay, left, right, frames);
             continue;
         }
@@ -1152,12 +1190,30 @@ bool PluginRack::processVst3Rt(const PluginRackView &view, std::size_t index, in
 }
 
 // Live, the group runs a block behind as a single sandboxed insert does; offline it is waited
-// for, so that the render is the same to the bit as in process.
-bool PluginRack::processGroupRt(const RtSlotView &entry, int64_t playhead, float *left,
-                                float *right, int32_t frames) {
+// for as long as a single helper is, so that the render is the same to the bit as in process.
+bool PluginRack::processGroupRt(const PluginRackView &view, std::size_t index, int64_t playhead,
+                                float *left, float *right, int32_t frames) {
+    const RtSlotView &entry = view.entries[index];
+    stageGroupMembersRt(view, *entry.group, playhead);
     if (entry.liveLatency > 0 && playingLive())
         return entry.group->processLive(left, right, frames, sandboxBudgetRt(frames, playhead));
-    return entry.group->process(left, right, frames);
+    return entry.group->process(left, right, frames, sandboxBudgetRt(frames, playhead));
+}
+
+// Every member's bypass flag and automation go with the block, as they reach an insert of its
+// own: a bypassed member hears no automation.
+void PluginRack::stageGroupMembersRt(const PluginRackView &view, SandboxedChain &chain,
+                                     int64_t playhead) {
+    for (std::size_t i = 0; i < view.entries.size(); ++i) {
+        const RtSlotView &member = view.entries[i];
+        if (member.groupChain != &chain) continue;
+        chain.setMemberBypassRt(member.groupMember, member.bypassed);
+        if (member.bypassed) continue;
+        if (const auto value = pluginAutomationValueAt(member.paramAutomation, playhead)) {
+            view.automationValues[i].store(*value, std::memory_order_relaxed);
+            chain.setMemberParameterRt(member.groupMember, member.automParamId, *value);
+        }
+    }
 }
 
 void PluginRack::processLv2Rt(const PluginRackView &view, std::size_t index, int64_t playhead,
@@ -1182,6 +1238,14 @@ const PluginRackView *PluginRack::usableView(const PluginRackView *view) const {
         return nullptr;
     return view;
 }
+
+namespace {
+
+// A shared helper runs behind while any of its members plays, and its first member's bypass
+// flag is only one of them.
+bool runsBehind(const RtSlotView &entry) { return entry.group != nullptr || !entry.bypassed; }
+
+} // namespace
 
 bool PluginRack::playingLive() const { return host.renderingOffline && !host.renderingOffline(); }
 
@@ -1209,7 +1273,7 @@ int32_t PluginRack::latencySamples(uint64_t trackId) const {
     int32_t total = 0;
     for (const RtSlotView &entry : view->entries)
         if (entry.trackId == trackId)
-            total += entry.latency + (live && !entry.bypassed ? entry.liveLatency : 0);
+            total += entry.latency + (live && runsBehind(entry) ? entry.liveLatency : 0);
     return total;
 }
 
@@ -1221,7 +1285,7 @@ int32_t PluginRack::maxLatencySamples() const {
     int32_t largest = 0;
     for (const RtSlotView &entry : view->entries)
         largest =
-            std::max(largest, entry.latency + (live && !entry.bypassed ? entry.liveLatency : 0));
+            std::max(largest, entry.latency + (live && runsBehind(entry) ? entry.liveLatency : 0));
     return largest;
 }
 

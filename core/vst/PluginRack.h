@@ -146,6 +146,10 @@ struct RtSlotView {
     /// members' entries are skipped. Their latency and live latency count on the first.
     SandboxedChain *group = nullptr;
     bool groupFollower = false;
+    /// Every member's shared helper and its place in it, so that the first member can hand
+    /// the others' bypass flags and automation to the helper with the block.
+    SandboxedChain *groupChain = nullptr;
+    uint32_t groupMember = 0;
     bool bypassed = false;
     uint32_t automParamId = 0;
     /// Empty unless the insert has at least two points and its index is still valid.
@@ -248,7 +252,9 @@ class PluginRack {
     /// Main thread: puts the sandboxed inserts of tracks set to one helper per track into
     /// shared helpers, and those of the others back into one helper each, wherever what the
     /// project asks for differs from what runs. Members keep their states. True when anything
-    /// changed. Run by `restoreFromProject` and from the application's tick.
+    /// changed. Run by `restoreFromProject` and from the application's tick, so it returns at
+    /// once, without a lock or an allocation, unless the rack was published or a helper
+    /// failed since it last looked and some track asks for a shared helper or has one.
     bool regroupSandboxedInserts();
     /// For tests and the status line: the shared helpers of a track.
     std::vector<std::shared_ptr<SandboxGroup>> sandboxGroupsOf(uint64_t trackId);
@@ -304,8 +310,10 @@ class PluginRack {
     void publishViewLocked();
     void fillRtEntryFromInsert(Slot &slot, RtSlotView &entry);
     void releaseRetiredViews(bool waitForAudioThread);
-    bool processGroupRt(const RtSlotView &entry, int64_t playhead, float *left, float *right,
-                        int32_t frames);
+    bool processGroupRt(const PluginRackView &view, std::size_t index, int64_t playhead,
+                        float *left, float *right, int32_t frames);
+    void stageGroupMembersRt(const PluginRackView &view, SandboxedChain &chain, int64_t playhead);
+    bool groupingMayHaveChanged() const;
     Deadline sandboxBudgetRt(int32_t frames, int64_t playhead);
     std::vector<std::vector<int32_t>> wantedGroupsLocked(const Track &track) const;
     std::vector<std::vector<int32_t>> runningGroupsLocked(uint64_t trackId) const;
@@ -334,6 +342,14 @@ class PluginRack {
     /// Groupings whose shared helper would not start, by track: not tried again every tick,
     /// only once the track asks for another.
     std::vector<std::pair<uint64_t, std::vector<std::vector<int32_t>>>> refusedGroupings;
+    /// Bumped by every publication and by every helper failure or restart: whatever changes
+    /// which inserts may share a helper does one or the other.
+    std::atomic<uint64_t> rackChanges{1};
+    /// As of the last publication: some track asks for one helper per track, or a shared
+    /// helper runs.
+    std::atomic<bool> groupingInUse{false};
+    /// `rackChanges` when `regroupSandboxedInserts` last looked (main thread).
+    uint64_t regroupedAt = 0;
 };
 
 /// Everything a headless render needs: prepares the rack, scans the VST 3 folders and

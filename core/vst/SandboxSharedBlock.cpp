@@ -147,9 +147,22 @@ void SharedBlockClient::submit(const float *left, const float *right, int frames
     const size_t ons = std::min<size_t>(extras.noteOns.size(), maximumBlockNotes - offs);
     std::copy_n(extras.noteOns.begin(), ons, shared->noteOns);
     shared->noteOnCount = static_cast<int32_t>(ons);
+    submitMembers(extras.members);
     // Only the application writes `requested`.
     advanceSharedWord(shared->requested, shared->requested.load(std::memory_order_relaxed) + 1,
                       shared->helperSleeping);
+}
+
+void SharedBlockClient::submitMembers(std::span<const MemberExtras> members) {
+    const size_t count = std::min(members.size(), maximumChainLength);
+    for (size_t member = 0; member < count; ++member) {
+        MemberBlockValues &into = shared->members[member];
+        const size_t params = std::min<size_t>(members[member].params.size(), maximumParamsPerLine);
+        std::copy_n(members[member].params.begin(), params, into.params);
+        into.paramCount = static_cast<int32_t>(params);
+        into.bypassed = members[member].bypassed ? 1 : 0;
+    }
+    shared->memberCount = static_cast<int32_t>(count);
 }
 
 void SharedBlockClient::takeOutput(float *left, float *right, int frames) const {

@@ -13,11 +13,22 @@
 
 namespace orvane::vst {
 
+/// What one plug-in of a helper's chain is told with a block: whether it sits the block out
+/// (its latency kept) and the values it takes first.
+struct MemberBlockValues {
+    int32_t bypassed = 0;
+    int32_t paramCount = 0;
+    ParameterValue params[maximumParamsPerLine];
+};
+
 /// One block's exchange between the application and a helper, laid out in memory that both
 /// processes map. The application fills the input, the parameter values and the notes, then
 /// bumps `requested`; the helper processes and sets `completed` to the same number. Both words
 /// are futexes, so either side sleeps in the kernel and is woken without a socket. A side wakes
 /// the other only when it said it sleeps: a wake nobody waits for is still a system call.
+///
+/// A helper that runs a chain reads `members` as well: `memberCount` entries, in processing
+/// order, the first for the plug-in "LOAD " named. The notes go to that first plug-in.
 struct SharedBlockLayout {
     std::atomic<uint32_t> requested{0};
     std::atomic<uint32_t> completed{0};
@@ -30,6 +41,8 @@ struct SharedBlockLayout {
     ParameterValue params[maximumParamsPerLine];
     int32_t noteOffs[maximumBlockNotes];
     NoteOn noteOns[maximumBlockNotes];
+    int32_t memberCount = 0;
+    MemberBlockValues members[maximumChainLength];
     float input[2][maximumProcessFrames];
     float output[2][maximumProcessFrames];
 };
@@ -88,10 +101,16 @@ class SharedBlockClient {
     int addedLatency() const { return pipelineFrames; }
 
     /// Values and notes that go with the next block submitted.
+    struct MemberExtras {
+        bool bypassed = false;
+        std::span<const ParameterValue> params;
+    };
     struct BlockExtras {
         std::span<const ParameterValue> params;
         std::span<const NoteOn> noteOns;
         std::span<const int> noteOffs;
+        /// Empty unless the helper runs a chain: one entry per plug-in, in processing order.
+        std::span<const MemberExtras> members;
     };
 
     /// Audio thread: sends the block and waits for it until `deadline`. A block still running
@@ -129,6 +148,7 @@ class SharedBlockClient {
   private:
     bool controlConnectionBroken() const;
     void submit(const float *left, const float *right, int frames, const BlockExtras &extras);
+    void submitMembers(std::span<const MemberExtras> members);
     void takeOutput(float *left, float *right, int frames) const;
     void settlePending(Deadline patience);
     void fillFromHelper(int64_t start, int frames);

@@ -36,10 +36,12 @@ bool SandboxedChain::load(const std::vector<Member> &chain) {
         if (!isSafeRequestArgument(member.path) || !isSafeRequestArgument(member.uid)) return false;
     members = chain;
     knownStates.assign(members.size(), std::nullopt);
+    stateFolders.assign(members.size(), {});
     lateBeforeRestart = 0;
     if (start()) return true;
     members.clear();
     knownStates.clear();
+    stateFolders.clear();
     return false;
 }
 
@@ -145,44 +147,121 @@ bool SandboxedChain::setState(size_t member, const std::vector<uint8_t> &state) 
     return true;
 }
 
-bool SandboxedChain::process(float *left, float *right, int frames) {
+bool SandboxedChain::setStateFolder(size_t member, const std::string &folder) {
+    if (member >= members.size() || !isSafeRequestArgument(folder) ||
+        !expectOk(addressed(member, "STATEFOLDER " + folder)))
+        return false;
+    stateFolders[member] = folder;
+    return true;
+}
+
+bool SandboxedChain::openEditor(size_t member) {
+    return member < members.size() && expectOk(addressed(member, "OPENEDITOR"));
+}
+
+void SandboxedChain::closeEditor(size_t member) {
+    if (member < members.size()) expectOk(addressed(member, "CLOSEEDITOR"));
+}
+
+void SandboxedChain::setMemberBypassRt(size_t member, bool bypassed) {
+    if (member < members.size()) staged[member].bypassed = bypassed;
+}
+
+bool SandboxedChain::setMemberParameterRt(size_t member, uint32_t id, float value) {
+    if (member >= members.size()) return false;
+    StagedMember &into = staged[member];
+    const auto held = into.values.begin() + static_cast<std::ptrdiff_t>(into.count);
+    const auto same = std::find_if(into.values.begin(), held,
+                                   [id](const ParameterValue &entry) { return entry.id == id; });
+    if (same != held) {
+        same->value = value;
+        return true;
+    }
+    if (into.count == into.values.size()) return false;
+    into.values[into.count++] = {id, value};
+    return true;
+}
+
+SharedBlockClient::BlockExtras SandboxedChain::stagedExtras(std::span<const NoteOn> noteOns,
+                                                            std::span<const int> noteOffs) {
+    for (size_t member = 0; member < members.size(); ++member)
+        memberExtras[member] = {staged[member].bypassed,
+                                std::span(staged[member].values.data(), staged[member].count)};
+    return {{}, noteOns, noteOffs, std::span(memberExtras.data(), members.size())};
+}
+
+// Values go once; a bypass flag holds until it is changed.
+void SandboxedChain::clearStagedValues() {
+    for (StagedMember &member : staged)
+        member.count = 0;
+}
+
+// A helper that let a patient wait pass is stuck, not late: waiting for it again each block
+// would hold a render up for nothing.
+bool SandboxedChain::missOfflineBlock(bool patient) {
+    if (patient) stuck.store(true, std::memory_order_relaxed);
+    offlineMisses.fetch_add(1, std::memory_order_relaxed);
+    return false;
+}
+
+bool SandboxedChain::process(float *left, float *right, int frames, Deadline deadline,
+                             std::span<const NoteOn> noteOns, std::span<const int> noteOffs) {
     std::lock_guard lock(processing);
-    if (!block || frames < 1) return false;
-    bool extrasSent = false;
+    if (!block || frames < 1 || left == nullptr || right == nullptr) return false;
+    if (stuck.load(std::memory_order_relaxed)) return missOfflineBlock(false);
+    const bool patient =
+        deadline.unlimited || deadline.at - std::chrono::steady_clock::now() >= stuckAfter;
+    SharedBlockClient::BlockExtras extras = stagedExtras(noteOns, noteOffs);
     for (int offset = 0; offset < frames; offset += maximumProcessFrames) {
         const int count = std::min(frames - offset, maximumProcessFrames);
-        if (block->processNow(left + offset, right + offset, count, {}, Deadline::never(),
-                              extrasSent) != SharedBlockOutcome::processed)
-            return false;
+        bool extrasSent = false;
+        const SharedBlockOutcome outcome =
+            block->processNow(left + offset, right + offset, count, extras, deadline, extrasSent);
+        if (extrasSent && offset == 0) clearStagedValues();
+        if (outcome == SharedBlockOutcome::helperGone) return missOfflineBlock(true);
+        if (outcome == SharedBlockOutcome::late) return missOfflineBlock(patient);
+        // The rest of a long block hears the same bypass flags and no values again.
+        extras = stagedExtras({}, {});
     }
     return true;
 }
 
-bool SandboxedChain::processLive(float *left, float *right, int frames, Deadline patience) {
+bool SandboxedChain::processLive(float *left, float *right, int frames, Deadline patience,
+                                 std::span<const NoteOn> noteOns, std::span<const int> noteOffs) {
     std::unique_lock lock(processing, std::try_to_lock);
     if (!lock.owns_lock() || !block || left == nullptr || right == nullptr) return false;
     bool extrasSent = false;
-    return block->processBehind(left, right, frames, {}, patience, extrasSent);
+    const bool played =
+        block->processBehind(left, right, frames, stagedExtras(noteOns, noteOffs), patience,
+                             extrasSent);
+    if (extrasSent) clearStagedValues();
+    return played;
 }
 
 uint64_t SandboxedChain::lateBlocks() const {
-    return lateBeforeRestart + (block ? block->lateBlocks() : 0);
+    return lateBeforeRestart + offlineMisses.load(std::memory_order_relaxed) +
+           (block ? block->lateBlocks() : 0);
 }
 
 bool SandboxedChain::restartLostHelper() {
     if (!block || members.empty()) return false;
-    const bool stuck = block->stuckForASecond();
+    const bool missedForASecond = block->stuckForASecond();
+    const bool stuckOffline = stuck.load(std::memory_order_relaxed);
     const bool gone = helper.pid < 1 || helperExitedWithin(helper, {});
-    if (!stuck && !gone) return false;
-    const uint64_t lateSoFar = lateBlocks();
+    if (!missedForASecond && !stuckOffline && !gone) return false;
+    const uint64_t lateSoFar = lateBeforeRestart + block->lateBlocks();
     stop(false);
+    stuck.store(false, std::memory_order_relaxed);
     if (!start()) return false;
     lateBeforeRestart = lateSoFar;
-    for (size_t member = 0; member < members.size(); ++member)
+    for (size_t member = 0; member < members.size(); ++member) {
+        if (!stateFolders[member].empty()) setStateFolder(member, stateFolders[member]);
         if (knownStates[member]) setState(member, *knownStates[member]);
+    }
     if (blockSize > 0) prepare(sampleRate, blockSize);
-    controller.lastError = stuck ? "Helper restarted: missed blocks for a second"
-                                 : "Helper restarted: process was gone";
+    controller.lastError = gone               ? "Helper restarted: process was gone"
+                           : missedForASecond ? "Helper restarted: missed blocks for a second"
+                                              : "Helper restarted: an offline block timed out";
     return true;
 }
 

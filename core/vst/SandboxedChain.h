@@ -3,6 +3,8 @@
 #include "core/vst/PluginSandboxController.h"
 #include "core/vst/SandboxSharedBlock.h"
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -18,7 +20,9 @@ namespace orvane::vst {
 /// one per insert, which is most of what a sandboxed insert costs. A crash of any member takes
 /// the chain's helper down, and the chain comes back with every member's state.
 ///
-/// Members are numbered from 0 in processing order. Main thread, apart from `processLive`.
+/// Members are numbered from 0 in processing order. Each block carries every member's bypass
+/// flag and the values staged for it, and the first member's notes, through the shared region.
+/// Main thread, apart from the processing calls and the `...Rt` ones (audio thread).
 class SandboxedChain {
   public:
     struct Member {
@@ -44,18 +48,40 @@ class SandboxedChain {
     bool setParameter(size_t member, uint32_t id, float value);
     bool getState(size_t member, std::vector<uint8_t> &state);
     bool setState(size_t member, const std::vector<uint8_t> &state);
+    /// Where an LV2 member writes the files of its state; kept for a restarted helper.
+    bool setStateFolder(size_t member, const std::string &folder);
+    /// Opens a member's own editor window in the helper; false when it has none or the
+    /// member is out of range.
+    bool openEditor(size_t member);
+    void closeEditor(size_t member);
 
-    /// Waits for the chain's block, as an offline render needs it: the output is the same to
-    /// the bit as the members' in process.
-    bool process(float *left, float *right, int frames);
+    /// Audio thread: whether `member` sits out the blocks from the next one on, its latency
+    /// kept. Out-of-range members are ignored.
+    void setMemberBypassRt(size_t member, bool bypassed);
+    /// Audio thread: a value for `member` to take before the next block it hears; a later
+    /// value for the same parameter replaces it. False when the member is out of range or
+    /// already holds `maximumParamsPerLine` other values.
+    bool setMemberParameterRt(size_t member, uint32_t id, float value);
+
+    /// Waits for the chain's block until `deadline`, as an offline render needs it: the output
+    /// is the same to the bit as the members' in process. A helper that misses a wait of at
+    /// least `stuckAfter` counts as stuck: its blocks and the ones after it are missed at once
+    /// and counted until `restartLostHelper` replaces it. False for a missed block, which the
+    /// caller passes on dry.
+    bool process(float *left, float *right, int frames, Deadline deadline = Deadline::never(),
+                 std::span<const NoteOn> noteOns = {}, std::span<const int> noteOffs = {});
     /// Audio thread, live: one block behind; a helper running late is waited for until
     /// `patience` passes, then its block plays dry.
-    bool processLive(float *left, float *right, int frames, Deadline patience);
+    bool processLive(float *left, float *right, int frames, Deadline patience,
+                     std::span<const NoteOn> noteOns = {}, std::span<const int> noteOffs = {});
+    static constexpr std::chrono::milliseconds stuckAfter{100};
 
+    /// Blocks the chain missed, live or offline, over every helper it had.
     uint64_t lateBlocks() const;
     int32_t helperProcessId() const { return helper.pid; }
-    /// When the helper died or missed every block for a second, starts a new one with every
-    /// member, its last known state and the block size; true when it did.
+    /// When the helper died, missed every block for a second or was found stuck by an offline
+    /// block, starts a new one with every member, its last known state and the block size;
+    /// true when it did.
     bool restartLostHelper();
 
   private:
@@ -65,10 +91,23 @@ class SandboxedChain {
     bool expectOk(const std::string &request);
     static std::string addressed(size_t member, const std::string &request);
     bool attachBlock();
+    /// Under `processing`: the staged bypass flags and values as the next block's extras.
+    SharedBlockClient::BlockExtras stagedExtras(std::span<const NoteOn> noteOns,
+                                                std::span<const int> noteOffs);
+    void clearStagedValues();
+    bool missOfflineBlock(bool patient);
+
+    /// What the audio thread staged for one member's next block.
+    struct StagedMember {
+        bool bypassed = false;
+        size_t count = 0;
+        std::array<ParameterValue, maximumParamsPerLine> values{};
+    };
 
     PluginSandboxController &controller;
     std::vector<Member> members;
     std::vector<std::optional<std::vector<uint8_t>>> knownStates;
+    std::vector<std::string> stateFolders;
     HelperProcess helper;
     int fd = -1;
     std::unique_ptr<SharedBlockClient> block;
@@ -78,6 +117,13 @@ class SandboxedChain {
     int blockSize = 0;
     int32_t pluginLatency = 0;
     uint64_t lateBeforeRestart = 0;
+    // Audio thread, under `processing`.
+    std::array<StagedMember, maximumChainLength> staged{};
+    std::array<SharedBlockClient::MemberExtras, maximumChainLength> memberExtras{};
+    // Set by the audio thread when an offline block found the helper stuck; cleared by a
+    // restart.
+    std::atomic<bool> stuck{false};
+    std::atomic<uint64_t> offlineMisses{0};
 };
 
 } // namespace orvane::vst

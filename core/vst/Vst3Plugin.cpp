@@ -586,7 +586,7 @@ bool Vst3Plugin::processShared(float *left, float *right, int frames,
     if (deadline.passed()) return missBlock(patient);
     collectChangedParams();
     SharedBlockClient::BlockExtras extras{
-        std::span(impl->blockParams.data(), impl->blockParamCount), noteOns, noteOffs};
+        std::span(impl->blockParams.data(), impl->blockParamCount), noteOns, noteOffs, {}};
     for (int offset = 0; offset < frames; offset += maximumProcessFrames) {
         const int count = std::min(frames - offset, maximumProcessFrames);
         bool extrasSent = false;
@@ -611,7 +611,7 @@ bool Vst3Plugin::processLive(float *left, float *right, int frames, Deadline pat
     if (!lock.owns_lock() || impl->socketFd < 0 || !impl->sharedBlock) return false;
     collectChangedParams();
     const SharedBlockClient::BlockExtras extras{
-        std::span(impl->blockParams.data(), impl->blockParamCount), noteOns, noteOffs};
+        std::span(impl->blockParams.data(), impl->blockParamCount), noteOns, noteOffs, {}};
     bool extrasSent = false;
     const bool played =
         impl->sharedBlock->processBehind(left, right, frames, extras, patience, extrasSent);

@@ -2,6 +2,7 @@
 #include "core/commands/CommandStack.h"
 #include "core/commands/InsertEdits.h"
 #include "core/commands/MixerCommands.h"
+#include "core/commands/SandboxCommands.h"
 
 #include <gtest/gtest.h>
 
@@ -228,6 +229,19 @@ TEST(PluginAutomation, BypassTogglesAreReportedBothWays) {
     f.stack.undo(f.project);
     EXPECT_FALSE(f.track->inserts[1].bypassed);
     f.stack.execute(f.project, std::make_unique<ToggleInsertBypassCommand>(f.track->id, 2));
+    EXPECT_EQ(edits.count, 2);
+}
+
+// The rack regroups a track's sandboxed inserts only after an insert edit is reported.
+TEST(PluginAutomation, SandboxGroupingChangesAreReportedBothWays) {
+    AutomationFixture f;
+    InsertEditCounter edits;
+    f.stack.execute(f.project, std::make_unique<SetTrackSandboxGroupingCommand>(
+                                   f.track->id, SandboxGrouping::PerTrack));
+    EXPECT_EQ(f.track->sandboxGrouping, SandboxGrouping::PerTrack);
+    EXPECT_EQ(edits.count, 1);
+    f.stack.undo(f.project);
+    EXPECT_EQ(f.track->sandboxGrouping, SandboxGrouping::PerPlugin);
     EXPECT_EQ(edits.count, 2);
 }
 

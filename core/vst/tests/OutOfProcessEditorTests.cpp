@@ -1,3 +1,4 @@
+#include "core/vst/SandboxedChain.h"
 #include "core/vst/Vst3Plugin.h"
 
 #include "core/vst/tests/PrivateXServer.h"
@@ -90,6 +91,26 @@ TEST_F(OutOfProcessEditor, UnloadingWithTheEditorOpenClosesItsWindow) {
     ASSERT_TRUE(plugin.load(zamBundle("ZamComp"), ""));
     ASSERT_TRUE(plugin.attachEditor(nullptr));
     plugin.unload();
+    EXPECT_TRUE(childCountsOfWindowsTitled(observer, "ZamComp").empty());
+}
+
+TEST_F(OutOfProcessEditor, AChainOpensTheEditorOfTheMemberAskedForInItsSharedHelper) {
+    SandboxedChain chain(controller);
+    ASSERT_TRUE(chain.load({{zamBundle("ZamDelay"), ""}, {zamBundle("ZamComp"), ""}}))
+        << controller.lastError;
+    ASSERT_TRUE(chain.prepare(48000.0, 256));
+    EXPECT_FALSE(chain.openEditor(2)) << "no such member";
+    ASSERT_TRUE(chain.openEditor(1));
+    std::vector<unsigned> windows = childCountsOfWindowsTitled(observer, "ZamComp");
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_GE(windows[0], 1u) << "the member's view is embedded in the window";
+    EXPECT_TRUE(childCountsOfWindowsTitled(observer, "ZamDelay").empty());
+
+    std::vector<float> left(256, 0.25f), right(256, -0.25f);
+    EXPECT_TRUE(chain.process(left.data(), right.data(), 256, Deadline::after(5s)));
+    std::vector<uint8_t> state;
+    EXPECT_TRUE(chain.getState(1, state)) << "requests are served with the editor open";
+    chain.closeEditor(1);
     EXPECT_TRUE(childCountsOfWindowsTitled(observer, "ZamComp").empty());
 }
 

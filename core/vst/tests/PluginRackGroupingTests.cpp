@@ -1,6 +1,7 @@
 // A track's sandboxed inserts in one shared helper: heard as in their own helpers and in
-// process, saved with the same states, one block late live for the whole group, and
-// restarted with every member's state.
+// process (bypass toggles and automation included), saved with the same states, one block late
+// live for the whole group, restarted with every member's state, and looked at by the tick
+// only when something changed.
 #include "core/project_io/ProjectFolder.h"
 #include "core/vst/PluginRack.h"
 #include "core/vst/PluginSandboxController.h"
@@ -13,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
+#include <future>
 #include <thread>
 
 namespace orvane::vst {
@@ -87,9 +90,11 @@ class GroupedRack : public ::testing::Test {
         }
     }
 
+    // As the grouping command does: the edit is reported, and the rack republished.
     void setGrouping(SandboxGrouping grouping) {
         std::lock_guard lock(harness.projectMutex);
         harness.project.findTrack(trackId)->sandboxGrouping = grouping;
+        rack.publishRtView();
     }
 
     Signal render(PluginRack &through, RackHarness &of, Signal signal) {
@@ -188,7 +193,7 @@ TEST_F(GroupedRack, AGroupSavesTheStatesItsMembersHadAloneAndAReopenedProjectGro
     EXPECT_TRUE(render(freshRack, reopened, input) == renderInProcess(input));
 }
 
-TEST_F(GroupedRack, OnlyRunsOfTwoOrMorePlayingFixedEffectsShareAHelperAndRegroupWithTheirStates) {
+TEST_F(GroupedRack, BypassedAndAutomatedEffectsStayInTheSharedHelperWithTheirStates) {
     ASSERT_TRUE(zamPluginsInstalled());
     loadCompressors();
     const auto alone = savedStates(rack, harness);
@@ -202,9 +207,9 @@ TEST_F(GroupedRack, OnlyRunsOfTwoOrMorePlayingFixedEffectsShareAHelperAndRegroup
     };
     const Case cases[] = {
         {"all three play", -1, -1, {{0, 1, 2}}},
-        {"the first bypassed", 0, -1, {{1, 2}}},
-        {"the middle bypassed leaves two alone", 1, -1, {}},
-        {"the last automated", -1, 2, {{0, 1}}},
+        {"the first bypassed", 0, -1, {{0, 1, 2}}},
+        {"the middle bypassed", 1, -1, {{0, 1, 2}}},
+        {"the last automated", -1, 2, {{0, 1, 2}}},
     };
     for (const Case &test : cases) {
         {
@@ -215,6 +220,7 @@ TEST_F(GroupedRack, OnlyRunsOfTwoOrMorePlayingFixedEffectsShareAHelperAndRegroup
                 inserts[index].paramAutomation.clear();
                 if (index == test.automatedInsert) inserts[index].paramAutomation = automated;
             }
+            rack.publishRtView();
         }
         rack.regroupSandboxedInserts();
         std::vector<std::vector<int32_t>> running;
@@ -251,6 +257,215 @@ TEST_F(GroupedRack, AKilledSharedHelperIsRestartedWithEveryMembersStateAndNoted)
     EXPECT_NE(chain.helperProcessId(), killed);
     EXPECT_EQ(savedStates(rack, harness), before);
     EXPECT_EQ(rack.latencySamples(trackId), blockSize);
+}
+
+// --- The tick ------------------------------------------------------------------------------
+
+TEST_F(GroupedRack, AnIdleTickTakesNoLockAndAllocatesNothingButAPublishedEditIsActedOn) {
+    ASSERT_TRUE(zamPluginsInstalled());
+    loadCompressors();
+    struct Case {
+        const char *what;
+        SandboxGrouping grouping;
+        size_t groups;
+    };
+    const Case cases[] = {
+        {"no track asks for a shared helper", SandboxGrouping::PerPlugin, 0},
+        {"the shared helper runs as asked", SandboxGrouping::PerTrack, 1},
+        {"back to one helper each", SandboxGrouping::PerPlugin, 0},
+    };
+    for (const Case &test : cases) {
+        setGrouping(test.grouping);
+        rack.regroupSandboxedInserts();
+        EXPECT_EQ(rack.sandboxGroupsOf(trackId).size(), test.groups) << test.what;
+        // Another thread holds the project while the tick runs: a tick that took the lock
+        // would wait for it.
+        std::promise<void> release;
+        std::promise<void> held;
+        std::thread holder([&] {
+            std::lock_guard lock(harness.projectMutex);
+            held.set_value();
+            release.get_future().wait();
+        });
+        held.get_future().wait();
+        auto tick = std::async(std::launch::async, [this] {
+            orvane::testing::AllocationScope scope;
+            const bool changed = rack.regroupSandboxedInserts();
+            return std::make_pair(changed, scope.allocations() + scope.frees());
+        });
+        const bool quick = tick.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+        release.set_value();
+        holder.join();
+        EXPECT_TRUE(quick) << test.what;
+        const auto [changed, allocations] = tick.get();
+        EXPECT_FALSE(changed) << test.what;
+        EXPECT_EQ(allocations, 0u) << test.what;
+    }
+    // Without a report of the edit the tick does not look: the application reports every one.
+    {
+        std::lock_guard lock(harness.projectMutex);
+        harness.project.findTrack(trackId)->sandboxGrouping = SandboxGrouping::PerTrack;
+    }
+    EXPECT_FALSE(rack.regroupSandboxedInserts());
+    rack.publishRtView();
+    EXPECT_TRUE(rack.regroupSandboxedInserts());
+}
+
+// --- The offline deadline ---------------------------------------------------------------------
+
+TEST_F(GroupedRack, AHungGroupHoldsAnOfflineRenderAsLongAsOneHelperThenPassesDryAndRestarts) {
+    {
+        ScopedEnvironment hang("HALVORA_TEST_MISBEHAVIOUR", "hang");
+        for (int insert = 0; insert < 2; ++insert)
+            ASSERT_TRUE(rack.loadVst3(trackId, misbehavingEffectPath(), ""))
+                << controller.lastError;
+        setGrouping(SandboxGrouping::PerTrack);
+        ASSERT_TRUE(rack.regroupSandboxedInserts()) << controller.lastError;
+    }
+    SandboxedChain &chain = *rack.sandboxGroupsOf(trackId).at(0)->chain;
+    const int32_t hung = chain.helperProcessId();
+    const Signal input = sines();
+    Signal signal = input;
+    std::chrono::steady_clock::duration waited[2];
+    for (int32_t block = 0; block < 2; ++block) {
+        const auto start = std::chrono::steady_clock::now();
+        rack.processTrack(trackId, signal.leftAt(block), signal.rightAt(block), blockSize);
+        waited[block] = std::chrono::steady_clock::now() - start;
+    }
+    EXPECT_GE(waited[0], std::chrono::seconds(5)) << "as long as a single helper waits";
+    EXPECT_LT(waited[0], std::chrono::seconds(7));
+    EXPECT_LT(waited[1], std::chrono::milliseconds(100)) << "a stuck helper is not waited for";
+    EXPECT_TRUE(signal == input) << "both blocks pass dry";
+    EXPECT_EQ(chain.lateBlocks(), 2u);
+    EXPECT_EQ(rack.collectHelperFailures(), 0) << "restarted, not dropped";
+    const std::vector<std::string> notes = rack.takeHelperRestartNotes();
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_TRUE(notes[0].ends_with(": Helper restarted: an offline block timed out")) << notes[0];
+    EXPECT_NE(chain.helperProcessId(), hung);
+    EXPECT_EQ(chain.lateBlocks(), 2u) << "the count survives the restart";
+}
+
+// --- Bypass and automation with the block --------------------------------------------------
+
+/// A rack of its own whose track holds the three compressors: sandboxed in one shared helper,
+/// or in process.
+struct CompressorRack {
+    RackHarness harness;
+    bool offline = true;
+    std::unique_ptr<PluginRack> rack;
+    uint64_t trackId = 0;
+};
+
+/// What a render changes before a block, on the project's inserts; true when it changed
+/// anything (which the application reports as an insert edit).
+using BlockEdit = std::function<bool(std::vector<InsertSlot> &inserts, int32_t block)>;
+
+class GroupedRackEdits : public GroupedRack {
+  protected:
+    std::unique_ptr<CompressorRack> compressorRack(bool sandboxed) {
+        auto made = std::make_unique<CompressorRack>();
+        made->trackId = addTrack(made->harness);
+        std::optional<ScopedEnvironment> inProcess;
+        if (!sandboxed) inProcess.emplace("HALVORA_VST_SANDBOX", std::nullopt);
+        PluginRackHost host = made->harness.host();
+        host.renderingOffline = [raw = made.get()] { return raw->offline; };
+        made->rack = std::make_unique<PluginRack>(host, sandboxed ? pluginRackSandboxFor(controller)
+                                                                  : PluginRackSandbox{});
+        PluginRack &into = *made->rack;
+        into.prepare(rate, blockSize);
+        for (size_t index = 0; index < std::size(thresholds); ++index) {
+            EXPECT_TRUE(into.loadVst3(made->trackId, zamBundle("ZamComp"), ""));
+            EXPECT_TRUE(into.setParameterAndReadState(made->trackId, static_cast<int32_t>(index),
+                                                      zamCompThreshold, thresholds[index]));
+        }
+        if (sandboxed) {
+            std::lock_guard lock(made->harness.projectMutex);
+            made->harness.project.findTrack(made->trackId)->sandboxGrouping =
+                SandboxGrouping::PerTrack;
+            into.publishRtView();
+        }
+        into.regroupSandboxedInserts();
+        EXPECT_EQ(into.sandboxGroupsOf(made->trackId).size(), sandboxed ? 1u : 0u);
+        return made;
+    }
+
+    /// Renders with `edit` applied before each block; with `countAllocations`, each block's
+    /// processing must allocate nothing.
+    static Signal renderEdited(CompressorRack &through, Signal signal, const BlockEdit &edit,
+                               bool countAllocations = false) {
+        for (int32_t block = 0; block < blocks; ++block) {
+            {
+                std::lock_guard lock(through.harness.projectMutex);
+                if (edit(through.harness.project.findTrack(through.trackId)->inserts, block))
+                    through.rack->publishRtView();
+            }
+            through.harness.playhead = int64_t{block} * blockSize;
+            orvane::testing::AllocationScope scope;
+            through.rack->processTrack(through.trackId, signal.leftAt(block), signal.rightAt(block),
+                                       blockSize);
+            if (countAllocations) {
+                EXPECT_EQ(scope.allocations() + scope.frees(), 0u) << "block " << block;
+            }
+        }
+        return signal;
+    }
+};
+
+BlockEdit bypassDuring(int32_t insert, int32_t from, int32_t until) {
+    return [=](std::vector<InsertSlot> &inserts, int32_t block) {
+        if (block != from && block != until) return false;
+        inserts[static_cast<size_t>(insert)].bypassed = block == from;
+        return true;
+    };
+}
+
+BlockEdit automate(int32_t insert) {
+    return [=](std::vector<InsertSlot> &inserts, int32_t block) {
+        if (block != 0) return false;
+        InsertSlot &automated = inserts[static_cast<size_t>(insert)];
+        automated.automParamId = zamCompThreshold;
+        automated.paramAutomation = {{0, 0.05f}, {blocks * blockSize, 0.95f}};
+        return true;
+    };
+}
+
+BlockEdit both(BlockEdit first, BlockEdit second) {
+    return [=](std::vector<InsertSlot> &inserts, int32_t block) {
+        const bool firstChanged = first(inserts, block);
+        return second(inserts, block) || firstChanged;
+    };
+}
+
+TEST_F(GroupedRackEdits, ABypassOrAutomationHeardInTheNextBlockRendersAsInProcessToTheBit) {
+    ASSERT_TRUE(zamPluginsInstalled());
+    struct Case {
+        const char *what;
+        BlockEdit edit;
+    };
+    const Case cases[] = {
+        {"the middle member bypassed for blocks 8 to 15", bypassDuring(1, 8, 16)},
+        {"the first member bypassed from block 4", bypassDuring(0, 4, blocks)},
+        {"the last member automated", automate(2)},
+        {"the first automated, then bypassed for a while",
+         both(automate(0), bypassDuring(0, 6, 12))},
+    };
+    const Signal input = sines();
+    const BlockEdit untouched = [](std::vector<InsertSlot> &, int32_t) { return false; };
+    for (const Case &test : cases) {
+        auto grouped = compressorRack(true);
+        auto local = compressorRack(false);
+        // Offline the audio thread waits for the helper, but allocates nothing either.
+        const Signal heard = renderEdited(*grouped, input, test.edit, true);
+        EXPECT_TRUE(heard == renderEdited(*local, input, test.edit)) << test.what;
+        EXPECT_FALSE(heard == renderEdited(*compressorRack(false), input, untouched))
+            << test.what << ": the edit must be heard";
+        EXPECT_EQ(grouped->rack->sandboxGroupsOf(grouped->trackId).at(0)->chain->lateBlocks(), 0u)
+            << test.what;
+        // Live the same edits reach the helper with the block, allocating nothing.
+        grouped->offline = false;
+        grouped->rack->publishRtView();
+        renderEdited(*grouped, input, test.edit, true);
+    }
 }
 
 } // namespace

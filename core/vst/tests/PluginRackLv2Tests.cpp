@@ -439,6 +439,42 @@ TEST(SandboxedLv2, AutomationRendersBitForBitAsInProcess) {
     EXPECT_FALSE(sandboxed == still) << "the automation must be heard";
 }
 
+/// The tone through two x42 EQs, the second one's gain automated; sandboxed, they share the
+/// track's helper. The states saved afterwards go into `states`.
+std::vector<float> renderTwoEqualizers(bool sandboxed, std::vector<std::vector<uint8_t>> &states) {
+    Lv2Session session(sandboxed);
+    const uint64_t trackId = addToneTrack(session.engine);
+    for (int insert = 0; insert < 2; ++insert)
+        EXPECT_TRUE(session.rack.loadLv2(trackId, x42Equalizer)) << session.controller.lastError;
+    {
+        std::lock_guard lock(session.engine.projectMutex);
+        InsertSlot &automated = insertOf(session.engine, trackId, 1);
+        automated.automParamId = gainPort();
+        automated.paramAutomation = {{0, 1.0f}, {frames, 0.0f}};
+        session.engine.project.findTrack(trackId)->sandboxGrouping = SandboxGrouping::PerTrack;
+        session.engine.publishGraph();
+    }
+    session.rack.publishRtView();
+    session.rack.regroupSandboxedInserts();
+    EXPECT_EQ(session.rack.sandboxGroupsOf(trackId).size(), sandboxed ? 1u : 0u);
+    const std::vector<float> rendered = renderAll(session.engine);
+    session.rack.saveStatesIntoProject();
+    std::lock_guard lock(session.engine.projectMutex);
+    for (std::size_t insert = 0; insert < 2; ++insert)
+        states.push_back(insertOf(session.engine, trackId, insert).state);
+    return rendered;
+}
+
+TEST(SandboxedLv2, EffectsSharingATracksHelperRenderBitForBitAsInProcessAndSaveTheirStates) {
+    std::vector<std::vector<uint8_t>> sharedStates, localStates;
+    const std::vector<float> shared = renderTwoEqualizers(true, sharedStates);
+    const std::vector<float> local = renderTwoEqualizers(false, localStates);
+    ASSERT_EQ(shared.size(), local.size());
+    EXPECT_TRUE(shared == local) << "the renders must agree bit for bit";
+    EXPECT_EQ(sharedStates, localStates);
+    EXPECT_FALSE(sharedStates.at(0).empty());
+}
+
 TEST(SandboxedLv2, StateSavedInTheHelperRestoresInProcess) {
     std::vector<uint8_t> state;
     {

@@ -151,5 +151,58 @@ TEST_F(SandboxChain, RefusesAMemberItCannotLoadOrAddress) {
     EXPECT_TRUE(chain.getState(0, state));
 }
 
+TEST_F(SandboxChain, EachMembersBypassAndValuesTravelWithTheBlockThroughSharedMemory) {
+    SandboxedChain chain(controller);
+    const SandboxedChain::Member effect{misbehavingEffectPath(), ""};
+    ASSERT_TRUE(chain.load({effect, effect})) << controller.lastError;
+    // The second member reports a latency but passes its input on at once, so its bypass,
+    // which keeps the latency, is heard as a delay.
+    ASSERT_TRUE(chain.setState(1, latencyState));
+    ASSERT_TRUE(chain.prepare(sampleRate, blockSize));
+    ASSERT_EQ(chain.latency(), 256);
+    // A bypass taken again plays the tail it kept from the last time, as an insert of its own
+    // does.
+    struct Step {
+        bool bypassed;
+        int heardBlock; // the input block that comes out, -1 for silence
+    };
+    const Step steps[] = {{true, -1}, {true, 0}, {false, 2}, {true, 1}, {false, 4}};
+    for (int block = 0; block < static_cast<int>(std::size(steps)); ++block) {
+        std::vector<float> left(blockSize), right(blockSize);
+        fillSine(left, 300.0, 0.5, sampleRate, block * blockSize);
+        fillSine(right, 200.0, 0.4, sampleRate, block * blockSize);
+        chain.setMemberBypassRt(1, steps[block].bypassed);
+        orvane::testing::AllocationScope scope;
+        ASSERT_TRUE(chain.process(left.data(), right.data(), blockSize, Deadline::after(5s)));
+        EXPECT_EQ(scope.allocations() + scope.frees(), 0u) << "block " << block;
+        std::vector<float> expected(blockSize, 0.0f);
+        if (steps[block].heardBlock >= 0)
+            fillSine(expected, 300.0, 0.5, sampleRate, steps[block].heardBlock * blockSize);
+        EXPECT_EQ(left, expected) << "block " << block;
+    }
+    // "Behaviour" 0.6 makes the first member report a latency too from its next prepare.
+    EXPECT_FALSE(chain.setMemberParameterRt(2, 0, 0.6f)) << "no third member";
+    ASSERT_TRUE(chain.setMemberParameterRt(0, 0, 0.6f));
+    std::vector<float> left(blockSize), right(blockSize);
+    ASSERT_TRUE(chain.process(left.data(), right.data(), blockSize, Deadline::after(5s)));
+    ASSERT_TRUE(chain.prepare(sampleRate, blockSize));
+    EXPECT_EQ(chain.latency(), 512);
+    EXPECT_EQ(chain.lateBlocks(), 0u);
+}
+
+TEST_F(SandboxChain, StagesAsManyValuesPerMemberAsABlockCarries) {
+    SandboxedChain chain(controller);
+    const SandboxedChain::Member effect{misbehavingEffectPath(), ""};
+    ASSERT_TRUE(chain.load({effect, effect})) << controller.lastError;
+    for (uint32_t id = 0; id < maximumParamsPerLine; ++id)
+        ASSERT_TRUE(chain.setMemberParameterRt(1, id, 0.1f));
+    EXPECT_TRUE(chain.setMemberParameterRt(1, 5, 0.2f)) << "a later value replaces one";
+    EXPECT_FALSE(chain.setMemberParameterRt(1, maximumParamsPerLine, 0.2f)) << "no room left";
+    EXPECT_TRUE(chain.setMemberParameterRt(0, maximumParamsPerLine, 0.2f)) << "its own room";
+    std::vector<float> left(blockSize, 0.1f), right(blockSize, 0.1f);
+    ASSERT_TRUE(chain.process(left.data(), right.data(), blockSize, Deadline::after(5s)));
+    EXPECT_TRUE(chain.setMemberParameterRt(1, maximumParamsPerLine, 0.2f)) << "sent and emptied";
+}
+
 } // namespace
 } // namespace orvane::vst
