@@ -2,6 +2,7 @@
 
 #include "core/engine/ResidentFloats.h"
 #include "core/model/Project.h"
+#include "core/model/RendererSettings.h"
 #include "core/rt/LatestFramesRing.h"
 #include "core/stock/Compressor.h"
 #include "core/stock/Delay.h"
@@ -131,31 +132,16 @@ using LatencyHook = std::function<int64_t(uint64_t trackId)>;
 /// The immutable view the audio thread renders from. Tracks and clips are the snapshot's
 /// own copies: the main thread edits the live project's containers freely while a block
 /// renders. Sample buffers are shared, because a published buffer is never written again.
-struct GraphSnapshot {
+/// The stored settings the renderers read are its `RendererSettings`, filled by walking the
+/// model's table of stored fields.
+struct GraphSnapshot : RendererSettings {
     std::vector<std::shared_ptr<const Track>> tracks;
-    int32_t rows = 8;
-    int32_t cols = 8;
-    LaunchQuantize launchQuantize = LaunchQuantize::OneBar;
-    std::vector<Scene> scenes;
-    double tempoBpm = 120.0;
-    TimeSignature timeSignature;
-    std::vector<TempoMarker> tempoMarkers;
-    std::vector<MeterMarker> meterMarkers;
-    ControlRoomSettings controlRoom;
-    ChannelEq8 masterEq;
-    MasteringUtility mastering;
-    float metronomeVolume = 0.8f;
     bool sessionMode = false;
     bool anyArmed = false;
     /// Some audio track plays its input through its chain (see `Track::monitorsInput`).
     bool anyMonitorsInput = false;
     /// Some MIDI track is armed: its keys sound while the transport stands.
     bool anyArmedMidi = false;
-    std::vector<ExpressionMap> expressionMaps;
-    std::array<float, 12> scalaCents{};
-    int32_t scaleRoot = 0;
-    bool scaleMinor = false;
-    std::vector<int32_t> kbmDegrees;
     int64_t returnCount = 0;
     std::array<uint64_t, 8> returnIds{};
 

@@ -6,6 +6,7 @@
 #include "core/model/AutomationLanes.h"
 #include "core/model/MusicalTime.h"
 #include "core/model/StockEffectSettings.h"
+#include "core/model/StoredFields.h"
 #include "core/music/ExpressionMaps.h"
 
 #include <algorithm>
@@ -13,6 +14,15 @@
 namespace orvane {
 
 namespace {
+
+/// Every stored setting the renderers read, as the table of stored fields names them, so a
+/// new one reaches the snapshot without a line here.
+void copyRendererSettings(const Project &project, RendererSettings &settings) {
+    for (const StoredField<Project> &field : stored::projectFields())
+        if (field.reachesRenderers()) field.copyToRenderers(project, settings);
+    for (const StoredField<SessionGrid> &field : stored::sessionFields())
+        if (field.reachesRenderers()) field.copyToRenderers(project.session, settings);
+}
 
 int64_t pdcLineLength(int64_t renderBlockSize) {
     return std::max<int64_t>(renderBlockSize, 64) + Engine::pdcHeadroomSamples;
@@ -249,24 +259,8 @@ std::shared_ptr<GraphSnapshot> SnapshotBuilder::build(const Project &project,
     snapshot->tracks.reserve(project.tracks.size());
     for (const auto &track : project.tracks)
         if (track) snapshot->tracks.push_back(snapshotTrack(*track));
-    snapshot->rows = project.session.rows;
-    snapshot->cols = project.session.cols;
-    snapshot->launchQuantize = project.session.launchQuantize;
-    snapshot->scenes = project.session.scenes;
-    snapshot->tempoBpm = project.tempoBpm;
-    snapshot->timeSignature = project.timeSignature;
-    snapshot->tempoMarkers = project.tempoMarkers;
-    snapshot->meterMarkers = project.meterMarkers;
-    snapshot->controlRoom = project.controlRoom;
-    snapshot->masterEq = project.masterEq;
-    snapshot->mastering = project.mastering;
-    snapshot->metronomeVolume = project.metronomeVolume;
-    snapshot->expressionMaps =
-        project.expressionMaps.empty() ? defaultExpressionMaps() : project.expressionMaps;
-    snapshot->scalaCents = project.scalaCents;
-    snapshot->scaleRoot = project.scaleRoot;
-    snapshot->scaleMinor = project.scaleMinor;
-    snapshot->kbmDegrees = project.kbmDegrees;
+    copyRendererSettings(project, *snapshot);
+    if (snapshot->expressionMaps.empty()) snapshot->expressionMaps = defaultExpressionMaps();
     for (const auto &track : snapshot->tracks) {
         if (track->armed) snapshot->anyArmed = true;
         if (track->monitorsInput()) snapshot->anyMonitorsInput = true;

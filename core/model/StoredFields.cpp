@@ -139,7 +139,25 @@ template <auto Member> struct Scalar {
     }
 };
 
-template <auto Member>
+/// How a field the renderers read reaches the graph snapshot: `Rendered` is the member of
+/// the snapshot's settings that carries it, or null for a field only the document holds.
+template <auto Member, auto Rendered> constexpr auto rendererCopy() {
+    using Owner = OwnerOf<Member>;
+    using Copy = void (*)(const Owner &, RendererSettings &);
+    if constexpr (std::is_null_pointer_v<decltype(Rendered)>) {
+        return Copy{nullptr};
+    } else {
+        static_assert(std::is_same_v<OwnerOf<Rendered>, RendererSettings>);
+        static_assert(std::is_same_v<typename MemberOf<decltype(Member)>::Value,
+                                     typename MemberOf<decltype(Rendered)>::Value>,
+                      "the snapshot carries a setting as the owner holds it");
+        return Copy{[](const Owner &owner, RendererSettings &settings) {
+            settings.*Rendered = owner.*Member;
+        }};
+    }
+}
+
+template <auto Member, auto Rendered = nullptr>
 StoredField<OwnerOf<Member>> scalarField(const char *key, double fallback, double lowest,
                                          double highest, const char *fallbackText = "") {
     using S = Scalar<Member>;
@@ -158,26 +176,30 @@ StoredField<OwnerOf<Member>> scalarField(const char *key, double fallback, doubl
     field.getUnsigned = S::getUnsigned;
     field.text = S::text;
     field.textOf = S::textOf;
+    field.copyToRenderers = rendererCopy<Member, Rendered>();
     return field;
 }
 
+// Each kind of row takes, after the owner's member, the member of the graph snapshot's
+// settings that carries the field when the renderers read it.
+
 /// A number: integers saturate at their width, then every number is held in its range.
-template <auto Member>
+template <auto Member, auto Rendered = nullptr>
 auto number(const char *key, double fallback, double lowest = -unbounded,
             double highest = unbounded) {
-    return scalarField<Member>(key, fallback, lowest, highest);
+    return scalarField<Member, Rendered>(key, fallback, lowest, highest);
 }
 
 /// A number whose nonsensical values mean the default (see `StoredField::defaultOutsideRange`).
-template <auto Member>
+template <auto Member, auto Rendered = nullptr>
 auto numberOrDefault(const char *key, double fallback, double lowest, double highest) {
-    auto field = scalarField<Member>(key, fallback, lowest, highest);
+    auto field = scalarField<Member, Rendered>(key, fallback, lowest, highest);
     field.defaultOutsideRange = true;
     return field;
 }
 
-template <auto Member> auto flag(const char *key, bool fallback) {
-    return scalarField<Member>(key, fallback ? 1.0 : 0.0, 0.0, 1.0);
+template <auto Member, auto Rendered = nullptr> auto flag(const char *key, bool fallback) {
+    return scalarField<Member, Rendered>(key, fallback ? 1.0 : 0.0, 0.0, 1.0);
 }
 
 template <auto Member> auto text(const char *key, const char *fallback = "") {
@@ -197,11 +219,12 @@ auto optionalNumber(const char *key, double fallback, double lowest = -unbounded
 }
 
 /// An object or list compared as a whole.
-template <auto Member> auto composite(const char *key) {
+template <auto Member, auto Rendered = nullptr> auto composite(const char *key) {
     StoredField<OwnerOf<Member>> field;
     field.key = key;
     field.same = Scalar<Member>::same;
     field.sameValue = Scalar<Member>::same;
+    field.copyToRenderers = rendererCopy<Member, Rendered>();
     return field;
 }
 
@@ -222,15 +245,15 @@ template <auto Member, auto Table> struct SameStored {
 };
 
 /// A list of objects described by `Table`.
-template <auto Member, auto Table> auto objectList(const char *key) {
-    auto field = composite<Member>(key);
+template <auto Member, auto Table, auto Rendered = nullptr> auto objectList(const char *key) {
+    auto field = composite<Member, Rendered>(key);
     field.same = SameStored<Member, Table>::sameList;
     return field;
 }
 
 /// One object described by `Table`.
-template <auto Member, auto Table> auto nestedObject(const char *key) {
-    auto field = composite<Member>(key);
+template <auto Member, auto Table, auto Rendered = nullptr> auto nestedObject(const char *key) {
+    auto field = composite<Member, Rendered>(key);
     field.same = SameStored<Member, Table>::sameObject;
     return field;
 }
@@ -239,15 +262,11 @@ template <auto Member> auto automation(const char *key) {
     return objectList<Member, automationPointFields>(key);
 }
 
-template <auto Member> auto channelEq(const char *key) { return composite<Member>(key); }
+template <auto Member, auto Rendered = nullptr> auto channelEq(const char *key) {
+    return composite<Member, Rendered>(key);
+}
 
 template <auto Member> auto tagMap(const char *key) { return composite<Member>(key); }
-
-/// A setting the renderers read, so every graph snapshot carries it.
-template <typename Owner> StoredField<Owner> renderers(StoredField<Owner> field) {
-    field.reach = FieldReach::Renderers;
-    return field;
-}
 
 template <typename Owner, std::size_t Size>
 StoredFieldTable<Owner> tableOf(const std::array<StoredField<Owner>, Size> &fields) {
@@ -481,11 +500,12 @@ StoredFieldTable<Scene> sceneFields() {
 
 StoredFieldTable<SessionGrid> sessionFields() {
     static const std::array fields{
-        renderers(number<&SessionGrid::rows>("rows", 8, 0, mostSessionSlots)),
-        renderers(number<&SessionGrid::cols>("cols", 8, 0, mostSessionSlots)),
+        number<&SessionGrid::rows, &RendererSettings::rows>("rows", 8, 0, mostSessionSlots),
+        number<&SessionGrid::cols, &RendererSettings::cols>("cols", 8, 0, mostSessionSlots),
         // Files written before it was stored read as one bar, as they always played.
-        renderers(number<&SessionGrid::launchQuantize>("launchQuantize", 2, 0, 3)),
-        renderers(objectList<&SessionGrid::scenes, sceneFields>("scenes")),
+        number<&SessionGrid::launchQuantize, &RendererSettings::launchQuantize>("launchQuantize", 2,
+                                                                                0, 3),
+        objectList<&SessionGrid::scenes, sceneFields, &RendererSettings::scenes>("scenes"),
     };
     return tableOf(fields);
 }
@@ -606,22 +626,24 @@ StoredFieldTable<Project> projectFields() {
         // Checked where it is used: a render refuses an unusable rate with a message.
         number<&Project::sampleRate>("sampleRate", 48000),
         optionalNumber<&Project::mediaBitDepth>("mediaBitDepth", 32, 24, 32),
-        renderers(numberOrDefault<&Project::tempoBpm>("tempoBpm", 120, slowestTempo, fastestTempo)),
+        numberOrDefault<&Project::tempoBpm, &RendererSettings::tempoBpm>(
+            "tempoBpm", 120, slowestTempo, fastestTempo),
         number<&Project::countInBars>("countInBars", 1, 0, mostCountInBars),
         flag<&Project::punchEnabled>("punchEnabled", false),
         number<&Project::punchIn>("punchIn", 0),
         number<&Project::punchOut>("punchOut", 0),
         number<&Project::swingAmount>("swingAmount", 0, 0, 1),
         number<&Project::quantizeStrength>("quantizeStrength", 1, 0, 1),
-        renderers(number<&Project::scaleRoot>("scaleRoot", 0, 0, 11)),
-        renderers(flag<&Project::scaleMinor>("scaleMinor", false)),
+        number<&Project::scaleRoot, &RendererSettings::scaleRoot>("scaleRoot", 0, 0, 11),
+        flag<&Project::scaleMinor, &RendererSettings::scaleMinor>("scaleMinor", false),
         flag<&Project::scaleSnapEnabled>("scaleSnapEnabled", false),
         number<&Project::scalaPresetIndex>("scalaPresetIndex", 0),
         text<&Project::scalaName>("scalaName"),
-        renderers(composite<&Project::scalaCents>("scalaCents")),
+        composite<&Project::scalaCents, &RendererSettings::scalaCents>("scalaCents"),
         text<&Project::kbmName>("kbmName"),
-        renderers(composite<&Project::kbmDegrees>("kbmDegrees")),
-        renderers(number<&Project::metronomeVolume>("metronomeVolume", 0.8f, 0, 1)),
+        composite<&Project::kbmDegrees, &RendererSettings::kbmDegrees>("kbmDegrees"),
+        number<&Project::metronomeVolume, &RendererSettings::metronomeVolume>("metronomeVolume",
+                                                                              0.8f, 0, 1),
         number<&Project::automationWriteMode>("automationWriteMode", 0, 0, 3),
         number<&Project::grooveTimingAmount>("grooveTimingAmount", 0, 0, 1),
         number<&Project::grooveVelocityAmount>("grooveVelocityAmount", 0, 0, 1),
@@ -634,21 +656,27 @@ StoredFieldTable<Project> projectFields() {
         flag<&Project::lowLatencyMode>("lowLatencyMode", false),
         number<&Project::flashbackBufferSeconds>("flashbackBufferSeconds", 30, 1,
                                                  longestFlashbackSeconds),
-        renderers(nestedObject<&Project::controlRoom, controlRoomFields>("controlRoom")),
-        renderers(channelEq<&Project::masterEq>("masterEq")),
-        renderers(nestedObject<&Project::mastering, masteringFields>("mastering")),
+        nestedObject<&Project::controlRoom, controlRoomFields, &RendererSettings::controlRoom>(
+            "controlRoom"),
+        channelEq<&Project::masterEq, &RendererSettings::masterEq>("masterEq"),
+        nestedObject<&Project::mastering, masteringFields, &RendererSettings::mastering>(
+            "mastering"),
         number<&Project::inputLatencyOffsetSamples>("inputLatencyOffsetSamples", 0),
         number<&Project::outputLatencyOffsetSamples>("outputLatencyOffsetSamples", 0),
-        renderers(nestedObject<&Project::timeSignature, timeSignatureFields>("timeSignature")),
+        nestedObject<&Project::timeSignature, timeSignatureFields,
+                     &RendererSettings::timeSignature>("timeSignature"),
         number<&Project::nextTrackId>("nextTrackId", 1),
         number<&Project::nextClipId>("nextClipId", 1),
         number<&Project::nextSceneId>("nextSceneId", 1),
         number<&Project::nextMarkerId>("nextMarkerId", 1),
         objectList<&Project::markers, markerFields>("markers"),
-        renderers(objectList<&Project::tempoMarkers, tempoMarkerFields>("tempoMarkers")),
-        renderers(objectList<&Project::meterMarkers, meterMarkerFields>("meterMarkers")),
+        objectList<&Project::tempoMarkers, tempoMarkerFields, &RendererSettings::tempoMarkers>(
+            "tempoMarkers"),
+        objectList<&Project::meterMarkers, meterMarkerFields, &RendererSettings::meterMarkers>(
+            "meterMarkers"),
         objectList<&Project::chordMarkers, chordMarkerFields>("chordMarkers"),
-        renderers(objectList<&Project::expressionMaps, expressionMapFields>("expressionMaps")),
+        objectList<&Project::expressionMaps, expressionMapFields,
+                   &RendererSettings::expressionMaps>("expressionMaps"),
         objectList<&Project::beatMarkers, beatMarkerFields>("beatMarkers"),
         objectList<&Project::mixerSnapshotHistory, historyEntryFields>("mixerSnapshotHistory"),
         objectList<&Project::mixerSnapshots, mixerSnapshotFields>("mixerSnapshots"),

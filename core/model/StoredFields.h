@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/model/Project.h"
+#include "core/model/RendererSettings.h"
 
 #include <cstdint>
 #include <limits>
@@ -24,14 +25,10 @@ enum class FieldType : uint8_t {
 
 inline constexpr double unbounded = std::numeric_limits<double>::infinity();
 
-/// Whether the renderers read a stored setting. Those that do are copied into every graph
-/// snapshot; the others live only in the document.
-enum class FieldReach : uint8_t { Document, Renderers };
-
 /// One stored field of a document object, free of any encoding: its key, its default when
 /// the key is absent, the range of values that mean something and how to reach it in the
 /// owner. Each field is declared once, in the tables below; the document's writer and reader,
-/// the graph snapshot's checks and the test kits all walk the same tables.
+/// the graph snapshot's builder and the test kits all walk the same tables.
 template <typename Owner> struct StoredField {
     const char *key = "";
     FieldType type = FieldType::Composite;
@@ -45,7 +42,9 @@ template <typename Owner> struct StoredField {
     /// A value outside the range takes the default instead of the nearest end, where the
     /// model reads a nonsensical value (a tempo of 0, a meter of 4/0) as the default.
     bool defaultOutsideRange = false;
-    FieldReach reach = FieldReach::Document;
+    /// Settings the renderers read only: copies the value into the member of the graph
+    /// snapshot's settings that carries it. The others live only in the document.
+    void (*copyToRenderers)(const Owner &owner, RendererSettings &settings) = nullptr;
     /// Whether the field holds the same in both, as far as the document stores it.
     bool (*same)(const Owner &first, const Owner &second) = nullptr;
     /// Whether the member is the same in both as a whole value, with what objects and lists
@@ -69,7 +68,7 @@ template <typename Owner> struct StoredField {
 
     bool isScalar() const { return type != FieldType::Composite && type != FieldType::String; }
 
-    bool reachesRenderers() const { return reach == FieldReach::Renderers; }
+    bool reachesRenderers() const { return copyToRenderers != nullptr; }
 };
 
 template <typename Owner> using StoredFieldTable = std::span<const StoredField<Owner>>;

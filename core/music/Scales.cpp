@@ -19,11 +19,6 @@ int32_t relativePitchClass(int64_t pitch, int32_t root) {
     return static_cast<int32_t>(floorMod(pitch - static_cast<int64_t>(root), 12));
 }
 
-bool fitsInt32(int64_t value) {
-    return value >= std::numeric_limits<int32_t>::min() &&
-           value <= std::numeric_limits<int32_t>::max();
-}
-
 // Frequencies that cannot become a finite pitch are treated as silence.
 bool usableFrequency(float hz) { return std::isfinite(hz) && hz > 0.0f; }
 
@@ -44,14 +39,19 @@ bool isPitchInScale(int64_t pitch, int32_t root, bool minor) {
     return ((mask >> relativePitchClass(pitch, root)) & 1u) != 0;
 }
 
-int32_t snapPitchToScale(int32_t pitch, int32_t root, bool minor) {
+namespace {
+
+/// The member of the scale nearest `pitch` among lowest..highest, the lower one on a tie.
+int32_t nearestMemberWithin(int32_t pitch, int32_t root, bool minor, int64_t lowest,
+                            int64_t highest) {
     if (isPitchInScale(pitch, root, minor)) return pitch;
     int32_t best = pitch;
     int32_t bestDistance = 7;
     for (int32_t offset = -6; offset <= 6; ++offset) {
         const int64_t candidate = static_cast<int64_t>(pitch) + offset;
-        // At the ends of the integer range a neighbour may not exist; the other side wins.
-        if (!fitsInt32(candidate) || !isPitchInScale(candidate, root, minor)) continue;
+        // At the ends of the range a neighbour may not exist; the other side wins.
+        if (candidate < lowest || candidate > highest || !isPitchInScale(candidate, root, minor))
+            continue;
         if (std::abs(offset) < bestDistance) {
             bestDistance = std::abs(offset);
             best = static_cast<int32_t>(candidate);
@@ -60,9 +60,17 @@ int32_t snapPitchToScale(int32_t pitch, int32_t root, bool minor) {
     return best;
 }
 
+} // namespace
+
+int32_t snapPitchToScale(int32_t pitch, int32_t root, bool minor) {
+    return nearestMemberWithin(pitch, root, minor, std::numeric_limits<int32_t>::min(),
+                               std::numeric_limits<int32_t>::max());
+}
+
 void snapMidiNotesToScale(std::span<MidiNote> notes, int32_t root, bool minor) {
+    // A note snapped below 0 or above 127 would be stored as another pitch than it plays.
     for (MidiNote &note : notes)
-        note.pitch = snapPitchToScale(note.pitch, root, minor);
+        note.pitch = nearestMemberWithin(note.pitch, root, minor, 0, 127);
 }
 
 int32_t scaleDegreeIndex(int32_t pitchClass, int32_t root, bool minor) {

@@ -20,7 +20,8 @@ bool isPitchInScale(int64_t pitch, int32_t root, bool minor);
 /// `pitch` when it is in the scale, else the nearest member (the lower one on a tie).
 int32_t snapPitchToScale(int32_t pitch, int32_t root, bool minor);
 
-/// Snaps every note's pitch; other fields stay as they are.
+/// Snaps every note's pitch to the nearest member within the MIDI range 0 to 127 (the lower
+/// one on a tie); other fields stay as they are.
 void snapMidiNotesToScale(std::span<MidiNote> notes, int32_t root, bool minor);
 
 /// Index 0 to 6 of the scale degree circularly nearest `pitchClass`; ties go to the lower.

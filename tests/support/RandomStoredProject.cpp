@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <random>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace orvane::testing {
 
@@ -185,8 +188,8 @@ std::shared_ptr<Track> randomTrack(RandomSource &random) {
     return track;
 }
 
-void randomiseLists(RandomSource &random, Project &p) {
-    // Empty groove pools and expression map lists read back as the defaults.
+/// Empty groove pools and expression map lists read back as the defaults, so both get some.
+void randomiseGroovesAndMaps(RandomSource &random, Project &p) {
     p.groovePool = randomList<GrooveTemplate>(1, 4, random, [&](GrooveTemplate &groove) {
         groove = randomObject(stored::grooveFields(), random);
         randomiseSlots(groove.timingPattern, -1.0, 1.0, random);
@@ -196,6 +199,10 @@ void randomiseLists(RandomSource &random, Project &p) {
         map = randomObject(stored::expressionMapFields(), random);
         map.articulations = randomObjects(stored::articulationFields(), 3, random);
     });
+}
+
+void randomiseLists(RandomSource &random, Project &p) {
+    randomiseGroovesAndMaps(random, p);
     p.markers = randomObjects(stored::markerFields(), 4, random);
     p.tempoMarkers = randomObjects(stored::tempoMarkerFields(), 4, random);
     p.meterMarkers = randomObjects(stored::meterMarkerFields(), 4, random);
@@ -232,6 +239,156 @@ void randomiseSession(RandomSource &random, Project &p) {
     });
 }
 
+/// The project's tuning, control room, master section and meter.
+void randomiseObjectSettings(RandomSource &random, Project &p) {
+    randomiseSlots(p.scalaCents, -1200.0, 1200.0, random);
+    p.kbmDegrees = randomList<int32_t>(0, 8, random, [&](int32_t &degree) {
+        degree = static_cast<int32_t>(random.integer(INT32_MIN, INT32_MAX));
+    });
+    p.controlRoom = randomObject(stored::controlRoomFields(), random);
+    p.masterEq = randomEq(random);
+    p.mastering = randomObject(stored::masteringFields(), random);
+    p.timeSignature = randomObject(stored::timeSignatureFields(), random);
+}
+
+// A consistent project: the structure is drawn by hand so that it agrees with itself, the
+// settings come from the table's rows.
+
+/// A setting whose row bounds what it can mean, or names: it gets a random value from the
+/// row. Positions, lengths, ids and counters are unbounded; they are the structure's.
+template <typename Owner> bool isBoundedSetting(const StoredField<Owner> &field) {
+    return field.type == FieldType::String ||
+           (field.isScalar() && std::isfinite(field.lowest) && std::isfinite(field.highest));
+}
+
+template <typename Owner>
+void randomiseSettings(StoredFieldTable<Owner> fields, Owner &owner, RandomSource &source) {
+    for (const StoredField<Owner> &field : fields) {
+        if (!isBoundedSetting(field)) continue;
+        if (field.type == FieldType::String)
+            *field.text(owner) = source.text();
+        else
+            field.set(owner, randomNumber(field, source));
+    }
+}
+
+/// Rising times from the caller's stream, values from the table's row.
+std::vector<AutomationPoint> consistentPoints(Random &random, RandomSource &source, int count) {
+    std::vector<AutomationPoint> points(static_cast<std::size_t>(count));
+    int64_t time = 0;
+    for (AutomationPoint &point : points) {
+        randomiseSettings(stored::automationPointFields(), point, source);
+        time += between(random, 1, 20000);
+        point.t = time;
+    }
+    return points;
+}
+
+std::shared_ptr<const std::vector<float>> randomSamples(Random &random, int32_t channels) {
+    const int64_t frames = between(random, 0, 48);
+    std::vector<float> samples;
+    for (int64_t i = 0; i < frames * std::max(channels, 1); ++i)
+        samples.push_back(static_cast<float>(between(random, -1000, 1000)) / 1000.0f);
+    return std::make_shared<const std::vector<float>>(std::move(samples));
+}
+
+/// Mono, stereo or a channel count of 0; a buffer of the track's shared, one of its own or
+/// none, as when the file is missing.
+void placeAudio(Random &random, Clip &clip, const SharedSamples &shared) {
+    clip.audioFile = "media/clip_" + std::to_string(clip.id) + ".wav";
+    clip.channels = static_cast<int32_t>(between(random, 0, 2));
+    if (shared && chance(random, 25))
+        clip.audio = shared;
+    else if (chance(random, 80))
+        clip.audio = randomSamples(random, clip.channels);
+}
+
+void placeNotes(Random &random, RandomSource &source, Clip &clip) {
+    clip.audioFile.clear();
+    clip.notes.resize(static_cast<std::size_t>(between(random, 0, 6)));
+    for (MidiNote &note : clip.notes) {
+        randomiseSettings(stored::noteFields(), note, source);
+        note.start = between(random, -100, clip.length + 100);
+        note.length = between(random, 0, std::max<int64_t>(clip.length, 1));
+    }
+}
+
+/// Where the clip lies and what it plays: starts shared by groups of takes, lengths down to
+/// nothing, now and then a session slot in the track's column.
+void placeClip(Random &random, RandomSource &source, Clip &clip, int32_t column,
+               const SharedSamples &shared) {
+    static constexpr int64_t takeStarts[] = {0, 48000, 96000};
+    clip.arrangeStart =
+        chance(random, 50) ? takeStarts[between(random, 0, 2)] : between(random, 0, 200000);
+    clip.length = chance(random, 10) ? between(random, 0, 1) : between(random, 2, 96000);
+    clip.sourceOffset = between(random, 0, 4000);
+    clip.loopLength = chance(random, 50) ? 0 : between(random, 1, 96000);
+    clip.fadeIn = between(random, 0, 2000);
+    clip.fadeOut = between(random, 0, 2000);
+    if (chance(random, 20)) clip.warpMarkers = {{0, 0}, {between(random, 1, 9000), 4800}};
+    if (chance(random, 20)) clip.gainEnvelope = consistentPoints(random, source, 3);
+    clip.takeLane = static_cast<int32_t>(between(random, 0, 3));
+    if (chance(random, 20)) {
+        clip.sessionRow = static_cast<int32_t>(between(random, 0, 3));
+        clip.sessionCol = column;
+    }
+    if (clip.kind == ClipKind::Audio)
+        placeAudio(random, clip, shared);
+    else
+        placeNotes(random, source, clip);
+}
+
+void addConsistentClips(Random &random, RandomSource &source, Project &project, Track &track,
+                        int32_t column) {
+    const ClipKind usual = track.type == TrackType::Midi ? ClipKind::Midi : ClipKind::Audio;
+    const ClipKind other = usual == ClipKind::Midi ? ClipKind::Audio : ClipKind::Midi;
+    SharedSamples shared;
+    for (int64_t count = between(random, 0, 6); count > 0; --count) {
+        const ClipKind kind = chance(random, 10) ? other : usual;
+        const auto clip = project.addClip(track.id, kind);
+        randomiseSettings(stored::clipFields(), *clip, source);
+        clip->kind = kind;
+        placeClip(random, source, *clip, column, shared);
+        if (clip->audio) shared = clip->audio;
+    }
+}
+
+void addConsistentTrack(Random &random, RandomSource &source, Project &project, int32_t column) {
+    static constexpr TrackType types[] = {TrackType::Audio, TrackType::Midi, TrackType::Audio,
+                                          TrackType::Midi, TrackType::Return};
+    const TrackType type = types[between(random, 0, 4)];
+    const auto track = project.addTrack(type, "");
+    randomiseSettings(stored::trackFields(), *track, source);
+    track->type = type;
+    track->eq = randomEq(source);
+    for (SendSlot &send : track->sends)
+        randomiseSettings(stored::sendFields(), send, source);
+    track->volumeAutomation =
+        consistentPoints(random, source, static_cast<int>(between(random, 0, 3)));
+    if (chance(random, 30))
+        track->automationClips.push_back({7, 0, 48000, 1, consistentPoints(random, source, 2)});
+    if (chance(random, 20))
+        track->inserts.push_back({"stock.compressor", "Comp", "", {1, 2, 3}, false, true, 0, {}});
+    addConsistentClips(random, source, project, *track, column);
+}
+
+/// Scenes whose slots hold session clips of the project, or nothing.
+void addConsistentScenes(Random &random, RandomSource &source, Project &project) {
+    std::vector<uint64_t> sessionClipIds{0};
+    for (const auto &track : project.tracks)
+        for (const auto &clip : track->clips)
+            if (clip->isSessionClip()) sessionClipIds.push_back(clip->id);
+    for (int64_t count = between(random, 0, 3); count > 0; --count) {
+        Scene scene;
+        randomiseSettings(stored::sceneFields(), scene, source);
+        scene.id = project.nextSceneId++;
+        for (std::size_t slot = 0; slot < project.tracks.size(); ++slot)
+            scene.clips.push_back(sessionClipIds[static_cast<std::size_t>(
+                between(random, 0, static_cast<int64_t>(sessionClipIds.size()) - 1))]);
+        project.session.scenes.push_back(scene);
+    }
+}
+
 /// Google Test expectations: every stored field of the table is the same, named by `path`.
 template <typename Owner>
 void expectSameFields(StoredFieldTable<Owner> fields, const Owner &expected, const Owner &actual,
@@ -249,18 +406,32 @@ Project makeRandomProject(uint32_t seed) {
     project.gridQuantize = GridQuantize::SixteenthTriplet;
     project.metronomeEnabled = true;
     project.lengthSamples = 123456;
-    randomiseSlots(project.scalaCents, -1200.0, 1200.0, random);
-    project.kbmDegrees = randomList<int32_t>(0, 8, random, [&](int32_t &degree) {
-        degree = static_cast<int32_t>(random.integer(INT32_MIN, INT32_MAX));
-    });
-    project.controlRoom = randomObject(stored::controlRoomFields(), random);
-    project.masterEq = randomEq(random);
-    project.mastering = randomObject(stored::masteringFields(), random);
-    project.timeSignature = randomObject(stored::timeSignatureFields(), random);
+    randomiseObjectSettings(random, project);
     randomiseLists(random, project);
     randomiseSession(random, project);
     for (std::size_t index = random.count(4); index > 0; --index)
         project.tracks.push_back(randomTrack(random));
+    return project;
+}
+
+Project makeConsistentRandomProject(Random &random) {
+    RandomSource source(static_cast<uint32_t>(random()));
+    Project project;
+    randomiseSettings(stored::projectFields(), project, source);
+    randomiseObjectSettings(source, project);
+    randomiseGroovesAndMaps(source, project);
+    randomiseSettings(stored::sessionFields(), project.session, source);
+    const auto trackCount = static_cast<int32_t>(between(random, 1, 4));
+    for (int32_t column = 0; column < trackCount; ++column)
+        addConsistentTrack(random, source, project, column);
+    // The grid holds every session slot in use: four rows, a column for each of the four
+    // tracks at most.
+    project.session.rows = static_cast<int32_t>(between(random, 4, 8));
+    project.session.cols = static_cast<int32_t>(between(random, 4, 8));
+    addConsistentScenes(random, source, project);
+    // Ids of deleted objects are never handed out again, so counters usually run ahead.
+    project.nextTrackId += static_cast<uint64_t>(between(random, 0, 2));
+    project.nextClipId += static_cast<uint64_t>(between(random, 0, 2));
     return project;
 }
 

@@ -368,7 +368,7 @@ std::string describeHistory(const HistoryOutcome &outcome) {
 
 void checkHistories(const std::vector<CommandTableRow> &table, uint64_t seeds) {
     int changed = 0;
-    for (uint64_t seed = 1; seed <= seeds; ++seed) {
+    for (const uint64_t seed : caseSeeds(seeds)) {
         Random random(seed);
         Project project = randomProjectWithAudio(random);
         const auto commandCount = static_cast<std::size_t>(between(random, 1, 40));
@@ -384,7 +384,7 @@ TEST(CommandHistory, EveryAudioProcessingRowReachesRealWork) {
     // Histories prove little if a generator only ever draws arguments that change nothing.
     for (const auto &row : audioProcessingCommandRows()) {
         int changed = 0;
-        for (uint64_t seed = 1; seed <= 24; ++seed) {
+        for (const uint64_t seed : caseSeeds(24)) {
             Random random(seed);
             Project project = randomProjectWithAudio(random);
             const Project before = deepCopyProject(project);

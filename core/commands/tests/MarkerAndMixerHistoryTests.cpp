@@ -7,6 +7,7 @@
 #include "core/commands/tests/support/MixerCommandTable.h"
 #include "core/commands/tests/support/ProjectComparison.h"
 #include "core/project_io/ProjectDocument.h"
+#include "tests/support/RandomStoredProject.h"
 
 #include <gtest/gtest.h>
 
@@ -29,9 +30,9 @@ struct HistoryTally {
 
 HistoryTally checkHistories(const std::vector<CommandTableRow> &table, uint64_t seeds) {
     HistoryTally tally;
-    for (uint64_t seed = 1; seed <= seeds; ++seed) {
+    for (const uint64_t seed : caseSeeds(seeds)) {
         Random random(seed);
-        Project project = withPluginAndMixerState(randomProject(random), random);
+        Project project = withPluginAndMixerState(makeConsistentRandomProject(random), random);
         const auto commandCount = static_cast<std::size_t>(between(random, 1, 256));
         const auto outcome = checkRandomHistory(std::move(project), table, commandCount, random);
         EXPECT_TRUE(outcome.failures.empty()) << "seed " << seed << '\n'
@@ -65,9 +66,9 @@ TEST(CommandHistory, EveryMarkerAutomationAndMixerRowChangesTheSavedDocumentSome
     for (auto &row : mixerCommandRows())
         table.push_back(std::move(row));
     std::map<std::string, int> changes;
-    for (uint64_t seed = 1; seed <= 20; ++seed) {
+    for (const uint64_t seed : caseSeeds(20)) {
         Random random(seed);
-        Project project = withPluginAndMixerState(randomProject(random), random);
+        Project project = withPluginAndMixerState(makeConsistentRandomProject(random), random);
         // A history first, so that moves and recalls find markers and snapshots.
         for (int i = 0; i < 100; ++i)
             table[static_cast<std::size_t>(
@@ -90,10 +91,10 @@ TEST(CommandHistory, PluginParameterEditsChangeTheSavedDocumentAndUndoToIt) {
     const PluginParameterStandIn plugins;
     const CommandTableRow row = pluginParameterCommandRows().front();
     int changed = 0;
-    for (uint64_t seed = 1; seed <= 40; ++seed) {
+    for (const uint64_t seed : caseSeeds(40)) {
         Random random(seed);
-        const auto outcome =
-            checkSingleCommand(withPluginAndMixerState(randomProject(random), random), row, random);
+        const auto outcome = checkSingleCommand(
+            withPluginAndMixerState(makeConsistentRandomProject(random), random), row, random);
         EXPECT_TRUE(outcome.failures.empty()) << "seed " << seed << '\n'
                                               << describeHistory(outcome);
         changed += outcome.changedProject ? 1 : 0;

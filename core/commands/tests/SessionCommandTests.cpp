@@ -6,6 +6,7 @@
 #include "core/commands/tests/support/SessionCommandTable.h"
 #include "core/model/BuiltInPresets.h"
 #include "core/project_io/ProjectDocument.h"
+#include "tests/support/RandomStoredProject.h"
 
 #include <gtest/gtest.h>
 
@@ -352,9 +353,9 @@ std::string firstDifferentLine(const std::string &a, const std::string &b) {
 /// as saved documents, and the end state read back from its saved form.
 void checkRandomHistories(const std::vector<testing::CommandTableRow> &table, uint64_t seeds) {
     int changed = 0;
-    for (uint64_t seed = 1; seed <= seeds; ++seed) {
+    for (const uint64_t seed : testing::caseSeeds(seeds)) {
         testing::Random random(seed);
-        Project project = testing::randomProject(random);
+        Project project = testing::makeConsistentRandomProject(random);
         const auto commandCount = static_cast<std::size_t>(testing::between(random, 1, 120));
         const auto outcome =
             testing::checkRandomHistory(deepCopyProject(project), table, commandCount, random);

@@ -58,6 +58,25 @@ TEST(SnapMidiNotesToScale, ChangesOnlyPitches) {
     EXPECT_EQ(notes[1], (MidiNote{64, 0.9f, -5, 0, 1.0f, 0.0f}));
 }
 
+TEST(SnapMidiNotesToScale, KeepsNotesWithinTheMidiRange) {
+    struct Case {
+        int32_t pitch, root;
+        bool minor;
+        int32_t snapped;
+    };
+    // C is not in E major: B below 0 would win the tie, so C# above it is taken.
+    const Case cases[] = {{0, 4, false, 1},
+                          {60, 4, false, 59},
+                          {0, 1, true, 1},
+                          {127, 0, false, 127},
+                          {127, 1, false, 126}};
+    for (const Case &c : cases) {
+        std::vector<MidiNote> notes{{c.pitch, 0.5f, 0, 10, 1.0f, 0.0f}};
+        snapMidiNotesToScale(notes, c.root, c.minor);
+        EXPECT_EQ(notes[0].pitch, c.snapped) << c.pitch << " on " << c.root;
+    }
+}
+
 TEST(ScaleDegreeIndex, PicksTheCircularlyNearestDegreeLowerOnTies) {
     EXPECT_EQ(scaleDegreeIndex(0, 0, false), 0);
     EXPECT_EQ(scaleDegreeIndex(1, 0, false), 0); // C# lies between degrees 0 and 1

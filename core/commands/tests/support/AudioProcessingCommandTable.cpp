@@ -1,7 +1,9 @@
 #include "core/commands/tests/support/AudioProcessingCommandTable.h"
 
 #include "core/commands/AudioProcessingCommands.h"
+#include "core/music/AudioAnalysis.h"
 #include "core/music/tests/AudioSignals.h"
+#include "tests/support/RandomStoredProject.h"
 
 #include <limits>
 #include <string>
@@ -31,14 +33,16 @@ uint64_t missingId(Random &random) {
     return pickOne<uint64_t>(random, {0, largest - 7, largest});
 }
 
-/// Mostly an audio clip with samples, as the commands want; sometimes any clip or none.
+/// Mostly an audio clip that plays samples, as the commands want; sometimes any clip or none.
+/// A clip whose source offset lies past its samples analyses as silence.
 uint64_t someClipId(const Project &project, Random &random) {
     std::vector<uint64_t> withAudio;
     std::vector<uint64_t> any;
     for (const auto &track : project.tracks)
         for (const auto &clip : track->clips) {
             any.push_back(clip->id);
-            if (clip->kind == ClipKind::Audio && clip->audio && !clip->audio->empty())
+            if (clip->kind == ClipKind::Audio && clip->audio && !clip->audio->empty() &&
+                clipAnalysisWindow(*clip).frames > 0)
                 withAudio.push_back(clip->id);
         }
     if (!withAudio.empty() && chance(random, 75)) return pickOne(random, withAudio);
@@ -190,7 +194,7 @@ std::vector<CommandTableRow> audioProcessingCommandRows() {
 }
 
 Project randomProjectWithAudio(Random &random) {
-    Project project = randomProject(random);
+    Project project = makeConsistentRandomProject(random);
     const auto track = project.addTrack(TrackType::Audio, "Loops");
     const auto channels = static_cast<int32_t>(between(random, 1, 2));
     // Three to six clicks, 50 to 100 ms apart: enough transients for slices.
@@ -209,6 +213,12 @@ Project randomProjectWithAudio(Random &random) {
     longer->length += between(random, 0, 20000);
     const auto pastTheEnd = addAudioClip(project, track->id, tone, channels, 150000);
     pastTheEnd->sourceOffset = pastTheEnd->length + between(random, 0, 100);
+    // A second pitch, so that the pitch rows draw a tone as often as the slicing rows draw
+    // clicks: the random tracks' clips play no samples.
+    const auto otherTone = std::make_shared<const std::vector<float>>(
+        sine(static_cast<double>(between(random, 150, 500)), between(random, 300, 6000), 16000.0,
+             channels));
+    addAudioClip(project, track->id, otherTone, channels, 250000);
     return project;
 }
 

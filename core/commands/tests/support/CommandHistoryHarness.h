@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/commands/Command.h"
-#include "core/commands/tests/support/RandomProject.h"
+#include "tests/support/RandomDraws.h"
 
 #include <cstddef>
 #include <functional>

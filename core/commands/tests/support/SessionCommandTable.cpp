@@ -71,7 +71,9 @@ template <typename CommandType> CommandTableRow sceneRow(const char *name) {
 CommandTableRow moveSceneRow() {
     return {"MoveSceneCommand", [](const Project &project, Random &random) {
                 const uint64_t scene = someSceneId(project, random);
-                const auto offset = static_cast<int32_t>(between(random, -3, 3));
+                // Mostly one step, which a neighbour usually takes; otherwise often nowhere.
+                const auto offset = static_cast<int32_t>(
+                    chance(random, 50) ? (chance(random, 50) ? -1 : 1) : between(random, -3, 3));
                 return CommandRecipe{call("MoveScene", scene, offset), [=] {
                                          return std::make_unique<MoveSceneCommand>(scene, offset);
                                      }};
