@@ -178,9 +178,16 @@ bool SandboxedChain::restartLostHelper() {
     stop(false);
     if (!start()) return false;
     lateBeforeRestart = lateSoFar;
+    bool restored = true;
     for (size_t member = 0; member < members.size(); ++member)
-        if (knownStates[member]) setState(member, *knownStates[member]);
-    if (blockSize > 0) prepare(sampleRate, blockSize);
+        if (knownStates[member]) restored = setState(member, *knownStates[member]) && restored;
+    // Without its members' states the helper would play, and later save, their defaults: it
+    // is stopped instead, the group passes blocks on dry and the saved states stay as they are.
+    if (!restored || (blockSize > 0 && !prepare(sampleRate, blockSize))) {
+        stop(false);
+        controller.lastError = "Helper lost and not restarted: its plug-ins refused their state";
+        return false;
+    }
     controller.lastError = stuck ? "Helper restarted: missed blocks for a second"
                                  : "Helper restarted: process was gone";
     return true;

@@ -33,37 +33,37 @@ class SandboxedChain {
 
     /// Starts a helper and loads every member into it; false, with nothing running, when one
     /// fails (the controller's `lastError` says why).
-    bool load(const std::vector<Member> &members);
-    bool prepare(double sampleRate, int blockSize);
+    [[nodiscard]] bool load(const std::vector<Member> &members);
+    [[nodiscard]] bool prepare(double sampleRate, int blockSize);
     size_t size() const { return members.size(); }
     /// Samples the members delay by together.
     int32_t latency() const { return pluginLatency; }
     /// Frames `processLive` adds: one block for the whole chain.
     int32_t liveLatency() const;
 
-    bool setParameter(size_t member, uint32_t id, float value);
-    bool getState(size_t member, std::vector<uint8_t> &state);
-    bool setState(size_t member, const std::vector<uint8_t> &state);
+    [[nodiscard]] bool setParameter(size_t member, uint32_t id, float value);
+    [[nodiscard]] bool getState(size_t member, std::vector<uint8_t> &state);
+    [[nodiscard]] bool setState(size_t member, const std::vector<uint8_t> &state);
 
     /// Waits for the chain's block, as an offline render needs it: the output is the same to
     /// the bit as the members' in process.
-    bool process(float *left, float *right, int frames);
+    [[nodiscard]] bool process(float *left, float *right, int frames);
     /// Audio thread, live: one block behind, a late block played dry, never waiting.
-    bool processLive(float *left, float *right, int frames);
+    [[nodiscard]] bool processLive(float *left, float *right, int frames);
 
     uint64_t lateBlocks() const;
     int32_t helperProcessId() const { return helper.pid; }
     /// When the helper died or missed every block for a second, starts a new one with every
     /// member, its last known state and the block size; true when it did.
-    bool restartLostHelper();
+    [[nodiscard]] bool restartLostHelper();
 
   private:
-    bool start();
+    [[nodiscard]] bool start();
     void stop(bool askFirst);
-    bool exchange(const std::string &request, std::string &reply);
-    bool expectOk(const std::string &request);
+    [[nodiscard]] bool exchange(const std::string &request, std::string &reply);
+    [[nodiscard]] bool expectOk(const std::string &request);
     static std::string addressed(size_t member, const std::string &request);
-    bool attachBlock();
+    [[nodiscard]] bool attachBlock();
 
     PluginSandboxController &controller;
     std::vector<Member> members;
