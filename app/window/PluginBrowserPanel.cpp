@@ -274,16 +274,17 @@ void PluginBrowserPanel::blockSelected(bool block) {
     if (index < 0) return;
     vst::PluginRack &rack = app.rack();
     const std::string uid = rack.plugins[static_cast<std::size_t>(index)].uid;
+    bool saved = true;
     if (block) {
-        rack.blacklistPluginUid(uid);
+        saved = rack.blacklistPluginUid(uid);
     } else {
         auto &blocked = rack.scanner.blacklist;
         blocked.erase(std::remove(blocked.begin(), blocked.end(), uid), blocked.end());
-        if (!rack.scanner.saveBlacklist(vst::defaultVstBlacklistPath()))
-            app.status().setText(tr("Could not save the block list").toStdString());
+        saved = rack.scanner.saveBlacklist(vst::defaultVstBlacklistPath());
         for (auto &plugin : rack.plugins)
             if (plugin.uid == uid) plugin.blacklisted = false;
     }
+    if (!saved) app.status().setText(tr("Could not save the block list").toStdString());
     const int row = list->currentRow();
     refill();
     list->selectRow(row);
