@@ -209,7 +209,7 @@ void HelperServer::receive(Connection &connection) {
         return;
     }
     connection.pending.append(chunk, static_cast<size_t>(received));
-    serveBuffered(connection);
+    (void)serveBuffered(connection); // an ended connection is closed in there
 }
 
 bool HelperServer::serveBuffered(Connection &connection) {
@@ -271,7 +271,7 @@ std::string HelperServer::dispatch(Connection &connection, const std::string &li
         return {};
     }
     if (line.starts_with("PROCESS ")) {
-        processBlock(connection, rest("PROCESS "));
+        (void)processBlock(connection, rest("PROCESS ")); // a failure is answered in there
         return {};
     }
     if (line.starts_with("NOTES ")) {
@@ -477,7 +477,8 @@ void HelperServer::processChain(float *blockLeft, float *blockRight, int frames,
         if (index + 1 < members.size() && members[index + 1].bypassed != 0)
             member.bypassLine.run(blockLeft, blockRight, frames);
         else if (member.isLv2)
-            member.lv2.process(blockLeft, blockRight, frames);
+            (void)member.lv2.process(blockLeft, blockRight,
+                                     frames); // passes the block on as it came
         else
             member.vst.processInstrument(blockLeft, blockRight, frames, {}, {});
     }
@@ -502,14 +503,16 @@ bool HelperServer::setLv2Parameter(uint32_t portIndex, float value) {
     return index >= 0 && lv2Plugin.setParameterNormalized(static_cast<size_t>(index), value);
 }
 
+// A value for a parameter the plug-in does not have is dropped: the client sends what its
+// copy of the plug-in knows, and an answer would break the block that follows.
 void HelperServer::applyParams(const std::string &arguments) {
     std::optional<std::vector<ParameterValue>> values = parseParams(arguments);
     if (!values) return;
     for (const ParameterValue &entry : *values) {
         if (hostingLv2)
-            setLv2Parameter(entry.id, entry.value);
+            (void)setLv2Parameter(entry.id, entry.value);
         else
-            plugin.setParameterNormalized(entry.id, entry.value);
+            (void)plugin.setParameterNormalized(entry.id, entry.value);
     }
 }
 
@@ -575,7 +578,8 @@ void HelperServer::processLv2Block(float *blockLeft, float *blockRight, int fram
              3,
              {0x90, static_cast<uint8_t>(std::clamp(note.pitch, 0, 127)),
               static_cast<uint8_t>(std::clamp(std::lround(note.velocity * 127.0f), 1l, 127l))}});
-    lv2Plugin.process(blockLeft, blockRight, frames, pendingEvents);
+    // Unprepared, the plug-in leaves the block as it came, which the client then gets back.
+    (void)lv2Plugin.process(blockLeft, blockRight, frames, pendingEvents);
 }
 
 // "SHAREDBLOCK " names the region and the real-time priority wanted for the block thread.
@@ -659,21 +663,22 @@ void HelperServer::processMain(float *blockLeft, float *blockRight, int frames,
         plugin.processInstrument(blockLeft, blockRight, frames, noteOns, noteOffs);
 }
 
-// Member 0 is the main plug-in; the chain's members follow from 1.
+// Member 0 is the main plug-in; the chain's members follow from 1. A value a plug-in refuses
+// leaves it with the one it had: the block goes on.
 void HelperServer::applyValue(size_t member, const ParameterValue &entry) {
     if (member == 0) {
         if (hostingLv2)
-            setLv2Parameter(entry.id, entry.value);
+            (void)setLv2Parameter(entry.id, entry.value);
         else
-            plugin.setParameterNormalized(entry.id, entry.value);
+            (void)plugin.setParameterNormalized(entry.id, entry.value);
         return;
     }
     if (member > chain.size()) return;
     ChainMember &into = *chain[member - 1];
     if (!into.isLv2) {
-        into.vst.setParameterNormalized(entry.id, entry.value);
+        (void)into.vst.setParameterNormalized(entry.id, entry.value);
     } else if (const int index = into.lv2.parameterIndexForPort(entry.id); index >= 0) {
-        into.lv2.setParameterNormalized(static_cast<size_t>(index), entry.value);
+        (void)into.lv2.setParameterNormalized(static_cast<size_t>(index), entry.value);
     }
 }
 

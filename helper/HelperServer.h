@@ -41,7 +41,7 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     HelperServer &operator=(const HelperServer &) = delete;
 
     /// Creates, binds and listens; returns `helperQuit` on success, otherwise the exit status.
-    HelperExitStatus listen();
+    [[nodiscard]] HelperExitStatus listen();
     /// Serves requests until one asks to "QUIT"; then removes the socket file.
     void serve();
 
@@ -62,7 +62,7 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     void receive(Connection &connection);
     /// Serves every complete request in the connection's buffer; false when the connection
     /// ended meanwhile.
-    bool serveBuffered(Connection &connection);
+    [[nodiscard]] bool serveBuffered(Connection &connection);
     /// The reply to one request line; empty when the request sends no reply line.
     std::string dispatch(Connection &connection, const std::string &line);
     std::string load(const std::string &arguments);
@@ -70,12 +70,12 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     std::string prepare(const std::string &arguments);
     std::string setParameter(const std::string &arguments);
     void applyParams(const std::string &arguments);
-    bool processBlock(Connection &connection, const std::string &arguments);
+    [[nodiscard]] bool processBlock(Connection &connection, const std::string &arguments);
     std::string getState();
     std::string setState(const std::string &arguments);
     std::string openEditor();
     std::string loadLv2(const std::string &pluginId);
-    bool setLv2Parameter(uint32_t portIndex, float value);
+    [[nodiscard]] bool setLv2Parameter(uint32_t portIndex, float value);
     void processLv2Block(float *blockLeft, float *blockRight, int frames,
                          std::span<const NoteOn> noteOns, std::span<const int> noteOffs);
     std::string attachSharedBlock(const std::string &arguments);

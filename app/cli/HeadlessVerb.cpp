@@ -257,7 +257,7 @@ void saveAs(Session &session, const std::string &rest) {
     OVMainView &view = session.app.view();
     view.existingProject =
         replace ? OVMainView::ExistingProject::Replace : OVMainView::ExistingProject::Refuse;
-    view.saveProjectAs();
+    (void)view.saveProjectAs(); // each verb's outcome is its status line
     view.existingProject = OVMainView::ExistingProject::Refuse;
 }
 
@@ -265,15 +265,16 @@ const std::map<std::string, Operation> &operations() {
     static const std::map<std::string, Operation> table = {
         {"new", [](Session &s, const std::string &) { s.app.view().newProject(); }},
         {"open", [](Session &s, const std::string &) { s.app.view().openProject(); }},
-        {"save", [](Session &s, const std::string &) { s.app.view().saveProject(); }},
+        {"save", [](Session &s, const std::string &) { (void)s.app.view().saveProject(); }},
         {"save-as", saveAs},
-        {"collect", [](Session &s, const std::string &) { s.app.view().collectAllAndSave(); }},
+        {"collect",
+         [](Session &s, const std::string &) { (void)s.app.view().collectAllAndSave(); }},
         {"import", [](Session &s, const std::string &) { s.app.view().importAudio(); }},
         {"import-midi",
          [](Session &s, const std::string &) { s.app.view().importMidiFileFromMenu(); }},
         {"export-midi",
          [](Session &s, const std::string &rest) {
-             s.app.view().exportMidiFile(rest, midifile::MidiExportScope::Song, 0);
+             (void)s.app.view().exportMidiFile(rest, midifile::MidiExportScope::Song, 0);
          }},
         {"export", [](Session &s, const std::string &) { s.app.view().exportWav(); }},
         {"export-cycle", [](Session &s, const std::string &) { s.app.view().exportLoopWav(); }},

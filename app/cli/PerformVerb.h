@@ -27,12 +27,13 @@ struct PerformOptions {
 
 /// Reads "SAMPLE:launch-clip:ID", "SAMPLE:launch-scene:ID", "SAMPLE:release:ID" or
 /// "SAMPLE:stop". False with `error` set for anything else.
-bool parsePerformAction(const std::string &text, PerformAction &action, std::string &error);
+[[nodiscard]] bool parsePerformAction(const std::string &text, PerformAction &action,
+                                      std::string &error);
 
 /// Reads the arguments after "perform". False with `error` set for anything it does not
 /// understand.
-bool parsePerformArguments(const std::vector<std::string> &arguments, PerformOptions &options,
-                           std::string &error);
+[[nodiscard]] bool parsePerformArguments(const std::vector<std::string> &arguments,
+                                         PerformOptions &options, std::string &error);
 
 /// The whole command: load, play the session block by block with the actions, write what the
 /// master produced. Returns 0 on success, 1 when the project or output cannot be used, 2 for

@@ -34,8 +34,8 @@ struct PlaySummary {
 
 /// Reads the arguments after "play". False with `error` set for anything it does not
 /// understand.
-bool parsePlayArguments(const std::vector<std::string> &arguments, PlayVerbOptions &options,
-                        std::string &error);
+[[nodiscard]] bool parsePlayArguments(const std::vector<std::string> &arguments,
+                                      PlayVerbOptions &options, std::string &error);
 
 /// "jack", "alsa" and "null" name the back ends' devices; anything else must be the exact
 /// name of a listed device. Empty when nothing of that name exists.

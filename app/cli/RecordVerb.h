@@ -33,8 +33,8 @@ struct RecordVerbOptions {
 
 /// Reads the arguments after "record". False with `error` set for anything it does not
 /// understand or that is missing (the track and the length are required).
-bool parseRecordArguments(const std::vector<std::string> &arguments, RecordVerbOptions &options,
-                          std::string &error);
+[[nodiscard]] bool parseRecordArguments(const std::vector<std::string> &arguments,
+                                        RecordVerbOptions &options, std::string &error);
 
 /// "START:END" with 0 <= START < END; nullopt otherwise.
 std::optional<SampleRange> parseSampleRange(const std::string &text);

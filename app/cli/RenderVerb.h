@@ -35,8 +35,8 @@ struct RenderVerbOptions {
 
 /// Reads the arguments after "render". False with `error` set for anything it does not
 /// understand, so that a mistyped option never renders something the user did not ask for.
-bool parseRenderArguments(const std::vector<std::string> &arguments, RenderVerbOptions &options,
-                          std::string &error);
+[[nodiscard]] bool parseRenderArguments(const std::vector<std::string> &arguments,
+                                        RenderVerbOptions &options, std::string &error);
 
 std::string describeRenderSummary(const RenderSummary &summary, const std::string &outputPath);
 

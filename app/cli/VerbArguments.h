@@ -17,8 +17,8 @@ template <typename Number> bool parseNumber(std::string_view text, Number &value
 }
 
 /// False with `error` set when the option at `index` is the last word and so has no value.
-inline bool needsValue(const std::vector<std::string> &arguments, std::size_t index,
-                       std::string &error) {
+[[nodiscard]] inline bool needsValue(const std::vector<std::string> &arguments, std::size_t index,
+                                     std::string &error) {
     if (index + 1 < arguments.size()) return true;
     error = "option " + arguments[index] + " needs a value";
     return false;
@@ -30,8 +30,9 @@ inline bool needsValue(const std::vector<std::string> &arguments, std::size_t in
 /// asked for, exactly one of a folder and `--demo` must be given. `Options` has the fields
 /// `projectFolder`, `demo` and `help`.
 template <class Options, class OptionParser>
-bool readProjectVerbArguments(const std::vector<std::string> &arguments, Options &options,
-                              OptionParser parseOption, std::string &error) {
+[[nodiscard]] bool readProjectVerbArguments(const std::vector<std::string> &arguments,
+                                            Options &options, OptionParser parseOption,
+                                            std::string &error) {
     for (std::size_t index = 0; index < arguments.size(); ++index) {
         const std::string &argument = arguments[index];
         if (argument.size() > 1 && argument[0] == '-') {

@@ -43,7 +43,7 @@ class UpdateCheckAction {
     UpdateCheckAction(ApplicationUi &ui, HVLoggingStatusField &status);
 
     /// Starts a check unless one is still running (then false).
-    bool start(const std::string &currentVersion);
+    [[nodiscard]] bool start(const std::string &currentVersion);
     bool pending() const { return call.running(); }
     /// Shows the answer when it has arrived; true when it did.
     bool presentIfDone();

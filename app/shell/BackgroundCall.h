@@ -19,7 +19,7 @@ template <typename Result> class BackgroundCall {
     BackgroundCall &operator=(const BackgroundCall &) = delete;
 
     /// False (and nothing started) while an earlier call is still running or unclaimed.
-    bool start(std::function<Result()> call) {
+    [[nodiscard]] bool start(std::function<Result()> call) {
         if (future.valid()) return false;
         future = std::async(std::launch::async, std::move(call));
         return true;

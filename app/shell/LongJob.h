@@ -56,7 +56,7 @@ class LongJobThread {
     LongJobThread &operator=(const LongJobThread &) = delete;
 
     /// False (and nothing started) while an earlier job is running or unfinished.
-    bool start(LongJob job, std::function<void()> wake = {});
+    [[nodiscard]] bool start(LongJob job, std::function<void()> wake = {});
     /// A job was started and not finished yet.
     bool busy() const { return worker.joinable(); }
     /// Its `perform` has returned.
@@ -67,7 +67,7 @@ class LongJobThread {
     /// When `perform` has returned, runs `finish` here; true when it did.
     bool finishIfDone();
     /// Waits for `perform` and runs `finish` here; false when no job was started.
-    bool waitAndFinish();
+    [[nodiscard]] bool waitAndFinish();
 
   private:
     void completeFinish();

@@ -363,8 +363,10 @@ std::optional<LongJob> OVApplication::prepareAutosave() {
 }
 
 bool OVApplication::shouldTerminate() {
-    // The take is kept before the question, so that the save the user may choose holds it.
-    if (viewPtr->recording().isRecordingActive()) viewPtr->recording().stopRecordingAndSaveClip();
+    // The take is kept before the question, so that the save the user may choose holds it; a
+    // take that cannot be kept is named on the status line beside the question.
+    if (viewPtr->recording().isRecordingActive())
+        (void)viewPtr->recording().stopRecordingAndSaveClip();
     return viewPtr->confirmDiscardingChanges(translate("OVApplication", "Quit Halvora?"),
                                              translate("OVApplication", "Don't Save"));
 }
@@ -397,7 +399,7 @@ void OVApplication::willTerminate() {
     BackgroundCall<int32_t> upload;
     const std::string machine = telemetryMachineIdentifier();
     const char *endpoint = std::getenv("HALVORA_TELEMETRY_URL");
-    upload.start([machine, url = std::string(endpoint ? endpoint : "")] {
+    (void)upload.start([machine, url = std::string(endpoint ? endpoint : "")] { // a fresh call
         return uploadTelemetryQueueTo(url, versionText, machine);
     });
     stopServices();

@@ -67,16 +67,16 @@ class OVApplication {
     /// there is nothing to write or no place for it, which is reported at once.
     std::optional<LongJob> prepareAutosave();
     /// Asks about unsaved changes; false when the user cancelled the quit.
-    bool shouldTerminate();
+    [[nodiscard]] bool shouldTerminate();
     /// The shutdown sequence; afterwards the next start offers no recovery.
     void willTerminate();
     /// Reads the stored device choice and hands it to the device; false when the device
     /// refused it.
-    bool applyPersistedAudioSettings();
+    [[nodiscard]] bool applyPersistedAudioSettings();
     /// The audio settings panel's "Применить": switches devices, sets the latency
     /// calibration of the project and remembers the choice. False when refused or failed
     /// (the status line says why).
-    bool applyAudioSettings(const AudioSettingsChoice &choice);
+    [[nodiscard]] bool applyAudioSettings(const AudioSettingsChoice &choice);
     /// The privacy panel's switches, saved and announced in the status line.
     void applyPrivacyPreferences(const PrivacyPreferences &prefs);
     /// "Проверить обновления…": the check runs on a worker; the tick shows its answer.

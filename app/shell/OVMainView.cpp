@@ -263,7 +263,7 @@ LongJob OVMainView::openProjectJob(const std::string &path) {
         if (*stopped)
             showStatus(translate("OVMainView", "Opening cancelled"));
         else
-            adoptOpenedProject(*opened, std::nullopt);
+            (void)adoptOpenedProject(*opened, std::nullopt); // a failure is on the status line
     };
     return job;
 }
@@ -914,7 +914,7 @@ bool OVMainView::importMidiFile(const std::string &path, int64_t startSamples, b
 void OVMainView::importMidiFileFromMenu() {
     const std::vector<std::string> chosen =
         ui.chooseFilesToOpen("Import MIDI File…", {"mid", "midi"}, false);
-    if (!chosen.empty()) importMidiFile(chosen.front(), 0, true);
+    if (!chosen.empty()) (void)importMidiFile(chosen.front(), 0, true); // status line tells
 }
 
 void OVMainView::exportMidiFileFromMenu() {
@@ -930,7 +930,8 @@ void OVMainView::exportMidiFileFromMenu() {
     }
     const auto chosen = ui.chooseSaveLocation("mid", name + ".mid");
     if (!chosen || chosen->empty()) return;
-    exportMidiFile(
+    // A failure is on the status line.
+    (void)exportMidiFile(
         *chosen, trackId != 0 ? midifile::MidiExportScope::Track : midifile::MidiExportScope::Song,
         trackId);
 }

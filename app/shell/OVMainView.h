@@ -88,22 +88,25 @@ class OVMainView {
     ExistingProject existingProject = ExistingProject::Ask;
     /// Before an operation that replaces the document: with unsaved changes, asks to save,
     /// discard or cancel. True when the operation may go on.
-    bool confirmDiscardingChanges(const std::string &title, const std::string &discardButton);
+    [[nodiscard]] bool confirmDiscardingChanges(const std::string &title,
+                                                const std::string &discardButton);
 
     void newProject();
     void openProject();
-    bool loadProjectFromBundle(const std::string &path,
-                               const std::optional<std::string> &statusMessage = std::nullopt);
-    bool saveProject();
-    bool collectAllAndSave();
+    [[nodiscard]] bool
+    loadProjectFromBundle(const std::string &path,
+                          const std::optional<std::string> &statusMessage = std::nullopt);
+    [[nodiscard]] bool saveProject();
+    [[nodiscard]] bool collectAllAndSave();
     /// Asks for a new location even when the project has one.
-    bool saveProjectAs();
-    bool saveProjectToPath(const std::string &path, bool markSaved, bool collectAll = false);
+    [[nodiscard]] bool saveProjectAs();
+    [[nodiscard]] bool saveProjectToPath(const std::string &path, bool markSaved,
+                                         bool collectAll = false);
     /// Whether a save may write the project to the newly chosen `path`: never through a
     /// symbolic link, and over another project only as `existingProject` says. Shows why not.
-    bool maySaveAsTo(const std::string &path);
+    [[nodiscard]] bool maySaveAsTo(const std::string &path);
 
-    bool performAutosaveSilently();
+    [[nodiscard]] bool performAutosaveSilently();
 
     // The long operations, each split into a "prepare" step on the main thread (asks the
     // user, checks, takes a snapshot) that returns the job, a "perform" step that works on
@@ -127,14 +130,16 @@ class OVMainView {
     /// Reads a Standard MIDI File and adds a MIDI track with one clip at `startSamples` for
     /// each of its tracks with notes, as one undoable step; with `takeTimeMaps` its tempo and
     /// meter replace the project's. A damaged file changes nothing; the status line says why.
-    bool importMidiFile(const std::string &path, int64_t startSamples, bool takeTimeMaps);
+    [[nodiscard]] bool importMidiFile(const std::string &path, int64_t startSamples,
+                                      bool takeTimeMaps);
     /// Asks for a .mid file, then imports it at the start with its tempo and meter.
     void importMidiFileFromMenu();
     /// Asks where, then writes the selected MIDI track, or the whole song when no MIDI track
     /// is selected.
     void exportMidiFileFromMenu();
     /// Writes the song, a MIDI track or a MIDI clip as a format 1 file with the tempo map.
-    bool exportMidiFile(const std::string &path, midifile::MidiExportScope scope, uint64_t id);
+    [[nodiscard]] bool exportMidiFile(const std::string &path, midifile::MidiExportScope scope,
+                                      uint64_t id);
     /// The format and normalisation every export from the window uses.
     ExportFormat exportFormat;
     Normalization exportNormalization;
@@ -160,23 +165,25 @@ class OVMainView {
     /// Why the last autosave failed.
     std::string lastAutosaveError;
     /// False when the copy did not open; it is then kept aside and the status says where.
-    bool loadRecoveryProject(const std::string &storedName);
+    [[nodiscard]] bool loadRecoveryProject(const std::string &storedName);
     /// Set when a recovery copy that did not open could not be moved aside: the quit keeps it.
     bool keepRecoveryAtQuit = false;
     void relinkMissingMedia(const std::vector<project_io::MissingMediaEntry> &missing);
 
     void importAudio();
-    bool importAudioFileAtPath(const std::string &path, std::string &errorMessage);
-    bool importAudioFileAtPath(const std::string &path, uint64_t trackId, int64_t startSamples,
-                               bool usePlayheadIfZero, std::string &errorMessage);
+    [[nodiscard]] bool importAudioFileAtPath(const std::string &path, std::string &errorMessage);
+    [[nodiscard]] bool importAudioFileAtPath(const std::string &path, uint64_t trackId,
+                                             int64_t startSamples, bool usePlayheadIfZero,
+                                             std::string &errorMessage);
     /// Files dropped on the view: onto `trackId` (0: a new audio track) at `startSamples`.
     void dropFiles(const std::vector<std::string> &paths, uint64_t trackId, int64_t startSamples);
     /// Places decoded files as `dropFiles` does, each through an undoable "Import Audio".
     void dropDecodedFiles(const std::vector<AudioImport> &imports, uint64_t trackId,
                           int64_t startSamples);
     /// Places one decoded file (undoable); false with the reason when it cannot.
-    bool placeImportedAudio(const AudioImport &import, uint64_t trackId, int64_t startSamples,
-                            bool usePlayheadIfZero, std::string &errorMessage);
+    [[nodiscard]] bool placeImportedAudio(const AudioImport &import, uint64_t trackId,
+                                          int64_t startSamples, bool usePlayheadIfZero,
+                                          std::string &errorMessage);
 
     void exportWav();
     void exportLoopWav();
@@ -213,7 +220,8 @@ class OVMainView {
     void ensureReturnTracksAndPublish();
     void selectFirstTrack();
     /// Makes a read project the document, or says that it could not be opened.
-    bool adoptOpenedProject(OpenedProject &opened, const std::optional<std::string> &statusMessage);
+    [[nodiscard]] bool adoptOpenedProject(OpenedProject &opened,
+                                          const std::optional<std::string> &statusMessage);
     /// The grid position nearest `position` that is not before it (so clips never overlap).
     int64_t snapNotBefore(int64_t position) const;
     void stepHistory(bool undo);
@@ -227,7 +235,7 @@ class OVMainView {
     std::optional<LongJob> prepareSaveWithPrompt(bool collectAll, bool alwaysAsk,
                                                  const std::string &doneText,
                                                  std::shared_ptr<bool> saved = nullptr);
-    bool saveWithPrompt(bool collectAll, bool alwaysAsk, const std::string &doneText);
+    [[nodiscard]] bool saveWithPrompt(bool collectAll, bool alwaysAsk, const std::string &doneText);
     std::optional<LongJob> prepareExport(const std::string &defaultName, int64_t start,
                                          int64_t frames, uint64_t soloTrackId,
                                          const std::string &doneFormat,

@@ -90,8 +90,8 @@ enum class WavRenderResult : uint8_t { Written, RenderFailed, WriteFailed, Cance
 /// a render that fails or is cancelled leaves no file behind and the user's earlier file
 /// untouched. A normalised export is rendered twice, first only to measure. Runs on any
 /// thread; the project is the caller's own copy. `error` says why when not written.
-WavRenderResult renderProjectToWav(Project project, const WavRenderRequest &request,
-                                   RenderSummary &summary, std::string &error);
+[[nodiscard]] WavRenderResult renderProjectToWav(Project project, const WavRenderRequest &request,
+                                                 RenderSummary &summary, std::string &error);
 
 /// The linear gain `request.normalization` asks for, measured by rendering the project once
 /// without writing. nullopt when the render failed or was cancelled (`error` says why).
@@ -106,9 +106,9 @@ struct StemFile {
     std::string path;
     RenderSummary summary;
 };
-WavRenderResult renderProjectStems(const Project &project, const std::string &folder,
-                                   const WavRenderRequest &request, std::vector<StemFile> &stems,
-                                   std::string &error);
+[[nodiscard]] WavRenderResult renderProjectStems(const Project &project, const std::string &folder,
+                                                 const WavRenderRequest &request,
+                                                 std::vector<StemFile> &stems, std::string &error);
 
 /// The file name of a track's stem: its name with what no file name may hold replaced, made
 /// unique among `taken`.
@@ -117,7 +117,7 @@ std::string stemFileName(const Track &track, ExportContainer container,
 
 /// False with `error` when `path` must not be written (see `checkOutputTarget`) or a 16-bit
 /// WAV file cannot hold `frames`.
-bool checkRenderOutput(const std::string &path, const std::string &projectFolder, int64_t frames,
-                       int32_t channels, std::string &error);
+[[nodiscard]] bool checkRenderOutput(const std::string &path, const std::string &projectFolder,
+                                     int64_t frames, int32_t channels, std::string &error);
 
 } // namespace orvane

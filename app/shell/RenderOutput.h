@@ -16,19 +16,21 @@ std::string printableText(std::string_view text);
 /// and is neither a regular file nor a symbolic link (a device node or a FIFO would be
 /// replaced by a regular file), a file inside `projectFolder` (the project being rendered,
 /// empty for none), or a folder that does not exist or is not writable.
-bool checkOutputTarget(const std::string &outputPath, const std::string &projectFolder,
-                       std::string &error);
+[[nodiscard]] bool checkOutputTarget(const std::string &outputPath,
+                                     const std::string &projectFolder, std::string &error);
 
 /// Writes the WAV file into a fresh temporary file beside `outputPath` (created exclusively,
 /// never through a symbolic link), flushes it to the disk and renames it over the output, so
 /// that a write that fails or is killed halfway never damages a file the user already had.
 /// Temporary files left by a render that was killed are removed first.
-bool writeRenderOutput(const std::string &outputPath, const std::vector<float> &samples,
-                       int64_t frames, int32_t channels, double sampleRate, std::string &error);
+[[nodiscard]] bool writeRenderOutput(const std::string &outputPath,
+                                     const std::vector<float> &samples, int64_t frames,
+                                     int32_t channels, double sampleRate, std::string &error);
 /// The same with the file's bytes written by `write` into the open temporary file, for
 /// output produced while it is being rendered. A `write` that fails leaves no file.
-bool writeRenderOutputWith(const std::string &outputPath,
-                           const std::function<bool(int descriptor)> &write, std::string &error);
+[[nodiscard]] bool writeRenderOutputWith(const std::string &outputPath,
+                                         const std::function<bool(int descriptor)> &write,
+                                         std::string &error);
 
 /// For a program that renders into a file: Ctrl-C or SIGTERM during the write removes the
 /// temporary file before the signal ends the process.

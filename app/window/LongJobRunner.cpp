@@ -58,8 +58,8 @@ void LongJobRunner::startNext() {
     bar->setRange(0, 0);
     // The wake-up is posted to this object from the worker. The worker is a member, so it
     // is joined before this object stops existing, and a wake-up still waiting in the event
-    // queue is dropped with the object.
-    worker.start(std::move(job), [this] {
+    // queue is dropped with the object. It is idle here: every caller checks `busy` first.
+    (void)worker.start(std::move(job), [this] {
         QMetaObject::invokeMethod(this, &LongJobRunner::workerDone, Qt::QueuedConnection);
     });
     show();
@@ -82,7 +82,7 @@ void LongJobRunner::cancel() {
 
 void LongJobRunner::finishAll() {
     while (worker.busy()) {
-        worker.waitAndFinish();
+        (void)worker.waitAndFinish(); // busy, so there is a job to finish
         Q_EMIT jobFinished();
         if (!worker.busy()) startNext();
     }

@@ -30,7 +30,7 @@ class Lv2InsertEditor {
                                                     int insertIndex);
     /// False, with `lastError`, when the plug-in has no interface this host can show or it
     /// would not open.
-    bool open(std::shared_ptr<lv2::Lv2Plugin> plugin);
+    [[nodiscard]] bool open(std::shared_ptr<lv2::Lv2Plugin> plugin);
     void close();
     /// Call on the window's timer while open.
     void idle();

@@ -531,7 +531,7 @@ void MainWindow::showPrivacy() {
 
 void MainWindow::offerQuickStart() {
     if (quickStartWasOffered()) return;
-    rememberQuickStartOffered();
+    (void)rememberQuickStartOffered(); // unremembered, it is offered again next time
     QuickStartPanel panel(this);
     panel.exec();
 }

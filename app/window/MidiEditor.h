@@ -136,7 +136,7 @@ class MidiEditor : public QWidget {
     /// Ends the audition at once.
     void endAudition();
     /// False when the engine's queue is full.
-    bool pushToEngine(const Request &request);
+    [[nodiscard]] bool pushToEngine(const Request &request);
     void edit(std::unique_ptr<Command> command);
     void editAll(const std::string &name, std::vector<std::unique_ptr<Command>> steps);
     void buildMenu();

@@ -155,8 +155,9 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
     add(QStringLiteral("↑"), tr("Move Up"), [this] { moveInsert(-1); });
     add(QStringLiteral("↓"), tr("Move Down"), [this] { moveInsert(1); });
     add(QStringLiteral("✕"), tr("Remove"), [this] { removeInsert(); });
+    // A button's failure is on the status line.
     add(tr("Editor"), tr("Open the plug-in's editor"),
-        [this] { openInsertEditor(embedEditor->isChecked()); });
+        [this] { (void)openInsertEditor(embedEditor->isChecked()); });
     insertLayout->addLayout(buttons);
     effectPanel = new StockEffectPanel(insertPage);
     effectPanel->onEdited = [this](const std::vector<float> &values) {
@@ -609,7 +610,7 @@ void MixerPanel::showInsertMenu(const QPoint &at) {
     inserts->setCurrentItem(item);
     QMenu menu(this);
     QAction *parameters = menu.addAction(QCoreApplication::translate("MixerPanel", "Parameters…"),
-                                         [this] { openParameterPanel(); });
+                                         [this] { (void)openParameterPanel(); });
     parameters->setEnabled(parameterSourceFor(app.rack(), selected, selectedInsert()) != nullptr);
     menu.exec(inserts->viewport()->mapToGlobal(at));
 }

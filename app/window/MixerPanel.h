@@ -66,7 +66,7 @@ class MixerPanel : public WorkspacePanel {
     void removeInsert();
     /// Opens the selected insert's editor, in a window of its own or, with `embedded`, inside
     /// the panel under the insert list.
-    bool openInsertEditor(bool embedded = false);
+    [[nodiscard]] bool openInsertEditor(bool embedded = false);
     /// The panel's holder of an embedded editor, null while none is embedded.
     QWidget *embeddedEditor() const { return editorContainer; }
     void closeInsertEditor();
@@ -74,7 +74,7 @@ class MixerPanel : public WorkspacePanel {
     unsigned long editorWindowId();
     /// Opens the generic parameter window of the selected plug-in insert (closing one open
     /// for another insert); false for a built-in insert or none.
-    bool openParameterPanel();
+    [[nodiscard]] bool openParameterPanel();
     /// The open parameter window, null when none is open.
     PluginParameterPanel *parameterPanel() const { return parameterWindow.data(); }
 
@@ -96,7 +96,7 @@ class MixerPanel : public WorkspacePanel {
     void releaseEmbeddedEditor();
     void showInsertMenu(const QPoint &at);
     /// The selected insert's editor when it has none of its own: true when it was handled.
-    bool openEditorOtherwise(int index, bool embedded, bool &opened);
+    [[nodiscard]] bool openEditorOtherwise(int index, bool embedded, bool &opened);
     std::vector<uint64_t> channelIds() const;
 
     OVApplication &app;

@@ -28,6 +28,7 @@ std::unique_ptr<AddInsertCommand> loadInsert(vst::PluginRack &rack, Project &pro
 
 /// Loads an insert onto a track as one undoable edit of the application; false, with the
 /// reason in the status line, when nothing could be loaded.
-bool executeAddInsert(OVApplication &application, uint64_t trackId, const InsertChoice &choice);
+[[nodiscard]] bool executeAddInsert(OVApplication &application, uint64_t trackId,
+                                    const InsertChoice &choice);
 
 } // namespace orvane

@@ -146,7 +146,8 @@ PluginBrowserPanel::PluginBrowserPanel(OVApplication &application, QWidget *pare
         connect(pushButton, &QPushButton::clicked, this, action);
         bottom->addWidget(pushButton);
     };
-    button(tr("Load into Track"), [this] { loadSelected(); });
+    // What a button could not do is on the status line; a scan already running goes on.
+    button(tr("Load into Track"), [this] { (void)loadSelected(); });
     button(tr("Block"), [this] { blockSelected(true); });
     button(tr("Unblock"), [this] { blockSelected(false); });
     button(tr("Allow"), [this] { allowSelected(true); });
@@ -156,8 +157,8 @@ PluginBrowserPanel::PluginBrowserPanel(OVApplication &application, QWidget *pare
 
     connect(search, &QLineEdit::textChanged, this, [this] { refill(); });
     connect(allowedOnly, &QCheckBox::toggled, this, [this] { refill(); });
-    connect(scanButton, &QPushButton::clicked, this, [this] { startScan(); });
-    connect(list, &QTableWidget::cellDoubleClicked, this, [this] { loadSelected(); });
+    connect(scanButton, &QPushButton::clicked, this, [this] { (void)startScan(); });
+    connect(list, &QTableWidget::cellDoubleClicked, this, [this] { (void)loadSelected(); });
     list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list, &QTableWidget::customContextMenuRequested, this,
             [this](const QPoint &at) { showPluginMenu(at); });
@@ -254,7 +255,7 @@ void PluginBrowserPanel::showPluginMenu(const QPoint &at) {
     if (chosen < 0) return;
     const std::string uid = app.rack().plugins[static_cast<std::size_t>(chosen)].uid;
     QMenu menu(this);
-    menu.addAction(tr("Load into Track"), [this] { loadSelected(); });
+    menu.addAction(tr("Load into Track"), [this] { (void)loadSelected(); });
     // Tags are the project's, kept with the plug-in's id; the search finds them.
     addUserTagMenu(menu, userTagsOf(uid), [this, uid](const std::string &tag) {
         app.view().executeEdit(std::make_unique<TogglePluginUserTagCommand>(uid, tag));
@@ -274,16 +275,17 @@ void PluginBrowserPanel::blockSelected(bool block) {
     if (index < 0) return;
     vst::PluginRack &rack = app.rack();
     const std::string uid = rack.plugins[static_cast<std::size_t>(index)].uid;
+    bool saved = true;
     if (block) {
-        rack.blacklistPluginUid(uid);
+        saved = rack.blacklistPluginUid(uid);
     } else {
         auto &blocked = rack.scanner.blacklist;
         blocked.erase(std::remove(blocked.begin(), blocked.end(), uid), blocked.end());
-        if (!rack.scanner.saveBlacklist(vst::defaultVstBlacklistPath()))
-            app.status().setText(tr("Could not save the block list").toStdString());
+        saved = rack.scanner.saveBlacklist(vst::defaultVstBlacklistPath());
         for (auto &plugin : rack.plugins)
             if (plugin.uid == uid) plugin.blacklisted = false;
     }
+    if (!saved) app.status().setText(tr("Could not save the block list").toStdString());
     const int row = list->currentRow();
     refill();
     list->selectRow(row);

@@ -22,7 +22,8 @@ bool pluginMatchesSearch(const vst::PluginDescription &plugin, const std::string
 /// Adds `uid` as a line of the allow-list file at `path` (created when missing), or removes
 /// every line that is exactly `uid`. Other lines, comments included, stay as they were. False
 /// with `error` set when the file could not be written; the file is then unchanged.
-bool editAllowList(const std::string &path, const std::string &uid, bool allow, std::string &error);
+[[nodiscard]] bool editAllowList(const std::string &path, const std::string &uid, bool allow,
+                                 std::string &error);
 
 /// The plug-in browser: the plug-ins of the last scan with a search field, their block- and
 /// allow-list state, a scan that runs on a worker, and loading the chosen plug-in into the
@@ -42,7 +43,7 @@ class PluginBrowserPanel : public WorkspacePanel {
     QLineEdit *searchField() const { return search; }
     QTableWidget *table() const { return list; }
     /// Starts a scan on a worker; false when one is running already.
-    bool startScan();
+    [[nodiscard]] bool startScan();
     bool scanning() const;
     /// Index into the rack's `plugins` of each row shown.
     const std::vector<std::size_t> &shownRows() const { return shown; }
@@ -50,7 +51,7 @@ class PluginBrowserPanel : public WorkspacePanel {
     void blockSelected(bool block);
     void allowSelected(bool allow);
     /// Loads the chosen plug-in into the selected track; false when nothing was loaded.
-    bool loadSelected();
+    [[nodiscard]] bool loadSelected();
 
   private:
     void refill();

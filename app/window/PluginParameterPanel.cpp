@@ -85,8 +85,9 @@ class Vst3Source : public ParameterSource {
     }
 
     float normalized(uint32_t key) override { return plugin->getParameterNormalized(key); }
+    // A value the plug-in refuses shows as soon as the follower reads the parameter back.
     void setNormalized(uint32_t key, float value) override {
-        plugin->setParameterNormalized(key, value);
+        (void)plugin->setParameterNormalized(key, value);
     }
 
     std::string valueText(uint32_t key, float normalized) override {
@@ -143,8 +144,9 @@ class Lv2Source : public ParameterSource {
     }
 
     float normalized(uint32_t key) override { return plugin->getParameterNormalized(key); }
+    // A value the plug-in refuses shows as soon as the follower reads the parameter back.
     void setNormalized(uint32_t key, float value) override {
-        plugin->setParameterNormalized(key, value);
+        (void)plugin->setParameterNormalized(key, value);
     }
 
     std::string valueText(uint32_t key, float normalized) override {

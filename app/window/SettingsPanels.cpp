@@ -79,7 +79,8 @@ AudioSettingsPanel::AudioSettingsPanel(OVApplication &application, QWidget *pare
     auto *buttons = new QDialogButtonBox(this);
     buttons->addButton(tr("Apply"), QDialogButtonBox::AcceptRole);
     buttons->addButton(tr("Cancel"), QDialogButtonBox::RejectRole);
-    connect(buttons, &QDialogButtonBox::accepted, this, [this] { apply(); });
+    // Refused, the panel stays open and the status line says why.
+    connect(buttons, &QDialogButtonBox::accepted, this, [this] { (void)apply(); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(bufferSize, &QComboBox::currentIndexChanged, this, [this] { refreshInformation(); });
     layout->addWidget(buttons);

@@ -22,7 +22,7 @@ class AudioSettingsPanel : public QDialog {
     /// What the fields hold now.
     AudioSettingsChoice choice() const;
     /// Hands the choice to the application; closes the panel when it was taken.
-    bool apply();
+    [[nodiscard]] bool apply();
 
     QComboBox *outputDevices = nullptr;
     QComboBox *inputDevices = nullptr;
@@ -48,6 +48,6 @@ class QuickStartPanel : public QDialog {
 /// Whether the quick-start panel was offered already (first-run state in the settings file).
 bool quickStartWasOffered();
 /// Remembers that it was; false when the settings file cannot be written.
-bool rememberQuickStartOffered();
+[[nodiscard]] bool rememberQuickStartOffered();
 
 } // namespace orvane

@@ -103,7 +103,7 @@ void RecordingWorkflow::toggleRecording() {
         return;
     }
     if (isRecordingActive()) {
-        stopRecordingAndSaveClip();
+        (void)stopRecordingAndSaveClip(); // a failure is on the status line
         return;
     }
     if (engine.transport.recording.load()) {
@@ -254,7 +254,8 @@ void RecordingWorkflow::keepTake(uint64_t trackId, uint64_t clipId) {
     view.followPlayhead = true;
     view.fitTimelineToContent();
     view.markDocumentDirty();
-    view.performAutosaveSilently();
+    // Failing, it leaves the last autosave, and the document stays marked unsaved.
+    (void)view.performAutosaveSilently();
 }
 
 bool RecordingWorkflow::stopAudioRecording() {

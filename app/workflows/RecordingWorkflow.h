@@ -38,7 +38,7 @@ class RecordingWorkflow {
     void toggleRecording();
     void startActualRecordingOnTrack(uint64_t trackId);
     /// Stops the running take and keeps it; false when nothing was recording.
-    bool stopRecordingAndSaveClip();
+    [[nodiscard]] bool stopRecordingAndSaveClip();
     /// Called by the user-interface tick: starts recording once the count-in has played.
     void tickCountIn();
     bool isRecordingActive() const;
@@ -65,8 +65,8 @@ class RecordingWorkflow {
     void chooseSessionDestination();
     void startMidiRecording();
     void startAudioRecording();
-    bool stopAudioRecording();
-    bool stopMidiRecording();
+    [[nodiscard]] bool stopAudioRecording();
+    [[nodiscard]] bool stopMidiRecording();
     void keepTake(uint64_t trackId, uint64_t clipId);
 
     WorkspaceServices services;

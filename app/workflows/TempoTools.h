@@ -44,7 +44,7 @@ class TempoTools {
     /// Sets the project's and the engine's tempo, then asks the audio thread for it.
     void postTempo(double bpm);
     void show(const std::string &text);
-    bool readFollowerSource(std::vector<float> &samples);
+    [[nodiscard]] bool readFollowerSource(std::vector<float> &samples);
 
     WorkspaceServices services;
     OVMainView &view;

@@ -3,6 +3,7 @@
 // rack's audio path reads only its published view, so the save must not show in the worst
 // block time.
 #include "core/project_io/ProjectFolder.h"
+#include "core/rt/RtThread.h"
 #include "core/vst/PluginRack.h"
 
 #include <benchmark/benchmark.h>
@@ -76,6 +77,7 @@ class AudioThread {
 
   private:
     void run() {
+        RtScope audioRole;
         std::vector<float> left(frames, 0.1f), right(frames, 0.1f);
         while (!stop.load(std::memory_order_relaxed)) {
             const auto start = std::chrono::steady_clock::now();

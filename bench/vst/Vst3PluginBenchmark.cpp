@@ -64,7 +64,10 @@ void directProcess(benchmark::State &state) {
         for (int bus = 0; bus < component->getBusCount(kAudio, direction); ++bus)
             component->activateBus(kAudio, direction, bus, true);
     HostProcessData data;
-    data.prepare(*component, frames);
+    if (!data.prepare(*component, frames)) {
+        state.SkipWithError("ZamComp's buses could not be prepared");
+        return;
+    }
     EventList events(50);
     ParameterChanges changes;
     changes.setCapacity(64, 1);

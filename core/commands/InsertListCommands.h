@@ -66,7 +66,7 @@ class MoveInsertCommand : public InsertListCommand {
     std::string name() const override;
 
   private:
-    bool swap(Project &project);
+    [[nodiscard]] bool swap(Project &project);
 
     int32_t index_;
     int32_t offset_;

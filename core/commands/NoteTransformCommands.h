@@ -26,7 +26,8 @@ class MidiClipRewriteCommand : public Command {
     MidiClipRewriteCommand(uint64_t clipId, Behaviour behaviour);
     /// Rewrites `notes` (the clip's list to start from) and may change the clip's length;
     /// false leaves the clip as it was.
-    virtual bool rewrite(const Project &project, Clip &clip, std::vector<MidiNote> &notes) = 0;
+    [[nodiscard]] virtual bool rewrite(const Project &project, Clip &clip,
+                                       std::vector<MidiNote> &notes) = 0;
 
     const std::vector<MidiNote> &notesBefore() const { return notesBefore_; }
     int64_t lengthBefore() const { return lengthBefore_; }

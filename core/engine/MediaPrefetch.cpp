@@ -44,11 +44,12 @@ bool samePlan(const MediaPlan &a, const MediaPlan &b) {
     return same(a.arrangement, b.arrangement) && same(a.session, b.session);
 }
 
-/// Fills `role` from a little before `span` when no published window holds it.
+/// Fills `role` from a little before `span` when no published window holds it. While every
+/// spare window is still being read, the fill waits for the next pass, as all fills here do.
 void keepResident(ClipStream &stream, WindowRole role, FrameSpan span,
                   std::vector<int16_t> &staging) {
     if (span.empty() || stream.covers(span)) return;
-    stream.fill(role, span.first - framesBehind, staging, true);
+    (void)stream.fill(role, span.first - framesBehind, staging, true);
 }
 
 } // namespace
@@ -155,22 +156,22 @@ void ExportMediaReader::readFor(int64_t position, int32_t frames) {
             // Not sounding yet: nothing before its first window is needed.
             if (clip.arrangeStart > position && !stream->windowOf(WindowRole::playing) &&
                 clip.arrangeStart - position < stream->windowFrames())
-                stream->fill(WindowRole::playing,
-                             framesAtPosition(clip, clip.arrangeStart, frames).first, staging_,
-                             true);
+                (void)stream->fill(WindowRole::playing,
+                                   framesAtPosition(clip, clip.arrangeStart, frames).first,
+                                   staging_, true);
             continue;
         }
         const WindowRole holder = stream->roleHolding(needed);
         if (holder == WindowRole::cue) stream->rename(WindowRole::cue, WindowRole::playing);
         if (holder == WindowRole::none)
-            stream->fill(WindowRole::playing, needed.first, staging_, true);
+            (void)stream->fill(WindowRole::playing, needed.first, staging_, true);
         const ResidentWindow *playing = stream->windowOf(WindowRole::playing);
         if (!playing) continue;
         const int64_t end = playing->firstFrame + playing->frames;
         const int64_t next = std::max(playing->firstFrame + 1, end - seam);
         const ResidentWindow *cue = stream->windowOf(WindowRole::cue);
         if (end < clip.audioFrameCount() && (!cue || cue->firstFrame != next))
-            stream->fill(WindowRole::cue, next, staging_, true);
+            (void)stream->fill(WindowRole::cue, next, staging_, true);
     }
 }
 
@@ -298,8 +299,8 @@ void MediaPrefetcher::refreshStreams(int64_t position) {
         for (const auto &stream : next->streams())
             if (const ClipStream *old = streams_->find(stream->clipId());
                 old && old->lastReadFrame() >= 0)
-                stream->fill(WindowRole::playing, old->lastReadFrame() - framesBehind, staging_,
-                             true);
+                (void)stream->fill(WindowRole::playing, old->lastReadFrame() - framesBehind,
+                                   staging_, true);
         retiredDry_ += streams_->dryBlocks();
     }
     fillStreams(*next, position);

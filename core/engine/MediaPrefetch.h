@@ -90,7 +90,7 @@ class MediaPrefetcher {
     /// Completed passes over the project; a test waits on it with `waitForPasses`.
     uint64_t passes() const;
     /// Waits until at least `count` passes are done or `timeout` has gone by.
-    bool waitForPasses(uint64_t count, std::chrono::milliseconds timeout) const;
+    [[nodiscard]] bool waitForPasses(uint64_t count, std::chrono::milliseconds timeout) const;
     /// Blocks in which some clip played silent because its frames were not read yet.
     uint64_t dryBlocks() const;
 

@@ -68,8 +68,8 @@ class ClipStream {
     /// that no reader can be looking at, and publishes it in place of the window `role` had.
     /// With `readersRunning` false (nothing renders meanwhile) the role's own window is
     /// refilled in place. False when every spare window is still held.
-    bool fill(WindowRole role, int64_t firstFrame, std::vector<int16_t> &staging,
-              bool readersRunning);
+    [[nodiscard]] bool fill(WindowRole role, int64_t firstFrame, std::vector<int16_t> &staging,
+                            bool readersRunning);
     /// The role of a published window holding `span`; none when no window holds it.
     WindowRole roleHolding(FrameSpan span) const;
     /// The published window of `role`, or null.

@@ -69,7 +69,7 @@ class TrackSource {
 
 /// Clears the master and return buses, reads every track's latency once and finds the
 /// solo state. False when the block cannot be rendered (no scratch, or longer than it).
-bool beginTracksRt(RenderContext &context);
+[[nodiscard]] bool beginTracksRt(RenderContext &context);
 
 /// One source track through the whole chain: mute and solo, source, pre-fader sends, channel
 /// EQ, stock inserts, the insert hook, delay compensation, fader and pan (with automation),
@@ -81,7 +81,7 @@ void renderSourceTrackRt(RenderContext &context, std::size_t trackIndex, TrackSo
 void renderReturnTracksRt(RenderContext &context);
 
 /// `beginTracksRt`, every source track in order, then the returns.
-bool renderTracksRt(RenderContext &context, TrackSource &source);
+[[nodiscard]] bool renderTracksRt(RenderContext &context, TrackSource &source);
 
 /// Master EQ, mastering, meters and flashback (live only), then the control room onto the
 /// outputs.

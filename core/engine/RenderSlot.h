@@ -95,7 +95,7 @@ class RenderSlot {
     static constexpr uint8_t heldBit = 4;
 
     /// Sets `held` when `word` has none of `refusing` set; false when it has, or when held.
-    bool tryHold(uint8_t refusing);
+    [[nodiscard]] bool tryHold(uint8_t refusing);
     void waitUntilReleased() const;
     void release() { word.fetch_and(static_cast<uint8_t>(~heldBit)); }
 

@@ -83,7 +83,8 @@ void writeFromUi(SuilController controller, uint32_t port, uint32_t size, uint32
     Lv2Plugin &plugin = pluginOf(controller);
     const int index = plugin.parameterIndexForPort(port);
     if (index >= 0)
-        plugin.setParameterValue(static_cast<size_t>(index), *static_cast<const float *>(buffer));
+        (void)plugin.setParameterValue(static_cast<size_t>(index),
+                                       *static_cast<const float *>(buffer)); // index checked
 }
 
 uint32_t portIndexOf(SuilController controller, const char *symbol) {
@@ -149,7 +150,8 @@ bool Lv2Editor::open() {
     const LV2_Feature *features[] = {&opened->mapFeature,    &opened->unmapFeature,
                                      &opened->parentFeature, &opened->resizeFeature,
                                      &opened->idleFeature,   nullptr};
-    keepModuleResident(choice.binaryPath);
+    // A library that cannot be loaded fails the instantiation below, which says so.
+    (void)keepModuleResident(choice.binaryPath);
     opened->host = suil_host_new(&writeFromUi, &portIndexOf, nullptr, nullptr);
     opened->instance = suil_instance_new(
         opened->host, &plugin, x11UiType, uriFromPluginId(plugin.description.uid).c_str(),

@@ -24,7 +24,7 @@ class Lv2Editor {
     bool available() const;
     /// Opens the window titled with the plug-in's name; false, with `lastError`, when there is
     /// no display, no interface this host can show, or it failed to start.
-    bool open();
+    [[nodiscard]] bool open();
     void close();
     bool isOpen() const;
     /// X11 id of the open window, 0 when none is open.

@@ -434,7 +434,8 @@ bool createInstance(Lv2PluginState &d, size_t instanceIndex) {
                      &d.logFeature};
     if (d.hasWorker) slot.features.push_back(slot.workerFeature.get());
     slot.features.push_back(nullptr);
-    keepModuleResident(libraryPathOf(d.plugin));
+    // A library that cannot be loaded fails the instantiation below, which says so.
+    (void)keepModuleResident(libraryPathOf(d.plugin));
     slot.instance = lilv_plugin_instantiate(d.plugin, d.sampleRate, slot.features.data());
     if (!slot.instance) return false;
     connectPorts(d, slot.instance, instanceIndex);

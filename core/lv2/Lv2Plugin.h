@@ -76,10 +76,10 @@ class Lv2Plugin {
     /// Finds the plug-in by URI among the installed ones and reads its ports. Fails, with
     /// `lastError` saying why, for an unknown URI or a plug-in that needs a feature this host
     /// does not give. Nothing of the plug-in's code runs before `prepare`.
-    bool load(const std::string &uri);
+    [[nodiscard]] bool load(const std::string &uri);
     /// Creates the instances for this rate and largest block (again when either changed) and
     /// activates them. Blocks passed to `process` may be longer; they are cut up.
-    bool prepare(double sampleRate, int maxBlockSize);
+    [[nodiscard]] bool prepare(double sampleRate, int maxBlockSize);
     bool isLoaded() const;
     bool isPrepared() const;
     /// The plug-in's data, for its user interface; null before `load`.
@@ -88,7 +88,8 @@ class Lv2Plugin {
 
     /// Audio thread: processes in place, with the events' notes for an instrument. False when
     /// the buffers were left as they were (not prepared, or busy with a main-thread request).
-    bool process(float *left, float *right, int frames, std::span<const Lv2MidiEvent> events = {});
+    [[nodiscard]] bool process(float *left, float *right, int frames,
+                               std::span<const Lv2MidiEvent> events = {});
     /// Latency in samples that the plug-in reported at `prepare`.
     int32_t latency() const;
     bool acceptsMidi() const;
@@ -96,22 +97,22 @@ class Lv2Plugin {
     /// Main thread: index into `parameters`, or -1.
     int parameterIndex(const std::string &symbol) const;
     int parameterIndexForPort(uint32_t portIndex) const;
-    bool setParameterValue(size_t index, float plain);
+    [[nodiscard]] bool setParameterValue(size_t index, float plain);
     float parameterValue(size_t index) const;
-    bool setParameterNormalized(size_t index, float normalized);
+    [[nodiscard]] bool setParameterNormalized(size_t index, float normalized);
     float getParameterNormalized(size_t index) const;
     /// Audio thread: as `setParameterNormalized`, reaching the plug-in with the next block.
-    bool setParameterNormalizedRt(size_t index, float normalized);
+    [[nodiscard]] bool setParameterNormalizedRt(size_t index, float normalized);
 
     /// Files the plug-in writes with its state (samples, impulse responses) are kept in this
     /// folder, which the caller puts inside the project folder. Empty: a scratch folder.
     void setStateFolder(const std::string &folder);
     /// The plug-in's state and control values as text. Fails before `prepare`.
-    bool getState(std::vector<uint8_t> &state);
+    [[nodiscard]] bool getState(std::vector<uint8_t> &state);
     /// Restores what `getState` gave. Empty restores the default control values. State that
     /// cannot be read fails with `lastError` set and changes nothing. Before `prepare` it is
     /// kept and applied by `prepare`.
-    bool setState(const std::vector<uint8_t> &state);
+    [[nodiscard]] bool setState(const std::vector<uint8_t> &state);
 
   private:
     std::unique_ptr<Lv2PluginState> impl;

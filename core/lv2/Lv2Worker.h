@@ -18,7 +18,7 @@ namespace orvane::lv2 {
 class MessageRing {
   public:
     explicit MessageRing(size_t capacity);
-    bool write(const void *data, uint32_t size);
+    [[nodiscard]] bool write(const void *data, uint32_t size);
     /// Copies the next message into `buffer` (of `capacity` bytes) and returns its size, or 0
     /// when the ring is empty. A message larger than `capacity` is skipped.
     uint32_t read(void *buffer, uint32_t capacity);

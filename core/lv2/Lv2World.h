@@ -60,7 +60,7 @@ class Lv2World {
     /// Null when no installed plug-in has this URI.
     const LilvPlugin *findPlugin(const std::string &uri) const;
     /// Adds one bundle folder to the world, for bundles outside the folders.
-    bool loadBundle(const std::string &bundlePath);
+    [[nodiscard]] bool loadBundle(const std::string &bundlePath);
 
     explicit Lv2World(const std::string &searchPath);
     ~Lv2World();
@@ -81,7 +81,7 @@ describeInstalledLv2Plugins(const std::vector<std::string> &blacklist = {});
 /// Plug-ins link libraries (GLib and what builds on it) that keep pointers into every library
 /// that used them; unloading one leaves them pointing at nothing, and the next plug-in that
 /// uses them crashes. False when the library cannot be loaded.
-bool keepModuleResident(const std::string &libraryPath);
+[[nodiscard]] bool keepModuleResident(const std::string &libraryPath);
 
 /// Index of the plug-in's first control input port, 0 when it has none: the parameter an
 /// insert automates until another is chosen.

@@ -93,7 +93,7 @@ struct ProbeRun {
 
 void scanForProbe(ProbeRun &run, VstCompatibilityResult &result) {
     run.scanner.setSearchPaths(defaultVst3Paths());
-    run.scanner.loadBlacklist(defaultVstBlacklistPath());
+    (void)run.scanner.loadBlacklist(defaultVstBlacklistPath()); // none yet: nothing blocked
     if (!run.settings.sandboxed) {
         run.descriptions = run.scanner.scanWithFactory();
     } else {
@@ -363,7 +363,9 @@ VstCompatibilityResult runVstCompatibilityProbe(int maximumPlugins, int soakSeco
     }
     result.passed = static_cast<int>(passedIds.size());
     result.sandboxOk = checkSandbox(run);
-    if (!result.entries.empty()) saveCompatibilityReport(defaultVstCompatPath(), result.entries);
+    // The entries go back to the caller either way; the file is only a copy for later.
+    if (!result.entries.empty())
+        (void)saveCompatibilityReport(defaultVstCompatPath(), result.entries);
     if (soakSeconds > 0 && result.passed > 0) result.soakBlocks = soak(run, soakSeconds, passedIds);
     run.controller.shutdownSandbox();
     return result;

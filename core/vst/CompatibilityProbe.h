@@ -50,8 +50,8 @@ std::vector<CompatibilityEntry> builtInTestMatrix();
 std::vector<CompatibilityEntry> loadCompatibilityReport(const std::string &path);
 /// Merges `entries` into the report at `path` by id (a new entry replaces the old one in its
 /// place; others are added at the end) and rewrites it; false when it cannot be written.
-bool saveCompatibilityReport(const std::string &path,
-                             const std::vector<CompatibilityEntry> &entries);
+[[nodiscard]] bool saveCompatibilityReport(const std::string &path,
+                                           const std::vector<CompatibilityEntry> &entries);
 /// Scans the VST 3 and LV2 folders, runs at most `maximumPlugins` effects (and LV2 instruments)
 /// through load, prepare, a state round trip, two blocks and the editor, checks that the sandbox
 /// helper hosts one, soaks one plug-in for `soakSeconds` (93.75 blocks of 512 frames a second) and

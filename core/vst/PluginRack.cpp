@@ -3,6 +3,7 @@
 #include "core/lv2/Lv2Plugin.h"
 #include "core/lv2/Lv2World.h"
 #include "core/model/Translate.h"
+#include "core/rt/RtThread.h"
 #include "core/vst/PluginSandboxController.h"
 #include "core/vst/SandboxedChain.h"
 #include "core/vst/Vst3Plugin.h"
@@ -36,8 +37,9 @@ constexpr std::chrono::seconds offlineWait{5};
 
 // Sends one automation value on the audio thread: in process it goes into the next block's
 // parameter changes. The main-thread setter is no use here: it reaches the edit controller.
+// A value for a parameter the plug-in does not have goes nowhere, as it would on the wire.
 void sendAutomationRt(Vst3Plugin &plugin, uint32_t id, float value) {
-    plugin.setParameterNormalizedRt(id, value);
+    (void)plugin.setParameterNormalizedRt(id, value);
 }
 
 void runBypassDelayRt(PluginRackBypassDelay &delay, float *left, float *right, int32_t frames) {
@@ -230,13 +232,14 @@ void PluginRack::prepare(double newSampleRate, int32_t newBlockSize) {
     std::unique_lock<std::recursive_mutex> projectLock;
     if (host.projectMutex) projectLock = std::unique_lock(*host.projectMutex);
     std::lock_guard lock(slotsMutex);
+    // There is no one to tell here: an insert that refuses the new format plays as it can.
     for (Slot &slot : slots) {
         if (slot.group) {
-            if (slot.groupMember == 0) slot.group->chain->prepare(sampleRate, blockSize);
+            if (slot.groupMember == 0) (void)slot.group->chain->prepare(sampleRate, blockSize);
             continue;
         }
-        if (slot.plugin) slot.plugin->prepare(sampleRate, blockSize);
-        if (slot.lv2Plugin) slot.lv2Plugin->prepare(sampleRate, blockSize);
+        if (slot.plugin) (void)slot.plugin->prepare(sampleRate, blockSize);
+        if (slot.lv2Plugin) (void)slot.lv2Plugin->prepare(sampleRate, blockSize);
     }
     // Latencies may have changed with the new settings.
     publishViewLocked();
@@ -246,7 +249,7 @@ void PluginRack::prepare(double newSampleRate, int32_t newBlockSize) {
 // this process never runs a plug-in's code, and a bundle that crashes is blacklisted by path.
 std::vector<PluginDescription> scanInstalledPlugins(PluginScanner &scanner, bool sandboxed,
                                                     PluginSandboxController *describerController) {
-    scanner.loadBlacklist(defaultVstBlacklistPath());
+    (void)scanner.loadBlacklist(defaultVstBlacklistPath()); // none yet before the first crash
     scanner.setSearchPaths(defaultVst3Paths());
     std::vector<PluginDescription> bundles = scanner.scan();
     std::vector<PluginDescription> classes;
@@ -256,7 +259,8 @@ std::vector<PluginDescription> scanInstalledPlugins(PluginScanner &scanner, bool
         SandboxBundleDescriber describer(*describerController);
         classes = scanner.scanWithDescriber(std::ref(describer), defaultVstScanCachePath());
         if (!scanner.crashedBundles.empty()) {
-            scanner.saveBlacklist(defaultVstBlacklistPath());
+            // Unsaved, a crashed bundle is found again by the next scan, in a helper.
+            (void)scanner.saveBlacklist(defaultVstBlacklistPath());
             bundles = scanner.scan();
         }
     }
@@ -270,33 +274,37 @@ std::vector<PluginDescription> scanInstalledPlugins(PluginScanner &scanner, bool
 }
 
 void PluginRack::scan() {
+    expectMainThread("PluginRack::scan");
     plugins = scanInstalledPlugins(scanner, sandboxEnabled, sandbox.controller);
 }
 
 // Only the bundles the project names are looked inside: another bundle in the folders, however
 // broken, never runs its code here.
 void PluginRack::scanBundlesUsedBy(const std::vector<SavedInsert> &saved) {
-    scanner.loadBlacklist(defaultVstBlacklistPath());
+    (void)scanner.loadBlacklist(defaultVstBlacklistPath()); // none yet before the first crash
     scanner.setSearchPaths(defaultVst3Paths());
     const std::vector<std::string> used = bundlesUsedBy(saved, scanner.scan());
     if (sandboxEnabled && sandbox.controller) {
         SandboxBundleDescriber describer(*sandbox.controller);
         plugins = scanner.describeBundles(used, std::ref(describer), defaultVstScanCachePath());
-        if (!scanner.crashedBundles.empty()) scanner.saveBlacklist(defaultVstBlacklistPath());
+        if (!scanner.crashedBundles.empty())
+            (void)scanner.saveBlacklist(defaultVstBlacklistPath()); // as in a scan
     } else {
         plugins = scanner.describeBundles(used, describeBundleInProcess, {});
     }
 }
 
-void PluginRack::blacklistPluginUid(const std::string &uid) {
-    if (uid.empty()) return;
+bool PluginRack::blacklistPluginUid(const std::string &uid) {
+    expectMainThread("PluginRack::blacklistPluginUid");
+    if (uid.empty()) return true;
     scanner.addToBlacklist(uid);
-    scanner.saveBlacklist(defaultVstBlacklistPath());
     for (PluginDescription &description : plugins)
         if (description.uid == uid) description.blacklisted = true;
+    return scanner.saveBlacklist(defaultVstBlacklistPath());
 }
 
 bool PluginRack::loadStock(uint64_t trackId, const std::string &stockId) {
+    expectMainThread("PluginRack::loadStock");
     if (!host.project || !host.projectMutex) return false;
     std::lock_guard projectLock(*host.projectMutex);
     std::shared_ptr<Track> track = host.project->findTrack(trackId);
@@ -327,12 +335,13 @@ std::shared_ptr<Vst3Plugin> PluginRack::createPlugin(const std::string &path,
     }
     if (!plugin->load(path, classFilterOf(uid)) || !plugin->prepare(sampleRate, blockSize)) {
         // A plug-in that took its own helper down would do it again on the next load.
+        // Unsaved, the block lasts this session; the next would find the crash again.
         if (sandboxEnabled && plugin->ownHelperCrashed())
-            blacklistPluginUid(uid.empty() ? path : uid);
+            (void)blacklistPluginUid(uid.empty() ? path : uid);
         return nullptr;
     }
     // A rejected state is not fatal: the insert keeps the saved bytes for a later attempt.
-    if (state && !state->empty()) plugin->setState(*state);
+    if (state && !state->empty()) (void)plugin->setState(*state);
     return plugin;
 }
 
@@ -375,7 +384,7 @@ std::shared_ptr<lv2::Lv2Plugin> PluginRack::createLv2Plugin(const std::string &u
         return nullptr;
     }
     // As for VST 3, a rejected state is not fatal: the insert keeps the saved bytes.
-    if (state && !state->empty()) plugin->setState(*state);
+    if (state && !state->empty()) (void)plugin->setState(*state);
     return plugin;
 }
 
@@ -424,12 +433,12 @@ std::shared_ptr<Vst3Plugin> PluginRack::createSandboxedLv2(const std::string &ur
     if (!sandbox.ensureSandboxRunning || !sandbox.ensureSandboxRunning()) return nullptr;
     auto plugin = std::make_shared<Vst3Plugin>();
     plugin->setUseOutOfProcess(true, sandbox.controller);
-    plugin->setSandboxStateFolder(lv2StateFolder());
+    if (!plugin->setSandboxStateFolder(lv2StateFolder())) return nullptr;
     if (!plugin->load(pluginId, "") || !plugin->prepare(sampleRate, blockSize)) {
-        if (plugin->ownHelperCrashed()) blacklistPluginUid(pluginId);
+        if (plugin->ownHelperCrashed()) (void)blacklistPluginUid(pluginId); // as in createPlugin
         return nullptr;
     }
-    if (state && !state->empty()) plugin->setState(*state);
+    if (state && !state->empty()) (void)plugin->setState(*state);
     plugin->description = std::move(*description);
     return plugin;
 }
@@ -445,6 +454,7 @@ bool PluginRack::appendSandboxedLv2(uint64_t trackId, std::shared_ptr<Vst3Plugin
 
 bool PluginRack::loadLv2(uint64_t trackId, const std::string &uri,
                          const std::vector<uint8_t> *state) {
+    expectMainThread("PluginRack::loadLv2");
     if (!host.project || !host.projectMutex) return false;
     if (sandboxEnabled) {
         std::shared_ptr<Vst3Plugin> plugin = createSandboxedLv2(uri, state);
@@ -471,6 +481,7 @@ lv2::Lv2Plugin *PluginRack::lv2PluginAt(uint64_t trackId, int32_t insertIndex) {
 
 bool PluginRack::loadVst3(uint64_t trackId, const std::string &path, const std::string &uid,
                           const std::vector<uint8_t> *state) {
+    expectMainThread("PluginRack::loadVst3");
     if (lv2::isLv2PluginId(uid)) return loadLv2(trackId, lv2::uriFromPluginId(uid), state);
     if (!host.project || !host.projectMutex) return false;
     std::shared_ptr<Vst3Plugin> plugin = createPlugin(path, uid, state);
@@ -482,6 +493,7 @@ bool PluginRack::loadVst3(uint64_t trackId, const std::string &path, const std::
 }
 
 bool PluginRack::openEditor(uint64_t trackId, int32_t insertIndex) {
+    expectMainThread("PluginRack::openEditor");
     if (sandboxEnabled && sandbox.refreshHealth) sandbox.refreshHealth();
     std::lock_guard lock(slotsMutex);
     auto found = std::find_if(slots.begin(), slots.end(), [&](const Slot &slot) {
@@ -492,11 +504,13 @@ bool PluginRack::openEditor(uint64_t trackId, int32_t insertIndex) {
     if (found->group) return found->group->chain->openEditor(found->groupMember);
     const std::string uid = found->plugin->description.uid;
     if (found->plugin->attachEditor(nullptr)) return true;
-    if (sandboxEnabled && found->plugin->ownHelperCrashed()) blacklistPluginUid(uid);
+    if (sandboxEnabled && found->plugin->ownHelperCrashed())
+        (void)blacklistPluginUid(uid); // as in createPlugin
     return false;
 }
 
 void PluginRack::saveStatesIntoProject() {
+    expectMainThread("PluginRack::saveStatesIntoProject");
     if (!host.project || !host.projectMutex) return;
     std::lock_guard projectLock(*host.projectMutex);
     std::lock_guard lock(slotsMutex);
@@ -510,10 +524,12 @@ void PluginRack::saveStatesIntoProject() {
             continue;
         InsertSlot &insert = track->inserts[static_cast<std::size_t>(slot.insertIndex)];
         if (slot.group) {
-            // An LV2 member writes its files where the project now lives.
-            if (isLv2Member(slot))
-                slot.group->chain->setStateFolder(slot.groupMember, lv2StateFolder());
-            if (slot.group->chain->getState(slot.groupMember, state)) insert.state = state;
+            // An LV2 member writes its files where the project now lives; one that cannot be
+            // told so keeps the state saved last rather than files left in the old place.
+            const bool folderSet = !isLv2Member(slot) || slot.group->chain->setStateFolder(
+                                                             slot.groupMember, lv2StateFolder());
+            if (folderSet && slot.group->chain->getState(slot.groupMember, state))
+                insert.state = state;
             insert.bundlePath = slot.bundlePath;
             continue;
         }
@@ -523,14 +539,16 @@ void PluginRack::saveStatesIntoProject() {
             continue;
         }
         // A sandboxed LV2 plug-in writes its files where the project now lives.
+        // One that cannot be told keeps writing where it did; its state below says where.
         if (lv2::isLv2PluginId(slot.plugin->description.uid))
-            slot.plugin->setSandboxStateFolder(lv2StateFolder());
+            (void)slot.plugin->setSandboxStateFolder(lv2StateFolder());
         if (slot.plugin->getState(state)) insert.state = state;
         insert.bundlePath = slot.bundlePath;
     }
 }
 
 void PluginRack::unloadAll() {
+    expectMainThread("PluginRack::unloadAll");
     std::vector<Slot> taken;
     {
         std::lock_guard lock(slotsMutex);
@@ -588,6 +606,7 @@ void PluginRack::restorePlaceholder(uint64_t trackId, InsertSlot insert) {
 }
 
 int PluginRack::restoreFromProject(std::string *warnings, bool rescan) {
+    expectMainThread("PluginRack::restoreFromProject");
     if (!host.project || !host.projectMutex) return 0;
     std::vector<SavedInsert> saved;
     {
@@ -716,6 +735,7 @@ std::vector<Slot> PluginRack::takeSlots() {
 }
 
 void PluginRack::publishRtView() {
+    expectMainThread("PluginRack::publishRtView");
     std::unique_lock<std::recursive_mutex> projectLock;
     if (host.projectMutex) projectLock = std::unique_lock(*host.projectMutex);
     std::lock_guard lock(slotsMutex);
@@ -827,9 +847,13 @@ void PluginRack::fillRtEntryFromInsert(Slot &slot, RtSlotView &entry) {
     entry.paramAutomation = insert.paramAutomation;
 }
 
-void PluginRack::collectRetiredViews() { releaseRetiredViews(false); }
+void PluginRack::collectRetiredViews() {
+    expectMainThread("PluginRack::collectRetiredViews");
+    releaseRetiredViews(false);
+}
 
 int PluginRack::collectHelperFailures() {
+    expectMainThread("PluginRack::collectHelperFailures");
     int failures = 0;
     std::lock_guard lock(slotsMutex);
     const std::size_t notesBefore = helperRestartNotes.size();
@@ -856,6 +880,7 @@ int PluginRack::collectHelperFailures() {
 }
 
 std::vector<std::string> PluginRack::takeHelperRestartNotes() {
+    expectMainThread("PluginRack::takeHelperRestartNotes");
     std::lock_guard lock(slotsMutex);
     return std::exchange(helperRestartNotes, {});
 }
@@ -981,6 +1006,7 @@ bool PluginRack::groupingMayHaveChanged() const {
 }
 
 bool PluginRack::regroupSandboxedInserts() {
+    expectMainThread("PluginRack::regroupSandboxedInserts");
     if (!sandboxEnabled || !sandbox.controller || !host.project || !host.projectMutex) return false;
     if (!groupingMayHaveChanged()) return false;
     std::lock_guard projectLock(*host.projectMutex);
@@ -1053,13 +1079,14 @@ std::optional<std::vector<uint8_t>> PluginRack::setParameterAndReadState(uint64_
                                                                          int32_t insertIndex,
                                                                          uint32_t parameterId,
                                                                          float normalized) {
+    expectMainThread("PluginRack::setParameterAndReadState");
     std::lock_guard lock(slotsMutex);
     for (Slot &slot : slots) {
         if (slot.trackId != trackId || slot.insertIndex != insertIndex) continue;
         std::vector<uint8_t> state;
         if (slot.lv2Plugin) {
-            if (parameterId >= slot.lv2Plugin->parameters.size()) return std::nullopt;
-            slot.lv2Plugin->setParameterNormalized(parameterId, normalized);
+            if (!slot.lv2Plugin->setParameterNormalized(parameterId, normalized))
+                return std::nullopt;
             slot.lv2Plugin->setStateFolder(lv2StateFolder());
             if (!slot.lv2Plugin->getState(state)) return std::nullopt;
             return state;
@@ -1071,9 +1098,9 @@ std::optional<std::vector<uint8_t>> PluginRack::setParameterAndReadState(uint64_
                 return std::nullopt;
             return state;
         }
-        if (!slot.plugin) return std::nullopt;
-        slot.plugin->setParameterNormalized(parameterId, normalized);
-        if (!slot.plugin->getState(state)) return std::nullopt;
+        if (!slot.plugin || !slot.plugin->setParameterNormalized(parameterId, normalized) ||
+            !slot.plugin->getState(state))
+            return std::nullopt;
         return state;
     }
     return std::nullopt;
@@ -1121,7 +1148,9 @@ std::size_t PluginRack::livePluginCount() const {
 
 // --- Audio thread -------------------------------------------------------------------------
 
-void PluginRack::processTrack(uint64_t trackId, float *left, float *right, int32_t frames) {
+void PluginRack::processTrack(uint64_t trackId, float *left, float *right,
+                              int32_t frames) noexcept {
+    expectAudioThread("PluginRack::processTrack");
     if (left == nullptr || right == nullptr || frames <= 0) return;
     const auto reader = views.read();
     const PluginRackView *view = usableView(reader.get());
@@ -1158,7 +1187,7 @@ void PluginRack::processTrack(uint64_t trackId, float *left, float *right, int32
 // A sandboxed LV2 instrument is reached through the helper's protocol, which starts and stops
 // notes at the start of a block: its notes move there.
 bool PluginRack::processVst3Rt(const PluginRackView &view, std::size_t index, int64_t playhead,
-                               float *left, float *right, int32_t frames) {
+                               float *left, float *right, int32_t frames) noexcept {
     const RtSlotView &entry = view.entries[index];
     // Live, a sandboxed insert runs a block behind and never makes the block wait.
     const bool behind = entry.liveLatency > 0 && playingLive();
@@ -1192,7 +1221,7 @@ bool PluginRack::processVst3Rt(const PluginRackView &view, std::size_t index, in
 // Live, the group runs a block behind as a single sandboxed insert does; offline it is waited
 // for as long as a single helper is, so that the render is the same to the bit as in process.
 bool PluginRack::processGroupRt(const PluginRackView &view, std::size_t index, int64_t playhead,
-                                float *left, float *right, int32_t frames) {
+                                float *left, float *right, int32_t frames) noexcept {
     const RtSlotView &entry = view.entries[index];
     stageGroupMembersRt(view, *entry.group, playhead);
     if (entry.liveLatency > 0 && playingLive())
@@ -1217,11 +1246,12 @@ void PluginRack::stageGroupMembersRt(const PluginRackView &view, SandboxedChain 
 }
 
 void PluginRack::processLv2Rt(const PluginRackView &view, std::size_t index, int64_t playhead,
-                              float *left, float *right, int32_t frames) {
+                              float *left, float *right, int32_t frames) noexcept {
     const RtSlotView &entry = view.entries[index];
     if (const auto value = pluginAutomationValueAt(entry.paramAutomation, playhead)) {
         view.automationValues[index].store(*value, std::memory_order_relaxed);
-        entry.lv2Plugin->setParameterNormalizedRt(entry.automParamId, *value);
+        (void)entry.lv2Plugin->setParameterNormalizedRt(entry.automParamId,
+                                                        *value); // none: dropped
     }
     std::array<lv2::Lv2MidiEvent, maxEventsPerBlock> events;
     std::size_t count = 0;
@@ -1232,7 +1262,7 @@ void PluginRack::processLv2Rt(const PluginRackView &view, std::size_t index, int
         runBypassDelayRt(*entry.bypassDelay, left, right, frames);
 }
 
-const PluginRackView *PluginRack::usableView(const PluginRackView *view) const {
+const PluginRackView *PluginRack::usableView(const PluginRackView *view) const noexcept {
     if (!view) return nullptr;
     if (host.projectGeneration && host.projectGeneration->load() != view->projectGeneration)
         return nullptr;
@@ -1247,9 +1277,11 @@ bool runsBehind(const RtSlotView &entry) { return entry.group != nullptr || !ent
 
 } // namespace
 
-bool PluginRack::playingLive() const { return host.renderingOffline && !host.renderingOffline(); }
+bool PluginRack::playingLive() const noexcept {
+    return host.renderingOffline && !host.renderingOffline();
+}
 
-Deadline PluginRack::sandboxBudgetRt(int32_t frames, int64_t playhead) {
+Deadline PluginRack::sandboxBudgetRt(int32_t frames, int64_t playhead) noexcept {
     if (!host.renderingOffline || host.renderingOffline()) return Deadline::after(offlineWait);
     const auto now = std::chrono::steady_clock::now();
     const auto period = std::chrono::duration<double>(frames / std::max(sampleRate.load(std::memory_order_relaxed), 1.0));
@@ -1265,7 +1297,7 @@ Deadline PluginRack::sandboxBudgetRt(int32_t frames, int64_t playhead) {
     return blockBudget.deadline;
 }
 
-int32_t PluginRack::latencySamples(uint64_t trackId) const {
+int32_t PluginRack::latencySamples(uint64_t trackId) const noexcept {
     const auto reader = views.read();
     const PluginRackView *view = usableView(reader.get());
     if (!view) return 0;
@@ -1277,7 +1309,7 @@ int32_t PluginRack::latencySamples(uint64_t trackId) const {
     return total;
 }
 
-int32_t PluginRack::maxLatencySamples() const {
+int32_t PluginRack::maxLatencySamples() const noexcept {
     const auto reader = views.read();
     const PluginRackView *view = usableView(reader.get());
     if (!view) return 0;

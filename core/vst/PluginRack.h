@@ -203,18 +203,20 @@ class PluginRack {
 
     void prepare(double newSampleRate, int32_t newBlockSize);
     void scan();
-    void blacklistPluginUid(const std::string &uid);
-    bool loadStock(uint64_t trackId, const std::string &stockId);
+    /// Blocks the plug-in with this uid and saves the block list; false when the list could
+    /// not be saved, and the block then lasts only until the program ends.
+    [[nodiscard]] bool blacklistPluginUid(const std::string &uid);
+    [[nodiscard]] bool loadStock(uint64_t trackId, const std::string &stockId);
     /// Loads an LV2 plug-in instead when `uid` is an LV2 id ("lv2:" + URI).
-    bool loadVst3(uint64_t trackId, const std::string &path, const std::string &uid,
-                  const std::vector<uint8_t> *state = nullptr);
+    [[nodiscard]] bool loadVst3(uint64_t trackId, const std::string &path, const std::string &uid,
+                                const std::vector<uint8_t> *state = nullptr);
     /// Adds an insert of the installed LV2 plug-in with this URI; `state` as `getState` of
     /// `lv2::Lv2Plugin` gave it, empty for the default control values.
-    bool loadLv2(uint64_t trackId, const std::string &uri,
-                 const std::vector<uint8_t> *state = nullptr);
+    [[nodiscard]] bool loadLv2(uint64_t trackId, const std::string &uri,
+                               const std::vector<uint8_t> *state = nullptr);
     /// For tests and panels: the LV2 plug-in of an insert, or null.
     lv2::Lv2Plugin *lv2PluginAt(uint64_t trackId, int32_t insertIndex);
-    bool openEditor(uint64_t trackId, int32_t insertIndex);
+    [[nodiscard]] bool openEditor(uint64_t trackId, int32_t insertIndex);
 
     /// Share of a block's period that all sandboxed inserts of a real-time block may spend
     /// waiting for their helpers, together. An insert whose helper has not answered in time
@@ -222,9 +224,9 @@ class PluginRack {
     static constexpr double sandboxBudgetShare = 0.5;
 
     // Audio thread.
-    void processTrack(uint64_t trackId, float *left, float *right, int32_t frames);
-    int32_t latencySamples(uint64_t trackId) const;
-    int32_t maxLatencySamples() const;
+    void processTrack(uint64_t trackId, float *left, float *right, int32_t frames) noexcept;
+    int32_t latencySamples(uint64_t trackId) const noexcept;
+    int32_t maxLatencySamples() const noexcept;
 
     void saveStatesIntoProject();
     void unloadAll();
@@ -283,45 +285,47 @@ class PluginRack {
   private:
     void scanBundlesUsedBy(const std::vector<SavedInsert> &saved);
     /// The view a block reads, if it belongs to the project the engine holds now.
-    const PluginRackView *usableView(const PluginRackView *view) const;
+    const PluginRackView *usableView(const PluginRackView *view) const noexcept;
 
     std::shared_ptr<lv2::Lv2Plugin>
     createLv2Plugin(const std::string &uri, const std::vector<uint8_t> *state, std::string *error);
-    bool appendLv2(uint64_t trackId, std::shared_ptr<lv2::Lv2Plugin> plugin,
-                   const std::vector<uint8_t> *state);
+    [[nodiscard]] bool appendLv2(uint64_t trackId, std::shared_ptr<lv2::Lv2Plugin> plugin,
+                                 const std::vector<uint8_t> *state);
     std::string lv2StateFolder() const;
     std::shared_ptr<Vst3Plugin> createSandboxedLv2(const std::string &uri,
                                                    const std::vector<uint8_t> *state);
-    bool appendSandboxedLv2(uint64_t trackId, std::shared_ptr<Vst3Plugin> plugin,
-                            const std::vector<uint8_t> *state);
+    [[nodiscard]] bool appendSandboxedLv2(uint64_t trackId, std::shared_ptr<Vst3Plugin> plugin,
+                                          const std::vector<uint8_t> *state);
     std::shared_ptr<Vst3Plugin> createPlugin(const std::string &path, const std::string &uid,
                                              const std::vector<uint8_t> *state);
-    bool appendVst3(uint64_t trackId, std::shared_ptr<Vst3Plugin> plugin, const std::string &path,
-                    const std::vector<uint8_t> *state);
+    [[nodiscard]] bool appendVst3(uint64_t trackId, std::shared_ptr<Vst3Plugin> plugin,
+                                  const std::string &path, const std::vector<uint8_t> *state);
     void appendSlot(Slot slot);
     void restoreStock(uint64_t trackId, InsertSlot insert);
     void restorePlaceholder(uint64_t trackId, InsertSlot insert);
     void restoreLv2(uint64_t trackId, InsertSlot insert, std::string *warnings, int &placeholders);
-    bool processVst3Rt(const PluginRackView &view, std::size_t index, int64_t playhead, float *left,
-                       float *right, int32_t frames);
+    [[nodiscard]] bool processVst3Rt(const PluginRackView &view, std::size_t index,
+                                     int64_t playhead, float *left, float *right,
+                                     int32_t frames) noexcept;
     void processLv2Rt(const PluginRackView &view, std::size_t index, int64_t playhead, float *left,
-                      float *right, int32_t frames);
+                      float *right, int32_t frames) noexcept;
     std::vector<Slot> takeSlots();
     void publishViewLocked();
     void fillRtEntryFromInsert(Slot &slot, RtSlotView &entry);
     void releaseRetiredViews(bool waitForAudioThread);
-    bool processGroupRt(const PluginRackView &view, std::size_t index, int64_t playhead,
-                        float *left, float *right, int32_t frames);
+    [[nodiscard]] bool processGroupRt(const PluginRackView &view, std::size_t index,
+                                      int64_t playhead, float *left, float *right,
+                                      int32_t frames) noexcept;
     void stageGroupMembersRt(const PluginRackView &view, SandboxedChain &chain, int64_t playhead);
     bool groupingMayHaveChanged() const;
-    Deadline sandboxBudgetRt(int32_t frames, int64_t playhead);
+    Deadline sandboxBudgetRt(int32_t frames, int64_t playhead) noexcept;
     std::vector<std::vector<int32_t>> wantedGroupsLocked(const Track &track) const;
     std::vector<std::vector<int32_t>> runningGroupsLocked(uint64_t trackId) const;
     Slot *slotAtLocked(uint64_t trackId, int32_t insertIndex);
     const Slot *slotAtLocked(uint64_t trackId, int32_t insertIndex) const;
     void formGroupLocked(uint64_t trackId, const std::vector<int32_t> &insertIndices);
     void dissolveGroupsLocked(uint64_t trackId);
-    bool playingLive() const;
+    bool playingLive() const noexcept;
     std::string trustedBundleFor(const InsertSlot &insert,
                                  const std::vector<std::string> &foundBundles) const;
 
@@ -355,8 +359,8 @@ class PluginRack {
 /// Everything a headless render needs: prepares the rack, scans the VST 3 folders and
 /// restores the project's inserts. False when an insert could not be restored (described in
 /// `warnings`); the project still renders, without that insert.
-bool restoreRackForRender(PluginRack &rack, double sampleRate, int32_t blockSize,
-                          std::string *warnings);
+[[nodiscard]] bool restoreRackForRender(PluginRack &rack, double sampleRate, int32_t blockSize,
+                                        std::string *warnings);
 
 /// Binds a rack to the application's engine. A template so that this library does not
 /// depend on the engine's.

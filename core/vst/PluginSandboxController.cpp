@@ -94,7 +94,7 @@ void askToQuit(HelperProcess &helper) {
     if (reapIfExited(helper)) return;
     int fd = connectToSocket(helper.socketPath);
     if (fd < 0) return;
-    oopWriteLine(fd, "QUIT");
+    (void)oopWriteLine(fd, "QUIT"); // unheard, the wait below ends in a kill
     close(fd);
     waitForExit(helper, quitGracePeriod);
 }

@@ -30,8 +30,8 @@ std::string executableFolder();
 /// Starts `program` listening on `socketPath` (a stale file there is removed first) and waits
 /// until it accepts connections, 40 attempts 25 ms apart. On failure the process is stopped,
 /// the socket file removed, and `errorText` holds the reason.
-bool startHelperProcess(const std::string &program, const std::string &socketPath,
-                        HelperProcess &helper, std::string &errorText);
+[[nodiscard]] bool startHelperProcess(const std::string &program, const std::string &socketPath,
+                                      HelperProcess &helper, std::string &errorText);
 /// Asks the helper to "QUIT" (unless `askFirst` is false: a helper that stopped answering is
 /// terminated at once), terminates it if it has not gone within two seconds, reaps it and
 /// removes its socket file. Safe on a helper that has already died or was never started.
@@ -63,15 +63,15 @@ class PluginSandboxController {
     /// Where to look for the helper program; empty means the running executable's folder.
     std::string helperSearchFolder;
 
-    bool ensureSandboxRunning();
+    [[nodiscard]] bool ensureSandboxRunning();
     bool refreshHealth();
-    bool pingSandbox();
+    [[nodiscard]] bool pingSandbox();
     void shutdownSandbox();
     void noteHelperCrash(const std::string &text);
 
     /// Starts a helper of its own for one out-of-process plug-in, on a fresh socket path.
     /// Failures leave their text in `lastError`.
-    bool startPluginHelper(HelperProcess &helper);
+    [[nodiscard]] bool startPluginHelper(HelperProcess &helper);
 
   private:
     std::string helperProgram();
@@ -91,7 +91,7 @@ class SandboxBundleDescriber {
     BundleClasses operator()(const std::string &bundle);
 
   private:
-    bool connect();
+    [[nodiscard]] bool connect();
     void stop(bool askFirst);
 
     PluginSandboxController &controller;

@@ -302,7 +302,7 @@ PluginScanner::scanWithDescriber(const BundleDescriber &describe, const std::str
     for (const PluginDescription &bundle : scan(progress))
         bundles.push_back(bundle.path);
     describeBundles(bundles, describe, cachePath);
-    if (!cachePath.empty()) saveScanCache(cachePath);
+    if (!cachePath.empty()) (void)saveScanCache(cachePath); // unsaved: described again next time
     return results;
 }
 

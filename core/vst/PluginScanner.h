@@ -78,8 +78,8 @@ class PluginScanner {
     void setSearchPaths(std::vector<std::string> paths);
     void setBlacklist(std::vector<std::string> uids);
     void addToBlacklist(const std::string &uid);
-    bool saveBlacklist(const std::string &path) const;
-    bool loadBlacklist(const std::string &path);
+    [[nodiscard]] bool saveBlacklist(const std::string &path) const;
+    [[nodiscard]] bool loadBlacklist(const std::string &path);
 
     /// The bundle walk: one description per ".vst3" bundle, no plug-in code loaded.
     std::vector<PluginDescription> scan(const ScanProgressCallback &progress = {});
@@ -103,8 +103,8 @@ class PluginScanner {
     /// `describeBundles`.
     std::vector<std::string> crashedBundles;
 
-    bool saveScanCache(const std::string &path) const;
-    bool loadScanCache(const std::string &path);
+    [[nodiscard]] bool saveScanCache(const std::string &path) const;
+    [[nodiscard]] bool loadScanCache(const std::string &path);
 
   private:
     bool isBlacklisted(const std::string &uid) const;

@@ -30,25 +30,25 @@ constexpr std::chrono::milliseconds controlReplyDeadline{5000};
 
 /// Writes `text` and a line feed (unless it already ends with one), repeating partial writes;
 /// true when every byte went out before the control deadline.
-bool oopWriteLine(int fd, std::string_view text);
+[[nodiscard]] bool oopWriteLine(int fd, std::string_view text);
 /// Reads one reply line and reports whether it begins with "OK".
-bool oopExpectOk(int fd);
+[[nodiscard]] bool oopExpectOk(int fd);
 
 /// Reads one line (without its line feed). Fails at the end of the stream, on a read error,
 /// when the line grows longer than `limit` characters or when the deadline passes. Never reads
 /// past the line feed, so binary data that follows stays in the socket.
-bool oopReadLine(int fd, std::string &line, size_t limit, Deadline deadline);
+[[nodiscard]] bool oopReadLine(int fd, std::string &line, size_t limit, Deadline deadline);
 /// Like `oopReadLine`, but a line beginning with "STATE " may grow to `stateReplyLimit`.
-bool oopReadReply(int fd, std::string &line, Deadline deadline);
+[[nodiscard]] bool oopReadReply(int fd, std::string &line, Deadline deadline);
 
 /// Sends every byte, never raising SIGPIPE. Allocation-free, so the audio thread may call it.
-bool oopWriteAll(int fd, const void *data, size_t size, Deadline deadline);
+[[nodiscard]] bool oopWriteAll(int fd, const void *data, size_t size, Deadline deadline);
 /// Receives up to `size` bytes, until all have come or the deadline passes; returns how many
 /// came. `failed` is set when the stream ended or broke (not when the deadline passed).
 /// Allocation-free, so the audio thread may call it.
 size_t oopReadUntil(int fd, void *data, size_t size, Deadline deadline, bool &failed);
 /// Receives exactly `size` bytes. Allocation-free, so the audio thread may call it.
-bool oopReadExact(int fd, void *data, size_t size, Deadline deadline);
+[[nodiscard]] bool oopReadExact(int fd, void *data, size_t size, Deadline deadline);
 
 /// Connects a Unix-domain stream socket to `path`; the descriptor, or -1.
 int connectToSocket(const std::string &path);
@@ -106,7 +106,7 @@ class ParamsLineWriter {
   public:
     explicit ParamsLineWriter(char (&room)[paramsLineCapacity]) : begin(room), cursor(room) {}
     /// False, and nothing written, once the line holds `maximumParamsPerLine` values.
-    bool add(uint32_t id, float value);
+    [[nodiscard]] bool add(uint32_t id, float value);
     /// Ends the line with its line feed and returns its length; 0 when no value was added.
     size_t finish();
 
@@ -131,7 +131,7 @@ struct PluginInstanceState {
     std::vector<uint8_t> state;
 };
 
-bool writeStateBlob(const std::string &path, const PluginInstanceState &blob);
+[[nodiscard]] bool writeStateBlob(const std::string &path, const PluginInstanceState &blob);
 /// Absent when the file cannot be opened. A short file gives a shorter uid or state; a length
 /// larger than the rest of the file is cut to what the file holds.
 std::optional<PluginInstanceState> readStateBlob(const std::string &path);

@@ -57,9 +57,9 @@ class SharedBlockMapping {
     SharedBlockMapping &operator=(const SharedBlockMapping &) = delete;
 
     /// Makes a fresh region only this user may open; its name (for "SHAREDBLOCK ") in `name`.
-    bool create(std::string &name);
+    [[nodiscard]] bool create(std::string &name);
     /// Maps the region another process made.
-    bool open(const std::string &name);
+    [[nodiscard]] bool open(const std::string &name);
     SharedBlockLayout *block() const { return layout; }
 
   private:
@@ -115,24 +115,26 @@ class SharedBlockClient {
 
     /// Audio thread: sends the block and waits for it until `deadline`. A block still running
     /// from before is waited for first and its output dropped.
-    SharedBlockOutcome processNow(float *left, float *right, int frames, const BlockExtras &extras,
-                                  Deadline deadline, bool &extrasSent);
+    [[nodiscard]] SharedBlockOutcome processNow(float *left, float *right, int frames,
+                                                const BlockExtras &extras, Deadline deadline,
+                                                bool &extrasSent);
     /// Audio thread: hands the block over and plays what the helper finished during the last
     /// period, so the output is the input delayed by `addedLatency` frames. A helper still on
     /// the last block is given until `patience` passes; a block it did not finish by then is
     /// played as the dry signal, crossfaded from the last good block so it never clicks, and
     /// counted. Blocks longer than the prepared size are refused.
-    bool processBehind(float *left, float *right, int frames, const BlockExtras &extras,
-                       Deadline patience, bool &extrasSent);
+    [[nodiscard]] bool processBehind(float *left, float *right, int frames,
+                                     const BlockExtras &extras, Deadline patience,
+                                     bool &extrasSent);
 
     /// Waits until the helper has finished the block it was given last, if any, so that a
     /// request sent now comes after it. Under the same lock as the processing calls.
-    SharedBlockOutcome finishBlockInFlight(Deadline deadline);
+    [[nodiscard]] SharedBlockOutcome finishBlockInFlight(Deadline deadline);
     /// Number of the block submitted last; under the same lock as the processing calls.
     uint32_t lastSubmitted() const { return shared->requested.load(std::memory_order_relaxed); }
     /// Any thread, without that lock: waits until the helper has finished block `number` (or
     /// any later one) while the audio thread may go on submitting blocks.
-    SharedBlockOutcome finishBlock(uint32_t number, Deadline deadline);
+    [[nodiscard]] SharedBlockOutcome finishBlock(uint32_t number, Deadline deadline);
 
     /// Blocks the helper missed since the client was made (any thread).
     uint64_t lateBlocks() const { return late.load(std::memory_order_relaxed); }

@@ -160,7 +160,8 @@ bool SandboxedChain::openEditor(size_t member) {
 }
 
 void SandboxedChain::closeEditor(size_t member) {
-    if (member < members.size()) expectOk(addressed(member, "CLOSEEDITOR"));
+    // A window the helper fails to close goes with the helper when it ends.
+    if (member < members.size()) (void)expectOk(addressed(member, "CLOSEEDITOR"));
 }
 
 void SandboxedChain::setMemberBypassRt(size_t member, bool bypassed) {
@@ -254,11 +255,19 @@ bool SandboxedChain::restartLostHelper() {
     stuck.store(false, std::memory_order_relaxed);
     if (!start()) return false;
     lateBeforeRestart = lateSoFar;
+    bool restored = true;
     for (size_t member = 0; member < members.size(); ++member) {
-        if (!stateFolders[member].empty()) setStateFolder(member, stateFolders[member]);
-        if (knownStates[member]) setState(member, *knownStates[member]);
+        if (!stateFolders[member].empty())
+            restored = setStateFolder(member, stateFolders[member]) && restored;
+        if (knownStates[member]) restored = setState(member, *knownStates[member]) && restored;
     }
-    if (blockSize > 0) prepare(sampleRate, blockSize);
+    // Without its members' states the helper would play, and later save, their defaults: it
+    // is stopped instead, the group passes blocks on dry and the saved states stay as they are.
+    if (!restored || (blockSize > 0 && !prepare(sampleRate, blockSize))) {
+        stop(false);
+        controller.lastError = "Helper lost and not restarted: its plug-ins refused their state";
+        return false;
+    }
     controller.lastError = gone               ? "Helper restarted: process was gone"
                            : missedForASecond ? "Helper restarted: missed blocks for a second"
                                               : "Helper restarted: an offline block timed out";

@@ -37,19 +37,19 @@ class SandboxedChain {
 
     /// Starts a helper and loads every member into it; false, with nothing running, when one
     /// fails (the controller's `lastError` says why).
-    bool load(const std::vector<Member> &members);
-    bool prepare(double sampleRate, int blockSize);
+    [[nodiscard]] bool load(const std::vector<Member> &members);
+    [[nodiscard]] bool prepare(double sampleRate, int blockSize);
     size_t size() const { return members.size(); }
     /// Samples the members delay by together.
     int32_t latency() const { return pluginLatency; }
     /// Frames `processLive` adds: one block for the whole chain.
     int32_t liveLatency() const;
 
-    bool setParameter(size_t member, uint32_t id, float value);
-    bool getState(size_t member, std::vector<uint8_t> &state);
-    bool setState(size_t member, const std::vector<uint8_t> &state);
+    [[nodiscard]] bool setParameter(size_t member, uint32_t id, float value);
+    [[nodiscard]] bool getState(size_t member, std::vector<uint8_t> &state);
+    [[nodiscard]] bool setState(size_t member, const std::vector<uint8_t> &state);
     /// Where an LV2 member writes the files of its state; kept for a restarted helper.
-    bool setStateFolder(size_t member, const std::string &folder);
+    [[nodiscard]] bool setStateFolder(size_t member, const std::string &folder);
     /// Opens a member's own editor window in the helper; false when it has none or the
     /// member is out of range.
     bool openEditor(size_t member);
@@ -68,12 +68,15 @@ class SandboxedChain {
     /// least `stuckAfter` counts as stuck: its blocks and the ones after it are missed at once
     /// and counted until `restartLostHelper` replaces it. False for a missed block, which the
     /// caller passes on dry.
-    bool process(float *left, float *right, int frames, Deadline deadline = Deadline::never(),
-                 std::span<const NoteOn> noteOns = {}, std::span<const int> noteOffs = {});
+    [[nodiscard]] bool process(float *left, float *right, int frames,
+                               Deadline deadline = Deadline::never(),
+                               std::span<const NoteOn> noteOns = {},
+                               std::span<const int> noteOffs = {});
     /// Audio thread, live: one block behind; a helper running late is waited for until
     /// `patience` passes, then its block plays dry.
-    bool processLive(float *left, float *right, int frames, Deadline patience,
-                     std::span<const NoteOn> noteOns = {}, std::span<const int> noteOffs = {});
+    [[nodiscard]] bool processLive(float *left, float *right, int frames, Deadline patience,
+                                   std::span<const NoteOn> noteOns = {},
+                                   std::span<const int> noteOffs = {});
     static constexpr std::chrono::milliseconds stuckAfter{100};
 
     /// Blocks the chain missed, live or offline, over every helper it had.
@@ -82,15 +85,15 @@ class SandboxedChain {
     /// When the helper died, missed every block for a second or was found stuck by an offline
     /// block, starts a new one with every member, its last known state and the block size;
     /// true when it did.
-    bool restartLostHelper();
+    [[nodiscard]] bool restartLostHelper();
 
   private:
-    bool start();
+    [[nodiscard]] bool start();
     void stop(bool askFirst);
-    bool exchange(const std::string &request, std::string &reply);
-    bool expectOk(const std::string &request);
+    [[nodiscard]] bool exchange(const std::string &request, std::string &reply);
+    [[nodiscard]] bool expectOk(const std::string &request);
     static std::string addressed(size_t member, const std::string &request);
-    bool attachBlock();
+    [[nodiscard]] bool attachBlock();
     /// Under `processing`: the staged bypass flags and values as the next block's extras.
     SharedBlockClient::BlockExtras stagedExtras(std::span<const NoteOn> noteOns,
                                                 std::span<const int> noteOffs);

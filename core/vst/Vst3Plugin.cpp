@@ -666,8 +666,14 @@ bool Vst3Plugin::restartLostHelper() {
         if (impl->sentValues)
             std::fill_n(impl->sentValues.get(), trackedParameters, noAutomationValue());
     }
-    if (impl->stateKnown) remoteExpectOk("SETSTATE " + encodeHex(impl->lastState));
-    prepareRemote(impl->sampleRate, impl->blockSize);
+    // A helper that did not take the state back would play, and later save, the plug-in's
+    // defaults: it counts as lost instead, and the saved state waits for the next load.
+    const bool stateBack =
+        !impl->stateKnown || remoteExpectOk("SETSTATE " + encodeHex(impl->lastState));
+    if (!stateBack || !prepareRemote(impl->sampleRate, impl->blockSize)) {
+        impl->transportFailure = processReadFailed;
+        return false;
+    }
     if (controller != nullptr)
         controller->lastError = stuck ? "Helper restarted: missed blocks for a second"
                                       : "Helper restarted: process was gone";
@@ -780,8 +786,9 @@ bool Vst3Plugin::prepareRemote(double sampleRate, int blockSize) {
     return true;
 }
 
+// A block the plug-in did not take stays as it came; callers that must know use a deadline.
 void Vst3Plugin::process(float *left, float *right, int frames) {
-    processWithin(left, right, frames, {}, {}, nullptr);
+    (void)processWithin(left, right, frames, {}, {}, nullptr);
 }
 
 bool Vst3Plugin::process(float *left, float *right, int frames, Deadline deadline) {
@@ -795,7 +802,7 @@ bool Vst3Plugin::process(float *left, float *right, int frames, Deadline deadlin
 
 void Vst3Plugin::processInstrument(float *left, float *right, int frames,
                                    std::span<const NoteOn> noteOns, std::span<const int> noteOffs) {
-    processWithin(left, right, frames, noteOns, noteOffs, nullptr);
+    (void)processWithin(left, right, frames, noteOns, noteOffs, nullptr); // as `process`
 }
 
 bool Vst3Plugin::processWithin(float *left, float *right, int frames,
@@ -1070,7 +1077,7 @@ bool Vst3Plugin::attachEditor(void *) {
 }
 
 void Vst3Plugin::closeEditor() {
-    if (impl->socketFd >= 0) remoteExpectOk("CLOSEEDITOR");
+    if (impl->socketFd >= 0) (void)remoteExpectOk("CLOSEEDITOR"); // nothing more to try
     if (impl->view) {
         impl->view->removed();
         impl->view->setFrame(nullptr);
@@ -1117,7 +1124,7 @@ void Vst3Plugin::unloadRemote() {
     int fd = impl->socketFd.exchange(-1);
     if (fd >= 0) {
         std::lock_guard<std::mutex> lock(impl->processing);
-        oopWriteLine(fd, "UNLOAD");
+        (void)oopWriteLine(fd, "UNLOAD"); // unheard, the helper is stopped below all the same
         close(fd);
     }
     {

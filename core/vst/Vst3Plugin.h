@@ -64,13 +64,13 @@ class Vst3Plugin {
     bool usesOutOfProcess() const { return useOutOfProcess; }
     /// Where a sandboxed LV2 plug-in keeps the files it writes with its state (inside the
     /// project folder); sent to its helper now and to every helper that stands in for it.
-    bool setSandboxStateFolder(const std::string &folder);
+    [[nodiscard]] bool setSandboxStateFolder(const std::string &folder);
 
     /// Loads the bundle at `path`. A `uid` of 32 hexadecimal digits picks the audio class whose
     /// id, in uppercase hexadecimal, equals it exactly; any other uid (empty, a path) takes the
     /// bundle's first audio class.
-    bool load(const std::string &path, const std::string &uid);
-    bool prepare(double sampleRate, int blockSize);
+    [[nodiscard]] bool load(const std::string &path, const std::string &uid);
+    [[nodiscard]] bool prepare(double sampleRate, int blockSize);
     /// Processes the two buffers in place.
     void process(float *left, float *right, int frames);
     /// Audio thread: processes in place within `deadline`. True when the buffers hold the
@@ -78,19 +78,19 @@ class Vst3Plugin {
     /// main-thread request, is not loaded, or (out of process) its helper missed the deadline.
     /// A helper that misses short deadlines several blocks in a row is dropped; its reply, if
     /// it comes later, is discarded.
-    bool process(float *left, float *right, int frames, Deadline deadline);
+    [[nodiscard]] bool process(float *left, float *right, int frames, Deadline deadline);
     /// Audio thread: as above, starting and stopping notes at the start of the block (note-offs
     /// first; at most 50 events a block).
-    bool process(float *left, float *right, int frames, Deadline deadline,
-                 std::span<const NoteOn> noteOns, std::span<const int> noteOffs);
+    [[nodiscard]] bool process(float *left, float *right, int frames, Deadline deadline,
+                               std::span<const NoteOn> noteOns, std::span<const int> noteOffs);
     /// Audio thread, live playback: out of process, hands the block to the helper and returns
     /// the block it finished during the last period, so the output lags by `liveLatency`
     /// frames. The audio thread waits only for a helper running late, until `patience` passes.
     /// A block the helper missed plays dry (with the same lag), faded from the last good block,
     /// and is counted; the helper stays. False when the instance cannot run behind (in process,
     /// no shared block, busy, longer blocks than prepared): the caller then uses `process`.
-    bool processLive(float *left, float *right, int frames, Deadline patience,
-                     std::span<const NoteOn> noteOns, std::span<const int> noteOffs);
+    [[nodiscard]] bool processLive(float *left, float *right, int frames, Deadline patience,
+                                   std::span<const NoteOn> noteOns, std::span<const int> noteOffs);
     /// Main thread: frames `processLive` adds, the prepared block size out of process, else 0.
     int32_t liveLatency() const;
     /// Main thread: blocks the helpers of this instance missed in live playback.
@@ -98,24 +98,24 @@ class Vst3Plugin {
     /// Main thread, out of process: when the helper's process is gone, or it has missed every
     /// live block for a whole second, starts a new helper with the same plug-in, block size,
     /// parameter values and the state last seen, and returns true. The instance stays loaded.
-    bool restartLostHelper();
+    [[nodiscard]] bool restartLostHelper();
     /// Processes in place and starts and stops notes at the start of the block (note-offs
     /// first; at most 50 events a block).
     void processInstrument(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
                            std::span<const int> noteOffs);
 
-    bool getState(std::vector<uint8_t> &state);
-    bool setState(const std::vector<uint8_t> &state);
+    [[nodiscard]] bool getState(std::vector<uint8_t> &state);
+    [[nodiscard]] bool setState(const std::vector<uint8_t> &state);
 
     std::vector<PluginParameterInfo> listParameters();
     /// Clamps the value to [0, 1] and keeps it for every later block.
-    bool setParameterNormalized(uint32_t id, float value);
+    [[nodiscard]] bool setParameterNormalized(uint32_t id, float value);
     /// Main thread: makes `id` settable from the audio thread, keeping its current value.
     void prepareParameterForAutomation(uint32_t id);
     /// Audio thread: the value reaches the plug-in with the next block (in process through its
     /// parameter changes, out of process on the block's own exchange), never through the edit
     /// controller. False for an id that was not prepared.
-    bool setParameterNormalizedRt(uint32_t id, float value);
+    [[nodiscard]] bool setParameterNormalizedRt(uint32_t id, float value);
     float getParameterNormalized(uint32_t id);
     /// The plug-in's own text for the value `normalized` would give `id` (without units);
     /// empty when it has none to offer.
@@ -124,7 +124,7 @@ class Vst3Plugin {
     bool hasEditor();
     /// Opens the editor in a window of its own (at least 400 × 300), titled with the plug-in's
     /// name. `parent` is not used: the window is top-level.
-    bool attachEditor(void *parent);
+    [[nodiscard]] bool attachEditor(void *parent);
     void closeEditor();
     /// X11 id of the open editor window, 0 when none is open.
     unsigned long editorWindowId() const;
@@ -149,12 +149,13 @@ class Vst3Plugin {
   private:
     struct Impl;
 
-    bool loadInProcess(const std::string &path, const std::string &uid);
-    bool loadOutOfProcess(const std::string &path, const std::string &uid);
+    [[nodiscard]] bool loadInProcess(const std::string &path, const std::string &uid);
+    [[nodiscard]] bool loadOutOfProcess(const std::string &path, const std::string &uid);
     int connectHelper(const std::string &path, const std::string &uid);
     void attachSharedBlock(int fd);
-    bool processShared(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
-                       std::span<const int> noteOffs, Deadline deadline, bool patient);
+    [[nodiscard]] bool processShared(float *left, float *right, int frames,
+                                     std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
+                                     Deadline deadline, bool patient);
     size_t collectChangedParams();
     void rememberParameter(uint32_t id, float value);
     void refreshParametersFromController();
@@ -162,23 +163,25 @@ class Vst3Plugin {
     bool hasUnsentParameters();
     void processBlock(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
                       std::span<const int> noteOffs);
-    bool processWithin(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
-                       std::span<const int> noteOffs, const Deadline *budget);
+    [[nodiscard]] bool processWithin(float *left, float *right, int frames,
+                                     std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
+                                     const Deadline *budget);
 
-    bool remoteExchange(std::string_view request, std::string &reply);
-    bool remoteExpectOk(std::string_view request);
-    bool sendChangedParams(int fd, Deadline deadline);
-    bool prepareRemote(double sampleRate, int blockSize);
-    bool getStateRemote(std::vector<uint8_t> &state);
-    bool processRemote(float *left, float *right, int frames, std::span<const NoteOn> noteOns,
-                       std::span<const int> noteOffs, const Deadline *budget);
-    bool transferBlock(float *left, float *right, int frames, std::string_view lines,
-                       Deadline deadline, bool patient);
+    [[nodiscard]] bool remoteExchange(std::string_view request, std::string &reply);
+    [[nodiscard]] bool remoteExpectOk(std::string_view request);
+    [[nodiscard]] bool sendChangedParams(int fd, Deadline deadline);
+    [[nodiscard]] bool prepareRemote(double sampleRate, int blockSize);
+    [[nodiscard]] bool getStateRemote(std::vector<uint8_t> &state);
+    [[nodiscard]] bool processRemote(float *left, float *right, int frames,
+                                     std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
+                                     const Deadline *budget);
+    [[nodiscard]] bool transferBlock(float *left, float *right, int frames, std::string_view lines,
+                                     Deadline deadline, bool patient);
     void queueChangedParameters();
     size_t formatChangedParams();
     void commitParams();
-    bool dropLateReply(Deadline deadline, bool &broken);
-    bool missBlock(bool patient);
+    [[nodiscard]] bool dropLateReply(Deadline deadline, bool &broken);
+    [[nodiscard]] bool missBlock(bool patient);
     void failTransfer(int failure);
     void dropHelper(const std::string &reason);
     void unloadRemote();

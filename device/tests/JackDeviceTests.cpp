@@ -3,6 +3,7 @@
 #include "tests/support/JackServer.h"
 #include "tests/support/JackTestClient.h"
 #include "tests/support/ScopedTestState.h"
+#include "tests/support/TestSignals.h"
 
 #include <gtest/gtest.h>
 
@@ -16,13 +17,6 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr double rate = 48000.0;
-
-float peakOf(const std::vector<float> &samples) {
-    float peak = 0.0f;
-    for (const float sample : samples)
-        peak = std::max(peak, std::abs(sample));
-    return peak;
-}
 
 bool contains(const std::vector<std::string> &names, const std::string &name) {
     return std::find(names.begin(), names.end(), name) != names.end();

@@ -1,6 +1,7 @@
 #include "app/cli/tests/RunProgram.h"
 #include "app/shell/DocumentOperations.h"
 #include "core/project_io/ProjectFolder.h"
+#include "tests/support/TestSignals.h"
 
 #include <gtest/gtest.h>
 
@@ -150,10 +151,7 @@ TEST_F(ExportCommand, PeakNormalisationReachesItsPeak) {
         render({"-o", out.string(), "--format", "flac", "--bits", "24", "--normalize", "peak:-3"});
     const std::vector<float> samples = readWithSox(out);
     ASSERT_FALSE(samples.empty());
-    float peak = 0.0f;
-    for (const float sample : samples)
-        peak = std::max(peak, std::abs(sample));
-    EXPECT_NEAR(20.0 * std::log10(peak), -3.0, 0.01);
+    EXPECT_NEAR(20.0 * std::log10(peakOf(samples)), -3.0, 0.01);
     EXPECT_NEAR(figureAfter(run.output, "peak"), -3.0, 0.01) << run.output;
 }
 

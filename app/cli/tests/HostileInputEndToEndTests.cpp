@@ -1,5 +1,6 @@
 #include "app/cli/tests/RunProgram.h"
 #include "core/project_io/ProjectFolder.h"
+#include "tests/support/TestWavFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -49,11 +50,6 @@ Project makeSong() {
 
 // Media files written by hand, the way other programs write them.
 
-void put(std::string &bytes, uint64_t value, int width) {
-    for (int index = 0; index < width; ++index)
-        bytes += static_cast<char>((value >> (8 * index)) & 0xFF);
-}
-
 struct Encoding {
     uint16_t tag; // 1 PCM, 3 float, 0xFFFE extensible
     uint16_t bits;
@@ -65,7 +61,7 @@ struct Encoding {
 std::string toneWav(const Encoding &encoding) {
     const uint32_t frames = encoding.sampleRate;
     const int width = encoding.bits / 8;
-    std::string data;
+    std::vector<uint8_t> data;
     for (uint32_t frame = 0; frame < frames; ++frame) {
         const double value =
             0.5 * std::sin(2.0 * std::numbers::pi * 440.0 * frame / encoding.sampleRate);
@@ -74,47 +70,39 @@ std::string toneWav(const Encoding &encoding) {
                 const float sample = static_cast<float>(value);
                 uint32_t word;
                 std::memcpy(&word, &sample, 4);
-                put(data, word, 4);
+                putLittleEndian(data, word, 4);
             } else if (encoding.tag == 3) {
                 uint64_t word;
                 std::memcpy(&word, &value, 8);
-                put(data, word, 8);
+                putLittleEndian(data, word, 8);
             } else if (encoding.bits == 8) {
-                put(data, static_cast<uint64_t>(std::lround(128 + value * 127)), 1);
+                putLittleEndian(data, static_cast<uint64_t>(std::lround(128 + value * 127)), 1);
             } else {
                 const auto scale = static_cast<double>((int64_t{1} << (encoding.bits - 1)) - 1);
-                put(data, static_cast<uint64_t>(std::llround(value * scale)), width);
+                putLittleEndian(data, static_cast<uint64_t>(std::llround(value * scale)), width);
             }
         }
     }
-    std::string format;
-    put(format, encoding.tag, 2);
-    put(format, 2, 2);
-    put(format, encoding.sampleRate, 4);
-    put(format, uint64_t{encoding.sampleRate} * 2 * width, 4);
-    put(format, 2 * width, 2);
-    put(format, encoding.bits, 2);
+    std::vector<uint8_t> format;
+    putLittleEndian(format, encoding.tag, 2);
+    putLittleEndian(format, 2, 2);
+    putLittleEndian(format, encoding.sampleRate, 4);
+    putLittleEndian(format, uint64_t{encoding.sampleRate} * 2 * width, 4);
+    putLittleEndian(format, 2 * width, 2);
+    putLittleEndian(format, encoding.bits, 2);
     if (encoding.tag == 0xFFFE) {
-        put(format, 22, 2);
-        put(format, encoding.bits, 2);
-        put(format, 3, 4);
-        format +=
-            std::string("\x01\x00\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 16);
+        putLittleEndian(format, 22, 2);
+        putLittleEndian(format, encoding.bits, 2);
+        putLittleEndian(format, 3, 4);
+        format.insert(format.end(), {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
+                                     0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
     }
-    std::string body = "WAVE";
-    if (encoding.oddChunkFirst)
-        body += std::string("LIST\x03\x00\x00\x00"
-                            "abc\x00",
-                            12);
-    body += "fmt ";
-    put(body, format.size(), 4);
-    body += format;
-    body += "data";
-    put(body, data.size(), 4);
-    body += data;
-    std::string file = "RIFF";
-    put(file, body.size(), 4);
-    return file + body;
+    RiffBuilder riff;
+    if (encoding.oddChunkFirst) riff.chunk("LIST", 3, {'a', 'b', 'c', 0});
+    riff.chunk("fmt ", static_cast<uint32_t>(format.size()), format)
+        .chunk("data", static_cast<uint32_t>(data.size()), data)
+        .sealed();
+    return {riff.bytes.begin(), riff.bytes.end()};
 }
 
 void writeText(const fs::path &file, const std::string &text) {

@@ -4,6 +4,7 @@
 #include "core/audiofile/AudioFile.h"
 #include "core/engine/Engine.h"
 #include "core/project_io/ProjectFolder.h"
+#include "core/rt/RtThread.h"
 #include "core/vst/PluginRack.h"
 #include "core/vst/PluginSandboxController.h"
 #include "core/vst/Vst3Plugin.h"
@@ -77,7 +78,10 @@ TEST_P(PluginRenderEndToEnd, SavedPluginProjectRendersByTheProgramAsItSoundedBef
         ASSERT_TRUE(rack.loadVst3(trackId, zamFolder + "/ZamEQ2.vst3", "")) << sandbox.lastError;
         ASSERT_TRUE(rack.slots[0].plugin->setParameterNormalized(zamCompThreshold, 0.0f));
         std::vector<float> left(64, 0.1f), right(64, 0.1f);
-        rack.processTrack(trackId, left.data(), right.data(), 64); // the threshold arrives
+        {
+            RtScope audioRole;
+            rack.processTrack(trackId, left.data(), right.data(), 64); // the threshold arrives
+        }
         rack.saveStatesIntoProject();
         {
             std::lock_guard lock(engine.projectMutex);

@@ -9,6 +9,7 @@
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
 #include "core/project_io/ProjectFolder.h"
+#include "tests/support/TestSignals.h"
 
 #include <gtest/gtest.h>
 
@@ -205,10 +206,7 @@ class DocumentJobTest : public ::testing::Test {
 float peakOf(const fs::path &file) {
     ImportedWav wav;
     if (!importWav(file.string(), wav) || !wav.samples) return -1.0f;
-    float peak = 0.0f;
-    for (const float sample : *wav.samples)
-        peak = std::max(peak, std::abs(sample));
-    return peak;
+    return static_cast<float>(orvane::testing::peakOf(*wav.samples));
 }
 
 } // namespace

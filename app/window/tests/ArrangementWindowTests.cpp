@@ -4,9 +4,9 @@
 #include "app/cli/RenderVerb.h"
 #include "app/shell/OVMainView.h"
 #include "app/shell/tests/ApplicationTestSupport.h"
+#include "app/window/ArrangementOverview.h"
 #include "app/window/ChannelStrip.h"
 #include "app/window/LongJobRunner.h"
-#include "app/window/ArrangementOverview.h"
 #include "app/window/MainWindow.h"
 #include "app/window/TimelineView.h"
 #include "app/window/WorkspacePanels.h"
@@ -16,6 +16,7 @@
 #include "core/commands/ClipCommands.h"
 #include "core/engine/Engine.h"
 #include "device/OfflineRender.h"
+#include "tests/support/TestSignals.h"
 
 #include <gtest/gtest.h>
 
@@ -281,13 +282,9 @@ TEST_F(ArrangementTest, VolumePointsDrawnInTheLaneAreHeardInTheExportAsInTheRend
     ASSERT_TRUE(fromWindow.samples && fromRender.samples);
     EXPECT_TRUE(*fromWindow.samples == *fromRender.samples);
     const auto peakBetween = [&](double fromBeat, double toBeat) {
-        float peak = 0.0f;
-        const auto first = static_cast<std::size_t>(engine.beatsToSamples(fromBeat)) * 2;
-        const auto last = std::min(static_cast<std::size_t>(engine.beatsToSamples(toBeat)) * 2,
-                                   fromWindow.samples->size());
-        for (std::size_t i = first; i < last; ++i)
-            peak = std::max(peak, std::abs((*fromWindow.samples)[i]));
-        return peak;
+        return peakOf(slice(*fromWindow.samples,
+                            static_cast<std::size_t>(engine.beatsToSamples(fromBeat)) * 2,
+                            static_cast<std::size_t>(engine.beatsToSamples(toBeat)) * 2));
     };
     EXPECT_GT(peakBetween(0.0, 1.0), 4.0f * peakBetween(3.5, 4.5) + 1e-4f)
         << "full level at the start, near silence at the second point";

@@ -212,12 +212,12 @@ TEST_F(PluginWindowTest, AnLv2ParameterMovedInItsWindowIsSetHeardAndFollowed) {
     EXPECT_NEAR(renderedLevel(app.engine()) / dry, 1.0, 0.01);
 
     // A change made elsewhere shows on the panel's timer.
-    plugin->setParameterValue(panel.row(gain).key, 6.0f);
+    ASSERT_TRUE(plugin->setParameterValue(panel.row(gain).key, 6.0f));
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return panel.valueLabel(gain)->text() == QStringLiteral("6 dB"); }, 2000));
     EXPECT_EQ(panel.slider(gain)->value(),
               std::lround(panel.slider(gain)->maximum() * 24.0 / 36.0));
-    plugin->setParameterValue(panel.row(enable).key, 1.0f);
+    ASSERT_TRUE(plugin->setParameterValue(panel.row(enable).key, 1.0f));
     EXPECT_TRUE(QTest::qWaitFor([&] { return enabled->isChecked(); }, 2000));
 
     // Every text reads well and none is cut short, with the window tall enough for all rows.

@@ -1,5 +1,6 @@
 #include "core/audiofile/AudioFile.h"
 #include "core/audiofile/tests/TestTone.h"
+#include "tests/support/TestWavFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -197,20 +198,12 @@ TEST_F(AudioDecoderTest, SixteenBitMediaIsReadOnTheExportGrid) {
 // A legal file can need more memory than there is; that is an error message, not an abort.
 TEST_F(AudioDecoderTest, RunningOutOfMemoryWhileReadingMediaIsAnError) {
     const std::string file = path("huge.wav");
-    {
-        std::ofstream out(file, std::ios::binary);
-        const uint32_t dataBytes = 1u << 30; // mono 16-bit: 2 GiB of stereo floats
-        const auto put = [&](uint32_t value, int bytes) {
-            for (int index = 0; index < bytes; ++index)
-                out.put(static_cast<char>(value >> (8 * index)));
-        };
-        out << "RIFF";
-        put(36 + dataBytes, 4);
-        out << "WAVEfmt ";
-        put(16, 4), put(1, 2), put(1, 2), put(48000, 4), put(96000, 4), put(2, 2), put(16, 2);
-        out << "data";
-        put(dataBytes, 4);
-    }
+    const uint32_t dataBytes = 1u << 30; // mono 16-bit: 2 GiB of stereo floats
+    testing::RiffBuilder()
+        .format(1, 1, 48000, 16)
+        .chunk("data", dataBytes, {})
+        .sealed(dataBytes)
+        .writeTo(file);
     fs::resize_file(file, 44 + (uint64_t{1} << 30)); // sparse: no disk used
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);

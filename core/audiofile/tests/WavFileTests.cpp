@@ -1,5 +1,7 @@
 #include "core/audiofile/AudioFile.h"
 #include "core/audiofile/tests/TestTone.h"
+#include "tests/support/TestSignals.h"
+#include "tests/support/TestWavFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +11,6 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
-#include <random>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@ namespace orvane {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::RiffBuilder;
 
 class WavFileTest : public ::testing::Test {
   protected:
@@ -49,48 +51,6 @@ class WavFileTest : public ::testing::Test {
     std::string folder_;
 };
 
-/// Hand-built RIFF files for the reader's edge cases.
-struct RiffBuilder {
-    std::vector<uint8_t> bytes;
-
-    RiffBuilder() {
-        const std::string head("RIFF\0\0\0\0WAVE", 12);
-        bytes.assign(head.begin(), head.end());
-    }
-
-    void put(uint32_t value, int size) {
-        for (int index = 0; index < size; ++index)
-            bytes.push_back(static_cast<uint8_t>(value >> (8 * index)));
-    }
-    RiffBuilder &chunk(const char *id, uint32_t declaredSize, const std::vector<uint8_t> &body) {
-        bytes.insert(bytes.end(), id, id + 4);
-        put(declaredSize, 4);
-        bytes.insert(bytes.end(), body.begin(), body.end());
-        return *this;
-    }
-    RiffBuilder &format(uint32_t tag, uint32_t channels, uint32_t rate, uint32_t bits,
-                        uint32_t chunkSize = 16) {
-        RiffBuilder body;
-        body.bytes.clear();
-        body.put(tag, 2);
-        body.put(channels, 2);
-        body.put(rate, 4);
-        body.put(rate * channels * bits / 8, 4);
-        body.put(channels * bits / 8, 2);
-        body.put(bits, 2);
-        body.bytes.resize(chunkSize < 16 ? 16 : chunkSize, 0);
-        return chunk("fmt ", chunkSize, body.bytes);
-    }
-    RiffBuilder &data(const std::vector<int16_t> &samples) {
-        std::vector<uint8_t> body;
-        for (const int16_t sample : samples) {
-            body.push_back(static_cast<uint8_t>(sample & 0xFF));
-            body.push_back(static_cast<uint8_t>((static_cast<uint16_t>(sample) >> 8) & 0xFF));
-        }
-        return chunk("data", static_cast<uint32_t>(body.size()), body);
-    }
-};
-
 TEST_F(WavFileTest, ExportWritesTheCanonicalHeader) {
     const std::vector<float> samples{0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
     ASSERT_TRUE(exportWav(path("h.wav"), samples.data(), 3, 2, 44100.7));
@@ -116,11 +76,7 @@ TEST_F(WavFileTest, ExportClampsScalesAndRoundsSamples) {
 // the file that one write of everything gives, across the gathering's boundaries, and a disk
 // that refuses the data must be reported, not lost quietly.
 TEST_F(WavFileTest, SamplesStreamedInPiecesEqualOneWriteAndAFullDiskIsReported) {
-    std::mt19937 random(3);
-    std::uniform_real_distribution<float> value(-1.2f, 1.2f);
-    std::vector<float> samples(100003);
-    for (float &sample : samples)
-        sample = value(random);
+    std::vector<float> samples = testing::uniformNoise(100003, -1.2f, 1.2f, 3);
     const auto writeWith = [&](const std::string &name, auto write) {
         const int descriptor = ::open(path(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         EXPECT_GE(descriptor, 0);
@@ -164,11 +120,7 @@ TEST_F(WavFileTest, ExportRefusesEmptyInputWithoutCreatingAFile) {
 // Export rounds to the nearest step of 1/32767 and import divides by the same 32767: a value
 // comes back within half a step, and what was imported exports to the very same bytes.
 TEST_F(WavFileTest, ExportAndImportAreInversesOnTheSixteenBitGrid) {
-    std::mt19937 random(11);
-    std::uniform_real_distribution<float> value(-1.0f, 1.0f);
-    std::vector<float> samples(2 * 5000);
-    for (float &sample : samples)
-        sample = value(random);
+    std::vector<float> samples = testing::uniformNoise(2 * 5000, -1.0f, 1.0f, 11);
     samples[0] = -1.0f;
     samples[1] = 1.0f;
     ASSERT_TRUE(exportWav(path("r.wav"), samples.data(), 5000, 2, 44100));

@@ -1,6 +1,7 @@
 #include "core/engine/tests/RenderRig.h"
 #include "core/model/MusicalTime.h"
 #include "core/music/ExpressionMaps.h"
+#include "tests/support/TestSignals.h"
 
 #include <gtest/gtest.h>
 
@@ -333,17 +334,11 @@ TEST(ArrangementMidi, KeyswitchesAreSilentAndScaleTheNotesAfterThem) {
         clip->notes.push_back(MidiNote{81, 1.0f, 0, 4096});
     });
     auto out = rig.play(0, 4);
-    float peak = 0.0f;
-    for (float sample : out[0])
-        peak = std::max(peak, std::abs(sample));
-    EXPECT_NEAR(peak, fader * 0.2f * 0.5f, 1e-3);
+    EXPECT_NEAR(peakOf(out[0]), fader * 0.2f * 0.5f, 1e-3);
 
     rig.edit([&](Project &) { track->expressionMapIndex = -1; });
     out = rig.play(0, 4);
-    peak = 0.0f;
-    for (float sample : out[0])
-        peak = std::max(peak, std::abs(sample));
-    EXPECT_GT(peak, fader * 0.2f); // both notes sound without a map
+    EXPECT_GT(peakOf(out[0]), fader * 0.2f); // both notes sound without a map
 }
 
 TEST(ArrangementMidi, ArmedTrackPlaysHeldKeys) {

@@ -1,6 +1,7 @@
 #include "core/engine/MediaPrefetch.h"
 #include "core/engine/tests/RenderRig.h"
 #include "tests/support/StreamedTestMedia.h"
+#include "tests/support/TestSignals.h"
 
 #include <gtest/gtest.h>
 
@@ -27,12 +28,7 @@ void addStreamedTracks(RenderRig &rig, int tracks, int64_t seconds) {
     }
 }
 
-float loudest(const StereoOutput &out) {
-    float peak = 0.0f;
-    for (const float value : out.left)
-        peak = std::max(peak, std::abs(value));
-    return peak;
-}
+float loudest(const StereoOutput &out) { return static_cast<float>(peakOf(out.left)); }
 
 /// Renders one block and says whether it sounded.
 bool blockSounds(RenderRig &rig, int32_t frames = 256) {

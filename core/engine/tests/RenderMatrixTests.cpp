@@ -2,6 +2,7 @@
 // frames and random periods up to 4096. Expected values come from formulas written here, not
 // from the engine's own stages.
 #include "core/engine/tests/RenderRig.h"
+#include "tests/support/TestSignals.h"
 
 #include <gtest/gtest.h>
 
@@ -24,13 +25,6 @@ ChannelEq8 singlePeak(float frequency, float gainDb) {
         band.enabled = false;
     eq.bands[4] = EqBandSettings{2, frequency, gainDb, 1.0f, true};
     return eq;
-}
-
-double peakOf(const std::vector<float> &samples, std::size_t from) {
-    double peak = 0.0;
-    for (std::size_t i = from; i < samples.size(); ++i)
-        peak = std::max(peak, std::abs(static_cast<double>(samples[i])));
-    return peak;
 }
 
 } // namespace
@@ -92,8 +86,8 @@ TEST_P(RenderMatrix, ChannelEqMasterEqAndMasteringFollowTheirFormulas) {
     const double expected =
         amplitude * RenderRig::defaultFader * std::pow(10.0, (6.0 - 3.0 + 4.0 * 0.35) / 20.0);
     const auto settled = static_cast<std::size_t>(rate * 0.3);
-    EXPECT_NEAR(peakOf(out[0], settled), expected, expected * 0.005);
-    EXPECT_NEAR(peakOf(out[1], settled), expected, expected * 0.005);
+    EXPECT_NEAR(peakOf(slice(out[0], settled)), expected, expected * 0.005);
+    EXPECT_NEAR(peakOf(slice(out[1], settled)), expected, expected * 0.005);
 
     // Switching the three off leaves only the fader: the chain was really in the signal.
     rig.edit([&](Project &project) {
@@ -102,7 +96,7 @@ TEST_P(RenderMatrix, ChannelEqMasterEqAndMasteringFollowTheirFormulas) {
         project.mastering.enabled = false;
     });
     const auto plain = rig.playFrames(0, static_cast<int64_t>(rate / 2));
-    EXPECT_NEAR(peakOf(plain[0], settled), amplitude * RenderRig::defaultFader, 1e-4);
+    EXPECT_NEAR(peakOf(slice(plain[0], settled)), amplitude * RenderRig::defaultFader, 1e-4);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, RenderMatrix, ::testing::ValuesIn(renderSetups()),

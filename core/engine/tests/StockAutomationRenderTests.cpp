@@ -3,6 +3,7 @@
 #include "core/model/AutomationLanes.h"
 #include "core/model/StockEffectSettings.h"
 #include "tests/support/AllocationCounter.h"
+#include "tests/support/TestSignals.h"
 
 #include <gtest/gtest.h>
 
@@ -15,13 +16,6 @@ namespace {
 
 constexpr int32_t blockFrames = 512;
 constexpr int64_t clipFrames = 48000;
-
-double rms(const std::vector<float> &samples, std::size_t from, std::size_t to) {
-    double sum = 0.0;
-    for (std::size_t i = from; i < to; ++i)
-        sum += static_cast<double>(samples[i]) * samples[i];
-    return std::sqrt(sum / static_cast<double>(to - from));
-}
 
 /// A low sine (about 76 Hz) at 0.9 on both channels.
 float tone(int64_t frame) {
@@ -67,14 +61,14 @@ TEST(StockAutomation, ARampedThresholdCompressesTheStartAndLeavesTheEndLoud) {
     // Threshold from its lowest (-60 dB) at the start to 0 dB at the end of the clip.
     AutomatedInsert compressed("stock.compressor", 0, {{0, 0.0f}, {clipFrames, 1.0f}});
     const auto left = compressed.exportLeft();
-    const double start = rms(left, 2048, 8192);
-    const double end = rms(left, clipFrames - 8192, clipFrames - 2048);
+    const double start = rmsOf(slice(left, 2048, 8192));
+    const double end = rmsOf(slice(left, clipFrames - 8192, clipFrames - 2048));
     EXPECT_LT(start, 0.25 * end) << start << " against " << end;
 
     // Live playback hears the same lane.
     const auto live = compressed.rig.play(0, static_cast<int>(clipFrames / blockFrames));
-    EXPECT_NEAR(rms(live[0], 2048, 8192), start, 0.05 * start);
-    EXPECT_NEAR(rms(live[0], clipFrames - 8192, clipFrames - 2048), end, 0.05 * end);
+    EXPECT_NEAR(rmsOf(slice(live[0], 2048, 8192)), start, 0.05 * start);
+    EXPECT_NEAR(rmsOf(slice(live[0], clipFrames - 8192, clipFrames - 2048)), end, 0.05 * end);
 }
 
 TEST(StockAutomation, EachEffectsParameterFollowsItsLaneAndALaneAtTheStoredValueChangesNothing) {
@@ -97,8 +91,8 @@ TEST(StockAutomation, EachEffectsParameterFollowsItsLaneAndALaneAtTheStoredValue
         SCOPED_TRACE(std::string(row.pluginId) + " " + std::to_string(row.parameter));
         AutomatedInsert lower(row.pluginId, row.parameter, {{0, row.lower}});
         AutomatedInsert higher(row.pluginId, row.parameter, {{0, row.higher}});
-        const double lowerLevel = rms(lower.exportLeft(), 0, 4096);
-        const double higherLevel = rms(higher.exportLeft(), 0, 4096);
+        const double lowerLevel = rmsOf(slice(lower.exportLeft(), 0, 4096));
+        const double higherLevel = rmsOf(slice(higher.exportLeft(), 0, 4096));
         if (row.higherIsLouder)
             EXPECT_GT(higherLevel, 1.5 * lowerLevel);
         else
@@ -143,11 +137,12 @@ TEST(StockAutomation, AnAutomationClipOnTheInsertsLaneDrivesItWhereItPlaysAndNow
     });
     const auto left = clipped.exportLeft();
     const auto unclipped = set.exportLeft();
-    EXPECT_LT(rms(left, 2048, 8192), 0.25 * rms(unclipped, 2048, 8192));
+    EXPECT_LT(rmsOf(slice(left, 2048, 8192)), 0.25 * rmsOf(slice(unclipped, 2048, 8192)));
     // Past the clip the stored setting holds again; the compressor's release takes a moment.
     const std::size_t settled = clipFrames / 2 + 16384;
-    EXPECT_NEAR(rms(left, settled, clipFrames), rms(unclipped, settled, clipFrames),
-                0.02 * rms(unclipped, settled, clipFrames));
+    EXPECT_NEAR(rmsOf(slice(left, settled, clipFrames)),
+                rmsOf(slice(unclipped, settled, clipFrames)),
+                0.02 * rmsOf(slice(unclipped, settled, clipFrames)));
 
     // The clip wins over the lane's own points, and live playback reads it without allocating.
     clipped.rig.edit([&](Project &) { clipped.track->inserts[0].paramAutomation = {{0, 1.0f}}; });

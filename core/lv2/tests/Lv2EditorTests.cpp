@@ -62,7 +62,7 @@ TEST_F(Lv2EditorTest, AnX11InterfaceOpensInItsWindowFollowsValuesAndCloses) {
     ASSERT_TRUE(editor.open()) << editor.lastError;
     const unsigned long window = editor.windowId();
     ASSERT_NE(window, 0u);
-    plugin.setParameterValue(static_cast<size_t>(plugin.parameterIndex("gain")), 6.0f);
+    ASSERT_TRUE(plugin.setParameterValue(static_cast<size_t>(plugin.parameterIndex("gain")), 6.0f));
     for (int tick = 0; tick < 10; ++tick)
         editor.idle();
     EXPECT_TRUE(editor.isOpen());

@@ -4,6 +4,7 @@
 #include "core/lv2/tests/Lv2TestSupport.h"
 
 #include "tests/support/AllocationCounter.h"
+#include "tests/support/TestSignals.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,8 @@ namespace orvane::lv2 {
 namespace {
 
 using namespace testing;
+using orvane::testing::rmsOf;
+using orvane::testing::slice;
 
 const vst::PluginDescription *findDescription(const std::vector<vst::PluginDescription> &all,
                                               const std::string &uri) {
@@ -285,7 +288,7 @@ TEST(Lv2State, EmptyStateMeansDefaultsAndBrokenStateChangesNothing) {
     ASSERT_TRUE(plugin.load(x42Equalizer));
     ASSERT_TRUE(plugin.prepare(sampleRate, blockSize));
     const auto gain = static_cast<size_t>(plugin.parameterIndex("gain"));
-    plugin.setParameterValue(gain, 5.0f);
+    ASSERT_TRUE(plugin.setParameterValue(gain, 5.0f));
     const std::string broken = "this is not a saved state @prefix";
     EXPECT_FALSE(plugin.setState(std::vector<uint8_t>(broken.begin(), broken.end())));
     EXPECT_FALSE(plugin.lastError.empty());
@@ -316,11 +319,11 @@ TEST(Lv2Instrument, NotesFromMidiEventsAreHeardFromTheirFrame) {
     ASSERT_TRUE(synth.prepare(sampleRate, blockSize));
     std::vector<float> left(blockSize), right(blockSize);
     ASSERT_TRUE(synth.process(left.data(), right.data(), blockSize));
-    EXPECT_EQ(rms(left), 0.0);
+    EXPECT_EQ(rmsOf(left), 0.0);
     const auto event = noteOn(200, 57);
     ASSERT_TRUE(synth.process(left.data(), right.data(), blockSize, event));
-    EXPECT_EQ(rms(std::vector<float>(left.begin(), left.begin() + 200)), 0.0);
-    EXPECT_GT(rms(left, 200), 0.001);
+    EXPECT_EQ(rmsOf(slice(left, 0, 200)), 0.0);
+    EXPECT_GT(rmsOf(slice(left, 200)), 0.001);
     EXPECT_EQ(left, right);
 }
 
@@ -333,11 +336,11 @@ TEST(Lv2RealTime, ProcessingNeitherAllocatesNorFrees) {
     StereoSignal signal = testSignal(blockSize);
     const auto event = noteOn(10, 60);
     const auto gain = static_cast<size_t>(effect.parameterIndex("mk"));
-    effect.process(signal.left.data(), signal.right.data(), blockSize);
-    synth.process(signal.left.data(), signal.right.data(), blockSize, event);
+    ASSERT_TRUE(effect.process(signal.left.data(), signal.right.data(), blockSize));
+    ASSERT_TRUE(synth.process(signal.left.data(), signal.right.data(), blockSize, event));
     orvane::testing::AllocationScope scope;
     for (int block = 0; block < 50; ++block) {
-        effect.setParameterNormalizedRt(gain, static_cast<float>(block) / 50.0f);
+        EXPECT_TRUE(effect.setParameterNormalizedRt(gain, static_cast<float>(block) / 50.0f));
         EXPECT_TRUE(effect.process(signal.left.data(), signal.right.data(), blockSize));
         EXPECT_TRUE(synth.process(signal.left.data(), signal.right.data(), blockSize, event));
     }

@@ -53,7 +53,7 @@ inline void setControls(Lv2Plugin &plugin, const ControlValues &values) {
     for (const auto &[symbol, value] : values) {
         const int index = plugin.parameterIndex(symbol);
         ASSERT_GE(index, 0) << symbol;
-        plugin.setParameterValue(static_cast<size_t>(index), value);
+        ASSERT_TRUE(plugin.setParameterValue(static_cast<size_t>(index), value)) << symbol;
     }
 }
 
@@ -140,14 +140,6 @@ inline float largestDifference(const StereoSignal &a, const StereoSignal &b) {
         largest = std::max(
             {largest, std::fabs(a.left[i] - b.left[i]), std::fabs(a.right[i] - b.right[i])});
     return largest;
-}
-
-inline double rms(const std::vector<float> &samples, size_t from = 0) {
-    double sum = 0.0;
-    for (size_t i = from; i < samples.size(); ++i)
-        sum += static_cast<double>(samples[i]) * samples[i];
-    return samples.size() > from ? std::sqrt(sum / static_cast<double>(samples.size() - from))
-                                 : 0.0;
 }
 
 } // namespace orvane::lv2::testing

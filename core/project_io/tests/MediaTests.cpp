@@ -3,12 +3,12 @@
 #include "core/project_io/ProjectDocument.h"
 #include "core/project_io/ProjectFolder.h"
 #include "core/project_io/tests/ProjectFolderFixture.h"
+#include "tests/support/TestSignals.h"
 
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <random>
 
 #include <sys/stat.h>
 
@@ -110,11 +110,8 @@ TEST_F(Media, MediaReadFromOutsideTheFolderIsWrittenIntoItOnce) {
 
 TEST_F(Media, LoadAndSaveAreExactInversesOnTheSixteenBitGrid) {
     // Float audio from a recording, beyond the grid and beyond full scale.
-    std::mt19937 random(7);
-    std::uniform_real_distribution<float> level(-1.2f, 1.2f);
-    auto recorded = std::make_shared<std::vector<float>>(2 * 4000);
-    for (float &sample : *recorded)
-        sample = level(random);
+    auto recorded = std::make_shared<std::vector<float>>(
+        orvane::testing::uniformNoise(2 * 4000, -1.2f, 1.2f, 7));
     (*recorded)[0] = -1.0f;
     (*recorded)[1] = 1.0f;
     Project project;
@@ -268,11 +265,8 @@ std::pair<int, int> formatOf(const std::string &bytes) {
 }
 
 TEST_F(Media, AQuietRecordingIsStoredInFloatAndSurvivesSaveAndReopenBitForBit) {
-    std::mt19937 random(5);
-    std::uniform_real_distribution<float> level(-3.16e-6f, 3.16e-6f); // -110 dBFS
-    auto recorded = std::make_shared<std::vector<float>>(2 * 48000);
-    for (float &sample : *recorded)
-        sample = level(random);
+    auto recorded = std::make_shared<std::vector<float>>(
+        orvane::testing::uniformNoise(2 * 48000, -3.16e-6f, 3.16e-6f, 5)); // -110 dBFS
     Project project;
     auto clip = addAudioClip(project, 48000, 0);
     clip->audio = recorded;
@@ -292,11 +286,8 @@ TEST_F(Media, AQuietRecordingIsStoredInFloatAndSurvivesSaveAndReopenBitForBit) {
 }
 
 TEST_F(Media, AProjectMayChooseTwentyFourBitMedia) {
-    std::mt19937 random(9);
-    std::uniform_real_distribution<float> level(-0.9f, 0.9f);
-    auto recorded = std::make_shared<std::vector<float>>(2 * 500);
-    for (float &sample : *recorded)
-        sample = level(random);
+    auto recorded = std::make_shared<std::vector<float>>(
+        orvane::testing::uniformNoise(2 * 500, -0.9f, 0.9f, 9));
     Project project;
     project.mediaBitDepth = 24;
     addAudioClip(project, 500, 0)->audio = recorded;

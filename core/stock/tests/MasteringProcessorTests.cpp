@@ -13,7 +13,7 @@ namespace orvane::stock {
 namespace {
 
 using testing::noise;
-using testing::sine;
+using testing::sineSamples;
 using testing::toneAmplitude;
 
 constexpr double rate = 48000.0;
@@ -39,7 +39,9 @@ Stereo loudNoise() { return {noise(8192, 0.9f, 1), noise(8192, 0.9f, 2)}; }
 
 // Quiet enough to stay under the −18 dB threshold of loudness 0 even at double width, so
 // the compressor only applies its make-up gain.
-Stereo quietStereo() { return {sine(440.0, rate, 4800, 0.06f), sine(660.0, rate, 4800, 0.03f)}; }
+Stereo quietStereo() {
+    return {sineSamples(440.0, 0.06f, rate, 4800), sineSamples(660.0, 0.03f, rate, 4800)};
+}
 
 MasteringUtility quietSettings() {
     MasteringUtility settings;
@@ -102,7 +104,7 @@ TEST(MasteringProcessor, CompressorHoldsBackLoudMaterial) {
     MasteringUtility settings;
     settings.character = 2;
     settings.loudness = 0.0f; // threshold −18 dB, 6:1, no make-up
-    Stereo input{sine(200.0, rate, 48000, 0.9f), sine(200.0, rate, 48000, 0.9f)};
+    Stereo input{sineSamples(200.0, 0.9f, rate, 48000), sineSamples(200.0, 0.9f, rate, 48000)};
     const Stereo out = master(settings, input);
     const double gainDb =
         testing::amplitudeToDb(toneAmplitude(out.left, 24000, 48000, 200.0, rate) / 0.9);
@@ -152,7 +154,8 @@ TEST(MasteringProcessor, ExciterBelowItsThresholdIsSkipped) {
 }
 
 double levelChangeDb(const MasteringUtility &settings, double freqHz) {
-    const Stereo input{sine(freqHz, rate, 9600, 0.05f), sine(freqHz, rate, 9600, 0.05f)};
+    const Stereo input{sineSamples(freqHz, 0.05f, rate, 9600),
+                       sineSamples(freqHz, 0.05f, rate, 9600)};
     const Stereo out = master(settings, input);
     return testing::amplitudeToDb(toneAmplitude(out.left, 4800, 9600, freqHz, rate) / 0.05);
 }
@@ -171,7 +174,7 @@ TEST(MasteringProcessor, ExciterLiftsHighsMoreThanLows) {
 
 TEST(MasteringProcessor, WarmAddsOddHarmonicsThatTransparentDoesNot) {
     const double freq = 500.0;
-    const Stereo input{sine(freq, rate, 9600, 0.12f), sine(freq, rate, 9600, 0.12f)};
+    const Stereo input{sineSamples(freq, 0.12f, rate, 9600), sineSamples(freq, 0.12f, rate, 9600)};
     MasteringUtility transparent = quietSettings();
     MasteringUtility warm = transparent;
     warm.character = 1;

@@ -13,7 +13,7 @@ namespace {
 
 using testing::amplitudeToDb;
 using testing::noise;
-using testing::sine;
+using testing::sineSamples;
 using testing::toneAmplitude;
 
 constexpr double rate = 48000.0;
@@ -33,7 +33,7 @@ double measuredGainDb(const ChannelEq8 &settings, double freqHz) {
     const size_t settle = 24000;
     const size_t window = 48000; // one second: whole periods for integer frequencies
     const float amplitude = 0.5f;
-    std::vector<float> left = sine(freqHz, rate, settle + window, amplitude);
+    std::vector<float> left = sineSamples(freqHz, amplitude, rate, settle + window);
     std::vector<float> right = left;
     for (size_t start = 0; start < left.size(); start += 512) {
         const int frames = static_cast<int>(std::min<size_t>(512, left.size() - start));
@@ -234,7 +234,7 @@ TEST(ToneControl, FlatSettingsPassTheSignalBitForBit) {
 }
 
 double toneGainDb(EQ tone, double freqHz) {
-    std::vector<float> left = sine(freqHz, rate, 96000, 0.25f);
+    std::vector<float> left = sineSamples(freqHz, 0.25f, rate, 96000);
     std::vector<float> right = left;
     tone.process(left.data(), right.data(), static_cast<int>(left.size()));
     return amplitudeToDb(toneAmplitude(left, 48000, 96000, freqHz, rate) / 0.25);

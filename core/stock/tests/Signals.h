@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/TestSignals.h"
+
 #include <cmath>
 #include <cstddef>
 #include <numbers>
@@ -7,15 +9,7 @@
 
 namespace orvane::stock::testing {
 
-inline std::vector<float> sine(double freqHz, double sampleRate, size_t frames, float amplitude,
-                               size_t firstFrame = 0) {
-    std::vector<float> samples(frames);
-    for (size_t i = 0; i < frames; ++i)
-        samples[i] = amplitude *
-                     static_cast<float>(std::sin(2.0 * std::numbers::pi * freqHz *
-                                                 static_cast<double>(firstFrame + i) / sampleRate));
-    return samples;
-}
+using orvane::testing::sineSamples;
 
 /// Amplitude of the `freqHz` component of `samples[begin, end)`, by correlating with a sine
 /// and a cosine. Exact for whole periods in the window.

@@ -22,14 +22,14 @@ class PlugProvider {
 
     /// Creates both objects; false when the component cannot be created or initialised. A
     /// controller that fails is dropped and the plug-in runs without one.
-    bool initialize();
+    [[nodiscard]] bool initialize();
 
     Steinberg::IPtr<Steinberg::Vst::IComponent> getComponent() const { return component; }
     /// Null when the plug-in has no edit controller.
     Steinberg::IPtr<Steinberg::Vst::IEditController> getController() const { return controller; }
 
   private:
-    bool createController();
+    [[nodiscard]] bool createController();
     void connectComponentAndController();
     void sendComponentStateToController();
     void terminate();

@@ -106,7 +106,7 @@ class HostProcessData : public Steinberg::Vst::ProcessData {
 
     /// Main thread: sizes every array for the component's audio buses; false when the
     /// component reports a bus it cannot describe.
-    bool prepare(Steinberg::Vst::IComponent &component, int maxSamples);
+    [[nodiscard]] bool prepare(Steinberg::Vst::IComponent &component, int maxSamples);
     /// Main thread: forgets every bus and frees only memory owned here.
     void unprepare();
     bool isPrepared() const { return prepared; }
@@ -123,10 +123,10 @@ class HostProcessData : public Steinberg::Vst::ProcessData {
         std::vector<float *> pointers;
         std::vector<float> scratch;
     };
-    static bool describeBuses(Steinberg::Vst::IComponent &component,
-                              Steinberg::Vst::BusDirection direction, int maxSamples,
-                              std::vector<Steinberg::Vst::AudioBusBuffers> &buses,
-                              std::vector<BusChannels> &channels);
+    [[nodiscard]] static bool describeBuses(Steinberg::Vst::IComponent &component,
+                                            Steinberg::Vst::BusDirection direction, int maxSamples,
+                                            std::vector<Steinberg::Vst::AudioBusBuffers> &buses,
+                                            std::vector<BusChannels> &channels);
     static void bindBus(Steinberg::Vst::AudioBusBuffers &bus, BusChannels &channels, float *left,
                         float *right);
 

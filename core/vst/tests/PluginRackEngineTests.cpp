@@ -23,6 +23,7 @@
 namespace orvane::vst {
 namespace {
 
+using testing::processTrackAsAudio;
 using testing::rackDelayEffectPath;
 using testing::RackEnvironment;
 using testing::ScopedEnvironment;
@@ -107,13 +108,6 @@ TEST_F(RackEngineTest, APluginsLatencyKeepsItsTrackAlignedWithAPlainOne) {
     EXPECT_EQ(trackArrival(engine, plain), delayedArrival);
 }
 
-std::vector<float> sine(int64_t frames) {
-    std::vector<float> samples(static_cast<std::size_t>(frames));
-    for (std::size_t i = 0; i < samples.size(); ++i)
-        samples[i] = static_cast<float>(0.8 * std::sin(2.0 * M_PI * 220.0 * i / rate));
-    return samples;
-}
-
 // Notes rather than audio: the 16-bit media files lose a step of every sample on each save
 // (written times 32767, read over 32768), which would hide what the plug-ins do.
 uint64_t addNotesTrack(Engine &engine, int64_t frames) {
@@ -181,8 +175,9 @@ TEST_P(ZamRoundTrip, ZamPluginsSoundTheSameAfterSavingAndLoading) {
     ASSERT_TRUE(rack.slots[0].plugin->setParameterNormalized(zamCompThreshold, 0.0f));
     // The processor learns of the new threshold with the next block, as it would from the
     // audio thread while the user turns the knob.
-    std::vector<float> scratchLeft = sine(block), scratchRight = sine(block);
-    rack.processTrack(trackId, scratchLeft.data(), scratchRight.data(), block);
+    std::vector<float> scratchLeft = orvane::testing::sineSamples(220.0, 0.8, rate, block);
+    std::vector<float> scratchRight = scratchLeft;
+    processTrackAsAudio(rack, trackId, scratchLeft.data(), scratchRight.data(), block);
     // What "Halvora render" of the project as it stands renders: the plug-ins restored from
     // their saved states, so that the two renders differ in nothing but the trip to disk.
     rack.saveStatesIntoProject();

@@ -100,7 +100,8 @@ class GroupedRack : public ::testing::Test {
     Signal render(PluginRack &through, RackHarness &of, Signal signal) {
         for (int32_t block = 0; block < blocks; ++block) {
             of.playhead = int64_t{block} * blockSize;
-            through.processTrack(trackId, signal.leftAt(block), signal.rightAt(block), blockSize);
+            processTrackAsAudio(through, trackId, signal.leftAt(block), signal.rightAt(block),
+                                blockSize);
         }
         return signal;
     }
@@ -144,7 +145,7 @@ TEST_F(GroupedRack, OneHelperPerTrackSoundsAsOnePerPluginAndInProcessAndIsOneBlo
     for (int32_t block = 0; block < blocks; ++block) {
         std::vector<float> left(blockSize, 0.25f), right(blockSize, -0.25f);
         orvane::testing::AllocationScope scope;
-        rack.processTrack(trackId, left.data(), right.data(), blockSize);
+        processTrackAsAudio(rack, trackId, left.data(), right.data(), blockSize);
         EXPECT_EQ(scope.allocations() + scope.frees(), 0u) << "block " << block;
     }
 
@@ -246,8 +247,8 @@ TEST_F(GroupedRack, AKilledSharedHelperIsRestartedWithEveryMembersStateAndNoted)
     std::vector<std::string> notes;
     Signal signal = sines();
     for (int32_t block = 0; notes.empty() && block < 100; ++block) {
-        rack.processTrack(trackId, signal.leftAt(block % blocks), signal.rightAt(block % blocks),
-                          blockSize);
+        processTrackAsAudio(rack, trackId, signal.leftAt(block % blocks),
+                            signal.rightAt(block % blocks), blockSize);
         EXPECT_EQ(rack.collectHelperFailures(), 0);
         notes = rack.takeHelperRestartNotes();
         if (notes.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -24,6 +24,7 @@
 namespace orvane::vst {
 namespace {
 
+using testing::processTrackAsAudio;
 using testing::RackEnvironment;
 using testing::TemporaryFolder;
 
@@ -107,7 +108,7 @@ void setControl(PluginRack &rack, uint64_t trackId, int32_t insert, const char *
     ASSERT_NE(plugin, nullptr);
     const int index = plugin->parameterIndex(symbol);
     ASSERT_GE(index, 0) << symbol;
-    plugin->setParameterValue(static_cast<std::size_t>(index), value);
+    ASSERT_TRUE(plugin->setParameterValue(static_cast<std::size_t>(index), value)) << symbol;
 }
 
 std::string readText(const std::filesystem::path &path) {
@@ -415,13 +416,13 @@ TEST(RackLv2, ProcessingInsertsNeitherAllocatesNorFrees) {
     }
     session.rack.publishRtView();
     std::vector<float> left(block), right(block);
-    session.rack.processTrack(tone, left.data(), right.data(), block);
+    processTrackAsAudio(session.rack, tone, left.data(), right.data(), block);
     double loudest = 0.0;
     orvane::testing::AllocationScope scope;
     for (int64_t position = 0; position < frames; position += block) {
         session.engine.renderPosition.store(position);
-        session.rack.processTrack(tone, left.data(), right.data(), block);
-        session.rack.processTrack(notes, left.data(), right.data(), block);
+        processTrackAsAudio(session.rack, tone, left.data(), right.data(), block);
+        processTrackAsAudio(session.rack, notes, left.data(), right.data(), block);
         loudest = std::max(loudest, testing::rms(left.data(), left.size()));
     }
     EXPECT_EQ(scope.allocations(), 0u);

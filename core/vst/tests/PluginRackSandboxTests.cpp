@@ -64,7 +64,7 @@ class SandboxedRack : public ::testing::Test {
     /// Runs one block of a ramp through the track; what came out.
     std::vector<float> runBlock(int32_t first) {
         std::vector<float> left = ramp(shortBlock, first), right = ramp(shortBlock, first + 7);
-        rack.processTrack(trackId, left.data(), right.data(), shortBlock);
+        processTrackAsAudio(rack, trackId, left.data(), right.data(), shortBlock);
         left.insert(left.end(), right.begin(), right.end());
         return left;
     }

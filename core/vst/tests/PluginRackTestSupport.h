@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/rt/RtThread.h"
 #include "core/vst/PluginRack.h"
 #include "core/vst/tests/TestSupport.h"
 
@@ -10,6 +11,13 @@
 #include <string>
 
 namespace orvane::vst::testing {
+
+/// One block of a track through `rack` in the audio role, as the engine's render hooks run it.
+inline void processTrackAsAudio(PluginRack &rack, uint64_t trackId, float *left, float *right,
+                                int32_t frames) {
+    RtScope audioRole;
+    rack.processTrack(trackId, left, right, frames);
+}
 
 inline std::string rackBundlesDir() { return HALVORA_RACK_BUNDLES_DIR; }
 inline std::string rackDelayEffectPath() {

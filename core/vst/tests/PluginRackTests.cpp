@@ -13,6 +13,7 @@ namespace orvane::vst {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::processTrackAsAudio;
 using testing::rackDelayEffectPath;
 using testing::RackEnvironment;
 using testing::RackHarness;
@@ -156,8 +157,8 @@ TEST_F(RackTest, ProcessTrackRunsOnlyThatTracksPlugins) {
     ASSERT_TRUE(loadDelay(rack, trackA, 10));
     Block onA = impulseBlock();
     Block onB = impulseBlock();
-    rack.processTrack(trackA, onA.left.data(), onA.right.data(), frames);
-    rack.processTrack(trackB, onB.left.data(), onB.right.data(), frames);
+    processTrackAsAudio(rack, trackA, onA.left.data(), onA.right.data(), frames);
+    processTrackAsAudio(rack, trackB, onB.left.data(), onB.right.data(), frames);
     EXPECT_EQ(firstNonZero(onA.left), 10);
     EXPECT_FLOAT_EQ(onA.right[10], -1.0f);
     EXPECT_EQ(firstNonZero(onB.left), 0);
@@ -169,7 +170,7 @@ TEST_F(RackTest, ABypassedInsertIsNotProcessedButKeepsItsLatencyInTheSignal) {
     std::vector<uint8_t> halfGain = {0x44, 0x52, 0x56, 0x48, 0, 0, 0, 0x3F};
     ASSERT_TRUE(loadDelay(rack, trackA, 32, &halfGain));
     Block processed = impulseBlock();
-    rack.processTrack(trackA, processed.left.data(), processed.right.data(), frames);
+    processTrackAsAudio(rack, trackA, processed.left.data(), processed.right.data(), frames);
     ASSERT_EQ(firstNonZero(processed.left), 32);
     EXPECT_FLOAT_EQ(processed.left[32], 0.5f);
 
@@ -179,7 +180,7 @@ TEST_F(RackTest, ABypassedInsertIsNotProcessedButKeepsItsLatencyInTheSignal) {
     }
     rack.publishRtView();
     Block bypassed = impulseBlock();
-    rack.processTrack(trackA, bypassed.left.data(), bypassed.right.data(), frames);
+    processTrackAsAudio(rack, trackA, bypassed.left.data(), bypassed.right.data(), frames);
     EXPECT_EQ(firstNonZero(bypassed.left), 32);
     EXPECT_FLOAT_EQ(bypassed.left[32], 1.0f);
     EXPECT_FLOAT_EQ(bypassed.right[32], -1.0f);
@@ -194,10 +195,10 @@ TEST_F(RackTest, EditsReachTheAudioThreadOnlyWhenTheViewIsPublished) {
         insertsOf(trackA)[0].paramAutomation = {{0, 0.25f}, {1000, 0.25f}};
     }
     Block block;
-    rack.processTrack(trackA, block.left.data(), block.right.data(), frames);
+    processTrackAsAudio(rack, trackA, block.left.data(), block.right.data(), frames);
     EXPECT_FALSE(rack.lastAutomationValue(trackA, 0));
     rack.publishRtView();
-    rack.processTrack(trackA, block.left.data(), block.right.data(), frames);
+    processTrackAsAudio(rack, trackA, block.left.data(), block.right.data(), frames);
     EXPECT_EQ(rack.lastAutomationValue(trackA, 0), 0.25f);
 }
 
@@ -215,8 +216,8 @@ TEST_F(RackTest, AutomationFollowsThePlayheadAndSkipsBypassedInserts) {
     Block block;
     for (int64_t playhead : {500, -10, 2000}) {
         harness.playhead.store(playhead);
-        rack.processTrack(trackA, block.left.data(), block.right.data(), frames);
-        rack.processTrack(trackB, block.left.data(), block.right.data(), frames);
+        processTrackAsAudio(rack, trackA, block.left.data(), block.right.data(), frames);
+        processTrackAsAudio(rack, trackB, block.left.data(), block.right.data(), frames);
         const float expected = playhead == 500 ? 0.5f : (playhead < 0 ? 0.2f : 0.8f);
         ASSERT_TRUE(rack.lastAutomationValue(trackA, 0));
         EXPECT_FLOAT_EQ(*rack.lastAutomationValue(trackA, 0), expected) << playhead;
@@ -236,14 +237,14 @@ TEST_F(RackTest, ProcessTrackNeitherAllocatesNorFrees) {
     }
     rack.publishRtView();
     Block block = impulseBlock();
-    rack.processTrack(trackA, block.left.data(), block.right.data(), frames);
+    processTrackAsAudio(rack, trackA, block.left.data(), block.right.data(), frames);
     int64_t latencies = 0;
     {
         orvane::testing::AllocationScope scope;
         for (int i = 0; i < 64; ++i) {
             harness.playhead.store(i * frames);
-            rack.processTrack(trackA, block.left.data(), block.right.data(), frames);
-            rack.processTrack(trackB, block.left.data(), block.right.data(), frames);
+            processTrackAsAudio(rack, trackA, block.left.data(), block.right.data(), frames);
+            processTrackAsAudio(rack, trackB, block.left.data(), block.right.data(), frames);
             latencies += rack.latencySamples(trackA) + rack.maxLatencySamples();
         }
         EXPECT_EQ(scope.allocations(), 0u);
@@ -305,7 +306,7 @@ TEST_F(RackTest, UnloadAllEmptiesEveryInsertListAndTheView) {
     EXPECT_EQ(rack.latencySamples(trackA), 0);
     EXPECT_EQ(rack.maxLatencySamples(), 0);
     Block block = impulseBlock();
-    rack.processTrack(trackA, block.left.data(), block.right.data(), frames);
+    processTrackAsAudio(rack, trackA, block.left.data(), block.right.data(), frames);
     EXPECT_EQ(firstNonZero(block.left), 0);
 }
 
@@ -425,8 +426,8 @@ TEST_F(RackTest, SavedStateSoundsTheSameInAFreshRack) {
     {
         PluginRack rack(harness.host());
         ASSERT_TRUE(loadDelay(rack, trackA, 8));
-        rack.slots[0].plugin->setParameterNormalized(0, 0.25f);
-        rack.processTrack(trackA, first.left.data(), first.right.data(), frames);
+        ASSERT_TRUE(rack.slots[0].plugin->setParameterNormalized(0, 0.25f));
+        processTrackAsAudio(rack, trackA, first.left.data(), first.right.data(), frames);
         rack.saveStatesIntoProject();
         saved = insertsOf(trackA)[0].state;
         rack.unloadAll();
@@ -441,7 +442,7 @@ TEST_F(RackTest, SavedStateSoundsTheSameInAFreshRack) {
     ScopedRackDelay delay(8);
     ASSERT_EQ(fresh.restoreFromProject(), 0);
     Block second = impulseBlock();
-    fresh.processTrack(trackA, second.left.data(), second.right.data(), frames);
+    processTrackAsAudio(fresh, trackA, second.left.data(), second.right.data(), frames);
     EXPECT_FLOAT_EQ(first.left[8], 0.25f);
     EXPECT_EQ(first.left, second.left);
     EXPECT_EQ(first.right, second.right);
@@ -464,8 +465,8 @@ TEST_F(RackTest, BlacklistingFlagsMatchingEntriesAndPersists) {
     rack.scan();
     ASSERT_GE(rack.plugins.size(), 2u);
     const std::string uid = rack.plugins[0].uid;
-    rack.blacklistPluginUid(uid);
-    rack.blacklistPluginUid("");
+    EXPECT_TRUE(rack.blacklistPluginUid(uid));
+    EXPECT_TRUE(rack.blacklistPluginUid("")) << "nothing to block";
     EXPECT_TRUE(rack.plugins[0].blacklisted);
     EXPECT_FALSE(rack.plugins[1].blacklisted);
     std::ifstream file(defaultVstBlacklistPath());

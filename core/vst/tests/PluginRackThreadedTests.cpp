@@ -2,6 +2,7 @@
 // again; run under ThreadSanitizer and AddressSanitizer, this catches a plug-in or a view freed
 // while a block still uses it.
 #include "core/engine/Engine.h"
+#include "core/rt/RtThread.h"
 #include "core/vst/PluginRack.h"
 #include "core/vst/tests/PluginRackTestSupport.h"
 
@@ -37,6 +38,7 @@ TEST(PluginRackThreads, PluginsOutliveEveryBlockThatReachesThem) {
     std::atomic<int64_t> blocks{0};
     std::atomic<int64_t> latencyErrors{0};
     std::thread audio([&] {
+        RtScope audioRole;
         std::vector<float> left(128, 0.25f), right(128, 0.25f);
         while (!stop.load()) {
             rack.processTrack(trackId, left.data(), right.data(), 128);

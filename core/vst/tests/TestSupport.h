@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/ScopedTestState.h"
+#include "tests/support/TestSignals.h"
 
 namespace orvane::vst::testing {
 
@@ -61,19 +62,10 @@ class TemporaryFolder {
     std::filesystem::path folder;
 };
 
-inline void fillSine(std::vector<float> &buffer, double frequency, double amplitude,
-                     double sampleRate, long firstFrame) {
-    for (size_t index = 0; index < buffer.size(); ++index)
-        buffer[index] = static_cast<float>(
-            amplitude * std::sin(2.0 * M_PI * frequency * (firstFrame + static_cast<long>(index)) /
-                                 sampleRate));
-}
+using orvane::testing::fillSine;
 
 inline double rms(const float *samples, size_t count) {
-    double sum = 0.0;
-    for (size_t index = 0; index < count; ++index)
-        sum += double(samples[index]) * samples[index];
-    return count == 0 ? 0.0 : std::sqrt(sum / count);
+    return orvane::testing::rmsOf({samples, count});
 }
 
 inline double decibels(double ratio) { return 20.0 * std::log10(ratio); }
