@@ -330,7 +330,7 @@ TEST_F(GroupedRack, AHungGroupHoldsAnOfflineRenderAsLongAsOneHelperThenPassesDry
     std::chrono::steady_clock::duration waited[2];
     for (int32_t block = 0; block < 2; ++block) {
         const auto start = std::chrono::steady_clock::now();
-        rack.processTrack(trackId, signal.leftAt(block), signal.rightAt(block), blockSize);
+        processTrackAsAudio(rack, trackId, signal.leftAt(block), signal.rightAt(block), blockSize);
         waited[block] = std::chrono::steady_clock::now() - start;
     }
     EXPECT_GE(waited[0], std::chrono::seconds(5)) << "as long as a single helper waits";
@@ -402,8 +402,8 @@ class GroupedRackEdits : public GroupedRack {
             }
             through.harness.playhead = int64_t{block} * blockSize;
             orvane::testing::AllocationScope scope;
-            through.rack->processTrack(through.trackId, signal.leftAt(block), signal.rightAt(block),
-                                       blockSize);
+            processTrackAsAudio(*through.rack, through.trackId, signal.leftAt(block),
+                                signal.rightAt(block), blockSize);
             if (countAllocations) {
                 EXPECT_EQ(scope.allocations() + scope.frees(), 0u) << "block " << block;
             }
