@@ -13,9 +13,12 @@
 // chain in process, and count the blocks an insert passed dry. The third argument says how the
 // inserts share helpers: 0 one helper per plug-in (and so also any spread of them over
 // tracks), 1 one helper for the track's whole chain, 2 the inserts spread over three tracks
-// with one helper per track.
+// with one helper per track. The floor rows pace the same exchange with a forked process in the
+// helper's place that only copies each block back: the dry blocks this machine's scheduler costs
+// the exchange itself, beside which the sandbox's are to be read.
 #include "core/lv2/Lv2Plugin.h"
 #include "core/vst/PluginSandboxController.h"
+#include "core/vst/SandboxSharedBlock.h"
 #include "core/vst/SandboxedChain.h"
 #include "core/vst/Vst3Plugin.h"
 
@@ -24,12 +27,18 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -305,7 +314,94 @@ uint64_t dryInsertBlocks(const std::vector<SandboxedUnit> &units) {
     return dry;
 }
 
-// Plays the chain live on a thread woken once a period, as a sound server's would be.
+// Milliseconds the hypervisor ran something else while this machine's CPUs had work: no thread
+// of ours, however high its priority, runs then.
+double stolenMilliseconds() {
+    std::FILE *stat = std::fopen("/proc/stat", "r");
+    if (stat == nullptr) return 0.0;
+    unsigned long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0,
+                       steal = 0;
+    const int read = std::fscanf(stat, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &user, &nice,
+                                 &system, &idle, &iowait, &irq, &softirq, &steal);
+    std::fclose(stat);
+    return read == 8 ? 1000.0 * double(steal) / double(sysconf(_SC_CLK_TCK)) : 0.0;
+}
+
+// What a paced run saw.
+struct PacedRun {
+    bool realtime = false;
+    double stolenMs = 0.0;
+    long overruns = 0;
+    uint64_t dryWhileOnTime = 0;
+    double localCpu = 0.0;
+    double callerCpu = 0.0;
+};
+
+// Plays `blocks` blocks on a thread woken once a period, as a sound server's would be: the
+// in-process chain first, then `sandboxed` on the same signal, which must give back the dry
+// insert-blocks counted so far.
+template <class InProcess, class Sandboxed, class DryCount>
+PacedRun playPaced(int frames, long blocks, InProcess inProcess, Sandboxed sandboxed,
+                   DryCount dryCount) {
+    const auto period = std::chrono::nanoseconds(static_cast<long long>(1e9 * frames / sampleRate));
+    PacedRun run;
+    run.stolenMs = -stolenMilliseconds();
+    std::thread audio([&] {
+        run.realtime = pacedThreadRealtime();
+        std::vector<float> left(static_cast<size_t>(frames)), right(left.size());
+        std::vector<float> localLeft(left.size()), localRight(left.size());
+        auto next = std::chrono::steady_clock::now();
+        long frame = 0;
+        long lastOverrun = -blocksCountedAfterOverrun - 1;
+        uint64_t dryBefore = 0;
+        for (long block = 0; block < blocks; ++block) {
+            for (int index = 0; index < frames; ++index, ++frame)
+                left[index] = right[index] =
+                    0.5f * static_cast<float>(std::sin(2.0 * M_PI * 1000.0 * frame / sampleRate));
+            std::copy(left.begin(), left.end(), localLeft.begin());
+            std::copy(right.begin(), right.end(), localRight.begin());
+            double before = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+            inProcess(localLeft.data(), localRight.data());
+            double middle = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+            // All sandboxed inserts share one deadline a block, as the rack gives them.
+            sandboxed(left.data(), right.data(), Deadline::after(budgetFor(frames)));
+            double after = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+            run.localCpu += middle - before;
+            run.callerCpu += after - middle;
+            next += period;
+            // A block that ends past its period is an overrun of the pacing thread itself: the
+            // blocks after it come early to catch up, and a device would have dropped out
+            // anyway. Dry blocks there are the machine's; dry blocks while the pacing kept time
+            // are the sandbox's.
+            if (std::chrono::steady_clock::now() > next) {
+                ++run.overruns;
+                lastOverrun = block;
+            }
+            const uint64_t dryNow = dryCount();
+            if (block - lastOverrun > blocksCountedAfterOverrun)
+                run.dryWhileOnTime += dryNow - dryBefore;
+            dryBefore = dryNow;
+            std::this_thread::sleep_until(next);
+        }
+    });
+    audio.join();
+    run.stolenMs += stolenMilliseconds();
+    return run;
+}
+
+long pacedBlocks(int frames) { return static_cast<long>(benchSeconds() * sampleRate / frames); }
+
+void reportPaced(benchmark::State &state, const PacedRun &run, uint64_t dryBlocks, long blocks) {
+    state.counters["dry_blocks"] = double(dryBlocks);
+    state.counters["dry_on_time"] = double(run.dryWhileOnTime);
+    state.counters["blocks"] = double(blocks);
+    state.counters["realtime"] = run.realtime ? 1 : 0;
+    state.counters["load_average"] = loadAverage();
+    state.counters["overruns"] = double(run.overruns);
+    state.counters["stolen_ms"] = run.stolenMs;
+}
+
+// Plays the chain live, paced, beside the same chain in process.
 void pacedLiveChain(benchmark::State &state) {
     const int frames = static_cast<int>(state.range(0));
     const int plugins = static_cast<int>(state.range(1));
@@ -324,73 +420,96 @@ void pacedLiveChain(benchmark::State &state) {
         clockid_t clock{};
         if (clock_getcpuclockid(unit.helperProcessId(), &clock) == 0) helperClocks.push_back(clock);
     }
-    const auto period = std::chrono::nanoseconds(static_cast<long long>(1e9 * frames / sampleRate));
-    const long blocks = static_cast<long>(benchSeconds() * sampleRate / frames);
-    double localCpu = 0.0, callerCpu = 0.0, helperCpu = 0.0;
-    bool realtime = false;
-    long overruns = 0;
-    // A block that ends past its period is an overrun of the pacing thread itself: the blocks
-    // after it come early to catch up, and a device would have dropped out anyway. Dry blocks
-    // there are the machine's; dry blocks while the pacing kept time are the sandbox's.
-    uint64_t dryWhileOnTime = 0;
+    const long blocks = pacedBlocks(frames);
+    double helperCpu = 0.0;
+    PacedRun run;
     for (auto _ : state) {
         for (clockid_t clock : helperClocks)
             helperCpu -= cpuSeconds(clock);
-        std::thread audio([&] {
-            realtime = pacedThreadRealtime();
-            std::vector<float> left(static_cast<size_t>(frames)), right(left.size());
-            std::vector<float> localLeft(left.size()), localRight(left.size());
-            auto next = std::chrono::steady_clock::now();
-            long frame = 0;
-            long lastOverrun = -blocksCountedAfterOverrun - 1;
-            uint64_t dryBefore = 0;
-            for (long block = 0; block < blocks; ++block) {
-                for (int index = 0; index < frames; ++index, ++frame)
-                    left[index] = right[index] =
-                        0.5f *
-                        static_cast<float>(std::sin(2.0 * M_PI * 1000.0 * frame / sampleRate));
-                std::copy(left.begin(), left.end(), localLeft.begin());
-                std::copy(right.begin(), right.end(), localRight.begin());
-                double before = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+        run = playPaced(
+            frames, blocks,
+            [&](float *left, float *right) {
                 for (auto &plugin : local)
-                    (void)plugin->process(localLeft.data(), localRight.data(), frames); // as above
-                double middle = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
-                // All sandboxed inserts share one deadline a block, as the rack gives them.
-                const Deadline patience = Deadline::after(budgetFor(frames));
+                    (void)plugin->process(left, right, frames); // prepared: cannot fail
+            },
+            [&](float *left, float *right, Deadline patience) {
                 for (auto &unit : sandboxed)
-                    (void)unit.processLive(left.data(), right.data(), frames,
-                                           patience); // timed all the same
-                double after = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
-                localCpu += middle - before;
-                callerCpu += after - middle;
-                next += period;
-                if (std::chrono::steady_clock::now() > next) {
-                    ++overruns;
-                    lastOverrun = block;
-                }
-                const uint64_t dryNow = dryInsertBlocks(sandboxed);
-                if (block - lastOverrun > blocksCountedAfterOverrun)
-                    dryWhileOnTime += dryNow - dryBefore;
-                dryBefore = dryNow;
-                std::this_thread::sleep_until(next);
-            }
-        });
-        audio.join();
+                    (void)unit.processLive(left, right, frames, patience); // counted as dry
+            },
+            [&] { return dryInsertBlocks(sandboxed); });
         for (clockid_t clock : helperClocks)
             helperCpu += cpuSeconds(clock);
         state.SetIterationTime(double(blocks) * frames / sampleRate);
     }
+    reportPaced(state, run, dryInsertBlocks(sandboxed), blocks);
     const double perInsertBlock = 1e6 / (double(blocks) * plugins);
-    state.counters["dry_blocks"] = double(dryInsertBlocks(sandboxed));
-    state.counters["dry_on_time"] = double(dryWhileOnTime);
-    state.counters["blocks"] = double(blocks);
-    state.counters["realtime"] = realtime ? 1 : 0;
     state.counters["helpers"] = double(sandboxed.size());
-    state.counters["load_average"] = loadAverage();
-    state.counters["overruns"] = double(overruns);
-    state.counters["local_cpu_us_per_insert"] = localCpu * perInsertBlock;
-    state.counters["sandboxed_cpu_us_per_insert"] = (callerCpu + helperCpu) * perInsertBlock;
-    state.counters["added_cpu_us_per_insert"] = (callerCpu + helperCpu - localCpu) * perInsertBlock;
+    state.counters["local_cpu_us_per_insert"] = run.localCpu * perInsertBlock;
+    state.counters["sandboxed_cpu_us_per_insert"] = (run.callerCpu + helperCpu) * perInsertBlock;
+    state.counters["added_cpu_us_per_insert"] =
+        (run.callerCpu + helperCpu - run.localCpu) * perInsertBlock;
+}
+
+// The floor the machine sets: the same client and shared block, paced the same way, with a
+// forked process in the helper's place that only copies each block back, at the helper's
+// priority. Its dry blocks are what this machine's scheduler costs the exchange itself; the
+// sandbox cannot do better than them.
+void servePlainCopies(SharedBlockLayout &block) {
+    sched_param parameters{};
+    parameters.sched_priority = 9;
+    (void)pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameters); // as the helper tries
+    uint32_t served = block.completed.load(std::memory_order_acquire);
+    for (;;) {
+        const uint32_t wanted = block.requested.load(std::memory_order_acquire);
+        if (wanted == served) {
+            sleepOnSharedWord(block.requested, served, block.helperSleeping,
+                              std::chrono::milliseconds(100));
+            continue;
+        }
+        const auto count = static_cast<size_t>(std::clamp(block.frames, 0, maximumProcessFrames));
+        std::memcpy(block.output[0], block.input[0], count * sizeof(float));
+        std::memcpy(block.output[1], block.input[1], count * sizeof(float));
+        served = wanted;
+        advanceSharedWord(block.completed, served, block.clientSleeping);
+    }
+}
+
+void pacedExchangeFloor(benchmark::State &state) {
+    const int frames = static_cast<int>(state.range(0));
+    auto mapping = std::make_unique<SharedBlockMapping>();
+    std::string name;
+    int sockets[2] = {-1, -1};
+    if (!mapping->create(name) || socketpair(AF_UNIX, SOCK_STREAM, 0, sockets) != 0) {
+        state.SkipWithError("no shared block");
+        return;
+    }
+    unlinkSharedBlock(name);
+    SharedBlockLayout &block = *mapping->block();
+    const pid_t copier = fork();
+    if (copier == 0) {
+        close(sockets[0]);
+        servePlainCopies(block);
+        _exit(0);
+    }
+    close(sockets[1]);
+    SharedBlockClient client(std::move(mapping), sockets[0]);
+    client.prepare(frames, sampleRate, 0);
+    const long blocks = pacedBlocks(frames);
+    PacedRun run;
+    for (auto _ : state) {
+        run = playPaced(
+            frames, blocks, [](float *, float *) {},
+            [&](float *left, float *right, Deadline patience) {
+                bool sent = false;
+                (void)client.processBehind(left, right, frames, {}, patience, sent); // counted
+            },
+            [&] { return client.lateBlocks(); });
+        state.SetIterationTime(double(blocks) * frames / sampleRate);
+    }
+    reportPaced(state, run, client.lateBlocks(), blocks);
+    kill(copier, SIGKILL);
+    waitpid(copier, nullptr, 0);
+    close(sockets[0]);
 }
 
 // Two sandboxed inserts whose plug-ins hang share one budget of half a 64-frame period; the
@@ -457,6 +576,13 @@ void pacedChains(benchmark::internal::Benchmark *benchmark) {
 BENCHMARK(sandboxAddedCost)->Apply(chains);
 BENCHMARK(lv2SandboxAddedCost)->Apply(chains);
 BENCHMARK(twoHungInsertsPerBlock)->UseManualTime()->Iterations(3)->Unit(benchmark::kMicrosecond);
+BENCHMARK(pacedExchangeFloor)
+    ->Arg(64)
+    ->Arg(128)
+    ->Arg(256)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(pacedLiveChain)->Apply(pacedChains);
 
 } // namespace
