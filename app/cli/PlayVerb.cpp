@@ -361,11 +361,12 @@ int runPlayVerb(const std::vector<std::string> &arguments, std::FILE *output, st
     }
     if (!span) return fail(errors, error, 1);
 
-    // Plug-ins are prepared for the largest period the render buffers take; a larger period
-    // or a new rate from the server prepares them again through the engine's format hook.
-    const int32_t pluginBlock = static_cast<int32_t>(device.renderLeft.size());
+    // Plug-ins are prepared for the device's period, which is also the block a sandboxed insert
+    // runs behind: prepared for more, it would lag that much more. The engine never hands them
+    // a longer block (a longer period is rendered in pieces until the format hook prepares
+    // them again).
     std::string rackWarnings;
-    if (!vst::restoreRackForRender(rack, device.sampleRate, pluginBlock, &rackWarnings))
+    if (!vst::restoreRackForRender(rack, device.sampleRate, device.bufferFrames, &rackWarnings))
         printLine(errors, commandPrefix + "warning: " + rackWarnings);
     vst::installPluginRackHooks(engine, rack);
 

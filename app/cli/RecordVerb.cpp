@@ -153,9 +153,10 @@ bool openDevice(LiveRecording &live, const RecordVerbOptions &options, int32_t i
                 " the audio tracks need";
         return false;
     }
-    // Plug-ins take any period the render buffers hold; a later change of format prepares
-    // them again through the engine's format hook.
-    live.prepared.rack->prepare(device.sampleRate, static_cast<int32_t>(device.renderLeft.size()));
+    // Prepared for the device's period, as `Halvora play` prepares them: a sandboxed insert
+    // runs one such block behind. A later change of format prepares them again through the
+    // engine's format hook.
+    live.prepared.rack->prepare(device.sampleRate, device.bufferFrames);
     // A take must not wait on a page that was swapped out.
     lockMemoryIfAllowed();
     return true;

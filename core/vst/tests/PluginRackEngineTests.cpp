@@ -6,6 +6,7 @@
 #include "core/vst/PluginSandboxController.h"
 #include "core/vst/Vst3Plugin.h"
 #include "core/vst/tests/PluginRackTestSupport.h"
+#include "core/vst/tests/RackRenderSession.h"
 #include "core/vst/tests/SandboxTestSupport.h"
 #include "device/OfflineRender.h"
 #include "tests/support/AllocationCounter.h"
@@ -26,6 +27,7 @@ namespace {
 using testing::processTrackAsAudio;
 using testing::rackDelayEffectPath;
 using testing::RackEnvironment;
+using testing::RenderSession;
 using testing::ScopedEnvironment;
 using testing::ScopedRackDelay;
 using testing::TemporaryFolder;
@@ -37,7 +39,6 @@ constexpr double rate = 48000.0;
 constexpr int32_t block = 512;
 constexpr int64_t impulseAt = 1000;
 constexpr int64_t renderFrames = 4096;
-constexpr uint32_t zamCompThreshold = 7;
 
 std::shared_ptr<Clip> addClip(Engine &engine, uint64_t trackId, std::vector<float> mono) {
     auto clip = engine.project.addClip(trackId, ClipKind::Audio);
@@ -128,27 +129,6 @@ std::vector<float> renderAll(Engine &engine, int64_t frames) {
     return out;
 }
 
-/// An engine with a rack wired in, as "Halvora render" builds it; with `sandboxed`, the rack
-/// hosts its plug-ins in helper programs.
-struct RenderSession {
-    explicit RenderSession(bool sandboxed)
-        : sandboxSwitch("HALVORA_VST_SANDBOX", sandboxed ? "1" : "0"),
-          rack(pluginRackHostFor(engine), sandboxFor(controller)) {
-        engine.prepareToPlay(rate, block);
-        installPluginRackHooks(engine, rack);
-    }
-    static PluginRackSandbox sandboxFor(PluginSandboxController &controller) {
-        controller.enabled = sandboxEnabledFromEnvironment();
-        controller.helperSearchFolder = testing::helperProgramFolder();
-        return pluginRackSandboxFor(controller);
-    }
-
-    ScopedEnvironment sandboxSwitch;
-    Engine engine;
-    PluginSandboxController controller;
-    PluginRack rack;
-};
-
 class ZamRoundTrip : public ::testing::TestWithParam<bool> {
   protected:
     RackEnvironment environment;
@@ -172,7 +152,7 @@ TEST_P(ZamRoundTrip, ZamPluginsSoundTheSameAfterSavingAndLoading) {
     ASSERT_TRUE(rack.loadVst3(trackId, zamBundle("ZamComp"), "")) << editing.controller.lastError;
     ASSERT_TRUE(rack.loadVst3(trackId, zamBundle("ZamEQ2"), "")) << editing.controller.lastError;
     ASSERT_EQ(rack.slots[0].plugin->usesOutOfProcess(), GetParam());
-    ASSERT_TRUE(rack.slots[0].plugin->setParameterNormalized(zamCompThreshold, 0.0f));
+    ASSERT_TRUE(rack.slots[0].plugin->setParameterNormalized(testing::zamCompThreshold, 0.0f));
     // The processor learns of the new threshold with the next block, as it would from the
     // audio thread while the user turns the knob.
     std::vector<float> scratchLeft = orvane::testing::sineSamples(220.0, 0.8, rate, block);
@@ -221,7 +201,7 @@ std::vector<float> renderThroughAutomatedZamComp(bool sandboxed, bool automated,
     if (automated) {
         std::lock_guard lock(session.engine.projectMutex);
         InsertSlot &insert = session.engine.project.findTrack(trackId)->inserts.at(0);
-        insert.automParamId = zamCompThreshold;
+        insert.automParamId = testing::zamCompThreshold;
         insert.paramAutomation = {{0, 1.0f}, {frames, 0.0f}};
     }
     session.rack.publishRtView();
