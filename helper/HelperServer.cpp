@@ -617,8 +617,12 @@ void HelperServer::serveSharedBlocks(int priority) {
             sleepOnSharedWord(block.requested, served, block.helperSleeping, blockThreadPoll);
             continue;
         }
-        processSharedBlock(block);
-        served = wanted;
+        // The application never has more blocks out than there are slots; should it ever, the
+        // older ones' slots were written again and only the newest are worth playing.
+        if (wanted - served > SharedBlockLayout::slotCount)
+            served = wanted - SharedBlockLayout::slotCount;
+        ++served;
+        processSharedBlock(block.slotOf(served));
         // While live the application never waits for a block, so there is mostly no one to wake.
         advanceSharedWord(block.completed, served, block.clientSleeping);
     }
@@ -626,7 +630,7 @@ void HelperServer::serveSharedBlocks(int priority) {
 
 // The input is copied to the output and processed there, so the application's next block may
 // be written while this one's output waits to be read.
-void HelperServer::processSharedBlock(SharedBlockLayout &block) {
+void HelperServer::processSharedBlock(SharedBlockSlot &block) {
     const int frames = std::clamp(block.frames, 0, maximumProcessFrames);
     const auto count = static_cast<size_t>(frames);
     std::memcpy(block.output[0], block.input[0], count * sizeof(float));

@@ -80,7 +80,7 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
                          std::span<const NoteOn> noteOns, std::span<const int> noteOffs);
     std::string attachSharedBlock(const std::string &arguments);
     void serveSharedBlocks(int priority);
-    void processSharedBlock(SharedBlockLayout &block);
+    void processSharedBlock(SharedBlockSlot &block);
     void applyBlockValues(size_t member, std::span<const ParameterValue> values);
     void deferBlockValues(size_t member, std::span<const ParameterValue> values);
     void applyValue(size_t member, const ParameterValue &entry);

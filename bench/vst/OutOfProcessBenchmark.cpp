@@ -466,10 +466,11 @@ void servePlainCopies(SharedBlockLayout &block) {
                               std::chrono::milliseconds(100));
             continue;
         }
-        const auto count = static_cast<size_t>(std::clamp(block.frames, 0, maximumProcessFrames));
-        std::memcpy(block.output[0], block.input[0], count * sizeof(float));
-        std::memcpy(block.output[1], block.input[1], count * sizeof(float));
-        served = wanted;
+        ++served;
+        SharedBlockSlot &slot = block.slotOf(served);
+        const auto count = static_cast<size_t>(std::clamp(slot.frames, 0, maximumProcessFrames));
+        std::memcpy(slot.output[0], slot.input[0], count * sizeof(float));
+        std::memcpy(slot.output[1], slot.input[1], count * sizeof(float));
         advanceSharedWord(block.completed, served, block.clientSleeping);
     }
 }

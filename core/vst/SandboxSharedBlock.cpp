@@ -121,9 +121,11 @@ void SharedBlockClient::prepare(int blockSize, double sampleRate, int pluginLate
     pipelineRunning = false;
 }
 
-bool SharedBlockClient::helperIdle() const {
-    return shared->completed.load(std::memory_order_acquire) ==
-           shared->requested.load(std::memory_order_relaxed);
+bool SharedBlockClient::helperIdle() const { return blocksInFlight() == 0; }
+
+uint32_t SharedBlockClient::blocksInFlight() const {
+    return shared->requested.load(std::memory_order_relaxed) -
+           shared->completed.load(std::memory_order_acquire);
 }
 
 // The helper keeps its end of the control connection open for as long as it lives.
@@ -134,40 +136,43 @@ bool SharedBlockClient::controlConnectionBroken() const {
 
 void SharedBlockClient::submit(const float *left, const float *right, int frames,
                                const BlockExtras &extras) {
-    const auto count = static_cast<size_t>(frames);
-    std::memcpy(shared->input[0], left, count * sizeof(float));
-    std::memcpy(shared->input[1], right, count * sizeof(float));
-    shared->frames = frames;
-    const size_t params = std::min<size_t>(extras.params.size(), maximumParamsPerLine);
-    std::copy_n(extras.params.begin(), params, shared->params);
-    shared->paramCount = static_cast<int32_t>(params);
-    const size_t offs = std::min<size_t>(extras.noteOffs.size(), maximumBlockNotes);
-    std::copy_n(extras.noteOffs.begin(), offs, shared->noteOffs);
-    shared->noteOffCount = static_cast<int32_t>(offs);
-    const size_t ons = std::min<size_t>(extras.noteOns.size(), maximumBlockNotes - offs);
-    std::copy_n(extras.noteOns.begin(), ons, shared->noteOns);
-    shared->noteOnCount = static_cast<int32_t>(ons);
-    submitMembers(extras.members);
     // Only the application writes `requested`.
-    advanceSharedWord(shared->requested, shared->requested.load(std::memory_order_relaxed) + 1,
-                      shared->helperSleeping);
+    const uint32_t number = shared->requested.load(std::memory_order_relaxed) + 1;
+    SharedBlockSlot &slot = shared->slotOf(number);
+    const auto count = static_cast<size_t>(frames);
+    std::memcpy(slot.input[0], left, count * sizeof(float));
+    std::memcpy(slot.input[1], right, count * sizeof(float));
+    slot.frames = frames;
+    const size_t params = std::min<size_t>(extras.params.size(), maximumParamsPerLine);
+    std::copy_n(extras.params.begin(), params, slot.params);
+    slot.paramCount = static_cast<int32_t>(params);
+    const size_t offs = std::min<size_t>(extras.noteOffs.size(), maximumBlockNotes);
+    std::copy_n(extras.noteOffs.begin(), offs, slot.noteOffs);
+    slot.noteOffCount = static_cast<int32_t>(offs);
+    const size_t ons = std::min<size_t>(extras.noteOns.size(), maximumBlockNotes - offs);
+    std::copy_n(extras.noteOns.begin(), ons, slot.noteOns);
+    slot.noteOnCount = static_cast<int32_t>(ons);
+    submitMembers(slot, extras.members);
+    advanceSharedWord(shared->requested, number, shared->helperSleeping);
 }
 
-void SharedBlockClient::submitMembers(std::span<const MemberExtras> members) {
+void SharedBlockClient::submitMembers(SharedBlockSlot &slot,
+                                      std::span<const MemberExtras> members) {
     const size_t count = std::min(members.size(), maximumChainLength);
     for (size_t member = 0; member < count; ++member) {
-        MemberBlockValues &into = shared->members[member];
+        MemberBlockValues &into = slot.members[member];
         const size_t params = std::min<size_t>(members[member].params.size(), maximumParamsPerLine);
         std::copy_n(members[member].params.begin(), params, into.params);
         into.paramCount = static_cast<int32_t>(params);
         into.bypassed = members[member].bypassed ? 1 : 0;
     }
-    shared->memberCount = static_cast<int32_t>(count);
+    slot.memberCount = static_cast<int32_t>(count);
 }
 
-void SharedBlockClient::takeOutput(float *left, float *right, int frames) const {
-    std::memcpy(left, shared->output[0], static_cast<size_t>(frames) * sizeof(float));
-    std::memcpy(right, shared->output[1], static_cast<size_t>(frames) * sizeof(float));
+void SharedBlockClient::takeOutput(float *left, float *right, int frames) {
+    const SharedBlockSlot &slot = shared->slotOf(lastSubmitted());
+    std::memcpy(left, slot.output[0], static_cast<size_t>(frames) * sizeof(float));
+    std::memcpy(right, slot.output[1], static_cast<size_t>(frames) * sizeof(float));
 }
 
 SharedBlockOutcome SharedBlockClient::finishBlockInFlight(Deadline deadline) {
@@ -219,10 +224,11 @@ void SharedBlockClient::resetPipeline() {
 
 // Coming back from a miss, the processed signal fades in over the dry one.
 void SharedBlockClient::fillFromHelper(int64_t start, int frames) {
+    const SharedBlockSlot &slot = shared->slotOf(pendingBlock);
     for (int channel = 0; channel < 2; ++channel)
         for (int frame = 0; frame < frames; ++frame) {
             const uint64_t at = static_cast<uint64_t>(start + frame) & ringMask;
-            const float processed = shared->output[channel][frame];
+            const float processed = slot.output[channel][frame];
             const float standIn = dry[channel][(at - static_cast<uint64_t>(dryDelay)) & ringMask];
             wet[channel][at] = lastSegmentWet
                                    ? processed
@@ -258,7 +264,7 @@ void SharedBlockClient::noteMiss(int frames) {
 // helper less than a period: waiting out the block's deadline for it keeps those blocks wet.
 void SharedBlockClient::settlePending(Deadline patience) {
     if (pendingFrames == 0) return;
-    if (helperIdle() || finishBlock(lastSubmitted(), patience) == SharedBlockOutcome::processed) {
+    if (helperIdle() || finishBlock(pendingBlock, patience) == SharedBlockOutcome::processed) {
         fillFromHelper(pendingStart, pendingFrames);
     } else {
         fillDry(pendingStart, pendingFrames);
@@ -279,11 +285,15 @@ bool SharedBlockClient::processBehind(float *left, float *right, int frames,
         dry[0][at] = left[frame];
         dry[1][at] = right[frame];
     }
-    if (helperIdle()) {
+    // A helper still on the block given up just now finds this one waiting in the other slot.
+    // Its output slot stays the helper's until the block after next is sent, and that waits
+    // for this one.
+    if (blocksInFlight() < SharedBlockLayout::slotCount) {
         submit(left, right, frames, extras);
         extrasSent = true;
         pendingStart = position;
         pendingFrames = frames;
+        pendingBlock = lastSubmitted();
     } else {
         fillDry(position, frames);
         noteMiss(frames);

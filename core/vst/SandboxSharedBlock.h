@@ -21,19 +21,10 @@ struct MemberBlockValues {
     ParameterValue params[maximumParamsPerLine];
 };
 
-/// One block's exchange between the application and a helper, laid out in memory that both
-/// processes map. The application fills the input, the parameter values and the notes, then
-/// bumps `requested`; the helper processes and sets `completed` to the same number. Both words
-/// are futexes, so either side sleeps in the kernel and is woken without a socket. A side wakes
-/// the other only when it said it sleeps: a wake nobody waits for is still a system call.
-///
-/// A helper that runs a chain reads `members` as well: `memberCount` entries, in processing
-/// order, the first for the plug-in "LOAD " named. The notes go to that first plug-in.
-struct SharedBlockLayout {
-    std::atomic<uint32_t> requested{0};
-    std::atomic<uint32_t> completed{0};
-    std::atomic<uint32_t> helperSleeping{0};
-    std::atomic<uint32_t> clientSleeping{0};
+/// What travels with one block: its audio both ways, the values it takes and its notes. A
+/// helper that runs a chain reads `members` as well: `memberCount` entries, in processing order,
+/// the first for the plug-in "LOAD " named. The notes go to that first plug-in.
+struct SharedBlockSlot {
     int32_t frames = 0;
     int32_t paramCount = 0;
     int32_t noteOffCount = 0;
@@ -45,6 +36,26 @@ struct SharedBlockLayout {
     MemberBlockValues members[maximumChainLength];
     float input[2][maximumProcessFrames];
     float output[2][maximumProcessFrames];
+};
+
+/// One insert's exchange between the application and a helper, laid out in memory that both
+/// processes map. The application fills the slot of the block it sends (block n uses slot
+/// n % 2), then bumps `requested`; the helper processes every block up to that number in order
+/// and sets `completed` to each as it finishes. Two slots let a helper that woke late find the
+/// next block waiting, so one late wake costs one block rather than two, and the plug-in still
+/// hears every block. Both words are futexes, so either side sleeps in the kernel and is woken
+/// without a socket. A side wakes the other only when it said it sleeps: a wake nobody waits
+/// for is still a system call.
+struct SharedBlockLayout {
+    static constexpr uint32_t slotCount = 2;
+
+    std::atomic<uint32_t> requested{0};
+    std::atomic<uint32_t> completed{0};
+    std::atomic<uint32_t> helperSleeping{0};
+    std::atomic<uint32_t> clientSleeping{0};
+    SharedBlockSlot slots[slotCount];
+
+    SharedBlockSlot &slotOf(uint32_t block) { return slots[block % slotCount]; }
 };
 static_assert(std::atomic<uint32_t>::is_always_lock_free, "futex words must be plain integers");
 
@@ -146,12 +157,14 @@ class SharedBlockClient {
 
     /// True when the helper has finished every block it was given.
     bool helperIdle() const;
+    /// Blocks given to the helper that it has not finished yet.
+    uint32_t blocksInFlight() const;
 
   private:
     bool controlConnectionBroken() const;
     void submit(const float *left, const float *right, int frames, const BlockExtras &extras);
-    void submitMembers(std::span<const MemberExtras> members);
-    void takeOutput(float *left, float *right, int frames) const;
+    static void submitMembers(SharedBlockSlot &slot, std::span<const MemberExtras> members);
+    void takeOutput(float *left, float *right, int frames);
     void settlePending(Deadline patience);
     void fillFromHelper(int64_t start, int frames);
     void fillDry(int64_t start, int frames);
@@ -172,6 +185,7 @@ class SharedBlockClient {
     int64_t position = 0;
     int64_t pendingStart = 0;
     int pendingFrames = 0;
+    uint32_t pendingBlock = 0;
     bool lastSegmentWet = false;
     bool pipelineRunning = false;
     int64_t missedFramesInARow = 0;

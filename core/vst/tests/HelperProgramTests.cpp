@@ -312,8 +312,8 @@ TEST_F(HelperProtocol, ParamsLinesHaveNoReplyAndReachThePluginBeforeTheNextBlock
     EXPECT_EQ(client.request("PING"), "PONG");
 }
 
-// One block through shared memory: parameter values ride along, the helper wakes on the
-// request word and answers on the completion word.
+// Blocks through shared memory: parameter values ride along, the helper wakes on the request
+// word, finishes every block it was given in order, and answers on the completion word.
 TEST_F(HelperProtocol, SharedBlocksCarryAudioAndParametersThroughMemory) {
     EXPECT_EQ(client.request("SHAREDBLOCK /halvora_block_missing 0"), "ERR sharedblock");
     EXPECT_EQ(client.request("SHAREDBLOCK"), "ERR unknown");
@@ -324,22 +324,33 @@ TEST_F(HelperProtocol, SharedBlocksCarryAudioAndParametersThroughMemory) {
     ASSERT_EQ(client.request("SHAREDBLOCK " + name + " 0"), "OK");
     unlinkSharedBlock(name);
     SharedBlockLayout &block = *mapping.block();
-    std::vector<float> samples = rampBlock(64);
-    std::copy_n(samples.begin(), 64, block.input[0]);
-    std::copy_n(samples.begin() + 64, 64, block.input[1]);
-    block.frames = 64;
+    // Two blocks wait at once, as when the application sends the next while the helper is late.
+    const std::vector<float> samples = rampBlock(64);
+    for (uint32_t number : {1u, 2u}) {
+        SharedBlockSlot &slot = block.slotOf(number);
+        for (size_t frame = 0; frame < 64; ++frame) {
+            slot.input[0][frame] = samples[frame] * float(number);
+            slot.input[1][frame] = samples[64 + frame] * float(number);
+        }
+        slot.frames = 64;
+    }
     // "Behaviour" 0.6 selects the latency of 256 samples, which the next prepare reports.
-    block.params[0] = {0, 0.6f};
-    block.paramCount = 1;
-    block.requested.store(1, std::memory_order_release);
+    block.slotOf(1).params[0] = {0, 0.6f};
+    block.slotOf(1).paramCount = 1;
+    block.requested.store(2, std::memory_order_release);
     wakeSharedWord(block.requested);
     const auto until = std::chrono::steady_clock::now() + 10s;
-    while (block.completed.load(std::memory_order_acquire) != 1 &&
-           std::chrono::steady_clock::now() < until)
-        waitOnSharedWord(block.completed, 0, 100ms);
-    ASSERT_EQ(block.completed.load(), 1u);
-    EXPECT_TRUE(std::equal(block.output[0], block.output[0] + 64, samples.begin()));
-    EXPECT_TRUE(std::equal(block.output[1], block.output[1] + 64, samples.begin() + 64));
+    for (uint32_t done = 0; (done = block.completed.load(std::memory_order_acquire)) != 2 &&
+                            std::chrono::steady_clock::now() < until;)
+        waitOnSharedWord(block.completed, done, 100ms);
+    ASSERT_EQ(block.completed.load(), 2u);
+    for (uint32_t number : {1u, 2u}) {
+        const SharedBlockSlot &slot = block.slotOf(number);
+        for (size_t frame = 0; frame < 64; ++frame) {
+            ASSERT_EQ(slot.output[0][frame], samples[frame] * float(number)) << number;
+            ASSERT_EQ(slot.output[1][frame], samples[64 + frame] * float(number)) << number;
+        }
+    }
     EXPECT_EQ(client.request("PREPARE 48000 512"), "OK 256");
 }
 

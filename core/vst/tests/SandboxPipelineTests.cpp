@@ -1,5 +1,6 @@
 // Live blocks through the shared block: one period behind, a late helper stands in with the dry
 // signal instead of being dropped, and a lost helper comes back with its state.
+#include "core/vst/SandboxSharedBlock.h"
 #include "core/vst/Vst3Plugin.h"
 
 #include "core/vst/tests/SandboxTestSupport.h"
@@ -9,7 +10,10 @@
 
 #include <atomic>
 #include <csignal>
+#include <optional>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 namespace orvane::vst {
 namespace {
@@ -151,6 +155,70 @@ TEST_F(SandboxPipeline, AHelperStoppedFor80MillisecondsFadesToDryWithoutAClickAn
         // A sine of 300 Hz at 0.5 moves 0.02 a sample; a click would jump by far more.
         EXPECT_LT(largestStep, 0.05f);
     }
+}
+
+// The test plays the helper's part by hand, so that "late by one block" is exact: the helper
+// doubles each block it is given and notes which it saw.
+class LateByOneBlock : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        auto mapping = std::make_unique<SharedBlockMapping>();
+        std::string name;
+        ASSERT_TRUE(mapping->create(name));
+        unlinkSharedBlock(name);
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, control), 0);
+        block = mapping->block();
+        client.emplace(std::move(mapping), control[0]);
+        client->prepare(blockSize, sampleRate, 0);
+    }
+    void TearDown() override {
+        close(control[0]);
+        close(control[1]);
+    }
+
+    void serveWaitingBlocks() {
+        for (uint32_t next = block->completed.load() + 1; next <= block->requested.load(); ++next) {
+            SharedBlockSlot &slot = block->slotOf(next);
+            for (int channel = 0; channel < 2; ++channel)
+                for (int frame = 0; frame < slot.frames; ++frame)
+                    slot.output[channel][frame] = 2.0f * slot.input[channel][frame];
+            heard.push_back(slot.input[0][0]);
+            block->completed.store(next);
+        }
+    }
+
+    /// Plays block `index` (all of whose samples are `index + 1`) and returns its first sample.
+    float play(int index, Deadline patience) {
+        std::vector<float> left(blockSize, float(index + 1)), right(left);
+        bool sent = false;
+        EXPECT_TRUE(
+            client->processBehind(left.data(), right.data(), blockSize, {}, patience, sent));
+        EXPECT_EQ(left, right);
+        return left.back();
+    }
+
+    int control[2] = {-1, -1};
+    SharedBlockLayout *block = nullptr;
+    std::optional<SharedBlockClient> client;
+    std::vector<float> heard;
+};
+
+TEST_F(LateByOneBlock, CostsOneDryBlockAndThePlugInStillHearsEveryBlock) {
+    const Deadline given = Deadline::after(std::chrono::seconds(10));
+    (void)play(0, given);
+    // The helper has not finished block 0 when block 1 comes: block 0 plays dry, and block 1
+    // waits in the other slot rather than being left out.
+    (void)play(1, Deadline::after({}));
+    serveWaitingBlocks();
+    const float backFromTheMiss = play(2, given);
+    serveWaitingBlocks();
+    const float onTime = play(3, given);
+    EXPECT_EQ(client->lateBlocks(), 1u);
+    EXPECT_EQ(heard, (std::vector<float>{1.0f, 2.0f, 3.0f}));
+    // Block 1 fades in from its dry signal; block 2 is processed whole.
+    EXPECT_GT(backFromTheMiss, 2.0f);
+    EXPECT_LE(backFromTheMiss, 4.0f);
+    EXPECT_EQ(onTime, 6.0f);
 }
 
 TEST_F(SandboxPipeline, AKilledHelperIsRestartedWithItsStateWithinASecond) {
