@@ -263,8 +263,9 @@ class PluginRack {
     /// (a shared helper's once, with every member's name), for the status line and the log.
     std::vector<std::string> takeHelperFailureNotes();
     /// Main thread: puts the sandboxed inserts of tracks set to one helper per track into
-    /// shared helpers, and those of the others back into one helper each, wherever what the
-    /// project asks for differs from what runs. Members keep their states. True when anything
+    /// shared helpers (an instrument only at the head of one), and those of the others and of
+    /// removed tracks back into one helper each, wherever what the project asks for differs
+    /// from what runs. Members keep their states. True when anything
     /// changed. Run by `restoreFromProject` and from the application's tick, so it returns at
     /// once, without a lock or an allocation, unless the rack was published or a helper
     /// failed since it last looked and some track asks for a shared helper or has one.
