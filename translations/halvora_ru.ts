@@ -724,6 +724,10 @@ Report: %3</source>
         <source>A plug-in&apos;s helper stopped and was restarted: %1</source>
         <translation>Вспомогательный процесс плагина остановился и был перезапущен: %1</translation>
     </message>
+    <message>
+        <source>A plug-in&apos;s helper stopped and could not be restarted: %1</source>
+        <translation>Вспомогательный процесс плагина остановился, и перезапустить его не удалось: %1</translation>
+    </message>
 </context>
 <context>
     <name>OVMainView</name>

@@ -16,6 +16,7 @@ LiveTickReport LiveTick::run(const Sink &sink) {
         rack->regroupSandboxedInserts();
         report.helperFailures = rack->collectHelperFailures();
         report.helperRestarts = rack->takeHelperRestartNotes();
+        report.helperFailureNotes = rack->takeHelperFailureNotes();
     }
     report.capturedFrames = device.drainCapture();
     engine.copyTrackMetersToProject();

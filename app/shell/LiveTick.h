@@ -20,6 +20,9 @@ struct LiveTickReport {
     int32_t helperFailures = 0; // out-of-process plug-ins that failed since the last tick
     /// One line per plug-in whose lost helper was started again with its state.
     std::vector<std::string> helperRestarts;
+    /// One line per helper that failed and was not started again: a plug-in's own, or the one
+    /// a track's plug-ins share, naming them all.
+    std::vector<std::string> helperFailureNotes;
     int64_t capturedFrames = 0; // input appended to the recording
 };
 

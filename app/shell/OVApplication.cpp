@@ -332,17 +332,25 @@ void OVApplication::onTick() {
     if (report.helperFailures > 0)
         betaSessionLog("error", "plugins",
                        "helper failed: " + std::to_string(report.helperFailures) + " inserts");
-    for (const std::string &restart : report.helperRestarts) {
-        betaSessionLog("error", "plugins", "helper restarted: " + restart);
-        statusField.setText(withArguments(
-            translate("OVApplication", "A plug-in's helper stopped and was restarted: %1"),
-            {restart}));
-    }
+    tellOfHelpers(report.helperRestarts, "helper restarted: ",
+                  translate("OVApplication", "A plug-in's helper stopped and was restarted: %1"));
+    tellOfHelpers(
+        report.helperFailureNotes, "helper not restarted: ",
+        translate("OVApplication", "A plug-in's helper stopped and could not be restarted: %1"));
     if (!audioLostReported && audioPtr->deviceWasLost()) {
         audioLostReported = true;
         statusField.setText(
             withArguments(translate("OVApplication", "Audio: %1"), {audioPtr->lostReason()}));
         betaSessionLog("error", "audio", "device lost: " + audioPtr->lostReason());
+    }
+}
+
+// Each line goes to the log; the status line keeps the last.
+void OVApplication::tellOfHelpers(const std::vector<std::string> &lines,
+                                  const std::string &logPrefix, const std::string &statusText) {
+    for (const std::string &line : lines) {
+        betaSessionLog("error", "plugins", logPrefix + line);
+        statusField.setText(withArguments(statusText, {line}));
     }
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orvane {
 
@@ -94,6 +95,9 @@ class OVApplication {
     bool audioRunning() const;
 
   private:
+    /// Logs each line of a tick's helper report and puts it on the status line.
+    void tellOfHelpers(const std::vector<std::string> &lines, const std::string &logPrefix,
+                       const std::string &statusText);
     void copyExampleEnvironmentFile();
     void startAudio();
     void stopServices();

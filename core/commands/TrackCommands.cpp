@@ -1,5 +1,7 @@
 #include "core/commands/TrackCommands.h"
 
+#include "core/commands/InsertEdits.h"
+
 #include <algorithm>
 #include <optional>
 #include <utility>
@@ -12,6 +14,12 @@ std::optional<std::size_t> trackIndex(const Project &project, uint64_t trackId) 
     for (std::size_t index = 0; index < project.tracks.size(); ++index)
         if (project.tracks[index] && project.tracks[index]->id == trackId) return index;
     return std::nullopt;
+}
+
+// A track's inserts leave and come back with it: the rack's view and the helpers the track
+// shares follow only a reported edit.
+void reportInsertsOf(const Track &track) {
+    if (!track.inserts.empty()) reportInsertEdit();
 }
 
 } // namespace
@@ -54,6 +62,7 @@ void RemoveTrackCommand::redo(Project &project) {
     scenesBefore_ = project.session.scenes;
     project.removeTrack(trackId_);
     done_ = true;
+    reportInsertsOf(*removed_);
 }
 
 void RemoveTrackCommand::undo(Project &project) {
@@ -62,6 +71,7 @@ void RemoveTrackCommand::undo(Project &project) {
     project.tracks.insert(project.tracks.begin() + static_cast<std::ptrdiff_t>(index), removed_);
     project.session.scenes = scenesBefore_;
     done_ = false;
+    reportInsertsOf(*removed_);
 }
 
 std::string RemoveTrackCommand::name() const {

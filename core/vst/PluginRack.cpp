@@ -170,6 +170,34 @@ std::size_t blockEventsRt(const RtSlotView &entry, std::atomic<int64_t> &blockEn
     return count;
 }
 
+/// An instrument's notes of one block as the helper's protocol takes them: all at the block's
+/// start, note-offs apart.
+struct InstrumentNotes {
+    std::array<NoteOn, maxEventsPerBlock> ons;
+    std::array<int, maxEventsPerBlock> offs;
+    std::size_t onCount = 0;
+    std::size_t offCount = 0;
+    std::span<const NoteOn> noteOns() const { return std::span(ons.data(), onCount); }
+    std::span<const int> noteOffs() const { return std::span(offs.data(), offCount); }
+};
+
+void takeBlockNotesRt(const PluginRackView &view, std::size_t index, int64_t playhead,
+                      int32_t frames, InstrumentNotes &notes) {
+    const RtSlotView &entry = view.entries[index];
+    if (entry.noteEvents.empty()) return;
+    std::array<lv2::Lv2MidiEvent, maxEventsPerBlock> events;
+    const std::size_t count =
+        blockEventsRt(entry, view.noteBlockEnds[index], playhead, frames, events);
+    for (std::size_t event = 0; event < count; ++event) {
+        const lv2::Lv2MidiEvent &midi = events[event];
+        if (midi.bytes[0] == 0x90)
+            notes.ons[notes.onCount++] =
+                NoteOn{midi.bytes[1], static_cast<float>(midi.bytes[2]) / 127.0f};
+        else if (midi.bytes[0] == 0x80)
+            notes.offs[notes.offCount++] = midi.bytes[1];
+    }
+}
+
 } // namespace
 
 SandboxGroup::SandboxGroup(PluginSandboxController &controller)
@@ -742,6 +770,14 @@ void PluginRack::publishRtView() {
     publishViewLocked();
 }
 
+void listGroupMemberEntries(std::vector<RtSlotView> &entries) {
+    for (RtSlotView &first : entries) {
+        if (!first.group) continue;
+        for (std::size_t index = 0; index < entries.size(); ++index)
+            if (entries[index].groupChain == first.group) first.groupMemberEntries.push_back(index);
+    }
+}
+
 // Called with `slotsMutex` held (and the project mutex, when there is a project).
 void PluginRack::publishViewLocked() {
     auto view = std::make_shared<PluginRackView>();
@@ -788,6 +824,7 @@ void PluginRack::publishViewLocked() {
         if (slot.lv2Plugin) view->lv2Plugins.push_back(slot.lv2Plugin);
         view->entries.push_back(std::move(entry));
     }
+    listGroupMemberEntries(view->entries);
     view->automationValues = std::make_unique<std::atomic<float>[]>(view->entries.size());
     view->noteBlockEnds = std::make_unique<std::atomic<int64_t>[]>(view->entries.size());
     for (std::size_t i = 0; i < view->entries.size(); ++i)
@@ -859,19 +896,18 @@ int PluginRack::collectHelperFailures() {
     const std::size_t notesBefore = helperRestartNotes.size();
     for (Slot &slot : slots) {
         if (slot.group) {
-            if (slot.groupMember == 0 && slot.group->chain->restartLostHelper())
-                helperRestartNotes.push_back(
-                    slot.group->names + ": " +
-                    (sandbox.controller ? sandbox.controller->lastError : std::string()));
+            if (slot.groupMember == 0) failures += recoverGroupLocked(*slot.group);
             continue;
         }
         if (!slot.plugin || !slot.plugin->usesOutOfProcess()) continue;
+        const std::string &name = slot.plugin->description.name;
         if (slot.plugin->restartLostHelper()) {
-            std::string reason = sandbox.controller ? sandbox.controller->lastError : std::string();
-            helperRestartNotes.push_back(slot.plugin->description.name + ": " + reason);
+            noteHelperLocked(helperRestartNotes, name);
             continue;
         }
-        if (slot.plugin->collectTransportFailure()) ++failures;
+        if (!slot.plugin->collectTransportFailure()) continue;
+        noteHelperLocked(helperFailureNotes, name);
+        ++failures;
     }
     // A plug-in dropped or restarted may leave or rejoin a run that shares a helper.
     if (failures > 0 || helperRestartNotes.size() != notesBefore)
@@ -879,10 +915,37 @@ int PluginRack::collectHelperFailures() {
     return failures;
 }
 
+// A group whose helper could not come back fails as its members would have failed alone:
+// each counts, so that the user hears of every insert that went silent.
+int PluginRack::recoverGroupLocked(const SandboxGroup &group) {
+    switch (group.chain->restartLostHelper()) {
+    case SandboxedChain::Recovery::notNeeded: return 0;
+    case SandboxedChain::Recovery::restarted:
+        noteHelperLocked(helperRestartNotes, group.names);
+        return 0;
+    case SandboxedChain::Recovery::failed:
+        noteHelperLocked(helperFailureNotes, group.names);
+        return static_cast<int>(group.insertIndices.size());
+    }
+    return 0;
+}
+
+// The controller's last error says what became of the helper just looked at.
+void PluginRack::noteHelperLocked(std::vector<std::string> &notes, const std::string &names) {
+    notes.push_back(names + ": " +
+                    (sandbox.controller ? sandbox.controller->lastError : std::string()));
+}
+
 std::vector<std::string> PluginRack::takeHelperRestartNotes() {
     expectMainThread("PluginRack::takeHelperRestartNotes");
     std::lock_guard lock(slotsMutex);
     return std::exchange(helperRestartNotes, {});
+}
+
+std::vector<std::string> PluginRack::takeHelperFailureNotes() {
+    expectMainThread("PluginRack::takeHelperFailureNotes");
+    std::lock_guard lock(slotsMutex);
+    return std::exchange(helperFailureNotes, {});
 }
 
 // --- Shared helpers ------------------------------------------------------------------------
@@ -901,14 +964,16 @@ const Slot *PluginRack::slotAtLocked(uint64_t trackId, int32_t insertIndex) cons
 
 namespace {
 
-// What the shared helper can take over: a sandboxed VST 3 or LV2 effect, bypassed and automated
+// What the shared helper can take over: a sandboxed VST 3 or LV2 plug-in, bypassed and automated
 // ones included, since every member's flag and values go with the block.
 bool joinsSharedHelper(const Slot *slot, const InsertSlot &insert) {
     if (!slot || !slot->available || !slot->plugin || insert.isStock) return false;
     const Vst3Plugin &plugin = *slot->plugin;
-    if (plugin.description.isInstrument) return false;
     return slot->group != nullptr || (plugin.usesOutOfProcess() && plugin.isLoaded());
 }
+
+// The block's notes reach the helper's first plug-in alone.
+bool headsItsRun(const Slot &slot) { return slot.plugin->description.isInstrument; }
 
 } // namespace
 
@@ -923,10 +988,12 @@ std::vector<std::vector<int32_t>> PluginRack::wantedGroupsLocked(const Track &tr
     };
     for (std::size_t index = 0; index < track.inserts.size(); ++index) {
         const auto insertIndex = static_cast<int32_t>(index);
-        if (!joinsSharedHelper(slotAtLocked(track.id, insertIndex), track.inserts[index])) {
+        const Slot *slot = slotAtLocked(track.id, insertIndex);
+        if (!joinsSharedHelper(slot, track.inserts[index])) {
             closeRun();
             continue;
         }
+        if (headsItsRun(*slot)) closeRun();
         run.push_back(insertIndex);
         if (run.size() == maximumChainLength) closeRun();
     }
@@ -1026,9 +1093,24 @@ bool PluginRack::regroupSandboxedInserts() {
             refusedGroupings.emplace_back(track->id, wanted);
         changed = true;
     }
+    changed = dissolveGroupsOfRemovedTracksLocked() || changed;
     if (changed) publishViewLocked();
     regroupedAt = rackChanges.load(std::memory_order_relaxed);
     return changed;
+}
+
+// A removed track's inserts stay in the rack for an undo to bring back, but none of them is
+// heard: its shared helper goes, and its members wait in helpers of their own, as the track's
+// other sandboxed inserts do.
+bool PluginRack::dissolveGroupsOfRemovedTracksLocked() {
+    std::vector<uint64_t> removed;
+    for (const Slot &slot : slots)
+        if (slot.group && !host.project->findTrack(slot.trackId) &&
+            std::find(removed.begin(), removed.end(), slot.trackId) == removed.end())
+            removed.push_back(slot.trackId);
+    for (const uint64_t trackId : removed)
+        dissolveGroupsLocked(trackId);
+    return !removed.empty();
 }
 
 std::vector<std::shared_ptr<SandboxGroup>> PluginRack::sandboxGroupsOf(uint64_t trackId) {
@@ -1189,33 +1271,14 @@ void PluginRack::processTrack(uint64_t trackId, float *left, float *right,
 bool PluginRack::processVst3Rt(const PluginRackView &view, std::size_t index, int64_t playhead,
                                float *left, float *right, int32_t frames) noexcept {
     const RtSlotView &entry = view.entries[index];
+    InstrumentNotes notes;
+    takeBlockNotesRt(view, index, playhead, frames, notes);
     // Live, a sandboxed insert runs a block behind and never makes the block wait.
-    const bool behind = entry.liveLatency > 0 && playingLive();
-    if (entry.noteEvents.empty()) {
-        if (behind)
-            return entry.plugin->processLive(left, right, frames, sandboxBudgetRt(frames, playhead),
-                                             {}, {});
-        return entry.plugin->process(left, right, frames, sandboxBudgetRt(frames, playhead));
-    }
-    std::array<lv2::Lv2MidiEvent, maxEventsPerBlock> events;
-    const std::size_t count =
-        blockEventsRt(entry, view.noteBlockEnds[index], playhead, frames, events);
-    std::array<NoteOn, maxEventsPerBlock> noteOns;
-    std::array<int, maxEventsPerBlock> noteOffs;
-    std::size_t ons = 0, offs = 0;
-    for (std::size_t event = 0; event < count; ++event) {
-        const lv2::Lv2MidiEvent &midi = events[event];
-        if (midi.bytes[0] == 0x90)
-            noteOns[ons++] = NoteOn{midi.bytes[1], static_cast<float>(midi.bytes[2]) / 127.0f};
-        else if (midi.bytes[0] == 0x80)
-            noteOffs[offs++] = midi.bytes[1];
-    }
-    if (behind)
+    if (entry.liveLatency > 0 && playingLive())
         return entry.plugin->processLive(left, right, frames, sandboxBudgetRt(frames, playhead),
-                                         std::span(noteOns.data(), ons),
-                                         std::span(noteOffs.data(), offs));
+                                         notes.noteOns(), notes.noteOffs());
     return entry.plugin->process(left, right, frames, sandboxBudgetRt(frames, playhead),
-                                 std::span(noteOns.data(), ons), std::span(noteOffs.data(), offs));
+                                 notes.noteOns(), notes.noteOffs());
 }
 
 // Live, the group runs a block behind as a single sandboxed insert does; offline it is waited
@@ -1223,24 +1286,29 @@ bool PluginRack::processVst3Rt(const PluginRackView &view, std::size_t index, in
 bool PluginRack::processGroupRt(const PluginRackView &view, std::size_t index, int64_t playhead,
                                 float *left, float *right, int32_t frames) noexcept {
     const RtSlotView &entry = view.entries[index];
-    stageGroupMembersRt(view, *entry.group, playhead);
+    stageGroupMembersRt(view, entry, playhead);
+    // An instrument heads its group: the first member's notes are the group's.
+    InstrumentNotes notes;
+    takeBlockNotesRt(view, index, playhead, frames, notes);
     if (entry.liveLatency > 0 && playingLive())
-        return entry.group->processLive(left, right, frames, sandboxBudgetRt(frames, playhead));
-    return entry.group->process(left, right, frames, sandboxBudgetRt(frames, playhead));
+        return entry.group->processLive(left, right, frames, sandboxBudgetRt(frames, playhead),
+                                        notes.noteOns(), notes.noteOffs());
+    return entry.group->process(left, right, frames, sandboxBudgetRt(frames, playhead),
+                                notes.noteOns(), notes.noteOffs());
 }
 
 // Every member's bypass flag and automation go with the block, as they reach an insert of its
 // own: a bypassed member hears no automation.
-void PluginRack::stageGroupMembersRt(const PluginRackView &view, SandboxedChain &chain,
-                                     int64_t playhead) {
-    for (std::size_t i = 0; i < view.entries.size(); ++i) {
-        const RtSlotView &member = view.entries[i];
-        if (member.groupChain != &chain) continue;
-        chain.setMemberBypassRt(member.groupMember, member.bypassed);
+void PluginRack::stageGroupMembersRt(const PluginRackView &view, const RtSlotView &first,
+                                     int64_t playhead) noexcept {
+    for (const std::size_t index : first.groupMemberEntries) {
+        const RtSlotView &member = view.entries[index];
+        first.group->setMemberBypassRt(member.groupMember, member.bypassed);
         if (member.bypassed) continue;
         if (const auto value = pluginAutomationValueAt(member.paramAutomation, playhead)) {
-            view.automationValues[i].store(*value, std::memory_order_relaxed);
-            chain.setMemberParameterRt(member.groupMember, member.automParamId, *value);
+            view.automationValues[index].store(*value, std::memory_order_relaxed);
+            (void)first.group->setMemberParameterRt(member.groupMember, member.automParamId,
+                                                    *value); // one value a block: always room
         }
     }
 }
@@ -1284,7 +1352,8 @@ bool PluginRack::playingLive() const noexcept {
 Deadline PluginRack::sandboxBudgetRt(int32_t frames, int64_t playhead) noexcept {
     if (!host.renderingOffline || host.renderingOffline()) return Deadline::after(offlineWait);
     const auto now = std::chrono::steady_clock::now();
-    const auto period = std::chrono::duration<double>(frames / std::max(sampleRate.load(std::memory_order_relaxed), 1.0));
+    const auto period = std::chrono::duration<double>(
+        frames / std::max(sampleRate.load(std::memory_order_relaxed), 1.0));
     if (!blockBudget.made || blockBudget.playhead != playhead ||
         now - blockBudget.madeAt >= period) {
         blockBudget.made = true;

@@ -150,6 +150,9 @@ struct RtSlotView {
     /// the others' bypass flags and automation to the helper with the block.
     SandboxedChain *groupChain = nullptr;
     uint32_t groupMember = 0;
+    /// The first member's alone: where every member's entry is in the view, so that a block
+    /// stages the members' flags and values without a search through the whole view.
+    std::vector<std::size_t> groupMemberEntries;
     bool bypassed = false;
     uint32_t automParamId = 0;
     /// Empty unless the insert has at least two points and its index is still valid.
@@ -175,6 +178,10 @@ struct PluginRackView {
     /// The host's project generation when the view was built.
     uint64_t projectGeneration = 0;
 };
+
+/// Main thread, for the view's builder: gives each group's first entry the places of all the
+/// group's entries, its own included, in the order of the view.
+void listGroupMemberEntries(std::vector<RtSlotView> &entries);
 
 /// Owns every live plug-in instance and keeps it in step with the insert lists of the
 /// project's tracks.
@@ -244,16 +251,21 @@ class PluginRack {
     /// For tests: views retired and still held by a block.
     std::size_t retiredViewCount() const { return views.retiredCount(); }
     /// Lets every out-of-process plug-in whose helper failed during a block record the failure
-    /// and stop that helper; the insert then stays silent. Returns how many failed. A helper
+    /// and stop that helper; the insert then stays silent. Returns how many failed, each
+    /// member of a shared helper that could not be restarted included. A helper
     /// that was lost after it had played (its process gone, or a second of missed blocks) is
     /// restarted with its plug-in's state instead, and noted for `takeHelperRestartNotes`.
     int collectHelperFailures();
     /// Main thread: one line per helper restarted since the last call, for the status line and
     /// the log.
     std::vector<std::string> takeHelperRestartNotes();
+    /// Main thread: one line per failure `collectHelperFailures` counted since the last call
+    /// (a shared helper's once, with every member's name), for the status line and the log.
+    std::vector<std::string> takeHelperFailureNotes();
     /// Main thread: puts the sandboxed inserts of tracks set to one helper per track into
-    /// shared helpers, and those of the others back into one helper each, wherever what the
-    /// project asks for differs from what runs. Members keep their states. True when anything
+    /// shared helpers (an instrument only at the head of one), and those of the others and of
+    /// removed tracks back into one helper each, wherever what the project asks for differs
+    /// from what runs. Members keep their states. True when anything
     /// changed. Run by `restoreFromProject` and from the application's tick, so it returns at
     /// once, without a lock or an allocation, unless the rack was published or a helper
     /// failed since it last looked and some track asks for a shared helper or has one.
@@ -316,7 +328,10 @@ class PluginRack {
     [[nodiscard]] bool processGroupRt(const PluginRackView &view, std::size_t index,
                                       int64_t playhead, float *left, float *right,
                                       int32_t frames) noexcept;
-    void stageGroupMembersRt(const PluginRackView &view, SandboxedChain &chain, int64_t playhead);
+    void stageGroupMembersRt(const PluginRackView &view, const RtSlotView &first,
+                             int64_t playhead) noexcept;
+    int recoverGroupLocked(const SandboxGroup &group);
+    void noteHelperLocked(std::vector<std::string> &notes, const std::string &names);
     bool groupingMayHaveChanged() const;
     Deadline sandboxBudgetRt(int32_t frames, int64_t playhead) noexcept;
     std::vector<std::vector<int32_t>> wantedGroupsLocked(const Track &track) const;
@@ -325,6 +340,7 @@ class PluginRack {
     const Slot *slotAtLocked(uint64_t trackId, int32_t insertIndex) const;
     void formGroupLocked(uint64_t trackId, const std::vector<int32_t> &insertIndices);
     void dissolveGroupsLocked(uint64_t trackId);
+    bool dissolveGroupsOfRemovedTracksLocked();
     bool playingLive() const noexcept;
     std::string trustedBundleFor(const InsertSlot &insert,
                                  const std::vector<std::string> &foundBundles) const;
@@ -343,6 +359,7 @@ class PluginRack {
     };
     BlockBudget blockBudget;
     std::vector<std::string> helperRestartNotes;
+    std::vector<std::string> helperFailureNotes;
     /// Groupings whose shared helper would not start, by track: not tried again every tick,
     /// only once the track asks for another.
     std::vector<std::pair<uint64_t, std::vector<std::vector<int32_t>>>> refusedGroupings;
@@ -365,9 +382,10 @@ class PluginRack {
 /// Binds a rack to the application's engine. A template so that this library does not
 /// depend on the engine's.
 template <class EngineType> PluginRackHost pluginRackHostFor(EngineType &engine) {
-    return PluginRackHost{&engine.project, &engine.projectMutex, &engine.renderPosition,
-                          [&engine] { engine.publishGraph(); }, &engine.projectGeneration,
-                          [&engine] { return engine.offlineRenderActive(); }};
+    return PluginRackHost{
+        &engine.project,           &engine.projectMutex,
+        &engine.renderPosition,    [&engine] { engine.publishGraph(); },
+        &engine.projectGeneration, [&engine] { return engine.offlineRenderActive(); }};
 }
 
 /// Binds a rack to the application's sandbox controller.

@@ -183,18 +183,32 @@ bool SandboxedChain::setMemberParameterRt(size_t member, uint32_t id, float valu
     return true;
 }
 
+namespace {
+
+size_t valuesInOneBlock(size_t staged) {
+    return std::min(staged, static_cast<size_t>(maximumParamsPerLine));
+}
+
+} // namespace
+
 SharedBlockClient::BlockExtras SandboxedChain::stagedExtras(std::span<const NoteOn> noteOns,
                                                             std::span<const int> noteOffs) {
     for (size_t member = 0; member < members.size(); ++member)
-        memberExtras[member] = {staged[member].bypassed,
-                                std::span(staged[member].values.data(), staged[member].count)};
+        memberExtras[member] = {
+            staged[member].bypassed,
+            std::span(staged[member].values.data(), valuesInOneBlock(staged[member].count))};
     return {{}, noteOns, noteOffs, std::span(memberExtras.data(), members.size())};
 }
 
 // Values go once; a bypass flag holds until it is changed.
-void SandboxedChain::clearStagedValues() {
-    for (StagedMember &member : staged)
-        member.count = 0;
+void SandboxedChain::dropSentValues() {
+    for (StagedMember &member : staged) {
+        const size_t sent = valuesInOneBlock(member.count);
+        const auto first = member.values.begin();
+        std::copy(first + static_cast<std::ptrdiff_t>(sent),
+                  first + static_cast<std::ptrdiff_t>(member.count), first);
+        member.count -= sent;
+    }
 }
 
 // A helper that let a patient wait pass is stuck, not late: waiting for it again each block
@@ -218,10 +232,11 @@ bool SandboxedChain::process(float *left, float *right, int frames, Deadline dea
         bool extrasSent = false;
         const SharedBlockOutcome outcome =
             block->processNow(left + offset, right + offset, count, extras, deadline, extrasSent);
-        if (extrasSent && offset == 0) clearStagedValues();
+        if (extrasSent) dropSentValues();
         if (outcome == SharedBlockOutcome::helperGone) return missOfflineBlock(true);
         if (outcome == SharedBlockOutcome::late) return missOfflineBlock(patient);
-        // The rest of a long block hears the same bypass flags and no values again.
+        // The rest of a long block hears the same bypass flags, no notes again, and the values
+        // the part before it had no room for.
         extras = stagedExtras({}, {});
     }
     return true;
@@ -232,10 +247,9 @@ bool SandboxedChain::processLive(float *left, float *right, int frames, Deadline
     std::unique_lock lock(processing, std::try_to_lock);
     if (!lock.owns_lock() || !block || left == nullptr || right == nullptr) return false;
     bool extrasSent = false;
-    const bool played =
-        block->processBehind(left, right, frames, stagedExtras(noteOns, noteOffs), patience,
-                             extrasSent);
-    if (extrasSent) clearStagedValues();
+    const bool played = block->processBehind(left, right, frames, stagedExtras(noteOns, noteOffs),
+                                             patience, extrasSent);
+    if (extrasSent) dropSentValues();
     return played;
 }
 
@@ -244,17 +258,21 @@ uint64_t SandboxedChain::lateBlocks() const {
            (block ? block->lateBlocks() : 0);
 }
 
-bool SandboxedChain::restartLostHelper() {
-    if (!block || members.empty()) return false;
+SandboxedChain::Recovery SandboxedChain::restartLostHelper() {
+    if (!block || members.empty()) return Recovery::notNeeded;
     const bool missedForASecond = block->stuckForASecond();
     const bool stuckOffline = stuck.load(std::memory_order_relaxed);
     const bool gone = helper.pid < 1 || helperExitedWithin(helper, {});
-    if (!missedForASecond && !stuckOffline && !gone) return false;
+    if (!missedForASecond && !stuckOffline && !gone) return Recovery::notNeeded;
     const uint64_t lateSoFar = lateBeforeRestart + block->lateBlocks();
     stop(false);
     stuck.store(false, std::memory_order_relaxed);
-    if (!start()) return false;
     lateBeforeRestart = lateSoFar;
+    controller.lastError.clear();
+    if (!start()) {
+        controller.lastError = "Helper lost and not restarted: " + controller.lastError;
+        return Recovery::failed;
+    }
     bool restored = true;
     for (size_t member = 0; member < members.size(); ++member) {
         if (!stateFolders[member].empty())
@@ -266,12 +284,12 @@ bool SandboxedChain::restartLostHelper() {
     if (!restored || (blockSize > 0 && !prepare(sampleRate, blockSize))) {
         stop(false);
         controller.lastError = "Helper lost and not restarted: its plug-ins refused their state";
-        return false;
+        return Recovery::failed;
     }
     controller.lastError = gone               ? "Helper restarted: process was gone"
                            : missedForASecond ? "Helper restarted: missed blocks for a second"
                                               : "Helper restarted: an offline block timed out";
-    return true;
+    return Recovery::restarted;
 }
 
 } // namespace orvane::vst

@@ -59,9 +59,12 @@ class SandboxedChain {
     /// kept. Out-of-range members are ignored.
     void setMemberBypassRt(size_t member, bool bypassed);
     /// Audio thread: a value for `member` to take before the next block it hears; a later
-    /// value for the same parameter replaces it. False when the member is out of range or
-    /// already holds `maximumParamsPerLine` other values.
+    /// value for the same parameter replaces it. A block carries `maximumParamsPerLine` values
+    /// per member; the ones staged beyond that go with the blocks after it, in the order they
+    /// came. False when the member is out of range or already holds `stagedValuesPerMember`
+    /// other values.
     bool setMemberParameterRt(size_t member, uint32_t id, float value);
+    static constexpr size_t stagedValuesPerMember = 4 * maximumParamsPerLine;
 
     /// Waits for the chain's block until `deadline`, as an offline render needs it: the output
     /// is the same to the bit as the members' in process. A helper that misses a wait of at
@@ -82,10 +85,16 @@ class SandboxedChain {
     /// Blocks the chain missed, live or offline, over every helper it had.
     uint64_t lateBlocks() const;
     int32_t helperProcessId() const { return helper.pid; }
+    enum class Recovery {
+        notNeeded,
+        restarted,
+        /// The helper was lost and none took its place: the chain passes its blocks on dry
+        /// from now on, and says so once (the controller's `lastError` says why).
+        failed,
+    };
     /// When the helper died, missed every block for a second or was found stuck by an offline
-    /// block, starts a new one with every member, its last known state and the block size;
-    /// true when it did.
-    [[nodiscard]] bool restartLostHelper();
+    /// block, starts a new one with every member, its last known state and the block size.
+    [[nodiscard]] Recovery restartLostHelper();
 
   private:
     [[nodiscard]] bool start();
@@ -97,14 +106,15 @@ class SandboxedChain {
     /// Under `processing`: the staged bypass flags and values as the next block's extras.
     SharedBlockClient::BlockExtras stagedExtras(std::span<const NoteOn> noteOns,
                                                 std::span<const int> noteOffs);
-    void clearStagedValues();
+    /// Drops the values the last block took; those it had no room for move up.
+    void dropSentValues();
     bool missOfflineBlock(bool patient);
 
     /// What the audio thread staged for one member's next block.
     struct StagedMember {
         bool bypassed = false;
         size_t count = 0;
-        std::array<ParameterValue, maximumParamsPerLine> values{};
+        std::array<ParameterValue, stagedValuesPerMember> values{};
     };
 
     PluginSandboxController &controller;

@@ -654,7 +654,12 @@ bool Vst3Plugin::restartLostHelper() {
     stopHelperProcess(impl->helper, false);
     impl->transportFailure = noTransportFailure;
     int fd = connectHelper(impl->loadedPath, impl->loadedUid);
-    if (fd < 0) return false;
+    // Counts as lost, as a helper that will not take the state back does: the insert is
+    // silent from now on and the user is to hear of it.
+    if (fd < 0) {
+        impl->transportFailure = processReadFailed;
+        return false;
+    }
     attachSharedBlock(fd);
     impl->socketFd = fd;
     impl->lateBeforeRestart = lateSoFar;

@@ -3,6 +3,7 @@
 #include "core/commands/InsertEdits.h"
 #include "core/commands/MixerCommands.h"
 #include "core/commands/SandboxCommands.h"
+#include "core/commands/TrackCommands.h"
 
 #include <gtest/gtest.h>
 
@@ -243,6 +244,25 @@ TEST(PluginAutomation, SandboxGroupingChangesAreReportedBothWays) {
     f.stack.undo(f.project);
     EXPECT_EQ(f.track->sandboxGrouping, SandboxGrouping::PerPlugin);
     EXPECT_EQ(edits.count, 2);
+}
+
+// A removed track's shared helper is ended by the regroup that the report sets off.
+TEST(PluginAutomation, RemovingATrackReportsItsInsertsBothWaysAndAnEmptyTrackNothing) {
+    struct Case {
+        const char *what;
+        bool withInserts;
+        int reported;
+    };
+    for (const Case test : {Case{"with inserts", true, 2}, Case{"without", false, 0}}) {
+        AutomationFixture f;
+        if (test.withInserts) f.addPluginInsert();
+        InsertEditCounter edits;
+        f.stack.execute(f.project, std::make_unique<RemoveTrackCommand>(f.track->id));
+        EXPECT_TRUE(f.project.tracks.empty()) << test.what;
+        f.stack.undo(f.project);
+        EXPECT_EQ(f.project.tracks.size(), 1u) << test.what;
+        EXPECT_EQ(edits.count, test.reported) << test.what;
+    }
 }
 
 } // namespace

@@ -13,10 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <functional>
 #include <future>
 #include <thread>
+#include <utility>
 
 namespace orvane::vst {
 namespace {
@@ -363,7 +365,8 @@ using BlockEdit = std::function<bool(std::vector<InsertSlot> &inserts, int32_t b
 
 class GroupedRackEdits : public GroupedRack {
   protected:
-    std::unique_ptr<CompressorRack> compressorRack(bool sandboxed) {
+    std::unique_ptr<CompressorRack>
+    compressorRack(bool sandboxed, SandboxGrouping grouping = SandboxGrouping::PerTrack) {
         auto made = std::make_unique<CompressorRack>();
         made->trackId = addTrack(made->harness);
         std::optional<ScopedEnvironment> inProcess;
@@ -381,12 +384,12 @@ class GroupedRackEdits : public GroupedRack {
         }
         if (sandboxed) {
             std::lock_guard lock(made->harness.projectMutex);
-            made->harness.project.findTrack(made->trackId)->sandboxGrouping =
-                SandboxGrouping::PerTrack;
+            made->harness.project.findTrack(made->trackId)->sandboxGrouping = grouping;
             into.publishRtView();
         }
         into.regroupSandboxedInserts();
-        EXPECT_EQ(into.sandboxGroupsOf(made->trackId).size(), sandboxed ? 1u : 0u);
+        const bool shared = sandboxed && grouping == SandboxGrouping::PerTrack;
+        EXPECT_EQ(into.sandboxGroupsOf(made->trackId).size(), shared ? 1u : 0u);
         return made;
     }
 
@@ -466,6 +469,127 @@ TEST_F(GroupedRackEdits, ABypassOrAutomationHeardInTheNextBlockRendersAsInProces
         grouped->offline = false;
         grouped->rack->publishRtView();
         renderEdited(*grouped, input, test.edit, true);
+    }
+}
+
+// --- The view ------------------------------------------------------------------------------
+
+// A block stages a group's members from the list its first entry holds, whatever else the view
+// has: other tracks' inserts, another group of the same track, members apart.
+TEST(GroupMemberEntries, EachGroupsFirstEntryListsItsMembersAndNoOneElse) {
+    PluginSandboxController controller;
+    SandboxedChain first(controller), second(controller);
+    const auto member = [](SandboxedChain &chain, uint32_t place) {
+        RtSlotView entry;
+        entry.group = place == 0 ? &chain : nullptr;
+        entry.groupFollower = place != 0;
+        entry.groupChain = &chain;
+        entry.groupMember = place;
+        return entry;
+    };
+    std::vector<RtSlotView> entries = {RtSlotView{},      member(first, 0), member(first, 1),
+                                       member(second, 0), RtSlotView{},     member(second, 1),
+                                       member(first, 2),  member(second, 2)};
+    listGroupMemberEntries(entries);
+    const std::vector<std::vector<std::size_t>> expected = {{}, {1, 2, 6}, {}, {3, 5, 7},
+                                                            {}, {},        {}, {}};
+    for (std::size_t index = 0; index < entries.size(); ++index)
+        EXPECT_EQ(entries[index].groupMemberEntries, expected[index]) << "entry " << index;
+}
+
+// --- Helpers that end ----------------------------------------------------------------------
+
+bool processExists(int32_t pid) { return kill(pid, 0) == 0 || errno != ESRCH; }
+
+// A helper that cannot come back is told of as the inserts it silenced: a shared one once,
+// naming every member, as a plug-in's own helper is.
+TEST_F(GroupedRackEdits, AHelperThatCannotBeRestartedIsCountedAndNotedOnceForTheStatusLine) {
+    ASSERT_TRUE(zamPluginsInstalled());
+    struct Case {
+        const char *what;
+        SandboxGrouping grouping;
+        int failures;
+        const char *note;
+    };
+    const Case cases[] = {
+        {"one helper per track", SandboxGrouping::PerTrack, 3,
+         "ZamComp, ZamComp, ZamComp: Helper lost and not restarted: "},
+        {"one helper per plug-in", SandboxGrouping::PerPlugin, 1, "ZamComp: "},
+    };
+    TemporaryFolder noHelper;
+    for (const Case &test : cases) {
+        controller.helperSearchFolder = helperProgramFolder();
+        auto made = compressorRack(true, test.grouping);
+        PluginRack &rack = *made->rack;
+        // A plug-in's own helper is restarted only once it has finished a block.
+        renderEdited(*made, sines(), [](std::vector<InsertSlot> &, int32_t) { return false; });
+        const auto groups = rack.sandboxGroupsOf(made->trackId);
+        const int32_t killed = groups.empty() ? rack.slots[0].plugin->helperProcessId()
+                                              : groups[0]->chain->helperProcessId();
+        ASSERT_GT(killed, 0) << test.what;
+        controller.helperSearchFolder = noHelper.path().string();
+        ASSERT_EQ(kill(killed, SIGKILL), 0) << test.what;
+        int failures = 0;
+        // The process ends on its own time, which nothing here can wait on.
+        for (int tick = 0; failures == 0 && tick < 200; ++tick) {
+            failures = rack.collectHelperFailures();
+            if (failures == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_EQ(failures, test.failures) << test.what;
+        EXPECT_TRUE(rack.takeHelperRestartNotes().empty()) << test.what;
+        const std::vector<std::string> notes = rack.takeHelperFailureNotes();
+        ASSERT_EQ(notes.size(), 1u) << test.what;
+        EXPECT_TRUE(notes[0].starts_with(test.note)) << test.what << ": " << notes[0];
+        EXPECT_EQ(rack.collectHelperFailures(), 0) << test.what << ": told once";
+        EXPECT_TRUE(rack.takeHelperFailureNotes().empty()) << test.what;
+    }
+}
+
+// A removed track's inserts stay for an undo, but not in a shared helper of their own.
+TEST_F(GroupedRackEdits, ARemovedTracksSharedHelperEndsAtTheNextRegroupAndAnUndoBringsItBack) {
+    ASSERT_TRUE(zamPluginsInstalled());
+    using Edit = std::function<void(Project &, uint64_t)>;
+    struct Case {
+        const char *what;
+        Edit remove;
+        Edit restore;
+    };
+    std::shared_ptr<Track> removedTrack;
+    std::vector<InsertSlot> removedInserts;
+    const Case cases[] = {
+        {"the track removed",
+         [&](Project &project, uint64_t trackId) {
+             removedTrack = project.findTrack(trackId);
+             project.removeTrack(trackId);
+         },
+         [&](Project &project, uint64_t) { project.tracks.push_back(removedTrack); }},
+        {"its inserts removed",
+         [&](Project &project, uint64_t trackId) {
+             removedInserts = std::exchange(project.findTrack(trackId)->inserts, {});
+         },
+         [&](Project &project, uint64_t trackId) {
+             project.findTrack(trackId)->inserts = removedInserts;
+         }},
+    };
+    for (const Case &test : cases) {
+        auto made = compressorRack(true);
+        PluginRack &rack = *made->rack;
+        const int32_t shared = rack.sandboxGroupsOf(made->trackId).at(0)->chain->helperProcessId();
+        ASSERT_GT(shared, 0) << test.what;
+        // As the command does: the edit is reported, and the rack republished.
+        const auto edit = [&](const Edit &change) {
+            std::lock_guard lock(made->harness.projectMutex);
+            change(made->harness.project, made->trackId);
+            rack.publishRtView();
+        };
+        edit(test.remove);
+        EXPECT_TRUE(rack.regroupSandboxedInserts()) << test.what;
+        EXPECT_TRUE(rack.sandboxGroupsOf(made->trackId).empty()) << test.what;
+        rack.collectRetiredViews();
+        EXPECT_FALSE(processExists(shared)) << test.what;
+        edit(test.restore);
+        EXPECT_TRUE(rack.regroupSandboxedInserts()) << test.what;
+        EXPECT_EQ(rack.sandboxGroupsOf(made->trackId).size(), 1u) << test.what;
     }
 }
 

@@ -380,6 +380,52 @@ TEST(SandboxedLv2, AnInstrumentInAHelperPlaysTheNotesOfItsMidiTrack) {
         << "notes on block starts sound in the helper as they do in process";
 }
 
+/// The shared helpers a track's inserts run in, once the track asked for `grouping`.
+std::vector<std::vector<int32_t>> groupedAs(Lv2Session &session, uint64_t trackId,
+                                            SandboxGrouping grouping) {
+    {
+        std::lock_guard lock(session.engine.projectMutex);
+        session.engine.project.findTrack(trackId)->sandboxGrouping = grouping;
+    }
+    session.rack.publishRtView();
+    session.rack.regroupSandboxedInserts();
+    std::vector<std::vector<int32_t>> groups;
+    for (const auto &group : session.rack.sandboxGroupsOf(trackId))
+        groups.push_back(group->insertIndices);
+    return groups;
+}
+
+// The block's notes reach a shared helper's first plug-in alone: an instrument heads its group,
+// and plays there as it does in a helper of its own.
+TEST(SandboxedLv2, AnInstrumentHeadsASharedHelperAndPlaysAsInOneOfItsOwn) {
+    constexpr int64_t firstNote = 6144;
+    struct Case {
+        const char *what;
+        std::vector<std::string> inserts;
+        std::vector<std::vector<int32_t>> groups;
+    };
+    const Case cases[] = {
+        {"an instrument before an effect", {calfMonosynth, x42Equalizer}, {{0, 1}}},
+        {"an instrument after an effect", {x42Equalizer, calfMonosynth, x42Equalizer}, {{1, 2}}},
+    };
+    for (const Case &test : cases) {
+        std::vector<float> renders[2];
+        const SandboxGrouping groupings[] = {SandboxGrouping::PerPlugin, SandboxGrouping::PerTrack};
+        for (int which = 0; which < 2; ++which) {
+            Lv2Session session(true);
+            const uint64_t trackId = addNotesTrack(session.engine, firstNote);
+            for (const std::string &uri : test.inserts)
+                ASSERT_TRUE(session.rack.loadLv2(trackId, uri)) << session.controller.lastError;
+            const auto groups = groupedAs(session, trackId, groupings[which]);
+            EXPECT_EQ(groups, which == 0 ? std::vector<std::vector<int32_t>>{} : test.groups)
+                << test.what;
+            renders[which] = renderAll(session.engine);
+        }
+        EXPECT_GT(rmsOf(renders[1], firstNote, firstNote + 4000), 0.01) << test.what;
+        EXPECT_TRUE(renders[1] == renders[0]) << test.what << ": as in helpers of their own";
+    }
+}
+
 TEST(RackLv2, AMissingPluginStaysAsAPlaceholderThatKeepsItsRecord) {
     Lv2Session session;
     const uint64_t trackId = addToneTrack(session.engine);
@@ -509,8 +555,8 @@ TEST(SandboxedLv2, FilesThePluginWritesWithItsStateLandInTheProjectFolder) {
                                        std::string(HALVORA_LV2_TEST_BUNDLES_DIR) + ":/usr/lib/lv2");
     {
         std::lock_guard lock(lv2::Lv2World::lock());
-        ASSERT_TRUE(lv2::Lv2World::instance().loadBundle(
-            std::string(HALVORA_LV2_TEST_BUNDLES_DIR) + "/HalvoraFileState.lv2"));
+        ASSERT_TRUE(lv2::Lv2World::instance().loadBundle(std::string(HALVORA_LV2_TEST_BUNDLES_DIR) +
+                                                         "/HalvoraFileState.lv2"));
     }
     TemporaryFolder project;
     const uint64_t trackId = addToneTrack(sandboxed.engine);

@@ -120,12 +120,13 @@ TEST_F(SandboxChain, AKilledHelperComesBackWithEveryMembersStateAndTheChainsLate
     std::vector<float> left(blockSize, 0.1f), right(blockSize, 0.1f);
     ASSERT_TRUE(chain.processLive(left.data(), right.data(), blockSize, Deadline::after({})));
     ASSERT_TRUE(chain.getState(1, second)) << "settles the block";
-    EXPECT_FALSE(chain.restartLostHelper()) << "a healthy helper stays";
+    EXPECT_EQ(chain.restartLostHelper(), SandboxedChain::Recovery::notNeeded)
+        << "a healthy helper stays";
     const int32_t killed = chain.helperProcessId();
     ASSERT_EQ(kill(killed, SIGKILL), 0);
     bool restarted = false;
     for (int attempt = 0; attempt < 100 && !restarted; ++attempt) {
-        restarted = chain.restartLostHelper();
+        restarted = chain.restartLostHelper() == SandboxedChain::Recovery::restarted;
         if (!restarted) std::this_thread::sleep_for(10ms);
     }
     ASSERT_TRUE(restarted);
@@ -190,18 +191,37 @@ TEST_F(SandboxChain, EachMembersBypassAndValuesTravelWithTheBlockThroughSharedMe
     EXPECT_EQ(chain.lateBlocks(), 0u);
 }
 
-TEST_F(SandboxChain, StagesAsManyValuesPerMemberAsABlockCarries) {
+// Automation of many parameters at once: what one block has no room for is heard a block later,
+// never dropped.
+TEST_F(SandboxChain, ValuesBeyondWhatABlockCarriesGoWithTheBlockAfterIt) {
     SandboxedChain chain(controller);
     const SandboxedChain::Member effect{misbehavingEffectPath(), ""};
     ASSERT_TRUE(chain.load({effect, effect})) << controller.lastError;
-    for (uint32_t id = 0; id < maximumParamsPerLine; ++id)
+    ASSERT_TRUE(chain.prepare(sampleRate, blockSize));
+    ASSERT_EQ(chain.latency(), 0);
+    // A block's worth of values for parameters the effect does not have, then "Behaviour" 0.6,
+    // which makes it report a latency from its next prepare.
+    for (uint32_t id = 1; id <= maximumParamsPerLine; ++id)
         ASSERT_TRUE(chain.setMemberParameterRt(1, id, 0.1f));
+    ASSERT_TRUE(chain.setMemberParameterRt(1, 0, 0.6f)) << "the first value past a block's room";
     EXPECT_TRUE(chain.setMemberParameterRt(1, 5, 0.2f)) << "a later value replaces one";
-    EXPECT_FALSE(chain.setMemberParameterRt(1, maximumParamsPerLine, 0.2f)) << "no room left";
-    EXPECT_TRUE(chain.setMemberParameterRt(0, maximumParamsPerLine, 0.2f)) << "its own room";
-    std::vector<float> left(blockSize, 0.1f), right(blockSize, 0.1f);
-    ASSERT_TRUE(chain.process(left.data(), right.data(), blockSize, Deadline::after(5s)));
-    EXPECT_TRUE(chain.setMemberParameterRt(1, maximumParamsPerLine, 0.2f)) << "sent and emptied";
+    const int32_t latencyAfter[] = {0, 256};
+    for (int block = 0; block < static_cast<int>(std::size(latencyAfter)); ++block) {
+        std::vector<float> left(blockSize, 0.1f), right(blockSize, 0.1f);
+        {
+            orvane::testing::AllocationScope scope;
+            ASSERT_TRUE(chain.process(left.data(), right.data(), blockSize, Deadline::after(5s)));
+            EXPECT_EQ(scope.allocations() + scope.frees(), 0u) << "block " << block;
+        }
+        ASSERT_TRUE(chain.prepare(sampleRate, blockSize));
+        EXPECT_EQ(chain.latency(), latencyAfter[block]) << "after block " << block;
+    }
+    // Every value went: the whole staging room is free again, and no more than that is taken.
+    constexpr auto room = static_cast<uint32_t>(SandboxedChain::stagedValuesPerMember);
+    for (uint32_t id = 1; id <= room; ++id)
+        ASSERT_TRUE(chain.setMemberParameterRt(1, id, 0.1f)) << id;
+    EXPECT_FALSE(chain.setMemberParameterRt(1, room + 1, 0.2f)) << "no room left";
+    EXPECT_TRUE(chain.setMemberParameterRt(0, room + 1, 0.2f)) << "its own room";
 }
 
 } // namespace
