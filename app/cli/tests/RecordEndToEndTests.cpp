@@ -191,7 +191,13 @@ TEST_F(RecordOnJack, SeveralTracksRecordTheirOwnInputsInOneRun) {
     // same frames, each from its own pair, and read back bit for bit.
     const SampleBuffer &low = *bass->audio, &high = *vox->audio;
     int64_t from = 0;
-    while (from < bass->length && (low[2 * from] == 0.0f || high[2 * from] == 0.0f))
+    // The ports are connected one after another: the last may still be silent when the
+    // others already carry the signal.
+    const auto allFourCarry = [&](int64_t frame) {
+        return low[2 * frame] != 0.0f && low[2 * frame + 1] != 0.0f && high[2 * frame] != 0.0f &&
+               high[2 * frame + 1] != 0.0f;
+    };
+    while (from < bass->length && !allFourCarry(from))
         ++from;
     ASSERT_LT(from, bass->length - 24000) << "the signal arrived too late";
     const auto first = static_cast<int64_t>(std::lround(low[2 * from] / mediaStep)) - 1;
