@@ -609,23 +609,8 @@ void HelperServer::stopSharedBlocks() {
 
 void HelperServer::serveSharedBlocks(int priority) {
     raiseBlockThreadPriority(priority);
-    SharedBlockLayout &block = *sharedBlock->block();
-    uint32_t served = block.completed.load(std::memory_order_acquire);
-    while (!blockThreadStopping) {
-        const uint32_t wanted = block.requested.load(std::memory_order_acquire);
-        if (wanted == served) {
-            sleepOnSharedWord(block.requested, served, block.helperSleeping, blockThreadPoll);
-            continue;
-        }
-        // The application never has more blocks out than there are slots; should it ever, the
-        // older ones' slots were written again and only the newest are worth playing.
-        if (wanted - served > SharedBlockLayout::slotCount)
-            served = wanted - SharedBlockLayout::slotCount;
-        ++served;
-        processSharedBlock(block.slotOf(served));
-        // While live the application never waits for a block, so there is mostly no one to wake.
-        advanceSharedWord(block.completed, served, block.clientSleeping);
-    }
+    serveBlocksUntil(*sharedBlock->block(), blockThreadStopping, blockThreadPoll,
+                     [this](SharedBlockSlot &slot) { processSharedBlock(slot); });
 }
 
 // The input is copied to the output and processed there, so the application's next block may

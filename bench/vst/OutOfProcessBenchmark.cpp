@@ -458,21 +458,12 @@ void servePlainCopies(SharedBlockLayout &block) {
     sched_param parameters{};
     parameters.sched_priority = 9;
     (void)pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameters); // as the helper tries
-    uint32_t served = block.completed.load(std::memory_order_acquire);
-    for (;;) {
-        const uint32_t wanted = block.requested.load(std::memory_order_acquire);
-        if (wanted == served) {
-            sleepOnSharedWord(block.requested, served, block.helperSleeping,
-                              std::chrono::milliseconds(100));
-            continue;
-        }
-        ++served;
-        SharedBlockSlot &slot = block.slotOf(served);
+    const std::atomic<bool> never{false};
+    serveBlocksUntil(block, never, std::chrono::milliseconds(100), [](SharedBlockSlot &slot) {
         const auto count = static_cast<size_t>(std::clamp(slot.frames, 0, maximumProcessFrames));
         std::memcpy(slot.output[0], slot.input[0], count * sizeof(float));
         std::memcpy(slot.output[1], slot.input[1], count * sizeof(float));
-        advanceSharedWord(block.completed, served, block.clientSleeping);
-    }
+    });
 }
 
 void pacedExchangeFloor(benchmark::State &state) {

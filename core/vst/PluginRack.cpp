@@ -1266,35 +1266,36 @@ void PluginRack::processTrack(uint64_t trackId, float *left, float *right,
     }
 }
 
+// Live, a sandboxed insert or group runs a block behind and never makes the block wait;
+// offline it is waited for as long as a single helper is, so that the render is the same to
+// the bit as in process.
+template <class Processor>
+bool PluginRack::processWithNotesRt(Processor &processor, const PluginRackView &view,
+                                    std::size_t index, int64_t playhead, float *left, float *right,
+                                    int32_t frames) noexcept {
+    InstrumentNotes notes;
+    takeBlockNotesRt(view, index, playhead, frames, notes);
+    const Deadline budget = sandboxBudgetRt(frames, playhead);
+    if (view.entries[index].liveLatency > 0 && playingLive())
+        return processor.processLive(left, right, frames, budget, notes.noteOns(),
+                                     notes.noteOffs());
+    return processor.process(left, right, frames, budget, notes.noteOns(), notes.noteOffs());
+}
+
 // A sandboxed LV2 instrument is reached through the helper's protocol, which starts and stops
 // notes at the start of a block: its notes move there.
 bool PluginRack::processVst3Rt(const PluginRackView &view, std::size_t index, int64_t playhead,
                                float *left, float *right, int32_t frames) noexcept {
     const RtSlotView &entry = view.entries[index];
-    InstrumentNotes notes;
-    takeBlockNotesRt(view, index, playhead, frames, notes);
-    // Live, a sandboxed insert runs a block behind and never makes the block wait.
-    if (entry.liveLatency > 0 && playingLive())
-        return entry.plugin->processLive(left, right, frames, sandboxBudgetRt(frames, playhead),
-                                         notes.noteOns(), notes.noteOffs());
-    return entry.plugin->process(left, right, frames, sandboxBudgetRt(frames, playhead),
-                                 notes.noteOns(), notes.noteOffs());
+    return processWithNotesRt(*entry.plugin, view, index, playhead, left, right, frames);
 }
 
-// Live, the group runs a block behind as a single sandboxed insert does; offline it is waited
-// for as long as a single helper is, so that the render is the same to the bit as in process.
 bool PluginRack::processGroupRt(const PluginRackView &view, std::size_t index, int64_t playhead,
                                 float *left, float *right, int32_t frames) noexcept {
     const RtSlotView &entry = view.entries[index];
     stageGroupMembersRt(view, entry, playhead);
     // An instrument heads its group: the first member's notes are the group's.
-    InstrumentNotes notes;
-    takeBlockNotesRt(view, index, playhead, frames, notes);
-    if (entry.liveLatency > 0 && playingLive())
-        return entry.group->processLive(left, right, frames, sandboxBudgetRt(frames, playhead),
-                                        notes.noteOns(), notes.noteOffs());
-    return entry.group->process(left, right, frames, sandboxBudgetRt(frames, playhead),
-                                notes.noteOns(), notes.noteOffs());
+    return processWithNotesRt(*entry.group, view, index, playhead, left, right, frames);
 }
 
 // Every member's bypass flag and automation go with the block, as they reach an insert of its

@@ -325,6 +325,10 @@ class PluginRack {
     void publishViewLocked();
     void fillRtEntryFromInsert(Slot &slot, RtSlotView &entry);
     void releaseRetiredViews(bool waitForAudioThread);
+    template <class Processor>
+    [[nodiscard]] bool processWithNotesRt(Processor &processor, const PluginRackView &view,
+                                          std::size_t index, int64_t playhead, float *left,
+                                          float *right, int32_t frames) noexcept;
     [[nodiscard]] bool processGroupRt(const PluginRackView &view, std::size_t index,
                                       int64_t playhead, float *left, float *right,
                                       int32_t frames) noexcept;

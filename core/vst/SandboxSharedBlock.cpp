@@ -224,7 +224,8 @@ void SharedBlockClient::resetPipeline() {
 
 // Coming back from a miss, the processed signal fades in over the dry one.
 void SharedBlockClient::fillFromHelper(int64_t start, int frames) {
-    const SharedBlockSlot &slot = shared->slotOf(pendingBlock);
+    // Nothing is sent while a block is pending, so the pending block is the one sent last.
+    const SharedBlockSlot &slot = shared->slotOf(lastSubmitted());
     for (int channel = 0; channel < 2; ++channel)
         for (int frame = 0; frame < frames; ++frame) {
             const uint64_t at = static_cast<uint64_t>(start + frame) & ringMask;
@@ -264,7 +265,7 @@ void SharedBlockClient::noteMiss(int frames) {
 // helper less than a period: waiting out the block's deadline for it keeps those blocks wet.
 void SharedBlockClient::settlePending(Deadline patience) {
     if (pendingFrames == 0) return;
-    if (helperIdle() || finishBlock(pendingBlock, patience) == SharedBlockOutcome::processed) {
+    if (helperIdle() || finishBlock(lastSubmitted(), patience) == SharedBlockOutcome::processed) {
         fillFromHelper(pendingStart, pendingFrames);
     } else {
         fillDry(pendingStart, pendingFrames);
@@ -293,7 +294,6 @@ bool SharedBlockClient::processBehind(float *left, float *right, int frames,
         extrasSent = true;
         pendingStart = position;
         pendingFrames = frames;
-        pendingBlock = lastSubmitted();
     } else {
         fillDry(position, frames);
         noteMiss(frames);

@@ -94,6 +94,39 @@ void advanceSharedWord(std::atomic<uint32_t> &word, uint32_t value,
 void sleepOnSharedWord(std::atomic<uint32_t> &word, uint32_t expected,
                        std::atomic<uint32_t> &sleeping, std::chrono::nanoseconds limit);
 
+/// The helper's side: finishes, in order, every block given after block `served`, running
+/// `process` on each block's slot and saying each is done. Returns the number finished last.
+template <class Process>
+uint32_t serveWaitingBlocks(SharedBlockLayout &block, uint32_t served, Process &&process) {
+    const uint32_t wanted = block.requested.load(std::memory_order_acquire);
+    // The application never has more blocks out than there are slots; should it ever, the
+    // older ones' slots were written again and only the newest are worth playing.
+    if (wanted - served > SharedBlockLayout::slotCount)
+        served = wanted - SharedBlockLayout::slotCount;
+    while (served != wanted) {
+        ++served;
+        process(block.slotOf(served));
+        // While live the application never waits for a block, so there is mostly no one to
+        // wake.
+        advanceSharedWord(block.completed, served, block.clientSleeping);
+    }
+    return served;
+}
+
+/// The helper's block thread: serves blocks as they come, sleeping in between, until
+/// `stopping`, which it looks at least once every `poll`.
+template <class Process>
+void serveBlocksUntil(SharedBlockLayout &block, const std::atomic<bool> &stopping,
+                      std::chrono::nanoseconds poll, Process &&process) {
+    uint32_t served = block.completed.load(std::memory_order_acquire);
+    while (!stopping.load(std::memory_order_relaxed)) {
+        if (block.requested.load(std::memory_order_acquire) == served)
+            sleepOnSharedWord(block.requested, served, block.helperSleeping, poll);
+        else
+            served = serveWaitingBlocks(block, served, process);
+    }
+}
+
 /// What a block's exchange came to.
 enum class SharedBlockOutcome { processed, late, helperGone };
 
@@ -185,7 +218,6 @@ class SharedBlockClient {
     int64_t position = 0;
     int64_t pendingStart = 0;
     int pendingFrames = 0;
-    uint32_t pendingBlock = 0;
     bool lastSegmentWet = false;
     bool pipelineRunning = false;
     int64_t missedFramesInARow = 0;

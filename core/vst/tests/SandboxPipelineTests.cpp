@@ -176,15 +176,13 @@ class LateByOneBlock : public ::testing::Test {
         close(control[1]);
     }
 
-    void serveWaitingBlocks() {
-        for (uint32_t next = block->completed.load() + 1; next <= block->requested.load(); ++next) {
-            SharedBlockSlot &slot = block->slotOf(next);
+    void serveAsTheHelper() {
+        (void)serveWaitingBlocks(*block, block->completed.load(), [&](SharedBlockSlot &slot) {
             for (int channel = 0; channel < 2; ++channel)
                 for (int frame = 0; frame < slot.frames; ++frame)
                     slot.output[channel][frame] = 2.0f * slot.input[channel][frame];
             heard.push_back(slot.input[0][0]);
-            block->completed.store(next);
-        }
+        });
     }
 
     /// Plays block `index` (all of whose samples are `index + 1`) and returns its first sample.
@@ -209,9 +207,9 @@ TEST_F(LateByOneBlock, CostsOneDryBlockAndThePlugInStillHearsEveryBlock) {
     // The helper has not finished block 0 when block 1 comes: block 0 plays dry, and block 1
     // waits in the other slot rather than being left out.
     (void)play(1, Deadline::after({}));
-    serveWaitingBlocks();
+    serveAsTheHelper();
     const float backFromTheMiss = play(2, given);
-    serveWaitingBlocks();
+    serveAsTheHelper();
     const float onTime = play(3, given);
     EXPECT_EQ(client->lateBlocks(), 1u);
     EXPECT_EQ(heard, (std::vector<float>{1.0f, 2.0f, 3.0f}));
