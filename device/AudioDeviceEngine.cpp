@@ -380,6 +380,8 @@ bool AudioDeviceEngine::beginRecording() {
         }
     }
     captureStartKnown.store(false, std::memory_order_relaxed);
+    standingCaptureFrames.store(0, std::memory_order_relaxed);
+    captureRolled.store(false, std::memory_order_relaxed);
     lastRecordingOverflowFrames = 0;
     recordStartSample = engine.transport.playhead.load();
     // Read now and again at the end, keeping the larger: the player whose ports report it may
@@ -435,7 +437,7 @@ AudioDeviceEngine::finishRecordingInputsIntoProject(Engine &target,
     if (wasRecording) waitForDeviceBlock();
     drainCapture();
     if (captureStartKnown.load(std::memory_order_acquire))
-        recordStartSample = captureStart.load(std::memory_order_relaxed);
+        recordStartSample = captureStart.load(std::memory_order_acquire);
     recordLatencyFrames = std::max(recordLatencyFrames, roundTripLatencyFrames());
     lastRecordingOverflowFrames = 0;
     for (InputCapture &capture : inputCaptures) {
@@ -605,9 +607,10 @@ void AudioDeviceEngine::captureInputRt(const float *const *inputs, int32_t input
     if (!recording.load(std::memory_order_acquire)) return;
     if (!captureStartKnown.load(std::memory_order_relaxed)) {
         captureStart.store(engine.deviceBlockStart.load(std::memory_order_acquire),
-                           std::memory_order_relaxed);
+                           std::memory_order_release);
         captureStartKnown.store(true, std::memory_order_release);
     }
+    noteWhereTheTakeRollsRt(frames);
     const int32_t pairs = std::min(capturedPairs.load(std::memory_order_relaxed),
                                    (inputCount + 1) / 2);
     for (int32_t pair = 0; pair < pairs; ++pair) {
@@ -615,6 +618,23 @@ void AudioDeviceEngine::captureInputRt(const float *const *inputs, int32_t input
         const float *right = 2 * pair + 1 < inputCount ? inputs[2 * pair + 1] : nullptr;
         if (left) inputCaptures[pair].queue.push(left, right, frames);
     }
+}
+
+void AudioDeviceEngine::noteWhereTheTakeRollsRt(int32_t frames) noexcept {
+    if (captureRolled.load(std::memory_order_relaxed)) return;
+    const bool rolling = engine.transport.playing.load() || engine.transport.recording.load();
+    const int64_t standing = standingCaptureFrames.load(std::memory_order_relaxed);
+    if (!rolling) {
+        standingCaptureFrames.store(standing + frames, std::memory_order_relaxed);
+        return;
+    }
+    captureRolled.store(true, std::memory_order_relaxed);
+    // Blocks captured between the press of record and the start request all ran at the
+    // standing playhead. They go just before the position the transport started from, so
+    // that every frame after them lands where it was played, not that many blocks late.
+    if (standing > 0)
+        captureStart.store(engine.deviceBlockStart.load(std::memory_order_acquire) - standing,
+                           std::memory_order_release);
 }
 
 void AudioDeviceEngine::mixInputRt(int32_t frames) noexcept {

@@ -181,6 +181,8 @@ class AudioDeviceEngine final : public DeviceHost {
     void prepareEngine(double rate, int32_t frames);
     void mixInputRt(int32_t frames) noexcept;
     void captureInputRt(const float *const *inputs, int32_t inputCount, int32_t frames) noexcept;
+    /// Moves the take's start back by what was captured before the transport first moved.
+    void noteWhereTheTakeRollsRt(int32_t frames) noexcept;
     /// Allocates the hand-off of every pair the freshly opened back end captures.
     void allocateInputCaptures();
     /// The pair's recording so far as a take placed on the timeline, its buffer left empty.
@@ -202,6 +204,10 @@ class AudioDeviceEngine final : public DeviceHost {
     std::atomic<bool> captureStartKnown{false};
     std::atomic<int32_t> capturedPairs{0};
     std::atomic<int64_t> captureStart{0};
+    /// The audio thread's own count of a take's frames captured before the transport moved,
+    /// and whether it has moved since the take began; reset by the main thread between takes.
+    std::atomic<int64_t> standingCaptureFrames{0};
+    std::atomic<bool> captureRolled{false};
     std::atomic<uint64_t> blocksRendered{0};
     std::atomic<uint64_t> framesRendered{0};
     /// Format changes the device announced, and those the main thread has prepared for.

@@ -97,11 +97,13 @@ class JackRecording : public ::testing::Test {
     /// then on).
     void startDevice() { ASSERT_TRUE(device.start()) << device.lastError; }
 
-    /// Plays from the top (with a cycle when asked) and records from the next block on.
+    /// Records, then plays from the top (with a cycle when asked) a few blocks later, as the
+    /// window does: record is pressed before the start request reaches the audio thread.
     void startRecording(const Request &cycle = Request::setCycle(0, 0, false)) {
+        ASSERT_TRUE(device.beginRecording()) << device.lastError;
+        ASSERT_TRUE(observer.waitForBlocks(3, 10s));
         ASSERT_TRUE(engine.pushRequest(RequestProducer::MainThread, cycle));
         ASSERT_TRUE(playFromStart(engine));
-        ASSERT_TRUE(device.beginRecording()) << device.lastError;
     }
 
     /// Lets `frames` more frames pass, moving captured input to the recording as the
