@@ -1,5 +1,6 @@
 #include "app/window/EqCurveView.h"
 
+#include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -11,7 +12,18 @@ namespace orvane {
 namespace {
 
 constexpr double handleRadius = 7.0;
+/// Room at each edge of the plot, so that a handle at 20 Hz, 20 kHz or the gain limits
+/// shows whole instead of cut in half by the widget's border.
+constexpr double plotInset = handleRadius + 1.0;
 constexpr float flatDb = 0.05f;
+
+/// The pixels the plot spans along a side `extent` pixels long.
+double plotSpan(int extent) { return std::max(1.0, extent - 1 - 2.0 * plotInset); }
+
+QString frequencyLabel(double hz) {
+    return hz >= 1000.0 ? QString::number(hz / 1000.0) + QStringLiteral("k")
+                        : QString::number(hz);
+}
 
 bool isPeak(const EqBandSettings &band) {
     return band.type == static_cast<uint8_t>(EqBandType::Peak);
@@ -56,18 +68,18 @@ void EqCurveView::setEq(const ChannelEq8 &eq, double sampleRate) {
 }
 
 QPointF EqCurveView::pointFor(double freqHz, double db) const {
-    const double x = std::log(freqHz / minHz) / std::log(maxHz / minHz) * (width() - 1);
-    const double y = (0.5 - db / (2.0 * rangeDb)) * (height() - 1);
+    const double x = plotInset + std::log(freqHz / minHz) / std::log(maxHz / minHz) * plotSpan(width());
+    const double y = plotInset + (0.5 - db / (2.0 * rangeDb)) * plotSpan(height());
     return {x, y};
 }
 
 double EqCurveView::freqAt(double x) const {
-    const double fraction = std::clamp(x / std::max(1, width() - 1), 0.0, 1.0);
+    const double fraction = std::clamp((x - plotInset) / plotSpan(width()), 0.0, 1.0);
     return minHz * std::pow(maxHz / minHz, fraction);
 }
 
 double EqCurveView::dbAt(double y) const {
-    const double fraction = y / std::max(1, height() - 1);
+    const double fraction = (y - plotInset) / plotSpan(height());
     return std::clamp((0.5 - fraction) * 2.0 * rangeDb, -rangeDb, rangeDb);
 }
 
@@ -81,12 +93,13 @@ QPointF EqCurveView::handlePosition(int band) const {
 
 void EqCurveView::rebuildCurve() {
     curve = QPainterPath();
-    const int points = std::max(2, width());
-    for (int x = 0; x < points; ++x) {
+    const int first = static_cast<int>(plotInset);
+    const int last = std::max(first + 1, static_cast<int>(std::ceil(plotInset + plotSpan(width()))));
+    for (int x = first; x <= last; ++x) {
         const double db =
             std::clamp<double>(processor.responseDbAt(freqAt(x)), -rangeDb - 6.0, rangeDb + 6.0);
         const QPointF point(x, pointFor(minHz, db).y());
-        if (x == 0)
+        if (x == first)
             curve.moveTo(point);
         else
             curve.lineTo(point);
@@ -100,15 +113,32 @@ void EqCurveView::paintEvent(QPaintEvent *) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.fillRect(rect(), QColor(0x18, 0x1A, 0x1D));
-    painter.setPen(QColor(0x33, 0x36, 0x3B));
+    const QColor gridLine(0x33, 0x36, 0x3B), gridText(0x8E, 0x94, 0x9C);
+    QFont small = painter.font();
+    small.setPointSizeF(std::max(6.0, small.pointSizeF() * 0.8));
+    painter.setFont(small);
+    const double textHeight = QFontMetricsF(small).height();
     for (double hz : {50.0, 100.0, 200.0, 500.0, 1000.0, 2000.0, 5000.0, 10000.0}) {
         const double x = pointFor(hz, 0.0).x();
+        painter.setPen(gridLine);
         painter.drawLine(QPointF(x, 0), QPointF(x, height()));
+        painter.setPen(gridText);
+        painter.drawText(QRectF(x + 2, height() - textHeight - 1, 40, textHeight),
+                         Qt::AlignLeft | Qt::AlignVCenter, frequencyLabel(hz));
     }
     for (double db : {-12.0, -6.0, 0.0, 6.0, 12.0}) {
         const double y = pointFor(minHz, db).y();
+        painter.setPen(gridLine);
         painter.drawLine(QPointF(0, y), QPointF(width(), y));
+        painter.setPen(gridText);
+        // Right of where a handle at the lowest frequency sits.
+        painter.drawText(QRectF(plotInset + handleRadius + 3, y - textHeight, 40, textHeight),
+                         Qt::AlignLeft | Qt::AlignVCenter,
+                         db > 0 ? QStringLiteral("+%1").arg(db) : QString::number(db));
     }
+    QFont handleFont = small;
+    handleFont.setBold(true);
+    painter.setFont(handleFont);
     const bool active = eq().enabled && !eq().bypass;
     painter.setPen(QPen(active ? QColor(0x5A, 0xB4, 0xFF) : QColor(0x80, 0x80, 0x80), 2));
     painter.drawPath(curve);
