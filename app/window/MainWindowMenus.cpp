@@ -674,12 +674,8 @@ void MainWindow::buildViewMenu(QMenu *view) {
     overviewAction->setChecked(true);
     connect(overviewAction, &QAction::toggled, overview, &QWidget::setVisible);
     QMenu *lanes = view->addMenu(tr("Automation Lane"));
-    const char *laneNames[] = {QT_TRANSLATE_NOOP("orvane::MainWindow", "Volume"),
-                               QT_TRANSLATE_NOOP("orvane::MainWindow", "Pan"),
-                               QT_TRANSLATE_NOOP("orvane::MainWindow", "Mute"),
-                               QT_TRANSLATE_NOOP("orvane::MainWindow", "Plug-in parameter")};
     for (uint8_t lane = 1; lane <= 4; ++lane)
-        lanes->addAction(tr(laneNames[lane - 1]), this, [this, lane] {
+        lanes->addAction(automationLaneLabel(lane), this, [this, lane] {
             automationAction->setChecked(true);
             app.view().automation().setAutomationLane(lane);
             timelineView->update();

@@ -788,9 +788,8 @@ QMenu *TimelineView::automationMenu(uint64_t trackId, QPointF point) {
                                                             app.engine().barLengthSamples()));
         });
     QMenu *lanes = menu->addMenu(tr("Show Lane"));
-    const char *names[] = {"Volume", "Pan", "Mute", "Plug-in parameter"};
     for (int32_t shown = 0; shown < 4; ++shown) {
-        QAction *choice = lanes->addAction(QString::fromUtf8(names[shown]), this, [this, shown] {
+        QAction *choice = lanes->addAction(automationLaneLabel(shown + 1), this, [this, shown] {
             app.view().automation().setAutomationLane(static_cast<uint8_t>(shown + 1));
             update();
         });

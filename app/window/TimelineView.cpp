@@ -60,14 +60,6 @@ QColor trackColour(const Track &track) { return displayColourOf(track); }
 
 constexpr double scrollBarSize = 14.0;
 
-const char *automationLaneName(int32_t lane) {
-    switch (lane) {
-    case 1: return "Pan";
-    case 2: return "Mute";
-    case 3: return "Plug-in parameter";
-    default: return "Volume";
-    }
-}
 constexpr double markerGrab = 6.0;
 constexpr double automationPointGrab = 6.0;
 
@@ -799,10 +791,21 @@ void TimelineView::pressClipArea(QPointF point, Qt::KeyboardModifiers modifiers)
     update();
 }
 
+QString automationLaneLabel(int32_t lane) {
+    // The main window's context holds these names for its lane menu already.
+    static const char *const names[] = {QT_TRANSLATE_NOOP("orvane::MainWindow", "Volume"),
+                                        QT_TRANSLATE_NOOP("orvane::MainWindow", "Pan"),
+                                        QT_TRANSLATE_NOOP("orvane::MainWindow", "Mute"),
+                                        QT_TRANSLATE_NOOP("orvane::MainWindow",
+                                                          "Plug-in parameter")};
+    const std::size_t index = lane >= 1 && lane <= 4 ? static_cast<std::size_t>(lane - 1) : 0;
+    return QCoreApplication::translate("orvane::MainWindow", names[index]);
+}
+
 QString TimelineView::shownLaneName(const Track &track) const {
     const int32_t lane = shownAutomationLane();
     const auto index = insertIndexOfLane(lane);
-    if (!index) return QString::fromUtf8(automationLaneName(lane));
+    if (!index) return automationLaneLabel(lane);
     // The shown lane is the same insert slot on every track; a track may lack it.
     if (*index >= track.inserts.size()) return tr("No insert %1").arg(*index + 1);
     const InsertSlot &insert = track.inserts[*index];

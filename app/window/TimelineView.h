@@ -282,4 +282,8 @@ class TimelineView : public QWidget {
 /// default, so that neighbouring tracks differ from the start.
 QColor displayColourOf(const Track &track);
 
+/// The name of mixer automation lane `lane` (1 volume, 2 pan, 3 mute, 4 plug-in parameter) in
+/// the window's language, as the lane menus and the track header show it.
+QString automationLaneLabel(int32_t lane);
+
 } // namespace orvane

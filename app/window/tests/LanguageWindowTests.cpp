@@ -336,6 +336,8 @@ TEST_F(WindowLanguageTest, InRussianTheSystemsOwnTextsStandWhereTheyBelong) {
         EXPECT_FALSE(texts.contains(QString::fromUtf8(english))) << english;
     const auto names = trackNames(harness);
     EXPECT_NE(std::find(names.begin(), names.end(), "Аудио 1"), names.end());
+    // The lane a track header and the timeline's lane menu name.
+    EXPECT_EQ(automationLaneLabel(1), QString::fromUtf8("Громкость"));
 }
 
 /// The menu item that undoes the last edit (Ctrl+Z), or null.
