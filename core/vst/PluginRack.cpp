@@ -10,12 +10,14 @@
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
 #include <thread>
+#include <type_traits>
 #include <utility>
 
 namespace orvane::vst {
@@ -153,11 +155,15 @@ constexpr std::size_t maxEventsPerBlock = 256;
 /// The events of [playhead, playhead + frames) as MIDI at their frames, after an all-notes-off
 /// when the playhead jumped. Nothing while the playhead stands still.
 std::size_t blockEventsRt(const RtSlotView &entry, std::atomic<int64_t> &blockEnd, int64_t playhead,
-                          int32_t frames, std::array<lv2::Lv2MidiEvent, maxEventsPerBlock> &out) {
+                          int32_t frames, std::array<lv2::Lv2MidiEvent, maxEventsPerBlock> &out,
+                          int64_t *jumpedFrom = nullptr) {
     const int64_t previousEnd = blockEnd.exchange(playhead + frames, std::memory_order_relaxed);
     if (previousEnd == playhead + frames) return 0;
     std::size_t count = 0;
-    if (previousEnd != playhead) out[count++] = lv2::Lv2MidiEvent{0, 3, {0xB0, 123, 0}};
+    if (previousEnd != playhead) {
+        out[count++] = lv2::Lv2MidiEvent{0, 3, {0xB0, 123, 0}};
+        if (jumpedFrom) *jumpedFrom = previousEnd;
+    }
     auto next = std::lower_bound(
         entry.noteEvents.begin(), entry.noteEvents.end(), playhead,
         [](const RtNoteEvent &event, int64_t position) { return event.position < position; });
@@ -170,15 +176,38 @@ std::size_t blockEventsRt(const RtSlotView &entry, std::atomic<int64_t> &blockEn
     return count;
 }
 
-/// An instrument's notes of one block as the helper's protocol takes them: all at the block's
-/// start, note-offs apart.
+/// The pitches sounding just before `position`: what a jump away from there leaves held.
+std::bitset<128> pitchesHeldAt(std::span<const RtNoteEvent> events, int64_t position) {
+    std::array<uint16_t, 128> held{};
+    for (const RtNoteEvent &event : events) {
+        if (event.position >= position) break;
+        uint16_t &count = held[event.pitch & 0x7F];
+        if (event.status == 0x90)
+            ++count;
+        else if (count > 0)
+            --count;
+    }
+    std::bitset<128> sounding;
+    for (std::size_t pitch = 0; pitch < held.size(); ++pitch) sounding[pitch] = held[pitch] > 0;
+    return sounding;
+}
+
+/// An instrument's notes of one block as the plug-in interface takes them, each with the frame
+/// it falls on: note-ons with their velocity, note-offs as pitches.
 struct InstrumentNotes {
     std::array<NoteOn, maxEventsPerBlock> ons;
+    std::array<int32_t, maxEventsPerBlock> onFrames;
     std::array<int, maxEventsPerBlock> offs;
+    std::array<int32_t, maxEventsPerBlock> offFrames;
     std::size_t onCount = 0;
     std::size_t offCount = 0;
     std::span<const NoteOn> noteOns() const { return std::span(ons.data(), onCount); }
     std::span<const int> noteOffs() const { return std::span(offs.data(), offCount); }
+    void addOff(int pitch, int32_t frame) {
+        if (offCount == offs.size()) return;
+        offFrames[offCount] = frame;
+        offs[offCount++] = pitch;
+    }
 };
 
 void takeBlockNotesRt(const PluginRackView &view, std::size_t index, int64_t playhead,
@@ -186,16 +215,52 @@ void takeBlockNotesRt(const PluginRackView &view, std::size_t index, int64_t pla
     const RtSlotView &entry = view.entries[index];
     if (entry.noteEvents.empty()) return;
     std::array<lv2::Lv2MidiEvent, maxEventsPerBlock> events;
+    int64_t jumpedFrom = -1;
     const std::size_t count =
-        blockEventsRt(entry, view.noteBlockEnds[index], playhead, frames, events);
+        blockEventsRt(entry, view.noteBlockEnds[index], playhead, frames, events, &jumpedFrom);
+    // The interface has no all-notes-off: after a jump (a cycle's wrap, a locate) the notes
+    // that were sounding there are stopped one by one, or they would hang.
+    if (jumpedFrom >= 0) {
+        const std::bitset<128> held = pitchesHeldAt(entry.noteEvents, jumpedFrom);
+        for (int pitch = 0; pitch < 128; ++pitch)
+            if (held[static_cast<std::size_t>(pitch)]) notes.addOff(pitch, 0);
+    }
     for (std::size_t event = 0; event < count; ++event) {
         const lv2::Lv2MidiEvent &midi = events[event];
-        if (midi.bytes[0] == 0x90)
+        if (midi.bytes[0] == 0x90 && notes.onCount < notes.ons.size()) {
+            notes.onFrames[notes.onCount] = midi.frame;
             notes.ons[notes.onCount++] =
                 NoteOn{midi.bytes[1], static_cast<float>(midi.bytes[2]) / 127.0f};
-        else if (midi.bytes[0] == 0x80)
-            notes.offs[notes.offCount++] = midi.bytes[1];
+        } else if (midi.bytes[0] == 0x80) {
+            notes.addOff(midi.bytes[1], midi.frame);
+        }
     }
+}
+
+/// In process an instrument hears every note on its own frame: the block is cut where notes
+/// start or stop, and each piece starts with its notes. False when the first piece was not
+/// processed (the buffers are then as they were); a later piece the plug-in was too busy for
+/// stays as it was.
+bool processInPiecesRt(Vst3Plugin &plugin, const InstrumentNotes &notes, float *left,
+                       float *right, int32_t frames, Deadline budget) {
+    std::size_t on = 0, off = 0;
+    for (int32_t from = 0; from < frames;) {
+        std::size_t onEnd = on, offEnd = off;
+        while (onEnd < notes.onCount && notes.onFrames[onEnd] <= from) ++onEnd;
+        while (offEnd < notes.offCount && notes.offFrames[offEnd] <= from) ++offEnd;
+        int32_t to = frames;
+        if (onEnd < notes.onCount) to = std::min(to, notes.onFrames[onEnd]);
+        if (offEnd < notes.offCount) to = std::min(to, notes.offFrames[offEnd]);
+        const bool processed =
+            plugin.process(left + from, right + from, to - from, budget,
+                           notes.noteOns().subspan(on, onEnd - on),
+                           notes.noteOffs().subspan(off, offEnd - off));
+        if (!processed && from == 0) return false;
+        on = onEnd;
+        off = offEnd;
+        from = to;
+    }
+    return true;
 }
 
 } // namespace
@@ -368,9 +433,19 @@ std::shared_ptr<Vst3Plugin> PluginRack::createPlugin(const std::string &path,
             (void)blacklistPluginUid(uid.empty() ? path : uid);
         return nullptr;
     }
+    // Out of process the helper says only that the plug-in loaded; the scan knows what it is.
+    if (plugin->usesOutOfProcess() && scannedAsInstrument(path, uid))
+        plugin->description.isInstrument = true;
     // A rejected state is not fatal: the insert keeps the saved bytes for a later attempt.
     if (state && !state->empty()) (void)plugin->setState(*state);
     return plugin;
+}
+
+bool PluginRack::scannedAsInstrument(const std::string &path, const std::string &uid) const {
+    return std::ranges::any_of(plugins, [&](const PluginDescription &description) {
+        return description.isInstrument &&
+               (uid.empty() ? description.path == path : description.uid == uid);
+    });
 }
 
 bool PluginRack::appendVst3(uint64_t trackId, std::shared_ptr<Vst3Plugin> plugin,
@@ -863,10 +938,8 @@ void PluginRack::fillRtEntryFromInsert(Slot &slot, RtSlotView &entry) {
     const InsertSlot &insert = track->inserts[static_cast<std::size_t>(slot.insertIndex)];
     entry.bypassed = insert.bypassed;
     entry.automParamId = insert.automParamId;
-    const bool takesNotes = slot.lv2Plugin
-                                ? slot.lv2Plugin->acceptsMidi()
-                                : slot.plugin && slot.plugin->description.format == "LV2" &&
-                                      slot.plugin->description.isInstrument;
+    const bool takesNotes = slot.lv2Plugin ? slot.lv2Plugin->acceptsMidi()
+                                           : slot.plugin && slot.plugin->description.isInstrument;
     if (takesNotes && track->type == TrackType::Midi) entry.noteEvents = noteEventsOf(*track);
     if (insert.isStock || insert.paramAutomation.size() < 2) return;
     if (slot.plugin) {
@@ -1276,13 +1349,16 @@ bool PluginRack::processWithNotesRt(Processor &processor, const PluginRackView &
     InstrumentNotes notes;
     takeBlockNotesRt(view, index, playhead, frames, notes);
     const Deadline budget = sandboxBudgetRt(frames, playhead);
+    if constexpr (std::is_same_v<Processor, Vst3Plugin>)
+        if (!processor.usesOutOfProcess() && notes.onCount + notes.offCount > 0)
+            return processInPiecesRt(processor, notes, left, right, frames, budget);
     if (view.entries[index].liveLatency > 0 && playingLive())
         return processor.processLive(left, right, frames, budget, notes.noteOns(),
                                      notes.noteOffs());
     return processor.process(left, right, frames, budget, notes.noteOns(), notes.noteOffs());
 }
 
-// A sandboxed LV2 instrument is reached through the helper's protocol, which starts and stops
+// A sandboxed instrument is reached through the helper's protocol, which starts and stops
 // notes at the start of a block: its notes move there.
 bool PluginRack::processVst3Rt(const PluginRackView &view, std::size_t index, int64_t playhead,
                                float *left, float *right, int32_t frames) noexcept {

@@ -310,6 +310,8 @@ class PluginRack {
                                           const std::vector<uint8_t> *state);
     std::shared_ptr<Vst3Plugin> createPlugin(const std::string &path, const std::string &uid,
                                              const std::vector<uint8_t> *state);
+    /// Whether the scan lists the plug-in at `path` (class `uid`, when given) as an instrument.
+    bool scannedAsInstrument(const std::string &path, const std::string &uid) const;
     [[nodiscard]] bool appendVst3(uint64_t trackId, std::shared_ptr<Vst3Plugin> plugin,
                                   const std::string &path, const std::vector<uint8_t> *state);
     void appendSlot(Slot slot);

@@ -261,6 +261,96 @@ TEST_F(RackEngineTest, BypassAndAutomationSurviveSavingAndLoading) {
     EXPECT_TRUE(freshRack.insertAvailable(trackId, 1));
 }
 
+/// Two notes that start and stop between block starts.
+const std::vector<MidiNote> notesBetweenBlocks{{69, 1.0f, 6100, 3000}, {76, 0.8f, 12345, 2000}};
+constexpr int64_t instrumentFrames = 16384;
+
+/// A MIDI track playing `notes` through the test instrument.
+struct InstrumentTrack {
+    InstrumentTrack(bool sandboxed, const std::vector<MidiNote> &notes) : session(sandboxed) {
+        {
+            std::lock_guard lock(session.engine.projectMutex);
+            session.engine.project.sampleRate = rate;
+            auto track = session.engine.project.addTrack(TrackType::Midi, "");
+            auto clip = session.engine.project.addClip(track->id, ClipKind::Midi);
+            clip->length = instrumentFrames;
+            clip->notes = notes;
+            trackId = track->id;
+            session.engine.publishGraph();
+        }
+        // Out of process only the scan tells an instrument from an effect.
+        session.rack.scan();
+        loaded = session.rack.loadVst3(trackId, testing::testInstrumentPath(), "");
+    }
+
+    RackEnvironment environment;
+    RenderSession session;
+    uint64_t trackId = 0;
+    bool loaded = false;
+};
+
+/// What the rack makes of the track's silence, block after block from `from` (the left
+/// channel), as the engine's render calls it.
+std::vector<float> rackOutput(InstrumentTrack &instrument, int64_t from, int64_t frames) {
+    std::vector<float> output, left(block), right(block);
+    for (int64_t playhead = from; playhead < from + frames; playhead += block) {
+        std::fill(left.begin(), left.end(), 0.0f);
+        std::fill(right.begin(), right.end(), 0.0f);
+        instrument.session.engine.renderPosition.store(playhead);
+        processTrackAsAudio(instrument.session.rack, instrument.trackId, left.data(),
+                            right.data(), block);
+        output.insert(output.end(), left.begin(), left.end());
+    }
+    return output;
+}
+
+/// The first frame from `from` on that is not silent; -1 when there is none.
+int64_t firstSoundFrom(const std::vector<float> &samples, int64_t from) {
+    const auto sound = std::find_if(samples.begin() + from, samples.end(),
+                                    [](float sample) { return sample != 0.0f; });
+    return sound == samples.end() ? -1 : sound - samples.begin();
+}
+
+// The instrument's voice starts at phase 0, so its first sound is the frame after the note-on.
+TEST(RackInstrument, InProcessAVst3InstrumentPlaysEachNoteOfItsMidiTrackOnItsFrame) {
+    InstrumentTrack instrument(false, notesBetweenBlocks);
+    ASSERT_TRUE(instrument.loaded);
+    const std::vector<float> out = rackOutput(instrument, 0, instrumentFrames);
+    const MidiNote &first = notesBetweenBlocks[0], &second = notesBetweenBlocks[1];
+    EXPECT_EQ(firstSoundFrom(out, 0), first.start + 1);
+    EXPECT_EQ(firstSoundFrom(out, first.start + first.length), second.start + 1)
+        << "silent from the first note's end to the second's start";
+    EXPECT_EQ(firstSoundFrom(out, second.start + second.length), -1);
+}
+
+// The helper's protocol starts and stops notes with a block: sandboxed, the notes sound as
+// they would in process from the starts of the blocks they fall in.
+TEST(RackInstrument, SandboxedAVst3InstrumentPlaysItsNotesFromTheStartsOfTheirBlocks) {
+    std::vector<MidiNote> onBlockStarts = notesBetweenBlocks;
+    for (MidiNote &note : onBlockStarts) {
+        const int64_t end = (note.start + note.length) / offlineRenderMaxBlock * offlineRenderMaxBlock;
+        note.start = note.start / offlineRenderMaxBlock * offlineRenderMaxBlock;
+        note.length = end - note.start;
+    }
+    InstrumentTrack inProcess(false, onBlockStarts);
+    InstrumentTrack sandboxed(true, notesBetweenBlocks);
+    ASSERT_TRUE(inProcess.loaded && sandboxed.loaded) << sandboxed.session.controller.lastError;
+    const std::vector<float> expected = renderAll(inProcess.session.engine, instrumentFrames);
+    const std::vector<float> played = renderAll(sandboxed.session.engine, instrumentFrames);
+    EXPECT_GT(testing::rms(played.data(), played.size()), 0.01);
+    EXPECT_TRUE(played == expected);
+}
+
+TEST(RackInstrument, ANoteSoundingWhereThePlayheadJumpsAwayFromStops) {
+    InstrumentTrack instrument(false, notesBetweenBlocks);
+    ASSERT_TRUE(instrument.loaded);
+    // Into the first note, then back to the top, where no note sounds.
+    const std::vector<float> inside = rackOutput(instrument, 6144 - block, 4 * block);
+    EXPECT_GT(testing::rms(inside.data(), inside.size()), 0.01);
+    const std::vector<float> top = rackOutput(instrument, 0, 4 * block);
+    EXPECT_EQ(firstSoundFrom(top, 0), -1) << "the note hangs";
+}
+
 } // namespace
 } // namespace orvane::vst
 
