@@ -117,9 +117,14 @@ bool withTrackSoloed(Engine &engine, uint64_t trackId, std::string *error, Rende
 
 } // namespace
 
-bool renderMixdownTo(Engine &engine, int64_t start, int64_t frames, int32_t channels,
-                     const OfflineRenderSink &sink, std::string *error,
-                     const OfflineRenderProgress &progress) {
+namespace {
+
+/// The render behind every public one; `preFaderTrackId` names the one track a freeze takes
+/// (0 for the mix). The track's own insert delay is left out, so that frame 0 of the result
+/// is what the track made of `start`.
+bool renderFrom(Engine &engine, int64_t start, int64_t frames, int32_t channels,
+                const OfflineRenderSink &sink, std::string *error,
+                const OfflineRenderProgress &progress, uint64_t preFaderTrackId) {
     if (!checkRenderArguments(start, frames, channels, error)) return false;
     const int64_t prepared = engine.rtBlockSize.load();
     if (prepared < 1) {
@@ -128,15 +133,32 @@ bool renderMixdownTo(Engine &engine, int64_t start, int64_t frames, int32_t chan
     }
     // The export keeps its own position and processing state: the live transport, the
     // queued requests and what plays live are left exactly as they were.
-    if (!engine.beginOfflineRender(start)) {
+    if (!engine.beginOfflineRender(start, preFaderTrackId)) {
         setError(error, "another offline render is using the engine");
         return false;
     }
     const auto block = static_cast<int32_t>(std::min<int64_t>(offlineRenderMaxBlock, prepared));
-    const bool delivered = renderBlocks(engine, start, frames, channels, block, sink, progress);
+    // Read inside the render, where a sandboxed insert is waited for and adds no live delay.
+    int64_t skip = preFaderTrackId != 0 ? engine.trackLatencySamples(preFaderTrackId) : 0;
+    const OfflineRenderSink skipping = [&](const float *interleaved, int32_t count) {
+        const int32_t skipped = static_cast<int32_t>(std::min<int64_t>(skip, count));
+        skip -= skipped;
+        return skipped == count || sink(interleaved + skipped * channels, count - skipped);
+    };
+    const bool delivered =
+        renderBlocks(engine, start, frames + skip, channels, block, skip > 0 ? skipping : sink,
+                     progress);
     engine.endOfflineRender();
     if (!delivered) setError(error, "the rendered audio could not be delivered");
     return delivered;
+}
+
+} // namespace
+
+bool renderMixdownTo(Engine &engine, int64_t start, int64_t frames, int32_t channels,
+                     const OfflineRenderSink &sink, std::string *error,
+                     const OfflineRenderProgress &progress) {
+    return renderFrom(engine, start, frames, channels, sink, error, progress, 0);
 }
 
 bool renderMixdown(Engine &engine, std::vector<float> &out, int64_t start, int64_t frames,
@@ -173,6 +195,29 @@ bool renderTrackMixdownTo(Engine &engine, uint64_t trackId, int64_t start, int64
     return withTrackSoloed(engine, trackId, error, [&] {
         return renderMixdownTo(engine, start, frames, channels, sink, error, progress);
     });
+}
+
+bool renderTrackPreFader(Engine &engine, uint64_t trackId, std::vector<float> &out, int64_t start,
+                         int64_t frames, std::string *error) {
+    {
+        std::lock_guard lock(engine.projectMutex);
+        if (!engine.project.findTrack(trackId)) {
+            setError(error, "no track with id " + std::to_string(trackId));
+            return false;
+        }
+    }
+    if (!checkRenderArguments(start, frames, 2, error) || !allocateOutput(out, frames, 2, error))
+        return false;
+    float *target = out.data();
+    const bool rendered = renderFrom(
+        engine, start, frames, 2,
+        [&](const float *block, int32_t count) {
+            target = std::copy_n(block, static_cast<std::size_t>(count) * 2, target);
+            return true;
+        },
+        error, {}, trackId);
+    if (!rendered) out.clear();
+    return rendered;
 }
 
 } // namespace orvane

@@ -47,4 +47,12 @@ constexpr int32_t offlineRenderMaxBlock = 512;
                                         const OfflineRenderSink &sink, std::string *error = nullptr,
                                         const OfflineRenderProgress &progress = {});
 
+/// The track `trackId` alone as it leaves its channel EQ, built-in effects and inserts, in
+/// stereo: before its fader, pan, sends and the master section, whatever its mute and solo,
+/// and moved back by its inserts' delay so that frame 0 is what it made of `start`. What a
+/// frozen track then plays in their place.
+[[nodiscard]] bool renderTrackPreFader(Engine &engine, uint64_t trackId, std::vector<float> &out,
+                                       int64_t start, int64_t frames,
+                                       std::string *error = nullptr);
+
 } // namespace orvane

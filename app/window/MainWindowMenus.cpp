@@ -527,8 +527,10 @@ void MainWindow::freezeTrack(uint64_t trackId) {
     job.title = tr("Freezing the track…").toStdString();
     job.cancellable = false;
     job.perform = [this, freeze, trackId, start, frames](JobControl &) {
-        freeze->done = renderTrackMixdown(app.engine(), trackId, *freeze->rendered, start, frames,
-                                          2, &freeze->error);
+        // Before the fader: the frozen track keeps its fader, pan and sends live, and plays
+        // this in place of its channel stages and inserts.
+        freeze->done = renderTrackPreFader(app.engine(), trackId, *freeze->rendered, start,
+                                           frames, &freeze->error);
     };
     job.finish = [this, freeze, trackId, start, frames] {
         if (!freeze->done) {

@@ -245,11 +245,14 @@ void Engine::deviceStopped() { renderSlot.deviceStopped(); }
 
 bool Engine::beginOfflineRender() { return beginOfflineRender(transport.playhead.load()); }
 
-bool Engine::beginOfflineRender(int64_t start) {
+bool Engine::beginOfflineRender(int64_t start) { return beginOfflineRender(start, 0); }
+
+bool Engine::beginOfflineRender(int64_t start, uint64_t preFaderTrackId) {
     expectMainThread("Engine::beginOfflineRender");
     // A device block that began before the hand-over finishes first; later ones are silent.
     if (!renderSlot.beginOffline()) return false;
     offline.position = Transport::clampPosition(start);
+    offline.preFaderTrackId = preFaderTrackId;
     std::lock_guard lock(projectMutex);
     publication.builder.beginExport();
     publishGraph();
@@ -259,6 +262,11 @@ bool Engine::beginOfflineRender(int64_t start) {
         offline.workers = std::make_unique<TrackWorkers>(
             static_cast<int32_t>(project.tracks.size()), blockSize.load());
     return true;
+}
+
+int64_t Engine::trackLatencySamples(uint64_t trackId) {
+    std::lock_guard lock(projectMutex);
+    return hooks.latency ? std::clamp<int64_t>(hooks.latency(trackId), 0, pdcHeadroomSamples) : 0;
 }
 
 void Engine::endOfflineRender() {
@@ -358,6 +366,8 @@ RenderContext Engine::contextRt(const GraphSnapshot &snapshot, bool offline, flo
         context.liveMidi = &liveMidi;
         context.meters = &masterMeters;
         context.flashback = snapshot.flashback.get();
+    } else {
+        context.preFaderTrackId = this->offline.preFaderTrackId;
     }
     return context;
 }

@@ -156,7 +156,13 @@ class Engine {
     /// flashback frame and leaves the live transport as it was.
     [[nodiscard]] bool beginOfflineRender();
     [[nodiscard]] bool beginOfflineRender(int64_t start);
+    /// As above, delivering only track `preFaderTrackId` as it leaves its inserts: before its
+    /// delay compensation, fader, pan and sends, and without the master section. What a
+    /// freeze keeps.
+    [[nodiscard]] bool beginOfflineRender(int64_t start, uint64_t preFaderTrackId);
     void endOfflineRender();
+    /// The delay the track's inserts report now (0 without a latency hook).
+    int64_t trackLatencySamples(uint64_t trackId);
     bool offlineRenderActive() const { return renderSlot.offlineOwns(); }
     /// One block of an export: the arrangement only, without the metronome click and without
     /// wrapping at the cycle end. Only between `beginOfflineRender` and `endOfflineRender`.
@@ -288,6 +294,8 @@ class Engine {
     struct OfflineRender {
         /// The export's own playhead (rendering thread).
         int64_t position = 0;
+        /// The track the export taps before its fader, or 0 for the whole mix.
+        uint64_t preFaderTrackId = 0;
         /// The export's second thread.
         std::unique_ptr<TrackWorkers> workers;
     };

@@ -47,6 +47,8 @@ struct RenderContext {
     MediaStreams *media = nullptr;
     /// An export's second thread for the tracks; null on a device.
     TrackWorkers *workers = nullptr;
+    /// An export of one track as it leaves its inserts (a freeze), or 0.
+    uint64_t preFaderTrackId = 0;
     /// Filled by `beginTracksRt`.
     bool anySolo = false;
     int64_t maxLatency = 0;

@@ -55,12 +55,12 @@ float magnitudeFromBits(uint32_t bits) {
     return std::bit_cast<float>(std::min(bits, nonFiniteMagnitudeBits));
 }
 
+} // namespace
+
 Peaks blockPeaks(const float *left, const float *right, int32_t frames) {
     return Peaks{magnitudeFromBits(largestMagnitudeBits(left, frames)),
                  magnitudeFromBits(largestMagnitudeBits(right, frames))};
 }
-
-} // namespace
 
 uint32_t largestMagnitudeBits(const float *samples, int32_t count) {
     int32_t largest = 0;

@@ -45,6 +45,9 @@ struct Peaks {
     float right = 0.0f;
 };
 
+/// The block's peaks, a NaN taken as the loudest value.
+Peaks blockPeaks(const float *left, const float *right, int32_t frames);
+
 /// Fader and pan for the whole block. `gainOverride` is used when not negative and
 /// `panOverride` when below 2.
 Peaks applyMixer(const Track &track, float *left, float *right, int32_t frames, float gainOverride,

@@ -121,6 +121,7 @@ bool restsInSilence(const RenderContext &context, std::size_t index) {
 void renderReturnTrack(RenderContext &context, std::size_t index) {
     const Track &track = *context.snapshot.tracks[index];
     if (trackMutedAt(track, context.position) || (context.anySolo && !track.solo)) return;
+    if (context.preFaderTrackId != 0) return;
     const uint32_t slot = Engine::returnSlotFor(context.snapshot, track.id);
     if (slot == Engine::noReturnSlot) return;
     if (!context.scratch.returnFed[slot] && restsInSilence(context, index)) {
@@ -166,7 +167,9 @@ bool beginTracksRt(RenderContext &context) {
     for (std::size_t index = 0; index < snapshot.tracks.size(); ++index) {
         const Track &track = *snapshot.tracks[index];
         context.anySolo = context.anySolo || track.solo;
-        const int64_t latency = snapshot.latencyHook ? snapshot.latencyHook(track.id) : 0;
+        // A frozen track plays what its inserts made; they no longer run, nor delay it.
+        const int64_t latency =
+            snapshot.latencyHook && !track.frozen ? snapshot.latencyHook(track.id) : 0;
         buffers.trackLatencies[index] = std::clamp<int64_t>(latency, 0, Engine::pdcHeadroomSamples);
         context.maxLatency = std::max(context.maxLatency, buffers.trackLatencies[index]);
     }
@@ -211,7 +214,11 @@ TrackOutcome runSourceTrack(const RenderContext &context, std::size_t index, Tra
     const int32_t frames = context.frames;
     const int64_t position = context.position;
     TrackOutcome outcome;
-    if (trackMutedAt(track, position) || (context.anySolo && !track.solo)) return outcome;
+    // A freeze takes its track whatever the mixer's mute and solo say, and no other.
+    const bool tapping = context.preFaderTrackId != 0;
+    if (tapping ? track.id != context.preFaderTrackId
+                : trackMutedAt(track, position) || (context.anySolo && !track.solo))
+        return outcome;
     outcome.audible = true;
     std::fill_n(left, frames, 0.0f);
     std::fill_n(right, frames, 0.0f);
@@ -227,9 +234,20 @@ TrackOutcome runSourceTrack(const RenderContext &context, std::size_t index, Tra
         outcome.silenced = true;
         return outcome;
     }
+    if (tapping) {
+        // A freeze keeps the track as its inserts leave it; fader, pan and sends stay live.
+        runChannelStages(context, index, left, right);
+        outcome.peaks = blockPeaks(left, right, frames);
+        if (peaksNonFinite(outcome.peaks)) {
+            clearAfterNonFinite(context, index, left, right);
+            outcome.silenced = true;
+        }
+        return outcome;
+    }
     const float laneGain = readAutomationAt(track, 0, position, track.gain);
     addSends(context, track, left, right, true);
-    runChannelStages(context, index, left, right);
+    // A frozen track's clip already holds what the channel's stages and inserts made of it.
+    if (!track.frozen) runChannelStages(context, index, left, right);
     if (TrackRenderState *state = context.dsp.tracks[index].get())
         applyPdcDelay(&state->pdc, left, right, frames,
                       context.maxLatency - context.scratch.trackLatencies[index]);
@@ -353,6 +371,13 @@ void finishMasterRt(RenderContext &context) {
     float *left = context.scratch.masterLeft.data();
     float *right = context.scratch.masterRight.data();
     const GraphSnapshot &snapshot = context.snapshot;
+    if (context.preFaderTrackId != 0) {
+        // One track before its fader: the master section is not part of it.
+        std::copy_n(left, frames, context.outputs[0]);
+        if (context.outputChannelCount > 1 && context.outputs[1])
+            std::copy_n(right, frames, context.outputs[1]);
+        return;
+    }
     if (MasterRenderState *master = context.dsp.master.get()) {
         if (!(master->eq.settings() == snapshot.masterEq))
             master->eq.setSettings(snapshot.masterEq);

@@ -1,5 +1,6 @@
 // The rack wired into a real engine: delay compensation at the master, and a project whose
 // plug-ins go through saving and loading.
+#include "core/commands/AudioProcessingCommands.h"
 #include "core/engine/Engine.h"
 #include "core/project_io/ProjectFolder.h"
 #include "core/vst/PluginRack.h"
@@ -107,6 +108,39 @@ TEST_F(RackEngineTest, APluginsLatencyKeepsItsTrackAlignedWithAPlainOne) {
     rack.publishRtView();
     EXPECT_EQ(trackArrival(engine, delayed), delayedArrival);
     EXPECT_EQ(trackArrival(engine, plain), delayedArrival);
+}
+
+// Frozen, a track plays what its inserts made in their place: the insert's delay leaves the
+// song, the track stays in line with the others and its fader applies once, as before.
+TEST_F(RackEngineTest, AFrozenTrackWithADelayingInsertStaysInLineAndSoundsAsBefore) {
+    const uint64_t delayed = addImpulseTrack(engine);
+    const uint64_t plain = addImpulseTrack(engine);
+    const int64_t inLine = trackArrival(engine, plain);
+    {
+        ScopedRackDelay latency(100);
+        ASSERT_TRUE(rack.loadVst3(delayed, rackDelayEffectPath(), ""));
+    }
+    {
+        std::lock_guard lock(engine.projectMutex);
+        engine.project.findTrack(delayed)->gain = 0.5f;
+        engine.publishGraph();
+    }
+    std::string error;
+    std::vector<float> before, preFader, after;
+    ASSERT_TRUE(renderTrackMixdown(engine, delayed, before, 0, renderFrames, 2, &error)) << error;
+    ASSERT_TRUE(renderTrackPreFader(engine, delayed, preFader, 0, renderFrames, &error)) << error;
+    EXPECT_EQ(loudestFrame(preFader), impulseAt) << "the render leaves the insert's delay out";
+    {
+        std::lock_guard lock(engine.projectMutex);
+        FreezeTrackInPlaceCommand freeze(delayed, 0, renderFrames,
+                                         std::make_shared<std::vector<float>>(preFader));
+        freeze.redo(engine.project);
+        engine.publishGraph();
+    }
+    ASSERT_TRUE(renderTrackMixdown(engine, delayed, after, 0, renderFrames, 2, &error)) << error;
+    EXPECT_EQ(loudestFrame(after), inLine);
+    EXPECT_EQ(trackArrival(engine, plain), inLine);
+    EXPECT_EQ(after[2 * inLine], before[2 * (inLine + 100)]) << "the fader applies once";
 }
 
 // Notes rather than audio: the 16-bit media files lose a step of every sample on each save
