@@ -1,5 +1,6 @@
 #include "core/commands/AudioProcessingCommands.h"
 
+#include "core/model/FrozenTrack.h"
 #include "core/model/SaturatingMath.h"
 #include "core/music/AudioAnalysis.h"
 #include "core/music/Scales.h"
@@ -394,7 +395,7 @@ void FreezeTrackInPlaceCommand::redo(Project &project) {
     if (!track) return;
     previousFrozen_ = track->frozen;
     track->frozen = true;
-    placeRendered(project, *track, "Freeze", true);
+    placeRendered(project, *track, freezeClipName.data(), true);
 }
 
 void FreezeTrackInPlaceCommand::undo(Project &project) {

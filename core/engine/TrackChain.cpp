@@ -3,6 +3,7 @@
 #include "core/engine/RenderContext.h"
 #include "core/engine/RenderStages.h"
 #include "core/engine/TrackWorkers.h"
+#include "core/model/FrozenTrack.h"
 
 #include <algorithm>
 #include <cmath>
@@ -167,9 +168,10 @@ bool beginTracksRt(RenderContext &context) {
     for (std::size_t index = 0; index < snapshot.tracks.size(); ++index) {
         const Track &track = *snapshot.tracks[index];
         context.anySolo = context.anySolo || track.solo;
-        // A frozen track plays what its inserts made; they no longer run, nor delay it.
+        // A track playing its freeze plays what its inserts made; they no longer run, nor
+        // delay it.
         const int64_t latency =
-            snapshot.latencyHook && !track.frozen ? snapshot.latencyHook(track.id) : 0;
+            snapshot.latencyHook && !playsItsFreeze(track) ? snapshot.latencyHook(track.id) : 0;
         buffers.trackLatencies[index] = std::clamp<int64_t>(latency, 0, Engine::pdcHeadroomSamples);
         context.maxLatency = std::max(context.maxLatency, buffers.trackLatencies[index]);
     }
@@ -246,8 +248,8 @@ TrackOutcome runSourceTrack(const RenderContext &context, std::size_t index, Tra
     }
     const float laneGain = readAutomationAt(track, 0, position, track.gain);
     addSends(context, track, left, right, true);
-    // A frozen track's clip already holds what the channel's stages and inserts made of it.
-    if (!track.frozen) runChannelStages(context, index, left, right);
+    // A freeze clip already holds what the channel's stages and inserts made of the track.
+    if (!playsItsFreeze(track)) runChannelStages(context, index, left, right);
     if (TrackRenderState *state = context.dsp.tracks[index].get())
         applyPdcDelay(&state->pdc, left, right, frames,
                       context.maxLatency - context.scratch.trackLatencies[index]);

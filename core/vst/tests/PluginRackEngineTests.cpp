@@ -127,7 +127,25 @@ TEST_F(RackEngineTest, AFrozenTrackWithADelayingInsertStaysInLineAndSoundsAsBefo
     }
     std::string error;
     std::vector<float> before, preFader, after;
-    ASSERT_TRUE(renderTrackMixdown(engine, delayed, before, 0, renderFrames, 2, &error)) << error;
+    // The plug-in keeps its state from one render to the next: a first render leaves the
+    // faint tail that every later one starts with.
+    for (int render = 0; render < 2; ++render)
+        ASSERT_TRUE(renderTrackMixdown(engine, delayed, before, 0, renderFrames, 2, &error))
+            << error;
+    {
+        // The mark alone, as a document may carry it, changes nothing.
+        std::lock_guard lock(engine.projectMutex);
+        engine.project.findTrack(delayed)->frozen = true;
+        engine.publishGraph();
+    }
+    std::vector<float> marked;
+    ASSERT_TRUE(renderTrackMixdown(engine, delayed, marked, 0, renderFrames, 2, &error)) << error;
+    EXPECT_EQ(marked, before);
+    {
+        std::lock_guard lock(engine.projectMutex);
+        engine.project.findTrack(delayed)->frozen = false;
+        engine.publishGraph();
+    }
     ASSERT_TRUE(renderTrackPreFader(engine, delayed, preFader, 0, renderFrames, &error)) << error;
     EXPECT_EQ(loudestFrame(preFader), impulseAt) << "the render leaves the insert's delay out";
     {
@@ -140,7 +158,7 @@ TEST_F(RackEngineTest, AFrozenTrackWithADelayingInsertStaysInLineAndSoundsAsBefo
     ASSERT_TRUE(renderTrackMixdown(engine, delayed, after, 0, renderFrames, 2, &error)) << error;
     EXPECT_EQ(loudestFrame(after), inLine);
     EXPECT_EQ(trackArrival(engine, plain), inLine);
-    EXPECT_EQ(after[2 * inLine], before[2 * (inLine + 100)]) << "the fader applies once";
+    EXPECT_NEAR(after[2 * inLine], before[2 * (inLine + 100)], 1e-4) << "the fader applies once";
 }
 
 // Notes rather than audio: the 16-bit media files lose a step of every sample on each save
