@@ -44,16 +44,19 @@ void sendAutomationRt(Vst3Plugin &plugin, uint32_t id, float value) {
     (void)plugin.setParameterNormalizedRt(id, value);
 }
 
-void runBypassDelayRt(PluginRackBypassDelay &delay, float *left, float *right, int32_t frames) {
+/// Delays the block by `frames` of delay (at most the line's length less one): live a
+/// sandboxed insert delays by a block more than in a render, and one line serves both.
+void runBypassDelayRt(PluginRackBypassDelay &delay, float *left, float *right, int32_t frames,
+                      int32_t delayFrames) {
     const std::size_t length = delay.left.size();
-    if (length == 0) return;
+    if (length == 0 || delayFrames <= 0) return;
+    const auto behind = std::min(static_cast<std::size_t>(delayFrames), length - 1);
     for (int32_t i = 0; i < frames; ++i) {
-        const float delayedLeft = delay.left[delay.position];
-        const float delayedRight = delay.right[delay.position];
         delay.left[delay.position] = left[i];
         delay.right[delay.position] = right[i];
-        left[i] = delayedLeft;
-        right[i] = delayedRight;
+        const std::size_t read = (delay.position + length - behind) % length;
+        left[i] = delay.left[read];
+        right[i] = delay.right[read];
         if (++delay.position == length) delay.position = 0;
     }
 }
@@ -881,8 +884,9 @@ void PluginRack::publishViewLocked() {
             entry.liveLatency = first ? slot.group->chain->liveLatency() : 0;
             if (first) view->groups.push_back(slot.group);
         }
-        if (entry.latency > 0) {
-            const auto length = static_cast<std::size_t>(entry.latency);
+        if (entry.latency + entry.liveLatency > 0) {
+            // Room for the live delay too, and the frame being written.
+            const auto length = static_cast<std::size_t>(entry.latency + entry.liveLatency) + 1;
             // Reused while the latency holds, so a bypassed insert's delayed tail carries over.
             if (!slot.bypassDelay || slot.bypassDelay->left.size() != length) {
                 auto delay = std::make_shared<PluginRackBypassDelay>();
@@ -1315,13 +1319,13 @@ void PluginRack::processTrack(uint64_t trackId, float *left, float *right,
         const RtSlotView &entry = view->entries[i];
         if (entry.trackId != trackId || entry.groupFollower) continue;
         if (entry.group) {
-            if (!processGroupRt(*view, i, playhead, left, right, frames) && entry.bypassDelay)
-                runBypassDelayRt(*entry.bypassDelay, left, right, frames);
+            if (!processGroupRt(*view, i, playhead, left, right, frames))
+                passOnDryRt(entry, left, right, frames);
             continue;
         }
         if (!entry.plugin && !entry.lv2Plugin) continue;
         if (entry.bypassed) {
-            if (entry.bypassDelay) runBypassDelayRt(*entry.bypassDelay, left, right, frames);
+            passOnDryRt(entry, left, right, frames);
             continue;
         }
         if (entry.lv2Plugin) {
@@ -1332,10 +1336,8 @@ void PluginRack::processTrack(uint64_t trackId, float *left, float *right,
             view->automationValues[i].store(*value, std::memory_order_relaxed);
             sendAutomationRt(*entry.plugin, entry.automParamId, *value);
         }
-        // A block the plug-in did not process goes on dry, delayed as the plug-in would have
-        // delayed it, so that compensation keeps the track in line.
-        if (!processVst3Rt(*view, i, playhead, left, right, frames) && entry.bypassDelay)
-            runBypassDelayRt(*entry.bypassDelay, left, right, frames);
+        if (!processVst3Rt(*view, i, playhead, left, right, frames))
+            passOnDryRt(entry, left, right, frames);
     }
 }
 
@@ -1402,9 +1404,8 @@ void PluginRack::processLv2Rt(const PluginRackView &view, std::size_t index, int
     std::size_t count = 0;
     if (!entry.noteEvents.empty())
         count = blockEventsRt(entry, view.noteBlockEnds[index], playhead, frames, events);
-    if (!entry.lv2Plugin->process(left, right, frames, std::span(events.data(), count)) &&
-        entry.bypassDelay)
-        runBypassDelayRt(*entry.bypassDelay, left, right, frames);
+    if (!entry.lv2Plugin->process(left, right, frames, std::span(events.data(), count)))
+        passOnDryRt(entry, left, right, frames);
 }
 
 const PluginRackView *PluginRack::usableView(const PluginRackView *view) const noexcept {
@@ -1416,9 +1417,6 @@ const PluginRackView *PluginRack::usableView(const PluginRackView *view) const n
 
 namespace {
 
-// A shared helper runs behind while any of its members plays, and its first member's bypass
-// flag is only one of them.
-bool runsBehind(const RtSlotView &entry) { return entry.group != nullptr || !entry.bypassed; }
 
 } // namespace
 
@@ -1443,6 +1441,24 @@ Deadline PluginRack::sandboxBudgetRt(int32_t frames, int64_t playhead) noexcept 
     return blockBudget.deadline;
 }
 
+namespace {
+
+// Bypassed or not, an insert delays by the same amount, so that toggling it while playing
+// moves neither its track nor the others.
+int32_t delayOf(const RtSlotView &entry, bool live) {
+    return entry.latency + (live ? entry.liveLatency : 0);
+}
+
+} // namespace
+
+// A block the insert did not process goes on dry, delayed as the insert would have delayed
+// it, so that compensation keeps the track in line.
+void PluginRack::passOnDryRt(const RtSlotView &entry, float *left, float *right,
+                             int32_t frames) const noexcept {
+    if (entry.bypassDelay)
+        runBypassDelayRt(*entry.bypassDelay, left, right, frames, delayOf(entry, playingLive()));
+}
+
 int32_t PluginRack::latencySamples(uint64_t trackId) const noexcept {
     const auto reader = views.read();
     const PluginRackView *view = usableView(reader.get());
@@ -1451,7 +1467,7 @@ int32_t PluginRack::latencySamples(uint64_t trackId) const noexcept {
     int32_t total = 0;
     for (const RtSlotView &entry : view->entries)
         if (entry.trackId == trackId)
-            total += entry.latency + (live && runsBehind(entry) ? entry.liveLatency : 0);
+            total += delayOf(entry, live);
     return total;
 }
 
@@ -1462,8 +1478,7 @@ int32_t PluginRack::maxLatencySamples() const noexcept {
     const bool live = playingLive();
     int32_t largest = 0;
     for (const RtSlotView &entry : view->entries)
-        largest =
-            std::max(largest, entry.latency + (live && runsBehind(entry) ? entry.liveLatency : 0));
+        largest = std::max(largest, delayOf(entry, live));
     return largest;
 }
 

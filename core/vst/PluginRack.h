@@ -348,6 +348,8 @@ class PluginRack {
     void dissolveGroupsLocked(uint64_t trackId);
     bool dissolveGroupsOfRemovedTracksLocked();
     bool playingLive() const noexcept;
+    void passOnDryRt(const RtSlotView &entry, float *left, float *right,
+                     int32_t frames) const noexcept;
     std::string trustedBundleFor(const InsertSlot &insert,
                                  const std::vector<std::string> &foundBundles) const;
 

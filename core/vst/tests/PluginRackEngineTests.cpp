@@ -403,6 +403,44 @@ TEST(RackInstrument, ANoteSoundingWhereThePlayheadJumpsAwayFromStops) {
     EXPECT_EQ(firstSoundFrom(top, 0), -1) << "the note hangs";
 }
 
+// Playing live, a sandboxed insert runs a block behind. Bypassed, it delays by the same, so that
+// toggling it while playing moves neither its track nor the others.
+TEST(SandboxedBypass, ABypassedInsertKeepsItsLiveDelay) {
+    RackEnvironment environment;
+    RenderSession session(true);
+    session.rack.prepare(rate, block);
+    uint64_t trackId = 0;
+    {
+        std::lock_guard lock(session.engine.projectMutex);
+        trackId = session.engine.project.addTrack(TrackType::Audio, "")->id;
+        session.engine.publishGraph();
+    }
+    {
+        ScopedRackDelay latency(32);
+        ASSERT_TRUE(session.rack.loadVst3(trackId, rackDelayEffectPath(), ""))
+            << session.controller.lastError;
+    }
+    const int32_t playing = session.rack.latencySamples(trackId);
+    EXPECT_EQ(playing, 32 + block) << "live, a block behind the insert's own delay";
+    {
+        std::lock_guard lock(session.engine.projectMutex);
+        session.engine.project.findTrack(trackId)->inserts.at(0).bypassed = true;
+        session.engine.publishGraph();
+    }
+    session.rack.publishRtView();
+    EXPECT_EQ(session.rack.latencySamples(trackId), playing);
+    std::vector<float> heard, left(block), right(block);
+    for (int32_t blockIndex = 0; blockIndex < 4; ++blockIndex) {
+        std::fill(left.begin(), left.end(), 0.0f);
+        std::fill(right.begin(), right.end(), 0.0f);
+        if (blockIndex == 0) left[10] = right[10] = 0.5f;
+        processTrackAsAudio(session.rack, trackId, left.data(), right.data(), block);
+        heard.insert(heard.end(), left.begin(), left.end());
+    }
+    const auto impulse = std::find(heard.begin(), heard.end(), 0.5f);
+    EXPECT_EQ(impulse - heard.begin(), 10 + playing) << "bypassed, delayed as when playing";
+}
+
 } // namespace
 } // namespace orvane::vst
 
