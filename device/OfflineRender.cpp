@@ -90,16 +90,20 @@ bool renderBlocks(Engine &engine, int64_t start, int64_t frames, int32_t channel
     return true;
 }
 
+/// Whether the project has the track; `error` says so when not. Called with the project lock.
+bool hasTrack(const Engine &engine, uint64_t trackId, std::string *error) {
+    if (trackId != 0 && engine.project.findTrack(trackId)) return true;
+    setError(error, "no track with id " + std::to_string(trackId));
+    return false;
+}
+
 /// Runs `render` with the track `trackId` soloed alone, then puts every solo back.
 template <typename Render>
 bool withTrackSoloed(Engine &engine, uint64_t trackId, std::string *error, Render render) {
     std::vector<std::pair<uint64_t, bool>> savedSolo;
     {
         std::lock_guard lock(engine.projectMutex);
-        if (trackId == 0 || !engine.project.findTrack(trackId)) {
-            setError(error, "no track with id " + std::to_string(trackId));
-            return false;
-        }
+        if (!hasTrack(engine, trackId, error)) return false;
         for (const auto &track : engine.project.tracks) {
             if (!track) continue;
             savedSolo.emplace_back(track->id, track->solo);
@@ -114,10 +118,6 @@ bool withTrackSoloed(Engine &engine, uint64_t trackId, std::string *error, Rende
     engine.publishGraph();
     return rendered;
 }
-
-} // namespace
-
-namespace {
 
 /// The render behind every public one; `preFaderTrackId` names the one track a freeze takes
 /// (0 for the mix). The track's own insert delay is left out, so that frame 0 of the result
@@ -153,6 +153,21 @@ bool renderFrom(Engine &engine, int64_t start, int64_t frames, int32_t channels,
     return delivered;
 }
 
+/// `renderTo` (a render taking a sink) into `out`, interleaved; `out` is left empty when
+/// nothing was rendered.
+template <typename RenderTo>
+bool renderInto(std::vector<float> &out, int64_t frames, int32_t channels, std::string *error,
+                RenderTo renderTo) {
+    if (!allocateOutput(out, frames, channels, error)) return false;
+    float *target = out.data();
+    const bool rendered = renderTo([&](const float *block, int32_t count) {
+        target = std::copy_n(block, static_cast<std::size_t>(count) * channels, target);
+        return true;
+    });
+    if (!rendered) out.clear();
+    return rendered;
+}
+
 } // namespace
 
 bool renderMixdownTo(Engine &engine, int64_t start, int64_t frames, int32_t channels,
@@ -168,17 +183,9 @@ bool renderMixdown(Engine &engine, std::vector<float> &out, int64_t start, int64
         setError(error, "the engine is not prepared to render");
         return false;
     }
-    if (!allocateOutput(out, frames, channels, error)) return false;
-    float *target = out.data();
-    const bool rendered = renderMixdownTo(
-        engine, start, frames, channels,
-        [&](const float *block, int32_t count) {
-            target = std::copy_n(block, static_cast<std::size_t>(count) * channels, target);
-            return true;
-        },
-        error, progress);
-    if (!rendered) out.clear();
-    return rendered;
+    return renderInto(out, frames, channels, error, [&](const OfflineRenderSink &sink) {
+        return renderMixdownTo(engine, start, frames, channels, sink, error, progress);
+    });
 }
 
 bool renderTrackMixdown(Engine &engine, uint64_t trackId, std::vector<float> &out, int64_t start,
@@ -201,23 +208,12 @@ bool renderTrackPreFader(Engine &engine, uint64_t trackId, std::vector<float> &o
                          int64_t frames, std::string *error) {
     {
         std::lock_guard lock(engine.projectMutex);
-        if (!engine.project.findTrack(trackId)) {
-            setError(error, "no track with id " + std::to_string(trackId));
-            return false;
-        }
+        if (!hasTrack(engine, trackId, error)) return false;
     }
-    if (!checkRenderArguments(start, frames, 2, error) || !allocateOutput(out, frames, 2, error))
-        return false;
-    float *target = out.data();
-    const bool rendered = renderFrom(
-        engine, start, frames, 2,
-        [&](const float *block, int32_t count) {
-            target = std::copy_n(block, static_cast<std::size_t>(count) * 2, target);
-            return true;
-        },
-        error, {}, trackId);
-    if (!rendered) out.clear();
-    return rendered;
+    if (!checkRenderArguments(start, frames, 2, error)) return false;
+    return renderInto(out, frames, 2, error, [&](const OfflineRenderSink &sink) {
+        return renderFrom(engine, start, frames, 2, sink, error, {}, trackId);
+    });
 }
 
 } // namespace orvane

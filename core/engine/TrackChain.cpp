@@ -120,9 +120,10 @@ bool restsInSilence(const RenderContext &context, std::size_t index) {
 }
 
 void renderReturnTrack(RenderContext &context, std::size_t index) {
+    // A freeze takes one source track; returns are after the fader.
+    if (context.preFaderTrackId != 0) return;
     const Track &track = *context.snapshot.tracks[index];
     if (trackMutedAt(track, context.position) || (context.anySolo && !track.solo)) return;
-    if (context.preFaderTrackId != 0) return;
     const uint32_t slot = Engine::returnSlotFor(context.snapshot, track.id);
     if (slot == Engine::noReturnSlot) return;
     if (!context.scratch.returnFed[slot] && restsInSilence(context, index)) {

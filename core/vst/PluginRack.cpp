@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bitset>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -44,20 +43,27 @@ void sendAutomationRt(Vst3Plugin &plugin, uint32_t id, float value) {
     (void)plugin.setParameterNormalizedRt(id, value);
 }
 
-/// Delays the block by `frames` of delay (at most the line's length less one): live a
-/// sandboxed insert delays by a block more than in a render, and one line serves both.
+// Bypassed or not, an insert delays by the same amount, so that toggling it while playing
+// moves neither its track nor the others.
+int32_t delayOf(const RtSlotView &entry, bool live) {
+    return entry.latency + (live ? entry.liveLatency : 0);
+}
+
+/// Delays the block by `delayFrames` (at most the line's length less one): live a sandboxed
+/// insert delays by a block more than in a render, and one line serves both.
 void runBypassDelayRt(PluginRackBypassDelay &delay, float *left, float *right, int32_t frames,
                       int32_t delayFrames) {
     const std::size_t length = delay.left.size();
     if (length == 0 || delayFrames <= 0) return;
     const auto behind = std::min(static_cast<std::size_t>(delayFrames), length - 1);
+    std::size_t read = (delay.position + length - behind) % length;
     for (int32_t i = 0; i < frames; ++i) {
         delay.left[delay.position] = left[i];
         delay.right[delay.position] = right[i];
-        const std::size_t read = (delay.position + length - behind) % length;
         left[i] = delay.left[read];
         right[i] = delay.right[read];
         if (++delay.position == length) delay.position = 0;
+        if (++read == length) read = 0;
     }
 }
 
@@ -179,8 +185,9 @@ std::size_t blockEventsRt(const RtSlotView &entry, std::atomic<int64_t> &blockEn
     return count;
 }
 
-/// The pitches sounding just before `position`: what a jump away from there leaves held.
-std::bitset<128> pitchesHeldAt(std::span<const RtNoteEvent> events, int64_t position) {
+/// How many notes of each pitch sound just before `position`: what a jump away from there
+/// leaves held.
+std::array<uint16_t, 128> notesHeldAt(std::span<const RtNoteEvent> events, int64_t position) {
     std::array<uint16_t, 128> held{};
     for (const RtNoteEvent &event : events) {
         if (event.position >= position) break;
@@ -190,9 +197,7 @@ std::bitset<128> pitchesHeldAt(std::span<const RtNoteEvent> events, int64_t posi
         else if (count > 0)
             --count;
     }
-    std::bitset<128> sounding;
-    for (std::size_t pitch = 0; pitch < held.size(); ++pitch) sounding[pitch] = held[pitch] > 0;
-    return sounding;
+    return held;
 }
 
 /// An instrument's notes of one block as the plug-in interface takes them, each with the frame
@@ -224,9 +229,9 @@ void takeBlockNotesRt(const PluginRackView &view, std::size_t index, int64_t pla
     // The interface has no all-notes-off: after a jump (a cycle's wrap, a locate) the notes
     // that were sounding there are stopped one by one, or they would hang.
     if (jumpedFrom >= 0) {
-        const std::bitset<128> held = pitchesHeldAt(entry.noteEvents, jumpedFrom);
+        const std::array<uint16_t, 128> held = notesHeldAt(entry.noteEvents, jumpedFrom);
         for (int pitch = 0; pitch < 128; ++pitch)
-            if (held[static_cast<std::size_t>(pitch)]) notes.addOff(pitch, 0);
+            if (held[static_cast<std::size_t>(pitch)] > 0) notes.addOff(pitch, 0);
     }
     for (std::size_t event = 0; event < count; ++event) {
         const lv2::Lv2MidiEvent &midi = events[event];
@@ -1415,11 +1420,6 @@ const PluginRackView *PluginRack::usableView(const PluginRackView *view) const n
     return view;
 }
 
-namespace {
-
-
-} // namespace
-
 bool PluginRack::playingLive() const noexcept {
     return host.renderingOffline && !host.renderingOffline();
 }
@@ -1440,16 +1440,6 @@ Deadline PluginRack::sandboxBudgetRt(int32_t frames, int64_t playhead) noexcept 
     }
     return blockBudget.deadline;
 }
-
-namespace {
-
-// Bypassed or not, an insert delays by the same amount, so that toggling it while playing
-// moves neither its track nor the others.
-int32_t delayOf(const RtSlotView &entry, bool live) {
-    return entry.latency + (live ? entry.liveLatency : 0);
-}
-
-} // namespace
 
 // A block the insert did not process goes on dry, delayed as the insert would have delayed
 // it, so that compensation keeps the track in line.
