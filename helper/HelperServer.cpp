@@ -1,8 +1,8 @@
 #include "helper/HelperServer.h"
 
-#include "core/lv2/Lv2World.h"
-#include "core/vst/PluginScanner.h"
-#include "core/vst/SandboxProtocol.h"
+#include "core/plugins/lv2/Lv2World.h"
+#include "core/plugins/sandbox/SandboxProtocol.h"
+#include "core/plugins/vst3/PluginScanner.h"
 
 #include <algorithm>
 #include <cctype>
@@ -286,7 +286,7 @@ std::string HelperServer::dispatch(Connection &connection, const std::string &li
         return "OK";
     }
     if (line.starts_with("STATEFOLDER ")) {
-        lv2Plugin.setStateFolder(rest("STATEFOLDER "));
+        (void)lv2Plugin.setStateFolder(rest("STATEFOLDER "));
         return "OK";
     }
     if (line == "GETSTATE") return getState();
@@ -435,7 +435,7 @@ std::string HelperServer::serveChainMember(const std::string &arguments) {
     }
     if (request == "HASEDITOR") return !member.isLv2 && member.vst.hasEditor() ? "YES" : "NO";
     if (request == "OPENEDITOR")
-        return !member.isLv2 && member.vst.attachEditor(nullptr) ? "OK" : "ERR editor";
+        return !member.isLv2 && member.vst.openEditor() ? "OK" : "ERR editor";
     if (request == "CLOSEEDITOR") {
         if (!member.isLv2) member.vst.closeEditor();
         return "OK";
@@ -443,7 +443,7 @@ std::string HelperServer::serveChainMember(const std::string &arguments) {
     std::string rest;
     std::getline(words >> std::ws, rest);
     if (request == "STATEFOLDER") {
-        if (member.isLv2) member.lv2.setStateFolder(rest);
+        if (member.isLv2) (void)member.lv2.setStateFolder(rest);
         return "OK";
     }
     if (request == "SETSTATE") {
@@ -461,7 +461,7 @@ std::string HelperServer::serveChainMember(const std::string &arguments) {
         if (!member.isLv2) {
             set = member.vst.setParameterNormalized(id, value);
         } else if (const int index = member.lv2.parameterIndexForPort(id); index >= 0) {
-            set = member.lv2.setParameterNormalized(static_cast<size_t>(index), value);
+            set = member.lv2.setParameterNormalizedAt(static_cast<size_t>(index), value);
         }
         return set ? "OK" : "ERR param";
     }
@@ -500,7 +500,7 @@ std::string HelperServer::setParameter(const std::string &arguments) {
 // position would move with the plug-in's version.
 bool HelperServer::setLv2Parameter(uint32_t portIndex, float value) {
     const int index = lv2Plugin.parameterIndexForPort(portIndex);
-    return index >= 0 && lv2Plugin.setParameterNormalized(static_cast<size_t>(index), value);
+    return index >= 0 && lv2Plugin.setParameterNormalizedAt(static_cast<size_t>(index), value);
 }
 
 // A value for a parameter the plug-in does not have is dropped: the client sends what its
@@ -667,7 +667,7 @@ void HelperServer::applyValue(size_t member, const ParameterValue &entry) {
     if (!into.isLv2) {
         (void)into.vst.setParameterNormalized(entry.id, entry.value);
     } else if (const int index = into.lv2.parameterIndexForPort(entry.id); index >= 0) {
-        (void)into.lv2.setParameterNormalized(static_cast<size_t>(index), entry.value);
+        (void)into.lv2.setParameterNormalizedAt(static_cast<size_t>(index), entry.value);
     }
 }
 
@@ -713,8 +713,6 @@ std::string HelperServer::setState(const std::string &arguments) {
     return plugin.setState(*state) ? "OK" : "ERR setstate";
 }
 
-std::string HelperServer::openEditor() {
-    return plugin.attachEditor(nullptr) ? "OK" : "ERR editor";
-}
+std::string HelperServer::openEditor() { return plugin.openEditor() ? "OK" : "ERR editor"; }
 
 } // namespace orvane::vst

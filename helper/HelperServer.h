@@ -1,10 +1,10 @@
 #pragma once
 
-#include "core/lv2/Lv2Plugin.h"
-#include "core/vst/SandboxProtocol.h"
-#include "core/vst/SandboxSharedBlock.h"
-#include "core/vst/Vst3Plugin.h"
-#include "core/vst/hosting/EditorWindow.h"
+#include "core/plugins/lv2/Lv2Plugin.h"
+#include "core/plugins/sandbox/SandboxProtocol.h"
+#include "core/plugins/sandbox/SandboxSharedBlock.h"
+#include "core/plugins/vst3/Vst3Plugin.h"
+#include "core/plugins/vst3/hosting/EditorWindow.h"
 
 #include <array>
 #include <atomic>

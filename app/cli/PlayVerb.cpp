@@ -6,8 +6,8 @@
 #include "app/shell/LiveTick.h"
 #include "core/engine/Engine.h"
 #include "core/engine/MediaPrefetch.h"
-#include "core/vst/PluginRack.h"
-#include "core/vst/PluginSandboxController.h"
+#include "core/plugins/PluginRack.h"
+#include "core/plugins/sandbox/PluginSandboxController.h"
 #include "device/AudioDeviceEngine.h"
 #include "device/DeviceSettings.h"
 

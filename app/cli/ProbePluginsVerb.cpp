@@ -1,8 +1,8 @@
 #include "app/cli/ProbePluginsVerb.h"
 
-#include "core/vst/CompatibilityProbe.h"
-#include "core/vst/PluginSandboxController.h"
-#include "core/vst/PluginScanner.h"
+#include "core/plugins/CompatibilityProbe.h"
+#include "core/plugins/sandbox/PluginSandboxController.h"
+#include "core/plugins/vst3/PluginScanner.h"
 
 #include <algorithm>
 #include <charconv>

@@ -6,10 +6,10 @@
 #include "app/shell/RenderOutput.h"
 #include "core/audiofile/AudioFile.h"
 #include "core/engine/Engine.h"
+#include "core/plugins/PluginRack.h"
+#include "core/plugins/sandbox/PluginSandboxController.h"
 #include "core/project_io/ProjectDocument.h"
 #include "core/project_io/ProjectFolder.h"
-#include "core/vst/PluginRack.h"
-#include "core/vst/PluginSandboxController.h"
 #include "device/OfflineRender.h"
 
 #include <algorithm>

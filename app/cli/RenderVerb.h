@@ -3,8 +3,8 @@
 #include "app/shell/ProjectRender.h"
 #include "core/engine/Engine.h"
 #include "core/model/Project.h"
-#include "core/vst/PluginRack.h"
-#include "core/vst/PluginSandboxController.h"
+#include "core/plugins/PluginRack.h"
+#include "core/plugins/sandbox/PluginSandboxController.h"
 #include "device/OfflineRender.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "app/shell/LiveTick.h"
 
-#include "core/vst/PluginRack.h"
+#include "core/plugins/PluginRack.h"
 
 namespace orvane {
 

@@ -14,7 +14,7 @@
 #include "core/commands/SessionCommands.h"
 #include "core/model/MusicalTime.h"
 #include "core/model/Translate.h"
-#include "core/vst/PluginRack.h"
+#include "core/plugins/PluginRack.h"
 #include "device/AudioDeviceEngine.h"
 #include "device/OfflineRender.h"
 
@@ -1067,8 +1067,8 @@ LongJob OVMainView::exportJob(std::shared_ptr<ExportTask> task) {
         try {
             if (!task->stemsFolder.empty()) {
                 std::vector<StemFile> stems;
-                task->result = renderProjectStems(task->snapshot, task->stemsFolder, request,
-                                                  stems, task->error);
+                task->result = renderProjectStems(task->snapshot, task->stemsFolder, request, stems,
+                                                  task->error);
             } else {
                 task->result =
                     renderProjectToWav(std::move(task->snapshot), request, summary, task->error);

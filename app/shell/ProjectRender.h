@@ -4,8 +4,8 @@
 #include "core/audiofile/Loudness.h"
 #include "core/engine/Engine.h"
 #include "core/model/Project.h"
-#include "core/vst/PluginRack.h"
-#include "core/vst/PluginSandboxController.h"
+#include "core/plugins/PluginRack.h"
+#include "core/plugins/sandbox/PluginSandboxController.h"
 #include "device/OfflineRender.h"
 
 #include <cstdint>

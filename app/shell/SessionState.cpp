@@ -1,9 +1,9 @@
 #include "app/shell/SessionState.h"
 
 #include "core/model/Translate.h"
+#include "core/plugins/CompatibilityProbe.h"
+#include "core/plugins/vst3/PluginScanner.h"
 #include "core/project_io/DurableFile.h"
-#include "core/vst/CompatibilityProbe.h"
-#include "core/vst/PluginScanner.h"
 #include "device/DeviceSettings.h"
 
 #include <cerrno>
@@ -262,9 +262,10 @@ std::string logSafeText(std::string text) {
 std::string diagnosticsText() {
     const std::string report = vst::defaultVstCompatPath();
     const std::size_t entries = vst::loadCompatibilityReport(report).size();
-    return withArguments(translate("Diagnostics", "Logs: %1\n"
-                                                  "Entries in the plug-in compatibility report: %2\n"
-                                                  "Report: %3"),
+    return withArguments(translate("Diagnostics",
+                                   "Logs: %1\n"
+                                   "Entries in the plug-in compatibility report: %2\n"
+                                   "Report: %3"),
                          {halvoraLogDir().string(), std::to_string(entries), report});
 }
 

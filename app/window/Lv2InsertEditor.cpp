@@ -1,8 +1,8 @@
 #include "app/window/Lv2InsertEditor.h"
 
-#include "core/lv2/Lv2Editor.h"
-#include "core/lv2/Lv2Plugin.h"
-#include "core/vst/PluginRack.h"
+#include "core/plugins/PluginRack.h"
+#include "core/plugins/lv2/Lv2Editor.h"
+#include "core/plugins/lv2/Lv2Plugin.h"
 
 #include <mutex>
 

@@ -11,19 +11,19 @@
 #include "core/commands/SnapshotCommands.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
-#include "core/lv2/Lv2Plugin.h"
 #include "core/model/StockEffectSettings.h"
-#include "core/vst/PluginRack.h"
-#include "core/vst/Vst3Plugin.h"
-#include "core/vst/hosting/EditorWindow.h"
+#include "core/plugins/PluginRack.h"
+#include "core/plugins/lv2/Lv2Plugin.h"
+#include "core/plugins/vst3/Vst3Plugin.h"
+#include "core/plugins/vst3/hosting/EditorWindow.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDial>
 #include <QHBoxLayout>
 #include <QInputDialog>
-#include <QLineEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
@@ -342,8 +342,8 @@ QLayout *MixerPanel::buildMacroRow(QWidget *parent) {
         dial->setToolTip(tr("Macro %1").arg(index + 1));
         commitOnRelease(dial, this, [this, index](int value) {
             if (selected != 0)
-                execute(std::make_unique<SetTrackMacroCommand>(selected, index,
-                                                               static_cast<float>(value) / 1000.0f));
+                execute(std::make_unique<SetTrackMacroCommand>(
+                    selected, index, static_cast<float>(value) / 1000.0f));
         });
         macroDials[static_cast<std::size_t>(index)] = dial;
         row->addWidget(dial);
@@ -364,8 +364,8 @@ QPushButton *MixerPanel::buildSnapshotButton(QWidget *parent) {
                                                        tr("Snapshot name:"), QLineEdit::Normal,
                                                        tr("Mix %1").arg(snapshotCount() + 1), &ok);
             if (ok && !name.trimmed().isEmpty())
-                execute(std::make_unique<CaptureMixerSnapshotCommand>(
-                    name.trimmed().toStdString()));
+                execute(
+                    std::make_unique<CaptureMixerSnapshotCommand>(name.trimmed().toStdString()));
         });
         std::vector<std::string> snapshots, history;
         {
@@ -551,10 +551,11 @@ bool MixerPanel::openInsertEditor(bool embedded) {
 }
 
 namespace {
-/// The live plug-in of an insert, if the rack holds one (call with `slotsMutex` held).
-vst::Vst3Plugin *insertPlugin(vst::PluginRack &rack, uint64_t trackId, int index) {
+/// The live plug-in of an insert whose editor the plug-in itself opens, if the rack holds one
+/// (call with `slotsMutex` held). An LV2 plug-in in process shows its interface here instead.
+vst::Plugin *insertPlugin(vst::PluginRack &rack, uint64_t trackId, int index) {
     for (vst::Slot &slot : rack.slots)
-        if (slot.trackId == trackId && slot.insertIndex == index && slot.plugin)
+        if (slot.trackId == trackId && slot.insertIndex == index && slot.plugin && !slot.lv2Plugin)
             return slot.plugin.get();
     return nullptr;
 }
@@ -588,7 +589,7 @@ void MixerPanel::closeInsertEditor() {
     lv2Editor.close();
     {
         std::lock_guard lock(app.rack().slotsMutex);
-        if (vst::Vst3Plugin *plugin = insertPlugin(app.rack(), editorTrack, editorInsert))
+        if (vst::Plugin *plugin = insertPlugin(app.rack(), editorTrack, editorInsert))
             plugin->closeEditor();
     }
     editorInsert = -1;
@@ -600,8 +601,10 @@ unsigned long MixerPanel::editorWindowId() {
     if (editorInsert < 0) return 0;
     if (const unsigned long lv2Window = lv2Editor.windowId()) return lv2Window;
     std::lock_guard lock(app.rack().slotsMutex);
-    vst::Vst3Plugin *plugin = insertPlugin(app.rack(), editorTrack, editorInsert);
-    return plugin ? plugin->editorWindowId() : 0;
+    // A sandboxed plug-in's editor is a window of its helper's, which is not embedded.
+    auto *inProcess =
+        dynamic_cast<vst::Vst3Plugin *>(insertPlugin(app.rack(), editorTrack, editorInsert));
+    return inProcess ? inProcess->editorWindowId() : 0;
 }
 
 void MixerPanel::showInsertMenu(const QPoint &at) {
@@ -654,7 +657,7 @@ bool MixerPanel::openEditorOtherwise(int index, bool embedded, bool &opened) {
     bool withoutEditor = false;
     {
         std::lock_guard lock(app.rack().slotsMutex);
-        vst::Vst3Plugin *plugin = insertPlugin(app.rack(), selected, index);
+        vst::Plugin *plugin = insertPlugin(app.rack(), selected, index);
         withoutEditor = plugin && !plugin->hasEditor();
     }
     if (!withoutEditor) return false;

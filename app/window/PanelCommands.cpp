@@ -3,7 +3,7 @@
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
 #include "core/engine/Engine.h"
-#include "core/vst/PluginRack.h"
+#include "core/plugins/PluginRack.h"
 
 #include <QCoreApplication>
 

@@ -7,9 +7,9 @@
 #include "app/window/PanelControls.h"
 #include "core/commands/TagAndTuningCommands.h"
 #include "core/engine/Engine.h"
-#include "core/vst/PluginRack.h"
-#include "core/vst/PluginSandboxController.h"
-#include "core/vst/PluginScanner.h"
+#include "core/plugins/PluginRack.h"
+#include "core/plugins/sandbox/PluginSandboxController.h"
+#include "core/plugins/vst3/PluginScanner.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/window/WorkspacePanels.h"
-#include "core/vst/PluginDescription.h"
+#include "core/plugins/PluginDescription.h"
 
 #include <string>
 #include <vector>

@@ -1,8 +1,8 @@
 #include "app/window/PluginParameterPanel.h"
 
-#include "core/lv2/Lv2Plugin.h"
-#include "core/vst/PluginRack.h"
-#include "core/vst/Vst3Plugin.h"
+#include "core/plugins/PluginRack.h"
+#include "core/plugins/lv2/Lv2Plugin.h"
+#include "core/plugins/vst3/Vst3Plugin.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -57,7 +57,7 @@ std::optional<float> plainNumber(const std::string &text) {
 
 class Vst3Source : public ParameterSource {
   public:
-    Vst3Source(vst::PluginRack &rack, std::shared_ptr<vst::Vst3Plugin> plugin)
+    Vst3Source(vst::PluginRack &rack, std::shared_ptr<vst::Plugin> plugin)
         : rack(rack), plugin(std::move(plugin)) {}
 
     std::string pluginName() const override { return plugin->description.name; }
@@ -110,7 +110,7 @@ class Vst3Source : public ParameterSource {
     }
 
     vst::PluginRack &rack;
-    std::shared_ptr<vst::Vst3Plugin> plugin;
+    std::shared_ptr<vst::Plugin> plugin;
     std::map<uint32_t, std::string> units;
 };
 
@@ -143,10 +143,10 @@ class Lv2Source : public ParameterSource {
         return made;
     }
 
-    float normalized(uint32_t key) override { return plugin->getParameterNormalized(key); }
+    float normalized(uint32_t key) override { return plugin->getParameterNormalizedAt(key); }
     // A value the plug-in refuses shows as soon as the follower reads the parameter back.
     void setNormalized(uint32_t key, float value) override {
-        (void)plugin->setParameterNormalized(key, value);
+        (void)plugin->setParameterNormalizedAt(key, value);
     }
 
     std::string valueText(uint32_t key, float normalized) override {

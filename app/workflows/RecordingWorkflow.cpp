@@ -4,7 +4,7 @@
 #include "app/shell/OVMainView.h"
 #include "core/engine/Engine.h"
 #include "core/model/Translate.h"
-#include "core/vst/PluginRack.h"
+#include "core/plugins/PluginRack.h"
 #include "device/AudioDeviceEngine.h"
 #include "device/Recording.h"
 

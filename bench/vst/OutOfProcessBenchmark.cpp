@@ -16,11 +16,12 @@
 // with one helper per track. The floor rows pace the same exchange with a forked process in the
 // helper's place that only copies each block back: the dry blocks this machine's scheduler costs
 // the exchange itself, beside which the sandbox's are to be read.
-#include "core/lv2/Lv2Plugin.h"
-#include "core/vst/PluginSandboxController.h"
-#include "core/vst/SandboxSharedBlock.h"
-#include "core/vst/SandboxedChain.h"
-#include "core/vst/Vst3Plugin.h"
+#include "core/plugins/lv2/Lv2Plugin.h"
+#include "core/plugins/sandbox/PluginSandboxController.h"
+#include "core/plugins/sandbox/SandboxSharedBlock.h"
+#include "core/plugins/sandbox/SandboxedChain.h"
+#include "core/plugins/sandbox/SandboxedPlugin.h"
+#include "core/plugins/vst3/Vst3Plugin.h"
 
 #include <benchmark/benchmark.h>
 
@@ -69,12 +70,12 @@ std::chrono::nanoseconds budgetFor(int frames) {
         static_cast<long long>(budgetShare * 1e9 * frames / sampleRate));
 }
 
-std::vector<std::unique_ptr<Vst3Plugin>> makeChain(PluginSandboxController &controller,
-                                                   bool outOfProcess, int plugins, int frames) {
-    std::vector<std::unique_ptr<Vst3Plugin>> chain;
+/// ZamComp instances, in process or each in a helper of its own.
+template <class Hosted, class... Made>
+std::vector<std::unique_ptr<Hosted>> makeChain(int plugins, int frames, Made &...madeWith) {
+    std::vector<std::unique_ptr<Hosted>> chain;
     for (int index = 0; index < plugins; ++index) {
-        auto plugin = std::make_unique<Vst3Plugin>();
-        plugin->setUseOutOfProcess(outOfProcess, &controller);
+        auto plugin = std::make_unique<Hosted>(madeWith...);
         if (!plugin->load(zamComp, "") || !plugin->prepare(sampleRate, frames)) return {};
         if (!plugin->setParameterNormalized(zamCompThreshold, 0.3f)) return {};
         chain.push_back(std::move(plugin));
@@ -89,7 +90,7 @@ std::vector<std::unique_ptr<orvane::lv2::Lv2Plugin>> makeLv2Chain(int plugins, i
     for (int index = 0; index < plugins; ++index) {
         auto plugin = std::make_unique<orvane::lv2::Lv2Plugin>();
         if (!plugin->load(x42Compressor) || !plugin->prepare(sampleRate, frames)) return {};
-        if (!plugin->setParameterNormalized(
+        if (!plugin->setParameterNormalizedAt(
                 static_cast<size_t>(plugin->parameterIndex("threshold")), 0.3f))
             return {};
         chain.push_back(std::move(plugin));
@@ -98,17 +99,16 @@ std::vector<std::unique_ptr<orvane::lv2::Lv2Plugin>> makeLv2Chain(int plugins, i
 }
 
 // Sandboxed, the helper hosts the LV2 plug-in behind the same client as a VST 3 one.
-std::vector<std::unique_ptr<Vst3Plugin>> makeSandboxedLv2Chain(PluginSandboxController &controller,
-                                                               int plugins, int frames) {
+std::vector<std::unique_ptr<SandboxedPlugin>>
+makeSandboxedLv2Chain(PluginSandboxController &controller, int plugins, int frames) {
     orvane::lv2::Lv2Plugin described;
     if (!described.load(x42Compressor)) return {};
     // The helper knows an LV2 parameter by its port.
     const uint32_t thresholdPort =
         described.parameters[static_cast<size_t>(described.parameterIndex("threshold"))].portIndex;
-    std::vector<std::unique_ptr<Vst3Plugin>> chain;
+    std::vector<std::unique_ptr<SandboxedPlugin>> chain;
     for (int index = 0; index < plugins; ++index) {
-        auto plugin = std::make_unique<Vst3Plugin>();
-        plugin->setUseOutOfProcess(true, &controller);
+        auto plugin = std::make_unique<SandboxedPlugin>(controller);
         if (!plugin->load("lv2:" + x42Compressor, "") || !plugin->prepare(sampleRate, frames))
             return {};
         if (!plugin->setParameterNormalized(thresholdPort, 0.3f)) return {};
@@ -119,7 +119,7 @@ std::vector<std::unique_ptr<Vst3Plugin>> makeSandboxedLv2Chain(PluginSandboxCont
 
 template <class LocalChain>
 void measureAddedCost(benchmark::State &state, LocalChain &local,
-                      std::vector<std::unique_ptr<Vst3Plugin>> &sandboxed);
+                      std::vector<std::unique_ptr<SandboxedPlugin>> &sandboxed);
 
 void sandboxAddedCost(benchmark::State &state) {
     int frames = static_cast<int>(state.range(0));
@@ -127,8 +127,8 @@ void sandboxAddedCost(benchmark::State &state) {
     PluginSandboxController controller;
     controller.enabled = true;
     controller.helperSearchFolder = HALVORA_HELPER_FOLDER;
-    auto local = makeChain(controller, false, plugins, frames);
-    auto sandboxed = makeChain(controller, true, plugins, frames);
+    auto local = makeChain<Vst3Plugin>(plugins, frames);
+    auto sandboxed = makeChain<SandboxedPlugin>(plugins, frames, controller);
     if (local.empty() || sandboxed.empty()) {
         state.SkipWithError("ZamComp did not load (install zam-plugins, build the helper)");
         return;
@@ -154,7 +154,7 @@ void lv2SandboxAddedCost(benchmark::State &state) {
 
 template <class LocalChain>
 void measureAddedCost(benchmark::State &state, LocalChain &local,
-                      std::vector<std::unique_ptr<Vst3Plugin>> &sandboxed) {
+                      std::vector<std::unique_ptr<SandboxedPlugin>> &sandboxed) {
     int frames = static_cast<int>(state.range(0));
     int plugins = static_cast<int>(state.range(1));
     const bool live = state.range(2) != 0;
@@ -231,7 +231,7 @@ void measureAddedCost(benchmark::State &state, LocalChain &local,
 
 // What one helper plays: a sandboxed insert of its own, or a track's chain of them.
 struct SandboxedUnit {
-    std::unique_ptr<Vst3Plugin> insert;
+    std::unique_ptr<SandboxedPlugin> insert;
     std::unique_ptr<SandboxedChain> chain;
     int inserts = 1;
 
@@ -515,10 +515,9 @@ void twoHungInsertsPerBlock(benchmark::State &state) {
         PluginSandboxController controller;
         controller.enabled = true;
         controller.helperSearchFolder = HALVORA_HELPER_FOLDER;
-        std::vector<std::unique_ptr<Vst3Plugin>> inserts;
+        std::vector<std::unique_ptr<SandboxedPlugin>> inserts;
         for (int index = 0; index < 2; ++index) {
-            auto plugin = std::make_unique<Vst3Plugin>();
-            plugin->setUseOutOfProcess(true, &controller);
+            auto plugin = std::make_unique<SandboxedPlugin>(controller);
             if (!plugin->load(HALVORA_MISBEHAVING_EFFECT, "") ||
                 !plugin->prepare(sampleRate, frames)) {
                 state.SkipWithError("the misbehaving test effect did not load");

@@ -2,9 +2,9 @@
 // project mutex, against the same processing with the main thread idle, in the same run. The
 // rack's audio path reads only its published view, so the save must not show in the worst
 // block time.
+#include "core/plugins/PluginRack.h"
 #include "core/project_io/ProjectFolder.h"
 #include "core/rt/RtThread.h"
-#include "core/vst/PluginRack.h"
 
 #include <benchmark/benchmark.h>
 

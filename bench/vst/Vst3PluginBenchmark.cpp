@@ -1,9 +1,9 @@
 // What the wrapper costs on top of the plug-in: Vst3Plugin::process on ZamComp against calling
 // ZamComp's own IAudioProcessor::process with process data set up once, in the same run.
-#include "core/vst/Vst3Plugin.h"
-#include "core/vst/hosting/Module.h"
-#include "core/vst/hosting/PlugProvider.h"
-#include "core/vst/hosting/ProcessObjects.h"
+#include "core/plugins/vst3/Vst3Plugin.h"
+#include "core/plugins/vst3/hosting/Module.h"
+#include "core/plugins/vst3/hosting/PlugProvider.h"
+#include "core/plugins/vst3/hosting/ProcessObjects.h"
 
 #include <benchmark/benchmark.h>
 

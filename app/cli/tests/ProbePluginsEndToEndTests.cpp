@@ -1,7 +1,7 @@
 // `Halvora probe-plugins` run as a user runs it, against zam-plugins and the project's own
 // test plug-ins, one of them set to crash.
 #include "app/cli/tests/RunProgram.h"
-#include "core/vst/CompatibilityProbe.h"
+#include "core/plugins/CompatibilityProbe.h"
 #include "tests/support/ScopedTestState.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The program as a user starts it: the command-line verbs without the window's or the network's
 // libraries, the window from its module.
 #include "app/cli/tests/RunProgram.h"
-#include "core/vst/tests/PrivateXServer.h"
+#include "core/plugins/vst3/tests/PrivateXServer.h"
 #include "tests/support/ScopedTestState.h"
 
 #include <gtest/gtest.h>

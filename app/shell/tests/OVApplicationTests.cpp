@@ -7,9 +7,9 @@
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
 #include "core/model/Translate.h"
+#include "core/plugins/vst3/PluginScanner.h"
 #include "core/project_io/DurableFile.h"
 #include "core/project_io/ProjectFolder.h"
-#include "core/vst/PluginScanner.h"
 #include "device/AudioDeviceEngine.h"
 #include "device/DeviceSettings.h"
 
@@ -115,7 +115,8 @@ TEST_F(ApplicationTest, AFirstStartCopiesTheResourcesAndLaterStartsKeepTheUsersF
                  {vst::defaultVstWhitelistPath(), "vst_whitelist.txt"}};
     for (const auto &file : files) {
         ASSERT_TRUE(fs::exists(file.copy)) << file.copy;
-        EXPECT_EQ(readTextFile(file.copy), readTextFile(sourceResources / file.resource)) << file.copy;
+        EXPECT_EQ(readTextFile(file.copy), readTextFile(sourceResources / file.resource))
+            << file.copy;
         writeTextFile(file.copy, "# the user's own\n");
     }
     app.reset();

@@ -1,7 +1,7 @@
 #include "app/shell/SessionState.h"
 #include "app/shell/tests/ApplicationTestSupport.h"
-#include "core/vst/CompatibilityProbe.h"
-#include "core/vst/PluginScanner.h"
+#include "core/plugins/CompatibilityProbe.h"
+#include "core/plugins/vst3/PluginScanner.h"
 
 #include <gtest/gtest.h>
 

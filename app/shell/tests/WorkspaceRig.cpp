@@ -1,6 +1,6 @@
 #include "app/shell/tests/WorkspaceRig.h"
 
-#include "core/vst/PluginRack.h"
+#include "core/plugins/PluginRack.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include "app/window/SessionPanel.h"
 #include "core/commands/InsertEdits.h"
 #include "core/engine/Engine.h"
-#include "core/vst/PluginRack.h"
+#include "core/plugins/PluginRack.h"
 
 #include <gtest/gtest.h>
 

@@ -12,8 +12,8 @@
 #include "core/commands/CommandStack.h"
 #include "core/engine/Engine.h"
 #include "core/model/StockEffectSettings.h"
-#include "core/vst/PluginRack.h"
-#include "core/vst/PluginSandboxController.h"
+#include "core/plugins/PluginRack.h"
+#include "core/plugins/sandbox/PluginSandboxController.h"
 #include "device/OfflineRender.h"
 #include "tests/support/ScopedTestState.h"
 
@@ -629,7 +629,8 @@ TEST_F(PanelTest, ABrowsedPluginLoadsIntoTheTrackAndItsEditorOpensAndCloses) {
     // A tag of the user's own is shown beside the state and found by the search.
     QWidget &rows = *browser.table()->viewport();
     testing::whenMenuShows(QStringLiteral("Tags/Mastering"));
-    testing::requestContextMenu(rows, browser.table()->visualItemRect(browser.table()->item(0, 0)).center());
+    testing::requestContextMenu(
+        rows, browser.table()->visualItemRect(browser.table()->item(0, 0)).center());
     EXPECT_EQ(app.commands().undoName(), "Plugin Tag");
     EXPECT_EQ(browser.table()->item(0, 3)->text(), QStringLiteral("#Mastering"));
     browser.searchField()->clear();

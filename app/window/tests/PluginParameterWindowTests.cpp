@@ -9,9 +9,9 @@
 #include "app/window/tests/WindowTestSupport.h"
 #include "core/commands/CommandStack.h"
 #include "core/engine/Engine.h"
-#include "core/lv2/Lv2Plugin.h"
-#include "core/vst/PluginRack.h"
-#include "core/vst/Vst3Plugin.h"
+#include "core/plugins/PluginRack.h"
+#include "core/plugins/lv2/Lv2Plugin.h"
+#include "core/plugins/vst3/Vst3Plugin.h"
 #include "device/OfflineRender.h"
 #include "tests/support/ScopedTestState.h"
 

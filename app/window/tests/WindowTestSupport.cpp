@@ -3,7 +3,7 @@
 
 #include "app/window/MainWindow.h"
 #include "app/window/TimelineView.h"
-#include "core/vst/tests/PrivateXServer.h"
+#include "core/plugins/vst3/tests/PrivateXServer.h"
 #include "translations/Language.h"
 
 #include <gtest/gtest.h>
@@ -28,8 +28,8 @@
 #include <QWidget>
 
 #include <algorithm>
-#include <cmath>
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <map>
 #include <unordered_set>

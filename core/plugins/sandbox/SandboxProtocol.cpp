@@ -1,0 +1,379 @@
+#include "core/plugins/sandbox/SandboxProtocol.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace orvane::vst {
+
+namespace {
+
+constexpr size_t peekChunk = 4096;
+constexpr std::string_view stateReplyPrefix = "STATE ";
+constexpr char hexDigits[] = "0123456789ABCDEF";
+
+// Waits until the descriptor is ready for `events`; false on timeout, error or hang-up
+// without data.
+bool waitFor(int fd, short events, Deadline deadline) {
+    for (;;) {
+        pollfd descriptor{fd, events, 0};
+        timespec left{};
+        int ready = ppoll(&descriptor, 1, deadline.remaining(left), nullptr);
+        if (ready > 0) return (descriptor.revents & (events | POLLHUP | POLLERR)) != 0;
+        if (ready == 0) return false;
+        if (errno != EINTR) return false;
+    }
+}
+
+int hexValue(char digit) {
+    if (digit >= '0' && digit <= '9') return digit - '0';
+    if (digit >= 'a' && digit <= 'f') return digit - 'a' + 10;
+    if (digit >= 'A' && digit <= 'F') return digit - 'A' + 10;
+    return -1;
+}
+
+bool readUint32(std::ifstream &file, uint32_t &value) {
+    value = 0;
+    file.read(reinterpret_cast<char *>(&value), sizeof value);
+    return file.gcount() == sizeof value;
+}
+
+// Reads up to `length` bytes, never reserving more than the file still holds, so a forged
+// length cannot make the reader allocate gigabytes.
+std::string readBounded(std::ifstream &file, uint32_t length, std::streamoff remaining) {
+    size_t size =
+        std::min<uint64_t>(length, static_cast<uint64_t>(std::max<std::streamoff>(remaining, 0)));
+    std::string bytes(size, '\0');
+    file.read(bytes.data(), static_cast<std::streamsize>(size));
+    bytes.resize(static_cast<size_t>(std::max<std::streamsize>(file.gcount(), 0)));
+    return bytes;
+}
+
+std::streamoff remainingBytes(std::ifstream &file, std::streamoff fileSize) {
+    std::streamoff position = file.tellg();
+    return position < 0 ? 0 : fileSize - position;
+}
+
+} // namespace
+
+int Deadline::remainingMilliseconds() const {
+    if (unlimited) return -1;
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(at - std::chrono::steady_clock::now());
+    return static_cast<int>(
+        std::clamp<long long>(left.count(), 0, std::numeric_limits<int>::max()));
+}
+
+const timespec *Deadline::remaining(timespec &storage) const {
+    if (unlimited) return nullptr;
+    auto left = std::max(at - std::chrono::steady_clock::now(), std::chrono::nanoseconds::zero());
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+    storage.tv_sec = static_cast<time_t>(seconds.count());
+    storage.tv_nsec = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds).count());
+    return &storage;
+}
+
+bool oopWriteAll(int fd, const void *data, size_t size, Deadline deadline) {
+    const auto *bytes = static_cast<const char *>(data);
+    while (size > 0) {
+        ssize_t written = send(fd, bytes, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (written > 0) {
+            bytes += written;
+            size -= static_cast<size_t>(written);
+            continue;
+        }
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
+            waitFor(fd, POLLOUT, deadline))
+            continue;
+        return false;
+    }
+    return true;
+}
+
+size_t oopReadUntil(int fd, void *data, size_t size, Deadline deadline, bool &failed) {
+    auto *bytes = static_cast<char *>(data);
+    size_t got = 0;
+    failed = false;
+    // Waits before reading: the peer has rarely answered by the time the request is out, and
+    // a read that finds nothing costs a system call.
+    while (got < size) {
+        if (!waitFor(fd, POLLIN, deadline)) {
+            failed = !deadline.passed();
+            return got;
+        }
+        ssize_t received = recv(fd, bytes + got, size - got, MSG_DONTWAIT);
+        if (received > 0) {
+            got += static_cast<size_t>(received);
+            continue;
+        }
+        if (received < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+        failed = true;
+        return got;
+    }
+    return got;
+}
+
+bool oopReadExact(int fd, void *data, size_t size, Deadline deadline) {
+    bool failed = false;
+    return oopReadUntil(fd, data, size, deadline, failed) == size;
+}
+
+bool oopWriteLine(int fd, std::string_view text) {
+    std::string line(text);
+    if (line.empty() || line.back() != '\n') line += '\n';
+    return oopWriteAll(fd, line.data(), line.size(), Deadline::after(controlReplyDeadline));
+}
+
+// Peeks at what has arrived and takes only the bytes up to the line feed, so the reader needs
+// no buffer of its own and never swallows an audio block that follows a line.
+static bool readLineWithLimits(int fd, std::string &line, size_t limit, size_t stateLimit,
+                               Deadline deadline) {
+    line.clear();
+    char chunk[peekChunk];
+    for (;;) {
+        ssize_t peeked = recv(fd, chunk, sizeof chunk, MSG_PEEK | MSG_DONTWAIT);
+        if (peeked < 0 && errno == EINTR) continue;
+        if (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!waitFor(fd, POLLIN, deadline)) return false;
+            continue;
+        }
+        if (peeked <= 0) return false;
+        auto *end = static_cast<char *>(std::memchr(chunk, '\n', static_cast<size_t>(peeked)));
+        size_t take = end ? static_cast<size_t>(end - chunk) + 1 : static_cast<size_t>(peeked);
+        ssize_t received = recv(fd, chunk, take, MSG_DONTWAIT);
+        if (received != static_cast<ssize_t>(take)) return false;
+        line.append(chunk, end ? take - 1 : take);
+        size_t allowed = line.starts_with(stateReplyPrefix) ? stateLimit : limit;
+        if (line.size() > allowed) return false;
+        if (end) return true;
+    }
+}
+
+bool oopReadLine(int fd, std::string &line, size_t limit, Deadline deadline) {
+    return readLineWithLimits(fd, line, limit, limit, deadline);
+}
+
+bool oopReadReply(int fd, std::string &line, Deadline deadline) {
+    return readLineWithLimits(fd, line, replyLineLimit, std::max(replyLineLimit, stateReplyLimit),
+                              deadline);
+}
+
+bool oopExpectOk(int fd) {
+    std::string line;
+    return oopReadReply(fd, line, Deadline::after(controlReplyDeadline)) && line.starts_with("OK");
+}
+
+int connectToSocket(const std::string &path) {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    if (connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::string encodeHex(const std::vector<uint8_t> &bytes) {
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (uint8_t byte : bytes) {
+        text += hexDigits[byte >> 4];
+        text += hexDigits[byte & 0x0F];
+    }
+    return text;
+}
+
+std::optional<std::vector<uint8_t>> decodeHex(std::string_view text, bool ignoreOddDigit) {
+    if (text.size() % 2 != 0 && (!ignoreOddDigit || text.size() == 1)) return std::nullopt;
+    std::vector<uint8_t> bytes;
+    bytes.reserve(text.size() / 2);
+    for (size_t index = 0; index + 1 < text.size(); index += 2) {
+        int high = hexValue(text[index]);
+        int low = hexValue(text[index + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        bytes.push_back(static_cast<uint8_t>(high * 16 + low));
+    }
+    if (text.size() % 2 != 0 && hexValue(text.back()) < 0) return std::nullopt;
+    return bytes;
+}
+
+bool isSafeRequestArgument(std::string_view text) {
+    return text.find_first_of(std::string_view("\n\r\0", 3)) == std::string_view::npos;
+}
+
+size_t formatNotesLine(char (&line)[notesLineCapacity], std::span<const int> noteOffs,
+                       std::span<const NoteOn> noteOns) {
+    size_t offCount = std::min<size_t>(noteOffs.size(), maximumBlockNotes);
+    size_t onCount = std::min<size_t>(noteOns.size(), maximumBlockNotes - offCount);
+    char *cursor = line;
+    char *end = line + notesLineCapacity;
+    auto append = [&](auto value) {
+        *cursor++ = ' ';
+        cursor = std::to_chars(cursor, end, value).ptr;
+    };
+    std::memcpy(cursor, "NOTES", 5);
+    cursor += 5;
+    append(offCount);
+    for (size_t index = 0; index < offCount; ++index)
+        append(noteOffs[index]);
+    append(onCount);
+    // The shortest text that reads back as the same float, so velocities arrive exactly.
+    for (size_t index = 0; index < onCount; ++index) {
+        append(noteOns[index].pitch);
+        append(noteOns[index].velocity);
+    }
+    *cursor++ = '\n';
+    return static_cast<size_t>(cursor - line);
+}
+
+std::optional<BlockNotes> parseNotes(std::string_view text) {
+    const char *cursor = text.data();
+    const char *end = text.data() + text.size();
+    auto next = [&](auto &value) {
+        while (cursor < end && *cursor == ' ')
+            ++cursor;
+        auto [stop, error] = std::from_chars(cursor, end, value);
+        cursor = stop;
+        return error == std::errc();
+    };
+    BlockNotes notes;
+    size_t count = 0;
+    if (!next(count) || count > maximumBlockNotes) return std::nullopt;
+    notes.noteOffs.resize(count);
+    for (int &pitch : notes.noteOffs)
+        if (!next(pitch)) return std::nullopt;
+    if (!next(count) || count + notes.noteOffs.size() > maximumBlockNotes) return std::nullopt;
+    notes.noteOns.resize(count);
+    for (NoteOn &note : notes.noteOns)
+        if (!next(note.pitch) || !next(note.velocity)) return std::nullopt;
+    while (cursor < end && *cursor == ' ')
+        ++cursor;
+    if (cursor != end) return std::nullopt;
+    return notes;
+}
+
+bool ParamsLineWriter::add(uint32_t id, float value) {
+    if (count >= maximumParamsPerLine) return false;
+    if (count == 0) {
+        std::memcpy(cursor, "PARAMS", 6);
+        cursor += 6;
+    }
+    char *end = begin + paramsLineCapacity;
+    *cursor++ = ' ';
+    cursor = std::to_chars(cursor, end, id).ptr;
+    *cursor++ = ' ';
+    // The shortest text that reads back as the same float, so values arrive exactly.
+    cursor = std::to_chars(cursor, end, value).ptr;
+    ++count;
+    return true;
+}
+
+size_t ParamsLineWriter::finish() {
+    if (count == 0) return 0;
+    *cursor++ = '\n';
+    return static_cast<size_t>(cursor - begin);
+}
+
+std::optional<std::vector<ParameterValue>> parseParams(std::string_view text) {
+    const char *cursor = text.data();
+    const char *end = text.data() + text.size();
+    auto skipSpaces = [&] {
+        while (cursor < end && *cursor == ' ')
+            ++cursor;
+    };
+    std::vector<ParameterValue> values;
+    for (skipSpaces(); cursor < end; skipSpaces()) {
+        if (values.size() >= static_cast<size_t>(maximumParamsPerLine)) return std::nullopt;
+        ParameterValue entry;
+        auto [afterId, idError] = std::from_chars(cursor, end, entry.id);
+        if (idError != std::errc() || afterId == end || *afterId != ' ') return std::nullopt;
+        cursor = afterId + 1;
+        auto [afterValue, valueError] = std::from_chars(cursor, end, entry.value);
+        if (valueError != std::errc() || !std::isfinite(entry.value)) return std::nullopt;
+        cursor = afterValue;
+        values.push_back(entry);
+    }
+    return values;
+}
+
+namespace {
+
+// Names come from plug-in code: a tab or a line break in one must not shift the fields or
+// start a line of its own.
+std::string fieldText(std::string text) {
+    for (char &c : text)
+        if (c == '\t' || c == '\n' || c == '\r' || c == '\0') c = ' ';
+    return text;
+}
+
+} // namespace
+
+std::string formatClassLine(const PluginDescription &description) {
+    return "CLASS " + fieldText(description.uid) + "\t" + fieldText(description.name) + "\t" +
+           fieldText(description.vendor) + "\t" + fieldText(description.category);
+}
+
+std::optional<PluginDescription> parseClassLine(std::string_view line) {
+    if (!line.starts_with("CLASS ")) return std::nullopt;
+    line.remove_prefix(6);
+    std::string_view fields[4];
+    for (int index = 0; index < 3; ++index) {
+        size_t tab = line.find('\t');
+        if (tab == std::string_view::npos) return std::nullopt;
+        fields[index] = line.substr(0, tab);
+        line.remove_prefix(tab + 1);
+    }
+    if (line.find('\t') != std::string_view::npos) return std::nullopt;
+    fields[3] = line;
+    PluginDescription description;
+    description.uid = fields[0];
+    description.name = fields[1];
+    description.vendor = fields[2];
+    description.category = fields[3];
+    description.isInstrument = description.category.find("Instrument") != std::string::npos;
+    return description;
+}
+
+bool writeStateBlob(const std::string &path, const PluginInstanceState &blob) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file) return false;
+    auto uidLength = static_cast<uint32_t>(blob.uid.size());
+    auto stateLength = static_cast<uint32_t>(blob.state.size());
+    file.write(reinterpret_cast<const char *>(&uidLength), sizeof uidLength);
+    file.write(blob.uid.data(), static_cast<std::streamsize>(blob.uid.size()));
+    file.write(reinterpret_cast<const char *>(&stateLength), sizeof stateLength);
+    file.write(reinterpret_cast<const char *>(blob.state.data()),
+               static_cast<std::streamsize>(blob.state.size()));
+    file.flush();
+    return static_cast<bool>(file);
+}
+
+std::optional<PluginInstanceState> readStateBlob(const std::string &path) {
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    if (!file) return std::nullopt;
+    std::streamoff fileSize = file.tellg();
+    file.seekg(0);
+    PluginInstanceState blob;
+    uint32_t length = 0;
+    if (!readUint32(file, length)) return blob;
+    blob.uid = readBounded(file, length, remainingBytes(file, fileSize));
+    if (!readUint32(file, length)) return blob;
+    std::string state = readBounded(file, length, remainingBytes(file, fileSize));
+    blob.state.assign(state.begin(), state.end());
+    return blob;
+}
+
+} // namespace orvane::vst

@@ -1,0 +1,149 @@
+#include "core/plugins/vst3/Vst3Plugin.h"
+
+#include "core/plugins/vst3/hosting/EditorWindow.h"
+#include "core/plugins/vst3/tests/PrivateXServer.h"
+#include "core/plugins/vst3/tests/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace orvane::vst {
+namespace {
+
+using testing::PrivateXServer;
+
+class EditorTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        std::string errorText;
+        server = new PrivateXServer();
+        if (!server->start(errorText)) {
+            startError = errorText;
+            return;
+        }
+        previousDisplay = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
+        setenv("DISPLAY", server->name().c_str(), 1);
+    }
+    static void TearDownTestSuite() {
+        server->stop();
+        delete server;
+        server = nullptr;
+        if (previousDisplay.empty())
+            unsetenv("DISPLAY");
+        else
+            setenv("DISPLAY", previousDisplay.c_str(), 1);
+    }
+    void SetUp() override {
+        ASSERT_TRUE(startError.empty()) << startError;
+        observer = XOpenDisplay(server->name().c_str());
+        ASSERT_NE(observer, nullptr);
+    }
+    void TearDown() override {
+        if (observer) XCloseDisplay(observer);
+    }
+
+    bool windowExists(Window window) {
+        XWindowAttributes attributes;
+        XSync(observer, False);
+        return XGetWindowAttributes(observer, window, &attributes) != 0;
+    }
+
+    static PrivateXServer *server;
+    static std::string startError;
+    static std::string previousDisplay;
+    Display *observer = nullptr;
+};
+
+PrivateXServer *EditorTest::server = nullptr;
+std::string EditorTest::startError;
+std::string EditorTest::previousDisplay;
+
+TEST_F(EditorTest, ZamEditorAttachesInATitledWindowOfAtLeastMinimumSizeAndClosesCleanly) {
+    ASSERT_TRUE(testing::zamPluginsInstalled());
+    testing::ThirdPartyLeaksIgnored zamLeaks;
+    Vst3Plugin plugin;
+    ASSERT_TRUE(plugin.load(testing::zamBundle("ZamComp"), ""));
+    ASSERT_TRUE(plugin.prepare(48000.0, 256));
+    ASSERT_TRUE(plugin.hasEditor());
+    size_t registrationsBefore = EditorRunLoop::instance().registrationCount();
+    ASSERT_TRUE(plugin.openEditor());
+    Window window = plugin.editorWindowId();
+    ASSERT_NE(window, 0u);
+    // Give the editor a few rounds of its run loop to embed and draw itself.
+    for (int round = 0; round < 20; ++round)
+        runEditorEvents(10);
+
+    XWindowAttributes attributes;
+    ASSERT_NE(XGetWindowAttributes(observer, window, &attributes), 0);
+    EXPECT_GE(attributes.width, EditorWindow::minimumWidth);
+    EXPECT_GE(attributes.height, EditorWindow::minimumHeight);
+    char *title = nullptr;
+    ASSERT_NE(XFetchName(observer, window, &title), 0);
+    EXPECT_STREQ(title, "ZamComp");
+    XFree(title);
+    Window root, parent, *children = nullptr;
+    unsigned int childCount = 0;
+    ASSERT_NE(XQueryTree(observer, window, &root, &parent, &children, &childCount), 0);
+    if (children) XFree(children);
+    EXPECT_GE(childCount, 1u) << "the plug-in embeds its own window in ours";
+
+    // Audio keeps flowing while the editor is open.
+    std::vector<float> left(256, 0.1f), right(256, 0.1f);
+    plugin.process(left.data(), right.data(), 256);
+
+    plugin.closeEditor();
+    EXPECT_EQ(plugin.editorWindowId(), 0u);
+    EXPECT_FALSE(windowExists(window));
+    EXPECT_EQ(EditorRunLoop::instance().registrationCount(), registrationsBefore)
+        << "the editor's timers and handlers are gone";
+
+    // A second open after a close works, and unload closes it too.
+    ASSERT_TRUE(plugin.openEditor());
+    Window second = plugin.editorWindowId();
+    runEditorEvents(10);
+    plugin.unload();
+    EXPECT_FALSE(windowExists(second));
+}
+
+TEST_F(EditorTest, PluginWithoutAViewHasAControllerButNoEditorWindow) {
+    Vst3Plugin plugin;
+    ASSERT_TRUE(plugin.load(testing::testInstrumentPath(), ""));
+    EXPECT_TRUE(plugin.hasEditor());
+    EXPECT_FALSE(plugin.openEditor());
+    EXPECT_EQ(plugin.editorWindowId(), 0u);
+}
+
+TEST_F(EditorTest, UnreachableDisplayFailsTheAttachWithoutHarm) {
+    ASSERT_TRUE(testing::zamPluginsInstalled());
+    testing::ThirdPartyLeaksIgnored zamLeaks;
+    Vst3Plugin plugin;
+    ASSERT_TRUE(plugin.load(testing::zamBundle("ZamEQ2"), ""));
+    {
+        testing::ScopedEnvironment noDisplay("DISPLAY", ":4242");
+        EXPECT_FALSE(plugin.openEditor());
+    }
+    EXPECT_EQ(plugin.editorWindowId(), 0u);
+    EXPECT_TRUE(plugin.openEditor()) << "works again once the display is reachable";
+    plugin.closeEditor();
+}
+
+TEST_F(EditorTest, WindowIsNeverSmallerThanTheMinimum) {
+    std::string errorText;
+    auto small = EditorWindow::open("small", 200, 150, errorText);
+    ASSERT_TRUE(small) << errorText;
+    EXPECT_EQ(small->width(), 400);
+    EXPECT_EQ(small->height(), 300);
+    auto large = EditorWindow::open("large", 800, 600, errorText);
+    ASSERT_TRUE(large) << errorText;
+    XWindowAttributes attributes;
+    ASSERT_NE(XGetWindowAttributes(observer, large->windowId(), &attributes), 0);
+    EXPECT_EQ(attributes.width, 800);
+    EXPECT_EQ(attributes.height, 600);
+    small->close();
+    large->close();
+}
+
+} // namespace
+} // namespace orvane::vst
