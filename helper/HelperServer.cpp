@@ -367,32 +367,20 @@ std::string HelperServer::prepare(const std::string &arguments) {
     return prepareChain(plugin.latency);
 }
 
-void HelperServer::LatencyLine::resize(int32_t samples) {
-    const auto length = static_cast<size_t>(std::max(samples, 0));
-    left.assign(length, 0.0f);
-    right.assign(length, 0.0f);
-    position = 0;
-}
-
-void HelperServer::LatencyLine::run(float *blockLeft, float *blockRight, int frames) {
-    if (left.empty()) return;
-    for (int frame = 0; frame < frames; ++frame) {
-        std::swap(left[position], blockLeft[frame]);
-        std::swap(right[position], blockRight[frame]);
-        if (++position == left.size()) position = 0;
-    }
+int32_t HelperServer::mainPluginLatency() const {
+    return hostingLv2 ? lv2Plugin.latency() : plugin.latency;
 }
 
 // The chain delays by what its plug-ins delay together, bypassed or not.
 std::string HelperServer::prepareChain(int32_t mainLatency) {
     int64_t total = mainLatency;
-    mainBypassLine.resize(mainLatency);
+    mainDryPath.resize(mainLatency);
     for (auto &member : chain) {
         const bool prepared = member->isLv2 ? member->lv2.prepare(sampleRate, blockSize)
                                             : member->vst.prepare(sampleRate, blockSize);
         if (!prepared) return "ERR prepare";
         const int32_t latency = member->isLv2 ? member->lv2.latency() : member->vst.latency;
-        member->bypassLine.resize(latency);
+        member->dryPath.resize(latency);
         total += latency;
     }
     return "OK " + std::to_string(total);
@@ -474,13 +462,14 @@ void HelperServer::processChain(float *blockLeft, float *blockRight, int frames,
                                 std::span<const MemberBlockValues> members) {
     for (size_t index = 0; index < chain.size(); ++index) {
         ChainMember &member = *chain[index];
-        if (index + 1 < members.size() && members[index + 1].bypassed != 0)
-            member.bypassLine.run(blockLeft, blockRight, frames);
-        else if (member.isLv2)
-            (void)member.lv2.process(blockLeft, blockRight,
-                                     frames); // passes the block on as it came
-        else
-            member.vst.processInstrument(blockLeft, blockRight, frames, {}, {});
+        const bool bypassed = index + 1 < members.size() && members[index + 1].bypassed != 0;
+        const int32_t latency = member.isLv2 ? member.lv2.latency() : member.vst.latency;
+        member.dryPath.run(blockLeft, blockRight, frames, latency, bypassed, false,
+                           [&member](float *inLeft, float *inRight, int count) {
+                               if (member.isLv2) return member.lv2.process(inLeft, inRight, count);
+                               member.vst.processInstrument(inLeft, inRight, count, {}, {});
+                               return true;
+                           });
     }
 }
 
@@ -637,10 +626,12 @@ void HelperServer::processSharedBlock(SharedBlockSlot &block) {
                          std::span(members[member].params,
                                    static_cast<size_t>(std::clamp(members[member].paramCount, 0,
                                                                   maximumParamsPerLine))));
-    if (!members.empty() && members[0].bypassed != 0)
-        mainBypassLine.run(block.output[0], block.output[1], frames);
-    else
-        processMain(block.output[0], block.output[1], frames, noteOns, noteOffs);
+    mainDryPath.run(block.output[0], block.output[1], frames, mainPluginLatency(),
+                    !members.empty() && members[0].bypassed != 0, false,
+                    [&](float *inLeft, float *inRight, int count) {
+                        processMain(inLeft, inRight, count, noteOns, noteOffs);
+                        return true;
+                    });
     processChain(block.output[0], block.output[1], frames, members);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/plugins/InsertDryPath.h"
 #include "core/plugins/lv2/Lv2Plugin.h"
 #include "core/plugins/sandbox/SandboxProtocol.h"
 #include "core/plugins/sandbox/SandboxSharedBlock.h"
@@ -91,25 +92,19 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     void watchAll();
     Connection *connectionFor(int fd);
 
-    /// What a bypassed plug-in of the chain plays instead: its input, as late as the plug-in
-    /// would have made it, so the chain's latency holds. Sized by "PREPARE ".
-    struct LatencyLine {
-        std::vector<float> left, right;
-        size_t position = 0;
-        void resize(int32_t samples);
-        void run(float *blockLeft, float *blockRight, int frames);
-    };
     /// A plug-in processed after the main one, in the same block: the rest of a track's chain
     /// when its inserts share one helper.
     struct ChainMember {
         Vst3Plugin vst;
         lv2::Lv2Plugin lv2;
         bool isLv2 = false;
-        LatencyLine bypassLine;
+        /// What the member plays while bypassed, sized by "PREPARE ".
+        InsertDryPath dryPath;
     };
     std::string loadChainMember(const std::string &arguments);
     std::string serveChainMember(const std::string &arguments);
     std::string prepareChain(int32_t mainLatency);
+    int32_t mainPluginLatency() const;
     /// `members` as the block gave them, the main plug-in's first; the members past its end
     /// play with no bypass and no values.
     void processChain(float *blockLeft, float *blockRight, int frames,
@@ -146,7 +141,8 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     };
     std::array<DeferredValue, 4 * maximumParamsPerLine> deferredValues{};
     size_t deferredCount = 0;
-    LatencyLine mainBypassLine;
+    /// What the main plug-in plays while bypassed in a chain, sized by "PREPARE ".
+    InsertDryPath mainDryPath;
     std::unique_ptr<SharedBlockMapping> sharedBlock;
     std::thread blockThread;
     std::atomic<bool> blockThreadStopping{false};

@@ -109,6 +109,11 @@ void Engine::setDeviceFormatHook(DeviceFormatHook hook) {
     hooks.deviceFormat = std::move(hook);
 }
 
+void Engine::setGraphPublishedHook(GraphPublishedHook hook) {
+    std::lock_guard lock(projectMutex);
+    hooks.graphPublished = std::move(hook);
+}
+
 void Engine::publishGraph() {
     expectMainThread("Engine::publishGraph");
     std::lock_guard lock(projectMutex);
@@ -122,6 +127,7 @@ void Engine::publishGraph() {
     transport.metronomeOn.store(project.metronomeEnabled);
     monitoring.talkback.store(project.controlRoom.talkback);
     publication.graphs.publish(std::move(snapshot));
+    if (hooks.graphPublished) hooks.graphPublished();
 }
 
 void Engine::collectRetiredGraphs() {

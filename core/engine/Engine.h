@@ -32,6 +32,7 @@ namespace orvane {
 /// Called by the engine when the device format changes, so the plug-in rack can prepare its
 /// plug-ins for it (sample rate, longest block).
 using DeviceFormatHook = std::function<void(double sampleRate, int32_t maxFrames)>;
+using GraphPublishedHook = std::function<void()>;
 
 /// Choices made once by whoever owns the engine, before it renders.
 struct EngineOptions {
@@ -111,6 +112,10 @@ class Engine {
     void setRenderHooks(InsertHook insert, LatencyHook latency);
     /// Called by `prepareForDeviceFormat` after the engine's own caches are rebuilt.
     void setDeviceFormatHook(DeviceFormatHook hook);
+    /// Called at the end of every `publishGraph`, on the main thread with the project mutex
+    /// held, so that whoever copies from the project for the audio thread (the rack, the notes
+    /// of its instruments) follows every edit from the next block on.
+    void setGraphPublishedHook(GraphPublishedHook hook);
     /// Counts `replaceProject` calls. Track ids start again in every project, so whoever keys
     /// state by track id (the rack) compares generations before trusting it.
     std::atomic<uint64_t> projectGeneration{0};
@@ -289,6 +294,7 @@ class Engine {
         InsertHook insert;
         LatencyHook latency;
         DeviceFormatHook deviceFormat;
+        GraphPublishedHook graphPublished;
     };
     /// An export's own state, from `beginOfflineRender` to `endOfflineRender`.
     struct OfflineRender {

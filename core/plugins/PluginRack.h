@@ -1,14 +1,17 @@
 #pragma once
 
 #include "core/model/Project.h"
+#include "core/plugins/InsertDryPath.h"
 #include "core/plugins/Plugin.h"
 #include "core/plugins/vst3/PluginScanner.h"
 #include "core/rt/RtPublished.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -86,12 +89,15 @@ std::vector<PluginDescription> scanInstalledPlugins(PluginScanner &scanner, bool
 std::optional<float> pluginAutomationValueAt(std::span<const AutomationPoint> points,
                                              int64_t playhead);
 
-/// Keeps a bypassed plug-in's latency in the signal, so that bypassing it does not move the
-/// track against the others that delay compensation lines up with it.
-struct PluginRackBypassDelay {
-    std::vector<float> left;
-    std::vector<float> right;
-    std::size_t position = 0;
+/// What an instrument insert was last given, kept by its slot for whichever view plays it next:
+/// where its last block ended, so that a jump of the playhead stops the notes it left sounding,
+/// and the notes it holds, so that an edit that takes a sounding note away stops that note too.
+/// Only the block that plays the insert touches it.
+struct PlayedNotes {
+    std::atomic<int64_t> blockEnd{std::numeric_limits<int64_t>::min()};
+    std::array<uint16_t, 128> held{};
+    /// `RtSlotView::noteListStamp` of the notes the last block played.
+    uint64_t listStamp = 0;
 };
 
 /// One insert the rack created. Placeholders (`available` false) stand for a saved VST 3
@@ -113,7 +119,11 @@ struct Slot {
     /// looks after.
     SandboxedPlugin *sandboxed = nullptr;
     bool available = true;
-    std::shared_ptr<PluginRackBypassDelay> bypassDelay;
+    /// The insert's dry side, whichever view the audio thread reads.
+    std::shared_ptr<InsertDryPath> dryPath;
+    /// The slot's own, so that a new view takes over where the last block of the old one
+    /// ended, whichever of them played it.
+    std::shared_ptr<PlayedNotes> playedNotes = std::make_shared<PlayedNotes>();
     /// Set while the insert runs in its track's shared helper, as member `groupMember`.
     std::shared_ptr<SandboxGroup> group;
     uint32_t groupMember = 0;
@@ -159,23 +169,24 @@ struct RtSlotView {
     uint32_t automParamId = 0;
     /// Empty unless the insert has at least two points and its index is still valid.
     std::vector<AutomationPoint> paramAutomation;
-    PluginRackBypassDelay *bypassDelay = nullptr;
+    InsertDryPath *dryPath = nullptr;
+    PlayedNotes *playedNotes = nullptr;
     /// An instrument insert on a MIDI track: its clips' note-ons and note-offs, by position.
     std::vector<RtNoteEvent> noteEvents;
+    /// Tells one list of `noteEvents` from another.
+    uint64_t noteListStamp = 0;
 };
 
 /// One published view; immutable once published except for the audio thread's own state
-/// (bypass delay lines, the last automation values).
+/// (dry paths, block ends, the last automation values).
 struct PluginRackView {
     std::vector<RtSlotView> entries;
     std::vector<std::shared_ptr<Plugin>> plugins;
-    std::vector<std::shared_ptr<PluginRackBypassDelay>> bypassDelays;
+    std::vector<std::shared_ptr<InsertDryPath>> dryPaths;
+    std::vector<std::shared_ptr<PlayedNotes>> playedNotes;
     std::vector<std::shared_ptr<SandboxGroup>> groups;
     /// Parallel to `entries`: the last automation value sent, NaN before the first.
     std::unique_ptr<std::atomic<float>[]> automationValues;
-    /// Parallel to `entries`: where the last block of an instrument insert ended, so that a
-    /// jump of the playhead silences the notes it left sounding.
-    std::unique_ptr<std::atomic<int64_t>[]> noteBlockEnds;
     /// The host's project generation when the view was built.
     uint64_t projectGeneration = 0;
 };
@@ -247,6 +258,9 @@ class PluginRack {
     /// Copies the inserts' bypass flags and automation into a new view for the audio thread.
     /// Call after every `Engine::publishGraph` that may have changed them.
     void publishRtView();
+    /// After every `Engine::publishGraph`: a view with the project's notes, when an instrument
+    /// plays them, so that a note edit reaches a playing instrument with the next block.
+    void followGraph();
     /// Frees views (and the plug-ins only they still hold) that the audio thread has left.
     void collectRetiredViews();
     /// For tests: views retired and still held by a block.
@@ -343,8 +357,8 @@ class PluginRack {
     void dissolveGroupsLocked(uint64_t trackId);
     bool dissolveGroupsOfRemovedTracksLocked();
     bool playingLive() const noexcept;
-    void passOnDryRt(const RtSlotView &entry, float *left, float *right,
-                     int32_t frames) const noexcept;
+    void runInsertRt(const PluginRackView &view, std::size_t index, int64_t playhead, float *left,
+                     float *right, int32_t frames) noexcept;
     std::string trustedBundleFor(const InsertSlot &insert,
                                  const std::vector<std::string> &foundBundles) const;
 
@@ -372,6 +386,8 @@ class PluginRack {
     /// As of the last publication: some track asks for one helper per track, or a shared
     /// helper runs.
     std::atomic<bool> groupingInUse{false};
+    /// As of the last publication: some insert plays its track's notes.
+    std::atomic<bool> instrumentsInUse{false};
     /// `rackChanges` when `regroupSandboxedInserts` last looked (main thread).
     uint64_t regroupedAt = 0;
 };
@@ -410,7 +426,9 @@ template <class EngineType> void installPluginRackHooks(EngineType &engine, Plug
         [&rack](uint64_t trackId) -> int64_t { return rack.latencySamples(trackId); });
     engine.setDeviceFormatHook(
         [&rack](double sampleRate, int32_t maxFrames) { rack.prepare(sampleRate, maxFrames); });
+    engine.setGraphPublishedHook([&rack] { rack.followGraph(); });
     rack.detachFromEngine = [&engine] {
+        engine.setGraphPublishedHook({});
         engine.setDeviceFormatHook({});
         engine.setRenderHooks({}, {});
     };

@@ -25,24 +25,6 @@ int32_t delayOf(const RtSlotView &entry, bool live) {
     return entry.latency + (live ? entry.liveLatency : 0);
 }
 
-/// Delays the block by `delayFrames` (at most the line's length less one): live a sandboxed
-/// insert delays by a block more than in a render, and one line serves both.
-void runBypassDelayRt(PluginRackBypassDelay &delay, float *left, float *right, int32_t frames,
-                      int32_t delayFrames) {
-    const std::size_t length = delay.left.size();
-    if (length == 0 || delayFrames <= 0) return;
-    const auto behind = std::min(static_cast<std::size_t>(delayFrames), length - 1);
-    std::size_t read = (delay.position + length - behind) % length;
-    for (int32_t i = 0; i < frames; ++i) {
-        delay.left[delay.position] = left[i];
-        delay.right[delay.position] = right[i];
-        left[i] = delay.left[read];
-        right[i] = delay.right[read];
-        if (++delay.position == length) delay.position = 0;
-        if (++read == length) read = 0;
-    }
-}
-
 // Enough for any block a device asks for; more events in one block than this are dropped.
 constexpr std::size_t maxEventsPerBlock = FramedNotes::capacity;
 
@@ -61,31 +43,47 @@ std::array<uint16_t, 128> notesHeldAt(std::span<const RtNoteEvent> events, int64
     return held;
 }
 
-/// The events of [playhead, playhead + frames) as MIDI at their frames. After a jump of the
-/// playhead (a cycle's wrap, a locate) they start with an all-notes-off and a note-off for
-/// every note that was sounding where it left: not every plug-in interface has the first, and
-/// the notes would hang. Nothing while the playhead stands still.
-std::size_t blockEventsRt(const RtSlotView &entry, std::atomic<int64_t> &blockEnd, int64_t playhead,
+/// The events of [playhead, playhead + frames) as MIDI at their frames, noted in `played`.
+/// After a jump of the playhead (a cycle's wrap, a locate) they start with an all-notes-off
+/// and a note-off for every note the insert holds: not every plug-in interface has the first,
+/// and the notes would hang. After an edit of the notes, those it holds that the edited notes
+/// no longer hold stop. Nothing while the playhead stands still.
+std::size_t blockEventsRt(const RtSlotView &entry, PlayedNotes &played, int64_t playhead,
                           int32_t frames, std::array<PluginMidiEvent, maxEventsPerBlock> &out) {
-    const int64_t previousEnd = blockEnd.exchange(playhead + frames, std::memory_order_relaxed);
+    const int64_t previousEnd =
+        played.blockEnd.exchange(playhead + frames, std::memory_order_relaxed);
     if (previousEnd == playhead + frames) return 0;
     std::size_t count = 0;
+    const auto stop = [&](std::size_t pitch) {
+        if (count == out.size()) return;
+        out[count++] = PluginMidiEvent{0, 3, {0x80, static_cast<uint8_t>(pitch), 0}};
+        played.held[pitch] = 0;
+    };
     if (previousEnd != playhead) {
         out[count++] = PluginMidiEvent{0, 3, {0xB0, 123, 0}};
-        const std::array<uint16_t, 128> held = notesHeldAt(entry.noteEvents, previousEnd);
-        for (int pitch = 0; pitch < 128 && count < out.size(); ++pitch)
-            if (held[static_cast<std::size_t>(pitch)] > 0)
-                out[count++] = PluginMidiEvent{0, 3, {0x80, static_cast<uint8_t>(pitch), 0}};
+        for (std::size_t pitch = 0; pitch < played.held.size(); ++pitch)
+            if (played.held[pitch] > 0) stop(pitch);
+    } else if (played.listStamp != entry.noteListStamp) {
+        const std::array<uint16_t, 128> stillHeld = notesHeldAt(entry.noteEvents, playhead);
+        for (std::size_t pitch = 0; pitch < played.held.size(); ++pitch)
+            if (played.held[pitch] > 0 && stillHeld[pitch] == 0) stop(pitch);
     }
+    played.listStamp = entry.noteListStamp;
     auto next = std::lower_bound(
         entry.noteEvents.begin(), entry.noteEvents.end(), playhead,
         [](const RtNoteEvent &event, int64_t position) { return event.position < position; });
     for (;
          next != entry.noteEvents.end() && next->position < playhead + frames && count < out.size();
-         ++next)
+         ++next) {
         out[count++] = PluginMidiEvent{static_cast<int32_t>(next->position - playhead),
                                        3,
                                        {next->status, next->pitch, next->velocity}};
+        uint16_t &held = played.held[next->pitch & 0x7F];
+        if (next->status == 0x90)
+            held = static_cast<uint16_t>(std::min(held + 1, 0xFFFF));
+        else if (held > 0)
+            --held;
+    }
     return count;
 }
 
@@ -124,19 +122,36 @@ void PluginRack::processTrack(uint64_t trackId, float *left, float *right,
     for (std::size_t i = 0; i < view->entries.size(); ++i) {
         const RtSlotView &entry = view->entries[i];
         if (entry.trackId != trackId || entry.groupFollower) continue;
-        if (entry.group) {
-            if (!processGroupRt(*view, i, playhead, left, right, frames))
-                passOnDryRt(entry, left, right, frames);
-            continue;
-        }
-        if (!entry.plugin) continue;
-        if (entry.bypassed) {
-            passOnDryRt(entry, left, right, frames);
-            continue;
-        }
-        if (!processPluginRt(*view, i, playhead, left, right, frames))
-            passOnDryRt(entry, left, right, frames);
+        if (entry.group || entry.plugin) runInsertRt(*view, i, playhead, left, right, frames);
     }
+}
+
+// A block the insert did not process, or that it is bypassed for, goes on dry, delayed as the
+// insert would have delayed it, so that compensation keeps the track in line.
+void PluginRack::runInsertRt(const PluginRackView &view, std::size_t index, int64_t playhead,
+                             float *left, float *right, int32_t frames) noexcept {
+    const RtSlotView &entry = view.entries[index];
+    if (frames > InsertDryPath::blockRoom) {
+        for (int32_t from = 0; from < frames; from += InsertDryPath::blockRoom)
+            runInsertRt(view, index, playhead + from, left + from, right + from,
+                        std::min(InsertDryPath::blockRoom, frames - from));
+        return;
+    }
+    const auto process = [&](float *inLeft, float *inRight, int32_t count) {
+        return entry.group ? processGroupRt(view, index, playhead, inLeft, inRight, count)
+                           : processPluginRt(view, index, playhead, inLeft, inRight, count);
+    };
+    // A group's members are bypassed inside its helper; the group itself never is.
+    const bool bypassed = entry.bypassed && !entry.group;
+    const bool live = playingLive();
+    if (!entry.dryPath) {
+        if (!bypassed) (void)process(left, right, frames);
+        return;
+    }
+    // A helper that runs a block behind keeps hearing the input while bypassed, or the first
+    // block after the bypass would fade into what it played before.
+    entry.dryPath->run(left, right, frames, delayOf(entry, live), bypassed,
+                       live && entry.liveLatency > 0, process);
 }
 
 // A value for a parameter the plug-in does not have goes nowhere, as it would on the wire.
@@ -146,14 +161,18 @@ void PluginRack::processTrack(uint64_t trackId, float *left, float *right,
 bool PluginRack::processPluginRt(const PluginRackView &view, std::size_t index, int64_t playhead,
                                  float *left, float *right, int32_t frames) noexcept {
     const RtSlotView &entry = view.entries[index];
-    if (const auto value = pluginAutomationValueAt(entry.paramAutomation, playhead)) {
+    // A bypassed insert, heard only while it fades out, hears no automation, as a bypassed
+    // member of a shared helper does not.
+    if (const auto value = entry.bypassed
+                               ? std::nullopt
+                               : pluginAutomationValueAt(entry.paramAutomation, playhead)) {
         view.automationValues[index].store(*value, std::memory_order_relaxed);
         (void)entry.plugin->setParameterNormalizedRt(entry.automParamId, *value);
     }
     std::array<PluginMidiEvent, maxEventsPerBlock> events;
     std::size_t count = 0;
     if (!entry.noteEvents.empty())
-        count = blockEventsRt(entry, view.noteBlockEnds[index], playhead, frames, events);
+        count = blockEventsRt(entry, *entry.playedNotes, playhead, frames, events);
     const std::span<const PluginMidiEvent> blockEvents(events.data(), count);
     // The block's budget is the sandboxed inserts' to share; a plug-in in process does not wait.
     const Deadline budget =
@@ -175,7 +194,7 @@ bool PluginRack::processGroupRt(const PluginRackView &view, std::size_t index, i
     std::array<PluginMidiEvent, maxEventsPerBlock> events;
     std::size_t count = 0;
     if (!entry.noteEvents.empty())
-        count = blockEventsRt(entry, view.noteBlockEnds[index], playhead, frames, events);
+        count = blockEventsRt(entry, *entry.playedNotes, playhead, frames, events);
     const FramedNotes notes = FramedNotes::from(std::span(events.data(), count));
     const Deadline budget = sandboxBudgetRt(frames, playhead);
     if (entry.liveLatency > 0 && playingLive())
@@ -226,14 +245,6 @@ Deadline PluginRack::sandboxBudgetRt(int32_t frames, int64_t playhead) noexcept 
             false};
     }
     return blockBudget.deadline;
-}
-
-// A block the insert did not process goes on dry, delayed as the insert would have delayed
-// it, so that compensation keeps the track in line.
-void PluginRack::passOnDryRt(const RtSlotView &entry, float *left, float *right,
-                             int32_t frames) const noexcept {
-    if (entry.bypassDelay)
-        runBypassDelayRt(*entry.bypassDelay, left, right, frames, delayOf(entry, playingLive()));
 }
 
 int32_t PluginRack::latencySamples(uint64_t trackId) const noexcept {

@@ -42,6 +42,22 @@ std::vector<RtNoteEvent> noteEventsOf(const Track &track) {
     return events;
 }
 
+/// Tells note lists apart (FNV-1a over every event), so that the audio thread notices an edit.
+uint64_t stampOf(const std::vector<RtNoteEvent> &events) {
+    uint64_t stamp = 14695981039346656037ull;
+    const auto mix = [&stamp](uint64_t value) {
+        for (int byte = 0; byte < 8; ++byte, value >>= 8) {
+            stamp ^= value & 0xFF;
+            stamp *= 1099511628211ull;
+        }
+    };
+    for (const RtNoteEvent &event : events) {
+        mix(static_cast<uint64_t>(event.position));
+        mix(uint64_t{event.status} << 16 | uint64_t{event.pitch} << 8 | event.velocity);
+    }
+    return stamp;
+}
+
 } // namespace
 
 void PluginRack::publishRtView() {
@@ -50,6 +66,10 @@ void PluginRack::publishRtView() {
     if (host.projectMutex) projectLock = std::unique_lock(*host.projectMutex);
     std::lock_guard lock(slotsMutex);
     publishViewLocked();
+}
+
+void PluginRack::followGraph() {
+    if (instrumentsInUse.load(std::memory_order_acquire)) publishRtView();
 }
 
 void listGroupMemberEntries(std::vector<RtSlotView> &entries) {
@@ -86,41 +106,35 @@ void PluginRack::publishViewLocked() {
             entry.liveLatency = first ? slot.group->chain->liveLatency() : 0;
             if (first) view->groups.push_back(slot.group);
         }
-        if (entry.latency + entry.liveLatency > 0) {
-            // Room for the live delay too, and the frame being written.
-            const auto length = static_cast<std::size_t>(entry.latency + entry.liveLatency) + 1;
-            // Reused while the latency holds, so a bypassed insert's delayed tail carries over.
-            if (!slot.bypassDelay || slot.bypassDelay->left.size() != length) {
-                auto delay = std::make_shared<PluginRackBypassDelay>();
-                delay->left.assign(length, 0.0f);
-                delay->right.assign(length, 0.0f);
-                slot.bypassDelay = std::move(delay);
+        if (!entry.groupFollower) {
+            // Room for the live delay too, and for a whole block after it.
+            const int32_t delays = entry.latency + entry.liveLatency;
+            // Reused while the latency holds, so the delayed input carries over.
+            if (!slot.dryPath || slot.dryPath->length() !=
+                                     static_cast<std::size_t>(delays) + InsertDryPath::blockRoom) {
+                auto path = std::make_shared<InsertDryPath>();
+                path->resize(delays);
+                slot.dryPath = std::move(path);
             }
-            entry.bypassDelay = slot.bypassDelay.get();
-            view->bypassDelays.push_back(slot.bypassDelay);
+            entry.dryPath = slot.dryPath.get();
+            view->dryPaths.push_back(slot.dryPath);
         } else {
-            slot.bypassDelay.reset();
+            slot.dryPath.reset();
         }
+        entry.playedNotes = slot.playedNotes.get();
+        view->playedNotes.push_back(slot.playedNotes);
         view->plugins.push_back(slot.plugin);
         view->entries.push_back(std::move(entry));
     }
     listGroupMemberEntries(view->entries);
     view->automationValues = std::make_unique<std::atomic<float>[]>(view->entries.size());
-    view->noteBlockEnds = std::make_unique<std::atomic<int64_t>[]>(view->entries.size());
-    for (std::size_t i = 0; i < view->entries.size(); ++i)
-        view->noteBlockEnds[i].store(std::numeric_limits<int64_t>::min(),
-                                     std::memory_order_relaxed);
     const PluginRackView *previousRaw = views.current().get();
     for (std::size_t i = 0; i < view->entries.size(); ++i) {
         float carried = noAutomationValue;
         if (previousRaw)
             for (std::size_t j = 0; j < previousRaw->entries.size(); ++j)
-                if (previousRaw->entries[j].plugin == view->entries[i].plugin) {
+                if (previousRaw->entries[j].plugin == view->entries[i].plugin)
                     carried = previousRaw->automationValues[j].load(std::memory_order_relaxed);
-                    view->noteBlockEnds[i].store(
-                        previousRaw->noteBlockEnds[j].load(std::memory_order_relaxed),
-                        std::memory_order_relaxed);
-                }
         view->automationValues[i].store(carried, std::memory_order_relaxed);
     }
     view->projectGeneration = host.projectGeneration ? host.projectGeneration->load() : 0;
@@ -129,6 +143,10 @@ void PluginRack::publishViewLocked() {
             return track && track->sandboxGrouping == SandboxGrouping::PerTrack;
         });
     groupingInUse.store(perTrackAsked || !view->groups.empty(), std::memory_order_release);
+    instrumentsInUse.store(
+        std::ranges::any_of(
+            slots, [](const Slot &slot) { return slot.plugin && slot.plugin->takesNotes(); }),
+        std::memory_order_release);
     views.publish(std::move(view));
     rackChanges.fetch_add(1, std::memory_order_acq_rel);
 }
@@ -142,8 +160,10 @@ void PluginRack::fillRtEntryFromInsert(Slot &slot, RtSlotView &entry) {
     const InsertSlot &insert = track->inserts[static_cast<std::size_t>(slot.insertIndex)];
     entry.bypassed = insert.bypassed;
     entry.automParamId = insert.automParamId;
-    if (slot.plugin->takesNotes() && track->type == TrackType::Midi)
+    if (slot.plugin->takesNotes() && track->type == TrackType::Midi) {
         entry.noteEvents = noteEventsOf(*track);
+        entry.noteListStamp = stampOf(entry.noteEvents);
+    }
     if (insert.isStock || insert.paramAutomation.size() < 2) return;
     // An LV2 plug-in in process has no such control: its lane is not played.
     if (slot.lv2Plugin && slot.lv2Plugin->parameterIndexForPort(insert.automParamId) < 0) return;

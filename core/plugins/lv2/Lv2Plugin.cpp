@@ -662,9 +662,10 @@ bool applyStateLocked(Lv2PluginState &d, const std::vector<uint8_t> &state, std:
 
 } // namespace
 
+// LV2 lets a plug-in save beside its own run, so a save, autosave or export leaves no block of
+// the audio thread dry. The instances change only on this thread, in `prepare` and `unload`.
 bool Lv2Plugin::getState(std::vector<uint8_t> &state) {
     std::lock_guard worldLock(Lv2World::lock());
-    std::lock_guard lock(impl->processing);
     return saveStateLocked(*impl, state, lastError);
 }
 

@@ -96,6 +96,18 @@ void expectScaled(const Block &actual, const Block &reference, float scale, cons
     EXPECT_GT(loudest, 0.1f) << what << ": the reference must carry the tone";
 }
 
+/// `actual` goes from `from` times `reference` to `to` times it over the block, in a straight
+/// line.
+void expectFading(const Block &actual, const Block &reference, float from, float to,
+                  const char *what) {
+    const auto frames = static_cast<float>(reference.left.size());
+    for (std::size_t i = 0; i < reference.left.size(); ++i) {
+        const float scale = from + (to - from) * static_cast<float>(i + 1) / frames;
+        ASSERT_NEAR(actual.left[i], scale * reference.left[i], 1e-5f) << what << ", frame " << i;
+        ASSERT_NEAR(actual.right[i], scale * reference.right[i], 1e-5f) << what << ", frame " << i;
+    }
+}
+
 TEST_F(PluginCommandsOnAPlayingEngine, AutomationAndBypassEditsAreHeardFromTheNextBlock) {
     render(); // the tone starts
     const Block unity = render();
@@ -108,12 +120,15 @@ TEST_F(PluginCommandsOnAPlayingEngine, AutomationAndBypassEditsAreHeardFromTheNe
     });
     expectScaled(render(), unity, 0.25f, "after the automation edit");
 
+    // A switch between the plug-in and the dry signal fades over the block that hears it.
     edit([&] {
         stack.execute(engine.project, std::make_unique<ToggleInsertBypassCommand>(trackId, 0));
     });
-    expectScaled(render(), unity, 1.0f, "after bypassing");
+    expectFading(render(), unity, 0.25f, 1.0f, "after bypassing");
+    expectScaled(render(), unity, 1.0f, "bypassed");
 
     edit([&] { stack.undo(engine.project); });
+    expectFading(render(), unity, 1.0f, 0.25f, "after undoing the bypass");
     expectScaled(render(), unity, 0.25f, "after undoing the bypass");
 
     edit([&] {

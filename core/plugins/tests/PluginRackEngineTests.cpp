@@ -405,6 +405,65 @@ TEST(RackInstrument, ANoteSoundingWhereThePlayheadJumpsAwayFromStops) {
     EXPECT_EQ(firstSoundFrom(top, 0), -1) << "the note hangs";
 }
 
+// A new view takes over where the old one's last block ended, even when the audio thread
+// renders with the old view while the new one is built: a held note is never taken for one
+// the playhead jumped away from.
+TEST(RackInstrument, AHeldNoteSurvivesThousandsOfRepublicationsWhilePlaying) {
+    constexpr int64_t held = int64_t{1} << 40;
+    InstrumentTrack instrument(false, {MidiNote{60, 0.8f, 0, held}});
+    ASSERT_TRUE(instrument.loaded);
+    {
+        std::lock_guard lock(instrument.session.engine.projectMutex);
+        instrument.session.engine.project.findTrack(instrument.trackId)->clips.at(0)->length = held;
+        instrument.session.engine.publishGraph();
+    }
+    (void)rackOutput(instrument, 0, block); // the note starts
+    std::atomic<bool> publishing{true};
+    std::atomic<int64_t> silentBlocks{0}, blocks{0};
+    std::thread audio([&] {
+        RtScope scope;
+        std::vector<float> left(block), right(block);
+        for (int64_t playhead = block; publishing.load(); playhead += block) {
+            std::fill(left.begin(), left.end(), 0.0f);
+            std::fill(right.begin(), right.end(), 0.0f);
+            instrument.session.engine.renderPosition.store(playhead);
+            instrument.session.rack.processTrack(instrument.trackId, left.data(), right.data(),
+                                                 block);
+            blocks.fetch_add(1);
+            if (std::ranges::all_of(left, [](float sample) { return sample == 0.0f; }))
+                silentBlocks.fetch_add(1);
+        }
+    });
+    // Blocks and publications overlap throughout: neither side stops before both did 3,000.
+    int publications = 0;
+    for (; publications < 3000 || blocks.load() < 3000; ++publications)
+        instrument.session.rack.publishRtView();
+    publishing.store(false);
+    audio.join();
+    EXPECT_GE(publications, 3000);
+    EXPECT_EQ(silentBlocks.load(), 0) << "of " << blocks.load() << " blocks";
+}
+
+// A note moved while the instrument plays is heard where it now lies from the next block on,
+// without waiting for an insert edit to republish the rack.
+TEST(RackInstrument, AMovedNoteReachesAPlayingInstrumentWithTheNextBlock) {
+    InstrumentTrack instrument(false, {MidiNote{60, 0.8f, 0, 2048}});
+    ASSERT_TRUE(instrument.loaded);
+    const std::vector<float> before = rackOutput(instrument, 0, 4 * block);
+    EXPECT_EQ(firstSoundFrom(before, 0), 1);
+    {
+        // As a command does it: under the project mutex, then the graph goes out.
+        std::lock_guard lock(instrument.session.engine.projectMutex);
+        instrument.session.engine.project.findTrack(instrument.trackId)
+            ->clips.at(0)
+            ->notes.at(0)
+            .start = 8 * block + 100;
+        instrument.session.engine.publishGraph();
+    }
+    const std::vector<float> after = rackOutput(instrument, 4 * block, 8 * block);
+    EXPECT_EQ(firstSoundFrom(after, 0), 4 * block + 101) << "the moved note sounds where it lies";
+}
+
 // Playing live, a sandboxed insert runs a block behind. Bypassed, it delays by the same, so that
 // toggling it while playing moves neither its track nor the others.
 TEST(SandboxedBypass, ABypassedInsertKeepsItsLiveDelay) {
@@ -441,6 +500,70 @@ TEST(SandboxedBypass, ABypassedInsertKeepsItsLiveDelay) {
     }
     const auto impulse = std::find(heard.begin(), heard.end(), 0.5f);
     EXPECT_EQ(impulse - heard.begin(), 10 + playing) << "bypassed, delayed as when playing";
+}
+
+// Whatever sends an insert's blocks dry, the first bypass or one after a long stretch of
+// processing, what comes out is the input exactly as late as the insert's delay, from the first
+// dry frame on: never silence or audio from an earlier stretch in its place. The test delay
+// effect plays its input that late too, so the fade into a bypass is exact as well. (The fade
+// back out of one plays what the plug-in itself held from before the bypass: its own state.)
+TEST(InsertDryPath, EveryWetDrySwitchPlaysTheInputAsLateAsTheInsertsDelay) {
+    constexpr int32_t effectLatency = 300;
+    constexpr int32_t blocks = 80;
+    const std::vector<std::pair<int32_t, bool>> switches = {{20, true},  {26, false}, {27, true},
+                                                            {28, false}, {60, true},  {64, false}};
+    for (const bool sandboxed : {false, true}) {
+        RackEnvironment environment;
+        RenderSession session(sandboxed);
+        session.rack.prepare(rate, block);
+        uint64_t trackId = 0;
+        {
+            std::lock_guard lock(session.engine.projectMutex);
+            trackId = session.engine.project.addTrack(TrackType::Audio, "")->id;
+            session.engine.publishGraph();
+        }
+        {
+            ScopedRackDelay latency(effectLatency);
+            ASSERT_TRUE(session.rack.loadVst3(trackId, rackDelayEffectPath(), ""))
+                << session.controller.lastError;
+        }
+        const int32_t delay = session.rack.latencySamples(trackId);
+        ASSERT_GE(delay, effectLatency);
+        std::vector<float> heard;
+        for (int32_t index = 0; index < blocks; ++index) {
+            for (const auto &[at, bypassed] : switches)
+                if (at == index) {
+                    std::lock_guard lock(session.engine.projectMutex);
+                    session.engine.project.findTrack(trackId)->inserts.at(0).bypassed = bypassed;
+                    session.rack.publishRtView();
+                }
+            // Frame numbers as samples: exact in a float, and each says where it came from.
+            std::vector<float> left(block), right(block);
+            for (int32_t frame = 0; frame < block; ++frame)
+                left[frame] = right[frame] = static_cast<float>(index * block + frame + 1);
+            processTrackAsAudio(session.rack, trackId, left.data(), right.data(), block);
+            heard.insert(heard.end(), left.begin(), left.end());
+            // A helper that keeps up with its period has finished the block by the next one.
+            if (sandboxed) (void)session.rack.slots.at(0).plugin->hasEditor();
+        }
+        const auto fadesBackIn = [&](std::size_t frame) {
+            const auto index = static_cast<int32_t>(frame / block);
+            return std::ranges::any_of(switches, [index](const auto &change) {
+                return change.first == index && !change.second;
+            });
+        };
+        int wrong = 0;
+        for (std::size_t frame = 0; frame < heard.size(); ++frame) {
+            if (fadesBackIn(frame)) continue;
+            const float expected = frame < static_cast<std::size_t>(delay)
+                                       ? 0.0f
+                                       : static_cast<float>(frame - delay + 1);
+            if (heard[frame] != expected && wrong++ < 3)
+                ADD_FAILURE() << (sandboxed ? "sandboxed" : "in process") << ": frame " << frame
+                              << " is " << heard[frame] << ", not " << expected;
+        }
+        EXPECT_EQ(wrong, 0) << (sandboxed ? "sandboxed" : "in process");
+    }
 }
 
 } // namespace

@@ -179,6 +179,13 @@ TEST_F(RackTest, ABypassedInsertIsNotProcessedButKeepsItsLatencyInTheSignal) {
         insertsOf(trackA)[0].bypassed = true;
     }
     rack.publishRtView();
+    // The first bypassed block fades from the plug-in's output to the dry signal; the next is
+    // the dry signal alone, as late as the plug-in made it.
+    Block fading = impulseBlock();
+    processTrackAsAudio(rack, trackA, fading.left.data(), fading.right.data(), frames);
+    EXPECT_EQ(firstNonZero(fading.left), 32);
+    EXPECT_GT(fading.left[32], 0.5f);
+    EXPECT_LT(fading.left[32], 1.0f);
     Block bypassed = impulseBlock();
     processTrackAsAudio(rack, trackA, bypassed.left.data(), bypassed.right.data(), frames);
     EXPECT_EQ(firstNonZero(bypassed.left), 32);

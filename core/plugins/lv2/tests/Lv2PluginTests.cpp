@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -250,6 +251,34 @@ TEST(Lv2State, SavedStateRestoresControlsAndSoundInAnotherInstance) {
     setControls(reference, lspControls);
     ASSERT_TRUE(fresh.setState(state));
     EXPECT_EQ(renderThrough(fresh, input).left, renderThrough(reference, input).left);
+}
+
+// A save runs beside the plug-in's own blocks, as LV2 allows: a save, an autosave or an export
+// sends no block of the audio thread dry.
+TEST(Lv2State, SavingBesideTheAudioThreadLeavesNoBlockDry) {
+    ScratchFolder folder;
+    Lv2Plugin plugin;
+    ASSERT_TRUE(plugin.load(lspCompressor)) << plugin.lastError;
+    ASSERT_TRUE(plugin.prepare(sampleRate, blockSize));
+    (void)plugin.setStateFolder(folder.path.string());
+    std::atomic<bool> saving{true};
+    std::atomic<int> dry{0}, played{0};
+    std::thread audio([&] {
+        std::vector<float> left(blockSize, 0.1f), right(blockSize, 0.1f);
+        while (saving.load()) {
+            if (!plugin.process(left.data(), right.data(), blockSize)) dry.fetch_add(1);
+            played.fetch_add(1);
+        }
+    });
+    int saved = 0;
+    for (int save = 0; save < 100 || played.load() < 1000; ++save) {
+        std::vector<uint8_t> state;
+        saved += plugin.getState(state) && !state.empty() ? 1 : 0;
+    }
+    saving.store(false);
+    audio.join();
+    EXPECT_GE(saved, 100);
+    EXPECT_EQ(dry.load(), 0) << "of " << played.load() << " blocks";
 }
 
 // The test bundle writes a file while being saved and, restored, plays its length as DC.

@@ -161,13 +161,18 @@ TEST_F(SandboxChain, EachMembersBypassAndValuesTravelWithTheBlockThroughSharedMe
     ASSERT_TRUE(chain.setState(1, latencyState));
     ASSERT_TRUE(chain.prepare(sampleRate, blockSize));
     ASSERT_EQ(chain.latency(), 256);
-    // A bypass taken again plays the tail it kept from the last time, as an insert of its own
-    // does.
+    // Bypassed, the member plays its input as late as its latency makes it, the latency being
+    // a block here; every switch fades over a block from what was heard to what is heard now.
     struct Step {
         bool bypassed;
-        int heardBlock; // the input block that comes out, -1 for silence
+        int fadesFrom, fadesTo; // input blocks, -1 for silence
     };
-    const Step steps[] = {{true, -1}, {true, 0}, {false, 2}, {true, 1}, {false, 4}};
+    const Step steps[] = {{true, -1, -1}, {true, 0, 0}, {false, 1, 2}, {true, 3, 2}, {false, 3, 4}};
+    const auto inputBlock = [](int block) {
+        std::vector<float> samples(blockSize, 0.0f);
+        if (block >= 0) fillSine(samples, 300.0, 0.5, sampleRate, block * blockSize);
+        return samples;
+    };
     for (int block = 0; block < static_cast<int>(std::size(steps)); ++block) {
         std::vector<float> left(blockSize), right(blockSize);
         fillSine(left, 300.0, 0.5, sampleRate, block * blockSize);
@@ -176,10 +181,15 @@ TEST_F(SandboxChain, EachMembersBypassAndValuesTravelWithTheBlockThroughSharedMe
         orvane::testing::AllocationScope scope;
         ASSERT_TRUE(chain.process(left.data(), right.data(), blockSize, Deadline::after(5s)));
         EXPECT_EQ(scope.allocations() + scope.frees(), 0u) << "block " << block;
-        std::vector<float> expected(blockSize, 0.0f);
-        if (steps[block].heardBlock >= 0)
-            fillSine(expected, 300.0, 0.5, sampleRate, steps[block].heardBlock * blockSize);
-        EXPECT_EQ(left, expected) << "block " << block;
+        const std::vector<float> from = inputBlock(steps[block].fadesFrom);
+        const std::vector<float> to = inputBlock(steps[block].fadesTo);
+        for (int frame = 0; frame < blockSize; ++frame) {
+            const float share = static_cast<float>(frame + 1) / blockSize;
+            const float expected = steps[block].fadesFrom == steps[block].fadesTo
+                                       ? to[frame]
+                                       : from[frame] + (to[frame] - from[frame]) * share;
+            ASSERT_NEAR(left[frame], expected, 1e-6f) << "block " << block << ", frame " << frame;
+        }
     }
     // "Behaviour" 0.6 makes the first member report a latency too from its next prepare.
     EXPECT_FALSE(chain.setMemberParameterRt(2, 0, 0.6f)) << "no third member";
