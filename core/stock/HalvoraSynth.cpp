@@ -283,6 +283,8 @@ Voice &HalvoraSynth::voiceToSteal() {
 
 void HalvoraSynth::noteOn(int pitch, float velocity) {
     if (pitch < 0 || pitch > 127) return;
+    // As in MIDI, a key struck at velocity zero is a key released.
+    if (!(velocity > 0.0f)) return noteOff(pitch);
     if (settings_.voiceMode != SynthVoiceMode::Poly) return monoNoteOn(pitch, velocity);
     const int count = settings_.polyphony;
     for (int i = 0; i < count; ++i) {

@@ -58,9 +58,10 @@ class HalvoraSynth {
     /// length works.
     void prepare(double sampleRate, int maxBlock);
 
-    /// `velocity` in 0..1. A held or releasing voice of the same pitch is retriggered from
-    /// its current level; otherwise a free voice is taken, or the quietest releasing (else
-    /// the oldest) voice fades out within a few milliseconds and then plays the note.
+    /// `velocity` in 0..1; zero releases the key instead. A held or releasing voice of the same
+    /// pitch is retriggered from its current level; otherwise a free voice is taken, or the
+    /// quietest releasing (else the oldest) voice fades out within a few milliseconds and then
+    /// plays the note.
     void noteOn(int pitch, float velocity);
     void noteOff(int pitch);
     /// Releases every note (through its release, not a cut).

@@ -272,6 +272,67 @@ TEST(HalvoraSynth, FilterCutsAtTheCutoffAsSet) {
     EXPECT_GT(20.0 * std::log10(resonant[1] / open[1]), 20.0);
 }
 
+// Level of harmonic 10 against the fundamental of a saw on `note`, over [fromMs, toMs).
+double brightnessDb(const std::vector<Setting> &settings, int note, float velocity, double fromMs,
+                    double toMs) {
+    HalvoraSynth synth;
+    configure(synth, settings);
+    synth.setParameter(P::Osc1Wave, float(SynthWave::Saw));
+    synth.noteOn(note, velocity);
+    const std::vector<float> out = render(synth, toMs / 1000);
+    const auto from = size_t(fromMs * 48);
+    return 20.0 * std::log10(hannAmplitude(out, from, out.size(), 10 * noteHz(note)) /
+                             hannAmplitude(out, from, out.size(), noteHz(note)));
+}
+
+TEST(HalvoraSynth, CutoffFollowsKeysEnvelopeAndVelocity) {
+    const std::vector<Setting> lowPass{{P::FilterCutoff, 400}, {P::FilterSlope, 1}};
+    auto with = [&](std::vector<Setting> more) {
+        more.insert(more.begin(), lowPass.begin(), lowPass.end());
+        return more;
+    };
+    // Full key tracking keeps the cutoff at the same harmonic on every key; none does not.
+    const auto tracked = with({{P::FilterKeyTrack, 1}});
+    EXPECT_NEAR(brightnessDb(tracked, 43, 1, 200, 800), brightnessDb(tracked, 55, 1, 200, 800),
+                0.3);
+    EXPECT_GT(brightnessDb(lowPass, 43, 1, 200, 800) - brightnessDb(lowPass, 55, 1, 200, 800),
+              12.0);
+
+    // Four octaves of envelope that decays to nothing: bright at first, back to the set
+    // cutoff once it has decayed; softer keys open it less when velocity is routed to it.
+    const auto swept = with({{P::FilterEnvAmount, 4},
+                             {P::FilterDecay, 0.3f},
+                             {P::FilterSustain, 0},
+                             {P::FilterVelocity, 1}});
+    const double early = brightnessDb(swept, 43, 1, 0, 100);
+    const double late = brightnessDb(swept, 43, 1, 600, 900);
+    EXPECT_GT(early - late, 20.0);
+    EXPECT_NEAR(late, brightnessDb(lowPass, 43, 1, 600, 900), 0.3);
+    EXPECT_LT(brightnessDb(swept, 43, 0.3f, 0, 100), early - 6.0);
+}
+
+// Tremolo at full depth swings the level from full to nothing, but only with the wheel up
+// when the wheel controls the depth.
+TEST(HalvoraSynth, LfoSwingsTheLevelAsTheWheelAllows) {
+    for (float wheel : {0.0f, 1.0f}) {
+        HalvoraSynth synth;
+        configure(synth, {{P::LfoAmp, 1}, {P::LfoPitch, 0}, {P::LfoRate, 4}});
+        synth.modWheel(wheel);
+        synth.noteOn(81, 1.0f);
+        const std::vector<float> out = render(synth, 1.0);
+        double lowest = 1e9, highest = 0.0;
+        for (size_t at = 2400; at + 480 <= out.size(); at += 480) {
+            lowest = std::min(lowest, peakOf(slice(out, at, at + 480)));
+            highest = std::max(highest, peakOf(slice(out, at, at + 480)));
+        }
+        if (wheel == 0.0f) {
+            EXPECT_GT(lowest, 0.99 * highest);
+        } else {
+            EXPECT_LT(lowest, 0.05 * highest);
+        }
+    }
+}
+
 // The envelope of a 1760 Hz sine: its peak in each millisecond.
 std::vector<double> envelopeOf(const std::vector<float> &x) {
     std::vector<double> envelope;
