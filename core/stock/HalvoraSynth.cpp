@@ -25,6 +25,7 @@ constexpr float butterworth4a = 1.84775907f;
 constexpr float butterworth4b = 0.76536686f;
 // Full resonance leaves this share of the damping: a ringing peak that never runs away.
 constexpr float leastDamping = 0.015f;
+constexpr float denormalGuard = 1.0e-20f;
 
 double cyclesPerSample(double semitones, double sampleRate) {
     return 440.0 * std::exp2((semitones - 69.0) / 12.0) / sampleRate;
@@ -464,7 +465,10 @@ void HalvoraSynth::renderVoice(Voice &voice, float *out) {
     const float noiseLevel = b.levels[2];
 
     for (int i = 0; i < frames; ++i) {
-        float x = noiseLevel != 0.0f ? noiseLevel * noiseSample(voice.noise) : 0.0f;
+        // The tiny offset keeps the filter out of denormal numbers, which are many times
+        // slower, while a held voice has all its sources turned down.
+        float x = denormalGuard;
+        if (noiseLevel != 0.0f) x += noiseLevel * noiseSample(voice.noise);
         for (size_t osc = 0; osc < 2; ++osc) {
             if (levels[osc] == 0.0f) continue;
             const uint32_t phase = voice.phases[osc];

@@ -16,8 +16,6 @@ constexpr std::array<std::string_view, 3> filterModes{"Low-pass", "High-pass", "
 constexpr std::array<std::string_view, 2> filterSlopes{"12 dB/oct", "24 dB/oct"};
 constexpr std::array<std::string_view, 3> voiceModes{"Poly", "Mono", "Legato"};
 
-// Envelope times never reach zero: a segment of one or two milliseconds is the shortest
-// that starts or stops a note without an audible click.
 constexpr SynthParamInfo value(std::string_view id, std::string_view name, std::string_view unit,
                                float min, float max, float defaultValue,
                                Scale scale = Scale::Linear) {
@@ -43,6 +41,8 @@ constexpr SynthParamInfo choice(std::string_view id, std::string_view name,
             choices};
 }
 
+// Envelope times never reach zero: a segment of one or two milliseconds is the shortest
+// that starts or stops a note without an audible click.
 constexpr std::array<SynthParamInfo, synthParamCount> table{{
     choice("osc1.wave", "Osc 1 wave", oscWaves, 2),
     whole("osc1.octave", "Osc 1 octave", "oct", -3, 3, 0),
