@@ -292,6 +292,10 @@ void HalvoraSynth::noteOn(int pitch, float velocity) {
         Voice &voice = voices_[static_cast<size_t>(i)];
         if (voice.active() && !voice.fading && voice.note == pitch)
             return retrigger(voice, pitch, velocity);
+        if (voice.fading && voice.pendingNote == pitch) {
+            voice.pendingVelocity = velocity;
+            return;
+        }
     }
     for (int i = 0; i < count; ++i) {
         Voice &voice = voices_[static_cast<size_t>(i)];
@@ -349,6 +353,13 @@ void HalvoraSynth::monoNoteOn(int pitch, float velocity) {
     pushHeld(pitch);
     Voice &voice = voices_[0];
     if (!voice.active()) return startVoice(voice, pitch, velocity, true);
+    if (voice.fading) {
+        // Still making way for a note from before the change to one voice: this key
+        // replaces that note once the fade is over.
+        voice.pendingNote = pitch;
+        voice.pendingVelocity = velocity;
+        return;
+    }
     if (settings_.voiceMode == SynthVoiceMode::Legato && othersHeld && voice.gate) {
         setGlideTarget(voice, pitch);
         voice.note = pitch;

@@ -509,6 +509,30 @@ TEST(HalvoraSynth, PitchBendWheelAndGlideMoveThePitch) {
     EXPECT_LT(std::abs(cents(zeroCrossingHz(out, 12000, out.size()), noteHz(72))), 1.0);
 }
 
+// With one voice, a second key takes the voice over and letting it go returns to the key
+// still held.
+TEST(HalvoraSynth, OneVoiceModesFollowTheNewestHeldKey) {
+    for (SynthVoiceMode mode : {SynthVoiceMode::Mono, SynthVoiceMode::Legato}) {
+        HalvoraSynth synth;
+        configure(synth, {{P::VoiceMode, float(mode)}, {P::AmpAttack, 0.05f}});
+        synth.noteOn(60, 1.0f);
+        std::vector<float> out = render(synth, 0.3);
+        synth.noteOn(67, 1.0f);
+        append(out, render(synth, 0.3));
+        synth.noteOff(67);
+        append(out, render(synth, 0.3));
+        EXPECT_LT(std::abs(cents(zeroCrossingHz(out, 16800, 28800), noteHz(67))), 1.0);
+        EXPECT_LT(std::abs(cents(zeroCrossingHz(out, 31200, 43200), noteHz(60))), 1.0);
+        EXPECT_GT(rmsOf(slice(out, 40000)), 0.5 * rmsOf(slice(out, 0, 14400)));
+        synth.noteOff(60);
+        const std::vector<float> after = render(synth, 1.5);
+        EXPECT_LT(peakOf(slice(after, 48000)), 1e-6);
+        // Neither mode starts the envelope again from silence at the second key.
+        const double justAfter = peakOf(slice(out, 14400, 14400 + 480));
+        EXPECT_GT(justAfter, 0.9 * peakOf(slice(out, 9600, 14400)));
+    }
+}
+
 TEST(HalvoraSynth, VelocityScalesTheLevelBySensitivity) {
     struct Case {
         float sensitivity, velocity;
