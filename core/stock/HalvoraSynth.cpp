@@ -227,11 +227,6 @@ int HalvoraSynth::activeVoiceCount() const {
 
 // ---- Notes -------------------------------------------------------------------------------
 
-double HalvoraSynth::glideStart(const Voice *voice) const {
-    if (voice != nullptr && voice->active()) return voice->pitch;
-    return static_cast<double>(lastNote_);
-}
-
 void HalvoraSynth::setGlideTarget(Voice &voice, int note) {
     voice.targetPitch = note;
     if (settings_.glideTime <= 0.0f || lastNote_ < 0) {
@@ -243,14 +238,12 @@ void HalvoraSynth::setGlideTarget(Voice &voice, int note) {
         std::abs(voice.targetPitch - voice.pitch) / (settings_.glideTime * sampleRate_);
 }
 
-void HalvoraSynth::startVoice(Voice &voice, int note, float velocity, bool fresh) {
-    const double from = glideStart(fresh ? nullptr : &voice);
-    if (fresh) {
-        const uint32_t noise = voice.noise;
-        voice = Voice{};
-        voice.noise = noise;
-    }
-    voice.pitch = from >= 0.0 ? from : note;
+// A voice that was silent starts from the beginning of its cycle, gliding from the last key.
+void HalvoraSynth::startVoice(Voice &voice, int note, float velocity) {
+    const uint32_t noise = voice.noise;
+    voice = Voice{};
+    voice.noise = noise;
+    voice.pitch = lastNote_ >= 0 ? lastNote_ : note;
     retrigger(voice, note, velocity);
 }
 
@@ -299,7 +292,7 @@ void HalvoraSynth::noteOn(int pitch, float velocity) {
     }
     for (int i = 0; i < count; ++i) {
         Voice &voice = voices_[static_cast<size_t>(i)];
-        if (!voice.active()) return startVoice(voice, pitch, velocity, true);
+        if (!voice.active()) return startVoice(voice, pitch, velocity);
     }
     Voice &victim = voiceToSteal();
     victim.fading = true;
@@ -352,7 +345,7 @@ void HalvoraSynth::monoNoteOn(int pitch, float velocity) {
     const bool othersHeld = heldCount_ > 0;
     pushHeld(pitch);
     Voice &voice = voices_[0];
-    if (!voice.active()) return startVoice(voice, pitch, velocity, true);
+    if (!voice.active()) return startVoice(voice, pitch, velocity);
     if (voice.fading) {
         // Still making way for a note from before the change to one voice: this key
         // replaces that note once the fade is over.
@@ -512,7 +505,7 @@ void HalvoraSynth::endFade(Voice &voice) {
     voice.fading = false;
     voice.fade = 1.0f;
     if (voice.pendingNote < 0) return voice.amp.finish();
-    startVoice(voice, voice.pendingNote, voice.pendingVelocity, true);
+    startVoice(voice, voice.pendingNote, voice.pendingVelocity);
 }
 
 void HalvoraSynth::process(float *left, float *right, int frames) {

@@ -149,9 +149,8 @@ class HalvoraSynth {
     void updateBlock(int frames);
     void renderVoice(synth::Voice &voice, float *out);
     void endFade(synth::Voice &voice);
-    void startVoice(synth::Voice &voice, int note, float velocity, bool fresh);
+    void startVoice(synth::Voice &voice, int note, float velocity);
     void retrigger(synth::Voice &voice, int note, float velocity);
-    double glideStart(const synth::Voice *voice) const;
     void setGlideTarget(synth::Voice &voice, int note);
     synth::Voice &voiceToSteal();
     void monoNoteOn(int pitch, float velocity);
