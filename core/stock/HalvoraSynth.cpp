@@ -3,7 +3,6 @@
 #include "core/stock/SampleRate.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <numbers>
 
@@ -53,13 +52,6 @@ float lfoShape(SynthLfoWave wave, double phase) {
     return std::sin(2.0f * std::numbers::pi_v<float> * p);
 }
 
-std::string_view trim(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos) return {};
-    const auto last = text.find_last_not_of(" \t\r");
-    return text.substr(first, last - first + 1);
-}
-
 } // namespace
 
 HalvoraSynth::HalvoraSynth() {
@@ -77,6 +69,14 @@ void HalvoraSynth::prepare(double sampleRate, int /*maxBlock*/) {
     }
     heldCount_ = 0;
     lastNote_ = -1;
+    // Everything that runs on between notes starts over too, so that a prepared synth plays
+    // a given sequence of notes exactly as a new one does.
+    noteCounter_ = 0;
+    lfoPhase_ = 0.0;
+    lfoOut_ = {};
+    tremolo_ = 1.0f;
+    bend_ = 0.0f;
+    wheel_ = 0.0f;
     refresh();
     cutoff_.snap();
     resonance_.snap();
@@ -169,55 +169,20 @@ bool HalvoraSynth::applyPreset(std::string_view name) {
     return false;
 }
 
-std::string HalvoraSynth::stateText() const {
-    std::string text;
-    for (size_t i = 0; i < values_.size(); ++i) {
-        char number[32];
-        // Shortest text that reads back to the same float.
-        const auto result = std::to_chars(number, number + sizeof number, values_[i]);
-        text.append(synthParameters()[i].id);
-        text.push_back('=');
-        text.append(number, result.ptr);
-        text.push_back('\n');
-    }
-    return text;
-}
+std::string HalvoraSynth::stateText() const { return synthStateText(values_); }
 
 bool HalvoraSynth::setStateText(std::string_view text, std::string *error) {
-    std::array<float, synthParamCount> values{};
-    for (size_t i = 0; i < values.size(); ++i)
-        values[i] = synthParameters()[i].defaultValue;
-    int lineNumber = 0;
-    auto reject = [&](std::string_view why, std::string_view line) {
-        if (error != nullptr)
-            *error = "line " + std::to_string(lineNumber) + ": " + std::string(why) + ": \"" +
-                     std::string(line) + "\"";
-        return false;
-    };
-    while (!text.empty()) {
-        ++lineNumber;
-        const size_t end = text.find('\n');
-        const std::string_view line = trim(text.substr(0, end));
-        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
-        if (line.empty()) continue;
-        const size_t equals = line.find('=');
-        if (equals == std::string_view::npos) return reject("expected id=value", line);
-        const std::string_view id = trim(line.substr(0, equals));
-        const std::string_view number = trim(line.substr(equals + 1));
-        if (id.empty()) return reject("missing parameter id", line);
-        const int index = synthParameterIndex(id);
-        if (index < 0) continue;
-        float value = 0.0f;
-        const auto parsed = std::from_chars(number.data(), number.data() + number.size(), value);
-        if (number.empty() || parsed.ec != std::errc{} ||
-            parsed.ptr != number.data() + number.size() || !std::isfinite(value))
-            return reject("value is not a finite number", line);
-        values[static_cast<size_t>(index)] =
-            clampSynthValue(synthParameters()[static_cast<size_t>(index)], value);
-    }
+    SynthValues values{};
+    if (!readSynthStateText(text, values, error)) return false;
     values_ = values;
     refresh();
     return true;
+}
+
+void HalvoraSynth::setParameters(const SynthValues &values) {
+    for (size_t i = 0; i < values_.size(); ++i)
+        values_[i] = clampSynthValue(synthParameters()[i], values[i]);
+    refresh();
 }
 
 int HalvoraSynth::activeVoiceCount() const {

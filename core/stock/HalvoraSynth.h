@@ -54,8 +54,10 @@ class HalvoraSynth {
 
     HalvoraSynth();
 
-    /// Resets the voices. `maxBlock` is accepted for symmetry with the hosts; any block
-    /// length works.
+    /// Resets the voices, the LFO, bend and mod wheel; the parameters stay. `maxBlock` is
+    /// accepted for symmetry with the hosts; any block length works. The output depends on how
+    /// the calls to `process` cut the stream (modulation restarts its control block on each
+    /// call): a host that must render the same whatever its block sizes cuts on a fixed grid.
     void prepare(double sampleRate, int maxBlock);
 
     /// `velocity` in 0..1; zero releases the key instead. A held or releasing voice of the same
@@ -78,6 +80,9 @@ class HalvoraSynth {
     void setParameter(SynthParam param, float plainValue) {
         setParameter(static_cast<int>(param), plainValue);
     }
+    /// Every parameter at once (each clamped), for a host that holds the values elsewhere.
+    void setParameters(const SynthValues &values);
+    const SynthValues &parameters() const { return values_; }
     /// The plain value; 0 for an out-of-range index.
     float parameter(int index) const;
     float parameter(SynthParam param) const { return parameter(static_cast<int>(param)); }
@@ -160,7 +165,7 @@ class HalvoraSynth {
 
     double sampleRate_ = 48000.0;
     const synth::WaveTables *tables_ = nullptr;
-    std::array<float, synthParamCount> values_{};
+    SynthValues values_{};
     Settings settings_;
     Block block_;
     std::array<synth::Voice, maxVoices> voices_{};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 
 namespace orvane::stock {
@@ -155,6 +156,13 @@ constexpr std::array<SynthPreset, 6> presets{{
 
 float logRatio(const SynthParamInfo &info) { return std::log(info.max / info.min); }
 
+std::string_view trim(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) return {};
+    const auto last = text.find_last_not_of(" \t\r");
+    return text.substr(first, last - first + 1);
+}
+
 } // namespace
 
 std::span<const SynthParamInfo> synthParameters() { return table; }
@@ -196,5 +204,73 @@ float synthValueFromNormalized(const SynthParamInfo &info, float normalized) {
 }
 
 std::span<const SynthPreset> synthFactoryPresets() { return presets; }
+
+const SynthPreset *findSynthPreset(std::string_view name) {
+    for (const SynthPreset &preset : presets)
+        if (preset.name == name) return &preset;
+    return nullptr;
+}
+
+SynthValues synthDefaultValues() {
+    SynthValues values{};
+    for (size_t i = 0; i < values.size(); ++i)
+        values[i] = table[i].defaultValue;
+    return values;
+}
+
+SynthValues synthPresetValues(const SynthPreset &preset) {
+    SynthValues values = synthDefaultValues();
+    for (const SynthPresetValue &entry : preset.values)
+        values[static_cast<size_t>(entry.param)] =
+            clampSynthValue(synthParameter(entry.param), entry.value);
+    return values;
+}
+
+std::string synthStateText(const SynthValues &values) {
+    std::string text;
+    for (size_t i = 0; i < values.size(); ++i) {
+        char number[32];
+        const auto result = std::to_chars(number, number + sizeof number, values[i]);
+        text.append(table[i].id);
+        text.push_back('=');
+        text.append(number, result.ptr);
+        text.push_back('\n');
+    }
+    return text;
+}
+
+bool readSynthStateText(std::string_view text, SynthValues &values, std::string *error) {
+    SynthValues read = synthDefaultValues();
+    int lineNumber = 0;
+    auto reject = [&](std::string_view why, std::string_view line) {
+        if (error != nullptr)
+            *error = "line " + std::to_string(lineNumber) + ": " + std::string(why) + ": \"" +
+                     std::string(line) + "\"";
+        return false;
+    };
+    while (!text.empty()) {
+        ++lineNumber;
+        const size_t end = text.find('\n');
+        const std::string_view line = trim(text.substr(0, end));
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        if (line.empty()) continue;
+        const size_t equals = line.find('=');
+        if (equals == std::string_view::npos) return reject("expected id=value", line);
+        const std::string_view id = trim(line.substr(0, equals));
+        const std::string_view number = trim(line.substr(equals + 1));
+        if (id.empty()) return reject("missing parameter id", line);
+        const int index = synthParameterIndex(id);
+        if (index < 0) continue;
+        float value = 0.0f;
+        const auto parsed = std::from_chars(number.data(), number.data() + number.size(), value);
+        if (number.empty() || parsed.ec != std::errc{} ||
+            parsed.ptr != number.data() + number.size() || !std::isfinite(value))
+            return reject("value is not a finite number", line);
+        read[static_cast<size_t>(index)] =
+            clampSynthValue(table[static_cast<size_t>(index)], value);
+    }
+    values = read;
+    return true;
+}
 
 } // namespace orvane::stock

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace orvane::stock {
@@ -107,5 +109,21 @@ struct SynthPreset {
 };
 
 std::span<const SynthPreset> synthFactoryPresets();
+/// The factory preset called `name`, or null.
+const SynthPreset *findSynthPreset(std::string_view name);
+
+/// Plain values of every parameter, in table order.
+using SynthValues = std::array<float, synthParamCount>;
+
+SynthValues synthDefaultValues();
+SynthValues synthPresetValues(const SynthPreset &preset);
+
+/// One "id=value" line per parameter, each value the shortest text that reads back the same.
+std::string synthStateText(const SynthValues &values);
+/// Reads `synthStateText` output into `values`. Parameters it does not name take their
+/// defaults and ids it does not know are skipped, so older and newer documents load; a line
+/// without "=", without an id or with a value that is not a finite number rejects the whole
+/// text, leaves `values` as they were and says which line in `error`.
+bool readSynthStateText(std::string_view text, SynthValues &values, std::string *error);
 
 } // namespace orvane::stock
