@@ -11,6 +11,7 @@
 #include "core/commands/AutomationCommands.h"
 #include "core/commands/ClipCommands.h"
 #include "core/commands/ClipSettingCommands.h"
+#include "core/commands/InstrumentCommands.h"
 #include "core/commands/MarkerCommands.h"
 #include "core/commands/SandboxCommands.h"
 #include "core/commands/TagAndTuningCommands.h"
@@ -148,7 +149,12 @@ void TimelineView::addTrack(TrackType type) {
         name = nextTrackName(app.engine().project, type);
         before = app.engine().project.tracks.size();
     }
-    edit(std::make_unique<AddTrackCommand>(type, name));
+    // A MIDI track made here sounds like an instrument from its first note; imports and
+    // documents keep the sine voice unless they ask for more.
+    const bool synth = type == TrackType::Midi;
+    edit(std::make_unique<AddTrackCommand>(type, name,
+                                           synth ? std::string(synthInstrumentId) : std::string(),
+                                           synth ? defaultSynthState() : std::string()));
     std::lock_guard lock(app.engine().projectMutex);
     const auto &tracks = app.engine().project.tracks;
     if (tracks.size() > before) app.view().selectedTrackId = tracks.back()->id;

@@ -24,12 +24,21 @@ void reportInsertsOf(const Track &track) {
 
 } // namespace
 
-AddTrackCommand::AddTrackCommand(TrackType type, std::string name)
-    : type_(type), requestedName_(std::move(name)) {}
+AddTrackCommand::AddTrackCommand(TrackType type, std::string name, std::string instrument,
+                                 std::string instrumentState)
+    : type_(type), requestedName_(std::move(name)), instrument_(std::move(instrument)),
+      instrumentState_(std::move(instrumentState)) {}
+
+void AddTrackCommand::giveInstrument(Track &track) const {
+    if (type_ != TrackType::Midi || instrument_.empty()) return;
+    track.instrument = instrument_;
+    track.instrumentState = instrumentState_;
+}
 
 void AddTrackCommand::redo(Project &project) {
     if (trackId_ == 0) {
         const auto track = project.addTrack(type_, requestedName_);
+        giveInstrument(*track);
         trackId_ = track->id;
         // An empty request was turned into "Track <id>"; the re-added track must carry that
         // name too, not an empty one.
@@ -40,6 +49,7 @@ void AddTrackCommand::redo(Project &project) {
     track->id = trackId_;
     track->type = type_;
     track->name = givenName_;
+    giveInstrument(*track);
     project.tracks.push_back(std::move(track));
 }
 

@@ -13,17 +13,24 @@
 namespace orvane {
 
 /// "Add Track". A redo after an undo brings the track back with the id and name it received
-/// first, so later commands that refer to it by id find it again.
+/// first, so later commands that refer to it by id find it again. A MIDI track may start with
+/// a built-in instrument and its state (see `Track::instrument`); without one it plays the
+/// sine voice.
 class AddTrackCommand : public Command {
   public:
-    AddTrackCommand(TrackType type, std::string name);
+    AddTrackCommand(TrackType type, std::string name, std::string instrument = {},
+                    std::string instrumentState = {});
     void redo(Project &project) override;
     void undo(Project &project) override;
     std::string name() const override;
 
   private:
+    void giveInstrument(Track &track) const;
+
     TrackType type_;
     std::string requestedName_;
+    std::string instrument_;
+    std::string instrumentState_;
     uint64_t trackId_ = 0;
     std::string givenName_;
 };

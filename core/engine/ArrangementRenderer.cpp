@@ -1,4 +1,5 @@
 #include "core/engine/ClipVoices.h"
+#include "core/engine/InstrumentVoices.h"
 #include "core/engine/RenderContext.h"
 #include "core/engine/RenderStages.h"
 #include "core/model/MusicalTime.h"
@@ -134,6 +135,10 @@ void ArrangementSource::produceRt(const RenderContext &context, std::size_t trac
     const Track &track = *snapshot.tracks[trackIndex];
     const int32_t frames = context.frames;
     const int64_t position = context.position;
+    if (InstrumentState *instrument = instrumentOfRt(context, trackIndex)) {
+        playInstrumentRt(context, trackIndex, *instrument, !context.inputsOnly, left, right);
+        return;
+    }
     if (context.inputsOnly) {
         // Stopped: keys played on an armed instrument track still sound; no clip does.
         if (liveKeysPlayOn(context.liveMidi, track))

@@ -1,4 +1,5 @@
 #include "core/engine/Engine.h"
+#include "core/engine/InstrumentVoices.h"
 
 #include "core/model/MusicalTime.h"
 #include "core/rt/RtThread.h"
@@ -396,7 +397,10 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
     const bool isRecording = transport.recording.load();
     const bool inputMonitored = monitoring.tracksMonitorInput.load(std::memory_order_relaxed);
     const bool liveKeysSound = snapshot.anyArmedMidi || liveMidi.auditionTrackId != 0;
-    if (!isPlaying && !isRecording && !inputMonitored && !liveKeysSound) return;
+    // After a stop, instruments release their notes and ring out.
+    const bool instrumentsSound = snapshot.anyInstrument && instrumentsSoundRt(snapshot.live);
+    if (!isPlaying && !isRecording && !inputMonitored && !liveKeysSound && !instrumentsSound)
+        return;
     if (!snapshot.scratch) return;
     const int64_t position = Transport::clampPosition(transport.playhead.load());
     RenderContext context =

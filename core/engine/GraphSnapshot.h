@@ -6,6 +6,7 @@
 #include "core/rt/LatestFramesRing.h"
 #include "core/stock/Compressor.h"
 #include "core/stock/Delay.h"
+#include "core/stock/HalvoraSynth.h"
 #include "core/stock/MasteringProcessor.h"
 #include "core/stock/ParametricEq8.h"
 #include "core/stock/Reverb.h"
@@ -73,6 +74,49 @@ struct StockInsertChain {
     std::vector<StockInsertProcessor> processors;
 };
 
+/// A note of a track's instrument at a frame of the block: from its clips or from the keys
+/// played live. At one frame the releases come before the new notes, so a key struck again
+/// where its note ends starts over.
+struct InstrumentEvent {
+    enum class Kind : uint8_t { clipOff, liveOff, clipOn, liveOn };
+    int32_t frame = 0;
+    Kind kind = Kind::clipOn;
+    uint8_t pitch = 0;
+    float velocity = 0.0f;
+};
+
+/// The instrument of one MIDI track and what it remembers between blocks. Made on the main
+/// thread when a snapshot is published and kept for the track across publications (so held
+/// notes ring on through an edit); only the audio thread touches it afterwards.
+struct InstrumentState {
+    static constexpr int64_t noPosition = INT64_MIN;
+    static constexpr std::size_t eventCapacity = 512;
+
+    uint64_t trackId = 0;
+    double sampleRate = 48000.0;
+    stock::HalvoraSynth synth;
+    /// The settings last handed to the synth; a snapshot with others hands over its own.
+    stock::SynthValues applied{};
+    /// Where the block after the last one rendered starts: any other start is a jump.
+    int64_t nextPosition = noPosition;
+    /// Clip notes are playing (the transport ran in the last block).
+    bool playing = false;
+    /// How many clip notes hold each key, so that overlapping notes of one pitch release it
+    /// once, with the last of them.
+    std::array<uint16_t, 128> held{};
+    /// Keys played live that the synth is sounding.
+    std::array<bool, 128> liveOn{};
+    /// Room for one block's events, sorted in place.
+    std::array<InstrumentEvent, eventCapacity> events{};
+};
+
+/// What a track's instrument is told by one publication: whether the track plays Halvora
+/// Synth, and its parameters, read from the stored state on the main thread.
+struct InstrumentPlan {
+    bool synth = false;
+    stock::SynthValues values{};
+};
+
 /// Master-bus processors, prepared on the main thread, run by the audio thread.
 struct MasterRenderState {
     stock::ParametricEq8 eq;
@@ -106,6 +150,8 @@ struct DspStates {
     std::vector<std::shared_ptr<TrackRenderState>> tracks;
     /// Parallel to the snapshot's `tracks`.
     std::vector<std::shared_ptr<StockInsertChain>> stockChains;
+    /// Parallel to the snapshot's `tracks`: null for a track without an instrument.
+    std::vector<std::shared_ptr<InstrumentState>> instruments;
     std::shared_ptr<MasterRenderState> master;
     bool empty() const { return !master; }
 };
@@ -152,6 +198,11 @@ struct GraphSnapshot : RendererSettings {
     /// Parallel to `tracks`, each parallel to the track's `clips`: the index of every MIDI
     /// clip (empty for other clips).
     std::vector<std::vector<MidiClipIndex>> midiIndexes;
+    /// Parallel to `tracks`.
+    std::vector<InstrumentPlan> instruments;
+    /// Some track plays an instrument: the device keeps rendering after a stop while one
+    /// still sounds.
+    bool anyInstrument = false;
     /// What live playback renders with.
     DspStates live;
     /// What the running export renders with; empty when no export runs.

@@ -1,6 +1,7 @@
 #include "core/engine/SnapshotBuilder.h"
 
 #include "core/engine/Engine.h"
+#include "core/engine/InstrumentVoices.h"
 #include "core/engine/RenderContext.h"
 #include "core/engine/RenderStages.h"
 #include "core/model/AutomationLanes.h"
@@ -210,6 +211,17 @@ void SnapshotBuilder::ensureStates(StateSet &set, const Project &project,
         auto &chain = set.chains[track->id];
         if (!chain || !sameInsertIds(*chain, *track)) chain = makeStockChain(*track, rate);
     }
+    // An instrument lives as long as its track plays it at this rate: held notes ring on
+    // through every other edit, and new settings reach it through the snapshot.
+    std::erase_if(set.instruments, [&project, rate](const auto &entry) {
+        const auto track = project.findTrack(entry.first);
+        return !track || !instrumentPlanOf(*track).synth || entry.second->sampleRate != rate;
+    });
+    for (const auto &track : project.tracks) {
+        if (!track || set.instruments.contains(track->id)) continue;
+        const InstrumentPlan plan = instrumentPlanOf(*track);
+        if (plan.synth) set.instruments[track->id] = makeInstrumentState(track->id, plan, rate);
+    }
     const int64_t lineLength = pdcLineLength(format.rtBlockSize);
     // States of removed tracks go with the snapshots that still hold them.
     std::erase_if(set.tracks,
@@ -234,11 +246,15 @@ DspStates SnapshotBuilder::statesFor(const StateSet &set, const GraphSnapshot &s
     states.master = set.master;
     states.tracks.reserve(snapshot.tracks.size());
     states.stockChains.reserve(snapshot.tracks.size());
+    states.instruments.reserve(snapshot.tracks.size());
     for (const auto &track : snapshot.tracks) {
         const auto state = set.tracks.find(track->id);
         states.tracks.push_back(state == set.tracks.end() ? nullptr : state->second);
         const auto chain = set.chains.find(track->id);
         states.stockChains.push_back(chain == set.chains.end() ? nullptr : chain->second);
+        const auto instrument = set.instruments.find(track->id);
+        states.instruments.push_back(instrument == set.instruments.end() ? nullptr
+                                                                         : instrument->second);
     }
     return states;
 }
@@ -272,6 +288,11 @@ std::shared_ptr<GraphSnapshot> SnapshotBuilder::build(const Project &project,
     snapshot->sampleRate = format.sampleRate;
     snapshot->sortedTempoMarkers = sortedTempoMarkers(project.tempoMarkers);
     indexMidiClips(*snapshot);
+    snapshot->instruments.reserve(snapshot->tracks.size());
+    for (const auto &track : snapshot->tracks) {
+        snapshot->instruments.push_back(instrumentPlanOf(*track));
+        snapshot->anyInstrument = snapshot->anyInstrument || snapshot->instruments.back().synth;
+    }
     snapshot->trackMeters = std::make_unique<TrackMeter[]>(snapshot->tracks.size());
     // Meters carry over, so a track that stops sounding keeps showing its last peaks.
     std::unordered_map<uint64_t, const TrackMeter *> previousMeters;

@@ -41,6 +41,7 @@ class SnapshotBuilder {
     struct StateSet {
         std::unordered_map<uint64_t, std::shared_ptr<TrackRenderState>> tracks;
         std::unordered_map<uint64_t, std::shared_ptr<StockInsertChain>> chains;
+        std::unordered_map<uint64_t, std::shared_ptr<InstrumentState>> instruments;
         std::shared_ptr<MasterRenderState> master;
     };
 

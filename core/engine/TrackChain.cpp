@@ -1,4 +1,5 @@
 #include "core/engine/Engine.h"
+#include "core/engine/InstrumentVoices.h"
 #include "core/engine/MediaStreams.h"
 #include "core/engine/RenderContext.h"
 #include "core/engine/RenderStages.h"
@@ -46,6 +47,8 @@ void clearAfterNonFinite(const RenderContext &context, std::size_t index, float 
     std::fill_n(right, context.frames, 0.0f);
     resetTrackState(context.dsp.tracks[index].get(), context.dsp.stockChains[index].get(),
                     context.snapshot.sampleRate);
+    if (InstrumentState *instrument = instrumentOfRt(context, index))
+        resetInstrumentRt(*instrument);
 }
 
 /// Says once that a track was silenced; the notification ring has one producer, the thread
@@ -152,7 +155,8 @@ bool beginTracksRt(RenderContext &context) {
     if (context.frames < 1 || context.frames > buffers.blockSize ||
         buffers.trackLatencies.size() < snapshot.tracks.size() ||
         context.dsp.tracks.size() < snapshot.tracks.size() ||
-        context.dsp.stockChains.size() < snapshot.tracks.size())
+        context.dsp.stockChains.size() < snapshot.tracks.size() ||
+        context.dsp.instruments.size() < snapshot.tracks.size())
         return false;
     const auto count = static_cast<std::size_t>(context.frames);
     std::fill_n(buffers.masterLeft.data(), count, 0.0f);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -237,6 +238,9 @@ enum class MonitorMode : uint8_t { Auto = 0, In = 1, Off = 2 };
 /// insert.
 enum class SandboxGrouping : uint8_t { PerPlugin = 0, PerTrack = 1 };
 
+/// The id of Halvora Synth as a track's instrument.
+inline constexpr std::string_view synthInstrumentId = "stock.synth";
+
 struct Track {
     uint64_t id = 0;
     TrackType type = TrackType::Audio;
@@ -268,6 +272,13 @@ struct Track {
     /// Launching one of the track's session clips ends its others at the launch point.
     bool oneClipAtATime = false;
     SandboxGrouping sandboxGrouping = SandboxGrouping::PerPlugin; // stored only when per track
+    /// The built-in instrument a MIDI track plays (`synthInstrumentId`), stored only when set.
+    /// Empty, or an id this build does not know, plays the plain sine voice, so documents from
+    /// before instruments existed sound as they always did.
+    std::string instrument;
+    /// The instrument's settings as it writes them (for the synth, one "id=value" line per
+    /// parameter); stored only when set.
+    std::string instrumentState;
 
     /// True when the track plays its input pair through its chain now.
     bool monitorsInput() const {

@@ -218,6 +218,13 @@ auto optionalNumber(const char *key, double fallback, double lowest = -unbounded
     return field;
 }
 
+/// A text written only when it is not empty.
+template <auto Member> auto optionalText(const char *key) {
+    auto field = text<Member>(key);
+    field.omitted = [](const OwnerOf<Member> &owner) { return (owner.*Member).empty(); };
+    return field;
+}
+
 /// An object or list compared as a whole.
 template <auto Member, auto Rendered = nullptr> auto composite(const char *key) {
     StoredField<OwnerOf<Member>> field;
@@ -615,6 +622,8 @@ StoredFieldTable<Track> trackFields() {
         optionalNumber<&Track::color>("color", defaultTrackColor),
         optionalNumber<&Track::inputPair>("inputPair", 0, 0, highestInputPair),
         optionalNumber<&Track::monitor>("monitor", 0, 0, 2),
+        optionalText<&Track::instrument>("instrument"),
+        optionalText<&Track::instrumentState>("instrumentState"),
     };
     return tableOf(fields);
 }

@@ -358,6 +358,9 @@ TEST_F(ArrangementTest, SaveAsThenReopenBringsTracksNamesColoursAndOrderBack) {
     waitForJobs();
     EXPECT_EQ(trackNames(), names);
     ASSERT_NE(track("Keys"), nullptr);
+    // A MIDI track made in the window plays the synth, and keeps it through the file.
+    EXPECT_EQ(track("Keys")->instrument, synthInstrumentId);
+    EXPECT_FALSE(track("Keys")->instrumentState.empty());
     EXPECT_EQ(track("Keys")->color, colour);
     EXPECT_EQ(track("Keys")->clips.size(), 1u);
 }

@@ -42,5 +42,29 @@ TEST(DocumentRoundTrip, LoadedTracksAndClipsAreNewObjects) {
     EXPECT_NE(loaded->tracks[0]->clips[0].get(), track->clips[0].get());
 }
 
+TEST(DocumentRoundTrip, AnInstrumentAndItsStateComeBackAsTheyWereSaved) {
+    Project project;
+    auto synth = project.addTrack(TrackType::Midi, "Synth");
+    synth->instrument = std::string(synthInstrumentId);
+    synth->instrumentState = "osc1.wave=0\nfilter.cutoff=812.5\nmaster.gain=-6\n";
+    project.addTrack(TrackType::Midi, "Sine");
+    const auto loaded = fromJson(toJson(project));
+    ASSERT_TRUE(loaded.has_value());
+    ASSERT_EQ(loaded->tracks.size(), 2u);
+    EXPECT_EQ(loaded->tracks[0]->instrument, synthInstrumentId);
+    EXPECT_EQ(loaded->tracks[0]->instrumentState, synth->instrumentState);
+    EXPECT_TRUE(loaded->tracks[1]->instrument.empty());
+    EXPECT_TRUE(loaded->tracks[1]->instrumentState.empty());
+}
+
+TEST(DocumentRoundTrip, ATrackWithoutAnInstrumentIsWrittenAsBeforeInstrumentsExisted) {
+    Project project;
+    project.addTrack(TrackType::Midi, "Sine");
+    const std::string text = toJson(project);
+    EXPECT_EQ(text.find("\"instrument"), std::string::npos);
+    project.tracks[0]->instrument = std::string(synthInstrumentId);
+    EXPECT_NE(toJson(project).find("\"instrument\""), std::string::npos);
+}
+
 } // namespace
 } // namespace orvane::project_io

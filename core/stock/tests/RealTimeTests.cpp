@@ -1,5 +1,6 @@
 #include "core/stock/Compressor.h"
 #include "core/stock/Delay.h"
+#include "core/stock/HalvoraSynth.h"
 #include "core/stock/MasteringProcessor.h"
 #include "core/stock/ParametricEq8.h"
 #include "core/stock/Reverb.h"
@@ -60,6 +61,31 @@ TEST(RealTime, StockEffectsProcessWithoutAllocating) {
         compressor.process(buffers.left.data(), buffers.right.data(), frames, sidechain.data());
         delay.process(buffers.left.data(), buffers.right.data(), frames);
         reverb.process(buffers.left.data(), buffers.right.data(), frames);
+    }
+    EXPECT_EQ(scope.allocations(), 0u);
+    EXPECT_EQ(scope.frees(), 0u);
+}
+
+TEST(RealTime, HalvoraSynthPlaysStealsAndChangesParametersWithoutAllocating) {
+    HalvoraSynth synth;
+    synth.prepare(48000.0, frames);
+    synth.applyPreset("Pad");
+    synth.setParameter(SynthParam::Polyphony, 8.0f);
+    Buffers buffers;
+    orvane::testing::AllocationScope scope;
+    for (int block = 0; block < 16; ++block) {
+        // More notes than voices, so that voices are stolen too.
+        for (int note = 0; note < 3; ++note)
+            synth.noteOn(40 + 3 * block + note, 0.8f);
+        synth.setParameter(SynthParam::FilterCutoff, 200.0f + 300.0f * float(block));
+        synth.setParameterNormalized(static_cast<int>(SynthParam::Osc2Wave),
+                                     0.1f * float(block % 10));
+        synth.setParameter(SynthParam::VoiceMode, float(block / 6));
+        synth.pitchBend(0.1f * float(block % 5));
+        synth.modWheel(0.5f);
+        synth.process(buffers.left.data(), buffers.right.data(), frames);
+        synth.noteOff(40 + 3 * block);
+        if (block == 12) synth.allNotesOff();
     }
     EXPECT_EQ(scope.allocations(), 0u);
     EXPECT_EQ(scope.frees(), 0u);

@@ -4,6 +4,7 @@
 #include "core/commands/NoteCommands.h"
 #include "core/commands/NoteTransformCommands.h"
 #include "core/model/BuiltInPresets.h"
+#include "core/stock/SynthParameters.h"
 
 #include <limits>
 #include <sstream>
@@ -354,6 +355,12 @@ void addMidiMaterial(Project &project, Random &random) {
     project.scaleMinor = chance(random, 50);
 
     const auto track = someMidiTrack(project);
+    if (chance(random, 60)) {
+        track->instrument = std::string(synthInstrumentId);
+        track->instrumentState = stock::synthStateText(
+            stock::synthPresetValues(stock::synthFactoryPresets()[static_cast<std::size_t>(between(
+                random, 0, static_cast<int64_t>(stock::synthFactoryPresets().size()) - 1))]));
+    }
     track->mpeEnabled = chance(random, 50);
     track->expressionMapIndex = static_cast<int32_t>(between(random, -1, 1));
     const auto clip = project.addClip(track->id, ClipKind::Midi);

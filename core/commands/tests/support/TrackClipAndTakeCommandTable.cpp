@@ -5,9 +5,11 @@
 #include "core/commands/ClipCommands.h"
 #include "core/commands/ClipSettingCommands.h"
 #include "core/commands/ImportMidiCommand.h"
+#include "core/commands/InstrumentCommands.h"
 #include "core/commands/SandboxCommands.h"
 #include "core/commands/TakeCommands.h"
 #include "core/commands/TrackCommands.h"
+#include "core/stock/SynthParameters.h"
 
 #include <limits>
 #include <string>
@@ -81,9 +83,15 @@ CommandTableRow addTrackRow() {
     return {"AddTrackCommand", [](const Project &, Random &random) {
                 const auto type = static_cast<TrackType>(between(random, 0, 3));
                 const std::string name = chance(random, 50) ? "" : "Вокал";
+                // The window gives a new track the synth; other callers give none.
+                const bool synth = chance(random, 50);
+                const std::string instrument = synth ? std::string(synthInstrumentId) : "";
+                const std::string state = synth ? defaultSynthState() : "";
                 return CommandRecipe{
-                    call("AddTrack", {std::to_string(static_cast<int>(type)), name}),
-                    [type, name] { return std::make_unique<AddTrackCommand>(type, name); }};
+                    call("AddTrack", {std::to_string(static_cast<int>(type)), name, instrument}),
+                    [type, name, instrument, state] {
+                        return std::make_unique<AddTrackCommand>(type, name, instrument, state);
+                    }};
             }};
 }
 
@@ -293,6 +301,62 @@ CommandTableRow importMidiRow() {
         }};
 }
 
+namespace {
+
+/// Mostly a track that plays the synth, when there is one.
+uint64_t synthTrackId(const Project &project, Random &random) {
+    std::vector<uint64_t> ids;
+    for (const auto &track : project.tracks)
+        if (track->type == TrackType::Midi && track->instrument == synthInstrumentId)
+            ids.push_back(track->id);
+    return !ids.empty() && chance(random, 85) ? pick(random, ids)
+                                              : drawing::someTrackId(project, random);
+}
+
+std::string somePresetName(Random &random) {
+    std::vector<std::string> names{"No Such Preset", ""};
+    for (const stock::SynthPreset &preset : stock::synthFactoryPresets())
+        names.emplace_back(preset.name);
+    return pick(random, names);
+}
+
+CommandTableRow trackInstrumentRow() {
+    return {"SetTrackInstrumentCommand", [](const Project &project, Random &random) {
+                const std::string instrument =
+                    pick(random, std::vector<std::string>{std::string(synthInstrumentId),
+                                                          std::string(synthInstrumentId), "",
+                                                          "stock.unknown"});
+                // Mostly a preset's state, sometimes one that does not read.
+                const stock::SynthPreset *preset = stock::findSynthPreset(somePresetName(random));
+                const std::string state =
+                    preset
+                        ? stock::synthStateText(stock::synthPresetValues(*preset))
+                        : pick(random,
+                               std::vector<std::string>{"", "osc1.wave=", "filter.cutoff=300\n"});
+                return drawing::recipe<SetTrackInstrumentCommand>(
+                    "SetTrackInstrument", drawing::someTrackId(project, random), instrument, state);
+            }};
+}
+
+CommandTableRow synthPresetRow() {
+    return {"ApplySynthPresetCommand", [](const Project &project, Random &random) {
+                return drawing::recipe<ApplySynthPresetCommand>(
+                    "ApplySynthPreset", synthTrackId(project, random), somePresetName(random));
+            }};
+}
+
+CommandTableRow synthParameterRow() {
+    return {"SetSynthParameterCommand", [](const Project &project, Random &random) {
+                const auto parameter =
+                    static_cast<int32_t>(between(random, -1, stock::synthParamCount));
+                return drawing::recipe<SetSynthParameterCommand>(
+                    "SetSynthParameter", synthTrackId(project, random), parameter,
+                    drawing::someValue(random, -10000, 2500000));
+            }};
+}
+
+} // namespace
+
 std::vector<CommandTableRow> trackClipAndTakeCommandRows() {
     std::vector<CommandTableRow> rows{addTrackRow(),
                                       removeTrackRow(),
@@ -310,7 +374,10 @@ std::vector<CommandTableRow> trackClipAndTakeCommandRows() {
                                       oneClipRow<ToggleClipLoopCommand>("ToggleClipLoop"),
                                       pasteRow(),
                                       groupRow(),
-                                      importMidiRow()};
+                                      importMidiRow(),
+                                      trackInstrumentRow(),
+                                      synthPresetRow(),
+                                      synthParameterRow()};
     for (auto &setting : trackSettingRows())
         rows.push_back(std::move(setting));
     return rows;

@@ -1,0 +1,96 @@
+#include "core/commands/InstrumentCommands.h"
+
+#include "core/stock/SynthParameters.h"
+
+#include <cmath>
+#include <utility>
+
+namespace orvane {
+
+namespace {
+
+std::shared_ptr<Track> midiTrack(const Project &project, uint64_t trackId) {
+    auto track = project.findTrack(trackId);
+    return track && track->type == TrackType::Midi ? track : nullptr;
+}
+
+stock::SynthValues storedValues(const std::string &stored) {
+    stock::SynthValues values = stock::synthDefaultValues();
+    (void)stock::readSynthStateText(stored, values, nullptr);
+    return values;
+}
+
+} // namespace
+
+std::string defaultSynthState() {
+    return stock::synthStateText(stock::synthPresetValues(stock::synthFactoryPresets().front()));
+}
+
+SetTrackInstrumentCommand::SetTrackInstrumentCommand(uint64_t trackId, std::string instrument,
+                                                     std::string state)
+    : trackId_(trackId), choice_{std::move(instrument), std::move(state)} {}
+
+void SetTrackInstrumentCommand::redo(Project &project) {
+    const auto track = midiTrack(project, trackId_);
+    if (!track) return;
+    before_.capture(Choice{track->instrument, track->instrumentState});
+    track->instrument = choice_.instrument;
+    track->instrumentState = choice_.state;
+}
+
+void SetTrackInstrumentCommand::undo(Project &project) {
+    const auto track = midiTrack(project, trackId_);
+    if (!track || !before_.captured()) return;
+    track->instrument = before_.value().instrument;
+    track->instrumentState = before_.value().state;
+}
+
+std::string SetTrackInstrumentCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Track Instrument");
+}
+
+void SynthStateEdit::redo(Project &project) {
+    const auto track = midiTrack(project, trackId_);
+    applied_ = track && track->instrument == synthInstrumentId;
+    if (!applied_) return;
+    std::string state = edited(track->instrumentState);
+    applied_ = !state.empty();
+    if (!applied_) return;
+    before_.capture(track->instrumentState);
+    track->instrumentState = std::move(state);
+}
+
+void SynthStateEdit::undo(Project &project) {
+    if (!applied_) return;
+    if (const auto track = midiTrack(project, trackId_))
+        before_.restoreInto(track->instrumentState);
+}
+
+ApplySynthPresetCommand::ApplySynthPresetCommand(uint64_t trackId, std::string preset)
+    : SynthStateEdit(trackId), preset_(std::move(preset)) {}
+
+std::string ApplySynthPresetCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Instrument Preset");
+}
+
+std::string ApplySynthPresetCommand::edited(const std::string &) const {
+    const stock::SynthPreset *preset = stock::findSynthPreset(preset_);
+    return preset ? stock::synthStateText(stock::synthPresetValues(*preset)) : std::string();
+}
+
+SetSynthParameterCommand::SetSynthParameterCommand(uint64_t trackId, int32_t parameter, float value)
+    : SynthStateEdit(trackId), parameter_(parameter), value_(value) {}
+
+std::string SetSynthParameterCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Instrument Parameter");
+}
+
+std::string SetSynthParameterCommand::edited(const std::string &stored) const {
+    if (parameter_ < 0 || parameter_ >= stock::synthParamCount || !std::isfinite(value_)) return {};
+    stock::SynthValues values = storedValues(stored);
+    const auto index = static_cast<std::size_t>(parameter_);
+    values[index] = stock::clampSynthValue(stock::synthParameters()[index], value_);
+    return stock::synthStateText(values);
+}
+
+} // namespace orvane

@@ -1,0 +1,280 @@
+#include "core/engine/InstrumentVoices.h"
+
+#include "core/engine/ClipVoices.h"
+#include "core/engine/RenderContext.h"
+#include "core/model/MusicalTime.h"
+
+#include <algorithm>
+
+namespace orvane {
+
+InstrumentPlan instrumentPlanOf(const Track &track) {
+    InstrumentPlan plan;
+    if (track.type != TrackType::Midi || track.instrument != synthInstrumentId) return plan;
+    plan.synth = true;
+    plan.values = stock::synthDefaultValues();
+    (void)stock::readSynthStateText(track.instrumentState, plan.values, nullptr);
+    return plan;
+}
+
+std::shared_ptr<InstrumentState> makeInstrumentState(uint64_t trackId, const InstrumentPlan &plan,
+                                                     double sampleRate) {
+    auto state = std::make_shared<InstrumentState>();
+    state->trackId = trackId;
+    state->sampleRate = sampleRate;
+    state->synth.setParameters(plan.values);
+    state->synth.prepare(sampleRate, 0);
+    state->applied = plan.values;
+    return state;
+}
+
+InstrumentState *instrumentOfRt(const RenderContext &context, std::size_t trackIndex) {
+    const auto &plans = context.snapshot.instruments;
+    const auto &states = context.dsp.instruments;
+    if (trackIndex >= plans.size() || trackIndex >= states.size() || !plans[trackIndex].synth)
+        return nullptr;
+    return states[trackIndex].get();
+}
+
+namespace {
+
+using Kind = InstrumentEvent::Kind;
+
+/// The events of one stretch of the block, frames `from` to `until`.
+struct EventWindow {
+    int64_t position = 0; // the block's first frame on the timeline
+    int32_t from = 0;
+    int32_t until = 0;
+    /// The stretch follows a jump: notes already under way start at its first frame.
+    bool chase = false;
+};
+
+class EventList {
+  public:
+    explicit EventList(InstrumentState &state) : state_(state) {}
+
+    /// False when full: the stretch must be cut shorter.
+    bool add(int32_t frame, Kind kind, int32_t pitch, float velocity) {
+        if (count_ >= state_.events.size()) return false;
+        state_.events[count_++] =
+            InstrumentEvent{frame, kind, static_cast<uint8_t>(std::clamp(pitch, 0, 127)), velocity};
+        return true;
+    }
+    void clear() { count_ = 0; }
+    void sort() {
+        std::sort(state_.events.begin(),
+                  state_.events.begin() + static_cast<std::ptrdiff_t>(count_),
+                  [](const InstrumentEvent &a, const InstrumentEvent &b) {
+                      return a.frame != b.frame ? a.frame < b.frame : a.kind < b.kind;
+                  });
+    }
+    std::size_t size() const { return count_; }
+    const InstrumentEvent &operator[](std::size_t i) const { return state_.events[i]; }
+
+  private:
+    InstrumentState &state_;
+    std::size_t count_ = 0;
+};
+
+/// The velocity a clip note strikes with: its level before the voice's own, with the clip's
+/// gain, at most full. Zero for a keyswitch, which never sounds.
+float noteVelocity(const Clip &clip, const MidiClipIndex &index, uint32_t note) {
+    return std::min(clip.gain * index.level[note] / noteVoiceLevel, 1.0f);
+}
+
+/// One clip's notes in the window. A note sounds from its start to its end, both held within
+/// the clip. False when the list ran full.
+bool addClipEvents(const Clip &clip, const MidiClipIndex &index, const EventWindow &window,
+                   EventList &events) {
+    const int64_t from = saturatingAdd(window.position, window.from);
+    const int64_t to = saturatingAdd(window.position, window.until);
+    const int64_t clipStart = clip.arrangeStart;
+    const int64_t clipEnd = saturatingAdd(clip.arrangeStart, std::max<int64_t>(clip.length, 0));
+    if (clipStart >= to || clipEnd < from) return true;
+    const auto last = static_cast<std::size_t>(
+        std::lower_bound(index.starts.begin(), index.starts.end(), to) - index.starts.begin());
+    // A note whose end is the window's first frame still has its release here.
+    const auto first = static_cast<std::size_t>(
+        std::lower_bound(index.endsSoFar.begin(),
+                         index.endsSoFar.begin() + static_cast<std::ptrdiff_t>(last), from) -
+        index.endsSoFar.begin());
+    for (std::size_t sorted = first; sorted < last; ++sorted) {
+        const uint32_t note = index.byStart[sorted];
+        const float velocity = noteVelocity(clip, index, note);
+        if (!(velocity > 0.0f)) continue;
+        const MidiNote &midi = clip.notes[note];
+        const int64_t start = std::max(index.starts[sorted], clipStart);
+        const int64_t end = std::min(saturatingAdd(index.starts[sorted], midi.length), clipEnd);
+        if (start >= end) continue;
+        const auto frameOf = [&window](int64_t at) {
+            return static_cast<int32_t>(at - window.position);
+        };
+        bool sounding = start < from; // struck before the window
+        if (start >= from && start < to) {
+            if (!events.add(frameOf(start), Kind::clipOn, midi.pitch, velocity)) return false;
+            sounding = true;
+        } else if (window.chase && start < from && end > from) {
+            if (!events.add(window.from, Kind::clipOn, midi.pitch, velocity)) return false;
+        } else if (window.chase) {
+            // Before a jump's window nothing was struck that this one could end.
+            sounding = false;
+        }
+        if (sounding && end >= from && end < to &&
+            !events.add(frameOf(end), Kind::clipOff, midi.pitch, 0.0f))
+            return false;
+    }
+    return true;
+}
+
+bool addArrangementEvents(const RenderContext &context, std::size_t trackIndex,
+                          const EventWindow &window, EventList &events) {
+    const GraphSnapshot &snapshot = context.snapshot;
+    const Track &track = *snapshot.tracks[trackIndex];
+    if (trackIndex >= snapshot.midiIndexes.size()) return true;
+    const std::vector<MidiClipIndex> &indexes = snapshot.midiIndexes[trackIndex];
+    for (std::size_t c = 0; c < track.clips.size() && c < indexes.size(); ++c) {
+        const Clip &clip = *track.clips[c];
+        if (clip.kind != ClipKind::Midi || clip.isSessionClip()) continue;
+        if (!addClipEvents(clip, indexes[c], window, events)) return false;
+    }
+    return true;
+}
+
+/// Keys played live: struck where they start sounding in the block, released where they stop
+/// (or at the first frame when they no longer sound on the track at all).
+bool addLiveEvents(const RenderContext &context, const InstrumentState &state, bool keysPlay,
+                   const EventWindow &window, EventList &events) {
+    const LiveMidiState *live = context.liveMidi;
+    const auto inWindow = [&window](int32_t frame) {
+        return frame >= window.from && frame < window.until;
+    };
+    for (std::size_t key = 0; key < 128; ++key) {
+        const int32_t from = keysPlay ? std::max(live->soundFrom[key], 0) : 0;
+        const int32_t until = keysPlay ? std::min(live->soundUntil[key], context.frames) : 0;
+        const bool sounds =
+            keysPlay && from < until && live->blockVelocity[key] > LiveMidiState::audibleVelocity;
+        const auto pitch = static_cast<int32_t>(key);
+        if (!sounds) {
+            if (state.liveOn[key] && inWindow(0) && !events.add(0, Kind::liveOff, pitch, 0.0f))
+                return false;
+            continue;
+        }
+        if (!state.liveOn[key] && inWindow(from) &&
+            !events.add(from, Kind::liveOn, pitch, std::min(live->blockVelocity[key], 1.0f)))
+            return false;
+        if (until < context.frames && inWindow(until) &&
+            !events.add(until, Kind::liveOff, pitch, 0.0f))
+            return false;
+    }
+    return true;
+}
+
+void applyEventRt(InstrumentState &state, const InstrumentEvent &event) {
+    const std::size_t key = event.pitch;
+    switch (event.kind) {
+    case Kind::clipOn:
+        if (state.held[key] < UINT16_MAX) ++state.held[key];
+        state.synth.noteOn(event.pitch, event.velocity);
+        break;
+    case Kind::liveOn:
+        state.liveOn[key] = true;
+        state.synth.noteOn(event.pitch, event.velocity);
+        break;
+    case Kind::clipOff:
+        if (state.held[key] == 0) return;
+        if (--state.held[key] == 0 && !state.liveOn[key]) state.synth.noteOff(event.pitch);
+        break;
+    case Kind::liveOff:
+        if (!state.liveOn[key]) return;
+        state.liveOn[key] = false;
+        if (state.held[key] == 0) state.synth.noteOff(event.pitch);
+        break;
+    }
+}
+
+/// Renders frames `from` to `until`, cut on a grid fixed to the timeline: the synth's
+/// modulation steps restart with each call, so cutting where the device's blocks happen to
+/// end would make live playback differ from an export.
+void renderSynthRt(InstrumentState &state, int64_t position, float *left, float *right,
+                   int32_t from, int32_t until) {
+    constexpr int64_t grid = stock::HalvoraSynth::controlFrames;
+    while (from < until) {
+        const int64_t at = saturatingAdd(position, from);
+        const auto toGrid = static_cast<int32_t>(grid - (at % grid + grid) % grid);
+        const int32_t count = std::min(until - from, toGrid);
+        state.synth.process(left + from, right + from, count);
+        from += count;
+    }
+}
+
+/// Every note released through its envelope; with nothing left sounding the synth starts
+/// over, so that what follows plays as an export from here would.
+void releaseAllRt(InstrumentState &state) {
+    state.held.fill(0);
+    state.synth.allNotesOff();
+    if (state.synth.activeVoiceCount() == 0) state.synth.prepare(state.sampleRate, 0);
+}
+
+} // namespace
+
+void playInstrumentRt(const RenderContext &context, std::size_t trackIndex, InstrumentState &state,
+                      bool clipsPlay, float *left, float *right) {
+    const InstrumentPlan &plan = context.snapshot.instruments[trackIndex];
+    if (state.applied != plan.values) {
+        state.synth.setParameters(plan.values);
+        state.applied = plan.values;
+    }
+    const int64_t position = context.position;
+    const bool jumped = clipsPlay && (!state.playing || position != state.nextPosition);
+    if ((state.playing && !clipsPlay) || jumped) releaseAllRt(state);
+    state.playing = clipsPlay;
+    state.nextPosition =
+        clipsPlay ? saturatingAdd(position, context.frames) : InstrumentState::noPosition;
+    const bool keysPlay = liveKeysPlayOn(context.liveMidi, *context.snapshot.tracks[trackIndex]);
+    const bool liveKeysToRelease =
+        std::any_of(state.liveOn.begin(), state.liveOn.end(), [](bool on) { return on; });
+    const bool watchLiveKeys = context.liveMidi && (keysPlay || liveKeysToRelease);
+
+    EventList events(state);
+    EventWindow window{position, 0, context.frames, jumped};
+    while (window.from < context.frames) {
+        window.until = context.frames;
+        // A window with more events than the list holds is halved until they fit; a single
+        // frame that still overflows loses the events past the list's end.
+        for (;;) {
+            events.clear();
+            const bool fits =
+                (!clipsPlay || addArrangementEvents(context, trackIndex, window, events)) &&
+                (!watchLiveKeys || addLiveEvents(context, state, keysPlay, window, events));
+            if (fits || window.until - window.from <= 1) break;
+            window.until = window.from + (window.until - window.from) / 2;
+        }
+        events.sort();
+        int32_t rendered = window.from;
+        for (std::size_t i = 0; i < events.size(); ++i) {
+            const InstrumentEvent &event = events[i];
+            renderSynthRt(state, position, left, right, rendered, event.frame);
+            rendered = std::max(rendered, event.frame);
+            applyEventRt(state, event);
+        }
+        renderSynthRt(state, position, left, right, rendered, window.until);
+        window.from = window.until;
+        window.chase = false;
+    }
+}
+
+bool instrumentsSoundRt(const DspStates &states) {
+    return std::any_of(states.instruments.begin(), states.instruments.end(), [](const auto &state) {
+        return state && (state->playing || state->synth.activeVoiceCount() > 0 ||
+                         std::any_of(state->liveOn.begin(), state->liveOn.end(),
+                                     [](bool on) { return on; }));
+    });
+}
+
+void resetInstrumentRt(InstrumentState &state) {
+    state.held.fill(0);
+    state.liveOn.fill(false);
+    state.synth.prepare(state.sampleRate, 0);
+}
+
+} // namespace orvane
