@@ -620,6 +620,18 @@
         <source>Sandbox Grouping</source>
         <translation>Группировка песочницы</translation>
     </message>
+    <message>
+        <source>Track Instrument</source>
+        <translation>Инструмент дорожки</translation>
+    </message>
+    <message>
+        <source>Instrument Preset</source>
+        <translation>Пресет инструмента</translation>
+    </message>
+    <message>
+        <source>Instrument Parameter</source>
+        <translation>Параметр инструмента</translation>
+    </message>
 </context>
 <context>
     <name>Diagnostics</name>
@@ -727,6 +739,10 @@ Report: %3</source>
     <message>
         <source>A plug-in&apos;s helper stopped and could not be restarted: %1</source>
         <translation>Вспомогательный процесс плагина остановился, и перезапустить его не удалось: %1</translation>
+    </message>
+    <message>
+        <source>Plug-in “%1” on track “%2” gave invalid values (NaN or infinity): those blocks play dry</source>
+        <translation>Плагин «%1» на дорожке «%2» выдал недопустимые значения (NaN или бесконечность): эти блоки звучат без обработки</translation>
     </message>
 </context>
 <context>
@@ -1059,6 +1075,14 @@ Report: %3</source>
         <source>Imported %1 into the slot</source>
         <translation>%1 импортирован в слот</translation>
     </message>
+    <message>
+        <source>Plug-ins that could not be loaded: %1</source>
+        <translation>Не удалось загрузить плагины: %1</translation>
+    </message>
+    <message>
+        <source>Exported without a plug-in: %1</source>
+        <translation>Экспортировано без плагина: %1</translation>
+    </message>
 </context>
 <context>
     <name>PluginRack</name>
@@ -1074,12 +1098,28 @@ Report: %3</source>
         <source>LV2 unavailable: %1 (%2)</source>
         <translation>LV2 недоступен: %1 (%2)</translation>
     </message>
+    <message>
+        <source>helper lost while restoring the state: %1</source>
+        <translation>помощник потерян при восстановлении состояния: %1</translation>
+    </message>
+    <message>
+        <source>it gave non-finite values (NaN or infinity), played dry instead</source>
+        <translation>он выдал недопустимые значения (NaN или бесконечность), звучал без обработки</translation>
+    </message>
 </context>
 <context>
     <name>ProjectRender</name>
     <message>
         <source>the render would be %1 frames long, more than a 16-bit WAV file holds</source>
         <translation>рендер длиной %1 кадров не поместится в 16-битный WAV-файл</translation>
+    </message>
+    <message>
+        <source>plug-in “%1” on track “%2” failed: %3</source>
+        <translation>плагин «%1» на дорожке «%2» отказал: %3</translation>
+    </message>
+    <message>
+        <source>(restarted; the blocks before went dry)</source>
+        <translation>(перезапущен; блоки до этого прозвучали без обработки)</translation>
     </message>
 </context>
 <context>
@@ -2736,6 +2776,14 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>VST 3 and LV2 plug-ins</source>
         <translation>Плагины VST 3 и LV2</translation>
+    </message>
+    <message>
+        <source>  [not loaded]</source>
+        <translation>  [не загружен]</translation>
+    </message>
+    <message>
+        <source>  [failed]</source>
+        <translation>  [отказ]</translation>
     </message>
 </context>
 <context>

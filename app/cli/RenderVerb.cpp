@@ -4,6 +4,7 @@
 #include "app/shell/DocumentOperations.h"
 #include "app/shell/ProjectRender.h"
 #include "app/shell/RenderOutput.h"
+#include "app/shell/SessionState.h"
 #include "core/audiofile/AudioFile.h"
 #include "core/engine/Engine.h"
 #include "core/plugins/PluginRack.h"
@@ -475,9 +476,14 @@ int runRenderVerb(const std::vector<std::string> &arguments, std::FILE *output, 
     for (const std::string &track : summary.silencedTracks)
         printLine(errors, "Halvora render: warning: track \"" + track +
                               "\" gave non-finite values and was silenced");
+    // The rest of the song is written; the status says it is not what the project sounds like.
+    for (const std::string &failure : summary.failedInserts) {
+        printLine(errors, "Halvora render: " + failure);
+        betaSessionLog("error", "plugins", "render: " + failure);
+    }
     if (result != WavRenderResult::Written) return fail(errors, error, 1);
     if (!options.quiet) printLine(output, describeRenderSummary(summary, options.outputPath));
-    return mediaChanged ? 3 : 0;
+    return mediaChanged || !summary.failedInserts.empty() ? 3 : 0;
 }
 
 const char *renderVerbHelp() {

@@ -17,6 +17,13 @@ LiveTickReport LiveTick::run(const Sink &sink) {
         report.helperFailures = rack->collectHelperFailures();
         report.helperRestarts = rack->takeHelperRestartNotes();
         report.helperFailureNotes = rack->takeHelperFailureNotes();
+        // The helpers' failures are in the notes above; the rest are named here.
+        for (const vst::InsertFailure &failure : rack->takeInsertFailures()) {
+            if (!failure.nonFinite) continue;
+            std::lock_guard lock(engine.projectMutex);
+            const auto track = engine.project.findTrack(failure.trackId);
+            report.nonFiniteInserts.emplace_back(failure.plugins, track ? track->name : "");
+        }
     }
     report.capturedFrames = device.drainCapture();
     engine.copyTrackMetersToProject();

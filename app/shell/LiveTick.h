@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orvane {
@@ -23,6 +24,9 @@ struct LiveTickReport {
     /// One line per helper that failed and was not started again: a plug-in's own, or the one
     /// a track's plug-ins share, naming them all.
     std::vector<std::string> helperFailureNotes;
+    /// Plug-ins that play on but sent blocks with NaN or infinity, which went dry: "name" on
+    /// "track" each.
+    std::vector<std::pair<std::string, std::string>> nonFiniteInserts;
     int64_t capturedFrames = 0; // input appended to the recording
 };
 

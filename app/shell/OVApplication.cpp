@@ -337,6 +337,14 @@ void OVApplication::onTick() {
     tellOfHelpers(
         report.helperFailureNotes, "helper not restarted: ",
         translate("OVApplication", "A plug-in's helper stopped and could not be restarted: %1"));
+    for (const auto &[plugin, track] : report.nonFiniteInserts) {
+        statusField.setText(withArguments(
+            translate("OVApplication",
+                      "Plug-in “%1” on track “%2” gave invalid values (NaN or infinity): those "
+                      "blocks play dry"),
+            {plugin, track}));
+        betaSessionLog("error", "plugins", "non-finite output: " + plugin + " on " + track);
+    }
     if (!audioLostReported && audioPtr->deviceWasLost()) {
         audioLostReported = true;
         statusField.setText(

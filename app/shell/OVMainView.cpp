@@ -31,6 +31,23 @@ namespace fs = std::filesystem;
 
 namespace {
 
+/// The lines of `text` joined with "; ", for one status line.
+std::string joinedLines(const std::string &text) {
+    std::string joined;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        if (end > start) joined += (joined.empty() ? "" : "; ") + text.substr(start, end - start);
+        start = end + 1;
+    }
+    return joined;
+}
+
+} // namespace
+
+namespace {
+
 const std::vector<std::string> importTypes = {"wav", "aif", "aiff", "caf", "mp3", "m4a"};
 
 std::string projectSavedText() { return translate("OVMainView", "Project saved"); }
@@ -305,6 +322,7 @@ bool OVMainView::adoptOpenedProject(OpenedProject &opened,
     std::string rackWarnings;
     rack.restoreFromProject(&rackWarnings);
     if (!rackWarnings.empty()) betaSessionLog("error", "plugins", rackWarnings);
+    const std::string unavailable = joinedLines(rackWarnings);
 
     commands.clear();
     projectPath = path;
@@ -316,6 +334,10 @@ bool OVMainView::adoptOpenedProject(OpenedProject &opened,
     showStatus(statusMessage ? *statusMessage
                              : withArguments(translate("OVMainView", "Opened: %1"), {name}));
     reportUnreadableMedia(opened.unreadable);
+    // After the "Opened" line, so that it is the one left to read.
+    if (!unavailable.empty())
+        showStatus(withArguments(translate("OVMainView", "Plug-ins that could not be loaded: %1"),
+                                 {unavailable}));
     if (fileRate != openedRate)
         showStatus(withArguments(
             translate("OVMainView",
@@ -993,6 +1015,7 @@ struct OVMainView::ExportTask {
     std::string error;
     std::string stemsFolder; // stems instead of one file when set
     std::vector<std::string> silencedTracks;
+    std::vector<std::string> failedInserts;
 };
 
 namespace {
@@ -1073,6 +1096,7 @@ LongJob OVMainView::exportJob(std::shared_ptr<ExportTask> task) {
                 task->result =
                     renderProjectToWav(std::move(task->snapshot), request, summary, task->error);
                 task->silencedTracks = summary.silencedTracks;
+                task->failedInserts = summary.failedInserts;
             }
         } catch (const std::bad_alloc &) {
             task->result = WavRenderResult::WriteFailed;
@@ -1096,6 +1120,11 @@ void OVMainView::finishExport(const ExportTask &task) {
                 translate("OVMainView",
                           "Track “%1” muted: it produced invalid values (NaN or infinity)"),
                 {track}));
+        for (const std::string &failure : task.failedInserts) {
+            showStatus(withArguments(translate("OVMainView", "Exported without a plug-in: %1"),
+                                     {failure}));
+            betaSessionLog("error", "plugins", "export: " + failure);
+        }
         return;
     case WavRenderResult::Cancelled:
         showStatus(translate("OVMainView", "Export cancelled"));

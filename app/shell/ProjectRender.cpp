@@ -4,6 +4,7 @@
 #include "app/shell/RenderOutput.h"
 #include "core/audiofile/AudioFile.h"
 #include "core/model/Translate.h"
+#include "core/plugins/PluginRack.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -28,6 +29,27 @@ constexpr int32_t renderBlockSize = offlineRenderMaxBlock;
 void printLine(std::FILE *stream, const std::string &text) {
     std::fputs(printableText(text).c_str(), stream);
     std::fputc('\n', stream);
+}
+
+/// Lets the rack notice the helpers that failed since the last block, and names each insert that
+/// failed, with its track, into `lines` (each once).
+void collectFailedInserts(PreparedEngine &prepared, std::vector<std::string> &lines) {
+    (void)prepared.rack->collectHelperFailures();
+    for (const vst::InsertFailure &failure : prepared.rack->takeInsertFailures()) {
+        std::string track = "#" + std::to_string(failure.trackId);
+        {
+            std::lock_guard lock(prepared.engine.projectMutex);
+            if (const auto found = prepared.engine.project.findTrack(failure.trackId))
+                track = found->name;
+        }
+        std::string line =
+            withArguments(translate("ProjectRender", "plug-in “%1” on track “%2” failed: %3"),
+                          {failure.plugins, track, failure.reason});
+        if (failure.restarted)
+            line += " " + translate("ProjectRender", "(restarted; the blocks before went dry)");
+        if (std::find(lines.begin(), lines.end(), line) == lines.end())
+            lines.push_back(std::move(line));
+    }
 }
 
 /// Takes the engine's reports of tracks it silenced for non-finite output, which nothing else
@@ -175,6 +197,7 @@ struct PassOutcome {
     std::string renderError;
     /// Tracks the engine silenced for turning out non-finite values.
     std::vector<std::string> silencedTracks;
+    std::vector<std::string> failedInserts;
 };
 
 /// Renders the request's span into `writer`, which is open already.
@@ -189,6 +212,7 @@ PassOutcome renderPass(Project project, const WavRenderRequest &request, AudioEx
         outcome.cancelled = request.cancelled && request.cancelled();
         if (outcome.cancelled) return false;
         collectSilencedTracks(prepared.engine, outcome.silencedTracks);
+        collectFailedInserts(prepared, outcome.failedInserts);
         if (subtraction) {
             if (!subtraction->apply(block, static_cast<std::size_t>(count) * request.channels)) {
                 outcome.writeFailed = true;
@@ -207,6 +231,7 @@ PassOutcome renderPass(Project project, const WavRenderRequest &request, AudioEx
             : renderMixdownTo(engine, request.start, request.frames, request.channels, sink,
                               &outcome.renderError, request.progress);
     if (outcome.rendered && !writer.finish()) outcome.writeFailed = true;
+    collectFailedInserts(prepared, outcome.failedInserts);
     return outcome;
 }
 
@@ -282,6 +307,7 @@ WavRenderResult renderToFile(Project project, const WavRenderRequest &request,
             writer.setTap(&tap);
             outcome = renderPass(std::move(project), request, writer, subtraction);
             summary.silencedTracks = outcome.silencedTracks;
+            summary.failedInserts = outcome.failedInserts;
             if (outcome.writeFailed) writerError = writer.error();
             return outcome.rendered && !outcome.writeFailed;
         },

@@ -33,6 +33,10 @@ struct RenderSummary {
     std::optional<LoudnessFigures> loudness;
     /// Names of the tracks the engine silenced for turning out non-finite values.
     std::vector<std::string> silencedTracks;
+    /// Plug-in inserts whose helper died, hung or would not take their state during the
+    /// render, one line each: the plug-in, its track and why. The song was rendered without
+    /// them where they failed.
+    std::vector<std::string> failedInserts;
 
     /// Takes `count` more interleaved frames into the figures.
     void add(const float *interleaved, int64_t count);

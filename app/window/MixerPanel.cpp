@@ -419,8 +419,16 @@ void MixerPanel::refreshDetail() {
     const int row = inserts->currentRow();
     inserts->clear();
     if (!track) return;
-    for (const InsertSlot &insert : track->inserts)
-        inserts->addItem(insertLabel(insert) + (insert.bypassed ? tr("  [bypass]") : QString()));
+    for (std::size_t index = 0; index < track->inserts.size(); ++index) {
+        const InsertSlot &insert = track->inserts[index];
+        const auto at = static_cast<int32_t>(index);
+        QString label = insertLabel(insert) + (insert.bypassed ? tr("  [bypass]") : QString());
+        if (!insert.isStock && !app.rack().insertAvailable(selected, at))
+            label += tr("  [not loaded]");
+        else if (app.rack().insertFailed(selected, at))
+            label += tr("  [failed]");
+        inserts->addItem(label);
+    }
     inserts->setCurrentRow(std::min(row, inserts->count() - 1));
     refreshEffectPanel();
 }

@@ -207,6 +207,7 @@ bool PluginRack::loadStock(uint64_t trackId, const std::string &stockId) {
 
 std::shared_ptr<Plugin> PluginRack::createPlugin(const std::string &path, const std::string &uid,
                                                  const std::vector<uint8_t> *state) {
+    lastCreateFailure.clear();
     std::shared_ptr<Plugin> made;
     if (sandboxEnabled) {
         if (sandbox.refreshHealth) sandbox.refreshHealth();
@@ -216,12 +217,16 @@ std::shared_ptr<Plugin> PluginRack::createPlugin(const std::string &path, const 
         if (!plugin->load(path, classFilterOf(uid)) || !plugin->prepare(sampleRate, blockSize)) {
             // A plug-in that took its own helper down would do it again on the next load.
             // Unsaved, the block lasts this session; the next would find the crash again.
-            if (plugin->ownHelperCrashed()) (void)blacklistPluginUid(uid.empty() ? path : uid);
+            if (plugin->ownHelperCrashed()) {
+                lastCreateFailure = sandbox.controller->lastError;
+                (void)blacklistPluginUid(uid.empty() ? path : uid);
+            }
             return nullptr;
         }
         // The helper says only that the plug-in loaded; the scan knows what it is.
         if (scannedAsInstrument(path, uid)) plugin->description.isInstrument = true;
-        made = std::move(plugin);
+        if (state && !state->empty()) (void)plugin->setState(*state);
+        return survivingHelper(std::move(plugin));
     } else {
         auto plugin = std::make_shared<Vst3Plugin>();
         if (!plugin->load(path, classFilterOf(uid)) || !plugin->prepare(sampleRate, blockSize))
@@ -272,11 +277,16 @@ std::string PluginRack::lv2StateFolder() const {
 std::shared_ptr<lv2::Lv2Plugin> PluginRack::createLv2Plugin(const std::string &uri,
                                                             const std::vector<uint8_t> *state,
                                                             std::string *error) {
+    lastCreateFailure.clear();
     auto plugin = std::make_shared<lv2::Lv2Plugin>();
     (void)plugin->setStateFolder(lv2StateFolder()); // an LV2 plug-in in process takes any
     const bool loaded = plugin->load(uri) && plugin->prepare(sampleRate, blockSize);
     if (!loaded) {
         if (error) *error = plugin->lastError;
+        // Installed but unusable is a failure to name; not installed is only missing.
+        std::lock_guard lock(lv2::Lv2World::lock());
+        if (const LilvPlugin *found = lv2::Lv2World::instance().findAnyPlugin(uri))
+            lastCreateFailure = lv2::lv2DataRefusal(found);
         return nullptr;
     }
     // As for VST 3, a rejected state is not fatal: the insert keeps the saved bytes.
@@ -305,11 +315,17 @@ bool PluginRack::appendLv2(uint64_t trackId, std::shared_ptr<lv2::Lv2Plugin> plu
 
 namespace {
 
-/// What the data files say of the plug-in; reading them runs none of its code.
-std::optional<PluginDescription> lv2DescriptionOf(const std::string &uri, uint32_t *firstControl) {
+/// What the data files say of the plug-in; reading them runs none of its code. None when it is
+/// not installed, or when its data could not be read safely (`refusal` then says why).
+std::optional<PluginDescription> lv2DescriptionOf(const std::string &uri, uint32_t *firstControl,
+                                                  std::string *refusal = nullptr) {
     std::lock_guard lock(lv2::Lv2World::lock());
-    const LilvPlugin *found = lv2::Lv2World::instance().findPlugin(uri);
+    const LilvPlugin *found = lv2::Lv2World::instance().findAnyPlugin(uri);
     if (!found) return std::nullopt;
+    if (std::string why = lv2::lv2DataRefusal(found); !why.empty()) {
+        if (refusal) *refusal = std::move(why);
+        return std::nullopt;
+    }
     if (firstControl) *firstControl = lv2::firstControlInputPort(found);
     PluginDescription description = lv2::describeLv2Plugin(found);
     assignPluginTags(description);
@@ -322,9 +338,11 @@ std::optional<PluginDescription> lv2DescriptionOf(const std::string &uri, uint32
 // the helper tells the formats apart by the id it is asked to load.
 std::shared_ptr<SandboxedPlugin> PluginRack::createSandboxedLv2(const std::string &uri,
                                                                 const std::vector<uint8_t> *state) {
+    lastCreateFailure.clear();
     const std::string pluginId = std::string(lv2::pluginIdPrefix) + uri;
     uint32_t firstControl = 0;
-    std::optional<PluginDescription> description = lv2DescriptionOf(uri, &firstControl);
+    std::optional<PluginDescription> description =
+        lv2DescriptionOf(uri, &firstControl, &lastCreateFailure);
     if (!description) return nullptr;
     if (sandbox.refreshHealth) sandbox.refreshHealth();
     if (!sandbox.ensureSandboxRunning || !sandbox.ensureSandboxRunning() || !sandbox.controller)
@@ -332,12 +350,26 @@ std::shared_ptr<SandboxedPlugin> PluginRack::createSandboxedLv2(const std::strin
     auto plugin = std::make_shared<SandboxedPlugin>(*sandbox.controller);
     if (!plugin->setStateFolder(lv2StateFolder())) return nullptr;
     if (!plugin->load(pluginId, "") || !plugin->prepare(sampleRate, blockSize)) {
-        if (plugin->ownHelperCrashed()) (void)blacklistPluginUid(pluginId); // as in createPlugin
+        if (plugin->ownHelperCrashed()) { // as in createPlugin
+            lastCreateFailure = sandbox.controller->lastError;
+            (void)blacklistPluginUid(pluginId);
+        }
         return nullptr;
     }
     if (state && !state->empty()) (void)plugin->setState(*state);
     plugin->description = std::move(*description);
-    return plugin;
+    return survivingHelper(std::move(plugin));
+}
+
+// A rejected state is not fatal: the insert keeps the saved bytes for a later attempt. A helper
+// that died or hung taking it is: the insert would play nothing, without a word.
+std::shared_ptr<SandboxedPlugin>
+PluginRack::survivingHelper(std::shared_ptr<SandboxedPlugin> plugin) {
+    if (plugin->isLoaded()) return plugin;
+    lastCreateFailure =
+        withArguments(translate("PluginRack", "helper lost while restoring the state: %1"),
+                      {sandbox.controller->lastError});
+    return nullptr;
 }
 
 bool PluginRack::appendSandboxedLv2(uint64_t trackId, std::shared_ptr<SandboxedPlugin> plugin,
@@ -564,6 +596,7 @@ int PluginRack::restoreFromProject(std::string *warnings, bool rescan) {
         if (!host.project->findTrack(entry.trackId)) continue;
         ++placeholders;
         if (warnings) *warnings += unavailableLine(insert);
+        noteCreateFailure(entry.trackId, insert);
         restorePlaceholder(entry.trackId, std::move(insert));
     }
     {
@@ -607,7 +640,18 @@ void PluginRack::restoreLv2(uint64_t trackId, InsertSlot insert, std::string *wa
     if (!host.project->findTrack(trackId)) return;
     ++placeholders;
     if (warnings) *warnings += unavailableLine(insert);
+    noteCreateFailure(trackId, insert);
     restorePlaceholder(trackId, std::move(insert));
+}
+
+// A plug-in whose helper died making it failed, where one that is not installed is only
+// missing.
+void PluginRack::noteCreateFailure(uint64_t trackId, const InsertSlot &insert) {
+    if (lastCreateFailure.empty()) return;
+    std::lock_guard lock(slotsMutex);
+    insertFailures.push_back({trackId,
+                              insert.displayName.empty() ? insert.pluginId : insert.displayName,
+                              std::exchange(lastCreateFailure, {}), false});
 }
 
 void PluginRack::appendSlot(Slot slot) {
@@ -631,6 +675,14 @@ bool PluginRack::insertAvailable(uint64_t trackId, int32_t insertIndex) {
     for (const Slot &slot : slots)
         if (slot.trackId == trackId && slot.insertIndex == insertIndex) return slot.available;
     return false;
+}
+
+bool PluginRack::insertFailed(uint64_t trackId, int32_t insertIndex) {
+    std::lock_guard lock(slotsMutex);
+    const Slot *slot = slotAtLocked(trackId, insertIndex);
+    if (!slot || !slot->plugin) return false;
+    const bool helperLost = slot->sandboxed && !slot->group && !slot->sandboxed->isLoaded();
+    return helperLost || slot->health->gaveNonFinite.load(std::memory_order_relaxed);
 }
 
 bool PluginRack::holdsInstance(const void *instance) {

@@ -100,6 +100,25 @@ struct PlayedNotes {
     uint64_t listStamp = 0;
 };
 
+/// What the audio thread tells the main thread of one insert: that a block it processed came
+/// out with a NaN or an infinity in it (the block then went dry instead).
+struct InsertHealth {
+    std::atomic<bool> gaveNonFinite{false};
+};
+
+/// An insert that stopped working because its helper died, hung or would not take its state,
+/// while it was restored or between blocks: the track it sits on, the plug-in (a shared
+/// helper's members joined) and why.
+struct InsertFailure {
+    uint64_t trackId = 0;
+    std::string plugins;
+    std::string reason;
+    /// Its helper was started again and it plays on; the blocks in between went dry.
+    bool restarted = false;
+    /// It plays on, but its blocks that held NaN or infinity went dry: no helper to tell of.
+    bool nonFinite = false;
+};
+
 /// One insert the rack created. Placeholders (`available` false) stand for a saved VST 3
 /// insert whose plug-in could not be restored: their `InsertSlot` stays in the project as it
 /// was read, and nothing processes them.
@@ -124,6 +143,9 @@ struct Slot {
     /// The slot's own, so that a new view takes over where the last block of the old one
     /// ended, whichever of them played it.
     std::shared_ptr<PlayedNotes> playedNotes = std::make_shared<PlayedNotes>();
+    std::shared_ptr<InsertHealth> health = std::make_shared<InsertHealth>();
+    /// Whether its non-finite output was reported already: once is enough.
+    bool nonFiniteReported = false;
     /// Set while the insert runs in its track's shared helper, as member `groupMember`.
     std::shared_ptr<SandboxGroup> group;
     uint32_t groupMember = 0;
@@ -171,6 +193,7 @@ struct RtSlotView {
     std::vector<AutomationPoint> paramAutomation;
     InsertDryPath *dryPath = nullptr;
     PlayedNotes *playedNotes = nullptr;
+    InsertHealth *health = nullptr;
     /// An instrument insert on a MIDI track: its clips' note-ons and note-offs, by position.
     std::vector<RtNoteEvent> noteEvents;
     /// Tells one list of `noteEvents` from another.
@@ -184,6 +207,7 @@ struct PluginRackView {
     std::vector<std::shared_ptr<Plugin>> plugins;
     std::vector<std::shared_ptr<InsertDryPath>> dryPaths;
     std::vector<std::shared_ptr<PlayedNotes>> playedNotes;
+    std::vector<std::shared_ptr<InsertHealth>> health;
     std::vector<std::shared_ptr<SandboxGroup>> groups;
     /// Parallel to `entries`: the last automation value sent, NaN before the first.
     std::unique_ptr<std::atomic<float>[]> automationValues;
@@ -277,6 +301,9 @@ class PluginRack {
     /// Main thread: one line per failure `collectHelperFailures` counted since the last call
     /// (a shared helper's once, with every member's name), for the status line and the log.
     std::vector<std::string> takeHelperFailureNotes();
+    /// Main thread: every insert that failed since the last call, once each, the restarted
+    /// ones included: what a render names before it exits with its failure status.
+    std::vector<InsertFailure> takeInsertFailures();
     /// Main thread: puts the sandboxed inserts of tracks set to one helper per track into
     /// shared helpers (an instrument only at the head of one), and those of the others and of
     /// removed tracks back into one helper each, wherever what the project asks for differs
@@ -290,6 +317,9 @@ class PluginRack {
 
     /// False for a placeholder; true for every other insert the rack created.
     bool insertAvailable(uint64_t trackId, int32_t insertIndex);
+    /// Whether the insert lost its helper for good or sent NaN or infinity, so that the window
+    /// can mark it beside the status line's report.
+    bool insertFailed(uint64_t trackId, int32_t insertIndex);
     /// Whether an insert still runs `instance` (a VST 3 or an LV2 plug-in), which a window
     /// holding on to a plug-in asks before it trusts it again.
     bool holdsInstance(const void *instance);
@@ -345,8 +375,13 @@ class PluginRack {
                                       int32_t frames) noexcept;
     void stageGroupMembersRt(const PluginRackView &view, const RtSlotView &first,
                              int64_t playhead) noexcept;
-    int recoverGroupLocked(const SandboxGroup &group);
-    void noteHelperLocked(std::vector<std::string> &notes, const std::string &names);
+    int recoverGroupLocked(uint64_t trackId, const SandboxGroup &group);
+    void noteHelperLocked(std::vector<std::string> &notes, uint64_t trackId,
+                          const std::string &names);
+    /// A sandboxed plug-in just made: null, with why in `lastCreateFailure`, when its helper
+    /// did not survive loading or taking the saved state.
+    std::shared_ptr<SandboxedPlugin> survivingHelper(std::shared_ptr<SandboxedPlugin> plugin);
+    void noteCreateFailure(uint64_t trackId, const InsertSlot &insert);
     bool groupingMayHaveChanged() const;
     Deadline sandboxBudgetRt(int32_t frames, int64_t playhead) noexcept;
     std::vector<std::vector<int32_t>> wantedGroupsLocked(const Track &track) const;
@@ -377,6 +412,9 @@ class PluginRack {
     BlockBudget blockBudget;
     std::vector<std::string> helperRestartNotes;
     std::vector<std::string> helperFailureNotes;
+    std::vector<InsertFailure> insertFailures;
+    /// Why the last sandboxed plug-in could not be made, when its helper died or hung doing it.
+    std::string lastCreateFailure;
     /// Groupings whose shared helper would not start, by track: not tried again every tick,
     /// only once the track asks for another.
     std::vector<std::pair<uint64_t, std::vector<std::vector<int32_t>>>> refusedGroupings;

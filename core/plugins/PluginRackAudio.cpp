@@ -25,6 +25,15 @@ int32_t delayOf(const RtSlotView &entry, bool live) {
     return entry.latency + (live ? entry.liveLatency : 0);
 }
 
+bool allFinite(const float *left, const float *right, int32_t frames) {
+    // A product of a sample with zero is zero unless the sample is a NaN or an infinity; the
+    // sum of those products vectorises where a branch per sample would not.
+    float probe = 0.0f;
+    for (int32_t i = 0; i < frames; ++i)
+        probe += left[i] * 0.0f + right[i] * 0.0f;
+    return probe == 0.0f;
+}
+
 // Enough for any block a device asks for; more events in one block than this are dropped.
 constexpr std::size_t maxEventsPerBlock = FramedNotes::capacity;
 
@@ -137,9 +146,15 @@ void PluginRack::runInsertRt(const PluginRackView &view, std::size_t index, int6
                         std::min(InsertDryPath::blockRoom, frames - from));
         return;
     }
+    // A block that comes out with a NaN or an infinity in it counts as not processed: it goes
+    // dry, and the main thread hears of it, instead of the whole track falling silent.
     const auto process = [&](float *inLeft, float *inRight, int32_t count) {
-        return entry.group ? processGroupRt(view, index, playhead, inLeft, inRight, count)
-                           : processPluginRt(view, index, playhead, inLeft, inRight, count);
+        const bool processed = entry.group
+                                   ? processGroupRt(view, index, playhead, inLeft, inRight, count)
+                                   : processPluginRt(view, index, playhead, inLeft, inRight, count);
+        if (!processed || allFinite(inLeft, inRight, count)) return processed;
+        if (entry.health) entry.health->gaveNonFinite.store(true, std::memory_order_relaxed);
+        return false;
     };
     // A group's members are bypassed inside its helper; the group itself never is.
     const bool bypassed = entry.bypassed && !entry.group;

@@ -1,5 +1,6 @@
 #include "core/plugins/PluginRack.h"
 
+#include "core/model/Translate.h"
 #include "core/plugins/PluginRackParts.h"
 #include "core/plugins/lv2/Lv2World.h"
 #include "core/plugins/sandbox/PluginSandboxController.h"
@@ -34,19 +35,29 @@ int PluginRack::collectHelperFailures() {
     const std::size_t notesBefore = helperRestartNotes.size();
     for (Slot &slot : slots) {
         if (slot.group) {
-            if (slot.groupMember == 0) failures += recoverGroupLocked(*slot.group);
+            if (slot.groupMember == 0) failures += recoverGroupLocked(slot.trackId, *slot.group);
             continue;
         }
         if (!slot.sandboxed) continue;
         const std::string &name = slot.plugin->description.name;
         if (slot.sandboxed->restartLostHelper()) {
-            noteHelperLocked(helperRestartNotes, name);
+            noteHelperLocked(helperRestartNotes, slot.trackId, name);
             continue;
         }
         if (!slot.sandboxed->collectTransportFailure()) continue;
-        noteHelperLocked(helperFailureNotes, name);
+        noteHelperLocked(helperFailureNotes, slot.trackId, name);
         ++failures;
     }
+    for (Slot &slot : slots)
+        if (slot.plugin && !slot.nonFiniteReported &&
+            slot.health->gaveNonFinite.load(std::memory_order_relaxed)) {
+            slot.nonFiniteReported = true;
+            insertFailures.push_back(
+                {slot.trackId, slot.plugin->description.name,
+                 translate("PluginRack",
+                           "it gave non-finite values (NaN or infinity), played dry instead"),
+                 false, true});
+        }
     // A plug-in dropped or restarted may leave or rejoin a run that shares a helper.
     if (failures > 0 || helperRestartNotes.size() != notesBefore)
         rackChanges.fetch_add(1, std::memory_order_acq_rel);
@@ -55,23 +66,31 @@ int PluginRack::collectHelperFailures() {
 
 // A group whose helper could not come back fails as its members would have failed alone:
 // each counts, so that the user hears of every insert that went silent.
-int PluginRack::recoverGroupLocked(const SandboxGroup &group) {
+int PluginRack::recoverGroupLocked(uint64_t trackId, const SandboxGroup &group) {
     switch (group.chain->restartLostHelper()) {
     case SandboxedChain::Recovery::notNeeded: return 0;
     case SandboxedChain::Recovery::restarted:
-        noteHelperLocked(helperRestartNotes, group.names);
+        noteHelperLocked(helperRestartNotes, trackId, group.names);
         return 0;
     case SandboxedChain::Recovery::failed:
-        noteHelperLocked(helperFailureNotes, group.names);
+        noteHelperLocked(helperFailureNotes, trackId, group.names);
         return static_cast<int>(group.insertIndices.size());
     }
     return 0;
 }
 
 // The controller's last error says what became of the helper just looked at.
-void PluginRack::noteHelperLocked(std::vector<std::string> &notes, const std::string &names) {
-    notes.push_back(names + ": " +
-                    (sandbox.controller ? sandbox.controller->lastError : std::string()));
+void PluginRack::noteHelperLocked(std::vector<std::string> &notes, uint64_t trackId,
+                                  const std::string &names) {
+    const std::string reason = sandbox.controller ? sandbox.controller->lastError : std::string();
+    notes.push_back(names + ": " + reason);
+    insertFailures.push_back({trackId, names, reason, &notes == &helperRestartNotes});
+}
+
+std::vector<InsertFailure> PluginRack::takeInsertFailures() {
+    expectMainThread("PluginRack::takeInsertFailures");
+    std::lock_guard lock(slotsMutex);
+    return std::exchange(insertFailures, {});
 }
 
 std::vector<std::string> PluginRack::takeHelperRestartNotes() {

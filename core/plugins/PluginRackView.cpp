@@ -123,6 +123,8 @@ void PluginRack::publishViewLocked() {
         }
         entry.playedNotes = slot.playedNotes.get();
         view->playedNotes.push_back(slot.playedNotes);
+        entry.health = slot.health.get();
+        view->health.push_back(slot.health);
         view->plugins.push_back(slot.plugin);
         view->entries.push_back(std::move(entry));
     }

@@ -297,9 +297,13 @@ bool Lv2Plugin::load(const std::string &uri) {
     unload();
     std::lock_guard worldLock(Lv2World::lock());
     Lv2World &world = Lv2World::instance();
-    const LilvPlugin *plugin = world.findPlugin(uri);
+    const LilvPlugin *plugin = world.findAnyPlugin(uri);
     if (!plugin) {
         lastError = "no LV2 plug-in is installed with URI " + uri;
+        return false;
+    }
+    if (const std::string refusal = lv2DataRefusal(plugin); !refusal.empty()) {
+        lastError = "the plug-in cannot be used: " + refusal;
         return false;
     }
     const std::string missing = unsupportedRequiredFeature(plugin);

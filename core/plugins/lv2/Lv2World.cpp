@@ -66,11 +66,44 @@ Lv2World::Lv2World(const std::string &searchPath) : lilvWorld(lilv_world_new()) 
 
 Lv2World::~Lv2World() { lilv_world_free(lilvWorld); }
 
-const LilvPlugin *Lv2World::findPlugin(const std::string &uri) const {
+const LilvPlugin *Lv2World::findAnyPlugin(const std::string &uri) const {
     LilvNode *node = lilv_new_uri(lilvWorld, uri.c_str());
     const LilvPlugin *plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(lilvWorld), node);
     lilv_node_free(node);
     return plugin;
+}
+
+const LilvPlugin *Lv2World::findPlugin(const std::string &uri) const {
+    const LilvPlugin *plugin = findAnyPlugin(uri);
+    return plugin && lv2DataRefusal(plugin).empty() ? plugin : nullptr;
+}
+
+std::string lv2DataRefusal(const LilvPlugin *plugin) {
+    LilvWorld *world = Lv2World::instance().world();
+    const LilvNode *uri = lilv_plugin_get_uri(plugin);
+    // Asking for its name loads its data files once, as any description does; not its ports.
+    lilv_node_free(lilv_plugin_get_name(plugin));
+    LilvNode *portPredicate = lilv_new_uri(world, LV2_CORE__port);
+    LilvNode *indexPredicate = lilv_new_uri(world, LV2_CORE__index);
+    LilvNodes *ports = lilv_world_find_nodes(world, uri, portPredicate, nullptr);
+    std::string refusal;
+    LILV_FOREACH(nodes, iterator, ports) {
+        LilvNode *index =
+            lilv_world_get(world, lilv_nodes_get(ports, iterator), indexPredicate, nullptr);
+        const char *text = index ? lilv_node_as_string(index) : nullptr;
+        char *end = nullptr;
+        const unsigned long long value = text ? std::strtoull(text, &end, 10) : 0;
+        const bool usable =
+            text && *text != '-' && end != text && *end == '\0' && value <= maximumLv2PortIndex;
+        if (!usable && refusal.empty())
+            refusal = std::string("its data give a port the index ") + (text ? text : "(none)") +
+                      ", which no plug-in can have";
+        lilv_node_free(index);
+    }
+    lilv_nodes_free(ports);
+    lilv_node_free(indexPredicate);
+    lilv_node_free(portPredicate);
+    return refusal;
 }
 
 bool Lv2World::loadBundle(const std::string &bundlePath) {
@@ -193,7 +226,10 @@ describeInstalledLv2Plugins(const std::vector<std::string> &blacklist) {
     std::vector<vst::PluginDescription> descriptions;
     const LilvPlugins *plugins = lilv_world_get_all_plugins(Lv2World::instance().world());
     LILV_FOREACH(plugins, iterator, plugins) {
-        vst::PluginDescription description = describeLv2Plugin(lilv_plugins_get(plugins, iterator));
+        const LilvPlugin *plugin = lilv_plugins_get(plugins, iterator);
+        // Left out: describing it would ask for its ports.
+        if (!lv2DataRefusal(plugin).empty()) continue;
+        vst::PluginDescription description = describeLv2Plugin(plugin);
         description.blacklisted = onList(blacklist, description);
         descriptions.push_back(std::move(description));
     }

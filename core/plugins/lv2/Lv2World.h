@@ -57,8 +57,11 @@ class Lv2World {
     /// Shared by every world: URIDs must not change with the folders.
     static UridMap &uridMap();
 
-    /// Null when no installed plug-in has this URI.
+    /// Null when no installed plug-in has this URI, or when its data cannot be read safely
+    /// (`lv2DataRefusal`).
     const LilvPlugin *findPlugin(const std::string &uri) const;
+    /// The installed plug-in with this URI, readable or not; null when there is none.
+    const LilvPlugin *findAnyPlugin(const std::string &uri) const;
     /// Adds one bundle folder to the world, for bundles outside the folders.
     [[nodiscard]] bool loadBundle(const std::string &bundlePath);
 
@@ -82,6 +85,16 @@ describeInstalledLv2Plugins(const std::vector<std::string> &blacklist = {});
 /// that used them; unloading one leaves them pointing at nothing, and the next plug-in that
 /// uses them crashes. False when the library cannot be loaded.
 [[nodiscard]] bool keepModuleResident(const std::string &libraryPath);
+
+/// Largest port index a plug-in's data may give. lilv sizes its table of ports by the largest
+/// index it is given, so data naming port 4,000,000,000 crash it as soon as anything asks for
+/// the ports, sandbox or not: the data are looked at before that. The largest real plug-ins
+/// have a few hundred ports.
+inline constexpr uint64_t maximumLv2PortIndex = 65535;
+
+/// Empty when the plug-in's data can be read without harm; otherwise why not. Reads only the
+/// data files, with the world lock held.
+std::string lv2DataRefusal(const LilvPlugin *plugin);
 
 /// Index of the plug-in's first control input port, 0 when it has none: the parameter an
 /// insert automates until another is chosen.

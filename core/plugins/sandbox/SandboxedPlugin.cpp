@@ -118,6 +118,8 @@ struct SandboxedPlugin::Impl {
     uint64_t lateBeforeRestart = 0;
     // Whether this instance's own helper process died by itself (main thread).
     bool helperDied = false;
+    // Why a request lost the helper, until `collectTransportFailure` tells of it (main thread).
+    std::string droppedOnRequest;
     // Every value given since the instance was created; main thread only. The audio thread
     // reads the same values through `handOver`.
     std::unordered_map<uint32_t, float> pendingParams;
@@ -262,7 +264,7 @@ bool SandboxedPlugin::remoteExchange(std::string_view request, std::string &repl
     }
     if (answered && overSharedBlock)
         answered = oopWriteLine(fd, request) && oopReadReply(fd, reply, deadline);
-    if (!answered) dropHelper("Helper not responding");
+    if (!answered) dropOnRequest(request);
     return answered;
 }
 
@@ -304,9 +306,25 @@ int32_t SandboxedPlugin::helperProcessId() const { return impl->helper.pid; }
 
 bool SandboxedPlugin::collectTransportFailure() {
     int failure = impl->transportFailure.exchange(noTransportFailure);
-    if (failure == noTransportFailure) return false;
-    dropHelper(transportFailureText(failure));
+    if (failure != noTransportFailure) {
+        dropHelper(transportFailureText(failure));
+        impl->droppedOnRequest.clear();
+        return true;
+    }
+    if (impl->droppedOnRequest.empty()) return false;
+    if (controller != nullptr) controller->lastError = impl->droppedOnRequest;
+    impl->droppedOnRequest.clear();
     return true;
+}
+
+// A helper lost over a request (a state saved or restored, an editor opened) is as lost as one
+// lost over a block: the rack is to hear of it, or the insert would fall silent without a word.
+void SandboxedPlugin::dropOnRequest(std::string_view request) {
+    dropHelper("Helper not responding");
+    const std::string verb(request.substr(0, request.find(' ')));
+    impl->droppedOnRequest =
+        impl->helperDied ? "Helper crashed in " + verb : "Helper not responding";
+    if (controller != nullptr) controller->lastError = impl->droppedOnRequest;
 }
 
 // Audio thread. Never allocates, never assigns a string and never touches the controller,

@@ -134,6 +134,7 @@ class SandboxedPlugin final : public Plugin {
     [[nodiscard]] bool missBlock(bool patient);
     void failTransfer(int failure);
     void dropHelper(const std::string &reason);
+    void dropOnRequest(std::string_view request);
 
     std::unique_ptr<Impl> impl;
     PluginSandboxController *controller = nullptr;

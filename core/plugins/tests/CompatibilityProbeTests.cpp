@@ -145,7 +145,7 @@ TEST(CompatibilityProbe, Lv2PluginsAreCheckedInTheSameReportAndACrashEndsNothing
     EXPECT_EQ(crash->format, "LV2");
     // An LV2 plug-in's code first runs when it is instantiated, at prepare.
     EXPECT_EQ(crash->failedStage, "prepare");
-    EXPECT_NE(crash->note.find("helper crashed"), std::string::npos) << crash->note;
+    EXPECT_NE(crash->note.find("Helper crashed in PREPARE"), std::string::npos) << crash->note;
     const std::vector<std::string> summary = probeSummaryByFormat(result.entries);
     ASSERT_EQ(summary.size(), 1u);
     EXPECT_EQ(summary[0], "LV2: plug-ins 3, passed 2, failed load 0, failed prepare 1, failed "
