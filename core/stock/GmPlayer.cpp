@@ -200,14 +200,37 @@ std::shared_ptr<const SoundFont> SoundFont::load(const std::string &path, std::s
     }
     const std::string key = canonical.string();
 
+    // A file that did not load is not read again until it changes: every publication asks
+    // for the fonts of all tracks.
+    struct Failure {
+        std::string error;
+        std::filesystem::file_time_type written;
+        std::uintmax_t size = 0;
+    };
     static std::mutex mutex;
     static std::unordered_map<std::string, std::weak_ptr<const SoundFont>> cache;
+    static std::unordered_map<std::string, Failure> failures;
     // Held while loading, so that two tracks asking for one font at once read it once.
     std::lock_guard lock(mutex);
     std::erase_if(cache, [](const auto &entry) { return entry.second.expired(); });
     if (auto found = cache.find(key); found != cache.end())
         if (auto shared = found->second.lock()) return shared;
+    const auto written = std::filesystem::last_write_time(canonical, failed);
+    const std::uintmax_t size = std::filesystem::file_size(canonical, failed);
+    if (auto found = failures.find(key);
+        found != failures.end() && found->second.written == written && found->second.size == size) {
+        error = found->second.error;
+        return nullptr;
+    }
+    auto font = readFont(key, error);
+    if (font)
+        cache[key] = font;
+    else
+        failures[key] = Failure{error, written, size};
+    return font;
+}
 
+std::shared_ptr<const SoundFont> SoundFont::readFont(const std::string &key, std::string &error) {
     if (!looksLikeSoundFont(key, error)) return nullptr;
     auto holder = std::make_unique<Holder>();
     holder->settings = makeSettings(48000.0);
@@ -232,7 +255,6 @@ std::shared_ptr<const SoundFont> SoundFont::load(const std::string &path, std::s
     auto font = std::shared_ptr<SoundFont>(new SoundFont());
     font->path_ = key;
     font->holder_ = std::move(holder);
-    cache[key] = font;
     return font;
 }
 

@@ -55,6 +55,8 @@ class SoundFont {
     friend class GmPlayer;
     struct Holder;
     SoundFont() = default;
+    static std::shared_ptr<const SoundFont> readFont(const std::string &canonicalPath,
+                                                     std::string &error);
     std::string path_;
     std::unique_ptr<Holder> holder_;
 };
