@@ -1,4 +1,5 @@
 #include "core/commands/ImportMidiCommand.h"
+#include "core/commands/InstrumentCommands.h"
 #include "core/engine/tests/RenderRig.h"
 #include "core/midifile/MidiFile.h"
 #include "core/stock/GmPlayer.h"
@@ -287,6 +288,55 @@ TEST(GmRenderTest, ImportGivesEachPartItsProgramAndChannelTenItsDrums) {
         EXPECT_EQ(settings.program, parts[i].program) << parts[i].name;
         EXPECT_EQ(settings.drums, parts[i].channel == 9) << parts[i].name;
     }
+    fs::remove_all(dir);
+}
+
+} // namespace
+
+namespace {
+
+float peakOf(const std::vector<float> &samples) {
+    float peak = 0.0f;
+    for (float sample : samples)
+        peak = std::max(peak, std::abs(sample));
+    return peak;
+}
+
+TEST(GmRenderTest, ADamagedFontLeavesTheTrackAsItWas) {
+    const fs::path dir = fs::temp_directory_path() / "halvora-gm-damaged";
+    fs::create_directories(dir);
+    const fs::path damaged = dir / "damaged.sf2";
+    std::ofstream(damaged, std::ios::binary)
+        << std::string("RIFF\x10\0\0\0sfbkLIST", 16) + std::string(40, '\xFF');
+
+    RenderRig rig;
+    auto track = rig.addTrack(TrackType::Midi);
+    rig.edit([&](Project &project) {
+        track->instrument = std::string(synthInstrumentId);
+        auto clip = project.addClip(track->id, ClipKind::Midi);
+        clip->length = 48000;
+        MidiNote note;
+        note.pitch = 69;
+        note.start = 0;
+        note.length = 24000;
+        clip->notes = {note};
+    });
+    const std::vector<float> before = rig.playFrames(0, 24000)[0];
+    ASSERT_GT(peakOf(before), 1e-3f);
+
+    std::string error;
+    EXPECT_FALSE(makeGmInstrumentCommand(track->id,
+                                         stock::GmSettings{damaged.string(), 0, 0, false}, error));
+    EXPECT_NE(error.find("could not be read"), std::string::npos) << error;
+    EXPECT_EQ(track->instrument, synthInstrumentId);
+
+    // Stored anyway (a project from elsewhere): the notes still sound, on the synth.
+    rig.edit([&](Project &) {
+        track->instrument = std::string(gmInstrumentId);
+        track->instrumentState = stock::writeGmStateText({damaged.string(), 0, 0, false});
+    });
+    const std::vector<float> fallback = rig.playFrames(0, 24000)[0];
+    EXPECT_GT(peakOf(fallback), 1e-3f);
     fs::remove_all(dir);
 }
 
