@@ -39,6 +39,9 @@ sox
 libsox-fmt-mp3
 ffmpeg
 python3-mido
+libfluidsynth-dev
+fluid-soundfont-gm
+fluidsynth
 liblilv-dev
 libsuil-dev
 lv2-dev

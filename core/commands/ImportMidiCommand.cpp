@@ -27,6 +27,8 @@ void ImportMidiCommand::redo(Project &project) {
         for (const midifile::ImportedMidiTrack &imported : plan_.tracks) {
             auto track = project.addTrack(TrackType::Midi, imported.name);
             if (!track) continue;
+            track->instrument = imported.instrument;
+            track->instrumentState = imported.instrumentState;
             auto clip = project.addClip(track->id, ClipKind::Midi);
             if (!clip) continue;
             const uint64_t id = clip->id;

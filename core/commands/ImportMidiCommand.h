@@ -11,10 +11,10 @@
 
 namespace orvane {
 
-/// "Import MIDI File": adds one MIDI track with one arrangement clip for each track of the
-/// file that has notes, starting at `position`, and with the file's tempo and meter maps when
-/// the plan carries them. Undo takes the tracks away and puts the project's maps back; redo
-/// brings back the very same objects.
+/// "Import MIDI File": adds one MIDI track with one arrangement clip and the planned
+/// instrument for each track of the file that has notes, starting at `position`, and with the
+/// file's tempo and meter maps when the plan carries them. Undo takes the tracks away and puts the
+/// project's maps back; redo brings back the very same objects.
 class ImportMidiCommand : public Command {
   public:
     ImportMidiCommand(midifile::MidiImport plan, int64_t position);

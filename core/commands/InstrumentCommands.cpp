@@ -26,6 +26,13 @@ std::string defaultSynthState() {
     return stock::synthStateText(stock::synthPresetValues(stock::synthFactoryPresets().front()));
 }
 
+std::unique_ptr<SetTrackInstrumentCommand>
+makeGmInstrumentCommand(uint64_t trackId, const stock::GmSettings &settings, std::string &error) {
+    if (!stock::SoundFont::load(settings.font, error)) return nullptr;
+    return std::make_unique<SetTrackInstrumentCommand>(trackId, std::string(gmInstrumentId),
+                                                       stock::writeGmStateText(settings));
+}
+
 SetTrackInstrumentCommand::SetTrackInstrumentCommand(uint64_t trackId, std::string instrument,
                                                      std::string state)
     : trackId_(trackId), choice_{std::move(instrument), std::move(state)} {}

@@ -2,8 +2,10 @@
 
 #include "core/commands/CapturedValue.h"
 #include "core/commands/Command.h"
+#include "core/stock/GmPlayer.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace orvane {
@@ -30,6 +32,12 @@ class SetTrackInstrumentCommand : public Command {
     Choice choice_;
     CapturedValue<Choice> before_;
 };
+
+/// "Track Instrument" choosing the General MIDI player with `settings`, once its font has
+/// loaded (into the shared cache, so the engine finds it there). Null with `error` saying why
+/// when the font is missing or does not read: the track keeps the sound it has.
+std::unique_ptr<SetTrackInstrumentCommand>
+makeGmInstrumentCommand(uint64_t trackId, const stock::GmSettings &settings, std::string &error);
 
 /// What the instrument edits share: they rewrite the stored state of a track that plays
 /// Halvora Synth (a state that does not read counts as the defaults), and undo gives back the

@@ -6,6 +6,7 @@
 #include "core/rt/LatestFramesRing.h"
 #include "core/stock/Compressor.h"
 #include "core/stock/Delay.h"
+#include "core/stock/GmPlayer.h"
 #include "core/stock/HalvoraSynth.h"
 #include "core/stock/MasteringProcessor.h"
 #include "core/stock/ParametricEq8.h"
@@ -95,6 +96,10 @@ struct InstrumentState {
     uint64_t trackId = 0;
     double sampleRate = 48000.0;
     stock::HalvoraSynth synth;
+    /// Set when the track plays the General MIDI player instead of the synth; its settings
+    /// never change under it (other settings make another state).
+    std::unique_ptr<stock::GmPlayer> gm;
+    stock::GmSettings gmSettings;
     /// The settings last handed to the synth; a snapshot with others hands over its own.
     stock::SynthValues applied{};
     /// Where the block after the last one rendered starts: any other start is a jump.
@@ -111,10 +116,16 @@ struct InstrumentState {
 };
 
 /// What a track's instrument is told by one publication: whether the track plays Halvora
-/// Synth, and its parameters, read from the stored state on the main thread.
+/// Synth, and its parameters, or the General MIDI player with its font (loaded and held
+/// here, on the main thread), read from the stored state.
 struct InstrumentPlan {
     bool synth = false;
     stock::SynthValues values{};
+    bool gm = false;
+    stock::GmSettings gmSettings;
+    std::shared_ptr<const stock::SoundFont> font;
+    /// Some instrument renders the track's notes rather than the sine voice.
+    bool plays() const { return synth || gm; }
 };
 
 /// Master-bus processors, prepared on the main thread, run by the audio thread.

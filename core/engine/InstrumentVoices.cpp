@@ -10,7 +10,20 @@ namespace orvane {
 
 InstrumentPlan instrumentPlanOf(const Track &track) {
     InstrumentPlan plan;
-    if (track.type != TrackType::Midi || track.instrument != synthInstrumentId) return plan;
+    if (track.type != TrackType::Midi) return plan;
+    if (track.instrument == gmInstrumentId) {
+        (void)stock::readGmStateText(track.instrumentState, plan.gmSettings, nullptr);
+        std::string error;
+        plan.font = stock::SoundFont::load(plan.gmSettings.font, error);
+        plan.gm = plan.font != nullptr;
+        // Without its font the track still plays its notes, on the synth's defaults.
+        if (!plan.gm) {
+            plan.synth = true;
+            plan.values = stock::synthDefaultValues();
+        }
+        return plan;
+    }
+    if (track.instrument != synthInstrumentId) return plan;
     plan.synth = true;
     plan.values = stock::synthDefaultValues();
     (void)stock::readSynthStateText(track.instrumentState, plan.values, nullptr);
@@ -25,13 +38,24 @@ std::shared_ptr<InstrumentState> makeInstrumentState(uint64_t trackId, const Ins
     state->synth.setParameters(plan.values);
     state->synth.prepare(sampleRate, 0);
     state->applied = plan.values;
+    if (plan.gm) {
+        state->gm = std::make_unique<stock::GmPlayer>(plan.font, plan.gmSettings, sampleRate);
+        state->gmSettings = plan.gmSettings;
+    }
     return state;
+}
+
+bool instrumentStateFits(const InstrumentState &state, const InstrumentPlan &plan,
+                         double sampleRate) {
+    if (!plan.plays() || state.sampleRate != sampleRate) return false;
+    if (plan.gm != (state.gm != nullptr)) return false;
+    return !plan.gm || state.gmSettings == plan.gmSettings;
 }
 
 InstrumentState *instrumentOfRt(const RenderContext &context, std::size_t trackIndex) {
     const auto &plans = context.snapshot.instruments;
     const auto &states = context.dsp.instruments;
-    if (trackIndex >= plans.size() || trackIndex >= states.size() || !plans[trackIndex].synth)
+    if (trackIndex >= plans.size() || trackIndex >= states.size() || !plans[trackIndex].plays())
         return nullptr;
     return states[trackIndex].get();
 }
@@ -169,25 +193,43 @@ bool addLiveEvents(const RenderContext &context, const InstrumentState &state, b
     return true;
 }
 
+void noteOnRt(InstrumentState &state, int pitch, float velocity) {
+    if (state.gm)
+        state.gm->noteOn(pitch, velocity);
+    else
+        state.synth.noteOn(pitch, velocity);
+}
+
+void noteOffRt(InstrumentState &state, int pitch) {
+    if (state.gm)
+        state.gm->noteOff(pitch);
+    else
+        state.synth.noteOff(pitch);
+}
+
+int activeVoicesRt(const InstrumentState &state) {
+    return state.gm ? state.gm->activeVoiceCount() : state.synth.activeVoiceCount();
+}
+
 void applyEventRt(InstrumentState &state, const InstrumentEvent &event) {
     const std::size_t key = event.pitch;
     switch (event.kind) {
     case Kind::clipOn:
         if (state.held[key] < UINT16_MAX) ++state.held[key];
-        state.synth.noteOn(event.pitch, event.velocity);
+        noteOnRt(state, event.pitch, event.velocity);
         break;
     case Kind::liveOn:
         state.liveOn[key] = true;
-        state.synth.noteOn(event.pitch, event.velocity);
+        noteOnRt(state, event.pitch, event.velocity);
         break;
     case Kind::clipOff:
         if (state.held[key] == 0) return;
-        if (--state.held[key] == 0 && !state.liveOn[key]) state.synth.noteOff(event.pitch);
+        if (--state.held[key] == 0 && !state.liveOn[key]) noteOffRt(state, event.pitch);
         break;
     case Kind::liveOff:
         if (!state.liveOn[key]) return;
         state.liveOn[key] = false;
-        if (state.held[key] == 0) state.synth.noteOff(event.pitch);
+        if (state.held[key] == 0) noteOffRt(state, event.pitch);
         break;
     }
 }
@@ -197,6 +239,11 @@ void applyEventRt(InstrumentState &state, const InstrumentEvent &event) {
 /// end would make live playback differ from an export.
 void renderSynthRt(InstrumentState &state, int64_t position, float *left, float *right,
                    int32_t from, int32_t until) {
+    if (state.gm) {
+        // The player keeps its own fixed internal blocks whatever the calls' lengths.
+        if (until > from) state.gm->process(left + from, right + from, until - from);
+        return;
+    }
     constexpr int64_t grid = stock::HalvoraSynth::controlFrames;
     while (from < until) {
         const int64_t at = saturatingAdd(position, from);
@@ -211,6 +258,10 @@ void renderSynthRt(InstrumentState &state, int64_t position, float *left, float 
 /// over, so that what follows plays as an export from here would.
 void releaseAllRt(InstrumentState &state) {
     state.held.fill(0);
+    if (state.gm) {
+        state.gm->allNotesOff();
+        return;
+    }
     state.synth.allNotesOff();
     if (state.synth.activeVoiceCount() == 0) state.synth.prepare(state.sampleRate, 0);
 }
@@ -265,7 +316,7 @@ void playInstrumentRt(const RenderContext &context, std::size_t trackIndex, Inst
 
 bool instrumentsSoundRt(const DspStates &states) {
     return std::any_of(states.instruments.begin(), states.instruments.end(), [](const auto &state) {
-        return state && (state->playing || state->synth.activeVoiceCount() > 0 ||
+        return state && (state->playing || activeVoicesRt(*state) > 0 ||
                          std::any_of(state->liveOn.begin(), state->liveOn.end(),
                                      [](bool on) { return on; }));
     });
@@ -274,6 +325,7 @@ bool instrumentsSoundRt(const DspStates &states) {
 void resetInstrumentRt(InstrumentState &state) {
     state.held.fill(0);
     state.liveOn.fill(false);
+    if (state.gm) state.gm->allSoundOff();
     state.synth.prepare(state.sampleRate, 0);
 }
 

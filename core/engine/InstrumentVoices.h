@@ -16,12 +16,19 @@ struct RenderContext;
 
 /// What a publication tells the track's instrument: nothing for a track that plays the sine
 /// voice (another kind of track, no instrument, an id this build does not know). A stored
-/// state that does not read leaves the synth at its defaults.
+/// state that does not read leaves the synth at its defaults. The General MIDI player's font
+/// is loaded here when no other track holds it yet; a font that does not load gives the
+/// track the synth at its defaults.
 InstrumentPlan instrumentPlanOf(const Track &track);
 
 /// A prepared synth for the track, playing `plan`'s settings at `sampleRate`.
 std::shared_ptr<InstrumentState> makeInstrumentState(uint64_t trackId, const InstrumentPlan &plan,
                                                      double sampleRate);
+
+/// Whether `state` can go on playing `plan` at `sampleRate`: the same kind of instrument and,
+/// for the General MIDI player, the same font and preset.
+bool instrumentStateFits(const InstrumentState &state, const InstrumentPlan &plan,
+                         double sampleRate);
 
 /// The track's instrument for the block, or null when it plays the sine voice.
 InstrumentState *instrumentOfRt(const RenderContext &context, std::size_t trackIndex);

@@ -215,12 +215,12 @@ void SnapshotBuilder::ensureStates(StateSet &set, const Project &project,
     // through every other edit, and new settings reach it through the snapshot.
     std::erase_if(set.instruments, [&project, rate](const auto &entry) {
         const auto track = project.findTrack(entry.first);
-        return !track || !instrumentPlanOf(*track).synth || entry.second->sampleRate != rate;
+        return !track || !instrumentStateFits(*entry.second, instrumentPlanOf(*track), rate);
     });
     for (const auto &track : project.tracks) {
         if (!track || set.instruments.contains(track->id)) continue;
         const InstrumentPlan plan = instrumentPlanOf(*track);
-        if (plan.synth) set.instruments[track->id] = makeInstrumentState(track->id, plan, rate);
+        if (plan.plays()) set.instruments[track->id] = makeInstrumentState(track->id, plan, rate);
     }
     const int64_t lineLength = pdcLineLength(format.rtBlockSize);
     // States of removed tracks go with the snapshots that still hold them.
@@ -291,7 +291,7 @@ std::shared_ptr<GraphSnapshot> SnapshotBuilder::build(const Project &project,
     snapshot->instruments.reserve(snapshot->tracks.size());
     for (const auto &track : snapshot->tracks) {
         snapshot->instruments.push_back(instrumentPlanOf(*track));
-        snapshot->anyInstrument = snapshot->anyInstrument || snapshot->instruments.back().synth;
+        snapshot->anyInstrument = snapshot->anyInstrument || snapshot->instruments.back().plays();
     }
     snapshot->trackMeters = std::make_unique<TrackMeter[]>(snapshot->tracks.size());
     // Meters carry over, so a track that stops sounding keeps showing its last peaks.

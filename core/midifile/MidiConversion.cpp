@@ -1,8 +1,10 @@
 #include "core/midifile/MidiConversion.h"
 
 #include "core/model/MusicalTime.h"
+#include "core/stock/GmPlayer.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace orvane::midifile {
@@ -120,6 +122,21 @@ void addTimeMaps(const Project &project, const SampleClock &clock, int64_t origi
                      [](const FileMeter &a, const FileMeter &b) { return a.tick < b.tick; });
 }
 
+/// A file track's General MIDI part. A track that mixes channels (format 0 files keep the
+/// whole song in one) plays as the channel most of its notes use, the lowest on a tie.
+stock::GmSettings generalMidiPartOf(const FileTrack &track) {
+    std::array<std::size_t, 16> counts{};
+    for (const FileNote &note : track.notes)
+        ++counts[static_cast<std::size_t>(std::clamp(note.channel, 0, 15))];
+    const auto channel =
+        static_cast<std::size_t>(std::max_element(counts.begin(), counts.end()) - counts.begin());
+    stock::GmSettings part;
+    constexpr std::size_t drumChannel = 9; // channel 10 as a General MIDI file counts
+    part.drums = channel == drumChannel;
+    part.program = std::max(track.programs[channel], 0);
+    return part;
+}
+
 } // namespace
 
 MidiImport planMidiImport(const MidiFile &file, const Project &project, bool takeTimeMaps) {
@@ -138,6 +155,8 @@ MidiImport planMidiImport(const MidiFile &file, const Project &project, bool tak
         imported.name = track.name.empty() ? "MIDI " + std::to_string(number) : track.name;
         imported.clip.kind = ClipKind::Midi;
         imported.clip.name = imported.name;
+        imported.instrument = std::string(gmInstrumentId);
+        imported.instrumentState = stock::writeGmStateText(generalMidiPartOf(track));
         int64_t end = 0;
         for (const FileNote &note : track.notes) {
             const int64_t start =

@@ -12,10 +12,13 @@
 // place in the music under whichever tempo map the project plays.
 namespace orvane::midifile {
 
-/// One MIDI track to add: a name and one clip starting at 0 that holds every note.
+/// One MIDI track to add: a name, one clip starting at 0 that holds every note, and the
+/// General MIDI player at the file track's program (the percussion kit for channel 10).
 struct ImportedMidiTrack {
     std::string name;
     Clip clip;
+    std::string instrument;
+    std::string instrumentState;
 };
 
 /// The tempo and meter maps a file brings, in the project's samples.
@@ -33,8 +36,9 @@ struct MidiImport {
 };
 
 /// What importing `file` into `project` adds: one track per file track with notes (named
-/// after the track, else "MIDI n"), placed under the file's tempo map when `takeTimeMaps`,
-/// else under the project's.
+/// after the track, else "MIDI n") playing the General MIDI player as the file asks for
+/// (the program of the channel most of its notes use; channel 10 as drums), placed under the file's
+/// tempo map when `takeTimeMaps`, else under the project's.
 MidiImport planMidiImport(const MidiFile &file, const Project &project, bool takeTimeMaps);
 
 /// What to write: the arrangement clips of one track, or of every MIDI track (one file track

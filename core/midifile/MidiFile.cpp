@@ -191,6 +191,9 @@ bool readTrack(std::span<const uint8_t> bytes, TrackReading &reading, std::strin
         }
         const int32_t channel = status & 0x0F;
         const uint8_t kind = status & 0xF0;
+        if (kind == 0xC0 &&
+            reading.track.programs[static_cast<std::size_t>(channel)] == FileTrack::noProgram)
+            reading.track.programs[static_cast<std::size_t>(channel)] = data[0] & 0x7F;
         if (kind == 0x90 && data[1] > 0)
             startNote(reading, tick, channel, data[0], data[1]);
         else if (kind == 0x80 || kind == 0x90)

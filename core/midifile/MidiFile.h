@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -34,6 +35,17 @@ struct FileMeter {
 struct FileTrack {
     std::string name;
     std::vector<FileNote> notes; // by start, then pitch
+    /// Per channel, the program its first program change in the track selects (0..127), or
+    /// `noProgram`: what a General MIDI player plays the channel's notes with.
+    static constexpr int32_t noProgram = -1;
+    std::array<int32_t, 16> programs = filledPrograms();
+
+  private:
+    static constexpr std::array<int32_t, 16> filledPrograms() {
+        std::array<int32_t, 16> all{};
+        all.fill(noProgram);
+        return all;
+    }
 };
 
 struct MidiFile {

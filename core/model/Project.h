@@ -240,6 +240,8 @@ enum class SandboxGrouping : uint8_t { PerPlugin = 0, PerTrack = 1 };
 
 /// The id of Halvora Synth as a track's instrument.
 inline constexpr std::string_view synthInstrumentId = "stock.synth";
+/// The id of the General MIDI player (a SoundFont preset) as a track's instrument.
+inline constexpr std::string_view gmInstrumentId = "stock.gm";
 
 struct Track {
     uint64_t id = 0;
