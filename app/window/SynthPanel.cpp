@@ -22,6 +22,7 @@
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -296,8 +297,11 @@ SynthPanel::SynthPanel(OVApplication &application, uint64_t trackId, QWidget *pa
                                               new QVBoxLayout()};
     for (QVBoxLayout *each : column)
         columns->addLayout(each, 1);
+    // The labels of one column line up, so that its sliders start and end together.
+    std::array<std::vector<QGroupBox *>, 3> placed;
     const auto place = [&](int at, QGroupBox *group) {
         column[static_cast<std::size_t>(at)]->addWidget(group);
+        placed[static_cast<std::size_t>(at)].push_back(group);
     };
     place(0, addSection(tr("Oscillators"), SynthParam::Osc1Wave, SynthParam::Osc2Level, synthArea));
     place(0, addSection(tr("Noise"), SynthParam::NoiseLevel, SynthParam::NoiseLevel, synthArea));
@@ -313,9 +317,23 @@ SynthPanel::SynthPanel(OVApplication &application, uint64_t trackId, QWidget *pa
     place(2, addSection(tr("Master"), SynthParam::MasterGain, SynthParam::MasterGain, synthArea));
     for (QVBoxLayout *each : column)
         each->addStretch(1);
+    for (const std::vector<QGroupBox *> &groups : placed) {
+        int widest = 0;
+        for (QGroupBox *group : groups)
+            for (const QLabel *label : group->findChildren<QLabel *>())
+                widest = std::max(widest, label->sizeHint().width());
+        for (QGroupBox *group : groups)
+            static_cast<QGridLayout *>(group->layout())->setColumnMinimumWidth(0, widest);
+    }
     scroll->setWidget(synthArea);
+    // Every parameter in view across, in any language; only a short screen scrolls.
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    const QSize needed = synthArea->minimumSizeHint();
+    scroll->setMinimumWidth(needed.width() +
+                            scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     outer->addWidget(scroll, 1);
-    resize(1180, 700);
+    // The preset bar and margins above the sections.
+    resize(sizeHint().width(), std::min(needed.height() + 90, 780));
 
     // The main window's keys, whatever the desktop's own convention.
     auto *undo = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), this);
