@@ -1389,6 +1389,284 @@ Report: %3</source>
     </message>
 </context>
 <context>
+    <name>SynthParameter</name>
+    <message>
+        <source>Osc 1 wave</source>
+        <translation>Ген. 1: форма</translation>
+    </message>
+    <message>
+        <source>Osc 1 octave</source>
+        <translation>Ген. 1: октава</translation>
+    </message>
+    <message>
+        <source>Osc 1 semitone</source>
+        <translation>Ген. 1: полутоны</translation>
+    </message>
+    <message>
+        <source>Osc 1 fine</source>
+        <translation>Ген. 1: подстройка</translation>
+    </message>
+    <message>
+        <source>Osc 1 pulse width</source>
+        <translation>Ген. 1: ширина импульса</translation>
+    </message>
+    <message>
+        <source>Osc 1 level</source>
+        <translation>Ген. 1: уровень</translation>
+    </message>
+    <message>
+        <source>Osc 2 wave</source>
+        <translation>Ген. 2: форма</translation>
+    </message>
+    <message>
+        <source>Osc 2 octave</source>
+        <translation>Ген. 2: октава</translation>
+    </message>
+    <message>
+        <source>Osc 2 semitone</source>
+        <translation>Ген. 2: полутоны</translation>
+    </message>
+    <message>
+        <source>Osc 2 fine</source>
+        <translation>Ген. 2: подстройка</translation>
+    </message>
+    <message>
+        <source>Osc 2 pulse width</source>
+        <translation>Ген. 2: ширина импульса</translation>
+    </message>
+    <message>
+        <source>Osc 2 level</source>
+        <translation>Ген. 2: уровень</translation>
+    </message>
+    <message>
+        <source>Noise level</source>
+        <translation>Уровень шума</translation>
+    </message>
+    <message>
+        <source>Filter mode</source>
+        <translation>Тип фильтра</translation>
+    </message>
+    <message>
+        <source>Filter slope</source>
+        <translation>Крутизна фильтра</translation>
+    </message>
+    <message>
+        <source>Cutoff</source>
+        <translation>Частота среза</translation>
+    </message>
+    <message>
+        <source>Resonance</source>
+        <translation>Резонанс</translation>
+    </message>
+    <message>
+        <source>Key tracking</source>
+        <translation>Следование за нотой</translation>
+    </message>
+    <message>
+        <source>Filter envelope amount</source>
+        <translation>Глубина огибающей</translation>
+    </message>
+    <message>
+        <source>Velocity to filter</source>
+        <translation>Velocity → фильтр</translation>
+    </message>
+    <message>
+        <source>Filter attack</source>
+        <translation>Атака фильтра</translation>
+    </message>
+    <message>
+        <source>Filter decay</source>
+        <translation>Спад фильтра</translation>
+    </message>
+    <message>
+        <source>Filter sustain</source>
+        <translation>Сустейн фильтра</translation>
+    </message>
+    <message>
+        <source>Filter release</source>
+        <translation>Затухание фильтра</translation>
+    </message>
+    <message>
+        <source>Attack</source>
+        <translation>Атака</translation>
+    </message>
+    <message>
+        <source>Decay</source>
+        <translation>Спад</translation>
+    </message>
+    <message>
+        <source>Sustain</source>
+        <translation>Сустейн</translation>
+    </message>
+    <message>
+        <source>Release</source>
+        <translation>Затухание</translation>
+    </message>
+    <message>
+        <source>Velocity sensitivity</source>
+        <translation>Чувствительность к velocity</translation>
+    </message>
+    <message>
+        <source>LFO wave</source>
+        <translation>Форма LFO</translation>
+    </message>
+    <message>
+        <source>LFO rate</source>
+        <translation>Частота LFO</translation>
+    </message>
+    <message>
+        <source>LFO to pitch</source>
+        <translation>LFO → высота</translation>
+    </message>
+    <message>
+        <source>LFO to cutoff</source>
+        <translation>LFO → срез</translation>
+    </message>
+    <message>
+        <source>LFO to amplitude</source>
+        <translation>LFO → громкость</translation>
+    </message>
+    <message>
+        <source>Mod wheel to LFO depth</source>
+        <translation>Колесо модуляции → LFO</translation>
+    </message>
+    <message>
+        <source>Glide time</source>
+        <translation>Время портаменто</translation>
+    </message>
+    <message>
+        <source>Voice mode</source>
+        <translation>Режим голосов</translation>
+    </message>
+    <message>
+        <source>Polyphony</source>
+        <translation>Полифония</translation>
+    </message>
+    <message>
+        <source>Pitch bend range</source>
+        <translation>Диапазон изгиба высоты</translation>
+    </message>
+    <message>
+        <source>Master gain</source>
+        <translation>Общее усиление</translation>
+    </message>
+    <message>
+        <source>Sine</source>
+        <translation>Синус</translation>
+    </message>
+    <message>
+        <source>Triangle</source>
+        <translation>Треугольник</translation>
+    </message>
+    <message>
+        <source>Saw</source>
+        <translation>Пила</translation>
+    </message>
+    <message>
+        <source>Pulse</source>
+        <translation>Импульс</translation>
+    </message>
+    <message>
+        <source>Square</source>
+        <translation>Меандр</translation>
+    </message>
+    <message>
+        <source>Low-pass</source>
+        <translation>ФНЧ</translation>
+    </message>
+    <message>
+        <source>High-pass</source>
+        <translation>ФВЧ</translation>
+    </message>
+    <message>
+        <source>Band-pass</source>
+        <translation>Полосовой</translation>
+    </message>
+    <message>
+        <source>12 dB/oct</source>
+        <translation>12 дБ/окт</translation>
+    </message>
+    <message>
+        <source>24 dB/oct</source>
+        <translation>24 дБ/окт</translation>
+    </message>
+    <message>
+        <source>Poly</source>
+        <translation>Поли</translation>
+    </message>
+    <message>
+        <source>Mono</source>
+        <translation>Моно</translation>
+    </message>
+    <message>
+        <source>Legato</source>
+        <translation>Легато</translation>
+    </message>
+    <message>
+        <source>oct</source>
+        <translation>окт</translation>
+    </message>
+    <message>
+        <source>st</source>
+        <translation>пт</translation>
+    </message>
+    <message>
+        <source>ct</source>
+        <translation>цент</translation>
+    </message>
+    <message>
+        <source>Hz</source>
+        <translation>Гц</translation>
+    </message>
+    <message>
+        <source>kHz</source>
+        <translation>кГц</translation>
+    </message>
+    <message>
+        <source>s</source>
+        <translation>с</translation>
+    </message>
+    <message>
+        <source>ms</source>
+        <translation>мс</translation>
+    </message>
+    <message>
+        <source>dB</source>
+        <translation>дБ</translation>
+    </message>
+    <message>
+        <source>%</source>
+        <translation>%</translation>
+    </message>
+</context>
+<context>
+    <name>SynthPreset</name>
+    <message>
+        <source>Init</source>
+        <translation>Исходный</translation>
+    </message>
+    <message>
+        <source>Bass</source>
+        <translation>Бас</translation>
+    </message>
+    <message>
+        <source>Lead</source>
+        <translation>Соло</translation>
+    </message>
+    <message>
+        <source>Pad</source>
+        <translation>Пэд</translation>
+    </message>
+    <message>
+        <source>Keys</source>
+        <translation>Клавиши</translation>
+    </message>
+    <message>
+        <source>Pluck</source>
+        <translation>Щипок</translation>
+    </message>
+</context>
+<context>
     <name>TempoTools</name>
     <message>
         <source>No audio clip to analyse</source>
@@ -2461,6 +2739,14 @@ Shift+перетаскивание	сдвиг без сетки
         <source>Show Overview</source>
         <translation>Показать обзор</translation>
     </message>
+    <message>
+        <source>Choose a MIDI track to see its instrument</source>
+        <translation>Выберите MIDI-дорожку, чтобы увидеть её инструмент</translation>
+    </message>
+    <message>
+        <source>Instrument…</source>
+        <translation>Инструмент…</translation>
+    </message>
 </context>
 <context>
     <name>orvane::MasteringPanel</name>
@@ -3076,6 +3362,93 @@ Shift+перетаскивание	сдвиг без сетки
     </message>
 </context>
 <context>
+    <name>orvane::SynthPanel</name>
+    <message>
+        <source>Instrument:</source>
+        <translation>Инструмент:</translation>
+    </message>
+    <message>
+        <source>Halvora Synth</source>
+        <translation>Halvora Synth</translation>
+    </message>
+    <message>
+        <source>Sine Voice</source>
+        <translation>Синусоидальный голос</translation>
+    </message>
+    <message>
+        <source>What the track&apos;s notes play</source>
+        <translation>Чем звучат ноты дорожки</translation>
+    </message>
+    <message>
+        <source>Preset:</source>
+        <translation>Пресет:</translation>
+    </message>
+    <message>
+        <source>Sets every parameter to a factory sound</source>
+        <translation>Задаёт все параметры по заводскому звуку</translation>
+    </message>
+    <message>
+        <source>This track plays the plain sine voice. Choose Halvora Synth to shape its sound.</source>
+        <translation>Эта дорожка звучит простым синусоидальным голосом. Выберите Halvora Synth, чтобы настроить её звук.</translation>
+    </message>
+    <message>
+        <source>Oscillators</source>
+        <translation>Генераторы</translation>
+    </message>
+    <message>
+        <source>Noise</source>
+        <translation>Шум</translation>
+    </message>
+    <message>
+        <source>Filter</source>
+        <translation>Фильтр</translation>
+    </message>
+    <message>
+        <source>Filter Envelope</source>
+        <translation>Огибающая фильтра</translation>
+    </message>
+    <message>
+        <source>Amp Envelope</source>
+        <translation>Огибающая громкости</translation>
+    </message>
+    <message>
+        <source>LFO</source>
+        <translation>LFO</translation>
+    </message>
+    <message>
+        <source>Glide and Voices</source>
+        <translation>Портаменто и голоса</translation>
+    </message>
+    <message>
+        <source>Master</source>
+        <translation>Выход</translation>
+    </message>
+    <message>
+        <source>%1 — double-click to type a value</source>
+        <translation>%1 — двойной щелчок, чтобы ввести значение</translation>
+    </message>
+    <message>
+        <source>Type a value, with or without its unit, and press Enter</source>
+        <translation>Введите значение, с единицей или без, и нажмите Enter</translation>
+    </message>
+    <message>
+        <source>%1 — Halvora Synth</source>
+        <translation>%1 — Halvora Synth</translation>
+    </message>
+    <message>
+        <source>%1 — Sine Voice</source>
+        <translation>%1 — синусоидальный голос</translation>
+    </message>
+    <message>
+        <source>● Changed since the preset</source>
+        <translation>● Изменено после пресета</translation>
+    </message>
+    <message>
+        <source>Choose the preset again to take back the changes</source>
+        <translation>Выберите пресет снова, чтобы отменить изменения</translation>
+    </message>
+</context>
+<context>
     <name>orvane::TimelineView</name>
     <message>
         <source>Track Colour</source>
@@ -3392,6 +3765,22 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>One Helper per Track</source>
         <translation>Один помощник на дорожку</translation>
+    </message>
+    <message>
+        <source>Instrument…</source>
+        <translation>Инструмент…</translation>
+    </message>
+    <message>
+        <source>Instrument</source>
+        <translation>Инструмент</translation>
+    </message>
+    <message>
+        <source>Halvora Synth</source>
+        <translation>Halvora Synth</translation>
+    </message>
+    <message>
+        <source>Sine Voice</source>
+        <translation>Синусоидальный голос</translation>
     </message>
 </context>
 </TS>

@@ -10,6 +10,7 @@
 #include "app/window/QtApplicationUi.h"
 #include "app/window/SessionPanel.h"
 #include "app/window/SettingsPanels.h"
+#include "app/window/SynthPanel.h"
 #include "app/window/Theme.h"
 #include "app/window/TimelineGeometry.h"
 #include "app/window/TimelineView.h"
@@ -153,6 +154,8 @@ void MainWindow::buildCentre() {
     browserHolder->hide();
     connect(timelineView, &TimelineView::projectEdited, this, &MainWindow::projectChanged);
     connect(timelineView, &TimelineView::midiClipOpened, this, &MainWindow::openMidiClip);
+    connect(timelineView, &TimelineView::instrumentPanelRequested, this,
+            [this](uint64_t trackId) { (void)openInstrumentPanel(trackId); });
     connect(editor, &MidiEditor::projectEdited, this, &MainWindow::projectChanged);
 }
 
@@ -459,6 +462,32 @@ void MainWindow::redo() {
 }
 
 void MainWindow::openMidiClip(uint64_t clipId) { editorPane->showClip(clipId); }
+
+SynthPanel *MainWindow::instrumentPanel() const { return instrumentWindow.data(); }
+
+SynthPanel *MainWindow::openInstrumentPanel(uint64_t trackId) {
+    bool midi = false;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto track = app.engine().project.findTrack(trackId);
+        midi = track && track->type == TrackType::Midi;
+    }
+    if (!midi) {
+        setStatus(tr("Choose a MIDI track to see its instrument").toStdString());
+        return nullptr;
+    }
+    if (instrumentWindow && instrumentWindow->trackId() != trackId) instrumentWindow->close();
+    if (!instrumentWindow) {
+        instrumentWindow = new SynthPanel(app, trackId, this);
+        instrumentWindow->onEdited = [this] { projectChanged(); };
+        instrumentWindow->onUndo = [this] { undo(); };
+        instrumentWindow->onRedo = [this] { redo(); };
+    }
+    instrumentWindow->show();
+    instrumentWindow->raise();
+    instrumentWindow->activateWindow();
+    return instrumentWindow;
+}
 
 AudioSettingsPanel *MainWindow::openAudioSettings() {
     auto *panel = new AudioSettingsPanel(app, this);

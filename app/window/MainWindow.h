@@ -3,6 +3,7 @@
 #include "core/model/Project.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 
 #include <cstdint>
@@ -28,6 +29,7 @@ class ArrangementOverview;
 class MidiEditor;
 class MidiEditorPane;
 class OVApplication;
+class SynthPanel;
 class TimelineView;
 class WorkspacePanel;
 
@@ -61,6 +63,11 @@ class MainWindow : public QMainWindow {
     void tick();
     /// Opens the MIDI editor under the timeline on a MIDI clip.
     void openMidiClip(uint64_t clipId);
+    /// Opens the instrument window of the MIDI track `trackId` (closing one open for another
+    /// track); null, with the reason on the status line, for any other track.
+    SynthPanel *openInstrumentPanel(uint64_t trackId);
+    /// The open instrument window, null when none is open.
+    SynthPanel *instrumentPanel() const;
     /// Shows the audio settings panel without waiting for it (tests drive it).
     class AudioSettingsPanel *openAudioSettings();
 
@@ -183,6 +190,7 @@ class MainWindow : public QMainWindow {
         uint64_t blocks = 0;
         double sum = 0.0;
     } loadShown;
+    QPointer<SynthPanel> instrumentWindow;
     std::string titledPath;
     uint64_t projectGenerationSeen = 0;
     bool terminated = false;

@@ -1,6 +1,7 @@
 // The window's toolbar and menus. Every item forwards to the window's actions, the timeline,
 // the application's view or its services; every edit is a command.
 #include "app/window/MainWindow.h"
+#include "app/window/SynthPanel.h"
 
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
@@ -401,6 +402,8 @@ void MainWindow::buildTrackMenu(QMenu *track) {
                      });
     track->addAction(tr("Track Colour…"), this,
                      [&timeline, selected] { timeline.chooseColour(selected()); });
+    track->addAction(tr("Instrument…"), this,
+                     [this, selected] { (void)openInstrumentPanel(selected()); });
     track->addAction(tr("Move Track Up"), QKeySequence(Qt::CTRL | Qt::Key_Up), this,
                      [this, &timeline, selected] {
                          timeline.moveTrack(selected(), -1);

@@ -567,6 +567,24 @@ QMenu *TimelineView::headerMenu(uint64_t trackId) {
             choice->setChecked(track.monitor == mode);
         }
     }
+    if (track.type == TrackType::Midi) {
+        menu->addAction(tr("Instrument…"), this,
+                        [this, trackId] { Q_EMIT instrumentPanelRequested(trackId); });
+        QMenu *instrument = menu->addMenu(tr("Instrument"));
+        const std::pair<const char *, std::string_view> instruments[] = {
+            {QT_TR_NOOP("Halvora Synth"), synthInstrumentId}, {QT_TR_NOOP("Sine Voice"), {}}};
+        for (const auto &[label, id] : instruments) {
+            const std::string chosen(id);
+            QAction *choice = instrument->addAction(tr(label), this, [this, trackId, chosen] {
+                edit(std::make_unique<SetTrackInstrumentCommand>(
+                    trackId, chosen, chosen.empty() ? std::string() : defaultSynthState()));
+            });
+            choice->setCheckable(true);
+            choice->setChecked(track.instrument == chosen);
+            // Choosing what it plays already would put its sound back to the first preset.
+            choice->setEnabled(track.instrument != chosen);
+        }
+    }
     QMenu *sandbox = menu->addMenu(tr("Sandbox"));
     const std::pair<const char *, SandboxGrouping> groupings[] = {
         {QT_TR_NOOP("One Helper per Plug-in"), SandboxGrouping::PerPlugin},

@@ -109,6 +109,8 @@ class TimelineView : public QWidget {
     void projectEdited();
     /// A MIDI clip was opened for editing (double-click).
     void midiClipOpened(uint64_t clipId);
+    /// The instrument window of a MIDI track was asked for (the header's "Instrument…").
+    void instrumentPanelRequested(uint64_t trackId);
 
   protected:
     bool event(QEvent *event) override;

@@ -4,9 +4,11 @@
 #include "app/window/QtApplicationUi.h"
 #include "app/window/SessionPanel.h"
 #include "app/window/SettingsPanels.h"
+#include "app/window/SynthPanel.h"
 #include "app/window/TimelineGeometry.h"
 #include "app/window/TimelineView.h"
 #include "app/window/tests/WindowTestSupport.h"
+#include "core/commands/InstrumentCommands.h"
 #include "core/engine/Engine.h"
 #include "device/DeviceSettings.h"
 
@@ -220,7 +222,8 @@ class WindowLanguageTest : public ::testing::Test {
   protected:
     /// Every text of the window: the menus, the toolbar, each page, the browser and the
     /// audio settings panel.
-    QStringList windowTexts(MainWindow &window) {
+    QStringList windowTexts(WindowTestHarness &harness) {
+        MainWindow &window = harness.window();
         QStringList texts = menuTexts(*window.menuBar());
         for (const MainWindow::Tab tab :
              {MainWindow::TimelineTab, MainWindow::SessionTab, MainWindow::MixerTab}) {
@@ -236,6 +239,14 @@ class WindowLanguageTest : public ::testing::Test {
         texts << contextMenuTexts(window.timeline(),
                                   QPointF(60.0, TimelineGeometry::rulerHeight + 12.0))
               << contextMenuTexts(window.timeline(), QPointF(400.0, 6.0));
+        // The instrument window of the first MIDI track.
+        if (SynthPanel *instrument = window.openInstrumentPanel(firstMidiTrack(harness))) {
+            QApplication::processEvents();
+            texts << readableTexts(*instrument);
+            instrument->close();
+        } else {
+            ADD_FAILURE() << "no instrument window";
+        }
         AudioSettingsPanel *settings = window.openAudioSettings();
         if (settings) {
             QApplication::processEvents();
@@ -245,6 +256,14 @@ class WindowLanguageTest : public ::testing::Test {
             ADD_FAILURE() << "no audio settings panel";
         }
         return texts;
+    }
+
+    static uint64_t firstMidiTrack(WindowTestHarness &harness) {
+        Engine &engine = harness.application().engine();
+        std::lock_guard lock(engine.projectMutex);
+        for (const auto &track : engine.project.tracks)
+            if (track->type == TrackType::Midi) return track->id;
+        return 0;
     }
 
     /// The texts of each dialog of `dialogItems`, opened through the menus.
@@ -283,13 +302,13 @@ TEST_F(WindowLanguageTest, InEnglishNoTextOfTheWindowIsRussian) {
     window.resize(1280, 800);
     QApplication::processEvents();
 
-    const QStringList texts = windowTexts(window) + dialogTexts(window);
+    const QStringList texts = windowTexts(harness) + dialogTexts(window);
     EXPECT_GT(texts.size(), 300) << "the walk reached too few texts to mean anything";
     EXPECT_EQ(withCyrillic(texts), "");
     for (const char *english :
          {"File", "Studio", "Help", "Import Audio…", "Export Stems…", "Audio Settings", "Metronome",
           "Stop All Clips", "Scan", "Add Marker Here", "Rename…", "Keyboard Shortcuts", "Drums 4/4",
-          "Bass Root"})
+          "Bass Root", "Instrument…", "Oscillators", "Osc 1 wave", "Sine Voice"})
         EXPECT_TRUE(texts.contains(QString::fromUtf8(english))) << english;
     // A new project's default names follow the language it was created in.
     const auto names = trackNames(harness);
@@ -303,7 +322,7 @@ TEST_F(WindowLanguageTest, InRussianTheSystemsOwnTextsStandWhereTheyBelong) {
     window.resize(1280, 800);
     QApplication::processEvents();
 
-    const QStringList texts = windowTexts(window) + dialogTexts(window);
+    const QStringList texts = windowTexts(harness) + dialogTexts(window);
     for (const char *russianText : {"Файл",
                                     "Студия",
                                     "Справка",
@@ -329,7 +348,11 @@ TEST_F(WindowLanguageTest, InRussianTheSystemsOwnTextsStandWhereTheyBelong) {
                                     "Лёгкий",
                                     "Сильный",
                                     "Ударные 4/4",
-                                    "Бас по тонике"})
+                                    "Бас по тонике",
+                                    "Инструмент…",
+                                    "Генераторы",
+                                    "Огибающая фильтра",
+                                    "Ген. 1: форма"})
         EXPECT_TRUE(texts.contains(QString::fromUtf8(russianText))) << russianText;
     // The English source of a text the system gives in Russian is nowhere to be seen.
     for (const char *english : {"File", "Studio", "Help", "Import Audio…", "Audio Settings"})
@@ -468,6 +491,20 @@ TEST_F(WindowLanguageTest, EachPageInEachLanguageReadsWellAndClipsNoText) {
             EXPECT_EQ(clippedTexts(*settings), "") << name;
         }
         settings->close();
+        // The instrument window of a MIDI track that plays the synth, with every label and
+        // value in full.
+        const uint64_t midi = firstMidiTrack(harness);
+        harness.application().view().executeEdit(std::make_unique<SetTrackInstrumentCommand>(
+            midi, std::string(synthInstrumentId), defaultSynthState()));
+        SynthPanel *instrument = window.openInstrumentPanel(midi);
+        ASSERT_NE(instrument, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(instrument));
+        const std::string panelName = std::string("language-") + code + "-instrument";
+        const QImage panelPicture = saveScreenshot(*instrument, panelName);
+        for (const auto &problem : poorlyContrastedText(*instrument, panelPicture))
+            ADD_FAILURE() << panelName << ": " << problem;
+        EXPECT_EQ(clippedTexts(*instrument), "") << panelName;
+        instrument->close();
     }
 }
 

@@ -343,7 +343,8 @@ TEST_F(TimelineTest, TheMonitorButtonCyclesAnAudioTracksInputMonitoring) {
     const uint64_t midi = trackId("MIDI 1");
     const auto midiRow = timeline.rowOf(midi);
     ASSERT_TRUE(midiRow.has_value());
-    QTest::mouseClick(&timeline, Qt::LeftButton, {}, QPoint(92, static_cast<int>(midiRow->top + 38)));
+    QTest::mouseClick(&timeline, Qt::LeftButton, {},
+                      QPoint(92, static_cast<int>(midiRow->top + 38)));
     EXPECT_EQ(engine.project.findTrack(midi)->monitor, MonitorMode::Auto);
 }
 
@@ -367,8 +368,9 @@ TEST_F(TimelineTest, TheHeaderMenuChoosesHowATracksSandboxedPluginsShareHelpers)
     ASSERT_NE(menu, nullptr);
     const auto checkedChoices = [&] {
         std::vector<QString> checked;
+        // The sandbox submenu's choices; a MIDI track's header also offers its instrument.
         for (QAction *entry : menu->actions())
-            if (entry->menu())
+            if (entry->menu() && entry->menu()->title() == TimelineView::tr("Sandbox"))
                 for (QAction *choice : entry->menu()->actions())
                     if (choice->isChecked()) checked.push_back(choice->text());
         return checked;

@@ -1,0 +1,394 @@
+// A MIDI track's instrument window as a user meets it: reached from the track's header, its
+// preset bar and parameters worked with the pointer and the keys, heard through the track's
+// meter, and undone.
+#include "app/shell/OVMainView.h"
+#include "app/window/MainWindow.h"
+#include "app/window/SynthPanel.h"
+#include "app/window/TimelineView.h"
+#include "app/window/tests/WindowTestSupport.h"
+#include "core/commands/CommandStack.h"
+#include "core/commands/InstrumentCommands.h"
+#include "core/engine/Engine.h"
+#include "core/stock/SynthParameters.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QSlider>
+#include <QStyle>
+#include <QTest>
+
+#include <algorithm>
+#include <mutex>
+#include <string>
+
+using namespace orvane;
+using namespace orvane::testing;
+using stock::SynthParam;
+
+namespace {
+
+stock::SynthValues valuesOf(const Track &track) {
+    stock::SynthValues values = stock::synthDefaultValues();
+    EXPECT_TRUE(stock::readSynthStateText(track.instrumentState, values, nullptr));
+    return values;
+}
+
+std::string presetState(const char *name) {
+    const stock::SynthPreset *preset = stock::findSynthPreset(name);
+    EXPECT_NE(preset, nullptr) << name;
+    return preset ? stock::synthStateText(stock::synthPresetValues(*preset)) : std::string();
+}
+
+/// Types `text` into `widget` key by key; letters beyond ASCII come as a keyboard layout
+/// sends them, with their text and no key code.
+void typeText(QWidget &widget, const QString &text) {
+    for (const QChar letter : text) {
+        if (letter.unicode() < 0x80)
+            QTest::keyClick(&widget, static_cast<char>(letter.unicode()));
+        else
+            QTest::sendKeyEvent(QTest::Click, &widget, Qt::Key_unknown, QString(letter),
+                                Qt::NoModifier);
+    }
+}
+
+float valueOf(const stock::SynthValues &values, SynthParam param) {
+    return values[static_cast<std::size_t>(param)];
+}
+
+class SynthPanelTest : public WindowTest {
+  protected:
+    explicit SynthPanelTest(Language language) : WindowTest("synth-panel", language) {}
+
+    std::string undoName() { return harness.application().commands().undoName(); }
+
+    /// A copy of the track as it is now, read under the project lock.
+    Track now(uint64_t trackId) {
+        std::lock_guard lock(engine.projectMutex);
+        const auto found = engine.project.findTrack(trackId);
+        EXPECT_NE(found, nullptr);
+        return found ? *found : Track{};
+    }
+
+    QPointF headerOf(uint64_t trackId) {
+        const auto row = timeline.rowOf(trackId);
+        EXPECT_TRUE(row.has_value());
+        return QPointF(60.0, row ? row->top + 12.0 : 0.0);
+    }
+
+    /// The instrument window of the track, opened from its header's context menu.
+    SynthPanel *openFromHeader(uint64_t trackId) {
+        QMenu *menu = rightClick(timeline, headerOf(trackId));
+        EXPECT_NE(menu, nullptr);
+        if (!menu) return nullptr;
+        EXPECT_TRUE(clickMenuItem(*menu, QStringLiteral("Instrument…")));
+        SynthPanel *panel = window.instrumentPanel();
+        EXPECT_NE(panel, nullptr);
+        if (!panel) return nullptr;
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(panel));
+        panel->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(panel));
+        return panel;
+    }
+
+    /// Opens the list of `combo` with a click and clicks the item that shows `text`.
+    void choose(QComboBox &combo, const QString &text) {
+        const int index = combo.findText(text);
+        ASSERT_GE(index, 0) << text.toStdString();
+        QTest::mouseClick(&combo, Qt::LeftButton);
+        QAbstractItemView *list = combo.view();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return list->isVisible(); }, 2000));
+        // A list that has just opened lets a release pass only after a double-click's time.
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+        const QRect row = list->visualRect(combo.model()->index(index, 0));
+        // An item's rectangle may run past the list's right edge.
+        const QPoint item(std::min(row.center().x(), list->viewport()->width() / 2),
+                          row.center().y());
+        // The pointer comes to the item first, as a hand brings it: the list takes the item
+        // under the pointer as its choice.
+        QTest::mouseMove(list->viewport(), item);
+        QTest::qWait(50);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, item);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !list->isVisible(); }, 2000));
+        QApplication::processEvents();
+    }
+
+    /// Where the handle of `slider` is drawn now.
+    static QPoint handleOf(const QSlider &slider) {
+        const int length = slider.style()->pixelMetric(QStyle::PM_SliderLength, nullptr, &slider);
+        const int x = QStyle::sliderPositionFromValue(slider.minimum(), slider.maximum(),
+                                                      slider.value(), slider.width() - length);
+        return QPoint(x + length / 2, slider.height() / 2);
+    }
+
+    /// The loudest the track's meter shows while the song plays for `milliseconds`.
+    float loudestWhilePlaying(const std::shared_ptr<Track> &track, int milliseconds) {
+        view.play();
+        float loudest = 0.0f;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < milliseconds) {
+            engine.copyTrackMetersToProject();
+            {
+                std::lock_guard lock(engine.projectMutex);
+                loudest = std::max({loudest, track->peakL, track->peakR});
+            }
+            QTest::qWait(10);
+        }
+        view.stop();
+        QTest::qWait(100);
+        return loudest;
+    }
+};
+
+class SynthPanelEnglishTest : public SynthPanelTest {
+  protected:
+    SynthPanelEnglishTest() : SynthPanelTest(Language::English) {}
+};
+
+class SynthPanelRussianTest : public SynthPanelTest {
+  protected:
+    SynthPanelRussianTest() : SynthPanelTest(Language::Russian) {}
+};
+
+TEST_F(SynthPanelEnglishTest, PresetsAndParametersAreEditedAsUndoableStepsFromTheHeader) {
+    // A MIDI track made with the keys plays the synth at its first preset.
+    timeline.setFocus();
+    QTest::keyClick(&window, Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier);
+    QApplication::processEvents();
+    uint64_t trackId = 0;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        ASSERT_FALSE(engine.project.tracks.empty());
+        trackId = engine.project.tracks.back()->id;
+        ASSERT_EQ(engine.project.tracks.back()->type, TrackType::Midi);
+    }
+    ASSERT_EQ(now(trackId).instrument, synthInstrumentId);
+    const std::string name = now(trackId).name;
+
+    SynthPanel *panel = openFromHeader(trackId);
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->windowTitle(), QString::fromStdString(name + " — Halvora Synth"));
+    EXPECT_EQ(panel->presetChooser()->currentText(), QStringLiteral("Init"));
+    EXPECT_EQ(panel->presetState()->text(), QString()) << "nothing changed yet";
+    EXPECT_EQ(panel->sectionCount(), 8);
+    EXPECT_EQ(panel->section(0)->title(), QStringLiteral("Oscillators"));
+    EXPECT_EQ(panel->section(7)->title(), QStringLiteral("Master"));
+    // Every parameter has its control.
+    for (int index = 0; index < stock::synthParamCount; ++index) {
+        const auto param = static_cast<SynthParam>(index);
+        EXPECT_TRUE(panel->slider(param) || panel->choice(param) || panel->toggle(param)) << index;
+        EXPECT_NE(panel->label(param), nullptr) << index;
+    }
+    EXPECT_EQ(panel->valueField(SynthParam::FilterCutoff)->text(), QStringLiteral("20000 Hz"));
+    EXPECT_EQ(panel->valueField(SynthParam::AmpAttack)->text(), QStringLiteral("5 ms"));
+    EXPECT_EQ(panel->valueField(SynthParam::Osc1Level)->text(), QStringLiteral("80 %"));
+
+    // A preset from the bar: one step, every value from the preset.
+    choose(*panel->presetChooser(), QStringLiteral("Bass"));
+    EXPECT_EQ(now(trackId).instrumentState, presetState("Bass"));
+    EXPECT_EQ(undoName(), "Instrument Preset");
+    EXPECT_EQ(panel->presetChooser()->currentText(), QStringLiteral("Bass"));
+    EXPECT_EQ(panel->presetState()->text(), QString());
+    EXPECT_EQ(panel->valueField(SynthParam::FilterCutoff)->text(), QStringLiteral("180 Hz"));
+    EXPECT_EQ(panel->choice(SynthParam::VoiceMode)->currentText(), QStringLiteral("Legato"));
+
+    // The cutoff dragged far up: the project changes once, when the slider is let go.
+    QSlider *cutoff = panel->slider(SynthParam::FilterCutoff);
+    const QPoint grab = handleOf(*cutoff);
+    const QPoint to(cutoff->width() - 4, grab.y());
+    QTest::mousePress(cutoff, Qt::LeftButton, {}, grab);
+    for (int step = 1; step <= 4; ++step)
+        QTest::mouseMove(cutoff, grab + (to - grab) * step / 4);
+    EXPECT_TRUE(cutoff->isSliderDown());
+    EXPECT_EQ(now(trackId).instrumentState, presetState("Bass")) << "nothing stored mid-drag";
+    EXPECT_NE(panel->valueField(SynthParam::FilterCutoff)->text(), QStringLiteral("180 Hz"))
+        << "the field follows the drag";
+    QTest::mouseRelease(cutoff, Qt::LeftButton, {}, to);
+    QApplication::processEvents();
+    const float dragged = valueOf(valuesOf(now(trackId)), SynthParam::FilterCutoff);
+    EXPECT_GT(dragged, 5000.0f);
+    EXPECT_EQ(undoName(), "Instrument Parameter");
+    EXPECT_EQ(panel->presetChooser()->currentText(), QStringLiteral("Bass"));
+    EXPECT_FALSE(panel->presetState()->text().isEmpty()) << "the bar marks the change";
+    const QImage changed = saveScreenshot(*panel, "synth-panel-en");
+    EXPECT_EQ(poorlyContrastedText(*panel, changed), std::vector<std::string>{});
+
+    // A waveform from its list, and a time typed with its unit.
+    choose(*panel->choice(SynthParam::Osc1Wave), QStringLiteral("Pulse"));
+    EXPECT_EQ(valueOf(valuesOf(now(trackId)), SynthParam::Osc1Wave), 3.0f);
+    QLineEdit *release = panel->valueField(SynthParam::AmpRelease);
+    QTest::mouseDClick(panel->slider(SynthParam::AmpRelease), Qt::LeftButton, {},
+                       handleOf(*panel->slider(SynthParam::AmpRelease)));
+    EXPECT_TRUE(release->hasFocus()) << "a double-click on the slider opens its value to typing";
+    release->selectAll();
+    QTest::keyClicks(release, QStringLiteral("250 ms"));
+    QTest::keyClick(release, Qt::Key_Return);
+    EXPECT_NEAR(valueOf(valuesOf(now(trackId)), SynthParam::AmpRelease), 0.25f, 1e-6f);
+    EXPECT_EQ(release->text(), QStringLiteral("250 ms"));
+    // Text that is no value changes nothing and shows the value again.
+    release->selectAll();
+    QTest::keyClicks(release, QStringLiteral("loud"));
+    QTest::keyClick(release, Qt::Key_Return);
+    EXPECT_NEAR(valueOf(valuesOf(now(trackId)), SynthParam::AmpRelease), 0.25f, 1e-6f);
+    EXPECT_EQ(release->text(), QStringLiteral("250 ms"));
+
+    // Undone with the keys in the panel, step by step, and the panel follows.
+    panel->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(panel));
+    QTest::keyClick(panel, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_NEAR(valueOf(valuesOf(now(trackId)), SynthParam::AmpRelease), 0.08f, 1e-6f);
+    EXPECT_EQ(release->text(), QStringLiteral("80 ms"));
+    QTest::keyClick(panel, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(panel->choice(SynthParam::Osc1Wave)->currentText(), QStringLiteral("Saw"));
+    // The whole drag was one step.
+    QTest::keyClick(panel, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(now(trackId).instrumentState, presetState("Bass"));
+    EXPECT_EQ(panel->presetState()->text(), QString());
+    EXPECT_EQ(panel->valueField(SynthParam::FilterCutoff)->text(), QStringLiteral("180 Hz"));
+    // Undone from the main window too: the panel reads the project again.
+    window.undo();
+    EXPECT_EQ(now(trackId).instrumentState, defaultSynthState());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return panel->presetChooser()->currentText() == QStringLiteral("Init"); }, 2000));
+    window.redo();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return panel->presetChooser()->currentText() == QStringLiteral("Bass"); }, 2000));
+}
+
+TEST_F(SynthPanelEnglishTest, TheInstrumentIsChosenFromTheHeaderOrThePanelAndUndone) {
+    const auto midi = track("MIDI 1");
+    ASSERT_NE(midi, nullptr);
+    const Track before = now(midi->id);
+    ASSERT_NE(before.instrument, synthInstrumentId) << "the start-up song plays the sine voice";
+
+    QMenu *menu = rightClick(timeline, headerOf(midi->id));
+    ASSERT_NE(menu, nullptr);
+    ASSERT_TRUE(clickMenuItem(*menu, QStringLiteral("Instrument/Halvora Synth")));
+    EXPECT_EQ(now(midi->id).instrument, synthInstrumentId);
+    EXPECT_EQ(now(midi->id).instrumentState, defaultSynthState());
+    EXPECT_EQ(undoName(), "Track Instrument");
+
+    // From the Track menu, for the selected track.
+    view.selectedTrackId = midi->id;
+    ASSERT_TRUE(chooseFromMenuBar(window, QStringLiteral("Track"), QStringLiteral("Instrument…")));
+    SynthPanel *panel = window.instrumentPanel();
+    ASSERT_NE(panel, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
+    EXPECT_EQ(panel->trackId(), midi->id);
+    EXPECT_TRUE(panel->section(0)->isEnabled());
+
+    choose(*panel->instrumentChooser(), QStringLiteral("Sine Voice"));
+    EXPECT_EQ(now(midi->id).instrument, "");
+    EXPECT_EQ(undoName(), "Track Instrument");
+    EXPECT_FALSE(panel->section(0)->isEnabled()) << "no synth to shape";
+    EXPECT_FALSE(panel->presetChooser()->isEnabled());
+    EXPECT_EQ(panel->windowTitle(), QStringLiteral("MIDI 1 — Sine Voice"));
+    const QImage sine = saveScreenshot(*panel, "synth-panel-sine-en");
+    EXPECT_EQ(poorlyContrastedText(*panel, sine), std::vector<std::string>{});
+
+    window.undo();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return panel->section(0)->isEnabled(); }, 2000));
+    window.undo();
+    EXPECT_EQ(now(midi->id).instrument, before.instrument);
+    EXPECT_EQ(now(midi->id).instrumentState, before.instrumentState);
+}
+
+// In Russian: the panel speaks it, reads well, and what it sets is heard on the track's meter.
+TEST_F(SynthPanelRussianTest, ThePanelSpeaksRussianAndItsMasterGainIsHeard) {
+    const auto midi = track("MIDI 1");
+    ASSERT_NE(midi, nullptr);
+    QMenu *menu = rightClick(timeline, headerOf(midi->id));
+    ASSERT_NE(menu, nullptr);
+    ASSERT_TRUE(clickMenuItem(*menu, QString::fromUtf8("Инструмент/Halvora Synth")));
+    ASSERT_EQ(now(midi->id).instrument, synthInstrumentId);
+
+    SynthPanel *panel = openFromHeader(midi->id);
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->windowTitle(), QString::fromUtf8("MIDI 1 — Halvora Synth"));
+    EXPECT_EQ(panel->section(0)->title(), QString::fromUtf8("Генераторы"));
+    static const QRegularExpression cyrillic(QStringLiteral("[\\x{0400}-\\x{04FF}]"));
+    for (int index = 0; index < stock::synthParamCount; ++index) {
+        const auto param = static_cast<SynthParam>(index);
+        EXPECT_TRUE(panel->label(param)->text().contains(cyrillic))
+            << panel->label(param)->text().toStdString();
+        if (QComboBox *choice = panel->choice(param);
+            choice && index != int(SynthParam::FilterSlope)) {
+            for (int item = 0; item < choice->count(); ++item) {
+                EXPECT_TRUE(choice->itemText(item).contains(cyrillic))
+                    << choice->itemText(item).toStdString();
+            }
+        }
+    }
+    EXPECT_EQ(panel->valueField(SynthParam::AmpAttack)->text(), QString::fromUtf8("5 мс"));
+
+    choose(*panel->presetChooser(), QString::fromUtf8("Клавиши"));
+    EXPECT_EQ(now(midi->id).instrumentState, presetState("Keys"));
+    const float loud = loudestWhilePlaying(midi, 2500);
+    EXPECT_GT(loud, 0.01f) << "the synth's notes move the meter";
+
+    // The master gain typed down in Russian units: the meter barely moves.
+    QLineEdit *gain = panel->valueField(SynthParam::MasterGain);
+    gain->setFocus();
+    gain->selectAll();
+    typeText(*gain, QString::fromUtf8("-60 дБ"));
+    QTest::keyClick(gain, Qt::Key_Return);
+    EXPECT_FLOAT_EQ(valueOf(valuesOf(now(midi->id)), SynthParam::MasterGain), -60.0f);
+    EXPECT_FALSE(panel->presetState()->text().isEmpty());
+    const QImage shown = saveScreenshot(*panel, "synth-panel-ru");
+    EXPECT_EQ(poorlyContrastedText(*panel, shown), std::vector<std::string>{});
+    const float quiet = loudestWhilePlaying(midi, 2500);
+    EXPECT_LT(quiet, loud * 0.01f);
+
+    window.undo();
+    EXPECT_EQ(now(midi->id).instrumentState, presetState("Keys"));
+    EXPECT_GT(loudestWhilePlaying(midi, 2500), loud * 0.5f) << "loud again once undone";
+}
+
+TEST(SynthPanelValuesTest, TypedValuesAreReadInTheUnitShownOrTheOneTyped) {
+    windowTestApplication();
+    const WindowLanguage english(Language::English);
+    const auto &release = stock::synthParameter(SynthParam::AmpRelease);
+    EXPECT_FLOAT_EQ(*readTypedSynthValue(release, QStringLiteral("250"), 0.3f), 0.25f);
+    EXPECT_FLOAT_EQ(*readTypedSynthValue(release, QStringLiteral("2"), 1.5f), 2.0f);
+    EXPECT_FLOAT_EQ(*readTypedSynthValue(release, QStringLiteral("1,5 s"), 0.3f), 1.5f);
+    EXPECT_FLOAT_EQ(*readTypedSynthValue(release, QStringLiteral("40ms"), 3.0f), 0.04f);
+    const auto &cutoff = stock::synthParameter(SynthParam::FilterCutoff);
+    EXPECT_FLOAT_EQ(*readTypedSynthValue(cutoff, QStringLiteral("2 kHz"), 100.0f), 2000.0f);
+    const auto &level = stock::synthParameter(SynthParam::Osc1Level);
+    EXPECT_FLOAT_EQ(*readTypedSynthValue(level, QStringLiteral("40 %"), 0.8f), 0.4f);
+    EXPECT_FLOAT_EQ(*readTypedSynthValue(level, QStringLiteral("40"), 0.8f), 0.4f);
+    EXPECT_FALSE(readTypedSynthValue(level, QStringLiteral("loud"), 0.8f).has_value());
+    EXPECT_FALSE(readTypedSynthValue(cutoff, QStringLiteral("2 s"), 100.0f).has_value());
+    EXPECT_EQ(synthValueText(stock::synthParameter(SynthParam::Osc2Octave), -1.0f),
+              QStringLiteral("-1 oct"));
+    EXPECT_EQ(synthValueText(stock::synthParameter(SynthParam::Osc2Octave), 1.0f),
+              QStringLiteral("+1 oct"));
+    EXPECT_EQ(synthValueText(stock::synthParameter(SynthParam::Polyphony), 32.0f),
+              QStringLiteral("32"));
+}
+
+TEST(SynthPanelValuesTest, TheNearestPresetIsNamedAndAnyDifferenceMarked) {
+    const auto presets = stock::synthFactoryPresets();
+    for (std::size_t index = 0; index < presets.size(); ++index) {
+        const NearestSynthPreset exact =
+            nearestSynthPreset(stock::synthPresetValues(presets[index]));
+        EXPECT_EQ(exact.index, static_cast<int>(index));
+        EXPECT_FALSE(exact.changed);
+    }
+    stock::SynthValues pad = stock::synthPresetValues(*stock::findSynthPreset("Pad"));
+    pad[static_cast<std::size_t>(SynthParam::MasterGain)] = -3.0f;
+    const NearestSynthPreset nearest = nearestSynthPreset(pad);
+    EXPECT_EQ(presets[static_cast<std::size_t>(nearest.index)].name, "Pad");
+    EXPECT_TRUE(nearest.changed);
+}
+
+} // namespace
