@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 
 namespace orvane {
 namespace {
@@ -80,6 +81,10 @@ struct Misbehaviour {
     bool sandboxed;
     bool withState;
 };
+
+void PrintTo(const Misbehaviour &misbehaviour, std::ostream *out) {
+    *out << misbehaviour.name << (misbehaviour.sandboxed ? ", sandboxed" : ", in process");
+}
 
 class MisbehavingPlugin : public ::testing::TestWithParam<Misbehaviour> {};
 

@@ -466,9 +466,9 @@ TEST(RackInstrument, AMovedNoteReachesAPlayingInstrumentWithTheNextBlock) {
 
 // Playing live, a sandboxed insert runs a block behind. Bypassed, it delays by the same, so that
 // toggling it while playing moves neither its track nor the others.
-TEST(SandboxedBypass, ABypassedInsertKeepsItsLiveDelay) {
-    RackEnvironment environment;
-    RenderSession session(true);
+/// An audio track through the test delay effect with `latency`, at the test's period; 0 when
+/// the effect would not load.
+uint64_t addDelayedTrack(RenderSession &session, int32_t latency) {
     session.rack.prepare(rate, block);
     uint64_t trackId = 0;
     {
@@ -476,11 +476,15 @@ TEST(SandboxedBypass, ABypassedInsertKeepsItsLiveDelay) {
         trackId = session.engine.project.addTrack(TrackType::Audio, "")->id;
         session.engine.publishGraph();
     }
-    {
-        ScopedRackDelay latency(32);
-        ASSERT_TRUE(session.rack.loadVst3(trackId, rackDelayEffectPath(), ""))
-            << session.controller.lastError;
-    }
+    ScopedRackDelay delay(latency);
+    return session.rack.loadVst3(trackId, rackDelayEffectPath(), "") ? trackId : 0;
+}
+
+TEST(SandboxedBypass, ABypassedInsertKeepsItsLiveDelay) {
+    RackEnvironment environment;
+    RenderSession session(true);
+    const uint64_t trackId = addDelayedTrack(session, 32);
+    ASSERT_NE(trackId, 0u) << session.controller.lastError;
     const int32_t playing = session.rack.latencySamples(trackId);
     EXPECT_EQ(playing, 32 + block) << "live, a block behind the insert's own delay";
     {
@@ -515,18 +519,8 @@ TEST(InsertDryPath, EveryWetDrySwitchPlaysTheInputAsLateAsTheInsertsDelay) {
     for (const bool sandboxed : {false, true}) {
         RackEnvironment environment;
         RenderSession session(sandboxed);
-        session.rack.prepare(rate, block);
-        uint64_t trackId = 0;
-        {
-            std::lock_guard lock(session.engine.projectMutex);
-            trackId = session.engine.project.addTrack(TrackType::Audio, "")->id;
-            session.engine.publishGraph();
-        }
-        {
-            ScopedRackDelay latency(effectLatency);
-            ASSERT_TRUE(session.rack.loadVst3(trackId, rackDelayEffectPath(), ""))
-                << session.controller.lastError;
-        }
+        const uint64_t trackId = addDelayedTrack(session, effectLatency);
+        ASSERT_NE(trackId, 0u) << session.controller.lastError;
         const int32_t delay = session.rack.latencySamples(trackId);
         ASSERT_GE(delay, effectLatency);
         std::vector<float> heard;
