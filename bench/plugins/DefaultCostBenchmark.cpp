@@ -47,8 +47,8 @@ std::optional<RenderCost> renderWithInserts(int tracks, bool sandboxed) {
     PluginSandboxController controller;
     controller.enabled = sandboxed;
     controller.helperSearchFolder = HALVORA_HELPER_FOLDER;
-    auto rack = std::make_unique<PluginRack>(pluginRackHostFor(engine),
-                                             pluginRackSandboxFor(controller));
+    auto rack =
+        std::make_unique<PluginRack>(pluginRackHostFor(engine), pluginRackSandboxFor(controller));
     rack->sandboxEnabled = sandboxed;
     engine.replaceProject(buildReferenceSession({tracks, 0, seconds, sampleRate}));
     engine.prepareToPlay(sampleRate, blockSize);
@@ -68,7 +68,8 @@ std::optional<RenderCost> renderWithInserts(int tracks, bool sandboxed) {
         std::lock_guard lock(rack->slotsMutex);
         for (const Slot &slot : rack->slots) {
             clockid_t clock{};
-            if (slot.sandboxed && clock_getcpuclockid(slot.sandboxed->helperProcessId(), &clock) == 0)
+            if (slot.sandboxed &&
+                clock_getcpuclockid(slot.sandboxed->helperProcessId(), &clock) == 0)
                 helperClocks.push_back(clock);
         }
     }
@@ -82,7 +83,7 @@ std::optional<RenderCost> renderWithInserts(int tracks, bool sandboxed) {
     const double cpuBefore = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) + helpersCpu();
     const auto start = std::chrono::steady_clock::now();
     const bool rendered =
-        renderMixdown(engine, out, 0, static_cast<int64_t>(seconds * sampleRate));
+        renderMixdown(engine, out, 0, static_cast<int64_t>(seconds * sampleRate), 2);
     const auto end = std::chrono::steady_clock::now();
     const double cpuAfter = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) + helpersCpu();
     if (!rendered) return std::nullopt;
@@ -124,3 +125,4 @@ BENCHMARK(sandboxedAgainstInProcess)
     ->Unit(benchmark::kSecond);
 
 } // namespace
+BENCHMARK_MAIN();
