@@ -354,7 +354,16 @@ SynthPanel::SynthPanel(OVApplication &application, uint64_t trackId, QWidget *pa
     followProject();
 }
 
-SynthPanel::~SynthPanel() = default;
+// The children outlive this class's part of the object while QWidget deletes them; a field that
+// loses its focus then would call back into a panel that is already gone.
+SynthPanel::~SynthPanel() {
+    for (const Row &row : rows)
+        if (row.slider) row.slider->removeEventFilter(this);
+    for (const Row &row : rows)
+        for (QWidget *control :
+             std::initializer_list<QWidget *>{row.slider, row.choice, row.toggle, row.field})
+            if (control) control->blockSignals(true);
+}
 
 QGroupBox *SynthPanel::section(int index) const {
     return index >= 0 && index < sectionCount() ? sections[static_cast<std::size_t>(index)]
