@@ -226,9 +226,13 @@ TEST_F(SynthPanelEnglishTest, PresetsAndParametersAreEditedAsUndoableStepsFromTh
     choose(*panel->choice(SynthParam::Osc1Wave), QStringLiteral("Pulse"));
     EXPECT_EQ(valueOf(valuesOf(now(trackId)), SynthParam::Osc1Wave), 3.0f);
     QLineEdit *release = panel->valueField(SynthParam::AmpRelease);
+    // Focus goes only to the active window, which a busy display may hand over late.
+    panel->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(panel));
     QTest::mouseDClick(panel->slider(SynthParam::AmpRelease), Qt::LeftButton, {},
                        handleOf(*panel->slider(SynthParam::AmpRelease)));
-    EXPECT_TRUE(release->hasFocus()) << "a double-click on the slider opens its value to typing";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return release->hasFocus(); }, 2000))
+        << "a double-click on the slider opens its value to typing";
     release->selectAll();
     QTest::keyClicks(release, QStringLiteral("250 ms"));
     QTest::keyClick(release, Qt::Key_Return);
