@@ -191,6 +191,7 @@ struct RtSlotView {
     uint32_t automParamId = 0;
     /// Empty unless the insert has at least two points and its index is still valid.
     std::vector<AutomationPoint> paramAutomation;
+    /// Every entry that runs has one; a group's followers, which never run, have none.
     InsertDryPath *dryPath = nullptr;
     PlayedNotes *playedNotes = nullptr;
     InsertHealth *health = nullptr;

@@ -159,10 +159,6 @@ void PluginRack::runInsertRt(const PluginRackView &view, std::size_t index, int6
     // A group's members are bypassed inside its helper; the group itself never is.
     const bool bypassed = entry.bypassed && !entry.group;
     const bool live = playingLive();
-    if (!entry.dryPath) {
-        if (!bypassed) (void)process(left, right, frames);
-        return;
-    }
     // A helper that runs a block behind keeps hearing the input while bypassed, or the first
     // block after the bypass would fade into what it played before.
     entry.dryPath->run(left, right, frames, delayOf(entry, live), bypassed,
