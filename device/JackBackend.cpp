@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <pthread.h>
 #include <span>
 #include <string>
 
@@ -231,7 +232,20 @@ class JackBackend final : public AudioBackend {
         midiInput = nullptr;
     }
 
+    /// libjack ends its process thread with an asynchronous cancel when the client is
+    /// deactivated or closed, also when the server dropped it for being late or went away. A
+    /// cancel that struck inside the render would unwind through `noexcept` frames and end the
+    /// program, so the period runs with cancellation held off and a pending cancel takes
+    /// effect only once it has returned, where nothing of ours is left to unwind.
     static int process(jack_nframes_t count, void *context) {
+        int previousCancelState = PTHREAD_CANCEL_ENABLE;
+        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previousCancelState);
+        const int status = processPeriod(count, context);
+        pthread_setcancelstate(previousCancelState, nullptr);
+        return status;
+    }
+
+    static int processPeriod(jack_nframes_t count, void *context) noexcept {
         auto &self = *static_cast<JackBackend *>(context);
         RenderObserver *observer = self.host->renderObserver();
         if (observer) observer->blockStarted();

@@ -744,6 +744,22 @@ Report: %3</source>
         <source>Plug-in “%1” on track “%2” gave invalid values (NaN or infinity): those blocks play dry</source>
         <translation>Плагин «%1» на дорожке «%2» выдал недопустимые значения (NaN или бесконечность): эти блоки звучат без обработки</translation>
     </message>
+    <message>
+        <source>The audio device went away</source>
+        <translation>Аудиоустройство пропало</translation>
+    </message>
+    <message>
+        <source>Halvora lost its audio device (%1). Nothing of the project is lost. Reconnect now?</source>
+        <translation>Halvora потеряла аудиоустройство (%1). Проект не пострадал. Переподключить сейчас?</translation>
+    </message>
+    <message>
+        <source>Reconnect</source>
+        <translation>Переподключить</translation>
+    </message>
+    <message>
+        <source>Later</source>
+        <translation>Позже</translation>
+    </message>
 </context>
 <context>
     <name>OVMainView</name>
@@ -2746,6 +2762,10 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>Instrument…</source>
         <translation>Инструмент…</translation>
+    </message>
+    <message>
+        <source>Reconnect Audio</source>
+        <translation>Переподключить звук</translation>
     </message>
 </context>
 <context>

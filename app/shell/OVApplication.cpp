@@ -350,7 +350,34 @@ void OVApplication::onTick() {
         statusField.setText(
             withArguments(translate("OVApplication", "Audio: %1"), {audioPtr->lostReason()}));
         betaSessionLog("error", "audio", "device lost: " + audioPtr->lostReason());
+        offerToReconnectAudio(audioPtr->lostReason());
     }
+}
+
+// The song stays as it was; only the sound stopped. Asked once per loss: a user who says
+// "Later" finds the same step in the Studio menu.
+void OVApplication::offerToReconnectAudio(const std::string &reason) {
+    const int choice = ui.runAlert(
+        translate("OVApplication", "The audio device went away"),
+        withArguments(translate("OVApplication",
+                                "Halvora lost its audio device (%1). Nothing of the project is "
+                                "lost. Reconnect now?"),
+                      {reason}),
+        {translate("OVApplication", "Reconnect"), translate("OVApplication", "Later")});
+    if (choice == 0) (void)reconnectAudio();
+}
+
+bool OVApplication::reconnectAudio() {
+    if (enginePtr->transport.recording.load()) {
+        statusField.setText(translate("OVApplication", "Stop recording before changing devices"));
+        return false;
+    }
+    audioPtr->stop();
+    audioLostReported = false;
+    startAudio();
+    if (!audioPtr->outputRunning.load()) return false;
+    betaSessionLog("action", "audio", "reconnected: " + audioPtr->outputDeviceName);
+    return true;
 }
 
 // Each line goes to the log; the status line keeps the last.

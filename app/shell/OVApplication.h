@@ -93,6 +93,9 @@ class OVApplication {
     /// Alerts and file choosers, for the window's own questions.
     ApplicationUi &userInterface() { return ui; }
     bool audioRunning() const;
+    /// Opens the audio device again with the stored choice, after it went away (the server
+    /// stopped or dropped Halvora); false, with the reason on the status line, when it cannot.
+    bool reconnectAudio();
 
   private:
     /// Logs each line of a tick's helper report and puts it on the status line.
@@ -100,6 +103,7 @@ class OVApplication {
                        const std::string &statusText);
     void copyExampleEnvironmentFile();
     void startAudio();
+    void offerToReconnectAudio(const std::string &reason);
     void stopServices();
 
     ApplicationUi &ui;

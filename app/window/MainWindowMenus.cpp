@@ -740,6 +740,7 @@ void MainWindow::buildTransportMenu(QMenu *transport) {
 void MainWindow::buildStudioMenu(QMenu *studio) {
     studio->addAction(tr("Audio Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma), this,
                       [this] { openAudioSettings(); });
+    studio->addAction(tr("Reconnect Audio"), this, [this] { (void)app.reconnectAudio(); });
     buildLanguageMenu(studio->addMenu(tr("Language")), app);
     QMenu *countIn = studio->addMenu(tr("Count-in"));
     const std::pair<const char *, int32_t> counts[] = {

@@ -83,6 +83,7 @@ void Engine::setInsertHook(InsertHook hook) {
     expectMainThread("Engine::setInsertHook");
     std::lock_guard lock(projectMutex);
     hooks.insert = std::move(hook);
+    hooks.insertTakesTracksConcurrently = false;
     publishGraph();
 }
 
@@ -93,9 +94,10 @@ void Engine::setLatencyHook(LatencyHook hook) {
     publishGraph();
 }
 
-void Engine::setRenderHooks(InsertHook insert, LatencyHook latency) {
+void Engine::setRenderHooks(InsertHook insert, LatencyHook latency, bool concurrentTracks) {
     expectMainThread("Engine::setRenderHooks");
     std::unique_lock lock(projectMutex);
+    hooks.insertTakesTracksConcurrently = concurrentTracks && insert;
     hooks.insert = std::move(insert);
     hooks.latency = std::move(latency);
     publishGraph();
@@ -119,10 +121,12 @@ void Engine::publishGraph() {
     expectMainThread("Engine::publishGraph");
     std::lock_guard lock(projectMutex);
     const RenderFormat format{sampleRate.load(), rtBlockSize.load()};
+    publication.builder.liveOnWorkerThreads = options.liveOnWorkerThreads;
     auto snapshot = publication.builder.build(project, format, publication.graphs.current().get());
     snapshot->sessionMode = sessionPlayer.sessionMode();
     snapshot->insertHook = hooks.insert;
     snapshot->latencyHook = hooks.latency;
+    snapshot->insertHookTakesTracksConcurrently = hooks.insertTakesTracksConcurrently;
     if (!sessionPlayer.sceneTempoInForce()) tempo.store(usableBpm(project.tempoBpm));
     if (!sessionPlayer.sceneMeterInForce()) meter.store(project.timeSignature.packed());
     transport.metronomeOn.store(project.metronomeEnabled);
@@ -419,6 +423,7 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
     }
     const MediaStreamsUse media(mediaStreams.live);
     context.media = media.get();
+    context.workers = snapshot.liveWorkers.get();
     renderPosition.store(position, std::memory_order_relaxed);
     bool sessionRendered = false;
     if (isPlaying && sessionPlayer.playsRt()) {

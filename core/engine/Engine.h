@@ -42,6 +42,9 @@ struct EngineOptions {
     /// Whether an export spreads its tracks over a second thread where the machine has more
     /// than one core. The output is the same to the bit either way.
     bool exportOnTwoThreads = true;
+    /// Whether live blocks spread their tracks over helper threads where the machine has more
+    /// than one core. The output is the same to the bit either way.
+    bool liveOnWorkerThreads = true;
 };
 
 /// What the device needs to decide whether it adds the raw input to the output.
@@ -109,7 +112,8 @@ class Engine {
     void setLatencyHook(LatencyHook hook);
     /// Installs both hooks and returns once no block renders with the previous ones, so the
     /// owner of the previous hooks may go away (a rack uninstalls itself this way).
-    void setRenderHooks(InsertHook insert, LatencyHook latency);
+    /// `concurrentTracks`: the insert hook may run for different tracks at once.
+    void setRenderHooks(InsertHook insert, LatencyHook latency, bool concurrentTracks = false);
     /// Called by `prepareForDeviceFormat` after the engine's own caches are rebuilt.
     void setDeviceFormatHook(DeviceFormatHook hook);
     /// Called at the end of every `publishGraph`, on the main thread with the project mutex
@@ -293,6 +297,7 @@ class Engine {
     struct Hooks {
         InsertHook insert;
         LatencyHook latency;
+        bool insertTakesTracksConcurrently = false;
         DeviceFormatHook deviceFormat;
         GraphPublishedHook graphPublished;
     };

@@ -23,6 +23,7 @@
 namespace orvane {
 
 struct StockParameter;
+class TrackWorkers;
 
 /// Delay lines for plug-in delay compensation of one track. Only the audio thread touches
 /// the samples once the state is published; growing a line means building a new state on
@@ -224,6 +225,13 @@ struct GraphSnapshot : RendererSettings {
     std::shared_ptr<RenderScratch> scratch;
     InsertHook insertHook;
     LatencyHook latencyHook;
+    /// Whether `insertHook` may run for different tracks at the same time on different threads
+    /// (the plug-in rack may; a hook that keeps state across tracks may not).
+    bool insertHookTakesTracksConcurrently = false;
+    /// The live device's helper threads for tracks, carried from snapshot to snapshot and
+    /// replaced only when the block size or the number of tracks outgrows them; null on a
+    /// single core or when the engine renders live on one thread.
+    std::shared_ptr<TrackWorkers> liveWorkers;
 };
 
 } // namespace orvane

@@ -1,4 +1,5 @@
 #include "core/engine/SnapshotBuilder.h"
+#include "core/engine/TrackWorkers.h"
 
 #include "core/engine/Engine.h"
 #include "core/engine/InstrumentVoices.h"
@@ -11,6 +12,7 @@
 #include "core/music/ExpressionMaps.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace orvane {
 
@@ -195,6 +197,20 @@ void SnapshotBuilder::ensureScratch(const Project &project, int64_t size) {
     scratch->trackLatencies.assign(project.tracks.size() + 16, 0);
 }
 
+// The helpers start once and stay while the block size holds and the tracks fit, so that an
+// edit never costs a thread; room for more tracks than there are, as for the scratch.
+void SnapshotBuilder::ensureLiveWorkers(const Project &project, int64_t size) {
+    if (!liveOnWorkerThreads || std::thread::hardware_concurrency() < 2) {
+        liveWorkers.reset();
+        return;
+    }
+    const auto tracks = static_cast<int32_t>(project.tracks.size());
+    if (liveWorkers && liveWorkers->blockSize() == size && liveWorkers->trackCapacity() >= tracks)
+        return;
+    liveWorkers = std::make_shared<TrackWorkers>(tracks + 16, static_cast<int32_t>(size),
+                                                 TrackWorkers::helpersForThisMachine());
+}
+
 void SnapshotBuilder::ensureStates(StateSet &set, const Project &project,
                                    const RenderFormat &format) {
     const double rate = format.sampleRate;
@@ -265,9 +281,11 @@ std::shared_ptr<GraphSnapshot> SnapshotBuilder::build(const Project &project,
     if (format.rtBlockSize < 1) {
         // Released: nothing renders until the next prepare.
         scratch.reset();
+        liveWorkers.reset();
         live = {};
     } else {
         ensureScratch(project, format.rtBlockSize);
+        ensureLiveWorkers(project, format.rtBlockSize);
         ensureStates(live, project, format);
         if (exporting) ensureStates(*exporting, project, format);
     }
@@ -313,6 +331,7 @@ std::shared_ptr<GraphSnapshot> SnapshotBuilder::build(const Project &project,
     snapshot->live = statesFor(live, *snapshot);
     if (exporting) snapshot->exportStates = statesFor(*exporting, *snapshot);
     snapshot->scratch = scratch;
+    snapshot->liveWorkers = liveWorkers;
     snapshot->flashback = flashback;
     return snapshot;
 }

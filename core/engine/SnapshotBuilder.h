@@ -36,6 +36,8 @@ class SnapshotBuilder {
     bool exportRunning() const { return exporting != nullptr; }
 
     std::shared_ptr<LatestFramesRing> flashback;
+    /// Whether live blocks spread their tracks over helper threads (on more than one core).
+    bool liveOnWorkerThreads = true;
 
   private:
     struct StateSet {
@@ -46,12 +48,14 @@ class SnapshotBuilder {
     };
 
     void ensureScratch(const Project &project, int64_t size);
+    void ensureLiveWorkers(const Project &project, int64_t size);
     static void ensureStates(StateSet &set, const Project &project, const RenderFormat &format);
     static DspStates statesFor(const StateSet &set, const GraphSnapshot &snapshot);
 
     StateSet live;
     std::unique_ptr<StateSet> exporting;
     std::shared_ptr<RenderScratch> scratch;
+    std::shared_ptr<TrackWorkers> liveWorkers;
 };
 
 } // namespace orvane

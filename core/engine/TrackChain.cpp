@@ -301,15 +301,18 @@ void runTrackOfSharedBlock(void *shared, int32_t index) {
         block.context, track, block.source, block.workers.left(track), block.workers.right(track));
 }
 
-/// Whether a track reaches anything other tracks reach too: a return bus through a send, or
-/// the plug-in rack behind the insert hook, which serves every track.
-bool touchesSharedState(const Track &track) {
-    const bool sends =
-        std::any_of(track.sends.begin(), track.sends.end(),
-                    [](const SendSlot &send) { return send.returnId != 0 && send.level > 0.0f; });
-    const bool plugins = std::any_of(track.inserts.begin(), track.inserts.end(),
+/// Whether a track reaches anything other tracks reach too while its chain runs: a return bus
+/// through a pre-fader send (post-fader sends are added when the owner finishes the track), or
+/// an insert hook that serves every track and has not said it takes them at once.
+bool touchesSharedState(const GraphSnapshot &snapshot, const Track &track) {
+    const bool preFaderSends =
+        std::any_of(track.sends.begin(), track.sends.end(), [](const SendSlot &send) {
+            return send.pre && send.returnId != 0 && send.level > 0.0f;
+        });
+    const bool plugins = !snapshot.insertHookTakesTracksConcurrently &&
+                         std::any_of(track.inserts.begin(), track.inserts.end(),
                                      [](const InsertSlot &insert) { return !insert.isStock; });
-    return sends || plugins;
+    return preFaderSends || plugins;
 }
 
 /// Work enough to be worth a second thread: reading clips and applying the fader is bound by
@@ -330,8 +333,9 @@ bool tracksCanShareBlock(const RenderContext &context, const TrackSource &source
                        [](const auto &track) { return processesSignal(*track); }) &&
            context.frames <= workers->blockSize() &&
            tracks.size() <= static_cast<std::size_t>(workers->trackCapacity()) &&
-           std::none_of(tracks.begin(), tracks.end(),
-                        [](const auto &track) { return touchesSharedState(*track); });
+           std::none_of(tracks.begin(), tracks.end(), [&context](const auto &track) {
+               return touchesSharedState(context.snapshot, *track);
+           });
 }
 
 void renderSourceTracksSharedRt(RenderContext &context, TrackSource &source) {

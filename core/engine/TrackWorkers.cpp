@@ -4,6 +4,9 @@
 
 #include <algorithm>
 
+#include <pthread.h>
+#include <sched.h>
+
 #if defined(__x86_64__) || defined(__SSE__)
 #include <immintrin.h>
 #endif
@@ -54,18 +57,28 @@ int32_t indexOf(uint64_t claims) { return static_cast<int32_t>(claims & fieldMas
 
 } // namespace
 
-TrackWorkers::TrackWorkers(int32_t trackCapacity, int32_t blockSize)
+int32_t TrackWorkers::helpersForThisMachine() {
+    const auto cores = static_cast<int32_t>(std::thread::hardware_concurrency());
+    return std::clamp(cores - 1, 1, 15);
+}
+
+TrackWorkers::TrackWorkers(int32_t trackCapacity, int32_t blockSize, int32_t helperCount)
     : frames(std::max(blockSize, 1)),
       buffers(2 * static_cast<std::size_t>(std::max(trackCapacity, 0)),
               std::vector<float>(static_cast<std::size_t>(std::max(blockSize, 1)))),
-      outcomes(static_cast<std::size_t>(std::max(trackCapacity, 0))),
-      helper([this] { helperLoop(); }) {}
+      outcomes(static_cast<std::size_t>(std::max(trackCapacity, 0))) {
+    const auto count = static_cast<std::size_t>(std::max(helperCount, 1));
+    helpers.reserve(count);
+    for (std::size_t index = 0; index < count; ++index)
+        helpers.emplace_back([this, index] { helperLoop(index); });
+}
 
 TrackWorkers::~TrackWorkers() {
     stopping.store(true);
     generation.fetch_add(1);
-    generation.notify_one();
-    helper.join();
+    generation.notify_all();
+    for (std::thread &helper : helpers)
+        helper.join();
 }
 
 void TrackWorkers::forEach(int32_t count, Job newJob, void *context) {
@@ -74,14 +87,19 @@ void TrackWorkers::forEach(int32_t count, Job newJob, void *context) {
     job = newJob;
     jobContext = context;
     floatControl = currentFloatControl();
+    // Read from the thread's own record, without a system call.
+    sched_param parameters{};
+    if (pthread_getschedparam(pthread_self(), &ownerPolicy, &parameters) == 0)
+        ownerPriority = parameters.sched_priority;
     pending.store(count, std::memory_order_relaxed);
     const uint32_t current = (generation.load(std::memory_order_relaxed) + 1) & 0xffffffu;
     claims.store(packClaims(current, count, 0), std::memory_order_release);
     generation.store(current);
-    // A wake-up is a system call: only for a helper that has gone to sleep.
-    if (helperSleeping.load()) generation.notify_one();
-    work(current);
+    // A wake-up is a system call: only for helpers that have gone to sleep.
+    if (helpersSleeping.load() > 0) generation.notify_all();
+    work(current, true);
     waitForPending();
+    shared.fetch_add(1, std::memory_order_relaxed);
 }
 
 namespace {
@@ -100,6 +118,18 @@ void waitWhileEqual(const std::atomic<T> &value, T old, std::atomic<bool> &sleep
     sleeping.store(false);
 }
 
+/// The same for one of several sleepers, counted in `sleepers`.
+template <typename T>
+void waitWhileEqual(const std::atomic<T> &value, T old, std::atomic<int32_t> &sleepers) {
+    for (int spin = 0; spin < spinsBeforeSleeping; ++spin) {
+        if (value.load(std::memory_order_acquire) != old) return;
+        pause();
+    }
+    sleepers.fetch_add(1);
+    if (value.load() == old) value.wait(old);
+    sleepers.fetch_sub(1);
+}
+
 } // namespace
 
 void TrackWorkers::waitForPending() {
@@ -108,7 +138,7 @@ void TrackWorkers::waitForPending() {
         waitWhileEqual(pending, left, ownerSleeping);
 }
 
-void TrackWorkers::work(uint32_t current) {
+void TrackWorkers::work(uint32_t current, bool onOwnerThread) {
     uint64_t claim = claims.load(std::memory_order_acquire);
     bool adopted = false;
     for (;;) {
@@ -120,22 +150,40 @@ void TrackWorkers::work(uint32_t current) {
             adoptFloatControl(floatControl);
             adopted = true;
         }
+        if (!onOwnerThread) adoptOwnerScheduling();
         job(jobContext, indexOf(claim));
         if (pending.fetch_sub(1) == 1 && ownerSleeping.load()) pending.notify_one();
         claim = claims.load(std::memory_order_acquire);
     }
 }
 
-void TrackWorkers::helperLoop() {
+// A system call, but only when the owner's scheduling differs from the helper's own: once for
+// a device's thread, again only if the device changes it.
+void TrackWorkers::adoptOwnerScheduling() {
+    thread_local int policy = SCHED_OTHER;
+    thread_local int priority = 0;
+    if (policy == ownerPolicy && priority == ownerPriority) return;
+    sched_param parameters{};
+    parameters.sched_priority = ownerPriority;
+    // Refused without the right to real-time scheduling: the helper then keeps its own.
+    if (pthread_setschedparam(pthread_self(), ownerPolicy, &parameters) != 0) {
+        parameters.sched_priority = 0;
+        (void)pthread_setschedparam(pthread_self(), SCHED_OTHER, &parameters);
+    }
+    policy = ownerPolicy;
+    priority = ownerPriority;
+}
+
+void TrackWorkers::helperLoop(std::size_t) {
     // The same rules as the rendering thread it stands beside: nothing here may allocate.
     RtScope scope;
     uint32_t seen = 0;
     while (!stopping.load(std::memory_order_acquire)) {
-        waitWhileEqual(generation, seen, helperSleeping);
+        waitWhileEqual(generation, seen, helpersSleeping);
         const uint32_t current = generation.load(std::memory_order_acquire);
         if (current == seen || stopping.load(std::memory_order_acquire)) continue;
         seen = current;
-        work(current);
+        work(current, false);
     }
 }
 

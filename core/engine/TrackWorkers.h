@@ -17,22 +17,32 @@ struct TrackOutcome {
     Peaks peaks;
 };
 
-/// A second thread for an export: while the rendering thread works through the block's
-/// tracks, a helper takes tracks from the same list, each into its own buffers. Only the
-/// work that touches nothing shared is spread; the sums into the master stay on the rendering
-/// thread in track order, so the result is the same to the bit as rendering alone.
+/// More threads for a block: while the rendering thread works through the block's tracks,
+/// helpers take tracks from the same list, each into its own buffers. Only the work that
+/// touches nothing shared is spread; the sums into the master stay on the rendering thread in
+/// track order, so the result is the same to the bit as rendering alone. An export and the
+/// live device each have their own.
 ///
 /// Everything is allocated up front: a block runs without allocating, and a block with more
 /// tracks than `trackCapacity` or frames than `blockSize` is the caller's to render alone.
+/// Each helper takes the scheduling of the thread that hands it its first block (real-time
+/// priority under a device that has it), so that a helper never runs behind the thread that
+/// waits for it.
 class TrackWorkers {
   public:
-    TrackWorkers(int32_t trackCapacity, int32_t blockSize);
+    /// One helper per core but the rendering thread's, and at least one.
+    static int32_t helpersForThisMachine();
+
+    TrackWorkers(int32_t trackCapacity, int32_t blockSize, int32_t helperCount = 1);
     ~TrackWorkers();
     TrackWorkers(const TrackWorkers &) = delete;
     TrackWorkers &operator=(const TrackWorkers &) = delete;
 
     int32_t trackCapacity() const { return static_cast<int32_t>(outcomes.size()); }
     int32_t blockSize() const { return frames; }
+    int32_t helperCount() const { return static_cast<int32_t>(helpers.size()); }
+    /// Blocks shared out so far (any thread may read it).
+    uint64_t blocksShared() const { return shared.load(std::memory_order_relaxed); }
     float *left(std::size_t track) { return buffers[2 * track].data(); }
     float *right(std::size_t track) { return buffers[2 * track + 1].data(); }
     TrackOutcome &outcome(std::size_t track) { return outcomes[track]; }
@@ -43,10 +53,11 @@ class TrackWorkers {
     void forEach(int32_t count, Job job, void *context);
 
   private:
-    void helperLoop();
+    void helperLoop(std::size_t helper);
+    void adoptOwnerScheduling();
     void waitForPending();
     /// Runs indices of block `generation` until none is left to take or the block is over.
-    void work(uint32_t generation);
+    void work(uint32_t generation, bool onOwnerThread);
 
     int32_t frames;
     std::vector<std::vector<float>> buffers;
@@ -63,10 +74,14 @@ class TrackWorkers {
     std::atomic<uint32_t> generation{0};
     std::atomic<int32_t> pending{0};
     std::atomic<bool> stopping{false};
+    std::atomic<uint64_t> shared{0};
     /// Who may be asleep in a wait, so that the other side makes the wake-up call only then.
-    std::atomic<bool> helperSleeping{false};
+    std::atomic<int32_t> helpersSleeping{0};
     std::atomic<bool> ownerSleeping{false};
-    std::thread helper;
+    /// The owner's scheduling, read by helpers once they hold a claim (see `job`).
+    int ownerPolicy = 0;
+    int ownerPriority = 0;
+    std::vector<std::thread> helpers;
 };
 
 } // namespace orvane

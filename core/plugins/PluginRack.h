@@ -401,9 +401,11 @@ class PluginRack {
     /// Written with `slotsMutex` held.
     RtPublished<PluginRackView> views;
 
-    /// The real-time budget of the block being rendered (audio thread only): made by the first
-    /// `processTrack` of a block and shared by the rest. A block is new when the playhead has
-    /// moved or a period has passed since the budget was made.
+    /// The real-time budget of the block being rendered: made by the first `processTrack` of a
+    /// block and shared by the rest, which may run on the engine's helper threads at the same
+    /// time. A block is new when the playhead has moved or a period has passed since the
+    /// budget was made. `busy` guards it for the few instructions a look or an update takes;
+    /// only rendering threads ever hold it.
     struct BlockBudget {
         Deadline deadline;
         std::chrono::steady_clock::time_point madeAt;
@@ -411,6 +413,7 @@ class PluginRack {
         bool made = false;
     };
     BlockBudget blockBudget;
+    std::atomic_flag blockBudgetBusy;
     std::vector<std::string> helperRestartNotes;
     std::vector<std::string> helperFailureNotes;
     std::vector<InsertFailure> insertFailures;
@@ -462,7 +465,8 @@ template <class EngineType> void installPluginRackHooks(EngineType &engine, Plug
         [&rack](uint64_t trackId, float *left, float *right, int32_t frames) {
             rack.processTrack(trackId, left, right, frames);
         },
-        [&rack](uint64_t trackId) -> int64_t { return rack.latencySamples(trackId); });
+        [&rack](uint64_t trackId) -> int64_t { return rack.latencySamples(trackId); },
+        true);
     engine.setDeviceFormatHook(
         [&rack](double sampleRate, int32_t maxFrames) { rack.prepare(sampleRate, maxFrames); });
     engine.setGraphPublishedHook([&rack] { rack.followGraph(); });

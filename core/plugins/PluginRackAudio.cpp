@@ -246,6 +246,15 @@ Deadline PluginRack::sandboxBudgetRt(int32_t frames, int64_t playhead) noexcept 
     const auto now = std::chrono::steady_clock::now();
     const auto period = std::chrono::duration<double>(
         frames / std::max(sampleRate.load(std::memory_order_relaxed), 1.0));
+    while (blockBudgetBusy.test_and_set(std::memory_order_acquire)) {
+        // Held for a few instructions by another rendering thread: spin, never sleep.
+    }
+    const struct Release {
+        std::atomic_flag &flag;
+        ~Release() {
+            flag.clear(std::memory_order_release);
+        }
+    } release{blockBudgetBusy};
     if (!blockBudget.made || blockBudget.playhead != playhead ||
         now - blockBudget.madeAt >= period) {
         blockBudget.made = true;

@@ -213,6 +213,83 @@ TEST_F(JackDevice, AServerThatDiesIsReportedAndStopIsSafe) {
     EXPECT_EQ(engine.rtBlockSize.load(), 0);
 }
 
+/// A host whose period can be made to overrun by far, as a session too heavy for the machine
+/// does: the render spins (no system call, so nothing but an asynchronous cancel could stop it)
+/// inside the audio path's `noexcept` frames until told to let go.
+class OverrunningHost final : public DeviceHost {
+  public:
+    void renderDevice(const float *const *, int32_t, float *const *outputs, int32_t channels,
+                      int32_t frames, std::span<const MidiEvent>) noexcept override {
+        for (int32_t channel = 0; channel < channels; ++channel)
+            std::fill(outputs[channel], outputs[channel] + frames, 0.0f);
+        periods.fetch_add(1);
+        if (!overrun.load()) return;
+        inside.store(true);
+        while (!letGo.load()) {
+        }
+        inside.store(false);
+        finishedOverrun.store(true);
+    }
+    void periodChanging(double, int32_t) override {}
+    void deviceUnderrun() noexcept override {}
+    void deviceLost(const char *) override { lost.store(true); }
+    RenderObserver *renderObserver() noexcept override { return nullptr; }
+
+    bool waitUntil(const std::atomic<bool> &flag) const {
+        const auto giveUp = std::chrono::steady_clock::now() + 10s;
+        while (!flag.load() && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(1ms);
+        return flag.load();
+    }
+
+    std::atomic<uint64_t> periods{0};
+    std::atomic<bool> overrun{false};
+    std::atomic<bool> inside{false};
+    std::atomic<bool> letGo{false};
+    std::atomic<bool> finishedOverrun{false};
+    std::atomic<bool> lost{false};
+};
+
+/// Stopping the device, or the server going away, while a period overruns: libjack ends the
+/// process thread with an asynchronous cancel, which must never unwind through the render
+/// (an exception through `noexcept` ends the program). The period finishes, then the thread
+/// ends outside our code.
+class JackOverrun : public ::testing::TestWithParam<bool> {};
+
+TEST_P(JackOverrun, APeriodCaughtByStopOrAServerThatDiesFinishesAndTheProgramLives) {
+    const bool serverDies = GetParam();
+    JackServer server(64);
+    ASSERT_TRUE(server.ready()) << server.failure();
+    OverrunningHost host;
+    auto backend = makeJackBackend();
+    std::string error;
+    ASSERT_TRUE(backend->open(BackendOpenRequest{jackDeviceName, "", 64, rate, false}, host,
+                              error))
+        << error;
+    ASSERT_TRUE(backend->start(error)) << error;
+    const auto giveUp = std::chrono::steady_clock::now() + 10s;
+    while (host.periods.load() < 10 && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_GE(host.periods.load(), 10u);
+    host.overrun.store(true);
+    ASSERT_TRUE(host.waitUntil(host.inside));
+    if (serverDies) {
+        server.kill();
+        EXPECT_TRUE(host.waitUntil(host.lost));
+    }
+    std::thread letGoLater([&] {
+        std::this_thread::sleep_for(300ms);
+        host.letGo.store(true);
+    });
+    backend->stop();
+    letGoLater.join();
+    EXPECT_TRUE(host.finishedOverrun.load()) << "the period was cut off inside the render";
+    EXPECT_FALSE(host.inside.load());
+}
+
+INSTANTIATE_TEST_SUITE_P(StopOrServerDeath, JackOverrun, ::testing::Bool(),
+                         [](const auto &info) { return info.param ? "ServerDies" : "Stopped"; });
+
 /// A host for back ends that must fail before any period runs.
 class IdleHost final : public DeviceHost {
     void renderDevice(const float *const *, int32_t, float *const *, int32_t, int32_t,

@@ -12,6 +12,7 @@
 #include "core/project_io/ProjectFolder.h"
 #include "device/AudioDeviceEngine.h"
 #include "device/DeviceSettings.h"
+#include "tests/support/JackServer.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,7 @@
 #include <chrono>
 #include <cmath>
 #include <fstream>
+#include <thread>
 
 using namespace orvane;
 using namespace orvane::testing;
@@ -820,3 +822,58 @@ TEST_F(ApplicationTest, LaunchAndQuitAreLogged) {
 }
 
 } // namespace
+
+namespace {
+
+bool waitForLoss(const AudioDeviceEngine &device) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!device.deviceWasLost() && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return device.deviceWasLost();
+}
+
+} // namespace
+
+// A server that goes away leaves the program running with its project; the window asks once
+// whether to reconnect, and reconnecting (now, or later from the Studio menu) plays again.
+TEST(AudioDeviceLoss, IsOfferedAReconnectionThatPlaysAgain) {
+    TemporaryHome home{"reconnect"};
+    home.rememberOutputDevice("JACK");
+    ScriptedUi ui;
+    JackServer first;
+    ASSERT_TRUE(first.ready()) << first.failure();
+    OVApplication app(ui);
+    app.didFinishLaunching();
+    ASSERT_TRUE(app.audio().outputRunning.load()) << app.audio().lastError;
+    ASSERT_EQ(app.audio().outputDeviceName, "JACK");
+    const std::size_t tracks = app.engine().project.tracks.size();
+
+    first.kill();
+    ASSERT_TRUE(waitForLoss(app.audio()));
+    ui.alertAnswers.push_back("Позже");
+    app.onTick();
+    ASSERT_EQ(ui.alerts.size(), 1u);
+    EXPECT_EQ(ui.alerts[0].title, "Аудиоустройство пропало");
+    EXPECT_EQ(ui.alerts[0].buttons, (std::vector<std::string>{"Переподключить", "Позже"}));
+    EXPECT_NE(ui.alerts[0].text.find("Переподключить сейчас?"), std::string::npos);
+    app.onTick();
+    EXPECT_EQ(ui.alerts.size(), 1u) << "one loss, one question";
+
+    JackServer second;
+    ASSERT_TRUE(second.ready()) << second.failure();
+    ASSERT_TRUE(app.reconnectAudio()) << app.audio().lastError;
+    EXPECT_TRUE(app.audio().outputRunning.load());
+    EXPECT_FALSE(app.audio().deviceWasLost());
+
+    second.kill();
+    ASSERT_TRUE(waitForLoss(app.audio()));
+    JackServer third;
+    ASSERT_TRUE(third.ready()) << third.failure();
+    ui.alertAnswers.push_back("Переподключить");
+    app.onTick();
+    EXPECT_EQ(ui.alerts.size(), 2u);
+    EXPECT_TRUE(app.audio().outputRunning.load()) << app.audio().lastError;
+    EXPECT_FALSE(app.audio().deviceWasLost());
+    EXPECT_EQ(app.engine().project.tracks.size(), tracks);
+    EXPECT_TRUE(ui.scriptUsedUp());
+}

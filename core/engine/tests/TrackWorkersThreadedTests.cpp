@@ -50,6 +50,17 @@ void buildBusyMix(RenderRig &rig) {
             }
         });
     }
+    // A return fed after the fader: the send is added by the thread that owns the block, so
+    // the tracks still share it out.
+    auto reverbReturn = rig.addTrack(TrackType::Return);
+    rig.edit([&](Project &project) {
+        reverbReturn->eq.enabled = true;
+        SendSlot send;
+        send.returnId = reverbReturn->id;
+        send.level = 0.5f;
+        send.pre = false;
+        project.tracks[2]->sends[0] = send;
+    });
     auto synth = rig.addTrack(TrackType::Midi);
     rig.edit([&](Project &project) {
         auto clip = project.addClip(synth->id, ClipKind::Midi);
@@ -105,10 +116,50 @@ TEST(TrackWorkers, AnExportOnTwoThreadsEqualsTheExportOnOne) {
     EXPECT_EQ(shared.silenced, alone.silenced);
 }
 
-// Every index runs once per block however the two threads race for them, and the helper
-// really takes part: index 0 waits for index 1, which only the other thread can then run.
-TEST(TrackWorkers, EveryIndexRunsOnceAndTheHelperTakesPart) {
-    TrackWorkers workers(64, 16);
+/// The busy mix played live, in 64-frame periods, with and without the device's helpers.
+struct LivePlay {
+    std::vector<std::vector<float>> out;
+    uint64_t sharedBlocks = 0;
+};
+
+LivePlay playMixLive(bool onHelpers) {
+    RenderRig rig(RenderSetup{48000.0, 64, false});
+    rig.engine.options.liveOnWorkerThreads = onHelpers;
+    buildBusyMix(rig);
+    drainNotifications(rig.engine);
+    LivePlay result;
+    result.out = rig.playFrames(0, 45000);
+    const auto graph = rig.engine.currentGraph();
+    result.sharedBlocks = graph->liveWorkers ? graph->liveWorkers->blocksShared() : 0;
+    return result;
+}
+
+// The live device spreads its tracks the same way: every period the same to the bit.
+TEST(TrackWorkers, LivePeriodsOnHelperThreadsEqualThePeriodsOnOne) {
+    if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "one core: no helpers";
+    const LivePlay alone = playMixLive(false);
+    const LivePlay shared = playMixLive(true);
+    EXPECT_EQ(alone.sharedBlocks, 0u);
+    EXPECT_GT(shared.sharedBlocks, 500u) << "the periods did not reach the helpers";
+    ASSERT_EQ(alone.out[0].size(), shared.out[0].size());
+    float loudest = 0.0f;
+    for (std::size_t channel = 0; channel < 2; ++channel)
+        for (std::size_t i = 0; i < alone.out[channel].size(); ++i) {
+            ASSERT_EQ(std::bit_cast<uint32_t>(alone.out[channel][i]),
+                      std::bit_cast<uint32_t>(shared.out[channel][i]))
+                << "channel " << channel << ", sample " << i;
+            loudest = std::max(loudest, std::abs(alone.out[channel][i]));
+        }
+    EXPECT_GT(loudest, 0.1f) << "the mix must actually sound";
+}
+
+// Every index runs once per block however the threads race for them, and the helpers really
+// take part: index 0 waits for index 1, which only another thread can then run.
+class TrackWorkersHelpers : public ::testing::TestWithParam<int32_t> {};
+
+TEST_P(TrackWorkersHelpers, EveryIndexRunsOnceAndTheHelpersTakePart) {
+    TrackWorkers workers(64, 16, GetParam());
+    EXPECT_EQ(workers.helperCount(), GetParam());
     struct Tally {
         std::array<std::atomic<int>, 64> runs{};
         std::atomic<bool> secondDone{false};
@@ -137,4 +188,7 @@ TEST(TrackWorkers, EveryIndexRunsOnceAndTheHelperTakesPart) {
     // Past the capacity, the rest is the caller's to do alone.
     workers.forEach(100, job, &tally);
     EXPECT_EQ(tally.runs[63].load(), 1);
+    EXPECT_EQ(workers.blocksShared(), 301u);
 }
+
+INSTANTIATE_TEST_SUITE_P(OneOrThree, TrackWorkersHelpers, ::testing::Values(1, 3));

@@ -2,13 +2,16 @@
 // again; run under ThreadSanitizer and AddressSanitizer, this catches a plug-in or a view freed
 // while a block still uses it.
 #include "core/engine/Engine.h"
+#include "core/engine/TrackWorkers.h"
 #include "core/plugins/PluginRack.h"
 #include "core/plugins/tests/PluginRackTestSupport.h"
 #include "core/rt/RtThread.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -127,6 +130,70 @@ TEST(PluginRackThreads, ARackDestroyedWhileADeviceRendersTakesItsHooksAlong) {
     engine.deviceStopped();
     EXPECT_FALSE(engine.currentGraph()->insertHook);
     EXPECT_FALSE(engine.currentGraph()->latencyHook);
+}
+
+/// Four tracks of noise, each through its own plug-in, played live in 64-frame periods; the
+/// output and how many periods the engine's helpers shared.
+std::pair<std::vector<float>, uint64_t> playInsertsLive(bool onHelpers) {
+    Engine engine;
+    engine.options.liveOnWorkerThreads = onHelpers;
+    engine.prepareToPlay(48000, 64);
+    std::vector<uint64_t> trackIds;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        engine.project.mastering.enabled = false;
+        uint32_t seed = 11;
+        for (int index = 0; index < 4; ++index) {
+            auto track = engine.project.addTrack(TrackType::Audio, "");
+            track->pan = -0.6f + 0.4f * static_cast<float>(index);
+            auto clip = engine.project.addClip(track->id, ClipKind::Audio);
+            auto samples = std::make_shared<std::vector<float>>(48000);
+            for (float &sample : *samples) {
+                seed = seed * 1664525u + 1013904223u;
+                sample = static_cast<float>(seed >> 8) / 16777216.0f - 0.5f;
+            }
+            clip->audio = samples;
+            clip->channels = 1;
+            trackIds.push_back(track->id);
+        }
+    }
+    engine.publishGraph();
+    PluginRack rack(pluginRackHostFor(engine));
+    installPluginRackHooks(engine, rack);
+    rack.prepare(48000, 64);
+    for (const uint64_t trackId : trackIds)
+        if (!rack.loadVst3(trackId, rackDelayEffectPath(), "")) return {};
+    EXPECT_TRUE(engine.pushRequest(RequestProducer::MainThread, Request::play()));
+    std::vector<float> out;
+    std::vector<float> left(64), right(64);
+    std::array<float *, 2> outputs{left.data(), right.data()};
+    for (int block = 0; block < 600; ++block) {
+        engine.processBlock(outputs.data(), 2, 64);
+        out.insert(out.end(), left.begin(), left.end());
+        out.insert(out.end(), right.begin(), right.end());
+    }
+    const auto graph = engine.currentGraph();
+    return {out, graph->liveWorkers ? graph->liveWorkers->blocksShared() : 0};
+}
+
+// The rack takes tracks on the engine's helper threads at once, and what comes out is the same
+// to the bit as on one thread.
+TEST(PluginRackThreads, TracksWithPlugInsShareLivePeriodsWithTheSameResult) {
+    if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "one core: no helpers";
+    RackEnvironment environment;
+    ScopedRackDelay delay(32);
+    const auto [alone, aloneShared] = playInsertsLive(false);
+    const auto [shared, sharedBlocks] = playInsertsLive(true);
+    ASSERT_FALSE(alone.empty()) << "the test plug-in did not load";
+    EXPECT_EQ(aloneShared, 0u);
+    EXPECT_GE(sharedBlocks, 590u) << "the tracks with plug-ins stayed on one thread";
+    ASSERT_EQ(alone.size(), shared.size());
+    float loudest = 0.0f;
+    for (std::size_t i = 0; i < alone.size(); ++i) {
+        ASSERT_EQ(alone[i], shared[i]) << "sample " << i;
+        loudest = std::max(loudest, std::abs(alone[i]));
+    }
+    EXPECT_GT(loudest, 0.1f);
 }
 
 } // namespace
