@@ -108,6 +108,11 @@ PluginRack::~PluginRack() {
     takeSlots();
 }
 
+int32_t PluginRack::liveAheadFramesOrNone() const {
+    const int32_t ahead = liveAheadFramesFor(sampleRate.load());
+    return gathersLiveBlocks && ahead > blockSize.load() ? ahead : 0;
+}
+
 void PluginRack::prepare(double newSampleRate, int32_t newBlockSize) {
     sampleRate = newSampleRate;
     blockSize = newBlockSize;
@@ -122,6 +127,7 @@ void PluginRack::prepare(double newSampleRate, int32_t newBlockSize) {
         }
         if (slot.plugin) (void)slot.plugin->prepare(sampleRate, blockSize);
     }
+    (void)followLiveInputsLocked();
     // Latencies may have changed with the new settings.
     publishViewLocked();
 }
@@ -214,6 +220,7 @@ std::shared_ptr<Plugin> PluginRack::createPlugin(const std::string &path, const 
         if (!sandbox.ensureSandboxRunning || !sandbox.ensureSandboxRunning() || !sandbox.controller)
             return nullptr;
         auto plugin = std::make_shared<SandboxedPlugin>(*sandbox.controller);
+        plugin->setLiveAheadFrames(liveAheadFramesOrNone());
         if (!plugin->load(path, classFilterOf(uid)) || !plugin->prepare(sampleRate, blockSize)) {
             // A plug-in that took its own helper down would do it again on the next load.
             // Unsaved, the block lasts this session; the next would find the crash again.
@@ -348,6 +355,7 @@ std::shared_ptr<SandboxedPlugin> PluginRack::createSandboxedLv2(const std::strin
     if (!sandbox.ensureSandboxRunning || !sandbox.ensureSandboxRunning() || !sandbox.controller)
         return nullptr;
     auto plugin = std::make_shared<SandboxedPlugin>(*sandbox.controller);
+    plugin->setLiveAheadFrames(liveAheadFramesOrNone());
     if (!plugin->setStateFolder(lv2StateFolder())) return nullptr;
     if (!plugin->load(pluginId, "") || !plugin->prepare(sampleRate, blockSize)) {
         if (plugin->ownHelperCrashed()) { // as in createPlugin

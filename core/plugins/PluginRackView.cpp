@@ -3,6 +3,7 @@
 #include "core/plugins/PluginRackParts.h"
 #include "core/plugins/lv2/Lv2Plugin.h"
 #include "core/plugins/sandbox/SandboxedChain.h"
+#include "core/plugins/sandbox/SandboxedPlugin.h"
 #include "core/rt/RtThread.h"
 
 #include <algorithm>
@@ -69,7 +70,44 @@ void PluginRack::publishRtView() {
 }
 
 void PluginRack::followGraph() {
-    if (instrumentsInUse.load(std::memory_order_acquire)) publishRtView();
+    bool inputsChanged = false;
+    {
+        std::unique_lock<std::recursive_mutex> projectLock;
+        if (host.projectMutex) projectLock = std::unique_lock(*host.projectMutex);
+        std::lock_guard lock(slotsMutex);
+        inputsChanged = followLiveInputsLocked();
+        if (inputsChanged) publishViewLocked();
+    }
+    if (!inputsChanged && instrumentsInUse.load(std::memory_order_acquire)) publishRtView();
+}
+
+int32_t PluginRack::liveAheadFramesFor(double rate) {
+    return static_cast<int32_t>(std::lround(std::max(rate, 8000.0) * 1024.0 / 48000.0));
+}
+
+namespace {
+
+/// Live input reaches the track's inserts at once: they stay at the device's period.
+bool carriesLiveInput(const Track &track) {
+    return track.type != TrackType::Audio || track.armed || track.monitorsInput();
+}
+
+} // namespace
+
+// A change costs the audio thread one dry block of the insert: only when a track is armed,
+// disarmed or starts monitoring.
+bool PluginRack::followLiveInputsLocked() {
+    if (!host.project) return false;
+    bool changed = false;
+    for (Slot &slot : slots) {
+        if (!slot.sandboxed || slot.group || slot.sandboxed->liveAheadFrames() == 0) continue;
+        const std::shared_ptr<Track> track = host.project->findTrack(slot.trackId);
+        const bool wanted = gathersLiveBlocks && track && !carriesLiveInput(*track);
+        if (slot.sandboxed->gathersLiveBlocks() == wanted) continue;
+        slot.sandboxed->gatherLiveBlocks(wanted);
+        changed = true;
+    }
+    return changed;
 }
 
 void listGroupMemberEntries(std::vector<RtSlotView> &entries) {

@@ -106,8 +106,16 @@ void sleepOnSharedWord(std::atomic<uint32_t> &word, uint32_t expected,
 SharedBlockClient::SharedBlockClient(std::unique_ptr<SharedBlockMapping> region, int fd)
     : mapping(std::move(region)), shared(mapping->block()), controlFd(fd) {}
 
-void SharedBlockClient::prepare(int blockSize, double sampleRate, int pluginLatency) {
-    pipelineFrames = std::clamp(blockSize, 1, maximumProcessFrames);
+void SharedBlockClient::prepare(int blockSize, double sampleRate, int pluginLatency,
+                                int aheadFrames) {
+    const int block = std::clamp(blockSize, 1, maximumProcessFrames);
+    // A batch is at least `aheadFrames` and less than one block more: it must fit a slot.
+    aheadBatch = aheadFrames > block && aheadFrames + block <= maximumProcessFrames ? aheadFrames
+                                                                                    : 0;
+    pipelineFrames = aheadBatch > 0 ? 2 * aheadBatch : block;
+    for (int channel = 0; channel < 2; ++channel)
+        gathered[channel].assign(aheadBatch > 0 ? static_cast<size_t>(aheadBatch + block) : 0,
+                                 0.0f);
     dryDelay = std::max(pluginLatency, 0);
     framesPerSecond = std::max<int64_t>(1, static_cast<int64_t>(sampleRate));
     // The rings hold what is still to be played and what is being written, with room to spare.
@@ -216,6 +224,8 @@ void SharedBlockClient::resetPipeline() {
     }
     position = 0;
     pendingFrames = 0;
+    batchCount = 0;
+    sentUpTo = 0;
     // Silence counts as the last good block: the first block plays as it came.
     lastSegmentWet = true;
     missedFramesInARow = 0;
@@ -225,7 +235,10 @@ void SharedBlockClient::resetPipeline() {
 // Coming back from a miss, the processed signal fades in over the dry one.
 void SharedBlockClient::fillFromHelper(int64_t start, int frames) {
     // Nothing is sent while a block is pending, so the pending block is the one sent last.
-    const SharedBlockSlot &slot = shared->slotOf(lastSubmitted());
+    fillFromSlot(shared->slotOf(lastSubmitted()), start, frames);
+}
+
+void SharedBlockClient::fillFromSlot(const SharedBlockSlot &slot, int64_t start, int frames) {
     for (int channel = 0; channel < 2; ++channel)
         for (int frame = 0; frame < frames; ++frame) {
             const uint64_t at = static_cast<uint64_t>(start + frame) & ringMask;
@@ -279,6 +292,7 @@ bool SharedBlockClient::processBehind(float *left, float *right, int frames,
                                       bool &extrasSent) {
     extrasSent = false;
     if (pipelineFrames == 0 || frames < 1 || frames > pipelineFrames) return false;
+    if (aheadBatch > 0) return processAhead(left, right, frames, extras, patience, extrasSent);
     if (!pipelineRunning) resetPipeline();
     settlePending(patience);
     for (int frame = 0; frame < frames; ++frame) {
@@ -306,6 +320,75 @@ bool SharedBlockClient::processBehind(float *left, float *right, int frames,
     }
     position += frames;
     return true;
+}
+
+// Gathered hand-overs: the input goes into the dry ring every period; once a batch's worth is
+// there and a slot is free it goes to the helper in one piece; each batch is played once the
+// helper finished it, and waited for (until `patience`) only when the output reaches it.
+bool SharedBlockClient::processAhead(float *left, float *right, int frames,
+                                     const BlockExtras &extras, Deadline patience,
+                                     bool &extrasSent) {
+    if (!pipelineRunning) resetPipeline();
+    for (int frame = 0; frame < frames; ++frame) {
+        const uint64_t at = static_cast<uint64_t>(position + frame) & ringMask;
+        dry[0][at] = left[frame];
+        dry[1][at] = right[frame];
+    }
+    const int64_t readFrom = position - pipelineFrames;
+    const int64_t readEnd = readFrom + frames;
+    settleBatchesAhead(readEnd, patience);
+    // What the output reaches before it was ever sent (the helper held both slots) plays dry.
+    if (readEnd > sentUpTo) {
+        const auto missed = static_cast<int>(readEnd - sentUpTo);
+        fillDry(sentUpTo, missed);
+        noteMiss(missed);
+        sentUpTo = readEnd;
+    }
+    const int64_t written = position + frames;
+    const auto unsent = static_cast<int>(written - sentUpTo);
+    if (unsent >= aheadBatch && batchCount < SharedBlockLayout::slotCount &&
+        blocksInFlight() < SharedBlockLayout::slotCount) {
+        // After a busy helper let frames pile up, the rest goes with the next hand-over.
+        const int count = std::min(unsent, static_cast<int>(gathered[0].size()));
+        submitFromDryRing(sentUpTo, count, extras);
+        extrasSent = true;
+        batches[batchCount++] = BatchInFlight{lastSubmitted(), sentUpTo, count};
+        sentUpTo += count;
+    }
+    for (int frame = 0; frame < frames; ++frame) {
+        const uint64_t at = static_cast<uint64_t>(readFrom + frame) & ringMask;
+        left[frame] = wet[0][at];
+        right[frame] = wet[1][at];
+    }
+    position = written;
+    return true;
+}
+
+void SharedBlockClient::settleBatchesAhead(int64_t readEnd, Deadline patience) {
+    while (batchCount > 0) {
+        const BatchInFlight oldest = batches[0];
+        const bool done = static_cast<int32_t>(shared->completed.load(std::memory_order_acquire) -
+                                               oldest.number) >= 0;
+        const bool needed = readEnd > oldest.start;
+        if (!done && !needed) return;
+        if (done || finishBlock(oldest.number, patience) == SharedBlockOutcome::processed) {
+            fillFromSlot(shared->slotOf(oldest.number), oldest.start, oldest.frames);
+        } else {
+            fillDry(oldest.start, oldest.frames);
+            noteMiss(oldest.frames);
+        }
+        for (uint32_t index = 1; index < batchCount; ++index)
+            batches[index - 1] = batches[index];
+        --batchCount;
+    }
+}
+
+void SharedBlockClient::submitFromDryRing(int64_t start, int frames, const BlockExtras &extras) {
+    for (int channel = 0; channel < 2; ++channel)
+        for (int frame = 0; frame < frames; ++frame)
+            gathered[channel][static_cast<size_t>(frame)] =
+                dry[channel][static_cast<uint64_t>(start + frame) & ringMask];
+    submit(gathered[0].data(), gathered[1].data(), frames, extras);
 }
 
 } // namespace orvane::vst

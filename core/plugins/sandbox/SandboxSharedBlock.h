@@ -141,7 +141,15 @@ class SharedBlockClient {
     /// Main thread, with the audio thread kept out: sizes the pipeline for blocks of up to
     /// `blockSize` frames, which is also the latency it adds. The dry signal that stands in for
     /// a missed block is delayed by `pluginLatency` more, as the plug-in delays its own output.
-    void prepare(int blockSize, double sampleRate, int pluginLatency);
+    ///
+    /// With `aheadFrames` larger than the block, live blocks are gathered and handed over
+    /// `aheadFrames` or more at a time, and the pipeline adds twice that: the helper then has
+    /// about a batch's duration for each batch, and wakes once per batch instead of once per
+    /// period. For inserts whose track carries no live input, where the added delay is
+    /// compensated like any plug-in's.
+    void prepare(int blockSize, double sampleRate, int pluginLatency, int aheadFrames = 0);
+    /// Frames gathered per hand-over while live; 0 when every block goes over on its own.
+    int batchFrames() const { return aheadBatch; }
     int addedLatency() const { return pipelineFrames; }
 
     /// Values and notes that go with the next block submitted.
@@ -200,6 +208,11 @@ class SharedBlockClient {
     void takeOutput(float *left, float *right, int frames);
     void settlePending(Deadline patience);
     void fillFromHelper(int64_t start, int frames);
+    void fillFromSlot(const SharedBlockSlot &slot, int64_t start, int frames);
+    bool processAhead(float *left, float *right, int frames, const BlockExtras &extras,
+                      Deadline patience, bool &extrasSent);
+    void settleBatchesAhead(int64_t readEnd, Deadline patience);
+    void submitFromDryRing(int64_t start, int frames, const BlockExtras &extras);
     void fillDry(int64_t start, int frames);
     void noteMiss(int frames);
     void resetPipeline();
@@ -220,6 +233,19 @@ class SharedBlockClient {
     int pendingFrames = 0;
     bool lastSegmentWet = false;
     bool pipelineRunning = false;
+    /// Gathered hand-overs (`prepare`'s `aheadFrames`): what was sent and not yet played, oldest
+    /// first, and where the frames not yet sent begin.
+    struct BatchInFlight {
+        uint32_t number = 0;
+        int64_t start = 0;
+        int frames = 0;
+    };
+    int aheadBatch = 0;
+    BatchInFlight batches[SharedBlockLayout::slotCount];
+    uint32_t batchCount = 0;
+    int64_t sentUpTo = 0;
+    /// Gathered input of one hand-over, contiguous for `submit`.
+    std::vector<float> gathered[2];
     int64_t missedFramesInARow = 0;
     std::atomic<uint64_t> late{0};
     std::atomic<bool> stuck{false};

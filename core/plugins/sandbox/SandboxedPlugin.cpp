@@ -562,7 +562,12 @@ bool SandboxedPlugin::restartLostHelper() {
 bool SandboxedPlugin::prepare(double sampleRate, int blockSize) {
     if (impl->socketFd < 0) return false;
     std::string reply;
-    if (!remoteExchange("PREPARE " + formatDefault(sampleRate) + " " + std::to_string(blockSize),
+    // Gathered live blocks reach the plug-in a batch at a time: it is prepared for those.
+    const int largestBlock = aheadFrames > blockSize
+                                 ? std::min(aheadFrames + blockSize, maximumProcessFrames)
+                                 : blockSize;
+    if (!remoteExchange("PREPARE " + formatDefault(sampleRate) + " " +
+                            std::to_string(largestBlock),
                         reply) ||
         !reply.starts_with("OK"))
         return false;
@@ -575,8 +580,18 @@ bool SandboxedPlugin::prepare(double sampleRate, int blockSize) {
     std::lock_guard<std::mutex> lock(impl->processing);
     impl->sampleRate = sampleRate;
     impl->blockSize = blockSize;
-    if (impl->sharedBlock) impl->sharedBlock->prepare(blockSize, sampleRate, reported);
+    if (impl->sharedBlock)
+        impl->sharedBlock->prepare(blockSize, sampleRate, reported, gathering ? aheadFrames : 0);
     return true;
+}
+
+void SandboxedPlugin::gatherLiveBlocks(bool on) {
+    if (gathering == on) return;
+    gathering = on && aheadFrames > 0;
+    std::lock_guard<std::mutex> lock(impl->processing);
+    if (impl->sharedBlock)
+        impl->sharedBlock->prepare(impl->blockSize, impl->sampleRate, latency,
+                                   gathering ? aheadFrames : 0);
 }
 
 // A block the plug-in did not take stays as it came; callers that must know use a deadline.

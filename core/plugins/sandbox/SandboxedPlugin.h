@@ -69,6 +69,16 @@ class SandboxedPlugin final : public Plugin {
                                      std::span<const int> noteOffs) noexcept override;
     /// Main thread: frames `processLive` adds, the prepared block size, else 0.
     int32_t liveLatency() const override;
+    /// Main thread, before `prepare`: the helper is prepared for live blocks gathered `frames`
+    /// at a time (0: never gathered), so that gathering can be switched on and off later
+    /// without preparing the plug-in again while it plays.
+    void setLiveAheadFrames(int frames) { aheadFrames = std::max(frames, 0); }
+    int liveAheadFrames() const { return aheadFrames; }
+    /// Main thread: live blocks are gathered and handed to the helper a batch at a time, and
+    /// `liveLatency` becomes two batches; or each period goes on its own again. For inserts
+    /// whose track carries no live input. The audio thread plays one block dry meanwhile.
+    void gatherLiveBlocks(bool on);
+    bool gathersLiveBlocks() const { return gathering; }
     /// Main thread: blocks the helpers of this instance missed in live playback.
     uint64_t lateBlocks() const;
     /// Main thread: when the helper's process is gone, or it has missed every live block for a
@@ -138,6 +148,8 @@ class SandboxedPlugin final : public Plugin {
 
     std::unique_ptr<Impl> impl;
     PluginSandboxController *controller = nullptr;
+    int aheadFrames = 0;
+    bool gathering = false;
 };
 
 } // namespace orvane::vst

@@ -480,13 +480,20 @@ uint64_t addDelayedTrack(RenderSession &session, int32_t latency) {
     return session.rack.loadVst3(trackId, rackDelayEffectPath(), "") ? trackId : 0;
 }
 
-TEST(SandboxedBypass, ABypassedInsertKeepsItsLiveDelay) {
+// Each period on its own runs a block behind; gathered periods two batches behind.
+class SandboxedBypass : public ::testing::TestWithParam<bool> {};
+
+TEST_P(SandboxedBypass, ABypassedInsertKeepsItsLiveDelay) {
+    const bool gathered = GetParam();
     RackEnvironment environment;
     RenderSession session(true);
+    session.rack.gathersLiveBlocks = gathered;
     const uint64_t trackId = addDelayedTrack(session, 32);
     ASSERT_NE(trackId, 0u) << session.controller.lastError;
     const int32_t playing = session.rack.latencySamples(trackId);
-    EXPECT_EQ(playing, 32 + block) << "live, a block behind the insert's own delay";
+    const int32_t behind = gathered ? 2 * PluginRack::liveAheadFramesFor(rate) : block;
+    ASSERT_GT(PluginRack::liveAheadFramesFor(rate), block);
+    EXPECT_EQ(playing, 32 + behind) << "live, behind the insert's own delay";
     {
         std::lock_guard lock(session.engine.projectMutex);
         session.engine.project.findTrack(trackId)->inserts.at(0).bypassed = true;
@@ -495,7 +502,7 @@ TEST(SandboxedBypass, ABypassedInsertKeepsItsLiveDelay) {
     session.rack.publishRtView();
     EXPECT_EQ(session.rack.latencySamples(trackId), playing);
     std::vector<float> heard, left(block), right(block);
-    for (int32_t blockIndex = 0; blockIndex < 4; ++blockIndex) {
+    for (int32_t blockIndex = 0; blockIndex < (10 + playing) / block + 2; ++blockIndex) {
         std::fill(left.begin(), left.end(), 0.0f);
         std::fill(right.begin(), right.end(), 0.0f);
         if (blockIndex == 0) left[10] = right[10] = 0.5f;
@@ -505,6 +512,36 @@ TEST(SandboxedBypass, ABypassedInsertKeepsItsLiveDelay) {
     const auto impulse = std::find(heard.begin(), heard.end(), 0.5f);
     EXPECT_EQ(impulse - heard.begin(), 10 + playing) << "bypassed, delayed as when playing";
 }
+
+// An armed or monitoring track hears its input through its inserts at the device's period;
+// disarmed, its sandboxed inserts gather periods again. Compensation follows each change.
+TEST(SandboxedGathering, FollowsTheTracksLiveInput) {
+    RackEnvironment environment;
+    RenderSession session(true);
+    const uint64_t trackId = addDelayedTrack(session, 32);
+    ASSERT_NE(trackId, 0u) << session.controller.lastError;
+    const int32_t gathered = 32 + 2 * PluginRack::liveAheadFramesFor(rate);
+    const auto setInput = [&](bool armed, MonitorMode monitor) {
+        std::lock_guard lock(session.engine.projectMutex);
+        auto track = session.engine.project.findTrack(trackId);
+        track->armed = armed;
+        track->monitor = monitor;
+        session.engine.publishGraph();
+    };
+    EXPECT_EQ(session.rack.latencySamples(trackId), gathered);
+    setInput(true, MonitorMode::Auto);
+    EXPECT_EQ(session.rack.latencySamples(trackId), 32 + block) << "armed";
+    setInput(false, MonitorMode::Auto);
+    EXPECT_EQ(session.rack.latencySamples(trackId), gathered) << "disarmed";
+    setInput(false, MonitorMode::In);
+    EXPECT_EQ(session.rack.latencySamples(trackId), 32 + block) << "monitoring its input";
+    session.rack.gathersLiveBlocks = false;
+    setInput(false, MonitorMode::Off);
+    EXPECT_EQ(session.rack.latencySamples(trackId), 32 + block) << "gathering switched off";
+}
+
+INSTANTIATE_TEST_SUITE_P(PeriodsOrGathered, SandboxedBypass, ::testing::Bool(),
+                         [](const auto &info) { return info.param ? "Gathered" : "EachPeriod"; });
 
 // Whatever sends an insert's blocks dry, the first bypass or one after a long stretch of
 // processing, what comes out is the input exactly as late as the insert's delay, from the first

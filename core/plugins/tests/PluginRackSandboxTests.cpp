@@ -46,6 +46,8 @@ std::vector<float> ramp(int32_t frames, int32_t first) {
 class SandboxedRack : public ::testing::Test {
   protected:
     SandboxedRack() {
+        // These tests follow single periods through the helper; gathered ones have their own.
+        rack.gathersLiveBlocks = false;
         controller.enabled = true;
         controller.helperSearchFolder = helperProgramFolder();
         {
