@@ -2,7 +2,8 @@
 // and a compressor (x42's LV2 plug-ins), played on a private dummy JACK server, with the
 // plug-ins in process or each in a helper of its own, and the tracks rendered on the device's
 // thread alone ("one_thread", as before) or spread over the engine's helper threads
-// ("helpers"). Every figure is taken in the same run as the floor: the xruns of a client that
+// ("helpers"), and a sandboxed insert's periods sent each on its own or gathered into batches.
+// Every figure is taken in the same run as the floor: the xruns of a client that
 // does nothing on the same server for as long.
 //
 // `liveXrunsOfTheReferenceSession/64`: 32 tracks, the four ways, xruns and DSP load.
@@ -41,16 +42,21 @@ double playSeconds() {
     return seconds > 0.0 ? seconds : 10.0;
 }
 
+/// How the session plays: plug-ins in process or sandboxed, tracks on the device's thread
+/// alone or spread over helpers, a sandboxed insert's periods each sent on its own or gathered.
+/// The first and third are how playback ran before the helpers and the gathering.
 struct Way {
     const char *name;
     bool sandboxed;
     bool helpers;
+    bool gathered;
 };
 
-constexpr std::array<Way, 4> ways{Way{"in_process_one_thread", false, false},
-                                  Way{"in_process_helpers", false, true},
-                                  Way{"sandboxed_one_thread", true, false},
-                                  Way{"sandboxed_helpers", true, true}};
+constexpr std::array<Way, 5> ways{Way{"in_process_one_thread", false, false, false},
+                                  Way{"in_process_helpers", false, true, false},
+                                  Way{"sandboxed_each_period_one_thread", true, false, false},
+                                  Way{"sandboxed_gathered_one_thread", true, false, true},
+                                  Way{"sandboxed_gathered_helpers", true, true, true}};
 
 struct LivePlay {
     uint64_t xruns = 0;
@@ -68,6 +74,7 @@ std::optional<LivePlay> playWithInserts(int tracks, int32_t frames, const Way &w
     controller.helperSearchFolder = HALVORA_HELPER_FOLDER;
     PluginRack rack(pluginRackHostFor(engine), pluginRackSandboxFor(controller));
     rack.sandboxEnabled = way.sandboxed;
+    rack.gathersLiveBlocks = way.gathered;
     engine.replaceProject(buildReferenceSession({tracks, 0, seconds + 5.0, sampleRate}));
     engine.prepareToPlay(sampleRate, frames);
     installPluginRackHooks(engine, rack);
@@ -185,7 +192,8 @@ void liveCapacity(benchmark::State &state) {
         return before > 0 ? static_cast<double>(after) / before : 0.0;
     };
     state.counters["in_process_helpers_vs_one_thread"] = ratio(capacity[1], capacity[0]);
-    state.counters["sandboxed_vs_in_process_helpers"] = ratio(capacity[3], capacity[1]);
+    state.counters["sandboxed_now_vs_before"] = ratio(capacity[4], capacity[2]);
+    state.counters["sandboxed_vs_in_process_helpers"] = ratio(capacity[4], capacity[1]);
     state.counters["period_frames"] = frames;
 }
 BENCHMARK(liveCapacity)->Arg(64)->Arg(128)->Arg(256)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();

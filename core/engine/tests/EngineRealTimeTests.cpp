@@ -72,19 +72,26 @@ TEST(EngineRealTime, ProcessBlockNeitherAllocatesNorFreesWhileSnapshotsChange) {
     constexpr int blocks = 4000;
     std::atomic<bool> audioDone{false};
     std::atomic<int> published{0};
+    // One round of requests per rendered block at most: a loaded machine slows the audio
+    // thread, and a main thread racing ahead would only overfill the request ring.
+    std::atomic<int> rendered{0};
     uint64_t allocations = 0;
     uint64_t frees = 0;
     std::thread audio([&] {
         StereoOutput out(512);
         AllocationScope scope;
         // Render until the main thread has swapped snapshots under us many times.
-        for (int block = 0; block < blocks || published.load() < 200; ++block)
+        for (int block = 0; block < blocks || published.load() < 200; ++block) {
             out.render(engine);
+            rendered.fetch_add(1);
+        }
         allocations = scope.allocations();
         frees = scope.frees();
         audioDone = true;
     });
-    while (!audioDone) {
+    for (int seen = 0; !audioDone; seen = rendered.load()) {
+        while (rendered.load() == seen && !audioDone)
+            std::this_thread::yield();
         send(engine, RequestType::play);
         send(engine, RequestType::locate, 0, 50000.0 * (published % 4));
         sendMidi(engine, RequestType::midiNoteOn, 60, 0.7);
