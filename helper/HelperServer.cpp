@@ -38,7 +38,7 @@ constexpr auto blockThreadPoll = std::chrono::milliseconds(100);
 // Without real-time scheduling the block thread asks for the best nice level allowed.
 constexpr int bestNiceLevel = -20;
 
-// Real-time priority one below the application's audio thread when the system allows it
+// Real-time priority below the application's audio thread when the system allows it
 // (RLIMIT_RTPRIO, which the realtime group raises, or the capability to ignore it); otherwise
 // the best nice level allowed. The kernel is the judge, so each is simply tried. Said once on
 // standard error, as the application's log.

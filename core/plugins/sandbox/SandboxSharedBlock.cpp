@@ -113,6 +113,12 @@ void SharedBlockClient::prepare(int blockSize, double sampleRate, int pluginLate
     aheadBatch = aheadFrames > block && aheadFrames + block <= maximumProcessFrames ? aheadFrames
                                                                                     : 0;
     pipelineFrames = aheadBatch > 0 ? 2 * aheadBatch : block;
+    // Sixteen turns: at 64 frames and 1024-frame batches, one in each period of a batch.
+    static std::atomic<uint32_t> turns{0};
+    constexpr uint32_t turnCount = 16;
+    aheadStagger = aheadBatch > 0 ? static_cast<int>(turns.fetch_add(1) % turnCount) *
+                                        (aheadBatch / static_cast<int>(turnCount))
+                                  : 0;
     for (int channel = 0; channel < 2; ++channel)
         gathered[channel].assign(aheadBatch > 0 ? static_cast<size_t>(aheadBatch + block) : 0,
                                  0.0f);
@@ -346,7 +352,8 @@ bool SharedBlockClient::processAhead(float *left, float *right, int frames,
     }
     const int64_t written = position + frames;
     const auto unsent = static_cast<int>(written - sentUpTo);
-    if (unsent >= aheadBatch && batchCount < SharedBlockLayout::slotCount &&
+    const int due = sentUpTo == 0 ? aheadBatch - aheadStagger : aheadBatch;
+    if (unsent >= due && batchCount < SharedBlockLayout::slotCount &&
         blocksInFlight() < SharedBlockLayout::slotCount) {
         // After a busy helper let frames pile up, the rest goes with the next hand-over.
         const int count = std::min(unsent, static_cast<int>(gathered[0].size()));

@@ -241,6 +241,9 @@ class SharedBlockClient {
         int frames = 0;
     };
     int aheadBatch = 0;
+    /// How much shorter the first batch is: clients take turns, so that the helpers of a
+    /// session do not all wake in the same period and leave the others idle.
+    int aheadStagger = 0;
     BatchInFlight batches[SharedBlockLayout::slotCount];
     uint32_t batchCount = 0;
     int64_t sentUpTo = 0;

@@ -45,9 +45,11 @@ constexpr std::chrono::milliseconds patientWait = shortestProcessDeadline;
 constexpr int consecutiveMissesBeforeDrop = 8;
 // How long a helper that broke its connection is given to be seen as exited.
 constexpr std::chrono::milliseconds exitGrace{500};
-// The helper's block thread runs one below the audio thread, which a sound server gives real-time
-// priority 10 unless told otherwise.
-constexpr int helperBlockPriority = 9;
+// The helper's block thread runs real-time, above everything that is not audio, and below any
+// audio thread: a JACK server gives its clients' process threads its own priority less five
+// (5 by default), a desktop sound server higher ones. Above the audio thread, a session's
+// helpers waking together would hold it off its period.
+constexpr int helperBlockPriority = 1;
 
 std::chrono::milliseconds processDeadline(int frames, double sampleRate) {
     auto blocks = std::chrono::milliseconds(
