@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 
 namespace orvane {
 
@@ -26,7 +27,8 @@ std::shared_ptr<InstrumentState> makeInstrumentState(uint64_t trackId, const Ins
                                                      double sampleRate);
 
 /// Whether `state` can go on playing `plan` at `sampleRate`: the same kind of instrument and,
-/// for the General MIDI player, the same font and preset.
+/// for the General MIDI player, the same font and preset, for the drum sampler the same
+/// samples.
 bool instrumentStateFits(const InstrumentState &state, const InstrumentPlan &plan,
                          double sampleRate);
 
