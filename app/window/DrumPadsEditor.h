@@ -77,7 +77,7 @@ class DrumPadsEditor : public QWidget {
     const Row &row(int pad) const { return rows.at(static_cast<std::size_t>(pad)); }
     void buildRows(std::size_t count);
     void addRow(int pad);
-    void showRow(int pad, const stock::DrumPad &pad);
+    void showRow(int index, const stock::DrumPad &pad);
     void changed(int pad, int setting, float value);
     void chooseAndLoad(int pad);
 

@@ -25,6 +25,12 @@ stock::SynthValues storedValues(const std::string &stored) {
 
 std::string defaultDrumsState() { return stock::writeDrumStateText(stock::defaultDrumKit()); }
 
+std::string defaultInstrumentState(std::string_view instrument) {
+    if (instrument == synthInstrumentId) return defaultSynthState();
+    if (instrument == drumsInstrumentId) return defaultDrumsState();
+    return {};
+}
+
 std::string defaultSynthState() {
     return stock::synthStateText(stock::synthPresetValues(stock::synthFactoryPresets().front()));
 }
@@ -121,7 +127,8 @@ bool SetDrumPadCommand::edit(stock::DrumKit &kit) const {
         return false;
     stock::DrumPad &pad = kit.pads[static_cast<std::size_t>(pad_)];
     const auto whole = [this](int32_t low, int32_t high) {
-        return static_cast<int32_t>(std::clamp(std::lround(value_), long{low}, long{high}));
+        const float inRange = std::clamp(value_, static_cast<float>(low), static_cast<float>(high));
+        return static_cast<int32_t>(std::lround(inRange));
     };
     switch (setting_) {
     case DrumPadSetting::Note: pad.note = whole(0, 127); return true;

@@ -43,6 +43,10 @@ makeGmInstrumentCommand(uint64_t trackId, const stock::GmSettings &settings, std
 /// The stored state of the drum sampler with its default kit: what choosing it starts with.
 std::string defaultDrumsState();
 
+/// What a track that comes to play `instrument` starts with: the synth's first preset, the
+/// default drum kit, nothing for the sine voice or an id this build does not know.
+std::string defaultInstrumentState(std::string_view instrument);
+
 /// What the instrument edits share: they rewrite the stored state of a track that plays
 /// `instrument` (a state that does not read counts as the defaults), and undo gives back the
 /// text as it was. Tracks with another instrument or none are left alone.
