@@ -41,8 +41,18 @@ constexpr const char *padContext = "DrumPad";
 constexpr int gainSteps = 10;
 constexpr int panSteps = 100;
 
-enum Column { NoteColumn, NameColumn, GainColumn, GainTextColumn, PanColumn, PanTextColumn,
-              TuneColumn, ChokeColumn, SampleColumn, LoadColumn };
+enum Column {
+    NoteColumn,
+    NameColumn,
+    GainColumn,
+    GainTextColumn,
+    PanColumn,
+    PanTextColumn,
+    TuneColumn,
+    ChokeColumn,
+    SampleColumn,
+    LoadColumn
+};
 
 } // namespace
 
@@ -64,8 +74,8 @@ DrumPadsEditor::DrumPadsEditor(QWidget *parent) : QWidget(parent) {
     grid->setColumnMinimumWidth(GainColumn, 120);
     grid->setColumnMinimumWidth(PanColumn, 80);
     const std::pair<Column, QString> headings[] = {
-        {NoteColumn, tr("Note")},   {NameColumn, tr("Pad")},       {GainColumn, tr("Gain")},
-        {PanColumn, tr("Pan")},     {TuneColumn, tr("Tune")},      {ChokeColumn, tr("Choke")},
+        {NoteColumn, tr("Note")},    {NameColumn, tr("Pad")},  {GainColumn, tr("Gain")},
+        {PanColumn, tr("Pan")},      {TuneColumn, tr("Tune")}, {ChokeColumn, tr("Choke")},
         {SampleColumn, tr("Sample")}};
     for (const auto &[column, text] : headings) {
         auto *heading = new QLabel(text, holder);
@@ -85,22 +95,23 @@ DrumPadsEditor::DrumPadsEditor(QWidget *parent) : QWidget(parent) {
 // that loses its focus then would call back into an editor that is already gone.
 DrumPadsEditor::~DrumPadsEditor() {
     for (const Row &each : rows)
-        for (QWidget *control : std::initializer_list<QWidget *>{
-                 each.note, each.gain, each.pan, each.tune, each.choke, each.load})
+        for (QWidget *control : std::initializer_list<QWidget *>{each.note, each.gain, each.pan,
+                                                                 each.tune, each.choke, each.load})
             control->blockSignals(true);
 }
 
 void DrumPadsEditor::buildRows(std::size_t count) {
     for (Row &each : rows)
         for (QWidget *widget : std::initializer_list<QWidget *>{
-                 each.note, each.name, each.gain, each.gainText, each.pan, each.panText,
-                 each.tune, each.choke, each.sample, each.load}) {
+                 each.note, each.name, each.gain, each.gainText, each.pan, each.panText, each.tune,
+                 each.choke, each.sample, each.load}) {
             widget->blockSignals(true);
             widget->hide();
             widget->deleteLater();
         }
     rows.assign(count, Row{});
-    for (std::size_t pad = 0; pad < count; ++pad) addRow(static_cast<int>(pad));
+    for (std::size_t pad = 0; pad < count; ++pad)
+        addRow(static_cast<int>(pad));
 }
 
 void DrumPadsEditor::addRow(int pad) {
@@ -195,9 +206,9 @@ void DrumPadsEditor::showRow(int index, const stock::DrumPad &pad) {
     const Row &shownRow = row(index);
     const QString name = QCoreApplication::translate(padContext, pad.name.c_str());
     shownRow.name->setText(name);
-    for (QWidget *control : std::initializer_list<QWidget *>{
-             shownRow.note, shownRow.gain, shownRow.pan, shownRow.tune, shownRow.choke,
-             shownRow.load})
+    for (QWidget *control :
+         std::initializer_list<QWidget *>{shownRow.note, shownRow.gain, shownRow.pan, shownRow.tune,
+                                          shownRow.choke, shownRow.load})
         control->setAccessibleName(name);
     {
         const QSignalBlocker quiet(shownRow.note);
@@ -280,8 +291,8 @@ void DrumPadsEditor::loadSample(int pad, const QString &path) {
     if (!root.empty()) {
         std::string relative;
         if (!copyFileIntoProjectMedia(chosen, root, relative)) {
-            refuse(tr("The sample could not be copied into the project's media folder: %1")
-                       .arg(path));
+            refuse(
+                tr("The sample could not be copied into the project's media folder: %1").arg(path));
             return;
         }
         file = relative;

@@ -44,7 +44,8 @@ void BM_DrumSamplerAllVoices(benchmark::State &state, double tune) {
     int least = DrumSampler::maxVoices;
     for (auto _ : state) {
         if (sampler.activeVoiceCount() == 0)
-            for (int pad = 0; pad < mix.padCount; ++pad) sampler.noteOn(30 + pad, 0.8f);
+            for (int pad = 0; pad < mix.padCount; ++pad)
+                sampler.noteOn(30 + pad, 0.8f);
         std::fill(left.begin(), left.end(), 0.0f);
         std::fill(right.begin(), right.end(), 0.0f);
         sampler.process(left.data(), right.data(), blockFrames);

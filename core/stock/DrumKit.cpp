@@ -10,8 +10,8 @@ namespace orvane::stock {
 namespace {
 
 constexpr std::array<std::string_view, drumSoundCount> soundNames{
-    "kick", "snare", "rim", "clap", "closed-hat", "open-hat", "low-tom", "mid-tom", "high-tom",
-    "crash", "ride"};
+    "kick",    "snare",   "rim",      "clap",  "closed-hat", "open-hat",
+    "low-tom", "mid-tom", "high-tom", "crash", "ride"};
 
 /// Reads a whole integer or finite number; anything else (spaces, trailing text) fails.
 template <typename T> bool readNumber(std::string_view text, T &out) {
@@ -71,17 +71,13 @@ bool drumSoundNamed(std::string_view name, DrumSound &sound) {
 DrumKit defaultDrumKit() {
     constexpr int32_t hats = 1;
     DrumKit kit;
-    kit.pads = {pad(36, "Kick", DrumSound::Kick),
-                pad(37, "Rim", DrumSound::Rim),
-                pad(38, "Snare", DrumSound::Snare),
-                pad(39, "Clap", DrumSound::Clap),
-                pad(41, "Low Tom", DrumSound::LowTom),
-                pad(42, "Closed Hat", DrumSound::ClosedHat, hats),
-                pad(45, "Mid Tom", DrumSound::MidTom),
-                pad(46, "Open Hat", DrumSound::OpenHat, hats),
-                pad(48, "High Tom", DrumSound::HighTom),
-                pad(49, "Crash", DrumSound::Crash),
-                pad(51, "Ride", DrumSound::Ride)};
+    kit.pads = {
+        pad(36, "Kick", DrumSound::Kick),        pad(37, "Rim", DrumSound::Rim),
+        pad(38, "Snare", DrumSound::Snare),      pad(39, "Clap", DrumSound::Clap),
+        pad(41, "Low Tom", DrumSound::LowTom),   pad(42, "Closed Hat", DrumSound::ClosedHat, hats),
+        pad(45, "Mid Tom", DrumSound::MidTom),   pad(46, "Open Hat", DrumSound::OpenHat, hats),
+        pad(48, "High Tom", DrumSound::HighTom), pad(49, "Crash", DrumSound::Crash),
+        pad(51, "Ride", DrumSound::Ride)};
     return kit;
 }
 
@@ -91,7 +87,8 @@ void clampDrumKit(DrumKit &kit) {
     for (DrumPad &pad : kit.pads) {
         pad.name = oneLine(std::move(pad.name));
         pad.note = std::clamp(pad.note, 0, 127);
-        pad.gainDb = std::clamp(std::isfinite(pad.gainDb) ? pad.gainDb : 0.0f, minGainDb, maxGainDb);
+        pad.gainDb =
+            std::clamp(std::isfinite(pad.gainDb) ? pad.gainDb : 0.0f, minGainDb, maxGainDb);
         pad.pan = std::clamp(std::isfinite(pad.pan) ? pad.pan : 0.0f, -1.0f, 1.0f);
         pad.tune = std::clamp(std::isfinite(pad.tune) ? pad.tune : 0.0f, minTune, maxTune);
         pad.chokeGroup = std::clamp(pad.chokeGroup, 0, maxChokeGroup);
@@ -130,8 +127,7 @@ std::string writeDrumStateText(const DrumKit &kit) {
 namespace {
 
 /// Reads one pad's "<field>=value" or "layer.<j>.<field>=value" into `pad`.
-bool readPadField(std::string_view field, std::string_view value, DrumPad &pad,
-                  std::string &why) {
+bool readPadField(std::string_view field, std::string_view value, DrumPad &pad, std::string &why) {
     using namespace drum_limits;
     if (field == "note") {
         if (!readNumber(value, pad.note) || pad.note < 0 || pad.note > 127) why = "bad note";
@@ -149,10 +145,12 @@ bool readPadField(std::string_view field, std::string_view value, DrumPad &pad,
             why = "bad choke group";
     } else if (field == "layers") {
         std::size_t count = 0;
-        if (!readNumber(value, count) || count > maxLayers) why = "bad layer count";
-        else pad.layers.resize(count);
-    } else if (std::string_view head, rest; field.starts_with("layer.") &&
-                                            splitFirst(field.substr(6), head, rest)) {
+        if (!readNumber(value, count) || count > maxLayers)
+            why = "bad layer count";
+        else
+            pad.layers.resize(count);
+    } else if (std::string_view head, rest;
+               field.starts_with("layer.") && splitFirst(field.substr(6), head, rest)) {
         std::size_t index = 0;
         if (!readNumber(head, index) || index >= pad.layers.size()) {
             why = "layer past the count";
@@ -163,8 +161,10 @@ bool readPadField(std::string_view field, std::string_view value, DrumPad &pad,
             layer.file = std::string(value);
         } else if (rest == "low" || rest == "high") {
             int32_t velocity = 0;
-            if (!readNumber(value, velocity) || velocity < 1 || velocity > 127) why = "bad velocity";
-            else (rest == "low" ? layer.lowVelocity : layer.highVelocity) = velocity;
+            if (!readNumber(value, velocity) || velocity < 1 || velocity > 127)
+                why = "bad velocity";
+            else
+                (rest == "low" ? layer.lowVelocity : layer.highVelocity) = velocity;
         }
     }
     return why.empty();

@@ -53,9 +53,8 @@ DrumKitPlan planDrumKit(const DrumKit &kit, const std::string &projectRoot) {
         const DrumPad &pad = kit.pads[p];
         DrumPadMix &mix = plan.mix.pads[p];
         mix.note = std::clamp(pad.note, 0, 127);
-        const float gain = std::pow(10.0f, std::clamp(pad.gainDb, drum_limits::minGainDb,
-                                                      drum_limits::maxGainDb) /
-                                               20.0f);
+        const float gain = std::pow(
+            10.0f, std::clamp(pad.gainDb, drum_limits::minGainDb, drum_limits::maxGainDb) / 20.0f);
         const float pan = std::clamp(pad.pan, -1.0f, 1.0f);
         mix.gainLeft = gain * std::min(1.0f, 1.0f - pan);
         mix.gainRight = gain * std::min(1.0f, 1.0f + pan);
@@ -90,7 +89,8 @@ DrumSampler::DrumSampler(const std::vector<std::shared_ptr<const DrumSample>> &s
     : sampleRate_(sampleRate > 0.0 ? sampleRate : 48000.0) {
     (void)kernel();
     samples_.reserve(sources.size());
-    for (const auto &source : sources) samples_.push_back(drumSampleAtRate(source, sampleRate_));
+    for (const auto &source : sources)
+        samples_.push_back(drumSampleAtRate(source, sampleRate_));
     fadeStep_ = static_cast<float>(1.0 / std::max(1.0, chokeFadeSeconds * sampleRate_));
 }
 
@@ -138,7 +138,8 @@ void DrumSampler::noteOn(int pitch, float velocity) {
 }
 
 void DrumSampler::allSoundOff() {
-    for (Voice &voice : voices_) voice.active = false;
+    for (Voice &voice : voices_)
+        voice.active = false;
 }
 
 void DrumSampler::renderVoice(Voice &voice, float *left, float *right, int frames) const {
@@ -165,7 +166,8 @@ void DrumSampler::renderVoice(Voice &voice, float *left, float *right, int frame
                 valueRight = sourceRight[at];
             }
         } else {
-            const int64_t first = std::max<int64_t>(0, static_cast<int64_t>(std::ceil(position - reach)));
+            const int64_t first =
+                std::max<int64_t>(0, static_cast<int64_t>(std::ceil(position - reach)));
             const int64_t last =
                 std::min<int64_t>(length - 1, static_cast<int64_t>(std::floor(position + reach)));
             float sumLeft = 0.0f;
@@ -203,8 +205,8 @@ void DrumSampler::process(float *left, float *right, int frames) {
 }
 
 int DrumSampler::activeVoiceCount() const {
-    return static_cast<int>(
-        std::count_if(voices_.begin(), voices_.end(), [](const Voice &voice) { return voice.active; }));
+    return static_cast<int>(std::count_if(voices_.begin(), voices_.end(),
+                                          [](const Voice &voice) { return voice.active; }));
 }
 
 } // namespace orvane::stock

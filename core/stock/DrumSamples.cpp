@@ -70,8 +70,8 @@ struct Metal {
     std::array<double, 6> phases{};
     std::array<double, 6> hz;
     explicit Metal(double scale)
-        : hz{205.3 * scale, 304.4 * scale, 369.6 * scale, 522.7 * scale, 540.0 * scale,
-             800.0 * scale} {}
+        : hz{205.3 * scale, 304.4 * scale, 369.6 * scale,
+             522.7 * scale, 540.0 * scale, 800.0 * scale} {}
     double next() {
         double sum = 0.0;
         for (std::size_t i = 0; i < hz.size(); ++i) {
@@ -131,7 +131,8 @@ template <typename Voice> DrumSample render(double seconds, Voice voice) {
     }
     const double scale = peak > 0.0 ? 0.7 / peak : 0.0;
     std::size_t end = frames;
-    while (end > 0 && std::abs(values[end - 1]) * scale < 1e-4) --end;
+    while (end > 0 && std::abs(values[end - 1]) * scale < 1e-4)
+        --end;
     const std::size_t fade = std::min<std::size_t>(end, static_cast<std::size_t>(rate / 1000));
     for (std::size_t i = 0; i < end; ++i) {
         const double tail = i + fade >= end ? static_cast<double>(end - i) / (fade + 1) : 1.0;
@@ -165,10 +166,9 @@ DrumSample hat(double length, double seconds, uint32_t seed) {
 DrumSample synthesiseDrumSound(DrumSound sound) {
     switch (sound) {
     case DrumSound::Kick:
-        return render(0.8, [body = Sweep{155.0, 48.0, 0.04}, noise = Noise(1),
-                            click = Svf(3000.0, 0.7)](double t) mutable {
-            return kick(t, body, noise, click);
-        });
+        return render(0.8,
+                      [body = Sweep{155.0, 48.0, 0.04}, noise = Noise(1), click = Svf(3000.0, 0.7)](
+                          double t) mutable { return kick(t, body, noise, click); });
     case DrumSound::Snare:
         return render(0.6, [noise = Noise(2), bright = Svf(1500.0, 0.7)](double t) mutable {
             return snare(t, noise, bright);
@@ -194,9 +194,9 @@ DrumSample synthesiseDrumSound(DrumSound sound) {
     case DrumSound::Ride:
         return render(3.5, [metal = Metal(2.9), noise = Noise(11), ring = Svf(4200.0, 1.5),
                             air = Svf(8000.0, 0.7)](double t) mutable {
-            const double bell = 0.25 * (std::sin(2.0 * pi * 2630.0 * t) +
-                                        0.6 * std::sin(2.0 * pi * 3710.0 * t)) *
-                                decay(t, 0.6);
+            const double bell =
+                0.25 * (std::sin(2.0 * pi * 2630.0 * t) + 0.6 * std::sin(2.0 * pi * 3710.0 * t)) *
+                decay(t, 0.6);
             return cymbal(t, metal, noise, ring, air, 1.0, 0.4) + bell;
         });
     }
@@ -232,8 +232,8 @@ bool readSampleFile(const std::string &path, DrumSample &sample, std::string &er
     SndFile opened;
     opened.file = sf_open(path.c_str(), SFM_READ, &info);
     if (!opened.file) {
-        error = "Not a WAV or FLAC file that can be read: " + path + " (" + sf_strerror(nullptr) +
-                ")";
+        error =
+            "Not a WAV or FLAC file that can be read: " + path + " (" + sf_strerror(nullptr) + ")";
         return false;
     }
     if (info.frames <= 0 || info.channels <= 0 || info.samplerate <= 0) {
@@ -271,9 +271,8 @@ bool readSampleFile(const std::string &path, DrumSample &sample, std::string &er
 
 } // namespace
 
-std::shared_ptr<const DrumSample> loadDrumSample(const std::string &file,
-                                                 const std::string &projectRoot,
-                                                 std::string &error) {
+std::shared_ptr<const DrumSample>
+loadDrumSample(const std::string &file, const std::string &projectRoot, std::string &error) {
     if (file.starts_with(builtinDrumPrefix)) {
         DrumSound sound{};
         if (drumSoundNamed(std::string_view(file).substr(builtinDrumPrefix.size()), sound))
@@ -306,8 +305,8 @@ std::shared_ptr<const DrumSample> loadDrumSample(const std::string &file,
     std::lock_guard lock(mutex);
     std::erase_if(cache, [](const auto &entry) { return entry.second.sample.expired(); });
     const std::string key = canonical.string();
-    if (auto found = cache.find(key); found != cache.end() && found->second.written == written &&
-                                      found->second.size == size)
+    if (auto found = cache.find(key);
+        found != cache.end() && found->second.written == written && found->second.size == size)
         if (auto shared = found->second.sample.lock()) return shared;
     auto sample = std::make_shared<DrumSample>();
     if (!readSampleFile(key, *sample, error)) return nullptr;
@@ -346,7 +345,8 @@ const std::vector<double> &sincTable() {
             const double u = static_cast<double>(i) / tableSteps;
             const double r = u / crossings;
             const double window = besselI0(beta * std::sqrt(std::max(0.0, 1.0 - r * r))) / norm;
-            made[static_cast<std::size_t>(i)] = (i == 0 ? 1.0 : std::sin(pi * u) / (pi * u)) * window;
+            made[static_cast<std::size_t>(i)] =
+                (i == 0 ? 1.0 : std::sin(pi * u) / (pi * u)) * window;
         }
         return made;
     }();

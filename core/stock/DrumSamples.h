@@ -32,9 +32,8 @@ DrumSample synthesiseDrumSound(DrumSound sound);
 /// path and kept while someone holds it, read again when the file changes. Blocks while it
 /// loads: never on the audio thread. Null with `error` saying why for a missing, unreadable,
 /// empty or overlong file.
-std::shared_ptr<const DrumSample> loadDrumSample(const std::string &file,
-                                                 const std::string &projectRoot,
-                                                 std::string &error);
+std::shared_ptr<const DrumSample>
+loadDrumSample(const std::string &file, const std::string &projectRoot, std::string &error);
 
 /// Reads a sample file the user chose, without keeping it: how a window checks the file
 /// before the pad takes it. False with `error` saying why.

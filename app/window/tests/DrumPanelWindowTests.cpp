@@ -141,7 +141,8 @@ TEST_F(DrumPanelEnglishTest, PadsAreEditedAndSamplesLoadedAsUndoableSteps) {
     const float dragged = kitOf(midi->id).pads[snare].gainDb;
     EXPECT_LT(dragged, -5.0f);
     EXPECT_EQ(undoName(), "Drum Pad");
-    EXPECT_EQ(pads->gainText(snare)->text(), QString::number(dragged, 'f', 1) + QStringLiteral(" dB"));
+    EXPECT_EQ(pads->gainText(snare)->text(),
+              QString::number(dragged, 'f', 1) + QStringLiteral(" dB"));
 
     // A page up with the keys: another step of its own, three decibels up.
     gain->setFocus();
@@ -167,7 +168,8 @@ TEST_F(DrumPanelEnglishTest, PadsAreEditedAndSamplesLoadedAsUndoableSteps) {
     // A real sample on the kick: the message goes, the pad names the file.
     const auto kickFile = harness.scratch("deep kick.wav");
     std::vector<int16_t> pcm;
-    for (int i = 0; i < 2400; ++i) pcm.push_back(static_cast<int16_t>(12000 - i * 5));
+    for (int i = 0; i < 2400; ++i)
+        pcm.push_back(static_cast<int16_t>(12000 - i * 5));
     RiffBuilder().format(1, 1, 48000, 16).data(pcm).sealed().writeTo(kickFile.string());
     pads->chooseSampleFile = [&] { return QString::fromStdString(kickFile.string()); };
     QTest::mouseClick(pads->loadButton(0), Qt::LeftButton);
@@ -211,9 +213,8 @@ TEST_F(DrumPanelEnglishTest, PadsAreEditedAndSamplesLoadedAsUndoableSteps) {
 TEST_F(DrumPanelRussianTest, TheDrumSamplerSpeaksRussian) {
     const auto midi = track("MIDI 1");
     ASSERT_NE(midi, nullptr);
-    SynthPanel *panel =
-        chooseDrumsAndOpen(midi->id, QString::fromUtf8("Инструмент/Драм-сэмплер"),
-                           QString::fromUtf8("Инструмент…"));
+    SynthPanel *panel = chooseDrumsAndOpen(midi->id, QString::fromUtf8("Инструмент/Драм-сэмплер"),
+                                           QString::fromUtf8("Инструмент…"));
     ASSERT_NE(panel, nullptr);
     EXPECT_EQ(now(midi->id).instrument, drumsInstrumentId);
     EXPECT_EQ(panel->windowTitle(), QString::fromUtf8("MIDI 1 — Драм-сэмплер"));

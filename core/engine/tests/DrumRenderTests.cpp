@@ -36,7 +36,8 @@ TEST(DrumTrack, ClipNotesStrikeTheirPadsAtTheirFrames) {
     const auto out = rig.play(0, 80);
     const stock::DrumSample snare = stock::synthesiseDrumSound(stock::DrumSound::Snare);
     const stock::DrumSample kick = stock::synthesiseDrumSound(stock::DrumSound::Kick);
-    for (std::size_t i = 0; i < 1000; ++i) ASSERT_EQ(out[0][i], 0.0f) << i;
+    for (std::size_t i = 0; i < 1000; ++i)
+        ASSERT_EQ(out[0][i], 0.0f) << i;
     // The note's end does not stop the hit: it plays to its end, and the kick adds to it.
     for (std::size_t i = 0; i < 40000 - 1000; ++i) {
         float expected = i < snare.left.size() ? snare.left[i] * fader : 0.0f;
@@ -69,7 +70,8 @@ TEST(DrumTrack, PadEditsReachLaterHitsWhileEarlierHitsRingOn) {
     const stock::DrumSample kick = stock::synthesiseDrumSound(stock::DrumSound::Kick);
     const auto kickAt = [&](std::size_t i) { return i < kick.left.size() ? kick.left[i] : 0.0f; };
     const float down = std::pow(10.0f, -6.0f / 20.0f);
-    for (std::size_t i = 0; i < 24000; ++i) ASSERT_NEAR(left[i], kickAt(i) * fader, 1e-6f) << i;
+    for (std::size_t i = 0; i < 24000; ++i)
+        ASSERT_NEAR(left[i], kickAt(i) * fader, 1e-6f) << i;
     for (std::size_t i = 24000; i < 30000; ++i)
         ASSERT_NEAR(left[i], (kickAt(i) + kickAt(i - 24000) * down) * fader, 1e-6f) << i;
 }
@@ -87,8 +89,10 @@ TEST(DrumTrack, SamplesPlayAtTheirPitchAtEveryRate) {
         const auto until = static_cast<std::size_t>(rate * 0.45);
         for (std::size_t i = from; i < until; ++i)
             if (out[0][i - 1] < 0.0f && out[0][i] >= 0.0f) {
-                if (first < 0.0) first = static_cast<double>(i);
-                else ++crossings;
+                if (first < 0.0)
+                    first = static_cast<double>(i);
+                else
+                    ++crossings;
                 last = static_cast<double>(i);
             }
         ASSERT_GT(crossings, 3) << rate;

@@ -30,8 +30,7 @@ std::shared_ptr<const DrumSample> sampleOf(std::vector<float> left, std::vector<
 }
 
 std::vector<float> sine(double hz, double amplitude, double seconds, double at = rate) {
-    return orvane::testing::sineSamples(hz, amplitude, at,
-                                        static_cast<std::size_t>(seconds * at));
+    return orvane::testing::sineSamples(hz, amplitude, at, static_cast<std::size_t>(seconds * at));
 }
 
 /// A pad on `note` playing source `source` for every velocity.
@@ -75,8 +74,10 @@ double measuredFrequency(std::span<const float> samples) {
         if (samples[i - 1] < 0.0f && samples[i] >= 0.0f) {
             const double at = static_cast<double>(i - 1) +
                               samples[i - 1] / static_cast<double>(samples[i - 1] - samples[i]);
-            if (first < 0.0) first = at;
-            else ++crossings;
+            if (first < 0.0)
+                first = at;
+            else
+                ++crossings;
             last = at;
         }
     }
@@ -167,9 +168,11 @@ TEST(DrumSampler, NotePlaysItsPadsSampleWithGainPanAndVelocity) {
     struct Case {
         float gainDb, pan, velocity;
     };
-    for (const Case c : {Case{0.0f, 0.0f, 1.0f}, Case{-6.0f, 0.5f, 0.8f}, Case{3.0f, -1.0f, 0.3f}}) {
+    for (const Case c :
+         {Case{0.0f, 0.0f, 1.0f}, Case{-6.0f, 0.5f, 0.8f}, Case{3.0f, -1.0f, 0.3f}}) {
         DrumKit kit;
-        kit.pads.push_back(DrumPad{40, "Hit", c.gainDb, c.pan, 0.0f, 0, {{"media/hit.wav", 1, 127}}});
+        kit.pads.push_back(
+            DrumPad{40, "Hit", c.gainDb, c.pan, 0.0f, 0, {{"media/hit.wav", 1, 127}}});
         fs::create_directories(folder.file("media"));
         fs::copy_file(folder.file("hit.wav"), folder.file("media/hit.wav"),
                       fs::copy_options::overwrite_existing);
@@ -186,9 +189,11 @@ TEST(DrumSampler, NotePlaysItsPadsSampleWithGainPanAndVelocity) {
             const int at = i - 100;
             const bool inside = at >= 0 && at < static_cast<int>(left.size());
             const auto index = static_cast<std::size_t>(inside ? at : 0);
-            ASSERT_FLOAT_EQ(out.left[static_cast<std::size_t>(i)], inside ? left[index] * toLeft : 0.0f)
+            ASSERT_FLOAT_EQ(out.left[static_cast<std::size_t>(i)],
+                            inside ? left[index] * toLeft : 0.0f)
                 << "frame " << i;
-            ASSERT_FLOAT_EQ(out.right[static_cast<std::size_t>(i)], inside ? right[index] * toRight : 0.0f)
+            ASSERT_FLOAT_EQ(out.right[static_cast<std::size_t>(i)],
+                            inside ? right[index] * toRight : 0.0f)
                 << "frame " << i;
         }
     }
@@ -226,8 +231,7 @@ TEST(DrumSampler, TunedToneStaysCleanOfImages) {
     const Render out = render(sampler, 24000, {{0, 60, 1.0f}});
     const double expected = tone * std::exp2(tune / 12.0);
     const std::size_t from = 4000, until = 20000;
-    const double amplitude =
-        testing::toneAmplitude(out.left, from, until, expected, rate);
+    const double amplitude = testing::toneAmplitude(out.left, from, until, expected, rate);
     double sinSum = 0.0, cosSum = 0.0;
     for (std::size_t i = from; i < until; ++i) {
         const double phase = 2.0 * std::numbers::pi * expected * static_cast<double>(i) / rate;
@@ -295,9 +299,9 @@ TEST(DrumSampler, VelocityLayersChooseTheirSample) {
         float velocity;
         std::size_t layer;
     };
-    for (const Case c : {Case{1.0f / 127.0f, 0}, Case{40.0f / 127.0f, 0}, Case{41.0f / 127.0f, 1},
-                         Case{0.5f, 1}, Case{100.0f / 127.0f, 1}, Case{101.0f / 127.0f, 2},
-                         Case{1.0f, 2}}) {
+    for (const Case c :
+         {Case{1.0f / 127.0f, 0}, Case{40.0f / 127.0f, 0}, Case{41.0f / 127.0f, 1}, Case{0.5f, 1},
+          Case{100.0f / 127.0f, 1}, Case{101.0f / 127.0f, 2}, Case{1.0f, 2}}) {
         DrumSampler sampler({sampleOf(levels[0]), sampleOf(levels[1]), sampleOf(levels[2])}, rate);
         sampler.setMix(mix);
         const Render out = render(sampler, 300, {{0, 38, c.velocity}});
@@ -324,7 +328,8 @@ TEST(DrumSampler, DefaultKitIsTheSameEveryTimeAndEveryPadSounds) {
     ASSERT_EQ(plan.sources.size(), static_cast<std::size_t>(drumSoundCount));
     const std::vector<int> generalMidi{36, 37, 38, 39, 41, 42, 45, 46, 48, 49, 51};
     std::vector<int> notes;
-    for (const DrumPad &pad : kit.pads) notes.push_back(pad.note);
+    for (const DrumPad &pad : kit.pads)
+        notes.push_back(pad.note);
     EXPECT_EQ(notes, generalMidi);
     std::vector<std::vector<float>> sounds;
     for (const DrumPad &pad : kit.pads) {
@@ -335,7 +340,8 @@ TEST(DrumSampler, DefaultKitIsTheSameEveryTimeAndEveryPadSounds) {
         EXPECT_GT(orvane::testing::peakOf(attack), 0.5) << pad.name;
         EXPECT_LT(orvane::testing::peakOf(out.left), 1.0) << pad.name;
         EXPECT_GT(orvane::testing::rmsOf(attack), 0.05) << pad.name;
-        for (const auto &other : sounds) EXPECT_NE(other, out.left) << pad.name;
+        for (const auto &other : sounds)
+            EXPECT_NE(other, out.left) << pad.name;
         sounds.push_back(out.left);
     }
     const auto closedHat = std::find_if(kit.pads.begin(), kit.pads.end(),
@@ -387,8 +393,11 @@ TEST(DrumSampler, FilesThatAreNotSamplesAreRefusedWithAReason) {
     TempFolder folder;
     std::ofstream(folder.file("notes.wav")) << "not audio at all";
     std::ofstream(folder.file("empty.wav"));
-    orvane::testing::RiffBuilder().format(1, 1, 48000, 16).data({}).sealed().writeTo(
-        folder.file("silent.wav"));
+    orvane::testing::RiffBuilder()
+        .format(1, 1, 48000, 16)
+        .data({})
+        .sealed()
+        .writeTo(folder.file("silent.wav"));
     fs::create_directories(folder.file("folder.wav"));
     for (const std::string name :
          {"missing.wav", "notes.wav", "empty.wav", "silent.wav", "folder.wav"}) {
@@ -408,7 +417,8 @@ TEST(DrumSampler, PlaysWithoutAllocating) {
     const DrumKitPlan plan = planDrumKit(defaultDrumKit(), {});
     DrumSampler sampler(plan.sources, rate);
     DrumMix tuned = plan.mix;
-    for (int32_t p = 0; p < tuned.padCount; ++p) tuned.pads[static_cast<std::size_t>(p)].step = 1.3;
+    for (int32_t p = 0; p < tuned.padCount; ++p)
+        tuned.pads[static_cast<std::size_t>(p)].step = 1.3;
     std::vector<float> left(64), right(64);
     orvane::testing::AllocationScope scope;
     for (int block = 0; block < 400; ++block) {
