@@ -42,7 +42,8 @@ bool insideFolder(const fs::path &file, const fs::path &folder) {
 /// Copies every drum sample a kit of `snapshot` plays from outside `folder`'s media into it,
 /// and rewrites the kit to name the copies. A sample that cannot be copied keeps its name:
 /// the kit plays it from where it is while it is there.
-std::vector<InstrumentStateRename> collectDrumSamples(Project &snapshot, const std::string &folder) {
+std::vector<InstrumentStateRename> collectDrumSamples(Project &snapshot,
+                                                      const std::string &folder) {
     std::vector<InstrumentStateRename> renames;
     std::error_code error;
     // A link in place of the folder would carry the copies elsewhere; the save refuses it.

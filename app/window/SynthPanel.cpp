@@ -343,9 +343,7 @@ SynthPanel::SynthPanel(OVApplication &application, uint64_t trackId, QWidget *pa
     padScroll->setFrameShape(QFrame::NoFrame);
     drumEditor = new DrumPadsEditor(padScroll);
     drumEditor->setTrack(track);
-    drumEditor->execute = [this](std::unique_ptr<Command> command) {
-        execute(std::move(command));
-    };
+    drumEditor->execute = [this](std::unique_ptr<Command> command) { execute(std::move(command)); };
     drumEditor->projectRoot = [this] {
         std::lock_guard lock(app.engine().projectMutex);
         return app.engine().project.rootPath;
@@ -517,9 +515,8 @@ void SynthPanel::showValues() {
     const bool drums = instrument == drumsInstrumentId;
     {
         const QSignalBlocker quiet(instrumentBox);
-        instrumentBox->setCurrentIndex(
-            std::max(0, instrumentBox->findData(QString::fromStdString(synth || drums ? instrument
-                                                                                      : ""))));
+        instrumentBox->setCurrentIndex(std::max(
+            0, instrumentBox->findData(QString::fromStdString(synth || drums ? instrument : ""))));
     }
     sineNote->setVisible(!synth && !drums);
     synthScroll->setVisible(!drums);

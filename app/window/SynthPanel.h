@@ -45,9 +45,10 @@ NearestSynthPreset nearestSynthPreset(const stock::SynthValues &values);
 
 /// The window of a MIDI track's instrument: which one it plays (Halvora Synth, the drum
 /// sampler or the plain sine voice) and, for the synth, a preset bar and every parameter
-/// grouped by section, each with its value and unit; for the drum sampler, its pads. Every change is one command on the application's stack; a slider
-/// gesture is one change when it is let go. The window reads the track again on a timer, so
-/// undo, redo and edits made elsewhere show, and closes itself when its track goes.
+/// grouped by section, each with its value and unit; for the drum sampler, its pads. Every
+/// change is one command on the application's stack; a slider gesture is one change when it
+/// is let go. The window reads the track again on a timer, so undo, redo and edits made
+/// elsewhere show, and closes itself when its track goes.
 class SynthPanel : public QWidget {
     Q_OBJECT
 

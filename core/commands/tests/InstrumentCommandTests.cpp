@@ -134,20 +134,23 @@ TEST(InstrumentCommands, DrumPadSettingsStayWithinTheirRangesAndUndoGivesTheText
         float value;
         float stored;
     };
-    for (const Case c : {Case{DrumPadSetting::Gain, -7.5f, -7.5f}, Case{DrumPadSetting::Gain, 40.0f, 12.0f},
-                         Case{DrumPadSetting::Pan, -0.4f, -0.4f}, Case{DrumPadSetting::Pan, 3.0f, 1.0f},
-                         Case{DrumPadSetting::Tune, 5.5f, 5.5f}, Case{DrumPadSetting::Tune, -99.0f, -24.0f},
-                         Case{DrumPadSetting::ChokeGroup, 3.6f, 4.0f},
-                         Case{DrumPadSetting::ChokeGroup, 20.0f, 8.0f},
-                         Case{DrumPadSetting::Note, 60.2f, 60.0f}}) {
+    for (const Case c :
+         {Case{DrumPadSetting::Gain, -7.5f, -7.5f}, Case{DrumPadSetting::Gain, 40.0f, 12.0f},
+          Case{DrumPadSetting::Pan, -0.4f, -0.4f}, Case{DrumPadSetting::Pan, 3.0f, 1.0f},
+          Case{DrumPadSetting::Tune, 5.5f, 5.5f}, Case{DrumPadSetting::Tune, -99.0f, -24.0f},
+          Case{DrumPadSetting::ChokeGroup, 3.6f, 4.0f},
+          Case{DrumPadSetting::ChokeGroup, 20.0f, 8.0f},
+          Case{DrumPadSetting::Note, 60.2f, 60.0f}}) {
         const std::string before = drums->instrumentState;
-        f.stack.execute(f.project, std::make_unique<SetDrumPadCommand>(drums->id, 2, c.setting, c.value));
+        f.stack.execute(f.project,
+                        std::make_unique<SetDrumPadCommand>(drums->id, 2, c.setting, c.value));
         const stock::DrumPad &pad = kitOf(*drums).pads[2];
         const float stored = c.setting == DrumPadSetting::Gain   ? pad.gainDb
                              : c.setting == DrumPadSetting::Pan  ? pad.pan
                              : c.setting == DrumPadSetting::Tune ? pad.tune
-                             : c.setting == DrumPadSetting::Note ? static_cast<float>(pad.note)
-                                                                 : static_cast<float>(pad.chokeGroup);
+                             : c.setting == DrumPadSetting::Note
+                                 ? static_cast<float>(pad.note)
+                                 : static_cast<float>(pad.chokeGroup);
         EXPECT_EQ(stored, c.stored) << static_cast<int>(c.setting) << " " << c.value;
         EXPECT_EQ(f.stack.undoName(), "Drum Pad");
         f.stack.undo(f.project);
@@ -157,24 +160,30 @@ TEST(InstrumentCommands, DrumPadSettingsStayWithinTheirRangesAndUndoGivesTheText
     // Edits that cannot apply change nothing: a pad not in the kit, a value that is no
     // number, a sample with no name, or a track that plays another instrument.
     const std::string stored = drums->instrumentState;
-    f.stack.execute(f.project, std::make_unique<SetDrumPadCommand>(drums->id, 11, DrumPadSetting::Gain, 1.0f));
-    f.stack.execute(f.project, std::make_unique<SetDrumPadCommand>(drums->id, 0, DrumPadSetting::Pan, std::nanf("")));
+    f.stack.execute(f.project,
+                    std::make_unique<SetDrumPadCommand>(drums->id, 11, DrumPadSetting::Gain, 1.0f));
+    f.stack.execute(f.project, std::make_unique<SetDrumPadCommand>(
+                                   drums->id, 0, DrumPadSetting::Pan, std::nanf("")));
     f.stack.execute(f.project, std::make_unique<SetDrumSampleCommand>(drums->id, 0, 0, ""));
-    f.stack.execute(f.project, std::make_unique<SetDrumSampleCommand>(drums->id, 0, 2, "media/a.wav"));
+    f.stack.execute(f.project,
+                    std::make_unique<SetDrumSampleCommand>(drums->id, 0, 2, "media/a.wav"));
     EXPECT_EQ(drums->instrumentState, stored);
     const std::string synthState = f.synth->instrumentState;
-    f.stack.execute(f.project, std::make_unique<SetDrumPadCommand>(f.synth->id, 0, DrumPadSetting::Gain, 1.0f));
+    f.stack.execute(
+        f.project, std::make_unique<SetDrumPadCommand>(f.synth->id, 0, DrumPadSetting::Gain, 1.0f));
     EXPECT_EQ(f.synth->instrumentState, synthState);
 }
 
 TEST(InstrumentCommands, ADrumKitWithItsCopiedSamplesSurvivesSaveAndLoad) {
     namespace fs = std::filesystem;
-    const fs::path folder = fs::temp_directory_path() / ("halvora-drum-kit-" + std::to_string(::getpid()));
+    const fs::path folder =
+        fs::temp_directory_path() / ("halvora-drum-kit-" + std::to_string(::getpid()));
     fs::remove_all(folder);
     fs::create_directories(folder / "elsewhere");
     const std::string source = (folder / "elsewhere" / "tight snare.wav").string();
     std::vector<int16_t> pcm;
-    for (int i = 0; i < 4800; ++i) pcm.push_back(static_cast<int16_t>((i * 37) % 20000 - 10000));
+    for (int i = 0; i < 4800; ++i)
+        pcm.push_back(static_cast<int16_t>((i * 37) % 20000 - 10000));
     orvane::testing::RiffBuilder().format(1, 1, 48000, 16).data(pcm).sealed().writeTo(source);
     const std::string root = (folder / "song").string();
 
@@ -189,7 +198,8 @@ TEST(InstrumentCommands, ADrumKitWithItsCopiedSamplesSurvivesSaveAndLoad) {
     stack.execute(project, std::make_unique<SetDrumSampleCommand>(drums->id, 2, 0, relative));
     EXPECT_EQ(stack.undoName(), "Drum Sample");
     stack.execute(project, std::make_unique<SetDrumSampleCommand>(drums->id, 2, 1, "builtin:clap"));
-    stack.execute(project, std::make_unique<SetDrumPadCommand>(drums->id, 2, DrumPadSetting::Tune, -2.0f));
+    stack.execute(project,
+                  std::make_unique<SetDrumPadCommand>(drums->id, 2, DrumPadSetting::Tune, -2.0f));
     const stock::DrumKit kit = kitOf(*drums);
     ASSERT_EQ(kit.pads[2].layers.size(), 2u);
 

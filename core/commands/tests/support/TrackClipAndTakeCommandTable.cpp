@@ -323,10 +323,9 @@ std::string somePresetName(Random &random) {
 CommandTableRow trackInstrumentRow() {
     return {"SetTrackInstrumentCommand", [](const Project &project, Random &random) {
                 const std::string instrument =
-                    pick(random, std::vector<std::string>{std::string(synthInstrumentId),
-                                                          std::string(synthInstrumentId), "",
-                                                          std::string(drumsInstrumentId),
-                                                          "stock.unknown"});
+                    pick(random, std::vector<std::string>{
+                                     std::string(synthInstrumentId), std::string(synthInstrumentId),
+                                     "", std::string(drumsInstrumentId), "stock.unknown"});
                 if (instrument == drumsInstrumentId)
                     return drawing::recipe<SetTrackInstrumentCommand>(
                         "SetTrackInstrument", drawing::someTrackId(project, random), instrument,
@@ -372,20 +371,17 @@ uint64_t drumTrackId(const Project &project, Random &random) {
 }
 
 CommandTableRow drumPadRow() {
-    return {"SetDrumPadCommand", [](const Project &project, Random &random) {
-                const uint64_t trackId = drumTrackId(project, random);
-                const auto pad = static_cast<int32_t>(between(random, -1, 12));
-                const auto setting = static_cast<DrumPadSetting>(between(random, 0, 4));
-                const float value = drawing::someValue(random, -9000, 15000);
-                return CommandRecipe{"SetDrumPad(" + std::to_string(trackId) + ", " +
-                                         std::to_string(pad) + ", " +
-                                         std::to_string(static_cast<int>(setting)) + ", " +
-                                         std::to_string(value) + ")",
-                                     [=] {
-                                         return std::make_unique<SetDrumPadCommand>(
-                                             trackId, pad, setting, value);
-                                     }};
-            }};
+    return {
+        "SetDrumPadCommand", [](const Project &project, Random &random) {
+            const uint64_t trackId = drumTrackId(project, random);
+            const auto pad = static_cast<int32_t>(between(random, -1, 12));
+            const auto setting = static_cast<DrumPadSetting>(between(random, 0, 4));
+            const float value = drawing::someValue(random, -9000, 15000);
+            return CommandRecipe{
+                "SetDrumPad(" + std::to_string(trackId) + ", " + std::to_string(pad) + ", " +
+                    std::to_string(static_cast<int>(setting)) + ", " + std::to_string(value) + ")",
+                [=] { return std::make_unique<SetDrumPadCommand>(trackId, pad, setting, value); }};
+        }};
 }
 
 CommandTableRow drumSampleRow() {
