@@ -381,6 +381,32 @@ void convertChannel(const std::vector<float> &in, std::vector<float> &out, doubl
 std::shared_ptr<const DrumSample> drumSampleAtRate(std::shared_ptr<const DrumSample> sample,
                                                    double sampleRate) {
     if (!sample || sample->sampleRate == sampleRate || !(sampleRate > 0.0)) return sample;
+    // Converted once for each sample and rate while someone plays it: every drum track of a
+    // song at 44.1 kHz shares the default kit's conversion, and a kit made again for new
+    // settings does not convert again.
+    struct Key {
+        const DrumSample *sample;
+        double rate;
+        bool operator==(const Key &) const = default;
+    };
+    struct KeyHash {
+        std::size_t operator()(const Key &key) const {
+            return std::hash<const void *>()(key.sample) ^ std::hash<double>()(key.rate);
+        }
+    };
+    struct Entry {
+        std::weak_ptr<const DrumSample> source;
+        std::weak_ptr<const DrumSample> converted;
+    };
+    static std::mutex mutex;
+    static std::unordered_map<Key, Entry, KeyHash> cache;
+    std::lock_guard lock(mutex);
+    std::erase_if(cache, [](const auto &entry) {
+        return entry.second.source.expired() || entry.second.converted.expired();
+    });
+    const Key key{sample.get(), sampleRate};
+    if (auto found = cache.find(key); found != cache.end())
+        if (auto converted = found->second.converted.lock()) return converted;
     const double step = sample->sampleRate / sampleRate; // source frames per output frame
     const double cutoff = std::min(1.0, sampleRate / sample->sampleRate);
     const auto frames =
@@ -394,6 +420,7 @@ std::shared_ptr<const DrumSample> drumSampleAtRate(std::shared_ptr<const DrumSam
         converted->right = converted->left;
     else
         convertChannel(sample->right, converted->right, step, cutoff);
+    cache[key] = Entry{sample, converted};
     return converted;
 }
 
