@@ -2061,6 +2061,10 @@ Report: %3</source>
         <source>The sample could not be copied into the project&apos;s media folder: %1</source>
         <translation>Не удалось скопировать сэмпл в папку медиафайлов проекта: %1</translation>
     </message>
+    <message>
+        <source>%1 (missing)</source>
+        <translation>%1 (нет файла)</translation>
+    </message>
 </context>
 <context>
     <name>orvane::LongJobRunner</name>

@@ -244,6 +244,14 @@ void DrumPadsEditor::showRow(int index, const stock::DrumPad &pad) {
         const bool builtin = file.starts_with(stock::builtinDrumPrefix);
         sample = builtin ? tr("Synthesised") : QFileInfo(QString::fromStdString(file)).fileName();
         where = builtin ? QString() : QString::fromStdString(file);
+        // A file the kit cannot find plays as silence; the row says so.
+        if (!builtin) {
+            const std::string root = projectRoot ? projectRoot() : std::string();
+            const QFileInfo found(QFileInfo(where).isRelative() && !root.empty()
+                                      ? QString::fromStdString(root) + QLatin1Char('/') + where
+                                      : where);
+            if (!found.isFile()) sample = tr("%1 (missing)").arg(sample);
+        }
         if (pad.layers.size() > 1)
             sample = tr("%1 (%2 velocity layers)").arg(sample).arg(pad.layers.size());
     }

@@ -189,6 +189,14 @@ TEST_F(DrumPanelEnglishTest, PadsAreEditedAndSamplesLoadedAsUndoableSteps) {
         EXPECT_TRUE(std::filesystem::is_regular_file(root + "/media/deep kick.wav"));
     }
     EXPECT_EQ(pads->sampleLabel(0)->text(), QStringLiteral("deep kick.wav"));
+    // The file gone from where the kit names it: the pad says so.
+    std::filesystem::rename(kickFile, harness.scratch("moved.wav"));
+    pads->showKit(kitOf(midi->id));
+    if (root.empty())
+        EXPECT_EQ(pads->sampleLabel(0)->text(), QStringLiteral("deep kick.wav (missing)"));
+    std::filesystem::rename(harness.scratch("moved.wav"), kickFile);
+    pads->showKit(kitOf(midi->id));
+    EXPECT_EQ(pads->sampleLabel(0)->text(), QStringLiteral("deep kick.wav"));
     const QImage shown = saveScreenshot(*panel, "drum-panel-en");
     EXPECT_EQ(poorlyContrastedText(*panel, shown), std::vector<std::string>{});
 
