@@ -148,7 +148,8 @@ void DrumSampler::renderVoice(Voice &voice, float *left, float *right, int frame
     const float *sourceRight = voice.sample->right.data();
     const int64_t length = voice.sample->frames();
     const double reach = halfTaps / voice.cutoff;
-    const double scale = voice.cutoff * tableSteps;
+    const auto stride = static_cast<float>(voice.cutoff * tableSteps);
+    constexpr auto kernelEnd = static_cast<float>(halfTaps * tableSteps);
     for (int i = 0; i < frames; ++i) {
         const double position = voice.position;
         if (position - reach >= static_cast<double>(length)) {
@@ -166,21 +167,26 @@ void DrumSampler::renderVoice(Voice &voice, float *left, float *right, int frame
                 valueRight = sourceRight[at];
             }
         } else {
-            const int64_t first =
-                std::max<int64_t>(0, static_cast<int64_t>(std::ceil(position - reach)));
-            const int64_t last =
-                std::min<int64_t>(length - 1, static_cast<int64_t>(std::floor(position + reach)));
+            // The taps at and before the position, then those after it: each frame further
+            // away is `stride` table steps further along the kernel, so no tap needs a
+            // distance, an absolute value or a conversion of its own.
+            const auto centre = static_cast<int64_t>(whole);
+            const auto fraction = static_cast<float>(position - whole);
             float sumLeft = 0.0f;
             float sumRight = 0.0f;
-            for (int64_t k = first; k <= last; ++k) {
-                const double at = std::abs(static_cast<double>(k) - position) * scale;
+            const auto addTap = [&](int64_t k, float at) {
                 const auto index = static_cast<std::size_t>(at);
-                if (index >= table.size() - 1) continue;
-                const auto fraction = static_cast<float>(at - static_cast<double>(index));
-                const float tap = table[index] + (table[index + 1] - table[index]) * fraction;
+                const float within = at - static_cast<float>(index);
+                const float tap = table[index] + (table[index + 1] - table[index]) * within;
                 sumLeft += sourceLeft[k] * tap;
                 sumRight += sourceRight[k] * tap;
-            }
+            };
+            float at = fraction * stride;
+            for (int64_t k = centre; k >= 0 && at < kernelEnd; --k, at += stride)
+                if (k < length) addTap(k, at);
+            at = (1.0f - fraction) * stride;
+            for (int64_t k = centre + 1; k < length && at < kernelEnd; ++k, at += stride)
+                addTap(k, at);
             const auto bandwidth = static_cast<float>(voice.cutoff);
             valueLeft = sumLeft * bandwidth;
             valueRight = sumRight * bandwidth;
