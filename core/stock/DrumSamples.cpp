@@ -7,7 +7,9 @@
 #include <cmath>
 #include <filesystem>
 #include <mutex>
+#include <new>
 #include <numbers>
+#include <string>
 #include <unordered_map>
 
 namespace orvane::stock {
@@ -240,13 +242,31 @@ bool readSampleFile(const std::string &path, DrumSample &sample, std::string &er
         error = "The sample file holds no audio: " + path;
         return false;
     }
+    // A header may claim anything: rates and channel counts no recording has are refused
+    // before their samples are given memory.
+    constexpr int highestRate = 768000;
+    constexpr int mostChannels = 64;
+    if (info.samplerate > highestRate || info.channels > mostChannels) {
+        error = "The sample file's format is not one a pad plays (" +
+                std::to_string(info.channels) + " channels at " + std::to_string(info.samplerate) +
+                " Hz): " + path;
+        return false;
+    }
     if (static_cast<double>(info.frames) > longestDrumSampleSeconds * info.samplerate) {
         error = "The sample is longer than a minute: " + path;
         return false;
     }
     const auto channels = static_cast<std::size_t>(info.channels);
     const auto frames = static_cast<std::size_t>(info.frames);
-    std::vector<float> interleaved(frames * channels);
+    std::vector<float> interleaved;
+    try {
+        interleaved.resize(frames * channels);
+        sample.left.reserve(frames);
+        sample.right.reserve(frames);
+    } catch (const std::bad_alloc &) {
+        error = "Not enough memory for the sample: " + path;
+        return false;
+    }
     const sf_count_t got = sf_readf_float(opened.file, interleaved.data(), info.frames);
     if (got <= 0) {
         error = "The sample file could not be read: " + path;

@@ -105,6 +105,12 @@ void writeFloatWav(const std::string &path, const std::vector<float> &left,
     riff.chunk("data", static_cast<uint32_t>(body.size()), body).sealed().writeTo(path);
 }
 
+/// A 16-bit mono WAV file.
+void writePcmWav(const std::string &path, uint32_t sampleRate, const std::vector<int16_t> &pcm) {
+    orvane::testing::RiffBuilder riff;
+    riff.format(1, 1, sampleRate, 16).data(pcm).sealed().writeTo(path);
+}
+
 class TempFolder {
   public:
     TempFolder()
@@ -400,14 +406,12 @@ TEST(DrumSampler, FilesThatAreNotSamplesAreRefusedWithAReason) {
     TempFolder folder;
     std::ofstream(folder.file("notes.wav")) << "not audio at all";
     std::ofstream(folder.file("empty.wav"));
-    orvane::testing::RiffBuilder()
-        .format(1, 1, 48000, 16)
-        .data({})
-        .sealed()
-        .writeTo(folder.file("silent.wav"));
+    writePcmWav(folder.file("silent.wav"), 48000, {});
     fs::create_directories(folder.file("folder.wav"));
+    // A rate no recording has, as a damaged or hostile header may claim.
+    writePcmWav(folder.file("fast.wav"), 50000000, {1, 2, 3, 4});
     for (const std::string name :
-         {"missing.wav", "notes.wav", "empty.wav", "silent.wav", "folder.wav"}) {
+         {"missing.wav", "notes.wav", "empty.wav", "silent.wav", "folder.wav", "fast.wav"}) {
         std::string error;
         EXPECT_EQ(loadDrumSample(name, folder.path(), error), nullptr) << name;
         EXPECT_NE(error.find(name), std::string::npos) << error;
