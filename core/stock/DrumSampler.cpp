@@ -1,7 +1,9 @@
 #include "core/stock/DrumSampler.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <memory>
 #include <numbers>
 
 namespace orvane::stock {
@@ -41,6 +43,36 @@ const std::array<float, halfTaps * tableSteps + 2> &kernel() {
         return made;
     }();
     return table;
+}
+
+// The same kernel at the source's bandwidth, laid out by phase: for a fraction p / phaseCount
+// past a frame, the weights of the sixteen frames around it. A voice that plays lower than
+// recorded (or at pitch between frames) blends two neighbouring phases and runs two short
+// dot products instead of walking the kernel tap by tap.
+constexpr int phaseCount = 512;
+constexpr int phaseTaps = 2 * halfTaps;
+using PhaseTable = std::array<std::array<float, phaseTaps>, phaseCount + 1>;
+
+const PhaseTable &phases() {
+    static const auto table = [] {
+        auto made = std::make_unique<PhaseTable>();
+        constexpr double beta = 7.5;
+        const double norm = besselI0(beta);
+        for (int p = 0; p <= phaseCount; ++p)
+            for (int j = 0; j < phaseTaps; ++j) {
+                // Frame `centre - halfTaps + 1 + j` seen from `centre + p / phaseCount`.
+                const double u =
+                    std::abs(static_cast<double>(j - halfTaps + 1) - double(p) / phaseCount);
+                const double r = u / halfTaps;
+                const double window =
+                    r >= 1.0 ? 0.0 : besselI0(beta * std::sqrt(1.0 - r * r)) / norm;
+                const double arg = std::numbers::pi * u;
+                made->at(static_cast<std::size_t>(p))[static_cast<std::size_t>(j)] =
+                    static_cast<float>((u == 0.0 ? 1.0 : std::sin(arg) / arg) * window);
+            }
+        return made;
+    }();
+    return *table;
 }
 
 } // namespace
@@ -88,6 +120,7 @@ DrumSampler::DrumSampler(const std::vector<std::shared_ptr<const DrumSample>> &s
                          double sampleRate)
     : sampleRate_(sampleRate > 0.0 ? sampleRate : 48000.0) {
     (void)kernel();
+    (void)phases();
     samples_.reserve(sources.size());
     for (const auto &source : sources)
         samples_.push_back(drumSampleAtRate(source, sampleRate_));
@@ -144,9 +177,11 @@ void DrumSampler::allSoundOff() {
 
 void DrumSampler::renderVoice(Voice &voice, float *left, float *right, int frames) const {
     const auto &table = kernel();
+    const PhaseTable &phaseTable = phases();
     const float *sourceLeft = voice.sample->left.data();
     const float *sourceRight = voice.sample->right.data();
     const int64_t length = voice.sample->frames();
+    const bool fullBand = voice.cutoff == 1.0;
     const double reach = halfTaps / voice.cutoff;
     const auto stride = static_cast<float>(voice.cutoff * tableSteps);
     constexpr auto kernelEnd = static_cast<float>(halfTaps * tableSteps);
@@ -157,21 +192,38 @@ void DrumSampler::renderVoice(Voice &voice, float *left, float *right, int frame
             return;
         }
         const double whole = std::floor(position);
+        const auto centre = static_cast<int64_t>(whole);
+        const auto fraction = static_cast<float>(position - whole);
         float valueLeft = 0.0f;
         float valueRight = 0.0f;
-        if (position == whole && voice.cutoff == 1.0) {
+        if (fraction == 0.0f && fullBand) {
             // On a source frame at the source's bandwidth the sinc is that frame alone.
-            const auto at = static_cast<int64_t>(whole);
-            if (at < length) {
-                valueLeft = sourceLeft[at];
-                valueRight = sourceRight[at];
+            if (centre < length) {
+                valueLeft = sourceLeft[centre];
+                valueRight = sourceRight[centre];
             }
+        } else if (fullBand && centre >= halfTaps - 1 && centre + halfTaps < length) {
+            const float scaled = fraction * phaseCount;
+            const auto phase = std::min(static_cast<int>(scaled), phaseCount - 1);
+            const float blend = scaled - static_cast<float>(phase);
+            const auto &from = phaseTable[static_cast<std::size_t>(phase)];
+            const auto &to = phaseTable[static_cast<std::size_t>(phase) + 1];
+            const float *frameLeft = sourceLeft + centre - (halfTaps - 1);
+            const float *frameRight = sourceRight + centre - (halfTaps - 1);
+            // Four running sums a side, which the compiler keeps in vector lanes.
+            std::array<float, 4> sumsLeft{}, sumsRight{};
+            for (std::size_t j = 0; j < phaseTaps; j += 4)
+                for (std::size_t lane = 0; lane < 4; ++lane) {
+                    const float tap = from[j + lane] + (to[j + lane] - from[j + lane]) * blend;
+                    sumsLeft[lane] += frameLeft[j + lane] * tap;
+                    sumsRight[lane] += frameRight[j + lane] * tap;
+                }
+            valueLeft = (sumsLeft[0] + sumsLeft[1]) + (sumsLeft[2] + sumsLeft[3]);
+            valueRight = (sumsRight[0] + sumsRight[1]) + (sumsRight[2] + sumsRight[3]);
         } else {
-            // The taps at and before the position, then those after it: each frame further
-            // away is `stride` table steps further along the kernel, so no tap needs a
-            // distance, an absolute value or a conversion of its own.
-            const auto centre = static_cast<int64_t>(whole);
-            const auto fraction = static_cast<float>(position - whole);
+            // Near the sample's ends, or narrowed for a voice that plays higher: the taps at
+            // and before the position, then those after it, each frame further away `stride`
+            // table steps further along the kernel.
             float sumLeft = 0.0f;
             float sumRight = 0.0f;
             const auto addTap = [&](int64_t k, float at) {
