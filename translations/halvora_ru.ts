@@ -632,6 +632,14 @@
         <source>Instrument Parameter</source>
         <translation>Параметр инструмента</translation>
     </message>
+    <message>
+        <source>Drum Pad</source>
+        <translation>Пэд ударных</translation>
+    </message>
+    <message>
+        <source>Drum Sample</source>
+        <translation>Сэмпл ударных</translation>
+    </message>
 </context>
 <context>
     <name>Diagnostics</name>
@@ -642,6 +650,53 @@ Report: %3</source>
         <translation>Журналы: %1
 Записей в отчёте о совместимости плагинов: %2
 Отчёт: %3</translation>
+    </message>
+</context>
+<context>
+    <name>DrumPad</name>
+    <message>
+        <source>Kick</source>
+        <translation>Бочка</translation>
+    </message>
+    <message>
+        <source>Rim</source>
+        <translation>Римшот</translation>
+    </message>
+    <message>
+        <source>Snare</source>
+        <translation>Малый барабан</translation>
+    </message>
+    <message>
+        <source>Clap</source>
+        <translation>Хлопок</translation>
+    </message>
+    <message>
+        <source>Low Tom</source>
+        <translation>Низкий том</translation>
+    </message>
+    <message>
+        <source>Closed Hat</source>
+        <translation>Закрытый хай-хэт</translation>
+    </message>
+    <message>
+        <source>Mid Tom</source>
+        <translation>Средний том</translation>
+    </message>
+    <message>
+        <source>Open Hat</source>
+        <translation>Открытый хай-хэт</translation>
+    </message>
+    <message>
+        <source>High Tom</source>
+        <translation>Высокий том</translation>
+    </message>
+    <message>
+        <source>Crash</source>
+        <translation>Крэш</translation>
+    </message>
+    <message>
+        <source>Ride</source>
+        <translation>Райд</translation>
     </message>
 </context>
 <context>
@@ -1918,6 +1973,113 @@ Report: %3</source>
     <message>
         <source>Arm for recording</source>
         <translation>Готовность к записи</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::DrumPadsEditor</name>
+    <message>
+        <source>Note</source>
+        <translation>Нота</translation>
+    </message>
+    <message>
+        <source>Pad</source>
+        <translation>Пэд</translation>
+    </message>
+    <message>
+        <source>Gain</source>
+        <translation>Усиление</translation>
+    </message>
+    <message>
+        <source>Pan</source>
+        <translation>Панорама</translation>
+    </message>
+    <message>
+        <source>Tune</source>
+        <translation>Строй</translation>
+    </message>
+    <message>
+        <source>Choke</source>
+        <translation>Глушение</translation>
+    </message>
+    <message>
+        <source>Sample</source>
+        <translation>Сэмпл</translation>
+    </message>
+    <message>
+        <source>Load Sample</source>
+        <translation>Загрузить сэмпл</translation>
+    </message>
+    <message>
+        <source>Audio files (*.wav *.flac);;All files (*)</source>
+        <translation>Аудиофайлы (*.wav *.flac);;Все файлы (*)</translation>
+    </message>
+    <message>
+        <source>The MIDI note that strikes the pad</source>
+        <translation>MIDI-нота, которая запускает пэд</translation>
+    </message>
+    <message>
+        <source>%1 dB</source>
+        <translation>%1 дБ</translation>
+    </message>
+    <message>
+        <source> st</source>
+        <translation> пт</translation>
+    </message>
+    <message>
+        <source>Semitones higher or lower than the sample was recorded</source>
+        <translation>На сколько полутонов выше или ниже записи звучит сэмпл</translation>
+    </message>
+    <message>
+        <source>None</source>
+        <translation>Нет</translation>
+    </message>
+    <message>
+        <source>A pad cuts the other pads of its choke group when it sounds</source>
+        <translation>Звучащий пэд глушит остальные пэды своей группы глушения</translation>
+    </message>
+    <message>
+        <source>Load…</source>
+        <translation>Загрузить…</translation>
+    </message>
+    <message>
+        <source>Play a WAV or FLAC file on this pad</source>
+        <translation>Играть на этом пэде файл WAV или FLAC</translation>
+    </message>
+    <message>
+        <source>C</source>
+        <translation>Ц</translation>
+    </message>
+    <message>
+        <source>L %1</source>
+        <translation>Л %1</translation>
+    </message>
+    <message>
+        <source>R %1</source>
+        <translation>П %1</translation>
+    </message>
+    <message>
+        <source>No sample</source>
+        <translation>Нет сэмпла</translation>
+    </message>
+    <message>
+        <source>Synthesised</source>
+        <translation>Синтезирован</translation>
+    </message>
+    <message>
+        <source>%1 (%2 velocity layers)</source>
+        <translation>%1 (слоёв по силе удара: %2)</translation>
+    </message>
+    <message>
+        <source>The sample was not loaded: %1</source>
+        <translation>Сэмпл не загружен: %1</translation>
+    </message>
+    <message>
+        <source>The sample could not be copied into the project&apos;s media folder: %1</source>
+        <translation>Не удалось скопировать сэмпл в папку медиафайлов проекта: %1</translation>
+    </message>
+    <message>
+        <source>%1 (missing)</source>
+        <translation>%1 (нет файла)</translation>
     </message>
 </context>
 <context>
@@ -3467,6 +3629,14 @@ Shift+перетаскивание	сдвиг без сетки
         <source>Choose the preset again to take back the changes</source>
         <translation>Выберите пресет снова, чтобы отменить изменения</translation>
     </message>
+    <message>
+        <source>Drum Sampler</source>
+        <translation>Драм-сэмплер</translation>
+    </message>
+    <message>
+        <source>%1 — Drum Sampler</source>
+        <translation>%1 — Драм-сэмплер</translation>
+    </message>
 </context>
 <context>
     <name>orvane::TimelineView</name>
@@ -3801,6 +3971,10 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>Sine Voice</source>
         <translation>Синусоидальный голос</translation>
+    </message>
+    <message>
+        <source>Drum Sampler</source>
+        <translation>Драм-сэмплер</translation>
     </message>
 </context>
 </TS>

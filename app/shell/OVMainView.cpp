@@ -413,7 +413,7 @@ void OVMainView::finishSave(SaveTask &task) {
     if (!task.autosave && sameDocument) {
         {
             std::lock_guard lock(engine.projectMutex);
-            adoptSavedMediaNames(engine.project, task.saved.renames);
+            adoptSavedMediaNames(engine.project, task.saved.renames, task.saved.instrumentRenames);
             engine.project.rootPath = task.path;
         }
         // Edits made while the save ran are not in the file: the document stays dirty.

@@ -2,6 +2,7 @@
 
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
+#include "app/window/DrumPadsEditor.h"
 #include "app/window/PanelControls.h"
 #include "app/window/Theme.h"
 #include "core/commands/InstrumentCommands.h"
@@ -250,18 +251,21 @@ SynthPanel::SynthPanel(OVApplication &application, uint64_t trackId, QWidget *pa
     instrumentBox = new QComboBox(this);
     instrumentBox->addItem(tr("Halvora Synth"),
                            QString::fromUtf8(synthInstrumentId.data(), synthInstrumentId.size()));
+    instrumentBox->addItem(tr("Drum Sampler"),
+                           QString::fromUtf8(drumsInstrumentId.data(), drumsInstrumentId.size()));
     instrumentBox->addItem(tr("Sine Voice"), QString());
     instrumentBox->setToolTip(tr("What the track's notes play"));
     connect(instrumentBox, &QComboBox::activated, this, [this](int index) {
         const std::string chosen = instrumentBox->itemData(index).toString().toStdString();
         if (chosen == instrument) return;
-        execute(std::make_unique<SetTrackInstrumentCommand>(
-            track, chosen, chosen.empty() ? std::string() : defaultSynthState()));
+        execute(std::make_unique<SetTrackInstrumentCommand>(track, chosen,
+                                                            defaultInstrumentState(chosen)));
     });
     instrumentBox->setMinimumWidth(150);
     bar->addWidget(instrumentBox);
     bar->addSpacing(24);
-    bar->addWidget(new QLabel(tr("Preset:"), this));
+    presetLabel = new QLabel(tr("Preset:"), this);
+    bar->addWidget(presetLabel);
     presetBox = new QComboBox(this);
     for (const stock::SynthPreset &preset : stock::synthFactoryPresets())
         presetBox->addItem(shownText(presetContext, preset.name),
@@ -332,6 +336,22 @@ SynthPanel::SynthPanel(OVApplication &application, uint64_t trackId, QWidget *pa
     scroll->setMinimumWidth(needed.width() +
                             scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     outer->addWidget(scroll, 1);
+    synthScroll = scroll;
+
+    auto *padScroll = new QScrollArea(this);
+    padScroll->setWidgetResizable(true);
+    padScroll->setFrameShape(QFrame::NoFrame);
+    drumEditor = new DrumPadsEditor(padScroll);
+    drumEditor->setTrack(track);
+    drumEditor->execute = [this](std::unique_ptr<Command> command) { execute(std::move(command)); };
+    drumEditor->projectRoot = [this] {
+        std::lock_guard lock(app.engine().projectMutex);
+        return app.engine().project.rootPath;
+    };
+    padScroll->setWidget(drumEditor);
+    padScroll->hide();
+    outer->addWidget(padScroll, 1);
+    drumScroll = padScroll;
     // The preset bar and margins above the sections.
     resize(sizeHint().width(), std::min(needed.height() + 90, 780));
 
@@ -483,17 +503,29 @@ void SynthPanel::followProject() {
 
 void SynthPanel::refreshTitle() {
     const bool synth = instrument == synthInstrumentId;
+    const bool drums = instrument == drumsInstrumentId;
     const QString name = QString::fromStdString(trackName);
-    setWindowTitle(synth ? tr("%1 — Halvora Synth").arg(name) : tr("%1 — Sine Voice").arg(name));
+    setWindowTitle(synth   ? tr("%1 — Halvora Synth").arg(name)
+                   : drums ? tr("%1 — Drum Sampler").arg(name)
+                           : tr("%1 — Sine Voice").arg(name));
 }
 
 void SynthPanel::showValues() {
     const bool synth = instrument == synthInstrumentId;
+    const bool drums = instrument == drumsInstrumentId;
     {
         const QSignalBlocker quiet(instrumentBox);
-        instrumentBox->setCurrentIndex(synth ? 0 : 1);
+        instrumentBox->setCurrentIndex(std::max(
+            0, instrumentBox->findData(QString::fromStdString(synth || drums ? instrument : ""))));
     }
-    sineNote->setVisible(!synth);
+    sineNote->setVisible(!synth && !drums);
+    synthScroll->setVisible(!drums);
+    drumScroll->setVisible(drums);
+    presetLabel->setVisible(!drums);
+    presetBox->setVisible(!drums);
+    changedMark->setVisible(!drums);
+    // A state that does not read plays the default kit, and so shows it.
+    if (drums) drumEditor->showKit(stock::drumKitOfState(state));
     synthArea->setEnabled(synth);
     presetBox->setEnabled(synth);
     const NearestSynthPreset preset = nearestSynthPreset(values);

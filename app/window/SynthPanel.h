@@ -24,6 +24,7 @@ class QTimer;
 namespace orvane {
 
 class Command;
+class DrumPadsEditor;
 class OVApplication;
 
 /// A synth parameter's value as the panel shows it: the number in the unit it reads best in
@@ -42,11 +43,12 @@ struct NearestSynthPreset {
 };
 NearestSynthPreset nearestSynthPreset(const stock::SynthValues &values);
 
-/// The window of a MIDI track's instrument: which one it plays (Halvora Synth or the plain
-/// sine voice) and, for the synth, a preset bar and every parameter grouped by section, each
-/// with its value and unit. Every change is one command on the application's stack; a slider
-/// gesture is one change when it is let go. The window reads the track again on a timer, so
-/// undo, redo and edits made elsewhere show, and closes itself when its track goes.
+/// The window of a MIDI track's instrument: which one it plays (Halvora Synth, the drum
+/// sampler or the plain sine voice) and, for the synth, a preset bar and every parameter
+/// grouped by section, each with its value and unit; for the drum sampler, its pads. Every
+/// change is one command on the application's stack; a slider gesture is one change when it
+/// is let go. The window reads the track again on a timer, so undo, redo and edits made
+/// elsewhere show, and closes itself when its track goes.
 class SynthPanel : public QWidget {
     Q_OBJECT
 
@@ -78,6 +80,8 @@ class SynthPanel : public QWidget {
     /// The section holding the parameters, by its place (oscillators first, master last).
     QGroupBox *section(int index) const;
     int sectionCount() const { return static_cast<int>(sections.size()); }
+    /// The drum sampler's pads, shown while the track plays it.
+    DrumPadsEditor *drumPads() const { return drumEditor; }
 
   protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -116,6 +120,10 @@ class SynthPanel : public QWidget {
     QComboBox *presetBox = nullptr;
     QLabel *changedMark = nullptr;
     QWidget *synthArea = nullptr;
+    QWidget *synthScroll = nullptr;
+    QLabel *presetLabel = nullptr;
+    DrumPadsEditor *drumEditor = nullptr;
+    QWidget *drumScroll = nullptr;
     QLabel *sineNote = nullptr;
     std::array<Row, stock::synthParamCount> rows{};
     std::vector<QGroupBox *> sections;

@@ -572,12 +572,14 @@ QMenu *TimelineView::headerMenu(uint64_t trackId) {
                         [this, trackId] { Q_EMIT instrumentPanelRequested(trackId); });
         QMenu *instrument = menu->addMenu(tr("Instrument"));
         const std::pair<const char *, std::string_view> instruments[] = {
-            {QT_TR_NOOP("Halvora Synth"), synthInstrumentId}, {QT_TR_NOOP("Sine Voice"), {}}};
+            {QT_TR_NOOP("Halvora Synth"), synthInstrumentId},
+            {QT_TR_NOOP("Drum Sampler"), drumsInstrumentId},
+            {QT_TR_NOOP("Sine Voice"), {}}};
         for (const auto &[label, id] : instruments) {
             const std::string chosen(id);
             QAction *choice = instrument->addAction(tr(label), this, [this, trackId, chosen] {
-                edit(std::make_unique<SetTrackInstrumentCommand>(
-                    trackId, chosen, chosen.empty() ? std::string() : defaultSynthState()));
+                edit(std::make_unique<SetTrackInstrumentCommand>(trackId, chosen,
+                                                                 defaultInstrumentState(chosen)));
             });
             choice->setCheckable(true);
             choice->setChecked(track.instrument == chosen);

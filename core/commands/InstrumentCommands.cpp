@@ -2,6 +2,7 @@
 
 #include "core/stock/SynthParameters.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -21,6 +22,14 @@ stock::SynthValues storedValues(const std::string &stored) {
 }
 
 } // namespace
+
+std::string defaultDrumsState() { return stock::writeDrumStateText(stock::defaultDrumKit()); }
+
+std::string defaultInstrumentState(std::string_view instrument) {
+    if (instrument == synthInstrumentId) return defaultSynthState();
+    if (instrument == drumsInstrumentId) return defaultDrumsState();
+    return {};
+}
 
 std::string defaultSynthState() {
     return stock::synthStateText(stock::synthPresetValues(stock::synthFactoryPresets().front()));
@@ -56,9 +65,9 @@ std::string SetTrackInstrumentCommand::name() const {
     return QT_TRANSLATE_NOOP("Command", "Track Instrument");
 }
 
-void SynthStateEdit::redo(Project &project) {
+void InstrumentStateEdit::redo(Project &project) {
     const auto track = midiTrack(project, trackId_);
-    applied_ = track && track->instrument == synthInstrumentId;
+    applied_ = track && track->instrument == instrument_;
     if (!applied_) return;
     std::string state = edited(track->instrumentState);
     applied_ = !state.empty();
@@ -67,7 +76,7 @@ void SynthStateEdit::redo(Project &project) {
     track->instrumentState = std::move(state);
 }
 
-void SynthStateEdit::undo(Project &project) {
+void InstrumentStateEdit::undo(Project &project) {
     if (!applied_) return;
     if (const auto track = midiTrack(project, trackId_))
         before_.restoreInto(track->instrumentState);
@@ -98,6 +107,60 @@ std::string SetSynthParameterCommand::edited(const std::string &stored) const {
     const auto index = static_cast<std::size_t>(parameter_);
     values[index] = stock::clampSynthValue(stock::synthParameters()[index], value_);
     return stock::synthStateText(values);
+}
+
+std::string DrumStateEdit::edited(const std::string &stored) const {
+    stock::DrumKit kit = stock::drumKitOfState(stored);
+    if (!edit(kit)) return {};
+    stock::clampDrumKit(kit);
+    return stock::writeDrumStateText(kit);
+}
+
+SetDrumPadCommand::SetDrumPadCommand(uint64_t trackId, int32_t pad, DrumPadSetting setting,
+                                     float value)
+    : DrumStateEdit(trackId), pad_(pad), setting_(setting), value_(value) {}
+
+std::string SetDrumPadCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Drum Pad"); }
+
+bool SetDrumPadCommand::edit(stock::DrumKit &kit) const {
+    if (pad_ < 0 || static_cast<std::size_t>(pad_) >= kit.pads.size() || !std::isfinite(value_))
+        return false;
+    stock::DrumPad &pad = kit.pads[static_cast<std::size_t>(pad_)];
+    const auto whole = [this](int32_t low, int32_t high) {
+        const float inRange = std::clamp(value_, static_cast<float>(low), static_cast<float>(high));
+        return static_cast<int32_t>(std::lround(inRange));
+    };
+    switch (setting_) {
+    case DrumPadSetting::Note: pad.note = whole(0, 127); return true;
+    case DrumPadSetting::Gain: pad.gainDb = value_; return true;
+    case DrumPadSetting::Pan: pad.pan = value_; return true;
+    case DrumPadSetting::Tune: pad.tune = value_; return true;
+    case DrumPadSetting::ChokeGroup:
+        pad.chokeGroup = whole(0, stock::drum_limits::maxChokeGroup);
+        return true;
+    }
+    return false;
+}
+
+SetDrumSampleCommand::SetDrumSampleCommand(uint64_t trackId, int32_t pad, int32_t layer,
+                                           std::string file)
+    : DrumStateEdit(trackId), pad_(pad), layer_(layer), file_(std::move(file)) {}
+
+std::string SetDrumSampleCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Drum Sample");
+}
+
+bool SetDrumSampleCommand::edit(stock::DrumKit &kit) const {
+    if (pad_ < 0 || static_cast<std::size_t>(pad_) >= kit.pads.size() || file_.empty() ||
+        file_.find('\n') != std::string::npos)
+        return false;
+    std::vector<stock::DrumLayer> &layers = kit.pads[static_cast<std::size_t>(pad_)].layers;
+    if (layer_ < 0 || static_cast<std::size_t>(layer_) > layers.size() ||
+        static_cast<std::size_t>(layer_) >= stock::drum_limits::maxLayers)
+        return false;
+    if (static_cast<std::size_t>(layer_) == layers.size()) layers.push_back(stock::DrumLayer{});
+    layers[static_cast<std::size_t>(layer_)].file = file_;
+    return true;
 }
 
 } // namespace orvane

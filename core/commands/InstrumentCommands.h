@@ -2,6 +2,7 @@
 
 #include "core/commands/CapturedValue.h"
 #include "core/commands/Command.h"
+#include "core/stock/DrumKit.h"
 #include "core/stock/GmPlayer.h"
 
 #include <cstdint>
@@ -39,23 +40,83 @@ class SetTrackInstrumentCommand : public Command {
 std::unique_ptr<SetTrackInstrumentCommand>
 makeGmInstrumentCommand(uint64_t trackId, const stock::GmSettings &settings, std::string &error);
 
+/// The stored state of the drum sampler with its default kit: what choosing it starts with.
+std::string defaultDrumsState();
+
+/// What a track that comes to play `instrument` starts with: the synth's first preset, the
+/// default drum kit, nothing for the sine voice or an id this build does not know.
+std::string defaultInstrumentState(std::string_view instrument);
+
 /// What the instrument edits share: they rewrite the stored state of a track that plays
-/// Halvora Synth (a state that does not read counts as the defaults), and undo gives back the
+/// `instrument` (a state that does not read counts as the defaults), and undo gives back the
 /// text as it was. Tracks with another instrument or none are left alone.
-class SynthStateEdit : public Command {
+class InstrumentStateEdit : public Command {
   public:
     void redo(Project &project) override;
     void undo(Project &project) override;
 
   protected:
-    explicit SynthStateEdit(uint64_t trackId) : trackId_(trackId) {}
-    /// The new state from the stored one, as "id=value" text; empty to leave it alone.
+    InstrumentStateEdit(uint64_t trackId, std::string_view instrument)
+        : trackId_(trackId), instrument_(instrument) {}
+    /// The new state from the stored one; empty to leave it alone.
     virtual std::string edited(const std::string &stored) const = 0;
 
   private:
     uint64_t trackId_;
+    std::string_view instrument_;
     CapturedValue<std::string> before_;
     bool applied_ = false;
+};
+
+/// Edits of Halvora Synth's "id=value" state.
+class SynthStateEdit : public InstrumentStateEdit {
+  protected:
+    explicit SynthStateEdit(uint64_t trackId) : InstrumentStateEdit(trackId, synthInstrumentId) {}
+};
+
+/// Edits of the drum sampler's kit: each states its change to the kit read from the stored
+/// text (the default kit when it does not read); the kit is written back within its limits.
+class DrumStateEdit : public InstrumentStateEdit {
+  protected:
+    explicit DrumStateEdit(uint64_t trackId) : InstrumentStateEdit(trackId, drumsInstrumentId) {}
+    /// False to leave the state alone.
+    virtual bool edit(stock::DrumKit &kit) const = 0;
+
+  private:
+    std::string edited(const std::string &stored) const override;
+};
+
+/// The settings of a drum pad that `SetDrumPadCommand` changes.
+enum class DrumPadSetting : uint8_t { Note, Gain, Pan, Tune, ChokeGroup };
+
+/// "Drum Pad": one setting of one pad (its place in the kit) to a value, kept within its
+/// range (the note and the choke group rounded); an unknown pad or a value that is not a
+/// number changes nothing. A whole slider gesture is one command.
+class SetDrumPadCommand : public DrumStateEdit {
+  public:
+    SetDrumPadCommand(uint64_t trackId, int32_t pad, DrumPadSetting setting, float value);
+    std::string name() const override;
+
+  private:
+    bool edit(stock::DrumKit &kit) const override;
+    int32_t pad_;
+    DrumPadSetting setting_;
+    float value_;
+};
+
+/// "Drum Sample": the file a pad's layer plays (relative to the project's folder once copied
+/// into its media); `layer` one past the last adds a layer for every velocity. The caller
+/// checks and copies the file first: this only names it.
+class SetDrumSampleCommand : public DrumStateEdit {
+  public:
+    SetDrumSampleCommand(uint64_t trackId, int32_t pad, int32_t layer, std::string file);
+    std::string name() const override;
+
+  private:
+    bool edit(stock::DrumKit &kit) const override;
+    int32_t pad_;
+    int32_t layer_;
+    std::string file_;
 };
 
 /// "Instrument Preset": every parameter of the synth from the factory preset called

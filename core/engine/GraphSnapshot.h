@@ -6,6 +6,7 @@
 #include "core/rt/LatestFramesRing.h"
 #include "core/stock/Compressor.h"
 #include "core/stock/Delay.h"
+#include "core/stock/DrumSampler.h"
 #include "core/stock/GmPlayer.h"
 #include "core/stock/HalvoraSynth.h"
 #include "core/stock/MasteringProcessor.h"
@@ -101,6 +102,10 @@ struct InstrumentState {
     /// never change under it (other settings make another state).
     std::unique_ptr<stock::GmPlayer> gm;
     stock::GmSettings gmSettings;
+    /// Set when the track plays the drum sampler; it plays the samples it was made with
+    /// (`drumSources`, as loaded), and other samples make another state.
+    std::unique_ptr<stock::DrumSampler> drums;
+    std::vector<std::shared_ptr<const stock::DrumSample>> drumSources;
     /// The settings last handed to the synth; a snapshot with others hands over its own.
     stock::SynthValues applied{};
     /// Where the block after the last one rendered starts: any other start is a jump.
@@ -117,16 +122,20 @@ struct InstrumentState {
 };
 
 /// What a track's instrument is told by one publication: whether the track plays Halvora
-/// Synth, and its parameters, or the General MIDI player with its font (loaded and held
-/// here, on the main thread), read from the stored state.
+/// Synth, and its parameters, the General MIDI player with its font, or the drum sampler with
+/// its samples and pads (fonts and samples loaded and held here, on the main thread), read
+/// from the stored state.
 struct InstrumentPlan {
     bool synth = false;
     stock::SynthValues values{};
     bool gm = false;
     stock::GmSettings gmSettings;
     std::shared_ptr<const stock::SoundFont> font;
+    bool drums = false;
+    std::vector<std::shared_ptr<const stock::DrumSample>> drumSources;
+    stock::DrumMix drumMix;
     /// Some instrument renders the track's notes rather than the sine voice.
-    bool plays() const { return synth || gm; }
+    bool plays() const { return synth || gm || drums; }
 };
 
 /// Master-bus processors, prepared on the main thread, run by the audio thread.

@@ -8,9 +8,17 @@
 
 namespace orvane {
 
-InstrumentPlan instrumentPlanOf(const Track &track) {
+InstrumentPlan instrumentPlanOf(const Track &track, const std::string &projectRoot) {
     InstrumentPlan plan;
     if (track.type != TrackType::Midi) return plan;
+    if (track.instrument == drumsInstrumentId) {
+        stock::DrumKitPlan kit =
+            stock::planDrumKit(stock::drumKitOfState(track.instrumentState), projectRoot);
+        plan.drums = true;
+        plan.drumSources = std::move(kit.sources);
+        plan.drumMix = kit.mix;
+        return plan;
+    }
     if (track.instrument == gmInstrumentId) {
         (void)stock::readGmStateText(track.instrumentState, plan.gmSettings, nullptr);
         std::string error;
@@ -42,13 +50,19 @@ std::shared_ptr<InstrumentState> makeInstrumentState(uint64_t trackId, const Ins
         state->gm = std::make_unique<stock::GmPlayer>(plan.font, plan.gmSettings, sampleRate);
         state->gmSettings = plan.gmSettings;
     }
+    if (plan.drums) {
+        state->drums = std::make_unique<stock::DrumSampler>(plan.drumSources, sampleRate);
+        state->drums->setMix(plan.drumMix);
+        state->drumSources = plan.drumSources;
+    }
     return state;
 }
 
 bool instrumentStateFits(const InstrumentState &state, const InstrumentPlan &plan,
                          double sampleRate) {
     if (!plan.plays() || state.sampleRate != sampleRate) return false;
-    if (plan.gm != (state.gm != nullptr)) return false;
+    if (plan.gm != (state.gm != nullptr) || plan.drums != (state.drums != nullptr)) return false;
+    if (plan.drums && state.drumSources != plan.drumSources) return false;
     return !plan.gm || state.gmSettings == plan.gmSettings;
 }
 
@@ -194,13 +208,17 @@ bool addLiveEvents(const RenderContext &context, const InstrumentState &state, b
 }
 
 void noteOnRt(InstrumentState &state, int pitch, float velocity) {
-    if (state.gm)
+    if (state.drums)
+        state.drums->noteOn(pitch, velocity);
+    else if (state.gm)
         state.gm->noteOn(pitch, velocity);
     else
         state.synth.noteOn(pitch, velocity);
 }
 
 void noteOffRt(InstrumentState &state, int pitch) {
+    // A drum hit plays to its end whatever the key does.
+    if (state.drums) return;
     if (state.gm)
         state.gm->noteOff(pitch);
     else
@@ -208,6 +226,7 @@ void noteOffRt(InstrumentState &state, int pitch) {
 }
 
 int activeVoicesRt(const InstrumentState &state) {
+    if (state.drums) return state.drums->activeVoiceCount();
     return state.gm ? state.gm->activeVoiceCount() : state.synth.activeVoiceCount();
 }
 
@@ -239,6 +258,10 @@ void applyEventRt(InstrumentState &state, const InstrumentEvent &event) {
 /// end would make live playback differ from an export.
 void renderSynthRt(InstrumentState &state, int64_t position, float *left, float *right,
                    int32_t from, int32_t until) {
+    if (state.drums) {
+        if (until > from) state.drums->process(left + from, right + from, until - from);
+        return;
+    }
     if (state.gm) {
         // The player keeps its own fixed internal blocks whatever the calls' lengths.
         if (until > from) state.gm->process(left + from, right + from, until - from);
@@ -258,6 +281,7 @@ void renderSynthRt(InstrumentState &state, int64_t position, float *left, float 
 /// over, so that what follows plays as an export from here would.
 void releaseAllRt(InstrumentState &state) {
     state.held.fill(0);
+    if (state.drums) return; // hits already struck ring out
     if (state.gm) {
         state.gm->allNotesOff();
         return;
@@ -275,6 +299,7 @@ void playInstrumentRt(const RenderContext &context, std::size_t trackIndex, Inst
         state.synth.setParameters(plan.values);
         state.applied = plan.values;
     }
+    if (state.drums && !(state.drums->mix() == plan.drumMix)) state.drums->setMix(plan.drumMix);
     const int64_t position = context.position;
     const bool jumped = clipsPlay && (!state.playing || position != state.nextPosition);
     if ((state.playing && !clipsPlay) || jumped) releaseAllRt(state);
@@ -326,6 +351,7 @@ void resetInstrumentRt(InstrumentState &state) {
     state.held.fill(0);
     state.liveOn.fill(false);
     if (state.gm) state.gm->allSoundOff();
+    if (state.drums) state.drums->allSoundOff();
     state.synth.prepare(state.sampleRate, 0);
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 
 namespace orvane {
 
@@ -18,15 +19,17 @@ struct RenderContext;
 /// voice (another kind of track, no instrument, an id this build does not know). A stored
 /// state that does not read leaves the synth at its defaults. The General MIDI player's font
 /// is loaded here when no other track holds it yet; a font that does not load gives the
-/// track the synth at its defaults.
-InstrumentPlan instrumentPlanOf(const Track &track);
+/// track the synth at its defaults. The drum sampler's samples are loaded here too, files
+/// named relative to `projectRoot`; a sample that does not load leaves its layer silent.
+InstrumentPlan instrumentPlanOf(const Track &track, const std::string &projectRoot = {});
 
 /// A prepared synth for the track, playing `plan`'s settings at `sampleRate`.
 std::shared_ptr<InstrumentState> makeInstrumentState(uint64_t trackId, const InstrumentPlan &plan,
                                                      double sampleRate);
 
 /// Whether `state` can go on playing `plan` at `sampleRate`: the same kind of instrument and,
-/// for the General MIDI player, the same font and preset.
+/// for the General MIDI player, the same font and preset, for the drum sampler the same
+/// samples.
 bool instrumentStateFits(const InstrumentState &state, const InstrumentPlan &plan,
                          double sampleRate);
 

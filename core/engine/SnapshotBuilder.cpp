@@ -231,11 +231,12 @@ void SnapshotBuilder::ensureStates(StateSet &set, const Project &project,
     // through every other edit, and new settings reach it through the snapshot.
     std::erase_if(set.instruments, [&project, rate](const auto &entry) {
         const auto track = project.findTrack(entry.first);
-        return !track || !instrumentStateFits(*entry.second, instrumentPlanOf(*track), rate);
+        return !track || !instrumentStateFits(*entry.second,
+                                              instrumentPlanOf(*track, project.rootPath), rate);
     });
     for (const auto &track : project.tracks) {
         if (!track || set.instruments.contains(track->id)) continue;
-        const InstrumentPlan plan = instrumentPlanOf(*track);
+        const InstrumentPlan plan = instrumentPlanOf(*track, project.rootPath);
         if (plan.plays()) set.instruments[track->id] = makeInstrumentState(track->id, plan, rate);
     }
     const int64_t lineLength = pdcLineLength(format.rtBlockSize);
@@ -308,7 +309,7 @@ std::shared_ptr<GraphSnapshot> SnapshotBuilder::build(const Project &project,
     indexMidiClips(*snapshot);
     snapshot->instruments.reserve(snapshot->tracks.size());
     for (const auto &track : snapshot->tracks) {
-        snapshot->instruments.push_back(instrumentPlanOf(*track));
+        snapshot->instruments.push_back(instrumentPlanOf(*track, project.rootPath));
         snapshot->anyInstrument = snapshot->anyInstrument || snapshot->instruments.back().plays();
     }
     snapshot->trackMeters = std::make_unique<TrackMeter[]>(snapshot->tracks.size());

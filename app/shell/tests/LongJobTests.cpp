@@ -9,6 +9,7 @@
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
 #include "core/project_io/ProjectFolder.h"
+#include "core/stock/DrumKit.h"
 #include "tests/support/TestSignals.h"
 
 #include <gtest/gtest.h>
@@ -158,6 +159,42 @@ TEST(DocumentSnapshot, ASavedSnapshotGivesItsMediaNamesOnlyToUnchangedClips) {
     EXPECT_EQ(project.findClip(clips[0])->audioFile,
               "media/clip_" + std::to_string(clips[0]) + ".wav");
     EXPECT_EQ(project.findClip(clips[1])->audioFile, "other.wav");
+}
+
+TEST(DocumentSnapshot, DrumSamplesFromOutsideAreCopiedInAndNamedRelativeToTheProject) {
+    const std::string folder = makeScratchFolder("drum-samples");
+    const std::string outside = folder + "/chosen.wav";
+    const std::vector<float> tone(400, 0.5f);
+    ASSERT_TRUE(exportWav(outside, tone.data(), 200, 2, 48000.0));
+    Project project;
+    const auto drums = project.addTrack(TrackType::Midi, "drums");
+    drums->instrument = std::string(drumsInstrumentId);
+    stock::DrumKit kit = stock::defaultDrumKit();
+    kit.pads[0].layers[0].file = outside;
+    drums->instrumentState = stock::writeDrumStateText(kit);
+
+    // The first save copies the sample in; a save as elsewhere copies the project's own copy.
+    for (const std::string song : {"/song.halvora", "/copy.halvora"}) {
+        Project snapshot = copyProjectDocument(project);
+        const SavedDocument saved = saveDocumentSnapshot(snapshot, folder + song, false);
+        ASSERT_TRUE(saved.result.ok) << saved.result.error;
+        ASSERT_EQ(saved.instrumentRenames.size(), 1u) << song;
+        adoptSavedMediaNames(project, saved.renames, saved.instrumentRenames);
+        project.rootPath = folder + song;
+        stock::DrumKit stored;
+        ASSERT_TRUE(stock::readDrumStateText(drums->instrumentState, stored, nullptr));
+        EXPECT_EQ(stored.pads[0].layers[0].file, "media/chosen.wav");
+        EXPECT_EQ(stored.pads[1], kit.pads[1]) << "built-in sounds stay as they are";
+        EXPECT_TRUE(fs::is_regular_file(folder + song + "/media/chosen.wav")) << song;
+        const auto loaded = project_io::loadProject(folder + song);
+        ASSERT_TRUE(loaded);
+        EXPECT_EQ(loaded->findTrack(drums->id)->instrumentState, drums->instrumentState);
+    }
+    // Saved again in its own folder: nothing to copy, nothing renamed.
+    Project snapshot = copyProjectDocument(project);
+    const SavedDocument again = saveDocumentSnapshot(snapshot, folder + "/copy.halvora", false);
+    ASSERT_TRUE(again.result.ok);
+    EXPECT_TRUE(again.instrumentRenames.empty());
 }
 
 namespace {

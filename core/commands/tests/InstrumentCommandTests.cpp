@@ -1,11 +1,17 @@
 #include "core/commands/CommandStack.h"
 #include "core/commands/InstrumentCommands.h"
 #include "core/commands/TrackCommands.h"
+#include "core/project_io/ProjectFolder.h"
+#include "core/stock/DrumSampler.h"
 #include "core/stock/SynthParameters.h"
+#include "tests/support/TestWavFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
 
 namespace orvane {
 namespace {
@@ -108,6 +114,120 @@ TEST(InstrumentCommands, ChoosingAnInstrumentIsUndoneWithItsState) {
     f.stack.undo(f.project);
     EXPECT_TRUE(f.sine->instrument.empty());
     EXPECT_TRUE(f.sine->instrumentState.empty());
+}
+
+stock::DrumKit kitOf(const Track &track) {
+    stock::DrumKit kit;
+    EXPECT_TRUE(stock::readDrumStateText(track.instrumentState, kit, nullptr))
+        << track.instrumentState;
+    return kit;
+}
+
+TEST(InstrumentCommands, DrumPadSettingsStayWithinTheirRangesAndUndoGivesTheTextBack) {
+    SynthProject f;
+    auto drums = f.project.addTrack(TrackType::Midi, "Drums");
+    f.stack.execute(f.project, std::make_unique<SetTrackInstrumentCommand>(
+                                   drums->id, std::string(drumsInstrumentId), defaultDrumsState()));
+    ASSERT_EQ(kitOf(*drums), stock::defaultDrumKit());
+    struct Case {
+        DrumPadSetting setting;
+        float value;
+        float stored;
+    };
+    for (const Case c :
+         {Case{DrumPadSetting::Gain, -7.5f, -7.5f}, Case{DrumPadSetting::Gain, 40.0f, 12.0f},
+          Case{DrumPadSetting::Pan, -0.4f, -0.4f}, Case{DrumPadSetting::Pan, 3.0f, 1.0f},
+          Case{DrumPadSetting::Tune, 5.5f, 5.5f}, Case{DrumPadSetting::Tune, -99.0f, -24.0f},
+          Case{DrumPadSetting::ChokeGroup, 3.6f, 4.0f},
+          Case{DrumPadSetting::ChokeGroup, 20.0f, 8.0f},
+          Case{DrumPadSetting::Note, 60.2f, 60.0f}}) {
+        const std::string before = drums->instrumentState;
+        f.stack.execute(f.project,
+                        std::make_unique<SetDrumPadCommand>(drums->id, 2, c.setting, c.value));
+        const stock::DrumPad &pad = kitOf(*drums).pads[2];
+        const float stored = c.setting == DrumPadSetting::Gain   ? pad.gainDb
+                             : c.setting == DrumPadSetting::Pan  ? pad.pan
+                             : c.setting == DrumPadSetting::Tune ? pad.tune
+                             : c.setting == DrumPadSetting::Note
+                                 ? static_cast<float>(pad.note)
+                                 : static_cast<float>(pad.chokeGroup);
+        EXPECT_EQ(stored, c.stored) << static_cast<int>(c.setting) << " " << c.value;
+        EXPECT_EQ(f.stack.undoName(), "Drum Pad");
+        f.stack.undo(f.project);
+        EXPECT_EQ(drums->instrumentState, before);
+        f.stack.redo(f.project);
+    }
+    // Edits that cannot apply change nothing: a pad not in the kit, a value that is no
+    // number, a sample with no name, or a track that plays another instrument.
+    const std::string stored = drums->instrumentState;
+    f.stack.execute(f.project,
+                    std::make_unique<SetDrumPadCommand>(drums->id, 11, DrumPadSetting::Gain, 1.0f));
+    f.stack.execute(f.project, std::make_unique<SetDrumPadCommand>(
+                                   drums->id, 0, DrumPadSetting::Pan, std::nanf("")));
+    f.stack.execute(f.project, std::make_unique<SetDrumSampleCommand>(drums->id, 0, 0, ""));
+    f.stack.execute(f.project,
+                    std::make_unique<SetDrumSampleCommand>(drums->id, 0, 2, "media/a.wav"));
+    EXPECT_EQ(drums->instrumentState, stored);
+    const std::string synthState = f.synth->instrumentState;
+    f.stack.execute(
+        f.project, std::make_unique<SetDrumPadCommand>(f.synth->id, 0, DrumPadSetting::Gain, 1.0f));
+    EXPECT_EQ(f.synth->instrumentState, synthState);
+}
+
+TEST(InstrumentCommands, ADrumKitWithItsCopiedSamplesSurvivesSaveAndLoad) {
+    namespace fs = std::filesystem;
+    const fs::path folder =
+        fs::temp_directory_path() / ("halvora-drum-kit-" + std::to_string(::getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder / "elsewhere");
+    const std::string source = (folder / "elsewhere" / "tight snare.wav").string();
+    std::vector<int16_t> pcm;
+    for (int i = 0; i < 4800; ++i)
+        pcm.push_back(static_cast<int16_t>((i * 37) % 20000 - 10000));
+    orvane::testing::RiffBuilder().format(1, 1, 48000, 16).data(pcm).sealed().writeTo(source);
+    const std::string root = (folder / "song").string();
+
+    Project project;
+    CommandStack stack;
+    auto drums = project.addTrack(TrackType::Midi, "Drums");
+    stack.execute(project, std::make_unique<SetTrackInstrumentCommand>(
+                               drums->id, std::string(drumsInstrumentId), defaultDrumsState()));
+    std::string relative;
+    ASSERT_TRUE(copyFileIntoProjectMedia(source, root, relative));
+    EXPECT_EQ(relative, "media/tight snare.wav");
+    stack.execute(project, std::make_unique<SetDrumSampleCommand>(drums->id, 2, 0, relative));
+    EXPECT_EQ(stack.undoName(), "Drum Sample");
+    stack.execute(project, std::make_unique<SetDrumSampleCommand>(drums->id, 2, 1, "builtin:clap"));
+    stack.execute(project,
+                  std::make_unique<SetDrumPadCommand>(drums->id, 2, DrumPadSetting::Tune, -2.0f));
+    const stock::DrumKit kit = kitOf(*drums);
+    ASSERT_EQ(kit.pads[2].layers.size(), 2u);
+
+    ASSERT_TRUE(project_io::saveProject(project, root, false).ok);
+    // The source going away does not matter: the project holds its own copy.
+    fs::remove(source);
+    std::string error;
+    auto loaded = project_io::loadProject(root, &error);
+    ASSERT_TRUE(loaded) << error;
+    const auto reloaded = loaded->findTrack(drums->id);
+    ASSERT_NE(reloaded, nullptr);
+    EXPECT_EQ(reloaded->instrument, drumsInstrumentId);
+    EXPECT_EQ(kitOf(*reloaded), kit);
+
+    // The kit finds the copy under the loaded project's folder, as the engine plans it.
+    const stock::DrumKitPlan plan =
+        stock::planDrumKit(stock::drumKitOfState(reloaded->instrumentState), loaded->rootPath);
+    EXPECT_TRUE(plan.errors.empty());
+    const stock::DrumPadMix &pad = plan.mix.pads[2];
+    ASSERT_EQ(pad.layerCount, 2);
+    ASSERT_GE(pad.source[0], 0) << "the copied sample loads";
+    const stock::DrumSample &copied = *plan.sources[static_cast<std::size_t>(pad.source[0])];
+    ASSERT_EQ(copied.frames(), static_cast<int64_t>(pcm.size()));
+    for (std::size_t i = 0; i < pcm.size(); ++i) {
+        ASSERT_NEAR(copied.left[i], pcm[i] / 32768.0f, 1.0f / 32768.0f) << i;
+        ASSERT_EQ(copied.left[i], copied.right[i]);
+    }
+    fs::remove_all(folder);
 }
 
 } // namespace

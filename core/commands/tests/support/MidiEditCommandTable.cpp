@@ -1,6 +1,7 @@
 #include "core/commands/tests/support/MidiEditCommandTable.h"
 
 #include "core/commands/GrooveCommands.h"
+#include "core/commands/InstrumentCommands.h"
 #include "core/commands/NoteCommands.h"
 #include "core/commands/NoteTransformCommands.h"
 #include "core/model/BuiltInPresets.h"
@@ -360,6 +361,9 @@ void addMidiMaterial(Project &project, Random &random) {
         track->instrumentState = stock::synthStateText(
             stock::synthPresetValues(stock::synthFactoryPresets()[static_cast<std::size_t>(between(
                 random, 0, static_cast<int64_t>(stock::synthFactoryPresets().size()) - 1))]));
+    } else if (chance(random, 60)) {
+        track->instrument = std::string(drumsInstrumentId);
+        track->instrumentState = defaultDrumsState();
     }
     track->mpeEnabled = chance(random, 50);
     track->expressionMapIndex = static_cast<int32_t>(between(random, -1, 1));

@@ -323,9 +323,14 @@ std::string somePresetName(Random &random) {
 CommandTableRow trackInstrumentRow() {
     return {"SetTrackInstrumentCommand", [](const Project &project, Random &random) {
                 const std::string instrument =
-                    pick(random, std::vector<std::string>{std::string(synthInstrumentId),
-                                                          std::string(synthInstrumentId), "",
-                                                          "stock.unknown"});
+                    pick(random, std::vector<std::string>{
+                                     std::string(synthInstrumentId), std::string(synthInstrumentId),
+                                     "", std::string(drumsInstrumentId), "stock.unknown"});
+                if (instrument == drumsInstrumentId)
+                    return drawing::recipe<SetTrackInstrumentCommand>(
+                        "SetTrackInstrument", drawing::someTrackId(project, random), instrument,
+                        pick(random, std::vector<std::string>{defaultDrumsState(), "",
+                                                              "pads=1\npad.0.note=x\n"}));
                 // Mostly a preset's state, sometimes one that does not read.
                 const stock::SynthPreset *preset = stock::findSynthPreset(somePresetName(random));
                 const std::string state =
@@ -355,6 +360,41 @@ CommandTableRow synthParameterRow() {
             }};
 }
 
+/// Mostly a track that plays the drum sampler, when there is one.
+uint64_t drumTrackId(const Project &project, Random &random) {
+    std::vector<uint64_t> ids;
+    for (const auto &track : project.tracks)
+        if (track->type == TrackType::Midi && track->instrument == drumsInstrumentId)
+            ids.push_back(track->id);
+    return !ids.empty() && chance(random, 85) ? pick(random, ids)
+                                              : drawing::someTrackId(project, random);
+}
+
+CommandTableRow drumPadRow() {
+    return {
+        "SetDrumPadCommand", [](const Project &project, Random &random) {
+            const uint64_t trackId = drumTrackId(project, random);
+            const auto pad = static_cast<int32_t>(between(random, -1, 12));
+            const auto setting = static_cast<DrumPadSetting>(between(random, 0, 4));
+            const float value = drawing::someValue(random, -9000, 15000);
+            return CommandRecipe{
+                "SetDrumPad(" + std::to_string(trackId) + ", " + std::to_string(pad) + ", " +
+                    std::to_string(static_cast<int>(setting)) + ", " + std::to_string(value) + ")",
+                [=] { return std::make_unique<SetDrumPadCommand>(trackId, pad, setting, value); }};
+        }};
+}
+
+CommandTableRow drumSampleRow() {
+    return {"SetDrumSampleCommand", [](const Project &project, Random &random) {
+                return drawing::recipe<SetDrumSampleCommand>(
+                    "SetDrumSample", drumTrackId(project, random),
+                    static_cast<int32_t>(between(random, -1, 12)),
+                    static_cast<int32_t>(between(random, -1, 2)),
+                    pick(random, std::vector<std::string>{"media/kick.wav", "builtin:snare", "",
+                                                          "media/two\nlines.wav"}));
+            }};
+}
+
 } // namespace
 
 std::vector<CommandTableRow> trackClipAndTakeCommandRows() {
@@ -377,7 +417,9 @@ std::vector<CommandTableRow> trackClipAndTakeCommandRows() {
                                       importMidiRow(),
                                       trackInstrumentRow(),
                                       synthPresetRow(),
-                                      synthParameterRow()};
+                                      synthParameterRow(),
+                                      drumPadRow(),
+                                      drumSampleRow()};
     for (auto &setting : trackSettingRows())
         rows.push_back(std::move(setting));
     return rows;
