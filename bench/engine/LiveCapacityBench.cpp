@@ -11,6 +11,7 @@
 // the idle client saw; the ratios compare the helpers with one thread and the sandbox with in
 // process. HALVORA_LIVE_BENCH_SECONDS sets each play (10 s by default).
 #include "bench/device/ServerFloor.h"
+#include "bench/plugins/EqualiserAndCompressor.h"
 #include "core/engine/Engine.h"
 #include "core/engine/reference/ReferenceSession.h"
 #include "core/plugins/PluginRack.h"
@@ -33,8 +34,6 @@ using namespace orvane;
 using namespace orvane::vst;
 
 constexpr double sampleRate = 48000.0;
-const char *const equaliser = "http://gareus.org/oss/lv2/fil4#stereo";
-const char *const compressor = "http://gareus.org/oss/lv2/darc#stereo";
 
 double playSeconds() {
     const char *text = std::getenv("HALVORA_LIVE_BENCH_SECONDS");
@@ -79,15 +78,7 @@ std::optional<LivePlay> playWithInserts(int tracks, int32_t frames, const Way &w
     engine.prepareToPlay(sampleRate, frames);
     installPluginRackHooks(engine, rack);
     rack.prepare(sampleRate, frames);
-    std::vector<uint64_t> trackIds;
-    {
-        std::lock_guard lock(engine.projectMutex);
-        for (const auto &track : engine.project.tracks)
-            if (track && track->type == TrackType::Audio) trackIds.push_back(track->id);
-    }
-    for (const uint64_t trackId : trackIds)
-        for (const char *uri : {equaliser, compressor})
-            if (!rack.loadLv2(trackId, uri)) return std::nullopt;
+    if (bench::loadEqualiserAndCompressor(engine, rack) == 0) return std::nullopt;
     AudioDeviceEngine device(engine);
     const uint32_t jack = device.deviceIdByName(jackDeviceName);
     if (jack == 0 || !device.applySettings(jack, 0, frames)) return std::nullopt;
@@ -115,6 +106,16 @@ struct ServerWithFloor {
         floorXruns = bench::idleClientXruns(idle, seconds);
         ready = true;
     }
+
+    /// Notes the floor in `state`, or skips the benchmark when the server is not there.
+    bool readyFor(benchmark::State &state) const {
+        if (!ready) {
+            state.SkipWithError("the JACK server or the idle client did not start");
+            return false;
+        }
+        state.counters["idle_client_xruns"] = static_cast<double>(floorXruns);
+        return true;
+    }
 };
 
 void liveXrunsOfTheReferenceSession(benchmark::State &state) {
@@ -122,11 +123,7 @@ void liveXrunsOfTheReferenceSession(benchmark::State &state) {
     const double seconds = playSeconds();
     for (auto _ : state) {
         ServerWithFloor server(frames, seconds);
-        if (!server.ready) {
-            state.SkipWithError("the JACK server or the idle client did not start");
-            return;
-        }
-        state.counters["idle_client_xruns"] = static_cast<double>(server.floorXruns);
+        if (!server.readyFor(state)) return;
         for (const Way &way : ways) {
             const auto play = playWithInserts(32, frames, way, seconds);
             if (!play) {
@@ -178,11 +175,7 @@ void liveCapacity(benchmark::State &state) {
     std::array<int, ways.size()> capacity{};
     for (auto _ : state) {
         ServerWithFloor server(frames, seconds);
-        if (!server.ready) {
-            state.SkipWithError("the JACK server or the idle client did not start");
-            return;
-        }
-        state.counters["idle_client_xruns"] = static_cast<double>(server.floorXruns);
+        if (!server.readyFor(state)) return;
         for (std::size_t index = 0; index < ways.size(); ++index) {
             capacity[index] = capacityOf(frames, ways[index], seconds, server.floorXruns);
             state.counters[std::string(ways[index].name) + "_tracks"] = capacity[index];

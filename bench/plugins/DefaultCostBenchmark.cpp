@@ -3,6 +3,7 @@
 // insert in a helper of its own, in the same run. The figure is the CPU the helpers add per
 // insert and second of audio, their own processes' CPU counted in, against the same render in
 // process.
+#include "bench/plugins/EqualiserAndCompressor.h"
 #include "core/engine/Engine.h"
 #include "core/engine/reference/ReferenceSession.h"
 #include "core/plugins/PluginRack.h"
@@ -25,8 +26,6 @@ using namespace orvane::vst;
 constexpr double sampleRate = 48000.0;
 constexpr int32_t blockSize = 512;
 constexpr double seconds = 10.0;
-const char *const equaliser = "http://gareus.org/oss/lv2/fil4#stereo";
-const char *const compressor = "http://gareus.org/oss/lv2/darc#stereo";
 
 double cpuSeconds(clockid_t clock) {
     timespec now{};
@@ -54,15 +53,8 @@ std::optional<RenderCost> renderWithInserts(int tracks, bool sandboxed) {
     engine.prepareToPlay(sampleRate, blockSize);
     installPluginRackHooks(engine, *rack);
     rack->prepare(sampleRate, blockSize);
-    std::vector<uint64_t> trackIds;
-    {
-        std::lock_guard lock(engine.projectMutex);
-        for (const auto &track : engine.project.tracks)
-            if (track && track->type == TrackType::Audio) trackIds.push_back(track->id);
-    }
-    for (const uint64_t trackId : trackIds)
-        for (const char *uri : {equaliser, compressor})
-            if (!rack->loadLv2(trackId, uri)) return std::nullopt;
+    const int inserts = bench::loadEqualiserAndCompressor(engine, *rack);
+    if (inserts == 0) return std::nullopt;
     std::vector<clockid_t> helperClocks;
     {
         std::lock_guard lock(rack->slotsMutex);
@@ -89,7 +81,7 @@ std::optional<RenderCost> renderWithInserts(int tracks, bool sandboxed) {
     if (!rendered) return std::nullopt;
     benchmark::DoNotOptimize(out.data());
     return RenderCost{std::chrono::duration<double>(end - start).count(), cpuAfter - cpuBefore,
-                      static_cast<int>(trackIds.size() * 2)};
+                      inserts};
 }
 
 void sandboxedAgainstInProcess(benchmark::State &state) {
