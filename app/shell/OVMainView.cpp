@@ -1244,7 +1244,16 @@ void OVMainView::locate(int64_t position) {
     (void)engine.pushRequest(RequestProducer::MainThread, Request::locate(position));
 }
 
-void OVMainView::stop() { (void)engine.pushRequest(RequestProducer::MainThread, Request::stop()); }
+void OVMainView::stop() {
+    // Stop ends a take where it was pressed: a capture left running would lay whatever the
+    // input hears afterwards over the following bars.
+    RecordingWorkflow &takes = recording();
+    if (takes.countInActive || takes.isRecordingActive()) {
+        takes.toggleRecording(); // cancels the count-in, or keeps the take and stops
+        return;
+    }
+    (void)engine.pushRequest(RequestProducer::MainThread, Request::stop());
+}
 
 void OVMainView::setCycle(int64_t start, int64_t end, bool enabled) {
     // The jump back to the cycle's start must find its media read.

@@ -181,12 +181,20 @@ void MainWindow::projectChanged() {
 
 void MainWindow::togglePlay() {
     if (app.engine().transport.playing.load())
-        app.view().stop();
+        stopTransport();
     else
         app.view().play();
 }
 
-void MainWindow::stopTransport() { app.view().stop(); }
+void MainWindow::stopTransport() {
+    const RecordingWorkflow &takes = app.view().recording();
+    const bool endsTake = takes.countInActive || takes.isRecordingActive();
+    app.view().stop();
+    if (!endsTake) return;
+    // A kept take is a new clip, selected and shown.
+    if (const uint64_t take = app.view().selectedClipId) timelineView->selectClips({take});
+    projectChanged();
+}
 
 void MainWindow::toggleRecord() {
     app.view().recording().toggleRecording();
