@@ -11,6 +11,7 @@
 #include "core/commands/TrackCommands.h"
 #include "core/stock/SynthParameters.h"
 
+#include <optional>
 #include <limits>
 #include <string>
 
@@ -191,6 +192,33 @@ CommandTableRow groupRow() {
             }};
 }
 
+/// An empty MIDI clip on some track (refused on a track of another kind).
+CommandTableRow insertMidiClipRow() {
+    return {"InsertMidiClipCommand", [](const Project &project, Random &random) {
+                const uint64_t track = someTrackId(project, random);
+                const int64_t start = between(random, -100, 300000);
+                const int64_t length = between(random, 0, 96000);
+                return CommandRecipe{
+                    call("InsertMidiClip",
+                         {std::to_string(track), std::to_string(start), std::to_string(length)}),
+                    [=] { return std::make_unique<InsertMidiClipCommand>(track, start, length); }};
+            }};
+}
+
+/// A copy right after its source, or at a chosen start (as a selection's block is copied).
+CommandTableRow duplicateRow() {
+    return {"DuplicateClipCommand", [](const Project &project, Random &random) {
+                const uint64_t clip = someClipId(project, random);
+                const std::optional<int64_t> start =
+                    chance(random, 50) ? std::nullopt
+                                       : std::optional<int64_t>(between(random, -100, 300000));
+                return CommandRecipe{
+                    call("DuplicateClip",
+                         {std::to_string(clip), start ? std::to_string(*start) : "next"}),
+                    [=] { return std::make_unique<DuplicateClipCommand>(clip, start); }};
+            }};
+}
+
 CommandTableRow splitRow() {
     return {"SplitClipCommand", [](const Project &project, Random &random) {
                 const uint64_t clip = someClipId(project, random);
@@ -363,7 +391,8 @@ std::vector<CommandTableRow> trackClipAndTakeCommandRows() {
                                       splitRow(),
                                       moveRow(),
                                       trimRow(),
-                                      oneClipRow<DuplicateClipCommand>("DuplicateClip"),
+                                      duplicateRow(),
+                                      insertMidiClipRow(),
                                       glueRow(),
                                       crossfadeRow(),
                                       oneClipRow<DeleteClipCommand>("DeleteClip"),
