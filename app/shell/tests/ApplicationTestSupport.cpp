@@ -91,7 +91,9 @@ std::optional<std::string> ScriptedUi::chooseSaveLocation(const std::string &,
 }
 
 std::vector<std::string> ScriptedUi::chooseFilesToOpen(const std::string &,
-                                                       const std::vector<std::string> &, bool) {
+                                                       const std::vector<std::string> &types,
+                                                       bool) {
+    offeredTypes = types;
     return takeFront(filesToOpen, "open chooser");
 }
 
