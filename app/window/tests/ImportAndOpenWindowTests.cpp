@@ -4,6 +4,7 @@
 #include "app/shell/OVMainView.h"
 #include "app/window/LongJobRunner.h"
 #include "app/window/MainWindow.h"
+#include "app/window/QtApplicationUi.h"
 #include "app/window/TimelineView.h"
 #include "app/window/tests/WindowTestSupport.h"
 #include "core/audiofile/AudioExport.h"
@@ -13,7 +14,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdlib>
@@ -134,6 +138,53 @@ TEST_F(ImportAndOpenTest, ImportAudioTakesFlacAndOggAndSaysWhyAFileDidNotComeIn)
     window.tick();
     EXPECT_EQ(window.statusText().toStdString(), harness.ui.lastStatus())
         << "the reason shows on the status line";
+}
+
+// The file dialog the window opens for Import Audio, with the types it asks for: the paths of
+// a FLAC and an Ogg file typed into its name field come back to be imported.
+TEST_F(ImportAndOpenTest, TheImportDialogTakesTypedPathsOfFlacAndOggFiles) {
+    const fs::path flac = writeTone("mix.flac", ExportContainer::Flac);
+    const fs::path ogg = writeTone("mix.ogg", ExportContainer::Ogg);
+    harness.ui.filesToOpen.push_back({});
+    key(Qt::Key_I, Qt::ControlModifier); // what the window asks for, answered with nothing
+    const std::vector<std::string> types = harness.ui.offeredTypes;
+    ASSERT_FALSE(types.empty());
+    QtApplicationUi dialogs;
+    dialogs.parent = &window;
+    for (const fs::path &typed : {flac, ogg}) {
+        SCOPED_TRACE(typed.string());
+        QString filter;
+        whenDialogShows([&](QWidget &dialog) {
+            auto *chooser = qobject_cast<QFileDialog *>(&dialog);
+            // A dialog left open would wait for a hand that never comes.
+            QTimer::singleShot(3000, &dialog, [&dialog] {
+                if (!dialog.isVisible()) return;
+                auto *edit = dialog.findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+                ADD_FAILURE() << "the dialog did not take the typed path: "
+                              << (edit ? edit->text().toStdString() : std::string("?")) << " | "
+                              << static_cast<QFileDialog &>(dialog)
+                                     .directory()
+                                     .absolutePath()
+                                     .toStdString();
+                static_cast<QDialog &>(dialog).reject();
+            });
+            ASSERT_NE(chooser, nullptr);
+            filter = chooser->selectedNameFilter();
+            auto *name = chooser->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            ASSERT_NE(name, nullptr);
+            // The dialog fills its name field as it settles; a hand types after that.
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+            QTest::qWait(400);
+            name->setFocus();
+            QTest::keyClicks(name, QString::fromStdString(typed.string()));
+            QTest::keyClick(name, Qt::Key_Return);
+        });
+        const auto chosen = dialogs.chooseFilesToOpen("Import", types, true);
+        EXPECT_EQ(chosen, std::vector<std::string>{typed.string()});
+        EXPECT_TRUE(filter.contains(QStringLiteral("*.") +
+                                    QString::fromStdString(typed.extension().string().substr(1))))
+            << filter.toStdString();
+    }
 }
 
 // The program started with a project folder opens it in the window; a path that is no
