@@ -50,9 +50,8 @@ namespace {
 
 /// Every container the media reader decodes (libsndfile, then FFmpeg for M4A), the
 /// formats the export writes among them: a file the program wrote must come back in.
-const std::vector<std::string> importTypes = {"wav", "wave", "aif", "aiff", "aifc", "caf",
-                                              "w64",  "flac", "ogg", "oga",  "opus", "mp3",
-                                              "m4a"};
+const std::vector<std::string> importTypes = {"wav",  "wave", "aif", "aiff", "aifc", "caf", "w64",
+                                              "flac", "ogg",  "oga", "opus", "mp3",  "m4a"};
 
 std::string projectSavedText() { return translate("OVMainView", "Project saved"); }
 

@@ -54,9 +54,9 @@
 #include <QVBoxLayout>
 
 #include <cmath>
-#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 namespace orvane {
 
@@ -354,22 +354,18 @@ void MainWindow::setSnap(bool on) {
     if (index >= 0) gridPopup->setCurrentIndex(index);
 }
 
-bool MainWindow::openFromCommandLine(const std::vector<std::string> &arguments,
-                                     bool recovered) {
+bool MainWindow::openFromCommandLine(const std::vector<std::string> &arguments, bool recovered) {
     if (arguments.size() != 1 || arguments.front().empty()) return false;
     const std::string &path = arguments.front();
     // A recovered document is the crashed session's unsaved work: the project named on the
     // command line replaces it only when the user says so.
-    if (recovered &&
-        !app.view().confirmDiscardingChanges(translate("OVMainView", "Open project?"),
-                                             translate("OVMainView", "Don't Save")))
+    if (recovered && !app.view().confirmDiscardingChanges(translate("OVMainView", "Open project?"),
+                                                          translate("OVMainView", "Don't Save")))
         return true;
     std::error_code ignored;
     if (!std::filesystem::is_directory(path, ignored)) {
-        setStatus(
-            withArguments(tr("“%1” is not a project folder: nothing was opened")
-                              .toStdString(),
-                          {path}));
+        setStatus(withArguments(
+            tr("“%1” is not a project folder: nothing was opened").toStdString(), {path}));
         return true;
     }
     openProject(std::filesystem::absolute(path, ignored).string());

@@ -698,8 +698,8 @@ void MidiEditor::addMenuTransforms() {
         std::lock_guard lock(app.engine().projectMutex);
         const Project &project = app.engine().project;
         return std::make_unique<QuantizeMidiNotesCommand>(
-            id, grid, std::vector<int32_t>(selection.begin(), selection.end()),
-            project.swingAmount, project.quantizeStrength, project.scaleRoot, project.scaleMinor,
+            id, grid, std::vector<int32_t>(selection.begin(), selection.end()), project.swingAmount,
+            project.quantizeStrength, project.scaleRoot, project.scaleMinor,
             project.scaleSnapEnabled);
     });
     add(menu, "Pitch Quantize to Scale", [this](uint64_t id) {

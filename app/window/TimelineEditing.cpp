@@ -29,8 +29,8 @@
 #include <QPainter>
 
 #include <algorithm>
-#include <limits>
 #include <cmath>
+#include <limits>
 
 namespace orvane {
 
@@ -145,8 +145,8 @@ void TimelineView::duplicateSelection() {
         for (const uint64_t id : selection)
             if (const auto clip = app.engine().project.findClip(id)) {
                 first = std::min(first, clip->arrangeStart);
-                end = std::max(end, saturatingAdd(clip->arrangeStart,
-                                                  std::max<int64_t>(clip->length, 1)));
+                end = std::max(
+                    end, saturatingAdd(clip->arrangeStart, std::max<int64_t>(clip->length, 1)));
             }
     }
     if (end <= first) return;
@@ -173,8 +173,8 @@ void TimelineView::duplicateSelection() {
 
 uint64_t TimelineView::newMidiClipAt(uint64_t trackId, int64_t position) {
     const int64_t start = snapped(position, true);
-    auto insert = std::make_unique<InsertMidiClipCommand>(
-        trackId, start, app.engine().barLengthSamplesAt(start));
+    auto insert = std::make_unique<InsertMidiClipCommand>(trackId, start,
+                                                          app.engine().barLengthSamplesAt(start));
     const InsertMidiClipCommand &made = *insert;
     edit(std::move(insert));
     const uint64_t clipId = made.clipId();
@@ -561,8 +561,8 @@ QMenu *TimelineView::contextMenuAt(QPointF point) {
         for (const auto &clip : track->clips)
             if (!clip->isSessionClip() && layout.clipRect(*clip, *row, time).contains(point))
                 clipId = clip->id;
-    const bool midiLane = project.findTrack(trackId) &&
-                          project.findTrack(trackId)->type == TrackType::Midi;
+    const bool midiLane =
+        project.findTrack(trackId) && project.findTrack(trackId)->type == TrackType::Midi;
     lock.unlock();
     if (clipId == 0 && midiLane) {
         QMenu *menu = emptyAreaMenu();

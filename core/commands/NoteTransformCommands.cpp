@@ -171,8 +171,8 @@ bool QuantizeMidiNotesCommand::rewrite(const Project &project, Clip &clip,
     // A note's place is its place in the song: a clip off the grid keeps its notes on the
     // song's grid, not on a grid of its own.
     const auto snap = [&](int64_t position) {
-        const double beat = samplesToMusicalBeatsSorted(position, project.sampleRate, tempo,
-                                                        project.tempoBpm);
+        const double beat =
+            samplesToMusicalBeatsSorted(position, project.sampleRate, tempo, project.tempoBpm);
         const auto toSamples = [&](double target) {
             return musicalBeatsToSamplesSorted(std::max(target, 0.0), project.sampleRate, tempo,
                                                project.tempoBpm);

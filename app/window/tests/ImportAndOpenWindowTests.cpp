@@ -160,12 +160,10 @@ TEST_F(ImportAndOpenTest, TheImportDialogTakesTypedPathsOfFlacAndOggFiles) {
             QTimer::singleShot(3000, &dialog, [&dialog] {
                 if (!dialog.isVisible()) return;
                 auto *edit = dialog.findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-                ADD_FAILURE() << "the dialog did not take the typed path: "
-                              << (edit ? edit->text().toStdString() : std::string("?")) << " | "
-                              << static_cast<QFileDialog &>(dialog)
-                                     .directory()
-                                     .absolutePath()
-                                     .toStdString();
+                ADD_FAILURE()
+                    << "the dialog did not take the typed path: "
+                    << (edit ? edit->text().toStdString() : std::string("?")) << " | "
+                    << static_cast<QFileDialog &>(dialog).directory().absolutePath().toStdString();
                 static_cast<QDialog &>(dialog).reject();
             });
             ASSERT_NE(chooser, nullptr);
@@ -230,8 +228,8 @@ TEST(DesktopIntegration, TheDesktopEntryTakesAProjectAndItsTypeMatchesProjectFol
     EXPECT_NE(entry.find("\nExec=Halvora %f\n"), std::string::npos) << entry;
     EXPECT_NE(entry.find("\nMimeType=application/x-halvora-project;\n"), std::string::npos);
 
-    const fs::path database = fs::temp_directory_path() / ("halvora-mime-" +
-                                                           std::to_string(::getpid()));
+    const fs::path database =
+        fs::temp_directory_path() / ("halvora-mime-" + std::to_string(::getpid()));
     fs::remove_all(database);
     fs::create_directories(database / "packages");
     fs::copy_file(share / "halvora-project.xml", database / "packages" / "halvora-project.xml");
@@ -240,8 +238,7 @@ TEST(DesktopIntegration, TheDesktopEntryTakesAProjectAndItsTypeMatchesProjectFol
     const std::string globs = readWhole(database / "globs2");
     EXPECT_NE(globs.find("application/x-halvora-project:*.halvora"), std::string::npos) << globs;
     const std::string subclasses = readWhole(database / "subclasses");
-    EXPECT_NE(subclasses.find("application/x-halvora-project inode/directory"),
-              std::string::npos)
+    EXPECT_NE(subclasses.find("application/x-halvora-project inode/directory"), std::string::npos)
         << subclasses;
     fs::remove_all(database);
 }

@@ -11,8 +11,8 @@
 #include "core/commands/TrackCommands.h"
 #include "core/stock/SynthParameters.h"
 
-#include <optional>
 #include <limits>
+#include <optional>
 #include <string>
 
 namespace orvane::testing {
