@@ -3381,6 +3381,10 @@ Shift+перетаскивание	сдвиг без сетки
         <source>Copy from Arrangement</source>
         <translation>Копировать из аранжировки</translation>
     </message>
+    <message>
+        <source>This slot cannot take a new MIDI clip</source>
+        <translation>В эту ячейку нельзя добавить новый MIDI-клип</translation>
+    </message>
 </context>
 <context>
     <name>orvane::StockEffectPanel</name>
