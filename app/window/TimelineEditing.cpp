@@ -172,7 +172,15 @@ void TimelineView::duplicateSelection() {
 }
 
 uint64_t TimelineView::newMidiClipAt(uint64_t trackId, int64_t position) {
-    const int64_t start = snapped(position, true);
+    // The part begins on the grid line at or before the point: a click late in a bar draws
+    // in that bar, not in the next one.
+    int64_t start = snapped(position, true);
+    if (start > position) {
+        Engine &engine = app.engine();
+        std::lock_guard lock(engine.projectMutex);
+        const int64_t cell = engine.beatsToSamples(engine.gridBeats(engine.project.gridQuantize));
+        start = snapped(std::max<int64_t>(position - cell, 0), true);
+    }
     auto insert = std::make_unique<InsertMidiClipCommand>(trackId, start,
                                                           app.engine().barLengthSamplesAt(start));
     const InsertMidiClipCommand &made = *insert;

@@ -90,8 +90,8 @@ TEST_F(ClipEditingTest, ADoubleClickOnAnEmptyMidiLaneMakesAOneBarPartThatTheRoll
     useGrid(GridQuantize::Quarter);
     showBars(12.0);
     const std::size_t before = arrangementClipsOf(*keys).size();
-    // Bar 7, a little after its second beat: the part starts on that beat.
-    const QPoint spot = laneAt(*keys, 24.0 + 1.2);
+    // Bar 7, late in its second beat: the part starts on that beat, not on the next.
+    const QPoint spot = laneAt(*keys, 24.0 + 1.8);
     QTest::mouseDClick(&timeline, Qt::LeftButton, {}, spot);
     QApplication::processEvents();
     auto clips = arrangementClipsOf(*keys);
@@ -142,7 +142,7 @@ TEST_F(ClipEditingTest, TheLaneMenuAndTheClipMenuMakeMidiPartsToo) {
     useGrid(GridQuantize::Bar);
     showBars(16.0);
     const std::size_t before = arrangementClipsOf(*keys).size();
-    QMenu *menu = rightClick(timeline, laneAt(*keys, 40.4));
+    QMenu *menu = rightClick(timeline, laneAt(*keys, 43.1)); // late in bar 11
     ASSERT_NE(menu, nullptr);
     ASSERT_TRUE(clickMenuItem(*menu, QStringLiteral("New MIDI Clip")));
     auto clips = arrangementClipsOf(*keys);
