@@ -27,6 +27,7 @@ namespace {
 
 void printUsage(std::FILE *stream) {
     std::fputs("usage: Halvora [--version] [--self-check]\n"
+               "       Halvora PROJECT.halvora   (opens the project in the window)\n"
                "       Halvora render PROJECT.halvora -o OUT.wav [options]   (see render --help)\n"
                "       Halvora render --demo -o OUT.wav [options]\n"
                "       Halvora perform PROJECT.halvora -o OUT.wav --length N ACTION...\n"
@@ -160,6 +161,15 @@ int main(int argc, char **argv) {
             return orvane::runReferenceProjectVerb(rest, stdout, stderr);
         if (subcommand == "analyze") return orvane::runAnalyzeVerb(rest, stdout, stderr);
         if (subcommand == "probe-plugins") return orvane::runProbePluginsVerb(rest, stdout, stderr);
+        // A file manager, the desktop entry and a user at the prompt name a project alone.
+        if (argc == 2 && !subcommand.empty() && subcommand.front() != '-') {
+            if (displayAvailable()) return runWindowFromModule(argc, argv);
+            std::fprintf(stderr,
+                         "Halvora: no display to open \"%s\" on; without a window, run\n"
+                         "       Halvora --headless \"%s\"\n",
+                         argv[1], argv[1]);
+            return 2;
+        }
     }
     return runShellOptions(argc, argv);
 }

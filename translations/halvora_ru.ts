@@ -640,6 +640,10 @@
         <source>Drum Sample</source>
         <translation>Сэмпл ударных</translation>
     </message>
+    <message>
+        <source>Quantize Notes</source>
+        <translation>Квантизация нот</translation>
+    </message>
 </context>
 <context>
     <name>Diagnostics</name>
@@ -1153,6 +1157,14 @@ Report: %3</source>
     <message>
         <source>Exported without a plug-in: %1</source>
         <translation>Экспортировано без плагина: %1</translation>
+    </message>
+    <message>
+        <source>the file could not be read as audio (%1)</source>
+        <translation>файл не удалось прочитать как звук (%1)</translation>
+    </message>
+    <message>
+        <source>no samples</source>
+        <translation>в нём нет сэмплов</translation>
     </message>
 </context>
 <context>
@@ -2929,6 +2941,22 @@ Shift+перетаскивание	сдвиг без сетки
         <source>Reconnect Audio</source>
         <translation>Переподключить звук</translation>
     </message>
+    <message>
+        <source>“%1” is not a project folder: nothing was opened</source>
+        <translation>«%1» — не папка проекта: ничего не открыто</translation>
+    </message>
+    <message>
+        <source>New MIDI Clip</source>
+        <translation>Новый MIDI-клип</translation>
+    </message>
+    <message>
+        <source>Select a MIDI track to draw a clip on</source>
+        <translation>Выберите MIDI-дорожку, на которой нарисовать клип</translation>
+    </message>
+    <message>
+        <source>An empty one-bar MIDI clip at the playhead on the selected MIDI track (or double-click an empty spot of its lane)</source>
+        <translation>Пустой MIDI-клип длиной в такт у курсора на выбранной MIDI-дорожке (или двойной щелчок по пустому месту её полосы)</translation>
+    </message>
 </context>
 <context>
     <name>orvane::MasteringPanel</name>
@@ -3535,6 +3563,10 @@ Shift+перетаскивание	сдвиг без сетки
         <source>Copy from Arrangement</source>
         <translation>Копировать из аранжировки</translation>
     </message>
+    <message>
+        <source>This slot cannot take a new MIDI clip</source>
+        <translation>В эту ячейку нельзя добавить новый MIDI-клип</translation>
+    </message>
 </context>
 <context>
     <name>orvane::StockEffectPanel</name>
@@ -3975,6 +4007,10 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>Drum Sampler</source>
         <translation>Драм-сэмплер</translation>
+    </message>
+    <message>
+        <source>New MIDI Clip</source>
+        <translation>Новый MIDI-клип</translation>
     </message>
 </context>
 </TS>

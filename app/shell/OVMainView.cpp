@@ -48,7 +48,10 @@ std::string joinedLines(const std::string &text) {
 
 namespace {
 
-const std::vector<std::string> importTypes = {"wav", "aif", "aiff", "caf", "mp3", "m4a"};
+/// Every container the media reader decodes (libsndfile, then FFmpeg for M4A), the
+/// formats the export writes among them: a file the program wrote must come back in.
+const std::vector<std::string> importTypes = {"wav",  "wave", "aif", "aiff", "aifc", "caf", "w64",
+                                              "flac", "ogg",  "oga", "opus", "mp3",  "m4a"};
 
 std::string projectSavedText() { return translate("OVMainView", "Project saved"); }
 
@@ -114,9 +117,8 @@ std::string formatHz(double rate) { return std::to_string(static_cast<int64_t>(r
 
 } // namespace
 
-bool isImportableAudioFile(const std::string &path, bool dropped) {
+bool isImportableAudioFile(const std::string &path, bool) {
     const std::string extension = lowerExtension(path);
-    if (dropped && extension == "flac") return true;
     return std::find(importTypes.begin(), importTypes.end(), extension) != importTypes.end();
 }
 
@@ -637,7 +639,13 @@ AudioImport decodeAudioForImport(const std::string &path, double sampleRate) {
         import.error = translate("OVMainView", "Unsupported format");
     } else {
         try {
-            import.decoded = decodeAudioFile(path, sampleRate, import.audio, &import.error);
+            std::string reason;
+            import.decoded = decodeAudioFile(path, sampleRate, import.audio, &reason);
+            // The reader's own words name a library call; the user reads what it means.
+            if (!import.decoded)
+                import.error = withArguments(
+                    translate("OVMainView", "the file could not be read as audio (%1)"),
+                    {reason.empty() ? translate("OVMainView", "no samples") : reason});
         } catch (const std::bad_alloc &) {
             import.audio = DecodedAudio{};
             import.decoded = false;
@@ -1244,7 +1252,16 @@ void OVMainView::locate(int64_t position) {
     (void)engine.pushRequest(RequestProducer::MainThread, Request::locate(position));
 }
 
-void OVMainView::stop() { (void)engine.pushRequest(RequestProducer::MainThread, Request::stop()); }
+void OVMainView::stop() {
+    // Stop ends a take where it was pressed: a capture left running would lay whatever the
+    // input hears afterwards over the following bars.
+    RecordingWorkflow &takes = recording();
+    if (takes.countInActive || takes.isRecordingActive()) {
+        takes.toggleRecording(); // cancels the count-in, or keeps the take and stops
+        return;
+    }
+    (void)engine.pushRequest(RequestProducer::MainThread, Request::stop());
+}
 
 void OVMainView::setCycle(int64_t start, int64_t end, bool enabled) {
     // The jump back to the cycle's start must find its media read.

@@ -25,6 +25,7 @@
 #include "core/commands/ProjectSettingCommands.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
+#include "core/model/Translate.h"
 #include "device/AudioDeviceEngine.h"
 #include "translations/Language.h"
 
@@ -55,6 +56,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 namespace orvane {
 
@@ -181,12 +183,20 @@ void MainWindow::projectChanged() {
 
 void MainWindow::togglePlay() {
     if (app.engine().transport.playing.load())
-        app.view().stop();
+        stopTransport();
     else
         app.view().play();
 }
 
-void MainWindow::stopTransport() { app.view().stop(); }
+void MainWindow::stopTransport() {
+    const RecordingWorkflow &takes = app.view().recording();
+    const bool endsTake = takes.countInActive || takes.isRecordingActive();
+    app.view().stop();
+    if (!endsTake) return;
+    // A kept take is a new clip, selected and shown.
+    if (const uint64_t take = app.view().selectedClipId) timelineView->selectClips({take});
+    projectChanged();
+}
 
 void MainWindow::toggleRecord() {
     app.view().recording().toggleRecording();
@@ -342,6 +352,24 @@ void MainWindow::setSnap(bool on) {
     const GridQuantize grid = on ? lastGrid : GridQuantize::Off;
     const int index = gridPopup->findData(static_cast<int>(grid));
     if (index >= 0) gridPopup->setCurrentIndex(index);
+}
+
+bool MainWindow::openFromCommandLine(const std::vector<std::string> &arguments, bool recovered) {
+    if (arguments.size() != 1 || arguments.front().empty()) return false;
+    const std::string &path = arguments.front();
+    // A recovered document is the crashed session's unsaved work: the project named on the
+    // command line replaces it only when the user says so.
+    if (recovered && !app.view().confirmDiscardingChanges(translate("OVMainView", "Open project?"),
+                                                          translate("OVMainView", "Don't Save")))
+        return true;
+    std::error_code ignored;
+    if (!std::filesystem::is_directory(path, ignored)) {
+        setStatus(withArguments(
+            tr("“%1” is not a project folder: nothing was opened").toStdString(), {path}));
+        return true;
+    }
+    openProject(std::filesystem::absolute(path, ignored).string());
+    return true;
 }
 
 void MainWindow::openProject(const std::string &path) {
@@ -673,9 +701,12 @@ int runWindow(int argc, char **argv) {
     MainWindow window(application);
     ui.parent = &window;
     window.show();
-    QTimer::singleShot(0, &window, [&application, &window] {
-        application.offerRecoveryIfNeeded();
-        window.offerQuickStart();
+    std::vector<std::string> arguments;
+    for (int index = 1; index < argc; ++index)
+        arguments.emplace_back(argv[index]);
+    QTimer::singleShot(0, &window, [&application, &window, arguments] {
+        const bool recovered = application.offerRecoveryIfNeeded();
+        if (!window.openFromCommandLine(arguments, recovered)) window.offerQuickStart();
     });
     const int result = QApplication::exec();
     return result;

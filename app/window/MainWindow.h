@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QAction;
 class QComboBox;
@@ -94,6 +95,10 @@ class MainWindow : public QMainWindow {
     void setSnap(bool on);
     /// Opens a project folder: the one given, or one the user chooses when `path` is empty.
     void openProject(const std::string &path);
+    /// Opens the project the program was started with (its only argument, a ".halvora"
+    /// folder), after a recovery in `recovered` only when the user agrees; false when the
+    /// arguments name no project.
+    bool openFromCommandLine(const std::vector<std::string> &arguments, bool recovered);
     void rememberRecentProject(const std::string &path);
     QStringList recentProjects() const;
     void undo();

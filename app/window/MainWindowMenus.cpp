@@ -459,6 +459,16 @@ void MainWindow::buildTrackMenu(QMenu *track) {
 
 void MainWindow::buildClipMenu(QMenu *clip) {
     TimelineView &timeline = *timelineView;
+    QAction *newMidi = clip->addAction(
+        tr("New MIDI Clip"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M), this,
+        [this, &timeline] {
+            const uint64_t trackId = app.view().selectedTrackId;
+            if (timeline.newMidiClipAt(trackId, app.engine().transport.playhead.load()) == 0)
+                setStatus(tr("Select a MIDI track to draw a clip on").toStdString());
+            projectChanged();
+        });
+    newMidi->setToolTip(tr("An empty one-bar MIDI clip at the playhead on the selected MIDI "
+                           "track (or double-click an empty spot of its lane)"));
     clip->addAction(tr("Split"), this, &MainWindow::splitAtPlayhead);
     clip->addAction(tr("Glue"), QKeySequence(Qt::CTRL | Qt::Key_J), this, [this, &timeline] {
         timeline.glueSelection();

@@ -692,14 +692,14 @@ void MidiEditor::addMenuTransforms() {
             edit(makeCommand(clip));
         });
     };
+    // The roll's own grid, and the selected notes when there are any: what the editor shows
+    // is what moves, whatever the arrangement's grid is.
     add(menu, "Quantize", [this](uint64_t id) {
         std::lock_guard lock(app.engine().projectMutex);
         const Project &project = app.engine().project;
-        return std::make_unique<IterativeQuantizeClipCommand>(
-            id,
-            project.gridQuantize == GridQuantize::Off ? GridQuantize::Sixteenth
-                                                      : project.gridQuantize,
-            project.swingAmount, project.quantizeStrength, project.scaleRoot, project.scaleMinor,
+        return std::make_unique<QuantizeMidiNotesCommand>(
+            id, grid, std::vector<int32_t>(selection.begin(), selection.end()), project.swingAmount,
+            project.quantizeStrength, project.scaleRoot, project.scaleMinor,
             project.scaleSnapEnabled);
     });
     add(menu, "Pitch Quantize to Scale", [this](uint64_t id) {

@@ -637,8 +637,13 @@ void SessionPanel::newMidiClip(std::size_t row, std::size_t column) {
         app.engine().barLengthSamples());
     const InsertSessionMidiClipCommand &made = *command;
     execute(std::move(command));
+    // A slot that takes nothing says so: a double-click that does nothing reads as a fault.
+    if (made.clipId() == 0) {
+        app.status().setText(tr("This slot cannot take a new MIDI clip").toStdString());
+        return;
+    }
     // Straight into the editor, to draw the notes.
-    if (made.clipId() != 0 && onOpenMidiClip) onOpenMidiClip(made.clipId());
+    if (onOpenMidiClip) onOpenMidiClip(made.clipId());
 }
 
 namespace {

@@ -18,6 +18,7 @@
 #include "core/commands/TakeCommands.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
+#include "core/model/SaturatingMath.h"
 #include "core/model/Translate.h"
 #include "core/music/AudioAnalysis.h"
 
@@ -29,6 +30,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace orvane {
 
@@ -133,10 +135,62 @@ void TimelineView::deleteSelection() {
 
 void TimelineView::duplicateSelection() {
     syncSelection();
+    if (selection.empty()) return;
+    // The copies follow the selection as one block, keeping their distances, and become the
+    // selection: pressed again, Duplicate lays the next block after them, in a row.
+    int64_t first = std::numeric_limits<int64_t>::max();
+    int64_t end = 0;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        for (const uint64_t id : selection)
+            if (const auto clip = app.engine().project.findClip(id)) {
+                first = std::min(first, clip->arrangeStart);
+                end = std::max(
+                    end, saturatingAdd(clip->arrangeStart, std::max<int64_t>(clip->length, 1)));
+            }
+    }
+    if (end <= first) return;
+    const int64_t shift = end - first;
     std::vector<std::unique_ptr<Command>> steps;
-    for (const uint64_t id : selection)
-        steps.push_back(std::make_unique<DuplicateClipCommand>(id));
+    std::vector<const DuplicateClipCommand *> made;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        for (const uint64_t id : selection) {
+            const auto clip = app.engine().project.findClip(id);
+            if (!clip) continue;
+            auto step = std::make_unique<DuplicateClipCommand>(
+                id, saturatingAdd(clip->arrangeStart, shift));
+            made.push_back(step.get());
+            steps.push_back(std::move(step));
+        }
+    }
     editAll(QT_TRANSLATE_NOOP("Command", "Duplicate Clips"), std::move(steps));
+    std::set<uint64_t> copies;
+    for (const DuplicateClipCommand *step : made)
+        if (step->copyId() != 0) copies.insert(step->copyId());
+    if (!copies.empty()) selectClips(copies);
+}
+
+uint64_t TimelineView::newMidiClipAt(uint64_t trackId, int64_t position) {
+    // The part begins on the grid line at or before the point: a click late in a bar draws
+    // in that bar, not in the next one.
+    int64_t start = snapped(position, true);
+    if (start > position) {
+        Engine &engine = app.engine();
+        std::lock_guard lock(engine.projectMutex);
+        const int64_t cell = engine.beatsToSamples(engine.gridBeats(engine.project.gridQuantize));
+        start = snapped(std::max<int64_t>(position - cell, 0), true);
+    }
+    auto insert = std::make_unique<InsertMidiClipCommand>(trackId, start,
+                                                          app.engine().barLengthSamplesAt(start));
+    const InsertMidiClipCommand &made = *insert;
+    edit(std::move(insert));
+    const uint64_t clipId = made.clipId();
+    if (clipId == 0) return 0;
+    app.view().selectedTrackId = trackId;
+    selectClips({clipId});
+    app.view().selectedClipId = clipId;
+    return clipId;
 }
 
 // --- Tracks --------------------------------------------------------------------------------
@@ -515,7 +569,19 @@ QMenu *TimelineView::contextMenuAt(QPointF point) {
         for (const auto &clip : track->clips)
             if (!clip->isSessionClip() && layout.clipRect(*clip, *row, time).contains(point))
                 clipId = clip->id;
+    const bool midiLane =
+        project.findTrack(trackId) && project.findTrack(trackId)->type == TrackType::Midi;
     lock.unlock();
+    if (clipId == 0 && midiLane) {
+        QMenu *menu = emptyAreaMenu();
+        const int64_t position = samplesAtX(point.x());
+        QAction *create = new QAction(tr("New MIDI Clip"), menu);
+        connect(create, &QAction::triggered, this,
+                [this, trackId, position] { newMidiClipAt(trackId, position); });
+        menu->insertAction(menu->actions().value(0), create);
+        menu->insertSeparator(menu->actions().value(1));
+        return menu;
+    }
     if (clipId == 0) return emptyAreaMenu();
     if (!selection.contains(clipId)) selectClips({clipId});
     app.view().selectedClipId = clipId;

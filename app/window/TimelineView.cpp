@@ -1292,6 +1292,13 @@ void TimelineView::mouseDoubleClickEvent(QMouseEvent *event) {
             Q_EMIT midiClipOpened(id);
         return;
     }
+    // An empty spot of a MIDI lane is where a part is drawn from scratch.
+    if (track->type != TrackType::Midi) return;
+    const uint64_t trackId = track->id;
+    lock.unlock();
+    clipDrag.reset();
+    rubberOrigin.reset();
+    newMidiClipAt(trackId, samplesAtX(point.x()));
 }
 
 void TimelineView::wheelEvent(QWheelEvent *event) {

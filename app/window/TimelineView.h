@@ -64,7 +64,11 @@ class TimelineView : public QWidget {
     void pasteAtPlayhead();
     bool canPaste() const { return !clipboard.empty(); }
     void deleteSelection();
+    /// Copies the selected clips right after the selection and selects the copies.
     void duplicateSelection();
+    /// An empty MIDI clip one bar long from the grid line at or before `position` on the MIDI
+    /// track, selected; its id, or 0 when none was made.
+    uint64_t newMidiClipAt(uint64_t trackId, int64_t position);
 
     // --- Tracks (the Track menu and the header's context menu) ---
     /// Adds a track after the selected one's kind of tracks and selects it.

@@ -1,8 +1,10 @@
 #include "core/commands/ClipCommands.h"
 
 #include "core/commands/ClipPlacement.h"
+#include "core/model/MusicalTime.h"
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <utility>
 
@@ -35,6 +37,74 @@ void divideNotes(Clip &left, Clip &right, int64_t offset) {
     }
     left.notes = std::move(leftNotes);
     right.notes = std::move(rightNotes);
+}
+
+/// A stretched or warped clip reads its source through a map that both halves must go on
+/// reading: each half gets the map's source position at its ends as warp markers (a marker
+/// at an end outranks the implicit end point), and the inner markers on its side of the cut.
+/// An unwarped clip at its own speed needs none: the source offset carries it.
+void divideWarp(Clip &left, Clip &right, int64_t offset) {
+    if (left.kind != ClipKind::Audio) return;
+    if (left.warpMarkers.empty() && left.stretchRatio == 1.0) return;
+    const ClipWarpTable map = buildClipWarpTable(left);
+    const auto sourceAt = [&](int64_t t) { return saturatingToInt64(std::round(map.sourceAt(t))); };
+    const int64_t cutSource = sourceAt(offset);
+    std::vector<WarpMarker> leftMarkers;
+    std::vector<WarpMarker> rightMarkers;
+    for (const WarpMarker &marker : left.warpMarkers) {
+        if (marker.dest > 0 && marker.dest < offset) leftMarkers.push_back(marker);
+        if (marker.dest > offset && marker.dest < left.length)
+            rightMarkers.push_back({marker.dest - offset, marker.source});
+    }
+    // The map holds a bounded number of markers; the end markers always find a place.
+    const auto keepRoomForEnd = [](std::vector<WarpMarker> &markers) {
+        if (markers.size() >= ClipWarpTable::maxWarpMarkers)
+            markers.resize(ClipWarpTable::maxWarpMarkers - 1);
+    };
+    keepRoomForEnd(leftMarkers);
+    keepRoomForEnd(rightMarkers);
+    leftMarkers.push_back({offset, cutSource});
+    rightMarkers.push_back({left.length - offset, sourceAt(left.length)});
+    right.sourceOffset = cutSource;
+    left.warpMarkers = std::move(leftMarkers);
+    right.warpMarkers = std::move(rightMarkers);
+}
+
+/// The envelope's level at clip time `t`: straight lines between its points, held past its
+/// ends, as the renderer reads it.
+float envelopeLevelAt(const std::vector<AutomationPoint> &points, int64_t t) {
+    if (t <= points.front().t) return points.front().v;
+    for (std::size_t i = 0; i + 1 < points.size(); ++i) {
+        const AutomationPoint &from = points[i];
+        const AutomationPoint &to = points[i + 1];
+        if (t > to.t) continue;
+        const double fraction = static_cast<double>(t - from.t) /
+                                static_cast<double>(std::max<int64_t>(to.t - from.t, 1));
+        return from.v + (to.v - from.v) * static_cast<float>(fraction);
+    }
+    return points.back().v;
+}
+
+/// The gain envelope's points on each side of the cut, and its level at the cut on both, so
+/// that each half plays the level it played before.
+void divideGainEnvelope(Clip &left, Clip &right, int64_t offset) {
+    if (left.gainEnvelope.size() < 2) {
+        right.gainEnvelope = left.gainEnvelope;
+        return;
+    }
+    const float atCut = envelopeLevelAt(left.gainEnvelope, offset);
+    std::vector<AutomationPoint> leftPoints;
+    std::vector<AutomationPoint> rightPoints{{0, atCut}};
+    for (const AutomationPoint &point : left.gainEnvelope) {
+        if (point.t < offset) leftPoints.push_back(point);
+        if (point.t > offset) rightPoints.push_back({point.t - offset, point.v});
+    }
+    leftPoints.push_back({offset, atCut});
+    // A single point reads as no envelope: a second one at the end holds the level.
+    if (rightPoints.size() < 2) rightPoints.push_back({right.length, atCut});
+    if (leftPoints.size() < 2) leftPoints.insert(leftPoints.begin(), {0, atCut});
+    left.gainEnvelope = std::move(leftPoints);
+    right.gainEnvelope = std::move(rightPoints);
 }
 
 int32_t interleavedChannels(const Clip &clip) { return clip.channels < 2 ? 1 : clip.channels; }
@@ -87,6 +157,11 @@ void SplitClipCommand::redo(Project &project) {
     const int64_t offset = position_ - start;
     lengthBefore_ = clip->length;
     notesBefore_ = clip->notes;
+    fadeOutBefore_ = clip->fadeOut;
+    fadeInBefore_ = clip->fadeIn;
+    sourceOffsetBefore_ = clip->sourceOffset;
+    warpBefore_ = clip->warpMarkers;
+    envelopeBefore_ = clip->gainEnvelope;
     const SameIdsOnRedo sameIds(firstRunIds_, project);
     const auto right = project.addClip(clip->trackId, clip->kind);
     if (!right) return;
@@ -100,7 +175,20 @@ void SplitClipCommand::redo(Project &project) {
     right->channels = clip->channels;
     right->notes = clip->notes;
     right->gain = clip->gain;
+    right->stretchRatio = clip->stretchRatio;
+    right->loop = clip->loop;
+    right->loopLength = clip->loopLength;
+    right->takeLane = clip->takeLane;
+    right->takeActive = clip->takeActive;
     if (clip->kind == ClipKind::Midi) divideNotes(*clip, *right, offset);
+    divideWarp(*clip, *right, offset);
+    divideGainEnvelope(*clip, *right, offset);
+    // The clip's ends stay where they were: its fade-in begins the left half, its fade-out
+    // ends the right one, and the cut itself gets no fade.
+    right->fadeOut = std::min(clip->fadeOut, right->length);
+    right->fadeIn = 0;
+    clip->fadeOut = 0;
+    clip->fadeIn = std::min(clip->fadeIn, offset);
     clip->length = offset;
 }
 
@@ -109,6 +197,11 @@ void SplitClipCommand::undo(Project &project) {
     const auto left = project.findClip(clipId_);
     if (!left) return;
     left->length = lengthBefore_;
+    left->fadeIn = fadeInBefore_;
+    left->fadeOut = fadeOutBefore_;
+    left->sourceOffset = sourceOffsetBefore_;
+    left->warpMarkers = warpBefore_;
+    left->gainEnvelope = envelopeBefore_;
     // Later edits of either half were undone before this one, so the notes as they were
     // before the split are exactly what belongs back; joining the halves instead would
     // leave a cut note in two pieces.
@@ -178,7 +271,8 @@ void TrimClipCommand::undo(Project &project) {
 
 std::string TrimClipCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Trim Clip"); }
 
-DuplicateClipCommand::DuplicateClipCommand(uint64_t clipId) : clipId_(clipId) {}
+DuplicateClipCommand::DuplicateClipCommand(uint64_t clipId, std::optional<int64_t> start)
+    : clipId_(clipId), start_(start) {}
 
 void DuplicateClipCommand::redo(Project &project) {
     copyId_ = 0;
@@ -193,7 +287,9 @@ void DuplicateClipCommand::redo(Project &project) {
     copy->name = source->name + " copy";
     copy->length = source->length;
     copy->sourceOffset = source->sourceOffset;
-    copy->arrangeStart = saturatingAdd(source->arrangeStart, std::max<int64_t>(source->length, 1));
+    copy->arrangeStart =
+        start_ ? std::max<int64_t>(*start_, 0)
+               : saturatingAdd(source->arrangeStart, std::max<int64_t>(source->length, 1));
     copy->loop = source->loop;
     copy->loopLength = source->loopLength;
     copy->gain = source->gain;
@@ -201,6 +297,8 @@ void DuplicateClipCommand::redo(Project &project) {
     copy->fadeOut = source->fadeOut;
     copy->audioFile = source->audioFile;
     copy->stretchRatio = source->stretchRatio;
+    copy->warpMarkers = source->warpMarkers;
+    copy->gainEnvelope = source->gainEnvelope;
     copy->channels = source->channels;
     copy->notes = source->notes;
     // Buffers are immutable, so the copy shares its source's samples.
@@ -215,6 +313,31 @@ void DuplicateClipCommand::undo(Project &project) {
 
 std::string DuplicateClipCommand::name() const {
     return QT_TRANSLATE_NOOP("Command", "Duplicate Clip");
+}
+
+InsertMidiClipCommand::InsertMidiClipCommand(uint64_t trackId, int64_t start, int64_t length)
+    : trackId_(trackId), start_(start), length_(length) {}
+
+void InsertMidiClipCommand::redo(Project &project) {
+    clipId_ = 0;
+    const auto track = project.findTrack(trackId_);
+    if (!track || track->type != TrackType::Midi || length_ < 1) return;
+    const SameIdsOnRedo sameIds(firstRunIds_, project);
+    const auto clip = project.addClip(trackId_, ClipKind::Midi);
+    if (!clip) return;
+    clip->name = track->name;
+    clip->arrangeStart = std::max<int64_t>(start_, 0);
+    clip->length = length_;
+    clipId_ = clip->id;
+}
+
+void InsertMidiClipCommand::undo(Project &project) {
+    if (clipId_ != 0) project.removeClip(clipId_);
+    clipId_ = 0;
+}
+
+std::string InsertMidiClipCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "New MIDI Clip");
 }
 
 GlueClipsCommand::GlueClipsCommand(uint64_t firstClipId, uint64_t secondClipId)

@@ -30,6 +30,11 @@ class SplitClipCommand : public Command {
     int64_t lengthBefore_ = 0;
     /// The clip's notes before the split, so that undo gives back a cut note whole.
     std::vector<MidiNote> notesBefore_;
+    int64_t fadeInBefore_ = 0;
+    int64_t fadeOutBefore_ = 0;
+    int64_t sourceOffsetBefore_ = 0;
+    std::vector<WarpMarker> warpBefore_;
+    std::vector<AutomationPoint> envelopeBefore_;
 };
 
 /// "Move Clip" to a new start (never before 0) and, when `targetTrackId` is not 0, onto
@@ -70,19 +75,42 @@ class TrimClipCommand : public Command {
     bool captured_ = false;
 };
 
-/// "Duplicate Clip": a copy on the same track starting where the source clip ends. The copy
-/// draws a fresh id on every redo.
+/// "Duplicate Clip": a copy on the same track starting where the source clip ends, or at
+/// `start` when one is given (several clips duplicated together keep their distances). The
+/// copy draws a fresh id on every redo.
 class DuplicateClipCommand : public Command {
   public:
-    explicit DuplicateClipCommand(uint64_t clipId);
+    explicit DuplicateClipCommand(uint64_t clipId, std::optional<int64_t> start = std::nullopt);
     void redo(Project &project) override;
     void undo(Project &project) override;
     std::string name() const override;
+    /// The copy's id after a redo that made one, else 0.
+    uint64_t copyId() const { return copyId_; }
 
   private:
     std::optional<IdCounters> firstRunIds_;
     uint64_t clipId_;
+    std::optional<int64_t> start_;
     uint64_t copyId_ = 0;
+};
+
+/// "New MIDI Clip": an empty MIDI clip of `length` samples at `start` of a MIDI track's
+/// arrangement lane, named after the track. The clip draws a fresh id on every redo.
+class InsertMidiClipCommand : public Command {
+  public:
+    InsertMidiClipCommand(uint64_t trackId, int64_t start, int64_t length);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+    /// The new clip's id after a redo that made one, else 0.
+    uint64_t clipId() const { return clipId_; }
+
+  private:
+    std::optional<IdCounters> firstRunIds_;
+    uint64_t trackId_;
+    int64_t start_;
+    int64_t length_;
+    uint64_t clipId_ = 0;
 };
 
 /// "Glue Clips": appends the second clip's material to the first and removes the second.

@@ -155,6 +155,62 @@ std::string IterativeQuantizeClipCommand::name() const {
     return QT_TRANSLATE_NOOP("Command", "Iterative Quantize");
 }
 
+QuantizeMidiNotesCommand::QuantizeMidiNotesCommand(uint64_t clipId, double gridBeats,
+                                                   std::vector<int32_t> noteIndices, float swing,
+                                                   float strength, int32_t scaleRoot, bool minor,
+                                                   bool snapToScale)
+    : MidiClipRewriteCommand(clipId, {}), gridBeats_(gridBeats),
+      noteIndices_(std::move(noteIndices)), swing_(swing), strength_(clampUnit(strength)),
+      scaleRoot_(scaleRoot), minor_(minor), snapToScale_(snapToScale) {}
+
+bool QuantizeMidiNotesCommand::rewrite(const Project &project, Clip &clip,
+                                       std::vector<MidiNote> &notes) {
+    if (!(gridBeats_ > 0.0) || !std::isfinite(gridBeats_)) return false;
+    const auto tempo = sortedTempoMarkers(project.tempoMarkers);
+    const double cell = gridBeats_;
+    // A note's place is its place in the song: a clip off the grid keeps its notes on the
+    // song's grid, not on a grid of its own.
+    const auto snap = [&](int64_t position) {
+        const double beat =
+            samplesToMusicalBeatsSorted(position, project.sampleRate, tempo, project.tempoBpm);
+        const auto toSamples = [&](double target) {
+            return musicalBeatsToSamplesSorted(std::max(target, 0.0), project.sampleRate, tempo,
+                                               project.tempoBpm);
+        };
+        if (swing_ > 0.0f) {
+            const double half = cell / 2.0;
+            const double k = std::floor(beat / half + 1e-9);
+            if (k > 0.0 && std::fmod(k, 2.0) == 1.0)
+                return toSamples(half * (k - 1.0) +
+                                 cell * (0.5 + 0.5 * std::min(static_cast<double>(swing_), 1.0)));
+        }
+        return toSamples(cell * std::round(beat / cell));
+    };
+    std::vector<bool> chosen(notes.size(), noteIndices_.empty());
+    for (const int32_t index : noteIndices_)
+        if (index >= 0 && static_cast<std::size_t>(index) < notes.size())
+            chosen[static_cast<std::size_t>(index)] = true;
+    bool any = false;
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        if (!chosen[i]) continue;
+        MidiNote &note = notes[i];
+        const int64_t at = saturatingAdd(clip.arrangeStart, note.start);
+        const int64_t moved = blendPosition(at, snap(at), strength_);
+        note.start = std::max<int64_t>(moved - clip.arrangeStart, 0);
+        if (snapToScale_) {
+            std::vector<MidiNote> one{note};
+            snapMidiNotesToScale(one, scaleRoot_, minor_);
+            note = one.front();
+        }
+        any = true;
+    }
+    return any;
+}
+
+std::string QuantizeMidiNotesCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Quantize Notes");
+}
+
 HumanizeMidiClipCommand::HumanizeMidiClipCommand(uint64_t clipId, int64_t span, float timingAmount,
                                                  float velocityAmount, uint32_t seed)
     : MidiClipRewriteCommand(clipId, {}), span_(span), timingAmount_(timingAmount),

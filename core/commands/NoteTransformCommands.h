@@ -85,6 +85,28 @@ class IterativeQuantizeClipCommand : public MidiClipRewriteCommand {
     bool snapToScale_;
 };
 
+/// "Quantize Notes": the starts of the notes at `noteIndices` (every note when empty) of one
+/// clip towards a grid of `gridBeats` beats by `strength`, with `swing`, on the song's
+/// timeline (the clip's start counts), optionally snapping their pitches to the scale. The
+/// piano roll's own grid and its selection drive it.
+class QuantizeMidiNotesCommand : public MidiClipRewriteCommand {
+  public:
+    QuantizeMidiNotesCommand(uint64_t clipId, double gridBeats, std::vector<int32_t> noteIndices,
+                             float swing, float strength, int32_t scaleRoot, bool minor,
+                             bool snapToScale);
+    std::string name() const override;
+
+  private:
+    bool rewrite(const Project &project, Clip &clip, std::vector<MidiNote> &notes) override;
+    double gridBeats_;
+    std::vector<int32_t> noteIndices_;
+    float swing_;
+    float strength_;
+    int32_t scaleRoot_;
+    bool minor_;
+    bool snapToScale_;
+};
+
 /// "Humanize MIDI": seeded random timing and velocity, the same on every redo.
 class HumanizeMidiClipCommand : public MidiClipRewriteCommand {
   public:

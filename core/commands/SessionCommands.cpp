@@ -11,6 +11,14 @@ namespace orvane {
 
 namespace {
 
+/// Launcher columns are the project's tracks in order, returns included: every track has its
+/// column, however many columns the grid was saved with.
+bool isSessionCell(const Project &project, int32_t row, int32_t column) {
+    const auto columns =
+        std::max<int64_t>(project.session.cols, static_cast<int64_t>(project.tracks.size()));
+    return row >= 0 && row < project.session.rows && column >= 0 && column < columns;
+}
+
 /// A value outside the enumeration could not be saved and would come back as another one.
 bool knownFollowAction(FollowAction action) {
     return static_cast<uint8_t>(action) <= static_cast<uint8_t>(FollowAction::NextClipInColumn);
@@ -513,7 +521,9 @@ void DuplicateSessionClipCommand::redo(Project &project) {
     const auto clip = project.findClip(clipId_);
     if (!clip || !clip->isSessionClip()) return;
     const int64_t next = int64_t{clip->sessionCol} + 1;
-    if (next >= project.session.cols) return;
+    if (next > std::numeric_limits<int32_t>::max() ||
+        !isSessionCell(project, clip->sessionRow, static_cast<int32_t>(next)))
+        return;
     const auto column = static_cast<int32_t>(next);
     if (cellTakenOnTrack(project, clip->trackId, 0, clip->sessionRow, column)) return;
     const SameIdsOnRedo sameIds(firstRunIds_, project);
@@ -541,8 +551,7 @@ void CopyClipToSessionCommand::redo(Project &project) {
     copyId_ = 0;
     const auto clip = project.findClip(clipId_);
     if (!clip || clip->isSessionClip()) return;
-    if (row_ < 0 || row_ >= project.session.rows || column_ < 0 || column_ >= project.session.cols)
-        return;
+    if (!isSessionCell(project, row_, column_)) return;
     if (cellTakenOnTrack(project, clip->trackId, 0, row_, column_)) return;
     const SameIdsOnRedo sameIds(firstRunIds_, project);
     const auto copy = addSessionClipCopy(project, *clip, row_, column_);
@@ -575,8 +584,7 @@ bool ImportToSessionCellCommand::cellTakes(const Project &project, uint64_t trac
     if (!track || clip.length < 1) return false;
     const TrackType kind = clip.kind == ClipKind::Midi ? TrackType::Midi : TrackType::Audio;
     if (track->type != kind) return false;
-    if (row < 0 || row >= project.session.rows || column < 0 || column >= project.session.cols)
-        return false;
+    if (!isSessionCell(project, row, column)) return false;
     return !cellTakenOnTrack(project, trackId, 0, row, column);
 }
 
@@ -615,8 +623,7 @@ void InsertSessionMidiClipCommand::redo(Project &project) {
     clipId_ = 0;
     const auto track = project.findTrack(trackId_);
     if (!track || track->type != TrackType::Midi || length_ < 1) return;
-    if (row_ < 0 || row_ >= project.session.rows || column_ < 0 || column_ >= project.session.cols)
-        return;
+    if (!isSessionCell(project, row_, column_)) return;
     if (cellTakenOnTrack(project, trackId_, 0, row_, column_)) return;
     const SameIdsOnRedo sameIds(firstRunIds_, project);
     const auto clip = project.addClip(trackId_, ClipKind::Midi);
@@ -641,8 +648,7 @@ std::string InsertSessionMidiClipCommand::name() const {
 void MoveSessionClipCommand::redo(Project &project) {
     const auto clip = project.findClip(clipId_);
     if (!clip || !clip->isSessionClip()) return;
-    if (row_ < 0 || row_ >= project.session.rows || column_ < 0 || column_ >= project.session.cols)
-        return;
+    if (!isSessionCell(project, row_, column_)) return;
     if (cellTakenOnTrack(project, clip->trackId, clip->id, row_, column_)) return;
     if (!captured_) {
         previousRow_ = clip->sessionRow;
@@ -703,8 +709,7 @@ std::shared_ptr<Clip> InsertSessionPlayerClipCommand::targetClip(Project &projec
 void InsertSessionPlayerClipCommand::redo(Project &project) {
     const auto track = project.findTrack(trackId_);
     if (!track || track->type != TrackType::Midi) return;
-    if (row_ < 0 || row_ >= project.session.rows || column_ < 0 || column_ >= project.session.cols)
-        return;
+    if (!isSessionCell(project, row_, column_)) return;
     const SameIdsOnRedo sameIds(firstRunIds_, project);
     const auto clip = targetClip(project, *track);
     if (!clip) return;

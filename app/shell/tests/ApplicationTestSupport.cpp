@@ -90,8 +90,9 @@ std::optional<std::string> ScriptedUi::chooseSaveLocation(const std::string &,
     return takeFront(saveLocations, "save chooser");
 }
 
-std::vector<std::string> ScriptedUi::chooseFilesToOpen(const std::string &,
-                                                       const std::vector<std::string> &, bool) {
+std::vector<std::string>
+ScriptedUi::chooseFilesToOpen(const std::string &, const std::vector<std::string> &types, bool) {
+    offeredTypes = types;
     return takeFront(filesToOpen, "open chooser");
 }
 

@@ -48,6 +48,8 @@ class ScriptedUi final : public ApplicationUi {
     std::vector<ShownAlert> alerts;
     std::vector<std::string> statuses;
     std::vector<std::string> offeredSaveNames;
+    /// The file types the last open chooser offered.
+    std::vector<std::string> offeredTypes;
 
     int runAlert(const std::string &title, const std::string &text,
                  const std::vector<std::string> &buttons) override;

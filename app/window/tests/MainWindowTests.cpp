@@ -174,6 +174,9 @@ TEST_F(MainWindowTest, TheUsualKeysPlayDuplicateUndoAndDelete) {
     EXPECT_EQ(clipCount(), before);
     QTest::keyClick(&window.timeline(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(clipCount(), before + 1);
+    // Duplicate selects its copy; the source is clicked again to delete it.
+    QTest::mouseClick(&window.timeline(), Qt::LeftButton, {},
+                      window.timeline().clipRectOf(clip->id).center().toPoint());
     QTest::keyClick(&window.timeline(), Qt::Key_Delete);
     EXPECT_EQ(clipCount(), before);
     EXPECT_EQ(engine.project.findClip(clip->id), nullptr);

@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <set>
 
 using namespace orvane;
 using namespace orvane::testing;
@@ -299,6 +300,68 @@ TEST_F(MidiEditorHandsTest, ThePencilFollowsTheGridAndTheVelocityFieldSetsTheSel
     QTest::keyClicks(field, QStringLiteral("64"));
     QTest::keyClick(field, Qt::Key_Return);
     EXPECT_NEAR(clip->notes.back().velocity, 64.0f / 127.0f, 1e-4f);
+}
+
+// Quantize follows the roll's own grid, not the arrangement's, and moves only the selected
+// notes when some are selected: an eighth-note line stays eighths under a quarter toolbar grid.
+TEST_F(MidiEditorHandsTest, QuantizeFollowsTheRollsGridAndTheSelection) {
+    {
+        std::lock_guard lock(engine.projectMutex);
+        engine.project.gridQuantize = GridQuantize::Quarter;
+        engine.project.quantizeStrength = 1.0f;
+        engine.project.swingAmount = 0.0f;
+        engine.project.scaleSnapEnabled = false;
+        // Six eighths, each played a little late, on one pitch a step apart.
+        clip->notes.clear();
+        for (int k = 0; k < 6; ++k)
+            clip->notes.push_back(
+                MidiNote{60 + 2 * k, 0.8f, beats(0.5 * k + 0.06), beats(0.4), 1.0f, 0.0f});
+        engine.publishGraph();
+    }
+    editor.update();
+    QApplication::processEvents();
+    auto *grid = childWithTip<QComboBox>(window, "Grid");
+    ASSERT_NE(grid, nullptr);
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Up); // from the sixteenth to the eighth
+    QApplication::processEvents();
+    ASSERT_DOUBLE_EQ(editor.gridBeats(), 0.5);
+    editor.setFocus();
+    key(Qt::Key_V);
+    const std::vector<MidiNote> before = clip->notes;
+    QTest::mouseClick(&editor, Qt::LeftButton, {}, editor.noteRect(1).center().toPoint());
+    QTest::mouseClick(&editor, Qt::LeftButton, Qt::ControlModifier,
+                      editor.noteRect(3).center().toPoint());
+    ASSERT_EQ(editor.selectedNotes(), (std::set<int32_t>{1, 3}));
+
+    QMenu &menu = *editor.commandsMenu();
+    menu.popup(editor.mapToGlobal(QPoint(60, 40)));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+    ASSERT_TRUE(clickMenuItem(menu, QStringLiteral("Quantize")));
+    menu.hide();
+    EXPECT_EQ(harness.application().commands().undoName(), "Quantize Notes");
+    ASSERT_EQ(clip->notes.size(), before.size());
+    for (int k = 0; k < 6; ++k) {
+        SCOPED_TRACE(k);
+        const bool selected = k == 1 || k == 3;
+        EXPECT_EQ(clip->notes[k].start, selected ? beats(0.5 * k) : before[k].start);
+        EXPECT_EQ(clip->notes[k].pitch, before[k].pitch);
+    }
+
+    // With nothing selected, every note goes to the roll's grid: still six eighths, no two
+    // notes on one beat.
+    window.undo();
+    editor.setFocus();
+    QTest::mouseClick(&editor, Qt::LeftButton, {},
+                      QPoint(editor.width() - 6, MidiEditor::rulerHeight + 30));
+    ASSERT_TRUE(editor.selectedNotes().empty());
+    menu.popup(editor.mapToGlobal(QPoint(60, 40)));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+    ASSERT_TRUE(clickMenuItem(menu, QStringLiteral("Quantize")));
+    menu.hide();
+    for (int k = 0; k < 6; ++k)
+        EXPECT_EQ(clip->notes[k].start, beats(0.5 * k)) << k;
+    saveScreenshot(window, "midi-editor-quantized-eighths");
 }
 
 TEST_F(MidiEditorHandsTest, TheStepViewTogglesDrumStepsAndTheirVelocityAndEscCloses) {

@@ -1,4 +1,5 @@
 #include "core/commands/ClipCommands.h"
+#include "core/model/MusicalTime.h"
 #include "core/commands/tests/support/ClipFixtures.h"
 #include "core/commands/tests/support/ProjectComparison.h"
 
@@ -90,6 +91,66 @@ TEST_F(ClipCommandTest, SplitSharesTheSampleBufferAndKeepsItsIdOnEveryRedo) {
     split.redo(project);
     EXPECT_EQ(audioTrack->clips[1]->id, firstRight->id);
     EXPECT_EQ(project.nextClipId, counter);
+}
+
+// Each half reads its source where the whole clip read it, for stretched and warped clips
+// alike, and plays the gain envelope's level there; undo gives the clip back as it was.
+TEST_F(ClipCommandTest, SplitHalvesReadTheSourceAndTheEnvelopeWhereTheClipDid) {
+    struct Case {
+        const char *name;
+        double stretch;
+        std::vector<WarpMarker> markers;
+    };
+    const Case cases[] = {{"plain", 1.0, {}},
+                          {"stretched", 1.5, {}},
+                          {"warped", 1.0, {{300, 420}, {700, 760}}},
+                          {"stretched and warped", 0.8, {{250, 200}}}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Project fresh;
+        const auto track = fresh.addTrack(TrackType::Audio, "Audio");
+        const auto clip = placeClip(fresh, track->id, ClipKind::Audio, 5000, 1000);
+        clip->audio = std::make_shared<std::vector<float>>(4000, 0.25f);
+        clip->channels = 1;
+        clip->sourceOffset = 40;
+        clip->stretchRatio = c.stretch;
+        clip->warpMarkers = c.markers;
+        clip->gainEnvelope = {{0, 0.2f}, {600, 1.0f}, {1000, 0.5f}};
+        const Clip whole = *clip;
+        SplitClipCommand split(clip->id, 5450);
+        split.redo(fresh);
+        ASSERT_EQ(track->clips.size(), 2u);
+        const Clip &left = *track->clips[0];
+        const Clip &right = *track->clips[1];
+        for (int64_t t = 0; t <= 1000; t += 25) {
+            const bool onLeft = t < 450;
+            const Clip &half = onLeft ? left : right;
+            const int64_t local = onLeft ? t : t - 450;
+            EXPECT_NEAR(clipTimelineToSource(half, local), clipTimelineToSource(whole, t), 1.0)
+                << "t=" << t;
+        }
+        const auto level = [](const Clip &of, int64_t t) {
+            const auto &p = of.gainEnvelope;
+            if (p.size() < 2) return 1.0f; // no envelope: the clip's own gain
+            if (t <= p.front().t) return p.front().v;
+            for (std::size_t i = 0; i + 1 < p.size(); ++i)
+                if (t <= p[i + 1].t)
+                    return p[i].v + (p[i + 1].v - p[i].v) * static_cast<float>(t - p[i].t) /
+                                        static_cast<float>(p[i + 1].t - p[i].t);
+            return p.back().v;
+        };
+        for (int64_t t : {0, 200, 449, 450, 451, 600, 800, 1000}) {
+            const bool onLeft = t < 450;
+            const float expected = level(whole, t);
+            const float actual = onLeft ? level(left, t) : level(right, t - 450);
+            EXPECT_NEAR(actual, expected, 1e-4f) << "t=" << t;
+        }
+        split.undo(fresh);
+        EXPECT_EQ(clip->warpMarkers, whole.warpMarkers);
+        EXPECT_EQ(clip->gainEnvelope, whole.gainEnvelope);
+        EXPECT_EQ(clip->sourceOffset, whole.sourceOffset);
+        EXPECT_EQ(clip->length, whole.length);
+    }
 }
 
 TEST_F(ClipCommandTest, MoveClampsAtZeroAndUndoReturnsToTheOldTrackAndPlace) {

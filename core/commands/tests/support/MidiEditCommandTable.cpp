@@ -196,6 +196,30 @@ std::vector<CommandTableRow> quantiseRows() {
     return {
         quantiseRow<QuantizeSelectionCommand>("QuantizeSelection", someTrackId),
         quantiseRow<IterativeQuantizeClipCommand>("IterativeQuantizeClip", someClipId),
+        row("QuantizeMidiNotes",
+            [](const Project &project, Random &random) {
+                const uint64_t clip = someClipId(project, random);
+                const double grid = chance(random, 10) ? 0.0 : 4.0 / between(random, 1, 48);
+                std::vector<int32_t> chosen;
+                std::string indices;
+                for (int64_t count = between(random, 0, 3); count > 0; --count) {
+                    chosen.push_back(static_cast<int32_t>(between(random, -1, 6)));
+                    indices += std::to_string(chosen.back()) + " ";
+                }
+                const float swing = someFloat(random, 0, 150);
+                const float strength = someFloat(random, -50, 150);
+                const auto root = static_cast<int32_t>(between(random, 0, 11));
+                const bool minor = chance(random, 50);
+                const bool snapToScale = chance(random, 30);
+                return CommandRecipe{
+                    "QuantizeMidiNotes(" + std::to_string(clip) + ", " + std::to_string(grid) +
+                        ", [" + indices + "], " + std::to_string(swing) + ", " +
+                        std::to_string(strength) + ")",
+                    [=] {
+                        return std::make_unique<QuantizeMidiNotesCommand>(
+                            clip, grid, chosen, swing, strength, root, minor, snapToScale);
+                    }};
+            }),
         row("HumanizeMidiClip",
             [](const Project &project, Random &random) {
                 return recipe<HumanizeMidiClipCommand>(

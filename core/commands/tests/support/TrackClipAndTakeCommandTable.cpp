@@ -12,6 +12,7 @@
 #include "core/stock/SynthParameters.h"
 
 #include <limits>
+#include <optional>
 #include <string>
 
 namespace orvane::testing {
@@ -188,6 +189,33 @@ CommandTableRow groupRow() {
                             steps.push_back(std::make_unique<DeleteClipCommand>(id));
                         return std::make_unique<EditGroupCommand>("Delete Clips", std::move(steps));
                     }};
+            }};
+}
+
+/// An empty MIDI clip on some track (refused on a track of another kind).
+CommandTableRow insertMidiClipRow() {
+    return {"InsertMidiClipCommand", [](const Project &project, Random &random) {
+                const uint64_t track = someTrackId(project, random);
+                const int64_t start = between(random, -100, 300000);
+                const int64_t length = between(random, 0, 96000);
+                return CommandRecipe{
+                    call("InsertMidiClip",
+                         {std::to_string(track), std::to_string(start), std::to_string(length)}),
+                    [=] { return std::make_unique<InsertMidiClipCommand>(track, start, length); }};
+            }};
+}
+
+/// A copy right after its source, or at a chosen start (as a selection's block is copied).
+CommandTableRow duplicateRow() {
+    return {"DuplicateClipCommand", [](const Project &project, Random &random) {
+                const uint64_t clip = someClipId(project, random);
+                const std::optional<int64_t> start =
+                    chance(random, 50) ? std::nullopt
+                                       : std::optional<int64_t>(between(random, -100, 300000));
+                return CommandRecipe{
+                    call("DuplicateClip",
+                         {std::to_string(clip), start ? std::to_string(*start) : "next"}),
+                    [=] { return std::make_unique<DuplicateClipCommand>(clip, start); }};
             }};
 }
 
@@ -403,7 +431,8 @@ std::vector<CommandTableRow> trackClipAndTakeCommandRows() {
                                       splitRow(),
                                       moveRow(),
                                       trimRow(),
-                                      oneClipRow<DuplicateClipCommand>("DuplicateClip"),
+                                      duplicateRow(),
+                                      insertMidiClipRow(),
                                       glueRow(),
                                       crossfadeRow(),
                                       oneClipRow<DeleteClipCommand>("DeleteClip"),

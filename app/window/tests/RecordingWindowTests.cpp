@@ -1,0 +1,167 @@
+// Recording as a musician ends it: with the transport's own Stop (Space or ■), not a second
+// press of record. The window runs on the null device, which keeps real time.
+#include "app/shell/OVMainView.h"
+#include "app/window/MainWindow.h"
+#include "app/window/TimelineView.h"
+#include "app/window/tests/WindowTestSupport.h"
+#include "app/workflows/RecordingWorkflow.h"
+#include "core/engine/Engine.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QTest>
+#include <QToolButton>
+
+using namespace orvane;
+using namespace orvane::testing;
+
+namespace {
+
+class RecordingWindowTest : public WindowTest {
+  protected:
+    RecordingWindowTest() : WindowTest("recording-window") {}
+
+    void key(Qt::Key which) {
+        if (!window.isActiveWindow()) {
+            window.activateWindow();
+            EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+        }
+        QTest::keyClick(&window, which);
+        QApplication::processEvents();
+    }
+    void waitForPlayheadBeyond(int64_t position) {
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return engine.transport.playhead.load() > position; }, 10000))
+            << "the transport does not run";
+    }
+    std::vector<std::shared_ptr<Clip>> clipsOf(const std::string &name) {
+        std::lock_guard lock(engine.projectMutex);
+        return track(name)->clips;
+    }
+    /// The name of the start-up song's first track of `type`.
+    std::string firstTrackOf(TrackType type) {
+        std::lock_guard lock(engine.projectMutex);
+        for (const auto &candidate : engine.project.tracks)
+            if (candidate->type == type) return candidate->name;
+        ADD_FAILURE() << "no such track";
+        return {};
+    }
+    void armOnly(const std::string &name) {
+        std::lock_guard lock(engine.projectMutex);
+        for (const auto &candidate : engine.project.tracks)
+            candidate->armed = candidate->name == name;
+        view.selectedTrackId = track(name)->id;
+    }
+    void noCountIn() {
+        std::lock_guard lock(engine.projectMutex);
+        engine.project.countInBars = 0;
+    }
+    QToolButton &stopButton() {
+        QAction *stop = window.action(QStringLiteral("Stop"));
+        EXPECT_NE(stop, nullptr);
+        for (QToolButton *button : window.findChildren<QToolButton *>())
+            if (button->defaultAction() == stop && button->isVisible()) return *button;
+        ADD_FAILURE() << "no visible ■ button";
+        return *window.findChild<QToolButton *>();
+    }
+};
+
+// Space during a MIDI take keeps the take up to the moment of the press: nothing played
+// afterwards joins it, and record is off.
+TEST_F(RecordingWindowTest, SpaceEndsAMidiTakeWhereItWasPressed) {
+    noCountIn();
+    const std::string keys = firstTrackOf(TrackType::Midi);
+    ASSERT_NE(track(keys), nullptr);
+    const std::size_t clipsBefore = clipsOf(keys).size();
+    armOnly(keys);
+    key(Qt::Key_R);
+    ASSERT_TRUE(view.recording().isRecordingActive()) << harness.ui.lastStatus();
+    const int64_t started = engine.transport.playhead.load();
+    waitForPlayheadBeyond(started + 4800);
+    const int64_t at = engine.transport.playhead.load();
+    ASSERT_TRUE(engine.recordMidiNoteOn(64, 0.8f, at));
+    ASSERT_TRUE(engine.recordMidiNoteOff(64, 0.0f, at + 2400));
+    waitForPlayheadBeyond(at + 4800);
+
+    key(Qt::Key_Space);
+    const int64_t stoppedNear = engine.transport.playhead.load();
+    EXPECT_FALSE(view.recording().isRecordingActive()) << "Stop leaves the take running";
+    EXPECT_EQ(harness.ui.lastStatus(), "MIDI-запись сохранена — 1 нота");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !engine.transport.playing.load(); }, 5000));
+    EXPECT_FALSE(engine.transport.recording.load());
+    auto clips = clipsOf(keys);
+    ASSERT_EQ(clips.size(), clipsBefore + 1) << harness.ui.lastStatus();
+    const auto take = clips.back();
+    ASSERT_EQ(take->notes.size(), 1u);
+    EXPECT_EQ(take->notes[0].pitch, 64);
+    // A note played after Stop finds no take to join.
+    (void)engine.recordMidiNoteOn(67, 0.8f, stoppedNear + 100);
+    (void)engine.recordMidiNoteOff(67, 0.0f, stoppedNear + 2000);
+    QTest::qWait(300);
+    EXPECT_EQ(clipsOf(keys).size(), clipsBefore + 1);
+    EXPECT_EQ(take->notes.size(), 1u);
+    EXPECT_EQ(view.selectedClipId, take->id) << "the kept take is selected";
+    saveScreenshot(window, "recording-midi-take-ended-by-space");
+}
+
+// The ■ button ends an audio take: its length is what was played up to the click, and the
+// clip does not grow afterwards.
+TEST_F(RecordingWindowTest, TheStopButtonEndsAnAudioTakeWhereItWasClicked) {
+    noCountIn();
+    const std::string audio = firstTrackOf(TrackType::Audio);
+    ASSERT_NE(track(audio), nullptr);
+    armOnly(audio);
+    window.action(QStringLiteral("Record"))->trigger();
+    QApplication::processEvents();
+    ASSERT_TRUE(view.recording().isRecordingActive()) << harness.ui.lastStatus();
+    const int64_t started = engine.transport.playhead.load();
+    waitForPlayheadBeyond(started + 24000);
+
+    QToolButton &stop = stopButton();
+    const int64_t clickedAt = engine.transport.playhead.load();
+    QTest::mouseClick(&stop, Qt::LeftButton);
+    QApplication::processEvents();
+    EXPECT_FALSE(view.recording().isRecordingActive()) << "■ leaves the take running";
+    auto clips = clipsOf(audio);
+    ASSERT_EQ(clips.size(), 1u) << harness.ui.lastStatus();
+    const int64_t length = clips[0]->length;
+    EXPECT_GT(length, 0);
+    // The take holds what the device captured up to the click, give or take a few blocks.
+    EXPECT_LE(length, clickedAt - started + 48000 / 4) << harness.ui.lastStatus();
+    QTest::qWait(500);
+    EXPECT_EQ(clipsOf(audio).size(), 1u);
+    EXPECT_EQ(clips[0]->length, length) << "the take grew after Stop";
+    EXPECT_FALSE(engine.transport.recording.load());
+    saveScreenshot(window, "recording-audio-take-ended-by-stop");
+}
+
+// Stop during the count-in cancels it: recording never starts afterwards.
+TEST_F(RecordingWindowTest, SpaceDuringTheCountInCancelsIt) {
+    {
+        std::lock_guard lock(engine.projectMutex);
+        engine.project.countInBars = 2;
+    }
+    const std::string audio = firstTrackOf(TrackType::Audio);
+    armOnly(audio);
+    const int64_t bar = engine.barLengthSamples();
+    view.locate(4 * bar);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engine.transport.playhead.load() == 4 * bar; }, 5000));
+    key(Qt::Key_R);
+    ASSERT_TRUE(view.recording().countInActive);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const int64_t now = engine.transport.playhead.load();
+            return now > 2 * bar + 2400 && now < 3 * bar;
+        },
+        10000))
+        << "the count-in does not play";
+    key(Qt::Key_Space);
+    EXPECT_FALSE(view.recording().countInActive);
+    QTest::qWait(300);
+    EXPECT_FALSE(view.recording().isRecordingActive());
+    EXPECT_TRUE(clipsOf(audio).empty());
+}
+
+} // namespace
