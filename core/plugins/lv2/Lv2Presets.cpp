@@ -1,0 +1,296 @@
+#include "core/plugins/lv2/Lv2Presets.h"
+
+#include "core/plugins/lv2/Lv2World.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <unistd.h>
+
+#include <lilv/lilv.h>
+#include <lv2/presets/presets.h>
+#include <lv2/urid/urid.h>
+#include <serd/serd.h>
+
+namespace orvane::lv2 {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+/// Larger files are no presets: a preset holds control values and a little state.
+constexpr std::uintmax_t largestPresetFile = 16u * 1024u * 1024u;
+
+LV2_URID mapUri(LV2_URID_Map_Handle, const char *uri) { return Lv2World::uridMap().map(uri); }
+const char *unmapUri(LV2_URID_Unmap_Handle, LV2_URID urid) {
+    return Lv2World::uridMap().unmap(urid);
+}
+
+LV2_URID_Map uridMapFeature{nullptr, &mapUri};
+LV2_URID_Unmap uridUnmapFeature{nullptr, &unmapUri};
+
+struct NodeDeleter {
+    void operator()(LilvNode *node) const { lilv_node_free(node); }
+};
+using OwnedNode = std::unique_ptr<LilvNode, NodeDeleter>;
+
+struct StateDeleter {
+    void operator()(LilvState *state) const { lilv_state_free(state); }
+};
+using OwnedState = std::unique_ptr<LilvState, StateDeleter>;
+
+/// The state as text, in the form the plug-in host's own `getState` writes.
+bool stateText(LilvWorld *world, const LilvState *state, std::vector<uint8_t> &text,
+               std::string &error) {
+    char *written = lilv_state_to_string(world, &uridMapFeature, &uridUnmapFeature, state,
+                                         "urn:halvora:state", nullptr);
+    if (!written) {
+        error = "the preset's state could not be written out";
+        return false;
+    }
+    text.assign(written, written + std::strlen(written));
+    lilv_free(written);
+    return true;
+}
+
+bool appliesTo(const LilvState *state, const std::string &pluginUri) {
+    const LilvNode *plugin = lilv_state_get_plugin_uri(state);
+    return plugin && lilv_node_is_uri(plugin) && pluginUri == lilv_node_as_uri(plugin);
+}
+
+} // namespace
+
+bool listLv2FactoryPresets(const std::string &pluginUri, std::vector<Lv2FactoryPreset> &presets,
+                           std::string &error) {
+    presets.clear();
+    std::lock_guard worldLock(Lv2World::lock());
+    Lv2World &world = Lv2World::instance();
+    const LilvPlugin *plugin = world.findPlugin(pluginUri);
+    if (!plugin) {
+        error = "no usable LV2 plug-in is installed with URI " + pluginUri;
+        return false;
+    }
+    LilvWorld *lilv = world.world();
+    OwnedNode presetClass(lilv_new_uri(lilv, LV2_PRESETS__Preset));
+    OwnedNode label(lilv_new_uri(lilv, LILV_NS_RDFS "label"));
+    LilvNodes *related = lilv_plugin_get_related(plugin, presetClass.get());
+    LILV_FOREACH(nodes, iterator, related) {
+        const LilvNode *preset = lilv_nodes_get(related, iterator);
+        // A preset's label lives in its own file, which lilv reads only when asked.
+        lilv_world_load_resource(lilv, preset);
+        LilvNodes *labels = lilv_world_find_nodes(lilv, preset, label.get(), nullptr);
+        if (labels && lilv_nodes_size(labels) > 0)
+            presets.push_back(
+                {lilv_node_as_string(lilv_nodes_get_first(labels)), lilv_node_as_uri(preset)});
+        lilv_nodes_free(labels);
+    }
+    lilv_nodes_free(related);
+    return true;
+}
+
+bool lv2FactoryPresetState(const std::string &pluginUri, const std::string &presetUri,
+                           std::vector<uint8_t> &state, std::string &error) {
+    std::vector<Lv2FactoryPreset> presets;
+    if (!listLv2FactoryPresets(pluginUri, presets, error)) return false;
+    bool known = false;
+    for (const Lv2FactoryPreset &preset : presets)
+        known = known || preset.uri == presetUri;
+    if (!known) {
+        error = "the plug-in has no preset " + presetUri;
+        return false;
+    }
+    std::lock_guard worldLock(Lv2World::lock());
+    LilvWorld *lilv = Lv2World::instance().world();
+    OwnedNode node(lilv_new_uri(lilv, presetUri.c_str()));
+    OwnedState loaded(lilv_state_new_from_world(lilv, &uridMapFeature, node.get()));
+    if (!loaded) {
+        error = "the preset " + presetUri + " cannot be read";
+        return false;
+    }
+    return stateText(lilv, loaded.get(), state, error);
+}
+
+namespace {
+
+/// A fresh folder beside `target`, for writing a bundle before it takes the target's place.
+fs::path scratchBeside(const fs::path &target) {
+    std::string pattern = (target.parent_path() / ".writing-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) return {};
+    return pattern;
+}
+
+bool replaceFolder(const fs::path &written, const fs::path &target, std::string &error) {
+    std::error_code fault;
+    const fs::path old = target.string() + ".old";
+    fs::remove_all(old, fault);
+    if (fs::exists(target, fault)) fs::rename(target, old, fault);
+    if (fault) {
+        error = "the old preset could not be moved aside: " + fault.message();
+        return false;
+    }
+    fs::rename(written, target, fault);
+    if (fault) {
+        error = "the preset could not be put in place: " + fault.message();
+        std::error_code ignored;
+        if (fs::exists(old, ignored)) fs::rename(old, target, ignored);
+        return false;
+    }
+    fs::remove_all(old, fault);
+    return true;
+}
+
+/// URIs go into the manifest between angle brackets as they are; these characters would end
+/// or break them.
+bool writableUri(const std::string &uri) {
+    if (uri.empty()) return false;
+    for (const unsigned char c : uri)
+        if (c <= 0x20 || std::strchr("<>\"{}|^`\\", c)) return false;
+    return true;
+}
+
+std::string freshPresetUri() {
+    std::random_device entropy;
+    char digits[17];
+    std::snprintf(digits, sizeof digits, "%08x%08x", entropy(), entropy());
+    return std::string("urn:halvora:preset:") + digits;
+}
+
+bool writeText(const fs::path &path, const std::string &text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    return static_cast<bool>(out);
+}
+
+SerdStatus quietErrors(void *, const SerdError *) { return SERD_SUCCESS; }
+
+/// True when `text` is Turtle from start to end. lilv reads what comes before a fault and
+/// keeps it, so a file cut short would otherwise load as a preset with half its values.
+bool wholeTurtle(const std::string &text) {
+    SerdReader *reader = serd_reader_new(SERD_TURTLE, nullptr, nullptr, nullptr, nullptr,
+                                         nullptr, nullptr);
+    serd_reader_set_error_sink(reader, &quietErrors, nullptr);
+    const SerdStatus status =
+        serd_reader_read_string(reader, reinterpret_cast<const uint8_t *>(text.c_str()));
+    serd_reader_free(reader);
+    return status == SERD_SUCCESS;
+}
+
+} // namespace
+
+bool writeLv2PresetBundle(const std::string &pluginUri, const std::string &name,
+                          const std::vector<uint8_t> &state, const std::string &bundlePath,
+                          std::string &error) {
+    if (name.empty()) {
+        error = "a preset needs a name";
+        return false;
+    }
+    if (!writableUri(pluginUri)) {
+        error = "the plug-in URI " + pluginUri + " cannot be written into a preset";
+        return false;
+    }
+    std::lock_guard worldLock(Lv2World::lock());
+    LilvWorld *lilv = Lv2World::instance().world();
+    const std::string text(state.begin(), state.end());
+    OwnedState parsed(wholeTurtle(text) ? lilv_state_new_from_string(lilv, &uridMapFeature,
+                                                                     text.c_str())
+                                        : nullptr);
+    if (!parsed || !appliesTo(parsed.get(), pluginUri)) {
+        error = "the plug-in's state cannot be read";
+        return false;
+    }
+    lilv_state_set_label(parsed.get(), name.c_str());
+    const std::string presetUri = freshPresetUri();
+    char *presetText = lilv_state_to_string(lilv, &uridMapFeature, &uridUnmapFeature,
+                                            parsed.get(), presetUri.c_str(), nullptr);
+    if (!presetText) {
+        error = "the plug-in's state could not be written out";
+        return false;
+    }
+    // lilv writes the state with the prefixes of its own reader left out; a file other hosts
+    // read on its own must declare them.
+    const std::string prefixes = "@prefix atom: <http://lv2plug.in/ns/ext/atom#> .\n"
+                                 "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+                                 "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
+                                 "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
+                                 "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+                                 "@prefix state: <http://lv2plug.in/ns/ext/state#> .\n"
+                                 "@prefix xsd: <http://www.w3.org/2001/XMLSchema#> .\n\n";
+    const std::string preset = prefixes + presetText;
+    lilv_free(presetText);
+    const std::string manifest = prefixes + "<" + presetUri + ">\n\ta pset:Preset ;\n\tlv2:appliesTo <" +
+                                 pluginUri + "> ;\n\trdfs:seeAlso <" + lv2PresetFileName +
+                                 "> .\n";
+    const fs::path target(bundlePath);
+    std::error_code fault;
+    fs::create_directories(target.parent_path(), fault);
+    const fs::path scratch = scratchBeside(target);
+    if (scratch.empty()) {
+        error = "the preset folder " + target.parent_path().string() + " cannot be written";
+        return false;
+    }
+    if (!writeText(scratch / "manifest.ttl", manifest) ||
+        !writeText(scratch / lv2PresetFileName, preset)) {
+        fs::remove_all(scratch, fault);
+        error = "the preset could not be written to " + target.string();
+        return false;
+    }
+    if (!replaceFolder(scratch, target, error)) {
+        fs::remove_all(scratch, fault);
+        return false;
+    }
+    return true;
+}
+
+bool readLv2PresetBundle(const std::string &pluginUri, const std::string &bundlePath,
+                         std::string &name, std::vector<uint8_t> &state, std::string &error) {
+    const fs::path file = fs::path(bundlePath) / lv2PresetFileName;
+    std::error_code fault;
+    const std::uintmax_t size = fs::file_size(file, fault);
+    if (fault) {
+        error = "the preset " + bundlePath + " has no " + lv2PresetFileName;
+        return false;
+    }
+    if (size > largestPresetFile) {
+        error = "the preset " + bundlePath + " is too large to be a preset";
+        return false;
+    }
+    std::ifstream in(file, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) {
+        error = "the preset " + bundlePath + " cannot be read";
+        return false;
+    }
+    if (text.find('\0') != std::string::npos || !wholeTurtle(text)) {
+        error = "the preset " + bundlePath + " is damaged: it is not a whole Turtle file";
+        return false;
+    }
+    std::lock_guard worldLock(Lv2World::lock());
+    LilvWorld *lilv = Lv2World::instance().world();
+    OwnedState parsed(lilv_state_new_from_string(lilv, &uridMapFeature, text.c_str()));
+    if (!parsed) {
+        error = "the preset " + bundlePath + " is damaged: it describes no preset";
+        return false;
+    }
+    if (!appliesTo(parsed.get(), pluginUri)) {
+        error = "the preset " + bundlePath + " is not for " + pluginUri;
+        return false;
+    }
+    const char *label = lilv_state_get_label(parsed.get());
+    if (!label || !*label) {
+        error = "the preset " + bundlePath + " has no name";
+        return false;
+    }
+    std::vector<uint8_t> converted;
+    if (!stateText(lilv, parsed.get(), converted, error)) return false;
+    name = label;
+    state = std::move(converted);
+    return true;
+}
+
+} // namespace orvane::lv2
