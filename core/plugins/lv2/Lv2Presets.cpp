@@ -2,6 +2,7 @@
 
 #include "core/plugins/lv2/Lv2World.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -90,6 +91,9 @@ bool listLv2FactoryPresets(const std::string &pluginUri, std::vector<Lv2FactoryP
         lilv_nodes_free(labels);
     }
     lilv_nodes_free(related);
+    std::stable_sort(presets.begin(), presets.end(), [](const auto &a, const auto &b) {
+        return a.name != b.name ? a.name < b.name : a.uri < b.uri;
+    });
     return true;
 }
 

@@ -13,7 +13,8 @@ struct Lv2FactoryPreset {
 };
 
 /// The presets the installed bundles give the plug-in with `pluginUri` (resources of type
-/// lv2:Preset that apply to it), in lilv's order. Presets without a label are left out. False,
+/// lv2:Preset that apply to it), by label: lilv hands them over in an order that changes from
+/// one call to the next. Presets without a label are left out. False,
 /// with `error` saying why, when no such plug-in is installed.
 ///
 /// Threads: main thread or a worker; takes the world lock.
