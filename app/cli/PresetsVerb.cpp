@@ -1,0 +1,48 @@
+#include "app/cli/PresetsVerb.h"
+
+#include "core/plugins/PluginPresets.h"
+
+namespace orvane {
+
+const char *presetsHelp() {
+    return "usage: Halvora presets PLUGIN-ID\n"
+           "\n"
+           "Lists the presets of a plug-in, one name per line: those installed with it first,\n"
+           "then the user's own, each by name. User presets are kept in\n"
+           "$XDG_DATA_HOME/halvora/presets (else\n"
+           "~/.local/share/halvora/presets). PLUGIN-ID is the id a project stores for the\n"
+           "plug-in: \"lv2:\" followed by an LV2 plug-in's URI, for example\n"
+           "lv2:http://calf.sourceforge.net/plugins/Monosynth, or a VST 3 class id (32\n"
+           "hexadecimal digits). A user preset that cannot be read is named on standard error\n"
+           "and left out.\n"
+           "\n"
+           "Exit status: 0 listed, 1 no such plug-in, 2 bad arguments.\n";
+}
+
+int runPresetsVerb(const std::vector<std::string> &arguments, std::FILE *output,
+                   std::FILE *errors) {
+    if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
+        std::fputs(presetsHelp(), output);
+        return 0;
+    }
+    if (arguments.size() != 1 || arguments[0].empty() || arguments[0][0] == '-') {
+        std::fputs(arguments.empty() ? "presets: which plug-in?\n"
+                                     : "presets: give one plug-in id and nothing else\n",
+                   errors);
+        std::fputs(presetsHelp(), errors);
+        return 2;
+    }
+    vst::PresetListing listing;
+    std::string error;
+    if (!vst::listPluginPresets(arguments[0], listing, error)) {
+        std::fprintf(errors, "presets: %s\n", error.c_str());
+        return 1;
+    }
+    for (const std::string &problem : listing.problems)
+        std::fprintf(errors, "presets: %s\n", problem.c_str());
+    for (const vst::PluginPreset &preset : listing.presets)
+        std::fprintf(output, "%s\n", preset.name.c_str());
+    return 0;
+}
+
+} // namespace orvane
