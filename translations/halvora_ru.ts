@@ -632,6 +632,10 @@
         <source>Instrument Parameter</source>
         <translation>Параметр инструмента</translation>
     </message>
+    <message>
+        <source>Load Preset</source>
+        <translation>Загрузить пресет</translation>
+    </message>
 </context>
 <context>
     <name>Diagnostics</name>
