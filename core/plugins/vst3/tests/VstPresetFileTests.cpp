@@ -131,3 +131,4 @@ TEST(VstPresetFile, DamagedFilesAreRefusedWithAReasonAndChangeNothing) {
 
 } // namespace
 } // namespace orvane::vst
+
