@@ -13,8 +13,9 @@ const char *presetsHelp() {
            "~/.local/share/halvora/presets). PLUGIN-ID is the id a project stores for the\n"
            "plug-in: \"lv2:\" followed by an LV2 plug-in's URI, for example\n"
            "lv2:http://calf.sourceforge.net/plugins/Monosynth, or a VST 3 class id (32\n"
-           "hexadecimal digits). A user preset that cannot be read is named on standard error\n"
-           "and left out.\n"
+           "hexadecimal digits), whose programs are listed when the VST 3 folders hold it (its\n"
+           "code then runs in this process). A user preset that cannot be read is named on\n"
+           "standard error and left out.\n"
            "\n"
            "Exit status: 0 listed, 1 no such plug-in, 2 bad arguments.\n";
 }
@@ -34,7 +35,12 @@ int runPresetsVerb(const std::vector<std::string> &arguments, std::FILE *output,
     }
     vst::PresetListing listing;
     std::string error;
-    if (!vst::listPluginPresets(arguments[0], listing, error)) {
+    // A VST 3 plug-in's programs come from the plug-in itself, found in the VST 3 folders.
+    const std::string bundle =
+        vst::userPresetFolder(arguments[0]).empty() || arguments[0].starts_with("lv2:")
+            ? std::string()
+            : vst::findVst3Bundle(arguments[0]);
+    if (!vst::listPluginPresets(arguments[0], listing, error, bundle)) {
         std::fprintf(errors, "presets: %s\n", error.c_str());
         return 1;
     }

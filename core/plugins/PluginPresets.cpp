@@ -3,11 +3,13 @@
 #include "core/plugins/lv2/Lv2Presets.h"
 #include "core/plugins/lv2/Lv2World.h"
 #include "core/plugins/vst3/PluginScanner.h"
+#include "core/plugins/vst3/Vst3Plugin.h"
 #include "core/plugins/vst3/VstPresetFile.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -134,6 +136,75 @@ void listUserVst3(const std::string &classId, const fs::path &folder, PresetList
     }
 }
 
+constexpr std::string_view programPrefix = "program:";
+
+std::string programLocation(const Vst3Program &program) {
+    char value[32];
+    std::snprintf(value, sizeof value, "%.9g", static_cast<double>(program.normalized));
+    return std::string(programPrefix) + std::to_string(program.parameterId) + ":" + value;
+}
+
+bool parseProgramLocation(const std::string &location, uint32_t &parameterId, float &normalized) {
+    if (!location.starts_with(programPrefix)) return false;
+    const char *text = location.c_str() + programPrefix.size();
+    char *end = nullptr;
+    const unsigned long id = std::strtoul(text, &end, 10);
+    if (end == text || *end != ':' || id > UINT32_MAX) return false;
+    text = end + 1;
+    normalized = std::strtof(text, &end);
+    parameterId = static_cast<uint32_t>(id);
+    return end != text && *end == '\0' && normalized >= 0.0f && normalized <= 1.0f;
+}
+
+bool loadVst3(Vst3Plugin &plugin, const std::string &bundle, const std::string &classId,
+              std::string &error) {
+    if (!plugin.load(bundle, upper(classId)) || upper(plugin.description.uid) != upper(classId)) {
+        error = "the VST 3 plug-in " + classId + " cannot be loaded from " + bundle;
+        return false;
+    }
+    return true;
+}
+
+bool listPrograms(const std::string &classId, const std::string &bundle, PresetListing &listing,
+                  std::string &error) {
+    Vst3Plugin plugin;
+    if (!loadVst3(plugin, bundle, classId, error)) return false;
+    for (const Vst3Program &program : plugin.factoryPrograms())
+        listing.presets.push_back({program.name, PresetOrigin::factory, programLocation(program)});
+    return true;
+}
+
+bool programState(const std::string &classId, const std::string &bundle,
+                  const PluginPreset &preset, std::vector<uint8_t> &state, std::string &error) {
+    uint32_t parameterId = 0;
+    float normalized = 0.0f;
+    if (!parseProgramLocation(preset.location, parameterId, normalized)) {
+        error = "\"" + preset.name + "\" is no program of the plug-in";
+        return false;
+    }
+    Vst3Plugin plugin;
+    if (!loadVst3(plugin, bundle, classId, error)) return false;
+    const std::vector<Vst3Program> programs = plugin.factoryPrograms();
+    const bool known = std::any_of(programs.begin(), programs.end(), [&](const auto &program) {
+        return programLocation(program) == preset.location;
+    });
+    // The state is the processor's, so the program is played once for the processor to take it.
+    std::vector<float> left(64), right(64);
+    if (!known || !plugin.prepare(48000.0, 64) ||
+        !plugin.setParameterNormalized(parameterId, normalized)) {
+        error = "the plug-in has no program \"" + preset.name + "\"";
+        return false;
+    }
+    plugin.process(left.data(), right.data(), 64);
+    std::vector<uint8_t> taken;
+    if (!plugin.getState(taken)) {
+        error = "the plug-in gave no state for its program \"" + preset.name + "\"";
+        return false;
+    }
+    state = std::move(taken);
+    return true;
+}
+
 bool writeFileReplacing(const fs::path &target, const std::vector<uint8_t> &bytes,
                         std::string &error) {
     std::string pattern = (target.parent_path() / ".writing-XXXXXX").string();
@@ -174,7 +245,8 @@ std::string userPresetFolder(const std::string &pluginId) {
     return {};
 }
 
-bool listPluginPresets(const std::string &pluginId, PresetListing &listing, std::string &error) {
+bool listPluginPresets(const std::string &pluginId, PresetListing &listing, std::string &error,
+                       const std::string &vst3Bundle) {
     listing = {};
     const fs::path folder = userPresetFolder(pluginId);
     if (lv2::isLv2PluginId(pluginId)) {
@@ -187,11 +259,23 @@ bool listPluginPresets(const std::string &pluginId, PresetListing &listing, std:
         return true;
     }
     if (isVst3ClassId(pluginId)) {
+        if (!vst3Bundle.empty() && !listPrograms(pluginId, vst3Bundle, listing, error))
+            return false;
         listUserVst3(pluginId, folder, listing);
         return true;
     }
     error = "\"" + pluginId + "\" is neither an LV2 plug-in id (lv2:URI) nor a VST 3 class id";
     return false;
+}
+
+std::string findVst3Bundle(const std::string &classId) {
+    PluginScanner scanner;
+    scanner.setSearchPaths(defaultVst3Paths());
+    (void)scanner.loadBlacklist(defaultVstBlacklistPath());
+    for (const PluginDescription &description :
+         scanner.scanWithDescriber(describeBundleInProcess, defaultVstScanCachePath()))
+        if (upper(description.uid) == upper(classId)) return description.path;
+    return {};
 }
 
 std::optional<PluginPreset> findPresetByName(const PresetListing &listing,
@@ -202,7 +286,8 @@ std::optional<PluginPreset> findPresetByName(const PresetListing &listing,
 }
 
 bool readPresetState(const std::string &pluginId, const PluginPreset &preset,
-                     std::vector<uint8_t> &state, std::string &error) {
+                     std::vector<uint8_t> &state, std::string &error,
+                     const std::string &vst3Bundle) {
     if (lv2::isLv2PluginId(pluginId)) {
         const std::string uri = lv2::uriFromPluginId(pluginId);
         if (preset.origin == PresetOrigin::factory)
@@ -212,6 +297,8 @@ bool readPresetState(const std::string &pluginId, const PluginPreset &preset,
     }
     if (isVst3ClassId(pluginId) && preset.origin == PresetOrigin::user)
         return readVstPreset(pluginId, preset.location, state, error);
+    if (isVst3ClassId(pluginId) && !vst3Bundle.empty())
+        return programState(pluginId, vst3Bundle, preset, state, error);
     error = "the plug-in " + pluginId + " has no preset \"" + preset.name + "\"";
     return false;
 }

@@ -18,8 +18,9 @@ struct PluginPreset {
     bool operator==(const PluginPreset &) const = default;
 };
 
-/// A plug-in's presets, the factory ones first, then the user's, each by name; and one line for
-/// each user preset that could not be read.
+/// A plug-in's presets, the factory ones first (a VST 3 plug-in's programs in its own order, an
+/// LV2 plug-in's presets by name), then the user's by name; and one line for each user preset
+/// that could not be read.
 struct PresetListing {
     std::vector<PluginPreset> presets;
     std::vector<std::string> problems;
@@ -34,12 +35,18 @@ std::string userPresetRoot();
 std::string userPresetFolder(const std::string &pluginId);
 
 /// Lists the presets of the plug-in with `pluginId` ("lv2:" + URI, or a VST 3 class id as a
-/// project stores it). False, with `error` saying why, for an id of neither kind or an LV2
-/// plug-in that is not installed. A VST 3 plug-in lists its user presets.
+/// project stores it). False, with `error` saying why, for an id of neither kind, an LV2
+/// plug-in that is not installed or a VST 3 bundle that cannot be loaded. A VST 3 plug-in's
+/// programs are listed when `vst3Bundle` says where it is: the bundle's code then runs in this
+/// process.
 ///
 /// Threads: main thread or a worker.
 [[nodiscard]] bool listPluginPresets(const std::string &pluginId, PresetListing &listing,
-                                     std::string &error);
+                                     std::string &error, const std::string &vst3Bundle = {});
+
+/// The bundle of the installed VST 3 class `classId`, from a scan of the VST 3 folders (through
+/// the scan cache, running the code of bundles it does not know yet); empty when none has it.
+std::string findVst3Bundle(const std::string &classId);
 
 /// The first preset of `listing` with this name (factory presets come first).
 std::optional<PluginPreset> findPresetByName(const PresetListing &listing, const std::string &name);
@@ -47,8 +54,11 @@ std::optional<PluginPreset> findPresetByName(const PresetListing &listing, const
 /// The plug-in state a preset stands for, in the form the plug-in's `setState` takes, so that
 /// it reaches a plug-in in this process or in a helper alike. False, with `error` saying why,
 /// for a preset that is damaged, gone or made for another plug-in.
+/// A VST 3 program's state is what a fresh instance from `vst3Bundle` reports once the program
+/// is chosen.
 [[nodiscard]] bool readPresetState(const std::string &pluginId, const PluginPreset &preset,
-                                   std::vector<uint8_t> &state, std::string &error);
+                                   std::vector<uint8_t> &state, std::string &error,
+                                   const std::string &vst3Bundle = {});
 
 /// Saves `state` (as the plug-in's `getState` gave it) as the user preset `name`: an LV2 preset
 /// bundle or a ".vstpreset" file in `userPresetFolder`. A preset of the same name is replaced,

@@ -11,6 +11,7 @@
 #include "core/plugins/sandbox/PluginSandboxController.h"
 #include "core/plugins/sandbox/tests/SandboxTestSupport.h"
 #include "core/plugins/tests/PluginRackTestSupport.h"
+#include "core/plugins/vst3/Vst3Plugin.h"
 #include "core/plugins/vst3/VstPresetFile.h"
 #include "device/OfflineRender.h"
 
@@ -135,6 +136,57 @@ TEST(PluginPresets, Vst3UserPresetsAreVstpresetFilesOfTheirClass) {
     EXPECT_EQ(state, component);
 }
 
+const std::string programEffect =
+    std::string(HALVORA_PROGRAM_BUNDLES_DIR) + "/HalvoraProgramEffect.vst3";
+
+std::string programEffectClassId() {
+    Vst3Plugin plugin;
+    EXPECT_TRUE(plugin.load(programEffect, ""));
+    return plugin.description.uid;
+}
+
+/// The level a program's state gives a steady signal through a fresh instance.
+float levelAfter(const std::vector<uint8_t> &state) {
+    Vst3Plugin plugin;
+    EXPECT_TRUE(plugin.load(programEffect, "") && plugin.prepare(rate, block));
+    EXPECT_TRUE(plugin.setState(state));
+    std::vector<float> left(block, 0.5f), right(block, 0.5f);
+    plugin.process(left.data(), right.data(), block);
+    return left.back() / 0.5f;
+}
+
+TEST(PluginPresets, AVst3PluginsProgramsComeFirstInItsOrderThenTheUsersPresets) {
+    RackEnvironment environment;
+    const std::string classId = programEffectClassId();
+    std::string error;
+    PresetListing listing;
+    ASSERT_TRUE(listPluginPresets(classId, listing, error, programEffect)) << error;
+    ASSERT_EQ(namesOf(listing), (std::vector<std::string>{"Unity", "Half", "Quiet"}));
+    std::vector<uint8_t> quiet;
+    ASSERT_TRUE(readPresetState(classId, listing.presets[2], quiet, error, programEffect))
+        << error;
+    EXPECT_NEAR(levelAfter(quiet), 0.1f, 1e-6f);
+    ASSERT_TRUE(saveUserPreset(classId, "Mine", quiet, error)) << error;
+    ASSERT_TRUE(listPluginPresets(classId, listing, error, programEffect)) << error;
+    EXPECT_EQ(namesOf(listing), (std::vector<std::string>{"Unity", "Half", "Quiet", "Mine"}));
+    EXPECT_EQ(listing.presets[0].origin, PresetOrigin::factory);
+    EXPECT_EQ(listing.presets[3].origin, PresetOrigin::user);
+    std::vector<uint8_t> mine;
+    ASSERT_TRUE(readPresetState(classId, listing.presets[3], mine, error)) << error;
+    EXPECT_EQ(mine, quiet);
+
+    // Without the bundle only the user's presets; a bundle of another class is refused.
+    ASSERT_TRUE(listPluginPresets(classId, listing, error)) << error;
+    EXPECT_EQ(namesOf(listing), std::vector<std::string>{"Mine"});
+    EXPECT_FALSE(listPluginPresets(classId, listing, error, testing::rackDelayEffectPath()));
+    EXPECT_FALSE(error.empty());
+    // A program that is not the plug-in's is refused and changes nothing.
+    std::vector<uint8_t> state{'u'};
+    EXPECT_FALSE(readPresetState(classId, {"Made up", PresetOrigin::factory, "program:1:0.25"},
+                                 state, error, programEffect));
+    EXPECT_EQ(state, std::vector<uint8_t>{'u'});
+}
+
 TEST(PluginPresets, IdsOfNeitherFormatAreRefused) {
     RackEnvironment environment(true);
     PresetListing listing;
@@ -174,7 +226,11 @@ class PresetIntoAnInsert : public ::testing::TestWithParam<bool> {
         setInsertListHooks({[this] { rack.saveStatesIntoProject(); }, {}});
         std::lock_guard lock(engine.projectMutex);
         engine.project.sampleRate = rate;
+        // Only the insert shapes the sound, so that a gain it applies is heard as it is.
+        engine.project.masterEq.bypass = true;
+        engine.project.mastering.bypass = true;
         auto track = engine.project.addTrack(TrackType::Audio, "");
+        track->eq.bypass = true;
         auto clip = engine.project.addClip(track->id, ClipKind::Audio);
         std::vector<float> tone(static_cast<std::size_t>(frames));
         for (std::size_t i = 0; i < tone.size(); ++i)
@@ -291,6 +347,32 @@ TEST_P(PresetIntoAnInsert, AStateThePluginRefusesChangesNothing) {
     EXPECT_EQ(insertState(), stateBefore);
     rack.saveStatesIntoProject();
     EXPECT_EQ(insertState(), stateBefore);
+}
+
+TEST_P(PresetIntoAnInsert, AVst3ProgramReachesThePluginWhereverItRuns) {
+    const std::string classId = programEffectClassId();
+    ASSERT_TRUE(rack.loadVst3(trackId, programEffect, classId)) << controller.lastError;
+    EXPECT_EQ(rack.slots.at(0).sandboxed != nullptr, GetParam());
+    const std::vector<float> before = render();
+    PresetListing listing;
+    std::string error;
+    ASSERT_TRUE(listPluginPresets(classId, listing, error, programEffect)) << error;
+    std::vector<uint8_t> half;
+    ASSERT_TRUE(readPresetState(classId, *findPresetByName(listing, "Half"), half, error,
+                                programEffect))
+        << error;
+    LoadPluginPresetCommand load(trackId, 0, classId, half);
+    {
+        std::lock_guard lock(engine.projectMutex);
+        load.redo(engine.project);
+    }
+    EXPECT_EQ(insertState(), half);
+    const std::vector<float> after = render();
+    ASSERT_EQ(after.size(), before.size());
+    float largest = 0.0f;
+    for (std::size_t i = 0; i < after.size(); ++i)
+        largest = std::max(largest, std::fabs(after[i] - 0.5f * before[i]));
+    EXPECT_LT(largest, 1e-6f) << "the program's gain was not heard";
 }
 
 INSTANTIATE_TEST_SUITE_P(InProcessAndSandboxed, PresetIntoAnInsert, ::testing::Bool(),
