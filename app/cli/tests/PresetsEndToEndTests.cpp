@@ -10,6 +10,7 @@
 #include "core/plugins/PluginRack.h"
 #include "core/plugins/lv2/Lv2Presets.h"
 #include "core/plugins/sandbox/PluginSandboxController.h"
+#include "core/plugins/vst3/Vst3Plugin.h"
 #include "core/project_io/ProjectFolder.h"
 #include "tests/support/ScopedTestState.h"
 
@@ -111,6 +112,22 @@ TEST(PresetsVerb, ListsTheUsersPresetsAfterTheFactoryOnesAndNamesAnUnreadableOne
     expected.push_back("Мой фильтр");
     EXPECT_EQ(linesOf(run.output), expected);
     EXPECT_NE(run.errors.find(broken), std::string::npos) << run.errors;
+}
+
+TEST(PresetsVerb, ListsAVst3PluginsProgramsFoundInTheVst3Folders) {
+    const auto scratch = testing::makeScratchFolder("presets_programs");
+    ScopedEnvironment dataHome("XDG_DATA_HOME", (scratch / "data").string());
+    ScopedEnvironment pluginFolders("VST3_PATH", HALVORA_PROGRAM_BUNDLES_DIR);
+    const std::string bundle = std::string(HALVORA_PROGRAM_BUNDLES_DIR) + "/HalvoraProgramEffect.vst3";
+    vst::Vst3Plugin plugin;
+    ASSERT_TRUE(plugin.load(bundle, ""));
+    std::vector<std::string> expected;
+    for (const vst::Vst3Program &program : plugin.factoryPrograms())
+        expected.push_back(program.name);
+    ASSERT_EQ(expected.size(), 3u);
+    const auto run = testing::runHalvora({"presets", plugin.description.uid}, scratch);
+    ASSERT_EQ(run.exitStatus, 0) << run.errors;
+    EXPECT_EQ(linesOf(run.output), expected);
 }
 
 TEST(PresetsVerb, RefusesWhatIsNoPluginAndExplainsItself) {
