@@ -10,8 +10,7 @@ namespace orvane {
 /// factory ones first, then the user's; a user preset that cannot be read is named on
 /// `errors` and left out. Returns the exit status: 0 listed, 1 no such plug-in, 2 bad
 /// arguments.
-int runPresetsVerb(const std::vector<std::string> &arguments, std::FILE *output,
-                   std::FILE *errors);
+int runPresetsVerb(const std::vector<std::string> &arguments, std::FILE *output, std::FILE *errors);
 
 const char *presetsHelp();
 

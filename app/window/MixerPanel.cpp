@@ -645,10 +645,9 @@ bool MixerPanel::openParameterPanel() {
             track && index < static_cast<int>(track->inserts.size()))
             pluginId = track->inserts[static_cast<std::size_t>(index)].pluginId;
     }
-    parameterWindow->onPresetChosen = [this, trackId, index,
-                                       pluginId](std::vector<uint8_t> state) {
-        execute(std::make_unique<LoadPluginPresetCommand>(trackId, index, pluginId,
-                                                          std::move(state)));
+    parameterWindow->onPresetChosen = [this, trackId, index, pluginId](std::vector<uint8_t> state) {
+        execute(
+            std::make_unique<LoadPluginPresetCommand>(trackId, index, pluginId, std::move(state)));
     };
     parameterWindow->onUndo = [this] {
         app.view().undoEdit();

@@ -442,8 +442,7 @@ bool PluginParameterPanel::savePresetNamed(const QString &name) {
 
 void PluginParameterPanel::askForPresetName() {
     bool given = false;
-    const QString suggested =
-        presets->currentData().isValid() ? presets->currentText() : QString();
+    const QString suggested = presets->currentData().isValid() ? presets->currentText() : QString();
     const QString name = QInputDialog::getText(this, tr("Save Preset"), tr("Preset name:"),
                                                QLineEdit::Normal, suggested, &given);
     if (given) (void)savePresetNamed(name);

@@ -174,8 +174,8 @@ bool listPrograms(const std::string &classId, const std::string &bundle, PresetL
     return true;
 }
 
-bool programState(const std::string &classId, const std::string &bundle,
-                  const PluginPreset &preset, std::vector<uint8_t> &state, std::string &error) {
+bool programState(const std::string &classId, const std::string &bundle, const PluginPreset &preset,
+                  std::vector<uint8_t> &state, std::string &error) {
     uint32_t parameterId = 0;
     float normalized = 0.0f;
     if (!parseProgramLocation(preset.location, parameterId, normalized)) {
@@ -233,15 +233,14 @@ bool writeFileReplacing(const fs::path &target, const std::vector<uint8_t> &byte
 
 } // namespace
 
-std::string userPresetRoot() {
-    return (fs::path(userDataHome()) / "halvora" / "presets").string();
-}
+std::string userPresetRoot() { return (fs::path(userDataHome()) / "halvora" / "presets").string(); }
 
 std::string userPresetFolder(const std::string &pluginId) {
     if (lv2::isLv2PluginId(pluginId))
         return (fs::path(userPresetRoot()) / "lv2" / uriFolderName(lv2::uriFromPluginId(pluginId)))
             .string();
-    if (isVst3ClassId(pluginId)) return (fs::path(userPresetRoot()) / "vst3" / upper(pluginId)).string();
+    if (isVst3ClassId(pluginId))
+        return (fs::path(userPresetRoot()) / "vst3" / upper(pluginId)).string();
     return {};
 }
 
@@ -304,8 +303,7 @@ bool readPresetState(const std::string &pluginId, const PluginPreset &preset,
 }
 
 bool saveUserPreset(const std::string &pluginId, const std::string &name,
-                    const std::vector<uint8_t> &state, std::string &error,
-                    std::string *savedPath) {
+                    const std::vector<uint8_t> &state, std::string &error, std::string *savedPath) {
     const fs::path folder = userPresetFolder(pluginId);
     if (folder.empty()) {
         error = "\"" + pluginId + "\" is neither an LV2 plug-in id (lv2:URI) nor a VST 3 class id";
@@ -324,8 +322,8 @@ bool saveUserPreset(const std::string &pluginId, const std::string &name,
     fs::path target;
     if (lv2::isLv2PluginId(pluginId)) {
         target = folder / (safeName(name) + std::string(lv2BundleSuffix));
-        if (!lv2::writeLv2PresetBundle(lv2::uriFromPluginId(pluginId), name, state,
-                                       target.string(), error))
+        if (!lv2::writeLv2PresetBundle(lv2::uriFromPluginId(pluginId), name, state, target.string(),
+                                       error))
             return false;
     } else {
         target = folder / (safeName(name) + std::string(vstPresetSuffix));

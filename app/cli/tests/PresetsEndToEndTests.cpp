@@ -118,7 +118,8 @@ TEST(PresetsVerb, ListsAVst3PluginsProgramsFoundInTheVst3Folders) {
     const auto scratch = testing::makeScratchFolder("presets_programs");
     ScopedEnvironment dataHome("XDG_DATA_HOME", (scratch / "data").string());
     ScopedEnvironment pluginFolders("VST3_PATH", HALVORA_PROGRAM_BUNDLES_DIR);
-    const std::string bundle = std::string(HALVORA_PROGRAM_BUNDLES_DIR) + "/HalvoraProgramEffect.vst3";
+    const std::string bundle =
+        std::string(HALVORA_PROGRAM_BUNDLES_DIR) + "/HalvoraProgramEffect.vst3";
     vst::Vst3Plugin plugin;
     ASSERT_TRUE(plugin.load(bundle, ""));
     std::vector<std::string> expected;
@@ -239,8 +240,8 @@ class PresetRenderEndToEnd : public ::testing::TestWithParam<bool> {};
 TEST_P(PresetRenderEndToEnd, APresetLoadedIntoAnInsertRendersAsAnIndependentHostPlaysIt) {
     const bool sandboxed = GetParam();
     ScopedEnvironment sandboxSwitch("HALVORA_VST_SANDBOX", sandboxed ? "1" : "0");
-    const auto scratch = testing::makeScratchFolder(sandboxed ? "preset_render_sandboxed"
-                                                              : "preset_render");
+    const auto scratch =
+        testing::makeScratchFolder(sandboxed ? "preset_render_sandboxed" : "preset_render");
     ScopedEnvironment dataHome("XDG_DATA_HOME", (scratch / "data").string());
     const std::string preset = "Disco";
     const fs::path media = scratch / "media.wav";
@@ -258,10 +259,10 @@ TEST_P(PresetRenderEndToEnd, APresetLoadedIntoAnInsertRendersAsAnIndependentHost
         fs::copy_file(media, folder / "media" / "in.wav");
         savePresetProject(folder, folder / "media" / "in.wav", loaded);
         const fs::path rendered = scratch / (loaded.empty() ? "plain.wav" : "preset.wav");
-        const auto run = testing::runHalvora({"render", folder.string(), "-o", rendered.string(),
-                                              "--length", std::to_string(frames), "--quiet",
-                                              "--dither", "off"},
-                                             scratch);
+        const auto run =
+            testing::runHalvora({"render", folder.string(), "-o", rendered.string(), "--length",
+                                 std::to_string(frames), "--quiet", "--dither", "off"},
+                                scratch);
         ASSERT_EQ(run.exitStatus, 0) << run.errors;
         const auto wav = testing::readWrittenWav(rendered);
         ASSERT_TRUE(wav.valid);

@@ -327,8 +327,8 @@ TEST_F(PluginWindowTest, APresetChosenInTheParameterWindowIsHeardComparedSavedAn
     QTest::qWait(150);
     const QImage picture = testing::saveScreenshot(panel, "plugin-presets");
     EXPECT_EQ(testing::poorlyContrastedText(panel, picture), std::vector<std::string>{});
-    for (QWidget *bar : std::initializer_list<QWidget *>{panel.savePresetButton(),
-                                                         panel.compareButton()})
+    for (QWidget *bar :
+         std::initializer_list<QWidget *>{panel.savePresetButton(), panel.compareButton()})
         EXPECT_GE(bar->width(), bar->sizeHint().width());
 }
 

@@ -176,8 +176,8 @@ SerdStatus quietErrors(void *, const SerdError *) { return SERD_SUCCESS; }
 /// True when `text` is Turtle from start to end. lilv reads what comes before a fault and
 /// keeps it, so a file cut short would otherwise load as a preset with half its values.
 bool wholeTurtle(const std::string &text) {
-    SerdReader *reader = serd_reader_new(SERD_TURTLE, nullptr, nullptr, nullptr, nullptr,
-                                         nullptr, nullptr);
+    SerdReader *reader =
+        serd_reader_new(SERD_TURTLE, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
     serd_reader_set_error_sink(reader, &quietErrors, nullptr);
     const SerdStatus status =
         serd_reader_read_string(reader, reinterpret_cast<const uint8_t *>(text.c_str()));
@@ -201,17 +201,17 @@ bool writeLv2PresetBundle(const std::string &pluginUri, const std::string &name,
     std::lock_guard worldLock(Lv2World::lock());
     LilvWorld *lilv = Lv2World::instance().world();
     const std::string text(state.begin(), state.end());
-    OwnedState parsed(wholeTurtle(text) ? lilv_state_new_from_string(lilv, &uridMapFeature,
-                                                                     text.c_str())
-                                        : nullptr);
+    OwnedState parsed(wholeTurtle(text)
+                          ? lilv_state_new_from_string(lilv, &uridMapFeature, text.c_str())
+                          : nullptr);
     if (!parsed || !appliesTo(parsed.get(), pluginUri)) {
         error = "the plug-in's state cannot be read";
         return false;
     }
     lilv_state_set_label(parsed.get(), name.c_str());
     const std::string presetUri = freshPresetUri();
-    char *presetText = lilv_state_to_string(lilv, &uridMapFeature, &uridUnmapFeature,
-                                            parsed.get(), presetUri.c_str(), nullptr);
+    char *presetText = lilv_state_to_string(lilv, &uridMapFeature, &uridUnmapFeature, parsed.get(),
+                                            presetUri.c_str(), nullptr);
     if (!presetText) {
         error = "the plug-in's state could not be written out";
         return false;
@@ -227,9 +227,9 @@ bool writeLv2PresetBundle(const std::string &pluginUri, const std::string &name,
                                  "@prefix xsd: <http://www.w3.org/2001/XMLSchema#> .\n\n";
     const std::string preset = prefixes + presetText;
     lilv_free(presetText);
-    const std::string manifest = prefixes + "<" + presetUri + ">\n\ta pset:Preset ;\n\tlv2:appliesTo <" +
-                                 pluginUri + "> ;\n\trdfs:seeAlso <" + lv2PresetFileName +
-                                 "> .\n";
+    const std::string manifest = prefixes + "<" + presetUri +
+                                 ">\n\ta pset:Preset ;\n\tlv2:appliesTo <" + pluginUri +
+                                 "> ;\n\trdfs:seeAlso <" + lv2PresetFileName + "> .\n";
     const fs::path target(bundlePath);
     std::error_code fault;
     fs::create_directories(target.parent_path(), fault);

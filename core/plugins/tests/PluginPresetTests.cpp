@@ -47,8 +47,8 @@ std::vector<uint8_t> filterState(float frequency) {
     lv2::Lv2Plugin plugin;
     EXPECT_TRUE(plugin.load(calfFilter)) << plugin.lastError;
     EXPECT_TRUE(plugin.prepare(rate, block));
-    EXPECT_TRUE(plugin.setParameterValue(static_cast<size_t>(plugin.parameterIndex("freq")),
-                                         frequency));
+    EXPECT_TRUE(
+        plugin.setParameterValue(static_cast<size_t>(plugin.parameterIndex("freq")), frequency));
     std::vector<uint8_t> state;
     EXPECT_TRUE(plugin.getState(state)) << plugin.lastError;
     return state;
@@ -63,8 +63,7 @@ TEST(PluginPresets, FactoryPresetsComeFirstThenTheUsersByName) {
     ASSERT_FALSE(factory.empty());
     std::string saved;
     ASSERT_TRUE(saveUserPreset(calfFilterId, "Zeta", filterState(300.0f), error)) << error;
-    ASSERT_TRUE(saveUserPreset(calfFilterId, "Alpha", filterState(900.0f), error, &saved))
-        << error;
+    ASSERT_TRUE(saveUserPreset(calfFilterId, "Alpha", filterState(900.0f), error, &saved)) << error;
     EXPECT_TRUE(saved.starts_with(userPresetRoot() + "/lv2/")) << saved;
     EXPECT_EQ(userPresetRoot(), fs::path(std::getenv("XDG_DATA_HOME")) / "halvora" / "presets");
 
@@ -101,7 +100,8 @@ TEST(PluginPresets, AnUnreadableUserPresetIsNamedAndLeftOut) {
     ASSERT_EQ(listing.problems.size(), 1u);
     EXPECT_NE(listing.problems[0].find(saved), std::string::npos) << listing.problems[0];
     std::vector<uint8_t> state{'u'};
-    EXPECT_FALSE(readPresetState(calfFilterId, {"Broken", PresetOrigin::user, saved}, state, error));
+    EXPECT_FALSE(
+        readPresetState(calfFilterId, {"Broken", PresetOrigin::user, saved}, state, error));
     EXPECT_EQ(state, std::vector<uint8_t>{'u'});
 }
 
@@ -163,8 +163,7 @@ TEST(PluginPresets, AVst3PluginsProgramsComeFirstInItsOrderThenTheUsersPresets) 
     ASSERT_TRUE(listPluginPresets(classId, listing, error, programEffect)) << error;
     ASSERT_EQ(namesOf(listing), (std::vector<std::string>{"Unity", "Half", "Quiet"}));
     std::vector<uint8_t> quiet;
-    ASSERT_TRUE(readPresetState(classId, listing.presets[2], quiet, error, programEffect))
-        << error;
+    ASSERT_TRUE(readPresetState(classId, listing.presets[2], quiet, error, programEffect)) << error;
     EXPECT_NEAR(levelAfter(quiet), 0.1f, 1e-6f);
     ASSERT_TRUE(saveUserPreset(classId, "Mine", quiet, error)) << error;
     ASSERT_TRUE(listPluginPresets(classId, listing, error, programEffect)) << error;
@@ -358,8 +357,8 @@ TEST_P(PresetIntoAnInsert, AVst3ProgramReachesThePluginWhereverItRuns) {
     std::string error;
     ASSERT_TRUE(listPluginPresets(classId, listing, error, programEffect)) << error;
     std::vector<uint8_t> half;
-    ASSERT_TRUE(readPresetState(classId, *findPresetByName(listing, "Half"), half, error,
-                                programEffect))
+    ASSERT_TRUE(
+        readPresetState(classId, *findPresetByName(listing, "Half"), half, error, programEffect))
         << error;
     LoadPluginPresetCommand load(trackId, 0, classId, half);
     {

@@ -446,8 +446,8 @@ std::vector<Vst3Program> Vst3Plugin::factoryPrograms() {
         ProgramListInfo listInfo{};
         if (units->getProgramListInfo(list, listInfo) != kResultOk || listInfo.programCount < 1)
             continue;
-        const ParameterInfo *changer = changers.size() == 1 && listCount == 1 ? &changers[0]
-                                                                                : nullptr;
+        const ParameterInfo *changer =
+            changers.size() == 1 && listCount == 1 ? &changers[0] : nullptr;
         for (Steinberg::int32 unit = 0; unit < units->getUnitCount() && !changer; ++unit) {
             UnitInfo unitInfo{};
             if (units->getUnitInfo(unit, unitInfo) != kResultOk ||
@@ -463,9 +463,9 @@ std::vector<Vst3Program> Vst3Plugin::factoryPrograms() {
             // A stepped parameter spreads its steps evenly over [0, 1].
             const int32_t steps = changer->stepCount > 0 ? changer->stepCount
                                                          : std::max(listInfo.programCount - 1, 1);
-            programs.push_back({boundedTitle(name), changer->id,
-                                clampNormalized(static_cast<float>(index) /
-                                                static_cast<float>(steps))});
+            programs.push_back(
+                {boundedTitle(name), changer->id,
+                 clampNormalized(static_cast<float>(index) / static_cast<float>(steps))});
         }
     }
     return programs;

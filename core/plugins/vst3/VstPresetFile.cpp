@@ -20,8 +20,8 @@ constexpr std::size_t classIdLength = 32;
 constexpr std::size_t headerSize = 4 + 4 + classIdLength + 8;
 constexpr std::size_t listEntrySize = 4 + 8 + 8;
 
-template <class Integer> std::optional<Integer> readLittle(std::span<const uint8_t> bytes,
-                                                           std::size_t at) {
+template <class Integer>
+std::optional<Integer> readLittle(std::span<const uint8_t> bytes, std::size_t at) {
     if (at > bytes.size() || bytes.size() - at < sizeof(Integer)) return std::nullopt;
     uint64_t value = 0;
     for (std::size_t i = 0; i < sizeof(Integer); ++i)

@@ -150,14 +150,13 @@ CommandTableRow pluginPresetRow() {
                 std::string pluginId = "vst3:E5F6";
                 if (index >= 0 && index < static_cast<int32_t>(insertCount(project, track)) &&
                     chance(random, 85))
-                    pluginId = project.findTrack(track)
-                                   ->inserts[static_cast<std::size_t>(index)]
-                                   .pluginId;
+                    pluginId =
+                        project.findTrack(track)->inserts[static_cast<std::size_t>(index)].pluginId;
                 std::vector<uint8_t> state;
                 for (int64_t i = chance(random, 10) ? 0 : between(random, 1, 6); i > 0; --i)
                     state.push_back(static_cast<uint8_t>(between(random, 0, 255)));
-                return recipe<LoadPluginPresetCommand>("LoadPluginPreset", track, index,
-                                                       pluginId, state);
+                return recipe<LoadPluginPresetCommand>("LoadPluginPreset", track, index, pluginId,
+                                                       state);
             }};
 }
 

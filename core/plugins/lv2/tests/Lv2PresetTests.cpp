@@ -189,11 +189,17 @@ TEST(Lv2Presets, DamagedBundlesAreRefusedWithAReasonAndChangeNothing) {
         std::function<void(const fs::path &file)> apply;
     };
     const Damage damages[] = {
-        {"cutInHalf", [&](const fs::path &file) { writeFile(file, text.substr(0, text.size() / 2)); }},
+        {"cutInHalf",
+         [&](const fs::path &file) { writeFile(file, text.substr(0, text.size() / 2)); }},
         {"lastCharactersCut",
          [&](const fs::path &file) { writeFile(file, text.substr(0, text.size() - 3)); }},
         {"empty", [](const fs::path &file) { writeFile(file, ""); }},
-        {"binary", [](const fs::path &file) { writeFile(file, std::string("\x7f" "ELF\0\1\2", 7)); }},
+        {"binary",
+         [](const fs::path &file) {
+             writeFile(file, std::string("\x7f"
+                                         "ELF\0\1\2",
+                                         7));
+         }},
         {"zeroInside",
          [&](const fs::path &file) { writeFile(file, text + std::string(1, '\0') + "x"); }},
         {"noLabel",

@@ -97,7 +97,8 @@ class ProgramEffect : public TestPluginBase, public IUnitInfo {
         copyTitle(programNames[index], name);
         return kResultOk;
     }
-    tresult PLUGIN_API getProgramInfo(ProgramListID, int32, Steinberg::Vst::CString, String128) override {
+    tresult PLUGIN_API getProgramInfo(ProgramListID, int32, Steinberg::Vst::CString,
+                                      String128) override {
         return kNotImplemented;
     }
     tresult PLUGIN_API hasProgramPitchNames(ProgramListID, int32) override { return kResultFalse; }
@@ -139,7 +140,6 @@ orvane::vst::testplugins::TestPluginBase *makeTestPlugin() {
 
 const orvane::vst::testplugins::TestPluginClass &testPluginClass() {
     static const orvane::vst::testplugins::TestPluginClass info{
-        INLINE_UID(0x48565052, 0x4F475241, 0x4D454646, 0x45435431), "Halvora Program Effect",
-        "Fx"};
+        INLINE_UID(0x48565052, 0x4F475241, 0x4D454646, 0x45435431), "Halvora Program Effect", "Fx"};
     return info;
 }

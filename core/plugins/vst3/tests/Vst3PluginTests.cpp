@@ -538,8 +538,8 @@ TEST(Vst3Programs, AProgramListIsListedAndEachProgramIsHeardAndKeptInTheState) {
     std::vector<uint8_t> states[3];
     for (std::size_t index : {2u, 0u, 1u}) {
         SCOPED_TRACE(programs[index].name);
-        ASSERT_TRUE(plugin.setParameterNormalized(programs[index].parameterId,
-                                                  programs[index].normalized));
+        ASSERT_TRUE(
+            plugin.setParameterNormalized(programs[index].parameterId, programs[index].normalized));
         EXPECT_NEAR(sineGainDecibels(plugin, 2), expected[index], 0.01);
         ASSERT_TRUE(plugin.getState(states[index]));
     }

@@ -131,4 +131,3 @@ TEST(VstPresetFile, DamagedFilesAreRefusedWithAReasonAndChangeNothing) {
 
 } // namespace
 } // namespace orvane::vst
-
