@@ -106,7 +106,11 @@ class Vst3Source : public ParameterSource {
 
     bool stillInRack() override { return rack.holdsInstance(plugin.get()); }
     std::string pluginId() const override { return plugin->description.uid; }
-    std::string bundlePath() const override { return plugin->description.path; }
+    // Listing a VST 3 plug-in's programs loads it here: a plug-in kept in a helper for safety
+    // is not, and shows its user presets alone.
+    std::string bundlePath() const override {
+        return plugin->runsInHelper() ? std::string() : plugin->description.path;
+    }
     bool readState(std::vector<uint8_t> &state) override { return plugin->getState(state); }
     bool applyState(const std::vector<uint8_t> &state) override { return plugin->setState(state); }
 
