@@ -12,6 +12,7 @@
 #include <mutex>
 #include <random>
 #include <unistd.h>
+#include <utility>
 
 #include <lilv/lilv.h>
 #include <lv2/presets/presets.h>
@@ -173,19 +174,103 @@ bool writeText(const fs::path &path, const std::string &text) {
 
 SerdStatus quietErrors(void *, const SerdError *) { return SERD_SUCCESS; }
 
-/// True when `text` is Turtle from start to end. lilv reads what comes before a fault and
-/// keeps it, so a file cut short would otherwise load as a preset with half its values.
-bool wholeTurtle(const std::string &text) {
-    SerdReader *reader =
-        serd_reader_new(SERD_TURTLE, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+/// What a read of the text found out, as it went.
+struct TurtleReading {
+    SerdEnv *env = nullptr;
+    bool describesPreset = false;
+};
+
+SerdStatus takeBase(void *handle, const SerdNode *uri) {
+    return serd_env_set_base_uri(static_cast<TurtleReading *>(handle)->env, uri);
+}
+
+SerdStatus takePrefix(void *handle, const SerdNode *name, const SerdNode *uri) {
+    return serd_env_set_prefix(static_cast<TurtleReading *>(handle)->env, name, uri);
+}
+
+bool expandsTo(const SerdEnv *env, const SerdNode *node, const char *uri) {
+    if (!node || (node->type != SERD_URI && node->type != SERD_CURIE)) return false;
+    SerdNode expanded = serd_env_expand_node(env, node);
+    const bool same =
+        expanded.buf && std::strcmp(reinterpret_cast<const char *>(expanded.buf), uri) == 0;
+    serd_node_free(&expanded);
+    return same;
+}
+
+SerdStatus takeStatement(void *handle, SerdStatementFlags, const SerdNode *, const SerdNode *,
+                         const SerdNode *predicate, const SerdNode *object, const SerdNode *,
+                         const SerdNode *) {
+    auto &reading = *static_cast<TurtleReading *>(handle);
+    if (expandsTo(reading.env, predicate, LILV_NS_RDF "type") &&
+        expandsTo(reading.env, object, LV2_PRESETS__Preset))
+        reading.describesPreset = true;
+    return SERD_SUCCESS;
+}
+
+} // namespace
+
+namespace {
+
+/// Deeper lists and blank nodes than a preset ever has; serd's memory grows with the depth
+/// until it runs out.
+constexpr int deepestNesting = 32;
+
+/// The deepest nesting of lists and blank nodes, strings and IRIs left out.
+int nestingDepth(const std::string &text) {
+    int depth = 0, deepest = 0;
+    char closing = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (closing) {
+            if (c == '\\')
+                ++i;
+            else if (c == closing)
+                closing = 0;
+            continue;
+        }
+        if (c == '"' || c == '\'')
+            closing = c;
+        else if (c == '<')
+            closing = '>';
+        else if (c == '#')
+            closing = '\n';
+        else if (c == '(' || c == '[')
+            deepest = std::max(deepest, ++depth);
+        else if ((c == ')' || c == ']') && depth > 0)
+            --depth;
+    }
+    return deepest;
+}
+
+} // namespace
+
+// lilv reads what comes before a fault and keeps it, so a file cut short would load as a
+// preset with half its values; and it crashes on text that describes no preset at all.
+bool lv2StateTextReadable(const std::string &text) {
+    if (text.find('\0') != std::string::npos || nestingDepth(text) > deepestNesting) return false;
+    TurtleReading reading;
+    reading.env = serd_env_new(nullptr);
+    // The prefixes lilv's own reader knows, which the text of a saved state leaves out.
+    const std::pair<const char *, const char *> known[] = {
+        {"atom", "http://lv2plug.in/ns/ext/atom#"},
+        {"lv2", "http://lv2plug.in/ns/lv2core#"},
+        {"pset", "http://lv2plug.in/ns/ext/presets#"},
+        {"rdf", LILV_NS_RDF},
+        {"rdfs", LILV_NS_RDFS},
+        {"state", "http://lv2plug.in/ns/ext/state#"},
+        {"xsd", "http://www.w3.org/2001/XMLSchema#"}};
+    for (const auto &[name, uri] : known)
+        serd_env_set_prefix_from_strings(reading.env, reinterpret_cast<const uint8_t *>(name),
+                                         reinterpret_cast<const uint8_t *>(uri));
+    SerdReader *reader = serd_reader_new(SERD_TURTLE, &reading, nullptr, &takeBase, &takePrefix,
+                                         &takeStatement, nullptr);
     serd_reader_set_error_sink(reader, &quietErrors, nullptr);
     const SerdStatus status =
         serd_reader_read_string(reader, reinterpret_cast<const uint8_t *>(text.c_str()));
     serd_reader_free(reader);
-    return status == SERD_SUCCESS;
+    serd_env_free(reading.env);
+    return status == SERD_SUCCESS && reading.describesPreset;
 }
-
-} // namespace
 
 bool writeLv2PresetBundle(const std::string &pluginUri, const std::string &name,
                           const std::vector<uint8_t> &state, const std::string &bundlePath,
@@ -201,7 +286,7 @@ bool writeLv2PresetBundle(const std::string &pluginUri, const std::string &name,
     std::lock_guard worldLock(Lv2World::lock());
     LilvWorld *lilv = Lv2World::instance().world();
     const std::string text(state.begin(), state.end());
-    OwnedState parsed(wholeTurtle(text)
+    OwnedState parsed(lv2StateTextReadable(text)
                           ? lilv_state_new_from_string(lilv, &uridMapFeature, text.c_str())
                           : nullptr);
     if (!parsed || !appliesTo(parsed.get(), pluginUri)) {
@@ -270,24 +355,30 @@ bool readLv2PresetBundle(const std::string &pluginUri, const std::string &bundle
         error = "the preset " + bundlePath + " cannot be read";
         return false;
     }
-    if (text.find('\0') != std::string::npos || !wholeTurtle(text)) {
-        error = "the preset " + bundlePath + " is damaged: it is not a whole Turtle file";
+    return readLv2PresetText(pluginUri, text, bundlePath, name, state, error);
+}
+
+bool readLv2PresetText(const std::string &pluginUri, const std::string &text,
+                       const std::string &origin, std::string &name, std::vector<uint8_t> &state,
+                       std::string &error) {
+    if (!lv2StateTextReadable(text)) {
+        error = "the preset " + origin + " is damaged: it is no whole Turtle file of a preset";
         return false;
     }
     std::lock_guard worldLock(Lv2World::lock());
     LilvWorld *lilv = Lv2World::instance().world();
     OwnedState parsed(lilv_state_new_from_string(lilv, &uridMapFeature, text.c_str()));
     if (!parsed) {
-        error = "the preset " + bundlePath + " is damaged: it describes no preset";
+        error = "the preset " + origin + " is damaged: it describes no preset";
         return false;
     }
     if (!appliesTo(parsed.get(), pluginUri)) {
-        error = "the preset " + bundlePath + " is not for " + pluginUri;
+        error = "the preset " + origin + " is not for " + pluginUri;
         return false;
     }
     const char *label = lilv_state_get_label(parsed.get());
     if (!label || !*label) {
-        error = "the preset " + bundlePath + " has no name";
+        error = "the preset " + origin + " has no name";
         return false;
     }
     std::vector<uint8_t> converted;

@@ -28,6 +28,10 @@ struct Lv2FactoryPreset {
 [[nodiscard]] bool lv2FactoryPresetState(const std::string &pluginUri, const std::string &presetUri,
                                          std::vector<uint8_t> &state, std::string &error);
 
+/// True when `text` is Turtle from start to end and describes a preset (a state), so that lilv
+/// may be given it: lilv keeps what comes before a fault, and crashes on text without a preset.
+bool lv2StateTextReadable(const std::string &text);
+
 /// Name of the state file inside a preset bundle this host writes.
 inline constexpr const char *lv2PresetFileName = "preset.ttl";
 
@@ -44,5 +48,11 @@ inline constexpr const char *lv2PresetFileName = "preset.ttl";
 [[nodiscard]] bool readLv2PresetBundle(const std::string &pluginUri, const std::string &bundlePath,
                                        std::string &name, std::vector<uint8_t> &state,
                                        std::string &error);
+
+/// The text of a preset bundle's state file, as `readLv2PresetBundle` reads it; `origin` names
+/// the file in `error`.
+[[nodiscard]] bool readLv2PresetText(const std::string &pluginUri, const std::string &text,
+                                     const std::string &origin, std::string &name,
+                                     std::vector<uint8_t> &state, std::string &error);
 
 } // namespace orvane::lv2

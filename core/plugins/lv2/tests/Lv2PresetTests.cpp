@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -231,6 +232,34 @@ TEST(Lv2Presets, DamagedBundlesAreRefusedWithAReasonAndChangeNothing) {
         EXPECT_EQ(name, "unchanged");
         EXPECT_EQ(state, std::vector<uint8_t>{'u'});
     }
+}
+
+// Found by the fuzzer: lilv crashes on Turtle that describes no preset, whether it comes as a
+// preset file or as a project's saved state.
+TEST(Lv2Presets, TurtleWithoutAPresetIsRefusedBeforeLilvSeesIt) {
+    const char *texts[] = {"<urn:a> a <http://x> .", "<urn:a> <http://y> \"A\" .",
+                           "<http://a> <http://lv2plug.in/ns/lv2core#appliesTo> <http://b> .",
+                           "@prefix pset: <urn:not-presets#> . <urn:a> a pset:Preset ."};
+    for (const char *text : texts) {
+        SCOPED_TRACE(text);
+        EXPECT_FALSE(lv2StateTextReadable(text));
+        std::string name = "kept", error;
+        std::vector<uint8_t> state{'k'};
+        EXPECT_FALSE(readLv2PresetText(calfFilter, text, "given", name, state, error));
+        EXPECT_NE(error.find("given"), std::string::npos) << error;
+        EXPECT_EQ(name, "kept");
+        Lv2Plugin plugin;
+        ASSERT_TRUE(plugin.load(calfFilter));
+        EXPECT_FALSE(plugin.setState({text, text + std::strlen(text)}));
+        EXPECT_FALSE(plugin.lastError.empty());
+    }
+    // Nesting deep enough to exhaust the reader's memory is refused before it is read.
+    EXPECT_FALSE(lv2StateTextReadable("<urn:a> a <http://lv2plug.in/ns/ext/presets#Preset> ;"
+                                      " <urn:p> " +
+                                      std::string(100000, '(') + " ."));
+    // What the host itself saves is readable.
+    const std::vector<uint8_t> saved = filterState(640.0f);
+    EXPECT_TRUE(lv2StateTextReadable({saved.begin(), saved.end()}));
 }
 
 } // namespace
