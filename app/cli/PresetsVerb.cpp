@@ -7,9 +7,10 @@ namespace orvane {
 const char *presetsHelp() {
     return "usage: Halvora presets PLUGIN-ID\n"
            "\n"
-           "Lists the presets of a plug-in, one name per line: those installed with it first,\n"
-           "then the user's own, each by name. User presets are kept in\n"
-           "$XDG_DATA_HOME/halvora/presets (else ~/.local/share/halvora/presets).\n"
+           "Lists the presets of a plug-in, one name per line: those installed with it first\n"
+           "(an LV2 plug-in's by name, a VST 3 plug-in's programs in its own order), then the\n"
+           "user's own by name, kept in $XDG_DATA_HOME/halvora/presets (else\n"
+           "~/.local/share/halvora/presets).\n"
            "\n"
            "PLUGIN-ID is the id a project stores for the plug-in: \"lv2:\" followed by an LV2\n"
            "plug-in's URI (for example lv2:http://calf.sourceforge.net/plugins/Monosynth), or\n"
