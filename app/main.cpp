@@ -3,6 +3,7 @@
 #include "app/cli/HeadlessVerb.h"
 #include "app/cli/PerformVerb.h"
 #include "app/cli/PlayVerb.h"
+#include "app/cli/PresetsVerb.h"
 #include "app/cli/ProbePluginsVerb.h"
 #include "app/cli/RecordVerb.h"
 #include "app/cli/ReferenceProjectVerb.h"
@@ -34,6 +35,7 @@ void printUsage(std::FILE *stream) {
                "       Halvora reference-project DIR [--tracks N] [--seconds S]\n"
                "       Halvora analyze FILE.wav [--json]\n"
                "       Halvora probe-plugins [--soak SECONDS] [--sandbox]\n"
+               "       Halvora presets PLUGIN-ID   (see presets --help)\n"
                "       Halvora play PROJECT.halvora [options]   (see play --help)\n"
                "       Halvora record PROJECT.halvora --track ID --seconds S [options]\n"
                "       Halvora --headless [PROJECT.halvora]   (see --headless --help)\n",
@@ -161,6 +163,7 @@ int main(int argc, char **argv) {
             return orvane::runReferenceProjectVerb(rest, stdout, stderr);
         if (subcommand == "analyze") return orvane::runAnalyzeVerb(rest, stdout, stderr);
         if (subcommand == "probe-plugins") return orvane::runProbePluginsVerb(rest, stdout, stderr);
+        if (subcommand == "presets") return orvane::runPresetsVerb(rest, stdout, stderr);
         // A file manager, the desktop entry and a user at the prompt name a project alone.
         if (argc == 2 && !subcommand.empty() && subcommand.front() != '-') {
             if (displayAvailable()) return runWindowFromModule(argc, argv);

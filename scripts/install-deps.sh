@@ -43,6 +43,7 @@ libfluidsynth-dev
 fluid-soundfont-gm
 fluidsynth
 liblilv-dev
+libserd-dev
 libsuil-dev
 lv2-dev
 lilv-utils

@@ -644,6 +644,10 @@
         <source>Quantize Notes</source>
         <translation>Квантизация нот</translation>
     </message>
+    <message>
+        <source>Load Preset</source>
+        <translation>Загрузить пресет</translation>
+    </message>
 </context>
 <context>
     <name>Diagnostics</name>
@@ -3401,6 +3405,38 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>This plug-in has no parameters.</source>
         <translation>У этого плагина нет параметров.</translation>
+    </message>
+    <message>
+        <source>Preset:</source>
+        <translation>Пресет:</translation>
+    </message>
+    <message>
+        <source>Save…</source>
+        <translation>Сохранить…</translation>
+    </message>
+    <message>
+        <source>A/B</source>
+        <translation>A/B</translation>
+    </message>
+    <message>
+        <source>Switch between this sound and the one before the last preset</source>
+        <translation>Переключиться между этим звуком и звуком до последнего пресета</translation>
+    </message>
+    <message>
+        <source>The preset cannot be loaded: %1</source>
+        <translation>Пресет не загружается: %1</translation>
+    </message>
+    <message>
+        <source>The preset cannot be saved: %1</source>
+        <translation>Пресет не сохраняется: %1</translation>
+    </message>
+    <message>
+        <source>Save Preset</source>
+        <translation>Сохранить пресет</translation>
+    </message>
+    <message>
+        <source>Preset name:</source>
+        <translation>Имя пресета:</translation>
     </message>
 </context>
 <context>

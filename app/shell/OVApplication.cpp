@@ -148,6 +148,10 @@ void OVApplication::didFinishLaunching(bool withAudio) {
         return rackRef.setParameterAndReadState(address.trackId, address.insertIndex,
                                                 address.parameterId, normalized);
     });
+    setPluginStateHook(
+        [&rackRef](uint64_t trackId, int32_t insertIndex, const std::vector<uint8_t> &state) {
+            return rackRef.setStateAndReadState(trackId, insertIndex, state);
+        });
     keepRackInStepWithInsertLists(rackRef);
 
     enginePtr->replaceProject(buildStartupProject(enginePtr->sampleRate.load()));
@@ -461,6 +465,7 @@ void OVApplication::stopServices() {
     enginePtr->setDeviceFormatHook({});
     setInsertEditHook({});
     setPluginParameterHook({});
+    setPluginStateHook({});
     setInsertListHooks({});
     CommandStack::setAuditHook({});
     viewPtr.reset();

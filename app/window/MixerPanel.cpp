@@ -8,6 +8,7 @@
 #include "app/workflows/AutomationWriter.h"
 #include "core/commands/AutomationCommands.h"
 #include "core/commands/MixerCommands.h"
+#include "core/commands/PluginPresetCommands.h"
 #include "core/commands/SnapshotCommands.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
@@ -636,6 +637,17 @@ bool MixerPanel::openParameterPanel() {
     const uint64_t trackId = selected;
     parameterWindow->onEdited = [this, trackId, index](uint32_t key, float before, float after) {
         execute(std::make_unique<SetPluginParameterCommand>(trackId, index, key, before, after));
+    };
+    std::string pluginId;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        if (const auto track = app.engine().project.findTrack(trackId);
+            track && index < static_cast<int>(track->inserts.size()))
+            pluginId = track->inserts[static_cast<std::size_t>(index)].pluginId;
+    }
+    parameterWindow->onPresetChosen = [this, trackId, index, pluginId](std::vector<uint8_t> state) {
+        execute(
+            std::make_unique<LoadPluginPresetCommand>(trackId, index, pluginId, std::move(state)));
     };
     parameterWindow->onUndo = [this] {
         app.view().undoEdit();

@@ -7,7 +7,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QShortcut>
 #include <QSignalBlocker>
@@ -101,6 +105,14 @@ class Vst3Source : public ParameterSource {
     }
 
     bool stillInRack() override { return rack.holdsInstance(plugin.get()); }
+    std::string pluginId() const override { return plugin->description.uid; }
+    // Listing a VST 3 plug-in's programs loads it here: a plug-in kept in a helper for safety
+    // is not, and shows its user presets alone.
+    std::string bundlePath() const override {
+        return plugin->runsInHelper() ? std::string() : plugin->description.path;
+    }
+    bool readState(std::vector<uint8_t> &state) override { return plugin->getState(state); }
+    bool applyState(const std::vector<uint8_t> &state) override { return plugin->setState(state); }
 
   private:
     std::string choiceName(const vst::PluginParameterInfo &info, int32_t step) {
@@ -155,6 +167,9 @@ class Lv2Source : public ParameterSource {
     }
 
     bool stillInRack() override { return rack.holdsInstance(plugin.get()); }
+    std::string pluginId() const override { return plugin->description.uid; }
+    bool readState(std::vector<uint8_t> &state) override { return plugin->getState(state); }
+    bool applyState(const std::vector<uint8_t> &state) override { return plugin->setState(state); }
 
   private:
     vst::PluginRack &rack;
@@ -190,6 +205,7 @@ PluginParameterPanel::PluginParameterPanel(std::unique_ptr<ParameterSource> made
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(tr("%1 — Parameters").arg(QString::fromStdString(source->pluginName())));
     auto *outer = new QVBoxLayout(this);
+    if (!source->pluginId().empty()) outer->addWidget(makePresetBar());
     auto *scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
     auto *rowsHolder = new QWidget(scroll);
@@ -214,6 +230,11 @@ PluginParameterPanel::PluginParameterPanel(std::unique_ptr<ParameterSource> made
     connect(redo, &QShortcut::activated, this, [this] {
         if (onRedo) onRedo();
     });
+
+    if (presets) {
+        (void)source->readState(comparedState);
+        listPresets({});
+    }
 
     follower = new QTimer(this);
     follower->setInterval(followIntervalMs);
@@ -336,6 +357,109 @@ void PluginParameterPanel::followPlugin() {
         const float now = source->normalized(shownRow.row.key);
         if (std::fabs(now - shownRow.shownValue) > 1e-6f) showValue(shownRow, now);
     }
+}
+
+QWidget *PluginParameterPanel::makePresetBar() {
+    auto *holder = new QWidget(this);
+    auto *column = new QVBoxLayout(holder);
+    column->setContentsMargins(0, 0, 0, 0);
+    auto *row = new QHBoxLayout;
+    auto *label = new QLabel(tr("Preset:"), holder);
+    presets = new QComboBox(holder);
+    presets->setMinimumWidth(220);
+    label->setBuddy(presets);
+    savePreset = new QPushButton(tr("Save…"), holder);
+    compare = new QPushButton(tr("A/B"), holder);
+    compare->setToolTip(tr("Switch between this sound and the one before the last preset"));
+    row->addWidget(label);
+    row->addWidget(presets, 1);
+    row->addWidget(savePreset);
+    row->addWidget(compare);
+    column->addLayout(row);
+    problem = new QLabel(holder);
+    problem->setWordWrap(true);
+    problem->hide();
+    column->addWidget(problem);
+    connect(presets, &QComboBox::activated, this, [this](int index) { loadChosenPreset(index); });
+    connect(savePreset, &QPushButton::clicked, this, [this] { askForPresetName(); });
+    connect(compare, &QPushButton::clicked, this, [this] { swapCompared(); });
+    return holder;
+}
+
+void PluginParameterPanel::listPresets(const QString &select) {
+    vst::PresetListing listing;
+    std::string error;
+    listedPresets.clear();
+    const QSignalBlocker quiet(presets);
+    presets->clear();
+    presets->addItem(QStringLiteral("—"));
+    if (vst::listPluginPresets(source->pluginId(), listing, error, source->bundlePath()))
+        listedPresets = listing.presets;
+    for (std::size_t index = 0; index < listedPresets.size(); ++index) {
+        const vst::PluginPreset &preset = listedPresets[index];
+        // The user's presets come after a line of their own.
+        if (preset.origin == vst::PresetOrigin::user &&
+            (index == 0 || listedPresets[index - 1].origin != vst::PresetOrigin::user))
+            presets->insertSeparator(presets->count());
+        presets->addItem(QString::fromStdString(preset.name), static_cast<int>(index));
+        if (QString::fromStdString(preset.name) == select)
+            presets->setCurrentIndex(presets->count() - 1);
+    }
+}
+
+void PluginParameterPanel::loadChosenPreset(int index) {
+    const QVariant listed = presets->itemData(index);
+    if (!listed.isValid()) return;
+    const vst::PluginPreset &preset = listedPresets.at(static_cast<std::size_t>(listed.toInt()));
+    std::vector<uint8_t> state;
+    std::string error;
+    if (!vst::readPresetState(source->pluginId(), preset, state, error, source->bundlePath())) {
+        problem->setText(tr("The preset cannot be loaded: %1").arg(QString::fromStdString(error)));
+        problem->show();
+        return;
+    }
+    problem->hide();
+    std::vector<uint8_t> before;
+    if (source->readState(before)) comparedState = std::move(before);
+    if (onPresetChosen)
+        onPresetChosen(std::move(state));
+    else
+        (void)source->applyState(state);
+    followPlugin();
+}
+
+bool PluginParameterPanel::savePresetNamed(const QString &name) {
+    std::vector<uint8_t> state;
+    std::string error;
+    if (name.trimmed().isEmpty()) return false;
+    if (!source->readState(state) ||
+        !vst::saveUserPreset(source->pluginId(), name.trimmed().toStdString(), state, error)) {
+        problem->setText(tr("The preset cannot be saved: %1")
+                             .arg(QString::fromStdString(error.empty() ? "no state" : error)));
+        problem->show();
+        return false;
+    }
+    problem->hide();
+    listPresets(name.trimmed());
+    return true;
+}
+
+void PluginParameterPanel::askForPresetName() {
+    bool given = false;
+    const QString suggested = presets->currentData().isValid() ? presets->currentText() : QString();
+    const QString name = QInputDialog::getText(this, tr("Save Preset"), tr("Preset name:"),
+                                               QLineEdit::Normal, suggested, &given);
+    if (given) (void)savePresetNamed(name);
+}
+
+// Comparing is listening, not editing: the two states trade places in the plug-in alone, and
+// whichever is heard when the project is saved is what the insert keeps.
+void PluginParameterPanel::swapCompared() {
+    std::vector<uint8_t> now;
+    if (comparedState.empty() || !source->readState(now)) return;
+    if (!source->applyState(comparedState)) return;
+    comparedState = std::move(now);
+    followPlugin();
 }
 
 } // namespace orvane

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/plugins/PluginPresets.h"
+
 #include <QWidget>
 
 #include <cstdint>
@@ -10,6 +12,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QPushButton;
 class QGridLayout;
 class QLabel;
 class QSlider;
@@ -48,6 +51,14 @@ class ParameterSource {
     virtual std::string valueText(uint32_t key, float normalized) = 0;
     /// False once the rack no longer holds the plug-in (the insert was removed or replaced).
     virtual bool stillInRack() = 0;
+    /// The id a project stores for the plug-in ("lv2:" + URI, or a VST 3 class id), for its
+    /// presets; empty when it has none.
+    virtual std::string pluginId() const { return {}; }
+    /// A VST 3 plug-in's bundle, whose programs are its factory presets.
+    virtual std::string bundlePath() const { return {}; }
+    /// The plug-in's whole state, and a state given back to it (an A/B comparison).
+    virtual bool readState(std::vector<uint8_t> &) { return false; }
+    virtual bool applyState(const std::vector<uint8_t> &) { return false; }
 };
 
 /// The source for the plug-in of an insert (VST 3 or LV2), null for a built-in insert, a
@@ -75,6 +86,9 @@ class PluginParameterPanel : public QWidget {
     /// A finished change of the parameter `key` from `before` to `after` (normalized). Unset,
     /// the value goes straight to the plug-in.
     std::function<void(uint32_t key, float before, float after)> onEdited;
+    /// A preset chosen from the preset bar, as the plug-in state it stands for, to become one
+    /// undo step. Unset, the state goes straight to the plug-in.
+    std::function<void(std::vector<uint8_t> state)> onPresetChosen;
     /// The window's undo and redo keys, which would otherwise not reach the main window.
     std::function<void()> onUndo;
     std::function<void()> onRedo;
@@ -91,6 +105,17 @@ class PluginParameterPanel : public QWidget {
     /// Shows the plug-in's present values; run by the panel's timer.
     void followPlugin();
 
+    /// The preset bar: the presets (factory ones, then the user's), "Save…" and "A/B", which
+    /// swaps the plug-in's state with the one it had before the last preset (or before the
+    /// window opened) and back.
+    QComboBox *presetList() const { return presets; }
+    QPushButton *savePresetButton() const { return savePreset; }
+    QPushButton *compareButton() const { return compare; }
+    /// Why the last preset could not be loaded or saved; empty after a success.
+    QLabel *presetProblem() const { return problem; }
+    /// Saves the plug-in's present state as the user preset `name` and lists it.
+    bool savePresetNamed(const QString &name);
+
   private:
     struct ShownRow {
         ParameterRow row;
@@ -104,6 +129,11 @@ class PluginParameterPanel : public QWidget {
     };
 
     void addRow(QGridLayout &grid, ParameterRow row);
+    QWidget *makePresetBar();
+    void listPresets(const QString &select);
+    void loadChosenPreset(int index);
+    void askForPresetName();
+    void swapCompared();
     void sliderMoved(std::size_t index, int position);
     void commitChange(std::size_t index, float before, float after);
     void showValue(ShownRow &shownRow, float normalized);
@@ -111,6 +141,14 @@ class PluginParameterPanel : public QWidget {
     std::unique_ptr<ParameterSource> source;
     std::vector<ShownRow> shown;
     QTimer *follower = nullptr;
+    QComboBox *presets = nullptr;
+    QPushButton *savePreset = nullptr;
+    QPushButton *compare = nullptr;
+    QLabel *problem = nullptr;
+    /// The presets as listed, parallel to the list's entries after its first ("—").
+    std::vector<vst::PluginPreset> listedPresets;
+    /// The state "A/B" gives back.
+    std::vector<uint8_t> comparedState;
 };
 
 } // namespace orvane

@@ -64,3 +64,26 @@ void rebuildInserts() {
 }
 
 } // namespace orvane
+
+namespace orvane {
+
+namespace {
+
+PluginStateHook &pluginStateHook() {
+    static PluginStateHook hook;
+    return hook;
+}
+
+} // namespace
+
+void setPluginStateHook(PluginStateHook hook) { pluginStateHook() = std::move(hook); }
+
+bool pluginStateHookSet() { return static_cast<bool>(pluginStateHook()); }
+
+std::optional<std::vector<uint8_t>> applyPluginState(uint64_t trackId, int32_t insertIndex,
+                                                     const std::vector<uint8_t> &state) {
+    if (const auto &hook = pluginStateHook()) return hook(trackId, insertIndex, state);
+    return std::nullopt;
+}
+
+} // namespace orvane

@@ -67,3 +67,24 @@ void saveInsertStates();
 void rebuildInserts();
 
 } // namespace orvane
+
+namespace orvane {
+
+/// Gives the plug-in of an insert a whole state (a preset's, or one it had before) and returns
+/// the plug-in's state afterwards, or none when no live plug-in answers for the insert or the
+/// plug-in refused the state. Commands live below the plug-in rack, so the application points
+/// this at its rack. Shared by the whole process, main thread only, called with the project
+/// mutex held; an empty callable switches it off.
+using PluginStateHook = std::function<std::optional<std::vector<uint8_t>>(
+    uint64_t trackId, int32_t insertIndex, const std::vector<uint8_t> &state)>;
+
+void setPluginStateHook(PluginStateHook hook);
+
+/// Whether a hook is set: without one there is no live plug-in to ask.
+bool pluginStateHookSet();
+
+/// For the commands: runs the hook; none when no hook is set.
+std::optional<std::vector<uint8_t>> applyPluginState(uint64_t trackId, int32_t insertIndex,
+                                                     const std::vector<uint8_t> &state);
+
+} // namespace orvane

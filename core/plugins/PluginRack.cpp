@@ -732,6 +732,26 @@ std::optional<std::vector<uint8_t>> PluginRack::setParameterAndReadState(uint64_
     return std::nullopt;
 }
 
+std::optional<std::vector<uint8_t>>
+PluginRack::setStateAndReadState(uint64_t trackId, int32_t insertIndex,
+                                 const std::vector<uint8_t> &state) {
+    expectMainThread("PluginRack::setStateAndReadState");
+    std::lock_guard lock(slotsMutex);
+    Slot *slot = slotAtLocked(trackId, insertIndex);
+    if (!slot || slot->isStock || !slot->available) return std::nullopt;
+    std::vector<uint8_t> after;
+    if (slot->group) {
+        SandboxedChain &chain = *slot->group->chain;
+        if (!chain.setState(slot->groupMember, state) || !chain.getState(slot->groupMember, after))
+            return std::nullopt;
+        return after;
+    }
+    if (!slot->plugin) return std::nullopt;
+    if (slot->lv2Plugin) (void)slot->lv2Plugin->setStateFolder(lv2StateFolder());
+    if (!slot->plugin->setState(state) || !slot->plugin->getState(after)) return std::nullopt;
+    return after;
+}
+
 std::optional<float> PluginRack::lastAutomationValue(uint64_t trackId, int32_t insertIndex) const {
     const PluginRackView *view = views.current().get();
     if (!view) return std::nullopt;

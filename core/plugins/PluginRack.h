@@ -344,6 +344,12 @@ class PluginRack {
                                                                  int32_t insertIndex,
                                                                  uint32_t parameterId,
                                                                  float normalized);
+    /// Gives an insert's plug-in a state (a preset's, or one it gave before) and returns its
+    /// state afterwards, in whichever process it runs; none for a built-in insert, a
+    /// placeholder, no insert or a state the plug-in refused. Main thread, with the project
+    /// mutex held or not.
+    std::optional<std::vector<uint8_t>> setStateAndReadState(uint64_t trackId, int32_t insertIndex,
+                                                             const std::vector<uint8_t> &state);
     /// Last automation value the audio thread sent to the insert's plug-in, if any.
     std::optional<float> lastAutomationValue(uint64_t trackId, int32_t insertIndex) const;
     /// Number of live plug-in instances, those awaiting release included.

@@ -9,6 +9,7 @@
 #include "app/window/tests/WindowTestSupport.h"
 #include "core/commands/CommandStack.h"
 #include "core/engine/Engine.h"
+#include "core/plugins/PluginPresets.h"
 #include "core/plugins/PluginRack.h"
 #include "core/plugins/lv2/Lv2Plugin.h"
 #include "core/plugins/vst3/Vst3Plugin.h"
@@ -16,8 +17,10 @@
 #include "tests/support/ScopedTestState.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
@@ -263,6 +266,70 @@ TEST_F(PluginWindowTest, AVst3ParameterMovedInItsWindowIsSetAndHeard) {
     EXPECT_LT(renderedLevel(app.engine()), 0.8 * unset) << "compressed from the lowest threshold";
     EXPECT_EQ(panel.valueLabel(threshold)->text(), QStringLiteral("-80 dB"));
     EXPECT_TRUE(testing::saveScreenshot(panel, "plugin-parameters-vst3").width() > 0);
+}
+
+constexpr const char *calfFilter = "http://calf.sourceforge.net/plugins/Filter";
+
+TEST_F(PluginWindowTest, APresetChosenInTheParameterWindowIsHeardComparedSavedAndUndone) {
+    ASSERT_TRUE(app.rack().loadLv2(midi->id, calfFilter));
+    showMixerOnFirstInsert();
+    PluginParameterPanel &panel = parametersFromMenu();
+    lv2::Lv2Plugin *plugin = app.rack().lv2PluginAt(midi->id, 0);
+    ASSERT_NE(plugin, nullptr);
+    const auto frequency = static_cast<size_t>(plugin->parameterIndex("freq"));
+    const float unset = plugin->parameterValue(frequency);
+    QComboBox &list = *panel.presetList();
+    // "—", then the installed presets by name.
+    ASSERT_EQ(list.count(), 4);
+    EXPECT_EQ(list.itemText(1), QStringLiteral("Disco"));
+
+    // The keyboard picks the first preset: one undo step, heard at once.
+    list.setFocus();
+    QTest::keyClick(&list, Qt::Key_Down);
+    EXPECT_EQ(list.currentText(), QStringLiteral("Disco"));
+    EXPECT_NEAR(plugin->parameterValue(frequency), 193.821f, 0.01f);
+    EXPECT_EQ(app.commands().undoName(), "Load Preset");
+    const int shownFrequency = panel.rowNamed(plugin->parameters[frequency].name);
+    ASSERT_GE(shownFrequency, 0);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return panel.valueLabel(shownFrequency)->text() == QStringLiteral("193.8 Hz"); },
+        2000))
+        << panel.valueLabel(shownFrequency)->text().toStdString();
+
+    // A/B swaps with the sound from before the preset, and back.
+    QTest::mouseClick(panel.compareButton(), Qt::LeftButton);
+    EXPECT_EQ(plugin->parameterValue(frequency), unset);
+    QTest::mouseClick(panel.compareButton(), Qt::LeftButton);
+    EXPECT_NEAR(plugin->parameterValue(frequency), 193.821f, 0.01f);
+
+    // Saved under a name typed into the dialog, it joins the list after the installed ones.
+    testing::whenDialogShows([](QWidget &dialog) {
+        auto *name = dialog.findChild<QLineEdit *>();
+        ASSERT_NE(name, nullptr);
+        name->selectAll();
+        QTest::keyClicks(name, QStringLiteral("Warm Disco"));
+        QTest::keyClick(name, Qt::Key_Return);
+    });
+    QTest::mouseClick(panel.savePresetButton(), Qt::LeftButton);
+    EXPECT_FALSE(panel.presetProblem()->isVisible()) << panel.presetProblem()->text().toStdString();
+    ASSERT_EQ(list.count(), 6) << "a line, then the user's preset";
+    EXPECT_EQ(list.itemText(5), QStringLiteral("Warm Disco"));
+    EXPECT_EQ(list.currentText(), QStringLiteral("Warm Disco"));
+    EXPECT_TRUE(fs::exists(fs::path(vst::userPresetFolder(std::string("lv2:") + calfFilter)) /
+                           "Warm Disco.preset.lv2" / "preset.ttl"));
+
+    // The window's own undo key takes the preset back.
+    panel.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+    QTest::keyClick(&panel, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(plugin->parameterValue(frequency), unset);
+
+    QTest::qWait(150);
+    const QImage picture = testing::saveScreenshot(panel, "plugin-presets");
+    EXPECT_EQ(testing::poorlyContrastedText(panel, picture), std::vector<std::string>{});
+    for (QWidget *bar :
+         std::initializer_list<QWidget *>{panel.savePresetButton(), panel.compareButton()})
+        EXPECT_GE(bar->width(), bar->sizeHint().width());
 }
 
 /// The normalized value of a parameter of the track's VST 3 insert, -1 without one.

@@ -1,5 +1,6 @@
 #include "core/plugins/lv2/Lv2Plugin.h"
 
+#include "core/plugins/lv2/Lv2Presets.h"
 #include "core/plugins/lv2/Lv2Worker.h"
 #include "core/plugins/lv2/Lv2World.h"
 
@@ -640,6 +641,7 @@ bool saveStateLocked(Lv2PluginState &d, std::vector<uint8_t> &state, std::string
 
 LilvState *parseState(Lv2PluginState &d, const std::vector<uint8_t> &state) {
     const std::string text(state.begin(), state.end());
+    if (!lv2StateTextReadable(text)) return nullptr;
     return lilv_state_new_from_string(d.world, &d.mapFeatureData, text.c_str());
 }
 

@@ -153,13 +153,13 @@ std::vector<std::string> defaultVst3Paths() {
     return paths;
 }
 
+std::string userDataHome() {
+    if (std::string dataHome = environment("XDG_DATA_HOME"); !dataHome.empty()) return dataHome;
+    return (fs::path(homeFolder()) / ".local" / "share").string();
+}
+
 std::string halvoraSupportDir() {
-    fs::path base;
-    if (std::string dataHome = environment("XDG_DATA_HOME"); !dataHome.empty())
-        base = dataHome;
-    else
-        base = fs::path(homeFolder()) / ".local" / "share";
-    fs::path folder = base / "Halvora";
+    fs::path folder = fs::path(userDataHome()) / "Halvora";
     std::error_code ignored;
     fs::create_directories(folder, ignored);
     return folder.string();

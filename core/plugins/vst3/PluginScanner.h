@@ -24,6 +24,10 @@ using ScanProgressCallback = std::function<void(const ScanProgress &)>;
 /// or, when VST3_PATH is set, its colon-separated folders instead.
 std::vector<std::string> defaultVst3Paths();
 
+/// "$XDG_DATA_HOME", else "$HOME/.local/share", with the home folder taken from the user
+/// database when HOME is unset.
+std::string userDataHome();
+
 /// The per-user support folder, created with its parents on every call (failures ignored):
 /// "$XDG_DATA_HOME/Halvora", else "$HOME/.local/share/Halvora", with the home folder taken from
 /// the user database when HOME is unset.

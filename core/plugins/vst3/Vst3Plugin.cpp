@@ -15,6 +15,7 @@
 #include <pluginterfaces/gui/iplugview.h>
 #include <pluginterfaces/vst/ivstaudioprocessor.h>
 #include <pluginterfaces/vst/ivstprocesscontext.h>
+#include <pluginterfaces/vst/ivstunits.h>
 #include <public.sdk/source/common/memorystream.h>
 
 #include <algorithm>
@@ -423,6 +424,51 @@ void Vst3Plugin::refreshParametersFromController() {
             clampNormalized(static_cast<float>(impl->editController->getParamNormalized(id)));
         rememberParameter(id, restored);
     }
+}
+
+// A list's programs are chosen through the program-change parameter of the unit that uses the
+// list; a plug-in with one such parameter and one list may leave the unit out.
+std::vector<Vst3Program> Vst3Plugin::factoryPrograms() {
+    std::vector<Vst3Program> programs;
+    if (!impl->editController) return programs;
+    FUnknownPtr<IUnitInfo> units(impl->editController);
+    if (!units) return programs;
+    std::vector<ParameterInfo> changers;
+    const Steinberg::int32 parameterCount = impl->editController->getParameterCount();
+    for (Steinberg::int32 index = 0; index < parameterCount; ++index) {
+        ParameterInfo info{};
+        if (impl->editController->getParameterInfo(index, info) == kResultOk &&
+            (info.flags & ParameterInfo::kIsProgramChange))
+            changers.push_back(info);
+    }
+    const Steinberg::int32 listCount = units->getProgramListCount();
+    for (Steinberg::int32 list = 0; list < listCount; ++list) {
+        ProgramListInfo listInfo{};
+        if (units->getProgramListInfo(list, listInfo) != kResultOk || listInfo.programCount < 1)
+            continue;
+        const ParameterInfo *changer =
+            changers.size() == 1 && listCount == 1 ? &changers[0] : nullptr;
+        for (Steinberg::int32 unit = 0; unit < units->getUnitCount() && !changer; ++unit) {
+            UnitInfo unitInfo{};
+            if (units->getUnitInfo(unit, unitInfo) != kResultOk ||
+                unitInfo.programListId != listInfo.id)
+                continue;
+            for (const ParameterInfo &candidate : changers)
+                if (candidate.unitId == unitInfo.id) changer = &candidate;
+        }
+        if (!changer) continue;
+        for (Steinberg::int32 index = 0; index < listInfo.programCount; ++index) {
+            Steinberg::Vst::String128 name{};
+            if (units->getProgramName(listInfo.id, index, name) != kResultOk) continue;
+            // A stepped parameter spreads its steps evenly over [0, 1].
+            const int32_t steps = changer->stepCount > 0 ? changer->stepCount
+                                                         : std::max(listInfo.programCount - 1, 1);
+            programs.push_back(
+                {boundedTitle(name), changer->id,
+                 clampNormalized(static_cast<float>(index) / static_cast<float>(steps))});
+        }
+    }
+    return programs;
 }
 
 std::vector<PluginParameterInfo> Vst3Plugin::listParameters() {

@@ -10,6 +10,15 @@
 
 namespace orvane::vst {
 
+/// One program of a plug-in's own program lists: chosen by giving its list's program-change
+/// parameter a value.
+struct Vst3Program {
+    std::string name;
+    uint32_t parameterId = 0;
+    float normalized = 0.0f;
+    bool operator==(const Vst3Program &) const = default;
+};
+
 /// Hosts one VST 3 audio plug-in instance in this process.
 ///
 /// Threads: `process`, `processRt` and `processInstrument` run on the audio thread; everything
@@ -76,6 +85,10 @@ class Vst3Plugin final : public Plugin {
 
     void unload() override;
     bool isLoaded() const override;
+
+    /// The programs of the plug-in's program lists (through its unit information) that a
+    /// program-change parameter chooses, in the order of the lists; empty when it has none.
+    std::vector<Vst3Program> factoryPrograms();
 
     /// Main thread: takes the parameter edits the plug-in reported from inside `process` and
     /// keeps them as edits made here; returns how many there were. Parameter reads do it too.

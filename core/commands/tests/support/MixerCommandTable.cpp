@@ -4,6 +4,7 @@
 #include "core/commands/InsertEdits.h"
 #include "core/commands/InsertListCommands.h"
 #include "core/commands/MixerCommands.h"
+#include "core/commands/PluginPresetCommands.h"
 #include "core/commands/SnapshotCommands.h"
 #include "core/commands/TagAndTuningCommands.h"
 #include "core/commands/tests/support/ArgumentDrawing.h"
@@ -13,6 +14,8 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 
 namespace orvane::testing {
 
@@ -128,6 +131,32 @@ CommandTableRow pluginParameterRow() {
                     "SetPluginParameter", track, someIndex(random, insertCount(project, track)),
                     static_cast<uint32_t>(between(random, 0, 3)), someValue(random, 0, 100),
                     newValue);
+            }};
+}
+
+CommandTableRow pluginPresetRow() {
+    return {"LoadPluginPresetCommand", [](const Project &project, Random &random) {
+                // Mostly an insert of a plug-in, which alone takes presets.
+                std::vector<std::pair<uint64_t, int32_t>> plugins;
+                for (const auto &track : project.tracks)
+                    for (std::size_t i = 0; i < track->inserts.size(); ++i)
+                        if (!track->inserts[i].isStock)
+                            plugins.emplace_back(track->id, static_cast<int32_t>(i));
+                uint64_t track = trackWithInserts(project, random);
+                int32_t index = someIndex(random, insertCount(project, track));
+                if (!plugins.empty() && chance(random, 80))
+                    std::tie(track, index) = pick(random, plugins);
+                // Mostly the insert's own plug-in; sometimes another, or no state at all.
+                std::string pluginId = "vst3:E5F6";
+                if (index >= 0 && index < static_cast<int32_t>(insertCount(project, track)) &&
+                    chance(random, 85))
+                    pluginId =
+                        project.findTrack(track)->inserts[static_cast<std::size_t>(index)].pluginId;
+                std::vector<uint8_t> state;
+                for (int64_t i = chance(random, 10) ? 0 : between(random, 1, 6); i > 0; --i)
+                    state.push_back(static_cast<uint8_t>(between(random, 0, 255)));
+                return recipe<LoadPluginPresetCommand>("LoadPluginPreset", track, index, pluginId,
+                                                       state);
             }};
 }
 
@@ -332,7 +361,8 @@ std::vector<CommandTableRow> mixerCommandRows() {
             stockEffectRow(), pluginTagRow(),     audioTagRow(),     captureRow(),
             recallRow(),      recallHistoryRow(), controlRoomRow(),  lowLatencyRow(),
             scalaPresetRow(), scalaFileRow(),     kbmRow(),          channelEqRow(),
-            masteringRow(),   addInsertRow(),     removeInsertRow(), moveInsertRow()};
+            masteringRow(),   addInsertRow(),     removeInsertRow(), moveInsertRow(),
+            pluginPresetRow()};
 }
 
 std::vector<CommandTableRow> pluginParameterCommandRows() { return {pluginParameterRow()}; }

@@ -20,6 +20,7 @@ inline constexpr const char *x42Limiter = "http://gareus.org/oss/lv2/dpl#stereo"
 inline constexpr const char *x42Compressor = "http://gareus.org/oss/lv2/darc#stereo";
 inline constexpr const char *lspCompressor = "http://lsp-plug.in/plugins/lv2/compressor_stereo";
 inline constexpr const char *calfReverb = "http://calf.sourceforge.net/plugins/Reverb";
+inline constexpr const char *calfFilter = "http://calf.sourceforge.net/plugins/Filter";
 inline constexpr const char *calfMonosynth = "http://calf.sourceforge.net/plugins/Monosynth";
 inline constexpr const char *eq10qEqualizer = "http://eq10q.sourceforge.net/eq/eq6qs";
 
@@ -118,15 +119,17 @@ struct ScratchFolder {
 };
 
 /// The signal through `lv2file`, an independent offline host, with the same control values
-/// and block size; empty when it failed.
+/// and block size, after the installed preset labelled `preset` when one is named; empty when
+/// it failed.
 inline StereoSignal renderWithLv2file(const std::string &uri, const ControlValues &values,
-                                      const StereoSignal &input) {
+                                      const StereoSignal &input, const std::string &preset = {}) {
     ScratchFolder scratch;
     const std::string in = (scratch.path / "in.wav").string();
     const std::string out = (scratch.path / "out.wav").string();
     if (!writeFloatWav(in, input)) return {};
     std::string command = "lv2file --ignore-clipping -b " + std::to_string(blockSize) + " -i '" +
                           in + "' -o '" + out + "'";
+    if (!preset.empty()) command += " -P '" + preset + "'";
     for (const auto &[symbol, value] : values)
         command += " -p " + symbol + ":" + std::to_string(value);
     command += " '" + uri + "' >/dev/null 2>&1";

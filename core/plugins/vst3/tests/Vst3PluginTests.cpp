@@ -517,3 +517,47 @@ TEST_F(MisbehavingEffectDeathTest, HangModeNeverReturnsFromProcess) {
 
 } // namespace
 } // namespace orvane::vst
+
+namespace orvane::vst {
+namespace {
+
+const std::string programEffect =
+    std::string(HALVORA_PROGRAM_BUNDLES_DIR) + "/HalvoraProgramEffect.vst3";
+
+TEST(Vst3Programs, AProgramListIsListedAndEachProgramIsHeardAndKeptInTheState) {
+    Vst3Plugin plugin;
+    ASSERT_TRUE(plugin.load(programEffect, ""));
+    ASSERT_TRUE(plugin.prepare(sampleRate, blockSize));
+    const std::vector<Vst3Program> programs = plugin.factoryPrograms();
+    std::vector<std::string> names;
+    for (const Vst3Program &program : programs)
+        names.push_back(program.name);
+    ASSERT_EQ(names, (std::vector<std::string>{"Unity", "Half", "Quiet"}));
+    // The gain each program sets, as heard: a level in dB.
+    const double expected[] = {0.0, decibels(0.5), decibels(0.1)};
+    std::vector<uint8_t> states[3];
+    for (std::size_t index : {2u, 0u, 1u}) {
+        SCOPED_TRACE(programs[index].name);
+        ASSERT_TRUE(
+            plugin.setParameterNormalized(programs[index].parameterId, programs[index].normalized));
+        EXPECT_NEAR(sineGainDecibels(plugin, 2), expected[index], 0.01);
+        ASSERT_TRUE(plugin.getState(states[index]));
+    }
+    EXPECT_NE(states[0], states[1]);
+    EXPECT_NE(states[1], states[2]);
+    ASSERT_TRUE(plugin.setState(states[2]));
+    EXPECT_NEAR(sineGainDecibels(plugin, 2), expected[2], 0.01);
+}
+
+TEST(Vst3Programs, APluginWithoutProgramListsHasNone) {
+    ASSERT_TRUE(testing::zamPluginsInstalled());
+    testing::ThirdPartyLeaksIgnored zamLeaks;
+    Vst3Plugin plugin;
+    ASSERT_TRUE(plugin.load(testing::zamBundle("ZamComp"), ""));
+    EXPECT_TRUE(plugin.factoryPrograms().empty());
+    Vst3Plugin unloaded;
+    EXPECT_TRUE(unloaded.factoryPrograms().empty());
+}
+
+} // namespace
+} // namespace orvane::vst
