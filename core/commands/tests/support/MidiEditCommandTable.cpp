@@ -385,7 +385,7 @@ void addMidiMaterial(Project &project, Random &random) {
         track->instrumentState = stock::synthStateText(
             stock::synthPresetValues(stock::synthFactoryPresets()[static_cast<std::size_t>(between(
                 random, 0, static_cast<int64_t>(stock::synthFactoryPresets().size()) - 1))]));
-    } else if (chance(random, 60)) {
+    } else if (chance(random, 85)) {
         track->instrument = std::string(drumsInstrumentId);
         track->instrumentState = defaultDrumsState();
     }

@@ -416,9 +416,13 @@ CommandTableRow drumSampleRow() {
     return {"SetDrumSampleCommand", [](const Project &project, Random &random) {
                 return drawing::recipe<SetDrumSampleCommand>(
                     "SetDrumSample", drumTrackId(project, random),
-                    static_cast<int32_t>(between(random, -1, 12)),
-                    static_cast<int32_t>(between(random, -1, 2)),
-                    pick(random, std::vector<std::string>{"media/kick.wav", "builtin:snare", "",
+                    // Mostly a pad and a layer that exist, or the layer after the last.
+                    static_cast<int32_t>(chance(random, 85) ? between(random, 0, 10)
+                                                            : between(random, -1, 12)),
+                    static_cast<int32_t>(chance(random, 85) ? between(random, 0, 1)
+                                                            : between(random, -1, 2)),
+                    pick(random, std::vector<std::string>{"media/kick.wav", "builtin:snare",
+                                                          "builtin:clap", "",
                                                           "media/two\nlines.wav"}));
             }};
 }
