@@ -31,6 +31,7 @@ librtaudio-dev
 libasound2-dev
 qt6-base-dev
 qt6-qpa-plugins
+shared-mime-info
 fonts-dejavu-core
 libgl-dev
 libcurl4-openssl-dev
