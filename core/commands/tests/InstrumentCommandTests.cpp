@@ -144,7 +144,7 @@ TEST(InstrumentCommands, DrumPadSettingsStayWithinTheirRangesAndUndoGivesTheText
         const std::string before = drums->instrumentState;
         f.stack.execute(f.project,
                         std::make_unique<SetDrumPadCommand>(drums->id, 2, c.setting, c.value));
-        const stock::DrumPad &pad = kitOf(*drums).pads[2];
+        const stock::DrumPad pad = kitOf(*drums).pads[2];
         const float stored = c.setting == DrumPadSetting::Gain   ? pad.gainDb
                              : c.setting == DrumPadSetting::Pan  ? pad.pan
                              : c.setting == DrumPadSetting::Tune ? pad.tune
