@@ -648,6 +648,10 @@
         <source>Load Preset</source>
         <translation>Загрузить пресет</translation>
     </message>
+    <message>
+        <source>Run in Process</source>
+        <translation>Запускать в программе</translation>
+    </message>
 </context>
 <context>
     <name>Diagnostics</name>
@@ -2961,6 +2965,10 @@ Shift+перетаскивание	сдвиг без сетки
         <source>An empty one-bar MIDI clip at the playhead on the selected MIDI track (or double-click an empty spot of its lane)</source>
         <translation>Пустой MIDI-клип длиной в такт у курсора на выбранной MIDI-дорожке (или двойной щелчок по пустому месту её полосы)</translation>
     </message>
+    <message>
+        <source>Run All Plug-ins in Process</source>
+        <translation>Все плагины — в программе</translation>
+    </message>
 </context>
 <context>
     <name>orvane::MasteringPanel</name>
@@ -3284,6 +3292,18 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>  [failed]</source>
         <translation>  [отказ]</translation>
+    </message>
+    <message>
+        <source>  [in process]</source>
+        <translation>  [в программе]</translation>
+    </message>
+    <message>
+        <source>Run in Process</source>
+        <translation>Запускать в программе</translation>
+    </message>
+    <message>
+        <source>Run the Track&apos;s Plug-ins in Process</source>
+        <translation>Плагины дорожки — в программе</translation>
     </message>
 </context>
 <context>

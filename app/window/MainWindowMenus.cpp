@@ -17,6 +17,7 @@
 #include "app/workflows/TempoTools.h"
 #include "core/commands/AudioProcessingCommands.h"
 #include "core/commands/GrooveCommands.h"
+#include "core/commands/InsertListCommands.h"
 #include "core/commands/MarkerCommands.h"
 #include "core/commands/MixerCommands.h"
 #include "core/commands/NoteTransformCommands.h"
@@ -24,6 +25,7 @@
 #include "core/commands/SessionCommands.h"
 #include "core/commands/TagAndTuningCommands.h"
 #include "core/engine/Engine.h"
+#include "core/plugins/PluginRack.h"
 #include "core/model/BuiltInPresets.h"
 #include "core/music/ScalaFiles.h"
 #include "device/DeviceSettings.h"
@@ -751,6 +753,22 @@ void MainWindow::buildStudioMenu(QMenu *studio) {
     studio->addAction(tr("Audio Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma), this,
                       [this] { openAudioSettings(); });
     studio->addAction(tr("Reconnect Audio"), this, [this] { (void)app.reconnectAudio(); });
+    // Each plug-in runs in a helper that may crash alone; a song can keep all of them here.
+    QAction *inProcess = studio->addAction(tr("Run All Plug-ins in Process"), this, [this] {
+        bool wanted = false;
+        {
+            std::lock_guard lock(app.engine().projectMutex);
+            wanted = !app.engine().project.pluginsInProcess;
+        }
+        edit(std::make_unique<SetPluginsInProcessCommand>(0, -1, wanted));
+    });
+    inProcess->setCheckable(true);
+    connect(studio, &QMenu::aboutToShow, this, [this, inProcess] {
+        const bool machineKeepsThemHere = !app.rack().sandboxEnabled;
+        std::lock_guard lock(app.engine().projectMutex);
+        inProcess->setChecked(machineKeepsThemHere || app.engine().project.pluginsInProcess);
+        inProcess->setEnabled(!machineKeepsThemHere);
+    });
     buildLanguageMenu(studio->addMenu(tr("Language")), app);
     QMenu *countIn = studio->addMenu(tr("Count-in"));
     const std::pair<const char *, int32_t> counts[] = {

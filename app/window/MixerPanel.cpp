@@ -7,6 +7,7 @@
 #include "app/window/StockEffectPanel.h"
 #include "app/workflows/AutomationWriter.h"
 #include "core/commands/AutomationCommands.h"
+#include "core/commands/InsertListCommands.h"
 #include "core/commands/MixerCommands.h"
 #include "core/commands/PluginPresetCommands.h"
 #include "core/commands/SnapshotCommands.h"
@@ -424,6 +425,9 @@ void MixerPanel::refreshDetail() {
         const InsertSlot &insert = track->inserts[index];
         const auto at = static_cast<int32_t>(index);
         QString label = insertLabel(insert) + (insert.bypassed ? tr("  [bypass]") : QString());
+        // Isolation is the rule, so the exceptions are what the list points out.
+        if (!insert.isStock && !app.rack().runsInHelperLocked(track.get(), &insert))
+            label += tr("  [in process]");
         if (!insert.isStock && !app.rack().insertAvailable(selected, at))
             label += tr("  [not loaded]");
         else if (app.rack().insertFailed(selected, at))
@@ -624,7 +628,37 @@ void MixerPanel::showInsertMenu(const QPoint &at) {
     QAction *parameters = menu.addAction(QCoreApplication::translate("MixerPanel", "Parameters…"),
                                          [this] { (void)openParameterPanel(); });
     parameters->setEnabled(parameterSourceFor(app.rack(), selected, selectedInsert()) != nullptr);
+    addProcessChoices(menu);
     menu.exec(inserts->viewport()->mapToGlobal(at));
+}
+
+// A plug-in runs in a helper, where its crash cannot end the program, unless the user keeps
+// it here: this insert alone, or every plug-in of the track.
+void MixerPanel::addProcessChoices(QMenu &menu) {
+    const int index = selectedInsert();
+    bool stock = true, insertInProcess = false, trackInProcess = false;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto track = app.engine().project.findTrack(selected);
+        if (!track || index < 0 || index >= static_cast<int>(track->inserts.size())) return;
+        const InsertSlot &insert = track->inserts[static_cast<std::size_t>(index)];
+        stock = insert.isStock;
+        insertInProcess = insert.inProcess;
+        trackInProcess = track->pluginsInProcess;
+    }
+    menu.addSeparator();
+    QAction *one = menu.addAction(tr("Run in Process"), [this, index, insertInProcess] {
+        execute(std::make_unique<SetPluginsInProcessCommand>(selected, index, !insertInProcess));
+    });
+    one->setCheckable(true);
+    one->setChecked(insertInProcess);
+    one->setEnabled(!stock && app.rack().sandboxEnabled);
+    QAction *all = menu.addAction(tr("Run the Track's Plug-ins in Process"), [this, trackInProcess] {
+        execute(std::make_unique<SetPluginsInProcessCommand>(selected, -1, !trackInProcess));
+    });
+    all->setCheckable(true);
+    all->setChecked(trackInProcess);
+    all->setEnabled(app.rack().sandboxEnabled);
 }
 
 bool MixerPanel::openParameterPanel() {

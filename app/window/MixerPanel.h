@@ -23,6 +23,7 @@ class QLayout;
 class QHBoxLayout;
 class QLabel;
 class QListWidget;
+class QMenu;
 class QPushButton;
 class QVBoxLayout;
 class QStackedWidget;
@@ -95,6 +96,7 @@ class MixerPanel : public WorkspacePanel {
     void embedOpenEditor();
     void releaseEmbeddedEditor();
     void showInsertMenu(const QPoint &at);
+    void addProcessChoices(QMenu &menu);
     /// The selected insert's editor when it has none of its own: true when it was handled.
     [[nodiscard]] bool openEditorOtherwise(int index, bool embedded, bool &opened);
     std::vector<uint64_t> channelIds() const;

@@ -104,4 +104,39 @@ void MoveInsertCommand::undo(Project &project) {
 
 std::string MoveInsertCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Move Insert"); }
 
+SetPluginsInProcessCommand::SetPluginsInProcessCommand(uint64_t trackId, int32_t insertIndex,
+                                                       bool inProcess)
+    : trackId_(trackId), insertIndex_(insertIndex), inProcess_(inProcess) {}
+
+bool *SetPluginsInProcessCommand::choiceIn(Project &project) const {
+    if (trackId_ == 0) return &project.pluginsInProcess;
+    const auto track = project.findTrack(trackId_);
+    if (!track) return nullptr;
+    if (insertIndex_ < 0) return &track->pluginsInProcess;
+    if (insertIndex_ >= static_cast<int32_t>(track->inserts.size())) return nullptr;
+    InsertSlot &insert = track->inserts[static_cast<std::size_t>(insertIndex_)];
+    return insert.isStock ? nullptr : &insert.inProcess; // built-in effects run here anyway
+}
+
+void SetPluginsInProcessCommand::choose(Project &project, bool inProcess) {
+    bool *choice = choiceIn(project);
+    if (!choice || *choice == inProcess) return;
+    saveInsertStates();
+    *choice = inProcess;
+    rebuildInserts();
+}
+
+void SetPluginsInProcessCommand::redo(Project &project) {
+    if (const bool *choice = choiceIn(project)) before_ = *choice;
+    if (before_) choose(project, inProcess_);
+}
+
+void SetPluginsInProcessCommand::undo(Project &project) {
+    if (before_) choose(project, *before_);
+}
+
+std::string SetPluginsInProcessCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Run in Process");
+}
+
 } // namespace orvane

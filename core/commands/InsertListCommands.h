@@ -73,4 +73,25 @@ class MoveInsertCommand : public InsertListCommand {
     bool applied_ = false;
 };
 
+/// "Run in Process": whether plug-ins run in the application instead of in helpers, for one
+/// insert (`insertIndex` 0 or more), all of a track's (`insertIndex` below 0) or the whole
+/// song's (`trackId` 0). The rack loads the plug-ins it touches again, in their new place and
+/// with the states they had.
+class SetPluginsInProcessCommand : public Command {
+  public:
+    SetPluginsInProcessCommand(uint64_t trackId, int32_t insertIndex, bool inProcess);
+    void redo(Project &project) override;
+    void undo(Project &project) override;
+    std::string name() const override;
+
+  private:
+    bool *choiceIn(Project &project) const;
+    void choose(Project &project, bool inProcess);
+
+    uint64_t trackId_;
+    int32_t insertIndex_;
+    bool inProcess_;
+    std::optional<bool> before_;
+};
+
 } // namespace orvane

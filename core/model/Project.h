@@ -186,6 +186,8 @@ struct InsertSlot {
     bool isStock = false;
     uint32_t automParamId = 0;
     std::vector<AutomationPoint> paramAutomation;
+    /// The user's choice to run this plug-in in the application rather than in a helper.
+    bool inProcess = false;
     bool operator==(const InsertSlot &) const = default;
 };
 
@@ -274,6 +276,8 @@ struct Track {
     /// Launching one of the track's session clips ends its others at the launch point.
     bool oneClipAtATime = false;
     SandboxGrouping sandboxGrouping = SandboxGrouping::PerPlugin; // stored only when per track
+    /// Every plug-in of the track runs in the application rather than in a helper.
+    bool pluginsInProcess = false;
     /// The built-in instrument a MIDI track plays (`synthInstrumentId`), stored only when set.
     /// Empty, or an id this build does not know, plays the plain sine voice, so documents from
     /// before instruments existed sound as they always did.
@@ -387,6 +391,8 @@ struct Project {
     bool metronomeEnabled = false; // not stored
     int32_t countInBars = 1;
     bool punchEnabled = false;
+    /// Every plug-in of the song runs in the application rather than in helpers.
+    bool pluginsInProcess = false;
     int64_t punchIn = 0;
     int64_t punchOut = 0;
     int64_t lengthSamples = 0; // not stored

@@ -536,6 +536,7 @@ StoredFieldTable<InsertSlot> insertFields() {
         flag<&InsertSlot::isStock>("isStock", false),
         number<&InsertSlot::automParamId>("automParamId", 0),
         automation<&InsertSlot::paramAutomation>("paramAutomation"),
+        optionalNumber<&InsertSlot::inProcess>("inProcess", 0, 0, 1),
     };
     return tableOf(fields);
 }
@@ -611,6 +612,7 @@ StoredFieldTable<Track> trackFields() {
         flag<&Track::frozen>("frozen", false),
         optionalNumber<&Track::oneClipAtATime>("oneClipAtATime", 0, 0, 1),
         optionalNumber<&Track::sandboxGrouping>("sandboxGrouping", 0, 0, 1),
+        optionalNumber<&Track::pluginsInProcess>("pluginsInProcess", 0, 0, 1),
         automation<&Track::volumeAutomation>("volumeAutomation"),
         automation<&Track::panAutomation>("panAutomation"),
         automation<&Track::muteAutomation>("muteAutomation"),
@@ -639,6 +641,7 @@ StoredFieldTable<Project> projectFields() {
             "tempoBpm", 120, slowestTempo, fastestTempo),
         number<&Project::countInBars>("countInBars", 1, 0, mostCountInBars),
         flag<&Project::punchEnabled>("punchEnabled", false),
+        optionalNumber<&Project::pluginsInProcess>("pluginsInProcess", 0, 0, 1),
         number<&Project::punchIn>("punchIn", 0),
         number<&Project::punchOut>("punchOut", 0),
         number<&Project::swingAmount>("swingAmount", 0, 0, 1),

@@ -28,9 +28,18 @@ namespace fs = std::filesystem;
 struct SavedInsert {
     uint64_t trackId = 0;
     InsertSlot insert;
+    bool inHelper = false;
 };
 
 namespace {
+
+/// What the user set on an insert, which loading it again must not forget.
+void keepUsersChoices(InsertSlot &restored, InsertSlot &saved) {
+    restored.bypassed = saved.bypassed;
+    restored.automParamId = saved.automParamId;
+    restored.paramAutomation = std::move(saved.paramAutomation);
+    restored.inProcess = saved.inProcess;
+}
 
 std::string canonicalOrEmpty(const std::string &path) {
     if (path.empty()) return {};
@@ -85,7 +94,20 @@ SandboxGroup::~SandboxGroup() = default;
 
 bool sandboxEnabledFromEnvironment() {
     const char *value = std::getenv("HALVORA_VST_SANDBOX");
-    return value != nullptr && value[0] == '1';
+    return value == nullptr || value[0] != '0';
+}
+
+bool PluginRack::runsInHelperLocked(const Track *track, const InsertSlot *insert) const {
+    if (!sandboxEnabled) return false;
+    if (host.project && host.project->pluginsInProcess) return false;
+    if (track && track->pluginsInProcess) return false;
+    return !(insert && insert->inProcess);
+}
+
+bool PluginRack::runsInHelper(uint64_t trackId) {
+    if (!host.project || !host.projectMutex) return sandboxEnabled;
+    std::lock_guard projectLock(*host.projectMutex);
+    return runsInHelperLocked(host.project->findTrack(trackId).get(), nullptr);
 }
 
 PluginRack::PluginRack(PluginRackHost rackHost, PluginRackSandbox rackSandbox)
@@ -212,10 +234,11 @@ bool PluginRack::loadStock(uint64_t trackId, const std::string &stockId) {
 }
 
 std::shared_ptr<Plugin> PluginRack::createPlugin(const std::string &path, const std::string &uid,
-                                                 const std::vector<uint8_t> *state) {
+                                                 const std::vector<uint8_t> *state,
+                                                 bool inHelper) {
     lastCreateFailure.clear();
     std::shared_ptr<Plugin> made;
-    if (sandboxEnabled) {
+    if (inHelper) {
         if (sandbox.refreshHealth) sandbox.refreshHealth();
         if (!sandbox.ensureSandboxRunning || !sandbox.ensureSandboxRunning() || !sandbox.controller)
             return nullptr;
@@ -393,7 +416,7 @@ bool PluginRack::loadLv2(uint64_t trackId, const std::string &uri,
                          const std::vector<uint8_t> *state) {
     expectMainThread("PluginRack::loadLv2");
     if (!host.project || !host.projectMutex) return false;
-    if (sandboxEnabled) {
+    if (runsInHelper(trackId)) {
         std::shared_ptr<SandboxedPlugin> plugin = createSandboxedLv2(uri, state);
         if (!plugin) return false;
         std::lock_guard projectLock(*host.projectMutex);
@@ -421,7 +444,7 @@ bool PluginRack::loadVst3(uint64_t trackId, const std::string &path, const std::
     expectMainThread("PluginRack::loadVst3");
     if (lv2::isLv2PluginId(uid)) return loadLv2(trackId, lv2::uriFromPluginId(uid), state);
     if (!host.project || !host.projectMutex) return false;
-    std::shared_ptr<Plugin> plugin = createPlugin(path, uid, state);
+    std::shared_ptr<Plugin> plugin = createPlugin(path, uid, state, runsInHelper(trackId));
     if (!plugin) return false;
     std::lock_guard projectLock(*host.projectMutex);
     if (!appendVst3(trackId, std::move(plugin), path, state)) return false;
@@ -545,8 +568,10 @@ int PluginRack::restoreFromProject(std::string *warnings, bool rescan) {
         std::lock_guard projectLock(*host.projectMutex);
         for (const std::shared_ptr<Track> &track : host.project->tracks) {
             if (!track) continue;
-            for (InsertSlot &insert : track->inserts)
-                saved.push_back({track->id, std::move(insert)});
+            for (InsertSlot &insert : track->inserts) {
+                const bool inHelper = runsInHelperLocked(track.get(), &insert);
+                saved.push_back({track->id, std::move(insert), inHelper});
+            }
             track->inserts.clear();
         }
     }
@@ -585,20 +610,18 @@ int PluginRack::restoreFromProject(std::string *warnings, bool rescan) {
             continue;
         }
         if (lv2::isLv2PluginId(insert.pluginId)) {
-            restoreLv2(entry.trackId, std::move(insert), warnings, placeholders);
+            restoreLv2(entry, std::move(insert), warnings, placeholders);
             continue;
         }
         // Loaded outside the project mutex: loading can take long and the main thread's other
         // readers of the project would wait for it.
         const std::string path = trustedBundleFor(insert, foundBundles);
         std::shared_ptr<Plugin> plugin;
-        if (!path.empty()) plugin = createPlugin(path, insert.pluginId, &insert.state);
+        if (!path.empty())
+            plugin = createPlugin(path, insert.pluginId, &insert.state, entry.inHelper);
         std::lock_guard projectLock(*host.projectMutex);
         if (plugin && appendVst3(entry.trackId, std::move(plugin), path, &insert.state)) {
-            InsertSlot &restored = host.project->findTrack(entry.trackId)->inserts.back();
-            restored.bypassed = insert.bypassed;
-            restored.automParamId = insert.automParamId;
-            restored.paramAutomation = std::move(insert.paramAutomation);
+            keepUsersChoices(host.project->findTrack(entry.trackId)->inserts.back(), insert);
             continue;
         }
         if (!host.project->findTrack(entry.trackId)) continue;
@@ -618,8 +641,9 @@ int PluginRack::restoreFromProject(std::string *warnings, bool rescan) {
     return placeholders;
 }
 
-void PluginRack::restoreLv2(uint64_t trackId, InsertSlot insert, std::string *warnings,
+void PluginRack::restoreLv2(const SavedInsert &entry, InsertSlot insert, std::string *warnings,
                             int &placeholders) {
+    const uint64_t trackId = entry.trackId;
     // A blacklisted plug-in stays out, as a VST 3 one does.
     const bool blocked = std::find(scanner.blacklist.begin(), scanner.blacklist.end(),
                                    insert.pluginId) != scanner.blacklist.end() ||
@@ -629,7 +653,7 @@ void PluginRack::restoreLv2(uint64_t trackId, InsertSlot insert, std::string *wa
     const std::string uri = lv2::uriFromPluginId(insert.pluginId);
     std::shared_ptr<lv2::Lv2Plugin> plugin;
     std::shared_ptr<SandboxedPlugin> sandboxed;
-    if (!blocked && sandboxEnabled)
+    if (!blocked && entry.inHelper)
         sandboxed = createSandboxedLv2(uri, &insert.state);
     else if (!blocked)
         plugin = createLv2Plugin(uri, &insert.state, nullptr);
@@ -639,10 +663,7 @@ void PluginRack::restoreLv2(uint64_t trackId, InsertSlot insert, std::string *wa
                           : plugin ? appendLv2(trackId, std::move(plugin), &insert.state)
                                    : false;
     if (appended) {
-        InsertSlot &restored = host.project->findTrack(trackId)->inserts.back();
-        restored.bypassed = insert.bypassed;
-        restored.automParamId = insert.automParamId;
-        restored.paramAutomation = std::move(insert.paramAutomation);
+        keepUsersChoices(host.project->findTrack(trackId)->inserts.back(), insert);
         return;
     }
     if (!host.project->findTrack(trackId)) return;

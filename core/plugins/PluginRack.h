@@ -73,7 +73,8 @@ struct PluginRackSandbox {
     std::function<bool()> isRunning;
 };
 
-/// True when "HALVORA_VST_SANDBOX" is set and begins with "1".
+/// Whether third-party plug-ins may run in helpers at all: they do unless "HALVORA_VST_SANDBOX"
+/// begins with "0", which keeps every one in this process on this machine.
 bool sandboxEnabledFromEnvironment();
 
 /// The plug-ins installed in the default places, described class by class: in helpers that
@@ -244,6 +245,10 @@ class PluginRack {
     std::atomic<double> sampleRate{48000.0};
     std::atomic<int32_t> blockSize{512};
     bool sandboxEnabled = false;
+    /// Whether a plug-in loaded on `track` (as `insert`, when it is one already) runs in a
+    /// helper: always, unless the machine, the song, the track or the insert keeps it in this
+    /// process. The caller holds the project mutex.
+    bool runsInHelperLocked(const Track *track, const InsertSlot *insert) const;
     /// Whether sandboxed inserts on tracks that carry no live input take live blocks a batch
     /// at a time (`liveAheadFramesFor`): one round trip to the helper per batch instead of one
     /// per period, for a delay of two batches that compensation hides. Inserts on armed or
@@ -374,7 +379,8 @@ class PluginRack {
     [[nodiscard]] bool appendSandboxedLv2(uint64_t trackId, std::shared_ptr<SandboxedPlugin> plugin,
                                           const std::vector<uint8_t> *state);
     std::shared_ptr<Plugin> createPlugin(const std::string &path, const std::string &uid,
-                                         const std::vector<uint8_t> *state);
+                                         const std::vector<uint8_t> *state, bool inHelper);
+    bool runsInHelper(uint64_t trackId);
     /// Whether the scan lists the plug-in at `path` (class `uid`, when given) as an instrument.
     bool scannedAsInstrument(const std::string &path, const std::string &uid) const;
     [[nodiscard]] bool appendVst3(uint64_t trackId, std::shared_ptr<Plugin> plugin,
@@ -382,7 +388,8 @@ class PluginRack {
     void appendSlot(Slot slot);
     void restoreStock(uint64_t trackId, InsertSlot insert);
     void restorePlaceholder(uint64_t trackId, InsertSlot insert);
-    void restoreLv2(uint64_t trackId, InsertSlot insert, std::string *warnings, int &placeholders);
+    void restoreLv2(const SavedInsert &entry, InsertSlot insert, std::string *warnings,
+                    int &placeholders);
     [[nodiscard]] bool processPluginRt(const PluginRackView &view, std::size_t index,
                                        int64_t playhead, float *left, float *right,
                                        int32_t frames) noexcept;

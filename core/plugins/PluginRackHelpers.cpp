@@ -213,7 +213,7 @@ void PluginRack::dissolveGroupsLocked(uint64_t trackId) {
         // A fresh instance: a retired view may still hand the old one a block.
         std::shared_ptr<Plugin> own = lv2Member
                                           ? createSandboxedLv2(lv2::uriFromPluginId(uid), &state)
-                                          : createPlugin(slot.bundlePath, uid, &state);
+                                          : createPlugin(slot.bundlePath, uid, &state, true);
         auto *ownSandboxed = dynamic_cast<SandboxedPlugin *>(own.get());
         if (ownSandboxed) {
             slot.plugin = std::move(own);

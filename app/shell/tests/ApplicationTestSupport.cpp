@@ -24,7 +24,8 @@ fs::path freshFolder(const std::string &label) {
 }
 } // namespace
 
-TemporaryHome::TemporaryHome(const std::string &label) : folder(freshFolder(label)) {
+TemporaryHome::TemporaryHome(const std::string &label, PluginIsolation isolation)
+    : folder(freshFolder(label)) {
     const std::vector<std::pair<std::string, std::optional<std::string>>> settings = {
         {"HOME", (folder / "home").string()},
         {"XDG_DATA_HOME", (folder / "data").string()},
@@ -32,7 +33,8 @@ TemporaryHome::TemporaryHome(const std::string &label) : folder(freshFolder(labe
         {"XDG_CONFIG_HOME", (folder / "config").string()},
         {"JACK_NO_START_SERVER", "1"},
         {"JACK_DEFAULT_SERVER", "halvora-no-server-" + label},
-        {"HALVORA_VST_SANDBOX", std::nullopt},
+        {"HALVORA_VST_SANDBOX",
+         isolation == PluginIsolation::Off ? std::optional<std::string>("0") : std::nullopt},
     };
     fs::create_directories(folder / "home");
     for (const auto &[name, value] : settings)

@@ -12,12 +12,17 @@
 
 namespace orvane::testing {
 
+/// Where a test's plug-ins run: in this process, where the tests can reach into them, or where
+/// a user's run by default (each in a helper).
+enum class PluginIsolation { Off, AsShipped };
+
 /// A private home for one test: HOME and the XDG folders point into a fresh scratch folder,
 /// JACK clients find no server and start none (so audio runs on the null device unless the
 /// settings name another), and nothing of the real user's is read or written.
 class TemporaryHome {
   public:
-    explicit TemporaryHome(const std::string &label);
+    explicit TemporaryHome(const std::string &label,
+                           PluginIsolation isolation = PluginIsolation::Off);
     ~TemporaryHome();
     TemporaryHome(const TemporaryHome &) = delete;
     TemporaryHome &operator=(const TemporaryHome &) = delete;

@@ -133,7 +133,8 @@ QString shownInWindow(const QString &sourceText) {
     return sourceText;
 }
 
-WindowTestHarness::WindowTestHarness(const std::string &label) : home(label) {
+WindowTestHarness::WindowTestHarness(const std::string &label, PluginIsolation isolation)
+    : home(label, isolation) {
     windowTestApplication();
     home.rememberOutputDevice("Null");
     app = std::make_unique<OVApplication>(ui);

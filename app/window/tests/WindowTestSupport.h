@@ -53,7 +53,8 @@ QString shownInWindow(const QString &sourceText);
 /// audio device with a scripted user interface, and (on first use) the main window over it.
 class WindowTestHarness {
   public:
-    explicit WindowTestHarness(const std::string &label);
+    explicit WindowTestHarness(const std::string &label,
+                               PluginIsolation isolation = PluginIsolation::Off);
     ~WindowTestHarness();
     WindowTestHarness(const WindowTestHarness &) = delete;
     WindowTestHarness &operator=(const WindowTestHarness &) = delete;

@@ -371,7 +371,7 @@ class GroupedRackEdits : public GroupedRack {
         auto made = std::make_unique<CompressorRack>();
         made->trackId = addTrack(made->harness);
         std::optional<ScopedEnvironment> inProcess;
-        if (!sandboxed) inProcess.emplace("HALVORA_VST_SANDBOX", std::nullopt);
+        if (!sandboxed) inProcess.emplace("HALVORA_VST_SANDBOX", "0");
         PluginRackHost host = made->harness.host();
         host.renderingOffline = [raw = made.get()] { return raw->offline; };
         made->rack = std::make_unique<PluginRack>(host, sandboxed ? pluginRackSandboxFor(controller)

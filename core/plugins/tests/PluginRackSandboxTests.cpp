@@ -108,6 +108,79 @@ TEST_F(SandboxedRack, ScansInHelpersRecordsABundleThatCrashesAndKeepsTheCacheFor
     EXPECT_EQ(again, uids);
 }
 
+// --- Where each plug-in runs ----------------------------------------------------------------
+
+bool runsInHelper(PluginRack &rack, uint64_t trackId) {
+    std::lock_guard lock(rack.slotsMutex);
+    for (const Slot &slot : rack.slots)
+        if (slot.trackId == trackId && slot.plugin) return slot.sandboxed != nullptr;
+    ADD_FAILURE() << "no plug-in on track " << trackId;
+    return false;
+}
+
+// Helpers are the rule; the song, a track or one insert keeps plug-ins in this process, and
+// each rebuild of the rack puts every plug-in where its choice says, with the state it had.
+TEST(PluginPlacement, TheSongATrackOrAnInsertKeepsPluginsHereAndTheRestRunInHelpers) {
+    RackEnvironment environment;
+    ScopedEnvironment asInstalled{"HALVORA_VST_SANDBOX", std::nullopt};
+    RackHarness harness;
+    PluginSandboxController controller;
+    controller.enabled = true;
+    controller.helperSearchFolder = helperProgramFolder();
+    PluginRack rack{harness.host(), pluginRackSandboxFor(controller)};
+    rack.prepare(rate, shortBlock);
+    ASSERT_TRUE(rack.sandboxEnabled);
+    uint64_t first = 0, second = 0;
+    {
+        std::lock_guard lock(harness.projectMutex);
+        first = harness.project.addTrack(TrackType::Audio, "First")->id;
+        second = harness.project.addTrack(TrackType::Audio, "Second")->id;
+    }
+    for (const uint64_t track : {first, second})
+        ASSERT_TRUE(rack.loadVst3(track, misbehavingEffectPath(), "", &latencyState))
+            << controller.lastError;
+    EXPECT_TRUE(runsInHelper(rack, first) && runsInHelper(rack, second));
+
+    struct Case {
+        const char *chosen;
+        bool song, track, insert;
+        bool firstInHelper, secondInHelper;
+    };
+    for (const Case &choice : {Case{"the first insert", false, false, true, false, true},
+                               Case{"the first track", false, true, false, false, true},
+                               Case{"the song", true, false, false, false, false},
+                               Case{"nothing", false, false, false, true, true}}) {
+        {
+            std::lock_guard lock(harness.projectMutex);
+            harness.project.pluginsInProcess = choice.song;
+            const auto track = harness.project.findTrack(first);
+            track->pluginsInProcess = choice.track;
+            track->inserts.at(0).inProcess = choice.insert;
+        }
+        rack.saveStatesIntoProject();
+        EXPECT_EQ(rack.restoreFromProject(), 0) << choice.chosen;
+        rack.prepare(rate, shortBlock); // the latency a restored state sets is read here
+        EXPECT_EQ(runsInHelper(rack, first), choice.firstInHelper) << choice.chosen;
+        EXPECT_EQ(runsInHelper(rack, second), choice.secondInHelper) << choice.chosen;
+        EXPECT_EQ(rack.latencySamples(first), 256) << choice.chosen << ": the state came along";
+        EXPECT_EQ(rack.latencySamples(second), 256) << choice.chosen;
+        std::lock_guard lock(harness.projectMutex);
+        EXPECT_EQ(harness.project.findTrack(first)->inserts.at(0).inProcess, choice.insert)
+            << choice.chosen << ": the choice itself survives the rebuild";
+    }
+    // A plug-in added to a track that keeps its plug-ins here starts here.
+    {
+        std::lock_guard lock(harness.projectMutex);
+        harness.project.findTrack(second)->pluginsInProcess = true;
+        harness.project.findTrack(second)->inserts.clear();
+    }
+    rack.saveStatesIntoProject();
+    rack.restoreFromProject();
+    ASSERT_TRUE(rack.loadVst3(second, misbehavingEffectPath(), ""));
+    EXPECT_FALSE(runsInHelper(rack, second));
+    EXPECT_TRUE(runsInHelper(rack, first));
+}
+
 // --- Whose failure blacklists what ----------------------------------------------------------
 
 TEST_F(SandboxedRack, APluginThatCrashesWhileLoadingIsBlacklisted) {

@@ -36,14 +36,14 @@ class ScopedRackDelay {
 };
 
 /// The environment a rack test runs in: the VST 3 folders are the test bundle folders, the
-/// support folder (blacklist) is private, the sandbox is off and, unless `withInstalledLv2`,
+/// support folder (blacklist) is private, plug-ins run in this process and, unless `withInstalledLv2`,
 /// the LV2 folders hold nothing.
 class RackEnvironment {
   public:
     explicit RackEnvironment(bool withInstalledLv2 = false)
         : vst3Path("VST3_PATH", rackBundlesDir() + ":" + testBundlesDir()),
           dataHome("XDG_DATA_HOME", supportFolder.path().string()),
-          sandbox("HALVORA_VST_SANDBOX", std::nullopt),
+          sandbox("HALVORA_VST_SANDBOX", "0"),
           lv2Path("LV2_PATH", withInstalledLv2 ? std::nullopt
                                                : std::optional<std::string>(
                                                      (supportFolder.path() / "lv2").string())) {}

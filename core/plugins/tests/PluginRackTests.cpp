@@ -67,13 +67,13 @@ class RackTest : public ::testing::Test {
 
 // --- Sandbox switch -------------------------------------------------------------------------
 
-TEST(PluginRackSandbox, OnlyAValueBeginningWithOneEnablesTheSandbox) {
+TEST(PluginRackSandbox, OnlyAValueBeginningWithZeroTurnsTheSandboxOff) {
     struct Case {
         std::optional<std::string> value;
         bool enabled;
     };
-    const std::vector<Case> cases = {{std::nullopt, false}, {"0", false}, {"", false},
-                                     {"01", false},         {"1", true},  {"1-anything", true}};
+    const std::vector<Case> cases = {{std::nullopt, true}, {"0", false}, {"", true},
+                                     {"01", false},        {"1", true},  {"1-anything", true}};
     for (const Case &entry : cases) {
         ScopedEnvironment variable("HALVORA_VST_SANDBOX", entry.value);
         int starts = 0;

@@ -100,6 +100,18 @@ CommandTableRow bypassRow() {
             }};
 }
 
+CommandTableRow inProcessRow() {
+    return {"SetPluginsInProcessCommand", [](const Project &project, Random &random) {
+                // An insert, a whole track or the whole song, in or out of the process.
+                const uint64_t track = chance(random, 20) ? 0 : trackWithInserts(project, random);
+                const int32_t index = chance(random, 30)
+                                          ? -1
+                                          : someIndex(random, insertCount(project, track));
+                return recipe<SetPluginsInProcessCommand>("SetPluginsInProcess", track, index,
+                                                          chance(random, 60));
+            }};
+}
+
 CommandTableRow stockEffectRow() {
     return {"SetStockEffectSettingsCommand", [](const Project &project, Random &random) {
                 // Mostly a built-in insert with settings, sometimes any insert or none.
@@ -362,7 +374,7 @@ std::vector<CommandTableRow> mixerCommandRows() {
             recallRow(),      recallHistoryRow(), controlRoomRow(),  lowLatencyRow(),
             scalaPresetRow(), scalaFileRow(),     kbmRow(),          channelEqRow(),
             masteringRow(),   addInsertRow(),     removeInsertRow(), moveInsertRow(),
-            pluginPresetRow()};
+            pluginPresetRow(), inProcessRow()};
 }
 
 std::vector<CommandTableRow> pluginParameterCommandRows() { return {pluginParameterRow()}; }

@@ -1,5 +1,5 @@
 // A stereo gain whose build picks one way to misbehave (HALVORA_MISBEHAVIOUR), for the hosts that
-// must survive it: crash while running, saving or restoring, never return from a block, or
+// must survive it: crash while starting, running, saving or restoring, never return from a block, or
 // play NaN. The "well" build behaves, as the reference the others are measured against.
 #include <lv2/core/lv2.h>
 #include <lv2/state/state.h>
@@ -19,7 +19,7 @@
 
 namespace {
 
-enum Misbehaviour { well, crashInRun, crashInSave, crashInRestore, hangInRun, nanOut };
+enum Misbehaviour { well, crashInRun, crashInSave, crashInRestore, hangInRun, nanOut, crashInInstantiate };
 constexpr int misbehaviour = HALVORA_MISBEHAVIOUR;
 constexpr const char *uri = "urn:halvora:test:misbehaving-" HALVORA_STRINGIFY(HALVORA_NAME);
 
@@ -36,6 +36,7 @@ void crash() { std::raise(SIGSEGV); }
 
 LV2_Handle instantiate(const LV2_Descriptor *, double, const char *,
                        const LV2_Feature *const *features) {
+    if (misbehaviour == crashInInstantiate) crash();
     auto *gain = new (std::nothrow) Gain;
     if (!gain) return nullptr;
     for (int index = 0; features && features[index]; ++index)

@@ -1,0 +1,111 @@
+// Where a user's plug-ins run, as the window shows and changes it: each in a helper unless the
+// user keeps one insert, a track's plug-ins or the whole song in the program itself.
+#include "app/shell/OVApplication.h"
+#include "app/shell/OVMainView.h"
+#include "app/window/MainWindow.h"
+#include "app/window/MixerPanel.h"
+#include "app/window/tests/WindowTestSupport.h"
+#include "core/engine/Engine.h"
+#include "core/plugins/PluginRack.h"
+#include "core/plugins/sandbox/PluginSandboxController.h"
+#include "tests/support/ScopedTestState.h"
+#include "translations/Language.h"
+
+#include <QListWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+
+namespace orvane {
+namespace {
+
+constexpr const char *x42Equalizer = "http://gareus.org/oss/lv2/fil4#stereo";
+
+struct PluginIsolationWindowTest : ::testing::Test {
+    testing::WindowLanguage english{Language::English};
+    testing::ThirdPartyLeaksIgnored pluginLeaks;
+    testing::WindowTestHarness harness{"plugin-isolation", testing::PluginIsolation::AsShipped};
+    OVApplication &app = harness.application();
+    std::unique_ptr<MixerPanel> mixer;
+    uint64_t midi = 0;
+
+    void SetUp() override {
+        // Installed, the helper lies beside the program; here it is in the build's tree.
+        app.rack().sandbox.controller->helperSearchFolder = HALVORA_HELPER_FOLDER;
+        std::lock_guard lock(app.engine().projectMutex);
+        for (const auto &candidate : app.engine().project.tracks)
+            if (candidate->name == "MIDI 1") midi = candidate->id;
+        ASSERT_NE(midi, 0u) << "the start-up song has a MIDI track that plays";
+    }
+    void showMixerOnFirstInsert() {
+        mixer.reset(static_cast<MixerPanel *>(createMixerPanel(app, nullptr)));
+        mixer->resize(1200, 640);
+        mixer->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(mixer.get()));
+        mixer->selectChannel(midi);
+        QListWidget &list = *mixer->insertList();
+        ASSERT_EQ(list.count(), 1);
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
+                          list.visualItemRect(list.item(0)).center());
+    }
+    void chooseFromInsertMenu(const QString &item) {
+        QListWidget &list = *mixer->insertList();
+        testing::whenMenuShows(item);
+        testing::requestContextMenu(*list.viewport(), list.visualItemRect(list.item(0)).center());
+    }
+    QString insertText() const { return mixer->insertList()->item(0)->text(); }
+    /// In this process the rack holds the LV2 instance itself; in a helper it holds none.
+    bool runsHere() { return app.rack().lv2PluginAt(midi, 0) != nullptr; }
+};
+
+TEST_F(PluginIsolationWindowTest, AnInsertRunsInAHelperUntilTheUserKeepsItInTheProgram) {
+    ASSERT_TRUE(app.rack().sandboxEnabled) << "isolation is what a user starts with";
+    ASSERT_TRUE(app.rack().loadLv2(midi, x42Equalizer));
+    EXPECT_FALSE(runsHere());
+    const double isolatedLevel = testing::renderedLevel(app.engine());
+    showMixerOnFirstInsert();
+    EXPECT_FALSE(insertText().contains(QStringLiteral("in process"))) << insertText().toStdString();
+
+    chooseFromInsertMenu(QStringLiteral("Run in Process"));
+    EXPECT_TRUE(runsHere());
+    EXPECT_TRUE(insertText().endsWith(QStringLiteral("[in process]"))) << insertText().toStdString();
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        EXPECT_TRUE(app.engine().project.findTrack(midi)->inserts.at(0).inProcess);
+    }
+    EXPECT_DOUBLE_EQ(testing::renderedLevel(app.engine()), isolatedLevel)
+        << "a healthy plug-in sounds the same in either place";
+
+    app.view().undoEdit();
+    EXPECT_FALSE(runsHere()) << "the undo sends it back to its helper";
+    mixer->selectChannel(midi);
+    EXPECT_FALSE(insertText().contains(QStringLiteral("in process")));
+
+    chooseFromInsertMenu(QStringLiteral("Run the Track's Plug-ins in Process"));
+    EXPECT_TRUE(runsHere());
+    std::lock_guard lock(app.engine().projectMutex);
+    const auto track = app.engine().project.findTrack(midi);
+    EXPECT_TRUE(track->pluginsInProcess);
+    EXPECT_FALSE(track->inserts.at(0).inProcess) << "the track's choice, not the insert's";
+}
+
+TEST_F(PluginIsolationWindowTest, TheStudioMenuKeepsEveryPluginOfTheSongInTheProgram) {
+    ASSERT_TRUE(app.rack().loadLv2(midi, x42Equalizer));
+    EXPECT_FALSE(runsHere());
+    MainWindow &window = harness.window();
+    ASSERT_TRUE(testing::chooseFromMenuBar(window, QStringLiteral("Studio"),
+                                           QStringLiteral("Run All Plug-ins in Process")));
+    EXPECT_TRUE(runsHere());
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        EXPECT_TRUE(app.engine().project.pluginsInProcess);
+    }
+    app.view().undoEdit();
+    EXPECT_FALSE(runsHere());
+}
+
+} // namespace
+} // namespace orvane
