@@ -1174,6 +1174,10 @@ Report: %3</source>
         <source>no samples</source>
         <translation>в нём нет сэмплов</translation>
     </message>
+    <message>
+        <source>Plug-in files could not be written to %1</source>
+        <translation>Не удалось записать файлы плагинов в %1</translation>
+    </message>
 </context>
 <context>
     <name>PluginRack</name>

@@ -358,6 +358,8 @@ struct OVMainView::SaveTask {
     /// The status shown and the path remembered as the project's after a save the user
     /// asked for; none for a plain save to a path.
     std::string doneText;
+    /// Why plug-ins could not keep their files with this save; empty when they could.
+    std::string stateFolderWarning;
     uint64_t editsAtSnapshot = 0;
     uint64_t generation = 0;
     SavedDocument saved;
@@ -370,6 +372,7 @@ std::shared_ptr<OVMainView::SaveTask> OVMainView::snapshotForSave(const std::str
     {
         std::lock_guard lock(engine.projectMutex);
         rack.saveStatesIntoProject();
+        task->stateFolderWarning = rack.stateFolderWarning;
         task->snapshot = copyProjectDocument(engine.project);
         task->name = engine.project.name;
     }
@@ -423,6 +426,13 @@ void OVMainView::finishSave(SaveTask &task) {
         if (!task.doneText.empty()) projectPath = task.path;
     }
     if (!task.doneText.empty()) showStatus(task.doneText);
+    if (!task.autosave && !task.stateFolderWarning.empty()) {
+        const std::string warning = withArguments(
+            translate("OVMainView", "Plug-in files could not be written to %1"),
+            {task.stateFolderWarning});
+        logBreadcrumb(warning);
+        showStatus(warning);
+    }
     if (task.done) task.done(true);
 }
 

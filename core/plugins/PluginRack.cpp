@@ -13,8 +13,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <utility>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace orvane::vst {
 
@@ -39,6 +44,23 @@ void keepUsersChoices(InsertSlot &restored, InsertSlot &saved) {
     restored.automParamId = saved.automParamId;
     restored.paramAutomation = std::move(saved.paramAutomation);
     restored.inProcess = saved.inProcess;
+}
+
+/// Why plug-ins cannot keep files in `folder`, or nothing when they can: the folder is made when
+/// missing, and a file is written into it and taken away again.
+std::string stateFolderProblem(const std::string &folder) {
+    std::error_code fault;
+    fs::create_directories(folder, fault);
+    if (fault) return fault.message();
+    if (!fs::is_directory(folder, fault)) return std::strerror(ENOTDIR);
+    const std::string probe = (fs::path(folder) / ".halvora-write-check").string();
+    const int file = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (file < 0) return std::strerror(errno);
+    const bool written = ::write(file, "x", 1) == 1 && ::fsync(file) == 0;
+    const int writeError = errno;
+    ::close(file);
+    ::unlink(probe.c_str());
+    return written ? std::string() : std::strerror(writeError);
 }
 
 std::string canonicalOrEmpty(const std::string &path) {
@@ -474,6 +496,16 @@ void PluginRack::saveStatesIntoProject() {
     if (!host.project || !host.projectMutex) return;
     std::lock_guard projectLock(*host.projectMutex);
     std::lock_guard lock(slotsMutex);
+    stateFolderWarning.clear();
+    const std::string folder = lv2StateFolder();
+    const bool keepsFiles = std::any_of(slots.begin(), slots.end(), [](const Slot &slot) {
+        return slot.plugin && lv2::isLv2PluginId(slot.plugin->description.uid);
+    });
+    // Told now, while the user can still put the project somewhere else: the states below
+    // still save, but files a plug-in writes beside them would be lost.
+    if (keepsFiles && !folder.empty())
+        if (const std::string problem = stateFolderProblem(folder); !problem.empty())
+            stateFolderWarning = "“" + folder + "”: " + problem;
     std::vector<uint8_t> state;
     for (Slot &slot : slots) {
         // Placeholders have no plug-in: their saved record goes back to disk untouched.

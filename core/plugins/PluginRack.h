@@ -287,7 +287,11 @@ class PluginRack {
     int32_t latencySamples(uint64_t trackId) const noexcept;
     int32_t maxLatencySamples() const noexcept;
 
+    /// Main thread: every plug-in's state into its insert record. LV2 plug-ins keep their files
+    /// in the project's "plugin-files" folder; when it cannot be written, `stateFolderWarning`
+    /// says which folder and why (else it is empty), for the save to report.
     void saveStatesIntoProject();
+    std::string stateFolderWarning;
     void unloadAll();
     /// Rebuilds every insert from the project's records, keeping each one's bypass flag and
     /// automation. Inserts that cannot be restored stay as placeholders; each is described in

@@ -2,6 +2,7 @@
 #include "app/shell/OVMainView.h"
 #include "app/shell/SessionState.h"
 #include "app/shell/tests/ApplicationTestSupport.h"
+#include "core/plugins/PluginRack.h"
 #include "core/audiofile/AudioFile.h"
 #include "core/audiofile/tests/TestTone.h"
 #include "core/commands/TrackCommands.h"
@@ -450,6 +451,21 @@ TEST_F(ApplicationTest, AFailedSaveShowsTheErrorAndKeepsTheDocumentDirty) {
     EXPECT_EQ(ui.lastStatus().rfind("Ошибка: ", 0), 0u) << ui.lastStatus();
     EXPECT_TRUE(view().projectDirty);
     EXPECT_EQ(view().projectPath, "");
+}
+
+TEST_F(ApplicationTest, ASaveWhosePluginFilesCannotBeWrittenSaysSo) {
+    const uint64_t midi = project().tracks[0]->id;
+    ASSERT_TRUE(app->rack().loadLv2(midi, "http://gareus.org/oss/lv2/fil4#stereo"));
+    const fs::path folder = saveProjectAt("files.halvora");
+    EXPECT_EQ(ui.lastStatus().find("файлы плагинов"), std::string::npos) << ui.lastStatus();
+    fs::remove_all(folder / "plugin-files");
+    std::ofstream(folder / "plugin-files") << "in the way";
+    EXPECT_TRUE(view().saveProject()) << "the song itself is saved";
+    EXPECT_EQ(ui.lastStatus().rfind("Не удалось записать файлы плагинов в “" +
+                                        (folder / "plugin-files").string() + "”: ",
+                                    0),
+              0u)
+        << ui.lastStatus();
 }
 
 TEST_F(ApplicationTest, MovedMediaAreRelinkedFromTheChosenFolder) {

@@ -18,6 +18,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -587,6 +588,57 @@ TEST(SandboxedLv2, FilesThePluginWritesWithItsStateLandInTheProjectFolder) {
     std::vector<float> left(64), right(64);
     ASSERT_TRUE(restored.process(left.data(), right.data(), 64));
     EXPECT_EQ(left[0], 7.0f) << "the restored plug-in read its file back";
+}
+
+// A project whose "plugin-files" cannot hold files still saves the states, but the save says
+// so, in either place the plug-in runs; a folder that works says nothing.
+TEST(SandboxedLv2, AStateFolderThatCannotBeWrittenIsReportedByTheSave) {
+    namespace fs = std::filesystem;
+    const std::string fileState = "urn:halvora:test:file-state";
+    struct Case {
+        const char *what;
+        std::function<void(const fs::path &)> spoil; // turns the folder into something unwritable
+        bool writable;
+    };
+    const std::vector<Case> cases = {
+        {"a folder that works", [](const fs::path &) {}, true},
+        {"a regular file", [](const fs::path &at) { std::ofstream(at) << "in the way"; }, false},
+        {"a dangling link",
+         [](const fs::path &at) { fs::create_symlink("/nowhere/at/all", at); }, false},
+        {"a link into /proc",
+         [](const fs::path &at) { fs::create_directory_symlink("/proc/self", at); }, false},
+    };
+    for (const bool sandboxed : {false, true})
+        for (const Case &each : cases) {
+            Lv2Session session(sandboxed);
+            // After the session, which empties the folders; the helper looks here too.
+            testing::ScopedEnvironment folders(
+                "LV2_PATH", std::string(HALVORA_LV2_TEST_BUNDLES_DIR) + ":/usr/lib/lv2");
+            {
+                std::lock_guard lock(lv2::Lv2World::lock());
+                ASSERT_TRUE(lv2::Lv2World::instance().loadBundle(
+                    std::string(HALVORA_LV2_TEST_BUNDLES_DIR) + "/HalvoraFileState.lv2"));
+            }
+            TemporaryFolder project;
+            each.spoil(project.path() / "plugin-files");
+            const uint64_t trackId = addToneTrack(session.engine);
+            {
+                std::lock_guard lock(session.engine.projectMutex);
+                session.engine.project.rootPath = project.path().string();
+            }
+            ASSERT_TRUE(session.rack.loadLv2(trackId, fileState)) << session.controller.lastError;
+            session.rack.saveStatesIntoProject();
+            const std::string &warning = session.rack.stateFolderWarning;
+            if (each.writable) {
+                EXPECT_EQ(warning, "") << sandboxed;
+                continue;
+            }
+            EXPECT_NE(warning.find((project.path() / "plugin-files").string()), std::string::npos)
+                << each.what << (sandboxed ? ", sandboxed: " : ": ") << warning;
+            std::lock_guard lock(session.engine.projectMutex);
+            EXPECT_FALSE(insertOf(session.engine, trackId, 0).state.empty())
+                << each.what << ": the state itself is still saved";
+        }
 }
 
 TEST(SandboxedLv2, APluginThatCrashesIsBlacklistedAndTheRenderGoesOn) {

@@ -57,9 +57,19 @@ class PrivateXServer {
         return true;
     }
 
+    // A server told to end while it is still starting can lose the request and wait for
+    // clients forever; after three seconds it is killed.
     void stop() {
         if (pid <= 0) return;
         kill(pid, SIGTERM);
+        for (int waited = 0; waited < 300; ++waited) {
+            if (waitpid(pid, nullptr, WNOHANG) == pid) {
+                pid = -1;
+                return;
+            }
+            usleep(10000);
+        }
+        kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
         pid = -1;
     }
