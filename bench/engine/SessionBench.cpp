@@ -85,4 +85,49 @@ void sessionGridAgainstArrangement(benchmark::State &state) {
 }
 BENCHMARK(sessionGridAgainstArrangement)->Arg(20)->Unit(benchmark::kSecond)->Iterations(1);
 
+/// The grid at the shortest period (64 frames) with N arrangement clips on every track beside
+/// the session clips, against the same grid with none, in the same run: the player looks up
+/// its playing clips every block, and `crowded_over_alone` shows whether that costs more with
+/// every clip the project holds.
+void sessionGridBesideArrangementClips(benchmark::State &state) {
+    constexpr int32_t shortBlock = 64;
+    ReferenceSessionOptions options;
+    options.seconds = 4.0;
+    const auto frames = static_cast<int64_t>(options.seconds * options.sampleRate);
+    Project crowdedSong = referenceSessionOnTheGrid(options);
+    for (const auto &track : std::vector(crowdedSong.tracks))
+        for (int64_t index = 0; index < state.range(0); ++index) {
+            const auto clip = crowdedSong.addClip(track->id, ClipKind::Midi);
+            clip->arrangeStart = frames * 4 + index * 1000; // after the part played here
+            clip->length = 1000;
+        }
+    Engine alone, crowded;
+    alone.replaceProject(referenceSessionOnTheGrid(options));
+    crowded.replaceProject(std::move(crowdedSong));
+    double aloneSeconds = 0.0, crowdedSeconds = 0.0;
+    for (auto _ : state) {
+        for (Engine *engine : {&alone, &crowded}) {
+            engine->prepareToPlay(options.sampleRate, shortBlock);
+            const uint64_t sceneId = engine->currentGraph()->scenes.front().id;
+            std::vector<float> left(shortBlock), right(shortBlock);
+            std::array<float *, 2> channels{left.data(), right.data()};
+            if (!engine->pushRequest(RequestProducer::MainThread, Request::play()) ||
+                !engine->pushRequest(RequestProducer::MainThread, Request::launchScene(sceneId))) {
+                state.SkipWithError("the requests did not fit");
+                return;
+            }
+            const double started = threadSeconds();
+            for (int64_t done = 0; done < frames; done += shortBlock)
+                engine->processBlock(channels.data(), 2, shortBlock);
+            (engine == &alone ? aloneSeconds : crowdedSeconds) += threadSeconds() - started;
+            benchmark::DoNotOptimize(left.data());
+        }
+    }
+    const double blocks = static_cast<double>(frames / shortBlock * state.iterations());
+    state.counters["alone_us_per_block"] = aloneSeconds / blocks * 1e6;
+    state.counters["crowded_us_per_block"] = crowdedSeconds / blocks * 1e6;
+    state.counters["crowded_over_alone"] = crowdedSeconds / aloneSeconds;
+}
+BENCHMARK(sessionGridBesideArrangementClips)->Arg(500)->Unit(benchmark::kMillisecond)->Iterations(1);
+
 } // namespace

@@ -221,6 +221,15 @@ struct GraphSnapshot : RendererSettings {
     std::vector<std::vector<MidiClipIndex>> midiIndexes;
     /// Parallel to `tracks`.
     std::vector<InstrumentPlan> instruments;
+    /// Where every clip of `tracks` is, sorted by clip id: the session player looks up its
+    /// playing clips every block, and a walk over thousands of arrangement clips would not fit
+    /// a short period. Empty in a snapshot built by hand, which is then searched clip by clip.
+    struct ClipPlace {
+        uint64_t clipId = 0;
+        uint32_t trackIndex = 0;
+        uint32_t clipIndex = 0;
+    };
+    std::vector<ClipPlace> clipPlaces;
     /// Some track plays an instrument: the device keeps rendering after a stop while one
     /// still sounds.
     bool anyInstrument = false;

@@ -2,6 +2,7 @@
 
 #include "core/engine/ClipVoices.h"
 #include "core/engine/RenderContext.h"
+#include "core/engine/SessionPlayer.h"
 #include "core/model/MusicalTime.h"
 
 #include <algorithm>
@@ -178,6 +179,99 @@ bool addArrangementEvents(const RenderContext &context, std::size_t trackIndex,
     return true;
 }
 
+/// One stretch of a session clip without a loop point inside it: `count` frames from block
+/// frame `frame`, clip time `t` on. Notes end at the loop's end at the latest.
+struct SessionStretch {
+    int64_t frame = 0;
+    int64_t t = 0;
+    int64_t count = 0;
+};
+
+bool addSessionStretchEvents(const Clip &clip, const MidiClipIndex &index, int64_t noteLimit,
+                             const SessionStretch &stretch, bool wrapped, const EventWindow &window,
+                             EventList &events) {
+    const auto inWindow = [&window](int64_t frame) {
+        return frame >= window.from && frame < window.until;
+    };
+    for (std::size_t note = 0; note < clip.notes.size(); ++note) {
+        const float velocity = noteVelocity(clip, index, static_cast<uint32_t>(note));
+        if (!(velocity > 0.0f)) continue;
+        const MidiNote &midi = clip.notes[note];
+        const int64_t start = midi.start;
+        const int64_t end = std::min(saturatingAdd(start, midi.length), noteLimit);
+        if (start >= end) continue;
+        const auto frameOf = [&stretch](int64_t at) {
+            return static_cast<int32_t>(stretch.frame + (at - stretch.t));
+        };
+        // Notes cut by the loop's end are released as it comes round again.
+        if (wrapped && end >= noteLimit && inWindow(stretch.frame) &&
+            !events.add(static_cast<int32_t>(stretch.frame), Kind::clipOff, midi.pitch, 0.0f))
+            return false;
+        if (start >= stretch.t && start < stretch.t + stretch.count && inWindow(frameOf(start)) &&
+            !events.add(frameOf(start), Kind::clipOn, midi.pitch, velocity))
+            return false;
+        // A release on the stretch's first frame belongs to a note that sounded up to it.
+        if (end >= stretch.t && end < stretch.t + stretch.count && inWindow(frameOf(end)) &&
+            !events.add(frameOf(end), Kind::clipOff, midi.pitch, 0.0f))
+            return false;
+    }
+    return true;
+}
+
+/// The notes still sounding where an entry stops (its clip ended, was stopped or replaced)
+/// are released there.
+bool addSessionStopEvents(const Clip &clip, int64_t noteLimit, int64_t stoppedAt,
+                          int32_t frame, const EventWindow &window, EventList &events) {
+    if (frame < window.from || frame >= window.until) return true;
+    for (const MidiNote &midi : clip.notes) {
+        const int64_t end = std::min(saturatingAdd(midi.start, midi.length), noteLimit);
+        if (midi.start < stoppedAt && end >= stoppedAt &&
+            !events.add(frame, Kind::clipOff, midi.pitch, 0.0f))
+            return false;
+    }
+    return true;
+}
+
+bool addSessionEvents(const RenderContext &context, std::size_t trackIndex,
+                      std::span<const SessionEntryBlock> blocks, const EventWindow &window,
+                      EventList &events) {
+    const GraphSnapshot &snapshot = context.snapshot;
+    if (trackIndex >= snapshot.midiIndexes.size()) return true;
+    const std::vector<MidiClipIndex> &indexes = snapshot.midiIndexes[trackIndex];
+    for (const SessionEntryBlock &block : blocks) {
+        if (!block.clip || block.trackIndex != trackIndex || block.clipIndex >= indexes.size() ||
+            block.clip->kind != ClipKind::Midi)
+            continue;
+        const Clip &clip = *block.clip;
+        const MidiClipIndex &index = indexes[block.clipIndex];
+        if (index.level.size() != clip.notes.size()) continue;
+        const int64_t noteLimit = std::max<int64_t>(block.period, 1);
+        SessionStretch stretch{block.firstFrame, block.startOffset, 0};
+        bool wrapped = false;
+        while (stretch.frame < block.endFrame) {
+            stretch.count = block.loops ? std::min(block.endFrame - stretch.frame,
+                                                   block.period - stretch.t)
+                                        : block.endFrame - stretch.frame;
+            if (!addSessionStretchEvents(clip, index, noteLimit, stretch, wrapped, window, events))
+                return false;
+            stretch.frame += stretch.count;
+            stretch.t += stretch.count;
+            wrapped = block.loops && stretch.t >= block.period;
+            if (wrapped) stretch.t = 0;
+        }
+        // An entry that stops in this block, or with its last frame, lets go of its notes.
+        const bool stops = block.ended || block.endFrame < context.frames;
+        if (stops && block.endFrame > block.firstFrame) {
+            const auto frame = static_cast<int32_t>(
+                std::min<int64_t>(block.endFrame, context.frames - 1));
+            if (!addSessionStopEvents(clip, noteLimit, wrapped ? noteLimit : stretch.t, frame,
+                                      window, events))
+                return false;
+        }
+    }
+    return true;
+}
+
 /// Keys played live: struck where they start sounding in the block, released where they stop
 /// (or at the first frame when they no longer sound on the track at all).
 bool addLiveEvents(const RenderContext &context, const InstrumentState &state, bool keysPlay,
@@ -292,8 +386,13 @@ void releaseAllRt(InstrumentState &state) {
 
 } // namespace
 
-void playInstrumentRt(const RenderContext &context, std::size_t trackIndex, InstrumentState &state,
-                      bool clipsPlay, float *left, float *right) {
+namespace {
+
+/// The block of the track's instrument, its clip notes from `addClipNotes(window, events)`.
+template <class ClipNotes>
+void playInstrumentBlockRt(const RenderContext &context, std::size_t trackIndex,
+                           InstrumentState &state, bool clipsPlay, float *left, float *right,
+                           ClipNotes addClipNotes) {
     const InstrumentPlan &plan = context.snapshot.instruments[trackIndex];
     if (state.applied != plan.values) {
         state.synth.setParameters(plan.values);
@@ -320,7 +419,7 @@ void playInstrumentRt(const RenderContext &context, std::size_t trackIndex, Inst
         for (;;) {
             events.clear();
             const bool fits =
-                (!clipsPlay || addArrangementEvents(context, trackIndex, window, events)) &&
+                (!clipsPlay || addClipNotes(window, events)) &&
                 (!watchLiveKeys || addLiveEvents(context, state, keysPlay, window, events));
             if (fits || window.until - window.from <= 1) break;
             window.until = window.from + (window.until - window.from) / 2;
@@ -337,6 +436,25 @@ void playInstrumentRt(const RenderContext &context, std::size_t trackIndex, Inst
         window.from = window.until;
         window.chase = false;
     }
+}
+
+} // namespace
+
+void playInstrumentRt(const RenderContext &context, std::size_t trackIndex, InstrumentState &state,
+                      bool clipsPlay, float *left, float *right) {
+    playInstrumentBlockRt(context, trackIndex, state, clipsPlay, left, right,
+                          [&](const EventWindow &window, EventList &events) {
+                              return addArrangementEvents(context, trackIndex, window, events);
+                          });
+}
+
+void playSessionInstrumentRt(const RenderContext &context, std::size_t trackIndex,
+                             InstrumentState &state, std::span<const SessionEntryBlock> blocks,
+                             float *left, float *right) {
+    playInstrumentBlockRt(context, trackIndex, state, true, left, right,
+                          [&](const EventWindow &window, EventList &events) {
+                              return addSessionEvents(context, trackIndex, blocks, window, events);
+                          });
 }
 
 bool instrumentsSoundRt(const DspStates &states) {

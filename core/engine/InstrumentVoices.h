@@ -5,11 +5,13 @@
 
 #include <cstddef>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace orvane {
 
 struct RenderContext;
+struct SessionEntryBlock;
 
 // A MIDI track's built-in instrument: its notes become note-ons and note-offs at their exact
 // frames, and the synth renders between them. Planning and states are made on the main
@@ -46,6 +48,13 @@ InstrumentState *instrumentOfRt(const RenderContext &context, std::size_t trackI
 /// step early and the modulation drifts by rounding.
 void playInstrumentRt(const RenderContext &context, std::size_t trackIndex, InstrumentState &state,
                       bool clipsPlay, float *left, float *right);
+
+/// As `playInstrumentRt`, with the notes of the track's launched session clips in `blocks`
+/// instead of the arrangement's: struck and released where the clips play them, released at
+/// each loop's end and where a clip stops or is replaced.
+void playSessionInstrumentRt(const RenderContext &context, std::size_t trackIndex,
+                             InstrumentState &state, std::span<const SessionEntryBlock> blocks,
+                             float *left, float *right);
 
 /// Whether some instrument still plays a note or a tail.
 bool instrumentsSoundRt(const DspStates &states);

@@ -2,6 +2,7 @@
 
 #include "core/engine/ClipVoices.h"
 #include "core/engine/Engine.h"
+#include "core/engine/InstrumentVoices.h"
 #include "core/engine/RenderContext.h"
 #include "core/model/MusicalTime.h"
 
@@ -37,6 +38,14 @@ struct FoundClip {
 
 FoundClip findClipRt(const GraphSnapshot &snapshot, uint64_t clipId) {
     if (clipId == 0) return {};
+    if (!snapshot.clipPlaces.empty()) {
+        const auto place = std::lower_bound(
+            snapshot.clipPlaces.begin(), snapshot.clipPlaces.end(), clipId,
+            [](const GraphSnapshot::ClipPlace &each, uint64_t id) { return each.clipId < id; });
+        if (place == snapshot.clipPlaces.end() || place->clipId != clipId) return {};
+        return {snapshot.tracks[place->trackIndex]->clips[place->clipIndex].get(),
+                place->trackIndex, place->clipIndex};
+    }
     for (std::size_t index = 0; index < snapshot.tracks.size(); ++index) {
         const auto &clips = snapshot.tracks[index]->clips;
         for (std::size_t c = 0; c < clips.size(); ++c)
@@ -139,6 +148,11 @@ class SessionSource final : public TrackSource {
 
     void produceRt(const RenderContext &context, std::size_t trackIndex, float *left,
                    float *right) override {
+        // A track with an instrument plays its clips' notes and the keys through it.
+        if (InstrumentState *instrument = instrumentOfRt(context, trackIndex)) {
+            playSessionInstrumentRt(context, trackIndex, *instrument, blocks, left, right);
+            return;
+        }
         for (const SessionEntryBlock &block : blocks)
             if (block.clip && block.trackIndex == trackIndex && block.endFrame > block.firstFrame)
                 addEntry(context.snapshot, block, left, right);

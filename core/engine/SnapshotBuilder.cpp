@@ -172,6 +172,21 @@ const ExpressionMap *expressionMapOf(const GraphSnapshot &snapshot, const Track 
     return &snapshot.expressionMaps[static_cast<std::size_t>(track.expressionMapIndex)];
 }
 
+void placeClips(GraphSnapshot &snapshot) {
+    for (std::size_t trackIndex = 0; trackIndex < snapshot.tracks.size(); ++trackIndex) {
+        const auto &clips = snapshot.tracks[trackIndex]->clips;
+        for (std::size_t clipIndex = 0; clipIndex < clips.size(); ++clipIndex)
+            if (clips[clipIndex])
+                snapshot.clipPlaces.push_back({clips[clipIndex]->id,
+                                               static_cast<uint32_t>(trackIndex),
+                                               static_cast<uint32_t>(clipIndex)});
+    }
+    // A document with two clips of one id (never written by this program) finds the first,
+    // as the walk in track order did.
+    std::stable_sort(snapshot.clipPlaces.begin(), snapshot.clipPlaces.end(),
+                     [](const auto &a, const auto &b) { return a.clipId < b.clipId; });
+}
+
 void indexMidiClips(GraphSnapshot &snapshot) {
     snapshot.midiIndexes.resize(snapshot.tracks.size());
     for (std::size_t t = 0; t < snapshot.tracks.size(); ++t) {
@@ -307,6 +322,7 @@ std::shared_ptr<GraphSnapshot> SnapshotBuilder::build(const Project &project,
     snapshot->sampleRate = format.sampleRate;
     snapshot->sortedTempoMarkers = sortedTempoMarkers(project.tempoMarkers);
     indexMidiClips(*snapshot);
+    placeClips(*snapshot);
     snapshot->instruments.reserve(snapshot->tracks.size());
     for (const auto &track : snapshot->tracks) {
         snapshot->instruments.push_back(instrumentPlanOf(*track, project.rootPath));

@@ -1,5 +1,6 @@
 #include "core/engine/ClipVoices.h"
 #include "core/engine/tests/RenderRig.h"
+#include "core/stock/DrumKit.h"
 #include "core/stock/SynthParameters.h"
 #include "tests/support/AllocationCounter.h"
 
@@ -191,6 +192,69 @@ TEST(InstrumentTrack, StoppingReleasesTheNotesAndLetsThemRingOut) {
     EXPECT_GT(peakOf(stopped, 0, 512), 0.5f * peakOf(held, 5000, held.size()));
     EXPECT_LT(peakOf(stopped, 9600, 10112), 0.5f * peakOf(stopped, 0, 512));
     EXPECT_EQ(peakOf(stopped, stopped.size() - 512, stopped.size()), 0.0f);
+}
+
+/// `track`'s clip made the one session clip of the song, launched at once.
+void moveClipToTheGrid(RenderRig &rig, const std::shared_ptr<Track> &track, bool loop) {
+    rig.edit([&](Project &project) {
+        project.session.launchQuantize = LaunchQuantize::Immediate;
+        Clip &clip = *track->clips.front();
+        clip.sessionRow = 0;
+        clip.sessionCol = 0;
+        clip.launchQuantize = LaunchQuantize::Immediate;
+        clip.loop = loop;
+        clip.loopLength = clip.length;
+        Scene scene;
+        scene.id = project.nextSceneId++;
+        scene.clips = {clip.id};
+        project.session.scenes.push_back(scene);
+    });
+}
+
+// Launched from the grid, a clip on an instrument track plays through the instrument exactly
+// as the same clip played from the arrangement: not through the plain sine voice.
+TEST(InstrumentTrack, ASessionClipPlaysThroughTheInstrumentAsFromTheArrangement) {
+    const std::vector<MidiNote> notes = {MidiNote{69, 1.0f, 700, 20000},
+                                         MidiNote{38, 0.9f, 9000, 50000}, // held past the end
+                                         MidiNote{42, 0.7f, 30000, 4000}};
+    for (const auto &[instrument, state] :
+         {std::pair{std::string(synthInstrumentId), sineState()},
+          std::pair{std::string(drumsInstrumentId), std::string()}}) {
+        RenderRig arrangement;
+        addMidiTrack(arrangement, notes, instrument, state, 40000);
+        RenderRig grid;
+        const auto track = addMidiTrack(grid, notes, instrument, state, 40000);
+        moveClipToTheGrid(grid, track, false);
+        const auto expected = arrangement.play(0, 120);
+        send(grid.engine, RequestType::play);
+        send(grid.engine, RequestType::launchSessionClip,
+             static_cast<int64_t>(track->clips.front()->id));
+        const auto played = renderBlocks(grid, 120);
+        ASSERT_GT(peakOf(expected[0], 0, expected[0].size()), 0.01f) << instrument;
+        for (std::size_t i = 0; i < played.size(); ++i)
+            ASSERT_EQ(played[i], expected[0][i]) << instrument << " at " << i;
+    }
+}
+
+// A looping session clip strikes its notes again on every pass and lets go of them at the
+// loop's end, so a note cut by the loop does not hang.
+TEST(InstrumentTrack, ALoopingSessionClipStrikesItsNotesOnEveryPass) {
+    RenderRig rig;
+    const auto track = addMidiTrack(rig, {MidiNote{69, 1.0f, 1000, 4000},
+                                          MidiNote{57, 1.0f, 30000, 30000}},
+                                    std::string(synthInstrumentId), sineState(), 48000);
+    moveClipToTheGrid(rig, track, true);
+    send(rig.engine, RequestType::play);
+    send(rig.engine, RequestType::launchSessionClip, static_cast<int64_t>(track->clips.front()->id));
+    const auto out = renderBlocks(rig, 290); // 148,480 frames: three passes and more
+    for (const std::size_t pass : {0u, 48000u, 96000u}) {
+        // 440 Hz for 3,000 frames after the attack: 27.5 periods.
+        EXPECT_NEAR(risingCrossings(out, pass + 1500, pass + 4500), 27.5, 1) << pass;
+        EXPECT_GT(peakOf(out, pass + 1500, pass + 4500), 0.05f) << pass;
+    }
+    // The second note, cut by the loop's end, rings out in its release and is silent
+    // before the next pass strikes it again.
+    EXPECT_EQ(peakOf(out, 48000 + 26000, 48000 + 29900), 0.0f);
 }
 
 TEST(InstrumentTrack, AnExportSoundsAsLivePlayback) {
