@@ -4072,5 +4072,9 @@ Shift+перетаскивание	сдвиг без сетки
         <source>New MIDI Clip</source>
         <translation>Новый MIDI-клип</translation>
     </message>
+    <message>
+        <source>Run the Track&apos;s Plug-ins in Process</source>
+        <translation>Плагины дорожки — в программе</translation>
+    </message>
 </context>
 </TS>

@@ -11,6 +11,7 @@
 #include "core/commands/AutomationCommands.h"
 #include "core/commands/ClipCommands.h"
 #include "core/commands/ClipSettingCommands.h"
+#include "core/commands/InsertListCommands.h"
 #include "core/commands/InstrumentCommands.h"
 #include "core/commands/MarkerCommands.h"
 #include "core/commands/SandboxCommands.h"
@@ -664,6 +665,15 @@ QMenu *TimelineView::headerMenu(uint64_t trackId) {
         choice->setCheckable(true);
         choice->setChecked(track.sandboxGrouping == grouping);
     }
+    sandbox->addSeparator();
+    const bool inProcess = track.pluginsInProcess;
+    QAction *here = sandbox->addAction(tr("Run the Track's Plug-ins in Process"), this,
+                                       [this, trackId, inProcess] {
+                                           edit(std::make_unique<SetPluginsInProcessCommand>(
+                                               trackId, -1, !inProcess));
+                                       });
+    here->setCheckable(true);
+    here->setChecked(inProcess);
     menu->addAction(tr("Move Up"), this, [this, trackId] { moveTrack(trackId, -1); });
     menu->addAction(tr("Move Down"), this, [this, trackId] { moveTrack(trackId, 1); });
     menu->addSeparator();

@@ -382,6 +382,19 @@ TEST_F(TimelineTest, TheHeaderMenuChoosesHowATracksSandboxedPluginsShareHelpers)
     EXPECT_EQ(grouping(), SandboxGrouping::PerPlugin);
     choose("One Helper per Plug-in");
     EXPECT_EQ(grouping(), SandboxGrouping::PerPlugin);
+
+    // The same menu keeps the track's plug-ins out of helpers altogether, and shows it.
+    choose("Run the Track's Plug-ins in Process");
+    EXPECT_TRUE(engine.project.findTrack(id)->pluginsInProcess);
+    EXPECT_EQ(harness.application().commands().undoName(), "Run in Process");
+    menu = rightClick(timeline, header);
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(checkedChoices(),
+              (std::vector<QString>{TimelineView::tr("One Helper per Plug-in"),
+                                    TimelineView::tr("Run the Track's Plug-ins in Process")}));
+    menu->close();
+    window.undo();
+    EXPECT_FALSE(engine.project.findTrack(id)->pluginsInProcess);
 }
 
 TEST_F(TimelineTest, TakesLieInTheirLanesAndADoubleClickChoosesTheSoundingTake) {
