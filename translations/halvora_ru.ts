@@ -2107,6 +2107,49 @@ Report: %3</source>
     </message>
 </context>
 <context>
+    <name>orvane::GmPlayerEditor</name>
+    <message>
+        <source>No General MIDI font is installed</source>
+        <translation>Шрифт General MIDI не установлен</translation>
+    </message>
+    <message>
+        <source>Sound font:</source>
+        <translation>Звуковой шрифт:</translation>
+    </message>
+    <message>
+        <source>Choose…</source>
+        <translation>Выбрать…</translation>
+    </message>
+    <message>
+        <source>Play another SoundFont 2 file</source>
+        <translation>Играть другим файлом SoundFont 2</translation>
+    </message>
+    <message>
+        <source>Sound:</source>
+        <translation>Звук:</translation>
+    </message>
+    <message>
+        <source>The font&apos;s preset the track plays, by bank and program</source>
+        <translation>Пресет шрифта, которым играет дорожка, по банку и программе</translation>
+    </message>
+    <message>
+        <source>Drum part (channel 10)</source>
+        <translation>Партия ударных (канал 10)</translation>
+    </message>
+    <message>
+        <source>Plays the font&apos;s drum kits, as a General MIDI file&apos;s channel 10</source>
+        <translation>Играет наборами ударных шрифта, как канал 10 файла General MIDI</translation>
+    </message>
+    <message>
+        <source>Choose a Sound Font</source>
+        <translation>Выбор звукового шрифта</translation>
+    </message>
+    <message>
+        <source>SoundFont 2 files (*.sf2);;All files (*)</source>
+        <translation>Файлы SoundFont 2 (*.sf2);;Все файлы (*)</translation>
+    </message>
+</context>
+<context>
     <name>orvane::LongJobRunner</name>
     <message>
         <source>Cancel</source>
@@ -3729,6 +3772,14 @@ Shift+перетаскивание	сдвиг без сетки
         <source>%1 — Drum Sampler</source>
         <translation>%1 — Драм-сэмплер</translation>
     </message>
+    <message>
+        <source>General MIDI</source>
+        <translation>General MIDI</translation>
+    </message>
+    <message>
+        <source>%1 — General MIDI</source>
+        <translation>%1 — General MIDI</translation>
+    </message>
 </context>
 <context>
     <name>orvane::TimelineView</name>
@@ -4075,6 +4126,10 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>Run the Track&apos;s Plug-ins in Process</source>
         <translation>Плагины дорожки — в программе</translation>
+    </message>
+    <message>
+        <source>General MIDI</source>
+        <translation>General MIDI</translation>
     </message>
 </context>
 </TS>

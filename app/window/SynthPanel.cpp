@@ -3,6 +3,7 @@
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
 #include "app/window/DrumPadsEditor.h"
+#include "app/window/GmPlayerEditor.h"
 #include "app/window/PanelControls.h"
 #include "app/window/Theme.h"
 #include "core/commands/InstrumentCommands.h"
@@ -253,11 +254,23 @@ SynthPanel::SynthPanel(OVApplication &application, uint64_t trackId, QWidget *pa
                            QString::fromUtf8(synthInstrumentId.data(), synthInstrumentId.size()));
     instrumentBox->addItem(tr("Drum Sampler"),
                            QString::fromUtf8(drumsInstrumentId.data(), drumsInstrumentId.size()));
+    instrumentBox->addItem(tr("General MIDI"),
+                           QString::fromUtf8(gmInstrumentId.data(), gmInstrumentId.size()));
     instrumentBox->addItem(tr("Sine Voice"), QString());
     instrumentBox->setToolTip(tr("What the track's notes play"));
     connect(instrumentBox, &QComboBox::activated, this, [this](int index) {
         const std::string chosen = instrumentBox->itemData(index).toString().toStdString();
         if (chosen == instrument) return;
+        if (chosen == gmInstrumentId) {
+            // The font loads first: one that is missing or broken leaves the track as it was.
+            std::string error;
+            if (auto command = makeGmInstrumentCommand(track, stock::GmSettings{}, error))
+                execute(std::move(command));
+            else
+                app.status().setText(error);
+            showValues();
+            return;
+        }
         execute(std::make_unique<SetTrackInstrumentCommand>(track, chosen,
                                                             defaultInstrumentState(chosen)));
     });
@@ -352,6 +365,13 @@ SynthPanel::SynthPanel(OVApplication &application, uint64_t trackId, QWidget *pa
     padScroll->hide();
     outer->addWidget(padScroll, 1);
     drumScroll = padScroll;
+
+    gmEditor = new GmPlayerEditor(this);
+    gmEditor->setTrack(track);
+    gmEditor->execute = [this](std::unique_ptr<Command> command) { execute(std::move(command)); };
+    gmEditor->report = [this](const std::string &error) { app.status().setText(error); };
+    gmEditor->hide();
+    outer->addWidget(gmEditor, 1);
     // The preset bar and margins above the sections.
     resize(sizeHint().width(), std::min(needed.height() + 90, 780));
 
@@ -504,26 +524,37 @@ void SynthPanel::followProject() {
 void SynthPanel::refreshTitle() {
     const bool synth = instrument == synthInstrumentId;
     const bool drums = instrument == drumsInstrumentId;
+    const bool gm = instrument == gmInstrumentId;
     const QString name = QString::fromStdString(trackName);
     setWindowTitle(synth   ? tr("%1 — Halvora Synth").arg(name)
                    : drums ? tr("%1 — Drum Sampler").arg(name)
+                   : gm    ? tr("%1 — General MIDI").arg(name)
                            : tr("%1 — Sine Voice").arg(name));
 }
 
 void SynthPanel::showValues() {
     const bool synth = instrument == synthInstrumentId;
     const bool drums = instrument == drumsInstrumentId;
+    const bool gm = instrument == gmInstrumentId;
     {
         const QSignalBlocker quiet(instrumentBox);
         instrumentBox->setCurrentIndex(std::max(
-            0, instrumentBox->findData(QString::fromStdString(synth || drums ? instrument : ""))));
+            0, instrumentBox->findData(
+                   QString::fromStdString(synth || drums || gm ? instrument : ""))));
     }
-    sineNote->setVisible(!synth && !drums);
-    synthScroll->setVisible(!drums);
+    sineNote->setVisible(!synth && !drums && !gm);
+    synthScroll->setVisible(!drums && !gm);
     drumScroll->setVisible(drums);
-    presetLabel->setVisible(!drums);
-    presetBox->setVisible(!drums);
-    changedMark->setVisible(!drums);
+    gmEditor->setVisible(gm);
+    presetLabel->setVisible(!drums && !gm);
+    presetBox->setVisible(!drums && !gm);
+    changedMark->setVisible(!drums && !gm);
+    if (gm) {
+        // A state that does not read plays the system's font from its first preset.
+        stock::GmSettings settings;
+        if (!stock::readGmStateText(state, settings, nullptr)) settings = {};
+        gmEditor->showSettings(settings);
+    }
     // A state that does not read plays the default kit, and so shows it.
     if (drums) drumEditor->showKit(stock::drumKitOfState(state));
     synthArea->setEnabled(synth);

@@ -25,6 +25,7 @@ namespace orvane {
 
 class Command;
 class DrumPadsEditor;
+class GmPlayerEditor;
 class OVApplication;
 
 /// A synth parameter's value as the panel shows it: the number in the unit it reads best in
@@ -44,7 +45,7 @@ struct NearestSynthPreset {
 NearestSynthPreset nearestSynthPreset(const stock::SynthValues &values);
 
 /// The window of a MIDI track's instrument: which one it plays (Halvora Synth, the drum
-/// sampler or the plain sine voice) and, for the synth, a preset bar and every parameter
+/// sampler, the General MIDI player or the plain sine voice) and, for the synth, a preset bar and every parameter
 /// grouped by section, each with its value and unit; for the drum sampler, its pads. Every
 /// change is one command on the application's stack; a slider gesture is one change when it
 /// is let go. The window reads the track again on a timer, so undo, redo and edits made
@@ -82,6 +83,8 @@ class SynthPanel : public QWidget {
     int sectionCount() const { return static_cast<int>(sections.size()); }
     /// The drum sampler's pads, shown while the track plays it.
     DrumPadsEditor *drumPads() const { return drumEditor; }
+    /// The General MIDI player's font and sound, shown while the track plays it.
+    GmPlayerEditor *gmPlayer() const { return gmEditor; }
 
   protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -124,6 +127,7 @@ class SynthPanel : public QWidget {
     QLabel *presetLabel = nullptr;
     DrumPadsEditor *drumEditor = nullptr;
     QWidget *drumScroll = nullptr;
+    GmPlayerEditor *gmEditor = nullptr;
     QLabel *sineNote = nullptr;
     std::array<Row, stock::synthParamCount> rows{};
     std::vector<QGroupBox *> sections;

@@ -641,12 +641,22 @@ QMenu *TimelineView::headerMenu(uint64_t trackId) {
         const std::pair<const char *, std::string_view> instruments[] = {
             {QT_TR_NOOP("Halvora Synth"), synthInstrumentId},
             {QT_TR_NOOP("Drum Sampler"), drumsInstrumentId},
+            {QT_TR_NOOP("General MIDI"), gmInstrumentId},
             {QT_TR_NOOP("Sine Voice"), {}}};
         for (const auto &[label, id] : instruments) {
             const std::string chosen(id);
             QAction *choice = instrument->addAction(tr(label), this, [this, trackId, chosen] {
-                edit(std::make_unique<SetTrackInstrumentCommand>(trackId, chosen,
-                                                                 defaultInstrumentState(chosen)));
+                if (chosen != gmInstrumentId) {
+                    edit(std::make_unique<SetTrackInstrumentCommand>(
+                        trackId, chosen, defaultInstrumentState(chosen)));
+                    return;
+                }
+                // Its font loads first: one that is missing leaves the track as it was.
+                std::string error;
+                if (auto command = makeGmInstrumentCommand(trackId, stock::GmSettings{}, error))
+                    edit(std::move(command));
+                else
+                    app.status().setText(error);
             });
             choice->setCheckable(true);
             choice->setChecked(track.instrument == chosen);

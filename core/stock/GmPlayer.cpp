@@ -87,9 +87,18 @@ bool looksLikeSoundFont(const std::string &path, std::string &error) {
     return true;
 }
 
-bool hasPresets(fluid_sfont_t *sfont) {
+std::vector<SoundFontPreset> presetsOf(fluid_sfont_t *sfont) {
+    std::vector<SoundFontPreset> presets;
     fluid_sfont_iteration_start(sfont);
-    return fluid_sfont_iteration_next(sfont) != nullptr;
+    while (fluid_preset_t *preset = fluid_sfont_iteration_next(sfont)) {
+        const char *name = fluid_preset_get_name(preset);
+        presets.push_back({fluid_preset_get_banknum(preset), fluid_preset_get_num(preset),
+                           name ? std::string(name) : std::string()});
+    }
+    std::sort(presets.begin(), presets.end(), [](const auto &a, const auto &b) {
+        return a.bank != b.bank ? a.bank < b.bank : a.program < b.program;
+    });
+    return presets;
 }
 
 // A player's view of the shared font: its presets are the shared font's own, so a note the
@@ -248,12 +257,14 @@ std::shared_ptr<const SoundFont> SoundFont::readFont(const std::string &key, std
                 (log.messages.empty() ? std::string() : " (" + log.messages + ")");
         return nullptr;
     }
-    if (!hasPresets(holder->sfont)) {
+    std::vector<SoundFontPreset> presets = presetsOf(holder->sfont);
+    if (presets.empty()) {
         error = "The sound font has no presets: " + key;
         return nullptr;
     }
     auto font = std::shared_ptr<SoundFont>(new SoundFont());
     font->path_ = key;
+    font->presets_ = std::move(presets);
     font->holder_ = std::move(holder);
     return font;
 }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct _fluid_synth_t;
 
@@ -18,6 +19,14 @@ struct GmSettings {
     int32_t program = 0; // 0..127, as in a program change
     bool drums = false;
     bool operator==(const GmSettings &) const = default;
+};
+
+/// One preset of a SoundFont, as its list names it.
+struct SoundFontPreset {
+    int32_t bank = 0;
+    int32_t program = 0;
+    std::string name;
+    bool operator==(const SoundFontPreset &) const = default;
 };
 
 /// The percussion bank of a SoundFont, which a General MIDI file's channel 10 plays.
@@ -50,6 +59,8 @@ class SoundFont {
     static uint64_t loadCount();
 
     const std::string &path() const { return path_; }
+    /// Every preset the font holds, by bank and then program.
+    const std::vector<SoundFontPreset> &presets() const { return presets_; }
 
   private:
     friend class GmPlayer;
@@ -59,6 +70,7 @@ class SoundFont {
                                                      std::string &error);
     std::string path_;
     std::unique_ptr<Holder> holder_;
+    std::vector<SoundFontPreset> presets_;
 };
 
 /// One track's General MIDI voice: its own synthesiser playing a preset of a shared font,

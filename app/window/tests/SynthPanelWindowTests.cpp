@@ -3,30 +3,35 @@
 // meter, and undone.
 #include "app/shell/OVMainView.h"
 #include "app/window/MainWindow.h"
+#include "app/window/GmPlayerEditor.h"
 #include "app/window/SynthPanel.h"
 #include "app/window/TimelineView.h"
 #include "app/window/tests/WindowTestSupport.h"
 #include "core/commands/CommandStack.h"
 #include "core/commands/InstrumentCommands.h"
 #include "core/engine/Engine.h"
+#include "core/stock/GmPlayer.h"
 #include "core/stock/SynthParameters.h"
 
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSlider>
 #include <QStyle>
 #include <QTest>
 
 #include <algorithm>
+#include <filesystem>
 #include <mutex>
 #include <string>
 
@@ -304,6 +309,67 @@ TEST_F(SynthPanelEnglishTest, TheInstrumentIsChosenFromTheHeaderOrThePanelAndUnd
     window.undo();
     EXPECT_EQ(now(midi->id).instrument, before.instrument);
     EXPECT_EQ(now(midi->id).instrumentState, before.instrumentState);
+}
+
+stock::GmSettings gmSettingsOf(const Track &track) {
+    stock::GmSettings settings;
+    EXPECT_TRUE(stock::readGmStateText(track.instrumentState, settings, nullptr))
+        << track.instrumentState;
+    return settings;
+}
+
+// The General MIDI player from the panel: chosen, heard, its sound and drum part picked from
+// the font's own list, a font that does not load refused with a reason, each step undone.
+TEST_F(SynthPanelEnglishTest, TheGeneralMidiPlayerPlaysTheFontsPresetChosenInThePanel) {
+    if (stock::defaultGmFontPath().empty()) GTEST_SKIP() << "no General MIDI font installed";
+    const auto midi = track("MIDI 1");
+    ASSERT_NE(midi, nullptr);
+    SynthPanel *panel = openFromHeader(midi->id);
+    ASSERT_NE(panel, nullptr);
+    choose(*panel->instrumentChooser(), QStringLiteral("General MIDI"));
+    ASSERT_EQ(now(midi->id).instrument, gmInstrumentId);
+    EXPECT_EQ(panel->windowTitle(), QStringLiteral("MIDI 1 — General MIDI"));
+    GmPlayerEditor &gm = *panel->gmPlayer();
+    ASSERT_TRUE(gm.isVisible());
+    EXPECT_FALSE(panel->presetChooser()->isVisible()) << "the synth's presets are not its own";
+    std::string error;
+    const auto font = stock::SoundFont::load("", error);
+    ASSERT_NE(font, nullptr) << error;
+    EXPECT_EQ(gm.presetChooser()->count(), static_cast<int>(font->presets().size()));
+    EXPECT_TRUE(gm.fontName()->text().endsWith(QStringLiteral(".sf2")))
+        << gm.fontName()->text().toStdString();
+    EXPECT_GT(renderedLevel(engine), 0.001) << "the start-up song's notes play through it";
+
+    const QString electricPiano = gm.presetChooser()->itemText(4);
+    ASSERT_TRUE(electricPiano.startsWith(QStringLiteral("000:004"))) << electricPiano.toStdString();
+    choose(*gm.presetChooser(), electricPiano);
+    EXPECT_EQ(gmSettingsOf(now(midi->id)).program, 4);
+    EXPECT_EQ(undoName(), "Track Instrument");
+    QTest::mouseClick(gm.drumPart(), Qt::LeftButton, {}, QPoint(8, gm.drumPart()->height() / 2));
+    EXPECT_TRUE(gmSettingsOf(now(midi->id)).drums);
+    EXPECT_EQ(gmSettingsOf(now(midi->id)).bank, stock::gmDrumBank);
+    EXPECT_GT(renderedLevel(engine), 0.001) << "the drum kit plays the notes too";
+    const QImage shown = saveScreenshot(*panel, "instrument-panel-gm-en");
+    EXPECT_EQ(poorlyContrastedText(*panel, shown), std::vector<std::string>{});
+
+    // A file that is no sound font changes nothing and says why.
+    const std::filesystem::path broken = harness.scratch("broken.sf2");
+    writeTextFile(broken, "RIFF but nothing more");
+    gm.chooseFontFile = [&] { return QString::fromStdString(broken.string()); };
+    const std::string before = now(midi->id).instrumentState;
+    QTest::mouseClick(gm.fontChooser(), Qt::LeftButton);
+    EXPECT_EQ(now(midi->id).instrumentState, before);
+    const std::string status = harness.application().status().text();
+    EXPECT_NE(status.find("broken.sf2"), std::string::npos) << status;
+
+    window.undo();
+    EXPECT_FALSE(gmSettingsOf(now(midi->id)).drums);
+    window.undo();
+    EXPECT_EQ(gmSettingsOf(now(midi->id)).program, 0);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return gm.presetChooser()->currentText().startsWith(QStringLiteral("000:000")); },
+        2000))
+        << "the panel follows the undo";
 }
 
 // In Russian: the panel speaks it, reads well, and what it sets is heard on the track's meter.

@@ -250,6 +250,30 @@ TEST(GmPlayerTest, ADamagedFontIsRefusedWithAReason) {
     std::filesystem::remove_all(dir);
 }
 
+// The list a window offers: the General MIDI font holds every melodic program in bank 0 and
+// drum kits in bank 128, each named, in bank and program order.
+TEST(GmPlayerTest, TheFontListsItsPresetsByBankAndProgram) {
+    REQUIRE_GM_FONT();
+    const auto font = gmFont();
+    ASSERT_TRUE(font);
+    const std::vector<SoundFontPreset> &presets = font->presets();
+    std::vector<int32_t> melodic;
+    bool drumKit = false;
+    for (std::size_t i = 0; i < presets.size(); ++i) {
+        EXPECT_FALSE(presets[i].name.empty()) << presets[i].bank << ":" << presets[i].program;
+        if (i > 0) {
+            EXPECT_LT(std::pair(presets[i - 1].bank, presets[i - 1].program),
+                      std::pair(presets[i].bank, presets[i].program));
+        }
+        if (presets[i].bank == 0) melodic.push_back(presets[i].program);
+        drumKit = drumKit || (presets[i].bank == gmDrumBank && presets[i].program == 0);
+    }
+    ASSERT_EQ(melodic.size(), 128u);
+    EXPECT_EQ(melodic.front(), 0);
+    EXPECT_EQ(melodic.back(), 127);
+    EXPECT_TRUE(drumKit);
+}
+
 TEST(GmPlayerTest, ManyPlayersShareOneLoadOfTheFont) {
     REQUIRE_GM_FONT();
     const auto dir = std::filesystem::temp_directory_path() / "halvora-gm-links";
