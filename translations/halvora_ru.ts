@@ -1075,20 +1075,12 @@ Report: %3</source>
         <translation>Экспорт не удался</translation>
     </message>
     <message>
-        <source>WAV exported (%1 samples)</source>
-        <translation>WAV экспортирован (%1 сэмплов)</translation>
-    </message>
-    <message>
         <source>Turn on the cycle (C) to export the loop</source>
         <translation>Включите cycle (C) для экспорта петли</translation>
     </message>
     <message>
         <source>Invalid loop range</source>
         <translation>Некорректный loop range</translation>
-    </message>
-    <message>
-        <source>Loop WAV (%1 samples)</source>
-        <translation>Loop WAV (%1 сэмплов)</translation>
     </message>
     <message>
         <source>Choose a track</source>
@@ -1177,6 +1169,14 @@ Report: %3</source>
     <message>
         <source>Plug-in files could not be written to %1</source>
         <translation>Не удалось записать файлы плагинов в %1</translation>
+    </message>
+    <message>
+        <source>%2 exported (%1 samples)</source>
+        <translation>%2 экспортирован (%1 сэмплов)</translation>
+    </message>
+    <message>
+        <source>Loop %2 (%1 samples)</source>
+        <translation>Loop %2 (%1 сэмплов)</translation>
     </message>
 </context>
 <context>

@@ -1129,10 +1129,23 @@ LongJob OVMainView::exportJob(std::shared_ptr<ExportTask> task) {
     return job;
 }
 
+namespace {
+
+// What a done message calls the file: "WAV", "FLAC", "OGG", "MP3".
+std::string formatShown(ExportContainer container) {
+    std::string name(exportContainerName(container));
+    for (char &letter : name)
+        letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+    return name;
+}
+
+} // namespace
+
 void OVMainView::finishExport(const ExportTask &task) {
     switch (task.result) {
     case WavRenderResult::Written:
-        showStatus(withArguments(task.doneFormat, {std::to_string(task.request.frames)}));
+        showStatus(withArguments(task.doneFormat, {std::to_string(task.request.frames),
+                                                   formatShown(task.request.format.container)}));
         for (const std::string &track : task.silencedTracks)
             showStatus(withArguments(
                 translate("OVMainView",
@@ -1160,7 +1173,7 @@ void OVMainView::finishExport(const ExportTask &task) {
 
 std::optional<LongJob> OVMainView::prepareExportWav() {
     return prepareExport("mixdown.wav", 0, arrangementExportLength(), 0,
-                         translate("OVMainView", "WAV exported (%1 samples)"),
+                         translate("OVMainView", "%2 exported (%1 samples)"),
                          translate("OVMainView", "Export failed"));
 }
 
@@ -1175,7 +1188,7 @@ std::optional<LongJob> OVMainView::prepareExportLoopWav() {
         return std::nullopt;
     }
     return prepareExport("loop.wav", start, end - start, 0,
-                         translate("OVMainView", "Loop WAV (%1 samples)"),
+                         translate("OVMainView", "Loop %2 (%1 samples)"),
                          translate("OVMainView", "Export failed"));
 }
 

@@ -599,6 +599,13 @@ TEST_F(ApplicationTest, ExportsTheMixdownTheCycleAndOneTrack) {
     EXPECT_EQ(mix.frames, 17 * beat);
     EXPECT_GT(*std::max_element(mix.samples->begin(), mix.samples->end()), 0.01f);
 
+    // The message names the format that was written.
+    view().exportFormat.container = ExportContainer::Flac;
+    ui.saveLocations.push_back(scratch("mix.flac").string());
+    view().exportWav();
+    EXPECT_EQ(ui.lastStatus(), "FLAC экспортирован (" + std::to_string(17 * beat) + " сэмплов)");
+    view().exportFormat.container = ExportContainer::Wav;
+
     view().exportLoopWav();
     EXPECT_EQ(ui.lastStatus(), "Включите cycle (C) для экспорта петли");
     view().setCycle(beat * 4, beat * 2, true);
@@ -625,7 +632,8 @@ TEST_F(ApplicationTest, ExportsTheMixdownTheCycleAndOneTrack) {
     view().exportWav();
     EXPECT_EQ(ui.lastStatus(), translate("OVMainView", "Export failed"));
     EXPECT_EQ(ui.offeredSaveNames,
-              (std::vector<std::string>{"mixdown.wav", "loop.wav", "Аудио 1.wav", "mixdown.wav"}));
+              (std::vector<std::string>{"mixdown.wav", "mixdown.flac", "loop.wav", "Аудио 1.wav",
+                                        "mixdown.wav"}));
 }
 
 TEST_F(ApplicationTest, NoExportWritesIntoTheOpenProjectFolder) {
