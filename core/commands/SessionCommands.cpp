@@ -128,6 +128,30 @@ uint64_t reAddCaptured(Project &project, const Clip &copy, uint64_t id) {
 
 /// A scene's row is a place for clips like any other: the grid grows to every scene. Returns
 /// the row count before.
+/// A scene for a row that holds clips but was never given one (a grid filled before it had
+/// scenes): it lists the row's clips in their slots, as launching the row plays them.
+Scene sceneForRow(Project &project, int32_t row) {
+    Scene scene;
+    scene.id = project.nextSceneId++;
+    scene.name = "Scene " + std::to_string(row + 1);
+    scene.clips = emptySceneSlots(std::max(project.session.cols, 1));
+    forEachClip(project, [&](const std::shared_ptr<Clip> &clip) {
+        if (clip->sessionRow == row && clip->sessionCol >= 0 &&
+            clip->sessionCol < static_cast<int32_t>(scene.clips.size()))
+            scene.clips[static_cast<std::size_t>(clip->sessionCol)] = clip->id;
+    });
+    return scene;
+}
+
+/// One past the lowest row that holds a session clip.
+std::size_t rowsHoldingClips(const Project &project) {
+    int32_t rows = 0;
+    forEachClip(project, [&](const std::shared_ptr<Clip> &clip) {
+        rows = std::max(rows, clip->sessionRow + 1);
+    });
+    return static_cast<std::size_t>(std::min(rows, maxSceneSlots));
+}
+
 int32_t growRowsToScenes(Project &project) {
     const int32_t before = project.session.rows;
     const auto scenes =
@@ -147,13 +171,17 @@ void InsertSceneCommand::redo(Project &project) {
     const SameIdsOnRedo sameIds(firstRunIds_, project);
     auto &scenes = project.session.scenes;
     const auto after = sceneIndex(project, afterSceneId_);
-    index_ = after ? *after + 1 : scenes.size();
+    // Appended below every row in use: rows that hold clips without a scene of their own get
+    // one first, rather than being pushed down under the new scene.
+    index_ = after ? *after + 1 : std::max(scenes.size(), rowsHoldingClips(project));
     const auto row = static_cast<int32_t>(index_);
     if (!captured_) {
         previousScenes_ = scenes;
         previousRows_ = sessionRowsFrom(project, row);
         captured_ = true;
     }
+    while (scenes.size() < index_)
+        scenes.push_back(sceneForRow(project, static_cast<int32_t>(scenes.size())));
     shiftRows(project, row, 1);
     Scene scene;
     scene.id = project.nextSceneId++;

@@ -109,6 +109,27 @@ std::unique_ptr<QMimeData> copyOf(const QMimeData &data) {
 
 } // namespace
 
+// The start-up song's clips sit in rows of their own: a scene added with the button goes below
+// them, and the clips stay where they were.
+TEST_F(SessionDropTest, AddSceneGoesBelowTheRowsInUseAndLeavesTheirClipsInPlace) {
+    std::vector<std::pair<uint64_t, int32_t>> rowsBefore;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        for (const auto &track : engine.project.tracks)
+            for (const auto &clip : track->clips)
+                if (clip->isSessionClip()) rowsBefore.emplace_back(clip->id, clip->sessionRow);
+    }
+    ASSERT_FALSE(rowsBefore.empty()) << "the start-up song has clips on the grid";
+    const std::size_t rows = panel.model().rows.size();
+    addScene();
+    window.tick();
+    EXPECT_EQ(panel.model().rows.size(), rows + 1);
+    std::lock_guard lock(engine.projectMutex);
+    for (const auto &[clipId, row] : rowsBefore)
+        EXPECT_EQ(engine.project.findClip(clipId)->sessionRow, row) << clipId;
+    EXPECT_EQ(undoName(), "Insert Scene");
+}
+
 TEST_F(SessionDropTest, AClipCarriedOutOfTheTimelineOverTheSessionTabIsCopiedIntoTheSlot) {
     const int column = columnOf(TrackType::Midi);
     ASSERT_GE(column, 0);

@@ -107,6 +107,21 @@ TEST_F(SessionCommandTest, InsertingInTheMiddleMovesTheRowsBelowDownAndUndoMoves
     EXPECT_EQ(cell[2][1]->sessionRow, 2);
 }
 
+// A grid whose rows hold clips but no scenes (as a new song's does) gets its new scene below
+// them: the rows keep their clips and get scenes that launch them.
+TEST_F(SessionCommandTest, AddingASceneToRowsWithoutScenesGoesBelowThemAndMovesNothing) {
+    project.session.scenes.clear();
+    executeUndoable(std::make_unique<InsertSceneCommand>(0));
+    EXPECT_EQ(sceneNames(), (std::vector<std::string>{"Scene 1", "Scene 2", "Scene 3", "Scene 4"}));
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(cell[row][0]->sessionRow, row);
+        EXPECT_EQ(cell[row][1]->sessionRow, row);
+        EXPECT_EQ(project.session.scenes[static_cast<std::size_t>(row)].clips,
+                  (std::vector<uint64_t>{cell[row][0]->id, cell[row][1]->id, 0}));
+    }
+    EXPECT_EQ(project.session.scenes[3].clips, std::vector<uint64_t>(3, 0));
+}
+
 TEST_F(SessionCommandTest, ScenesBeyondTheEighthRowTakeMovedClipsAndTheDocumentKeepsThem) {
     // Seven inserted and one duplicated scene: ten rows from 3, the last two past the grid's 8.
     for (int i = 0; i < 6; ++i)
