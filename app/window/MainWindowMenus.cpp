@@ -256,6 +256,8 @@ void MainWindow::buildToolbar() {
         {QT_TRANSLATE_NOOP("orvane::MainWindow", "Off"), GridQuantize::Off}};
     for (const auto &[label, grid] : grids)
         gridPopup->addItem(tr(label), static_cast<int>(grid));
+    // Wide enough for its longest choice ("1/16T"), whichever is shown.
+    gridPopup->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     connect(gridPopup, &QComboBox::currentIndexChanged, this, [this] {
         // The grid is a view setting, not part of the document.
         const auto grid = static_cast<GridQuantize>(gridPopup->currentData().toInt());

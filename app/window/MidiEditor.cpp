@@ -901,6 +901,7 @@ MidiEditorPane::MidiEditorPane(OVApplication &application, QWidget *parent)
     for (const auto &choice : gridChoices)
         gridChoice->addItem(QString::fromLatin1(choice.label), choice.beats);
     gridChoice->setCurrentIndex(2);
+    gridChoice->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     gridChoice->setToolTip(tr("Grid for drawing, moving and resizing notes"));
     bar->addWidget(gridChoice);
     connect(gridChoice, &QComboBox::activated, roll,
