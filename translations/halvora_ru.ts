@@ -3016,6 +3016,10 @@ Shift+перетаскивание	сдвиг без сетки
         <source>Run All Plug-ins in Process</source>
         <translation>Все плагины — в программе</translation>
     </message>
+    <message>
+        <source>Insert Plug-in…</source>
+        <translation>Вставить плагин…</translation>
+    </message>
 </context>
 <context>
     <name>orvane::MasteringPanel</name>
@@ -3229,10 +3233,6 @@ Shift+перетаскивание	сдвиг без сетки
         <translation>Встроенные эффекты</translation>
     </message>
     <message>
-        <source>No plug-ins (scan in the Browser)</source>
-        <translation>Нет плагинов (сканируйте в Browser)</translation>
-    </message>
-    <message>
         <source>Bypass</source>
         <translation>Обход</translation>
     </message>
@@ -3329,10 +3329,6 @@ Shift+перетаскивание	сдвиг без сетки
         <translation>+ Плагин</translation>
     </message>
     <message>
-        <source>VST 3 and LV2 plug-ins</source>
-        <translation>Плагины VST 3 и LV2</translation>
-    </message>
-    <message>
         <source>  [not loaded]</source>
         <translation>  [не загружен]</translation>
     </message>
@@ -3351,6 +3347,14 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>Run the Track&apos;s Plug-ins in Process</source>
         <translation>Плагины дорожки — в программе</translation>
+    </message>
+    <message>
+        <source>Find and insert VST 3 and LV2 plug-ins</source>
+        <translation>Найти и вставить плагины VST 3 и LV2</translation>
+    </message>
+    <message>
+        <source>No plug-ins found yet: scan them in the Browser</source>
+        <translation>Плагины ещё не найдены: просканируйте их в Браузере</translation>
     </message>
 </context>
 <context>
@@ -3504,6 +3508,53 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>Preset name:</source>
         <translation>Имя пресета:</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::PluginPicker</name>
+    <message>
+        <source>Insert Plug-in</source>
+        <translation>Вставка плагина</translation>
+    </message>
+    <message>
+        <source>Search by name, maker, category, format or tag</source>
+        <translation>Поиск по имени, производителю, категории, формату или метке</translation>
+    </message>
+    <message>
+        <source>All Plug-ins</source>
+        <translation>Все плагины</translation>
+    </message>
+    <message>
+        <source>Favourites</source>
+        <translation>Избранное</translation>
+    </message>
+    <message>
+        <source>Recently Used</source>
+        <translation>Недавние</translation>
+    </message>
+    <message>
+        <source>Instruments</source>
+        <translation>Инструменты</translation>
+    </message>
+    <message>
+        <source>Effects</source>
+        <translation>Эффекты</translation>
+    </message>
+    <message>
+        <source>Several chosen with Ctrl or Shift go in one after another</source>
+        <translation>Несколько, выбранных с Ctrl или Shift, вставляются друг за другом</translation>
+    </message>
+    <message>
+        <source>☆ Favourite</source>
+        <translation>☆ В избранное</translation>
+    </message>
+    <message>
+        <source>Mark or unmark the chosen plug-ins as favourites</source>
+        <translation>Добавить выбранные плагины в избранное или убрать их оттуда</translation>
+    </message>
+    <message>
+        <source>Insert</source>
+        <translation>Вставить</translation>
     </message>
 </context>
 <context>

@@ -9,6 +9,7 @@
 #include "app/window/ArrangementOverview.h"
 #include "app/window/LongJobRunner.h"
 #include "app/window/MidiEditor.h"
+#include "app/window/MixerPanel.h"
 #include "app/window/SettingsPanels.h"
 #include "app/window/Theme.h"
 #include "app/window/TimelineView.h"
@@ -408,6 +409,14 @@ void MainWindow::buildTrackMenu(QMenu *track) {
                      [&timeline, selected] { timeline.chooseColour(selected()); });
     track->addAction(tr("Instrument…"), this,
                      [this, selected] { (void)openInstrumentPanel(selected()); });
+    // The picker inserts into the track's chain, which the mixer shows.
+    track->addAction(tr("Insert Plug-in…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I), this,
+                     [this, selected] {
+                         showTab(MixerTab);
+                         auto &strips = static_cast<MixerPanel &>(mixerPanel());
+                         strips.selectChannel(selected());
+                         (void)strips.openPluginPicker();
+                     });
     track->addAction(tr("Move Track Up"), QKeySequence(Qt::CTRL | Qt::Key_Up), this,
                      [this, &timeline, selected] {
                          timeline.moveTrack(selected(), -1);

@@ -4,6 +4,7 @@
 #include "app/shell/OVMainView.h"
 #include "app/window/PanelControls.h"
 #include "app/window/PluginParameterPanel.h"
+#include "app/window/PluginPicker.h"
 #include "app/window/StockEffectPanel.h"
 #include "app/workflows/AutomationWriter.h"
 #include "core/commands/AutomationCommands.h"
@@ -131,20 +132,8 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
             addInsert(InsertChoice{true, id, {}});
         });
     stockButton->setMenu(stockMenu);
-    vstButton = smallButton(tr("+ Plug-in"), tr("VST 3 and LV2 plug-ins"), this);
-    auto *vstMenu = new QMenu(vstButton);
-    connect(vstMenu, &QMenu::aboutToShow, this, [this, vstMenu] {
-        vstMenu->clear();
-        for (const auto &plugin : app.rack().plugins) {
-            if (plugin.blacklisted) continue;
-            const InsertChoice choice{false, plugin.uid, plugin.path};
-            vstMenu->addAction(QString::fromStdString(plugin.name),
-                               [this, choice] { addInsert(choice); });
-        }
-        if (vstMenu->isEmpty())
-            vstMenu->addAction(tr("No plug-ins (scan in the Browser)"))->setEnabled(false);
-    });
-    vstButton->setMenu(vstMenu);
+    vstButton = smallButton(tr("+ Plug-in"), tr("Find and insert VST 3 and LV2 plug-ins"), this);
+    connect(vstButton, &QPushButton::clicked, this, [this] { (void)openPluginPicker(); });
     adding->addWidget(stockButton);
     adding->addWidget(vstButton);
     insertLayout->addLayout(adding);
@@ -526,6 +515,30 @@ void MixerPanel::addInsert(const InsertChoice &choice) {
     refreshValues();
     refreshDetail();
     inserts->setCurrentRow(inserts->count() - 1);
+}
+
+PluginPicker *MixerPanel::openPluginPicker() {
+    if (selected == 0) {
+        app.status().setText(tr("Choose a track to insert the effect on").toStdString());
+        return nullptr;
+    }
+    if (app.rack().plugins.empty()) {
+        app.status().setText(tr("No plug-ins found yet: scan them in the Browser").toStdString());
+        return nullptr;
+    }
+    if (picker) picker->close();
+    picker = new PluginPicker(app.rack().plugins, this);
+    picker->setAttribute(Qt::WA_DeleteOnClose);
+    picker->onInsert = [this](const vst::PluginDescription &plugin) {
+        if (!executeAddInsert(app, selected, InsertChoice{false, plugin.uid, plugin.path}))
+            return false;
+        refreshValues();
+        refreshDetail();
+        inserts->setCurrentRow(inserts->count() - 1);
+        return true;
+    };
+    picker->show();
+    return picker;
 }
 
 void MixerPanel::toggleInsertBypass() {

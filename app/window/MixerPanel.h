@@ -6,6 +6,7 @@
 #include "app/window/MasteringPanel.h"
 #include "app/window/PanelCommands.h"
 #include "app/window/PluginParameterPanel.h"
+#include "app/window/PluginPicker.h"
 #include "app/window/WorkspacePanels.h"
 #include "core/commands/Command.h"
 
@@ -78,6 +79,10 @@ class MixerPanel : public WorkspacePanel {
     [[nodiscard]] bool openParameterPanel();
     /// The open parameter window, null when none is open.
     PluginParameterPanel *parameterPanel() const { return parameterWindow.data(); }
+    /// Opens the plug-in picker for the chosen track ("+ Plug-in"); null, with the reason on
+    /// the status line, when there is no track or nothing scanned to pick from.
+    PluginPicker *openPluginPicker();
+    PluginPicker *pluginPicker() const { return picker.data(); }
 
   private:
     void rebuildStrips();
@@ -128,6 +133,7 @@ class MixerPanel : public WorkspacePanel {
     int editorInsert = -1;
     Lv2InsertEditor lv2Editor;
     QPointer<PluginParameterPanel> parameterWindow;
+    QPointer<PluginPicker> picker;
 };
 
 } // namespace orvane

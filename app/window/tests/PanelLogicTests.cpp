@@ -5,6 +5,7 @@
 #include "app/window/PanelCommands.h"
 #include "app/window/PeakMeter.h"
 #include "app/window/PluginBrowserPanel.h"
+#include "app/window/PluginPicker.h"
 #include "app/window/SessionPanel.h"
 #include "core/commands/InsertEdits.h"
 #include "core/engine/Engine.h"
@@ -271,6 +272,52 @@ TEST_F(InsertCommandsTest, OutOfRangeEditsAndUnloadablePluginsChangeNothing) {
         EXPECT_FALSE(loadInsert(rack, engine.project, 999, InsertChoice{true, "stock.eq", {}}));
     }
     EXPECT_EQ(insertIds(), std::vector<std::string>{"stock.eq"});
+}
+
+} // namespace
+} // namespace orvane
+
+namespace orvane {
+namespace {
+
+std::vector<std::string> namesOf(const std::vector<const vst::PluginDescription *> &found) {
+    std::vector<std::string> names;
+    for (const vst::PluginDescription *plugin : found)
+        names.push_back(plugin->name);
+    return names;
+}
+
+// The picker's search reads every word in any field, in any case; shelves narrow the list and
+// blocked plug-ins never show.
+TEST(PluginPickerSearch, EveryWordMatchesSomewhereAndShelvesNarrowTheList) {
+    std::vector<vst::PluginDescription> plugins(5);
+    plugins[0] = {"lv2:eq", "Parametric EQ", "Gareus", "", "EQ", false, false, {"mastering"}, "LV2"};
+    plugins[1] = {"vst:comp", "ZamComp", "Damien", "", "Dynamics", false, false, {}, "VST3"};
+    plugins[2] = {"lv2:synth", "Monosynth", "Calf", "", "Instrument", true, false, {}, "LV2"};
+    plugins[3] = {"lv2:bad", "Crasher EQ", "Nobody", "", "EQ", false, true, {}, "LV2"};
+    plugins[4] = {"lv2:comp", "compressor stereo", "LSP", "", "Dynamics", false, false, {}, "LV2"};
+    const std::vector<std::string> favourites{"vst:comp"}, recent{"lv2:synth", "lv2:eq"};
+    const struct {
+        const char *query;
+        const char *shelf;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"", "", {"compressor stereo", "Monosynth", "Parametric EQ", "ZamComp"}},
+        {"eq", "", {"Parametric EQ"}},                   // the blocked one stays out
+        {"GAREUS master", "", {"Parametric EQ"}},        // maker and tag, any case
+        {"comp lv2", "", {"compressor stereo"}},         // name and format
+        {"dynamics", "", {"compressor stereo", "ZamComp"}},
+        {"", "favourites", {"ZamComp"}},
+        {"", "recent", {"Monosynth", "Parametric EQ"}},  // newest first
+        {"", "instruments", {"Monosynth"}},
+        {"", "effects", {"compressor stereo", "Parametric EQ", "ZamComp"}},
+        {"", "Dynamics", {"compressor stereo", "ZamComp"}},
+        {"reverb", "", {}},
+    };
+    for (const auto &each : cases)
+        EXPECT_EQ(namesOf(pickablePlugins(plugins, each.query, each.shelf, favourites, recent)),
+                  each.names)
+            << "\"" << each.query << "\" on \"" << each.shelf << "\"";
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "app/window/MixerPanel.h"
 #include "app/window/PluginBrowserPanel.h"
 #include "app/window/PluginParameterPanel.h"
+#include "app/window/PluginPicker.h"
 #include "app/window/tests/WindowTestSupport.h"
 #include "core/commands/CommandStack.h"
 #include "core/engine/Engine.h"
@@ -172,6 +173,65 @@ TEST_F(PluginWindowTest, AnLv2InsertsOwnWindowOpensFromTheMixerAndClosesFromItsT
     EXPECT_NE(mixer->editorWindowId(), 0u) << "it opens again";
     mixer->closeInsertEditor();
     EXPECT_EQ(mixer->editorWindowId(), 0u);
+}
+
+// "+ Plug-in" opens the picker: a few words of the name find the plug-in, Enter inserts it
+// into the chosen track, and a favourite is kept on its shelf for the next time.
+TEST_F(PluginWindowTest, ThePickerFindsAPluginByWhatIsTypedAndInsertsItWithEnter) {
+    const std::filesystem::path noVst3 = harness.scratch("no-vst3");
+    std::filesystem::create_directories(noVst3);
+    testing::ScopedEnvironment onlyLv2("VST3_PATH", noVst3.string()); // the LV2 list is enough here
+    app.rack().scan();
+    const std::string uid = std::string("lv2:") + x42Equalizer;
+    const auto described = std::find_if(app.rack().plugins.begin(), app.rack().plugins.end(),
+                                        [&](const auto &plugin) { return plugin.uid == uid; });
+    ASSERT_NE(described, app.rack().plugins.end());
+    ASSERT_GT(app.rack().plugins.size(), 20u) << "the picker is for long lists";
+
+    mixer.reset(static_cast<MixerPanel *>(createMixerPanel(app, nullptr)));
+    mixer->resize(1200, 640);
+    mixer->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(mixer.get()));
+    mixer->selectChannel(midi->id);
+    QPushButton *add = buttonReading(*mixer, QStringLiteral("+ Plug-in"));
+    ASSERT_NE(add, nullptr);
+    QTest::mouseClick(add, Qt::LeftButton);
+    PluginPicker *picker = mixer->pluginPicker();
+    ASSERT_NE(picker, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(picker));
+    EXPECT_EQ(picker->resultList()->count(), static_cast<int>(app.rack().plugins.size()));
+    // Two words of its name, in another case, in another order.
+    const QStringList words = QString::fromStdString(described->name).split(QLatin1Char(' '));
+    ASSERT_GE(words.size(), 2);
+    const QString typed = words.back().toUpper() + QLatin1Char(' ') + words.front().toLower();
+    QTest::keyClicks(picker->searchField(), typed);
+    ASSERT_GE(picker->resultList()->count(), 1) << typed.toStdString();
+    EXPECT_LT(picker->resultList()->count(), 5) << "a few words narrow a long list";
+    EXPECT_EQ(picker->resultList()->item(0)->data(Qt::UserRole).toString().toStdString(), uid);
+    const QImage shown = testing::saveScreenshot(*picker, "plugin-picker-en");
+    EXPECT_EQ(testing::poorlyContrastedText(*picker, shown), std::vector<std::string>{});
+    QTest::keyClick(picker->searchField(), Qt::Key_Return);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return mixer->pluginPicker() == nullptr; }, 2000))
+        << "the picker closes once it inserted";
+    ASSERT_EQ(mixer->insertList()->count(), 1);
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        ASSERT_EQ(midi->inserts.size(), 1u);
+        EXPECT_EQ(midi->inserts[0].pluginId, uid);
+    }
+
+    // Marked a favourite, it waits on that shelf, with its star.
+    QTest::mouseClick(add, Qt::LeftButton);
+    picker = mixer->pluginPicker();
+    ASSERT_NE(picker, nullptr);
+    QTest::keyClicks(picker->searchField(), typed);
+    picker->resultList()->setCurrentRow(0);
+    QTest::mouseClick(picker->favouriteButton(), Qt::LeftButton);
+    picker->searchField()->clear();
+    picker->shelfChooser()->setCurrentIndex(picker->shelfChooser()->findData(QStringLiteral("favourites")));
+    ASSERT_EQ(picker->resultList()->count(), 1);
+    EXPECT_TRUE(picker->resultList()->item(0)->text().startsWith(QStringLiteral("★")));
+    picker->close();
 }
 
 TEST_F(PluginWindowTest, APluginWithoutAWindowOfItsOwnGetsTheParameterWindowInstead) {
