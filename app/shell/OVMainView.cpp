@@ -318,7 +318,11 @@ bool OVMainView::adoptOpenedProject(OpenedProject &opened,
     const std::string path = opened.path;
 
     rack.unloadAll();
+    const int64_t cycleStart = project.cycleStart, cycleEnd = project.cycleEnd;
+    const bool cycleEnabled = project.cycleEnabled;
     engine.replaceProject(std::move(project));
+    // The cycle comes back as it was saved; a song saved without one leaves none on.
+    setCycle(cycleStart, cycleEnd, cycleEnabled && cycleEnd > cycleStart);
     ensureReturnTracksAndPublish();
     rack.prepare(engine.sampleRate.load(), engine.blockSize.load());
     std::string rackWarnings;
@@ -373,6 +377,9 @@ std::shared_ptr<OVMainView::SaveTask> OVMainView::snapshotForSave(const std::str
         std::lock_guard lock(engine.projectMutex);
         rack.saveStatesIntoProject();
         task->stateFolderWarning = rack.stateFolderWarning;
+        engine.project.cycleStart = engine.transport.loopStart.load();
+        engine.project.cycleEnd = engine.transport.loopEnd.load();
+        engine.project.cycleEnabled = engine.transport.loopEnabled.load();
         task->snapshot = copyProjectDocument(engine.project);
         task->name = engine.project.name;
     }

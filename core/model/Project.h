@@ -393,6 +393,11 @@ struct Project {
     bool punchEnabled = false;
     /// Every plug-in of the song runs in the application rather than in helpers.
     bool pluginsInProcess = false;
+    /// The cycle range as it was when the song was saved: the transport owns it while the
+    /// song is open; it is copied here to be saved and back when the song opens.
+    int64_t cycleStart = 0;
+    int64_t cycleEnd = 0;
+    bool cycleEnabled = false;
     int64_t punchIn = 0;
     int64_t punchOut = 0;
     int64_t lengthSamples = 0; // not stored

@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <sndfile.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -451,6 +453,27 @@ TEST_F(ApplicationTest, AFailedSaveShowsTheErrorAndKeepsTheDocumentDirty) {
     EXPECT_EQ(ui.lastStatus().rfind("Ошибка: ", 0), 0u) << ui.lastStatus();
     EXPECT_TRUE(view().projectDirty);
     EXPECT_EQ(view().projectPath, "");
+}
+
+// The cycle is part of the song a user comes back to: saved with it, back on opening, and a
+// song saved without one does not inherit the last song's.
+TEST_F(ApplicationTest, TheCycleRangeIsSavedWithTheSongAndComesBackWhenItOpens) {
+    const int64_t beat = app->engine().beatsToSamples(1.0);
+    const auto cycle = [this] {
+        const Transport &transport = app->engine().transport;
+        return std::tuple(transport.loopStart.load(), transport.loopEnd.load(),
+                          transport.loopEnabled.load());
+    };
+    view().setCycle(beat * 4, beat * 8, true);
+    const fs::path withCycle = saveProjectAt("with-cycle.halvora");
+    EXPECT_NE(readTextFile(withCycle / "project.json").find("\"cycleEnabled\""), std::string::npos);
+    view().setCycle(0, 0, false);
+    const fs::path without = saveProjectAt("without-cycle.halvora");
+
+    ASSERT_TRUE(view().loadProjectFromBundle(withCycle.string()));
+    EXPECT_EQ(cycle(), std::tuple(beat * 4, beat * 8, true));
+    ASSERT_TRUE(view().loadProjectFromBundle(without.string()));
+    EXPECT_FALSE(std::get<2>(cycle())) << "the other song's cycle stays with it";
 }
 
 TEST_F(ApplicationTest, ASaveWhosePluginFilesCannotBeWrittenSaysSo) {
