@@ -56,6 +56,9 @@ eq10q
 qt6-tools-dev
 qt6-l10n-tools
 qt6-translations-l10n
+liblo-dev
+python3-liblo
+liblo-tools
 "
 
 # Tests check that numbers are read and written the same under a decimal-comma locale.
