@@ -529,7 +529,9 @@ void SessionPlayer::handleClipEndedRt(const GraphSnapshot &snapshot, const Clip 
         if (row >= 0 && clip.sessionCol >= 0) {
             const Clip *next = clipBelowRt(snapshot, clip);
             if (!next || next->id == 0) break;
-            active = ActiveSessionClip{next->id, 0, true, false, 0};
+            // A quantised launch waiting to cut this track must cut the clip that follows
+            // on, or it would play on beside the launched scene.
+            active = ActiveSessionClip{next->id, 0, true, false, 0, active.replacedAt};
             postNotificationRt(NotificationKind::sessionClipLaunched, next->id, 1.0f);
         }
         break;

@@ -23,8 +23,9 @@
 //   anything launched then is quantised from the start of the block (the playhead); a scene
 //   whose launch point lies inside that block starts on the next block's first frame as if it
 //   had started on its launch point (its clips that far in). A scene launched there ends the
-//   pass. Then each row a clip ended on that no entry plays or waits on any
-//   more runs its scene's follow action, unless a scene was launched.
+//   pass. A clip that follows on in its column takes over the entry's pending cut. Then
+//   each row a clip ended on that no entry plays or waits on any more runs its scene's
+//   follow action, unless a scene was launched.
 // - Stop empties the table and rewinds; pause keeps everything and stops time; a muted
 //   track's clips keep time but are not heard.
 
@@ -472,7 +473,7 @@ class SessionModel {
                 break;
             case FollowAction::NextClipInColumn:
                 if (const Clip *next = row >= 0 && clip.sessionCol >= 0 ? clipBelow(clip) : nullptr)
-                    table[i] = {next->id, 0, true, false, 0};
+                    table[i] = {next->id, 0, true, false, 0, table[i].replacedAt};
                 break;
             default: break;
             }
@@ -636,6 +637,76 @@ TEST(SessionScenario, RandomPerformancesMatchTheModelOnEveryFrame) {
     }
     // The performances must really play, or matching silence proves nothing.
     EXPECT_GT(soundingFrames, 24 * 4 * performanceFrames / 4);
+}
+
+/// One column whose first clip ends while a quantised launch of an empty scene waits to cut
+/// it: whatever the clip's follow action starts must not outlive the launch point, unless it
+/// is itself a later launch.
+Scenario pendingCutScenario(FollowAction follow) {
+    Scenario scenario;
+    Project &project = scenario.project;
+    project.sampleRate = rate;
+    project.tempoBpm = 240.0;
+    project.timeSignature = {4, 4};
+    scenario.beat = 2000;
+    scenario.bar = 8000;
+    project.masterEq.enabled = false;
+    project.mastering.enabled = false;
+    project.controlRoom.cueGain = 0.0f;
+    project.session.launchQuantize = LaunchQuantize::OneBar;
+    project.session.cols = 1;
+    const auto track = project.addTrack(TrackType::Audio, "");
+    track->eq.enabled = false;
+    for (int32_t row = 0; row < 3; ++row) {
+        Scene scene;
+        scene.id = project.nextSceneId++;
+        scene.clips.assign(1, 0);
+        project.session.scenes.push_back(scene);
+    }
+    const int64_t lengths[] = {3000, 20000};
+    for (int32_t row = 0; row < 2; ++row) {
+        const auto clip = project.addClip(track->id, ClipKind::Audio);
+        clip->channels = 1;
+        clip->audio = std::make_shared<std::vector<float>>(30000, 0.25f * float(row + 1));
+        clip->length = lengths[row];
+        clip->followAction = row == 0 ? follow : FollowAction::None;
+        clip->sessionRow = row;
+        clip->sessionCol = 0;
+        project.session.scenes[static_cast<std::size_t>(row)].clips[0] = clip->id;
+    }
+    const auto bystander = project.addTrack(TrackType::Audio, "");
+    bystander->eq.enabled = false;
+    scenario.bystanderTrack = bystander->id;
+    // The first scene starts on the bar at 8000 and its clip ends at 11000; the empty third
+    // scene, launched at 9000, cuts the column at 16000.
+    scenario.actions = {{0, ActionKind::LaunchScene, project.session.scenes[0].id},
+                        {9000, ActionKind::LaunchScene, project.session.scenes[2].id}};
+    return scenario;
+}
+
+TEST(SessionScenario, AClipThatEndsOnAPendingCutHandsTheCutToWhatFollowsIt) {
+    for (const FollowAction follow :
+         {FollowAction::None, FollowAction::Again, FollowAction::NextScene,
+          FollowAction::PreviousScene, FollowAction::NextClipInColumn}) {
+        const Scenario scenario = pendingCutScenario(follow);
+        for (const int32_t block : {64, 500}) {
+            SCOPED_TRACE("follow action " + std::to_string(int(follow)) + ", blocks of " +
+                         std::to_string(block));
+            const Performance played = playOnEngine(scenario, block, -1);
+            const Performance expected = playOnModel(scenario, block);
+            EXPECT_EQ(firstDifference(played, expected), -1);
+            const auto soundsIn = [&](int64_t from, int64_t to) {
+                return std::any_of(played.left.begin() + from, played.left.begin() + to,
+                                   [](float v) { return v != 0.0f; });
+            };
+            // Something follows on until the cut for these two, so the cut is really tested.
+            const bool followsOn =
+                follow == FollowAction::Again || follow == FollowAction::NextClipInColumn;
+            EXPECT_EQ(soundsIn(11000, 16000), followsOn);
+            // A next scene launched when the clip ends is the later launch and wins.
+            EXPECT_EQ(soundsIn(16000, 30000), follow == FollowAction::NextScene);
+        }
+    }
 }
 
 } // namespace
