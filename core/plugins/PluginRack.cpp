@@ -48,7 +48,15 @@ void keepUsersChoices(InsertSlot &restored, InsertSlot &saved) {
 
 /// Why plug-ins cannot keep files in `folder`, or nothing when they can: the folder is made when
 /// missing, and a file is written into it and taken away again.
+// A link would let whoever prepared a project send its owner's plug-in files to any folder
+// the owner can write; only a real folder inside the project holds them.
+bool isLink(const fs::path &path) {
+    std::error_code fault;
+    return fs::is_symlink(fs::symlink_status(path, fault));
+}
+
 std::string stateFolderProblem(const std::string &folder) {
+    if (isLink(folder)) return "it is a link, which plug-in files are not written through";
     std::error_code fault;
     fs::create_directories(folder, fault);
     if (fault) return fault.message();
@@ -321,9 +329,15 @@ bool PluginRack::appendVst3(uint64_t trackId, std::shared_ptr<Plugin> plugin,
     return true;
 }
 
-std::string PluginRack::lv2StateFolder() const {
+std::string PluginRack::projectStateFolder() const {
     if (!host.project || host.project->rootPath.empty()) return {};
     return (fs::path(host.project->rootPath) / "plugin-files").string();
+}
+
+std::string PluginRack::lv2StateFolder() const {
+    std::string folder = projectStateFolder();
+    // Refused, the plug-ins write to their scratch folder and the save says so.
+    return isLink(folder) ? std::string() : folder;
 }
 
 std::shared_ptr<lv2::Lv2Plugin> PluginRack::createLv2Plugin(const std::string &uri,
@@ -497,7 +511,7 @@ void PluginRack::saveStatesIntoProject() {
     std::lock_guard projectLock(*host.projectMutex);
     std::lock_guard lock(slotsMutex);
     stateFolderWarning.clear();
-    const std::string folder = lv2StateFolder();
+    const std::string folder = projectStateFolder();
     const bool keepsFiles = std::any_of(slots.begin(), slots.end(), [](const Slot &slot) {
         return slot.plugin && lv2::isLv2PluginId(slot.plugin->description.uid);
     });

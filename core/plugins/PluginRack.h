@@ -377,6 +377,7 @@ class PluginRack {
     createLv2Plugin(const std::string &uri, const std::vector<uint8_t> *state, std::string *error);
     [[nodiscard]] bool appendLv2(uint64_t trackId, std::shared_ptr<lv2::Lv2Plugin> plugin,
                                  const std::vector<uint8_t> *state);
+    std::string projectStateFolder() const;
     std::string lv2StateFolder() const;
     std::shared_ptr<SandboxedPlugin> createSandboxedLv2(const std::string &uri,
                                                         const std::vector<uint8_t> *state);

@@ -600,6 +600,8 @@ TEST(SandboxedLv2, AStateFolderThatCannotBeWrittenIsReportedByTheSave) {
         std::function<void(const fs::path &)> spoil; // turns the folder into something unwritable
         bool writable;
     };
+    // Whoever prepared the project must not be able to send the owner's files anywhere else.
+    TemporaryFolder elsewhere;
     const std::vector<Case> cases = {
         {"a folder that works", [](const fs::path &) {}, true},
         {"a regular file", [](const fs::path &at) { std::ofstream(at) << "in the way"; }, false},
@@ -607,6 +609,8 @@ TEST(SandboxedLv2, AStateFolderThatCannotBeWrittenIsReportedByTheSave) {
          [](const fs::path &at) { fs::create_symlink("/nowhere/at/all", at); }, false},
         {"a link into /proc",
          [](const fs::path &at) { fs::create_directory_symlink("/proc/self", at); }, false},
+        {"a link to a writable folder outside the project",
+         [&](const fs::path &at) { fs::create_directory_symlink(elsewhere.path(), at); }, false},
     };
     for (const bool sandboxed : {false, true})
         for (const Case &each : cases) {
@@ -629,6 +633,7 @@ TEST(SandboxedLv2, AStateFolderThatCannotBeWrittenIsReportedByTheSave) {
             ASSERT_TRUE(session.rack.loadLv2(trackId, fileState)) << session.controller.lastError;
             session.rack.saveStatesIntoProject();
             const std::string &warning = session.rack.stateFolderWarning;
+            EXPECT_TRUE(fs::is_empty(elsewhere.path())) << each.what << ", " << sandboxed;
             if (each.writable) {
                 EXPECT_EQ(warning, "") << sandboxed;
                 continue;
