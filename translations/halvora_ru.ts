@@ -1893,6 +1893,10 @@ Report: %3</source>
         <source>Download</source>
         <translation>Скачать</translation>
     </message>
+    <message>
+        <source>The update server answered with status %1.</source>
+        <translation>Сервер обновлений ответил кодом %1.</translation>
+    </message>
 </context>
 <context>
     <name>orvane::ArrangementOverview</name>

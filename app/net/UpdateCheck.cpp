@@ -81,6 +81,30 @@ bool isValidUtf8(const std::string &text) {
     return true;
 }
 
+/// What the server sent, without the control characters (C0, DEL, C1) that would drive a
+/// terminal or garble the status line and the alert; the notes keep their line breaks.
+std::string withoutControlCharacters(const std::string &text, bool keepLineBreaks) {
+    std::string kept;
+    kept.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte == '\n' && keepLineBreaks) {
+            kept += '\n';
+            continue;
+        }
+        if (byte < 0x20 || byte == 0x7F) continue;
+        // U+0080..U+009F, valid UTF-8 already: C2 80..C2 9F.
+        if (byte == 0xC2 && i + 1 < text.size() &&
+            static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+            static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            ++i;
+            continue;
+        }
+        kept += text[i];
+    }
+    return kept;
+}
+
 std::string environmentValue(const char *name) {
     const char *value = std::getenv(name);
     return value ? value : "";
@@ -136,13 +160,22 @@ UpdateInfo checkForUpdatesAt(const std::string &endpoint, const std::string &cur
         info.message = translate("UpdateCheck", "Could not check for updates (network).");
         return info;
     }
+    // An error page may still announce a version; only a successful answer is believed.
+    if (response.status < 200 || response.status > 299) {
+        betaSessionLog("error", "network",
+                       "update check failed: status " + std::to_string(response.status));
+        info.message = withArguments(
+            translate("UpdateCheck", "The update server answered with status %1."),
+            {std::to_string(response.status)});
+        return info;
+    }
     if (!isValidUtf8(response.body)) {
         info.message = translate("UpdateCheck", "Invalid answer from the update server.");
         return info;
     }
-    info.version = jsonStringField(response.body, "version");
-    info.url = jsonStringField(response.body, "url");
-    info.notes = jsonStringField(response.body, "notes");
+    info.version = withoutControlCharacters(jsonStringField(response.body, "version"), false);
+    info.url = withoutControlCharacters(jsonStringField(response.body, "url"), false);
+    info.notes = withoutControlCharacters(jsonStringField(response.body, "notes"), true);
     if (info.version.empty()) {
         info.message = translate("UpdateCheck", "The answer has no version field.");
         return info;

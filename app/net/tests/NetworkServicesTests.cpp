@@ -88,6 +88,11 @@ TEST_F(NetworkServicesTest, UpdateCheckAnswersFromTheAnnouncedVersion) {
         {200, R"({"name":"Halvora"})", false, "Ответ без поля version."},
         {200, "", false, "Не удалось проверить обновления (сеть)."},
         {200, "{\"version\":\"\xff\xfe\"}", false, "Некорректный ответ сервера обновлений."},
+        // An error page is not an announcement, whatever it says.
+        {500, R"({"version":"9.9"})", false, "Сервер обновлений ответил кодом 500."},
+        {404, R"({"version":"9.9"})", false, "Сервер обновлений ответил кодом 404."},
+        // Control characters never reach the status line or the alert.
+        {200, "{\"version\":\"2.0\x1b[2J\x07\xc2\x9b\"}", true, "Доступна версия 2.0[2J"},
     };
     for (const auto &row : rows) {
         server.answer(row.status, row.body);
@@ -98,11 +103,12 @@ TEST_F(NetworkServicesTest, UpdateCheckAnswersFromTheAnnouncedVersion) {
     EXPECT_EQ(server.requests().size(), std::size(rows));
     EXPECT_EQ(server.requests().front().method, "GET");
     EXPECT_EQ(server.requests().front().target, "/latest.json");
-    server.answer(200, R"({"version":"2.0","url":"https://example.org/h","notes":"Новое"})");
+    server.answer(200, "{\"version\":\"2.0\",\"url\":\"https://example.org/\x1bh\","
+                       "\"notes\":\"Новое\n\x1b]0;x\x07ещё\"}");
     const UpdateInfo info = checkAgainst(server.url());
     EXPECT_EQ(info.version, "2.0");
     EXPECT_EQ(info.url, "https://example.org/h");
-    EXPECT_EQ(info.notes, "Новое");
+    EXPECT_EQ(info.notes, "Новое\n]0;xещё") << "line breaks stay, control characters go";
 }
 
 TEST_F(NetworkServicesTest, UpdateCheckOpensOnlyHttpEndpoints) {
