@@ -176,14 +176,21 @@ Steinberg::tresult PLUGIN_API HelperServer::queryInterface(const Steinberg::TUID
     return Steinberg::kNoInterface;
 }
 
-// Past the limit a new client is let in and closed at once: it learns that it is not served
-// instead of waiting in the backlog, and the backlog never fills up.
+// At the limit, the oldest connection that never sent a whole request makes room: held-open
+// sockets cannot lock out the application. Past that a new client is let in and closed at
+// once: it learns that it is not served instead of waiting in the backlog, and the backlog
+// never fills up.
 void HelperServer::acceptConnection() {
     int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) return;
     if (connections.size() >= maximumHelperConnections) {
-        close(fd);
-        return;
+        auto silent = std::find_if(connections.begin(), connections.end(),
+                                   [](const Connection &connection) { return !connection.served; });
+        if (silent == connections.end()) {
+            close(fd);
+            return;
+        }
+        endConnection(silent->fd);
     }
     connections.push_back({fd, {}});
     watchAll();
@@ -225,6 +232,7 @@ bool HelperServer::serveBuffered(Connection &connection) {
         connection.pending.erase(0, start);
         start = 0;
         connectionEnded = false;
+        connection.served = true;
         std::string answer = dispatch(connection, line);
         if (quitRequested) return false;
         // The connection may have ended, and with it this reference.

@@ -56,6 +56,8 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
         int fd = -1;
         /// Bytes received and not yet served.
         std::string pending;
+        /// Whether a whole request has come: one that never sent any is the first to go.
+        bool served = false;
     };
 
     void acceptConnection();

@@ -266,6 +266,8 @@ TEST_F(HelperProtocol, IdleAndHalfSentConnectionsKeepNoOtherClientWaiting) {
 }
 
 TEST_F(HelperProtocol, ConnectionsPastTheLimitAreClosedAtOnce) {
+    // Every place is held by a client that spoke, so none of them is the one to make room.
+    EXPECT_EQ(client.request("PING"), "PONG");
     std::vector<std::unique_ptr<RawClient>> others;
     for (size_t count = 1; count < maximumHelperConnections; ++count)
         others.push_back(std::make_unique<RawClient>(helper.socketPath));
@@ -280,6 +282,19 @@ TEST_F(HelperProtocol, ConnectionsPastTheLimitAreClosedAtOnce) {
     EXPECT_EQ(client.request("PING"), "PONG");
     RawClient admitted(helper.socketPath);
     EXPECT_EQ(admitted.request("PING"), "PONG");
+}
+
+TEST_F(HelperProtocol, HeldOpenConnectionsThatSayNothingCannotLockOutAClient) {
+    EXPECT_EQ(client.request("PING"), "PONG");
+    std::vector<std::unique_ptr<RawClient>> held;
+    for (int count = 0; count < 300; ++count)
+        held.push_back(std::make_unique<RawClient>(helper.socketPath));
+    RawClient newcomer(helper.socketPath);
+    EXPECT_EQ(newcomer.request("PING"), "PONG");
+    EXPECT_EQ(client.request("PING"), "PONG") << "a client that spoke keeps its place";
+    // The silent ones made room, the oldest first.
+    const std::string answer = held.front()->request("PING");
+    EXPECT_TRUE(answer == "<no reply>" || answer == "<send failed>") << answer;
 }
 
 // --- Requests added for the application -------------------------------------------------------
