@@ -3725,6 +3725,26 @@ Shift+перетаскивание	сдвиг без сетки
         <source>This slot cannot take a new MIDI clip</source>
         <translation>В эту ячейку нельзя добавить новый MIDI-клип</translation>
     </message>
+    <message>
+        <source>None</source>
+        <translation>Нет</translation>
+    </message>
+    <message>
+        <source>Play Again</source>
+        <translation>Играть снова</translation>
+    </message>
+    <message>
+        <source>Next Scene</source>
+        <translation>Следующая сцена</translation>
+    </message>
+    <message>
+        <source>Previous Scene</source>
+        <translation>Предыдущая сцена</translation>
+    </message>
+    <message>
+        <source>Next Clip in Column</source>
+        <translation>Следующий клип в столбце</translation>
+    </message>
 </context>
 <context>
     <name>orvane::StockEffectPanel</name>

@@ -42,14 +42,40 @@ constexpr int cellHeight = 34;
 constexpr int stopHeight = 26;
 constexpr int launchMarkWidth = 24;
 
-/// A "Follow Action" submenu with every action, each handed to `choose`.
-void addFollowActionMenu(QMenu &menu, const std::function<void(FollowAction)> &choose) {
+QString followActionName(FollowAction action) {
+    switch (action) {
+    case FollowAction::None: return SessionPanel::tr("None");
+    case FollowAction::Again: return SessionPanel::tr("Play Again");
+    case FollowAction::NextScene: return SessionPanel::tr("Next Scene");
+    case FollowAction::PreviousScene: return SessionPanel::tr("Previous Scene");
+    case FollowAction::NextClipInColumn: return SessionPanel::tr("Next Clip in Column");
+    }
+    return {};
+}
+
+/// A "Follow Action" submenu with every action by name and the glyph the grid shows for it,
+/// `current` checked, each handed to `choose`.
+void addFollowActionMenu(QMenu &menu, FollowAction current,
+                         const std::function<void(FollowAction)> &choose) {
     QMenu *follow = menu.addMenu(SessionPanel::tr("Follow Action"));
     for (uint8_t value = 0; value <= static_cast<uint8_t>(FollowAction::NextClipInColumn);
          ++value) {
         const auto action = static_cast<FollowAction>(value);
-        follow->addAction(followActionLabel(action), [choose, action] { choose(action); });
+        const QString glyph = QString::fromUtf8(followActionLabel(action));
+        QAction *item = follow->addAction(
+            glyph.isEmpty() ? followActionName(action)
+                            : followActionName(action) + QStringLiteral("\t") + glyph,
+            [choose, action] { choose(action); });
+        item->setCheckable(true);
+        item->setChecked(action == current);
     }
+}
+
+/// The follow action's glyph at the right of `box`, so the grid shows what happens next.
+void drawFollowGlyph(QPainter &painter, const QRect &box, FollowAction action) {
+    const QString glyph = QString::fromUtf8(followActionLabel(action));
+    if (glyph.isEmpty()) return;
+    painter.drawText(box.adjusted(0, 0, -6, 0), Qt::AlignVCenter | Qt::AlignRight, glyph);
 }
 
 QColor trackColour(uint32_t argb) { return QColor::fromRgba(argb | 0xFF000000u); }
@@ -76,7 +102,8 @@ SessionGridModel buildSessionGrid(const Project &project) {
         const auto &scenes = project.session.scenes;
         if (row < static_cast<int>(scenes.size()))
             model.rows.push_back({scenes[static_cast<std::size_t>(row)].id,
-                                  scenes[static_cast<std::size_t>(row)].name});
+                                  scenes[static_cast<std::size_t>(row)].name,
+                                  scenes[static_cast<std::size_t>(row)].followAction});
         else
             model.rows.push_back({0, std::to_string(row + 1)});
     }
@@ -91,7 +118,7 @@ SessionGridModel buildSessionGrid(const Project &project) {
             if (clip->sessionCol >= shownColumn[at]) continue;
             shownColumn[at] = clip->sessionCol;
             model.cells[at] = {clip->id, clip->name, false, false,
-                               clip->launchMode == SessionLaunchMode::Gate};
+                               clip->launchMode == SessionLaunchMode::Gate, clip->followAction};
         }
     }
     return model;
@@ -176,8 +203,9 @@ void SessionGridView::paintEvent(QPaintEvent *) {
         const QRect scene = panel.sceneRect(static_cast<int>(row));
         painter.fillRect(scene.adjusted(1, 1, -1, -1), QColor(0x2B, 0x2D, 0x31));
         painter.setPen(QColor(0xE0, 0xE0, 0xE0));
-        painter.drawText(scene.adjusted(8, 0, -4, 0), Qt::AlignVCenter | Qt::AlignLeft,
+        painter.drawText(scene.adjusted(8, 0, -26, 0), Qt::AlignVCenter | Qt::AlignLeft,
                          QStringLiteral("▶ ") + QString::fromStdString(grid.rows[row].name));
+        drawFollowGlyph(painter, scene, grid.rows[row].followAction);
         for (std::size_t column = 0; column < grid.columns.size(); ++column)
             paintCell(painter, row, column);
     }
@@ -210,8 +238,10 @@ void SessionGridView::paintCell(QPainter &painter, std::size_t row, std::size_t 
     if (cell.queued) painter.setPen(QPen(QColor(0xFF, 0xC8, 0x3C), 2));
     painter.drawPolygon(triangle);
     painter.setPen(cell.playing ? Qt::black : QColor(0xF0, 0xF0, 0xF0));
-    painter.drawText(box.adjusted(24, 0, -4, 0), Qt::AlignVCenter | Qt::AlignLeft,
+    const bool follows = cell.followAction != FollowAction::None;
+    painter.drawText(box.adjusted(24, 0, follows ? -26 : -4, 0), Qt::AlignVCenter | Qt::AlignLeft,
                      QString::fromStdString(cell.name));
+    drawFollowGlyph(painter, box, cell.followAction);
 }
 
 std::pair<int, int> SessionGridView::cellAt(const QPoint &point) const {
@@ -530,7 +560,7 @@ void SessionPanel::sceneMenu(std::size_t row, const QPoint &globalPos) {
                        [&] { execute(std::make_unique<MoveSceneCommand>(sceneId, 1)); });
         menu.addAction(tr("Rename…"), [&] { renameScene(sceneId); });
         menu.addAction(tr("Tempo and Meter…"), [&] { editSceneTempoMeter(sceneId); });
-        addFollowActionMenu(menu, [&](FollowAction action) {
+        addFollowActionMenu(menu, grid.rows[row].followAction, [&](FollowAction action) {
             execute(std::make_unique<SetSceneFollowActionCommand>(sceneId, action));
         });
         addSceneQuantizeMenu(menu, sceneId);
@@ -759,7 +789,7 @@ void SessionPanel::cellMenu(std::size_t row, std::size_t column, const QPoint &g
         menu.addAction(tr("Duplicate Clip"),
                        [&] { execute(std::make_unique<DuplicateSessionClipCommand>(clipId)); });
         addLaunchMenus(menu, clipId);
-        addFollowActionMenu(menu, [&](FollowAction action) {
+        addFollowActionMenu(menu, cell.followAction, [&](FollowAction action) {
             execute(std::make_unique<SetClipFollowActionCommand>(clipId, action));
         });
         QMenu *moveTo = menu.addMenu(tr("Move to Scene"));

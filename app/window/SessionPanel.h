@@ -30,6 +30,7 @@ struct SessionColumn {
 struct SessionRow {
     uint64_t sceneId = 0;
     std::string name;
+    FollowAction followAction = FollowAction::None;
 };
 
 /// One cell: the track's clip on the scene's row, if any, and what the engine does with it.
@@ -39,6 +40,7 @@ struct SessionCell {
     bool playing = false;
     bool queued = false;
     bool gate = false;
+    FollowAction followAction = FollowAction::None;
 };
 
 /// What the grid shows: columns are the tracks (return tracks aside), rows the scenes.

@@ -211,10 +211,24 @@ TEST_F(PanelTest, AScenesLaunchQuantisationAndFollowActionComeFromItsMenuAndAreU
         EXPECT_EQ(sceneNow().useSceneLaunchQuantize, choice.own) << choice.item;
         EXPECT_EQ(sceneNow().sceneLaunchQuantize, choice.quantize) << choice.item;
     }
-    testing::whenMenuShows(QStringLiteral("Follow Action/") +
+    // Chosen by name; the glyph the grid shows stands beside it.
+    testing::whenMenuShows(QStringLiteral("Follow Action/") + SessionPanel::tr("Next Scene") +
+                           QStringLiteral("\t") +
                            QString::fromUtf8(followActionLabel(FollowAction::NextScene)));
     testing::requestContextMenu(*session.gridWidget(), session.sceneRect(0).center());
     EXPECT_EQ(sceneNow().followAction, FollowAction::NextScene);
+    EXPECT_EQ(session.model().rows[0].followAction, FollowAction::NextScene);
+    QStringList checked;
+    testing::whenMenuShows([&](QMenu &menu) {
+        for (QAction *item : menu.actions())
+            if (item->menu() && item->text() == SessionPanel::tr("Follow Action"))
+                for (QAction *choice : item->menu()->actions())
+                    if (choice->isChecked()) checked << choice->text();
+    });
+    testing::requestContextMenu(*session.gridWidget(), session.sceneRect(0).center());
+    EXPECT_EQ(checked, QStringList{SessionPanel::tr("Next Scene") + QStringLiteral("\t↓S")})
+        << "the current choice, and only it, is checked";
+    testing::saveScreenshot(session, "session-scene-follow-action");
     for (int step = 0; step < 3; ++step)
         app.view().undoEdit();
     EXPECT_EQ(sceneNow().followAction, FollowAction::None);

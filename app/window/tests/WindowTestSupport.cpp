@@ -24,6 +24,7 @@
 #include <QMenuBar>
 #include <QTabBar>
 #include <QTest>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
@@ -249,20 +250,25 @@ void requestContextMenu(QWidget &widget, QPointF at) {
     QApplication::processEvents();
 }
 
-void whenMenuShows(const QString &path) {
+void whenMenuShows(std::function<void(QMenu &menu)> look) {
     auto *poll = new QTimer(QApplication::instance());
     poll->setInterval(20);
-    QObject::connect(poll, &QTimer::timeout, [poll, path] {
+    QObject::connect(poll, &QTimer::timeout, [poll, look] {
         auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
         if (!menu || !menu->isVisible()) return;
         poll->stop();
         poll->deleteLater();
-        if (!clickMenuItem(*menu, path)) {
-            ADD_FAILURE() << "no menu item " << path.toStdString();
-            menu->close();
-        }
+        const QPointer<QMenu> shown(menu);
+        look(*menu);
+        if (shown && shown->isVisible()) shown->close();
     });
     poll->start();
+}
+
+void whenMenuShows(const QString &path) {
+    whenMenuShows([path](QMenu &menu) {
+        if (!clickMenuItem(menu, path)) ADD_FAILURE() << "no menu item " << path.toStdString();
+    });
 }
 
 bool chooseFromMenuBar(QWidget &window, const QString &title, const QString &path) {

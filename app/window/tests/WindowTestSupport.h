@@ -112,6 +112,8 @@ void requestContextMenu(QWidget &widget, QPointF at);
 /// Clicks the item at `path` of the next pop-up menu once it shows (a button's menu runs its
 /// own event loop); fails the test when the item is not there.
 void whenMenuShows(const QString &path);
+/// Hands the next pop-up menu to `look` once it shows, then closes it unless `look` did.
+void whenMenuShows(std::function<void(QMenu &menu)> look);
 /// Clicks the title `title` of `window`'s menu bar and then the item at `path` of the menu
 /// that opens. False when either is not there.
 bool chooseFromMenuBar(QWidget &window, const QString &title, const QString &path);
