@@ -48,6 +48,13 @@
             <numerusform>MIDI recording saved: %n notes</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>Count-in of %n bar(s)…</source>
+        <translation>
+            <numerusform>Count-in of %n bar…</numerusform>
+            <numerusform>Count-in of %n bars…</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>orvane::TimelineView</name>

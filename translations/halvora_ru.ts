@@ -652,6 +652,10 @@
         <source>Run in Process</source>
         <translation>Запускать в программе</translation>
     </message>
+    <message>
+        <source>Scene %1</source>
+        <translation>Сцена %1</translation>
+    </message>
 </context>
 <context>
     <name>Diagnostics</name>
@@ -1251,10 +1255,6 @@ Report: %3</source>
         <translation>Отсчёт отменён</translation>
     </message>
     <message>
-        <source>Count-in of %1 bar(s)…</source>
-        <translation>Отсчёт %1 такт(ов)…</translation>
-    </message>
-    <message>
         <source>Recording MIDI…</source>
         <translation>MIDI-запись…</translation>
     </message>
@@ -1353,6 +1353,14 @@ Report: %3</source>
     <message>
         <source>Live Loop R%1 C%2 — %3</source>
         <translation>Live Loop R%1 C%2 — %3</translation>
+    </message>
+    <message numerus="yes">
+        <source>Count-in of %n bar(s)…</source>
+        <translation>
+            <numerusform>Отсчёт: %n такт…</numerusform>
+            <numerusform>Отсчёт: %n такта…</numerusform>
+            <numerusform>Отсчёт: %n тактов…</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -2192,19 +2200,19 @@ Report: %3</source>
     </message>
     <message>
         <source>Read</source>
-        <translation>Read</translation>
+        <translation>Чтение</translation>
     </message>
     <message>
         <source>Touch</source>
-        <translation>Touch</translation>
+        <translation>Касание</translation>
     </message>
     <message>
         <source>Latch</source>
-        <translation>Latch</translation>
+        <translation>Защёлка</translation>
     </message>
     <message>
         <source>Write</source>
-        <translation>Write</translation>
+        <translation>Запись</translation>
     </message>
     <message>
         <source>Volume</source>
@@ -2324,7 +2332,7 @@ Shift+перетаскивание	сдвиг без сетки
     </message>
     <message>
         <source>DSP %1 % · xruns %2</source>
-        <translation>DSP %1 % · xruns %2</translation>
+        <translation>DSP %1 % · срывов: %2</translation>
     </message>
     <message>
         <source>Export Settings</source>
@@ -2480,7 +2488,7 @@ Shift+перетаскивание	сдвиг без сетки
     </message>
     <message>
         <source>Session</source>
-        <translation>Session</translation>
+        <translation>Сессия</translation>
     </message>
     <message>
         <source>Mixer</source>
@@ -3584,7 +3592,7 @@ Shift+перетаскивание	сдвиг без сетки
     </message>
     <message>
         <source>&lt;b&gt;Halvora&lt;/b&gt;&lt;ol&gt;&lt;li&gt;Space plays and stops the start-up song.&lt;/li&gt;&lt;li&gt;Drop an audio file on the timeline or choose “Import Audio…” (Ctrl+I).&lt;/li&gt;&lt;li&gt;Drag clips to move them and their edges to trim them; S splits at the playhead, Ctrl+D duplicates, Delete removes.&lt;/li&gt;&lt;li&gt;Double-click a MIDI clip to open the piano roll.&lt;/li&gt;&lt;li&gt;The Session and Mixer pages launch clips and mix.&lt;/li&gt;&lt;li&gt;Ctrl+Z undoes, Ctrl+S saves, Ctrl+E exports a WAV.&lt;/li&gt;&lt;/ol&gt;</source>
-        <translation>&lt;b&gt;Halvora&lt;/b&gt;&lt;ol&gt;&lt;li&gt;Пробел — воспроизведение и остановка стартовой песни.&lt;/li&gt;&lt;li&gt;Перетащите аудиофайл на таймлайн или выберите «Импортировать аудио…» (Ctrl+I).&lt;/li&gt;&lt;li&gt;Клипы двигаются мышью, края обрезают, S режет на playhead, Ctrl+D дублирует, Delete удаляет.&lt;/li&gt;&lt;li&gt;Двойной щелчок по MIDI-клипу открывает piano roll.&lt;/li&gt;&lt;li&gt;Вкладки Session и Mixer — запуск клипов и сведение.&lt;/li&gt;&lt;li&gt;Ctrl+Z отменяет, Ctrl+S сохраняет, Ctrl+E экспортирует WAV.&lt;/li&gt;&lt;/ol&gt;</translation>
+        <translation>&lt;b&gt;Halvora&lt;/b&gt;&lt;ol&gt;&lt;li&gt;Пробел — воспроизведение и остановка стартовой песни.&lt;/li&gt;&lt;li&gt;Перетащите аудиофайл на таймлайн или выберите «Импортировать аудио…» (Ctrl+I).&lt;/li&gt;&lt;li&gt;Клипы двигаются мышью, края обрезают, S режет на playhead, Ctrl+D дублирует, Delete удаляет.&lt;/li&gt;&lt;li&gt;Двойной щелчок по MIDI-клипу открывает piano roll.&lt;/li&gt;&lt;li&gt;Вкладки «Сессия» и «Микшер» — запуск клипов и сведение.&lt;/li&gt;&lt;li&gt;Ctrl+Z отменяет, Ctrl+S сохраняет, Ctrl+E экспортирует WAV.&lt;/li&gt;&lt;/ol&gt;</translation>
     </message>
 </context>
 <context>

@@ -270,6 +270,7 @@ void MainWindow::buildToolbar() {
     bar->addSeparator();
     writeModeField = new QComboBox(bar);
     writeModeField->setMinimumWidth(72);
+    writeModeField->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     writeModeField->setToolTip(
         tr("Automation write mode for faders and pans: Read plays the lanes; Touch "
            "and Latch write while playing; Write writes always"));

@@ -312,7 +312,7 @@ void MixerPanel::refreshValues() {
         strip->setSelected(strip->trackId() == selected);
         if (strip->kind() == StripKind::Master) {
             StripValues values;
-            values.name = "Master";
+            values.name = tr("Master").toStdString();
             values.color = 0xFF808890u;
             values.gain = project.controlRoom.masterGain;
             strip->setValues(values);

@@ -144,8 +144,7 @@ void RecordingWorkflow::toggleRecording() {
     post(Request::locate(from));
     post(Request::play());
     countInActive = true;
-    show(withArguments(translate("RecordingWorkflow", "Count-in of %1 bar(s)…"),
-                       {std::to_string(countInBars)}));
+    show(translate("RecordingWorkflow", "Count-in of %n bar(s)…", nullptr, int(countInBars)));
 }
 
 void RecordingWorkflow::tickCountIn() {

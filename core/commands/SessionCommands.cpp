@@ -133,7 +133,7 @@ uint64_t reAddCaptured(Project &project, const Clip &copy, uint64_t id) {
 Scene sceneForRow(Project &project, int32_t row) {
     Scene scene;
     scene.id = project.nextSceneId++;
-    scene.name = "Scene " + std::to_string(row + 1);
+    scene.name = withArguments(translate("Command", "Scene %1"), {std::to_string(row + 1)});
     scene.clips = emptySceneSlots(std::max(project.session.cols, 1));
     forEachClip(project, [&](const std::shared_ptr<Clip> &clip) {
         if (clip->sessionRow == row && clip->sessionCol >= 0 &&
@@ -185,7 +185,7 @@ void InsertSceneCommand::redo(Project &project) {
     shiftRows(project, row, 1);
     Scene scene;
     scene.id = project.nextSceneId++;
-    scene.name = "Scene " + std::to_string(index_ + 1);
+    scene.name = withArguments(translate("Command", "Scene %1"), {std::to_string(index_ + 1)});
     scene.clips = emptySceneSlots(std::max(project.session.cols, 1));
     scenes.insert(scenes.begin() + static_cast<std::ptrdiff_t>(index_), std::move(scene));
     newSceneId_ = scenes[index_].id;

@@ -83,7 +83,7 @@ class SessionDropTest : public WindowTest {
     }
     QTabBar &pageTabs() {
         for (QTabBar *candidate : window.findChildren<QTabBar *>())
-            if (candidate->count() == 3 && candidate->tabText(1) == QStringLiteral("Session"))
+            if (candidate->count() == 3 && candidate->tabText(1) == MainWindow::tr("Session"))
                 return *candidate;
         ADD_FAILURE() << "no page tabs";
         return *window.findChild<QTabBar *>();

@@ -58,7 +58,7 @@ TEST_F(RecordingWorkflowTest, ACountInRewindsItsBarsAndStartsRecordingWhereRecor
     setCountIn(2);
     rig.view().selectedTrackId = keys;
     recording.toggleRecording();
-    EXPECT_EQ(rig.ui.lastStatus(), "Отсчёт 2 такт(ов)…");
+    EXPECT_EQ(rig.ui.lastStatus(), "Отсчёт: 2 такта…");
     EXPECT_TRUE(recording.countInActive);
     EXPECT_EQ(recording.countInRecordStartSamples, bar);
     EXPECT_EQ(armedTracks(), std::vector<uint64_t>{keys});
@@ -362,7 +362,7 @@ TEST_F(JackRecordingWorkflowTest, TheKeptTakeHoldsTheFedInputAfterTheCountIn) {
 
     RecordingWorkflow &recording = view.recording();
     recording.toggleRecording();
-    EXPECT_EQ(ui.lastStatus(), "Отсчёт 1 такт(ов)…");
+    EXPECT_EQ(ui.lastStatus(), "Отсчёт: 1 такт…");
     ASSERT_TRUE(tickUntil([&] { return engine.transport.playhead.load() < barFrames; }));
     EXPECT_TRUE(recording.countInActive) << "the count-in plays from bar 0";
     ASSERT_TRUE(tickUntil([&] { return recording.isRecordingActive(); }));
