@@ -1,4 +1,5 @@
 #include "app/window/MixerPanel.h"
+#include "core/engine/RenderStages.h"
 
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
@@ -60,6 +61,16 @@ QString insertLabel(const InsertSlot &insert) {
 StripValues valuesOf(const Track &track) {
     return {track.name, track.color, track.gain,  track.pan,
             track.mute, track.solo,  track.armed, track.sends};
+}
+
+/// What the strip shows: where a lane drives the fader or the pan, the value heard at the
+/// playhead, so the controls move with the automation as they play it.
+StripValues shownValuesOf(const Track &track, int64_t playhead) {
+    StripValues values = valuesOf(track);
+    if (!hasMixerAutomation(track)) return values;
+    values.gain = mixerValueAt(track, 0, playhead);
+    values.pan = mixerValueAt(track, 1, playhead);
+    return values;
 }
 
 /// The return track a send slot feeds: its own target, else the slot-th return track.
@@ -317,7 +328,7 @@ void MixerPanel::refreshValues() {
             values.gain = project.controlRoom.masterGain;
             strip->setValues(values);
         } else if (const auto track = project.findTrack(strip->trackId())) {
-            strip->setValues(valuesOf(*track));
+            strip->setValues(shownValuesOf(*track, app.engine().transport.playhead.load()));
         }
     }
 }
@@ -460,6 +471,8 @@ void MixerPanel::onTick() {
                             app.engine().masterMeters.peakR.load(), running);
         } else if (const auto track = project.findTrack(strip->trackId())) {
             strip->setPeaks(track->peakL, track->peakR, running);
+            if (hasMixerAutomation(*track))
+                strip->setValues(shownValuesOf(*track, app.engine().transport.playhead.load()));
         }
     }
     followEffectAutomation(project);

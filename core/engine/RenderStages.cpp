@@ -80,6 +80,11 @@ float readAutomationAt(const Track &track, int32_t lane, int64_t position, float
     return readAutomation(laneVector(track, lane), position, fallback);
 }
 
+float mixerValueAt(const Track &track, int32_t lane, int64_t position) {
+    const float setting = lane == 1 ? track.pan : track.gain;
+    return laneAutomated(track, lane) ? readAutomationAt(track, lane, position, setting) : setting;
+}
+
 bool trackMutedAt(const Track &track, int64_t position) {
     if (track.muteAutomation.size() <= 1 && track.automationClips.empty()) return track.mute;
     return readAutomationAt(track, 2, position, track.mute ? 0.0f : 1.0f) < 0.5f;

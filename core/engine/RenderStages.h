@@ -20,6 +20,9 @@ float readAutomation(std::span<const AutomationPoint> points, int64_t position, 
 /// Lane 0 volume, 1 pan, 2 mute (other lanes read the volume lane). An automation clip of
 /// the lane covering `position` overrides the lane.
 float readAutomationAt(const Track &track, int32_t lane, int64_t position, float fallback);
+/// The gain (lane 0) or pan (lane 1) the mixer applies at `position` before the macros: the
+/// lane's value where the lane is automated, the track's own setting elsewhere.
+float mixerValueAt(const Track &track, int32_t lane, int64_t position);
 
 bool trackMutedAt(const Track &track, int64_t position);
 

@@ -9,6 +9,7 @@
 #include "app/window/StockEffectPanel.h"
 #include "app/window/Theme.h"
 #include "app/window/tests/WindowTestSupport.h"
+#include "core/engine/RenderStages.h"
 #include "core/commands/CommandStack.h"
 #include "core/engine/Engine.h"
 #include "core/model/StockEffectSettings.h"
@@ -466,6 +467,38 @@ TEST_F(PanelTest, MovingAFaderChangesTheTrackGainAsOneUndoableStep) {
     mixer.projectChanged();
     EXPECT_EQ(audio->gain, before);
     EXPECT_EQ(fader->value(), start);
+}
+
+TEST_F(PanelTest, FaderAndPanMoveWithTheirLanesWithoutEditingTheTrack) {
+    auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
+    const auto audio = track("Аудио 1");
+    ASSERT_TRUE(audio);
+    const auto seconds = static_cast<int64_t>(app.engine().sampleRate.load());
+    float gainSetting = 0.0f;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        audio->volumeAutomation = {{0, 0.1f}, {4 * seconds, 1.0f}};
+        audio->panAutomation = {{0, -1.0f}, {4 * seconds, 1.0f}};
+        gainSetting = audio->gain;
+        app.engine().publishGraph();
+    }
+    ChannelStrip *strip = mixer.stripFor(audio->id);
+    QSlider *fader = strip->fader();
+    const int quiet = gainToFaderPosition(0.1f);
+    app.view().play();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fader->value() > quiet + 20; }, 4000))
+        << "the fader rises with its lane while the song plays";
+    app.view().stop();
+    QTest::qWait(200);
+    const int64_t playhead = app.engine().transport.playhead.load();
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        EXPECT_EQ(fader->value(), gainToFaderPosition(mixerValueAt(*audio, 0, playhead)));
+        EXPECT_EQ(audio->gain, gainSetting) << "showing the lane is no edit";
+    }
+    const float panAtPlayhead = -1.0f + 2.0f * float(playhead) / float(4 * seconds);
+    EXPECT_NEAR(strip->panDial()->value(), std::clamp(panAtPlayhead, -1.0f, 1.0f) * 100.0f, 1.5f);
+    EXPECT_NE(app.commands().undoName(), "Mixer");
 }
 
 TEST_F(PanelTest, MetersFollowThePlayingSongAndHoldTheirPeak) {
