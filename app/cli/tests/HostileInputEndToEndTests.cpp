@@ -981,7 +981,8 @@ TEST(HostileInput, ARenderOntoAFullDiskFailsAndKeepsTheEarlierFile) {
             };
             lines << format << "|" << good.exitStatus << "|" << earlier.size() << "|"
                   << (readText(out) == earlier ? "kept" : "changed") << "|" << onFull.exitStatus
-                  << "|" << firstLine(onFull.errors) << "|" << fresh.exitStatus << "|"
+                  << "|" << firstLine(onFull.errors) << firstLine(onFull.output) << "|"
+                  << fresh.exitStatus << "|"
                   << entries << "\n";
             fs::remove(full / "fill");
             fs::remove(out);
@@ -1004,7 +1005,9 @@ TEST(HostileInput, ARenderOntoAFullDiskFailsAndKeepsTheEarlierFile) {
         EXPECT_GT(std::stoul(field[2]), 1000u) << "the earlier file holds the song";
         EXPECT_EQ(field[3], "kept");
         EXPECT_EQ(field[4], "1");
+        // The reason, once, on standard error; nothing on standard output.
         EXPECT_NE(field[5].find("No space left on device"), std::string::npos) << field[5];
+        EXPECT_TRUE(field[5].ends_with(": No space left on device")) << field[5];
         EXPECT_EQ(field[5].find("libsndfile"), std::string::npos) << field[5];
         EXPECT_EQ(field[6], "1") << "a fresh file onto the full disk";
         EXPECT_EQ(field[7], "fill,song." + field[0] + ",") << "nothing else is left";
