@@ -289,14 +289,13 @@ std::optional<RenderSpan> resolveSpan(const RenderVerbOptions &options, const Pr
     const int64_t limit = largestExportFrames(options.format, options.channels);
     if (exportFramesOf(options.format, project.sampleRate, span.frames) > limit) {
         const ExportContainer container = options.format.container;
-        const std::string file =
-            container == ExportContainer::Wav
-                ? std::to_string(options.format.bits) + "-bit WAV"
-                : uppercase(std::string(exportContainerName(container)));
-        error = "the render would be " + std::to_string(span.frames) +
-                " frames long, more than " + (container == ExportContainer::Ogg ? "an " : "a ") +
-                file + " file holds (" + std::to_string(limit) + " frames of " +
-                std::to_string(options.channels) + " channels)";
+        const std::string file = container == ExportContainer::Wav
+                                     ? std::to_string(options.format.bits) + "-bit WAV"
+                                     : uppercase(std::string(exportContainerName(container)));
+        error = "the render would be " + std::to_string(span.frames) + " frames long, more than " +
+                (container == ExportContainer::Ogg ? "an " : "a ") + file + " file holds (" +
+                std::to_string(limit) + " frames of " + std::to_string(options.channels) +
+                " channels)";
         return std::nullopt;
     }
     if (span.start > std::numeric_limits<int64_t>::max() - span.frames) {
@@ -381,7 +380,8 @@ int renderStems(const RenderVerbOptions &options, const Project &project,
         renderProjectStems(project, options.stemsFolder, request, stems, error);
     if (result != WavRenderResult::Written) return fail(errors, error, 1);
     // Told once with the mix when there is one; its own gain is the same.
-    if (!stems.empty() && options.outputPath.empty()) warnAboutHeldBackGain(stems[0].summary, errors);
+    if (!stems.empty() && options.outputPath.empty())
+        warnAboutHeldBackGain(stems[0].summary, errors);
     if (!options.quiet)
         for (const StemFile &stem : stems)
             printLine(output, describeRenderSummary(stem.summary, stem.path));

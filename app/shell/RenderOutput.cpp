@@ -127,8 +127,7 @@ bool linkAnonymous(int descriptor, const std::string &outputPath, const fs::path
     const std::string self = "/proc/self/fd/" + std::to_string(descriptor);
     const auto link = [&](const char *name) {
         if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0) return true;
-        return errno == ENOENT &&
-               ::linkat(descriptor, "", AT_FDCWD, name, AT_EMPTY_PATH) == 0;
+        return errno == ENOENT && ::linkat(descriptor, "", AT_FDCWD, name, AT_EMPTY_PATH) == 0;
     };
     if (link(outputPath.c_str())) return true;
     if (errno != EEXIST) return false;

@@ -439,7 +439,8 @@ bool writeMidiFileTo(int descriptor, const MidiFile &file) {
 
 bool writeMidiFileAt(const std::string &path, const MidiFile &file, std::string &error) {
     const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string folder =
+        slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     // Created exclusively under a fresh name: a file the user keeps beside the target, under
     // any name, is never opened, replaced or removed.
     std::string temporary = folder + ".halvora-midi-XXXXXX";

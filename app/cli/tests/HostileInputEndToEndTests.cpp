@@ -184,8 +184,8 @@ struct HostileCase {
                 std::string message, std::vector<std::string> mayChange,
                 std::function<void(const WrittenWav &)> checkOutput, Input input = nullptr,
                 std::vector<std::string> written = {})
-        : what(what), prepare(std::move(prepare)), arguments(std::move(arguments)),
-          status(status), message(std::move(message)), mayChange(std::move(mayChange)),
+        : what(what), prepare(std::move(prepare)), arguments(std::move(arguments)), status(status),
+          message(std::move(message)), mayChange(std::move(mayChange)),
           checkOutput(std::move(checkOutput)), input(std::move(input)),
           written(std::move(written)) {}
 
@@ -289,11 +289,12 @@ std::vector<std::string> renderWith(const fs::path &project, const fs::path &scr
     return arguments;
 }
 
-HostileCase headlessCase(const char *what, std::function<void(const fs::path &, const fs::path &)> prepare,
+HostileCase headlessCase(const char *what,
+                         std::function<void(const fs::path &, const fs::path &)> prepare,
                          std::function<std::string(const fs::path &, const fs::path &)> input,
                          std::string message, std::vector<std::string> mayChange) {
-    return {what,    std::move(prepare),   headless,          0,
-            message, std::move(mayChange), nullptr,           std::move(input), {}};
+    return {what,    std::move(prepare), headless, 0, message, std::move(mayChange),
+            nullptr, std::move(input),   {}};
 }
 
 HostileCase encodingCase(const char *what, Encoding encoding) {
@@ -476,18 +477,16 @@ std::vector<HostileCase> hostileCases() {
          "",
          {"out.wav", "*.partial"},
          expectSound},
-        headlessCase(
-            "MIDI export onto the open project's document", nullptr,
-            [](const fs::path &project, const fs::path &) {
-                return "export-midi " + (project / "project.json").string() + "\nquit\n";
-            },
-            "MIDI export failed: cannot write", {}),
-        headlessCase(
-            "MIDI export onto the open project's media", nullptr,
-            [](const fs::path &project, const fs::path &) {
-                return "export-midi " + mediaOf(project).string() + "\nquit\n";
-            },
-            "lies inside the project folder", {}),
+        headlessCase("MIDI export onto the open project's document", nullptr,
+                     [](const fs::path &project, const fs::path &) {
+                         return "export-midi " + (project / "project.json").string() + "\nquit\n";
+                     },
+                     "MIDI export failed: cannot write", {}),
+        headlessCase("MIDI export onto the open project's media", nullptr,
+                     [](const fs::path &project, const fs::path &) {
+                         return "export-midi " + mediaOf(project).string() + "\nquit\n";
+                     },
+                     "lies inside the project folder", {}),
         headlessCase(
             "MIDI export beside a file of the user's named like its old temporary",
             [](const fs::path &, const fs::path &scratch) {
@@ -549,14 +548,12 @@ std::vector<HostileCase> hostileCases() {
          {},
          nullptr},
         {"the mix onto one of the stems",
-         [](const fs::path &, const fs::path &scratch) {
-             fs::create_directory(scratch / "stems");
-         },
+         [](const fs::path &, const fs::path &scratch) { fs::create_directory(scratch / "stems"); },
          [](const fs::path &project, const fs::path &scratch) {
-             return std::vector<std::string>{"render", project.string(), "-o",
-                                             (scratch / "stems" / "Tone.wav").string(), "--stems",
-                                             (scratch / "stems").string(), "--length",
-                                             std::to_string(renderFrames)};
+             return std::vector<std::string>{"render",   project.string(),
+                                             "-o",       (scratch / "stems" / "Tone.wav").string(),
+                                             "--stems",  (scratch / "stems").string(),
+                                             "--length", std::to_string(renderFrames)};
          },
          1,
          "would replace the mix written to the same file",
@@ -576,7 +573,8 @@ std::vector<HostileCase> hostileCases() {
         {"stems into a folder below a file",
          [](const fs::path &, const fs::path &scratch) { writeText(scratch / "file", "mine"); },
          [](const fs::path &project, const fs::path &scratch) {
-             return renderWith(project, scratch, {"--stems", (scratch / "file" / "stems").string()});
+             return renderWith(project, scratch,
+                               {"--stems", (scratch / "file" / "stems").string()});
          },
          1,
          "cannot create the folder",
@@ -603,9 +601,9 @@ std::vector<HostileCase> hostileCases() {
         {"FLAC longer than a FLAC file holds",
          nullptr,
          [](const fs::path &project, const fs::path &scratch) {
-             return std::vector<std::string>{"render", project.string(), "-o",
-                                             (scratch / "out.flac").string(), "--format", "flac",
-                                             "--length", "2305843009213693952"};
+             return std::vector<std::string>{
+                 "render",   project.string(), "-o",       (scratch / "out.flac").string(),
+                 "--format", "flac",           "--length", "2305843009213693952"};
          },
          1,
          "more than a FLAC file holds",
@@ -822,8 +820,7 @@ TEST(HostileInput, AnInterruptedRenderLeavesNoTemporary) {
             const RunningProgram program = startHalvora(arguments, scratch);
             // Until the render is writing its file (or has ended, which fails below).
             bool started = false;
-            for (int wait = 0; wait < 2000 && !(started = writesInto(program.pid, outputs));
-                 ++wait)
+            for (int wait = 0; wait < 2000 && !(started = writesInto(program.pid, outputs)); ++wait)
                 ::usleep(5000);
             EXPECT_TRUE(started) << verb << " never opened its file";
             ::kill(program.pid, signal);
@@ -911,8 +908,8 @@ std::optional<std::string> runOnSmallFileSystem(const fs::path &folder, int kibi
             ::mount("tmpfs", folder.c_str(), "tmpfs", 0, size.c_str()) != 0)
             ::_exit(3);
         const std::string text = scenario();
-        const bool sent = ::write(report[1], text.data(), text.size()) ==
-                          static_cast<ssize_t>(text.size());
+        const bool sent =
+            ::write(report[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
         ::_exit(sent ? 0 : 4);
     }
     ::close(report[1]);
@@ -982,8 +979,7 @@ TEST(HostileInput, ARenderOntoAFullDiskFailsAndKeepsTheEarlierFile) {
             lines << format << "|" << good.exitStatus << "|" << earlier.size() << "|"
                   << (readText(out) == earlier ? "kept" : "changed") << "|" << onFull.exitStatus
                   << "|" << firstLine(onFull.errors) << firstLine(onFull.output) << "|"
-                  << fresh.exitStatus << "|"
-                  << entries << "\n";
+                  << fresh.exitStatus << "|" << entries << "\n";
             fs::remove(full / "fill");
             fs::remove(out);
         }
@@ -1030,10 +1026,10 @@ TEST(HostileInput, ARenderKilledOutrightLeavesNothingBehind) {
     for (const char *name : {"earlier.wav", "fresh.wav"}) {
         for (const int delayMs : {0, 50, 250}) {
             SCOPED_TRACE(std::string(name) + " after " + std::to_string(delayMs) + " ms");
-            const RunningProgram program = startHalvora(
-                {"render", song.string(), "-o", (outputs / name).string(), "--format", "flac",
-                 "--length", "400000000", "--quiet"},
-                scratch);
+            const RunningProgram program =
+                startHalvora({"render", song.string(), "-o", (outputs / name).string(), "--format",
+                              "flac", "--length", "400000000", "--quiet"},
+                             scratch);
             bool started = false;
             for (int wait = 0; wait < 4000 && !(started = writesInto(program.pid, outputs)); ++wait)
                 ::usleep(2000);

@@ -6,8 +6,8 @@
 
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <numbers>
 
@@ -120,8 +120,8 @@ struct FormatCase {
 // (MP3): onto a device where every write fails, each export fails with the reason.
 TEST_F(AudioExportTest, EveryFormatReportsAWriteThatFailed) {
     const std::vector<float> tone = testing::makeTone(1000.0, renderRate, 48000, 2);
-    for (const ExportContainer container :
-         {ExportContainer::Wav, ExportContainer::Flac, ExportContainer::Ogg, ExportContainer::Mp3}) {
+    for (const ExportContainer container : {ExportContainer::Wav, ExportContainer::Flac,
+                                            ExportContainer::Ogg, ExportContainer::Mp3}) {
         SCOPED_TRACE(std::string(exportContainerName(container)));
         const int full = ::open("/dev/full", O_RDWR | O_CLOEXEC);
         ASSERT_GE(full, 0);

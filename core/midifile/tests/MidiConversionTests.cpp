@@ -70,12 +70,9 @@ TEST(MidiImportPlan, NotesPastTheEndOfTheTimelineDoNotFit) {
     // At the slowest tempo and one tick a beat, a beat is some 805 306 samples: the timeline
     // ends near beat 2.86e12.
     const Case cases[] = {
-        {1'000'000'000'000, 0, true},
-        {2'800'000'000'000, 0, true},
-        {2'900'000'000'000, 0, false},
-        {int64_t{1} << 44, 0, false},
-        {0, timelineLimit - 1'000'000, false},
-        {0, -1, false},
+        {1'000'000'000'000, 0, true},          {2'800'000'000'000, 0, true},
+        {2'900'000'000'000, 0, false},         {int64_t{1} << 44, 0, false},
+        {0, timelineLimit - 1'000'000, false}, {0, -1, false},
     };
     for (const Case &row : cases) {
         MidiFile file;
