@@ -1182,6 +1182,14 @@ Report: %3</source>
         <source>Loop %2 (%1 samples)</source>
         <translation>Loop %2 (%1 сэмплов)</translation>
     </message>
+    <message>
+        <source>its notes reach beyond the end of the timeline</source>
+        <translation>его ноты выходят за конец таймлайна</translation>
+    </message>
+    <message>
+        <source>Normalisation wanted %1 dB and was held to %2 dB: the file is quieter than the target</source>
+        <translation>Нормализации требовалось %1 дБ, усиление ограничено %2 дБ: файл тише цели</translation>
+    </message>
 </context>
 <context>
     <name>PluginRack</name>
@@ -1205,6 +1213,10 @@ Report: %3</source>
         <source>it gave non-finite values (NaN or infinity), played dry instead</source>
         <translation>он выдал недопустимые значения (NaN или бесконечность), звучал без обработки</translation>
     </message>
+    <message>
+        <source>no URI</source>
+        <translation>нет URI</translation>
+    </message>
 </context>
 <context>
     <name>ProjectRender</name>
@@ -1219,6 +1231,10 @@ Report: %3</source>
     <message>
         <source>(restarted; the blocks before went dry)</source>
         <translation>(перезапущен; блоки до этого прозвучали без обработки)</translation>
+    </message>
+    <message>
+        <source>the stem %1 would replace the mix written to the same file</source>
+        <translation>стем %1 заменил бы микс, записываемый в тот же файл</translation>
     </message>
 </context>
 <context>
@@ -1384,6 +1400,22 @@ Report: %3</source>
     <message>
         <source>cannot write %1: the folder %2 is not writable</source>
         <translation>не удаётся записать %1: в папку %2 нельзя писать</translation>
+    </message>
+    <message>
+        <source>no output file was given</source>
+        <translation>не указан выходной файл</translation>
+    </message>
+    <message>
+        <source>cannot write into %1: it lies inside the project folder %2 being rendered</source>
+        <translation>не удаётся записать в %1: папка находится внутри папки проекта %2, который рендерится</translation>
+    </message>
+    <message>
+        <source>cannot write into %1: it is not a folder</source>
+        <translation>не удаётся записать в %1: это не папка</translation>
+    </message>
+    <message>
+        <source>cannot create the folder %1: %2</source>
+        <translation>не удаётся создать папку %1: %2</translation>
     </message>
 </context>
 <context>

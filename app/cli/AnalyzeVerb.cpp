@@ -60,8 +60,9 @@ bool readAudio(const std::string &path, std::vector<float> &samples, double &sam
     DecodedAudio decoded;
     std::string reason;
     if (!decodeAudioFile(path, decodeSampleRate, decoded, &reason) || !decoded.samples) {
-        error =
-            "cannot read \"" + printableText(path) + "\"" + (reason.empty() ? "" : ": " + reason);
+        // The decoder gives no reason when it read the file and found no frame in it.
+        error = "cannot read \"" + printableText(path) +
+                "\": " + (reason.empty() ? "it holds no samples (0 frames)" : reason);
         return false;
     }
     samples = std::move(*decoded.samples);

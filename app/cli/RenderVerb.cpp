@@ -14,6 +14,7 @@
 #include "device/OfflineRender.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
@@ -80,6 +81,7 @@ bool parseExportOption(const std::string &option, const std::string &text,
         }
         error = "--dither takes on or off, not \"" + text + "\"";
     } else if (option == "--quality") {
+        options.qualityGiven = true;
         if (parseNumber(text, format.quality) && format.quality >= 0.0 && format.quality <= 1.0)
             return true;
         error = "--quality takes a number from 0 to 1, not \"" + text + "\"";
@@ -202,10 +204,7 @@ bool checkSampleRate(double sampleRate, std::string &error) {
     return false;
 }
 
-/// Positions and lengths are added together while rendering (a clip's start, a note's
-/// start within it, its length). Held below 2^61 samples, some 1.5 million years, no such
-/// sum can overflow, so anything beyond is damage and refused before it reaches the engine.
-constexpr int64_t timelineLimit = int64_t{1} << 61;
+// Anything beyond `timelineLimit` is damage, refused before it reaches the engine.
 
 bool withinTimeline(int64_t value) { return value > -timelineLimit && value < timelineLimit; }
 
@@ -258,6 +257,12 @@ bool checkTimelineRange(const Project &project, std::string &error) {
     return true;
 }
 
+std::string uppercase(std::string text) {
+    for (char &letter : text)
+        letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+    return text;
+}
+
 struct RenderSpan {
     int64_t start = 0;
     int64_t frames = 0;
@@ -283,10 +288,14 @@ std::optional<RenderSpan> resolveSpan(const RenderVerbOptions &options, const Pr
     }
     const int64_t limit = largestExportFrames(options.format, options.channels);
     if (exportFramesOf(options.format, project.sampleRate, span.frames) > limit) {
-        error = "the render would be " + std::to_string(span.frames) +
-                " frames long, more than a " + std::to_string(options.format.bits) +
-                "-bit WAV file holds (" + std::to_string(limit) + " frames of " +
-                std::to_string(options.channels) + " channels)";
+        const ExportContainer container = options.format.container;
+        const std::string file = container == ExportContainer::Wav
+                                     ? std::to_string(options.format.bits) + "-bit WAV"
+                                     : uppercase(std::string(exportContainerName(container)));
+        error = "the render would be " + std::to_string(span.frames) + " frames long, more than " +
+                (container == ExportContainer::Ogg ? "an " : "a ") + file + " file holds (" +
+                std::to_string(limit) + " frames of " + std::to_string(options.channels) +
+                " channels)";
         return std::nullopt;
     }
     if (span.start > std::numeric_limits<int64_t>::max() - span.frames) {
@@ -349,16 +358,30 @@ std::string describeLoudness(const RenderSummary &summary) {
            decibelFigure(summary.loudness->truePeakDb) + " dBTP";
 }
 
+/// Normalisation that wanted more than it may give is the user's to know of: the file is
+/// quieter than the target.
+void warnAboutHeldBackGain(const RenderSummary &summary, std::FILE *errors) {
+    if (!summary.normalizationHeldBackFromDb) return;
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "Halvora render: warning: normalisation wanted %+.1f dB and was held to %+.0f "
+                  "dB; the file is quieter than the target",
+                  *summary.normalizationHeldBackFromDb, largestNormalizationGainDb);
+    printLine(errors, text);
+}
+
 int renderStems(const RenderVerbOptions &options, const Project &project,
                 const WavRenderRequest &request, std::FILE *output, std::FILE *errors) {
     std::string error;
-    if (!checkOutputTarget((fs::path(options.stemsFolder) / "stem").string(), options.projectFolder,
-                           error))
+    if (!prepareOutputFolder(options.stemsFolder, options.projectFolder, error))
         return fail(errors, error, 1);
     std::vector<StemFile> stems;
     const WavRenderResult result =
         renderProjectStems(project, options.stemsFolder, request, stems, error);
     if (result != WavRenderResult::Written) return fail(errors, error, 1);
+    // Told once with the mix when there is one; its own gain is the same.
+    if (!stems.empty() && options.outputPath.empty())
+        warnAboutHeldBackGain(stems[0].summary, errors);
     if (!options.quiet)
         for (const StemFile &stem : stems)
             printLine(output, describeRenderSummary(stem.summary, stem.path));
@@ -394,6 +417,12 @@ bool parseRenderArguments(const std::vector<std::string> &arguments, RenderVerbO
                format.container == ExportContainer::Mp3) {
         error = "--bits applies to wav and flac; " +
                 std::string(exportContainerName(format.container)) + " takes --quality";
+        return false;
+    }
+    if (options.qualityGiven && format.container != ExportContainer::Ogg &&
+        format.container != ExportContainer::Mp3) {
+        error = "--quality applies to ogg and mp3; " +
+                std::string(exportContainerName(format.container)) + " takes --bits";
         return false;
     }
     if (format.container == ExportContainer::Flac && format.bits == 32) {
@@ -460,6 +489,7 @@ int runRenderVerb(const std::vector<std::string> &arguments, std::FILE *output, 
     request.format = options.format;
     request.normalization = options.normalization;
     request.measureLoudness = !options.quiet;
+    request.projectFolder = options.projectFolder;
     ProgressBar bar(errors);
     if (!options.quiet && ::isatty(::fileno(errors)) == 1)
         request.progress = [&bar](int64_t done, int64_t total) { bar.show(done, total); };
@@ -482,6 +512,7 @@ int runRenderVerb(const std::vector<std::string> &arguments, std::FILE *output, 
         betaSessionLog("error", "plugins", "render: " + failure);
     }
     if (result != WavRenderResult::Written) return fail(errors, error, 1);
+    warnAboutHeldBackGain(summary, errors);
     if (!options.quiet) printLine(output, describeRenderSummary(summary, options.outputPath));
     return mediaChanged || !summary.failedInserts.empty() ? 3 : 0;
 }
@@ -517,9 +548,10 @@ without the metronome and without wrapping at the cycle end.
                      true peak in dBTP; lufs:LUFS[:CEILING] to an integrated loudness
                      (EBU R128) whose true peak stays at or below CEILING (default -1)
   --stems FOLDER     also (or, without -o, only) write one file per track and per
-                     return into FOLDER, named after the tracks, each as long as the
-                     whole render; a return's stem is what it adds to the mix; they are
-                     normalised by the gain of the whole mix
+                     return into FOLDER (created when missing), named after the
+                     tracks, each as long as the whole render; a return's stem is
+                     what it adds to the mix; they are normalised by the gain of the
+                     whole mix
   --quiet            no progress bar and no summary line
   -h, --help         this text
 

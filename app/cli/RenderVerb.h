@@ -29,6 +29,7 @@ struct RenderVerbOptions {
     bool help = false;
     ExportFormat format;
     bool bitsGiven = false;
+    bool qualityGiven = false;
     Normalization normalization;
     std::string stemsFolder; // empty: no stems
 };

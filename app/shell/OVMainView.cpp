@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
 
@@ -843,6 +844,10 @@ LongJob OVMainView::prepareDropImport(const std::vector<std::string> &paths, uin
 namespace {
 
 /// Every note of the file's tracks in one clip from its start, as a slot plays one clip.
+std::string beyondTimeline() {
+    return translate("OVMainView", "its notes reach beyond the end of the timeline");
+}
+
 std::optional<Clip> midiClipOf(const midifile::MidiImport &plan, const std::string &name) {
     if (plan.tracks.empty()) return std::nullopt;
     Clip clip = plan.tracks.front().clip;
@@ -899,7 +904,13 @@ LongJob OVMainView::prepareSessionCellImport(const std::string &path, uint64_t t
         const std::string name = fs::path(task->path).stem().string();
         if (task->midi) {
             std::lock_guard lock(engine.projectMutex);
-            clip = midiClipOf(midifile::planMidiImport(task->file, engine.project, false), name);
+            const midifile::MidiImport plan =
+                midifile::planMidiImport(task->file, engine.project, false);
+            if (!midifile::planFitsTimeline(plan, 0)) {
+                showStatus(fileName + ": " + beyondTimeline());
+                return;
+            }
+            clip = midiClipOf(plan, name);
         } else {
             clip.emplace();
             clip->kind = ClipKind::Audio;
@@ -951,6 +962,13 @@ bool OVMainView::importMidiFile(const std::string &path, int64_t startSamples, b
         showStatus(translate("OVMainView", "The MIDI file has no notes"));
         return false;
     }
+    // Refused whole rather than cut: a note at such a place is damage, and the song is kept as
+    // it was.
+    if (!midifile::planFitsTimeline(plan, startSamples)) {
+        showStatus(withArguments(translate("OVMainView", "Could not import the MIDI file: %1"),
+                                 {beyondTimeline()}));
+        return false;
+    }
     const std::size_t tracks = plan.tracks.size();
     executeEdit(std::make_unique<ImportMidiCommand>(std::move(plan), startSamples));
     showStatus(translate("OVMainView", "MIDI file imported (%n track(s))", nullptr, int(tracks)));
@@ -987,11 +1005,18 @@ bool OVMainView::exportMidiFile(const std::string &path, midifile::MidiExportSco
                                 uint64_t id) {
     std::string error;
     std::optional<midifile::MidiFile> file;
+    std::string projectFolder;
     {
         std::lock_guard lock(engine.projectMutex);
         file = midifile::midiFileFromProject(engine.project, scope, id, error);
+        projectFolder = engine.project.rootPath;
     }
-    if (!file || !midifile::writeMidiFileAt(path, *file, error)) {
+    // The same refusals and the same way of replacing the file as an audio export: never the
+    // open project's own files, never a device or a pipe, nothing left behind when it fails.
+    if (!file || !checkOutputTarget(path, projectFolder, error) ||
+        !writeRenderOutputWith(
+            path, [&](int descriptor) { return midifile::writeMidiFileTo(descriptor, *file); },
+            error)) {
         showStatus(withArguments(translate("OVMainView", "MIDI export failed: %1"), {error}));
         return false;
     }
@@ -1036,11 +1061,11 @@ struct OVMainView::ExportTask {
     /// The open project's own folder, which an export must never write into.
     std::string projectFolder;
     WavRenderResult result = WavRenderResult::RenderFailed;
-    bool showReason = false;
     std::string error;
     std::string stemsFolder; // stems instead of one file when set
     std::vector<std::string> silencedTracks;
     std::vector<std::string> failedInserts;
+    std::optional<double> normalizationHeldBackFromDb;
 };
 
 namespace {
@@ -1100,10 +1125,6 @@ LongJob OVMainView::exportJob(std::shared_ptr<ExportTask> task) {
             !checkExportFormat(request.format, task->snapshot.sampleRate, task->error) ||
             !checkExportLength(request, task->snapshot.sampleRate, task->error)) {
             task->result = WavRenderResult::WriteFailed;
-            // The open project's own files are the one refusal the user could not foresee.
-            std::string ignored;
-            task->showReason = checkRenderOutput(request.outputPath, {}, request.frames,
-                                                 request.channels, ignored);
             return;
         }
         request.progress = [&control](int64_t done, int64_t total) {
@@ -1122,10 +1143,10 @@ LongJob OVMainView::exportJob(std::shared_ptr<ExportTask> task) {
                     renderProjectToWav(std::move(task->snapshot), request, summary, task->error);
                 task->silencedTracks = summary.silencedTracks;
                 task->failedInserts = summary.failedInserts;
+                task->normalizationHeldBackFromDb = summary.normalizationHeldBackFromDb;
             }
         } catch (const std::bad_alloc &) {
             task->result = WavRenderResult::WriteFailed;
-            task->showReason = true;
             task->error = withArguments(translate("OVMainView", "not enough memory to render %1"),
                                         {request.outputPath});
         }
@@ -1158,6 +1179,15 @@ void OVMainView::finishExport(const ExportTask &task) {
                 translate("OVMainView",
                           "Track “%1” muted: it produced invalid values (NaN or infinity)"),
                 {track}));
+        if (task.normalizationHeldBackFromDb) {
+            char wanted[32], held[32];
+            std::snprintf(wanted, sizeof wanted, "%+.1f", *task.normalizationHeldBackFromDb);
+            std::snprintf(held, sizeof held, "%+.0f", largestNormalizationGainDb);
+            showStatus(withArguments(translate("OVMainView",
+                                               "Normalisation wanted %1 dB and was held to %2 dB: "
+                                               "the file is quieter than the target"),
+                                     {wanted, held}));
+        }
         for (const std::string &failure : task.failedInserts) {
             showStatus(withArguments(translate("OVMainView", "Exported without a plug-in: %1"),
                                      {failure}));
@@ -1169,8 +1199,9 @@ void OVMainView::finishExport(const ExportTask &task) {
         return;
     case WavRenderResult::RenderFailed: showStatus(task.failedText); break;
     case WavRenderResult::WriteFailed:
-        // A refused target is the user's to correct, so the reason is shown, not only logged.
-        showStatus(task.showReason
+        // A refused target or a full disk is the user's to correct, so the reason is shown,
+        // not only logged.
+        showStatus(!task.error.empty()
                        ? withArguments(translate("OVMainView", "Export failed: %1"), {task.error})
                        : translate("OVMainView", "Export failed"));
         break;
@@ -1233,6 +1264,7 @@ std::optional<LongJob> OVMainView::prepareExportStems() {
         task->snapshot = copyProjectDocument(engine.project);
         // Stems never go into the open project's folder either.
         task->projectFolder = engine.project.rootPath;
+        task->request.projectFolder = task->projectFolder;
     }
     return exportJob(task);
 }

@@ -253,7 +253,8 @@ WavRenderResult failedPass(const PassOutcome &outcome, const std::string &writeE
 } // namespace
 
 std::optional<double> measureNormalizationGain(Project project, const WavRenderRequest &request,
-                                               std::string &error) {
+                                               std::string &error,
+                                               std::optional<double> *heldBackFromDb) {
     if (request.gain) return request.gain;
     if (request.normalization.mode == NormalizeMode::Off) return 1.0;
     AudioExportWriter writer;
@@ -266,7 +267,10 @@ std::optional<double> measureNormalizationGain(Project project, const WavRenderR
         failedPass(outcome, writer.error(), error);
         return std::nullopt;
     }
-    return normalizationGain(meter.figures(), request.normalization);
+    const LoudnessFigures figures = meter.figures();
+    const double wantedDb = wantedNormalizationGainDb(figures, request.normalization);
+    if (heldBackFromDb && wantedDb > largestNormalizationGainDb) *heldBackFromDb = wantedDb;
+    return normalizationGain(figures, request.normalization);
 }
 
 namespace {
@@ -281,8 +285,9 @@ WavRenderResult renderToFile(Project project, const WavRenderRequest &request,
     summary.sampleRate = fileRate;
     if (!checkExportFormat(request.format, sampleRate, error)) return WavRenderResult::WriteFailed;
     std::optional<double> gain = 1.0;
+    std::optional<double> heldBackFromDb;
     if (request.gain || request.normalization.mode != NormalizeMode::Off) {
-        gain = measureNormalizationGain(project, request, error);
+        gain = measureNormalizationGain(project, request, error, &heldBackFromDb);
         if (!gain)
             return request.cancelled && request.cancelled() ? WavRenderResult::Cancelled
                                                             : WavRenderResult::RenderFailed;
@@ -294,6 +299,7 @@ WavRenderResult renderToFile(Project project, const WavRenderRequest &request,
     SummaryTap tap(summary, meter ? &*meter : nullptr);
     PassOutcome outcome;
     std::string writerError;
+    int writerErrorNumber = 0;
     const bool written = writeRenderOutputWith(
         request.outputPath,
         [&](int descriptor) {
@@ -301,6 +307,8 @@ WavRenderResult renderToFile(Project project, const WavRenderRequest &request,
             if (!writer.open(descriptor, request.format, request.channels, sampleRate,
                              request.start, writerError)) {
                 outcome.writeFailed = true;
+                writerErrorNumber = writer.writeErrorNumber();
+                if (writerErrorNumber != 0) errno = writerErrorNumber;
                 return false;
             }
             writer.setGain(*gain);
@@ -308,16 +316,32 @@ WavRenderResult renderToFile(Project project, const WavRenderRequest &request,
             outcome = renderPass(std::move(project), request, writer, subtraction);
             summary.silencedTracks = outcome.silencedTracks;
             summary.failedInserts = outcome.failedInserts;
-            if (outcome.writeFailed) writerError = writer.error();
+            if (outcome.writeFailed) {
+                writerError = writer.error();
+                writerErrorNumber = writer.writeErrorNumber();
+                // The system's reason (a full disk) is the one the message gives.
+                if (writerErrorNumber != 0) errno = writerErrorNumber;
+            }
             return outcome.rendered && !outcome.writeFailed;
         },
         error);
     if (written) {
         if (meter) summary.loudness = meter->figures();
+        summary.normalizationHeldBackFromDb = heldBackFromDb;
         return WavRenderResult::Written;
     }
-    if (!writerError.empty() && !outcome.cancelled) error += " (" + writerError + ")";
+    if (!writerError.empty() && !outcome.cancelled && writerErrorNumber == 0)
+        error += " (" + writerError + ")";
     return failedPass(outcome, writerError, error);
+}
+
+/// Whether two paths name one file, through links and `..` alike.
+bool sameFile(const std::string &first, const std::string &second) {
+    std::error_code fault;
+    const fs::path one = fs::weakly_canonical(fs::absolute(first), fault);
+    if (fault) return false;
+    const fs::path other = fs::weakly_canonical(fs::absolute(second), fault);
+    return !fault && one == other;
 }
 
 /// A temporary file of our own in `folder`, gone from the folder as soon as it is open.
@@ -392,7 +416,9 @@ WavRenderResult renderProjectStems(const Project &project, const std::string &fo
     shared.trackId = 0;
     shared.soloTracks.clear();
     // Every stem takes the gain the whole mix needs, so that they still add up to it.
-    const std::optional<double> gain = measureNormalizationGain(project, shared, error);
+    std::optional<double> heldBackFromDb;
+    const std::optional<double> gain =
+        measureNormalizationGain(project, shared, error, &heldBackFromDb);
     if (!gain)
         return request.cancelled && request.cancelled() ? WavRenderResult::Cancelled
                                                         : WavRenderResult::RenderFailed;
@@ -403,12 +429,26 @@ WavRenderResult renderProjectStems(const Project &project, const std::string &fo
     for (const auto &track : withReturns.tracks)
         if (track && track->type != TrackType::Return) sources.push_back(track->id);
     std::vector<std::string> taken;
+    std::vector<StemFile> planned;
     for (const auto &track : withReturns.tracks) {
         if (!track) continue;
         StemFile stem;
         stem.trackId = track->id;
         stem.path =
             (fs::path(folder) / stemFileName(*track, request.format.container, taken)).string();
+        // Each stem's own file is held to what any output is, before anything is written.
+        if (!checkOutputTarget(stem.path, request.projectFolder, error))
+            return WavRenderResult::WriteFailed;
+        if (!request.outputPath.empty() && sameFile(stem.path, request.outputPath)) {
+            error = withArguments(translate("ProjectRender", "the stem %1 would replace the mix "
+                                                             "written to the same file"),
+                                  {"\"" + printableText(stem.path) + "\""});
+            return WavRenderResult::WriteFailed;
+        }
+        planned.push_back(std::move(stem));
+    }
+    for (StemFile &stem : planned) {
+        const std::shared_ptr<Track> track = withReturns.findTrack(stem.trackId);
         WavRenderRequest one = shared;
         one.outputPath = stem.path;
         one.soloTracks = {track->id};
@@ -417,6 +457,7 @@ WavRenderResult renderProjectStems(const Project &project, const std::string &fo
                 ? renderReturnStem(withReturns, one, track->id, sources, stem.summary, error)
                 : renderToFile(withReturns, one, stem.summary, error, nullptr);
         if (result != WavRenderResult::Written) return result;
+        stem.summary.normalizationHeldBackFromDb = heldBackFromDb;
         stems.push_back(std::move(stem));
     }
     return WavRenderResult::Written;

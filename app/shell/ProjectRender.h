@@ -37,6 +37,9 @@ struct RenderSummary {
     /// render, one line each: the plug-in, its track and why. The song was rendered without
     /// them where they failed.
     std::vector<std::string> failedInserts;
+    /// Set when normalisation wanted more than `largestNormalizationGainDb`: the gain it
+    /// wanted, in dB. The file was raised by the largest gain only.
+    std::optional<double> normalizationHeldBackFromDb;
 
     /// Takes `count` more interleaved frames into the figures.
     void add(const float *interleaved, int64_t count);
@@ -81,6 +84,9 @@ struct WavRenderRequest {
     /// A gain already decided (the stems of a normalised export share the mix's), when set
     /// instead of measuring for `normalization`.
     std::optional<double> gain;
+    /// The open project's folder (empty for none): no file of the render may lie in it. Every
+    /// stem's file is checked against it, and like any output, as `outputPath` is.
+    std::string projectFolder;
     /// Whether the summary gets the integrated loudness and true peak of what was written.
     /// They cost about a quarter of a plain mix, so a render nobody reads the summary of
     /// skips them.
@@ -98,9 +104,12 @@ enum class WavRenderResult : uint8_t { Written, RenderFailed, WriteFailed, Cance
                                                  RenderSummary &summary, std::string &error);
 
 /// The linear gain `request.normalization` asks for, measured by rendering the project once
-/// without writing. nullopt when the render failed or was cancelled (`error` says why).
+/// without writing, at most `largestNormalizationGainDb`. nullopt when the render failed or
+/// was cancelled (`error` says why). `heldBackFromDb`, when given, is set to the gain wanted
+/// when it was more than that.
 std::optional<double> measureNormalizationGain(Project project, const WavRenderRequest &request,
-                                               std::string &error);
+                                               std::string &error,
+                                               std::optional<double> *heldBackFromDb = nullptr);
 
 /// One file per track and per return of `project`, in `folder`, each named after its track
 /// and as long as the whole export: every track alone as its solo plays it; a return as

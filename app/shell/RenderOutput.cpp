@@ -114,6 +114,38 @@ int createTemporary(const fs::path &folder, fs::path &temporary) {
     return -1;
 }
 
+/// A file in `folder` that has no name yet, or -1 where the file system has no such files.
+int openAnonymous(const fs::path &folder) {
+    return ::open(folder.c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC, 0666);
+}
+
+/// Gives the anonymous file open as `descriptor` a name: `outputPath` itself when nothing is
+/// there, else a fresh temporary beside it (set in `temporary`) for the rename over it.
+bool linkAnonymous(int descriptor, const std::string &outputPath, const fs::path &folder,
+                   fs::path &temporary) {
+    // Through /proc: naming the descriptor itself (AT_EMPTY_PATH) takes a privilege.
+    const std::string self = "/proc/self/fd/" + std::to_string(descriptor);
+    const auto link = [&](const char *name) {
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0) return true;
+        return errno == ENOENT && ::linkat(descriptor, "", AT_FDCWD, name, AT_EMPTY_PATH) == 0;
+    };
+    if (link(outputPath.c_str())) return true;
+    if (errno != EEXIST) return false;
+    std::random_device entropy;
+    for (int attempt = 0; attempt < temporaryAttempts; ++attempt) {
+        char random[16];
+        std::snprintf(random, sizeof random, "%08x", static_cast<unsigned>(entropy()));
+        temporary = folder / (std::string(temporaryPrefix) + std::to_string(::getpid()) + "-" +
+                              random + std::string(temporarySuffix));
+        noteTemporaryInFlight(temporary);
+        if (link(temporary.c_str())) return true;
+        temporaryInFlight = 0;
+        if (errno != EEXIST) break;
+    }
+    temporary.clear();
+    return false;
+}
+
 std::string cannotWrite(const std::string &path, int error) {
     return "cannot write " + quoted(path) + ": " + std::strerror(error);
 }
@@ -147,7 +179,7 @@ std::string printableText(std::string_view text) {
 bool checkOutputTarget(const std::string &outputPath, const std::string &projectFolder,
                        std::string &error) {
     if (outputPath.empty()) {
-        error = "no output file: give -o OUT.wav";
+        error = translate("RenderOutput", "no output file was given");
         return false;
     }
     struct stat status {};
@@ -202,8 +234,12 @@ bool writeRenderOutputWith(const std::string &outputPath,
                            const std::function<bool(int descriptor)> &write, std::string &error) {
     const fs::path folder = folderOf(outputPath);
     removeAbandonedTemporaries(folder);
+    // A file with no name until it is complete: a render killed outright (which no handler
+    // sees) leaves nothing in the folder. File systems without anonymous files get a named
+    // temporary instead, which the next render there sweeps away.
+    int descriptor = openAnonymous(folder);
     fs::path temporary;
-    const int descriptor = createTemporary(folder, temporary);
+    if (descriptor < 0) descriptor = createTemporary(folder, temporary);
     if (descriptor < 0) {
         error = cannotWrite(outputPath, errno);
         return false;
@@ -211,21 +247,57 @@ bool writeRenderOutputWith(const std::string &outputPath,
     errno = 0;
     bool written = write(descriptor) && ::fsync(descriptor) == 0;
     int failure = errno;
+    const bool wasAnonymous = temporary.empty();
+    if (written && wasAnonymous) {
+        // Linked straight to the output when it is new; next to it, then renamed over it,
+        // when the user's earlier file is there to replace.
+        written = linkAnonymous(descriptor, outputPath, folder, temporary);
+        if (!written) failure = errno;
+    }
     if (::close(descriptor) != 0 && written) {
         written = false;
         failure = errno;
+        // Named as the output by this run, so it is ours to take back.
+        if (wasAnonymous && temporary.empty()) ::unlink(outputPath.c_str());
     }
-    if (written && ::rename(temporary.c_str(), outputPath.c_str()) != 0) {
+    if (written && !temporary.empty() && ::rename(temporary.c_str(), outputPath.c_str()) != 0) {
         written = false;
         failure = errno;
     }
-    if (!written) ::unlink(temporary.c_str());
+    if (!written && !temporary.empty()) ::unlink(temporary.c_str());
     temporaryInFlight = 0;
     if (!written) {
         error = cannotWrite(outputPath, failure != 0 ? failure : EIO);
         return false;
     }
     syncFolder(folder);
+    return true;
+}
+
+bool prepareOutputFolder(const std::string &folder, const std::string &projectFolder,
+                         std::string &error) {
+    // Checked as a file in it would be, before anything is created: a folder made inside the
+    // project would be left there by the refusal.
+    const std::string probe = (fs::path(folder) / ".").string();
+    if (!projectFolder.empty() && isInside(probe, projectFolder)) {
+        error = withArguments(translate("RenderOutput", "cannot write into %1: it lies inside "
+                                                        "the project folder %2 being rendered"),
+                              {quoted(folder), quoted(projectFolder)});
+        return false;
+    }
+    std::error_code fault;
+    const auto status = fs::status(folder, fault);
+    if (fs::exists(status)) {
+        if (fs::is_directory(status)) return true;
+        error = withArguments(translate("RenderOutput", "cannot write into %1: it is not a folder"),
+                              {quoted(folder)});
+        return false;
+    }
+    if (!fs::create_directories(folder, fault) && fault) {
+        error = withArguments(translate("RenderOutput", "cannot create the folder %1: %2"),
+                              {quoted(folder), fault.message()});
+        return false;
+    }
     return true;
 }
 

@@ -19,10 +19,18 @@ std::string printableText(std::string_view text);
 [[nodiscard]] bool checkOutputTarget(const std::string &outputPath,
                                      const std::string &projectFolder, std::string &error);
 
-/// Writes the WAV file into a fresh temporary file beside `outputPath` (created exclusively,
-/// never through a symbolic link), flushes it to the disk and renames it over the output, so
-/// that a write that fails or is killed halfway never damages a file the user already had.
-/// Temporary files left by a render that was killed are removed first.
+/// Creates `folder` (with its parents) for files that `checkOutputTarget` will check one by
+/// one. False with `error` when it lies inside `projectFolder`, is not a folder or cannot be
+/// created.
+[[nodiscard]] bool prepareOutputFolder(const std::string &folder, const std::string &projectFolder,
+                                       std::string &error);
+
+/// Writes the WAV file into a file beside `outputPath` that has no name until it is complete
+/// (a fresh temporary, created exclusively and never through a symbolic link, where the file
+/// system has no nameless files), flushes it to the disk and only then puts it in place of
+/// the output, so that a write that fails or is killed halfway never damages a file the user
+/// already had and leaves nothing the user sees. Temporary files left by a render that was
+/// killed are removed first.
 [[nodiscard]] bool writeRenderOutput(const std::string &outputPath,
                                      const std::vector<float> &samples, int64_t frames,
                                      int32_t channels, double sampleRate, std::string &error);

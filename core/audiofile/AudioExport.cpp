@@ -3,8 +3,13 @@
 #include "core/model/Translate.h"
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <limits>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <samplerate.h>
 #include <sndfile.h>
@@ -63,6 +68,59 @@ struct AudioExportWriter::Resampler {
 
     ~Resampler() {
         if (state) src_delete(state);
+    }
+};
+
+/// The file an export writes, seen by libsndfile through these calls, which remember the first
+/// write that failed and how far the file must reach.
+struct AudioExportWriter::Output {
+    int descriptor = -1;
+    int failure = 0;
+    sf_count_t end = 0;
+
+    static Output &of(void *data) { return *static_cast<Output *>(data); }
+    static sf_count_t length(void *data) {
+        struct stat status {};
+        return ::fstat(of(data).descriptor, &status) == 0 ? status.st_size : -1;
+    }
+    static sf_count_t seek(sf_count_t offset, int whence, void *data) {
+        return ::lseek(of(data).descriptor, static_cast<off_t>(offset), whence);
+    }
+    static sf_count_t tell(void *data) { return ::lseek(of(data).descriptor, 0, SEEK_CUR); }
+    static sf_count_t read(void *into, sf_count_t count, void *data) {
+        sf_count_t done = 0;
+        while (done < count) {
+            const ssize_t got = ::read(of(data).descriptor, static_cast<char *>(into) + done,
+                                       static_cast<std::size_t>(count - done));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            done += got;
+        }
+        return done;
+    }
+    static sf_count_t write(const void *from, sf_count_t count, void *data) {
+        Output &output = of(data);
+        if (output.failure != 0) return 0;
+        sf_count_t done = 0;
+        while (done < count) {
+            const ssize_t put = ::write(output.descriptor, static_cast<const char *>(from) + done,
+                                        static_cast<std::size_t>(count - done));
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) {
+                output.failure = put < 0 ? errno : ENOSPC;
+                break;
+            }
+            done += put;
+        }
+        const off_t at = ::lseek(output.descriptor, 0, SEEK_CUR);
+        if (at > output.end) output.end = at;
+        return done;
+    }
+    /// Empty when every byte reached the file; else why not.
+    std::string problem() const {
+        if (failure != 0) return std::strerror(failure);
+        if (length(const_cast<Output *>(this)) < end) return std::strerror(EIO);
+        return {};
     }
 };
 
@@ -256,9 +314,14 @@ bool AudioExportWriter::open(int descriptor, const ExportFormat &format, int32_t
                 " at " + std::to_string(info.samplerate) + " Hz";
         return false;
     }
-    SNDFILE *file = sf_open_fd(descriptor, SFM_WRITE, &info, SF_FALSE);
+    static SF_VIRTUAL_IO calls{&Output::length, &Output::seek, &Output::read, &Output::write,
+                               &Output::tell};
+    output_ = std::make_unique<Output>();
+    output_->descriptor = descriptor;
+    SNDFILE *file = sf_open_virtual(&calls, SFM_WRITE, &info, output_.get());
     if (!file) {
-        error = std::string("cannot start the file: ") + sf_strerror(nullptr);
+        error = std::string("cannot start the file: ") +
+                (output_->failure != 0 ? std::strerror(output_->failure) : sf_strerror(nullptr));
         return false;
     }
     file_ = file;
@@ -272,6 +335,8 @@ bool AudioExportWriter::open(int descriptor, const ExportFormat &format, int32_t
     }
     return true;
 }
+
+int AudioExportWriter::writeErrorNumber() const { return output_ ? output_->failure : 0; }
 
 bool AudioExportWriter::fail(const std::string &why) {
     if (!failed_) error_ = why;
@@ -340,7 +405,13 @@ bool AudioExportWriter::writePending() {
                                 ? sf_writef_int(file, pendingIntegers_.data(), frames)
                                 : sf_writef_float(file, pendingFloats_.data(), frames);
     pendingFrames_ = 0;
-    if (done != frames) return fail(std::string("cannot write the file: ") + sf_strerror(file));
+    if (output_->failure != 0)
+        return fail(std::string("cannot write the file: ") + std::strerror(output_->failure));
+    // libsndfile prints to standard output when asked to name an error code it set below zero
+    // (its Ogg encoder does), and names it only as its own bug.
+    if (done != frames)
+        return fail(std::string("cannot write the file: ") +
+                    (sf_error(file) > 0 ? sf_strerror(file) : "the encoder refused the samples"));
     return true;
 }
 
@@ -376,7 +447,12 @@ bool AudioExportWriter::finish() {
     SNDFILE *file = asFile(file_);
     file_ = nullptr;
     sf_write_sync(file);
-    if (sf_close(file) != 0) return fail("cannot complete the file");
+    const int closed = sf_close(file);
+    // What the encoder did not report, the file shows: a write that failed, or a file shorter
+    // than what was written to it.
+    if (const std::string problem = output_->problem(); !problem.empty())
+        return fail("cannot write the file: " + problem);
+    if (closed != 0) return fail("cannot complete the file");
     return true;
 }
 

@@ -79,9 +79,12 @@ class AudioExportWriter {
     [[nodiscard]] bool finish();
     int64_t framesWritten() const { return written_; }
     const std::string &error() const { return error_; }
+    /// The system's error number of the write to the file that failed; 0 for none.
+    int writeErrorNumber() const;
 
   private:
     struct Resampler;
+    struct Output;
     [[nodiscard]] bool prepare(const ExportFormat &format, int32_t channels, double renderRate,
                                std::string &error);
     [[nodiscard]] bool emit(const float *interleaved, int64_t frames);
@@ -100,6 +103,9 @@ class AudioExportWriter {
     float gain_ = 1.0f;
     ExportTap *tap_ = nullptr;
     void *file_ = nullptr; // SNDFILE
+    /// Where libsndfile's writes go: every one is checked here, as some of its encoders
+    /// (MP3) drop a failed write without a word.
+    std::unique_ptr<Output> output_;
     std::unique_ptr<Resampler> resampler_;
     std::vector<float> scaled_;
     static constexpr std::size_t writeBatchFrames = 16384;

@@ -107,10 +107,11 @@ bool parseNormalization(std::string_view text, Normalization &normalization, std
     return true;
 }
 
-double normalizationGain(const LoudnessFigures &measured, const Normalization &normalization) {
+double wantedNormalizationGainDb(const LoudnessFigures &measured,
+                                 const Normalization &normalization) {
     double gainDb = 0.0;
     switch (normalization.mode) {
-    case NormalizeMode::Off: return 1.0;
+    case NormalizeMode::Off: return 0.0;
     case NormalizeMode::Peak: gainDb = normalization.target - measured.samplePeakDb; break;
     case NormalizeMode::TruePeak: gainDb = normalization.target - measured.truePeakDb; break;
     case NormalizeMode::Loudness:
@@ -118,7 +119,12 @@ double normalizationGain(const LoudnessFigures &measured, const Normalization &n
         gainDb = std::min(gainDb, normalization.ceilingDb - measured.truePeakDb);
         break;
     }
-    if (!std::isfinite(gainDb)) return 1.0;
+    return std::isfinite(gainDb) ? gainDb : 0.0;
+}
+
+double normalizationGain(const LoudnessFigures &measured, const Normalization &normalization) {
+    const double gainDb =
+        std::min(wantedNormalizationGainDb(measured, normalization), largestNormalizationGainDb);
     return std::pow(10.0, gainDb / 20.0);
 }
 

@@ -46,8 +46,17 @@ struct Normalization {
 [[nodiscard]] bool parseNormalization(std::string_view text, Normalization &normalization,
                                       std::string &error);
 
-/// The linear gain that takes a signal measured as `measured` to the target; 1 for silence
-/// or when off.
+/// The most normalisation ever raises a render. What needs more is near-silence (a click,
+/// hum, the dither of an empty mix) that would otherwise be blown up to full scale; a real
+/// master this quiet is better lifted by hand, knowing it.
+constexpr double largestNormalizationGainDb = 20.0;
+
+/// The gain in dB that takes a signal measured as `measured` to the target, without the
+/// limit above; 0 for silence or when off.
+double wantedNormalizationGainDb(const LoudnessFigures &measured,
+                                 const Normalization &normalization);
+/// The linear gain that takes a signal measured as `measured` to the target, at most
+/// `largestNormalizationGainDb`; 1 for silence or when off.
 double normalizationGain(const LoudnessFigures &measured, const Normalization &normalization);
 
 } // namespace orvane

@@ -1,4 +1,5 @@
 #include "core/midifile/MidiConversion.h"
+#include "core/model/SaturatingMath.h"
 
 #include "core/model/MusicalTime.h"
 #include "core/stock/GmPlayer.h"
@@ -169,7 +170,7 @@ MidiImport planMidiImport(const MidiFile &file, const Project &project, bool tak
             added.start = start;
             added.length = std::max<int64_t>(stop - start, 1);
             imported.clip.notes.push_back(added);
-            end = std::max(end, added.start + added.length);
+            end = std::max(end, saturatingAdd(added.start, added.length));
         }
         // The clip runs to the end of the bar its last note ends in.
         const double bar =
@@ -180,6 +181,19 @@ MidiImport planMidiImport(const MidiFile &file, const Project &project, bool tak
         plan.tracks.push_back(std::move(imported));
     }
     return plan;
+}
+
+bool planFitsTimeline(const MidiImport &plan, int64_t startSamples) {
+    if (startSamples < 0 || startSamples >= timelineLimit) return false;
+    const int64_t room = timelineLimit - startSamples;
+    for (const ImportedMidiTrack &track : plan.tracks) {
+        // Lengths and ends are checked, not only starts: the clip is as long as its last note.
+        if (track.clip.length >= room) return false;
+        for (const MidiNote &note : track.clip.notes)
+            if (note.start < 0 || note.start >= room || note.length >= room - note.start)
+                return false;
+    }
+    return true;
 }
 
 std::optional<MidiFile> midiFileFromProject(const Project &project, MidiExportScope scope,

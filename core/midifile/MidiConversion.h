@@ -41,6 +41,10 @@ struct MidiImport {
 /// tempo map when `takeTimeMaps`, else under the project's.
 MidiImport planMidiImport(const MidiFile &file, const Project &project, bool takeTimeMaps);
 
+/// Whether the planned clips, placed at `startSamples`, end before `timelineLimit`: a file can
+/// place notes at ticks no song reaches, which a render of the saved project would refuse.
+bool planFitsTimeline(const MidiImport &plan, int64_t startSamples);
+
 /// What to write: the arrangement clips of one track, or of every MIDI track (one file track
 /// each), or one clip alone (its notes from its own start).
 enum class MidiExportScope : uint8_t { Song, Track, Clip };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <limits>
@@ -422,22 +423,38 @@ std::vector<uint8_t> writeMidiFile(const MidiFile &file) {
     return out;
 }
 
-bool writeMidiFileAt(const std::string &path, const MidiFile &file, std::string &error) {
+bool writeMidiFileTo(int descriptor, const MidiFile &file) {
     const std::vector<uint8_t> bytes = writeMidiFile(file);
-    const std::string temporary = path + ".partial";
-    const int descriptor =
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    bool written = descriptor >= 0;
-    for (std::size_t done = 0; written && done < bytes.size();) {
+    for (std::size_t done = 0; done < bytes.size();) {
         const ssize_t put = ::write(descriptor, bytes.data() + done, bytes.size() - done);
         if (put < 0 && errno == EINTR) continue;
-        written = put > 0;
-        if (written) done += static_cast<std::size_t>(put);
+        if (put <= 0) {
+            if (put == 0) errno = ENOSPC;
+            return false;
+        }
+        done += static_cast<std::size_t>(put);
     }
-    const int failure = errno;
-    if (descriptor >= 0 && ::close(descriptor) != 0) written = false;
+    return true;
+}
+
+bool writeMidiFileAt(const std::string &path, const MidiFile &file, std::string &error) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    // Created exclusively under a fresh name: a file the user keeps beside the target, under
+    // any name, is never opened, replaced or removed.
+    std::string temporary = folder + ".halvora-midi-XXXXXX";
+    const int descriptor = ::mkostemp(temporary.data(), O_CLOEXEC);
+    bool written = descriptor >= 0 && ::fchmod(descriptor, 0644) == 0 &&
+                   writeMidiFileTo(descriptor, file) && ::fsync(descriptor) == 0;
+    int failure = errno;
+    if (descriptor >= 0 && ::close(descriptor) != 0 && written) {
+        written = false;
+        failure = errno;
+    }
     if (written && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
-    ::unlink(temporary.c_str());
+    if (written) failure = errno;
+    if (descriptor >= 0) ::unlink(temporary.c_str());
     error = "cannot write \"" + path + "\": " + std::strerror(failure != 0 ? failure : EIO);
     return false;
 }

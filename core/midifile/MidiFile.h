@@ -68,7 +68,10 @@ struct MidiFile {
 /// Format 1: a first track with the tempo and meter maps, then one track per file track with
 /// its name and notes. Running status is used between events of one channel.
 std::vector<uint8_t> writeMidiFile(const MidiFile &file);
-/// Writes it through a temporary file beside `path` that replaces it once complete.
+/// Writes it into the open file `descriptor`; false with `errno` when a write failed.
+[[nodiscard]] bool writeMidiFileTo(int descriptor, const MidiFile &file);
+/// Writes it through a temporary file beside `path`, of a name no other file has, that
+/// replaces it once complete. Nothing else in the folder is touched.
 [[nodiscard]] bool writeMidiFileAt(const std::string &path, const MidiFile &file,
                                    std::string &error);
 

@@ -232,6 +232,11 @@ inline constexpr uint32_t defaultTrackColor = 0xFF4A90D9u;
 /// Devices open at most eight stereo input pairs.
 inline constexpr int32_t highestInputPair = 7;
 
+/// Positions and lengths are added together while rendering (a clip's start, a note's start
+/// within it, its length). Held below 2^61 samples, some 1.5 million years, no such sum can
+/// overflow: a render refuses anything beyond, and nothing may put it there.
+inline constexpr int64_t timelineLimit = int64_t{1} << 61;
+
 /// When an audio track plays its input through its own chain: "Auto" while it is armed, "In"
 /// always, "Off" never (the input is still recorded).
 enum class MonitorMode : uint8_t { Auto = 0, In = 1, Off = 2 };

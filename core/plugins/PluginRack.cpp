@@ -80,10 +80,13 @@ std::string canonicalOrEmpty(const std::string &path) {
 
 std::string unavailableLine(const InsertSlot &insert) {
     const std::string &name = insert.displayName.empty() ? insert.pluginId : insert.displayName;
-    if (lv2::isLv2PluginId(insert.pluginId))
+    // An id of the LV2 kind names no VST 3 bundle, even when its URI is missing.
+    if (insert.pluginId.starts_with("lv2:")) {
+        const std::string uri = lv2::uriFromPluginId(insert.pluginId);
         return withArguments(translate("PluginRack", "LV2 unavailable: %1 (%2)"),
-                             {name, lv2::uriFromPluginId(insert.pluginId)}) +
+                             {name, uri.empty() ? translate("PluginRack", "no URI") : uri}) +
                "\n";
+    }
     const std::string where =
         insert.bundlePath.empty() ? translate("PluginRack", "no path") : insert.bundlePath;
     return withArguments(translate("PluginRack", "VST3 unavailable: %1 (%2)"), {name, where}) +

@@ -1,4 +1,5 @@
 #include "app/cli/tests/RunProgram.h"
+#include "app/shell/tests/ApplicationTestSupport.h"
 #include "core/project_io/ProjectFolder.h"
 #include "tests/support/TestWavFiles.h"
 
@@ -13,7 +14,12 @@
 #include <limits>
 #include <map>
 #include <numbers>
+#include <optional>
+#include <sstream>
 
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -170,6 +176,19 @@ double frequencyOf(const WrittenWav &wav) {
 }
 
 struct HostileCase {
+    using Input = std::function<std::string(const fs::path &project, const fs::path &scratch)>;
+    using Prepare = std::function<void(const fs::path &project, const fs::path &scratch)>;
+    using Arguments =
+        std::function<std::vector<std::string>(const fs::path &project, const fs::path &scratch)>;
+    HostileCase(const char *what, Prepare prepare, Arguments arguments, int status,
+                std::string message, std::vector<std::string> mayChange,
+                std::function<void(const WrittenWav &)> checkOutput, Input input = nullptr,
+                std::vector<std::string> written = {})
+        : what(what), prepare(std::move(prepare)), arguments(std::move(arguments)), status(status),
+          message(std::move(message)), mayChange(std::move(mayChange)),
+          checkOutput(std::move(checkOutput)), input(std::move(input)),
+          written(std::move(written)) {}
+
     const char *what;
     /// Damages the copy of the song at `project` inside `scratch`.
     std::function<void(const fs::path &project, const fs::path &scratch)> prepare;
@@ -181,6 +200,11 @@ struct HostileCase {
     /// Paths, relative to the scratch folder, that the run may write or remove.
     std::vector<std::string> mayChange;
     std::function<void(const WrittenWav &)> checkOutput;
+    /// Lines for `Halvora --headless PROJECT` to read; the command line is then the headless
+    /// one and the message is looked for among its status lines too.
+    Input input;
+    /// Paths, relative to the scratch folder, that must be regular files afterwards.
+    std::vector<std::string> written;
 };
 
 std::vector<std::string> renderTrack(const fs::path &project, const fs::path &scratch) {
@@ -199,6 +223,79 @@ void expectTone(const WrittenWav &wav) {
 }
 
 void expectSound(const WrittenWav &wav) { EXPECT_GT(peakOf(wav), 0.01); }
+
+/// A one-second 16-bit stereo WAV of silence but for one click of `level` steps.
+std::string clickWav(int16_t level) {
+    std::vector<int16_t> samples(2 * 48000, 0);
+    samples[2 * 8000] = samples[2 * 8000 + 1] = level;
+    RiffBuilder riff;
+    riff.format(1, 2, 48000, 16).data(samples).sealed();
+    return {riff.bytes.begin(), riff.bytes.end()};
+}
+
+/// A WAV whose data chunk holds no frame at all.
+std::string emptyWav() {
+    RiffBuilder riff;
+    riff.format(1, 2, 48000, 16).data({}).sealed();
+    return {riff.bytes.begin(), riff.bytes.end()};
+}
+
+void putBigEndian(std::string &bytes, uint64_t value, int size) {
+    for (int index = size - 1; index >= 0; --index)
+        bytes += static_cast<char>(value >> (8 * index));
+}
+
+std::string midiTrack(const std::string &events) {
+    std::string chunk = "MTrk";
+    putBigEndian(chunk, events.size(), 4);
+    return chunk + events;
+}
+
+/// A MIDI file of one note after 65 536 of the longest pauses a delta can hold, at one tick a
+/// beat and the slowest tempo: some 2^44 beats, far past where any song can reach.
+std::string farNoteMidi() {
+    std::string conductor("\x00\xFF\x51\x03\xFF\xFF\xFF\x00\xFF\x2F\x00", 11);
+    std::string notes;
+    for (int pause = 0; pause < 65536; ++pause)
+        notes += std::string("\xFF\xFF\xFF\x7F\xFF\x01\x00", 7); // an empty text event
+    notes += std::string("\x00\x90\x3C\x40\x01\x80\x3C\x00\x00\xFF\x2F\x00", 12);
+    std::string file = "MThd";
+    putBigEndian(file, 6, 4);
+    putBigEndian(file, 1, 2); // format 1
+    putBigEndian(file, 2, 2); // two tracks
+    putBigEndian(file, 1, 2); // one tick a beat
+    return file + midiTrack(conductor) + midiTrack(notes);
+}
+
+/// The song with an LV2 insert on its audio track whose id names no plug-in.
+void addLv2InsertWithoutUri(const fs::path &project) {
+    std::optional<Project> song = project_io::loadProject(project.string());
+    ASSERT_TRUE(song);
+    InsertSlot insert;
+    insert.pluginId = "lv2:";
+    insert.displayName = "Nameless";
+    song->findTrack(audioTrack)->inserts.push_back(insert);
+    ASSERT_TRUE(project_io::saveProject(*song, project.string(), false).ok);
+}
+
+std::vector<std::string> headless(const fs::path &project, const fs::path &) {
+    return {"--headless", project.string()};
+}
+
+std::vector<std::string> renderWith(const fs::path &project, const fs::path &scratch,
+                                    std::vector<std::string> options) {
+    std::vector<std::string> arguments = renderMixTo(project, scratch / "out.wav");
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    return arguments;
+}
+
+HostileCase headlessCase(const char *what,
+                         std::function<void(const fs::path &, const fs::path &)> prepare,
+                         std::function<std::string(const fs::path &, const fs::path &)> input,
+                         std::string message, std::vector<std::string> mayChange) {
+    return {what,    std::move(prepare), headless, 0, message, std::move(mayChange),
+            nullptr, std::move(input),   {}};
+}
 
 HostileCase encodingCase(const char *what, Encoding encoding) {
     return {what,
@@ -380,6 +477,162 @@ std::vector<HostileCase> hostileCases() {
          "",
          {"out.wav", "*.partial"},
          expectSound},
+        headlessCase("MIDI export onto the open project's document", nullptr,
+                     [](const fs::path &project, const fs::path &) {
+                         return "export-midi " + (project / "project.json").string() + "\nquit\n";
+                     },
+                     "MIDI export failed: cannot write", {}),
+        headlessCase("MIDI export onto the open project's media", nullptr,
+                     [](const fs::path &project, const fs::path &) {
+                         return "export-midi " + mediaOf(project).string() + "\nquit\n";
+                     },
+                     "lies inside the project folder", {}),
+        headlessCase(
+            "MIDI export beside a file of the user's named like its old temporary",
+            [](const fs::path &, const fs::path &scratch) {
+                writeText(scratch / "out.mid.partial", "mine");
+            },
+            [](const fs::path &, const fs::path &scratch) {
+                return "export-midi " + (scratch / "out.mid").string() + "\nquit\n";
+            },
+            "MIDI file exported", {"out.mid"}),
+        headlessCase(
+            "export onto a folder",
+            [](const fs::path &, const fs::path &scratch) {
+                fs::create_directory(scratch / "folder.wav");
+            },
+            [](const fs::path &, const fs::path &scratch) {
+                return "export " + (scratch / "folder.wav").string() + "\nquit\n";
+            },
+            "Export failed: cannot write", {}),
+        headlessCase(
+            "export onto a FIFO",
+            [](const fs::path &, const fs::path &scratch) {
+                ::mkfifo((scratch / "pipe.wav").c_str(), 0600);
+            },
+            [](const fs::path &, const fs::path &scratch) {
+                return "export " + (scratch / "pipe.wav").string() + "\nquit\n";
+            },
+            "it is not a regular file (a device or a pipe is never replaced)", {}),
+        headlessCase(
+            "MIDI import of a note past the end of the timeline",
+            [](const fs::path &, const fs::path &scratch) {
+                writeText(scratch / "far.mid", farNoteMidi());
+            },
+            [](const fs::path &, const fs::path &scratch) {
+                return "import-midi " + (scratch / "far.mid").string() + "\nsave\nquit\n";
+            },
+            "Could not import the MIDI file: its notes reach beyond the end of the timeline",
+            {"song.halvora/project.json"}),
+        {"analysis of a WAV without frames",
+         [](const fs::path &, const fs::path &scratch) {
+             writeText(scratch / "empty.wav", emptyWav());
+         },
+         [](const fs::path &, const fs::path &scratch) {
+             return std::vector<std::string>{"analyze", (scratch / "empty.wav").string()};
+         },
+         1,
+         "it holds no samples (0 frames)",
+         {},
+         nullptr},
+        {"a FIFO named like a stem",
+         [](const fs::path &, const fs::path &scratch) {
+             fs::create_directory(scratch / "stems");
+             ::mkfifo((scratch / "stems" / "Tone.wav").c_str(), 0600);
+         },
+         [](const fs::path &project, const fs::path &scratch) {
+             return renderWith(project, scratch, {"--stems", (scratch / "stems").string()});
+         },
+         1,
+         "Tone.wav\": it is not a regular file",
+         {},
+         nullptr},
+        {"the mix onto one of the stems",
+         [](const fs::path &, const fs::path &scratch) { fs::create_directory(scratch / "stems"); },
+         [](const fs::path &project, const fs::path &scratch) {
+             return std::vector<std::string>{"render",   project.string(),
+                                             "-o",       (scratch / "stems" / "Tone.wav").string(),
+                                             "--stems",  (scratch / "stems").string(),
+                                             "--length", std::to_string(renderFrames)};
+         },
+         1,
+         "would replace the mix written to the same file",
+         {},
+         nullptr},
+        {"stems into a folder that does not exist yet",
+         nullptr,
+         [](const fs::path &project, const fs::path &scratch) {
+             return renderWith(project, scratch, {"--stems", (scratch / "new" / "stems").string()});
+         },
+         0,
+         "",
+         {"out.wav", "new*"},
+         expectSound,
+         nullptr,
+         {"new/stems/Tone.wav", "new/stems/Keys.wav"}},
+        {"stems into a folder below a file",
+         [](const fs::path &, const fs::path &scratch) { writeText(scratch / "file", "mine"); },
+         [](const fs::path &project, const fs::path &scratch) {
+             return renderWith(project, scratch,
+                               {"--stems", (scratch / "file" / "stems").string()});
+         },
+         1,
+         "cannot create the folder",
+         {},
+         nullptr},
+        {"stems into the project folder that does not exist yet",
+         nullptr,
+         [](const fs::path &project, const fs::path &scratch) {
+             return renderWith(project, scratch, {"--stems", (project / "new").string()});
+         },
+         1,
+         "lies inside the project folder",
+         {},
+         nullptr},
+        {"--quality with WAV",
+         nullptr,
+         [](const fs::path &project, const fs::path &scratch) {
+             return renderWith(project, scratch, {"--quality", "0.5"});
+         },
+         2,
+         "--quality applies to ogg and mp3; wav takes --bits",
+         {},
+         nullptr},
+        {"FLAC longer than a FLAC file holds",
+         nullptr,
+         [](const fs::path &project, const fs::path &scratch) {
+             return std::vector<std::string>{
+                 "render",   project.string(), "-o",       (scratch / "out.flac").string(),
+                 "--format", "flac",           "--length", "2305843009213693952"};
+         },
+         1,
+         "more than a FLAC file holds",
+         {},
+         nullptr},
+        {"LV2 insert whose id has no URI",
+         [](const fs::path &project, const fs::path &) { addLv2InsertWithoutUri(project); },
+         renderTrack,
+         0,
+         "LV2 unavailable: Nameless (no URI)",
+         {"out.wav"},
+         expectTone},
+        {"loudness normalisation of a click in silence",
+         [](const fs::path &project, const fs::path &) {
+             writeText(mediaOf(project), clickWav(3));
+         },
+         [](const fs::path &project, const fs::path &scratch) {
+             std::vector<std::string> arguments = renderTrack(project, scratch);
+             arguments.insert(arguments.end(), {"--normalize", "lufs:-14"});
+             return arguments;
+         },
+         0,
+         "and was held to +20 dB; the file is quieter than the target",
+         {"out.wav"},
+         [](const WrittenWav &wav) {
+             // Raised by 20 dB at most (dither adds a step either way), not to the ceiling.
+             EXPECT_GE(peakOf(wav), 20 / 32767.0);
+             EXPECT_LE(peakOf(wav), 50 / 32767.0);
+         }},
         {"reference project over an existing project",
          nullptr,
          [](const fs::path &project, const fs::path &) {
@@ -393,14 +646,32 @@ std::vector<HostileCase> hostileCases() {
     };
 }
 
+/// Whether the program `pid` holds a file in `folder` open: the one a render writes, which
+/// has no name there until it is complete.
+bool writesInto(pid_t pid, const fs::path &folder) {
+    const std::string prefix = fs::canonical(folder).string() + "/";
+    const fs::path descriptors = "/proc/" + std::to_string(pid) + "/fd";
+    std::error_code fault;
+    for (fs::directory_iterator entry(descriptors, fault), end; !fault && entry != end;
+         entry.increment(fault)) {
+        std::error_code unreadable;
+        const fs::path target = fs::read_symlink(entry->path(), unreadable);
+        if (!unreadable && target.string().starts_with(prefix)) return true;
+    }
+    return false;
+}
+
 bool allowed(const std::string &entry, const std::vector<std::string> &mayChange) {
     for (const auto &pattern : mayChange) {
         if (pattern == entry) return true;
         if (pattern == "*.partial" && entry.size() > 8 &&
             entry.compare(entry.size() - 8, 8, ".partial") == 0)
             return true;
+        if (pattern.size() > 1 && pattern.back() == '*' && pattern != "*.partial" &&
+            entry.starts_with(pattern.substr(0, pattern.size() - 1)))
+            return true;
     }
-    return entry == "stdout.txt" || entry == "stderr.txt";
+    return entry == "stdout.txt" || entry == "stderr.txt" || entry == "stdin.txt";
 }
 
 } // namespace
@@ -409,6 +680,13 @@ bool allowed(const std::string &entry, const std::vector<std::string> &mayChange
 // hangs, never lets a control character through, and never changes a file it was not told
 // to write. Runs in the sanitizer build too, where the program itself is instrumented.
 TEST(HostileInput, RendersCorrectlyOrFailsWithItsMessageAndTouchesNothingElse) {
+    // The headless sessions start on the null device in a home of their own, in English.
+    TemporaryHome home("hostile");
+    home.rememberOutputDevice("Null");
+    const ScopedEnvironment language("LANGUAGE", std::optional<std::string>("en"));
+    const ScopedEnvironment lang("LANG", std::optional<std::string>("C.UTF-8"));
+    const ScopedEnvironment all("LC_ALL", std::nullopt);
+    const ScopedEnvironment messages("LC_MESSAGES", std::nullopt);
     const fs::path scratchRoot = makeScratchFolder("hostile");
     const fs::path song = scratchRoot / "song.halvora";
     {
@@ -426,16 +704,21 @@ TEST(HostileInput, RendersCorrectlyOrFailsWithItsMessageAndTouchesNothingElse) {
         if (hostile.prepare) hostile.prepare(project, scratch);
         const auto before = snapshot(scratch);
 
-        const ProgramRun run = runHalvora(hostile.arguments(project, scratch), scratch);
+        const std::string input = hostile.input ? hostile.input(project, scratch) : "";
+        const ProgramRun run = runHalvora(hostile.arguments(project, scratch), scratch, input);
         ASSERT_EQ(run.signal, 0) << run.errors;
-        EXPECT_EQ(run.exitStatus, hostile.status) << run.errors;
+        EXPECT_EQ(run.exitStatus, hostile.status) << run.output << run.errors;
         EXPECT_EQ(run.errors.find("Sanitizer"), std::string::npos) << run.errors;
         EXPECT_EQ(run.errors.find("runtime error"), std::string::npos) << run.errors;
+        // A headless session answers on its status lines, which go to standard output.
+        const std::string &told = hostile.input ? run.output : run.errors;
         if (hostile.message.empty()) {
             EXPECT_EQ(run.errors, "");
         } else {
-            EXPECT_NE(run.errors.find(hostile.message), std::string::npos) << run.errors;
+            EXPECT_NE(told.find(hostile.message), std::string::npos) << told << run.errors;
         }
+        for (const std::string &file : hostile.written)
+            EXPECT_TRUE(fs::is_regular_file(scratch / file)) << file << " was not written";
         for (const char byte : run.errors) {
             EXPECT_TRUE(byte == '\n' || static_cast<unsigned char>(byte) >= 0x20)
                 << "raw control byte " << static_cast<int>(byte) << " in: " << run.errors;
@@ -523,10 +806,10 @@ TEST(HostileInput, AnInterruptedRenderLeavesNoTemporary) {
     ASSERT_TRUE(project_io::saveProject(song, folder.string(), false).ok);
     const fs::path outputs = scratch / "out";
     fs::create_directories(outputs);
-    const auto temporaries = [&outputs] {
+    const auto leftovers = [&outputs] {
         int found = 0;
-        for (const auto &entry : fs::directory_iterator(outputs))
-            if (entry.path().extension() == ".partial") ++found;
+        for ([[maybe_unused]] const auto &entry : fs::directory_iterator(outputs))
+            ++found;
         return found;
     };
     for (const int signal : {SIGINT, SIGTERM}) {
@@ -535,13 +818,15 @@ TEST(HostileInput, AnInterruptedRenderLeavesNoTemporary) {
                 verb,       folder.string(), "-o",     (outputs / "long.wav").string(),
                 "--length", "400000000",     "--quiet"};
             const RunningProgram program = startHalvora(arguments, scratch);
-            // Until the render is writing its temporary (or has ended, which fails below).
-            for (int wait = 0; wait < 2000 && temporaries() == 0; ++wait)
+            // Until the render is writing its file (or has ended, which fails below).
+            bool started = false;
+            for (int wait = 0; wait < 2000 && !(started = writesInto(program.pid, outputs)); ++wait)
                 ::usleep(5000);
+            EXPECT_TRUE(started) << verb << " never opened its file";
             ::kill(program.pid, signal);
             const ProgramRun run = finishHalvora(program);
             EXPECT_EQ(run.signal, signal) << verb << ": " << run.errors;
-            EXPECT_EQ(temporaries(), 0) << verb << " ended by signal " << signal;
+            EXPECT_EQ(leftovers(), 0) << verb << " ended by signal " << signal;
             EXPECT_FALSE(fs::exists(outputs / "long.wav")) << verb;
         }
     }
@@ -590,5 +875,171 @@ TEST(HostileInput, ReferenceProjectOverwritesAnExistingProjectOnlyWhenForced) {
 
     const ProgramRun help = runHalvora({"reference-project", "--help"}, scratch);
     EXPECT_NE(help.output.find("--force"), std::string::npos);
+    fs::remove_all(scratch);
+}
+
+namespace {
+
+/// Runs `scenario` in a child process with a mount namespace of its own, in which a tmpfs of
+/// `kibibytes` is mounted on `folder`: a real file system that fills up, which disappears with
+/// the child. What the scenario returns comes back; nullopt when this machine lets no process
+/// mount one (as root, or as root of a user namespace of its own).
+std::optional<std::string> runOnSmallFileSystem(const fs::path &folder, int kibibytes,
+                                                const std::function<std::string()> &scenario) {
+    int report[2];
+    if (::pipe(report) != 0) return std::nullopt;
+    const uid_t user = ::geteuid();
+    const gid_t group = ::getegid();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(report[0]);
+        const auto writeFile = [](const char *path, const std::string &text) {
+            std::ofstream(path) << text;
+        };
+        bool isolated = ::unshare(CLONE_NEWNS) == 0;
+        if (!isolated && ::unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0) {
+            writeFile("/proc/self/setgroups", "deny");
+            writeFile("/proc/self/uid_map", "0 " + std::to_string(user) + " 1");
+            writeFile("/proc/self/gid_map", "0 " + std::to_string(group) + " 1");
+            isolated = true;
+        }
+        const std::string size = "size=" + std::to_string(kibibytes) + "k";
+        if (!isolated || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", folder.c_str(), "tmpfs", 0, size.c_str()) != 0)
+            ::_exit(3);
+        const std::string text = scenario();
+        const bool sent =
+            ::write(report[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        ::_exit(sent ? 0 : 4);
+    }
+    ::close(report[1]);
+    std::string text;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(report[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(got));
+    ::close(report[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 3) return std::nullopt;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    return text;
+}
+
+/// Fills the file system `folder` is on until a write fails.
+void fillUp(const fs::path &file) {
+    const int descriptor = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const std::vector<char> zeros(65536, 0);
+    for (std::size_t chunk = zeros.size(); chunk > 0; chunk /= 2)
+        while (::write(descriptor, zeros.data(), chunk) == static_cast<ssize_t>(chunk)) {
+        }
+    ::close(descriptor);
+}
+
+std::vector<std::string> entriesOf(const fs::path &folder) {
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+// A render onto a file system that is full fails with the reason, in every format, and leaves
+// the earlier file as it was; one onto a full disk with no earlier file leaves none.
+TEST(HostileInput, ARenderOntoAFullDiskFailsAndKeepsTheEarlierFile) {
+    const fs::path scratch = makeScratchFolder("full-disk");
+    const fs::path song = scratch / "song.halvora";
+    Project made = makeSong();
+    ASSERT_TRUE(project_io::saveProject(made, song.string(), false).ok);
+    const fs::path full = scratch / "full";
+    fs::create_directories(full);
+    const std::vector<std::string> formats = {"mp3", "ogg", "flac", "wav"};
+    const auto renderTo = [&](const fs::path &out, const std::string &format) {
+        return runHalvora({"render", song.string(), "-o", out.string(), "--format", format,
+                           "--length", std::to_string(renderFrames), "--quiet"},
+                          scratch);
+    };
+    // Each format's outcome as lines the test below reads: what the child saw.
+    const std::optional<std::string> report = runOnSmallFileSystem(full, 1024, [&] {
+        std::ostringstream lines;
+        for (const std::string &format : formats) {
+            const fs::path out = full / ("song." + format);
+            const ProgramRun good = renderTo(out, format);
+            const std::string earlier = readText(out);
+            fillUp(full / "fill");
+            const ProgramRun onFull = renderTo(out, format);
+            const ProgramRun fresh = renderTo(full / ("new." + format), format);
+            std::string entries;
+            for (const std::string &name : entriesOf(full))
+                entries += name + ",";
+            const auto firstLine = [](const std::string &text) {
+                return text.substr(0, text.find('\n'));
+            };
+            lines << format << "|" << good.exitStatus << "|" << earlier.size() << "|"
+                  << (readText(out) == earlier ? "kept" : "changed") << "|" << onFull.exitStatus
+                  << "|" << firstLine(onFull.errors) << firstLine(onFull.output) << "|"
+                  << fresh.exitStatus << "|" << entries << "\n";
+            fs::remove(full / "fill");
+            fs::remove(out);
+        }
+        return lines.str();
+    });
+    if (!report) GTEST_SKIP() << "no small file system can be mounted here";
+    std::istringstream lines(*report);
+    std::size_t seen = 0;
+    for (std::string line; std::getline(lines, line); ++seen) {
+        std::vector<std::string> field;
+        for (std::size_t from = 0, bar;; from = bar + 1) {
+            bar = line.find('|', from);
+            field.push_back(line.substr(from, bar - from));
+            if (bar == std::string::npos) break;
+        }
+        ASSERT_EQ(field.size(), 8u) << line;
+        SCOPED_TRACE(field[0]);
+        EXPECT_EQ(field[1], "0") << "the first render fits";
+        EXPECT_GT(std::stoul(field[2]), 1000u) << "the earlier file holds the song";
+        EXPECT_EQ(field[3], "kept");
+        EXPECT_EQ(field[4], "1");
+        // The reason, once, on standard error; nothing on standard output.
+        EXPECT_NE(field[5].find("No space left on device"), std::string::npos) << field[5];
+        EXPECT_TRUE(field[5].ends_with(": No space left on device")) << field[5];
+        EXPECT_EQ(field[5].find("libsndfile"), std::string::npos) << field[5];
+        EXPECT_EQ(field[6], "1") << "a fresh file onto the full disk";
+        EXPECT_EQ(field[7], "fill,song." + field[0] + ",") << "nothing else is left";
+    }
+    EXPECT_EQ(seen, formats.size()) << *report;
+    fs::remove_all(scratch);
+}
+
+// kill -9 reaches no handler: whatever point of the render it lands on, the folder holds what
+// it held before, the user's earlier file as it was, and nothing else.
+TEST(HostileInput, ARenderKilledOutrightLeavesNothingBehind) {
+    const fs::path scratch = makeScratchFolder("killed");
+    const fs::path song = scratch / "song.halvora";
+    Project made = makeSong();
+    ASSERT_TRUE(project_io::saveProject(made, song.string(), false).ok);
+    const fs::path outputs = scratch / "out";
+    fs::create_directories(outputs);
+    writeText(outputs / "earlier.wav", "the user's earlier file");
+    const auto before = snapshot(outputs);
+    for (const char *name : {"earlier.wav", "fresh.wav"}) {
+        for (const int delayMs : {0, 50, 250}) {
+            SCOPED_TRACE(std::string(name) + " after " + std::to_string(delayMs) + " ms");
+            const RunningProgram program =
+                startHalvora({"render", song.string(), "-o", (outputs / name).string(), "--format",
+                              "flac", "--length", "400000000", "--quiet"},
+                             scratch);
+            bool started = false;
+            for (int wait = 0; wait < 4000 && !(started = writesInto(program.pid, outputs)); ++wait)
+                ::usleep(2000);
+            EXPECT_TRUE(started) << "the render never opened its file";
+            ::usleep(static_cast<useconds_t>(delayMs) * 1000);
+            ::kill(program.pid, SIGKILL);
+            const ProgramRun run = finishHalvora(program);
+            EXPECT_EQ(run.signal, SIGKILL) << run.errors;
+            EXPECT_EQ(snapshot(outputs), before);
+        }
+    }
     fs::remove_all(scratch);
 }

@@ -36,7 +36,9 @@ uint32_t readLittleEndian(const std::string &bytes, std::size_t at, std::size_t 
 } // namespace
 
 RunningProgram startHalvora(const std::vector<std::string> &arguments,
-                            const fs::path &scratchFolder) {
+                            const fs::path &scratchFolder, const std::string &input) {
+    const fs::path inputFile = scratchFolder / "stdin.txt";
+    if (!input.empty()) std::ofstream(inputFile, std::ios::binary | std::ios::trunc) << input;
     const fs::path outputFile = scratchFolder / "stdout.txt";
     const fs::path errorFile = scratchFolder / "stderr.txt";
     std::vector<std::string> words{HALVORA_EXECUTABLE};
@@ -48,7 +50,8 @@ RunningProgram startHalvora(const std::vector<std::string> &arguments,
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, input.empty() ? "/dev/null" : inputFile.c_str(),
+                                     O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
@@ -77,8 +80,9 @@ ProgramRun finishHalvora(const RunningProgram &program) {
     return run;
 }
 
-ProgramRun runHalvora(const std::vector<std::string> &arguments, const fs::path &scratchFolder) {
-    return finishHalvora(startHalvora(arguments, scratchFolder));
+ProgramRun runHalvora(const std::vector<std::string> &arguments, const fs::path &scratchFolder,
+                      const std::string &input) {
+    return finishHalvora(startHalvora(arguments, scratchFolder, input));
 }
 
 fs::path makeScratchFolder(const std::string &name) {

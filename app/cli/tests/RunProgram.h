@@ -15,9 +15,10 @@ struct ProgramRun {
     std::string errors;  // standard error
 };
 
-/// Runs the built `Halvora` with `arguments` (no shell involved) and waits for it.
+/// Runs the built `Halvora` with `arguments` (no shell involved) and waits for it. `input`,
+/// when given, is its standard input (kept in the scratch folder as "stdin.txt").
 ProgramRun runHalvora(const std::vector<std::string> &arguments,
-                      const std::filesystem::path &scratchFolder);
+                      const std::filesystem::path &scratchFolder, const std::string &input = {});
 
 /// The built `Halvora` started in the background, for tests that act on it while it runs.
 struct RunningProgram {
@@ -25,7 +26,8 @@ struct RunningProgram {
     std::filesystem::path scratchFolder;
 };
 RunningProgram startHalvora(const std::vector<std::string> &arguments,
-                            const std::filesystem::path &scratchFolder);
+                            const std::filesystem::path &scratchFolder,
+                            const std::string &input = {});
 /// Waits for a program `startHalvora` started and collects what it printed.
 ProgramRun finishHalvora(const RunningProgram &program);
 

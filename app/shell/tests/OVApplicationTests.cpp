@@ -653,7 +653,13 @@ TEST_F(ApplicationTest, ExportsTheMixdownTheCycleAndOneTrack) {
 
     ui.saveLocations.push_back((scratch("no such folder") / "x.wav").string());
     view().exportWav();
-    EXPECT_EQ(ui.lastStatus(), translate("OVMainView", "Export failed"));
+    // The reason is the user's to act on.
+    EXPECT_EQ(ui.lastStatus().rfind(withArguments(translate("OVMainView", "Export failed: %1"),
+                                                  {"не удаётся записать \""}),
+                                    0),
+              0u)
+        << ui.lastStatus();
+    EXPECT_NE(ui.lastStatus().find("no such folder"), std::string::npos) << ui.lastStatus();
     EXPECT_EQ(ui.offeredSaveNames,
               (std::vector<std::string>{"mixdown.wav", "mixdown.flac", "loop.wav", "Аудио 1.wav",
                                         "mixdown.wav"}));

@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <numbers>
 
@@ -114,6 +115,31 @@ struct FormatCase {
     const char *soxBits; // as soxi -b reports it
     int64_t lengthSlack; // frames a lossy codec may add or drop at the ends
 };
+
+// Every encoder's writes are checked, those its library lets pass without a word included
+// (MP3): onto a device where every write fails, each export fails with the reason.
+TEST_F(AudioExportTest, EveryFormatReportsAWriteThatFailed) {
+    const std::vector<float> tone = testing::makeTone(1000.0, renderRate, 48000, 2);
+    for (const ExportContainer container : {ExportContainer::Wav, ExportContainer::Flac,
+                                            ExportContainer::Ogg, ExportContainer::Mp3}) {
+        SCOPED_TRACE(std::string(exportContainerName(container)));
+        const int full = ::open("/dev/full", O_RDWR | O_CLOEXEC);
+        ASSERT_GE(full, 0);
+        ExportFormat format;
+        format.container = container;
+        format.bits = defaultExportBits(container);
+        AudioExportWriter writer;
+        std::string error;
+        bool written = writer.open(full, format, 2, renderRate, 0, error);
+        for (int64_t at = 0; written && at < 48000; at += 512)
+            written = writer.append(tone.data() + at * 2, 512);
+        written = written && writer.finish();
+        ::close(full);
+        EXPECT_FALSE(written);
+        EXPECT_NE((error + writer.error()).find(std::strerror(ENOSPC)), std::string::npos)
+            << error << writer.error();
+    }
+}
 
 TEST_F(AudioExportTest, EveryFormatReadsBackWithItsRateDepthAndLength) {
     const std::array<FormatCase, 9> cases{{
@@ -341,6 +367,29 @@ TEST(Normalization, LoudnessGainStopsAtTheCeiling) {
                 1e-9);
     const LoudnessFigures silence{-INFINITY, -INFINITY, -INFINITY};
     EXPECT_EQ(normalizationGain(silence, {NormalizeMode::Loudness, -14.0, -1.0}), 1.0);
+}
+
+// Near-silence has no integrated loudness and a tiny peak: only the limit stops the gain from
+// raising a click or the dither of an empty mix to full scale.
+TEST(Normalization, NeverRaisesByMoreThanTheLargestGain) {
+    const auto decibels = [](double gain) { return 20.0 * std::log10(gain); };
+    struct Case {
+        LoudnessFigures measured;
+        Normalization normalization;
+        double wantedDb;
+    };
+    const Case cases[] = {
+        {{-INFINITY, -78.0, -79.0}, {NormalizeMode::Loudness, -14.0, -1.0}, 77.0},
+        {{-INFINITY, -78.0, -79.0}, {NormalizeMode::Peak, -1.0, -1.0}, 78.0},
+        {{-50.0, -30.0, -31.0}, {NormalizeMode::Loudness, -14.0, -1.0}, 29.0},
+        {{-40.0, -21.5, -22.0}, {NormalizeMode::TruePeak, -1.0, -1.0}, 20.5},
+        {{-33.0, -20.0, -21.0}, {NormalizeMode::Loudness, -14.0, -1.0}, 19.0},
+    };
+    for (const Case &row : cases) {
+        EXPECT_NEAR(wantedNormalizationGainDb(row.measured, row.normalization), row.wantedDb, 1e-9);
+        EXPECT_NEAR(decibels(normalizationGain(row.measured, row.normalization)),
+                    std::min(row.wantedDb, largestNormalizationGainDb), 1e-9);
+    }
 }
 
 TEST_F(AudioExportTest, MeterReadsASineAsTheStandardSays) {

@@ -57,6 +57,37 @@ TEST(MidiImportPlan, WithoutItsMapsAFileFollowsTheProjectsTempo) {
     EXPECT_EQ(plan.tracks[1].clip.notes[0].start, 5 * 32000) << "beat 5 at 90 BPM";
 }
 
+// A file can place a note at ticks no song reaches; such an import is refused whole, before
+// the song holds a clip that no render would take.
+TEST(MidiImportPlan, NotesPastTheEndOfTheTimelineDoNotFit) {
+    Project project;
+    project.sampleRate = rate;
+    struct Case {
+        int64_t startTick;
+        int64_t startSamples;
+        bool fits;
+    };
+    // At the slowest tempo and one tick a beat, a beat is some 805 306 samples: the timeline
+    // ends near beat 2.86e12.
+    const Case cases[] = {
+        {1'000'000'000'000, 0, true},          {2'800'000'000'000, 0, true},
+        {2'900'000'000'000, 0, false},         {int64_t{1} << 44, 0, false},
+        {0, timelineLimit - 1'000'000, false}, {0, -1, false},
+    };
+    for (const Case &row : cases) {
+        MidiFile file;
+        file.ticksPerQuarter = 1;
+        file.tempos = {{0, 0xFFFFFF}};
+        file.tracks.push_back({"Far", {{0, 60, 100, row.startTick, 1}}});
+        const MidiImport plan = planMidiImport(file, project, true);
+        ASSERT_EQ(plan.tracks.size(), 1u);
+        EXPECT_EQ(planFitsTimeline(plan, row.startSamples), row.fits) << row.startTick;
+        EXPECT_GE(plan.tracks[0].clip.length, plan.tracks[0].clip.notes[0].start)
+            << "the clip holds its note, without overflowing: " << row.startTick << " length "
+            << plan.tracks[0].clip.notes[0].length;
+    }
+}
+
 TEST(MidiExport, TheSongATrackAndAClipReadBackAtTheirBeats) {
     Project project;
     project.sampleRate = rate;
