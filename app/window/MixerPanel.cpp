@@ -102,6 +102,10 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
     scroll->setWidget(stripHost);
     scroll->setWidgetResizable(true);
     layout->addWidget(scroll, 1);
+    auto *masterHost = new QWidget(this);
+    masterRow = new QHBoxLayout(masterHost);
+    masterRow->setContentsMargins(2, 2, 2, 2);
+    layout->addWidget(masterHost);
 
     auto *detail = new QWidget(this);
     detail->setFixedWidth(420);
@@ -290,7 +294,7 @@ void MixerPanel::rebuildStrips() {
         }
         ChannelStrip *strip = makeStrip(kind, id);
         stripList.push_back(strip);
-        stripRow->addWidget(strip);
+        (kind == StripKind::Master ? masterRow : stripRow)->addWidget(strip);
     }
     stripRow->addStretch(1);
 }

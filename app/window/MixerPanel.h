@@ -111,6 +111,8 @@ class MixerPanel : public WorkspacePanel {
     std::vector<uint64_t> shownIds;
     QHBoxLayout *stripRow = nullptr;
     QWidget *stripHost = nullptr;
+    /// The master strip stays in sight beside the scrolled strips, however many tracks.
+    QHBoxLayout *masterRow = nullptr;
     uint64_t selected = 0;
     bool selectionFromView = true;
 

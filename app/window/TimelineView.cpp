@@ -719,7 +719,7 @@ void TimelineView::mousePressEvent(QMouseEvent *event) {
             markerDrag = MarkerDrag{hit->kind, hit->position, hit->markerId, point, point};
             return;
         }
-        pressRuler(point);
+        pressRuler(point, event->modifiers());
         return;
     }
     if (point.x() < TimelineGeometry::headerWidth) {
@@ -861,14 +861,16 @@ bool TimelineView::pressAutomation(QPointF point, Qt::KeyboardModifiers modifier
     return true;
 }
 
-void TimelineView::pressRuler(QPointF point) {
+void TimelineView::pressRuler(QPointF point, Qt::KeyboardModifiers modifiers) {
     if (point.x() < TimelineGeometry::headerWidth) return;
     const int64_t position = samplesAtX(point.x());
     if (point.y() >= 28.0) {
         cycleDragStart = snapped(position, true);
         return;
     }
-    app.view().locate(position);
+    // On the grid, as everything placed with the mouse is, so a paste there lands on it too;
+    // Shift places it freely.
+    app.view().locate(snapped(position, !(modifiers & Qt::ShiftModifier)));
     update();
 }
 

@@ -236,7 +236,7 @@ class TimelineView : public QWidget {
     /// Ends the clip's move and carries a copy of it away in a drag to another page.
     void carryClipOut();
     bool pressHeader(QPointF point);
-    void pressRuler(QPointF point);
+    void pressRuler(QPointF point, Qt::KeyboardModifiers modifiers);
     int64_t snapped(int64_t position, bool snap) const;
     int64_t samplesAtX(double x) const;
     double framesPerPixelAt(int64_t position) const;

@@ -160,11 +160,18 @@ TEST_F(ArrangementTest, ARubberBandSelectsClipsThatCopyAndPasteAtThePlayhead) {
     EXPECT_EQ(timeline.selectedClips().size(), 2u);
 
     key(Qt::Key_C, Qt::ControlModifier);
-    // The playhead to bar 9 by a click in the ruler's upper half.
+    // The playhead to bar 9 by a click a little past it in the ruler's upper half: the grid
+    // takes it to the bar, and the paste lands there.
     const double bar9 = timeline.timelineGeometry().xForBeats(32.0);
-    QTest::mouseClick(&timeline, Qt::LeftButton, {}, QPoint(static_cast<int>(bar9), 6));
+    int64_t bar9Samples = 0;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        bar9Samples = TimeMap::of(engine.project).samples(32.0);
+    }
+    QTest::mouseClick(&timeline, Qt::LeftButton, {}, QPoint(static_cast<int>(bar9) + 3, 6));
     ASSERT_TRUE(QTest::qWaitFor([&] { return engine.transport.playhead.load() > 0; }, 5000));
     const int64_t playhead = engine.transport.playhead.load();
+    EXPECT_EQ(playhead, bar9Samples);
     key(Qt::Key_V, Qt::ControlModifier);
     const auto after = arrangementClips();
     ASSERT_EQ(after.size(), clips.size() + 2);
@@ -176,6 +183,12 @@ TEST_F(ArrangementTest, ARubberBandSelectsClipsThatCopyAndPasteAtThePlayhead) {
     EXPECT_EQ(harness.application().commands().undoName(), "Paste Clips");
     key(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(arrangementClips().size(), clips.size());
+    // Shift places the playhead where the mouse is.
+    QTest::mouseClick(&timeline, Qt::LeftButton, Qt::ShiftModifier,
+                      QPoint(static_cast<int>(bar9) + 3, 6));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return engine.transport.playhead.load() != bar9Samples; }, 5000));
+    EXPECT_GT(engine.transport.playhead.load(), bar9Samples);
 
     // Delete on another page deletes nothing hidden.
     timeline.selectAll();

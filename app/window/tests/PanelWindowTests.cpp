@@ -501,6 +501,25 @@ TEST_F(PanelTest, FaderAndPanMoveWithTheirLanesWithoutEditingTheTrack) {
     EXPECT_NE(app.commands().undoName(), "Mixer");
 }
 
+TEST_F(PanelTest, TheMasterStripStaysInSightHoweverManyTracksThereAre) {
+    auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        for (int count = 0; count < 14; ++count)
+            app.engine().project.addTrack(TrackType::Audio, "Extra " + std::to_string(count));
+    }
+    mixer.projectChanged();
+    QApplication::processEvents();
+    ChannelStrip *master = mixer.stripFor(0);
+    ASSERT_NE(master, nullptr);
+    EXPECT_EQ(master->visibleRegion().boundingRect(), master->rect())
+        << "the whole master strip shows without scrolling";
+    ChannelStrip *last = mixer.stripFor(track("Extra 13")->id);
+    ASSERT_NE(last, nullptr);
+    EXPECT_TRUE(last->visibleRegion().isEmpty()) << "the test needs more strips than fit";
+    EXPECT_TRUE(screenshot(mixer, "mixer-many-tracks"));
+}
+
 TEST_F(PanelTest, MetersFollowThePlayingSongAndHoldTheirPeak) {
     auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
     const PeakMeter *midi = mixer.stripFor(track("MIDI 1")->id)->peakMeter();
