@@ -71,7 +71,7 @@ struct BackendOpenRequest {
     /// The engine a back end that keeps time with other programs (JACK) reads and moves; the
     /// back end runs no transport of its own without it.
     Engine *engine = nullptr;
-    TransportSyncSettings sync;
+    TransportSyncSettings sync{};
 };
 
 /// One way of reaching sound hardware. `open` prepares everything (ports, stream) without

@@ -16,7 +16,7 @@ struct DeviceSettings {
     int32_t bufferSize = 512; // "hv.bufferSize", always within 64…4096
     /// "hv.jackTransport" (off, lead, follow), "hv.midiClock" (off, out, in) and
     /// "hv.followClockTempo" (0, 1).
-    TransportSyncSettings sync;
+    TransportSyncSettings sync{};
 };
 
 inline constexpr int32_t smallestBufferFrames = 64;

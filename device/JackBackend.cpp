@@ -129,6 +129,8 @@ class JackBackend final : public AudioBackend {
         inputCount = std::clamp(request.inputChannels, 2, maxInputPorts);
         engine = request.engine;
         storeSync(request.sync);
+        leadFrames = 0;
+        leadRequestAge = -1;
         jack_status_t status{};
         client = openClient(clientName, status);
         if (!client) {
@@ -392,18 +394,53 @@ class JackBackend final : public AudioBackend {
         }
     }
 
-    /// JACK carries out a start, stop or locate at the next period: ask for the state the
-    /// next period starts in, which then lines up frame for frame with Halvora's.
+    /// JACK carries out a start or a locate a period or two after it is asked, passing
+    /// through "starting", whose frame stands still. So the transport is sent to where
+    /// Halvora will be once it rolls again: a lead learnt from how far the previous request
+    /// fell short once it arrived. No new request goes out while one is on its way. From
+    /// then on each of Halvora's periods starts on JACK's frame. (A program holding the
+    /// transport in "starting" for longer, to load, makes JACK lag until the next locate.)
     void leadJackTransport(jack_nframes_t count, bool playing) noexcept {
         jack_position_t position{};
         const jack_transport_state_t state = jack_transport_query(client, &position);
-        const bool rolling = state == JackTransportRolling;
-        const int64_t wanted = engine->transport.playhead.load();
-        const int64_t next = static_cast<int64_t>(position.frame) + (rolling ? count : 0);
-        if (playing && state == JackTransportStopped) jack_transport_start(client);
-        if (!playing && state != JackTransportStopped) jack_transport_stop(client);
-        if (next != wanted && wanted >= 0 && wanted <= UINT32_MAX)
-            jack_transport_locate(client, static_cast<jack_nframes_t>(wanted));
+        const auto frame = static_cast<int64_t>(position.frame);
+        const int64_t wanted = engine->transport.playhead.load(); // the next period's start
+        const int64_t started = engine->deviceBlockStart.load();  // this period's start
+        const auto locate = [&](int64_t target) {
+            if (target < 0 || target > static_cast<int64_t>(UINT32_MAX)) return;
+            jack_transport_locate(client, static_cast<jack_nframes_t>(target));
+            leadTarget = target;
+            leadTargetSeen = false;
+            leadRequestAge = 0;
+        };
+        if (!playing) {
+            // A standing transport needs no lead: asking again until it is there is harmless.
+            if (state != JackTransportStopped) jack_transport_stop(client);
+            if (frame != wanted) jack_transport_locate(client, static_cast<jack_nframes_t>(
+                                                                   std::clamp<int64_t>(wanted, 0, UINT32_MAX)));
+            leadRequestAge = -1;
+            return;
+        }
+        if (leadRequestAge >= 0) {
+            if (++leadRequestAge > maxLeadRequestPeriods) leadRequestAge = -1; // lost: ask again
+            leadTargetSeen = leadTargetSeen || frame == leadTarget;
+        }
+        const bool inFlight = leadRequestAge >= 0;
+        if (state == JackTransportStopped) {
+            if (inFlight) return;
+            locate(wanted + leadFrames);
+            jack_transport_start(client);
+            return;
+        }
+        if (state != JackTransportRolling) return; // starting: the request is on its way
+        if (inFlight && !leadTargetSeen) return;    // not carried out yet
+        if (inFlight) {
+            // The first rolling period after the request tells how far its lead fell short.
+            leadRequestAge = -1;
+            leadFrames = std::clamp<int64_t>(leadFrames + started - frame, 0,
+                                             int64_t{maxLeadRequestPeriods} * count);
+        }
+        if (frame != started) locate(wanted + leadFrames);
     }
 
     static void timebase(jack_transport_state_t, jack_nframes_t, jack_position_t *position, int,
@@ -464,6 +501,13 @@ class JackBackend final : public AudioBackend {
     std::atomic<MidiClockMode> syncClock{MidiClockMode::off};
     bool timebaseMaster = false;
     // Process thread only.
+    /// How far ahead of Halvora a lead request sends the JACK transport, and how many
+    /// periods ago the request on its way went out (-1: none).
+    static constexpr int32_t maxLeadRequestPeriods = 32;
+    int64_t leadFrames = 0;
+    int64_t leadTarget = 0;
+    bool leadTargetSeen = false;
+    int32_t leadRequestAge = -1;
     TransportFollower follower;
     MidiClockWriter clockWriter;
     MidiClockWriter::Messages clockMessages{};

@@ -19,7 +19,7 @@ struct PlayVerbOptions {
     std::optional<double> seconds;
     bool connect = true;
     /// `--jack-transport`, `--midi-clock`, `--follow-clock-tempo`.
-    SyncArguments sync;
+    SyncArguments sync{};
     bool help = false;
 };
 

@@ -31,7 +31,7 @@ struct RecordVerbOptions {
     int64_t start = 0;
     bool connect = true;
     /// `--jack-transport`, `--midi-clock`, `--follow-clock-tempo`.
-    SyncArguments sync;
+    SyncArguments sync{};
     bool help = false;
 };
 

@@ -270,7 +270,8 @@ class Engine {
     /// Where `position` falls in bars and beats of the tempo and meter maps most recently
     /// published; what a transport master tells other programs each period.
     MusicalPosition musicalPositionRt(int64_t position) const noexcept;
-    /// The timeline position of `quarterBeats` quarter notes from the start.
+    /// The timeline position of `quarterBeats` quarter notes from the start, in whole frames
+    /// (truncated, once the arithmetic's rounding error is forgiven).
     int64_t quarterBeatsToSamplesRt(double quarterBeats) const noexcept;
 
     // --- Musical time on a snapshot (audio thread; no lock, no allocation) ---------------

@@ -152,7 +152,10 @@ MusicalPosition Engine::musicalPositionRt(int64_t position) const noexcept {
 int64_t Engine::quarterBeatsToSamplesRt(double quarterBeats) const noexcept {
     const auto snapshot = publication.graphs.read();
     if (!snapshot) return 0;
-    return beatsToSamplesRt(*snapshot, quarterBeats);
+    // The conversion truncates: a position that lands on a whole frame must not fall a frame
+    // short through the rounding of the tempo map's arithmetic.
+    const double forgiving = quarterBeats + 1e-9 * std::max(1.0, std::abs(quarterBeats));
+    return beatsToSamplesRt(*snapshot, forgiving);
 }
 
 } // namespace orvane
