@@ -4,6 +4,7 @@
 #include "device/tests/DeviceTestSupport.h"
 #include "tests/support/JackServer.h"
 #include "tests/support/JackTestClient.h"
+#include "tests/support/TestSignals.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +32,8 @@ constexpr int64_t noiseFrames = 24000;
 constexpr float oneLsb = 1.0f / 8388608.0f;
 
 /// Silence, one loud impulse to find the start by, then seeded noise: a signal no delay or
-/// lost period could be mistaken in.
+/// lost period could be mistaken in. Well below full scale, which jack_rec's 32-bit file
+/// could not hold.
 Project markedNoiseProject() {
     Project project;
     project.sampleRate = rate;
@@ -40,8 +42,8 @@ Project markedNoiseProject() {
     const int64_t frames = markerFrame + 1 + noiseFrames;
     auto samples = std::make_shared<std::vector<float>>(static_cast<std::size_t>(frames) * 2, 0.0f);
     std::mt19937 random(20261210);
-    std::uniform_real_distribution<float> noise(-0.25f, 0.25f);
-    (*samples)[2 * markerFrame] = (*samples)[2 * markerFrame + 1] = 0.9f;
+    std::uniform_real_distribution<float> noise(-0.1f, 0.1f);
+    (*samples)[2 * markerFrame] = (*samples)[2 * markerFrame + 1] = 0.6f;
     for (int64_t frame = markerFrame + 1; frame < frames; ++frame) {
         (*samples)[2 * frame] = noise(random);
         (*samples)[2 * frame + 1] = noise(random);
@@ -56,8 +58,77 @@ Project markedNoiseProject() {
 int64_t markerIn(const std::vector<float> &samples, int32_t channels, int32_t channel) {
     for (std::size_t index = static_cast<std::size_t>(channel); index < samples.size();
          index += static_cast<std::size_t>(channels))
-        if (std::abs(samples[index]) > 0.4f) return static_cast<int64_t>(index) / channels;
+        if (std::abs(samples[index]) > 0.3f) return static_cast<int64_t>(index) / channels;
     return -1;
+}
+
+/// The period of the dummy master, and of what jack_rec records on the slave.
+constexpr int64_t periodFrames = 256;
+
+/// A take compared with the render period by period, from `offset` in the take on: periods
+/// equal to the render's (within one LSB), periods the network dropped (the next period
+/// carries the song further on) and periods it delivered silent.
+struct TakeComparison {
+    int64_t matchedPeriods = 0;
+    int64_t lostPeriods = 0;
+    int64_t silentPeriods = 0;
+    int64_t badPeriods = 0;
+    int64_t firstBadFrame = -1;
+    int64_t songFramesHeard = 0;
+    float worst = 0.0f;
+};
+
+TakeComparison compareTake(const std::vector<float> &take, int64_t offset,
+                           const std::vector<float> &song, int64_t songFrames) {
+    TakeComparison result;
+    const auto takeFrames = static_cast<int64_t>(take.size() / 2);
+    const auto difference = [&](int64_t takeAt, int64_t songAt, int64_t frames) {
+        float worst = 0.0f;
+        for (int64_t index = 0; index < frames * 2; ++index)
+            worst = std::max(worst, std::abs(take[static_cast<std::size_t>(takeAt * 2 + index)] -
+                                             song[static_cast<std::size_t>(songAt * 2 + index)]));
+        return worst;
+    };
+    const auto silent = [&](int64_t takeAt, int64_t frames) {
+        for (int64_t index = 0; index < frames * 2; ++index)
+            if (take[static_cast<std::size_t>(takeAt * 2 + index)] != 0.0f) return false;
+        return true;
+    };
+    int64_t songAt = 0;
+    for (int64_t takeAt = offset; songAt < songFrames && takeAt + periodFrames <= takeFrames;
+         takeAt += periodFrames) {
+        const int64_t frames = std::min(periodFrames, songFrames - songAt);
+        if (const float worst = difference(takeAt, songAt, frames); worst <= oneLsb) {
+            result.worst = std::max(result.worst, worst);
+            ++result.matchedPeriods;
+            songAt += periodFrames;
+            continue;
+        }
+        if (silent(takeAt, frames)) {
+            ++result.silentPeriods;
+            continue;
+        }
+        bool found = false;
+        for (int64_t lost = 1; lost <= 8 && !found; ++lost) {
+            const int64_t later = songAt + lost * periodFrames;
+            if (later >= songFrames) break;
+            const int64_t laterFrames = std::min(periodFrames, songFrames - later);
+            if (const float worst = difference(takeAt, later, laterFrames); worst <= oneLsb) {
+                result.worst = std::max(result.worst, worst);
+                result.lostPeriods += lost;
+                ++result.matchedPeriods;
+                songAt = later + periodFrames;
+                found = true;
+            }
+        }
+        if (!found) {
+            if (result.firstBadFrame < 0) result.firstBadFrame = songAt;
+            ++result.badPeriods;
+            songAt += periodFrames;
+        }
+    }
+    result.songFramesHeard = std::min(songAt, songFrames);
+    return result;
 }
 
 std::string readText(const std::string &path) {
@@ -77,7 +148,7 @@ class NetJack : public ::testing::Test {
             << readText(log);
         slave = std::make_unique<JackServer>(std::vector<std::string>{
             "net", "-a", "127.0.0.1", "-p", port, "-n", netName, "-C", "2", "-P", "2", "-l",
-            "2"});
+            "5"});
         ASSERT_TRUE(slave->ready()) << slave->failure();
         // Halvora and the test's own clients live on the master; only separate programs
         // (jack_rec, jack_lsp) reach the slave, one server being all a process's libjack
@@ -92,7 +163,10 @@ class NetJack : public ::testing::Test {
     void TearDown() override {
         device.stop();
         watcher.reset();
-        // The slave first: a master whose slave vanished waits seconds for it.
+        // The master goes at once: stopped politely, its network manager would wait seconds
+        // for a slave that no longer answers (or for one still there). The slave then stands
+        // waiting for a master, and stops at once.
+        master.kill();
         slave.reset();
         ::setenv("JACK_DEFAULT_SERVER", master.name().c_str(), 1);
         std::error_code ignored;
@@ -112,11 +186,13 @@ class NetJack : public ::testing::Test {
 
 TEST_F(NetJack, AProjectPlayedOnOneServerIsHeardOnTheOtherAsTheRenderHasIt) {
     engine.replaceProject(markedNoiseProject());
+    engine.prepareToPlay(rate, offlineRenderMaxBlock);
     const int64_t songFrames = markerFrame + 1 + noiseFrames;
     std::vector<float> rendered;
     std::string error;
     ASSERT_TRUE(renderMixdown(engine, rendered, 0, songFrames, 2, &error)) << error;
     ASSERT_EQ(markerIn(rendered, 2, 0), markerFrame);
+    ASSERT_LT(peakOf(rendered), 1.0) << "the take's file clips at full scale";
 
     // The recorder on the slave, listening to what arrives over the network.
     const std::string take =
@@ -125,7 +201,7 @@ TEST_F(NetJack, AProjectPlayedOnOneServerIsHeardOnTheOtherAsTheRenderHasIt) {
     // which goes back to the master once its ports are seen on the slave.
     ::setenv("JACK_DEFAULT_SERVER", slave->name().c_str(), 1);
     std::thread recorder([&] {
-        runTool({"jack_rec", "-f", take, "-d", "3", "-b", "32", "system:capture_1",
+        runTool({"jack_rec", "-f", take, "-d", "2", "-b", "32", "system:capture_1",
                  "system:capture_2"},
                 log);
     });
@@ -163,21 +239,19 @@ TEST_F(NetJack, AProjectPlayedOnOneServerIsHeardOnTheOtherAsTheRenderHasIt) {
     // The network's latency shifts the whole take; the marker lines the two up.
     const int64_t offset = marker - markerFrame;
     ASSERT_GE(offset, 0);
-    ASSERT_LE(heard.frames, offset + songFrames + int64_t{48000} * 3);
+    ASSERT_LE(heard.frames, offset + songFrames + int64_t{48000} * 2);
     ASSERT_GE(heard.frames, offset + songFrames) << "the take ended before the song";
-    float worst = 0.0f;
-    int64_t worstFrame = 0;
-    for (int64_t frame = 0; frame < songFrames; ++frame)
-        for (int channel = 0; channel < 2; ++channel) {
-            const float difference =
-                std::abs((*heard.samples)[static_cast<std::size_t>((offset + frame) * 2 + channel)] -
-                         rendered[static_cast<std::size_t>(frame * 2 + channel)]);
-            if (difference > worst) {
-                worst = difference;
-                worstFrame = frame;
-            }
-        }
-    EXPECT_LE(worst, oneLsb) << "worst at frame " << worstFrame << ", network offset " << offset;
+    const TakeComparison compared = compareTake(*heard.samples, offset, rendered, songFrames);
+    // Every period that arrived is the render's, to the last bit the file holds.
+    EXPECT_EQ(compared.badPeriods, 0) << "first at song frame " << compared.firstBadFrame;
+    EXPECT_LE(compared.worst, oneLsb);
+    EXPECT_GE(compared.songFramesHeard, songFrames - periodFrames) << "the song did not arrive";
+    // On a machine too busy to keep up, a late period is dropped on the way, and the servers
+    // say so: tolerated only then, and named.
+    if (compared.lostPeriods + compared.silentPeriods > 0)
+        EXPECT_GT(device.xrunCount(), 0u)
+            << compared.lostPeriods << " periods lost and " << compared.silentPeriods
+            << " silent with no xrun reported";
 }
 
 } // namespace
