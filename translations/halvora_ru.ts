@@ -4186,48 +4186,56 @@ Shift+перетаскивание	сдвиг без сетки
 <context>
     <name>orvane::TransportSyncControls</name>
     <message>
-        <source>JACK: off</source>
-        <translation>JACK: выкл.</translation>
-    </message>
-    <message>
-        <source>JACK: lead</source>
-        <translation>JACK: ведущий</translation>
-    </message>
-    <message>
-        <source>JACK: follow</source>
-        <translation>JACK: ведомый</translation>
-    </message>
-    <message>
-        <source>JACK transport: lead makes Halvora the timebase master that starts, stops and moves it; follow plays wherever another program moves it</source>
-        <translation>Транспорт JACK: ведущий — Halvora задаёт такты и темп, запускает, останавливает и перемещает его; ведомый — играет туда, куда его перемещает другая программа</translation>
-    </message>
-    <message>
-        <source>Clock: off</source>
-        <translation>Клок: выкл.</translation>
-    </message>
-    <message>
-        <source>Clock: send</source>
-        <translation>Клок: передача</translation>
-    </message>
-    <message>
-        <source>Clock: follow</source>
-        <translation>Клок: ведомый</translation>
-    </message>
-    <message>
-        <source>Clock: follow with tempo</source>
-        <translation>Клок: ведомый с темпом</translation>
-    </message>
-    <message>
-        <source>MIDI clock: send clock, start, stop and song position from Halvora:clock_out, or follow those arriving at Halvora:clock_in</source>
-        <translation>MIDI-клок: передавать клок, старт, стоп и позицию в песне из Halvora:clock_out или следовать тем, что приходят в Halvora:clock_in</translation>
-    </message>
-    <message>
         <source>The choice could not be stored: %1</source>
         <translation>Не удалось сохранить выбор: %1</translation>
     </message>
     <message>
         <source>Transport sync works on the JACK device only; it starts with it</source>
         <translation>Синхронизация транспорта работает только с устройством JACK; она включится вместе с ним</translation>
+    </message>
+    <message>
+        <source>Sync</source>
+        <translation>Синхр.</translation>
+    </message>
+    <message>
+        <source>JACK transport</source>
+        <translation>Транспорт JACK</translation>
+    </message>
+    <message>
+        <source>Not linked to the JACK transport</source>
+        <translation>Не связан с транспортом JACK</translation>
+    </message>
+    <message>
+        <source>Lead the JACK transport</source>
+        <translation>Вести транспорт JACK</translation>
+    </message>
+    <message>
+        <source>Follow the JACK transport</source>
+        <translation>Следовать транспорту JACK</translation>
+    </message>
+    <message>
+        <source>MIDI clock</source>
+        <translation>MIDI-клок</translation>
+    </message>
+    <message>
+        <source>No MIDI clock</source>
+        <translation>Без MIDI-клока</translation>
+    </message>
+    <message>
+        <source>Send MIDI clock</source>
+        <translation>Передавать MIDI-клок</translation>
+    </message>
+    <message>
+        <source>Follow MIDI clock</source>
+        <translation>Следовать MIDI-клоку</translation>
+    </message>
+    <message>
+        <source>Follow MIDI clock and its tempo</source>
+        <translation>Следовать MIDI-клоку и его темпу</translation>
+    </message>
+    <message>
+        <source>Keeping time with other programs: %1; %2</source>
+        <translation>Синхронизация с другими программами: %1; %2</translation>
     </message>
 </context>
 </TS>

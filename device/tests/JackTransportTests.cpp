@@ -62,7 +62,13 @@ TEST(MusicalPosition, CountsBarsAndBeatsThroughTempoAndMeterChanges) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        const MusicalPosition where = engine.musicalPositionRt(c.frame);
+        // The timebase master asks this on the audio thread every period.
+        MusicalPosition where;
+        {
+            AllocationScope scope;
+            where = engine.musicalPositionRt(c.frame);
+            EXPECT_EQ(scope.allocations() + scope.frees(), 0u);
+        }
         EXPECT_EQ(where.bar, c.bar);
         EXPECT_EQ(where.beat, c.beat);
         EXPECT_NEAR(where.beatFraction, c.fraction, 1e-9);
@@ -89,7 +95,12 @@ struct ClockRun {
             period(from, frames, playing);
     }
     void period(int64_t start, int32_t frames, bool playing) {
-        const std::size_t count = writer.periodRt(engine, playing, start, frames, messages);
+        std::size_t count = 0;
+        {
+            AllocationScope scope;
+            count = writer.periodRt(engine, playing, start, frames, messages);
+            allocations += scope.allocations() + scope.frees();
+        }
         for (std::size_t index = 0; index < count; ++index) {
             const auto &message = messages[index];
             sent.push_back({start + message.frame, {message.bytes.begin(),
@@ -113,6 +124,7 @@ struct ClockRun {
     MidiClockWriter writer;
     MidiClockWriter::Messages messages{};
     std::vector<Sent> sent;
+    uint64_t allocations = 0; // made or freed by the writer, on the audio thread's path
 };
 
 TEST(MidiClockWriter, PlacesTwentyFourClocksPerQuarterOnTheTempoMap) {
@@ -132,6 +144,7 @@ TEST(MidiClockWriter, PlacesTwentyFourClocksPerQuarterOnTheTempoMap) {
     }
     EXPECT_EQ(run.others(), (std::vector<std::vector<uint8_t>>{{midiStartByte}}));
     EXPECT_EQ(run.sent.front().bytes[0], midiStartByte); // before the first clock
+    EXPECT_EQ(run.allocations, 0u);
 }
 
 TEST(MidiClockWriter, TellsStartsStopsAndJumpsWithSongPositions) {
@@ -163,6 +176,7 @@ TEST(MidiClockWriter, TellsStartsStopsAndJumpsWithSongPositions) {
         EXPECT_EQ(run.others(), step.expected);
         EXPECT_EQ(run.clockFrames().size(), step.playing ? 1u : 0u);
     }
+    EXPECT_EQ(run.allocations, 0u);
 }
 
 TEST(SongPosition, CountsWholeSixteenthsWithinFourteenBits) {

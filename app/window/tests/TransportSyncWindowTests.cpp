@@ -8,7 +8,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
-#include <QComboBox>
+#include <QMenu>
 #include <QTest>
 #include <QToolBar>
 
@@ -22,50 +22,51 @@ class TransportSyncWindowTest : public ::testing::Test {
     WindowTestHarness harness{"transport-sync"};
     MainWindow &window = harness.window();
 
-    /// Opens the choice's list with a click, as a user does, and picks the entry `steps`
-    /// below the one shown with the arrow keys and Return.
-    void choose(QComboBox &box, int steps) {
-        QTest::mouseClick(&box, Qt::LeftButton, {}, box.rect().center());
-        QAbstractItemView *list = box.view();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return list->isVisible(); }, 5000));
-        for (int step = 0; step < steps; ++step)
-            QTest::keyClick(list, Qt::Key_Down);
-        QTest::keyClick(list, Qt::Key_Return);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !list->isVisible(); }, 5000));
+    /// Clicks the bar's Sync button, as a user does, and the menu item `item`.
+    void choose(TransportSyncControls &button, const QString &item) {
+        whenMenuShows(item);
+        QTest::mouseClick(&button, Qt::LeftButton, {}, button.rect().center());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !button.menu()->isVisible(); }, 5000));
     }
 };
 
 TEST_F(TransportSyncWindowTest, TheTransportBarChoosesHowHalvoraKeepsTimeAndRemembersIt) {
-    TransportSyncControls *controls = window.transportSync;
-    ASSERT_NE(controls, nullptr);
+    TransportSyncControls *button = window.transportSync;
+    ASSERT_NE(button, nullptr);
     auto *bar = window.findChild<QToolBar *>(QStringLiteral("transport"));
     ASSERT_NE(bar, nullptr);
-    EXPECT_TRUE(controls->isVisible());
-    EXPECT_EQ(controls->jackTransport->currentText(), QStringLiteral("JACK: выкл."));
-    EXPECT_EQ(controls->midiClock->currentText(), QStringLiteral("Клок: выкл."));
+    EXPECT_TRUE(button->isVisible());
+    EXPECT_EQ(button->text(), QStringLiteral("Синхр."));
+    EXPECT_FALSE(button->isChecked()) << "nothing is linked at first";
 
-    choose(*controls->jackTransport, 2);
-    EXPECT_EQ(controls->jackTransport->currentText(), QStringLiteral("JACK: ведомый"));
-    choose(*controls->midiClock, 3);
-    EXPECT_EQ(controls->midiClock->currentText(), QStringLiteral("Клок: ведомый с темпом"));
-
+    choose(*button, QStringLiteral("Следовать транспорту JACK"));
+    choose(*button, QStringLiteral("Следовать MIDI-клоку и его темпу"));
     const TransportSyncSettings expected{JackTransportMode::follow, MidiClockMode::in, true};
+    EXPECT_EQ(button->chosen(), expected);
+    EXPECT_TRUE(button->isChecked()) << "the button is lit while something is linked";
+    EXPECT_TRUE(button->toolTip().contains(QStringLiteral("Следовать транспорту JACK")))
+        << button->toolTip().toStdString();
     EXPECT_EQ(harness.application().audio().transportSync(), expected);
     EXPECT_EQ(loadDeviceSettings(deviceSettingsPath()).sync, expected);
     // The window runs on the null device here, which keeps time with no one.
     window.tick();
     EXPECT_TRUE(window.statusText().contains(QStringLiteral("только с устройством JACK")))
         << window.statusText().toStdString();
-
-    // Every choice is shown whole.
-    for (QComboBox *box : {controls->jackTransport, controls->midiClock})
-        for (int index = 0; index < box->count(); ++index)
-            EXPECT_GE(box->width(), box->fontMetrics().horizontalAdvance(box->itemText(index)))
-                << box->itemText(index).toStdString();
+    // The bar still has room for everything it held before.
+    EXPECT_FALSE(bar->findChild<QWidget *>(QStringLiteral("qt_toolbar_ext_button")) &&
+                 bar->findChild<QWidget *>(QStringLiteral("qt_toolbar_ext_button"))->isVisible());
     saveScreenshot(*bar, "transport-sync-bar");
+    button->menu()->popup(button->mapToGlobal(QPoint(0, button->height())));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return button->menu()->isVisible(); }, 5000));
+    saveScreenshot(*button->menu(), "transport-sync-menu");
+    button->menu()->close();
 
+    choose(*button, QStringLiteral("Не связан с транспортом JACK"));
+    choose(*button, QStringLiteral("Передавать MIDI-клок"));
+    EXPECT_EQ(loadDeviceSettings(deviceSettingsPath()).sync,
+              (TransportSyncSettings{JackTransportMode::off, MidiClockMode::out, false}));
     TransportSyncControls again(harness.application());
-    EXPECT_EQ(again.chosen(), expected) << "a new bar shows what the device was given";
+    EXPECT_EQ(again.chosen(), button->chosen()) << "a new bar shows what the device was given";
 }
 
 } // namespace
