@@ -417,6 +417,27 @@ TEST_F(JackTransportSync, FollowsAnotherProgramsStartsStopsAndLocatesFrameForFra
     EXPECT_EQ(observer.counting.frees.load(), 0u);
 }
 
+TEST_F(JackTransportSync, FollowsTheCommandLineTransportClient) {
+    startHalvora({JackTransportMode::follow});
+    waitForBlocks(4);
+    // Debian's jack_transport reads its commands from standard input.
+    ASSERT_EQ(runTool({"sh", "-c", "printf 'locate 96000\\nplay\\n' | jack_transport"}), 0);
+    waitForBlocks(12);
+    ASSERT_EQ(runTool({"sh", "-c", "printf 'stop\\nlocate 24000\\n' | jack_transport"}), 0);
+    ASSERT_TRUE(probe.waitFor([&] { return engine.transport.playhead.load() == 24000; }, 5s));
+    waitForBlocks(2);
+    device.stop();
+    bool startedThere = false;
+    for (const auto &block : observer.recorded()) {
+        EXPECT_EQ(block.playing, block.jackRolling);
+        if (block.jackRolling) EXPECT_EQ(block.start, block.jackFrame);
+        startedThere |= block.playing && block.start == 96000;
+    }
+    EXPECT_TRUE(startedThere) << "the first rolling period starts where jack_transport located";
+    EXPECT_FALSE(engine.transport.playing.load());
+    EXPECT_EQ(observer.counting.allocations.load(), 0u);
+}
+
 TEST_F(JackTransportSync, LeadsTheJackTransportAndTellsBarsBeatsAndTempo) {
     // 90 BPM in 3/4: a beat is 32000 frames, a bar 96000.
     startHalvora({JackTransportMode::lead}, tempoProject(90.0, {3, 4}));

@@ -200,7 +200,7 @@ TEST_F(NetJack, AProjectPlayedOnOneServerIsHeardOnTheOtherAsTheRenderHasIt) {
     // jack_rec names no server: it takes the slave from the environment it starts with,
     // which goes back to the master once its ports are seen on the slave.
     ::setenv("JACK_DEFAULT_SERVER", slave->name().c_str(), 1);
-    std::thread recorder([&] {
+    std::jthread recorder([&] { // joined however the test ends
         runTool({"jack_rec", "-f", take, "-d", "2", "-b", "32", "system:capture_1",
                  "system:capture_2"},
                 log);
