@@ -684,8 +684,7 @@ bool AudioDeviceEngine::setTransportSync(const TransportSyncSettings &settings) 
 
 bool AudioDeviceEngine::applyExternalClockTempo() {
     expectMainThread("AudioDeviceEngine::applyExternalClockTempo");
-    if (syncSettings.midiClock != MidiClockMode::in || !syncSettings.followClockTempo)
-        return false;
+    if (syncSettings.midiClock != MidiClockMode::in || !syncSettings.followClockTempo) return false;
     const double measured = externalClockBpm();
     if (!(measured > 0.0)) return false;
     // A clock's jitter moves the estimate by fractions of a beat per minute; the project

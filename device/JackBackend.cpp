@@ -248,7 +248,8 @@ class JackBackend final : public AudioBackend {
     void applyTimebase() {
         const bool lead = syncTransport.load() == JackTransportMode::lead;
         if (lead && !timebaseMaster)
-            timebaseMaster = jack_set_timebase_callback(client, 0, &JackBackend::timebase, this) == 0;
+            timebaseMaster =
+                jack_set_timebase_callback(client, 0, &JackBackend::timebase, this) == 0;
         else if (!lead && timebaseMaster) {
             jack_release_timebase(client);
             timebaseMaster = false;
@@ -416,8 +417,9 @@ class JackBackend final : public AudioBackend {
         if (!playing) {
             // A standing transport needs no lead: asking again until it is there is harmless.
             if (state != JackTransportStopped) jack_transport_stop(client);
-            if (frame != wanted) jack_transport_locate(client, static_cast<jack_nframes_t>(
-                                                                   std::clamp<int64_t>(wanted, 0, UINT32_MAX)));
+            if (frame != wanted)
+                jack_transport_locate(client, static_cast<jack_nframes_t>(
+                                                  std::clamp<int64_t>(wanted, 0, UINT32_MAX)));
             leadRequestAge = -1;
             return;
         }
@@ -433,7 +435,7 @@ class JackBackend final : public AudioBackend {
             return;
         }
         if (state != JackTransportRolling) return; // starting: the request is on its way
-        if (inFlight && !leadTargetSeen) return;    // not carried out yet
+        if (inFlight && !leadTargetSeen) return;   // not carried out yet
         if (inFlight) {
             // The first rolling period after the request tells how far its lead fell short.
             leadRequestAge = -1;
@@ -459,8 +461,8 @@ class JackBackend final : public AudioBackend {
         position->ticks_per_beat = bbtTicksPerBeat;
         // JACK counts the tempo in the meter's beats, Halvora's tempo map in quarter notes.
         position->beats_per_minute = where.quarterBpm * where.meter.denominator / 4.0;
-        position->bar_start_tick = static_cast<double>(where.bar - 1) *
-                                   where.meter.numerator * bbtTicksPerBeat;
+        position->bar_start_tick =
+            static_cast<double>(where.bar - 1) * where.meter.numerator * bbtTicksPerBeat;
     }
 
     static int bufferSizeChanged(jack_nframes_t count, void *context) {

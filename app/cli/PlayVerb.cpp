@@ -385,9 +385,8 @@ int runPlayVerb(const std::vector<std::string> &arguments, std::FILE *output, st
                               (sync.jackTransport == JackTransportMode::follow ? "JACK transport"
                                                                                : "MIDI clock") +
                               " to start");
-    if (!waits &&
-        (!engine.pushRequest(RequestProducer::MainThread, Request::locate(span->start)) ||
-         !engine.pushRequest(RequestProducer::MainThread, Request::play()))) {
+    if (!waits && (!engine.pushRequest(RequestProducer::MainThread, Request::locate(span->start)) ||
+                   !engine.pushRequest(RequestProducer::MainThread, Request::play()))) {
         tearDown(engine, device, rack);
         return fail(errors, "the engine's request queue is full", 1);
     }

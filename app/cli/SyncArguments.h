@@ -34,7 +34,8 @@ inline bool isSyncValueOption(const std::string &option) {
                                                SyncArguments &sync, std::string &error) {
     if (option == "--jack-transport") {
         sync.jackTransport = parseJackTransportMode(value);
-        if (!sync.jackTransport) error = "--jack-transport takes lead, follow or off, not \"" + value + "\"";
+        if (!sync.jackTransport)
+            error = "--jack-transport takes lead, follow or off, not \"" + value + "\"";
         return sync.jackTransport.has_value();
     }
     sync.midiClock = parseMidiClockMode(value);

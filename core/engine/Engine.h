@@ -66,8 +66,8 @@ struct MediaStreamSlots {
 /// A timeline position in bars and beats. A beat is one unit of the meter's denominator (an
 /// eighth in 6/8), as MIDI and JACK count them; `quarterBeats` counts quarter notes.
 struct MusicalPosition {
-    int32_t bar = 1;  // from 1
-    int32_t beat = 1; // from 1
+    int32_t bar = 1;           // from 1
+    int32_t beat = 1;          // from 1
     double beatFraction = 0.0; // how far into the beat, [0, 1)
     double quarterBeats = 0.0;
     double barStartQuarterBeats = 0.0;

@@ -133,8 +133,8 @@ MusicalPosition Engine::musicalPositionRt(int64_t position) const noexcept {
     }
     const double quarters = beatsAt(position);
     const double barBeats = beatsPerBar(meter);
-    const auto barsIn =
-        std::max<int64_t>(0, static_cast<int64_t>(std::floor((quarters - segmentStart) / barBeats + slack)));
+    const auto barsIn = std::max<int64_t>(
+        0, static_cast<int64_t>(std::floor((quarters - segmentStart) / barBeats + slack)));
     const double barStart = segmentStart + static_cast<double>(barsIn) * barBeats;
     const double beatUnit = 4.0 / meter.denominator;
     const double beatsIntoBar = std::max(0.0, (quarters - barStart) / beatUnit);

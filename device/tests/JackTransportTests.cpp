@@ -103,8 +103,8 @@ struct ClockRun {
         }
         for (std::size_t index = 0; index < count; ++index) {
             const auto &message = messages[index];
-            sent.push_back({start + message.frame, {message.bytes.begin(),
-                                                    message.bytes.begin() + message.size}});
+            sent.push_back({start + message.frame,
+                            {message.bytes.begin(), message.bytes.begin() + message.size}});
         }
     }
     std::vector<int64_t> clockFrames() const {
@@ -237,7 +237,9 @@ class TransportProbe {
 
     void start() { jack_transport_start(client); }
     void stop() { jack_transport_stop(client); }
-    void locate(int64_t frame) { jack_transport_locate(client, static_cast<jack_nframes_t>(frame)); }
+    void locate(int64_t frame) {
+        jack_transport_locate(client, static_cast<jack_nframes_t>(frame));
+    }
 
     /// Sends these bytes as one message at the start of the next period.
     void send(std::vector<uint8_t> bytes) {
@@ -257,7 +259,8 @@ class TransportProbe {
         }
         return true;
     }
-    template <class Condition> bool waitFor(Condition condition, std::chrono::milliseconds timeout) {
+    template <class Condition>
+    bool waitFor(Condition condition, std::chrono::milliseconds timeout) {
         const auto giveUp = std::chrono::steady_clock::now() + timeout;
         while (!condition()) {
             if (std::chrono::steady_clock::now() > giveUp) return false;

@@ -147,8 +147,7 @@ class NetJack : public ::testing::Test {
         ASSERT_EQ(runTool({"jack_load", "netmanager", "-i", "-a 127.0.0.1 -p " + port}, log), 0)
             << readText(log);
         slave = std::make_unique<JackServer>(std::vector<std::string>{
-            "net", "-a", "127.0.0.1", "-p", port, "-n", netName, "-C", "2", "-P", "2", "-l",
-            "5"});
+            "net", "-a", "127.0.0.1", "-p", port, "-n", netName, "-C", "2", "-P", "2", "-l", "5"});
         ASSERT_TRUE(slave->ready()) << slave->failure();
         // Halvora and the test's own clients live on the master; only separate programs
         // (jack_rec, jack_lsp) reach the slave, one server being all a process's libjack
@@ -201,9 +200,9 @@ TEST_F(NetJack, AProjectPlayedOnOneServerIsHeardOnTheOtherAsTheRenderHasIt) {
     // which goes back to the master once its ports are seen on the slave.
     ::setenv("JACK_DEFAULT_SERVER", slave->name().c_str(), 1);
     std::jthread recorder([&] { // joined however the test ends
-        runTool({"jack_rec", "-f", take, "-d", "2", "-b", "32", "system:capture_1",
-                 "system:capture_2"},
-                log);
+        runTool(
+            {"jack_rec", "-f", take, "-d", "2", "-b", "32", "system:capture_1", "system:capture_2"},
+            log);
     });
     // The recorder runs once its ports are connected on the slave.
     const auto giveUp = std::chrono::steady_clock::now() + 10s;

@@ -88,9 +88,9 @@ TEST(PlayArguments, LayTransportSyncOverTheSettings) {
         << error;
     EXPECT_EQ(record.sync.over(stored).jackTransport, JackTransportMode::follow);
     EXPECT_EQ(record.sync.over(stored).midiClock, MidiClockMode::off);
-    EXPECT_FALSE(parseRecordArguments({"song.halvora", "--track", "1", "--seconds", "1",
-                                       "--midi-clock", "sideways"},
-                                      record, error));
+    EXPECT_FALSE(parseRecordArguments(
+        {"song.halvora", "--track", "1", "--seconds", "1", "--midi-clock", "sideways"}, record,
+        error));
     EXPECT_NE(error.find("out, in or off"), std::string::npos) << error;
 }
 
