@@ -181,6 +181,9 @@ class JackBackend final : public AudioBackend {
     void stop() override {
         if (!client) return;
         // A server that shut down has already dropped the client: only its memory is left.
+        // A leader that goes away stops the transport it was running.
+        if (active && !lost.load() && syncTransport.load() == JackTransportMode::lead)
+            jack_transport_stop(client);
         if (active && !lost.load()) jack_deactivate(client);
         active = false;
         closeClient();

@@ -454,7 +454,15 @@ TEST_F(JackTransportSync, LeadsTheJackTransportAndTellsBarsBeatsAndTempo) {
     ASSERT_TRUE(engine.pushRequest(RequestProducer::MainThread, Request::pause()));
     waitForBlocks(8);
     const std::size_t lastPeriod = probe.periodCount();
+    const int64_t pausedAt = engine.transport.playhead.load();
+    // Rolling again, then going away: a leader takes its transport with it.
+    ASSERT_TRUE(engine.pushRequest(RequestProducer::MainThread, Request::play()));
+    ASSERT_TRUE(probe.waitFor(
+        [&] { return probe.periods[probe.periodCount() - 1].state == JackTransportRolling; }, 5s));
     device.stop();
+    const std::size_t afterLeader = probe.periodCount();
+    ASSERT_TRUE(probe.waitForPeriods(afterLeader + 4, 5s));
+    EXPECT_EQ(probe.periods[afterLeader + 3].state, JackTransportStopped);
 
     int rolling = 0;
     bool reachedSecondPlace = false;
@@ -495,7 +503,7 @@ TEST_F(JackTransportSync, LeadsTheJackTransportAndTellsBarsBeatsAndTempo) {
     EXPECT_GE(lined, 40);
     const auto &last = probe.periods[lastPeriod - 1];
     EXPECT_EQ(last.state, JackTransportStopped);
-    EXPECT_EQ(static_cast<int64_t>(last.position.frame), engine.transport.playhead.load());
+    EXPECT_EQ(static_cast<int64_t>(last.position.frame), pausedAt);
     EXPECT_EQ(observer.counting.allocations.load(), 0u);
 }
 
