@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/engine/BlockIo.h"
+#include "device/TransportSync.h"
 
 #include <cstdint>
 #include <memory>
@@ -67,6 +68,10 @@ struct BackendOpenRequest {
     bool connectPorts = true;
     /// Input channels to capture (a back end may give fewer: see `inputChannels`).
     int32_t inputChannels = 2;
+    /// The engine a back end that keeps time with other programs (JACK) reads and moves; the
+    /// back end runs no transport of its own without it.
+    Engine *engine = nullptr;
+    TransportSyncSettings sync{};
 };
 
 /// One way of reaching sound hardware. `open` prepares everything (ports, stream) without
@@ -91,6 +96,11 @@ class AudioBackend {
     virtual int64_t midiCaptureLatencyFrames() const { return 0; }
     /// MIDI messages that did not fit the period's event table and were dropped.
     virtual uint64_t droppedMidiEvents() const { return 0; }
+    /// Changes how the running device keeps time with other programs; false when this back
+    /// end cannot (only JACK can). Main thread.
+    virtual bool setTransportSync(const TransportSyncSettings &) { return false; }
+    /// The tempo of the MIDI clock arriving at the clock input, 0 while none arrives.
+    virtual double externalClockBpm() const { return 0.0; }
 };
 
 // JACK: one device named "JACK" while a server answers (the JACK_DEFAULT_SERVER it finds).

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -179,6 +180,8 @@ bool AudioDeviceEngine::openOutput() {
     request.sampleRate = requestedSampleRate;
     request.connectPorts = connectPorts;
     request.inputChannels = 2 * std::clamp(inputPairs, 1, maxInputPairs);
+    request.engine = &engine;
+    request.sync = syncSettings;
     lost.store(false);
     backend = makeBackend(kind);
     std::string error;
@@ -670,6 +673,30 @@ bool AudioDeviceEngine::applyDeviceFormat() {
     bufferFrames = frames;
     preparedFrames = frames;
     writeLog("audio format sr=" + std::to_string(rate) + " buf=" + std::to_string(frames));
+    return true;
+}
+
+bool AudioDeviceEngine::setTransportSync(const TransportSyncSettings &settings) {
+    expectMainThread("AudioDeviceEngine::setTransportSync");
+    syncSettings = settings;
+    return backend && backend->setTransportSync(settings);
+}
+
+bool AudioDeviceEngine::applyExternalClockTempo() {
+    expectMainThread("AudioDeviceEngine::applyExternalClockTempo");
+    if (syncSettings.midiClock != MidiClockMode::in || !syncSettings.followClockTempo) return false;
+    const double measured = externalClockBpm();
+    if (!(measured > 0.0)) return false;
+    // A clock's jitter moves the estimate by fractions of a beat per minute; the project
+    // keeps a tempo a person would type.
+    const double bpm = std::round(measured * 100.0) / 100.0;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        if (std::abs(engine.project.tempoBpm - bpm) <= 0.01) return false;
+        engine.project.tempoBpm = bpm;
+    }
+    engine.publishGraph();
+    (void)engine.pushRequest(RequestProducer::MainThread, Request::setTempo(bpm));
     return true;
 }
 

@@ -104,6 +104,18 @@ class AudioDeviceEngine final : public DeviceHost {
     /// MIDI messages a period could not carry, since the device opened.
     uint64_t droppedMidiEvents() const { return backend ? backend->droppedMidiEvents() : 0; }
 
+    // --- Keeping time with other programs (main thread) ---------------------------------------
+    /// How the device follows or leads the JACK transport and MIDI clock; takes effect at
+    /// once on a running device and with every later start. False when the running device
+    /// cannot keep time with others (only JACK can); the settings are kept for the next start.
+    bool setTransportSync(const TransportSyncSettings &settings);
+    const TransportSyncSettings &transportSync() const { return syncSettings; }
+    /// The tempo of the MIDI clock arriving at the clock input, 0 while none arrives.
+    double externalClockBpm() const { return backend ? backend->externalClockBpm() : 0.0; }
+    /// With the clock input following tempo: sets the project's tempo to the clock's when they
+    /// differ by more than a hundredth of a beat per minute, and publishes. True when it did.
+    bool applyExternalClockTempo();
+
     // --- Device health -----------------------------------------------------------------------
     uint64_t xrunCount() const { return xruns.load(std::memory_order_relaxed); }
     bool deviceWasLost() const { return lost.load(std::memory_order_acquire); }
@@ -193,6 +205,7 @@ class AudioDeviceEngine final : public DeviceHost {
     void writeLog(const std::string &line);
 
     std::vector<AudioDeviceDesc> devices;
+    TransportSyncSettings syncSettings;
     DspLoadMeter loadMeter;
     std::atomic<uint64_t> xruns{0};
     std::atomic<bool> lost{false};

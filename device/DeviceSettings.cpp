@@ -20,6 +20,9 @@ namespace {
 constexpr const char *outputKey = "hv.outputDevice";
 constexpr const char *inputKey = "hv.inputDevice";
 constexpr const char *bufferKey = "hv.bufferSize";
+constexpr const char *jackTransportKey = "hv.jackTransport";
+constexpr const char *midiClockKey = "hv.midiClock";
+constexpr const char *followClockTempoKey = "hv.followClockTempo";
 
 std::string environmentValue(const char *name) {
     const char *value = std::getenv(name);
@@ -88,6 +91,24 @@ void applySetting(const SettingLine &setting, DeviceSettings &settings, std::str
             settings.bufferSize = DeviceSettings{}.bufferSize;
         else
             settings.bufferSize = clampBufferFrames(frames);
+    } else if (setting.key == jackTransportKey) {
+        if (const auto mode = parseJackTransportMode(setting.value))
+            settings.sync.jackTransport = *mode;
+        else
+            addWarning(warnings, std::string(jackTransportKey) + " \"" + setting.value +
+                                     "\" is none of off, lead, follow; using off");
+    } else if (setting.key == midiClockKey) {
+        if (const auto mode = parseMidiClockMode(setting.value))
+            settings.sync.midiClock = *mode;
+        else
+            addWarning(warnings, std::string(midiClockKey) + " \"" + setting.value +
+                                     "\" is none of off, out, in; using off");
+    } else if (setting.key == followClockTempoKey) {
+        if (setting.value == "0" || setting.value == "1")
+            settings.sync.followClockTempo = setting.value == "1";
+        else
+            addWarning(warnings, std::string(followClockTempoKey) + " \"" + setting.value +
+                                     "\" is neither 0 nor 1; using 0");
     }
 }
 
@@ -131,7 +152,10 @@ bool saveDeviceSettings(const fs::path &path, const DeviceSettings &settings, st
     const std::vector<std::pair<std::string, std::string>> values{
         {outputKey, oneLine(settings.outputDevice)},
         {inputKey, oneLine(settings.inputDevice)},
-        {bufferKey, std::to_string(clampBufferFrames(settings.bufferSize))}};
+        {bufferKey, std::to_string(clampBufferFrames(settings.bufferSize))},
+        {jackTransportKey, jackTransportModeName(settings.sync.jackTransport)},
+        {midiClockKey, midiClockModeName(settings.sync.midiClock)},
+        {followClockTempoKey, settings.sync.followClockTempo ? "1" : "0"}};
     std::ostringstream text;
     std::vector<bool> written(values.size(), false);
     for (const std::string &line : readLines(path)) {

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <string>
 
+#include "device/TransportSyncSettings.h"
+
 namespace orvane {
 
 /// The user's audio choices, kept between runs. Devices are remembered by name: device
@@ -12,6 +14,9 @@ struct DeviceSettings {
     std::string outputDevice; // "hv.outputDevice"; empty = choose automatically
     std::string inputDevice;  // "hv.inputDevice"; empty = the output device's input
     int32_t bufferSize = 512; // "hv.bufferSize", always within 64…4096
+    /// "hv.jackTransport" (off, lead, follow), "hv.midiClock" (off, out, in) and
+    /// "hv.followClockTempo" (0, 1).
+    TransportSyncSettings sync{};
 };
 
 inline constexpr int32_t smallestBufferFrames = 64;
@@ -27,12 +32,12 @@ std::filesystem::path userHomeFolder();
 /// HOME unset, the home folder from the user database. Empty when no home can be found.
 std::filesystem::path deviceSettingsPath();
 
-/// Reads the three keys from `path`. A missing file gives the defaults; a damaged line or an
+/// Reads the keys from `path`. A missing file gives the defaults; a damaged line or an
 /// unusable value is skipped (that key keeps its default) and described in `warnings`.
 DeviceSettings loadDeviceSettings(const std::filesystem::path &path,
                                   std::string *warnings = nullptr);
 
-/// Writes the three keys into `path`, keeping every other line of the file (first-run state
+/// Writes the keys into `path`, keeping every other line of the file (first-run state
 /// and whatever else the application stores there). The file is replaced only once the new
 /// one is completely written. False with `error` set when it cannot be written.
 [[nodiscard]] bool saveDeviceSettings(const std::filesystem::path &path,

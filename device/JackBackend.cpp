@@ -5,10 +5,13 @@
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
+#include <jack/transport.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <pthread.h>
@@ -24,6 +27,10 @@ constexpr const char *probeClientName = "Halvora device list";
 constexpr std::array<const char *, 2> outputPortNames{"out_1", "out_2"};
 constexpr int32_t maxInputPorts = 2 * maxInputPairs;
 constexpr const char *midiInputPortName = "midi_in";
+constexpr const char *clockOutputPortName = "clock_out";
+constexpr const char *clockInputPortName = "clock_in";
+/// Ticks per beat Halvora reports as timebase master: fine enough for any sequencer's grid.
+constexpr double bbtTicksPerBeat = 1920.0;
 /// MIDI messages one period can carry to the engine; more are dropped and counted.
 constexpr std::size_t maxMidiEventsPerPeriod = 512;
 
@@ -120,6 +127,10 @@ class JackBackend final : public AudioBackend {
         connect = request.connectPorts;
         capture = !request.inputDevice.empty();
         inputCount = std::clamp(request.inputChannels, 2, maxInputPorts);
+        engine = request.engine;
+        storeSync(request.sync);
+        leadFrames = 0;
+        leadRequestAge = -1;
         jack_status_t status{};
         client = openClient(clientName, status);
         if (!client) {
@@ -153,12 +164,26 @@ class JackBackend final : public AudioBackend {
                                   false);
             connectMidiSources(client, midiInput);
         }
+        applyTimebase();
         return true;
+    }
+
+    bool setTransportSync(const TransportSyncSettings &settings) override {
+        storeSync(settings);
+        if (active && !lost.load()) applyTimebase();
+        return true;
+    }
+
+    double externalClockBpm() const override {
+        return syncClock.load() == MidiClockMode::in ? clockFollower.measuredBpm() : 0.0;
     }
 
     void stop() override {
         if (!client) return;
         // A server that shut down has already dropped the client: only its memory is left.
+        // A leader that goes away stops the transport it was running.
+        if (active && !lost.load() && syncTransport.load() == JackTransportMode::lead)
+            jack_transport_stop(client);
         if (active && !lost.load()) jack_deactivate(client);
         active = false;
         closeClient();
@@ -205,11 +230,33 @@ class JackBackend final : public AudioBackend {
         }
         midiInput = jack_port_register(client, midiInputPortName, JACK_DEFAULT_MIDI_TYPE,
                                        JackPortIsInput, 0);
-        if (!midiInput) {
+        clockOutput = jack_port_register(client, clockOutputPortName, JACK_DEFAULT_MIDI_TYPE,
+                                         JackPortIsOutput, 0);
+        clockInput = jack_port_register(client, clockInputPortName, JACK_DEFAULT_MIDI_TYPE,
+                                        JackPortIsInput, 0);
+        if (!midiInput || !clockOutput || !clockInput) {
             error = "jack_port_register failed";
             return false;
         }
         return true;
+    }
+
+    void storeSync(const TransportSyncSettings &settings) {
+        syncTransport.store(engine ? settings.jackTransport : JackTransportMode::off);
+        syncClock.store(engine ? settings.midiClock : MidiClockMode::off);
+    }
+
+    /// Only the timebase master fills in bars and beats; a client that gives up leading
+    /// hands the role back, so that another program may take it.
+    void applyTimebase() {
+        const bool lead = syncTransport.load() == JackTransportMode::lead;
+        if (lead && !timebaseMaster)
+            timebaseMaster =
+                jack_set_timebase_callback(client, 0, &JackBackend::timebase, this) == 0;
+        else if (!lead && timebaseMaster) {
+            jack_release_timebase(client);
+            timebaseMaster = false;
+        }
     }
 
     bool installCallbacks(std::string &error) {
@@ -230,6 +277,9 @@ class JackBackend final : public AudioBackend {
         outputs = {};
         inputs = {};
         midiInput = nullptr;
+        clockOutput = nullptr;
+        clockInput = nullptr;
+        timebaseMaster = false;
     }
 
     /// libjack ends its process thread with an asynchronous cancel when the client is
@@ -259,11 +309,16 @@ class JackBackend final : public AudioBackend {
         {
             RtScope scope(self.host->rendersUnderTrap());
             events = self.readMidi(count);
+            self.syncBeforeRender(count);
         }
         self.host->renderDevice(self.capture ? in.data() : nullptr,
                                 self.capture ? self.inputCount : 0,
                                 out.data(), 2, static_cast<int32_t>(count),
                                 std::span<const MidiEvent>(self.midiEvents.data(), events));
+        {
+            RtScope scope(self.host->rendersUnderTrap());
+            self.syncAfterRender(count);
+        }
         if (observer) observer->blockFinished();
         return 0;
     }
@@ -284,6 +339,133 @@ class JackBackend final : public AudioBackend {
             if (toMidiEvent(raw, midiEvents[stored])) ++stored;
         }
         return stored;
+    }
+
+    /// Brings the engine to the followed JACK transport and carries out the external clock's
+    /// messages, so that this period already renders from where they say.
+    void syncBeforeRender(jack_nframes_t count) noexcept {
+        const MidiClockMode clock = syncClock.load(std::memory_order_relaxed);
+        const JackTransportMode mode = syncTransport.load(std::memory_order_relaxed);
+        if (!engine) return;
+        if (clock == MidiClockMode::in) {
+            readClockInput(count);
+        } else {
+            clockFollower.resetRt();
+        }
+        if (mode == JackTransportMode::follow) {
+            jack_position_t position{};
+            const jack_transport_state_t state = jack_transport_query(client, &position);
+            follower.periodRt(*engine, state == JackTransportRolling,
+                              static_cast<int64_t>(position.frame));
+        } else {
+            follower.resetRt();
+        }
+    }
+
+    void readClockInput(jack_nframes_t count) noexcept {
+        void *buffer = jack_port_get_buffer(clockInput, count);
+        const uint32_t available = buffer ? jack_midi_get_event_count(buffer) : 0;
+        const auto periodStart = static_cast<int64_t>(jack_last_frame_time(client));
+        const double periodRate = rate.load(std::memory_order_relaxed);
+        for (uint32_t index = 0; index < available; ++index) {
+            jack_midi_event_t raw{};
+            if (jack_midi_event_get(&raw, buffer, index) != 0) continue;
+            clockFollower.messageRt(*engine, raw.buffer, raw.size,
+                                    periodStart + static_cast<int64_t>(raw.time), periodRate);
+        }
+    }
+
+    /// Tells other programs what the period rendered: the JACK transport follows Halvora's
+    /// when leading, and the clock output carries the period's clocks.
+    void syncAfterRender(jack_nframes_t count) noexcept {
+        void *clockBuffer = jack_port_get_buffer(clockOutput, count);
+        if (clockBuffer) jack_midi_clear_buffer(clockBuffer);
+        if (!engine) return;
+        const bool playing = engine->transport.playing.load();
+        if (syncTransport.load(std::memory_order_relaxed) == JackTransportMode::lead)
+            leadJackTransport(count, playing);
+        if (syncClock.load(std::memory_order_relaxed) == MidiClockMode::out && clockBuffer) {
+            const std::size_t messages =
+                clockWriter.periodRt(*engine, playing, engine->deviceBlockStart.load(),
+                                     static_cast<int32_t>(count), clockMessages);
+            for (std::size_t index = 0; index < messages; ++index) {
+                const ClockMessage &message = clockMessages[index];
+                jack_midi_event_write(clockBuffer, static_cast<jack_nframes_t>(message.frame),
+                                      message.bytes.data(), message.size);
+            }
+        } else {
+            clockWriter.resetRt();
+        }
+    }
+
+    /// JACK carries out a start or a locate a period or two after it is asked, passing
+    /// through "starting", whose frame stands still. So the transport is sent to where
+    /// Halvora will be once it rolls again: a lead learnt from how far the previous request
+    /// fell short once it arrived. No new request goes out while one is on its way. From
+    /// then on each of Halvora's periods starts on JACK's frame. (A program holding the
+    /// transport in "starting" for longer, to load, makes JACK lag until the next locate.)
+    void leadJackTransport(jack_nframes_t count, bool playing) noexcept {
+        jack_position_t position{};
+        const jack_transport_state_t state = jack_transport_query(client, &position);
+        const auto frame = static_cast<int64_t>(position.frame);
+        const int64_t wanted = engine->transport.playhead.load(); // the next period's start
+        const int64_t started = engine->deviceBlockStart.load();  // this period's start
+        const auto locate = [&](int64_t target) {
+            if (target < 0 || target > static_cast<int64_t>(UINT32_MAX)) return;
+            jack_transport_locate(client, static_cast<jack_nframes_t>(target));
+            leadTarget = target;
+            leadTargetSeen = false;
+            leadRequestAge = 0;
+        };
+        if (!playing) {
+            // A standing transport needs no lead: asking again until it is there is harmless.
+            if (state != JackTransportStopped) jack_transport_stop(client);
+            if (frame != wanted)
+                jack_transport_locate(client, static_cast<jack_nframes_t>(
+                                                  std::clamp<int64_t>(wanted, 0, UINT32_MAX)));
+            leadRequestAge = -1;
+            return;
+        }
+        if (leadRequestAge >= 0) {
+            if (++leadRequestAge > maxLeadRequestPeriods) leadRequestAge = -1; // lost: ask again
+            leadTargetSeen = leadTargetSeen || frame == leadTarget;
+        }
+        const bool inFlight = leadRequestAge >= 0;
+        if (state == JackTransportStopped) {
+            if (inFlight) return;
+            locate(wanted + leadFrames);
+            jack_transport_start(client);
+            return;
+        }
+        if (state != JackTransportRolling) return; // starting: the request is on its way
+        if (inFlight && !leadTargetSeen) return;   // not carried out yet
+        if (inFlight) {
+            // The first rolling period after the request tells how far its lead fell short.
+            leadRequestAge = -1;
+            leadFrames = std::clamp<int64_t>(leadFrames + started - frame, 0,
+                                             int64_t{maxLeadRequestPeriods} * count);
+        }
+        if (frame != started) locate(wanted + leadFrames);
+    }
+
+    static void timebase(jack_transport_state_t, jack_nframes_t, jack_position_t *position, int,
+                         void *context) {
+        auto &self = *static_cast<JackBackend *>(context);
+        if (!self.engine || !position) return;
+        RtScope scope(self.host->rendersUnderTrap());
+        const MusicalPosition where =
+            self.engine->musicalPositionRt(static_cast<int64_t>(position->frame));
+        position->valid = JackPositionBBT;
+        position->bar = where.bar;
+        position->beat = where.beat;
+        position->tick = static_cast<int32_t>(where.beatFraction * bbtTicksPerBeat);
+        position->beats_per_bar = static_cast<float>(where.meter.numerator);
+        position->beat_type = static_cast<float>(where.meter.denominator);
+        position->ticks_per_beat = bbtTicksPerBeat;
+        // JACK counts the tempo in the meter's beats, Halvora's tempo map in quarter notes.
+        position->beats_per_minute = where.quarterBpm * where.meter.denominator / 4.0;
+        position->bar_start_tick =
+            static_cast<double>(where.bar - 1) * where.meter.numerator * bbtTicksPerBeat;
     }
 
     static int bufferSizeChanged(jack_nframes_t count, void *context) {
@@ -317,6 +499,24 @@ class JackBackend final : public AudioBackend {
     std::array<jack_port_t *, maxInputPorts> inputs{};
     int32_t inputCount = 2; // in_1, in_2, ...: registered whether or not they capture
     jack_port_t *midiInput = nullptr;
+    jack_port_t *clockOutput = nullptr;
+    jack_port_t *clockInput = nullptr;
+    Engine *engine = nullptr;
+    std::atomic<JackTransportMode> syncTransport{JackTransportMode::off};
+    std::atomic<MidiClockMode> syncClock{MidiClockMode::off};
+    bool timebaseMaster = false;
+    // Process thread only.
+    /// How far ahead of Halvora a lead request sends the JACK transport, and how many
+    /// periods ago the request on its way went out (-1: none).
+    static constexpr int32_t maxLeadRequestPeriods = 32;
+    int64_t leadFrames = 0;
+    int64_t leadTarget = 0;
+    bool leadTargetSeen = false;
+    int32_t leadRequestAge = -1;
+    TransportFollower follower;
+    MidiClockWriter clockWriter;
+    MidiClockWriter::Messages clockMessages{};
+    MidiClockFollower clockFollower;
     std::array<MidiEvent, maxMidiEventsPerPeriod> midiEvents{}; // process thread
     std::atomic<uint64_t> midiDropped{0};
     std::atomic<double> rate{48000.0};

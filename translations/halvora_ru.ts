@@ -4247,4 +4247,59 @@ Shift+перетаскивание	сдвиг без сетки
         <translation>General MIDI</translation>
     </message>
 </context>
+<context>
+    <name>orvane::TransportSyncControls</name>
+    <message>
+        <source>The choice could not be stored: %1</source>
+        <translation>Не удалось сохранить выбор: %1</translation>
+    </message>
+    <message>
+        <source>Transport sync works on the JACK device only; it starts with it</source>
+        <translation>Синхронизация транспорта работает только с устройством JACK; она включится вместе с ним</translation>
+    </message>
+    <message>
+        <source>Sync</source>
+        <translation>Синхр.</translation>
+    </message>
+    <message>
+        <source>JACK transport</source>
+        <translation>Транспорт JACK</translation>
+    </message>
+    <message>
+        <source>Not linked to the JACK transport</source>
+        <translation>Не связан с транспортом JACK</translation>
+    </message>
+    <message>
+        <source>Lead the JACK transport</source>
+        <translation>Вести транспорт JACK</translation>
+    </message>
+    <message>
+        <source>Follow the JACK transport</source>
+        <translation>Следовать транспорту JACK</translation>
+    </message>
+    <message>
+        <source>MIDI clock</source>
+        <translation>MIDI-клок</translation>
+    </message>
+    <message>
+        <source>No MIDI clock</source>
+        <translation>Без MIDI-клока</translation>
+    </message>
+    <message>
+        <source>Send MIDI clock</source>
+        <translation>Передавать MIDI-клок</translation>
+    </message>
+    <message>
+        <source>Follow MIDI clock</source>
+        <translation>Следовать MIDI-клоку</translation>
+    </message>
+    <message>
+        <source>Follow MIDI clock and its tempo</source>
+        <translation>Следовать MIDI-клоку и его темпу</translation>
+    </message>
+    <message>
+        <source>Keeping time with other programs: %1; %2</source>
+        <translation>Синхронизация с другими программами: %1; %2</translation>
+    </message>
+</context>
 </TS>

@@ -98,6 +98,11 @@ bool parseOption(const std::vector<std::string> &arguments, std::size_t &index,
         options.connect = false;
     } else if (option == "--help" || option == "-h") {
         options.help = true;
+    } else if (option == "--follow-clock-tempo") {
+        options.sync.followClockTempo = true;
+    } else if (isSyncValueOption(option)) {
+        if (!needsValue(arguments, index, error)) return false;
+        return parseSyncValueOption(option, arguments[++index], options.sync, error);
     } else if (option == "--device" || option == "--buffer" || option == "--start" ||
                option == "--seconds") {
         if (!needsValue(arguments, index, error)) return false;
@@ -343,6 +348,8 @@ int runPlayVerb(const std::vector<std::string> &arguments, std::FILE *output, st
     AudioDeviceEngine device(engine);
     MediaPrefetcher mediaPrefetcher(engine);
     device.connectPorts = options.connect;
+    const TransportSyncSettings sync = options.sync.over(settings.sync);
+    device.setTransportSync(sync);
     std::string deviceName;
     if (!chooseDevice(options, settings, namesOf(device.listDevices()), deviceName, error))
         return fail(errors, error, 1);
@@ -371,8 +378,15 @@ int runPlayVerb(const std::vector<std::string> &arguments, std::FILE *output, st
     vst::installPluginRackHooks(engine, rack);
 
     mediaPrefetcher.readAhead(span->start);
-    if (!engine.pushRequest(RequestProducer::MainThread, Request::locate(span->start)) ||
-        !engine.pushRequest(RequestProducer::MainThread, Request::play())) {
+    // A followed transport starts playback where it stands; Halvora only waits for it.
+    const bool waits = transportFollowsOthers(sync);
+    if (waits)
+        printLine(errors, commandPrefix + "waiting for the " +
+                              (sync.jackTransport == JackTransportMode::follow ? "JACK transport"
+                                                                               : "MIDI clock") +
+                              " to start");
+    if (!waits && (!engine.pushRequest(RequestProducer::MainThread, Request::locate(span->start)) ||
+                   !engine.pushRequest(RequestProducer::MainThread, Request::play()))) {
         tearDown(engine, device, rack);
         return fail(errors, "the engine's request queue is full", 1);
     }
@@ -424,6 +438,15 @@ way the application plays it (without the metronome).
   --start SAMPLES    first sample to play (default 0)
   --seconds S        how long to play (default: to the end of the song)
   --no-connect       leave Halvora's JACK ports unconnected
+  --jack-transport lead|follow|off
+                     keep time with the JACK transport: lead it (Halvora is the
+                     timebase master), follow it (playback starts, stops and moves
+                     when another program moves it) or neither (default: the setting)
+  --midi-clock out|in|off
+                     send MIDI clock, start, stop and song position from
+                     Halvora:clock_out, or follow those arriving at Halvora:clock_in
+  --follow-clock-tempo
+                     with --midi-clock in, take the tempo of the arriving clock
   -h, --help         this text
 
 While playing, the position, the DSP load and the xrun count are shown on standard

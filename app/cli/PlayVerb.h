@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/cli/SyncArguments.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -16,6 +18,8 @@ struct PlayVerbOptions {
     int64_t start = 0;
     std::optional<double> seconds;
     bool connect = true;
+    /// `--jack-transport`, `--midi-clock`, `--follow-clock-tempo`.
+    SyncArguments sync{};
     bool help = false;
 };
 

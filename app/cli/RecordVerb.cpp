@@ -88,6 +88,11 @@ bool parseOption(const std::vector<std::string> &arguments, std::size_t &index,
         options.connect = false;
     } else if (option == "--help" || option == "-h") {
         options.help = true;
+    } else if (option == "--follow-clock-tempo") {
+        options.sync.followClockTempo = true;
+    } else if (isSyncValueOption(option)) {
+        if (!needsValue(arguments, index, error)) return false;
+        return parseSyncValueOption(option, arguments[++index], options.sync, error);
     } else if (option == "--demo") {
         options.demo = true;
     } else if (option == "--track" || option == "--seconds" || option == "--punch" ||
@@ -132,6 +137,7 @@ bool openDevice(LiveRecording &live, const RecordVerbOptions &options, int32_t i
     live.device = std::make_unique<AudioDeviceEngine>(live.prepared.engine);
     AudioDeviceEngine &device = *live.device;
     device.connectPorts = options.connect;
+    device.setTransportSync(options.sync.over(settings.sync));
     device.inputPairs = std::max(inputPairs, 1);
     std::vector<std::string> names;
     for (const auto &entry : device.listDevices())
@@ -357,9 +363,12 @@ int runRecordVerb(const std::vector<std::string> &arguments, std::FILE *output, 
     const Request cycle = options.cycle
                               ? Request::setCycle(options.cycle->start, options.cycle->end, true)
                               : Request::setCycle(0, 0, false);
+    // A followed transport starts the take where it stands; Halvora only waits for it.
+    const bool waits = transportFollowsOthers(live.device->transportSync());
     if (!engine.pushRequest(RequestProducer::MainThread, cycle) ||
-        !engine.pushRequest(RequestProducer::MainThread, Request::locate(options.start)) ||
-        !engine.pushRequest(RequestProducer::MainThread, Request::play()))
+        (!waits &&
+         (!engine.pushRequest(RequestProducer::MainThread, Request::locate(options.start)) ||
+          !engine.pushRequest(RequestProducer::MainThread, Request::play()))))
         return fail(errors, "the engine's request queue is full", 1);
     if (!live.device->start())
         return fail(errors, "cannot start the device: " + live.device->lastError, 1);
@@ -406,6 +415,15 @@ Halvora:midi_in). Takes are aligned by the latency the device reports.
   --device DEVICE     jack (default), alsa, null, or the exact name of a device
   --buffer FRAMES     period to ask the device for, 64 to 4096
   --no-connect        leave Halvora's JACK ports unconnected (connect them yourself)
+  --jack-transport lead|follow|off
+                      keep time with the JACK transport: lead it (Halvora is the
+                      timebase master), follow it (the take starts, stops and moves
+                      when another program moves it) or neither (default: the setting)
+  --midi-clock out|in|off
+                      send MIDI clock, start, stop and song position from
+                      Halvora:clock_out, or follow those arriving at Halvora:clock_in
+  --follow-clock-tempo
+                      with --midi-clock in, take the tempo of the arriving clock
   -h, --help          this text
 
 One summary line goes to standard output. Exit status: 0 saved (or nothing recorded,

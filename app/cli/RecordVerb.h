@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/cli/SyncArguments.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -28,6 +30,8 @@ struct RecordVerbOptions {
     std::optional<int32_t> bufferFrames;
     int64_t start = 0;
     bool connect = true;
+    /// `--jack-transport`, `--midi-clock`, `--follow-clock-tempo`.
+    SyncArguments sync{};
     bool help = false;
 };
 

@@ -10,6 +10,7 @@ LiveTick::LiveTick(Engine &engine, AudioDeviceEngine &device, vst::PluginRack *r
 LiveTickReport LiveTick::run(const Sink &sink) {
     LiveTickReport report;
     device.applyDeviceFormat();
+    device.applyExternalClockTempo();
     engine.collectRetiredGraphs();
     if (rack) {
         rack->collectRetiredViews();

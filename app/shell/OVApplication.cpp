@@ -209,6 +209,7 @@ bool OVApplication::applyPersistedAudioSettings() {
     std::string error;
     if (forget && !saveDeviceSettings(settingsPath, settings, error))
         betaSessionLog("error", "audio", "settings: " + error);
+    device.setTransportSync(settings.sync);
     return device.applySettings(output, input, clampBufferFrames(settings.bufferSize));
 }
 
@@ -281,10 +282,12 @@ bool OVApplication::applyAudioSettings(const AudioSettingsChoice &choice) {
     }
     viewPtr->markDocumentDirty();
     std::string error;
-    if (!saveDeviceSettings(deviceSettingsPath(),
-                            DeviceSettings{choice.outputDevice, choice.inputDevice,
-                                           clampBufferFrames(choice.bufferFrames)},
-                            error))
+    // The transport and clock choices are stored beside the devices and stay as they were.
+    DeviceSettings stored = loadDeviceSettings(deviceSettingsPath());
+    stored.outputDevice = choice.outputDevice;
+    stored.inputDevice = choice.inputDevice;
+    stored.bufferSize = clampBufferFrames(choice.bufferFrames);
+    if (!saveDeviceSettings(deviceSettingsPath(), stored, error))
         betaSessionLog("error", "audio", "settings: " + error);
     statusField.setText(
         withArguments(translate("OVApplication", "Audio: %1 → %2 · %3 samples · %4 Hz"),

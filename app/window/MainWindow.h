@@ -121,6 +121,8 @@ class MainWindow : public QMainWindow {
     QLabel *positionTime = nullptr;
     QDoubleSpinBox *tempoField = nullptr;
     QComboBox *meterField = nullptr;
+    /// JACK transport and MIDI clock choices.
+    class TransportSyncControls *transportSync = nullptr;
     QComboBox *gridPopup = nullptr;
     QComboBox *writeModeField = nullptr;
     QAction *undoAction = nullptr;

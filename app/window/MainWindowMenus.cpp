@@ -13,6 +13,7 @@
 #include "app/window/SettingsPanels.h"
 #include "app/window/Theme.h"
 #include "app/window/TimelineView.h"
+#include "app/window/TransportSyncControls.h"
 #include "app/window/WorkspacePanels.h"
 #include "app/workflows/AutomationWriter.h"
 #include "app/workflows/TempoTools.h"
@@ -226,6 +227,8 @@ void MainWindow::buildToolbar() {
     bar->addWidget(positionTime);
     bar->addWidget(tempoField);
     bar->addWidget(meterField);
+    transportSync = new TransportSyncControls(app, bar);
+    bar->addWidget(transportSync);
     connect(tempoField, &QDoubleSpinBox::editingFinished, this, [this] {
         const double bpm = tempoField->value();
         std::unique_lock lock(app.engine().projectMutex);

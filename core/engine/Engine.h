@@ -63,6 +63,19 @@ struct MediaStreamSlots {
     MediaStreamsSlot offline;
 };
 
+/// A timeline position in bars and beats. A beat is one unit of the meter's denominator (an
+/// eighth in 6/8), as MIDI and JACK count them; `quarterBeats` counts quarter notes.
+struct MusicalPosition {
+    int32_t bar = 1;           // from 1
+    int32_t beat = 1;          // from 1
+    double beatFraction = 0.0; // how far into the beat, [0, 1)
+    double quarterBeats = 0.0;
+    double barStartQuarterBeats = 0.0;
+    TimeSignature meter;
+    /// The tempo in force, in quarter notes per minute.
+    double quarterBpm = 120.0;
+};
+
 /// The real-time heart of the workstation and the front door of the engine: the live
 /// project and its mutex, the transport, the request and notification rings, snapshot
 /// publication and block rendering. The state behind it is split by owner: `Transport`
@@ -252,6 +265,14 @@ class Engine {
     double gridBeats(GridQuantize grid) const;
     int64_t quantizeSamples(int64_t position, GridQuantize grid, float swing) const;
     int64_t quantizeLaunchSamples(int64_t position, LaunchQuantize quantize) const;
+
+    // --- Musical time on the published maps (any thread; no lock, no allocation) ---------
+    /// Where `position` falls in bars and beats of the tempo and meter maps most recently
+    /// published; what a transport master tells other programs each period.
+    MusicalPosition musicalPositionRt(int64_t position) const noexcept;
+    /// The timeline position of `quarterBeats` quarter notes from the start, in whole frames
+    /// (truncated, once the arithmetic's rounding error is forgiven).
+    int64_t quarterBeatsToSamplesRt(double quarterBeats) const noexcept;
 
     // --- Musical time on a snapshot (audio thread; no lock, no allocation) ---------------
     static int64_t beatsToSamplesRt(const GraphSnapshot &snapshot, double beats);

@@ -165,7 +165,14 @@ using NotificationRing = SpscRing<Notification, 1024>;
 
 /// Every thread that sends requests owns one ring; the audio thread drains them in this
 /// order at the top of every block, so no two producers ever share a ring's write index.
-enum class RequestProducer : uint8_t { MainThread = 0, MidiInput = 1, SecondMidiInput = 2 };
-inline constexpr std::size_t requestProducerCount = 3;
+/// `DeviceSync`: the device's own period, before it renders, carrying out what a JACK
+/// transport or an external MIDI clock it follows asked for.
+enum class RequestProducer : uint8_t {
+    MainThread = 0,
+    MidiInput = 1,
+    SecondMidiInput = 2,
+    DeviceSync = 3
+};
+inline constexpr std::size_t requestProducerCount = 4;
 
 } // namespace orvane

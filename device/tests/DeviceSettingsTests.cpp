@@ -107,6 +107,34 @@ TEST(DeviceSettings, BufferSizesAreClampedAndNonsenseIsReported) {
     }
 }
 
+TEST(DeviceSettings, TransportSyncChoicesComeBackAndNonsenseIsReported) {
+    const fs::path path = scratchFolder("sync") / "settings.ini";
+    std::string error;
+    DeviceSettings chosen;
+    chosen.sync = {JackTransportMode::follow, MidiClockMode::in, true};
+    ASSERT_TRUE(saveDeviceSettings(path, chosen, error)) << error;
+    EXPECT_EQ(loadDeviceSettings(path).sync, chosen.sync);
+    EXPECT_NE(readText(path).find("hv.jackTransport=follow\n"), std::string::npos);
+
+    struct Case {
+        std::string line;
+        TransportSyncSettings expected;
+        bool warned;
+    };
+    for (const Case &test : std::vector<Case>{
+             {"hv.jackTransport=lead", {JackTransportMode::lead}, false},
+             {"hv.jackTransport=master", {}, true},
+             {"hv.midiClock = out ", {JackTransportMode::off, MidiClockMode::out}, false},
+             {"hv.midiClock=OUT", {}, true},
+             {"hv.followClockTempo=1", {JackTransportMode::off, MidiClockMode::off, true}, false},
+             {"hv.followClockTempo=yes", {}, true}}) {
+        writeText(path, test.line + "\n");
+        std::string warnings;
+        EXPECT_EQ(loadDeviceSettings(path, &warnings).sync, test.expected) << test.line;
+        EXPECT_EQ(!warnings.empty(), test.warned) << test.line << ": " << warnings;
+    }
+}
+
 TEST(DeviceSettings, ALineBreakInANameCannotAddSettings) {
     const fs::path path = scratchFolder("linebreak") / "settings.ini";
     std::string error;

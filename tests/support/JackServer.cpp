@@ -124,6 +124,25 @@ JackServer::JackServer(int32_t periodFrames, int32_t sampleRate, bool synchronou
          {std::to_string(sampleRate), std::string("-p"), std::to_string(periodFrames),
           std::string("-C"), std::string("2"), std::string("-P"), std::string("2")})
         command.push_back(word);
+    launch(command);
+}
+
+JackServer::JackServer(const std::vector<std::string> &driverArguments)
+    : serverName(uniqueServerName()) {
+    logPath = (std::filesystem::temp_directory_path() / (serverName + ".log")).string();
+    std::filesystem::remove(logPath);
+    if (const char *previous = std::getenv("JACK_DEFAULT_SERVER")) {
+        previousServer = previous;
+        hadPreviousServer = true;
+    }
+    ::setenv("JACK_NO_START_SERVER", "1", 1);
+    ::setenv("JACK_DEFAULT_SERVER", serverName.c_str(), 1);
+    std::vector<std::string> command{"jackd", "--no-realtime", "--name", serverName, "-d"};
+    command.insert(command.end(), driverArguments.begin(), driverArguments.end());
+    launch(command);
+}
+
+void JackServer::launch(const std::vector<std::string> &command) {
     // Servers starting side by side (tests run in parallel) now and then contend for the
     // machine-wide registry and never answer; a second start settles it.
     for (int attempt = 0; attempt < 3 && !isReady; ++attempt) {

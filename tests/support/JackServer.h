@@ -30,6 +30,9 @@ class JackServer {
   public:
     explicit JackServer(int32_t periodFrames = 256, int32_t sampleRate = 48000,
                         bool synchronous = true, bool realtime = false);
+    /// A server on another driver: `driverArguments` follow "-d" (for example a network
+    /// slave: {"net", "-a", "127.0.0.1", ...}). Asynchronous, as such a driver runs.
+    explicit JackServer(const std::vector<std::string> &driverArguments);
     ~JackServer();
     JackServer(const JackServer &) = delete;
     JackServer &operator=(const JackServer &) = delete;
@@ -46,6 +49,7 @@ class JackServer {
     void stop();
 
   private:
+    void launch(const std::vector<std::string> &command);
     void end(int signal);
 
     std::string serverName;

@@ -1,4 +1,5 @@
 #include "app/cli/PlayVerb.h"
+#include "app/cli/RecordVerb.h"
 #include "app/shell/LiveTick.h"
 
 #include <gtest/gtest.h>
@@ -35,6 +36,9 @@ TEST(PlayArguments, AreReadOrRefusedWithAReason) {
         {{"--demo", "--seconds", "0"}, false, "--seconds takes"},
         {{"--demo", "--seconds", "nan"}, false, "--seconds takes"},
         {{"--demo", "--loud"}, false, "unknown option \"--loud\""},
+        {{"--demo", "--jack-transport", "master"}, false, "lead, follow or off"},
+        {{"--demo", "--jack-transport"}, false, "--jack-transport needs a value"},
+        {{"--demo", "--midi-clock", "both"}, false, "out, in or off"},
     };
     for (const auto &test : cases) {
         PlayVerbOptions options;
@@ -55,6 +59,39 @@ TEST(PlayArguments, AreReadOrRefusedWithAReason) {
     EXPECT_EQ(options.start, 4800);
     EXPECT_EQ(options.seconds, 2.5);
     EXPECT_FALSE(options.connect);
+}
+
+TEST(PlayArguments, LayTransportSyncOverTheSettings) {
+    const TransportSyncSettings stored{JackTransportMode::lead, MidiClockMode::out, false};
+    struct Case {
+        std::vector<std::string> arguments;
+        TransportSyncSettings expected;
+    };
+    for (const Case &test : std::vector<Case>{
+             {{"--demo"}, stored},
+             {{"--demo", "--jack-transport", "follow"},
+              {JackTransportMode::follow, MidiClockMode::out, false}},
+             {{"--demo", "--jack-transport", "off", "--midi-clock", "in", "--follow-clock-tempo"},
+              {JackTransportMode::off, MidiClockMode::in, true}},
+         }) {
+        PlayVerbOptions options;
+        std::string error;
+        ASSERT_TRUE(parsePlayArguments(test.arguments, options, error)) << error;
+        EXPECT_EQ(options.sync.over(stored), test.expected) << test.arguments.back();
+    }
+    // The record verb reads the same words.
+    RecordVerbOptions record;
+    std::string error;
+    ASSERT_TRUE(parseRecordArguments({"song.halvora", "--track", "1", "--seconds", "1",
+                                      "--jack-transport", "follow", "--midi-clock", "off"},
+                                     record, error))
+        << error;
+    EXPECT_EQ(record.sync.over(stored).jackTransport, JackTransportMode::follow);
+    EXPECT_EQ(record.sync.over(stored).midiClock, MidiClockMode::off);
+    EXPECT_FALSE(parseRecordArguments(
+        {"song.halvora", "--track", "1", "--seconds", "1", "--midi-clock", "sideways"}, record,
+        error));
+    EXPECT_NE(error.find("out, in or off"), std::string::npos) << error;
 }
 
 TEST(PlayDeviceChoice, MapsBackEndWordsAndExactNames) {
