@@ -28,6 +28,9 @@ using remote::RemoteRequest;
 namespace {
 
 std::atomic<bool> terminationAsked{false};
+/// What SIGTERM did before a session manager's client took it over.
+struct sigaction terminationBefore {};
+bool terminationWatched = false;
 
 void askForTermination(int) { terminationAsked.store(true); }
 
@@ -44,14 +47,22 @@ std::string trackPath(int32_t number, const char *what) {
 
 RemoteControl::RemoteControl(OVApplication &app) : app(app) {}
 
-RemoteControl::~RemoteControl() = default;
+RemoteControl::~RemoteControl() {
+    // The process may go on without a session (a test's next application): SIGTERM ends it
+    // again as it did before.
+    if (nsm && terminationWatched) {
+        sigaction(SIGTERM, &terminationBefore, nullptr);
+        terminationWatched = false;
+    }
+}
 
 void RemoteControl::watchForTermination() {
     struct sigaction action {};
     action.sa_handler = askForTermination;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGTERM, &action, terminationWatched ? nullptr : &terminationBefore);
+    terminationWatched = true;
 }
 
 bool RemoteControl::terminationRequested() { return terminationAsked.load(); }
@@ -147,6 +158,8 @@ NsmOutcome RemoteControl::openForSession(const remote::NsmOpenRequest &request) 
     }
     if (!view.saveProjectToPath(path, true))
         return {remote::nsm_error::createFailed, app.status().text()};
+    view.projectPath = path;
+    app.status().setText(translate("OVMainView", "Project saved"));
     return {0, "created " + path};
 }
 
@@ -155,6 +168,7 @@ NsmOutcome RemoteControl::saveForSession() {
     if (view.projectPath.empty()) return {remote::nsm_error::noSessionOpen, "no project is open"};
     if (!view.saveProjectToPath(view.projectPath, true))
         return {remote::nsm_error::general, app.status().text()};
+    app.status().setText(translate("OVMainView", "Project saved"));
     return {0, "saved " + view.projectPath};
 }
 
