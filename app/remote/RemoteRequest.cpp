@@ -117,6 +117,30 @@ std::optional<RemoteRequest> trackRequest(const OscMessage &message,
 
 } // namespace
 
+std::vector<bool> requestsToCarryOut(const std::vector<RemoteRequest> &turn) {
+    const auto continuous = [](RemoteAction action) {
+        return action == RemoteAction::TrackGain || action == RemoteAction::TrackPan ||
+               action == RemoteAction::TrackSend || action == RemoteAction::LocateSeconds ||
+               action == RemoteAction::LocateBeats;
+    };
+    const auto sameTarget = [](const RemoteRequest &a, const RemoteRequest &b) {
+        const bool bothLocate =
+            (a.action == RemoteAction::LocateSeconds || a.action == RemoteAction::LocateBeats) &&
+            (b.action == RemoteAction::LocateSeconds || b.action == RemoteAction::LocateBeats);
+        return bothLocate || (a.action == b.action && a.track == b.track && a.index == b.index);
+    };
+    std::vector<bool> carryOut(turn.size(), true);
+    for (std::size_t index = 0; index < turn.size(); ++index) {
+        if (!continuous(turn[index].action)) continue;
+        for (std::size_t later = index + 1; later < turn.size(); ++later)
+            if (sameTarget(turn[index], turn[later])) {
+                carryOut[index] = false;
+                break;
+            }
+    }
+    return carryOut;
+}
+
 std::optional<RemoteRequest> decodeRemoteRequest(const OscMessage &message, std::string &why) {
     const std::vector<std::string_view> parts = splitPath(message.path);
     if (parts.size() < 2 || parts[0] != "halvora") {

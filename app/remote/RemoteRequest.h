@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orvane::remote {
 
@@ -48,6 +49,12 @@ struct RemoteRanges {
     static constexpr double sendLevel = 4.0;  // linear
     static constexpr double seconds = 86400.0 * 7;
 };
+
+/// Which of one turn's requests to carry out: a continuous value (gain, pan, a send, the
+/// playhead) set again later in the same turn for the same target is skipped, so that a
+/// surface's fader sweep costs one edit per turn and not one per message. False entries are
+/// skipped; the order of the rest is kept.
+std::vector<bool> requestsToCarryOut(const std::vector<RemoteRequest> &turn);
 
 /// The request a message asks for; none, with `why`, for a path outside the namespace, the
 /// wrong number or types of arguments, or a value out of range.

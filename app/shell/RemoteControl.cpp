@@ -111,17 +111,25 @@ void RemoteControl::onTick() {
         nsm->reportDirty(app.view().projectDirty);
     }
     if (osc.isOpen()) {
-        for (const remote::OscMessage &message : osc.take()) {
+        std::vector<RemoteRequest> requests;
+        std::vector<const remote::OscMessage *> from;
+        const std::vector<remote::OscMessage> turn = osc.take();
+        for (const remote::OscMessage &message : turn) {
             std::string why;
-            const auto request = remote::decodeRemoteRequest(message, why);
-            if (!request) {
+            if (const auto request = remote::decodeRemoteRequest(message, why)) {
+                requests.push_back(*request);
+                from.push_back(&message);
+            } else {
                 refuse(message.sender, message.path, why);
-                continue;
             }
+        }
+        const std::vector<bool> wanted = remote::requestsToCarryOut(requests);
+        for (std::size_t index = 0; index < requests.size(); ++index) {
+            if (!wanted[index]) continue;
             try {
-                carryOut(*request, message.sender);
+                carryOut(requests[index], from[index]->sender);
             } catch (const std::bad_alloc &) {
-                refuse(message.sender, message.path, "not enough memory");
+                refuse(from[index]->sender, from[index]->path, "not enough memory");
             }
         }
     }

@@ -603,6 +603,8 @@ void MainWindow::showRemoteControl() {
     port->setObjectName(QStringLiteral("remotePort"));
     port->setRange(1024, 65535);
     port->setValue(std::clamp(current.port, 1024, 65535));
+    // Five digits and the arrows, whatever the style's own guess.
+    port->setMinimumWidth(port->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 36);
     portLabel->setBuddy(port);
     portRow->addWidget(portLabel);
     portRow->addWidget(port);

@@ -113,4 +113,25 @@ TEST(RemoteRequest, RefusesWrongAddressesArgumentsAndRangesWithAReason) {
     }
 }
 
+TEST(RemoteRequest, ATurnKeepsTheLastValueOfEachContinuousTargetAndEverySwitch) {
+    using A = RemoteAction;
+    const std::vector<RemoteRequest> turn = {
+        {A::TrackGain, 1, 0, 0.1}, // 0: set again below
+        {A::TrackGain, 2, 0, 0.2}, // 1: another track
+        {A::TrackMute, 1, 0, 1.0}, // 2: switches are all carried out
+        {A::TrackMute, 1, 0, 0.0}, // 3
+        {A::TrackSend, 1, 1, 0.3}, // 4: set again below
+        {A::TrackSend, 1, 2, 0.3}, // 5: another send
+        {A::LocateSeconds, 0, 0, 1.0}, // 6: the playhead is placed again below, in beats
+        {A::TrackGain, 1, 0, 0.4}, // 7
+        {A::TrackSend, 1, 1, 0.5}, // 8
+        {A::LocateBeats, 0, 0, 8.0}, // 9
+        {A::TrackPan, 1, 0, 0.5}, // 10
+    };
+    EXPECT_EQ(requestsToCarryOut(turn),
+              (std::vector<bool>{false, true, true, true, false, true, false, true, true, true,
+                                 true}));
+    EXPECT_TRUE(requestsToCarryOut({}).empty());
+}
+
 } // namespace

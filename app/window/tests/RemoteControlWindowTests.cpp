@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QMenu>
@@ -97,8 +98,13 @@ TEST_F(RemoteControlWindowTest, TheDialogTurnsThePortOnAndASurfaceThenMutesATrac
         EXPECT_TRUE(engine.project.tracks.front()->mute);
     }
     EXPECT_TRUE(view.projectDirty);
-    // The surface's edit is the window's to undo, with the window's key.
+    // The surface's edit is the window's to undo, with the window's key. The dialog that
+    // closed left no window active (no window manager hands the focus back): a person would
+    // click the window first.
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     QTest::keyClick(&window, Qt::Key_Z, Qt::ControlModifier);
+    QApplication::processEvents();
     {
         std::lock_guard lock(engine.projectMutex);
         EXPECT_FALSE(engine.project.tracks.front()->mute);
