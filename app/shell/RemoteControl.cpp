@@ -111,25 +111,28 @@ void RemoteControl::onTick() {
         nsm->reportDirty(app.view().projectDirty);
     }
     if (osc.isOpen()) {
-        std::vector<RemoteRequest> requests;
-        std::vector<const remote::OscMessage *> from;
+        // Answers go out in the order the messages came, refusals included.
         const std::vector<remote::OscMessage> turn = osc.take();
-        for (const remote::OscMessage &message : turn) {
-            std::string why;
-            if (const auto request = remote::decodeRemoteRequest(message, why)) {
-                requests.push_back(*request);
-                from.push_back(&message);
-            } else {
-                refuse(message.sender, message.path, why);
-            }
+        std::vector<std::optional<RemoteRequest>> decoded;
+        std::vector<std::string> reasons(turn.size());
+        std::vector<RemoteRequest> requests;
+        for (std::size_t index = 0; index < turn.size(); ++index) {
+            decoded.push_back(remote::decodeRemoteRequest(turn[index], reasons[index]));
+            if (decoded.back()) requests.push_back(*decoded.back());
         }
         const std::vector<bool> wanted = remote::requestsToCarryOut(requests);
-        for (std::size_t index = 0; index < requests.size(); ++index) {
-            if (!wanted[index]) continue;
+        std::size_t taken = 0;
+        for (std::size_t index = 0; index < turn.size(); ++index) {
+            const remote::OscMessage &message = turn[index];
+            if (!decoded[index]) {
+                refuse(message.sender, message.path, reasons[index]);
+                continue;
+            }
+            if (!wanted[taken++]) continue;
             try {
-                carryOut(requests[index], from[index]->sender);
+                carryOut(*decoded[index], message.sender);
             } catch (const std::bad_alloc &) {
-                refuse(from[index]->sender, from[index]->path, "not enough memory");
+                refuse(message.sender, message.path, "not enough memory");
             }
         }
     }
