@@ -45,6 +45,12 @@ uint16_t portOf(const sockaddr_storage &address) {
     return 0;
 }
 
+template <typename Value> Value readAs(const char *raw) {
+    Value value;
+    std::memcpy(&value, raw, sizeof value);
+    return value;
+}
+
 bool boundedString(const char *text, std::size_t &length) {
     length = strnlen(text, OscLimits::stringBytes + 1);
     return length <= OscLimits::stringBytes;
@@ -149,21 +155,23 @@ std::optional<OscMessage> decodeOscPacket(const void *data, std::size_t size, st
     for (int index = 0; index < count; ++index) {
         OscValue value;
         value.type = types[index];
+        // The arguments sit on OSC's 4-byte boundaries, not on lo_arg's: read them as bytes.
+        const char *raw = reinterpret_cast<const char *>(values[index]);
         switch (types[index]) {
-        case LO_INT32: value.integer = values[index]->i; break;
-        case LO_INT64: value.integer = values[index]->h; break;
-        case LO_FLOAT: value.real = values[index]->f; break;
-        case LO_DOUBLE: value.real = values[index]->d; break;
+        case LO_INT32: value.integer = readAs<int32_t>(raw); break;
+        case LO_INT64: value.integer = readAs<int64_t>(raw); break;
+        case LO_FLOAT: value.real = readAs<float>(raw); break;
+        case LO_DOUBLE: value.real = readAs<double>(raw); break;
         case LO_TRUE:
         case LO_FALSE: value.integer = types[index] == LO_TRUE; break;
         case LO_STRING:
         case LO_SYMBOL:
             value.type = 's';
-            if (!boundedString(&values[index]->s, length)) {
+            if (!boundedString(raw, length)) {
                 why = "string longer than " + std::to_string(OscLimits::stringBytes) + " bytes";
                 return std::nullopt;
             }
-            value.text.assign(&values[index]->s, length);
+            value.text.assign(raw, length);
             break;
         default:
             why = std::string("argument type '") + types[index] + "'";

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -83,19 +84,26 @@ class OscPeer {
     Received last;
 
   private:
+    template <typename Value> static Value readAs(const char *raw) {
+        Value value;
+        std::memcpy(&value, raw, sizeof value);
+        return value;
+    }
     static int collect(const char *path, const char *types, lo_arg **argv, int argc,
                        lo_message message, void *self) {
         Received entry;
         entry.path = path;
         entry.types = types ? types : "";
         for (int index = 0; index < argc; ++index) {
+            // liblo's arguments keep OSC's 4-byte alignment, not lo_arg's: read them as bytes.
+            const char *raw = reinterpret_cast<const char *>(argv[index]);
             switch (types[index]) {
             case LO_STRING:
-            case LO_SYMBOL: entry.strings.emplace_back(&argv[index]->s); break;
-            case LO_INT32: entry.numbers.push_back(argv[index]->i); break;
-            case LO_INT64: entry.numbers.push_back(double(argv[index]->h)); break;
-            case LO_FLOAT: entry.numbers.push_back(argv[index]->f); break;
-            case LO_DOUBLE: entry.numbers.push_back(argv[index]->d); break;
+            case LO_SYMBOL: entry.strings.emplace_back(raw); break;
+            case LO_INT32: entry.numbers.push_back(readAs<int32_t>(raw)); break;
+            case LO_INT64: entry.numbers.push_back(double(readAs<int64_t>(raw))); break;
+            case LO_FLOAT: entry.numbers.push_back(readAs<float>(raw)); break;
+            case LO_DOUBLE: entry.numbers.push_back(readAs<double>(raw)); break;
             default: break;
             }
         }

@@ -196,21 +196,21 @@ TEST(RemoteEndToEnd, JoinsASessionManagerCreatesSavesReportsChangesAndQuitsOnSig
     EXPECT_EQ(managed.server.last.path, "/reply") << managed.server.last.strings.at(1);
     const fs::path folder = instance.string() + ".halvora";
     EXPECT_TRUE(fs::exists(folder / "project.json"));
-    ASSERT_TRUE(managed.server.waitFor("/nsm/client/is_clean", 5s));
+    ASSERT_TRUE(managed.server.waitFor("/nsm/client/is_clean", 15s));
 
     // The session manager's operations are not the user's to choose here.
     managed.program.send("new\nsave-as " + (home.root() / "elsewhere").string() + "\n");
-    EXPECT_TRUE(managed.program.waitForOutput("error: \"save-as\" is the session manager's", 10s))
+    EXPECT_TRUE(managed.program.waitForOutput("error: \"save-as\" is the session manager's", 20s))
         << managed.program.output();
     EXPECT_FALSE(fs::exists(home.root() / "elsewhere.halvora"));
 
     managed.program.send("add-track Гитара\n");
-    ASSERT_TRUE(managed.server.waitFor("/nsm/client/is_dirty", 10s)) << managed.program.output();
+    ASSERT_TRUE(managed.server.waitFor("/nsm/client/is_dirty", 20s)) << managed.program.output();
     managed.server.send(managed.clientPort(), "/nsm/client/save", "");
     ASSERT_TRUE(managed.server.waitFor("/reply", 20s, [](const OscPeer::Received &message) {
         return message.strings.at(0) == "/nsm/client/save";
     }));
-    ASSERT_TRUE(managed.server.waitFor("/nsm/client/is_clean", 5s));
+    ASSERT_TRUE(managed.server.waitFor("/nsm/client/is_clean", 15s));
     const auto saved = project_io::loadProject(folder.string());
     ASSERT_TRUE(saved);
     EXPECT_EQ(trackNamesOf(*saved).back(), "Гитара");
@@ -237,7 +237,7 @@ TEST(RemoteEndToEnd, OpensAnExistingProjectAndAnswersWhatCannotBeOpenedWithThePr
 
     ASSERT_TRUE(managed.open(existing)) << readText(errors);
     EXPECT_EQ(managed.server.last.path, "/reply") << managed.server.last.strings.at(1);
-    EXPECT_TRUE(managed.program.waitForOutput("Ballad", 10s)) << managed.program.output();
+    EXPECT_TRUE(managed.program.waitForOutput("Ballad", 20s)) << managed.program.output();
 
     struct Refusal {
         fs::path path;
@@ -299,45 +299,45 @@ TEST(RemoteEndToEnd, ASurfacePlaysStopsMutesAndLaunchesThroughUndoableEdits) {
             surface.send(port, change.path, "i", 1);
         else
             surface.send(port, change.path, "f", change.value);
-        ASSERT_TRUE(surface.waitFor(change.path, 5s));
+        ASSERT_TRUE(surface.waitFor(change.path, 15s));
         EXPECT_FLOAT_EQ(static_cast<float>(surface.last.numbers.at(0)), change.value);
     }
     // Undone through the window's history, the send goes back.
     surface.send(port, "/halvora/undo", "");
-    ASSERT_TRUE(surface.waitFor("/halvora/state", 5s));
+    ASSERT_TRUE(surface.waitFor("/halvora/state", 15s));
     surface.send(port, "/halvora/track/1", "");
-    ASSERT_TRUE(surface.waitFor("/halvora/track/1/send/1", 5s));
+    ASSERT_TRUE(surface.waitFor("/halvora/track/1/send/1", 15s));
     EXPECT_FLOAT_EQ(static_cast<float>(surface.last.numbers.at(0)), 0.0f);
-    ASSERT_TRUE(surface.waitFor("/halvora/track/1/mute", 5s));
+    ASSERT_TRUE(surface.waitFor("/halvora/track/1/mute", 15s));
     EXPECT_EQ(surface.last.numbers.at(0), 1);
 
     surface.send(port, "/halvora/play", "");
-    ASSERT_TRUE(surface.waitFor("/halvora/state", 5s));
+    ASSERT_TRUE(surface.waitFor("/halvora/state", 15s));
     EXPECT_EQ(surface.last.strings.at(0), "playing");
     std::this_thread::sleep_for(300ms);
-    ASSERT_TRUE(waitForState(surface, port, 5s));
+    ASSERT_TRUE(waitForState(surface, port, 15s));
     EXPECT_GT(surface.last.numbers.at(0), 0.05) << "the playhead moves";
     surface.send(port, "/halvora/stop", "");
-    ASSERT_TRUE(surface.waitFor("/halvora/state", 5s));
+    ASSERT_TRUE(surface.waitFor("/halvora/state", 15s));
     EXPECT_EQ(surface.last.strings.at(0), "stopped");
 
     surface.send(port, "/halvora/locate", "d", 2.0);
-    ASSERT_TRUE(surface.waitFor("/halvora/state", 5s));
-    ASSERT_TRUE(waitForState(surface, port, 5s));
+    ASSERT_TRUE(surface.waitFor("/halvora/state", 15s));
+    ASSERT_TRUE(waitForState(surface, port, 15s));
     EXPECT_NEAR(surface.last.numbers.at(0), 2.0, 0.01);
     EXPECT_NEAR(surface.last.numbers.at(1), 4.0, 0.01) << "2 s at 120 BPM";
 
     // The start-up project's loop sits in the first slot of the first track.
     surface.send(port, "/halvora/clip/launch", "ii", 1, 1);
-    ASSERT_TRUE(surface.waitFor("/halvora/clip/launch", 5s));
+    ASSERT_TRUE(surface.waitFor("/halvora/clip/launch", 15s));
     EXPECT_EQ(surface.last.numbers, (std::vector<double>{1, 1}));
-    ASSERT_TRUE(surface.waitFor("/halvora/state", 5s));
+    ASSERT_TRUE(surface.waitFor("/halvora/state", 15s));
     EXPECT_EQ(surface.last.strings.at(0), "playing");
     surface.send(port, "/halvora/stop", "");
-    ASSERT_TRUE(surface.waitFor("/halvora/state", 5s));
+    ASSERT_TRUE(surface.waitFor("/halvora/state", 15s));
     const std::size_t scenes = buildStartupProject(48000.0).session.scenes.size();
     surface.send(port, "/halvora/scene/launch", "i", int(scenes + 1));
-    ASSERT_TRUE(surface.waitFor("/halvora/error", 5s));
+    ASSERT_TRUE(surface.waitFor("/halvora/error", 15s));
     EXPECT_EQ(surface.last.strings.at(1), "no scene " + std::to_string(scenes + 1));
 
     const fs::path folder = home.root() / "remote.halvora";
@@ -376,7 +376,7 @@ TEST(RemoteEndToEnd, RefusesMalformedAndFloodedMessagesWithoutEffectAndKeepsAnsw
                                Wrong{"/halvora/locate", "takes one number"},
                                Wrong{"/halvora/launch_missiles", "unknown address"}}) {
         SCOPED_TRACE(wrong.path);
-        ASSERT_TRUE(surface.waitFor("/halvora/error", 5s));
+        ASSERT_TRUE(surface.waitFor("/halvora/error", 15s));
         EXPECT_EQ(surface.last.strings.at(0), wrong.path);
         EXPECT_NE(surface.last.strings.at(1).find(wrong.reason), std::string::npos)
             << surface.last.strings.at(1);
@@ -399,16 +399,16 @@ TEST(RemoteEndToEnd, RefusesMalformedAndFloodedMessagesWithoutEffectAndKeepsAnsw
         surface.send(port, "/halvora/track/2/solo", "i", 0);
     surface.drain(100ms);
     surface.received.clear();
-    ASSERT_TRUE(waitForState(surface, port, 5s)) << "still answering after the flood";
-    EXPECT_LT(std::chrono::steady_clock::now() - floodStart, 10s);
+    ASSERT_TRUE(waitForState(surface, port, 15s)) << "still answering after the flood";
+    EXPECT_LT(std::chrono::steady_clock::now() - floodStart, 30s);
     program.send("status\n");
-    EXPECT_TRUE(program.waitForOutput("Hz", 5s)) << program.output();
+    EXPECT_TRUE(program.waitForOutput("Hz", 15s)) << program.output();
 
     // Nothing of the refused messages reached the document.
     surface.send(port, "/halvora/track/1", "");
-    ASSERT_TRUE(surface.waitFor("/halvora/track/1/mute", 5s));
+    ASSERT_TRUE(surface.waitFor("/halvora/track/1/mute", 15s));
     EXPECT_EQ(surface.last.numbers.at(0), 0);
-    ASSERT_TRUE(surface.waitFor("/halvora/track/1/gain", 5s));
+    ASSERT_TRUE(surface.waitFor("/halvora/track/1/gain", 15s));
     EXPECT_FLOAT_EQ(static_cast<float>(surface.last.numbers.at(0)), 1.0f);
     program.send("quit\n");
     EXPECT_EQ(program.endWith(0, 30s), 0) << readText(errors);
