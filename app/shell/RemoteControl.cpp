@@ -8,6 +8,7 @@
 #include "core/engine/Engine.h"
 #include "core/model/MusicalTime.h"
 #include "core/model/Translate.h"
+#include "core/rt/RtThread.h"
 
 #include <algorithm>
 #include <atomic>
@@ -105,6 +106,7 @@ bool RemoteControl::applyPreferences(const RemotePreferences &prefs) {
 }
 
 void RemoteControl::onTick() {
+    expectMainThread("RemoteControl::onTick");
     if (nsm) {
         nsm->poll({[this](const remote::NsmOpenRequest &request) { return openForSession(request); },
                    [this] { return saveForSession(); }});

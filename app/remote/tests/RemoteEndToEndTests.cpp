@@ -291,11 +291,12 @@ TEST(RemoteEndToEnd, ASurfacePlaysStopsMutesAndLaunchesThroughUndoableEdits) {
         const char *path;
         float value;
     };
-    for (const Change &change : {Change{"/halvora/track/1/mute", 1}, Change{"/halvora/track/1/gain", 0.5f},
-                                 Change{"/halvora/track/1/pan", -0.25f},
-                                 Change{"/halvora/track/1/send/1", 0.75f}}) {
+    for (const Change &change :
+         {Change{"/halvora/track/1/mute", 1}, Change{"/halvora/track/2/arm", 1},
+          Change{"/halvora/track/1/gain", 0.5f}, Change{"/halvora/track/1/pan", -0.25f},
+          Change{"/halvora/track/1/send/1", 0.75f}}) {
         SCOPED_TRACE(change.path);
-        if (std::string(change.path).ends_with("mute"))
+        if (std::string(change.path).ends_with("mute") || std::string(change.path).ends_with("arm"))
             surface.send(port, change.path, "i", 1);
         else
             surface.send(port, change.path, "f", change.value);
