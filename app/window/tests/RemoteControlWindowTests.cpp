@@ -124,10 +124,18 @@ class ManagedWindowTest : public SessionManagerFirst, public WindowTest {
 
 TEST_F(ManagedWindowTest, TheFileMenuLeavesNewOpenAndSaveAsToTheSessionManagerThatOpensTheProject) {
     ASSERT_TRUE(harness.application().remote().underSessionManager());
+    QMenuBar *bar = window.findChild<QMenuBar *>();
     QMenu *file = nullptr;
-    for (QAction *action : window.findChild<QMenuBar *>()->actions())
-        if (action->text() == shownInWindow(QStringLiteral("File"))) file = action->menu();
+    for (QAction *action : bar->actions())
+        if (action->text() == shownInWindow(QStringLiteral("File"))) {
+            file = action->menu();
+            // Opened as a person opens it, to see what it offers.
+            QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(action).center());
+        }
     ASSERT_NE(file, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return file->isVisible(); }, 2000));
+    saveScreenshot(*file, "session-manager-file-menu");
+    file->close();
     QStringList shown;
     for (QAction *action : file->actions())
         if (action->isVisible() && !action->isSeparator()) shown << action->text();
