@@ -273,6 +273,27 @@ bool waitForState(OscPeer &surface, int port, std::chrono::milliseconds timeout,
     return false;
 }
 
+/// Asks for track `number`'s state until `path` reports `value` (what another program sent
+/// may be carried out after the first question).
+bool waitForTrackValue(OscPeer &surface, int port, int number, const std::string &path,
+                       double value) {
+    const auto until = std::chrono::steady_clock::now() + 15s;
+    while (std::chrono::steady_clock::now() < until) {
+        surface.send(port, ("/halvora/track/" + std::to_string(number)).c_str(), "");
+        if (surface.waitFor(path, 300ms, [value](const OscPeer::Received &message) {
+                return message.numbers.at(0) == value;
+            })) {
+            // The rest of the answer is not what the test waits for next.
+            surface.drain(100ms);
+            surface.received.clear();
+            return true;
+        }
+        surface.drain(10ms);
+        surface.received.clear();
+    }
+    return false;
+}
+
 TEST(RemoteEndToEnd, ASurfacePlaysStopsMutesAndLaunchesThroughUndoableEdits) {
     TemporaryHome home("osc-surface");
     JackServer jack(256, 48000);
@@ -286,6 +307,12 @@ TEST(RemoteEndToEnd, ASurfacePlaysStopsMutesAndLaunchesThroughUndoableEdits) {
     EXPECT_EQ(surface.last.types, "sddd");
     EXPECT_EQ(surface.last.strings.at(0), "stopped");
     EXPECT_DOUBLE_EQ(surface.last.numbers.at(2), 120.0);
+
+    // The README's example, with liblo's own command-line sender.
+    ASSERT_EQ(runTool({"oscsend", "127.0.0.1", std::to_string(port), "/halvora/track/2/mute", "i",
+                       "1"}),
+              0);
+    EXPECT_TRUE(waitForTrackValue(surface, port, 2, "/halvora/track/2/mute", 1));
 
     struct Change {
         const char *path;
