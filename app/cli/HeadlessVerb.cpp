@@ -348,8 +348,8 @@ int runHeadless(const std::vector<std::string> &arguments, int inputFd, std::FIL
             projects.push_back(arguments[index]);
             continue;
         }
-        const auto port = index + 1 < arguments.size() ? parseInteger(arguments[index + 1])
-                                                        : std::nullopt;
+        const auto port =
+            index + 1 < arguments.size() ? parseInteger(arguments[index + 1]) : std::nullopt;
         if (!port || *port < 1 || *port > 65535) {
             std::fprintf(errors, "Halvora: --osc-port takes a port number from 1 to 65535\n");
             return 2;

@@ -1,6 +1,5 @@
 #include "app/remote/NsmClient.h"
 
-#include <algorithm>
 #include <cstdlib>
 
 #include <unistd.h>
@@ -25,7 +24,8 @@ bool NsmClient::start(const std::string &url, const std::string &applicationName
     if (!socket.send(serverAddress, "/nsm/server/announce",
                      {OscValue::ofString(applicationName), OscValue::ofString(capabilities),
                       OscValue::ofString(executable), OscValue::ofInt(apiMajor),
-                      OscValue::ofInt(apiMinor), OscValue::ofInt(static_cast<int32_t>(::getpid()))})) {
+                      OscValue::ofInt(apiMinor),
+                      OscValue::ofInt(static_cast<int32_t>(::getpid()))})) {
         error = "cannot reach the session manager at " + url;
         socket.close();
         return false;
@@ -94,13 +94,6 @@ void NsmClient::reportDirty(bool dirty) {
     if (!socket.isOpen() || !opened || dirtyTold == dirty) return;
     if (socket.send(serverAddress, dirty ? "/nsm/client/is_dirty" : "/nsm/client/is_clean", {}))
         dirtyTold = dirty;
-}
-
-void NsmClient::sendMessage(int priority, const std::string &text) {
-    if (!socket.isOpen() || !acknowledged) return;
-    socket.send(serverAddress, "/nsm/client/message",
-                {OscValue::ofInt(std::clamp(priority, 0, 3)),
-                 OscValue::ofString(text.substr(0, OscLimits::stringBytes / 2))});
 }
 
 } // namespace orvane::remote

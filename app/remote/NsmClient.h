@@ -45,7 +45,7 @@ class NsmClient {
     static constexpr int apiMajor = 1;
     static constexpr int apiMinor = 2;
     /// The protocol's capabilities this client has.
-    static constexpr const char *capabilities = ":switch:dirty:message:";
+    static constexpr const char *capabilities = ":switch:dirty:";
 
     struct Handlers {
         std::function<NsmOutcome(const NsmOpenRequest &)> open;
@@ -64,8 +64,6 @@ class NsmClient {
     void poll(const Handlers &handlers);
     /// Tells the server of the unsaved state when it changed since it was last told.
     void reportDirty(bool dirty);
-    /// A line for the server's interface (priority 0 to 3, the most urgent last).
-    void sendMessage(int priority, const std::string &text);
 
     /// The server took the announce.
     bool announced() const { return acknowledged; }

@@ -96,7 +96,8 @@ std::optional<Endpoint> Endpoint::fromUrl(const std::string &url, std::string &e
     hints.ai_socktype = SOCK_DGRAM;
     hints.ai_family = AF_UNSPEC;
     addrinfo *found = nullptr;
-    const int failed = getaddrinfo(*host.get() ? host.get() : "localhost", port.get(), &hints, &found);
+    const int failed =
+        getaddrinfo(*host.get() ? host.get() : "localhost", port.get(), &hints, &found);
     if (failed != 0 || !found) {
         error = std::string("cannot resolve ") + host.get() + ": " + gai_strerror(failed);
         return std::nullopt;
@@ -173,9 +174,7 @@ std::optional<OscMessage> decodeOscPacket(const void *data, std::size_t size, st
             }
             value.text.assign(raw, length);
             break;
-        default:
-            why = std::string("argument type '") + types[index] + "'";
-            return std::nullopt;
+        default: why = std::string("argument type '") + types[index] + "'"; return std::nullopt;
         }
         decoded.types += value.type;
         decoded.arguments.push_back(std::move(value));
@@ -201,7 +200,8 @@ std::vector<uint8_t> encodeOscMessage(const std::string &path,
     std::size_t size = 0;
     void *bytes = lo_message_serialise(message.get(), path.c_str(), nullptr, &size);
     if (!bytes) return {};
-    std::vector<uint8_t> packet(static_cast<uint8_t *>(bytes), static_cast<uint8_t *>(bytes) + size);
+    std::vector<uint8_t> packet(static_cast<uint8_t *>(bytes),
+                                static_cast<uint8_t *>(bytes) + size);
     std::free(bytes);
     return packet;
 }

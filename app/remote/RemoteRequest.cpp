@@ -31,8 +31,8 @@ std::optional<int32_t> pathNumber(std::string_view text, int32_t most) {
 }
 
 /// The one argument as a number within [low, high]; whole numbers when `whole`.
-std::optional<double> numberArgument(const OscMessage &message, double low, double high,
-                                     bool whole, std::string &why) {
+std::optional<double> numberArgument(const OscMessage &message, double low, double high, bool whole,
+                                     std::string &why) {
     if (message.arguments.size() != 1 || !message.arguments[0].isNumber()) {
         why = message.path + " takes one number";
         return std::nullopt;
@@ -71,7 +71,8 @@ std::optional<RemoteRequest> simple(const OscMessage &message, RemoteAction acti
 std::optional<RemoteRequest> trackRequest(const OscMessage &message,
                                           const std::vector<std::string_view> &parts,
                                           std::string &why) {
-    const auto track = parts.size() >= 3 ? pathNumber(parts[2], RemoteRanges::tracks) : std::nullopt;
+    const auto track =
+        parts.size() >= 3 ? pathNumber(parts[2], RemoteRanges::tracks) : std::nullopt;
     if (!track) {
         why = "no such track in " + message.path;
         return std::nullopt;
@@ -156,8 +157,8 @@ std::optional<RemoteRequest> decodeRemoteRequest(const OscMessage &message, std:
         if (verb == "redo") return simple(message, RemoteAction::Redo, why);
         if (verb == "state") return simple(message, RemoteAction::State, why);
         if (verb == "locate" || verb == "locate_beats") {
-            const double most = verb == "locate" ? RemoteRanges::seconds
-                                                 : RemoteRanges::seconds * 16.0;
+            const double most =
+                verb == "locate" ? RemoteRanges::seconds : RemoteRanges::seconds * 16.0;
             const auto value = numberArgument(message, 0.0, most, false, why);
             if (!value) return std::nullopt;
             return RemoteRequest{verb == "locate" ? RemoteAction::LocateSeconds

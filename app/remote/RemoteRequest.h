@@ -45,8 +45,8 @@ struct RemoteRanges {
     static constexpr int32_t tracks = 4096;
     static constexpr int32_t sends = 4;
     static constexpr int32_t slots = 4096;
-    static constexpr double gain = 4.0;       // linear, +12 dB
-    static constexpr double sendLevel = 4.0;  // linear
+    static constexpr double gain = 4.0;      // linear, +12 dB
+    static constexpr double sendLevel = 4.0; // linear
     static constexpr double seconds = 86400.0 * 7;
 };
 

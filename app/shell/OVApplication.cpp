@@ -174,17 +174,17 @@ void OVApplication::didFinishLaunching(bool withAudio) {
     };
 
     if (withAudio) startAudio();
+    // MIDI from the system's sequencer; the JACK device reads its own MIDI port.
+    if (withAudio && midiPtr->start())
+        logBreadcrumb("midi input: " + std::to_string(midiPtr->connectedSources()) + " sources");
 
-    // Remote control comes last: what it carries out needs the document and the audio.
+    // Remote control comes last: what it carries out needs the document, audio and MIDI.
     remotePtr = std::make_unique<RemoteControl>(*this);
     std::error_code noProgram;
     const std::string program =
         std::filesystem::read_symlink("/proc/self/exe", noProgram).filename().string();
     (void)remotePtr->joinSessionFromEnvironment(program.empty() ? "Halvora" : program);
     (void)remotePtr->applyPreferences(readRemotePreferences()); // a refusal is on the status line
-    // MIDI from the system's sequencer; the JACK device reads its own MIDI port.
-    if (withAudio && midiPtr->start())
-        logBreadcrumb("midi input: " + std::to_string(midiPtr->connectedSources()) + " sources");
 
     std::string projectName;
     {

@@ -98,18 +98,20 @@ bool RemoteControl::applyPreferences(const RemotePreferences &prefs) {
             withArguments(translate("RemoteControl", "Remote control cannot listen: %1"), {error}));
         return false;
     }
-    app.status().setText(withArguments(
-        prefs.allowNetwork ? translate("RemoteControl", "Remote control on port %1 (network)")
-                           : translate("RemoteControl", "Remote control on port %1 (this computer)"),
-        {std::to_string(osc.port())}));
+    app.status().setText(
+        withArguments(prefs.allowNetwork
+                          ? translate("RemoteControl", "Remote control on port %1 (network)")
+                          : translate("RemoteControl", "Remote control on port %1 (this computer)"),
+                      {std::to_string(osc.port())}));
     return true;
 }
 
 void RemoteControl::onTick() {
     expectMainThread("RemoteControl::onTick");
     if (nsm) {
-        nsm->poll({[this](const remote::NsmOpenRequest &request) { return openForSession(request); },
-                   [this] { return saveForSession(); }});
+        nsm->poll(
+            {[this](const remote::NsmOpenRequest &request) { return openForSession(request); },
+             [this] { return saveForSession(); }});
         nsm->reportDirty(app.view().projectDirty);
     }
     if (osc.isOpen()) {
@@ -310,9 +312,9 @@ void RemoteControl::carryOut(const RemoteRequest &request, const Endpoint &sende
         return refuse(sender, "/halvora/track/" + std::to_string(request.track),
                       "no track " + std::to_string(request.track));
     if (request.action == RemoteAction::TrackQuery) {
-        for (RemoteAction what : {RemoteAction::TrackMute, RemoteAction::TrackSolo,
-                                  RemoteAction::TrackArm, RemoteAction::TrackGain,
-                                  RemoteAction::TrackPan})
+        for (RemoteAction what :
+             {RemoteAction::TrackMute, RemoteAction::TrackSolo, RemoteAction::TrackArm,
+              RemoteAction::TrackGain, RemoteAction::TrackPan})
             sendTrack(sender, request.track, what);
         for (int32_t send = 1; send <= remote::RemoteRanges::sends; ++send)
             sendTrack(sender, request.track, RemoteAction::TrackSend, send);
@@ -417,7 +419,9 @@ void RemoteControl::sendState(const Endpoint &sender) {
                                       project.tempoBpm);
     }
     osc.send(sender, "/halvora/state",
-             {OscValue::ofString(recording ? "recording" : playing ? "playing" : "stopped"),
+             {OscValue::ofString(recording ? "recording"
+                                 : playing ? "playing"
+                                           : "stopped"),
               OscValue::ofDouble(seconds), OscValue::ofDouble(beats),
               OscValue::ofDouble(engine.tempo.load())});
 }

@@ -613,8 +613,7 @@ void MainWindow::showRemoteControl() {
     network->setObjectName(QStringLiteral("remoteNetwork"));
     network->setChecked(current.allowNetwork);
     network->setToolTip(tr("Off: only programs on this computer can reach the port"));
-    auto *note = new QLabel(tr("The OSC addresses are listed in README.md."),
-                            &dialog);
+    auto *note = new QLabel(tr("The OSC addresses are listed in README.md."), &dialog);
     note->setWordWrap(true);
     const auto follow = [enabled, port, network] {
         port->setEnabled(enabled->isChecked());

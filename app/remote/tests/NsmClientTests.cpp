@@ -19,15 +19,14 @@ struct Session {
     NsmOutcome openOutcome{0, "opened"};
     NsmOutcome saveOutcome{0, "saved"};
     int saves = 0;
-    NsmClient::Handlers handlers{
-        [this](const NsmOpenRequest &request) {
-            opens.push_back(request);
-            return openOutcome;
-        },
-        [this] {
-            ++saves;
-            return saveOutcome;
-        }};
+    NsmClient::Handlers handlers{[this](const NsmOpenRequest &request) {
+                                     opens.push_back(request);
+                                     return openOutcome;
+                                 },
+                                 [this] {
+                                     ++saves;
+                                     return saveOutcome;
+                                 }};
 
     int clientPort() const {
         const auto colon = server.last.senderUrl.rfind(':');
@@ -52,8 +51,7 @@ TEST(NsmClient, AnnouncesItselfWithTheProtocolsFieldsAndLearnsTheServersAnswer) 
     ASSERT_TRUE(session.server.waitFor("/nsm/server/announce", 3s));
     const auto &announce = session.server.last;
     EXPECT_EQ(announce.types, "sssiii");
-    EXPECT_EQ(announce.strings,
-              (std::vector<std::string>{"Halvora", ":switch:dirty:message:", "Halvora"}));
+    EXPECT_EQ(announce.strings, (std::vector<std::string>{"Halvora", ":switch:dirty:", "Halvora"}));
     EXPECT_EQ(announce.numbers, (std::vector<double>{1, 2, double(::getpid())}));
     const int port = session.clientPort();
 

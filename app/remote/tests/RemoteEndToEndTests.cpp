@@ -152,8 +152,7 @@ std::vector<std::string> trackNamesOf(const Project &project) {
 /// The session manager's side of a client's start: the announce, answered.
 struct ManagedHalvora {
     explicit ManagedHalvora(const TemporaryHome &home, bool withInput = true)
-        : nsmUrl("NSM_URL", server.url()),
-          program({}, home.root() / "errors.txt", withInput) {}
+        : nsmUrl("NSM_URL", server.url()), program({}, home.root() / "errors.txt", withInput) {}
 
     int clientPort() const {
         return std::stoi(announce.senderUrl.substr(announce.senderUrl.rfind(':') + 1));
@@ -185,8 +184,7 @@ TEST(RemoteEndToEnd, JoinsASessionManagerCreatesSavesReportsChangesAndQuitsOnSig
     EXPECT_NE(managed.announce.strings[1].find(":switch:"), std::string::npos);
     EXPECT_NE(managed.announce.strings[1].find(":dirty:"), std::string::npos);
     EXPECT_EQ(managed.announce.strings[2], "Halvora");
-    EXPECT_EQ(managed.announce.numbers,
-              (std::vector<double>{1, 2, double(managed.program.id())}));
+    EXPECT_EQ(managed.announce.numbers, (std::vector<double>{1, 2, double(managed.program.id())}));
     managed.server.send(managed.clientPort(), "/reply", "ssss", "/nsm/server/announce", "hello",
                         "Test Manager", ":server-control:");
 
@@ -309,9 +307,9 @@ TEST(RemoteEndToEnd, ASurfacePlaysStopsMutesAndLaunchesThroughUndoableEdits) {
     EXPECT_DOUBLE_EQ(surface.last.numbers.at(2), 120.0);
 
     // The README's example, with liblo's own command-line sender.
-    ASSERT_EQ(runTool({"oscsend", "127.0.0.1", std::to_string(port), "/halvora/track/2/mute", "i",
-                       "1"}),
-              0);
+    ASSERT_EQ(
+        runTool({"oscsend", "127.0.0.1", std::to_string(port), "/halvora/track/2/mute", "i", "1"}),
+        0);
     EXPECT_TRUE(waitForTrackValue(surface, port, 2, "/halvora/track/2/mute", 1));
 
     struct Change {
@@ -398,11 +396,11 @@ TEST(RemoteEndToEnd, RefusesMalformedAndFloodedMessagesWithoutEffectAndKeepsAnsw
     surface.send(port, "/halvora/track/99/mute", "i", 1);
     surface.send(port, "/halvora/locate", "");
     surface.send(port, "/halvora/launch_missiles", "");
-    for (const Wrong &wrong : {Wrong{"/halvora/track/1/mute", "takes 0 or 1"},
-                               Wrong{"/halvora/track/1/gain", "out of range"},
-                               Wrong{"/halvora/track/99", "no track 99"},
-                               Wrong{"/halvora/locate", "takes one number"},
-                               Wrong{"/halvora/launch_missiles", "unknown address"}}) {
+    for (const Wrong &wrong :
+         {Wrong{"/halvora/track/1/mute", "takes 0 or 1"},
+          Wrong{"/halvora/track/1/gain", "out of range"}, Wrong{"/halvora/track/99", "no track 99"},
+          Wrong{"/halvora/locate", "takes one number"},
+          Wrong{"/halvora/launch_missiles", "unknown address"}}) {
         SCOPED_TRACE(wrong.path);
         ASSERT_TRUE(surface.waitFor("/halvora/error", 15s));
         EXPECT_EQ(surface.last.strings.at(0), wrong.path);
@@ -446,8 +444,10 @@ TEST(RemoteEndToEnd, RefusesAPortThatIsNotANumberOrIsTaken) {
     TemporaryHome home("osc-port");
     OscPeer holder; // keeps its port busy
     for (const std::vector<std::string> &arguments :
-         {std::vector<std::string>{"--osc-port", "seventy"}, {"--osc-port", "70000"},
-          {"--osc-port"}, {"--osc-port", std::to_string(holder.port())}}) {
+         {std::vector<std::string>{"--osc-port", "seventy"},
+          {"--osc-port", "70000"},
+          {"--osc-port"},
+          {"--osc-port", std::to_string(holder.port())}}) {
         HalvoraProcess program(arguments, home.root() / "errors.txt", false);
         const int status = program.endWith(0, 60s);
         EXPECT_NE(status, 0);

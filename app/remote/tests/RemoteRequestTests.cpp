@@ -36,19 +36,29 @@ TEST(RemoteRequest, DecodesEveryAddressOfTheNamespace) {
         {message("/halvora/undo"), RemoteAction::Undo, 0, 0, 0.0},
         {message("/halvora/redo"), RemoteAction::Redo, 0, 0, 0.0},
         {message("/halvora/state"), RemoteAction::State, 0, 0, 0.0},
-        {message("/halvora/locate", {OscValue::ofFloat(2.5f)}), RemoteAction::LocateSeconds, 0, 0, 2.5},
+        {message("/halvora/locate", {OscValue::ofFloat(2.5f)}), RemoteAction::LocateSeconds, 0, 0,
+         2.5},
         {message("/halvora/locate", {OscValue::ofInt(3)}), RemoteAction::LocateSeconds, 0, 0, 3.0},
-        {message("/halvora/locate_beats", {OscValue::ofDouble(8.0)}), RemoteAction::LocateBeats, 0, 0, 8.0},
-        {message("/halvora/goto_marker", {OscValue::ofInt(2)}), RemoteAction::GotoMarker, 0, 2, 0.0},
-        {message("/halvora/track/3/mute", {OscValue::ofInt(1)}), RemoteAction::TrackMute, 3, 0, 1.0},
+        {message("/halvora/locate_beats", {OscValue::ofDouble(8.0)}), RemoteAction::LocateBeats, 0,
+         0, 8.0},
+        {message("/halvora/goto_marker", {OscValue::ofInt(2)}), RemoteAction::GotoMarker, 0, 2,
+         0.0},
+        {message("/halvora/track/3/mute", {OscValue::ofInt(1)}), RemoteAction::TrackMute, 3, 0,
+         1.0},
         {message("/halvora/track/3/mute", {truth(false)}), RemoteAction::TrackMute, 3, 0, 0.0},
-        {message("/halvora/track/1/solo", {OscValue::ofFloat(1.0f)}), RemoteAction::TrackSolo, 1, 0, 1.0},
-        {message("/halvora/track/12/arm", {OscValue::ofInt(0)}), RemoteAction::TrackArm, 12, 0, 0.0},
-        {message("/halvora/track/2/gain", {OscValue::ofFloat(0.25f)}), RemoteAction::TrackGain, 2, 0, 0.25},
-        {message("/halvora/track/2/pan", {OscValue::ofDouble(-1.0)}), RemoteAction::TrackPan, 2, 0, -1.0},
-        {message("/halvora/track/2/send/4", {OscValue::ofFloat(0.5f)}), RemoteAction::TrackSend, 2, 4, 0.5},
+        {message("/halvora/track/1/solo", {OscValue::ofFloat(1.0f)}), RemoteAction::TrackSolo, 1, 0,
+         1.0},
+        {message("/halvora/track/12/arm", {OscValue::ofInt(0)}), RemoteAction::TrackArm, 12, 0,
+         0.0},
+        {message("/halvora/track/2/gain", {OscValue::ofFloat(0.25f)}), RemoteAction::TrackGain, 2,
+         0, 0.25},
+        {message("/halvora/track/2/pan", {OscValue::ofDouble(-1.0)}), RemoteAction::TrackPan, 2, 0,
+         -1.0},
+        {message("/halvora/track/2/send/4", {OscValue::ofFloat(0.5f)}), RemoteAction::TrackSend, 2,
+         4, 0.5},
         {message("/halvora/track/7"), RemoteAction::TrackQuery, 7, 0, 0.0},
-        {message("/halvora/scene/launch", {OscValue::ofInt(2)}), RemoteAction::SceneLaunch, 0, 2, 0.0},
+        {message("/halvora/scene/launch", {OscValue::ofInt(2)}), RemoteAction::SceneLaunch, 0, 2,
+         0.0},
         {message("/halvora/clip/launch", {OscValue::ofInt(1), OscValue::ofFloat(3.0f)}),
          RemoteAction::ClipLaunch, 1, 3, 0.0},
     };
@@ -90,7 +100,8 @@ TEST(RemoteRequest, RefusesWrongAddressesArgumentsAndRangesWithAReason) {
         {message("/halvora/track/99999999999/mute", {OscValue::ofInt(1)}), "no such track"},
         {message("/halvora/track/1/mute", {OscValue::ofInt(2)}), "takes 0 or 1"},
         {message("/halvora/track/1/mute"), "takes 0 or 1"},
-        {message("/halvora/track/1/mute", {OscValue::ofInt(1), OscValue::ofInt(1)}), "takes 0 or 1"},
+        {message("/halvora/track/1/mute", {OscValue::ofInt(1), OscValue::ofInt(1)}),
+         "takes 0 or 1"},
         {message("/halvora/track/1/gain", {OscValue::ofFloat(5.0f)}), "out of range"},
         {message("/halvora/track/1/gain", {OscValue::ofDouble(nan)}), "out of range"},
         {message("/halvora/track/1/pan", {OscValue::ofFloat(-1.5f)}), "out of range"},
@@ -116,21 +127,20 @@ TEST(RemoteRequest, RefusesWrongAddressesArgumentsAndRangesWithAReason) {
 TEST(RemoteRequest, ATurnKeepsTheLastValueOfEachContinuousTargetAndEverySwitch) {
     using A = RemoteAction;
     const std::vector<RemoteRequest> turn = {
-        {A::TrackGain, 1, 0, 0.1}, // 0: set again below
-        {A::TrackGain, 2, 0, 0.2}, // 1: another track
-        {A::TrackMute, 1, 0, 1.0}, // 2: switches are all carried out
-        {A::TrackMute, 1, 0, 0.0}, // 3
-        {A::TrackSend, 1, 1, 0.3}, // 4: set again below
-        {A::TrackSend, 1, 2, 0.3}, // 5: another send
+        {A::TrackGain, 1, 0, 0.1},     // 0: set again below
+        {A::TrackGain, 2, 0, 0.2},     // 1: another track
+        {A::TrackMute, 1, 0, 1.0},     // 2: switches are all carried out
+        {A::TrackMute, 1, 0, 0.0},     // 3
+        {A::TrackSend, 1, 1, 0.3},     // 4: set again below
+        {A::TrackSend, 1, 2, 0.3},     // 5: another send
         {A::LocateSeconds, 0, 0, 1.0}, // 6: the playhead is placed again below, in beats
-        {A::TrackGain, 1, 0, 0.4}, // 7
-        {A::TrackSend, 1, 1, 0.5}, // 8
-        {A::LocateBeats, 0, 0, 8.0}, // 9
-        {A::TrackPan, 1, 0, 0.5}, // 10
+        {A::TrackGain, 1, 0, 0.4},     // 7
+        {A::TrackSend, 1, 1, 0.5},     // 8
+        {A::LocateBeats, 0, 0, 8.0},   // 9
+        {A::TrackPan, 1, 0, 0.5},      // 10
     };
-    EXPECT_EQ(requestsToCarryOut(turn),
-              (std::vector<bool>{false, true, true, true, false, true, false, true, true, true,
-                                 true}));
+    EXPECT_EQ(requestsToCarryOut(turn), (std::vector<bool>{false, true, true, true, false, true,
+                                                           false, true, true, true, true}));
     EXPECT_TRUE(requestsToCarryOut({}).empty());
 }
 
