@@ -647,6 +647,8 @@ void MainWindow::quitForSessionManager() {
     app.willTerminate();
     terminated = true;
     close();
+    // A dialog open at the time runs its own loop; every loop ends, and the program with them.
+    QApplication::exit(0);
 }
 
 void MainWindow::offerQuickStart() {
@@ -770,7 +772,10 @@ int runWindow(int argc, char **argv) {
         arguments.emplace_back(argv[index]);
     QTimer::singleShot(0, &window, [&application, &window, arguments] {
         const bool recovered = application.offerRecoveryIfNeeded();
-        if (!window.openFromCommandLine(arguments, recovered)) window.offerQuickStart();
+        // Under a session manager the manager opens the project; nobody waits for the panel.
+        if (!window.openFromCommandLine(arguments, recovered) &&
+            !application.remote().underSessionManager())
+            window.offerQuickStart();
     });
     const int result = QApplication::exec();
     return result;

@@ -3,6 +3,7 @@
 #include "app/remote/tests/OscPeer.h"
 #include "app/shell/DocumentOperations.h"
 #include "app/shell/tests/ApplicationTestSupport.h"
+#include "core/plugins/vst3/tests/PrivateXServer.h"
 #include "core/project_io/ProjectFolder.h"
 #include "tests/support/JackServer.h"
 #include "tests/support/ScopedTestState.h"
@@ -37,8 +38,9 @@ namespace {
 /// standard output collected, killed in the destructor whatever the test did.
 class HalvoraProcess {
   public:
+    /// `window`: the program as a desktop starts it, without the `--headless` verb.
     HalvoraProcess(const std::vector<std::string> &arguments, const fs::path &errorsFile,
-                   bool withInput = true) {
+                   bool withInput = true, bool window = false) {
         int output[2];
         int input[2] = {-1, -1};
         if (::pipe(output) != 0 || (withInput && ::pipe(input) != 0)) return;
@@ -54,7 +56,8 @@ class HalvoraProcess {
         posix_spawn_file_actions_addclose(&actions, output[0]);
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorsFile.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        std::vector<std::string> all = {HALVORA_EXECUTABLE, "--headless"};
+        std::vector<std::string> all = {HALVORA_EXECUTABLE};
+        if (!window) all.emplace_back("--headless");
         all.insert(all.end(), arguments.begin(), arguments.end());
         std::vector<char *> argv;
         for (auto &argument : all)
@@ -255,6 +258,47 @@ TEST(RemoteEndToEnd, OpensAnExistingProjectAndAnswersWhatCannotBeOpenedWithThePr
     }));
     EXPECT_EQ(project_io::loadProject(existing.string() + ".halvora")->name, "Ballad");
     EXPECT_EQ(managed.program.endWith(SIGTERM, 30s), 0) << readText(errors);
+}
+
+/// A private X server, stopped whatever the test did.
+struct PrivateDisplay {
+    vst::testing::PrivateXServer server;
+    ~PrivateDisplay() { server.stop(); }
+};
+
+TEST(RemoteEndToEnd, TheWindowJoinsTheSessionMakesItsProjectAndClosesOnSigterm) {
+    TemporaryHome home("nsm-window");
+    PrivateDisplay display;
+    std::string error;
+    ASSERT_TRUE(display.server.start(error)) << error;
+    ScopedEnvironment x("DISPLAY", display.server.name());
+    ScopedEnvironment platform("QT_QPA_PLATFORM", "xcb");
+    ScopedEnvironment wayland("WAYLAND_DISPLAY", std::nullopt);
+    // The desktop libraries under Qt keep caches until exit, which the window's own tests
+    // suppress by name; this run is about the session, so the sanitizer build counts no leaks.
+    const char *sanitizer = std::getenv("ASAN_OPTIONS");
+    ScopedEnvironment leaks("ASAN_OPTIONS",
+                            std::string(sanitizer ? sanitizer : "") + ":detect_leaks=0");
+    OscPeer server;
+    ScopedEnvironment url("NSM_URL", server.url());
+    const fs::path errors = home.root() / "errors.txt";
+    HalvoraProcess window({}, errors, false, true);
+    ASSERT_TRUE(server.waitFor("/nsm/server/announce", 60s)) << readText(errors);
+    const std::string client = server.last.senderUrl;
+    const int clientPort = std::stoi(client.substr(client.rfind(':') + 1));
+    EXPECT_EQ(server.last.numbers.at(2), window.id());
+
+    const fs::path instance = home.root() / "Session" / "Halvora.nWIN";
+    server.send(clientPort, "/nsm/client/open", "sss", instance.c_str(), "Halvora", "nWIN");
+    ASSERT_TRUE(server.waitFor("/reply", 30s)) << readText(errors);
+    EXPECT_EQ(server.last.strings.at(0), "/nsm/client/open");
+    EXPECT_TRUE(fs::exists(instance.string() + ".halvora/project.json"));
+    ASSERT_TRUE(server.waitFor("/nsm/client/is_clean", 15s));
+    server.send(clientPort, "/nsm/client/save", "");
+    ASSERT_TRUE(server.waitFor("/reply", 30s, [](const OscPeer::Received &message) {
+        return message.strings.at(0) == "/nsm/client/save";
+    }));
+    EXPECT_EQ(window.endWith(SIGTERM, 30s), 0) << readText(errors);
 }
 
 /// A surface: asks for the state until the program answers (it listens once it started).
