@@ -140,6 +140,7 @@ void RemoteControl::onTick() {
             }
         }
     }
+    logRefusals();
     const bool playing = app.engine().transport.playing.load();
     for (auto owed = pendingStates.begin(); owed != pendingStates.end();) {
         if (owed->ticksLeft-- <= 0 || !owed->playing || *owed->playing == playing) {
@@ -149,6 +150,25 @@ void RemoteControl::onTick() {
             ++owed;
         }
     }
+}
+
+void RemoteControl::logRefusals() {
+    // A flood writes one line a second at most, with the running totals.
+    if (++turnsSinceLog < 30) return;
+    turnsSinceLog = 0;
+    remote::OscSocket::Counts counts = osc.counts();
+    if (nsm) {
+        const remote::OscSocket::Counts session = nsm->counts();
+        counts.refused += session.refused + nsm->ignored();
+        counts.dropped += session.dropped;
+    }
+    const uint64_t total = counts.refused + counts.dropped + refused;
+    if (total == refusalsLogged) return;
+    refusalsLogged = total;
+    betaSessionLog("error", "remote",
+                   "refused " + std::to_string(counts.refused + refused) +
+                       " malformed or invalid, " + "dropped " + std::to_string(counts.dropped) +
+                       " beyond the queue");
 }
 
 NsmOutcome RemoteControl::openForSession(const remote::NsmOpenRequest &request) {

@@ -73,6 +73,10 @@ class RemoteControl {
         int ticksLeft = 0;
     };
     std::vector<PendingState> pendingStates;
+    /// What the log last said of refused and dropped messages, and the turns since.
+    uint64_t refusalsLogged = 0;
+    int turnsSinceLog = 0;
+    void logRefusals();
 };
 
 } // namespace orvane

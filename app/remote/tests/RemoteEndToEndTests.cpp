@@ -2,6 +2,7 @@
 // `Halvora --headless` process, spoken to over UDP on this machine with liblo.
 #include "app/remote/tests/OscPeer.h"
 #include "app/shell/DocumentOperations.h"
+#include "app/shell/SessionState.h"
 #include "app/shell/tests/ApplicationTestSupport.h"
 #include "core/plugins/vst3/tests/PrivateXServer.h"
 #include "core/project_io/ProjectFolder.h"
@@ -473,6 +474,16 @@ TEST(RemoteEndToEnd, RefusesMalformedAndFloodedMessagesWithoutEffectAndKeepsAnsw
     EXPECT_LT(std::chrono::steady_clock::now() - floodStart, 30s);
     program.send("status\n");
     EXPECT_TRUE(program.waitForOutput("Hz", 15s)) << program.output();
+    // What was refused and dropped is counted in the session log, a line a second at most.
+    const auto logged = [] {
+        const std::string log = readText(betaSessionLogPath());
+        return log.find("\"cat\":\"remote\"") != std::string::npos &&
+               log.find("dropped ") != std::string::npos;
+    };
+    const auto logUntil = std::chrono::steady_clock::now() + 15s;
+    while (!logged() && std::chrono::steady_clock::now() < logUntil)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(logged()) << readText(betaSessionLogPath());
 
     // Nothing of the refused messages reached the document.
     surface.send(port, "/halvora/track/1", "");
