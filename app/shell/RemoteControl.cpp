@@ -1,5 +1,6 @@
 #include "app/shell/RemoteControl.h"
 
+#include "app/shell/DocumentOperations.h"
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
 #include "app/workflows/RecordingWorkflow.h"
@@ -8,6 +9,7 @@
 #include "core/engine/Engine.h"
 #include "core/model/MusicalTime.h"
 #include "core/model/Translate.h"
+#include "core/project_io/ProjectFolder.h"
 #include "core/rt/RtThread.h"
 
 #include <algorithm>
@@ -183,18 +185,16 @@ NsmOutcome RemoteControl::openForSession(const remote::NsmOpenRequest &request) 
     }
     fs::create_directories(fs::path(path).parent_path(), error);
     if (error) return {remote::nsm_error::createFailed, error.message()};
-    // The session manager saved or discarded the document it is switching from; nobody is
-    // asked about its unsaved changes.
-    view.projectDirty = false;
-    view.newProject();
-    {
-        std::lock_guard lock(app.engine().projectMutex);
-        if (!request.displayName.empty()) app.engine().project.name = request.displayName;
-    }
-    if (!view.saveProjectToPath(path, true))
+    // The new project is written first and then opened, so that a place that cannot be
+    // written leaves the document as it was. The session manager saved or discarded the
+    // document it switches from; nobody is asked about its unsaved changes.
+    Project made = buildNewProject(app.engine().sampleRate.load());
+    HVEnsureReturnTracks(made);
+    if (!request.displayName.empty()) made.name = request.displayName;
+    const project_io::SaveResult written = project_io::saveProject(made, path, false);
+    if (!written.ok) return {remote::nsm_error::createFailed, written.error};
+    if (!view.loadProjectFromBundle(path))
         return {remote::nsm_error::createFailed, app.status().text()};
-    view.projectPath = path;
-    app.status().setText(translate("OVMainView", "Project saved"));
     return {0, "created " + path};
 }
 
