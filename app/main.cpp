@@ -38,7 +38,7 @@ void printUsage(std::FILE *stream) {
                "       Halvora presets PLUGIN-ID   (see presets --help)\n"
                "       Halvora play PROJECT.halvora [options]   (see play --help)\n"
                "       Halvora record PROJECT.halvora --track ID --seconds S [options]\n"
-               "       Halvora --headless [PROJECT.halvora]   (see --headless --help)\n",
+               "       Halvora --headless [--osc-port PORT] [PROJECT.halvora]   (see --headless --help)\n",
                stream);
 }
 

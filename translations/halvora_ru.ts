@@ -1380,6 +1380,29 @@ Report: %3</source>
     </message>
 </context>
 <context>
+    <name>RemoteControl</name>
+    <message>
+        <source>No session manager: %1</source>
+        <translation>Нет менеджера сеансов: %1</translation>
+    </message>
+    <message>
+        <source>Remote control off</source>
+        <translation>Дистанционное управление выключено</translation>
+    </message>
+    <message>
+        <source>Remote control cannot listen: %1</source>
+        <translation>Дистанционное управление не может принимать сообщения: %1</translation>
+    </message>
+    <message>
+        <source>Remote control on port %1 (network)</source>
+        <translation>Дистанционное управление на порту %1 (сеть)</translation>
+    </message>
+    <message>
+        <source>Remote control on port %1 (this computer)</source>
+        <translation>Дистанционное управление на порту %1 (этот компьютер)</translation>
+    </message>
+</context>
+<context>
     <name>RenderOutput</name>
     <message>
         <source>cannot write %1: it is a folder</source>
@@ -3063,6 +3086,34 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>Insert Plug-in…</source>
         <translation>Вставить плагин…</translation>
+    </message>
+    <message>
+        <source>Remote Control</source>
+        <translation>Дистанционное управление</translation>
+    </message>
+    <message>
+        <source>Listen for OSC remote control</source>
+        <translation>Принимать команды OSC</translation>
+    </message>
+    <message>
+        <source>UDP port:</source>
+        <translation>Порт UDP:</translation>
+    </message>
+    <message>
+        <source>Allow from the network</source>
+        <translation>Разрешить из сети</translation>
+    </message>
+    <message>
+        <source>Off: only programs on this computer can reach the port</source>
+        <translation>Выключено: порт доступен только программам на этом компьютере</translation>
+    </message>
+    <message>
+        <source>Remote Control (OSC)…</source>
+        <translation>Дистанционное управление (OSC)…</translation>
+    </message>
+    <message>
+        <source>The OSC addresses are listed in README.md.</source>
+        <translation>Адреса OSC перечислены в README.md.</translation>
     </message>
 </context>
 <context>

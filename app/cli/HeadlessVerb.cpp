@@ -2,6 +2,7 @@
 
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
+#include "app/shell/RemoteControl.h"
 #include "app/shell/RenderOutput.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
@@ -308,6 +309,12 @@ void runLine(Session &session, const std::string &line) {
         session.ui.print("error: unknown operation \"" + name + "\" (see Halvora --help)");
         return;
     }
+    // The session manager decides where the project lives and which one is open.
+    if (session.app.remote().underSessionManager() &&
+        (name == "new" || name == "open" || name == "save-as")) {
+        session.ui.print("error: \"" + name + "\" is the session manager's to do");
+        return;
+    }
     std::string rest;
     if (!words.empty()) {
         const auto end = line.find_last_not_of(" \t");
@@ -334,7 +341,23 @@ void runLine(Session &session, const std::string &line) {
 
 int runHeadless(const std::vector<std::string> &arguments, int inputFd, std::FILE *output,
                 std::FILE *errors) {
-    if (arguments.size() > 1) {
+    std::vector<std::string> projects;
+    std::optional<int32_t> oscPort;
+    for (std::size_t index = 0; index < arguments.size(); ++index) {
+        if (arguments[index] != "--osc-port") {
+            projects.push_back(arguments[index]);
+            continue;
+        }
+        const auto port =
+            index + 1 < arguments.size() ? parseInteger(arguments[index + 1]) : std::nullopt;
+        if (!port || *port < 1 || *port > 65535) {
+            std::fprintf(errors, "Halvora: --osc-port takes a port number from 1 to 65535\n");
+            return 2;
+        }
+        oscPort = static_cast<int32_t>(*port);
+        ++index;
+    }
+    if (projects.size() > 1) {
         std::fprintf(errors, "Halvora: --headless takes at most one project\n");
         return 2;
     }
@@ -342,15 +365,26 @@ int runHeadless(const std::vector<std::string> &arguments, int inputFd, std::FIL
     HeadlessUi ui(input, output);
     OVApplication app(ui);
     app.didFinishLaunching();
+    if (oscPort) {
+        RemotePreferences remote;
+        remote.enabled = true;
+        remote.port = *oscPort;
+        if (!app.remote().applyPreferences(remote)) {
+            std::fprintf(errors, "Halvora: %s\n", app.status().text().c_str());
+            app.willTerminate();
+            return 1;
+        }
+    }
+    const bool underSession = app.remote().underSessionManager();
     app.view().existingProject = OVMainView::ExistingProject::Refuse;
     const bool recovered = app.offerRecoveryIfNeeded();
     // A recovered document is the crashed session's unsaved work: the project named on the
     // command line replaces it only when the user says so.
     const bool openArgument =
-        !arguments.empty() &&
+        !projects.empty() &&
         (!recovered || app.view().confirmDiscardingChanges(translate("OVMainView", "Open project?"),
                                                            translate("OVMainView", "Don't Save")));
-    if (openArgument && !app.view().loadProjectFromBundle(arguments.front())) {
+    if (openArgument && !app.view().loadProjectFromBundle(projects.front())) {
         app.willTerminate();
         return 1;
     }
@@ -371,8 +405,12 @@ int runHeadless(const std::vector<std::string> &arguments, int inputFd, std::FIL
                      " bytes was ignored");
         else if (line)
             runLine(session, *line);
-        else if (input.atEnd())
+        else if (input.atEnd() && !underSession)
             session.quit = true; // nobody is left to answer a question
+        else if (input.atEnd())
+            ::poll(nullptr, 0, static_cast<int>(std::max<int64_t>(wait.count(), 1)));
+        // The session manager ends its clients so; it asked them to save first.
+        if (RemoteControl::terminationRequested()) break;
         if (Clock::now() >= nextTick) {
             app.onTick();
             nextTick = Clock::now() + tick;
@@ -388,7 +426,7 @@ int runHeadless(const std::vector<std::string> &arguments, int inputFd, std::FIL
 }
 
 const char *headlessHelp() {
-    return R"(usage: Halvora --headless [PROJECT.halvora]
+    return R"(usage: Halvora --headless [--osc-port PORT] [PROJECT.halvora]
 
 Runs the application without a window: opens the project (or the start-up project),
 starts audio (JACK, ALSA or the null device, as remembered in the settings), offers crash
@@ -403,6 +441,10 @@ Questions ("? ...") are answered by the next line: a button's text or number, or
 (an empty line cancels). The end of the input quits as "quit" does. "save-as" does not
 replace another project already at PROJECT unless given --force, and never writes through
 a symbolic link.
+--osc-port PORT listens for remote control on this computer's loopback address (see
+README.md for the /halvora namespace). With NSM_URL set, Halvora joins that session
+manager: it opens and saves where the manager says, leaves new/open/save-as to it, keeps
+running at the end of the input and quits on SIGTERM.
 )";
 }
 

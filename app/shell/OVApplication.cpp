@@ -5,6 +5,7 @@
 #include "app/shell/DocumentOperations.h"
 #include "app/shell/LiveTick.h"
 #include "app/shell/OVMainView.h"
+#include "app/shell/RemoteControl.h"
 #include "app/workflows/RecordingWorkflow.h"
 #include "app/workflows/TempoTools.h"
 #include "core/commands/CommandStack.h"
@@ -176,6 +177,14 @@ void OVApplication::didFinishLaunching(bool withAudio) {
     // MIDI from the system's sequencer; the JACK device reads its own MIDI port.
     if (withAudio && midiPtr->start())
         logBreadcrumb("midi input: " + std::to_string(midiPtr->connectedSources()) + " sources");
+
+    // Remote control comes last: what it carries out needs the document, audio and MIDI.
+    remotePtr = std::make_unique<RemoteControl>(*this);
+    std::error_code noProgram;
+    const std::string program =
+        std::filesystem::read_symlink("/proc/self/exe", noProgram).filename().string();
+    (void)remotePtr->joinSessionFromEnvironment(program.empty() ? "Halvora" : program);
+    (void)remotePtr->applyPreferences(readRemotePreferences()); // a refusal is on the status line
 
     std::string projectName;
     {
@@ -359,6 +368,7 @@ void OVApplication::onTick() {
         betaSessionLog("error", "audio", "device lost: " + audioPtr->lostReason());
         offerToReconnectAudio(audioPtr->lostReason());
     }
+    if (remotePtr) remotePtr->onTick();
 }
 
 // The song stays as it was; only the sound stopped. Asked once per loss: a user who says
@@ -471,6 +481,7 @@ void OVApplication::stopServices() {
     setPluginStateHook({});
     setInsertListHooks({});
     CommandStack::setAuditHook({});
+    remotePtr.reset();
     viewPtr.reset();
     liveTick.reset();
     enginePtr->collectRetiredGraphs();

@@ -20,6 +20,7 @@ class CommandStack;
 class Engine;
 class LiveTick;
 class OVMainView;
+class RemoteControl;
 class UpdateCheckAction;
 namespace vst {
 class PluginRack;
@@ -89,6 +90,8 @@ class OVApplication {
     vst::PluginRack &rack() { return *rackPtr; }
     CommandStack &commands() { return *commandsPtr; }
     OVMainView &view() { return *viewPtr; }
+    /// The session manager's client and the OSC port, from `didFinishLaunching` on.
+    RemoteControl &remote() { return *remotePtr; }
     HVLoggingStatusField &status() { return statusField; }
     /// Alerts and file choosers, for the window's own questions.
     ApplicationUi &userInterface() { return ui; }
@@ -125,6 +128,7 @@ class OVApplication {
     std::unique_ptr<LiveTick> liveTick;
     std::unique_ptr<OVMainView> viewPtr;
     std::unique_ptr<UpdateCheckAction> updateCheckPtr;
+    std::unique_ptr<RemoteControl> remotePtr;
 };
 
 /// The beta-log message for one engine notification; empty for kinds that are not logged.

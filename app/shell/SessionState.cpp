@@ -342,6 +342,33 @@ void writePrivacyPreferences(const PrivacyPreferences &prefs) {
                          "  \"crashReports\": " + boolText(prefs.crashReports) + "\n}\n");
 }
 
+fs::path remotePreferencesPath() { return inSupportDir("remote-control.json"); }
+
+RemotePreferences readRemotePreferences() {
+    RemotePreferences prefs;
+    for (const std::string &line : supportFileLines(remotePreferencesPath())) {
+        if (contains(line, "\"enabled\": true") || contains(line, "\"enabled\":true"))
+            prefs.enabled = true;
+        if (contains(line, "\"allowNetwork\": true") || contains(line, "\"allowNetwork\":true"))
+            prefs.allowNetwork = true;
+        const auto key = line.find("\"port\":");
+        if (key == std::string::npos) continue;
+        const std::string digits = line.substr(key + 7);
+        char *end = nullptr;
+        const long port = std::strtol(digits.c_str(), &end, 10);
+        if (end != digits.c_str() && port >= 1 && port <= 65535)
+            prefs.port = static_cast<int32_t>(port);
+    }
+    return prefs;
+}
+
+void writeRemotePreferences(const RemotePreferences &prefs) {
+    replaceSmallFile(remotePreferencesPath(),
+                     std::string("{\n") + "  \"enabled\": " + boolText(prefs.enabled) + ",\n" +
+                         "  \"port\": " + std::to_string(prefs.port) + ",\n" +
+                         "  \"allowNetwork\": " + boolText(prefs.allowNetwork) + "\n}\n");
+}
+
 void loadBetaEnvironmentFile() {
     for (const std::string &line : supportFileLines(betaEnvironmentPath()))
         applyEnvironmentLine(line);

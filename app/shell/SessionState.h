@@ -59,6 +59,20 @@ struct PrivacyPreferences {
 PrivacyPreferences readPrivacyPreferences();
 void writePrivacyPreferences(const PrivacyPreferences &prefs);
 
+/// The remote-control port: off until the user turns it on, and then on this machine's
+/// loopback address only unless the network is allowed.
+struct RemotePreferences {
+    static constexpr int32_t defaultPort = 9100;
+    bool enabled = false;
+    int32_t port = defaultPort;
+    bool allowNetwork = false;
+};
+
+std::filesystem::path remotePreferencesPath();
+/// A missing or damaged file, or a port out of range, reads as the defaults.
+RemotePreferences readRemotePreferences();
+void writeRemotePreferences(const RemotePreferences &prefs);
+
 /// Sets the variables of "beta.env" that the environment does not define yet.
 void loadBetaEnvironmentFile();
 

@@ -3,6 +3,7 @@
 
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
+#include "app/shell/RemoteControl.h"
 #include "app/shell/SessionState.h"
 #include "app/window/ArrangementOverview.h"
 #include "app/window/LongJobRunner.h"
@@ -39,12 +40,14 @@
 #include <QDockWidget>
 #include <QDoubleSpinBox>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSettings>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -586,6 +589,68 @@ void MainWindow::showPrivacy() {
             PrivacyPreferences{telemetry->isChecked(), crashes->isChecked()});
 }
 
+void MainWindow::showRemoteControl() {
+    QDialog dialog(this);
+    dialog.setWindowTitle(tr("Remote Control"));
+    auto *layout = new QVBoxLayout(&dialog);
+    const RemotePreferences current = readRemotePreferences();
+    auto *enabled = new QCheckBox(tr("Listen for OSC remote control"), &dialog);
+    enabled->setObjectName(QStringLiteral("remoteEnabled"));
+    enabled->setChecked(current.enabled);
+    auto *portRow = new QHBoxLayout;
+    auto *portLabel = new QLabel(tr("UDP port:"), &dialog);
+    auto *port = new QSpinBox(&dialog);
+    port->setObjectName(QStringLiteral("remotePort"));
+    port->setRange(1024, 65535);
+    port->setValue(std::clamp(current.port, 1024, 65535));
+    // Five digits and the arrows, whatever the style's own guess.
+    port->setMinimumWidth(port->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 36);
+    portLabel->setBuddy(port);
+    portRow->addWidget(portLabel);
+    portRow->addWidget(port);
+    portRow->addStretch();
+    auto *network = new QCheckBox(tr("Allow from the network"), &dialog);
+    network->setObjectName(QStringLiteral("remoteNetwork"));
+    network->setChecked(current.allowNetwork);
+    network->setToolTip(tr("Off: only programs on this computer can reach the port"));
+    auto *note = new QLabel(tr("The OSC addresses are listed in README.md."), &dialog);
+    note->setWordWrap(true);
+    const auto follow = [enabled, port, network] {
+        port->setEnabled(enabled->isChecked());
+        network->setEnabled(enabled->isChecked());
+    };
+    connect(enabled, &QCheckBox::toggled, &dialog, follow);
+    follow();
+    layout->addWidget(enabled);
+    layout->addLayout(portRow);
+    layout->addWidget(network);
+    layout->addWidget(note);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    if (dialog.exec() != QDialog::Accepted) return;
+    RemotePreferences chosen;
+    chosen.enabled = enabled->isChecked();
+    chosen.port = port->value();
+    chosen.allowNetwork = network->isChecked();
+    // A port that cannot be had is not remembered as on; the status line says why.
+    if (!app.remote().applyPreferences(chosen)) chosen.enabled = false;
+    writeRemotePreferences(chosen);
+}
+
+void MainWindow::quitForSessionManager() {
+    if (terminated) return;
+    finishLongJobs();
+    uiTimer->stop();
+    autosaveTimer->stop();
+    app.willTerminate();
+    terminated = true;
+    close();
+    // A dialog open at the time runs its own loop; every loop ends, and the program with them.
+    QApplication::exit(0);
+}
+
 void MainWindow::offerQuickStart() {
     if (quickStartWasOffered()) return;
     (void)rememberQuickStartOffered(); // unremembered, it is offered again next time
@@ -646,6 +711,7 @@ void MainWindow::refreshTransport() {
 }
 
 void MainWindow::tick() {
+    if (RemoteControl::terminationRequested()) return quitForSessionManager();
     app.onTick();
     const uint64_t generation = app.engine().projectGeneration.load();
     if (generation != projectGenerationSeen) {
@@ -706,7 +772,10 @@ int runWindow(int argc, char **argv) {
         arguments.emplace_back(argv[index]);
     QTimer::singleShot(0, &window, [&application, &window, arguments] {
         const bool recovered = application.offerRecoveryIfNeeded();
-        if (!window.openFromCommandLine(arguments, recovered)) window.offerQuickStart();
+        // Under a session manager the manager opens the project; nobody waits for the panel.
+        if (!window.openFromCommandLine(arguments, recovered) &&
+            !application.remote().underSessionManager())
+            window.offerQuickStart();
     });
     const int result = QApplication::exec();
     return result;

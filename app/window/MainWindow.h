@@ -160,6 +160,12 @@ class MainWindow : public QMainWindow {
     void refreshTransport();
     void showShortcuts();
     void showPrivacy();
+    /// The OSC port for control surfaces: on or off, its number, and whether other computers
+    /// may reach it.
+    void showRemoteControl();
+    /// SIGTERM under a session manager: the window closes without asking, as the manager
+    /// asked for a save first if it wanted one.
+    void quitForSessionManager();
     void setStatus(const std::string &text);
     uint64_t selectedMidiClip() const;
     uint64_t clipUnderPlayhead() const;

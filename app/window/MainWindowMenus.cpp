@@ -5,6 +5,7 @@
 
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
+#include "app/shell/RemoteControl.h"
 #include "app/shell/SessionState.h"
 #include "app/window/ArrangementOverview.h"
 #include "app/window/LongJobRunner.h"
@@ -357,16 +358,24 @@ void MainWindow::buildFileMenu(QMenu *file) {
                     onWorker(exportJobs, [&view] { return view.prepareExportStems(); }));
     file->addAction(tr("Export Settings…"), this, [this, &view] { editExportOptions(this, view); });
     file->addSeparator();
-    file->addAction(tr("New Project"), QKeySequence(Qt::CTRL | Qt::Key_N), this,
-                    replacing([&view] { view.newProject(); }));
-    file->addAction(tr("Open Project…"), QKeySequence(Qt::CTRL | Qt::Key_O), this,
-                    [this] { openProject({}); });
+    QAction *newAction = file->addAction(tr("New Project"), QKeySequence(Qt::CTRL | Qt::Key_N),
+                                         this, replacing([&view] { view.newProject(); }));
+    QAction *openAction = file->addAction(tr("Open Project…"), QKeySequence(Qt::CTRL | Qt::Key_O),
+                                          this, [this] { openProject({}); });
     recentMenu = file->addMenu(tr("Open Recent"));
     connect(recentMenu, &QMenu::aboutToShow, this, &MainWindow::fillRecentMenu);
     file->addAction(tr("Save Project…"), QKeySequence(Qt::CTRL | Qt::Key_S), this,
                     onWorker(documentJobs, [&view] { return view.prepareSave(); }));
-    file->addAction(tr("Save As…"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S), this,
-                    onWorker(documentJobs, [&view] { return view.prepareSaveAs(); }));
+    QAction *saveAsAction =
+        file->addAction(tr("Save As…"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S), this,
+                        onWorker(documentJobs, [&view] { return view.prepareSaveAs(); }));
+    // Under a session manager the project's place and which project is open are the
+    // manager's: the window offers neither.
+    if (app.remote().underSessionManager())
+        for (QAction *managed : {newAction, openAction, recentMenu->menuAction(), saveAsAction}) {
+            managed->setVisible(false);
+            managed->setEnabled(false);
+        }
     file->addAction(tr("Collect Media and Save…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
                     this,
                     onWorker(documentJobs, [&view] { return view.prepareCollectAllAndSave(); }));
@@ -768,6 +777,7 @@ void MainWindow::buildStudioMenu(QMenu *studio) {
     studio->addAction(tr("Audio Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma), this,
                       [this] { openAudioSettings(); });
     studio->addAction(tr("Reconnect Audio"), this, [this] { (void)app.reconnectAudio(); });
+    studio->addAction(tr("Remote Control (OSC)…"), this, &MainWindow::showRemoteControl);
     // Each plug-in runs in a helper that may crash alone; a song can keep all of them here.
     QAction *inProcess = studio->addAction(tr("Run All Plug-ins in Process"), this, [this] {
         bool wanted = false;

@@ -147,6 +147,33 @@ TEST_F(SessionStateTest, PrivacyPreferencesDefaultToNoTelemetryAndCrashReports) 
     EXPECT_TRUE(readPrivacyPreferences().crashReports);
 }
 
+TEST_F(SessionStateTest, RemoteControlIsOffAndOnThisComputerOnlyUntilChosenOtherwise) {
+    const RemotePreferences defaults = readRemotePreferences();
+    EXPECT_FALSE(defaults.enabled);
+    EXPECT_FALSE(defaults.allowNetwork);
+    EXPECT_EQ(defaults.port, RemotePreferences::defaultPort);
+    writeRemotePreferences({true, 9200, true});
+    EXPECT_EQ(readTextFile(remotePreferencesPath()),
+              "{\n  \"enabled\": true,\n  \"port\": 9200,\n  \"allowNetwork\": true\n}\n");
+    const RemotePreferences stored = readRemotePreferences();
+    EXPECT_TRUE(stored.enabled);
+    EXPECT_TRUE(stored.allowNetwork);
+    EXPECT_EQ(stored.port, 9200);
+    const struct {
+        const char *text;
+        int32_t port;
+    } ports[] = {{"{\"port\":0}", RemotePreferences::defaultPort},
+                 {"{\"port\": 70000}", RemotePreferences::defaultPort},
+                 {"{\"port\": -5}", RemotePreferences::defaultPort},
+                 {"{\"port\": x}", RemotePreferences::defaultPort},
+                 {"{\"port\":65535}", 65535}};
+    for (const auto &entry : ports) {
+        writeTextFile(remotePreferencesPath(), entry.text);
+        EXPECT_EQ(readRemotePreferences().port, entry.port) << entry.text;
+        EXPECT_FALSE(readRemotePreferences().enabled) << entry.text;
+    }
+}
+
 TEST_F(SessionStateTest, BetaEnvironmentFileSetsOnlyUndefinedVariables) {
     ScopedEnvironment quoted("HV_TEST_QUOTED", std::nullopt), plain("HV_TEST_PLAIN", std::nullopt),
         kept("HV_TEST_KEPT", "mine"), empty("HV_TEST_EMPTY", std::nullopt),
