@@ -4,7 +4,6 @@
 #include <jack/midiport.h>
 
 #include <algorithm>
-#include <thread>
 
 namespace orvane::testing {
 
@@ -113,16 +112,6 @@ bool JackTestClient::waitForPort(const std::string &portName, std::chrono::milli
             return client && jack_port_by_name(client, portName.c_str());
     }
     return true;
-}
-
-bool JackTestClient::waitForPortGone(const std::string &portName,
-                                     std::chrono::milliseconds timeout) {
-    const auto giveUp = std::chrono::steady_clock::now() + timeout;
-    while (client && jack_port_by_name(client, portName.c_str())) {
-        if (std::chrono::steady_clock::now() >= giveUp) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return client != nullptr;
 }
 
 int JackTestClient::xrun(void *context) {

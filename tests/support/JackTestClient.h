@@ -61,9 +61,6 @@ class JackTestClient {
     bool waitForRecordedFrames(int64_t frames, std::chrono::milliseconds timeout);
     /// Waits (up to `timeout`) until a port of that full name exists on the server.
     bool waitForPort(const std::string &name, std::chrono::milliseconds timeout);
-    /// Waits (up to `timeout`) until no port of that full name is left on the server, as
-    /// after its client died.
-    bool waitForPortGone(const std::string &name, std::chrono::milliseconds timeout);
     /// Periods processed since activation.
     uint64_t periods() const { return periodCount.load(std::memory_order_acquire); }
     /// Underruns the server reported to this client since activation.
