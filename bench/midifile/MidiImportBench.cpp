@@ -1,5 +1,6 @@
 #include "core/midifile/MidiConversion.h"
 #include "core/midifile/MidiFile.h"
+#include "core/model/MusicalTime.h"
 
 #include <benchmark/benchmark.h>
 
@@ -11,7 +12,8 @@
 // Importing a Standard MIDI File whose conductor track changes the tempo on every tick, as
 // the window does it: the file read from disk and parsed, then its tempo map and notes placed
 // in samples. The tempo changes run from 1,000 to 100,000; the time per change shows how the
-// import grows (flat: n log n or better; rising in step with n: quadratic).
+// import grows (flat: n log n or better; rising in step with n: quadratic), beside the walk
+// the import used to place each change with.
 
 namespace {
 
@@ -61,6 +63,27 @@ void importManyTempoChanges(benchmark::State &state) {
         static_cast<double>(changes),
         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
+
+/// The same tempo map placed as the import once placed it, each change by a walk over a
+/// sorted copy of every change before it: the baseline the import is measured against.
+void placeTempoChangesByWalking(benchmark::State &state) {
+    const int64_t changes = state.range(0);
+    std::vector<TempoMarker> placed;
+    for (auto _ : state) {
+        placed.clear();
+        for (int64_t i = 1; i < changes; ++i)
+            placed.push_back({musicalBeatsToSamples(static_cast<double>(i) / 480.0, 48000.0,
+                                                    placed, 150.0),
+                              60'000'000.0 / (400000.0 + static_cast<double>(i % 1000))});
+        benchmark::DoNotOptimize(placed);
+    }
+    state.counters["per change"] = benchmark::Counter(
+        static_cast<double>(changes),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+BENCHMARK(placeTempoChangesByWalking)->Arg(1000)->Arg(5000)->Arg(20000)->Unit(
+    benchmark::kMillisecond);
 
 BENCHMARK(importManyTempoChanges)
     ->Arg(1000)
