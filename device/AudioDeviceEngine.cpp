@@ -516,8 +516,8 @@ void AudioDeviceEngine::openTakeSpools() {
         if (pair < 0 || pair >= capturedInputPairs() || spools[pair]) continue;
         const std::string file = stem + "-in" + std::to_string(pair + 1) + ".wav";
         auto spool = std::make_unique<TakeSpool>();
-        if (!spool->open((folder / file).string(), inputCaptures[pair].channels,
-                         recordSampleRate, error)) {
+        if (!spool->open((folder / file).string(), inputCaptures[pair].channels, recordSampleRate,
+                         error)) {
             writeLog("record: the take stays in memory only: " + error);
             continue;
         }
@@ -530,7 +530,8 @@ void AudioDeviceEngine::openTakeSpools() {
         writeLog("record: the take stays in memory only: " + error);
         for (auto &spool : spools)
             if (spool) spool->discard();
-        for (auto &spool : spools) spool.reset();
+        for (auto &spool : spools)
+            spool.reset();
         return;
     }
     journalPath = path;

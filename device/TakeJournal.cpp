@@ -49,8 +49,8 @@ bool writeTakeJournal(const std::string &path, const TakeJournal &journal, std::
     text << "end\n";
     const std::string bytes = text.str();
     const std::string temporary = path + ".partial";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
-                          0644);
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
         error = temporary + ": " + std::strerror(errno);
         return false;
@@ -129,8 +129,7 @@ std::vector<std::string> interruptedTakeJournals(const std::string &projectFolde
     std::vector<std::pair<fs::file_time_type, std::string>> found;
     std::error_code fault;
     for (const auto &entry : fs::directory_iterator(takeJournalFolder(projectFolder), fault)) {
-        if (!entry.is_regular_file(fault) || entry.path().extension() != journalExtension)
-            continue;
+        if (!entry.is_regular_file(fault) || entry.path().extension() != journalExtension) continue;
         std::string ignored;
         const auto journal = readTakeJournal(entry.path().string(), ignored);
         // A journal that does not read is offered all the same: its files may hold audio.
@@ -139,7 +138,8 @@ std::vector<std::string> interruptedTakeJournals(const std::string &projectFolde
     }
     std::sort(found.begin(), found.end());
     std::vector<std::string> paths;
-    for (auto &each : found) paths.push_back(std::move(each.second));
+    for (auto &each : found)
+        paths.push_back(std::move(each.second));
     return paths;
 }
 

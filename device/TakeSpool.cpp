@@ -18,18 +18,18 @@ constexpr int64_t bytesPerSample = 4;
 constexpr int64_t largestDataBytes = 0xFFFFFFFFLL - headerBytes - 8;
 
 void putLittle(std::vector<unsigned char> &out, std::size_t at, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out[at + static_cast<std::size_t>(i)] =
-        static_cast<unsigned char>((value >> (8 * i)) & 0xFF);
+    for (int i = 0; i < bytes; ++i)
+        out[at + static_cast<std::size_t>(i)] =
+            static_cast<unsigned char>((value >> (8 * i)) & 0xFF);
 }
 
 bool writeAll(int fd, const void *data, std::size_t size, off_t at, bool positioned) {
     const auto *bytes = static_cast<const unsigned char *>(data);
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t put = positioned
-                                ? ::pwrite(fd, bytes + done, size - done,
-                                           at + static_cast<off_t>(done))
-                                : ::write(fd, bytes + done, size - done);
+        const ssize_t put =
+            positioned ? ::pwrite(fd, bytes + done, size - done, at + static_cast<off_t>(done))
+                       : ::write(fd, bytes + done, size - done);
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) return false;
         done += static_cast<std::size_t>(put);
@@ -41,8 +41,8 @@ bool writeAll(int fd, const void *data, std::size_t size, off_t at, bool positio
 
 std::vector<unsigned char> TakeSpool::header(int32_t channels, double sampleRate, int64_t frames) {
     const int64_t blockAlign = static_cast<int64_t>(std::max(channels, 1)) * bytesPerSample;
-    const int64_t data = std::clamp<int64_t>(frames * blockAlign, 0,
-                                             largestDataBytes / blockAlign * blockAlign);
+    const int64_t data =
+        std::clamp<int64_t>(frames * blockAlign, 0, largestDataBytes / blockAlign * blockAlign);
     const auto rate = static_cast<uint32_t>(std::max<long long>(std::llround(sampleRate), 1));
     std::vector<unsigned char> out(headerBytes, 0);
     std::memcpy(out.data(), "RIFF", 4);

@@ -393,8 +393,8 @@ int runRecordVerb(const std::vector<std::string> &arguments, std::FILE *output, 
     }
     if (!saved.ok)
         return fail(errors,
-                    "the recording was not saved: " + saved.error +
-                        "; its takes stay in " + takeJournalFolder(options.projectFolder) +
+                    "the recording was not saved: " + saved.error + "; its takes stay in " +
+                        takeJournalFolder(options.projectFolder) +
                         " and are offered when the project next opens",
                     1);
     live.device->forgetTakesOnDisk();

@@ -1045,8 +1045,8 @@ LongJob OVMainView::importMidiJob(const std::string &path, int64_t startSamples,
         midifile::MidiFile file;
         if (!midifile::readMidiFileAt(task->path, file, task->error)) return;
         control.report(0.2);
-        task->plan = midifile::planMidiImport(
-            file, task->timing, takeTimeMaps, [&control](double done) {
+        task->plan =
+            midifile::planMidiImport(file, task->timing, takeTimeMaps, [&control](double done) {
                 control.report(0.2 + 0.8 * done);
                 return !control.cancelled();
             });

@@ -228,10 +228,9 @@ void RecordingWorkflow::startAudioRecording() {
     // a crash leaves it to be placed the next time the project opens; a session take, or one
     // of a project without a folder yet, lives in memory until it is kept.
     if (audio)
-        audio->keepTakesOnDisk(sessionOverdubClipId != 0 || sessionRecordSlotValid
-                                   ? std::string()
-                                   : view.projectPath,
-                               inputTargets());
+        audio->keepTakesOnDisk(
+            sessionOverdubClipId != 0 || sessionRecordSlotValid ? std::string() : view.projectPath,
+            inputTargets());
     if (!audio || !audio->beginRecording()) {
         show(audio && !audio->lastError.empty() ? audio->lastError : couldNotStart());
         post(Request::stop());

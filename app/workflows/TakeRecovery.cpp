@@ -19,8 +19,8 @@ constexpr int32_t stereo = 2;
 constexpr double recordedFadeBeats = 0.05;
 
 /// Frames [first, first + count) of interleaved stereo samples.
-std::shared_ptr<const std::vector<float>> framesOf(const std::vector<float> &samples,
-                                                   int64_t first, int64_t count) {
+std::shared_ptr<const std::vector<float>> framesOf(const std::vector<float> &samples, int64_t first,
+                                                   int64_t count) {
     const auto begin = samples.begin() + static_cast<std::ptrdiff_t>(first * stereo);
     return std::make_shared<const std::vector<float>>(
         begin, begin + static_cast<std::ptrdiff_t>(count * stereo));
@@ -81,7 +81,8 @@ InterruptedTakes readInterruptedTakes(const std::string &projectFolder, double s
 }
 
 void forgetInterruptedTakes(const std::vector<std::string> &journals) {
-    for (const std::string &journal : journals) removeTakeJournal(journal);
+    for (const std::string &journal : journals)
+        removeTakeJournal(journal);
 }
 
 RecoverTakesCommand::RecoverTakesCommand(std::vector<RecoveredTake> recovered)
@@ -97,12 +98,10 @@ void RecoverTakesCommand::redo(Project &project) {
         if (!take.samples || take.frames < 1) continue;
         auto track = project.findTrack(take.trackId);
         if (!track || track->type != TrackType::Audio) {
-            track = project.addTrack(TrackType::Audio,
-                                     translate("TakeRecovery", "Recovered take"));
+            track = project.addTrack(TrackType::Audio, translate("TakeRecovery", "Recovered take"));
             madeTracks.push_back(track->id);
         }
-        const int64_t start =
-            std::max<int64_t>(take.start - project.inputLatencyOffsetSamples, 0);
+        const int64_t start = std::max<int64_t>(take.start - project.inputLatencyOffsetSamples, 0);
         int32_t lane = -1;
         for (const auto &clip : track->clips)
             if (clip && !clip->isSessionClip() && clip->kind == ClipKind::Audio &&
@@ -128,10 +127,12 @@ void RecoverTakesCommand::redo(Project &project) {
 }
 
 void RecoverTakesCommand::undo(Project &project) {
-    for (const auto &[trackId, clipId] : placedClips) project.removeClip(clipId);
+    for (const auto &[trackId, clipId] : placedClips)
+        project.removeClip(clipId);
     for (const auto &[clipId, active] : previousActive)
         if (const auto clip = project.findClip(clipId)) clip->takeActive = active;
-    for (const uint64_t trackId : madeTracks) project.removeTrack(trackId);
+    for (const uint64_t trackId : madeTracks)
+        project.removeTrack(trackId);
     placedClips.clear();
     madeTracks.clear();
     previousActive.clear();

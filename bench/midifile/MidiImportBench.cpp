@@ -20,7 +20,7 @@ namespace {
 using namespace orvane;
 using namespace orvane::midifile;
 
-/// The audit's file: `changes` tempo changes one tick apart (400,000 to 400,999 µs a
+/// A file of `changes` tempo changes one tick apart (400,000 to 400,999 µs a
 /// quarter) and one note after them, written as a format 1 file.
 std::vector<uint8_t> tempoChangeFile(int64_t changes) {
     MidiFile file;
@@ -72,9 +72,9 @@ void placeTempoChangesByWalking(benchmark::State &state) {
     for (auto _ : state) {
         placed.clear();
         for (int64_t i = 1; i < changes; ++i)
-            placed.push_back({musicalBeatsToSamples(static_cast<double>(i) / 480.0, 48000.0,
-                                                    placed, 150.0),
-                              60'000'000.0 / (400000.0 + static_cast<double>(i % 1000))});
+            placed.push_back(
+                {musicalBeatsToSamples(static_cast<double>(i) / 480.0, 48000.0, placed, 150.0),
+                 60'000'000.0 / (400000.0 + static_cast<double>(i % 1000))});
         benchmark::DoNotOptimize(placed);
     }
     state.counters["per change"] = benchmark::Counter(
@@ -82,8 +82,11 @@ void placeTempoChangesByWalking(benchmark::State &state) {
         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-BENCHMARK(placeTempoChangesByWalking)->Arg(1000)->Arg(5000)->Arg(20000)->Unit(
-    benchmark::kMillisecond);
+BENCHMARK(placeTempoChangesByWalking)
+    ->Arg(1000)
+    ->Arg(5000)
+    ->Arg(20000)
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK(importManyTempoChanges)
     ->Arg(1000)

@@ -180,8 +180,8 @@ MidiImport planMidiImport(const MidiFile &file, const Project &project, bool tak
         imported.clip.length =
             std::max(clock.samplesAt(std::ceil(endBeats / bar - 1e-9) * bar), end);
         plan.tracks.push_back(std::move(imported));
-        if (progress && !progress(static_cast<double>(number) /
-                                  static_cast<double>(file.tracks.size()))) {
+        if (progress &&
+            !progress(static_cast<double>(number) / static_cast<double>(file.tracks.size()))) {
             plan.tracks.clear();
             return plan;
         }

@@ -132,7 +132,8 @@ void TempoMapIndex::rebuild() {
     segments.assign(1, Segment{0, 0.0, usableBpm(baseBpm)});
     sorted.reserve(markers.size());
     beatsAtMarker.reserve(markers.size());
-    for (const TempoMarker &marker : markers) extend(marker);
+    for (const TempoMarker &marker : markers)
+        extend(marker);
 }
 
 void TempoMapIndex::extend(const TempoMarker &marker) {
@@ -140,8 +141,8 @@ void TempoMapIndex::extend(const TempoMarker &marker) {
     const double bpmBefore = sorted.empty() ? usableBpm(baseBpm) : usableBpm(sorted.back().bpm);
     const int64_t previous = sorted.empty() ? 0 : sorted.back().position;
     const double before = beatsAtMarker.empty() ? 0.0 : beatsAtMarker.back();
-    beatsAtMarker.push_back(
-        before + static_cast<double>(marker.position - previous) / sampleRate * bpmBefore / 60.0);
+    beatsAtMarker.push_back(before + static_cast<double>(marker.position - previous) / sampleRate *
+                                         bpmBefore / 60.0);
     sorted.push_back(marker);
     Segment &last = segments.back();
     if (marker.position <= last.start) {
@@ -182,16 +183,16 @@ int64_t TempoMapIndex::beatsToSamples(double beats) const {
 
 double TempoMapIndex::samplesToBeats(int64_t samples) const {
     if (samples < 1 || !(sampleRate > 0.0)) return 0.0;
-    if (sorted.empty()) return static_cast<double>(samples) / sampleRate * usableBpm(baseBpm) / 60.0;
-    // Markers at or after `samples` play no part.
-    const auto before = static_cast<std::size_t>(
-        std::lower_bound(sorted.begin(), sorted.end(), samples,
-                         [](const TempoMarker &marker, int64_t position) {
-                             return marker.position < position;
-                         }) -
-        sorted.begin());
-    if (before == 0)
+    if (sorted.empty())
         return static_cast<double>(samples) / sampleRate * usableBpm(baseBpm) / 60.0;
+    // Markers at or after `samples` play no part.
+    const auto before =
+        static_cast<std::size_t>(std::lower_bound(sorted.begin(), sorted.end(), samples,
+                                                  [](const TempoMarker &marker, int64_t position) {
+                                                      return marker.position < position;
+                                                  }) -
+                                 sorted.begin());
+    if (before == 0) return static_cast<double>(samples) / sampleRate * usableBpm(baseBpm) / 60.0;
     const TempoMarker &last = sorted[before - 1];
     return beatsAtMarker[before - 1] +
            static_cast<double>(samples - last.position) / sampleRate * usableBpm(last.bpm) / 60.0;

@@ -366,8 +366,7 @@ TEST_F(JackRecording, StartingTwiceIsRefusedAndAnEmptyTakeAddsNothing) {
 
 TEST_F(JackRecording, ATakeOnDiskHoldsWhatWasCapturedAndItsJournalSaysWhereItLands) {
     const int64_t length = 12000;
-    JackEcho echo(echoDelay, {steps(length, mediaStep, 1.0f), steps(length, mediaStep, -1.0f)},
-                  {});
+    JackEcho echo(echoDelay, {steps(length, mediaStep, 1.0f), steps(length, mediaStep, -1.0f)}, {});
     ASSERT_TRUE(echo.ok()) << echo.error();
     TemporaryFolder project;
     ASSERT_FALSE(project.path().empty());
@@ -376,7 +375,8 @@ TEST_F(JackRecording, ATakeOnDiskHoldsWhatWasCapturedAndItsJournalSaysWhereItLan
     ASSERT_TRUE(echo.activateAndConnect("Halvora:out_1", "Halvora:in_1", "Halvora:in_2",
                                         "Halvora:midi_in"));
     const auto giveUp = std::chrono::steady_clock::now() + 10s;
-    while (device.roundTripLatencyFrames() != echoDelay && std::chrono::steady_clock::now() < giveUp)
+    while (device.roundTripLatencyFrames() != echoDelay &&
+           std::chrono::steady_clock::now() < giveUp)
         std::this_thread::sleep_for(5ms);
     startRecording();
     const std::string journalPath = device.takeJournalPath();

@@ -14,7 +14,9 @@ struct SpooledWav {
     int channels = 0;
     int sampleRate = 0;
     std::vector<float> samples;
-    int64_t frames() const { return channels > 0 ? static_cast<int64_t>(samples.size()) / channels : 0; }
+    int64_t frames() const {
+        return channels > 0 ? static_cast<int64_t>(samples.size()) / channels : 0;
+    }
 };
 
 inline SpooledWav readSpooledWav(const std::string &path) {

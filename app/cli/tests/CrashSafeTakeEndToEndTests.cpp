@@ -58,7 +58,8 @@ KillPlan killPlan() {
     const double latest = full && std::string(full) == "1" ? takeSeconds - 0.5 : 2.0;
     std::mt19937 generator(plan.seed);
     std::uniform_real_distribution<double> at(1.0, latest);
-    for (int run = 0; run < 10; ++run) plan.seconds.push_back(at(generator));
+    for (int run = 0; run < 10; ++run)
+        plan.seconds.push_back(at(generator));
     return plan;
 }
 
@@ -99,7 +100,8 @@ std::string readText(const fs::path &path) {
     if (std::FILE *in = std::fopen(path.c_str(), "r")) {
         char buffer[4096];
         std::size_t got = 0;
-        while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) text.append(buffer, got);
+        while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
+            text.append(buffer, got);
         std::fclose(in);
     }
     return text;
@@ -210,7 +212,8 @@ class CrashSafeTake : public ::testing::Test {
 TEST_F(CrashSafeTake, EveryKillLeavesTheTakeUpToASecondBeforeItAndRecoveryPlacesIt) {
     const KillPlan plan = killPlan();
     std::string points;
-    for (const double seconds : plan.seconds) points += " " + std::to_string(seconds);
+    for (const double seconds : plan.seconds)
+        points += " " + std::to_string(seconds);
     // Said up front, so that a failing run can be repeated with the same points.
     std::printf("kill points (seed %u), seconds into the take:%s\n", plan.seed, points.c_str());
     RecordProperty("kill_seed", std::to_string(plan.seed));

@@ -133,8 +133,8 @@ TEST(TakeRecovery, RecoveredTakesGoOnTheirTracksAsTheTakeThatPlaysAndUndoTakesTh
     earlier->length = 1000;
     project.inputLatencyOffsetSamples = 0;
     const auto samples = [](int64_t frames) {
-        return SharedSamples(
-            std::make_shared<const std::vector<float>>(static_cast<std::size_t>(frames * 2), 0.25f));
+        return SharedSamples(std::make_shared<const std::vector<float>>(
+            static_cast<std::size_t>(frames * 2), 0.25f));
     };
     RecoverTakesCommand command(
         {RecoveredTake{vox->id, 48000, samples(2000), 2000},

@@ -100,8 +100,8 @@ TEST(MidiExport, TheSongATrackAndAClipReadBackAtTheirBeats) {
     EXPECT_EQ(plan.tracks[0].clip.notes[1].length, 24000);
 }
 
-/// `changes` tempo changes one tick apart from the top, 400,000 to 400,999 µs a quarter as the
-/// audit's file has them, beside one note on the tick after the last change.
+/// `changes` tempo changes one tick apart from the top, cycling through 400,000 to 400,999 µs a
+/// quarter, beside one note on the tick after the last change.
 MidiFile manyTempoChanges(int64_t changes) {
     MidiFile file;
     file.ticksPerQuarter = 480;

@@ -25,7 +25,8 @@ std::vector<std::vector<TempoMarker>> awkwardMaps() {
     std::uniform_int_distribution<int64_t> position(0, 4'800'000);
     std::uniform_real_distribution<double> bpm(30.0, 300.0);
     std::vector<TempoMarker> random;
-    for (int i = 0; i < 500; ++i) random.push_back({position(generator), bpm(generator)});
+    for (int i = 0; i < 500; ++i)
+        random.push_back({position(generator), bpm(generator)});
     maps.push_back(random);
     return maps;
 }
@@ -63,7 +64,8 @@ TEST(TempoMapIndex, ConvertsAsTheMarkerWalkDoesOnEveryKindOfMap) {
 TEST(TempoMapIndex, MarkersAddedOneByOneInAnyOrderGiveTheSameMapAsAllAtOnce) {
     for (const auto &markers : awkwardMaps()) {
         TempoMapIndex grown(rate, 100.0);
-        for (const TempoMarker &marker : markers) grown.add(marker);
+        for (const TempoMarker &marker : markers)
+            grown.add(marker);
         const TempoMapIndex whole(rate, markers, 100.0);
         for (int64_t at = 0; at < 5'000'000; at += 9973) {
             ASSERT_DOUBLE_EQ(grown.samplesToBeats(at), whole.samplesToBeats(at));
