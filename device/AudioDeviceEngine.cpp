@@ -500,7 +500,7 @@ void AudioDeviceEngine::openTakeSpools() {
                              std::to_string(std::chrono::system_clock::now().time_since_epoch() /
                                             std::chrono::milliseconds(1)) +
                              "-" + std::to_string(++runNumber);
-    journal.processId = static_cast<long>(::getpid());
+    stampTakeJournal(journal);
     journal.captureStart = recordStartSample;
     journal.latencyFrames = recordLatencyFrames;
     {

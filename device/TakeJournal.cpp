@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <unistd.h>
 
@@ -24,13 +26,44 @@ bool plainFileName(const std::string &name) {
     return !name.empty() && name.find('/') == std::string::npos && name != "." && name != "..";
 }
 
-bool processRuns(long pid) {
+std::string currentBootId() {
+    std::ifstream in("/proc/sys/kernel/random/boot_id");
+    std::string id;
+    in >> id;
+    return id;
+}
+
+/// When the process started, in clock ticks since boot (field 22 of its stat); 0 when gone.
+long long processStartTicks(long pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The name in parentheses may hold spaces: count the fields after its closing one.
+    const auto close = text.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream fields(text.substr(close + 1));
+    std::string field;
+    for (int index = 3; index <= 22 && fields >> field; ++index)
+        if (index == 22) return std::atoll(field.c_str());
+    return 0;
+}
+
+/// The journal's writer is still running: the same boot, and a process of that id that
+/// started when the writer did.
+bool writerRuns(const TakeJournal &journal) {
+    const long pid = journal.processId;
     if (pid <= 0) return false;
-    if (pid == static_cast<long>(::getpid())) return true;
-    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+    if (!journal.bootId.empty() && journal.bootId != currentBootId()) return false;
+    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) return false;
+    return journal.processStart == 0 || processStartTicks(pid) == journal.processStart;
 }
 
 } // namespace
+
+void stampTakeJournal(TakeJournal &journal) {
+    journal.processId = static_cast<long>(::getpid());
+    journal.bootId = currentBootId();
+    journal.processStart = processStartTicks(journal.processId);
+}
 
 std::string takeJournalFolder(const std::string &projectFolder) {
     return (fs::path(projectFolder) / "takes-in-progress").string();
@@ -39,7 +72,10 @@ std::string takeJournalFolder(const std::string &projectFolder) {
 bool writeTakeJournal(const std::string &path, const TakeJournal &journal, std::string &error) {
     std::ostringstream text;
     text << firstLine << '\n'
-         << "pid " << journal.processId << '\n'
+         << "pid " << journal.processId << '\n';
+    if (!journal.bootId.empty()) text << "boot " << journal.bootId << '\n';
+    if (journal.processStart > 0) text << "started " << journal.processStart << '\n';
+    text
          << "start " << journal.captureStart << '\n'
          << "latency " << journal.latencyFrames << '\n'
          << "punch " << (journal.punchEnabled ? 1 : 0) << ' ' << journal.punchIn << ' '
@@ -95,6 +131,10 @@ std::optional<TakeJournal> readTakeJournal(const std::string &path, std::string 
         bool ok = true;
         if (key == "pid") {
             ok = static_cast<bool>(fields >> journal.processId);
+        } else if (key == "boot") {
+            ok = static_cast<bool>(fields >> journal.bootId);
+        } else if (key == "started") {
+            ok = static_cast<bool>(fields >> journal.processStart);
         } else if (key == "start") {
             ok = static_cast<bool>(fields >> journal.captureStart);
         } else if (key == "latency") {
@@ -133,7 +173,7 @@ std::vector<std::string> interruptedTakeJournals(const std::string &projectFolde
         std::string ignored;
         const auto journal = readTakeJournal(entry.path().string(), ignored);
         // A journal that does not read is offered all the same: its files may hold audio.
-        if (journal && processRuns(journal->processId)) continue;
+        if (journal && writerRuns(*journal)) continue;
         found.emplace_back(entry.last_write_time(fault), entry.path().string());
     }
     std::sort(found.begin(), found.end());

@@ -21,6 +21,11 @@ struct JournalTake {
 /// dropped in the ordinary way.
 struct TakeJournal {
     long processId = 0;
+    /// Which run of which process wrote it: the machine's boot and the process's start (in
+    /// clock ticks since boot), so that a process id taken again after a restart or by a
+    /// later program is not mistaken for the recording. Empty and 0 when not known.
+    std::string bootId;
+    long long processStart = 0;
     /// Timeline position of the first captured frame, and the device's round trip the take
     /// is moved back by (as the ordinary end of a take does).
     int64_t captureStart = 0;
@@ -30,6 +35,9 @@ struct TakeJournal {
     int64_t punchOut = 0;
     std::vector<JournalTake> takes;
 };
+
+/// The journal's process fields for the calling process.
+void stampTakeJournal(TakeJournal &journal);
 
 /// The folder inside a project where recordings in progress keep their journals and files.
 std::string takeJournalFolder(const std::string &projectFolder);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
@@ -207,12 +208,33 @@ TEST(TakeJournal, OnlyJournalsOfProgramsThatDiedAreOfferedAndForgettingRemovesTh
     ASSERT_TRUE(writeTakeJournal((folder / "dead.takes").string(), dead, error)) << error;
     std::ofstream(folder / "dead-in1.wav") << "x";
     TakeJournal alive = dead;
-    alive.processId = ::getpid();
+    stampTakeJournal(alive);
+    EXPECT_EQ(alive.processId, static_cast<long>(::getpid()));
+    EXPECT_FALSE(alive.bootId.empty());
+    EXPECT_GT(alive.processStart, 0);
     alive.takes = {{0, 1, "alive-in1.wav"}};
     ASSERT_TRUE(writeTakeJournal((folder / "alive.takes").string(), alive, error)) << error;
+    // This process's id, taken by an earlier program before a restart, or before this one.
+    TakeJournal rebooted = alive, reused = alive;
+    rebooted.bootId = "another-boot";
+    reused.processStart = alive.processStart - 1;
+    ASSERT_TRUE(writeTakeJournal((folder / "rebooted.takes").string(), rebooted, error));
+    ASSERT_TRUE(writeTakeJournal((folder / "reused.takes").string(), reused, error));
     std::ofstream(folder / "unrelated.txt") << "x";
 
-    const auto offered = interruptedTakeJournals(project);
+    auto offered = interruptedTakeJournals(project);
+    std::vector<std::string> names;
+    for (const auto &path : offered) names.push_back(fs::path(path).filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"dead.takes", "rebooted.takes", "reused.takes"}));
+    std::string read;
+    const auto back = readTakeJournal((folder / "rebooted.takes").string(), read);
+    ASSERT_TRUE(back) << read;
+    EXPECT_EQ(back->bootId, "another-boot");
+    EXPECT_EQ(back->processStart, alive.processStart);
+    removeTakeJournal((folder / "rebooted.takes").string());
+    removeTakeJournal((folder / "reused.takes").string());
+    offered = interruptedTakeJournals(project);
     ASSERT_EQ(offered.size(), 1u);
     EXPECT_EQ(fs::path(offered[0]).filename(), "dead.takes");
     removeTakeJournal(offered[0]);
