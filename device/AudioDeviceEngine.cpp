@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include <sys/mman.h>
@@ -269,6 +270,8 @@ void AudioDeviceEngine::stop() {
     expectMainThread("AudioDeviceEngine::stop");
     recording.store(false);
     stopRecordQueue();
+    // A take the device stopped under keeps its files and journal: it is offered next time.
+    closeTakeSpools();
     closeOutput();
     if (preparedFrames > 0) engine.releaseResources();
     preparedFrames = 0;
@@ -344,9 +347,13 @@ int64_t AudioDeviceEngine::drainCapture() {
     int64_t firstPairFrames = 0;
     for (int32_t pair = 0; pair < capturedInputPairs(); ++pair) {
         InputCapture &capture = inputCaptures[pair];
+        const std::size_t before = capture.recordBuffer.size();
         const int64_t frames = capture.queue.popInto(capture.recordBuffer, capture.channels);
         if (pair == 0) firstPairFrames = frames;
+        if (spools[pair] && frames > 0)
+            spools[pair]->append(capture.recordBuffer.data() + before, frames);
     }
+    if (!journalPath.empty()) noteTakeStartInJournal();
     return firstPairFrames;
 }
 
@@ -391,6 +398,7 @@ bool AudioDeviceEngine::beginRecording() {
     // connect after the start, or be gone before the end, and the take must not shift by what
     // its ports no longer say.
     recordLatencyFrames = roundTripLatencyFrames();
+    openTakeSpools();
     recording.store(true, std::memory_order_release);
     writeLog("record: started at sample " + std::to_string(recordStartSample) +
              " in=" + inputDeviceName);
@@ -442,6 +450,8 @@ AudioDeviceEngine::finishRecordingInputsIntoProject(Engine &target,
     if (captureStartKnown.load(std::memory_order_acquire))
         recordStartSample = captureStart.load(std::memory_order_acquire);
     recordLatencyFrames = std::max(recordLatencyFrames, roundTripLatencyFrames());
+    if (!journalPath.empty()) noteTakeStartInJournal();
+    closeTakeSpools();
     lastRecordingOverflowFrames = 0;
     for (InputCapture &capture : inputCaptures) {
         lastRecordingOverflowFrames += capture.queue.droppedFrames() - capture.overflowAtStart;
@@ -469,6 +479,93 @@ AudioDeviceEngine::finishRecordingInputsIntoProject(Engine &target,
     std::lock_guard lock(recordMutex);
     for (InputCapture &capture : inputCaptures) std::vector<float>().swap(capture.recordBuffer);
     return outcomes;
+}
+
+void AudioDeviceEngine::keepTakesOnDisk(std::string projectFolder,
+                                        std::vector<InputRecordingTarget> targets) {
+    spoolFolder = std::move(projectFolder);
+    spoolTargets = std::move(targets);
+}
+
+void AudioDeviceEngine::openTakeSpools() {
+    // A take placed earlier and never forgotten is in the project by now: its journal must
+    // not offer it a second time.
+    if (!journalPath.empty()) removeTakeJournal(journalPath);
+    journalPath.clear();
+    journal = TakeJournal{};
+    if (spoolFolder.empty() || spoolTargets.empty()) return;
+    const std::filesystem::path folder = takeJournalFolder(spoolFolder);
+    std::error_code fault;
+    std::filesystem::create_directories(folder, fault);
+    // Names no other run of this or another program can have chosen.
+    static int runNumber = 0;
+    const std::string stem = "take-" + std::to_string(::getpid()) + "-" +
+                             std::to_string(std::chrono::system_clock::now().time_since_epoch() /
+                                            std::chrono::milliseconds(1)) +
+                             "-" + std::to_string(++runNumber);
+    stampTakeJournal(journal);
+    journal.captureStart = recordStartSample;
+    journal.latencyFrames = recordLatencyFrames;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        const Project &project = engine.project;
+        journal.punchEnabled = project.punchEnabled && project.punchOut > project.punchIn;
+        journal.punchIn = project.punchIn;
+        journal.punchOut = project.punchOut;
+    }
+    std::string error;
+    for (const InputRecordingTarget &target : spoolTargets) {
+        const int32_t pair = target.inputPair;
+        if (pair < 0 || pair >= capturedInputPairs() || spools[pair]) continue;
+        const std::string file = stem + "-in" + std::to_string(pair + 1) + ".wav";
+        auto spool = std::make_unique<TakeSpool>();
+        if (!spool->open((folder / file).string(), inputCaptures[pair].channels, recordSampleRate,
+                         error)) {
+            writeLog("record: the take stays in memory only: " + error);
+            continue;
+        }
+        spools[pair] = std::move(spool);
+        journal.takes.push_back({pair, target.destination.targetTrackId, file});
+    }
+    if (journal.takes.empty()) return;
+    const std::string path = (folder / (stem + ".takes")).string();
+    if (!writeTakeJournal(path, journal, error)) {
+        writeLog("record: the take stays in memory only: " + error);
+        for (auto &spool : spools)
+            if (spool) spool->discard();
+        for (auto &spool : spools)
+            spool.reset();
+        return;
+    }
+    journalPath = path;
+    writeLog("record: take journal " + path);
+}
+
+void AudioDeviceEngine::noteTakeStartInJournal() {
+    const int64_t start = captureStartKnown.load(std::memory_order_acquire)
+                              ? captureStart.load(std::memory_order_acquire)
+                              : recordStartSample;
+    if (start == journal.captureStart && recordLatencyFrames == journal.latencyFrames) return;
+    journal.captureStart = start;
+    journal.latencyFrames = recordLatencyFrames;
+    std::string error;
+    if (!writeTakeJournal(journalPath, journal, error)) writeLog("record: " + error);
+}
+
+void AudioDeviceEngine::closeTakeSpools() {
+    for (auto &spool : spools) {
+        if (spool && !spool->close())
+            writeLog("record: not all of the take reached " + spool->path());
+        spool.reset();
+    }
+}
+
+void AudioDeviceEngine::forgetTakesOnDisk() {
+    expectMainThread("AudioDeviceEngine::forgetTakesOnDisk");
+    closeTakeSpools();
+    if (!journalPath.empty()) removeTakeJournal(journalPath);
+    journalPath.clear();
+    journal = TakeJournal{};
 }
 
 std::optional<CapturedTake> AudioDeviceEngine::takeFromPair(int32_t pair) {

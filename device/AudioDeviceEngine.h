@@ -5,6 +5,8 @@
 #include "device/DspLoad.h"
 #include "device/InputRings.h"
 #include "device/Recording.h"
+#include "device/TakeJournal.h"
+#include "device/TakeSpool.h"
 
 #include <array>
 #include <atomic>
@@ -83,6 +85,16 @@ class AudioDeviceEngine final : public DeviceHost {
     /// One outcome per target; `lastRecordingOverflowFrames` counts every pair's losses.
     std::vector<RecordingOutcome> finishRecordingInputsIntoProject(
         Engine &engine, std::span<const InputRecordingTarget> targets);
+    /// Keeps the next takes on disk while they are recorded, so that they outlive a crash: a
+    /// journal and one file per pair named in `targets` in the project folder's
+    /// `takeJournalFolder` (see `TakeSpool`, `TakeJournal`). Set before `beginRecording`; an
+    /// empty folder keeps takes in memory only.
+    void keepTakesOnDisk(std::string projectFolder, std::vector<InputRecordingTarget> targets);
+    /// After the takes were placed and kept (or there were none): the journal and the take
+    /// files go. Until then the journal offers the take again should the program die.
+    void forgetTakesOnDisk();
+    /// The journal of the take being recorded or last recorded, empty when there is none.
+    const std::string &takeJournalPath() const { return journalPath; }
     /// The device's reported round trip: capture plus playback latency, in frames.
     int64_t roundTripLatencyFrames() const;
     /// How late recorded MIDI arrives against what the player heard: the MIDI input's
@@ -203,9 +215,20 @@ class AudioDeviceEngine final : public DeviceHost {
     /// nothing captured before a flag changed can still arrive.
     void waitForDeviceBlock();
     void writeLog(const std::string &line);
+    /// Main thread: opens the journal and a spool per target pair for a take beginning now.
+    void openTakeSpools();
+    /// Main thread, from the drain: writes the journal again when the take's start moved.
+    void noteTakeStartInJournal();
+    /// Main thread: the spools get what is left and close; the journal stays.
+    void closeTakeSpools();
 
     std::vector<AudioDeviceDesc> devices;
     TransportSyncSettings syncSettings;
+    std::string spoolFolder;
+    std::vector<InputRecordingTarget> spoolTargets;
+    std::array<std::unique_ptr<TakeSpool>, maxInputPairs> spools;
+    std::string journalPath;
+    TakeJournal journal;
     DspLoadMeter loadMeter;
     std::atomic<uint64_t> xruns{0};
     std::atomic<bool> lost{false};

@@ -24,6 +24,20 @@
             <numerusform>Added %n files to the track</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>A recording of this project was cut short. Recover %n take(s) and place them where they were recorded?</source>
+        <translation>
+            <numerusform>A recording of this project was cut short. Recover %n take and place it where it was recorded?</numerusform>
+            <numerusform>A recording of this project was cut short. Recover %n takes and place them where they were recorded?</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n take(s) recovered</source>
+        <translation>
+            <numerusform>%n take recovered</numerusform>
+            <numerusform>%n takes recovered</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>RecordingWorkflow</name>

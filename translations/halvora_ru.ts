@@ -1190,6 +1190,58 @@ Report: %3</source>
         <source>Normalisation wanted %1 dB and was held to %2 dB: the file is quieter than the target</source>
         <translation>Нормализации требовалось %1 дБ, усиление ограничено %2 дБ: файл тише цели</translation>
     </message>
+    <message>
+        <source>A cut-short take could not be read: %1</source>
+        <translation>Прерванный дубль не прочитан: %1</translation>
+    </message>
+    <message>
+        <source>Recover takes?</source>
+        <translation>Восстановить дубли?</translation>
+    </message>
+    <message numerus="yes">
+        <source>A recording of this project was cut short. Recover %n take(s) and place them where they were recorded?</source>
+        <translation>
+            <numerusform>Запись этого проекта прервалась. Восстановить %n дубль и поставить его туда, где он записан?</numerusform>
+            <numerusform>Запись этого проекта прервалась. Восстановить %n дубля и поставить их туда, где они записаны?</numerusform>
+            <numerusform>Запись этого проекта прервалась. Восстановить %n дублей и поставить их туда, где они записаны?</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Recover</source>
+        <translation>Восстановить</translation>
+    </message>
+    <message>
+        <source>Discard</source>
+        <translation>Удалить</translation>
+    </message>
+    <message>
+        <source>Later</source>
+        <translation>Позже</translation>
+    </message>
+    <message>
+        <source>Cut-short takes discarded</source>
+        <translation>Прерванные дубли удалены</translation>
+    </message>
+    <message>
+        <source>The cut-short takes are kept; they are offered again next time</source>
+        <translation>Прерванные дубли сохранены; при следующем открытии они будут предложены снова</translation>
+    </message>
+    <message>
+        <source>Importing the MIDI file…</source>
+        <translation>Импорт MIDI-файла…</translation>
+    </message>
+    <message>
+        <source>MIDI import cancelled</source>
+        <translation>Импорт MIDI отменён</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n take(s) recovered</source>
+        <translation>
+            <numerusform>Восстановлен %n дубль</numerusform>
+            <numerusform>Восстановлено %n дубля</numerusform>
+            <numerusform>Восстановлено %n дублей</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>PluginRack</name>
@@ -1822,6 +1874,13 @@ Report: %3</source>
     <message>
         <source>Pluck</source>
         <translation>Щипок</translation>
+    </message>
+</context>
+<context>
+    <name>TakeRecovery</name>
+    <message>
+        <source>Recovered take</source>
+        <translation>Восстановленный дубль</translation>
     </message>
 </context>
 <context>

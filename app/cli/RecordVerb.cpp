@@ -201,6 +201,12 @@ std::optional<TakeResult> recordTake(LiveRecording &live, const RecordVerbOption
         error = "the engine's request queue is full";
         return std::nullopt;
     }
+    std::vector<InputRecordingTarget> targets;
+    for (std::size_t pair = 0; pair < tracks.audio.size(); ++pair)
+        targets.push_back({static_cast<int32_t>(pair), RecordingDestination{tracks.audio[pair]}});
+    // Written beside the project as they are recorded: a run killed mid-take leaves them to
+    // be placed the next time the project opens.
+    device.keepTakesOnDisk(options.projectFolder, targets);
     if (!tracks.audio.empty() && !device.beginRecording()) {
         error = device.lastError;
         return std::nullopt;
@@ -217,10 +223,6 @@ std::optional<TakeResult> recordTake(LiveRecording &live, const RecordVerbOption
         result.lostDevice = "the audio server stopped during the recording (" +
                             device.lostReason() + "); what was recorded until then is kept";
     if (!tracks.audio.empty()) {
-        std::vector<InputRecordingTarget> targets;
-        for (std::size_t pair = 0; pair < tracks.audio.size(); ++pair)
-            targets.push_back(
-                {static_cast<int32_t>(pair), RecordingDestination{tracks.audio[pair]}});
         result.outcomes = device.finishRecordingInputsIntoProject(engine, targets);
         result.overflowFrames = device.lastRecordingOverflowFrames;
     }
@@ -346,6 +348,10 @@ int runRecordVerb(const std::vector<std::string> &arguments, std::FILE *output, 
     if (!project) return fail(errors, error, 1);
     const auto tracks = sortRecordingTracks(*project, options.trackIds, error);
     if (!tracks) return fail(errors, error, 1);
+    if (const auto waiting = interruptedTakeJournals(options.projectFolder); !waiting.empty())
+        printLine(errors, commandPrefix + "note: " + std::to_string(waiting.size()) +
+                              " recording(s) of this project were cut short; open the project "
+                              "(in the window, or with --headless) to recover their takes");
     if (options.punch) {
         project->punchEnabled = true;
         project->punchIn = options.punch->start;
@@ -386,6 +392,7 @@ int runRecordVerb(const std::vector<std::string> &arguments, std::FILE *output, 
                      [](const RecordingOutcome &outcome) { return outcome.clipId != 0; })) {
         printLine(output, "nothing was recorded (the punch range or the input held nothing); "
                           "the project is unchanged");
+        live.device->forgetTakesOnDisk();
         return status;
     }
     project_io::SaveResult saved;
@@ -393,7 +400,13 @@ int runRecordVerb(const std::vector<std::string> &arguments, std::FILE *output, 
         std::lock_guard lock(engine.projectMutex);
         saved = project_io::saveProject(engine.project, options.projectFolder, false);
     }
-    if (!saved.ok) return fail(errors, "the recording was not saved: " + saved.error, 1);
+    if (!saved.ok)
+        return fail(errors,
+                    "the recording was not saved: " + saved.error + "; its takes stay in " +
+                        takeJournalFolder(options.projectFolder) +
+                        " and are offered when the project next opens",
+                    1);
+    live.device->forgetTakesOnDisk();
     printLine(output, describeTakes(*take, *tracks, rate));
     return status;
 }

@@ -7,6 +7,7 @@
 #include "app/shell/SessionState.h"
 #include "app/workflows/AutomationWriter.h"
 #include "app/workflows/RecordingWorkflow.h"
+#include "app/workflows/TakeRecovery.h"
 #include "app/workflows/TempoTools.h"
 #include "core/audiofile/AudioFile.h"
 #include "core/commands/ImportAudioCommand.h"
@@ -350,7 +351,57 @@ bool OVMainView::adoptOpenedProject(OpenedProject &opened,
             translate("OVMainView",
                       "Project of %1 opened at the device rate of %2 (positions not converted)"),
             {formatHz(fileRate), formatHz(openedRate)}));
+    // Last: what a recording cut short left is the most urgent question about this project.
+    offerInterruptedTakes();
     return true;
+}
+
+void OVMainView::offerInterruptedTakes() {
+    if (projectPath.empty()) return;
+    InterruptedTakes found = readInterruptedTakes(projectPath, engine.sampleRate.load());
+    for (const std::string &problem : found.problems) {
+        showStatus(withArguments(translate("OVMainView", "A cut-short take could not be read: %1"),
+                                 {printableText(problem)}));
+        betaSessionLog("error", "recording", problem);
+    }
+    if (found.takes.empty()) {
+        // Journals whose files hold no frame yet: nothing was recorded to offer.
+        forgetInterruptedTakes(found.journals);
+        return;
+    }
+    const int count = static_cast<int>(found.takes.size());
+    const int choice = ui.runAlert(
+        translate("OVMainView", "Recover takes?"),
+        translate("OVMainView",
+                  "A recording of this project was cut short. Recover %n take(s) and place "
+                  "them where they were recorded?",
+                  nullptr, count),
+        {translate("OVMainView", "Recover"), translate("OVMainView", "Discard"),
+         translate("OVMainView", "Later")});
+    if (choice == 1) {
+        forgetInterruptedTakes(found.journals);
+        showStatus(translate("OVMainView", "Cut-short takes discarded"));
+        return;
+    }
+    if (choice != 0) {
+        showStatus(translate("OVMainView",
+                             "The cut-short takes are kept; they are offered again next time"));
+        return;
+    }
+    auto command = std::make_unique<RecoverTakesCommand>(std::move(found.takes));
+    const RecoverTakesCommand &placed = *command;
+    executeEdit(std::move(command));
+    if (!placed.placed().empty()) {
+        selectedTrackId = placed.placed().back().first;
+        selectedClipId = placed.placed().back().second;
+    }
+    logBreadcrumb("recover_takes count=" + std::to_string(placed.placed().size()));
+    // As with a take kept in the ordinary way, the autosave holds it from now on.
+    (void)performAutosaveSilently();
+    forgetInterruptedTakes(found.journals);
+    fitTimelineToContent();
+    const int recovered = static_cast<int>(placed.placed().size());
+    showStatus(translate("OVMainView", "%n take(s) recovered", nullptr, recovered));
 }
 
 struct OVMainView::SaveTask {
@@ -976,10 +1027,70 @@ bool OVMainView::importMidiFile(const std::string &path, int64_t startSamples, b
     return true;
 }
 
-void OVMainView::importMidiFileFromMenu() {
+void OVMainView::importMidiFileFromMenu() { runHere(prepareImportMidiFile()); }
+
+std::optional<LongJob> OVMainView::prepareImportMidiFile() {
     const std::vector<std::string> chosen =
         ui.chooseFilesToOpen("Import MIDI File…", {"mid", "midi"}, false);
-    if (!chosen.empty()) (void)importMidiFile(chosen.front(), 0, true); // status line tells
+    if (chosen.empty() || chosen.front().empty()) return std::nullopt;
+    return importMidiJob(chosen.front(), 0, true);
+}
+
+LongJob OVMainView::importMidiJob(const std::string &path, int64_t startSamples,
+                                  bool takeTimeMaps) {
+    struct Reading {
+        std::string path;
+        /// The maps the notes are placed under when the file's own are not taken.
+        Project timing;
+        midifile::MidiImport plan;
+        std::string error;
+        bool cancelled = false;
+    };
+    auto task = std::make_shared<Reading>();
+    task->path = path;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        const Project &project = engine.project;
+        task->timing.sampleRate = project.sampleRate;
+        task->timing.tempoBpm = project.tempoBpm;
+        task->timing.tempoMarkers = project.tempoMarkers;
+        task->timing.timeSignature = project.timeSignature;
+        task->timing.meterMarkers = project.meterMarkers;
+    }
+    LongJob job;
+    job.title = translate("OVMainView", "Importing the MIDI file…");
+    job.perform = [task, takeTimeMaps](JobControl &control) {
+        midifile::MidiFile file;
+        if (!midifile::readMidiFileAt(task->path, file, task->error)) return;
+        control.report(0.2);
+        task->plan =
+            midifile::planMidiImport(file, task->timing, takeTimeMaps, [&control](double done) {
+                control.report(0.2 + 0.8 * done);
+                return !control.cancelled();
+            });
+        task->cancelled = control.cancelled();
+    };
+    job.finish = [this, task, startSamples, generation = engine.projectGeneration.load()] {
+        if (task->cancelled || engine.projectGeneration.load() != generation) {
+            showStatus(translate("OVMainView", "MIDI import cancelled"));
+            return;
+        }
+        if (!task->error.empty()) {
+            showStatus(withArguments(translate("OVMainView", "Could not import the MIDI file: %1"),
+                                     {task->error}));
+            return;
+        }
+        if (task->plan.tracks.empty()) {
+            showStatus(translate("OVMainView", "The MIDI file has no notes"));
+            return;
+        }
+        const std::size_t tracks = task->plan.tracks.size();
+        executeEdit(std::make_unique<ImportMidiCommand>(std::move(task->plan), startSamples));
+        showStatus(
+            translate("OVMainView", "MIDI file imported (%n track(s))", nullptr, int(tracks)));
+        fitTimelineToContent();
+    };
+    return job;
 }
 
 void OVMainView::exportMidiFileFromMenu() {

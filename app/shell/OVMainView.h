@@ -134,6 +134,12 @@ class OVMainView {
                                       bool takeTimeMaps);
     /// Asks for a .mid file, then imports it at the start with its tempo and meter.
     void importMidiFileFromMenu();
+    /// The same as a job: the file is read and its notes and tempo map placed on the worker
+    /// (a file of many tempo changes takes a while), the clips added on the main thread.
+    /// Cancelling, or opening another project meanwhile, adds nothing.
+    std::optional<LongJob> prepareImportMidiFile();
+    /// Reads and plans the import of `path` on the worker, then adds it as `importMidiFile`.
+    LongJob importMidiJob(const std::string &path, int64_t startSamples, bool takeTimeMaps);
     /// Asks where, then writes the selected MIDI track, or the whole song when no MIDI track
     /// is selected.
     void exportMidiFileFromMenu();
@@ -169,6 +175,10 @@ class OVMainView {
     /// Set when a recovery copy that did not open could not be moved aside: the quit keeps it.
     bool keepRecoveryAtQuit = false;
     void relinkMissingMedia(const std::vector<project_io::MissingMediaEntry> &missing);
+    /// Offers the takes a recording of the open project left when the program died (see
+    /// `readInterruptedTakes`): recovered, they are placed where they were recorded as one
+    /// undoable edit; discarded, their files go; otherwise they are offered again next time.
+    void offerInterruptedTakes();
 
     void importAudio();
     [[nodiscard]] bool importAudioFileAtPath(const std::string &path, std::string &errorMessage);

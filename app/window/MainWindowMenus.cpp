@@ -349,9 +349,16 @@ void MainWindow::buildFileMenu(QMenu *file) {
                     onWorker(exportJobs, [&view] { return view.prepareExportSelectedTrackWav(); }));
     file->addAction(tr("Export Cycle Range as WAV…"), this,
                     onWorker(exportJobs, [&view] { return view.prepareExportLoopWav(); }));
+    // Read and placed on the import worker: a file of many tempo changes must not hold the
+    // window still.
     file->addAction(tr("Import MIDI File…"), this, [this, &view] {
-        view.importMidiFileFromMenu();
-        projectChanged();
+        std::optional<LongJob> job = view.prepareImportMidiFile();
+        if (!job) return;
+        job->finish = [this, place = std::move(job->finish)] {
+            place();
+            projectChanged();
+        };
+        timelineView->importJobs().run(std::move(*job));
     });
     file->addAction(tr("Export MIDI File…"), this, [&view] { view.exportMidiFileFromMenu(); });
     file->addAction(tr("Export Stems…"), this,

@@ -14,6 +14,7 @@ TimeMap TimeMap::of(const Project &project) {
     map.baseBpm = usableBpm(project.tempoBpm);
     map.meter = usableMeter(project.timeSignature);
     map.tempoMarkers = sortedTempoMarkers(project.tempoMarkers);
+    map.index = TempoMapIndex(map.sampleRate, map.tempoMarkers, map.baseBpm);
     map.meterMarkers = project.meterMarkers;
     std::stable_sort(
         map.meterMarkers.begin(), map.meterMarkers.end(),
@@ -21,13 +22,9 @@ TimeMap TimeMap::of(const Project &project) {
     return map;
 }
 
-double TimeMap::beats(int64_t samples) const {
-    return samplesToMusicalBeatsSorted(samples, sampleRate, tempoMarkers, baseBpm);
-}
+double TimeMap::beats(int64_t samples) const { return index.samplesToBeats(samples); }
 
-int64_t TimeMap::samples(double beatPosition) const {
-    return musicalBeatsToSamplesSorted(beatPosition, sampleRate, tempoMarkers, baseBpm);
-}
+int64_t TimeMap::samples(double beatPosition) const { return index.beatsToSamples(beatPosition); }
 
 double TimeMap::barBeatsAt(double beatPosition) const {
     return beatsPerBar(meterAtPosition(samples(beatPosition), meterMarkers, meter));

@@ -2,6 +2,7 @@
 
 #include "core/commands/AutomationCommands.h"
 #include "core/model/Project.h"
+#include "core/model/TempoMapIndex.h"
 
 #include <QPointF>
 #include <QRectF>
@@ -22,6 +23,9 @@ struct TimeMap {
     TimeSignature meter;
     std::vector<TempoMarker> tempoMarkers; // sorted
     std::vector<MeterMarker> meterMarkers;
+    /// The tempo markers ready for conversion by search: the ruler converts every marker
+    /// on each paint, and an imported file may hold a hundred thousand.
+    TempoMapIndex index{48000.0, 120.0};
 
     static TimeMap of(const Project &project);
     double beats(int64_t samples) const;

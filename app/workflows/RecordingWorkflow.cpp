@@ -223,6 +223,13 @@ void RecordingWorkflow::startMidiRecording() {
 
 void RecordingWorkflow::startAudioRecording() {
     AudioDeviceEngine *audio = services.audio;
+    // An arrangement take of a saved project is written beside it as it is recorded, so that
+    // a crash leaves it to be placed the next time the project opens; a session take, or one
+    // of a project without a folder yet, lives in memory until it is kept.
+    if (audio)
+        audio->keepTakesOnDisk(
+            sessionOverdubClipId != 0 || sessionRecordSlotValid ? std::string() : view.projectPath,
+            inputTargets());
     if (!audio || !audio->beginRecording()) {
         show(audio && !audio->lastError.empty() ? audio->lastError : couldNotStart());
         post(Request::stop());
@@ -271,6 +278,7 @@ bool RecordingWorkflow::stopAudioRecording() {
     if (engine.transport.recording.load()) post(Request::recordToggle());
     post(Request::stop());
     if (frames < 1 || trackId == 0) {
+        audio->forgetTakesOnDisk();
         show(!audio->lastError.empty()
                  ? withArguments(translate("RecordingWorkflow", "Recording failed: %1"),
                                  {audio->lastError})
@@ -282,6 +290,8 @@ bool RecordingWorkflow::stopAudioRecording() {
     view.tab =
         overdub || sessionRecordSlotValid ? OVMainView::Tab::Session : OVMainView::Tab::Timeline;
     keepTake(trackId, clipId);
+    // From here the document and its autosave hold the take.
+    audio->forgetTakesOnDisk();
     std::string count =
         withArguments(translate("RecordingWorkflow", "%1 samples"), {std::to_string(frames)});
     // The take was patched with silence where input was lost: it is kept, and said so.

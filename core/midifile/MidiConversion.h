@@ -4,6 +4,7 @@
 #include "core/model/Project.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,7 +40,10 @@ struct MidiImport {
 /// after the track, else "MIDI n") playing the General MIDI player as the file asks for
 /// (the program of the channel most of its notes use; channel 10 as drums), placed under the file's
 /// tempo map when `takeTimeMaps`, else under the project's.
-MidiImport planMidiImport(const MidiFile &file, const Project &project, bool takeTimeMaps);
+/// `progress`, when given, hears the fraction done after each track and stops the planning
+/// (leaving the plan without tracks) by returning false.
+MidiImport planMidiImport(const MidiFile &file, const Project &project, bool takeTimeMaps,
+                          const std::function<bool(double)> &progress = {});
 
 /// Whether the planned clips, placed at `startSamples`, end before `timelineLimit`: a file can
 /// place notes at ticks no song reaches, which a render of the saved project would refuse.

@@ -1,4 +1,5 @@
 #include "core/model/MusicalTime.h"
+#include "core/model/TempoMapIndex.h"
 
 #include <algorithm>
 #include <array>
@@ -113,6 +114,88 @@ int64_t musicalBeatsToSamples(double beats, double sampleRate,
     if (markers.empty()) return musicalBeatsToSamplesSorted(beats, sampleRate, {}, baseBpm);
     const auto sorted = sortedTempoMarkers(markers);
     return musicalBeatsToSamplesSorted(beats, sampleRate, sorted, baseBpm);
+}
+
+TempoMapIndex::TempoMapIndex(double rate, double bpm) : sampleRate(rate), baseBpm(bpm) {
+    rebuild();
+}
+
+TempoMapIndex::TempoMapIndex(double rate, const std::vector<TempoMarker> &markers, double bpm)
+    : sampleRate(rate), baseBpm(bpm), sorted(sortedTempoMarkers(markers)) {
+    rebuild();
+}
+
+void TempoMapIndex::rebuild() {
+    std::vector<TempoMarker> markers;
+    markers.swap(sorted);
+    beatsAtMarker.clear();
+    segments.assign(1, Segment{0, 0.0, usableBpm(baseBpm)});
+    sorted.reserve(markers.size());
+    beatsAtMarker.reserve(markers.size());
+    for (const TempoMarker &marker : markers)
+        extend(marker);
+}
+
+void TempoMapIndex::extend(const TempoMarker &marker) {
+    // The same sums, in the same order, as the walk in `samplesToMusicalBeatsSorted`.
+    const double bpmBefore = sorted.empty() ? usableBpm(baseBpm) : usableBpm(sorted.back().bpm);
+    const int64_t previous = sorted.empty() ? 0 : sorted.back().position;
+    const double before = beatsAtMarker.empty() ? 0.0 : beatsAtMarker.back();
+    beatsAtMarker.push_back(before + static_cast<double>(marker.position - previous) / sampleRate *
+                                         bpmBefore / 60.0);
+    sorted.push_back(marker);
+    Segment &last = segments.back();
+    if (marker.position <= last.start) {
+        last.bpm = usableBpm(marker.bpm);
+        return;
+    }
+    const double segmentBeats =
+        last.bpm / 60.0 * static_cast<double>(marker.position - last.start) / sampleRate;
+    segments.push_back({marker.position, last.beats + segmentBeats, usableBpm(marker.bpm)});
+}
+
+void TempoMapIndex::add(TempoMarker marker) {
+    if (sorted.empty() || marker.position >= sorted.back().position) {
+        extend(marker);
+        return;
+    }
+    sorted.push_back(marker);
+    sorted = sortedTempoMarkers(sorted);
+    rebuild();
+}
+
+int64_t TempoMapIndex::beatsToSamples(double beats) const {
+    if (!(beats > 0.0) || !(sampleRate > 0.0)) return 0;
+    if (sorted.empty()) return saturatingToInt64(60.0 / usableBpm(baseBpm) * beats * sampleRate);
+    if (beats <= 1e-9) return 0;
+    // The first segment that reaches `beats` holds the position.
+    const auto reaching = std::lower_bound(
+        segments.begin() + 1, segments.end(), beats,
+        [](const Segment &segment, double wanted) { return segment.beats < wanted; });
+    const Segment &segment = *(reaching - 1);
+    const double remaining = beats - segment.beats;
+    if (reaching - 1 != segments.begin() && remaining <= 1e-9) return segment.start;
+    const int64_t offset = saturatingToInt64(remaining * 60.0 / segment.bpm * sampleRate);
+    if (offset > std::numeric_limits<int64_t>::max() - segment.start)
+        return std::numeric_limits<int64_t>::max();
+    return segment.start + offset;
+}
+
+double TempoMapIndex::samplesToBeats(int64_t samples) const {
+    if (samples < 1 || !(sampleRate > 0.0)) return 0.0;
+    if (sorted.empty())
+        return static_cast<double>(samples) / sampleRate * usableBpm(baseBpm) / 60.0;
+    // Markers at or after `samples` play no part.
+    const auto before =
+        static_cast<std::size_t>(std::lower_bound(sorted.begin(), sorted.end(), samples,
+                                                  [](const TempoMarker &marker, int64_t position) {
+                                                      return marker.position < position;
+                                                  }) -
+                                 sorted.begin());
+    if (before == 0) return static_cast<double>(samples) / sampleRate * usableBpm(baseBpm) / 60.0;
+    const TempoMarker &last = sorted[before - 1];
+    return beatsAtMarker[before - 1] +
+           static_cast<double>(samples - last.position) / sampleRate * usableBpm(last.bpm) / 60.0;
 }
 
 double gridBeats(GridQuantize grid, TimeSignature meter) {

@@ -2,6 +2,7 @@
 #include "device/AudioDeviceEngine.h"
 #include "device/tests/DeviceTestSupport.h"
 #include "device/tests/JackEcho.h"
+#include "device/tests/SpooledWav.h"
 #include "tests/support/JackServer.h"
 #include "tests/support/JackTestClient.h"
 #include "tests/support/ScopedTestState.h"
@@ -361,6 +362,67 @@ TEST_F(JackRecording, StartingTwiceIsRefusedAndAnEmptyTakeAddsNothing) {
     EXPECT_EQ(device.finishRecordingIntoProject(engine, vox, &trackId, nullptr, 0, -1, -1), 0);
     EXPECT_EQ(trackId, 0u);
     EXPECT_TRUE(clipsOf(vox).empty());
+}
+
+TEST_F(JackRecording, ATakeOnDiskHoldsWhatWasCapturedAndItsJournalSaysWhereItLands) {
+    const int64_t length = 12000;
+    JackEcho echo(echoDelay, {steps(length, mediaStep, 1.0f), steps(length, mediaStep, -1.0f)}, {});
+    ASSERT_TRUE(echo.ok()) << echo.error();
+    TemporaryFolder project;
+    ASSERT_FALSE(project.path().empty());
+    device.keepTakesOnDisk(project.path(), {InputRecordingTarget{0, RecordingDestination{vox}}});
+    startDevice();
+    ASSERT_TRUE(echo.activateAndConnect("Halvora:out_1", "Halvora:in_1", "Halvora:in_2",
+                                        "Halvora:midi_in"));
+    const auto giveUp = std::chrono::steady_clock::now() + 10s;
+    while (device.roundTripLatencyFrames() != echoDelay &&
+           std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(5ms);
+    startRecording();
+    const std::string journalPath = device.takeJournalPath();
+    ASSERT_FALSE(journalPath.empty());
+    ASSERT_TRUE(echo.waitUntilPlayed(20s));
+    recordFor(4 * period);
+
+    // While it records: the journal names the take's track and file.
+    std::string error;
+    auto journal = readTakeJournal(journalPath, error);
+    ASSERT_TRUE(journal) << error;
+    ASSERT_EQ(journal->takes.size(), 1u);
+    EXPECT_EQ(journal->takes[0].trackId, vox);
+    EXPECT_EQ(journal->processId, static_cast<long>(::getpid()));
+    const std::string file =
+        (std::filesystem::path(journalPath).parent_path() / journal->takes[0].file).string();
+    // A running recording is never offered as a cut-short one.
+    EXPECT_TRUE(interruptedTakeJournals(project.path()).empty());
+
+    uint64_t clipId = 0;
+    ASSERT_GT(device.finishRecordingIntoProject(engine, vox, nullptr, &clipId, 0, -1, -1), 0);
+    EXPECT_EQ(observer.allocations.load(), 0u);
+    const auto take = clip(clipId);
+    ASSERT_TRUE(take && take->audio);
+    // Where the journal says the take begins is where the ordinary end placed it.
+    journal = readTakeJournal(journalPath, error);
+    ASSERT_TRUE(journal) << error;
+    EXPECT_EQ(journal->latencyFrames, echoDelay);
+    // (What was heard before the timeline's start is cut, as the take was.)
+    EXPECT_EQ(std::max<int64_t>(journal->captureStart - journal->latencyFrames, 0),
+              take->arrangeStart);
+    // The file holds the captured frames, the take those heard from the timeline's start on.
+    const SpooledWav spooled = readSpooledWav(file);
+    ASSERT_TRUE(spooled.valid) << file;
+    ASSERT_EQ(spooled.channels, 2);
+    const int64_t cut = std::max<int64_t>(journal->latencyFrames - journal->captureStart, 0);
+    ASSERT_EQ(spooled.frames() - cut, take->length);
+    for (int64_t i = 0; i < take->length; ++i)
+        ASSERT_EQ(spooled.samples[static_cast<std::size_t>(2 * (i + cut))], (*take->audio)[2 * i])
+            << "frame " << i;
+
+    // Kept: the journal, the file and their folder go.
+    device.forgetTakesOnDisk();
+    EXPECT_FALSE(std::filesystem::exists(journalPath));
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_FALSE(std::filesystem::exists(takeJournalFolder(project.path())));
 }
 
 } // namespace

@@ -8,9 +8,12 @@
 #include "core/commands/MixerCommands.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
+#include "core/midifile/MidiFile.h"
 #include "core/project_io/ProjectFolder.h"
 #include "core/stock/DrumKit.h"
 #include "tests/support/TestSignals.h"
+
+#include "core/midifile/MidiFile.h"
 
 #include <gtest/gtest.h>
 
@@ -326,6 +329,60 @@ TEST_F(DocumentJobTest, TheMenuImportDecodesOffTheMainThreadAndPlacesEachFileOnA
     performBeside(*job, [&] { view().newProject(); });
     EXPECT_EQ(ui.lastStatus(), "Импорт отменён");
     EXPECT_FALSE(view().projectDirty);
+}
+
+TEST_F(DocumentJobTest, AMidiFileIsReadAndPlacedOffTheMainThreadAndCanBeStopped) {
+    // Many tempo changes, the case that once held the window still, and two tracks of notes.
+    midifile::MidiFile song;
+    song.ticksPerQuarter = 480;
+    for (int64_t tick = 0; tick < 5000; ++tick)
+        song.tempos.push_back({tick, static_cast<uint32_t>(400000 + tick % 1000)});
+    song.tracks.push_back({"Верх", {{0, 72, 90, 5000, 480}}});
+    song.tracks.push_back({"Низ", {{1, 36, 110, 5480, 480}}});
+    const fs::path path = scratch("tempi.mid");
+    std::string error;
+    ASSERT_TRUE(midifile::writeMidiFileAt(path.string(), song, error)) << error;
+
+    const struct {
+        const char *label;
+        bool cancel;
+        bool openAnother;
+        std::size_t added;
+        const char *status;
+    } cases[] = {
+        {"finished", false, false, 2, "MIDI-файл импортирован (2 дорожки)"},
+        {"stopped by the user", true, false, 0, "Импорт MIDI отменён"},
+        {"another project opened meanwhile", false, true, 0, "Импорт MIDI отменён"},
+    };
+    for (const auto &each : cases) {
+        SCOPED_TRACE(each.label);
+        ui.filesToOpen.push_back({path.string()});
+        std::optional<LongJob> job = view().prepareImportMidiFile();
+        ASSERT_TRUE(job);
+        EXPECT_TRUE(job->cancellable);
+        const std::size_t before = engine().project.tracks.size();
+        JobControl control;
+        if (each.cancel) control.cancel();
+        std::thread worker([&] { job->perform(control); });
+        // The main thread edits on while the file is read.
+        if (each.openAnother) {
+            view().projectDirty = false; // opened without a question about the edits
+            view().newProject();
+        } else {
+            muteTrack(firstTrackOf(TrackType::Midi));
+        }
+        worker.join();
+        const std::size_t beforeFinish = engine().project.tracks.size();
+        job->finish();
+        EXPECT_EQ(ui.lastStatus(), each.status);
+        EXPECT_EQ(engine().project.tracks.size(), beforeFinish + each.added);
+        if (each.added == 0) continue;
+        EXPECT_EQ(engine().project.tracks[before]->name, "Верх");
+        EXPECT_EQ(engine().project.tempoMarkers.size(), 4999u);
+        EXPECT_GT(control.fraction(), 0.99);
+        view().undoEdit();
+        EXPECT_EQ(engine().project.tracks.size(), before);
+    }
 }
 
 // The main thread's share of saving and exporting a large project: the snapshot and the

@@ -9,6 +9,7 @@
 #include "core/commands/MixerCommands.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
+#include "core/midifile/MidiFile.h"
 #include "core/model/Translate.h"
 #include "core/project_io/ProjectFolder.h"
 
@@ -271,6 +272,31 @@ TEST_F(LongJobWindowTest, TheImportMenuDecodesOnAWorker) {
     std::lock_guard lock(engine.projectMutex);
     ASSERT_EQ(engine.project.tracks.size(), tracksBefore + 1);
     EXPECT_EQ(engine.project.tracks.back()->name, "Флейта");
+}
+
+TEST_F(LongJobWindowTest, TheMidiImportMenuReadsTheFileOnAWorkerAndTheWindowGoesOn) {
+    // The tempo changes on every tick: once a minute of a frozen window, now a job.
+    midifile::MidiFile song;
+    song.ticksPerQuarter = 480;
+    for (int64_t tick = 0; tick < 100000; ++tick)
+        song.tempos.push_back({tick, static_cast<uint32_t>(400000 + tick % 1000)});
+    song.tracks.push_back({"Темпы", {{0, 60, 100, 100000, 480}}});
+    const fs::path path = scratch("tempi.mid");
+    std::string error;
+    ASSERT_TRUE(midifile::writeMidiFileAt(path.string(), song, error)) << error;
+    harness.ui.filesToOpen.push_back({path.string()});
+    const std::size_t tracksBefore = engine.project.tracks.size();
+    MainThreadWatch watch(window.timeline().importJobs());
+    trigger("Импортировать MIDI-файл…");
+    // The action came back before the file was read.
+    ASSERT_TRUE(window.timeline().importing());
+    waitUntilIdle(window.timeline().importJobs());
+    EXPECT_GT(watch.ticks, 0) << "the main thread went on while the file was read";
+    EXPECT_EQ(status(), "MIDI-файл импортирован (1 дорожка)");
+    std::lock_guard lock(engine.projectMutex);
+    ASSERT_EQ(engine.project.tracks.size(), tracksBefore + 1);
+    EXPECT_EQ(engine.project.tracks.back()->name, "Темпы");
+    EXPECT_EQ(engine.project.tempoMarkers.size(), 99999u);
 }
 
 TEST_F(LongJobWindowTest, OpeningAProjectReadsItOnAWorkerAndThenShowsIt) {

@@ -1,11 +1,14 @@
 // Recording as a musician ends it: with the transport's own Stop (Space or ■), not a second
 // press of record. The window runs on the null device, which keeps real time.
 #include "app/shell/OVMainView.h"
+#include "app/window/LongJobRunner.h"
 #include "app/window/MainWindow.h"
 #include "app/window/TimelineView.h"
 #include "app/window/tests/WindowTestSupport.h"
 #include "app/workflows/RecordingWorkflow.h"
 #include "core/engine/Engine.h"
+#include "device/TakeJournal.h"
+#include "device/TakeSpool.h"
 
 #include <gtest/gtest.h>
 
@@ -14,10 +17,45 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <filesystem>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace orvane;
 using namespace orvane::testing;
+namespace fs = std::filesystem;
 
 namespace {
+
+/// The files a recording keeps beside the project (journals and takes), by name.
+std::vector<std::string> takeFilesIn(const fs::path &project) {
+    std::vector<std::string> names;
+    std::error_code fault;
+    for (const auto &entry : fs::directory_iterator(takeJournalFolder(project.string()), fault))
+        names.push_back(entry.path().filename().string());
+    return names;
+}
+
+/// What a program killed while recording leaves: a journal of a process that has ended and
+/// a take of `frames` frames for `trackId`, begun at `start`.
+void leaveCutShortTake(const fs::path &project, uint64_t trackId, int64_t start, int64_t frames) {
+    const fs::path folder = takeJournalFolder(project.string());
+    fs::create_directories(folder);
+    const pid_t ended = ::fork();
+    if (ended == 0) ::_exit(0);
+    ::waitpid(ended, nullptr, 0);
+    TakeSpool spool;
+    std::string error;
+    ASSERT_TRUE(spool.open((folder / "cut-in1.wav").string(), 2, 48000.0, error)) << error;
+    const std::vector<float> samples(static_cast<std::size_t>(frames * 2), 0.3f);
+    spool.append(samples.data(), frames);
+    ASSERT_TRUE(spool.close());
+    TakeJournal journal;
+    journal.processId = ended;
+    journal.captureStart = start;
+    journal.takes = {{0, trackId, "cut-in1.wav"}};
+    ASSERT_TRUE(writeTakeJournal((folder / "cut.takes").string(), journal, error)) << error;
+}
 
 class RecordingWindowTest : public WindowTest {
   protected:
@@ -135,6 +173,55 @@ TEST_F(RecordingWindowTest, TheStopButtonEndsAnAudioTakeWhereItWasClicked) {
     EXPECT_EQ(clips[0]->length, length) << "the take grew after Stop";
     EXPECT_FALSE(engine.transport.recording.load());
     saveScreenshot(window, "recording-audio-take-ended-by-stop");
+}
+
+// A take of a saved project is on disk beside it while it records; a take cut short by a
+// crash comes back, when the project opens again, where it was recorded.
+TEST_F(RecordingWindowTest, ATakeIsKeptBesideTheProjectAndOfferedAgainAfterACrash) {
+    noCountIn();
+    const std::string audio = firstTrackOf(TrackType::Audio);
+    armOnly(audio);
+    const fs::path folder = harness.scratch("song.halvora");
+    ASSERT_TRUE(view.saveProjectToPath(folder.string(), true));
+    view.projectPath = folder.string();
+    window.action(QStringLiteral("Record"))->trigger();
+    QApplication::processEvents();
+    ASSERT_TRUE(view.recording().isRecordingActive()) << harness.ui.lastStatus();
+    const int64_t started = engine.transport.playhead.load();
+    waitForPlayheadBeyond(started + 48000);
+    const std::vector<std::string> running = takeFilesIn(folder);
+    ASSERT_EQ(running.size(), 2u) << "a journal and the take's file";
+    QTest::mouseClick(&stopButton(), Qt::LeftButton);
+    QApplication::processEvents();
+    ASSERT_EQ(clipsOf(audio).size(), 1u) << harness.ui.lastStatus();
+    EXPECT_TRUE(takeFilesIn(folder).empty()) << "a kept take leaves nothing to offer";
+
+    // The same take, as a program killed while recording it would have left it.
+    const int64_t kept = clipsOf(audio)[0]->arrangeStart;
+    const uint64_t trackId = track(audio)->id;
+    ASSERT_TRUE(view.saveProjectToPath(folder.string(), true));
+    view.projectDirty = false;
+    leaveCutShortTake(folder, trackId, kept, 24000);
+    harness.ui.alertAnswers.push_back("Восстановить");
+    harness.ui.filesToOpen.push_back({folder.string()});
+    window.action(QString::fromUtf8("Открыть проект…"))->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.documentJobRunner().busy(); }, 60000));
+    QApplication::processEvents();
+    ASSERT_FALSE(harness.ui.alerts.empty());
+    EXPECT_EQ(harness.ui.alerts.back().title, "Восстановить дубли?");
+    EXPECT_EQ(harness.ui.lastStatus(), "Восстановлен 1 дубль");
+    auto clips = clipsOf(audio);
+    ASSERT_EQ(clips.size(), 2u);
+    EXPECT_EQ(clips[1]->arrangeStart, kept);
+    EXPECT_EQ(clips[1]->length, 24000);
+    EXPECT_TRUE(clips[1]->takeActive);
+    EXPECT_FALSE(clips[0]->takeActive);
+    EXPECT_TRUE(takeFilesIn(folder).empty());
+    saveScreenshot(window, "recording-take-recovered-after-a-crash");
+    // One undo takes the recovered take away again.
+    window.action(QString::fromUtf8("Отменить"))->trigger();
+    QApplication::processEvents();
+    EXPECT_EQ(clipsOf(audio).size(), 1u);
 }
 
 // Stop during the count-in cancels it: recording never starts afterwards.

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 namespace orvane::midifile {
 namespace {
 
@@ -126,6 +129,60 @@ TEST(MidiExport, TheSongATrackAndAClipReadBackAtTheirBeats) {
     EXPECT_EQ(plan.tracks[0].clip.notes[0].start, 2 * 24000);
     EXPECT_EQ(plan.tracks[0].clip.notes[1].start, 8 * 24000);
     EXPECT_EQ(plan.tracks[0].clip.notes[1].length, 24000);
+}
+
+/// `changes` tempo changes one tick apart from the top, cycling through 400,000 to 400,999 µs a
+/// quarter, beside one note on the tick after the last change.
+MidiFile manyTempoChanges(int64_t changes) {
+    MidiFile file;
+    file.ticksPerQuarter = 480;
+    for (int64_t i = 0; i < changes; ++i)
+        file.tempos.push_back({i, static_cast<uint32_t>(400000 + i % 1000)});
+    file.tracks.push_back({"Conductor", {}});
+    file.tracks.push_back({"Keys", {{0, 60, 100, changes, 96}}});
+    return file;
+}
+
+TEST(MidiImportPlan, AHundredThousandTempoChangesLandWhereTheirTicksAdd) {
+    // A correctness check of the large case; the time it takes is measured in bench/.
+    constexpr int64_t changes = 100000;
+    Project project;
+    project.sampleRate = rate;
+    const MidiImport plan = planMidiImport(manyTempoChanges(changes), project, true);
+    ASSERT_TRUE(plan.maps);
+    EXPECT_DOUBLE_EQ(plan.maps->tempoBpm, 60'000'000.0 / 400000.0);
+    ASSERT_EQ(plan.maps->tempoMarkers.size(), static_cast<std::size_t>(changes - 1));
+    // Each change starts where the ticks before it, each at its own tempo, add up to; the
+    // sum is kept exactly here (whole microseconds × 48 kHz / 480 ticks).
+    int64_t microsecondTimes100 = 0; // in units of 1/(480 × 1e6 / 48000 / 100) samples
+    for (int64_t i = 1; i < changes; ++i) {
+        microsecondTimes100 += 400000 + (i - 1) % 1000;
+        // samples = Σ µs × 48000 / (480 × 1e6) = Σ µs / 10000
+        const int64_t expected = microsecondTimes100 / 10000;
+        const TempoMarker &marker = plan.maps->tempoMarkers[static_cast<std::size_t>(i - 1)];
+        ASSERT_LE(std::abs(marker.position - expected), 1) << "change " << i;
+        ASSERT_DOUBLE_EQ(marker.bpm, 60'000'000.0 / static_cast<double>(400000 + i % 1000));
+    }
+    ASSERT_EQ(plan.tracks.size(), 1u);
+    const int64_t noteAt = (microsecondTimes100 + 400000 + (changes - 1) % 1000) / 10000;
+    EXPECT_LE(std::abs(plan.tracks[0].clip.notes[0].start - noteAt), 1);
+}
+
+TEST(MidiImportPlan, APlanThatIsStoppedHoldsNoTracksAndProgressReachesTheEnd) {
+    Project project;
+    project.sampleRate = rate;
+    std::vector<double> heard;
+    const MidiImport whole = planMidiImport(twoTrackFile(), project, true, [&](double done) {
+        heard.push_back(done);
+        return true;
+    });
+    EXPECT_EQ(whole.tracks.size(), 2u);
+    ASSERT_FALSE(heard.empty());
+    EXPECT_TRUE(std::is_sorted(heard.begin(), heard.end()));
+    EXPECT_DOUBLE_EQ(heard.back(), 1.0);
+    const MidiImport stopped =
+        planMidiImport(twoTrackFile(), project, true, [](double) { return false; });
+    EXPECT_TRUE(stopped.tracks.empty());
 }
 
 } // namespace
