@@ -433,7 +433,9 @@ TEST_F(JackTransportSync, FollowsTheCommandLineTransportClient) {
     bool startedThere = false;
     for (const auto &block : observer.recorded()) {
         EXPECT_EQ(block.playing, block.jackRolling);
-        if (block.jackRolling) EXPECT_EQ(block.start, block.jackFrame);
+        if (block.jackRolling) {
+            EXPECT_EQ(block.start, block.jackFrame);
+        }
         startedThere |= block.playing && block.start == 96000;
     }
     EXPECT_TRUE(startedThere) << "the first rolling period starts where jack_transport located";

@@ -247,10 +247,11 @@ TEST_F(NetJack, AProjectPlayedOnOneServerIsHeardOnTheOtherAsTheRenderHasIt) {
     EXPECT_GE(compared.songFramesHeard, songFrames - periodFrames) << "the song did not arrive";
     // On a machine too busy to keep up, a late period is dropped on the way, and the servers
     // say so: tolerated only then, and named.
-    if (compared.lostPeriods + compared.silentPeriods > 0)
+    if (compared.lostPeriods + compared.silentPeriods > 0) {
         EXPECT_GT(device.xrunCount(), 0u)
             << compared.lostPeriods << " periods lost and " << compared.silentPeriods
             << " silent with no xrun reported";
+    }
 }
 
 } // namespace
