@@ -1084,6 +1084,13 @@ LongJob OVMainView::importMidiJob(const std::string &path, int64_t startSamples,
             showStatus(translate("OVMainView", "The MIDI file has no notes"));
             return;
         }
+        // Refused whole rather than cut: a note at such a place is damage, and the song is
+        // kept as it was.
+        if (!midifile::planFitsTimeline(task->plan, startSamples)) {
+            showStatus(withArguments(translate("OVMainView", "Could not import the MIDI file: %1"),
+                                     {beyondTimeline()}));
+            return;
+        }
         const std::size_t tracks = task->plan.tracks.size();
         executeEdit(std::make_unique<ImportMidiCommand>(std::move(task->plan), startSamples));
         showStatus(
