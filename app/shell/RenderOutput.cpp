@@ -93,14 +93,19 @@ void noteTemporaryInFlight(const fs::path &temporary) {
     temporaryInFlight = 1;
 }
 
+/// A temporary's name in `folder` that says which process made it.
+fs::path randomTemporaryName(const fs::path &folder, std::random_device &entropy) {
+    char random[16];
+    std::snprintf(random, sizeof random, "%08x", static_cast<unsigned>(entropy()));
+    return folder / (std::string(temporaryPrefix) + std::to_string(::getpid()) + "-" + random +
+                     std::string(temporarySuffix));
+}
+
 /// A new temporary file in `folder`, opened exclusively and never through a symbolic link.
 int createTemporary(const fs::path &folder, fs::path &temporary) {
     std::random_device entropy;
     for (int attempt = 0; attempt < temporaryAttempts; ++attempt) {
-        char random[16];
-        std::snprintf(random, sizeof random, "%08x", static_cast<unsigned>(entropy()));
-        temporary = folder / (std::string(temporaryPrefix) + std::to_string(::getpid()) + "-" +
-                              random + std::string(temporarySuffix));
+        temporary = randomTemporaryName(folder, entropy);
         // Named to the signal handler before it exists: a signal between the open and the
         // naming would otherwise leave the file behind.
         noteTemporaryInFlight(temporary);
@@ -133,10 +138,7 @@ bool linkAnonymous(int descriptor, const std::string &outputPath, const fs::path
     if (errno != EEXIST) return false;
     std::random_device entropy;
     for (int attempt = 0; attempt < temporaryAttempts; ++attempt) {
-        char random[16];
-        std::snprintf(random, sizeof random, "%08x", static_cast<unsigned>(entropy()));
-        temporary = folder / (std::string(temporaryPrefix) + std::to_string(::getpid()) + "-" +
-                              random + std::string(temporarySuffix));
+        temporary = randomTemporaryName(folder, entropy);
         noteTemporaryInFlight(temporary);
         if (link(temporary.c_str())) return true;
         temporaryInFlight = 0;

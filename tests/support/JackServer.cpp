@@ -104,9 +104,9 @@ bool realtimeSchedulingAllowed() {
     return allowed;
 }
 
-JackServer::JackServer(int32_t periodFrames, int32_t sampleRate, bool synchronous,
-                       bool realtime)
-    : serverName(uniqueServerName()) {
+// Clients of this process find this server, and none is started behind the test's back; the
+// previous choice comes back when the server goes.
+void JackServer::becomeDefaultServer() {
     logPath = (std::filesystem::temp_directory_path() / (serverName + ".log")).string();
     std::filesystem::remove(logPath);
     if (const char *previous = std::getenv("JACK_DEFAULT_SERVER")) {
@@ -115,6 +115,12 @@ JackServer::JackServer(int32_t periodFrames, int32_t sampleRate, bool synchronou
     }
     ::setenv("JACK_NO_START_SERVER", "1", 1);
     ::setenv("JACK_DEFAULT_SERVER", serverName.c_str(), 1);
+}
+
+JackServer::JackServer(int32_t periodFrames, int32_t sampleRate, bool synchronous,
+                       bool realtime)
+    : serverName(uniqueServerName()) {
+    becomeDefaultServer();
     std::vector<std::string> command{"jackd", realtime ? "--realtime" : "--no-realtime", "--name",
                                      serverName};
     if (synchronous) command.push_back("-S");
@@ -129,14 +135,7 @@ JackServer::JackServer(int32_t periodFrames, int32_t sampleRate, bool synchronou
 
 JackServer::JackServer(const std::vector<std::string> &driverArguments)
     : serverName(uniqueServerName()) {
-    logPath = (std::filesystem::temp_directory_path() / (serverName + ".log")).string();
-    std::filesystem::remove(logPath);
-    if (const char *previous = std::getenv("JACK_DEFAULT_SERVER")) {
-        previousServer = previous;
-        hadPreviousServer = true;
-    }
-    ::setenv("JACK_NO_START_SERVER", "1", 1);
-    ::setenv("JACK_DEFAULT_SERVER", serverName.c_str(), 1);
+    becomeDefaultServer();
     std::vector<std::string> command{"jackd", "--no-realtime", "--name", serverName, "-d"};
     command.insert(command.end(), driverArguments.begin(), driverArguments.end());
     launch(command);

@@ -49,6 +49,7 @@ class JackServer {
     void stop();
 
   private:
+    void becomeDefaultServer();
     void launch(const std::vector<std::string> &command);
     void end(int signal);
 

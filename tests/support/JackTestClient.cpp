@@ -4,6 +4,8 @@
 #include <jack/midiport.h>
 
 #include <algorithm>
+#include <thread>
+#include <chrono>
 
 namespace orvane::testing {
 
@@ -73,6 +75,16 @@ bool JackTestClient::activate() {
 
 bool JackTestClient::connect(const std::string &source, const std::string &destination) {
     return client && jack_connect(client, source.c_str(), destination.c_str()) == 0;
+}
+
+bool JackTestClient::connectWhenReady(const std::string &source,
+                                      const std::string &destination) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < giveUp) {
+        if (connect(source, destination)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
 }
 
 bool JackTestClient::disconnect(const std::string &source, const std::string &destination) {

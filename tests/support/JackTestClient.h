@@ -44,6 +44,9 @@ class JackTestClient {
                          std::vector<TestMidiEvent> midi = {});
     bool activate();
     bool connect(const std::string &source, const std::string &destination);
+    /// `connect`, tried again until a program that is still starting has made its port, for
+    /// at most 20 s.
+    bool connectWhenReady(const std::string &source, const std::string &destination);
     bool disconnect(const std::string &source, const std::string &destination);
 
     /// Full names of the ports connected to `port` (any client's).

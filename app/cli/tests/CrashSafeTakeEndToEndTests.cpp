@@ -74,15 +74,6 @@ fs::path saveEmptySong(const fs::path &scratch) {
     return folder;
 }
 
-bool connectWhenReady(JackTestClient &client, const std::string &from, const std::string &to) {
-    const auto giveUp = std::chrono::steady_clock::now() + 20s;
-    while (std::chrono::steady_clock::now() < giveUp) {
-        if (client.connect(from, to)) return true;
-        std::this_thread::sleep_for(2ms);
-    }
-    return false;
-}
-
 /// The one journal a run left, once it exists (the take has begun); empty after `timeout`.
 fs::path waitForJournal(const fs::path &song, std::chrono::milliseconds timeout) {
     const auto giveUp = std::chrono::steady_clock::now() + timeout;
@@ -174,8 +165,8 @@ class CrashSafeTake : public ::testing::Test {
         running = startHalvora({"record", song.string(), "--track", "1", "--seconds", "30",
                                 "--buffer", std::to_string(period), "--no-connect"},
                                scratch);
-        EXPECT_TRUE(connectWhenReady(sender, sender.playPort(0), "Halvora:in_1"));
-        EXPECT_TRUE(connectWhenReady(sender, sender.playPort(1), "Halvora:in_2"));
+        EXPECT_TRUE(sender.connectWhenReady(sender.playPort(0), "Halvora:in_1"));
+        EXPECT_TRUE(sender.connectWhenReady(sender.playPort(1), "Halvora:in_2"));
         const uint64_t startedAt = sender.periods();
         sender.startPlaying();
         journal = waitForJournal(song, 20s);

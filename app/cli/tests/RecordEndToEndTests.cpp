@@ -37,16 +37,6 @@ fs::path saveEmptySong(const fs::path &scratch) {
     return folder;
 }
 
-/// Connects once the running program's port takes connections.
-bool connectWhenReady(JackTestClient &client, const std::string &from, const std::string &to) {
-    const auto giveUp = std::chrono::steady_clock::now() + 20s;
-    while (std::chrono::steady_clock::now() < giveUp) {
-        if (client.connect(from, to)) return true;
-        std::this_thread::yield();
-    }
-    return false;
-}
-
 class RecordOnJack : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -89,8 +79,8 @@ TEST_F(RecordOnJack, APunchedTakeIsSavedAndReadsBackAsItWasPlayed) {
         startHalvora({"record", song.string(), "--track", "1", "--seconds", "2", "--punch",
                       "48000:72000", "--no-connect"},
                      scratch);
-    ASSERT_TRUE(connectWhenReady(player, player.playPort(0), "Halvora:in_1"));
-    ASSERT_TRUE(connectWhenReady(player, player.playPort(1), "Halvora:in_2"));
+    ASSERT_TRUE(player.connectWhenReady(player.playPort(0), "Halvora:in_1"));
+    ASSERT_TRUE(player.connectWhenReady(player.playPort(1), "Halvora:in_2"));
     const ProgramRun record = finishHalvora(program);
     ASSERT_EQ(record.exitStatus, 0) << record.errors;
     EXPECT_NE(record.output.find("recorded 0.500 s into track 1, clip "), std::string::npos)
@@ -128,7 +118,7 @@ TEST_F(RecordOnJack, NotesFromTheMidiInputBecomeAClipOnTheMidiTrack) {
     player.startPlaying();
     const RunningProgram program = startHalvora(
         {"record", song.string(), "--track", "2", "--seconds", "1.5", "--no-connect"}, scratch);
-    ASSERT_TRUE(connectWhenReady(player, player.midiPort(), "Halvora:midi_in"));
+    ASSERT_TRUE(player.connectWhenReady(player.midiPort(), "Halvora:midi_in"));
     const ProgramRun record = finishHalvora(program);
     ASSERT_EQ(record.exitStatus, 0) << record.errors;
     const auto saved = savedClip(2);
@@ -174,9 +164,9 @@ TEST_F(RecordOnJack, SeveralTracksRecordTheirOwnInputsInOneRun) {
                       "--seconds", "1.5", "--no-connect"},
                      scratch);
     for (int32_t port = 0; port < 4; ++port)
-        ASSERT_TRUE(connectWhenReady(player, player.playPort(port),
+        ASSERT_TRUE(player.connectWhenReady(player.playPort(port),
                                      "Halvora:in_" + std::to_string(port + 1)));
-    ASSERT_TRUE(connectWhenReady(player, player.midiPort(), "Halvora:midi_in"));
+    ASSERT_TRUE(player.connectWhenReady(player.midiPort(), "Halvora:midi_in"));
     const ProgramRun record = finishHalvora(program);
     ASSERT_EQ(record.exitStatus, 0) << record.errors;
     EXPECT_NE(record.output.find("s into track 4, clip "), std::string::npos) << record.output;
@@ -219,7 +209,7 @@ TEST_F(RecordOnJack, ATakeCutShortByTheServerIsStillSaved) {
     player.startPlaying();
     const RunningProgram program = startHalvora(
         {"record", song.string(), "--track", "1", "--seconds", "60", "--no-connect"}, scratch);
-    ASSERT_TRUE(connectWhenReady(player, player.playPort(0), "Halvora:in_1"));
+    ASSERT_TRUE(player.connectWhenReady(player.playPort(0), "Halvora:in_1"));
     // About half a second of the server's periods after the connection.
     const uint64_t connectedAt = player.periods();
     const auto giveUp = std::chrono::steady_clock::now() + 20s;

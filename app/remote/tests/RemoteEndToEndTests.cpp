@@ -133,19 +133,6 @@ std::string readText(const fs::path &path) {
     return text.str();
 }
 
-/// A UDP port nobody on this machine uses right now.
-int freeUdpPort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 std::vector<std::string> trackNamesOf(const Project &project) {
     std::vector<std::string> names;
     for (const auto &track : project.tracks)

@@ -33,18 +33,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int freeUdpPort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 /// Waits for a message to `path` while the window's timers go on running.
 bool arrives(OscPeer &peer, const std::string &path, int milliseconds = 10000) {
     return QTest::qWaitFor([&] { return peer.waitFor(path, std::chrono::milliseconds(5)); },
