@@ -228,6 +228,21 @@ void MidiEditor::scrollToNotes() {
     scrollY = std::max(0.0, (127 - std::min(highest, 127)) * noteHeight);
 }
 
+void MidiEditor::keepNotesInSight() {
+    bool seen = false;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto found = currentClip();
+        if (!found || found->notes.empty()) return;
+        const int32_t top = pitchForY(rulerHeight);
+        const int32_t bottom = pitchForY(rollBottom() - 1.0);
+        seen = std::ranges::any_of(found->notes, [&](const MidiNote &note) {
+            return note.pitch <= top && note.pitch >= bottom;
+        });
+    }
+    if (!seen) scrollToNotes();
+}
+
 void MidiEditor::edit(std::unique_ptr<Command> command) {
     app.view().executeEdit(std::move(command));
     Q_EMIT projectEdited();
@@ -248,8 +263,8 @@ MidiNote MidiEditor::draggedNote(const NoteDrag &lead, const MidiNote &note) con
     switch (lead.grab) {
     case Grab::Move: {
         // The grabbed note lands on the grid; the others keep their distance to it.
-        const int64_t leadStart =
-            snap(std::max<int64_t>(0, lead.original.start + deltaSamples));
+        const int64_t wanted = std::max<int64_t>(0, lead.original.start + deltaSamples);
+        const int64_t leadStart = lead.offGrid ? wanted : snap(wanted);
         const int32_t pitchShift = static_cast<int32_t>(
             std::lround((lead.origin.y() - lead.current.y()) / noteHeight));
         moved.start = std::max<int64_t>(0, note.start + (leadStart - lead.original.start));
@@ -257,10 +272,10 @@ MidiNote MidiEditor::draggedNote(const NoteDrag &lead, const MidiNote &note) con
         break;
     }
     case Grab::Resize: {
+        const int64_t end = lead.original.start + lead.original.length + deltaSamples;
         const int64_t leadLength =
-            std::max(gridSamples(), snap(lead.original.start + lead.original.length +
-                                         deltaSamples) -
-                                        lead.original.start);
+            lead.offGrid ? std::max<int64_t>(1, end - lead.original.start)
+                         : std::max(gridSamples(), snap(end) - lead.original.start);
         moved.length = std::max<int64_t>(1, note.length + (leadLength - lead.original.length));
         break;
     }
@@ -452,6 +467,7 @@ void MidiEditor::pressRoll(QPointF point, Qt::MouseButton button,
     if (!selection.contains(hit)) selection = {hit};
     const auto found = currentClip();
     drag = NoteDrag{grab, hit, found->notes[static_cast<std::size_t>(hit)], point, point};
+    drag->offGrid = modifiers & Qt::AltModifier;
     const MidiNote pressed = drag->original;
     drag->heardPitch = pressed.pitch;
     lock.unlock();
@@ -461,6 +477,8 @@ void MidiEditor::pressRoll(QPointF point, Qt::MouseButton button,
 void MidiEditor::mouseMoveEvent(QMouseEvent *event) {
     if (drag) {
         drag->current = event->position();
+        // Alt may be pressed or let go on the way, as in the arrangement.
+        drag->offGrid = event->modifiers() & Qt::AltModifier;
         update();
         // A note carried to another key sounds there, as on the keyboard beside it.
         if (drag->grab == Grab::Move) {
@@ -496,6 +514,7 @@ void MidiEditor::mouseReleaseEvent(QMouseEvent *event) {
     }
     if (!drag) return;
     drag->current = event->position();
+    drag->offGrid = event->modifiers() & Qt::AltModifier;
     const NoteDrag done = *drag;
     drag.reset();
     std::vector<std::unique_ptr<Command>> moves;
@@ -715,8 +734,12 @@ void MidiEditor::addMenuTransforms() {
     QMenu *transpose = menu->addMenu(tr("Transpose"));
     for (const auto &[label, semitones] :
          {std::pair{"+1", 1}, {"-1", -1}, {"+12", 12}, {"-12", -12}})
-        add(transpose, label, [semitones](uint64_t id) {
-            return std::make_unique<TransposeMidiClipCommand>(id, semitones);
+        transpose->addAction(QString::fromUtf8(label), this, [this, semitones] {
+            if (clip == 0) return;
+            edit(std::make_unique<TransposeMidiClipCommand>(clip, semitones));
+            // An octave or two carries the notes out of the roll; the roll follows them.
+            keepNotesInSight();
+            update();
         });
     add(menu, "Legato", [](uint64_t id) { return std::make_unique<LegatoMidiClipCommand>(id); });
     add(menu, "Arpeggiate", [this](uint64_t id) {

@@ -70,6 +70,8 @@ class MidiEditor : public QWidget {
     /// The grid in beats (a sixteenth is 0.25); note lengths and snapping follow it.
     double gridBeats() const { return grid; }
     void setGridBeats(double beats);
+    /// One step of that grid in samples.
+    int64_t gridStepSamples() const { return gridSamples(); }
     /// Whether drawing, clicking or moving a note sounds it on the clip's track.
     bool audition() const { return auditionOn; }
     void setAudition(bool on);
@@ -86,6 +88,8 @@ class MidiEditor : public QWidget {
     QRectF noteRect(int32_t index) const;
     /// Scrolls so that the clip's notes are in view.
     void scrollToNotes();
+    /// Scrolls to the notes when an edit has carried them all out of sight.
+    void keepNotesInSight();
 
   Q_SIGNALS:
     void projectEdited();
@@ -111,6 +115,8 @@ class MidiEditor : public QWidget {
         QPointF current;
         /// The key last sounded for the note on its way; -1 before.
         int32_t heardPitch = -1;
+        /// Alt held: the note moves and sizes freely, off the grid.
+        bool offGrid = false;
     };
 
     std::shared_ptr<Clip> currentClip() const;

@@ -94,6 +94,46 @@ TEST_F(MidiEditorTest, NotesMoveResizeChangeVelocityAndDelete) {
     EXPECT_EQ(clip->notes.size(), count);
 }
 
+TEST_F(MidiEditorTest, AltMovesAndSizesANoteOffTheGrid) {
+    const MidiNote first = clip->notes.at(0);
+    const QRectF box = editor.noteRect(0);
+    // A third of a beat on: no grid step of the roll lies there.
+    const double step = editor.pixelsPerBeat / 3.0;
+    dragMouse(editor, box.center(), box.center() + QPointF(step, 0.0), Qt::AltModifier);
+    EXPECT_NE(clip->notes[0].start % editor.gridStepSamples(), 0) << clip->notes[0].start;
+    EXPECT_NEAR(double(clip->notes[0].start - first.start), double(beats(1.0 / 3.0)),
+                double(beats(0.05)));
+    window.undo();
+    // Without Alt the same move lands on the grid.
+    dragMouse(editor, box.center(), box.center() + QPointF(step, 0.0));
+    EXPECT_EQ(clip->notes[0].start % editor.gridStepSamples(), 0);
+    window.undo();
+    const QRectF again = editor.noteRect(0);
+    dragMouse(editor, QPointF(again.right() - 2, again.center().y()),
+              QPointF(again.right() - 2 + step, again.center().y()), Qt::AltModifier);
+    EXPECT_NE(clip->notes[0].length % editor.gridStepSamples(), 0) << clip->notes[0].length;
+}
+
+TEST_F(MidiEditorTest, TheRollFollowsNotesTransposedOutOfSight) {
+    QMenu &menu = *editor.commandsMenu();
+    const auto inSight = [&] {
+        const QRectF roll(0, MidiEditor::rulerHeight, editor.width(),
+                          editor.height() - MidiEditor::velocityHeight - MidiEditor::rulerHeight);
+        for (int32_t index = 0; index < int32_t(clip->notes.size()); ++index)
+            if (roll.intersects(editor.noteRect(index))) return true;
+        return false;
+    };
+    ASSERT_TRUE(inSight());
+    for (int turn = 0; turn < 3; ++turn) {
+        menu.popup(editor.mapToGlobal(QPoint(60, 40)));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+        ASSERT_TRUE(clickMenuItem(menu, QStringLiteral("Transpose/+12")));
+        menu.hide();
+        EXPECT_TRUE(inSight()) << "after " << turn + 1 << " octaves up";
+    }
+    saveScreenshot(editor, "midi-editor-transposed");
+}
+
 /// One item of the MIDI menu: where it is, the undo step it makes, and what it changed.
 struct MenuRow {
     const char *path;
