@@ -1015,10 +1015,6 @@ Report: %3</source>
         <translation>Импорт аудио…</translation>
     </message>
     <message>
-        <source>Each file you choose is imported onto a new audio track of its own.</source>
-        <translation>Каждый выбранный файл будет импортирован на отдельную новую аудиодорожку.</translation>
-    </message>
-    <message>
         <source>Import cancelled</source>
         <translation>Импорт отменён</translation>
     </message>
@@ -1241,6 +1237,14 @@ Report: %3</source>
             <numerusform>Восстановлено %n дубля</numerusform>
             <numerusform>Восстановлено %n дублей</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>Import Audio: the first file goes onto the selected audio track when it is empty, every other onto a new track</source>
+        <translation>Импорт аудио: первый файл ляжет на выбранную аудиодорожку, если она пуста, остальные — на новые дорожки</translation>
+    </message>
+    <message>
+        <source>Imported 1 file onto the selected track “%1”</source>
+        <translation>Импортирован 1 файл на выбранную дорожку «%1»</translation>
     </message>
 </context>
 <context>

@@ -816,8 +816,8 @@ LongJob decodeForImportJob(std::vector<std::string> paths, double rate, const En
 
 std::optional<LongJob> OVMainView::prepareImportAudio() {
     auto files = ui.chooseFilesToOpen(
-        translate("OVMainView",
-                  "Each file you choose is imported onto a new audio track of its own."),
+        translate("OVMainView", "Import Audio: the first file goes onto the selected audio "
+                                "track when it is empty, every other onto a new track"),
         importTypes, true);
     if (files.empty()) return std::nullopt;
     return decodeForImportJob(std::move(files), engine.sampleRate.load(), engine,
@@ -832,11 +832,26 @@ std::optional<LongJob> OVMainView::prepareImportAudio() {
 void OVMainView::importAudio() { runHere(prepareImportAudio()); }
 
 void OVMainView::placeImportedFiles(const std::vector<AudioImport> &imports) {
+    // An empty audio track the user selected is where the first file is wanted; the others
+    // get tracks of their own.
+    uint64_t emptyTrack = 0;
+    std::string emptyTrackName;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        const auto selected = engine.project.findTrack(selectedTrackId);
+        if (selected && selected->type == TrackType::Audio && selected->clips.empty()) {
+            emptyTrack = selected->id;
+            emptyTrackName = selected->name;
+        }
+    }
     int imported = 0;
+    bool ontoSelected = false;
     std::string errors;
     for (const auto &import : imports) {
         std::string error;
-        if (placeImportedAudio(import, 0, 0, true, error)) {
+        const uint64_t target = ontoSelected ? 0 : emptyTrack;
+        if (placeImportedAudio(import, target, 0, true, error)) {
+            ontoSelected = ontoSelected || target != 0;
             ++imported;
         } else {
             if (!errors.empty()) errors += "\n";
@@ -848,10 +863,15 @@ void OVMainView::placeImportedFiles(const std::vector<AudioImport> &imports) {
         return;
     }
     markDocumentDirty();
-    showStatus(imported == 1
-                   ? translate("OVMainView", "Imported 1 file onto a new track")
-                   : translate("OVMainView", "Imported %n file(s) onto tracks of their own",
-                               nullptr, int(imported)));
+    if (imported == 1 && ontoSelected)
+        showStatus(withArguments(
+            translate("OVMainView", "Imported 1 file onto the selected track “%1”"),
+            {emptyTrackName}));
+    else
+        showStatus(imported == 1
+                       ? translate("OVMainView", "Imported 1 file onto a new track")
+                       : translate("OVMainView", "Imported %n file(s) onto tracks of their own",
+                                   nullptr, int(imported)));
     fitTimelineToContent();
 }
 

@@ -140,6 +140,45 @@ TEST_F(ImportAndOpenTest, ImportAudioTakesFlacAndOggAndSaysWhyAFileDidNotComeIn)
         << "the reason shows on the status line";
 }
 
+// An empty audio track the user selected takes the imported file at the playhead, on the
+// grid, rather than a new track at the start.
+TEST_F(ImportAndOpenTest, ImportAudioFillsTheSelectedEmptyAudioTrackAtThePlayhead) {
+    const fs::path flac = writeTone("flute.flac", ExportContainer::Flac);
+    timeline.setFocus();
+    key(Qt::Key_T, Qt::ControlModifier);
+    const uint64_t empty = harness.application().view().selectedTrackId;
+    std::string emptyName;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        const auto track = engine.project.findTrack(empty);
+        ASSERT_TRUE(track && track->type == TrackType::Audio && track->clips.empty());
+        emptyName = track->name;
+    }
+    // The playhead to bar 3 by a click in the ruler.
+    const double bar3 = timeline.timelineGeometry().xForBeats(8.0);
+    QTest::mouseClick(&timeline, Qt::LeftButton, {}, QPoint(static_cast<int>(bar3) + 2, 6));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engine.transport.playhead.load() > 0; }, 5000));
+    const int64_t playhead = engine.transport.playhead.load();
+    const std::size_t before = trackNames().size();
+    harness.ui.filesToOpen.push_back({flac.string()});
+    key(Qt::Key_I, Qt::ControlModifier);
+    waitForImports();
+    EXPECT_EQ(trackNames().size(), before) << "no new track";
+    EXPECT_EQ(harness.ui.lastStatus(),
+              "Импортирован 1 файл на выбранную дорожку «" + emptyName + "»");
+    {
+        std::lock_guard lock(engine.projectMutex);
+        const auto &clips = engine.project.findTrack(empty)->clips;
+        ASSERT_EQ(clips.size(), 1u);
+        EXPECT_EQ(clips[0]->arrangeStart, playhead);
+    }
+    // Now that it holds a clip, the next file goes onto a track of its own.
+    harness.ui.filesToOpen.push_back({flac.string()});
+    key(Qt::Key_I, Qt::ControlModifier);
+    waitForImports();
+    EXPECT_EQ(trackNames().size(), before + 1);
+}
+
 // The file dialog the window opens for Import Audio, with the types it asks for: the paths of
 // a FLAC and an Ogg file typed into its name field come back to be imported.
 TEST_F(ImportAndOpenTest, TheImportDialogTakesTypedPathsOfFlacAndOggFiles) {
