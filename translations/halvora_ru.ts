@@ -656,6 +656,10 @@
         <source>Scene %1</source>
         <translation>Сцена %1</translation>
     </message>
+    <message>
+        <source>Cut Clips</source>
+        <translation>Вырезать клипы</translation>
+    </message>
 </context>
 <context>
     <name>Diagnostics</name>

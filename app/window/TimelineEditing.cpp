@@ -110,7 +110,11 @@ void TimelineView::copySelection() {
 
 void TimelineView::cutSelection() {
     copySelection();
-    deleteSelection();
+    auto steps = takeSelectionForDeletion();
+    // Named as what the user did, even for one clip: the undo menu says "Cut Clips".
+    if (!steps.empty())
+        edit(std::make_unique<EditGroupCommand>(QT_TRANSLATE_NOOP("Command", "Cut Clips"),
+                                                std::move(steps)));
 }
 
 void TimelineView::pasteAtPlayhead() {
@@ -125,13 +129,17 @@ void TimelineView::pasteAtPlayhead() {
 }
 
 void TimelineView::deleteSelection() {
+    editAll(QT_TRANSLATE_NOOP("Command", "Delete Clips"), takeSelectionForDeletion());
+}
+
+std::vector<std::unique_ptr<Command>> TimelineView::takeSelectionForDeletion() {
     syncSelection();
     std::vector<std::unique_ptr<Command>> steps;
     for (const uint64_t id : selection)
         steps.push_back(std::make_unique<DeleteClipCommand>(id));
     selection.clear();
     app.view().selectedClipId = 0;
-    editAll(QT_TRANSLATE_NOOP("Command", "Delete Clips"), std::move(steps));
+    return steps;
 }
 
 void TimelineView::duplicateSelection() {

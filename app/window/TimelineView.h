@@ -64,6 +64,8 @@ class TimelineView : public QWidget {
     void pasteAtPlayhead();
     bool canPaste() const { return !clipboard.empty(); }
     void deleteSelection();
+    /// Delete steps for the selected clips, which are then no longer selected.
+    std::vector<std::unique_ptr<Command>> takeSelectionForDeletion();
     /// Copies the selected clips right after the selection and selects the copies.
     void duplicateSelection();
     /// An empty MIDI clip one bar long from the grid line at or before `position` on the MIDI

@@ -183,6 +183,13 @@ TEST_F(ArrangementTest, ARubberBandSelectsClipsThatCopyAndPasteAtThePlayhead) {
     EXPECT_EQ(harness.application().commands().undoName(), "Paste Clips");
     key(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(arrangementClips().size(), clips.size());
+    // Cut takes a clip away under its own name, and its undo brings it back.
+    timeline.selectClips({clips[0]->id});
+    key(Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(arrangementClips().size(), clips.size() - 1);
+    EXPECT_EQ(harness.application().commands().undoName(), "Cut Clips");
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(arrangementClips().size(), clips.size());
     // Shift places the playhead where the mouse is.
     QTest::mouseClick(&timeline, Qt::LeftButton, Qt::ShiftModifier,
                       QPoint(static_cast<int>(bar9) + 3, 6));
