@@ -1250,6 +1250,10 @@ Report: %3</source>
         <source>Imported 1 file onto the selected track “%1”</source>
         <translation>Импортирован 1 файл на выбранную дорожку «%1»</translation>
     </message>
+    <message>
+        <source>The true-peak ceiling of %1 dBTP held the loudness at %2 LUFS (target %3 LUFS)</source>
+        <translation>Потолок истинного пика %1 dBTP удержал громкость на %2 LUFS (цель %3 LUFS)</translation>
+    </message>
 </context>
 <context>
     <name>PluginRack</name>
@@ -2602,7 +2606,7 @@ Shift+перетаскивание	сдвиг без сетки
     </message>
     <message>
         <source>Automation write mode for faders and pans: Read plays the lanes; Touch and Latch write while playing; Write writes always</source>
-        <translation>Режим записи автоматизации фейдеров и панорам: Read воспроизводит линии; Touch и Latch пишут во время воспроизведения; Write пишет всегда</translation>
+        <translation>Режим записи автоматизации фейдеров и панорам: «Чтение» воспроизводит линии; «Касание» и «Защёлка» пишут во время воспроизведения; «Запись» пишет всегда</translation>
     </message>
     <message>
         <source>Timeline</source>

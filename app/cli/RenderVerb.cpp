@@ -370,6 +370,16 @@ void warnAboutHeldBackGain(const RenderSummary &summary, std::FILE *errors) {
     printLine(errors, text);
 }
 
+/// Loudness normalisation held back by its true-peak ceiling is the user's to know of too.
+void warnAboutCeiling(const RenderSummary &summary, const Normalization &normalization,
+                      std::FILE *errors) {
+    if (!summary.loudness || !stoppedAtTruePeakCeiling(*summary.loudness, normalization)) return;
+    printLine(errors, "Halvora render: warning: the true-peak ceiling of " +
+                          decibelFigure(normalization.ceilingDb) + " dBTP held the loudness at " +
+                          decibelFigure(summary.loudness->integratedLufs) + " LUFS (target " +
+                          decibelFigure(normalization.target) + " LUFS)");
+}
+
 int renderStems(const RenderVerbOptions &options, const Project &project,
                 const WavRenderRequest &request, std::FILE *output, std::FILE *errors) {
     std::string error;
@@ -513,6 +523,7 @@ int runRenderVerb(const std::vector<std::string> &arguments, std::FILE *output, 
     }
     if (result != WavRenderResult::Written) return fail(errors, error, 1);
     warnAboutHeldBackGain(summary, errors);
+    warnAboutCeiling(summary, request.normalization, errors);
     if (!options.quiet) printLine(output, describeRenderSummary(summary, options.outputPath));
     return mediaChanged || !summary.failedInserts.empty() ? 3 : 0;
 }

@@ -1204,6 +1204,7 @@ struct OVMainView::ExportTask {
     std::vector<std::string> silencedTracks;
     std::vector<std::string> failedInserts;
     std::optional<double> normalizationHeldBackFromDb;
+    std::optional<LoudnessFigures> loudness; // of the file written, when it was metered
 };
 
 namespace {
@@ -1282,6 +1283,7 @@ LongJob OVMainView::exportJob(std::shared_ptr<ExportTask> task) {
                 task->silencedTracks = summary.silencedTracks;
                 task->failedInserts = summary.failedInserts;
                 task->normalizationHeldBackFromDb = summary.normalizationHeldBackFromDb;
+                task->loudness = summary.loudness;
             }
         } catch (const std::bad_alloc &) {
             task->result = WavRenderResult::WriteFailed;
@@ -1325,6 +1327,17 @@ void OVMainView::finishExport(const ExportTask &task) {
                                                "Normalisation wanted %1 dB and was held to %2 dB: "
                                                "the file is quieter than the target"),
                                      {wanted, held}));
+        }
+        if (const Normalization &normalization = task.request.normalization;
+            task.loudness && stoppedAtTruePeakCeiling(*task.loudness, normalization)) {
+            char ceiling[32], reached[32], target[32];
+            std::snprintf(ceiling, sizeof ceiling, "%.1f", normalization.ceilingDb);
+            std::snprintf(reached, sizeof reached, "%.1f", task.loudness->integratedLufs);
+            std::snprintf(target, sizeof target, "%.1f", normalization.target);
+            showStatus(withArguments(translate("OVMainView",
+                                               "The true-peak ceiling of %1 dBTP held the "
+                                               "loudness at %2 LUFS (target %3 LUFS)"),
+                                     {ceiling, reached, target}));
         }
         for (const std::string &failure : task.failedInserts) {
             showStatus(withArguments(translate("OVMainView", "Exported without a plug-in: %1"),

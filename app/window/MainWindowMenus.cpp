@@ -283,6 +283,8 @@ void MainWindow::buildToolbar() {
                              QT_TRANSLATE_NOOP("orvane::MainWindow", "Latch"),
                              QT_TRANSLATE_NOOP("orvane::MainWindow", "Write")})
         writeModeField->addItem(tr(mode));
+    // A crowded toolbar squeezes its widgets; the longest mode must still read whole.
+    writeModeField->setMinimumWidth(writeModeField->sizeHint().width());
     connect(writeModeField, &QComboBox::activated, this, [this](int index) {
         app.view().automation().setAutomationWriteMode(static_cast<AutomationWriteMode>(index));
     });

@@ -72,7 +72,9 @@ struct AudioExportWriter::Resampler {
 };
 
 /// The file an export writes, seen by libsndfile through these calls, which remember the first
-/// write that failed and how far the file must reach.
+/// write that failed and how far the file must reach. A failed write is reported to libsndfile
+/// as done: the writer checks `failure` after every call into the library, and libsndfile's Ogg
+/// encoder leaks its whole state when a write fails while the file is opened.
 struct AudioExportWriter::Output {
     int descriptor = -1;
     int failure = 0;
@@ -100,7 +102,7 @@ struct AudioExportWriter::Output {
     }
     static sf_count_t write(const void *from, sf_count_t count, void *data) {
         Output &output = of(data);
-        if (output.failure != 0) return 0;
+        if (output.failure != 0) return count;
         sf_count_t done = 0;
         while (done < count) {
             const ssize_t put = ::write(output.descriptor, static_cast<const char *>(from) + done,
@@ -108,7 +110,7 @@ struct AudioExportWriter::Output {
             if (put < 0 && errno == EINTR) continue;
             if (put <= 0) {
                 output.failure = put < 0 ? errno : ENOSPC;
-                break;
+                return count;
             }
             done += put;
         }
@@ -325,6 +327,12 @@ bool AudioExportWriter::open(int descriptor, const ExportFormat &format, int32_t
         return false;
     }
     file_ = file;
+    // The header did not reach the file; the file is closed with the writer.
+    if (output_->failure != 0) {
+        error = std::string("cannot start the file: ") + std::strerror(output_->failure);
+        (void)fail(error);
+        return false;
+    }
     if (format_.container == ExportContainer::Mp3) {
         int mode = SF_BITRATE_MODE_VARIABLE;
         sf_command(file, SFC_SET_BITRATE_MODE, &mode, sizeof mode);

@@ -128,4 +128,11 @@ double normalizationGain(const LoudnessFigures &measured, const Normalization &n
     return std::pow(10.0, gainDb / 20.0);
 }
 
+bool stoppedAtTruePeakCeiling(const LoudnessFigures &written, const Normalization &normalization) {
+    if (normalization.mode != NormalizeMode::Loudness) return false;
+    if (!std::isfinite(written.integratedLufs) || !std::isfinite(written.truePeakDb)) return false;
+    return written.integratedLufs < normalization.target - 0.5 &&
+           written.truePeakDb > normalization.ceilingDb - 0.5;
+}
+
 } // namespace orvane

@@ -58,5 +58,9 @@ double wantedNormalizationGainDb(const LoudnessFigures &measured,
 /// The linear gain that takes a signal measured as `measured` to the target, at most
 /// `largestNormalizationGainDb`; 1 for silence or when off.
 double normalizationGain(const LoudnessFigures &measured, const Normalization &normalization);
+/// Whether loudness normalisation stopped short of its target at the true-peak ceiling, read
+/// from the figures of the file it wrote: quieter than asked by more than half a unit, with
+/// the true peak at the ceiling.
+bool stoppedAtTruePeakCeiling(const LoudnessFigures &written, const Normalization &normalization);
 
 } // namespace orvane

@@ -135,12 +135,16 @@ TEST_F(ExportCommand, NormalisesToTheLoudnessTargetUnderTheCeiling) {
         ASSERT_FALSE(std::isnan(independent.integrated)) << "ffmpeg measured nothing";
         EXPECT_LE(truePeak, row.ceiling + 0.01) << run.output;
         EXPECT_LE(independent.truePeak, row.ceiling + 0.1);
+        const bool toldOfCeiling =
+            run.errors.find("the true-peak ceiling of") != std::string::npos;
         if (row.reachesTarget) {
             EXPECT_NEAR(measured, row.target, 0.1) << run.output;
             EXPECT_NEAR(independent.integrated, row.target, 0.1);
+            EXPECT_FALSE(toldOfCeiling) << run.errors;
         } else {
             EXPECT_NEAR(truePeak, row.ceiling, 0.02) << run.output;
             EXPECT_LT(independent.integrated, row.target - 0.5);
+            EXPECT_TRUE(toldOfCeiling) << "the user learns why the target was not reached";
         }
     }
 }

@@ -159,6 +159,19 @@ TEST_F(LongJobWindowTest, TheExportMenuRendersOnAWorkerWhatTheRenderCommandWrite
         << "the export differs from the render of the same document";
 }
 
+// A loudness target the true-peak ceiling does not let the song reach: the export says so
+// instead of only that it was written.
+TEST_F(LongJobWindowTest, AnExportHeldBackByTheTruePeakCeilingSaysSo) {
+    // The start-up song is dense: a ceiling well under the target holds it back.
+    view.exportNormalization = {NormalizeMode::Loudness, -14.0, -20.0};
+    harness.ui.saveLocations.push_back(scratch("quiet.wav").string());
+    trigger("Экспортировать WAV…");
+    waitUntilIdle(window.exportJobRunner());
+    EXPECT_EQ(status().rfind("Потолок истинного пика -20.0 dBTP удержал громкость на ", 0), 0u)
+        << status();
+    EXPECT_NE(status().find("(цель -14.0 LUFS)"), std::string::npos) << status();
+}
+
 TEST_F(LongJobWindowTest, CancellingAnExportLeavesTheEarlierFileAndNothingElse) {
     lengthenSong(600.0);
     const fs::path earlier = scratch("earlier.wav"), fresh = scratch("fresh.wav");

@@ -392,6 +392,27 @@ TEST(Normalization, NeverRaisesByMoreThanTheLargestGain) {
     }
 }
 
+// What the written file measures tells whether the ceiling, not the target, set the level.
+TEST(Normalization, SaysWhenTheTruePeakCeilingStoppedItShortOfTheTarget) {
+    const Normalization loudness{NormalizeMode::Loudness, -14.0, -1.0};
+    struct Case {
+        LoudnessFigures written;
+        Normalization normalization;
+        bool stopped;
+    };
+    const Case cases[] = {
+        {{-19.1, -1.0, -1.2}, loudness, true},
+        {{-14.0, -3.0, -3.5}, loudness, false},   // reached
+        {{-14.3, -1.0, -1.1}, loudness, false},   // within half a unit
+        {{-19.1, -6.0, -6.5}, loudness, false},   // short, but not for the ceiling
+        {{-INFINITY, -70.0, -71.0}, loudness, false},
+        {{-19.1, -1.0, -1.2}, {NormalizeMode::TruePeak, -1.0, -1.0}, false},
+    };
+    for (const Case &row : cases)
+        EXPECT_EQ(stoppedAtTruePeakCeiling(row.written, row.normalization), row.stopped)
+            << row.written.integratedLufs << " LUFS, " << row.written.truePeakDb << " dBTP";
+}
+
 TEST_F(AudioExportTest, MeterReadsASineAsTheStandardSays) {
     // A 997 Hz sine peaking at -20 dBFS in one channel reads -23.01 LUFS; both channels add
     // 3.01 dB.
