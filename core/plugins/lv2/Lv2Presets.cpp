@@ -8,13 +8,16 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <random>
+#include <set>
 #include <unistd.h>
 #include <utility>
 
 #include <lilv/lilv.h>
+#include <lv2/core/lv2.h>
 #include <lv2/presets/presets.h>
 #include <lv2/urid/urid.h>
 #include <serd/serd.h>
@@ -174,10 +177,33 @@ bool writeText(const fs::path &path, const std::string &text) {
 
 SerdStatus quietErrors(void *, const SerdError *) { return SERD_SUCCESS; }
 
+/// What the text says about one `lv2:port` node. lilv trusts a port's symbol and value to be
+/// plain literals and crashes on anything else, such as a list in place of the value.
+struct PortShape {
+    int symbols = 0;
+    bool symbolIsLiteral = true;
+    bool valueIsLiteral = true;
+};
+
 /// What a read of the text found out, as it went.
 struct TurtleReading {
     SerdEnv *env = nullptr;
     bool describesPreset = false;
+    bool portIsLiteral = false;
+    std::map<std::string, PortShape> shapes; // by node, blank nodes and IRIs kept apart
+    std::set<std::string> ports;
+
+    bool portsWellShaped() const {
+        if (portIsLiteral) return false;
+        for (const std::string &port : ports) {
+            const auto found = shapes.find(port);
+            if (found == shapes.end()) return false;
+            const PortShape &shape = found->second;
+            if (shape.symbols != 1 || !shape.symbolIsLiteral || !shape.valueIsLiteral)
+                return false;
+        }
+        return true;
+    }
 };
 
 SerdStatus takeBase(void *handle, const SerdNode *uri) {
@@ -197,13 +223,43 @@ bool expandsTo(const SerdEnv *env, const SerdNode *node, const char *uri) {
     return same;
 }
 
-SerdStatus takeStatement(void *handle, SerdStatementFlags, const SerdNode *, const SerdNode *,
-                         const SerdNode *predicate, const SerdNode *object, const SerdNode *,
-                         const SerdNode *) {
+/// A key that tells a blank node from an IRI of the same spelling.
+std::string nodeKey(const SerdEnv *env, const SerdNode *node) {
+    if (!node || !node->buf) return {};
+    if (node->type == SERD_BLANK) return "_:" + std::string(reinterpret_cast<const char *>(node->buf));
+    SerdNode expanded = serd_env_expand_node(env, node);
+    std::string key = "<" +
+                      std::string(expanded.buf ? reinterpret_cast<const char *>(expanded.buf)
+                                               : reinterpret_cast<const char *>(node->buf)) +
+                      ">";
+    serd_node_free(&expanded);
+    return key;
+}
+
+void notePortShape(TurtleReading &reading, const SerdNode *subject, const SerdNode *predicate,
+                   const SerdNode *object) {
+    const bool literal = object && object->type == SERD_LITERAL;
+    if (expandsTo(reading.env, predicate, LV2_CORE__port)) {
+        if (literal) reading.portIsLiteral = true;
+        else reading.ports.insert(nodeKey(reading.env, object));
+    } else if (expandsTo(reading.env, predicate, LV2_CORE__symbol)) {
+        PortShape &shape = reading.shapes[nodeKey(reading.env, subject)];
+        ++shape.symbols;
+        shape.symbolIsLiteral = shape.symbolIsLiteral && literal;
+    } else if (expandsTo(reading.env, predicate, LV2_PRESETS__value)) {
+        PortShape &shape = reading.shapes[nodeKey(reading.env, subject)];
+        shape.valueIsLiteral = shape.valueIsLiteral && literal;
+    }
+}
+
+SerdStatus takeStatement(void *handle, SerdStatementFlags, const SerdNode *,
+                         const SerdNode *subject, const SerdNode *predicate,
+                         const SerdNode *object, const SerdNode *, const SerdNode *) {
     auto &reading = *static_cast<TurtleReading *>(handle);
     if (expandsTo(reading.env, predicate, LILV_NS_RDF "type") &&
         expandsTo(reading.env, object, LV2_PRESETS__Preset))
         reading.describesPreset = true;
+    notePortShape(reading, subject, predicate, object);
     return SERD_SUCCESS;
 }
 
@@ -269,7 +325,7 @@ bool lv2StateTextReadable(const std::string &text) {
         serd_reader_read_string(reader, reinterpret_cast<const uint8_t *>(text.c_str()));
     serd_reader_free(reader);
     serd_env_free(reading.env);
-    return status == SERD_SUCCESS && reading.describesPreset;
+    return status == SERD_SUCCESS && reading.describesPreset && reading.portsWellShaped();
 }
 
 bool writeLv2PresetBundle(const std::string &pluginUri, const std::string &name,

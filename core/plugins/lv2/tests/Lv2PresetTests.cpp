@@ -178,6 +178,14 @@ void writeFile(const fs::path &path, const std::string &text) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
+/// The text with the first port's value replaced by `value`.
+std::string withFirstPortValue(std::string text, const std::string &value) {
+    const auto at = text.find("pset:value ", text.find("lv2:port"));
+    const auto start = at + std::string("pset:value ").size();
+    const auto end = text.find_first_of(";]\n", start);
+    return text.replace(start, end - start, value);
+}
+
 TEST(Lv2Presets, DamagedBundlesAreRefusedWithAReasonAndChangeNothing) {
     ScratchFolder scratch;
     const std::vector<uint8_t> saved = filterState(700.0f);
@@ -218,6 +226,34 @@ TEST(Lv2Presets, DamagedBundlesAreRefusedWithAReasonAndChangeNothing) {
              writeFile(file, other);
          }},
         {"missing", [](const fs::path &file) { fs::remove(file); }},
+        // Found by the fuzzer: lilv crashes on a port whose value is a list.
+        {"valueIsAList",
+         [&](const fs::path &file) { writeFile(file, withFirstPortValue(text, "( ( 0.5 ) )")); }},
+        {"valueIsANode",
+         [&](const fs::path &file) { writeFile(file, withFirstPortValue(text, "<urn:v>")); }},
+        {"symbolIsANode",
+         [&](const fs::path &file) {
+             std::string odd = text;
+             const auto at = odd.find("lv2:symbol \"");
+             odd.replace(odd.find('"', at), odd.find('"', odd.find('"', at) + 1) -
+                                                 odd.find('"', at) + 1,
+                         "<urn:s>");
+             writeFile(file, odd);
+         }},
+        {"portWithoutSymbol",
+         [&](const fs::path &file) {
+             std::string odd = text;
+             const auto at = odd.find("lv2:symbol");
+             odd.replace(at, std::string("lv2:symbol").size(), "rdfs:comment");
+             writeFile(file, odd);
+         }},
+        {"portIsALiteral",
+         [&](const fs::path &file) {
+             std::string odd = text;
+             odd.replace(odd.find("lv2:port"), std::string("lv2:port").size(),
+                         "lv2:port \"p\" , ");
+             writeFile(file, odd);
+         }},
     };
     for (const Damage &damage : damages) {
         SCOPED_TRACE(damage.name);
