@@ -252,10 +252,22 @@ void notePortShape(TurtleReading &reading, const SerdNode *subject, const SerdNo
     }
 }
 
+bool expandable(const SerdEnv *env, const SerdNode *node) {
+    if (!node || (node->type != SERD_URI && node->type != SERD_CURIE)) return true;
+    SerdNode expanded = serd_env_expand_node(env, node);
+    const bool known = expanded.buf != nullptr;
+    serd_node_free(&expanded);
+    return known;
+}
+
 SerdStatus takeStatement(void *handle, SerdStatementFlags, const SerdNode *,
                          const SerdNode *subject, const SerdNode *predicate,
-                         const SerdNode *object, const SerdNode *, const SerdNode *) {
+                         const SerdNode *object, const SerdNode *datatype, const SerdNode *) {
     auto &reading = *static_cast<TurtleReading *>(handle);
+    // lilv's reader drops a statement it cannot expand and reads on from a different place
+    // than this one would, so such text is refused rather than judged on other statements.
+    for (const SerdNode *node : {subject, predicate, object, datatype})
+        if (!expandable(reading.env, node)) return SERD_ERR_BAD_CURIE;
     if (expandsTo(reading.env, predicate, LILV_NS_RDF "type") &&
         expandsTo(reading.env, object, LV2_PRESETS__Preset))
         reading.describesPreset = true;

@@ -247,6 +247,12 @@ TEST(Lv2Presets, DamagedBundlesAreRefusedWithAReasonAndChangeNothing) {
              odd.replace(at, std::string("lv2:symbol").size(), "rdfs:comment");
              writeFile(file, odd);
          }},
+        {"portUnderAnUnknownPrefix",
+         [&](const fs::path &file) {
+             std::string odd = text;
+             odd.replace(odd.find("lv2:port"), std::string("lv2:port").size(), "lv4:port");
+             writeFile(file, odd + "\n" + text);
+         }},
         {"portIsALiteral",
          [&](const fs::path &file) {
              std::string odd = text;
