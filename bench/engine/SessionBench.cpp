@@ -5,6 +5,7 @@
 
 #include <array>
 #include <ctime>
+#include <string>
 #include <vector>
 
 using namespace orvane;
@@ -129,5 +130,64 @@ void sessionGridBesideArrangementClips(benchmark::State &state) {
     state.counters["crowded_over_alone"] = crowdedSeconds / aloneSeconds;
 }
 BENCHMARK(sessionGridBesideArrangementClips)->Arg(500)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+/// One synthesiser track playing a looping session clip with a short note every second, the
+/// clip N seconds long, against the same clip 8 s long, both played for their first 8 s at 64
+/// frames in the same run. The same notes sound in both; a block should visit only the notes
+/// that sound in it, so `long_over_short` stays near 1 however many notes the clip holds.
+Project sessionSynthClip(int64_t seconds, int64_t rate) {
+    Project project;
+    project.session.launchQuantize = LaunchQuantize::Immediate;
+    const auto track = project.addTrack(TrackType::Midi, "Synth");
+    track->instrument = std::string(synthInstrumentId);
+    const auto clip = project.addClip(track->id, ClipKind::Midi);
+    clip->length = seconds * rate;
+    clip->loop = true;
+    clip->loopLength = clip->length;
+    clip->sessionRow = 0;
+    clip->sessionCol = 0;
+    clip->launchQuantize = LaunchQuantize::Immediate;
+    for (int64_t second = 0; second < seconds; ++second)
+        clip->notes.push_back(
+            MidiNote{48 + static_cast<int32_t>(second % 24), 0.7f, second * rate, rate / 4});
+    Scene scene;
+    scene.id = project.nextSceneId++;
+    scene.clips.push_back(clip->id);
+    project.session.scenes.push_back(scene);
+    return project;
+}
+
+void sessionSynthClipNotes(benchmark::State &state) {
+    constexpr int32_t shortBlock = 64;
+    constexpr int64_t rate = 48000;
+    constexpr int64_t frames = 8 * rate;
+    Engine shortClip, longClip;
+    shortClip.replaceProject(sessionSynthClip(8, rate));
+    longClip.replaceProject(sessionSynthClip(state.range(0), rate));
+    double shortSeconds = 0.0, longSeconds = 0.0;
+    for (auto _ : state) {
+        for (Engine *engine : {&shortClip, &longClip}) {
+            engine->prepareToPlay(static_cast<double>(rate), shortBlock);
+            const uint64_t sceneId = engine->currentGraph()->scenes.front().id;
+            std::vector<float> left(shortBlock), right(shortBlock);
+            std::array<float *, 2> channels{left.data(), right.data()};
+            if (!engine->pushRequest(RequestProducer::MainThread, Request::play()) ||
+                !engine->pushRequest(RequestProducer::MainThread, Request::launchScene(sceneId))) {
+                state.SkipWithError("the requests did not fit");
+                return;
+            }
+            const double started = threadSeconds();
+            for (int64_t done = 0; done < frames; done += shortBlock)
+                engine->processBlock(channels.data(), 2, shortBlock);
+            (engine == &shortClip ? shortSeconds : longSeconds) += threadSeconds() - started;
+            benchmark::DoNotOptimize(left.data());
+        }
+    }
+    const double blocks = static_cast<double>(frames / shortBlock * state.iterations());
+    state.counters["short_us_per_block"] = shortSeconds / blocks * 1e6;
+    state.counters["long_us_per_block"] = longSeconds / blocks * 1e6;
+    state.counters["long_over_short"] = longSeconds / shortSeconds;
+}
+BENCHMARK(sessionSynthClipNotes)->Arg(4000)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace

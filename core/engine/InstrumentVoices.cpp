@@ -193,20 +193,46 @@ bool addSessionStretchEvents(const Clip &clip, const MidiClipIndex &index, int64
     const auto inWindow = [&window](int64_t frame) {
         return frame >= window.from && frame < window.until;
     };
-    for (std::size_t note = 0; note < clip.notes.size(); ++note) {
-        const float velocity = noteVelocity(clip, index, static_cast<uint32_t>(note));
+    const auto frameOf = [&stretch](int64_t at) {
+        return static_cast<int32_t>(stretch.frame + (at - stretch.t));
+    };
+    const auto endOf = [&](const MidiNote &midi) {
+        return std::min(saturatingAdd(midi.start, midi.length), noteLimit);
+    };
+    // Notes cut by the loop's end are released as it comes round again. They may start
+    // anywhere before it, so they are found from the first note that reaches it.
+    if (wrapped && inWindow(stretch.frame)) {
+        const int64_t loopEnd = saturatingAdd(clip.arrangeStart, noteLimit);
+        auto sorted = static_cast<std::size_t>(
+            std::lower_bound(index.endsSoFar.begin(), index.endsSoFar.end(), loopEnd) -
+            index.endsSoFar.begin());
+        for (; sorted < index.byStart.size() && index.starts[sorted] < loopEnd; ++sorted) {
+            const uint32_t note = index.byStart[sorted];
+            const MidiNote &midi = clip.notes[note];
+            if (!(noteVelocity(clip, index, note) > 0.0f) || midi.start >= endOf(midi) ||
+                endOf(midi) < noteLimit)
+                continue;
+            if (!events.add(static_cast<int32_t>(stretch.frame), Kind::clipOff, midi.pitch, 0.0f))
+                return false;
+        }
+    }
+    // Only notes that start before the stretch ends and last into it act in it.
+    const int64_t from = saturatingAdd(clip.arrangeStart, stretch.t);
+    const int64_t to = saturatingAdd(from, stretch.count);
+    const auto last = static_cast<std::size_t>(
+        std::lower_bound(index.starts.begin(), index.starts.end(), to) - index.starts.begin());
+    const auto first = static_cast<std::size_t>(
+        std::lower_bound(index.endsSoFar.begin(),
+                         index.endsSoFar.begin() + static_cast<std::ptrdiff_t>(last), from) -
+        index.endsSoFar.begin());
+    for (std::size_t sorted = first; sorted < last; ++sorted) {
+        const uint32_t note = index.byStart[sorted];
+        const float velocity = noteVelocity(clip, index, note);
         if (!(velocity > 0.0f)) continue;
         const MidiNote &midi = clip.notes[note];
         const int64_t start = midi.start;
-        const int64_t end = std::min(saturatingAdd(start, midi.length), noteLimit);
+        const int64_t end = endOf(midi);
         if (start >= end) continue;
-        const auto frameOf = [&stretch](int64_t at) {
-            return static_cast<int32_t>(stretch.frame + (at - stretch.t));
-        };
-        // Notes cut by the loop's end are released as it comes round again.
-        if (wrapped && end >= noteLimit && inWindow(stretch.frame) &&
-            !events.add(static_cast<int32_t>(stretch.frame), Kind::clipOff, midi.pitch, 0.0f))
-            return false;
         if (start >= stretch.t && start < stretch.t + stretch.count && inWindow(frameOf(start)) &&
             !events.add(frameOf(start), Kind::clipOn, midi.pitch, velocity))
             return false;

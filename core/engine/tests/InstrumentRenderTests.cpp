@@ -257,6 +257,39 @@ TEST(InstrumentTrack, ALoopingSessionClipStrikesItsNotesOnEveryPass) {
     EXPECT_EQ(peakOf(out, 48000 + 26000, 48000 + 29900), 0.0f);
 }
 
+// Notes stored out of order, one long note over many short ones and notes cut by the loop's
+// end: a looping clip on the grid sounds as its copies laid end to end in the arrangement.
+TEST(InstrumentTrack, ALoopingSessionClipSoundsAsItsCopiesInTheArrangement) {
+    constexpr int64_t period = 24000;
+    std::vector<MidiNote> notes = {MidiNote{60, 0.8f, 15000, 2000}, MidiNote{48, 1.0f, 100, 30000},
+                                   MidiNote{72, 0.6f, 22000, 9000}, MidiNote{64, 0.9f, 3000, 500},
+                                   MidiNote{67, 0.7f, 3000, 1500}, MidiNote{76, 0.5f, 23990, 5}};
+    for (int i = 0; i < 40; ++i) // a run of short notes the long one spans
+        notes.push_back(MidiNote{80 + i % 7, 0.4f, 4000 + i * 250, 120});
+    RenderRig arrangement;
+    const auto laid = addMidiTrack(arrangement, notes, std::string(synthInstrumentId),
+                                   sineState(), period);
+    arrangement.edit([&](Project &project) {
+        for (int64_t copy = 1; copy < 3; ++copy) {
+            auto clip = project.addClip(laid->id, ClipKind::Midi);
+            clip->arrangeStart = copy * period;
+            clip->length = period;
+            clip->notes = notes;
+        }
+    });
+    RenderRig grid;
+    const auto track =
+        addMidiTrack(grid, notes, std::string(synthInstrumentId), sineState(), period);
+    moveClipToTheGrid(grid, track, true);
+    const auto expected = arrangement.play(0, 150); // 76,800 frames
+    send(grid.engine, RequestType::play);
+    send(grid.engine, RequestType::launchSessionClip, static_cast<int64_t>(track->clips.front()->id));
+    const auto played = renderBlocks(grid, 150);
+    ASSERT_GT(peakOf(expected[0], 0, 3 * period), 0.01f);
+    for (std::size_t i = 0; i < 3 * period; ++i)
+        ASSERT_EQ(played[i], expected[0][i]) << "at " << i;
+}
+
 TEST(InstrumentTrack, AnExportSoundsAsLivePlayback) {
     // Device periods on the synth's 16-frame control grid, as every usual period is.
     for (const RenderSetup setup :
