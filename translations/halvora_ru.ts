@@ -660,6 +660,14 @@
         <source>Cut Clips</source>
         <translation>Вырезать клипы</translation>
     </message>
+    <message>
+        <source>Add Velocity Layer</source>
+        <translation>Добавление слоя по силе удара</translation>
+    </message>
+    <message>
+        <source>Remove Velocity Layer</source>
+        <translation>Удаление слоя по силе удара</translation>
+    </message>
 </context>
 <context>
     <name>Diagnostics</name>
@@ -2242,6 +2250,18 @@ Report: %3</source>
     <message>
         <source>%1 (missing)</source>
         <translation>%1 (нет файла)</translation>
+    </message>
+    <message>
+        <source>+ Layer…</source>
+        <translation>+ Слой…</translation>
+    </message>
+    <message>
+        <source>Add a sample for harder hits: the pad&apos;s velocities are shared evenly between its samples, softest first. Right-click the sample to remove one.</source>
+        <translation>Добавить сэмпл для более сильных ударов: диапазон силы удара пэда делится поровну между его сэмплами, от слабых к сильным. Щелчок правой кнопкой по сэмплу убирает слой.</translation>
+    </message>
+    <message>
+        <source>Remove %1 (velocities %2–%3)</source>
+        <translation>Убрать %1 (сила удара %2–%3)</translation>
     </message>
 </context>
 <context>

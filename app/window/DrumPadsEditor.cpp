@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -51,6 +52,7 @@ enum Column {
     TuneColumn,
     ChokeColumn,
     SampleColumn,
+    AddLayerColumn,
     LoadColumn
 };
 
@@ -104,7 +106,7 @@ void DrumPadsEditor::buildRows(std::size_t count) {
     for (Row &each : rows)
         for (QWidget *widget : std::initializer_list<QWidget *>{
                  each.note, each.name, each.gain, each.gainText, each.pan, each.panText, each.tune,
-                 each.choke, each.sample, each.load}) {
+                 each.choke, each.sample, each.addLayer, each.load}) {
             widget->blockSignals(true);
             widget->hide();
             widget->deleteLater();
@@ -187,7 +189,17 @@ void DrumPadsEditor::addRow(int pad) {
 
     made.sample = new QLabel(holder);
     made.sample->setMinimumWidth(120);
+    made.sample->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(made.sample, &QLabel::customContextMenuRequested, this,
+            [this, pad](QPoint at) { offerLayerRemoval(pad, at); });
     grid->addWidget(made.sample, line, SampleColumn);
+
+    made.addLayer = new QPushButton(tr("+ Layer…"), holder);
+    made.addLayer->setToolTip(
+        tr("Add a sample for harder hits: the pad's velocities are shared evenly between its "
+           "samples, softest first. Right-click the sample to remove one."));
+    connect(made.addLayer, &QPushButton::clicked, this, [this, pad] { chooseAndAddLayer(pad); });
+    grid->addWidget(made.addLayer, line, AddLayerColumn);
 
     made.load = new QPushButton(tr("Load…"), holder);
     made.load->setToolTip(tr("Play a WAV or FLAC file on this pad"));
@@ -208,7 +220,7 @@ void DrumPadsEditor::showRow(int index, const stock::DrumPad &pad) {
     shownRow.name->setText(name);
     for (QWidget *control :
          std::initializer_list<QWidget *>{shownRow.note, shownRow.gain, shownRow.pan, shownRow.tune,
-                                          shownRow.choke, shownRow.load})
+                                          shownRow.choke, shownRow.addLayer, shownRow.load})
         control->setAccessibleName(name);
     {
         const QSignalBlocker quiet(shownRow.note);
@@ -257,6 +269,8 @@ void DrumPadsEditor::showRow(int index, const stock::DrumPad &pad) {
     }
     shownRow.sample->setText(sample);
     shownRow.sample->setToolTip(where);
+    shownRow.addLayer->setEnabled(!pad.layers.empty() &&
+                                  pad.layers.size() < stock::drum_limits::maxLayers);
 }
 
 void DrumPadsEditor::changed(int pad, int setting, float value) {
@@ -281,33 +295,66 @@ void DrumPadsEditor::chooseAndLoad(int pad) {
     if (!path.isEmpty()) loadSample(pad, path);
 }
 
-void DrumPadsEditor::loadSample(int pad, const QString &path) {
+std::string DrumPadsEditor::acceptSample(const QString &path) {
     const auto refuse = [this](const QString &why) {
         messageLabel->setText(why);
         messageLabel->show();
+        return std::string();
     };
     std::string error;
     const std::string chosen = path.toStdString();
-    if (!stock::checkDrumSampleFile(chosen, error)) {
-        refuse(tr("The sample was not loaded: %1").arg(QString::fromStdString(error)));
-        return;
-    }
+    if (!stock::checkDrumSampleFile(chosen, error))
+        return refuse(tr("The sample was not loaded: %1").arg(QString::fromStdString(error)));
     // A saved project keeps its own copy, named relative to its folder; an unsaved one names
     // the file where it is until the save copies it.
     std::string file = QFileInfo(path).absoluteFilePath().toStdString();
     const std::string root = projectRoot ? projectRoot() : std::string();
     if (!root.empty()) {
         std::string relative;
-        if (!copyFileIntoProjectMedia(chosen, root, relative)) {
-            refuse(
+        if (!copyFileIntoProjectMedia(chosen, root, relative))
+            return refuse(
                 tr("The sample could not be copied into the project's media folder: %1").arg(path));
-            return;
-        }
         file = relative;
     }
     messageLabel->clear();
     messageLabel->hide();
-    if (execute) execute(std::make_unique<SetDrumSampleCommand>(track, pad, 0, file));
+    return file;
+}
+
+void DrumPadsEditor::loadSample(int pad, const QString &path) {
+    const std::string file = acceptSample(path);
+    if (!file.empty() && execute)
+        execute(std::make_unique<SetDrumSampleCommand>(track, pad, 0, file));
+}
+
+void DrumPadsEditor::chooseAndAddLayer(int pad) {
+    const QString path = chooseSampleFile ? chooseSampleFile() : QString();
+    if (path.isEmpty()) return;
+    const std::string file = acceptSample(path);
+    if (!file.empty() && execute) execute(std::make_unique<AddDrumLayerCommand>(track, pad, file));
+}
+
+void DrumPadsEditor::offerLayerRemoval(int pad, QPoint at) {
+    if (pad < 0 || static_cast<std::size_t>(pad) >= shown.pads.size()) return;
+    const std::vector<stock::DrumLayer> &layers = shown.pads[static_cast<std::size_t>(pad)].layers;
+    if (layers.size() < 2) return; // a pad keeps its one sample; Load… replaces it
+    QMenu menu(this);
+    for (std::size_t layer = 0; layer < layers.size(); ++layer) {
+        const stock::DrumLayer &each = layers[layer];
+        const QString name = each.file.starts_with(stock::builtinDrumPrefix)
+                                 ? tr("Synthesised")
+                                 : QFileInfo(QString::fromStdString(each.file)).fileName();
+        QAction *remove = menu.addAction(tr("Remove %1 (velocities %2–%3)")
+                                             .arg(name)
+                                             .arg(each.lowVelocity)
+                                             .arg(each.highVelocity));
+        connect(remove, &QAction::triggered, this, [this, pad, layer] {
+            if (execute)
+                execute(std::make_unique<RemoveDrumLayerCommand>(track, pad,
+                                                                 static_cast<int32_t>(layer)));
+        });
+    }
+    menu.exec(row(pad).sample->mapToGlobal(at));
 }
 
 } // namespace orvane

@@ -22,8 +22,9 @@ namespace orvane {
 class Command;
 
 /// The drum sampler's pads in the instrument window, one row each: the note that strikes it,
-/// its name, gain, pan, tune, choke group and sample, and a button that loads another sample
-/// onto it. Every change is one command handed to `execute`; a slider gesture is one change
+/// its name, gain, pan, tune, choke group and sample, a button that loads another sample
+/// onto it and one that adds a sample for harder hits (a velocity layer; the sample's context
+/// menu removes one). Every change is one command handed to `execute`; a slider gesture is one change
 /// when it is let go.
 class DrumPadsEditor : public QWidget {
     Q_OBJECT
@@ -57,6 +58,7 @@ class DrumPadsEditor : public QWidget {
     QSpinBox *chokeBox(int pad) const { return row(pad).choke; }
     QLabel *sampleLabel(int pad) const { return row(pad).sample; }
     QPushButton *loadButton(int pad) const { return row(pad).load; }
+    QPushButton *addLayerButton(int pad) const { return row(pad).addLayer; }
     /// Why the last sample was not loaded; empty after one that was.
     QLabel *message() const { return messageLabel; }
 
@@ -71,6 +73,7 @@ class DrumPadsEditor : public QWidget {
         QDoubleSpinBox *tune = nullptr;
         QSpinBox *choke = nullptr;
         QLabel *sample = nullptr;
+        QPushButton *addLayer = nullptr;
         QPushButton *load = nullptr;
     };
 
@@ -80,6 +83,11 @@ class DrumPadsEditor : public QWidget {
     void showRow(int index, const stock::DrumPad &pad);
     void changed(int pad, int setting, float value);
     void chooseAndLoad(int pad);
+    void chooseAndAddLayer(int pad);
+    /// Checks the chosen file and copies it into the project's media; the name the kit
+    /// stores, or empty (with the reason shown) when the file cannot be used.
+    std::string acceptSample(const QString &path);
+    void offerLayerRemoval(int pad, QPoint at);
 
     uint64_t track = 0;
     stock::DrumKit shown;

@@ -163,4 +163,39 @@ bool SetDrumSampleCommand::edit(stock::DrumKit &kit) const {
     return true;
 }
 
+AddDrumLayerCommand::AddDrumLayerCommand(uint64_t trackId, int32_t pad, std::string file)
+    : DrumStateEdit(trackId), pad_(pad), file_(std::move(file)) {}
+
+std::string AddDrumLayerCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Add Velocity Layer");
+}
+
+bool AddDrumLayerCommand::edit(stock::DrumKit &kit) const {
+    if (pad_ < 0 || static_cast<std::size_t>(pad_) >= kit.pads.size() || file_.empty() ||
+        file_.find('\n') != std::string::npos)
+        return false;
+    std::vector<stock::DrumLayer> &layers = kit.pads[static_cast<std::size_t>(pad_)].layers;
+    if (layers.size() >= stock::drum_limits::maxLayers) return false;
+    layers.push_back(stock::DrumLayer{file_});
+    stock::spreadVelocityLayers(layers);
+    return true;
+}
+
+RemoveDrumLayerCommand::RemoveDrumLayerCommand(uint64_t trackId, int32_t pad, int32_t layer)
+    : DrumStateEdit(trackId), pad_(pad), layer_(layer) {}
+
+std::string RemoveDrumLayerCommand::name() const {
+    return QT_TRANSLATE_NOOP("Command", "Remove Velocity Layer");
+}
+
+bool RemoveDrumLayerCommand::edit(stock::DrumKit &kit) const {
+    if (pad_ < 0 || static_cast<std::size_t>(pad_) >= kit.pads.size()) return false;
+    std::vector<stock::DrumLayer> &layers = kit.pads[static_cast<std::size_t>(pad_)].layers;
+    if (layers.size() < 2 || layer_ < 0 || static_cast<std::size_t>(layer_) >= layers.size())
+        return false;
+    layers.erase(layers.begin() + layer_);
+    stock::spreadVelocityLayers(layers);
+    return true;
+}
+
 } // namespace orvane

@@ -119,6 +119,32 @@ class SetDrumSampleCommand : public DrumStateEdit {
     std::string file_;
 };
 
+/// "Add Velocity Layer": `file` as the pad's hardest layer; the pad's velocities are then
+/// shared evenly between its layers. Refused past the most layers a pad holds.
+class AddDrumLayerCommand : public DrumStateEdit {
+  public:
+    AddDrumLayerCommand(uint64_t trackId, int32_t pad, std::string file);
+    std::string name() const override;
+
+  private:
+    bool edit(stock::DrumKit &kit) const override;
+    int32_t pad_;
+    std::string file_;
+};
+
+/// "Remove Velocity Layer": one layer of the pad, the others sharing the velocities again.
+/// A pad keeps its last layer (loading another sample replaces it).
+class RemoveDrumLayerCommand : public DrumStateEdit {
+  public:
+    RemoveDrumLayerCommand(uint64_t trackId, int32_t pad, int32_t layer);
+    std::string name() const override;
+
+  private:
+    bool edit(stock::DrumKit &kit) const override;
+    int32_t pad_;
+    int32_t layer_;
+};
+
 /// "Instrument Preset": every parameter of the synth from the factory preset called
 /// `preset`; an unknown name changes nothing.
 class ApplySynthPresetCommand : public SynthStateEdit {

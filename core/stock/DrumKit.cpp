@@ -81,6 +81,14 @@ DrumKit defaultDrumKit() {
     return kit;
 }
 
+void spreadVelocityLayers(std::vector<DrumLayer> &layers) {
+    const auto count = static_cast<int32_t>(layers.size());
+    for (int32_t layer = 0; layer < count; ++layer) {
+        layers[static_cast<std::size_t>(layer)].lowVelocity = 1 + 127 * layer / count;
+        layers[static_cast<std::size_t>(layer)].highVelocity = 127 * (layer + 1) / count;
+    }
+}
+
 void clampDrumKit(DrumKit &kit) {
     using namespace drum_limits;
     if (kit.pads.size() > maxPads) kit.pads.resize(maxPads);

@@ -81,6 +81,10 @@ bool drumSoundNamed(std::string_view name, DrumSound &sound);
 /// two hi-hats share a choke group, so the closed one cuts the open one.
 DrumKit defaultDrumKit();
 
+/// Shares the velocities 1..127 evenly between the layers, softest first: two layers play
+/// 1–63 and 64–127.
+void spreadVelocityLayers(std::vector<DrumLayer> &layers);
+
 /// Brings every setting within its range (pads and layers past the limits are dropped).
 void clampDrumKit(DrumKit &kit);
 

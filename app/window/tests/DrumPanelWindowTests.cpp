@@ -213,6 +213,57 @@ TEST_F(DrumPanelEnglishTest, PadsAreEditedAndSamplesLoadedAsUndoableSteps) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return !pads->isVisible(); }, 2000));
 }
 
+// A pad gets a sample for harder hits from its "+ Layer…" button, the velocities shared
+// between its samples; one is removed from the sample's context menu; both undone.
+TEST_F(DrumPanelEnglishTest, VelocityLayersAreAddedFromTheRowAndRemovedFromTheSample) {
+    const auto midi = track("MIDI 1");
+    ASSERT_NE(midi, nullptr);
+    SynthPanel *panel = chooseDrumsAndOpen(midi->id, QStringLiteral("Instrument/Drum Sampler"),
+                                           QStringLiteral("Instrument…"));
+    ASSERT_NE(panel, nullptr);
+    DrumPadsEditor *pads = panel->drumPads();
+    ASSERT_NE(pads, nullptr);
+    const int snare = 2;
+    const std::string kitBefore = now(midi->id).instrumentState;
+    const auto hardSnare = harness.scratch("hard snare.wav");
+    std::vector<int16_t> pcm;
+    for (int i = 0; i < 2400; ++i)
+        pcm.push_back(static_cast<int16_t>((i * 53) % 24000 - 12000));
+    RiffBuilder().format(1, 1, 48000, 16).data(pcm).sealed().writeTo(hardSnare.string());
+    pads->chooseSampleFile = [&] { return QString::fromStdString(hardSnare.string()); };
+
+    QTest::mouseClick(pads->addLayerButton(snare), Qt::LeftButton);
+    EXPECT_EQ(undoName(), "Add Velocity Layer");
+    std::vector<stock::DrumLayer> layers = kitOf(midi->id).pads[snare].layers;
+    ASSERT_EQ(layers.size(), 2u);
+    EXPECT_EQ(layers[0].file, "builtin:snare");
+    EXPECT_EQ(layers[0].highVelocity, 63);
+    EXPECT_EQ(layers[1].file, hardSnare.string());
+    EXPECT_EQ(layers[1].lowVelocity, 64);
+    EXPECT_EQ(pads->sampleLabel(snare)->text(), QStringLiteral("Synthesised (2 velocity layers)"));
+    const QImage shown = saveScreenshot(*panel, "drum-panel-layers-en");
+    EXPECT_EQ(poorlyContrastedText(*panel, shown), std::vector<std::string>{});
+
+    // The synthesised soft layer removed from the sample's menu: the file plays every hit.
+    whenMenuShows(QStringLiteral("Remove Synthesised (velocities 1–63)"));
+    QLabel *sample = pads->sampleLabel(snare);
+    requestContextMenu(*sample, QPointF(sample->width() / 2.0, sample->height() / 2.0));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return undoName() == "Remove Velocity Layer"; }, 2000));
+    layers = kitOf(midi->id).pads[snare].layers;
+    ASSERT_EQ(layers.size(), 1u);
+    EXPECT_EQ(layers[0].file, hardSnare.string());
+    EXPECT_EQ(layers[0].lowVelocity, 1);
+    EXPECT_EQ(pads->sampleLabel(snare)->text(), QStringLiteral("hard snare.wav"));
+
+    panel->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(panel));
+    QTest::keyClick(panel, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(kitOf(midi->id).pads[snare].layers.size(), 2u);
+    QTest::keyClick(panel, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(now(midi->id).instrumentState, kitBefore);
+    EXPECT_EQ(pads->sampleLabel(snare)->text(), QStringLiteral("Synthesised"));
+}
+
 TEST_F(DrumPanelRussianTest, TheDrumSamplerSpeaksRussian) {
     const auto midi = track("MIDI 1");
     ASSERT_NE(midi, nullptr);

@@ -4,6 +4,7 @@
 #include "app/shell/OVMainView.h"
 #include "app/window/MainWindow.h"
 #include "app/window/GmPlayerEditor.h"
+#include "app/window/MidiEditor.h"
 #include "app/window/SynthPanel.h"
 #include "app/window/TimelineView.h"
 #include "app/window/tests/WindowTestSupport.h"
@@ -271,6 +272,77 @@ TEST_F(SynthPanelEnglishTest, PresetsAndParametersAreEditedAsUndoableStepsFromTh
     window.redo();
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return panel->presetChooser()->currentText() == QStringLiteral("Bass"); }, 2000));
+}
+
+// A new song's first minute: a MIDI track added with the keys, a part made on its lane and
+// notes drawn into it with the pencil, heard through the synthesiser on the track's meter;
+// another preset heard, and undone.
+TEST_F(SynthPanelEnglishTest, NotesDrawnOnANewMidiTrackAreHeardThroughTheSynth) {
+    timeline.setFocus();
+    QTest::keyClick(&window, Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier);
+    QApplication::processEvents();
+    std::shared_ptr<Track> keys;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        keys = engine.project.tracks.back();
+    }
+    ASSERT_EQ(keys->type, TrackType::Midi);
+    ASSERT_EQ(now(keys->id).instrument, synthInstrumentId);
+    const auto heardFromTheStart = [&] {
+        view.locate(0);
+        QTest::qWait(50);
+        return loudestWhilePlaying(keys, 800);
+    };
+    EXPECT_LT(heardFromTheStart(), 1e-4f) << "silent before any note";
+
+    // A double-click on the empty lane early in bar 1 makes a part; one on the part opens it.
+    const auto row = timeline.rowOf(keys->id);
+    ASSERT_TRUE(row.has_value());
+    const double laneY = row->top + row->mainLaneHeight / 2.0;
+    QTest::mouseDClick(&timeline, Qt::LeftButton, {},
+                       QPointF(timeline.timelineGeometry().xForBeats(0.2), laneY).toPoint());
+    QApplication::processEvents();
+    std::shared_ptr<Clip> part;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        ASSERT_EQ(keys->clips.size(), 1u) << "no part was made";
+        part = keys->clips.front();
+    }
+    EXPECT_EQ(part->arrangeStart, 0);
+    QTest::mouseDClick(&timeline, Qt::LeftButton, {},
+                       timeline.clipRectOf(part->id).center().toPoint());
+    MidiEditor &roll = window.midiEditor();
+    ASSERT_EQ(roll.clipId(), part->id);
+    QApplication::processEvents();
+    ASSERT_EQ(roll.tool(), MidiTool::Draw);
+    // Three notes of a chord on the first beat, each drawn a beat and a half long.
+    const int64_t beat = engine.beatsToSamples(1.0);
+    for (const int pitch : {60, 64, 67}) {
+        const QPointF from(roll.xForSamples(0) + 2.0, roll.yForPitch(pitch) + 4.0);
+        dragMouse(roll, from, QPointF(roll.xForSamples(beat * 3 / 2), from.y()));
+    }
+    ASSERT_EQ(part->notes.size(), 3u);
+    for (const MidiNote &note : part->notes) {
+        EXPECT_EQ(note.start, 0);
+        EXPECT_GE(note.length, beat) << note.pitch;
+    }
+    saveScreenshot(roll, "synth-drawn-chord");
+    roll.close();
+    const float heard = heardFromTheStart();
+    EXPECT_GT(heard, 0.01f) << "the drawn chord moves the meter";
+
+    // Another preset from the panel is heard, and undone to the first.
+    SynthPanel *panel = openFromHeader(keys->id);
+    ASSERT_NE(panel, nullptr);
+    choose(*panel->presetChooser(), QStringLiteral("Pad"));
+    EXPECT_EQ(now(keys->id).instrumentState, presetState("Pad"));
+    EXPECT_GT(heardFromTheStart(), 0.001f) << "the pad sounds too";
+    window.undo();
+    EXPECT_EQ(now(keys->id).instrumentState, defaultSynthState());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return panel->presetChooser()->currentText() == QStringLiteral("Init"); }, 2000));
+    EXPECT_EQ(part->notes.size(), 3u) << "undo takes back the preset, not the notes";
+    EXPECT_GT(heardFromTheStart(), 0.01f);
 }
 
 TEST_F(SynthPanelEnglishTest, TheInstrumentIsChosenFromTheHeaderOrThePanelAndUndone) {

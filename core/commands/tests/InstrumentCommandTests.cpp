@@ -174,6 +174,53 @@ TEST(InstrumentCommands, DrumPadSettingsStayWithinTheirRangesAndUndoGivesTheText
     EXPECT_EQ(f.synth->instrumentState, synthState);
 }
 
+// Layers added to a pad share its velocities evenly, softest first; a removal shares them
+// again; the pad keeps its last layer and holds no more than the limit.
+TEST(InstrumentCommands, VelocityLayersAreAddedAndRemovedWithTheRangeSharedEvenly) {
+    SynthProject f;
+    auto drums = f.project.addTrack(TrackType::Midi, "Drums");
+    f.stack.execute(f.project, std::make_unique<SetTrackInstrumentCommand>(
+                                   drums->id, std::string(drumsInstrumentId), defaultDrumsState()));
+    const auto ranges = [&] {
+        std::vector<std::pair<int32_t, int32_t>> shown;
+        for (const stock::DrumLayer &layer : kitOf(*drums).pads[2].layers)
+            shown.emplace_back(layer.lowVelocity, layer.highVelocity);
+        return shown;
+    };
+    using Ranges = std::vector<std::pair<int32_t, int32_t>>;
+    EXPECT_EQ(ranges(), (Ranges{{1, 127}}));
+    const std::string single = drums->instrumentState;
+    f.stack.execute(f.project, std::make_unique<AddDrumLayerCommand>(drums->id, 2, "media/b.wav"));
+    EXPECT_EQ(f.stack.undoName(), "Add Velocity Layer");
+    EXPECT_EQ(ranges(), (Ranges{{1, 63}, {64, 127}}));
+    EXPECT_EQ(kitOf(*drums).pads[2].layers[1].file, "media/b.wav");
+    f.stack.execute(f.project, std::make_unique<AddDrumLayerCommand>(drums->id, 2, "media/c.wav"));
+    EXPECT_EQ(ranges(), (Ranges{{1, 42}, {43, 84}, {85, 127}}));
+    f.stack.execute(f.project, std::make_unique<RemoveDrumLayerCommand>(drums->id, 2, 0));
+    EXPECT_EQ(f.stack.undoName(), "Remove Velocity Layer");
+    EXPECT_EQ(ranges(), (Ranges{{1, 63}, {64, 127}}));
+    EXPECT_EQ(kitOf(*drums).pads[2].layers[0].file, "media/b.wav");
+    f.stack.undo(f.project);
+    f.stack.undo(f.project);
+    f.stack.undo(f.project);
+    EXPECT_EQ(drums->instrumentState, single);
+
+    // What cannot apply changes nothing: the last layer, a layer or pad not there, a file
+    // with no name, and a ninth layer.
+    f.stack.execute(f.project, std::make_unique<RemoveDrumLayerCommand>(drums->id, 2, 0));
+    f.stack.execute(f.project, std::make_unique<RemoveDrumLayerCommand>(drums->id, 2, 5));
+    f.stack.execute(f.project, std::make_unique<AddDrumLayerCommand>(drums->id, 40, "a.wav"));
+    f.stack.execute(f.project, std::make_unique<AddDrumLayerCommand>(drums->id, 2, ""));
+    EXPECT_EQ(drums->instrumentState, single);
+    for (std::size_t layer = 1; layer < stock::drum_limits::maxLayers; ++layer)
+        f.stack.execute(f.project, std::make_unique<AddDrumLayerCommand>(drums->id, 2, "d.wav"));
+    const std::string full = drums->instrumentState;
+    EXPECT_EQ(ranges().size(), stock::drum_limits::maxLayers);
+    EXPECT_EQ(ranges().back(), (std::pair<int32_t, int32_t>{112, 127}));
+    f.stack.execute(f.project, std::make_unique<AddDrumLayerCommand>(drums->id, 2, "e.wav"));
+    EXPECT_EQ(drums->instrumentState, full);
+}
+
 TEST(InstrumentCommands, ADrumKitWithItsCopiedSamplesSurvivesSaveAndLoad) {
     namespace fs = std::filesystem;
     const fs::path folder =
