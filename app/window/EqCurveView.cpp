@@ -166,11 +166,11 @@ QString EqCurveView::bandText(int band) const {
     if (band < 0 || band >= 8) return {};
     const EqBandSettings &settings = eq().bands[static_cast<std::size_t>(band)];
     const double hz = settings.freq;
-    const QString frequency =
-        hz >= 1000.0 ? QCoreApplication::translate("orvane::EqCurveView", "%1 kHz")
-                           .arg(hz / 1000.0, 0, 'f', 2)
-                     : QCoreApplication::translate("orvane::EqCurveView", "%1 Hz")
-                           .arg(static_cast<qlonglong>(std::lround(hz)));
+    const QString frequency = hz >= 1000.0
+                                  ? QCoreApplication::translate("orvane::EqCurveView", "%1 kHz")
+                                        .arg(hz / 1000.0, 0, 'f', 2)
+                                  : QCoreApplication::translate("orvane::EqCurveView", "%1 Hz")
+                                        .arg(static_cast<qlonglong>(std::lround(hz)));
     const bool hasGain = settings.type >= 1 && settings.type <= 3;
     const double db = std::round(settings.gainDb * 10.0) / 10.0;
     const QString gain = hasGain ? (db > 0.0 ? QStringLiteral("+") : QString()) +

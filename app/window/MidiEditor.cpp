@@ -63,10 +63,9 @@ constexpr GridChoice gridChoices[] = {{"1/4", 1.0},         {"1/8", 0.5},
                                       {"1/8T", 1.0 / 3.0},  {"1/16T", 1.0 / 6.0}};
 /// The song's grid that matches the roll's grid of `beats`, if one does.
 std::optional<GridQuantize> gridQuantizeOf(double beats) {
-    for (const GridQuantize steps :
-         {GridQuantize::Quarter, GridQuantize::Eighth, GridQuantize::Sixteenth,
-          GridQuantize::QuarterTriplet, GridQuantize::EighthTriplet,
-          GridQuantize::SixteenthTriplet})
+    for (const GridQuantize steps : {GridQuantize::Quarter, GridQuantize::Eighth,
+                                     GridQuantize::Sixteenth, GridQuantize::QuarterTriplet,
+                                     GridQuantize::EighthTriplet, GridQuantize::SixteenthTriplet})
         if (std::abs(gridBeats(steps, TimeSignature{}) - beats) < 1e-9) return steps;
     return std::nullopt;
 }

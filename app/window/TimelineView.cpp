@@ -933,9 +933,9 @@ QString TimelineView::headerToolTipAt(QPointF point) const {
         const double db = track->gain > 0.0f ? std::round(200.0 * std::log10(track->gain)) / 10.0
                                              : -std::numeric_limits<double>::infinity();
         return tr("Volume: %1 (drag)")
-            .arg(std::isinf(db) ? QStringLiteral("-∞ dB")
-                                : QString::number(db == 0.0 ? 0.0 : db, 'f', 1) +
-                                      QStringLiteral(" dB"));
+            .arg(std::isinf(db)
+                     ? QStringLiteral("-∞ dB")
+                     : QString::number(db == 0.0 ? 0.0 : db, 'f', 1) + QStringLiteral(" dB"));
     }
     if (track->type != TrackType::Audio || !headerButton(*row, monitorX).contains(point)) return {};
     switch (track->monitor) {

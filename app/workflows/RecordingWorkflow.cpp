@@ -293,7 +293,9 @@ bool RecordingWorkflow::stopRecordingAndSaveClip() {
     post(Request::stop());
     sessionOverdubClipId = 0;
     sessionRecordSlotValid = false;
-    const KeptTake *lead = audio && audio->clipId != 0 ? &*audio : midi && midi->clipId != 0 ? &*midi : nullptr;
+    const KeptTake *lead = audio && audio->clipId != 0 ? &*audio
+                           : midi && midi->clipId != 0 ? &*midi
+                                                       : nullptr;
     if (lead) keepTake(lead->trackId, lead->clipId);
     // From here the document and its autosave hold the audio take.
     if (audio && audio->clipId != 0) services.audio->forgetTakesOnDisk();
@@ -436,9 +438,9 @@ RecordingWorkflow::KeptTake RecordingWorkflow::stopMidiRecording() {
     }();
     view.tab = OVMainView::Tab::Timeline;
     view.markDocumentDirty();
-    return {outcome.trackId, outcome.clipId,
-            translate("RecordingWorkflow", "MIDI recording saved: %n note(s)", nullptr,
-                      int(count))};
+    return {
+        outcome.trackId, outcome.clipId,
+        translate("RecordingWorkflow", "MIDI recording saved: %n note(s)", nullptr, int(count))};
 }
 
 void RecordingWorkflow::recordIntoSessionSlot(uint64_t trackId, int32_t row, int32_t column) {

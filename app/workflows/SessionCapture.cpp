@@ -11,8 +11,8 @@ namespace {
 
 /// One pass of the session clip `source`: its loop when it loops, else the clip.
 int64_t passLength(const Clip &source) {
-    const bool loops = source.loop && source.loopLength > 0 &&
-                       source.launchMode != SessionLaunchMode::PlayOnce;
+    const bool loops =
+        source.loop && source.loopLength > 0 && source.launchMode != SessionLaunchMode::PlayOnce;
     return std::max<int64_t>(loops ? source.loopLength : source.length, 1);
 }
 
@@ -20,9 +20,11 @@ int64_t passLength(const Clip &source) {
 /// that pass began: on the bar it was launched or looped on, as it was heard.
 void holdWholePass(Clip &copy, const Clip &source, int64_t played) {
     const int64_t pass = passLength(source);
-    copy.arrangeStart = std::max<int64_t>(copy.arrangeStart - std::clamp<int64_t>(played, 0, pass), 0);
+    copy.arrangeStart =
+        std::max<int64_t>(copy.arrangeStart - std::clamp<int64_t>(played, 0, pass), 0);
     if (copy.kind == ClipKind::Audio) {
-        copy.length = std::min(pass, std::max({source.length, int64_t{1}, source.audioFrameCount()}));
+        copy.length =
+            std::min(pass, std::max({source.length, int64_t{1}, source.audioFrameCount()}));
         return;
     }
     copy.length = pass;

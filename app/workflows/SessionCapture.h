@@ -13,8 +13,8 @@ namespace orvane {
 /// Returns the new clip ids; the caller records them for undo.
 std::vector<uint64_t> captureWholePasses(Engine &engine);
 
-/// The workspace's "capture session" action: `captureWholePasses` as one undoable step. Returns the new clip ids (none when nothing
-/// plays, and then no step is added).
+/// The workspace's "capture session" action: `captureWholePasses` as one undoable step. Returns the
+/// new clip ids (none when nothing plays, and then no step is added).
 std::vector<uint64_t> captureSessionAsUndoableStep(Engine &engine, CommandStack &stack);
 
 } // namespace orvane

@@ -19,8 +19,8 @@ struct Retiming {
 
     /// A position on the song's timeline.
     int64_t at(int64_t position) const {
-        const double beats = samplesToMusicalBeats(position, project.sampleRate,
-                                                   project.tempoMarkers, fromBpm);
+        const double beats =
+            samplesToMusicalBeats(position, project.sampleRate, project.tempoMarkers, fromBpm);
         return musicalBeatsToSamples(beats, project.sampleRate, project.tempoMarkers, toBpm);
     }
     /// A span that starts at `from` on the timeline.

@@ -11,12 +11,12 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QDockWidget>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QMenuBar>
-#include <QApplication>
 #include <QTabBar>
 #include <QTest>
 

@@ -2,8 +2,8 @@
 // where they go, undo steps named after what they turn back, and arming, which is no edit.
 #include "app/shell/OVMainView.h"
 #include "app/window/ChannelStrip.h"
-#include "app/window/MainWindow.h"
 #include "app/window/EqCurveView.h"
+#include "app/window/MainWindow.h"
 #include "app/window/MasteringPanel.h"
 #include "app/window/MixerPanel.h"
 #include "app/window/PluginBrowserPanel.h"
@@ -168,8 +168,8 @@ TEST_F(MixerFeedbackTest, EqBandsAndMasteringSlidersShowTheirValues) {
     const QPointF handle = eq.handlePosition(band);
     QTest::mouseMove(&eq, handle.toPoint());
     EXPECT_EQ(eq.readout(), eq.bandText(band)) << "the band under the pointer shows its values";
-    QWheelEvent up(handle, eq.mapToGlobal(handle), {}, QPoint(0, 120), Qt::NoButton,
-                   Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent up(handle, eq.mapToGlobal(handle), {}, QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                   Qt::NoScrollPhase, false);
     QApplication::sendEvent(&eq, &up);
     QApplication::processEvents();
     EXPECT_FLOAT_EQ(audio->eq.bands[static_cast<std::size_t>(band)].q, 1.25f);
@@ -191,7 +191,8 @@ TEST_F(MixerFeedbackTest, EqBandsAndMasteringSlidersShowTheirValues) {
                             y);
         QTest::mousePress(slider, Qt::LeftButton, {}, handle);
         for (int step = 1; step <= 4; ++step)
-            QTest::mouseMove(slider, handle + QPoint((slider->width() + 40 - handle.x()) * step / 4, 0));
+            QTest::mouseMove(slider,
+                             handle + QPoint((slider->width() + 40 - handle.x()) * step / 4, 0));
         EXPECT_EQ(mastering.shownValue(slider), QStringLiteral("%1 %").arg(slider->maximum()))
             << "the value does not follow the handle";
         QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(slider->width() + 40, y));
@@ -235,8 +236,9 @@ TEST_F(MixerFeedbackTest, LoadIntoTrackShowsThePluginInTheInsertList) {
     QApplication::processEvents();
     ASSERT_EQ(audio->inserts.size(), 1u) << harness.ui.lastStatus();
     EXPECT_EQ(mixer().insertList()->count(), 1) << "the insert list shows the old chain";
-    EXPECT_EQ(window.action(QStringLiteral("Undo"))->text().startsWith(QString::fromUtf8("Отменить: ")),
-              true);
+    EXPECT_EQ(
+        window.action(QStringLiteral("Undo"))->text().startsWith(QString::fromUtf8("Отменить: ")),
+        true);
     saveScreenshot(window, "mixer-plugin-loaded-from-browser");
 }
 

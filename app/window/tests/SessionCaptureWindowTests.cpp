@@ -50,6 +50,13 @@ TEST_F(SessionCaptureWindowTest, ACaptureHoldsTheWholePassFromItsBar) {
     ASSERT_TRUE(loop) << "no Loop A in the grid";
     const int64_t bar = engine.barLengthSamples();
     ASSERT_EQ(loop->loopLength, bar);
+    {
+        // Launched at once, so that the test waits through as few bars as it must.
+        std::lock_guard lock(engine.projectMutex);
+        engine.project.session.launchQuantize = LaunchQuantize::Immediate;
+        loop->launchQuantize = LaunchQuantize::Immediate;
+        engine.publishGraph();
+    }
     const QRect cell = panel.cellRect(row, column);
     QTest::mouseClick(panel.gridWidget(), Qt::LeftButton, {},
                       QPoint(cell.left() + 8, cell.center().y())); // the launch mark

@@ -72,12 +72,11 @@ TEST(TimelineGeometry, APressGrabsTheEdgeTheFadeHandleTheGainLineOrTheBody) {
     const struct {
         QPointF point;
         ClipPart part;
-    } cases[] = {{{202, 130}, ClipPart::StartEdge}, {{677, 130}, ClipPart::EndEdge},
-                 {{248, 102}, ClipPart::FadeIn},    {{676, 102}, ClipPart::FadeOut},
-                 {{440, gainY}, ClipPart::Gain},    {{300, 140}, ClipPart::Body},
-                 {{215, gainY + 4}, ClipPart::Gain},  {{660, gainY - 4}, ClipPart::Gain},
-                 {{440, gainY + 6}, ClipPart::Body},
-                 {{100, 130}, ClipPart::None}};
+    } cases[] = {{{202, 130}, ClipPart::StartEdge},  {{677, 130}, ClipPart::EndEdge},
+                 {{248, 102}, ClipPart::FadeIn},     {{676, 102}, ClipPart::FadeOut},
+                 {{440, gainY}, ClipPart::Gain},     {{300, 140}, ClipPart::Body},
+                 {{215, gainY + 4}, ClipPart::Gain}, {{660, gainY - 4}, ClipPart::Gain},
+                 {{440, gainY + 6}, ClipPart::Body}, {{100, 130}, ClipPart::None}};
     for (const auto &c : cases)
         EXPECT_EQ(TimelineGeometry::partAt(clip, rect, c.point, 100.0), c.part)
             << c.point.x() << "," << c.point.y();
