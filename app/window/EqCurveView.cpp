@@ -183,7 +183,12 @@ QString EqCurveView::bandText(int band) const {
         .arg(static_cast<double>(settings.q), 0, 'f', 2);
 }
 
-QString EqCurveView::readout() const { return bandText(dragged >= 0 ? dragged : hovered); }
+QString EqCurveView::readout() const {
+    const int band = dragged >= 0 ? dragged : hovered;
+    // A band switched off under the pointer has no handle left to describe.
+    if (band < 0 || !eq().bands[static_cast<std::size_t>(band)].enabled) return {};
+    return bandText(band);
+}
 
 int EqCurveView::handleAt(const QPointF &point) const {
     for (int band = 7; band >= 0; --band) {
