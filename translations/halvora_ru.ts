@@ -661,6 +661,22 @@
         <translation>Вырезать клипы</translation>
     </message>
     <message>
+        <source>Send A Level</source>
+        <translation>Уровень посыла A</translation>
+    </message>
+    <message>
+        <source>Send B Level</source>
+        <translation>Уровень посыла B</translation>
+    </message>
+    <message>
+        <source>Send C Level</source>
+        <translation>Уровень посыла C</translation>
+    </message>
+    <message>
+        <source>Send D Level</source>
+        <translation>Уровень посыла D</translation>
+    </message>
+    <message>
         <source>Add Velocity Layer</source>
         <translation>Добавление слоя по силе удара</translation>
     </message>
@@ -1175,10 +1191,6 @@ Report: %3</source>
         <translation>файл не удалось прочитать как звук (%1)</translation>
     </message>
     <message>
-        <source>no samples</source>
-        <translation>в нём нет сэмплов</translation>
-    </message>
-    <message>
         <source>Plug-in files could not be written to %1</source>
         <translation>Не удалось записать файлы плагинов в %1</translation>
     </message>
@@ -1261,6 +1273,22 @@ Report: %3</source>
     <message>
         <source>The true-peak ceiling of %1 dBTP held the loudness at %2 LUFS (target %3 LUFS)</source>
         <translation>Потолок истинного пика %1 dBTP удержал громкость на %2 LUFS (цель %3 LUFS)</translation>
+    </message>
+    <message>
+        <source>the file holds no sound</source>
+        <translation>в файле нет звука</translation>
+    </message>
+    <message>
+        <source>the file is not recognised as audio, or it is damaged</source>
+        <translation>файл не распознан как звук или повреждён</translation>
+    </message>
+    <message>
+        <source>the file&apos;s name cannot be used</source>
+        <translation>имя файла непригодно</translation>
+    </message>
+    <message>
+        <source>the file&apos;s sample rate cannot be converted</source>
+        <translation>частоту дискретизации файла не удаётся преобразовать</translation>
     </message>
 </context>
 <context>
@@ -1449,6 +1477,10 @@ Report: %3</source>
             <numerusform>Отсчёт: %n такта…</numerusform>
             <numerusform>Отсчёт: %n тактов…</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>Recording from %1 and MIDI…</source>
+        <translation>Запись с %1 и MIDI…</translation>
     </message>
 </context>
 <context>
@@ -2129,10 +2161,6 @@ Report: %3</source>
         <translation>Панорама</translation>
     </message>
     <message>
-        <source>Send %1</source>
-        <translation>Send %1</translation>
-    </message>
-    <message>
         <source>Mute</source>
         <translation>Заглушение</translation>
     </message>
@@ -2143,6 +2171,10 @@ Report: %3</source>
     <message>
         <source>Arm for recording</source>
         <translation>Готовность к записи</translation>
+    </message>
+    <message>
+        <source>Send %1: %2</source>
+        <translation>Посыл %1: %2</translation>
     </message>
 </context>
 <context>
@@ -2262,6 +2294,21 @@ Report: %3</source>
     <message>
         <source>Remove %1 (velocities %2–%3)</source>
         <translation>Убрать %1 (сила удара %2–%3)</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::EqCurveView</name>
+    <message>
+        <source>%1 kHz</source>
+        <translation>%1 кГц</translation>
+    </message>
+    <message>
+        <source>%1 Hz</source>
+        <translation>%1 Гц</translation>
+    </message>
+    <message>
+        <source>Band %1: %2, %3Q %4</source>
+        <translation>Полоса %1: %2, %3Q %4</translation>
     </message>
 </context>
 <context>
@@ -3241,6 +3288,10 @@ Shift+перетаскивание	сдвиг без сетки
         <source>Width</source>
         <translation>Ширина</translation>
     </message>
+    <message>
+        <source>%1 %</source>
+        <translation>%1 %</translation>
+    </message>
 </context>
 <context>
     <name>orvane::MidiEditor</name>
@@ -3335,6 +3386,14 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>None</source>
         <translation>Нет</translation>
+    </message>
+    <message>
+        <source>Quantize Strength</source>
+        <translation>Квантизация с силой</translation>
+    </message>
+    <message>
+        <source>Quantize %1%</source>
+        <translation>Квантизовать на %1%</translation>
     </message>
 </context>
 <context>
@@ -3541,6 +3600,10 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>No plug-ins found yet: scan them in the Browser</source>
         <translation>Плагины ещё не найдены: просканируйте их в Браузере</translation>
+    </message>
+    <message>
+        <source>%1 → %2</source>
+        <translation>%1 → %2</translation>
     </message>
 </context>
 <context>
@@ -3926,6 +3989,10 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>Next Clip in Column</source>
         <translation>Следующий клип в столбце</translation>
+    </message>
+    <message>
+        <source>Record into Slot</source>
+        <translation>Записать в слот</translation>
     </message>
 </context>
 <context>
@@ -4387,6 +4454,10 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>General MIDI</source>
         <translation>General MIDI</translation>
+    </message>
+    <message>
+        <source>Volume: %1 (drag)</source>
+        <translation>Громкость: %1 (тяните)</translation>
     </message>
 </context>
 <context>

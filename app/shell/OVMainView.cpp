@@ -699,6 +699,22 @@ bool OVMainView::importAudioFileAtPath(const std::string &path, std::string &err
     return importAudioFileAtPath(path, 0, 0, true, errorMessage);
 }
 
+namespace {
+
+/// The reader's own words name a library call; the user reads what it means.
+std::string plainDecodeFailure(const std::string &reason) {
+    if (reason.empty()) return translate("OVMainView", "the file holds no sound");
+    if (reason == "sf_open failed")
+        return translate("OVMainView", "the file is not recognised as audio, or it is damaged");
+    if (reason == "bad path") return translate("OVMainView", "the file's name cannot be used");
+    if (reason == "set client format failed")
+        return translate("OVMainView", "the file's sample rate cannot be converted");
+    return withArguments(translate("OVMainView", "the file could not be read as audio (%1)"),
+                         {reason});
+}
+
+} // namespace
+
 AudioImport decodeAudioForImport(const std::string &path, double sampleRate) {
     AudioImport import;
     import.path = path;
@@ -710,11 +726,7 @@ AudioImport decodeAudioForImport(const std::string &path, double sampleRate) {
         try {
             std::string reason;
             import.decoded = decodeAudioFile(path, sampleRate, import.audio, &reason);
-            // The reader's own words name a library call; the user reads what it means.
-            if (!import.decoded)
-                import.error = withArguments(
-                    translate("OVMainView", "the file could not be read as audio (%1)"),
-                    {reason.empty() ? translate("OVMainView", "no samples") : reason});
+            if (!import.decoded) import.error = plainDecodeFailure(reason);
         } catch (const std::bad_alloc &) {
             import.audio = DecodedAudio{};
             import.decoded = false;
@@ -1430,6 +1442,17 @@ void OVMainView::executeEdit(std::unique_ptr<Command> command) {
     {
         std::lock_guard lock(engine.projectMutex);
         commands.execute(engine.project, std::move(command));
+        engine.publishGraph();
+    }
+    markDocumentDirty();
+}
+
+void OVMainView::setTrackArmed(uint64_t trackId, bool armed) {
+    {
+        std::lock_guard lock(engine.projectMutex);
+        const auto track = engine.project.findTrack(trackId);
+        if (!track || track->armed == armed) return;
+        track->armed = armed;
         engine.publishGraph();
     }
     markDocumentDirty();

@@ -201,6 +201,9 @@ class OVMainView {
 
     /// Runs an edit through the command stack and marks the document dirty.
     void executeEdit(std::unique_ptr<Command> command);
+    /// Arms or disarms a track for recording. It is a setting of the session at hand, as the
+    /// monitoring is, not an edit of the song: it takes no undo step.
+    void setTrackArmed(uint64_t trackId, bool armed);
     void undoEdit();
     void redoEdit();
 

@@ -17,6 +17,7 @@
 #include <cmath>
 #include <csignal>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 namespace orvane {
@@ -326,7 +327,7 @@ void RemoteControl::carryOut(const RemoteRequest &request, const Endpoint &sende
     default: break;
     }
 
-    // The track's settings, changed through the mixer's own undoable commands.
+    // The track's settings, changed through the mixer's own undoable commands (arming aside).
     const uint64_t trackId = trackIdAt(request.track);
     if (trackId == 0)
         return refuse(sender, "/halvora/track/" + std::to_string(request.track),
@@ -341,6 +342,7 @@ void RemoteControl::carryOut(const RemoteRequest &request, const Endpoint &sende
         return;
     }
     std::unique_ptr<Command> command;
+    std::optional<bool> armTo;
     bool feedsNoReturn = false;
     {
         std::lock_guard lock(engine.projectMutex);
@@ -354,7 +356,8 @@ void RemoteControl::carryOut(const RemoteRequest &request, const Endpoint &sende
         case RemoteAction::TrackGain: fader.gain = static_cast<float>(request.value); break;
         case RemoteAction::TrackPan: fader.pan = static_cast<float>(request.value); break;
         case RemoteAction::TrackArm:
-            if (track->armed != on) command = std::make_unique<SetTrackArmedCommand>(trackId, on);
+            // Arming is no edit of the song, here as in the window: it takes no undo step.
+            if (track->armed != on) armTo = on;
             break;
         case RemoteAction::TrackSend: {
             const auto slot = static_cast<std::size_t>(request.index - 1);
@@ -387,6 +390,7 @@ void RemoteControl::carryOut(const RemoteRequest &request, const Endpoint &sende
                       "send " + std::to_string(request.index) + " feeds no return");
     // A value the track already has is no edit: the history and the unsaved state stay.
     if (command) view.executeEdit(std::move(command));
+    if (armTo) view.setTrackArmed(trackId, *armTo);
     sendTrack(sender, request.track, request.action, request.index);
 }
 

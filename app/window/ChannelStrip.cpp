@@ -2,6 +2,7 @@
 
 #include "app/window/PanelControls.h"
 
+#include <QCursor>
 #include <QDial>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -9,6 +10,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -31,6 +33,19 @@ QPushButton *toggleButton(const QString &text, const QString &tip, const QString
     return button;
 }
 } // namespace
+
+QString levelDbText(float gain) {
+    if (!(gain > 0.0f)) return QStringLiteral("-∞ dB");
+    // Rounded first, so that a gain a hair below unity reads "0.0 dB", not "-0.0 dB".
+    const double db = std::round(200.0 * std::log10(gain)) / 10.0;
+    return QString::number(db == 0.0 ? 0.0 : db, 'f', 1) + QStringLiteral(" dB");
+}
+
+QString sendText(int slot, int percent) {
+    return ChannelStrip::tr("Send %1: %2")
+        .arg(QChar('A' + slot))
+        .arg(levelDbText(static_cast<float>(percent) / 100.0f));
+}
 
 QString panText(int percent) {
     if (percent == 0) return ChannelStrip::tr("Pan: centre");
@@ -88,9 +103,14 @@ ChannelStrip::ChannelStrip(StripKind kind, uint64_t trackId, StripActions stripA
             QDial *dial = new QDial(this);
             dial->setRange(0, 100);
             dial->setFixedSize(26, 26);
-            dial->setToolTip(tr("Send %1").arg(QChar('A' + slot)));
+            dial->setToolTip(sendText(slot, 0));
             sends[static_cast<std::size_t>(slot)] = dial;
             sendGrid->addWidget(dial, slot / 2, slot % 2);
+            // The level shows beside the pointer while the knob turns, as it will sound.
+            connect(dial, &QDial::sliderMoved, this, [dial, slot](int value) {
+                dial->setToolTip(sendText(slot, value));
+                QToolTip::showText(QCursor::pos(), dial->toolTip(), dial);
+            });
             commitOnRelease(dial, this, [this, slot](int value) {
                 if (actions.send) actions.send(slot, static_cast<float>(value) / 100.0f);
             });
@@ -148,12 +168,7 @@ ChannelStrip::ChannelStrip(StripKind kind, uint64_t trackId, StripActions stripA
 }
 
 void ChannelStrip::showGain(int position) {
-    const float gain = faderPositionToGain(position);
-    // Rounded first, so that a gain a hair below unity reads "0.0 dB", not "-0.0 dB".
-    const double db = std::round(200.0 * std::log10(std::max(gain, 1e-9f))) / 10.0;
-    gainText->setText(gain <= 0.0f
-                          ? QStringLiteral("-∞ dB")
-                          : QString::number(db == 0.0 ? 0.0 : db, 'f', 1) + QStringLiteral(" dB"));
+    gainText->setText(levelDbText(faderPositionToGain(position)));
 }
 
 void ChannelStrip::setValues(const StripValues &values) {
@@ -186,6 +201,7 @@ void ChannelStrip::setValues(const StripValues &values) {
         if (!sends[slot] || sends[slot]->isSliderDown()) continue;
         const QSignalBlocker blocker(sends[slot]);
         sends[slot]->setValue(static_cast<int>(std::lround(values.sends[slot].level * 100.0f)));
+        sends[slot]->setToolTip(sendText(static_cast<int>(slot), sends[slot]->value()));
     }
 }
 

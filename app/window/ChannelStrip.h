@@ -22,6 +22,10 @@ float faderPositionToGain(int position);
 int gainToFaderPosition(float gain);
 /// "Pan: centre", "Pan: 30 L", "Pan: 100 R" for a pan in percent.
 QString panText(int percent);
+/// A linear gain in decibels to a tenth, "-∞ dB" for silence.
+QString levelDbText(float gain);
+/// "Send A: -6.0 dB" for send slot 0 at 50 %.
+QString sendText(int slot, int percent);
 
 enum class StripKind { Track, Return, Master };
 

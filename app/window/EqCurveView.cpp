@@ -1,8 +1,10 @@
 #include "app/window/EqCurveView.h"
 
+#include <QCoreApplication>
 #include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -57,6 +59,7 @@ int chooseBandToAdd(const ChannelEq8 &eq, double freqHz) {
 
 EqCurveView::EqCurveView(QWidget *parent) : QWidget(parent) {
     setMinimumSize(320, 160);
+    setMouseTracking(true); // the band under the pointer shows its values
     processor.prepare(48000.0);
     processor.setSettings(ChannelEq8{});
 }
@@ -151,6 +154,40 @@ void EqCurveView::paintEvent(QPaintEvent *) {
         painter.drawText(QRectF(centre - QPointF(4, 6), QSizeF(8, 12)), Qt::AlignCenter,
                          QString::number(band + 1));
     }
+    const QString values = readout();
+    if (!values.isEmpty()) {
+        painter.setPen(QColor(0xF0, 0xF0, 0xF0));
+        painter.drawText(QRectF(0, 2, width() - plotInset - 2, textHeight + 2),
+                         Qt::AlignRight | Qt::AlignVCenter, values);
+    }
+}
+
+QString EqCurveView::bandText(int band) const {
+    if (band < 0 || band >= 8) return {};
+    const EqBandSettings &settings = eq().bands[static_cast<std::size_t>(band)];
+    const double hz = settings.freq;
+    const QString frequency = hz >= 1000.0
+                                  ? QCoreApplication::translate("orvane::EqCurveView", "%1 kHz")
+                                        .arg(hz / 1000.0, 0, 'f', 2)
+                                  : QCoreApplication::translate("orvane::EqCurveView", "%1 Hz")
+                                        .arg(static_cast<qlonglong>(std::lround(hz)));
+    const bool hasGain = settings.type >= 1 && settings.type <= 3;
+    const double db = std::round(settings.gainDb * 10.0) / 10.0;
+    const QString gain = hasGain ? (db > 0.0 ? QStringLiteral("+") : QString()) +
+                                       QString::number(db == 0.0 ? 0.0 : db, 'f', 1) +
+                                       QStringLiteral(" dB, ")
+                                 : QString();
+    return QCoreApplication::translate("orvane::EqCurveView", "Band %1: %2, %3Q %4")
+        .arg(band + 1)
+        .arg(frequency, gain)
+        .arg(static_cast<double>(settings.q), 0, 'f', 2);
+}
+
+QString EqCurveView::readout() const {
+    const int band = dragged >= 0 ? dragged : hovered;
+    // A band switched off under the pointer has no handle left to describe.
+    if (band < 0 || !eq().bands[static_cast<std::size_t>(band)].enabled) return {};
+    return bandText(band);
 }
 
 int EqCurveView::handleAt(const QPointF &point) const {
@@ -197,7 +234,32 @@ void EqCurveView::mousePressEvent(QMouseEvent *event) {
 }
 
 void EqCurveView::mouseMoveEvent(QMouseEvent *event) {
-    if (dragged >= 0) moveBand(dragged, event->position());
+    if (dragged >= 0) return moveBand(dragged, event->position());
+    const int under = handleAt(event->position());
+    if (under == hovered) return;
+    hovered = under;
+    update();
+}
+
+void EqCurveView::leaveEvent(QEvent *) {
+    hovered = -1;
+    update();
+}
+
+void EqCurveView::wheelEvent(QWheelEvent *event) {
+    const int band = handleAt(event->position());
+    const int notches = event->angleDelta().y() / 120;
+    if (band < 0 || notches == 0 || dragged >= 0) return event->ignore();
+    event->accept();
+    ChannelEq8 edited = eq();
+    EqBandSettings &settings = edited.bands[static_cast<std::size_t>(band)];
+    // Up narrows the band, as turning a Q knob clockwise does.
+    const float q = settings.q * std::pow(1.25f, static_cast<float>(notches));
+    settings.q = std::clamp(q, minQ, maxQ);
+    hovered = band;
+    processor.setSettings(edited);
+    rebuildCurve();
+    if (onEdited) onEdited(edited);
 }
 
 void EqCurveView::mouseReleaseEvent(QMouseEvent *event) {

@@ -17,7 +17,9 @@ int chooseBandToAdd(const ChannelEq8 &eq, double freqHz);
 /// The channel EQ's response curve, drawn from `ParametricEq8::responseDbAt`, with a handle
 /// per enabled band: drag a handle to move its band (frequency and gain), drag elsewhere to
 /// bring in a new peak band there, right-click a handle to switch its band off. The edit is
-/// handed to `onEdited` when the button is released, so one drag is one undo step.
+/// handed to `onEdited` when the button is released, so one drag is one undo step. The wheel
+/// over a handle narrows or widens its band (its Q), one step a notch. The band under the
+/// pointer or being dragged shows its frequency, gain and Q in the corner.
 class EqCurveView : public QWidget {
   public:
     static constexpr double minHz = 20.0;
@@ -35,6 +37,15 @@ class EqCurveView : public QWidget {
     double freqAt(double x) const;
     double dbAt(double y) const;
 
+    /// "Band 2: 392 Hz, +6.0 dB, Q 1.00" for band index 1 as it stands.
+    QString bandText(int band) const;
+    /// What the corner shows: the dragged band, else the one under the pointer; empty when
+    /// neither.
+    QString readout() const;
+
+    static constexpr float minQ = 0.1f;
+    static constexpr float maxQ = 18.0f;
+
     std::function<void(const ChannelEq8 &)> onEdited;
 
   protected:
@@ -43,6 +54,8 @@ class EqCurveView : public QWidget {
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void leaveEvent(QEvent *event) override;
 
   private:
     int handleAt(const QPointF &point) const;
@@ -52,6 +65,7 @@ class EqCurveView : public QWidget {
     stock::ParametricEq8 processor;
     QPainterPath curve;
     int dragged = -1;
+    int hovered = -1;
 };
 
 } // namespace orvane

@@ -155,6 +155,14 @@ void MainWindow::buildCentre() {
     browserHolder->setObjectName(QStringLiteral("browser"));
     browser = createPluginBrowserPanel(app, browserHolder);
     browserHolder->setWidget(browser);
+    browser->onProjectEdited = [this] { projectChanged(); };
+    // The mixer shows its own edits; the rest of the window follows them here. Its strips
+    // stay as they are, for the edit may come from one of them.
+    mixer->onProjectEdited = [this] {
+        refreshHistoryActions();
+        refreshTitle();
+        timelineView->update();
+    };
     addDockWidget(Qt::LeftDockWidgetArea, browserHolder);
     browserHolder->hide();
     connect(timelineView, &TimelineView::projectEdited, this, &MainWindow::projectChanged);

@@ -52,6 +52,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QStackedWidget>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QToolBar>
 
@@ -290,7 +291,9 @@ void MainWindow::buildToolbar() {
     });
     bar->addWidget(writeModeField);
     bar->addSeparator();
-    tabs = new QTabBar(bar);
+    // The pages and the load live outside the toolbar, which a narrow window squeezes into
+    // its overflow: the tabs at the menu bar's right, the load on the status line.
+    tabs = new QTabBar(this);
     tabs->addTab(tr("Timeline"));
     tabs->addTab(tr("Session"));
     tabs->addTab(tr("Mixer"));
@@ -300,14 +303,15 @@ void MainWindow::buildToolbar() {
     tabs->setChangeCurrentOnDrag(true);
     connect(tabs, &QTabBar::currentChanged, this,
             [this](int index) { pages->setCurrentIndex(index); });
-    bar->addWidget(tabs);
-    loadLabel = new QLabel(bar);
+    tabs->setDrawBase(false);
+    tabs->setExpanding(false);
+    menuBar()->setCornerWidget(tabs, Qt::TopRightCorner);
+    loadLabel = new QLabel(this);
     holdSizeFor(loadLabel, tr("DSP %1 % · xruns %2").arg(999).arg(999999));
     loadLabel->setToolTip(
         tr("Audio processing load of the last moment, and device underruns (xruns) "
            "since start"));
-    bar->addSeparator();
-    bar->addWidget(loadLabel);
+    statusBar()->addPermanentWidget(loadLabel);
 }
 
 void MainWindow::buildMenus() {

@@ -6,6 +6,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QSignalBlocker>
 #include <QSlider>
 
@@ -37,10 +39,27 @@ MasteringPanel::MasteringPanel(QWidget *parent) : QWidget(parent) {
     form->addRow(enabled);
     form->addRow(bypass);
     form->addRow(tr("Character"), character);
-    form->addRow(tr("Loudness"), loudness);
+    // Each slider shows its value beside it, following the handle as it moves.
+    const auto withValue = [this](QSlider *slider) {
+        auto *row = new QWidget(this);
+        auto *layout = new QHBoxLayout(row);
+        layout->setContentsMargins(0, 0, 0, 0);
+        auto *value = new QLabel(row);
+        value->setMinimumWidth(value->fontMetrics().horizontalAdvance(QStringLiteral("200 %")) + 4);
+        value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        slider->setParent(row);
+        layout->addWidget(slider, 1);
+        layout->addWidget(value);
+        valueLabels.emplace_back(slider, value);
+        const auto show = [value](int percent) { value->setText(tr("%1 %").arg(percent)); };
+        show(slider->value());
+        connect(slider, &QSlider::valueChanged, value, show);
+        return row;
+    };
+    form->addRow(tr("Loudness"), withValue(loudness));
     form->addRow(excite);
-    form->addRow(tr("Excite amount"), exciteAmount);
-    form->addRow(tr("Width"), width);
+    form->addRow(tr("Excite amount"), withValue(exciteAmount));
+    form->addRow(tr("Width"), withValue(width));
     form->addRow(loudnessCompensation);
     for (QCheckBox *box : {enabled, bypass, excite, loudnessCompensation})
         connect(box, &QCheckBox::toggled, this, [this] { edited(); });
@@ -64,6 +83,15 @@ void MasteringPanel::setSettings(const MasteringUtility &settings) {
     exciteAmount->setValue(percent(settings.exciteAmt));
     width->setValue(percent(settings.width));
     loudnessCompensation->setChecked(settings.loudCmp);
+    // The sliders were set with their signals held back: their values are shown here.
+    for (const auto &[slider, label] : valueLabels)
+        label->setText(tr("%1 %").arg(slider->value()));
+}
+
+QString MasteringPanel::shownValue(const QSlider *slider) const {
+    for (const auto &[shownSlider, label] : valueLabels)
+        if (shownSlider == slider) return label->text();
+    return {};
 }
 
 MasteringUtility MasteringPanel::settings() const {

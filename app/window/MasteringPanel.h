@@ -5,9 +5,12 @@
 #include <QWidget>
 
 #include <functional>
+#include <utility>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QSlider;
 
 namespace orvane {
@@ -25,6 +28,10 @@ class MasteringPanel : public QWidget {
 
     std::function<void(const MasteringUtility &)> onEdited;
     QSlider *loudnessSlider() const { return loudness; }
+    QSlider *exciteSlider() const { return exciteAmount; }
+    QSlider *widthSlider() const { return width; }
+    /// The value shown beside `slider`, as it moves.
+    QString shownValue(const QSlider *slider) const;
 
   private:
     void edited();
@@ -38,6 +45,7 @@ class MasteringPanel : public QWidget {
     QSlider *exciteAmount = nullptr;
     QSlider *width = nullptr;
     QCheckBox *loudnessCompensation = nullptr;
+    std::vector<std::pair<QSlider *, QLabel *>> valueLabels;
 };
 
 } // namespace orvane

@@ -30,6 +30,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace orvane {
 
@@ -60,6 +61,15 @@ struct GridChoice {
 constexpr GridChoice gridChoices[] = {{"1/4", 1.0},         {"1/8", 0.5},
                                       {"1/16", 0.25},       {"1/32", 0.125},
                                       {"1/8T", 1.0 / 3.0},  {"1/16T", 1.0 / 6.0}};
+/// The song's grid that matches the roll's grid of `beats`, if one does.
+std::optional<GridQuantize> gridQuantizeOf(double beats) {
+    for (const GridQuantize steps : {GridQuantize::Quarter, GridQuantize::Eighth,
+                                     GridQuantize::Sixteenth, GridQuantize::QuarterTriplet,
+                                     GridQuantize::EighthTriplet, GridQuantize::SixteenthTriplet})
+        if (std::abs(gridBeats(steps, TimeSignature{}) - beats) < 1e-9) return steps;
+    return std::nullopt;
+}
+
 } // namespace
 
 MidiEditor::MidiEditor(OVApplication &application, QWidget *parent)
@@ -721,6 +731,27 @@ void MidiEditor::addMenuTransforms() {
             project.quantizeStrength, project.scaleRoot, project.scaleMinor,
             project.scaleSnapEnabled);
     });
+    // Part of the way to the roll's grid, the whole clip at once: repeated, each pass takes
+    // the notes further, so a loose take tightens without losing its feel at one stroke.
+    QMenu *partly = menu->addMenu(tr("Quantize Strength"));
+    for (const int percent : {25, 50, 75}) {
+        QAction *item = partly->addAction(tr("Quantize %1%").arg(percent), this, [this, percent] {
+            const std::optional<GridQuantize> steps = gridQuantizeOf(grid);
+            if (clip == 0 || !steps) return;
+            std::unique_ptr<Command> command;
+            {
+                std::lock_guard lock(app.engine().projectMutex);
+                const Project &project = app.engine().project;
+                command = std::make_unique<IterativeQuantizeClipCommand>(
+                    clip, *steps, project.swingAmount, static_cast<float>(percent) / 100.0f,
+                    project.scaleRoot, project.scaleMinor, false);
+            }
+            edit(std::move(command));
+        });
+        // The roll's finest grid has no counterpart among the song's grids.
+        connect(partly, &QMenu::aboutToShow, item,
+                [this, item] { item->setEnabled(gridQuantizeOf(grid).has_value()); });
+    }
     add(menu, "Pitch Quantize to Scale", [this](uint64_t id) {
         std::lock_guard lock(app.engine().projectMutex);
         const Project &project = app.engine().project;

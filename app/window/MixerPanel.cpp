@@ -39,6 +39,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <cmath>
 #include <mutex>
 
 namespace orvane {
@@ -242,7 +243,9 @@ ChannelStrip *MixerPanel::makeStrip(StripKind kind, uint64_t trackId) {
         });
     };
     actions.arm = [this, trackId](bool armed) {
-        execute(std::make_unique<SetTrackArmedCommand>(trackId, armed));
+        app.view().setTrackArmed(trackId, armed);
+        refreshValues();
+        if (onProjectEdited) onProjectEdited();
     };
     // The fader and pan write automation as the project's write mode asks.
     actions.dragBegan = [this, trackId] { app.view().automation().beginMixerDrag(trackId); };
@@ -276,6 +279,17 @@ ChannelStrip *MixerPanel::makeStrip(StripKind kind, uint64_t trackId) {
         }
         send.level = level;
         execute(std::make_unique<SetTrackSendCommand>(trackId, slot, send));
+        // Says where the send goes, which also clears a complaint about a missing return.
+        std::string returnName;
+        {
+            std::lock_guard lock(app.engine().projectMutex);
+            if (const auto target = app.engine().project.findTrack(send.returnId))
+                returnName = target->name;
+        }
+        app.status().setText(tr("%1 → %2")
+                                 .arg(sendText(slot, static_cast<int>(std::lround(level * 100.0f))),
+                                      QString::fromStdString(returnName))
+                                 .toStdString());
     };
     return new ChannelStrip(kind, trackId, std::move(actions), stripHost);
 }
@@ -495,6 +509,7 @@ void MixerPanel::execute(std::unique_ptr<Command> command) {
     app.view().executeEdit(std::move(command));
     refreshValues();
     refreshDetail();
+    if (onProjectEdited) onProjectEdited();
 }
 
 void MixerPanel::showEffectAutomation(uint32_t parameter) {

@@ -326,6 +326,7 @@ bool PluginBrowserPanel::loadSelected() {
         return false;
     }
     if (!executeAddInsert(app, trackId, InsertChoice{false, plugin.uid, plugin.path})) return false;
+    if (onProjectEdited) onProjectEdited();
     app.status().setText(
         tr("Plug-in loaded: %1").arg(QString::fromStdString(plugin.name)).toStdString());
     return true;

@@ -1,4 +1,6 @@
 #include "app/window/SessionPanel.h"
+#include "app/workflows/RecordingWorkflow.h"
+#include "app/workflows/SessionCapture.h"
 
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
@@ -480,7 +482,7 @@ void SessionPanel::captureToArrangement() {
     std::vector<uint64_t> captured;
     {
         std::lock_guard lock(app.engine().projectMutex);
-        captured = app.engine().captureSessionToArrangement();
+        captured = captureWholePasses(app.engine());
         if (captured.empty()) {
             app.status().setText(
                 tr("Nothing to capture: no session clips are playing").toStdString());
@@ -659,6 +661,13 @@ int32_t SessionPanel::launcherColumnOf(std::size_t row, std::size_t column) cons
     return -1;
 }
 
+void SessionPanel::recordIntoSlot(std::size_t row, std::size_t column) {
+    const int32_t launcherColumn = launcherColumnOf(row, column);
+    if (launcherColumn < 0) return;
+    app.view().recording().recordIntoSessionSlot(grid.columns[column].trackId,
+                                                 static_cast<int32_t>(row), launcherColumn);
+}
+
 void SessionPanel::newMidiClip(std::size_t row, std::size_t column) {
     const int32_t launcherColumn = launcherColumnOf(row, column);
     if (launcherColumn < 0) return;
@@ -802,6 +811,9 @@ void SessionPanel::cellMenu(std::size_t row, std::size_t column, const QPoint &g
     if (clipId == 0 && grid.columns[column].midi)
         menu.addAction(tr("New MIDI Clip"), [&] { newMidiClip(row, column); });
     if (clipId == 0) addCopyFromArrangementMenu(menu, row, column);
+    // An empty slot of an audio track records its input straight into it.
+    if (clipId == 0 && !grid.columns[column].midi)
+        menu.addAction(tr("Record into Slot"), [&] { recordIntoSlot(row, column); });
     // A generated pattern fills an empty cell of a MIDI track or replaces a clip's notes.
     if (grid.columns[column].midi) addSessionPlayerMenu(menu, row, column);
     if (!menu.isEmpty()) menu.exec(globalPos);

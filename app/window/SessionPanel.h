@@ -108,6 +108,8 @@ class SessionPanel : public WorkspacePanel {
     /// The audio or MIDI file at `path` imported into the cell.
     void importFile(const std::string &path, std::size_t row, std::size_t column);
     void newMidiClip(std::size_t row, std::size_t column);
+    /// Records the track's input into the empty cell.
+    void recordIntoSlot(std::size_t row, std::size_t column);
     /// The launcher column of the grid's cell: its clip's, or its track's place in the project.
     int32_t launcherColumnOf(std::size_t row, std::size_t column) const;
     void editSceneTempoMeter(uint64_t sceneId);

@@ -110,8 +110,9 @@ ClipPart TimelineGeometry::partAt(const Clip &clip, const QRectF &rect, QPointF 
     }
     if (fromLeft <= edgeGrab) return ClipPart::StartEdge;
     if (fromRight <= edgeGrab) return ClipPart::EndEdge;
-    if (clip.kind == ClipKind::Audio && std::abs(point.y() - gainLineY(rect, clip.gain)) <= 3.0 &&
-        std::abs(point.x() - rect.center().x()) <= 3 * handleSize)
+    // The whole line takes the pointer, as it is drawn; the body stays above and below it.
+    if (clip.kind == ClipKind::Audio &&
+        std::abs(point.y() - gainLineY(rect, clip.gain)) <= gainGrab)
         return ClipPart::Gain;
     return ClipPart::Body;
 }

@@ -101,6 +101,8 @@ struct TimelineGeometry {
     static constexpr double takeLaneHeight = 30.0;
     static constexpr double edgeGrab = 6.0;
     static constexpr double handleSize = 8.0;
+    /// How far above or below an audio clip's gain line a press still takes the line.
+    static constexpr double gainGrab = 4.0;
     static constexpr double automationLaneHeight = 48.0;
     static constexpr double smallestLaneHeight = 34.0;
     static constexpr double largestLaneHeight = 240.0;

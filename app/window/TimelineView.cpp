@@ -35,6 +35,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <ranges>
 
 namespace orvane {
@@ -489,9 +490,13 @@ void TimelineView::paintClip(QPainter &painter, const Clip &clip, const Track &t
         paintWaveform(painter, clip, shown, rect.adjusted(0, 12, 0, 0), fpp);
     else
         paintNotes(painter, clip, shown, rect.adjusted(0, 13, 0, -1), time);
-    if (rect.width() > 36) {
+    // The name stays in sight while the clip's start is scrolled off under the headers.
+    const QRectF named(std::max(rect.left(), TimelineGeometry::headerWidth), rect.top(),
+                       rect.right() - std::max(rect.left(), TimelineGeometry::headerWidth),
+                       rect.height());
+    if (named.width() > 36) {
         painter.setPen(Qt::black);
-        painter.drawText(rect.adjusted(4, -1, -4, 0), Qt::AlignTop | Qt::AlignLeft,
+        painter.drawText(named.adjusted(4, -1, -4, 0), Qt::AlignTop | Qt::AlignLeft,
                          QString::fromStdString(clip.name));
     }
     if (clip.kind == ClipKind::Audio && rect.width() > 4 * TimelineGeometry::handleSize) {
@@ -924,6 +929,14 @@ QString TimelineView::headerToolTipAt(QPointF point) const {
     if (headerButton(*row, muteX).contains(point)) return tr("Mute");
     if (headerButton(*row, soloX).contains(point)) return tr("Solo");
     if (!row->isReturn && headerButton(*row, armX).contains(point)) return tr("Arm for recording");
+    if (volumeBar(*row).adjusted(0, -4, 0, 4).contains(point)) {
+        const double db = track->gain > 0.0f ? std::round(200.0 * std::log10(track->gain)) / 10.0
+                                             : -std::numeric_limits<double>::infinity();
+        return tr("Volume: %1 (drag)")
+            .arg(std::isinf(db)
+                     ? QStringLiteral("-∞ dB")
+                     : QString::number(db == 0.0 ? 0.0 : db, 'f', 1) + QStringLiteral(" dB"));
+    }
     if (track->type != TrackType::Audio || !headerButton(*row, monitorX).contains(point)) return {};
     switch (track->monitor) {
     case MonitorMode::In: return tr("Monitor: In — the input is always heard. Click for Off");
@@ -960,7 +973,8 @@ bool TimelineView::pressHeader(QPointF point) {
         edit(std::make_unique<SetTrackMixerCommand>(current.id, current.gain, current.pan,
                                                     current.mute, !current.solo));
     } else if (!pressed.isReturn && headerButton(pressed, armX).contains(point)) {
-        edit(std::make_unique<SetTrackArmedCommand>(current.id, !current.armed));
+        app.view().setTrackArmed(current.id, !current.armed);
+        Q_EMIT projectEdited(); // the mixer's R follows
     } else if (current.type == TrackType::Audio &&
                headerButton(pressed, monitorX).contains(point)) {
         edit(std::make_unique<SetTrackMonitorCommand>(current.id, nextMonitorMode(current.monitor)));

@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <functional>
+
 namespace orvane {
 
 class OVApplication;
@@ -16,6 +18,9 @@ class WorkspacePanel : public QWidget {
     virtual void onTick() {}
     /// The project changed (an edit, undo, redo, a project opened or made new).
     virtual void projectChanged() {}
+    /// Set by the window: a panel that edited the project calls it, so that the other tabs
+    /// and the undo menu show the edit at once.
+    std::function<void()> onProjectEdited;
 };
 
 /// The session tab: clip grid with launch, stop and scene launch.

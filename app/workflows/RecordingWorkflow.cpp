@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 
 namespace orvane {
 
@@ -68,14 +69,11 @@ uint64_t RecordingWorkflow::pickOrAddTarget() {
     std::lock_guard lock(services.engine.projectMutex);
     Project &project = services.engine.project;
     if (candidate != 0) {
-        // Several armed audio tracks record together, each from its own input pair; one
-        // armed (or only selected) track is armed alone.
-        const auto armedAudio =
-            std::count_if(project.tracks.begin(), project.tracks.end(), [](const auto &track) {
-                return track->armed && track->type == TrackType::Audio;
-            });
+        // Armed tracks stay armed: every armed audio track records its own input pair and an
+        // armed MIDI track its notes, all on the same press. A track that is only selected is
+        // armed alone.
         const auto chosen = project.findTrack(candidate);
-        if (armedAudio < 2 || !chosen || chosen->type != TrackType::Audio) armOnly(candidate);
+        if (!chosen || !chosen->armed) armOnly(candidate);
         return candidate;
     }
     const auto selected = project.findTrack(view.selectedTrackId);
@@ -130,7 +128,7 @@ void RecordingWorkflow::toggleRecording() {
         }
     }
     view.followPlayhead = true;
-    if (!sessionModeOn()) view.tab = OVMainView::Tab::Timeline;
+    if (!sessionModeOn() && !slotRequested) view.tab = OVMainView::Tab::Timeline;
     if (countInBars < 1) {
         startActualRecordingOnTrack(target);
         return;
@@ -173,11 +171,18 @@ void RecordingWorkflow::chooseSessionDestination() {
         sessionOverdubClipId = selectedClip->id;
         return;
     }
-    if (sessionOverdubMode || !liveLoopMode || !sessionShown) return;
     int32_t row = hoveredSessionRow, column = hoveredSessionCol;
-    if (selectedClip && selectedClip->isSessionClip()) {
-        row = selectedClip->sessionRow;
-        column = selectedClip->sessionCol;
+    if (slotRequested) {
+        // Asked for by name: this take only, whatever the modes.
+        slotRequested = false;
+        row = requestedSlotRow;
+        column = requestedSlotCol;
+    } else {
+        if (sessionOverdubMode || !liveLoopMode || !sessionShown) return;
+        if (selectedClip && selectedClip->isSessionClip()) {
+            row = selectedClip->sessionRow;
+            column = selectedClip->sessionCol;
+        }
     }
     // Columns are the project's tracks in order; a cell beyond them has no track.
     if (row < 0 || column < 0 || static_cast<std::size_t>(column) >= project.tracks.size()) return;
@@ -190,38 +195,65 @@ void RecordingWorkflow::chooseSessionDestination() {
 void RecordingWorkflow::startActualRecordingOnTrack(uint64_t trackId) {
     Engine &engine = services.engine;
     recordingTargetTrackId = trackId;
+    midiTargetTrackId = 0;
     sessionOverdubClipId = 0;
     sessionRecordSlotValid = false;
-    bool midi = false;
+    bool audioTake = false;
     {
         std::lock_guard lock(engine.projectMutex);
         chooseSessionDestination();
-        const auto track = engine.project.findTrack(recordingTargetTrackId);
-        midi = track && track->type == TrackType::Midi;
+        const Project &project = engine.project;
+        const auto target = project.findTrack(recordingTargetTrackId);
+        const bool targetIsMidi = target && target->type == TrackType::Midi;
+        if (sessionOverdubClipId != 0 || sessionRecordSlotValid) {
+            // A slot or an overdub is one track's take.
+            if (targetIsMidi) midiTargetTrackId = recordingTargetTrackId;
+            audioTake = !targetIsMidi;
+        } else {
+            // In the arrangement the armed MIDI track records its notes while the armed audio
+            // tracks record their inputs; the audio take leads.
+            uint64_t firstAudio = target && !targetIsMidi ? recordingTargetTrackId : 0;
+            midiTargetTrackId = targetIsMidi ? recordingTargetTrackId : 0;
+            for (const auto &track : project.tracks) {
+                if (!track->armed) continue;
+                if (track->type == TrackType::Audio && firstAudio == 0) firstAudio = track->id;
+                if (track->type == TrackType::Midi && midiTargetTrackId == 0)
+                    midiTargetTrackId = track->id;
+            }
+            audioTake = firstAudio != 0 || !targetIsMidi;
+            if (firstAudio != 0) recordingTargetTrackId = firstAudio;
+        }
     }
-    if (midi)
-        startMidiRecording();
-    else
-        startAudioRecording();
-}
-
-void RecordingWorkflow::startMidiRecording() {
-    Engine &engine = services.engine;
-    const int64_t playhead = engine.transport.playhead.load();
-    if (!engine.beginMidiRecording(playhead)) {
+    if (midiTargetTrackId != 0 && !startMidiRecording()) {
         show(couldNotStart());
         post(Request::stop());
         return;
     }
-    midiTakeRunning = true;
-    midiTakeStart = playhead;
+    if (audioTake && !startAudioRecording()) {
+        if (midiTakeRunning) {
+            midiTakeRunning = false;
+            (void)engine.endMidiRecording(engine.transport.playhead.load());
+        }
+        post(Request::stop());
+        return;
+    }
+    // A running take is an unsaved change: quitting or opening another project must ask.
     view.markDocumentDirty();
     post(Request::recordToggle());
     if (!engine.transport.playing.load()) post(Request::play());
-    show(translate("RecordingWorkflow", "Recording MIDI…"));
+    if (!audioTake) show(translate("RecordingWorkflow", "Recording MIDI…"));
 }
 
-void RecordingWorkflow::startAudioRecording() {
+bool RecordingWorkflow::startMidiRecording() {
+    Engine &engine = services.engine;
+    const int64_t playhead = engine.transport.playhead.load();
+    if (!engine.beginMidiRecording(playhead)) return false;
+    midiTakeRunning = true;
+    midiTakeStart = playhead;
+    return true;
+}
+
+bool RecordingWorkflow::startAudioRecording() {
     AudioDeviceEngine *audio = services.audio;
     // An arrangement take of a saved project is written beside it as it is recorded, so that
     // a crash leaves it to be placed the next time the project opens; a session take, or one
@@ -232,26 +264,46 @@ void RecordingWorkflow::startAudioRecording() {
             inputTargets());
     if (!audio || !audio->beginRecording()) {
         show(audio && !audio->lastError.empty() ? audio->lastError : couldNotStart());
-        post(Request::stop());
-        return;
+        return false;
     }
     services.rack.prepare(audio->sampleRate, audio->bufferFrames);
-    // A running take is an unsaved change: quitting or opening another project must ask.
-    view.markDocumentDirty();
-    post(Request::recordToggle());
-    if (!services.engine.transport.playing.load()) post(Request::play());
     const std::string input = quoted(audio->inputDeviceName);
     if (sessionOverdubClipId != 0)
         show(withArguments(translate("RecordingWorkflow", "Overdubbing from %1…"), {input}));
     else if (sessionRecordSlotValid)
         show(liveLoopText(QT_TRANSLATE_NOOP("RecordingWorkflow", "Live Loop R%1 C%2 — %3…"),
                           sessionRecordRow, sessionRecordCol, input));
+    else if (midiTakeRunning)
+        show(withArguments(translate("RecordingWorkflow", "Recording from %1 and MIDI…"), {input}));
     else
         show(withArguments(translate("RecordingWorkflow", "Recording from %1…"), {input}));
+    return true;
 }
 
 bool RecordingWorkflow::stopRecordingAndSaveClip() {
-    return midiTakeRunning ? stopMidiRecording() : stopAudioRecording();
+    const bool audioRunning = services.audio && services.audio->recording.load();
+    if (!midiTakeRunning && !audioRunning) return false;
+    Engine &engine = services.engine;
+    // The notes end where Stop was pressed, before the audio take is placed.
+    std::optional<KeptTake> midi;
+    if (midiTakeRunning) midi = stopMidiRecording();
+    std::optional<KeptTake> audio;
+    if (audioRunning) audio = stopAudioRecording();
+    if (engine.transport.recording.load()) post(Request::recordToggle());
+    post(Request::stop());
+    sessionOverdubClipId = 0;
+    sessionRecordSlotValid = false;
+    const KeptTake *lead = audio && audio->clipId != 0 ? &*audio
+                           : midi && midi->clipId != 0 ? &*midi
+                                                       : nullptr;
+    if (lead) keepTake(lead->trackId, lead->clipId);
+    // From here the document and its autosave hold the audio take.
+    if (audio && audio->clipId != 0) services.audio->forgetTakesOnDisk();
+    std::string text;
+    for (const auto *take : {audio ? &*audio : nullptr, midi ? &*midi : nullptr})
+        if (take) text += (text.empty() ? "" : " · ") + take->status;
+    show(text);
+    return true;
 }
 
 void RecordingWorkflow::keepTake(uint64_t trackId, uint64_t clipId) {
@@ -264,9 +316,8 @@ void RecordingWorkflow::keepTake(uint64_t trackId, uint64_t clipId) {
     (void)view.performAutosaveSilently();
 }
 
-bool RecordingWorkflow::stopAudioRecording() {
+RecordingWorkflow::KeptTake RecordingWorkflow::stopAudioRecording() {
     AudioDeviceEngine *audio = services.audio;
-    if (!audio || !audio->recording.load()) return false;
     Engine &engine = services.engine;
     const std::vector<InputRecordingTarget> targets = inputTargets();
     const std::vector<RecordingOutcome> outcomes =
@@ -275,23 +326,18 @@ bool RecordingWorkflow::stopAudioRecording() {
     const int64_t frames = outcomes.front().frames;
     const auto alsoRecorded = std::count_if(outcomes.begin() + 1, outcomes.end(),
                                             [](const RecordingOutcome &o) { return o.frames > 0; });
-    if (engine.transport.recording.load()) post(Request::recordToggle());
-    post(Request::stop());
     if (frames < 1 || trackId == 0) {
         audio->forgetTakesOnDisk();
-        show(!audio->lastError.empty()
-                 ? withArguments(translate("RecordingWorkflow", "Recording failed: %1"),
-                                 {audio->lastError})
-                 : translate("RecordingWorkflow",
-                             "The recording is empty: check the access to the microphone"));
-        return true;
+        return {0, 0,
+                !audio->lastError.empty()
+                    ? withArguments(translate("RecordingWorkflow", "Recording failed: %1"),
+                                    {audio->lastError})
+                    : translate("RecordingWorkflow",
+                                "The recording is empty: check the access to the microphone")};
     }
     const bool overdub = sessionOverdubClipId != 0;
     view.tab =
         overdub || sessionRecordSlotValid ? OVMainView::Tab::Session : OVMainView::Tab::Timeline;
-    keepTake(trackId, clipId);
-    // From here the document and its autosave hold the take.
-    audio->forgetTakesOnDisk();
     std::string count =
         withArguments(translate("RecordingWorkflow", "%1 samples"), {std::to_string(frames)});
     // The take was patched with silence where input was lost: it is kept, and said so.
@@ -299,18 +345,19 @@ bool RecordingWorkflow::stopAudioRecording() {
         count += withArguments(
             translate("RecordingWorkflow", " (input frames lost: %1, filled with silence)"),
             {std::to_string(audio->lastRecordingOverflowFrames)});
+    std::string text;
     if (overdub)
-        show(withArguments(translate("RecordingWorkflow", "Session overdub — %1"), {count}));
+        text = withArguments(translate("RecordingWorkflow", "Session overdub — %1"), {count});
     else if (sessionRecordSlotValid)
-        show(liveLoopText(QT_TRANSLATE_NOOP("RecordingWorkflow", "Live Loop R%1 C%2 — %3"),
-                          sessionRecordRow, sessionRecordCol, count));
+        text = liveLoopText(QT_TRANSLATE_NOOP("RecordingWorkflow", "Live Loop R%1 C%2 — %3"),
+                            sessionRecordRow, sessionRecordCol, count);
     else if (alsoRecorded > 0)
-        show(withArguments(translate("RecordingWorkflow", "Recording saved: %1 (+%n track(s))",
-                                     nullptr, int(alsoRecorded)),
-                           {count}));
+        text = withArguments(translate("RecordingWorkflow", "Recording saved: %1 (+%n track(s))",
+                                       nullptr, int(alsoRecorded)),
+                             {count});
     else
-        show(withArguments(translate("RecordingWorkflow", "Recording saved: %1"), {count}));
-    return true;
+        text = withArguments(translate("RecordingWorkflow", "Recording saved: %1"), {count});
+    return {trackId, clipId, text};
 }
 
 std::vector<InputRecordingTarget> RecordingWorkflow::inputTargets() const {
@@ -351,48 +398,37 @@ void RecordingWorkflow::openInputPairsOfArmedTracks() {
                            {audio->lastError}));
 }
 
-bool RecordingWorkflow::stopMidiRecording() {
+RecordingWorkflow::KeptTake RecordingWorkflow::stopMidiRecording() {
     Engine &engine = services.engine;
     midiTakeRunning = false;
     std::vector<MidiNote> notes = engine.endMidiRecording(engine.transport.playhead.load());
     if (services.audio) alignRecordedNotes(notes, services.audio->midiInputLatencyFrames());
-    if (engine.transport.recording.load()) post(Request::recordToggle());
-    post(Request::stop());
-    sessionOverdubClipId = 0;
-    sessionRecordSlotValid = false;
-    if (notes.empty()) {
-        show(translate("RecordingWorkflow", "The MIDI recording is empty"));
-        return true;
-    }
+    const auto empty = [] {
+        return KeptTake{0, 0, translate("RecordingWorkflow", "The MIDI recording is empty")};
+    };
+    const auto noTarget = [] {
+        return KeptTake{0, 0, translate("RecordingWorkflow", "MIDI recording: no target track")};
+    };
+    if (notes.empty()) return empty();
     int64_t start = 0;
     {
         std::lock_guard lock(engine.projectMutex);
-        const auto track = engine.project.findTrack(recordingTargetTrackId);
-        if (!track || track->type != TrackType::Midi) {
-            show(translate("RecordingWorkflow", "MIDI recording: no target track"));
-            return true;
-        }
+        const auto track = engine.project.findTrack(midiTargetTrackId);
+        if (!track || track->type != TrackType::Midi) return noTarget();
         start = engine.quantizeSamples(midiTakeStart, engine.project.gridQuantize, 0.0f);
     }
-    const auto passes = placeCyclePassNotes(engine, recordingTargetTrackId, notes, midiTakeStart,
+    const auto passes = placeCyclePassNotes(engine, midiTargetTrackId, notes, midiTakeStart,
                                             engine.midiTakeFrames());
-    if (passes && passes->clipId == 0) {
-        show(translate(
-            "RecordingWorkflow",
-            "The MIDI recording is empty")); // every note was played before the cycle began
-        return true;
-    }
+    // Every note was played before the cycle began.
+    if (passes && passes->clipId == 0) return empty();
     // The notes were timed from the recording start; the clip starts on the grid.
     const int64_t shift = midiTakeStart - start;
     for (auto &note : notes)
         note.start = std::max<int64_t>(note.start + shift, 0);
     const auto outcome =
         passes ? *passes
-               : placeRecordedNotes(engine, recordingTargetTrackId, std::move(notes), start, 0);
-    if (outcome.clipId == 0) {
-        show(translate("RecordingWorkflow", "MIDI recording: no target track"));
-        return true;
-    }
+               : placeRecordedNotes(engine, midiTargetTrackId, std::move(notes), start, 0);
+    if (outcome.clipId == 0) return noTarget();
     const std::size_t count = [&] {
         std::lock_guard lock(engine.projectMutex);
         const auto track = engine.project.findTrack(outcome.trackId);
@@ -401,9 +437,22 @@ bool RecordingWorkflow::stopMidiRecording() {
         return std::size_t{0};
     }();
     view.tab = OVMainView::Tab::Timeline;
-    keepTake(outcome.trackId, outcome.clipId);
-    show(translate("RecordingWorkflow", "MIDI recording saved: %n note(s)", nullptr, int(count)));
-    return true;
+    view.markDocumentDirty();
+    return {
+        outcome.trackId, outcome.clipId,
+        translate("RecordingWorkflow", "MIDI recording saved: %n note(s)", nullptr, int(count))};
+}
+
+void RecordingWorkflow::recordIntoSessionSlot(uint64_t trackId, int32_t row, int32_t column) {
+    if (countInActive || isRecordingActive() || row < 0 || column < 0) return;
+    slotRequested = true;
+    requestedSlotRow = row;
+    requestedSlotCol = column;
+    view.selectedTrackId = trackId;
+    view.selectedClipId = 0;
+    toggleRecording();
+    // Refused at once: a later press is an ordinary one.
+    if (!countInActive && !isRecordingActive()) slotRequested = false;
 }
 
 void RecordingWorkflow::togglePunch() {

@@ -21,7 +21,11 @@ class RecordingWorkflow {
   public:
     RecordingWorkflow(const WorkspaceServices &services, OVMainView &view);
 
+    /// The take's leading track: the audio track whose take is kept first, else the MIDI
+    /// track.
     uint64_t recordingTargetTrackId = 0;
+    /// The MIDI track whose notes the running take records, 0 when none does.
+    uint64_t midiTargetTrackId = 0;
     bool countInActive = false;
     uint64_t countInTargetTrack = 0;
     int64_t countInRecordStartSamples = 0;
@@ -49,6 +53,9 @@ class RecordingWorkflow {
     void setPunchOutAtPlayhead();
     void toggleSessionOverdub();
     void toggleLiveLoop();
+    /// Records the track's input into the session slot at `row` of launcher `column` (the
+    /// track's place in the project), with the count-in as any take; the Session tab stays.
+    void recordIntoSessionSlot(uint64_t trackId, int32_t row, int32_t column);
 
   private:
     /// Where each input pair's take goes: the target track first, then (in the arrangement)
@@ -63,14 +70,25 @@ class RecordingWorkflow {
     uint64_t pickOrAddTarget();
     void armOnly(uint64_t trackId);
     void chooseSessionDestination();
-    void startMidiRecording();
-    void startAudioRecording();
-    [[nodiscard]] bool stopAudioRecording();
-    [[nodiscard]] bool stopMidiRecording();
+    /// A take placed on its track (0 ids when nothing was kept) and what to say about it.
+    struct KeptTake {
+        uint64_t trackId = 0;
+        uint64_t clipId = 0;
+        std::string status;
+    };
+    [[nodiscard]] bool startMidiRecording();
+    /// Starts the device's capture; false, with the reason on the status line, when it fails.
+    [[nodiscard]] bool startAudioRecording();
+    KeptTake stopAudioRecording();
+    KeptTake stopMidiRecording();
     void keepTake(uint64_t trackId, uint64_t clipId);
 
     WorkspaceServices services;
     OVMainView &view;
+    /// The next take goes into the slot asked for by `recordIntoSessionSlot`.
+    bool slotRequested = false;
+    int32_t requestedSlotRow = -1;
+    int32_t requestedSlotCol = -1;
     /// A MIDI take runs (the engine was asked to record notes).
     bool midiTakeRunning = false;
     int64_t midiTakeStart = 0;

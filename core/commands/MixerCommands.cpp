@@ -70,7 +70,13 @@ void SetTrackSendCommand::undo(Project &project) {
         before_.restoreInto(track->sends[static_cast<std::size_t>(slot_)]);
 }
 
-std::string SetTrackSendCommand::name() const { return QT_TRANSLATE_NOOP("Command", "Send Level"); }
+std::string SetTrackSendCommand::name() const {
+    // The undo menu says which of the four sends it turns back.
+    static constexpr const char *names[sendCount] = {
+        QT_TRANSLATE_NOOP("Command", "Send A Level"), QT_TRANSLATE_NOOP("Command", "Send B Level"),
+        QT_TRANSLATE_NOOP("Command", "Send C Level"), QT_TRANSLATE_NOOP("Command", "Send D Level")};
+    return inRange(slot_, sendCount) ? names[slot_] : QT_TRANSLATE_NOOP("Command", "Send Level");
+}
 
 SetTrackMacroCommand::SetTrackMacroCommand(uint64_t trackId, int32_t macroIndex, float value)
     : trackId_(trackId), macroIndex_(macroIndex), value_(value) {}

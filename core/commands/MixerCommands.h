@@ -35,7 +35,8 @@ class SetTrackMixerCommand : public Command {
     CapturedValue<TrackFaderState> before_;
 };
 
-/// "Send Level": replaces one of the four send slots; other slot numbers do nothing.
+/// "Send A Level" … "Send D Level": replaces one of the four send slots; other slot numbers
+/// do nothing.
 class SetTrackSendCommand : public Command {
   public:
     SetTrackSendCommand(uint64_t trackId, int32_t slot, SendSlot send);

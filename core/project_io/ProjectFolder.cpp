@@ -13,6 +13,7 @@
 #include <limits>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -154,22 +155,65 @@ bool copyFileInto(const fs::path &source, int descriptor) {
     return copied;
 }
 
+/// A media file this save leaves in the folder and the audio it holds.
+struct SavedMedia {
+    SharedSamples audio;
+    int32_t channels = 2;
+    fs::path file;
+};
+
+/// Whether `saved` holds the very samples of `clip`: the same buffer, or equal bytes.
+bool holdsSameAudio(const SavedMedia &saved, const Clip &clip) {
+    if (saved.channels != std::max(1, clip.channels)) return false;
+    if (saved.audio == clip.audio) return true;
+    return saved.audio->size() == clip.audio->size() && *saved.audio == *clip.audio;
+}
+
+/// Gives `target` the contents of `existing` as a second name of the same file, durably and
+/// atomically as any write. False, with nothing left behind, where links are not to be had.
+bool linkMedia(const fs::path &existing, const fs::path &target) {
+    fs::path temporary;
+    const int descriptor = createTemporaryFor(target, temporary);
+    if (descriptor < 0) return false;
+    ::close(descriptor);
+    std::error_code ignored;
+    // The exclusive name is ours; the link takes its place.
+    if (!fs::remove(temporary, ignored) || ::link(existing.c_str(), temporary.c_str()) != 0) {
+        fs::remove(temporary, ignored);
+        return false;
+    }
+    return commitTemporaryFile(temporary, target);
+}
+
 bool writeClipAudio(Clip &clip, const fs::path &root, const fs::path &mediaFolder,
-                    double sampleRate, MediaEncoding encoding) {
+                    double sampleRate, MediaEncoding encoding, std::vector<SavedMedia> &saved) {
+    const int channels = std::max(1, clip.channels);
     // A file inside the project that already holds this audio is kept as it is, whatever
     // its name or encoding.
     const fs::path current = fs::path(clip.audioFile).lexically_normal();
     if (!clip.audioFile.empty() && current.is_relative() && *current.begin() != ".." &&
-        mediaLedger().holds(root / current, clip.audio.owner()))
+        mediaLedger().holds(root / current, clip.audio.owner())) {
+        saved.push_back({clip.audio, channels, root / current});
         return true;
+    }
     const std::string fileName = mediaName(clip.id, ".wav");
     const fs::path target = mediaFolder / fileName;
     const std::string relative = "media/" + fileName;
     if (mediaLedger().holds(target, clip.audio.owner())) {
         clip.audioFile = relative;
+        saved.push_back({clip.audio, channels, target});
         return true;
     }
-    const int channels = std::max(1, clip.channels);
+    // Audio another clip of this save already wrote (a duplicate, a copy, equal pieces) is
+    // the same file under this clip's name: one copy on the disk, and every reader still
+    // finds a file of its own for each clip.
+    for (const SavedMedia &earlier : saved) {
+        if (!holdsSameAudio(earlier, clip) || !linkMedia(earlier.file, target)) continue;
+        mediaLedger().record(target, clip.audio.owner());
+        clip.audioFile = relative;
+        saved.push_back({clip.audio, channels, target});
+        return true;
+    }
     const auto frames = static_cast<int64_t>(clip.audio->size()) / channels;
     if (frames > std::numeric_limits<int>::max()) return false;
     fs::path temporary;
@@ -185,6 +229,7 @@ bool writeClipAudio(Clip &clip, const fs::path &root, const fs::path &mediaFolde
     if (!commitTemporaryFile(temporary, target)) return false;
     mediaLedger().record(target, clip.audio.owner());
     if (clip.audioFile != relative) clip.audioFile = relative;
+    saved.push_back({clip.audio, channels, target});
     return true;
 }
 
@@ -216,12 +261,13 @@ std::string saveMedia(Project &project, const fs::path &root, const fs::path &me
                       bool collectAll) {
     std::string failure;
     const std::string previousRoot = project.rootPath;
+    std::vector<SavedMedia> saved;
     forEachAudioClip(project, [&](Clip &clip) {
         bool written = true;
         std::string fileName;
         if (hasAudio(clip) && clip.length >= 1) {
             written = writeClipAudio(clip, root, mediaFolder, project.sampleRate,
-                                     mediaEncodingOf(project));
+                                     mediaEncodingOf(project), saved);
             fileName = mediaName(clip.id, ".wav");
         } else if (collectAll && !clip.audioFile.empty()) {
             written = collectClipFile(clip, previousRoot, mediaFolder);

@@ -11,11 +11,13 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QDockWidget>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QMenuBar>
+#include <QTabBar>
 #include <QTest>
 
 using namespace orvane;
@@ -196,6 +198,46 @@ TEST(QuickStart, IsOfferedOnceAndRemembered) {
     EXPECT_FALSE(quickStartWasOffered());
     EXPECT_TRUE(rememberQuickStartOffered());
     EXPECT_TRUE(quickStartWasOffered());
+}
+
+} // namespace
+
+namespace {
+
+// Made as narrow as it goes, the window keeps the page tabs and the load in sight, whole, and
+// the tabs still change the page when clicked.
+TEST(NarrowWindowTest, ThePageTabsAndTheLoadStayInSightInANarrowWindow) {
+    WindowTestHarness harness{"narrow-window"};
+    MainWindow &window = harness.window();
+    window.resize(800, 600);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QApplication::processEvents();
+    ASSERT_LE(window.width(), 960) << "the window does not get narrow";
+    QTabBar *pages = nullptr;
+    for (QTabBar *candidate : window.findChildren<QTabBar *>())
+        if (candidate->count() == 3 && candidate->tabText(2) == QString::fromUtf8("Микшер"))
+            pages = candidate;
+    ASSERT_NE(pages, nullptr);
+    ASSERT_TRUE(pages->isVisible()) << "the tabs went into the toolbar's overflow";
+    const QRect inWindow(pages->mapTo(&window, QPoint(0, 0)), pages->size());
+    for (int tab = 0; tab < 3; ++tab) {
+        const QRect shown = pages->tabRect(tab).translated(inWindow.topLeft());
+        EXPECT_TRUE(window.rect().contains(shown)) << "tab " << tab << " is cut off";
+    }
+    QLabel *load = nullptr;
+    for (QLabel *label : window.findChildren<QLabel *>())
+        if (label->text().startsWith(QStringLiteral("DSP"))) load = label;
+    window.tick();
+    for (QLabel *label : window.findChildren<QLabel *>())
+        if (label->text().startsWith(QStringLiteral("DSP"))) load = label;
+    ASSERT_NE(load, nullptr);
+    EXPECT_TRUE(load->isVisible()) << "the load went out of sight";
+    EXPECT_TRUE(window.rect().contains(QRect(load->mapTo(&window, QPoint(0, 0)), load->size())));
+    QTest::mouseClick(pages, Qt::LeftButton, {}, pages->tabRect(2).center());
+    EXPECT_EQ(window.currentTab(), MainWindow::MixerTab);
+    EXPECT_TRUE(window.mixerPanel().isVisible());
+    saveScreenshot(window, "narrow-window");
 }
 
 } // namespace

@@ -404,6 +404,56 @@ TEST_F(MidiEditorHandsTest, QuantizeFollowsTheRollsGridAndTheSelection) {
     saveScreenshot(window, "midi-editor-quantized-eighths");
 }
 
+// "Quantize 50%" takes every note half the way to the roll's grid; a second stroke half the
+// rest; undo takes one stroke back. A grid the song does not know leaves the items off.
+TEST_F(MidiEditorHandsTest, QuantizeStrengthMovesTheNotesPartOfTheWayEachTime) {
+    const int64_t late = beats(0.08);
+    {
+        std::lock_guard lock(engine.projectMutex);
+        engine.project.swingAmount = 0.0f;
+        ASSERT_EQ(clip->arrangeStart % beats(4.0), 0) << "the clip starts on a bar";
+        clip->notes.clear();
+        for (int k = 0; k < 4; ++k)
+            clip->notes.push_back(
+                MidiNote{60 + k, 0.8f, beats(0.5 * k) + late, beats(0.4), 1.0f, 0.0f});
+        engine.publishGraph();
+    }
+    editor.update();
+    auto *grid = childWithTip<QComboBox>(window, "Grid");
+    ASSERT_NE(grid, nullptr);
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Up); // from the sixteenth to the eighth
+    QApplication::processEvents();
+    ASSERT_DOUBLE_EQ(editor.gridBeats(), 0.5);
+    QMenu &menu = *editor.commandsMenu();
+    const auto choose = [&](const QString &path) {
+        menu.popup(editor.mapToGlobal(QPoint(60, 40)));
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&menu));
+        const bool chosen = clickMenuItem(menu, path);
+        menu.hide();
+        return chosen;
+    };
+    const QString half = QStringLiteral("Quantize Strength/Quantize 50%");
+    ASSERT_TRUE(choose(half));
+    EXPECT_EQ(harness.application().commands().undoName(), "Iterative Quantize");
+    for (int k = 0; k < 4; ++k)
+        EXPECT_NEAR(clip->notes[k].start, beats(0.5 * k) + late / 2, 1) << k;
+    ASSERT_TRUE(choose(half));
+    for (int k = 0; k < 4; ++k)
+        EXPECT_NEAR(clip->notes[k].start, beats(0.5 * k) + late / 4, 2) << k;
+    window.undo();
+    for (int k = 0; k < 4; ++k)
+        EXPECT_NEAR(clip->notes[k].start, beats(0.5 * k) + late / 2, 1) << k;
+    saveScreenshot(window, "midi-editor-quantized-half-way");
+
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Down);
+    QTest::keyClick(grid, Qt::Key_Down); // the thirty-second
+    QApplication::processEvents();
+    ASSERT_DOUBLE_EQ(editor.gridBeats(), 0.125);
+    EXPECT_FALSE(choose(half)) << "no song grid matches a thirty-second";
+}
+
 TEST_F(MidiEditorHandsTest, TheStepViewTogglesDrumStepsAndTheirVelocityAndEscCloses) {
     auto *steps = childWithTip<QToolButton>(window, "Drum steps");
     ASSERT_NE(steps, nullptr);

@@ -555,7 +555,7 @@ TEST_F(PanelTest, AnInstrumentsMeterFallsWhenItsTrackIsDisarmedWhileStopped) {
     (void)app.engine().pushRequest(RequestProducer::MainThread, Request::noteOff(0, 60));
 }
 
-TEST_F(PanelTest, MuteSoloAndArmButtonsEditTheTrackThroughCommands) {
+TEST_F(PanelTest, MuteAndSoloButtonsEditTheTrackThroughCommandsAndArmSetsIt) {
     auto &mixer = show<MixerPanel>(createMixerPanel(app, nullptr));
     const auto midi = track("MIDI 1");
     ChannelStrip *strip = mixer.stripFor(midi->id);
@@ -563,11 +563,10 @@ TEST_F(PanelTest, MuteSoloAndArmButtonsEditTheTrackThroughCommands) {
     QTest::mouseClick(strip->armButton(), Qt::LeftButton);
     EXPECT_TRUE(midi->mute);
     EXPECT_TRUE(midi->armed);
-    EXPECT_EQ(app.commands().undoName(), "Arm Track");
-    app.view().undoEdit();
+    EXPECT_EQ(app.commands().undoName(), "Mixer") << "arming is no edit";
     app.view().undoEdit();
     EXPECT_FALSE(midi->mute);
-    EXPECT_FALSE(midi->armed);
+    EXPECT_TRUE(midi->armed);
 }
 
 TEST_F(PanelTest, ASendKnobFeedsTheFirstReturnTrack) {

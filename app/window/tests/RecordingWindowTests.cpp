@@ -3,6 +3,7 @@
 #include "app/shell/OVMainView.h"
 #include "app/window/LongJobRunner.h"
 #include "app/window/MainWindow.h"
+#include "app/window/SessionPanel.h"
 #include "app/window/TimelineView.h"
 #include "app/window/tests/WindowTestSupport.h"
 #include "app/workflows/RecordingWorkflow.h"
@@ -249,6 +250,108 @@ TEST_F(RecordingWindowTest, SpaceDuringTheCountInCancelsIt) {
     QTest::qWait(300);
     EXPECT_FALSE(view.recording().isRecordingActive());
     EXPECT_TRUE(clipsOf(audio).empty());
+}
+
+} // namespace
+
+namespace {
+
+// Both R buttons lit, one press of R records the audio track's input and the MIDI track's
+// notes on the same run of the transport; Stop keeps a take on each, and both stay armed.
+TEST_F(RecordingWindowTest, OnePressRecordsTheArmedAudioAndMidiTracksTogether) {
+    noCountIn();
+    const std::string audio = firstTrackOf(TrackType::Audio);
+    const std::string keys = firstTrackOf(TrackType::Midi);
+    const std::size_t midiClipsBefore = clipsOf(keys).size();
+    { // nothing armed yet: the header's R buttons do it
+        std::lock_guard lock(engine.projectMutex);
+        for (const auto &candidate : engine.project.tracks)
+            candidate->armed = false;
+    }
+    for (const std::string &name : {audio, keys}) {
+        const auto row = timeline.rowOf(track(name)->id);
+        ASSERT_TRUE(row.has_value()) << name;
+        QTest::mouseClick(&timeline, Qt::LeftButton, {},
+                          QPoint(68, static_cast<int>(row->top + 38)));
+        ASSERT_TRUE(track(name)->armed) << name;
+    }
+    key(Qt::Key_R);
+    ASSERT_TRUE(view.recording().isRecordingActive()) << harness.ui.lastStatus();
+    EXPECT_TRUE(track(keys)->armed) << "the MIDI track was disarmed by the press";
+    EXPECT_NE(harness.ui.lastStatus().find("MIDI"), std::string::npos) << harness.ui.lastStatus();
+    const int64_t started = engine.transport.playhead.load();
+    waitForPlayheadBeyond(started + 4800);
+    const int64_t at = engine.transport.playhead.load();
+    ASSERT_TRUE(engine.recordMidiNoteOn(60, 0.8f, at));
+    ASSERT_TRUE(engine.recordMidiNoteOff(60, 0.0f, at + 2400));
+    waitForPlayheadBeyond(at + 9600);
+
+    key(Qt::Key_Space);
+    EXPECT_FALSE(view.recording().isRecordingActive()) << "Stop leaves a take running";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !engine.transport.playing.load(); }, 5000));
+    EXPECT_FALSE(engine.transport.recording.load()) << "record was toggled once too often";
+    const auto audioClips = clipsOf(audio);
+    ASSERT_EQ(audioClips.size(), 1u) << harness.ui.lastStatus();
+    EXPECT_GT(audioClips[0]->length, 0);
+    const auto midiClips = clipsOf(keys);
+    ASSERT_EQ(midiClips.size(), midiClipsBefore + 1) << harness.ui.lastStatus();
+    ASSERT_EQ(midiClips.back()->notes.size(), 1u);
+    EXPECT_EQ(midiClips.back()->notes[0].pitch, 60);
+    const std::string said = harness.ui.lastStatus();
+    EXPECT_EQ(said.rfind("Запись сохранена", 0), 0u) << said;
+    EXPECT_NE(said.find("MIDI-запись сохранена — 1 нота"), std::string::npos) << said;
+    EXPECT_TRUE(track(audio)->armed && track(keys)->armed);
+    EXPECT_EQ(view.selectedClipId, audioClips[0]->id) << "the audio take leads";
+    saveScreenshot(window, "recording-audio-and-midi-together");
+}
+
+} // namespace
+
+namespace {
+
+// An empty slot of an audio track offers to record into it; Stop keeps the take in that slot,
+// and the Session tab stays in front.
+TEST_F(RecordingWindowTest, AnEmptyAudioSlotRecordsItsTrackIntoIt) {
+    noCountIn();
+    const std::string audio = firstTrackOf(TrackType::Audio);
+    QTest::keyClick(&window, Qt::Key_2, Qt::ControlModifier);
+    QApplication::processEvents();
+    auto &panel = static_cast<SessionPanel &>(window.sessionPanel());
+    ASSERT_TRUE(panel.isVisible());
+    const uint64_t audioId = track(audio)->id;
+    int column = -1;
+    for (std::size_t index = 0; index < panel.model().columns.size(); ++index)
+        if (panel.model().columns[index].trackId == audioId) column = static_cast<int>(index);
+    ASSERT_GE(column, 0);
+    ASSERT_FALSE(panel.model().rows.empty());
+    ASSERT_EQ(panel.model().cell(0, static_cast<std::size_t>(column)).clipId, 0u);
+    int32_t launcherColumn = -1;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        for (std::size_t index = 0; index < engine.project.tracks.size(); ++index)
+            if (engine.project.tracks[index]->id == audioId)
+                launcherColumn = static_cast<int32_t>(index);
+    }
+
+    whenMenuShows(QStringLiteral("Record into Slot"));
+    requestContextMenu(*panel.gridWidget(), QRectF(panel.cellRect(0, column)).center());
+    ASSERT_TRUE(view.recording().isRecordingActive()) << harness.ui.lastStatus();
+    const int64_t started = engine.transport.playhead.load();
+    waitForPlayheadBeyond(started + 12000);
+    key(Qt::Key_Space);
+    EXPECT_FALSE(view.recording().isRecordingActive());
+    const auto clips = clipsOf(audio);
+    ASSERT_EQ(clips.size(), 1u) << harness.ui.lastStatus();
+    EXPECT_EQ(clips[0]->sessionRow, 0);
+    EXPECT_EQ(clips[0]->sessionCol, launcherColumn);
+    EXPECT_GT(clips[0]->length, 0);
+    EXPECT_TRUE(panel.isVisible()) << "the Session tab gave way";
+    QApplication::processEvents();
+    window.tick();
+    EXPECT_EQ(panel.model().cell(0, static_cast<std::size_t>(column)).clipId, clips[0]->id);
+    saveScreenshot(window, "recording-into-a-session-slot");
+    // The next press of R is an ordinary take again, in the arrangement.
+    EXPECT_FALSE(view.recording().sessionRecordSlotValid);
 }
 
 } // namespace

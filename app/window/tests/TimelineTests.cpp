@@ -1,4 +1,5 @@
 #include "app/shell/OVMainView.h"
+#include "app/window/LongJobRunner.h"
 #include "app/window/MainWindow.h"
 #include "app/window/TimelineView.h"
 #include "app/window/tests/WindowTestSupport.h"
@@ -8,19 +9,25 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QDropEvent>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
 #include <QUrl>
 #include <QWheelEvent>
 
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <vector>
+
+#include <sys/stat.h>
 
 using namespace orvane;
 using namespace orvane::testing;
@@ -65,10 +72,11 @@ TEST(TimelineGeometry, APressGrabsTheEdgeTheFadeHandleTheGainLineOrTheBody) {
     const struct {
         QPointF point;
         ClipPart part;
-    } cases[] = {{{202, 130}, ClipPart::StartEdge}, {{677, 130}, ClipPart::EndEdge},
-                 {{248, 102}, ClipPart::FadeIn},    {{676, 102}, ClipPart::FadeOut},
-                 {{440, gainY}, ClipPart::Gain},    {{300, 140}, ClipPart::Body},
-                 {{100, 130}, ClipPart::None}};
+    } cases[] = {{{202, 130}, ClipPart::StartEdge},  {{677, 130}, ClipPart::EndEdge},
+                 {{248, 102}, ClipPart::FadeIn},     {{676, 102}, ClipPart::FadeOut},
+                 {{440, gainY}, ClipPart::Gain},     {{300, 140}, ClipPart::Body},
+                 {{215, gainY + 4}, ClipPart::Gain}, {{660, gainY - 4}, ClipPart::Gain},
+                 {{440, gainY + 6}, ClipPart::Body}, {{100, 130}, ClipPart::None}};
     for (const auto &c : cases)
         EXPECT_EQ(TimelineGeometry::partAt(clip, rect, c.point, 100.0), c.part)
             << c.point.x() << "," << c.point.y();
@@ -262,6 +270,11 @@ TEST_F(TimelineTest, FadeAndGainHandlesOfAnAudioClipEditThroughCommands) {
     EXPECT_EQ(harness.application().commands().undoName(), "Clip Gain");
     window.undo();
     EXPECT_FLOAT_EQ(clip->gain, 1.0f);
+    // The line takes the pointer along its whole length, a few pixels off it too.
+    const double nearStart = rect.left() + rect.width() / 8.0;
+    drag(QPointF(nearStart, unityY + 3.0), QPointF(nearStart, rect.bottom() - 6.0));
+    EXPECT_LT(clip->gain, 1.0f) << "the gain line is out of reach away from the clip's centre";
+    EXPECT_EQ(harness.application().commands().undoName(), "Clip Gain");
 }
 
 TEST_F(TimelineTest, SplitDuplicateAndDeleteWorkOnTheSelectedClip) {
@@ -313,8 +326,9 @@ TEST_F(TimelineTest, TrackHeaderButtonsAndTheVolumeBarEditTheTrack) {
     window.undo();
     EXPECT_FLOAT_EQ(track()->gain, 1.0f);
     window.undo();
-    EXPECT_FALSE(track()->armed);
+    EXPECT_TRUE(track()->armed) << "arming is no edit";
     EXPECT_TRUE(track()->mute) << "each header click is its own step";
+    EXPECT_FALSE(track()->solo);
 }
 
 TEST_F(TimelineTest, TheMonitorButtonCyclesAnAudioTracksInputMonitoring) {
@@ -455,6 +469,133 @@ TEST_F(TimelineTest, WhilePlayingTheViewFollowsThePlayhead) {
     const double playhead = engine.samplesToBeats(engine.transport.playhead.load());
     EXPECT_LE(timeline.timelineGeometry().scrollBeats, playhead);
     window.stopTransport();
+}
+
+} // namespace
+
+namespace {
+
+struct FileIdentity {
+    ino_t inode = 0;
+    nlink_t links = 0;
+    int64_t modified = 0;
+};
+
+FileIdentity identityOf(const std::filesystem::path &file) {
+    struct stat status {};
+    EXPECT_EQ(::stat(file.c_str(), &status), 0) << file;
+    return {status.st_ino, status.st_nlink,
+            int64_t{status.st_mtim.tv_sec} * 1000000000 + status.st_mtim.tv_nsec};
+}
+
+// Duplicates of a clip keep one copy of their audio on the disk: each clip still has its own
+// media file, a second name of the same one. An unchanged save leaves the files alone, and
+// the project reads back whole.
+TEST_F(TimelineTest, DuplicatedClipsShareOneMediaFileOnDisk) {
+    const auto path = writeTone("shared.wav", 48000);
+    const uint64_t audioTrack = trackId("Аудио 1");
+    const auto row = timeline.rowOf(audioTrack);
+    ASSERT_TRUE(row.has_value());
+    timeline.setVisibleBeats(32.0);
+    dropFile(path, QPointF(timeline.timelineGeometry().xForBeats(0.5), row->top + 20));
+    const auto clip = firstClipOf("Аудио 1");
+    ASSERT_NE(clip, nullptr);
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::mouseClick(&timeline, Qt::LeftButton, {},
+                      timeline.clipRectOf(clip->id).center().toPoint() + QPoint(0, 8));
+    ASSERT_EQ(harness.application().view().selectedClipId, clip->id);
+    for (int press = 0; press < 3; ++press)
+        QTest::keyClick(&window, Qt::Key_D, Qt::ControlModifier);
+    std::vector<uint64_t> ids;
+    {
+        std::lock_guard lock(engine.projectMutex);
+        for (const auto &each : engine.project.findTrack(audioTrack)->clips)
+            ids.push_back(each->id);
+    }
+    ASSERT_EQ(ids.size(), 4u);
+
+    const auto folder = harness.scratch("shared.halvora");
+    harness.ui.saveLocations.push_back(folder.string());
+    QTest::keyClick(&window, Qt::Key_S, Qt::ControlModifier | Qt::AltModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.documentJobRunner().busy(); }, 20000));
+    QApplication::processEvents();
+    ASSERT_TRUE(std::filesystem::exists(folder / "project.json")) << harness.ui.lastStatus();
+    std::vector<std::filesystem::path> media;
+    for (const uint64_t id : ids)
+        media.push_back(folder / "media" / ("clip_" + std::to_string(id) + ".wav"));
+    const FileIdentity first = identityOf(media[0]);
+    for (const auto &file : media) {
+        const FileIdentity each = identityOf(file);
+        EXPECT_EQ(each.inode, first.inode) << file << " is a copy of its own";
+        EXPECT_EQ(each.links, 4u) << file;
+    }
+
+    // Saved again after an edit that leaves the audio alone: the media are not written anew.
+    const int64_t documentBefore = identityOf(folder / "project.json").modified;
+    const auto midiRow = timeline.rowOf(trackId("MIDI 1"));
+    ASSERT_TRUE(midiRow.has_value());
+    QTest::mouseClick(&timeline, Qt::LeftButton, {},
+                      QPoint(20, static_cast<int>(midiRow->top + 38))); // M
+    QTest::keyClick(&window, Qt::Key_S, Qt::ControlModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.documentJobRunner().busy(); }, 20000));
+    ASSERT_NE(identityOf(folder / "project.json").modified, documentBefore) << "not saved";
+    for (const auto &file : media) {
+        const FileIdentity again = identityOf(file);
+        EXPECT_EQ(again.inode, first.inode) << file << " was written again";
+        EXPECT_EQ(again.modified, first.modified) << file << " was written again";
+    }
+
+    // Opened again, every clip plays the same audio as before.
+    const std::vector<float> heard = clip->audio->toVector();
+    window.openProject(folder.string());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.documentJobRunner().busy(); }, 20000));
+    QApplication::processEvents();
+    std::lock_guard lock(engine.projectMutex);
+    const auto reopened = engine.project.findTrack(audioTrack);
+    ASSERT_TRUE(reopened);
+    ASSERT_EQ(reopened->clips.size(), 4u);
+    for (const auto &each : reopened->clips) {
+        ASSERT_TRUE(each->audio) << each->id;
+        EXPECT_TRUE(*each->audio == heard) << each->id;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Scrolled past a clip's start, its name still shows at the left of the lanes; the header's
+// volume bar says its level.
+TEST_F(TimelineTest, AClipsNameStaysInSightAndTheVolumeBarSaysItsLevel) {
+    const auto clip = firstClipOf("MIDI 1");
+    ASSERT_NE(clip, nullptr);
+    {
+        std::lock_guard lock(engine.projectMutex);
+        clip->name = "Phrase";
+        ASSERT_EQ(clip->arrangeStart, 0);
+        ASSERT_GE(clip->length, beats(12.0));
+    }
+    timeline.setVisibleBeats(32.0);
+    timeline.scrollToBeats(4.0); // the clip began four beats to the left
+    QApplication::processEvents();
+    const QRectF rect = timeline.clipRectOf(clip->id);
+    ASSERT_LT(rect.left(), TimelineGeometry::headerWidth - 60.0) << "the start is in sight";
+    const QImage picture = saveScreenshot(timeline, "timeline-clip-name-after-scroll");
+    int dark = 0;
+    for (int x = static_cast<int>(TimelineGeometry::headerWidth) + 2;
+         x < static_cast<int>(TimelineGeometry::headerWidth) + 50; ++x)
+        for (int y = static_cast<int>(rect.top()) + 1; y < static_cast<int>(rect.top()) + 11; ++y)
+            dark += qGray(picture.pixel(x, y)) < 50 ? 1 : 0;
+    EXPECT_GT(dark, 15) << "no name at the left of the lanes";
+
+    const auto row = timeline.rowOf(trackId("MIDI 1"));
+    ASSERT_TRUE(row.has_value());
+    const QPoint bar(130, static_cast<int>(row->top + 38));
+    QHelpEvent help(QEvent::ToolTip, bar, timeline.mapToGlobal(bar));
+    QApplication::sendEvent(&timeline, &help);
+    ASSERT_TRUE(QTest::qWaitFor([] { return QToolTip::isVisible(); }, 2000));
+    EXPECT_EQ(QToolTip::text(), QString::fromUtf8("Громкость: 0.0 dB (тяните)"));
 }
 
 } // namespace

@@ -44,13 +44,15 @@ TEST(SessionCaptureStep, APlayingSessionIsCapturedAsOneStepThatUndoesAndRedoes) 
     std::lock_guard lock(engine.projectMutex);
     EXPECT_EQ(stack.undoName(), "Capture Session");
     EXPECT_EQ(engine.project.findClip(captured[0])->name, "Capture Drums");
-    EXPECT_EQ(engine.project.findClip(captured[1])->length, 5120);
+    // The whole clip, from where it was launched, though only 5120 samples have played.
+    EXPECT_EQ(engine.project.findClip(captured[1])->length, 96000);
+    EXPECT_EQ(engine.project.findClip(captured[1])->arrangeStart, 0);
     stack.undo(engine.project);
     EXPECT_EQ(engine.project.findClip(captured[0]), nullptr);
     EXPECT_EQ(engine.project.findClip(captured[1]), nullptr);
     stack.redo(engine.project);
     EXPECT_EQ(engine.project.tracks[0]->clips.back()->name, "Capture Drums");
-    EXPECT_EQ(engine.project.tracks[1]->clips.back()->length, 5120);
+    EXPECT_EQ(engine.project.tracks[1]->clips.back()->length, 96000);
 }
 
 } // namespace

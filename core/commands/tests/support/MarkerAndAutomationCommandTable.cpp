@@ -2,6 +2,7 @@
 
 #include "core/commands/AutomationCommands.h"
 #include "core/commands/MarkerCommands.h"
+#include "core/commands/ProjectSettingCommands.h"
 #include "core/commands/tests/support/ArgumentDrawing.h"
 
 #include <limits>
@@ -123,6 +124,12 @@ CommandTableRow moveTempoRow() {
                 return recipe<MoveTempoMarkerCommand>(
                     "MoveTempoMarker", positionIn(random, markers, &TempoMarker::position, 10),
                     positionIn(random, markers, &TempoMarker::position), someBpm(random));
+            }};
+}
+
+CommandTableRow setProjectTempoRow() {
+    return {"SetProjectTempoCommand", [](const Project &, Random &random) {
+                return recipe<SetProjectTempoCommand>("SetProjectTempo", someBpm(random));
             }};
 }
 
@@ -302,12 +309,25 @@ CommandTableRow setInsertAutomationParameterRow() {
 } // namespace
 
 std::vector<CommandTableRow> markerAndAutomationCommandRows() {
-    return {addMarkerRow(),        removeMarkerRow(),      addTempoRow(),
-            moveTempoRow(),        addMeterRow(),          moveMeterRow(),
-            addChordRow(),         moveChordRow(),         addBeatsRow(),
-            moveBeatRow(),         addWarpRow(),           moveWarpRow(),
-            removeWarpRow(),       setAutomationRow(),     moveAutomationRow(),
-            removeAutomationRow(), addAutomationClipRow(), setInsertAutomationParameterRow(),
+    return {addMarkerRow(),
+            removeMarkerRow(),
+            addTempoRow(),
+            moveTempoRow(),
+            setProjectTempoRow(),
+            addMeterRow(),
+            moveMeterRow(),
+            addChordRow(),
+            moveChordRow(),
+            addBeatsRow(),
+            moveBeatRow(),
+            addWarpRow(),
+            moveWarpRow(),
+            removeWarpRow(),
+            setAutomationRow(),
+            moveAutomationRow(),
+            removeAutomationRow(),
+            addAutomationClipRow(),
+            setInsertAutomationParameterRow(),
             automationPassRow()};
 }
 
