@@ -1290,6 +1290,22 @@ Report: %3</source>
         <source>the file&apos;s sample rate cannot be converted</source>
         <translation>частоту дискретизации файла не удаётся преобразовать</translation>
     </message>
+    <message>
+        <source>silent</source>
+        <translation>тишина</translation>
+    </message>
+    <message>
+        <source>%1 LUFS integrated, true peak %2 dBTP, loudness range %3 LU</source>
+        <translation>%1 LUFS интегральная, истинный пик %2 dBTP, диапазон громкости %3 LU</translation>
+    </message>
+    <message>
+        <source> · target %1 LUFS met</source>
+        <translation> · цель %1 LUFS достигнута</translation>
+    </message>
+    <message>
+        <source> · target %1 LUFS not met</source>
+        <translation> · цель %1 LUFS не достигнута</translation>
+    </message>
 </context>
 <context>
     <name>PluginRack</name>

@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -486,9 +487,9 @@ void OVMainView::finishSave(SaveTask &task) {
     }
     if (!task.doneText.empty()) showStatus(task.doneText);
     if (!task.autosave && !task.stateFolderWarning.empty()) {
-        const std::string warning = withArguments(
-            translate("OVMainView", "Plug-in files could not be written to %1"),
-            {task.stateFolderWarning});
+        const std::string warning =
+            withArguments(translate("OVMainView", "Plug-in files could not be written to %1"),
+                          {task.stateFolderWarning});
         logBreadcrumb(warning);
         showStatus(warning);
     }
@@ -876,9 +877,9 @@ void OVMainView::placeImportedFiles(const std::vector<AudioImport> &imports) {
     }
     markDocumentDirty();
     if (imported == 1 && ontoSelected)
-        showStatus(withArguments(
-            translate("OVMainView", "Imported 1 file onto the selected track “%1”"),
-            {emptyTrackName}));
+        showStatus(
+            withArguments(translate("OVMainView", "Imported 1 file onto the selected track “%1”"),
+                          {emptyTrackName}));
     else
         showStatus(imported == 1
                        ? translate("OVMainView", "Imported 1 file onto a new track")
@@ -1319,13 +1320,39 @@ std::string formatShown(ExportContainer container) {
     return name;
 }
 
+std::string oneDecimal(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
+// What was written, as a mastering engineer reads a delivery: the integrated loudness, the
+// true peak and the loudness range, and whether a loudness target was met.
+std::string exportReport(const LoudnessFigures &written, const Normalization &normalization) {
+    if (!std::isfinite(written.integratedLufs)) return translate("OVMainView", "silent");
+    std::string report = withArguments(
+        translate("OVMainView", "%1 LUFS integrated, true peak %2 dBTP, loudness range %3 LU"),
+        {oneDecimal(written.integratedLufs), oneDecimal(written.truePeakDb),
+         oneDecimal(written.loudnessRangeLu)});
+    if (normalization.mode == NormalizeMode::Loudness) {
+        // The same half unit within which the held-back warning counts a target as reached.
+        const bool met = std::fabs(written.integratedLufs - normalization.target) <= 0.5;
+        report += withArguments(met ? translate("OVMainView", " · target %1 LUFS met")
+                                    : translate("OVMainView", " · target %1 LUFS not met"),
+                                {oneDecimal(normalization.target)});
+    }
+    return report;
+}
+
 } // namespace
 
 void OVMainView::finishExport(const ExportTask &task) {
     switch (task.result) {
     case WavRenderResult::Written:
         showStatus(withArguments(task.doneFormat, {std::to_string(task.request.frames),
-                                                   formatShown(task.request.format.container)}));
+                                                   formatShown(task.request.format.container)}) +
+                   (task.loudness ? " · " + exportReport(*task.loudness, task.request.normalization)
+                                  : std::string()));
         for (const std::string &track : task.silencedTracks)
             showStatus(withArguments(
                 translate("OVMainView",
@@ -1346,10 +1373,10 @@ void OVMainView::finishExport(const ExportTask &task) {
             std::snprintf(ceiling, sizeof ceiling, "%.1f", normalization.ceilingDb);
             std::snprintf(reached, sizeof reached, "%.1f", task.loudness->integratedLufs);
             std::snprintf(target, sizeof target, "%.1f", normalization.target);
-            showStatus(withArguments(translate("OVMainView",
-                                               "The true-peak ceiling of %1 dBTP held the "
-                                               "loudness at %2 LUFS (target %3 LUFS)"),
-                                     {ceiling, reached, target}));
+            showStatus(
+                withArguments(translate("OVMainView", "The true-peak ceiling of %1 dBTP held the "
+                                                      "loudness at %2 LUFS (target %3 LUFS)"),
+                              {ceiling, reached, target}));
         }
         for (const std::string &failure : task.failedInserts) {
             showStatus(withArguments(translate("OVMainView", "Exported without a plug-in: %1"),

@@ -32,7 +32,7 @@ constexpr double highestLoudness = 0.0;
 
 LoudnessMeter::LoudnessMeter(int32_t channels, double sampleRate) : channels_(channels) {
     state_ = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sampleRate),
-                          EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+                          EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK);
 }
 
 LoudnessMeter::~LoudnessMeter() {
@@ -54,6 +54,9 @@ LoudnessFigures LoudnessMeter::figures() const {
     double loudness = 0.0;
     if (ebur128_loudness_global(state, &loudness) == EBUR128_SUCCESS)
         figures.integratedLufs = loudness;
+    double range = 0.0;
+    if (ebur128_loudness_range(state, &range) == EBUR128_SUCCESS && std::isfinite(range))
+        figures.loudnessRangeLu = range;
     double truePeak = 0.0, samplePeak = 0.0;
     for (int32_t channel = 0; channel < channels_; ++channel) {
         double value = 0.0;

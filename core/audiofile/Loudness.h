@@ -14,6 +14,8 @@ struct LoudnessFigures {
     double integratedLufs = 0.0;
     double truePeakDb = 0.0;
     double samplePeakDb = 0.0;
+    /// How far the loudness moves over the file, in LU; 0 when it is too short to tell.
+    double loudnessRangeLu = 0.0;
 };
 
 /// Measures the samples an export writes; a tap of `AudioExportWriter`.

@@ -299,7 +299,11 @@ TEST_F(DocumentJobTest, AnExportRendersTheSongAsItWasWhenAskedFor) {
     // The song's only sounding track falls silent while the export renders.
     performBeside(*job, [&] { muteTrack(firstTrackOf(TrackType::Midi)); });
     const int64_t frames = view().arrangementExportLength();
-    EXPECT_EQ(ui.lastStatus(), "WAV экспортирован (" + std::to_string(frames) + " сэмплов)");
+    EXPECT_EQ(
+        ui.lastStatus().rfind("WAV экспортирован (" + std::to_string(frames) + " сэмплов) · ", 0),
+        0u)
+        << ui.lastStatus() << " (the report of what was written follows)";
+    EXPECT_NE(ui.lastStatus().find(" LUFS"), std::string::npos) << ui.lastStatus();
     EXPECT_GT(peakOf(scratch("asked.wav")), 0.01f);
 
     ui.saveLocations.push_back(scratch("muted.wav").string());

@@ -2,12 +2,12 @@
 #include "app/shell/OVMainView.h"
 #include "app/shell/SessionState.h"
 #include "app/shell/tests/ApplicationTestSupport.h"
-#include "core/plugins/PluginRack.h"
 #include "core/audiofile/AudioFile.h"
 #include "core/audiofile/tests/TestTone.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
 #include "core/model/Translate.h"
+#include "core/plugins/PluginRack.h"
 #include "core/plugins/vst3/PluginScanner.h"
 #include "core/project_io/DurableFile.h"
 #include "core/project_io/ProjectFolder.h"
@@ -616,7 +616,11 @@ TEST_F(ApplicationTest, ExportsTheMixdownTheCycleAndOneTrack) {
     const int64_t beat = app->engine().beatsToSamples(1.0);
     ui.saveLocations.push_back(scratch("mix.wav").string());
     view().exportWav();
-    EXPECT_EQ(ui.lastStatus(), "WAV экспортирован (" + std::to_string(17 * beat) + " сэмплов)");
+    EXPECT_EQ(ui.lastStatus().rfind(
+                  "WAV экспортирован (" + std::to_string(17 * beat) + " сэмплов) · ", 0),
+              0u)
+        << ui.lastStatus() << " (the report of what was written follows)";
+    EXPECT_NE(ui.lastStatus().find(" LUFS"), std::string::npos) << ui.lastStatus();
     ImportedWav mix;
     ASSERT_TRUE(importWav(scratch("mix.wav").string(), mix));
     EXPECT_EQ(mix.frames, 17 * beat);
@@ -626,7 +630,11 @@ TEST_F(ApplicationTest, ExportsTheMixdownTheCycleAndOneTrack) {
     view().exportFormat.container = ExportContainer::Flac;
     ui.saveLocations.push_back(scratch("mix.flac").string());
     view().exportWav();
-    EXPECT_EQ(ui.lastStatus(), "FLAC экспортирован (" + std::to_string(17 * beat) + " сэмплов)");
+    EXPECT_EQ(ui.lastStatus().rfind(
+                  "FLAC экспортирован (" + std::to_string(17 * beat) + " сэмплов) · ", 0),
+              0u)
+        << ui.lastStatus() << " (the report of what was written follows)";
+    EXPECT_NE(ui.lastStatus().find(" LUFS"), std::string::npos) << ui.lastStatus();
     view().exportFormat.container = ExportContainer::Wav;
 
     view().exportLoopWav();
@@ -637,7 +645,9 @@ TEST_F(ApplicationTest, ExportsTheMixdownTheCycleAndOneTrack) {
     view().setCycle(beat * 4, beat * 8, true);
     ui.saveLocations.push_back(scratch("loop.wav").string());
     view().exportLoopWav();
-    EXPECT_EQ(ui.lastStatus(), "Loop WAV (" + std::to_string(4 * beat) + " сэмплов)");
+    EXPECT_EQ(ui.lastStatus().rfind("Loop WAV (" + std::to_string(4 * beat) + " сэмплов) · ", 0),
+              0u)
+        << ui.lastStatus();
 
     view().selectedTrackId = 0;
     view().exportSelectedTrackWav();
@@ -646,7 +656,8 @@ TEST_F(ApplicationTest, ExportsTheMixdownTheCycleAndOneTrack) {
     ui.saveLocations.push_back(scratch("track.wav").string());
     view().exportSelectedTrackWav();
     EXPECT_EQ(ui.lastStatus(),
-              "Дорожка экспортирована (" + std::to_string(17 * beat) + " сэмплов)");
+              "Дорожка экспортирована (" + std::to_string(17 * beat) + " сэмплов) · тишина")
+        << "a silent file is reported as such";
     ImportedWav track;
     ASSERT_TRUE(importWav(scratch("track.wav").string(), track));
     EXPECT_EQ(*std::max_element(track.samples->begin(), track.samples->end()), 0.0f);

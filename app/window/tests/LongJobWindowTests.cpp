@@ -144,7 +144,10 @@ TEST_F(LongJobWindowTest, TheExportMenuRendersOnAWorkerWhatTheRenderCommandWrite
         std::lock_guard lock(engine.projectMutex);
         return arrangementExportLength(engine.project);
     }();
-    EXPECT_EQ(status(), "WAV экспортирован (" + std::to_string(frames) + " сэмплов)");
+    EXPECT_EQ(status().rfind("WAV экспортирован (" + std::to_string(frames) + " сэмплов) · ", 0),
+              0u)
+        << status() << " (the report of what was written follows)";
+    EXPECT_NE(status().find(" LUFS"), std::string::npos) << status();
 
     const fs::path rendered = scratch("rendered.wav");
     ASSERT_EQ(runRenderVerb({folder.string(), "-o", rendered.string(), "--quiet"}, stdout, stderr),
@@ -170,6 +173,23 @@ TEST_F(LongJobWindowTest, AnExportHeldBackByTheTruePeakCeilingSaysSo) {
     EXPECT_EQ(status().rfind("Потолок истинного пика -20.0 dBTP удержал громкость на ", 0), 0u)
         << status();
     EXPECT_NE(status().find("(цель -14.0 LUFS)"), std::string::npos) << status();
+}
+
+// A target the song can reach: the report after the export gives the written file's figures
+// and says the target was met.
+TEST_F(LongJobWindowTest, AnExportReportsTheLoudnessWrittenAndTheTargetMet) {
+    view.exportNormalization = {NormalizeMode::Loudness, -23.0, -1.0};
+    const fs::path written = scratch("delivery.wav");
+    harness.ui.saveLocations.push_back(written.string());
+    trigger("Экспортировать WAV…");
+    waitUntilIdle(window.exportJobRunner());
+    const std::string said = status();
+    EXPECT_EQ(said.rfind("WAV экспортирован (", 0), 0u) << said;
+    EXPECT_NE(said.find(" · -23."), std::string::npos) << "the integrated loudness: " << said;
+    EXPECT_NE(said.find("LUFS интегральная, истинный пик -"), std::string::npos) << said;
+    EXPECT_NE(said.find("диапазон громкости "), std::string::npos) << said;
+    EXPECT_TRUE(said.ends_with(" · цель -23.0 LUFS достигнута")) << said;
+    EXPECT_TRUE(fs::exists(written));
 }
 
 TEST_F(LongJobWindowTest, CancellingAnExportLeavesTheEarlierFileAndNothingElse) {

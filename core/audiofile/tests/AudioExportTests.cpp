@@ -253,9 +253,15 @@ TEST_F(AudioExportTest, BlocksRoundExactlyAsOneSampleDoes) {
     // Halves, the floats either side of them, full scale, and what is not a number: the
     // writer's block loop must round each as `quantiseSample` does, dithered or not, at the
     // sample's own place on the timeline.
-    std::vector<float> edges{0.0f, -0.0f, 1.0f, -1.0f, 2.0f, -7.5f,
+    std::vector<float> edges{0.0f,
+                             -0.0f,
+                             1.0f,
+                             -1.0f,
+                             2.0f,
+                             -7.5f,
                              std::numeric_limits<float>::infinity(),
-                             -std::numeric_limits<float>::infinity(), std::nanf("")};
+                             -std::numeric_limits<float>::infinity(),
+                             std::nanf("")};
     for (const int32_t bits : {16, 24}) {
         const auto scale = static_cast<float>((int64_t{1} << (bits - 1)) - 1);
         for (const float steps : {0.5f, 1.5f, 2.5f, 1000.5f, 0.49999997f, 3.0f})
@@ -402,9 +408,9 @@ TEST(Normalization, SaysWhenTheTruePeakCeilingStoppedItShortOfTheTarget) {
     };
     const Case cases[] = {
         {{-19.1, -1.0, -1.2}, loudness, true},
-        {{-14.0, -3.0, -3.5}, loudness, false},   // reached
-        {{-14.3, -1.0, -1.1}, loudness, false},   // within half a unit
-        {{-19.1, -6.0, -6.5}, loudness, false},   // short, but not for the ceiling
+        {{-14.0, -3.0, -3.5}, loudness, false}, // reached
+        {{-14.3, -1.0, -1.1}, loudness, false}, // within half a unit
+        {{-19.1, -6.0, -6.5}, loudness, false}, // short, but not for the ceiling
         {{-INFINITY, -70.0, -71.0}, loudness, false},
         {{-19.1, -1.0, -1.2}, {NormalizeMode::TruePeak, -1.0, -1.0}, false},
     };
@@ -424,6 +430,18 @@ TEST_F(AudioExportTest, MeterReadsASineAsTheStandardSays) {
     EXPECT_NEAR(figures.samplePeakDb, -20.0, 0.01);
     EXPECT_NEAR(figures.truePeakDb, -20.0, 0.1);
     EXPECT_NEAR(figures.integratedLufs, -20.0 - 3.01 + 3.01, 0.1);
+    EXPECT_NEAR(figures.loudnessRangeLu, 0.0, 0.1) << "a steady tone does not move";
+}
+
+// The standard's first range case: 20 s of a 1 kHz tone at -20 dBFS, then 20 s at -30 dBFS,
+// spans 10 LU (within 1 LU).
+TEST_F(AudioExportTest, MeterReadsTheLoudnessRangeOfTwoLevels) {
+    LoudnessMeter meter(2, renderRate);
+    const std::vector<float> loud = sine(0.1, 1000.0, 20 * 48000);
+    const std::vector<float> soft = sine(0.1 / std::sqrt(10.0), 1000.0, 20 * 48000);
+    meter.take(loud.data(), 20 * 48000);
+    meter.take(soft.data(), 20 * 48000);
+    EXPECT_NEAR(meter.figures().loudnessRangeLu, 10.0, 1.0);
 }
 
 } // namespace
