@@ -475,7 +475,8 @@ RecordingWorkflow::KeptTake RecordingWorkflow::keepMidiLoop(std::vector<MidiNote
     const int64_t length = std::max<int64_t>((end + bar - 1) / bar, 1) * bar;
     const auto clip = project.addClip(track->id, ClipKind::Midi);
     if (!clip) return {0, 0, translate("RecordingWorkflow", "MIDI recording: no target track")};
-    clip->name = "Loop R" + std::to_string(sessionRecordRow) + "C" + std::to_string(sessionRecordCol);
+    clip->name =
+        "Loop R" + std::to_string(sessionRecordRow) + "C" + std::to_string(sessionRecordCol);
     clip->sessionRow = sessionRecordRow;
     clip->sessionCol = sessionRecordCol;
     clip->loop = true;

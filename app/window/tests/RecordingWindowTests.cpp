@@ -406,10 +406,9 @@ TEST_F(RecordingWindowTest, AnEmptyMidiSlotRecordsTheNotesIntoALoop) {
     EXPECT_EQ(loop->length % bar, 0) << "the loop is not whole bars";
     EXPECT_EQ(loop->loopLength, loop->length);
     window.tick();
-    EXPECT_EQ(panel.model()
-                  .cell(static_cast<std::size_t>(row), static_cast<std::size_t>(column))
-                  .clipId,
-              loop->id);
+    EXPECT_EQ(
+        panel.model().cell(static_cast<std::size_t>(row), static_cast<std::size_t>(column)).clipId,
+        loop->id);
     saveScreenshot(window, "recording-notes-into-a-session-slot");
 }
 
