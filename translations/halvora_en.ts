@@ -69,6 +69,13 @@
             <numerusform>Count-in of %n bars…</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>%n note(s)</source>
+        <translation>
+            <numerusform>%n note</numerusform>
+            <numerusform>%n notes</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>orvane::TimelineView</name>

@@ -1498,6 +1498,14 @@ Report: %3</source>
         <source>Recording from %1 and MIDI…</source>
         <translation>Запись с %1 и MIDI…</translation>
     </message>
+    <message numerus="yes">
+        <source>%n note(s)</source>
+        <translation>
+            <numerusform>%n нота</numerusform>
+            <numerusform>%n ноты</numerusform>
+            <numerusform>%n нот</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>RemoteControl</name>

@@ -2,7 +2,6 @@
 
 #include "app/window/PanelControls.h"
 
-#include <QCursor>
 #include <QDial>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -106,10 +105,11 @@ ChannelStrip::ChannelStrip(StripKind kind, uint64_t trackId, StripActions stripA
             dial->setToolTip(sendText(slot, 0));
             sends[static_cast<std::size_t>(slot)] = dial;
             sendGrid->addWidget(dial, slot / 2, slot % 2);
-            // The level shows beside the pointer while the knob turns, as it will sound.
+            // The level shows under the knob while it turns, as it will sound.
             connect(dial, &QDial::sliderMoved, this, [dial, slot](int value) {
                 dial->setToolTip(sendText(slot, value));
-                QToolTip::showText(QCursor::pos(), dial->toolTip(), dial);
+                QToolTip::showText(dial->mapToGlobal(QPoint(0, dial->height())), dial->toolTip(),
+                                   dial);
             });
             commitOnRelease(dial, this, [this, slot](int value) {
                 if (actions.send) actions.send(slot, static_cast<float>(value) / 100.0f);

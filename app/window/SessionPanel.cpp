@@ -811,9 +811,8 @@ void SessionPanel::cellMenu(std::size_t row, std::size_t column, const QPoint &g
     if (clipId == 0 && grid.columns[column].midi)
         menu.addAction(tr("New MIDI Clip"), [&] { newMidiClip(row, column); });
     if (clipId == 0) addCopyFromArrangementMenu(menu, row, column);
-    // An empty slot of an audio track records its input straight into it.
-    if (clipId == 0 && !grid.columns[column].midi)
-        menu.addAction(tr("Record into Slot"), [&] { recordIntoSlot(row, column); });
+    // An empty slot records its track's input, audio or notes, straight into it.
+    if (clipId == 0) menu.addAction(tr("Record into Slot"), [&] { recordIntoSlot(row, column); });
     // A generated pattern fills an empty cell of a MIDI track or replaces a clip's notes.
     if (grid.columns[column].midi) addSessionPlayerMenu(menu, row, column);
     if (!menu.isEmpty()) menu.exec(globalPos);

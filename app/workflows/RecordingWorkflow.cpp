@@ -410,6 +410,7 @@ RecordingWorkflow::KeptTake RecordingWorkflow::stopMidiRecording() {
         return KeptTake{0, 0, translate("RecordingWorkflow", "MIDI recording: no target track")};
     };
     if (notes.empty()) return empty();
+    if (sessionRecordSlotValid) return keepMidiLoop(std::move(notes));
     int64_t start = 0;
     {
         std::lock_guard lock(engine.projectMutex);
@@ -453,6 +454,42 @@ void RecordingWorkflow::recordIntoSessionSlot(uint64_t trackId, int32_t row, int
     toggleRecording();
     // Refused at once: a later press is an ordinary one.
     if (!countInActive && !isRecordingActive()) slotRequested = false;
+}
+
+RecordingWorkflow::KeptTake RecordingWorkflow::keepMidiLoop(std::vector<MidiNote> notes) {
+    Engine &engine = services.engine;
+    std::lock_guard lock(engine.projectMutex);
+    Project &project = engine.project;
+    const auto track = project.findTrack(midiTargetTrackId);
+    if (!track || track->type != TrackType::Midi)
+        return {0, 0, translate("RecordingWorkflow", "MIDI recording: no target track")};
+    // As an audio loop: the slot's clip gives way, and the take loops in whole bars.
+    for (const auto &other : project.tracks)
+        std::erase_if(other->clips, [&](const auto &clip) {
+            return clip->sessionRow == sessionRecordRow && clip->sessionCol == sessionRecordCol;
+        });
+    const int64_t bar = std::max<int64_t>(engine.barLengthSamples(), 1);
+    int64_t end = engine.midiTakeFrames();
+    for (const MidiNote &note : notes)
+        end = std::max(end, note.start + std::max<int64_t>(note.length, 1));
+    const int64_t length = std::max<int64_t>((end + bar - 1) / bar, 1) * bar;
+    const auto clip = project.addClip(track->id, ClipKind::Midi);
+    if (!clip) return {0, 0, translate("RecordingWorkflow", "MIDI recording: no target track")};
+    clip->name =
+        "Loop R" + std::to_string(sessionRecordRow) + "C" + std::to_string(sessionRecordCol);
+    clip->sessionRow = sessionRecordRow;
+    clip->sessionCol = sessionRecordCol;
+    clip->loop = true;
+    clip->length = clip->loopLength = length;
+    const std::size_t count = notes.size();
+    clip->notes = std::move(notes);
+    engine.publishGraph();
+    view.tab = OVMainView::Tab::Session;
+    view.markDocumentDirty();
+    return {track->id, clip->id,
+            liveLoopText(QT_TRANSLATE_NOOP("RecordingWorkflow", "Live Loop R%1 C%2 — %3"),
+                         sessionRecordRow, sessionRecordCol,
+                         translate("RecordingWorkflow", "%n note(s)", nullptr, int(count)))};
 }
 
 void RecordingWorkflow::togglePunch() {

@@ -81,6 +81,8 @@ class RecordingWorkflow {
     [[nodiscard]] bool startAudioRecording();
     KeptTake stopAudioRecording();
     KeptTake stopMidiRecording();
+    /// The notes of a take for a session slot, as a looping clip in that slot.
+    KeptTake keepMidiLoop(std::vector<MidiNote> notes);
     void keepTake(uint64_t trackId, uint64_t clipId);
 
     WorkspaceServices services;

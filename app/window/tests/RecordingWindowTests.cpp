@@ -15,6 +15,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QPushButton>
 #include <QTest>
 #include <QToolButton>
 
@@ -352,6 +353,63 @@ TEST_F(RecordingWindowTest, AnEmptyAudioSlotRecordsItsTrackIntoIt) {
     saveScreenshot(window, "recording-into-a-session-slot");
     // The next press of R is an ordinary take again, in the arrangement.
     EXPECT_FALSE(view.recording().sessionRecordSlotValid);
+}
+
+} // namespace
+
+namespace {
+
+// An empty slot of a MIDI track records the notes played into a looping clip in that slot.
+TEST_F(RecordingWindowTest, AnEmptyMidiSlotRecordsTheNotesIntoALoop) {
+    noCountIn();
+    const std::string keys = firstTrackOf(TrackType::Midi);
+    QTest::keyClick(&window, Qt::Key_2, Qt::ControlModifier);
+    QApplication::processEvents();
+    auto &panel = static_cast<SessionPanel &>(window.sessionPanel());
+    ASSERT_TRUE(panel.isVisible());
+    const uint64_t keysId = track(keys)->id;
+    int column = -1;
+    for (std::size_t index = 0; index < panel.model().columns.size(); ++index)
+        if (panel.model().columns[index].trackId == keysId) column = static_cast<int>(index);
+    ASSERT_GE(column, 0);
+    // The start-up loop fills the first row: a new scene brings an empty slot.
+    for (QPushButton *button : panel.findChildren<QPushButton *>())
+        if (button->text() == shownInWindow(QStringLiteral("Add Scene")))
+            QTest::mouseClick(button, Qt::LeftButton);
+    window.tick();
+    int row = -1;
+    for (std::size_t index = 0; index < panel.model().rows.size() && row < 0; ++index)
+        if (panel.model().cell(index, static_cast<std::size_t>(column)).clipId == 0)
+            row = static_cast<int>(index);
+    ASSERT_GE(row, 0) << "no empty slot on the MIDI track";
+    const std::size_t clipsBefore = clipsOf(keys).size();
+
+    whenMenuShows(QStringLiteral("Record into Slot"));
+    requestContextMenu(*panel.gridWidget(), QRectF(panel.cellRect(row, column)).center());
+    ASSERT_TRUE(view.recording().isRecordingActive()) << harness.ui.lastStatus();
+    const int64_t started = engine.transport.playhead.load();
+    waitForPlayheadBeyond(started + 2400);
+    const int64_t at = engine.transport.playhead.load();
+    ASSERT_TRUE(engine.recordMidiNoteOn(62, 0.8f, at));
+    ASSERT_TRUE(engine.recordMidiNoteOff(62, 0.0f, at + 4800));
+    waitForPlayheadBeyond(at + 9600);
+    key(Qt::Key_Space);
+    EXPECT_FALSE(view.recording().isRecordingActive());
+    const auto clips = clipsOf(keys);
+    ASSERT_EQ(clips.size(), clipsBefore + 1) << harness.ui.lastStatus();
+    const auto loop = clips.back();
+    EXPECT_EQ(loop->sessionRow, row);
+    EXPECT_TRUE(loop->loop);
+    ASSERT_EQ(loop->notes.size(), 1u);
+    EXPECT_EQ(loop->notes[0].pitch, 62);
+    const int64_t bar = engine.barLengthSamples();
+    EXPECT_EQ(loop->length % bar, 0) << "the loop is not whole bars";
+    EXPECT_EQ(loop->loopLength, loop->length);
+    window.tick();
+    EXPECT_EQ(
+        panel.model().cell(static_cast<std::size_t>(row), static_cast<std::size_t>(column)).clipId,
+        loop->id);
+    saveScreenshot(window, "recording-notes-into-a-session-slot");
 }
 
 } // namespace
