@@ -28,9 +28,9 @@
 #include "core/commands/SessionCommands.h"
 #include "core/commands/TagAndTuningCommands.h"
 #include "core/engine/Engine.h"
-#include "core/plugins/PluginRack.h"
 #include "core/model/BuiltInPresets.h"
 #include "core/music/ScalaFiles.h"
+#include "core/plugins/PluginRack.h"
 #include "device/DeviceSettings.h"
 #include "device/OfflineRender.h"
 #include "translations/Language.h"
@@ -218,7 +218,8 @@ void MainWindow::buildToolbar() {
     tempoField->setDecimals(1);
     tempoField->setSuffix(QStringLiteral(" BPM"));
     // Room for the widest value and the arrows, which otherwise sit on the suffix.
-    tempoField->setMinimumWidth(tempoField->fontMetrics().horizontalAdvance(QStringLiteral("999.9 BPM")) + 40);
+    tempoField->setMinimumWidth(
+        tempoField->fontMetrics().horizontalAdvance(QStringLiteral("999.9 BPM")) + 40);
     tempoField->setToolTip(tr("Project tempo"));
     meterField = new QComboBox(bar);
     meterField->setMinimumWidth(56);
@@ -264,6 +265,7 @@ void MainWindow::buildToolbar() {
         gridPopup->addItem(tr(label), static_cast<int>(grid));
     // Wide enough for its longest choice ("1/16T"), whichever is shown.
     gridPopup->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    gridPopup->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     connect(gridPopup, &QComboBox::currentIndexChanged, this, [this] {
         // The grid is a view setting, not part of the document.
         const auto grid = static_cast<GridQuantize>(gridPopup->currentData().toInt());
@@ -274,7 +276,6 @@ void MainWindow::buildToolbar() {
     bar->addWidget(gridPopup);
     bar->addSeparator();
     writeModeField = new QComboBox(bar);
-    writeModeField->setMinimumWidth(72);
     writeModeField->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     writeModeField->setToolTip(
         tr("Automation write mode for faders and pans: Read plays the lanes; Touch "
@@ -284,8 +285,15 @@ void MainWindow::buildToolbar() {
                              QT_TRANSLATE_NOOP("orvane::MainWindow", "Latch"),
                              QT_TRANSLATE_NOOP("orvane::MainWindow", "Write")})
         writeModeField->addItem(tr(mode));
-    // A crowded toolbar squeezes its widgets; the longest mode must still read whole.
-    writeModeField->setMinimumWidth(writeModeField->sizeHint().width());
+    // A crowded toolbar squeezes its widgets; the longest mode must still read whole. The
+    // themed field draws its arrow inside the width the style reports for the text, so room
+    // for the arrow and the padding is added to the longest text.
+    int longestMode = 0;
+    for (int mode = 0; mode < writeModeField->count(); ++mode)
+        longestMode = std::max(longestMode, writeModeField->fontMetrics().horizontalAdvance(
+                                                writeModeField->itemText(mode)));
+    writeModeField->setMinimumWidth(longestMode + 40);
+    writeModeField->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     connect(writeModeField, &QComboBox::activated, this, [this](int index) {
         app.view().automation().setAutomationWriteMode(static_cast<AutomationWriteMode>(index));
     });
@@ -581,8 +589,8 @@ void MainWindow::freezeTrack(uint64_t trackId) {
     job.perform = [this, freeze, trackId, start, frames](JobControl &) {
         // Before the fader: the frozen track keeps its fader, pan and sends live, and plays
         // this in place of its channel stages and inserts.
-        freeze->done = renderTrackPreFader(app.engine(), trackId, *freeze->rendered, start,
-                                           frames, &freeze->error);
+        freeze->done = renderTrackPreFader(app.engine(), trackId, *freeze->rendered, start, frames,
+                                           &freeze->error);
     };
     job.finish = [this, freeze, trackId, start, frames] {
         if (!freeze->done) {
@@ -611,11 +619,10 @@ void MainWindow::buildTuningMenu(QMenu *tuning) {
             kbmName = project.kbmName;
         }
         for (int32_t index = 0; index < scalaPresetCount(); ++index) {
-            QAction *item = tuning->addAction(QString::fromUtf8(scalaPresetName(index)), this,
-                                              [this, index] {
-                                                  edit(std::make_unique<SetScalaPresetCommand>(
-                                                      index, scalaPresetCents(index)));
-                                              });
+            QAction *item =
+                tuning->addAction(QString::fromUtf8(scalaPresetName(index)), this, [this, index] {
+                    edit(std::make_unique<SetScalaPresetCommand>(index, scalaPresetCents(index)));
+                });
             item->setCheckable(true);
             item->setChecked(scalaName.empty() && index == preset);
         }
@@ -689,12 +696,12 @@ void buildLanguageMenu(QMenu *menu, OVApplication &app) {
 } // namespace
 
 void MainWindow::importScalaFile() {
-    importTuningFile(app, tr("Scala scale"), "scl", tr("Scala file not read: %1"), parseScalaFile,
-                     [this](const std::string &fileName, const ScalaParseResult &scale) {
-                         edit(std::make_unique<SetScalaFromFileCommand>(
-                             scale.description.empty() ? fileName : scale.description,
-                             scale.cents));
-                     });
+    importTuningFile(
+        app, tr("Scala scale"), "scl", tr("Scala file not read: %1"), parseScalaFile,
+        [this](const std::string &fileName, const ScalaParseResult &scale) {
+            edit(std::make_unique<SetScalaFromFileCommand>(
+                scale.description.empty() ? fileName : scale.description, scale.cents));
+        });
 }
 
 void MainWindow::importKeyboardMap() {
@@ -940,11 +947,10 @@ void MainWindow::buildHelpMenu(QMenu *help) {
         QuickStartPanel panel(this);
         panel.exec();
     });
-    help->addAction(tr("Beta Test: Debug…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D), this,
-                    [this] {
-                        QMessageBox::information(this, tr("Debug"),
-                                                 QString::fromStdString(diagnosticsText()));
-                    });
+    help->addAction(
+        tr("Beta Test: Debug…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D), this, [this] {
+            QMessageBox::information(this, tr("Debug"), QString::fromStdString(diagnosticsText()));
+        });
     help->addAction(tr("Beta Test: Checklist…"), this, [this] {
         QMessageBox::information(
             this, tr("Checklist"),

@@ -133,6 +133,7 @@ TEST_F(SongWalkthroughTest, ASongIsMadeSavedReopenedAndExportedFromTheWindow) {
     const auto guitar = tracksOf(TrackType::Audio).back();
     const auto keys = tracksOf(TrackType::Midi).back();
     EXPECT_EQ(view.selectedTrackId, guitar->id) << "the new track is the selected one";
+    EXPECT_EQ(cutToolbarChoices(window, 2), std::vector<std::string>{}) << "in English too";
     shoot("1-four-tracks");
 
     // 2. A recording imported onto the new, empty audio track at bar 1, split at bar 2 (the

@@ -22,10 +22,13 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTabBar>
 #include <QTest>
-#include <QPointer>
 #include <QTimer>
+#include <QToolBar>
 #include <QWidget>
 
 #include <algorithm>
@@ -404,6 +407,38 @@ double renderedLevel(Engine &engine) {
     for (const float sample : mix)
         sum += static_cast<double>(sample) * sample;
     return mix.empty() ? 0.0 : std::sqrt(sum / static_cast<double>(mix.size()));
+}
+
+namespace {
+
+/// The texts of `combo`'s items that its field is too narrow to show whole.
+std::vector<std::string> cutChoices(QComboBox &combo) {
+    QStyleOptionComboBox option;
+    option.initFrom(&combo);
+    option.editable = combo.isEditable();
+    const QRect field = combo.style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                      QStyle::SC_ComboBoxEditField, &combo);
+    std::vector<std::string> cut;
+    for (int item = 0; item < combo.count(); ++item)
+        if (combo.fontMetrics().horizontalAdvance(combo.itemText(item)) > field.width())
+            cut.push_back(combo.toolTip().toStdString() + ": " +
+                          combo.itemText(item).toStdString());
+    return cut;
+}
+
+} // namespace
+
+std::vector<std::string> cutToolbarChoices(QWidget &window, std::size_t atLeast) {
+    std::vector<QComboBox *> combos;
+    for (QToolBar *bar : window.findChildren<QToolBar *>())
+        for (QComboBox *combo : bar->findChildren<QComboBox *>())
+            if (combo->isVisible()) combos.push_back(combo);
+    EXPECT_GE(combos.size(), atLeast) << "fewer choices on the toolbars than expected";
+    std::vector<std::string> cut;
+    for (QComboBox *combo : combos)
+        for (std::string &item : cutChoices(*combo))
+            cut.push_back(std::move(item));
+    return cut;
 }
 
 } // namespace orvane::testing

@@ -124,6 +124,11 @@ void whenDialogShows(std::function<void(QWidget &dialog)> answer);
 /// Text shown on a ground too close to it in brightness: "what (contrast ratio)" for each
 /// text-bearing widget under `root` whose glyphs in `picture` (a grab of `root`) differ from
 /// their background by less than `minimumRatio`. Empty when all read well.
+/// The items of the visible combo boxes on `window`'s toolbars that their fields are too
+/// narrow to show whole, each as "tooltip: item"; a failure when fewer than `atLeast` combo
+/// boxes are visible.
+std::vector<std::string> cutToolbarChoices(QWidget &window, std::size_t atLeast);
+
 std::vector<std::string> poorlyContrastedText(QWidget &root, const QImage &picture,
                                               double minimumRatio = 3.0);
 
