@@ -232,7 +232,8 @@ void SharedBlockClient::resetPipeline() {
     pendingFrames = 0;
     batchCount = 0;
     sentUpTo = 0;
-    // Silence counts as the last good block: the first block plays as it came.
+    // Until the pipeline has output of its own the caller's dry signal plays, and the caller
+    // fades from it: the first block goes into the ring as it came back.
     lastSegmentWet = true;
     missedFramesInARow = 0;
     pipelineRunning = true;
@@ -268,8 +269,10 @@ void SharedBlockClient::fillDry(int64_t start, int frames) {
             const float lastGood =
                 wet[channel][static_cast<uint64_t>(start - 1 - frame) & ringMask];
             const float standIn = dry[channel][(at - static_cast<uint64_t>(dryDelay)) & ringMask];
-            wet[channel][at] =
-                lastSegmentWet ? lastGood + (standIn - lastGood) * rampAt(frame, frames) : standIn;
+            // Before the pipeline's first block nothing good was played to fade from.
+            wet[channel][at] = lastSegmentWet && start > 0
+                                   ? lastGood + (standIn - lastGood) * rampAt(frame, frames)
+                                   : standIn;
         }
     lastSegmentWet = false;
 }
@@ -319,13 +322,18 @@ bool SharedBlockClient::processBehind(float *left, float *right, int frames,
         noteMiss(frames);
     }
     const int64_t playFrom = position - pipelineFrames;
+    position += frames;
+    if (playFrom < 0) return false;
+    playFromRing(playFrom, left, right, frames);
+    return true;
+}
+
+void SharedBlockClient::playFromRing(int64_t from, float *left, float *right, int frames) const {
     for (int frame = 0; frame < frames; ++frame) {
-        const uint64_t at = static_cast<uint64_t>(playFrom + frame) & ringMask;
+        const uint64_t at = static_cast<uint64_t>(from + frame) & ringMask;
         left[frame] = wet[0][at];
         right[frame] = wet[1][at];
     }
-    position += frames;
-    return true;
 }
 
 // Gathered hand-overs: the input goes into the dry ring every period; once a batch's worth is
@@ -362,12 +370,9 @@ bool SharedBlockClient::processAhead(float *left, float *right, int frames,
         batches[batchCount++] = BatchInFlight{lastSubmitted(), sentUpTo, count};
         sentUpTo += count;
     }
-    for (int frame = 0; frame < frames; ++frame) {
-        const uint64_t at = static_cast<uint64_t>(readFrom + frame) & ringMask;
-        left[frame] = wet[0][at];
-        right[frame] = wet[1][at];
-    }
     position = written;
+    if (readFrom < 0) return false;
+    playFromRing(readFrom, left, right, frames);
     return true;
 }
 
