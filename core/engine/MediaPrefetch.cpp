@@ -300,6 +300,7 @@ void MediaPrefetcher::refreshStreams(int64_t position) {
     const double rate = std::max(engine_.sampleRate.load(), 1.0);
     auto next =
         std::make_shared<MediaStreams>(clips, static_cast<int64_t>(options_.aheadSeconds * rate));
+    next->setFadesAtGaps(true);
     // Clips that go on playing find their frames in the new windows at once.
     if (streams_) {
         for (const auto &stream : next->streams())
