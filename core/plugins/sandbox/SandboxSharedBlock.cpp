@@ -162,6 +162,8 @@ void SharedBlockClient::submit(const float *left, const float *right, int frames
     slot.paramCount = static_cast<int32_t>(params);
     const size_t offs = std::min<size_t>(extras.noteOffs.size(), maximumBlockNotes);
     std::copy_n(extras.noteOffs.begin(), offs, slot.noteOffs);
+    for (size_t off = 0; off < offs; ++off)
+        slot.noteOffFrames[off] = off < extras.noteOffFrames.size() ? extras.noteOffFrames[off] : 0;
     slot.noteOffCount = static_cast<int32_t>(offs);
     const size_t ons = std::min<size_t>(extras.noteOns.size(), maximumBlockNotes - offs);
     std::copy_n(extras.noteOns.begin(), ons, slot.noteOns);

@@ -31,6 +31,7 @@ struct SharedBlockSlot {
     int32_t noteOnCount = 0;
     ParameterValue params[maximumParamsPerLine];
     int32_t noteOffs[maximumBlockNotes];
+    int32_t noteOffFrames[maximumBlockNotes];
     NoteOn noteOns[maximumBlockNotes];
     int32_t memberCount = 0;
     MemberBlockValues members[maximumChainLength];
@@ -163,6 +164,8 @@ class SharedBlockClient {
         std::span<const int> noteOffs;
         /// Empty unless the helper runs a chain: one entry per plug-in, in processing order.
         std::span<const MemberExtras> members;
+        /// The frame each note-off falls on; those it does not name stop on the first.
+        std::span<const int32_t> noteOffFrames;
     };
 
     /// Audio thread: sends the block and waits for it until `deadline`. A block still running
