@@ -197,11 +197,20 @@ SharedBlockOutcome SharedBlockClient::finishBlockInFlight(Deadline deadline) {
 }
 
 SharedBlockOutcome SharedBlockClient::finishBlock(uint32_t number, Deadline deadline) {
+    // The connection is looked at once per wait and then once a slice: a wake for an earlier
+    // block costs no system call beyond the sleep.
+    std::chrono::steady_clock::time_point lookedAt{};
+    bool looked = false;
     for (;;) {
         const uint32_t done = shared->completed.load(std::memory_order_acquire);
         // Counters wrap: what lies less than half the range behind `done` is finished.
         if (static_cast<int32_t>(done - number) >= 0) return SharedBlockOutcome::processed;
-        if (controlConnectionBroken()) return SharedBlockOutcome::helperGone;
+        const auto now = std::chrono::steady_clock::now();
+        if (!looked || now - lookedAt >= waitSlice) {
+            if (controlConnectionBroken()) return SharedBlockOutcome::helperGone;
+            looked = true;
+            lookedAt = now;
+        }
         if (deadline.passed()) return SharedBlockOutcome::late;
         const std::chrono::nanoseconds remaining =
             deadline.unlimited ? waitSlice : deadline.at - std::chrono::steady_clock::now();
