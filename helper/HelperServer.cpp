@@ -98,6 +98,13 @@ size_t lineLimitFor(const std::string &pending) {
     return pending.starts_with("SETSTATE ") ? stateRequestLimit : requestLineLimit;
 }
 
+/// The frame note `index` of a block of `blockFrames` falls on, within the block; the first
+/// when the block does not say.
+int32_t frameWithin(std::span<const int32_t> frames, size_t index, int blockFrames) {
+    const int32_t frame = index < frames.size() ? frames[index] : 0;
+    return std::clamp(frame, 0, std::max(blockFrames - 1, 0));
+}
+
 } // namespace
 
 HelperServer::HelperServer(std::string path) : socketPath(std::move(path)) {}
@@ -565,13 +572,17 @@ bool HelperServer::processBlock(Connection &connection, const std::string &argum
 }
 
 void HelperServer::processLv2Block(float *blockLeft, float *blockRight, int frames,
-                                   std::span<const NoteOn> noteOns, std::span<const int> noteOffs) {
+                                   std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
+                                   std::span<const int32_t> noteOffFrames) {
     pendingEvents.clear();
-    for (int pitch : noteOffs)
-        pendingEvents.push_back({0, 3, {0x80, static_cast<uint8_t>(std::clamp(pitch, 0, 127)), 0}});
+    for (size_t off = 0; off < noteOffs.size(); ++off)
+        pendingEvents.push_back(
+            {frameWithin(noteOffFrames, off, frames),
+             3,
+             {0x80, static_cast<uint8_t>(std::clamp(noteOffs[off], 0, 127)), 0}});
     for (const NoteOn &note : noteOns)
         pendingEvents.push_back(
-            {0,
+            {std::clamp(note.frame, 0, std::max(frames - 1, 0)),
              3,
              {0x90, static_cast<uint8_t>(std::clamp(note.pitch, 0, 127)),
               static_cast<uint8_t>(std::clamp(std::lround(note.velocity * 127.0f), 1l, 127l))}});
@@ -622,6 +633,7 @@ void HelperServer::processSharedBlock(SharedBlockSlot &block) {
         block.params, static_cast<size_t>(std::clamp(block.paramCount, 0, maximumParamsPerLine)));
     const auto noteOffs = std::span<const int>(
         block.noteOffs, static_cast<size_t>(std::clamp(block.noteOffCount, 0, maximumBlockNotes)));
+    const auto noteOffFrames = std::span<const int32_t>(block.noteOffFrames, noteOffs.size());
     const auto noteOns = std::span<const NoteOn>(
         block.noteOns, static_cast<size_t>(std::clamp(block.noteOnCount, 0, maximumBlockNotes)));
     const auto members = std::span<const MemberBlockValues>(
@@ -637,18 +649,42 @@ void HelperServer::processSharedBlock(SharedBlockSlot &block) {
     mainDryPath.run(block.output[0], block.output[1], frames, mainPluginLatency(),
                     !members.empty() && members[0].bypassed != 0, false,
                     [&](float *inLeft, float *inRight, int count) {
-                        processMain(inLeft, inRight, count, noteOns, noteOffs);
+                        processMain(inLeft, inRight, count, noteOns, noteOffs, noteOffFrames);
                         return true;
                     });
     processChain(block.output[0], block.output[1], frames, members);
 }
 
+// Each note on its frame: the block is cut where notes start or stop and each piece starts
+// with its notes, as the application cuts it for a plug-in in its own process, so that both
+// sound the same to the sample.
 void HelperServer::processMain(float *blockLeft, float *blockRight, int frames,
-                               std::span<const NoteOn> noteOns, std::span<const int> noteOffs) {
-    if (hostingLv2)
-        processLv2Block(blockLeft, blockRight, frames, noteOns, noteOffs);
-    else
-        plugin.processInstrument(blockLeft, blockRight, frames, noteOns, noteOffs);
+                               std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
+                               std::span<const int32_t> noteOffFrames) {
+    if (hostingLv2) {
+        processLv2Block(blockLeft, blockRight, frames, noteOns, noteOffs, noteOffFrames);
+        return;
+    }
+    const auto onFrame = [&](size_t on) {
+        return std::clamp(noteOns[on].frame, 0, std::max(frames - 1, 0));
+    };
+    size_t on = 0, off = 0;
+    for (int from = 0; from < frames;) {
+        size_t onEnd = on, offEnd = off;
+        while (onEnd < noteOns.size() && onFrame(onEnd) <= from)
+            ++onEnd;
+        while (offEnd < noteOffs.size() && frameWithin(noteOffFrames, offEnd, frames) <= from)
+            ++offEnd;
+        int to = frames;
+        if (onEnd < noteOns.size()) to = std::min(to, onFrame(onEnd));
+        if (offEnd < noteOffs.size()) to = std::min(to, frameWithin(noteOffFrames, offEnd, frames));
+        plugin.processInstrument(blockLeft + from, blockRight + from, to - from,
+                                 noteOns.subspan(on, onEnd - on),
+                                 noteOffs.subspan(off, offEnd - off));
+        on = onEnd;
+        off = offEnd;
+        from = to;
+    }
 }
 
 // Member 0 is the main plug-in; the chain's members follow from 1. A value a plug-in refuses

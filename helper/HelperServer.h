@@ -80,7 +80,8 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     std::string loadLv2(const std::string &pluginId);
     [[nodiscard]] bool setLv2Parameter(uint32_t portIndex, float value);
     void processLv2Block(float *blockLeft, float *blockRight, int frames,
-                         std::span<const NoteOn> noteOns, std::span<const int> noteOffs);
+                         std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
+                         std::span<const int32_t> noteOffFrames = {});
     std::string attachSharedBlock(const std::string &arguments);
     void serveSharedBlocks(int priority);
     void processSharedBlock(SharedBlockSlot &block);
@@ -88,7 +89,8 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     void deferBlockValues(size_t member, std::span<const ParameterValue> values);
     void applyValue(size_t member, const ParameterValue &entry);
     void processMain(float *blockLeft, float *blockRight, int frames,
-                     std::span<const NoteOn> noteOns, std::span<const int> noteOffs);
+                     std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
+                     std::span<const int32_t> noteOffFrames);
     std::string serveBesideBlocks(const std::string &line);
     void stopSharedBlocks();
     void watchAll();

@@ -139,6 +139,8 @@ void RecordingWorkflow::toggleRecording() {
     countInTargetTrack = target;
     countInRecordStartSamples = playhead;
     countInPlayheadRewound = from >= playhead;
+    // The jump back must find its media read, as any locate of the window does.
+    if (view.readAhead) view.readAhead(from);
     post(Request::locate(from));
     post(Request::play());
     countInActive = true;

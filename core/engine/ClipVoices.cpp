@@ -2,6 +2,7 @@
 
 #include "core/engine/MediaStreams.h"
 #include "core/engine/RenderStages.h"
+#include "core/model/SaturatingMath.h"
 #include "core/music/Tuning.h"
 
 #include <algorithm>
@@ -56,8 +57,11 @@ FrameSpan framesRead(const Clip &clip, const ClipWarpTable &warp, int64_t t, int
 
 /// Calls `read` with the source of `clip`'s samples for the frames of a block, or not at
 /// all when a file-backed clip's frames are not resident (the block is then silent for it).
+/// With `level`, a block next to such a gap fades: out when the frames of the block after it
+/// are not resident yet, in when the block before it went silent.
 template <typename Read>
-void withSource(const Clip &clip, const ClipWarpTable &warp, int64_t t, int64_t count, Read read) {
+void withSource(const Clip &clip, const ClipWarpTable &warp, int64_t t, int64_t count,
+                ClipLevel *level, Read read) {
     if (const float *floats = clip.audio->floats()) {
         read(FloatSource{floats});
         return;
@@ -68,8 +72,25 @@ void withSource(const Clip &clip, const ClipWarpTable &warp, int64_t t, int64_t 
         if (streams) streams->countUnplannedRt();
         return;
     }
+    // An export waits for its frames instead: its blocks never fade.
+    if (!streams->fadesAtGaps()) level = nullptr;
+    // Looked at before this block's window is held: looking releases what is held.
+    const bool lastBlock = saturatingAdd(t, count) >= audioClipSpan(clip);
+    const bool gapAhead =
+        level && !lastBlock && !stream->residentRt(framesRead(clip, warp, t + count, count));
     const ResidentWindow *window = stream->holdRt(framesRead(clip, warp, t, count));
-    if (!window) return;
+    if (!window) {
+        if (level) stream->noteGapRt();
+        return;
+    }
+    if (level) {
+        level->fadeIn = stream->takeGapRt();
+        level->fadeOut = gapAhead;
+        level->rampStart = t;
+        level->rampLength = count;
+        // The fade out stands for the silent block to come: the block after it fades in.
+        if (gapAhead) stream->noteGapRt();
+    }
     const int64_t channels = clip.channels < 2 ? 1 : clip.channels;
     read(WindowSource{window->samples.data(), window->firstFrame * channels});
     stream->releaseRt();
@@ -144,7 +165,7 @@ void addUnwarpedFrames(const Clip &clip, const Source &samples, int64_t t, int64
     const bool fades = clip.fadeIn >= 1 || clip.fadeOut >= 1;
     const int64_t firstFrame = clip.sourceOffset + t;
     const bool inside = firstFrame >= 0 && firstFrame <= frameCount - count;
-    if (!fades && !level.envelope && inside && channels <= 2) {
+    if (!fades && !level.envelope && !level.ramped() && inside && channels <= 2) {
         if (channels == 2)
             addSourceRun<2>(samples, firstFrame, count, level.gain, left, right);
         else
@@ -171,7 +192,11 @@ FrameSpan audioClipFramesRead(const Clip &clip, const ClipWarpTable &warp, int64
 }
 
 float ClipLevel::at(int64_t t) const {
-    return envelope ? readAutomation(*envelope, t, gain) : gain;
+    const float level = envelope ? readAutomation(*envelope, t, gain) : gain;
+    if (!ramped()) return level;
+    const float along = std::clamp(
+        (static_cast<float>(t - rampStart) + 0.5f) / static_cast<float>(rampLength), 0.0f, 1.0f);
+    return level * (fadeIn ? along : 1.0f) * (fadeOut ? 1.0f - along : 1.0f);
 }
 
 float clipFadeAt(const Clip &clip, int64_t offset, int64_t span) {
@@ -191,7 +216,7 @@ void addAudioClipFrames(const Clip &clip, const ClipWarpTable &warp, int64_t t, 
                         float *left, float *right, ClipLevel level) {
     const int64_t frameCount = clip.audioFrameCount();
     if (count < 1 || !clip.audio || frameCount < 1) return;
-    withSource(clip, warp, t, count, [&](const auto &samples) {
+    withSource(clip, warp, t, count, &level, [&](const auto &samples) {
         if (playsSourceFrameByFrame(warp)) {
             addUnwarpedFrames(clip, samples, t, count, left, right, level);
             return;
@@ -217,7 +242,7 @@ StereoSample sampleAudioClip(const Clip &clip, int64_t t) {
     const int64_t frameCount = clip.audioFrameCount();
     if (t < 0 || t >= audioClipSpan(clip) || !clip.audio || frameCount < 1) return sample;
     const ClipWarpTable warp = buildClipWarpTable(clip);
-    withSource(clip, warp, t, 1, [&](const auto &samples) {
+    withSource(clip, warp, t, 1, nullptr, [&](const auto &samples) {
         readSourceFrame(clip, samples, warp.sourceAt(t), frameCount, sample.left, sample.right);
     });
     const float gain = clip.gain * clipFadeAt(clip, t, audioClipSpan(clip));

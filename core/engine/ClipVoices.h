@@ -19,7 +19,15 @@ namespace orvane {
 struct ClipLevel {
     float gain = 1.0f;
     const std::vector<AutomationPoint> *envelope = nullptr;
+    /// A fade from silence (`fadeIn`) or to it (`fadeOut`) over the `rampLength` frames of clip
+    /// time from `rampStart`: a file-backed clip's block next to one its frames were missing
+    /// for, so that the gap does not cut the waveform.
+    int64_t rampStart = 0;
+    int64_t rampLength = 0;
+    bool fadeIn = false;
+    bool fadeOut = false;
     float at(int64_t t) const;
+    bool ramped() const { return rampLength > 0 && (fadeIn || fadeOut); }
 };
 
 /// Linear fade-in and fade-out at `offset` samples into a clip of `span` samples.

@@ -205,17 +205,22 @@ uint64_t MediaPrefetcher::dryBlocks() const {
 
 void MediaPrefetcher::readAhead(int64_t position) {
     std::lock_guard fill(fillMutex_);
+    MediaPlan plan;
     {
         std::lock_guard projectLock(engine_.projectMutex);
-        plan_ = planMedia(engine_.project);
+        plan = planMedia(engine_.project);
     }
     // The transport gets there only with its next block: until then the disk thread keeps
     // reading for `position`, not for where the playhead still is.
     announced_ = position;
     announcedAt_ = std::chrono::steady_clock::now();
-    // What plays now is left behind, but the blocks it played dry still count.
-    if (streams_) retiredDry_ += streams_->dryBlocks();
-    streams_.reset();
+    // The clips go on playing where they are until the jump: their windows stay, and the
+    // target's are added beside them.
+    if (streams_ && samePlan(plan, plan_)) {
+        fillStreams(*streams_, position);
+        return;
+    }
+    plan_ = std::move(plan);
     refreshStreams(position);
 }
 
@@ -255,6 +260,7 @@ void MediaPrefetcher::run() {
 
 void MediaPrefetcher::pass() {
     std::lock_guard fill(fillMutex_);
+    retired_.clear();
     {
         std::unique_lock projectLock(engine_.projectMutex, std::try_to_lock);
         if (projectLock.owns_lock()) {
@@ -294,6 +300,7 @@ void MediaPrefetcher::refreshStreams(int64_t position) {
     const double rate = std::max(engine_.sampleRate.load(), 1.0);
     auto next =
         std::make_shared<MediaStreams>(clips, static_cast<int64_t>(options_.aheadSeconds * rate));
+    next->setFadesAtGaps(true);
     // Clips that go on playing find their frames in the new windows at once.
     if (streams_) {
         for (const auto &stream : next->streams())
@@ -304,6 +311,10 @@ void MediaPrefetcher::refreshStreams(int64_t position) {
         retiredDry_ += streams_->dryBlocks();
     }
     fillStreams(*next, position);
+    // The streams replaced are freed by the disk thread's next pass: the main thread calls
+    // this before it queues a locate, and freeing every window of a large project takes a
+    // while.
+    if (streams_) retired_.push_back(std::move(streams_));
     streams_ = std::move(next);
     engine_.mediaStreams.live.publish(streams_);
 }
@@ -315,10 +326,15 @@ void MediaPrefetcher::fillStreams(MediaStreams &streams, int64_t position) {
     for (const auto &stream : streams.streams()) {
         const Clip &clip = stream->clip();
         const int64_t frameCount = clip.audioFrameCount();
-        // Where the clip is being read, half a window ahead.
-        if (const int64_t reading = stream->lastReadFrame(); reading >= 0)
+        // Where the clip is being read, half a window ahead. A window read ahead for a jump
+        // that the clip plays from now goes on as its playing one, so that reading ahead for
+        // the next jump does not take it away.
+        if (const int64_t reading = stream->lastReadFrame(); reading >= 0) {
+            if (stream->roleHolding({reading, reading}) == WindowRole::cue)
+                stream->rename(WindowRole::cue, WindowRole::playing);
             keepResident(*stream, WindowRole::playing,
                          {reading, std::min(reading + window / 2, frameCount - 1)}, staging_);
+        }
         if (clip.isSessionClip()) {
             // A launch may come at any time: the first frames stay resident.
             keepResident(*stream, WindowRole::cue,

@@ -111,6 +111,8 @@ class MediaPrefetcher {
     mutable std::mutex fillMutex_; // the disk thread and `readAhead`
     MediaPlan plan_;
     std::shared_ptr<MediaStreams> streams_;
+    /// Streams replaced by `readAhead`, left for the disk thread to free.
+    std::vector<std::shared_ptr<MediaStreams>> retired_;
     std::vector<int16_t> staging_;
     uint64_t retiredDry_ = 0;
     int64_t announced_ = -1;

@@ -59,6 +59,10 @@ class ClipStream {
     /// True when a published window holds `span`: `holdRt` without holding or counting,
     /// for the rendering side to look before a block.
     bool residentRt(FrameSpan span);
+    /// The clip went silent for want of its frames (or faded out before such a block): its
+    /// next resident block fades in. `takeGapRt` says so once.
+    void noteGapRt() { gap_.store(true, std::memory_order_relaxed); }
+    bool takeGapRt() { return gap_.exchange(false, std::memory_order_relaxed); }
 
     // Filling side: one thread at a time.
 
@@ -102,6 +106,7 @@ class ClipStream {
     std::atomic<uint32_t> held_{0};
     std::atomic<int64_t> lastRead_{-1};
     std::atomic<uint64_t> dry_{0};
+    std::atomic<bool> gap_{false};
 };
 
 /// The streams of every file-backed audio clip of a set of clips, found by clip id.
@@ -120,11 +125,16 @@ class MediaStreams {
     uint64_t dryBlocks() const;
     /// Counts a block of a file-backed clip that has no stream here (it came after them).
     void countUnplannedRt() const { unplanned_.fetch_add(1, std::memory_order_relaxed); }
+    /// Live streams, which a block may find without its frames: a clip then fades out before
+    /// the gap and in after it. Set before the streams are published.
+    void setFadesAtGaps(bool fades) { fadesAtGaps_ = fades; }
+    bool fadesAtGaps() const { return fadesAtGaps_; }
 
   private:
     std::vector<std::unique_ptr<ClipStream>> streams_; // by clip id
     int64_t windowFrames_;
     mutable std::atomic<uint64_t> unplanned_{0};
+    bool fadesAtGaps_ = false;
 };
 
 /// The media streams one kind of rendering (live or an export) reads, handed from the side

@@ -25,6 +25,7 @@ struct FramedNotes {
 
     std::span<const NoteOn> noteOns() const { return std::span(ons.data(), onCount); }
     std::span<const int> noteOffs() const { return std::span(offs.data(), offCount); }
+    std::span<const int32_t> noteOffFrames() const { return std::span(offFrames.data(), offCount); }
     bool empty() const { return onCount + offCount == 0; }
 
     void add(const PluginMidiEvent &event) noexcept {
@@ -32,7 +33,8 @@ struct FramedNotes {
         if (kind == 0x90 && event.bytes[2] > 0) {
             if (onCount == ons.size()) return;
             onFrames[onCount] = event.frame;
-            ons[onCount++] = NoteOn{event.bytes[1], static_cast<float>(event.bytes[2]) / 127.0f};
+            ons[onCount++] =
+                NoteOn{event.bytes[1], static_cast<float>(event.bytes[2]) / 127.0f, event.frame};
         } else if (kind == 0x80 || kind == 0x90) {
             if (offCount == offs.size()) return;
             offFrames[offCount] = event.frame;

@@ -27,6 +27,8 @@ struct PluginParameterInfo {
 struct NoteOn {
     int pitch = 0;
     float velocity = 0.0f;
+    /// The frame of its block it starts on.
+    int32_t frame = 0;
 };
 
 /// A parameter and its normalized value.
@@ -76,11 +78,12 @@ class Plugin {
                                          Deadline deadline,
                                          std::span<const PluginMidiEvent> events) noexcept = 0;
     /// Audio thread, live playback: hands the block on and returns the one finished a period
-    /// earlier, so the output lags by `liveLatency` frames. False when the instance cannot run
-    /// behind; the caller then uses `processRt`.
+    /// earlier, so the output lags by `liveLatency` frames. The note-offs stop on the frames
+    /// `noteOffFrames` gives (on the first frame where it has none). False when the instance
+    /// cannot run behind; the caller then uses `processRt`.
     [[nodiscard]] virtual bool processLiveRt(float *, float *, int32_t, Deadline,
-                                             std::span<const NoteOn>,
-                                             std::span<const int>) noexcept {
+                                             std::span<const NoteOn>, std::span<const int>,
+                                             std::span<const int32_t> /*noteOffFrames*/) noexcept {
         return false;
     }
     /// Frames `processLiveRt` adds to the latency.

@@ -420,7 +420,10 @@ class PluginRack {
     std::vector<std::vector<int32_t>> runningGroupsLocked(uint64_t trackId) const;
     Slot *slotAtLocked(uint64_t trackId, int32_t insertIndex);
     const Slot *slotAtLocked(uint64_t trackId, int32_t insertIndex) const;
-    void formGroupLocked(uint64_t trackId, const std::vector<int32_t> &insertIndices);
+    void formGroupLocked(uint64_t trackId, const std::vector<int32_t> &insertIndices,
+                         std::vector<std::shared_ptr<Plugin>> &leaving);
+    /// Dissolves and forms the groups the tracks ask for; true when any changed.
+    bool regroupLocked(std::vector<std::shared_ptr<Plugin>> &leaving);
     void dissolveGroupsLocked(uint64_t trackId);
     bool dissolveGroupsOfRemovedTracksLocked();
     bool playingLive() const noexcept;

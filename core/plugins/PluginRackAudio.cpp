@@ -191,7 +191,7 @@ bool PluginRack::processPluginRt(const PluginRackView &view, std::size_t index, 
     if (entry.liveLatency > 0 && playingLive()) {
         const FramedNotes notes = FramedNotes::from(blockEvents);
         return entry.plugin->processLiveRt(left, right, frames, budget, notes.noteOns(),
-                                           notes.noteOffs());
+                                           notes.noteOffs(), notes.noteOffFrames());
     }
     return entry.plugin->processRt(left, right, frames, budget, blockEvents);
 }
@@ -200,8 +200,8 @@ bool PluginRack::processGroupRt(const PluginRackView &view, std::size_t index, i
                                 float *left, float *right, int32_t frames) noexcept {
     const RtSlotView &entry = view.entries[index];
     stageGroupMembersRt(view, entry, playhead);
-    // An instrument heads its group: the first member's notes are the group's, at the start
-    // of the block as the helper's protocol takes them.
+    // An instrument heads its group: the first member's notes are the group's, each on its
+    // frame.
     std::array<PluginMidiEvent, maxEventsPerBlock> events;
     std::size_t count = 0;
     if (!entry.noteEvents.empty())
@@ -210,8 +210,9 @@ bool PluginRack::processGroupRt(const PluginRackView &view, std::size_t index, i
     const Deadline budget = sandboxBudgetRt(frames, playhead);
     if (entry.liveLatency > 0 && playingLive())
         return entry.group->processLive(left, right, frames, budget, notes.noteOns(),
-                                        notes.noteOffs());
-    return entry.group->process(left, right, frames, budget, notes.noteOns(), notes.noteOffs());
+                                        notes.noteOffs(), notes.noteOffFrames());
+    return entry.group->process(left, right, frames, budget, notes.noteOns(), notes.noteOffs(),
+                                notes.noteOffFrames());
 }
 
 // Every member's bypass flag and automation go with the block, as they reach an insert of its

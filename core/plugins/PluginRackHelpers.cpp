@@ -165,8 +165,11 @@ std::vector<std::vector<int32_t>> PluginRack::runningGroupsLocked(uint64_t track
 }
 
 // The shared helper starts with every member in the state its own helper had; only then do
-// the members' own helpers go, so a helper that will not start costs nothing.
-void PluginRack::formGroupLocked(uint64_t trackId, const std::vector<int32_t> &insertIndices) {
+// the members' own helpers go, so a helper that will not start costs nothing. They go after
+// the view that plays the group is out (`leaving`): until then the audio thread still hands
+// them blocks, and an instance unloaded under it would pass its blocks on dry.
+void PluginRack::formGroupLocked(uint64_t trackId, const std::vector<int32_t> &insertIndices,
+                                 std::vector<std::shared_ptr<Plugin>> &leaving) {
     auto group = std::make_shared<SandboxGroup>(*sandbox.controller);
     std::vector<SandboxedChain::Member> members;
     std::vector<std::vector<uint8_t>> states(insertIndices.size());
@@ -188,9 +191,7 @@ void PluginRack::formGroupLocked(uint64_t trackId, const std::vector<int32_t> &i
     group->insertIndices = insertIndices;
     for (std::size_t member = 0; member < joining.size(); ++member) {
         Slot &slot = *joining[member];
-        PluginDescription description = slot.plugin->description;
-        slot.plugin->unload();
-        slot.plugin->description = std::move(description);
+        leaving.push_back(slot.plugin);
         slot.group = group;
         slot.groupMember = static_cast<uint32_t>(member);
     }
@@ -233,8 +234,28 @@ bool PluginRack::regroupSandboxedInserts() {
     expectMainThread("PluginRack::regroupSandboxedInserts");
     if (!sandboxEnabled || !sandbox.controller || !host.project || !host.projectMutex) return false;
     if (!groupingMayHaveChanged()) return false;
-    std::lock_guard projectLock(*host.projectMutex);
+    std::vector<std::shared_ptr<Plugin>> leaving;
+    bool changed = false;
+    {
+        std::lock_guard projectLock(*host.projectMutex);
+        std::lock_guard lock(slotsMutex);
+        changed = regroupLocked(leaving);
+        if (changed) publishViewLocked();
+        regroupedAt = rackChanges.load(std::memory_order_relaxed);
+    }
+    if (leaving.empty()) return changed;
+    // The members' own instances stay loaded, and heard, until no view plays them any more.
+    releaseRetiredViews(true);
     std::lock_guard lock(slotsMutex);
+    for (const std::shared_ptr<Plugin> &member : leaving) {
+        PluginDescription description = member->description;
+        member->unload();
+        member->description = std::move(description);
+    }
+    return changed;
+}
+
+bool PluginRack::regroupLocked(std::vector<std::shared_ptr<Plugin>> &leaving) {
     bool changed = false;
     for (const std::shared_ptr<Track> &track : host.project->tracks) {
         if (!track) continue;
@@ -245,15 +266,12 @@ bool PluginRack::regroupSandboxedInserts() {
         if (refused != refusedGroupings.end()) continue;
         dissolveGroupsLocked(track->id);
         for (const std::vector<int32_t> &insertIndices : wanted)
-            formGroupLocked(track->id, insertIndices);
+            formGroupLocked(track->id, insertIndices, leaving);
         if (runningGroupsLocked(track->id) != wanted)
             refusedGroupings.emplace_back(track->id, wanted);
         changed = true;
     }
-    changed = dissolveGroupsOfRemovedTracksLocked() || changed;
-    if (changed) publishViewLocked();
-    regroupedAt = rackChanges.load(std::memory_order_relaxed);
-    return changed;
+    return dissolveGroupsOfRemovedTracksLocked() || changed;
 }
 
 // A removed track's inserts stay in the rack for an undo to bring back, but none of them is

@@ -57,7 +57,11 @@ TEST_F(RecordingWorkflowTest, ACountInRewindsItsBarsAndStartsRecordingWhereRecor
     rig.locate(bar);
     setCountIn(2);
     rig.view().selectedTrackId = keys;
+    std::vector<int64_t> readAhead;
+    rig.view().readAhead = [&](int64_t position) { readAhead.push_back(position); };
     recording.toggleRecording();
+    EXPECT_EQ(readAhead, std::vector<int64_t>{0}) << "the pre-roll's start";
+    rig.view().readAhead = nullptr;
     EXPECT_EQ(rig.ui.lastStatus(), "Отсчёт: 2 такта…");
     EXPECT_TRUE(recording.countInActive);
     EXPECT_EQ(recording.countInRecordStartSamples, bar);

@@ -117,4 +117,40 @@ TEST(MediaPrefetcher, ACycleSetAsThePlayheadNearsItsEndKeepsWhatPlaysAndFindsIts
     EXPECT_EQ(prefetcher.dryBlocks(), 0u);
 }
 
+// As the window locates: the target is read first, then the locate is queued, and the blocks
+// the transport plays before it takes the request still play where the clips were.
+TEST(MediaPrefetcher, ALocateReadAheadKeepsTheClipsSoundingUntilTheJump) {
+    RenderRig rig;
+    addStreamedTracks(rig, 3, 20);
+    // The disk thread sleeps through the test: only the reads the transport asks for count.
+    MediaPrefetcher::Options options;
+    options.period = std::chrono::seconds(30);
+    MediaPrefetcher prefetcher(rig.engine, options);
+    ASSERT_TRUE(prefetcher.waitForPasses(1, std::chrono::seconds(20)));
+    prefetcher.readAhead(2 * rate);
+    send(rig.engine, Request::locate(2 * rate));
+    send(rig.engine, Request::play());
+    constexpr int32_t frames = 256;
+    for (int block = 0; block < 8; ++block)
+        ASSERT_TRUE(blockSounds(rig, frames)) << block;
+
+    struct Jump {
+        const char *what;
+        int64_t target;
+    };
+    for (const Jump jump : {Jump{"far ahead", 14 * rate}, Jump{"back", 5 * rate},
+                            Jump{"a little ahead", 5 * rate + rate / 2}}) {
+        const int64_t before = rig.engine.transport.playhead.load();
+        prefetcher.readAhead(jump.target);
+        for (int block = 0; block < 6; ++block)
+            EXPECT_TRUE(blockSounds(rig, frames)) << jump.what << ", block " << block;
+        EXPECT_EQ(rig.engine.transport.playhead.load(), before + 6 * frames) << jump.what;
+        send(rig.engine, Request::locate(jump.target));
+        for (int block = 0; block < 6; ++block)
+            EXPECT_TRUE(blockSounds(rig, frames)) << jump.what << ", after, block " << block;
+        EXPECT_EQ(rig.engine.transport.playhead.load(), jump.target + 6 * frames) << jump.what;
+    }
+    EXPECT_EQ(prefetcher.dryBlocks(), 0u);
+}
+
 } // namespace

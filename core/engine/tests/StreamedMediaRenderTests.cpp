@@ -120,6 +120,56 @@ TEST(StreamedMediaRender, AClipWhoseFramesAreNotReadYetIsSilentAloneAndCounted) 
     rig.engine.mediaStreams.live.publish(nullptr);
 }
 
+/// Windows a live stream holds of a clip, and a gap between them that the disk has not read.
+struct GapCase {
+    const char *name;
+    int64_t windowFrames;
+    std::vector<std::pair<WindowRole, int64_t>> windows; // role and first frame
+};
+
+// A clip whose next block finds no window fades out over the block before the gap, and in over
+// the first after it: the waveform is never cut mid-way.
+TEST(StreamedMediaRender, ALiveClipFadesOutBeforeAGapInItsWindowsAndInAfterIt) {
+    const GapCase cases[] = {
+        {"windows ending on block boundaries",
+         1024,
+         {{WindowRole::playing, 0}, {WindowRole::cue, 2048}}},
+        {"windows ending inside a block, one block between gaps",
+         1000,
+         {{WindowRole::playing, 0}, {WindowRole::cue, 2100}}},
+    };
+    const SharedSamples constant = unlinkedPcmSamples(std::vector<int16_t>(2 * 8192, 16384));
+    for (const GapCase &test : cases) {
+        RenderRig rig;
+        const auto clip = addClip(rig, constant, readings[0]);
+        rig.edit([&](Project &) { clip->arrangeStart = 0; });
+        auto streams = std::make_shared<MediaStreams>(std::vector<Clip>{*clip}, test.windowFrames);
+        streams->setFadesAtGaps(true);
+        std::vector<int16_t> staging;
+        for (const auto &[role, first] : test.windows)
+            ASSERT_TRUE(streams->find(clip->id)->fill(role, first, staging, false)) << test.name;
+        rig.engine.mediaStreams.live.publish(streams);
+        const std::vector<std::vector<float>> out = rig.playFrames(0, 4096);
+        rig.engine.mediaStreams.live.publish(nullptr);
+
+        float loudest = 0.0f, largestStep = 0.0f;
+        int silent = 0;
+        for (const std::vector<float> &channel : out)
+            for (std::size_t i = 0; i < channel.size(); ++i) {
+                loudest = std::max(loudest, std::abs(channel[i]));
+                if (channel[i] == 0.0f) ++silent;
+                if (i > 0)
+                    largestStep = std::max(largestStep, std::abs(channel[i] - channel[i - 1]));
+            }
+        ASSERT_GT(loudest, 0.1f) << test.name << ": the clip must sound";
+        EXPECT_GT(silent, 0) << test.name << ": the gap must be heard";
+        EXPECT_GT(streams->dryBlocks(), 0u) << test.name;
+        // A fade over a block moves a constant by its level over the block's frames each frame.
+        EXPECT_LT(largestStep, 2.0f * loudest / static_cast<float>(rig.setup.blockSize))
+            << test.name;
+    }
+}
+
 /// The source frames a block reads, as the resident window must hold them.
 struct SpanCase {
     const char *name;

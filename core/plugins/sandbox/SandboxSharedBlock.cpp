@@ -162,6 +162,8 @@ void SharedBlockClient::submit(const float *left, const float *right, int frames
     slot.paramCount = static_cast<int32_t>(params);
     const size_t offs = std::min<size_t>(extras.noteOffs.size(), maximumBlockNotes);
     std::copy_n(extras.noteOffs.begin(), offs, slot.noteOffs);
+    for (size_t off = 0; off < offs; ++off)
+        slot.noteOffFrames[off] = off < extras.noteOffFrames.size() ? extras.noteOffFrames[off] : 0;
     slot.noteOffCount = static_cast<int32_t>(offs);
     const size_t ons = std::min<size_t>(extras.noteOns.size(), maximumBlockNotes - offs);
     std::copy_n(extras.noteOns.begin(), ons, slot.noteOns);
@@ -195,11 +197,20 @@ SharedBlockOutcome SharedBlockClient::finishBlockInFlight(Deadline deadline) {
 }
 
 SharedBlockOutcome SharedBlockClient::finishBlock(uint32_t number, Deadline deadline) {
+    // The connection is looked at once per wait and then once a slice: a wake for an earlier
+    // block costs no system call beyond the sleep.
+    std::chrono::steady_clock::time_point lookedAt{};
+    bool looked = false;
     for (;;) {
         const uint32_t done = shared->completed.load(std::memory_order_acquire);
         // Counters wrap: what lies less than half the range behind `done` is finished.
         if (static_cast<int32_t>(done - number) >= 0) return SharedBlockOutcome::processed;
-        if (controlConnectionBroken()) return SharedBlockOutcome::helperGone;
+        const auto now = std::chrono::steady_clock::now();
+        if (!looked || now - lookedAt >= waitSlice) {
+            if (controlConnectionBroken()) return SharedBlockOutcome::helperGone;
+            looked = true;
+            lookedAt = now;
+        }
         if (deadline.passed()) return SharedBlockOutcome::late;
         const std::chrono::nanoseconds remaining =
             deadline.unlimited ? waitSlice : deadline.at - std::chrono::steady_clock::now();
@@ -232,7 +243,8 @@ void SharedBlockClient::resetPipeline() {
     pendingFrames = 0;
     batchCount = 0;
     sentUpTo = 0;
-    // Silence counts as the last good block: the first block plays as it came.
+    // Until the pipeline has output of its own the caller's dry signal plays, and the caller
+    // fades from it: the first block goes into the ring as it came back.
     lastSegmentWet = true;
     missedFramesInARow = 0;
     pipelineRunning = true;
@@ -268,8 +280,10 @@ void SharedBlockClient::fillDry(int64_t start, int frames) {
             const float lastGood =
                 wet[channel][static_cast<uint64_t>(start - 1 - frame) & ringMask];
             const float standIn = dry[channel][(at - static_cast<uint64_t>(dryDelay)) & ringMask];
-            wet[channel][at] =
-                lastSegmentWet ? lastGood + (standIn - lastGood) * rampAt(frame, frames) : standIn;
+            // Before the pipeline's first block nothing good was played to fade from.
+            wet[channel][at] = lastSegmentWet && start > 0
+                                   ? lastGood + (standIn - lastGood) * rampAt(frame, frames)
+                                   : standIn;
         }
     lastSegmentWet = false;
 }
@@ -319,13 +333,18 @@ bool SharedBlockClient::processBehind(float *left, float *right, int frames,
         noteMiss(frames);
     }
     const int64_t playFrom = position - pipelineFrames;
+    position += frames;
+    if (playFrom < 0) return false;
+    playFromRing(playFrom, left, right, frames);
+    return true;
+}
+
+void SharedBlockClient::playFromRing(int64_t from, float *left, float *right, int frames) const {
     for (int frame = 0; frame < frames; ++frame) {
-        const uint64_t at = static_cast<uint64_t>(playFrom + frame) & ringMask;
+        const uint64_t at = static_cast<uint64_t>(from + frame) & ringMask;
         left[frame] = wet[0][at];
         right[frame] = wet[1][at];
     }
-    position += frames;
-    return true;
 }
 
 // Gathered hand-overs: the input goes into the dry ring every period; once a batch's worth is
@@ -362,12 +381,9 @@ bool SharedBlockClient::processAhead(float *left, float *right, int frames,
         batches[batchCount++] = BatchInFlight{lastSubmitted(), sentUpTo, count};
         sentUpTo += count;
     }
-    for (int frame = 0; frame < frames; ++frame) {
-        const uint64_t at = static_cast<uint64_t>(readFrom + frame) & ringMask;
-        left[frame] = wet[0][at];
-        right[frame] = wet[1][at];
-    }
     position = written;
+    if (readFrom < 0) return false;
+    playFromRing(readFrom, left, right, frames);
     return true;
 }
 

@@ -31,6 +31,7 @@ struct SharedBlockSlot {
     int32_t noteOnCount = 0;
     ParameterValue params[maximumParamsPerLine];
     int32_t noteOffs[maximumBlockNotes];
+    int32_t noteOffFrames[maximumBlockNotes];
     NoteOn noteOns[maximumBlockNotes];
     int32_t memberCount = 0;
     MemberBlockValues members[maximumChainLength];
@@ -163,6 +164,8 @@ class SharedBlockClient {
         std::span<const int> noteOffs;
         /// Empty unless the helper runs a chain: one entry per plug-in, in processing order.
         std::span<const MemberExtras> members;
+        /// The frame each note-off falls on; those it does not name stop on the first.
+        std::span<const int32_t> noteOffFrames;
     };
 
     /// Audio thread: sends the block and waits for it until `deadline`. A block still running
@@ -174,7 +177,10 @@ class SharedBlockClient {
     /// period, so the output is the input delayed by `addedLatency` frames. A helper still on
     /// the last block is given until `patience` passes; a block it did not finish by then is
     /// played as the dry signal, crossfaded from the last good block so it never clicks, and
-    /// counted. Blocks longer than the prepared size are refused.
+    /// counted. Blocks longer than the prepared size are refused. False, the buffers left as they
+    /// came, also for the `addedLatency` frames after `prepare`, which precede anything sent:
+    /// only the caller knows what its input was then (a pipeline started while playing must not
+    /// play silence for them).
     [[nodiscard]] bool processBehind(float *left, float *right, int frames,
                                      const BlockExtras &extras, Deadline patience,
                                      bool &extrasSent);
@@ -214,6 +220,7 @@ class SharedBlockClient {
     void settleBatchesAhead(int64_t readEnd, Deadline patience);
     void submitFromDryRing(int64_t start, int frames, const BlockExtras &extras);
     void fillDry(int64_t start, int frames);
+    void playFromRing(int64_t from, float *left, float *right, int frames) const;
     void noteMiss(int frames);
     void resetPipeline();
 

@@ -191,13 +191,14 @@ size_t valuesInOneBlock(size_t staged) {
 
 } // namespace
 
-SharedBlockClient::BlockExtras SandboxedChain::stagedExtras(std::span<const NoteOn> noteOns,
-                                                            std::span<const int> noteOffs) {
+SharedBlockClient::BlockExtras
+SandboxedChain::stagedExtras(std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
+                             std::span<const int32_t> noteOffFrames) {
     for (size_t member = 0; member < members.size(); ++member)
         memberExtras[member] = {
             staged[member].bypassed,
             std::span(staged[member].values.data(), valuesInOneBlock(staged[member].count))};
-    return {{}, noteOns, noteOffs, std::span(memberExtras.data(), members.size())};
+    return {{}, noteOns, noteOffs, std::span(memberExtras.data(), members.size()), noteOffFrames};
 }
 
 // Values go once; a bypass flag holds until it is changed.
@@ -220,13 +221,14 @@ bool SandboxedChain::missOfflineBlock(bool patient) {
 }
 
 bool SandboxedChain::process(float *left, float *right, int frames, Deadline deadline,
-                             std::span<const NoteOn> noteOns, std::span<const int> noteOffs) {
+                             std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
+                             std::span<const int32_t> noteOffFrames) {
     std::lock_guard lock(processing);
     if (!block || frames < 1 || left == nullptr || right == nullptr) return false;
     if (stuck.load(std::memory_order_relaxed)) return missOfflineBlock(false);
     const bool patient =
         deadline.unlimited || deadline.at - std::chrono::steady_clock::now() >= stuckAfter;
-    SharedBlockClient::BlockExtras extras = stagedExtras(noteOns, noteOffs);
+    SharedBlockClient::BlockExtras extras = stagedExtras(noteOns, noteOffs, noteOffFrames);
     for (int offset = 0; offset < frames; offset += maximumProcessFrames) {
         const int count = std::min(frames - offset, maximumProcessFrames);
         bool extrasSent = false;
@@ -243,12 +245,13 @@ bool SandboxedChain::process(float *left, float *right, int frames, Deadline dea
 }
 
 bool SandboxedChain::processLive(float *left, float *right, int frames, Deadline patience,
-                                 std::span<const NoteOn> noteOns, std::span<const int> noteOffs) {
+                                 std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
+                                 std::span<const int32_t> noteOffFrames) {
     std::unique_lock lock(processing, std::try_to_lock);
     if (!lock.owns_lock() || !block || left == nullptr || right == nullptr) return false;
     bool extrasSent = false;
-    const bool played = block->processBehind(left, right, frames, stagedExtras(noteOns, noteOffs),
-                                             patience, extrasSent);
+    const bool played = block->processBehind(
+        left, right, frames, stagedExtras(noteOns, noteOffs, noteOffFrames), patience, extrasSent);
     if (extrasSent) dropSentValues();
     return played;
 }

@@ -74,12 +74,14 @@ class SandboxedChain {
     [[nodiscard]] bool process(float *left, float *right, int frames,
                                Deadline deadline = Deadline::never(),
                                std::span<const NoteOn> noteOns = {},
-                               std::span<const int> noteOffs = {});
+                               std::span<const int> noteOffs = {},
+                               std::span<const int32_t> noteOffFrames = {});
     /// Audio thread, live: one block behind; a helper running late is waited for until
     /// `patience` passes, then its block plays dry.
     [[nodiscard]] bool processLive(float *left, float *right, int frames, Deadline patience,
                                    std::span<const NoteOn> noteOns = {},
-                                   std::span<const int> noteOffs = {});
+                                   std::span<const int> noteOffs = {},
+                                   std::span<const int32_t> noteOffFrames = {});
     static constexpr std::chrono::milliseconds stuckAfter{100};
 
     /// Blocks the chain missed, live or offline, over every helper it had.
@@ -105,7 +107,8 @@ class SandboxedChain {
     [[nodiscard]] bool attachBlock();
     /// Under `processing`: the staged bypass flags and values as the next block's extras.
     SharedBlockClient::BlockExtras stagedExtras(std::span<const NoteOn> noteOns,
-                                                std::span<const int> noteOffs);
+                                                std::span<const int> noteOffs,
+                                                std::span<const int32_t> noteOffFrames = {});
     /// Drops the values the last block took; those it had no room for move up.
     void dropSentValues();
     bool missOfflineBlock(bool patient);

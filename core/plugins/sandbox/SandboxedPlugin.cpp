@@ -457,12 +457,17 @@ size_t SandboxedPlugin::collectChangedParams() {
 // for, as a render needs it.
 bool SandboxedPlugin::processShared(float *left, float *right, int frames,
                                     std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
-                                    Deadline deadline, bool patient) {
+                                    std::span<const int32_t> noteOffFrames, Deadline deadline,
+                                    bool patient) {
     // A block whose time is already up is not sent: its answer could only come too late.
     if (deadline.passed()) return missBlock(patient);
     collectChangedParams();
     SharedBlockClient::BlockExtras extras{
-        std::span(impl->blockParams.data(), impl->blockParamCount), noteOns, noteOffs, {}};
+        std::span(impl->blockParams.data(), impl->blockParamCount),
+        noteOns,
+        noteOffs,
+        {},
+        noteOffFrames};
     for (int offset = 0; offset < frames; offset += maximumProcessFrames) {
         const int count = std::min(frames - offset, maximumProcessFrames);
         bool extrasSent = false;
@@ -481,13 +486,18 @@ bool SandboxedPlugin::processShared(float *left, float *right, int frames,
 }
 
 bool SandboxedPlugin::processLive(float *left, float *right, int frames, Deadline patience,
-                                  std::span<const NoteOn> noteOns, std::span<const int> noteOffs) {
+                                  std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
+                                  std::span<const int32_t> noteOffFrames) {
     if (frames <= 0 || left == nullptr || right == nullptr) return false;
     std::unique_lock<std::mutex> lock(impl->processing, std::try_to_lock);
     if (!lock.owns_lock() || impl->socketFd < 0 || !impl->sharedBlock) return false;
     collectChangedParams();
     const SharedBlockClient::BlockExtras extras{
-        std::span(impl->blockParams.data(), impl->blockParamCount), noteOns, noteOffs, {}};
+        std::span(impl->blockParams.data(), impl->blockParamCount),
+        noteOns,
+        noteOffs,
+        {},
+        noteOffFrames};
     bool extrasSent = false;
     const bool played =
         impl->sharedBlock->processBehind(left, right, frames, extras, patience, extrasSent);
@@ -613,14 +623,17 @@ bool SandboxedPlugin::process(float *left, float *right, int frames, Deadline de
 bool SandboxedPlugin::processRt(float *left, float *right, int32_t frames, Deadline deadline,
                                 std::span<const PluginMidiEvent> events) noexcept {
     if (events.empty()) return processWithin(left, right, frames, {}, {}, &deadline);
+    // Each note goes with its frame: the helper cuts the block where notes start or stop, as a
+    // plug-in in this process is played.
     const FramedNotes notes = FramedNotes::from(events);
-    return processWithin(left, right, frames, notes.noteOns(), notes.noteOffs(), &deadline);
+    return processWithin(left, right, frames, notes.noteOns(), notes.noteOffs(), &deadline,
+                         notes.noteOffFrames());
 }
 
 bool SandboxedPlugin::processLiveRt(float *left, float *right, int32_t frames, Deadline patience,
-                                    std::span<const NoteOn> noteOns,
-                                    std::span<const int> noteOffs) noexcept {
-    return processLive(left, right, frames, patience, noteOns, noteOffs);
+                                    std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
+                                    std::span<const int32_t> noteOffFrames) noexcept {
+    return processLive(left, right, frames, patience, noteOns, noteOffs, noteOffFrames);
 }
 
 void SandboxedPlugin::processInstrument(float *left, float *right, int frames,
@@ -631,7 +644,8 @@ void SandboxedPlugin::processInstrument(float *left, float *right, int frames,
 
 bool SandboxedPlugin::processWithin(float *left, float *right, int frames,
                                     std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
-                                    const Deadline *budget) {
+                                    const Deadline *budget,
+                                    std::span<const int32_t> noteOffFrames) {
     if (frames <= 0 || left == nullptr || right == nullptr) return false;
     std::unique_lock<std::mutex> lock(impl->processing, std::try_to_lock);
     if (!lock.owns_lock() || impl->socketFd < 0) return false;
@@ -641,7 +655,8 @@ bool SandboxedPlugin::processWithin(float *left, float *right, int frames,
     Deadline deadline =
         budget ? *budget : Deadline::after(processDeadline(frames, impl->sampleRate));
     if (impl->sharedBlock)
-        return processShared(left, right, frames, noteOns, noteOffs, deadline, patient);
+        return processShared(left, right, frames, noteOns, noteOffs, noteOffFrames, deadline,
+                             patient);
     // Parameters and notes go with the first piece of the block only.
     size_t length = formatChangedParams();
     std::memcpy(impl->lineStaging, impl->paramsLine, length);

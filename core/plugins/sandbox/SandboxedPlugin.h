@@ -63,10 +63,11 @@ class SandboxedPlugin final : public Plugin {
     /// the helper stays. False when the instance cannot run behind (no shared block, busy,
     /// longer blocks than prepared): the caller then uses `process`.
     [[nodiscard]] bool processLive(float *left, float *right, int frames, Deadline patience,
-                                   std::span<const NoteOn> noteOns, std::span<const int> noteOffs);
+                                   std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
+                                   std::span<const int32_t> noteOffFrames = {});
     [[nodiscard]] bool processLiveRt(float *left, float *right, int32_t frames, Deadline patience,
-                                     std::span<const NoteOn> noteOns,
-                                     std::span<const int> noteOffs) noexcept override;
+                                     std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
+                                     std::span<const int32_t> noteOffFrames) noexcept override;
     /// Main thread: frames `processLive` adds, the prepared block size, else 0.
     int32_t liveLatency() const override;
     /// Main thread, before `prepare`: the helper is prepared for live blocks gathered `frames`
@@ -127,12 +128,14 @@ class SandboxedPlugin final : public Plugin {
     void attachSharedBlock(int fd);
     [[nodiscard]] bool processShared(float *left, float *right, int frames,
                                      std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
-                                     Deadline deadline, bool patient);
+                                     std::span<const int32_t> noteOffFrames, Deadline deadline,
+                                     bool patient);
     size_t collectChangedParams();
     void rememberParameter(uint32_t id, float value);
     [[nodiscard]] bool processWithin(float *left, float *right, int frames,
                                      std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
-                                     const Deadline *budget);
+                                     const Deadline *budget,
+                                     std::span<const int32_t> noteOffFrames = {});
     [[nodiscard]] bool remoteExchange(std::string_view request, std::string &reply);
     [[nodiscard]] bool remoteExpectOk(std::string_view request);
     [[nodiscard]] bool sendChangedParams(int fd, Deadline deadline);

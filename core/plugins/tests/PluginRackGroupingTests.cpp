@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <functional>
@@ -261,6 +263,114 @@ TEST_F(GroupedRack, AKilledSharedHelperIsRestartedWithEveryMembersStateAndNoted)
     EXPECT_NE(chain.helperProcessId(), killed);
     EXPECT_EQ(savedStates(rack, harness), before);
     EXPECT_EQ(rack.latencySamples(trackId), blockSize);
+}
+
+// --- Regrouping while playing ----------------------------------------------------------------
+
+std::string programEffectPath() {
+    return std::string(HALVORA_PROGRAM_BUNDLES_DIR) + "/HalvoraProgramEffect.vst3";
+}
+constexpr uint32_t programEffectGain = 0;
+
+/// A thread that plays a constant 1.0 through the track at the pace of a device, noting each
+/// block's lowest and highest sample; stopped and joined however the test ends.
+class PacedPlayer {
+  public:
+    struct Block {
+        float lowest = 0.0f;
+        float highest = 0.0f;
+    };
+
+    PacedPlayer(PluginRack &rack, uint64_t trackId, int32_t frames, double rate)
+        : thread([this, &rack, trackId, frames, rate] { play(rack, trackId, frames, rate); }) {}
+    ~PacedPlayer() { stop(); }
+
+    void stop() {
+        stopping.store(true);
+        if (thread.joinable()) thread.join();
+    }
+    std::size_t played() const { return count.load(); }
+    /// Waits until `total` blocks were played in all; false after 10 s.
+    bool waitFor(std::size_t total) const {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (played() < total && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return played() >= total;
+    }
+    /// After `stop`.
+    const std::vector<Block> &blocks() const { return noted; }
+
+  private:
+    void play(PluginRack &rack, uint64_t trackId, int32_t frames, double rate) {
+        noted.reserve(capacity);
+        std::vector<float> left(static_cast<std::size_t>(frames));
+        std::vector<float> right(left.size());
+        const auto period = std::chrono::nanoseconds(static_cast<int64_t>(frames * 1e9 / rate));
+        auto next = std::chrono::steady_clock::now();
+        while (!stopping.load() && noted.size() < capacity) {
+            std::fill(left.begin(), left.end(), 1.0f);
+            std::fill(right.begin(), right.end(), 1.0f);
+            processTrackAsAudio(rack, trackId, left.data(), right.data(), frames);
+            const auto [lowest, highest] = std::minmax_element(left.begin(), left.end());
+            noted.push_back({*lowest, *highest});
+            count.store(noted.size());
+            next += period;
+            std::this_thread::sleep_until(next);
+        }
+    }
+
+    static constexpr std::size_t capacity = 4096;
+    std::vector<Block> noted;
+    std::atomic<std::size_t> count{0};
+    std::atomic<bool> stopping{false};
+    std::thread thread;
+};
+
+// Each effect halves the signal, so every level between the whole chain's and the dry signal
+// says how many members were left out; none may be heard, nor silence, while the track's
+// effects move into one helper under a playing device.
+TEST_F(GroupedRack, ARegroupWhilePlayingNeverFallsSilentNorStepsThroughTheMembersLevels) {
+    constexpr int32_t members = 4;
+    // A slow device, so that a busy machine keeps its helpers in time.
+    constexpr int32_t frames = 1024;
+    constexpr float tolerance = 1e-4f;
+    rack.prepare(rate, frames);
+    for (int32_t index = 0; index < members; ++index) {
+        ASSERT_TRUE(rack.loadVst3(trackId, programEffectPath(), "")) << controller.lastError;
+        ASSERT_TRUE(rack.setParameterAndReadState(trackId, index, programEffectGain, 0.5f));
+    }
+    renderingOffline = false;
+    rack.publishRtView();
+    const float whole = 1.0f / static_cast<float>(1 << members);
+    const auto levelOf = [&](const PacedPlayer::Block &block) {
+        return block.highest - block.lowest < tolerance ? block.highest : -1.0f;
+    };
+
+    PacedPlayer player(rack, trackId, frames, rate);
+    ASSERT_TRUE(player.waitFor(12));
+    const std::size_t regroupedFrom = player.played();
+    setGrouping(SandboxGrouping::PerTrack);
+    ASSERT_TRUE(rack.regroupSandboxedInserts()) << controller.lastError;
+    ASSERT_EQ(rack.sandboxGroupsOf(trackId).size(), 1u);
+    ASSERT_TRUE(player.waitFor(player.played() + 12));
+    player.stop();
+
+    const std::vector<PacedPlayer::Block> &played = player.blocks();
+    ASSERT_NEAR(levelOf(played[regroupedFrom - 1]), whole, tolerance) << "settled before";
+    int32_t silent = 0, partial = 0;
+    std::string levels;
+    for (std::size_t index = regroupedFrom; index < played.size(); ++index) {
+        const PacedPlayer::Block &block = played[index];
+        const float level = levelOf(block);
+        levels += std::to_string(level) + " ";
+        if (block.lowest < whole - tolerance) ++silent;
+        const bool known =
+            std::abs(level - whole) < tolerance || std::abs(level - 1.0f) < tolerance;
+        if (level >= 0.0f && !known) ++partial;
+    }
+    EXPECT_EQ(silent, 0) << levels;
+    EXPECT_EQ(partial, 0) << "a member left out: " << levels;
+    EXPECT_NEAR(levelOf(played.back()), whole, tolerance) << levels;
 }
 
 // --- The tick ------------------------------------------------------------------------------

@@ -1,3 +1,5 @@
+#include "core/plugins/FramedNotes.h"
+#include "core/plugins/sandbox/SandboxedChain.h"
 #include "core/plugins/sandbox/SandboxedPlugin.h"
 #include "core/plugins/vst3/Vst3Plugin.h"
 
@@ -5,6 +7,8 @@
 #include "tests/support/AllocationCounter.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace orvane::vst {
 namespace {
@@ -110,6 +114,88 @@ TEST_F(OutOfProcess, TestInstrumentPlaysExactlyTheNotesOfInProcessHosting) {
     EXPECT_EQ(outputs[1], outputs[0]);
     EXPECT_GT(rms(outputs[0][3].data(), blockSize), 0.05);
     EXPECT_EQ(rms(outputs[0][11].data(), blockSize), 0.0);
+}
+
+// Each note reaches a sandboxed instrument on its own frame, alone in its helper or heading a
+// shared one: the helper cuts the block where notes start or stop, as this process does.
+TEST_F(OutOfProcess, TestInstrumentNotesStartAndStopOnTheirFramesAsInProcess) {
+    struct Note {
+        int block;
+        int32_t frame;
+        uint8_t status;
+        uint8_t pitch;
+        uint8_t velocity;
+    };
+    const Note notes[] = {{0, 100, 0x90, 69, 100}, {2, 37, 0x90, 76, 80}, {3, 0, 0x80, 69, 0},
+                          {3, 200, 0x90, 72, 90},  {5, 255, 0x80, 76, 0}, {6, 17, 0x80, 72, 0}};
+    constexpr int blocks = 8;
+    const auto eventsOf = [&](int block) {
+        std::vector<PluginMidiEvent> events;
+        for (const Note &note : notes)
+            if (note.block == block)
+                events.push_back({note.frame, 3, {note.status, note.pitch, note.velocity}});
+        return events;
+    };
+    using Output = std::vector<std::vector<float>>;
+    const auto play =
+        [&](const std::function<bool(float *, float *, std::span<const PluginMidiEvent>)>
+                &process) {
+            Output output;
+            for (int block = 0; block < blocks; ++block) {
+                std::vector<float> left(blockSize, 0.0f), right(blockSize, 0.0f);
+                const std::vector<PluginMidiEvent> events = eventsOf(block);
+                orvane::testing::AllocationScope scope;
+                EXPECT_TRUE(process(left.data(), right.data(), events)) << "block " << block;
+                EXPECT_EQ(scope.allocations(), 0u) << "block " << block;
+                left.insert(left.end(), right.begin(), right.end());
+                output.push_back(left);
+            }
+            return output;
+        };
+    Vst3Plugin local;
+    ASSERT_TRUE(local.load(testInstrumentPath(), ""));
+    ASSERT_TRUE(local.prepare(sampleRate, blockSize));
+    const Output expected = play([&](float *left, float *right, auto events) {
+        return local.processRt(left, right, blockSize, Deadline::after(5s), events);
+    });
+    SandboxedPlugin alone(controller);
+    loadSandboxed(alone, testInstrumentPath());
+    const Output ownHelper = play([&](float *left, float *right, auto events) {
+        return alone.processRt(left, right, blockSize, Deadline::after(5s), events);
+    });
+    SandboxedChain chain(controller);
+    ASSERT_TRUE(chain.load({{testInstrumentPath(), ""}, {misbehavingEffectPath(), ""}}))
+        << controller.lastError;
+    ASSERT_TRUE(chain.prepare(sampleRate, blockSize));
+    const Output sharedHelper = play([&](float *left, float *right, auto events) {
+        const FramedNotes framed = FramedNotes::from(events);
+        return chain.process(left, right, blockSize, Deadline::after(5s), framed.noteOns(),
+                             framed.noteOffs(), framed.noteOffFrames());
+    });
+    // Live, one block behind: the notes go with the block they fall in, on their frames.
+    SandboxedPlugin live(controller);
+    loadSandboxed(live, testInstrumentPath());
+    Output behind;
+    for (int block = 0; block < blocks; ++block) {
+        std::vector<float> left(blockSize, 0.0f), right(blockSize, 0.0f);
+        const std::vector<PluginMidiEvent> events = eventsOf(block);
+        const FramedNotes framed = FramedNotes::from(events);
+        EXPECT_EQ(live.processLiveRt(left.data(), right.data(), blockSize, Deadline::after(5s),
+                                     framed.noteOns(), framed.noteOffs(), framed.noteOffFrames()),
+                  block > 0);
+        live.hasEditor(); // served after the block: the helper kept up
+        left.insert(left.end(), right.begin(), right.end());
+        behind.push_back(left);
+    }
+    EXPECT_TRUE(ownHelper == expected);
+    EXPECT_TRUE(sharedHelper == expected);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end() - 1, behind.begin() + 1));
+    // The first note's sine starts on frame 100 at phase 0: silence before, sound after.
+    EXPECT_EQ(rms(expected[0].data(), 101), 0.0);
+    EXPECT_GT(rms(expected[0].data() + 101, blockSize - 101), 0.01);
+    // The last note stops on frame 17 of block 6.
+    EXPECT_GT(rms(expected[6].data(), 17), 0.01);
+    EXPECT_EQ(rms(expected[7].data(), blockSize), 0.0);
 }
 
 TEST_F(OutOfProcess, BlocksOfAnySizeComeBackThroughThePluginWithoutAllocating) {
