@@ -331,9 +331,10 @@ std::string HelperServer::serveBesideBlocks(const std::string &line) {
                               line == "CLOSEEDITOR" || line == "EDITORSTATE";
     if (!besideBlocks) return {};
     std::lock_guard values(valuesLock);
-    if (line == "EDITORSTATE")
-        return formatEditorReport(
-            plugin.editorWindowId() != 0 ? EditorStatus::open : EditorStatus::closed, {});
+    if (line == "EDITORSTATE") {
+        std::vector<ParameterValue> ignored;
+        return formatEditorReport(plugin.pollEditor(ignored), {});
+    }
     if (line == "GETSTATE") return getState();
     if (line.starts_with("SETSTATE ")) return setState(line.substr(9));
     if (line == "HASEDITOR") return plugin.hasEditor() ? "YES" : "NO";
@@ -440,8 +441,8 @@ std::string HelperServer::serveChainMember(const std::string &arguments) {
         std::string answer = serveLv2Editor(member.lv2, member.editor, request);
         if (!answer.empty()) return answer;
     } else if (request == "EDITORSTATE") {
-        return formatEditorReport(
-            member.vst.editorWindowId() != 0 ? EditorStatus::open : EditorStatus::closed, {});
+        std::vector<ParameterValue> ignored;
+        return formatEditorReport(member.vst.pollEditor(ignored), {});
     }
     std::unique_lock lock(pluginLock, std::defer_lock);
     std::unique_lock values(valuesLock, std::defer_lock);

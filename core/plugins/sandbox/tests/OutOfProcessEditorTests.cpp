@@ -120,6 +120,30 @@ TEST_F(OutOfProcessEditor, AChainOpensTheEditorOfTheMemberAskedForInItsSharedHel
     EXPECT_TRUE(childCountsOfWindowsTitled(observer, "ZamComp").empty());
 }
 
+TEST_F(OutOfProcessEditor, AVst3EditorInTheHelperClosesFromItsTitleBarAndThePluginPlaysOn) {
+    ASSERT_TRUE(plugin.load(zamBundle("ZamComp"), ""));
+    ASSERT_TRUE(plugin.prepare(48000.0, 256));
+    const std::vector<unsigned long> before = lv2::testing::shownTopLevelWindows();
+    ASSERT_TRUE(plugin.openEditor());
+    std::vector<ParameterValue> edits;
+    EXPECT_EQ(plugin.pollEditor(edits), EditorStatus::open);
+    const unsigned long window = lv2::testing::newTopLevelWindow(before);
+    ASSERT_NE(window, 0u);
+    lv2::testing::askToCloseLikeAWindowManager(window);
+    EditorStatus status = EditorStatus::open;
+    for (int round = 0; round < 100 && status == EditorStatus::open; ++round) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        status = plugin.pollEditor(edits);
+    }
+    EXPECT_EQ(status, EditorStatus::closed);
+    EXPECT_EQ(lv2::testing::newTopLevelWindow(before), 0u);
+    std::vector<float> left(256, 0.25f), right(256, -0.25f);
+    plugin.process(left.data(), right.data(), 256);
+    EXPECT_FALSE(plugin.collectTransportFailure());
+    EXPECT_TRUE(plugin.openEditor()) << "it opens again";
+    plugin.closeEditor();
+}
+
 /// An LV2 plug-in whose interface the helper shows in the interface host, a process of its
 /// own: a GTK interface, and an X11 one.
 struct HelperInterfaceCase {
