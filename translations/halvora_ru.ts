@@ -3522,6 +3522,14 @@ Shift+перетаскивание	сдвиг без сетки
         <source>No plug-ins found yet: scan them in the Browser</source>
         <translation>Плагины ещё не найдены: просканируйте их в Браузере</translation>
     </message>
+    <message>
+        <source>The plug-in&apos;s window crashed and was closed; the plug-in plays on</source>
+        <translation>Окно плагина аварийно завершилось и закрыто; плагин продолжает работать</translation>
+    </message>
+    <message>
+        <source>Plug-in Window</source>
+        <translation>Окно плагина</translation>
+    </message>
 </context>
 <context>
     <name>orvane::PanelCommands</name>
