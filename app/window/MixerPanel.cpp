@@ -590,6 +590,7 @@ bool MixerPanel::openInsertEditor(bool embedded) {
     editorTrack = selected;
     editorInsert = index;
     editorInHelper = insertRunsInHelper(app.rack(), selected, index);
+    editorInstance = insertInstance(app.rack(), selected, index);
     rememberEditorOpen(selected, index, true);
     editorPump->start();
     if (embedded) embedOpenEditor();
@@ -606,6 +607,14 @@ vst::Plugin *insertPlugin(vst::PluginRack &rack, uint64_t trackId, int index) {
     return nullptr;
 }
 } // namespace
+
+const void *MixerPanel::insertInstance(vst::PluginRack &rack, uint64_t trackId, int index) {
+    std::lock_guard lock(rack.slotsMutex);
+    for (const vst::Slot &slot : rack.slots)
+        if (slot.trackId == trackId && slot.insertIndex == index && slot.plugin)
+            return slot.plugin.get();
+    return nullptr;
+}
 
 bool MixerPanel::insertRunsInHelper(vst::PluginRack &rack, uint64_t trackId, int index) {
     std::lock_guard lock(rack.slotsMutex);
@@ -652,6 +661,14 @@ void MixerPanel::followOpenEditor() {
     vst::runEditorEvents(0);
     lv2Editor.idle();
     if (editorInsert < 0) return;
+    // The plug-in went from under its window (another project came, or it moved between the
+    // program and a helper): the window goes, and what the project remembers stays, so that
+    // the window opens again on what came instead.
+    if (insertInstance(app.rack(), editorTrack, editorInsert) != editorInstance) {
+        closeInsertEditor(false);
+        reopenRememberedEditor();
+        return;
+    }
     std::string ending;
     if (editorInHelper) {
         std::vector<vst::ParameterValue> edits;
@@ -739,14 +756,16 @@ void MixerPanel::releaseEmbeddedEditor() {
     editorContainer = nullptr;
 }
 
-void MixerPanel::closeInsertEditor() {
+void MixerPanel::closeInsertEditor(bool forget) {
     if (editorInsert < 0) return;
     releaseEmbeddedEditor();
     lv2Editor.close();
     // In the insert's helper too, a group's member included.
-    app.rack().closeEditor(editorTrack, editorInsert);
-    rememberEditorOpen(editorTrack, editorInsert, false);
+    if (insertInstance(app.rack(), editorTrack, editorInsert) == editorInstance)
+        app.rack().closeEditor(editorTrack, editorInsert);
+    if (forget) rememberEditorOpen(editorTrack, editorInsert, false);
     editorInHelper = false;
+    editorInstance = nullptr;
     editorInsert = -1;
     editorTrack = 0;
     editorPump->stop();
@@ -860,6 +879,7 @@ bool MixerPanel::openEditorOtherwise(int index, bool embedded, bool &opened) {
         editorTrack = selected;
         editorInsert = index;
         editorInHelper = false;
+        editorInstance = insertInstance(app.rack(), selected, index);
         rememberEditorOpen(selected, index, true);
         editorPump->start();
         if (embedded) embedOpenEditor();

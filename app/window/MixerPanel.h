@@ -71,7 +71,9 @@ class MixerPanel : public WorkspacePanel {
     [[nodiscard]] bool openInsertEditor(bool embedded = false);
     /// The panel's holder of an embedded editor, null while none is embedded.
     QWidget *embeddedEditor() const { return editorContainer; }
-    void closeInsertEditor();
+    /// Closes the open insert's window; unless `forget` is false, the project then remembers
+    /// it closed.
+    void closeInsertEditor(bool forget = true);
     /// Whether an insert's own window is open (in this process or in its helper).
     bool insertEditorOpen() const { return editorInsert >= 0; }
     /// X11 id of the editor window the panel opened, 0 when none is open.
@@ -107,6 +109,8 @@ class MixerPanel : public WorkspacePanel {
     /// The selected insert's editor when it has none of its own: true when it was handled.
     [[nodiscard]] bool openEditorOtherwise(int index, bool embedded, bool &opened);
     static bool insertRunsInHelper(vst::PluginRack &rack, uint64_t trackId, int index);
+    /// The rack's instance of the insert, only to be compared; null when there is none.
+    static const void *insertInstance(vst::PluginRack &rack, uint64_t trackId, int index);
     /// Keeps whether the insert's window is open in the project, which saves it.
     void rememberEditorOpen(uint64_t trackId, int index, bool open);
     /// A control the user moved in a plug-in's own window: an edit, as in the parameter window,
@@ -148,6 +152,8 @@ class MixerPanel : public WorkspacePanel {
     int editorInsert = -1;
     /// Whether the open editor is a window of the insert's helper.
     bool editorInHelper = false;
+    /// The instance whose window is open, to notice when the insert gets another.
+    const void *editorInstance = nullptr;
     Lv2InsertEditor lv2Editor;
     QPointer<PluginParameterPanel> parameterWindow;
     QPointer<PluginPicker> picker;

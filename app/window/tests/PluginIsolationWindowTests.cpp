@@ -135,6 +135,26 @@ TEST_F(PluginIsolationWindowTest, AHelpersPluginWindowTurnsAreEditsAndItsCrashEn
     EXPECT_GT(testing::renderedLevel(app.engine()), 0.0001) << "and plays";
 }
 
+// Kept in the program, the plug-in is another instance: its window follows it there.
+TEST_F(PluginIsolationWindowTest, APluginWindowFollowsItsPluginIntoTheProgram) {
+    ASSERT_TRUE(app.rack().loadLv2(midi, calfReverb));
+    showMixerOnFirstInsert();
+    chooseFromInsertMenu(QStringLiteral("Plug-in Window"));
+    ASSERT_TRUE(mixer->insertEditorOpen());
+    EXPECT_EQ(mixer->editorWindowId(), 0u) << "the window is the helper's";
+    chooseFromInsertMenu(QStringLiteral("Run in Process"));
+    ASSERT_TRUE(runsHere());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return mixer->editorWindowId() != 0; }, 4000))
+        << "the window opens again on the plug-in in the program";
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        EXPECT_TRUE(app.engine().project.findTrack(midi)->inserts.at(0).editorOpen);
+    }
+    mixer->closeInsertEditor();
+    std::lock_guard lock(app.engine().projectMutex);
+    EXPECT_FALSE(app.engine().project.findTrack(midi)->inserts.at(0).editorOpen);
+}
+
 TEST_F(PluginIsolationWindowTest, TheStudioMenuKeepsEveryPluginOfTheSongInTheProgram) {
     ASSERT_TRUE(app.rack().loadLv2(midi, x42Equalizer));
     EXPECT_FALSE(runsHere());
