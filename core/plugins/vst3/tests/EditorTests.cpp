@@ -10,6 +10,7 @@
 #include <X11/Xutil.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace orvane::vst {
 namespace {
@@ -225,6 +226,56 @@ TEST_F(EditorTest, AViewThatCannotResizeKeepsItsWindowsSize) {
     }
     EXPECT_EQ(after.width, shown.width);
     EXPECT_EQ(after.height, shown.height);
+    plugin.closeEditor();
+}
+
+/// The size of the window the view put in `window`; 0 by 0 when there is none.
+std::pair<int, int> viewSizeIn(Display *observer, Window window) {
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    std::pair<int, int> size{0, 0};
+    if (XQueryTree(observer, window, &root, &parent, &children, &count) && count > 0) {
+        XWindowAttributes attributes{};
+        if (XGetWindowAttributes(observer, children[0], &attributes))
+            size = {attributes.width, attributes.height};
+    }
+    if (children) XFree(children);
+    return size;
+}
+
+// A view that can resize takes the size the user drags the window to, within its own limits,
+// which the window then keeps to.
+TEST_F(EditorTest, AViewThatCanResizeFollowsTheWindowWithinItsLimits) {
+    Vst3Plugin plugin;
+    ASSERT_TRUE(plugin.load(std::string(HALVORA_RESIZABLE_BUNDLES_DIR) +
+                                "/HalvoraResizableEditor.vst3",
+                            ""));
+    ASSERT_TRUE(plugin.openEditor());
+    const Window window = plugin.editorWindowId();
+    const SizeLimits limits = sizeLimitsOf(observer, window);
+    EXPECT_EQ(limits.minimumWidth, EditorWindow::minimumWidth);
+    EXPECT_EQ(limits.minimumHeight, EditorWindow::minimumHeight);
+    EXPECT_GT(limits.maximumWidth, 2000);
+    EXPECT_EQ(viewSizeIn(observer, window), std::make_pair(600, 400));
+
+    auto dragTo = [&](int width, int height, std::pair<int, int> expected) {
+        XResizeWindow(observer, window, static_cast<unsigned>(width),
+                      static_cast<unsigned>(height));
+        XSync(observer, False);
+        XWindowAttributes shown{};
+        for (int round = 0; round < 100; ++round) {
+            runEditorEvents(10);
+            XGetWindowAttributes(observer, window, &shown);
+            if (round >= 5 && std::make_pair(shown.width, shown.height) == expected &&
+                viewSizeIn(observer, window) == expected)
+                break;
+        }
+        EXPECT_EQ(std::make_pair(shown.width, shown.height), expected) << width << "x" << height;
+        EXPECT_EQ(viewSizeIn(observer, window), expected) << width << "x" << height;
+    };
+    dragTo(900, 700, {900, 700});
+    dragTo(1500, 1000, {1000, 800}); // the view's largest
+    dragTo(450, 320, {450, 320});
     plugin.closeEditor();
 }
 
