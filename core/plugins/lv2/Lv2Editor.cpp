@@ -91,6 +91,9 @@ struct Lv2EditorState {
     const LV2UI_Idle_Interface *idleInterface = nullptr;
     /// The value each control input had when last shown, so only changes are sent.
     std::vector<float> shown;
+    /// The same for the control outputs (meters), by port.
+    std::vector<uint32_t> outputPorts;
+    std::vector<float> outputsShown;
     LV2_URID_Map map{};
     LV2_URID_Unmap unmap{};
     LV2UI_Resize resize{};
@@ -262,6 +265,21 @@ void Lv2Editor::close() {
 
 void Lv2Editor::idle() {
     if (!state) return;
+    if (state->outputPorts.empty() && state->outputsShown.empty()) {
+        state->outputPorts = plugin.controlOutputPorts();
+        state->outputsShown.assign(state->outputPorts.size(), std::nanf(""));
+        if (state->outputPorts.empty()) state->outputsShown.push_back(0.0f); // looked once
+    }
+    for (size_t at = 0; at < state->outputPorts.size(); ++at) {
+        const uint32_t port = state->outputPorts[at];
+        const float value = plugin.controlOutputValue(port);
+        if (value == state->outputsShown[at]) continue;
+        state->outputsShown[at] = value;
+        if (state->process)
+            state->process->sendValue(port, value);
+        else
+            suil_instance_port_event(state->instance, port, sizeof value, 0, &value);
+    }
     for (size_t index = 0; index < plugin.parameters.size(); ++index) {
         const float value = plugin.parameterValue(index);
         if (value == state->shown[index]) continue;

@@ -173,6 +173,15 @@ TEST_P(Lv2OwnProcessEditorTest, OpensTurnsBothWaysAndClosesFromTheWindowManager)
         [&] { idleFor(editor, 100); }))
         << "the interface drew itself";
 
+    // What the plug-in reports as it plays (its meters) reaches the interface.
+    const std::vector<unsigned long> quiet = windowPixels(editor.windowId());
+    (void)renderThrough(plugin, testSignal(8 * blockSize));
+    idleFor(editor, 400);
+    EXPECT_NE(windowPixels(editor.windowId()), quiet) << "its meters show what played";
+    EXPECT_TRUE(saveWindowPictureNow(editor.windowId(),
+                                     std::filesystem::path("screenshots") /
+                                         (std::string("lv2-") + GetParam().name + "-playing.ppm")));
+
     // The user rolls the wheel over a control: the plug-in's parameter follows.
     const Turned turned = turnAControl(editor, plugin);
     ASSERT_TRUE(turned.spot.found()) << "no control answered the wheel";

@@ -163,6 +163,23 @@ inline void askToCloseLikeAWindowManager(unsigned long window) {
     XCloseDisplay(connection);
 }
 
+/// The window's pixels, row by row.
+inline std::vector<unsigned long> windowPixels(unsigned long window) {
+    std::vector<unsigned long> pixels;
+    Display *connection = XOpenDisplay(nullptr);
+    if (!connection) return pixels;
+    const Placement placement = placementOf(connection, window);
+    if (XImage *image = XGetImage(connection, window, 0, 0, placement.width, placement.height,
+                                  AllPlanes, ZPixmap)) {
+        for (unsigned y = 0; y < placement.height; ++y)
+            for (unsigned x = 0; x < placement.width; ++x)
+                pixels.push_back(XGetPixel(image, static_cast<int>(x), static_cast<int>(y)));
+        XDestroyImage(image);
+    }
+    XCloseDisplay(connection);
+    return pixels;
+}
+
 /// The window as a PPM picture at `path`; false when it is blank (a single colour).
 inline bool saveWindowPictureNow(unsigned long window, const std::filesystem::path &path) {
     Display *connection = XOpenDisplay(nullptr);

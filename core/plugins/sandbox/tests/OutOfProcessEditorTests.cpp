@@ -199,6 +199,14 @@ TEST_P(OutOfProcessLv2Editor, ShowsTurnsBothWaysClosesAndOutlivesACrashOfItsInte
     ASSERT_GT(shownBy, 0);
     EXPECT_NE(shownBy, getpid()) << "the interface is not in the program";
 
+    // What the plug-in reports as it plays (its meters) reaches the interface.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::vector<unsigned long> quiet = windowPixels(window);
+    for (int block = 0; block < 8; ++block)
+        playABlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_NE(windowPixels(window), quiet) << "its meters show what played";
+
     // The user rolls the wheel over a control: the helper reports the value as an edit.
     const WheelSpot spot = rollWheelUntil(window, [&] {
         edits.clear();
