@@ -27,6 +27,8 @@ namespace {
 constexpr int listenBacklog = 4;
 // The loop wakes this often even when nothing happens, so editor timers never starve.
 constexpr int idleWaitMilliseconds = 1000;
+/// How often an open LV2 interface exchanges values with its host process.
+constexpr int lv2EditorTickMilliseconds = 30;
 constexpr size_t classUidLength = 32;
 constexpr size_t receiveChunk = 65536;
 // An audio block follows its "PROCESS " line at once; a client that stops half-way through
@@ -146,8 +148,12 @@ void HelperServer::watchAll() {
 
 void HelperServer::serve() {
     watchAll();
-    while (!quitRequested)
-        runEditorEvents(idleWaitMilliseconds);
+    bool lv2EditorsOpen = false;
+    while (!quitRequested) {
+        runEditorEvents(lv2EditorsOpen ? lv2EditorTickMilliseconds : idleWaitMilliseconds);
+        lv2EditorsOpen = idleLv2Editors();
+    }
+    mainEditor.editor.reset();
     stopSharedBlocks();
     EditorRunLoop::instance().unregisterEventHandler(this);
     for (Connection &connection : connections)
@@ -273,6 +279,12 @@ std::string HelperServer::dispatch(Connection &connection, const std::string &li
         std::string answer = serveBesideBlocks(line);
         if (!answer.empty()) return answer;
     }
+    // Outside the plug-in lock: starting an interface takes a while, and it only reaches the
+    // plug-in's values, which blocks read and write without a lock.
+    if (hostingLv2) {
+        std::string answer = serveLv2Editor(lv2Plugin, mainEditor, line);
+        if (!answer.empty()) return answer;
+    }
     if (line.starts_with("MEMBER ")) return serveChainMember(rest("MEMBER "));
     std::lock_guard lock(pluginLock);
     if (line.starts_with("LOAD ")) return load(rest("LOAD "));
@@ -294,6 +306,7 @@ std::string HelperServer::dispatch(Connection &connection, const std::string &li
         return {};
     }
     if (line == "UNLOAD") {
+        mainEditor.editor.reset();
         chain.clear();
         plugin.unload();
         lv2Plugin.unload();
@@ -321,9 +334,14 @@ std::string HelperServer::dispatch(Connection &connection, const std::string &li
 // is none of them.
 std::string HelperServer::serveBesideBlocks(const std::string &line) {
     const bool besideBlocks = line == "GETSTATE" || line.starts_with("SETSTATE ") ||
-                              line == "HASEDITOR" || line == "OPENEDITOR" || line == "CLOSEEDITOR";
+                              line == "HASEDITOR" || line == "OPENEDITOR" ||
+                              line == "CLOSEEDITOR" || line == "EDITORSTATE";
     if (!besideBlocks) return {};
     std::lock_guard values(valuesLock);
+    if (line == "EDITORSTATE") {
+        std::vector<ParameterValue> ignored;
+        return formatEditorReport(plugin.pollEditor(ignored), {});
+    }
     if (line == "GETSTATE") return getState();
     if (line.starts_with("SETSTATE ")) return setState(line.substr(9));
     if (line == "HASEDITOR") return plugin.hasEditor() ? "YES" : "NO";
@@ -340,6 +358,7 @@ std::string HelperServer::loadLv2(const std::string &pluginId) {
 std::string HelperServer::load(const std::string &arguments) {
     std::string path, uid;
     splitPathAndUid(arguments, path, uid);
+    mainEditor.editor.reset();
     chain.clear();
     plugin.unload();
     lv2Plugin.unload();
@@ -425,6 +444,13 @@ std::string HelperServer::serveChainMember(const std::string &arguments) {
     std::string request;
     if (!(words >> number >> request) || number < 1 || number > chain.size()) return "ERR member";
     ChainMember &member = *chain[number - 1];
+    if (member.isLv2) {
+        std::string answer = serveLv2Editor(member.lv2, member.editor, request);
+        if (!answer.empty()) return answer;
+    } else if (request == "EDITORSTATE") {
+        std::vector<ParameterValue> ignored;
+        return formatEditorReport(member.vst.pollEditor(ignored), {});
+    }
     std::unique_lock lock(pluginLock, std::defer_lock);
     std::unique_lock values(valuesLock, std::defer_lock);
     if (member.isLv2 || request == "SETPARAM")
@@ -749,5 +775,70 @@ std::string HelperServer::setState(const std::string &arguments) {
 }
 
 std::string HelperServer::openEditor() { return plugin.openEditor() ? "OK" : "ERR editor"; }
+
+std::string HelperServer::serveLv2Editor(lv2::Lv2Plugin &hosted, Lv2EditorSlot &slot,
+                                         const std::string &request) {
+    if (request == "HASEDITOR") {
+        lv2::Lv2Editor probe(hosted);
+        probe.ownProcessOnly = true;
+        return probe.available() ? "YES" : "NO";
+    }
+    if (request == "OPENEDITOR") {
+        slot.editor.reset();
+        slot.edits.clear();
+        auto editor = std::make_unique<lv2::Lv2Editor>(hosted);
+        editor->ownProcessOnly = true;
+        // The user's values reach the plug-in at once and wait for the application's next
+        // question, which records them as its own edits; a value turned twice goes once.
+        editor->onEdited = [&hosted, &slot](size_t index, float value) {
+            if (!hosted.setParameterValue(index, value)) return;
+            const ParameterValue edit{hosted.parameters[index].portIndex,
+                                      hosted.getParameterNormalizedAt(index)};
+            auto same = std::find_if(slot.edits.begin(), slot.edits.end(),
+                                     [&](const ParameterValue &held) { return held.id == edit.id; });
+            if (same != slot.edits.end())
+                *same = edit;
+            else
+                slot.edits.push_back(edit);
+        };
+        if (!editor->open()) return "ERR editor";
+        slot.editor = std::move(editor);
+        return "OK";
+    }
+    if (request == "CLOSEEDITOR") {
+        slot.editor.reset();
+        slot.edits.clear();
+        return "OK";
+    }
+    if (request == "EDITORSTATE") {
+        idleLv2Editor(slot);
+        const EditorStatus status = slot.editor ? EditorStatus::open : slot.ended;
+        const size_t told = std::min<size_t>(slot.edits.size(), maximumParamsPerLine);
+        std::string answer = formatEditorReport(status, slot.edits);
+        slot.edits.erase(slot.edits.begin(), slot.edits.begin() + static_cast<std::ptrdiff_t>(told));
+        return answer;
+    }
+    return {};
+}
+
+void HelperServer::idleLv2Editor(Lv2EditorSlot &slot) {
+    if (!slot.editor) return;
+    slot.editor->idle();
+    if (slot.editor->isOpen()) return;
+    slot.ended =
+        slot.editor->lastClosing == "crashed" ? EditorStatus::crashed : EditorStatus::closed;
+    slot.editor.reset();
+}
+
+bool HelperServer::idleLv2Editors() {
+    bool open = false;
+    idleLv2Editor(mainEditor);
+    open = open || mainEditor.editor != nullptr;
+    for (const std::unique_ptr<ChainMember> &member : chain) {
+        idleLv2Editor(member->editor);
+        open = open || member->editor.editor != nullptr;
+    }
+    return open;
+}
 
 } // namespace orvane::vst

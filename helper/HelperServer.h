@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/plugins/InsertDryPath.h"
+#include "core/plugins/lv2/Lv2Editor.h"
 #include "core/plugins/lv2/Lv2Plugin.h"
 #include "core/plugins/sandbox/SandboxProtocol.h"
 #include "core/plugins/sandbox/SandboxSharedBlock.h"
@@ -96,11 +97,29 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     void watchAll();
     Connection *connectionFor(int fd);
 
+    /// An LV2 plug-in's interface, shown by the interface host (a process of the helper's own,
+    /// so that an interface's crash does not take the plug-in with it), and the values the
+    /// user set in it that the application has not asked for yet.
+    struct Lv2EditorSlot {
+        std::unique_ptr<lv2::Lv2Editor> editor;
+        std::vector<ParameterValue> edits;
+        /// How the last one ended by itself.
+        EditorStatus ended = EditorStatus::closed;
+    };
+    /// The reply to an editor request for an LV2 plug-in; empty when `request` is none.
+    std::string serveLv2Editor(lv2::Lv2Plugin &hosted, Lv2EditorSlot &slot,
+                               const std::string &request);
+    /// Lets open LV2 interfaces exchange values; true while any is open.
+    bool idleLv2Editors();
+    static void idleLv2Editor(Lv2EditorSlot &slot);
+
     /// A plug-in processed after the main one, in the same block: the rest of a track's chain
     /// when its inserts share one helper.
     struct ChainMember {
         Vst3Plugin vst;
         lv2::Lv2Plugin lv2;
+        /// Declared after the plug-in, so that the interface goes first.
+        Lv2EditorSlot editor;
         bool isLv2 = false;
         /// What the member plays while bypassed, sized by "PREPARE ".
         InsertDryPath dryPath;
@@ -127,6 +146,8 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     lv2::Lv2Plugin lv2Plugin;
     /// True while `lv2Plugin` is the plug-in served.
     bool hostingLv2 = false;
+    /// Declared after the plug-in, so that the interface goes first.
+    Lv2EditorSlot mainEditor;
     std::vector<lv2::Lv2MidiEvent> pendingEvents;
     double sampleRate = 48000.0;
     int blockSize = 512;

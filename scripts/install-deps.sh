@@ -46,6 +46,8 @@ fluidsynth
 liblilv-dev
 libserd-dev
 libsuil-dev
+libgtk2.0-dev
+libxtst-dev
 lv2-dev
 lilv-utils
 lv2file

@@ -3629,6 +3629,14 @@ Shift+перетаскивание	сдвиг без сетки
         <source>%1 → %2</source>
         <translation>%1 → %2</translation>
     </message>
+    <message>
+        <source>The plug-in&apos;s window crashed and was closed; the plug-in plays on</source>
+        <translation>Окно плагина аварийно завершилось и закрыто; плагин продолжает работать</translation>
+    </message>
+    <message>
+        <source>Plug-in Window</source>
+        <translation>Окно плагина</translation>
+    </message>
 </context>
 <context>
     <name>orvane::PanelCommands</name>

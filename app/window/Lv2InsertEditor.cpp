@@ -24,6 +24,15 @@ bool Lv2InsertEditor::open(std::shared_ptr<lv2::Lv2Plugin> chosen) {
     close();
     if (!chosen) return false;
     auto made = std::make_unique<lv2::Lv2Editor>(*chosen);
+    lv2::Lv2Plugin *edited = chosen.get();
+    made->onEdited = [this, edited](size_t index, float value) {
+        const float before = edited->getParameterNormalizedAt(index);
+        if (!edited->setParameterValue(index, value)) return;
+        const float after = edited->getParameterNormalizedAt(index);
+        // The rack, as the parameter window, names an LV2 plug-in's controls in process by
+        // their place in its list.
+        if (onEdited && after != before) onEdited(static_cast<uint32_t>(index), before, after);
+    };
     if (!made->open()) {
         lastError = made->lastError;
         return false;
@@ -33,6 +42,8 @@ bool Lv2InsertEditor::open(std::shared_ptr<lv2::Lv2Plugin> chosen) {
     lastError.clear();
     return true;
 }
+
+std::string Lv2InsertEditor::lastClosing() const { return editor ? editor->lastClosing : ""; }
 
 void Lv2InsertEditor::close() {
     editor.reset();

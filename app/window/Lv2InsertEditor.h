@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -36,8 +37,15 @@ class Lv2InsertEditor {
     void idle();
     /// X11 id of the open window, 0 when none is open (also once the user closed it).
     unsigned long windowId() const;
+    /// Why the window closed by itself: "closed" by the user, "crashed" with its process.
+    std::string lastClosing() const;
 
     std::string lastError;
+    /// A control the user moved in the plug-in's window, as the parameter's place in the
+    /// plug-in's list (the id the rack and the parameter window use for it) and its
+    /// normalised values before and after, for the caller to record as an edit. Set before
+    /// `open`.
+    std::function<void(uint32_t index, float before, float after)> onEdited;
 
   private:
     // Declared first so that it goes last: the interface must not outlive its plug-in.

@@ -15,6 +15,7 @@
 #include "core/commands/SnapshotCommands.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
+#include "core/model/AutomationLanes.h"
 #include "core/model/StockEffectSettings.h"
 #include "core/plugins/PluginRack.h"
 #include "core/plugins/lv2/Lv2Plugin.h"
@@ -188,12 +189,11 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
 
     editorPump = new QTimer(this);
     editorPump->setInterval(16);
-    connect(editorPump, &QTimer::timeout, this, [this] {
-        vst::runEditorEvents(0);
-        lv2Editor.idle();
-        // The user may close the editor with its window's own close button.
-        if (editorWindowId() == 0) closeInsertEditor();
-    });
+    connect(editorPump, &QTimer::timeout, this, [this] { followOpenEditor(); });
+    // What the user turns in an LV2 interface is an edit like one in the parameter window.
+    lv2Editor.onEdited = [this](uint32_t id, float before, float after) {
+        if (editorInsert >= 0) recordPluginEdit(editorTrack, editorInsert, id, before, after);
+    };
 
     selected = app.view().selectedTrackId;
     projectChanged();
@@ -332,6 +332,7 @@ void MixerPanel::projectChanged() {
     if (selected != 0 && !stripFor(selected)) selected = 0;
     refreshValues();
     refreshDetail();
+    reopenRememberedEditor();
 }
 
 void MixerPanel::refreshValues() {
@@ -603,6 +604,9 @@ bool MixerPanel::openInsertEditor(bool embedded) {
     }
     editorTrack = selected;
     editorInsert = index;
+    editorInHelper = insertRunsInHelper(app.rack(), selected, index);
+    editorInstance = insertInstance(app.rack(), selected, index);
+    rememberEditorOpen(selected, index, true);
     editorPump->start();
     if (embedded) embedOpenEditor();
     return true;
@@ -618,6 +622,132 @@ vst::Plugin *insertPlugin(vst::PluginRack &rack, uint64_t trackId, int index) {
     return nullptr;
 }
 } // namespace
+
+const void *MixerPanel::insertInstance(vst::PluginRack &rack, uint64_t trackId, int index) {
+    std::lock_guard lock(rack.slotsMutex);
+    for (const vst::Slot &slot : rack.slots)
+        if (slot.trackId == trackId && slot.insertIndex == index && slot.plugin)
+            return slot.plugin.get();
+    return nullptr;
+}
+
+bool MixerPanel::insertRunsInHelper(vst::PluginRack &rack, uint64_t trackId, int index) {
+    std::lock_guard lock(rack.slotsMutex);
+    for (const vst::Slot &slot : rack.slots)
+        if (slot.trackId == trackId && slot.insertIndex == index && slot.plugin)
+            return slot.sandboxed || slot.group;
+    return false;
+}
+
+void MixerPanel::rememberEditorOpen(uint64_t trackId, int index, bool open) {
+    std::lock_guard lock(app.engine().projectMutex);
+    const auto track = app.engine().project.findTrack(trackId);
+    if (track && index >= 0 && index < static_cast<int>(track->inserts.size()))
+        track->inserts[static_cast<std::size_t>(index)].editorOpen = open;
+}
+
+void MixerPanel::recordPluginEdit(uint64_t trackId, int index, uint32_t id, float before,
+                                  float after) {
+    execute(std::make_unique<SetPluginParameterCommand>(trackId, index, id, before, after));
+    // The insert's parameter lane, when it watches this parameter and is in use (it has
+    // points, or the timeline shows it), follows the window's control as a fader's lane does.
+    const int32_t lane = insertAutomationLane(static_cast<std::size_t>(index));
+    bool watched = false;
+    AutomationWriteMode mode = AutomationWriteMode::Read;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto track = app.engine().project.findTrack(trackId);
+        if (track && index < static_cast<int>(track->inserts.size())) {
+            const InsertSlot &insert = track->inserts[static_cast<std::size_t>(index)];
+            watched = !insert.isStock && insert.automParamId == id &&
+                      (!insert.paramAutomation.empty() ||
+                       app.view().automation().automationLaneMode == lane + 1);
+        }
+        mode = app.engine().project.automationWriteMode;
+    }
+    if (watched &&
+        HVWriteMixerAutomationIfNeeded(app.engine().project, &app.engine(), &app.commands(),
+                                       trackId, lane, after, mode,
+                                       app.view().automation().automationLatchTrackId))
+        refreshValues();
+}
+
+void MixerPanel::followOpenEditor() {
+    vst::runEditorEvents(0);
+    lv2Editor.idle();
+    if (editorInsert < 0) return;
+    // The plug-in went from under its window (another project came, or it moved between the
+    // program and a helper): the window goes, and what the project remembers stays, so that
+    // the window opens again on what came instead.
+    if (insertInstance(app.rack(), editorTrack, editorInsert) != editorInstance) {
+        closeInsertEditor(false);
+        reopenRememberedEditor();
+        return;
+    }
+    std::string ending;
+    if (editorInHelper) {
+        std::vector<vst::ParameterValue> edits;
+        const vst::EditorStatus status = app.rack().pollEditor(editorTrack, editorInsert, edits);
+        for (const vst::ParameterValue &edit : edits) {
+            float before = edit.value;
+            {
+                std::lock_guard lock(app.rack().slotsMutex);
+                if (vst::Plugin *plugin = insertPlugin(app.rack(), editorTrack, editorInsert))
+                    before = plugin->getParameterNormalized(edit.id);
+            }
+            if (before != edit.value)
+                recordPluginEdit(editorTrack, editorInsert, edit.id, before, edit.value);
+        }
+        if (status == vst::EditorStatus::open) return;
+        ending = status == vst::EditorStatus::crashed ? "crashed" : "closed";
+    } else {
+        // The user may close the editor with its window's own close button; a VST 3's
+        // window closes when asked here.
+        std::vector<vst::ParameterValue> ignored;
+        (void)app.rack().pollEditor(editorTrack, editorInsert, ignored);
+        if (editorWindowId() != 0) return;
+        ending = lv2Editor.lastClosing();
+    }
+    closeInsertEditor();
+    if (ending == "crashed")
+        app.status().setText(
+            tr("The plug-in's window crashed and was closed; the plug-in plays on").toStdString());
+}
+
+void MixerPanel::reopenRememberedEditor() {
+    if (editorInsert >= 0) return;
+    uint64_t trackId = 0;
+    int index = -1;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        for (const auto &track : app.engine().project.tracks) {
+            for (std::size_t at = 0; at < track->inserts.size() && index < 0; ++at)
+                if (track->inserts[at].editorOpen) {
+                    trackId = track->id;
+                    index = static_cast<int>(at);
+                }
+            if (index >= 0) break;
+        }
+    }
+    if (index < 0) return;
+    {
+        // Not yet: the rack makes the project's plug-ins after the project arrives.
+        std::lock_guard lock(app.rack().slotsMutex);
+        if (std::none_of(app.rack().slots.begin(), app.rack().slots.end(),
+                         [&](const vst::Slot &slot) {
+                             return slot.trackId == trackId && slot.insertIndex == index &&
+                                    slot.plugin;
+                         }))
+            return;
+    }
+    selected = trackId;
+    refreshValues();
+    refreshDetail();
+    inserts->setCurrentRow(index);
+    const bool opened = openInsertEditor() && editorInsert >= 0;
+    // A window that cannot open again is not asked for at every change of the project.
+    if (!opened) rememberEditorOpen(trackId, index, false);
+}
 
 void MixerPanel::embedOpenEditor() {
     const unsigned long id = editorWindowId();
@@ -641,15 +771,16 @@ void MixerPanel::releaseEmbeddedEditor() {
     editorContainer = nullptr;
 }
 
-void MixerPanel::closeInsertEditor() {
+void MixerPanel::closeInsertEditor(bool forget) {
     if (editorInsert < 0) return;
     releaseEmbeddedEditor();
     lv2Editor.close();
-    {
-        std::lock_guard lock(app.rack().slotsMutex);
-        if (vst::Plugin *plugin = insertPlugin(app.rack(), editorTrack, editorInsert))
-            plugin->closeEditor();
-    }
+    // In the insert's helper too, a group's member included.
+    if (insertInstance(app.rack(), editorTrack, editorInsert) == editorInstance)
+        app.rack().closeEditor(editorTrack, editorInsert);
+    if (forget) rememberEditorOpen(editorTrack, editorInsert, false);
+    editorInHelper = false;
+    editorInstance = nullptr;
     editorInsert = -1;
     editorTrack = 0;
     editorPump->stop();
@@ -673,6 +804,19 @@ void MixerPanel::showInsertMenu(const QPoint &at) {
     QAction *parameters = menu.addAction(QCoreApplication::translate("MixerPanel", "Parameters…"),
                                          [this] { (void)openParameterPanel(); });
     parameters->setEnabled(parameterSourceFor(app.rack(), selected, selectedInsert()) != nullptr);
+    // The plug-in's own window, open or closed from its slot as from its title bar.
+    const int index = selectedInsert();
+    const bool shown = editorInsert >= 0 && editorTrack == selected && editorInsert == index;
+    QAction *window = menu.addAction(tr("Plug-in Window"), [this, shown] {
+        if (shown)
+            closeInsertEditor();
+        else
+            (void)openInsertEditor(embedEditor->isChecked());
+    });
+    window->setObjectName(QStringLiteral("pluginWindow"));
+    window->setCheckable(true);
+    window->setChecked(shown);
+    window->setEnabled(parameters->isEnabled());
     addProcessChoices(menu);
     menu.exec(inserts->viewport()->mapToGlobal(at));
 }
@@ -749,6 +893,9 @@ bool MixerPanel::openEditorOtherwise(int index, bool embedded, bool &opened) {
         if (!opened) return (opened = openParameterPanel());
         editorTrack = selected;
         editorInsert = index;
+        editorInHelper = false;
+        editorInstance = insertInstance(app.rack(), selected, index);
+        rememberEditorOpen(selected, index, true);
         editorPump->start();
         if (embedded) embedOpenEditor();
         return true;

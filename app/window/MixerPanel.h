@@ -71,7 +71,11 @@ class MixerPanel : public WorkspacePanel {
     [[nodiscard]] bool openInsertEditor(bool embedded = false);
     /// The panel's holder of an embedded editor, null while none is embedded.
     QWidget *embeddedEditor() const { return editorContainer; }
-    void closeInsertEditor();
+    /// Closes the open insert's window; unless `forget` is false, the project then remembers
+    /// it closed.
+    void closeInsertEditor(bool forget = true);
+    /// Whether an insert's own window is open (in this process or in its helper).
+    bool insertEditorOpen() const { return editorInsert >= 0; }
     /// X11 id of the editor window the panel opened, 0 when none is open.
     unsigned long editorWindowId();
     /// Opens the generic parameter window of the selected plug-in insert (closing one open
@@ -104,6 +108,19 @@ class MixerPanel : public WorkspacePanel {
     void addProcessChoices(QMenu &menu);
     /// The selected insert's editor when it has none of its own: true when it was handled.
     [[nodiscard]] bool openEditorOtherwise(int index, bool embedded, bool &opened);
+    static bool insertRunsInHelper(vst::PluginRack &rack, uint64_t trackId, int index);
+    /// The rack's instance of the insert, only to be compared; null when there is none.
+    static const void *insertInstance(vst::PluginRack &rack, uint64_t trackId, int index);
+    /// Keeps whether the insert's window is open in the project, which saves it.
+    void rememberEditorOpen(uint64_t trackId, int index, bool open);
+    /// A control the user moved in a plug-in's own window: an edit, as in the parameter window,
+    /// and a point of the insert's parameter lane when the write mode asks for one.
+    void recordPluginEdit(uint64_t trackId, int index, uint32_t id, float before, float after);
+    /// On the editor's timer: lets it run, records what the user turned in it, and notices
+    /// when it closed (by the user, or with the process that showed it).
+    void followOpenEditor();
+    /// Opens again the window a project was saved with open, once its plug-in is there.
+    void reopenRememberedEditor();
     std::vector<uint64_t> channelIds() const;
 
     OVApplication &app;
@@ -133,6 +150,10 @@ class MixerPanel : public WorkspacePanel {
     QVBoxLayout *detailLayout = nullptr;
     uint64_t editorTrack = 0;
     int editorInsert = -1;
+    /// Whether the open editor is a window of the insert's helper.
+    bool editorInHelper = false;
+    /// The instance whose window is open, to notice when the insert gets another.
+    const void *editorInstance = nullptr;
     Lv2InsertEditor lv2Editor;
     QPointer<PluginParameterPanel> parameterWindow;
     QPointer<PluginPicker> picker;

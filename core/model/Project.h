@@ -188,6 +188,9 @@ struct InsertSlot {
     std::vector<AutomationPoint> paramAutomation;
     /// The user's choice to run this plug-in in the application rather than in a helper.
     bool inProcess = false;
+    /// Whether the plug-in's own window was open when the project was saved: it opens again
+    /// with the project.
+    bool editorOpen = false;
     bool operator==(const InsertSlot &) const = default;
 };
 

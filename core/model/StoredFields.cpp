@@ -537,6 +537,7 @@ StoredFieldTable<InsertSlot> insertFields() {
         number<&InsertSlot::automParamId>("automParamId", 0),
         automation<&InsertSlot::paramAutomation>("paramAutomation"),
         optionalNumber<&InsertSlot::inProcess>("inProcess", 0, 0, 1),
+        optionalNumber<&InsertSlot::editorOpen>("editorOpen", 0, 0, 1),
     };
     return tableOf(fields);
 }

@@ -38,6 +38,10 @@ struct ParameterValue {
     bool operator==(const ParameterValue &) const = default;
 };
 
+/// What became of the editor window `openEditor` opened: still open, closed by the user, or
+/// ended because the process showing it died.
+enum class EditorStatus { open, closed, crashed };
+
 /// A short MIDI message at a frame of the block it goes with.
 struct PluginMidiEvent {
     int32_t frame = 0;
@@ -109,6 +113,13 @@ class Plugin {
     virtual bool hasEditor() { return false; }
     [[nodiscard]] virtual bool openEditor() { return false; }
     virtual void closeEditor() {}
+    /// Asked a few times a second while the editor is open: what became of it, and in `edits`
+    /// the values (normalised) the user set in it since the last call, which the plug-in has
+    /// already and the caller records as its own edits.
+    virtual EditorStatus pollEditor(std::vector<ParameterValue> &edits) {
+        (void)edits;
+        return EditorStatus::open;
+    }
 
     /// Whether the plug-in runs in a helper process.
     virtual bool runsInHelper() const { return false; }

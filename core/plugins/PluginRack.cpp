@@ -44,6 +44,7 @@ void keepUsersChoices(InsertSlot &restored, InsertSlot &saved) {
     restored.automParamId = saved.automParamId;
     restored.paramAutomation = std::move(saved.paramAutomation);
     restored.inProcess = saved.inProcess;
+    restored.editorOpen = saved.editorOpen;
 }
 
 /// Why plug-ins cannot keep files in `folder`, or nothing when they can: the folder is made when
@@ -506,6 +507,32 @@ bool PluginRack::openEditor(uint64_t trackId, int32_t insertIndex) {
     if (found->sandboxed && found->sandboxed->ownHelperCrashed())
         (void)blacklistPluginUid(uid); // as in createPlugin
     return false;
+}
+
+void PluginRack::closeEditor(uint64_t trackId, int32_t insertIndex) {
+    expectMainThread("PluginRack::closeEditor");
+    std::lock_guard lock(slotsMutex);
+    for (Slot &slot : slots) {
+        if (slot.trackId != trackId || slot.insertIndex != insertIndex || !slot.plugin) continue;
+        if (slot.group)
+            slot.group->chain->closeEditor(slot.groupMember);
+        else
+            slot.plugin->closeEditor();
+        return;
+    }
+}
+
+EditorStatus PluginRack::pollEditor(uint64_t trackId, int32_t insertIndex,
+                                    std::vector<ParameterValue> &edits) {
+    expectMainThread("PluginRack::pollEditor");
+    edits.clear();
+    std::lock_guard lock(slotsMutex);
+    for (Slot &slot : slots) {
+        if (slot.trackId != trackId || slot.insertIndex != insertIndex || !slot.plugin) continue;
+        return slot.group ? slot.group->chain->pollEditor(slot.groupMember, edits)
+                          : slot.plugin->pollEditor(edits);
+    }
+    return EditorStatus::closed;
 }
 
 void PluginRack::saveStatesIntoProject() {

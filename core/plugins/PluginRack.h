@@ -276,6 +276,12 @@ class PluginRack {
     /// For tests and panels: the LV2 plug-in of an insert, or null.
     lv2::Lv2Plugin *lv2PluginAt(uint64_t trackId, int32_t insertIndex);
     [[nodiscard]] bool openEditor(uint64_t trackId, int32_t insertIndex);
+    /// Closes what `openEditor` opened (in the insert's helper, when it runs in one).
+    void closeEditor(uint64_t trackId, int32_t insertIndex);
+    /// What became of the editor `openEditor` opened, and the values the user set in it
+    /// since the last call (see `Plugin::pollEditor`); `closed` when the insert has gone.
+    EditorStatus pollEditor(uint64_t trackId, int32_t insertIndex,
+                            std::vector<ParameterValue> &edits);
 
     /// Share of a block's period that all sandboxed inserts of a real-time block may spend
     /// waiting for their helpers, together. An insert whose helper has not answered in time

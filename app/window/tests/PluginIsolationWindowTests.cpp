@@ -15,14 +15,19 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+// After Qt and the test framework, whose names X11's macros would otherwise take.
+#include "core/plugins/lv2/tests/UserInputSupport.h"
 
+#include <csignal>
 #include <memory>
 #include <mutex>
+#include <unistd.h>
 
 namespace orvane {
 namespace {
 
 constexpr const char *x42Equalizer = "http://gareus.org/oss/lv2/fil4#stereo";
+constexpr const char *calfReverb = "http://calf.sourceforge.net/plugins/Reverb";
 
 struct PluginIsolationWindowTest : ::testing::Test {
     testing::WindowLanguage english{Language::English};
@@ -90,6 +95,64 @@ TEST_F(PluginIsolationWindowTest, AnInsertRunsInAHelperUntilTheUserKeepsItInTheP
     const auto track = app.engine().project.findTrack(midi);
     EXPECT_TRUE(track->pluginsInProcess);
     EXPECT_FALSE(track->inserts.at(0).inProcess) << "the track's choice, not the insert's";
+}
+
+// A plug-in in its helper shows its window from there, in a process of the helper's own: what
+// the user turns in it comes back as the program's edit, and its crash ends only the window.
+TEST_F(PluginIsolationWindowTest, AHelpersPluginWindowTurnsAreEditsAndItsCrashEndsOnlyTheWindow) {
+    ASSERT_TRUE(app.rack().loadLv2(midi, calfReverb));
+    ASSERT_FALSE(runsHere());
+    showMixerOnFirstInsert();
+    const std::vector<unsigned long> before = lv2::testing::shownTopLevelWindows();
+    chooseFromInsertMenu(QStringLiteral("Plug-in Window"));
+    ASSERT_TRUE(mixer->insertEditorOpen());
+    unsigned long window = 0;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (window = lv2::testing::newTopLevelWindow(before)) != 0; }, 3000));
+    const int shownBy = lv2::testing::processOfWindow(window);
+    ASSERT_GT(shownBy, 0);
+    EXPECT_NE(shownBy, getpid());
+
+    auto insertState = [&] {
+        std::lock_guard lock(app.engine().projectMutex);
+        return app.engine().project.findTrack(midi)->inserts.at(0).state;
+    };
+    std::vector<uint8_t> state = insertState();
+    const lv2::testing::WheelSpot spot = lv2::testing::rollWheelUntil(window, [&] {
+        QTest::qWait(80);
+        if (insertState() == state) return false;
+        state = insertState();
+        return true;
+    });
+    ASSERT_TRUE(spot.found()) << "no control answered the wheel";
+    EXPECT_EQ(app.commands().undoName(), "Plug-in Parameter");
+
+    ASSERT_EQ(kill(shownBy, SIGSEGV), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !mixer->insertEditorOpen(); }, 4000));
+    EXPECT_EQ(harness.ui.lastStatus(),
+              "The plug-in's window crashed and was closed; the plug-in plays on");
+    EXPECT_FALSE(runsHere()) << "the plug-in stays in its helper";
+    EXPECT_GT(testing::renderedLevel(app.engine()), 0.0001) << "and plays";
+}
+
+// Kept in the program, the plug-in is another instance: its window follows it there.
+TEST_F(PluginIsolationWindowTest, APluginWindowFollowsItsPluginIntoTheProgram) {
+    ASSERT_TRUE(app.rack().loadLv2(midi, calfReverb));
+    showMixerOnFirstInsert();
+    chooseFromInsertMenu(QStringLiteral("Plug-in Window"));
+    ASSERT_TRUE(mixer->insertEditorOpen());
+    EXPECT_EQ(mixer->editorWindowId(), 0u) << "the window is the helper's";
+    chooseFromInsertMenu(QStringLiteral("Run in Process"));
+    ASSERT_TRUE(runsHere());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return mixer->editorWindowId() != 0; }, 4000))
+        << "the window opens again on the plug-in in the program";
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        EXPECT_TRUE(app.engine().project.findTrack(midi)->inserts.at(0).editorOpen);
+    }
+    mixer->closeInsertEditor();
+    std::lock_guard lock(app.engine().projectMutex);
+    EXPECT_FALSE(app.engine().project.findTrack(midi)->inserts.at(0).editorOpen);
 }
 
 TEST_F(PluginIsolationWindowTest, TheStudioMenuKeepsEveryPluginOfTheSongInTheProgram) {

@@ -8,16 +8,21 @@
 #include "app/window/PluginParameterPanel.h"
 #include "app/window/PluginPicker.h"
 #include "app/window/tests/WindowTestSupport.h"
+#include "app/workflows/AutomationWriter.h"
 #include "core/commands/CommandStack.h"
+#include "core/model/AutomationLanes.h"
 #include "core/engine/Engine.h"
 #include "core/plugins/PluginPresets.h"
 #include "core/plugins/PluginRack.h"
+#include "core/plugins/lv2/Lv2Editor.h"
 #include "core/plugins/lv2/Lv2Plugin.h"
 #include "core/plugins/vst3/Vst3Plugin.h"
 #include "device/OfflineRender.h"
 #include "tests/support/ScopedTestState.h"
 
 #include <QCheckBox>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -36,8 +41,11 @@
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
+// After Qt and the test framework, whose names X11's macros would otherwise take.
+#include "core/plugins/lv2/tests/UserInputSupport.h"
 
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -50,8 +58,10 @@ namespace fs = std::filesystem;
 using testing::renderedLevel;
 
 constexpr const char *x42Equalizer = "http://gareus.org/oss/lv2/fil4#stereo";
-/// Its interface needs a GTK host, which the window does not give.
+/// Its interface is a GTK one, which the interface host shows in a process of its own.
 constexpr const char *calfReverb = "http://calf.sourceforge.net/plugins/Reverb";
+/// Has no interface of its own.
+constexpr const char *x42NoDelay = "http://gareus.org/oss/lv2/nodelay";
 const std::string zamComp = "/usr/lib/vst3/ZamComp.vst3";
 
 TEST(ParameterValueText, NumbersReadShortWithTheirUnit) {
@@ -115,6 +125,8 @@ struct PluginWindowTest : ::testing::Test {
 
     void SetUp() override {
         ASSERT_TRUE(app.audioRunning()) << ui.lastStatus();
+        // Installed, the interface host lies beside the program; here it is in the build's tree.
+        lv2::Lv2Editor::uiHostFolder = HALVORA_HELPER_FOLDER;
         QObject::connect(&tick, &QTimer::timeout, [this] {
             app.onTick();
             if (mixer) mixer->onTick();
@@ -151,6 +163,15 @@ struct PluginWindowTest : ::testing::Test {
         EXPECT_NE(panel, nullptr);
         EXPECT_TRUE(panel && QTest::qWaitForWindowExposed(panel));
         return *panel;
+    }
+    void chooseFromInsertMenu(const QString &item) {
+        QListWidget &list = *mixer->insertList();
+        testing::whenMenuShows(item);
+        testing::requestContextMenu(*list.viewport(), list.visualItemRect(list.item(0)).center());
+    }
+    bool rememberedOpen() {
+        std::lock_guard lock(app.engine().projectMutex);
+        return !midi->inserts.empty() && midi->inserts[0].editorOpen;
     }
     void clickEditorButton() {
         QPushButton *editor = buttonReading(*mixer, QStringLiteral("Editor"));
@@ -235,12 +256,143 @@ TEST_F(PluginWindowTest, ThePickerFindsAPluginByWhatIsTypedAndInsertsItWithEnter
 }
 
 TEST_F(PluginWindowTest, APluginWithoutAWindowOfItsOwnGetsTheParameterWindowInstead) {
-    ASSERT_TRUE(app.rack().loadLv2(midi->id, calfReverb));
+    ASSERT_TRUE(app.rack().loadLv2(midi->id, x42NoDelay));
     showMixerOnFirstInsert();
     clickEditorButton();
     EXPECT_EQ(mixer->editorWindowId(), 0u);
     ASSERT_NE(mixer->parameterPanel(), nullptr);
-    EXPECT_GT(mixer->parameterPanel()->rowCount(), 3);
+    EXPECT_EQ(mixer->parameterPanel()->rowCount(),
+              static_cast<int>(app.rack().lv2PluginAt(midi->id, 0)->parameters.size()));
+    EXPECT_GE(mixer->parameterPanel()->rowCount(), 1);
+}
+
+/// The plug-in's window as the screen shows it, saved among the screenshots; how many colours
+/// it has (a blank window has one).
+int saveScreenOfWindow(unsigned long window, const std::string &name) {
+    const QImage picture =
+        QGuiApplication::primaryScreen()->grabWindow(static_cast<WId>(window)).toImage();
+    std::filesystem::create_directories(testing::screenshotFolder());
+    picture.save(QString::fromStdString((testing::screenshotFolder() / (name + ".png")).string()));
+    return testing::distinctColours(picture, 64);
+}
+
+struct ShownInterface {
+    const char *name;
+    const char *uri;
+    /// Whether its window is one of the interface host's, a process of its own.
+    bool ownProcess;
+};
+
+class PluginOwnWindowTest : public PluginWindowTest,
+                            public ::testing::WithParamInterface<ShownInterface> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Interfaces, PluginOwnWindowTest,
+    ::testing::Values(ShownInterface{"CalfGtk", calfReverb, true},
+                      ShownInterface{"X42X11", x42Equalizer, false}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// The plug-in's window from its slot's menu: what the user turns in it is an edit that undo
+// takes back, the slot closes it again, and a project saved with it open opens it again.
+TEST_P(PluginOwnWindowTest, TurnsAreUndoableEditsTheSlotClosesItAndTheProjectRemembersIt) {
+    ASSERT_TRUE(app.rack().loadLv2(midi->id, GetParam().uri));
+    showMixerOnFirstInsert();
+    chooseFromInsertMenu(QStringLiteral("Plug-in Window"));
+    const unsigned long window = mixer->editorWindowId();
+    ASSERT_NE(window, 0u) << ui.lastStatus();
+    EXPECT_EQ(lv2::testing::processOfWindow(window) != getpid(), GetParam().ownProcess);
+    EXPECT_TRUE(rememberedOpen());
+    QTest::qWait(400); // the interface draws meanwhile
+    EXPECT_GE(saveScreenOfWindow(window, std::string("plugin-window-") + GetParam().name), 16)
+        << "the interface drew itself";
+
+    lv2::Lv2Plugin *plugin = app.rack().lv2PluginAt(midi->id, 0);
+    ASSERT_NE(plugin, nullptr);
+    std::vector<float> before(plugin->parameters.size());
+    size_t turned = before.size();
+    auto snapshot = [&] {
+        for (size_t index = 0; index < before.size(); ++index)
+            before[index] = plugin->parameterValue(index);
+    };
+    snapshot();
+    const std::vector<float> initial = before;
+    const lv2::testing::WheelSpot spot = lv2::testing::rollWheelUntil(window, [&] {
+        QTest::qWait(40);
+        for (size_t index = 0; index < before.size(); ++index)
+            if (plugin->parameterValue(index) != before[index]) {
+                turned = index;
+                snapshot();
+                return true;
+            }
+        return false;
+    });
+    ASSERT_TRUE(spot.found()) << "no control answered the wheel";
+    const lv2::Lv2Parameter &parameter = plugin->parameters[turned];
+    const float was = initial[turned], turnedTo = plugin->parameterValue(turned);
+    ASSERT_NE(turnedTo, was);
+    app.view().undoEdit();
+    const float undone = plugin->parameterValue(turned);
+    EXPECT_NE(undone, turnedTo) << parameter.symbol << ": the turn was an edit undo takes back";
+    EXPECT_LT(std::fabs(undone - was), std::fabs(turnedTo - was)) << parameter.symbol;
+
+    // With the insert's lane on this parameter, shown, and the mode writing, a turn writes a
+    // point, as a fader's move does.
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        midi->inserts[0].automParamId = static_cast<uint32_t>(turned);
+        app.engine().project.automationWriteMode = AutomationWriteMode::Write;
+    }
+    app.view().automation().automationLaneMode = static_cast<uint8_t>(insertAutomationLane(0) + 1);
+    lv2::testing::rollWheelAt(spot.x, spot.y);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            std::lock_guard lock(app.engine().projectMutex);
+            return !midi->inserts[0].paramAutomation.empty();
+        },
+        2000))
+        << "the lane follows the window's control";
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        app.engine().project.automationWriteMode = AutomationWriteMode::Read;
+    }
+
+    chooseFromInsertMenu(QStringLiteral("Plug-in Window"));
+    EXPECT_EQ(mixer->editorWindowId(), 0u);
+    EXPECT_FALSE(rememberedOpen());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return lv2::testing::windowTitled(plugin->description.name) == 0; }, 3000));
+
+    // As a project saved with the window open arrives, the window opens.
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        midi->inserts[0].editorOpen = true;
+    }
+    mixer->projectChanged();
+    const unsigned long again = mixer->editorWindowId();
+    ASSERT_NE(again, 0u);
+    // Closed with its title bar's button, it is remembered closed.
+    closeLikeTheWindowManager(again);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return mixer->editorWindowId() == 0; }, 4000));
+    EXPECT_FALSE(rememberedOpen());
+}
+
+TEST_F(PluginWindowTest, AnInterfaceThatCrashesClosesItsWindowAndTheSongPlaysOn) {
+    ASSERT_TRUE(app.rack().loadLv2(midi->id, calfReverb));
+    showMixerOnFirstInsert();
+    clickEditorButton();
+    const unsigned long window = mixer->editorWindowId();
+    ASSERT_NE(window, 0u) << ui.lastStatus();
+    const int shownBy = lv2::testing::processOfWindow(window);
+    ASSERT_GT(shownBy, 0);
+    ASSERT_NE(shownBy, getpid());
+    ASSERT_EQ(kill(shownBy, SIGSEGV), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return mixer->editorWindowId() == 0; }, 4000));
+    EXPECT_EQ(ui.lastStatus(), "The plug-in's window crashed and was closed; the plug-in plays on");
+    EXPECT_FALSE(rememberedOpen());
+    EXPECT_TRUE(app.audioRunning());
+    EXPECT_GT(renderedLevel(app.engine()), 0.0001) << "the song, reverb and all, still plays";
+    clickEditorButton();
+    EXPECT_NE(mixer->editorWindowId(), 0u) << "it opens again";
+    mixer->closeInsertEditor();
 }
 
 TEST_F(PluginWindowTest, AnLv2ParameterMovedInItsWindowIsSetHeardAndFollowed) {

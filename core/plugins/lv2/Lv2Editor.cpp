@@ -1,15 +1,20 @@
 #include "core/plugins/lv2/Lv2Editor.h"
 
 #include "core/plugins/lv2/Lv2Plugin.h"
+#include "core/plugins/lv2/Lv2UiProcess.h"
 #include "core/plugins/lv2/Lv2World.h"
 
 #include <cmath>
 #include <mutex>
+#include <unistd.h>
 #include <vector>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <lilv/lilv.h>
+#include <lv2/core/lv2.h>
+#include <lv2/data-access/data-access.h>
+#include <lv2/instance-access/instance-access.h>
 #include <lv2/ui/ui.h>
 #include <lv2/urid/urid.h>
 #include <suil/suil.h>
@@ -33,16 +38,34 @@ std::string pathOf(const LilvNode *uri) {
     return text;
 }
 
-bool chooseUi(const LilvPlugin *plugin, UiChoice &choice) {
+/// Whether the interface needs to reach the plug-in's instance, which it cannot from a
+/// process of its own.
+bool needsInstance(LilvWorld *world, const LilvUI *ui) {
+    LilvNode *required = lilv_new_uri(world, LV2_CORE__requiredFeature);
+    LilvNodes *features = lilv_world_find_nodes(world, lilv_ui_get_uri(ui), required, nullptr);
+    bool needs = false;
+    LILV_FOREACH(nodes, iterator, features) {
+        const std::string feature = lilv_node_as_uri(lilv_nodes_get(features, iterator));
+        needs = needs || feature == LV2_INSTANCE_ACCESS_URI || feature == LV2_DATA_ACCESS_URI;
+    }
+    lilv_nodes_free(features);
+    lilv_node_free(required);
+    return needs;
+}
+
+/// The interface to show: in this process one for X11, the program's own toolkit-free kind;
+/// in the host process one its GTK 2 window can hold, natively or through suil's wrappers.
+bool chooseUi(const LilvPlugin *plugin, UiChoice &choice, bool inThisProcess) {
     std::lock_guard lock(Lv2World::lock());
     LilvWorld *world = Lv2World::instance().world();
-    LilvNode *hostType = lilv_new_uri(world, x11UiType);
+    LilvNode *hostType = lilv_new_uri(world, inThisProcess ? x11UiType : LV2_UI__GtkUI);
     LilvUIs *uis = lilv_plugin_get_uis(plugin);
     bool found = false;
     LILV_FOREACH(uis, iterator, uis) {
         const LilvUI *ui = lilv_uis_get(uis, iterator);
         const LilvNode *type = nullptr;
         if (lilv_ui_is_supported(ui, suil_ui_supported, hostType, &type) == 0 || !type) continue;
+        if (!inThisProcess && needsInstance(world, ui)) continue;
         choice = {lilv_node_as_uri(lilv_ui_get_uri(ui)), lilv_node_as_uri(type),
                   pathOf(lilv_ui_get_bundle_uri(ui)), pathOf(lilv_ui_get_binary_uri(ui))};
         found = true;
@@ -56,6 +79,10 @@ bool chooseUi(const LilvPlugin *plugin, UiChoice &choice) {
 } // namespace
 
 struct Lv2EditorState {
+    Lv2Editor *editor = nullptr;
+    Lv2Plugin *plugin = nullptr;
+    /// Set when the interface runs in the host process; the X11 fields then stay unused.
+    std::unique_ptr<Lv2UiProcess> process;
     Display *display = nullptr;
     Window window = 0;
     Atom deleteWindow = 0;
@@ -64,6 +91,9 @@ struct Lv2EditorState {
     const LV2UI_Idle_Interface *idleInterface = nullptr;
     /// The value each control input had when last shown, so only changes are sent.
     std::vector<float> shown;
+    /// The same for the control outputs (meters), by port.
+    std::vector<uint32_t> outputPorts;
+    std::vector<float> outputsShown;
     LV2_URID_Map map{};
     LV2_URID_Unmap unmap{};
     LV2UI_Resize resize{};
@@ -74,17 +104,22 @@ struct Lv2EditorState {
 
 namespace {
 
-Lv2Plugin &pluginOf(SuilController controller) { return *static_cast<Lv2Plugin *>(controller); }
+Lv2Plugin &pluginOf(SuilController controller) {
+    return *static_cast<Lv2EditorState *>(controller)->plugin;
+}
 
 // What the user turns in the interface: protocol 0 carries one float for a control port.
 void writeFromUi(SuilController controller, uint32_t port, uint32_t size, uint32_t protocol,
                  const void *buffer) {
     if (protocol != 0 || size != sizeof(float)) return;
-    Lv2Plugin &plugin = pluginOf(controller);
-    const int index = plugin.parameterIndexForPort(port);
-    if (index >= 0)
-        (void)plugin.setParameterValue(static_cast<size_t>(index),
-                                       *static_cast<const float *>(buffer)); // index checked
+    const auto &state = *static_cast<Lv2EditorState *>(controller);
+    const int index = state.plugin->parameterIndexForPort(port);
+    if (index < 0) return;
+    const float value = *static_cast<const float *>(buffer);
+    if (state.editor->onEdited)
+        state.editor->onEdited(static_cast<size_t>(index), value);
+    else
+        (void)state.plugin->setParameterValue(static_cast<size_t>(index), value); // index checked
 }
 
 uint32_t portIndexOf(SuilController controller, const char *symbol) {
@@ -115,19 +150,35 @@ Lv2Editor::~Lv2Editor() { close(); }
 
 bool Lv2Editor::available() const {
     UiChoice choice;
-    return plugin.lilvPlugin() && chooseUi(plugin.lilvPlugin(), choice);
+    return plugin.lilvPlugin() && ((!ownProcessOnly && chooseUi(plugin.lilvPlugin(), choice, true)) ||
+                                   chooseUi(plugin.lilvPlugin(), choice, false));
 }
 
 bool Lv2Editor::isOpen() const { return state != nullptr; }
 
-unsigned long Lv2Editor::windowId() const { return state ? state->window : 0; }
+bool Lv2Editor::inOwnProcess() const { return state && state->process; }
+
+int Lv2Editor::processId() const { return inOwnProcess() ? state->process->processId() : -1; }
+
+unsigned long Lv2Editor::windowId() const {
+    if (!state) return 0;
+    return state->process ? state->process->windowId() : state->window;
+}
 
 bool Lv2Editor::open() {
     if (state) return true;
+    lastClosing.clear();
     UiChoice choice;
-    if (!plugin.lilvPlugin() || !chooseUi(plugin.lilvPlugin(), choice)) {
+    if (!plugin.lilvPlugin()) {
         lastError = "the plug-in has no interface that can be shown here";
         return false;
+    }
+    if (ownProcessOnly || !chooseUi(plugin.lilvPlugin(), choice, true)) {
+        if (!chooseUi(plugin.lilvPlugin(), choice, false)) {
+            lastError = "the plug-in has no interface that can be shown here";
+            return false;
+        }
+        return openInOwnProcess(choice.uri, choice.typeUri, choice.bundlePath, choice.binaryPath);
     }
     auto opened = std::make_unique<Lv2EditorState>();
     opened->display = XOpenDisplay(nullptr);
@@ -139,6 +190,11 @@ bool Lv2Editor::open() {
     opened->window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, initialWidth,
                                          initialHeight, 0, 0, 0);
     XStoreName(display, opened->window, plugin.description.name.c_str());
+    // Window managers (and tests) tell whose window it is by this.
+    const unsigned long processId = static_cast<unsigned long>(getpid());
+    XChangeProperty(display, opened->window, XInternAtom(display, "_NET_WM_PID", False),
+                    XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(&processId), 1);
     opened->deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
     XSetWMProtocols(display, opened->window, &opened->deleteWindow, 1);
     XMapWindow(display, opened->window);
@@ -152,9 +208,11 @@ bool Lv2Editor::open() {
                                      &opened->idleFeature,   nullptr};
     // A library that cannot be loaded fails the instantiation below, which says so.
     (void)keepModuleResident(choice.binaryPath);
+    opened->editor = this;
+    opened->plugin = &plugin;
     opened->host = suil_host_new(&writeFromUi, &portIndexOf, nullptr, nullptr);
     opened->instance = suil_instance_new(
-        opened->host, &plugin, x11UiType, uriFromPluginId(plugin.description.uid).c_str(),
+        opened->host, opened.get(), x11UiType, uriFromPluginId(plugin.description.uid).c_str(),
         choice.uri.c_str(), choice.typeUri.c_str(), choice.bundlePath.c_str(),
         choice.binaryPath.c_str(), features);
     state = std::move(opened);
@@ -170,8 +228,34 @@ bool Lv2Editor::open() {
     return true;
 }
 
+bool Lv2Editor::openInOwnProcess(const std::string &uiUri, const std::string &typeUri,
+                                 const std::string &bundlePath, const std::string &binaryPath) {
+    Lv2UiProcess::Launch launch{uriFromPluginId(plugin.description.uid), uiUri, typeUri,
+                                bundlePath, binaryPath, plugin.description.name, {}, {}};
+    auto opened = std::make_unique<Lv2EditorState>();
+    opened->shown.assign(plugin.parameters.size(), std::nanf(""));
+    for (size_t index = 0; index < plugin.parameters.size(); ++index) {
+        const Lv2Parameter &parameter = plugin.parameters[index];
+        launch.ports.emplace_back(parameter.symbol, parameter.portIndex);
+        opened->shown[index] = plugin.parameterValue(index);
+        launch.values.emplace_back(parameter.portIndex, opened->shown[index]);
+    }
+    opened->process = std::make_unique<Lv2UiProcess>();
+    if (!opened->process->start(Lv2UiProcess::findProgram(uiHostFolder), launch)) {
+        lastError = opened->process->lastError;
+        return false;
+    }
+    state = std::move(opened);
+    return true;
+}
+
 void Lv2Editor::close() {
     if (!state) return;
+    if (state->process) {
+        state->process->stop();
+        state.reset();
+        return;
+    }
     if (state->instance) suil_instance_free(state->instance);
     if (state->host) suil_host_free(state->host);
     XDestroyWindow(state->display, state->window);
@@ -181,12 +265,48 @@ void Lv2Editor::close() {
 
 void Lv2Editor::idle() {
     if (!state) return;
+    if (state->outputPorts.empty() && state->outputsShown.empty()) {
+        state->outputPorts = plugin.controlOutputPorts();
+        state->outputsShown.assign(state->outputPorts.size(), std::nanf(""));
+        if (state->outputPorts.empty()) state->outputsShown.push_back(0.0f); // looked once
+    }
+    for (size_t at = 0; at < state->outputPorts.size(); ++at) {
+        const uint32_t port = state->outputPorts[at];
+        const float value = plugin.controlOutputValue(port);
+        if (value == state->outputsShown[at]) continue;
+        state->outputsShown[at] = value;
+        if (state->process)
+            state->process->sendValue(port, value);
+        else
+            suil_instance_port_event(state->instance, port, sizeof value, 0, &value);
+    }
     for (size_t index = 0; index < plugin.parameters.size(); ++index) {
         const float value = plugin.parameterValue(index);
         if (value == state->shown[index]) continue;
         state->shown[index] = value;
-        suil_instance_port_event(state->instance, plugin.parameters[index].portIndex, sizeof value,
-                                 0, &value);
+        if (state->process)
+            state->process->sendValue(plugin.parameters[index].portIndex, value);
+        else
+            suil_instance_port_event(state->instance, plugin.parameters[index].portIndex,
+                                     sizeof value, 0, &value);
+    }
+    if (state->process) {
+        Lv2UiProcess &process = *state->process;
+        process.poll([this](uint32_t port, float value) {
+            const int index = plugin.parameterIndexForPort(port);
+            if (index < 0) return;
+            // What the user turned is shown already: it is not sent back.
+            state->shown[static_cast<size_t>(index)] = value;
+            if (onEdited)
+                onEdited(static_cast<size_t>(index), value);
+            else
+                (void)plugin.setParameterValue(static_cast<size_t>(index), value); // index checked
+        });
+        if (!process.running()) {
+            lastClosing = process.lastError;
+            state.reset();
+        }
+        return;
     }
     bool closing = false;
     while (XPending(state->display) > 0) {
@@ -198,7 +318,10 @@ void Lv2Editor::idle() {
     const bool uiClosed =
         state->idleInterface &&
         state->idleInterface->idle(suil_instance_get_handle(state->instance)) != 0;
-    if (closing || uiClosed) close();
+    if (closing || uiClosed) {
+        close();
+        lastClosing = "closed";
+    }
 }
 
 } // namespace orvane::lv2

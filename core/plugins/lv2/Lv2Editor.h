@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -8,9 +10,11 @@ namespace orvane::lv2 {
 class Lv2Plugin;
 struct Lv2EditorState;
 
-/// The plug-in's own X11 user interface, in a top-level window of its own, through suil.
-/// Control values go both ways: what the user turns in it reaches the plug-in as a parameter
-/// value, and values set elsewhere (automation, the generic panel) reach it on `idle`.
+/// The plug-in's own user interface, in a top-level window of its own, through suil: an X11
+/// one in this process, any other (GTK 2, or Qt 5 through suil's wrappers) in the interface
+/// host process (`Lv2UiProcess`), where a crash ends only that process. Control values go both
+/// ways: what the user turns in it reaches the plug-in as a parameter value, and values set
+/// elsewhere (automation, the generic panel) reach it on `idle`.
 ///
 /// Threads: main thread only. The plug-in must outlive the editor.
 class Lv2Editor {
@@ -29,13 +33,31 @@ class Lv2Editor {
     bool isOpen() const;
     /// X11 id of the open window, 0 when none is open.
     unsigned long windowId() const;
+    /// Whether the open interface runs in the host process, and that process's id (else -1).
+    bool inOwnProcess() const;
+    int processId() const;
     /// Call a few dozen times a second while open: sends changed control values, lets the
     /// interface redraw and handles the window's events (closing it closes the editor).
     void idle();
 
     std::string lastError;
+    /// Why the editor closed by itself: "closed" when the user closed its window, "crashed"
+    /// when its host process died; empty while open or after `close`.
+    std::string lastClosing;
+    /// Shows even an X11 interface in the host process (the sandbox helper does, so that an
+    /// interface's crash does not take the plug-in with it). Set before `open`.
+    bool ownProcessOnly = false;
+    /// When set, a control the user moved in a host-process interface goes here instead of
+    /// straight to the plug-in, so that the caller can record it as an edit.
+    std::function<void(size_t parameterIndex, float value)> onEdited;
+    /// Where to look for the interface host program instead of beside the executable.
+    static inline std::string uiHostFolder;
 
   private:
+    [[nodiscard]] bool openInOwnProcess(const std::string &uiUri, const std::string &typeUri,
+                                        const std::string &bundlePath,
+                                        const std::string &binaryPath);
+
     Lv2Plugin &plugin;
     std::unique_ptr<Lv2EditorState> state;
 };

@@ -516,6 +516,14 @@ void takeOutputs(Lv2PluginState &d, float *left, float *right, int frames) {
     std::copy_n(d.outputCopy[monoOut ? 0 : 1].begin(), count, right);
 }
 
+// What the plug-in reports on its control outputs (meters, gain reduction), for its
+// interface: through the same per-port atomics the inputs use, which outputs leave free.
+void publishControlOutputs(Lv2PluginState &d) {
+    for (size_t index = 0; index < d.ports.size(); ++index)
+        if (d.ports[index].kind == PortKind::controlOut)
+            d.targets[index].store(d.controlBuffers[index], std::memory_order_relaxed);
+}
+
 void readLatency(Lv2PluginState &d) {
     for (size_t index = 0; index < d.ports.size(); ++index)
         if (d.ports[index].reportsLatency) {
@@ -749,6 +757,7 @@ bool Lv2Plugin::process(float *left, float *right, int frames,
         runChunk(d, left + offset, right + offset, chunk, events, offset);
     }
     readLatency(d);
+    publishControlOutputs(d);
     return true;
 }
 
@@ -790,6 +799,20 @@ bool Lv2Plugin::setParameterValue(size_t index, float plain) {
         std::clamp(plain, std::min(parameter.minimum, parameter.maximum),
                    std::max(parameter.minimum, parameter.maximum)));
     return true;
+}
+
+std::vector<uint32_t> Lv2Plugin::controlOutputPorts() const {
+    std::vector<uint32_t> found;
+    for (size_t index = 0; index < impl->ports.size(); ++index)
+        if (impl->ports[index].kind == PortKind::controlOut)
+            found.push_back(static_cast<uint32_t>(index));
+    return found;
+}
+
+float Lv2Plugin::controlOutputValue(uint32_t portIndex) const {
+    if (portIndex >= impl->ports.size() || impl->ports[portIndex].kind != PortKind::controlOut)
+        return 0.0f;
+    return impl->targets[portIndex].load(std::memory_order_relaxed);
 }
 
 float Lv2Plugin::parameterValue(size_t index) const {

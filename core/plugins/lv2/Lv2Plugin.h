@@ -95,6 +95,10 @@ class Lv2Plugin final : public vst::Plugin {
     int parameterIndexForPort(uint32_t portIndex) const;
     [[nodiscard]] bool setParameterValue(size_t index, float plain);
     float parameterValue(size_t index) const;
+    /// The ports the plug-in reports values on (meters, gain reduction), and the value each
+    /// had after the last processed block, for the plug-in's interface.
+    std::vector<uint32_t> controlOutputPorts() const;
+    float controlOutputValue(uint32_t portIndex) const;
     [[nodiscard]] bool setParameterNormalizedAt(size_t index, float normalized);
     float getParameterNormalizedAt(size_t index) const;
     /// Audio thread: as `setParameterNormalizedAt`, reaching the plug-in with the next block.

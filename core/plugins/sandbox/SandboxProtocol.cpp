@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <utility>
 
 namespace orvane::vst {
 
@@ -307,6 +308,38 @@ std::optional<std::vector<ParameterValue>> parseParams(std::string_view text) {
         values.push_back(entry);
     }
     return values;
+}
+
+std::string formatEditorReport(EditorStatus status, std::span<const ParameterValue> edits) {
+    std::string line = status == EditorStatus::open     ? "EDITOR OPEN"
+                       : status == EditorStatus::closed ? "EDITOR CLOSED"
+                                                        : "EDITOR CRASHED";
+    char number[32];
+    for (const ParameterValue &edit : edits.first(std::min<size_t>(edits.size(), maximumParamsPerLine))) {
+        line += ' ';
+        line.append(number, std::to_chars(number, number + sizeof number, edit.id).ptr);
+        line += ' ';
+        line.append(number, std::to_chars(number, number + sizeof number, edit.value).ptr);
+    }
+    return line;
+}
+
+std::optional<EditorStatus> parseEditorReport(std::string_view line,
+                                              std::vector<ParameterValue> &edits) {
+    constexpr std::pair<std::string_view, EditorStatus> kinds[] = {
+        {"EDITOR OPEN", EditorStatus::open},
+        {"EDITOR CLOSED", EditorStatus::closed},
+        {"EDITOR CRASHED", EditorStatus::crashed}};
+    for (const auto &[prefix, status] : kinds) {
+        if (!line.starts_with(prefix)) continue;
+        std::string_view rest = line.substr(prefix.size());
+        if (!rest.empty() && rest.front() != ' ') continue;
+        std::optional<std::vector<ParameterValue>> values = parseParams(rest);
+        if (!values) return std::nullopt;
+        edits = std::move(*values);
+        return status;
+    }
+    return std::nullopt;
 }
 
 namespace {

@@ -113,6 +113,14 @@ class ParamsLineWriter {
 /// Parses the rest of a "PARAMS " line; absent when it does not parse.
 std::optional<std::vector<ParameterValue>> parseParams(std::string_view text);
 
+/// The helper's answer to "EDITORSTATE": "EDITOR OPEN", "EDITOR CLOSED" or "EDITOR CRASHED",
+/// then the values the user set in the editor since the last question, as parameter id and
+/// normalised value pairs (at most `maximumParamsPerLine`; the rest go with the next answer).
+std::string formatEditorReport(EditorStatus status, std::span<const ParameterValue> edits);
+/// Absent when the line is not such an answer.
+std::optional<EditorStatus> parseEditorReport(std::string_view line,
+                                              std::vector<ParameterValue> &edits);
+
 /// The helper's answer to "DESCRIBE " (one bundle's audio classes): "CLASSES " and a count,
 /// then that many lines of "CLASS " with uid, name, vendor and sub-categories separated by tabs.
 constexpr int maximumDescribedClasses = 1024;

@@ -159,6 +159,14 @@ bool SandboxedChain::openEditor(size_t member) {
     return member < members.size() && expectOk(addressed(member, "OPENEDITOR"));
 }
 
+EditorStatus SandboxedChain::pollEditor(size_t member, std::vector<ParameterValue> &edits) {
+    edits.clear();
+    std::string reply;
+    if (member >= members.size()) return EditorStatus::closed;
+    if (!exchange(addressed(member, "EDITORSTATE"), reply)) return EditorStatus::crashed;
+    return parseEditorReport(reply, edits).value_or(EditorStatus::closed);
+}
+
 void SandboxedChain::closeEditor(size_t member) {
     // A window the helper fails to close goes with the helper when it ends.
     if (member < members.size()) (void)expectOk(addressed(member, "CLOSEEDITOR"));

@@ -54,6 +54,8 @@ class SandboxedChain {
     /// member is out of range.
     bool openEditor(size_t member);
     void closeEditor(size_t member);
+    /// As `Plugin::pollEditor`, for member `member`.
+    EditorStatus pollEditor(size_t member, std::vector<ParameterValue> &edits);
 
     /// Audio thread: whether `member` sits out the blocks from the next one on, its latency
     /// kept. Out-of-range members are ignored.

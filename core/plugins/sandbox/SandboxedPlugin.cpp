@@ -742,6 +742,14 @@ bool SandboxedPlugin::openEditor() {
     return impl->socketFd >= 0 && remoteExpectOk("OPENEDITOR");
 }
 
+// A helper that does not answer has taken the editor with it.
+EditorStatus SandboxedPlugin::pollEditor(std::vector<ParameterValue> &edits) {
+    edits.clear();
+    std::string reply;
+    if (impl->socketFd < 0 || !remoteExchange("EDITORSTATE", reply)) return EditorStatus::crashed;
+    return parseEditorReport(reply, edits).value_or(EditorStatus::closed);
+}
+
 void SandboxedPlugin::closeEditor() {
     if (impl->socketFd >= 0) (void)remoteExpectOk("CLOSEEDITOR"); // nothing more to try
 }

@@ -105,6 +105,7 @@ class SandboxedPlugin final : public Plugin {
     bool hasEditor() override;
     /// Opens the editor in a window of the helper's.
     [[nodiscard]] bool openEditor() override;
+    EditorStatus pollEditor(std::vector<ParameterValue> &edits) override;
     void closeEditor() override;
 
     void unload() override;

@@ -576,10 +576,20 @@ bool Vst3Plugin::openEditor() {
         closeEditor();
         return false;
     }
+    impl->editorWindow->setView(impl->view);
     return true;
 }
 
+EditorStatus Vst3Plugin::pollEditor(std::vector<ParameterValue> &edits) {
+    edits.clear();
+    if (!impl->editorWindow) return EditorStatus::closed;
+    if (!impl->editorWindow->closeRequested()) return EditorStatus::open;
+    closeEditor();
+    return EditorStatus::closed;
+}
+
 void Vst3Plugin::closeEditor() {
+    if (impl->editorWindow) impl->editorWindow->setView(nullptr);
     if (impl->view) {
         impl->view->removed();
         impl->view->setFrame(nullptr);

@@ -80,6 +80,9 @@ class Vst3Plugin final : public Plugin {
     /// name.
     [[nodiscard]] bool openEditor() override;
     void closeEditor() override;
+    /// `closed` once the user closed the window with its title bar's button (which closes the
+    /// editor here); the values the user sets reach the host as the plug-in's own edits.
+    EditorStatus pollEditor(std::vector<ParameterValue> &edits) override;
     /// X11 id of the open editor window, 0 when none is open.
     unsigned long editorWindowId() const;
 

@@ -66,5 +66,30 @@ TEST(DocumentRoundTrip, ATrackWithoutAnInstrumentIsWrittenAsBeforeInstrumentsExi
     EXPECT_NE(toJson(project).find("\"instrument\""), std::string::npos);
 }
 
+TEST(DocumentRoundTrip, APluginWindowOpenAtSavingOpensAgainAndOlderFilesHaveItClosed) {
+    Project project;
+    auto track = project.addTrack(TrackType::Audio, "Guitar");
+    track->inserts.resize(2);
+    track->inserts[0].pluginId = "lv2:http://example.org/reverb";
+    track->inserts[1].pluginId = "lv2:http://example.org/delay";
+    track->inserts[1].editorOpen = true;
+    const std::string text = toJson(project);
+    ASSERT_NE(text.find("\"editorOpen\""), std::string::npos);
+    EXPECT_EQ(text.find("\"editorOpen\""), text.rfind("\"editorOpen\"")) << "only the open one";
+    const auto loaded = fromJson(text);
+    ASSERT_TRUE(loaded.has_value());
+    ASSERT_EQ(loaded->tracks[0]->inserts.size(), 2u);
+    EXPECT_FALSE(loaded->tracks[0]->inserts[0].editorOpen);
+    EXPECT_TRUE(loaded->tracks[0]->inserts[1].editorOpen);
+
+    // A file from before windows were remembered: every window stays closed.
+    track->inserts[1].editorOpen = false;
+    const std::string older = toJson(project);
+    EXPECT_EQ(older.find("editorOpen"), std::string::npos);
+    const auto olderLoaded = fromJson(older);
+    ASSERT_TRUE(olderLoaded.has_value());
+    EXPECT_FALSE(olderLoaded->tracks[0]->inserts[1].editorOpen);
+}
+
 } // namespace
 } // namespace orvane::project_io

@@ -99,6 +99,23 @@ TEST(Lv2Parameters, ControlPortsBecomeParametersWithTheirHints) {
     EXPECT_TRUE(std::is_sorted(type.scalePoints.begin(), type.scalePoints.end()));
 }
 
+// Meters are what an interface shows of the plug-in's work: after a block, the input meter of
+// the reverb reads the level that went in.
+TEST(Lv2Parameters, ControlOutputsReadWhatTheLastBlockReported) {
+    Lv2Plugin plugin;
+    ASSERT_TRUE(plugin.load(calfReverb)) << plugin.lastError;
+    ASSERT_TRUE(plugin.prepare(sampleRate, blockSize));
+    const std::vector<uint32_t> outputs = plugin.controlOutputPorts();
+    ASSERT_GE(outputs.size(), 4u) << "its four meters at least";
+    EXPECT_EQ(plugin.parameterIndexForPort(outputs[0]), -1) << "outputs are no parameters";
+    const uint32_t inputMeter = 4; // meter_inL, in the plug-in's port order
+    ASSERT_NE(std::find(outputs.begin(), outputs.end(), inputMeter), outputs.end());
+    EXPECT_EQ(plugin.controlOutputValue(inputMeter), 0.0f) << "nothing played yet";
+    (void)renderThrough(plugin, testSignal(4 * blockSize));
+    EXPECT_GT(plugin.controlOutputValue(inputMeter), 0.1f) << "the tone's peak is 0.4";
+    EXPECT_EQ(plugin.controlOutputValue(9999), 0.0f);
+}
+
 TEST(Lv2Parameters, NormalizedValuesFollowTheHints) {
     auto range = [](float minimum, float maximum) {
         Lv2Parameter parameter;

@@ -96,6 +96,7 @@ TEST_F(HelperProtocol, RequestsWithoutAPluginGetTheirErrors) {
     EXPECT_EQ(client.request("HASEDITOR"), "NO");
     EXPECT_EQ(client.request("OPENEDITOR"), "ERR editor");
     EXPECT_EQ(client.request("CLOSEEDITOR"), "OK");
+    EXPECT_EQ(client.request("EDITORSTATE"), "EDITOR CLOSED");
     EXPECT_EQ(client.request("UNLOAD"), "OK");
 }
 

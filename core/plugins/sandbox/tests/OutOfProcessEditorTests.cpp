@@ -7,6 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
+// After the test framework, whose names X11's macros would otherwise take.
+#include "core/plugins/lv2/tests/UserInputSupport.h"
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+#include <unistd.h>
 
 namespace orvane::vst {
 namespace {
@@ -111,6 +118,167 @@ TEST_F(OutOfProcessEditor, AChainOpensTheEditorOfTheMemberAskedForInItsSharedHel
     EXPECT_TRUE(chain.getState(1, state)) << "requests are served with the editor open";
     chain.closeEditor(1);
     EXPECT_TRUE(childCountsOfWindowsTitled(observer, "ZamComp").empty());
+}
+
+TEST_F(OutOfProcessEditor, AVst3EditorInTheHelperClosesFromItsTitleBarAndThePluginPlaysOn) {
+    ASSERT_TRUE(plugin.load(zamBundle("ZamComp"), ""));
+    ASSERT_TRUE(plugin.prepare(48000.0, 256));
+    const std::vector<unsigned long> before = lv2::testing::shownTopLevelWindows();
+    ASSERT_TRUE(plugin.openEditor());
+    std::vector<ParameterValue> edits;
+    EXPECT_EQ(plugin.pollEditor(edits), EditorStatus::open);
+    const unsigned long window = lv2::testing::newTopLevelWindow(before);
+    ASSERT_NE(window, 0u);
+    lv2::testing::askToCloseLikeAWindowManager(window);
+    EditorStatus status = EditorStatus::open;
+    for (int round = 0; round < 100 && status == EditorStatus::open; ++round) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        status = plugin.pollEditor(edits);
+    }
+    EXPECT_EQ(status, EditorStatus::closed);
+    EXPECT_EQ(lv2::testing::newTopLevelWindow(before), 0u);
+    std::vector<float> left(256, 0.25f), right(256, -0.25f);
+    plugin.process(left.data(), right.data(), 256);
+    EXPECT_FALSE(plugin.collectTransportFailure());
+    EXPECT_TRUE(plugin.openEditor()) << "it opens again";
+    plugin.closeEditor();
+}
+
+/// An LV2 plug-in whose interface the helper shows in the interface host, a process of its
+/// own: a GTK interface, and an X11 one.
+struct HelperInterfaceCase {
+    const char *name;
+    const char *uri;
+};
+
+class OutOfProcessLv2Editor : public OutOfProcessEditor,
+                              public ::testing::WithParamInterface<HelperInterfaceCase> {
+  protected:
+    /// Asks what became of the editor for up to `milliseconds`, until `done` says enough;
+    /// keeps every edit reported meanwhile.
+    EditorStatus pollFor(int milliseconds, const std::function<bool(EditorStatus)> &done) {
+        EditorStatus status = EditorStatus::open;
+        const auto until =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+        do {
+            std::vector<ParameterValue> got;
+            status = plugin.pollEditor(got);
+            edits.insert(edits.end(), got.begin(), got.end());
+            if (done(status)) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        } while (std::chrono::steady_clock::now() < until);
+        return status;
+    }
+    void playABlock() {
+        std::vector<float> left(256, 0.25f), right(256, -0.25f);
+        plugin.process(left.data(), right.data(), 256);
+        EXPECT_FALSE(plugin.collectTransportFailure());
+    }
+
+    std::vector<ParameterValue> edits;
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Interfaces, OutOfProcessLv2Editor,
+    ::testing::Values(HelperInterfaceCase{"CalfGtk", "http://calf.sourceforge.net/plugins/Reverb"},
+                      HelperInterfaceCase{"X42X11", "http://gareus.org/oss/lv2/fil4#stereo"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_P(OutOfProcessLv2Editor, ShowsTurnsBothWaysClosesAndOutlivesACrashOfItsInterface) {
+    using namespace lv2::testing;
+    ASSERT_TRUE(plugin.load(std::string("lv2:") + GetParam().uri, "")) << controller.lastError;
+    ASSERT_TRUE(plugin.prepare(48000.0, 256));
+    EXPECT_TRUE(plugin.hasEditor());
+    std::vector<ParameterValue> none;
+    EXPECT_EQ(plugin.pollEditor(none), EditorStatus::closed) << "none was opened yet";
+    const std::vector<unsigned long> before = shownTopLevelWindows();
+    ASSERT_TRUE(plugin.openEditor());
+    const unsigned long window = newTopLevelWindow(before);
+    ASSERT_NE(window, 0u);
+    const int shownBy = processOfWindow(window);
+    ASSERT_GT(shownBy, 0);
+    EXPECT_NE(shownBy, getpid()) << "the interface is not in the program";
+
+    // What the plug-in reports as it plays (its meters) reaches the interface.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::vector<unsigned long> quiet = windowPixels(window);
+    for (int block = 0; block < 8; ++block)
+        playABlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_NE(windowPixels(window), quiet) << "its meters show what played";
+
+    // The user rolls the wheel over a control: the helper reports the value as an edit.
+    const WheelSpot spot = rollWheelUntil(window, [&] {
+        edits.clear();
+        pollFor(60, [&](EditorStatus) { return !edits.empty(); });
+        return !edits.empty();
+    });
+    ASSERT_TRUE(spot.found()) << "no control answered the wheel";
+    ASSERT_FALSE(edits.empty());
+    const ParameterValue turned = edits.back();
+    std::vector<ParameterValue> later;
+    EXPECT_EQ(plugin.pollEditor(later), EditorStatus::open);
+
+    // A value the program sets reaches the interface: rolled again, it steps from there.
+    // (Well inside the range: an interface's control may cover less than its port.)
+    const float elsewhere = turned.value < 0.5f ? turned.value + 0.3f : turned.value - 0.3f;
+    ASSERT_TRUE(plugin.setParameterNormalized(turned.id, elsewhere));
+    playABlock(); // the value travels with the block
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    edits.clear();
+    rollWheelAt(spot.x, spot.y);
+    pollFor(1000, [&](EditorStatus) {
+        return std::any_of(edits.begin(), edits.end(),
+                           [&](const ParameterValue &edit) { return edit.id == turned.id; });
+    });
+    ASSERT_FALSE(edits.empty());
+    EXPECT_EQ(edits.back().id, turned.id);
+    EXPECT_NEAR(edits.back().value, elsewhere, 0.15f);
+
+    // The interface crashes: only its process goes; the plug-in plays on in its helper.
+    ASSERT_EQ(kill(shownBy, SIGSEGV), 0);
+    EXPECT_EQ(pollFor(3000, [](EditorStatus status) { return status != EditorStatus::open; }),
+              EditorStatus::crashed);
+    EXPECT_TRUE(plugin.isLoaded());
+    playABlock();
+
+    // Opened again, it closes from the window manager's close button.
+    ASSERT_TRUE(plugin.openEditor());
+    const unsigned long again = newTopLevelWindow(before);
+    ASSERT_NE(again, 0u);
+    askToCloseLikeAWindowManager(again);
+    EXPECT_EQ(pollFor(3000, [](EditorStatus status) { return status != EditorStatus::open; }),
+              EditorStatus::closed);
+    EXPECT_EQ(newTopLevelWindow(before), 0u);
+
+    // And from the program.
+    ASSERT_TRUE(plugin.openEditor());
+    EXPECT_NE(newTopLevelWindow(before), 0u);
+    plugin.closeEditor();
+    EXPECT_EQ(newTopLevelWindow(before), 0u);
+    EXPECT_EQ(plugin.pollEditor(none), EditorStatus::closed);
+}
+
+TEST(EditorReport, ReadsBackWhatTheHelperSaid) {
+    const std::vector<ParameterValue> values{{3, 0.25f}, {17, 1.0f / 3.0f}, {4000000000u, 0.0f}};
+    for (EditorStatus status : {EditorStatus::open, EditorStatus::closed, EditorStatus::crashed}) {
+        for (size_t count : {size_t{0}, values.size()}) {
+            const std::span<const ParameterValue> sent(values.data(), count);
+            std::vector<ParameterValue> read{{99, 9.0f}};
+            EXPECT_EQ(parseEditorReport(formatEditorReport(status, sent), read), status);
+            EXPECT_EQ(read, std::vector<ParameterValue>(sent.begin(), sent.end()));
+        }
+    }
+    std::vector<ParameterValue> many;
+    for (uint32_t id = 0; id < maximumParamsPerLine + 5; ++id)
+        many.push_back({id, 0.5f});
+    std::vector<ParameterValue> read;
+    ASSERT_EQ(parseEditorReport(formatEditorReport(EditorStatus::open, many), read),
+              EditorStatus::open);
+    EXPECT_EQ(read.size(), static_cast<size_t>(maximumParamsPerLine)) << "the rest go later";
+    for (const char *line : {"", "EDITOR", "EDITOR OPENED", "EDITOR OPEN 3", "EDITOR OPEN x 1",
+                             "EDITOR CLOSED 3 nan", "OK", "EDITOR open"})
+        EXPECT_FALSE(parseEditorReport(line, read).has_value()) << '"' << line << '"';
 }
 
 } // namespace

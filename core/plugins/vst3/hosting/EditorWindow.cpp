@@ -14,6 +14,7 @@ using Steinberg::kInvalidArgument;
 using Steinberg::kNoInterface;
 using Steinberg::kResultFalse;
 using Steinberg::kResultOk;
+using Steinberg::kResultTrue;
 using Steinberg::tresult;
 using namespace Steinberg::Linux;
 
@@ -184,6 +185,11 @@ Steinberg::IPtr<EditorWindow> EditorWindow::open(const std::string &title, int w
                                          static_cast<unsigned>(editor->currentHeight), 0,
                                          BlackPixel(display, screen), BlackPixel(display, screen));
     setTitle(display, editor->window, title);
+    // Its title bar's close button asks instead of ending the connection, which would end
+    // the process with it.
+    Atom deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
+    XSetWMProtocols(display, editor->window, &deleteWindow, 1);
+    editor->deleteWindowAtom = deleteWindow;
     XSelectInput(display, editor->window, StructureNotifyMask);
     XMapRaised(display, editor->window);
     XSync(display, False);
@@ -191,7 +197,52 @@ Steinberg::IPtr<EditorWindow> EditorWindow::open(const std::string &title, int w
     return editor;
 }
 
+void EditorWindow::setView(Steinberg::IPlugView *shown) {
+    view = shown;
+    setSizeHints();
+}
+
+void EditorWindow::setSizeHints() {
+    if (display == nullptr || window == 0) return;
+    XSizeHints *hints = XAllocSizeHints();
+    if (!hints) return;
+    hints->flags = PMinSize | PMaxSize;
+    if (view && view->canResize() == kResultTrue) {
+        hints->min_width = minimumWidth;
+        hints->min_height = minimumHeight;
+        hints->max_width = hints->max_height = 1 << 15;
+    } else {
+        hints->min_width = hints->max_width = currentWidth;
+        hints->min_height = hints->max_height = currentHeight;
+    }
+    XSetWMNormalHints(asDisplay(display), window, hints);
+    XFree(hints);
+    XFlush(asDisplay(display));
+}
+
+void EditorWindow::followUserSize(int width, int height) {
+    if (width == currentWidth && height == currentHeight) return;
+    if (!view || view->canResize() != kResultTrue) {
+        // Back to the view's size: a window manager may not have heeded the hints.
+        XResizeWindow(asDisplay(display), window, static_cast<unsigned>(currentWidth),
+                      static_cast<unsigned>(currentHeight));
+        XFlush(asDisplay(display));
+        return;
+    }
+    Steinberg::ViewRect size(0, 0, std::max(width, minimumWidth), std::max(height, minimumHeight));
+    (void)view->checkSizeConstraint(&size); // it adjusts `size` to what it can take, or leaves it
+    currentWidth = std::max(size.getWidth(), minimumWidth);
+    currentHeight = std::max(size.getHeight(), minimumHeight);
+    view->onSize(&size);
+    if (currentWidth != width || currentHeight != height) {
+        XResizeWindow(asDisplay(display), window, static_cast<unsigned>(currentWidth),
+                      static_cast<unsigned>(currentHeight));
+        XFlush(asDisplay(display));
+    }
+}
+
 void EditorWindow::close() {
+    view = nullptr;
     if (display == nullptr) return;
     EditorRunLoop::instance().unregisterEventHandler(this);
     if (window != 0) XDestroyWindow(asDisplay(display), window);
@@ -212,17 +263,27 @@ tresult PLUGIN_API EditorWindow::resizeView(Steinberg::IPlugView *view,
     currentHeight = std::max(newSize->getHeight(), minimumHeight);
     XResizeWindow(asDisplay(display), window, static_cast<unsigned>(currentWidth),
                   static_cast<unsigned>(currentHeight));
-    XFlush(asDisplay(display));
+    setSizeHints();
     return view->onSize(newSize);
 }
 
-// The host's own connection only needs draining; the editor draws through its own connection.
+// The host's own connection carries the window manager's messages and the window's size; the
+// editor draws through its own connection.
 void PLUGIN_API EditorWindow::onFDIsSet(FileDescriptor) {
     if (display == nullptr) return;
+    int width = currentWidth, height = currentHeight;
     while (XPending(asDisplay(display)) > 0) {
         XEvent event;
         XNextEvent(asDisplay(display), &event);
+        if (event.type == ClientMessage &&
+            static_cast<unsigned long>(event.xclient.data.l[0]) == deleteWindowAtom)
+            closeAsked = true;
+        if (event.type == ConfigureNotify && event.xconfigure.window == window) {
+            width = event.xconfigure.width;
+            height = event.xconfigure.height;
+        }
     }
+    if (!closeAsked) followUserSize(width, height);
 }
 
 tresult PLUGIN_API EditorWindow::queryInterface(const Steinberg::TUID iid, void **object) {

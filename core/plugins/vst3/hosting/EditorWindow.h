@@ -75,6 +75,14 @@ class EditorWindow : public Steinberg::IPlugFrame, public Steinberg::Linux::IEve
     /// Destroys the window and closes the display connection; safe to call twice.
     void close();
 
+    /// The view shown in the window, once attached (null to forget it before it goes): the
+    /// window then takes the size the user drags it to when the view can resize, and keeps
+    /// the view's size otherwise.
+    void setView(Steinberg::IPlugView *shown);
+    /// Whether the user asked to close the window with its title bar's close button; the
+    /// owner closes it.
+    bool closeRequested() const { return closeAsked; }
+
     /// The X11 window id, the value handed to the view as "X11EmbedWindowID".
     unsigned long windowId() const { return window; }
     int width() const { return currentWidth; }
@@ -92,8 +100,16 @@ class EditorWindow : public Steinberg::IPlugFrame, public Steinberg::Linux::IEve
     EditorWindow() = default;
     virtual ~EditorWindow();
 
+    /// Tells the window manager which sizes the user may give the window.
+    void setSizeHints();
+    /// The window now has the size the user gave it: the view follows, within its limits.
+    void followUserSize(int width, int height);
+
     void *display = nullptr;
     unsigned long window = 0;
+    unsigned long deleteWindowAtom = 0;
+    bool closeAsked = false;
+    Steinberg::IPlugView *view = nullptr;
     int currentWidth = 0;
     int currentHeight = 0;
     std::atomic<Steinberg::uint32> references{1};
