@@ -3,11 +3,13 @@
 
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
+#include "app/window/MidiLearnMenu.h"
 #include "app/window/PanelControls.h"
 #include "app/window/PluginParameterPanel.h"
 #include "app/window/PluginPicker.h"
 #include "app/window/StockEffectPanel.h"
 #include "app/workflows/AutomationWriter.h"
+#include "app/workflows/MidiLearning.h"
 #include "core/commands/AutomationCommands.h"
 #include "core/commands/InsertListCommands.h"
 #include "core/commands/MixerCommands.h"
@@ -15,6 +17,7 @@
 #include "core/commands/SnapshotCommands.h"
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
+#include "core/model/AutomationLanes.h"
 #include "core/model/StockEffectSettings.h"
 #include "core/plugins/PluginRack.h"
 #include "core/plugins/lv2/Lv2Plugin.h"
@@ -172,6 +175,14 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
             execute(std::make_unique<SetStockEffectSettingsCommand>(selected, index, values));
     };
     effectPanel->onShowAutomation = [this](uint32_t parameter) { showEffectAutomation(parameter); };
+    effectPanel->onControlMenu = [this](QMenu &menu, uint32_t parameter) {
+        const int index = selectedInsert();
+        if (selected == 0 || index < 0) return;
+        addMidiLearnActions(
+            menu, app,
+            controlTarget(selected, insertAutomationLane(static_cast<std::size_t>(index)),
+                          parameter));
+    };
     insertLayout->addWidget(effectPanel);
     connect(inserts, &QListWidget::currentRowChanged, this, [this] { refreshEffectPanel(); });
     embedEditor = new QCheckBox(tr("Editor in the panel"), insertPage);
@@ -232,6 +243,9 @@ ChannelStrip *MixerPanel::makeStrip(StripKind kind, uint64_t trackId) {
         change(state);
         execute(std::make_unique<SetTrackMixerCommand>(trackId, state.gain, state.pan, state.mute,
                                                        state.solo));
+    };
+    actions.controlMenu = [this, trackId](int lane, QPoint at) {
+        showMidiLearnMenu(this, app, controlTarget(trackId, lane), at);
     };
     actions.gain = [fader](float gain) { fader([gain](TrackFaderState &s) { s.gain = gain; }); };
     actions.pan = [fader](float pan) { fader([pan](TrackFaderState &s) { s.pan = pan; }); };
@@ -464,6 +478,13 @@ void MixerPanel::onTick() {
     const uint64_t viewSelection = app.view().selectedTrackId;
     if (selected != 0 && viewSelection != selected && stripFor(viewSelection))
         selectChannel(viewSelection);
+    // A learned controller moved a value, or a mapping was learned or removed.
+    const uint64_t learned = app.view().midiLearning().changes();
+    if (learned != learningSeen) {
+        learningSeen = learned;
+        refreshValues();
+        refreshDetail();
+    }
     if (!isVisible()) return;
     const bool running =
         app.engine().transport.playing.load() || app.engine().transport.recording.load();
@@ -699,6 +720,12 @@ bool MixerPanel::openParameterPanel() {
     if (parameterWindow) parameterWindow->close();
     parameterWindow = new PluginParameterPanel(std::move(source), this);
     const uint64_t trackId = selected;
+    parameterWindow->onControlMenu = [this, trackId, index](uint32_t key, QPoint at) {
+        showMidiLearnMenu(parameterWindow, app,
+                          controlTarget(trackId,
+                                        insertAutomationLane(static_cast<std::size_t>(index)), key),
+                          at);
+    };
     parameterWindow->onEdited = [this, trackId, index](uint32_t key, float before, float after) {
         execute(std::make_unique<SetPluginParameterCommand>(trackId, index, key, before, after));
     };

@@ -136,6 +136,8 @@ class MixerPanel : public WorkspacePanel {
     Lv2InsertEditor lv2Editor;
     QPointer<PluginParameterPanel> parameterWindow;
     QPointer<PluginPicker> picker;
+    /// `MidiLearning::changes` when the panel last followed them.
+    uint64_t learningSeen = 0;
 };
 
 } // namespace orvane

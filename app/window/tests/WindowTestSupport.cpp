@@ -134,10 +134,13 @@ QString shownInWindow(const QString &sourceText) {
     return sourceText;
 }
 
-WindowTestHarness::WindowTestHarness(const std::string &label, PluginIsolation isolation)
+WindowTestHarness::WindowTestHarness(const std::string &label, PluginIsolation isolation,
+                                     const std::string &outputDevice,
+                                     const std::function<void()> &beforeLaunch)
     : home(label, isolation) {
     windowTestApplication();
-    home.rememberOutputDevice("Null");
+    home.rememberOutputDevice(outputDevice);
+    if (beforeLaunch) beforeLaunch();
     app = std::make_unique<OVApplication>(ui);
     app->didFinishLaunching();
 }
