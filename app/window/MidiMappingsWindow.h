@@ -17,6 +17,8 @@ class OVApplication;
 /// Studio ▸ "MIDI Mappings…": every learned controller with the control it moves and its
 /// range, and "Remove" for the chosen one (an undoable edit). Follows the project while open.
 class MidiMappingsWindow : public QDialog {
+    Q_OBJECT
+
   public:
     MidiMappingsWindow(OVApplication &application, QWidget *parent);
 

@@ -124,6 +124,7 @@ QString shownInWindow(const QString &sourceText) {
                                            "orvane::TimelineView",
                                            "orvane::ChannelStrip",
                                            "orvane::MasteringPanel",
+                                           "MidiLearnMenu",
                                            "SessionPlayer",
                                            "Command"};
     const QByteArray source = sourceText.toUtf8();
