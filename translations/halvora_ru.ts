@@ -3666,6 +3666,14 @@ Shift+перетаскивание	сдвиг без сетки
         <source>No plug-ins found yet: scan them in the Browser</source>
         <translation>Плагины ещё не найдены: просканируйте их в Браузере</translation>
     </message>
+    <message>
+        <source>DSP: %1 % on average, %2 % at most of each block, the helper&apos;s round trip included</source>
+        <translation>DSP: в среднем %1 %, не больше %2 % каждого блока, с обменом с помощником</translation>
+    </message>
+    <message>
+        <source>DSP: %1 % on average, %2 % at most of each block</source>
+        <translation>DSP: в среднем %1 %, не больше %2 % каждого блока</translation>
+    </message>
 </context>
 <context>
     <name>orvane::PanelCommands</name>

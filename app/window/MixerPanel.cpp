@@ -451,6 +451,8 @@ void MixerPanel::refreshDetail() {
         else if (app.rack().insertFailed(selected, at))
             label += tr("  [failed]");
         inserts->addItem(label);
+        if (loadTrack == selected && index < loadTips.size())
+            inserts->item(inserts->count() - 1)->setToolTip(loadTips[index]);
     }
     inserts->setCurrentRow(std::min(row, inserts->count() - 1));
     refreshEffectPanel();
@@ -486,6 +488,7 @@ void MixerPanel::onTick() {
         refreshDetail();
     }
     if (!isVisible()) return;
+    showInsertLoads();
     const bool running =
         app.engine().transport.playing.load() || app.engine().transport.recording.load();
     std::lock_guard lock(app.engine().projectMutex);
@@ -501,6 +504,29 @@ void MixerPanel::onTick() {
         }
     }
     followEffectAutomation(project);
+}
+
+// About once a second: a shorter stretch would flicker, a longer one hide a spike.
+void MixerPanel::showInsertLoads() {
+    if (++loadTicks < 30) return;
+    loadTicks = 0;
+    if (loadTrack != selected) loadTips.clear();
+    loadTrack = selected;
+    if (selected == 0) return;
+    loadTips.resize(static_cast<std::size_t>(inserts->count()));
+    for (int index = 0; index < inserts->count(); ++index) {
+        const vst::InsertLoad load = app.rack().takeInsertLoad(selected, index);
+        if (load.blocks == 0) continue;
+        const QString mean = QString::number(load.mean * 100.0, 'f', 1);
+        const QString peak = QString::number(load.peak * 100.0, 'f', 1);
+        QString &tip = loadTips[static_cast<std::size_t>(index)];
+        tip = load.sandboxed
+                  ? tr("DSP: %1 % on average, %2 % at most of each block, the helper's round "
+                       "trip included")
+                        .arg(mean, peak)
+                  : tr("DSP: %1 % on average, %2 % at most of each block").arg(mean, peak);
+        inserts->item(index)->setToolTip(tip);
+    }
 }
 
 void MixerPanel::followEffectAutomation(const Project &project) {

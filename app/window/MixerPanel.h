@@ -138,6 +138,12 @@ class MixerPanel : public WorkspacePanel {
     QPointer<PluginPicker> picker;
     /// `MidiLearning::changes` when the panel last followed them.
     uint64_t learningSeen = 0;
+    /// Each insert's processing time over the last second, as its tooltip says it, for the
+    /// track `loadTrack`.
+    void showInsertLoads();
+    std::vector<QString> loadTips;
+    uint64_t loadTrack = 0;
+    int loadTicks = 0;
 };
 
 } // namespace orvane

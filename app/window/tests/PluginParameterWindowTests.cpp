@@ -377,6 +377,32 @@ TEST_F(PluginWindowTest, AVst3ParameterLearnsAControllerThatMovesThePlugInAndIts
     EXPECT_NE(midi->inserts[0].state, stateBefore) << "the project keeps the plug-in's new state";
 }
 
+TEST_F(PluginWindowTest, AnInsertsTooltipSaysWhatItCostWhileTheSongPlays) {
+    ASSERT_TRUE(fs::exists(zamComp)) << "zam-plugins missing: run scripts/install-deps.sh";
+    ASSERT_TRUE(app.rack().loadVst3(midi->id, zamComp, ""));
+    showMixerOnFirstInsert();
+    QListWidgetItem *item = mixer->insertList()->item(0);
+    EXPECT_TRUE(item->toolTip().isEmpty());
+    app.view().play();
+    const bool shown = QTest::qWaitFor(
+        [&] {
+            item = mixer->insertList()->item(0);
+            return item && item->toolTip().startsWith(QStringLiteral("DSP: "));
+        },
+        4000);
+    app.view().stop();
+    ASSERT_TRUE(shown) << (item ? item->toolTip().toStdString() : "no item");
+    // "DSP: 0.4 % on average, 1.2 % at most of each block[, the helper's round trip included]"
+    const QStringList words = item->toolTip().split(QLatin1Char(' '));
+    ASSERT_GE(words.size(), 7);
+    const double mean = words[1].toDouble();
+    const double peak = words[5].toDouble();
+    EXPECT_GE(peak, mean);
+    EXPECT_GT(peak, 0.0);
+    EXPECT_EQ(item->toolTip().contains(QStringLiteral("helper")),
+              app.rack().takeInsertLoad(midi->id, 0).sandboxed);
+}
+
 constexpr const char *calfFilter = "http://calf.sourceforge.net/plugins/Filter";
 
 TEST_F(PluginWindowTest, APresetChosenInTheParameterWindowIsHeardComparedSavedAndUndone) {
