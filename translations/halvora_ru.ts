@@ -684,6 +684,14 @@
         <source>Remove Velocity Layer</source>
         <translation>Удаление слоя по силе удара</translation>
     </message>
+    <message>
+        <source>MIDI Learn</source>
+        <translation>Обучение MIDI</translation>
+    </message>
+    <message>
+        <source>Remove MIDI Mapping</source>
+        <translation>Удалить MIDI-привязку</translation>
+    </message>
 </context>
 <context>
     <name>Diagnostics</name>
@@ -748,6 +756,107 @@ Report: %3</source>
     <message>
         <source>JACK is unavailable</source>
         <translation>JACK недоступен</translation>
+    </message>
+</context>
+<context>
+    <name>MidiLearnMenu</name>
+    <message>
+        <source>Volume</source>
+        <translation>Громкость</translation>
+    </message>
+    <message>
+        <source>Pan</source>
+        <translation>Панорама</translation>
+    </message>
+    <message>
+        <source>Send %1</source>
+        <translation>Send %1</translation>
+    </message>
+    <message>
+        <source>Insert %1</source>
+        <translation>Вставка %1</translation>
+    </message>
+    <message>
+        <source>%1: parameter %2</source>
+        <translation>%1: параметр %2</translation>
+    </message>
+    <message>
+        <source>a removed track</source>
+        <translation>удалённая дорожка</translation>
+    </message>
+    <message>
+        <source>“%1” %2</source>
+        <translation>«%1» %2</translation>
+    </message>
+    <message>
+        <source>MIDI Learn</source>
+        <translation>Обучение MIDI</translation>
+    </message>
+    <message>
+        <source>Forget MIDI Mapping</source>
+        <translation>Забыть MIDI-привязку</translation>
+    </message>
+</context>
+<context>
+    <name>MidiLearning</name>
+    <message>
+        <source>MIDI Learn: move a control on the MIDI device for %1 (Esc cancels)</source>
+        <translation>Обучение MIDI: поверните регулятор на MIDI-устройстве для %1 (Esc — отмена)</translation>
+    </message>
+    <message>
+        <source>MIDI Learn cancelled</source>
+        <translation>Обучение MIDI отменено</translation>
+    </message>
+    <message>
+        <source>MIDI Learn failed: %1</source>
+        <translation>Обучение MIDI не удалось: %1</translation>
+    </message>
+    <message>
+        <source>MIDI Learn: %1 moves %2</source>
+        <translation>Обучение MIDI: %1 управляет %2</translation>
+    </message>
+</context>
+<context>
+    <name>MidiMapping</name>
+    <message>
+        <source>the track of the control no longer exists</source>
+        <translation>дорожки этого регулятора больше нет</translation>
+    </message>
+    <message>
+        <source>MIDI channel %1 does not exist</source>
+        <translation>MIDI-канала %1 не существует</translation>
+    </message>
+    <message>
+        <source>only a controller, pitch bend or a key can be learned</source>
+        <translation>привязать можно только контроллер, изгиб высоты тона или клавишу</translation>
+    </message>
+    <message>
+        <source>controller or key %1 is not 0 to 127</source>
+        <translation>контроллер или клавиша %1 вне диапазона от 0 до 127</translation>
+    </message>
+    <message>
+        <source>the mapping names no track</source>
+        <translation>в привязке не указана дорожка</translation>
+    </message>
+    <message>
+        <source>a controller cannot move lane %1</source>
+        <translation>контроллер не может управлять дорожкой автоматизации %1</translation>
+    </message>
+    <message>
+        <source>the range of a mapping must be finite numbers</source>
+        <translation>диапазон привязки должен состоять из конечных чисел</translation>
+    </message>
+    <message>
+        <source>Pitch bend, ch. %1</source>
+        <translation>Изгиб тона, кан. %1</translation>
+    </message>
+    <message>
+        <source>Note %1, ch. %2</source>
+        <translation>Нота %1, кан. %2</translation>
+    </message>
+    <message>
+        <source>CC %1, ch. %2</source>
+        <translation>CC %1, кан. %2</translation>
     </message>
 </context>
 <context>
@@ -3277,6 +3386,10 @@ Shift+перетаскивание	сдвиг без сетки
         <source>The OSC addresses are listed in README.md.</source>
         <translation>Адреса OSC перечислены в README.md.</translation>
     </message>
+    <message>
+        <source>MIDI Mappings…</source>
+        <translation>MIDI-привязки…</translation>
+    </message>
 </context>
 <context>
     <name>orvane::MasteringPanel</name>
@@ -3484,6 +3597,37 @@ Shift+перетаскивание	сдвиг без сетки
     </message>
 </context>
 <context>
+    <name>orvane::MidiMappingsWindow</name>
+    <message>
+        <source>MIDI Mappings</source>
+        <translation>MIDI-привязки</translation>
+    </message>
+    <message>
+        <source>Right-click a fader, knob or setting and choose “MIDI Learn” to add a mapping.</source>
+        <translation>Щёлкните правой кнопкой по фейдеру, ручке или параметру и выберите «Обучение MIDI», чтобы добавить привязку.</translation>
+    </message>
+    <message>
+        <source>Controller</source>
+        <translation>Контроллер</translation>
+    </message>
+    <message>
+        <source>Control</source>
+        <translation>Регулятор</translation>
+    </message>
+    <message>
+        <source>Range</source>
+        <translation>Диапазон</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>Удалить</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Закрыть</translation>
+    </message>
+</context>
+<context>
     <name>orvane::MixerPanel</name>
     <message>
         <source>EQ</source>
@@ -3636,6 +3780,14 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>Plug-in Window</source>
         <translation>Окно плагина</translation>
+    </message>
+    <message>
+        <source>DSP: %1 % on average, %2 % at most of each block, the helper&apos;s round trip included</source>
+        <translation>DSP: в среднем %1 %, не больше %2 % каждого блока, с обменом с помощником</translation>
+    </message>
+    <message>
+        <source>DSP: %1 % on average, %2 % at most of each block</source>
+        <translation>DSP: в среднем %1 %, не больше %2 % каждого блока</translation>
     </message>
 </context>
 <context>

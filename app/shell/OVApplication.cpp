@@ -6,6 +6,7 @@
 #include "app/shell/LiveTick.h"
 #include "app/shell/OVMainView.h"
 #include "app/shell/RemoteControl.h"
+#include "app/workflows/MidiLearning.h"
 #include "app/workflows/RecordingWorkflow.h"
 #include "app/workflows/TempoTools.h"
 #include "core/commands/CommandStack.h"
@@ -340,6 +341,7 @@ void OVApplication::onTick() {
     updateCheckPtr->presentIfDone();
     viewPtr->recording().tickCountIn();
     viewPtr->tempoTools().onUiTick();
+    viewPtr->midiLearning().onUiTick();
     const LiveTickReport report = liveTick->run([](const Notification &notification) {
         std::string category;
         const std::string message = describeNotification(notification, category);

@@ -6,6 +6,7 @@
 #include "app/shell/RenderOutput.h"
 #include "app/shell/SessionState.h"
 #include "app/workflows/AutomationWriter.h"
+#include "app/workflows/MidiLearning.h"
 #include "app/workflows/RecordingWorkflow.h"
 #include "app/workflows/TakeRecovery.h"
 #include "app/workflows/TempoTools.h"
@@ -145,6 +146,8 @@ OVMainView::OVMainView(Engine &engine, AudioDeviceEngine *audio, vst::PluginRack
       tempoToolsPtr(std::make_unique<TempoTools>(
           WorkspaceServices{engine, audio, rack, commands, status}, *this)),
       recordingPtr(std::make_unique<RecordingWorkflow>(
+          WorkspaceServices{engine, audio, rack, commands, status}, *this)),
+      midiLearningPtr(std::make_unique<MidiLearning>(
           WorkspaceServices{engine, audio, rack, commands, status}, *this)) {}
 
 OVMainView::~OVMainView() = default;

@@ -21,6 +21,7 @@ namespace orvane {
 
 class AudioDeviceEngine;
 class AutomationTools;
+class MidiLearning;
 class RecordingWorkflow;
 class TempoTools;
 namespace vst {
@@ -71,6 +72,8 @@ class OVMainView {
     TempoTools &tempoTools() { return *tempoToolsPtr; }
     /// The record command, count-in, punch and the session recording modes.
     RecordingWorkflow &recording() { return *recordingPtr; }
+    /// Learned MIDI controllers: learning, forgetting, and the values they move.
+    MidiLearning &midiLearning() { return *midiLearningPtr; }
     void fitTimelineToContent();
 
     void markDocumentDirty() {
@@ -266,6 +269,7 @@ class OVMainView {
     std::unique_ptr<AutomationTools> automationTools;
     std::unique_ptr<TempoTools> tempoToolsPtr;
     std::unique_ptr<RecordingWorkflow> recordingPtr;
+    std::unique_ptr<MidiLearning> midiLearningPtr;
 };
 
 /// The project "New" makes: the start-up song's "MIDI 1" phrase with volume and pan

@@ -1,6 +1,7 @@
 #include "app/window/ChannelStrip.h"
 
 #include "app/window/PanelControls.h"
+#include "core/model/MidiMappings.h"
 
 #include <QDial>
 #include <QGridLayout>
@@ -87,6 +88,7 @@ ChannelStrip::ChannelStrip(StripKind kind, uint64_t trackId, StripActions stripA
             if (actions.pan) actions.pan(static_cast<float>(value) / 100.0f);
             if (actions.dragEnded) actions.dragEnded();
         });
+        offerControlMenu(panKnob, panMappingLane);
         connect(panKnob, &QDial::sliderPressed, this, [this] {
             if (actions.dragBegan) actions.dragBegan();
         });
@@ -111,6 +113,7 @@ ChannelStrip::ChannelStrip(StripKind kind, uint64_t trackId, StripActions stripA
                 QToolTip::showText(dial->mapToGlobal(QPoint(0, dial->height())), dial->toolTip(),
                                    dial);
             });
+            offerControlMenu(dial, sendMappingLane(slot));
             commitOnRelease(dial, this, [this, slot](int value) {
                 if (actions.send) actions.send(slot, static_cast<float>(value) / 100.0f);
             });
@@ -152,6 +155,7 @@ ChannelStrip::ChannelStrip(StripKind kind, uint64_t trackId, StripActions stripA
     gainText = new QLabel(this);
     gainText->setAlignment(Qt::AlignCenter);
     layout->addWidget(gainText);
+    if (kind != StripKind::Master) offerControlMenu(faderSlider, volumeMappingLane);
     connect(faderSlider, &QSlider::sliderPressed, this, [this] {
         if (actions.dragBegan) actions.dragBegan();
     });
@@ -165,6 +169,13 @@ ChannelStrip::ChannelStrip(StripKind kind, uint64_t trackId, StripActions stripA
         if (actions.dragEnded) actions.dragEnded();
     });
     setSelected(false);
+}
+
+void ChannelStrip::offerControlMenu(QWidget *control, int lane) {
+    control->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(control, &QWidget::customContextMenuRequested, this, [this, control, lane](QPoint at) {
+        if (actions.controlMenu) actions.controlMenu(lane, control->mapToGlobal(at));
+    });
 }
 
 void ChannelStrip::showGain(int position) {

@@ -54,6 +54,9 @@ struct StripActions {
     std::function<void()> dragBegan;
     std::function<void(int lane, float value)> dragMoved;
     std::function<void()> dragEnded;
+    /// A right-click on the fader (lane 0), the pan (lane 1) or a send (its mapping lane, see
+    /// `sendMappingLane`) at `globalPosition`: the control's menu (MIDI Learn).
+    std::function<void(int lane, QPoint globalPosition)> controlMenu;
 };
 
 /// One mixer channel: name, pan, sends, mute, solo, arm, fader and peak meter. The master
@@ -86,6 +89,7 @@ class ChannelStrip : public QWidget {
 
   private:
     void showGain(int position);
+    void offerControlMenu(QWidget *control, int lane);
 
     StripKind stripKind;
     uint64_t id;

@@ -7,6 +7,7 @@
 #include "app/shell/SessionState.h"
 #include "app/window/ArrangementOverview.h"
 #include "app/window/LongJobRunner.h"
+#include "app/window/MidiMappingsWindow.h"
 #include "app/window/MidiEditor.h"
 #include "app/window/QtApplicationUi.h"
 #include "app/window/SessionPanel.h"
@@ -16,6 +17,7 @@
 #include "app/window/TimelineGeometry.h"
 #include "app/window/TimelineView.h"
 #include "app/window/WorkspacePanels.h"
+#include "app/workflows/MidiLearning.h"
 #include "app/workflows/RecordingWorkflow.h"
 #include "app/workflows/TempoTools.h"
 #include "core/commands/ClipCommands.h"
@@ -40,6 +42,7 @@
 #include <QDockWidget>
 #include <QDoubleSpinBox>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
@@ -97,6 +100,8 @@ MainWindow::MainWindow(OVApplication &application, QWidget *parent)
     resize(1280, 800);
     if (const QScreen *screen = QApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+    // Esc ends a MIDI Learn wherever the focus is (a fader keeps it after its context menu).
+    QApplication::instance()->installEventFilter(this);
     uiTimer = new QTimer(this);
     uiTimer->setInterval(static_cast<int>(std::lround(OVApplication::uiTickSeconds * 1000.0)));
     connect(uiTimer, &QTimer::timeout, this, &MainWindow::tick);
@@ -533,6 +538,26 @@ AudioSettingsPanel *MainWindow::openAudioSettings() {
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->open();
     return panel;
+}
+
+MidiMappingsWindow *MainWindow::openMidiMappings() {
+    if (!midiMappings) {
+        midiMappings = new MidiMappingsWindow(app, this);
+        midiMappings->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    midiMappings->show();
+    midiMappings->raise();
+    return midiMappings;
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape &&
+        app.view().midiLearning().waiting()) {
+        app.view().midiLearning().cancel();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::showTab(Tab tab) { tabs->setCurrentIndex(tab); }

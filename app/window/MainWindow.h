@@ -71,6 +71,8 @@ class MainWindow : public QMainWindow {
     SynthPanel *instrumentPanel() const;
     /// Shows the audio settings panel without waiting for it (tests drive it).
     class AudioSettingsPanel *openAudioSettings();
+    /// Studio ▸ "MIDI Mappings…", shown without waiting for it; the open one when it is open.
+    class MidiMappingsWindow *openMidiMappings();
 
     // Transport and editing, as the menus, toolbar and keys run them.
     void togglePlay();
@@ -132,6 +134,8 @@ class MainWindow : public QMainWindow {
 
   protected:
     void closeEvent(QCloseEvent *event) override;
+    /// Esc anywhere in the program ends a MIDI Learn that waits for a controller.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
   private:
     void buildCentre();
@@ -196,6 +200,7 @@ class MainWindow : public QMainWindow {
     QAction *snapAction = nullptr;
     QAction *lowLatencyAction = nullptr;
     QMenu *recentMenu = nullptr;
+    QPointer<class MidiMappingsWindow> midiMappings;
     QLabel *loadLabel = nullptr;
     GridQuantize lastGrid = GridQuantize::Sixteenth;
     /// The device load as last shown: blocks counted and the sum of their loads.

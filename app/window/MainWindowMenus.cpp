@@ -798,6 +798,7 @@ void MainWindow::buildStudioMenu(QMenu *studio) {
                       [this] { openAudioSettings(); });
     studio->addAction(tr("Reconnect Audio"), this, [this] { (void)app.reconnectAudio(); });
     studio->addAction(tr("Remote Control (OSC)…"), this, &MainWindow::showRemoteControl);
+    studio->addAction(tr("MIDI Mappings…"), this, [this] { (void)openMidiMappings(); });
     // Each plug-in runs in a helper that may crash alone; a song can keep all of them here.
     QAction *inProcess = studio->addAction(tr("Run All Plug-ins in Process"), this, [this] {
         bool wanted = false;

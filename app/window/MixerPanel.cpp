@@ -3,11 +3,13 @@
 
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
+#include "app/window/MidiLearnMenu.h"
 #include "app/window/PanelControls.h"
 #include "app/window/PluginParameterPanel.h"
 #include "app/window/PluginPicker.h"
 #include "app/window/StockEffectPanel.h"
 #include "app/workflows/AutomationWriter.h"
+#include "app/workflows/MidiLearning.h"
 #include "core/commands/AutomationCommands.h"
 #include "core/commands/InsertListCommands.h"
 #include "core/commands/MixerCommands.h"
@@ -174,6 +176,14 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
             execute(std::make_unique<SetStockEffectSettingsCommand>(selected, index, values));
     };
     effectPanel->onShowAutomation = [this](uint32_t parameter) { showEffectAutomation(parameter); };
+    effectPanel->onControlMenu = [this](QMenu &menu, uint32_t parameter) {
+        const int index = selectedInsert();
+        if (selected == 0 || index < 0) return;
+        addMidiLearnActions(
+            menu, app,
+            controlTarget(selected, insertAutomationLane(static_cast<std::size_t>(index)),
+                          parameter));
+    };
     insertLayout->addWidget(effectPanel);
     connect(inserts, &QListWidget::currentRowChanged, this, [this] { refreshEffectPanel(); });
     embedEditor = new QCheckBox(tr("Editor in the panel"), insertPage);
@@ -233,6 +243,9 @@ ChannelStrip *MixerPanel::makeStrip(StripKind kind, uint64_t trackId) {
         change(state);
         execute(std::make_unique<SetTrackMixerCommand>(trackId, state.gain, state.pan, state.mute,
                                                        state.solo));
+    };
+    actions.controlMenu = [this, trackId](int lane, QPoint at) {
+        showMidiLearnMenu(this, app, controlTarget(trackId, lane), at);
     };
     actions.gain = [fader](float gain) { fader([gain](TrackFaderState &s) { s.gain = gain; }); };
     actions.pan = [fader](float pan) { fader([pan](TrackFaderState &s) { s.pan = pan; }); };
@@ -452,6 +465,8 @@ void MixerPanel::refreshDetail() {
         else if (app.rack().insertFailed(selected, at))
             label += tr("  [failed]");
         inserts->addItem(label);
+        if (loadTrack == selected && index < loadTips.size())
+            inserts->item(inserts->count() - 1)->setToolTip(loadTips[index]);
     }
     inserts->setCurrentRow(std::min(row, inserts->count() - 1));
     refreshEffectPanel();
@@ -479,7 +494,15 @@ void MixerPanel::onTick() {
     const uint64_t viewSelection = app.view().selectedTrackId;
     if (selected != 0 && viewSelection != selected && stripFor(viewSelection))
         selectChannel(viewSelection);
+    // A learned controller moved a value, or a mapping was learned or removed.
+    const uint64_t learned = app.view().midiLearning().changes();
+    if (learned != learningSeen) {
+        learningSeen = learned;
+        refreshValues();
+        refreshDetail();
+    }
     if (!isVisible()) return;
+    showInsertLoads();
     const bool running =
         app.engine().transport.playing.load() || app.engine().transport.recording.load();
     std::lock_guard lock(app.engine().projectMutex);
@@ -495,6 +518,29 @@ void MixerPanel::onTick() {
         }
     }
     followEffectAutomation(project);
+}
+
+// About once a second: a shorter stretch would flicker, a longer one hide a spike.
+void MixerPanel::showInsertLoads() {
+    if (++loadTicks < 30) return;
+    loadTicks = 0;
+    if (loadTrack != selected) loadTips.clear();
+    loadTrack = selected;
+    if (selected == 0) return;
+    loadTips.resize(static_cast<std::size_t>(inserts->count()));
+    for (int index = 0; index < inserts->count(); ++index) {
+        const vst::InsertLoad load = app.rack().takeInsertLoad(selected, index);
+        if (load.blocks == 0) continue;
+        const QString mean = QString::number(load.mean * 100.0, 'f', 1);
+        const QString peak = QString::number(load.peak * 100.0, 'f', 1);
+        QString &tip = loadTips[static_cast<std::size_t>(index)];
+        tip = load.sandboxed
+                  ? tr("DSP: %1 % on average, %2 % at most of each block, the helper's round "
+                       "trip included")
+                        .arg(mean, peak)
+                  : tr("DSP: %1 % on average, %2 % at most of each block").arg(mean, peak);
+        inserts->item(index)->setToolTip(tip);
+    }
 }
 
 void MixerPanel::followEffectAutomation(const Project &project) {
@@ -858,6 +904,12 @@ bool MixerPanel::openParameterPanel() {
     if (parameterWindow) parameterWindow->close();
     parameterWindow = new PluginParameterPanel(std::move(source), this);
     const uint64_t trackId = selected;
+    parameterWindow->onControlMenu = [this, trackId, index](uint32_t key, QPoint at) {
+        showMidiLearnMenu(parameterWindow, app,
+                          controlTarget(trackId,
+                                        insertAutomationLane(static_cast<std::size_t>(index)), key),
+                          at);
+    };
     parameterWindow->onEdited = [this, trackId, index](uint32_t key, float before, float after) {
         execute(std::make_unique<SetPluginParameterCommand>(trackId, index, key, before, after));
     };

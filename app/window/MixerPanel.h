@@ -157,6 +157,14 @@ class MixerPanel : public WorkspacePanel {
     Lv2InsertEditor lv2Editor;
     QPointer<PluginParameterPanel> parameterWindow;
     QPointer<PluginPicker> picker;
+    /// `MidiLearning::changes` when the panel last followed them.
+    uint64_t learningSeen = 0;
+    /// Each insert's processing time over the last second, as its tooltip says it, for the
+    /// track `loadTrack`.
+    void showInsertLoads();
+    std::vector<QString> loadTips;
+    uint64_t loadTrack = 0;
+    int loadTicks = 0;
 };
 
 } // namespace orvane

@@ -296,6 +296,14 @@ void PluginParameterPanel::addRow(QGridLayout &grid, ParameterRow row) {
         grid.addWidget(added.slider, line, 1);
         break;
     }
+    QWidget *control = added.slider ? static_cast<QWidget *>(added.slider)
+                       : added.toggle ? static_cast<QWidget *>(added.toggle)
+                                      : static_cast<QWidget *>(added.choice);
+    control->setContextMenuPolicy(Qt::CustomContextMenu);
+    const uint32_t key = described.key;
+    connect(control, &QWidget::customContextMenuRequested, this, [this, control, key](QPoint at) {
+        if (onControlMenu) onControlMenu(key, control->mapToGlobal(at));
+    });
     added.value = new QLabel(holder);
     added.value->setMinimumWidth(90);
     added.value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);

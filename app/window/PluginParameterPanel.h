@@ -92,6 +92,9 @@ class PluginParameterPanel : public QWidget {
     /// The window's undo and redo keys, which would otherwise not reach the main window.
     std::function<void()> onUndo;
     std::function<void()> onRedo;
+    /// A right-click on the control of parameter `key` at `globalPosition`: the owner's
+    /// menu for it (MIDI Learn). Unset, the controls have no menu.
+    std::function<void(uint32_t key, QPoint globalPosition)> onControlMenu;
 
     int rowCount() const { return static_cast<int>(shown.size()); }
     /// The row of the parameter named `name`, or -1.

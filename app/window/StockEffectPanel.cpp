@@ -139,6 +139,7 @@ void StockEffectPanel::offerAutomation(QWidget *control, uint32_t parameter) {
                     this, [this, parameter] {
                         if (onShowAutomation) onShowAutomation(parameter);
                     });
+                if (onControlMenu) onControlMenu(menu, parameter);
                 menu.exec(control->mapToGlobal(at));
             });
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 class QLabel;
+class QMenu;
 class QSlider;
 
 namespace orvane {
@@ -34,6 +35,8 @@ class StockEffectPanel : public QGroupBox {
     /// Called with a setting's index when the user asks to see its automation lane (the
     /// setting's context menu).
     std::function<void(uint32_t parameter)> onShowAutomation;
+    /// Adds the owner's own items (MIDI Learn) to a setting's context menu.
+    std::function<void(QMenu &menu, uint32_t parameter)> onControlMenu;
     /// Shows the setting that `insert`'s lane drives at `playhead`, as the engine plays it; a
     /// slider the user holds is left to the user.
     void followAutomation(const InsertSlot &insert, int64_t playhead);

@@ -132,6 +132,7 @@ void Engine::publishGraph() {
     transport.metronomeOn.store(project.metronomeEnabled);
     monitoring.talkback.store(project.controlRoom.talkback);
     publication.graphs.publish(std::move(snapshot));
+    controllers.publish(project.midiMappings);
     if (hooks.graphPublished) hooks.graphPublished();
 }
 
@@ -577,6 +578,8 @@ std::vector<uint64_t> Engine::captureSessionToArrangement() {
 }
 
 void Engine::applyMidiEventRt(const MidiEvent &event, int32_t frame, int32_t frames) {
+    // A learned controller is a control: it moves its target and plays nothing.
+    if (controllers.takeEventRt(event)) return;
     const int32_t channel = event.status & 15;
     switch (event.status & 0xF0) {
     case 0x90:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/engine/BlockIo.h"
+#include "core/engine/ControllerMap.h"
 #include "core/engine/EngineRings.h"
 #include "core/engine/GraphSnapshot.h"
 #include "core/engine/LiveMidi.h"
@@ -222,6 +223,11 @@ class Engine {
 
     // --- Live MIDI state (audio thread) --------------------------------------------------
     LiveMidiState liveMidi;
+
+    // --- Learned controllers -------------------------------------------------------------
+    /// Every publication hands it the project's mappings; live MIDI of a device block moves
+    /// them before it reaches the keys. The main thread learns and collects moved values here.
+    ControllerMap controllers;
 
     // --- Master meters (written by the audio thread) ---------------------------------------
     MasterMeters masterMeters;

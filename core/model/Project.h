@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/model/MidiMappings.h"
 #include "core/model/SampleBuffer.h"
 
 #include <array>
@@ -442,6 +443,8 @@ struct Project {
     std::vector<int32_t> kbmDegrees;
     int32_t inputLatencyOffsetSamples = 0;
     int32_t outputLatencyOffsetSamples = 0;
+    /// Controllers learned for mixer, send and insert parameters.
+    std::vector<MidiMapping> midiMappings;
 
     std::shared_ptr<Track> findTrack(uint64_t id) const;
     std::shared_ptr<Clip> findClip(uint64_t id) const;

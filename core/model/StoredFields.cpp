@@ -259,6 +259,13 @@ template <auto Member, auto Table, auto Rendered = nullptr> auto objectList(cons
 }
 
 /// One object described by `Table`.
+/// A list added after the format was first written: left out while it is empty.
+template <auto Member, auto Table> auto optionalList(const char *key) {
+    auto field = objectList<Member, Table>(key);
+    field.omitted = [](const OwnerOf<Member> &owner) { return (owner.*Member).empty(); };
+    return field;
+}
+
 template <auto Member, auto Table, auto Rendered = nullptr> auto nestedObject(const char *key) {
     auto field = composite<Member, Rendered>(key);
     field.same = SameStored<Member, Table>::sameObject;
@@ -434,6 +441,18 @@ StoredFieldTable<BeatMarker> beatMarkerFields() {
     static const std::array fields{
         number<&BeatMarker::position>("position", 0),
         flag<&BeatMarker::downbeat>("downbeat", false),
+    };
+    return tableOf(fields);
+}
+
+// A mapping's values are read as they stand, unclamped: the reader refuses a mapping that
+// makes no sense as a whole rather than turning it into one that moves something else.
+StoredFieldTable<MidiMapping> midiMappingFields() {
+    static const std::array fields{
+        number<&MidiMapping::channel>("channel", 0), number<&MidiMapping::kind>("kind", 0, 0, 255),
+        number<&MidiMapping::number>("number", 0),   number<&MidiMapping::trackId>("trackId", 0),
+        number<&MidiMapping::lane>("lane", 0),       number<&MidiMapping::paramId>("paramId", 0),
+        number<&MidiMapping::minimum>("min", 0),     number<&MidiMapping::maximum>("max", 1),
     };
     return tableOf(fields);
 }
@@ -698,6 +717,7 @@ StoredFieldTable<Project> projectFields() {
         objectList<&Project::mixerSnapshots, mixerSnapshotFields>("mixerSnapshots"),
         tagMap<&Project::pluginUserTags>("pluginUserTags"),
         tagMap<&Project::audioMediaTags>("audioMediaTags"),
+        optionalList<&Project::midiMappings, midiMappingFields>("midiMappings"),
     };
     return tableOf(fields);
 }

@@ -126,6 +126,7 @@ StoredFieldTable<ExpressionMap> expressionMapFields();
 StoredFieldTable<ExpressionArticulation> articulationFields();
 StoredFieldTable<BeatMarker> beatMarkerFields();
 StoredFieldTable<Scene> sceneFields();
+StoredFieldTable<MidiMapping> midiMappingFields();
 /// A history entry names the track "track", a user snapshot "trackId".
 StoredFieldTable<TrackMixerSnapshot> historyTrackFields();
 StoredFieldTable<TrackMixerSnapshot> snapshotTrackFields();

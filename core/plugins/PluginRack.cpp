@@ -790,6 +790,22 @@ bool PluginRack::insertFailed(uint64_t trackId, int32_t insertIndex) {
     return helperLost || slot->health->gaveNonFinite.load(std::memory_order_relaxed);
 }
 
+InsertLoad PluginRack::takeInsertLoad(uint64_t trackId, int32_t insertIndex) {
+    std::lock_guard lock(slotsMutex);
+    const Slot *slot = slotAtLocked(trackId, insertIndex);
+    if (!slot || !slot->health) return {};
+    InsertHealth &health = *slot->health;
+    InsertLoad load;
+    load.sandboxed = slot->sandboxed != nullptr || slot->group != nullptr;
+    // The three are taken one after another: a block landing in between counts in the next
+    // stretch for some and in this one for others, which a display a second long never shows.
+    load.blocks = health.loadBlocks.exchange(0, std::memory_order_relaxed);
+    const double sum = health.loadSum.exchange(0.0, std::memory_order_relaxed);
+    load.peak = health.loadPeak.exchange(0.0, std::memory_order_relaxed);
+    load.mean = load.blocks > 0 ? sum / static_cast<double>(load.blocks) : 0.0;
+    return load;
+}
+
 bool PluginRack::holdsInstance(const void *instance) {
     std::lock_guard lock(slotsMutex);
     return std::ranges::any_of(slots, [instance](const Slot &slot) {

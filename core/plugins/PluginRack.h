@@ -105,6 +105,21 @@ struct PlayedNotes {
 /// out with a NaN or an infinity in it (the block then went dry instead).
 struct InsertHealth {
     std::atomic<bool> gaveNonFinite{false};
+    /// The insert's processing time since the main thread last took it: the blocks, and the
+    /// sum and the largest of each block's time over the block's own duration.
+    std::atomic<uint64_t> loadBlocks{0};
+    std::atomic<double> loadSum{0.0};
+    std::atomic<double> loadPeak{0.0};
+};
+
+/// What one insert cost over a stretch of blocks, as fractions of the blocks' durations (1 is
+/// the whole block). A sandboxed insert's time is the helper's round trip from the audio
+/// thread's side.
+struct InsertLoad {
+    uint64_t blocks = 0;
+    double mean = 0.0;
+    double peak = 0.0;
+    bool sandboxed = false;
 };
 
 /// An insert that stopped working because its helper died, hung or would not take its state,
@@ -349,6 +364,9 @@ class PluginRack {
     /// Whether the insert lost its helper for good or sent NaN or infinity, so that the window
     /// can mark it beside the status line's report.
     bool insertFailed(uint64_t trackId, int32_t insertIndex);
+    /// What the insert cost since the last call (none when it did not run or does not exist),
+    /// starting the next stretch. Main thread.
+    InsertLoad takeInsertLoad(uint64_t trackId, int32_t insertIndex);
     /// Whether an insert still runs `instance` (a VST 3 or an LV2 plug-in), which a window
     /// holding on to a plug-in asks before it trusts it again.
     bool holdsInstance(const void *instance);
@@ -435,6 +453,9 @@ class PluginRack {
     bool playingLive() const noexcept;
     void runInsertRt(const PluginRackView &view, std::size_t index, int64_t playhead, float *left,
                      float *right, int32_t frames) noexcept;
+    /// Adds the block that began at `started` to the insert's load.
+    void noteLoadRt(const RtSlotView &entry, std::chrono::steady_clock::time_point started,
+                    int32_t frames) noexcept;
     std::string trustedBundleFor(const InsertSlot &insert,
                                  const std::vector<std::string> &foundBundles) const;
 

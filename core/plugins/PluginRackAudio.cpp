@@ -146,6 +146,7 @@ void PluginRack::runInsertRt(const PluginRackView &view, std::size_t index, int6
                         std::min(InsertDryPath::blockRoom, frames - from));
         return;
     }
+    const auto started = std::chrono::steady_clock::now();
     // A block that comes out with a NaN or an infinity in it counts as not processed: it goes
     // dry, and the main thread hears of it, instead of the whole track falling silent.
     const auto process = [&](float *inLeft, float *inRight, int32_t count) {
@@ -163,6 +164,24 @@ void PluginRack::runInsertRt(const PluginRackView &view, std::size_t index, int6
     // block after the bypass would fade into what it played before.
     entry.dryPath->run(left, right, frames, delayOf(entry, live), bypassed,
                        live && entry.liveLatency > 0, process);
+    noteLoadRt(entry, started, frames);
+}
+
+void PluginRack::noteLoadRt(const RtSlotView &entry, std::chrono::steady_clock::time_point started,
+                            int32_t frames) noexcept {
+    if (!entry.health) return;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const double blockSeconds =
+        frames / std::max(sampleRate.load(std::memory_order_relaxed), 1.0);
+    const double load = seconds / blockSeconds;
+    InsertHealth &health = *entry.health;
+    health.loadSum.fetch_add(load, std::memory_order_relaxed);
+    double peak = health.loadPeak.load(std::memory_order_relaxed);
+    while (load > peak &&
+           !health.loadPeak.compare_exchange_weak(peak, load, std::memory_order_relaxed)) {
+    }
+    health.loadBlocks.fetch_add(1, std::memory_order_relaxed);
 }
 
 // A value for a parameter the plug-in does not have goes nowhere, as it would on the wire.

@@ -270,6 +270,14 @@ void readExpressionMaps(const Field<Project> &field, const JsonValue *value, Pro
     if (project.expressionMaps.empty()) project.expressionMaps = defaultExpressionMaps();
 }
 
+/// A mapping that names no real controller or lane is left out: moving a stored controller
+/// must never reach a parameter the user did not teach it.
+void readMidiMappings(const Field<Project> &field, const JsonValue *value, Project &project) {
+    ObjectList<&Project::midiMappings, midiMappingFields>::read(field, value, project);
+    std::erase_if(project.midiMappings,
+                  [](const MidiMapping &mapping) { return !midiMappingProblem(mapping).empty(); });
+}
+
 using TagMap = std::unordered_map<std::string, std::vector<std::string>>;
 
 /// Keys sorted so that the same project always gives the same text.
@@ -497,6 +505,11 @@ FieldTable<Scene> sceneFields() {
     return tableOf(fields);
 }
 
+FieldTable<MidiMapping> midiMappingFields() {
+    static const auto fields = encode(stored::midiMappingFields());
+    return tableOf(fields);
+}
+
 FieldTable<SessionGrid> sessionFields() {
     static const auto fields =
         encode(stored::sessionFields(), {objectList<&SessionGrid::scenes, sceneFields>("scenes")});
@@ -588,7 +601,9 @@ FieldTable<Project> projectFields() {
          objectList<&Project::mixerSnapshotHistory, historyEntryFields>("mixerSnapshotHistory"),
          objectList<&Project::mixerSnapshots, mixerSnapshotFields>("mixerSnapshots"),
          tagMap<&Project::pluginUserTags>("pluginUserTags"),
-         tagMap<&Project::audioMediaTags>("audioMediaTags")});
+         tagMap<&Project::audioMediaTags>("audioMediaTags"),
+         {"midiMappings", ObjectList<&Project::midiMappings, midiMappingFields>::write,
+          readMidiMappings}});
     return tableOf(fields);
 }
 

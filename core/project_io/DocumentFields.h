@@ -58,6 +58,7 @@ FieldTable<ExpressionMap> expressionMapFields();
 FieldTable<ExpressionArticulation> articulationFields();
 FieldTable<BeatMarker> beatMarkerFields();
 FieldTable<Scene> sceneFields();
+FieldTable<MidiMapping> midiMappingFields();
 /// A history entry names the track "track", a user snapshot "trackId"; both are the format.
 FieldTable<TrackMixerSnapshot> historyTrackFields();
 FieldTable<TrackMixerSnapshot> snapshotTrackFields();

@@ -222,6 +222,19 @@ void randomiseLists(RandomSource &random, Project &p) {
             event.snapshot = randomSnapshot(stored::historySnapshotFields(),
                                             stored::historyTrackFields(), random);
         });
+    // Random field values would mostly make mappings the reader refuses: draw valid ones.
+    p.midiMappings = randomList<MidiMapping>(0, 3, random, [&](MidiMapping &mapping) {
+        mapping.channel = static_cast<int32_t>(random.integer(0, 15));
+        mapping.kind = static_cast<MidiSourceKind>(random.integer(0, 2));
+        mapping.number = static_cast<int32_t>(random.integer(0, 127));
+        mapping.trackId = static_cast<uint64_t>(random.integer(1, 1000));
+        mapping.lane =
+            static_cast<int32_t>(random.integer(sendMappingLane(3), firstInsertLane + 4));
+        if (mapping.lane > panMappingLane && mapping.lane < firstInsertLane) mapping.lane = 0;
+        mapping.paramId = static_cast<uint32_t>(random.integer(0, 100000));
+        mapping.minimum = static_cast<float>(random.unit() * 4.0 - 2.0);
+        mapping.maximum = static_cast<float>(random.unit() * 4.0 - 2.0);
+    });
     // A tag entry without tags is not stored at all.
     for (std::size_t index = random.count(4); index > 0; --index) {
         p.pluginUserTags[random.text()] = {random.text()};

@@ -7,6 +7,7 @@
 #include "app/window/TimelineView.h"
 #include "app/window/tests/WindowTestSupport.h"
 #include "app/workflows/AutomationWriter.h"
+#include "app/workflows/MidiLearning.h"
 #include "core/commands/AutomationCommands.h"
 #include "core/engine/Engine.h"
 #include "core/model/StockEffectSettings.h"
@@ -259,4 +260,43 @@ TEST_F(EffectAutomationTest, AnAutomationClipOnTheCompressorsLanePlaysItsRampWhe
                 0.01 * levelBetween(compressed, 0.0, 2.0));
     view.undoEdit();
     EXPECT_TRUE(midi->automationClips.empty());
+}
+
+// The controller reaches the engine as a device block would hand it over; the JACK path itself
+// is proven on the mixer's fader.
+TEST_F(EffectAutomationTest, ACompressorSettingLearnsAControllerFromItsMenuAndFollowsIt) {
+    const auto midi = track("MIDI 1");
+    ASSERT_NE(midi, nullptr);
+    StockEffectPanel &panel = *addCompressorTo(*midi);
+    QSlider *ratio = panel.slider(1);
+    ASSERT_NE(ratio, nullptr);
+    whenMenuShows(QStringLiteral("MIDI Learn"));
+    QTest::mouseClick(ratio, Qt::RightButton, {}, handleOf(*ratio));
+    requestContextMenu(*ratio, handleOf(*ratio));
+    ASSERT_TRUE(view.midiLearning().waiting());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return window.statusText().contains(QStringLiteral("Compressor: Ratio")); }, 2000))
+        << window.statusText().toStdString();
+
+    ASSERT_TRUE(engine.controllers.takeEventRt(MidiEvent{0, 0xB3, 74, 100}));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            std::lock_guard lock(engine.projectMutex);
+            return engine.project.midiMappings.size() == 1;
+        },
+        2000));
+    const MidiMapping learned = engine.project.midiMappings.front();
+    EXPECT_EQ(learned.lane, insertAutomationLane(0));
+    EXPECT_EQ(learned.paramId, 1u);
+    EXPECT_FLOAT_EQ(learned.minimum, 1.0f);
+    EXPECT_FLOAT_EQ(learned.maximum, 20.0f);
+
+    // The knob all the way up: the ratio at 20:1 in the panel and in the stored settings.
+    ASSERT_TRUE(engine.controllers.takeEventRt(MidiEvent{0, 0xB3, 74, 127}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ratio->value() == ratio->maximum(); }, 2000))
+        << ratio->value();
+    std::lock_guard lock(engine.projectMutex);
+    const std::optional<std::vector<float>> settings = stockSettingsOf(midi->inserts[0]);
+    ASSERT_TRUE(settings);
+    EXPECT_FLOAT_EQ((*settings)[1], 20.0f);
 }

@@ -127,6 +127,7 @@ QString shownInWindow(const QString &sourceText) {
                                            "orvane::TimelineView",
                                            "orvane::ChannelStrip",
                                            "orvane::MasteringPanel",
+                                           "MidiLearnMenu",
                                            "SessionPlayer",
                                            "Command"};
     const QByteArray source = sourceText.toUtf8();
@@ -137,10 +138,13 @@ QString shownInWindow(const QString &sourceText) {
     return sourceText;
 }
 
-WindowTestHarness::WindowTestHarness(const std::string &label, PluginIsolation isolation)
+WindowTestHarness::WindowTestHarness(const std::string &label, PluginIsolation isolation,
+                                     const std::string &outputDevice,
+                                     const std::function<void()> &beforeLaunch)
     : home(label, isolation) {
     windowTestApplication();
-    home.rememberOutputDevice("Null");
+    home.rememberOutputDevice(outputDevice);
+    if (beforeLaunch) beforeLaunch();
     app = std::make_unique<OVApplication>(ui);
     app->didFinishLaunching();
 }

@@ -53,8 +53,13 @@ QString shownInWindow(const QString &sourceText);
 /// audio device with a scripted user interface, and (on first use) the main window over it.
 class WindowTestHarness {
   public:
+    /// `outputDevice` is the device the application starts on; `beforeLaunch` runs in the
+    /// private home just before the application starts (a JACK server for "JACK" starts there,
+    /// so that it and the program find each other).
     explicit WindowTestHarness(const std::string &label,
-                               PluginIsolation isolation = PluginIsolation::Off);
+                               PluginIsolation isolation = PluginIsolation::Off,
+                               const std::string &outputDevice = "Null",
+                               const std::function<void()> &beforeLaunch = {});
     ~WindowTestHarness();
     WindowTestHarness(const WindowTestHarness &) = delete;
     WindowTestHarness &operator=(const WindowTestHarness &) = delete;

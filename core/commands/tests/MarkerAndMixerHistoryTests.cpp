@@ -104,5 +104,11 @@ TEST(CommandHistory, PluginParameterEditsChangeTheSavedDocumentAndUndoToIt) {
     EXPECT_LT(changed, 40);
 }
 
+TEST(CommandHistory, LearnedMappingsUndoRedoAndChangeTheSavedDocument) {
+    const auto table = midiMappingCommandRows();
+    const auto tally = checkHistories(table, 30);
+    EXPECT_GT(tally.changed, 20);
+}
+
 } // namespace
 } // namespace orvane::testing

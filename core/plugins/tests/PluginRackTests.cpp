@@ -164,6 +164,24 @@ TEST_F(RackTest, ProcessTrackRunsOnlyThatTracksPlugins) {
     EXPECT_EQ(firstNonZero(onB.left), 0);
 }
 
+TEST_F(RackTest, EachInsertsLoadCountsItsOwnBlocksAndStartsAfreshWhenTaken) {
+    PluginRack rack(harness.host());
+    ASSERT_TRUE(loadDelay(rack, trackA, 10));
+    ASSERT_TRUE(loadDelay(rack, trackB, 10));
+    for (int block = 0; block < 5; ++block) {
+        Block onA = impulseBlock();
+        processTrackAsAudio(rack, trackA, onA.left.data(), onA.right.data(), frames);
+    }
+    const InsertLoad load = rack.takeInsertLoad(trackA, 0);
+    EXPECT_EQ(load.blocks, 5u);
+    EXPECT_GT(load.mean, 0.0);
+    EXPECT_GE(load.peak, load.mean);
+    EXPECT_FALSE(load.sandboxed);
+    EXPECT_EQ(rack.takeInsertLoad(trackA, 0).blocks, 0u) << "a stretch is taken once";
+    EXPECT_EQ(rack.takeInsertLoad(trackB, 0).blocks, 0u) << "track B's insert never ran";
+    EXPECT_EQ(rack.takeInsertLoad(trackA, 3).blocks, 0u) << "no such insert";
+}
+
 TEST_F(RackTest, ABypassedInsertIsNotProcessedButKeepsItsLatencyInTheSignal) {
     PluginRack rack(harness.host());
     // Half gain, so that processing shows in the level and not only in the timing.

@@ -75,6 +75,12 @@ template <typename T> std::string describe(const T &value) {
         return "room(" + std::to_string(value.masterGain) + ", " + std::to_string(value.cueGain) +
                ", " + describe(value.dim) + ", " + describe(value.mono) + ", " +
                describe(value.talkback) + ")";
+    else if constexpr (std::is_same_v<T, MidiMapping>)
+        return "mapping(ch " + std::to_string(value.channel) + ", kind " +
+               std::to_string(static_cast<int>(value.kind)) + ", " + std::to_string(value.number) +
+               " -> track " + std::to_string(value.trackId) + ", lane " +
+               std::to_string(value.lane) + ", param " + std::to_string(value.paramId) + ", " +
+               std::to_string(value.minimum) + ".." + std::to_string(value.maximum) + ")";
     else {
         std::string text = "[";
         for (const auto &element : value)

@@ -13,7 +13,8 @@ std::vector<CommandTableRow> allCommandRows() {
     std::vector<CommandTableRow> rows;
     for (auto family : {trackClipAndTakeCommandRows, midiEditCommandRows,
                         audioProcessingCommandRows, markerAndAutomationCommandRows,
-                        mixerCommandRows, sessionCommandRows, pluginParameterCommandRows})
+                        mixerCommandRows, sessionCommandRows, pluginParameterCommandRows,
+                        midiMappingCommandRows})
         for (auto &row : family())
             rows.push_back(std::move(row));
     return rows;

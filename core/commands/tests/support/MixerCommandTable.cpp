@@ -3,6 +3,7 @@
 #include "core/commands/EqAndMasteringCommands.h"
 #include "core/commands/InsertEdits.h"
 #include "core/commands/InsertListCommands.h"
+#include "core/commands/MidiMappingCommands.h"
 #include "core/commands/MixerCommands.h"
 #include "core/commands/PluginPresetCommands.h"
 #include "core/commands/SnapshotCommands.h"
@@ -366,6 +367,37 @@ CommandTableRow kbmRow() {
             }};
 }
 
+/// Mostly a mapping a control could learn; now and then a channel or lane no controller has.
+MidiMapping someMapping(const Project &project, Random &random) {
+    MidiMapping mapping;
+    mapping.channel = static_cast<int32_t>(between(random, chance(random, 5) ? -1 : 0, 15));
+    mapping.kind = static_cast<MidiSourceKind>(between(random, 0, 2));
+    mapping.number = static_cast<int32_t>(between(random, 0, 3));
+    mapping.trackId = someTrackId(project, random);
+    mapping.lane = static_cast<int32_t>(between(random, sendMappingLane(3), 2));
+    if (chance(random, 30)) mapping.lane = insertAutomationLane(someListIndex(random, 2));
+    mapping.paramId = static_cast<uint32_t>(between(random, 0, 3));
+    mapping.minimum = someValue(random, -100, 100);
+    mapping.maximum = someValue(random, -100, 200);
+    return mapping;
+}
+
+CommandTableRow learnMappingRow() {
+    return {"LearnMidiMappingCommand", [](const Project &project, Random &random) {
+                return recipe<LearnMidiMappingCommand>("LearnMidiMapping",
+                                                       someMapping(project, random));
+            }};
+}
+
+CommandTableRow removeMappingRow() {
+    return {"RemoveMidiMappingCommand", [](const Project &project, Random &random) {
+                const MidiMapping mapping = !project.midiMappings.empty() && chance(random, 80)
+                                                ? pick(random, project.midiMappings)
+                                                : someMapping(project, random);
+                return recipe<RemoveMidiMappingCommand>("RemoveMidiMapping", mapping);
+            }};
+}
+
 } // namespace
 
 std::vector<CommandTableRow> mixerCommandRows() {
@@ -378,6 +410,10 @@ std::vector<CommandTableRow> mixerCommandRows() {
 }
 
 std::vector<CommandTableRow> pluginParameterCommandRows() { return {pluginParameterRow()}; }
+
+std::vector<CommandTableRow> midiMappingCommandRows() {
+    return {learnMappingRow(), removeMappingRow()};
+}
 
 /// What the random project lacks and these commands read: VST 3 inserts with parameter
 /// automation, snapshots and a full history as a file gives them back, and tags.
@@ -395,6 +431,11 @@ Project withPluginAndMixerState(Project project, Random &random) {
     project.mixerSnapshots.push_back(loaded);
     for (int64_t i = between(random, 0, 34); i > 0; --i)
         project.mixerSnapshotHistory.push_back({"Capture Loaded", loaded});
+    // Learned controllers for removal to find, drawn from nothing so that the stream stays.
+    for (const auto &track : project.tracks)
+        project.midiMappings.push_back({0, MidiSourceKind::ControlChange,
+                                        static_cast<int32_t>(track->id & 127), track->id,
+                                        volumeMappingLane, 0, 0.0f, 1.0f});
     project.pluginUserTags["stock.comp"] = {"Bus", "Drums"};
     project.audioMediaTags["loop.wav"] = {"Тёплый"};
     return project;

@@ -14,6 +14,9 @@ std::vector<CommandTableRow> mixerCommandRows();
 /// without `PluginParameterStandIn`.
 std::vector<CommandTableRow> pluginParameterCommandRows();
 
+/// Learning and removing MIDI controller mappings.
+std::vector<CommandTableRow> midiMappingCommandRows();
+
 /// What the random project lacks and these commands read: VST 3 inserts with parameter
 /// automation, snapshots and a full history as a file gives them back, and tags.
 Project withPluginAndMixerState(Project project, Random &random);
