@@ -54,6 +54,8 @@ void Lv2InsertEditor::idle() {
     if (editor && editor->isOpen()) editor->idle();
 }
 
+bool Lv2InsertEditor::isOpen() const { return editor && editor->isOpen(); }
+
 unsigned long Lv2InsertEditor::windowId() const {
     return editor && editor->isOpen() ? editor->windowId() : 0;
 }

@@ -37,6 +37,9 @@ class Lv2InsertEditor {
     void idle();
     /// X11 id of the open window, 0 when none is open (also once the user closed it).
     unsigned long windowId() const;
+    /// True from a successful `open` until the interface closes, also while an interface in a
+    /// process of its own has not yet reported its window.
+    bool isOpen() const;
     /// Why the window closed by itself: "closed" by the user, "crashed" with its process.
     std::string lastClosing() const;
 

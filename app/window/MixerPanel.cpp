@@ -179,10 +179,10 @@ MixerPanel::MixerPanel(OVApplication &application, QWidget *parent)
     effectPanel->onControlMenu = [this](QMenu &menu, uint32_t parameter) {
         const int index = selectedInsert();
         if (selected == 0 || index < 0) return;
-        addMidiLearnActions(
-            menu, app,
-            controlTarget(selected, insertAutomationLane(static_cast<std::size_t>(index)),
-                          parameter));
+        addMidiLearnActions(menu, app,
+                            controlTarget(selected,
+                                          insertAutomationLane(static_cast<std::size_t>(index)),
+                                          parameter));
     };
     insertLayout->addWidget(effectPanel);
     connect(inserts, &QListWidget::currentRowChanged, this, [this] { refreshEffectPanel(); });
@@ -345,7 +345,7 @@ void MixerPanel::projectChanged() {
     if (selected != 0 && !stripFor(selected)) selected = 0;
     refreshValues();
     refreshDetail();
-    reopenRememberedEditor();
+    if (reopenRememberedEditor()) editorPump->start();
 }
 
 void MixerPanel::refreshValues() {
@@ -711,23 +711,27 @@ void MixerPanel::recordPluginEdit(uint64_t trackId, int index, uint32_t id, floa
         }
         mode = app.engine().project.automationWriteMode;
     }
-    if (watched &&
-        HVWriteMixerAutomationIfNeeded(app.engine().project, &app.engine(), &app.commands(),
-                                       trackId, lane, after, mode,
-                                       app.view().automation().automationLatchTrackId))
+    if (watched && HVWriteMixerAutomationIfNeeded(app.engine().project, &app.engine(),
+                                                  &app.commands(), trackId, lane, after, mode,
+                                                  app.view().automation().automationLatchTrackId))
         refreshValues();
 }
 
 void MixerPanel::followOpenEditor() {
     vst::runEditorEvents(0);
     lv2Editor.idle();
-    if (editorInsert < 0) return;
+    if (editorInsert < 0) {
+        // A remembered window waits until its plug-in is made again (loaded with a project,
+        // or moved between the program and a helper), which may take a while.
+        if (!reopenRememberedEditor() && editorInsert < 0) editorPump->stop();
+        return;
+    }
     // The plug-in went from under its window (another project came, or it moved between the
     // program and a helper): the window goes, and what the project remembers stays, so that
     // the window opens again on what came instead.
     if (insertInstance(app.rack(), editorTrack, editorInsert) != editorInstance) {
         closeInsertEditor(false);
-        reopenRememberedEditor();
+        if (reopenRememberedEditor()) editorPump->start();
         return;
     }
     std::string ending;
@@ -751,7 +755,9 @@ void MixerPanel::followOpenEditor() {
         // window closes when asked here.
         std::vector<vst::ParameterValue> ignored;
         (void)app.rack().pollEditor(editorTrack, editorInsert, ignored);
-        if (editorWindowId() != 0) return;
+        // An interface in its own process has no window to show until the process reports
+        // it; the editor is open for as long as that process runs.
+        if (editorWindowId() != 0 || lv2Editor.isOpen()) return;
         ending = lv2Editor.lastClosing();
     }
     closeInsertEditor();
@@ -760,8 +766,8 @@ void MixerPanel::followOpenEditor() {
             tr("The plug-in's window crashed and was closed; the plug-in plays on").toStdString());
 }
 
-void MixerPanel::reopenRememberedEditor() {
-    if (editorInsert >= 0) return;
+bool MixerPanel::reopenRememberedEditor() {
+    if (editorInsert >= 0) return false;
     uint64_t trackId = 0;
     int index = -1;
     {
@@ -775,16 +781,15 @@ void MixerPanel::reopenRememberedEditor() {
             if (index >= 0) break;
         }
     }
-    if (index < 0) return;
+    if (index < 0) return false;
     {
         // Not yet: the rack makes the project's plug-ins after the project arrives.
         std::lock_guard lock(app.rack().slotsMutex);
-        if (std::none_of(app.rack().slots.begin(), app.rack().slots.end(),
-                         [&](const vst::Slot &slot) {
-                             return slot.trackId == trackId && slot.insertIndex == index &&
-                                    slot.plugin;
-                         }))
-            return;
+        if (std::none_of(
+                app.rack().slots.begin(), app.rack().slots.end(), [&](const vst::Slot &slot) {
+                    return slot.trackId == trackId && slot.insertIndex == index && slot.plugin;
+                }))
+            return true;
     }
     selected = trackId;
     refreshValues();
@@ -793,6 +798,7 @@ void MixerPanel::reopenRememberedEditor() {
     const bool opened = openInsertEditor() && editorInsert >= 0;
     // A window that cannot open again is not asked for at every change of the project.
     if (!opened) rememberEditorOpen(trackId, index, false);
+    return false;
 }
 
 void MixerPanel::embedOpenEditor() {
@@ -888,9 +894,10 @@ void MixerPanel::addProcessChoices(QMenu &menu) {
     one->setCheckable(true);
     one->setChecked(insertInProcess);
     one->setEnabled(!stock && app.rack().sandboxEnabled);
-    QAction *all = menu.addAction(tr("Run the Track's Plug-ins in Process"), [this, trackInProcess] {
-        execute(std::make_unique<SetPluginsInProcessCommand>(selected, -1, !trackInProcess));
-    });
+    QAction *all =
+        menu.addAction(tr("Run the Track's Plug-ins in Process"), [this, trackInProcess] {
+            execute(std::make_unique<SetPluginsInProcessCommand>(selected, -1, !trackInProcess));
+        });
     all->setCheckable(true);
     all->setChecked(trackInProcess);
     all->setEnabled(app.rack().sandboxEnabled);
@@ -905,10 +912,9 @@ bool MixerPanel::openParameterPanel() {
     parameterWindow = new PluginParameterPanel(std::move(source), this);
     const uint64_t trackId = selected;
     parameterWindow->onControlMenu = [this, trackId, index](uint32_t key, QPoint at) {
-        showMidiLearnMenu(parameterWindow, app,
-                          controlTarget(trackId,
-                                        insertAutomationLane(static_cast<std::size_t>(index)), key),
-                          at);
+        showMidiLearnMenu(
+            parameterWindow, app,
+            controlTarget(trackId, insertAutomationLane(static_cast<std::size_t>(index)), key), at);
     };
     parameterWindow->onEdited = [this, trackId, index](uint32_t key, float before, float after) {
         execute(std::make_unique<SetPluginParameterCommand>(trackId, index, key, before, after));

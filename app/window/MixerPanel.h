@@ -119,8 +119,9 @@ class MixerPanel : public WorkspacePanel {
     /// On the editor's timer: lets it run, records what the user turned in it, and notices
     /// when it closed (by the user, or with the process that showed it).
     void followOpenEditor();
-    /// Opens again the window a project was saved with open, once its plug-in is there.
-    void reopenRememberedEditor();
+    /// Opens again the window a project was saved with open, once its plug-in is there; true
+    /// while such a window still waits for its plug-in.
+    bool reopenRememberedEditor();
     std::vector<uint64_t> channelIds() const;
 
     OVApplication &app;

@@ -86,6 +86,25 @@ void sessionGridAgainstArrangement(benchmark::State &state) {
 }
 BENCHMARK(sessionGridAgainstArrangement)->Arg(20)->Unit(benchmark::kSecond)->Iterations(1);
 
+/// Prepares `engine` for `block` frames, starts it with its first scene launched and returns
+/// the CPU time of `frames` frames played in blocks of that size; a negative time when the
+/// requests did not fit.
+double playFirstSceneAt(Engine &engine, double sampleRate, int32_t block, int64_t frames) {
+    engine.prepareToPlay(sampleRate, block);
+    const uint64_t sceneId = engine.currentGraph()->scenes.front().id;
+    std::vector<float> left(static_cast<std::size_t>(block)),
+        right(static_cast<std::size_t>(block));
+    std::array<float *, 2> channels{left.data(), right.data()};
+    if (!engine.pushRequest(RequestProducer::MainThread, Request::play()) ||
+        !engine.pushRequest(RequestProducer::MainThread, Request::launchScene(sceneId)))
+        return -1.0;
+    const double started = threadSeconds();
+    for (int64_t done = 0; done < frames; done += block)
+        engine.processBlock(channels.data(), 2, block);
+    benchmark::DoNotOptimize(left.data());
+    return threadSeconds() - started;
+}
+
 /// The grid at the shortest period (64 frames) with N arrangement clips on every track beside
 /// the session clips, against the same grid with none, in the same run: the player looks up
 /// its playing clips every block, and `crowded_over_alone` shows whether that costs more with
@@ -108,20 +127,13 @@ void sessionGridBesideArrangementClips(benchmark::State &state) {
     double aloneSeconds = 0.0, crowdedSeconds = 0.0;
     for (auto _ : state) {
         for (Engine *engine : {&alone, &crowded}) {
-            engine->prepareToPlay(options.sampleRate, shortBlock);
-            const uint64_t sceneId = engine->currentGraph()->scenes.front().id;
-            std::vector<float> left(shortBlock), right(shortBlock);
-            std::array<float *, 2> channels{left.data(), right.data()};
-            if (!engine->pushRequest(RequestProducer::MainThread, Request::play()) ||
-                !engine->pushRequest(RequestProducer::MainThread, Request::launchScene(sceneId))) {
+            const double seconds =
+                playFirstSceneAt(*engine, options.sampleRate, shortBlock, frames);
+            if (seconds < 0.0) {
                 state.SkipWithError("the requests did not fit");
                 return;
             }
-            const double started = threadSeconds();
-            for (int64_t done = 0; done < frames; done += shortBlock)
-                engine->processBlock(channels.data(), 2, shortBlock);
-            (engine == &alone ? aloneSeconds : crowdedSeconds) += threadSeconds() - started;
-            benchmark::DoNotOptimize(left.data());
+            (engine == &alone ? aloneSeconds : crowdedSeconds) += seconds;
         }
     }
     const double blocks = static_cast<double>(frames / shortBlock * state.iterations());
@@ -129,7 +141,10 @@ void sessionGridBesideArrangementClips(benchmark::State &state) {
     state.counters["crowded_us_per_block"] = crowdedSeconds / blocks * 1e6;
     state.counters["crowded_over_alone"] = crowdedSeconds / aloneSeconds;
 }
-BENCHMARK(sessionGridBesideArrangementClips)->Arg(500)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(sessionGridBesideArrangementClips)
+    ->Arg(500)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 /// One synthesiser track playing a looping session clip with a short note every second, the
 /// clip N seconds long, against the same clip 8 s long, both played for their first 8 s at 64
@@ -167,20 +182,13 @@ void sessionSynthClipNotes(benchmark::State &state) {
     double shortSeconds = 0.0, longSeconds = 0.0;
     for (auto _ : state) {
         for (Engine *engine : {&shortClip, &longClip}) {
-            engine->prepareToPlay(static_cast<double>(rate), shortBlock);
-            const uint64_t sceneId = engine->currentGraph()->scenes.front().id;
-            std::vector<float> left(shortBlock), right(shortBlock);
-            std::array<float *, 2> channels{left.data(), right.data()};
-            if (!engine->pushRequest(RequestProducer::MainThread, Request::play()) ||
-                !engine->pushRequest(RequestProducer::MainThread, Request::launchScene(sceneId))) {
+            const double seconds =
+                playFirstSceneAt(*engine, static_cast<double>(rate), shortBlock, frames);
+            if (seconds < 0.0) {
                 state.SkipWithError("the requests did not fit");
                 return;
             }
-            const double started = threadSeconds();
-            for (int64_t done = 0; done < frames; done += shortBlock)
-                engine->processBlock(channels.data(), 2, shortBlock);
-            (engine == &shortClip ? shortSeconds : longSeconds) += threadSeconds() - started;
-            benchmark::DoNotOptimize(left.data());
+            (engine == &shortClip ? shortSeconds : longSeconds) += seconds;
         }
     }
     const double blocks = static_cast<double>(frames / shortBlock * state.iterations());

@@ -6,6 +6,7 @@
 #include "core/model/MusicalTime.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace orvane {
 
@@ -121,6 +122,19 @@ float noteVelocity(const Clip &clip, const MidiClipIndex &index, uint32_t note) 
     return std::min(clip.gain * index.level[note] / noteVoiceLevel, 1.0f);
 }
 
+/// The sorted notes that can act in [from, to): those that start before `to`, from the first
+/// whose end, or an earlier note's, reaches `from`.
+std::pair<std::size_t, std::size_t> notesReaching(const MidiClipIndex &index, int64_t from,
+                                                  int64_t to) {
+    const auto last = static_cast<std::size_t>(
+        std::lower_bound(index.starts.begin(), index.starts.end(), to) - index.starts.begin());
+    const auto first = static_cast<std::size_t>(
+        std::lower_bound(index.endsSoFar.begin(),
+                         index.endsSoFar.begin() + static_cast<std::ptrdiff_t>(last), from) -
+        index.endsSoFar.begin());
+    return {first, last};
+}
+
 /// One clip's notes in the window. A note sounds from its start to its end, both held within
 /// the clip. False when the list ran full.
 bool addClipEvents(const Clip &clip, const MidiClipIndex &index, const EventWindow &window,
@@ -130,13 +144,8 @@ bool addClipEvents(const Clip &clip, const MidiClipIndex &index, const EventWind
     const int64_t clipStart = clip.arrangeStart;
     const int64_t clipEnd = saturatingAdd(clip.arrangeStart, std::max<int64_t>(clip.length, 0));
     if (clipStart >= to || clipEnd < from) return true;
-    const auto last = static_cast<std::size_t>(
-        std::lower_bound(index.starts.begin(), index.starts.end(), to) - index.starts.begin());
     // A note whose end is the window's first frame still has its release here.
-    const auto first = static_cast<std::size_t>(
-        std::lower_bound(index.endsSoFar.begin(),
-                         index.endsSoFar.begin() + static_cast<std::ptrdiff_t>(last), from) -
-        index.endsSoFar.begin());
+    const auto [first, last] = notesReaching(index, from, to);
     for (std::size_t sorted = first; sorted < last; ++sorted) {
         const uint32_t note = index.byStart[sorted];
         const float velocity = noteVelocity(clip, index, note);
@@ -219,12 +228,7 @@ bool addSessionStretchEvents(const Clip &clip, const MidiClipIndex &index, int64
     // Only notes that start before the stretch ends and last into it act in it.
     const int64_t from = saturatingAdd(clip.arrangeStart, stretch.t);
     const int64_t to = saturatingAdd(from, stretch.count);
-    const auto last = static_cast<std::size_t>(
-        std::lower_bound(index.starts.begin(), index.starts.end(), to) - index.starts.begin());
-    const auto first = static_cast<std::size_t>(
-        std::lower_bound(index.endsSoFar.begin(),
-                         index.endsSoFar.begin() + static_cast<std::ptrdiff_t>(last), from) -
-        index.endsSoFar.begin());
+    const auto [first, last] = notesReaching(index, from, to);
     for (std::size_t sorted = first; sorted < last; ++sorted) {
         const uint32_t note = index.byStart[sorted];
         const float velocity = noteVelocity(clip, index, note);
@@ -246,8 +250,8 @@ bool addSessionStretchEvents(const Clip &clip, const MidiClipIndex &index, int64
 
 /// The notes still sounding where an entry stops (its clip ended, was stopped or replaced)
 /// are released there.
-bool addSessionStopEvents(const Clip &clip, int64_t noteLimit, int64_t stoppedAt,
-                          int32_t frame, const EventWindow &window, EventList &events) {
+bool addSessionStopEvents(const Clip &clip, int64_t noteLimit, int64_t stoppedAt, int32_t frame,
+                          const EventWindow &window, EventList &events) {
     if (frame < window.from || frame >= window.until) return true;
     for (const MidiNote &midi : clip.notes) {
         const int64_t end = std::min(saturatingAdd(midi.start, midi.length), noteLimit);
@@ -275,9 +279,9 @@ bool addSessionEvents(const RenderContext &context, std::size_t trackIndex,
         SessionStretch stretch{block.firstFrame, block.startOffset, 0};
         bool wrapped = false;
         while (stretch.frame < block.endFrame) {
-            stretch.count = block.loops ? std::min(block.endFrame - stretch.frame,
-                                                   block.period - stretch.t)
-                                        : block.endFrame - stretch.frame;
+            stretch.count = block.loops
+                                ? std::min(block.endFrame - stretch.frame, block.period - stretch.t)
+                                : block.endFrame - stretch.frame;
             if (!addSessionStretchEvents(clip, index, noteLimit, stretch, wrapped, window, events))
                 return false;
             stretch.frame += stretch.count;
@@ -288,8 +292,8 @@ bool addSessionEvents(const RenderContext &context, std::size_t trackIndex,
         // An entry that stops in this block, or with its last frame, lets go of its notes.
         const bool stops = block.ended || block.endFrame < context.frames;
         if (stops && block.endFrame > block.firstFrame) {
-            const auto frame = static_cast<int32_t>(
-                std::min<int64_t>(block.endFrame, context.frames - 1));
+            const auto frame =
+                static_cast<int32_t>(std::min<int64_t>(block.endFrame, context.frames - 1));
             if (!addSessionStopEvents(clip, noteLimit, wrapped ? noteLimit : stretch.t, frame,
                                       window, events))
                 return false;

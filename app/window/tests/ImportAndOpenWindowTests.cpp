@@ -68,23 +68,7 @@ class ImportAndOpenTest : public WindowTest {
     /// Half a second of a 440 Hz tone written as the export writes `container`.
     fs::path writeTone(const std::string &name, ExportContainer container) {
         const fs::path path = harness.scratch(name);
-        const auto mono = sineSamples(440.0, 0.5, 48000.0, 24000);
-        std::vector<float> stereo;
-        for (const float sample : mono) {
-            stereo.push_back(sample);
-            stereo.push_back(sample);
-        }
-        const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        EXPECT_GE(descriptor, 0);
-        AudioExportWriter writer;
-        ExportFormat format;
-        format.container = container;
-        format.bits = 16;
-        std::string error;
-        EXPECT_TRUE(writer.open(descriptor, format, 2, 48000.0, 0, error)) << error;
-        EXPECT_TRUE(writer.append(stereo.data(), 24000)) << writer.error();
-        EXPECT_TRUE(writer.finish()) << writer.error();
-        ::close(descriptor);
+        writeToneFile(path, 440.0, 0.5, 24000, container);
         return path;
     }
 };

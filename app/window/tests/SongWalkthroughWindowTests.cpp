@@ -94,22 +94,7 @@ class SongWalkthroughTest : public WindowTest {
     /// Four seconds (two bars at 120 BPM) of a 220 Hz tone as a WAV file to import.
     fs::path writeTone(const std::string &name) {
         const fs::path path = harness.scratch(name);
-        const auto mono = sineSamples(220.0, 0.4, 48000.0, 4 * 48000);
-        std::vector<float> stereo;
-        for (const float sample : mono) {
-            stereo.push_back(sample);
-            stereo.push_back(sample);
-        }
-        const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        EXPECT_GE(descriptor, 0);
-        AudioExportWriter writer;
-        ExportFormat format;
-        format.bits = 16;
-        std::string error;
-        EXPECT_TRUE(writer.open(descriptor, format, 2, 48000.0, 0, error)) << error;
-        EXPECT_TRUE(writer.append(stereo.data(), 4 * 48000)) << writer.error();
-        EXPECT_TRUE(writer.finish()) << writer.error();
-        ::close(descriptor);
+        writeToneFile(path, 220.0, 0.4, 4 * 48000, ExportContainer::Wav);
         return path;
     }
     /// The window as the user sees it after the step, its status line brought up to date.

@@ -4,6 +4,7 @@
 #include "app/window/MainWindow.h"
 #include "app/window/TimelineView.h"
 #include "core/plugins/vst3/tests/PrivateXServer.h"
+#include "tests/support/TestSignals.h"
 #include "translations/Language.h"
 
 #include <gtest/gtest.h>
@@ -30,6 +31,9 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QWidget>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -443,6 +447,27 @@ std::vector<std::string> cutToolbarChoices(QWidget &window, std::size_t atLeast)
         for (std::string &item : cutChoices(*combo))
             cut.push_back(std::move(item));
     return cut;
+}
+
+void writeToneFile(const std::filesystem::path &path, double hz, double amplitude, int64_t frames,
+                   ExportContainer container) {
+    const auto mono = sineSamples(hz, amplitude, 48000.0, frames);
+    std::vector<float> stereo;
+    for (const float sample : mono) {
+        stereo.push_back(sample);
+        stereo.push_back(sample);
+    }
+    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(descriptor, 0) << path;
+    AudioExportWriter writer;
+    ExportFormat format;
+    format.container = container;
+    format.bits = 16;
+    std::string error;
+    EXPECT_TRUE(writer.open(descriptor, format, 2, 48000.0, 0, error)) << error;
+    EXPECT_TRUE(writer.append(stereo.data(), frames)) << writer.error();
+    EXPECT_TRUE(writer.finish()) << writer.error();
+    ::close(descriptor);
 }
 
 } // namespace orvane::testing

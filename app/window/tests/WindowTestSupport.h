@@ -2,6 +2,7 @@
 
 #include "app/shell/OVApplication.h"
 #include "app/shell/tests/ApplicationTestSupport.h"
+#include "core/audiofile/AudioExport.h"
 #include "translations/Language.h"
 
 #include <gtest/gtest.h>
@@ -129,6 +130,11 @@ void whenDialogShows(std::function<void(QWidget &dialog)> answer);
 /// Text shown on a ground too close to it in brightness: "what (contrast ratio)" for each
 /// text-bearing widget under `root` whose glyphs in `picture` (a grab of `root`) differ from
 /// their background by less than `minimumRatio`. Empty when all read well.
+/// Writes a stereo sine of `frames` frames at 48 kHz, 16-bit, as the export writes
+/// `container`: a file to import as a user would.
+void writeToneFile(const std::filesystem::path &path, double hz, double amplitude, int64_t frames,
+                   ExportContainer container);
+
 /// The items of the visible combo boxes on `window`'s toolbars that their fields are too
 /// narrow to show whole, each as "tooltip: item"; a failure when fewer than `atLeast` combo
 /// boxes are visible.
