@@ -183,7 +183,8 @@ TEST(InstrumentCommands, VelocityLayersAreAddedAndRemovedWithTheRangeSharedEvenl
                                    drums->id, std::string(drumsInstrumentId), defaultDrumsState()));
     const auto ranges = [&] {
         std::vector<std::pair<int32_t, int32_t>> shown;
-        for (const stock::DrumLayer &layer : kitOf(*drums).pads[2].layers)
+        const stock::DrumKit kit = kitOf(*drums);
+        for (const stock::DrumLayer &layer : kit.pads[2].layers)
             shown.emplace_back(layer.lowVelocity, layer.highVelocity);
         return shown;
     };
