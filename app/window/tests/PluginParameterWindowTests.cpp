@@ -126,8 +126,6 @@ struct PluginWindowTest : ::testing::Test {
 
     void SetUp() override {
         ASSERT_TRUE(app.audioRunning()) << ui.lastStatus();
-        // Installed, the interface host lies beside the program; here it is in the build's tree.
-        lv2::Lv2Editor::uiHostFolder = HALVORA_HELPER_FOLDER;
         QObject::connect(&tick, &QTimer::timeout, [this] {
             app.onTick();
             if (mixer) mixer->onTick();

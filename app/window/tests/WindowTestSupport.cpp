@@ -3,6 +3,9 @@
 
 #include "app/window/MainWindow.h"
 #include "app/window/TimelineView.h"
+#include "core/plugins/PluginRack.h"
+#include "core/plugins/lv2/Lv2Editor.h"
+#include "core/plugins/sandbox/PluginSandboxController.h"
 #include "core/plugins/vst3/tests/PrivateXServer.h"
 #include "tests/support/TestSignals.h"
 #include "translations/Language.h"
@@ -149,8 +152,12 @@ WindowTestHarness::WindowTestHarness(const std::string &label, PluginIsolation i
     windowTestApplication();
     home.rememberOutputDevice(outputDevice);
     if (beforeLaunch) beforeLaunch();
+    // Installed, the helper and the interface host lie beside the program; here they are in
+    // the build's tree, which a test run on its own would otherwise not find.
+    lv2::Lv2Editor::uiHostFolder = HALVORA_HELPER_FOLDER;
     app = std::make_unique<OVApplication>(ui);
     app->didFinishLaunching();
+    app->rack().sandbox.controller->helperSearchFolder = HALVORA_HELPER_FOLDER;
 }
 
 WindowTestHarness::~WindowTestHarness() {
