@@ -3626,6 +3626,10 @@ Shift+перетаскивание	сдвиг без сетки
         <source>Close</source>
         <translation>Закрыть</translation>
     </message>
+    <message>
+        <source>centre</source>
+        <translation>центр</translation>
+    </message>
 </context>
 <context>
     <name>orvane::MixerPanel</name>

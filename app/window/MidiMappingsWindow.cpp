@@ -2,6 +2,7 @@
 
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
+#include "app/window/ChannelStrip.h"
 #include "app/window/MidiLearnMenu.h"
 #include "app/workflows/MidiLearning.h"
 #include "core/engine/Engine.h"
@@ -14,15 +15,29 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <cmath>
+#include <cstdlib>
 #include <mutex>
 
 namespace orvane {
 
 namespace {
 
+/// One end of a mapping's travel as the mixer shows the target: a level in decibels, a pan
+/// by its side, anything else as its number.
+QString rangeEndText(const MidiMapping &mapping, float value) {
+    if (mapping.lane == volumeMappingLane || mapping.lane < 0) return levelDbText(value);
+    if (mapping.lane == panMappingLane) {
+        const int percent = static_cast<int>(std::lround(value * 100.0f));
+        if (percent == 0) return MidiMappingsWindow::tr("centre");
+        return QStringLiteral("%1 %2").arg(std::abs(percent)).arg(percent < 0 ? "L" : "R");
+    }
+    return QString::number(value, 'g', 4);
+}
+
 QString rangeText(const MidiMapping &mapping) {
-    return QStringLiteral("%1 … %2").arg(QString::number(mapping.minimum, 'g', 4),
-                                         QString::number(mapping.maximum, 'g', 4));
+    return QStringLiteral("%1 … %2").arg(rangeEndText(mapping, mapping.minimum),
+                                         rangeEndText(mapping, mapping.maximum));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "app/shell/OVApplication.h"
 #include "app/shell/OVMainView.h"
+#include "app/window/ChannelStrip.h"
 #include "app/window/ClipDragData.h"
 #include "app/window/LongJobRunner.h"
 #include "app/window/StockEffectPanel.h"
@@ -55,7 +56,16 @@ constexpr QColor cycleColour{255, 196, 64, 90};
 constexpr double muteX = 10.0, soloX = 34.0, armX = 58.0, buttonY = 30.0, buttonW = 20.0,
                  buttonH = 16.0;
 constexpr double monitorX = 82.0, volumeX = 110.0, volumeW = 56.0;
-constexpr float maxFaderGain = 2.0f;
+
+/// The header's volume bar moves as the mixer's fader does, in decibels, so that its middle
+/// is where the ear hears the middle and not 6 dB below the top.
+double volumeBarFraction(float gain) {
+    return static_cast<double>(gainToFaderPosition(gain)) / static_cast<double>(faderSteps);
+}
+float volumeBarGainAt(double x) {
+    const double fraction = std::clamp((x - volumeX) / volumeW, 0.0, 1.0);
+    return faderPositionToGain(static_cast<int>(std::lround(fraction * faderSteps)));
+}
 
 QColor trackColour(const Track &track) { return displayColourOf(track); }
 
@@ -639,7 +649,10 @@ void TimelineView::paintHeaders(QPainter &painter, const Project &project,
         }
         const QRectF bar = volumeBar(row);
         painter.fillRect(bar, QColor(24, 25, 30));
-        const double filled = std::clamp(track->gain / maxFaderGain, 0.0f, 1.0f) * bar.width();
+        // While dragged, the bar follows the mouse; the edit lands on release.
+        const float shownGain =
+            headerDrag && headerDrag->trackId == track->id ? headerDrag->gain : track->gain;
+        const double filled = volumeBarFraction(shownGain) * bar.width();
         painter.fillRect(QRectF(bar.left(), bar.top(), filled, bar.height()),
                          QColor(110, 190, 120));
         if (row.automationHeight > 0.0) {
@@ -929,14 +942,8 @@ QString TimelineView::headerToolTipAt(QPointF point) const {
     if (headerButton(*row, muteX).contains(point)) return tr("Mute");
     if (headerButton(*row, soloX).contains(point)) return tr("Solo");
     if (!row->isReturn && headerButton(*row, armX).contains(point)) return tr("Arm for recording");
-    if (volumeBar(*row).adjusted(0, -4, 0, 4).contains(point)) {
-        const double db = track->gain > 0.0f ? std::round(200.0 * std::log10(track->gain)) / 10.0
-                                             : -std::numeric_limits<double>::infinity();
-        return tr("Volume: %1 (drag)")
-            .arg(std::isinf(db)
-                     ? QStringLiteral("-∞ dB")
-                     : QString::number(db == 0.0 ? 0.0 : db, 'f', 1) + QStringLiteral(" dB"));
-    }
+    if (volumeBar(*row).adjusted(0, -4, 0, 4).contains(point))
+        return tr("Volume: %1 (drag)").arg(levelDbText(track->gain));
     if (track->type != TrackType::Audio || !headerButton(*row, monitorX).contains(point)) return {};
     switch (track->monitor) {
     case MonitorMode::In: return tr("Monitor: In — the input is always heard. Click for Off");
@@ -997,8 +1004,7 @@ void TimelineView::mouseMoveEvent(QMouseEvent *event) {
         return;
     }
     if (headerDrag) {
-        const double fraction = std::clamp((point.x() - volumeX) / volumeW, 0.0, 1.0);
-        headerDrag->gain = static_cast<float>(fraction) * maxFaderGain;
+        headerDrag->gain = volumeBarGainAt(point.x());
         update();
         return;
     }
@@ -1070,8 +1076,7 @@ void TimelineView::mouseReleaseEvent(QMouseEvent *event) {
         if (!track) return;
         const Track current = *track;
         lock.unlock();
-        const double fraction = std::clamp((point.x() - volumeX) / volumeW, 0.0, 1.0);
-        const float gain = static_cast<float>(fraction) * maxFaderGain;
+        const float gain = volumeBarGainAt(point.x());
         if (gain != current.gain)
             edit(std::make_unique<SetTrackMixerCommand>(current.id, gain, current.pan, current.mute,
                                                         current.solo));

@@ -139,6 +139,24 @@ TEST_F(ArrangementTest, TracksAreMadeNamedColouredAndOrderedFromTheWindow) {
     saveScreenshot(window, "arrangement-tracks");
 }
 
+// The header's volume bar is the fader in small: the same decibel travel, the edit on release.
+TEST_F(ArrangementTest, TheHeadersVolumeBarTravelsInDecibelsAsTheMixersFaderDoes) {
+    const std::string name = trackNames().front();
+    const auto row = timeline.rowOf(track(name)->id);
+    ASSERT_TRUE(row.has_value());
+    // The bar lies after the mute, solo, arm and monitor buttons, 56 pixels wide.
+    const double barLeft = 110.0, barWidth = 56.0, barY = row->top + 38.0;
+    auto dragTo = [&](double fraction) {
+        dragMouse(timeline, QPointF(barLeft + 4.0, barY), QPointF(barLeft + fraction * barWidth, barY));
+        return 20.0 * std::log10(std::max(track(name)->gain, 1e-9f));
+    };
+    EXPECT_NEAR(dragTo(0.5), -27.0, 0.6) << "the middle is halfway between -60 dB and +6 dB";
+    EXPECT_EQ(harness.application().commands().undoName(), "Mixer");
+    EXPECT_NEAR(dragTo(1.0), 6.0, 0.05);
+    EXPECT_LT(dragTo(0.0), -150.0) << "the far left is silence";
+    EXPECT_NEAR(dragTo(30.0 / 33.0), 0.0, 0.6) << "unity sits where the fader's does";
+}
+
 TEST_F(ArrangementTest, ARubberBandSelectsClipsThatCopyAndPasteAtThePlayhead) {
     // The start-up song's arrangement clip, clicked and duplicated with Ctrl+D.
     ASSERT_EQ(arrangementClips().size(), 1u);

@@ -164,6 +164,8 @@ TEST_F(MidiLearnWindow, AFaderLearnsAControllerThatThenMovesItLiveUntilRemoved) 
     EXPECT_EQ(list->table()->item(0, 0)->text().toStdString(), midiSourceText(learned));
     EXPECT_NE(list->table()->item(0, 1)->text().indexOf(QString::fromStdString(audioTrack->name)),
               -1);
+    EXPECT_EQ(list->table()->item(0, 2)->text(), QStringLiteral("-∞ dB … 6.0 dB"))
+        << "a fader's travel reads as its fader does";
     testing::saveScreenshot(*list, "midi-mappings-list");
     const QRect row = list->table()->visualItemRect(list->table()->item(0, 1));
     QTest::mouseClick(list->table()->viewport(), Qt::LeftButton, {}, row.center());
