@@ -338,10 +338,7 @@ std::string HelperServer::serveBesideBlocks(const std::string &line) {
                               line == "CLOSEEDITOR" || line == "EDITORSTATE";
     if (!besideBlocks) return {};
     std::lock_guard values(valuesLock);
-    if (line == "EDITORSTATE") {
-        std::vector<ParameterValue> ignored;
-        return formatEditorReport(plugin.pollEditor(ignored), {});
-    }
+    if (line == "EDITORSTATE") return editorReport(plugin, pluginEditorEdits);
     if (line == "GETSTATE") return getState();
     if (line.starts_with("SETSTATE ")) return setState(line.substr(9));
     if (line == "HASEDITOR") return plugin.hasEditor() ? "YES" : "NO";
@@ -448,8 +445,7 @@ std::string HelperServer::serveChainMember(const std::string &arguments) {
         std::string answer = serveLv2Editor(member.lv2, member.editor, request);
         if (!answer.empty()) return answer;
     } else if (request == "EDITORSTATE") {
-        std::vector<ParameterValue> ignored;
-        return formatEditorReport(member.vst.pollEditor(ignored), {});
+        return editorReport(member.vst, member.editorEdits);
     }
     std::unique_lock lock(pluginLock, std::defer_lock);
     std::unique_lock values(valuesLock, std::defer_lock);
@@ -792,14 +788,8 @@ std::string HelperServer::serveLv2Editor(lv2::Lv2Plugin &hosted, Lv2EditorSlot &
         // question, which records them as its own edits; a value turned twice goes once.
         editor->onEdited = [&hosted, &slot](size_t index, float value) {
             if (!hosted.setParameterValue(index, value)) return;
-            const ParameterValue edit{hosted.parameters[index].portIndex,
-                                      hosted.getParameterNormalizedAt(index)};
-            auto same = std::find_if(slot.edits.begin(), slot.edits.end(),
-                                     [&](const ParameterValue &held) { return held.id == edit.id; });
-            if (same != slot.edits.end())
-                *same = edit;
-            else
-                slot.edits.push_back(edit);
+            noteEditorEdit(slot.edits, {hosted.parameters[index].portIndex,
+                                        hosted.getParameterNormalizedAt(index)});
         };
         if (!editor->open()) return "ERR editor";
         slot.editor = std::move(editor);
@@ -813,12 +803,17 @@ std::string HelperServer::serveLv2Editor(lv2::Lv2Plugin &hosted, Lv2EditorSlot &
     if (request == "EDITORSTATE") {
         idleLv2Editor(slot);
         const EditorStatus status = slot.editor ? EditorStatus::open : slot.ended;
-        const size_t told = std::min<size_t>(slot.edits.size(), maximumParamsPerLine);
-        std::string answer = formatEditorReport(status, slot.edits);
-        slot.edits.erase(slot.edits.begin(), slot.edits.begin() + static_cast<std::ptrdiff_t>(told));
-        return answer;
+        return takeEditorReport(status, slot.edits);
     }
     return {};
+}
+
+std::string HelperServer::editorReport(Vst3Plugin &edited, std::vector<ParameterValue> &pending) {
+    std::vector<ParameterValue> polled;
+    const EditorStatus status = edited.pollEditor(polled);
+    for (const ParameterValue &edit : polled)
+        noteEditorEdit(pending, edit);
+    return takeEditorReport(status, pending);
 }
 
 void HelperServer::idleLv2Editor(Lv2EditorSlot &slot) {

@@ -93,6 +93,8 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
                      std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
                      std::span<const int32_t> noteOffFrames);
     std::string serveBesideBlocks(const std::string &line);
+    /// The answer to "EDITORSTATE" for a VST 3's editor: its state and what the user turned.
+    static std::string editorReport(Vst3Plugin &edited, std::vector<ParameterValue> &pending);
     void stopSharedBlocks();
     void watchAll();
     Connection *connectionFor(int fd);
@@ -120,6 +122,8 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
         lv2::Lv2Plugin lv2;
         /// Declared after the plug-in, so that the interface goes first.
         Lv2EditorSlot editor;
+        /// What the user turned in the VST 3's editor that the application has not asked for.
+        std::vector<ParameterValue> editorEdits;
         bool isLv2 = false;
         /// What the member plays while bypassed, sized by "PREPARE ".
         InsertDryPath dryPath;
@@ -143,6 +147,8 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     bool connectionEnded = false;
     bool quitRequested = false;
     Vst3Plugin plugin;
+    /// What the user turned in `plugin`'s editor that the application has not asked for.
+    std::vector<ParameterValue> pluginEditorEdits;
     lv2::Lv2Plugin lv2Plugin;
     /// True while `lv2Plugin` is the plug-in served.
     bool hostingLv2 = false;

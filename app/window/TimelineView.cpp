@@ -258,14 +258,15 @@ void TimelineView::onTick() {
     const uint64_t built = peakCache.finishedBuilds();
     if (playhead == lastPlayhead && built == peaksSeen) return;
     lastPlayhead = playhead;
-    const bool viewMoved = layout.scrollBeats != tickedScrollBeats ||
-                           layout.pixelsPerBeat != tickedPixelsPerBeat;
+    const bool viewMoved =
+        layout.scrollBeats != tickedScrollBeats || layout.pixelsPerBeat != tickedPixelsPerBeat;
     tickedScrollBeats = layout.scrollBeats;
     tickedPixelsPerBeat = layout.pixelsPerBeat;
     // A take grows under the playhead while recording; new waveforms or a moved view change
     // everything. Otherwise only the playhead moved: repainting its old and new columns and
     // the position readout, not the whole arrangement, is what keeps playback cheap.
-    if (built != peaksSeen || viewMoved || engine.transport.recording.load() || paintedPlayheadX < 0.0) {
+    if (built != peaksSeen || viewMoved || engine.transport.recording.load() ||
+        paintedPlayheadX < 0.0) {
         peaksSeen = built;
         update();
         return;
@@ -811,11 +812,11 @@ void TimelineView::pressClipArea(QPointF point, Qt::KeyboardModifiers modifiers)
 
 QString automationLaneLabel(int32_t lane) {
     // The main window's context holds these names for its lane menu already.
-    static const char *const names[] = {QT_TRANSLATE_NOOP("orvane::MainWindow", "Volume"),
-                                        QT_TRANSLATE_NOOP("orvane::MainWindow", "Pan"),
-                                        QT_TRANSLATE_NOOP("orvane::MainWindow", "Mute"),
-                                        QT_TRANSLATE_NOOP("orvane::MainWindow",
-                                                          "Plug-in parameter")};
+    static const char *const names[] = {
+        QT_TRANSLATE_NOOP("orvane::MainWindow", "Volume"),
+        QT_TRANSLATE_NOOP("orvane::MainWindow", "Pan"),
+        QT_TRANSLATE_NOOP("orvane::MainWindow", "Mute"),
+        QT_TRANSLATE_NOOP("orvane::MainWindow", "Plug-in parameter")};
     const std::size_t index = lane >= 1 && lane <= 4 ? static_cast<std::size_t>(lane - 1) : 0;
     return QCoreApplication::translate("orvane::MainWindow", names[index]);
 }
@@ -984,7 +985,8 @@ bool TimelineView::pressHeader(QPointF point) {
         Q_EMIT projectEdited(); // the mixer's R follows
     } else if (current.type == TrackType::Audio &&
                headerButton(pressed, monitorX).contains(point)) {
-        edit(std::make_unique<SetTrackMonitorCommand>(current.id, nextMonitorMode(current.monitor)));
+        edit(
+            std::make_unique<SetTrackMonitorCommand>(current.id, nextMonitorMode(current.monitor)));
     } else if (volumeBar(pressed).adjusted(0, -4, 0, 4).contains(point)) {
         headerDrag = HeaderDrag{current.id, current.gain};
     } else {

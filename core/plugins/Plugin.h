@@ -38,6 +38,17 @@ struct ParameterValue {
     bool operator==(const ParameterValue &) const = default;
 };
 
+/// Keeps `edit` among the editor's edits not reported yet, the latest value per parameter:
+/// a control turned twice is reported once, at where it stopped.
+inline void noteEditorEdit(std::vector<ParameterValue> &edits, ParameterValue edit) {
+    for (ParameterValue &held : edits)
+        if (held.id == edit.id) {
+            held = edit;
+            return;
+        }
+    edits.push_back(edit);
+}
+
 /// What became of the editor window `openEditor` opened: still open, closed by the user, or
 /// ended because the process showing it died.
 enum class EditorStatus { open, closed, crashed };

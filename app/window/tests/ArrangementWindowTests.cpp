@@ -147,7 +147,8 @@ TEST_F(ArrangementTest, TheHeadersVolumeBarTravelsInDecibelsAsTheMixersFaderDoes
     // The bar lies after the mute, solo, arm and monitor buttons, 56 pixels wide.
     const double barLeft = 110.0, barWidth = 56.0, barY = row->top + 38.0;
     auto dragTo = [&](double fraction) {
-        dragMouse(timeline, QPointF(barLeft + 4.0, barY), QPointF(barLeft + fraction * barWidth, barY));
+        dragMouse(timeline, QPointF(barLeft + 4.0, barY),
+                  QPointF(barLeft + fraction * barWidth, barY));
         return 20.0 * std::log10(std::max(track(name)->gain, 1e-9f));
     };
     EXPECT_NEAR(dragTo(0.5), -27.0, 0.6) << "the middle is halfway between -60 dB and +6 dB";
@@ -211,8 +212,8 @@ TEST_F(ArrangementTest, ARubberBandSelectsClipsThatCopyAndPasteAtThePlayhead) {
     // Shift places the playhead where the mouse is.
     QTest::mouseClick(&timeline, Qt::LeftButton, Qt::ShiftModifier,
                       QPoint(static_cast<int>(bar9) + 3, 6));
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return engine.transport.playhead.load() != bar9Samples; }, 5000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return engine.transport.playhead.load() != bar9Samples; }, 5000));
     EXPECT_GT(engine.transport.playhead.load(), bar9Samples);
 
     // Delete on another page deletes nothing hidden.
@@ -425,7 +426,8 @@ TEST_F(ArrangementTest, TheOverviewMovesTheArrangementAcrossTheSongInOneGesture)
     auto *overview = window.findChild<ArrangementOverview *>();
     ASSERT_NE(overview, nullptr);
     ASSERT_TRUE(overview->isVisible());
-    for (int step = 0; step < 4; ++step) key(Qt::Key_Equal, Qt::ControlModifier);
+    for (int step = 0; step < 4; ++step)
+        key(Qt::Key_Equal, Qt::ControlModifier);
     key(Qt::Key_Home);
     window.tick();
     const auto visibleBeats = [&] {

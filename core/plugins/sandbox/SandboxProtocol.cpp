@@ -315,13 +315,21 @@ std::string formatEditorReport(EditorStatus status, std::span<const ParameterVal
                        : status == EditorStatus::closed ? "EDITOR CLOSED"
                                                         : "EDITOR CRASHED";
     char number[32];
-    for (const ParameterValue &edit : edits.first(std::min<size_t>(edits.size(), maximumParamsPerLine))) {
+    for (const ParameterValue &edit :
+         edits.first(std::min<size_t>(edits.size(), maximumParamsPerLine))) {
         line += ' ';
         line.append(number, std::to_chars(number, number + sizeof number, edit.id).ptr);
         line += ' ';
         line.append(number, std::to_chars(number, number + sizeof number, edit.value).ptr);
     }
     return line;
+}
+
+std::string takeEditorReport(EditorStatus status, std::vector<ParameterValue> &pending) {
+    const size_t told = std::min<size_t>(pending.size(), maximumParamsPerLine);
+    std::string answer = formatEditorReport(status, pending);
+    pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(told));
+    return answer;
 }
 
 std::optional<EditorStatus> parseEditorReport(std::string_view line,

@@ -117,6 +117,9 @@ std::optional<std::vector<ParameterValue>> parseParams(std::string_view text);
 /// then the values the user set in the editor since the last question, as parameter id and
 /// normalised value pairs (at most `maximumParamsPerLine`; the rest go with the next answer).
 std::string formatEditorReport(EditorStatus status, std::span<const ParameterValue> edits);
+/// The editor's report with as many of `pending` as one line holds, which leave `pending`;
+/// the rest wait for the next question.
+std::string takeEditorReport(EditorStatus status, std::vector<ParameterValue> &pending);
 /// Absent when the line is not such an answer.
 std::optional<EditorStatus> parseEditorReport(std::string_view line,
                                               std::vector<ParameterValue> &edits);

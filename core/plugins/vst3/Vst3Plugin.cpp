@@ -146,6 +146,9 @@ struct Vst3Plugin::Impl {
     std::unordered_map<uint32_t, float> pendingParams;
     ParameterHandOver handOver{initialParameterCapacity};
     IPtr<EditorWindow> editorWindow;
+    // What the user turned in the editor since the host last asked, the latest value per
+    // parameter; main thread only, as the editor is.
+    std::vector<ParameterValue> editorEdits;
     IPtr<ComponentHandler> componentHandler;
     // Held by prepare and unload; the audio thread only tries it.
     std::mutex processing;
@@ -189,10 +192,13 @@ bool Vst3Plugin::load(const std::string &path, const std::string &uid) {
                 // From inside `process` (which plug-ins are not meant to do) the edit waits
                 // for the main thread: the audio thread neither allocates nor takes the lock
                 // it already holds.
-                if (instanceInProcess == impl.get())
+                if (instanceInProcess == impl.get()) {
                     impl->processEdits.push({id, static_cast<float>(value)});
-                else
-                    rememberParameter(id, static_cast<float>(value));
+                    return;
+                }
+                rememberParameter(id, static_cast<float>(value));
+                if (impl->editorWindow)
+                    noteEditorEdit(impl->editorEdits, {id, static_cast<float>(value)});
             }));
         impl->editController->setComponentHandler(impl->componentHandler);
     }
@@ -582,6 +588,7 @@ bool Vst3Plugin::openEditor() {
 
 EditorStatus Vst3Plugin::pollEditor(std::vector<ParameterValue> &edits) {
     edits.clear();
+    edits.swap(impl->editorEdits);
     if (!impl->editorWindow) return EditorStatus::closed;
     if (!impl->editorWindow->closeRequested()) return EditorStatus::open;
     closeEditor();

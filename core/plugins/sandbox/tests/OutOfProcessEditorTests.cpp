@@ -1,5 +1,6 @@
 #include "core/plugins/sandbox/SandboxedChain.h"
 #include "core/plugins/sandbox/SandboxedPlugin.h"
+#include "core/plugins/vst3/Vst3Plugin.h"
 
 #include "core/plugins/sandbox/tests/SandboxTestSupport.h"
 #include "core/plugins/vst3/tests/PrivateXServer.h"
@@ -10,8 +11,10 @@
 // After the test framework, whose names X11's macros would otherwise take.
 #include "core/plugins/lv2/tests/UserInputSupport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <thread>
 #include <unistd.h>
 
@@ -142,6 +145,75 @@ TEST_F(OutOfProcessEditor, AVst3EditorInTheHelperClosesFromItsTitleBarAndThePlug
     EXPECT_FALSE(plugin.collectTransportFailure());
     EXPECT_TRUE(plugin.openEditor()) << "it opens again";
     plugin.closeEditor();
+}
+
+// What the user turns in a VST 3's editor in the helper comes back to the program, once per
+// control however often it was turned, for a plug-in alone and for a member of a shared helper.
+TEST_F(OutOfProcessEditor, TurnsInAVst3EditorInTheHelperAreReportedBack) {
+    ASSERT_TRUE(plugin.load(zamBundle("ZamComp"), ""));
+    ASSERT_TRUE(plugin.prepare(48000.0, 256));
+    SandboxedChain chain(controller);
+    ASSERT_TRUE(chain.load({{zamBundle("ZamDelay"), ""}, {zamBundle("ZamComp"), ""}}))
+        << controller.lastError;
+    ASSERT_TRUE(chain.prepare(48000.0, 256));
+    std::vector<uint32_t> ids;
+    {
+        Vst3Plugin here;
+        ASSERT_TRUE(here.load(zamBundle("ZamComp"), ""));
+        for (const PluginParameterInfo &info : here.listParameters())
+            ids.push_back(info.id);
+    }
+    const std::function<EditorStatus(std::vector<ParameterValue> &)> polls[] = {
+        [&](std::vector<ParameterValue> &got) { return plugin.pollEditor(got); },
+        [&](std::vector<ParameterValue> &got) { return chain.pollEditor(1, got); }};
+    // Asks until an edit comes or `rounds` questions went unanswered.
+    auto editsWithin = [&](int editor, int rounds) {
+        std::vector<ParameterValue> got;
+        for (int round = 0; round < rounds && got.empty(); ++round) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            EXPECT_EQ(polls[editor](got), EditorStatus::open);
+        }
+        return got;
+    };
+    lv2::testing::WheelSpot spot;
+    for (int editor = 0; editor < 2; ++editor) {
+        SCOPED_TRACE(editor == 0 ? "a plug-in alone" : "a member of a chain");
+        const std::vector<unsigned long> before = lv2::testing::shownTopLevelWindows();
+        ASSERT_TRUE(editor == 0 ? plugin.openEditor() : chain.openEditor(1));
+        ASSERT_NE(lv2::testing::newTopLevelWindow(before), 0u);
+        std::vector<ParameterValue> edits;
+        if (!spot.found()) {
+            spot = lv2::testing::rollWheelUntil(lv2::testing::newTopLevelWindow(before), [&] {
+                edits = editsWithin(editor, 3);
+                return !edits.empty();
+            });
+            ASSERT_TRUE(spot.found()) << "no control answered the wheel";
+        } else {
+            // The same plug-in's window opens where the first did.
+            lv2::testing::rollWheelAt(spot.x, spot.y);
+            edits = editsWithin(editor, 200);
+        }
+        ASSERT_EQ(edits.size(), 1u) << "one control turned, one edit";
+        EXPECT_NE(std::find(ids.begin(), ids.end(), edits[0].id), ids.end())
+            << "a parameter the plug-in has: " << edits[0].id;
+        EXPECT_GE(edits[0].value, 0.0f);
+        EXPECT_LE(edits[0].value, 1.0f);
+
+        // Turned three times between two questions, the control is reported once, where it
+        // stopped.
+        (void)editsWithin(editor, 20);
+        for (int turn = 0; turn < 3; ++turn)
+            lv2::testing::rollWheelAt(spot.x, spot.y);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const std::vector<ParameterValue> later = editsWithin(editor, 200);
+        ASSERT_EQ(later.size(), 1u);
+        EXPECT_EQ(later[0].id, edits[0].id);
+        EXPECT_NE(later[0].value, edits[0].value);
+        if (editor == 0)
+            plugin.closeEditor();
+        else
+            chain.closeEditor(1);
+    }
 }
 
 /// An LV2 plug-in whose interface the helper shows in the interface host, a process of its
