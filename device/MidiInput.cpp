@@ -53,7 +53,8 @@ bool channelRequest(uint8_t status, uint8_t d1, uint8_t d2, Request &request) {
         request = Request::pitchBend(channel, (static_cast<int32_t>(d1 | (d2 << 7)) - 8192) *
                                                   (1.0 / 8192.0) * bendRangeCents);
         return true;
-    default: return false; // program and control changes
+    case 0xB0: request = Request::controlChange(channel, d1, d2); return true;
+    default: return false; // program changes
     }
 }
 

@@ -11,8 +11,8 @@ namespace orvane {
 
 /// Reads a run of MIDI bytes as the engine's live requests: note on (a note-on of velocity
 /// 0 is a note off), note off, pitch bend in cents, key pressure and channel pressure, each
-/// with its channel. System messages are skipped whole, program and control changes
-/// ignored; a stray data byte (no running status here) or a message interrupted by another
+/// with its channel, and control changes, which play nothing but move what MIDI learn tied
+/// to them. System messages are skipped whole, program changes ignored; a stray data byte (no running status here) or a message interrupted by another
 /// status is skipped, and the run stops at a message cut short by the end. Returns how many
 /// requests went to `out`, at most its size.
 std::size_t midiBytesToRequests(std::span<const uint8_t> bytes, std::span<Request> out);

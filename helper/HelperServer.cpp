@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -34,6 +35,10 @@ constexpr size_t receiveChunk = 65536;
 // An audio block follows its "PROCESS " line at once; a client that stops half-way through
 // one holds the helper no longer than this.
 constexpr auto payloadDeadline = std::chrono::seconds(2);
+
+float secondsSince(std::chrono::steady_clock::time_point started) {
+    return std::chrono::duration<float>(std::chrono::steady_clock::now() - started).count();
+}
 constexpr double highestSampleRate = 1536000.0;
 // The block thread looks this often whether it is being stopped.
 constexpr auto blockThreadPoll = std::chrono::milliseconds(100);
@@ -496,9 +501,11 @@ std::string HelperServer::serveChainMember(const std::string &arguments) {
 // Under the plug-in lock, after the main plug-in: each member in turn, in place. Notes are the
 // main plug-in's; the members are effects after it.
 void HelperServer::processChain(float *blockLeft, float *blockRight, int frames,
-                                std::span<const MemberBlockValues> members) {
+                                std::span<const MemberBlockValues> members,
+                                std::span<float> memberSeconds) {
     for (size_t index = 0; index < chain.size(); ++index) {
         ChainMember &member = *chain[index];
+        const auto started = std::chrono::steady_clock::now();
         const bool bypassed = index + 1 < members.size() && members[index + 1].bypassed != 0;
         const int32_t latency = member.isLv2 ? member.lv2.latency() : member.vst.latency;
         member.dryPath.run(blockLeft, blockRight, frames, latency, bypassed, false,
@@ -507,6 +514,7 @@ void HelperServer::processChain(float *blockLeft, float *blockRight, int frames,
                                member.vst.processInstrument(inLeft, inRight, count, {}, {});
                                return true;
                            });
+        if (index + 1 < memberSeconds.size()) memberSeconds[index + 1] = secondsSince(started);
     }
 }
 
@@ -668,13 +676,16 @@ void HelperServer::processSharedBlock(SharedBlockSlot &block) {
                          std::span(members[member].params,
                                    static_cast<size_t>(std::clamp(members[member].paramCount, 0,
                                                                   maximumParamsPerLine))));
+    std::fill(std::begin(block.memberSeconds), std::end(block.memberSeconds), 0.0f);
+    const auto started = std::chrono::steady_clock::now();
     mainDryPath.run(block.output[0], block.output[1], frames, mainPluginLatency(),
                     !members.empty() && members[0].bypassed != 0, false,
                     [&](float *inLeft, float *inRight, int count) {
                         processMain(inLeft, inRight, count, noteOns, noteOffs, noteOffFrames);
                         return true;
                     });
-    processChain(block.output[0], block.output[1], frames, members);
+    block.memberSeconds[0] = secondsSince(started);
+    processChain(block.output[0], block.output[1], frames, members, block.memberSeconds);
 }
 
 // Each note on its frame: the block is cut where notes start or stop and each piece starts

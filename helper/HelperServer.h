@@ -135,7 +135,8 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     /// `members` as the block gave them, the main plug-in's first; the members past its end
     /// play with no bypass and no values.
     void processChain(float *blockLeft, float *blockRight, int frames,
-                      std::span<const MemberBlockValues> members = {});
+                      std::span<const MemberBlockValues> members = {},
+                      std::span<float> memberSeconds = {});
 
     std::string socketPath;
     int listenFd = -1;

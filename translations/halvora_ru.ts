@@ -3390,6 +3390,10 @@ Shift+перетаскивание	сдвиг без сетки
         <source>MIDI Mappings…</source>
         <translation>MIDI-привязки…</translation>
     </message>
+    <message>
+        <source>Plug-in DSP…</source>
+        <translation>Нагрузка плагинов…</translation>
+    </message>
 </context>
 <context>
     <name>orvane::MasteringPanel</name>
@@ -3785,14 +3789,6 @@ Shift+перетаскивание	сдвиг без сетки
         <source>Plug-in Window</source>
         <translation>Окно плагина</translation>
     </message>
-    <message>
-        <source>DSP: %1 % on average, %2 % at most of each block, the helper&apos;s round trip included</source>
-        <translation>DSP: в среднем %1 %, не больше %2 % каждого блока, с обменом с помощником</translation>
-    </message>
-    <message>
-        <source>DSP: %1 % on average, %2 % at most of each block</source>
-        <translation>DSP: в среднем %1 %, не больше %2 % каждого блока</translation>
-    </message>
 </context>
 <context>
     <name>orvane::PanelCommands</name>
@@ -3902,6 +3898,81 @@ Shift+перетаскивание	сдвиг без сетки
     <message>
         <source>Format</source>
         <translation>Формат</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::PluginDspWindow</name>
+    <message>
+        <source>DSP: %1 % on average, %2 % at most of each block in its helper</source>
+        <translation>DSP: в среднем %1 %, не больше %2 % каждого блока в помощнике</translation>
+    </message>
+    <message>
+        <source>%1; the hand-over: %2 % on average, %3 % at most</source>
+        <translation>%1; передача: в среднем %2 %, не больше %3 %</translation>
+    </message>
+    <message>
+        <source>DSP: %1 % on average, %2 % at most of each block, the helper&apos;s round trip included</source>
+        <translation>DSP: в среднем %1 %, не больше %2 % каждого блока, с обменом с помощником</translation>
+    </message>
+    <message>
+        <source>DSP: %1 % on average, %2 % at most of each block</source>
+        <translation>DSP: в среднем %1 %, не больше %2 % каждого блока</translation>
+    </message>
+    <message>
+        <source>Plug-in DSP</source>
+        <translation>Нагрузка плагинов</translation>
+    </message>
+    <message>
+        <source>Each plug-in&apos;s share of every audio block while the song plays. A plug-in in a helper is timed there; the hand-over is what the helper adds on the audio thread.</source>
+        <translation>Доля каждого звукового блока, которую занимает плагин во время воспроизведения. Плагин в помощнике измеряется там; передача — то, что помощник добавляет звуковому потоку.</translation>
+    </message>
+    <message>
+        <source>Track</source>
+        <translation>Дорожка</translation>
+    </message>
+    <message>
+        <source>Plug-in</source>
+        <translation>Плагин</translation>
+    </message>
+    <message>
+        <source>Runs</source>
+        <translation>Где работает</translation>
+    </message>
+    <message>
+        <source>Average %</source>
+        <translation>В среднем, %</translation>
+    </message>
+    <message>
+        <source>Peak %</source>
+        <translation>Пик, %</translation>
+    </message>
+    <message>
+        <source>Hand-over average %</source>
+        <translation>Передача в среднем, %</translation>
+    </message>
+    <message>
+        <source>Hand-over peak %</source>
+        <translation>Передача, пик, %</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Закрыть</translation>
+    </message>
+    <message>
+        <source>Not playing</source>
+        <translation>Не играет</translation>
+    </message>
+    <message>
+        <source>In a helper</source>
+        <translation>В помощнике</translation>
+    </message>
+    <message>
+        <source>In the program</source>
+        <translation>В программе</translation>
+    </message>
+    <message>
+        <source>On average: %1 % in the program, %2 % in helpers, %3 % for the hand-over to helpers</source>
+        <translation>В среднем: %1 % в программе, %2 % в помощниках, %3 % на передачу помощникам</translation>
     </message>
 </context>
 <context>

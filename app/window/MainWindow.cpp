@@ -7,8 +7,9 @@
 #include "app/shell/SessionState.h"
 #include "app/window/ArrangementOverview.h"
 #include "app/window/LongJobRunner.h"
-#include "app/window/MidiMappingsWindow.h"
 #include "app/window/MidiEditor.h"
+#include "app/window/MidiMappingsWindow.h"
+#include "app/window/PluginDspWindow.h"
 #include "app/window/QtApplicationUi.h"
 #include "app/window/SessionPanel.h"
 #include "app/window/SettingsPanels.h"
@@ -32,9 +33,9 @@
 #include "device/AudioDeviceEngine.h"
 #include "translations/Language.h"
 
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCheckBox>
-#include <QAbstractSpinBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDialog>
@@ -42,9 +43,9 @@
 #include <QDockWidget>
 #include <QDoubleSpinBox>
 #include <QFileInfo>
-#include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -550,6 +551,16 @@ MidiMappingsWindow *MainWindow::openMidiMappings() {
     return midiMappings;
 }
 
+PluginDspWindow *MainWindow::openPluginDsp() {
+    if (!pluginDsp) {
+        pluginDsp = new PluginDspWindow(app, this);
+        pluginDsp->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    pluginDsp->show();
+    pluginDsp->raise();
+    return pluginDsp;
+}
+
 bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
     if (event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape &&
@@ -734,9 +745,8 @@ void MainWindow::refreshTransport() {
     const double loadSum = load.mean * static_cast<double>(load.blocks);
     const uint64_t newBlocks = load.blocks - std::min(load.blocks, loadShown.blocks);
     const int percent =
-        newBlocks > 0
-            ? static_cast<int>(std::lround(100.0 * (loadSum - loadShown.sum) / newBlocks))
-            : 0;
+        newBlocks > 0 ? static_cast<int>(std::lround(100.0 * (loadSum - loadShown.sum) / newBlocks))
+                      : 0;
     loadShown = {load.blocks, loadSum};
     const QString text =
         tr("DSP %1 % · xruns %2").arg(std::clamp(percent, 0, 999)).arg(app.audio().xrunCount());

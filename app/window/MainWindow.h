@@ -73,6 +73,8 @@ class MainWindow : public QMainWindow {
     class AudioSettingsPanel *openAudioSettings();
     /// Studio ▸ "MIDI Mappings…", shown without waiting for it; the open one when it is open.
     class MidiMappingsWindow *openMidiMappings();
+    /// Studio ▸ "Plug-in DSP…": shown, or raised when it is open already.
+    class PluginDspWindow *openPluginDsp();
 
     // Transport and editing, as the menus, toolbar and keys run them.
     void togglePlay();
@@ -201,6 +203,7 @@ class MainWindow : public QMainWindow {
     QAction *lowLatencyAction = nullptr;
     QMenu *recentMenu = nullptr;
     QPointer<class MidiMappingsWindow> midiMappings;
+    QPointer<class PluginDspWindow> pluginDsp;
     QLabel *loadLabel = nullptr;
     GridQuantize lastGrid = GridQuantize::Sixteenth;
     /// The device load as last shown: blocks counted and the sum of their loads.

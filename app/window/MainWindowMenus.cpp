@@ -799,6 +799,7 @@ void MainWindow::buildStudioMenu(QMenu *studio) {
     studio->addAction(tr("Reconnect Audio"), this, [this] { (void)app.reconnectAudio(); });
     studio->addAction(tr("Remote Control (OSC)…"), this, &MainWindow::showRemoteControl);
     studio->addAction(tr("MIDI Mappings…"), this, [this] { (void)openMidiMappings(); });
+    studio->addAction(tr("Plug-in DSP…"), this, [this] { (void)openPluginDsp(); });
     // Each plug-in runs in a helper that may crash alone; a song can keep all of them here.
     QAction *inProcess = studio->addAction(tr("Run All Plug-ins in Process"), this, [this] {
         bool wanted = false;

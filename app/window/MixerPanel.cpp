@@ -5,6 +5,7 @@
 #include "app/shell/OVMainView.h"
 #include "app/window/MidiLearnMenu.h"
 #include "app/window/PanelControls.h"
+#include "app/window/PluginDspWindow.h"
 #include "app/window/PluginParameterPanel.h"
 #include "app/window/PluginPicker.h"
 #include "app/window/StockEffectPanel.h"
@@ -528,18 +529,14 @@ void MixerPanel::showInsertLoads() {
     loadTrack = selected;
     if (selected == 0) return;
     loadTips.resize(static_cast<std::size_t>(inserts->count()));
-    for (int index = 0; index < inserts->count(); ++index) {
-        const vst::InsertLoad load = app.rack().takeInsertLoad(selected, index);
-        if (load.blocks == 0) continue;
-        const QString mean = QString::number(load.mean * 100.0, 'f', 1);
-        const QString peak = QString::number(load.peak * 100.0, 'f', 1);
-        QString &tip = loadTips[static_cast<std::size_t>(index)];
-        tip = load.sandboxed
-                  ? tr("DSP: %1 % on average, %2 % at most of each block, the helper's round "
-                       "trip included")
-                        .arg(mean, peak)
-                  : tr("DSP: %1 % on average, %2 % at most of each block").arg(mean, peak);
-        inserts->item(index)->setToolTip(tip);
+    for (const vst::InsertLoadReport &report : app.rack().insertLoads()) {
+        if (report.trackId != selected || report.insertIndex < 0 ||
+            report.insertIndex >= inserts->count())
+            continue;
+        const QString tip = insertLoadText(report.load);
+        if (tip.isEmpty()) continue;
+        loadTips[static_cast<std::size_t>(report.insertIndex)] = tip;
+        inserts->item(report.insertIndex)->setToolTip(tip);
     }
 }
 

@@ -198,6 +198,7 @@ void RecordingWorkflow::startActualRecordingOnTrack(uint64_t trackId) {
     Engine &engine = services.engine;
     recordingTargetTrackId = trackId;
     midiTargetTrackId = 0;
+    alsoMidiTrackIds.clear();
     sessionOverdubClipId = 0;
     sessionRecordSlotValid = false;
     bool audioTake = false;
@@ -212,15 +213,18 @@ void RecordingWorkflow::startActualRecordingOnTrack(uint64_t trackId) {
             if (targetIsMidi) midiTargetTrackId = recordingTargetTrackId;
             audioTake = !targetIsMidi;
         } else {
-            // In the arrangement the armed MIDI track records its notes while the armed audio
-            // tracks record their inputs; the audio take leads.
+            // In the arrangement every armed MIDI track records the keys it hears while the
+            // armed audio tracks record their inputs; the audio take leads.
             uint64_t firstAudio = target && !targetIsMidi ? recordingTargetTrackId : 0;
             midiTargetTrackId = targetIsMidi ? recordingTargetTrackId : 0;
             for (const auto &track : project.tracks) {
                 if (!track->armed) continue;
                 if (track->type == TrackType::Audio && firstAudio == 0) firstAudio = track->id;
-                if (track->type == TrackType::Midi && midiTargetTrackId == 0)
+                if (track->type != TrackType::Midi || track->id == midiTargetTrackId) continue;
+                if (midiTargetTrackId == 0)
                     midiTargetTrackId = track->id;
+                else
+                    alsoMidiTrackIds.push_back(track->id);
             }
             audioTake = firstAudio != 0 || !targetIsMidi;
             if (firstAudio != 0) recordingTargetTrackId = firstAudio;
@@ -422,12 +426,18 @@ RecordingWorkflow::KeptTake RecordingWorkflow::stopMidiRecording() {
     }
     const auto passes = placeCyclePassNotes(engine, midiTargetTrackId, notes, midiTakeStart,
                                             engine.midiTakeFrames());
+    if (passes)
+        for (const uint64_t also : alsoMidiTrackIds)
+            (void)placeCyclePassNotes(engine, also, notes, midiTakeStart, engine.midiTakeFrames());
     // Every note was played before the cycle began.
     if (passes && passes->clipId == 0) return empty();
     // The notes were timed from the recording start; the clip starts on the grid.
     const int64_t shift = midiTakeStart - start;
     for (auto &note : notes)
         note.start = std::max<int64_t>(note.start + shift, 0);
+    if (!passes)
+        for (const uint64_t also : alsoMidiTrackIds)
+            (void)placeRecordedNotes(engine, also, notes, start, 0);
     const auto outcome =
         passes ? *passes
                : placeRecordedNotes(engine, midiTargetTrackId, std::move(notes), start, 0);

@@ -26,6 +26,9 @@ class RecordingWorkflow {
     uint64_t recordingTargetTrackId = 0;
     /// The MIDI track whose notes the running take records, 0 when none does.
     uint64_t midiTargetTrackId = 0;
+    /// The other armed MIDI tracks of an arrangement take: they heard the same keys and get
+    /// the same notes.
+    std::vector<uint64_t> alsoMidiTrackIds;
     bool countInActive = false;
     uint64_t countInTargetTrack = 0;
     int64_t countInRecordStartSamples = 0;

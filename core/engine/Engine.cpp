@@ -16,6 +16,33 @@ namespace orvane {
 
 namespace {
 
+/// The MIDI message a live request stands for, so that a learned control hears keys, bends
+/// and controllers alike from every source: the audio server's input and the sequencer's.
+/// A bend comes back from cents at the live keys' range of 200 cents.
+MidiEvent midiEventOf(const Request &request) {
+    const auto channel = static_cast<uint8_t>(request.channel() & 15);
+    switch (request.type) {
+    case RequestType::midiNoteOn: {
+        const auto velocity =
+            static_cast<uint8_t>(std::clamp(std::lround(request.velocity() * 127.0), 1L, 127L));
+        return {0, static_cast<uint8_t>(0x90 | channel), static_cast<uint8_t>(request.note()),
+                velocity};
+    }
+    case RequestType::midiNoteOff:
+        return {0, static_cast<uint8_t>(0x80 | channel), static_cast<uint8_t>(request.note()), 0};
+    case RequestType::midiPitchBend: {
+        const long value =
+            std::clamp(std::lround(request.bendCents() / 200.0 * 8192.0) + 8192L, 0L, 16383L);
+        return {0, static_cast<uint8_t>(0xE0 | channel), static_cast<uint8_t>(value & 127),
+                static_cast<uint8_t>(value >> 7)};
+    }
+    case RequestType::midiControlChange:
+        return {0, static_cast<uint8_t>(0xB0 | channel), static_cast<uint8_t>(request.b),
+                static_cast<uint8_t>(request.c)};
+    default: return {};
+    }
+}
+
 /// Frames of flashback for `seconds` (held to 5..120) at `rate`, at least one.
 uint64_t flashbackFramesFor(double rate, int32_t seconds) {
     const double seconds5to120 = seconds < 5 ? 5.0 : (seconds > 120 ? 120.0 : seconds);
@@ -507,13 +534,19 @@ void Engine::applyRequestRt(const Request &request, const GraphSnapshot &snapsho
         break;
     case RequestType::releaseSessionClip: sessionPlayer.releaseClipRt(request.clipId()); break;
     case RequestType::midiNoteOn:
+        if (controllers.takeEventRt(midiEventOf(request))) break;
         noteOnRt(request.channel(), request.note(), request.velocity(), 0, blocks.pieceFrames);
         break;
-    case RequestType::midiNoteOff: noteOffRt(request.channel(), request.note(), 0); break;
+    case RequestType::midiNoteOff:
+        if (controllers.takeEventRt(midiEventOf(request))) break;
+        noteOffRt(request.channel(), request.note(), 0);
+        break;
+    case RequestType::midiControlChange: (void)controllers.takeEventRt(midiEventOf(request)); break;
     case RequestType::auditionTrack:
         liveMidi.auditionTrackId = static_cast<uint64_t>(request.a);
         break;
     case RequestType::midiPitchBend:
+        if (controllers.takeEventRt(midiEventOf(request))) break;
         liveMidi.pitchBendRt(request.channel(), static_cast<float>(request.bendCents()));
         break;
     case RequestType::midiPressure:

@@ -36,6 +36,9 @@ enum class RequestType : uint8_t {
     resetSession = 25,
     /// Live keys sound also on one MIDI track that is not armed (0: on armed tracks only).
     auditionTrack = 26,
+    /// A control change from a source outside the audio server: it plays nothing, and moves
+    /// what a learned mapping ties to it (or is learned).
+    midiControlChange = 27,
 };
 
 enum class NotificationKind : uint8_t {
@@ -104,6 +107,12 @@ struct Request {
     /// Pressure 0..1 of every key held on `channel`.
     static constexpr Request channelPressure(int32_t channel, double pressure) {
         return {RequestType::midiChannelPressure, channel & 15, pressure};
+    }
+
+    /// Controller `controller` (0..127) of `channel` set to `value` (0..127).
+    static constexpr Request controlChange(int32_t channel, int32_t controller, int32_t value) {
+        return {RequestType::midiControlChange, channel & 15, static_cast<double>(controller & 127),
+                static_cast<double>(value & 127)};
     }
 
     static constexpr Request resetSession() { return {RequestType::resetSession}; }

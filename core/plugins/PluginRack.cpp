@@ -11,9 +11,9 @@
 #include "core/rt/RtThread.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <utility>
@@ -268,8 +268,7 @@ bool PluginRack::loadStock(uint64_t trackId, const std::string &stockId) {
 }
 
 std::shared_ptr<Plugin> PluginRack::createPlugin(const std::string &path, const std::string &uid,
-                                                 const std::vector<uint8_t> *state,
-                                                 bool inHelper) {
+                                                 const std::vector<uint8_t> *state, bool inHelper) {
     lastCreateFailure.clear();
     std::shared_ptr<Plugin> made;
     if (inHelper) {
@@ -793,10 +792,18 @@ bool PluginRack::insertFailed(uint64_t trackId, int32_t insertIndex) {
 InsertLoad PluginRack::takeInsertLoad(uint64_t trackId, int32_t insertIndex) {
     std::lock_guard lock(slotsMutex);
     const Slot *slot = slotAtLocked(trackId, insertIndex);
-    if (!slot || !slot->health) return {};
-    InsertHealth &health = *slot->health;
+    return slot ? takeLoadLocked(*slot) : InsertLoad{};
+}
+
+InsertLoad PluginRack::takeLoadLocked(const Slot &slot) {
     InsertLoad load;
-    load.sandboxed = slot->sandboxed != nullptr || slot->group != nullptr;
+    load.sandboxed = slot.sandboxed != nullptr || slot.group != nullptr;
+    if (slot.group && slot.group->chain)
+        load.inHelper = slot.group->chain->takeHelperLoad(slot.groupMember);
+    else if (slot.sandboxed)
+        load.inHelper = slot.sandboxed->takeHelperLoad();
+    if (!slot.health) return load;
+    InsertHealth &health = *slot.health;
     // The three are taken one after another: a block landing in between counts in the next
     // stretch for some and in this one for others, which a display a second long never shows.
     load.blocks = health.loadBlocks.exchange(0, std::memory_order_relaxed);
@@ -804,6 +811,18 @@ InsertLoad PluginRack::takeInsertLoad(uint64_t trackId, int32_t insertIndex) {
     load.peak = health.loadPeak.exchange(0.0, std::memory_order_relaxed);
     load.mean = load.blocks > 0 ? sum / static_cast<double>(load.blocks) : 0.0;
     return load;
+}
+
+const std::vector<InsertLoadReport> &PluginRack::insertLoads() {
+    expectMainThread("PluginRack::insertLoads");
+    const auto now = std::chrono::steady_clock::now();
+    if (now - loadsTakenAt < std::chrono::seconds(1)) return lastLoads;
+    loadsTakenAt = now;
+    lastLoads.clear();
+    std::lock_guard lock(slotsMutex);
+    for (const Slot &slot : slots)
+        lastLoads.push_back({slot.trackId, slot.insertIndex, takeLoadLocked(slot)});
+    return lastLoads;
 }
 
 bool PluginRack::holdsInstance(const void *instance) {

@@ -3,6 +3,7 @@
 #include "core/model/Project.h"
 #include "core/plugins/InsertDryPath.h"
 #include "core/plugins/Plugin.h"
+#include "core/plugins/sandbox/SandboxProtocol.h"
 #include "core/plugins/vst3/PluginScanner.h"
 #include "core/rt/RtPublished.h"
 
@@ -120,6 +121,17 @@ struct InsertLoad {
     double mean = 0.0;
     double peak = 0.0;
     bool sandboxed = false;
+    /// A sandboxed insert's own processing, timed in its helper; what the audio thread paid
+    /// above (`mean`, `peak`) is then the hand-over, the price of the sandbox. A member of a
+    /// shared helper other than its first has only this: the group's hand-over is the first's.
+    HelperLoad inHelper;
+};
+
+/// What one insert cost over the last stretch, for the mixer and the plug-in DSP window.
+struct InsertLoadReport {
+    uint64_t trackId = 0;
+    int32_t insertIndex = 0;
+    InsertLoad load;
 };
 
 /// An insert that stopped working because its helper died, hung or would not take its state,
@@ -367,6 +379,10 @@ class PluginRack {
     /// What the insert cost since the last call (none when it did not run or does not exist),
     /// starting the next stretch. Main thread.
     InsertLoad takeInsertLoad(uint64_t trackId, int32_t insertIndex);
+    /// Every insert's cost over the last stretch of about a second, taken afresh when asked a
+    /// second or more after the last time (main thread). The mixer and the plug-in DSP window
+    /// read the same stretch, so neither takes the blocks the other would show.
+    const std::vector<InsertLoadReport> &insertLoads();
     /// Whether an insert still runs `instance` (a VST 3 or an LV2 plug-in), which a window
     /// holding on to a plug-in asks before it trusts it again.
     bool holdsInstance(const void *instance);
@@ -443,6 +459,9 @@ class PluginRack {
     std::vector<std::vector<int32_t>> wantedGroupsLocked(const Track &track) const;
     std::vector<std::vector<int32_t>> runningGroupsLocked(uint64_t trackId) const;
     Slot *slotAtLocked(uint64_t trackId, int32_t insertIndex);
+    static InsertLoad takeLoadLocked(const Slot &slot);
+    std::vector<InsertLoadReport> lastLoads;
+    std::chrono::steady_clock::time_point loadsTakenAt{};
     const Slot *slotAtLocked(uint64_t trackId, int32_t insertIndex) const;
     void formGroupLocked(uint64_t trackId, const std::vector<int32_t> &insertIndices,
                          std::vector<std::shared_ptr<Plugin>> &leaving);
@@ -526,8 +545,7 @@ template <class EngineType> void installPluginRackHooks(EngineType &engine, Plug
         [&rack](uint64_t trackId, float *left, float *right, int32_t frames) {
             rack.processTrack(trackId, left, right, frames);
         },
-        [&rack](uint64_t trackId) -> int64_t { return rack.latencySamples(trackId); },
-        true);
+        [&rack](uint64_t trackId) -> int64_t { return rack.latencySamples(trackId); }, true);
     engine.setDeviceFormatHook(
         [&rack](double sampleRate, int32_t maxFrames) { rack.prepare(sampleRate, maxFrames); });
     engine.setGraphPublishedHook([&rack] { rack.followGraph(); });

@@ -4,6 +4,7 @@
 #include "app/shell/OVMainView.h"
 #include "app/window/MainWindow.h"
 #include "app/window/MixerPanel.h"
+#include "app/window/PluginDspWindow.h"
 #include "app/window/tests/WindowTestSupport.h"
 #include "core/engine/Engine.h"
 #include "core/plugins/PluginRack.h"
@@ -12,6 +13,7 @@
 #include "translations/Language.h"
 
 #include <QListWidget>
+#include <QTableWidget>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -74,7 +76,8 @@ TEST_F(PluginIsolationWindowTest, AnInsertRunsInAHelperUntilTheUserKeepsItInTheP
 
     chooseFromInsertMenu(QStringLiteral("Run in Process"));
     EXPECT_TRUE(runsHere());
-    EXPECT_TRUE(insertText().endsWith(QStringLiteral("[in process]"))) << insertText().toStdString();
+    EXPECT_TRUE(insertText().endsWith(QStringLiteral("[in process]")))
+        << insertText().toStdString();
     {
         std::lock_guard lock(app.engine().projectMutex);
         EXPECT_TRUE(app.engine().project.findTrack(midi)->inserts.at(0).inProcess);
@@ -151,6 +154,57 @@ TEST_F(PluginIsolationWindowTest, APluginWindowFollowsItsPluginIntoTheProgram) {
     mixer->closeInsertEditor();
     std::lock_guard lock(app.engine().projectMutex);
     EXPECT_FALSE(app.engine().project.findTrack(midi)->inserts.at(0).editorOpen);
+}
+
+// Which plug-in eats the time, and what the sandbox adds: a plug-in kept in the program and
+// one in a helper, side by side while the song plays.
+TEST_F(PluginIsolationWindowTest, ThePluginDspWindowShowsEachPluginsCostAndTheHandOverApart) {
+    ASSERT_TRUE(app.rack().loadLv2(midi, x42Equalizer));
+    showMixerOnFirstInsert();
+    chooseFromInsertMenu(QStringLiteral("Run in Process"));
+    ASSERT_TRUE(runsHere());
+    ASSERT_TRUE(app.rack().loadLv2(midi, calfReverb));
+    MainWindow &window = harness.window();
+    ASSERT_TRUE(testing::chooseFromMenuBar(window, QStringLiteral("Studio"),
+                                           QStringLiteral("Plug-in DSP…")));
+    auto *dsp = window.findChild<PluginDspWindow *>();
+    ASSERT_NE(dsp, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dsp));
+    QTableWidget &table = *dsp->table();
+    auto cell = [&](int row, int column) {
+        const QTableWidgetItem *item = table.item(row, column);
+        return item ? item->data(Qt::DisplayRole) : QVariant();
+    };
+    auto rowOf = [&](const QString &where) {
+        for (int row = 0; row < table.rowCount(); ++row)
+            if (cell(row, PluginDspWindow::WhereColumn).toString() == where) return row;
+        return -1;
+    };
+    app.view().play();
+    const bool measured = QTest::qWaitFor(
+        [&] {
+            const int here = rowOf(QStringLiteral("In the program"));
+            const int helper = rowOf(QStringLiteral("In a helper"));
+            return here >= 0 && helper >= 0 &&
+                   cell(here, PluginDspWindow::PeakColumn).toDouble() > 0.0 &&
+                   cell(helper, PluginDspWindow::PeakColumn).toDouble() > 0.0 &&
+                   !cell(helper, PluginDspWindow::HandOverPeakColumn).toString().isEmpty();
+        },
+        6000);
+    app.view().stop();
+    ASSERT_TRUE(measured) << "rows: " << table.rowCount();
+    ASSERT_EQ(table.rowCount(), 2);
+    const int here = rowOf(QStringLiteral("In the program"));
+    const int helper = rowOf(QStringLiteral("In a helper"));
+    EXPECT_TRUE(
+        cell(here, PluginDspWindow::PluginColumn).toString().contains(QStringLiteral("x42")))
+        << cell(here, PluginDspWindow::PluginColumn).toString().toStdString();
+    EXPECT_TRUE(cell(here, PluginDspWindow::HandOverMeanColumn).toString().isEmpty())
+        << "nothing is handed over in the program";
+    EXPECT_GE(cell(helper, PluginDspWindow::PeakColumn).toDouble(),
+              cell(helper, PluginDspWindow::MeanColumn).toDouble());
+    EXPECT_EQ(cell(here, PluginDspWindow::TrackColumn).toString(), QStringLiteral("MIDI 1"));
+    testing::saveScreenshot(*dsp, "plugin-dsp-window");
 }
 
 TEST_F(PluginIsolationWindowTest, TheStudioMenuKeepsEveryPluginOfTheSongInTheProgram) {

@@ -1,9 +1,9 @@
 #include "app/shell/SessionState.h"
 #include "app/shell/tests/WorkspaceRig.h"
 #include "app/workflows/RecordingWorkflow.h"
+#include "core/commands/TrackCommands.h"
 #include "core/project_io/ProjectFolder.h"
 #include "device/AudioDeviceEngine.h"
-#include "core/commands/TrackCommands.h"
 #include "tests/support/JackServer.h"
 #include "tests/support/JackTestClient.h"
 
@@ -145,6 +145,52 @@ TEST_F(RecordingWorkflowTest, ACycledMidiTakeGivesOneClipPerPass) {
     ASSERT_EQ(second.notes.size(), 1u);
     EXPECT_EQ(second.notes[0].start, afterJump + 2000);
     EXPECT_EQ(rig.ui.lastStatus(), "MIDI-запись сохранена — 1 нота");
+}
+
+// Every armed MIDI track hears the keys, so every one keeps the take, in and out of a cycle.
+TEST_F(RecordingWorkflowTest, EveryArmedMidiTrackKeepsTheNotesItHeard) {
+    setCountIn(0);
+    Engine &engine = rig.engine();
+    const uint64_t pads = rig.addTrack(TrackType::Midi, "Pads");
+    const uint64_t unarmed = rig.addTrack(TrackType::Midi, "Bass");
+    rig.view().setTrackArmed(keys, true);
+    rig.view().setTrackArmed(pads, true);
+    for (const bool cycled : {false, true}) {
+        SCOPED_TRACE(cycled ? "cycling" : "straight");
+        rig.view().setCycle(0, bar, cycled);
+        rig.locate(0);
+        rig.view().selectedTrackId = keys;
+        recording.toggleRecording();
+        rig.render();
+        ASSERT_TRUE(recording.isRecordingActive());
+        ASSERT_TRUE(engine.recordMidiNoteOn(60, 0.8f, 100));
+        ASSERT_TRUE(engine.recordMidiNoteOff(60, 0.0f, 2100));
+        if (cycled) {
+            while (engine.transport.playhead.load() < bar - 3000)
+                rig.render();
+            while (engine.transport.playhead.load() >= bar - 3000)
+                rig.render(); // past the jump back to the cycle's start
+            const int64_t afterJump = engine.transport.playhead.load();
+            ASSERT_TRUE(engine.recordMidiNoteOn(64, 0.8f, afterJump + 100));
+            ASSERT_TRUE(engine.recordMidiNoteOff(64, 0.0f, afterJump + 2100));
+        }
+        rig.render(10);
+        recording.toggleRecording();
+        ASSERT_FALSE(recording.isRecordingActive());
+    }
+    for (const uint64_t id : {keys, pads}) {
+        const auto track = rig.track(id);
+        SCOPED_TRACE(track->name);
+        ASSERT_EQ(track->clips.size(), 3u) << "the straight take and one a pass";
+        std::vector<int> pitches;
+        for (const auto &clip : track->clips) {
+            ASSERT_EQ(clip->notes.size(), 1u);
+            EXPECT_EQ(clip->notes[0].length, 2000);
+            pitches.push_back(clip->notes[0].pitch);
+        }
+        EXPECT_EQ(pitches, (std::vector<int>{60, 60, 64}));
+    }
+    EXPECT_TRUE(rig.track(unarmed)->clips.empty()) << "a track not armed records nothing";
 }
 
 TEST_F(RecordingWorkflowTest, PressingRecordDuringTheCountInCancelsIt) {
@@ -431,8 +477,8 @@ TEST_F(JackRecordingWorkflowTest, TwoArmedTracksRecordTheirOwnInputPairsOnTheSam
     // The device was opened again with the second pair; its ports exist from now on.
     ASSERT_EQ(app->audio().capturedInputPairs(), 2) << ui.lastStatus();
     for (int port = 0; port < 4; ++port)
-        ASSERT_TRUE(feeder.connect(feeder.playPort(port),
-                                   "Halvora:in_" + std::to_string(port + 1)));
+        ASSERT_TRUE(
+            feeder.connect(feeder.playPort(port), "Halvora:in_" + std::to_string(port + 1)));
     feeder.startPlaying();
     ASSERT_TRUE(tickUntil([&] { return recording.isRecordingActive(); }));
     const int64_t startedAt = engine.transport.playhead.load();

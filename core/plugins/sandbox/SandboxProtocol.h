@@ -88,6 +88,15 @@ constexpr size_t maximumHelperConnections = 4;
 /// Plug-ins one helper processes in series per block: the main one that "LOAD " names and the
 /// members "CHAINLOAD " adds after it.
 constexpr size_t maximumChainLength = 16;
+
+/// What one plug-in in a helper cost there over a stretch of blocks, as fractions of the
+/// blocks' durations: its own processing, without the trip between the processes.
+struct HelperLoad {
+    uint64_t blocks = 0;
+    double mean = 0.0;
+    double peak = 0.0;
+};
+
 /// Largest block size "PREPARE " accepts: the same bound as one "PROCESS " exchange.
 constexpr int maximumPrepareFrames = maximumProcessFrames;
 

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <bit>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/futex.h>
@@ -110,8 +111,8 @@ void SharedBlockClient::prepare(int blockSize, double sampleRate, int pluginLate
                                 int aheadFrames) {
     const int block = std::clamp(blockSize, 1, maximumProcessFrames);
     // A batch is at least `aheadFrames` and less than one block more: it must fit a slot.
-    aheadBatch = aheadFrames > block && aheadFrames + block <= maximumProcessFrames ? aheadFrames
-                                                                                    : 0;
+    aheadBatch =
+        aheadFrames > block && aheadFrames + block <= maximumProcessFrames ? aheadFrames : 0;
     pipelineFrames = aheadBatch > 0 ? 2 * aheadBatch : block;
     // Sixteen turns: at 64 frames and 1024-frame batches, one in each period of a batch.
     static std::atomic<uint32_t> turns{0};
@@ -187,6 +188,7 @@ void SharedBlockClient::submitMembers(SharedBlockSlot &slot,
 
 void SharedBlockClient::takeOutput(float *left, float *right, int frames) {
     const SharedBlockSlot &slot = shared->slotOf(lastSubmitted());
+    noteHelperLoad(slot, frames);
     std::memcpy(left, slot.output[0], static_cast<size_t>(frames) * sizeof(float));
     std::memcpy(right, slot.output[1], static_cast<size_t>(frames) * sizeof(float));
 }
@@ -257,6 +259,7 @@ void SharedBlockClient::fillFromHelper(int64_t start, int frames) {
 }
 
 void SharedBlockClient::fillFromSlot(const SharedBlockSlot &slot, int64_t start, int frames) {
+    noteHelperLoad(slot, frames);
     for (int channel = 0; channel < 2; ++channel)
         for (int frame = 0; frame < frames; ++frame) {
             const uint64_t at = static_cast<uint64_t>(start + frame) & ringMask;
@@ -268,6 +271,39 @@ void SharedBlockClient::fillFromSlot(const SharedBlockSlot &slot, int64_t start,
         }
     lastSegmentWet = true;
     missedFramesInARow = 0;
+}
+
+// The helper's figures are its own word: a value that is not a time (a helper gone wrong
+// writes anything) counts as nothing rather than as a spike.
+void SharedBlockClient::noteHelperLoad(const SharedBlockSlot &slot, int frames) {
+    if (frames <= 0) return;
+    const double blockSeconds = static_cast<double>(frames) / static_cast<double>(framesPerSecond);
+    const size_t members = static_cast<size_t>(
+        std::clamp<int32_t>(slot.memberCount, 1, static_cast<int32_t>(maximumChainLength)));
+    for (size_t member = 0; member < members; ++member) {
+        const float seconds = slot.memberSeconds[member];
+        const double load = std::isfinite(seconds) && seconds > 0.0f
+                                ? static_cast<double>(seconds) / blockSeconds
+                                : 0.0;
+        HelperLoadSums &sums = helperLoads[member];
+        sums.sum.fetch_add(load, std::memory_order_relaxed);
+        double peak = sums.peak.load(std::memory_order_relaxed);
+        while (load > peak &&
+               !sums.peak.compare_exchange_weak(peak, load, std::memory_order_relaxed)) {
+        }
+        sums.blocks.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+HelperLoad SharedBlockClient::takeHelperLoad(size_t member) {
+    if (member >= maximumChainLength) return {};
+    HelperLoadSums &sums = helperLoads[member];
+    HelperLoad load;
+    load.blocks = sums.blocks.exchange(0, std::memory_order_relaxed);
+    const double sum = sums.sum.exchange(0.0, std::memory_order_relaxed);
+    load.peak = sums.peak.exchange(0.0, std::memory_order_relaxed);
+    load.mean = load.blocks > 0 ? sum / static_cast<double>(load.blocks) : 0.0;
+    return load;
 }
 
 // The dry signal stands in, with the same delay. Right after a good block, that block is played

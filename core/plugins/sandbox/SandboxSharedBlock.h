@@ -35,6 +35,9 @@ struct SharedBlockSlot {
     NoteOn noteOns[maximumBlockNotes];
     int32_t memberCount = 0;
     MemberBlockValues members[maximumChainLength];
+    /// The helper's answer beside the audio: how long each plug-in of its chain took over the
+    /// block, in seconds, the first for the plug-in "LOAD " named.
+    float memberSeconds[maximumChainLength];
     float input[2][maximumProcessFrames];
     float output[2][maximumProcessFrames];
 };
@@ -194,6 +197,10 @@ class SharedBlockClient {
     /// any later one) while the audio thread may go on submitting blocks.
     [[nodiscard]] SharedBlockOutcome finishBlock(uint32_t number, Deadline deadline);
 
+    /// What plug-in `member` of the helper's chain (0 for the one "LOAD " named) cost in the
+    /// blocks played since the last call, starting the next stretch (any thread).
+    HelperLoad takeHelperLoad(size_t member);
+
     /// Blocks the helper missed since the client was made (any thread).
     uint64_t lateBlocks() const { return late.load(std::memory_order_relaxed); }
     /// True once the helper has missed every block for a whole second (any thread).
@@ -222,6 +229,7 @@ class SharedBlockClient {
     void fillDry(int64_t start, int frames);
     void playFromRing(int64_t from, float *left, float *right, int frames) const;
     void noteMiss(int frames);
+    void noteHelperLoad(const SharedBlockSlot &slot, int frames);
     void resetPipeline();
 
     std::unique_ptr<SharedBlockMapping> mapping;
@@ -258,6 +266,14 @@ class SharedBlockClient {
     std::vector<float> gathered[2];
     int64_t missedFramesInARow = 0;
     std::atomic<uint64_t> late{0};
+    /// Per member of the helper's chain, the blocks, summed loads and largest load since the
+    /// main thread last took them; the audio thread adds.
+    struct HelperLoadSums {
+        std::atomic<uint64_t> blocks{0};
+        std::atomic<double> sum{0.0};
+        std::atomic<double> peak{0.0};
+    };
+    HelperLoadSums helperLoads[maximumChainLength];
     std::atomic<bool> stuck{false};
 };
 

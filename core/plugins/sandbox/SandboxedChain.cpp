@@ -264,6 +264,10 @@ bool SandboxedChain::processLive(float *left, float *right, int frames, Deadline
     return played;
 }
 
+HelperLoad SandboxedChain::takeHelperLoad(size_t member) {
+    return block ? block->takeHelperLoad(member) : HelperLoad{};
+}
+
 uint64_t SandboxedChain::lateBlocks() const {
     return lateBeforeRestart + offlineMisses.load(std::memory_order_relaxed) +
            (block ? block->lateBlocks() : 0);

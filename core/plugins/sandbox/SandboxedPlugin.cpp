@@ -511,6 +511,10 @@ int32_t SandboxedPlugin::liveLatency() const {
     return impl->sharedBlock ? impl->sharedBlock->addedLatency() : 0;
 }
 
+HelperLoad SandboxedPlugin::takeHelperLoad() {
+    return impl->sharedBlock ? impl->sharedBlock->takeHelperLoad(0) : HelperLoad{};
+}
+
 uint64_t SandboxedPlugin::lateBlocks() const {
     return impl->lateBeforeRestart + (impl->sharedBlock ? impl->sharedBlock->lateBlocks() : 0);
 }
@@ -578,8 +582,7 @@ bool SandboxedPlugin::prepare(double sampleRate, int blockSize) {
     const int largestBlock = aheadFrames > blockSize
                                  ? std::min(aheadFrames + blockSize, maximumProcessFrames)
                                  : blockSize;
-    if (!remoteExchange("PREPARE " + formatDefault(sampleRate) + " " +
-                            std::to_string(largestBlock),
+    if (!remoteExchange("PREPARE " + formatDefault(sampleRate) + " " + std::to_string(largestBlock),
                         reply) ||
         !reply.starts_with("OK"))
         return false;

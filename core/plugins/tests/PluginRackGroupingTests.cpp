@@ -169,6 +169,39 @@ TEST_F(GroupedRack, OneHelperPerTrackSoundsAsOnePerPluginAndInProcessAndIsOneBlo
     EXPECT_FALSE(perPlugin == input) << "the compressors must be heard";
 }
 
+// A sandboxed insert's cost comes in two parts: its own time in the helper and the hand-over
+// on the audio thread. A shared helper's hand-over is the group's, shown on its first member.
+TEST_F(GroupedRack, EachSandboxedInsertsOwnTimeIsToldApartFromItsHandOver) {
+    ASSERT_TRUE(zamPluginsInstalled());
+    loadCompressors();
+    (void)render(rack, harness, sines());
+    for (int32_t index = 0; index < 3; ++index) {
+        SCOPED_TRACE(index);
+        const InsertLoad load = rack.takeInsertLoad(trackId, index);
+        EXPECT_TRUE(load.sandboxed);
+        EXPECT_EQ(load.blocks, static_cast<uint64_t>(blocks)) << "each its own hand-over";
+        EXPECT_EQ(load.inHelper.blocks, static_cast<uint64_t>(blocks));
+        EXPECT_GT(load.inHelper.mean, 0.0);
+        EXPECT_GE(load.inHelper.peak, load.inHelper.mean);
+    }
+
+    setGrouping(SandboxGrouping::PerTrack);
+    ASSERT_TRUE(rack.regroupSandboxedInserts()) << controller.lastError;
+    (void)render(rack, harness, sines());
+    const std::vector<InsertLoadReport> &reports = rack.insertLoads();
+    ASSERT_EQ(reports.size(), 3u);
+    for (const InsertLoadReport &report : reports) {
+        SCOPED_TRACE(report.insertIndex);
+        EXPECT_EQ(report.trackId, trackId);
+        EXPECT_EQ(report.load.inHelper.blocks, static_cast<uint64_t>(blocks));
+        EXPECT_EQ(report.load.blocks, report.insertIndex == 0 ? static_cast<uint64_t>(blocks) : 0u)
+            << "one hand-over for the group";
+    }
+    EXPECT_EQ(&rack.insertLoads(), &reports);
+    EXPECT_EQ(rack.insertLoads()[0].load.inHelper.blocks, static_cast<uint64_t>(blocks))
+        << "asked again within the second, the same stretch";
+}
+
 TEST_F(GroupedRack, AGroupSavesTheStatesItsMembersHadAloneAndAReopenedProjectGroupsThemAgain) {
     ASSERT_TRUE(zamPluginsInstalled());
     loadCompressors();

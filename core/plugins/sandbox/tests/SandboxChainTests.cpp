@@ -109,6 +109,35 @@ TEST_F(SandboxChain, RendersTheSameToTheBitAsTheMembersInProcessAndLiveOneBlockL
     EXPECT_NE(once.left, expected.left) << "the members' thresholds must be heard";
 }
 
+// Each member is timed in the helper, so that the program can show its own cost apart from
+// the hand-over: for every block played, offline and live, and afresh after each look.
+TEST_F(SandboxChain, EachMembersOwnTimeInTheHelperComesBackWithItsBlocks) {
+    ASSERT_TRUE(zamPluginsInstalled());
+    Signal signal;
+    SandboxedChain offline(controller), live(controller);
+    loadCompressors(offline);
+    loadCompressors(live);
+    for (int block = 0; block < blocks; ++block) {
+        ASSERT_TRUE(offline.process(signal.leftAt(block), signal.rightAt(block), blockSize));
+        (void)live.processLive(signal.leftAt(block), signal.rightAt(block), blockSize,
+                               Deadline::after(std::chrono::milliseconds(200)));
+    }
+    for (size_t member = 0; member < 3; ++member) {
+        SCOPED_TRACE(member);
+        const HelperLoad rendered = offline.takeHelperLoad(member);
+        EXPECT_EQ(rendered.blocks, static_cast<uint64_t>(blocks));
+        EXPECT_GT(rendered.mean, 0.0) << "a compressor takes some time";
+        EXPECT_LT(rendered.mean, 1.0) << "and far less than the block";
+        EXPECT_GE(rendered.peak, rendered.mean);
+        const HelperLoad played = live.takeHelperLoad(member);
+        EXPECT_GE(played.blocks, static_cast<uint64_t>(blocks - 2)) << "one block behind";
+        EXPECT_GT(played.mean, 0.0);
+        EXPECT_EQ(offline.takeHelperLoad(member).blocks, 0u) << "a stretch is taken once";
+    }
+    EXPECT_EQ(offline.takeHelperLoad(3).blocks, 0u) << "no fourth member";
+    EXPECT_EQ(offline.takeHelperLoad(maximumChainLength).blocks, 0u);
+}
+
 TEST_F(SandboxChain, AKilledHelperComesBackWithEveryMembersStateAndTheChainsLatency) {
     SandboxedChain chain(controller);
     const SandboxedChain::Member effect{misbehavingEffectPath(), ""};
