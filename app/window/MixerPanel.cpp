@@ -636,6 +636,17 @@ void MixerPanel::removeInsert() {
     execute(std::make_unique<RemoveInsertCommand>(selected, index));
 }
 
+namespace {
+/// The live plug-in of an insert whose editor the plug-in itself opens, if the rack holds one
+/// (call with `slotsMutex` held). An LV2 plug-in in process shows its interface here instead.
+vst::Plugin *insertPlugin(vst::PluginRack &rack, uint64_t trackId, int index) {
+    for (vst::Slot &slot : rack.slots)
+        if (slot.trackId == trackId && slot.insertIndex == index && slot.plugin && !slot.lv2Plugin)
+            return slot.plugin.get();
+    return nullptr;
+}
+} // namespace
+
 bool MixerPanel::openInsertEditor(bool embedded) {
     const int index = selectedInsert();
     if (index < 0) return false;
@@ -649,22 +660,18 @@ bool MixerPanel::openInsertEditor(bool embedded) {
     editorInsert = index;
     editorInHelper = insertRunsInHelper(app.rack(), selected, index);
     editorInstance = insertInstance(app.rack(), selected, index);
+    editorKnownValues.clear();
+    if (!editorInHelper) {
+        std::lock_guard lock(app.rack().slotsMutex);
+        if (vst::Plugin *plugin = insertPlugin(app.rack(), selected, index))
+            for (const vst::PluginParameterInfo &info : plugin->listParameters())
+                editorKnownValues[info.id] = info.normalizedValue;
+    }
     rememberEditorOpen(selected, index, true);
     editorPump->start();
     if (embedded) embedOpenEditor();
     return true;
 }
-
-namespace {
-/// The live plug-in of an insert whose editor the plug-in itself opens, if the rack holds one
-/// (call with `slotsMutex` held). An LV2 plug-in in process shows its interface here instead.
-vst::Plugin *insertPlugin(vst::PluginRack &rack, uint64_t trackId, int index) {
-    for (vst::Slot &slot : rack.slots)
-        if (slot.trackId == trackId && slot.insertIndex == index && slot.plugin && !slot.lv2Plugin)
-            return slot.plugin.get();
-    return nullptr;
-}
-} // namespace
 
 const void *MixerPanel::insertInstance(vst::PluginRack &rack, uint64_t trackId, int index) {
     std::lock_guard lock(rack.slotsMutex);
@@ -749,9 +756,10 @@ void MixerPanel::followOpenEditor() {
         ending = status == vst::EditorStatus::crashed ? "crashed" : "closed";
     } else {
         // The user may close the editor with its window's own close button; a VST 3's
-        // window closes when asked here.
-        std::vector<vst::ParameterValue> ignored;
-        (void)app.rack().pollEditor(editorTrack, editorInsert, ignored);
+        // window closes when asked here. What the user turned there is an edit of the song.
+        std::vector<vst::ParameterValue> edits;
+        (void)app.rack().pollEditor(editorTrack, editorInsert, edits);
+        recordInProcessEditorEdits(edits);
         // An interface in its own process has no window to show until the process reports
         // it; the editor is open for as long as that process runs.
         if (editorWindowId() != 0 || lv2Editor.isOpen()) return;
@@ -761,6 +769,16 @@ void MixerPanel::followOpenEditor() {
     if (ending == "crashed")
         app.status().setText(
             tr("The plug-in's window crashed and was closed; the plug-in plays on").toStdString());
+}
+
+void MixerPanel::recordInProcessEditorEdits(const std::vector<vst::ParameterValue> &edits) {
+    for (const vst::ParameterValue &edit : edits) {
+        const auto known = editorKnownValues.find(edit.id);
+        const float before = known == editorKnownValues.end() ? edit.value : known->second;
+        editorKnownValues[edit.id] = edit.value;
+        if (before != edit.value)
+            recordPluginEdit(editorTrack, editorInsert, edit.id, before, edit.value);
+    }
 }
 
 bool MixerPanel::reopenRememberedEditor() {

@@ -9,6 +9,7 @@
 #include "app/window/PluginPicker.h"
 #include "app/window/WorkspacePanels.h"
 #include "core/commands/Command.h"
+#include "core/plugins/Plugin.h"
 
 #include <QPointer>
 
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 class QCheckBox;
@@ -122,6 +124,7 @@ class MixerPanel : public WorkspacePanel {
     /// Opens again the window a project was saved with open, once its plug-in is there; true
     /// while such a window still waits for its plug-in.
     bool reopenRememberedEditor();
+    void recordInProcessEditorEdits(const std::vector<vst::ParameterValue> &edits);
     std::vector<uint64_t> channelIds() const;
 
     OVApplication &app;
@@ -155,6 +158,9 @@ class MixerPanel : public WorkspacePanel {
     bool editorInHelper = false;
     /// The instance whose window is open, to notice when the insert gets another.
     const void *editorInstance = nullptr;
+    /// What the program last knew of each parameter of a VST 3 editor in this process: the
+    /// plug-in takes a turn in its window at once, so the undo step starts from here.
+    std::unordered_map<uint32_t, float> editorKnownValues;
     Lv2InsertEditor lv2Editor;
     QPointer<PluginParameterPanel> parameterWindow;
     QPointer<PluginPicker> picker;

@@ -11,8 +11,8 @@
 #include "app/workflows/AutomationWriter.h"
 #include "app/workflows/MidiLearning.h"
 #include "core/commands/CommandStack.h"
-#include "core/model/AutomationLanes.h"
 #include "core/engine/Engine.h"
+#include "core/model/AutomationLanes.h"
 #include "core/plugins/PluginPresets.h"
 #include "core/plugins/PluginRack.h"
 #include "core/plugins/lv2/Lv2Editor.h"
@@ -22,15 +22,15 @@
 #include "tests/support/ScopedTestState.h"
 
 #include <QCheckBox>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSlider>
 #include <QStyle>
@@ -248,7 +248,8 @@ TEST_F(PluginWindowTest, ThePickerFindsAPluginByWhatIsTypedAndInsertsItWithEnter
     picker->resultList()->setCurrentRow(0);
     QTest::mouseClick(picker->favouriteButton(), Qt::LeftButton);
     picker->searchField()->clear();
-    picker->shelfChooser()->setCurrentIndex(picker->shelfChooser()->findData(QStringLiteral("favourites")));
+    picker->shelfChooser()->setCurrentIndex(
+        picker->shelfChooser()->findData(QStringLiteral("favourites")));
     ASSERT_EQ(picker->resultList()->count(), 1);
     EXPECT_TRUE(picker->resultList()->item(0)->text().startsWith(QStringLiteral("★")));
     picker->close();
@@ -285,11 +286,10 @@ struct ShownInterface {
 class PluginOwnWindowTest : public PluginWindowTest,
                             public ::testing::WithParamInterface<ShownInterface> {};
 
-INSTANTIATE_TEST_SUITE_P(
-    Interfaces, PluginOwnWindowTest,
-    ::testing::Values(ShownInterface{"CalfGtk", calfReverb, true},
-                      ShownInterface{"X42X11", x42Equalizer, false}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Interfaces, PluginOwnWindowTest,
+                         ::testing::Values(ShownInterface{"CalfGtk", calfReverb, true},
+                                           ShownInterface{"X42X11", x42Equalizer, false}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 // The plug-in's window from its slot's menu: what the user turns in it is an edit that undo
 // takes back, the slot closes it again, and a project saved with it open opens it again.
@@ -358,7 +358,8 @@ TEST_P(PluginOwnWindowTest, TurnsAreUndoableEditsTheSlotClosesItAndTheProjectRem
     chooseFromInsertMenu(QStringLiteral("Plug-in Window"));
     EXPECT_EQ(mixer->editorWindowId(), 0u);
     EXPECT_FALSE(rememberedOpen());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return lv2::testing::windowTitled(plugin->description.name) == 0; }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return lv2::testing::windowTitled(plugin->description.name) == 0; }, 3000));
 
     // As a project saved with the window open arrives, the window opens.
     {
@@ -477,6 +478,40 @@ TEST_F(PluginWindowTest, AVst3ParameterMovedInItsWindowIsSetAndHeard) {
     EXPECT_LT(renderedLevel(app.engine()), 0.8 * unset) << "compressed from the lowest threshold";
     EXPECT_EQ(panel.valueLabel(threshold)->text(), QStringLiteral("-80 dB"));
     EXPECT_TRUE(testing::saveScreenshot(panel, "plugin-parameters-vst3").width() > 0);
+}
+
+// A knob turned in a VST 3's own window in the program is an edit of the song: it marks the
+// project changed and undo turns it back.
+TEST_F(PluginWindowTest, AVst3EditorTurnedInTheProgramIsAnEditThatUndoTurnsBack) {
+    ASSERT_TRUE(fs::exists(zamComp)) << "zam-plugins missing: run scripts/install-deps.sh";
+    ASSERT_TRUE(app.rack().loadVst3(midi->id, zamComp, ""));
+    showMixerOnFirstInsert();
+    auto values = [&] {
+        std::vector<float> shown;
+        std::lock_guard lock(app.rack().slotsMutex);
+        for (vst::Slot &slot : app.rack().slots)
+            if (slot.trackId == midi->id && slot.plugin)
+                for (const vst::PluginParameterInfo &info : slot.plugin->listParameters())
+                    shown.push_back(info.normalizedValue);
+        return shown;
+    };
+    const std::vector<float> before = values();
+    ASSERT_FALSE(before.empty());
+    app.view().projectDirty = false;
+    clickEditorButton();
+    const unsigned long window = mixer->editorWindowId();
+    ASSERT_NE(window, 0u) << ui.lastStatus();
+    const lv2::testing::WheelSpot spot = lv2::testing::rollWheelUntil(window, [&] {
+        return QTest::qWaitFor([&] { return app.commands().undoName() == "Plug-in Parameter"; },
+                               35);
+    });
+    ASSERT_TRUE(spot.found()) << "no control answered the wheel";
+    EXPECT_NE(values(), before);
+    EXPECT_TRUE(app.view().projectDirty);
+    for (int step = 0; step < 20 && app.commands().undoName() == "Plug-in Parameter"; ++step)
+        app.view().undoEdit();
+    EXPECT_EQ(values(), before) << "undo turns the knob back";
+    mixer->closeInsertEditor();
 }
 
 // The controller reaches the engine as a device block would hand it over; the JACK path itself
