@@ -803,13 +803,10 @@ InsertLoad PluginRack::takeLoadLocked(const Slot &slot) {
     else if (slot.sandboxed)
         load.inHelper = slot.sandboxed->takeHelperLoad();
     if (!slot.health) return load;
-    InsertHealth &health = *slot.health;
-    // The three are taken one after another: a block landing in between counts in the next
-    // stretch for some and in this one for others, which a display a second long never shows.
-    load.blocks = health.loadBlocks.exchange(0, std::memory_order_relaxed);
-    const double sum = health.loadSum.exchange(0.0, std::memory_order_relaxed);
-    load.peak = health.loadPeak.exchange(0.0, std::memory_order_relaxed);
-    load.mean = load.blocks > 0 ? sum / static_cast<double>(load.blocks) : 0.0;
+    const LoadStretch taken = slot.health->load.take();
+    load.blocks = taken.blocks;
+    load.mean = taken.mean;
+    load.peak = taken.peak;
     return load;
 }
 

@@ -106,11 +106,8 @@ struct PlayedNotes {
 /// out with a NaN or an infinity in it (the block then went dry instead).
 struct InsertHealth {
     std::atomic<bool> gaveNonFinite{false};
-    /// The insert's processing time since the main thread last took it: the blocks, and the
-    /// sum and the largest of each block's time over the block's own duration.
-    std::atomic<uint64_t> loadBlocks{0};
-    std::atomic<double> loadSum{0.0};
-    std::atomic<double> loadPeak{0.0};
+    /// The insert's processing time on the audio thread since the main thread last took it.
+    LoadSums load;
 };
 
 /// What one insert cost over a stretch of blocks, as fractions of the blocks' durations (1 is
@@ -124,7 +121,7 @@ struct InsertLoad {
     /// A sandboxed insert's own processing, timed in its helper; what the audio thread paid
     /// above (`mean`, `peak`) is then the hand-over, the price of the sandbox. A member of a
     /// shared helper other than its first has only this: the group's hand-over is the first's.
-    HelperLoad inHelper;
+    LoadStretch inHelper;
 };
 
 /// What one insert cost over the last stretch, for the mixer and the plug-in DSP window.

@@ -172,16 +172,8 @@ void PluginRack::noteLoadRt(const RtSlotView &entry, std::chrono::steady_clock::
     if (!entry.health) return;
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    const double blockSeconds =
-        frames / std::max(sampleRate.load(std::memory_order_relaxed), 1.0);
-    const double load = seconds / blockSeconds;
-    InsertHealth &health = *entry.health;
-    health.loadSum.fetch_add(load, std::memory_order_relaxed);
-    double peak = health.loadPeak.load(std::memory_order_relaxed);
-    while (load > peak &&
-           !health.loadPeak.compare_exchange_weak(peak, load, std::memory_order_relaxed)) {
-    }
-    health.loadBlocks.fetch_add(1, std::memory_order_relaxed);
+    const double blockSeconds = frames / std::max(sampleRate.load(std::memory_order_relaxed), 1.0);
+    entry.health->load.addRt(seconds / blockSeconds);
 }
 
 // A value for a parameter the plug-in does not have goes nowhere, as it would on the wire.
@@ -271,9 +263,7 @@ Deadline PluginRack::sandboxBudgetRt(int32_t frames, int64_t playhead) noexcept 
     }
     const struct Release {
         std::atomic_flag &flag;
-        ~Release() {
-            flag.clear(std::memory_order_release);
-        }
+        ~Release() { flag.clear(std::memory_order_release); }
     } release{blockBudgetBusy};
     if (!blockBudget.made || blockBudget.playhead != playhead ||
         now - blockBudget.madeAt >= period) {

@@ -4,6 +4,7 @@
 #include "core/plugins/Plugin.h"
 #include "core/plugins/PluginDescription.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -89,12 +90,40 @@ constexpr size_t maximumHelperConnections = 4;
 /// members "CHAINLOAD " adds after it.
 constexpr size_t maximumChainLength = 16;
 
-/// What one plug-in in a helper cost there over a stretch of blocks, as fractions of the
-/// blocks' durations: its own processing, without the trip between the processes.
-struct HelperLoad {
+/// What a plug-in cost over a stretch of blocks, as fractions of the blocks' durations (1 is
+/// the whole block).
+struct LoadStretch {
     uint64_t blocks = 0;
     double mean = 0.0;
     double peak = 0.0;
+};
+
+/// Block loads the audio thread adds up and the main thread takes, a stretch at a time. Each
+/// word is taken on its own: a block landing in between counts in the next stretch for some
+/// and in this one for others, which a display a second long never shows.
+struct LoadSums {
+    std::atomic<uint64_t> blocks{0};
+    std::atomic<double> sum{0.0};
+    std::atomic<double> peak{0.0};
+
+    /// Audio thread: one block that took `load` of its duration.
+    void addRt(double load) noexcept {
+        sum.fetch_add(load, std::memory_order_relaxed);
+        double largest = peak.load(std::memory_order_relaxed);
+        while (load > largest &&
+               !peak.compare_exchange_weak(largest, load, std::memory_order_relaxed)) {
+        }
+        blocks.fetch_add(1, std::memory_order_relaxed);
+    }
+    /// What was added since the last call; the next stretch starts empty.
+    LoadStretch take() {
+        LoadStretch taken;
+        taken.blocks = blocks.exchange(0, std::memory_order_relaxed);
+        const double total = sum.exchange(0.0, std::memory_order_relaxed);
+        taken.peak = peak.exchange(0.0, std::memory_order_relaxed);
+        taken.mean = taken.blocks > 0 ? total / static_cast<double>(taken.blocks) : 0.0;
+        return taken;
+    }
 };
 
 /// Largest block size "PREPARE " accepts: the same bound as one "PROCESS " exchange.

@@ -285,25 +285,12 @@ void SharedBlockClient::noteHelperLoad(const SharedBlockSlot &slot, int frames) 
         const double load = std::isfinite(seconds) && seconds > 0.0f
                                 ? static_cast<double>(seconds) / blockSeconds
                                 : 0.0;
-        HelperLoadSums &sums = helperLoads[member];
-        sums.sum.fetch_add(load, std::memory_order_relaxed);
-        double peak = sums.peak.load(std::memory_order_relaxed);
-        while (load > peak &&
-               !sums.peak.compare_exchange_weak(peak, load, std::memory_order_relaxed)) {
-        }
-        sums.blocks.fetch_add(1, std::memory_order_relaxed);
+        helperLoads[member].addRt(load);
     }
 }
 
-HelperLoad SharedBlockClient::takeHelperLoad(size_t member) {
-    if (member >= maximumChainLength) return {};
-    HelperLoadSums &sums = helperLoads[member];
-    HelperLoad load;
-    load.blocks = sums.blocks.exchange(0, std::memory_order_relaxed);
-    const double sum = sums.sum.exchange(0.0, std::memory_order_relaxed);
-    load.peak = sums.peak.exchange(0.0, std::memory_order_relaxed);
-    load.mean = load.blocks > 0 ? sum / static_cast<double>(load.blocks) : 0.0;
-    return load;
+LoadStretch SharedBlockClient::takeHelperLoad(size_t member) {
+    return member < maximumChainLength ? helperLoads[member].take() : LoadStretch{};
 }
 
 // The dry signal stands in, with the same delay. Right after a good block, that block is played

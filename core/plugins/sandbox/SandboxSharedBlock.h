@@ -199,7 +199,7 @@ class SharedBlockClient {
 
     /// What plug-in `member` of the helper's chain (0 for the one "LOAD " named) cost in the
     /// blocks played since the last call, starting the next stretch (any thread).
-    HelperLoad takeHelperLoad(size_t member);
+    LoadStretch takeHelperLoad(size_t member);
 
     /// Blocks the helper missed since the client was made (any thread).
     uint64_t lateBlocks() const { return late.load(std::memory_order_relaxed); }
@@ -266,14 +266,8 @@ class SharedBlockClient {
     std::vector<float> gathered[2];
     int64_t missedFramesInARow = 0;
     std::atomic<uint64_t> late{0};
-    /// Per member of the helper's chain, the blocks, summed loads and largest load since the
-    /// main thread last took them; the audio thread adds.
-    struct HelperLoadSums {
-        std::atomic<uint64_t> blocks{0};
-        std::atomic<double> sum{0.0};
-        std::atomic<double> peak{0.0};
-    };
-    HelperLoadSums helperLoads[maximumChainLength];
+    /// Per member of the helper's chain, what it cost since the main thread last looked.
+    LoadSums helperLoads[maximumChainLength];
     std::atomic<bool> stuck{false};
 };
 

@@ -264,8 +264,8 @@ bool SandboxedChain::processLive(float *left, float *right, int frames, Deadline
     return played;
 }
 
-HelperLoad SandboxedChain::takeHelperLoad(size_t member) {
-    return block ? block->takeHelperLoad(member) : HelperLoad{};
+LoadStretch SandboxedChain::takeHelperLoad(size_t member) {
+    return block ? block->takeHelperLoad(member) : LoadStretch{};
 }
 
 uint64_t SandboxedChain::lateBlocks() const {

@@ -89,7 +89,7 @@ class SandboxedChain {
     /// Blocks the chain missed, live or offline, over every helper it had.
     uint64_t lateBlocks() const;
     /// Main thread: what `member` itself cost in the helper since the last call.
-    HelperLoad takeHelperLoad(size_t member);
+    LoadStretch takeHelperLoad(size_t member);
     int32_t helperProcessId() const { return helper.pid; }
     enum class Recovery {
         notNeeded,

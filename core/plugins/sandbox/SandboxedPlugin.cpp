@@ -511,8 +511,8 @@ int32_t SandboxedPlugin::liveLatency() const {
     return impl->sharedBlock ? impl->sharedBlock->addedLatency() : 0;
 }
 
-HelperLoad SandboxedPlugin::takeHelperLoad() {
-    return impl->sharedBlock ? impl->sharedBlock->takeHelperLoad(0) : HelperLoad{};
+LoadStretch SandboxedPlugin::takeHelperLoad() {
+    return impl->sharedBlock ? impl->sharedBlock->takeHelperLoad(0) : LoadStretch{};
 }
 
 uint64_t SandboxedPlugin::lateBlocks() const {

@@ -84,7 +84,7 @@ class SandboxedPlugin final : public Plugin {
     /// Main thread: blocks the helpers of this instance missed in live playback.
     uint64_t lateBlocks() const;
     /// Main thread: what the plug-in itself cost in its helper since the last call.
-    HelperLoad takeHelperLoad();
+    LoadStretch takeHelperLoad();
     /// Main thread: when the helper's process is gone, or it has missed every live block for a
     /// whole second, starts a new helper with the same plug-in, block size, parameter values
     /// and the state last seen, and returns true. The instance stays loaded.

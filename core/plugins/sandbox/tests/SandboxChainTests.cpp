@@ -124,12 +124,12 @@ TEST_F(SandboxChain, EachMembersOwnTimeInTheHelperComesBackWithItsBlocks) {
     }
     for (size_t member = 0; member < 3; ++member) {
         SCOPED_TRACE(member);
-        const HelperLoad rendered = offline.takeHelperLoad(member);
+        const LoadStretch rendered = offline.takeHelperLoad(member);
         EXPECT_EQ(rendered.blocks, static_cast<uint64_t>(blocks));
         EXPECT_GT(rendered.mean, 0.0) << "a compressor takes some time";
         EXPECT_LT(rendered.mean, 1.0) << "and far less than the block";
         EXPECT_GE(rendered.peak, rendered.mean);
-        const HelperLoad played = live.takeHelperLoad(member);
+        const LoadStretch played = live.takeHelperLoad(member);
         EXPECT_GE(played.blocks, static_cast<uint64_t>(blocks - 2)) << "one block behind";
         EXPECT_GT(played.mean, 0.0);
         EXPECT_EQ(offline.takeHelperLoad(member).blocks, 0u) << "a stretch is taken once";
