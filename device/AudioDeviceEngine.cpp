@@ -246,6 +246,7 @@ bool AudioDeviceEngine::startBackend() {
         writeLog(error);
         return false;
     }
+    engine.playbackLatencyFrames.store(playbackLatencyFrames());
     outputRunning.store(true);
     return true;
 }
@@ -358,15 +359,16 @@ int64_t AudioDeviceEngine::drainCapture() {
 }
 
 void AudioDeviceEngine::allocateInputCaptures() {
-    const int32_t pairs =
-        backend ? std::min((backend->inputChannels() + 1) / 2, maxInputPairs) : 0;
-    for (int32_t pair = 0; pair < pairs; ++pair) inputCaptures[pair].queue.allocate();
+    const int32_t pairs = backend ? std::min((backend->inputChannels() + 1) / 2, maxInputPairs) : 0;
+    for (int32_t pair = 0; pair < pairs; ++pair)
+        inputCaptures[pair].queue.allocate();
     capturedPairs.store(pairs, std::memory_order_relaxed);
 }
 
 uint64_t AudioDeviceEngine::captureOverflowFrames() const {
     uint64_t dropped = 0;
-    for (const InputCapture &capture : inputCaptures) dropped += capture.queue.droppedFrames();
+    for (const InputCapture &capture : inputCaptures)
+        dropped += capture.queue.droppedFrames();
     return dropped;
 }
 
@@ -418,6 +420,10 @@ int64_t AudioDeviceEngine::roundTripLatencyFrames() const {
     if (!backend) return 0;
     return std::max<int64_t>(backend->captureLatencyFrames(), 0) +
            std::max<int64_t>(backend->playbackLatencyFrames(), 0);
+}
+
+int64_t AudioDeviceEngine::playbackLatencyFrames() const {
+    return backend ? std::max<int64_t>(backend->playbackLatencyFrames(), 0) : 0;
 }
 
 int64_t AudioDeviceEngine::midiInputLatencyFrames() const {
@@ -477,7 +483,8 @@ AudioDeviceEngine::finishRecordingInputsIntoProject(Engine &target,
     }
     // Pairs nobody asked for recorded nothing anyone keeps; their memory goes back now.
     std::lock_guard lock(recordMutex);
-    for (InputCapture &capture : inputCaptures) std::vector<float>().swap(capture.recordBuffer);
+    for (InputCapture &capture : inputCaptures)
+        std::vector<float>().swap(capture.recordBuffer);
     return outcomes;
 }
 
@@ -680,7 +687,8 @@ void AudioDeviceEngine::renderDevice(const float *const *inputs, int32_t inputCo
 long AudioDeviceEngine::audioThreadMajorFaults() const {
     const pid_t thread = audioThreadId.load(std::memory_order_relaxed);
     if (thread == 0) return -1;
-    std::FILE *stat = std::fopen(("/proc/self/task/" + std::to_string(thread) + "/stat").c_str(), "r");
+    std::FILE *stat =
+        std::fopen(("/proc/self/task/" + std::to_string(thread) + "/stat").c_str(), "r");
     if (!stat) return -1;
     char line[1024] = {};
     const bool read = std::fgets(line, sizeof line, stat) != nullptr;
@@ -711,8 +719,8 @@ void AudioDeviceEngine::captureInputRt(const float *const *inputs, int32_t input
         captureStartKnown.store(true, std::memory_order_release);
     }
     noteWhereTheTakeRollsRt(frames);
-    const int32_t pairs = std::min(capturedPairs.load(std::memory_order_relaxed),
-                                   (inputCount + 1) / 2);
+    const int32_t pairs =
+        std::min(capturedPairs.load(std::memory_order_relaxed), (inputCount + 1) / 2);
     for (int32_t pair = 0; pair < pairs; ++pair) {
         const float *left = inputs[2 * pair];
         const float *right = 2 * pair + 1 < inputCount ? inputs[2 * pair + 1] : nullptr;

@@ -97,6 +97,8 @@ class AudioDeviceEngine final : public DeviceHost {
     const std::string &takeJournalPath() const { return journalPath; }
     /// The device's reported round trip: capture plus playback latency, in frames.
     int64_t roundTripLatencyFrames() const;
+    /// The device's reported playback latency, in frames (0 without a device).
+    int64_t playbackLatencyFrames() const;
     /// How late recorded MIDI arrives against what the player heard: the MIDI input's
     /// reported latency plus the playback latency (see `alignRecordedNotes`).
     int64_t midiInputLatencyFrames() const;

@@ -342,6 +342,8 @@ void OVApplication::onTick() {
     viewPtr->recording().tickCountIn();
     viewPtr->tempoTools().onUiTick();
     viewPtr->midiLearning().onUiTick();
+    // The server may report a new latency when its connections change.
+    enginePtr->playbackLatencyFrames.store(audioPtr->playbackLatencyFrames());
     const LiveTickReport report = liveTick->run([](const Notification &notification) {
         std::string category;
         const std::string message = describeNotification(notification, category);

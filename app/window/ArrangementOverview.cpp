@@ -76,13 +76,13 @@ void ArrangementOverview::paintEvent(QPaintEvent *) {
                 if (!clip) continue;
                 const double start = xOf(time.beats(clip->arrangeStart));
                 const double end = xOf(time.beats(clip->arrangeStart + clip->length));
-                painter.fillRect(QRectF(start, top, std::max(1.0, end - start),
-                                        std::max(1.0, rowHeight - 1.0)),
-                                 colour);
+                painter.fillRect(
+                    QRectF(start, top, std::max(1.0, end - start), std::max(1.0, rowHeight - 1.0)),
+                    colour);
             }
             top += rowHeight;
         }
-        const double playhead = xOf(time.beats(engine.transport.playhead.load()));
+        const double playhead = xOf(time.beats(engine.heardPlayhead()));
         painter.setPen(QPen(theme::text, 1.0));
         painter.drawLine(QPointF(playhead, 0), QPointF(playhead, height()));
     }
@@ -95,8 +95,8 @@ void ArrangementOverview::paintEvent(QPaintEvent *) {
 
 void ArrangementOverview::followTimeline() {
     const TimelineGeometry &layout = timeline.timelineGeometry();
-    const Shown now{app.engine().transport.playhead.load(), layout.scrollBeats,
-                    layout.pixelsPerBeat, timeline.width()};
+    const Shown now{app.engine().heardPlayhead(), layout.scrollBeats, layout.pixelsPerBeat,
+                    timeline.width()};
     if (now == shown) return;
     shown = now;
     update();

@@ -706,7 +706,7 @@ void MainWindow::offerQuickStart() {
 
 void MainWindow::refreshTransport() {
     Engine &engine = app.engine();
-    const int64_t playhead = engine.transport.playhead.load();
+    const int64_t playhead = engine.heardPlayhead();
     std::lock_guard lock(engine.projectMutex);
     const TimeMap time = TimeMap::of(engine.project);
     positionBars->setText(QString::fromStdString(time.barsBeats(playhead)));

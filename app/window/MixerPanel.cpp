@@ -361,7 +361,7 @@ void MixerPanel::refreshValues() {
             values.gain = project.controlRoom.masterGain;
             strip->setValues(values);
         } else if (const auto track = project.findTrack(strip->trackId())) {
-            strip->setValues(shownValuesOf(*track, app.engine().transport.playhead.load()));
+            strip->setValues(shownValuesOf(*track, app.engine().heardPlayhead()));
         }
     }
 }
@@ -515,7 +515,7 @@ void MixerPanel::onTick() {
         } else if (const auto track = project.findTrack(strip->trackId())) {
             strip->setPeaks(track->peakL, track->peakR, running);
             if (hasMixerAutomation(*track))
-                strip->setValues(shownValuesOf(*track, app.engine().transport.playhead.load()));
+                strip->setValues(shownValuesOf(*track, app.engine().heardPlayhead()));
         }
     }
     followEffectAutomation(project);
@@ -546,7 +546,7 @@ void MixerPanel::followEffectAutomation(const Project &project) {
     const int index = selectedInsert();
     if (!track || index < 0 || index >= static_cast<int>(track->inserts.size())) return;
     effectPanel->followAutomation(track->inserts[static_cast<std::size_t>(index)],
-                                  app.engine().transport.playhead.load());
+                                  app.engine().heardPlayhead());
 }
 
 void MixerPanel::execute(std::unique_ptr<Command> command) {

@@ -181,13 +181,13 @@ double TimelineView::framesPerPixelAt(int64_t position) const {
 int64_t TimelineView::shownPlayhead() const {
     // What the last tick saw, so that a paint draws the playhead in the columns that tick
     // asked to repaint, not where the transport got to since.
-    return lastPlayhead >= 0 ? lastPlayhead : app.engine().transport.playhead.load();
+    return lastPlayhead >= 0 ? lastPlayhead : app.engine().heardPlayhead();
 }
 
 double TimelineView::playheadX() const {
     std::lock_guard lock(app.engine().projectMutex);
     const TimeMap time = TimeMap::of(app.engine().project);
-    return layout.xForBeats(time.beats(app.engine().transport.playhead.load()));
+    return layout.xForBeats(time.beats(app.engine().heardPlayhead()));
 }
 
 QRectF TimelineView::clipRectOf(uint64_t clipId) const {
@@ -239,7 +239,7 @@ void TimelineView::onTick() {
         fittedBeats = view.timelineVisibleBeats;
     }
     Engine &engine = app.engine();
-    const int64_t playhead = engine.transport.playhead.load();
+    const int64_t playhead = engine.heardPlayhead();
     if (followPlayhead && (engine.transport.playing.load() || engine.transport.recording.load()) &&
         isVisible()) {
         double beats = 0.0;

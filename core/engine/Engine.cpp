@@ -460,6 +460,7 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
     }
     if ((isPlaying && !sessionRendered) || (!isPlaying && isRecording))
         renderArrangementRt(context);
+    mixLatencyFrames.store(context.maxLatency, std::memory_order_relaxed);
     renderMetronomeRt(snapshot, outputs, outputChannelCount, frames, position);
     const int64_t next = transport.nextPositionRt(position, frames, true);
     const int64_t straight = Transport::clampPosition(position + frames);
@@ -467,6 +468,21 @@ void Engine::renderDevicePieceRt(const GraphSnapshot &snapshot, float *const *ou
     transport.playhead.store(next);
     followTempoRt(snapshot, next);
     sessionPlayer.publishTableRt();
+}
+
+int64_t Engine::heardPlayhead() const {
+    const int64_t playhead = transport.playhead.load();
+    if (!transport.playing.load()) return playhead;
+    const int64_t lag = std::max<int64_t>(mixLatencyFrames.load(std::memory_order_relaxed), 0) +
+                        std::max<int64_t>(playbackLatencyFrames.load(std::memory_order_relaxed), 0);
+    const int64_t heard = playhead - lag;
+    const int64_t cycleStart = transport.loopStart.load();
+    const int64_t cycleEnd = transport.loopEnd.load();
+    // Just after the jump back, what is heard is still the end of the pass before.
+    if (transport.loopEnabled.load() && cycleEnd > cycleStart && playhead >= cycleStart &&
+        heard < cycleStart && cycleStart - heard < cycleEnd - cycleStart)
+        return cycleEnd - (cycleStart - heard);
+    return std::max<int64_t>(heard, 0);
 }
 
 void Engine::renderOfflinePieceRt(const GraphSnapshot &snapshot, float *const *outputs,

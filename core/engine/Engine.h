@@ -200,6 +200,16 @@ class Engine {
     /// Where the last device block began once its requests were carried out, whether the
     /// transport rolled or not: the timeline position of the input that block captured.
     std::atomic<int64_t> deviceBlockStart{0};
+    /// Frames the mix lags the playhead by, the delay that compensates the slowest chain;
+    /// written by the audio thread with each block it plays.
+    std::atomic<int64_t> mixLatencyFrames{0};
+    /// The device's playback latency in frames; set by whoever starts the device.
+    std::atomic<int64_t> playbackLatencyFrames{0};
+    /// Where the song is as the listener hears it now: while playing, the playhead less the
+    /// mix's and the device's latency, back across the cycle's jump while the cycle runs;
+    /// stopped, the playhead. What the window shows moving (the playhead, the mixer's
+    /// automated values) follows this, so that it moves with what is heard.
+    int64_t heardPlayhead() const;
 
     // --- Rendering context -------------------------------------------------------------
     std::atomic<double> sampleRate{48000.0};

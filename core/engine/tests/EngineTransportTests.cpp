@@ -218,3 +218,31 @@ TEST_F(EngineTransport, ApplyingTempoAndMeterAtAPositionMovesTheBaseValues) {
     EXPECT_EQ(engine.currentMeter(), (TimeSignature{6, 8}));
     EXPECT_DOUBLE_EQ(engine.gridBeats(GridQuantize::Bar), 3.0);
 }
+
+// What the window shows moving follows what is heard: the playhead less the delay that lines
+// the chains up and the device's own, back across the cycle's jump, and the playhead itself
+// once stopped.
+TEST_F(EngineTransport, TheHeardPlayheadLagsByTheMixAndTheDeviceAndFollowsTheCycle) {
+    {
+        std::lock_guard lock(engine.projectMutex);
+        engine.project.addTrack(TrackType::Audio, "Delayed");
+    }
+    engine.setLatencyHook([](uint64_t) { return int64_t{1000}; });
+    engine.publishGraph();
+    engine.playbackLatencyFrames.store(256);
+    send(engine, RequestType::locate, 0, 48000.0);
+    send(engine, RequestType::play);
+    out.render(engine);
+    EXPECT_EQ(engine.mixLatencyFrames.load(), 1000) << "the slowest chain's delay";
+    EXPECT_EQ(engine.transport.playhead.load(), 48512);
+    EXPECT_EQ(engine.heardPlayhead(), 48512 - 1000 - 256);
+
+    send(engine, Request::setCycle(0, 96000, true));
+    out.render(engine);
+    engine.transport.playhead.store(500); // just after a jump back to the cycle's start
+    EXPECT_EQ(engine.heardPlayhead(), 96000 - (1256 - 500)) << "still the end of the last pass";
+
+    send(engine, RequestType::stop);
+    out.render(engine);
+    EXPECT_EQ(engine.heardPlayhead(), engine.transport.playhead.load());
+}
