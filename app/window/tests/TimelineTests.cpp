@@ -319,9 +319,10 @@ TEST_F(TimelineTest, TrackHeaderButtonsAndTheVolumeBarEditTheTrack) {
     EXPECT_TRUE(track()->solo);
     QTest::mouseClick(&timeline, Qt::LeftButton, {}, QPoint(68, buttonY)); // R
     EXPECT_TRUE(track()->armed);
-    // The volume bar spans 0 to 2 over 56 pixels from x 110: three quarters along is 1.5.
+    // The volume bar spans -60 dB to +6 dB over 56 pixels from x 110, as the fader does:
+    // three quarters along is -10.5 dB.
     drag(QPointF(120, buttonY), QPointF(152, buttonY));
-    EXPECT_NEAR(track()->gain, 1.5f, 0.03f);
+    EXPECT_NEAR(20.0 * std::log10(track()->gain), -10.5, 0.6);
     EXPECT_EQ(harness.application().commands().undoName(), "Mixer");
     window.undo();
     EXPECT_FLOAT_EQ(track()->gain, 1.0f);
