@@ -541,25 +541,26 @@ AudioSettingsPanel *MainWindow::openAudioSettings() {
     return panel;
 }
 
-MidiMappingsWindow *MainWindow::openMidiMappings() {
-    if (!midiMappings) {
-        midiMappings = new MidiMappingsWindow(app, this);
-        midiMappings->setAttribute(Qt::WA_DeleteOnClose);
+namespace {
+/// The one window of its kind that `kept` watches: made on first use, raised when it is open
+/// already, gone when the user closes it.
+template <class Window>
+Window *showKeptWindow(QPointer<Window> &kept, OVApplication &app, QWidget *parent) {
+    if (!kept) {
+        kept = new Window(app, parent);
+        kept->setAttribute(Qt::WA_DeleteOnClose);
     }
-    midiMappings->show();
-    midiMappings->raise();
-    return midiMappings;
+    kept->show();
+    kept->raise();
+    return kept;
+}
+} // namespace
+
+MidiMappingsWindow *MainWindow::openMidiMappings() {
+    return showKeptWindow(midiMappings, app, this);
 }
 
-PluginDspWindow *MainWindow::openPluginDsp() {
-    if (!pluginDsp) {
-        pluginDsp = new PluginDspWindow(app, this);
-        pluginDsp->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    pluginDsp->show();
-    pluginDsp->raise();
-    return pluginDsp;
-}
+PluginDspWindow *MainWindow::openPluginDsp() { return showKeptWindow(pluginDsp, app, this); }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
     if (event->type() == QEvent::KeyPress &&
