@@ -181,10 +181,13 @@ class JackBackend final : public AudioBackend {
     void stop() override {
         if (!client) return;
         // A server that shut down has already dropped the client: only its memory is left.
-        // A leader that goes away stops the transport it was running.
-        if (active && !lost.load() && syncTransport.load() == JackTransportMode::lead)
+        // A leader that goes away stops the transport it was running. It asks only once its
+        // process callback has stopped: a last period still rolling could otherwise ask the
+        // transport to start again after the stop, and the transport would roll on without it.
+        const bool reachable = active && !lost.load();
+        if (reachable) jack_deactivate(client);
+        if (reachable && syncTransport.load() == JackTransportMode::lead)
             jack_transport_stop(client);
-        if (active && !lost.load()) jack_deactivate(client);
         active = false;
         closeClient();
     }
@@ -197,8 +200,8 @@ class JackBackend final : public AudioBackend {
         int64_t latest = 0;
         if (client)
             for (int32_t index = 0; index < inputCount; ++index)
-                latest = std::max(latest,
-                                  reportedLatency(client, inputs[index], JackCaptureLatency));
+                latest =
+                    std::max(latest, reportedLatency(client, inputs[index], JackCaptureLatency));
         return latest;
     }
     int64_t playbackLatencyFrames() const override {
@@ -312,8 +315,8 @@ class JackBackend final : public AudioBackend {
             self.syncBeforeRender(count);
         }
         self.host->renderDevice(self.capture ? in.data() : nullptr,
-                                self.capture ? self.inputCount : 0,
-                                out.data(), 2, static_cast<int32_t>(count),
+                                self.capture ? self.inputCount : 0, out.data(), 2,
+                                static_cast<int32_t>(count),
                                 std::span<const MidiEvent>(self.midiEvents.data(), events));
         {
             RtScope scope(self.host->rendersUnderTrap());

@@ -52,7 +52,7 @@ bool HVWriteMixerAutomationIfNeeded(Project &project, Engine *engine, CommandSta
         return false;
     std::lock_guard lock(engine->projectMutex);
     commandStack->execute(project, std::make_unique<SetAutomationPointCommand>(
-                                       trackId, lane, engine->transport.playhead.load(), value));
+                                       trackId, lane, engine->heardPlayhead(), value));
     engine->publishGraph();
     return true;
 }
@@ -121,7 +121,7 @@ bool AutomationTools::writeIntoPass(uint64_t trackId, int32_t lane, float value)
         return false;
     if (!pass) pass = std::make_unique<WriteAutomationPassCommand>();
     pass->add(engine.project, std::make_unique<SetAutomationPointCommand>(
-                                  trackId, lane, engine.transport.playhead.load(), value));
+                                  trackId, lane, engine.heardPlayhead(), value));
     engine.publishGraph();
     return true;
 }

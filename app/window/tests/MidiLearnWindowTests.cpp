@@ -3,16 +3,21 @@
 #include "app/window/MainWindow.h"
 #include "app/window/MidiMappingsWindow.h"
 #include "app/window/MixerPanel.h"
+#include "app/window/PluginParameterPanel.h"
 #include "app/window/tests/WindowTestSupport.h"
 #include "app/workflows/MidiLearning.h"
 #include "core/commands/CommandStack.h"
 #include "core/engine/Engine.h"
+#include "core/model/AutomationLanes.h"
+#include "core/plugins/PluginRack.h"
+#include "core/plugins/lv2/Lv2Plugin.h"
 #include "device/AudioDeviceEngine.h"
 #include "tests/support/JackServer.h"
 #include "tests/support/JackTestClient.h"
 
 #include <QApplication>
 #include <QDial>
+#include <QListWidget>
 #include <QPushButton>
 #include <QSlider>
 #include <QTableWidget>
@@ -180,6 +185,61 @@ TEST_F(MidiLearnWindow, AFaderLearnsAControllerThatThenMovesItLiveUntilRemoved) 
     play({{0, controlChange(2, 21, 127)}});
     QTest::qWait(300);
     EXPECT_EQ(fader->value(), before) << "a forgotten controller moves nothing";
+}
+
+// A plug-in's parameter learns from a controller on the audio server, as a fader does, and the
+// knob then moves the plug-in itself while the song plays: its bounds at the knob's ends.
+TEST_F(MidiLearnWindow, APluginParameterLearnsAControllerFromTheServerAndFollowsItLive) {
+    constexpr const char *calfFilter = "http://calf.sourceforge.net/plugins/Filter";
+    vst::PluginRack &rack = harness->application().rack();
+    ASSERT_TRUE(rack.loadLv2(audioTrack->id, calfFilter));
+    lv2::Lv2Plugin *plugin = rack.lv2PluginAt(audioTrack->id, 0);
+    ASSERT_NE(plugin, nullptr);
+    const auto frequency = static_cast<std::size_t>(plugin->parameterIndex("freq"));
+    mixer->projectChanged();
+    mixer->selectChannel(audioTrack->id);
+    QListWidget &list = *mixer->insertList();
+    ASSERT_EQ(list.count(), 1);
+    const QPoint insert = list.visualItemRect(list.item(0)).center();
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, insert);
+    testing::whenMenuShows(QStringLiteral("Parameters…"));
+    testing::requestContextMenu(*list.viewport(), insert);
+    PluginParameterPanel *panel = mixer->parameterPanel();
+    ASSERT_NE(panel, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
+    const int row = panel->rowNamed("Frequency");
+    ASSERT_GE(row, 0);
+    QSlider &slider = *panel->slider(row);
+
+    chooseFromContextMenu(slider, "MIDI Learn");
+    ASSERT_TRUE(harness->application().view().midiLearning().waiting());
+    ASSERT_TRUE(playUntil({{0, controlChange(5, 74, 64)}}, [&] { return !mappings().empty(); }))
+        << "the controller that moved became the parameter's";
+    const MidiMapping learned = mappings().front();
+    EXPECT_EQ(learned.channel, 5);
+    EXPECT_EQ(learned.number, 74);
+    EXPECT_EQ(learned.trackId, audioTrack->id);
+    EXPECT_EQ(learned.lane, insertAutomationLane(0));
+    EXPECT_EQ(learned.paramId, panel->row(row).key);
+
+    harness->application().view().play();
+    const struct {
+        int value;
+        float parameter;
+        int slider;
+    } ends[] = {{0, 10.0f, slider.minimum()}, {127, 20000.0f, slider.maximum()}};
+    for (const auto &end : ends) {
+        SCOPED_TRACE("CC value " + std::to_string(end.value));
+        EXPECT_TRUE(playUntil({{0, controlChange(5, 74, end.value)}}, [&] {
+            return std::abs(plugin->parameterValue(frequency) - end.parameter) <
+                   1.0e-3f * end.parameter;
+        })) << plugin->parameterValue(frequency);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return slider.value() == end.slider; }, 3000))
+            << "the window follows the plug-in: " << slider.value();
+    }
+    EXPECT_TRUE(engine().transport.playing.load());
+    harness->application().view().stop();
+    testing::saveScreenshot(*panel, "midi-learn-plugin-parameter");
 }
 
 TEST_F(MidiLearnWindow, APanAndASendForgetTheirControllersFromTheirOwnMenus) {

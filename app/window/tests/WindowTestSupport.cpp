@@ -126,6 +126,7 @@ QString shownInWindow(const QString &sourceText) {
     static const char *const contexts[] = {"orvane::MainWindow",
                                            "orvane::SessionPanel",
                                            "orvane::MixerPanel",
+                                           "MixerPanel",
                                            "orvane::MidiEditor",
                                            "orvane::PluginBrowserPanel",
                                            "orvane::AudioSettingsPanel",

@@ -77,21 +77,26 @@ TEST_F(AutomationWritingTest, EachModeWritesWhereItShouldAndADragUndoesInOneStep
     }
 }
 
-TEST_F(AutomationWritingTest, APlayingDragWritesAPointPerChangeAtTheMovingPlayhead) {
+TEST_F(AutomationWritingTest, APlayingDragWritesAPointPerChangeWhereTheMovingPlayheadIsHeard) {
     setMode(AutomationWriteMode::Touch);
+    // The hand answers what the ear hears: the device's output latency behind the render.
+    constexpr int64_t outputLatency = 1024;
+    rig.engine().playbackLatencyFrames.store(outputLatency);
+    rig.locate(48000);
     rig.play();
+    const auto heardNow = [&] { return rig.engine().transport.playhead.load() - outputLatency; };
     AutomationTools &tools = rig.view().automation();
     tools.beginMixerDrag(trackA);
     Points expected;
     for (const float value : {0.9f, 0.6f, 0.3f}) {
-        expected.push_back({rig.engine().transport.playhead.load(), value});
+        expected.push_back({heardNow(), value});
         tools.mixerValueChanged(trackA, gainAutomationLane, value);
         rig.render(2);
     }
     tools.mixerValueChanged(trackA, panAutomationLane, -0.5f);
-    const int64_t panAt = rig.engine().transport.playhead.load();
+    const int64_t panAt = heardNow();
     EXPECT_TRUE(tools.endMixerDrag(trackA, 0.3f, -0.5f));
-    // The release writes the final gain and pan again, where the playhead now is.
+    // The release writes the final gain and pan again, where the playhead is heard now.
     expected.push_back({panAt, 0.3f});
     EXPECT_EQ(volume(trackA), expected);
     EXPECT_EQ(pan(trackA), (Points{{panAt, -0.5f}}));

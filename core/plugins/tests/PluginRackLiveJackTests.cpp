@@ -190,13 +190,57 @@ PeriodTally comparePeriods(const std::vector<float> &left, const std::vector<flo
     return tally;
 }
 
-/// A period size, and whether the insert's periods are gathered into batches.
-class SandboxedInsertOnJack : public ::testing::TestWithParam<std::tuple<int32_t, bool>> {
+/// Halvora playing a rack's session on a JACK server into a recorder that takes what its
+/// output ports send, one period after another, from the moment `start` connects them.
+struct LiveRecording {
+    LiveRecording(RenderSession &live, int32_t period, int64_t room) : live(live), room(room) {
+        EXPECT_TRUE(recorder.ok()) << recorder.error();
+        recorder.prepareRecording(room);
+        EXPECT_TRUE(recorder.activate());
+        device.connectPorts = false;
+        const uint32_t jack = device.deviceIdByName(jackDeviceName);
+        EXPECT_TRUE(device.applySettings(jack, jack, period)) << device.lastError;
+        EXPECT_EQ(device.bufferFrames, period);
+        // As the application prepares its plug-ins for the device it opened.
+        live.rack.prepare(device.sampleRate, device.bufferFrames);
+    }
+    ~LiveRecording() {
+        device.stop();
+        device.setRenderObserver(nullptr);
+    }
+
+    /// Starts the device and records from the next periods on; false when either failed.
+    bool start(RenderObserver *observer) {
+        device.setRenderObserver(observer);
+        if (!device.start()) {
+            ADD_FAILURE() << device.lastError;
+            return false;
+        }
+        if (!recorder.connect("Halvora:out_1", recorder.recordPort(0)) ||
+            !recorder.connect("Halvora:out_2", recorder.recordPort(1)))
+            return false;
+        // Periods recorded after the connection: from here on the recorder runs after Halvora
+        // in every period, which the anchor relies on.
+        recorder.startRecording();
+        return recorder.waitForRecordedFrames(4 * device.bufferFrames, 10s);
+    }
+
+    RenderSession &live;
+    const int64_t room;
+    JackTestClient recorder{"recorder", 2, 0};
+    AudioDeviceEngine device{live.engine};
+};
+
+/// ZamComp found where the helpers and the rack look for VST 3 plug-ins.
+template <class Param> class ZamCompOnJack : public ::testing::TestWithParam<Param> {
   protected:
     RackEnvironment environment;
     ScopedEnvironment folders{"VST3_PATH", testing::zamDir()};
     ThirdPartyLeaksIgnored zamLeaks;
 };
+
+/// A period size, and whether the insert's periods are gathered into batches.
+class SandboxedInsertOnJack : public ZamCompOnJack<std::tuple<int32_t, bool>> {};
 
 TEST_P(SandboxedInsertOnJack, PlaysTheRenderLaterByExactlyTheReportedLatency) {
     ASSERT_TRUE(zamPluginsInstalled());
@@ -217,33 +261,15 @@ TEST_P(SandboxedInsertOnJack, PlaysTheRenderLaterByExactlyTheReportedLatency) {
     ASSERT_NE(live.rack.slots[0].sandboxed, nullptr);
     const SandboxedPlugin &insert = *live.rack.slots[0].sandboxed;
     const int64_t room = songEnd + recordingMargin;
-    JackTestClient recorder("recorder", 2, 0);
-    ASSERT_TRUE(recorder.ok()) << recorder.error();
-    recorder.prepareRecording(room);
-    ASSERT_TRUE(recorder.activate());
-    // Outlives the device, whose audio thread calls it.
-    PlaybackAnchor anchor(live.engine, recorder, room);
-    AudioDeviceEngine device(live.engine);
-    device.connectPorts = false;
-    const uint32_t jack = device.deviceIdByName(jackDeviceName);
-    ASSERT_TRUE(device.applySettings(jack, jack, period)) << device.lastError;
-    ASSERT_EQ(device.bufferFrames, period);
-    // As the application prepares its plug-ins for the device it opened.
-    live.rack.prepare(device.sampleRate, device.bufferFrames);
-
-    device.setRenderObserver(&anchor);
-    ASSERT_TRUE(device.start()) << device.lastError;
-    ASSERT_TRUE(recorder.connect("Halvora:out_1", recorder.recordPort(0)));
-    ASSERT_TRUE(recorder.connect("Halvora:out_2", recorder.recordPort(1)));
-    // Periods recorded after the connection: from here on the recorder runs after Halvora in
-    // every period, which the anchor relies on.
-    recorder.startRecording();
-    ASSERT_TRUE(recorder.waitForRecordedFrames(4 * period, 10s));
+    // The anchor outlives the device, whose audio thread calls it.
+    LiveRecording rig(live, period, room);
+    PlaybackAnchor anchor(live.engine, rig.recorder, room);
+    ASSERT_FALSE(::testing::Test::HasFailure());
+    ASSERT_TRUE(rig.start(&anchor));
     ASSERT_TRUE(playFromStart(live.engine));
-    ASSERT_TRUE(recorder.waitForRecordedFrames(room, 60s)) << "the server stopped running";
+    ASSERT_TRUE(rig.recorder.waitForRecordedFrames(room, 60s)) << "the server stopped running";
     const int64_t reported = live.rack.latencySamples(compressed);
-    device.stop();
-    device.setRenderObserver(nullptr);
+    rig.device.stop();
 
     const int32_t behind = gathered ? 2 * PluginRack::liveAheadFramesFor(48000.0) : period;
     EXPECT_EQ(reported, behind + insert.latency)
@@ -254,7 +280,7 @@ TEST_P(SandboxedInsertOnJack, PlaysTheRenderLaterByExactlyTheReportedLatency) {
     const int64_t songAhead = anchor.songAhead.load();
     ASSERT_LE(songEnd + reported - songAhead, room) << "the recording ended before the song";
 
-    const PeriodTally tally = comparePeriods(recorder.recording(0), recorder.recording(1),
+    const PeriodTally tally = comparePeriods(rig.recorder.recording(0), rig.recorder.recording(1),
                                              songAhead, reported, period, render, dry);
     const uint64_t late = insert.lateBlocks();
     ASSERT_GT(tally.withSound, (songEnd - leadIn) / period - 2);
@@ -273,6 +299,88 @@ TEST_P(SandboxedInsertOnJack, PlaysTheRenderLaterByExactlyTheReportedLatency) {
                      << " blocks: the machine is too busy to hear the insert live";
     EXPECT_GE(2 * tally.matching, tally.withSound);
 }
+
+/// The first recorded frame from which both channels stay below `floor` to the end.
+int64_t silentFrom(const std::vector<float> &left, const std::vector<float> &right, float floor) {
+    auto frame = static_cast<int64_t>(std::min(left.size(), right.size()));
+    while (frame > 0 && std::abs(left[static_cast<std::size_t>(frame - 1)]) < floor &&
+           std::abs(right[static_cast<std::size_t>(frame - 1)]) < floor)
+        --frame;
+    return frame;
+}
+
+/// How the compressor is hosted while an edit is made under it.
+enum class Hosting { inProcess, eachPeriod, gathered };
+
+class EditWhilePlayingOnJack : public ZamCompOnJack<Hosting> {};
+
+// How soon an edit is heard: taking the compressed track's clip away while the song plays
+// silences the output within the mix's reported latency (the gathered batches of a sandboxed
+// insert, two of 1,024 frames at 48 kHz: 42.7 ms) and three periods: the one being rendered
+// when the edit is published, the one that picks it up, and the one the recorder is taking.
+TEST_P(EditWhilePlayingOnJack, IsHeardWithinTheMixLatencyAndThreePeriods) {
+    ASSERT_TRUE(zamPluginsInstalled());
+    const Hosting hosting = GetParam();
+    constexpr int32_t period = 128;
+    JackServer server(period);
+    ASSERT_TRUE(server.ready()) << server.failure();
+    RenderSession live(hosting != Hosting::inProcess);
+    live.rack.gathersLiveBlocks = hosting == Hosting::gathered;
+    const uint64_t compressed = buildSong(live, true);
+    const int64_t room = songEnd + recordingMargin;
+    LiveRecording rig(live, period, room);
+    ASSERT_FALSE(::testing::Test::HasFailure());
+    ASSERT_TRUE(rig.start(nullptr));
+    uint64_t plainClip = 0, compressedClip = 0;
+    {
+        std::lock_guard lock(live.engine.projectMutex);
+        for (const auto &track : live.engine.project.tracks)
+            (track->id == compressed ? compressedClip : plainClip) = track->clips.at(0)->id;
+        // Only the compressed track sounds, so that its edit silences everything.
+        live.engine.project.removeClip(plainClip);
+        live.engine.publishGraph();
+    }
+    ASSERT_TRUE(playFromStart(live.engine));
+    // Well into the tone, past the lead-in and whatever the mix holds back.
+    ASSERT_TRUE(rig.recorder.waitForRecordedFrames(leadIn + 24000, 20s));
+    int64_t editedAt = 0;
+    {
+        std::lock_guard lock(live.engine.projectMutex);
+        editedAt = rig.recorder.recordedFrames();
+        live.engine.project.removeClip(compressedClip);
+        live.engine.publishGraph();
+    }
+    ASSERT_TRUE(rig.recorder.waitForRecordedFrames(editedAt + 48000, 20s));
+    const int64_t reported = live.rack.latencySamples(compressed);
+    rig.device.stop();
+
+    const std::vector<float> left = rig.recorder.recording(0);
+    const std::vector<float> right = rig.recorder.recording(1);
+    const int64_t heardAt = silentFrom(left, right, 1.0e-4f);
+    ASSERT_LT(heardAt, static_cast<int64_t>(left.size())) << "the edit was never heard";
+    ASSERT_GT(heardAt, editedAt - period) << "the song was silent before the edit";
+    const int64_t bound = reported + 3 * period;
+    const int64_t heardAfter = heardAt - editedAt;
+    RecordProperty("heard_after_ms", std::to_string(1000.0 * heardAfter / rate));
+    EXPECT_LE(heardAfter, bound) << "heard " << 1000.0 * heardAfter / rate << " ms after the edit, "
+                                 << "bound " << 1000.0 * bound / rate << " ms";
+    if (hosting == Hosting::gathered) {
+        EXPECT_EQ(reported, 2 * PluginRack::liveAheadFramesFor(rate) +
+                                live.rack.slots.at(0).sandboxed->latency);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Hostings, EditWhilePlayingOnJack,
+                         ::testing::Values(Hosting::inProcess, Hosting::eachPeriod,
+                                           Hosting::gathered),
+                         [](const auto &info) {
+                             switch (info.param) {
+                             case Hosting::inProcess: return std::string("in_process");
+                             case Hosting::eachPeriod: return std::string("each_period");
+                             case Hosting::gathered: return std::string("gathered");
+                             }
+                             return std::string("unknown");
+                         });
 
 INSTANTIATE_TEST_SUITE_P(DevicePeriods, SandboxedInsertOnJack,
                          ::testing::Combine(::testing::Values(128, 256), ::testing::Bool()),

@@ -21,22 +21,20 @@ namespace {
 constexpr int32 startWidth = 600, startHeight = 400;
 constexpr int32 largestWidth = 1000, largestHeight = 800;
 
-class ResizableView : public IPlugView {
+class ResizableView final : public IPlugView {
   public:
     tresult PLUGIN_API isPlatformTypeSupported(FIDString type) override {
-        return std::strcmp(type, kPlatformTypeX11EmbedWindowID) == 0 ? kResultTrue
-                                                                     : kResultFalse;
+        return std::strcmp(type, kPlatformTypeX11EmbedWindowID) == 0 ? kResultTrue : kResultFalse;
     }
     tresult PLUGIN_API attached(void *parent, FIDString type) override {
         if (isPlatformTypeSupported(type) != kResultTrue || display) return kResultFalse;
         display = XOpenDisplay(nullptr);
         if (!display) return kResultFalse;
         const int screen = DefaultScreen(display);
-        window = XCreateSimpleWindow(display,
-                                     static_cast<Window>(reinterpret_cast<uintptr_t>(parent)), 0,
-                                     0, static_cast<unsigned>(size.getWidth()),
-                                     static_cast<unsigned>(size.getHeight()), 0,
-                                     WhitePixel(display, screen), WhitePixel(display, screen));
+        window = XCreateSimpleWindow(
+            display, static_cast<Window>(reinterpret_cast<uintptr_t>(parent)), 0, 0,
+            static_cast<unsigned>(size.getWidth()), static_cast<unsigned>(size.getHeight()), 0,
+            WhitePixel(display, screen), WhitePixel(display, screen));
         XMapWindow(display, window);
         XSync(display, False);
         return kResultOk;
