@@ -292,6 +292,8 @@ std::string HelperServer::dispatch(Connection &connection, const std::string &li
     }
     if (line.starts_with("MEMBER ")) return serveChainMember(rest("MEMBER "));
     std::lock_guard lock(pluginLock);
+    if (hostingLv2 && (line == "PARAMETERS" || line.starts_with("VALUETEXT ")))
+        return describeParameters(lv2Plugin, line);
     if (line.starts_with("LOAD ")) return load(rest("LOAD "));
     if (line.starts_with("DESCRIBE ")) return describe(rest("DESCRIBE "));
     if (line.starts_with("PREPARE ")) return prepare(rest("PREPARE "));
@@ -340,16 +342,28 @@ std::string HelperServer::dispatch(Connection &connection, const std::string &li
 std::string HelperServer::serveBesideBlocks(const std::string &line) {
     const bool besideBlocks = line == "GETSTATE" || line.starts_with("SETSTATE ") ||
                               line == "HASEDITOR" || line == "OPENEDITOR" ||
-                              line == "CLOSEEDITOR" || line == "EDITORSTATE";
+                              line == "CLOSEEDITOR" || line == "EDITORSTATE" ||
+                              line == "PARAMETERS" || line.starts_with("VALUETEXT ");
     if (!besideBlocks) return {};
     std::lock_guard values(valuesLock);
     if (line == "EDITORSTATE") return editorReport(plugin, pluginEditorEdits);
+    if (line == "PARAMETERS" || line.starts_with("VALUETEXT "))
+        return describeParameters(plugin, line);
     if (line == "GETSTATE") return getState();
     if (line.starts_with("SETSTATE ")) return setState(line.substr(9));
     if (line == "HASEDITOR") return plugin.hasEditor() ? "YES" : "NO";
     if (line == "OPENEDITOR") return openEditor();
     plugin.closeEditor();
     return "OK";
+}
+
+// What the program's generic editor shows of a plug-in it cannot reach: the parameters with
+// their values, and the plug-in's own text for a value.
+std::string HelperServer::describeParameters(Plugin &hosted, const std::string &line) {
+    if (line == "PARAMETERS") return formatParameterList(hosted.listParameters());
+    const std::optional<ParameterValue> asked = parseValueTextRequest(line.substr(10));
+    if (!asked) return "ERR valuetext";
+    return formatValueText(hosted.parameterValueText(asked->id, asked->value));
 }
 
 std::string HelperServer::loadLv2(const std::string &pluginId) {

@@ -62,8 +62,10 @@ struct LivePlay {
     DspLoadSummary load;
 };
 
-/// Plays `tracks` tracks with two inserts each for `seconds` at `frames`; nothing when a
-/// plug-in would not load or the device would not start.
+constexpr std::chrono::seconds settling{1};
+
+/// Plays `tracks` tracks with two inserts each for `seconds` at `frames` after `settling`;
+/// nothing when a plug-in would not load or the device would not start.
 std::optional<LivePlay> playWithInserts(int tracks, int32_t frames, const Way &way,
                                         double seconds) {
     Engine engine;
@@ -85,8 +87,12 @@ std::optional<LivePlay> playWithInserts(int tracks, int32_t frames, const Way &w
     if (!engine.pushRequest(RequestProducer::MainThread, Request::locate(0)) ||
         !engine.pushRequest(RequestProducer::MainThread, Request::play()) || !device.start())
         return std::nullopt;
+    // Counted from the second second: the first holds the helpers' and plug-ins' first blocks
+    // (pages touched, caches filled), which a session pays once when it starts, not per period.
+    std::this_thread::sleep_for(settling);
+    const uint64_t settled = device.xrunCount();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-    LivePlay play{device.xrunCount(), device.dspLoad()};
+    LivePlay play{device.xrunCount() - settled, device.dspLoad()};
     device.stop();
     return play;
 }
@@ -146,12 +152,15 @@ BENCHMARK(liveXrunsOfTheReferenceSession)
     ->UseRealTime();
 
 /// The most tracks (up to 128) that play without more xruns than `floor`: doubling from 4 until
-/// one fails, then halving the gap three times.
+/// one fails, then halving the gap three times. A count fails only when a second play fails
+/// too: on a virtual machine a lone late period comes from the host as often as from the load,
+/// and with a floor of none one such period would end the search anywhere.
 int capacityOf(int32_t frames, const Way &way, double seconds, uint64_t floor) {
-    const auto plays = [&](int tracks) {
+    const auto playsOnce = [&](int tracks) {
         const auto play = playWithInserts(tracks, frames, way, seconds);
         return play && play->xruns <= floor;
     };
+    const auto plays = [&](int tracks) { return playsOnce(tracks) || playsOnce(tracks); };
     int good = 0;
     int bad = 0;
     for (int tracks = 4; tracks <= 128; tracks *= 2) {
@@ -189,7 +198,13 @@ void liveCapacity(benchmark::State &state) {
     state.counters["sandboxed_vs_in_process_helpers"] = ratio(capacity[4], capacity[1]);
     state.counters["period_frames"] = frames;
 }
-BENCHMARK(liveCapacity)->Arg(64)->Arg(128)->Arg(256)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(liveCapacity)
+    ->Arg(64)
+    ->Arg(128)
+    ->Arg(256)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 } // namespace
 

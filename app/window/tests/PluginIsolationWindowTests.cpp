@@ -5,6 +5,7 @@
 #include "app/window/MainWindow.h"
 #include "app/window/MixerPanel.h"
 #include "app/window/PluginDspWindow.h"
+#include "app/window/PluginParameterPanel.h"
 #include "app/window/tests/WindowTestSupport.h"
 #include "core/engine/Engine.h"
 #include "core/plugins/PluginRack.h"
@@ -12,7 +13,10 @@
 #include "tests/support/ScopedTestState.h"
 #include "translations/Language.h"
 
+#include <QComboBox>
+#include <QLabel>
 #include <QListWidget>
+#include <QSlider>
 #include <QTableWidget>
 #include <QTest>
 
@@ -96,6 +100,39 @@ TEST_F(PluginIsolationWindowTest, AnInsertRunsInAHelperUntilTheUserKeepsItInTheP
     const auto track = app.engine().project.findTrack(midi);
     EXPECT_TRUE(track->pluginsInProcess);
     EXPECT_FALSE(track->inserts.at(0).inProcess) << "the track's choice, not the insert's";
+}
+
+// The generic editor of a plug-in in its helper shows what the same editor shows of it in the
+// program: its parameters, values with units, named choices, and a turn that reaches it.
+TEST_F(PluginIsolationWindowTest, AHelpersPluginShowsItsParametersWithValuesUnitsAndChoices) {
+    constexpr const char *calfFilter = "http://calf.sourceforge.net/plugins/Filter";
+    ASSERT_TRUE(app.rack().loadLv2(midi, calfFilter));
+    ASSERT_FALSE(runsHere());
+    showMixerOnFirstInsert();
+    chooseFromInsertMenu(QStringLiteral("Parameters…"));
+    PluginParameterPanel *panel = mixer->parameterPanel();
+    ASSERT_NE(panel, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
+    ASSERT_GE(panel->rowCount(), 6);
+    const int frequency = panel->rowNamed("Frequency");
+    ASSERT_GE(frequency, 0);
+    EXPECT_EQ(panel->valueLabel(frequency)->text(), QStringLiteral("2000 Hz"));
+    const int mode = panel->rowNamed("Mode");
+    ASSERT_GE(mode, 0);
+    ASSERT_NE(panel->choice(mode), nullptr);
+    EXPECT_EQ(panel->choice(mode)->currentText(), QStringLiteral("12dB/oct Lowpass"));
+
+    QSlider &slider = *panel->slider(frequency);
+    slider.setFocus();
+    QTest::keyClick(&slider, Qt::Key_End);
+    EXPECT_EQ(panel->valueLabel(frequency)->text(), QStringLiteral("20000 Hz"));
+    EXPECT_EQ(app.commands().undoName(), "Plug-in Parameter");
+    std::lock_guard lock(app.rack().slotsMutex);
+    for (const vst::Slot &slot : app.rack().slots)
+        if (slot.trackId == midi && slot.plugin) {
+            EXPECT_EQ(slot.plugin->getParameterNormalized(panel->row(frequency).key), 1.0f);
+        }
+    testing::saveScreenshot(*panel, "sandboxed-generic-editor");
 }
 
 // A plug-in in its helper shows its window from there, in a process of the helper's own: what

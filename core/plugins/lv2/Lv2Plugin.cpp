@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -868,6 +869,19 @@ std::vector<vst::PluginParameterInfo> Lv2Plugin::listParameters() {
         list.push_back(std::move(info));
     }
     return list;
+}
+
+std::string Lv2Plugin::parameterValueText(uint32_t portIndex, float normalized) {
+    const int index = parameterIndexForPort(portIndex);
+    if (index < 0) return {};
+    const Lv2Parameter &parameter = parameters[static_cast<size_t>(index)];
+    const float plain = plainFromNormalized(parameter, normalized);
+    if (parameter.enumeration)
+        for (const auto &[value, label] : parameter.scalePoints)
+            if (value == plain) return label;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", static_cast<double>(plain));
+    return text;
 }
 
 bool Lv2Plugin::setParameterNormalized(uint32_t portIndex, float normalized) {

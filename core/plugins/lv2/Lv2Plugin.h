@@ -106,6 +106,9 @@ class Lv2Plugin final : public vst::Plugin {
 
     /// The plug-in interface names a parameter by its control port's index.
     std::vector<vst::PluginParameterInfo> listParameters() override;
+    /// An enumeration's choice by its name, any other value as its plain number; the unit is
+    /// listed apart.
+    std::string parameterValueText(uint32_t portIndex, float normalized) override;
     [[nodiscard]] bool setParameterNormalized(uint32_t portIndex, float normalized) override;
     float getParameterNormalized(uint32_t portIndex) override;
     [[nodiscard]] bool setParameterNormalizedRt(uint32_t portIndex,

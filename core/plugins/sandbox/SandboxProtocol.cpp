@@ -356,11 +356,129 @@ namespace {
 // start a line of its own.
 std::string fieldText(std::string text) {
     for (char &c : text)
-        if (c == '\t' || c == '\n' || c == '\r' || c == '\0') c = ' ';
+        if (c == '\t' || c == '\n' || c == '\r' || c == '\0' || c == '\x1e') c = ' ';
     return text;
 }
 
 } // namespace
+
+namespace {
+
+constexpr char parameterSeparator = '\x1e';
+constexpr std::string_view parameterListPrefix = "PARAMETERS";
+
+std::string_view nextField(std::string_view &rest, char separator) {
+    const size_t end = rest.find(separator);
+    const std::string_view field = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    return field;
+}
+
+template <class Number> std::optional<Number> wholeNumber(std::string_view text) {
+    Number value{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+std::optional<float> normalizedNumber(std::string_view text) {
+    const std::optional<float> value = wholeNumber<float>(text);
+    if (!value || !std::isfinite(*value) || *value < 0.0f || *value > 1.0f) return std::nullopt;
+    return value;
+}
+
+std::string parameterRecord(const PluginParameterInfo &parameter) {
+    char number[32];
+    std::string record(1, parameterSeparator);
+    record.append(number, std::to_chars(number, number + sizeof number, parameter.id).ptr);
+    record += '\t';
+    record.append(number,
+                  std::to_chars(number, number + sizeof number, parameter.normalizedValue).ptr);
+    record += '\t';
+    record.append(number, std::to_chars(number, number + sizeof number, parameter.stepCount).ptr);
+    record += parameter.editable ? "\t1\t" : "\t0\t";
+    record += fieldText(parameter.name) + "\t" + fieldText(parameter.units);
+    return record;
+}
+
+std::optional<PluginParameterInfo> parseParameterRecord(std::string_view record) {
+    std::string_view fields[6];
+    for (std::string_view &field : fields)
+        field = nextField(record, '\t');
+    // A record of fewer fields runs out before its last: that field has no text at all, where
+    // empty units still point into the line.
+    if (!record.empty() || fields[5].data() == nullptr) return std::nullopt;
+    const std::optional<uint32_t> id = wholeNumber<uint32_t>(fields[0]);
+    const std::optional<float> value = normalizedNumber(fields[1]);
+    const std::optional<int32_t> steps = wholeNumber<int32_t>(fields[2]);
+    if (!id || !value || !steps || *steps < 0 || (fields[3] != "0" && fields[3] != "1"))
+        return std::nullopt;
+    PluginParameterInfo parameter;
+    parameter.id = *id;
+    parameter.normalizedValue = *value;
+    parameter.stepCount = *steps;
+    parameter.editable = fields[3] == "1";
+    parameter.name = fields[4];
+    parameter.units = fields[5];
+    return parameter;
+}
+
+} // namespace
+
+std::string formatParameterList(std::span<const PluginParameterInfo> parameters) {
+    std::string line(parameterListPrefix);
+    for (const PluginParameterInfo &parameter : parameters) {
+        if (!std::isfinite(parameter.normalizedValue) || parameter.normalizedValue < 0.0f ||
+            parameter.normalizedValue > 1.0f || parameter.stepCount < 0)
+            continue;
+        std::string record = parameterRecord(parameter);
+        if (line.size() + record.size() >= replyLineLimit) break;
+        line += record;
+    }
+    return line;
+}
+
+std::optional<std::vector<PluginParameterInfo>> parseParameterList(std::string_view line) {
+    if (!line.starts_with(parameterListPrefix)) return std::nullopt;
+    line.remove_prefix(parameterListPrefix.size());
+    std::vector<PluginParameterInfo> parameters;
+    if (line.empty()) return parameters;
+    if (line.front() != parameterSeparator) return std::nullopt;
+    line.remove_prefix(1);
+    for (;;) {
+        const size_t end = line.find(parameterSeparator);
+        std::optional<PluginParameterInfo> parameter = parseParameterRecord(line.substr(0, end));
+        if (!parameter) return std::nullopt;
+        parameters.push_back(std::move(*parameter));
+        if (end == std::string_view::npos) return parameters;
+        line.remove_prefix(end + 1);
+    }
+}
+
+std::string formatValueTextRequest(uint32_t id, float normalized) {
+    char number[32];
+    std::string line = "VALUETEXT ";
+    line.append(number, std::to_chars(number, number + sizeof number, id).ptr);
+    line += ' ';
+    line.append(number, std::to_chars(number, number + sizeof number, normalized).ptr);
+    return line;
+}
+
+std::optional<ParameterValue> parseValueTextRequest(std::string_view text) {
+    const std::optional<uint32_t> id = wholeNumber<uint32_t>(nextField(text, ' '));
+    const std::optional<float> value = normalizedNumber(text);
+    if (!id || !value) return std::nullopt;
+    return ParameterValue{*id, *value};
+}
+
+std::string formatValueText(std::string_view text) {
+    return "TEXT " + fieldText(std::string(text));
+}
+
+std::optional<std::string> parseValueText(std::string_view line) {
+    if (!line.starts_with("TEXT ")) return std::nullopt;
+    return std::string(line.substr(5));
+}
 
 std::string formatClassLine(const PluginDescription &description) {
     return "CLASS " + fieldText(description.uid) + "\t" + fieldText(description.name) + "\t" +

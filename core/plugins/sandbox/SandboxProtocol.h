@@ -162,6 +162,22 @@ std::string takeEditorReport(EditorStatus status, std::vector<ParameterValue> &p
 std::optional<EditorStatus> parseEditorReport(std::string_view line,
                                               std::vector<ParameterValue> &edits);
 
+/// The helper's answer to "PARAMETERS": "PARAMETERS", then for each parameter of the plug-in a
+/// record separator (0x1e) and its id, normalised value, step count, 1 or 0 for editable, name
+/// and units, separated by tabs. Parameters that would take the line past `replyLineLimit` are
+/// left out, and so are values that are no number in [0, 1].
+std::string formatParameterList(std::span<const PluginParameterInfo> parameters);
+/// Absent when the line is not such an answer or one of its records does not read.
+std::optional<std::vector<PluginParameterInfo>> parseParameterList(std::string_view line);
+/// "VALUETEXT " and the parameter's id and a normalised value: the plug-in's text for that
+/// value, answered as "TEXT " and the text on one line.
+std::string formatValueTextRequest(uint32_t id, float normalized);
+/// The id and value of a "VALUETEXT " request's rest; absent when it does not read.
+std::optional<ParameterValue> parseValueTextRequest(std::string_view text);
+std::string formatValueText(std::string_view text);
+/// The text of a "TEXT " answer; absent when the line is none.
+std::optional<std::string> parseValueText(std::string_view line);
+
 /// The helper's answer to "DESCRIBE " (one bundle's audio classes): "CLASSES " and a count,
 /// then that many lines of "CLASS " with uid, name, vendor and sub-categories separated by tabs.
 constexpr int maximumDescribedClasses = 1024;

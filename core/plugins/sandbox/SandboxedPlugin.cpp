@@ -125,6 +125,8 @@ struct SandboxedPlugin::Impl {
     // Every value given since the instance was created; main thread only. The audio thread
     // reads the same values through `handOver`.
     std::unordered_map<uint32_t, float> pendingParams;
+    // What the helper last listed, for values never given here; main thread only.
+    std::unordered_map<uint32_t, float> listedParams;
     ParameterHandOver handOver{initialParameterCapacity};
     // Held by requests over the socket alone and by unload; the audio thread only tries it.
     std::mutex processing;
@@ -699,7 +701,28 @@ bool SandboxedPlugin::setState(const std::vector<uint8_t> &state) {
     return true;
 }
 
-std::vector<PluginParameterInfo> SandboxedPlugin::listParameters() { return {}; }
+std::vector<PluginParameterInfo> SandboxedPlugin::listParameters() {
+    std::string reply;
+    if (impl->socketFd < 0 || !remoteExchange("PARAMETERS", reply)) return {};
+    std::optional<std::vector<PluginParameterInfo>> listed = parseParameterList(reply);
+    if (!listed) return {};
+    impl->listedParams.clear();
+    for (PluginParameterInfo &parameter : *listed) {
+        // A value given here and not yet carried to the helper is the one that holds.
+        if (auto given = impl->pendingParams.find(parameter.id); given != impl->pendingParams.end())
+            parameter.normalizedValue = given->second;
+        impl->listedParams[parameter.id] = parameter.normalizedValue;
+    }
+    return std::move(*listed);
+}
+
+std::string SandboxedPlugin::parameterValueText(uint32_t id, float normalized) {
+    std::string reply;
+    if (impl->socketFd < 0 ||
+        !remoteExchange(formatValueTextRequest(id, clampNormalized(normalized)), reply))
+        return {};
+    return parseValueText(reply).value_or(std::string());
+}
 
 void SandboxedPlugin::rememberParameter(uint32_t id, float value) {
     impl->pendingParams[id] = value;
@@ -730,6 +753,8 @@ bool SandboxedPlugin::setParameterNormalized(uint32_t id, float value) {
 
 float SandboxedPlugin::getParameterNormalized(uint32_t id) {
     if (auto found = impl->pendingParams.find(id); found != impl->pendingParams.end())
+        return found->second;
+    if (auto found = impl->listedParams.find(id); found != impl->listedParams.end())
         return found->second;
     return 0.0f;
 }

@@ -96,8 +96,11 @@ class SandboxedPlugin final : public Plugin {
     [[nodiscard]] bool getState(std::vector<uint8_t> &state) override;
     [[nodiscard]] bool setState(const std::vector<uint8_t> &state) override;
 
-    /// The helper does not describe parameters: empty.
+    /// Asks the helper, and keeps the values it reports for `getParameterNormalized`; empty
+    /// when the helper does not answer.
     std::vector<PluginParameterInfo> listParameters() override;
+    /// The plug-in's own text for the value, asked of the helper; empty when it does not say.
+    std::string parameterValueText(uint32_t id, float normalized) override;
     /// Clamps the value to [0, 1] and keeps it for every later block; it travels with the next
     /// exchange.
     [[nodiscard]] bool setParameterNormalized(uint32_t id, float value) override;

@@ -1,4 +1,6 @@
 #include "core/plugins/FramedNotes.h"
+#include "core/plugins/lv2/Lv2Plugin.h"
+#include "core/plugins/lv2/Lv2World.h"
 #include "core/plugins/sandbox/SandboxedChain.h"
 #include "core/plugins/sandbox/SandboxedPlugin.h"
 #include "core/plugins/vst3/Vst3Plugin.h"
@@ -8,7 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <ostream>
+#include <utility>
 
 namespace orvane::vst {
 namespace {
@@ -250,8 +255,73 @@ TEST_F(OutOfProcess, RejectedStateAndParametersAreReportedThroughTheResult) {
     EXPECT_FALSE(plugin.setState({1, 2, 3}));
     EXPECT_TRUE(plugin.setParameterNormalized(behaviourParameter, -0.2f));
     EXPECT_EQ(plugin.getParameterNormalized(behaviourParameter), 0.0f);
-    EXPECT_TRUE(plugin.listParameters().empty());
+    const std::vector<PluginParameterInfo> listed = plugin.listParameters();
+    const auto behaviour = std::find_if(listed.begin(), listed.end(), [](const auto &parameter) {
+        return parameter.id == behaviourParameter;
+    });
+    ASSERT_NE(behaviour, listed.end());
+    EXPECT_EQ(behaviour->normalizedValue, 0.0f) << "the clamped value, as the helper holds it";
     EXPECT_TRUE(plugin.isLoaded());
+}
+
+/// A parameter as a generic editor shows it: what it is, and the plug-in's text for values.
+struct ShownParameter {
+    uint32_t id = 0;
+    std::string name;
+    std::string units;
+    int32_t steps = 0;
+    bool editable = true;
+    float value = 0.0f;
+    std::vector<std::string> texts;
+    bool operator==(const ShownParameter &) const = default;
+};
+
+void PrintTo(const ShownParameter &shown, std::ostream *out) {
+    *out << shown.id << " " << shown.name << " [" << shown.units << "] " << shown.value;
+    for (const std::string &text : shown.texts)
+        *out << " \"" << text << "\"";
+}
+
+std::vector<ShownParameter> shownParameters(Plugin &plugin) {
+    std::vector<ShownParameter> shown;
+    for (const PluginParameterInfo &info : plugin.listParameters()) {
+        ShownParameter parameter{
+            info.id, info.name, info.units, info.stepCount, info.editable, info.normalizedValue,
+            {}};
+        for (const float value : {0.0f, 0.3f, 1.0f})
+            parameter.texts.push_back(plugin.parameterValueText(info.id, value));
+        shown.push_back(std::move(parameter));
+    }
+    return shown;
+}
+
+// A plug-in kept in a helper lists for the generic editor what the same plug-in lists here:
+// names, units, steps and values, and its own text for a value; a value set in the program and
+// not yet carried over is the one listed.
+TEST_F(OutOfProcess, ParametersAndTheirTextsAreThoseOfInProcessHosting) {
+    ASSERT_TRUE(zamPluginsInstalled());
+    constexpr const char *calfFilter = "http://calf.sourceforge.net/plugins/Filter";
+    Vst3Plugin localVst3;
+    ASSERT_TRUE(localVst3.load(zamBundle("ZamComp"), ""));
+    ASSERT_TRUE(localVst3.setParameterNormalized(zamCompThreshold, 0.3f));
+    SandboxedPlugin remoteVst3(controller);
+    loadSandboxed(remoteVst3, zamBundle("ZamComp"));
+    ASSERT_TRUE(remoteVst3.setParameterNormalized(zamCompThreshold, 0.3f));
+    lv2::Lv2Plugin localLv2;
+    ASSERT_TRUE(localLv2.load(calfFilter));
+    SandboxedPlugin remoteLv2(controller);
+    loadSandboxed(remoteLv2, std::string(lv2::pluginIdPrefix) + calfFilter);
+
+    const std::pair<Plugin *, Plugin *> pairs[] = {{&localVst3, &remoteVst3},
+                                                   {&localLv2, &remoteLv2}};
+    for (const auto &[local, remote] : pairs) {
+        SCOPED_TRACE(local->description.name);
+        const std::vector<ShownParameter> expected = shownParameters(*local);
+        ASSERT_GE(expected.size(), 4u);
+        EXPECT_EQ(shownParameters(*remote), expected);
+        EXPECT_NE(expected.front().texts.front(), "") << "a text the editor can show";
+    }
+    EXPECT_EQ(remoteVst3.getParameterNormalized(zamCompThreshold), 0.3f);
 }
 
 TEST_F(OutOfProcess, EachInstanceRunsInAHelperOfItsOwnThatUnloadStops) {

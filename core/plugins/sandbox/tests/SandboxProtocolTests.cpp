@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <limits>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -207,6 +208,110 @@ TEST(NotesLine, RefusesMalformedOrOversizedLists) {
     EXPECT_FALSE(parseNotes("0 0 QUIT"));
     EXPECT_FALSE(parseNotes("51 0"));
     EXPECT_FALSE(parseNotes("18446744073709551615 0"));
+}
+
+void expectSameParameter(const PluginParameterInfo &read, const PluginParameterInfo &written,
+                         const std::string &name) {
+    EXPECT_EQ(read.id, written.id);
+    EXPECT_EQ(read.name, name);
+    EXPECT_EQ(read.normalizedValue, written.normalizedValue);
+    EXPECT_EQ(read.units, written.units);
+    EXPECT_EQ(read.stepCount, written.stepCount);
+    EXPECT_EQ(read.editable, written.editable);
+}
+
+TEST(ParameterList, ReadsBackWhatWasListedWhateverThePlugInCallsItsParameters) {
+    const std::vector<PluginParameterInfo> listed = {
+        {7, "Threshold", 0.25f, "dB", 0, true},
+        {4294967295u, "Tab\there\nand\x1erecord", 1.0f, "", 1, false},
+        {0, "", 0.0f, "Hz", 12, true},
+        {3, "Thirds", 1.0f / 3.0f, "%", 0, true}};
+    const std::string line = formatParameterList(listed);
+    EXPECT_EQ(line.find('\n'), std::string::npos);
+    const std::optional<std::vector<PluginParameterInfo>> read = parseParameterList(line);
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->size(), listed.size());
+    const char *names[] = {"Threshold", "Tab here and record", "", "Thirds"};
+    for (size_t index = 0; index < listed.size(); ++index) {
+        SCOPED_TRACE(index);
+        expectSameParameter((*read)[index], listed[index], names[index]);
+    }
+    const std::optional<std::vector<PluginParameterInfo>> none = parseParameterList("PARAMETERS");
+    ASSERT_TRUE(none);
+    EXPECT_TRUE(none->empty());
+}
+
+TEST(ParameterList, LeavesOutWhatCannotBeAValueAndStopsBeforeTheLineIsTooLong) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const std::vector<PluginParameterInfo> odd = {{1, "NaN", nan, "", 0, true},
+                                                  {2, "Above", 1.5f, "", 0, true},
+                                                  {3, "Kept", 0.5f, "", 0, true},
+                                                  {4, "Negative steps", 0.5f, "", -3, true}};
+    const auto read = parseParameterList(formatParameterList(odd));
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->size(), 1u);
+    EXPECT_EQ(read->front().name, "Kept");
+
+    std::vector<PluginParameterInfo> many(5000);
+    for (size_t index = 0; index < many.size(); ++index)
+        many[index] = {static_cast<uint32_t>(index), std::string(40, 'p'), 0.5f, "dB", 0, true};
+    const std::string line = formatParameterList(many);
+    EXPECT_LT(line.size(), replyLineLimit);
+    const auto kept = parseParameterList(line);
+    ASSERT_TRUE(kept);
+    EXPECT_GT(kept->size(), 500u);
+    EXPECT_LT(kept->size(), many.size());
+    EXPECT_EQ(kept->back().id, kept->size() - 1) << "the first ones, in order";
+}
+
+TEST(ParameterList, RefusesAnswersThatDoNotRead) {
+    const std::string records[] = {"PARAMETER",
+                                   "PARAMETERSX",
+                                   "PARAMETERS\x1e",
+                                   "PARAMETERS\x1e"
+                                   "1\t0.5\t0\t1\tName",
+                                   "PARAMETERS\x1e"
+                                   "1\t0.5\t0\t1\tName\tdB\textra",
+                                   "PARAMETERS\x1e"
+                                   "1\tnan\t0\t1\tName\tdB",
+                                   "PARAMETERS\x1e"
+                                   "1\t1.5\t0\t1\tName\tdB",
+                                   "PARAMETERS\x1e"
+                                   "1\t-0.1\t0\t1\tName\tdB",
+                                   "PARAMETERS\x1e"
+                                   "-1\t0.5\t0\t1\tName\tdB",
+                                   "PARAMETERS\x1e"
+                                   "12a\t0.5\t0\t1\tName\tdB",
+                                   "PARAMETERS\x1e"
+                                   "1\t0.5\t-2\t1\tName\tdB",
+                                   "PARAMETERS\x1e"
+                                   "1\t0.5\t0\t2\tName\tdB",
+                                   "PARAMETERS\x1e"
+                                   "1\t0.5\t0\t1\tName\tdB\x1e",
+                                   "PARAMETERS\x1e"
+                                   "1\t0.5\t0\t1\tName\tdB\x1e"
+                                   "99999999999\t0\t0\t1\tx\t"};
+    for (const std::string &record : records) {
+        SCOPED_TRACE(record);
+        EXPECT_FALSE(parseParameterList(record));
+    }
+}
+
+TEST(ValueText, AsksForOneValueAndReadsOneLineBack) {
+    const std::string request = formatValueTextRequest(42, 0.125f);
+    ASSERT_TRUE(request.starts_with("VALUETEXT "));
+    const std::optional<ParameterValue> asked = parseValueTextRequest(request.substr(10));
+    ASSERT_TRUE(asked);
+    EXPECT_EQ(*asked, (ParameterValue{42, 0.125f}));
+    for (const char *bad : {"", "1", "1 ", "x 0.5", "1 nan", "1 2", "1 0.5 3", "-1 0.5"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(parseValueTextRequest(bad));
+    }
+    const std::string answer = formatValueText("12 dB\nINJECTED");
+    EXPECT_EQ(answer.find('\n'), std::string::npos);
+    EXPECT_EQ(parseValueText(answer), std::optional<std::string>("12 dB INJECTED"));
+    EXPECT_EQ(parseValueText(formatValueText("")), std::optional<std::string>(""));
+    EXPECT_FALSE(parseValueText("ERR valuetext"));
 }
 
 TEST(StateBlob, WritesTheLengthPrefixedLayout) {
