@@ -74,6 +74,7 @@ class Vst3Source : public ParameterSource {
             ParameterRow row;
             row.key = info.id;
             row.name = info.name;
+            row.group = info.group;
             if (info.stepCount == 1) {
                 row.kind = ParameterKind::toggle;
             } else if (info.stepCount > 1 && info.stepCount <= longestChoiceList) {
@@ -140,6 +141,7 @@ class Lv2Source : public ParameterSource {
             ParameterRow row;
             row.key = static_cast<uint32_t>(index);
             row.name = parameter.name;
+            row.group = parameter.group;
             if (parameter.toggled) {
                 row.kind = ParameterKind::toggle;
             } else if (parameter.enumeration && parameter.scalePoints.size() > 1) {
@@ -212,8 +214,15 @@ PluginParameterPanel::PluginParameterPanel(std::unique_ptr<ParameterSource> made
     auto *grid = new QGridLayout(rowsHolder);
     grid->setColumnStretch(1, 1);
     grid->setColumnMinimumWidth(1, 200);
-    for (ParameterRow &row : source->rows())
-        addRow(*grid, std::move(row));
+    int line = 0;
+    std::string group;
+    for (ParameterRow &row : source->rows()) {
+        // Groups head the rows they hold in the order the plug-in lists them; a group that
+        // comes back after another is headed again.
+        if (!row.group.empty() && row.group != group) addGroupHeading(*grid, row.group, line++);
+        group = row.group;
+        addRow(*grid, std::move(row), line++);
+    }
     if (shown.empty())
         grid->addWidget(new QLabel(tr("This plug-in has no parameters."), rowsHolder), 0, 0);
     grid->setRowStretch(grid->rowCount(), 1);
@@ -251,9 +260,27 @@ int PluginParameterPanel::rowNamed(const std::string &name) const {
     return -1;
 }
 
-void PluginParameterPanel::addRow(QGridLayout &grid, ParameterRow row) {
+QStringList PluginParameterPanel::groupHeadings() const {
+    QStringList headings;
+    for (const QLabel *heading :
+         findChildren<QLabel *>(QStringLiteral("parameterGroup"), Qt::FindChildrenRecursively))
+        headings.push_back(heading->text());
+    return headings;
+}
+
+void PluginParameterPanel::addGroupHeading(QGridLayout &grid, const std::string &group, int line) {
+    auto *heading = new QLabel(QString::fromStdString(group), grid.parentWidget());
+    heading->setObjectName(QStringLiteral("parameterGroup"));
+    QFont bold = heading->font();
+    bold.setBold(true);
+    heading->setFont(bold);
+    // Room above a heading that follows rows, so that the group reads as a block.
+    heading->setContentsMargins(0, line > 0 ? 8 : 0, 0, 2);
+    grid.addWidget(heading, line, 0, 1, 3);
+}
+
+void PluginParameterPanel::addRow(QGridLayout &grid, ParameterRow row, int line) {
     QWidget *holder = grid.parentWidget();
-    const int line = static_cast<int>(shown.size());
     const std::size_t index = shown.size();
     ShownRow &added = shown.emplace_back();
     added.row = std::move(row);
@@ -296,7 +323,7 @@ void PluginParameterPanel::addRow(QGridLayout &grid, ParameterRow row) {
         grid.addWidget(added.slider, line, 1);
         break;
     }
-    QWidget *control = added.slider ? static_cast<QWidget *>(added.slider)
+    QWidget *control = added.slider   ? static_cast<QWidget *>(added.slider)
                        : added.toggle ? static_cast<QWidget *>(added.toggle)
                                       : static_cast<QWidget *>(added.choice);
     control->setContextMenuPolicy(Qt::CustomContextMenu);

@@ -37,6 +37,8 @@ struct ParameterRow {
     std::vector<std::string> choices;
     /// Positions of the slider: a continuous value gets a fine grid, a stepped one its steps.
     int steps = 1000;
+    /// The plug-in's group for it, which heads the rows it holds; empty when none.
+    std::string group;
 };
 
 /// The parameters of one live plug-in, read and set as normalized values in [0, 1].
@@ -97,6 +99,8 @@ class PluginParameterPanel : public QWidget {
     std::function<void(uint32_t key, QPoint globalPosition)> onControlMenu;
 
     int rowCount() const { return static_cast<int>(shown.size()); }
+    /// The headings of the plug-in's groups, in the order shown.
+    QStringList groupHeadings() const;
     /// The row of the parameter named `name`, or -1.
     int rowNamed(const std::string &name) const;
     const ParameterRow &row(int index) const { return shown[static_cast<std::size_t>(index)].row; }
@@ -131,7 +135,8 @@ class PluginParameterPanel : public QWidget {
         float grabbedValue = -1.0f;
     };
 
-    void addRow(QGridLayout &grid, ParameterRow row);
+    void addRow(QGridLayout &grid, ParameterRow row, int line);
+    void addGroupHeading(QGridLayout &grid, const std::string &group, int line);
     QWidget *makePresetBar();
     void listPresets(const QString &select);
     void loadChosenPreset(int index);

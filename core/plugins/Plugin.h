@@ -21,6 +21,8 @@ struct PluginParameterInfo {
     int32_t stepCount = 0;
     /// False for values the plug-in only reports (meters) or keeps to itself.
     bool editable = true;
+    /// The name of the group the plug-in puts it in; empty when none.
+    std::string group;
 };
 
 /// A note to start at the beginning of the next block.

@@ -135,6 +135,36 @@ TEST_F(PluginIsolationWindowTest, AHelpersPluginShowsItsParametersWithValuesUnit
     testing::saveScreenshot(*panel, "sandboxed-generic-editor");
 }
 
+// A plug-in's port groups head the rows they hold, in its helper and in the program alike.
+TEST_F(PluginIsolationWindowTest, TheGenericEditorGroupsParametersAsThePlugInGroupsThem) {
+    constexpr const char *matrixMixer = "http://gareus.org/oss/lv2/matrixmixer#i8o8";
+    ASSERT_TRUE(app.rack().loadLv2(midi, matrixMixer));
+    showMixerOnFirstInsert();
+    const QStringList sources = {"Source 1", "Source 2", "Source 3", "Source 4",
+                                 "Source 5", "Source 6", "Source 7", "Source 8"};
+    for (const bool inHelper : {true, false}) {
+        SCOPED_TRACE(inHelper ? "in its helper" : "in the program");
+        EXPECT_EQ(runsHere(), !inHelper);
+        chooseFromInsertMenu(QStringLiteral("Parameters…"));
+        PluginParameterPanel *panel = mixer->parameterPanel();
+        ASSERT_NE(panel, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
+        EXPECT_EQ(panel->groupHeadings(), sources);
+        int grouped = 0;
+        for (int index = 0; index < panel->rowCount(); ++index) {
+            const ParameterRow &row = panel->row(index);
+            if (!row.name.starts_with("Mix ")) continue;
+            EXPECT_EQ(row.group, "Source " + row.name.substr(4, 1)) << row.name;
+            ++grouped;
+        }
+        EXPECT_EQ(grouped, 64);
+        testing::saveScreenshot(*panel, inHelper ? "generic-editor-groups-helper"
+                                                 : "generic-editor-groups-in-process");
+        panel->close();
+        if (inHelper) chooseFromInsertMenu(QStringLiteral("Run in Process"));
+    }
+}
+
 // A plug-in in its helper shows its window from there, in a process of the helper's own: what
 // the user turns in it comes back as the program's edit, and its crash ends only the window.
 TEST_F(PluginIsolationWindowTest, AHelpersPluginWindowTurnsAreEditsAndItsCrashEndsOnlyTheWindow) {

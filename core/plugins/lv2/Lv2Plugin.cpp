@@ -23,6 +23,7 @@
 #include <lv2/midi/midi.h>
 #include <lv2/options/options.h>
 #include <lv2/parameters/parameters.h>
+#include <lv2/port-groups/port-groups.h>
 #include <lv2/port-props/port-props.h>
 #include <lv2/state/state.h>
 #include <lv2/units/units.h>
@@ -96,7 +97,8 @@ int discardLogVprintf(LV2_Log_Handle, LV2_URID, const char *, va_list) { return 
 struct NodeSet {
     LilvWorld *world;
     LilvNode *audio, *control, *atom, *cv, *input, *output, *midiEvent, *toggled, *integer,
-        *enumeration, *logarithmic, *reportsLatency, *latencyDesignation, *unit;
+        *enumeration, *logarithmic, *reportsLatency, *latencyDesignation, *unit, *group, *name,
+        *label;
     explicit NodeSet(LilvWorld *w)
         : world(w), audio(uri(LV2_CORE__AudioPort)), control(uri(LV2_CORE__ControlPort)),
           atom(uri(LV2_ATOM__AtomPort)), cv(uri(LV2_CORE__CVPort)), input(uri(LV2_CORE__InputPort)),
@@ -104,10 +106,12 @@ struct NodeSet {
           toggled(uri(LV2_CORE__toggled)), integer(uri(LV2_CORE__integer)),
           enumeration(uri(LV2_CORE__enumeration)), logarithmic(uri(LV2_PORT_PROPS__logarithmic)),
           reportsLatency(uri(LV2_CORE__reportsLatency)), latencyDesignation(uri(LV2_CORE__latency)),
-          unit(uri(LV2_UNITS__unit)) {}
+          unit(uri(LV2_UNITS__unit)), group(uri(LV2_PORT_GROUPS__group)), name(uri(LV2_CORE__name)),
+          label(uri(LILV_NS_RDFS "label")) {}
     ~NodeSet() {
-        for (LilvNode *node : {audio, control, atom, cv, input, output, midiEvent, toggled, integer,
-                               enumeration, logarithmic, reportsLatency, latencyDesignation, unit})
+        for (LilvNode *node :
+             {audio, control, atom, cv, input, output, midiEvent, toggled, integer, enumeration,
+              logarithmic, reportsLatency, latencyDesignation, unit, group, name, label})
             lilv_node_free(node);
     }
     NodeSet(const NodeSet &) = delete;
@@ -271,6 +275,24 @@ std::string unitSymbolOf(const LilvPlugin *plugin, const LilvPort *port, NodeSet
     return symbol;
 }
 
+/// The name of the port group the port belongs to (its name, else its label, else its
+/// symbol), or empty when it belongs to none.
+std::string groupNameOf(const LilvPlugin *plugin, const LilvPort *port, NodeSet &nodes) {
+    LilvNodes *groups = lilv_port_get_value(plugin, port, nodes.group);
+    std::string text;
+    if (groups && lilv_nodes_size(groups) > 0) {
+        const LilvNode *group = lilv_nodes_get(groups, lilv_nodes_begin(groups));
+        if (lilv_node_is_uri(group) || lilv_node_is_blank(group)) {
+            LilvNode *named = lilv_world_get(nodes.world, group, nodes.name, nullptr);
+            if (!named) named = lilv_world_get(nodes.world, group, nodes.label, nullptr);
+            if (named && lilv_node_is_string(named)) text = lilv_node_as_string(named);
+            lilv_node_free(named);
+        }
+    }
+    lilv_nodes_free(groups);
+    return text;
+}
+
 Lv2Parameter describeControl(const LilvPlugin *plugin, const LilvPort *port, uint32_t index,
                              float minimum, float maximum, float defaultValue, NodeSet &nodes) {
     Lv2Parameter parameter;
@@ -290,6 +312,7 @@ Lv2Parameter describeControl(const LilvPlugin *plugin, const LilvPort *port, uin
     parameter.logarithmic = lilv_port_has_property(plugin, port, nodes.logarithmic);
     parameter.scalePoints = scalePointsOf(plugin, port);
     parameter.unit = unitSymbolOf(plugin, port, nodes);
+    parameter.group = groupNameOf(plugin, port, nodes);
     return parameter;
 }
 
@@ -859,6 +882,7 @@ std::vector<vst::PluginParameterInfo> Lv2Plugin::listParameters() {
         info.name = parameter.name;
         info.normalizedValue = getParameterNormalizedAt(index);
         info.units = parameter.unit;
+        info.group = parameter.group;
         if (parameter.toggled)
             info.stepCount = 1;
         else if (parameter.enumeration && !parameter.scalePoints.empty())

@@ -31,6 +31,8 @@ struct Lv2Parameter {
     std::vector<std::pair<float, std::string>> scalePoints;
     /// "dB", "Hz", "ms", "%" and the like; empty when the plug-in names none.
     std::string unit;
+    /// The name of the port group that holds the port; empty when none does.
+    std::string group;
 };
 
 /// The plain value that `normalized` in [0, 1] stands for: logarithmic ranges (above zero)

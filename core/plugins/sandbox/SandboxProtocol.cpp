@@ -397,17 +397,18 @@ std::string parameterRecord(const PluginParameterInfo &parameter) {
     record += '\t';
     record.append(number, std::to_chars(number, number + sizeof number, parameter.stepCount).ptr);
     record += parameter.editable ? "\t1\t" : "\t0\t";
-    record += fieldText(parameter.name) + "\t" + fieldText(parameter.units);
+    record += fieldText(parameter.name) + "\t" + fieldText(parameter.units) + "\t" +
+              fieldText(parameter.group);
     return record;
 }
 
 std::optional<PluginParameterInfo> parseParameterRecord(std::string_view record) {
-    std::string_view fields[6];
+    std::string_view fields[7];
     for (std::string_view &field : fields)
         field = nextField(record, '\t');
     // A record of fewer fields runs out before its last: that field has no text at all, where
     // empty units still point into the line.
-    if (!record.empty() || fields[5].data() == nullptr) return std::nullopt;
+    if (!record.empty() || fields[6].data() == nullptr) return std::nullopt;
     const std::optional<uint32_t> id = wholeNumber<uint32_t>(fields[0]);
     const std::optional<float> value = normalizedNumber(fields[1]);
     const std::optional<int32_t> steps = wholeNumber<int32_t>(fields[2]);
@@ -420,6 +421,7 @@ std::optional<PluginParameterInfo> parseParameterRecord(std::string_view record)
     parameter.editable = fields[3] == "1";
     parameter.name = fields[4];
     parameter.units = fields[5];
+    parameter.group = fields[6];
     return parameter;
 }
 

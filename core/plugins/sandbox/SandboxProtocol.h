@@ -163,9 +163,9 @@ std::optional<EditorStatus> parseEditorReport(std::string_view line,
                                               std::vector<ParameterValue> &edits);
 
 /// The helper's answer to "PARAMETERS": "PARAMETERS", then for each parameter of the plug-in a
-/// record separator (0x1e) and its id, normalised value, step count, 1 or 0 for editable, name
-/// and units, separated by tabs. Parameters that would take the line past `replyLineLimit` are
-/// left out, and so are values that are no number in [0, 1].
+/// record separator (0x1e) and its id, normalised value, step count, 1 or 0 for editable, name,
+/// units and group, separated by tabs. Parameters that would take the line past `replyLineLimit`
+/// are left out, and so are values that are no number in [0, 1].
 std::string formatParameterList(std::span<const PluginParameterInfo> parameters);
 /// Absent when the line is not such an answer or one of its records does not read.
 std::optional<std::vector<PluginParameterInfo>> parseParameterList(std::string_view line);

@@ -218,14 +218,15 @@ void expectSameParameter(const PluginParameterInfo &read, const PluginParameterI
     EXPECT_EQ(read.units, written.units);
     EXPECT_EQ(read.stepCount, written.stepCount);
     EXPECT_EQ(read.editable, written.editable);
+    EXPECT_EQ(read.group, written.group);
 }
 
 TEST(ParameterList, ReadsBackWhatWasListedWhateverThePlugInCallsItsParameters) {
     const std::vector<PluginParameterInfo> listed = {
-        {7, "Threshold", 0.25f, "dB", 0, true},
-        {4294967295u, "Tab\there\nand\x1erecord", 1.0f, "", 1, false},
-        {0, "", 0.0f, "Hz", 12, true},
-        {3, "Thirds", 1.0f / 3.0f, "%", 0, true}};
+        {7, "Threshold", 0.25f, "dB", 0, true, "Detector"},
+        {4294967295u, "Tab\there\nand\x1erecord", 1.0f, "", 1, false, ""},
+        {0, "", 0.0f, "Hz", 12, true, "Source 1"},
+        {3, "Thirds", 1.0f / 3.0f, "%", 0, true, ""}};
     const std::string line = formatParameterList(listed);
     EXPECT_EQ(line.find('\n'), std::string::npos);
     const std::optional<std::vector<PluginParameterInfo>> read = parseParameterList(line);
@@ -243,10 +244,10 @@ TEST(ParameterList, ReadsBackWhatWasListedWhateverThePlugInCallsItsParameters) {
 
 TEST(ParameterList, LeavesOutWhatCannotBeAValueAndStopsBeforeTheLineIsTooLong) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const std::vector<PluginParameterInfo> odd = {{1, "NaN", nan, "", 0, true},
-                                                  {2, "Above", 1.5f, "", 0, true},
-                                                  {3, "Kept", 0.5f, "", 0, true},
-                                                  {4, "Negative steps", 0.5f, "", -3, true}};
+    const std::vector<PluginParameterInfo> odd = {{1, "NaN", nan, "", 0, true, ""},
+                                                  {2, "Above", 1.5f, "", 0, true, ""},
+                                                  {3, "Kept", 0.5f, "", 0, true, ""},
+                                                  {4, "Negative steps", 0.5f, "", -3, true, ""}};
     const auto read = parseParameterList(formatParameterList(odd));
     ASSERT_TRUE(read);
     ASSERT_EQ(read->size(), 1u);
@@ -254,7 +255,8 @@ TEST(ParameterList, LeavesOutWhatCannotBeAValueAndStopsBeforeTheLineIsTooLong) {
 
     std::vector<PluginParameterInfo> many(5000);
     for (size_t index = 0; index < many.size(); ++index)
-        many[index] = {static_cast<uint32_t>(index), std::string(40, 'p'), 0.5f, "dB", 0, true};
+        many[index] = {
+            static_cast<uint32_t>(index), std::string(40, 'p'), 0.5f, "dB", 0, true, "Group"};
     const std::string line = formatParameterList(many);
     EXPECT_LT(line.size(), replyLineLimit);
     const auto kept = parseParameterList(line);
@@ -265,32 +267,33 @@ TEST(ParameterList, LeavesOutWhatCannotBeAValueAndStopsBeforeTheLineIsTooLong) {
 }
 
 TEST(ParameterList, RefusesAnswersThatDoNotRead) {
+    const std::string good = "PARAMETERS\x1e"
+                             "1\t0.5\t0\t1\tName\tdB\tGroup";
+    ASSERT_TRUE(parseParameterList(good)) << "the table below changes one thing each";
     const std::string records[] = {"PARAMETER",
                                    "PARAMETERSX",
                                    "PARAMETERS\x1e",
                                    "PARAMETERS\x1e"
-                                   "1\t0.5\t0\t1\tName",
+                                   "1\t0.5\t0\t1\tName\tdB",
                                    "PARAMETERS\x1e"
-                                   "1\t0.5\t0\t1\tName\tdB\textra",
+                                   "1\t0.5\t0\t1\tName\tdB\tGroup\textra",
                                    "PARAMETERS\x1e"
-                                   "1\tnan\t0\t1\tName\tdB",
+                                   "1\tnan\t0\t1\tName\tdB\tGroup",
                                    "PARAMETERS\x1e"
-                                   "1\t1.5\t0\t1\tName\tdB",
+                                   "1\t1.5\t0\t1\tName\tdB\tGroup",
                                    "PARAMETERS\x1e"
-                                   "1\t-0.1\t0\t1\tName\tdB",
+                                   "1\t-0.1\t0\t1\tName\tdB\tGroup",
                                    "PARAMETERS\x1e"
-                                   "-1\t0.5\t0\t1\tName\tdB",
+                                   "-1\t0.5\t0\t1\tName\tdB\tGroup",
                                    "PARAMETERS\x1e"
-                                   "12a\t0.5\t0\t1\tName\tdB",
+                                   "12a\t0.5\t0\t1\tName\tdB\tGroup",
                                    "PARAMETERS\x1e"
-                                   "1\t0.5\t-2\t1\tName\tdB",
+                                   "1\t0.5\t-2\t1\tName\tdB\tGroup",
                                    "PARAMETERS\x1e"
-                                   "1\t0.5\t0\t2\tName\tdB",
-                                   "PARAMETERS\x1e"
-                                   "1\t0.5\t0\t1\tName\tdB\x1e",
-                                   "PARAMETERS\x1e"
-                                   "1\t0.5\t0\t1\tName\tdB\x1e"
-                                   "99999999999\t0\t0\t1\tx\t"};
+                                   "1\t0.5\t0\t2\tName\tdB\tGroup",
+                                   good + "\x1e",
+                                   good + "\x1e"
+                                          "99999999999\t0\t0\t1\tx\t\t"};
     for (const std::string &record : records) {
         SCOPED_TRACE(record);
         EXPECT_FALSE(parseParameterList(record));
