@@ -774,7 +774,7 @@ bool OVMainView::placeImportedAudio(const AudioImport &import, uint64_t trackId,
             }
         }
         int64_t start = startSamples;
-        if (start == 0 && usePlayheadIfZero) start = engine.transport.playhead.load();
+        if (start == 0 && usePlayheadIfZero) start = engine.heardPlayhead();
         Clip clip;
         clip.name = trackName;
         clip.audio = import.audio.samples;

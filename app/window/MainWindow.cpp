@@ -254,7 +254,7 @@ void MainWindow::toggleMetronome() {
 uint64_t MainWindow::clipUnderPlayhead() const {
     Engine &engine = app.engine();
     std::lock_guard lock(engine.projectMutex);
-    const int64_t playhead = engine.transport.playhead.load();
+    const int64_t playhead = engine.heardPlayhead();
     const auto inside = [playhead](const Clip &clip) {
         return !clip.isSessionClip() && clip.arrangeStart < playhead &&
                playhead < clip.arrangeStart + clip.length;
@@ -278,7 +278,7 @@ uint64_t MainWindow::selectedMidiClip() const {
 void MainWindow::splitAtPlayhead() {
     if (currentTab() != TimelineTab) return;
     if (const uint64_t clip = clipUnderPlayhead())
-        edit(std::make_unique<SplitClipCommand>(clip, app.engine().transport.playhead.load()));
+        edit(std::make_unique<SplitClipCommand>(clip, app.engine().heardPlayhead()));
 }
 
 bool MainWindow::editorHasFocus() const {

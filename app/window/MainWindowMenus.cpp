@@ -510,7 +510,7 @@ void MainWindow::buildClipMenu(QMenu *clip) {
         tr("New MIDI Clip"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M), this,
         [this, &timeline] {
             const uint64_t trackId = app.view().selectedTrackId;
-            if (timeline.newMidiClipAt(trackId, app.engine().transport.playhead.load()) == 0)
+            if (timeline.newMidiClipAt(trackId, app.engine().heardPlayhead()) == 0)
                 setStatus(tr("Select a MIDI track to draw a clip on").toStdString());
             projectChanged();
         });
@@ -833,12 +833,12 @@ void MainWindow::buildStudioMenu(QMenu *studio) {
     studio->addAction(tr("Punch In (playhead)"), this, [this] {
         edit(std::make_unique<ProjectSettingCommand<int64_t>>(
             QT_TRANSLATE_NOOP("Command", "Punch In"), &Project::punchIn,
-            app.engine().transport.playhead.load()));
+            app.engine().heardPlayhead()));
     });
     studio->addAction(tr("Punch Out (playhead)"), this, [this] {
         edit(std::make_unique<ProjectSettingCommand<int64_t>>(
             QT_TRANSLATE_NOOP("Command", "Punch Out"), &Project::punchOut,
-            app.engine().transport.playhead.load()));
+            app.engine().heardPlayhead()));
     });
     QMenu *swing = studio->addMenu(tr("Swing"));
     for (const auto &[label, amount] :
@@ -882,7 +882,7 @@ void MainWindow::buildStudioMenu(QMenu *studio) {
                 QT_TRANSLATE_NOOP("Command", "Meter"), &Project::timeSignature, signature));
         });
     meter->addAction(tr("Marker at Playhead"), this, [this] {
-        edit(std::make_unique<AddMeterMarkerCommand>(app.engine().transport.playhead.load(),
+        edit(std::make_unique<AddMeterMarkerCommand>(app.engine().heardPlayhead(),
                                                      app.engine().currentMeter()));
     });
     QMenu *transform = studio->addMenu(tr("MIDI Transform"));
@@ -933,11 +933,11 @@ void MainWindow::buildStudioMenu(QMenu *studio) {
         const QString chord = QInputDialog::getText(this, tr("Chord marker"), tr("Chord"),
                                                     QLineEdit::Normal, QStringLiteral("C"), &ok);
         if (ok && !chord.trimmed().isEmpty())
-            edit(std::make_unique<AddChordMarkerCommand>(app.engine().transport.playhead.load(),
+            edit(std::make_unique<AddChordMarkerCommand>(app.engine().heardPlayhead(),
                                                          chord.trimmed().toStdString()));
     });
     studio->addAction(tr("Tempo Marker at Playhead"), this, [this] {
-        edit(std::make_unique<AddTempoMarkerCommand>(app.engine().transport.playhead.load(),
+        edit(std::make_unique<AddTempoMarkerCommand>(app.engine().heardPlayhead(),
                                                      app.engine().tempo.load()));
     });
 }

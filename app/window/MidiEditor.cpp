@@ -58,9 +58,8 @@ struct GridChoice {
     const char *label;
     double beats;
 };
-constexpr GridChoice gridChoices[] = {{"1/4", 1.0},         {"1/8", 0.5},
-                                      {"1/16", 0.25},       {"1/32", 0.125},
-                                      {"1/8T", 1.0 / 3.0},  {"1/16T", 1.0 / 6.0}};
+constexpr GridChoice gridChoices[] = {{"1/4", 1.0},    {"1/8", 0.5},        {"1/16", 0.25},
+                                      {"1/32", 0.125}, {"1/8T", 1.0 / 3.0}, {"1/16T", 1.0 / 6.0}};
 /// The song's grid that matches the roll's grid of `beats`, if one does.
 std::optional<GridQuantize> gridQuantizeOf(double beats) {
     for (const GridQuantize steps : {GridQuantize::Quarter, GridQuantize::Eighth,
@@ -275,17 +274,17 @@ MidiNote MidiEditor::draggedNote(const NoteDrag &lead, const MidiNote &note) con
         // The grabbed note lands on the grid; the others keep their distance to it.
         const int64_t wanted = std::max<int64_t>(0, lead.original.start + deltaSamples);
         const int64_t leadStart = lead.offGrid ? wanted : snap(wanted);
-        const int32_t pitchShift = static_cast<int32_t>(
-            std::lround((lead.origin.y() - lead.current.y()) / noteHeight));
+        const int32_t pitchShift =
+            static_cast<int32_t>(std::lround((lead.origin.y() - lead.current.y()) / noteHeight));
         moved.start = std::max<int64_t>(0, note.start + (leadStart - lead.original.start));
         moved.pitch = std::clamp(note.pitch + pitchShift, 0, 127);
         break;
     }
     case Grab::Resize: {
         const int64_t end = lead.original.start + lead.original.length + deltaSamples;
-        const int64_t leadLength =
-            lead.offGrid ? std::max<int64_t>(1, end - lead.original.start)
-                         : std::max(gridSamples(), snap(end) - lead.original.start);
+        const int64_t leadLength = lead.offGrid
+                                       ? std::max<int64_t>(1, end - lead.original.start)
+                                       : std::max(gridSamples(), snap(end) - lead.original.start);
         moved.length = std::max<int64_t>(1, note.length + (leadLength - lead.original.length));
         break;
     }
@@ -426,8 +425,7 @@ void MidiEditor::mousePressEvent(QMouseEvent *event) {
     Q_EMIT stateChanged();
 }
 
-void MidiEditor::pressRoll(QPointF point, Qt::MouseButton button,
-                           Qt::KeyboardModifiers modifiers) {
+void MidiEditor::pressRoll(QPointF point, Qt::MouseButton button, Qt::KeyboardModifiers modifiers) {
     std::unique_lock lock(app.engine().projectMutex);
     if (!currentClip()) return;
     if (steps) {
@@ -548,8 +546,7 @@ void MidiEditor::mouseReleaseEvent(QMouseEvent *event) {
 
 void MidiEditor::mouseDoubleClickEvent(QMouseEvent *event) {
     const QPointF point = event->position();
-    if (steps || point.y() >= rollBottom() || point.y() < rulerHeight ||
-        point.x() < keyboardWidth)
+    if (steps || point.y() >= rollBottom() || point.y() < rulerHeight || point.x() < keyboardWidth)
         return;
     {
         std::lock_guard lock(app.engine().projectMutex);
@@ -639,7 +636,7 @@ void MidiEditor::paste() {
         if (!found) return;
         countBefore = found->notes.size();
         const int64_t firstStart = std::ranges::min(clipboard, {}, &MidiNote::start).start;
-        const int64_t playhead = app.engine().transport.playhead.load() - found->arrangeStart;
+        const int64_t playhead = app.engine().heardPlayhead() - found->arrangeStart;
         const bool playheadInClip = playhead >= 0 && playhead < found->length;
         offset = (playheadInClip ? snap(playhead) : clipboardEnd) - firstStart;
     }
@@ -690,8 +687,7 @@ void MidiEditor::wheelEvent(QWheelEvent *event) {
     if (event->modifiers() & Qt::ControlModifier)
         pixelsPerBeat = std::clamp(pixelsPerBeat * std::pow(1.25, steps), 8.0, 1200.0);
     else if (event->modifiers() & Qt::ShiftModifier || event->angleDelta().x() != 0) {
-        const double delta = event->angleDelta().x() != 0 ? event->angleDelta().x() / 120.0
-                                                          : steps;
+        const double delta = event->angleDelta().x() != 0 ? event->angleDelta().x() / 120.0 : steps;
         scrollX = std::max(0.0, scrollX - delta * pixelsPerBeat);
     } else
         scrollY = std::clamp(scrollY - steps * 3 * noteHeight, 0.0,
@@ -755,8 +751,8 @@ void MidiEditor::addMenuTransforms() {
     add(menu, "Pitch Quantize to Scale", [this](uint64_t id) {
         std::lock_guard lock(app.engine().projectMutex);
         const Project &project = app.engine().project;
-        return std::make_unique<QuantizeMidiPitchCommand>(id, project.scaleRoot,
-                                                          project.scaleMinor, 1.0f);
+        return std::make_unique<QuantizeMidiPitchCommand>(id, project.scaleRoot, project.scaleMinor,
+                                                          1.0f);
     });
     add(menu, "Humanize", [this](uint64_t id) {
         return std::make_unique<HumanizeMidiClipCommand>(id, gridSamples() / 2, 0.3f, 0.15f,
@@ -778,8 +774,8 @@ void MidiEditor::addMenuTransforms() {
     });
     add(menu, "Reverse", [](uint64_t id) { return std::make_unique<ReverseMidiClipCommand>(id); });
     QMenu *duration = menu->addMenu(tr("Scale Duration"));
-    for (const auto &[label, factor] : {std::pair{"Double (×2)", 2.0f}, {"Half (×½)", 0.5f},
-                                        {"Dotted (×1.5)", 1.5f}})
+    for (const auto &[label, factor] :
+         {std::pair{"Double (×2)", 2.0f}, {"Half (×½)", 0.5f}, {"Dotted (×1.5)", 1.5f}})
         add(duration, label, [factor](uint64_t id) {
             return std::make_unique<ScaleMidiDurationCommand>(id, factor);
         });
@@ -789,9 +785,10 @@ void MidiEditor::addMenuTransforms() {
     add(velocity, "-10%",
         [](uint64_t id) { return std::make_unique<ScaleMidiVelocityCommand>(id, 0.9f, 0.0f); });
     QMenu *bend = menu->addMenu(tr("Pitch Bend"));
-    for (const auto &[label, cents] :
-         {std::pair{"+50 cents", 50.0f}, {"-50 cents", -50.0f}, {"+100 cents", 100.0f},
-          {"-100 cents", -100.0f}})
+    for (const auto &[label, cents] : {std::pair{"+50 cents", 50.0f},
+                                       {"-50 cents", -50.0f},
+                                       {"+100 cents", 100.0f},
+                                       {"-100 cents", -100.0f}})
         add(bend, label, [cents](uint64_t id) {
             return std::make_unique<AdjustMidiPitchBendCommand>(id, cents);
         });
@@ -902,8 +899,8 @@ void MidiEditor::addMenuTrackExpression() {
             if (!track) return;
             trackId = track->id;
             chosen = track->expressionMapIndex;
-            for (const auto &map : project.expressionMaps.empty() ? defaultExpressionMaps()
-                                                                  : project.expressionMaps)
+            for (const auto &map :
+                 project.expressionMaps.empty() ? defaultExpressionMaps() : project.expressionMaps)
                 names.push_back(map.name);
         }
         for (int32_t index = -1; index < static_cast<int32_t>(names.size()); ++index) {
@@ -914,9 +911,9 @@ void MidiEditor::addMenuTrackExpression() {
                 edit(std::make_unique<SetTrackExpressionMapCommand>(trackId, index));
             });
             choice->setCheckable(true);
-            choice->setChecked(index == chosen ||
-                               (index < 0 && (chosen < 0 || chosen >= static_cast<int32_t>(
-                                                                          names.size()))));
+            choice->setChecked(
+                index == chosen ||
+                (index < 0 && (chosen < 0 || chosen >= static_cast<int32_t>(names.size()))));
         }
     });
 }
@@ -1012,17 +1009,16 @@ void MidiEditorPane::refreshBar() {
     auditionAction->setChecked(roll->audition());
     std::lock_guard lock(app.engine().projectMutex);
     const auto shown = app.engine().project.findClip(roll->clipId());
-    title->setText(shown ? QStringLiteral("  ") + QString::fromStdString(shown->name)
-                         : QString());
+    title->setText(shown ? QStringLiteral("  ") + QString::fromStdString(shown->name) : QString());
     const auto &chosen = roll->selectedNotes();
     const bool noteChosen =
         shown && !chosen.empty() && *chosen.begin() < static_cast<int32_t>(shown->notes.size());
     velocityField->setEnabled(noteChosen);
     velocityField->setValue(
         noteChosen
-            ? std::max(1.0, std::round(
-                                shown->notes[static_cast<std::size_t>(*chosen.begin())].velocity *
-                                127.0))
+            ? std::max(1.0,
+                       std::round(shown->notes[static_cast<std::size_t>(*chosen.begin())].velocity *
+                                  127.0))
             : 0.0);
 }
 

@@ -119,7 +119,7 @@ void TimelineView::cutSelection() {
 
 void TimelineView::pasteAtPlayhead() {
     if (clipboard.empty()) return;
-    const int64_t playhead = app.engine().transport.playhead.load();
+    const int64_t playhead = app.engine().heardPlayhead();
     auto paste =
         std::make_unique<PasteClipsCommand>(clipboard, playhead, app.view().selectedTrackId);
     PasteClipsCommand &made = *paste;
@@ -527,12 +527,12 @@ QMenu *TimelineView::audioProcessingMenu(QWidget *parent) {
                     }));
     menu->addAction(tr("Snap Onset to Playhead"), this, onClip([this, onset](const Clip &clip) {
                         return std::make_unique<SnapAudioOnsetToPlayheadCommand>(
-                            clip.id, app.engine().transport.playhead.load(), onset(clip));
+                            clip.id, app.engine().heardPlayhead(), onset(clip));
                     }));
     menu->addSeparator();
     menu->addAction(tr("Move Nearest Warp Marker to Playhead"), this,
                     onClip([this](const Clip &clip) -> std::unique_ptr<Command> {
-                        const int64_t playhead = app.engine().transport.playhead.load();
+                        const int64_t playhead = app.engine().heardPlayhead();
                         const WarpMarker *nearest = nullptr;
                         for (const auto &marker : clip.warpMarkers)
                             if (!nearest || std::llabs(marker.dest - playhead) <
@@ -685,11 +685,10 @@ QMenu *TimelineView::headerMenu(uint64_t trackId) {
     }
     sandbox->addSeparator();
     const bool inProcess = track.pluginsInProcess;
-    QAction *here = sandbox->addAction(tr("Run the Track's Plug-ins in Process"), this,
-                                       [this, trackId, inProcess] {
-                                           edit(std::make_unique<SetPluginsInProcessCommand>(
-                                               trackId, -1, !inProcess));
-                                       });
+    QAction *here = sandbox->addAction(
+        tr("Run the Track's Plug-ins in Process"), this, [this, trackId, inProcess] {
+            edit(std::make_unique<SetPluginsInProcessCommand>(trackId, -1, !inProcess));
+        });
     here->setCheckable(true);
     here->setChecked(inProcess);
     menu->addAction(tr("Move Up"), this, [this, trackId] { moveTrack(trackId, -1); });
@@ -722,7 +721,7 @@ QMenu *TimelineView::clipMenu(uint64_t clipId) {
     menu->addAction(tr("Delete"), this, &TimelineView::deleteSelection);
     menu->addSeparator();
     menu->addAction(tr("Split at Playhead"), this, [this, clipId] {
-        edit(std::make_unique<SplitClipCommand>(clipId, app.engine().transport.playhead.load()));
+        edit(std::make_unique<SplitClipCommand>(clipId, app.engine().heardPlayhead()));
     });
     const bool joinable = clipPairForJoin().has_value();
     menu->addAction(tr("Glue"), this, &TimelineView::glueSelection)->setEnabled(joinable);
@@ -733,7 +732,7 @@ QMenu *TimelineView::clipMenu(uint64_t clipId) {
     if (!midi) {
         menu->addSeparator();
         menu->addMenu(audioProcessingMenu(menu));
-        const int64_t playhead = app.engine().transport.playhead.load();
+        const int64_t playhead = app.engine().heardPlayhead();
         menu->addAction(tr("Add Warp Marker at Playhead"), this, [this, clipId, playhead] {
             int64_t source = 0;
             {
@@ -744,21 +743,19 @@ QMenu *TimelineView::clipMenu(uint64_t clipId) {
             }
             edit(std::make_unique<AddWarpMarkerCommand>(clipId, playhead, source));
         });
-        menu->addAction(tr("Remove Warp Marker at Playhead"), this,
-                        [this, clipId, playhead] {
-                            int64_t nearest = -1;
-                            {
-                                std::lock_guard lock(app.engine().projectMutex);
-                                const auto clip = app.engine().project.findClip(clipId);
-                                if (!clip) return;
-                                for (const auto &marker : clip->warpMarkers)
-                                    if (nearest < 0 || std::llabs(marker.dest - playhead) <
-                                                           std::llabs(nearest - playhead))
-                                        nearest = marker.dest;
-                            }
-                            if (nearest >= 0)
-                                edit(std::make_unique<RemoveWarpMarkerCommand>(clipId, nearest));
-                        });
+        menu->addAction(tr("Remove Warp Marker at Playhead"), this, [this, clipId, playhead] {
+            int64_t nearest = -1;
+            {
+                std::lock_guard lock(app.engine().projectMutex);
+                const auto clip = app.engine().project.findClip(clipId);
+                if (!clip) return;
+                for (const auto &marker : clip->warpMarkers)
+                    if (nearest < 0 ||
+                        std::llabs(marker.dest - playhead) < std::llabs(nearest - playhead))
+                        nearest = marker.dest;
+            }
+            if (nearest >= 0) edit(std::make_unique<RemoveWarpMarkerCommand>(clipId, nearest));
+        });
         addMediaTagMenu(*menu, clipId);
     }
     return menu;
@@ -902,11 +899,10 @@ QMenu *TimelineView::automationMenu(uint64_t trackId, QPointF point) {
     }
     const int64_t position = snapped(samplesAtX(point.x()), true);
     const int32_t lane = shownAutomationLane();
-    menu->addAction(
-        tr("Add Automation Clip (1 bar)"), this, [this, trackId, lane, position] {
-            edit(std::make_unique<AddAutomationClipCommand>(trackId, lane, position,
-                                                            app.engine().barLengthSamples()));
-        });
+    menu->addAction(tr("Add Automation Clip (1 bar)"), this, [this, trackId, lane, position] {
+        edit(std::make_unique<AddAutomationClipCommand>(trackId, lane, position,
+                                                        app.engine().barLengthSamples()));
+    });
     QMenu *lanes = menu->addMenu(tr("Show Lane"));
     for (int32_t shown = 0; shown < 4; ++shown) {
         QAction *choice = lanes->addAction(automationLaneLabel(shown + 1), this, [this, shown] {

@@ -230,7 +230,7 @@ void TempoTools::toggleTempoFollowerInput() {
 
 void TempoTools::addTempoMarkerAtPlayhead() {
     Engine &engine = services.engine;
-    const int64_t playhead = engine.transport.playhead.load();
+    const int64_t playhead = engine.heardPlayhead();
     double bpm = 0.0;
     {
         std::lock_guard lock(engine.projectMutex);

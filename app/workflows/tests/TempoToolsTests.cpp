@@ -184,4 +184,19 @@ TEST_F(TempoToolsTest, ATempoMarkerAtThePlayheadKeepsTheTempoThere) {
     EXPECT_TRUE(project().tempoMarkers.empty());
 }
 
+// While the song plays, what the user marks is what was heard: the render runs ahead of it by
+// the device's output latency, and the marker goes back by as much.
+TEST_F(TempoToolsTest, APlayingMarkerGoesWhereThePlayheadIsHeard) {
+    constexpr int64_t outputLatency = 1024;
+    rig.engine().playbackLatencyFrames.store(outputLatency);
+    rig.locate(96000);
+    rig.play();
+    rig.render(3);
+    const int64_t rendered = rig.engine().transport.playhead.load();
+    ASSERT_GT(rendered, 96000);
+    tools.addTempoMarkerAtPlayhead();
+    ASSERT_EQ(project().tempoMarkers.size(), 1u);
+    EXPECT_EQ(project().tempoMarkers[0].position, rendered - outputLatency);
+}
+
 } // namespace
