@@ -8,8 +8,8 @@
 //
 // `liveXrunsOfTheReferenceSession/64`: 32 tracks, the four ways, xruns and DSP load.
 // `liveCapacity/N`: the most tracks each way plays at N frames without more late periods than
-// the idle client saw; the ratios compare the helpers with one thread and the sandbox with in
-// process. HALVORA_LIVE_BENCH_SECONDS sets each play (10 s by default).
+// the idle client saw and five stray ones; the ratios compare the helpers with one thread and
+// the sandbox with in process. HALVORA_LIVE_BENCH_SECONDS sets each play (10 s by default).
 #include "bench/device/ServerFloor.h"
 #include "bench/plugins/EqualiserAndCompressor.h"
 #include "core/engine/Engine.h"
@@ -151,14 +151,18 @@ BENCHMARK(liveXrunsOfTheReferenceSession)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();
 
-/// The most tracks (up to 128) that play without more xruns than `floor`: doubling from 4 until
-/// one fails, then halving the gap three times. A count fails only when a second play fails
-/// too: on a virtual machine a lone late period comes from the host as often as from the load,
-/// and with a floor of none one such period would end the search anywhere.
+/// Late periods a play may have beyond the idle client's: the margin the xrun table is judged
+/// by. A session the machine cannot carry misses hundreds of periods in a play, so the margin
+/// hides no overload; without it, one stray period on a virtual machine ends the search anywhere.
+constexpr uint64_t strayXruns = 5;
+
+/// The most tracks (up to 128) that play without more xruns than `floor` and the stray ones:
+/// doubling from 4 until one fails, then halving the gap three times. A count fails only when a
+/// second play fails too, for the same reason.
 int capacityOf(int32_t frames, const Way &way, double seconds, uint64_t floor) {
     const auto playsOnce = [&](int tracks) {
         const auto play = playWithInserts(tracks, frames, way, seconds);
-        return play && play->xruns <= floor;
+        return play && play->xruns <= floor + strayXruns;
     };
     const auto plays = [&](int tracks) { return playsOnce(tracks) || playsOnce(tracks); };
     int good = 0;
