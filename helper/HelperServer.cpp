@@ -292,8 +292,7 @@ std::string HelperServer::dispatch(Connection &connection, const std::string &li
     }
     if (line.starts_with("MEMBER ")) return serveChainMember(rest("MEMBER "));
     std::lock_guard lock(pluginLock);
-    if (hostingLv2 && (line == "PARAMETERS" || line.starts_with("VALUETEXT ")))
-        return describeParameters(lv2Plugin, line);
+    if (hostingLv2 && asksAboutParameters(line)) return describeParameters(lv2Plugin, line);
     if (line.starts_with("LOAD ")) return load(rest("LOAD "));
     if (line.starts_with("DESCRIBE ")) return describe(rest("DESCRIBE "));
     if (line.starts_with("PREPARE ")) return prepare(rest("PREPARE "));
@@ -343,18 +342,21 @@ std::string HelperServer::serveBesideBlocks(const std::string &line) {
     const bool besideBlocks = line == "GETSTATE" || line.starts_with("SETSTATE ") ||
                               line == "HASEDITOR" || line == "OPENEDITOR" ||
                               line == "CLOSEEDITOR" || line == "EDITORSTATE" ||
-                              line == "PARAMETERS" || line.starts_with("VALUETEXT ");
+                              asksAboutParameters(line);
     if (!besideBlocks) return {};
     std::lock_guard values(valuesLock);
     if (line == "EDITORSTATE") return editorReport(plugin, pluginEditorEdits);
-    if (line == "PARAMETERS" || line.starts_with("VALUETEXT "))
-        return describeParameters(plugin, line);
+    if (asksAboutParameters(line)) return describeParameters(plugin, line);
     if (line == "GETSTATE") return getState();
     if (line.starts_with("SETSTATE ")) return setState(line.substr(9));
     if (line == "HASEDITOR") return plugin.hasEditor() ? "YES" : "NO";
     if (line == "OPENEDITOR") return openEditor();
     plugin.closeEditor();
     return "OK";
+}
+
+bool HelperServer::asksAboutParameters(const std::string &line) {
+    return line == "PARAMETERS" || line.starts_with("VALUETEXT ");
 }
 
 // What the program's generic editor shows of a plug-in it cannot reach: the parameters with

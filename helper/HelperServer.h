@@ -93,6 +93,7 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
                      std::span<const NoteOn> noteOns, std::span<const int> noteOffs,
                      std::span<const int32_t> noteOffFrames);
     std::string serveBesideBlocks(const std::string &line);
+    static bool asksAboutParameters(const std::string &line);
     static std::string describeParameters(Plugin &hosted, const std::string &line);
     /// The answer to "EDITORSTATE" for a VST 3's editor: its state and what the user turned.
     static std::string editorReport(Vst3Plugin &edited, std::vector<ParameterValue> &pending);

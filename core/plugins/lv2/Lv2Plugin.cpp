@@ -275,8 +275,8 @@ std::string unitSymbolOf(const LilvPlugin *plugin, const LilvPort *port, NodeSet
     return symbol;
 }
 
-/// The name of the port group the port belongs to (its name, else its label, else its
-/// symbol), or empty when it belongs to none.
+/// The name of the port group the port belongs to (its name, else its label), or empty when it
+/// belongs to none or the group is not named.
 std::string groupNameOf(const LilvPlugin *plugin, const LilvPort *port, NodeSet &nodes) {
     LilvNodes *groups = lilv_port_get_value(plugin, port, nodes.group);
     std::string text;

@@ -310,17 +310,25 @@ std::optional<std::vector<ParameterValue>> parseParams(std::string_view text) {
     return values;
 }
 
+namespace {
+
+template <class Number> void appendNumber(std::string &text, Number value) {
+    char number[32];
+    text.append(number, std::to_chars(number, number + sizeof number, value).ptr);
+}
+
+} // namespace
+
 std::string formatEditorReport(EditorStatus status, std::span<const ParameterValue> edits) {
     std::string line = status == EditorStatus::open     ? "EDITOR OPEN"
                        : status == EditorStatus::closed ? "EDITOR CLOSED"
                                                         : "EDITOR CRASHED";
-    char number[32];
     for (const ParameterValue &edit :
          edits.first(std::min<size_t>(edits.size(), maximumParamsPerLine))) {
         line += ' ';
-        line.append(number, std::to_chars(number, number + sizeof number, edit.id).ptr);
+        appendNumber(line, edit.id);
         line += ' ';
-        line.append(number, std::to_chars(number, number + sizeof number, edit.value).ptr);
+        appendNumber(line, edit.value);
     }
     return line;
 }
@@ -388,14 +396,12 @@ std::optional<float> normalizedNumber(std::string_view text) {
 }
 
 std::string parameterRecord(const PluginParameterInfo &parameter) {
-    char number[32];
     std::string record(1, parameterSeparator);
-    record.append(number, std::to_chars(number, number + sizeof number, parameter.id).ptr);
+    appendNumber(record, parameter.id);
     record += '\t';
-    record.append(number,
-                  std::to_chars(number, number + sizeof number, parameter.normalizedValue).ptr);
+    appendNumber(record, parameter.normalizedValue);
     record += '\t';
-    record.append(number, std::to_chars(number, number + sizeof number, parameter.stepCount).ptr);
+    appendNumber(record, parameter.stepCount);
     record += parameter.editable ? "\t1\t" : "\t0\t";
     record += fieldText(parameter.name) + "\t" + fieldText(parameter.units) + "\t" +
               fieldText(parameter.group);
@@ -458,11 +464,10 @@ std::optional<std::vector<PluginParameterInfo>> parseParameterList(std::string_v
 }
 
 std::string formatValueTextRequest(uint32_t id, float normalized) {
-    char number[32];
     std::string line = "VALUETEXT ";
-    line.append(number, std::to_chars(number, number + sizeof number, id).ptr);
+    appendNumber(line, id);
     line += ' ';
-    line.append(number, std::to_chars(number, number + sizeof number, normalized).ptr);
+    appendNumber(line, normalized);
     return line;
 }
 

@@ -272,6 +272,7 @@ struct ShownParameter {
     int32_t steps = 0;
     bool editable = true;
     float value = 0.0f;
+    std::string group;
     std::vector<std::string> texts;
     bool operator==(const ShownParameter &) const = default;
 };
@@ -286,8 +287,8 @@ std::vector<ShownParameter> shownParameters(Plugin &plugin) {
     std::vector<ShownParameter> shown;
     for (const PluginParameterInfo &info : plugin.listParameters()) {
         ShownParameter parameter{
-            info.id, info.name, info.units, info.stepCount, info.editable, info.normalizedValue,
-            {}};
+            info.id,    info.name, info.units, info.stepCount, info.editable, info.normalizedValue,
+            info.group, {}};
         for (const float value : {0.0f, 0.3f, 1.0f})
             parameter.texts.push_back(plugin.parameterValueText(info.id, value));
         shown.push_back(std::move(parameter));
