@@ -12,6 +12,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <lilv/lilv.h>
+#include <lv2/atom/atom.h>
 #include <lv2/core/lv2.h>
 #include <lv2/data-access/data-access.h>
 #include <lv2/instance-access/instance-access.h>
@@ -94,6 +95,8 @@ struct Lv2EditorState {
     /// The same for the control outputs (meters), by port.
     std::vector<uint32_t> outputPorts;
     std::vector<float> outputsShown;
+    /// This process's number for an atom crossing to or from an interface.
+    uint32_t eventTransfer = 0;
     LV2_URID_Map map{};
     LV2_URID_Unmap unmap{};
     LV2UI_Resize resize{};
@@ -108,11 +111,24 @@ Lv2Plugin &pluginOf(SuilController controller) {
     return *static_cast<Lv2EditorState *>(controller)->plugin;
 }
 
-// What the user turns in the interface: protocol 0 carries one float for a control port.
+} // namespace
+
+void atomWrittenInProcess(Lv2EditorState &state, uint32_t port, uint32_t size, const void *atom) {
+    state.editor->atomFromInterface(port, atom, size);
+}
+
+namespace {
+
+// What the user turns in the interface: protocol 0 carries one float for a control port, the
+// event-transfer protocol an atom for an atom port.
 void writeFromUi(SuilController controller, uint32_t port, uint32_t size, uint32_t protocol,
                  const void *buffer) {
+    auto &state = *static_cast<Lv2EditorState *>(controller);
+    if (protocol != 0 && protocol == state.eventTransfer) {
+        atomWrittenInProcess(state, port, size, buffer);
+        return;
+    }
     if (protocol != 0 || size != sizeof(float)) return;
-    const auto &state = *static_cast<Lv2EditorState *>(controller);
     const int index = state.plugin->parameterIndexForPort(port);
     if (index < 0) return;
     const float value = *static_cast<const float *>(buffer);
@@ -150,8 +166,9 @@ Lv2Editor::~Lv2Editor() { close(); }
 
 bool Lv2Editor::available() const {
     UiChoice choice;
-    return plugin.lilvPlugin() && ((!ownProcessOnly && chooseUi(plugin.lilvPlugin(), choice, true)) ||
-                                   chooseUi(plugin.lilvPlugin(), choice, false));
+    return plugin.lilvPlugin() &&
+           ((!ownProcessOnly && chooseUi(plugin.lilvPlugin(), choice, true)) ||
+            chooseUi(plugin.lilvPlugin(), choice, false));
 }
 
 bool Lv2Editor::isOpen() const { return state != nullptr; }
@@ -210,6 +227,9 @@ bool Lv2Editor::open() {
     (void)keepModuleResident(choice.binaryPath);
     opened->editor = this;
     opened->plugin = &plugin;
+    opened->eventTransfer = Lv2World::uridMap().map(LV2_ATOM__eventTransfer);
+    // Interfaces ask the plug-in for what they show as they start; the answer is kept.
+    plugin.keepAtomsFromPlugin(true);
     opened->host = suil_host_new(&writeFromUi, &portIndexOf, nullptr, nullptr);
     opened->instance = suil_instance_new(
         opened->host, opened.get(), x11UiType, uriFromPluginId(plugin.description.uid).c_str(),
@@ -230,8 +250,14 @@ bool Lv2Editor::open() {
 
 bool Lv2Editor::openInOwnProcess(const std::string &uiUri, const std::string &typeUri,
                                  const std::string &bundlePath, const std::string &binaryPath) {
-    Lv2UiProcess::Launch launch{uriFromPluginId(plugin.description.uid), uiUri, typeUri,
-                                bundlePath, binaryPath, plugin.description.name, {}, {}};
+    Lv2UiProcess::Launch launch{uriFromPluginId(plugin.description.uid),
+                                uiUri,
+                                typeUri,
+                                bundlePath,
+                                binaryPath,
+                                plugin.description.name,
+                                {},
+                                {}};
     auto opened = std::make_unique<Lv2EditorState>();
     opened->shown.assign(plugin.parameters.size(), std::nanf(""));
     for (size_t index = 0; index < plugin.parameters.size(); ++index) {
@@ -241,7 +267,9 @@ bool Lv2Editor::openInOwnProcess(const std::string &uiUri, const std::string &ty
         launch.values.emplace_back(parameter.portIndex, opened->shown[index]);
     }
     opened->process = std::make_unique<Lv2UiProcess>();
+    plugin.keepAtomsFromPlugin(true);
     if (!opened->process->start(Lv2UiProcess::findProgram(uiHostFolder), launch)) {
+        plugin.keepAtomsFromPlugin(false);
         lastError = opened->process->lastError;
         return false;
     }
@@ -251,6 +279,7 @@ bool Lv2Editor::openInOwnProcess(const std::string &uiUri, const std::string &ty
 
 void Lv2Editor::close() {
     if (!state) return;
+    plugin.keepAtomsFromPlugin(false);
     if (state->process) {
         state->process->stop();
         state.reset();
@@ -280,6 +309,7 @@ void Lv2Editor::idle() {
         else
             suil_instance_port_event(state->instance, port, sizeof value, 0, &value);
     }
+    passAtomsToInterface();
     for (size_t index = 0; index < plugin.parameters.size(); ++index) {
         const float value = plugin.parameterValue(index);
         if (value == state->shown[index]) continue;
@@ -292,16 +322,20 @@ void Lv2Editor::idle() {
     }
     if (state->process) {
         Lv2UiProcess &process = *state->process;
-        process.poll([this](uint32_t port, float value) {
-            const int index = plugin.parameterIndexForPort(port);
-            if (index < 0) return;
-            // What the user turned is shown already: it is not sent back.
-            state->shown[static_cast<size_t>(index)] = value;
-            if (onEdited)
-                onEdited(static_cast<size_t>(index), value);
-            else
-                (void)plugin.setParameterValue(static_cast<size_t>(index), value); // index checked
-        });
+        process.poll(
+            [this](uint32_t port, float value) {
+                const int index = plugin.parameterIndexForPort(port);
+                if (index < 0) return;
+                // What the user turned is shown already: it is not sent back.
+                state->shown[static_cast<size_t>(index)] = value;
+                if (onEdited)
+                    onEdited(static_cast<size_t>(index), value);
+                else
+                    (void)plugin.setParameterValue(static_cast<size_t>(index), value); // checked
+            },
+            [this](uint32_t port, const std::vector<uint8_t> &atom) {
+                atomFromInterface(port, atom.data(), atom.size());
+            });
         if (!process.running()) {
             lastClosing = process.lastError;
             state.reset();
@@ -322,6 +356,21 @@ void Lv2Editor::idle() {
         close();
         lastClosing = "closed";
     }
+}
+
+void Lv2Editor::atomFromInterface(uint32_t port, const void *atom, size_t size) {
+    if (plugin.sendAtomToPlugin(port, atom, size)) ++traffic.fromInterface;
+}
+
+void Lv2Editor::passAtomsToInterface() {
+    traffic.toInterface +=
+        plugin.takeAtomsFromPlugin([this](uint32_t port, const uint8_t *atom, size_t size) {
+            if (state->process)
+                state->process->sendAtom(port, atom, size);
+            else
+                suil_instance_port_event(state->instance, port, static_cast<uint32_t>(size),
+                                         state->eventTransfer, atom);
+        });
 }
 
 } // namespace orvane::lv2

@@ -14,7 +14,9 @@ struct Lv2EditorState;
 /// one in this process, any other (GTK 2, or Qt 5 through suil's wrappers) in the interface
 /// host process (`Lv2UiProcess`), where a crash ends only that process. Control values go both
 /// ways: what the user turns in it reaches the plug-in as a parameter value, and values set
-/// elsewhere (automation, the generic panel) reach it on `idle`.
+/// elsewhere (automation, the generic panel) reach it on `idle`. Atoms go both ways too: what
+/// the interface writes to an atom port reaches the plug-in with a coming block, and what the
+/// plug-in writes to its atom outputs reaches the interface on `idle`.
 ///
 /// Threads: main thread only. The plug-in must outlive the editor.
 class Lv2Editor {
@@ -40,6 +42,13 @@ class Lv2Editor {
     /// interface redraw and handles the window's events (closing it closes the editor).
     void idle();
 
+    /// Atoms that went each way since the editor was made: an interface that shows what the
+    /// plug-in streams (a scope, an analyser) is alive when both move.
+    struct AtomTraffic {
+        size_t toInterface = 0, fromInterface = 0;
+    };
+    AtomTraffic atomTraffic() const { return traffic; }
+
     std::string lastError;
     /// Why the editor closed by itself: "closed" when the user closed its window, "crashed"
     /// when its host process died; empty while open or after `close`.
@@ -58,8 +67,14 @@ class Lv2Editor {
                                         const std::string &bundlePath,
                                         const std::string &binaryPath);
 
+    /// Hands the plug-in's atoms to the interface.
+    void passAtomsToInterface();
+    void atomFromInterface(uint32_t port, const void *atom, size_t size);
+    friend void atomWrittenInProcess(Lv2EditorState &, uint32_t, uint32_t, const void *);
+
     Lv2Plugin &plugin;
     std::unique_ptr<Lv2EditorState> state;
+    AtomTraffic traffic;
 };
 
 } // namespace orvane::lv2

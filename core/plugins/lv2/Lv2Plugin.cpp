@@ -73,6 +73,8 @@ struct PortInfo {
 };
 
 constexpr uint32_t atomBufferBytes = 16 * 1024;
+/// An atom between the plug-in and its interface travels behind its port's index.
+constexpr size_t atomRecordHead = sizeof(uint32_t);
 
 /// Features this host gives every instance; a plug-in that requires another is refused.
 const std::set<std::string> &supportedFeatures() {
@@ -174,6 +176,14 @@ struct Lv2PluginState {
              intUrid = 0;
     // `getState` hands the plug-in's state library pointers into this array.
     std::vector<float> stateValues;
+
+    // Atoms between the plug-in and its interface, each as the port's index and the atom;
+    // made at `load` for plug-ins with atom ports.
+    std::unique_ptr<MessageRing> atomsToPlugin, atomsFromPlugin;
+    std::atomic<bool> atomsFromPluginKept{false};
+    // The audio thread's: the block's atoms for the inputs, and one atom on its way out.
+    std::vector<uint8_t> stagedAtoms, outgoingAtom;
+    size_t stagedBytes = 0;
 };
 
 namespace {
@@ -318,6 +328,17 @@ Lv2Parameter describeControl(const LilvPlugin *plugin, const LilvPort *port, uin
 
 } // namespace
 
+namespace {
+
+void makeAtomRings(Lv2PluginState &d) {
+    d.atomsToPlugin = std::make_unique<MessageRing>(64 * 1024);
+    d.atomsFromPlugin = std::make_unique<MessageRing>(512 * 1024);
+    d.stagedAtoms.assign(2 * (atomRecordHead + Lv2Plugin::largestAtomToPlugin), 0);
+    d.outgoingAtom.assign(atomRecordHead + atomBufferBytes, 0);
+}
+
+} // namespace
+
 bool Lv2Plugin::load(const std::string &uri) {
     unload();
     std::lock_guard worldLock(Lv2World::lock());
@@ -359,6 +380,10 @@ bool Lv2Plugin::load(const std::string &uri) {
         }
         d.ports.push_back(std::move(info));
     }
+    if (std::any_of(d.ports.begin(), d.ports.end(), [](const PortInfo &port) {
+            return port.kind == PortKind::atomIn || port.kind == PortKind::atomOut;
+        }))
+        makeAtomRings(d);
     LilvNode *workerInterface = nodes.uri(LV2_WORKER__interface);
     d.hasWorker = lilv_plugin_has_extension_data(plugin, workerInterface);
     lilv_node_free(workerInterface);
@@ -493,6 +518,37 @@ void copyTargetsToPorts(Lv2PluginState &d) {
             d.controlBuffers[index] = d.targets[index].load(std::memory_order_relaxed);
 }
 
+/// Takes the atoms the interface sent for this block, as many as surely fit, leaving the rest
+/// for the next one.
+void stageInterfaceAtoms(Lv2PluginState &d) {
+    d.stagedBytes = 0;
+    if (!d.atomsToPlugin) return;
+    const size_t largestRecord = atomRecordHead + Lv2Plugin::largestAtomToPlugin;
+    while (d.stagedAtoms.size() - d.stagedBytes >= largestRecord) {
+        const uint32_t size =
+            d.atomsToPlugin->read(d.stagedAtoms.data() + d.stagedBytes, largestRecord);
+        if (size == 0) return;
+        d.stagedBytes += size;
+    }
+}
+
+/// The staged atoms for `port`, at the block's first frame.
+void forgeInterfaceAtoms(Lv2PluginState &d, uint32_t port) {
+    for (size_t at = 0; at < d.stagedBytes;) {
+        uint32_t target;
+        LV2_Atom header;
+        std::memcpy(&target, d.stagedAtoms.data() + at, sizeof target);
+        std::memcpy(&header, d.stagedAtoms.data() + at + atomRecordHead, sizeof header);
+        const size_t atomSize = sizeof header + header.size;
+        if (target == port) {
+            lv2_atom_forge_frame_time(&d.forge, 0);
+            lv2_atom_forge_write(&d.forge, d.stagedAtoms.data() + at + atomRecordHead,
+                                 static_cast<uint32_t>(atomSize));
+        }
+        at += atomRecordHead + atomSize;
+    }
+}
+
 void writeAtomPorts(Lv2PluginState &d, std::span<const Lv2MidiEvent> events, int offset,
                     int frames) {
     for (size_t index = 0; index < d.ports.size(); ++index) {
@@ -501,6 +557,7 @@ void writeAtomPorts(Lv2PluginState &d, std::span<const Lv2MidiEvent> events, int
         lv2_atom_forge_set_buffer(&d.forge, bytes, atomBufferBytes);
         LV2_Atom_Forge_Frame frame;
         lv2_atom_forge_sequence_head(&d.forge, &frame, 0);
+        if (offset == 0) forgeInterfaceAtoms(d, static_cast<uint32_t>(index));
         for (const Lv2MidiEvent &event : events) {
             if (event.frame < offset || event.frame >= offset + frames) continue;
             lv2_atom_forge_frame_time(&d.forge, event.frame - offset);
@@ -519,6 +576,36 @@ void offerAtomOutputs(Lv2PluginState &d) {
             atom->type = d.chunkUrid;
             atom->size = atomBufferBytes - sizeof(LV2_Atom);
         }
+}
+
+/// Hands what the plug-in wrote to its atom outputs to the interface's ring, event by event,
+/// trusting none of the sizes it wrote.
+void keepAtomOutputs(Lv2PluginState &d) {
+    if (!d.atomsFromPlugin || !d.atomsFromPluginKept.load(std::memory_order_relaxed)) return;
+    for (size_t index = 0; index < d.ports.size(); ++index) {
+        if (d.ports[index].kind != PortKind::atomOut) continue;
+        const auto *bytes = reinterpret_cast<const uint8_t *>(d.atomBuffers[index].data());
+        LV2_Atom sequence;
+        std::memcpy(&sequence, bytes, sizeof sequence);
+        if (sequence.type != d.sequenceUrid || sequence.size > atomBufferBytes - sizeof sequence)
+            continue;
+        const size_t end = sizeof sequence + sequence.size;
+        for (size_t at = sizeof(LV2_Atom_Sequence); at + sizeof(LV2_Atom_Event) <= end;) {
+            LV2_Atom body;
+            std::memcpy(&body, bytes + at + offsetof(LV2_Atom_Event, body), sizeof body);
+            const size_t atomSize = sizeof body + body.size;
+            if (body.size > end - at - sizeof(LV2_Atom_Event)) break;
+            if (atomRecordHead + atomSize <= d.outgoingAtom.size()) {
+                const auto port = static_cast<uint32_t>(index);
+                std::memcpy(d.outgoingAtom.data(), &port, sizeof port);
+                std::memcpy(d.outgoingAtom.data() + atomRecordHead,
+                            bytes + at + offsetof(LV2_Atom_Event, body), atomSize);
+                (void)d.atomsFromPlugin->write(d.outgoingAtom.data(),
+                                               static_cast<uint32_t>(atomRecordHead + atomSize));
+            }
+            at += lv2_atom_pad_size(static_cast<uint32_t>(sizeof(LV2_Atom_Event) + body.size));
+        }
+    }
 }
 
 void fillInputs(Lv2PluginState &d, const float *left, const float *right, int frames) {
@@ -570,6 +657,8 @@ void runChunk(Lv2PluginState &d, float *left, float *right, int frames,
         offerAtomOutputs(d);
         lilv_instance_run(slot.instance, static_cast<uint32_t>(frames));
         slot.worker->endRun();
+        // A second instance (the right channel of a mono plug-in) tells the same.
+        if (&slot == &d.instances.front()) keepAtomOutputs(d);
     }
     takeOutputs(d, left, right, frames);
 }
@@ -776,6 +865,7 @@ bool Lv2Plugin::process(float *left, float *right, int frames,
     Lv2PluginState &d = *impl;
     std::unique_lock lock(d.processing, std::try_to_lock);
     if (!lock.owns_lock() || d.instances.empty()) return false;
+    stageInterfaceAtoms(d);
     for (int offset = 0; offset < frames; offset += d.maxBlock) {
         const int chunk = std::min(d.maxBlock, frames - offset);
         runChunk(d, left + offset, right + offset, chunk, events, offset);
@@ -796,6 +886,9 @@ void Lv2Plugin::unload() {
     d.audioInputs.clear();
     d.audioOutputs.clear();
     d.targets.reset();
+    d.atomsFromPluginKept = false;
+    d.atomsToPlugin.reset();
+    d.atomsFromPlugin.reset();
     d.statePending = false;
     d.pendingState.clear();
     d.latency = 0;
@@ -922,6 +1015,44 @@ float Lv2Plugin::getParameterNormalized(uint32_t portIndex) {
 bool Lv2Plugin::setParameterNormalizedRt(uint32_t portIndex, float normalized) noexcept {
     const int index = parameterIndexForPort(portIndex);
     return index >= 0 && setParameterNormalizedAtRt(static_cast<size_t>(index), normalized);
+}
+
+bool Lv2Plugin::sendAtomToPlugin(uint32_t portIndex, const void *atom, size_t size) {
+    Lv2PluginState &d = *impl;
+    if (!d.atomsToPlugin || portIndex >= d.ports.size() ||
+        d.ports[portIndex].kind != PortKind::atomIn || size < sizeof(LV2_Atom) ||
+        size > largestAtomToPlugin)
+        return false;
+    LV2_Atom header;
+    std::memcpy(&header, atom, sizeof header);
+    if (header.size != size - sizeof header) return false;
+    std::vector<uint8_t> record(atomRecordHead + size);
+    std::memcpy(record.data(), &portIndex, sizeof portIndex);
+    std::memcpy(record.data() + atomRecordHead, atom, size);
+    return d.atomsToPlugin->write(record.data(), static_cast<uint32_t>(record.size()));
+}
+
+void Lv2Plugin::keepAtomsFromPlugin(bool keep) {
+    Lv2PluginState &d = *impl;
+    d.atomsFromPluginKept = keep && d.atomsFromPlugin;
+    if (!keep) (void)takeAtomsFromPlugin([](uint32_t, const uint8_t *, size_t) {});
+}
+
+size_t
+Lv2Plugin::takeAtomsFromPlugin(const std::function<void(uint32_t, const uint8_t *, size_t)> &take) {
+    Lv2PluginState &d = *impl;
+    if (!d.atomsFromPlugin) return 0;
+    std::vector<uint8_t> record(atomRecordHead + atomBufferBytes);
+    size_t taken = 0;
+    for (uint32_t size;
+         (size = d.atomsFromPlugin->read(record.data(), static_cast<uint32_t>(record.size()))) >
+         atomRecordHead;
+         ++taken) {
+        uint32_t port;
+        std::memcpy(&port, record.data(), sizeof port);
+        take(port, record.data() + atomRecordHead, size - atomRecordHead);
+    }
+    return taken;
 }
 
 } // namespace orvane::lv2

@@ -2,7 +2,9 @@
 
 #include "core/plugins/Plugin.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -105,6 +107,21 @@ class Lv2Plugin final : public vst::Plugin {
     float getParameterNormalizedAt(size_t index) const;
     /// Audio thread: as `setParameterNormalizedAt`, reaching the plug-in with the next block.
     [[nodiscard]] bool setParameterNormalizedAtRt(size_t index, float normalized) noexcept;
+
+    /// Main thread: an atom the plug-in's interface wrote to one of the plug-in's atom inputs,
+    /// whole (header first); it reaches the plug-in at the start of a coming block, before
+    /// that block's notes. False when the port is no atom input, the size is not the atom's,
+    /// the atom is larger than `largestAtomToPlugin`, or too many wait.
+    [[nodiscard]] bool sendAtomToPlugin(uint32_t portIndex, const void *atom, size_t size);
+    /// Main thread: while on, what the plug-in writes to its atom outputs is kept for
+    /// `takeAtomsFromPlugin` (as far as room allows; what does not fit is dropped). Off drops
+    /// what waits.
+    void keepAtomsFromPlugin(bool keep);
+    /// Main thread: hands over each kept atom, oldest first, with the port it came out of;
+    /// returns how many.
+    size_t takeAtomsFromPlugin(
+        const std::function<void(uint32_t portIndex, const uint8_t *atom, size_t size)> &take);
+    static constexpr size_t largestAtomToPlugin = 8 * 1024;
 
     /// The plug-in interface names a parameter by its control port's index.
     std::vector<vst::PluginParameterInfo> listParameters() override;

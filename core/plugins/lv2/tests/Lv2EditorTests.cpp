@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <thread>
 
 namespace orvane::lv2 {
@@ -148,7 +149,7 @@ class Lv2OwnProcessEditorTest : public Lv2EditorTest,
 
 INSTANTIATE_TEST_SUITE_P(Interfaces, Lv2OwnProcessEditorTest,
                          ::testing::Values(OwnProcessCase{"CalfGtk", calfReverb, false},
-                                OwnProcessCase{"X42X11", x42Equalizer, true}),
+                                           OwnProcessCase{"X42X11", x42Equalizer, true}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 TEST_P(Lv2OwnProcessEditorTest, OpensTurnsBothWaysAndClosesFromTheWindowManager) {
@@ -167,10 +168,10 @@ TEST_P(Lv2OwnProcessEditorTest, OpensTurnsBothWaysAndClosesFromTheWindowManager)
     const WindowSeen seen = lookAt(editor.windowId());
     EXPECT_TRUE(seen.viewable);
     EXPECT_GE(seen.children, 1u) << "the interface is inside the window";
-    EXPECT_TRUE(saveWindowPicture(
-        editor.windowId(),
-        std::filesystem::path("screenshots") / (std::string("lv2-") + GetParam().name + ".ppm"),
-        [&] { idleFor(editor, 100); }))
+    EXPECT_TRUE(saveWindowPicture(editor.windowId(),
+                                  std::filesystem::path("screenshots") /
+                                      (std::string("lv2-") + GetParam().name + ".ppm"),
+                                  [&] { idleFor(editor, 100); }))
         << "the interface drew itself";
 
     // What the plug-in reports as it plays (its meters) reaches the interface.
@@ -208,6 +209,77 @@ TEST_P(Lv2OwnProcessEditorTest, OpensTurnsBothWaysAndClosesFromTheWindowManager)
     ASSERT_TRUE(editor.open()) << "it opens again";
     editor.close();
     EXPECT_FALSE(editor.isOpen());
+}
+
+/// Where the interface runs: in this process, or in the host process as the helper shows them.
+class Lv2AtomEditorTest : public Lv2EditorTest, public ::testing::WithParamInterface<bool> {
+  protected:
+    /// Plays blocks of a tone through the plug-in, as the audio thread would, while the editor
+    /// idles, until `done` or about three seconds have passed.
+    static void playUntil(Lv2Plugin &plugin, Lv2Editor &editor, const std::function<bool()> &done) {
+        const StereoSignal tone = testSignal(blockSize);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (!done() && std::chrono::steady_clock::now() < until && editor.isOpen()) {
+            StereoSignal block = tone;
+            EXPECT_TRUE(plugin.process(block.left.data(), block.right.data(), blockSize));
+            editor.idle();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Where, Lv2AtomEditorTest, ::testing::Values(false, true),
+                         [](const auto &info) {
+                             return std::string(info.param ? "HostProcess" : "ThisProcess");
+                         });
+
+// The test plug-in's interface asks about 21 in an atom as it starts, the plug-in answers 42
+// in an atom, and the interface writes what it heard to a control: the control reads 42 only
+// when atoms went both ways, with the names in them numbered as each end numbers them.
+TEST_P(Lv2AtomEditorTest, AnInterfaceAsksItsPluginInAnAtomAndHearsTheAnswer) {
+    ASSERT_TRUE(loadAtomAnswerBundle());
+    Lv2Plugin plugin;
+    ASSERT_TRUE(plugin.load(atomAnswerPluginUri)) << plugin.lastError;
+    ASSERT_TRUE(plugin.prepare(sampleRate, blockSize));
+    Lv2Editor editor(plugin);
+    editor.ownProcessOnly = GetParam();
+    ASSERT_TRUE(editor.open()) << editor.lastError;
+    EXPECT_EQ(editor.inOwnProcess(), GetParam());
+    const auto heard = static_cast<size_t>(plugin.parameterIndex("heard"));
+    playUntil(plugin, editor, [&] { return plugin.parameterValue(heard) != 0.0f; });
+    EXPECT_EQ(plugin.parameterValue(heard), 42.0f);
+    EXPECT_EQ(plugin.controlOutputValue(2), 1.0f) << "the question arrived once";
+    EXPECT_EQ(editor.atomTraffic().fromInterface, 1u);
+    EXPECT_EQ(editor.atomTraffic().toInterface, 1u);
+    editor.close();
+    ASSERT_TRUE(plugin.sendAtomToPlugin(0, atomAsking(1).data(), atomAsking(1).size()));
+    StereoSignal block = testSignal(blockSize);
+    ASSERT_TRUE(plugin.process(block.left.data(), block.right.data(), blockSize));
+    EXPECT_EQ(plugin.takeAtomsFromPlugin([](uint32_t, const uint8_t *, size_t) {}), 0u)
+        << "with the interface closed, nothing is kept for it";
+}
+
+// x42's scope streams what it hears to its interface only after the interface has asked for
+// it in an atom: atoms going to the interface show that both ways work with a real plug-in.
+TEST_P(Lv2AtomEditorTest, AScopesInterfaceAsksForAndReceivesWhatItsPluginHears) {
+    Lv2Plugin plugin;
+    ASSERT_TRUE(plugin.load("http://gareus.org/oss/lv2/sisco#Stereo")) << plugin.lastError;
+    ASSERT_TRUE(plugin.prepare(sampleRate, blockSize));
+    plugin.keepAtomsFromPlugin(true);
+    (void)renderThrough(plugin, testSignal(8 * blockSize));
+    EXPECT_EQ(plugin.takeAtomsFromPlugin([](uint32_t, const uint8_t *, size_t) {}), 0u)
+        << "unasked, the scope streams nothing";
+    Lv2Editor editor(plugin);
+    editor.ownProcessOnly = GetParam();
+    ASSERT_TRUE(editor.open()) << editor.lastError;
+    playUntil(plugin, editor, [&] { return editor.atomTraffic().toInterface >= 50; });
+    EXPECT_GE(editor.atomTraffic().fromInterface, 1u);
+    EXPECT_GE(editor.atomTraffic().toInterface, 50u);
+    EXPECT_TRUE(editor.isOpen()) << editor.lastClosing;
+    EXPECT_TRUE(saveWindowPictureNow(
+        editor.windowId(),
+        std::filesystem::path("screenshots") /
+            (std::string("lv2-scope-") + (GetParam() ? "host" : "here") + ".ppm")));
 }
 
 TEST_F(Lv2EditorTest, AnInterfaceThatCrashesEndsOnlyItsProcessAndThePluginPlaysOn) {

@@ -12,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 namespace orvane::lv2 {
@@ -420,6 +421,77 @@ TEST(Lv2Worker, WorkRunsOffTheAudioThreadAndItsAnswerArrivesInALaterBlock) {
     }
     EXPECT_EQ(left[0], 42.0f);
     EXPECT_EQ(left[63], 42.0f);
+}
+
+// The test bundle answers an "Ask" about a number with an "Answer" of twice it, and counts the
+// questions on a control output.
+TEST(Lv2Atoms, AnInterfacesAtomReachesThePluginAndTheAnswerComesBackWithoutAllocating) {
+    ASSERT_TRUE(loadAtomAnswerBundle());
+    Lv2Plugin plugin;
+    ASSERT_TRUE(plugin.load(atomAnswerPluginUri)) << plugin.lastError;
+    ASSERT_TRUE(plugin.prepare(sampleRate, 64));
+    std::vector<float> left(256, 0.25f), right(256, -0.25f);
+    plugin.keepAtomsFromPlugin(true);
+    const std::vector<uint8_t> asking = atomAsking(21);
+    ASSERT_TRUE(plugin.sendAtomToPlugin(0, asking.data(), asking.size()));
+    ASSERT_TRUE(plugin.sendAtomToPlugin(0, atomAsking(5).data(), asking.size()));
+    {
+        orvane::testing::AllocationScope scope;
+        // A block longer than the plug-in's bound: the atoms go with its first part only.
+        ASSERT_TRUE(plugin.process(left.data(), right.data(), 256));
+        EXPECT_EQ(scope.allocations(), 0u);
+        EXPECT_EQ(scope.frees(), 0u);
+    }
+    EXPECT_EQ(left[255], 0.25f);
+    std::vector<std::pair<uint32_t, int32_t>> answers;
+    EXPECT_EQ(plugin.takeAtomsFromPlugin([&](uint32_t port, const uint8_t *atom, size_t size) {
+        answers.emplace_back(port, answerIn(atom, size).value_or(-1));
+    }),
+              2u);
+    EXPECT_EQ(answers, (std::vector<std::pair<uint32_t, int32_t>>{{1, 42}, {1, 10}}));
+    const std::vector<uint32_t> outputs = plugin.controlOutputPorts();
+    ASSERT_EQ(outputs, std::vector<uint32_t>{2});
+    EXPECT_EQ(plugin.controlOutputValue(2), 2.0f) << "each question arrived once";
+
+    // Nothing is kept while nobody listens, and what waited is dropped.
+    ASSERT_TRUE(plugin.sendAtomToPlugin(0, asking.data(), asking.size()));
+    ASSERT_TRUE(plugin.process(left.data(), right.data(), 64));
+    plugin.keepAtomsFromPlugin(false);
+    ASSERT_TRUE(plugin.sendAtomToPlugin(0, asking.data(), asking.size()));
+    ASSERT_TRUE(plugin.process(left.data(), right.data(), 64));
+    EXPECT_EQ(plugin.takeAtomsFromPlugin([](uint32_t, const uint8_t *, size_t) {}), 0u);
+    EXPECT_EQ(plugin.controlOutputValue(2), 4.0f);
+}
+
+TEST(Lv2Atoms, AtomsThatCannotBeDeliveredAreRefused) {
+    ASSERT_TRUE(loadAtomAnswerBundle());
+    Lv2Plugin plugin, effect;
+    ASSERT_TRUE(plugin.load(atomAnswerPluginUri)) << plugin.lastError;
+    ASSERT_TRUE(effect.load("http://gareus.org/oss/lv2/nodelay")) << effect.lastError;
+    std::vector<uint8_t> asking = atomAsking(21);
+    struct Refusal {
+        const char *why;
+        uint32_t port;
+        size_t size;
+    };
+    for (const Refusal &refusal :
+         {Refusal{"an atom output", 1, asking.size()}, Refusal{"a control input", 3, asking.size()},
+          Refusal{"no such port", 99, asking.size()},
+          Refusal{"shorter than its header says", 0, asking.size() - 4},
+          Refusal{"shorter than a header", 0, 4}})
+        EXPECT_FALSE(plugin.sendAtomToPlugin(refusal.port, asking.data(), refusal.size))
+            << refusal.why;
+    std::vector<uint8_t> huge(Lv2Plugin::largestAtomToPlugin + 8, 0);
+    const LV2_Atom header{static_cast<uint32_t>(huge.size() - sizeof(LV2_Atom)),
+                          Lv2World::uridMap().map(LV2_ATOM__Chunk)};
+    std::memcpy(huge.data(), &header, sizeof header);
+    EXPECT_FALSE(plugin.sendAtomToPlugin(0, huge.data(), huge.size())) << "larger than a block";
+    EXPECT_FALSE(effect.sendAtomToPlugin(0, asking.data(), asking.size())) << "no atom ports";
+    size_t queued = 0;
+    while (queued < 10000 && plugin.sendAtomToPlugin(0, asking.data(), asking.size()))
+        ++queued;
+    EXPECT_GT(queued, 100u);
+    EXPECT_LT(queued, 10000u) << "a plug-in that never runs does not take memory without end";
 }
 
 TEST(Lv2Worker, MessagesPassInOrderAndAFullRingRefuses) {

@@ -1,12 +1,18 @@
 #pragma once
 
 #include "core/plugins/lv2/Lv2Plugin.h"
+#include "core/plugins/lv2/Lv2World.h"
+#include "core/plugins/lv2/testplugins/AtomAnswerUris.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <lv2/atom/forge.h>
+#include <lv2/atom/util.h>
+#include <mutex>
+#include <optional>
 #include <sndfile.h>
 #include <string>
 #include <utility>
@@ -143,6 +149,49 @@ inline float largestDifference(const StereoSignal &a, const StereoSignal &b) {
         largest = std::max(
             {largest, std::fabs(a.left[i] - b.left[i]), std::fabs(a.right[i] - b.right[i])});
     return largest;
+}
+
+/// The test plug-in that answers atoms from its interface (see its source), made known to this
+/// process's world; false when its bundle is missing.
+inline bool loadAtomAnswerBundle() {
+    std::lock_guard lock(Lv2World::lock());
+    return Lv2World::instance().loadBundle(std::string(HALVORA_LV2_TEST_BUNDLES_DIR) +
+                                           "/HalvoraAtomAnswer.lv2");
+}
+
+inline LV2_URID_Map &programUridMap() {
+    static LV2_URID_Map map{
+        nullptr, [](LV2_URID_Map_Handle, const char *uri) { return Lv2World::uridMap().map(uri); }};
+    return map;
+}
+
+/// The atom the test plug-in's interface writes: an "Ask" object about `number`.
+inline std::vector<uint8_t> atomAsking(int32_t number) {
+    const AtomAnswerUrids urids = mapAtomAnswerUrids(programUridMap(), false);
+    std::vector<uint8_t> buffer(256);
+    LV2_Atom_Forge forge;
+    lv2_atom_forge_init(&forge, &programUridMap());
+    lv2_atom_forge_set_buffer(&forge, buffer.data(), buffer.size());
+    LV2_Atom_Forge_Frame object;
+    lv2_atom_forge_object(&forge, &object, 0, urids.ask);
+    lv2_atom_forge_key(&forge, urids.number);
+    lv2_atom_forge_int(&forge, number);
+    lv2_atom_forge_pop(&forge, &object);
+    buffer.resize(lv2_atom_total_size(reinterpret_cast<const LV2_Atom *>(buffer.data())));
+    return buffer;
+}
+
+/// The number an "Answer" object from the test plug-in carries, if it is one.
+inline std::optional<int32_t> answerIn(const uint8_t *atom, size_t size) {
+    const AtomAnswerUrids urids = mapAtomAnswerUrids(programUridMap(), false);
+    const auto *object = reinterpret_cast<const LV2_Atom_Object *>(atom);
+    if (size < sizeof(LV2_Atom_Object) || object->atom.type != urids.object ||
+        object->body.otype != urids.answer)
+        return std::nullopt;
+    const LV2_Atom *number = nullptr;
+    lv2_atom_object_get(object, urids.number, &number, 0);
+    if (!number || number->type != urids.integer) return std::nullopt;
+    return reinterpret_cast<const LV2_Atom_Int *>(number)->body;
 }
 
 } // namespace orvane::lv2::testing

@@ -6,10 +6,15 @@
 //
 // Standard input, one request a line: "PORT <symbol> <index>" lines name the control ports,
 // then "SHOW" opens the window; afterwards "VALUE <index> <value>" shows a value set
-// elsewhere and "CLOSE" ends. Standard output: "OPEN <x11-window>" once shown (or
-// "ERR <reason>" and exit status 1), "VALUE <index> <value>" for each control the user moves,
-// "CLOSED" when the user closes the window. End of input ends the process too, so it never
-// outlives whoever started it.
+// elsewhere, "ATOM <index> <hex>" hands the interface an atom the plug-in wrote and "CLOSE"
+// ends. Standard output: "OPEN <x11-window>" once shown (or "ERR <reason>" and exit status 1),
+// "VALUE <index> <value>" for each control the user moves, "ATOM <index> <hex>" for each atom
+// the interface writes, "CLOSED" when the user closes the window. End of input ends the
+// process too, so it never outlives whoever started it.
+//
+// Names in atoms are numbers (URIDs), and this process numbers them its own way: "URID
+// <number> <name>" says which number a side gives a name, before the first atom that holds it,
+// and each side puts its own numbers in what it receives.
 
 #include "core/plugins/lv2/Lv2UiProtocol.h"
 
@@ -19,13 +24,14 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
+#include <lv2/atom/atom.h>
 #include <lv2/ui/ui.h>
 #include <lv2/urid/urid.h>
 #include <suil/suil.h>
 #include <sys/prctl.h>
-#include <csignal>
 #include <unistd.h>
 
 namespace {
@@ -36,6 +42,9 @@ struct Host {
     std::map<std::string, uint32_t> portsBySymbol;
     std::vector<std::string> uris;
     std::map<std::string, LV2_URID> urids;
+    /// The program's number for a name, to this process's.
+    std::map<uint32_t, LV2_URID> programNumbers;
+    LV2_URID eventTransfer = 0;
     SuilHost *suilHost = nullptr;
     SuilInstance *instance = nullptr;
     const LV2UI_Idle_Interface *idleInterface = nullptr;
@@ -57,20 +66,46 @@ void say(const std::string &line) {
 LV2_URID mapUri(LV2_URID_Map_Handle handle, const char *uri) {
     auto &host = *static_cast<Host *>(handle);
     auto [found, added] = host.urids.try_emplace(uri, static_cast<LV2_URID>(host.uris.size() + 1));
-    if (added) host.uris.emplace_back(uri);
+    if (added) {
+        host.uris.emplace_back(uri);
+        // Told at once, so that the name always goes ahead of any atom holding it.
+        say(orvane::lv2::formatUiUrid(found->second, uri));
+    }
     return found->second;
 }
+
+LV2_URID mapUri(Host &host, const std::string &uri) { return mapUri(&host, uri.c_str()); }
 
 const char *unmapUri(LV2_URID_Unmap_Handle handle, LV2_URID urid) {
     auto &host = *static_cast<Host *>(handle);
     return urid >= 1 && urid <= host.uris.size() ? host.uris[urid - 1].c_str() : nullptr;
 }
 
-// Only control values cross the pipe; other protocols stay in the interface.
-void writeFromUi(SuilController, uint32_t port, uint32_t size, uint32_t protocol,
+// Control values and atoms cross the pipe; other protocols stay in the interface.
+void writeFromUi(SuilController controller, uint32_t port, uint32_t size, uint32_t protocol,
                  const void *buffer) {
+    const auto &host = *static_cast<Host *>(controller);
+    if (protocol != 0 && protocol == host.eventTransfer) {
+        if (size >= sizeof(LV2_Atom) && size <= orvane::lv2::largestUiAtom &&
+            static_cast<const LV2_Atom *>(buffer)->size == size - sizeof(LV2_Atom))
+            say(orvane::lv2::formatUiAtom(port, buffer, size));
+        return;
+    }
     if (protocol != 0 || size != sizeof(float)) return;
     say(orvane::lv2::formatUiValue(port, *static_cast<const float *>(buffer)));
+}
+
+/// The atom in this process's numbers; false when it names what the program never said.
+bool toOwnNumbers(Host &host, std::vector<uint8_t> &atom) {
+    const auto types =
+        orvane::lv2::atomTypeIds([&host](const char *uri) { return mapUri(&host, uri); });
+    return orvane::lv2::translateAtomUrids(
+        atom.data(), atom.size(),
+        [&host](uint32_t number) {
+            const auto found = host.programNumbers.find(number);
+            return found == host.programNumbers.end() ? 0u : found->second;
+        },
+        types);
 }
 
 uint32_t portIndexOf(SuilController controller, const char *symbol) {
@@ -109,6 +144,12 @@ void handle(Host &host, const std::string &line) {
     if (message.kind == UiMessage::Kind::value && host.instance)
         suil_instance_port_event(host.instance, message.port, sizeof message.value, 0,
                                  &message.value);
+    if (message.kind == UiMessage::Kind::urid)
+        host.programNumbers[message.urid] = mapUri(host, message.symbol);
+    if (message.kind == UiMessage::Kind::atom && host.instance && toOwnNumbers(host, message.atom))
+        suil_instance_port_event(host.instance, message.port,
+                                 static_cast<uint32_t>(message.atom.size()), host.eventTransfer,
+                                 message.atom.data());
 }
 
 gboolean requestsArrived(GIOChannel *, GIOCondition, gpointer data) {
@@ -171,9 +212,10 @@ int main(int argc, char **argv) {
         idleFeature{LV2_UI__idleInterface, nullptr};
     const LV2_Feature *features[] = {&mapFeature, &unmapFeature, &residentFeature, &idleFeature,
                                      nullptr};
+    host.eventTransfer = mapUri(host, LV2_ATOM__eventTransfer);
     host.suilHost = suil_host_new(&writeFromUi, &portIndexOf, nullptr, nullptr);
-    host.instance = suil_instance_new(host.suilHost, &host, LV2_UI__GtkUI, pluginUri, uiUri,
-                                      uiType, bundle, binary, features);
+    host.instance = suil_instance_new(host.suilHost, &host, LV2_UI__GtkUI, pluginUri, uiUri, uiType,
+                                      bundle, binary, features);
     if (!host.instance) {
         say("ERR the plug-in's interface did not start");
         return 1;

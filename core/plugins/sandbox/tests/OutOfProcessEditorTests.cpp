@@ -223,8 +223,8 @@ struct HelperInterfaceCase {
     const char *uri;
 };
 
-class OutOfProcessLv2Editor : public OutOfProcessEditor,
-                              public ::testing::WithParamInterface<HelperInterfaceCase> {
+/// An LV2 plug-in's interface shown by the helper, as the program asks about it.
+class HelperLv2Interface : public OutOfProcessEditor {
   protected:
     /// Asks what became of the editor for up to `milliseconds`, until `done` says enough;
     /// keeps every edit reported meanwhile.
@@ -249,6 +249,9 @@ class OutOfProcessLv2Editor : public OutOfProcessEditor,
 
     std::vector<ParameterValue> edits;
 };
+
+class OutOfProcessLv2Editor : public HelperLv2Interface,
+                              public ::testing::WithParamInterface<HelperInterfaceCase> {};
 
 INSTANTIATE_TEST_SUITE_P(
     Interfaces, OutOfProcessLv2Editor,
@@ -351,6 +354,33 @@ TEST(EditorReport, ReadsBackWhatTheHelperSaid) {
     for (const char *line : {"", "EDITOR", "EDITOR OPENED", "EDITOR OPEN 3", "EDITOR OPEN x 1",
                              "EDITOR CLOSED 3 nan", "OK", "EDITOR open"})
         EXPECT_FALSE(parseEditorReport(line, read).has_value()) << '"' << line << '"';
+}
+
+// The test plug-in's interface asks about 21 in an atom as it starts and writes the answer it
+// heard to a control, which the helper reports as the user's edit: 42 arrives only when atoms
+// went both ways between the plug-in in the helper and its interface in the interface host.
+TEST_F(HelperLv2Interface, AnInterfaceAndItsPluginTalkInAtomsAcrossTheHelper) {
+    ScopedEnvironment lv2Path("LV2_PATH",
+                              std::string(HALVORA_LV2_TEST_BUNDLES_DIR) + ":" + "/usr/lib/lv2");
+    ASSERT_TRUE(plugin.load("lv2:urn:halvora:test:atom-answer", "")) << controller.lastError;
+    ASSERT_TRUE(plugin.prepare(48000.0, 256));
+    ASSERT_TRUE(plugin.openEditor());
+    const uint32_t heardPort = 3;
+    const auto answered = [&] {
+        return std::any_of(edits.begin(), edits.end(),
+                           [&](const ParameterValue &edit) { return edit.id == heardPort; });
+    };
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!answered() && std::chrono::steady_clock::now() < until) {
+        playABlock();
+        pollFor(20, [&](EditorStatus) { return answered(); });
+    }
+    ASSERT_TRUE(answered()) << "no answer came back to the interface";
+    const ParameterValue heard =
+        *std::find_if(edits.begin(), edits.end(),
+                      [&](const ParameterValue &edit) { return edit.id == heardPort; });
+    EXPECT_NEAR(heard.value, 42.0f / 1000.0f, 1e-6f) << "42 on a control from 0 to 1000";
+    plugin.closeEditor();
 }
 
 } // namespace
