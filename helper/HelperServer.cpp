@@ -280,6 +280,8 @@ std::string HelperServer::dispatch(Connection &connection, const std::string &li
     }
     // Outside the plug-in lock: it stops the block thread, which may be waiting for that lock.
     if (line.starts_with("SHAREDBLOCK ")) return attachSharedBlock(rest("SHAREDBLOCK "));
+    // Outside every lock: it loads an instance of its own, and the one playing is not touched.
+    if (!hostingLv2 && line.starts_with("PROGRAMSTATE ")) return programState(line.substr(13));
     if (!hostingLv2) {
         std::string answer = serveBesideBlocks(line);
         if (!answer.empty()) return answer;
@@ -356,16 +358,26 @@ std::string HelperServer::serveBesideBlocks(const std::string &line) {
 }
 
 bool HelperServer::asksAboutParameters(const std::string &line) {
-    return line == "PARAMETERS" || line.starts_with("VALUETEXT ");
+    return line == "PARAMETERS" || line == "PROGRAMS" || line.starts_with("VALUETEXT ");
 }
 
 // What the program's generic editor shows of a plug-in it cannot reach: the parameters with
 // their values, and the plug-in's own text for a value.
 std::string HelperServer::describeParameters(Plugin &hosted, const std::string &line) {
     if (line == "PARAMETERS") return formatParameterList(hosted.listParameters());
+    if (line == "PROGRAMS") return formatProgramList(hosted.factoryPrograms());
     const std::optional<ParameterValue> asked = parseValueTextRequest(line.substr(10));
     if (!asked) return "ERR valuetext";
     return formatValueText(hosted.parameterValueText(asked->id, asked->value));
+}
+
+std::string HelperServer::programState(const std::string &arguments) {
+    const std::optional<PluginProgram> program = parseProgramStateRequest(arguments);
+    if (!program) return "ERR program";
+    std::vector<uint8_t> state;
+    std::string error;
+    return plugin.programState(*program, state, error) ? "STATE " + encodeHex(state)
+                                                       : "ERR program";
 }
 
 std::string HelperServer::loadLv2(const std::string &pluginId) {

@@ -76,6 +76,9 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     void applyParams(const std::string &arguments);
     [[nodiscard]] bool processBlock(Connection &connection, const std::string &arguments);
     std::string getState();
+    /// The answer to "PROGRAMSTATE ": the state of the main plug-in's program, taken from
+    /// another instance of it.
+    std::string programState(const std::string &arguments);
     std::string setState(const std::string &arguments);
     std::string openEditor();
     std::string loadLv2(const std::string &pluginId);

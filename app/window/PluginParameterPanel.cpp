@@ -68,6 +68,7 @@ class Vst3Source : public ParameterSource {
 
     std::vector<ParameterRow> rows() override {
         std::vector<ParameterRow> made;
+        programs = plugin->factoryPrograms();
         for (const vst::PluginParameterInfo &info : plugin->listParameters()) {
             if (!info.editable) continue;
             units[info.id] = trimmed(info.units);
@@ -107,10 +108,13 @@ class Vst3Source : public ParameterSource {
 
     bool stillInRack() override { return rack.holdsInstance(plugin.get()); }
     std::string pluginId() const override { return plugin->description.uid; }
-    // Listing a VST 3 plug-in's programs loads it here: a plug-in kept in a helper for safety
-    // is not, and shows its user presets alone.
-    std::string bundlePath() const override {
-        return plugin->runsInHelper() ? std::string() : plugin->description.path;
+    // A plug-in kept in a helper lists its programs there, and takes a program's state there.
+    bool listPresets(vst::PresetListing &listing, std::string &error) override {
+        return vst::listPresetsOf(*plugin, listing, error);
+    }
+    bool presetState(const vst::PluginPreset &preset, std::vector<uint8_t> &state,
+                     std::string &error) override {
+        return vst::readPresetStateOf(*plugin, preset, state, error);
     }
     bool readState(std::vector<uint8_t> &state) override { return plugin->getState(state); }
     bool applyState(const std::vector<uint8_t> &state) override { return plugin->setState(state); }
@@ -118,6 +122,10 @@ class Vst3Source : public ParameterSource {
   private:
     std::string choiceName(const vst::PluginParameterInfo &info, int32_t step) {
         const float value = static_cast<float>(step) / static_cast<float>(info.stepCount);
+        // A program-change parameter's choices are the programs, by their names.
+        for (const vst::PluginProgram &program : programs)
+            if (program.parameterId == info.id && std::fabs(program.normalized - value) < 1e-6f)
+                return program.name;
         std::string text = plugin->parameterValueText(info.id, value);
         return text.empty() ? std::to_string(step) : text;
     }
@@ -125,6 +133,7 @@ class Vst3Source : public ParameterSource {
     vst::PluginRack &rack;
     std::shared_ptr<vst::Plugin> plugin;
     std::map<uint32_t, std::string> units;
+    std::vector<vst::PluginProgram> programs;
 };
 
 class Lv2Source : public ParameterSource {
@@ -179,6 +188,15 @@ class Lv2Source : public ParameterSource {
 };
 
 } // namespace
+
+bool ParameterSource::listPresets(vst::PresetListing &listing, std::string &error) {
+    return vst::listPluginPresets(pluginId(), listing, error);
+}
+
+bool ParameterSource::presetState(const vst::PluginPreset &preset, std::vector<uint8_t> &state,
+                                  std::string &error) {
+    return vst::readPresetState(pluginId(), preset, state, error);
+}
 
 std::unique_ptr<ParameterSource> parameterSourceFor(vst::PluginRack &rack, uint64_t trackId,
                                                     int insertIndex) {
@@ -428,8 +446,7 @@ void PluginParameterPanel::listPresets(const QString &select) {
     const QSignalBlocker quiet(presets);
     presets->clear();
     presets->addItem(QStringLiteral("—"));
-    if (vst::listPluginPresets(source->pluginId(), listing, error, source->bundlePath()))
-        listedPresets = listing.presets;
+    if (source->listPresets(listing, error)) listedPresets = listing.presets;
     for (std::size_t index = 0; index < listedPresets.size(); ++index) {
         const vst::PluginPreset &preset = listedPresets[index];
         // The user's presets come after a line of their own.
@@ -448,7 +465,7 @@ void PluginParameterPanel::loadChosenPreset(int index) {
     const vst::PluginPreset &preset = listedPresets.at(static_cast<std::size_t>(listed.toInt()));
     std::vector<uint8_t> state;
     std::string error;
-    if (!vst::readPresetState(source->pluginId(), preset, state, error, source->bundlePath())) {
+    if (!source->presetState(preset, state, error)) {
         problem->setText(tr("The preset cannot be loaded: %1").arg(QString::fromStdString(error)));
         problem->show();
         return;

@@ -56,8 +56,12 @@ class ParameterSource {
     /// The id a project stores for the plug-in ("lv2:" + URI, or a VST 3 class id), for its
     /// presets; empty when it has none.
     virtual std::string pluginId() const { return {}; }
-    /// A VST 3 plug-in's bundle, whose programs are its factory presets.
-    virtual std::string bundlePath() const { return {}; }
+    /// The plug-in's presets, factory then the user's; false, with `error`, when they cannot
+    /// be listed.
+    virtual bool listPresets(vst::PresetListing &listing, std::string &error);
+    /// The state a listed preset stands for.
+    virtual bool presetState(const vst::PluginPreset &preset, std::vector<uint8_t> &state,
+                             std::string &error);
     /// The plug-in's whole state, and a state given back to it (an A/B comparison).
     virtual bool readState(std::vector<uint8_t> &) { return false; }
     virtual bool applyState(const std::vector<uint8_t> &) { return false; }

@@ -25,6 +25,15 @@ struct PluginParameterInfo {
     std::string group;
 };
 
+/// One program of a plug-in's own program lists: chosen by giving its list's program-change
+/// parameter a value.
+struct PluginProgram {
+    std::string name;
+    uint32_t parameterId = 0;
+    float normalized = 0.0f;
+    bool operator==(const PluginProgram &) const = default;
+};
+
 /// A note to start at the beginning of the next block.
 struct NoteOn {
     int pitch = 0;
@@ -119,6 +128,17 @@ class Plugin {
 
     [[nodiscard]] virtual bool getState(std::vector<uint8_t> &state) = 0;
     [[nodiscard]] virtual bool setState(const std::vector<uint8_t> &state) = 0;
+    /// The plug-in's own factory programs, in its order; empty when it has none.
+    virtual std::vector<PluginProgram> factoryPrograms() { return {}; }
+    /// The state the plug-in has with `program` chosen, taken from another instance of it so
+    /// that this one plays on unchanged; false, with `error` saying why, when it gives none.
+    [[nodiscard]] virtual bool programState(const PluginProgram &program,
+                                            std::vector<uint8_t> &state, std::string &error) {
+        (void)program;
+        (void)state;
+        error = "the plug-in has no programs";
+        return false;
+    }
     /// Where the plug-in keeps the files it writes with its state (inside the project folder).
     [[nodiscard]] virtual bool setStateFolder(const std::string &) { return true; }
 

@@ -156,6 +156,13 @@ bool parseProgramLocation(const std::string &location, uint32_t &parameterId, fl
     return end != text && *end == '\0' && normalized >= 0.0f && normalized <= 1.0f;
 }
 
+bool programOfPreset(const PluginPreset &preset, Vst3Program &program, std::string &error) {
+    program = {preset.name};
+    if (parseProgramLocation(preset.location, program.parameterId, program.normalized)) return true;
+    error = "\"" + preset.name + "\" is no program of the plug-in";
+    return false;
+}
+
 bool loadVst3(Vst3Plugin &plugin, const std::string &bundle, const std::string &classId,
               std::string &error) {
     if (!plugin.load(bundle, upper(classId)) || upper(plugin.description.uid) != upper(classId)) {
@@ -176,33 +183,10 @@ bool listPrograms(const std::string &classId, const std::string &bundle, PresetL
 
 bool programState(const std::string &classId, const std::string &bundle, const PluginPreset &preset,
                   std::vector<uint8_t> &state, std::string &error) {
-    uint32_t parameterId = 0;
-    float normalized = 0.0f;
-    if (!parseProgramLocation(preset.location, parameterId, normalized)) {
-        error = "\"" + preset.name + "\" is no program of the plug-in";
-        return false;
-    }
+    Vst3Program program;
     Vst3Plugin plugin;
-    if (!loadVst3(plugin, bundle, classId, error)) return false;
-    const std::vector<Vst3Program> programs = plugin.factoryPrograms();
-    const bool known = std::any_of(programs.begin(), programs.end(), [&](const auto &program) {
-        return programLocation(program) == preset.location;
-    });
-    // The state is the processor's, so the program is played once for the processor to take it.
-    std::vector<float> left(64), right(64);
-    if (!known || !plugin.prepare(48000.0, 64) ||
-        !plugin.setParameterNormalized(parameterId, normalized)) {
-        error = "the plug-in has no program \"" + preset.name + "\"";
-        return false;
-    }
-    plugin.process(left.data(), right.data(), 64);
-    std::vector<uint8_t> taken;
-    if (!plugin.getState(taken)) {
-        error = "the plug-in gave no state for its program \"" + preset.name + "\"";
-        return false;
-    }
-    state = std::move(taken);
-    return true;
+    return programOfPreset(preset, program, error) && loadVst3(plugin, bundle, classId, error) &&
+           Vst3Plugin::stateOfProgram(plugin, program, state, error);
 }
 
 bool writeFileReplacing(const fs::path &target, const std::vector<uint8_t> &bytes,
@@ -265,6 +249,25 @@ bool listPluginPresets(const std::string &pluginId, PresetListing &listing, std:
     }
     error = "\"" + pluginId + "\" is neither an LV2 plug-in id (lv2:URI) nor a VST 3 class id";
     return false;
+}
+
+bool listPresetsOf(Plugin &live, PresetListing &listing, std::string &error) {
+    const std::string &pluginId = live.description.uid;
+    if (!isVst3ClassId(pluginId)) return listPluginPresets(pluginId, listing, error);
+    listing = {};
+    for (const Vst3Program &program : live.factoryPrograms())
+        listing.presets.push_back({program.name, PresetOrigin::factory, programLocation(program)});
+    listUserVst3(pluginId, userPresetFolder(pluginId), listing);
+    return true;
+}
+
+bool readPresetStateOf(Plugin &live, const PluginPreset &preset, std::vector<uint8_t> &state,
+                       std::string &error) {
+    const std::string &pluginId = live.description.uid;
+    if (!isVst3ClassId(pluginId) || preset.origin == PresetOrigin::user)
+        return readPresetState(pluginId, preset, state, error);
+    Vst3Program program;
+    return programOfPreset(preset, program, error) && live.programState(program, state, error);
 }
 
 std::string findVst3Bundle(const std::string &classId) {

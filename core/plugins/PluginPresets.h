@@ -7,6 +7,8 @@
 
 namespace orvane::vst {
 
+class Plugin;
+
 enum class PresetOrigin { factory, user };
 
 /// One preset of a plug-in, as the preset lists show it.
@@ -59,6 +61,14 @@ std::optional<PluginPreset> findPresetByName(const PresetListing &listing, const
 [[nodiscard]] bool readPresetState(const std::string &pluginId, const PluginPreset &preset,
                                    std::vector<uint8_t> &state, std::string &error,
                                    const std::string &vst3Bundle = {});
+
+/// As `listPluginPresets` for a plug-in that is loaded: a VST 3's programs come from `live`
+/// itself wherever it runs (one in a helper is asked there), so no code of it runs here.
+[[nodiscard]] bool listPresetsOf(Plugin &live, PresetListing &listing, std::string &error);
+/// As `readPresetState` for a plug-in that is loaded: a VST 3 program's state is taken by
+/// `live` from an instance beside it, in its helper when it runs in one.
+[[nodiscard]] bool readPresetStateOf(Plugin &live, const PluginPreset &preset,
+                                     std::vector<uint8_t> &state, std::string &error);
 
 /// Saves `state` (as the plug-in's `getState` gave it) as the user preset `name`: an LV2 preset
 /// bundle or a ".vstpreset" file in `userPresetFolder`. A preset of the same name is replaced,

@@ -135,6 +135,55 @@ TEST_F(PluginIsolationWindowTest, AHelpersPluginShowsItsParametersWithValuesUnit
     testing::saveScreenshot(*panel, "sandboxed-generic-editor");
 }
 
+// A VST 3 in its helper offers its own programs in the parameter window's preset list, listed
+// and taken there, so none of its code runs in the program: one chosen is heard, as one undo
+// step. The test effect's "Half" program halves the level.
+TEST_F(PluginIsolationWindowTest, AHelpersVst3OffersItsOwnProgramsAsPresets) {
+    const std::string bundle =
+        std::string(HALVORA_PROGRAM_BUNDLES_DIR) + "/HalvoraProgramEffect.vst3";
+    // As the browser loads it: by its bundle and its class.
+    ASSERT_TRUE(app.rack().loadVst3(midi, bundle, "485650524F4752414D45464645435431"));
+    {
+        std::lock_guard lock(app.rack().slotsMutex);
+        ASSERT_NE(app.rack().slots.back().sandboxed, nullptr) << "isolated, as a user starts";
+    }
+    const double unity = testing::renderedLevel(app.engine());
+    ASSERT_GT(unity, 0.0);
+    showMixerOnFirstInsert();
+    chooseFromInsertMenu(QStringLiteral("Parameters…"));
+    PluginParameterPanel *panel = mixer->parameterPanel();
+    ASSERT_NE(panel, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
+    QComboBox &list = *panel->presetList();
+    ASSERT_EQ(list.count(), 4) << "\"—\", then the plug-in's programs";
+    EXPECT_EQ(list.itemText(1), QStringLiteral("Unity"));
+    EXPECT_EQ(list.itemText(2), QStringLiteral("Half"));
+    EXPECT_EQ(list.itemText(3), QStringLiteral("Quiet"));
+
+    list.setFocus();
+    QTest::keyClick(&list, Qt::Key_Down);
+    QTest::keyClick(&list, Qt::Key_Down);
+    EXPECT_EQ(list.currentText(), QStringLiteral("Half"));
+    EXPECT_FALSE(panel->presetProblem()->isVisible())
+        << panel->presetProblem()->text().toStdString();
+    EXPECT_EQ(app.commands().undoName(), "Load Preset");
+    EXPECT_NEAR(testing::renderedLevel(app.engine()) / unity, 0.5, 0.01);
+    const int gain = panel->rowNamed("Gain");
+    ASSERT_GE(gain, 0);
+    EXPECT_EQ(panel->row(gain).group, "Level") << "the plug-in's unit heads its rows";
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return panel->valueLabel(gain)->text() == QStringLiteral("50 %"); }, 2000))
+        << "the program's gain shows: " << panel->valueLabel(gain)->text().toStdString();
+    const int program = panel->rowNamed("Program");
+    ASSERT_GE(program, 0);
+    ASSERT_NE(panel->choice(program), nullptr);
+    EXPECT_EQ(panel->choice(program)->itemText(1), QStringLiteral("Half"))
+        << "the program parameter offers the programs by name";
+    testing::saveScreenshot(*panel, "sandboxed-vst3-programs");
+    app.view().undoEdit();
+    EXPECT_NEAR(testing::renderedLevel(app.engine()) / unity, 1.0, 0.01);
+}
+
 // A plug-in's port groups head the rows they hold, in its helper and in the program alike.
 TEST_F(PluginIsolationWindowTest, TheGenericEditorGroupsParametersAsThePlugInGroupsThem) {
     constexpr const char *matrixMixer = "http://gareus.org/oss/lv2/matrixmixer#i8o8";

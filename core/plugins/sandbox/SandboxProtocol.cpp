@@ -396,7 +396,7 @@ std::optional<float> normalizedNumber(std::string_view text) {
 }
 
 std::string parameterRecord(const PluginParameterInfo &parameter) {
-    std::string record(1, parameterSeparator);
+    std::string record;
     appendNumber(record, parameter.id);
     record += '\t';
     appendNumber(record, parameter.normalizedValue);
@@ -433,34 +433,105 @@ std::optional<PluginParameterInfo> parseParameterRecord(std::string_view record)
 
 } // namespace
 
-std::string formatParameterList(std::span<const PluginParameterInfo> parameters) {
-    std::string line(parameterListPrefix);
-    for (const PluginParameterInfo &parameter : parameters) {
-        if (!std::isfinite(parameter.normalizedValue) || parameter.normalizedValue < 0.0f ||
-            parameter.normalizedValue > 1.0f || parameter.stepCount < 0)
-            continue;
-        std::string record = parameterRecord(parameter);
+namespace {
+
+/// `prefix`, then a record separator and `recordOf(item)` for each item `keep` lets through,
+/// as far as one reply line holds them.
+template <class Item, class Keep, class RecordOf>
+std::string formatRecords(std::string_view prefix, std::span<const Item> items, Keep keep,
+                          RecordOf recordOf) {
+    std::string line(prefix);
+    for (const Item &item : items) {
+        if (!keep(item)) continue;
+        const std::string record = parameterSeparator + recordOf(item);
         if (line.size() + record.size() >= replyLineLimit) break;
         line += record;
     }
     return line;
 }
 
-std::optional<std::vector<PluginParameterInfo>> parseParameterList(std::string_view line) {
-    if (!line.starts_with(parameterListPrefix)) return std::nullopt;
-    line.remove_prefix(parameterListPrefix.size());
-    std::vector<PluginParameterInfo> parameters;
-    if (line.empty()) return parameters;
+/// The items of a line `formatRecords` made; absent when it is none or a record does not read.
+template <class Item, class ParseRecord>
+std::optional<std::vector<Item>> parseRecords(std::string_view line, std::string_view prefix,
+                                              ParseRecord parseRecord) {
+    if (!line.starts_with(prefix)) return std::nullopt;
+    line.remove_prefix(prefix.size());
+    std::vector<Item> items;
+    if (line.empty()) return items;
     if (line.front() != parameterSeparator) return std::nullopt;
     line.remove_prefix(1);
     for (;;) {
         const size_t end = line.find(parameterSeparator);
-        std::optional<PluginParameterInfo> parameter = parseParameterRecord(line.substr(0, end));
-        if (!parameter) return std::nullopt;
-        parameters.push_back(std::move(*parameter));
-        if (end == std::string_view::npos) return parameters;
+        std::optional<Item> item = parseRecord(line.substr(0, end));
+        if (!item) return std::nullopt;
+        items.push_back(std::move(*item));
+        if (end == std::string_view::npos) return items;
         line.remove_prefix(end + 1);
     }
+}
+
+constexpr std::string_view programListPrefix = "PROGRAMS";
+
+std::string programRecord(const PluginProgram &program) {
+    std::string record;
+    appendNumber(record, program.parameterId);
+    record += '\t';
+    appendNumber(record, program.normalized);
+    return record + "\t" + fieldText(program.name);
+}
+
+std::optional<PluginProgram> parseProgramRecord(std::string_view record) {
+    std::string_view fields[3];
+    for (std::string_view &field : fields)
+        field = nextField(record, '\t');
+    if (!record.empty() || fields[2].data() == nullptr) return std::nullopt;
+    const std::optional<uint32_t> id = wholeNumber<uint32_t>(fields[0]);
+    const std::optional<float> value = normalizedNumber(fields[1]);
+    if (!id || !value) return std::nullopt;
+    return PluginProgram{std::string(fields[2]), *id, *value};
+}
+
+bool isNormalized(float value) { return std::isfinite(value) && value >= 0.0f && value <= 1.0f; }
+
+} // namespace
+
+std::string formatParameterList(std::span<const PluginParameterInfo> parameters) {
+    return formatRecords(
+        parameterListPrefix, parameters,
+        [](const PluginParameterInfo &parameter) {
+            return isNormalized(parameter.normalizedValue) && parameter.stepCount >= 0;
+        },
+        parameterRecord);
+}
+
+std::optional<std::vector<PluginParameterInfo>> parseParameterList(std::string_view line) {
+    return parseRecords<PluginParameterInfo>(line, parameterListPrefix, parseParameterRecord);
+}
+
+std::string formatProgramList(std::span<const PluginProgram> programs) {
+    return formatRecords(
+        programListPrefix, programs,
+        [](const PluginProgram &program) { return isNormalized(program.normalized); },
+        programRecord);
+}
+
+std::optional<std::vector<PluginProgram>> parseProgramList(std::string_view line) {
+    return parseRecords<PluginProgram>(line, programListPrefix, parseProgramRecord);
+}
+
+std::string formatProgramStateRequest(const PluginProgram &program) {
+    std::string line = "PROGRAMSTATE ";
+    appendNumber(line, program.parameterId);
+    line += ' ';
+    appendNumber(line, program.normalized);
+    return line + " " + fieldText(program.name);
+}
+
+std::optional<PluginProgram> parseProgramStateRequest(std::string_view text) {
+    const std::optional<uint32_t> id = wholeNumber<uint32_t>(nextField(text, ' '));
+    const std::optional<float> value = normalizedNumber(nextField(text, ' '));
+    if (!id || !value) return std::nullopt;
+    return PluginProgram{std::string(text), *id, *value};
 }
 
 std::string formatValueTextRequest(uint32_t id, float normalized) {

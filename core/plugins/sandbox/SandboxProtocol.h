@@ -169,6 +169,17 @@ std::optional<EditorStatus> parseEditorReport(std::string_view line,
 std::string formatParameterList(std::span<const PluginParameterInfo> parameters);
 /// Absent when the line is not such an answer or one of its records does not read.
 std::optional<std::vector<PluginParameterInfo>> parseParameterList(std::string_view line);
+/// The helper's answer to "PROGRAMS": "PROGRAMS", then for each of the plug-in's factory
+/// programs a record separator (0x1e) and its program-change parameter's id, the value that
+/// chooses it and its name, separated by tabs; limited as the parameter list is.
+std::string formatProgramList(std::span<const PluginProgram> programs);
+/// Absent when the line is not such an answer or one of its records does not read.
+std::optional<std::vector<PluginProgram>> parseProgramList(std::string_view line);
+/// "PROGRAMSTATE " and the program's parameter id, value and name: the state the plug-in has
+/// with that program chosen, answered as "STATE " and hex digits, as "GETSTATE" is.
+std::string formatProgramStateRequest(const PluginProgram &program);
+/// The program a "PROGRAMSTATE " request's rest names; absent when it does not read.
+std::optional<PluginProgram> parseProgramStateRequest(std::string_view text);
 /// "VALUETEXT " and the parameter's id and a normalised value: the plug-in's text for that
 /// value, answered as "TEXT " and the text on one line.
 std::string formatValueTextRequest(uint32_t id, float normalized);

@@ -698,15 +698,24 @@ bool SandboxedPlugin::setState(const std::vector<uint8_t> &state) {
     if (!remoteExpectOk("SETSTATE " + encodeHex(state))) return false;
     impl->lastState = state;
     impl->stateKnown = true;
+    takeRestoredValues();
     return true;
 }
 
-std::vector<PluginParameterInfo> SandboxedPlugin::listParameters() {
+std::optional<std::vector<PluginParameterInfo>> SandboxedPlugin::askForParameters() {
     std::string reply;
-    if (impl->socketFd < 0 || !remoteExchange("PARAMETERS", reply)) return {};
+    if (impl->socketFd < 0 || !remoteExchange("PARAMETERS", reply)) return std::nullopt;
     std::optional<std::vector<PluginParameterInfo>> listed = parseParameterList(reply);
-    if (!listed) return {};
+    if (!listed) return std::nullopt;
     impl->listedParams.clear();
+    for (const PluginParameterInfo &parameter : *listed)
+        impl->listedParams[parameter.id] = parameter.normalizedValue;
+    return listed;
+}
+
+std::vector<PluginParameterInfo> SandboxedPlugin::listParameters() {
+    std::optional<std::vector<PluginParameterInfo>> listed = askForParameters();
+    if (!listed) return {};
     for (PluginParameterInfo &parameter : *listed) {
         // A value given here and not yet carried to the helper is the one that holds.
         if (auto given = impl->pendingParams.find(parameter.id); given != impl->pendingParams.end())
@@ -714,6 +723,37 @@ std::vector<PluginParameterInfo> SandboxedPlugin::listParameters() {
         impl->listedParams[parameter.id] = parameter.normalizedValue;
     }
     return std::move(*listed);
+}
+
+// The values given here went to the helper before the state did, and the state has replaced
+// them there: kept here, they would still be shown, and handed on with automation.
+void SandboxedPlugin::takeRestoredValues() {
+    const std::optional<std::vector<PluginParameterInfo>> listed = askForParameters();
+    if (!listed) return;
+    for (const PluginParameterInfo &parameter : *listed)
+        if (impl->pendingParams.contains(parameter.id))
+            rememberParameter(parameter.id, parameter.normalizedValue);
+}
+
+std::vector<PluginProgram> SandboxedPlugin::factoryPrograms() {
+    std::string reply;
+    if (impl->socketFd < 0 || !remoteExchange("PROGRAMS", reply)) return {};
+    return parseProgramList(reply).value_or(std::vector<PluginProgram>());
+}
+
+bool SandboxedPlugin::programState(const PluginProgram &program, std::vector<uint8_t> &state,
+                                   std::string &error) {
+    std::string reply;
+    std::optional<std::vector<uint8_t>> decoded;
+    if (impl->socketFd >= 0 && remoteExchange(formatProgramStateRequest(program), reply) &&
+        reply.starts_with("STATE "))
+        decoded = decodeHex(std::string_view(reply).substr(6), false);
+    if (!decoded) {
+        error = "the plug-in gave no state for its program \"" + program.name + "\"";
+        return false;
+    }
+    state = std::move(*decoded);
+    return true;
 }
 
 std::string SandboxedPlugin::parameterValueText(uint32_t id, float normalized) {

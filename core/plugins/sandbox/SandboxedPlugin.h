@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -99,6 +100,11 @@ class SandboxedPlugin final : public Plugin {
     /// Asks the helper, and keeps the values it reports for `getParameterNormalized`; empty
     /// when the helper does not answer.
     std::vector<PluginParameterInfo> listParameters() override;
+    /// The helper lists the programs and takes a program's state from an instance of its own,
+    /// so the plug-in's code never runs in the program for them.
+    std::vector<PluginProgram> factoryPrograms() override;
+    [[nodiscard]] bool programState(const PluginProgram &program, std::vector<uint8_t> &state,
+                                    std::string &error) override;
     /// The plug-in's own text for the value, asked of the helper; empty when it does not say.
     std::string parameterValueText(uint32_t id, float normalized) override;
     /// Clamps the value to [0, 1] and keeps it for every later block; it travels with the next
@@ -129,6 +135,9 @@ class SandboxedPlugin final : public Plugin {
     int32_t helperProcessId() const;
 
   private:
+    /// The helper's list, which `getParameterNormalized` falls back on; absent when it gave none.
+    std::optional<std::vector<PluginParameterInfo>> askForParameters();
+    void takeRestoredValues();
     struct Impl;
 
     int connectHelper(const std::string &path, const std::string &uid);

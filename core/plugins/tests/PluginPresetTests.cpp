@@ -360,6 +360,30 @@ TEST_P(PresetIntoAnInsert, AVst3ProgramReachesThePluginWhereverItRuns) {
     ASSERT_TRUE(
         readPresetState(classId, *findPresetByName(listing, "Half"), half, error, programEffect))
         << error;
+    // The insert itself lists its programs and takes a program's state, in its helper when it
+    // runs in one, as the bundle loaded here does, and plays on unchanged meanwhile.
+    Plugin &live = *rack.slots.at(0).plugin;
+    PresetListing asked;
+    ASSERT_TRUE(listPresetsOf(live, asked, error)) << error;
+    std::vector<std::string> names;
+    for (const PluginPreset &preset : asked.presets)
+        names.push_back(preset.name + (preset.origin == PresetOrigin::factory ? " (factory)" : ""));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"Unity (factory)", "Half (factory)", "Quiet (factory)"}));
+    std::vector<uint8_t> halfAsked;
+    ASSERT_TRUE(readPresetStateOf(live, *findPresetByName(asked, "Half"), halfAsked, error))
+        << error;
+    EXPECT_EQ(halfAsked, half);
+    EXPECT_EQ(render(), before) << "taking a program's state changed the insert";
+    EXPECT_FALSE(readPresetStateOf(live, {"Other", PresetOrigin::factory, "program:1:0.25"},
+                                   halfAsked, error))
+        << "a program the plug-in does not list";
+    EXPECT_FALSE(error.empty());
+    // Its units are the generic editor's groups, wherever it runs.
+    std::vector<std::string> groups;
+    for (const PluginParameterInfo &parameter : live.listParameters())
+        groups.push_back(parameter.name + " in " + parameter.group);
+    EXPECT_EQ(groups, (std::vector<std::string>{"Gain in Level", "Program in "}));
     LoadPluginPresetCommand load(trackId, 0, classId, half);
     {
         std::lock_guard lock(engine.projectMutex);

@@ -25,6 +25,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <unordered_map>
 
@@ -477,10 +478,76 @@ std::vector<Vst3Program> Vst3Plugin::factoryPrograms() {
     return programs;
 }
 
+namespace {
+
+/// The group each unit stands for: its name after those of the units that hold it, the root
+/// unit's none. A unit whose parents loop or run too deep is named by itself.
+std::map<UnitID, std::string> unitGroups(IEditController *controller) {
+    std::map<UnitID, std::string> groups;
+    FUnknownPtr<IUnitInfo> units(controller);
+    if (!units) return groups;
+    std::map<UnitID, std::pair<UnitID, std::string>> named;
+    const Steinberg::int32 count = std::min(units->getUnitCount(), Steinberg::int32{4096});
+    for (Steinberg::int32 index = 0; index < count; ++index) {
+        UnitInfo info{};
+        if (units->getUnitInfo(index, info) == kResultOk && info.id != kRootUnitId)
+            named[info.id] = {info.parentUnitId, boundedTitle(info.name)};
+    }
+    for (const auto &[id, parentAndName] : named) {
+        std::string group = parentAndName.second;
+        UnitID parent = parentAndName.first;
+        for (int depth = 0; depth < 8 && parent != kRootUnitId && parent != kNoParentUnitId;
+             ++depth) {
+            const auto found = named.find(parent);
+            if (found == named.end()) break;
+            group = found->second.second + " / " + group;
+            parent = found->second.first;
+        }
+        groups[id] = std::move(group);
+    }
+    return groups;
+}
+
+} // namespace
+
+bool Vst3Plugin::stateOfProgram(Vst3Plugin &fresh, const Vst3Program &program,
+                                std::vector<uint8_t> &state, std::string &error) {
+    const std::vector<Vst3Program> programs = fresh.factoryPrograms();
+    const bool known = std::any_of(programs.begin(), programs.end(), [&](const auto &listed) {
+        return listed.parameterId == program.parameterId && listed.normalized == program.normalized;
+    });
+    // The state is the processor's, so the program is played once for the processor to take it.
+    std::vector<float> left(64), right(64);
+    if (!known || !fresh.prepare(48000.0, 64) ||
+        !fresh.setParameterNormalized(program.parameterId, program.normalized)) {
+        error = "the plug-in has no program \"" + program.name + "\"";
+        return false;
+    }
+    fresh.process(left.data(), right.data(), 64);
+    std::vector<uint8_t> taken;
+    if (!fresh.getState(taken)) {
+        error = "the plug-in gave no state for its program \"" + program.name + "\"";
+        return false;
+    }
+    state = std::move(taken);
+    return true;
+}
+
+bool Vst3Plugin::programState(const Vst3Program &program, std::vector<uint8_t> &state,
+                              std::string &error) {
+    Vst3Plugin fresh;
+    if (!isLoaded() || !fresh.load(description.path, description.uid)) {
+        error = "the plug-in cannot be loaded again for its program \"" + program.name + "\"";
+        return false;
+    }
+    return stateOfProgram(fresh, program, state, error);
+}
+
 std::vector<PluginParameterInfo> Vst3Plugin::listParameters() {
     collectProcessEdits();
     std::vector<PluginParameterInfo> parameters;
     if (!impl->editController) return parameters;
+    const std::map<UnitID, std::string> groups = unitGroups(impl->editController);
     Steinberg::int32 count = impl->editController->getParameterCount();
     for (Steinberg::int32 index = 0; index < count; ++index) {
         ParameterInfo info{};
@@ -494,6 +561,8 @@ std::vector<PluginParameterInfo> Vst3Plugin::listParameters() {
         parameter.stepCount = info.stepCount;
         parameter.editable =
             (info.flags & (ParameterInfo::kIsReadOnly | ParameterInfo::kIsHidden)) == 0;
+        if (const auto group = groups.find(info.unitId); group != groups.end())
+            parameter.group = group->second;
         parameters.push_back(std::move(parameter));
     }
     return parameters;

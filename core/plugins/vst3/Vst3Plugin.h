@@ -10,14 +10,7 @@
 
 namespace orvane::vst {
 
-/// One program of a plug-in's own program lists: chosen by giving its list's program-change
-/// parameter a value.
-struct Vst3Program {
-    std::string name;
-    uint32_t parameterId = 0;
-    float normalized = 0.0f;
-    bool operator==(const Vst3Program &) const = default;
-};
+using Vst3Program = PluginProgram;
 
 /// Hosts one VST 3 audio plug-in instance in this process.
 ///
@@ -91,7 +84,14 @@ class Vst3Plugin final : public Plugin {
 
     /// The programs of the plug-in's program lists (through its unit information) that a
     /// program-change parameter chooses, in the order of the lists; empty when it has none.
-    std::vector<Vst3Program> factoryPrograms();
+    std::vector<Vst3Program> factoryPrograms() override;
+    /// Loads another instance from the same bundle, chooses the program in it and plays one
+    /// short block, for the processor to take it, before reading its state.
+    [[nodiscard]] bool programState(const Vst3Program &program, std::vector<uint8_t> &state,
+                                    std::string &error) override;
+    /// As `programState`, in `fresh`, an instance loaded for the purpose.
+    [[nodiscard]] static bool stateOfProgram(Vst3Plugin &fresh, const Vst3Program &program,
+                                             std::vector<uint8_t> &state, std::string &error);
 
     /// Main thread: takes the parameter edits the plug-in reported from inside `process` and
     /// keeps them as edits made here; returns how many there were. Parameter reads do it too.

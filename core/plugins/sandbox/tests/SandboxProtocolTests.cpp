@@ -300,6 +300,48 @@ TEST(ParameterList, RefusesAnswersThatDoNotRead) {
     }
 }
 
+TEST(ProgramList, ReadsBackEveryProgramAndRefusesWhatDoesNotRead) {
+    const std::vector<PluginProgram> listed = {{"Unity", 1, 0.0f},
+                                               {"Half\tand\nhalf\x1e", 1, 0.5f},
+                                               {"", 4294967295u, 1.0f},
+                                               {"NaN", 1, std::numeric_limits<float>::quiet_NaN()},
+                                               {"Third", 9, 1.0f / 3.0f}};
+    const std::optional<std::vector<PluginProgram>> read =
+        parseProgramList(formatProgramList(listed));
+    ASSERT_TRUE(read);
+    const std::vector<PluginProgram> expected = {{"Unity", 1, 0.0f},
+                                                 {"Half and half ", 1, 0.5f},
+                                                 {"", 4294967295u, 1.0f},
+                                                 {"Third", 9, 1.0f / 3.0f}};
+    EXPECT_EQ(*read, expected) << "names cleaned, the value that is none left out";
+    EXPECT_EQ(parseProgramList("PROGRAMS"),
+              std::optional<std::vector<PluginProgram>>(std::vector<PluginProgram>{}));
+    for (const std::string bad : {"PROGRAM", "PROGRAMS\x1e",
+                                  "PROGRAMS\x1e"
+                                  "1\t0.5",
+                                  "PROGRAMS\x1e"
+                                  "1\t0.5\tA\tB",
+                                  "PROGRAMS\x1e"
+                                  "x\t0.5\tA",
+                                  "PROGRAMS\x1e"
+                                  "1\t2\tA",
+                                  "PROGRAMS\x1e"
+                                  "1\t0.5\tA\x1e",
+                                  "PARAMETERS\x1e"
+                                  "1\t0.5\tA"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(parseProgramList(bad));
+    }
+    const std::string request = formatProgramStateRequest({"Half a gain", 1, 0.5f});
+    ASSERT_TRUE(request.starts_with("PROGRAMSTATE "));
+    EXPECT_EQ(parseProgramStateRequest(request.substr(13)),
+              std::optional<PluginProgram>(PluginProgram{"Half a gain", 1, 0.5f}));
+    for (const char *bad : {"", "1", "x 0.5 A", "1 1.5 A", "1 nan A", "-1 0.5 A"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(parseProgramStateRequest(bad));
+    }
+}
+
 TEST(ValueText, AsksForOneValueAndReadsOneLineBack) {
     const std::string request = formatValueTextRequest(42, 0.125f);
     ASSERT_TRUE(request.starts_with("VALUETEXT "));

@@ -1,7 +1,8 @@
 // An effect with a program list, for tests of factory programs: one parameter, "Gain", scales
 // the input linearly, and a program-change parameter picks one of three programs, each a gain
 // ("Unity" 1, "Half" 0.5, "Quiet" 0.1). The processor applies the program itself, so its state
-// holds the program's gain.
+// holds the program's gain. "Gain" sits in a unit of its own, "Level"; the program's parameter
+// in the root unit.
 #include "core/plugins/vst3/testplugins/TestPluginSupport.h"
 
 #include <pluginterfaces/vst/ivstunits.h>
@@ -16,6 +17,7 @@ constexpr uint32 stateMagic = 0x48565047; // "HVPG"
 constexpr ParamID gainId = 0;
 constexpr ParamID programId = 1;
 constexpr ProgramListID programListId = 7;
+constexpr UnitID levelUnitId = 1;
 constexpr int32 programCount = 3;
 constexpr const char *programNames[programCount] = {"Unity", "Half", "Quiet"};
 constexpr double programGains[programCount] = {1.0, 0.5, 0.1};
@@ -31,6 +33,7 @@ class ProgramEffect : public TestPluginBase, public IUnitInfo {
             copyTitle("Gain", info.title);
             info.defaultNormalizedValue = 1.0;
             info.flags = ParameterInfo::kCanAutomate;
+            info.unitId = levelUnitId;
             return;
         }
         info.id = programId;
@@ -74,14 +77,14 @@ class ProgramEffect : public TestPluginBase, public IUnitInfo {
         return kResultOk;
     }
 
-    // IUnitInfo: the root unit uses the one program list.
-    int32 PLUGIN_API getUnitCount() override { return 1; }
+    // IUnitInfo: the root unit uses the one program list; "Level" holds the gain.
+    int32 PLUGIN_API getUnitCount() override { return 2; }
     tresult PLUGIN_API getUnitInfo(int32 index, UnitInfo &info) override {
-        if (index != 0) return kInvalidArgument;
-        info.id = kRootUnitId;
-        info.parentUnitId = kNoParentUnitId;
-        copyTitle("Root", info.name);
-        info.programListId = programListId;
+        if (index < 0 || index > 1) return kInvalidArgument;
+        info.id = index == 0 ? kRootUnitId : levelUnitId;
+        info.parentUnitId = index == 0 ? kNoParentUnitId : kRootUnitId;
+        copyTitle(index == 0 ? "Root" : "Level", info.name);
+        info.programListId = index == 0 ? programListId : kNoProgramListId;
         return kResultOk;
     }
     int32 PLUGIN_API getProgramListCount() override { return 1; }

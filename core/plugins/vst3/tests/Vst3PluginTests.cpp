@@ -533,6 +533,12 @@ TEST(Vst3Programs, AProgramListIsListedAndEachProgramIsHeardAndKeptInTheState) {
     for (const Vst3Program &program : programs)
         names.push_back(program.name);
     ASSERT_EQ(names, (std::vector<std::string>{"Unity", "Half", "Quiet"}));
+    // Units are the plug-in's groups: "Gain" is in "Level", the root unit is no group.
+    std::vector<std::pair<std::string, std::string>> groups;
+    for (const PluginParameterInfo &parameter : plugin.listParameters())
+        groups.emplace_back(parameter.name, parameter.group);
+    EXPECT_EQ(groups, (std::vector<std::pair<std::string, std::string>>{{"Gain", "Level"},
+                                                                        {"Program", ""}}));
     // The gain each program sets, as heard: a level in dB.
     const double expected[] = {0.0, decibels(0.5), decibels(0.1)};
     std::vector<uint8_t> states[3];
