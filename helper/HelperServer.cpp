@@ -281,7 +281,8 @@ std::string HelperServer::dispatch(Connection &connection, const std::string &li
     // Outside the plug-in lock: it stops the block thread, which may be waiting for that lock.
     if (line.starts_with("SHAREDBLOCK ")) return attachSharedBlock(rest("SHAREDBLOCK "));
     // Outside every lock: it loads an instance of its own, and the one playing is not touched.
-    if (!hostingLv2 && line.starts_with("PROGRAMSTATE ")) return programState(line.substr(13));
+    if (!hostingLv2 && line.starts_with("PROGRAMSTATE "))
+        return programStateOf(plugin, line.substr(13));
     if (!hostingLv2) {
         std::string answer = serveBesideBlocks(line);
         if (!answer.empty()) return answer;
@@ -371,12 +372,12 @@ std::string HelperServer::describeParameters(Plugin &hosted, const std::string &
     return formatValueText(hosted.parameterValueText(asked->id, asked->value));
 }
 
-std::string HelperServer::programState(const std::string &arguments) {
+std::string HelperServer::programStateOf(Plugin &hosted, const std::string &arguments) {
     const std::optional<PluginProgram> program = parseProgramStateRequest(arguments);
     if (!program) return "ERR program";
     std::vector<uint8_t> state;
     std::string error;
-    return plugin.programState(*program, state, error) ? "STATE " + encodeHex(state)
+    return hosted.programState(*program, state, error) ? "STATE " + encodeHex(state)
                                                        : "ERR program";
 }
 
@@ -474,6 +475,11 @@ std::string HelperServer::serveChainMember(const std::string &arguments) {
     std::string request;
     if (!(words >> number >> request) || number < 1 || number > chain.size()) return "ERR member";
     ChainMember &member = *chain[number - 1];
+    Plugin &hosted = member.isLv2 ? static_cast<Plugin &>(member.lv2) : member.vst;
+    std::string rest;
+    std::getline(words >> std::ws, rest);
+    // Outside every lock, as for the main plug-in.
+    if (request == "PROGRAMSTATE") return programStateOf(hosted, rest);
     if (member.isLv2) {
         std::string answer = serveLv2Editor(member.lv2, member.editor, request);
         if (!answer.empty()) return answer;
@@ -498,8 +504,9 @@ std::string HelperServer::serveChainMember(const std::string &arguments) {
         if (!member.isLv2) member.vst.closeEditor();
         return "OK";
     }
-    std::string rest;
-    std::getline(words >> std::ws, rest);
+    if (const std::string line = rest.empty() ? request : request + " " + rest;
+        asksAboutParameters(line))
+        return describeParameters(hosted, line);
     if (request == "STATEFOLDER") {
         if (member.isLv2) (void)member.lv2.setStateFolder(rest);
         return "OK";

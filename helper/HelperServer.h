@@ -76,9 +76,9 @@ class HelperServer : public Steinberg::Linux::IEventHandler {
     void applyParams(const std::string &arguments);
     [[nodiscard]] bool processBlock(Connection &connection, const std::string &arguments);
     std::string getState();
-    /// The answer to "PROGRAMSTATE ": the state of the main plug-in's program, taken from
-    /// another instance of it.
-    std::string programState(const std::string &arguments);
+    /// The answer to "PROGRAMSTATE ": the state of a program of `hosted`, taken from another
+    /// instance of it.
+    static std::string programStateOf(Plugin &hosted, const std::string &arguments);
     std::string setState(const std::string &arguments);
     std::string openEditor();
     std::string loadLv2(const std::string &pluginId);

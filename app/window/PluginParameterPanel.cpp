@@ -204,7 +204,7 @@ std::unique_ptr<ParameterSource> parameterSourceFor(vst::PluginRack &rack, uint6
     for (const vst::Slot &slot : rack.slots) {
         if (slot.trackId != trackId || slot.insertIndex != insertIndex) continue;
         if (slot.lv2Plugin) return std::make_unique<Lv2Source>(rack, slot.lv2Plugin);
-        if (slot.plugin) return std::make_unique<Vst3Source>(rack, slot.plugin);
+        if (slot.plugin) return std::make_unique<Vst3Source>(rack, rack.editablePluginLocked(slot));
     }
     return nullptr;
 }

@@ -6,6 +6,7 @@
 #include "core/plugins/lv2/Lv2World.h"
 #include "core/plugins/sandbox/PluginSandboxController.h"
 #include "core/plugins/sandbox/SandboxedChain.h"
+#include "core/plugins/sandbox/SandboxedChainMember.h"
 #include "core/plugins/sandbox/SandboxedPlugin.h"
 #include "core/plugins/vst3/Vst3Plugin.h"
 #include "core/rt/RtThread.h"
@@ -822,11 +823,23 @@ const std::vector<InsertLoadReport> &PluginRack::insertLoads() {
     return lastLoads;
 }
 
-bool PluginRack::holdsInstance(const void *instance) {
+bool PluginRack::holdsInstance(const Plugin *instance) {
     std::lock_guard lock(slotsMutex);
-    return std::ranges::any_of(slots, [instance](const Slot &slot) {
+    const auto *member = dynamic_cast<const SandboxedChainMember *>(instance);
+    return std::ranges::any_of(slots, [instance, member](const Slot &slot) {
+        if (member)
+            return slot.group && slot.group->chain.get() == member->chainShown() &&
+                   slot.groupMember == member->memberShown();
         return slot.plugin && slot.plugin.get() == instance;
     });
+}
+
+std::shared_ptr<Plugin> PluginRack::editablePluginLocked(const Slot &slot) {
+    if (!slot.group || !slot.group->chain || !slot.plugin) return slot.plugin;
+    // Shares the group's life: the helper stays while the window holds the view.
+    std::shared_ptr<SandboxedChain> chain(slot.group, slot.group->chain.get());
+    return std::make_shared<SandboxedChainMember>(std::move(chain), slot.groupMember,
+                                                  slot.plugin->description);
 }
 
 std::optional<std::vector<uint8_t>> PluginRack::setParameterAndReadState(uint64_t trackId,

@@ -382,7 +382,11 @@ class PluginRack {
     const std::vector<InsertLoadReport> &insertLoads();
     /// Whether an insert still runs `instance` (a VST 3 or an LV2 plug-in), which a window
     /// holding on to a plug-in asks before it trusts it again.
-    bool holdsInstance(const void *instance);
+    bool holdsInstance(const Plugin *instance);
+    /// The plug-in of an insert as the window edits it: its own instance, or, while it runs in
+    /// its track's shared helper, a view of its place there (which `holdsInstance` knows until
+    /// the grouping changes). Null for none. Under `slotsMutex`.
+    std::shared_ptr<Plugin> editablePluginLocked(const Slot &slot);
     /// Gives one parameter of an insert's plug-in a normalized value and returns the plug-in's
     /// state afterwards; none for a built-in insert, a placeholder or no insert. Main thread,
     /// with the project mutex held or not.

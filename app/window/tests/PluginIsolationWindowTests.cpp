@@ -7,6 +7,7 @@
 #include "app/window/PluginDspWindow.h"
 #include "app/window/PluginParameterPanel.h"
 #include "app/window/tests/WindowTestSupport.h"
+#include "core/commands/SandboxCommands.h"
 #include "core/engine/Engine.h"
 #include "core/plugins/PluginRack.h"
 #include "core/plugins/sandbox/PluginSandboxController.h"
@@ -182,6 +183,52 @@ TEST_F(PluginIsolationWindowTest, AHelpersVst3OffersItsOwnProgramsAsPresets) {
     testing::saveScreenshot(*panel, "sandboxed-vst3-programs");
     app.view().undoEdit();
     EXPECT_NEAR(testing::renderedLevel(app.engine()) / unity, 1.0, 0.01);
+}
+
+// With the track's plug-ins in one shared helper, each insert's parameter window still shows
+// and turns that insert's parameters, through its place in the shared helper.
+TEST_F(PluginIsolationWindowTest, AGroupedInsertsParametersShowAndTurnInTheSharedHelper) {
+    constexpr const char *calfFilter = "http://calf.sourceforge.net/plugins/Filter";
+    ASSERT_TRUE(app.rack().loadLv2(midi, x42Equalizer));
+    ASSERT_TRUE(app.rack().loadLv2(midi, calfFilter));
+    app.view().executeEdit(
+        std::make_unique<SetTrackSandboxGroupingCommand>(midi, SandboxGrouping::PerTrack));
+    app.rack().regroupSandboxedInserts();
+    ASSERT_EQ(app.rack().sandboxGroupsOf(midi).size(), 1u) << "both inserts in one helper";
+    mixer.reset(static_cast<MixerPanel *>(createMixerPanel(app, nullptr)));
+    mixer->resize(1200, 640);
+    mixer->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(mixer.get()));
+    mixer->selectChannel(midi);
+    QListWidget &list = *mixer->insertList();
+    ASSERT_EQ(list.count(), 2);
+    const QPoint second = list.visualItemRect(list.item(1)).center();
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, second);
+    testing::whenMenuShows(QStringLiteral("Parameters…"));
+    testing::requestContextMenu(*list.viewport(), second);
+    PluginParameterPanel *panel = mixer->parameterPanel();
+    ASSERT_NE(panel, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
+    const int frequency = panel->rowNamed("Frequency");
+    ASSERT_GE(frequency, 0) << "the filter's rows, not the equaliser's";
+    EXPECT_EQ(panel->valueLabel(frequency)->text(), QStringLiteral("2000 Hz"));
+    QSlider &slider = *panel->slider(frequency);
+    slider.setFocus();
+    QTest::keyClick(&slider, Qt::Key_End);
+    EXPECT_EQ(panel->valueLabel(frequency)->text(), QStringLiteral("20000 Hz"));
+    EXPECT_EQ(app.commands().undoName(), "Plug-in Parameter");
+    QTest::qWait(300);
+    EXPECT_EQ(slider.value(), slider.maximum()) << "the window follows the member's value";
+    EXPECT_EQ(panel->valueLabel(frequency)->text(), QStringLiteral("20000 Hz"));
+    app.rack().saveStatesIntoProject();
+    std::vector<uint8_t> saved;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        saved = app.engine().project.findTrack(midi)->inserts.at(1).state;
+    }
+    const std::string text(saved.begin(), saved.end());
+    EXPECT_NE(text.find("20000"), std::string::npos) << "the member's saved state holds the turn";
+    testing::saveScreenshot(*panel, "grouped-generic-editor");
 }
 
 // A plug-in's port groups head the rows they hold, in its helper and in the program alike.

@@ -22,15 +22,25 @@
 
 namespace orvane::lv2 {
 
+/// The interface to show, what suil needs to load it, and the host program that shows it in a
+/// process of its own (empty: this process).
+struct UiChoice {
+    std::string uri, typeUri, bundlePath, binaryPath, hostProgram;
+};
+
 namespace {
 
 constexpr const char *x11UiType = LV2_UI__X11UI;
 constexpr int initialWidth = 400, initialHeight = 300;
 
-/// The interface to show and what suil needs to load it.
-struct UiChoice {
-    std::string uri, typeUri, bundlePath, binaryPath;
+/// The host programs by the toolkit whose windows they hold, in the order they are tried: GTK 2
+/// first, since suil's wrappers let it hold X11 and Qt 5 interfaces too.
+struct UiHostKind {
+    const char *containerType;
+    const char *program;
 };
+constexpr UiHostKind uiHostKinds[] = {{LV2_UI__GtkUI, "HalvoraUiHost"},
+                                      {LV2_UI__Gtk3UI, "HalvoraUiHostGtk3"}};
 
 std::string pathOf(const LilvNode *uri) {
     char *path = lilv_file_uri_parse(lilv_node_as_uri(uri), nullptr);
@@ -54,12 +64,12 @@ bool needsInstance(LilvWorld *world, const LilvUI *ui) {
     return needs;
 }
 
-/// The interface to show: in this process one for X11, the program's own toolkit-free kind;
-/// in the host process one its GTK 2 window can hold, natively or through suil's wrappers.
-bool chooseUi(const LilvPlugin *plugin, UiChoice &choice, bool inThisProcess) {
-    std::lock_guard lock(Lv2World::lock());
+/// An interface `containerType` can hold, natively or through suil's wrappers; one that needs
+/// the plug-in's instance only when it is shown in this process.
+bool findUi(const LilvPlugin *plugin, const char *containerType, bool inThisProcess,
+            UiChoice &choice) {
     LilvWorld *world = Lv2World::instance().world();
-    LilvNode *hostType = lilv_new_uri(world, inThisProcess ? x11UiType : LV2_UI__GtkUI);
+    LilvNode *hostType = lilv_new_uri(world, containerType);
     LilvUIs *uis = lilv_plugin_get_uis(plugin);
     bool found = false;
     LILV_FOREACH(uis, iterator, uis) {
@@ -67,14 +77,30 @@ bool chooseUi(const LilvPlugin *plugin, UiChoice &choice, bool inThisProcess) {
         const LilvNode *type = nullptr;
         if (lilv_ui_is_supported(ui, suil_ui_supported, hostType, &type) == 0 || !type) continue;
         if (!inThisProcess && needsInstance(world, ui)) continue;
-        choice = {lilv_node_as_uri(lilv_ui_get_uri(ui)), lilv_node_as_uri(type),
-                  pathOf(lilv_ui_get_bundle_uri(ui)), pathOf(lilv_ui_get_binary_uri(ui))};
+        choice = {lilv_node_as_uri(lilv_ui_get_uri(ui)),
+                  lilv_node_as_uri(type),
+                  pathOf(lilv_ui_get_bundle_uri(ui)),
+                  pathOf(lilv_ui_get_binary_uri(ui)),
+                  {}};
         found = true;
         break;
     }
     lilv_uis_free(uis);
     lilv_node_free(hostType);
     return found;
+}
+
+/// The interface to show: in this process one for X11, the program's own toolkit-free kind;
+/// in a host process one a host's GTK window can hold.
+bool chooseUi(const LilvPlugin *plugin, UiChoice &choice, bool inThisProcess) {
+    std::lock_guard lock(Lv2World::lock());
+    if (inThisProcess) return findUi(plugin, x11UiType, true, choice);
+    for (const UiHostKind &kind : uiHostKinds)
+        if (findUi(plugin, kind.containerType, false, choice)) {
+            choice.hostProgram = kind.program;
+            return true;
+        }
+    return false;
 }
 
 } // namespace
@@ -195,7 +221,7 @@ bool Lv2Editor::open() {
             lastError = "the plug-in has no interface that can be shown here";
             return false;
         }
-        return openInOwnProcess(choice.uri, choice.typeUri, choice.bundlePath, choice.binaryPath);
+        return openInOwnProcess(choice);
     }
     auto opened = std::make_unique<Lv2EditorState>();
     opened->display = XOpenDisplay(nullptr);
@@ -248,13 +274,12 @@ bool Lv2Editor::open() {
     return true;
 }
 
-bool Lv2Editor::openInOwnProcess(const std::string &uiUri, const std::string &typeUri,
-                                 const std::string &bundlePath, const std::string &binaryPath) {
+bool Lv2Editor::openInOwnProcess(const UiChoice &choice) {
     Lv2UiProcess::Launch launch{uriFromPluginId(plugin.description.uid),
-                                uiUri,
-                                typeUri,
-                                bundlePath,
-                                binaryPath,
+                                choice.uri,
+                                choice.typeUri,
+                                choice.bundlePath,
+                                choice.binaryPath,
                                 plugin.description.name,
                                 {},
                                 {}};
@@ -268,7 +293,8 @@ bool Lv2Editor::openInOwnProcess(const std::string &uiUri, const std::string &ty
     }
     opened->process = std::make_unique<Lv2UiProcess>();
     plugin.keepAtomsFromPlugin(true);
-    if (!opened->process->start(Lv2UiProcess::findProgram(uiHostFolder), launch)) {
+    if (!opened->process->start(Lv2UiProcess::findProgram(choice.hostProgram, uiHostFolder),
+                                launch)) {
         plugin.keepAtomsFromPlugin(false);
         lastError = opened->process->lastError;
         return false;

@@ -9,11 +9,12 @@ namespace orvane::lv2 {
 
 class Lv2Plugin;
 struct Lv2EditorState;
+struct UiChoice;
 
 /// The plug-in's own user interface, in a top-level window of its own, through suil: an X11
-/// one in this process, any other (GTK 2, or Qt 5 through suil's wrappers) in the interface
-/// host process (`Lv2UiProcess`), where a crash ends only that process. Control values go both
-/// ways: what the user turns in it reaches the plug-in as a parameter value, and values set
+/// one in this process, any other (GTK 2 or GTK 3, or Qt 5 through suil's wrappers) in an
+/// interface host process (`Lv2UiProcess`), where a crash ends only that process. Control values go
+/// both ways: what the user turns in it reaches the plug-in as a parameter value, and values set
 /// elsewhere (automation, the generic panel) reach it on `idle`. Atoms go both ways too: what
 /// the interface writes to an atom port reaches the plug-in with a coming block, and what the
 /// plug-in writes to its atom outputs reaches the interface on `idle`.
@@ -63,9 +64,7 @@ class Lv2Editor {
     static inline std::string uiHostFolder;
 
   private:
-    [[nodiscard]] bool openInOwnProcess(const std::string &uiUri, const std::string &typeUri,
-                                        const std::string &bundlePath,
-                                        const std::string &binaryPath);
+    [[nodiscard]] bool openInOwnProcess(const UiChoice &choice);
 
     /// Hands the plug-in's atoms to the interface.
     void passAtomsToInterface();

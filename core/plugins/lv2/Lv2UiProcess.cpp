@@ -23,7 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char *programName = "HalvoraUiHost";
 /// How long a host asked to close has before it is made to.
 constexpr int closeWaitMilliseconds = 1000;
 /// How much may wait for a host that falls behind before atoms to it are dropped: a scope's
@@ -50,7 +49,7 @@ bool sendAll(int fd, const std::string &text) {
 
 Lv2UiProcess::~Lv2UiProcess() { stop(); }
 
-std::string Lv2UiProcess::findProgram(const std::string &folder) {
+std::string Lv2UiProcess::findProgram(const std::string &programName, const std::string &folder) {
     std::error_code error;
     fs::path base = folder;
     if (base.empty()) {

@@ -62,9 +62,9 @@ class Lv2UiProcess {
 
     std::string lastError;
 
-    /// The host program beside the running executable (or in the installed layout beside it),
-    /// unless `folder` names where to look instead; empty when there is none.
-    static std::string findProgram(const std::string &folder = {});
+    /// The host program `programName` beside the running executable (or in the installed
+    /// layout beside it), unless `folder` names where to look instead; empty when there is none.
+    static std::string findProgram(const std::string &programName, const std::string &folder = {});
 
   private:
     /// Reads whatever is waiting; false when the host closed its end.

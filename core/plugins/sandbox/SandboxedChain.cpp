@@ -36,11 +36,13 @@ bool SandboxedChain::load(const std::vector<Member> &chain) {
         if (!isSafeRequestArgument(member.path) || !isSafeRequestArgument(member.uid)) return false;
     members = chain;
     knownStates.assign(members.size(), std::nullopt);
+    knownValues.assign(members.size(), {});
     stateFolders.assign(members.size(), {});
     lateBeforeRestart = 0;
     if (start()) return true;
     members.clear();
     knownStates.clear();
+    knownValues.clear();
     stateFolders.clear();
     return false;
 }
@@ -122,9 +124,18 @@ bool SandboxedChain::prepare(double rate, int frames) {
 int32_t SandboxedChain::liveLatency() const { return block ? block->addedLatency() : 0; }
 
 bool SandboxedChain::setParameter(size_t member, uint32_t id, float value) {
-    return member < members.size() &&
-           expectOk(addressed(member, "SETPARAM " + std::to_string(id) + " " +
-                                          exactText(static_cast<double>(value))));
+    if (member >= members.size() ||
+        !expectOk(addressed(member, "SETPARAM " + std::to_string(id) + " " +
+                                        exactText(static_cast<double>(value)))))
+        return false;
+    knownValues[member][id] = value;
+    return true;
+}
+
+std::optional<float> SandboxedChain::knownValue(size_t member, uint32_t id) const {
+    if (member >= knownValues.size()) return std::nullopt;
+    const auto found = knownValues[member].find(id);
+    return found == knownValues[member].end() ? std::nullopt : std::optional<float>(found->second);
 }
 
 bool SandboxedChain::getState(size_t member, std::vector<uint8_t> &state) {
@@ -144,6 +155,7 @@ bool SandboxedChain::setState(size_t member, const std::vector<uint8_t> &state) 
     if (member >= members.size() || !expectOk(addressed(member, "SETSTATE " + encodeHex(state))))
         return false;
     knownStates[member] = state;
+    knownValues[member].clear();
     return true;
 }
 
@@ -170,6 +182,47 @@ EditorStatus SandboxedChain::pollEditor(size_t member, std::vector<ParameterValu
 void SandboxedChain::closeEditor(size_t member) {
     // A window the helper fails to close goes with the helper when it ends.
     if (member < members.size()) (void)expectOk(addressed(member, "CLOSEEDITOR"));
+}
+
+std::vector<PluginParameterInfo> SandboxedChain::listParameters(size_t member) {
+    std::string reply;
+    if (member >= members.size() || !exchange(addressed(member, "PARAMETERS"), reply)) return {};
+    std::vector<PluginParameterInfo> listed =
+        parseParameterList(reply).value_or(std::vector<PluginParameterInfo>());
+    for (const PluginParameterInfo &parameter : listed)
+        knownValues[member][parameter.id] = parameter.normalizedValue;
+    return listed;
+}
+
+std::string SandboxedChain::parameterValueText(size_t member, uint32_t id, float value) {
+    std::string reply;
+    if (member >= members.size() ||
+        !exchange(addressed(member, formatValueTextRequest(id, std::clamp(value, 0.0f, 1.0f))),
+                  reply))
+        return {};
+    return parseValueText(reply).value_or(std::string());
+}
+
+std::vector<PluginProgram> SandboxedChain::factoryPrograms(size_t member) {
+    std::string reply;
+    if (member >= members.size() || !exchange(addressed(member, "PROGRAMS"), reply)) return {};
+    return parseProgramList(reply).value_or(std::vector<PluginProgram>());
+}
+
+bool SandboxedChain::programState(size_t member, const PluginProgram &program,
+                                  std::vector<uint8_t> &state, std::string &error) {
+    std::string reply;
+    std::optional<std::vector<uint8_t>> decoded;
+    if (member < members.size() &&
+        exchange(addressed(member, formatProgramStateRequest(program)), reply) &&
+        reply.starts_with("STATE "))
+        decoded = decodeHex(std::string_view(reply).substr(6), false);
+    if (!decoded) {
+        error = "the plug-in gave no state for its program \"" + program.name + "\"";
+        return false;
+    }
+    state = std::move(*decoded);
+    return true;
 }
 
 void SandboxedChain::setMemberBypassRt(size_t member, bool bypassed) {

@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -56,6 +57,17 @@ class SandboxedChain {
     void closeEditor(size_t member);
     /// As `Plugin::pollEditor`, for member `member`.
     EditorStatus pollEditor(size_t member, std::vector<ParameterValue> &edits);
+
+    /// What a member's generic editor shows, as `Plugin` gives it for a plug-in of its own;
+    /// empty (or false, with `error`) when the member is out of range or the helper gave none.
+    std::vector<PluginParameterInfo> listParameters(size_t member);
+    /// The value a member's parameter was last listed with or set to here; none when neither
+    /// happened since its state was last set.
+    std::optional<float> knownValue(size_t member, uint32_t id) const;
+    std::string parameterValueText(size_t member, uint32_t id, float value);
+    std::vector<PluginProgram> factoryPrograms(size_t member);
+    [[nodiscard]] bool programState(size_t member, const PluginProgram &program,
+                                    std::vector<uint8_t> &state, std::string &error);
 
     /// Audio thread: whether `member` sits out the blocks from the next one on, its latency
     /// kept. Out-of-range members are ignored.
@@ -127,6 +139,7 @@ class SandboxedChain {
     PluginSandboxController &controller;
     std::vector<Member> members;
     std::vector<std::optional<std::vector<uint8_t>>> knownStates;
+    std::vector<std::map<uint32_t, float>> knownValues;
     std::vector<std::string> stateFolders;
     HelperProcess helper;
     int fd = -1;

@@ -202,6 +202,58 @@ TEST_F(GroupedRack, EachSandboxedInsertsOwnTimeIsToldApartFromItsHandOver) {
         << "asked again within the second, the same stretch";
 }
 
+// While grouped, the window edits an insert through a view of its place in the shared helper:
+// the parameters and texts the plug-in shows in a helper of its own, values that reach the
+// member and come back in its saved state, and a view the rack stops knowing once the
+// grouping changes (the window then closes it).
+TEST_F(GroupedRack, TheWindowEditsAGroupedInsertThroughItsPlaceInTheSharedHelper) {
+    ASSERT_TRUE(zamPluginsInstalled());
+    loadCompressors();
+    const auto editable = [this](int32_t insertIndex) {
+        std::lock_guard lock(rack.slotsMutex);
+        for (const Slot &slot : rack.slots)
+            if (slot.trackId == trackId && slot.insertIndex == insertIndex)
+                return rack.editablePluginLocked(slot);
+        return std::shared_ptr<Plugin>();
+    };
+    const auto shown = [](Plugin &plugin) {
+        std::vector<std::string> rows;
+        for (const PluginParameterInfo &parameter : plugin.listParameters())
+            rows.push_back(std::to_string(parameter.id) + " " + parameter.name + " " +
+                           parameter.units + " " + plugin.parameterValueText(parameter.id, 0.5f));
+        return rows;
+    };
+    const std::shared_ptr<Plugin> alone = editable(1);
+    ASSERT_NE(alone, nullptr);
+    const std::vector<std::string> aloneRows = shown(*alone);
+    ASSERT_GE(aloneRows.size(), 4u);
+
+    setGrouping(SandboxGrouping::PerTrack);
+    ASSERT_TRUE(rack.regroupSandboxedInserts()) << controller.lastError;
+    for (int32_t insertIndex : {0, 1, 2}) {
+        SCOPED_TRACE(insertIndex);
+        const std::shared_ptr<Plugin> view = editable(insertIndex);
+        ASSERT_NE(view, nullptr);
+        EXPECT_NE(view, alone) << "the insert's own instance has left for the shared helper";
+        EXPECT_TRUE(view->runsInHelper());
+        EXPECT_TRUE(rack.holdsInstance(view.get()));
+        EXPECT_EQ(shown(*view), aloneRows);
+        EXPECT_FLOAT_EQ(view->getParameterNormalized(zamCompThreshold), thresholds[insertIndex]);
+    }
+    const std::shared_ptr<Plugin> second = editable(1);
+    ASSERT_TRUE(second->setParameterNormalized(zamCompThreshold, 0.9f));
+    EXPECT_EQ(second->getParameterNormalized(zamCompThreshold), 0.9f);
+    Vst3Plugin reopened;
+    ASSERT_TRUE(reopened.load(zamBundle("ZamComp"), ""));
+    ASSERT_TRUE(reopened.setState(savedStates(rack, harness).at(1)));
+    EXPECT_FLOAT_EQ(reopened.getParameterNormalized(zamCompThreshold), 0.9f)
+        << "the value reached the member in the shared helper";
+
+    setGrouping(SandboxGrouping::PerPlugin);
+    ASSERT_TRUE(rack.regroupSandboxedInserts());
+    EXPECT_FALSE(rack.holdsInstance(second.get())) << "the window closes the view";
+}
+
 TEST_F(GroupedRack, AGroupSavesTheStatesItsMembersHadAloneAndAReopenedProjectGroupsThemAgain) {
     ASSERT_TRUE(zamPluginsInstalled());
     loadCompressors();

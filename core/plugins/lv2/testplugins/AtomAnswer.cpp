@@ -1,7 +1,8 @@
 // An LV2 plug-in that talks to its interface in atoms: each "Ask" object that arrives on its
 // control port, carrying a number, is answered on its notify port by an "Answer" object with
 // twice that number. Its control output counts the questions, so a test can tell the question
-// arrived even without the interface.
+// arrived even without the interface. The binary holds it twice, under a second URI whose
+// interface is a GTK 3 one.
 #include "core/plugins/lv2/testplugins/AtomAnswerUris.h"
 
 #include <cstdint>
@@ -44,7 +45,9 @@ void connectPort(LV2_Handle handle, uint32_t port, void *data) {
     case 0: answerer->control = static_cast<const LV2_Atom_Sequence *>(data); break;
     case 1: answerer->notify = static_cast<LV2_Atom_Sequence *>(data); break;
     case 2: answerer->questions = static_cast<float *>(data); break;
-    case 3: break; // what the interface heard back, for the host to read
+    case 3: // what the interface heard back, for the host to read
+    case 8: // a control only the interface turns
+        break;
     case 4:
     case 5: answerer->input[port - 4] = static_cast<const float *>(data); break;
     case 6:
@@ -91,11 +94,12 @@ void run(LV2_Handle handle, uint32_t frames) {
 
 void cleanup(LV2_Handle handle) { delete static_cast<Answerer *>(handle); }
 
-const LV2_Descriptor descriptor = {
-    atomAnswerPluginUri, instantiate, connectPort, nullptr, run, nullptr, cleanup, nullptr};
+const LV2_Descriptor descriptors[] = {
+    {atomAnswerPluginUri, instantiate, connectPort, nullptr, run, nullptr, cleanup, nullptr},
+    {atomAnswerGtk3PluginUri, instantiate, connectPort, nullptr, run, nullptr, cleanup, nullptr}};
 
 } // namespace
 
 extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor *lv2_descriptor(uint32_t index) {
-    return index == 0 ? &descriptor : nullptr;
+    return index < 2 ? &descriptors[index] : nullptr;
 }

@@ -5,8 +5,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <lv2/atom/forge.h>
-#include <lv2/atom/util.h>
 #include <lv2/ui/ui.h>
 
 #include <X11/Xlib.h>
@@ -26,16 +24,8 @@ struct Interface {
 
 void ask(Interface &ui, LV2_URID_Map *map) {
     uint8_t buffer[256];
-    LV2_Atom_Forge forge;
-    lv2_atom_forge_init(&forge, map);
-    lv2_atom_forge_set_buffer(&forge, buffer, sizeof buffer);
-    LV2_Atom_Forge_Frame object;
-    auto *atom = reinterpret_cast<LV2_Atom *>(buffer);
-    lv2_atom_forge_object(&forge, &object, 0, ui.urids.ask);
-    lv2_atom_forge_key(&forge, ui.urids.number);
-    lv2_atom_forge_int(&forge, question);
-    lv2_atom_forge_pop(&forge, &object);
-    ui.write(ui.controller, controlPort, lv2_atom_total_size(atom), ui.urids.eventTransfer, atom);
+    const uint32_t size = forgeAtomAsking(*map, ui.urids, question, buffer, sizeof buffer);
+    if (size > 0) ui.write(ui.controller, controlPort, size, ui.urids.eventTransfer, buffer);
 }
 
 LV2UI_Handle instantiate(const LV2UI_Descriptor *, const char *, const char *,
@@ -77,15 +67,11 @@ void cleanup(LV2UI_Handle handle) {
 void portEvent(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t format,
                const void *buffer) {
     auto &ui = *static_cast<Interface *>(handle);
-    if (port != notifyPort || format != ui.urids.eventTransfer || size < sizeof(LV2_Atom)) return;
-    const auto *atom = static_cast<const LV2_Atom *>(buffer);
-    if (atom->type != ui.urids.object) return;
-    const auto *object = static_cast<const LV2_Atom_Object *>(buffer);
-    if (object->body.otype != ui.urids.answer) return;
-    const LV2_Atom *number = nullptr;
-    lv2_atom_object_get(object, ui.urids.number, &number, 0);
-    if (!number || number->type != ui.urids.integer) return;
-    const float heard = static_cast<float>(reinterpret_cast<const LV2_Atom_Int *>(number)->body);
+    int32_t number = 0;
+    if (port != notifyPort || format != ui.urids.eventTransfer ||
+        !atomAnswerNumber(ui.urids, buffer, size, number))
+        return;
+    const auto heard = static_cast<float>(number);
     ui.write(ui.controller, heardPort, sizeof heard, 0, &heard);
 }
 

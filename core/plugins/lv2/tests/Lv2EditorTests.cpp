@@ -211,22 +211,21 @@ TEST_P(Lv2OwnProcessEditorTest, OpensTurnsBothWaysAndClosesFromTheWindowManager)
     EXPECT_FALSE(editor.isOpen());
 }
 
-/// Where the interface runs: in this process, or in the host process as the helper shows them.
-class Lv2AtomEditorTest : public Lv2EditorTest, public ::testing::WithParamInterface<bool> {
-  protected:
-    /// Plays blocks of a tone through the plug-in, as the audio thread would, while the editor
-    /// idles, until `done` or about three seconds have passed.
-    static void playUntil(Lv2Plugin &plugin, Lv2Editor &editor, const std::function<bool()> &done) {
-        const StereoSignal tone = testSignal(blockSize);
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-        while (!done() && std::chrono::steady_clock::now() < until && editor.isOpen()) {
-            StereoSignal block = tone;
-            EXPECT_TRUE(plugin.process(block.left.data(), block.right.data(), blockSize));
-            editor.idle();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+/// Plays blocks of a tone through the plug-in, as the audio thread would, while the editor
+/// idles, until `done` or about three seconds have passed.
+void playUntil(Lv2Plugin &plugin, Lv2Editor &editor, const std::function<bool()> &done) {
+    const StereoSignal tone = testSignal(blockSize);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (!done() && std::chrono::steady_clock::now() < until && editor.isOpen()) {
+        StereoSignal block = tone;
+        EXPECT_TRUE(plugin.process(block.left.data(), block.right.data(), blockSize));
+        editor.idle();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-};
+}
+
+/// Where the interface runs: in this process, or in the host process as the helper shows them.
+class Lv2AtomEditorTest : public Lv2EditorTest, public ::testing::WithParamInterface<bool> {};
 
 INSTANTIATE_TEST_SUITE_P(Where, Lv2AtomEditorTest, ::testing::Values(false, true),
                          [](const auto &info) {
@@ -280,6 +279,52 @@ TEST_P(Lv2AtomEditorTest, AScopesInterfaceAsksForAndReceivesWhatItsPluginHears) 
         editor.windowId(),
         std::filesystem::path("screenshots") /
             (std::string("lv2-scope-") + (GetParam() ? "host" : "here") + ".ppm")));
+}
+
+/// The program a process runs, by its file name.
+std::string programOf(int pid) {
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", error)
+        .filename()
+        .string();
+}
+
+// A GTK 3 interface cannot share a process with GTK 2: it shows in the GTK 3 host, where it
+// talks to its plug-in in atoms, turns its control under the wheel, follows a value set
+// elsewhere and closes from the window manager.
+TEST_F(Lv2EditorTest, AGtk3InterfaceShowsInAHostOfItsOwnToolkitAndTurnsBothWays) {
+    ASSERT_TRUE(loadAtomAnswerBundle());
+    Lv2Plugin plugin;
+    ASSERT_TRUE(plugin.load(atomAnswerGtk3PluginUri)) << plugin.lastError;
+    ASSERT_TRUE(plugin.prepare(sampleRate, blockSize));
+    Lv2Editor editor(plugin);
+    ASSERT_TRUE(editor.available());
+    ASSERT_TRUE(editor.open()) << editor.lastError;
+    ASSERT_TRUE(editor.inOwnProcess());
+    const int pid = editor.processId();
+    EXPECT_EQ(programOf(pid), "HalvoraUiHostGtk3");
+    const auto heard = static_cast<size_t>(plugin.parameterIndex("heard"));
+    playUntil(plugin, editor, [&] { return plugin.parameterValue(heard) != 0.0f; });
+    EXPECT_EQ(plugin.parameterValue(heard), 42.0f) << "atoms went both ways";
+
+    const Turned turned = turnAControl(editor, plugin);
+    ASSERT_TRUE(turned.spot.found()) << "no control answered the wheel";
+    EXPECT_EQ(plugin.parameters[turned.parameter].symbol, "turned");
+    ASSERT_TRUE(plugin.setParameterValue(turned.parameter, 20.0f));
+    idleFor(editor, 150);
+    rollWheelAt(turned.spot.x, turned.spot.y);
+    idleFor(editor, 300);
+    EXPECT_NE(plugin.parameterValue(turned.parameter), 20.0f) << "the wheel turned it again";
+    EXPECT_NEAR(plugin.parameterValue(turned.parameter), 20.0f, 10.0f)
+        << "it stepped from where the program set it, not from " << turned.after;
+    EXPECT_TRUE(saveWindowPictureNow(editor.windowId(),
+                                     std::filesystem::path("screenshots") / "lv2-gtk3.ppm"));
+
+    askToCloseLikeAWindowManager(editor.windowId());
+    idleFor(editor, 2000);
+    EXPECT_FALSE(editor.isOpen());
+    EXPECT_EQ(editor.lastClosing, "closed");
+    EXPECT_FALSE(processAlive(pid));
 }
 
 TEST_F(Lv2EditorTest, AnInterfaceThatCrashesEndsOnlyItsProcessAndThePluginPlaysOn) {

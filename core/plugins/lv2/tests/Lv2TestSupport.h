@@ -9,8 +9,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <lv2/atom/forge.h>
-#include <lv2/atom/util.h>
 #include <mutex>
 #include <optional>
 #include <sndfile.h>
@@ -169,29 +167,18 @@ inline LV2_URID_Map &programUridMap() {
 inline std::vector<uint8_t> atomAsking(int32_t number) {
     const AtomAnswerUrids urids = mapAtomAnswerUrids(programUridMap(), false);
     std::vector<uint8_t> buffer(256);
-    LV2_Atom_Forge forge;
-    lv2_atom_forge_init(&forge, &programUridMap());
-    lv2_atom_forge_set_buffer(&forge, buffer.data(), buffer.size());
-    LV2_Atom_Forge_Frame object;
-    lv2_atom_forge_object(&forge, &object, 0, urids.ask);
-    lv2_atom_forge_key(&forge, urids.number);
-    lv2_atom_forge_int(&forge, number);
-    lv2_atom_forge_pop(&forge, &object);
-    buffer.resize(lv2_atom_total_size(reinterpret_cast<const LV2_Atom *>(buffer.data())));
+    buffer.resize(forgeAtomAsking(programUridMap(), urids, number, buffer.data(),
+                                  static_cast<uint32_t>(buffer.size())));
     return buffer;
 }
 
 /// The number an "Answer" object from the test plug-in carries, if it is one.
 inline std::optional<int32_t> answerIn(const uint8_t *atom, size_t size) {
-    const AtomAnswerUrids urids = mapAtomAnswerUrids(programUridMap(), false);
-    const auto *object = reinterpret_cast<const LV2_Atom_Object *>(atom);
-    if (size < sizeof(LV2_Atom_Object) || object->atom.type != urids.object ||
-        object->body.otype != urids.answer)
+    int32_t number = 0;
+    if (!atomAnswerNumber(mapAtomAnswerUrids(programUridMap(), false), atom,
+                          static_cast<uint32_t>(size), number))
         return std::nullopt;
-    const LV2_Atom *number = nullptr;
-    lv2_atom_object_get(object, urids.number, &number, 0);
-    if (!number || number->type != urids.integer) return std::nullopt;
-    return reinterpret_cast<const LV2_Atom_Int *>(number)->body;
+    return number;
 }
 
 } // namespace orvane::lv2::testing

@@ -1,6 +1,8 @@
 // A plug-in interface in a process of its own: the toolkit's loop runs here, so interfaces
 // written for GTK 2 (and X11 or Qt 5 ones, through suil's wrappers) show without sharing the
-// program's Qt, and an interface that crashes takes only this process with it.
+// program's Qt, and an interface that crashes takes only this process with it. Built a second
+// time against GTK 3, as HalvoraUiHostGtk3, for interfaces written for GTK 3: one process
+// cannot hold both toolkits.
 //
 // Usage: HalvoraUiHost PLUGIN-URI UI-URI UI-TYPE-URI BUNDLE-PATH BINARY-PATH TITLE
 //
@@ -37,6 +39,12 @@
 namespace {
 
 using orvane::lv2::UiMessage;
+
+#ifdef HALVORA_UI_HOST_GTK3
+constexpr const char *containerType = LV2_UI__Gtk3UI;
+#else
+constexpr const char *containerType = LV2_UI__GtkUI;
+#endif
 
 struct Host {
     std::map<std::string, uint32_t> portsBySymbol;
@@ -214,7 +222,7 @@ int main(int argc, char **argv) {
                                      nullptr};
     host.eventTransfer = mapUri(host, LV2_ATOM__eventTransfer);
     host.suilHost = suil_host_new(&writeFromUi, &portIndexOf, nullptr, nullptr);
-    host.instance = suil_instance_new(host.suilHost, &host, LV2_UI__GtkUI, pluginUri, uiUri, uiType,
+    host.instance = suil_instance_new(host.suilHost, &host, containerType, pluginUri, uiUri, uiType,
                                       bundle, binary, features);
     if (!host.instance) {
         say("ERR the plug-in's interface did not start");

@@ -359,10 +359,21 @@ TEST(EditorReport, ReadsBackWhatTheHelperSaid) {
 // The test plug-in's interface asks about 21 in an atom as it starts and writes the answer it
 // heard to a control, which the helper reports as the user's edit: 42 arrives only when atoms
 // went both ways between the plug-in in the helper and its interface in the interface host.
-TEST_F(HelperLv2Interface, AnInterfaceAndItsPluginTalkInAtomsAcrossTheHelper) {
+// The same with its X11 interface and with its GTK 3 one, each in the interface host for it.
+class HelperAtomInterface : public HelperLv2Interface,
+                            public ::testing::WithParamInterface<const char *> {};
+
+INSTANTIATE_TEST_SUITE_P(Toolkits, HelperAtomInterface,
+                         ::testing::Values("urn:halvora:test:atom-answer",
+                                           "urn:halvora:test:atom-answer-gtk3"),
+                         [](const auto &info) {
+                             return std::string(info.index == 0 ? "X11" : "Gtk3");
+                         });
+
+TEST_P(HelperAtomInterface, AnInterfaceAndItsPluginTalkInAtomsAcrossTheHelper) {
     ScopedEnvironment lv2Path("LV2_PATH",
                               std::string(HALVORA_LV2_TEST_BUNDLES_DIR) + ":" + "/usr/lib/lv2");
-    ASSERT_TRUE(plugin.load("lv2:urn:halvora:test:atom-answer", "")) << controller.lastError;
+    ASSERT_TRUE(plugin.load(std::string("lv2:") + GetParam(), "")) << controller.lastError;
     ASSERT_TRUE(plugin.prepare(48000.0, 256));
     ASSERT_TRUE(plugin.openEditor());
     const uint32_t heardPort = 3;
