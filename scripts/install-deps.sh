@@ -47,6 +47,7 @@ liblilv-dev
 libserd-dev
 libsuil-dev
 libgtk2.0-dev
+libgtk-3-dev
 libxtst-dev
 lv2-dev
 lilv-utils
