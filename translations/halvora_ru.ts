@@ -4002,6 +4002,10 @@ Shift+перетаскивание	сдвиг без сетки
         <translation>Переключиться между этим звуком и звуком до последнего пресета</translation>
     </message>
     <message>
+        <source>Double-click to type a value</source>
+        <translation>Дважды щёлкните, чтобы ввести значение</translation>
+    </message>
+    <message>
         <source>The preset cannot be loaded: %1</source>
         <translation>Пресет не загружается: %1</translation>
     </message>

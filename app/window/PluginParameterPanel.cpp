@@ -9,6 +9,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -49,6 +50,26 @@ std::string trimmed(const std::string &text) {
     const auto first = text.find_first_not_of(" \t");
     if (first == std::string::npos) return {};
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+/// The number `text` begins with, whatever follows it (a unit), else none.
+std::optional<float> leadingNumber(const std::string &text) {
+    char *end = nullptr;
+    const float value = std::strtof(text.c_str(), &end);
+    if (end == text.c_str() || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+/// What the user typed as a number: "2k" and "2 kHz" are 2000.
+std::optional<float> typedNumber(const std::string &typed) {
+    const std::string text = trimmed(typed);
+    char *end = nullptr;
+    float value = std::strtof(text.c_str(), &end);
+    if (end == text.c_str() || !std::isfinite(value)) return std::nullopt;
+    while (*end == ' ')
+        ++end;
+    if (*end == 'k' || *end == 'K') value *= 1000.0f;
+    return value;
 }
 
 /// The number `text` is and nothing more, else none.
@@ -167,6 +188,12 @@ class Lv2Source : public ParameterSource {
     }
 
     float normalized(uint32_t key) override { return plugin->getParameterNormalizedAt(key); }
+    // The plug-in says its range, so the typed value maps exactly.
+    std::optional<float> normalizedForText(uint32_t key, const std::string &typed) override {
+        const std::optional<float> number = typedNumber(typed);
+        if (!number) return std::nullopt;
+        return lv2::normalizedFromPlain(plugin->parameters[key], *number);
+    }
     // A value the plug-in refuses shows as soon as the follower reads the parameter back.
     void setNormalized(uint32_t key, float value) override {
         (void)plugin->setParameterNormalizedAt(key, value);
@@ -188,6 +215,34 @@ class Lv2Source : public ParameterSource {
 };
 
 } // namespace
+
+// Halves the range until the shown value meets the typed one: as near as the texts tell, the
+// typed value where the texts grow or fall with it.
+std::optional<float> ParameterSource::normalizedForText(uint32_t key, const std::string &typed) {
+    const std::optional<float> wanted = typedNumber(typed);
+    if (!wanted) return std::nullopt;
+    const auto shownAt = [&](float normalized) {
+        return leadingNumber(valueText(key, normalized));
+    };
+    const std::optional<float> low = shownAt(0.0f), high = shownAt(1.0f);
+    if (!low || !high) return std::nullopt;
+    const bool rising = *high >= *low;
+    if (rising ? *wanted <= *low : *wanted >= *low) return 0.0f;
+    if (rising ? *wanted >= *high : *wanted <= *high) return 1.0f;
+    float below = 0.0f, above = 1.0f;
+    for (int step = 0; step < 24; ++step) {
+        const float middle = 0.5f * (below + above);
+        const std::optional<float> shown = shownAt(middle);
+        if (!shown) return std::nullopt;
+        if ((*shown < *wanted) == rising)
+            below = middle;
+        else
+            above = middle;
+    }
+    const std::optional<float> atBelow = shownAt(below), atAbove = shownAt(above);
+    if (!atBelow || !atAbove) return std::nullopt;
+    return std::fabs(*atBelow - *wanted) <= std::fabs(*atAbove - *wanted) ? below : above;
+}
 
 bool ParameterSource::listPresets(vst::PresetListing &listing, std::string &error) {
     return vst::listPluginPresets(pluginId(), listing, error);
@@ -353,6 +408,60 @@ void PluginParameterPanel::addRow(QGridLayout &grid, ParameterRow row, int line)
     added.value->setMinimumWidth(90);
     added.value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     grid.addWidget(added.value, line, 2);
+    if (described.kind != ParameterKind::continuous) return;
+    added.value->setToolTip(tr("Double-click to type a value"));
+    added.value->installEventFilter(this);
+    added.entry = new QLineEdit(holder);
+    added.entry->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    added.entry->setMinimumWidth(90);
+    added.entry->setAccessibleName(QString::fromStdString(described.name));
+    added.entry->hide();
+    added.entry->installEventFilter(this);
+    connect(added.entry, &QLineEdit::returnPressed, this,
+            [this, index] { finishTyping(index, true); });
+    grid.addWidget(added.entry, line, 2);
+}
+
+bool PluginParameterPanel::eventFilter(QObject *watched, QEvent *event) {
+    for (std::size_t index = 0; index < shown.size(); ++index) {
+        const ShownRow &row = shown[index];
+        if (watched == row.value && event->type() == QEvent::MouseButtonDblClick) {
+            startTyping(index);
+            return true;
+        }
+        if (watched != row.entry || !row.entry->isVisible()) continue;
+        const bool escaped = event->type() == QEvent::KeyPress &&
+                             static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape;
+        // Clicking elsewhere leaves the value as it was, as Escape does.
+        if (escaped || event->type() == QEvent::FocusOut) {
+            finishTyping(index, false);
+            return escaped;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void PluginParameterPanel::startTyping(std::size_t index) {
+    ShownRow &row = shown[index];
+    if (!row.entry) return;
+    row.entry->setText(row.value->text());
+    row.value->hide();
+    row.entry->show();
+    row.entry->setFocus();
+    row.entry->selectAll();
+}
+
+// Text that is no number leaves the box open with what was typed, for the user to mend.
+void PluginParameterPanel::finishTyping(std::size_t index, bool take) {
+    ShownRow &row = shown[index];
+    if (take) {
+        const std::optional<float> value =
+            source->normalizedForText(row.row.key, row.entry->text().toStdString());
+        if (!value) return;
+        commitChange(index, row.shownValue, std::clamp(*value, 0.0f, 1.0f));
+    }
+    row.entry->hide();
+    row.value->show();
 }
 
 // While the slider is held the plug-in follows it, so that the change is heard as it is made;

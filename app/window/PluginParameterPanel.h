@@ -4,9 +4,12 @@
 
 #include <QWidget>
 
+class QLineEdit;
+
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,6 +65,11 @@ class ParameterSource {
     /// The state a listed preset stands for.
     virtual bool presetState(const vst::PluginPreset &preset, std::vector<uint8_t> &state,
                              std::string &error);
+    /// The normalized value the user means by typing `typed`: a number, with the unit or not,
+    /// "k" for thousands; a number past either end gives that end. None for text that is no
+    /// number. By default it is found among the values' own texts, which suits any plug-in
+    /// whose texts grow or fall with the value.
+    virtual std::optional<float> normalizedForText(uint32_t key, const std::string &typed);
     /// The plug-in's whole state, and a state given back to it (an A/B comparison).
     virtual bool readState(std::vector<uint8_t> &) { return false; }
     virtual bool applyState(const std::vector<uint8_t> &) { return false; }
@@ -81,7 +89,7 @@ std::string formatPlainValue(float value, const std::string &unit);
 /// moves the plug-in as it goes; each finished change (a drag, a click, a key) is handed to
 /// `onEdited` once, to become one undo step. Changes made elsewhere (undo, automation, the
 /// plug-in's own window) show on the panel's timer. The window closes itself when its insert
-/// goes.
+/// goes. A double-click on a value lets the user type it; Return sets it, Escape leaves it.
 class PluginParameterPanel : public QWidget {
     Q_OBJECT
 
@@ -113,6 +121,8 @@ class PluginParameterPanel : public QWidget {
     QCheckBox *toggle(int index) const { return shown[static_cast<std::size_t>(index)].toggle; }
     QComboBox *choice(int index) const { return shown[static_cast<std::size_t>(index)].choice; }
     QLabel *valueLabel(int index) const { return shown[static_cast<std::size_t>(index)].value; }
+    /// The box a value is typed into, shown while the user types one.
+    QLineEdit *valueEntry(int index) const { return shown[static_cast<std::size_t>(index)].entry; }
     /// Shows the plug-in's present values; run by the panel's timer.
     void followPlugin();
 
@@ -134,12 +144,16 @@ class PluginParameterPanel : public QWidget {
         QCheckBox *toggle = nullptr;
         QComboBox *choice = nullptr;
         QLabel *value = nullptr;
+        QLineEdit *entry = nullptr;
         float shownValue = -1.0f;
         /// The value when the slider was grabbed, while it is held.
         float grabbedValue = -1.0f;
     };
 
     void addRow(QGridLayout &grid, ParameterRow row, int line);
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void startTyping(std::size_t index);
+    void finishTyping(std::size_t index, bool take);
     void addGroupHeading(QGridLayout &grid, const std::string &group, int line);
     QWidget *makePresetBar();
     void listPresets(const QString &select);

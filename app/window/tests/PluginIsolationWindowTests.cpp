@@ -128,6 +128,11 @@ TEST_F(PluginIsolationWindowTest, AHelpersPluginShowsItsParametersWithValuesUnit
     QTest::keyClick(&slider, Qt::Key_End);
     EXPECT_EQ(panel->valueLabel(frequency)->text(), QStringLiteral("20000 Hz"));
     EXPECT_EQ(app.commands().undoName(), "Plug-in Parameter");
+    // A typed value is found among the plug-in's own texts, asked of its helper.
+    testing::typeParameterValue(*panel, frequency, QStringLiteral("440 Hz"));
+    EXPECT_EQ(panel->valueLabel(frequency)->text(), QStringLiteral("440 Hz"));
+    testing::typeParameterValue(*panel, frequency, QStringLiteral("20000"));
+    EXPECT_EQ(panel->valueLabel(frequency)->text(), QStringLiteral("20000 Hz"));
     std::lock_guard lock(app.rack().slotsMutex);
     for (const vst::Slot &slot : app.rack().slots)
         if (slot.trackId == midi && slot.plugin) {

@@ -453,6 +453,46 @@ TEST_F(PluginWindowTest, AnLv2ParameterMovedInItsWindowIsSetHeardAndFollowed) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return watched.isNull(); }, 2000));
 }
 
+// A value can be typed: a double-click on it opens a box, and Return sets what was typed, with
+// the unit or not, as one undo step; past the range it stops at the end. Text that is no
+// number leaves the box open for mending, and Escape leaves the value as it was.
+TEST_F(PluginWindowTest, AValueTypedIntoTheParameterWindowIsSetAsOneUndoStep) {
+    ASSERT_TRUE(app.rack().loadLv2(midi->id, x42Equalizer));
+    showMixerOnFirstInsert();
+    PluginParameterPanel &panel = parametersFromMenu();
+    lv2::Lv2Plugin *plugin = app.rack().lv2PluginAt(midi->id, 0);
+    ASSERT_NE(plugin, nullptr);
+    const int gain = panel.rowNamed("Gain"), frequency = panel.rowNamed("Frequency 1");
+    ASSERT_GE(gain, 0);
+    ASSERT_GE(frequency, 0);
+    struct Typed {
+        int row;
+        const char *text, *shown;
+        float plain;
+    };
+    for (const Typed &typed :
+         {Typed{gain, "-7.5", "-7.5 dB", -7.5f}, Typed{gain, "3 dB", "3 dB", 3.0f},
+          Typed{gain, "40", "18 dB", 18.0f}, Typed{frequency, "1k", "1000 Hz", 1000.0f},
+          Typed{frequency, "440 Hz", "440 Hz", 440.0f}, Typed{frequency, "5", "20 Hz", 20.0f}}) {
+        SCOPED_TRACE(typed.text);
+        testing::typeParameterValue(panel, typed.row, QString::fromLatin1(typed.text));
+        EXPECT_FALSE(panel.valueEntry(typed.row)->isVisible());
+        EXPECT_EQ(panel.valueLabel(typed.row)->text().toStdString(), typed.shown);
+        EXPECT_NEAR(plugin->parameterValue(panel.row(typed.row).key), typed.plain,
+                    1e-3f * std::fabs(typed.plain));
+        EXPECT_EQ(app.commands().undoName(), "Plug-in Parameter");
+    }
+    testing::typeParameterValue(panel, gain, QStringLiteral("loud"));
+    EXPECT_TRUE(panel.valueEntry(gain)->isVisible()) << "open for mending";
+    testing::saveScreenshot(panel, "parameter-typed-entry");
+    QTest::keyClick(panel.valueEntry(gain), Qt::Key_Escape);
+    EXPECT_FALSE(panel.valueEntry(gain)->isVisible());
+    EXPECT_EQ(plugin->parameterValue(panel.row(gain).key), 18.0f);
+    app.view().undoEdit();
+    EXPECT_EQ(plugin->parameterValue(panel.row(gain).key), 18.0f) << "the frequency was last";
+    EXPECT_NEAR(plugin->parameterValue(panel.row(frequency).key), 440.0f, 0.5f);
+}
+
 TEST_F(PluginWindowTest, AVst3ParameterMovedInItsWindowIsSetAndHeard) {
     ASSERT_TRUE(fs::exists(zamComp)) << "zam-plugins missing: run scripts/install-deps.sh";
     ASSERT_TRUE(app.rack().loadVst3(midi->id, zamComp, ""));

@@ -1,4 +1,6 @@
 #include "app/window/tests/WindowTestSupport.h"
+
+#include "app/window/PluginParameterPanel.h"
 #include "device/OfflineRender.h"
 
 #include "app/window/MainWindow.h"
@@ -476,6 +478,16 @@ void writeToneFile(const std::filesystem::path &path, double hz, double amplitud
     EXPECT_TRUE(writer.append(stereo.data(), frames)) << writer.error();
     EXPECT_TRUE(writer.finish()) << writer.error();
     ::close(descriptor);
+}
+
+void typeParameterValue(PluginParameterPanel &panel, int row, const QString &text) {
+    QTest::mouseDClick(panel.valueLabel(row), Qt::LeftButton);
+    QLineEdit *entry = panel.valueEntry(row);
+    ASSERT_NE(entry, nullptr);
+    ASSERT_TRUE(entry->isVisible()) << "a double-click opens the value for typing";
+    ASSERT_EQ(entry->selectedText(), panel.valueLabel(row)->text()) << "what it showed, selected";
+    QTest::keyClicks(entry, text);
+    QTest::keyClick(entry, Qt::Key_Return);
 }
 
 } // namespace orvane::testing

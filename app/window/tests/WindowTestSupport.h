@@ -24,6 +24,7 @@ class QWidget;
 
 namespace orvane {
 class MainWindow;
+class PluginParameterPanel;
 class TimelineView;
 struct Track;
 } // namespace orvane
@@ -149,6 +150,10 @@ std::filesystem::path screenshotFolder();
 /// screenshot folder and fails the test when the picture is blank (a single colour) or
 /// cannot be written. Returns the picture.
 QImage saveScreenshot(QWidget &widget, const std::string &name);
+
+/// Types `text` into the value of row `row` of a parameter window, as a user does: a
+/// double-click on the value, the text over what it showed, and Return.
+void typeParameterValue(PluginParameterPanel &panel, int row, const QString &text);
 /// How many distinct colours the picture holds, up to `limit`.
 int distinctColours(const QImage &image, int limit = 64);
 
