@@ -4006,6 +4006,18 @@ Shift+перетаскивание	сдвиг без сетки
         <translation>Дважды щёлкните, чтобы ввести значение</translation>
     </message>
     <message>
+        <source>A</source>
+        <translation>А</translation>
+    </message>
+    <message>
+        <source>Automate this parameter on the insert&apos;s lane</source>
+        <translation>Автоматизировать этот параметр на дорожке вставки</translation>
+    </message>
+    <message>
+        <source>Automate %1</source>
+        <translation>Автоматизировать %1</translation>
+    </message>
+    <message>
         <source>The preset cannot be loaded: %1</source>
         <translation>Пресет не загружается: %1</translation>
     </message>

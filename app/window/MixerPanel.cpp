@@ -580,6 +580,32 @@ void MixerPanel::showEffectAutomation(uint32_t parameter) {
     if (onAutomationShown) onAutomationShown();
 }
 
+// The insert's one lane drives one parameter at a time: choosing another is an edit, and the
+// timeline shows the lane, named after the plug-in and the parameter.
+void MixerPanel::automateInsertParameter(uint64_t trackId, int index, uint32_t key) {
+    const auto insertIndex = static_cast<std::size_t>(index);
+    const uint32_t automated = automatedParameterOfKey(trackId, index, key);
+    bool chosen = false;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto track = app.engine().project.findTrack(trackId);
+        if (!track || insertIndex >= track->inserts.size()) return;
+        chosen = track->inserts[insertIndex].automParamId == automated;
+    }
+    if (!chosen)
+        execute(
+            std::make_unique<SetInsertAutomationParameterCommand>(trackId, insertIndex, automated));
+    QString laneName;
+    if (parameterWindow) {
+        const int row = parameterWindow->rowWithKey(key);
+        if (row >= 0) laneName = QString::fromStdString(parameterWindow->row(row).name);
+        parameterWindow->showAutomated(key);
+    }
+    app.view().selectedTrackId = trackId;
+    app.view().automation().showInsertLane(insertIndex, laneName.toStdString());
+    if (onAutomationShown) onAutomationShown();
+}
+
 int MixerPanel::selectedInsert() const { return selected == 0 ? -1 : inserts->currentRow(); }
 
 void MixerPanel::addInsert(const InsertChoice &choice) {
@@ -696,12 +722,29 @@ void MixerPanel::rememberEditorOpen(uint64_t trackId, int index, bool open) {
         track->inserts[static_cast<std::size_t>(index)].editorOpen = open;
 }
 
+// The windows name an LV2 plug-in's controls in the program by their place in its list, where
+// its lane names them by their port, as for a plug-in anywhere else.
+uint32_t MixerPanel::automatedParameterOfKey(uint64_t trackId, int index, uint32_t key) {
+    lv2::Lv2Plugin *inProgram = app.rack().lv2PluginAt(trackId, index);
+    return inProgram && key < inProgram->parameters.size() ? inProgram->parameters[key].portIndex
+                                                           : key;
+}
+
+std::optional<uint32_t> MixerPanel::keyOfAutomatedParameter(uint64_t trackId, int index,
+                                                            uint32_t automated) {
+    lv2::Lv2Plugin *inProgram = app.rack().lv2PluginAt(trackId, index);
+    if (!inProgram) return automated;
+    const int key = inProgram->parameterIndexForPort(automated);
+    return key < 0 ? std::nullopt : std::optional<uint32_t>(static_cast<uint32_t>(key));
+}
+
 void MixerPanel::recordPluginEdit(uint64_t trackId, int index, uint32_t id, float before,
                                   float after) {
     execute(std::make_unique<SetPluginParameterCommand>(trackId, index, id, before, after));
     // The insert's parameter lane, when it watches this parameter and is in use (it has
     // points, or the timeline shows it), follows the window's control as a fader's lane does.
     const int32_t lane = insertAutomationLane(static_cast<std::size_t>(index));
+    const uint32_t automated = automatedParameterOfKey(trackId, index, id);
     bool watched = false;
     AutomationWriteMode mode = AutomationWriteMode::Read;
     {
@@ -709,7 +752,7 @@ void MixerPanel::recordPluginEdit(uint64_t trackId, int index, uint32_t id, floa
         const auto track = app.engine().project.findTrack(trackId);
         if (track && index < static_cast<int>(track->inserts.size())) {
             const InsertSlot &insert = track->inserts[static_cast<std::size_t>(index)];
-            watched = !insert.isStock && insert.automParamId == id &&
+            watched = !insert.isStock && insert.automParamId == automated &&
                       (!insert.paramAutomation.empty() ||
                        app.view().automation().automationLaneMode == lane + 1);
         }
@@ -931,16 +974,24 @@ bool MixerPanel::openParameterPanel() {
             parameterWindow, app,
             controlTarget(trackId, insertAutomationLane(static_cast<std::size_t>(index)), key), at);
     };
+    // As a turn in the plug-in's own window: an edit, and the lane's point when it is written.
     parameterWindow->onEdited = [this, trackId, index](uint32_t key, float before, float after) {
-        execute(std::make_unique<SetPluginParameterCommand>(trackId, index, key, before, after));
+        recordPluginEdit(trackId, index, key, before, after);
     };
     std::string pluginId;
+    uint32_t automated = 0;
     {
         std::lock_guard lock(app.engine().projectMutex);
         if (const auto track = app.engine().project.findTrack(trackId);
-            track && index < static_cast<int>(track->inserts.size()))
+            track && index < static_cast<int>(track->inserts.size())) {
             pluginId = track->inserts[static_cast<std::size_t>(index)].pluginId;
+            automated = track->inserts[static_cast<std::size_t>(index)].automParamId;
+        }
     }
+    parameterWindow->onAutomate = [this, trackId, index](uint32_t key) {
+        automateInsertParameter(trackId, index, key);
+    };
+    parameterWindow->showAutomated(keyOfAutomatedParameter(trackId, index, automated));
     parameterWindow->onPresetChosen = [this, trackId, index, pluginId](std::vector<uint8_t> state) {
         execute(
             std::make_unique<LoadPluginPresetCommand>(trackId, index, pluginId, std::move(state)));

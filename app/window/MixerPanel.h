@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -102,6 +103,11 @@ class MixerPanel : public WorkspacePanel {
     void refreshDetail();
     void refreshEffectPanel();
     void showEffectAutomation(uint32_t parameter);
+    void automateInsertParameter(uint64_t trackId, int index, uint32_t key);
+    /// The parameter an insert's lane names for the windows' key `key`, and back.
+    uint32_t automatedParameterOfKey(uint64_t trackId, int index, uint32_t key);
+    std::optional<uint32_t> keyOfAutomatedParameter(uint64_t trackId, int index,
+                                                    uint32_t automated);
     void execute(std::unique_ptr<Command> command);
     int selectedInsert() const;
     void embedOpenEditor();

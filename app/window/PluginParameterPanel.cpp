@@ -18,6 +18,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -301,7 +302,7 @@ PluginParameterPanel::PluginParameterPanel(std::unique_ptr<ParameterSource> made
     grid->setRowStretch(grid->rowCount(), 1);
     scroll->setWidget(rowsHolder);
     outer->addWidget(scroll);
-    resize(520, std::clamp(60 + 34 * rowCount(), 160, 640));
+    resize(560, std::clamp(60 + 34 * rowCount(), 160, 640));
 
     // The main window's keys, whatever the desktop's own convention.
     auto *undo = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), this);
@@ -330,6 +331,12 @@ PluginParameterPanel::~PluginParameterPanel() = default;
 int PluginParameterPanel::rowNamed(const std::string &name) const {
     for (std::size_t index = 0; index < shown.size(); ++index)
         if (shown[index].row.name == name) return static_cast<int>(index);
+    return -1;
+}
+
+int PluginParameterPanel::rowWithKey(uint32_t key) const {
+    for (std::size_t index = 0; index < shown.size(); ++index)
+        if (shown[index].row.key == key) return static_cast<int>(index);
     return -1;
 }
 
@@ -408,6 +415,21 @@ void PluginParameterPanel::addRow(QGridLayout &grid, ParameterRow row, int line)
     added.value->setMinimumWidth(90);
     added.value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     grid.addWidget(added.value, line, 2);
+    // Small and flat, so that a column of them stays quiet beside the values; the one whose
+    // parameter the lane drives stands out checked.
+    added.automate = new QToolButton(holder);
+    added.automate->setText(tr("A"));
+    added.automate->setAutoRaise(true);
+    added.automate->setFixedSize(24, 20);
+    added.automate->setCheckable(true);
+    added.automate->setToolTip(tr("Automate this parameter on the insert's lane"));
+    added.automate->setAccessibleName(
+        tr("Automate %1").arg(QString::fromStdString(described.name)));
+    added.automate->setVisible(false);
+    connect(added.automate, &QToolButton::clicked, this, [this, key] {
+        if (onAutomate) onAutomate(key);
+    });
+    grid.addWidget(added.automate, line, 3);
     if (described.kind != ParameterKind::continuous) return;
     added.value->setToolTip(tr("Double-click to type a value"));
     added.value->installEventFilter(this);
@@ -420,6 +442,14 @@ void PluginParameterPanel::addRow(QGridLayout &grid, ParameterRow row, int line)
     connect(added.entry, &QLineEdit::returnPressed, this,
             [this, index] { finishTyping(index, true); });
     grid.addWidget(added.entry, line, 2);
+}
+
+void PluginParameterPanel::showAutomated(std::optional<uint32_t> key) {
+    for (ShownRow &row : shown) {
+        const QSignalBlocker quiet(row.automate);
+        row.automate->setVisible(static_cast<bool>(onAutomate));
+        row.automate->setChecked(key && row.row.key == *key);
+    }
 }
 
 bool PluginParameterPanel::eventFilter(QObject *watched, QEvent *event) {

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class QLineEdit;
+class QToolButton;
 
 #include <cstdint>
 #include <functional>
@@ -109,18 +110,29 @@ class PluginParameterPanel : public QWidget {
     /// A right-click on the control of parameter `key` at `globalPosition`: the owner's
     /// menu for it (MIDI Learn). Unset, the controls have no menu.
     std::function<void(uint32_t key, QPoint globalPosition)> onControlMenu;
+    /// The user chose parameter `key` for the insert's automation lane. Unset, the rows have
+    /// no automation button.
+    std::function<void(uint32_t key)> onAutomate;
+    /// Marks the parameter the insert's lane drives (none: no row).
+    void showAutomated(std::optional<uint32_t> key);
 
     int rowCount() const { return static_cast<int>(shown.size()); }
     /// The headings of the plug-in's groups, in the order shown.
     QStringList groupHeadings() const;
     /// The row of the parameter named `name`, or -1.
     int rowNamed(const std::string &name) const;
+    /// The row of the parameter `key`, or -1.
+    int rowWithKey(uint32_t key) const;
     const ParameterRow &row(int index) const { return shown[static_cast<std::size_t>(index)].row; }
     /// The row's control; null for the kinds it does not have.
     QSlider *slider(int index) const { return shown[static_cast<std::size_t>(index)].slider; }
     QCheckBox *toggle(int index) const { return shown[static_cast<std::size_t>(index)].toggle; }
     QComboBox *choice(int index) const { return shown[static_cast<std::size_t>(index)].choice; }
     QLabel *valueLabel(int index) const { return shown[static_cast<std::size_t>(index)].value; }
+    /// The row's automation button: checked on the parameter the insert's lane drives.
+    QToolButton *automateButton(int index) const {
+        return shown[static_cast<std::size_t>(index)].automate;
+    }
     /// The box a value is typed into, shown while the user types one.
     QLineEdit *valueEntry(int index) const { return shown[static_cast<std::size_t>(index)].entry; }
     /// Shows the plug-in's present values; run by the panel's timer.
@@ -145,6 +157,7 @@ class PluginParameterPanel : public QWidget {
         QComboBox *choice = nullptr;
         QLabel *value = nullptr;
         QLineEdit *entry = nullptr;
+        QToolButton *automate = nullptr;
         float shownValue = -1.0f;
         /// The value when the slider was grabbed, while it is held.
         float grabbedValue = -1.0f;

@@ -38,6 +38,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -338,7 +339,7 @@ TEST_P(PluginOwnWindowTest, TurnsAreUndoableEditsTheSlotClosesItAndTheProjectRem
     // point, as a fader's move does.
     {
         std::lock_guard lock(app.engine().projectMutex);
-        midi->inserts[0].automParamId = static_cast<uint32_t>(turned);
+        midi->inserts[0].automParamId = parameter.portIndex; // a lane names a port
         app.engine().project.automationWriteMode = AutomationWriteMode::Write;
     }
     app.view().automation().automationLaneMode = static_cast<uint8_t>(insertAutomationLane(0) + 1);
@@ -491,6 +492,63 @@ TEST_F(PluginWindowTest, AValueTypedIntoTheParameterWindowIsSetAsOneUndoStep) {
     app.view().undoEdit();
     EXPECT_EQ(plugin->parameterValue(panel.row(gain).key), 18.0f) << "the frequency was last";
     EXPECT_NEAR(plugin->parameterValue(panel.row(frequency).key), 440.0f, 0.5f);
+}
+
+// Each row's "Auto" button puts that parameter on the insert's automation lane, as one undo
+// step, and shows the lane; the button of the parameter the lane drives is the checked one.
+TEST_F(PluginWindowTest, AParameterChosenForAutomationDrivesTheInsertsLane) {
+    ASSERT_TRUE(app.rack().loadLv2(midi->id, x42Equalizer));
+    showMixerOnFirstInsert();
+    PluginParameterPanel &panel = parametersFromMenu();
+    const int gain = panel.rowNamed("Gain");
+    ASSERT_GE(gain, 0);
+    const auto checkedRows = [&] {
+        std::vector<int> rows;
+        for (int index = 0; index < panel.rowCount(); ++index)
+            if (panel.automateButton(index)->isChecked()) rows.push_back(index);
+        return rows;
+    };
+    EXPECT_EQ(checkedRows(), std::vector<int>{0}) << "a new insert's lane drives its first";
+    QTest::mouseClick(panel.automateButton(gain), Qt::LeftButton);
+    EXPECT_EQ(checkedRows(), std::vector<int>{gain});
+    EXPECT_EQ(app.commands().undoName(), "Automation Parameter");
+    // A lane names an LV2 plug-in's control by its port.
+    lv2::Lv2Plugin *plugin = app.rack().lv2PluginAt(midi->id, 0);
+    ASSERT_NE(plugin, nullptr);
+    const auto portOf = [&](int row) {
+        return plugin->parameters.at(panel.row(row).key).portIndex;
+    };
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        EXPECT_EQ(midi->inserts.at(0).automParamId, portOf(gain));
+    }
+    EXPECT_EQ(app.view().automation().automationLaneMode, insertAutomationLane(0) + 1)
+        << "the timeline shows the insert's lane";
+    QTest::mouseClick(panel.automateButton(gain), Qt::LeftButton);
+    EXPECT_EQ(checkedRows(), std::vector<int>{gain}) << "choosing it again keeps it";
+    EXPECT_EQ(app.commands().undoName(), "Automation Parameter");
+    testing::saveScreenshot(panel, "parameter-automated");
+
+    // While the transport writes, a turn of the chosen parameter writes its lane.
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        app.engine().project.automationWriteMode = AutomationWriteMode::Write;
+    }
+    testing::typeParameterValue(panel, gain, QStringLiteral("-6"));
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        app.engine().project.automationWriteMode = AutomationWriteMode::Read;
+        ASSERT_FALSE(midi->inserts.at(0).paramAutomation.empty()) << "the lane follows the turn";
+        EXPECT_NEAR(midi->inserts.at(0).paramAutomation.back().v,
+                    plugin->getParameterNormalizedAt(panel.row(gain).key), 1e-6f);
+    }
+    // Undone back to before the choice, the lane drives the first parameter again.
+    for (int step = 0; step < 4 && app.commands().undoName() != "Automation Parameter"; ++step)
+        app.view().undoEdit();
+    ASSERT_EQ(app.commands().undoName(), "Automation Parameter");
+    app.view().undoEdit();
+    std::lock_guard lock(app.engine().projectMutex);
+    EXPECT_EQ(midi->inserts.at(0).automParamId, portOf(0));
 }
 
 TEST_F(PluginWindowTest, AVst3ParameterMovedInItsWindowIsSetAndHeard) {
