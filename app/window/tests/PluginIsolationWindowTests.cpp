@@ -50,21 +50,24 @@ struct PluginIsolationWindowTest : ::testing::Test {
             if (candidate->name == "MIDI 1") midi = candidate->id;
         ASSERT_NE(midi, 0u) << "the start-up song has a MIDI track that plays";
     }
-    void showMixerOnFirstInsert() {
+    /// The mixer on the MIDI track, holding `inserts` inserts, with insert `chosen` clicked.
+    void showMixerOnInsert(int chosen = 0, int inserts = 1) {
         mixer.reset(static_cast<MixerPanel *>(createMixerPanel(app, nullptr)));
         mixer->resize(1200, 640);
         mixer->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(mixer.get()));
         mixer->selectChannel(midi);
         QListWidget &list = *mixer->insertList();
-        ASSERT_EQ(list.count(), 1);
+        ASSERT_EQ(list.count(), inserts);
         QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
-                          list.visualItemRect(list.item(0)).center());
+                          list.visualItemRect(list.item(chosen)).center());
     }
-    void chooseFromInsertMenu(const QString &item) {
+    void showMixerOnFirstInsert() { showMixerOnInsert(); }
+    void chooseFromInsertMenu(const QString &item, int insert = 0) {
         QListWidget &list = *mixer->insertList();
         testing::whenMenuShows(item);
-        testing::requestContextMenu(*list.viewport(), list.visualItemRect(list.item(0)).center());
+        testing::requestContextMenu(*list.viewport(),
+                                    list.visualItemRect(list.item(insert)).center());
     }
     QString insertText() const { return mixer->insertList()->item(0)->text(); }
     /// In this process the rack holds the LV2 instance itself; in a helper it holds none.
@@ -200,17 +203,8 @@ TEST_F(PluginIsolationWindowTest, AGroupedInsertsParametersShowAndTurnInTheShare
         std::make_unique<SetTrackSandboxGroupingCommand>(midi, SandboxGrouping::PerTrack));
     app.rack().regroupSandboxedInserts();
     ASSERT_EQ(app.rack().sandboxGroupsOf(midi).size(), 1u) << "both inserts in one helper";
-    mixer.reset(static_cast<MixerPanel *>(createMixerPanel(app, nullptr)));
-    mixer->resize(1200, 640);
-    mixer->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(mixer.get()));
-    mixer->selectChannel(midi);
-    QListWidget &list = *mixer->insertList();
-    ASSERT_EQ(list.count(), 2);
-    const QPoint second = list.visualItemRect(list.item(1)).center();
-    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, second);
-    testing::whenMenuShows(QStringLiteral("Parameters…"));
-    testing::requestContextMenu(*list.viewport(), second);
+    showMixerOnInsert(1, 2);
+    chooseFromInsertMenu(QStringLiteral("Parameters…"), 1);
     PluginParameterPanel *panel = mixer->parameterPanel();
     ASSERT_NE(panel, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));

@@ -527,6 +527,18 @@ std::string formatProgramStateRequest(const PluginProgram &program) {
     return line + " " + fieldText(program.name);
 }
 
+bool readProgramStateReply(std::string_view reply, const PluginProgram &program,
+                           std::vector<uint8_t> &state, std::string &error) {
+    std::optional<std::vector<uint8_t>> decoded;
+    if (reply.starts_with("STATE ")) decoded = decodeHex(reply.substr(6), false);
+    if (!decoded) {
+        error = "the plug-in gave no state for its program \"" + program.name + "\"";
+        return false;
+    }
+    state = std::move(*decoded);
+    return true;
+}
+
 std::optional<PluginProgram> parseProgramStateRequest(std::string_view text) {
     const std::optional<uint32_t> id = wholeNumber<uint32_t>(nextField(text, ' '));
     const std::optional<float> value = normalizedNumber(nextField(text, ' '));

@@ -178,6 +178,10 @@ std::optional<std::vector<PluginProgram>> parseProgramList(std::string_view line
 /// "PROGRAMSTATE " and the program's parameter id, value and name: the state the plug-in has
 /// with that program chosen, answered as "STATE " and hex digits, as "GETSTATE" is.
 std::string formatProgramStateRequest(const PluginProgram &program);
+/// The state a "PROGRAMSTATE " reply carries; false, with `error` naming the program, for a
+/// reply that carries none.
+bool readProgramStateReply(std::string_view reply, const PluginProgram &program,
+                           std::vector<uint8_t> &state, std::string &error);
 /// The program a "PROGRAMSTATE " request's rest names; absent when it does not read.
 std::optional<PluginProgram> parseProgramStateRequest(std::string_view text);
 /// "VALUETEXT " and the parameter's id and a normalised value: the plug-in's text for that

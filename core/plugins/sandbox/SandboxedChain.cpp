@@ -212,17 +212,10 @@ std::vector<PluginProgram> SandboxedChain::factoryPrograms(size_t member) {
 bool SandboxedChain::programState(size_t member, const PluginProgram &program,
                                   std::vector<uint8_t> &state, std::string &error) {
     std::string reply;
-    std::optional<std::vector<uint8_t>> decoded;
-    if (member < members.size() &&
-        exchange(addressed(member, formatProgramStateRequest(program)), reply) &&
-        reply.starts_with("STATE "))
-        decoded = decodeHex(std::string_view(reply).substr(6), false);
-    if (!decoded) {
-        error = "the plug-in gave no state for its program \"" + program.name + "\"";
-        return false;
-    }
-    state = std::move(*decoded);
-    return true;
+    if (member >= members.size() ||
+        !exchange(addressed(member, formatProgramStateRequest(program)), reply))
+        reply.clear();
+    return readProgramStateReply(reply, program, state, error);
 }
 
 void SandboxedChain::setMemberBypassRt(size_t member, bool bypassed) {

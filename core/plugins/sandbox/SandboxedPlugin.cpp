@@ -744,16 +744,9 @@ std::vector<PluginProgram> SandboxedPlugin::factoryPrograms() {
 bool SandboxedPlugin::programState(const PluginProgram &program, std::vector<uint8_t> &state,
                                    std::string &error) {
     std::string reply;
-    std::optional<std::vector<uint8_t>> decoded;
-    if (impl->socketFd >= 0 && remoteExchange(formatProgramStateRequest(program), reply) &&
-        reply.starts_with("STATE "))
-        decoded = decodeHex(std::string_view(reply).substr(6), false);
-    if (!decoded) {
-        error = "the plug-in gave no state for its program \"" + program.name + "\"";
-        return false;
-    }
-    state = std::move(*decoded);
-    return true;
+    if (impl->socketFd < 0 || !remoteExchange(formatProgramStateRequest(program), reply))
+        reply.clear();
+    return readProgramStateReply(reply, program, state, error);
 }
 
 std::string SandboxedPlugin::parameterValueText(uint32_t id, float normalized) {

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr uint32_t controlPort = 0, notifyPort = 1, heardPort = 3, turnedPort = 8;
+constexpr uint32_t controlPort = 0, heardPort = 3, turnedPort = 8;
 constexpr int32_t question = 21;
 
 struct Interface {
@@ -65,12 +65,8 @@ void portEvent(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t forma
         ui.showing = false;
         return;
     }
-    int32_t number = 0;
-    if (port != notifyPort || format != ui.urids.eventTransfer ||
-        !atomAnswerNumber(ui.urids, buffer, size, number))
-        return;
-    const auto heard = static_cast<float>(number);
-    ui.write(ui.controller, heardPort, sizeof heard, 0, &heard);
+    if (float heard = 0.0f; heardAnswer(ui.urids, port, format, buffer, size, heard))
+        ui.write(ui.controller, heardPort, sizeof heard, 0, &heard);
 }
 
 const LV2UI_Descriptor descriptor = {"urn:halvora:test:atom-answer#gtk3ui", instantiate, cleanup,

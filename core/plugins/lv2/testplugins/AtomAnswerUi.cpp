@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr uint32_t controlPort = 0, notifyPort = 1, heardPort = 3;
+constexpr uint32_t controlPort = 0, heardPort = 3;
 constexpr int32_t question = 21;
 
 struct Interface {
@@ -67,12 +67,8 @@ void cleanup(LV2UI_Handle handle) {
 void portEvent(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t format,
                const void *buffer) {
     auto &ui = *static_cast<Interface *>(handle);
-    int32_t number = 0;
-    if (port != notifyPort || format != ui.urids.eventTransfer ||
-        !atomAnswerNumber(ui.urids, buffer, size, number))
-        return;
-    const auto heard = static_cast<float>(number);
-    ui.write(ui.controller, heardPort, sizeof heard, 0, &heard);
+    if (float heard = 0.0f; heardAnswer(ui.urids, port, format, buffer, size, heard))
+        ui.write(ui.controller, heardPort, sizeof heard, 0, &heard);
 }
 
 const LV2UI_Descriptor descriptor = {"urn:halvora:test:atom-answer#ui", instantiate, cleanup,

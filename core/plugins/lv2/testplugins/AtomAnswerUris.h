@@ -58,3 +58,15 @@ inline bool atomAnswerNumber(const AtomAnswerUrids &urids, const void *atom, uin
     number = reinterpret_cast<const LV2_Atom_Int *>(found)->body;
     return true;
 }
+
+/// What an interface of the plug-in hears on its notify port (1): the number of an "Answer"
+/// that came there as an atom; false for anything else.
+inline bool heardAnswer(const AtomAnswerUrids &urids, uint32_t port, uint32_t format,
+                        const void *buffer, uint32_t size, float &heard) {
+    int32_t number = 0;
+    if (port != 1 || format != urids.eventTransfer ||
+        !atomAnswerNumber(urids, buffer, size, number))
+        return false;
+    heard = static_cast<float>(number);
+    return true;
+}
