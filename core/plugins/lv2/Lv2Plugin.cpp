@@ -332,7 +332,7 @@ namespace {
 
 void makeAtomRings(Lv2PluginState &d) {
     d.atomsToPlugin = std::make_unique<MessageRing>(64 * 1024);
-    d.atomsFromPlugin = std::make_unique<MessageRing>(512 * 1024);
+    d.atomsFromPlugin = std::make_unique<MessageRing>(256 * 1024);
     d.stagedAtoms.assign(2 * (atomRecordHead + Lv2Plugin::largestAtomToPlugin), 0);
     d.outgoingAtom.assign(atomRecordHead + atomBufferBytes, 0);
 }
