@@ -311,8 +311,9 @@ bool PluginRack::scannedAsInstrument(const std::string &path, const std::string 
 
 bool PluginRack::appendVst3(uint64_t trackId, std::shared_ptr<Plugin> plugin,
                             const std::string &path, const std::vector<uint8_t> *state) {
-    std::vector<PluginParameterInfo> parameters;
-    if (!plugin->runsInHelper()) parameters = plugin->listParameters();
+    // The lane starts on the plug-in's first parameter wherever it runs: a helper lists them
+    // too, and a VST 3's ids need not start at 0.
+    const std::vector<PluginParameterInfo> parameters = plugin->listParameters();
     std::lock_guard projectLock(*host.projectMutex);
     std::shared_ptr<Track> track = host.project->findTrack(trackId);
     if (!track) return false;
