@@ -17,6 +17,7 @@
 #include "core/commands/TrackCommands.h"
 #include "core/engine/Engine.h"
 #include "core/model/MusicalTime.h"
+#include "core/plugins/PluginRack.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -659,8 +660,13 @@ void TimelineView::paintHeaders(QPainter &painter, const Project &project,
         if (row.automationHeight > 0.0) {
             const QRectF label(10, row.automationTop() + 4, left - 16, 16);
             painter.setPen(QColor(170, 176, 190));
-            painter.drawText(label, Qt::AlignLeft | Qt::AlignVCenter,
-                             QStringLiteral("%1 ▾").arg(shownLaneName(*track)));
+            // A plug-in's long names give way before the menu's arrow does.
+            const QString arrow = QStringLiteral(" ▾");
+            const QFontMetrics metrics(painter.font());
+            const QString name = metrics.elidedText(shownLaneName(*track), Qt::ElideRight,
+                                                    static_cast<int>(label.width()) -
+                                                        metrics.horizontalAdvance(arrow));
+            painter.drawText(label, Qt::AlignLeft | Qt::AlignVCenter, name + arrow);
         }
         if (track->type == TrackType::Audio && track->inputPair > 0) {
             painter.setPen(QColor(150, 156, 170));
@@ -828,8 +834,31 @@ QString TimelineView::shownLaneName(const Track &track) const {
     // The shown lane is the same insert slot on every track; a track may lack it.
     if (*index >= track.inserts.size()) return tr("No insert %1").arg(*index + 1);
     const InsertSlot &insert = track.inserts[*index];
-    const QString name = stockLaneName(insert, insert.automParamId);
+    const QString name =
+        insert.isStock ? stockLaneName(insert, insert.automParamId) : pluginLaneName(track, *index);
     return name.isEmpty() ? tr("Insert %1").arg(*index + 1) : name;
+}
+
+QString TimelineView::pluginLaneName(const Track &track, std::size_t insertIndex) const {
+    const InsertSlot &insert = track.inserts[insertIndex];
+    const std::string key = std::to_string(track.id) + "/" + std::to_string(insertIndex) + "/" +
+                            insert.pluginId + "/" + std::to_string(insert.automParamId);
+    if (const auto known = pluginLaneNames.find(key); known != pluginLaneNames.end())
+        return known->second;
+    std::shared_ptr<vst::Plugin> plugin;
+    {
+        std::lock_guard lock(app.rack().slotsMutex);
+        for (const vst::Slot &slot : app.rack().slots)
+            if (slot.trackId == track.id && slot.insertIndex == static_cast<int32_t>(insertIndex))
+                plugin = app.rack().editablePluginLocked(slot);
+    }
+    if (!plugin || plugin->description.uid != insert.pluginId) return {};
+    for (const vst::PluginParameterInfo &parameter : plugin->listParameters())
+        if (parameter.id == insert.automParamId)
+            // The parameter first: a plug-in's long name is what the narrow header cuts.
+            return pluginLaneNames[key] =
+                       QString::fromStdString(parameter.name + " · " + insert.displayName);
+    return {};
 }
 
 std::optional<TimelineView::AutomationDrag> TimelineView::automationPointAt(QPointF point) const {

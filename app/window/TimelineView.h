@@ -31,6 +31,9 @@ class TimelineView : public QWidget {
     Q_OBJECT
   public:
     explicit TimelineView(OVApplication &application, QWidget *parent = nullptr);
+    /// The name of the shown lane in `track`'s header: for a plug-in's lane, the plug-in's
+    /// name and the parameter's (call with the project lock held).
+    QString shownLaneName(const Track &track) const;
 
     /// Called from the window's tick: playhead, follow, finished waveforms.
     void onTick();
@@ -108,7 +111,6 @@ class TimelineView : public QWidget {
     QMenu *audioProcessingMenu(QWidget *parent);
     /// The user tags of the audio file that the clip plays, as a "Tags" submenu of `menu`.
     void addMediaTagMenu(QMenu &menu, uint64_t clipId);
-
 
   Q_SIGNALS:
     /// The view ran an edit through the command stack.
@@ -224,8 +226,9 @@ class TimelineView : public QWidget {
     /// another).
     void showEffectLane(uint64_t trackId, std::size_t insertIndex, uint32_t parameter,
                         const QString &name);
-    /// The name of the shown lane in `track`'s header.
-    QString shownLaneName(const Track &track) const;
+    /// "Parameter · Plug-in" for the parameter a plug-in insert's lane drives; empty when the
+    /// plug-in cannot say yet. Kept once known, so a helper is asked once per parameter.
+    QString pluginLaneName(const Track &track, std::size_t insertIndex) const;
     QMenu *emptyAreaMenu();
     void commitRename();
     void updateScrollBars();
@@ -284,6 +287,7 @@ class TimelineView : public QWidget {
     QScrollBar *vBar = nullptr;
     bool updatingBars = false;
     double fittedBeats = -1.0;
+    mutable std::map<std::string, QString> pluginLaneNames;
 };
 
 /// The colour a track is drawn in: its own, or one of a palette by its id while it has the

@@ -7,6 +7,7 @@
 #include "app/window/PluginBrowserPanel.h"
 #include "app/window/PluginParameterPanel.h"
 #include "app/window/PluginPicker.h"
+#include "app/window/TimelineView.h"
 #include "app/window/tests/WindowTestSupport.h"
 #include "app/workflows/AutomationWriter.h"
 #include "app/workflows/MidiLearning.h"
@@ -521,7 +522,18 @@ TEST_F(PluginWindowTest, AParameterChosenForAutomationDrivesTheInsertsLane) {
     {
         std::lock_guard lock(app.engine().projectMutex);
         EXPECT_EQ(midi->inserts.at(0).automParamId, portOf(gain));
+        const TimelineView timeline(app);
+        EXPECT_EQ(timeline.shownLaneName(*midi).toStdString(),
+                  "Gain · " + midi->inserts.at(0).displayName)
+            << "the track's header names the lane's plug-in and parameter";
     }
+    TimelineView shownTimeline(app);
+    shownTimeline.setShowAutomation(true);
+    shownTimeline.resize(900, 360);
+    shownTimeline.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&shownTimeline));
+    testing::saveScreenshot(shownTimeline, "timeline-plugin-lane");
+    shownTimeline.hide();
     EXPECT_EQ(app.view().automation().automationLaneMode, insertAutomationLane(0) + 1)
         << "the timeline shows the insert's lane";
     QTest::mouseClick(panel.automateButton(gain), Qt::LeftButton);
