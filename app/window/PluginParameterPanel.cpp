@@ -202,7 +202,11 @@ class Lv2Source : public ParameterSource {
 
     std::string valueText(uint32_t key, float normalized) override {
         const lv2::Lv2Parameter &parameter = plugin->parameters[key];
-        return formatPlainValue(lv2::plainFromNormalized(parameter, normalized), parameter.unit);
+        const float plain = lv2::plainFromNormalized(parameter, normalized);
+        // A value the plug-in names ("off", "invert") reads as its name.
+        if (std::string label = lv2::scalePointLabel(parameter, plain); !label.empty())
+            return label;
+        return formatPlainValue(plain, parameter.unit);
     }
 
     bool stillInRack() override { return rack.holdsInstance(plugin.get()); }
@@ -222,8 +226,13 @@ class Lv2Source : public ParameterSource {
 std::optional<float> ParameterSource::normalizedForText(uint32_t key, const std::string &typed) {
     const std::optional<float> wanted = typedNumber(typed);
     if (!wanted) return std::nullopt;
+    // A value the plug-in names ("off") is read just beside it, where it is a number again.
     const auto shownAt = [&](float normalized) {
-        return leadingNumber(valueText(key, normalized));
+        std::optional<float> shown = leadingNumber(valueText(key, normalized));
+        for (const float beside : {1e-3f, -1e-3f})
+            if (!shown)
+                shown = leadingNumber(valueText(key, std::clamp(normalized + beside, 0.0f, 1.0f)));
+        return shown;
     };
     const std::optional<float> low = shownAt(0.0f), high = shownAt(1.0f);
     if (!low || !high) return std::nullopt;

@@ -253,6 +253,17 @@ TEST_F(PluginIsolationWindowTest, TheGenericEditorGroupsParametersAsThePlugInGro
             ++grouped;
         }
         EXPECT_EQ(grouped, 64);
+        // A value the plug-in names reads as its name; a value typed between its names is
+        // found, though the search passes "off" on the way.
+        const int mix = panel->rowNamed("Mix 1 1");
+        ASSERT_GE(mix, 0);
+        EXPECT_EQ(panel->valueLabel(mix)->text(),
+                  inHelper ? QStringLiteral("on") : QStringLiteral("0.5"))
+            << "the value typed in the helper comes along into the program";
+        if (inHelper) {
+            testing::typeParameterValue(*panel, mix, QStringLiteral("0.5"));
+            EXPECT_EQ(panel->valueLabel(mix)->text(), QStringLiteral("0.5"));
+        }
         testing::saveScreenshot(*panel, inHelper ? "generic-editor-groups-helper"
                                                  : "generic-editor-groups-in-process");
         panel->close();

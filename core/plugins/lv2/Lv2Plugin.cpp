@@ -988,14 +988,21 @@ std::vector<vst::PluginParameterInfo> Lv2Plugin::listParameters() {
     return list;
 }
 
+std::string scalePointLabel(const Lv2Parameter &parameter, float plain) {
+    // As near as a value kept as a normalised float comes back: a value dragged close to a
+    // point is still a number.
+    const float near = 1e-6f * std::fabs(parameter.maximum - parameter.minimum);
+    for (const auto &[value, label] : parameter.scalePoints)
+        if (std::fabs(value - plain) <= near) return label;
+    return {};
+}
+
 std::string Lv2Plugin::parameterValueText(uint32_t portIndex, float normalized) {
     const int index = parameterIndexForPort(portIndex);
     if (index < 0) return {};
     const Lv2Parameter &parameter = parameters[static_cast<size_t>(index)];
     const float plain = plainFromNormalized(parameter, normalized);
-    if (parameter.enumeration)
-        for (const auto &[value, label] : parameter.scalePoints)
-            if (value == plain) return label;
+    if (std::string label = scalePointLabel(parameter, plain); !label.empty()) return label;
     char text[32];
     std::snprintf(text, sizeof text, "%.6g", static_cast<double>(plain));
     return text;

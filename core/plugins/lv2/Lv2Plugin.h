@@ -44,6 +44,10 @@ float plainFromNormalized(const Lv2Parameter &parameter, float normalized);
 /// The inverse of `plainFromNormalized`, clamped to [0, 1].
 float normalizedFromPlain(const Lv2Parameter &parameter, float plain);
 
+/// The name the plug-in gives `plain` when it is one of the parameter's scale points (within a
+/// millionth of its range), for an enumeration or any other control; empty otherwise.
+std::string scalePointLabel(const Lv2Parameter &parameter, float plain);
+
 /// A short MIDI message at a frame of the next block.
 using Lv2MidiEvent = vst::PluginMidiEvent;
 
