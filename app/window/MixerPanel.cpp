@@ -559,48 +559,41 @@ void MixerPanel::execute(std::unique_ptr<Command> command) {
 void MixerPanel::showEffectAutomation(uint32_t parameter) {
     const int index = selectedInsert();
     if (index < 0) return;
-    const auto insertIndex = static_cast<std::size_t>(index);
-    bool chosen = false;
     QString laneName;
     {
         std::lock_guard lock(app.engine().projectMutex);
         const auto track = app.engine().project.findTrack(selected);
-        if (!track || insertIndex >= track->inserts.size()) return;
-        const InsertSlot &insert = track->inserts[insertIndex];
-        laneName = stockLaneName(insert, parameter);
-        chosen = insert.automParamId == parameter;
+        if (!track || static_cast<std::size_t>(index) >= track->inserts.size()) return;
+        laneName = stockLaneName(track->inserts[static_cast<std::size_t>(index)], parameter);
     }
-    if (laneName.isEmpty()) return;
-    // The insert's one lane drives one parameter at a time; choosing another is an edit.
-    if (!chosen)
-        execute(std::make_unique<SetInsertAutomationParameterCommand>(selected, insertIndex,
-                                                                      parameter));
-    app.view().selectedTrackId = selected;
-    app.view().automation().showInsertLane(insertIndex, laneName.toStdString());
-    if (onAutomationShown) onAutomationShown();
+    if (!laneName.isEmpty()) showInsertLaneOn(selected, index, parameter, laneName);
 }
 
-// The insert's one lane drives one parameter at a time: choosing another is an edit, and the
-// timeline shows the lane, named after the plug-in and the parameter.
 void MixerPanel::automateInsertParameter(uint64_t trackId, int index, uint32_t key) {
-    const auto insertIndex = static_cast<std::size_t>(index);
-    const uint32_t automated = automatedParameterOfKey(trackId, index, key);
-    bool chosen = false;
-    {
-        std::lock_guard lock(app.engine().projectMutex);
-        const auto track = app.engine().project.findTrack(trackId);
-        if (!track || insertIndex >= track->inserts.size()) return;
-        chosen = track->inserts[insertIndex].automParamId == automated;
-    }
-    if (!chosen)
-        execute(
-            std::make_unique<SetInsertAutomationParameterCommand>(trackId, insertIndex, automated));
     QString laneName;
     if (parameterWindow) {
         const int row = parameterWindow->rowWithKey(key);
         if (row >= 0) laneName = QString::fromStdString(parameterWindow->row(row).name);
         parameterWindow->showAutomated(key);
     }
+    showInsertLaneOn(trackId, index, automatedParameterOfKey(trackId, index, key), laneName);
+}
+
+// The insert's one lane drives one parameter at a time: choosing another is an edit, and the
+// timeline shows the lane.
+void MixerPanel::showInsertLaneOn(uint64_t trackId, int index, uint32_t parameter,
+                                  const QString &laneName) {
+    const auto insertIndex = static_cast<std::size_t>(index);
+    bool chosen = false;
+    {
+        std::lock_guard lock(app.engine().projectMutex);
+        const auto track = app.engine().project.findTrack(trackId);
+        if (!track || insertIndex >= track->inserts.size()) return;
+        chosen = track->inserts[insertIndex].automParamId == parameter;
+    }
+    if (!chosen)
+        execute(
+            std::make_unique<SetInsertAutomationParameterCommand>(trackId, insertIndex, parameter));
     app.view().selectedTrackId = trackId;
     app.view().automation().showInsertLane(insertIndex, laneName.toStdString());
     if (onAutomationShown) onAutomationShown();

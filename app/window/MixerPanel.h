@@ -104,6 +104,7 @@ class MixerPanel : public WorkspacePanel {
     void refreshEffectPanel();
     void showEffectAutomation(uint32_t parameter);
     void automateInsertParameter(uint64_t trackId, int index, uint32_t key);
+    void showInsertLaneOn(uint64_t trackId, int index, uint32_t parameter, const QString &laneName);
     /// The parameter an insert's lane names for the windows' key `key`, and back.
     uint32_t automatedParameterOfKey(uint64_t trackId, int index, uint32_t key);
     std::optional<uint32_t> keyOfAutomatedParameter(uint64_t trackId, int index,
