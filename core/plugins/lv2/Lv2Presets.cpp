@@ -3,6 +3,7 @@
 #include "core/plugins/lv2/Lv2World.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -199,8 +200,7 @@ struct TurtleReading {
             const auto found = shapes.find(port);
             if (found == shapes.end()) return false;
             const PortShape &shape = found->second;
-            if (shape.symbols != 1 || !shape.symbolIsLiteral || !shape.valueIsLiteral)
-                return false;
+            if (shape.symbols != 1 || !shape.symbolIsLiteral || !shape.valueIsLiteral) return false;
         }
         return true;
     }
@@ -226,7 +226,8 @@ bool expandsTo(const SerdEnv *env, const SerdNode *node, const char *uri) {
 /// A key that tells a blank node from an IRI of the same spelling.
 std::string nodeKey(const SerdEnv *env, const SerdNode *node) {
     if (!node || !node->buf) return {};
-    if (node->type == SERD_BLANK) return "_:" + std::string(reinterpret_cast<const char *>(node->buf));
+    if (node->type == SERD_BLANK)
+        return "_:" + std::string(reinterpret_cast<const char *>(node->buf));
     SerdNode expanded = serd_env_expand_node(env, node);
     std::string key = "<" +
                       std::string(expanded.buf ? reinterpret_cast<const char *>(expanded.buf)
@@ -240,8 +241,10 @@ void notePortShape(TurtleReading &reading, const SerdNode *subject, const SerdNo
                    const SerdNode *object) {
     const bool literal = object && object->type == SERD_LITERAL;
     if (expandsTo(reading.env, predicate, LV2_CORE__port)) {
-        if (literal) reading.portIsLiteral = true;
-        else reading.ports.insert(nodeKey(reading.env, object));
+        if (literal)
+            reading.portIsLiteral = true;
+        else
+            reading.ports.insert(nodeKey(reading.env, object));
     } else if (expandsTo(reading.env, predicate, LV2_CORE__symbol)) {
         PortShape &shape = reading.shapes[nodeKey(reading.env, subject)];
         ++shape.symbols;
@@ -252,17 +255,31 @@ void notePortShape(TurtleReading &reading, const SerdNode *subject, const SerdNo
     }
 }
 
+/// Whether `uri` begins with a scheme ("http:", "urn:"), as an absolute IRI does.
+bool hasScheme(const char *uri) {
+    if (!uri || !std::isalpha(static_cast<unsigned char>(*uri))) return false;
+    for (const char *at = uri + 1; *at; ++at) {
+        if (*at == ':') return true;
+        if (!std::isalnum(static_cast<unsigned char>(*at)) && *at != '+' && *at != '-' &&
+            *at != '.')
+            return false;
+    }
+    return false;
+}
+
+// A state read from text has no base to resolve a relative IRI against: lilv cannot map one,
+// and for some statements then reads a node that is not there.
 bool expandable(const SerdEnv *env, const SerdNode *node) {
     if (!node || (node->type != SERD_URI && node->type != SERD_CURIE)) return true;
     SerdNode expanded = serd_env_expand_node(env, node);
-    const bool known = expanded.buf != nullptr;
+    const bool known = hasScheme(reinterpret_cast<const char *>(expanded.buf));
     serd_node_free(&expanded);
     return known;
 }
 
 SerdStatus takeStatement(void *handle, SerdStatementFlags, const SerdNode *,
-                         const SerdNode *subject, const SerdNode *predicate,
-                         const SerdNode *object, const SerdNode *datatype, const SerdNode *) {
+                         const SerdNode *subject, const SerdNode *predicate, const SerdNode *object,
+                         const SerdNode *datatype, const SerdNode *) {
     auto &reading = *static_cast<TurtleReading *>(handle);
     // lilv's reader drops a statement it cannot expand and reads on from a different place
     // than this one would, so such text is refused rather than judged on other statements.

@@ -235,9 +235,8 @@ TEST(Lv2Presets, DamagedBundlesAreRefusedWithAReasonAndChangeNothing) {
          [&](const fs::path &file) {
              std::string odd = text;
              const auto at = odd.find("lv2:symbol \"");
-             odd.replace(odd.find('"', at), odd.find('"', odd.find('"', at) + 1) -
-                                                 odd.find('"', at) + 1,
-                         "<urn:s>");
+             odd.replace(odd.find('"', at),
+                         odd.find('"', odd.find('"', at) + 1) - odd.find('"', at) + 1, "<urn:s>");
              writeFile(file, odd);
          }},
         {"portWithoutSymbol",
@@ -256,8 +255,7 @@ TEST(Lv2Presets, DamagedBundlesAreRefusedWithAReasonAndChangeNothing) {
         {"portIsALiteral",
          [&](const fs::path &file) {
              std::string odd = text;
-             odd.replace(odd.find("lv2:port"), std::string("lv2:port").size(),
-                         "lv2:port \"p\" , ");
+             odd.replace(odd.find("lv2:port"), std::string("lv2:port").size(), "lv2:port \"p\" , ");
              writeFile(file, odd);
          }},
     };
@@ -281,7 +279,13 @@ TEST(Lv2Presets, DamagedBundlesAreRefusedWithAReasonAndChangeNothing) {
 TEST(Lv2Presets, TurtleWithoutAPresetIsRefusedBeforeLilvSeesIt) {
     const char *texts[] = {"<urn:a> a <http://x> .", "<urn:a> <http://y> \"A\" .",
                            "<http://a> <http://lv2plug.in/ns/lv2core#appliesTo> <http://b> .",
-                           "@prefix pset: <urn:not-presets#> . <urn:a> a pset:Preset ."};
+                           "@prefix pset: <urn:not-presets#> . <urn:a> a pset:Preset .",
+                           // A relative IRI, which a state read from text cannot resolve (lilv
+                           // crashed on this one).
+                           "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
+                           "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+                           "<urn:a> a pset:Presbt ; rdfs:seeAlso <httug> .\n"
+                           "<urn:a> a pset:Preset ; rdfs:label \"x\" ."};
     for (const char *text : texts) {
         SCOPED_TRACE(text);
         EXPECT_FALSE(lv2StateTextReadable(text));
