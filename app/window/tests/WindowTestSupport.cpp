@@ -52,10 +52,12 @@
 #endif
 
 // The system's D-Bus library, which Qt opens for the desktop theme and accessibility, keeps one
-// buffer until exit, as fontconfig keeps the font cache a plug-in's own window loads;
-// LeakSanitizer reads the suppressions from here, and only in this program.
+// buffer until exit, as fontconfig keeps the font cache a plug-in's own window loads; the JACK
+// client library's metadata database (Berkeley DB) keeps what it had when another test's
+// private server took the database's folder away under it. LeakSanitizer reads the
+// suppressions from here, and only in this program.
 extern "C" __attribute__((used)) const char *__lsan_default_suppressions() {
-    return "leak:libdbus-1.so\nleak:libfontconfig.so\n";
+    return "leak:libdbus-1.so\nleak:libfontconfig.so\nleak:libdb-5.3.so\n";
 }
 
 namespace orvane::testing {
